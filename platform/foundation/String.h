@@ -1,0 +1,141 @@
+// Text objects. Stored as UTF-8; lengths, indexes and ranges are counted in
+// UTF-16 code units, as callers that count characters expect. Operations that
+// cut text never split a surrogate pair: a cut point inside a pair moves to
+// the pair's start, so a cut result never exceeds the length asked for.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/foundation/Object.h"
+
+namespace ns {
+
+class Array;
+
+struct Range {
+    size_t location = 0;
+    size_t length = 0;
+    size_t end() const { return location + length; }
+    bool operator==(const Range& o) const { return location == o.location && length == o.length; }
+};
+inline constexpr size_t NotFound = static_cast<size_t>(-1);
+
+enum CompareOptions : unsigned {
+    CaseInsensitiveSearch = 1,
+    LiteralSearch = 2,
+    BackwardsSearch = 4,
+    AnchoredSearch = 8,
+};
+
+enum class ComparisonResult { Ascending = -1, Same = 0, Descending = 1 };
+
+class String : public Object {
+public:
+    explicit String(std::string utf8 = {}) : utf8_(std::move(utf8)) {}
+
+    const char* className() const override { return "String"; }
+    std::string description() const override { return utf8_; }
+    bool isEqual(const Object& other) const override;
+    size_t hash() const override { return hashOf(utf8_); }
+    static size_t hashOf(std::string_view utf8) { return std::hash<std::string_view>()(utf8); }
+
+    // Factories. `make` takes UTF-8 as given (callers hand in valid text);
+    // `fromBytes` checks it and answers nil for malformed input.
+    static Ref<String> make(std::string_view utf8) { return ns::make<String>(std::string(utf8)); }
+    static Ref<String> make(std::string&& utf8) { return ns::make<String>(std::move(utf8)); }
+    static Ref<String> make(const char* utf8) { return make(std::string_view(utf8 ? utf8 : "")); }
+    static Ref<String> fromBytes(const void* bytes, size_t length);
+    static Ref<String> fromUTF16(std::u16string_view units);
+    static Ref<String> empty();
+
+    const std::string& utf8() const { return utf8_; }
+    std::string_view view() const { return utf8_; }
+    const char* c_str() const { return utf8_.c_str(); }
+    bool isEmpty() const { return utf8_.empty(); }
+
+    // UTF-16 view.
+    size_t length() const;
+    uint16_t characterAtIndex(size_t index) const;  // throws RangeException past the end
+    std::u16string utf16() const;
+
+    Ref<String> substringWithRange(Range r) const;  // clamps to the text
+    Ref<String> substringFromIndex(size_t index) const;
+    Ref<String> substringToIndex(size_t index) const;
+
+    bool isEqualToString(std::string_view s) const { return utf8_ == s; }
+    bool hasPrefix(std::string_view s) const;
+    bool hasSuffix(std::string_view s) const;
+    Range rangeOfString(std::string_view s, unsigned options = 0) const;
+    bool containsString(std::string_view s, unsigned options = 0) const {
+        return rangeOfString(s, options).location != NotFound;
+    }
+    ComparisonResult compare(const String& other, unsigned options = 0) const;
+    ComparisonResult caseInsensitiveCompare(const String& other) const {
+        return compare(other, CaseInsensitiveSearch);
+    }
+
+    Ref<String> lowercaseString() const;
+    Ref<String> uppercaseString() const;
+    Ref<String> stringByReplacingOccurrencesOfString(std::string_view target,
+                                                     std::string_view replacement) const;
+    Ref<String> stringByAppendingString(std::string_view s) const;
+    Ref<String> stringByTrimmingWhitespace() const;
+    Ref<Array> componentsSeparatedByString(std::string_view separator) const;
+
+    // Leading numeric value the way text fields and property lists read it:
+    // leading blanks skipped, digits read as far as they go, 0 when none.
+    int intValue() const;
+    long long longLongValue() const;
+    double doubleValue() const;
+    bool boolValue() const;  // "Y", "y", "T", "t" or a non-zero number
+
+    // Path helpers for file names kept as text.
+    Ref<String> lastPathComponent() const;
+    Ref<String> pathExtension() const;
+    Ref<String> stringByDeletingLastPathComponent() const;
+    Ref<String> stringByDeletingPathExtension() const;
+    Ref<String> stringByAppendingPathComponent(std::string_view component) const;
+
+protected:
+    void invalidate() { utf16Length_.store(-1, std::memory_order_relaxed); }
+    // Byte offset of a UTF-16 index (end of text when past it).
+    size_t byteOffset(size_t utf16Index) const;
+
+    std::string utf8_;
+    mutable std::atomic<long long> utf16Length_{-1};
+};
+
+class MutableString : public String {
+public:
+    explicit MutableString(std::string utf8 = {}) : String(std::move(utf8)) {}
+    const char* className() const override { return "MutableString"; }
+    static Ref<MutableString> make(std::string_view utf8 = {}) {
+        return ns::make<MutableString>(std::string(utf8));
+    }
+
+    void appendString(std::string_view s) { utf8_.append(s); invalidate(); }
+    void setString(std::string_view s) { utf8_.assign(s); invalidate(); }
+    void insertStringAtIndex(std::string_view s, size_t utf16Index);
+    void deleteCharactersInRange(Range r);
+    void replaceOccurrencesOfString(std::string_view target, std::string_view replacement);
+    std::string& mutableUTF8() { invalidate(); return utf8_; }
+};
+
+// Converts between encodings. Return false on malformed input.
+bool isValidUTF8(const void* bytes, size_t length);
+std::u16string utf8ToUTF16(std::string_view utf8);
+bool utf16ToUTF8(std::u16string_view units, std::string& out);  // false on lone surrogate
+void appendCodePoint(std::string& out, char32_t cp);
+
+// Unicode-aware single-code-point case mapping (falls back to identity).
+char32_t toLowerCodePoint(char32_t cp);
+char32_t toUpperCodePoint(char32_t cp);
+
+// A string made of the arguments' text, for short literals: str("abc").
+inline Ref<String> str(std::string_view s) { return String::make(s); }
+
+}  // namespace ns

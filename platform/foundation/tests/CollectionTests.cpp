@@ -1,0 +1,55 @@
+#include <gtest/gtest.h>
+
+#include "platform/foundation/Foundation.h"
+
+using namespace ns;
+
+TEST(Array, MutatesAndRefusesNil) {
+    auto a = MutableArray::make();
+    a->addObject(str("a"));
+    a->addObject(num(2));
+    a->insertObjectAtIndex(str("z"), 0);
+    EXPECT_EQ(a->count(), 3u);
+    EXPECT_EQ(a->indexOfObject(*num(2)), 2u);
+    EXPECT_THROW(a->addObject(nullptr), Exception);
+    EXPECT_THROW(a->objectAtIndex(3), Exception);
+    a->addObjectsFromArray(*a);
+    EXPECT_EQ(a->count(), 6u);
+    a->removeObject(*str("a"));
+    EXPECT_EQ(a->count(), 4u);
+    auto frozen = a->copy();
+    EXPECT_EQ(dynamic_cast<MutableArray*>(frozen.get()), nullptr);
+    EXPECT_TRUE(frozen->isEqual(*a));
+}
+
+TEST(Dictionary, KeepsInsertionOrderAcrossGrowthAndRemoval) {
+    auto d = MutableDictionary::make();
+    for (int i = 0; i < 100; ++i) d->setObject(num(i), "k" + std::to_string(i));
+    d->setObject(str("again"), "k5");  // replacing keeps the place
+    EXPECT_EQ(d->count(), 100u);
+    EXPECT_EQ(static_cast<String*>(d->keyAtIndex(5))->utf8(), "k5");
+    EXPECT_TRUE(d->stringForKey("k5")->isEqualToString("again"));
+    d->removeObjectForKey("k0");
+    EXPECT_EQ(static_cast<String*>(d->keyAtIndex(0))->utf8(), "k1");
+    for (int i = 1; i < 100; ++i) ASSERT_TRUE(d->objectForKey("k" + std::to_string(i))) << i;
+    EXPECT_FALSE(d->objectForKey("k0"));
+    // Non-string keys are found by value.
+    d->setObjectForKey(str("one"), num(1));
+    EXPECT_TRUE(d->objectForKey(*Number::numberWithDouble(1.0)));
+}
+
+TEST(Dictionary, ImmutableKindsAreDistinctAndEqualByValue) {
+    auto d = Dictionary::make({{"Title", str("Deck")}, {"index", num(3)}});
+    EXPECT_EQ(dynamic_cast<MutableDictionary*>(d.get()), nullptr);
+    auto m = d->mutableCopy();
+    EXPECT_TRUE(m->isEqual(*d));
+    m->setObject(num(4), "index");
+    EXPECT_FALSE(m->isEqual(*d));
+    EXPECT_EQ(d->numberForKey("index")->intValue(), 3);
+    EXPECT_EQ(d->stringForKey("index"), nullptr);
+}
+
+TEST(Collections, DescribeLikeTheLogFormat) {
+    auto d = Dictionary::make({{"a b", Array::make({str("x"), num(1)})}});
+    EXPECT_EQ(d->description(), "{\n    \"a b\" = (\n        x,\n        1\n    );\n}");
+}

@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "platform/foundation/Foundation.h"
+
+using namespace ns;
+
+namespace {
+struct Probe : Object {
+    explicit Probe(int* alive) : alive(alive) { ++*alive; }
+    ~Probe() override { --*alive; }
+    int* alive;
+};
+}  // namespace
+
+TEST(Object, StrongReferencesFreeOnLastRelease) {
+    int alive = 0;
+    {
+        Ref<Probe> a = make<Probe>(&alive);
+        Ref<Probe> b = a;
+        EXPECT_EQ(a->retainCount(), 2u);
+        a = nullptr;
+        EXPECT_EQ(alive, 1);
+    }
+    EXPECT_EQ(alive, 0);
+}
+
+TEST(Object, WeakReadsNilAfterDestruction) {
+    int alive = 0;
+    Weak<Probe> w;
+    {
+        auto p = make<Probe>(&alive);
+        w = p;
+        EXPECT_EQ(w.lock().get(), p.get());
+    }
+    EXPECT_EQ(alive, 0);
+    EXPECT_FALSE(w.lock());
+    EXPECT_TRUE(w.expired());
+}
+
+TEST(Object, WeakUpgradeRacesWithLastReleaseSafely) {
+    // Many threads upgrade weak links while the owner drops the last strong
+    // reference; every upgrade either gets a live object or nil.
+    for (int round = 0; round < 200; ++round) {
+        int alive = 0;
+        auto p = make<Probe>(&alive);
+        Weak<Probe> w(p);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 3; ++t)
+            threads.emplace_back([w] {
+                for (int i = 0; i < 50; ++i)
+                    if (auto s = w.lock()) { EXPECT_NE(s->alive, nullptr); }
+            });
+        p = nullptr;
+        for (auto& t : threads) t.join();
+        EXPECT_FALSE(w.lock());
+    }
+}
+
+TEST(Object, SingletonsAreShared) {
+    EXPECT_EQ(Number::numberWithBool(true).get(), Number::numberWithBool(true).get());
+    EXPECT_NE(Number::numberWithBool(true).get(), Number::numberWithBool(false).get());
+    EXPECT_EQ(Null::null().get(), Null::shared());
+    EXPECT_TRUE(isNull(Null::null().get()));
+}
+
+TEST(Number, KeepsTypeAndComparesAcrossTypes) {
+    auto b = Number::numberWithBool(true);
+    auto i = Number::numberWithInt(1);
+    auto d = Number::numberWithDouble(1.0);
+    EXPECT_EQ(b->objCType(), 'B');
+    EXPECT_EQ(i->objCType(), 'i');
+    EXPECT_TRUE(i->isEqual(*d));
+    EXPECT_EQ(i->hash(), d->hash());
+    auto big = Number::numberWithUnsignedLongLong(18446744073709551615ull);
+    EXPECT_EQ(big->description(), "18446744073709551615");
+    EXPECT_EQ(big->compare(*Number::numberWithLongLong(-1)), 1);
+    EXPECT_EQ(Number::numberWithDouble(0.1)->description(), "0.1");
+    auto dec = DecimalNumber::decimalNumberWithString("0.10000000000000000000001");
+    EXPECT_EQ(dec->description(), "0.10000000000000000000001");
+    EXPECT_DOUBLE_EQ(dec->doubleValue(), 0.1);
+}
+
+TEST(Error, DescribesDomainCodeAndUserInfo) {
+    auto e = Error::withDescription("FJErrorDomain", -1, "Unexpected token.");
+    EXPECT_EQ(e->localizedDescription(), "Unexpected token.");
+    EXPECT_EQ(e->code(), -1);
+    EXPECT_NE(e->description().find("Domain=FJErrorDomain Code=-1"), std::string::npos);
+    auto bare = Error::make("X", 3);
+    EXPECT_EQ(bare->userInfo()->count(), 0u);
+}
+
+TEST(Exception, CarriesNameReasonAndUserInfo) {
+    try {
+        throw Exception("ProgressHUDViewIsNillException", "The view used in the HUD is nil.",
+                        Dictionary::make({{"k", str("v")}}));
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.name(), "ProgressHUDViewIsNillException");
+        EXPECT_EQ(e.reason(), "The view used in the HUD is nil.");
+        EXPECT_TRUE(e.userInfo()->stringForKey("k")->isEqualToString("v"));
+    }
+}

@@ -1,0 +1,65 @@
+#include <gtest/gtest.h>
+
+#include "platform/foundation/Foundation.h"
+
+using namespace ns;
+
+TEST(String, CountsUTF16UnitsAndNeverSplitsPairs) {
+    auto s = str("\xF0\x9F\x98\x80");  // one emoji, a surrogate pair in UTF-16
+    EXPECT_EQ(s->length(), 2u);
+    EXPECT_EQ(s->characterAtIndex(0), 0xD83D);
+    EXPECT_EQ(s->characterAtIndex(1), 0xDE00);
+    EXPECT_EQ(s->substringToIndex(1)->utf8(), "");
+    EXPECT_EQ(s->substringFromIndex(1)->utf8(), "\xF0\x9F\x98\x80");
+    auto mixed = str("a\xF0\x9F\x98\x80" "b\xC3\xA9");
+    EXPECT_EQ(mixed->length(), 5u);
+    EXPECT_EQ(mixed->substringWithRange({1, 2})->utf8(), "\xF0\x9F\x98\x80");
+    EXPECT_EQ(mixed->substringWithRange({3, 10})->utf8(), "b\xC3\xA9");
+    EXPECT_THROW(mixed->characterAtIndex(5), Exception);
+}
+
+TEST(String, ConvertsAndValidatesEncodings) {
+    EXPECT_FALSE(String::fromBytes("\xC3", 1));
+    EXPECT_FALSE(String::fromBytes("\xED\xA0\x80", 3));  // encoded surrogate
+    EXPECT_FALSE(String::fromBytes("\xC0\x80", 2));      // overlong
+    EXPECT_TRUE(String::fromBytes("\xE2\x82\xAC", 3));
+    std::u16string lone = u"a";
+    lone.push_back(char16_t(0xD800));
+    EXPECT_FALSE(String::fromUTF16(lone));
+    EXPECT_EQ(String::fromUTF16(u"\U0001F600x")->utf8(), "\xF0\x9F\x98\x80x");
+}
+
+TEST(String, SearchesWithAndWithoutCase) {
+    auto s = str("Tell me about YOURSELF, \xC3\x81ngel");
+    EXPECT_EQ(s->rangeOfString("yourself", CaseInsensitiveSearch).location, 14u);
+    EXPECT_EQ(s->rangeOfString("yourself").location, NotFound);
+    EXPECT_TRUE(s->containsString("\xC3\xA1ngel", CaseInsensitiveSearch));
+    EXPECT_EQ(str("\xC3\x89TAT")->lowercaseString()->utf8(), "\xC3\xA9tat");
+    EXPECT_EQ(str("a")->compare(*str("B"), CaseInsensitiveSearch), ComparisonResult::Ascending);
+}
+
+TEST(String, EditsAndPaths) {
+    auto m = MutableString::make("hello");
+    m->insertStringAtIndex("\xF0\x9F\x98\x80", 5);
+    EXPECT_EQ(m->length(), 7u);
+    m->deleteCharactersInRange({0, 1});
+    EXPECT_EQ(m->utf8(), "ello\xF0\x9F\x98\x80");
+    auto parts = str("a,b,,c")->componentsSeparatedByString(",");
+    EXPECT_EQ(parts->count(), 4u);
+    EXPECT_EQ(str("/x/y/file.plist")->lastPathComponent()->utf8(), "file.plist");
+    EXPECT_EQ(str("/x/y/file.plist")->pathExtension()->utf8(), "plist");
+    EXPECT_EQ(str("/x/y/file.plist")->stringByDeletingPathExtension()->utf8(), "/x/y/file");
+    EXPECT_EQ(str("/x/y")->stringByAppendingPathComponent("z")->utf8(), "/x/y/z");
+    EXPECT_EQ(str("  42abc")->intValue(), 42);
+    EXPECT_TRUE(str("YES")->boolValue());
+    EXPECT_FALSE(str("0")->boolValue());
+}
+
+TEST(String, MutableKeyIsCopiedIntoDictionary) {
+    auto key = MutableString::make("k");
+    auto d = MutableDictionary::make();
+    d->setObjectForKey(str("v"), key);
+    key->setString("changed");
+    EXPECT_TRUE(d->objectForKey("k"));
+    EXPECT_FALSE(d->objectForKey("changed"));
+}
