@@ -44,6 +44,28 @@ public:
                                apache::thrift::protocol::TType& valType, uint32_t& size) override;
     uint32_t skip_virt(apache::thrift::protocol::TType type) override;
 
+    // Called on this class directly (not through TProtocol), the base class's
+    // non-virtual readers would bypass the rules above; these hide them.
+    uint32_t readMessageBegin(std::string& name, apache::thrift::protocol::TMessageType& type,
+                              int32_t& seqid) {
+        return readMessageBegin_virt(name, type, seqid);
+    }
+    uint32_t readBool(bool& value) { return readBool_virt(value); }
+    uint32_t readBool(std::vector<bool>::reference value) { return readBool_virt(value); }
+    uint32_t readString(std::string& str) { return readString_virt(str); }
+    uint32_t readBinary(std::string& str) { return readBinary_virt(str); }
+    uint32_t readListBegin(apache::thrift::protocol::TType& elemType, uint32_t& size) {
+        return readListBegin_virt(elemType, size);
+    }
+    uint32_t readSetBegin(apache::thrift::protocol::TType& elemType, uint32_t& size) {
+        return readSetBegin_virt(elemType, size);
+    }
+    uint32_t readMapBegin(apache::thrift::protocol::TType& keyType,
+                          apache::thrift::protocol::TType& valType, uint32_t& size) {
+        return readMapBegin_virt(keyType, valType, size);
+    }
+    uint32_t skip(apache::thrift::protocol::TType type) { return skip_virt(type); }
+
 private:
     uint32_t readSizedBytes(std::string& str, int32_t size);
     uint32_t readCount(uint32_t& size);
