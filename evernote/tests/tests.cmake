@@ -9,3 +9,11 @@ deck_test(NAME evernote_tests LABEL unit
     tests/ProtocolTests.cpp
     ${EDAM_TEST_SUPPORT}
   LIBS evernote)
+
+deck_test(NAME evernote_loopback_tests LABEL loopback
+  SOURCES
+    tests/LoopbackHTTPServer.cpp
+    tests/TransportTests.cpp
+    tests/UserStoreTests.cpp
+    ${EDAM_TEST_SUPPORT}
+  LIBS evernote)
