@@ -229,6 +229,7 @@ ns::Object* parseArray(FJParseState& s) {
                 FJRecordError(s, "Internal error: Object == NULL");
                 break;
             }
+            st.keys[st.index] = nullptr;
             st.objects[st.index++] = o;
             accept = kAcceptComma | kAcceptEnd;
         } else if (kind == FJTokenType::Comma) {
