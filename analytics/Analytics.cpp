@@ -1,0 +1,182 @@
+#include "analytics/Analytics.h"
+
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+
+namespace analytics {
+
+namespace {
+
+// Events past this count in one session are refused, so a runaway caller
+// cannot grow the session without bound.
+constexpr size_t kMaxEventsPerSession = 1000;
+constexpr size_t kMaxParameters = 10;
+constexpr size_t kMaxLogLines = 1000;
+
+struct Agent {
+    std::mutex mutex;
+    bool started = false;
+    bool reporting = true;
+    bool crashReporting = false;
+    bool watchExtension = false;
+    int logLevel = 0;
+    UsageSession session;
+    std::vector<std::string> lines;
+};
+
+Agent& agent() {
+    static Agent* a = new Agent;  // lives for the process
+    return *a;
+}
+
+double now() {
+    using namespace std::chrono;
+    return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+std::string trimmed(const std::string& s) {
+    size_t b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos) return {};
+    size_t e = s.find_last_not_of(" \t\r\n");
+    return s.substr(b, e - b + 1);
+}
+
+}  // namespace
+
+void Analytics::log(int level, const char* className, const std::string& message) {
+    Agent& a = agent();
+    std::string line = std::string(className) + ": " + message;
+    {
+        std::lock_guard<std::mutex> g(a.mutex);
+        if (level > a.logLevel) return;
+        if (a.lines.size() >= kMaxLogLines) a.lines.erase(a.lines.begin());
+        a.lines.push_back(line);
+    }
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+void Analytics::startSession(const std::string& apiKey) {
+    Agent& a = agent();
+    bool first;
+    {
+        std::lock_guard<std::mutex> g(a.mutex);
+        first = !a.started;
+        if (first) {
+            // The crash reporter stays dormant unless switched on before this
+            // call; this build has none to enable, so the flag is only kept.
+            a.started = true;
+            a.session = UsageSession{};
+            a.session.apiKey = trimmed(apiKey);
+            a.session.startTime = now();
+        }
+    }
+    if (first)
+        log(2, "Analytics", "Session started");
+    else
+        log(1, "Analytics", "Session already started");
+}
+
+namespace {
+int record(const ns::Object* eventName, const ns::Dictionary* parameters) {
+    auto* name = dynamic_cast<const ns::String*>(eventName);
+    Agent& a = agent();
+    std::string refusal;
+    {
+        std::lock_guard<std::mutex> g(a.mutex);
+        if (!name) refusal = "Event name is not a string";
+        else if (!a.reporting) refusal = "Usage reporting is off";
+        else if (a.watchExtension) refusal = "Events are not logged in a watch extension";
+        else if (!a.started) refusal = "No session has been started";
+        else if (a.session.events.size() >= kMaxEventsPerSession) refusal = "Event limit reached";
+        else if (parameters && parameters->count() > kMaxParameters) refusal = "Too many event parameters";
+        if (refusal.empty()) {
+            LoggedEvent e;
+            e.name = name->utf8();
+            if (parameters) e.parameters = parameters->copy();
+            e.timestamp = now() - a.session.startTime;
+            a.session.events.push_back(std::move(e));
+            return EventRecorded;
+        }
+    }
+    Analytics::log(2, "Analytics", refusal);
+    return refusal == "Event limit reached" ? EventLimitReached : EventFailed;
+}
+}  // namespace
+
+int Analytics::logEvent(const ns::Object* eventName) { return record(eventName, nullptr); }
+
+int Analytics::logEvent(std::string_view eventName) {
+    auto s = ns::String::make(eventName);
+    return record(s.get(), nullptr);
+}
+
+int Analytics::logEventWithParameters(const ns::Object* eventName, const ns::Dictionary* parameters) {
+    return record(eventName, parameters);
+}
+
+int Analytics::logEventWithParameters(std::string_view eventName, const ns::Dictionary* parameters) {
+    auto s = ns::String::make(eventName);
+    return record(s.get(), parameters);
+}
+
+void Analytics::countPageView() {
+    Agent& a = agent();
+    std::lock_guard<std::mutex> g(a.mutex);
+    if (!a.started || !a.reporting || a.watchExtension) return;
+    ++a.session.pageViews;
+}
+
+void Analytics::setLogLevel(int level) {
+    std::lock_guard<std::mutex> g(agent().mutex);
+    agent().logLevel = level;
+}
+int Analytics::logLevel() {
+    std::lock_guard<std::mutex> g(agent().mutex);
+    return agent().logLevel;
+}
+void Analytics::setUsageReportingEnabled(bool enabled) {
+    std::lock_guard<std::mutex> g(agent().mutex);
+    agent().reporting = enabled;
+}
+bool Analytics::usageReportingEnabled() {
+    std::lock_guard<std::mutex> g(agent().mutex);
+    return agent().reporting;
+}
+void Analytics::setCrashReportingEnabled(bool enabled) {
+    std::lock_guard<std::mutex> g(agent().mutex);
+    agent().crashReporting = enabled;
+}
+void Analytics::setWatchExtension(bool isWatchExtension) {
+    std::lock_guard<std::mutex> g(agent().mutex);
+    agent().watchExtension = isWatchExtension;
+}
+bool Analytics::isWatchExtension() {
+    std::lock_guard<std::mutex> g(agent().mutex);
+    return agent().watchExtension;
+}
+bool Analytics::sessionStarted() {
+    std::lock_guard<std::mutex> g(agent().mutex);
+    return agent().started;
+}
+UsageSession Analytics::currentSession() {
+    std::lock_guard<std::mutex> g(agent().mutex);
+    return agent().session;
+}
+std::vector<std::string> Analytics::logLines() {
+    std::lock_guard<std::mutex> g(agent().mutex);
+    return agent().lines;
+}
+void Analytics::resetForTesting() {
+    std::lock_guard<std::mutex> g(agent().mutex);
+    Agent& a = agent();
+    a.started = false;
+    a.reporting = true;
+    a.crashReporting = false;
+    a.watchExtension = false;
+    a.logLevel = 0;
+    a.session = UsageSession{};
+    a.lines.clear();
+}
+
+}  // namespace analytics

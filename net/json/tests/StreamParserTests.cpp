@@ -1,0 +1,333 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "net/json/JsonCategories.h"
+#include "net/json/JsonParser.h"
+#include "net/json/JsonStreamParser.h"
+#include "net/json/JsonStreamParserAdapter.h"
+#include "net/json/tests/StreamTestUtil.h"
+#include "platform/foundation/Foundation.h"
+
+using json::test::dump;
+
+namespace {
+
+struct Outcome {
+    ns::Ref<ns::Object> value;
+    std::string error;
+};
+
+Outcome parse(std::string_view text, uint64_t maxDepth = 32) {
+    auto p = ns::make<json::JsonParser>();
+    p->setMaxDepth(maxDepth);
+    Outcome o;
+    o.value = p->objectWithBytes(text.data(), text.size());
+    o.error = p->error();
+    return o;
+}
+
+std::string errorOf(std::string_view text) {
+    Outcome o = parse(text);
+    EXPECT_FALSE(o.value) << "parsed: " << text << " -> " << dump(o.value);
+    return o.error;
+}
+
+std::string nested(size_t depth, const char* open = "[", const char* close = "]") {
+    std::string s;
+    for (size_t i = 0; i < depth; ++i) s += open;
+    for (size_t i = 0; i < depth; ++i) s += close;
+    return s;
+}
+
+TEST(StreamParserGrammar, TokenNotExpectedMessagesNameTokenAndState) {
+    struct Case { const char* in; const char* error; };
+    const std::vector<Case> cases = {
+        {"\"abc\"", "Token 'string' not expected before outer-most array or object"},
+        {"12 ", "Token 'number' not expected before outer-most array or object"},
+        {"true", "Token 'boolean' not expected before outer-most array or object"},
+        {"null ", "Token 'null' not expected before outer-most array or object"},
+        {"]", "Token 'end of array' not expected before outer-most array or object"},
+        {"[1,]", "Token 'end of array' not expected as array value"},
+        {"[,1]", "Token 'value separator' not expected at array start"},
+        {"[1 2]", "Token 'number' not expected after array value"},
+        {"[1:2]", "Token 'key-value separator' not expected after array value"},
+        {"[}", "Token 'end of object' not expected at array start"},
+        {"{]", "Token 'end of array' not expected at beginning of object"},
+        {"{,}", "Token 'value separator' not expected at beginning of object"},
+        {"{1:2}", "Token 'number' not expected at beginning of object"},
+        {"{\"a\" 1}", "Token 'number' not expected after object key"},
+        {"{\"a\"}", "Token 'end of object' not expected after object key"},
+        {"{\"a\":}", "Token 'end of object' not expected as object value"},
+        {"{\"a\":1 \"b\":2}", "Token 'string' not expected after object value"},
+        {"{\"a\":1,}", "Token 'end of object' not expected in place of object key"},
+        {"{\"a\":1,,}", "Token 'value separator' not expected in place of object key"},
+        {"{\"a\":[1]]", "Token 'end of array' not expected after object value"},
+        {"[] []", "Token 'start of array' not expected after outer-most array or object"},
+        {"{}{}", "Token 'start of object' not expected after outer-most array or object"},
+        // An unfinished token after a complete document is trailing input too.
+        {"[] 1", "Token 'number' not expected after outer-most array or object"},
+        {"[]\"x", "Token 'string' not expected after outer-most array or object"},
+        {"{} t", "Token 'boolean' not expected after outer-most array or object"},
+        {"[] x", "Illegal start of token [x]"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(errorOf(c.in), c.error) << c.in;
+}
+
+TEST(StreamParserGrammar, IncompleteAndMissingInput) {
+    for (const char* in : {"", " \t\r\n ", "[", "{\"a\":", "[1", "[\"abc", "[nul", "[1,", "{\"a\"", "12", "[tru",
+                           "[\"\\u12", "[\"\\uD83D", "[\"\\uD83D\\", "[-", "[1e", "[1.", "[1e+"}) {
+        EXPECT_EQ(errorOf(in), "Unexpected end of input") << in;
+    }
+    auto p = ns::make<json::JsonParser>();
+    EXPECT_FALSE(p->objectWithData(nullptr));
+    EXPECT_EQ(p->error(), "Input was 'nil'");
+    EXPECT_FALSE(p->objectWithString(nullptr));
+    EXPECT_EQ(p->error(), "Input was 'nil'");
+}
+
+TEST(StreamParserTokens, LiteralAndStartOfTokenErrors) {
+    struct Case { const char* in; const char* error; };
+    const std::vector<Case> cases = {
+        {"[nulx]", "Expected 'null' after initial 'n'"},
+        {"[nul]", "Expected 'null' after initial 'n'"},
+        {"[tx]", "Expected 'true' after initial 't'"},
+        {"[fals]", "Expected 'false' after initial 'f'"},
+        {"[truex]", "Illegal start of token [x]"},
+        {"[True]", "Illegal start of token [T]"},
+        {"[+1]", "Leading + is illegal in number"},
+        {"[.5]", "Illegal start of token [.]"},
+        {"['a']", "Illegal start of token [']"},
+        {"[\x01]", "Illegal start of token [\x01]"},
+        {"[\f]", "Illegal start of token [\f]"},
+        // A byte of a multi-byte sequence is shown as U+FFFD.
+        {"[\xC3\xA9]", "Illegal start of token [\xEF\xBF\xBD]"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(errorOf(c.in), c.error) << c.in;
+}
+
+TEST(StreamParserNumbers, MalformedNumbers) {
+    struct Case { const char* in; const char* error; };
+    const std::vector<Case> cases = {
+        {"[01]", "Leading zero is illegal in number"},
+        {"[-01]", "Leading zero is illegal in number"},
+        {"[00]", "Leading zero is illegal in number"},
+        {"[-]", "No digits after initial minus"},
+        {"[-a]", "No digits after initial minus"},
+        {"[-.5]", "No digits after initial minus"},
+        {"[1.]", "No digits after decimal point"},
+        {"[1.e5]", "No digits after decimal point"},
+        {"[1e]", "No digits in exponent"},
+        {"[1e+]", "No digits in exponent"},
+        {"[1E-x]", "No digits in exponent"},
+        {"[1x]", "Illegal start of token [x]"},
+        {"[1.5.2]", "Illegal start of token [.]"},
+        {"[1true]", "Token 'boolean' not expected after array value"},
+        {"[0x10]", "Illegal start of token [x]"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(errorOf(c.in), c.error) << c.in;
+}
+
+TEST(StreamParserNumbers, IntegerKindsAndDecimals) {
+    Outcome o = parse(
+        "[0, 3, -3, -0, 999999999999999999, -999999999999999999, 1234567890123456789,"
+        " -9223372036854775808, 18446744073709551616, 1.5, -0.0, 1e5, 2E-3, 0.1,"
+        " 1.50, 1e400, 1E70000, 123456789012345678.9]");
+    ASSERT_TRUE(o.value) << o.error;
+    EXPECT_EQ(dump(o.value),
+              "[Q(0),Q(3),q(-3),q(0),Q(999999999999999999),q(-999999999999999999),"
+              "dec(1234567890123456789),dec(-9223372036854775808),dec(18446744073709551616),"
+              "dec(1.5),dec(-0.0),dec(1e5),dec(2E-3),dec(0.1),dec(1.50),dec(1e400),dec(1E70000),"
+              "dec(123456789012345678.9)]");
+    auto* a = ns::as<ns::Array>(o.value.get());
+    EXPECT_EQ(a->objectAtIndexAs<ns::Number>(1)->unsignedLongLongValue(), 3u);
+    EXPECT_EQ(a->objectAtIndexAs<ns::Number>(2)->longLongValue(), -3);
+    EXPECT_DOUBLE_EQ(a->objectAtIndexAs<ns::Number>(9)->doubleValue(), 1.5);
+    EXPECT_TRUE(std::signbit(a->objectAtIndexAs<ns::Number>(10)->doubleValue()));
+    EXPECT_DOUBLE_EQ(a->objectAtIndexAs<ns::Number>(11)->doubleValue(), 100000.0);
+    EXPECT_DOUBLE_EQ(a->objectAtIndexAs<ns::Number>(12)->doubleValue(), 0.002);
+    EXPECT_TRUE(std::isinf(a->objectAtIndexAs<ns::Number>(15)->doubleValue()));
+    // The exponent is not narrowed: 1E70000 stays far above any double.
+    EXPECT_TRUE(std::isinf(a->objectAtIndexAs<ns::Number>(16)->doubleValue()));
+}
+
+TEST(StreamParserStrings, EscapesAndUnicode) {
+    Outcome o = parse(
+        "[\"a\\u00e9\", \"\\ud83d\\ude00\", \"\\u0000\", \"\\\"\\\\\\/\\b\\f\\n\\r\\t\", \"\xC3\xA9\xF0\x9F\x98\x80\","
+        " \"\", \"x\\u20AC\\u20acy\", \"\\uFFFF\"]");
+    ASSERT_TRUE(o.value) << o.error;
+    auto* a = ns::as<ns::Array>(o.value.get());
+    ASSERT_EQ(a->count(), 8u);
+    auto* s0 = a->objectAtIndexAs<ns::String>(0);
+    EXPECT_EQ(s0->length(), 2u);
+    EXPECT_EQ(s0->utf8(), "a\xC3\xA9");
+    auto* s1 = a->objectAtIndexAs<ns::String>(1);
+    EXPECT_EQ(s1->length(), 2u);  // one character, two UTF-16 units
+    EXPECT_EQ(s1->utf8(), "\xF0\x9F\x98\x80");
+    EXPECT_EQ(a->objectAtIndexAs<ns::String>(2)->utf8(), std::string(1, '\0'));
+    EXPECT_EQ(a->objectAtIndexAs<ns::String>(3)->utf8(), "\"\\/\b\f\n\r\t");
+    EXPECT_EQ(a->objectAtIndexAs<ns::String>(4)->utf8(), "\xC3\xA9\xF0\x9F\x98\x80");
+    EXPECT_EQ(a->objectAtIndexAs<ns::String>(5)->utf8(), "");
+    EXPECT_EQ(a->objectAtIndexAs<ns::String>(6)->utf8(), "x\xE2\x82\xAC\xE2\x82\xAC" "y");
+    EXPECT_EQ(a->objectAtIndexAs<ns::String>(7)->utf8(), "\xEF\xBF\xBF");
+}
+
+TEST(StreamParserStrings, EscapeAndEncodingErrors) {
+    struct Case { std::string in; const char* error; };
+    const std::vector<Case> cases = {
+        {"[\"a\tb\"]", "Unescaped control character [0x09]"},
+        {"[\"a\nb\"]", "Unescaped control character [0x0A]"},
+        {"[\"\\\"a\x1f\"]", "Unescaped control character [0x1F]"},
+        {std::string("[\"a\0\"]", 6), "Unescaped control character [0x00]"},
+        {"[\"\\x\"]", "Illegal escape character"},
+        {"[\"\\U0041\"]", "Illegal escape character"},
+        {"[\"\\u12G4\"]", "Invalid hex quad"},
+        {"[\"\\u1\"]", "Invalid hex quad"},
+        {"[\"\\uDC00\"]", "Invalid high character in surrogate pair"},
+        {"[\"\\uDFFF\\uDC00\"]", "Invalid high character in surrogate pair"},
+        {"[\"\\uD800\"]", "Missing low character in surrogate pair"},
+        {"[\"\\uD800x\"]", "Missing low character in surrogate pair"},
+        {"[\"\\uD800\\n\"]", "Missing low character in surrogate pair"},
+        {"[\"\\uD800\\uZZZZ\"]", "Missing low character in surrogate pair"},
+        {"[\"\\uD800\\u0041\"]", "Invalid low character in surrogate pair"},
+        {"[\"\\uD800\\uD800\"]", "Invalid low character in surrogate pair"},
+        // Strict UTF-8: truncated, stray continuation, overlong, encoded
+        // surrogate, beyond U+10FFFF, bytes that never occur.
+        {"[\"\xC3\"]", "Broken Unicode encoding"},
+        {"[\"\xA9\"]", "Broken Unicode encoding"},
+        {"[\"\xC0\xAF\"]", "Broken Unicode encoding"},
+        {"[\"\xE0\x80\xAF\"]", "Broken Unicode encoding"},
+        {"[\"\xED\xA0\x80\"]", "Broken Unicode encoding"},
+        {"[\"\xF4\x90\x80\x80\"]", "Broken Unicode encoding"},
+        {"[\"\xFF\"]", "Broken Unicode encoding"},
+        {"[\"ok\\n\xC3(\"]", "Broken Unicode encoding"},
+        {"{\"\xC3\":1}", "Broken Unicode encoding"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(errorOf(c.in), c.error) << c.in;
+}
+
+TEST(StreamParserValues, ContainersLiteralsAndRepeatedKeys) {
+    Outcome o = parse(" { \"a\" : [ ] , \"b\" : { } , \"t\" : true , \"f\" : false , \"n\" : null , \"a\" : 2 } ");
+    ASSERT_TRUE(o.value) << o.error;
+    EXPECT_EQ(dump(o.value), "{\"a\":Q(2),\"b\":{},\"t\":true,\"f\":false,\"n\":null}");
+    auto* d = ns::as<ns::MutableDictionary>(o.value.get());
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->objectForKey("t"), ns::Number::numberWithBool(true).get());
+    EXPECT_EQ(d->objectForKey("f"), ns::Number::numberWithBool(false).get());
+    EXPECT_EQ(d->objectForKey("n"), ns::Null::shared());
+    EXPECT_TRUE(ns::as<ns::MutableDictionary>(d->objectForKey("b")));
+
+    Outcome e = parse("[]");
+    ASSERT_TRUE(ns::as<ns::MutableArray>(e.value.get()));
+    EXPECT_EQ(ns::as<ns::Array>(e.value.get())->count(), 0u);
+    EXPECT_EQ(dump(parse("{}").value), "{}");
+    EXPECT_EQ(dump(parse("[[1,[2]],{\"k\":[{}]}]").value), "[[Q(1),[Q(2)]],{\"k\":[{}]}]");
+}
+
+TEST(StreamParserDepth, LimitIsEnforcedWithoutRecursion) {
+    EXPECT_EQ(dump(parse(nested(32)).value).size(), 64u);
+    EXPECT_EQ(errorOf(nested(33)), "Input depth exceeds max depth of 32");
+    EXPECT_TRUE(parse(nested(16, "{\"a\":[", "]}")).value);  // 32 levels of mixed containers
+    EXPECT_EQ(errorOf(nested(17, "{\"a\":[", "]}")), "Input depth exceeds max depth of 32");
+
+    EXPECT_TRUE(parse(nested(2), 2).value);
+    Outcome o = parse(nested(3), 2);
+    EXPECT_FALSE(o.value);
+    EXPECT_EQ(o.error, "Input depth exceeds max depth of 2");
+    EXPECT_EQ(parse("[]", 0).error, "Input depth exceeds max depth of 0");
+
+    // Very deep input ends in the error as soon as the limit is crossed.
+    std::string deep(1000000, '[');
+    EXPECT_EQ(errorOf(deep), "Input depth exceeds max depth of 32");
+    // A raised limit is honoured and still builds the tree.
+    Outcome big = parse(nested(500), 500);
+    EXPECT_TRUE(big.value) << big.error;
+}
+
+TEST(StreamParserEntryPoints, ErrorObjectAndJSONValueLogging) {
+    auto p = ns::make<json::JsonParser>();
+    ns::Ref<ns::Error> error;
+    EXPECT_FALSE(p->objectWithString(ns::str("[1,]").get(), &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), "org.tellvarin.JsonParser.ErrorDomain");
+    EXPECT_EQ(error->code(), 0);
+    EXPECT_EQ(error->localizedDescription(), "Token 'end of array' not expected as array value");
+
+    error = nullptr;
+    auto ok = p->objectWithString(ns::str("{\"x\":1}").get(), &error);
+    EXPECT_TRUE(ok);
+    EXPECT_FALSE(error);
+
+    std::vector<std::string> lines;
+    json::setJsonLogHandler([&](const std::string& l) { lines.push_back(l); });
+    EXPECT_EQ(dump(json::JSONValue(ns::str("[\"a\"]"))), "[\"a\"]");
+    EXPECT_FALSE(json::JSONValue(ns::str("[")));
+    EXPECT_FALSE(json::JSONValue(ns::Ref<ns::String>()));
+    json::setJsonLogHandler(nullptr);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "-JSONValue failed. Error is: Unexpected end of input");
+}
+
+// Events recorded by a delegate, for the stream parser's own behaviour.
+class Recorder final : public json::JsonStreamParserAdapterDelegate {
+public:
+    void parserFoundArray(json::JsonStreamParser*, const ns::Ref<ns::Array>& a) override {
+        seen.push_back("array " + dump(a));
+    }
+    void parserFoundObject(json::JsonStreamParser*, const ns::Ref<ns::Object>& o) override {
+        seen.push_back("object " + dump(o));
+    }
+    std::vector<std::string> seen;
+};
+
+TEST(StreamParserStream, StatusMultipleDocumentsAndStickyError) {
+    auto rec = ns::make<Recorder>();
+    auto adapter = ns::make<json::JsonStreamParserAdapter>();
+    adapter->setDelegate(rec);
+    auto parser = ns::make<json::JsonStreamParser>();
+    parser->setDelegate(adapter);
+    parser->setSupportMultipleDocuments(true);
+    EXPECT_EQ(parser->parse("[1]", 3), json::JsonStreamParserWaitingForData);
+    EXPECT_EQ(parser->parse(" {\"a\"", 5), json::JsonStreamParserWaitingForData);
+    EXPECT_EQ(parser->parse(":null}\n[", 8), json::JsonStreamParserWaitingForData);
+    EXPECT_EQ(parser->parse("]", 1), json::JsonStreamParserWaitingForData);
+    EXPECT_EQ(rec->seen, (std::vector<std::string>{"array [Q(1)]", "object {\"a\":null}", "array []"}));
+
+    EXPECT_EQ(parser->parse("x", 1), json::JsonStreamParserError);
+    EXPECT_EQ(parser->error(), "Illegal start of token [x]");
+    EXPECT_EQ(parser->parse("[]", 2), json::JsonStreamParserError);  // stays in error
+
+    // Without multiple documents the parser completes after the first one.
+    auto single = ns::make<json::JsonStreamParser>();
+    EXPECT_EQ(single->parse("[", 1), json::JsonStreamParserWaitingForData);
+    EXPECT_EQ(single->parse("] \n", 3), json::JsonStreamParserComplete);
+    EXPECT_EQ(single->parse(" ", 1), json::JsonStreamParserComplete);
+    EXPECT_EQ(single->parse("[", 1), json::JsonStreamParserError);
+    EXPECT_EQ(single->error(), "Token 'start of array' not expected after outer-most array or object");
+}
+
+TEST(StreamParserStream, LevelsToSkipDeliversInnerValues) {
+    auto rec = ns::make<Recorder>();
+    auto adapter = ns::make<json::JsonStreamParserAdapter>();
+    adapter->setDelegate(rec);
+    adapter->setLevelsToSkip(1);
+    auto parser = ns::make<json::JsonStreamParser>();
+    parser->setDelegate(adapter);
+    std::string doc = "[1, [2, {\"k\": 3}], {\"a\": []}, \"s\"]";
+    EXPECT_EQ(parser->parse(doc.data(), doc.size()), json::JsonStreamParserComplete);
+    EXPECT_EQ(rec->seen, (std::vector<std::string>{"object Q(1)", "array [Q(2),{\"k\":Q(3)}]",
+                                                   "object {\"a\":[]}", "object \"s\""}));
+}
+
+TEST(StreamParserStream, StatesHaveNamesAndSingletons) {
+    EXPECT_EQ(json::JsonStreamParserState::sharedInstance(), nullptr);
+    EXPECT_EQ(json::JsonStreamParserStateStart::sharedInstance(), json::JsonStreamParserStateStart::sharedInstance());
+    EXPECT_STREQ(json::JsonStreamParserStateError::sharedInstance()->name(), "in error");
+    EXPECT_TRUE(json::JsonStreamParserStateObjectNeedKey::sharedInstance()->needKey());
+    EXPECT_FALSE(json::JsonStreamParserStateObjectSeparator::sharedInstance()->needKey());
+    EXPECT_STREQ(json::tokenName(42), "<aaiiie!>");
+}
+
+}  // namespace

@@ -1,0 +1,177 @@
+#include "platform/foundation/FileIO.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <random>
+
+#include "platform/foundation/String.h"
+
+namespace ns {
+
+Ref<Error> fileError(int err, std::string_view what, const std::string& path) {
+    std::string text(what);
+    text += " ";
+    text += path;
+    text += ": ";
+    text += std::strerror(err);
+    return Error::make(kFileErrorDomain, err,
+                       Dictionary::make({{kLocalizedDescriptionKey, String::make(text)},
+                                         {"NSFilePath", String::make(path)}}));
+}
+
+namespace {
+
+void setError(Ref<Error>* error, int err, std::string_view what, const std::string& path) {
+    if (error) *error = fileError(err, what, path);
+}
+
+std::string folderOf(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+// A name for the temporary file that no other writer (thread or process)
+// picks at the same time: pid, a per-process counter and random bits.
+std::string temporaryNameFor(const std::string& path) {
+    static std::atomic<unsigned> counter{0};
+    thread_local std::mt19937_64 rng(std::random_device{}());
+    char suffix[96];
+    std::snprintf(suffix, sizeof suffix, ".tmp.%d.%u.%08llx", static_cast<int>(getpid()),
+                  counter.fetch_add(1), static_cast<unsigned long long>(rng() & 0xffffffffu));
+    auto slash = path.find_last_of('/');
+    std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    return dir + "." + base + suffix;
+}
+
+bool writeAll(int fd, std::string_view bytes) {
+    const char* p = bytes.data();
+    size_t left = bytes.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool writeFileAtomically(const std::string& path, std::string_view bytes, Ref<Error>* error,
+                         unsigned mode) {
+    if (path.empty() || path.back() == '/') {
+        setError(error, EINVAL, "Cannot write", path);
+        return false;
+    }
+    std::string temp = temporaryNameFor(path);
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0) {
+        setError(error, errno, "Cannot create a temporary file for", path);
+        return false;
+    }
+    auto fail = [&](const char* what) {
+        int err = errno;
+        ::close(fd);
+        ::unlink(temp.c_str());
+        setError(error, err, what, path);
+        return false;
+    };
+    if (!writeAll(fd, bytes)) return fail("Cannot write");
+    if (::fsync(fd) != 0) return fail("Cannot flush");
+    if (::close(fd) != 0) {
+        int err = errno;
+        ::unlink(temp.c_str());
+        setError(error, err, "Cannot close", path);
+        return false;
+    }
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+        int err = errno;
+        ::unlink(temp.c_str());
+        setError(error, err, "Cannot replace", path);
+        return false;
+    }
+    // Make the rename itself durable. The new file is already in place, so a
+    // failure here is not reported as a failed write.
+    int dfd = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    return true;
+}
+
+std::optional<std::string> readFile(const std::string& path, Ref<Error>* error, size_t maxBytes) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        setError(error, errno, "Cannot open", path);
+        return std::nullopt;
+    }
+    struct stat st{};
+    if (::fstat(fd, &st) != 0) {
+        int err = errno;
+        ::close(fd);
+        setError(error, err, "Cannot inspect", path);
+        return std::nullopt;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        setError(error, EISDIR, "Cannot read", path);
+        return std::nullopt;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        setError(error, EINVAL, "Not a regular file:", path);
+        return std::nullopt;
+    }
+    if (static_cast<unsigned long long>(st.st_size) > maxBytes) {
+        ::close(fd);
+        setError(error, EFBIG, "File too large:", path);
+        return std::nullopt;
+    }
+    std::string out;
+    out.resize(static_cast<size_t>(st.st_size));
+    size_t got = 0;
+    // The file may grow or shrink while we read: read what is there, bounded.
+    for (;;) {
+        if (got == out.size()) {
+            if (out.size() >= maxBytes) {
+                char probe;
+                ssize_t n = ::read(fd, &probe, 1);
+                if (n > 0) {
+                    ::close(fd);
+                    setError(error, EFBIG, "File too large:", path);
+                    return std::nullopt;
+                }
+                if (n < 0 && errno == EINTR) continue;
+                break;
+            }
+            out.resize(std::min(maxBytes, std::max<size_t>(out.size() * 2, 4096)));
+        }
+        ssize_t n = ::read(fd, out.data() + got, out.size() - got);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            int err = errno;
+            ::close(fd);
+            setError(error, err, "Cannot read", path);
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    out.resize(got);
+    return out;
+}
+
+}  // namespace ns

@@ -1,0 +1,40 @@
+// Whole-file reads and atomic whole-file writes.
+//
+// Every file the app keeps is written through writeFileAtomically: readers
+// see either the complete old file or the complete new one, never a mix,
+// whatever happens to the process or the machine during the write.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/foundation/Error.h"
+
+namespace ns {
+
+// Domain of errors from file operations; the code is the errno value.
+inline constexpr const char* kFileErrorDomain = "FileErrorDomain";
+
+// Writes `bytes` to `path` through a temporary file in the same folder:
+// write, fsync, rename over `path`, fsync the folder. Returns true on
+// success. On failure returns false, stores an error (kFileErrorDomain,
+// errno as code, the path in its description) in *error when given, removes
+// the temporary file and leaves any existing file at `path` untouched.
+// The new file gets permission bits `mode` (before the umask is applied).
+bool writeFileAtomically(const std::string& path, std::string_view bytes,
+                         Ref<Error>* error = nullptr, unsigned mode = 0644);
+
+// Reads the whole file at `path`. Returns nullopt and stores an error when
+// the file is missing, unreadable, not a regular file, or larger than
+// `maxBytes` (code EFBIG).
+std::optional<std::string> readFile(const std::string& path, Ref<Error>* error = nullptr,
+                                    size_t maxBytes = 256u << 20);
+
+// Makes the error writeFileAtomically and readFile report: kFileErrorDomain,
+// `err` as code, a description "<what> <path>: <strerror>", and the path under
+// "NSFilePath".
+Ref<Error> fileError(int err, std::string_view what, const std::string& path);
+
+}  // namespace ns

@@ -1,0 +1,135 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/foundation/FileIO.h"
+#include "platform/foundation/Paths.h"
+#include "platform/foundation/String.h"
+#include "platform/foundation/tests/TempDir.h"
+
+using namespace ns;
+using ns::testing::TempDir;
+
+namespace {
+size_t entriesIn(const std::string& dir) {
+    size_t n = 0;
+    for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir)) ++n;
+    return n;
+}
+}  // namespace
+
+TEST(FileIO, WriteThenReadRoundTripsBytesAndLeavesNoTemporaryFile) {
+    TempDir dir;
+    std::string bytes("a\0b\xff\n", 5);
+    Ref<Error> err;
+    ASSERT_TRUE(writeFileAtomically(dir / "f.bin", bytes, &err));
+    EXPECT_FALSE(err);
+    auto back = readFile(dir / "f.bin");
+    ASSERT_TRUE(back);
+    EXPECT_EQ(*back, bytes);
+    ASSERT_TRUE(writeFileAtomically(dir / "f.bin", "second"));
+    EXPECT_EQ(*readFile(dir / "f.bin"), "second");
+    EXPECT_EQ(entriesIn(dir.path()), 1u);
+}
+
+TEST(FileIO, WriteAppliesMode) {
+    TempDir dir;
+    mode_t old = ::umask(022);
+    ASSERT_TRUE(writeFileAtomically(dir / "secret", "x", nullptr, 0600));
+    ::umask(old);
+    struct stat st{};
+    ASSERT_EQ(::stat((dir / "secret").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST(FileIO, FailedWriteReportsErrorAndKeepsOldFile) {
+    TempDir dir;
+    // Writing into a folder that does not exist.
+    Ref<Error> err;
+    EXPECT_FALSE(writeFileAtomically(dir / "missing/f", "x", &err));
+    ASSERT_TRUE(err);
+    EXPECT_EQ(err->domain(), kFileErrorDomain);
+    EXPECT_EQ(err->code(), ENOENT);
+    EXPECT_NE(err->localizedDescription().find(dir / "missing/f"), std::string::npos);
+
+    // The target is a non-empty folder: rename fails, nothing is lost, no
+    // temporary file is left behind.
+    std::filesystem::create_directory(dir / "target");
+    ASSERT_TRUE(writeFileAtomically(dir / "target/keep", "old"));
+    err = nullptr;
+    EXPECT_FALSE(writeFileAtomically(dir / "target", "new", &err));
+    ASSERT_TRUE(err);
+    EXPECT_EQ(*readFile(dir / "target/keep"), "old");
+    EXPECT_EQ(entriesIn(dir.path()), 1u);
+
+    if (::geteuid() != 0) {
+        // A read-only folder: the old file survives.
+        std::filesystem::create_directory(dir / "ro");
+        ASSERT_TRUE(writeFileAtomically(dir / "ro/f", "old"));
+        ::chmod((dir / "ro").c_str(), 0500);
+        EXPECT_FALSE(writeFileAtomically(dir / "ro/f", "new"));
+        ::chmod((dir / "ro").c_str(), 0700);
+        EXPECT_EQ(*readFile(dir / "ro/f"), "old");
+    }
+}
+
+TEST(FileIO, ReadReportsMissingFolderAndOversizedFiles) {
+    TempDir dir;
+    Ref<Error> err;
+    EXPECT_FALSE(readFile(dir / "nope", &err));
+    ASSERT_TRUE(err);
+    EXPECT_EQ(err->code(), ENOENT);
+
+    err = nullptr;
+    EXPECT_FALSE(readFile(dir.path(), &err));
+    ASSERT_TRUE(err);
+    EXPECT_EQ(err->code(), EISDIR);
+
+    ASSERT_TRUE(writeFileAtomically(dir / "big", std::string(1000, 'x')));
+    err = nullptr;
+    EXPECT_FALSE(readFile(dir / "big", &err, 999));
+    ASSERT_TRUE(err);
+    EXPECT_EQ(err->code(), EFBIG);
+    EXPECT_TRUE(readFile(dir / "big", nullptr, 1000));
+
+    ASSERT_TRUE(writeFileAtomically(dir / "empty", ""));
+    auto empty = readFile(dir / "empty");
+    ASSERT_TRUE(empty);
+    EXPECT_TRUE(empty->empty());
+}
+
+TEST(Paths, HomeFoldersAreCreatedOnDemand) {
+    TempDir dir;
+    Paths::setHomeDirectory(dir / "home/");
+    EXPECT_EQ(Paths::homeDirectory(), dir / "home");
+    EXPECT_EQ(Paths::documentsDirectory(), dir / "home/Documents");
+    EXPECT_EQ(Paths::cachesDirectory(), dir / "home/Library/Caches");
+    EXPECT_EQ(Paths::preferencesDirectory(), dir / "home/Library/Preferences");
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "home/Documents"));
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "home/Library/Caches"));
+    Paths::setHomeDirectory("");
+
+    ::setenv("DECK_HOME", (dir / "envhome").c_str(), 1);
+    EXPECT_EQ(Paths::homeDirectory(), dir / "envhome");
+    ::unsetenv("DECK_HOME");
+    EXPECT_EQ(Paths::homeDirectory(), "./home");
+    std::error_code ec;
+    std::filesystem::remove("./home", ec);  // only when empty, as this test left it
+}
+
+TEST(Paths, BundleResourcePathDefaultsToRepositoryAndCanBeOverridden) {
+    ::unsetenv("DECK_RESOURCES");
+    EXPECT_EQ(Paths::bundleResourcePath(), std::string(DECK_SOURCE_DIR) + "/resources");
+    ::setenv("DECK_RESOURCES", "/tmp/res/", 1);
+    EXPECT_EQ(Paths::pathForResource("Info", "plist"), "/tmp/res/Info.plist");
+    ::unsetenv("DECK_RESOURCES");
+    Paths::setBundleResourcePath("/elsewhere");
+    EXPECT_EQ(Paths::pathForResource("html_iphone/page.html", ""), "/elsewhere/html_iphone/page.html");
+    Paths::setBundleResourcePath("");
+    EXPECT_EQ(Paths::join("a/", "/b"), "a/b");
+}

@@ -1,0 +1,325 @@
+#include "platform/network/ResponseParser.h"
+
+#include <cstring>
+
+namespace net {
+
+const char* describe(ParseError e) {
+    switch (e) {
+        case ParseError::None: return "no error";
+        case ParseError::BadStatusLine: return "malformed status line";
+        case ParseError::HeaderTooLarge: return "response header block too large";
+        case ParseError::BadHeader: return "malformed response header";
+        case ParseError::BadContentLength: return "invalid Content-Length";
+        case ParseError::BadChunk: return "malformed chunked body";
+        case ParseError::Truncated: return "connection closed before the response was complete";
+        case ParseError::BodyTooLarge: return "response body too large";
+        case ParseError::TooManyInterim: return "too many interim responses";
+    }
+    return "unknown";
+}
+
+namespace {
+
+bool isTokenChar(char c) {
+    if (c >= '0' && c <= '9') return true;
+    if ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') return true;
+    return std::strchr("!#$%&'*+-.^_`|~", c) != nullptr && c != 0;
+}
+
+// Strict decimal without sign or blanks; nullopt on overflow or junk.
+std::optional<uint64_t> parseDecimal(std::string_view s) {
+    if (s.empty() || s.size() > 19) return std::nullopt;
+    uint64_t v = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9') return std::nullopt;
+        v = v * 10 + static_cast<uint64_t>(c - '0');
+    }
+    return v;
+}
+
+bool hasToken(std::string_view list, std::string_view token) {
+    // Comma-separated, case-insensitive.
+    while (!list.empty()) {
+        size_t comma = list.find(',');
+        std::string_view item = trimmed(list.substr(0, comma));
+        if (equalsIgnoringCase(item, token)) return true;
+        if (comma == std::string_view::npos) break;
+        list.remove_prefix(comma + 1);
+    }
+    return false;
+}
+
+}  // namespace
+
+ResponseParser::ResponseParser(ResponseLimits limits) : limits_(limits) {}
+
+void ResponseParser::setRequestMethod(std::string_view method) { headRequest_ = equalsIgnoringCase(method, "HEAD"); }
+
+void ResponseParser::fail(ParseError e, std::string detail) {
+    if (state_ == State::Failed) return;
+    state_ = State::Failed;
+    error_ = e;
+    errorText_ = describe(e);
+    if (!detail.empty()) errorText_ += ": " + detail;
+}
+
+bool ResponseParser::takeLine(const char* data, size_t n, size_t& i, size_t limit, ParseError overflow) {
+    const char* start = data + i;
+    const void* nl = std::memchr(start, '\n', n - i);
+    size_t take = nl ? static_cast<size_t>(static_cast<const char*>(nl) - start) + 1 : n - i;
+    if (line_.size() + take > limit) {
+        fail(overflow);
+        i = n;
+        return false;
+    }
+    line_.append(start, take);
+    i += take;
+    if (!nl) return false;
+    line_.pop_back();  // '\n'
+    lineHasCR_ = !line_.empty() && line_.back() == '\r';
+    if (lineHasCR_) line_.pop_back();
+    return true;
+}
+
+size_t ResponseParser::feed(const char* data, size_t n, std::string* body) {
+    size_t i = 0;
+    while (i < n && state_ != State::Done && state_ != State::Failed) {
+        switch (state_) {
+            case State::StatusLine:
+            case State::Headers: {
+                size_t before = line_.size();
+                size_t start = i;
+                size_t room = limits_.maxHeaderBlockBytes - std::min(headerBytes_, limits_.maxHeaderBlockBytes);
+                if (!takeLine(data, n, i, room + before, ParseError::HeaderTooLarge)) {
+                    headerBytes_ += i - start;
+                    break;
+                }
+                headerBytes_ += i - start;
+                if (state_ == State::StatusLine) {
+                    // Blank lines before a status line are tolerated.
+                    if (line_.empty()) break;
+                    onStatusLine();
+                } else {
+                    onHeaderLine();
+                }
+                line_.clear();
+                break;
+            }
+            case State::Body: {
+                size_t take = n - i;
+                if (framing_ == Framing::Length && remaining_ < take) take = static_cast<size_t>(remaining_);
+                if (!addBody(data + i, take, body)) return n;
+                i += take;
+                if (framing_ == Framing::Length) {
+                    remaining_ -= take;
+                    if (remaining_ == 0) state_ = State::Done;
+                }
+                break;
+            }
+            case State::ChunkSize:
+                if (takeLine(data, n, i, limits_.maxChunkLineBytes, ParseError::BadChunk)) {
+                    onChunkSizeLine();
+                    line_.clear();
+                }
+                break;
+            case State::ChunkData: {
+                size_t take = n - i;
+                if (remaining_ < take) take = static_cast<size_t>(remaining_);
+                if (!addBody(data + i, take, body)) return n;
+                i += take;
+                remaining_ -= take;
+                if (remaining_ == 0) state_ = State::ChunkDataEnd;
+                break;
+            }
+            case State::ChunkDataEnd:
+                // The CRLF after a chunk's data.
+                if (takeLine(data, n, i, 2, ParseError::BadChunk)) {
+                    if (!line_.empty()) fail(ParseError::BadChunk, "missing CRLF after chunk data");
+                    else state_ = State::ChunkSize;
+                    line_.clear();
+                }
+                break;
+            case State::Trailers: {
+                size_t start = i;
+                size_t before = line_.size();
+                size_t room = limits_.maxHeaderBlockBytes - std::min(headerBytes_, limits_.maxHeaderBlockBytes);
+                bool whole = takeLine(data, n, i, room + before, ParseError::HeaderTooLarge);
+                headerBytes_ += i - start;
+                if (whole) {
+                    onTrailerLine();
+                    line_.clear();
+                }
+                break;
+            }
+            case State::Done:
+            case State::Failed:
+                break;
+        }
+    }
+    return i;
+}
+
+bool ResponseParser::addBody(const char* p, size_t n, std::string* body) {
+    if (limits_.maxBodyBytes && bodyBytes_ + n > limits_.maxBodyBytes) {
+        fail(ParseError::BodyTooLarge);
+        return false;
+    }
+    bodyBytes_ += n;
+    if (body) body->append(p, n);
+    return true;
+}
+
+void ResponseParser::onStatusLine() {
+    // HTTP/1.x SP 3DIGIT [SP reason]
+    std::string_view l(line_);
+    if (l.size() < 12 || l.substr(0, 7) != "HTTP/1." || (l[7] != '0' && l[7] != '1') || l[8] != ' ')
+        return fail(ParseError::BadStatusLine, std::string(l.substr(0, 64)));
+    int code = 0;
+    for (size_t k = 9; k < 12; ++k) {
+        if (l[k] < '0' || l[k] > '9') return fail(ParseError::BadStatusLine, std::string(l.substr(0, 64)));
+        code = code * 10 + (l[k] - '0');
+    }
+    if (code < 100 || (l.size() > 12 && l[12] != ' ')) return fail(ParseError::BadStatusLine, std::string(l.substr(0, 64)));
+    pending_ = HTTPMessage::response(code, l, l.substr(0, 8));
+    state_ = State::Headers;
+}
+
+void ResponseParser::onHeaderLine() {
+    if (line_.empty()) return onHeadersDone();
+    auto& headers = pending_->headers();
+    if (line_[0] == ' ' || line_[0] == '\t') {
+        // An obsolete folded line continues the previous value.
+        if (headers.empty()) return fail(ParseError::BadHeader, "continuation without a field");
+        auto& last = const_cast<HeaderList::Field&>(headers.fields().back());
+        last.second += ' ';
+        last.second += trimmed(line_);
+        return;
+    }
+    size_t colon = line_.find(':');
+    if (colon == 0 || colon == std::string::npos) return fail(ParseError::BadHeader, line_.substr(0, 64));
+    std::string_view name(line_.data(), colon);
+    for (char c : name)
+        if (!isTokenChar(c)) return fail(ParseError::BadHeader, line_.substr(0, 64));
+    if (headers.size() >= limits_.maxHeaderFields) return fail(ParseError::HeaderTooLarge, "too many fields");
+    headers.add(name, trimmed(std::string_view(line_).substr(colon + 1)));
+}
+
+void ResponseParser::onHeadersDone() {
+    int code = pending_->statusCode();
+    if (code >= 100 && code < 200 && code != 101) {
+        // Interim answer: forget it and read the next one.
+        if (++interim_ > limits_.maxInterimResponses) return fail(ParseError::TooManyInterim);
+        pending_ = nullptr;
+        headerBytes_ = 0;
+        state_ = State::StatusLine;
+        return;
+    }
+    response_ = pending_;
+    pending_ = nullptr;
+    response_->setHeaderComplete(true);
+    auto& h = response_->headers();
+
+    auto te = h.get("Transfer-Encoding");
+    auto lengths = h.getAll("Content-Length");
+    if (!lengths.empty()) {
+        // Several fields (or a list) must all say the same number.
+        std::optional<uint64_t> value;
+        for (auto& field : lengths) {
+            std::string_view rest(field);
+            while (true) {
+                size_t comma = rest.find(',');
+                auto v = parseDecimal(trimmed(rest.substr(0, comma)));
+                if (!v || (value && *value != *v)) return fail(ParseError::BadContentLength, field.substr(0, 64));
+                value = v;
+                if (comma == std::string_view::npos) break;
+                rest.remove_prefix(comma + 1);
+            }
+        }
+        contentLength_ = value;
+    }
+
+    if (headRequest_ || code == 204 || code == 304 || code == 101) {
+        framing_ = Framing::None;
+        state_ = State::Done;
+        return;
+    }
+    if (te) {
+        // Chunked must be the last coding; otherwise the body runs to the
+        // close. A Content-Length beside Transfer-Encoding is ignored.
+        std::string_view list(*te);
+        size_t comma = list.rfind(',');
+        std::string_view last = trimmed(comma == std::string_view::npos ? list : list.substr(comma + 1));
+        if (equalsIgnoringCase(last, "chunked")) {
+            framing_ = Framing::Chunked;
+            state_ = State::ChunkSize;
+        } else {
+            framing_ = Framing::UntilClose;
+            state_ = State::Body;
+        }
+        contentLength_.reset();
+        return;
+    }
+    if (contentLength_) {
+        if (limits_.maxBodyBytes && *contentLength_ > limits_.maxBodyBytes) return fail(ParseError::BodyTooLarge);
+        framing_ = Framing::Length;
+        remaining_ = *contentLength_;
+        state_ = remaining_ ? State::Body : State::Done;
+        return;
+    }
+    framing_ = Framing::UntilClose;
+    state_ = State::Body;
+}
+
+void ResponseParser::onChunkSizeLine() {
+    std::string_view l(line_);
+    size_t semi = l.find(';');
+    std::string_view hex = trimmed(l.substr(0, semi));
+    if (hex.empty() || hex.size() > 15) return fail(ParseError::BadChunk, "bad chunk size");
+    uint64_t size = 0;
+    for (char c : hex) {
+        int d;
+        if (c >= '0' && c <= '9') d = c - '0';
+        else if ((c | 0x20) >= 'a' && (c | 0x20) <= 'f') d = (c | 0x20) - 'a' + 10;
+        else return fail(ParseError::BadChunk, "bad chunk size");
+        size = size * 16 + static_cast<uint64_t>(d);
+    }
+    if (size == 0) {
+        headerBytes_ = 0;
+        state_ = State::Trailers;
+        return;
+    }
+    if (limits_.maxBodyBytes && bodyBytes_ + size > limits_.maxBodyBytes) return fail(ParseError::BodyTooLarge);
+    remaining_ = size;
+    state_ = State::ChunkData;
+}
+
+void ResponseParser::onTrailerLine() {
+    // Trailer fields are read and dropped; only their size is limited.
+    if (line_.empty()) state_ = State::Done;
+    else if (line_.find(':') == std::string::npos) fail(ParseError::BadChunk, "malformed trailer");
+}
+
+void ResponseParser::finish() {
+    if (state_ == State::Done || state_ == State::Failed) return;
+    if (state_ == State::Body && framing_ == Framing::UntilClose) {
+        state_ = State::Done;
+        return;
+    }
+    if (state_ == State::StatusLine && !response_ && line_.empty() && headerBytes_ == 0 && interim_ == 0) {
+        fail(ParseError::Truncated, "no response");
+        return;
+    }
+    fail(ParseError::Truncated);
+}
+
+bool ResponseParser::keepAlive() const {
+    if (!response_ || state_ == State::Failed) return false;
+    if (framing_ == Framing::UntilClose) return false;
+    auto connection = response_->headers().get("Connection");
+    if (connection && hasToken(*connection, "close")) return false;
+    if (response_->version() == "HTTP/1.1") return true;
+    return connection && hasToken(*connection, "keep-alive");
+}
+
+}  // namespace net
