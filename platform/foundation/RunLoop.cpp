@@ -17,9 +17,6 @@
 
 namespace ns {
 
-const std::string RunLoop::kDefaultMode = "DefaultRunLoopMode";
-const std::string RunLoop::kCommonModes = "CommonRunLoopModes";
-
 namespace {
 
 long currentTid() {
@@ -478,6 +475,7 @@ int RunLoop::turn(const std::string& mode, double waitSeconds, bool pollFds) {
             }
             if (!ev) continue;
             FdSource::Callback cb = s.callbackForFiring();
+            if (re & POLLNVAL) s.invalidate();
             if (cb) {
                 cb(ev);
                 ++handled;
@@ -550,7 +548,7 @@ void RunLoop::stop() {
 
 void RunLoop::serviceDue() {
     const std::string mode = currentMode();
-    for (int round = 0; round < 100000; ++round) {
+    for (int round = 0; round < 10000; ++round) {
         int n = fireDueTimers(mode);
         n += runQueuedCalls(mode);
         if (n == 0) return;

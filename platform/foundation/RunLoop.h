@@ -41,7 +41,9 @@ class Timer;
 enum FdEvent : unsigned {
     FdReadable = 1,
     FdWritable = 2,
-    FdError = 4,   // error or invalid descriptor; always reported
+    FdError = 4,   // error or invalid descriptor; always reported. A descriptor
+                   // that was closed while watched is reported once and its
+                   // source invalidated, so a forgotten close cannot spin the loop.
     FdHangUp = 8,  // peer closed; always reported (with FdReadable when asked)
 };
 
@@ -79,8 +81,8 @@ private:
 
 class RunLoop : public Object {
 public:
-    static const std::string kDefaultMode;  // "DefaultRunLoopMode"
-    static const std::string kCommonModes;  // "CommonRunLoopModes": every mode
+    static inline const std::string kDefaultMode{"DefaultRunLoopMode"};
+    static inline const std::string kCommonModes{"CommonRunLoopModes"};  // every mode
     static constexpr double kDistantFuture = std::numeric_limits<double>::infinity();
 
     // The calling thread's loop, made on first use.
@@ -132,7 +134,9 @@ public:
     bool runMode(const std::string& mode, double timeoutSeconds);
     // Runs in `mode` until condition() is true (checked before each turn
     // and after each), stop(), or the time-out. Returns condition()'s last
-    // answer.
+    // answer. Another thread that makes the condition true must also wake
+    // the loop (by performing on it, or wakeUp()), or it is only seen after
+    // the loop's next event.
     bool runUntil(const std::function<bool()>& condition, double timeoutSeconds,
                   const std::string& mode = kDefaultMode);
     // One turn without blocking: fires due timers, runs queued calls and
