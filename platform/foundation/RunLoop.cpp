@@ -548,7 +548,7 @@ void RunLoop::stop() {
 
 void RunLoop::serviceDue() {
     const std::string mode = currentMode();
-    for (int round = 0; round < 100000; ++round) {
+    for (int round = 0; round < 10000; ++round) {
         int n = fireDueTimers(mode);
         n += runQueuedCalls(mode);
         if (n == 0) return;

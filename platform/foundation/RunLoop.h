@@ -134,7 +134,9 @@ public:
     bool runMode(const std::string& mode, double timeoutSeconds);
     // Runs in `mode` until condition() is true (checked before each turn
     // and after each), stop(), or the time-out. Returns condition()'s last
-    // answer.
+    // answer. Another thread that makes the condition true must also wake
+    // the loop (by performing on it, or wakeUp()), or it is only seen after
+    // the loop's next event.
     bool runUntil(const std::function<bool()>& condition, double timeoutSeconds,
                   const std::string& mode = kDefaultMode);
     // One turn without blocking: fires due timers, runs queued calls and
