@@ -140,7 +140,14 @@ void Operation::waitUntilFinished() {
 void Operation::didChangeValueForKey(const std::string& key) {
     if (key == "isFinished") {
         if (isFinished()) finishedOnce();
-    } else if (key == "isReady" || key == "isCancelled" || key == "queuePriority") {
+    } else if (key == "queuePriority") {
+        Ref<OperationQueue> queue;
+        {
+            std::lock_guard<std::mutex> g(mutex_);
+            queue = queue_.lock();
+        }
+        if (queue) queue->priorityChanged(this);
+    } else if (key == "isReady" || key == "isCancelled") {
         poke();
     }
 }
@@ -220,17 +227,22 @@ Ref<OperationQueue> OperationQueue::currentQueue() { return Ref<OperationQueue>(
 
 void OperationQueue::addOperation(const Ref<Operation>& op) {
     if (!op) throw Exception(kInvalidArgumentException, "cannot add a nil operation");
+    // Asked before taking the operation's lock: the answers are virtual.
+    if (op->isExecuting() || op->isFinished())
+        throw Exception(kInvalidArgumentException, "operation is executing or finished");
     {
         std::lock_guard<std::mutex> g(op->mutex_);
         if (op->enqueued_) throw Exception(kInvalidArgumentException, "operation is already in a queue");
-        if (op->isExecuting() || op->isFinished())
-            throw Exception(kInvalidArgumentException, "operation is executing or finished");
         op->enqueued_ = true;
         op->queue_ = this;
     }
     {
         std::lock_guard<std::mutex> g(mutex_);
-        entries_.push_back(Entry{op, nextSeq_++, false});
+        op->queueSeq_ = nextSeq_++;
+        op->queueKeyPriority_ = op->queuePriority();
+        op->queueStarted_ = false;
+        all_.emplace(op->queueSeq_, op);
+        pending_.emplace(Key{op->queueKeyPriority_, op->queueSeq_}, op);
     }
     pump();
 }
@@ -250,14 +262,14 @@ Ref<BlockOperation> OperationQueue::addOperationWithBlock(std::function<void()> 
 std::vector<Ref<Operation>> OperationQueue::operations() const {
     std::lock_guard<std::mutex> g(mutex_);
     std::vector<Ref<Operation>> out;
-    out.reserve(entries_.size());
-    for (auto& e : entries_) out.push_back(e.op);
+    out.reserve(all_.size());
+    for (auto& e : all_) out.push_back(e.second);
     return out;
 }
 
 size_t OperationQueue::operationCount() const {
     std::lock_guard<std::mutex> g(mutex_);
-    return entries_.size();
+    return all_.size();
 }
 
 int OperationQueue::maxConcurrentOperationCount() const {
@@ -306,7 +318,7 @@ void OperationQueue::waitUntilAllOperationsAreFinished() {
         return;
     }
     std::unique_lock<std::mutex> lock(mutex_);
-    emptyCv_.wait(lock, [&] { return entries_.empty(); });
+    emptyCv_.wait(lock, [&] { return all_.empty(); });
 }
 
 size_t OperationQueue::widthLocked() const {
@@ -318,43 +330,45 @@ size_t OperationQueue::widthLocked() const {
 
 void OperationQueue::pump() {
     for (;;) {
-        // Readiness and priority are asked outside the queue's lock: they are
-        // virtual and may take the operation's own locks.
-        std::vector<Entry> candidates;
-        {
-            std::lock_guard<std::mutex> g(mutex_);
-            if (suspended_ || running_ >= widthLocked()) return;
-            for (auto& e : entries_)
-                if (!e.started) candidates.push_back(e);
-        }
-        Operation* best = nullptr;
-        int bestPriority = 0;
-        uint64_t bestSeq = 0;
-        for (auto& e : candidates) {
-            if (!e.op->isReady()) continue;
-            int p = e.op->queuePriority();
-            if (!best || p > bestPriority || (p == bestPriority && e.seq < bestSeq)) {
-                best = e.op.get();
-                bestPriority = p;
-                bestSeq = e.seq;
+        // Walk the pending operations in order and take the first ready one.
+        // Readiness is asked outside the queue's lock: it is virtual and may
+        // take the operation's own locks.
+        Ref<Operation> chosen;
+        Key cursor{0, 0};
+        bool first = true;
+        for (;;) {
+            Ref<Operation> candidate;
+            {
+                std::lock_guard<std::mutex> g(mutex_);
+                if (suspended_ || running_ >= widthLocked()) return;
+                auto it = first ? pending_.begin() : pending_.upper_bound(cursor);
+                if (it == pending_.end()) return;
+                cursor = it->first;
+                candidate = it->second;
+                first = false;
+            }
+            if (candidate->isReady()) {
+                chosen = std::move(candidate);
+                break;
             }
         }
-        if (!best) return;
 
         bool spawn = false, post = false;
         {
             std::lock_guard<std::mutex> g(mutex_);
             if (suspended_ || running_ >= widthLocked()) return;
-            auto it = std::find_if(entries_.begin(), entries_.end(),
-                                   [&](const Entry& e) { return e.op.get() == best; });
-            if (it == entries_.end() || it->started) continue;  // someone else took it
-            it->started = true;
+            auto it = pending_.find(Key{chosen->queueKeyPriority_, chosen->queueSeq_});
+            if (it == pending_.end() || it->second != chosen) continue;  // taken or gone meanwhile
+            pending_.erase(it);
+            chosen->queueStarted_ = true;
             ++running_;
-            toRun_.push_back(it->op);
+            toRun_.push_back(chosen);
             if (isMain_) {
                 post = !mainDrainPosted_;
                 mainDrainPosted_ = true;
-            } else if (idleWorkers_ == 0) {
+            } else if (idleWorkers_ < toRun_.size() && workers_ < widthLocked()) {
+                // Busy workers come back for more on their own; a new
+                // thread is made only when none is free to take this one.
                 ++workers_;
                 spawn = true;
             } else {
@@ -378,7 +392,7 @@ void OperationQueue::workerLoop() {
     for (;;) {
         if (!toRun_.empty()) {
             Ref<Operation> op = std::move(toRun_.front());
-            toRun_.erase(toRun_.begin());
+            toRun_.pop_front();
             lock.unlock();
             // An operation that ended before its turn (cancelled and
             // finished by its own means) is not started again.
@@ -408,20 +422,39 @@ void OperationQueue::drainOnMain() {
                 return;
             }
             op = std::move(toRun_.front());
-            toRun_.erase(toRun_.begin());
+            toRun_.pop_front();
         }
         if (!op->isFinished() && !op->isExecuting()) op->start();
     }
 }
 
 void OperationQueue::operationFinished(Operation* op) {
+    Ref<Operation> keep;  // released after the lock
     {
         std::lock_guard<std::mutex> g(mutex_);
-        auto it = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.op.get() == op; });
-        if (it == entries_.end()) return;
-        if (it->started) --running_;
-        entries_.erase(it);
-        if (entries_.empty()) emptyCv_.notify_all();
+        auto it = all_.find(op->queueSeq_);
+        if (it == all_.end() || it->second.get() != op) return;
+        if (op->queueStarted_) --running_;
+        else pending_.erase(Key{op->queueKeyPriority_, op->queueSeq_});
+        keep = std::move(it->second);
+        all_.erase(it);
+        if (all_.empty()) emptyCv_.notify_all();
+    }
+    // A main-thread waiter turns the main loop rather than the condition
+    // variable; an operation that ends on another thread must wake it.
+    if (isMain_) RunLoop::main()->wakeUp();
+    pump();
+}
+
+void OperationQueue::priorityChanged(Operation* op) {
+    {
+        std::lock_guard<std::mutex> g(mutex_);
+        auto it = pending_.find(Key{op->queueKeyPriority_, op->queueSeq_});
+        if (it == pending_.end() || it->second.get() != op) return;
+        Ref<Operation> ref = std::move(it->second);
+        pending_.erase(it);
+        op->queueKeyPriority_ = op->queuePriority();
+        pending_.emplace(Key{op->queueKeyPriority_, op->queueSeq_}, std::move(ref));
     }
     pump();
 }

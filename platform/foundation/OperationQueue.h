@@ -19,6 +19,8 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <deque>
+#include <map>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -84,7 +86,7 @@ public:
     // class acts on didChange: "isFinished" (when isFinished() now answers
     // true: wakes waiters, runs the completion block, tells dependants and
     // the queue), "isReady"/"isCancelled" (the queue looks again),
-    // "queuePriority".
+    // "queuePriority". Overrides must call the base class.
     virtual void willChangeValueForKey(const std::string& key) {}
     virtual void didChangeValueForKey(const std::string& key);
 
@@ -110,6 +112,10 @@ private:
     std::function<void()> completion_;
     Weak<OperationQueue> queue_;
     bool enqueued_ = false;
+    // Place in the queue, guarded by the queue's lock.
+    uint64_t queueSeq_ = 0;
+    int queueKeyPriority_ = 0;
+    bool queueStarted_ = false;
     bool finishDone_ = false;  // completion block ran, queue told
 };
 
@@ -163,6 +169,10 @@ public:
     virtual void cancelAllOperations();
     // Blocks until the queue is empty. On the main thread for the main
     // queue, runs the main run loop meanwhile.
+    //
+    // Keep a reference to the queue until its work is done: operations hold
+    // only a weak link to their queue, so operations that have not started
+    // when the last reference goes are abandoned (never started).
     void waitUntilAllOperationsAreFinished();
 
     std::string name() const;
@@ -170,16 +180,20 @@ public:
 
 private:
     friend class Operation;
-    struct Entry {
-        Ref<Operation> op;
+    // Order of pending operations: higher priority first, then added first.
+    struct Key {
+        int priority;
         uint64_t seq;
-        bool started;
+        bool operator<(const Key& o) const {
+            return priority != o.priority ? priority > o.priority : seq < o.seq;
+        }
     };
     explicit OperationQueue(bool isMain);
     // Starts what may start (spawning workers or posting to the main loop).
     void pump();
     size_t widthLocked() const;
     void operationFinished(Operation* op);
+    void priorityChanged(Operation* op);
     void workerLoop();
     void drainOnMain();
 
@@ -187,8 +201,9 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable workCv_;
     std::condition_variable emptyCv_;
-    std::vector<Entry> entries_;
-    std::vector<Ref<Operation>> toRun_;  // claimed, waiting for a thread
+    std::map<uint64_t, Ref<Operation>> all_;  // every unfinished operation, by seq
+    std::map<Key, Ref<Operation>> pending_;  // not yet started
+    std::deque<Ref<Operation>> toRun_;       // claimed, waiting for a thread
     uint64_t nextSeq_ = 0;
     size_t running_ = 0;
     int maxCount_ = kDefaultMaxConcurrentOperationCount;

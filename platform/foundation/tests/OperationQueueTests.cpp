@@ -93,11 +93,15 @@ TEST(OperationQueue, SerialQueueHonoursPriorityThenOrder) {
     add("normal2", QueuePriorityNormal);
     add("high", QueuePriorityHigh);
     add("verylow", QueuePriorityVeryLow);
+    add("raised", QueuePriorityVeryLow);
+    // A priority changed while waiting counts (ties keep the order added).
+    q->operations().back()->setQueuePriority(QueuePriorityHigh);
     EXPECT_TRUE(log.get().empty());
-    EXPECT_EQ(q->operationCount(), 6u);
+    EXPECT_EQ(q->operationCount(), 7u);
     q->setSuspended(false);
     q->waitUntilAllOperationsAreFinished();
-    EXPECT_EQ(log.get(), (std::vector<std::string>{"veryhigh", "high", "normal1", "normal2", "low", "verylow"}));
+    EXPECT_EQ(log.get(),
+              (std::vector<std::string>{"veryhigh", "high", "raised", "normal1", "normal2", "low", "verylow"}));
 }
 
 TEST(OperationQueue, DependenciesAcrossQueues) {
@@ -258,6 +262,16 @@ TEST(OperationQueue, ConcurrentOperationHoldsItsSlotUntilItReportsTheEnd) {
     EXPECT_EQ(log.get(), (std::vector<std::string>{"one start", "one end", "two start", "two end", "three start",
                                                    "three end"}));
     EXPECT_EQ(completions.load(), 3);
+    network->stop();
+    network->join();
+}
+
+TEST(OperationQueue, MainQueueWaiterWakesWhenAnOperationEndsElsewhere) {
+    Ref<Thread> network = Thread::startRunLoopThread("network");
+    Log log;
+    OperationQueue::mainQueue()->addOperation(make<AsyncOperation>(network, log, "main"));
+    OperationQueue::mainQueue()->waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(log.get(), (std::vector<std::string>{"main start", "main end"}));
     network->stop();
     network->join();
 }
