@@ -1,10 +1,21 @@
 #include "platform/ui/Application.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "platform/ui/AlertView.h"
 
 namespace ui {
+
+namespace {
+// Posts a life-cycle or device notification on the default centre.
+void postApplicationNotification(const char* name, ns::Object* object) {
+    // The notification centre is not part of the foundation yet; the
+    // notifications are posted once it is.
+    (void)name;
+    (void)object;
+}
+}  // namespace
 
 // -- Application -----------------------------------------------------------------
 

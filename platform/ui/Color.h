@@ -5,10 +5,9 @@
 #include <string>
 
 #include "platform/foundation/Object.h"
+#include "platform/ui/Image.h"
 
 namespace ui {
-
-class Image;
 
 class Color : public ns::Object {
 public:
@@ -30,10 +29,10 @@ public:
     static ns::Ref<Color> red();
     static ns::Ref<Color> blue();
 
-    double red() const { return r_; }
-    double green() const { return g_; }
-    double blue() const { return b_; }
-    double alpha() const { return a_; }
+    double redComponent() const { return r_; }
+    double greenComponent() const { return g_; }
+    double blueComponent() const { return b_; }
+    double alphaComponent() const { return a_; }
     const ns::Ref<Image>& patternImage() const { return pattern_; }
     // A short name for the text screen: "black", "white", "clear", or "#rrggbb".
     std::string shortName() const;

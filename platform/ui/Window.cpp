@@ -135,6 +135,9 @@ bool Window::rotateInterfaceTo(InterfaceOrientation o) {
     std::vector<ns::Ref<ViewController>> visible, all;
     for (auto& p : chain) {
         if (p->interfaceOrientation() == o) continue;
+        // A controller below the one asked turns only when it supports the
+        // new orientation too.
+        if (p != c && !(p->supportedInterfaceOrientations() & maskFor(o))) continue;
         collect(p.get(), true, visible);
         collect(p.get(), false, all);
     }
@@ -145,6 +148,7 @@ bool Window::rotateInterfaceTo(InterfaceOrientation o) {
     for (auto& v : visible) v->willRotateToInterfaceOrientation(o, duration);
     for (auto& v : all) v->orientation_ = o;
     for (auto& p : chain) {
+        if (p->interfaceOrientation() != o) continue;
         if (!p->isViewLoaded() || p->view()->superview() != this) continue;
         Rect full = boundsForOrientation(o);
         if (p == root_ || p->coversScreen()) {
