@@ -23,9 +23,8 @@ using apache::thrift::transport::TTransportException;
 using test::bytes;
 
 std::string protocolFailure(const std::string& input, bool strictRead = false) {
-    auto buffer = std::make_shared<test::TMemoryBuffer>(
-        reinterpret_cast<uint8_t*>(const_cast<char*>(input.data())), static_cast<uint32_t>(input.size()),
-        test::TMemoryBuffer::COPY);
+    auto buffer = std::make_shared<test::TMemoryBuffer>();
+    buffer->write(reinterpret_cast<const uint8_t*>(input.data()), static_cast<uint32_t>(input.size()));
     BinaryProtocol protocol(buffer, strictRead);
     try {
         std::string name;
@@ -82,6 +81,10 @@ TEST(EDAMProtocol, LengthsAndCountsAreChecked) {
     // Unknown type codes.
     EXPECT_TRUE(fails(bytes("07 0063 00")));
     EXPECT_TRUE(fails(bytes("0f 0063 11 00000001 00 00")));
+    EXPECT_TRUE(fails(bytes("0f 0063 7f 00000001 00 00")));
+    EXPECT_TRUE(fails(bytes("0d 0063 0b 80 00000001 00000000 00 00")));
+    // An empty list's element type is never used.
+    EXPECT_FALSE(fails(bytes("0c 000f 0f 0005 7f 00000000 00 00")));
     // Truncated.
     EXPECT_TRUE(fails(bytes("08 0001 0000")));
     EXPECT_TRUE(fails(bytes("")));

@@ -50,9 +50,9 @@ std::string hex(const std::string& bytes) {
 }
 
 std::shared_ptr<BinaryProtocol> reading(const std::string& data) {
-    auto buffer = std::make_shared<TMemoryBuffer>(
-        reinterpret_cast<uint8_t*>(const_cast<char*>(data.data())), static_cast<uint32_t>(data.size()),
-        TMemoryBuffer::COPY);
+    // Written into a default buffer: a buffer made over zero bytes has no storage.
+    auto buffer = std::make_shared<TMemoryBuffer>();
+    buffer->write(reinterpret_cast<const uint8_t*>(data.data()), static_cast<uint32_t>(data.size()));
     return std::make_shared<BinaryProtocol>(buffer);
 }
 

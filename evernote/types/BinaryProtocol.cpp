@@ -14,6 +14,9 @@ using apache::thrift::transport::TTransportException;
 namespace {
 constexpr uint32_t kVersionMask = 0xffff0000u;
 constexpr uint32_t kVersion1 = 0x80010000u;
+TMessageType messageType(int code) {
+    return code >= T_CALL && code <= T_ONEWAY ? static_cast<TMessageType>(code) : T_CALL;
+}
 }  // namespace
 
 BinaryProtocol::BinaryProtocol(std::shared_ptr<TTransport> transport, bool strictRead,
@@ -50,7 +53,7 @@ uint32_t BinaryProtocol::readMessageBegin_virt(std::string& name, TMessageType& 
         if ((static_cast<uint32_t>(sz) & kVersionMask) != kVersion1)
             throw TProtocolException(TProtocolException::BAD_VERSION,
                                      "Bad version in readMessageBegin");
-        type = static_cast<TMessageType>(static_cast<uint32_t>(sz) & 0xffu);
+        type = messageType(static_cast<int>(static_cast<uint32_t>(sz) & 0xffu));
         result += readString_virt(name);
         result += readI32(seqid);
         return result;
@@ -61,9 +64,31 @@ uint32_t BinaryProtocol::readMessageBegin_virt(std::string& name, TMessageType& 
     result += readSizedBytes(name, sz);
     int8_t t = 0;
     result += readByte(t);
-    type = static_cast<TMessageType>(t);
+    type = messageType(t);
     result += readI32(seqid);
     return result;
+}
+
+TType BinaryProtocol::typeCode(int8_t code) {
+    switch (code) {
+    case T_STOP: case T_BOOL: case T_BYTE: case T_DOUBLE: case T_I16: case T_I32: case T_I64:
+    case T_STRING: case T_STRUCT: case T_MAP: case T_SET: case T_LIST:
+        return static_cast<TType>(code);
+    default:
+        throw TProtocolException(TProtocolException::INVALID_DATA, "invalid TType");
+    }
+}
+
+uint32_t BinaryProtocol::readFieldBegin_virt(std::string& name, TType& fieldType, int16_t& fieldId) {
+    (void)name;
+    int8_t type = 0;
+    uint32_t n = readByte(type);
+    fieldType = typeCode(type);
+    if (fieldType == T_STOP) {
+        fieldId = 0;
+        return n;
+    }
+    return n + readI16(fieldId);
 }
 
 uint32_t BinaryProtocol::readBool_virt(bool& value) {
@@ -103,8 +128,10 @@ uint32_t BinaryProtocol::readCount(uint32_t& size) {
 uint32_t BinaryProtocol::readListBegin_virt(TType& elemType, uint32_t& size) {
     int8_t e = 0;
     uint32_t n = readByte(e);
-    elemType = static_cast<TType>(e);
-    return n + readCount(size);
+    n += readCount(size);
+    // The element type only matters when there are elements to read or skip.
+    elemType = size ? typeCode(e) : T_STOP;
+    return n;
 }
 
 uint32_t BinaryProtocol::readSetBegin_virt(TType& elemType, uint32_t& size) {
@@ -115,9 +142,9 @@ uint32_t BinaryProtocol::readMapBegin_virt(TType& keyType, TType& valType, uint3
     int8_t k = 0, v = 0;
     uint32_t n = readByte(k);
     n += readByte(v);
-    keyType = static_cast<TType>(k);
-    valType = static_cast<TType>(v);
     n += readCount(size);
+    keyType = size ? typeCode(k) : T_STOP;
+    valType = size ? typeCode(v) : T_STOP;
     // A pair takes at least two bytes.
     requireAvailable(static_cast<uint64_t>(size) * 2);
     return n;

@@ -8,6 +8,10 @@
 //     lengths above the configured limits fail too;
 //   - skipping goes through these same checks; nesting deeper than the
 //     transport's recursion limit (64) fails;
+//   - a type code that is none of the wire's (0, 2, 3, 4, 6, 8, 10 to 15)
+//     fails at once, in field and container headers alike;
+//   - a message type byte outside 1 to 4 reads as 1 (call): only 3 means
+//     anything to a reader;
 //   - message headers fail with "Bad version in readMessageBegin" and, with
 //     strict read on, "Missing version in readMessageBegin, old client?".
 // Every failure is a TProtocolException or TTransportException.
@@ -34,6 +38,8 @@ public:
 
     uint32_t readMessageBegin_virt(std::string& name, apache::thrift::protocol::TMessageType& type,
                                    int32_t& seqid) override;
+    uint32_t readFieldBegin_virt(std::string& name, apache::thrift::protocol::TType& fieldType,
+                                 int16_t& fieldId) override;
     uint32_t readBool_virt(bool& value) override;
     uint32_t readBool_virt(std::vector<bool>::reference value) override;
     uint32_t readString_virt(std::string& str) override;
@@ -49,6 +55,10 @@ public:
     uint32_t readMessageBegin(std::string& name, apache::thrift::protocol::TMessageType& type,
                               int32_t& seqid) {
         return readMessageBegin_virt(name, type, seqid);
+    }
+    uint32_t readFieldBegin(std::string& name, apache::thrift::protocol::TType& fieldType,
+                            int16_t& fieldId) {
+        return readFieldBegin_virt(name, fieldType, fieldId);
     }
     uint32_t readBool(bool& value) { return readBool_virt(value); }
     uint32_t readBool(std::vector<bool>::reference value) { return readBool_virt(value); }
@@ -69,6 +79,7 @@ public:
 private:
     uint32_t readSizedBytes(std::string& str, int32_t size);
     uint32_t readCount(uint32_t& size);
+    apache::thrift::protocol::TType typeCode(int8_t code);
     // Fails unless `bytes` more bytes can still be read.
     void requireAvailable(uint64_t bytes);
 };

@@ -11,8 +11,13 @@
 #include <thrift/protocol/TProtocol.h>
 
 #include "evernote/types/Coder.h"
+#include "platform/foundation/Array.h"
+#include "platform/foundation/Data.h"
+#include "platform/foundation/Dictionary.h"
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/Number.h"
 #include "platform/foundation/Object.h"
+#include "platform/foundation/String.h"
 
 namespace evernote {
 

@@ -17,9 +17,6 @@
 
 namespace ns {
 
-const std::string RunLoop::kDefaultMode = "DefaultRunLoopMode";
-const std::string RunLoop::kCommonModes = "CommonRunLoopModes";
-
 namespace {
 
 long currentTid() {
@@ -478,6 +475,7 @@ int RunLoop::turn(const std::string& mode, double waitSeconds, bool pollFds) {
             }
             if (!ev) continue;
             FdSource::Callback cb = s.callbackForFiring();
+            if (re & POLLNVAL) s.invalidate();
             if (cb) {
                 cb(ev);
                 ++handled;

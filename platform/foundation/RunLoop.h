@@ -41,7 +41,9 @@ class Timer;
 enum FdEvent : unsigned {
     FdReadable = 1,
     FdWritable = 2,
-    FdError = 4,   // error or invalid descriptor; always reported
+    FdError = 4,   // error or invalid descriptor; always reported. A descriptor
+                   // that was closed while watched is reported once and its
+                   // source invalidated, so a forgotten close cannot spin the loop.
     FdHangUp = 8,  // peer closed; always reported (with FdReadable when asked)
 };
 
@@ -79,8 +81,8 @@ private:
 
 class RunLoop : public Object {
 public:
-    static const std::string kDefaultMode;  // "DefaultRunLoopMode"
-    static const std::string kCommonModes;  // "CommonRunLoopModes": every mode
+    static inline const std::string kDefaultMode{"DefaultRunLoopMode"};
+    static inline const std::string kCommonModes{"CommonRunLoopModes"};  // every mode
     static constexpr double kDistantFuture = std::numeric_limits<double>::infinity();
 
     // The calling thread's loop, made on first use.

@@ -205,6 +205,24 @@ TEST_F(RunLoopTest, FileDescriptorSourceReportsReadability) {
     ::close(fds[0]);
 }
 
+TEST_F(RunLoopTest, ClosedDescriptorIsReportedOnceAndDropped) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    int calls = 0;
+    unsigned seen = 0;
+    auto source = loop->addFd(fds[0], FdReadable, [&](unsigned ev) {
+        seen = ev;
+        ++calls;
+    });
+    ::close(fds[0]);  // closed without invalidating the source first
+    EXPECT_TRUE(loop->runOnce());
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(seen & FdError);
+    EXPECT_FALSE(source->isValid());
+    EXPECT_FALSE(loop->runOnce());
+    ::close(fds[1]);
+}
+
 TEST_F(RunLoopTest, WritableSourceCanBeQuietedBySetEvents) {
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
