@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/ui/AlertView.h"
 
 namespace ui {
@@ -10,10 +11,7 @@ namespace ui {
 namespace {
 // Posts a life-cycle or device notification on the default centre.
 void postApplicationNotification(const char* name, ns::Object* object) {
-    // The notification centre is not part of the foundation yet; the
-    // notifications are posted once it is.
-    (void)name;
-    (void)object;
+    ns::NotificationCenter::defaultCenter()->postNotification(name, ns::Ref<ns::Object>(object));
 }
 }  // namespace
 

@@ -3,6 +3,8 @@
 #include <fstream>
 #include <mutex>
 
+#include "platform/foundation/Paths.h"
+
 namespace ui {
 
 namespace {
@@ -77,7 +79,8 @@ ns::Ref<Image> Image::imageNamed(std::string_view name) {
     auto dot = file.find_last_of('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) file += ".png";
     std::string folder = imageFolder();
-    std::string path = folder.empty() ? file : folder + "/" + file;
+    if (folder.empty()) folder = ns::Paths::bundleResourcePath();
+    std::string path = folder.empty() ? file : ns::Paths::join(folder, file);
     auto img = imageWithContentsOfFile(path);
     if (img) img->name_ = file;
     return img;

@@ -1,8 +1,8 @@
 // Images by bundle name. The stand-in keeps the name and the pixel size read
 // from the file header (PNG or JPEG); it never decodes pixels.
 //
-// Named images are looked up in the image folder (the app bundle's root,
-// set once at start with setImageFolder). A name without an extension gets
+// Named images are looked up in the image folder: the one set with
+// setImageFolder, else the bundle resource folder (ns::Paths). A name without an extension gets
 // ".png". A missing or unreadable file gives nil, as a failed lookup does.
 #pragma once
 
@@ -30,7 +30,7 @@ public:
         return ns::make<Image>(std::move(name), size);
     }
 
-    // Where imageNamed looks; empty means the current folder.
+    // Where imageNamed looks; empty means the bundle resource folder.
     static void setImageFolder(std::string folder);
     static std::string imageFolder();
 

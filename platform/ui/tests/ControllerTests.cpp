@@ -255,3 +255,29 @@ TEST_F(ControllerTest, AControllerMayPresentWhileAskedAboutRotation) {
 
 }  // namespace
 }  // namespace ui::test
+
+#include "platform/foundation/NotificationCenter.h"
+
+namespace ui::test {
+namespace {
+
+TEST_F(ControllerTest, LifeCycleAndOrientationArePostedAsNotifications) {
+    std::vector<std::string> seen;
+    auto center = ns::NotificationCenter::defaultCenter();
+    auto t1 = center->addObserver(kApplicationDidBecomeActiveNotification, nullptr,
+                                  [&](const ns::Notification& n) { seen.push_back(n.name()); });
+    auto t2 = center->addObserver(kDeviceOrientationDidChangeNotification, nullptr,
+                                  [&](const ns::Notification& n) { seen.push_back(n.name()); });
+    auto t3 = center->addObserver(kApplicationWillResignActiveNotification, nullptr,
+                                  [&](const ns::Notification& n) { seen.push_back(n.name()); });
+    Application::shared()->launch(nullptr);
+    Device::current()->setOrientation(DeviceOrientation::LandscapeLeft);
+    Application::shared()->enterBackground();
+    EXPECT_EQ(seen, (std::vector<std::string>{kApplicationDidBecomeActiveNotification,
+                                              kDeviceOrientationDidChangeNotification,
+                                              kApplicationWillResignActiveNotification}));
+    EXPECT_EQ(Application::shared()->applicationState(), ApplicationState::Background);
+}
+
+}  // namespace
+}  // namespace ui::test
