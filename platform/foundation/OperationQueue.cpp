@@ -227,11 +227,12 @@ Ref<OperationQueue> OperationQueue::currentQueue() { return Ref<OperationQueue>(
 
 void OperationQueue::addOperation(const Ref<Operation>& op) {
     if (!op) throw Exception(kInvalidArgumentException, "cannot add a nil operation");
+    // Asked before taking the operation's lock: the answers are virtual.
+    if (op->isExecuting() || op->isFinished())
+        throw Exception(kInvalidArgumentException, "operation is executing or finished");
     {
         std::lock_guard<std::mutex> g(op->mutex_);
         if (op->enqueued_) throw Exception(kInvalidArgumentException, "operation is already in a queue");
-        if (op->isExecuting() || op->isFinished())
-            throw Exception(kInvalidArgumentException, "operation is executing or finished");
         op->enqueued_ = true;
         op->queue_ = this;
     }
@@ -439,6 +440,9 @@ void OperationQueue::operationFinished(Operation* op) {
         all_.erase(it);
         if (all_.empty()) emptyCv_.notify_all();
     }
+    // A main-thread waiter turns the main loop rather than the condition
+    // variable; an operation that ends on another thread must wake it.
+    if (isMain_) RunLoop::main()->wakeUp();
     pump();
 }
 

@@ -86,7 +86,7 @@ public:
     // class acts on didChange: "isFinished" (when isFinished() now answers
     // true: wakes waiters, runs the completion block, tells dependants and
     // the queue), "isReady"/"isCancelled" (the queue looks again),
-    // "queuePriority".
+    // "queuePriority". Overrides must call the base class.
     virtual void willChangeValueForKey(const std::string& key) {}
     virtual void didChangeValueForKey(const std::string& key);
 
@@ -169,6 +169,10 @@ public:
     virtual void cancelAllOperations();
     // Blocks until the queue is empty. On the main thread for the main
     // queue, runs the main run loop meanwhile.
+    //
+    // Keep a reference to the queue until its work is done: operations hold
+    // only a weak link to their queue, so operations that have not started
+    // when the last reference goes are abandoned (never started).
     void waitUntilAllOperationsAreFinished();
 
     std::string name() const;

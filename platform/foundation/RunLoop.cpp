@@ -233,7 +233,20 @@ void RunLoop::addTimer(const Ref<Timer>& timer, const std::string& mode) {
     if (!isCurrent()) wakeUp();
 }
 
-void RunLoop::removeTimer(Timer* timer) {
+void RunLoop::removeTimer(Timer& timer, const std::string& mode) {
+    Ref<Timer> keep(&timer);  // released after the lock is dropped
+    std::lock_guard<std::mutex> g(mutex_);
+    std::lock_guard<std::mutex> tg(timer.mutex_);
+    if (!timer.loop_.pointsTo(this)) return;
+    if (mode == kCommonModes) timer.modes_.clear();
+    else timer.modes_.erase(mode);
+    if (!timer.modes_.empty()) return;
+    timer.loop_ = nullptr;
+    timers_.erase(std::remove_if(timers_.begin(), timers_.end(), [&](const Ref<Timer>& t) { return t.get() == &timer; }),
+                  timers_.end());
+}
+
+void RunLoop::dropTimer(Timer* timer) {
     Ref<Timer> keep(timer);  // released after the lock is dropped
     std::lock_guard<std::mutex> g(mutex_);
     auto it = std::find_if(timers_.begin(), timers_.end(), [&](const Ref<Timer>& t) { return t.get() == timer; });
@@ -548,7 +561,7 @@ void RunLoop::stop() {
 
 void RunLoop::serviceDue() {
     const std::string mode = currentMode();
-    for (int round = 0; round < 100000; ++round) {
+    for (int round = 0; round < 10000; ++round) {
         int n = fireDueTimers(mode);
         n += runQueuedCalls(mode);
         if (n == 0) return;

@@ -118,6 +118,10 @@ public:
     // it to another throws InvalidArgumentException). Its first fire date is
     // now + interval unless one was set already.
     void addTimer(const Ref<Timer>& timer, const std::string& mode = kDefaultMode);
+    // Takes the timer out of `mode` (kCommonModes: every mode). Out of its
+    // last mode it leaves the loop but stays valid with its fire date; it
+    // can be added again (to this or another loop).
+    void removeTimer(Timer& timer, const std::string& mode);
     // Watches a descriptor in `mode`; a source belongs to one loop.
     void addSource(const Ref<FdSource>& source, const std::string& mode = kDefaultMode);
     // Stops watching in `mode` (the source stays valid and can be added
@@ -134,7 +138,9 @@ public:
     bool runMode(const std::string& mode, double timeoutSeconds);
     // Runs in `mode` until condition() is true (checked before each turn
     // and after each), stop(), or the time-out. Returns condition()'s last
-    // answer.
+    // answer. Another thread that makes the condition true must also wake
+    // the loop (by performing on it, or wakeUp()), or it is only seen after
+    // the loop's next event.
     bool runUntil(const std::function<bool()>& condition, double timeoutSeconds,
                   const std::string& mode = kDefaultMode);
     // One turn without blocking: fires due timers, runs queued calls and
@@ -175,7 +181,7 @@ private:
     double nextTimerDate(const std::string& mode);
     // For ManualClock::advance: runs due timers and queued calls until quiet.
     void serviceDue();
-    void removeTimer(Timer* timer);
+    void dropTimer(Timer* timer);
     void removeSourceAll(FdSource* source);
     void finish();  // the owning thread is ending
     static bool modeMatches(const std::set<std::string>& modes, const std::string& mode);

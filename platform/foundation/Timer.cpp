@@ -45,7 +45,7 @@ void Timer::invalidate() {
         callback_ = nullptr;
         loop = loop_.lock();
     }
-    if (loop) loop->removeTimer(this);
+    if (loop) loop->dropTimer(this);
 }
 
 bool Timer::isValid() const {

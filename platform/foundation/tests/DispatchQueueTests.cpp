@@ -73,7 +73,7 @@ TEST(DispatchQueue, SyncRethrowsAndMainQueueRunsOnMainLoop) {
 }
 
 TEST(DispatchQueue, DispatchOnceRunsOnce) {
-    static std::once_flag flag;
+    std::once_flag flag;
     std::atomic<int> n{0};
     auto q = DispatchQueue::global();
     for (int i = 0; i < 16; ++i) q->async([&] { dispatchOnce(flag, [&] { ++n; }); });

@@ -266,4 +266,14 @@ TEST(OperationQueue, ConcurrentOperationHoldsItsSlotUntilItReportsTheEnd) {
     network->join();
 }
 
+TEST(OperationQueue, MainQueueWaiterWakesWhenAnOperationEndsElsewhere) {
+    Ref<Thread> network = Thread::startRunLoopThread("network");
+    Log log;
+    OperationQueue::mainQueue()->addOperation(make<AsyncOperation>(network, log, "main"));
+    OperationQueue::mainQueue()->waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(log.get(), (std::vector<std::string>{"main start", "main end"}));
+    network->stop();
+    network->join();
+}
+
 }  // namespace

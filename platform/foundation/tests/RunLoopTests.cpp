@@ -116,6 +116,23 @@ TEST_F(RunLoopTest, SetFireDatePostponesATimer) {
     EXPECT_EQ(fired, 1);
 }
 
+TEST_F(RunLoopTest, TimerRemovedFromItsModesWaitsUntilAddedAgain) {
+    int fired = 0;
+    auto t = Timer::make(1.0, false, [&] { ++fired; });
+    loop->addTimer(t, RunLoop::kDefaultMode);
+    loop->addTimer(t, "Private");
+    loop->removeTimer(*t, RunLoop::kDefaultMode);
+    clock->advance(2.0);  // idle loop: default mode, where it no longer is
+    EXPECT_EQ(fired, 0);
+    loop->removeTimer(*t, "Private");
+    EXPECT_TRUE(t->isValid());
+    EXPECT_FALSE(loop->runOnce("Private"));
+    loop->addTimer(t);  // keeps its fire date, which has passed
+    EXPECT_DOUBLE_EQ(t->fireDate(), 101.0);
+    clock->advance(0.0);
+    EXPECT_EQ(fired, 1);
+}
+
 TEST_F(RunLoopTest, SwitchingClocksKeepsTheRemainingTime) {
     int fired = 0;
     auto t = Timer::scheduledTimer(2.0, false, [&] { ++fired; });
