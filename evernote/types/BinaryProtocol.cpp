@@ -21,15 +21,17 @@ TMessageType messageType(int code) {
 
 BinaryProtocol::BinaryProtocol(std::shared_ptr<TTransport> transport, bool strictRead,
                                bool strictWrite, int32_t stringLimit, int32_t containerLimit)
-    : TBinaryProtocol(std::move(transport), stringLimit, containerLimit, strictRead, strictWrite) {}
+    : TBinaryProtocol(std::move(transport), stringLimit, containerLimit, strictRead, strictWrite),
+      knownLength_(dynamic_cast<KnownLengthSource*>(trans_)),
+      memory_(dynamic_cast<TMemoryBuffer*>(trans_)) {}
 
 void BinaryProtocol::requireAvailable(uint64_t bytes) {
-    if (auto* known = dynamic_cast<KnownLengthSource*>(trans_)) {
-        if (bytes > known->bytesRemaining())
+    if (knownLength_) {
+        if (bytes > knownLength_->bytesRemaining())
             throw TTransportException(TTransportException::END_OF_FILE,
                                       "length exceeds the bytes left in the reply");
-    } else if (auto* memory = dynamic_cast<TMemoryBuffer*>(trans_)) {
-        if (bytes > memory->available_read())
+    } else if (memory_) {
+        if (bytes > memory_->available_read())
             throw TTransportException(TTransportException::END_OF_FILE,
                                       "length exceeds the bytes left in the buffer");
     }

@@ -22,9 +22,12 @@
 #include <string>
 
 #include <thrift/protocol/TBinaryProtocol.h>
+#include <thrift/transport/TBufferTransports.h>
 #include <thrift/transport/TTransport.h>
 
 namespace evernote {
+
+class KnownLengthSource;
 
 class BinaryProtocol : public apache::thrift::protocol::TBinaryProtocol {
 public:
@@ -82,6 +85,10 @@ private:
     apache::thrift::protocol::TType typeCode(int8_t code);
     // Fails unless `bytes` more bytes can still be read.
     void requireAvailable(uint64_t bytes);
+
+    // What the transport can say about the bytes left, found once.
+    class KnownLengthSource* knownLength_ = nullptr;
+    apache::thrift::transport::TMemoryBuffer* memory_ = nullptr;
 };
 
 // Transports that know how many bytes are left to read (the HTTP client

@@ -15,4 +15,5 @@ deck_test(NAME json_stream_tests LABEL unit
     ${CMAKE_CURRENT_LIST_DIR}/tests/StreamParserTests.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tests/StreamSplitTests.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tests/StreamWriterTests.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tests/StreamRoundTripTests.cpp
   LIBS json)
