@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "net/json/JsonParser.h"
+#include "net/json/JsonWriter.h"
 
 namespace json {
 
@@ -37,6 +38,13 @@ ns::Ref<ns::Object> JSONValue(const ns::String* string) {
     auto parser = ns::make<JsonParser>();
     ns::Ref<ns::Object> result = parser->objectWithString(string);
     if (!result) jsonLog("-JSONValue failed. Error is: " + parser->error());
+    return result;
+}
+
+ns::Ref<ns::String> JSONRepresentation(const ns::Object* value) {
+    auto writer = ns::make<JsonWriter>();
+    ns::Ref<ns::String> result = writer->stringWithObject(value);
+    if (!result) jsonLog("-JSONRepresentation failed. Error is: " + writer->error());
     return result;
 }
 

@@ -16,6 +16,12 @@ namespace json {
 ns::Ref<ns::Object> JSONValue(const ns::String* string);
 inline ns::Ref<ns::Object> JSONValue(const ns::Ref<ns::String>& string) { return JSONValue(string.get()); }
 
+// Writes a dictionary or array with a fresh JsonWriter. On failure logs
+// "-JSONRepresentation failed. Error is: <reason>" and answers nil.
+ns::Ref<ns::String> JSONRepresentation(const ns::Object* value);
+template <class T>
+ns::Ref<ns::String> JSONRepresentation(const ns::Ref<T>& value) { return JSONRepresentation(value.get()); }
+
 // Log lines of the streaming codec go to standard error unless a handler is
 // installed (tests capture them). Passing an empty function restores the
 // default. The handler is process-wide.

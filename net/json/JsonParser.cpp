@@ -14,6 +14,7 @@ ns::Ref<ns::Object> JsonParser::objectWithData(const ns::Data* data) {
 }
 
 ns::Ref<ns::Object> JsonParser::objectWithBytes(const void* bytes, size_t length) {
+    error_.clear();
     if (!bytes && length) {
         error_ = "Input was 'nil'";
         return nullptr;

@@ -118,7 +118,7 @@ std::string printable(uint8_t c) {
 
 int32_t JsonTokeniser::getToken(ns::Ref<ns::Object>* token) {
     stream_.skipWhitespace();
-    uint8_t c;
+    uint8_t c = 0;
     if (!stream_.getUnichar(&c)) return JsonTokenEOF;
     size_t start = stream_.index();
     int32_t kind;
@@ -164,7 +164,7 @@ int32_t JsonTokeniser::matchWord(const char* word, size_t length, int32_t kind) 
 
 int32_t JsonTokeniser::pendingTokenKind() {
     stream_.skipWhitespace();
-    uint8_t c;
+    uint8_t c = 0;
     if (!stream_.getUnichar(&c)) return JsonTokenEOF;
     switch (c) {
         case '"': return JsonTokenString;
@@ -197,7 +197,7 @@ int32_t JsonTokeniser::getStringToken(ns::Ref<ns::Object>* token) {
         error_ = "Broken Unicode encoding";
         return JsonTokenError;
     }
-    uint8_t c;
+    uint8_t c = 0;
     stream_.getUnichar(&c);
     if (c == '"') {
         // The common case: no escapes, the fragment is the whole value.
@@ -288,7 +288,7 @@ int32_t JsonTokeniser::getStringToken(ns::Ref<ns::Object>* token) {
 
 int32_t JsonTokeniser::getNumberToken(ns::Ref<ns::Object>* token) {
     size_t start = stream_.index();
-    uint8_t c;
+    uint8_t c = 0;
     stream_.getUnichar(&c);
     bool negative = false;
     if (c == '-') {

@@ -48,6 +48,15 @@ private:
     std::vector<Field> fields_;
 };
 
+// The parts of an absolute http or https URL a request needs. The query
+// keeps its "?"; the path is "/" when empty; the fragment is dropped.
+struct HTTPTarget {
+    std::string scheme, host, path, query;
+    uint16_t port = 0;
+    bool defaultPort = true;
+};
+bool parseHTTPTarget(std::string_view url, HTTPTarget& out, std::string* why = nullptr);
+
 class HTTPMessage : public ns::Object {
 public:
     const char* className() const override { return "HTTPMessage"; }

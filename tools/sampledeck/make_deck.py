@@ -38,6 +38,15 @@ DECKS = [
          "Where do you see yourself in five years?",
          "Show ambition that fits the path the role offers: deeper skills, more "
          "responsibility, a problem you want to own. Avoid naming the interviewer's job."),
+        ("Describe yourself in three words",
+         "How would you describe yourself in three words?",
+         "Choose three words the job needs and back each with a one-line example. "
+         "\"Curious, reliable, direct\" means little until you show when you were."),
+        ("What motivates you",
+         "What motivates you?",
+         "Name a motivation that the role can satisfy, such as solving a kind of problem or "
+         "helping a kind of customer, and prove it with something you chose to do when "
+         "nobody asked you to."),
         ("Why are you leaving",
          "Why are you leaving your current job?",
          "Speak about what you are moving towards, not what you are escaping. Never "
@@ -64,10 +73,99 @@ DECKS = [
          "Tell me about a difficult customer.",
          "Show empathy, separate the person from the problem, and describe the fix and the "
          "follow-up. Mention what you changed so it would not happen again."),
+        ("Changing your mind",
+         "Tell me about a time you changed your mind.",
+         "Show that you weigh evidence over pride: what you believed, what new information "
+         "came up, how you changed course, and what the result was."),
+        ("Managing priorities",
+         "How do you decide what to work on first?",
+         "Explain a simple rule, such as impact against effort and deadlines that others "
+         "depend on, then give an example of saying no or later to something."),
         ("Your biggest achievement",
          "What is the achievement you are proudest of?",
          "Choose one with a measurable result and a clear personal contribution. Explain "
          "the obstacle that made it hard."),
+    ]),
+    ("Technical interviews", "Problem solving, design and code", "cyan", [
+        ("Thinking aloud",
+         "How should I approach a problem I have never seen?",
+         "Restate the problem in your own words, ask about inputs and limits, and say your "
+         "first idea out loud even if it is slow. Interviewers grade the reasoning they can "
+         "hear, not the silence before a perfect answer."),
+        ("Clarifying questions",
+         "Which questions should I ask before solving?",
+         "Ask about the size of the input, the edge cases that matter (empty, duplicates, "
+         "very large values), whether speed or memory is the constraint, and what a good "
+         "answer looks like. Write the answers down where both of you can see them."),
+        ("Testing your own answer",
+         "How do I show that my solution works?",
+         "Walk one ordinary example through your solution by hand, then an edge case. Name "
+         "the running time and memory. Finding your own bug calmly scores better than "
+         "never looking."),
+        ("System design basics",
+         "How do I structure a system design answer?",
+         "Start from the requirements and the expected load, sketch the main components and "
+         "the data flow, then go deep on the one part the interviewer cares about. State "
+         "the trade-offs you chose and what you would measure."),
+        ("When you are stuck",
+         "What do I do when I get stuck?",
+         "Say where you are stuck and why. Try a smaller version of the problem, a brute "
+         "force answer, or a different data structure. Accept hints gracefully; using a "
+         "hint well is a skill interviewers look for."),
+        ("Explaining past projects",
+         "How do I talk about a technical project?",
+         "Describe the problem and why it mattered, your own part in the design, one hard "
+         "decision with its alternatives, and the measurable outcome. Be ready to go one "
+         "level deeper on anything you mention."),
+    ]),
+    ("Video and phone interviews", "Remote interviews done well", "wine", [
+        ("Testing your set-up",
+         "How do I prepare my set-up for a video interview?",
+         "Test the camera, microphone and connection the day before with the same software. "
+         "Sit facing a window or lamp, put the camera at eye level, and close every program "
+         "that could make a noise."),
+        ("Looking at the camera",
+         "Where should I look during a video call?",
+         "Look at the camera when you make a key point and at the screen when you listen. "
+         "Keep your notes near the camera so that glancing at them does not look like "
+         "looking away."),
+        ("Phone screen tips",
+         "How is a phone screen different?",
+         "Without body language your voice carries everything: stand up, smile while you "
+         "speak, and keep answers shorter. Keep your CV and the job description in front "
+         "of you."),
+        ("Handling interruptions",
+         "What if something goes wrong during the call?",
+         "Say calmly what happened and how you will fix it: reconnecting, moving rooms, "
+         "switching to the phone. Agree a fallback number at the start of the call."),
+        ("Ending a remote interview",
+         "How do I close a remote interview well?",
+         "Thank them, restate your interest in one sentence, and confirm the next step and "
+         "its timing. Send a short written thank-you the same day."),
+    ]),
+    ("Changing careers", "Telling a convincing change story", "yellow", [
+        ("Explaining the change",
+         "Why are you changing careers?",
+         "Tell the change as a story with a direction: what drew you to the new field, what "
+         "you have already done about it, and why now. Avoid sounding as if you are only "
+         "escaping the old job."),
+        ("Transferable skills",
+         "How do my old skills apply here?",
+         "Translate your experience into the new field's language: managing stakeholders, "
+         "analysing data, running projects. Give one example for each skill that the job "
+         "description names."),
+        ("Lack of experience",
+         "You have no experience in this field, have you?",
+         "Acknowledge it briefly, then show evidence of fast learning: courses finished, a "
+         "project built, volunteer work. Offer a plan for the first three months."),
+        ("Starting over in salary",
+         "Will you accept a lower salary?",
+         "Decide your minimum before the interview. Say that you value the move and are "
+         "flexible within a range, and mention how quickly you expect to add value."),
+        ("Networking into a new field",
+         "How do I find interviews in a new field?",
+         "Ask people already in the field for twenty-minute conversations about their work, "
+         "not for jobs. Most referrals come from these talks."),
     ]),
     ("Closing the interview", "Salary, questions and follow-up", "purple", [
         ("Salary expectations",
@@ -82,6 +180,15 @@ DECKS = [
          "Why should we hire you?",
          "Summarise the three strongest matches between your experience and their needs, "
          "and add one thing that sets you apart."),
+        ("Negotiating an offer",
+         "How do I negotiate an offer?",
+         "Thank them and ask for a day to consider. Then ask for one or two specific "
+         "changes, backed by market data or a competing offer, and say what would make you "
+         "accept at once."),
+        ("Handling rejection",
+         "What should I do after a rejection?",
+         "Reply politely, ask for one piece of feedback, and keep the contact: people who "
+         "take a rejection well are often called first when the next role opens."),
         ("The thank-you note",
          "Should I send a thank-you note?",
          "Yes, within a day. Thank them for their time, recall one point from the "

@@ -1,0 +1,154 @@
+// Malformed input: every failure is an exception, never a crash or an
+// allocation sized by an unchecked length.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include <thrift/TApplicationException.h>
+#include <thrift/protocol/TProtocolException.h>
+#include <thrift/transport/TTransportException.h>
+
+#include "evernote/tests/EDAMRecordFixtures.h"
+#include "evernote/tests/TestSupport.h"
+#include "evernote/types/EDAMAccount.h"
+#include "evernote/types/Wire.h"
+#include "evernote/userstore/EDAMUserStore.h"
+
+namespace evernote {
+namespace {
+
+using apache::thrift::TException;
+using apache::thrift::protocol::TProtocolException;
+using apache::thrift::transport::TTransportException;
+using test::bytes;
+
+std::string protocolFailure(const std::string& input, bool strictRead = false) {
+    auto buffer = std::make_shared<test::TMemoryBuffer>();
+    buffer->write(reinterpret_cast<const uint8_t*>(input.data()), static_cast<uint32_t>(input.size()));
+    BinaryProtocol protocol(buffer, strictRead);
+    try {
+        std::string name;
+        TMessageType type;
+        int32_t seqid;
+        protocol.readMessageBegin(name, type, seqid);
+    } catch (const TProtocolException& e) {
+        return e.what();
+    }
+    return "";
+}
+
+TEST(EDAMProtocol, MessageHeaders) {
+    // Written with strict write off: name, type, sequence id.
+    test::Wire w;
+    w.protocol->writeMessageBegin("getUser", apache::thrift::protocol::T_CALL, 0);
+    EXPECT_EQ(w.contents(), bytes("00000007 'getUser' 01 00000000"));
+
+    // Read: versioned and unversioned forms.
+    for (const std::string& input : {bytes("80010002 00000003 'abc' 0000002a"),
+                                     bytes("00000003 'abc' 02 0000002a")}) {
+        std::string name;
+        TMessageType type;
+        int32_t seqid;
+        test::reading(input)->readMessageBegin(name, type, seqid);
+        EXPECT_EQ(name, "abc");
+        EXPECT_EQ(type, apache::thrift::protocol::T_REPLY);
+        EXPECT_EQ(seqid, 42);
+    }
+    EXPECT_EQ(protocolFailure(bytes("80020002 00000003 'abc' 00000000")), "Bad version in readMessageBegin");
+    EXPECT_EQ(protocolFailure(bytes("ffff0001 00000000 00000000")), "Bad version in readMessageBegin");
+    EXPECT_EQ(protocolFailure(bytes("00000003 'abc' 02 00000000"), true),
+              "Missing version in readMessageBegin, old client?");
+}
+
+TEST(EDAMProtocol, LengthsAndCountsAreChecked) {
+    auto fails = [](const std::string& input) {
+        try {
+            test::decode<EDAMUser>(input);
+        } catch (const TException&) {
+            return true;
+        }
+        return false;
+    };
+    // Negative and huge string lengths (the second would be a 2 GiB buffer).
+    EXPECT_TRUE(fails(bytes("0b 0002 ffffffff 00")));
+    EXPECT_TRUE(fails(bytes("0b 0002 7fffffff 'abc' 00")));
+    EXPECT_TRUE(fails(bytes("0b 0002 00000010 'abc'")));
+    // Huge list and map counts, read or skipped.
+    EXPECT_TRUE(fails(bytes("0c 000f 0f 0005 0b 7fffffff 00 00")));
+    EXPECT_TRUE(fails(bytes("0f 0063 0c 7fffffff 00")));
+    EXPECT_TRUE(fails(bytes("0d 0063 0b 0b 40000000 00")));
+    EXPECT_TRUE(fails(bytes("0f 0063 0b 00000001 7fffffff 00")));
+    // Unknown type codes.
+    EXPECT_TRUE(fails(bytes("07 0063 00")));
+    EXPECT_TRUE(fails(bytes("0f 0063 11 00000001 00 00")));
+    EXPECT_TRUE(fails(bytes("0f 0063 7f 00000001 00 00")));
+    EXPECT_TRUE(fails(bytes("0d 0063 0b 80 00000001 00000000 00 00")));
+    // An empty list's element type is never used.
+    EXPECT_FALSE(fails(bytes("0c 000f 0f 0005 7f 00000000 00 00")));
+    // Truncated.
+    EXPECT_TRUE(fails(bytes("08 0001 0000")));
+    EXPECT_TRUE(fails(bytes("")));
+}
+
+TEST(EDAMProtocol, DeepNestingFailsWithoutExhaustingTheStack) {
+    // An unknown field nesting structs 100000 deep.
+    std::string deep;
+    for (int i = 0; i < 100000; ++i) deep += bytes("0c 0063");
+    try {
+        test::decode<EDAMUser>(deep);
+        FAIL() << "deep nesting decoded";
+    } catch (const TProtocolException& e) {
+        EXPECT_EQ(e.getType(), TProtocolException::DEPTH_LIMIT);
+    }
+    // Lists of lists, skipped.
+    std::string lists;
+    for (int i = 0; i < 100000; ++i) lists += bytes("0f 00000001");
+    EXPECT_THROW(test::decode<EDAMUser>(bytes("0f 0063") + lists), TException);
+    // Nested known records stay within the limit.
+    EDAMUser user;
+    user.setAttributes(ns::make<EDAMUserAttributes>());
+    EXPECT_NO_THROW(test::decode<EDAMUser>(test::encode(user)));
+}
+
+TEST(EDAMProtocol, EveryTruncationOfAValidReplyFails) {
+    auto result = ns::make<EDAMAuthenticationResult>();
+    test::fillRecord(*result, 12345);
+    auto user = ns::make<EDAMUser>();
+    test::fillRecord(*user, 99);
+    result->setUser(user);
+    test::Wire w;
+    w.protocol->writeMessageBegin("authenticate", apache::thrift::protocol::T_REPLY, 0);
+    EDAMAuthenticate_result(result, nullptr, nullptr).write(*w.protocol);
+    std::string reply = w.contents();
+    for (size_t n = 0; n < reply.size(); ++n) {
+        auto in = test::reading(reply.substr(0, n));
+        EXPECT_THROW(
+            {
+                wire::readReplyBegin(*in);
+                ns::make<EDAMAuthenticate_result>()->read(*in);
+            },
+            TException)
+            << n;
+    }
+}
+
+TEST(EDAMProtocol, RandomBytesNeverCrash) {
+    std::mt19937 rng(2026);
+    const auto& kinds = fixtures::allRecordKinds();
+    for (int round = 0; round < 20000; ++round) {
+        std::string input(rng() % 64, '\0');
+        for (auto& c : input) {
+            // Mostly small values so that field headers and lengths look plausible.
+            unsigned r = rng();
+            c = static_cast<char>(r % 3 ? r % 16 : r >> 8);
+        }
+        auto record = kinds[rng() % kinds.size()].make();
+        try {
+            record->read(*test::reading(input));
+        } catch (const TException&) {
+        }
+    }
+}
+
+}  // namespace
+}  // namespace evernote

@@ -1,0 +1,385 @@
+// The record pattern on the wire: golden bytes, set and unset fields, set but
+// nil, skipping, result records, descriptions, archives and constants.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include <thrift/TApplicationException.h>
+#include <thrift/protocol/TProtocolException.h>
+
+#include "evernote/tests/EDAMRecordFixtures.h"
+#include "evernote/tests/TestSupport.h"
+#include "evernote/types/EDAMAccount.h"
+#include "evernote/types/EDAMConstants.h"
+#include "evernote/types/EDAMExceptions.h"
+#include "evernote/types/Wire.h"
+#include "platform/foundation/Foundation.h"
+#include "evernote/userstore/EDAMUserStore.h"
+#include "evernote/userstore/EDAMUserStoreTypes.h"
+
+namespace evernote {
+namespace {
+
+using test::bytes;
+using test::decode;
+using test::encode;
+using test::hex;
+
+TEST(EDAMRecord, FreshRecordsWriteOnlyTheStopByte) {
+    EXPECT_EQ(hex(encode(*ns::make<EDAMUser>())), "00");
+    EXPECT_EQ(hex(encode(*ns::make<EDAMUserException>())), "00");
+    EXPECT_EQ(hex(encode(*ns::make<EDAMGetUser_result>())), "00");
+    EXPECT_EQ(hex(encode(*ns::make<EDAMcheckVersion_args>())), "00");
+}
+
+TEST(EDAMRecord, GoldenBytesOfSetFields) {
+    EDAMPublicUserInfo info(7, ns::str("s1"), -1, ns::str("\xc3\xa9l\xc3\xa8ve"));
+    // i32 1; string 2 (byte count, not characters); i32 3 = -1; string 4.
+    EXPECT_EQ(encode(info), bytes("08 0001 00000007 | 0b 0002 00000002 's1' | 08 0003 ffffffff |"
+                                  "0b 0004 00000007 c3a9 'l' c3a8 've' | 00"));
+
+    EDAMUserAttributes attributes;
+    attributes.setDefaultLatitude(1.5);
+    attributes.setPreactivation(true);
+    attributes.setRecentMailedAddresses(ns::Array::make({ns::str("a@b.cd")}));
+    attributes.setCustomerProfileId(-2);
+    EXPECT_EQ(encode(attributes), bytes("04 0002 3ff8000000000000 | 02 0004 01 |"
+                                        "0f 0007 0b 00000001 00000006 'a@b.cd' |"
+                                        "0a 001b fffffffffffffffe | 00"));
+
+    EDAMUser user;
+    user.setActive(false);
+    user.setAttributes(ns::make<EDAMUserAttributes>());
+    EXPECT_EQ(encode(user), bytes("02 000d 00 | 0c 000f 00 | 00"));
+}
+
+TEST(EDAMRecord, SetButNilAndUnset) {
+    // The designated initialiser marks every field set, nil ones included.
+    EDAMUser user(1, nullptr, ns::str("e@x.org"), nullptr, nullptr, 3, 4, 5, 6, true, nullptr,
+                  nullptr, nullptr);
+    EXPECT_TRUE(user.usernameIsSet());
+    EXPECT_FALSE(user.username());
+    EXPECT_TRUE(user.attributesIsSet());
+    // ...but write leaves out the fields without an object.
+    EXPECT_EQ(encode(user), bytes("08 0001 00000001 | 0b 0003 00000007 'e@x.org' | 08 0007 00000003 |"
+                                  "0a 0009 0000000000000004 | 0a 000a 0000000000000005 |"
+                                  "0a 000b 0000000000000006 | 02 000d 01 | 00"));
+
+    EDAMPublicUserInfo info;
+    info.setShardId(nullptr);
+    EXPECT_TRUE(info.shardIdIsSet());
+    EXPECT_EQ(hex(encode(info)), "00");
+    info.setShardId(ns::str("s9"));
+    info.unsetShardId();
+    EXPECT_FALSE(info.shardIdIsSet());
+    EXPECT_FALSE(info.shardId());
+    EXPECT_EQ(hex(encode(info)), "00");
+
+    // Unsetting a number keeps its value for description, not for write.
+    info.setUserId(42);
+    info.unsetUserId();
+    EXPECT_EQ(hex(encode(info)), "00");
+    EXPECT_EQ(info.userId(), 42);
+    EXPECT_EQ(info.description(), "PublicUserInfo(userId:42,shardId:\"(null)\",privilege:0,username:\"(null)\")");
+
+    // An empty list is written as a list of strings with no elements, and
+    // decodes as set to an empty array.
+    EDAMUserAttributes attributes;
+    attributes.setRecentMailedAddresses(ns::Array::make());
+    EXPECT_EQ(encode(attributes), bytes("0f 0007 0b 00000000 00"));
+    auto back = decode<EDAMUserAttributes>(encode(attributes));
+    ASSERT_TRUE(back->recentMailedAddressesIsSet());
+    EXPECT_EQ(back->recentMailedAddresses()->count(), 0u);
+    attributes.setRecentMailedAddresses(nullptr);
+    EXPECT_EQ(hex(encode(attributes)), "00");
+}
+
+TEST(EDAMRecord, DecodingSkipsUnknownAndMistypedFields) {
+    // id 5 and 8 are not User fields; id 14 (shardId) arrives as an i32; a
+    // nested UserAttributes carries an id it does not define (8) and an
+    // unknown struct, and the outer record goes on after it.
+    auto user = decode<EDAMUser>(bytes(
+        "08 0005 00000009 | 0c 0008 08 0001 00000001 00 | 08 000e 00000001 |"
+        "0c 000f  0b 0008 00000003 'xyz'  0c 0063 0f 0001 0b 00000001 00000001 'q' 00  "
+        "         0b 0001 00000004 'home' 00 |"
+        "0b 000e 00000002 's5' | 0f 000c 08 00000002 00000001 00000002 | 00"));
+    EXPECT_EQ(user->shardId()->utf8(), "s5");
+    ASSERT_TRUE(user->attributesIsSet());
+    EXPECT_EQ(user->attributes()->defaultLocationName()->utf8(), "home");
+    EXPECT_FALSE(user->attributes()->commentsIsSet());
+    EXPECT_FALSE(user->idIsSet());
+
+    auto fresh = decode<EDAMUser>(bytes("08 000e 00000001 00"));
+    EXPECT_FALSE(fresh->shardIdIsSet());
+    EXPECT_FALSE(fresh->shardId());
+
+    // Accounting has no field 15; UserAttributes none at 10.
+    auto accounting = decode<EDAMAccounting>(bytes("0a 000f 0000000000000001 | 0a 000e 0000000000000002 00"));
+    EXPECT_EQ(accounting->updated(), 2);
+    EXPECT_EQ(accounting->description().find("updated:2"), accounting->description().find("updated:"));
+
+    // A field arriving twice keeps the later value.
+    auto twice = decode<EDAMPublicUserInfo>(bytes("08 0001 00000001 08 0001 00000002 00"));
+    EXPECT_EQ(twice->userId(), 2);
+}
+
+TEST(EDAMRecord, BoolIsTrueOnlyForOne) {
+    EXPECT_FALSE(decode<EDAMUser>(bytes("02 000d 02 00"))->active());
+    EXPECT_TRUE(decode<EDAMUser>(bytes("02 000d 02 00"))->activeIsSet());
+    EXPECT_TRUE(decode<EDAMUser>(bytes("02 000d 01 00"))->active());
+}
+
+TEST(EDAMRecord, ContainerCountsAtOrBelowZeroDecodeEmpty) {
+    auto a = decode<EDAMUserAttributes>(bytes("0f 0005 0b ffffffff 00"));
+    ASSERT_TRUE(a->viewedPromotionsIsSet());
+    EXPECT_EQ(a->viewedPromotions()->count(), 0u);
+    auto b = decode<EDAMUserAttributes>(bytes("0f 0005 0b 00000000 00"));
+    ASSERT_TRUE(b->viewedPromotionsIsSet());
+    EXPECT_EQ(b->viewedPromotions()->count(), 0u);
+}
+
+TEST(EDAMRecord, InvalidUTF8StringIsSetButNil) {
+    auto info = decode<EDAMPublicUserInfo>(bytes("0b 0002 00000002 ff fe 00"));
+    EXPECT_TRUE(info->shardIdIsSet());
+    EXPECT_FALSE(info->shardId());
+    // In a list an element cannot be nil: decoding fails instead.
+    EXPECT_THROW(decode<EDAMUserAttributes>(bytes("0f 0005 0b 00000001 00000001 ff 00")),
+                 apache::thrift::protocol::TProtocolException);
+}
+
+TEST(EDAMRecord, ListElementsOfTheWrongClassFailToWrite) {
+    EDAMUserAttributes attributes;
+    attributes.setViewedPromotions(ns::Array::make({ns::num(3)}));
+    EXPECT_THROW(encode(attributes), apache::thrift::protocol::TProtocolException);
+}
+
+TEST(EDAMRecord, StringsKeepEveryByte) {
+    EDAMPublicUserInfo info;
+    info.setUsername(ns::String::make(std::string("a\0b", 3)));
+    EXPECT_EQ(encode(info), bytes("0b 0004 00000003 61 00 62 00"));
+    EXPECT_EQ(decode<EDAMPublicUserInfo>(encode(info))->username()->utf8(), std::string("a\0b", 3));
+}
+
+TEST(EDAMRecord, EveryRecordRoundTripsWithRandomFields) {
+    for (const auto& kind : fixtures::allRecordKinds()) {
+        for (unsigned seed = 1; seed <= 40; ++seed) {
+            auto record = kind.make();
+            test::fillRecord(*record, seed * 7919u);
+            std::string wire = encode(*record);
+            auto back = kind.make();
+            back->read(*test::reading(wire));
+            ASSERT_TRUE(back->isEqual(*record))
+                << kind.className << " seed " << seed << "\n  wrote " << record->description()
+                << "\n  read  " << back->description();
+            // Writing the decoded record gives the same bytes.
+            ASSERT_EQ(encode(*back), wire) << kind.className;
+        }
+    }
+}
+
+template <class T>
+void expectArchiveRoundTrip(unsigned seeds) {
+    for (unsigned seed = 1; seed <= seeds; ++seed) {
+        auto record = ns::make<T>();
+        test::fillRecord(*record, seed);
+        KeyedArchive archive;
+        record->encodeWithCoder(archive);
+        KeyedArchive input(archive.contents());
+        auto back = ns::make<T>(static_cast<const Coder&>(input));
+        ASSERT_TRUE(back->isEqual(*record)) << record->description() << "\n" << back->description();
+    }
+}
+
+TEST(EDAMRecord, KeyedArchivesKeepSetFieldsUnderTheirNames) {
+    expectArchiveRoundTrip<EDAMUser>(30);
+    expectArchiveRoundTrip<EDAMUserAttributes>(30);
+    expectArchiveRoundTrip<EDAMAccounting>(30);
+    expectArchiveRoundTrip<EDAMAuthenticationResult>(30);
+    expectArchiveRoundTrip<EDAMUserException>(10);
+
+    EDAMUser user;
+    user.setPrivilege(-1);
+    user.setShardId(nullptr);
+    user.setActive(true);
+    KeyedArchive archive;
+    user.encodeWithCoder(archive);
+    auto contents = archive.contents();
+    EXPECT_EQ(contents->count(), 3u);
+    // Enumerations archive with the plain integer operation, booleans as bools.
+    EXPECT_EQ(contents->numberForKey("privilege")->type(), ns::NumberType::Int);
+    EXPECT_EQ(contents->numberForKey("privilege")->intValue(), -1);
+    EXPECT_TRUE(contents->numberForKey("active")->isBool());
+    EDAMUser back(static_cast<const Coder&>(archive));
+    EXPECT_TRUE(back.shardIdIsSet());
+    EXPECT_FALSE(back.shardId());
+    EXPECT_EQ(back.privilege(), -1);
+    EXPECT_FALSE(back.idIsSet());
+
+    EDAMUserException e(8, ns::str("password"));
+    KeyedArchive ea;
+    e.encodeWithCoder(ea);
+    EXPECT_EQ(ea.contents()->stringForKey(kExceptionNameKey)->utf8(), "EDAMUserException");
+    EXPECT_EQ(ea.contents()->stringForKey(kExceptionReasonKey)->utf8(), "unknown");
+}
+
+TEST(EDAMRecord, Descriptions) {
+    EDAMAuthenticationResult fresh;
+    EXPECT_EQ(fresh.description(),
+              "AuthenticationResult(currentTime:0,authenticationToken:\"(null)\",expiration:0,"
+              "user:(null),publicUserInfo:(null))");
+    EXPECT_EQ(EDAMCheckVersion_result(true).description(), "CheckVersion_result(success:1)");
+    EXPECT_EQ(EDAMcheckVersion_args(ns::str("deck"), 1, 16).description(),
+              "checkVersion_args(clientName:\"deck\",edamVersionMajor:1,edamVersionMinor:16)");
+
+    EDAMAuthenticationResult result(1300000000000LL, ns::str("S=s1:U=1"), -5,
+                                    ns::make<EDAMUser>(), nullptr);
+    EXPECT_EQ(result.description(),
+              "AuthenticationResult(currentTime:1300000000000,authenticationToken:\"S=s1:U=1\","
+              "expiration:-5,user:" + ns::make<EDAMUser>()->description() + ",publicUserInfo:(null))");
+
+    EDAMUserAttributes attributes;
+    attributes.setDefaultLatitude(37.5);
+    attributes.setPreactivation(true);
+    std::string d = attributes.description();
+    EXPECT_EQ(d.rfind("UserAttributes(defaultLocationName:\"(null)\",defaultLatitude:37.500000,"
+                      "defaultLongitude:0.000000,preactivation:1,viewedPromotions:(null),", 0), 0u)
+        << d;
+    EXPECT_NE(d.find(",refererCode:\"(null)\","), std::string::npos);
+    EXPECT_EQ(d.back(), ')');
+
+    EDAMUser user;
+    user.setPrivilege(-1);
+    EXPECT_NE(user.description().find(",privilege:-1,"), std::string::npos);
+    EXPECT_EQ(user.description().rfind("User(id:0,username:\"(null)\",", 0), 0u);
+}
+
+TEST(EDAMException, NameReasonAndFields) {
+    auto e = decode<EDAMUserException>(bytes("08 0001 00000008 00"));
+    EXPECT_TRUE(e->errorCodeIsSet());
+    EXPECT_FALSE(e->parameterIsSet());
+    EXPECT_FALSE(e->parameter());
+    EXPECT_EQ(e->name(), "EDAMUserException");
+    EXPECT_EQ(e->reason(), "unknown");
+    EXPECT_EQ(e->description(), "EDAMUserException(errorCode:8,parameter:\"(null)\")");
+
+    EDAMUserException made(5, nullptr);
+    EXPECT_EQ(encode(made), bytes("08 0001 00000005 00"));
+    EXPECT_EQ(made.name(), "EDAMUserException");
+
+    for (int code : {0, 99, -7}) {
+        auto d = decode<EDAMSystemException>(encode(EDAMSystemException(code, ns::str("m"))));
+        EXPECT_EQ(d->errorCode(), code);
+        EXPECT_EQ(d->description(), "EDAMSystemException(errorCode:" + std::to_string(code) +
+                                        ",message:\"m\")");
+        EXPECT_EQ(d->name(), "EDAMSystemException");
+    }
+    EXPECT_EQ(EDAMNotFoundException().description(),
+              "EDAMNotFoundException(identifier:\"(null)\",key:\"(null)\")");
+    EXPECT_EQ(EDAMNotFoundException().name(), "EDAMNotFoundException");
+
+    // errorCode is taken only as an i32, the parameter only as a string.
+    auto mistyped = decode<EDAMUserException>(bytes("0b 0001 00000001 'x' 08 0002 00000001 00"));
+    EXPECT_FALSE(mistyped->errorCodeIsSet());
+    EXPECT_FALSE(mistyped->parameterIsSet());
+
+    // Thrown copies carry the fields.
+    try {
+        throw EDAMUserException(*decode<EDAMUserException>(encode(EDAMUserException(3, ns::str("p")))));
+    } catch (const ns::Exception& caught) {
+        auto& user = dynamic_cast<const EDAMUserException&>(caught);
+        EXPECT_EQ(user.errorCode(), 3);
+        EXPECT_EQ(user.parameter()->utf8(), "p");
+        EXPECT_EQ(caught.reason(), "unknown");
+    }
+}
+
+TEST(EDAMResultRecord, WritesOnlyTheFirstSetField) {
+    EDAMAuthenticate_result both(ns::make<EDAMAuthenticationResult>(),
+                                 ns::make<EDAMUserException>(1, nullptr), nullptr);
+    EXPECT_EQ(encode(both), bytes("0c 0000 00 00"));
+    // First set field holds nothing: an empty struct, the later ones ignored.
+    EDAMAuthenticate_result nilSuccess(nullptr, ns::make<EDAMUserException>(1, nullptr), nullptr);
+    EXPECT_EQ(hex(encode(nilSuccess)), "00");
+    EDAMAuthenticate_result onlyException;
+    onlyException.setSystemException(ns::make<EDAMSystemException>(4, ns::str("down")));
+    EXPECT_EQ(encode(onlyException), bytes("0c 0002 08 0001 00000004 0b 0002 00000004 'down' 00 00"));
+
+    EXPECT_EQ(encode(EDAMCheckVersion_result(true)), bytes("02 0000 01 00"));
+    EXPECT_EQ(encode(EDAMCheckVersion_result(false)), bytes("02 0000 00 00"));
+    auto no = decode<EDAMCheckVersion_result>(bytes("02 0000 00 00"));
+    EXPECT_TRUE(no->successIsSet());
+    EXPECT_FALSE(no->success());
+
+    // success as a struct is taken; as a string it is skipped.
+    auto ok = decode<EDAMAuthenticate_result>(bytes("0c 0000 0b 0002 00000001 't' 00 00"));
+    ASSERT_TRUE(ok->successIsSet());
+    EXPECT_EQ(ok->success()->authenticationToken()->utf8(), "t");
+    auto skipped = decode<EDAMAuthenticate_result>(bytes("0b 0000 00000001 't' 00"));
+    EXPECT_FALSE(skipped->successIsSet());
+
+    // getPublicUserInfo lists not-found, system, user at ids 1, 2, 3.
+    EDAMGetPublicUserInfo_result pub;
+    pub.setUserException(ns::make<EDAMUserException>());
+    EXPECT_EQ(encode(pub), bytes("0c 0003 00 00"));
+}
+
+TEST(EDAMArgsRecord, FieldsAndGoldenBytes) {
+    EXPECT_EQ(hex(encode(EDAMgetPublicUserInfo_args())), "00");
+    EXPECT_EQ(encode(EDAMgetPublicUserInfo_args(ns::str("bob"))), bytes("0b 0001 00000003 'bob' 00"));
+    EXPECT_EQ(encode(EDAMcheckVersion_args(nullptr, 1, 16)),
+              bytes("06 0002 0001 06 0003 0010 00"));
+    EXPECT_EQ(std::string(EDAMcheckVersion_args().structName()), "checkVersion_args");
+    EXPECT_EQ(std::string(EDAMCheckVersion_result().structName()), "CheckVersion_result");
+    EXPECT_EQ(std::string(EDAMGetPublicUserInfo_result().className()), "EDAMGetPublicUserInfo_result");
+}
+
+TEST(EDAMApplicationException, NamesByType) {
+    EXPECT_STREQ(wire::applicationExceptionName(1), "Unknown method");
+    EXPECT_STREQ(wire::applicationExceptionName(2), "Invalid message type");
+    EXPECT_STREQ(wire::applicationExceptionName(3), "Wrong method name");
+    EXPECT_STREQ(wire::applicationExceptionName(4), "Bad sequence ID");
+    EXPECT_STREQ(wire::applicationExceptionName(5), "Missing result");
+    EXPECT_STREQ(wire::applicationExceptionName(0), "Unknown");
+    EXPECT_STREQ(wire::applicationExceptionName(77), "Unknown");
+
+    test::Wire w;
+    std::string message = "m";
+    wire::writeApplicationException(*w.protocol, 5, &message);
+    EXPECT_EQ(w.contents(), bytes("0b 0001 00000001 'm' 08 0002 00000005 00"));
+    test::Wire none;
+    wire::writeApplicationException(*none.protocol, 1, nullptr);
+    EXPECT_EQ(none.contents(), bytes("08 0002 00000001 00"));
+}
+
+TEST(EDAMConstants, Values) {
+    EXPECT_EQ(EDAMUserStoreConstants::EDAM_VERSION_MAJOR(), 1);
+    EXPECT_EQ(EDAMUserStoreConstants::EDAM_VERSION_MINOR(), 16);
+    EXPECT_EQ(EDAMLimitsConstants::EDAM_GUID_LEN_MIN(), 36);
+    EXPECT_EQ(EDAMLimitsConstants::EDAM_GUID_LEN_MAX(), 36);
+    EXPECT_EQ(EDAMLimitsConstants::EDAM_SEARCH_QUERY_LEN_MIN(), 0);
+    EXPECT_EQ(EDAMLimitsConstants::EDAM_NOTE_CONTENT_LEN_MIN(), 0);
+    EXPECT_EQ(EDAMLimitsConstants::EDAM_NOTE_CONTENT_LEN_MAX(), 5 * 1048576);
+    EXPECT_EQ(EDAMLimitsConstants::EDAM_NOTE_SIZE_MAX_PREMIUM(), 50 * 1048576);
+    EXPECT_STREQ(EDAMTypesConstants::EDAM_NOTE_SOURCE_MAIL_SMTP_GATEWAY(), "mail.smtp");
+    EXPECT_STREQ(EDAMLimitsConstants::EDAM_NOTEBOOK_STACK_REGEX(),
+                 EDAMLimitsConstants::EDAM_NOTEBOOK_NAME_REGEX());
+    EXPECT_STREQ(EDAMLimitsConstants::EDAM_SAVED_SEARCH_NAME_REGEX(),
+                 EDAMLimitsConstants::EDAM_NOTEBOOK_NAME_REGEX());
+    EXPECT_STREQ(EDAMLimitsConstants::EDAM_USER_PASSWORD_REGEX(),
+                 "^[A-Za-z0-9!#$%&'()*+,./:;<=>?@^_`{|}~\\[\\]\\\\-]{6,64}$");
+    EXPECT_EQ(std::string(EDAMLimitsConstants::EDAM_EMAIL_REGEX()),
+              std::string(EDAMLimitsConstants::EDAM_EMAIL_LOCAL_REGEX()).substr(
+                  0, std::string(EDAMLimitsConstants::EDAM_EMAIL_LOCAL_REGEX()).size() - 1) +
+                  "@" + std::string(EDAMLimitsConstants::EDAM_EMAIL_DOMAIN_REGEX()).substr(1));
+
+    StringSet* mime = EDAMLimitsConstants::EDAM_MIME_TYPES();
+    EXPECT_EQ(mime, EDAMLimitsConstants::EDAM_MIME_TYPES());
+    EXPECT_EQ(mime->count(), 8u);
+    EXPECT_TRUE(mime->containsObject("audio/mpeg"));
+    EXPECT_FALSE(mime->containsObject("application/octet-stream"));
+    EXPECT_TRUE(EDAMLimitsConstants::EDAM_PUBLISHING_URI_PROHIBITED()->containsObject(".."));
+    EXPECT_EQ(EDAMLimitsConstants::EDAM_PUBLISHING_URI_PROHIBITED()->count(), 1u);
+}
+
+}  // namespace
+}  // namespace evernote

@@ -1,0 +1,70 @@
+#include "evernote/tests/TestSupport.h"
+
+#include <stdexcept>
+
+#include "evernote/tests/EDAMRecordFixtures.h"
+#include "evernote/tests/FixtureValues.h"
+
+namespace evernote::fixtures {
+void fillRecord(Record& record, std::mt19937& rng, int depth) {
+    for (const auto& kind : allRecordKinds()) {
+        if (kind.className == record.className()) {
+            kind.fill(record, rng, depth);
+            return;
+        }
+    }
+    throw std::logic_error(std::string("no fixture for ") + record.className());
+}
+}  // namespace evernote::fixtures
+
+namespace evernote::test {
+
+std::string bytes(const std::string& notation) {
+    std::string out;
+    for (size_t i = 0; i < notation.size();) {
+        char c = notation[i];
+        if (c == ' ' || c == '\n' || c == '|') {
+            ++i;
+        } else if (c == '\'') {
+            size_t end = notation.find('\'', i + 1);
+            out += notation.substr(i + 1, end - i - 1);
+            i = end + 1;
+        } else {
+            out += static_cast<char>(std::stoi(notation.substr(i, 2), nullptr, 16));
+            i += 2;
+        }
+    }
+    return out;
+}
+
+std::string hex(const std::string& bytes) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (i) out += ' ';
+        auto b = static_cast<unsigned char>(bytes[i]);
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return out;
+}
+
+std::shared_ptr<BinaryProtocol> reading(const std::string& data) {
+    // Written into a default buffer: a buffer made over zero bytes has no storage.
+    auto buffer = std::make_shared<TMemoryBuffer>();
+    buffer->write(reinterpret_cast<const uint8_t*>(data.data()), static_cast<uint32_t>(data.size()));
+    return std::make_shared<BinaryProtocol>(buffer);
+}
+
+std::string encode(const Record& record) {
+    Wire w;
+    record.write(*w.protocol);
+    return w.contents();
+}
+
+void fillRecord(Record& record, unsigned seed) {
+    std::mt19937 rng(seed);
+    fixtures::fillRecord(record, rng, 3);
+}
+
+}  // namespace evernote::test

@@ -1,0 +1,211 @@
+// The Thrift HTTP transport and the socket poster against loopback servers
+// that the tests start.
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include <thrift/transport/TTransportException.h>
+
+#include "evernote/tests/LoopbackHTTPServer.h"
+#include "evernote/tests/TestSupport.h"
+#include "evernote/transport/SocketHTTPPoster.h"
+#include "evernote/transport/THTTPClient.h"
+
+namespace evernote {
+namespace {
+
+using apache::thrift::transport::TTransportException;
+using test::LoopbackHTTPServer;
+
+std::string post(THTTPClient& client, const std::string& body) {
+    client.write(reinterpret_cast<const uint8_t*>(body.data()), static_cast<uint32_t>(body.size()));
+    client.flush();
+    std::string reply(client.bytesRemaining(), '\0');
+    if (!reply.empty()) client.readAll(reinterpret_cast<uint8_t*>(reply.data()), reply.size());
+    return reply;
+}
+
+std::string flushFailure(THTTPClient& client, const std::string& body = "x") {
+    try {
+        post(client, body);
+    } catch (const TTransportException& e) {
+        return e.what();
+    }
+    return "(no failure)";
+}
+
+TEST(THTTPClient, PostsTheBodyWithItsHeaders) {
+    LoopbackHTTPServer server([](const test::HTTPRequest& r) {
+        return LoopbackHTTPServer::reply(200, "echo:" + r.body);
+    });
+    THTTPClient client(server.url("/edam/user?x=1"));
+    EXPECT_EQ(post(client, std::string("\0\1call", 6)), std::string("echo:\0\1call", 11));
+
+    THTTPClient named(server.url("/edam/user"), "deck/2.0");
+    EXPECT_EQ(post(named, "b"), "echo:b");
+
+    auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].method, "POST");
+    EXPECT_EQ(requests[0].target, "/edam/user?x=1");
+    EXPECT_EQ(requests[0].header("Content-Type"), "application/x-thrift");
+    EXPECT_EQ(requests[0].header("Accept"), "application/x-thrift");
+    EXPECT_EQ(requests[0].header("User-Agent"), "Cocoa/THTTPClient");
+    EXPECT_EQ(requests[0].header("Content-Length"), "6");
+    EXPECT_EQ(requests[0].header("Host"), "127.0.0.1:" + std::to_string(server.port()));
+    EXPECT_EQ(requests[1].header("User-Agent"), "deck/2.0");
+}
+
+TEST(THTTPClient, StatusesOtherThan200Fail) {
+    std::atomic<int> status{204};
+    LoopbackHTTPServer server([&](const test::HTTPRequest&) {
+        return LoopbackHTTPServer::reply(status, status == 302 ? "moved" : "",
+                                         status == 302 ? "Location: /elsewhere\r\n" : "");
+    });
+    THTTPClient client(server.url());
+    for (int s : {204, 302, 500, 201}) {
+        status = s;
+        EXPECT_EQ(flushFailure(client), "Bad response from HTTP server: " + std::to_string(s));
+    }
+}
+
+TEST(THTTPClient, EmptyBodyLetsTheFirstReadFail) {
+    LoopbackHTTPServer server([](const test::HTTPRequest&) { return LoopbackHTTPServer::reply(200, ""); });
+    THTTPClient client(server.url());
+    client.write(reinterpret_cast<const uint8_t*>("x"), 1);
+    client.flush();
+    uint8_t byte;
+    EXPECT_THROW(client.readAll(&byte, 1), TTransportException);
+}
+
+TEST(THTTPClient, NoReplyFailsWithTheErrorInUserInfo) {
+    LoopbackHTTPServer server([](const test::HTTPRequest&) { return std::string(); });
+    THTTPClient client(server.url());
+    try {
+        post(client, "x");
+        FAIL() << "no failure";
+    } catch (const HTTPTransportException& e) {
+        EXPECT_STREQ(e.what(), "Could not make HTTP request");
+        ASSERT_TRUE(e.userInfo());
+        auto* error = e.userInfo()->objectForKeyAs<ns::Error>("error");
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->domain(), kSocketHTTPErrorDomain);
+        EXPECT_EQ(error->code(), kHTTPErrorConnectionLost);
+    }
+
+    // Nobody listening.
+    int port = server.port();
+    { LoopbackHTTPServer gone([](const test::HTTPRequest&) { return std::string(); }); port = gone.port(); }
+    THTTPClient refused("http://127.0.0.1:" + std::to_string(port) + "/");
+    EXPECT_EQ(flushFailure(refused), "Could not make HTTP request");
+
+    THTTPClient secure("https://127.0.0.1/");
+    EXPECT_EQ(flushFailure(secure), "Could not make HTTP request");
+}
+
+TEST(THTTPClient, ReusedAfterAFailureSendsOnlyTheNewCall) {
+    std::atomic<int> calls{0};
+    LoopbackHTTPServer server([&](const test::HTTPRequest& r) -> std::optional<std::string> {
+        if (calls++ == 0) return LoopbackHTTPServer::reply(503, "busy");
+        return LoopbackHTTPServer::reply(200, "ok:" + r.body);
+    });
+    THTTPClient client(server.url());
+    EXPECT_EQ(flushFailure(client, "first"), "Bad response from HTTP server: 503");
+    EXPECT_EQ(client.bytesRemaining(), 0u);
+    EXPECT_EQ(post(client, "second"), "ok:second");
+    auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].body, "second");
+}
+
+TEST(THTTPClient, ReplacingTheURL) {
+    LoopbackHTTPServer server([](const test::HTTPRequest& r) { return LoopbackHTTPServer::reply(200, r.target); });
+    THTTPClient client(server.url("/a"));
+    EXPECT_EQ(post(client, "x"), "/a");
+    client.setURL(server.url("/shard/s1"));
+    EXPECT_EQ(post(client, "x"), "/shard/s1");
+    EXPECT_EQ(client.requestHeaders().size(), 3u);
+}
+
+TEST(SocketHTTPPoster, ReplyFraming) {
+    std::atomic<int> mode{0};
+    LoopbackHTTPServer server([&](const test::HTTPRequest&) -> std::optional<std::string> {
+        switch (mode.load()) {
+        case 0:  // chunked, with an extension and a trailer
+            return std::string("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                               "5;ext=1\r\nhello\r\n1A\r\n abcdefghijklmnopqrstuvwxy\r\n0\r\nX-T: 1\r\n\r\n");
+        case 1:  // framed by the end of the connection
+            return std::string("HTTP/1.0 200 OK\r\nContent-Type: application/x-thrift\r\n\r\nuntil close");
+        case 2:  // an interim reply first
+            return std::string("HTTP/1.1 100 Continue\r\n\r\n") + LoopbackHTTPServer::reply(200, "after");
+        case 3:  // not HTTP at all
+            return std::string("SSH-2.0-nope\r\n\r\n");
+        case 4:  // closes before the announced length
+            return std::string("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nshort");
+        case 5:  // bad chunk size
+            return std::string("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n");
+        case 6:  // conflicting lengths
+            return std::string("HTTP/1.1 200 OK\r\nContent-Length: 1\r\nContent-Length: 2\r\n\r\nab");
+        default:  // a huge announced length
+            return std::string("HTTP/1.1 200 OK\r\nContent-Length: 99999999999999\r\n\r\n");
+        }
+    });
+    SocketHTTPPoster poster;
+    auto send = [&](int m) {
+        mode = m;
+        return poster.post(server.url(), {}, *ns::Data::make("q"), 5);
+    };
+    auto r0 = send(0);
+    ASSERT_FALSE(r0.error);
+    EXPECT_EQ(r0.body->view(), "hello abcdefghijklmnopqrstuvwxy");
+    EXPECT_EQ(send(1).body->view(), "until close");
+    auto r2 = send(2);
+    EXPECT_EQ(r2.status, 200);
+    EXPECT_EQ(r2.body->view(), "after");
+    EXPECT_EQ(send(3).error->code(), kHTTPErrorBadReply);
+    EXPECT_EQ(send(4).error->code(), kHTTPErrorConnectionLost);
+    EXPECT_EQ(send(5).error->code(), kHTTPErrorBadReply);
+    EXPECT_EQ(send(6).error->code(), kHTTPErrorBadReply);
+    EXPECT_EQ(send(7).error->code(), kHTTPErrorReplyTooLarge);
+}
+
+TEST(SocketHTTPPoster, LimitsAndTimeOut) {
+    std::atomic<bool> hold{false};
+    LoopbackHTTPServer server([&](const test::HTTPRequest&) -> std::optional<std::string> {
+        if (hold) return std::nullopt;
+        return LoopbackHTTPServer::reply(200, std::string(5000, 'z'));
+    });
+    SocketHTTPPoster::Limits limits;
+    limits.maxBodyBytes = 4096;
+    SocketHTTPPoster small(limits);
+    EXPECT_EQ(small.post(server.url(), {}, *ns::Data::make("q"), 5).error->code(), kHTTPErrorReplyTooLarge);
+
+    hold = true;
+    THTTPClient client(server.url(), "", 0.2);
+    try {
+        post(client, "x");
+        FAIL() << "no time-out";
+    } catch (const HTTPTransportException& e) {
+        EXPECT_STREQ(e.what(), "Could not make HTTP request");
+        EXPECT_EQ(e.getType(), TTransportException::TIMED_OUT);
+    }
+}
+
+TEST(SocketHTTPPoster, ParsesURLs) {
+    HTTPURL u;
+    ASSERT_TRUE(parseHTTPURL("http://example.test/edam/note/s1", u));
+    EXPECT_EQ(u.host, "example.test");
+    EXPECT_EQ(u.port, 80);
+    EXPECT_EQ(u.target, "/edam/note/s1");
+    ASSERT_TRUE(parseHTTPURL("HTTP://[::1]:8080?q=1#frag", u));
+    EXPECT_EQ(u.host, "::1");
+    EXPECT_EQ(u.hostHeader, "[::1]:8080");
+    EXPECT_EQ(u.port, 8080);
+    EXPECT_EQ(u.target, "/?q=1");
+    for (const char* bad : {"https://a/", "ftp://a/", "http://", "http://a:0/", "http://a:99999/",
+                            "http://a:8x/", "http://user@a/", "http://a/with space", "nohost"})
+        EXPECT_FALSE(parseHTTPURL(bad, u)) << bad;
+}
+
+}  // namespace
+}  // namespace evernote

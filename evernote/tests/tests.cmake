@@ -1,0 +1,46 @@
+# Tests of the Evernote library and of its generator.
+set(EDAM_TEST_SUPPORT
+  tests/TestSupport.cpp
+  tests/EDAMRecordFixtures.cpp)
+
+deck_test(NAME evernote_tests LABEL unit
+  SOURCES
+    tests/RecordTests.cpp
+    tests/ProtocolTests.cpp
+    ${EDAM_TEST_SUPPORT}
+  LIBS evernote)
+
+deck_test(NAME evernote_loopback_tests LABEL loopback
+  SOURCES
+    tests/LoopbackHTTPServer.cpp
+    tests/TransportTests.cpp
+    tests/UserStoreTests.cpp
+    ${EDAM_TEST_SUPPORT}
+  LIBS evernote)
+
+# The wire check against Thrift's own compiler (Debian thrift-compiler): C++
+# generated at build time from a test-only IDL, never checked in.
+find_program(THRIFT_COMPILER thrift)
+if(THRIFT_COMPILER)
+  set(edam_interop_dir ${CMAKE_CURRENT_BINARY_DIR}/interop)
+  set(edam_interop_sources
+    ${edam_interop_dir}/EdamCheck_types.cpp
+    ${edam_interop_dir}/UserStore.cpp)
+  add_custom_command(
+    OUTPUT ${edam_interop_sources} ${edam_interop_dir}/EdamCheck_types.h ${edam_interop_dir}/UserStore.h
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${edam_interop_dir}
+    COMMAND ${THRIFT_COMPILER} --gen cpp -out ${edam_interop_dir}
+            ${CMAKE_CURRENT_SOURCE_DIR}/tests/interop/EdamCheck.thrift
+    DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/interop/EdamCheck.thrift
+    COMMENT "Compiling the interop IDL with thrift")
+  set_source_files_properties(${edam_interop_sources} PROPERTIES COMPILE_OPTIONS "-w")
+  deck_test(NAME evernote_interop_tests LABEL unit
+    SOURCES
+      tests/InteropTests.cpp
+      ${edam_interop_sources}
+      ${EDAM_TEST_SUPPORT}
+    LIBS evernote)
+  target_include_directories(evernote_interop_tests PRIVATE ${edam_interop_dir})
+else()
+  message(WARNING "thrift compiler not found: the Evernote interop test is not built")
+endif()

@@ -1,0 +1,40 @@
+// What the Thrift HTTP transport needs from the network: send one POST with
+// the given headers and body and wait for the whole reply.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Data.h"
+#include "platform/foundation/Error.h"
+
+namespace evernote {
+
+struct HTTPHeader {
+    std::string name;
+    std::string value;
+};
+
+struct HTTPPostReply {
+    // Set when no reply arrived (bad URL, no connection, time-out, a reply that
+    // is not HTTP or too large); the other members are then meaningless.
+    ns::Ref<ns::Error> error;
+    // False when the URL's loader produced a reply that is not an HTTP reply
+    // (its kind is then in replyType); the socket poster always answers HTTP.
+    bool isHTTP = true;
+    std::string replyType;
+    int status = 0;
+    std::vector<HTTPHeader> headers;
+    ns::Ref<ns::Data> body;  // never nil when error is nil
+};
+
+class HTTPPoster {
+public:
+    virtual ~HTTPPoster() = default;
+    // Blocks until the reply has arrived or the post failed. timeout is in
+    // seconds for the whole exchange; 0 means the poster's default.
+    virtual HTTPPostReply post(const std::string& url, const std::vector<HTTPHeader>& headers,
+                               const ns::Data& body, double timeout) = 0;
+};
+
+}  // namespace evernote

@@ -1,0 +1,76 @@
+// The Thrift transport of the Evernote clients: writes collect the request
+// body, `flush` posts it (method "POST", "Content-Type" and "Accept"
+// "application/x-thrift", "User-Agent" the given agent or "Cocoa/THTTPClient")
+// and blocks until the reply has arrived; reads then take the reply body in
+// order. The request buffer is emptied after every send, whatever its outcome,
+// so a client can be used again after a failure.
+//
+// flush fails with a TTransportException whose reason is:
+//   "Could not make HTTP request"          no reply (the poster's error object
+//                                          is under "error" in userInfo())
+//   "Unexpected NSURLResponse type: %@"    a reply that is not HTTP
+//   "Bad response from HTTP server: %ld"   any status but 200
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <thrift/transport/TTransportException.h>
+#include <thrift/transport/TVirtualTransport.h>
+
+#include "evernote/transport/HTTPPoster.h"
+#include "evernote/types/BinaryProtocol.h"
+#include "platform/foundation/Dictionary.h"
+
+namespace evernote {
+
+class HTTPTransportException : public apache::thrift::transport::TTransportException {
+public:
+    HTTPTransportException(TTransportExceptionType type, const std::string& reason,
+                           ns::Ref<ns::Dictionary> userInfo = nullptr)
+        : TTransportException(type, reason), userInfo_(std::move(userInfo)) {}
+    const ns::Ref<ns::Dictionary>& userInfo() const { return userInfo_; }
+
+private:
+    ns::Ref<ns::Dictionary> userInfo_;
+};
+
+class THTTPClient : public apache::thrift::transport::TVirtualTransport<THTTPClient>,
+                    public KnownLengthSource {
+public:
+    // timeout in seconds, 0 for none of our own (the poster's default then
+    // applies); poster nil for a SocketHTTPPoster.
+    explicit THTTPClient(std::string url, std::string userAgent = {}, double timeout = 0,
+                         std::shared_ptr<HTTPPoster> poster = nullptr);
+
+    const std::string& url() const { return url_; }
+    // Replaces the URL and prepares the request again.
+    void setURL(std::string url);
+    const std::vector<HTTPHeader>& requestHeaders() const { return headers_; }
+    double timeout() const { return timeout_; }
+
+    bool isOpen() const override { return true; }
+    uint32_t read(uint8_t* buf, uint32_t len);
+    void write(const uint8_t* buf, uint32_t len);
+    void flush() override;
+    const uint8_t* borrow(uint8_t* buf, uint32_t* len);
+    void consume(uint32_t len);
+
+    uint64_t bytesRemaining() const override { return reply_.size() - readPos_; }
+
+private:
+    void prepareRequest();
+
+    std::string url_;
+    std::string userAgent_;
+    double timeout_;
+    std::shared_ptr<HTTPPoster> poster_;
+    std::vector<HTTPHeader> headers_;
+    std::vector<uint8_t> request_;
+    std::vector<uint8_t> reply_;
+    size_t readPos_ = 0;
+};
+
+}  // namespace evernote

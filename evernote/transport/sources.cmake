@@ -1,0 +1,4 @@
+target_sources(evernote PRIVATE
+  transport/SocketHTTPPoster.cpp
+  transport/THTTPClient.cpp
+)

@@ -1,0 +1,151 @@
+#include "net/json/FJArray.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "net/json/FJTokenScanner.h"
+#include "platform/foundation/Exception.h"
+
+namespace json {
+
+namespace {
+
+std::string format(const char* fmt, const char* a, const char* b, unsigned long x = 0, unsigned long y = 0) {
+    char buf[256];
+    std::snprintf(buf, sizeof buf, fmt, a, b, x, y);
+    return buf;
+}
+
+[[noreturn]] void beyondBounds(const char* operation, size_t index, size_t count) {
+    throw ns::Exception(ns::kRangeException,
+                        format("*** -[%s %s]: index (%lu) beyond bounds (%lu)", "FJArray", operation, index, count));
+}
+
+}  // namespace
+
+FJArray::FJArray(size_t count, bool mutableCollection)
+    : objects_(inlineSlots()), count_(count), capacity_(count), mutations_(mutableCollection ? 1 : 0) {}
+
+ns::Ref<FJArray> FJArray::makeWithObjects(ns::Object* const* objects, size_t count, bool mutableCollection) {
+    void* mem = ::operator new(sizeof(FJArray) + count * sizeof(ns::Object*), std::nothrow);
+    if (!mem) {
+        for (size_t i = 0; i < count; ++i) objects[i]->release();
+        return nullptr;
+    }
+    auto* a = ::new (mem) FJArray(count, mutableCollection);
+    if (count) std::memcpy(a->objects_, objects, count * sizeof(ns::Object*));
+    return ns::Ref<FJArray>(a);
+}
+
+ns::Ref<FJArray> FJArray::alloc() {
+    throw ns::Exception(ns::kInvalidArgumentException,
+                        "*** - [FJArray alloc]: The FJArray class is private to FastJSON and should not be used "
+                        "in this fashion.");
+}
+
+FJArray::~FJArray() {
+    for (size_t i = 0; i < count_; ++i) objects_[i]->release();
+    if (objects_ != inlineSlots()) std::free(objects_);
+}
+
+ns::Object* FJArray::objectAtIndex(size_t index) const {
+    if (index >= count_) beyondBounds("objectAtIndex", index, count_);
+    return objects_[index];
+}
+
+void FJArray::getObjectsRange(ns::Object** objects, ns::Range range) const {
+    size_t end = range.location + range.length;
+    if (!objects && end > 0)
+        throw ns::Exception(ns::kRangeException,
+                            format("*** -[%s %s]: pointer to objects array is NULL but range length is %lu",
+                                   "FJArray", "getObjectsRange", end));
+    if (range.location > count_ || end > count_ || end < range.location) beyondBounds("getObjectsRange", end, count_);
+    for (size_t i = 0; i < range.length; ++i) objects[i] = objects_[range.location + i];
+}
+
+size_t FJArray::countByEnumeratingWithStateObjectsCount(FJFastEnumerationState* state, ns::Object** buffer,
+                                                        size_t len) const {
+    if (state->state == 0) {
+        state->mutationsPtr = &mutations_;
+        state->itemsPtr = buffer;
+    }
+    if (len == 0 || !buffer) return 0;
+    size_t n = 0;
+    while (n < len && state->state < count_) buffer[n++] = objects_[state->state++];
+    return n;
+}
+
+void FJArray::checkMutable(const char* operation) const {
+    if (mutations_ == 0)
+        throw ns::Exception(ns::kInternalInconsistencyException,
+                            format("*** -[%s %s]: mutating method sent to immutable object", "FJArray", operation));
+}
+
+void FJArray::insertObjectAtIndex(ns::Ref<ns::Object> o, size_t index) {
+    checkMutable("insertObjectAtIndex");
+    if (!o)
+        throw ns::Exception(ns::kInvalidArgumentException,
+                            format("*** -[%s %s]: attempt to insert nil", "FJArray", "insertObjectAtIndex"));
+    if (index > count_) beyondBounds("insertObjectAtIndex", index, count_ + 1);
+    if (count_ + 1 >= capacity_) {
+        size_t newCapacity = capacity_ + 16;
+        ns::Object** block;
+        if (objects_ == inlineSlots()) {
+            block = static_cast<ns::Object**>(std::malloc(newCapacity * sizeof(ns::Object*)));
+            if (block && count_) std::memcpy(block, objects_, count_ * sizeof(ns::Object*));
+        } else {
+            block = static_cast<ns::Object**>(std::realloc(objects_, newCapacity * sizeof(ns::Object*)));
+        }
+        if (!block) throw ns::Exception(kMallocException, "Unable to resize objects array.");
+        for (size_t i = count_; i < newCapacity; ++i) block[i] = nullptr;
+        objects_ = block;
+        capacity_ = newCapacity;
+    }
+    std::memmove(objects_ + index + 1, objects_ + index, (count_ - index) * sizeof(ns::Object*));
+    objects_[index] = o.leak();
+    ++count_;
+    advanceMutations();
+}
+
+void FJArray::removeObjectAtIndex(size_t index) {
+    checkMutable("removeObjectAtIndex");
+    if (index >= count_) beyondBounds("removeObjectAtIndex", index, count_);
+    ns::Object* gone = objects_[index];
+    std::memmove(objects_ + index, objects_ + index + 1, (count_ - index - 1) * sizeof(ns::Object*));
+    objects_[--count_] = nullptr;
+    advanceMutations();
+    gone->release();
+}
+
+void FJArray::replaceObjectAtIndex(size_t index, ns::Ref<ns::Object> o) {
+    checkMutable("replaceObjectAtIndex");
+    if (!o)
+        throw ns::Exception(ns::kInvalidArgumentException,
+                            format("*** -[%s %s]: attempt to insert nil", "FJArray", "replaceObjectAtIndex"));
+    if (index >= count_) beyondBounds("replaceObjectAtIndex", index, count_);
+    ns::Object* old = objects_[index];
+    objects_[index] = o.leak();
+    advanceMutations();
+    old->release();
+}
+
+void FJArray::removeAllObjects() {
+    checkMutable("removeAllObjects");
+    size_t n = count_;
+    count_ = 0;
+    advanceMutations();
+    for (size_t i = 0; i < n; ++i) {
+        objects_[i]->release();
+        objects_[i] = nullptr;
+    }
+}
+
+ns::Ref<ns::Array> FJArray::copy() const {
+    if (mutations_ == 0) return ns::Ref<ns::Array>(const_cast<FJArray*>(this));
+    return ns::Array::copy();
+}
+
+}  // namespace json

@@ -1,0 +1,73 @@
+// The fast decoder's own array: element references live in the same
+// allocation as the array object until a change outgrows them. One flag
+// (`mutations` 0 or not) decides whether changes are accepted, so the same
+// class serves the immutable and the mutable parse.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/foundation/Array.h"
+#include "platform/foundation/String.h"
+
+namespace json {
+
+// State of a fast enumeration: `state` is the next index to hand out; the
+// first call points `itemsPtr` at the caller's buffer and `mutationsPtr` at
+// the collection's change counter, which an enumerator watches.
+struct FJFastEnumerationState {
+    unsigned long state = 0;
+    ns::Object** itemsPtr = nullptr;
+    const uint64_t* mutationsPtr = nullptr;
+};
+
+class FJArray final : public ns::MutableArray {
+public:
+    // Takes over `count` owned references (no extra retain). Returns nil when
+    // memory cannot be had (the references are then released).
+    static ns::Ref<FJArray> makeWithObjects(ns::Object* const* objects, size_t count, bool mutableCollection);
+    // The class is private to the decoder: this always raises.
+    [[noreturn]] static ns::Ref<FJArray> alloc();
+
+    ~FJArray() override;
+    const char* className() const override { return "FJArray"; }
+
+    size_t count() const override { return count_; }
+    // Raises RangeException "*** -[FJArray objectAtIndex]: index (i) beyond bounds (n)".
+    ns::Object* objectAtIndex(size_t index) const override;
+    // Copies the borrowed elements of `range` to `objects`.
+    void getObjectsRange(ns::Object** objects, ns::Range range) const;
+    // Hands out up to `len` borrowed elements from state->state on; 0 at the end.
+    size_t countByEnumeratingWithStateObjectsCount(FJFastEnumerationState* state, ns::Object** buffer,
+                                                   size_t len) const;
+
+    // Changes raise InternalInconsistencyException on an immutable array.
+    void addObject(ns::Ref<ns::Object> o) override { insertObjectAtIndex(std::move(o), count_); }
+    void insertObjectAtIndex(ns::Ref<ns::Object> o, size_t index) override;
+    void removeObjectAtIndex(size_t index) override;
+    void replaceObjectAtIndex(size_t index, ns::Ref<ns::Object> o) override;
+    void removeAllObjects() override;
+
+    // Immutable: this array itself; mutable: a standard immutable array.
+    ns::Ref<ns::Array> copy() const;
+
+    size_t capacity() const { return capacity_; }
+    uint64_t mutations() const { return mutations_; }
+    bool isMutable() const { return mutations_ != 0; }
+
+    // Frees the combined object-and-elements block.
+    static void operator delete(void* p) { ::operator delete(p); }
+
+private:
+    FJArray(size_t count, bool mutableCollection);
+    void checkMutable(const char* operation) const;
+    void advanceMutations() { mutations_ = mutations_ == UINT64_MAX ? 1 : mutations_ + 1; }
+    ns::Object** inlineSlots() { return reinterpret_cast<ns::Object**>(this + 1); }
+
+    ns::Object** objects_;
+    size_t count_;
+    size_t capacity_;
+    uint64_t mutations_;
+};
+
+}  // namespace json

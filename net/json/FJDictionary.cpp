@@ -1,0 +1,312 @@
+#include "net/json/FJDictionary.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "net/json/FJTokenScanner.h"
+#include "platform/foundation/Exception.h"
+#include "platform/foundation/String.h"
+
+namespace json {
+
+namespace {
+
+constexpr size_t kCapacities[40] = {
+    0,        3,        7,         13,        23,        41,        71,        127,       191,       251,
+    383,      631,      1087,      1723,      2803,      4523,      7351,      11959,     19447,     31231,
+    50683,    81919,    132607,    214519,    346607,    561109,    907759,    1468927,   2376191,   3845119,
+    6221311,  10066421, 16287743,  26354171,  42641881,  68996069,  111638519, 180634607, 292272623, 472907251,
+};
+
+std::string message(const char* fmt, const char* operation) {
+    char buf[256];
+    std::snprintf(buf, sizeof buf, fmt, "FJDictionary", operation);
+    return buf;
+}
+
+}  // namespace
+
+size_t FJDictionary::capacityForCount(size_t count) {
+    double target = static_cast<double>(count) * 1.33;
+    if (target > static_cast<double>(kLargestCapacity)) return 0;
+    size_t want = static_cast<size_t>(target);
+    size_t bottom = 0, top = 40;
+    while (bottom < top) {
+        size_t mid = (bottom + top) / 2;
+        if (kCapacities[mid] < want) bottom = mid + 1;
+        else top = mid;
+    }
+    return bottom < 40 ? kCapacities[bottom] : 0;
+}
+
+FJDictionary::FJDictionary(size_t capacity, bool mutableCollection)
+    : count_(0), capacity_(capacity), mutations_(mutableCollection ? 1 : 0), entry_(inlineTable()) {
+    std::memset(static_cast<void*>(entry_), 0, capacity * sizeof(FJHashTableEntry));
+}
+
+ns::Ref<FJDictionary> FJDictionary::makeWithEntries(ns::Object* const* keys, ns::Object* const* objects,
+                                                    const size_t* keyHashes, size_t count, bool mutableCollection) {
+    size_t capacity = capacityForCount(count);
+    void* mem = nullptr;
+    if (count == 0 || capacity != 0)
+        mem = ::operator new(sizeof(FJDictionary) + capacity * sizeof(FJHashTableEntry), std::nothrow);
+    if (!mem) {
+        for (size_t i = 0; i < count; ++i) {
+            keys[i]->release();
+            objects[i]->release();
+        }
+        return nullptr;
+    }
+    auto* d = ::new (mem) FJDictionary(capacity, mutableCollection);
+    for (size_t i = 0; i < count; ++i) d->insert(keyHashes[i], keys[i], objects[i]);
+    return ns::Ref<FJDictionary>(d);
+}
+
+ns::Ref<FJDictionary> FJDictionary::alloc() {
+    throw ns::Exception(ns::kInvalidArgumentException,
+                        "*** - [FJDictionary alloc]: The FJDictionary class is private to FastJSON and should not "
+                        "be used in this fashion.");
+}
+
+FJDictionary::~FJDictionary() {
+    for (size_t i = 0; i < capacity_; ++i) {
+        if (entry_[i].key) {
+            entry_[i].key->release();
+            entry_[i].object->release();
+        }
+    }
+    if (entry_ != inlineTable()) std::free(entry_);
+}
+
+template <class Eq>
+long FJDictionary::find(size_t hash, Eq equalKey) const {
+    if (capacity_ == 0) return -1;
+    size_t slot = hash % capacity_;
+    for (size_t n = 0; n < capacity_; ++n) {
+        const FJHashTableEntry& e = entry_[slot];
+        if (!e.key) return -1;
+        if (e.keyHash == hash && equalKey(e.key)) return static_cast<long>(slot);
+        if (++slot == capacity_) slot = 0;
+    }
+    return -1;
+}
+
+ns::Object* FJDictionary::objectForKey(const ns::Object& key) const {
+    long slot = find(key.hash(), [&](const ns::Object* k) { return k == &key || k->isEqual(key); });
+    return slot < 0 ? nullptr : entry_[slot].object;
+}
+
+ns::Object* FJDictionary::objectForKey(std::string_view key) const {
+    long slot = find(ns::String::hashOf(key), [&](const ns::Object* k) {
+        auto* s = dynamic_cast<const ns::String*>(k);
+        return s && s->view() == key;
+    });
+    return slot < 0 ? nullptr : entry_[slot].object;
+}
+
+void FJDictionary::insert(size_t hash, ns::Object* key, ns::Object* object) {
+    if (capacity_ == 0) {
+        key->release();
+        object->release();
+        return;
+    }
+    size_t slot = hash % capacity_;
+    for (size_t n = 0; n < capacity_; ++n) {
+        FJHashTableEntry& e = entry_[slot];
+        if (!e.key) {
+            e.keyHash = hash;
+            e.key = key;
+            e.object = object;
+            ++count_;
+            return;
+        }
+        if (e.keyHash == hash && (e.key == key || e.key->isEqual(*key))) {
+            // A repeated key: the new key and object take the slot.
+            ns::Object* oldKey = e.key;
+            ns::Object* oldObject = e.object;
+            e.key = key;
+            e.object = object;
+            oldKey->release();
+            oldObject->release();
+            return;
+        }
+        if (++slot == capacity_) slot = 0;
+    }
+    key->release();
+    object->release();
+}
+
+void FJDictionary::removeSlot(size_t slot) {
+    ns::Object* oldKey = entry_[slot].key;
+    ns::Object* oldObject = entry_[slot].object;
+    entry_[slot] = FJHashTableEntry{0, nullptr, nullptr};
+    --count_;
+    // Re-seat the rest of the cluster so every key stays reachable.
+    size_t i = slot;
+    for (size_t n = 1; n < capacity_; ++n) {
+        if (++i == capacity_) i = 0;
+        FJHashTableEntry e = entry_[i];
+        if (!e.key) break;
+        entry_[i] = FJHashTableEntry{0, nullptr, nullptr};
+        size_t j = e.keyHash % capacity_;
+        while (entry_[j].key) {
+            if (++j == capacity_) j = 0;
+        }
+        entry_[j] = e;
+    }
+    oldKey->release();
+    oldObject->release();
+}
+
+size_t FJDictionary::slotOfIndex(size_t index) const {
+    if (index >= count_) {
+        char buf[160];
+        std::snprintf(buf, sizeof buf, "*** -[FJDictionary keyAtIndex]: index (%lu) beyond bounds (%lu)",
+                      static_cast<unsigned long>(index), static_cast<unsigned long>(count_));
+        throw ns::Exception(ns::kRangeException, buf);
+    }
+    uint64_t c = cursor_.load(std::memory_order_relaxed);
+    size_t i = 0, slot = 0;
+    if (c != 0) {
+        size_t ci = static_cast<size_t>(c >> 32), cs = static_cast<size_t>(c & 0xFFFFFFFFu) - 1;
+        if (ci == index) return cs;
+        if (ci < index) {
+            i = ci + 1;
+            slot = cs + 1;
+        }
+    }
+    for (; slot < capacity_; ++slot) {
+        if (!entry_[slot].key) continue;
+        if (i == index) break;
+        ++i;
+    }
+    if (index < 0xFFFFFFFFu)
+        cursor_.store((static_cast<uint64_t>(index) << 32) | (slot + 1), std::memory_order_relaxed);
+    return slot;
+}
+
+ns::Object* FJDictionary::keyAtIndex(size_t index) const { return entry_[slotOfIndex(index)].key; }
+ns::Object* FJDictionary::valueAtIndex(size_t index) const { return entry_[slotOfIndex(index)].object; }
+
+void FJDictionary::getObjectsAndKeys(ns::Object** objects, ns::Object** keys) const {
+    size_t n = 0;
+    for (size_t i = 0; i < capacity_; ++i) {
+        if (!entry_[i].key) continue;
+        if (keys) keys[n] = entry_[i].key;
+        if (objects) objects[n] = entry_[i].object;
+        ++n;
+    }
+}
+
+size_t FJDictionary::countByEnumeratingWithStateObjectsCount(FJFastEnumerationState* state, ns::Object** buffer,
+                                                             size_t len) const {
+    if (state->state == 0) {
+        state->mutationsPtr = &mutations_;
+        state->itemsPtr = buffer;
+    }
+    if (len == 0 || !buffer) return 0;
+    size_t n = 0;
+    while (n < len && state->state < capacity_) {
+        const FJHashTableEntry& e = entry_[state->state++];
+        if (e.key) buffer[n++] = e.key;
+    }
+    return n;
+}
+
+ns::Ref<FJDictionaryEnumerator> FJDictionary::keyEnumerator() const {
+    return FJDictionaryEnumerator::initWithFJDictionary(this);
+}
+
+void FJDictionary::checkMutable(const char* operation) const {
+    if (mutations_ == 0)
+        throw ns::Exception(ns::kInternalInconsistencyException,
+                            message("*** -[%s %s]: mutating method sent to immutable object", operation));
+}
+
+void FJDictionary::setObjectForKey(ns::Ref<ns::Object> value, ns::Ref<ns::Object> key) {
+    checkMutable("setObjectForKey");
+    if (!key)
+        throw ns::Exception(ns::kInvalidArgumentException,
+                            message("*** -[%s %s]: attempt to insert nil key", "setObjectForKey"));
+    if (!value) {
+        std::string text = message("*** -[%s %s]: attempt to insert nil value (key: ", "setObjectForKey");
+        throw ns::Exception(ns::kInvalidArgumentException, text + key->description() + ")");
+    }
+    size_t needed = capacityForCount(count_ + 1);
+    if (needed == 0) throw ns::Exception(kMallocException, "Unable to allocate memory for hash table.");
+    if (capacity_ < needed) {
+        auto* table = static_cast<FJHashTableEntry*>(std::calloc(needed, sizeof(FJHashTableEntry)));
+        if (!table) throw ns::Exception(kMallocException, "Unable to allocate memory for hash table.");
+        FJHashTableEntry* old = entry_;
+        size_t oldCapacity = capacity_;
+        entry_ = table;
+        capacity_ = needed;
+        count_ = 0;
+        for (size_t i = 0; i < oldCapacity; ++i)
+            if (old[i].key) insert(old[i].keyHash, old[i].key, old[i].object);
+        if (old != inlineTable()) std::free(old);
+    }
+    // The dictionary keeps its own copy of a changeable text key.
+    ns::Object* ownKey;
+    if (auto* m = dynamic_cast<ns::MutableString*>(key.get())) ownKey = ns::String::make(m->utf8()).leak();
+    else ownKey = key.leak();
+    size_t h = ownKey->hash();
+    insert(h, ownKey, value.leak());
+    advanceMutations();
+}
+
+void FJDictionary::removeObjectForKey(const ns::Object& key) {
+    checkMutable("removeObjectForKey");
+    long slot = find(key.hash(), [&](const ns::Object* k) { return k == &key || k->isEqual(key); });
+    if (slot < 0) return;
+    removeSlot(static_cast<size_t>(slot));
+    advanceMutations();
+}
+
+void FJDictionary::removeAllObjects() {
+    checkMutable("removeAllObjects");
+    for (size_t i = 0; i < capacity_; ++i) {
+        FJHashTableEntry e = entry_[i];
+        entry_[i] = FJHashTableEntry{0, nullptr, nullptr};
+        if (e.key) {
+            e.key->release();
+            e.object->release();
+        }
+    }
+    count_ = 0;
+    advanceMutations();
+}
+
+ns::Ref<ns::Dictionary> FJDictionary::copy() const {
+    if (mutations_ == 0) return ns::Ref<ns::Dictionary>(const_cast<FJDictionary*>(this));
+    return ns::Dictionary::copy();
+}
+
+// ---------------------------------------------------------------------------
+
+ns::Ref<FJDictionaryEnumerator> FJDictionaryEnumerator::initWithFJDictionary(const FJDictionary* dictionary) {
+    if (!dictionary) return nullptr;
+    return ns::make<FJDictionaryEnumerator>(dictionary);
+}
+
+ns::Object* FJDictionaryEnumerator::nextObject() {
+    const FJDictionary* d = collection_.get();
+    if (!d || !d->entries()) return nullptr;
+    while (nextObject_ < d->capacity()) {
+        const FJHashTableEntry& e = d->entries()[nextObject_++];
+        if (e.key) return e.key;
+    }
+    return nullptr;
+}
+
+ns::Ref<ns::Array> FJDictionaryEnumerator::allObjects() {
+    std::vector<ns::Ref<ns::Object>> keys;
+    while (ns::Object* k = nextObject()) keys.emplace_back(k);
+    return ns::Array::make(std::move(keys));
+}
+
+}  // namespace json

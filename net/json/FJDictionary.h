@@ -1,0 +1,113 @@
+// The fast decoder's own dictionary: an open-addressing hash table with
+// linear probing, sized from a fixed table of capacities (at least 1.33 slots
+// per entry when made or grown; it never shrinks). The decoder hands in key
+// hashes it has already computed. Iteration follows slot order. The table
+// made by the decoder lives in the same allocation as the dictionary.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "net/json/FJArray.h"
+#include "platform/foundation/Dictionary.h"
+
+namespace json {
+
+struct FJHashTableEntry {
+    size_t keyHash;       // the key's hash()
+    ns::Object* key;      // owned; nullptr for an empty slot
+    ns::Object* object;   // owned
+};
+
+class FJDictionary final : public ns::MutableDictionary {
+public:
+    // Takes over `count` owned (key, object) references with their key
+    // hashes, inserted in order (a repeated key keeps the last object).
+    // Returns nil when memory cannot be had or the size is beyond the
+    // largest table (the references are then released).
+    static ns::Ref<FJDictionary> makeWithEntries(ns::Object* const* keys, ns::Object* const* objects,
+                                                 const size_t* keyHashes, size_t count, bool mutableCollection);
+    [[noreturn]] static ns::Ref<FJDictionary> alloc();
+
+    // Slots for `count` entries: the first table value not below
+    // floor(count * 1.33), or 0 when no table value is large enough.
+    static size_t capacityForCount(size_t count);
+    static constexpr size_t kLargestCapacity = 472907251;
+
+    ~FJDictionary() override;
+    const char* className() const override { return "FJDictionary"; }
+
+    size_t count() const override { return count_; }
+    ns::Object* objectForKey(const ns::Object& key) const override;
+    ns::Object* objectForKey(std::string_view key) const override;
+    using ns::Dictionary::objectForKey;
+    // The index-th occupied slot in slot order; RangeException past the end.
+    ns::Object* keyAtIndex(size_t index) const override;
+    ns::Object* valueAtIndex(size_t index) const override;
+
+    // Writes keys and objects (either may be nullptr) in slot order.
+    void getObjectsAndKeys(ns::Object** objects, ns::Object** keys) const;
+    // Keys in slot order; state->state is the next slot to examine.
+    size_t countByEnumeratingWithStateObjectsCount(FJFastEnumerationState* state, ns::Object** buffer,
+                                                   size_t len) const;
+    ns::Ref<class FJDictionaryEnumerator> keyEnumerator() const;
+
+    // Changes raise InternalInconsistencyException on an immutable dictionary.
+    void setObjectForKey(ns::Ref<ns::Object> value, ns::Ref<ns::Object> key) override;
+    void removeObjectForKey(const ns::Object& key) override;
+    using ns::MutableDictionary::removeObjectForKey;
+    void removeAllObjects() override;
+
+    // Immutable: this dictionary itself; mutable: a standard immutable one.
+    ns::Ref<ns::Dictionary> copy() const;
+
+    size_t capacity() const { return capacity_; }
+    uint64_t mutations() const { return mutations_; }
+    bool isMutable() const { return mutations_ != 0; }
+    // Slot access for the enumerator.
+    const FJHashTableEntry* entries() const { return entry_; }
+
+    static void operator delete(void* p) { ::operator delete(p); }
+
+private:
+    FJDictionary(size_t capacity, bool mutableCollection);
+    FJHashTableEntry* inlineTable() { return reinterpret_cast<FJHashTableEntry*>(this + 1); }
+    void checkMutable(const char* operation) const;
+    void advanceMutations() {
+        mutations_ = mutations_ == UINT64_MAX ? 1 : mutations_ + 1;
+        cursor_.store(0, std::memory_order_relaxed);
+    }
+    template <class Eq> long find(size_t hash, Eq equalKey) const;
+    void insert(size_t hash, ns::Object* key, ns::Object* object);  // owned references
+    void removeSlot(size_t slot);
+    size_t slotOfIndex(size_t index) const;
+
+    size_t count_;
+    size_t capacity_;
+    uint64_t mutations_;
+    FJHashTableEntry* entry_;
+    // Last (index << 32 | slot + 1) looked up by keyAtIndex/valueAtIndex, so
+    // that walking the entries in order costs one step each.
+    mutable std::atomic<uint64_t> cursor_{0};
+};
+
+// Walks a dictionary's keys in slot order.
+class FJDictionaryEnumerator final : public ns::Object {
+public:
+    // Keeps a reference to the dictionary; nil when none is given.
+    static ns::Ref<FJDictionaryEnumerator> initWithFJDictionary(const FJDictionary* dictionary);
+    const char* className() const override { return "FJDictionaryEnumerator"; }
+    // The next key, or nullptr at the end.
+    ns::Object* nextObject();
+    // The keys not yet returned, in slot order.
+    ns::Ref<ns::Array> allObjects();
+
+    explicit FJDictionaryEnumerator(const FJDictionary* d) : collection_(const_cast<FJDictionary*>(d)) {}
+
+private:
+    ns::Ref<FJDictionary> collection_;
+    size_t nextObject_ = 0;
+};
+
+}  // namespace json

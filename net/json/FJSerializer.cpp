@@ -1,0 +1,531 @@
+#include "net/json/FJSerializer.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <typeinfo>
+#include <vector>
+
+#include "net/json/FJTokenScanner.h"
+#include "platform/foundation/Array.h"
+#include "platform/foundation/Data.h"
+#include "platform/foundation/Dictionary.h"
+#include "platform/foundation/Exception.h"
+#include "platform/foundation/Null.h"
+#include "platform/foundation/Number.h"
+#include "platform/foundation/String.h"
+
+namespace json {
+
+namespace {
+
+constexpr size_t kOutputLocalSize = 4096;
+constexpr size_t kOutputGranule = 32768;
+constexpr size_t kCacheSlots = 1024;
+
+enum Kind { kString, kNumber, kDictionary, kArray, kNull, kUnsupported };
+
+struct EncodeCacheSlot {
+    const ns::Object* object;  // not owned
+    size_t offset;
+    size_t length;
+};
+
+// Byte classes for string output: 0 copied, 1 escaped, 2 "/" (escaped on
+// request), 3 non-ASCII.
+struct OutClasses {
+    uint8_t c[256];
+    constexpr OutClasses() : c{} {
+        for (int i = 0; i < 256; ++i) c[i] = i < 0x20 ? 1 : i >= 0x80 ? 3 : 0;
+        c['"'] = 1;
+        c['\\'] = 1;
+        c['/'] = 2;
+    }
+};
+constexpr OutClasses kOut;
+
+const char kHex[] = "0123456789abcdef";
+
+}  // namespace
+
+struct FJEncodeState {
+    // Output: starts on the caller's local area, then moves to a heap string
+    // (or byte vector) that the result takes over without a copy.
+    char* out = nullptr;
+    size_t capacity = 0;
+    size_t atIndex = 0;
+    bool onHeap = false;
+    bool asVector = false;
+    std::string heapString;
+    std::vector<uint8_t> heapVector;
+
+    // The concrete classes last identified for each kind.
+    const std::type_info* stringClass = nullptr;
+    const std::type_info* numberClass = nullptr;
+    const std::type_info* dictionaryClass = nullptr;
+    const std::type_info* arrayClass = nullptr;
+    const std::type_info* nullClass = nullptr;
+
+    EncodeCacheSlot cache[kCacheSlots];
+
+    uint64_t serializeOptions = 0;
+    uint64_t encodeOption = 0;
+    size_t depth = 0;     // pretty-printing level
+    size_t nesting = 0;   // arrays and dictionaries entered
+    ns::Ref<ns::Error> error;
+
+    FJSerializerDelegate* delegate = nullptr;
+    const char* selector = nullptr;
+    FJFormatterBlock delegateImplementation;
+    const FJFormatterBlock* block = nullptr;
+    // Replacements made by the formatters stay alive for the whole call, so
+    // that an address in the cache always means the same object.
+    std::vector<ns::Ref<ns::Object>> replacements;
+
+    ns::Object* yes = nullptr;
+    ns::Object* no = nullptr;
+
+    FJEncodeState() { std::memset(cache, 0, sizeof cache); }
+
+    // ---- output ----
+
+    bool fail(const char* format, ...) __attribute__((format(printf, 2, 3))) {
+        if (error) return false;
+        char buf[512];
+        va_list ap;
+        va_start(ap, format);
+        std::vsnprintf(buf, sizeof buf, format, ap);
+        va_end(ap);
+        error = FJMakeError(buf);
+        return false;
+    }
+
+    bool growTo(size_t size) {
+        size_t want = (size + kOutputGranule - 1) / kOutputGranule * kOutputGranule;
+        if (want <= capacity) return true;
+        try {
+            if (asVector) {
+                if (!onHeap) {
+                    heapVector.reserve(want);
+                    heapVector.assign(out, out + atIndex);
+                }
+                heapVector.resize(want);
+                out = reinterpret_cast<char*>(heapVector.data());
+            } else {
+                if (!onHeap) {
+                    heapString.reserve(want);
+                    heapString.assign(out, atIndex);
+                }
+                heapString.resize(want);
+                out = heapString.data();
+            }
+        } catch (const std::bad_alloc&) {
+            return fail("Unable to resize temporary buffer.");
+        }
+        onHeap = true;
+        capacity = want;
+        return true;
+    }
+    // Room for `need` more bytes; when short, grows to the written length plus `extra`.
+    inline bool ensure(size_t need, size_t extra) {
+        if (capacity - atIndex >= need) return true;
+        return growTo(atIndex + extra);
+    }
+    inline bool putChar(char c) {
+        if (capacity - atIndex <= 4 && !ensure(1 + 256, 1 + 1024)) return false;
+        out[atIndex++] = c;
+        return true;
+    }
+    inline bool putText(const char* text, size_t n) {
+        if (!ensure(n + 4, n + 4096)) return false;
+        std::memcpy(out + atIndex, text, n);
+        atIndex += n;
+        return true;
+    }
+    bool newlineAndIndent() {
+        if (!ensure(depth * 2 + 18, depth * 2 + 4098)) return false;
+        out[atIndex++] = '\n';
+        std::memset(out + atIndex, ' ', depth * 2);
+        atIndex += depth * 2;
+        return true;
+    }
+
+    // ---- classification ----
+
+    Kind classify(ns::Object* o) {
+        const std::type_info* t = &typeid(*o);
+        if (t == stringClass) return kString;
+        if (t == numberClass) return kNumber;
+        if (t == dictionaryClass) return kDictionary;
+        if (t == arrayClass) return kArray;
+        if (t == nullClass) return kNull;
+        if (dynamic_cast<ns::String*>(o)) return stringClass = t, kString;
+        if (dynamic_cast<ns::Number*>(o)) return numberClass = t, kNumber;
+        if (dynamic_cast<ns::Dictionary*>(o)) return dictionaryClass = t, kDictionary;
+        if (dynamic_cast<ns::Array*>(o)) return arrayClass = t, kArray;
+        if (dynamic_cast<ns::Null*>(o)) return nullClass = t, kNull;
+        return kUnsupported;
+    }
+
+    // ---- values ----
+
+    bool encode(ns::Object* o) {
+        uintptr_t a = reinterpret_cast<uintptr_t>(o);
+        EncodeCacheSlot& slot = cache[(((a >> 21) ^ (a >> 9)) + (a >> 4)) & (kCacheSlots - 1)];
+        if (slot.object == o) {
+            if (!ensure(slot.length + 256, slot.length + 1024)) return false;
+            std::memcpy(out + atIndex, out + slot.offset, slot.length);
+            atIndex += slot.length;
+            return true;
+        }
+        Kind kind = classify(o);
+        if (kind == kUnsupported) {
+            ns::Ref<ns::Object> replacement;
+            if (block && *block) replacement = (*block)(o);
+            if (!replacement && delegateImplementation) replacement = delegateImplementation(o);
+            if (!replacement) return fail("Unable to serialize object class %s.", o->className());
+            kind = classify(replacement.get());
+            if (kind == kUnsupported)
+                return fail("Unable to serialize object class %s that was returned by the unsupported class "
+                            "formatter.  Original object class was %s.",
+                            replacement->className(), o->className());
+            o = replacement.get();
+            replacements.push_back(std::move(replacement));
+        }
+        size_t start = atIndex;
+        bool ok;
+        switch (kind) {
+            case kNull: ok = putText("null", 4); break;
+            case kNumber: ok = encodeNumber(static_cast<ns::Number*>(o)); break;
+            case kString: ok = encodeString(static_cast<ns::String*>(o)); break;
+            case kArray: return encodeArray(static_cast<ns::Array*>(o));
+            case kDictionary: return encodeDictionary(static_cast<ns::Dictionary*>(o));
+            default: return false;
+        }
+        if (!ok) return false;
+        uintptr_t b = reinterpret_cast<uintptr_t>(o);
+        EncodeCacheSlot& own = cache[(((b >> 21) ^ (b >> 9)) + (b >> 4)) & (kCacheSlots - 1)];
+        own = EncodeCacheSlot{o, start, atIndex - start};
+        return true;
+    }
+
+    bool encodeNumber(ns::Number* n) {
+        if (n == yes) return putText("true", 4);
+        if (n == no) return putText("false", 5);
+        char buf[64];
+        char* end;
+        switch (n->objCType()) {
+            case 'c': case 'i': case 's': case 'l': case 'q': {
+                long long v = n->longLongValue();
+                unsigned long long m = v < 0 ? 0ull - static_cast<unsigned long long>(v)
+                                             : static_cast<unsigned long long>(v);
+                char* p = buf;
+                if (v < 0) *p++ = '-';
+                end = std::to_chars(p, buf + sizeof buf, m).ptr;
+                break;
+            }
+            case 'C': case 'I': case 'S': case 'L': case 'Q': case 'B': {
+                auto u = static_cast<unsigned long long>(n->longLongValue());
+                end = std::to_chars(buf, buf + sizeof buf, u).ptr;
+                break;
+            }
+            case 'f': case 'd': {
+                double d = n->doubleValue();
+                if (!std::isfinite(d))
+                    return fail("Floating point values must be finite.  JSON does not support NaN or Infinity.");
+                // Same text as printf's "%.17g".
+                end = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::general, 17).ptr;
+                break;
+            }
+            default: {
+                auto c = static_cast<unsigned char>(n->objCType());
+                return fail("NSNumber conversion error, unknown type.  Type: '%c' / 0x%2.2x", c, c);
+            }
+        }
+        return putText(buf, static_cast<size_t>(end - buf));
+    }
+
+    inline bool putEscapedControl(uint8_t c) {
+        if (!ensure(8, 1024)) return false;
+        char* p = out + atIndex;
+        switch (c) {
+            case 0x08: p[0] = '\\'; p[1] = 'b'; atIndex += 2; return true;
+            case 0x09: p[0] = '\\'; p[1] = 't'; atIndex += 2; return true;
+            case 0x0A: p[0] = '\\'; p[1] = 'n'; atIndex += 2; return true;
+            case 0x0C: p[0] = '\\'; p[1] = 'f'; atIndex += 2; return true;
+            case 0x0D: p[0] = '\\'; p[1] = 'r'; atIndex += 2; return true;
+            default:
+                std::memcpy(p, "\\u00", 4);
+                p[4] = kHex[c >> 4];
+                p[5] = kHex[c & 15];
+                atIndex += 6;
+                return true;
+        }
+    }
+
+    inline bool putUnicodeEscape(uint32_t unit) {
+        if (!ensure(8, 1024)) return false;
+        char* p = out + atIndex;
+        p[0] = '\\';
+        p[1] = 'u';
+        p[2] = kHex[(unit >> 12) & 15];
+        p[3] = kHex[(unit >> 8) & 15];
+        p[4] = kHex[(unit >> 4) & 15];
+        p[5] = kHex[unit & 15];
+        atIndex += 6;
+        return true;
+    }
+
+    // Writes the bytes of one string with the escapes JSON needs.
+    bool encodeStringBytes(const uint8_t* p, const uint8_t* end) {
+        const bool escapeSlash = serializeOptions & FJSerializeFlagEscapeSlash;
+        const bool escapeUnicode = serializeOptions & FJSerializeFlagEscapeUnicode;
+        while (p < end) {
+            const uint8_t* run = p;
+            while (p < end && kOut.c[*p] == 0) ++p;
+            if (p > run) {
+                size_t n = static_cast<size_t>(p - run);
+                if (!ensure(n, n + 1024)) return false;
+                std::memcpy(out + atIndex, run, n);
+                atIndex += n;
+                if (p >= end) break;
+            }
+            uint8_t c = *p;
+            switch (kOut.c[c]) {
+                case 1:
+                    if (c < 0x20) {
+                        if (!putEscapedControl(c)) return false;
+                    } else {
+                        if (!ensure(2, 1024)) return false;
+                        out[atIndex++] = '\\';
+                        out[atIndex++] = static_cast<char>(c);
+                    }
+                    ++p;
+                    break;
+                case 2:
+                    if (!ensure(2, 1024)) return false;
+                    if (escapeSlash) out[atIndex++] = '\\';
+                    out[atIndex++] = '/';
+                    ++p;
+                    break;
+                default: {  // non-ASCII
+                    const uint8_t* next;
+                    uint32_t cp;
+                    bool structural;
+                    FJUTF8Result r = FJDecodeCodePointEx(p, end, &next, &cp, &structural);
+                    if (escapeUnicode) {
+                        if (r != FJUTF8Valid) return fail("Error converting UTF8.");
+                        if (cp <= 0xFFFF) {
+                            if (!putUnicodeEscape(cp)) return false;
+                        } else {
+                            if (!putUnicodeEscape(0xD7C0 + (cp >> 10)) || !putUnicodeEscape(0xDC00 + (cp & 0x3FF)))
+                                return false;
+                        }
+                    } else {
+                        // Text that is not well-formed UTF-8 cannot be written as JSON.
+                        if (!structural)
+                            return fail("An error occurred converting the contents of a NSString to UTF8.");
+                        size_t n = static_cast<size_t>(next - p);
+                        if (!ensure(n, n + 1024)) return false;
+                        std::memcpy(out + atIndex, p, n);
+                        atIndex += n;
+                    }
+                    p = next;
+                }
+            }
+        }
+        return true;
+    }
+
+    bool encodeString(ns::String* s) {
+        const std::string& text = s->utf8();
+        const auto* p = reinterpret_cast<const uint8_t*>(text.data());
+        const uint8_t* end = p + text.size();
+        const bool quotes = !(encodeOption & FJEncodeBareString);
+        size_t len = text.size();
+        if (!ensure(2 * len + 256, 2 * len + 1024)) return false;
+        if (quotes) out[atIndex++] = '"';
+        // The text is UTF-8 already: ASCII runs are copied as they stand and
+        // non-ASCII sequences are checked (and escaped on request) in place.
+        if (!encodeStringBytes(p, end)) return false;
+        if (quotes && !putChar('"')) return false;
+        return true;
+    }
+
+    bool enterNesting() {
+        if (nesting >= FJMaxSerializeDepth)
+            return fail("Arrays and dictionaries are nested more than %zu levels deep.", FJMaxSerializeDepth);
+        ++nesting;
+        return true;
+    }
+
+    bool open(char c) {
+        if (!putChar(c)) return false;
+        if (serializeOptions & FJSerializeFlagPretty) {
+            ++depth;
+            return newlineAndIndent();
+        }
+        return true;
+    }
+    bool close(char c) {
+        if (serializeOptions & FJSerializeFlagPretty) {
+            --depth;
+            if (!newlineAndIndent()) return false;
+        }
+        return putChar(c);
+    }
+    bool comma() {
+        if (!putChar(',')) return false;
+        return (serializeOptions & FJSerializeFlagPretty) ? newlineAndIndent() : true;
+    }
+    bool colon() {
+        if (!putChar(':')) return false;
+        return (serializeOptions & FJSerializeFlagPretty) ? putChar(' ') : true;
+    }
+
+    bool encodeArray(ns::Array* a) {
+        if (!enterNesting()) return false;
+        if (!open('[')) return false;
+        for (size_t i = 0, n = a->count(); i < n; ++i) {
+            if (i && !comma()) return false;
+            if (!encode(a->objectAtIndex(i))) return false;
+        }
+        if (!close(']')) return false;
+        --nesting;
+        return true;
+    }
+
+    bool isStringKey(ns::Object* key) {
+        if (&typeid(*key) == stringClass) return true;
+        return classify(key) == kString;
+    }
+
+    bool encodeDictionary(ns::Dictionary* d) {
+        if (!enterNesting()) return false;
+        if (!open('{')) return false;
+        size_t n = d->count();
+        if (serializeOptions & FJSerializeFlagPretty) {
+            std::vector<ns::String*> keys;
+            keys.reserve(n);
+            for (size_t i = 0; i < n; ++i) {
+                ns::Object* key = d->keyAtIndex(i);
+                if (!isStringKey(key)) return fail("Key must be a string object.");
+                keys.push_back(static_cast<ns::String*>(key));
+            }
+            std::sort(keys.begin(), keys.end(),
+                      [](ns::String* x, ns::String* y) { return x->compare(*y) == ns::ComparisonResult::Ascending; });
+            for (size_t i = 0; i < n; ++i) {
+                if (i && !comma()) return false;
+                if (!encode(keys[i]) || !colon()) return false;
+                ns::Object* value = d->objectForKey(*keys[i]);
+                if (!value) return fail("Unable to serialize object class %s.", "(null)");
+                if (!encode(value)) return false;
+            }
+        } else {
+            for (size_t i = 0; i < n; ++i) {
+                if (i && !comma()) return false;
+                ns::Object* key = d->keyAtIndex(i);
+                if (!isStringKey(key)) return fail("Key must be a string object.");
+                if (!encode(key) || !colon() || !encode(d->valueAtIndex(i))) return false;
+            }
+        }
+        if (!close('}')) return false;
+        --nesting;
+        return true;
+    }
+};
+
+FJSerializer::FJSerializer() = default;
+FJSerializer::~FJSerializer() { releaseState(); }
+
+void FJSerializer::releaseState() { encodeState_.reset(); }
+
+ns::Ref<ns::Object> FJSerializer::serializeObjectOptionsEncodeOptionBlockDelegateSelectorError(
+    ns::Object* object, uint64_t serializeOptions, uint64_t encodeOption, const FJFormatterBlock& block,
+    FJSerializerDelegate* delegate, const char* selector, ns::Ref<ns::Error>* error) {
+    FJSerializer serializer;
+    return serializer.serializeObject(object, serializeOptions, encodeOption, block, delegate, selector, error);
+}
+
+ns::Ref<ns::Object> FJSerializer::serializeObject(ns::Object* object, uint64_t serializeOptions,
+                                                  uint64_t encodeOption, const FJFormatterBlock& block,
+                                                  FJSerializerDelegate* delegate, const char* selector,
+                                                  ns::Ref<ns::Error>* error) {
+    releaseState();
+    try {
+        encodeState_ = std::make_unique<FJEncodeState>();
+    } catch (const std::bad_alloc&) {
+        throw ns::Exception(kMallocException, "Unable to allocate state structure.");
+    }
+    if (error && *error) *error = nullptr;
+    FJEncodeState& s = *encodeState_;
+    if (delegate) {
+        if (!selector)
+            throw ns::Exception(ns::kInvalidArgumentException,
+                                "The delegate argument is not NULL, but the selector argument is NULL.");
+        FJFormatterBlock implementation = delegate->implementationForSelector(selector);
+        if (!implementation)
+            throw ns::Exception(ns::kInvalidArgumentException,
+                                "The serializeUnsupportedClassesUsingDelegate: delegate does not respond to the "
+                                "selector argument.");
+        s.delegate = delegate;
+        s.selector = selector;
+        s.delegateImplementation = std::move(implementation);
+    }
+    s.block = &block;
+    s.serializeOptions = serializeOptions;
+    s.encodeOption = encodeOption;
+    s.yes = ns::Number::numberWithBool(true).get();
+    s.no = ns::Number::numberWithBool(false).get();
+
+    char local[kOutputLocalSize];
+    s.out = local;
+    s.capacity = sizeof local;
+    s.atIndex = 0;
+    s.asVector = (encodeOption & FJEncodeAsTypeMask) == FJEncodeAsData;
+
+    ns::Ref<ns::Object> result;
+    bool ok = true;
+    if (!object) {
+        ok = s.fail("Unable to serialize object class %s.", "(null)");
+    } else if ((encodeOption & FJEncodeRequireCollection) && !dynamic_cast<ns::Array*>(object) &&
+               !dynamic_cast<ns::Dictionary*>(object)) {
+        ok = s.fail("Unable to serialize object class %s, expected a NSArray or NSDictionary.", object->className());
+    } else if ((encodeOption & FJEncodeRequireString) && !dynamic_cast<ns::String*>(object)) {
+        ok = s.fail("Unable to serialize object class %s, expected a NSString.", object->className());
+    }
+    if (ok) ok = s.encode(object);
+    if (ok) {
+        switch (encodeOption & FJEncodeAsTypeMask) {
+            case FJEncodeAsString:
+                if (s.onHeap) {
+                    s.heapString.resize(s.atIndex);
+                    result = ns::String::make(std::move(s.heapString));
+                } else {
+                    result = ns::String::make(std::string_view(s.out, s.atIndex));
+                }
+                if (!result) s.fail("Unable to create NSString object");
+                break;
+            case FJEncodeAsData:
+                if (s.onHeap) {
+                    s.heapVector.resize(s.atIndex);
+                    result = ns::Data::make(std::move(s.heapVector));
+                } else {
+                    result = ns::Data::make(s.out, s.atIndex);
+                }
+                if (!result) s.fail("Unable to create NSData object");
+                break;
+            default:
+                s.fail("Unknown encode as type.");
+        }
+    }
+    if (error && s.error) *error = s.error;
+    releaseState();
+    return result;
+}
+
+}  // namespace json

@@ -1,0 +1,193 @@
+// The byte-level half of the fast JSON codec: whitespace and comment
+// skipping with line counting, tokens (strings decoded and hashed in one
+// pass, numbers converted to signed, unsigned or double), the single code
+// point UTF-8 decoder, growable scratch buffers and first-error recording.
+//
+// The scanner works in place on the caller's bytes: a string without escapes
+// or repairs is handed on as a range of the input, never copied.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/foundation/Error.h"
+#include "platform/foundation/Object.h"
+
+namespace json {
+
+// Parse options (a bit set; values of 16 or more are refused).
+enum FJParseOptionFlags : uint64_t {
+    FJParseFlagNone = 0,
+    FJParseFlagComments = 1,            // "//" and "/* */" comments where whitespace may stand
+    FJParseFlagUnicodeLineBreaks = 2,   // U+0085, U+2028, U+2029 are line breaks between tokens
+    FJParseFlagLooseUnicode = 4,        // bad UTF-8 and bad \u escapes become U+FFFD
+    FJParseFlagTextAfterValue = 8,      // bytes after the top-level value are ignored
+    FJParseFlagValidFlags = 15,
+};
+
+inline constexpr const char* FJErrorDomain = "FJErrorDomain";
+inline constexpr const char* FJAtIndexKey = "FJAtIndexKey";
+inline constexpr const char* FJLineNumberKey = "FJLineNumberKey";
+inline constexpr long FJErrorCode = -1;
+
+// Raised when scratch memory cannot be had.
+inline constexpr const char* kMallocException = "MallocException";
+
+enum class FJTokenType : uint8_t {
+    Invalid = 0,
+    Number,
+    String,
+    ObjectBegin,
+    ObjectEnd,
+    ArrayBegin,
+    ArrayEnd,
+    Colon,
+    Comma,
+    True,
+    False,
+    Null,
+};
+
+// Kinds of scanned values; the numbers are part of the value hash.
+enum FJValueType : uint64_t {
+    FJValueTypeNone = 0,
+    FJValueTypeString = 5,
+    FJValueTypeLongLong = 7,
+    FJValueTypeUnsignedLongLong = 11,
+    FJValueTypeDouble = 13,
+};
+
+// ---- Single code point decoder (shared with the serializer) ----
+
+enum FJUTF8Result : int {
+    FJUTF8Valid = 0,
+    FJUTF8SourceExhausted = 1,  // the input ends inside the announced sequence
+    FJUTF8Illegal = 3,
+};
+
+// Decodes the UTF-8 sequence at `p` (p < end). Sets `*next` past the
+// sequence (for an invalid one: past the lead byte and the continuation
+// bytes directly after it, never past the announced length) and `*codePoint`
+// (U+FFFD when the result is not valid). Surrogates, U+FDD0..U+FDEF, code
+// points ending in FFFE/FFFF and U+0000 are illegal.
+FJUTF8Result FJDecodeCodePoint(const uint8_t* p, const uint8_t* end, const uint8_t** next,
+                               uint32_t* codePoint);
+
+// As above, but `*structurallyValid` reports whether the bytes form well-made
+// UTF-8 even when the code point is one of the rejected non-characters.
+FJUTF8Result FJDecodeCodePointEx(const uint8_t* p, const uint8_t* end, const uint8_t** next,
+                                 uint32_t* codePoint, bool* structurallyValid);
+
+// ---- Growable byte buffer ----
+
+// Starts on caller-provided memory (a fixed local area of the current call)
+// and moves to the heap when it must grow. Growth rounds the requested size
+// up to the next multiple of the granule.
+struct FJManagedBuffer {
+    enum : unsigned { LocationMask = 3, Local = 1, Heap = 2, MustFree = 4 };
+
+    uint8_t* ptr = nullptr;
+    size_t length = 0;  // bytes available at ptr
+    unsigned flags = 0;
+    size_t granule = 4096;
+
+    void setLocal(uint8_t* area, size_t size, size_t allocationGranule) {
+        ptr = area;
+        length = size;
+        flags = Local;
+        granule = allocationGranule;
+    }
+    // Returns the storage, or nullptr on failure (a failed reallocation
+    // frees the old heap block and leaves the buffer empty).
+    uint8_t* grow(size_t requested);
+    // Frees a heap block; always clears pointer, length and location.
+    void release();
+};
+
+// ---- Parse state ----
+
+// One slot of the decoder's value cache. The cached object keeps its own
+// bytes (a string's text, a number's value), so no separate copy is kept.
+struct FJTokenCacheItem {
+    ns::Object* object;    // owned; nullptr when the slot is empty
+    uint64_t hash;         // value hash
+    size_t platformHash;   // object->hash(), 0 until first asked for
+    size_t size;           // value size in bytes
+    uint64_t numberBits;   // the 8 value bytes of a number
+    uint64_t type;         // FJValueType
+};
+
+struct FJTokenValue {
+    const uint8_t* bytes = nullptr;  // decoded UTF-8 of a string (no quotes)
+    size_t size = 0;
+    uint64_t type = FJValueTypeNone;
+    uint64_t hash = 0;
+    union {
+        int64_t longLongValue;
+        uint64_t unsignedLongLongValue;
+        double doubleValue;
+        uint64_t bits;
+    } number{};
+    FJTokenCacheItem* cacheItem = nullptr;
+};
+
+struct FJParseToken {
+    const uint8_t* ptr = nullptr;  // the token's bytes in the input
+    size_t length = 0;
+    FJTokenType kind = FJTokenType::Invalid;
+    FJTokenValue value;
+};
+
+struct FJObjectStack {
+    ns::Object** objects = nullptr;  // owned references
+    ns::Object** keys = nullptr;     // owned references
+    size_t* keyHashes = nullptr;
+    size_t capacity = 0;
+    size_t index = 0;                // next free entry
+    size_t granule = 2048;
+    unsigned flags = 0;              // FJManagedBuffer location flags
+};
+
+inline constexpr size_t FJTokenCacheSize = 1024;
+inline constexpr size_t FJTokenBufferLocalSize = 2048;
+inline constexpr size_t FJTokenBufferGranule = 4096;
+inline constexpr size_t FJObjectStackLocalSize = 1024;
+inline constexpr size_t FJObjectStackGranule = 2048;
+// Deepest nesting of arrays and objects the decoder accepts.
+inline constexpr size_t FJMaxParseDepth = 512;
+
+struct FJParseState {
+    uint64_t options = 0;
+    const uint8_t* input = nullptr;
+    size_t length = 0;
+    size_t atIndex = 0, lineNumber = 1, lineStart = 0;
+    size_t prevAtIndex = 0, prevLineNumber = 1, prevLineStart = 0;
+    FJParseToken token;
+    FJManagedBuffer tokenBuffer;
+    FJObjectStack objectStack;
+    FJTokenCacheItem* cache = nullptr;  // FJTokenCacheSize slots
+    size_t cacheCount = 0;
+    ns::Ref<ns::Error> error;           // first error of the current parse
+    bool mutableCollections = false;
+    size_t depth = 0;
+};
+
+// Value hash used by the cache (seed, then one step per byte).
+inline constexpr uint64_t FJHashSeed = 1402737925ull;
+inline uint64_t FJHashStep(uint64_t h, uint8_t b) { return (h * 33 + b - 29) ^ (h >> 19); }
+
+// Skips spaces, tabs, line breaks (counting lines) and, with
+// FJParseFlagComments, comments. Stops at the first other byte or the end.
+void FJSkipWhitespace(FJParseState& s);
+
+// Reads the next token into s.token. On success the at index stands after
+// it; on failure an error has been recorded.
+bool FJReadToken(FJParseState& s);
+
+// Records a formatted message as the parse's error unless one exists.
+void FJRecordError(FJParseState& s, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// Makes an error in FJErrorDomain with only a description.
+ns::Ref<ns::Error> FJMakeError(const std::string& description);
+
+}  // namespace json

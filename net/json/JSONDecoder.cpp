@@ -1,0 +1,485 @@
+#include "net/json/JSONDecoder.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "net/json/FJArray.h"
+#include "net/json/FJDictionary.h"
+#include "platform/foundation/Exception.h"
+#include "platform/foundation/Null.h"
+#include "platform/foundation/Number.h"
+#include "platform/foundation/String.h"
+
+namespace json {
+
+namespace {
+
+template <class T>
+inline ns::Object* owned(T* p) {
+    p->retain();
+    return p;
+}
+
+struct Shared {
+    ns::Object* yes = ns::Number::numberWithBool(true).get();
+    ns::Object* no = ns::Number::numberWithBool(false).get();
+    ns::Object* null = ns::Null::shared();
+    ns::Object* emptyString = ns::String::empty().get();
+};
+const Shared& shared() {
+    static const Shared s;
+    return s;
+}
+
+// A new string or number for the current token (an owned reference).
+ns::Object* makeValue(const FJTokenValue& v) {
+    switch (v.type) {
+        case FJValueTypeString:
+            return owned(new ns::String(std::string(reinterpret_cast<const char*>(v.bytes), v.size)));
+        case FJValueTypeLongLong:
+            return owned(new ns::Number(ns::NumberType::LongLong, v.number.longLongValue));
+        case FJValueTypeUnsignedLongLong:
+            if (v.number.unsignedLongLongValue <= uint64_t(INT64_MAX))
+                return owned(new ns::Number(ns::NumberType::LongLong, v.number.longLongValue));
+            return owned(new ns::Number(ns::NumberType::UnsignedLongLong, v.number.unsignedLongLongValue, 0));
+        case FJValueTypeDouble:
+            return owned(new ns::Number(ns::NumberType::Double, v.number.doubleValue));
+        default:
+            return nullptr;
+    }
+}
+
+inline bool slotMatches(const FJTokenCacheItem& item, const FJTokenValue& v) {
+    if (item.hash != v.hash || item.size != v.size || item.type != v.type) return false;
+    if (v.type == FJValueTypeString) {
+        const std::string& text = static_cast<const ns::String*>(item.object)->utf8();
+        return std::memcmp(text.data(), v.bytes, v.size) == 0;
+    }
+    return item.numberBits == v.number.bits;
+}
+
+// Strings and numbers go through the decoder's cache.
+ns::Object* cachedValue(FJParseState& s) {
+    FJTokenValue& v = s.token.value;
+    if (v.type == FJValueTypeString && v.size == 0) return owned(shared().emptyString);
+    FJTokenCacheItem* target = nullptr;
+    const size_t mask = s.cacheCount - 1;
+    for (size_t i = 0; i < 4; ++i) {
+        size_t slot = (v.hash + (v.size + v.type + 3) * i) & mask;
+        FJTokenCacheItem& item = s.cache[slot];
+        if (!item.object) {
+            target = &item;
+            break;
+        }
+        if (slotMatches(item, v)) {
+            v.cacheItem = &item;
+            return owned(item.object);
+        }
+        if (!target) target = &item;
+    }
+    ns::Object* o = makeValue(v);
+    if (target && o) {
+        if (target->object) target->object->release();
+        target->object = owned(o);
+        target->hash = v.hash;
+        target->platformHash = 0;
+        target->size = v.size;
+        target->type = v.type;
+        target->numberBits = v.type == FJValueTypeString ? 0 : v.number.bits;
+        v.cacheItem = target;
+    }
+    return o;
+}
+
+ns::Object* parseArray(FJParseState& s);
+ns::Object* parseObject(FJParseState& s);
+
+// The value of the current token (an owned reference), or nullptr.
+inline ns::Object* buildValue(FJParseState& s) {
+    s.token.value.cacheItem = nullptr;
+    switch (s.token.kind) {
+        case FJTokenType::Number:
+        case FJTokenType::String: return cachedValue(s);
+        case FJTokenType::True: return owned(shared().yes);
+        case FJTokenType::False: return owned(shared().no);
+        case FJTokenType::Null: return owned(shared().null);
+        case FJTokenType::ArrayBegin: return parseArray(s);
+        case FJTokenType::ObjectBegin: return parseObject(s);
+        default: return nullptr;
+    }
+}
+
+inline bool isValueToken(FJTokenType k) {
+    switch (k) {
+        case FJTokenType::Number:
+        case FJTokenType::String:
+        case FJTokenType::ObjectBegin:
+        case FJTokenType::ArrayBegin:
+        case FJTokenType::True:
+        case FJTokenType::False:
+        case FJTokenType::Null: return true;
+        default: return false;
+    }
+}
+
+bool growStack(FJObjectStack& st, size_t requested) {
+    size_t g = st.granule ? st.granule : FJObjectStackGranule;
+    size_t want = (requested + g - 1) / g * g;
+    if (want <= st.capacity) return true;
+    if ((st.flags & FJManagedBuffer::LocationMask) != FJManagedBuffer::Heap) {
+        auto* objects = static_cast<ns::Object**>(std::calloc(want, sizeof(ns::Object*)));
+        auto* keys = static_cast<ns::Object**>(std::calloc(want, sizeof(ns::Object*)));
+        auto* hashes = static_cast<size_t*>(std::calloc(want, sizeof(size_t)));
+        if (!objects || !keys || !hashes) {
+            std::free(objects);
+            std::free(keys);
+            std::free(hashes);
+            return false;
+        }
+        std::memcpy(objects, st.objects, st.index * sizeof(ns::Object*));
+        std::memcpy(keys, st.keys, st.index * sizeof(ns::Object*));
+        std::memcpy(hashes, st.keyHashes, st.index * sizeof(size_t));
+        st.objects = objects;
+        st.keys = keys;
+        st.keyHashes = hashes;
+        st.flags = FJManagedBuffer::Heap | FJManagedBuffer::MustFree;
+    } else {
+        auto* objects = static_cast<ns::Object**>(std::realloc(st.objects, want * sizeof(ns::Object*)));
+        if (!objects) return false;
+        st.objects = objects;
+        auto* keys = static_cast<ns::Object**>(std::realloc(st.keys, want * sizeof(ns::Object*)));
+        if (!keys) return false;
+        st.keys = keys;
+        auto* hashes = static_cast<size_t*>(std::realloc(st.keyHashes, want * sizeof(size_t)));
+        if (!hashes) return false;
+        st.keyHashes = hashes;
+    }
+    st.capacity = want;
+    return true;
+}
+
+void releaseStackFrom(FJObjectStack& st, size_t from) {
+    for (size_t i = from; i < st.index; ++i) {
+        if (st.objects[i]) st.objects[i]->release();
+        if (st.keys[i]) st.keys[i]->release();
+        st.objects[i] = nullptr;
+        st.keys[i] = nullptr;
+    }
+    st.index = from;
+}
+
+void releaseStack(FJObjectStack& st) {
+    if (st.objects) releaseStackFrom(st, 0);
+    if ((st.flags & FJManagedBuffer::LocationMask) == FJManagedBuffer::Heap) {
+        std::free(st.objects);
+        std::free(st.keys);
+        std::free(st.keyHashes);
+    }
+    st.objects = st.keys = nullptr;
+    st.keyHashes = nullptr;
+    st.capacity = 0;
+    st.index = 0;
+    st.flags = 0;
+}
+
+enum : unsigned { kAcceptValue = 1, kAcceptComma = 2, kAcceptEnd = 4 };
+
+void expectation(FJParseState& s, unsigned accept, const char* valueWord, const char* endWord) {
+    const char* words[3];
+    int n = 0;
+    if (accept & kAcceptValue) words[n++] = valueWord;
+    if (accept & kAcceptComma) words[n++] = "a comma";
+    if (accept & kAcceptEnd) words[n++] = endWord;
+    int len = static_cast<int>(s.token.length);
+    const char* text = reinterpret_cast<const char*>(s.token.ptr);
+    if (n == 1) FJRecordError(s, "Expected %s, not '%*.*s'", words[0], len, len, text);
+    else FJRecordError(s, "Expected %s or %s, not '%*.*s'", words[0], words[1], len, len, text);
+}
+
+bool enterNesting(FJParseState& s) {
+    if (s.depth >= FJMaxParseDepth) {
+        FJRecordError(s, "Arrays and objects are nested more than %zu levels deep.", FJMaxParseDepth);
+        return false;
+    }
+    ++s.depth;
+    return true;
+}
+
+ns::Object* parseArray(FJParseState& s) {
+    if (!enterNesting(s)) return nullptr;
+    FJObjectStack& st = s.objectStack;
+    const size_t start = st.index;
+    unsigned accept = kAcceptValue | kAcceptEnd;
+    while (s.atIndex < s.length) {
+        if (st.capacity - st.index < 4 && !growStack(st, st.capacity + 128)) {
+            FJRecordError(s, "Internal error: [array] objectsIndex > %zu, resize failed? %s line #%ld",
+                          st.capacity - 4, __FILE__, static_cast<long>(__LINE__));
+            break;
+        }
+        if (!FJReadToken(s)) break;
+        FJTokenType kind = s.token.kind;
+        if (isValueToken(kind)) {
+            if (!(accept & kAcceptValue)) {
+                FJRecordError(s, "Unexpected value.");
+                break;
+            }
+            ns::Object* o = buildValue(s);
+            if (!o) {
+                FJRecordError(s, "Internal error: Object == NULL");
+                break;
+            }
+            st.keys[st.index] = nullptr;
+            st.objects[st.index++] = o;
+            accept = kAcceptComma | kAcceptEnd;
+        } else if (kind == FJTokenType::Comma) {
+            if (!(accept & kAcceptComma)) {
+                FJRecordError(s, "Unexpected ','.");
+                break;
+            }
+            accept = kAcceptValue;
+        } else if (kind == FJTokenType::ArrayEnd) {
+            if (!(accept & kAcceptEnd)) {
+                FJRecordError(s, "Unexpected ']'.");
+                break;
+            }
+            size_t n = st.index - start;
+            ns::Ref<FJArray> a = FJArray::makeWithObjects(st.objects + start, n, s.mutableCollections);
+            st.index = start;  // the array took the references over (or released them)
+            --s.depth;
+            if (!a) {
+                FJRecordError(s, "Internal error: Object == NULL");
+                return nullptr;
+            }
+            return a.leak();
+        } else {
+            expectation(s, accept, "a value", "a ']'");
+            break;
+        }
+    }
+    releaseStackFrom(st, start);
+    --s.depth;
+    return nullptr;
+}
+
+ns::Object* parseObject(FJParseState& s) {
+    if (!enterNesting(s)) return nullptr;
+    FJObjectStack& st = s.objectStack;
+    const size_t start = st.index;
+    unsigned accept = kAcceptValue | kAcceptEnd;
+    while (s.atIndex < s.length) {
+        if (st.capacity - st.index < 4 && !growStack(st, st.capacity + 128)) {
+            FJRecordError(s, "Internal error: [dictionary] objectsIndex > %zu, resize failed? %s line #%ld",
+                          st.capacity - 4, __FILE__, static_cast<long>(__LINE__));
+            break;
+        }
+        const size_t e = st.index++;
+        st.keys[e] = nullptr;
+        st.objects[e] = nullptr;
+        if (!FJReadToken(s)) break;
+        FJTokenType kind = s.token.kind;
+        if (kind == FJTokenType::String && (accept & kAcceptValue)) {
+            ns::Object* key = buildValue(s);
+            if (!key) {
+                FJRecordError(s, "Internal error: Key == NULL.");
+                break;
+            }
+            st.keys[e] = key;
+            if (FJTokenCacheItem* item = s.token.value.cacheItem) {
+                if (!item->platformHash) item->platformHash = key->hash();
+                st.keyHashes[e] = item->platformHash;
+            } else {
+                st.keyHashes[e] = key->hash();
+            }
+            if (!FJReadToken(s)) break;
+            if (s.token.kind != FJTokenType::Colon) {
+                FJRecordError(s, "Expected ':'.");
+                break;
+            }
+            if (!FJReadToken(s)) break;
+            if (!isValueToken(s.token.kind)) {
+                expectation(s, accept, "a value", "a '}'");
+                break;
+            }
+            ns::Object* o = buildValue(s);
+            if (!o) {
+                FJRecordError(s, "Internal error: Object == NULL.");
+                break;
+            }
+            st.objects[e] = o;
+            accept = kAcceptComma | kAcceptEnd;
+        } else if (kind == FJTokenType::String) {
+            FJRecordError(s, "Unexpected string.");
+            break;
+        } else if (kind == FJTokenType::Comma) {
+            if (!(accept & kAcceptComma)) {
+                FJRecordError(s, "Unexpected ','.");
+                break;
+            }
+            st.index = e;
+            accept = kAcceptValue;
+        } else if (kind == FJTokenType::ObjectEnd) {
+            if (!(accept & kAcceptEnd)) {
+                FJRecordError(s, "Unexpected '}'.");
+                break;
+            }
+            st.index = e;
+            size_t n = st.index - start;
+            ns::Ref<FJDictionary> d = FJDictionary::makeWithEntries(st.keys + start, st.objects + start,
+                                                                    st.keyHashes + start, n, s.mutableCollections);
+            st.index = start;
+            --s.depth;
+            if (!d) {
+                FJRecordError(s, "Internal error: Object == NULL.");
+                return nullptr;
+            }
+            return d.leak();
+        } else {
+            expectation(s, accept, "a \"STRING\"", "a '}'");
+            break;
+        }
+    }
+    releaseStackFrom(st, start);
+    --s.depth;
+    return nullptr;
+}
+
+// Puts the parse state back to rest at the end of every parse, also when an
+// exception (out of memory) leaves a parse early.
+struct ParseCleanup {
+    FJParseState& s;
+    ~ParseCleanup() {
+        s.tokenBuffer.release();
+        releaseStack(s.objectStack);
+        s.input = nullptr;
+        s.length = 0;
+        s.atIndex = s.prevAtIndex = 0;
+        s.lineNumber = s.prevLineNumber = 1;
+        s.lineStart = s.prevLineStart = 0;
+        s.error = nullptr;
+        s.mutableCollections = false;
+        s.depth = 0;
+        s.token = FJParseToken{};
+    }
+};
+
+}  // namespace
+
+JSONDecoder::JSONDecoder(uint64_t parseOptions) {
+    if (parseOptions > FJParseFlagValidFlags)
+        throw ns::Exception(ns::kInvalidArgumentException, "Invalid parse options.");
+    parseState_ = std::make_unique<FJParseState>();
+    parseState_->options = parseOptions;
+    parseState_->tokenBuffer.granule = FJTokenBufferGranule;
+    parseState_->objectStack.granule = FJObjectStackGranule;
+    parseState_->cache = static_cast<FJTokenCacheItem*>(std::calloc(FJTokenCacheSize, sizeof(FJTokenCacheItem)));
+    if (!parseState_->cache) throw std::bad_alloc();
+    parseState_->cacheCount = FJTokenCacheSize;
+}
+
+JSONDecoder::~JSONDecoder() { releaseParseState(); }
+
+ns::Ref<JSONDecoder> JSONDecoder::decoderWithParseOptions(uint64_t parseOptions) {
+    return ns::make<JSONDecoder>(parseOptions);
+}
+
+uint64_t JSONDecoder::parseOptions() const { return parseState_ ? parseState_->options : 0; }
+
+void JSONDecoder::clearCache() {
+    if (!parseState_ || !parseState_->cache) return;
+    for (size_t i = 0; i < parseState_->cacheCount; ++i) {
+        FJTokenCacheItem& item = parseState_->cache[i];
+        if (item.object) item.object->release();
+        item = FJTokenCacheItem{};
+    }
+}
+
+void JSONDecoder::releaseParseState() {
+    if (!parseState_) return;
+    clearCache();
+    std::free(parseState_->cache);
+    parseState_.reset();
+}
+
+ns::Ref<ns::Object> JSONDecoder::objectWithUTF8StringLengthError(const char* bytes, size_t length,
+                                                                 ns::Ref<ns::Error>* error) {
+    return parse(bytes, length, false, error);
+}
+
+ns::Ref<ns::Object> JSONDecoder::mutableObjectWithUTF8StringLengthError(const char* bytes, size_t length,
+                                                                        ns::Ref<ns::Error>* error) {
+    return parse(bytes, length, true, error);
+}
+
+ns::Ref<ns::Object> JSONDecoder::objectWithDataError(const ns::Data* jsonData, ns::Ref<ns::Error>* error) {
+    if (!jsonData) throw ns::Exception(ns::kInvalidArgumentException, "The jsonData argument is NULL.");
+    static const char empty = 0;
+    const char* bytes = jsonData->length() ? reinterpret_cast<const char*>(jsonData->bytes()) : &empty;
+    return parse(bytes, jsonData->length(), false, error);
+}
+
+ns::Ref<ns::Object> JSONDecoder::mutableObjectWithDataError(const ns::Data* jsonData, ns::Ref<ns::Error>* error) {
+    if (!jsonData) throw ns::Exception(ns::kInvalidArgumentException, "The jsonData argument is NULL.");
+    static const char empty = 0;
+    const char* bytes = jsonData->length() ? reinterpret_cast<const char*>(jsonData->bytes()) : &empty;
+    return parse(bytes, jsonData->length(), true, error);
+}
+
+ns::Ref<ns::Object> JSONDecoder::parse(const char* bytes, size_t length, bool mutableCollections,
+                                       ns::Ref<ns::Error>* error) {
+    if (!parseState_) throw ns::Exception(ns::kInternalInconsistencyException, "parseState is NULL.");
+    if (!bytes) throw ns::Exception(ns::kInvalidArgumentException, "The string argument is NULL.");
+    FJParseState& s = *parseState_;
+
+    // Scratch storage starts in this call's own frame.
+    alignas(16) uint8_t tokenLocal[FJTokenBufferLocalSize];
+    ns::Object* stackObjects[FJObjectStackLocalSize];
+    ns::Object* stackKeys[FJObjectStackLocalSize];
+    size_t stackHashes[FJObjectStackLocalSize];
+
+    s.tokenBuffer.release();
+    releaseStack(s.objectStack);
+    ParseCleanup cleanup{s};
+    s.input = reinterpret_cast<const uint8_t*>(bytes);
+    s.length = length;
+    s.atIndex = s.prevAtIndex = 0;
+    s.lineNumber = s.prevLineNumber = 1;
+    s.lineStart = s.prevLineStart = 0;
+    s.error = nullptr;
+    s.mutableCollections = mutableCollections;
+    s.depth = 0;
+    s.tokenBuffer.setLocal(tokenLocal, sizeof tokenLocal, FJTokenBufferGranule);
+    s.objectStack.objects = stackObjects;
+    s.objectStack.keys = stackKeys;
+    s.objectStack.keyHashes = stackHashes;
+    s.objectStack.capacity = FJObjectStackLocalSize;
+    s.objectStack.index = 0;
+    s.objectStack.granule = FJObjectStackGranule;
+    s.objectStack.flags = FJManagedBuffer::Local;
+
+    ns::Object* root = nullptr;
+    bool failed = true;
+    if (length != 0 && FJReadToken(s)) {
+        if (s.token.kind != FJTokenType::ArrayBegin && s.token.kind != FJTokenType::ObjectBegin) {
+            FJRecordError(s, "Expected either '[' or '{'.");
+        } else if ((root = buildValue(s))) {
+            failed = false;
+            FJSkipWhitespace(s);
+            if (s.atIndex < s.length && !(s.options & FJParseFlagTextAfterValue)) {
+                FJRecordError(s,
+                              "A valid JSON object was parsed but there were additional non-white-space "
+                              "characters remaining.");
+                root->release();
+                root = nullptr;
+            }
+        }
+    }
+    if (failed) {
+        if (s.atIndex == s.length) FJRecordError(s, "Reached the end of the buffer.");
+        FJRecordError(s, "Unable to parse JSON.");
+    }
+    if (error && s.error) *error = s.error;
+    return ns::Ref<ns::Object>::adopt(root);
+}
+
+}  // namespace json

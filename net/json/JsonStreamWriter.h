@@ -1,0 +1,194 @@
+// The streaming JSON writer. Values and container brackets are written one
+// call at a time; the writer checks that they form a valid document (keys are
+// strings, one top-level container, bounded nesting), adds separators and,
+// on request, the human-readable layout, and hands the bytes to its delegate.
+//
+// The grammar is a set of stateless singleton state objects
+// (JsonStreamWriterState and its subclasses). Every write answers true on
+// success and false with error() set; a failing write may already have
+// appended its separator. Errors do not change the state.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Array.h"
+#include "platform/foundation/Data.h"
+#include "platform/foundation/Dictionary.h"
+#include "platform/foundation/Number.h"
+#include "platform/foundation/Object.h"
+#include "platform/foundation/String.h"
+
+namespace json {
+
+class JsonStreamWriter;
+
+// Receives the written bytes in order.
+class JsonStreamWriterDelegate : public virtual ns::Object {
+public:
+    virtual void writerAppendBytes(JsonStreamWriter* writer, const void* bytes, size_t length) = 0;
+};
+
+// An object that is neither array, dictionary, string, number nor null can
+// derive from this to be written as the value proxyForJson() answers.
+class JsonProxy {
+public:
+    virtual ~JsonProxy() = default;
+    virtual ns::Ref<ns::Object> proxyForJson() const = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Grammar states, each a stateless singleton shared by every writer.
+
+class JsonStreamWriterState {
+public:
+    virtual ~JsonStreamWriterState() = default;
+    // The base class has no instance of its own.
+    static const JsonStreamWriterState* sharedInstance() { return nullptr; }
+
+    // True (with the writer's error set) where nothing more may be written.
+    virtual bool isInvalidState(JsonStreamWriter* writer) const { return false; }
+    // True (with the writer's error set) where only a key may be written.
+    virtual bool expectingKey(JsonStreamWriter* writer) const { return false; }
+    virtual void appendSeparator(JsonStreamWriter* writer) const {}
+    // A line feed and two spaces for every open container.
+    virtual void appendWhitespace(JsonStreamWriter* writer) const;
+    virtual void transitionState(JsonStreamWriter* writer) const {}
+};
+
+class JsonStreamWriterStateStart : public JsonStreamWriterState {
+public:
+    static const JsonStreamWriterStateStart* sharedInstance();
+    void transitionState(JsonStreamWriter* writer) const override;
+};
+
+class JsonStreamWriterStateComplete : public JsonStreamWriterState {
+public:
+    static const JsonStreamWriterStateComplete* sharedInstance();
+    bool isInvalidState(JsonStreamWriter* writer) const override;
+};
+
+class JsonStreamWriterStateError : public JsonStreamWriterState {
+public:
+    static const JsonStreamWriterStateError* sharedInstance();
+};
+
+class JsonStreamWriterStateObjectStart : public JsonStreamWriterState {
+public:
+    static const JsonStreamWriterStateObjectStart* sharedInstance();
+    bool expectingKey(JsonStreamWriter* writer) const override;
+    void transitionState(JsonStreamWriter* writer) const override;
+};
+
+class JsonStreamWriterStateObjectKey : public JsonStreamWriterStateObjectStart {
+public:
+    static const JsonStreamWriterStateObjectKey* sharedInstance();
+    void appendSeparator(JsonStreamWriter* writer) const override;
+};
+
+class JsonStreamWriterStateObjectValue : public JsonStreamWriterState {
+public:
+    static const JsonStreamWriterStateObjectValue* sharedInstance();
+    void appendSeparator(JsonStreamWriter* writer) const override;
+    void appendWhitespace(JsonStreamWriter* writer) const override;
+    void transitionState(JsonStreamWriter* writer) const override;
+};
+
+class JsonStreamWriterStateArrayStart : public JsonStreamWriterState {
+public:
+    static const JsonStreamWriterStateArrayStart* sharedInstance();
+    void transitionState(JsonStreamWriter* writer) const override;
+};
+
+class JsonStreamWriterStateArrayValue : public JsonStreamWriterState {
+public:
+    static const JsonStreamWriterStateArrayValue* sharedInstance();
+    void appendSeparator(JsonStreamWriter* writer) const override;
+};
+
+// ---------------------------------------------------------------------------
+
+class JsonStreamWriter : public ns::Object {
+public:
+    JsonStreamWriter();
+    const char* className() const override { return "JsonStreamWriter"; }
+
+    // Whole trees. Keys are written in the dictionary's own order, or sorted
+    // by text with sortKeys. Fail on the first value that cannot be written.
+    bool writeObject(const ns::Dictionary* dict);
+    bool writeArray(const ns::Array* array);
+    bool writeObjectOpen();
+    bool writeObjectClose();
+    bool writeArrayOpen();
+    bool writeArrayClose();
+    bool writeNull();
+    bool writeBool(bool value);
+    // Any supported value: dictionary, array, string, number, null, or an
+    // object that answers proxyForJson.
+    bool writeValue(const ns::Object* value);
+    bool writeString(const ns::String* string);
+    // Booleans as true/false; infinities and not-a-number are refused.
+    bool writeNumber(const ns::Number* number);
+    // Passes bytes to the delegate.
+    void appendBytes(const void* bytes, size_t length);
+    void appendBytes(std::string_view s) { appendBytes(s.data(), s.size()); }
+
+    const std::string& error() const { return error_; }
+    void setError(std::string e) { error_ = std::move(e); }
+
+    // Not retained; bytes are dropped while no delegate is set.
+    ns::Ref<JsonStreamWriterDelegate> delegate() const { return delegate_.lock(); }
+    void setDelegate(const ns::Ref<JsonStreamWriterDelegate>& d) { delegate_ = d; }
+
+    // Containers open at once; 0 means no limit of the caller's. The tree
+    // writers (writeObject, writeArray) never go deeper than
+    // kMaxTreeDepth whatever this says, so a cyclic tree cannot overflow
+    // the stack. Default 32.
+    uint64_t maxDepth() const { return maxDepth_; }
+    void setMaxDepth(uint64_t v) { maxDepth_ = v; }
+    static constexpr size_t kMaxTreeDepth = 1024;
+
+    bool sortKeys() const { return sortKeys_; }
+    void setSortKeys(bool v) { sortKeys_ = v; }
+    bool humanReadable() const { return humanReadable_; }
+    void setHumanReadable(bool v) { humanReadable_ = v; }
+
+    const JsonStreamWriterState* state() const { return state_; }
+    void setState(const JsonStreamWriterState* s) { state_ = s; }
+    const std::vector<const JsonStreamWriterState*>& stateStack() const { return stateStack_; }
+
+private:
+    // The common steps before a value: validity and key tests, separator
+    // and (human-readable) whitespace.
+    bool beginValue(bool isKey, bool isOpening);
+    bool writeProxy(const JsonProxy* proxy);
+
+    std::string error_;
+    std::vector<const JsonStreamWriterState*> stateStack_;
+    const JsonStreamWriterState* state_;
+    ns::Weak<JsonStreamWriterDelegate> delegate_;
+    uint64_t maxDepth_ = 32;
+    bool sortKeys_ = false;
+    bool humanReadable_ = false;
+};
+
+// Collects the written bytes.
+class JsonStreamWriterAccumulator final : public JsonStreamWriterDelegate {
+public:
+    JsonStreamWriterAccumulator() : data_(ns::MutableData::make(8096)) {}
+    const char* className() const override { return "JsonStreamWriterAccumulator"; }
+    void writerAppendBytes(JsonStreamWriter*, const void* bytes, size_t length) override {
+        data_->appendBytes(bytes, length);
+    }
+    const ns::Ref<ns::MutableData>& data() const { return data_; }
+
+private:
+    ns::Ref<ns::MutableData> data_;
+};
+
+// Proxy chains longer than this are refused (a proxy answering itself would
+// otherwise never end).
+inline constexpr int kMaxProxyChain = 16;
+
+}  // namespace json

@@ -1,0 +1,235 @@
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "net/json/FJArray.h"
+#include "net/json/FJDictionary.h"
+#include "net/json/JSONDecoder.h"
+#include "platform/foundation/Foundation.h"
+
+using namespace json;
+using ns::Ref;
+
+namespace {
+
+Ref<ns::Object> parse(const std::string& text, bool mutableCollections) {
+    JSONDecoder d;
+    Ref<ns::Error> error;
+    auto v = mutableCollections ? d.mutableObjectWithUTF8StringLengthError(text.data(), text.size(), &error)
+                                : d.objectWithUTF8StringLengthError(text.data(), text.size(), &error);
+    EXPECT_TRUE(v) << (error ? error->localizedDescription() : "");
+    return v;
+}
+
+Ref<FJArray> array(const std::string& text, bool mutableCollections) {
+    return ns::cast<FJArray>(parse(text, mutableCollections));
+}
+
+Ref<FJDictionary> dictionary(const std::string& text, bool mutableCollections) {
+    return ns::cast<FJDictionary>(parse(text, mutableCollections));
+}
+
+std::string members(int n, int from = 0) {
+    std::string s = "{";
+    for (int i = from; i < from + n; ++i) s += (i > from ? ",\"k" : "\"k") + std::to_string(i) + "\":" + std::to_string(i);
+    return s + "}";
+}
+
+std::string reason(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const ns::Exception& e) {
+        return e.name() + ": " + e.reason();
+    }
+    return "no exception";
+}
+
+}  // namespace
+
+TEST(FastCollections, ClassesArePrivateToTheDecoder) {
+    EXPECT_EQ(reason([] { FJArray::alloc(); }),
+              "InvalidArgumentException: *** - [FJArray alloc]: The FJArray class is private to FastJSON and "
+              "should not be used in this fashion.");
+    EXPECT_EQ(reason([] { FJDictionary::alloc(); }),
+              "InvalidArgumentException: *** - [FJDictionary alloc]: The FJDictionary class is private to FastJSON "
+              "and should not be used in this fashion.");
+}
+
+TEST(FastCollections, ImmutableArrayRefusesChangesAndCopiesToItself) {
+    auto a = array("[1,2,3]", false);
+    EXPECT_EQ(a->mutations(), 0u);
+    EXPECT_EQ(reason([&] { a->insertObjectAtIndex(ns::num(1), 0); }),
+              "InternalInconsistencyException: *** -[FJArray insertObjectAtIndex]: mutating method sent to "
+              "immutable object");
+    EXPECT_THROW(a->removeObjectAtIndex(0), ns::Exception);
+    EXPECT_THROW(a->replaceObjectAtIndex(0, ns::num(1)), ns::Exception);
+    EXPECT_EQ(a->copy().get(), a.get());
+    auto m = a->mutableCopy();
+    m->addObject(ns::num(4));
+    EXPECT_EQ(m->count(), 4u);
+    EXPECT_EQ(reason([&] { a->objectAtIndex(3); }),
+              "RangeException: *** -[FJArray objectAtIndex]: index (3) beyond bounds (3)");
+}
+
+TEST(FastCollections, MutableArrayGrowsBySixteenAndChecksBounds) {
+    auto a = array("[1,2,3]", true);
+    EXPECT_EQ(a->capacity(), 3u);
+    uint64_t before = a->mutations();
+    a->insertObjectAtIndex(ns::str("x"), 3);  // at count: appends
+    EXPECT_EQ(a->capacity(), 19u);
+    EXPECT_EQ(a->count(), 4u);
+    EXPECT_GT(a->mutations(), before);
+    EXPECT_EQ(static_cast<ns::String*>(a->objectAtIndex(3))->utf8(), "x");
+    EXPECT_EQ(reason([&] { a->insertObjectAtIndex(ns::num(9), 5); }),
+              "RangeException: *** -[FJArray insertObjectAtIndex]: index (5) beyond bounds (5)");
+    EXPECT_EQ(reason([&] { a->insertObjectAtIndex(nullptr, 0); }),
+              "InvalidArgumentException: *** -[FJArray insertObjectAtIndex]: attempt to insert nil");
+    a->insertObjectAtIndex(ns::num(0), 0);
+    EXPECT_EQ(static_cast<ns::Number*>(a->objectAtIndex(0))->intValue(), 0);
+    EXPECT_EQ(static_cast<ns::Number*>(a->objectAtIndex(1))->intValue(), 1);
+    a->removeObjectAtIndex(1);
+    EXPECT_EQ(a->count(), 4u);
+    EXPECT_EQ(static_cast<ns::Number*>(a->objectAtIndex(1))->intValue(), 2);
+    a->replaceObjectAtIndex(1, ns::str("r"));
+    EXPECT_EQ(static_cast<ns::String*>(a->objectAtIndex(1))->utf8(), "r");
+    EXPECT_THROW(a->removeObjectAtIndex(4), ns::Exception);
+    for (int i = 0; i < 40; ++i) a->addObject(ns::num(i));
+    EXPECT_EQ(a->count(), 44u);
+    auto frozen = a->copy();
+    EXPECT_NE(frozen.get(), a.get());
+    EXPECT_TRUE(frozen->isEqual(*a));
+    a->removeAllObjects();
+    EXPECT_EQ(a->count(), 0u);
+}
+
+TEST(FastCollections, ArrayRangeCopyAndEnumeration) {
+    auto a = array("[10,11,12,13,14]", false);
+    ns::Object* out[3];
+    a->getObjectsRange(out, {1, 3});
+    EXPECT_EQ(out[0], a->objectAtIndex(1));
+    EXPECT_EQ(out[2], a->objectAtIndex(3));
+    EXPECT_EQ(reason([&] { a->getObjectsRange(out, {4, 3}); }),
+              "RangeException: *** -[FJArray getObjectsRange]: index (7) beyond bounds (5)");
+    EXPECT_EQ(reason([&] { a->getObjectsRange(nullptr, {0, 2}); }),
+              "RangeException: *** -[FJArray getObjectsRange]: pointer to objects array is NULL but range length "
+              "is 2");
+    FJFastEnumerationState state;
+    ns::Object* buf[2];
+    size_t total = 0, n;
+    while ((n = a->countByEnumeratingWithStateObjectsCount(&state, buf, 2)) > 0) total += n;
+    EXPECT_EQ(total, 5u);
+    ASSERT_NE(state.mutationsPtr, nullptr);
+    EXPECT_EQ(*state.mutationsPtr, 0u);
+}
+
+TEST(FastCollections, DictionaryCapacityFollowsTheTable) {
+    EXPECT_EQ(FJDictionary::capacityForCount(0), 0u);
+    EXPECT_EQ(FJDictionary::capacityForCount(1), 3u);
+    EXPECT_EQ(FJDictionary::capacityForCount(10), 13u);
+    EXPECT_EQ(FJDictionary::capacityForCount(11), 23u);
+    EXPECT_EQ(FJDictionary::capacityForCount(355569361), 472907251u);
+    EXPECT_EQ(FJDictionary::capacityForCount(355569362), 0u);  // beyond the largest table
+    auto d = dictionary(members(10), true);
+    EXPECT_EQ(d->capacity(), 13u);
+    d->setObject(ns::num(10), "k10");
+    EXPECT_EQ(d->capacity(), 23u);
+    EXPECT_EQ(d->count(), 11u);
+    for (int i = 0; i <= 10; ++i)
+        EXPECT_EQ(static_cast<ns::Number*>(d->objectForKey("k" + std::to_string(i)))->intValue(), i);
+}
+
+TEST(FastCollections, DictionaryReplaceRemoveAndReachability) {
+    auto d = dictionary(members(60), true);
+    d->setObject(ns::str("new"), "k5");
+    EXPECT_EQ(d->count(), 60u);
+    EXPECT_EQ(static_cast<ns::String*>(d->objectForKey("k5"))->utf8(), "new");
+    // Remove every third key; all others stay reachable, also past removed slots.
+    for (int i = 0; i < 60; i += 3) d->removeObjectForKey("k" + std::to_string(i));
+    EXPECT_EQ(d->count(), 40u);
+    for (int i = 0; i < 60; ++i) {
+        ns::Object* v = d->objectForKey("k" + std::to_string(i));
+        if (i % 3 == 0) EXPECT_EQ(v, nullptr) << i;
+        else EXPECT_NE(v, nullptr) << i;
+    }
+    d->removeObjectForKey("absent");
+    EXPECT_EQ(d->count(), 40u);
+    // Keys that collide on their start slot (same hash modulo the capacity).
+    auto c = dictionary("{}", true);
+    for (int i = 0; i < 200; ++i) c->setObject(ns::num(i), "c" + std::to_string(i));
+    for (int i = 0; i < 200; i += 2) c->removeObjectForKey("c" + std::to_string(i));
+    for (int i = 1; i < 200; i += 2) ASSERT_NE(c->objectForKey("c" + std::to_string(i)), nullptr) << i;
+    EXPECT_EQ(c->count(), 100u);
+    EXPECT_EQ(reason([&] { c->setObjectForKey(ns::num(1), nullptr); }),
+              "InvalidArgumentException: *** -[FJDictionary setObjectForKey]: attempt to insert nil key");
+    EXPECT_EQ(reason([&] { c->setObjectForKey(nullptr, ns::str("k")); }),
+              "InvalidArgumentException: *** -[FJDictionary setObjectForKey]: attempt to insert nil value (key: k)");
+    c->removeAllObjects();
+    EXPECT_EQ(c->count(), 0u);
+    EXPECT_EQ(c->objectForKey("c1"), nullptr);
+}
+
+TEST(FastCollections, DictionaryCopiesChangeableKeys) {
+    auto d = dictionary("{}", true);
+    auto key = ns::MutableString::make("k");
+    d->setObjectForKey(ns::num(1), key);
+    key->appendString("2");
+    EXPECT_NE(d->objectForKey("k"), nullptr);
+    EXPECT_EQ(d->objectForKey("k2"), nullptr);
+}
+
+TEST(FastCollections, ImmutableDictionaryRefusesChanges) {
+    auto d = dictionary(members(3), false);
+    EXPECT_EQ(reason([&] { d->setObject(ns::num(1), "x"); }),
+              "InternalInconsistencyException: *** -[FJDictionary setObjectForKey]: mutating method sent to "
+              "immutable object");
+    EXPECT_THROW(d->removeObjectForKey("k1"), ns::Exception);
+    EXPECT_EQ(d->copy().get(), d.get());
+    auto m = d->mutableCopy();
+    m->setObject(ns::num(1), "x");
+    EXPECT_EQ(m->count(), 4u);
+    EXPECT_TRUE(d->isEqual(*dictionary(members(3), true)));
+}
+
+TEST(FastCollections, DictionaryWalksAndEnumerators) {
+    auto d = dictionary(members(25), false);
+    std::set<std::string> seen;
+    for (size_t i = 0; i < d->count(); ++i) {
+        auto* k = static_cast<ns::String*>(d->keyAtIndex(i));
+        seen.insert(k->utf8());
+        EXPECT_EQ(d->valueAtIndex(i), d->objectForKey(*k));
+    }
+    EXPECT_EQ(seen.size(), 25u);
+    // Random access agrees with the walk.
+    EXPECT_EQ(d->keyAtIndex(7), d->allKeys()->objectAtIndex(7));
+    EXPECT_THROW(d->keyAtIndex(25), ns::Exception);
+
+    std::vector<ns::Object*> keys(25), objects(25);
+    d->getObjectsAndKeys(objects.data(), keys.data());
+    EXPECT_EQ(keys[0], d->keyAtIndex(0));
+    EXPECT_EQ(objects[24], d->valueAtIndex(24));
+
+    auto e = d->keyEnumerator();
+    EXPECT_EQ(e->allObjects()->count(), 25u);
+    auto e2 = d->keyEnumerator();
+    ns::Object* firstKey = e2->nextObject();
+    EXPECT_EQ(firstKey, d->keyAtIndex(0));
+    auto rest = e2->allObjects();
+    EXPECT_EQ(rest->count(), 24u);
+    EXPECT_EQ(e2->nextObject(), nullptr);
+    EXPECT_EQ(FJDictionaryEnumerator::initWithFJDictionary(nullptr), nullptr);
+
+    FJFastEnumerationState state;
+    ns::Object* buf[4];
+    size_t total = 0, n;
+    while ((n = d->countByEnumeratingWithStateObjectsCount(&state, buf, 4)) > 0) total += n;
+    EXPECT_EQ(total, 25u);
+}
+
+TEST(FastCollections, EmptyObjectFindsNothing) {
+    auto d = dictionary("{}", false);
+    EXPECT_EQ(d->capacity(), 0u);
+    EXPECT_EQ(d->objectForKey("a"), nullptr);
+    EXPECT_EQ(d->keyEnumerator()->nextObject(), nullptr);
+    EXPECT_EQ(d->allKeys()->count(), 0u);
+}

@@ -1,0 +1,425 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "net/json/FJArray.h"
+#include "net/json/FJCategories.h"
+#include "net/json/FJDictionary.h"
+#include "net/json/JSONDecoder.h"
+#include "platform/foundation/Foundation.h"
+
+using namespace json;
+using ns::Ref;
+
+namespace {
+
+struct Parsed {
+    Ref<ns::Object> value;
+    Ref<ns::Error> error;
+    std::string message() const { return error ? error->localizedDescription() : std::string(); }
+    unsigned long long at() const {
+        return error ? error->userInfo()->numberForKey(FJAtIndexKey)->unsignedLongLongValue() : ~0ull;
+    }
+    unsigned long long line() const {
+        return error ? error->userInfo()->numberForKey(FJLineNumberKey)->unsignedLongLongValue() : ~0ull;
+    }
+};
+
+Parsed decode(std::string_view text, uint64_t options = 0, bool mutableCollections = false) {
+    JSONDecoder decoder(options);
+    Parsed p;
+    p.value = mutableCollections ? decoder.mutableObjectWithUTF8StringLengthError(text.data(), text.size(), &p.error)
+                                 : decoder.objectWithUTF8StringLengthError(text.data(), text.size(), &p.error);
+    EXPECT_EQ(!p.value, !!p.error) << text;
+    if (p.error) {
+        EXPECT_EQ(p.error->domain(), "FJErrorDomain");
+        EXPECT_EQ(p.error->code(), -1);
+    }
+    return p;
+}
+
+ns::Object* first(const Parsed& p) { return static_cast<ns::Array*>(p.value.get())->objectAtIndex(0); }
+
+std::string text(ns::Object* o) { return static_cast<ns::String*>(o)->utf8(); }
+
+const char* kUnexpectedToken =
+    "Unexpected token, wanted '{', '}', '[', ']', ',', ':', 'true', 'false', 'null', '\"STRING\"', 'NUMBER'.";
+
+}  // namespace
+
+TEST(FastDecoder, BuildsCollectionsStringsNumbersAndSharedSingletons) {
+    auto p = decode(R"({"a":[1,-2,2.5,true,false,null,"x",""],"b":{}})");
+    ASSERT_TRUE(p.value) << p.message();
+    auto* d = dynamic_cast<FJDictionary*>(p.value.get());
+    ASSERT_NE(d, nullptr);
+    EXPECT_FALSE(d->isMutable());
+    auto* a = dynamic_cast<FJArray*>(d->objectForKey("a"));
+    ASSERT_NE(a, nullptr);
+    ASSERT_EQ(a->count(), 8u);
+    auto* one = static_cast<ns::Number*>(a->objectAtIndex(0));
+    EXPECT_EQ(one->objCType(), 'q');
+    EXPECT_EQ(one->longLongValue(), 1);
+    EXPECT_EQ(static_cast<ns::Number*>(a->objectAtIndex(1))->longLongValue(), -2);
+    EXPECT_EQ(static_cast<ns::Number*>(a->objectAtIndex(2))->objCType(), 'd');
+    EXPECT_EQ(a->objectAtIndex(3), ns::Number::numberWithBool(true).get());
+    EXPECT_EQ(a->objectAtIndex(4), ns::Number::numberWithBool(false).get());
+    EXPECT_EQ(a->objectAtIndex(5), ns::Null::shared());
+    EXPECT_EQ(text(a->objectAtIndex(6)), "x");
+    EXPECT_EQ(a->objectAtIndex(7), ns::String::empty().get());
+    auto* b = dynamic_cast<FJDictionary*>(d->objectForKey("b"));
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b->count(), 0u);
+    EXPECT_EQ(b->capacity(), 0u);
+    EXPECT_EQ(b->objectForKey("x"), nullptr);
+}
+
+TEST(FastDecoder, TopLevelAndEndOfInputMessages) {
+    EXPECT_EQ(decode("").message(), "Reached the end of the buffer.");
+    EXPECT_EQ(decode("").at(), 0u);
+    EXPECT_EQ(decode("   ").message(), kUnexpectedToken);
+    EXPECT_EQ(decode("\"a\" ").message(), "Expected either '[' or '{'.");
+    EXPECT_EQ(decode("12 ").message(), "Expected either '[' or '{'.");
+    EXPECT_EQ(decode("true").message(), "Expected either '[' or '{'.");
+    auto lone = decode("[");
+    EXPECT_EQ(lone.message(), "Reached the end of the buffer.");
+    EXPECT_EQ(lone.at(), 1u);
+    EXPECT_EQ(decode("{\"a\":true").message(), "Reached the end of the buffer.");
+}
+
+TEST(FastDecoder, GrammarMessages) {
+    EXPECT_EQ(decode("[1,]").message(), "Unexpected ']'.");
+    EXPECT_EQ(decode("{\"a\":1,}").message(), "Unexpected '}'.");
+    EXPECT_EQ(decode("[1 2]").message(), "Unexpected value.");
+    EXPECT_EQ(decode("[01]").message(), "Unexpected value.");
+    EXPECT_EQ(decode("[,1]").message(), "Unexpected ','.");
+    EXPECT_EQ(decode("[1,,2]").message(), "Unexpected ','.");
+    EXPECT_EQ(decode("{1:2}").message(), "Expected a \"STRING\" or a '}', not '1'");
+    EXPECT_EQ(decode("[1:2]").message(), "Expected a comma or a ']', not ':'");
+    EXPECT_EQ(decode("[}").message(), "Expected a value or a ']', not '}'");
+    EXPECT_EQ(decode("{\"a\" 1}").message(), "Expected ':'.");
+    EXPECT_EQ(decode("{\"a\":}").message(), "Expected a value or a '}', not '}'");
+    EXPECT_EQ(decode("{\"a\":1,\"b\":]}").message(), "Expected a value, not ']'");
+    EXPECT_EQ(decode("{\"a\":1 \"b\":2}").message(), "Unexpected string.");
+    EXPECT_EQ(decode("{\"a\":1 2}").message(), "Expected a comma or a '}', not '2'");
+    EXPECT_EQ(decode("{,}").message(), "Unexpected ','.");
+    EXPECT_EQ(decode("[truex]").message(), kUnexpectedToken);
+    EXPECT_EQ(decode("[nul]").message(), kUnexpectedToken);
+    EXPECT_EQ(decode("[@]").message(), kUnexpectedToken);
+}
+
+TEST(FastDecoder, ErrorIndexAndLineFollowTheScan) {
+    // Grammar errors stand after the offending token.
+    auto p = decode("[1,\n 2\n ,]");
+    EXPECT_EQ(p.message(), "Unexpected ']'.");
+    EXPECT_EQ(p.at(), 10u);
+    EXPECT_EQ(p.line(), 3u);
+    // String errors stand at the opening quotation mark.
+    auto s = decode("[\r\n\"ab\tc\"]");
+    EXPECT_EQ(s.message(), "Invalid character < 0x20 found in string: 0x09.");
+    EXPECT_EQ(s.at(), 3u);
+    EXPECT_EQ(s.line(), 2u);
+    // Number errors stand after the scanned bytes.
+    auto n = decode("[1.x]");
+    EXPECT_EQ(n.message(), "Invalid number.");
+    EXPECT_EQ(n.at(), 3u);
+    // Trailing text: at the first stray byte.
+    auto t = decode("[1] x");
+    EXPECT_EQ(t.message(),
+              "A valid JSON object was parsed but there were additional non-white-space characters remaining.");
+    EXPECT_EQ(t.at(), 4u);
+    // A lone CR is a line break as well.
+    EXPECT_EQ(decode("[\r\r1,]").line(), 3u);
+}
+
+TEST(FastDecoder, TrailingTextAndComments) {
+    EXPECT_TRUE(decode("[1]   \n\t").value);
+    EXPECT_TRUE(decode("[1] x", FJParseFlagTextAfterValue).value);
+    EXPECT_EQ(decode("[1] // c").message(),
+              "A valid JSON object was parsed but there were additional non-white-space characters remaining.");
+    EXPECT_TRUE(decode("[1] // c", FJParseFlagComments).value);
+    auto c = decode("/* a\n b */ [1, // one\n 2 /**/] /* open", FJParseFlagComments);
+    ASSERT_TRUE(c.value) << c.message();
+    EXPECT_EQ(static_cast<ns::Array*>(c.value.get())->count(), 2u);
+    auto line = decode("/* a\n b\r\n */ [1,]", FJParseFlagComments);
+    EXPECT_EQ(line.line(), 3u);
+    EXPECT_EQ(decode("[1 /x]", FJParseFlagComments).message(), kUnexpectedToken);
+    EXPECT_EQ(decode("[/**/1]").message(), kUnexpectedToken);
+    // "/*/" does not close a block comment.
+    EXPECT_EQ(decode("[1 /*/ 2]", FJParseFlagComments).message(), kUnexpectedToken);
+}
+
+TEST(FastDecoder, UnicodeLineBreaksOnlyWithTheirOption) {
+    std::string doc = "[1,\xE2\x80\xA8 2,]";
+    EXPECT_EQ(decode(doc).message(), kUnexpectedToken);
+    auto p = decode(doc, FJParseFlagUnicodeLineBreaks);
+    EXPECT_EQ(p.message(), "Unexpected ']'.");
+    EXPECT_EQ(p.line(), 2u);
+    EXPECT_TRUE(decode("[1,\xC2\x85\xE2\x80\xA9 2]", FJParseFlagUnicodeLineBreaks).value);
+    // Form feed and vertical tab are not whitespace.
+    EXPECT_EQ(decode("[1,\f2]").message(), kUnexpectedToken);
+}
+
+TEST(FastDecoder, NumberKindsAndLimits) {
+    auto max = decode("[18446744073709551615]");
+    ASSERT_TRUE(max.value);
+    auto* u = static_cast<ns::Number*>(first(max));
+    EXPECT_EQ(u->objCType(), 'Q');
+    EXPECT_EQ(u->unsignedLongLongValue(), 18446744073709551615ull);
+    auto big = decode("[9223372036854775808]");
+    EXPECT_EQ(static_cast<ns::Number*>(first(big))->objCType(), 'Q');
+    auto signedMax = decode("[9223372036854775807]");
+    EXPECT_EQ(static_cast<ns::Number*>(first(signedMax))->objCType(), 'q');
+    auto min = decode("[-9223372036854775808]");
+    EXPECT_EQ(static_cast<ns::Number*>(first(min))->longLongValue(), INT64_MIN);
+
+    EXPECT_EQ(decode("[18446744073709551616]").message(),
+              "The value '18446744073709551616' exceeded the maximum value that could be represented: "
+              "18446744073709551615.");
+    EXPECT_EQ(decode("[-9223372036854775809]").message(),
+              "The value '-9223372036854775809' exceeded the minimum value that could be represented: "
+              "-9223372036854775808.");
+    EXPECT_EQ(decode("[1e400]").message(), "The value '1e400' could not be represented as a 'double' due to overflow.");
+    EXPECT_EQ(decode("[-1e400]").message(),
+              "The value '-1e400' could not be represented as a 'double' due to overflow.");
+    EXPECT_EQ(decode("[1e-400]").message(),
+              "The value '1e-400' could not be represented as a 'double' due to underflow.");
+    // Subnormal values are representable and accepted.
+    auto tiny = decode("[5e-324]");
+    ASSERT_TRUE(tiny.value) << tiny.message();
+    EXPECT_GT(static_cast<ns::Number*>(first(tiny))->doubleValue(), 0.0);
+
+    auto negZero = decode("[-0]");
+    auto* z = static_cast<ns::Number*>(first(negZero));
+    EXPECT_EQ(z->objCType(), 'd');
+    EXPECT_TRUE(std::signbit(z->doubleValue()));
+    EXPECT_EQ(static_cast<ns::Number*>(first(decode("[0]")))->objCType(), 'q');
+
+    for (const char* bad : {"[-]", "[1.]", "[1e]", "[1e+]", "[-a]", "[.5]"}) {
+        auto r = decode(bad);
+        EXPECT_FALSE(r.value) << bad;
+        if (std::string(bad) != "[.5]") {
+            EXPECT_EQ(r.message(), "Invalid number.") << bad;
+        }
+    }
+    // A number running into the end of the input has not ended.
+    EXPECT_EQ(decode("[1").message(), "Invalid number.");
+    auto e = decode("[1E+2, 0.5e-1, 12.25]");
+    ASSERT_TRUE(e.value);
+    EXPECT_DOUBLE_EQ(static_cast<ns::Number*>(first(e))->doubleValue(), 100.0);
+    // A long decimal is converted exactly as a short one.
+    std::string longDecimal = "[0." + std::string(300, '0') + "1e300]";
+    auto l = decode(longDecimal);
+    ASSERT_TRUE(l.value) << l.message();
+    EXPECT_DOUBLE_EQ(static_cast<ns::Number*>(first(l))->doubleValue(), 1e-1);
+}
+
+TEST(FastDecoder, StringEscapesAndSurrogates) {
+    auto p = decode(R"(["a\"\\\/\b\f\n\r\t", "\u00e9\u20AC", "\uD83D\uDE00"])");
+    ASSERT_TRUE(p.value) << p.message();
+    auto* a = static_cast<ns::Array*>(p.value.get());
+    EXPECT_EQ(text(a->objectAtIndex(0)), "a\"\\/\b\f\n\r\t");
+    EXPECT_EQ(text(a->objectAtIndex(1)), "\xC3\xA9\xE2\x82\xAC");
+    EXPECT_EQ(text(a->objectAtIndex(2)), "\xF0\x9F\x98\x80");
+
+    const char* second =
+        "Required a second \\u Unicode escape sequence following a surrogate \\u Unicode escape sequence.";
+    EXPECT_EQ(decode(R"(["\uD83D"])").message(), second);
+    EXPECT_EQ(decode(R"(["\uD83Dx"])").message(), second);
+    auto loose = decode(R"(["\uD83D", "\uD83D\n"])", FJParseFlagLooseUnicode);
+    ASSERT_TRUE(loose.value) << loose.message();
+    EXPECT_EQ(text(first(loose)), "\xEF\xBF\xBD");
+    EXPECT_EQ(text(static_cast<ns::Array*>(loose.value.get())->objectAtIndex(1)), "\xEF\xBF\xBD\n");
+
+    EXPECT_EQ(decode(R"(["\uDE00"])").message(), "Illegal \\u Unicode escape sequence.");
+    EXPECT_EQ(decode(R"(["\uD83D\u0041"])").message(), "Illegal \\u Unicode escape sequence.");
+    EXPECT_EQ(decode(R"(["\u0000"])").message(), "Illegal \\u Unicode escape sequence.");
+    EXPECT_EQ(decode(R"(["\uFFFE"])").message(), "Illegal \\u Unicode escape sequence.");
+    auto zero = decode(R"(["\u0000\uD83D\u0041"])", FJParseFlagLooseUnicode);
+    ASSERT_TRUE(zero.value);
+    EXPECT_EQ(text(first(zero)), "\xEF\xBF\xBD\xEF\xBF\xBD");
+
+    EXPECT_EQ(decode(R"(["\x"])").message(), "Invalid escape sequence found in \"\" string.");
+    EXPECT_EQ(decode(R"(["\u12G4"])").message(),
+              "Unexpected character found in \\u Unicode escape sequence.  Found 'G', expected [0-9a-fA-F].");
+    EXPECT_EQ(decode("[\"abc").message(), "Invalid string.");
+    EXPECT_EQ(decode("[\"ab\\").message(), "Invalid string.");
+    EXPECT_EQ(decode("[\"\\u12").message(), "Invalid string.");
+}
+
+TEST(FastDecoder, StrictUTF8AndLooseRepair) {
+    EXPECT_EQ(decode("[\"\xC3\x28\"]").message(), "Illegal UTF8 sequence found in \"\" string.");
+    auto loose = decode("[\"\xC3\x28\"]", FJParseFlagLooseUnicode);
+    ASSERT_TRUE(loose.value);
+    EXPECT_EQ(text(first(loose)), "\xEF\xBF\xBD(");
+    EXPECT_EQ(decode("[\"ab\xE2\x82").message(), "End of buffer reached while parsing UTF8 in \"\" string.");
+    // Overlong forms, encoded surrogates, non-characters and stray bytes.
+    for (const char* bad : {"[\"\xC0\xAF\"]", "[\"\xED\xA0\x80\"]", "[\"\xEF\xBF\xBF\"]", "[\"\x80\"]",
+                            "[\"\xF5\x80\x80\x80\"]", "[\"\xF4\x90\x80\x80\"]", "[\"\xEF\xB7\x90\"]"}) {
+        EXPECT_EQ(decode(bad).message(), "Illegal UTF8 sequence found in \"\" string.") << bad;
+        EXPECT_TRUE(decode(bad, FJParseFlagLooseUnicode).value) << bad;
+    }
+    auto ok = decode("[\"\xF0\x9F\x98\x80\xE2\x82\xAC\xC3\xA9 plain\"]");
+    ASSERT_TRUE(ok.value);
+    EXPECT_EQ(text(first(ok)), "\xF0\x9F\x98\x80\xE2\x82\xAC\xC3\xA9 plain");
+    // A repaired string keeps the text after the repair.
+    auto tail = decode("[\"a\xFFz\\n\"]", FJParseFlagLooseUnicode);
+    EXPECT_EQ(text(first(tail)), "a\xEF\xBF\xBDz\n");
+}
+
+TEST(FastDecoder, LongStringsMoveTheScratchBufferToTheHeap) {
+    std::string body;
+    for (int i = 0; i < 5000; ++i) body += "ab\\n\\u00e9";
+    auto p = decode("[\"" + body + "\"]");
+    ASSERT_TRUE(p.value) << p.message();
+    std::string expect;
+    for (int i = 0; i < 5000; ++i) expect += "ab\n\xC3\xA9";
+    EXPECT_EQ(text(first(p)), expect);
+}
+
+TEST(FastDecoder, CacheSharesRepeatedValuesUntilCleared) {
+    JSONDecoder decoder;
+    std::string doc = R"([{"name":"same","n":12345},{"name":"same","n":12345}])";
+    auto a = decoder.objectWithUTF8StringLengthError(doc.data(), doc.size());
+    auto* arr = static_cast<ns::Array*>(a.get());
+    auto* d0 = static_cast<ns::Dictionary*>(arr->objectAtIndex(0));
+    auto* d1 = static_cast<ns::Dictionary*>(arr->objectAtIndex(1));
+    EXPECT_EQ(d0->objectForKey("name"), d1->objectForKey("name"));
+    EXPECT_EQ(d0->objectForKey("n"), d1->objectForKey("n"));
+    EXPECT_EQ(d0->keyAtIndex(0) == d1->keyAtIndex(0) || d0->keyAtIndex(0) == d1->keyAtIndex(1), true);
+    // A later parse of the same decoder shares them too.
+    auto b = decoder.objectWithUTF8StringLengthError(doc.data(), doc.size());
+    auto* e0 = static_cast<ns::Dictionary*>(static_cast<ns::Array*>(b.get())->objectAtIndex(0));
+    EXPECT_EQ(e0->objectForKey("name"), d0->objectForKey("name"));
+    decoder.clearCache();
+    auto c = decoder.objectWithUTF8StringLengthError(doc.data(), doc.size());
+    auto* f0 = static_cast<ns::Dictionary*>(static_cast<ns::Array*>(c.get())->objectAtIndex(0));
+    EXPECT_NE(f0->objectForKey("name"), d0->objectForKey("name"));
+    EXPECT_TRUE(f0->objectForKey("name")->isEqual(*d0->objectForKey("name")));
+    // Equal text as a number and as a string, or as signed and double, never mix.
+    std::string mixed = R"(["1", 1, 1.0, -1, "-1"])";
+    auto m = decoder.objectWithUTF8StringLengthError(mixed.data(), mixed.size());
+    auto* ma = static_cast<ns::Array*>(m.get());
+    EXPECT_NE(dynamic_cast<ns::String*>(ma->objectAtIndex(0)), nullptr);
+    EXPECT_EQ(static_cast<ns::Number*>(ma->objectAtIndex(1))->objCType(), 'q');
+    EXPECT_EQ(static_cast<ns::Number*>(ma->objectAtIndex(2))->objCType(), 'd');
+}
+
+TEST(FastDecoder, ManyDistinctValuesOverflowTheCacheSafely) {
+    JSONDecoder decoder;
+    std::string doc = "[";
+    for (int i = 0; i < 5000; ++i) doc += (i ? ",\"" : "\"") + std::to_string(i) + "\"," + std::to_string(i);
+    doc += "]";
+    for (int round = 0; round < 2; ++round) {
+        auto v = decoder.objectWithUTF8StringLengthError(doc.data(), doc.size());
+        auto* a = static_cast<ns::Array*>(v.get());
+        ASSERT_EQ(a->count(), 10000u);
+        for (int i = 0; i < 5000; ++i) {
+            ASSERT_EQ(text(a->objectAtIndex(2 * i)), std::to_string(i));
+            ASSERT_EQ(static_cast<ns::Number*>(a->objectAtIndex(2 * i + 1))->longLongValue(), i);
+        }
+    }
+}
+
+TEST(FastDecoder, RepeatedKeysKeepTheLastValue) {
+    auto p = decode(R"({"k":1,"x":2,"k":3})");
+    auto* d = static_cast<ns::Dictionary*>(p.value.get());
+    EXPECT_EQ(d->count(), 2u);
+    EXPECT_EQ(static_cast<ns::Number*>(d->objectForKey("k"))->longLongValue(), 3);
+}
+
+TEST(FastDecoder, LargeDocumentsGrowTheObjectStack) {
+    std::string doc = "{\"list\":[";
+    for (int i = 0; i < 3000; ++i) doc += (i ? "," : "") + std::to_string(i);
+    doc += "],\"obj\":{";
+    for (int i = 0; i < 3000; ++i) doc += (i ? ",\"k" : "\"k") + std::to_string(i) + "\":" + std::to_string(i);
+    doc += "}}";
+    auto p = decode(doc);
+    ASSERT_TRUE(p.value) << p.message();
+    auto* d = static_cast<ns::Dictionary*>(p.value.get());
+    EXPECT_EQ(d->arrayForKey("list")->count(), 3000u);
+    auto* obj = d->dictionaryForKey("obj");
+    EXPECT_EQ(obj->count(), 3000u);
+    EXPECT_EQ(static_cast<ns::Number*>(obj->objectForKey("k2999"))->longLongValue(), 2999);
+    // Failures deep inside a big document release everything pushed.
+    EXPECT_FALSE(decode(doc.substr(0, doc.size() - 40)).value);
+}
+
+TEST(FastDecoder, NestingIsBounded) {
+    std::string ok(FJMaxParseDepth, '[');
+    ok += std::string(FJMaxParseDepth, ']');
+    EXPECT_TRUE(decode(ok).value);
+    std::string deep(100000, '[');
+    auto p = decode(deep);
+    EXPECT_EQ(p.message(), "Arrays and objects are nested more than 512 levels deep.");
+    std::string deepObjects;
+    for (int i = 0; i < 1000; ++i) deepObjects += "{\"a\":";
+    EXPECT_EQ(decode(deepObjects).message(), "Arrays and objects are nested more than 512 levels deep.");
+}
+
+TEST(FastDecoder, MutableParseGivesChangeableCollections) {
+    auto p = decode(R"({"a":[1]})", 0, true);
+    auto* d = dynamic_cast<FJDictionary*>(p.value.get());
+    ASSERT_TRUE(d && d->isMutable());
+    d->setObject(ns::str("v"), "b");
+    EXPECT_EQ(d->count(), 2u);
+    auto* a = dynamic_cast<FJArray*>(d->objectForKey("a"));
+    a->addObject(ns::num(2));
+    EXPECT_EQ(a->count(), 2u);
+    auto imm = decode(R"({"a":[1]})");
+    EXPECT_THROW(static_cast<FJDictionary*>(imm.value.get())->setObject(ns::str("v"), "b"), ns::Exception);
+}
+
+TEST(FastDecoder, MisuseRaises) {
+    try {
+        JSONDecoder d(16);
+        FAIL();
+    } catch (const ns::Exception& e) {
+        EXPECT_EQ(e.name(), ns::kInvalidArgumentException);
+        EXPECT_EQ(e.reason(), "Invalid parse options.");
+    }
+    JSONDecoder d(FJParseFlagValidFlags);
+    try {
+        d.objectWithUTF8StringLengthError(nullptr, 0);
+        FAIL();
+    } catch (const ns::Exception& e) {
+        EXPECT_EQ(e.reason(), "The string argument is NULL.");
+    }
+    try {
+        d.objectWithDataError(nullptr);
+        FAIL();
+    } catch (const ns::Exception& e) {
+        EXPECT_EQ(e.reason(), "The jsonData argument is NULL.");
+    }
+    d.releaseParseState();
+    try {
+        d.objectWithUTF8StringLengthError("[]", 2);
+        FAIL();
+    } catch (const ns::Exception& e) {
+        EXPECT_EQ(e.name(), ns::kInternalInconsistencyException);
+        EXPECT_EQ(e.reason(), "parseState is NULL.");
+    }
+}
+
+TEST(FastDecoder, DataAndStringHelpers) {
+    auto data = ns::Data::make(std::string_view("{\"a\":[true]}"));
+    auto decoder = JSONDecoder::decoder();
+    auto v = decoder->mutableObjectWithDataError(data.get());
+    EXPECT_TRUE(static_cast<FJDictionary*>(v.get())->isMutable());
+    EXPECT_TRUE(decoder->parseJSONData(data.get()));
+    EXPECT_FALSE(static_cast<FJDictionary*>(objectFromJSONData(*data).get())->isMutable());
+    EXPECT_TRUE(static_cast<FJDictionary*>(mutableObjectFromJSONData(*data).get())->isMutable());
+    EXPECT_TRUE(objectFromJSONString(*ns::str("[1]")));
+    EXPECT_TRUE(static_cast<FJArray*>(mutableObjectFromJSONStringWithParseOptions(*ns::str("[1] x"), 8).get())
+                    ->isMutable());
+    Ref<ns::Error> error;
+    EXPECT_FALSE(objectFromJSONStringWithParseOptionsError(*ns::str("[1,]"), 0, &error));
+    EXPECT_EQ(error->localizedDescription(), "Unexpected ']'.");
+    error = nullptr;
+    auto broken = ns::make<ns::String>(std::string("[\"\xC3\"]"));
+    EXPECT_FALSE(mutableObjectFromJSONStringWithParseOptionsError(*broken, 4, &error));
+    EXPECT_EQ(error->localizedDescription(), "An error occurred converting the contents of a NSString to UTF8.");
+    error = nullptr;
+    EXPECT_FALSE(objectFromJSONDataWithParseOptionsError(*ns::Data::make(std::string_view("")), 0, &error));
+    EXPECT_EQ(error->localizedDescription(), "Reached the end of the buffer.");
+}

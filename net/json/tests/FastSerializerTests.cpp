@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "net/json/FJCategories.h"
+#include "net/json/FJSerializer.h"
+#include "platform/foundation/Foundation.h"
+
+using namespace json;
+using ns::Ref;
+
+namespace {
+
+std::string write(const Ref<ns::Object>& o, uint64_t options = 0, Ref<ns::Error>* error = nullptr) {
+    auto s = FJSerializer::serializeObjectOptionsEncodeOptionBlockDelegateSelectorError(
+        o.get(), options, FJEncodeAsString, nullptr, nullptr, nullptr, error);
+    return s ? static_cast<ns::String*>(s.get())->utf8() : std::string("<nil>");
+}
+
+std::string failure(const Ref<ns::Object>& o, uint64_t options = 0, uint64_t encode = FJEncodeAsString) {
+    Ref<ns::Error> error;
+    auto s = FJSerializer::serializeObjectOptionsEncodeOptionBlockDelegateSelectorError(o.get(), options, encode,
+                                                                                        nullptr, nullptr, nullptr,
+                                                                                        &error);
+    EXPECT_FALSE(s);
+    if (!error) return "<no error>";
+    EXPECT_EQ(error->domain(), "FJErrorDomain");
+    EXPECT_EQ(error->code(), -1);
+    EXPECT_EQ(error->userInfo()->count(), 1u);
+    return error->localizedDescription();
+}
+
+Ref<ns::Object> arr(std::initializer_list<Ref<ns::Object>> items) { return ns::Array::make(items); }
+
+// An object of a class the writer does not know.
+class Widget : public ns::Object {
+public:
+    const char* className() const override { return "Widget"; }
+};
+
+class Formatter : public FJSerializerDelegate {
+public:
+    FJFormatterBlock implementationForSelector(const char* selector) override {
+        if (std::string(selector) != "formatWidget:") return {};
+        return [this](ns::Object* o) -> Ref<ns::Object> {
+            ++calls;
+            return ns::str(std::string("widget:") + o->className());
+        };
+    }
+    int calls = 0;
+};
+
+std::string reason(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const ns::Exception& e) {
+        return e.name() + ": " + e.reason();
+    }
+    return "no exception";
+}
+
+}  // namespace
+
+TEST(FastSerializer, CompactValues) {
+    auto d = ns::Dictionary::make({{"a", ns::num(1)}, {"b", arr({ns::Null::null(), ns::Number::numberWithBool(true),
+                                                                 ns::Number::numberWithBool(false), ns::str("x")})}});
+    EXPECT_EQ(write(d), R"({"a":1,"b":[null,true,false,"x"]})");
+    EXPECT_EQ(write(arr({})), "[]");
+    EXPECT_EQ(write(ns::Dictionary::make()), "{}");
+}
+
+TEST(FastSerializer, PrettyLayoutSortsKeys) {
+    auto d = ns::Dictionary::make({{"b", ns::num(2)}, {"a", arr({ns::num(1), ns::num(2)})}, {"e", arr({})}});
+    EXPECT_EQ(write(d, FJSerializeFlagPretty),
+              "{\n  \"a\": [\n    1,\n    2\n  ],\n  \"b\": 2,\n  \"e\": [\n    \n  ]\n}");
+    EXPECT_EQ(write(arr({}), FJSerializeFlagPretty), "[\n  \n]");
+}
+
+TEST(FastSerializer, StringEscapes) {
+    EXPECT_EQ(write(arr({ns::str("\t\"/\\\b\f\n\r\x01\x1f")})), "[\"\\t\\\"/\\\\\\b\\f\\n\\r\\u0001\\u001f\"]");
+    EXPECT_EQ(write(arr({ns::str("a/b")}), FJSerializeFlagEscapeSlash), "[\"a\\/b\"]");
+    EXPECT_EQ(write(arr({ns::str("\xC3\xA9")})), "[\"\xC3\xA9\"]");
+    EXPECT_EQ(write(arr({ns::str("\xC3\xA9")}), FJSerializeFlagEscapeUnicode), "[\"\\u00e9\"]");
+    EXPECT_EQ(write(arr({ns::str("x\xF0\x9F\x98\x80y")}), FJSerializeFlagEscapeUnicode), "[\"x\\ud83d\\ude00y\"]");
+    EXPECT_EQ(failure(arr({ns::str("\xEF\xBF\xBF")}), FJSerializeFlagEscapeUnicode), "Error converting UTF8.");
+    // Text that is not UTF-8 is refused instead of written as broken JSON.
+    EXPECT_EQ(failure(arr({ns::make<ns::String>(std::string("a\xC3"))})),
+              "An error occurred converting the contents of a NSString to UTF8.");
+    // Many control characters: six output bytes each.
+    std::string controls(5000, '\x01');
+    std::string expect = "[\"";
+    for (int i = 0; i < 5000; ++i) expect += "\\u0001";
+    EXPECT_EQ(write(arr({ns::str(controls)})), expect + "\"]");
+}
+
+TEST(FastSerializer, Numbers) {
+    EXPECT_EQ(write(arr({ns::Number::numberWithDouble(0.1)})), "[0.10000000000000001]");
+    EXPECT_EQ(write(arr({ns::Number::numberWithLongLong(INT64_MIN)})), "[-9223372036854775808]");
+    EXPECT_EQ(write(arr({ns::Number::numberWithUnsignedLongLong(UINT64_MAX)})), "[18446744073709551615]");
+    EXPECT_EQ(write(arr({ns::Number::numberWithInt(-7), ns::Number::numberWithChar(3),
+                         ns::Number::numberWithFloat(0.5f), ns::Number::numberWithDouble(1e300)})),
+              "[-7,3,0.5,1.0000000000000001e+300]");
+    const char* finite = "Floating point values must be finite.  JSON does not support NaN or Infinity.";
+    EXPECT_EQ(failure(arr({ns::Number::numberWithDouble(std::nan(""))})), finite);
+    EXPECT_EQ(failure(arr({ns::Number::numberWithDouble(-INFINITY)})), finite);
+}
+
+TEST(FastSerializer, KeysMustBeStrings) {
+    auto d = ns::Dictionary::make(std::vector<ns::Dictionary::Entry>{{ns::num(1), ns::num(2)}});
+    EXPECT_EQ(failure(d), "Key must be a string object.");
+    EXPECT_EQ(failure(d, FJSerializeFlagPretty), "Key must be a string object.");
+}
+
+TEST(FastSerializer, TopLevelRulesAndResultKinds) {
+    EXPECT_EQ(failure(ns::str("x"), 0, FJEncodeAsData | FJEncodeRequireCollection),
+              "Unable to serialize object class String, expected a NSArray or NSDictionary.");
+    EXPECT_EQ(failure(arr({}), 0, FJEncodeAsData | FJEncodeRequireString),
+              "Unable to serialize object class Array, expected a NSString.");
+    EXPECT_EQ(failure(arr({}), 0, 3), "Unknown encode as type.");
+    auto data = JSONData(*ns::Array::make({ns::num(1)}));
+    ASSERT_TRUE(data);
+    EXPECT_EQ(data->view(), "[1]");
+    EXPECT_EQ(JSONString(*ns::str("a\"b"))->utf8(), "\"a\\\"b\"");
+    EXPECT_EQ(JSONData(*ns::str("q"))->view(), "\"q\"");
+    EXPECT_EQ(JSONStringWithOptionsIncludeQuotesError(*ns::str("a/b"), FJSerializeFlagEscapeSlash, false, nullptr)
+                  ->utf8(),
+              "a\\/b");
+    EXPECT_EQ(JSONDataWithOptionsIncludeQuotesError(*ns::str("x"), 0, false, nullptr)->view(), "x");
+    auto dict = ns::Dictionary::make({{"k", ns::str("v")}});
+    EXPECT_EQ(JSONString(*dict)->utf8(), R"({"k":"v"})");
+    EXPECT_EQ(JSONDataWithOptionsError(*dict, FJSerializeFlagPretty, nullptr)->view(), "{\n  \"k\": \"v\"\n}");
+}
+
+TEST(FastSerializer, UnsupportedObjectsGoThroughTheFormatters) {
+    auto doc = ns::Array::make({ns::make<Widget>()});
+    Ref<ns::Error> error;
+    EXPECT_FALSE(JSONStringWithOptionsError(*doc, 0, &error));
+    EXPECT_EQ(error->localizedDescription(), "Unable to serialize object class Widget.");
+
+    auto s = JSONStringWithOptionsSerializeUnsupportedClassesUsingBlockError(
+        *doc, 0, [](ns::Object*) -> Ref<ns::Object> { return ns::str("w"); }, nullptr);
+    EXPECT_EQ(s->utf8(), R"(["w"])");
+    error = nullptr;
+    EXPECT_FALSE(JSONDataWithOptionsSerializeUnsupportedClassesUsingBlockError(
+        *doc, 0, [](ns::Object*) -> Ref<ns::Object> { return ns::make<Widget>(); }, &error));
+    EXPECT_EQ(error->localizedDescription(),
+              "Unable to serialize object class Widget that was returned by the unsupported class formatter.  "
+              "Original object class was Widget.");
+
+    Formatter f;
+    auto byDelegate = JSONStringWithOptionsSerializeUnsupportedClassesUsingDelegateSelectorError(
+        *doc, 0, &f, "formatWidget:", nullptr);
+    EXPECT_EQ(byDelegate->utf8(), R"(["widget:Widget"])");
+    // The block comes first; the delegate answers when the block gives nothing.
+    auto both = FJSerializer::serializeObjectOptionsEncodeOptionBlockDelegateSelectorError(
+        doc.get(), 0, FJEncodeAsString, [](ns::Object*) -> Ref<ns::Object> { return nullptr; }, &f,
+        "formatWidget:", nullptr);
+    EXPECT_EQ(static_cast<ns::String*>(both.get())->utf8(), R"(["widget:Widget"])");
+
+    EXPECT_EQ(reason([&] { JSONDataWithOptionsSerializeUnsupportedClassesUsingDelegateSelectorError(*doc, 0, &f,
+                                                                                                    nullptr, nullptr); }),
+              "InvalidArgumentException: The delegate argument is not NULL, but the selector argument is NULL.");
+    EXPECT_EQ(reason([&] { JSONDataWithOptionsSerializeUnsupportedClassesUsingDelegateSelectorError(
+                               *doc, 0, &f, "other:", nullptr); }),
+              "InvalidArgumentException: The serializeUnsupportedClassesUsingDelegate: delegate does not respond "
+              "to the selector argument.");
+}
+
+TEST(FastSerializer, FreshReplacementsAreNeverMistakenForEachOther) {
+    // Each call of the block makes a new string; all must be written as made.
+    std::vector<Ref<ns::Object>> items;
+    for (int i = 0; i < 2000; ++i) items.push_back(ns::make<Widget>());
+    auto doc = ns::Array::make(items);
+    int n = 0;
+    auto s = JSONStringWithOptionsSerializeUnsupportedClassesUsingBlockError(
+        *doc, 0, [&](ns::Object*) -> Ref<ns::Object> { return ns::str(std::to_string(n++)); }, nullptr);
+    ASSERT_TRUE(s);
+    std::string expect = "[";
+    for (int i = 0; i < 2000; ++i) expect += (i ? ",\"" : "\"") + std::to_string(i) + "\"";
+    EXPECT_EQ(s->utf8(), expect + "]");
+}
+
+TEST(FastSerializer, RepeatedObjectsAndLargeOutput) {
+    auto key = ns::str("repeated-key");
+    std::vector<Ref<ns::Object>> rows;
+    for (int i = 0; i < 20000; ++i)
+        rows.push_back(ns::Dictionary::make(std::vector<ns::Dictionary::Entry>{{key, ns::num(i)}}));
+    auto out = JSONString(*ns::Array::make(rows));
+    ASSERT_TRUE(out);
+    std::string expect = "[";
+    for (int i = 0; i < 20000; ++i) expect += (i ? ",{\"repeated-key\":" : "{\"repeated-key\":") + std::to_string(i) + "}";
+    EXPECT_EQ(out->utf8(), expect + "]");
+    auto data = JSONData(*ns::Array::make(rows));
+    EXPECT_EQ(data->view(), expect + "]");
+}
+
+TEST(FastSerializer, DepthAndCyclesAreBounded) {
+    auto m = ns::MutableArray::make();
+    m->addObject(m);  // a cycle
+    EXPECT_EQ(failure(m), "Arrays and dictionaries are nested more than 512 levels deep.");
+    m->removeAllObjects();
+    Ref<ns::Object> deep = ns::Array::make();
+    for (size_t i = 1; i < FJMaxSerializeDepth; ++i) deep = ns::Array::make({deep});
+    EXPECT_NE(write(deep), "<nil>");
+}

@@ -1,0 +1,255 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "net/json/JsonCategories.h"
+#include "net/json/JsonParser.h"
+#include "net/json/JsonStreamWriter.h"
+#include "net/json/JsonWriter.h"
+#include "net/json/tests/StreamTestUtil.h"
+#include "platform/foundation/Foundation.h"
+
+using json::test::dump;
+using ns::Ref;
+
+namespace {
+
+struct Written {
+    std::string text;
+    std::string error;
+    bool ok() const { return error.empty(); }
+};
+
+Written write(const ns::Object* value, bool sortKeys = false, bool humanReadable = false, uint64_t maxDepth = 32) {
+    auto w = ns::make<json::JsonWriter>();
+    w->setSortKeys(sortKeys);
+    w->setHumanReadable(humanReadable);
+    w->setMaxDepth(maxDepth);
+    Ref<ns::String> s = w->stringWithObject(value);
+    if (s) EXPECT_TRUE(w->error().empty());
+    else EXPECT_FALSE(w->error().empty());
+    return {s ? s->utf8() : "", w->error()};
+}
+template <class T>
+Written write(const Ref<T>& v, bool sortKeys = false, bool humanReadable = false, uint64_t maxDepth = 32) {
+    return write(v.get(), sortKeys, humanReadable, maxDepth);
+}
+
+Ref<ns::Array> arr(std::initializer_list<Ref<ns::Object>> items) { return ns::Array::make(items); }
+
+Ref<ns::Object> nestedArrays(size_t depth) {
+    Ref<ns::Object> v = ns::Array::make();
+    for (size_t i = 1; i < depth; ++i) v = ns::Array::make({v});
+    return v;
+}
+
+class Proxy final : public ns::Object, public json::JsonProxy {
+public:
+    explicit Proxy(Ref<ns::Object> target) : target_(std::move(target)) {}
+    const char* className() const override { return "Proxy"; }
+    Ref<ns::Object> proxyForJson() const override { return target_ ? target_ : Ref<ns::Object>(const_cast<Proxy*>(this)); }
+
+private:
+    Ref<ns::Object> target_;
+};
+
+TEST(StreamWriterErrors, UnsupportedValuesAndKeys) {
+    for (Ref<ns::Object> top : {Ref<ns::Object>(ns::str("s")), Ref<ns::Object>(ns::num(1)),
+                                Ref<ns::Object>(ns::Null::null()), Ref<ns::Object>(ns::Data::make("x")),
+                                Ref<ns::Object>()}) {
+        EXPECT_EQ(write(top).error, "Not valid type for JSON") << dump(top);
+    }
+    EXPECT_EQ(write(arr({ns::num(1), ns::Data::make("x")})).error, "JSON serialisation not supported for Data");
+    EXPECT_EQ(write(ns::Dictionary::make({{"d", ns::Date::dateWithTimeIntervalSinceReferenceDate(0)}})).error,
+              "JSON serialisation not supported for Date");
+
+    auto numberKey = ns::Dictionary::make({{ns::str("a"), ns::num(1)}, {ns::num(7), ns::num(2)}});
+    EXPECT_EQ(write(numberKey).error, "JSON object key must be string: 7");
+    EXPECT_EQ(write(numberKey, true).error, "JSON object key must be string: 7");
+
+    // The error object and the logging entry point.
+    auto w = ns::make<json::JsonWriter>();
+    Ref<ns::Error> error;
+    EXPECT_FALSE(w->stringWithObject(ns::str("x").get(), &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), "org.tellvarin.JsonWriter.ErrorDomain");
+    EXPECT_EQ(error->code(), 0);
+    EXPECT_EQ(error->localizedDescription(), "Not valid type for JSON");
+    EXPECT_TRUE(w->stringWithObject(arr({}).get(), &error));  // error cleared on success
+    EXPECT_TRUE(w->error().empty());
+
+    std::vector<std::string> lines;
+    json::setJsonLogHandler([&](const std::string& l) { lines.push_back(l); });
+    EXPECT_EQ(json::JSONRepresentation(arr({ns::str("a"), ns::boolean(true)}))->utf8(), "[\"a\",true]");
+    EXPECT_FALSE(json::JSONRepresentation(ns::num(3)));
+    json::setJsonLogHandler(nullptr);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "-JSONRepresentation failed. Error is: Not valid type for JSON");
+}
+
+TEST(StreamWriterErrors, NonFiniteNumbersAreRefused) {
+    const double inf = std::numeric_limits<double>::infinity();
+    struct Case { Ref<ns::Object> n; const char* error; };
+    const std::vector<Case> cases = {
+        {ns::Number::numberWithDouble(inf), "+Infinity is not a valid number in JSON"},
+        {ns::Number::numberWithDouble(-inf), "-Infinity is not a valid number in JSON"},
+        {ns::Number::numberWithDouble(std::nan("")), "NaN is not a valid number in JSON"},
+        {ns::Number::numberWithFloat(static_cast<float>(inf)), "+Infinity is not a valid number in JSON"},
+        {ns::DecimalNumber::decimalNumberWithString("NaN"), "NaN is not a valid number in JSON"},
+        {ns::DecimalNumber::decimalNumberWithString("-inf"), "-Infinity is not a valid number in JSON"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(write(arr({c.n})).error, c.error) << dump(c.n);
+}
+
+TEST(StreamWriterErrors, DepthLimitAndCycles) {
+    EXPECT_TRUE(write(nestedArrays(32)).ok());
+    EXPECT_EQ(write(nestedArrays(33)).error, "Nested too deep");
+    EXPECT_EQ(write(nestedArrays(3), false, false, 2).error, "Nested too deep");
+    EXPECT_TRUE(write(nestedArrays(200), false, false, 0).ok());
+
+    // A tree that contains itself ends in the error, not in a stack overflow,
+    // even with the caller's limit lifted.
+    auto cyclic = ns::MutableArray::make();
+    cyclic->addObject(cyclic);
+    EXPECT_EQ(write(cyclic, false, false, 0).error, "Nested too deep");
+    EXPECT_EQ(write(cyclic).error, "Nested too deep");
+    cyclic->removeAllObjects();
+
+    // A proxy that answers itself is refused rather than followed forever.
+    auto self = ns::make<Proxy>(nullptr);
+    EXPECT_EQ(write(arr({self})).error, "JSON serialisation not supported for Proxy");
+    EXPECT_EQ(write(self).error, "Not valid type for JSON");
+}
+
+TEST(StreamWriterStream, StateErrorsOnTheStreamWriter) {
+    auto acc = ns::make<json::JsonStreamWriterAccumulator>();
+    auto w = ns::make<json::JsonStreamWriter>();
+    w->setDelegate(acc);
+    EXPECT_FALSE(w->writeArrayClose());
+    EXPECT_EQ(w->error(), "Unexpected array close");
+    ASSERT_TRUE(w->writeObjectOpen());
+    EXPECT_FALSE(w->writeNumber(ns::num(1).get()));
+    EXPECT_EQ(w->error(), "JSON object key must be string");
+    EXPECT_FALSE(w->writeArrayOpen());
+    EXPECT_EQ(w->error(), "JSON object key must be string");
+    EXPECT_FALSE(w->writeArrayClose());
+    EXPECT_EQ(w->error(), "JSON object key must be string");
+    ASSERT_TRUE(w->writeString(ns::str("k").get()));
+    EXPECT_FALSE(w->writeObjectClose());  // a key without its value
+    EXPECT_EQ(w->error(), "Unexpected object close");
+    ASSERT_TRUE(w->writeArrayOpen());
+    ASSERT_TRUE(w->writeNull());
+    ASSERT_TRUE(w->writeBool(false));
+    EXPECT_FALSE(w->writeObjectClose());
+    EXPECT_EQ(w->error(), "Unexpected object close");
+    ASSERT_TRUE(w->writeArrayClose());
+    ASSERT_TRUE(w->writeObjectClose());
+    EXPECT_EQ(acc->data()->view(), "{\"k\":[null,false]}");
+
+    // After the top-level container every write fails.
+    EXPECT_FALSE(w->writeArrayOpen());
+    EXPECT_EQ(w->error(), "Stream is closed");
+    w->setError("");
+    EXPECT_FALSE(w->writeString(ns::str("x").get()));
+    EXPECT_EQ(w->error(), "Stream is closed");
+    EXPECT_FALSE(w->writeObject(ns::Dictionary::make().get()));
+    EXPECT_EQ(w->error(), "Stream is closed");
+    EXPECT_EQ(acc->data()->view(), "{\"k\":[null,false]}");
+
+    EXPECT_EQ(json::JsonStreamWriterState::sharedInstance(), nullptr);
+    EXPECT_EQ(json::JsonStreamWriterStateArrayValue::sharedInstance(),
+              json::JsonStreamWriterStateArrayValue::sharedInstance());
+}
+
+TEST(StreamWriterOutput, StringEscapes) {
+    std::string raw = "line\nfeed\ttab \"quote\" back\\slash \x01 \x0b \x1f \x7f / \b\f\r \xC3\xA9\xF0\x9F\x98\x80";
+    raw.push_back('\0');
+    Written w = write(arr({ns::String::make(raw), ns::str("")}));
+    ASSERT_TRUE(w.ok()) << w.error;
+    EXPECT_EQ(w.text,
+              "[\"line\\nfeed\\ttab \\\"quote\\\" back\\\\slash \\u0001 \\u000b \\u001f \x7f / \\b\\f\\r "
+              "\xC3\xA9\xF0\x9F\x98\x80\\u0000\",\"\"]");
+    // The cache answers the same bytes the second time.
+    EXPECT_EQ(write(arr({ns::String::make(raw), ns::str("")})).text, w.text);
+    // And the text reads back unchanged.
+    auto p = ns::make<json::JsonParser>();
+    auto back = p->objectWithString(ns::String::make(w.text).get());
+    ASSERT_TRUE(back) << p->error();
+    EXPECT_EQ(ns::as<ns::Array>(back.get())->objectAtIndexAs<ns::String>(0)->utf8(), raw);
+}
+
+TEST(StreamWriterOutput, NumberFormats) {
+    Written w = write(arr({
+        ns::boolean(true), ns::boolean(false),
+        ns::Number::numberWithUnsignedLongLong(18446744073709551615ull),
+        ns::Number::numberWithUnsignedLongLong(9223372036854775808ull),
+        ns::Number::numberWithLongLong(std::numeric_limits<long long>::min()),
+        ns::Number::numberWithInt(-5), ns::Number::numberWithChar(-3), ns::Number::make(ns::NumberType::UnsignedChar, 200),
+        ns::Number::numberWithDouble(0.1), ns::Number::numberWithDouble(1.5), ns::Number::numberWithDouble(1e300),
+        ns::Number::numberWithDouble(-0.0), ns::Number::numberWithFloat(0.5f), ns::Number::numberWithDouble(3.0),
+        ns::DecimalNumber::decimalNumberWithString("1.50"), ns::DecimalNumber::decimalNumberWithString("1E70000"),
+        ns::DecimalNumber::decimalNumberWithString("-0.0"), ns::DecimalNumber::decimalNumberWithString(".5"),
+    }));
+    ASSERT_TRUE(w.ok()) << w.error;
+    EXPECT_EQ(w.text,
+              "[true,false,18446744073709551615,9223372036854775808,-9223372036854775808,-5,-3,200,"
+              "0.10000000000000001,1.5,1.0000000000000001e+300,-0,0.5,3,1.50,1E70000,-0.0,0.5]");
+}
+
+TEST(StreamWriterOutput, SortedKeys) {
+    auto inner = ns::Dictionary::make({{"z", ns::num(1)}, {"m", ns::num(2)}});
+    auto d = ns::Dictionary::make({{"b", ns::num(1)},
+                                   {"\xC3\xA9", ns::num(2)},
+                                   {"a", inner},
+                                   {"Z", ns::num(3)},
+                                   {"aa", ns::num(4)},
+                                   {"", ns::num(5)}});
+    EXPECT_EQ(write(d).text, "{\"b\":1,\"\xC3\xA9\":2,\"a\":{\"z\":1,\"m\":2},\"Z\":3,\"aa\":4,\"\":5}");
+    EXPECT_EQ(write(d, true).text, "{\"\":5,\"Z\":3,\"a\":{\"m\":2,\"z\":1},\"aa\":4,\"b\":1,\"\xC3\xA9\":2}");
+}
+
+TEST(StreamWriterOutput, HumanReadableLayout) {
+    auto d = ns::Dictionary::make({{"a", arr({ns::num(1), ns::num(2)})}});
+    EXPECT_EQ(write(d).text, "{\"a\":[1,2]}");
+    EXPECT_EQ(write(d, false, true).text, "{\n  \"a\": [\n    1,\n    2\n  ]\n}");
+
+    EXPECT_EQ(write(arr({}), false, true).text, "[\n]");
+    EXPECT_EQ(write(ns::Dictionary::make(), false, true).text, "{\n}");
+    auto empties = ns::Dictionary::make({{"x", arr({})}, {"y", ns::Dictionary::make()}});
+    EXPECT_EQ(write(empties, false, true).text, "{\n  \"x\": [\n  ],\n  \"y\": {\n  }\n}");
+
+    auto mixed = ns::Dictionary::make({{"b", ns::Null::null()},
+                                       {"a", arr({ns::Dictionary::make({{"k", ns::str("v")}}), ns::boolean(true)})}});
+    EXPECT_EQ(write(mixed, true, true).text,
+              "{\n  \"a\": [\n    {\n      \"k\": \"v\"\n    },\n    true\n  ],\n  \"b\": null\n}");
+}
+
+TEST(StreamWriterOutput, ProxiesAndParsedTreesRoundTrip) {
+    auto proxied = ns::make<Proxy>(ns::Dictionary::make({{"p", ns::num(1)}}));
+    EXPECT_EQ(write(arr({proxied, ns::make<Proxy>(ns::str("s"))})).text, "[{\"p\":1},\"s\"]");
+    EXPECT_EQ(write(proxied).text, "{\"p\":1}");
+    EXPECT_EQ(write(ns::make<Proxy>(proxied)).text, "{\"p\":1}");
+
+    const char* doc =
+        "{\"n\":[0,-1,18,1.25,-0.0,1e400,12345678901234567890],\"s\":\"\\u00e9\\ud83d\\ude00\\t\",\"t\":true,"
+        "\"f\":false,\"z\":null,\"e\":{},\"a\":[[]]}";
+    auto p = ns::make<json::JsonParser>();
+    auto tree = p->objectWithString(ns::str(doc).get());
+    ASSERT_TRUE(tree) << p->error();
+    Written w = write(tree);
+    EXPECT_EQ(w.text,
+              "{\"n\":[0,-1,18,1.25,-0.0,1e400,12345678901234567890],\"s\":\"\xC3\xA9\xF0\x9F\x98\x80\\t\",\"t\":true,"
+              "\"f\":false,\"z\":null,\"e\":{},\"a\":[[]]}");
+    for (bool sorted : {false, true}) {
+        for (bool human : {false, true}) {
+            auto again = p->objectWithString(ns::String::make(write(tree, sorted, human).text).get());
+            ASSERT_TRUE(again) << p->error();
+            EXPECT_TRUE(again->isEqual(*tree)) << dump(again);
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,629 @@
+#include "platform/foundation/RunLoop.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <exception>
+
+#include "platform/foundation/Exception.h"
+#include "platform/foundation/Timer.h"
+
+namespace ns {
+
+namespace {
+
+long currentTid() {
+    static thread_local long tid = static_cast<long>(::syscall(SYS_gettid));
+    return tid;
+}
+
+double steadyNow() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::mutex gMainMutex;
+long gMainTid = 0;  // 0: the process's initial thread
+Ref<RunLoop> gMainLoop;
+
+long mainTidLocked() { return gMainTid ? gMainTid : static_cast<long>(::getpid()); }
+
+}  // namespace
+
+// Keeps a thread's loop alive for the thread's life and marks it finished
+// when the thread ends, so that waiting performers are released.
+struct LoopHolder {
+    Ref<RunLoop> loop;
+    ~LoopHolder() {
+        if (loop) loop->finish();
+    }
+};
+static thread_local LoopHolder tLoop;
+
+// ---------------------------------------------------------------- FdSource
+
+Ref<FdSource> FdSource::make(int fd, unsigned events, Callback callback) {
+    return Ref<FdSource>(new FdSource(fd, events, std::move(callback)));
+}
+
+unsigned FdSource::events() const {
+    std::lock_guard<std::mutex> g(mutex_);
+    return events_;
+}
+
+void FdSource::setEvents(unsigned events) {
+    Ref<RunLoop> loop;
+    {
+        std::lock_guard<std::mutex> g(mutex_);
+        events_ = events;
+        if (valid_) loop = attachedLoop_.lock();
+    }
+    if (loop) loop->wakeUp();
+}
+
+bool FdSource::isValid() const {
+    std::lock_guard<std::mutex> g(mutex_);
+    return valid_;
+}
+
+void FdSource::invalidate() {
+    Callback dropped;
+    Ref<RunLoop> loop;
+    {
+        std::lock_guard<std::mutex> g(mutex_);
+        if (!valid_) return;
+        valid_ = false;
+        dropped = std::move(callback_);
+        callback_ = nullptr;
+        loop = attachedLoop_.lock();
+    }
+    if (loop) loop->removeSourceAll(this);
+}
+
+FdSource::Callback FdSource::callbackForFiring() {
+    std::lock_guard<std::mutex> g(mutex_);
+    return valid_ ? callback_ : Callback();
+}
+
+// ------------------------------------------------------------------ RunLoop
+
+RunLoop::RunLoop(long ownerTid) : ownerTid_(ownerTid), clock_(SystemClock::shared()) {
+    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd_ < 0) throw Exception(kInternalInconsistencyException, "cannot create the run loop's wake-up descriptor");
+}
+
+RunLoop::~RunLoop() {
+    if (auto* manual = dynamic_cast<ManualClock*>(clock_.get())) manual->detach(this);
+    if (wakeFd_ >= 0) ::close(wakeFd_);
+}
+
+Ref<RunLoop> RunLoop::makeForThread(long tid) { return Ref<RunLoop>(new RunLoop(tid)); }
+
+Ref<RunLoop> RunLoop::current() {
+    if (tLoop.loop) return tLoop.loop;
+    long tid = currentTid();
+    {
+        std::lock_guard<std::mutex> g(gMainMutex);
+        if (tid == mainTidLocked()) {
+            if (!gMainLoop) gMainLoop = makeForThread(tid);
+            tLoop.loop = gMainLoop;
+            return tLoop.loop;
+        }
+    }
+    tLoop.loop = makeForThread(tid);
+    return tLoop.loop;
+}
+
+Ref<RunLoop> RunLoop::main() {
+    std::lock_guard<std::mutex> g(gMainMutex);
+    if (!gMainLoop) gMainLoop = makeForThread(mainTidLocked());
+    return gMainLoop;
+}
+
+void RunLoop::setMain() {
+    long tid = currentTid();
+    std::lock_guard<std::mutex> g(gMainMutex);
+    if (gMainLoop && gMainLoop->ownerTid_ != tid)
+        throw Exception(kInternalInconsistencyException, "the main run loop already belongs to another thread");
+    gMainTid = tid;
+    if (!gMainLoop) gMainLoop = tLoop.loop ? tLoop.loop : makeForThread(tid);
+    tLoop.loop = gMainLoop;
+}
+
+bool RunLoop::isMainThread() {
+    std::lock_guard<std::mutex> g(gMainMutex);
+    return currentTid() == mainTidLocked();
+}
+
+bool RunLoop::isCurrent() const { return currentTid() == ownerTid_; }
+
+void RunLoop::checkOwner(const char* what) const {
+    if (!isCurrent())
+        throw Exception(kInternalInconsistencyException,
+                        std::string(what) + " called on a thread that does not own the run loop");
+}
+
+std::shared_ptr<Clock> RunLoop::clock() const {
+    std::lock_guard<std::mutex> g(mutex_);
+    return clock_;
+}
+
+void RunLoop::setClock(std::shared_ptr<Clock> clock) {
+    if (!clock) clock = SystemClock::shared();
+    std::shared_ptr<Clock> old;
+    {
+        std::lock_guard<std::mutex> g(mutex_);
+        old = clock_;
+        if (old == clock) return;
+        // Keep every timer's remaining time across the change of time base.
+        const double shift = clock->now() - old->now();
+        for (auto& t : timers_) {
+            std::lock_guard<std::mutex> tg(t->mutex_);
+            t->fireDate_ += shift;
+        }
+        clock_ = clock;
+    }
+    if (auto* manual = dynamic_cast<ManualClock*>(old.get())) manual->detach(this);
+    if (auto* manual = dynamic_cast<ManualClock*>(clock.get())) manual->attach(this);
+    wakeUp();
+}
+
+void RunLoop::wakeUp() {
+    uint64_t one = 1;
+    ssize_t n = ::write(wakeFd_, &one, sizeof one);
+    (void)n;  // EAGAIN means a wake-up is already pending
+}
+
+bool RunLoop::isFinished() const {
+    std::lock_guard<std::mutex> g(mutex_);
+    return finished_;
+}
+
+bool RunLoop::modeMatches(const std::set<std::string>& modes, const std::string& mode) {
+    return modes.count(mode) || modes.count(kCommonModes);
+}
+
+std::string RunLoop::currentMode() const {
+    if (isCurrent() && !modeStack_.empty()) return modeStack_.back();
+    return kDefaultMode;
+}
+
+// --------------------------------------------------------------- queueing
+
+bool RunLoop::performDeferred(std::function<void()> fn, const std::string& mode) {
+    {
+        std::lock_guard<std::mutex> g(mutex_);
+        if (finished_) return false;
+        calls_.push_back(Call{std::move(fn), mode, nextSeq_++});
+    }
+    if (!isCurrent()) wakeUp();
+    return true;
+}
+
+Ref<Timer> RunLoop::performAfterDelay(double delay, std::function<void()> fn, const std::string& mode) {
+    Ref<Timer> t = Timer::make(delay, false, std::move(fn));
+    addTimer(t, mode);
+    return t;
+}
+
+void RunLoop::addTimer(const Ref<Timer>& timer, const std::string& mode) {
+    if (!timer) return;
+    {
+        std::lock_guard<std::mutex> g(mutex_);
+        std::lock_guard<std::mutex> tg(timer->mutex_);
+        if (!timer->valid_ || finished_) return;
+        Ref<RunLoop> owner = timer->loop_.lock();
+        if (owner && owner.get() != this)
+            throw Exception(kInvalidArgumentException, "a timer cannot be scheduled on two run loops");
+        if (!owner) {
+            timer->loop_ = this;
+            timer->seq_ = nextSeq_++;
+            if (std::isnan(timer->fireDate_)) timer->fireDate_ = clock_->now() + std::max(0.0, timer->interval_);
+            timers_.push_back(timer);
+        }
+        timer->modes_.insert(mode);
+    }
+    if (!isCurrent()) wakeUp();
+}
+
+void RunLoop::removeTimer(Timer& timer, const std::string& mode) {
+    Ref<Timer> keep(&timer);  // released after the lock is dropped
+    std::lock_guard<std::mutex> g(mutex_);
+    std::lock_guard<std::mutex> tg(timer.mutex_);
+    if (!timer.loop_.pointsTo(this)) return;
+    if (mode == kCommonModes) timer.modes_.clear();
+    else timer.modes_.erase(mode);
+    if (!timer.modes_.empty()) return;
+    timer.loop_ = nullptr;
+    timers_.erase(std::remove_if(timers_.begin(), timers_.end(), [&](const Ref<Timer>& t) { return t.get() == &timer; }),
+                  timers_.end());
+}
+
+void RunLoop::dropTimer(Timer* timer) {
+    Ref<Timer> keep(timer);  // released after the lock is dropped
+    std::lock_guard<std::mutex> g(mutex_);
+    auto it = std::find_if(timers_.begin(), timers_.end(), [&](const Ref<Timer>& t) { return t.get() == timer; });
+    if (it != timers_.end()) timers_.erase(it);
+}
+
+void RunLoop::addSource(const Ref<FdSource>& source, const std::string& mode) {
+    if (!source) return;
+    {
+        std::lock_guard<std::mutex> g(mutex_);
+        std::lock_guard<std::mutex> sg(source->mutex_);
+        if (!source->valid_ || finished_) return;
+        Ref<RunLoop> owner = source->attachedLoop_.lock();
+        if (owner && owner.get() != this)
+            throw Exception(kInvalidArgumentException, "a source cannot be added to two run loops");
+        if (!owner) {
+            source->attachedLoop_ = this;
+            sources_.push_back(source);
+        }
+        source->modes_.insert(mode);
+    }
+    if (!isCurrent()) wakeUp();
+}
+
+void RunLoop::removeSource(FdSource& source, const std::string& mode) {
+    Ref<FdSource> keep(&source);
+    {
+        std::lock_guard<std::mutex> g(mutex_);
+        std::lock_guard<std::mutex> sg(source.mutex_);
+        if (!source.attachedLoop_.pointsTo(this)) return;
+        if (mode == kCommonModes) source.modes_.clear();
+        else source.modes_.erase(mode);
+        if (source.modes_.empty()) {
+            source.attachedLoop_ = nullptr;
+            sources_.erase(std::remove_if(sources_.begin(), sources_.end(),
+                                          [&](const Ref<FdSource>& s) { return s.get() == &source; }),
+                           sources_.end());
+        }
+    }
+    if (!isCurrent()) wakeUp();
+}
+
+void RunLoop::removeSourceAll(FdSource* source) { removeSource(*source, kCommonModes); }
+
+Ref<FdSource> RunLoop::addFd(int fd, unsigned events, FdSource::Callback cb, const std::string& mode) {
+    Ref<FdSource> s = FdSource::make(fd, events, std::move(cb));
+    addSource(s, mode);
+    return s;
+}
+
+void RunLoop::finish() {
+    std::deque<Call> dropped;
+    std::vector<Ref<Timer>> timers;
+    std::vector<Ref<FdSource>> sources;
+    {
+        std::lock_guard<std::mutex> g(mutex_);
+        finished_ = true;
+        dropped.swap(calls_);
+        timers.swap(timers_);
+        sources.swap(sources_);
+        for (auto& t : timers) {
+            std::lock_guard<std::mutex> tg(t->mutex_);
+            t->loop_ = nullptr;
+        }
+        for (auto& s : sources) {
+            std::lock_guard<std::mutex> sg(s->mutex_);
+            s->attachedLoop_ = nullptr;
+        }
+    }
+    for (auto& t : timers) t->invalidate();
+    for (auto& s : sources) s->invalidate();
+    // `dropped` goes out of scope here, releasing performers that wait.
+}
+
+// ----------------------------------------------------------------- turning
+
+double RunLoop::nextTimerDate(const std::string& mode) {
+    std::lock_guard<std::mutex> g(mutex_);
+    double best = std::nan("");
+    for (auto& t : timers_) {
+        if (!modeMatches(t->modes_, mode)) continue;
+        std::lock_guard<std::mutex> tg(t->mutex_);
+        if (!t->valid_) continue;
+        if (std::isnan(best) || t->fireDate_ < best) best = t->fireDate_;
+    }
+    return best;
+}
+
+int RunLoop::fireDueTimers(const std::string& mode) {
+    int fired = 0;
+    uint64_t limit;
+    {
+        std::lock_guard<std::mutex> g(mutex_);
+        limit = nextSeq_;
+    }
+    // Each timer that exists at the start of the turn fires at most once per
+    // turn, earliest first (ties in scheduling order).
+    std::set<Timer*> done;
+    for (;;) {
+        Ref<Timer> next;
+        {
+            std::lock_guard<std::mutex> g(mutex_);
+            const double now = clock_->now();
+            double bestDate = 0;
+            uint64_t bestSeq = 0;
+            for (auto& t : timers_) {
+                if (t->seq_ >= limit || done.count(t.get()) || !modeMatches(t->modes_, mode)) continue;
+                std::lock_guard<std::mutex> tg(t->mutex_);
+                if (!t->valid_ || t->fireDate_ > now) continue;
+                if (!next || t->fireDate_ < bestDate || (t->fireDate_ == bestDate && t->seq_ < bestSeq)) {
+                    next = t;
+                    bestDate = t->fireDate_;
+                    bestSeq = t->seq_;
+                }
+            }
+            if (!next) break;
+            done.insert(next.get());
+            if (next->repeats_) {
+                std::lock_guard<std::mutex> tg(next->mutex_);
+                const double interval = std::max(next->interval_, 1e-4);
+                double d = next->fireDate_ + interval;
+                if (d <= now) d += std::ceil((now - d) / interval + 1e-9) * interval;
+                if (d <= now) d = now + interval;
+                next->fireDate_ = d;
+            }
+        }
+        if (!next->repeats_) {
+            Timer::Callback cb = next->callbackForFiring();
+            next->invalidate();
+            if (cb) { cb(*next); ++fired; }
+        } else {
+            Timer::Callback cb = next->callbackForFiring();
+            if (cb) { cb(*next); ++fired; }
+        }
+    }
+    return fired;
+}
+
+int RunLoop::runQueuedCalls(const std::string& mode) {
+    int ran = 0;
+    uint64_t limit;
+    {
+        std::lock_guard<std::mutex> g(mutex_);
+        limit = nextSeq_;
+    }
+    // Calls are taken one at a time so that a nested run started by one of
+    // them still runs the rest in queueing order.
+    for (;;) {
+        Call call;
+        {
+            std::lock_guard<std::mutex> g(mutex_);
+            auto it = std::find_if(calls_.begin(), calls_.end(), [&](const Call& c) {
+                return c.seq < limit && (c.mode == mode || c.mode == kCommonModes);
+            });
+            if (it == calls_.end()) break;
+            call = std::move(*it);
+            calls_.erase(it);
+        }
+        ++ran;
+        if (call.fn) call.fn();
+    }
+    return ran;
+}
+
+int RunLoop::turn(const std::string& mode, double waitSeconds, bool pollFds) {
+    std::vector<pollfd> pfds;
+    std::vector<Ref<FdSource>> watched;
+    bool callsPending = false;
+    double timerWait = kDistantFuture;
+    {
+        std::lock_guard<std::mutex> g(mutex_);
+        pfds.push_back(pollfd{wakeFd_, POLLIN, 0});
+        if (pollFds) {
+            for (auto& s : sources_) {
+                if (!modeMatches(s->modes_, mode)) continue;
+                std::lock_guard<std::mutex> sg(s->mutex_);
+                if (!s->valid_) continue;
+                short ev = 0;
+                if (s->events_ & FdReadable) ev |= POLLIN;
+                if (s->events_ & FdWritable) ev |= POLLOUT;
+                pfds.push_back(pollfd{s->fd_, ev, 0});
+                watched.push_back(s);
+            }
+        }
+        for (auto& c : calls_)
+            if (c.mode == mode || c.mode == kCommonModes) { callsPending = true; break; }
+        if (!clock_->isManual()) {
+            const double now = clock_->now();
+            for (auto& t : timers_) {
+                if (!modeMatches(t->modes_, mode)) continue;
+                std::lock_guard<std::mutex> tg(t->mutex_);
+                if (t->valid_) timerWait = std::min(timerWait, std::max(0.0, t->fireDate_ - now));
+            }
+        } else {
+            // Timers already due on a manual clock fire without waiting.
+            const double now = clock_->now();
+            for (auto& t : timers_) {
+                if (!modeMatches(t->modes_, mode)) continue;
+                std::lock_guard<std::mutex> tg(t->mutex_);
+                if (t->valid_ && t->fireDate_ <= now) timerWait = 0;
+            }
+        }
+    }
+    double wait = callsPending ? 0.0 : std::min(std::max(0.0, waitSeconds), timerWait);
+    int timeoutMs;
+    if (std::isinf(wait)) timeoutMs = -1;
+    else timeoutMs = static_cast<int>(std::min(std::ceil(wait * 1000.0), 1e9));
+
+    int n = ::poll(pfds.data(), pfds.size(), timeoutMs);
+    if (n < 0 && errno != EINTR)
+        throw Exception(kInternalInconsistencyException, "run loop poll failed");
+    if (n > 0 && (pfds[0].revents & POLLIN)) {
+        uint64_t v;
+        while (::read(wakeFd_, &v, sizeof v) > 0) {}
+    }
+
+    int handled = fireDueTimers(mode);
+    handled += runQueuedCalls(mode);
+    if (n > 0) {
+        for (size_t i = 1; i < pfds.size(); ++i) {
+            short re = pfds[i].revents;
+            if (!re) continue;
+            FdSource& s = *watched[i - 1];
+            unsigned wanted;
+            {
+                // Skip sources removed from this mode by an earlier callback.
+                std::lock_guard<std::mutex> g(mutex_);
+                std::lock_guard<std::mutex> sg(s.mutex_);
+                if (!s.attachedLoop_.pointsTo(this) || !modeMatches(s.modes_, mode)) continue;
+                wanted = s.events_;
+            }
+            unsigned ev = 0;
+            if ((re & POLLIN) && (wanted & FdReadable)) ev |= FdReadable;
+            if ((re & POLLOUT) && (wanted & FdWritable)) ev |= FdWritable;
+            if (re & (POLLERR | POLLNVAL)) ev |= FdError;
+            if (re & POLLHUP) {
+                ev |= FdHangUp;
+                if (wanted & FdReadable) ev |= FdReadable;
+            }
+            if (!ev) continue;
+            FdSource::Callback cb = s.callbackForFiring();
+            if (re & POLLNVAL) s.invalidate();
+            if (cb) {
+                cb(ev);
+                ++handled;
+            }
+        }
+    }
+    return handled;
+}
+
+namespace {
+struct RunScope {
+    RunLoop& loop;
+    std::vector<std::string>& stack;
+    std::atomic<int>& depth;
+    RunScope(RunLoop& l, std::vector<std::string>& s, std::atomic<int>& d, const std::string& mode)
+        : loop(l), stack(s), depth(d) {
+        stack.push_back(mode);
+        ++depth;
+    }
+    ~RunScope() {
+        stack.pop_back();
+        --depth;
+    }
+};
+}  // namespace
+
+bool RunLoop::runMode(const std::string& mode, double timeoutSeconds) {
+    checkOwner("runMode");
+    RunScope scope(*this, modeStack_, depth_, mode);
+    if (stopRequested_.exchange(false)) return false;
+    const double deadline = steadyNow() + std::max(0.0, timeoutSeconds);
+    for (;;) {
+        const double remaining = deadline - steadyNow();
+        int n = turn(mode, std::max(0.0, remaining), true);
+        if (stopRequested_.exchange(false)) return n > 0;
+        if (n > 0) return true;
+        if (remaining <= 0) return false;
+    }
+}
+
+bool RunLoop::runUntil(const std::function<bool()>& condition, double timeoutSeconds, const std::string& mode) {
+    checkOwner("runUntil");
+    RunScope scope(*this, modeStack_, depth_, mode);
+    const double deadline = steadyNow() + std::max(0.0, timeoutSeconds);
+    for (;;) {
+        if (condition()) return true;
+        if (stopRequested_.exchange(false)) return condition();
+        const double remaining = deadline - steadyNow();
+        if (remaining <= 0) return condition();
+        turn(mode, remaining, true);
+    }
+}
+
+bool RunLoop::runOnce(const std::string& mode) {
+    checkOwner("runOnce");
+    RunScope scope(*this, modeStack_, depth_, mode);
+    return turn(mode, 0.0, true) > 0;
+}
+
+void RunLoop::run() {
+    checkOwner("run");
+    RunScope scope(*this, modeStack_, depth_, kDefaultMode);
+    while (!stopRequested_.exchange(false)) turn(kDefaultMode, kDistantFuture, true);
+}
+
+void RunLoop::stop() {
+    stopRequested_.store(true);
+    wakeUp();
+}
+
+void RunLoop::serviceDue() {
+    const std::string mode = currentMode();
+    for (int round = 0; round < 10000; ++round) {
+        int n = fireDueTimers(mode);
+        n += runQueuedCalls(mode);
+        if (n == 0) return;
+    }
+}
+
+// --------------------------------------------------------- cross-thread
+
+namespace {
+struct WaitState {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool done = false;
+    bool ran = false;
+    std::exception_ptr error;
+};
+// Signals the waiter when the queued call is destroyed, whether it ran or
+// was dropped because its loop's thread ended.
+struct DoneSignal {
+    explicit DoneSignal(std::shared_ptr<WaitState> s) : state(std::move(s)) {}
+    DoneSignal(const DoneSignal&) = delete;
+    DoneSignal& operator=(const DoneSignal&) = delete;
+    std::shared_ptr<WaitState> state;
+    ~DoneSignal() {
+        std::lock_guard<std::mutex> g(state->mutex);
+        state->done = true;
+        state->cv.notify_all();
+    }
+};
+}  // namespace
+
+bool performOnThread(RunLoop& target, std::function<void()> fn, bool waitUntilDone, const std::string& mode) {
+    if (target.isCurrent() && waitUntilDone) {
+        fn();
+        return true;
+    }
+    if (!waitUntilDone) return target.performDeferred(std::move(fn), mode);
+
+    auto state = std::make_shared<WaitState>();
+    auto signal = std::make_shared<DoneSignal>(state);
+    bool queued = target.performDeferred(
+        [fn = std::move(fn), state, signal]() mutable {
+            try {
+                fn();
+            } catch (...) {
+                std::lock_guard<std::mutex> g(state->mutex);
+                state->error = std::current_exception();
+            }
+            std::lock_guard<std::mutex> g(state->mutex);
+            state->ran = true;
+        },
+        mode);
+    signal.reset();  // the queued call now holds the only reference
+    if (!queued) return false;
+    std::unique_lock<std::mutex> lock(state->mutex);
+    state->cv.wait(lock, [&] { return state->done; });
+    if (state->error) std::rethrow_exception(state->error);
+    return state->ran;
+}
+
+bool performOnMainThread(std::function<void()> fn, bool waitUntilDone, const std::string& mode) {
+    return performOnThread(*RunLoop::main(), std::move(fn), waitUntilDone, mode);
+}
+
+}  // namespace ns

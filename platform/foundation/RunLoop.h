@@ -1,0 +1,215 @@
+// One run loop per thread: deferred calls, timers, file-descriptor sources,
+// named modes, and calls performed from other threads.
+//
+// The main run loop belongs to the main thread: the thread that called
+// RunLoop::setMain(), or, when nobody did, the process's initial thread (the
+// one that entered main()). Other threads get their own loop the first time
+// they ask for RunLoop::current().
+//
+// Modes: every timer, source and queued call belongs to one or more named
+// modes; a run in mode M services only what belongs to M. kCommonModes, used
+// as a mode when adding, means "every mode". Queued calls default to common
+// modes, timers and sources to the default mode.
+//
+// Clock: each loop reads its own clock (SystemClock unless setClock() says
+// otherwise). With a manual clock the loop never sleeps waiting for a timer:
+// timers fire when ManualClock::advance() reaches them, while file
+// descriptors and calls from other threads still wake the loop.
+//
+// Time-outs passed to runMode/runUntil are real seconds bounding how long
+// the call may block; they are a safety net and do not move a manual clock.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/Object.h"
+
+namespace ns {
+
+class Timer;
+
+// Readiness bits for file-descriptor sources.
+enum FdEvent : unsigned {
+    FdReadable = 1,
+    FdWritable = 2,
+    FdError = 4,   // error or invalid descriptor; always reported. A descriptor
+                   // that was closed while watched is reported once and its
+                   // source invalidated, so a forgotten close cannot spin the loop.
+    FdHangUp = 8,  // peer closed; always reported (with FdReadable when asked)
+};
+
+// A file descriptor watched by a run loop. The callback runs on the loop's
+// thread with the ready bits, as long as the descriptor stays ready (level
+// triggered); read or write it, or change events(), to quiet it.
+class FdSource : public Object {
+public:
+    using Callback = std::function<void(unsigned events)>;
+    static Ref<FdSource> make(int fd, unsigned events, Callback callback);
+
+    const char* className() const override { return "FdSource"; }
+    int fd() const { return fd_; }
+    unsigned events() const;
+    // Changes the bits watched (safe from any thread; wakes the loop).
+    void setEvents(unsigned events);
+    // Takes the source off its loop for good and drops the callback. The
+    // descriptor is not closed: it belongs to the caller.
+    void invalidate();
+    bool isValid() const;
+
+private:
+    friend class RunLoop;
+    FdSource(int fd, unsigned events, Callback cb) : fd_(fd), events_(events), callback_(std::move(cb)) {}
+    Callback callbackForFiring();
+
+    const int fd_;
+    mutable std::mutex mutex_;
+    unsigned events_;
+    Callback callback_;
+    bool valid_ = true;
+    Weak<RunLoop> attachedLoop_;    // guarded by mutex_ (and set under the loop's lock)
+    std::set<std::string> modes_;  // guarded by the loop's lock
+};
+
+class RunLoop : public Object {
+public:
+    static inline const std::string kDefaultMode{"DefaultRunLoopMode"};
+    static inline const std::string kCommonModes{"CommonRunLoopModes"};  // every mode
+    static constexpr double kDistantFuture = std::numeric_limits<double>::infinity();
+
+    // The calling thread's loop, made on first use.
+    static Ref<RunLoop> current();
+    // The main thread's loop (callable from any thread).
+    static Ref<RunLoop> main();
+    // Makes the calling thread the main thread. Call it before anyone uses
+    // the main loop; throws InternalInconsistencyException when the main
+    // loop was already bound to another thread.
+    static void setMain();
+    // True on the thread that owns the main loop.
+    static bool isMainThread();
+
+    const char* className() const override { return "RunLoop"; }
+    ~RunLoop() override;
+
+    // --- Clock -----------------------------------------------------------
+    std::shared_ptr<Clock> clock() const;
+    // Switches clocks; scheduled timers keep their remaining time.
+    void setClock(std::shared_ptr<Clock> clock);
+    double now() const { return clock()->now(); }
+
+    // --- Queued calls (any thread) ----------------------------------------
+    // Runs fn on this loop's next turn (in order of queueing). Returns false
+    // (and drops fn) when the loop's thread has ended.
+    bool performDeferred(std::function<void()> fn, const std::string& mode = kCommonModes);
+    // A one-shot timer in the default mode that runs fn after `delay` seconds.
+    Ref<Timer> performAfterDelay(double delay, std::function<void()> fn,
+                                 const std::string& mode = kDefaultMode);
+
+    // --- Timers and sources (any thread) ----------------------------------
+    // Schedules the timer here in `mode` (a timer belongs to one loop; adding
+    // it to another throws InvalidArgumentException). Its first fire date is
+    // now + interval unless one was set already.
+    void addTimer(const Ref<Timer>& timer, const std::string& mode = kDefaultMode);
+    // Takes the timer out of `mode` (kCommonModes: every mode). Out of its
+    // last mode it leaves the loop but stays valid with its fire date; it
+    // can be added again (to this or another loop).
+    void removeTimer(Timer& timer, const std::string& mode);
+    // Watches a descriptor in `mode`; a source belongs to one loop.
+    void addSource(const Ref<FdSource>& source, const std::string& mode = kDefaultMode);
+    // Stops watching in `mode` (the source stays valid and can be added
+    // again); with kCommonModes, in every mode.
+    void removeSource(FdSource& source, const std::string& mode = kDefaultMode);
+    // Shorthand: make a source for fd and add it in `mode`.
+    Ref<FdSource> addFd(int fd, unsigned events, FdSource::Callback cb,
+                        const std::string& mode = kDefaultMode);
+
+    // --- Running (owner thread only) --------------------------------------
+    // Runs in `mode` until at least one timer, call or source was handled,
+    // stop() was called, or `timeoutSeconds` of real time passed. Returns
+    // whether something was handled.
+    bool runMode(const std::string& mode, double timeoutSeconds);
+    // Runs in `mode` until condition() is true (checked before each turn
+    // and after each), stop(), or the time-out. Returns condition()'s last
+    // answer. Another thread that makes the condition true must also wake
+    // the loop (by performing on it, or wakeUp()), or it is only seen after
+    // the loop's next event.
+    bool runUntil(const std::function<bool()>& condition, double timeoutSeconds,
+                  const std::string& mode = kDefaultMode);
+    // One turn without blocking: fires due timers, runs queued calls and
+    // handles ready descriptors. Returns whether anything was handled.
+    bool runOnce(const std::string& mode = kDefaultMode);
+    // Runs in the default mode until stop().
+    void run();
+    // Makes the innermost running runMode/runUntil/run return; when the loop
+    // is not running, the next one returns at once. Safe from any thread.
+    void stop();
+    // Mode of the innermost run, or the default mode when not running.
+    std::string currentMode() const;
+    bool isRunning() const { return depth_ > 0; }
+    // Wakes a blocked turn (safe from any thread).
+    void wakeUp();
+    // True once the owning thread has ended; calls queued then are dropped.
+    bool isFinished() const;
+    // Whether the calling thread owns this loop.
+    bool isCurrent() const;
+
+private:
+    friend class Timer;
+    friend class FdSource;
+    friend class ManualClock;
+    struct Call {
+        std::function<void()> fn;
+        std::string mode;
+        uint64_t seq;
+    };
+    explicit RunLoop(long ownerTid);
+    static Ref<RunLoop> makeForThread(long tid);
+    void checkOwner(const char* what) const;
+    // One turn; returns the number of items handled.
+    int turn(const std::string& mode, double waitSeconds, bool pollFds);
+    int fireDueTimers(const std::string& mode);
+    int runQueuedCalls(const std::string& mode);
+    // Earliest valid timer in mode (NaN when none).
+    double nextTimerDate(const std::string& mode);
+    // For ManualClock::advance: runs due timers and queued calls until quiet.
+    void serviceDue();
+    void dropTimer(Timer* timer);
+    void removeSourceAll(FdSource* source);
+    void finish();  // the owning thread is ending
+    static bool modeMatches(const std::set<std::string>& modes, const std::string& mode);
+
+    long ownerTid_;
+    int wakeFd_ = -1;
+    mutable std::mutex mutex_;
+    std::shared_ptr<Clock> clock_;
+    std::deque<Call> calls_;
+    std::vector<Ref<Timer>> timers_;
+    std::vector<Ref<FdSource>> sources_;
+    uint64_t nextSeq_ = 1;
+    bool finished_ = false;
+    std::atomic<bool> stopRequested_{false};
+    // Owner-thread state.
+    std::atomic<int> depth_{0};
+    std::vector<std::string> modeStack_;
+
+    friend struct LoopHolder;
+};
+
+// Runs fn on `target`'s thread. With waitUntilDone, blocks until it has run
+// (an exception it throws is rethrown here); when the caller already is on
+// that thread, fn runs at once. Without waiting, it is queued and the loop
+// woken. Returns false when the target thread has ended (fn is not run).
+bool performOnThread(RunLoop& target, std::function<void()> fn, bool waitUntilDone,
+                     const std::string& mode = RunLoop::kCommonModes);
+bool performOnMainThread(std::function<void()> fn, bool waitUntilDone,
+                         const std::string& mode = RunLoop::kCommonModes);
+
+}  // namespace ns

@@ -1,0 +1,83 @@
+#include "platform/foundation/Timer.h"
+
+#include <cmath>
+
+#include "platform/foundation/RunLoop.h"
+
+namespace ns {
+
+Timer::Timer(double interval, bool repeats, Callback cb)
+    : interval_(interval > 0 ? interval : 0.0), repeats_(repeats), callback_(std::move(cb)),
+      fireDate_(std::nan("")) {}
+
+Timer::~Timer() = default;
+
+Ref<Timer> Timer::make(double interval, bool repeats, Callback callback) {
+    return Ref<Timer>(new Timer(interval, repeats, std::move(callback)));
+}
+
+Ref<Timer> Timer::make(double interval, bool repeats, std::function<void()> callback) {
+    return make(interval, repeats, Callback([cb = std::move(callback)](Timer&) {
+                    if (cb) cb();
+                }));
+}
+
+Ref<Timer> Timer::scheduledTimer(double interval, bool repeats, Callback callback) {
+    Ref<Timer> t = make(interval, repeats, std::move(callback));
+    RunLoop::current()->addTimer(t, RunLoop::kDefaultMode);
+    return t;
+}
+
+Ref<Timer> Timer::scheduledTimer(double interval, bool repeats, std::function<void()> callback) {
+    Ref<Timer> t = make(interval, repeats, std::move(callback));
+    RunLoop::current()->addTimer(t, RunLoop::kDefaultMode);
+    return t;
+}
+
+void Timer::invalidate() {
+    Callback dropped;  // destroyed after the lock is released
+    Ref<RunLoop> loop;
+    {
+        std::lock_guard<std::mutex> g(mutex_);
+        if (!valid_) return;
+        valid_ = false;
+        dropped = std::move(callback_);
+        callback_ = nullptr;
+        loop = loop_.lock();
+    }
+    if (loop) loop->dropTimer(this);
+}
+
+bool Timer::isValid() const {
+    std::lock_guard<std::mutex> g(mutex_);
+    return valid_;
+}
+
+double Timer::fireDate() const {
+    std::lock_guard<std::mutex> g(mutex_);
+    return fireDate_;
+}
+
+void Timer::setFireDate(double date) {
+    Ref<RunLoop> loop;
+    {
+        std::lock_guard<std::mutex> g(mutex_);
+        fireDate_ = date;
+        loop = loop_.lock();
+    }
+    if (loop) loop->wakeUp();
+}
+
+void Timer::fire() {
+    Ref<Timer> keep(this);
+    Callback cb = callbackForFiring();
+    if (!repeats_) invalidate();
+    if (cb) cb(*this);
+}
+
+Timer::Callback Timer::callbackForFiring() {
+    std::lock_guard<std::mutex> g(mutex_);
+    return valid_ ? callback_ : Callback();
+}
+
+}  // namespace ns

@@ -1,0 +1,370 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/Exception.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/Timer.h"
+
+using namespace ns;
+
+namespace {
+
+// Every test gets the main loop on a fresh manual clock and leaves it on the
+// system clock with nothing queued.
+class RunLoopTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        loop = RunLoop::current();
+        clock = std::make_shared<ManualClock>(100.0);
+        loop->setClock(clock);
+    }
+    void TearDown() override {
+        while (loop->runOnce()) {}
+        loop->setClock(nullptr);
+    }
+    Ref<RunLoop> loop;
+    std::shared_ptr<ManualClock> clock;
+};
+
+TEST_F(RunLoopTest, MainLoopIsTheTestThreadsLoop) {
+    EXPECT_TRUE(RunLoop::isMainThread());
+    EXPECT_EQ(RunLoop::main().get(), loop.get());
+    EXPECT_TRUE(loop->isCurrent());
+    bool otherIsMain = true;
+    Ref<RunLoop> other;
+    std::thread([&] {
+        otherIsMain = RunLoop::isMainThread();
+        other = RunLoop::current();
+    }).join();
+    EXPECT_FALSE(otherIsMain);
+    EXPECT_NE(other.get(), loop.get());
+    EXPECT_TRUE(other->isFinished());
+}
+
+TEST_F(RunLoopTest, ManualClockFiresTimersAndDeferredCallsInTimeOrder) {
+    std::vector<std::string> log;
+    auto stamp = [&](const std::string& what) {
+        log.push_back(what + "@" + std::to_string(static_cast<int>(std::lround((clock->now() - 100.0) * 10))));
+    };
+    auto t3 = Timer::scheduledTimer(3.0, false, [&] { stamp("t3"); });
+    auto t1 = Timer::scheduledTimer(1.0, false, [&] {
+        stamp("t1");
+        // Scheduled inside the window: fires at 1.5, before t2.
+        Timer::scheduledTimer(0.5, false, [&] { stamp("nested"); });
+        loop->performDeferred([&] { stamp("deferred-from-t1"); });
+    });
+    auto t2 = Timer::scheduledTimer(2.0, false, [&] { stamp("t2"); });
+    loop->performDeferred([&] { stamp("deferred"); });
+
+    EXPECT_TRUE(log.empty());
+    clock->advance(2.5);
+    EXPECT_EQ(log, (std::vector<std::string>{"deferred@0", "t1@10", "deferred-from-t1@10", "nested@15", "t2@20"}));
+    EXPECT_FALSE(t1->isValid());
+    EXPECT_TRUE(t3->isValid());
+    EXPECT_DOUBLE_EQ(clock->now(), 102.5);
+
+    clock->advance(0.4);
+    EXPECT_EQ(log.size(), 5u);
+    clock->advance(0.1);
+    EXPECT_EQ(log.back(), "t3@30");
+    EXPECT_FALSE(t3->isValid());
+}
+
+TEST_F(RunLoopTest, RepeatingTimerKeepsItsCadenceAndStopsWhenInvalidated) {
+    std::vector<double> fires;
+    auto t = Timer::scheduledTimer(0.25, true, [&](Timer& timer) {
+        fires.push_back(clock->now() - 100.0);
+        if (fires.size() == 6) timer.invalidate();
+    });
+    clock->advance(1.0);
+    EXPECT_EQ(fires, (std::vector<double>{0.25, 0.5, 0.75, 1.0}));
+    clock->advance(0.1);
+    EXPECT_EQ(fires.size(), 4u);
+    EXPECT_DOUBLE_EQ(t->fireDate(), 101.25);
+    clock->advance(10.0);
+    EXPECT_EQ(fires.size(), 6u);
+    EXPECT_FALSE(t->isValid());
+}
+
+TEST_F(RunLoopTest, InvalidatedTimerNeverFiresAndReleasesItsCallback) {
+    auto held = std::make_shared<int>(7);
+    bool fired = false;
+    auto t = Timer::scheduledTimer(1.0, false, [&fired, held] { fired = true; });
+    EXPECT_EQ(held.use_count(), 2);
+    t->invalidate();
+    EXPECT_EQ(held.use_count(), 1);
+    clock->advance(5.0);
+    EXPECT_FALSE(fired);
+    t->invalidate();  // twice is harmless
+}
+
+TEST_F(RunLoopTest, SetFireDatePostponesATimer) {
+    int fired = 0;
+    auto t = Timer::scheduledTimer(1.0, false, [&] { ++fired; });
+    t->setFireDate(clock->now() + 3.0);
+    clock->advance(2.0);
+    EXPECT_EQ(fired, 0);
+    clock->advance(1.0);
+    EXPECT_EQ(fired, 1);
+}
+
+TEST_F(RunLoopTest, TimerRemovedFromItsModesWaitsUntilAddedAgain) {
+    int fired = 0;
+    auto t = Timer::make(1.0, false, [&] { ++fired; });
+    loop->addTimer(t, RunLoop::kDefaultMode);
+    loop->addTimer(t, "Private");
+    loop->removeTimer(*t, RunLoop::kDefaultMode);
+    clock->advance(2.0);  // idle loop: default mode, where it no longer is
+    EXPECT_EQ(fired, 0);
+    loop->removeTimer(*t, "Private");
+    EXPECT_TRUE(t->isValid());
+    EXPECT_FALSE(loop->runOnce("Private"));
+    loop->addTimer(t);  // keeps its fire date, which has passed
+    EXPECT_DOUBLE_EQ(t->fireDate(), 101.0);
+    clock->advance(0.0);
+    EXPECT_EQ(fired, 1);
+}
+
+TEST_F(RunLoopTest, SwitchingClocksKeepsTheRemainingTime) {
+    int fired = 0;
+    auto t = Timer::scheduledTimer(2.0, false, [&] { ++fired; });
+    clock->advance(0.5);
+    auto other = std::make_shared<ManualClock>(5000.0);
+    loop->setClock(other);
+    EXPECT_DOUBLE_EQ(t->fireDate(), 5001.5);
+    clock->advance(10.0);  // the old clock no longer drives this loop
+    EXPECT_EQ(fired, 0);
+    other->advance(1.5);
+    EXPECT_EQ(fired, 1);
+    clock = other;
+}
+
+TEST_F(RunLoopTest, ManualClockDoesNotLetRunUntilSleepOnTimers) {
+    bool fired = false;
+    Timer::scheduledTimer(1000.0, false, [&] { fired = true; });
+    // The condition cannot become true without advance(); the short real
+    // time-out ends the wait and the timer stays pending.
+    EXPECT_FALSE(loop->runUntil([&] { return fired; }, 0.02));
+    EXPECT_FALSE(fired);
+    clock->advance(1000.0);
+    EXPECT_TRUE(fired);
+}
+
+TEST_F(RunLoopTest, ModesSelectWhatARunServices) {
+    std::vector<std::string> log;
+    loop->performDeferred([&] { log.push_back("custom"); }, "Private");
+    loop->performDeferred([&] { log.push_back("default"); }, RunLoop::kDefaultMode);
+    loop->performDeferred([&] { log.push_back("common"); });
+    auto privateTimer = Timer::make(1.0, false, [&] { log.push_back("private-timer"); });
+    loop->addTimer(privateTimer, "Private");
+
+    EXPECT_TRUE(loop->runOnce("Private"));
+    EXPECT_EQ(log, (std::vector<std::string>{"custom", "common"}));
+    clock->advance(2.0);  // the loop is not running: default mode
+    EXPECT_EQ(log, (std::vector<std::string>{"custom", "common", "default"}));
+    EXPECT_TRUE(privateTimer->isValid());
+    EXPECT_TRUE(loop->runOnce("Private"));
+    EXPECT_EQ(log.back(), "private-timer");
+
+    // Inside a run of a mode, advance() fires what belongs to that mode.
+    auto inner = Timer::make(1.0, false, [&] { log.push_back("inner"); });
+    loop->addTimer(inner, "Private");
+    loop->performDeferred([&] {
+        EXPECT_EQ(loop->currentMode(), "Private");
+        clock->advance(1.0);
+    }, "Private");
+    loop->runOnce("Private");
+    EXPECT_EQ(log.back(), "inner");
+    EXPECT_EQ(loop->currentMode(), RunLoop::kDefaultMode);
+}
+
+TEST_F(RunLoopTest, FileDescriptorSourceReportsReadability) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    std::string got;
+    unsigned lastEvents = 0;
+    auto source = loop->addFd(fds[0], FdReadable, [&](unsigned ev) {
+        lastEvents = ev;
+        char buf[16];
+        ssize_t n = ::read(fds[0], buf, sizeof buf);
+        if (n > 0) got.append(buf, n);
+    });
+    EXPECT_FALSE(loop->runOnce());
+    ASSERT_EQ(::write(fds[1], "abc", 3), 3);
+    EXPECT_TRUE(loop->runUntil([&] { return got == "abc"; }, 5.0));
+    EXPECT_EQ(lastEvents, unsigned(FdReadable));
+
+    // Not serviced in another mode, nor after removal.
+    ASSERT_EQ(::write(fds[1], "d", 1), 1);
+    EXPECT_FALSE(loop->runOnce("Other"));
+    loop->removeSource(*source);
+    EXPECT_FALSE(loop->runOnce());
+    EXPECT_EQ(got, "abc");
+    loop->addSource(source, "Other");
+    EXPECT_TRUE(loop->runOnce("Other"));
+    EXPECT_EQ(got, "abcd");
+
+    // The writer closing shows as hang-up with readable.
+    ::close(fds[1]);
+    EXPECT_TRUE(loop->runOnce("Other"));
+    EXPECT_TRUE(lastEvents & FdHangUp);
+    EXPECT_TRUE(lastEvents & FdReadable);
+    source->invalidate();
+    EXPECT_FALSE(loop->runOnce("Other"));
+    ::close(fds[0]);
+}
+
+TEST_F(RunLoopTest, ClosedDescriptorIsReportedOnceAndDropped) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    int calls = 0;
+    unsigned seen = 0;
+    auto source = loop->addFd(fds[0], FdReadable, [&](unsigned ev) {
+        seen = ev;
+        ++calls;
+    });
+    ::close(fds[0]);  // closed without invalidating the source first
+    EXPECT_TRUE(loop->runOnce());
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(seen & FdError);
+    EXPECT_FALSE(source->isValid());
+    EXPECT_FALSE(loop->runOnce());
+    ::close(fds[1]);
+}
+
+TEST_F(RunLoopTest, WritableSourceCanBeQuietedBySetEvents) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    int calls = 0;
+    auto source = loop->addFd(fds[1], FdWritable, [&](unsigned ev) {
+        EXPECT_EQ(ev, unsigned(FdWritable));
+        ++calls;
+    });
+    EXPECT_TRUE(loop->runOnce());
+    EXPECT_EQ(calls, 1);
+    source->setEvents(0);
+    EXPECT_FALSE(loop->runOnce());
+    EXPECT_EQ(calls, 1);
+    source->invalidate();
+    ::close(fds[0]);
+    ::close(fds[1]);
+}
+
+TEST_F(RunLoopTest, PerformOnMainThreadWithAndWithoutWaiting) {
+    std::vector<int> order;
+    std::atomic<bool> ranOnMain{false};
+    std::atomic<bool> waitedCallReturned{false};
+    std::thread worker([&] {
+        performOnMainThread([&] { order.push_back(1); }, false);
+        performOnMainThread([&] { order.push_back(2); }, false);
+        bool ok = performOnMainThread([&] {
+            ranOnMain = RunLoop::isMainThread();
+            order.push_back(3);
+        }, true);
+        // Everything above has run by now, on the main thread.
+        waitedCallReturned = ok && order.size() == 3;
+    });
+    EXPECT_TRUE(loop->runUntil([&] { return order.size() == 3; }, 30.0));
+    worker.join();
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+    EXPECT_TRUE(ranOnMain);
+    EXPECT_TRUE(waitedCallReturned);
+
+    // On the target thread itself a waited call runs at once.
+    bool immediate = false;
+    performOnMainThread([&] { immediate = true; }, true);
+    EXPECT_TRUE(immediate);
+}
+
+TEST_F(RunLoopTest, WaitedPerformRethrowsAndDeadThreadsRefuse) {
+    Ref<RunLoop> workerLoop;
+    std::atomic<bool> ready{false}, quit{false};
+    std::thread worker([&] {
+        workerLoop = RunLoop::current();
+        ready = true;
+        workerLoop->runUntil([&] { return quit.load(); }, 60.0);
+    });
+    while (!ready) std::this_thread::yield();
+    EXPECT_THROW(performOnThread(*workerLoop, [] { throw Exception("Boom", "bad"); }, true), Exception);
+    EXPECT_TRUE(performOnThread(*workerLoop, [&] { quit = true; }, true));
+    worker.join();
+    EXPECT_TRUE(workerLoop->isFinished());
+    bool ran = false;
+    EXPECT_FALSE(performOnThread(*workerLoop, [&] { ran = true; }, true));
+    EXPECT_FALSE(performOnThread(*workerLoop, [&] { ran = true; }, false));
+    EXPECT_FALSE(ran);
+}
+
+TEST_F(RunLoopTest, StopFromAnotherThreadEndsRun) {
+    std::thread stopper([&] { performOnMainThread([&] { loop->stop(); }, false); });
+    loop->run();  // returns only through stop()
+    stopper.join();
+    // A stop while not running makes the next run return at once.
+    loop->stop();
+    EXPECT_FALSE(loop->runMode(RunLoop::kDefaultMode, RunLoop::kDistantFuture));
+}
+
+TEST_F(RunLoopTest, RunModeReturnsAfterHandlingSomething) {
+    int n = 0;
+    loop->performDeferred([&] { ++n; });
+    EXPECT_TRUE(loop->runMode(RunLoop::kDefaultMode, 10.0));
+    EXPECT_EQ(n, 1);
+    EXPECT_FALSE(loop->runMode(RunLoop::kDefaultMode, 0.0));
+}
+
+TEST_F(RunLoopTest, NestedRunsKeepQueueOrder) {
+    std::vector<int> order;
+    loop->performDeferred([&] {
+        order.push_back(1);
+        loop->performDeferred([&] { order.push_back(4); });
+        loop->runOnce();  // nested: takes 2 and 3 first, then 4 on a later turn
+    });
+    loop->performDeferred([&] { order.push_back(2); });
+    loop->performDeferred([&] { order.push_back(3); });
+    while (loop->runOnce()) {}
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
+}
+
+TEST_F(RunLoopTest, ManualClockWakesLoopsOfOtherThreads) {
+    Ref<RunLoop> workerLoop;
+    std::atomic<bool> ready{false};
+    std::atomic<int> fired{0};
+    std::thread worker([&] {
+        workerLoop = RunLoop::current();
+        workerLoop->setClock(clock);
+        Timer::scheduledTimer(1.0, false, [&] { ++fired; });
+        ready = true;
+        workerLoop->runUntil([&] { return fired.load() == 1; }, 60.0);
+    });
+    while (!ready) std::this_thread::yield();
+    clock->advance(1.0);
+    worker.join();
+    EXPECT_EQ(fired.load(), 1);
+}
+
+TEST(RunLoopSystemClock, TimersFireOnRealTime) {
+    Ref<RunLoop> loop = RunLoop::current();
+    bool fired = false;
+    loop->performAfterDelay(0.005, [&] { fired = true; });
+    EXPECT_TRUE(loop->runUntil([&] { return fired; }, 30.0));
+}
+
+TEST(RunLoopSystemClock, TimerCannotJoinTwoLoops) {
+    auto t = Timer::scheduledTimer(100.0, false, [] {});
+    Ref<RunLoop> other;
+    std::thread([&] {
+        other = RunLoop::current();
+        EXPECT_THROW(other->addTimer(t), Exception);
+    }).join();
+    t->invalidate();
+}
+
+}  // namespace

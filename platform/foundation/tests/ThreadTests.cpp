@@ -1,0 +1,92 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/Thread.h"
+#include "platform/foundation/Timer.h"
+
+using namespace ns;
+
+namespace {
+
+TEST(Thread, RunLoopThreadServesPerformsUntilStopped) {
+    Ref<Thread> t = Thread::startRunLoopThread("network");
+    Ref<RunLoop> loop = t->runLoop();
+    ASSERT_TRUE(loop);
+    EXPECT_FALSE(loop->isCurrent());
+    EXPECT_TRUE(t->isExecuting());
+
+    Thread* ranOn = nullptr;
+    bool wasMain = true;
+    EXPECT_TRUE(performOnThread(*loop, [&] {
+        ranOn = Thread::currentThread().get();
+        wasMain = Thread::isMainThread();
+    }, true));
+    EXPECT_EQ(ranOn, t.get());
+    EXPECT_FALSE(wasMain);
+
+    // A timer on the thread's loop, on the system clock, fires there.
+    std::mutex m;
+    std::condition_variable cv;
+    bool fired = false;
+    performOnThread(*loop, [&] {
+        Timer::scheduledTimer(0.001, false, [&] {
+            std::lock_guard<std::mutex> g(m);
+            fired = true;
+            cv.notify_all();
+        });
+    }, false);
+    {
+        std::unique_lock<std::mutex> lock(m);
+        cv.wait(lock, [&] { return fired; });
+    }
+
+    // A stop of the loop alone (from a callback) does not end the thread.
+    performOnThread(*loop, [&] { RunLoop::current()->stop(); }, true);
+    EXPECT_TRUE(performOnThread(*loop, [] {}, true));
+
+    t->stop();
+    t->join();
+    EXPECT_TRUE(t->isFinished());
+    EXPECT_FALSE(t->isExecuting());
+}
+
+TEST(Thread, DetachedThreadHasItsOwnLoopAndSeesMainAsMain) {
+    Ref<RunLoop> mainLoop = RunLoop::main();
+    std::atomic<bool> done{false};
+    std::atomic<bool> ownLoop{false};
+    Thread::detachNewThread([&] {
+        ownLoop = RunLoop::current().get() != mainLoop.get() && !RunLoop::isMainThread();
+        performOnMainThread([&] { done = true; }, false);
+    });
+    EXPECT_TRUE(mainLoop->runUntil([&] { return done.load(); }, 60.0));
+    EXPECT_TRUE(ownLoop);
+}
+
+TEST(Thread, MainThreadObjectIsAdopted) {
+    Ref<Thread> t = Thread::currentThread();
+    EXPECT_EQ(t.get(), Thread::currentThread().get());
+    EXPECT_EQ(t->name(), "main");
+    EXPECT_TRUE(t->isExecuting());
+    EXPECT_EQ(t->runLoop().get(), RunLoop::main().get());
+    t->join();  // an adopted thread is not waited for
+}
+
+TEST(Thread, CancelIsAFlagTheBodyReads) {
+    std::atomic<bool> started{false};
+    Ref<Thread> t = Thread::make([&] {
+        started = true;
+        while (!Thread::currentThread()->isCancelled()) std::this_thread::yield();
+    });
+    EXPECT_FALSE(t->runLoop());  // not started yet
+    t->start();
+    while (!started) std::this_thread::yield();
+    t->cancel();
+    t->join();
+    EXPECT_TRUE(t->isFinished());
+}
+
+}  // namespace

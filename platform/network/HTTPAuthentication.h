@@ -1,0 +1,82 @@
+// HTTP authentication objects: made from a 401 or 407 answer, they apply a
+// user's credentials to the next request (Basic and Digest, RFC 7617 and
+// RFC 7616). NTLM and Negotiate challenges are recognised but not answered.
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/foundation/Error.h"
+#include "platform/foundation/Object.h"
+#include "platform/network/HTTPMessage.h"
+
+namespace net {
+
+// Errors of authentication objects.
+inline constexpr const char* kHTTPAuthenticationErrorDomain = "HTTPAuthenticationErrorDomain";
+enum HTTPAuthenticationErrorCode : long {
+    kAuthenticationBadUserName = -1001,
+    kAuthenticationBadPassword = -1002,
+    kAuthenticationUnsupportedScheme = -1003,
+};
+
+// One challenge of a WWW-Authenticate or Proxy-Authenticate field.
+struct AuthChallenge {
+    std::string scheme;                         // as written ("Digest")
+    std::map<std::string, std::string> params;  // lower-case names
+    std::string token68;                        // for schemes that send one blob
+};
+// Every challenge in the fields' values, in order; malformed parts skipped.
+std::vector<AuthChallenge> parseChallenges(const std::vector<std::string>& fieldValues);
+
+class HTTPAuthentication : public ns::Object {
+public:
+    const char* className() const override { return "HTTPAuthentication"; }
+
+    // From a 401 (server) or 407 (proxy) answer: the strongest challenge we
+    // can answer (Digest before Basic). Nil when the answer has none.
+    static ns::Ref<HTTPAuthentication> authenticationFromResponse(const HTTPMessage& response);
+
+    // The answer to a request that carried our credentials: another
+    // challenge means they were refused (the object becomes invalid with
+    // kAuthenticationBadPassword), except a Digest challenge marked stale,
+    // which only renews the nonce.
+    void updateFromResponse(const HTTPMessage& response);
+
+    // False with the reason when the credentials given last were refused.
+    bool isValid(ns::Ref<ns::Error>* reason = nullptr) const;
+    const std::string& method() const { return method_; }  // "Basic" or "Digest"
+    const std::string& realm() const { return realm_; }
+    bool isProxy() const { return proxy_; }
+    bool requiresAccountDomain() const { return false; }
+    bool requiresUserNameAndPassword() const { return true; }
+
+    // Sets "Authorization" (or "Proxy-Authorization") on `request` for the
+    // user. False with *error when the object is invalid.
+    bool applyCredentials(HTTPMessage& request, std::string_view user, std::string_view password,
+                          ns::Ref<ns::Error>* error = nullptr);
+
+    // "Basic <base64(user:password)>".
+    static std::string basicAuthorization(std::string_view user, std::string_view password);
+
+    // For tests: a fixed client nonce instead of a random one.
+    void setClientNonceForTesting(std::string cnonce) { fixedCnonce_ = std::move(cnonce); }
+
+private:
+    bool adopt(const AuthChallenge& c);
+    std::string method_;
+    std::string realm_;
+    bool proxy_ = false;
+    bool applied_ = false;
+    bool refused_ = false;
+    // Digest state.
+    std::string nonce_, opaque_, algorithm_, qop_;
+    unsigned nonceCount_ = 0;
+    std::string fixedCnonce_;
+};
+
+std::string base64Encode(std::string_view bytes);
+
+}  // namespace net

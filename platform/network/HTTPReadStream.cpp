@@ -1,0 +1,749 @@
+#include "platform/network/HTTPReadStream.h"
+
+#include <fcntl.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/network/Connection.h"
+#include "platform/network/NetworkErrors.h"
+
+namespace net {
+
+std::atomic<uint64_t> HTTPReadStream::nextSerial_{1};
+
+bool parseHTTPTarget(std::string_view url, HTTPTarget& out, std::string* why) {
+    auto bad = [&](const char* w) {
+        if (why) *why = w;
+        return false;
+    };
+    size_t colon = url.find("://");
+    if (colon == std::string_view::npos) return bad("not absolute");
+    out.scheme = lowercased(url.substr(0, colon));
+    if (out.scheme != "http" && out.scheme != "https") return bad("scheme is not http or https");
+    std::string_view rest = url.substr(colon + 3);
+    size_t end = rest.find_first_of("/?#");
+    std::string_view authority = rest.substr(0, end);
+    std::string_view tail = end == std::string_view::npos ? std::string_view() : rest.substr(end);
+    if (size_t at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
+    std::string_view portText;
+    if (!authority.empty() && authority.front() == '[') {
+        size_t close = authority.find(']');
+        if (close == std::string_view::npos) return bad("unterminated IPv6 literal");
+        out.host = std::string(authority.substr(1, close - 1));
+        std::string_view after = authority.substr(close + 1);
+        if (!after.empty()) {
+            if (after.front() != ':') return bad("junk after IPv6 literal");
+            portText = after.substr(1);
+        }
+    } else {
+        size_t c = authority.rfind(':');
+        out.host = std::string(authority.substr(0, c));
+        if (c != std::string_view::npos) portText = authority.substr(c + 1);
+    }
+    if (out.host.empty()) return bad("no host");
+    for (char ch : out.host)
+        if (static_cast<unsigned char>(ch) <= ' ' || ch == '/' || ch == '\\') return bad("bad host");
+    out.host = lowercased(out.host);
+    uint16_t defaultPort = out.scheme == "https" ? 443 : 80;
+    out.port = defaultPort;
+    if (!portText.empty()) {
+        if (portText.size() > 5) return bad("bad port");
+        unsigned v = 0;
+        for (char ch : portText) {
+            if (ch < '0' || ch > '9') return bad("bad port");
+            v = v * 10 + static_cast<unsigned>(ch - '0');
+        }
+        if (v == 0 || v > 65535) return bad("bad port");
+        out.port = static_cast<uint16_t>(v);
+    }
+    out.defaultPort = out.port == defaultPort;
+    size_t hash = tail.find('#');
+    if (hash != std::string_view::npos) tail = tail.substr(0, hash);
+    size_t q = tail.find('?');
+    out.path = std::string(tail.substr(0, q));
+    if (out.path.empty()) out.path = "/";
+    out.query = q == std::string_view::npos ? "" : std::string(tail.substr(q));
+    for (char ch : out.path + out.query)
+        if (static_cast<unsigned char>(ch) <= ' ' || ch == 0x7f) return bad("unescaped character in path");
+    return true;
+}
+
+namespace {
+constexpr size_t kReadChunk = 64 * 1024;
+constexpr size_t kBodyBufferHighWater = 1024 * 1024;  // stop reading the socket past this
+constexpr size_t kBodyChunk = 64 * 1024;
+constexpr int kMaxReadsPerWakeup = 16;
+
+std::string hostForHeader(const std::string& host, uint16_t port, bool defaultPort) {
+    std::string h = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+    if (!defaultPort) h += ":" + std::to_string(port);
+    return h;
+}
+}  // namespace
+
+ns::Ref<HTTPReadStream> HTTPReadStream::make(ns::Ref<HTTPMessage> request, ns::Ref<InputStream> body) {
+    return ns::Ref<HTTPReadStream>(new HTTPReadStream(std::move(request), std::move(body)));
+}
+
+HTTPReadStream::HTTPReadStream(ns::Ref<HTTPMessage> request, ns::Ref<InputStream> body)
+    : serial_(nextSerial_.fetch_add(1)), request_(std::move(request)), bodyStream_(std::move(body)) {}
+
+HTTPReadStream::~HTTPReadStream() {
+    if (lookup_) lookup_->cancel();
+    if (source_) source_->invalidate();
+    if (timer_) timer_->invalidate();
+    if (bodyStream_ && bodyOpened_) bodyStream_->close();
+    // conn_ (if still held) closes with the stream; a connection handed to
+    // the pool stays there.
+}
+
+void HTTPReadStream::closeIdleConnections() { ConnectionPool::shared().clear(); }
+
+ns::Ref<HTTPMessage> HTTPReadStream::responseHeader() const {
+    if (tunnelRefused_) return tunnelParser_.response();
+    return parser_.headersComplete() ? parser_.response() : nullptr;
+}
+
+// ---- Client and scheduling --------------------------------------------------
+
+void HTTPReadStream::setClient(unsigned events, Client client) {
+    client_ = std::move(client);
+    eventMask_ = client_ ? events : 0;
+}
+
+void HTTPReadStream::scheduleInRunLoop(ns::RunLoop& loop, const std::string& mode) {
+    if (loop_ && loop_.get() != &loop) return;  // one loop per stream
+    loop_ = ns::Ref<ns::RunLoop>(&loop);
+    if (!modes_.insert(mode).second) return;
+    if (source_) loop.addSource(source_, mode);
+    if (timer_) loop.addTimer(timer_, mode);
+    if (startPending_) {
+        startPending_ = false;
+        start();
+    } else if (connectPending_) {
+        connectPending_ = false;
+        connectNext();
+    }
+    // Something may have been left waiting while unscheduled.
+    if (hasBytesAvailable()) post(kStreamEventHasBytesAvailable);
+    else if (phase_ == Phase::Done && !endReported_) post(kStreamEventEndEncountered);
+    if (readPaused_ && bodyOffset_ >= body_.size()) {
+        readPaused_ = false;
+        updateInterest();
+    }
+}
+
+void HTTPReadStream::unscheduleFromRunLoop(ns::RunLoop& loop, const std::string& mode) {
+    if (loop_.get() != &loop || !modes_.erase(mode)) return;
+    if (source_) loop.removeSource(*source_, mode);
+    // Timers cannot leave a single mode; an unscheduled stream has no idle
+    // clock, so drop the timer and make a new one when scheduled again.
+    if (modes_.empty() && timer_) {
+        timer_->invalidate();
+        timer_ = nullptr;
+    }
+    if (modes_.empty()) loop_ = nullptr;
+}
+
+void HTTPReadStream::post(StreamEvent e) {
+    if (!loop_ || modes_.empty()) return;
+    ns::Ref<HTTPReadStream> self(this);
+    loop_->performDeferred(
+        [self, e] {
+            if (!self->isScheduled()) return;
+            if (e == kStreamEventHasBytesAvailable && !self->hasBytesAvailable()) {
+                if (self->phase_ == Phase::Done && !self->endReported_) self->notify(kStreamEventEndEncountered);
+                return;
+            }
+            if (e == kStreamEventEndEncountered && (self->endReported_ || self->hasBytesAvailable())) return;
+            self->notify(e);
+        },
+        *modes_.begin());
+}
+
+void HTTPReadStream::notify(StreamEvent e) {
+    if (e == kStreamEventEndEncountered) {
+        if (endReported_) return;
+        endReported_ = true;
+        status_ = Status::AtEnd;
+    }
+    if (!(eventMask_ & e) || !client_) return;
+    ns::Ref<HTTPReadStream> keep(this);
+    Client c = client_;  // the client may replace itself
+    c(*this, e);
+}
+
+// ---- Opening ----------------------------------------------------------------
+
+bool HTTPReadStream::open() {
+    if (status_ != Status::NotOpen) return false;
+    HTTPTarget t;
+    std::string why;
+    if (!request_ || !parseHTTPTarget(request_->url(), t, &why)) {
+        error_ = makeError(kNetworkErrorDomain, kErrorUnsupportedURL, "unsupported URL: " + why);
+        status_ = Status::Error;
+        phase_ = Phase::Failed;
+        return false;
+    }
+    scheme_ = t.scheme;
+    host_ = t.host;
+    port_ = t.port;
+    bool defaultPort = t.defaultPort;
+    const std::string& path = t.path;
+    const std::string& query = t.query;
+    if (proxy_.isSet() && scheme_ == "http") {
+        // An HTTP proxy takes the absolute form (without user or fragment).
+        target_ = "http://" + hostForHeader(host_, port_, defaultPort) + path + query;
+        connectHost_ = proxy_.host;
+        connectPort_ = proxy_.port;
+    } else if (proxy_.isSet()) {
+        tunnel_ = true;
+        target_ = path + query;
+        connectHost_ = proxy_.host;
+        connectPort_ = proxy_.port;
+    } else {
+        target_ = path + query;
+        connectHost_ = host_;
+        connectPort_ = port_;
+    }
+    if (!request_->headers().contains("Host")) request_->headers().add("Host", hostForHeader(host_, port_, defaultPort));
+    status_ = Status::Opening;
+    if (isScheduled()) start();
+    else startPending_ = true;
+    return true;
+}
+
+std::string HTTPReadStream::poolKey() const {
+    std::string k = scheme_ + "://" + host_ + ":" + std::to_string(port_);
+    if (proxy_.isSet()) k += "|proxy=" + proxy_.host + ":" + std::to_string(proxy_.port);
+    if (scheme_ == "https") k += "|tls=" + tls_.cacheKey() + "|" + tls_.peerName;
+    return k;
+}
+
+void HTTPReadStream::start() {
+    touch();
+    if (persistent_) {
+        if (auto c = ConnectionPool::shared().take(poolKey(), streamID_)) {
+            conn_ = std::move(c);
+            reused_ = true;
+            connectionSerial_ = conn_->serial();
+            attachSource();
+            beginExchange();
+            return;
+        }
+    }
+    phase_ = Phase::Resolving;
+    ns::Weak<HTTPReadStream> weak(this);
+    lookup_ = Resolver::resolve(connectHost_, connectPort_, *loop_, *modes_.begin(),
+                                [weak](std::vector<SocketAddress> addresses, ns::Ref<ns::Error> error) {
+                                    auto self = weak.lock();
+                                    if (!self || self->phase_ != Phase::Resolving) return;
+                                    self->lookup_ = nullptr;
+                                    if (error) return self->fail(error);
+                                    self->addresses_ = std::move(addresses);
+                                    self->addressIndex_ = 0;
+                                    if (!self->isScheduled()) {
+                                        self->connectPending_ = true;
+                                        return;
+                                    }
+                                    self->connectNext();
+                                });
+}
+
+void HTTPReadStream::connectNext() {
+    if (source_) {
+        source_->invalidate();
+        source_ = nullptr;
+    }
+    conn_.reset();
+    int lastErr = ECONNREFUSED;
+    while (addressIndex_ < addresses_.size()) {
+        const SocketAddress& a = addresses_[addressIndex_++];
+        int fd = ::socket(a.family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            lastErr = errno;
+            continue;
+        }
+        int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        int rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&a.storage), a.length);
+        if (rc != 0 && errno != EINPROGRESS) {
+            lastErr = errno;
+            ::close(fd);
+            continue;
+        }
+        conn_ = std::make_unique<Connection>(fd, poolKey());
+        connectionSerial_ = conn_->serial();
+        phase_ = Phase::Connecting;
+        attachSource();
+        if (rc == 0) onConnected();
+        return;
+    }
+    fail(makeError(kNetworkErrorDomain, kErrorCannotConnectToHost,
+                   "Could not connect to the server " + connectHost_ + ":" + std::to_string(connectPort_),
+                   posixError(lastErr, "connect")));
+}
+
+void HTTPReadStream::attachSource() {
+    if (source_) source_->invalidate();
+    ns::Weak<HTTPReadStream> weak(this);
+    source_ = ns::FdSource::make(conn_->fd(), 0, [weak](unsigned events) {
+        if (auto self = weak.lock()) self->onReady(events);
+    });
+    for (auto& m : modes_) loop_->addSource(source_, m);
+    updateInterest();
+}
+
+void HTTPReadStream::touch() {
+    if (idleTimeout_ <= 0 || !loop_) return;
+    double when = loop_->now() + idleTimeout_;
+    if (timer_) {
+        timer_->setFireDate(when);
+        return;
+    }
+    ns::Weak<HTTPReadStream> weak(this);
+    timer_ = ns::Timer::make(idleTimeout_, false, [weak]() {
+        auto self = weak.lock();
+        if (!self) return;
+        self->timer_ = nullptr;
+        if (self->phase_ == Phase::Done || self->phase_ == Phase::Failed || self->phase_ == Phase::Closed) return;
+        self->fail(makeError(kNetworkErrorDomain, kErrorTimedOut, "The request timed out."));
+    });
+    for (auto& m : modes_) loop_->addTimer(timer_, m);
+}
+
+void HTTPReadStream::updateInterest() {
+    if (!source_) return;
+    unsigned ev = 0;
+    switch (phase_) {
+        case Phase::Connecting: ev = ns::FdWritable; break;
+        case Phase::Tunnel:
+        case Phase::Exchange:
+            if (!readPaused_) ev |= ns::FdReadable;
+            if (outOffset_ < out_.size() || wantWriteForRead_) ev |= ns::FdWritable;
+            break;
+        case Phase::Handshake: break;  // set by driveHandshake
+        default: break;
+    }
+    if (phase_ != Phase::Handshake) source_->setEvents(ev);
+}
+
+void HTTPReadStream::onReady(unsigned events) {
+    if (!isScheduled()) return;
+    ns::Ref<HTTPReadStream> keep(this);
+    switch (phase_) {
+        case Phase::Connecting: driveConnect(); break;
+        case Phase::Tunnel: driveTunnel(events); break;
+        case Phase::Handshake: driveHandshake(); break;
+        case Phase::Exchange:
+            if (events & (ns::FdWritable)) driveWrite();
+            if (phase_ == Phase::Exchange && (events & (ns::FdReadable | ns::FdHangUp | ns::FdError | ns::FdWritable)))
+                driveRead();
+            break;
+        default:
+            if (source_) source_->setEvents(0);
+            break;
+    }
+}
+
+void HTTPReadStream::driveConnect() {
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (::getsockopt(conn_->fd(), SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+    if (err != 0) {
+        if (addressIndex_ < addresses_.size()) return connectNext();
+        return fail(makeError(kNetworkErrorDomain, kErrorCannotConnectToHost,
+                              "Could not connect to the server " + connectHost_ + ":" + std::to_string(connectPort_),
+                              posixError(err, "connect")));
+    }
+    onConnected();
+}
+
+void HTTPReadStream::onConnected() {
+    touch();
+    if (status_ == Status::Opening) status_ = Status::Open;
+    notify(kStreamEventOpenCompleted);
+    if (phase_ == Phase::Failed || phase_ == Phase::Closed) return;
+    if (tunnel_) {
+        phase_ = Phase::Tunnel;
+        std::string authority = hostForHeader(host_, port_, false);
+        out_ = "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n";
+        // Proxy credentials belong to the proxy, not to the origin.
+        if (auto pa = request_->headers().get("Proxy-Authorization")) out_ += "Proxy-Authorization: " + *pa + "\r\n";
+        out_ += "\r\n";
+        outOffset_ = 0;
+        tunnelParser_ = ResponseParser(limits_);
+        tunnelParser_.setRequestMethod("CONNECT");
+        updateInterest();
+        return;
+    }
+    if (scheme_ == "https") return beginTLS();
+    beginExchange();
+}
+
+void HTTPReadStream::driveTunnel(unsigned events) {
+    if (outOffset_ < out_.size()) {
+        IOResult r = conn_->write(out_.data() + outOffset_, out_.size() - outOffset_);
+        if (r.kind == IOResult::Done) {
+            outOffset_ += r.count;
+            touch();
+        } else if (r.kind == IOResult::Failed || r.kind == IOResult::Closed) {
+            return failDropped(r.sysError, "sending the tunnel request");
+        }
+    }
+    if (!(events & (ns::FdReadable | ns::FdHangUp | ns::FdError))) return updateInterest();
+    // Read the proxy's answer one byte at a time up to its end, so no byte
+    // of the tunnelled TLS stream is taken by mistake.
+    char c;
+    while (!tunnelParser_.headersComplete() && !tunnelParser_.failed()) {
+        IOResult r = conn_->read(&c, 1);
+        if (r.kind == IOResult::WantRead) return updateInterest();
+        if (r.kind != IOResult::Done) {
+            tunnelParser_.finish();
+            return fail(makeError(kNetworkErrorDomain, kErrorProxyRefused, "The proxy closed the tunnel request"));
+        }
+        touch();
+        tunnelParser_.feed(&c, 1, nullptr);
+    }
+    if (tunnelParser_.failed())
+        return fail(makeError(kNetworkErrorDomain, kErrorBadServerResponse,
+                              "Bad answer from the proxy: " + tunnelParser_.errorText()));
+    int code = tunnelParser_.response()->statusCode();
+    if (code >= 200 && code < 300) {
+        out_.clear();
+        outOffset_ = 0;
+        return beginTLS();
+    }
+    // The refusal (407 and the like) is the answer the caller sees. Its
+    // body is read through the normal path.
+    tunnelRefused_ = true;
+    persistent_ = false;
+    parser_ = ResponseParser(limits_);
+    phase_ = Phase::Exchange;
+    headSent_ = true;
+    bodyFinished_ = true;
+    out_.clear();
+    outOffset_ = 0;
+    headerReported_ = true;
+    notify(kStreamEventHasBytesAvailable);
+    if (phase_ != Phase::Exchange) return;
+    if (tunnelParser_.isComplete()) return finishExchange();
+    updateInterest();
+}
+
+void HTTPReadStream::beginTLS() {
+    ns::Ref<ns::Error> err;
+    auto ctx = tlsContextFor(tls_, &err);
+    if (!ctx) return fail(err);
+    std::string name = tls_.peerName.empty() ? host_ : tls_.peerName;
+    if (!conn_->startTLS(ctx.get(), name, tls_.validatesCertificateChain))
+        return fail(makeError(kTLSErrorDomain, kTLSProtocolError, "Cannot start TLS"));
+    phase_ = Phase::Handshake;
+    driveHandshake();
+}
+
+void HTTPReadStream::driveHandshake() {
+    IOResult r = conn_->handshake();
+    if (r.kind == IOResult::WantRead) return source_->setEvents(ns::FdReadable);
+    if (r.kind == IOResult::WantWrite) return source_->setEvents(ns::FdWritable);
+    if (r.kind != IOResult::Done) return fail(tlsHandshakeError(conn_->ssl(), r.sslError, host_));
+    touch();
+    beginExchange();
+}
+
+void HTTPReadStream::beginExchange() {
+    phase_ = Phase::Exchange;
+    if (status_ == Status::Opening) {
+        status_ = Status::Open;
+        if (reused_) notify(kStreamEventOpenCompleted);
+        if (phase_ != Phase::Exchange) return;
+    }
+    parser_ = ResponseParser(limits_);
+    parser_.setRequestMethod(request_->method());
+    out_ = buildHead();
+    outOffset_ = 0;
+    headSent_ = false;
+    driveWrite();
+}
+
+std::string HTTPReadStream::buildHead() {
+    auto& h = request_->headers();
+    if (!bodyStream_ && request_->body() && request_->body()->length() > 0)
+        bodyStream_ = InputStream::inputStreamWithData(request_->body());
+    if (bodyStream_) {
+        if (!bodyOpened_) {
+            bodyOpened_ = true;
+            if (!bodyStream_->open()) {
+                bodyFinished_ = true;
+                // Reported from driveWrite once the loop turns.
+            }
+        }
+        if (!h.contains("Content-Length") && !h.contains("Transfer-Encoding")) {
+            if (auto len = bodyStream_->length()) h.add("Content-Length", std::to_string(*len));
+            else {
+                h.add("Transfer-Encoding", "chunked");
+                chunkedBody_ = true;
+            }
+        } else if (auto te = h.get("Transfer-Encoding")) {
+            chunkedBody_ = lowercased(*te).find("chunked") != std::string::npos;
+        }
+    } else {
+        bodyFinished_ = true;
+        std::string m = request_->method();
+        if ((m == "POST" || m == "PUT") && !h.contains("Content-Length")) h.add("Content-Length", "0");
+    }
+    std::string head = request_->method() + " " + target_ + " " + request_->version() + "\r\n";
+    for (auto& [name, value] : h.fields()) {
+        if (tunnel_ && equalsIgnoringCase(name, "Proxy-Authorization")) continue;
+        // Field values must not smuggle a line break into the head.
+        if (value.find_first_of("\r\n") != std::string::npos || name.find_first_of("\r\n: ") != std::string::npos)
+            continue;
+        head += name + ": " + value + "\r\n";
+    }
+    head += "\r\n";
+    return head;
+}
+
+bool HTTPReadStream::fillOutput() {
+    // Moves the next piece of the body into out_; false when nothing more.
+    if (bodyFinished_ || !bodyStream_) return false;
+    if (bodyStream_->streamStatus() == InputStream::Status::Error) {
+        fail(makeError(kNetworkErrorDomain, kErrorCannotOpenFile, "Cannot read the request body", bodyStream_->streamError()));
+        return false;
+    }
+    std::string chunk(kBodyChunk, '\0');
+    long n = bodyStream_->read(reinterpret_cast<uint8_t*>(chunk.data()), chunk.size());
+    if (n < 0) {
+        fail(makeError(kNetworkErrorDomain, kErrorCannotOpenFile, "Cannot read the request body", bodyStream_->streamError()));
+        return false;
+    }
+    if (n == 0) {
+        if (bodyStream_->streamStatus() != InputStream::Status::AtEnd && bodyStream_->hasBytesAvailable())
+            return false;  // a paced stream with nothing to give right now
+        bodyFinished_ = true;
+        if (chunkedBody_) {
+            out_ = "0\r\n\r\n";
+            outOffset_ = 0;
+            return true;
+        }
+        return false;
+    }
+    chunk.resize(static_cast<size_t>(n));
+    if (chunkedBody_) {
+        char size[24];
+        std::snprintf(size, sizeof size, "%lx\r\n", static_cast<unsigned long>(n));
+        out_ = size + chunk + "\r\n";
+    } else {
+        out_ = std::move(chunk);
+    }
+    outOffset_ = 0;
+    return true;
+}
+
+void HTTPReadStream::driveWrite() {
+    while (phase_ == Phase::Exchange) {
+        if (outOffset_ >= out_.size()) {
+            headSent_ = true;
+            out_.clear();
+            outOffset_ = 0;
+            if (parser_.isComplete()) break;
+            if (!fillOutput()) {
+                if (phase_ == Phase::Exchange && !bodyFinished_) waitForBody();
+                break;
+            }
+            continue;
+        }
+        IOResult r = conn_->write(out_.data() + outOffset_, out_.size() - outOffset_);
+        if (r.kind == IOResult::Done) {
+            outOffset_ += r.count;
+            if (headSent_) bytesWritten_.fetch_add(r.count, std::memory_order_relaxed);
+            touch();
+            continue;
+        }
+        if (r.kind == IOResult::WantWrite || r.kind == IOResult::WantRead) break;
+        // The peer went away while we were still sending: if it answered
+        // already the reader will find out; otherwise the connection dropped.
+        return failDropped(r.sysError, "sending the request");
+    }
+    if (phase_ == Phase::Exchange) updateInterest();
+}
+
+void HTTPReadStream::waitForBody() {
+    // A paced body stream had nothing to give; look again shortly rather
+    // than spinning on a writable socket.
+    if (!loop_ || bodyRetryPending_) return;
+    bodyRetryPending_ = true;
+    ns::Weak<HTTPReadStream> weak(this);
+    loop_->performAfterDelay(
+        0.01,
+        [weak] {
+            auto self = weak.lock();
+            if (!self) return;
+            self->bodyRetryPending_ = false;
+            if (self->phase_ == Phase::Exchange && self->isScheduled()) self->driveWrite();
+        },
+        *modes_.begin());
+}
+
+void HTTPReadStream::driveRead() {
+    char buf[kReadChunk];
+    wantWriteForRead_ = false;
+    for (int i = 0; i < kMaxReadsPerWakeup && phase_ == Phase::Exchange && !readPaused_; ++i) {
+        IOResult r = conn_->read(buf, sizeof buf);
+        if (r.kind == IOResult::Done) {
+            touch();
+            anyResponseByte_ = true;
+            feedParser(buf, r.count);
+            if (phase_ != Phase::Exchange) return;
+            if (body_.size() - bodyOffset_ > kBodyBufferHighWater) readPaused_ = true;
+            continue;
+        }
+        if (r.kind == IOResult::WantRead) break;
+        if (r.kind == IOResult::WantWrite) {
+            wantWriteForRead_ = true;
+            break;
+        }
+        // Closed or failed.
+        ResponseParser& p = tunnelRefused_ ? tunnelParser_ : parser_;
+        if (r.kind == IOResult::Closed) {
+            p.finish();
+            if (p.isComplete()) return finishExchange();
+        }
+        if (!anyResponseByte_ || r.kind == IOResult::Failed) {
+            if (anyResponseByte_)
+                return fail(makeError(kNetworkErrorDomain, kErrorNetworkConnectionLost,
+                                      "The network connection was lost before the response was complete",
+                                      r.sysError ? posixError(r.sysError, "recv") : nullptr));
+            return failDropped(r.sysError, "waiting for the response");
+        }
+        return fail(makeError(kNetworkErrorDomain, kErrorNetworkConnectionLost,
+                              "The network connection was lost before the response was complete (" + p.errorText() + ")"));
+    }
+    if (phase_ == Phase::Exchange) updateInterest();
+}
+
+void HTTPReadStream::feedParser(const char* p, size_t n) {
+    ResponseParser& parser = tunnelRefused_ ? tunnelParser_ : parser_;
+    size_t before = body_.size();
+    if (bodyOffset_ > 0 && bodyOffset_ == body_.size()) {
+        body_.clear();
+        bodyOffset_ = 0;
+        before = 0;
+    }
+    size_t used = parser.feed(p, n, &body_);
+    if (parser.failed()) {
+        return fail(makeError(kNetworkErrorDomain, kErrorBadServerResponse,
+                              "The server sent a bad response: " + parser.errorText()));
+    }
+    if (used < n) persistent_ = false;  // stray bytes after the answer
+    bool newHeader = !headerReported_ && parser.headersComplete();
+    if (newHeader) {
+        headerReported_ = true;
+        notify(kStreamEventHasBytesAvailable);
+        if (phase_ != Phase::Exchange) return;
+    }
+    if (parser.isComplete()) return finishExchange();
+    if (body_.size() > before && !newHeader) notify(kStreamEventHasBytesAvailable);
+}
+
+void HTTPReadStream::finishExchange() {
+    ResponseParser& parser = tunnelRefused_ ? tunnelParser_ : parser_;
+    if (!headerReported_) {
+        headerReported_ = true;
+        notify(kStreamEventHasBytesAvailable);
+        if (phase_ != Phase::Exchange) return;
+    }
+    phase_ = Phase::Done;
+    if (timer_) {
+        timer_->invalidate();
+        timer_ = nullptr;
+    }
+    bool reusable = persistent_ && parser.keepAlive() && bodyFinished_ && outOffset_ >= out_.size() &&
+                    !tunnelRefused_;
+    releaseConnection(reusable);
+    if (hasBytesAvailable()) notify(kStreamEventHasBytesAvailable);
+    else notify(kStreamEventEndEncountered);
+}
+
+void HTTPReadStream::releaseConnection(bool reusable) {
+    if (source_) {
+        source_->invalidate();
+        source_ = nullptr;
+    }
+    if (!conn_) return;
+    if (reusable) {
+        conn_->streamID = streamID_;
+        conn_->lastUser = serial_;
+        conn_->requestsServed++;
+        handedBack_ = true;
+        ConnectionPool::shared().put(std::move(conn_));
+    } else {
+        conn_.reset();
+    }
+}
+
+void HTTPReadStream::failDropped(int sysError, const char* when) {
+    fail(makeError(kNetworkErrorDomain, kErrorNetworkConnectionLost,
+                   std::string("The network connection was lost while ") + when,
+                   sysError ? posixError(sysError) : nullptr));
+}
+
+void HTTPReadStream::fail(ns::Ref<ns::Error> e) {
+    if (phase_ == Phase::Failed || phase_ == Phase::Closed || phase_ == Phase::Done) return;
+    phase_ = Phase::Failed;
+    status_ = Status::Error;
+    error_ = std::move(e);
+    if (lookup_) {
+        lookup_->cancel();
+        lookup_ = nullptr;
+    }
+    if (timer_) {
+        timer_->invalidate();
+        timer_ = nullptr;
+    }
+    releaseConnection(false);
+    if (isScheduled()) notify(kStreamEventErrorOccurred);
+}
+
+long HTTPReadStream::read(uint8_t* buf, size_t max) {
+    if (status_ == Status::Error) return -1;
+    size_t n = std::min(max, body_.size() - bodyOffset_);
+    if (n) std::memcpy(buf, body_.data() + bodyOffset_, n);
+    bodyOffset_ += n;
+    if (bodyOffset_ == body_.size()) {
+        body_.clear();
+        bodyOffset_ = 0;
+        if (phase_ == Phase::Done && !endReported_) post(kStreamEventEndEncountered);
+        if (readPaused_) {
+            readPaused_ = false;
+            updateInterest();
+        }
+    }
+    return static_cast<long>(n);
+}
+
+void HTTPReadStream::close() {
+    if (phase_ == Phase::Closed) return;
+    bool wasDone = phase_ == Phase::Done;
+    phase_ = Phase::Closed;
+    if (status_ != Status::Error) status_ = Status::Closed;
+    if (lookup_) {
+        lookup_->cancel();
+        lookup_ = nullptr;
+    }
+    if (timer_) {
+        timer_->invalidate();
+        timer_ = nullptr;
+    }
+    releaseConnection(false);
+    if (wasDone && handedBack_) ConnectionPool::shared().closeIdleFrom(serial_);
+    if (bodyStream_ && bodyOpened_) bodyStream_->close();
+    client_ = nullptr;
+    eventMask_ = 0;
+}
+
+}  // namespace net

@@ -1,0 +1,215 @@
+// An HTTP read stream: sends one request over a socket (plain, TLS, through
+// an HTTP proxy or a CONNECT tunnel) and reads its answer, driven by a run
+// loop.
+//
+// Life: make() with a request message and an optional body stream, set the
+// properties, setClient(), scheduleInRunLoop(), open(). Work happens only
+// while the stream is scheduled: an unscheduled stream stops reading and
+// writing until it is scheduled again. Events reach the client on the loop's
+// thread: HasBytesAvailable once the response header is complete (read it
+// with responseHeader()) and again whenever body bytes wait to be read();
+// EndEncountered once the whole answer was read and the body buffer is
+// empty; ErrorOccurred with streamError() set. Host names are looked up on a
+// helper thread, so nothing here blocks the loop.
+//
+// Connection identity: with attemptPersistentConnection, a stream hands its
+// connection to the process-wide pool when the answer allows reuse, and a
+// later stream to the same scheme, host, port, proxy and TLS settings adopts
+// it; with a non-zero streamID only a connection last used under the same
+// identity is adopted. close() on a finished stream also closes the idle
+// connection it handed back (unless another stream adopted it); simply
+// dropping the stream leaves that connection pooled.
+//
+// All members except requestBytesWritten() are used from the thread of the
+// loop the stream is scheduled on (or before it is scheduled).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Error.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/Timer.h"
+#include "platform/network/HTTPMessage.h"
+#include "platform/network/InputStream.h"
+#include "platform/network/ResponseParser.h"
+#include "platform/network/Resolver.h"
+#include "platform/network/TLS.h"
+
+namespace net {
+
+class Connection;
+
+
+enum StreamEvent : unsigned {
+    kStreamEventOpenCompleted = 1,
+    kStreamEventHasBytesAvailable = 2,
+    kStreamEventErrorOccurred = 8,
+    kStreamEventEndEncountered = 16,
+};
+
+struct ProxySettings {
+    enum class Type { None, HTTP, HTTPS };  // HTTPS: the proxy tunnels https with CONNECT
+    Type type = Type::None;
+    std::string host;
+    uint16_t port = 0;
+    bool isSet() const { return type != Type::None && !host.empty() && port != 0; }
+};
+
+class HTTPReadStream : public ns::Object {
+public:
+    enum class Status { NotOpen, Opening, Open, AtEnd, Closed, Error };
+    using Client = std::function<void(HTTPReadStream& stream, StreamEvent event)>;
+
+    // A stream for `request` (its URL must be absolute http or https). The
+    // body comes from `body` when given, else from the message's body data.
+    static ns::Ref<HTTPReadStream> make(ns::Ref<HTTPMessage> request, ns::Ref<InputStream> body = nullptr);
+    ~HTTPReadStream() override;
+    const char* className() const override { return "HTTPReadStream"; }
+
+    // --- Properties (set before open) -----------------------------------
+    void setTLSSettings(TLSSettings s) { tls_ = std::move(s); }
+    const TLSSettings& tlsSettings() const { return tls_; }
+    void setProxy(ProxySettings p) { proxy_ = std::move(p); }
+    const ProxySettings& proxy() const { return proxy_; }
+    void setAttemptPersistentConnection(bool v) { persistent_ = v; }
+    bool attemptPersistentConnection() const { return persistent_; }
+    void setStreamID(int64_t id) { streamID_ = id; }
+    int64_t streamID() const { return streamID_; }
+    // Fails the stream with kErrorTimedOut after this many seconds without
+    // any traffic (0, the default: never).
+    void setIdleTimeout(double seconds) { idleTimeout_ = seconds; }
+    void setResponseLimits(ResponseLimits limits) { limits_ = limits; }
+
+    // --- Events and scheduling -------------------------------------------
+    // `events` is a mask of StreamEvent; a nil client stops all events.
+    void setClient(unsigned events, Client client);
+    void scheduleInRunLoop(ns::RunLoop& loop, const std::string& mode = ns::RunLoop::kDefaultMode);
+    void unscheduleFromRunLoop(ns::RunLoop& loop, const std::string& mode = ns::RunLoop::kDefaultMode);
+    bool isScheduled() const { return !modes_.empty(); }
+
+    // --- Operation -------------------------------------------------------
+    // Starts the exchange. False when it cannot start at all (opened before,
+    // bad URL, unsupported scheme), with streamError() set.
+    bool open();
+    // Stops everything and closes the connection (see above for a pooled one).
+    void close();
+    // Body bytes: the count, 0 when none are waiting (or at the end), -1
+    // after an error.
+    long read(uint8_t* buf, size_t max);
+    bool hasBytesAvailable() const { return bodyOffset_ < body_.size(); }
+    Status streamStatus() const { return status_; }
+    const ns::Ref<ns::Error>& streamError() const { return error_; }
+    // The complete response header, nil until it has been read.
+    ns::Ref<HTTPMessage> responseHeader() const;
+    // Request body bytes written so far (readable from any thread).
+    uint64_t requestBytesWritten() const { return bytesWritten_.load(std::memory_order_relaxed); }
+    // Whether the transport connection was adopted from the pool.
+    bool connectionWasReused() const { return reused_; }
+    // Serial number of the transport connection (0 before connecting).
+    uint64_t connectionSerial() const { return connectionSerial_; }
+    // Whether the answer left the connection reusable (known at the end).
+    bool connectionIsReusable() const { return handedBack_; }
+
+    // Closes every idle pooled connection in the process.
+    static void closeIdleConnections();
+
+private:
+    enum class Phase { Idle, Resolving, Connecting, Tunnel, Handshake, Exchange, Done, Failed, Closed };
+
+    HTTPReadStream(ns::Ref<HTTPMessage> request, ns::Ref<InputStream> body);
+    void start();
+    void connectNext();
+    void onConnected();
+    void beginTLS();
+    void beginExchange();
+    void onReady(unsigned events);
+    void driveConnect();
+    void driveTunnel(unsigned events);
+    void driveHandshake();
+    void driveWrite();
+    void driveRead();
+    void waitForBody();
+    bool fillOutput();
+    void feedParser(const char* p, size_t n);
+    void finishExchange();
+    void fail(ns::Ref<ns::Error> e);
+    void failDropped(int sysError, const char* when);
+    void notify(StreamEvent e);
+    void post(StreamEvent e);
+    void updateInterest();
+    void attachSource();
+    void touch();
+    void releaseConnection(bool reusable);
+    std::string poolKey() const;
+    std::string buildHead();
+
+    static std::atomic<uint64_t> nextSerial_;
+    const uint64_t serial_;
+
+    ns::Ref<HTTPMessage> request_;
+    ns::Ref<InputStream> bodyStream_;
+    TLSSettings tls_;
+    ProxySettings proxy_;
+    bool persistent_ = false;
+    int64_t streamID_ = 0;
+    double idleTimeout_ = 0;
+    ResponseLimits limits_;
+
+    unsigned eventMask_ = 0;
+    Client client_;
+    ns::Ref<ns::RunLoop> loop_;
+    std::set<std::string> modes_;
+
+    Phase phase_ = Phase::Idle;
+    Status status_ = Status::NotOpen;
+    ns::Ref<ns::Error> error_;
+    bool startPending_ = false;
+    bool connectPending_ = false;
+    bool bodyRetryPending_ = false;
+
+    // Where to go.
+    std::string scheme_, host_, target_;
+    uint16_t port_ = 0;
+    std::string connectHost_;
+    uint16_t connectPort_ = 0;
+    bool tunnel_ = false;
+    std::shared_ptr<Resolver::Request> lookup_;  // the lookup in flight
+    std::vector<SocketAddress> addresses_;
+    size_t addressIndex_ = 0;
+
+    std::unique_ptr<Connection> conn_;
+    ns::Ref<ns::FdSource> source_;
+    ns::Ref<ns::Timer> timer_;
+    bool reused_ = false;
+    bool handedBack_ = false;
+    uint64_t connectionSerial_ = 0;
+    bool wantWriteForRead_ = false;  // TLS renegotiation needs the socket writable
+    bool anyResponseByte_ = false;
+
+    // Outgoing bytes.
+    std::string out_;
+    size_t outOffset_ = 0;
+    bool headSent_ = false;
+    bool bodyFinished_ = false;
+    bool chunkedBody_ = false;
+    bool bodyOpened_ = false;
+    std::atomic<uint64_t> bytesWritten_{0};
+
+    // Incoming.
+    ResponseParser parser_;
+    ResponseParser tunnelParser_;
+    bool tunnelRefused_ = false;  // the proxy's answer to CONNECT is the response
+    std::string body_;
+    size_t bodyOffset_ = 0;
+    bool endReported_ = false;
+    bool headerReported_ = false;
+    bool readPaused_ = false;
+};
+
+}  // namespace net

@@ -1,0 +1,445 @@
+#include "platform/network/URLConnection.h"
+
+#include <zlib.h>
+
+#include <cstring>
+
+#include "platform/foundation/String.h"
+#include "platform/network/HTTPAuthentication.h"
+#include "platform/network/HTTPCookie.h"
+#include "platform/network/NetworkErrors.h"
+
+namespace net {
+
+// ---- URLRequest ------------------------------------------------------------------
+
+ns::Ref<URLRequest> URLRequest::requestWithURL(ns::Ref<ns::URL> url, int cachePolicy, double timeoutInterval) {
+    auto r = ns::make<URLRequest>();
+    r->url_ = std::move(url);
+    r->cachePolicy_ = cachePolicy;
+    r->timeout_ = timeoutInterval;
+    return r;
+}
+
+void URLRequest::setValueForHTTPHeaderField(std::string_view value, std::string_view name) {
+    if (value.empty()) headers_.remove(name);
+    else headers_.set(name, value);
+}
+
+void URLRequest::setAllHTTPHeaderFields(const ns::Dictionary* fields) {
+    headers_.clear();
+    if (!fields) return;
+    for (size_t i = 0; i < fields->count(); ++i) {
+        auto* k = ns::as<ns::String>(fields->keyAtIndex(i));
+        auto* v = ns::as<ns::String>(fields->valueAtIndex(i));
+        if (k && v) headers_.set(k->utf8(), v->utf8());
+    }
+}
+
+ns::Ref<URLRequest> URLRequest::copy() const {
+    auto r = ns::make<URLRequest>();
+    r->url_ = url_;
+    r->method_ = method_;
+    r->body_ = body_;
+    r->bodyStream_ = bodyStream_;
+    r->headers_ = headers_;
+    r->timeout_ = timeout_;
+    r->cachePolicy_ = cachePolicy_;
+    r->handleCookies_ = handleCookies_;
+    r->tls_ = tls_;
+    r->proxy_ = proxy_;
+    r->user_ = user_;
+    r->password_ = password_;
+    return r;
+}
+
+std::string URLRequest::description() const {
+    return "<URLRequest " + method_ + " " + (url_ ? url_->absoluteText() : std::string("(null)")) + ">";
+}
+
+// ---- HTTPURLResponse -------------------------------------------------------------
+
+HTTPURLResponse::HTTPURLResponse(ns::Ref<ns::URL> url, ns::Ref<HTTPMessage> message)
+    : url_(std::move(url)), message_(std::move(message)) {}
+
+long long HTTPURLResponse::expectedContentLength() const {
+    auto v = message_->headerField("Content-Length");
+    if (!v || v->empty() || v->size() > 18 || v->find_first_not_of("0123456789") != std::string::npos) return -1;
+    // A body that will be inflated has no announced length.
+    if (auto ce = message_->headerField("Content-Encoding"); ce && !trimmed(*ce).empty() && lowercased(*ce) != "identity")
+        return -1;
+    return std::stoll(*v);
+}
+
+std::string HTTPURLResponse::MIMEType() const {
+    auto ct = message_->headerField("Content-Type");
+    if (!ct) return {};
+    return lowercased(trimmed(std::string_view(*ct).substr(0, ct->find(';'))));
+}
+
+std::string HTTPURLResponse::textEncodingName() const {
+    auto ct = message_->headerField("Content-Type");
+    if (!ct) return {};
+    std::string lower = lowercased(*ct);
+    size_t p = lower.find("charset=");
+    if (p == std::string::npos) return {};
+    std::string v(trimmed(std::string_view(*ct).substr(p + 8, ct->find(';', p) - p - 8)));
+    if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
+    return lowercased(v);
+}
+
+std::string HTTPURLResponse::description() const {
+    return "<HTTPURLResponse " + (url_ ? url_->absoluteText() : std::string()) + " " + std::to_string(statusCode()) + ">";
+}
+
+// ---- Delegate --------------------------------------------------------------------
+
+ns::Ref<URLRequest> URLConnectionDelegate::connectionWillSendRequest(URLConnection&, URLRequest& request,
+                                                                     const HTTPURLResponse*) {
+    return ns::Ref<URLRequest>(&request);
+}
+
+// ---- Connection ------------------------------------------------------------------
+
+struct URLConnection::Inflater {
+    z_stream z{};
+    bool ready = false;
+    bool ended = false;
+    bool raw = false;
+    size_t produced = 0;
+    static constexpr size_t kMaxInflated = 512u << 20;  // a body may not expand past this
+
+    bool init(bool rawDeflate) {
+        raw = rawDeflate;
+        ready = inflateInit2(&z, rawDeflate ? -15 : 47) == Z_OK;
+        return ready;
+    }
+    ~Inflater() {
+        if (ready) inflateEnd(&z);
+    }
+    // Appends the inflated bytes of [p, p+n) to out; false on corrupt data.
+    bool feed(const uint8_t* p, size_t n, std::string& out) {
+        if (ended) return true;
+        z.next_in = const_cast<Bytef*>(p);
+        z.avail_in = static_cast<uInt>(n);
+        char buf[32768];
+        while (z.avail_in > 0 || z.avail_out == 0) {
+            z.next_out = reinterpret_cast<Bytef*>(buf);
+            z.avail_out = sizeof buf;
+            int rc = inflate(&z, Z_NO_FLUSH);
+            size_t got = sizeof buf - z.avail_out;
+            out.append(buf, got);
+            produced += got;
+            if (produced > kMaxInflated) return false;
+            if (rc == Z_STREAM_END) {
+                ended = true;
+                return true;
+            }
+            if (rc == Z_BUF_ERROR && z.avail_in == 0) return true;
+            if (rc != Z_OK) return false;
+            if (z.avail_in == 0 && z.avail_out != 0) break;
+        }
+        return true;
+    }
+};
+
+URLConnection::URLConnection(ns::Ref<URLRequest> request, ns::Ref<URLConnectionDelegate> delegate)
+    : original_(request), current_(request ? request->copy() : nullptr), delegate_(std::move(delegate)) {}
+
+URLConnection::~URLConnection() {
+    if (stream_) {
+        stream_->setClient(0, nullptr);
+        if (loop_) stream_->unscheduleFromRunLoop(*loop_, mode_);
+    }
+}
+
+ns::Ref<URLConnection> URLConnection::make(ns::Ref<URLRequest> request, ns::Ref<URLConnectionDelegate> delegate) {
+    if (!request || !request->URL()) return nullptr;
+    return ns::Ref<URLConnection>(new URLConnection(std::move(request), std::move(delegate)));
+}
+
+ns::Ref<URLConnection> URLConnection::connectionWithRequest(ns::Ref<URLRequest> request,
+                                                            ns::Ref<URLConnectionDelegate> delegate) {
+    auto c = make(std::move(request), std::move(delegate));
+    if (c) c->start();
+    return c;
+}
+
+void URLConnection::scheduleInRunLoop(ns::RunLoop& loop, const std::string& mode) {
+    if (started_) return;
+    loop_ = ns::Ref<ns::RunLoop>(&loop);
+    mode_ = mode;
+}
+
+void URLConnection::start() {
+    if (started_) return;
+    started_ = true;
+    if (!loop_) loop_ = ns::RunLoop::current();
+    self_ = ns::Ref<URLConnection>(this);  // alive until the end, like the loop holds it
+    openStream();
+}
+
+void URLConnection::openStream() {
+    auto& req = *current_;
+    auto msg = HTTPMessage::request(req.HTTPMethod(), req.URL()->absoluteText());
+    for (auto& [k, v] : req.headers().fields()) msg->headers().add(k, v);
+    if (req.HTTPShouldHandleCookies() && !msg->headers().contains("Cookie")) {
+        auto cookies = HTTPCookieStorage::sharedHTTPCookieStorage().cookiesForURL(*req.URL());
+        if (!cookies.empty()) msg->headers().add("Cookie", HTTPCookie::requestHeaderValue(cookies));
+    }
+    if (!msg->headers().contains("Accept-Encoding")) msg->headers().add("Accept-Encoding", "gzip, deflate");
+    if (auto* a = ns::as<HTTPAuthentication>(auth_.get())) {
+        std::string user = req.URL()->user() ? req.URL()->user()->utf8() : req.user();
+        std::string pass = req.URL()->password() ? req.URL()->password()->utf8() : req.password();
+        a->applyCredentials(*msg, user, pass);
+    }
+    ns::Ref<InputStream> body = req.HTTPBodyStream();
+    if (!body && req.HTTPBody()) msg->setBody(req.HTTPBody());
+    sentMessage_ = msg;
+    stream_ = HTTPReadStream::make(msg, body);
+    stream_->setTLSSettings(req.tlsSettings());
+    stream_->setProxy(req.proxy());
+    stream_->setAttemptPersistentConnection(!retried_);
+    stream_->setIdleTimeout(req.timeoutInterval());
+    ns::Weak<URLConnection> weak(this);
+    stream_->setClient(kStreamEventHasBytesAvailable | kStreamEventEndEncountered | kStreamEventErrorOccurred,
+                       [weak](HTTPReadStream& s, StreamEvent e) {
+                           if (auto self = weak.lock()) self->onEvent(s, e);
+                       });
+    stream_->scheduleInRunLoop(*loop_, mode_);
+    headerSeen_ = false;
+    bodyIsRedirect_ = bodyIsChallenge_ = false;
+    if (!stream_->open()) {
+        ns::Ref<ns::Error> e = stream_->streamError();
+        loop_->performDeferred(
+            [weak, e] {
+                if (auto self = weak.lock()) self->failWith(e);
+            },
+            mode_);
+    }
+}
+
+void URLConnection::onEvent(HTTPReadStream& s, StreamEvent e) {
+    if (finished_ || cancelled_ || &s != stream_.get()) return;
+    ns::Ref<URLConnection> keep(this);
+    if (e == kStreamEventHasBytesAvailable) {
+        if (!headerSeen_ && s.responseHeader()) {
+            headerSeen_ = true;
+            onHeader(s);
+            if (finished_ || cancelled_ || &s != stream_.get()) return;
+        }
+        onBody(s);
+    } else if (e == kStreamEventEndEncountered) {
+        onEnd();
+    } else if (e == kStreamEventErrorOccurred) {
+        onError(s.streamError());
+    }
+}
+
+void URLConnection::onHeader(HTTPReadStream& s) {
+    auto msg = s.responseHeader();
+    auto url = current_->URL();
+    if (current_->HTTPShouldHandleCookies())
+        HTTPCookieStorage::sharedHTTPCookieStorage().setCookies(HTTPCookie::cookiesWithResponseHeaderFields(msg->headers(), *url));
+    int code = msg->statusCode();
+    auto location = msg->headerField("Location");
+    bool redirect = (code == 301 || code == 302 || code == 303 || code == 307 || code == 308) && location;
+    if (redirect) {
+        auto target = ns::URL::URLWithStringRelativeToURL(*location, url);
+        if (target && (target->hasScheme("http") || target->hasScheme("https"))) {
+            if (redirects_ >= kMaxRedirects) {
+                return failWith(makeError(kNetworkErrorDomain, kErrorRedirectLoop, "too many HTTP redirects"));
+            }
+            auto next = current_->copy();
+            next->setURL(target);
+            if (code == 303 || ((code == 301 || code == 302) && current_->HTTPMethod() == "POST")) {
+                next->setHTTPMethod(code == 303 && current_->HTTPMethod() == "HEAD" ? "HEAD" : "GET");
+                next->setHTTPBody(nullptr);
+                next->setHTTPBodyStream(nullptr);
+                next->setValueForHTTPHeaderField("", "Content-Type");
+                next->setValueForHTTPHeaderField("", "Content-Length");
+            }
+            // Credentials never follow a redirect to another host.
+            auto host = [](const ns::URL& u) { return u.host() ? lowercased(u.host()->utf8()) : std::string(); };
+            if (host(*target) != host(*url)) {
+                next->setValueForHTTPHeaderField("", "Authorization");
+                next->setCredentials("", "");
+            }
+            // A stream body cannot be sent twice.
+            if (next->HTTPBodyStream() && code != 303) {
+                return failWith(makeError(kNetworkErrorDomain, kErrorBadServerResponse,
+                                          "cannot resend a streamed body to a redirect"));
+            }
+            auto redirectResponse = ns::make<HTTPURLResponse>(url, msg);
+            ns::Ref<URLRequest> chosen = next;
+            if (delegate_) chosen = delegate_->connectionWillSendRequest(*this, *next, redirectResponse.get());
+            if (finished_ || cancelled_) return;
+            if (chosen) {
+                redirectTo_ = chosen;
+                bodyIsRedirect_ = true;
+                return;
+            }
+        }
+    }
+    if ((code == 401 || code == 407) && authAttempts_ == 0) {
+        bool haveCredentials = (url->user() && url->password()) || !current_->user().empty();
+        if (haveCredentials) {
+            if (auto a = HTTPAuthentication::authenticationFromResponse(*msg)) {
+                auth_ = a;
+                bodyIsChallenge_ = true;
+                return;
+            }
+        }
+    }
+    response_ = ns::make<HTTPURLResponse>(url, msg);
+    if (auto ce = msg->headerField("Content-Encoding")) {
+        std::string enc = lowercased(trimmed(*ce));
+        if (enc == "gzip" || enc == "x-gzip" || enc == "deflate") {
+            inflater_ = std::make_unique<Inflater>();
+            if (!inflater_->init(false)) inflater_.reset();
+        }
+    }
+    if (delegate_) delegate_->connectionDidReceiveResponse(*this, *response_);
+}
+
+bool URLConnection::deliverData(const uint8_t* p, size_t n) {
+    if (bodyIsRedirect_ || bodyIsChallenge_ || !response_) return true;
+    if (inflater_) {
+        std::string out;
+        if (!inflater_->feed(p, n, out)) {
+            failWith(makeError(kNetworkErrorDomain, kErrorBadServerResponse, "The compressed response body is corrupt"));
+            return false;
+        }
+        if (!out.empty() && delegate_) delegate_->connectionDidReceiveData(*this, *ns::Data::make(out));
+        return true;
+    }
+    if (delegate_) delegate_->connectionDidReceiveData(*this, ns::Data(p, n));
+    return true;
+}
+
+void URLConnection::onBody(HTTPReadStream& s) {
+    uint8_t buf[65536];
+    long n;
+    while (!finished_ && !cancelled_ && &s == stream_.get() && (n = s.read(buf, sizeof buf)) > 0) {
+        if (!deliverData(buf, static_cast<size_t>(n))) return;
+    }
+}
+
+void URLConnection::onEnd() {
+    if (bodyIsRedirect_) return followRedirect();
+    if (bodyIsChallenge_) return retryWithCredentials();
+    if (inflater_ && !inflater_->ended && inflater_->produced > 0) {
+        return failWith(makeError(kNetworkErrorDomain, kErrorNetworkConnectionLost,
+                                  "The compressed response body ended early"));
+    }
+    finish();
+}
+
+void URLConnection::onError(ns::Ref<ns::Error> e) {
+    // A pooled connection the server had dropped: once more on a new one.
+    if (isDroppedConnection(e.get()) && stream_ && stream_->connectionWasReused() && !headerSeen_ && !retried_ &&
+        !current_->HTTPBodyStream()) {
+        retried_ = true;
+        dropStream();
+        return openStream();
+    }
+    failWith(std::move(e));
+}
+
+void URLConnection::followRedirect() {
+    current_ = redirectTo_;
+    redirectTo_ = nullptr;
+    ++redirects_;
+    auth_ = nullptr;
+    authAttempts_ = 0;
+    dropStream();
+    openStream();
+}
+
+void URLConnection::retryWithCredentials() {
+    ++authAttempts_;
+    dropStream();
+    openStream();
+}
+
+void URLConnection::dropStream() {
+    if (!stream_) return;
+    stream_->setClient(0, nullptr);
+    stream_->unscheduleFromRunLoop(*loop_, mode_);
+    stream_ = nullptr;  // a finished, reusable connection stays pooled
+}
+
+void URLConnection::finish() {
+    if (finished_) return;
+    finished_ = true;
+    dropStream();
+    auto d = std::move(delegate_);
+    auto keep = std::move(self_);
+    if (d) d->connectionDidFinishLoading(*this);
+}
+
+void URLConnection::failWith(ns::Ref<ns::Error> e) {
+    if (finished_ || cancelled_) return;
+    finished_ = true;
+    if (stream_) stream_->close();
+    dropStream();
+    auto d = std::move(delegate_);
+    auto keep = std::move(self_);
+    if (d) d->connectionDidFailWithError(*this, *e);
+}
+
+void URLConnection::cancel() {
+    if (finished_ || cancelled_) return;
+    cancelled_ = true;
+    if (stream_) stream_->close();
+    dropStream();
+    delegate_ = nullptr;
+    auto keep = std::move(self_);
+}
+
+// ---- Synchronous -----------------------------------------------------------------
+
+namespace {
+class Collector : public URLConnectionDelegate {
+public:
+    void connectionDidReceiveResponse(URLConnection&, const HTTPURLResponse& r) override {
+        response = ns::Ref<HTTPURLResponse>(const_cast<HTTPURLResponse*>(&r));
+        data = ns::MutableData::make();
+    }
+    void connectionDidReceiveData(URLConnection&, const ns::Data& d) override { data->appendData(d); }
+    void connectionDidFinishLoading(URLConnection&) override { done = true; }
+    void connectionDidFailWithError(URLConnection&, const ns::Error& e) override {
+        error = ns::Ref<ns::Error>(const_cast<ns::Error*>(&e));
+        done = true;
+    }
+    ns::Ref<HTTPURLResponse> response;
+    ns::Ref<ns::MutableData> data = ns::MutableData::make();
+    ns::Ref<ns::Error> error;
+    bool done = false;
+};
+}  // namespace
+
+ns::Ref<ns::Data> URLConnection::sendSynchronousRequest(const URLRequest& request, ns::Ref<HTTPURLResponse>* response,
+                                                        ns::Ref<ns::Error>* error) {
+    auto collector = ns::make<Collector>();
+    auto c = make(request.copy(), collector);
+    if (!c) {
+        if (error) *error = makeError(kNetworkErrorDomain, kErrorUnsupportedURL, "unsupported URL");
+        return nullptr;
+    }
+    auto loop = ns::RunLoop::current();
+    c->scheduleInRunLoop(*loop, kSynchronousMode);
+    c->start();
+    loop->runUntil([&] { return collector->done; }, ns::RunLoop::kDistantFuture, kSynchronousMode);
+    if (!collector->done) c->cancel();
+    if (response) *response = collector->response;
+    if (collector->error || !collector->done) {
+        if (error)
+            *error = collector->error ? collector->error
+                                      : makeError(kNetworkErrorDomain, kErrorUserCancelled, "The request was interrupted");
+        return nullptr;
+    }
+    return collector->data;
+}
+
+}  // namespace net

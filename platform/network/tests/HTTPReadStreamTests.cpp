@@ -1,0 +1,474 @@
+#include "platform/network/HTTPReadStream.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/foundation/RunLoop.h"
+#include "platform/network/Connection.h"
+#include "platform/network/NetworkErrors.h"
+#include "tests/LoopbackServer.h"
+
+namespace {
+
+using net::HTTPMessage;
+using net::HTTPReadStream;
+using nettest::Conn;
+using nettest::Server;
+
+struct Outcome {
+    ns::Ref<HTTPMessage> header;
+    std::string body;
+    ns::Ref<ns::Error> error;
+    bool ended = false;
+    int headerEvents = 0;
+    bool reused = false;
+    uint64_t serial = 0;
+    uint64_t bytesWritten = 0;
+    std::vector<std::string> order;
+};
+
+// Runs one stream to its end on this thread's run loop.
+Outcome run(ns::Ref<HTTPReadStream> s, double timeout = 10) {
+    Outcome o;
+    auto loop = ns::RunLoop::current();
+    bool done = false;
+    s->setClient(net::kStreamEventHasBytesAvailable | net::kStreamEventEndEncountered | net::kStreamEventErrorOccurred,
+                 [&](HTTPReadStream& st, net::StreamEvent e) {
+                     if (e == net::kStreamEventHasBytesAvailable) {
+                         if (!o.header && st.responseHeader()) {
+                             o.header = st.responseHeader();
+                             o.headerEvents++;
+                             o.order.push_back("header");
+                         }
+                         uint8_t buf[4096];
+                         long n;
+                         while ((n = st.read(buf, sizeof buf)) > 0) {
+                             o.body.append(reinterpret_cast<char*>(buf), static_cast<size_t>(n));
+                             if (o.order.back() != "data") o.order.push_back("data");
+                         }
+                     } else if (e == net::kStreamEventEndEncountered) {
+                         o.ended = true;
+                         o.order.push_back("end");
+                         done = true;
+                     } else {
+                         o.error = st.streamError();
+                         o.order.push_back("error");
+                         done = true;
+                     }
+                 });
+    s->scheduleInRunLoop(*loop);
+    EXPECT_TRUE(s->open());
+    loop->runUntil([&] { return done; }, timeout);
+    EXPECT_TRUE(done) << "stream did not finish";
+    o.reused = s->connectionWasReused();
+    o.serial = s->connectionSerial();
+    o.bytesWritten = s->requestBytesWritten();
+    s->unscheduleFromRunLoop(*loop);
+    s->setClient(0, nullptr);
+    return o;
+}
+
+ns::Ref<HTTPReadStream> get(const std::string& url, bool persistent = false, int64_t id = 0) {
+    auto s = HTTPReadStream::make(HTTPMessage::request("GET", url));
+    s->setAttemptPersistentConnection(persistent);
+    s->setStreamID(id);
+    return s;
+}
+
+class HTTPReadStreamTest : public ::testing::Test {
+protected:
+    void SetUp() override { HTTPReadStream::closeIdleConnections(); }
+    void TearDown() override { HTTPReadStream::closeIdleConnections(); }
+};
+
+TEST_F(HTTPReadStreamTest, HeaderThenBodyThenEnd) {
+    std::string seenHost;
+    Server server([&](Conn& c) {
+        auto r = c.readRequest();
+        seenHost = r->header("Host");
+        c.respond(200, "hello body", "Content-Type: text/plain\r\nSet-Cookie: a=1\r\nSet-Cookie: b=2\r\n");
+        c.waitForClose(5);
+    });
+    auto o = run(get(server.url("/x?y=1")));
+    ASSERT_TRUE(o.ended) << (o.error ? o.error->description() : "");
+    EXPECT_EQ(o.header->statusCode(), 200);
+    EXPECT_EQ(o.header->headers().getAll("set-cookie").size(), 2u);
+    EXPECT_EQ(o.body, "hello body");
+    EXPECT_EQ(o.headerEvents, 1);
+    EXPECT_EQ(o.order.front(), "header");
+    EXPECT_EQ(o.order.back(), "end");
+    EXPECT_EQ(seenHost, "127.0.0.1:" + std::to_string(server.port()));
+}
+
+TEST_F(HTTPReadStreamTest, KeepAliveReuseSeenFromTheServer) {
+    std::atomic<int> requests{0};
+    Server server([&](Conn& c) {
+        while (auto r = c.readRequest()) {
+            ++requests;
+            c.respond(200, "conn " + std::to_string(c.index()));
+        }
+    });
+    auto a = run(get(server.url("/1"), true, 7));
+    auto b = run(get(server.url("/2"), true, 7));
+    EXPECT_EQ(a.body, "conn 1");
+    EXPECT_EQ(b.body, "conn 1");
+    EXPECT_FALSE(a.reused);
+    EXPECT_TRUE(b.reused);
+    EXPECT_EQ(a.serial, b.serial);
+    // Another identity does not adopt it; no persistence opens a new one too.
+    auto c = run(get(server.url("/3"), true, 8));
+    EXPECT_EQ(c.body, "conn 2");
+    auto d = run(get(server.url("/4"), false));
+    EXPECT_EQ(d.body, "conn 3");
+    EXPECT_EQ(server.connections(), 3);
+    EXPECT_EQ(requests.load(), 4);
+}
+
+TEST_F(HTTPReadStreamTest, ClosingAFinishedStreamClosesItsIdleConnection) {
+    Server server([&](Conn& c) {
+        while (auto r = c.readRequest()) c.respond(200, "ok");
+    });
+    auto s = get(server.url("/"), true, 1);
+    auto o = run(s);
+    ASSERT_TRUE(o.ended);
+    EXPECT_TRUE(s->connectionIsReusable());
+    EXPECT_EQ(net::ConnectionPool::shared().idleCount(), 1u);
+    s->close();
+    EXPECT_EQ(net::ConnectionPool::shared().idleCount(), 0u);
+    auto again = run(get(server.url("/"), true, 1));
+    EXPECT_FALSE(again.reused);
+    EXPECT_EQ(server.connections(), 2);
+}
+
+TEST_F(HTTPReadStreamTest, ChunkedBodyAndConnectionCloseAnswer) {
+    Server server([&](Conn& c) {
+        c.readRequest();
+        c.write("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n"
+                "4\r\nabcd\r\n3\r\nefg\r\n0\r\n\r\n");
+        c.close();
+    });
+    auto s = get(server.url("/"), true);
+    auto o = run(s);
+    ASSERT_TRUE(o.ended);
+    EXPECT_EQ(o.body, "abcdefg");
+    EXPECT_FALSE(s->connectionIsReusable());
+}
+
+TEST_F(HTTPReadStreamTest, BodyFromStreamWithBytesWritten) {
+    std::string received;
+    Server server([&](Conn& c) {
+        auto r = c.readRequest();
+        received = r->body;
+        c.respond(201, "stored");
+    });
+    std::string payload(300000, 'p');
+    auto msg = HTTPMessage::request("POST", server.url("/upload"));
+    auto s = HTTPReadStream::make(msg, net::InputStream::inputStreamWithData(ns::Data::make(payload)));
+    auto o = run(s);
+    ASSERT_TRUE(o.ended);
+    EXPECT_EQ(o.header->statusCode(), 201);
+    EXPECT_EQ(received, payload);
+    EXPECT_EQ(o.bytesWritten, payload.size());
+}
+
+TEST_F(HTTPReadStreamTest, HeadAnswerHasNoBodyAndKeepsTheConnection) {
+    Server server([&](Conn& c) {
+        while (auto r = c.readRequest()) {
+            if (r->method == "HEAD") c.write("HTTP/1.1 200 OK\r\nContent-Length: 500\r\n\r\n");
+            else c.respond(200, "after head");
+        }
+    });
+    auto head = HTTPReadStream::make(HTTPMessage::request("HEAD", server.url("/")));
+    head->setAttemptPersistentConnection(true);
+    auto o = run(head);
+    ASSERT_TRUE(o.ended);
+    EXPECT_EQ(o.body, "");
+    auto next = run(get(server.url("/"), true));
+    EXPECT_EQ(next.body, "after head");
+    EXPECT_TRUE(next.reused);
+}
+
+TEST_F(HTTPReadStreamTest, DroppedIdleConnectionIsNotAdopted) {
+    std::atomic<bool> closed{false};
+    Server server([&](Conn& c) {
+        auto r = c.readRequest();
+        c.respond(200, "once");
+        c.close();  // keep-alive answer, then gone
+        closed = true;
+    });
+    auto a = run(get(server.url("/"), true));
+    ASSERT_TRUE(a.ended);
+    while (!closed) std::this_thread::yield();
+    auto b = run(get(server.url("/"), true));
+    ASSERT_TRUE(b.ended) << (b.error ? b.error->description() : "");
+    EXPECT_FALSE(b.reused);
+}
+
+TEST_F(HTTPReadStreamTest, ServerClosingWithoutAnswerIsADroppedConnection) {
+    Server server([&](Conn& c) {
+        c.readRequest();
+        c.close();
+    });
+    auto o = run(get(server.url("/")));
+    ASSERT_TRUE(o.error);
+    EXPECT_TRUE(net::isDroppedConnection(o.error.get())) << o.error->description();
+}
+
+TEST_F(HTTPReadStreamTest, ResetMidBodyIsAClearError) {
+    Server server([&](Conn& c) {
+        c.readRequest();
+        c.write("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\npartial");
+        usleep(20000);
+        c.reset();
+    });
+    auto o = run(get(server.url("/")));
+    ASSERT_TRUE(o.error);
+    EXPECT_EQ(o.error->domain(), net::kNetworkErrorDomain);
+    EXPECT_EQ(o.error->code(), net::kErrorNetworkConnectionLost);
+    EXPECT_FALSE(o.ended);
+}
+
+TEST_F(HTTPReadStreamTest, StallAfterHeadersTimesOut) {
+    Server server([&](Conn& c) {
+        c.readRequest();
+        c.write("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nab");
+        c.waitForClose(5);
+    });
+    auto s = get(server.url("/"));
+    s->setIdleTimeout(0.2);
+    auto o = run(s);
+    ASSERT_TRUE(o.error);
+    EXPECT_EQ(o.error->code(), net::kErrorTimedOut);
+    EXPECT_EQ(o.order.front(), "header");
+}
+
+TEST_F(HTTPReadStreamTest, MisbehavingServersEndInClearErrors) {
+    struct Case {
+        const char* name;
+        std::string reply;
+        long code;
+    };
+    std::vector<Case> cases = {
+        {"truncated chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10\r\nshort", net::kErrorNetworkConnectionLost},
+        {"bad chunk size", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nxyz\r\n", net::kErrorBadServerResponse},
+        {"oversized header", "HTTP/1.1 200 OK\r\nX-Big: " + std::string(100000, 'a') + "\r\n\r\n",
+         net::kErrorBadServerResponse},
+        {"content-length too long", "HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\nonly this", net::kErrorNetworkConnectionLost},
+        {"conflicting lengths", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 7\r\n\r\nhello",
+         net::kErrorBadServerResponse},
+        {"not http", "SSH-2.0-OpenSSH\r\n\r\n", net::kErrorBadServerResponse},
+    };
+    for (auto& tc : cases) {
+        Server server([&](Conn& c) {
+            c.readRequest();
+            c.write(tc.reply);
+            c.close();
+        });
+        auto o = run(get(server.url("/")));
+        ASSERT_TRUE(o.error) << tc.name;
+        EXPECT_EQ(o.error->code(), tc.code) << tc.name << ": " << o.error->description();
+        EXPECT_FALSE(o.error->localizedDescription().empty());
+    }
+}
+
+TEST_F(HTTPReadStreamTest, ContentLengthShorterThanBodyLeavesConnectionUnused) {
+    Server server([&](Conn& c) {
+        while (auto r = c.readRequest()) c.write("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nokJUNK");
+    });
+    auto s = get(server.url("/"), true);
+    auto o = run(s);
+    ASSERT_TRUE(o.ended);
+    EXPECT_EQ(o.body, "ok");
+    // The stray bytes make the connection unusable for the next request.
+    auto next = run(get(server.url("/"), true));
+    EXPECT_EQ(next.body, "ok");
+    EXPECT_FALSE(next.reused);
+}
+
+TEST_F(HTTPReadStreamTest, ConnectionRefusedAndUnknownHost) {
+    uint16_t port;
+    {
+        Server s([](Conn&) {});
+        port = s.port();
+    }
+    auto o = run(get("http://127.0.0.1:" + std::to_string(port) + "/"));
+    ASSERT_TRUE(o.error);
+    EXPECT_EQ(o.error->code(), net::kErrorCannotConnectToHost);
+
+    net::Resolver::setLookupFunctionForTesting([](const std::string&, uint16_t, ns::Ref<ns::Error>* e) {
+        *e = net::makeError(net::kNetworkErrorDomain, net::kErrorCannotFindHost, "no such host");
+        return std::vector<net::SocketAddress>{};
+    });
+    auto u = run(get("http://no-such-host.invalid/"));
+    net::Resolver::setLookupFunctionForTesting(nullptr);
+    ASSERT_TRUE(u.error);
+    EXPECT_EQ(u.error->code(), net::kErrorCannotFindHost);
+
+    auto bad = HTTPReadStream::make(HTTPMessage::request("GET", "ftp://example.org/"));
+    EXPECT_FALSE(bad->open());
+    EXPECT_EQ(bad->streamError()->code(), net::kErrorUnsupportedURL);
+}
+
+TEST_F(HTTPReadStreamTest, NameLookupGoesThroughTheResolverThread) {
+    Server server([&](Conn& c) {
+        c.readRequest();
+        c.respond(200, "by name");
+    });
+    uint16_t port = server.port();
+    net::Resolver::setLookupFunctionForTesting([port](const std::string& host, uint16_t p, ns::Ref<ns::Error>*) {
+        net::SocketAddress a;
+        auto* in = reinterpret_cast<sockaddr_in*>(&a.storage);
+        in->sin_family = AF_INET;
+        in->sin_port = htons(p);
+        in->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.length = sizeof(sockaddr_in);
+        return std::vector<net::SocketAddress>{a};
+    });
+    auto o = run(get("http://service.test:" + std::to_string(port) + "/"));
+    net::Resolver::setLookupFunctionForTesting(nullptr);
+    ASSERT_TRUE(o.ended);
+    EXPECT_EQ(o.body, "by name");
+}
+
+TEST_F(HTTPReadStreamTest, UnscheduledStreamStopsReading) {
+    std::atomic<bool> release{false};
+    Server server([&](Conn& c) {
+        c.readRequest();
+        c.write("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nfirst");
+        while (!release) usleep(1000);
+        c.write("!");
+        c.waitForClose(5);
+    });
+    auto loop = ns::RunLoop::current();
+    auto s = get(server.url("/"));
+    std::string body;
+    bool ended = false;
+    s->setClient(net::kStreamEventHasBytesAvailable | net::kStreamEventEndEncountered,
+                 [&](HTTPReadStream& st, net::StreamEvent e) {
+                     uint8_t buf[64];
+                     long n;
+                     while ((n = st.read(buf, sizeof buf)) > 0) body.append(reinterpret_cast<char*>(buf), n);
+                     if (e == net::kStreamEventEndEncountered) ended = true;
+                 });
+    s->scheduleInRunLoop(*loop);
+    ASSERT_TRUE(s->open());
+    loop->runUntil([&] { return body == "first"; }, 10);
+    ASSERT_EQ(body, "first");
+    s->unscheduleFromRunLoop(*loop);
+    release = true;
+    // Nothing is read while unscheduled.
+    loop->runMode(ns::RunLoop::kDefaultMode, 0.1);
+    EXPECT_EQ(body, "first");
+    EXPECT_FALSE(ended);
+    s->scheduleInRunLoop(*loop);
+    loop->runUntil([&] { return ended; }, 10);
+    EXPECT_EQ(body, "first!");
+    EXPECT_TRUE(ended);
+}
+
+}  // namespace
+
+namespace tls {
+
+class TLSStreamTest : public HTTPReadStreamTest {
+protected:
+    static void SetUpTestSuite() { certs_ = new nettest::Certificates(); }
+    static void TearDownTestSuite() {
+        delete certs_;
+        certs_ = nullptr;
+    }
+    void SetUp() override {
+        HTTPReadStreamTest::SetUp();
+        if (!certs_->ok()) GTEST_SKIP() << "the openssl command is not available to make test certificates";
+    }
+    static nettest::Certificates* certs_;
+};
+nettest::Certificates* TLSStreamTest::certs_ = nullptr;
+
+Server::Handler answer(const std::string& text) {
+    return [text](Conn& c) {
+        while (auto r = c.readRequest()) c.respond(200, text);
+    };
+}
+
+TEST_F(TLSStreamTest, SelfSignedFailsUnlessValidationIsOff) {
+    Server server(answer("secret"), certs_->path("self.pem"), certs_->path("self.key"));
+    auto o = run(get(server.url("/")));
+    ASSERT_TRUE(o.error);
+    EXPECT_TRUE(net::isTLSError(o.error.get())) << o.error->description();
+    EXPECT_EQ(o.error->code(), net::kTLSNoRootCertificate);
+
+    auto s = get(server.url("/"));
+    net::TLSSettings off;
+    off.validatesCertificateChain = false;
+    s->setTLSSettings(off);
+    auto ok = run(s);
+    ASSERT_TRUE(ok.ended) << (ok.error ? ok.error->description() : "");
+    EXPECT_EQ(ok.body, "secret");
+}
+
+TEST_F(TLSStreamTest, TestCAIsTrustedWhenGivenAndNamesAreChecked) {
+    Server server(answer("via ca"), certs_->path("server.pem"), certs_->path("server.key"));
+    net::TLSSettings trust;
+    trust.trustedCertificatesFile = certs_->path("ca.pem");
+    auto s = get(server.url("/"), true);
+    s->setTLSSettings(trust);
+    auto o = run(s);
+    ASSERT_TRUE(o.ended) << (o.error ? o.error->description() : "");
+    EXPECT_EQ(o.body, "via ca");
+
+    // A reused TLS connection carries the next request.
+    auto again = get(server.url("/"), true);
+    again->setTLSSettings(trust);
+    auto o2 = run(again);
+    EXPECT_TRUE(o2.reused);
+    EXPECT_EQ(server.connections(), 1);
+
+    // A connection made without validation is never handed to a validating
+    // request, and the other way round.
+    net::TLSSettings off;
+    off.validatesCertificateChain = false;
+    auto lax = get(server.url("/"), true);
+    lax->setTLSSettings(off);
+    EXPECT_FALSE(run(lax).reused);
+
+    // The certificate names 127.0.0.1 and localhost, not another name.
+    auto wrong = get(server.url("/"));
+    net::TLSSettings named = trust;
+    named.peerName = "other.example";
+    wrong->setTLSSettings(named);
+    auto bad = run(wrong);
+    ASSERT_TRUE(bad.error);
+    EXPECT_EQ(bad.error->code(), net::kTLSBadCertificate) << bad.error->description();
+}
+
+TEST_F(TLSStreamTest, ClientCertificateIsPresented) {
+    Server server(answer("hello client"), certs_->path("server.pem"), certs_->path("server.key"), certs_->path("ca.pem"));
+    net::TLSSettings trust;
+    trust.trustedCertificatesFile = certs_->path("ca.pem");
+
+    auto anonymous = get(server.url("/"));
+    anonymous->setTLSSettings(trust);
+    auto refused = run(anonymous);
+    ASSERT_TRUE(refused.error);
+    EXPECT_TRUE(net::isTLSError(refused.error.get()) || net::isDroppedConnection(refused.error.get()))
+        << refused.error->description();
+
+    net::TLSSettings id = trust;
+    id.clientCertificatePEM = certs_->read("client.pem");
+    id.clientKeyPEM = certs_->read("client.key");
+    auto s = get(server.url("/"));
+    s->setTLSSettings(id);
+    auto o = run(s);
+    ASSERT_TRUE(o.ended) << (o.error ? o.error->description() : "");
+    EXPECT_EQ(o.body, "hello client");
+
+    net::TLSSettings broken = id;
+    broken.clientKeyPEM = certs_->read("server.key");  // does not match the certificate
+    auto b = get(server.url("/"));
+    b->setTLSSettings(broken);
+    auto ob = run(b);
+    ASSERT_TRUE(ob.error);
+    EXPECT_EQ(ob.error->code(), net::kTLSClientCertificateRejected);
+}
+
+}  // namespace tls

@@ -1,0 +1,230 @@
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/foundation/FileIO.h"
+#include "platform/foundation/Paths.h"
+#include "platform/security/Keychain.h"
+
+using namespace sec;
+namespace fs = std::filesystem;
+
+namespace {
+
+class KeychainTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/keychain-test-XXXXXX";
+        ASSERT_TRUE(mkdtemp(tmpl));
+        root_ = tmpl;
+        path_ = root_ + "/Library/Keychains/keychain.db";
+        setKeychainLogHandler([this](const std::string& line) { log_.push_back(line); });
+    }
+    void TearDown() override {
+        setKeychainLogHandler(nullptr);
+        fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add);
+        fs::remove_all(root_);
+    }
+    std::string fileBytes() const {
+        std::ifstream in(path_, std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+    std::string root_, path_;
+    std::vector<std::string> log_;
+};
+
+unsigned modeOf(const std::string& p) {
+    struct stat st{};
+    EXPECT_EQ(::stat(p.c_str(), &st), 0) << p;
+    return st.st_mode & 07777;
+}
+
+}  // namespace
+
+TEST_F(KeychainTest, AddFindUpdateDeleteList) {
+    Keychain kc(path_);
+    std::string secret;
+    EXPECT_EQ(kc.findGenericPassword("SHR_AUTH_SHRTwitter", "accessKey", &secret), kStatusItemNotFound);
+    EXPECT_EQ(kc.listGenericPasswords(std::nullopt, nullptr), kStatusItemNotFound);
+    EXPECT_EQ(kc.addGenericPassword("SHR_AUTH_SHRTwitter", "accessKey", "k-123"), kStatusSuccess);
+    EXPECT_EQ(kc.addGenericPassword("SHR_AUTH_SHRTwitter", "accessKey", "other"), kStatusDuplicateItem);
+    EXPECT_EQ(kc.addGenericPassword("SHR_AUTH_SHRTwitter", "accessSecret", std::string("s\0x", 3)), kStatusSuccess);
+    EXPECT_EQ(kc.addGenericPassword("SHR_AUTH_SHRInstapaper", "username", "ann"), kStatusSuccess);
+
+    EXPECT_EQ(kc.findGenericPassword("SHR_AUTH_SHRTwitter", "accessKey", &secret), kStatusSuccess);
+    EXPECT_EQ(secret, "k-123");
+    EXPECT_EQ(kc.findGenericPassword("SHR_AUTH_SHRTwitter", "accessSecret", &secret), kStatusSuccess);
+    EXPECT_EQ(secret, std::string("s\0x", 3));
+
+    // A second object on the same file sees the same items.
+    Keychain other(path_);
+    std::vector<KeychainItemAttributes> items;
+    ASSERT_EQ(other.listGenericPasswords(std::string_view("SHR_AUTH_SHRTwitter"), &items), kStatusSuccess);
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0].account, "accessKey");
+    EXPECT_EQ(items[1].account, "accessSecret");
+    ASSERT_EQ(other.listGenericPasswords(std::nullopt, &items), kStatusSuccess);
+    EXPECT_EQ(items.size(), 3u);
+    auto dict = items[2].dictionary();
+    EXPECT_EQ(ns::describe(dict->objectForKey(kAttrAccount)), "username");
+    EXPECT_EQ(dict->objectForKey("v_Data"), nullptr);
+
+    // Update keeps the item (and its creation date) and changes the secret.
+    double created = items[0].created;
+    EXPECT_EQ(kc.updateGenericPassword("SHR_AUTH_SHRTwitter", "accessKey", "k-456"), kStatusSuccess);
+    EXPECT_EQ(kc.findGenericPassword("SHR_AUTH_SHRTwitter", "accessKey", &secret), kStatusSuccess);
+    EXPECT_EQ(secret, "k-456");
+    ASSERT_EQ(kc.listGenericPasswords(std::string_view("SHR_AUTH_SHRTwitter"), &items), kStatusSuccess);
+    EXPECT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0].created, created);
+    EXPECT_GE(items[0].modified, created);
+    EXPECT_EQ(kc.updateGenericPassword("nope", "nope", "x"), kStatusItemNotFound);
+    EXPECT_EQ(kc.setGenericPassword("SHR_AUTH_SHRInstapaper", "password", "pw"), kStatusSuccess);
+    EXPECT_EQ(kc.setGenericPassword("SHR_AUTH_SHRInstapaper", "password", "pw2"), kStatusSuccess);
+    EXPECT_EQ(kc.findGenericPassword("SHR_AUTH_SHRInstapaper", "password", &secret), kStatusSuccess);
+    EXPECT_EQ(secret, "pw2");
+
+    EXPECT_EQ(kc.deleteGenericPassword("SHR_AUTH_SHRTwitter", "accessKey"), kStatusSuccess);
+    EXPECT_EQ(kc.deleteGenericPassword("SHR_AUTH_SHRTwitter", "accessKey"), kStatusItemNotFound);
+    EXPECT_EQ(kc.findGenericPassword("SHR_AUTH_SHRTwitter", "accessKey", nullptr), kStatusItemNotFound);
+    EXPECT_EQ(other.findGenericPassword("SHR_AUTH_SHRTwitter", "accessSecret", nullptr), kStatusSuccess);
+
+    EXPECT_EQ(kc.addGenericPassword(std::string(kMaxKeyLength + 1, 's'), "a", "x"), kStatusParam);
+    EXPECT_EQ(kc.addGenericPassword("s", "a", std::string(kMaxSecretLength + 1, 'x')), kStatusParam);
+    EXPECT_TRUE(log_.empty());
+}
+
+TEST_F(KeychainTest, FolderAndFileArePrivate) {
+    Keychain kc(path_);
+    ASSERT_EQ(kc.addGenericPassword("svc", "acct", "secret"), kStatusSuccess);
+    EXPECT_EQ(modeOf(root_ + "/Library/Keychains"), 0700u);
+    EXPECT_EQ(modeOf(path_), 0600u);
+    // A folder that was left open is tightened on the next write.
+    ::chmod((root_ + "/Library/Keychains").c_str(), 0755);
+    ASSERT_EQ(kc.setGenericPassword("svc", "acct", "secret2"), kStatusSuccess);
+    EXPECT_EQ(modeOf(root_ + "/Library/Keychains"), 0700u);
+    EXPECT_EQ(modeOf(path_), 0600u);
+    // No temporary files are left behind.
+    for (const auto& entry : fs::directory_iterator(root_ + "/Library/Keychains")) {
+        std::string name = entry.path().filename();
+        EXPECT_TRUE(name == "keychain.db" || name == "keychain.db.lock") << name;
+    }
+}
+
+TEST_F(KeychainTest, DefaultPathIsUnderTheHomeLibrary) {
+    ns::Paths::setHomeDirectory(root_);
+    EXPECT_EQ(Keychain::defaultPath(), root_ + "/Library/Keychains/keychain.db");
+    auto kc = Keychain::defaultKeychain();
+    EXPECT_EQ(kc->path(), path_);
+    EXPECT_EQ(Keychain::defaultKeychain(), kc);
+}
+
+TEST_F(KeychainTest, FailedWriteKeepsTheOldValue) {
+    Keychain kc(path_);
+    ASSERT_EQ(kc.addGenericPassword("svc", "acct", "old-secret"), kStatusSuccess);
+    std::string before = fileBytes();
+
+    // Writes beyond the file-size limit fail (this works for root too).
+    struct rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 200;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    int status = kc.updateGenericPassword("svc", "acct", std::string(4096, 'N'));
+    int statusAdd = kc.addGenericPassword("svc", "second", std::string(4096, 'M'));
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(status, kStatusIO);
+    EXPECT_EQ(statusAdd, kStatusIO);
+    EXPECT_EQ(fileBytes(), before);
+    std::string secret;
+    EXPECT_EQ(kc.findGenericPassword("svc", "acct", &secret), kStatusSuccess);
+    EXPECT_EQ(secret, "old-secret");
+    EXPECT_EQ(kc.findGenericPassword("svc", "second", nullptr), kStatusItemNotFound);
+    ASSERT_FALSE(log_.empty());
+    for (const auto& line : log_) {
+        EXPECT_EQ(line.find("NNNN"), std::string::npos) << line;
+        EXPECT_EQ(line.find("old-secret"), std::string::npos) << line;
+    }
+
+    // Without root, a read-only folder makes the write fail the same way.
+    if (geteuid() != 0) {
+        ::chmod((root_ + "/Library/Keychains").c_str(), 0500);
+        EXPECT_EQ(kc.updateGenericPassword("svc", "acct", "new"), kStatusIO);
+        ::chmod((root_ + "/Library/Keychains").c_str(), 0700);
+        EXPECT_EQ(kc.findGenericPassword("svc", "acct", &secret), kStatusSuccess);
+        EXPECT_EQ(secret, "old-secret");
+    }
+}
+
+TEST_F(KeychainTest, UnwritablePathReportsAnError) {
+    std::ofstream(root_ + "/file") << "x";
+    Keychain kc(root_ + "/file/keychain.db");  // its folder is a regular file
+    EXPECT_EQ(kc.addGenericPassword("svc", "acct", "hidden-value"), kStatusIO);
+    EXPECT_EQ(kc.findGenericPassword("svc", "acct", nullptr), kStatusIO);
+    ASSERT_FALSE(log_.empty());
+    for (const auto& line : log_) EXPECT_EQ(line.find("hidden-value"), std::string::npos);
+}
+
+TEST_F(KeychainTest, CorruptFileIsMovedAsideNotOverwritten) {
+    Keychain kc(path_);
+    ASSERT_EQ(kc.addGenericPassword("svc", "acct", "precious-secret"), kStatusSuccess);
+    std::string good = fileBytes();
+
+    // Flip one byte of the secret: the checksum no longer matches.
+    std::string bad = good;
+    bad[bad.find("precious")] ^= 0x20;
+    ASSERT_TRUE(ns::writeFileAtomically(path_, bad, nullptr, 0600));
+    std::string secret;
+    EXPECT_EQ(kc.findGenericPassword("svc", "acct", &secret), kStatusItemNotFound);
+    auto aside = kc.corruptFilesMovedAside();
+    ASSERT_EQ(aside.size(), 1u);
+    std::ifstream in(aside[0], std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    EXPECT_EQ(ss.str(), bad);  // kept as it was
+    EXPECT_FALSE(fs::exists(path_));
+    ASSERT_FALSE(log_.empty());
+    for (const auto& line : log_) EXPECT_EQ(line.find("precious"), std::string::npos) << line;
+
+    // A new item goes to a new file; the one aside is untouched.
+    EXPECT_EQ(kc.addGenericPassword("svc", "acct", "fresh"), kStatusSuccess);
+    EXPECT_EQ(kc.findGenericPassword("svc", "acct", &secret), kStatusSuccess);
+    EXPECT_EQ(secret, "fresh");
+    std::ifstream again(aside[0], std::ios::binary);
+    std::stringstream ss2;
+    ss2 << again.rdbuf();
+    EXPECT_EQ(ss2.str(), bad);
+
+    // Truncated files and files with lying lengths are refused the same way.
+    std::string truncated = fileBytes().substr(0, 20);
+    ASSERT_TRUE(ns::writeFileAtomically(path_, truncated, nullptr, 0600));
+    EXPECT_EQ(kc.listGenericPasswords(std::nullopt, nullptr), kStatusItemNotFound);
+    EXPECT_EQ(kc.corruptFilesMovedAside().size(), 2u);
+    ASSERT_TRUE(ns::writeFileAtomically(path_, "garbage that is no keychain at all, but long enough", nullptr, 0600));
+    EXPECT_EQ(kc.findGenericPassword("svc", "acct", nullptr), kStatusItemNotFound);
+    EXPECT_EQ(kc.corruptFilesMovedAside().size(), 3u);
+}
+
+TEST_F(KeychainTest, SecretsNeverInDescriptions) {
+    Keychain kc(path_);
+    ASSERT_EQ(kc.addGenericPassword("svc", "acct", "top-secret-value"), kStatusSuccess);
+    EXPECT_EQ(kc.description().find("top-secret"), std::string::npos);
+    std::vector<KeychainItemAttributes> items;
+    ASSERT_EQ(kc.listGenericPasswords(std::nullopt, &items), kStatusSuccess);
+    std::string d = items[0].dictionary()->description();
+    EXPECT_NE(d.find("acct"), std::string::npos);
+    EXPECT_EQ(d.find("top-secret"), std::string::npos);
+}
