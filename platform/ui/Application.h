@@ -1,0 +1,171 @@
+// The application object, the device and the screen.
+//
+// Application::shared() is the process's one application: its delegate, its
+// windows, the key window, status bar flags, and the URLs it was asked to
+// open (recorded; a handler may print them). Life-cycle changes post the
+// notifications named below on ns::NotificationCenter's default centre.
+// Device::current() holds the idiom (set at start), the orientation and the
+// system version; Screen::main() the screen's bounds for the idiom.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Dictionary.h"
+#include "platform/foundation/String.h"
+#include "platform/ui/Delegate.h"
+#include "platform/ui/Responder.h"
+#include "platform/ui/Window.h"
+
+namespace ui {
+
+class Application;
+
+inline constexpr const char* kApplicationDidFinishLaunchingNotification = "ApplicationDidFinishLaunchingNotification";
+inline constexpr const char* kApplicationDidBecomeActiveNotification = "ApplicationDidBecomeActiveNotification";
+inline constexpr const char* kApplicationWillResignActiveNotification = "ApplicationWillResignActiveNotification";
+inline constexpr const char* kApplicationDidEnterBackgroundNotification = "ApplicationDidEnterBackgroundNotification";
+inline constexpr const char* kApplicationWillEnterForegroundNotification = "ApplicationWillEnterForegroundNotification";
+inline constexpr const char* kApplicationWillTerminateNotification = "ApplicationWillTerminateNotification";
+inline constexpr const char* kDeviceOrientationDidChangeNotification = "DeviceOrientationDidChangeNotification";
+
+class ApplicationDelegate {
+public:
+    virtual ~ApplicationDelegate() = default;
+    virtual bool applicationDidFinishLaunchingWithOptions(Application* app, ns::Dictionary* options) { return true; }
+    virtual void applicationWillResignActive(Application* app) {}
+    virtual void applicationDidEnterBackground(Application* app) {}
+    virtual void applicationWillEnterForeground(Application* app) {}
+    virtual void applicationDidBecomeActive(Application* app) {}
+    virtual void applicationWillTerminate(Application* app) {}
+};
+
+enum class ApplicationState { Active, Inactive, Background };
+enum class StatusBarStyle { Default, BlackTranslucent, BlackOpaque };
+
+class Application : public Responder {
+public:
+    const char* className() const override { return "Application"; }
+    static Application* shared();
+    static Application* sharedApplication() { return shared(); }
+
+    // Starts the application with `delegate` (kept for the life of the
+    // process, as the platform does): didFinishLaunching, the launch
+    // notification, then becoming active.
+    bool launch(ns::Ref<ns::Object> delegateObject, ns::Ref<ns::Dictionary> options = nullptr);
+    ApplicationDelegate* delegate() const { return delegate_; }
+    ns::Object* delegateObject() const { return delegateObject_.get(); }
+    void setDelegate(ns::Ref<ns::Object> delegateObject);
+
+    // Life-cycle moves: each tells the delegate and posts its notification.
+    void resignActive();
+    void enterBackground();
+    void enterForeground();
+    void becomeActive();
+    void terminate();
+    ApplicationState applicationState() const { return state_; }
+
+    Window* keyWindow() const;
+    const std::vector<ns::Ref<Window>>& windows() const { return windows_; }
+
+    // Opening URLs leaves the app on a device; here each URL is recorded
+    // (and given to the handler when one is set). Returns true unless the
+    // text is empty or has no scheme.
+    bool openURL(const std::string& url);
+    bool canOpenURL(const std::string& url) const;
+    const std::vector<std::string>& openedURLs() const { return opened_; }
+    void setOpenURLHandler(std::function<void(const std::string&)> h) { openHandler_ = std::move(h); }
+
+    bool isStatusBarHidden() const { return statusBarHidden_; }
+    void setStatusBarHidden(bool hidden, bool animated = false) { statusBarHidden_ = hidden; }
+    StatusBarStyle statusBarStyle() const { return statusBarStyle_; }
+    void setStatusBarStyle(StatusBarStyle s, bool animated = false) { statusBarStyle_ = s; }
+    bool isNetworkActivityIndicatorVisible() const { return networkActivity_; }
+    void setNetworkActivityIndicatorVisible(bool b) { networkActivity_ = b; }
+    bool isIdleTimerDisabled() const { return idleTimerDisabled_; }
+    void setIdleTimerDisabled(bool b) { idleTimerDisabled_ = b; }
+    long applicationIconBadgeNumber() const { return badge_; }
+    void setApplicationIconBadgeNumber(long n) { badge_ = n; }
+
+    // Hands a touch event to the window of its touches.
+    void sendEvent(Event* event);
+
+    // Forgets windows, alerts, opened URLs, the delegate and flags (tests).
+    void resetForTesting();
+
+    // Used by Window.
+    void windowBecameKey(Window* w);
+    void windowBecameVisible(Window* w);
+
+private:
+    void post(const char* name);
+    ns::Ref<ns::Object> delegateObject_;
+    ApplicationDelegate* delegate_ = nullptr;
+    std::vector<ns::Ref<Window>> windows_;
+    ns::Weak<Window> key_;
+    std::vector<std::string> opened_;
+    std::function<void(const std::string&)> openHandler_;
+    ApplicationState state_ = ApplicationState::Inactive;
+    StatusBarStyle statusBarStyle_ = StatusBarStyle::Default;
+    bool statusBarHidden_ = false;
+    bool networkActivity_ = false;
+    bool idleTimerDisabled_ = false;
+    long badge_ = 0;
+};
+
+enum class UserInterfaceIdiom { Phone, Pad };
+enum class DeviceOrientation { Unknown, Portrait, PortraitUpsideDown, LandscapeLeft, LandscapeRight, FaceUp, FaceDown };
+
+// Device landscape-left means the interface's landscape-right, and so on.
+InterfaceOrientation interfaceOrientationFor(DeviceOrientation o);
+bool isLandscape(DeviceOrientation o);
+
+class Device : public ns::Object {
+public:
+    const char* className() const override { return "Device"; }
+    static Device* current();
+    static Device* currentDevice() { return current(); }
+
+    UserInterfaceIdiom userInterfaceIdiom() const { return idiom_; }
+    // Chosen once at start (the simulator's --tablet); also sizes the screen.
+    void setUserInterfaceIdiom(UserInterfaceIdiom i);
+    DeviceOrientation orientation() const { return orientation_; }
+    // Turns the device: posts the orientation notification, then turns the
+    // key window's interface when its controllers agree.
+    void setOrientation(DeviceOrientation o);
+    const std::string& systemVersion() const { return systemVersion_; }
+    void setSystemVersion(std::string v) { systemVersion_ = std::move(v); }
+    std::string model() const { return idiom_ == UserInterfaceIdiom::Pad ? "Tablet" : "Phone"; }
+    const std::string& name() const { return name_; }
+    bool isMultitaskingSupported() const { return true; }
+    // Restores the defaults: phone, portrait, version "6.1" (tests).
+    void resetForTesting();
+
+private:
+    UserInterfaceIdiom idiom_ = UserInterfaceIdiom::Phone;
+    DeviceOrientation orientation_ = DeviceOrientation::Portrait;
+    std::string systemVersion_ = "6.1";
+    std::string name_ = "Simulated device";
+};
+
+class Screen : public ns::Object {
+public:
+    const char* className() const override { return "Screen"; }
+    static Screen* main();
+    static Screen* mainScreen() { return main(); }
+    // Portrait bounds: 320 x 480 on the phone idiom, 768 x 1024 on the tablet.
+    Rect bounds() const { return bounds_; }
+    // Bounds less the 20-point status bar (when shown).
+    Rect applicationFrame() const;
+    double scale() const { return 1.0; }
+    void setBounds(Rect r) { bounds_ = r; }
+
+private:
+    Rect bounds_ = makeRect(0, 0, 320, 480);
+};
+
+// Whether the current idiom is the tablet's.
+inline bool isPad() { return Device::current()->userInterfaceIdiom() == UserInterfaceIdiom::Pad; }
+
+}  // namespace ui

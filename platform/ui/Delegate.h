@@ -1,0 +1,69 @@
+// Delegates and protocols.
+//
+// A protocol is an abstract class that does NOT derive from ns::Object (so a
+// controller can adopt several of them); its optional operations have default
+// bodies. The object that adopts it derives from ns::Object through its main
+// base class.
+//
+// Delegate links are weak: WeakDelegate<P> keeps a weak link to the adopting
+// object and reads as nil once that object is gone. lock() gives a strong
+// hold for the duration of a call.
+//
+// "Does the delegate implement this optional operation?" -- the one idiom:
+// where the caller's behaviour depends on it, the protocol lists those
+// operations in a nested `enum class Optional` and declares
+//     virtual bool answers(Optional op) const { return false; }
+// An adopter that implements such an operation also overrides answers() to
+// say so; the caller checks `d->answers(P::Optional::x)` before sending.
+// Optional operations whose default body is as good as not sending them are
+// simply called.
+#pragma once
+
+#include "platform/foundation/Exception.h"
+#include "platform/foundation/Object.h"
+
+namespace ui {
+
+template <class P>
+class WeakDelegate {
+public:
+    WeakDelegate() = default;
+    WeakDelegate(P* p) { set(p); }
+
+    // Links to `p` (nil clears). `p` must be an ns::Object as well;
+    // anything else raises InvalidArgumentException.
+    void set(P* p) {
+        if (!p) { owner_ = nullptr; p_ = nullptr; return; }
+        ns::Object* o = dynamic_cast<ns::Object*>(p);
+        if (!o) throw ns::Exception(ns::kInvalidArgumentException, "a delegate must be an object");
+        owner_ = o;
+        p_ = p;
+    }
+    WeakDelegate& operator=(P* p) { set(p); return *this; }
+
+    // A strong hold on the delegate while it is used; false/nil once gone.
+    struct Locked {
+        ns::Ref<ns::Object> keep;
+        P* p = nullptr;
+        P* operator->() const { return p; }
+        P& operator*() const { return *p; }
+        explicit operator bool() const { return p != nullptr; }
+        P* get() const { return p; }
+    };
+    Locked lock() const {
+        Locked l;
+        l.keep = owner_.lock();
+        if (l.keep) l.p = p_;
+        return l;
+    }
+    // The delegate, or nil once it is gone. Borrowed: use lock() to keep it
+    // alive across a call that may release it.
+    P* get() const { return owner_.lock() ? p_ : nullptr; }
+    bool pointsTo(const P* p) const { return p && p == p_ && !owner_.expired(); }
+
+private:
+    ns::Weak<ns::Object> owner_;
+    P* p_ = nullptr;
+};
+
+}  // namespace ui

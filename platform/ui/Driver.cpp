@@ -1,0 +1,490 @@
+#include "platform/ui/Driver.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "platform/foundation/RunLoop.h"
+#include "platform/ui/AlertView.h"
+#include "platform/ui/TextScreen.h"
+
+namespace ui {
+
+namespace {
+
+bool equalsNoCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// Visible views of the tree in drawing order (back to front).
+void visibleViews(View* v, std::vector<View*>& out) {
+    if (v->isHidden() || v->alpha() < 0.01 || v->transform().isDegenerate()) return;
+    out.push_back(v);
+    for (auto& s : v->subviews()) visibleViews(s.get(), out);
+}
+
+std::vector<View*> visibleViewsOf(Window* w) {
+    std::vector<View*> out;
+    if (w && w->isVisible()) visibleViews(w, out);
+    return out;
+}
+
+// Controllers on screen: the root's visible chain and each presented one's,
+// from the back (root) to the front (top presented).
+void visibleChain(ViewController* c, std::vector<ViewController*>& out) {
+    out.push_back(c);
+    for (auto* k : c->visibleChildViewControllers()) visibleChain(k, out);
+}
+
+std::vector<ViewController*> visibleControllers(Window* w) {
+    std::vector<ViewController*> out;
+    if (!w) return out;
+    for (ViewController* p = w->rootViewController(); p; p = p->presentedViewController()) visibleChain(p, out);
+    return out;
+}
+
+bool labelMatches(View* v, const std::string& title, bool exact) {
+    if (auto* l = dynamic_cast<Label*>(v)) {
+        if (exact ? l->text() == title : equalsNoCase(l->text(), title)) return !l->isHidden();
+    }
+    for (auto& s : v->subviews())
+        if (!s->isHidden() && labelMatches(s.get(), title, exact)) return true;
+    return false;
+}
+
+}  // namespace
+
+Driver::Driver(std::shared_ptr<ns::ManualClock> clock) : clock_(std::move(clock)) {}
+
+bool Driver::fail(std::string why) {
+    error_ = std::move(why);
+    return false;
+}
+
+Window* Driver::window() const { return Application::shared()->keyWindow(); }
+
+Point Driver::centerOf(const View* v) {
+    Rect b = v->bounds();
+    return v->convertPointToView({b.midX(), b.midY()}, nullptr);
+}
+
+// -- Finding -------------------------------------------------------------------
+
+Button* Driver::findButton(const std::string& title) const {
+    Button* found = nullptr;
+    for (bool exact : {true, false}) {
+        for (View* v : visibleViewsOf(window()))
+            if (auto* b = dynamic_cast<Button*>(v)) {
+                const std::string t = b->currentTitle();
+                bool match = exact ? (t == title || b->accessibilityLabel() == title)
+                                   : (equalsNoCase(t, title) || equalsNoCase(b->accessibilityLabel(), title));
+                if (match) found = b;  // the last one drawn is on top
+            }
+        if (found) return found;
+    }
+    return nullptr;
+}
+
+Label* Driver::findLabel(const std::string& text) const {
+    Label* found = nullptr;
+    for (View* v : visibleViewsOf(window()))
+        if (auto* l = dynamic_cast<Label*>(v); l && l->text() == text) found = l;
+    return found;
+}
+
+View* Driver::findTextInput(const std::string& name) const {
+    if (auto* p = dynamic_cast<AlertView*>(Panel::topPanel())) {
+        for (long i = 0; p->textFieldAtIndex(i); ++i) {
+            TextField* f = p->textFieldAtIndex(i);
+            if (name.empty() || f->placeholder() == name || f->accessibilityLabel() == name ||
+                name == std::to_string(i))
+                return f;
+        }
+    }
+    if (name.empty()) {
+        Responder* r = Responder::currentFirstResponder();
+        if (auto* v = dynamic_cast<View*>(r)) return v;
+    }
+    View* found = nullptr;
+    for (View* v : visibleViewsOf(window())) {
+        if (auto* f = dynamic_cast<TextField*>(v)) {
+            if (name.empty() || f->placeholder() == name || f->accessibilityLabel() == name) found = f;
+        } else if (auto* s = dynamic_cast<SearchBar*>(v)) {
+            if (name.empty() || s->placeholder() == name || s->accessibilityLabel() == name) found = s;
+        }
+    }
+    return found;
+}
+
+WebView* Driver::visibleWebView() const {
+    WebView* found = nullptr;
+    for (View* v : visibleViewsOf(window()))
+        if (auto* w = dynamic_cast<WebView*>(v)) found = w;
+    return found;
+}
+
+std::vector<TableView*> Driver::visibleTables() const {
+    std::vector<TableView*> out;
+    for (View* v : visibleViewsOf(window()))
+        if (auto* t = dynamic_cast<TableView*>(v)) out.push_back(t);
+    std::reverse(out.begin(), out.end());  // topmost first
+    return out;
+}
+
+// -- Taps ------------------------------------------------------------------------
+
+bool Driver::tapButton(const std::string& title) {
+    if (Panel::topPanel()) return fail("an alert or action sheet is showing: \"" + Panel::topPanel()->title() + "\"");
+    Button* b = findButton(title);
+    if (!b) return fail("no visible button \"" + title + "\"");
+    if (!b->isEnabled()) return fail("button \"" + title + "\" is disabled");
+    Window* w = window();
+    Point p = centerOf(b);
+    View* hit = w->hitTest(p, nullptr);
+    if (!hit || (hit != b && !hit->isDescendantOfView(b)))
+        return fail("button \"" + title + "\" is covered by " + (hit ? hit->className() : std::string("nothing")));
+    tap(p);
+    return true;
+}
+
+bool Driver::tapRowAt(IndexPath ip, size_t tableIndex) {
+    if (Panel::topPanel()) return fail("an alert or action sheet is showing");
+    auto tables = visibleTables();
+    if (tableIndex >= tables.size()) return fail("no visible table");
+    TableView* t = tables[tableIndex];
+    ns::Ref<TableView> keep(t);
+    t->scrollToRowAtIndexPath(ip, TableViewScrollPosition::None, false);
+    if (!t->userSelectRow(ip)) return fail("the row cannot be selected");
+    settle();
+    return true;
+}
+
+namespace {
+// Finds the row showing `title` (exact first, then ignoring case), scrolling
+// through the table as a person would.
+std::optional<IndexPath> findRow(TableView* t, const std::string& title) {
+    for (bool exact : {true, false}) {
+        for (TableViewCell* c : t->visibleCells())
+            if (labelMatches(c, title, exact)) return t->indexPathForCell(c);
+        for (long s = 0; s < t->numberOfSections(); ++s)
+            for (long r = 0; r < t->numberOfRowsInSection(s); ++r) {
+                TableViewCell* c = t->cellForRowAtIndexPath({s, r});
+                if (!c) {
+                    t->scrollToRowAtIndexPath({s, r}, TableViewScrollPosition::None, false);
+                    c = t->cellForRowAtIndexPath({s, r});
+                }
+                if (c && labelMatches(c, title, exact)) return IndexPath{s, r};
+            }
+    }
+    return std::nullopt;
+}
+}  // namespace
+
+bool Driver::tapRow(const std::string& title) {
+    if (Panel::topPanel()) return fail("an alert or action sheet is showing");
+    for (TableView* t : visibleTables()) {
+        ns::Ref<TableView> keep(t);
+        if (auto ip = findRow(t, title)) {
+            t->scrollToRowAtIndexPath(*ip, TableViewScrollPosition::None, false);
+            if (!t->userSelectRow(*ip)) return fail("row \"" + title + "\" cannot be selected");
+            settle();
+            return true;
+        }
+    }
+    return fail("no row \"" + title + "\" in a visible table");
+}
+
+bool Driver::deleteRow(const std::string& title) {
+    if (Panel::topPanel()) return fail("an alert or action sheet is showing");
+    for (TableView* t : visibleTables()) {
+        ns::Ref<TableView> keep(t);
+        if (auto ip = findRow(t, title)) {
+            if (!t->userCommitEditing(*ip)) return fail("row \"" + title + "\" cannot be deleted");
+            settle();
+            return true;
+        }
+    }
+    return fail("no row \"" + title + "\" in a visible table");
+}
+
+bool Driver::tapTab(const std::string& title) {
+    if (Panel::topPanel()) return fail("an alert or action sheet is showing");
+    auto controllers = visibleControllers(window());
+    for (auto it = controllers.rbegin(); it != controllers.rend(); ++it) {
+        auto* tc = dynamic_cast<TabBarController*>(*it);
+        if (!tc) continue;
+        ns::Ref<TabBarController> keep(tc);
+        const auto& tabs = tc->viewControllers();
+        for (bool exact : {true, false})
+            for (size_t i = 0; i < tabs.size(); ++i) {
+                std::string t = tabs[i]->tabBarItem()->title();
+                if (t.empty()) t = tabs[i]->title();
+                if (exact ? t == title : equalsNoCase(t, title)) {
+                    if (!tc->userSelectTab(i)) return fail("tab \"" + title + "\" refused the selection");
+                    settle();
+                    return true;
+                }
+            }
+        return fail("no tab \"" + title + "\"");
+    }
+    return fail("no tab bar on screen");
+}
+
+bool Driver::tapBarButton(const std::string& title) {
+    if (Panel::topPanel()) return fail("an alert or action sheet is showing");
+    auto controllers = visibleControllers(window());
+    for (auto it = controllers.rbegin(); it != controllers.rend(); ++it) {
+        auto* nav = dynamic_cast<NavigationController*>(*it);
+        if (!nav || nav->isNavigationBarHidden() || !nav->topViewController()) continue;
+        ns::Ref<NavigationController> keep(nav);
+        NavigationItem* item = nav->topViewController()->navigationItem();
+        for (bool exact : {true, false}) {
+            for (auto& b : {item->rightBarButtonItem(), item->leftBarButtonItem()}) {
+                if (!b) continue;
+                std::string t = b->displayTitle();
+                if (exact ? t == title : equalsNoCase(t, title)) {
+                    ns::Ref<BarButtonItem> keepItem = b;
+                    if (!keepItem->performAction()) return fail("bar button \"" + title + "\" did nothing");
+                    settle();
+                    return true;
+                }
+            }
+            std::string back = item->leftBarButtonItem() ? std::string() : nav->backButtonTitle();
+            if (!back.empty() && (exact ? back == title : equalsNoCase(back, title))) {
+                nav->popViewControllerAnimated(true);
+                settle();
+                return true;
+            }
+        }
+    }
+    return fail("no bar button \"" + title + "\" on screen");
+}
+
+bool Driver::pressAlertButton(const std::string& title) {
+    Panel* p = Panel::topPanel();
+    if (!p) return fail("no alert or action sheet is showing");
+    ns::Ref<Panel> keep(p);
+    long i = p->indexOfButtonWithTitle(title);
+    if (i < 0)
+        for (long k = 0; k < p->numberOfButtons(); ++k)
+            if (equalsNoCase(p->buttonTitleAtIndex(k), title)) { i = k; break; }
+    if (i < 0) return fail("the alert has no button \"" + title + "\"");
+    p->pressButtonAtIndex(i);
+    settle();
+    return true;
+}
+
+// -- Text --------------------------------------------------------------------------
+
+namespace {
+std::vector<std::string> characters(const std::string& s) {
+    std::vector<std::string> out;
+    for (size_t i = 0; i < s.size();) {
+        size_t n = 1;
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c >= 0xF0) n = 4;
+        else if (c >= 0xE0) n = 3;
+        else if (c >= 0xC0) n = 2;
+        out.push_back(s.substr(i, n));
+        i += n;
+    }
+    return out;
+}
+}  // namespace
+
+bool Driver::typeText(const std::string& field, const std::string& text) {
+    View* target = findTextInput(field);
+    if (!target) return fail("no text field \"" + field + "\"");
+    ns::Ref<View> keep(target);
+    if (auto* f = dynamic_cast<TextField*>(target)) {
+        if (!f->isFirstResponder() && !f->becomeFirstResponder()) return fail("the field refused focus");
+        for (auto& ch : characters(text)) f->insertText(ch);
+    } else if (auto* s = dynamic_cast<SearchBar*>(target)) {
+        if (!s->isFirstResponder() && !s->becomeFirstResponder()) return fail("the search bar refused focus");
+        for (auto& ch : characters(text)) s->insertText(ch);
+    } else {
+        return fail("the focused view does not take text");
+    }
+    settle();
+    return true;
+}
+
+bool Driver::clearText(const std::string& field) {
+    View* target = findTextInput(field);
+    if (!target) return fail("no text field \"" + field + "\"");
+    ns::Ref<View> keep(target);
+    if (auto* f = dynamic_cast<TextField*>(target)) {
+        if (!f->isFirstResponder() && !f->becomeFirstResponder()) return fail("the field refused focus");
+        while (!f->text().empty())
+            if (!f->deleteBackward()) break;
+    } else if (auto* s = dynamic_cast<SearchBar*>(target)) {
+        if (!s->isFirstResponder() && !s->becomeFirstResponder()) return fail("the search bar refused focus");
+        while (!s->text().empty()) s->deleteBackward();
+    }
+    settle();
+    return true;
+}
+
+bool Driver::pressReturn() {
+    auto* f = dynamic_cast<TextField*>(Responder::currentFirstResponder());
+    if (!f) return fail("no text field has focus");
+    ns::Ref<TextField> keep(f);
+    f->pressReturn();
+    settle();
+    return true;
+}
+
+bool Driver::pressSearch() {
+    auto* s = dynamic_cast<SearchBar*>(Responder::currentFirstResponder());
+    if (!s) {
+        for (View* v : visibleViewsOf(window()))
+            if (auto* b = dynamic_cast<SearchBar*>(v)) s = b;
+    }
+    if (!s) return fail("no search bar on screen");
+    ns::Ref<SearchBar> keep(s);
+    s->pressSearch();
+    settle();
+    return true;
+}
+
+// -- Web ---------------------------------------------------------------------------
+
+bool Driver::followLink(const std::string& textOrHref) {
+    if (Panel::topPanel()) return fail("an alert or action sheet is showing");
+    WebView* w = visibleWebView();
+    if (!w) return fail("no web view on screen");
+    ns::Ref<WebView> keep(w);
+    bool found = false;
+    for (auto& l : w->links())
+        if (l.text == textOrHref || l.href == textOrHref) found = true;
+    if (!found) return fail("no link \"" + textOrHref + "\" in the page");
+    bool followed = w->followLink(textOrHref);
+    settle();
+    if (!followed) return fail("the link was not followed (refused by the page's delegate)");
+    return true;
+}
+
+// -- Touches -------------------------------------------------------------------------
+
+void Driver::deliver(TouchPhase phase, const std::vector<size_t>& changed) {
+    Window* w = window();
+    if (!w || touches_.empty()) return;
+    ns::Ref<Window> keep(w);
+    double now = ns::RunLoop::main()->now();
+    for (size_t i = 0; i < touches_.size(); ++i) {
+        bool isChanged = std::find(changed.begin(), changed.end(), i) != changed.end();
+        touches_[i]->setPhase(isChanged ? phase : TouchPhase::Stationary);
+        touches_[i]->setTimestamp(now);
+    }
+    auto event = ns::make<Event>();
+    event->setTimestamp(now);
+    event->setTouches(touches_);
+    w->sendEvent(event.get());
+    if (phase == TouchPhase::Ended || phase == TouchPhase::Cancelled) {
+        std::vector<ns::Ref<Touch>> left;
+        for (size_t i = 0; i < touches_.size(); ++i)
+            if (std::find(changed.begin(), changed.end(), i) == changed.end()) left.push_back(touches_[i]);
+        touches_ = std::move(left);
+    }
+    settle();
+}
+
+void Driver::touchesBegan(const std::vector<Point>& points, unsigned tapCount) {
+    Window* w = window();
+    if (!w) return;
+    std::vector<size_t> changed;
+    for (Point p : points) {
+        auto t = ns::make<Touch>();
+        t->setWindow(w);
+        t->moveTo(p);
+        t->moveTo(p);
+        t->setTapCount(tapCount);
+        View* hit = w->hitTest(p, nullptr);
+        t->setView(hit ? hit : w);
+        changed.push_back(touches_.size());
+        touches_.push_back(t);
+    }
+    deliver(TouchPhase::Began, changed);
+}
+
+void Driver::touchesMoved(const std::vector<Point>& points) {
+    std::vector<size_t> changed;
+    for (size_t i = 0; i < points.size() && i < touches_.size(); ++i) {
+        touches_[i]->moveTo(points[i]);
+        changed.push_back(i);
+    }
+    deliver(TouchPhase::Moved, changed);
+}
+
+void Driver::touchesEnded(const std::vector<size_t>& fingers) {
+    std::vector<size_t> changed = fingers;
+    if (changed.empty())
+        for (size_t i = 0; i < touches_.size(); ++i) changed.push_back(i);
+    changed.erase(std::remove_if(changed.begin(), changed.end(), [&](size_t i) { return i >= touches_.size(); }),
+                  changed.end());
+    deliver(TouchPhase::Ended, changed);
+}
+
+void Driver::touchesCancelled() {
+    std::vector<size_t> all;
+    for (size_t i = 0; i < touches_.size(); ++i) all.push_back(i);
+    deliver(TouchPhase::Cancelled, all);
+}
+
+void Driver::tap(Point p, unsigned tapCount) {
+    touchesBegan({p}, tapCount);
+    touchesEnded();
+}
+
+void Driver::swipe(Point from, Point to, int steps) {
+    touchesBegan({from});
+    for (int k = 1; k <= std::max(1, steps); ++k) {
+        double f = double(k) / std::max(1, steps);
+        touchesMoved({{from.x + (to.x - from.x) * f, from.y + (to.y - from.y) * f}});
+    }
+    touchesEnded();
+}
+
+void Driver::pinch(Point c, double d0, double d1, int steps) {
+    touchesBegan({{c.x - d0 / 2, c.y}, {c.x + d0 / 2, c.y}});
+    for (int k = 1; k <= std::max(1, steps); ++k) {
+        double d = d0 + (d1 - d0) * double(k) / std::max(1, steps);
+        touchesMoved({{c.x - d / 2, c.y}, {c.x + d / 2, c.y}});
+    }
+    touchesEnded();
+}
+
+// -- Device and time -------------------------------------------------------------------
+
+void Driver::rotate(DeviceOrientation o) {
+    Device::current()->setOrientation(o);
+    settle();
+}
+
+void Driver::advance(double seconds) {
+    auto loop = ns::RunLoop::main();
+    std::shared_ptr<ns::ManualClock> clock = clock_;
+    if (!clock) clock = std::dynamic_pointer_cast<ns::ManualClock>(loop->clock());
+    if (clock) {
+        clock->advance(seconds);
+    } else if (loop->isCurrent()) {
+        double until = loop->now() + seconds;
+        loop->runUntil([&] { return loop->now() >= until; }, seconds + 0.5);
+    }
+    settle();
+}
+
+void Driver::settle() {
+    auto loop = ns::RunLoop::main();
+    if (!loop->isCurrent()) return;
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 1000 && loop->runOnce(ns::RunLoop::kDefaultMode); ++i) {}
+        for (auto& w : Application::shared()->windows())
+            if (w->isVisible()) w->displayIfNeeded();
+    }
+}
+
+std::string Driver::screen() const { return TextScreen::render(window()); }
+
+}  // namespace ui

@@ -1,0 +1,113 @@
+// The test driver: what a person does to the screen, as calls. Used by the
+// tests and by the simulator's command reader.
+//
+// Every operation works on the key window's visible hierarchy, returns
+// false when it cannot do what was asked (the reason is in lastError()),
+// and afterwards runs the main run loop's pending calls and a display pass,
+// as the screen would before the next touch.
+//
+// Taps on buttons are real touches: began and ended at the button's centre,
+// delivered through Window::sendEvent, so a view lying over the button gets
+// the touch instead (and the tap reports the button as covered).
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Clock.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Control.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/TableView.h"
+#include "platform/ui/TextField.h"
+#include "platform/ui/WebView.h"
+#include "platform/ui/Window.h"
+
+namespace ui {
+
+class Driver {
+public:
+    // `clock`: the manual clock that advance() moves; nil uses the main run
+    // loop's clock when it is manual, else advance() runs the loop for that
+    // much real time.
+    explicit Driver(std::shared_ptr<ns::ManualClock> clock = nullptr);
+
+    // -- Finding things ------------------------------------------------------
+    Window* window() const;
+    // The visible button whose title (or accessibility label) is `title`;
+    // the topmost when several match.
+    Button* findButton(const std::string& title) const;
+    // The visible label / text field / web view / table matching.
+    Label* findLabel(const std::string& text) const;
+    View* findTextInput(const std::string& nameOrPlaceholder) const;
+    WebView* visibleWebView() const;
+    std::vector<TableView*> visibleTables() const;
+
+    // -- Taps ------------------------------------------------------------------
+    bool tapButton(const std::string& title);
+    // Taps the row whose cell text (or detail text) is `title` in a visible
+    // table, scrolling to it when it is off screen.
+    bool tapRow(const std::string& title);
+    bool tapRowAt(IndexPath ip, size_t tableIndex = 0);
+    // Swipe-to-delete on the row with this title, then "Delete".
+    bool deleteRow(const std::string& title);
+    // Taps the tab with this title in the visible tab bar.
+    bool tapTab(const std::string& title);
+    // Taps a navigation bar button (left, right, or the back button) of the
+    // visible navigation controller by its shown title.
+    bool tapBarButton(const std::string& title);
+    // Presses a button of the top alert or action sheet.
+    bool pressAlertButton(const std::string& title);
+
+    // -- Text --------------------------------------------------------------------
+    // Focuses the text field or search bar named (placeholder, accessibility
+    // label, or "" for the focused one) and types `text` key by key.
+    bool typeText(const std::string& field, const std::string& text);
+    bool clearText(const std::string& field);
+    bool pressReturn();   // on the focused text field
+    bool pressSearch();   // on the focused (or only visible) search bar
+
+    // -- Web ---------------------------------------------------------------------
+    // Follows the link (by its text or href) in the visible web view.
+    bool followLink(const std::string& textOrHref);
+
+    // -- Touches (window coordinates) ----------------------------------------------
+    // A new touch sequence: one finger per point, all in the began phase.
+    void touchesBegan(const std::vector<Point>& points, unsigned tapCount = 1);
+    // Moves the fingers of the sequence (point i moves finger i; fingers
+    // without a point stay, stationary).
+    void touchesMoved(const std::vector<Point>& points);
+    // Lifts the given fingers (all when empty); others are stationary.
+    void touchesEnded(const std::vector<size_t>& fingers = {});
+    void touchesCancelled();
+    size_t fingersDown() const { return touches_.size(); }
+    // Down and up at `p`.
+    void tap(Point p, unsigned tapCount = 1);
+    // One finger from `from` to `to` in `steps` moves.
+    void swipe(Point from, Point to, int steps = 4);
+    // Two fingers about `center`, horizontally apart, from `fromDistance`
+    // to `toDistance` in `steps` moves.
+    void pinch(Point center, double fromDistance, double toDistance, int steps = 4);
+    static Point centerOf(const View* v);
+
+    // -- Device and time -----------------------------------------------------------
+    void rotate(DeviceOrientation o);
+    // Moves the clock (manual) or runs the main loop (real) by `seconds`.
+    void advance(double seconds);
+    // Runs what is pending on the main run loop and a display pass.
+    void settle();
+
+    // -- Screen ----------------------------------------------------------------------
+    std::string screen() const;
+    const std::string& lastError() const { return error_; }
+
+private:
+    bool fail(std::string why);
+    void deliver(TouchPhase phaseForChanged, const std::vector<size_t>& changed);
+    std::shared_ptr<ns::ManualClock> clock_;
+    std::vector<ns::Ref<Touch>> touches_;
+    std::string error_;
+};
+
+}  // namespace ui

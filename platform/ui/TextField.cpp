@@ -1,0 +1,122 @@
+#include "platform/ui/TextField.h"
+
+namespace ui {
+
+namespace {
+// Byte length of the last character of UTF-8 text (0 for empty text).
+size_t lastCharBytes(const std::string& s) {
+    if (s.empty()) return 0;
+    size_t i = s.size() - 1;
+    while (i > 0 && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) --i;
+    return s.size() - i;
+}
+}  // namespace
+
+bool TextField::becomeFirstResponder() {
+    if (isFirstResponder()) return true;
+    if (!canBecomeFirstResponder()) return false;
+    ns::Ref<TextField> keep(this);
+    if (auto d = delegate_.lock(); d && !d->textFieldShouldBeginEditing(this)) return false;
+    if (!Responder::becomeFirstResponder()) return false;
+    editing_ = true;
+    if (auto d = delegate_.lock()) d->textFieldDidBeginEditing(this);
+    sendActionsForControlEvents(ControlEventEditingDidBegin);
+    return true;
+}
+
+bool TextField::resignFirstResponder() {
+    if (!isFirstResponder()) return true;
+    ns::Ref<TextField> keep(this);
+    if (auto d = delegate_.lock(); d && !d->textFieldShouldEndEditing(this)) return false;
+    Responder::resignFirstResponder();
+    editing_ = false;
+    if (auto d = delegate_.lock()) d->textFieldDidEndEditing(this);
+    sendActionsForControlEvents(ControlEventEditingDidEnd);
+    return true;
+}
+
+bool TextField::replace(ns::Range r, const std::string& s) {
+    ns::Ref<TextField> keep(this);
+    if (auto d = delegate_.lock(); d && !d->textFieldShouldChangeCharactersInRange(this, r, s)) return false;
+    auto str = ns::MutableString::make(text_);
+    str->deleteCharactersInRange(r);
+    str->insertStringAtIndex(s, r.location);
+    text_ = str->utf8();
+    sendActionsForControlEvents(ControlEventEditingChanged);
+    return true;
+}
+
+bool TextField::insertText(const std::string& s) {
+    size_t len = ns::utf8ToUTF16(text_).size();
+    return replace({len, 0}, s);
+}
+
+bool TextField::deleteBackward() {
+    if (text_.empty()) return false;
+    size_t bytes = lastCharBytes(text_);
+    size_t units = ns::utf8ToUTF16(text_.substr(text_.size() - bytes)).size();
+    size_t len = ns::utf8ToUTF16(text_).size();
+    return replace({len - units, units}, "");
+}
+
+bool TextField::pressReturn() {
+    ns::Ref<TextField> keep(this);
+    bool ok = true;
+    if (auto d = delegate_.lock()) ok = d->textFieldShouldReturn(this);
+    if (ok) sendActionsForControlEvents(ControlEventEditingDidEndOnExit);
+    return ok;
+}
+
+void TextField::touchesEnded(const TouchSet& touches, Event* event) {
+    Control::touchesEnded(touches, event);
+    if (isEnabled()) becomeFirstResponder();
+}
+
+// -- Search bar ----------------------------------------------------------------
+
+bool SearchBar::becomeFirstResponder() {
+    if (isFirstResponder()) return true;
+    ns::Ref<SearchBar> keep(this);
+    if (auto d = delegate_.lock(); d && !d->searchBarShouldBeginEditing(this)) return false;
+    if (!Responder::becomeFirstResponder()) return false;
+    editing_ = true;
+    if (auto d = delegate_.lock()) d->searchBarTextDidBeginEditing(this);
+    return true;
+}
+
+bool SearchBar::resignFirstResponder() {
+    if (!isFirstResponder()) return true;
+    ns::Ref<SearchBar> keep(this);
+    if (auto d = delegate_.lock(); d && !d->searchBarShouldEndEditing(this)) return false;
+    Responder::resignFirstResponder();
+    editing_ = false;
+    if (auto d = delegate_.lock()) d->searchBarTextDidEndEditing(this);
+    return true;
+}
+
+void SearchBar::insertText(const std::string& s) { replaceText(text_ + s); }
+
+void SearchBar::deleteBackward() {
+    if (text_.empty()) return;
+    replaceText(text_.substr(0, text_.size() - lastCharBytes(text_)));
+}
+
+void SearchBar::replaceText(const std::string& s) {
+    ns::Ref<SearchBar> keep(this);
+    text_ = s;
+    if (auto d = delegate_.lock()) d->searchBarTextDidChange(this, text_);
+}
+
+void SearchBar::pressSearch() {
+    ns::Ref<SearchBar> keep(this);
+    if (auto d = delegate_.lock()) d->searchBarSearchButtonClicked(this);
+}
+
+void SearchBar::pressCancel() {
+    ns::Ref<SearchBar> keep(this);
+    if (auto d = delegate_.lock()) d->searchBarCancelButtonClicked(this);
+}
+
+void SearchBar::touchesEnded(const TouchSet&, Event*) { becomeFirstResponder(); }
+
+}  // namespace ui

@@ -1,0 +1,217 @@
+#include "platform/ui/TextScreen.h"
+
+#include <sstream>
+
+#include "platform/ui/AlertView.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Control.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/TableView.h"
+#include "platform/ui/TextField.h"
+#include "platform/ui/WebView.h"
+
+namespace ui {
+
+namespace {
+
+class Renderer {
+public:
+    std::ostringstream out;
+
+    void line(const std::string& s, int indent = 0) {
+        if (s.empty()) return;
+        out << std::string(static_cast<size_t>(indent) * 2, ' ') << s << '\n';
+    }
+
+    void panels() {
+        auto list = Panel::visiblePanels();
+        for (auto it = list.rbegin(); it != list.rend(); ++it) {
+            Panel* p = it->get();
+            bool sheet = dynamic_cast<ActionSheet*>(p) != nullptr;
+            out << "+-- " << (sheet ? "Sheet" : "Alert") << (p->title().empty() ? "" : ": " + p->title()) << " --\n";
+            if (auto* a = dynamic_cast<AlertView*>(p)) {
+                std::istringstream msg(a->message());
+                std::string l;
+                while (std::getline(msg, l)) out << "| " << l << '\n';
+                for (long i = 0; a->textFieldAtIndex(i); ++i) out << "| " << field(a->textFieldAtIndex(i)) << '\n';
+            }
+            std::string buttons;
+            for (auto& b : p->buttonTitles()) buttons += (buttons.empty() ? "" : " ") + std::string("[") + b + "]";
+            out << "| " << buttons << '\n' << "+--\n";
+        }
+    }
+
+    static std::string field(TextField* f) {
+        std::string text = f->text();
+        if (f->isSecureTextEntry()) text = std::string(text.empty() ? 0 : 8, '*');
+        std::string name = !f->accessibilityLabel().empty() ? f->accessibilityLabel() : f->placeholder();
+        return (name.empty() ? std::string("Field") : name) + ": " + text + (f->isEditing() ? "|" : "") + "____";
+    }
+
+    static bool visible(View* v) { return !v->isHidden() && v->alpha() >= 0.01 && !v->transform().isDegenerate(); }
+
+    void navigationBar(NavigationController* nav, int indent) {
+        if (nav->isNavigationBarHidden()) return;
+        ViewController* top = nav->topViewController();
+        if (!top) return;
+        NavigationItem* item = top->navigationItem();
+        std::string left;
+        if (item->leftBarButtonItem()) left = "[" + item->leftBarButtonItem()->displayTitle() + "]";
+        else if (!nav->backButtonTitle().empty()) left = "<" + nav->backButtonTitle();
+        std::string title = item->title().empty() ? top->title() : item->title();
+        if (item->titleView()) {
+            if (auto* l = dynamic_cast<Label*>(item->titleView().get())) title = l->text();
+        }
+        std::string right = item->rightBarButtonItem() ? "[" + item->rightBarButtonItem()->displayTitle() + "]" : "";
+        line("== " + left + (left.empty() ? "" : " | ") + title + (right.empty() ? "" : " | " + right) + " ==", indent);
+    }
+
+    void table(TableView* t, int indent) {
+        auto cells = t->visibleCells();
+        auto paths = t->indexPathsForVisibleRows();
+        long total = 0;
+        for (long s = 0; s < t->numberOfSections(); ++s) total += t->numberOfRowsInSection(s);
+        if (total == 0) {
+            line("(empty list)", indent);
+            return;
+        }
+        long lastSection = -1;
+        long above = 0;
+        if (!paths.empty()) {
+            for (long s = 0; s < paths.front().section; ++s) above += t->numberOfRowsInSection(s);
+            above += paths.front().row;
+        }
+        if (above > 0) line("(" + std::to_string(above) + " more above)", indent);
+        for (auto& ip : paths) {
+            if (ip.section != lastSection) {
+                lastSection = ip.section;
+                std::string h = t->headerTitleForSection(ip.section);
+                if (!h.empty()) line("-- " + h + " --", indent);
+            }
+            TableViewCell* c = t->cellForRowAtIndexPath(ip);
+            if (!c) continue;
+            std::string text = cellText(c);
+            std::string mark;
+            switch (c->accessoryType()) {
+                case TableViewCellAccessoryType::DisclosureIndicator: mark = " >"; break;
+                case TableViewCellAccessoryType::DetailDisclosureButton: mark = " (i)"; break;
+                case TableViewCellAccessoryType::Checkmark: mark = " (v)"; break;
+                default: break;
+            }
+            line(std::string(c->isSelected() ? "* " : "- ") + text + mark, indent);
+        }
+        long below = total - above - static_cast<long>(paths.size());
+        if (below > 0) line("(" + std::to_string(below) + " more below)", indent);
+    }
+
+    // The texts of a cell's visible labels, joined.
+    static std::string cellText(View* v) {
+        std::string s;
+        collectLabels(v, s);
+        return s;
+    }
+    static void collectLabels(View* v, std::string& s) {
+        if (!visible(v)) return;
+        if (auto* l = dynamic_cast<Label*>(v); l && !l->text().empty()) s += (s.empty() ? "" : " | ") + l->text();
+        if (auto* b = dynamic_cast<Button*>(v)) {
+            std::string t = b->currentTitle().empty() ? b->accessibilityLabel() : b->currentTitle();
+            if (!t.empty()) s += (s.empty() ? "" : " | ") + ("[" + t + "]");
+        }
+        for (auto& sub : v->subviews()) collectLabels(sub.get(), s);
+    }
+
+    void webPage(WebView* w, int indent) {
+        std::string where;
+        if (w->request() && w->request()->URL()) where = w->request()->URL()->lastPathComponent()->utf8();
+        else if (w->baseURL()) where = w->baseURL()->lastPathComponent()->utf8();
+        line("[page" + (where.empty() ? std::string() : " " + where) + "]", indent);
+        std::istringstream text(w->pageText());
+        std::string l;
+        while (std::getline(text, l)) line(l.empty() ? std::string(" ") : l, indent + 1);
+    }
+
+    void view(View* v, int indent) {
+        if (!visible(v)) return;
+        ViewController* vc = v->viewController();
+        if (vc && vc->presentingViewController() && dynamic_cast<Window*>(v->superview()))
+            line("---- " + std::string(vc->coversScreen() ? "screen" : "sheet") + ": " + vc->className() + " ----",
+                 indent);
+        if (auto* nav = dynamic_cast<NavigationController*>(vc)) navigationBar(nav, indent);
+
+        if (dynamic_cast<NavigationBar*>(v)) return;
+        if (auto* bar = dynamic_cast<TabBar*>(v)) {
+            auto* tc = dynamic_cast<TabBarController*>(v->superview() ? v->superview()->viewController() : nullptr);
+            if (!tc) return;
+            std::string s;
+            for (size_t i = 0; i < tc->viewControllers().size(); ++i) {
+                auto& c = tc->viewControllers()[i];
+                std::string t = c->tabBarItem()->title().empty() ? c->title() : c->tabBarItem()->title();
+                s += (i ? " | " : "") + t + (i == tc->selectedIndex() ? "*" : "");
+            }
+            (void)bar;
+            line("Tabs: " + s, indent);
+            return;
+        }
+        if (auto* l = dynamic_cast<Label*>(v)) {
+            line(l->text(), indent);
+            return;
+        }
+        if (auto* b = dynamic_cast<Button*>(v)) {
+            std::string t = b->currentTitle();
+            if (t.empty()) t = b->accessibilityLabel();
+            if (t.empty() && b->currentImage()) t = b->currentImage()->name();
+            if (t.empty() && b->backgroundImageForState(b->state())) t = b->backgroundImageForState(b->state())->name();
+            line("[" + t + "]" + (b->isEnabled() ? "" : " (disabled)"), indent);
+            return;
+        }
+        if (auto* sw = dynamic_cast<Switch*>(v)) {
+            line(std::string(sw->isOn() ? "(on)" : "(off)") +
+                     (sw->accessibilityLabel().empty() ? "" : " " + sw->accessibilityLabel()),
+                 indent);
+            return;
+        }
+        if (auto* f = dynamic_cast<TextField*>(v)) {
+            line(field(f), indent);
+            return;
+        }
+        if (auto* s = dynamic_cast<SearchBar*>(v)) {
+            line("Search (" + s->placeholder() + "): " + s->text() + (s->isEditing() ? "|" : "") + "____", indent);
+            return;
+        }
+        if (auto* a = dynamic_cast<ActivityIndicatorView*>(v)) {
+            if (a->isAnimating()) line("(busy)", indent);
+            return;
+        }
+        if (auto* t = dynamic_cast<TableView*>(v)) {
+            if (t->tableHeaderView()) view(t->tableHeaderView().get(), indent);
+            table(t, indent);
+            if (t->tableFooterView()) view(t->tableFooterView().get(), indent);
+            return;
+        }
+        if (auto* w = dynamic_cast<WebView*>(v)) {
+            webPage(w, indent);
+            return;
+        }
+        for (auto& s : v->subviews()) view(s.get(), indent);
+    }
+};
+
+}  // namespace
+
+std::string TextScreen::render(Window* window) {
+    if (!window) window = Application::shared()->keyWindow();
+    if (!window) return {};
+    Renderer r;
+    r.panels();
+    r.view(window, 0);
+    return r.out.str();
+}
+
+std::string TextScreen::renderView(View* v) {
+    if (!v) return {};
+    Renderer r;
+    r.view(v, 0);
+    return r.out.str();
+}
+
+}  // namespace ui

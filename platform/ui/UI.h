@@ -1,0 +1,22 @@
+// Everything of the headless user interface in one include.
+#pragma once
+
+#include "platform/ui/AlertView.h"
+#include "platform/ui/Animation.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/BarItems.h"
+#include "platform/ui/Color.h"
+#include "platform/ui/Control.h"
+#include "platform/ui/Delegate.h"
+#include "platform/ui/Geometry.h"
+#include "platform/ui/Image.h"
+#include "platform/ui/Label.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/Responder.h"
+#include "platform/ui/ScrollView.h"
+#include "platform/ui/TableView.h"
+#include "platform/ui/TextField.h"
+#include "platform/ui/View.h"
+#include "platform/ui/ViewController.h"
+#include "platform/ui/WebView.h"
+#include "platform/ui/Window.h"

@@ -1,0 +1,283 @@
+#include <gtest/gtest.h>
+
+#include "platform/foundation/Exception.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/ViewController.h"
+#include "platform/ui/Window.h"
+#include "platform/ui/tests/UITestSupport.h"
+
+namespace ui::test {
+namespace {
+
+using ControllerTest = UITest;
+
+// A controller that logs its life cycle as "name:event".
+struct Logged : ViewController {
+    Logged(std::string n, Log* l) : name(std::move(n)), log(l) { setTitle(name); }
+    std::string name;
+    Log* log;
+    unsigned mask = InterfaceOrientationMaskAll;
+    bool autorotate = true;
+    std::function<void()> onShouldAutorotate;
+    void loadView() override {
+        log->add(name + ":load");
+        ViewController::loadView();
+    }
+    void viewDidLoad() override { log->add(name + ":didLoad"); }
+    void viewWillAppear(bool) override { log->add(name + ":willAppear"); }
+    void viewDidAppear(bool) override { log->add(name + ":didAppear"); }
+    void viewWillDisappear(bool) override { log->add(name + ":willDisappear"); }
+    void viewDidDisappear(bool) override { log->add(name + ":didDisappear"); }
+    bool shouldAutorotate() override {
+        if (onShouldAutorotate) onShouldAutorotate();
+        return autorotate;
+    }
+    unsigned supportedInterfaceOrientations() override { return mask; }
+    void willRotateToInterfaceOrientation(InterfaceOrientation o, double) override {
+        log->add(name + ":willRotate" + std::to_string(int(o)));
+    }
+    void didRotateFromInterfaceOrientation(InterfaceOrientation o) override {
+        log->add(name + ":didRotateFrom" + std::to_string(int(o)));
+    }
+};
+
+TEST_F(ControllerTest, ViewLoadsOnceOnFirstUse) {
+    Log log;
+    auto vc = ns::make<Logged>("a", &log);
+    EXPECT_FALSE(vc->isViewLoaded());
+    View* v = vc->view();
+    EXPECT_EQ(vc->view(), v);
+    EXPECT_EQ(log.joined(), "a:load,a:didLoad");
+    EXPECT_EQ(v->viewController(), vc.get());
+    EXPECT_EQ(v->nextResponder(), vc.get());
+}
+
+TEST_F(ControllerTest, RootAppearsWhenTheWindowIsShownAndWhenReplaced) {
+    Log log;
+    auto w = ns::make<Window>(Screen::main()->bounds());
+    auto a = ns::make<Logged>("a", &log);
+    w->setRootViewController(a);
+    EXPECT_EQ(log.joined(), "a:load,a:didLoad");
+    log.clear();
+    w->makeKeyAndVisible();
+    EXPECT_EQ(log.joined(), "a:willAppear,a:didAppear");
+    EXPECT_EQ(Application::shared()->keyWindow(), w.get());
+    log.clear();
+    auto b = ns::make<Logged>("b", &log);
+    w->setRootViewController(b);
+    EXPECT_EQ(log.joined(), "a:willDisappear,b:load,b:didLoad,b:willAppear,a:didDisappear,b:didAppear");
+    EXPECT_EQ(a->view()->superview(), nullptr);
+    EXPECT_EQ(b->view()->superview(), w.get());
+}
+
+TEST_F(ControllerTest, NavigationStackPushPopOrderAndTitles) {
+    Log log;
+    auto w = makeWindow();
+    auto root = ns::make<Logged>("root", &log);
+    auto nav = NavigationController::withRoot(root);
+    w->setRootViewController(nav);
+    EXPECT_EQ(log.joined(), "root:load,root:didLoad,root:willAppear,root:didAppear");
+    log.clear();
+
+    auto second = ns::make<Logged>("second", &log);
+    nav->pushViewController(second, true);
+    EXPECT_EQ(log.joined(), "root:willDisappear,second:load,second:didLoad,second:willAppear,"
+                            "root:didDisappear,second:didAppear");
+    EXPECT_EQ(nav->topViewController(), second.get());
+    EXPECT_EQ(second->navigationController(), nav.get());
+    EXPECT_EQ(nav->backButtonTitle(), "root");
+    root->navigationItem()->setBackBarButtonItem(BarButtonItem::withTitle("Deck"));
+    EXPECT_EQ(nav->backButtonTitle(), "Deck");
+    EXPECT_EQ(second->view()->superview(), nav->view());
+    EXPECT_EQ(root->view()->superview(), nullptr);
+    EXPECT_DOUBLE_EQ(second->view()->frame().y(), NavigationController::kBarHeight);
+    nav->setNavigationBarHidden(true);
+    EXPECT_DOUBLE_EQ(second->view()->frame().y(), 0);
+
+    EXPECT_THROW(nav->pushViewController(second, false), ns::Exception);
+
+    log.clear();
+    auto popped = nav->popViewControllerAnimated(true);
+    EXPECT_EQ(popped, second);
+    EXPECT_EQ(log.joined(), "second:willDisappear,root:willAppear,second:didDisappear,root:didAppear");
+    EXPECT_EQ(second->navigationController(), nullptr);
+    EXPECT_EQ(nav->popViewControllerAnimated(true), nullptr);  // the root stays
+    EXPECT_EQ(nav->viewControllers().size(), 1u);
+}
+
+TEST_F(ControllerTest, PopToRootSkipsTheMiddle) {
+    Log log;
+    auto w = makeWindow();
+    auto nav = NavigationController::withRoot(ns::make<Logged>("r", &log));
+    w->setRootViewController(nav);
+    nav->pushViewController(ns::make<Logged>("m", &log), false);
+    nav->pushViewController(ns::make<Logged>("t", &log), false);
+    log.clear();
+    auto popped = nav->popToRootViewControllerAnimated(true);
+    EXPECT_EQ(popped.size(), 2u);
+    EXPECT_EQ(log.joined(), "t:willDisappear,r:willAppear,t:didDisappear,r:didAppear");
+}
+
+struct TabWatcher : ns::Object, TabBarControllerDelegate {
+    std::vector<std::string> seen;
+    bool allow = true;
+    bool tabBarControllerShouldSelectViewController(TabBarController*, ViewController* vc) override {
+        return allow;
+    }
+    void tabBarControllerDidSelectViewController(TabBarController*, ViewController* vc) override {
+        seen.push_back(vc->title());
+    }
+};
+
+TEST_F(ControllerTest, TabBarSelectsAndTellsItsDelegate) {
+    Log log;
+    auto w = makeWindow();
+    auto tabs = ns::make<TabBarController>();
+    auto one = NavigationController::withRoot(ns::make<Logged>("one", &log));
+    one->setTitle("One");
+    auto two = ns::make<Logged>("two", &log);
+    tabs->setViewControllers({one, two});
+    w->setRootViewController(tabs);
+    EXPECT_EQ(tabs->selectedIndex(), 0u);
+    auto watcher = ns::make<TabWatcher>();
+    tabs->setDelegate(watcher.get());
+    log.clear();
+    EXPECT_TRUE(tabs->userSelectTab(1));
+    EXPECT_EQ(log.joined(), "one:willDisappear,two:load,two:didLoad,two:willAppear,one:didDisappear,two:didAppear");
+    EXPECT_EQ(watcher->seen, std::vector<std::string>{"two"});
+    watcher->allow = false;
+    EXPECT_FALSE(tabs->userSelectTab(0));
+    EXPECT_EQ(tabs->selectedIndex(), 1u);
+    EXPECT_FALSE(tabs->userSelectTab(5));
+
+    // A tap on the selected navigation tab returns it to its root.
+    watcher->allow = true;
+    tabs->userSelectTab(0);
+    one->pushViewController(ns::make<Logged>("deep", &log), false);
+    tabs->userSelectTab(0);
+    EXPECT_EQ(one->viewControllers().size(), 1u);
+}
+
+TEST_F(ControllerTest, ModalPresentationCoversAndReturns) {
+    Log log;
+    auto w = makeWindow();
+    auto root = ns::make<Logged>("root", &log);
+    auto nav = NavigationController::withRoot(root);
+    w->setRootViewController(nav);
+    auto modal = ns::make<Logged>("modal", &log);
+    log.clear();
+    EXPECT_TRUE(root->presentModalViewController(modal, true));
+    EXPECT_EQ(log.joined(), "modal:load,modal:didLoad,root:willDisappear,modal:willAppear,"
+                            "root:didDisappear,modal:didAppear");
+    // The presenter is the outermost container of the caller.
+    EXPECT_EQ(modal->presentingViewController(), nav.get());
+    EXPECT_EQ(nav->presentedViewController(), modal.get());
+    EXPECT_EQ(w->topViewController(), modal.get());
+    EXPECT_EQ(nav->view()->superview(), nullptr);
+    EXPECT_FALSE(root->presentModalViewController(ns::make<Logged>("other", &log), false));
+
+    log.clear();
+    modal->dismissModalViewControllerAnimated(true);  // dismisses itself through its presenter
+    EXPECT_EQ(log.joined(), "modal:willDisappear,root:willAppear,modal:didDisappear,root:didAppear");
+    EXPECT_EQ(nav->presentedViewController(), nullptr);
+    EXPECT_EQ(modal->presentingViewController(), nullptr);
+    EXPECT_EQ(nav->view()->superview(), w.get());
+}
+
+TEST_F(ControllerTest, FormSheetOnTheTabletLeavesThePresenterShown) {
+    Device::current()->setUserInterfaceIdiom(UserInterfaceIdiom::Pad);
+    Log log;
+    auto w = makeWindow();
+    auto root = ns::make<Logged>("root", &log);
+    w->setRootViewController(root);
+    auto sheet = ns::make<Logged>("sheet", &log);
+    sheet->setModalPresentationStyle(ModalPresentationStyle::FormSheet);
+    log.clear();
+    root->presentViewController(sheet, true);
+    EXPECT_EQ(log.joined(), "sheet:load,sheet:didLoad,sheet:willAppear,sheet:didAppear");
+    EXPECT_FALSE(sheet->coversScreen());
+    EXPECT_EQ(sheet->view()->frame(), makeRect(114, 202, 540, 620));
+    log.clear();
+    bool completed = false;
+    root->dismissViewControllerAnimated(true, [&] { completed = true; });
+    EXPECT_TRUE(completed);
+    EXPECT_EQ(log.joined(), "sheet:willDisappear,sheet:didDisappear");
+}
+
+TEST_F(ControllerTest, RotationAsksTheTopControllerAndTurnsTheTree) {
+    Log log;
+    auto w = makeWindow();
+    auto root = ns::make<Logged>("root", &log);
+    auto nav = NavigationController::withRoot(root);
+    w->setRootViewController(nav);
+    log.clear();
+    root->mask = InterfaceOrientationMaskPortrait;
+    Device::current()->setOrientation(DeviceOrientation::LandscapeLeft);
+    EXPECT_EQ(log.joined(), "");
+    EXPECT_EQ(root->interfaceOrientation(), InterfaceOrientation::Portrait);
+
+    root->mask = InterfaceOrientationMaskAll;
+    Device::current()->setOrientation(DeviceOrientation::LandscapeRight);
+    EXPECT_EQ(root->interfaceOrientation(), InterfaceOrientation::LandscapeLeft);
+    EXPECT_EQ(log.joined(), "root:willRotate4,root:didRotateFrom1");
+    EXPECT_EQ(nav->view()->frame(), makeRect(0, 0, 480, 320));
+    EXPECT_EQ(root->view()->frame().width(), 480);
+}
+
+TEST_F(ControllerTest, AControllerMayPresentWhileAskedAboutRotation) {
+    // A portrait-only page that shows a landscape copy of itself when the
+    // device turns, and the copy that goes away on the way back.
+    Log log;
+    auto w = makeWindow();
+    auto page = ns::make<Logged>("page", &log);
+    page->mask = InterfaceOrientationMaskPortrait;
+    auto nav = NavigationController::withRoot(page);
+    w->setRootViewController(nav);
+    ns::Ref<Logged> full;
+    page->onShouldAutorotate = [&] {
+        if (isLandscape(Device::current()->orientation()) && !page->presentedViewController() &&
+            !nav->presentedViewController()) {
+            full = ns::make<Logged>("full", &log);
+            full->onShouldAutorotate = [&] {
+                if (!isLandscape(Device::current()->orientation())) full->dismissViewControllerAnimated(false);
+            };
+            page->presentViewController(full, false);
+        }
+    };
+    Device::current()->setOrientation(DeviceOrientation::LandscapeLeft);
+    ASSERT_TRUE(full);
+    EXPECT_EQ(w->topViewController(), full.get());
+    EXPECT_EQ(full->interfaceOrientation(), InterfaceOrientation::LandscapeRight);
+    EXPECT_EQ(page->interfaceOrientation(), InterfaceOrientation::Portrait);
+    Device::current()->setOrientation(DeviceOrientation::Portrait);
+    EXPECT_EQ(w->topViewController(), nav.get());
+}
+
+}  // namespace
+}  // namespace ui::test
+
+#include "platform/foundation/NotificationCenter.h"
+
+namespace ui::test {
+namespace {
+
+TEST_F(ControllerTest, LifeCycleAndOrientationArePostedAsNotifications) {
+    std::vector<std::string> seen;
+    auto center = ns::NotificationCenter::defaultCenter();
+    auto t1 = center->addObserver(kApplicationDidBecomeActiveNotification, nullptr,
+                                  [&](const ns::Notification& n) { seen.push_back(n.name()); });
+    auto t2 = center->addObserver(kDeviceOrientationDidChangeNotification, nullptr,
+                                  [&](const ns::Notification& n) { seen.push_back(n.name()); });
+    auto t3 = center->addObserver(kApplicationWillResignActiveNotification, nullptr,
+                                  [&](const ns::Notification& n) { seen.push_back(n.name()); });
+    Application::shared()->launch(nullptr);
+    Device::current()->setOrientation(DeviceOrientation::LandscapeLeft);
+    Application::shared()->enterBackground();
+    EXPECT_EQ(seen, (std::vector<std::string>{kApplicationDidBecomeActiveNotification,
+                                              kDeviceOrientationDidChangeNotification,
+                                              kApplicationWillResignActiveNotification}));
+    EXPECT_EQ(Application::shared()->applicationState(), ApplicationState::Background);
+}
+
+}  // namespace
+}  // namespace ui::test

@@ -1,0 +1,242 @@
+#include <gtest/gtest.h>
+
+#include "platform/ui/AlertView.h"
+#include "platform/ui/Driver.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/TableView.h"
+#include "platform/ui/TextField.h"
+#include "platform/ui/TextScreen.h"
+#include "platform/ui/WebView.h"
+#include "platform/ui/tests/UITestSupport.h"
+
+namespace ui::test {
+namespace {
+
+// A window that watches every event before the normal delivery, as an app
+// window that routes touches over pages would.
+struct WatchingWindow : Window {
+    using Window::Window;
+    std::vector<std::string> seen;  // "<phase of first touch>x<count>"
+    void sendEvent(Event* e) override {
+        seen.push_back(std::string(toString(e->allTouches().front()->phase())) + "x" +
+                       std::to_string(e->allTouches().size()));
+        Window::sendEvent(e);
+    }
+};
+
+// A view that records its touches.
+struct Pad : View {
+    explicit Pad(Rect r) : View(r) {}
+    std::vector<std::string> log;
+    void touchesBegan(const TouchSet& t, Event* e) override { add("began", t, e); }
+    void touchesMoved(const TouchSet& t, Event* e) override { add("moved", t, e); }
+    void touchesEnded(const TouchSet& t, Event* e) override { add("ended", t, e); }
+    void add(const char* what, const TouchSet& t, Event* e) {
+        Point p = anyTouch(t)->locationInView(this);
+        log.push_back(std::string(what) + ":" + std::to_string(t.size()) + "/" + std::to_string(e->allTouches().size()) +
+                      "@" + std::to_string(int(p.x)) + "," + std::to_string(int(p.y)) + "#" +
+                      std::to_string(anyTouch(t)->tapCount()));
+    }
+};
+
+struct CardScreen : ViewController, WebViewDelegate, AlertViewDelegate, TextFieldDelegate {
+    ns::Ref<WebView> web;
+    ns::Ref<TextField> name;
+    ns::Ref<Label> status;
+    std::vector<std::string> links;
+    long pressed = -1;
+    void loadView() override {
+        ViewController::loadView();
+        status = Label::make(makeRect(10, 10, 300, 20));
+        status->setText("Card one");
+        view()->addSubview(status);
+        auto share = Button::make(makeRect(10, 40, 100, 30), "Share");
+        share->addTarget(this, &CardScreen::clicShare, ControlEventTouchUpInside);
+        view()->addSubview(share);
+        name = TextField::make(makeRect(10, 80, 200, 30));
+        name->setPlaceholder("Name");
+        name->setDelegate(this);
+        view()->addSubview(name);
+        web = WebView::make(makeRect(0, 120, 320, 200));
+        web->setDelegate(this);
+        view()->addSubview(web);
+    }
+    void viewDidLoad() override {
+        setTitle("Card");
+        web->loadHTMLString("<h2>Question</h2><p>Why?</p><a href='KORVEL_2.html'>Next card</a>",
+                            ns::URL::URLWithString("file:///b/KORVEL_1.html"));
+    }
+    void clicShare(ns::Object*) {
+        AlertView::make("Favorites", "was saved correctly.", this, "Accept", {"Again"})->show();
+    }
+    void alertViewClickedButtonAtIndex(AlertView*, long index) override { pressed = index; }
+    bool webViewShouldStartLoadWithRequest(WebView*, URLRequest* r, WebViewNavigationType t) override {
+        if (t != WebViewNavigationType::LinkClicked) return true;
+        links.push_back(r->URL()->lastPathComponent()->utf8());
+        return false;
+    }
+    bool textFieldShouldChangeCharactersInRange(TextField*, ns::Range, const std::string& s) override {
+        return s != "!";  // no exclamation marks
+    }
+};
+
+struct MenuScreen : ViewController, TableViewDataSource, TableViewDelegate {
+    ns::Ref<TableView> table;
+    std::vector<std::string> rows{"Introduction", "Market sizing", "Profitability"};
+    void loadView() override {
+        ViewController::loadView();
+        table = TableView::make(view()->bounds());
+        table->setAutoresizingMask(AutoresizingFlexibleWidth | AutoresizingFlexibleHeight);
+        table->setDataSource(this);
+        table->setDelegate(this);
+        view()->addSubview(table);
+    }
+    long tableViewNumberOfRowsInSection(TableView*, long) override { return long(rows.size()); }
+    ns::Ref<TableViewCell> tableViewCellForRowAtIndexPath(TableView* t, IndexPath ip) override {
+        auto c = t->dequeueReusableCellWithIdentifier("c");
+        if (!c) c = TableViewCell::make(TableViewCellStyle::Default, "c");
+        c->textLabel()->setText(rows[size_t(ip.row)]);
+        c->setAccessoryType(TableViewCellAccessoryType::DisclosureIndicator);
+        return c;
+    }
+    std::string tableViewTitleForHeaderInSection(TableView*, long) override { return "Deck"; }
+    void tableViewDidSelectRowAtIndexPath(TableView* t, IndexPath ip) override {
+        t->deselectRowAtIndexPath(ip, true);
+        auto card = ns::make<CardScreen>();
+        navigationController()->pushViewController(card, true);
+    }
+};
+
+class DriverTest : public UITest {
+protected:
+    void SetUp() override {
+        UITest::SetUp();
+        window = ns::make<WatchingWindow>(Screen::main()->bounds());
+        menu = ns::make<MenuScreen>();
+        menu->setTitle("Deck index");
+        auto nav = NavigationController::withRoot(menu);
+        nav->setTitle("Deck index");
+        auto other = ns::make<ViewController>();
+        other->setTitle("More");
+        tabs = ns::make<TabBarController>();
+        tabs->setViewControllers({nav, other});
+        window->setRootViewController(tabs);
+        window->makeKeyAndVisible();
+    }
+    void TearDown() override {
+        if (HasFailure()) std::printf("Screen:\n%s\n", driver.screen().c_str());
+        UITest::TearDown();
+    }
+    ns::Ref<WatchingWindow> window;
+    ns::Ref<MenuScreen> menu;
+    ns::Ref<TabBarController> tabs;
+    Driver driver;
+};
+
+TEST_F(DriverTest, TextScreenShowsBarsRowsAndTabs) {
+    driver.settle();
+    EXPECT_EQ(driver.screen(),
+              "== Deck index ==\n"
+              "-- Deck --\n"
+              "- Introduction >\n"
+              "- Market sizing >\n"
+              "- Profitability >\n"
+              "Tabs: Deck index* | More\n");
+}
+
+TEST_F(DriverTest, RowsBarButtonsAndTabsDriveTheScreens) {
+    ASSERT_TRUE(driver.tapRow("Market sizing")) << driver.lastError();
+    std::string s = driver.screen();
+    EXPECT_NE(s.find("== <Deck index | Card ==\n"), std::string::npos) << s;
+    EXPECT_NE(s.find("Card one\n[Share]\nName: ____\n[page KORVEL_1.html]\n  Question\n  Why?\n  [Next card]\n"),
+              std::string::npos)
+        << s;
+    ASSERT_TRUE(driver.tapBarButton("Deck index")) << driver.lastError();
+    EXPECT_NE(driver.screen().find("== Deck index =="), std::string::npos);
+    EXPECT_FALSE(driver.tapRow("No such row"));
+    EXPECT_FALSE(driver.tapBarButton("Nothing"));
+    ASSERT_TRUE(driver.tapTab("More"));
+    EXPECT_EQ(tabs->selectedIndex(), 1u);
+    EXPECT_NE(driver.screen().find("Tabs: Deck index | More*"), std::string::npos);
+}
+
+TEST_F(DriverTest, ButtonTapsAreTouchesThroughTheWindow) {
+    ASSERT_TRUE(driver.tapRow("Introduction"));
+    window->seen.clear();
+    ASSERT_TRUE(driver.tapButton("Share")) << driver.lastError();
+    EXPECT_EQ(window->seen, (std::vector<std::string>{"beganx1", "endedx1"}));
+    // The alert is on top and blocks everything but its own buttons.
+    std::string s = driver.screen();
+    EXPECT_EQ(s.rfind("+-- Alert: Favorites --\n| was saved correctly.\n| [Accept] [Again]\n+--\n", 0), 0u) << s;
+    EXPECT_FALSE(driver.tapButton("Share"));
+    ASSERT_TRUE(driver.pressAlertButton("Again"));
+    auto* card = dynamic_cast<CardScreen*>(window->topViewController()->visibleChildViewControllers()[0]
+                                               ->visibleChildViewControllers()[0]);
+    ASSERT_NE(card, nullptr);
+    EXPECT_EQ(card->pressed, 1);
+    EXPECT_EQ(Panel::topPanel(), nullptr);
+    EXPECT_FALSE(driver.pressAlertButton("Accept"));
+
+    // A view laid over the button takes the touch instead.
+    auto cover = View::make(makeRect(0, 0, 320, 480));
+    card->view()->addSubview(cover);
+    EXPECT_FALSE(driver.tapButton("Share"));
+    EXPECT_NE(driver.lastError().find("covered"), std::string::npos);
+}
+
+TEST_F(DriverTest, TypingAsksTheFieldsDelegate) {
+    ASSERT_TRUE(driver.tapRow("Introduction"));
+    ASSERT_TRUE(driver.typeText("Name", "Ana!é"));
+    EXPECT_NE(driver.screen().find("Name: Anaé|____"), std::string::npos) << driver.screen();
+    ASSERT_TRUE(driver.pressReturn());
+    EXPECT_FALSE(driver.typeText("Nope", "x"));
+}
+
+TEST_F(DriverTest, LinksAreOfferedToThePagesDelegate) {
+    ASSERT_TRUE(driver.tapRow("Profitability"));
+    EXPECT_FALSE(driver.followLink("Next card"));  // the delegate keeps the page
+    auto* web = driver.visibleWebView();
+    ASSERT_NE(web, nullptr);
+    auto* card = dynamic_cast<CardScreen*>(web->superview()->viewController());
+    ASSERT_NE(card, nullptr);
+    EXPECT_EQ(card->links, std::vector<std::string>{"KORVEL_2.html"});
+    EXPECT_FALSE(driver.followLink("Missing"));
+}
+
+TEST_F(DriverTest, TouchSequencesWithOneAndTwoFingers) {
+    // The menu's view starts below the 44-point navigation bar: the pad's
+    // top is at y 144 in the window.
+    auto pad = ns::make<Pad>(makeRect(0, 100, 320, 200));
+    menu->view()->addSubview(pad);
+    window->seen.clear();
+    driver.touchesBegan({{10, 150}, {100, 150}});
+    driver.touchesMoved({{5, 150}, {120, 150}});
+    driver.touchesEnded({0});  // one finger lifts, the other stays
+    EXPECT_EQ(driver.fingersDown(), 1u);
+    driver.touchesEnded();
+    EXPECT_EQ(window->seen, (std::vector<std::string>{"beganx2", "movedx2", "endedx2", "endedx1"}));
+    ASSERT_EQ(pad->log.size(), 4u);
+    EXPECT_EQ(pad->log[0], "began:2/2@10,6#1");
+    EXPECT_EQ(pad->log[1], "moved:2/2@5,6#1");
+    EXPECT_EQ(pad->log[2], "ended:1/2@5,6#1");
+    EXPECT_EQ(pad->log[3], "ended:1/1@120,6#1");
+    pad->log.clear();
+    driver.tap({50, 150}, 2);
+    EXPECT_EQ(pad->log, (std::vector<std::string>{"began:1/1@50,6#2", "ended:1/1@50,6#2"}));
+}
+
+TEST_F(DriverTest, RotationAndTimeGoThroughTheDriver) {
+    bool done = false;
+    View::animate(1.0, [] {}, [&](bool) { done = true; });
+    driver.advance(0.5);
+    EXPECT_FALSE(done);
+    driver.advance(0.5);
+    EXPECT_TRUE(done);
+    driver.rotate(DeviceOrientation::LandscapeLeft);
+    EXPECT_EQ(tabs->interfaceOrientation(), InterfaceOrientation::LandscapeRight);
+    EXPECT_EQ(menu->interfaceOrientation(), InterfaceOrientation::LandscapeRight);
+    EXPECT_EQ(tabs->view()->frame(), makeRect(0, 0, 480, 320));
+}
+
+}  // namespace
+}  // namespace ui::test

@@ -1,0 +1,168 @@
+#include <gtest/gtest.h>
+
+#include "platform/foundation/Exception.h"
+#include "platform/ui/TableView.h"
+#include "platform/ui/tests/UITestSupport.h"
+
+namespace ui::test {
+namespace {
+
+using TableTest = UITest;
+
+// Rows "s<section>r<row>"; counts calls; deletion optional.
+struct Source : ns::Object, TableViewDataSource, TableViewDelegate {
+    std::vector<std::vector<std::string>> rows{{"a", "b", "c"}};
+    std::vector<std::string> headers;
+    bool deletable = false;
+    int made = 0, reused = 0, cellCalls = 0;
+    std::vector<std::string> selected;
+    std::optional<IndexPath> refuse;
+
+    long numberOfSectionsInTableView(TableView*) override { return long(rows.size()); }
+    long tableViewNumberOfRowsInSection(TableView*, long s) override { return long(rows[size_t(s)].size()); }
+    ns::Ref<TableViewCell> tableViewCellForRowAtIndexPath(TableView* t, IndexPath ip) override {
+        ++cellCalls;
+        auto cell = t->dequeueReusableCellWithIdentifier("Cell");
+        if (cell) ++reused;
+        else {
+            ++made;
+            cell = TableViewCell::make(TableViewCellStyle::Subtitle, "Cell");
+        }
+        cell->textLabel()->setText(rows[size_t(ip.section)][size_t(ip.row)]);
+        return cell;
+    }
+    std::string tableViewTitleForHeaderInSection(TableView*, long s) override {
+        return size_t(s) < headers.size() ? headers[size_t(s)] : std::string();
+    }
+    void tableViewCommitEditingStyle(TableView* t, TableViewCellEditingStyle style, IndexPath ip) override {
+        auto& sec = rows[size_t(ip.section)];
+        sec.erase(sec.begin() + ip.row);
+        t->deleteRowsAtIndexPaths({ip}, TableViewRowAnimation::Fade);
+    }
+    bool answers(TableViewDataSource::Optional op) const override {
+        return op == TableViewDataSource::Optional::CommitEditingStyle && deletable;
+    }
+    std::optional<IndexPath> tableViewWillSelectRowAtIndexPath(TableView*, IndexPath ip) override {
+        if (refuse && *refuse == ip) return std::nullopt;
+        return ip;
+    }
+    void tableViewDidSelectRowAtIndexPath(TableView* t, IndexPath ip) override {
+        selected.push_back(rows[size_t(ip.section)][size_t(ip.row)]);
+    }
+};
+
+TEST_F(TableTest, AsksItsDataSourceLazilyForVisibleRows) {
+    auto src = ns::make<Source>();
+    auto table = TableView::make(makeRect(0, 0, 320, 100));
+    table->setDataSource(src.get());
+    table->setDelegate(src.get());
+    EXPECT_EQ(src->cellCalls, 0);
+    src->rows[0].clear();
+    for (int i = 0; i < 20; ++i) src->rows[0].push_back("row" + std::to_string(i));
+    table->reloadData();
+    auto cells = table->visibleCells();
+    ASSERT_EQ(cells.size(), 3u);  // 44-point rows in 100 points: rows 0..2
+    EXPECT_EQ(cells[0]->textLabel()->text(), "row0");
+    EXPECT_EQ(src->made, 3);
+    EXPECT_EQ(table->contentSize().height, 20 * 44);
+    EXPECT_EQ(table->cellForRowAtIndexPath({0, 10}), nullptr);
+}
+
+TEST_F(TableTest, CellsScrolledAwayAreReused) {
+    auto src = ns::make<Source>();
+    src->rows[0].clear();
+    for (int i = 0; i < 50; ++i) src->rows[0].push_back("row" + std::to_string(i));
+    auto table = TableView::make(makeRect(0, 0, 320, 88));
+    table->setDataSource(src.get());
+    table->visibleCells();
+    int madeAtTop = src->made;
+    table->scrollToRowAtIndexPath({0, 40}, TableViewScrollPosition::Top, false);
+    auto cells = table->visibleCells();
+    EXPECT_EQ(cells.front()->textLabel()->text(), "row40");
+    EXPECT_EQ(src->made, madeAtTop);  // no new cells: the old ones came back
+    EXPECT_GE(src->reused, 2);
+    // reloadData puts every visible cell back in the pool.
+    int before = src->made;
+    table->reloadData();
+    table->visibleCells();
+    EXPECT_EQ(src->made, before);
+}
+
+TEST_F(TableTest, SectionsAndHeaders) {
+    auto src = ns::make<Source>();
+    src->rows = {{"x"}, {"y", "z"}};
+    src->headers = {"First", "Second"};
+    auto table = TableView::make(makeRect(0, 0, 320, 480));
+    table->setDataSource(src.get());
+    EXPECT_EQ(table->numberOfSections(), 2);
+    EXPECT_EQ(table->numberOfRowsInSection(1), 2);
+    EXPECT_EQ(table->headerTitleForSection(1), "Second");
+    EXPECT_EQ(table->rectForRowAtIndexPath({1, 0}).y(), 22 + 44 + 22);
+    EXPECT_EQ(table->indexPathForRowAtPoint({5, 22 + 44 + 22 + 50}), (IndexPath{1, 1}));
+}
+
+TEST_F(TableTest, SelectionAsksAndTellsTheDelegate) {
+    auto src = ns::make<Source>();
+    auto table = TableView::make(makeRect(0, 0, 320, 480));
+    table->setDataSource(src.get());
+    table->setDelegate(src.get());
+    EXPECT_TRUE(table->userSelectRow({0, 1}));
+    EXPECT_EQ(src->selected, std::vector<std::string>{"b"});
+    EXPECT_EQ(table->indexPathForSelectedRow(), (IndexPath{0, 1}));
+    EXPECT_TRUE(table->cellForRowAtIndexPath({0, 1})->isSelected());
+    table->deselectRowAtIndexPath({0, 1}, true);
+    EXPECT_FALSE(table->indexPathForSelectedRow());
+    src->refuse = IndexPath{0, 2};
+    EXPECT_FALSE(table->userSelectRow({0, 2}));
+    EXPECT_FALSE(table->userSelectRow({0, 9}));
+    EXPECT_EQ(src->selected.size(), 1u);
+}
+
+TEST_F(TableTest, SwipeToDeleteOnlyWhenTheDataSourceCommits) {
+    auto src = ns::make<Source>();
+    auto table = TableView::make(makeRect(0, 0, 320, 480));
+    table->setDataSource(src.get());
+    EXPECT_FALSE(table->userCommitEditing({0, 0}));
+    src->deletable = true;
+    EXPECT_TRUE(table->userCommitEditing({0, 0}));
+    EXPECT_EQ(table->numberOfRowsInSection(0), 2);
+    EXPECT_EQ(table->visibleCells().front()->textLabel()->text(), "b");
+}
+
+TEST_F(TableTest, UpdatesThatDisagreeWithTheDataSourceRaise) {
+    auto src = ns::make<Source>();
+    auto table = TableView::make(makeRect(0, 0, 320, 480));
+    table->setDataSource(src.get());
+    table->visibleCells();
+    // The data source still has three rows: deleting one must not pass.
+    EXPECT_THROW(table->deleteRowsAtIndexPaths({{0, 1}}, TableViewRowAnimation::Fade), ns::Exception);
+    src->rows[0].push_back("d");
+    table->insertRowsAtIndexPaths({{0, 3}}, TableViewRowAnimation::Fade);
+    EXPECT_EQ(table->numberOfRowsInSection(0), 4);
+}
+
+struct NilSource : ns::Object, TableViewDataSource {
+    long tableViewNumberOfRowsInSection(TableView*, long) override { return 1; }
+    ns::Ref<TableViewCell> tableViewCellForRowAtIndexPath(TableView*, IndexPath) override { return nullptr; }
+};
+
+TEST_F(TableTest, ANilCellIsAnError) {
+    auto src = ns::make<NilSource>();
+    auto table = TableView::make(makeRect(0, 0, 320, 480));
+    table->setDataSource(src.get());
+    EXPECT_THROW(table->visibleCells(), ns::Exception);
+}
+
+TEST_F(TableTest, ADeadDataSourceMeansAnEmptyTable) {
+    auto table = TableView::make(makeRect(0, 0, 320, 480));
+    {
+        auto src = ns::make<Source>();
+        table->setDataSource(src.get());
+    }
+    table->reloadData();
+    EXPECT_TRUE(table->visibleCells().empty());
+    EXPECT_EQ(table->numberOfSections(), 0);
+}
+
+}  // namespace
+}  // namespace ui::test

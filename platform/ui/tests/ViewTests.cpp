@@ -1,0 +1,256 @@
+#include <gtest/gtest.h>
+
+#include "platform/foundation/Exception.h"
+#include "platform/ui/Control.h"
+#include "platform/ui/Label.h"
+#include "platform/ui/View.h"
+#include "platform/ui/Window.h"
+#include "platform/ui/tests/UITestSupport.h"
+
+namespace ui::test {
+namespace {
+
+using ViewTest = UITest;
+
+TEST_F(ViewTest, HierarchyKeepsOrderAndRefusesCycles) {
+    auto root = View::make(makeRect(0, 0, 100, 100));
+    auto a = View::make(), b = View::make(), c = View::make();
+    root->addSubview(a);
+    root->addSubview(b);
+    root->addSubview(c);
+    root->bringSubviewToFront(a.get());
+    ASSERT_EQ(root->subviews().size(), 3u);
+    EXPECT_EQ(root->subviews()[0], b);
+    EXPECT_EQ(root->subviews()[2], a);
+    root->sendSubviewToBack(a.get());
+    EXPECT_EQ(root->subviews()[0], a);
+
+    // Moving a view to another superview takes it out of the first.
+    b->addSubview(c);
+    EXPECT_EQ(root->subviews().size(), 2u);
+    EXPECT_EQ(c->superview(), b.get());
+    EXPECT_THROW(c->addSubview(root), ns::Exception);
+    EXPECT_THROW(c->addSubview(c), ns::Exception);
+
+    c->setTag(7);
+    EXPECT_EQ(root->viewWithTag(7), c.get());
+    c->removeFromSuperview();
+    EXPECT_EQ(c->superview(), nullptr);
+    EXPECT_EQ(root->viewWithTag(7), nullptr);
+}
+
+TEST_F(ViewTest, SubviewsDieWithTheirSuperview) {
+    ns::Weak<View> child;
+    {
+        auto parent = View::make();
+        auto v = View::make();
+        child = v;
+        parent->addSubview(v);
+    }
+    EXPECT_TRUE(child.expired());
+}
+
+TEST_F(ViewTest, ConversionAndHitTestingFollowFramesAndFlags) {
+    auto w = makeWindow();
+    auto outer = View::make(makeRect(10, 20, 200, 200));
+    auto inner = View::make(makeRect(5, 5, 50, 50));
+    w->addSubview(outer);
+    outer->addSubview(inner);
+    Point p = inner->convertPointToView({1, 1}, nullptr);
+    EXPECT_EQ(p, (Point{16, 26}));
+    EXPECT_EQ(inner->convertPointFromView({16, 26}, nullptr), (Point{1, 1}));
+    EXPECT_EQ(w->hitTest({20, 30}, nullptr), inner.get());
+    EXPECT_EQ(w->hitTest({100, 100}, nullptr), outer.get());
+
+    inner->setUserInteractionEnabled(false);
+    EXPECT_EQ(w->hitTest({20, 30}, nullptr), outer.get());
+    inner->setUserInteractionEnabled(true);
+    inner->setHidden(true);
+    EXPECT_EQ(w->hitTest({20, 30}, nullptr), outer.get());
+    inner->setHidden(false);
+    inner->setAlpha(0);
+    EXPECT_FALSE(inner->isVisibleOnScreen());
+    EXPECT_EQ(w->hitTest({20, 30}, nullptr), outer.get());
+    inner->setAlpha(1);
+    // A view scaled to nothing is neither seen nor touched.
+    inner->setTransform(Transform::scale(0, 0));
+    EXPECT_EQ(w->hitTest({20, 30}, nullptr), outer.get());
+}
+
+TEST_F(ViewTest, AutoresizingFollowsTheMask) {
+    auto parent = View::make(makeRect(0, 0, 320, 480));
+    auto fill = View::make(makeRect(0, 0, 320, 480));
+    fill->setAutoresizingMask(AutoresizingFlexibleWidth | AutoresizingFlexibleHeight);
+    auto bottomBar = View::make(makeRect(0, 431, 320, 49));
+    bottomBar->setAutoresizingMask(AutoresizingFlexibleWidth | AutoresizingFlexibleTopMargin);
+    auto fixed = View::make(makeRect(10, 10, 50, 50));
+    parent->addSubview(fill);
+    parent->addSubview(bottomBar);
+    parent->addSubview(fixed);
+    parent->setFrame(makeRect(0, 0, 480, 320));
+    EXPECT_EQ(fill->frame(), makeRect(0, 0, 480, 320));
+    EXPECT_EQ(bottomBar->frame(), makeRect(0, 271, 480, 49));
+    EXPECT_EQ(fixed->frame(), makeRect(10, 10, 50, 50));
+}
+
+TEST_F(ViewTest, AnimationAppliesEndStateAndCompletesAfterItsDuration) {
+    auto v = View::make();
+    v->setAlpha(0);
+    bool done = false;
+    View::animate(1.0, [&] { v->setAlpha(1); }, [&](bool finished) { done = finished; });
+    EXPECT_DOUBLE_EQ(v->alpha(), 1.0);
+    EXPECT_FALSE(done);
+    EXPECT_EQ(runningAnimationCount(), 1u);
+    clock->advance(0.9);
+    EXPECT_FALSE(done);
+    clock->advance(0.1);
+    EXPECT_TRUE(done);
+    EXPECT_EQ(runningAnimationCount(), 0u);
+    ASSERT_EQ(animationLog().size(), 1u);
+    EXPECT_TRUE(animationLog()[0].finished);
+    EXPECT_DOUBLE_EQ(animationLog()[0].duration, 1.0);
+}
+
+TEST_F(ViewTest, DelayAddsToTheDuration) {
+    bool done = false;
+    View::animate(0.5, 0.25, 0, [] {}, [&](bool) { done = true; });
+    clock->advance(0.7);
+    EXPECT_FALSE(done);
+    clock->advance(0.05);
+    EXPECT_TRUE(done);
+}
+
+struct Stopper : ns::Object, AnimationDelegate {
+    std::vector<std::string> stopped;
+    void animationDidStop(const std::string& id, bool finished, ns::Object* context) override {
+        stopped.push_back(id + (finished ? ":finished" : ":cut") + (context ? ":ctx" : ""));
+    }
+};
+
+TEST_F(ViewTest, CommittedBlocksTellTheirDelegateAndRecordTransitions) {
+    auto stopper = ns::make<Stopper>();
+    auto pane = View::make(makeRect(0, 0, 100, 100));
+    View::beginAnimations("flip", ns::str("context").get());
+    View::setAnimationDuration(0.75);
+    View::setAnimationDelegate(stopper.get());
+    View::setAnimationTransition(AnimationTransition::FlipFromLeft, pane.get(), true);
+    pane->setAlpha(0.5);
+    View::commitAnimations();
+    EXPECT_DOUBLE_EQ(pane->alpha(), 0.5);
+    ASSERT_EQ(animationLog().size(), 1u);
+    EXPECT_EQ(animationLog()[0].transition, "flip-from-left");
+    EXPECT_TRUE(animationLog()[0].cached);
+    EXPECT_TRUE(animationLog()[0].view.pointsTo(pane.get()));
+    clock->advance(0.74);
+    EXPECT_TRUE(stopper->stopped.empty());
+    clock->advance(0.01);
+    ASSERT_EQ(stopper->stopped.size(), 1u);
+    EXPECT_EQ(stopper->stopped[0], "flip:finished:ctx");
+}
+
+TEST_F(ViewTest, AnimationDelegateGoneBeforeTheEndIsNotCalled) {
+    {
+        auto stopper = ns::make<Stopper>();
+        View::beginAnimations("x");
+        View::setAnimationDuration(1);
+        View::setAnimationDelegate(stopper.get());
+        View::commitAnimations();
+    }
+    clock->advance(2);  // must not touch the dead delegate
+    EXPECT_EQ(runningAnimationCount(), 0u);
+}
+
+TEST_F(ViewTest, TransitionFromViewSwapsTheViews) {
+    auto container = View::make(makeRect(0, 0, 100, 100));
+    auto a = View::make(), b = View::make(), c = View::make();
+    container->addSubview(a);
+    container->addSubview(b);
+    container->addSubview(c);
+    bool done = false;
+    View::transitionFromView(b.get(), a /*moves*/, 0.5, AnimationOptionTransitionFlipFromRight, [&](bool) { done = true; });
+    ASSERT_EQ(container->subviews().size(), 2u);
+    EXPECT_EQ(b->superview(), nullptr);
+    EXPECT_EQ(animationLog().back().transition, "flip-from-right");
+    clock->advance(0.5);
+    EXPECT_TRUE(done);
+}
+
+struct Drawer : View {
+    explicit Drawer(Rect r) : View(r) {}
+    int draws = 0;
+    void drawRect(Rect) override { ++draws; }
+};
+
+TEST_F(ViewTest, ViewsDrawOnceWhenFirstShownAndAgainWhenAsked) {
+    auto w = makeWindow();
+    auto d = ns::make<Drawer>(makeRect(0, 0, 10, 10));
+    d->setHidden(true);
+    w->addSubview(d);
+    Driver driver;
+    driver.settle();
+    EXPECT_EQ(d->draws, 0);  // hidden views are not drawn
+    d->setHidden(false);
+    driver.settle();
+    EXPECT_EQ(d->draws, 1);
+    driver.settle();
+    EXPECT_EQ(d->draws, 1);
+    d->setNeedsDisplay();
+    driver.settle();
+    EXPECT_EQ(d->draws, 2);
+}
+
+struct Target : ns::Object {
+    int hits = 0;
+    ns::Object* lastSender = nullptr;
+    void clic(ns::Object* sender) {
+        ++hits;
+        lastSender = sender;
+    }
+    void plain() { ++hits; }
+};
+
+TEST_F(ViewTest, ControlActionsUseWeakTargets) {
+    auto button = Button::make(makeRect(0, 0, 50, 30), "Go");
+    auto t = ns::make<Target>();
+    button->addTarget(t.get(), &Target::clic, ControlEventTouchUpInside);
+    button->addTarget(t.get(), &Target::plain, ControlEventTouchDown);
+    button->sendActionsForControlEvents(ControlEventTouchUpInside);
+    EXPECT_EQ(t->hits, 1);
+    EXPECT_EQ(t->lastSender, button.get());
+    button->sendActionsForControlEvents(ControlEventTouchDown | ControlEventTouchUpInside);
+    EXPECT_EQ(t->hits, 3);
+
+    ns::Weak<Target> weak(t);
+    t = nullptr;
+    EXPECT_TRUE(weak.expired());
+    button->sendActionsForControlEvents(ControlEventAllEvents);  // must skip the dead target
+    EXPECT_EQ(button->actionCountForEvents(ControlEventAllEvents), 0u);
+}
+
+TEST_F(ViewTest, ButtonTitlesFallBackToNormal) {
+    auto b = Button::make(makeRect(0, 0, 10, 10), "Normal");
+    b->setTitle("Pressed", ControlStateHighlighted);
+    EXPECT_EQ(b->currentTitle(), "Normal");
+    b->setHighlighted(true);
+    EXPECT_EQ(b->currentTitle(), "Pressed");
+    b->setHighlighted(false);
+    b->setSelected(true);
+    EXPECT_EQ(b->currentTitle(), "Normal");
+}
+
+TEST_F(ViewTest, ImageSizesComeFromPngAndJpegHeaders) {
+    std::string png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\x01\x40\0\0\0\x30", 24);
+    Size s;
+    ASSERT_TRUE(Image::readImageSize(png, s));
+    EXPECT_EQ(s, (Size{320, 48}));
+    // SOI, an APP0 segment of 4 bytes, then SOF0 with height 100, width 200.
+    std::string jpg("\xFF\xD8\xFF\xE0\x00\x04\x00\x00\xFF\xC0\x00\x0B\x08\x00\x64\x00\xC8\x03\x01\x11\x00", 21);
+    ASSERT_TRUE(Image::readImageSize(jpg, s));
+    EXPECT_EQ(s, (Size{200, 100}));
+    EXPECT_FALSE(Image::readImageSize(std::string("\xFF\xD8\xFF\xE0\x00\x40", 6), s));  // truncated
+    EXPECT_FALSE(Image::readImageSize("GIF89a", s));
+    EXPECT_EQ(Image::imageNamed("no-such-image"), nullptr);
+}
+
+}  // namespace
+}  // namespace ui::test
