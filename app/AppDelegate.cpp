@@ -1,5 +1,7 @@
 #include "app/AppDelegate.h"
 
+#include <cerrno>
+
 #include "analytics/Analytics.h"
 #include "app/AppConfig.h"
 #include "app/AppLog.h"

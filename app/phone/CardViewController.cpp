@@ -1,7 +1,8 @@
 #include "app/phone/CardViewController.h"
 
 #include "app/ContentModel.h"
-#include "platform/ui/Image.h"
+#include "platform/ui/Application.h"
+#include "platform//ui/Image.h"
 #include "platform/ui/NavigationController.h"
 
 namespace app {

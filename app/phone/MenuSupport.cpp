@@ -4,6 +4,7 @@
 #include "app/ContentModel.h"
 #include "app/forms/UIViewSingUp.h"
 #include "app/MailSupport.h"
+#include "platform/foundation/Number.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
 

@@ -4,7 +4,8 @@
 #include "app/AppDelegate.h"
 #include "app/ContentModel.h"
 #include "app/tablet/MenuViewController_iPad.h"
-#include "platform/ui/Image.h"
+#include "platform/ui/Application.h"
+#include "platform//ui/Image.h"
 #include "platform/ui/NavigationController.h"
 
 namespace app {

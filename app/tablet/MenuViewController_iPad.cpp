@@ -16,8 +16,8 @@ void MenuViewController_iPad::loadView() {
 
 void MenuViewController_iPad::viewDidLoad() {
     AppDelegate* d = AppDelegate::shared();
-    auto title = rowTitle(rowAt(d ? d->ArrayDeck() : nullptr, static_cast<size_t>(indexButtonInicio_)));
-    setTitle(title ? title->utf8() : std::string());
+    auto deckTitle = rowTitle(rowAt(d ? d->ArrayDeck() : nullptr, static_cast<size_t>(indexButtonInicio_)));
+    setTitle(deckTitle ? deckTitle->utf8() : std::string());
     lblTitulo_->setText(title());
 }
 
