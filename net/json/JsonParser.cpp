@@ -55,7 +55,7 @@ ns::Ref<ns::Object> JsonParser::objectWithString(const ns::String* string) {
     return objectWithBytes(string->utf8().data(), string->utf8().size());
 }
 
-ns::Ref<ns::Object> JsonParser::objectWithString(const ns::String* string, ns::Ref<ns::Error>* error) {
+ns::Ref<ns::Object> JsonParser::objectWithStringError(const ns::String* string, ns::Ref<ns::Error>* error) {
     ns::Ref<ns::Object> result = objectWithString(string);
     if (!result && error) *error = ns::Error::withDescription(kJsonParserErrorDomain, 0, error_);
     return result;

@@ -13,7 +13,7 @@
 
 namespace json {
 
-// Domain of the errors objectWithString(string, &error) hands out (code 0).
+// Domain of the errors objectWithStringError hands out (code 0).
 inline constexpr const char* kJsonParserErrorDomain = "org.tellvarin.JsonParser.ErrorDomain";
 
 class JsonParser : public ns::Object {
@@ -30,7 +30,7 @@ public:
     ns::Ref<ns::Object> objectWithString(const ns::String* string);
     // As objectWithString; on nil stores, when `error` is given, an error of
     // kJsonParserErrorDomain, code 0, whose localized description is error().
-    ns::Ref<ns::Object> objectWithString(const ns::String* string, ns::Ref<ns::Error>* error);
+    ns::Ref<ns::Object> objectWithStringError(const ns::String* string, ns::Ref<ns::Error>* error);
 
     const std::string& error() const { return error_; }
     void setError(std::string e) { error_ = std::move(e); }

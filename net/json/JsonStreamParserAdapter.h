@@ -42,6 +42,10 @@ public:
     // delegate. Default 0.
     unsigned levelsToSkip() const { return levelsToSkip_; }
     void setLevelsToSkip(unsigned v) { levelsToSkip_ = v; }
+    // Containers open now, skipped levels included.
+    unsigned depth() const { return depth_; }
+    // Kind of the container being filled (JsonStreamParserAdapterType).
+    int currentType() const { return currentType_; }
 
     void parserFoundObjectStart(JsonStreamParser* parser) override;
     void parserFoundObjectKey(JsonStreamParser* parser, const ns::Ref<ns::String>& key) override;

@@ -186,8 +186,8 @@ JsonStreamWriter::JsonStreamWriter() : state_(JsonStreamWriterStateStart::shared
     escapedStringCache();  // class set-up, once per process
 }
 
-void JsonStreamWriter::appendBytes(const void* bytes, size_t length) {
-    if (auto d = delegate_.lock()) d->writerAppendBytes(this, bytes, length);
+void JsonStreamWriter::appendBytesLength(const void* bytes, size_t length) {
+    if (auto d = delegate_.lock()) d->writerAppendBytesLength(this, bytes, length);
 }
 
 bool JsonStreamWriter::beginValue(bool isKey, bool isOpening) {

@@ -27,7 +27,7 @@ class JsonStreamWriter;
 // Receives the written bytes in order.
 class JsonStreamWriterDelegate : public virtual ns::Object {
 public:
-    virtual void writerAppendBytes(JsonStreamWriter* writer, const void* bytes, size_t length) = 0;
+    virtual void writerAppendBytesLength(JsonStreamWriter* writer, const void* bytes, size_t length) = 0;
 };
 
 // An object that is neither array, dictionary, string, number nor null can
@@ -131,8 +131,8 @@ public:
     // Booleans as true/false; infinities and not-a-number are refused.
     bool writeNumber(const ns::Number* number);
     // Passes bytes to the delegate.
-    void appendBytes(const void* bytes, size_t length);
-    void appendBytes(std::string_view s) { appendBytes(s.data(), s.size()); }
+    void appendBytesLength(const void* bytes, size_t length);
+    void appendBytes(std::string_view s) { appendBytesLength(s.data(), s.size()); }
 
     const std::string& error() const { return error_; }
     void setError(std::string e) { error_ = std::move(e); }
@@ -178,7 +178,7 @@ class JsonStreamWriterAccumulator final : public JsonStreamWriterDelegate {
 public:
     JsonStreamWriterAccumulator() : data_(ns::MutableData::make(8096)) {}
     const char* className() const override { return "JsonStreamWriterAccumulator"; }
-    void writerAppendBytes(JsonStreamWriter*, const void* bytes, size_t length) override {
+    void writerAppendBytesLength(JsonStreamWriter*, const void* bytes, size_t length) override {
         data_->appendBytes(bytes, length);
     }
     const ns::Ref<ns::MutableData>& data() const { return data_; }

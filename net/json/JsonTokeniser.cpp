@@ -48,7 +48,7 @@ bool JsonUTF8Stream::getNextUnichar(uint8_t* ch) {
     return getUnichar(ch);
 }
 
-bool JsonUTF8Stream::getStringFragment(std::string_view* fragment) {
+bool JsonUTF8Stream::getRetainedStringFragment(std::string_view* fragment) {
     size_t start = index_, i = index_, n = data_.size();
     while (i < n) {
         uint8_t c = data_[i];
@@ -70,7 +70,7 @@ void JsonUTF8Stream::skipWhitespace() {
     }
 }
 
-bool JsonUTF8Stream::skipCharacters(const char* word, size_t length) {
+bool JsonUTF8Stream::skipCharactersLength(const char* word, size_t length) {
     if (!haveRemainingCharacters(length)) return false;
     if (std::memcmp(data_.data() + index_, word, length) != 0) return false;
     index_ += length;
@@ -192,7 +192,7 @@ int JsonTokeniser::decodeHexQuad(uint16_t* value) {
 int32_t JsonTokeniser::getStringToken(ns::Ref<ns::Object>* token) {
     stream_.skip();  // the opening quote
     std::string_view fragment;
-    if (!stream_.getStringFragment(&fragment)) return JsonTokenEOF;
+    if (!stream_.getRetainedStringFragment(&fragment)) return JsonTokenEOF;
     if (!ns::isValidUTF8(fragment.data(), fragment.size())) {
         error_ = "Broken Unicode encoding";
         return JsonTokenError;
@@ -277,7 +277,7 @@ int32_t JsonTokeniser::getStringToken(ns::Ref<ns::Object>* token) {
             }
             continue;
         }
-        if (!stream_.getStringFragment(&fragment)) return JsonTokenEOF;
+        if (!stream_.getRetainedStringFragment(&fragment)) return JsonTokenEOF;
         if (!ns::isValidUTF8(fragment.data(), fragment.size())) {
             error_ = "Broken Unicode encoding";
             return JsonTokenError;

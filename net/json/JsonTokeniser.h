@@ -56,7 +56,7 @@ public:
     // not double quote) from the read position. Answers false when the run
     // reaches the end of the buffer (more input is needed); otherwise the run's
     // bytes in *fragment and the read position just past the run.
-    bool getStringFragment(std::string_view* fragment);
+    bool getRetainedStringFragment(std::string_view* fragment);
     void skip() { ++index_; }
     // Skips space, tab, line feed and carriage return.
     void skipWhitespace();
@@ -64,7 +64,7 @@ public:
     bool haveRemainingCharacters(size_t count) const { return length() - index_ >= count; }
     // Compares the bytes at the read position with `word`; advances past them
     // and answers true on a match.
-    bool skipCharacters(const char* word, size_t length);
+    bool skipCharactersLength(const char* word, size_t length);
     // The bytes of [location, location+length) decoded as UTF-8; nil when
     // they are not valid UTF-8.
     ns::Ref<ns::String> stringWithRange(size_t location, size_t length) const;

@@ -46,7 +46,7 @@ ns::Ref<ns::String> JsonWriter::stringWithObject(const ns::Object* value) {
     return ns::String::make(data->view());
 }
 
-ns::Ref<ns::String> JsonWriter::stringWithObject(const ns::Object* value, ns::Ref<ns::Error>* error) {
+ns::Ref<ns::String> JsonWriter::stringWithObjectError(const ns::Object* value, ns::Ref<ns::Error>* error) {
     ns::Ref<ns::String> result = stringWithObject(value);
     if (!result && error) *error = ns::Error::withDescription(kJsonWriterErrorDomain, 0, error_);
     return result;

@@ -12,7 +12,7 @@
 
 namespace json {
 
-// Domain of the errors stringWithObject(value, &error) hands out (code 0).
+// Domain of the errors stringWithObjectError hands out (code 0).
 inline constexpr const char* kJsonWriterErrorDomain = "org.tellvarin.JsonWriter.ErrorDomain";
 
 class JsonWriter : public ns::Object {
@@ -27,7 +27,7 @@ public:
     ns::Ref<ns::String> stringWithObject(const ns::Object* value);
     // As stringWithObject; on nil stores, when `error` is given, an error of
     // kJsonWriterErrorDomain, code 0, whose localized description is error().
-    ns::Ref<ns::String> stringWithObject(const ns::Object* value, ns::Ref<ns::Error>* error);
+    ns::Ref<ns::String> stringWithObjectError(const ns::Object* value, ns::Ref<ns::Error>* error);
 
     const std::string& error() const { return error_; }
     void setError(std::string e) { error_ = std::move(e); }

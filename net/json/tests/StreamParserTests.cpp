@@ -249,14 +249,14 @@ TEST(StreamParserDepth, LimitIsEnforcedWithoutRecursion) {
 TEST(StreamParserEntryPoints, ErrorObjectAndJSONValueLogging) {
     auto p = ns::make<json::JsonParser>();
     ns::Ref<ns::Error> error;
-    EXPECT_FALSE(p->objectWithString(ns::str("[1,]").get(), &error));
+    EXPECT_FALSE(p->objectWithStringError(ns::str("[1,]").get(), &error));
     ASSERT_TRUE(error);
     EXPECT_EQ(error->domain(), "org.tellvarin.JsonParser.ErrorDomain");
     EXPECT_EQ(error->code(), 0);
     EXPECT_EQ(error->localizedDescription(), "Token 'end of array' not expected as array value");
 
     error = nullptr;
-    auto ok = p->objectWithString(ns::str("{\"x\":1}").get(), &error);
+    auto ok = p->objectWithStringError(ns::str("{\"x\":1}").get(), &error);
     EXPECT_TRUE(ok);
     EXPECT_FALSE(error);
 

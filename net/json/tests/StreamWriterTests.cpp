@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -73,12 +74,12 @@ TEST(StreamWriterErrors, UnsupportedValuesAndKeys) {
     // The error object and the logging entry point.
     auto w = ns::make<json::JsonWriter>();
     Ref<ns::Error> error;
-    EXPECT_FALSE(w->stringWithObject(ns::str("x").get(), &error));
+    EXPECT_FALSE(w->stringWithObjectError(ns::str("x").get(), &error));
     ASSERT_TRUE(error);
     EXPECT_EQ(error->domain(), "org.tellvarin.JsonWriter.ErrorDomain");
     EXPECT_EQ(error->code(), 0);
     EXPECT_EQ(error->localizedDescription(), "Not valid type for JSON");
-    EXPECT_TRUE(w->stringWithObject(arr({}).get(), &error));  // error cleared on success
+    EXPECT_TRUE(w->stringWithObjectError(arr({}).get(), &error));  // error cleared on success
     EXPECT_TRUE(w->error().empty());
 
     std::vector<std::string> lines;
@@ -250,6 +251,26 @@ TEST(StreamWriterOutput, ProxiesAndParsedTreesRoundTrip) {
             EXPECT_TRUE(again->isEqual(*tree)) << dump(again);
         }
     }
+}
+
+TEST(StreamWriterOutput, WritersOnSeveralThreadsShareTheStringCache) {
+    // Texts that are cached, and one too long to be cached.
+    auto tree = ns::Dictionary::make({{"key\n", arr({ns::str("v\t1"), ns::str("\x01"), ns::String::make(std::string(300, 'x'))})}});
+    const std::string expected = write(tree).text;
+    std::vector<std::thread> threads;
+    std::vector<int> mismatches(4, 0);
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 200; ++i) {
+                auto w = ns::make<json::JsonWriter>();
+                auto s = w->stringWithObject(tree.get());
+                if (!s || s->utf8() != expected) ++mismatches[t];
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(mismatches, (std::vector<int>{0, 0, 0, 0}));
+    EXPECT_EQ(expected, "{\"key\\n\":[\"v\\t1\",\"\\u0001\",\"" + std::string(300, 'x') + "\"]}");
 }
 
 }  // namespace

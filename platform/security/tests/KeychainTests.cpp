@@ -12,7 +12,10 @@
 
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/Paths.h"
+#include "platform/security/Digest.h"
 #include "platform/security/Keychain.h"
+
+#include <thread>
 
 using namespace sec;
 namespace fs = std::filesystem;
@@ -227,4 +230,49 @@ TEST_F(KeychainTest, SecretsNeverInDescriptions) {
     std::string d = items[0].dictionary()->description();
     EXPECT_NE(d.find("acct"), std::string::npos);
     EXPECT_EQ(d.find("top-secret"), std::string::npos);
+}
+
+namespace {
+void putU32(std::string& out, uint32_t v) {
+    for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+}  // namespace
+
+TEST_F(KeychainTest, LengthsAreCheckedEvenUnderAValidChecksum) {
+    // A well-formed header and checksum around an item whose secret claims
+    // more bytes than the file holds.
+    std::string body = "DECKKC01";
+    putU32(body, 1);
+    putU32(body, 3); body += "svc";
+    putU32(body, 4); body += "acct";
+    putU32(body, 0x7FFFFFFF); body += "short";
+    std::string file = body + sha256(body);
+    ns::Paths::ensureDirectory(root_ + "/Library/Keychains", 0700);
+    ASSERT_TRUE(ns::writeFileAtomically(path_, file, nullptr, 0600));
+    Keychain kc(path_);
+    EXPECT_EQ(kc.findGenericPassword("svc", "acct", nullptr), kStatusItemNotFound);
+    EXPECT_EQ(kc.corruptFilesMovedAside().size(), 1u);
+
+    // An item count beyond the limit is refused before anything is read.
+    std::string many = "DECKKC01";
+    putU32(many, 0xFFFFFFFF);
+    ASSERT_TRUE(ns::writeFileAtomically(path_, many + sha256(many), nullptr, 0600));
+    EXPECT_EQ(kc.listGenericPasswords(std::nullopt, nullptr), kStatusItemNotFound);
+    EXPECT_EQ(kc.corruptFilesMovedAside().size(), 2u);
+}
+
+TEST_F(KeychainTest, ConcurrentWritersLoseNothing) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 3; ++t) {
+        threads.emplace_back([this, t] {
+            Keychain kc(path_);  // one object per thread, one file
+            for (int i = 0; i < 10; ++i)
+                EXPECT_EQ(kc.addGenericPassword("svc" + std::to_string(t), "acct" + std::to_string(i), "v"),
+                          kStatusSuccess);
+        });
+    }
+    for (auto& th : threads) th.join();
+    std::vector<KeychainItemAttributes> items;
+    ASSERT_EQ(Keychain(path_).listGenericPasswords(std::nullopt, &items), kStatusSuccess);
+    EXPECT_EQ(items.size(), 30u);
 }

@@ -1,0 +1,237 @@
+#include "net/http/DownloadCache.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/foundation/Exception.h"
+#include "platform/foundation/Number.h"
+#include "platform/foundation/String.h"
+
+namespace {
+
+using http::DownloadCache;
+
+struct FakeRequest : http::CacheRequest {
+    ns::Ref<ns::URL> u;
+    ns::Ref<ns::Error> err;
+    ns::Ref<ns::Dictionary> headers;
+    int status = 200;
+    uint32_t policy = 0;
+    int storage = 0;
+    bool done = true;
+    bool compressed = false;
+    ns::Ref<ns::Data> data;
+    std::string download;
+    ns::Ref<ns::URL> url() const override { return u; }
+    ns::Ref<ns::Error> error() const override { return err; }
+    ns::Ref<ns::Dictionary> responseHeaders() const override { return headers; }
+    int responseStatusCode() const override { return status; }
+    uint32_t cachePolicy() const override { return policy; }
+    int cacheStoragePolicy() const override { return storage; }
+    bool complete() const override { return done; }
+    bool isResponseCompressed() const override { return compressed; }
+    ns::Ref<ns::Data> responseData() const override { return data; }
+    std::string downloadDestinationPath() const override { return download; }
+};
+
+FakeRequest response(const std::string& url, std::vector<std::pair<std::string, std::string>> headers,
+                     const std::string& body = "body", int status = 200) {
+    FakeRequest r;
+    r.u = ns::URL::URLWithString(url);
+    std::vector<ns::Dictionary::Entry> e;
+    for (auto& [k, v] : headers) e.emplace_back(ns::str(k), ns::str(v));
+    r.headers = ns::Dictionary::make(std::move(e));
+    r.status = status;
+    r.data = ns::Data::make(body);
+    return r;
+}
+
+class DownloadCacheTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string t = (std::filesystem::temp_directory_path() / "dlcache.XXXXXX").string();
+        dir = ::mkdtemp(t.data());
+        cache = ns::make<DownloadCache>();
+        cache->setStoragePath(dir + "/cache");
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+    std::string dir;
+    ns::Ref<DownloadCache> cache;
+};
+
+TEST_F(DownloadCacheTest, KeysAndFileNames) {
+    auto a = ns::URL::URLWithString("http://example.com/path/");
+    auto b = ns::URL::URLWithString("http://example.com/path");
+    EXPECT_EQ(DownloadCache::keyForURL(*a), DownloadCache::keyForURL(*b));
+    std::string key = DownloadCache::keyForURL(*b);
+    ASSERT_EQ(key.size(), 32u);
+    EXPECT_EQ(key.find_first_not_of("0123456789ABCDEF"), std::string::npos);
+    // MD5 of "http://example.com/path".
+    EXPECT_EQ(key, "A26F7A57154CBDC5334325ACE6307813");
+
+    auto php = response("http://example.com/index.php", {{"Cache-Control", "max-age=60"}});
+    cache->storeResponseForRequest(php, 0);
+    EXPECT_TRUE(std::filesystem::exists(dir + "/cache/SessionStore/" + DownloadCache::keyForURL(*php.u) + ".html"));
+    auto upper = response("http://example.com/IMAGE.PNG", {{"Cache-Control", "max-age=60"}});
+    upper.storage = http::kCachePermanentlyCacheStoragePolicy;
+    cache->storeResponseForRequest(upper, 0);
+    EXPECT_TRUE(std::filesystem::exists(dir + "/cache/PermanentStore/" + DownloadCache::keyForURL(*upper.u) + ".PNG"));
+    auto none = response("http://example.com/dir/", {{"Cache-Control", "max-age=60"}});
+    EXPECT_EQ(cache->pathToStoreCachedResponseDataForRequest(none),
+              dir + "/cache/SessionStore/" + DownloadCache::keyForURL(*none.u) + ".html");
+}
+
+TEST_F(DownloadCacheTest, StoreAndReadBack) {
+    auto r = response("http://example.com/a.txt",
+                      {{"Content-Type", "text/plain"}, {"Content-Encoding", "gzip"}, {"ETag", "\"v1\""},
+                       {"Cache-Control", "max-age=60"}},
+                      "inflated text");
+    r.compressed = true;
+    cache->storeResponseForRequest(r, 0);
+    auto headers = cache->cachedResponseHeadersForURL(*r.u);
+    ASSERT_TRUE(headers);
+    EXPECT_FALSE(headers->objectForKey("Content-Encoding"));
+    EXPECT_EQ(headers->numberForKey(DownloadCache::kStatusCodeKey)->intValue(), 200);
+    double expires = headers->numberForKey(DownloadCache::kExpiresKey)->doubleValue();
+    double now = ns::Date::date()->timeIntervalSince1970();
+    EXPECT_NEAR(expires, now + 60, 5);
+    EXPECT_EQ(cache->cachedResponseDataForURL(*r.u)->view(), "inflated text");
+
+    // Policy 4: current while the expiry lies ahead.
+    FakeRequest ask;
+    ask.u = r.u;
+    ask.policy = http::kAskServerIfModifiedWhenStaleCachePolicy;
+    ask.done = false;
+    EXPECT_TRUE(cache->canUseCachedDataForRequest(ask));
+    cache->removeCachedDataForURL(*r.u);
+    EXPECT_FALSE(cache->cachedResponseHeadersForURL(*r.u));
+    EXPECT_FALSE(cache->canUseCachedDataForRequest(ask));
+}
+
+TEST_F(DownloadCacheTest, WhatIsNotStored) {
+    for (int status : {404, 500}) {
+        auto r = response("http://example.com/x" + std::to_string(status), {}, "err", status);
+        cache->storeResponseForRequest(r, 60);
+        EXPECT_FALSE(cache->cachedResponseHeadersForURL(*r.u)) << status;
+    }
+    auto noStore = response("http://example.com/ns", {{"Cache-Control", "no-store"}});
+    cache->storeResponseForRequest(noStore, 60);
+    EXPECT_FALSE(cache->cachedResponseHeadersForURL(*noStore.u));
+    // Only exact values forbid storing.
+    auto priv = response("http://example.com/priv", {{"Cache-Control", "private, no-cache"}});
+    cache->storeResponseForRequest(priv, 60);
+    EXPECT_TRUE(cache->cachedResponseHeadersForURL(*priv.u));
+    auto bit2 = response("http://example.com/bit2", {});
+    bit2.policy = http::kDoNotWriteToCacheCachePolicy;
+    cache->storeResponseForRequest(bit2, 60);
+    EXPECT_FALSE(cache->cachedResponseHeadersForURL(*bit2.u));
+}
+
+TEST_F(DownloadCacheTest, NotModifiedStoresStatus200AndKeepsTheBody) {
+    auto full = response("http://example.com/page", {{"Cache-Control", "max-age=60"}}, "the page");
+    cache->storeResponseForRequest(full, 0);
+    auto nm = response("http://example.com/page", {{"Cache-Control", "max-age=120"}}, "", 304);
+    cache->storeResponseForRequest(nm, 0);
+    auto headers = cache->cachedResponseHeadersForURL(*nm.u);
+    EXPECT_EQ(headers->numberForKey(DownloadCache::kStatusCodeKey)->intValue(), 200);
+    EXPECT_EQ(cache->cachedResponseDataForURL(*nm.u)->view(), "the page");
+    EXPECT_TRUE(cache->isCachedDataCurrentForRequest(nm));
+}
+
+TEST_F(DownloadCacheTest, ExpiryRules) {
+    auto r = response("http://e/x", {{"Cache-Control", "public, Max-Age=60"}});
+    double now = ns::Date::date()->timeIntervalSince1970();
+    EXPECT_NEAR(DownloadCache::expiryDateForRequestClassRule(r, 0)->timeIntervalSince1970(), now + 60, 5);
+    EXPECT_NEAR(DownloadCache::expiryDateForRequestClassRule(r, 10)->timeIntervalSince1970(), now + 10, 5);
+    auto zero = response("http://e/x", {{"Cache-Control", "max-age=0"}, {"Expires", "Sun, 06 Nov 1994 08:49:37 GMT"}});
+    EXPECT_DOUBLE_EQ(DownloadCache::expiryDateForRequestClassRule(zero, 0)->timeIntervalSince1970(), 784111777);
+    EXPECT_FALSE(DownloadCache::expiryDateForRequestClassRule(response("http://e/x", {}), 0));
+    EXPECT_DOUBLE_EQ(DownloadCache::dateFromRFC1123String("06 Nov 1994 08:49 GMT")->timeIntervalSince1970(), 784111740);
+    EXPECT_FALSE(DownloadCache::dateFromRFC1123String("not a date"));
+
+    // Policy 4 without a stored expiry: not current.
+    auto noExpiry = response("http://e/noexp", {});
+    cache->storeResponseForRequest(noExpiry, 0);
+    FakeRequest ask;
+    ask.u = noExpiry.u;
+    ask.policy = 4;
+    ask.done = false;
+    EXPECT_FALSE(cache->canUseCachedDataForRequest(ask));
+}
+
+TEST_F(DownloadCacheTest, PolicyBits) {
+    FakeRequest r;
+    r.u = ns::URL::URLWithString("http://e/nothing");
+    r.policy = http::kDontLoadCachePolicy;
+    EXPECT_TRUE(cache->canUseCachedDataForRequest(r));  // without looking
+    r.policy = http::kDontLoadCachePolicy | http::kDoNotReadFromCacheCachePolicy;
+    EXPECT_FALSE(cache->canUseCachedDataForRequest(r));
+
+    auto stored = response("http://e/stored", {});
+    cache->storeResponseForRequest(stored, 0);
+    FakeRequest q;
+    q.u = stored.u;
+    q.policy = http::kOnlyLoadIfNotCachedCachePolicy;
+    EXPECT_TRUE(cache->canUseCachedDataForRequest(q));
+    q.policy = http::kFallbackToCacheIfLoadFailsCachePolicy;
+    q.done = false;
+    EXPECT_FALSE(cache->canUseCachedDataForRequest(q));
+    q.done = true;
+    EXPECT_TRUE(cache->canUseCachedDataForRequest(q));
+    q.policy = http::kAskServerIfModifiedCachePolicy;
+    q.done = false;
+    EXPECT_FALSE(cache->canUseCachedDataForRequest(q));  // no answer yet
+
+    // Validators must match once the answer is in.
+    auto v = response("http://e/v", {{"ETag", "\"1\""}, {"Last-Modified", "x"}, {"Cache-Control", "max-age=100"}});
+    cache->storeResponseForRequest(v, 0);
+    auto same = response("http://e/v", {{"Etag", "\"1\""}, {"Last-Modified", "x"}});
+    EXPECT_TRUE(cache->isCachedDataCurrentForRequest(same));
+    auto changed = response("http://e/v", {{"ETag", "\"2\""}, {"Last-Modified", "x"}});
+    EXPECT_FALSE(cache->isCachedDataCurrentForRequest(changed));
+}
+
+TEST_F(DownloadCacheTest, SessionStoreIsClearedAndFoldersAreChecked) {
+    auto r = response("http://e/session", {{"Cache-Control", "max-age=60"}});
+    cache->storeResponseForRequest(r, 0);
+    auto p = response("http://e/perm", {{"Cache-Control", "max-age=60"}});
+    p.storage = http::kCachePermanentlyCacheStoragePolicy;
+    cache->storeResponseForRequest(p, 0);
+    auto again = ns::make<DownloadCache>();
+    again->setStoragePath(dir + "/cache");
+    EXPECT_FALSE(again->cachedResponseHeadersForURL(*r.u));
+    EXPECT_TRUE(again->cachedResponseHeadersForURL(*p.u));
+    again->clearCachedResponsesForStoragePolicy(http::kCachePermanentlyCacheStoragePolicy);
+    EXPECT_FALSE(again->cachedResponseHeadersForURL(*p.u));
+
+    std::filesystem::create_directories(dir + "/blocked");
+    std::ofstream(dir + "/blocked/SessionStore") << "a file";
+    try {
+        again->setStoragePath(dir + "/blocked");
+        FAIL() << "expected an exception";
+    } catch (const ns::Exception& e) {
+        EXPECT_EQ(e.name(), "FileExistsAtCachePath");
+        EXPECT_NE(e.reason().find("because a file already exists"), std::string::npos);
+    }
+    // The lock was released: the cache is still usable.
+    EXPECT_EQ(again->defaultCachePolicy(), 4u);
+    again->setDefaultCachePolicy(0);
+    EXPECT_EQ(again->defaultCachePolicy(), 4u);
+}
+
+TEST_F(DownloadCacheTest, DownloadedFileIsCopied) {
+    std::string file = dir + "/download.bin";
+    std::ofstream(file) << "downloaded";
+    auto r = response("http://e/file.bin", {{"Cache-Control", "max-age=60"}});
+    r.data = nullptr;
+    r.download = file;
+    cache->storeResponseForRequest(r, 0);
+    EXPECT_EQ(cache->cachedResponseDataForURL(*r.u)->view(), "downloaded");
+    cache->updateExpiryForRequest(response("http://e/file.bin", {}), 500);
+    double expires = cache->cachedResponseHeadersForURL(*r.u)->numberForKey(DownloadCache::kExpiresKey)->doubleValue();
+    EXPECT_NEAR(expires, ns::Date::date()->timeIntervalSince1970() + 500, 5);
+}
+
+}  // namespace

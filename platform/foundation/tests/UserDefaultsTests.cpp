@@ -1,0 +1,128 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/foundation/FileIO.h"
+#include "platform/foundation/Foundation.h"
+#include "platform/foundation/Paths.h"
+#include "platform/foundation/PropertyList.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/tests/TempDir.h"
+
+using namespace ns;
+using ns::testing::TempDir;
+
+namespace {
+// Points the shared defaults at a fresh home folder for one test.
+struct FreshHome {
+    TempDir dir;
+    FreshHome() {
+        Paths::setHomeDirectory(dir.path());
+        UserDefaults::setBundleIdentifier("test.app");
+        UserDefaults::resetStandardUserDefaults();
+    }
+    ~FreshHome() {
+        UserDefaults::resetStandardUserDefaults();
+        UserDefaults::setBundleIdentifier("");
+        Paths::setHomeDirectory("");
+    }
+    std::string file() const { return dir / "Library/Preferences/test.app.plist"; }
+};
+}  // namespace
+
+TEST(UserDefaults, ValuesPersistAsAnXMLPropertyListAtOnce) {
+    FreshHome home;
+    auto d = UserDefaults::standardUserDefaults();
+    EXPECT_EQ(d->path(), home.file());
+    EXPECT_FALSE(d->objectForKey("registro"));
+    d->setBool(true, "registro");
+    d->setInteger(3, "launches");
+    d->setObjectForKey(Array::make({str("SHRMail"), str("SHRTwitter")}), "SHR_FAVS_2");
+    d->setDoubleForKey(2.5, "ratio");
+    // Written without synchronize, as XML.
+    auto text = readFile(home.file());
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->rfind("<?xml", 0), 0u);
+
+    UserDefaults::resetStandardUserDefaults();
+    auto again = UserDefaults::standardUserDefaults();
+    EXPECT_NE(again.get(), d.get());
+    EXPECT_TRUE(again->boolForKey("registro"));
+    EXPECT_EQ(again->integerForKey("launches"), 3);
+    EXPECT_EQ(again->doubleForKey("ratio"), 2.5);
+    EXPECT_EQ(again->arrayForKey("SHR_FAVS_2")->count(), 2u);
+    EXPECT_EQ(again->stringForKey("launches")->utf8(), "3");
+    EXPECT_FALSE(again->arrayForKey("launches"));
+
+    again->removeObjectForKey("registro");
+    again->setObjectForKey(nullptr, "launches");
+    EXPECT_TRUE(again->synchronize());
+    UserDefaults::resetStandardUserDefaults();
+    EXPECT_FALSE(UserDefaults::standardUserDefaults()->objectForKey("registro"));
+    EXPECT_FALSE(UserDefaults::standardUserDefaults()->objectForKey("launches"));
+}
+
+TEST(UserDefaults, StoresCopiesAndRefusesNonPropertyLists) {
+    FreshHome home;
+    auto d = UserDefaults::standardUserDefaults();
+    auto list = MutableArray::make();
+    list->addObject(str("a"));
+    d->setObjectForKey(list, "list");
+    list->addObject(str("b"));  // later edits do not reach the defaults
+    EXPECT_EQ(d->arrayForKey("list")->count(), 1u);
+    EXPECT_FALSE(d->setObjectForKey(Array::make({Null::null()}), "bad"));
+    EXPECT_FALSE(d->objectForKey("bad"));
+
+    d->registerDefaults(*Dictionary::make({{"fallback", str("x")}, {"list", str("ignored")}}));
+    EXPECT_EQ(d->stringForKey("fallback")->utf8(), "x");
+    EXPECT_EQ(d->arrayForKey("list")->count(), 1u);
+    EXPECT_EQ(d->dictionaryRepresentation()->count(), 2u);
+    d->setObjectForKey(str("YES"), "flag");
+    EXPECT_TRUE(d->boolForKey("flag"));
+    // Registered values are not written.
+    UserDefaults::resetStandardUserDefaults();
+    EXPECT_FALSE(UserDefaults::standardUserDefaults()->objectForKey("fallback"));
+}
+
+TEST(UserDefaults, CorruptFileIsMovedAsideNotOverwritten) {
+    FreshHome home;
+    Paths::preferencesDirectory();
+    const std::string junk = "<plist><dict><key>half";
+    ASSERT_TRUE(writeFileAtomically(home.file(), junk));
+    auto d = UserDefaults::standardUserDefaults();
+    EXPECT_FALSE(d->objectForKey("half"));
+    EXPECT_EQ(d->corruptFileMovedTo(), home.file() + ".corrupt");
+    EXPECT_EQ(readFile(home.file() + ".corrupt").value_or(""), junk);
+    d->setInteger(1, "k");
+    EXPECT_EQ(readFile(home.file() + ".corrupt").value_or(""), junk);
+
+    // A second bad file does not replace the first one set aside.
+    UserDefaults::resetStandardUserDefaults();
+    ASSERT_TRUE(writeFileAtomically(home.file(), "<array/>"));  // not a dictionary
+    d = UserDefaults::standardUserDefaults();
+    EXPECT_EQ(d->corruptFileMovedTo(), home.file() + ".corrupt.1");
+    EXPECT_EQ(readFile(home.file() + ".corrupt").value_or(""), junk);
+}
+
+TEST(UserDefaults, FailedSaveIsReportedAndKeepsValuesInMemory) {
+    TempDir dir;
+    // The preferences "folder" is a file, so nothing can be written there.
+    ASSERT_TRUE(writeFileAtomically(dir / "blocker", "x"));
+    UserDefaults d(dir / "blocker/prefs.plist");
+    EXPECT_TRUE(d.setObjectForKey(str("v"), "k"));
+    EXPECT_EQ(d.stringForKey("k")->utf8(), "v");
+    Ref<Error> err;
+    EXPECT_FALSE(d.synchronize(&err));
+    ASSERT_TRUE(err);
+    EXPECT_EQ(err->domain(), kPropertyListErrorDomain);
+}
+
+TEST(UserDefaults, BundleIdentifierComesFromInfoPlist) {
+    TempDir dir;
+    ASSERT_TRUE(writeToFile(*Dictionary::make({{"CFBundleIdentifier", str("com.example.deck")}}), dir / "Info.plist"));
+    Paths::setBundleResourcePath(dir.path());
+    EXPECT_EQ(UserDefaults::bundleIdentifier(), "com.example.deck");
+    ASSERT_TRUE(writeToFile(*Dictionary::make({{"CFBundleIdentifier", str("../escape")}}), dir / "Info.plist"));
+    EXPECT_EQ(UserDefaults::bundleIdentifier(), "com.tarnwick.korvel");
+    Paths::setBundleResourcePath("");
+}
