@@ -1,5 +1,6 @@
 // Feeds arbitrary bytes to the URL parser, the resolver and the percent
 // codecs, and checks the invariants that must hold for any input.
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -58,7 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)removePercentEncoding(input);
 
     // The formatter never reads arguments the format does not match.
-    std::string f = format(first, 1, "s", 2.5, str("o"));
+    std::string f = format(first, 1, "s", 2.5, str("o"), -1LL, static_cast<long long>(INT64_MIN),
+                           Ref<String>(), 'c', static_cast<unsigned short>(7), nullptr, UINT64_MAX);
     (void)f;
     return 0;
 }

@@ -195,7 +195,7 @@ void appendFormatArgs(std::string& out, std::string_view fmt, const FormatArg* a
             if (!isInteger(*a)) { bad = true; marker(out, '*', kindName(*a)); return; }
             long long v = a->kind == K::Unsigned ? static_cast<long long>(std::min<uint64_t>(a->u, kMaxWidth)) : a->i;
             if (isWidth) {
-                if (v < 0) { sp.left = true; v = -v; }
+                if (v < 0) { sp.left = true; v = v < -kMaxWidth ? kMaxWidth : -v; }
                 into = static_cast<int>(std::min<long long>(v, kMaxWidth));
             } else {
                 into = v < 0 ? -1 : static_cast<int>(std::min<long long>(v, kMaxWidth));

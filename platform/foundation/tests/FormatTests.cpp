@@ -105,5 +105,7 @@ TEST(Format, HugeWidthIsClamped) {
     EXPECT_LE(s.size(), 4096u);
     EXPECT_EQ(s.back(), '1');
     EXPECT_LE(format("%99999999999999999999d", 1).size(), 4096u);
+    EXPECT_LE(format("%*d|", LLONG_MIN, 1).size(), 4097u);
+    EXPECT_EQ(format("%*d|", LLONG_MIN, 1).substr(0, 2), "1 ");
     EXPECT_LE(format("%.99999999f", 1.0).size(), 4200u);
 }
