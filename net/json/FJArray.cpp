@@ -37,7 +37,8 @@ ns::Ref<FJArray> FJArray::makeWithObjects(ns::Object* const* objects, size_t cou
     }
     auto* a = ::new (mem) FJArray(count, mutableCollection);
     if (count) std::memcpy(a->objects_, objects, count * sizeof(ns::Object*));
-    return ns::Ref<FJArray>(a);
+    a->setInitialReferences(1);
+    return ns::Ref<FJArray>::adopt(a);
 }
 
 ns::Ref<FJArray> FJArray::alloc() {

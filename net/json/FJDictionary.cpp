@@ -63,7 +63,8 @@ ns::Ref<FJDictionary> FJDictionary::makeWithEntries(ns::Object* const* keys, ns:
     }
     auto* d = ::new (mem) FJDictionary(capacity, mutableCollection);
     for (size_t i = 0; i < count; ++i) d->insert(keyHashes[i], keys[i], objects[i]);
-    return ns::Ref<FJDictionary>(d);
+    d->setInitialReferences(1);
+    return ns::Ref<FJDictionary>::adopt(d);
 }
 
 ns::Ref<FJDictionary> FJDictionary::alloc() {

@@ -41,9 +41,9 @@ struct OutClasses {
     uint8_t c[256];
     constexpr OutClasses() : c{} {
         for (int i = 0; i < 256; ++i) c[i] = i < 0x20 ? 1 : i >= 0x80 ? 3 : 0;
-        c['"'] = 1;
-        c['\\'] = 1;
-        c['/'] = 2;
+        c[uint8_t('"')] = 1;
+        c[uint8_t('\\')] = 1;
+        c[uint8_t('/')] = 2;
     }
 };
 constexpr OutClasses kOut;

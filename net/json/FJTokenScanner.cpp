@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <charconv>
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the string scanner reads bytes little-endian");
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -174,6 +176,13 @@ void FJSkipWhitespace(FJParseState& s) {
             ++p;
             continue;
         }
+        if (c == '\n') {
+            ++p;
+            ++s.lineNumber;
+            s.lineStart = static_cast<size_t>(p - begin);
+            continue;
+        }
+        if (c > ' ' && c != '/' && c < 0x80) break;  // the start of a token
         if (size_t n = lineBreakAt(s, p, end)) {
             p += n;
             ++s.lineNumber;
@@ -227,8 +236,8 @@ struct ByteClasses {
     uint8_t c[256];
     constexpr ByteClasses() : c{} {
         for (int i = 0; i < 256; ++i) c[i] = i < 0x20 ? kControl : i >= 0x80 ? kHigh : kPlain;
-        c['"'] = kQuote;
-        c['\\'] = kBackslash;
+        c[uint8_t('"')] = kQuote;
+        c[uint8_t('\\')] = kBackslash;
     }
 };
 constexpr ByteClasses kClasses;
@@ -240,7 +249,6 @@ class StringWriter {
 public:
     explicit StringWriter(FJParseState& s) : s_(s), buf_(s.tokenBuffer) {}
     size_t written = 0;
-    uint64_t hash = FJHashSeed;
 
     // Keeps at least 16 free bytes ahead of the write position.
     bool reserve() {
@@ -251,10 +259,7 @@ public:
         }
         return true;
     }
-    void put(uint8_t b) {
-        buf_.ptr[written++] = b;
-        hash = FJHashStep(hash, b);
-    }
+    void put(uint8_t b) { buf_.ptr[written++] = b; }
     // Appends a code point as UTF-8, after the acceptability test.
     bool putCodePoint(uint32_t cp) {
         bool ok = (cp >= 1 && cp <= 0xD7FF) || (cp >= 0xE000 && cp <= 0xFDCF) ||
@@ -329,11 +334,10 @@ bool failString(FJParseState& s) {
 
 // Decodes a string that holds escapes or needs repair into the token buffer.
 // `p` is the byte that caused the switch; [begin, p) is already scanned.
-bool scanStringSlow(FJParseState& s, const uint8_t* begin, const uint8_t* p, uint64_t hash) {
+bool scanStringSlow(FJParseState& s, const uint8_t* begin, const uint8_t* p) {
     const uint8_t* const end = s.input + s.length;
     const bool loose = s.options & FJParseFlagLooseUnicode;
     StringWriter w(s);
-    w.hash = hash;
     size_t scanned = static_cast<size_t>(p - begin);
     if (s.tokenBuffer.length < scanned + 16 && !s.tokenBuffer.grow(scanned + 1024)) {
         FJRecordError(s, kResizeFailed, __FILE__, static_cast<long>(__LINE__));
@@ -349,7 +353,7 @@ bool scanStringSlow(FJParseState& s, const uint8_t* begin, const uint8_t* p, uin
         if (c == '"') {
             s.token.value.bytes = s.tokenBuffer.ptr;
             s.token.value.size = w.written;
-            s.token.value.hash = w.hash;
+            s.token.value.hash = FJHashBytes(s.tokenBuffer.ptr, w.written);
             s.token.value.type = FJValueTypeString;
             s.token.ptr = begin - 1;
             s.token.length = static_cast<size_t>(p + 1 - (begin - 1));
@@ -432,7 +436,7 @@ bool scanStringSlow(FJParseState& s, const uint8_t* begin, const uint8_t* p, uin
         uint32_t cp;
         FJUTF8Result r = FJDecodeCodePoint(p, end, &next, &cp);
         if (r == FJUTF8Valid) {
-            for (; p < next; ++p) w.put(*p);
+            while (p < next) w.put(*p++);
             continue;
         }
         if (r == FJUTF8SourceExhausted) {
@@ -448,27 +452,62 @@ bool scanStringSlow(FJParseState& s, const uint8_t* begin, const uint8_t* p, uin
     }
 }
 
+// Marks (bit 7 of a byte) the quotation marks, backslashes, control bytes
+// and bytes of 80 hex or more among 8 bytes read little-endian. Marks above
+// the lowest one may be false; the lowest one is exact.
+inline uint64_t specialBytes(uint64_t w) {
+    constexpr uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+    uint64_t quote = w ^ (ones * '"');
+    uint64_t slash = w ^ (ones * '\\');
+    uint64_t t = ((quote - ones) & ~quote) | ((slash - ones) & ~slash) | (w - ones * 0x20) | w;
+    return t & highs;
+}
+
+// Length of a valid 2- or 3-byte UTF-8 sequence at p, or 0 when the full
+// decoder must look at it.
+inline size_t shortSequence(const uint8_t* p, const uint8_t* end) {
+    uint8_t b0 = p[0];
+    if (b0 >= 0xC2 && b0 <= 0xDF) return (end - p >= 2 && (p[1] & 0xC0) == 0x80) ? 2 : 0;
+    if ((b0 & 0xF0) == 0xE0 && end - p >= 3 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80) {
+        if (b0 == 0xE0 && p[1] < 0xA0) return 0;
+        if (b0 == 0xED && p[1] >= 0xA0) return 0;
+        if (b0 == 0xEF && (p[1] == 0xBF || p[1] == 0xB7)) return 0;  // U+FDxx and U+FFxx: check in full
+        return 3;
+    }
+    return 0;
+}
+
 // The at index stands on the opening quotation mark.
 bool scanString(FJParseState& s) {
     const uint8_t* const end = s.input + s.length;
     const uint8_t* const begin = s.input + s.atIndex + 1;
     const uint8_t* p = begin;
-    uint64_t h = FJHashSeed;
     while (true) {
-        // Plain bytes: hash and move on.
-        while (p < end && kClasses.c[*p] == kPlain) {
-            h = FJHashStep(h, *p);
-            ++p;
+        // Plain bytes, eight at a time while the input lasts.
+        bool found = false;
+        while (end - p >= 8) {
+            uint64_t w;
+            std::memcpy(&w, p, 8);
+            if (uint64_t marks = specialBytes(w)) {
+                p += __builtin_ctzll(marks) >> 3;
+                found = true;
+                break;
+            }
+            p += 8;
         }
-        if (p >= end) return failString(s);
+        if (!found) {
+            while (p < end && kClasses.c[*p] == kPlain) ++p;
+            if (p >= end) return failString(s);
+        }
         uint8_t cls = kClasses.c[*p];
         if (cls == kQuote) {
+            size_t size = static_cast<size_t>(p - begin);
             s.token.value.bytes = begin;
-            s.token.value.size = static_cast<size_t>(p - begin);
-            s.token.value.hash = h;
+            s.token.value.size = size;
+            s.token.value.hash = FJHashBytes(begin, size);
             s.token.value.type = FJValueTypeString;
             s.token.ptr = begin - 1;
-            s.token.length = static_cast<size_t>(p + 1 - (begin - 1));
+            s.token.length = size + 2;
             s.token.kind = FJTokenType::String;
             s.atIndex = static_cast<size_t>(p + 1 - s.input);
             return true;
@@ -477,12 +516,16 @@ bool scanString(FJParseState& s) {
             FJRecordError(s, "Invalid character < 0x20 found in string: 0x%2.2x.", *p);
             return failString(s);
         }
-        if (cls == kBackslash) return scanStringSlow(s, begin, p, h);
+        if (cls == kBackslash) return scanStringSlow(s, begin, p);
         // A byte of 80 hex or more: whole valid sequences stay on the fast path.
+        if (size_t n = shortSequence(p, end)) {
+            p += n;
+            continue;
+        }
         const uint8_t* next;
         uint32_t cp;
-        if (FJDecodeCodePoint(p, end, &next, &cp) != FJUTF8Valid) return scanStringSlow(s, begin, p, h);
-        for (; p < next; ++p) h = FJHashStep(h, *p);
+        if (FJDecodeCodePoint(p, end, &next, &cp) != FJUTF8Valid) return scanStringSlow(s, begin, p);
+        p = next;
     }
 }
 
@@ -497,16 +540,77 @@ bool invalidNumber(FJParseState& s, const uint8_t* p) {
 
 inline bool isDigit(uint8_t c) { return c >= '0' && c <= '9'; }
 
-// Converts the number text (zero-terminated at text[len]).
+// Reads a run of decimal digits; false when the value exceeds 64 bits.
+inline bool readDigits(const char* p, size_t n, uint64_t& out) {
+    uint64_t m = 0;
+    if (n <= 19) {  // 19 digits always fit
+        for (size_t i = 0; i < n; ++i) m = m * 10 + static_cast<uint64_t>(p[i] - '0');
+        out = m;
+        return true;
+    }
+    for (size_t i = 0; i < n; ++i) {
+        if (__builtin_mul_overflow(m, 10u, &m) || __builtin_add_overflow(m, static_cast<uint64_t>(p[i] - '0'), &m))
+            return false;
+    }
+    out = m;
+    return true;
+}
+
+// Decimals whose digits form an integer of at most 2^53 and whose power of
+// ten is at most 22 convert exactly with one multiplication or division,
+// both operands being exact doubles. Others return false.
+bool exactDecimal(const char* p, size_t n, double& out) {
+    static constexpr double kPowers[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                           1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const char* end = p + n;
+    bool negative = *p == '-';
+    if (negative) ++p;
+    uint64_t m = 0;
+    int digits = 0, scale = 0;
+    for (; p < end && *p >= '0' && *p <= '9'; ++p) {
+        m = m * 10 + static_cast<uint64_t>(*p - '0');
+        if (m && ++digits > 18) return false;
+    }
+    if (p < end && *p == '.') {
+        for (++p; p < end && *p >= '0' && *p <= '9'; ++p) {
+            m = m * 10 + static_cast<uint64_t>(*p - '0');
+            --scale;
+            if (m && ++digits > 18) return false;
+        }
+    }
+    if (p < end) {  // exponent
+        ++p;
+        bool minus = false;
+        if (*p == '+' || *p == '-') minus = *p++ == '-';
+        int e = 0;
+        for (; p < end; ++p) {
+            e = e * 10 + (*p - '0');
+            if (e > 1000) return false;
+        }
+        scale += minus ? -e : e;
+    }
+    if (m > (uint64_t(1) << 53) || scale < -22 || scale > 22) return false;
+    double d = static_cast<double>(m);
+    d = scale < 0 ? d / kPowers[-scale] : d * kPowers[scale];
+    out = negative ? -d : d;
+    return true;
+}
+
+// Converts the number text [text, text + len).
 bool convertNumber(FJParseState& s, const char* text, size_t len, bool negative, bool floating) {
     FJTokenValue& v = s.token.value;
     if (floating || (len == 2 && text[0] == '-' && text[1] == '0')) {
         double d = 0;
+        if (exactDecimal(text, len, d)) {
+            v.type = FJValueTypeDouble;
+            v.number.doubleValue = d;
+            goto hash;
+        }
         auto r = std::from_chars(text, text + len, d);
         if (r.ec == std::errc::result_out_of_range) {
-            errno = 0;
-            double e = std::strtod(text, nullptr);
-            FJRecordError(s, "The value '%s' could not be represented as a 'double' due to %s.", text,
+            std::string copy(text, len);
+            double e = std::strtod(copy.c_str(), nullptr);
+            FJRecordError(s, "The value '%s' could not be represented as a 'double' due to %s.", copy.c_str(),
                           e == 0.0 ? "underflow" : "overflow");
             return false;
         }
@@ -518,34 +622,26 @@ bool convertNumber(FJParseState& s, const char* text, size_t len, bool negative,
         v.number.doubleValue = d;
     } else if (negative) {
         // Magnitude up to 2^63.
-        uint64_t m = 0;
-        bool overflow = false;
-        for (size_t i = 1; i < len; ++i) {
-            uint64_t digit = static_cast<uint64_t>(text[i] - '0');
-            if (m > (UINT64_MAX - digit) / 10) overflow = true;
-            else m = m * 10 + digit;
-        }
+        uint64_t m;
+        bool overflow = !readDigits(text + 1, len - 1, m);
         if (overflow || m > uint64_t(INT64_MAX) + 1) {
-            FJRecordError(s, "The value '%s' exceeded the minimum value that could be represented: %lld.", text,
-                          static_cast<long long>(INT64_MIN));
+            FJRecordError(s, "The value '%s' exceeded the minimum value that could be represented: %lld.",
+                          std::string(text, len).c_str(), static_cast<long long>(INT64_MIN));
             return false;
         }
         v.type = FJValueTypeLongLong;
         v.number.longLongValue = static_cast<int64_t>(0 - m);
     } else {
-        uint64_t m = 0;
-        for (size_t i = 0; i < len; ++i) {
-            uint64_t digit = static_cast<uint64_t>(text[i] - '0');
-            if (m > (UINT64_MAX - digit) / 10) {
-                FJRecordError(s, "The value '%s' exceeded the maximum value that could be represented: %llu.",
-                              text, static_cast<unsigned long long>(UINT64_MAX));
-                return false;
-            }
-            m = m * 10 + digit;
+        uint64_t m;
+        if (!readDigits(text, len, m)) {
+            FJRecordError(s, "The value '%s' exceeded the maximum value that could be represented: %llu.",
+                          std::string(text, len).c_str(), static_cast<unsigned long long>(UINT64_MAX));
+            return false;
         }
         v.type = FJValueTypeUnsignedLongLong;
         v.number.unsignedLongLongValue = m;
     }
+hash:
     uint64_t h = FJHashSeed + v.type;
     if (v.type != FJValueTypeDouble) h += v.number.bits;
     uint8_t bytes[8];
@@ -601,15 +697,9 @@ bool scanNumber(FJParseState& s) {
     s.token.length = len;
     s.token.kind = FJTokenType::Number;
 
-    char local[128];
-    std::string heap;
-    char* text = local;
-    if (len + 1 > sizeof local) {  // only very long decimals get here
-        heap.resize(len + 1);
-        text = heap.data();
-    }
-    std::memcpy(text, start, len);
-    text[len] = 0;
+    // Converted in place: the token text is the whole number, so nothing
+    // needs copying or terminating.
+    const char* text = reinterpret_cast<const char*>(start);
     if (!convertNumber(s, text, len, negative, floating)) {
         FJRecordError(s, "Invalid number.");
         return false;
@@ -637,9 +727,6 @@ inline bool literal(FJParseState& s, const char* rest, size_t n, FJTokenType kin
 }  // namespace
 
 bool FJReadToken(FJParseState& s) {
-    s.prevAtIndex = s.atIndex;
-    s.prevLineNumber = s.lineNumber;
-    s.prevLineStart = s.lineStart;
     // Most tokens follow directly or after one blank.
     if (s.atIndex < s.length) {
         uint8_t c = s.input[s.atIndex];

@@ -161,7 +161,6 @@ struct FJParseState {
     const uint8_t* input = nullptr;
     size_t length = 0;
     size_t atIndex = 0, lineNumber = 1, lineStart = 0;
-    size_t prevAtIndex = 0, prevLineNumber = 1, prevLineStart = 0;
     FJParseToken token;
     FJManagedBuffer tokenBuffer;
     FJObjectStack objectStack;
@@ -172,9 +171,40 @@ struct FJParseState {
     size_t depth = 0;
 };
 
-// Value hash used by the cache (seed, then one step per byte).
+// Value hashes used by the cache. Numbers: the seed plus the value type
+// (plus the value itself for integers), stepped over the 8 value bytes.
+// Strings: the decoded bytes, mixed eight at a time.
 inline constexpr uint64_t FJHashSeed = 1402737925ull;
 inline uint64_t FJHashStep(uint64_t h, uint8_t b) { return (h * 33 + b - 29) ^ (h >> 19); }
+inline uint64_t FJHashBytes(const uint8_t* p, size_t n) {
+    constexpr uint64_t k = 0x9E3779B97F4A7C15ull;
+    uint64_t h = FJHashSeed ^ (n * k);
+    const uint8_t* const end = p + n;
+    uint64_t w;
+    if (n >= 8) {
+        for (; end - p > 8; p += 8) {
+            __builtin_memcpy(&w, p, 8);
+            h = (h ^ w) * k;
+            h ^= h >> 29;
+        }
+        __builtin_memcpy(&w, end - 8, 8);  // the last 8 bytes, overlapping the ones before
+    } else if (n >= 4) {
+        uint32_t a, b;
+        __builtin_memcpy(&a, p, 4);
+        __builtin_memcpy(&b, end - 4, 4);
+        w = a | (uint64_t(b) << 32);
+    } else if (n >= 2) {
+        uint16_t a, b;
+        __builtin_memcpy(&a, p, 2);
+        __builtin_memcpy(&b, end - 2, 2);
+        w = a | (uint64_t(b) << 16);
+    } else {
+        w = n ? p[0] : 0;
+    }
+    h = (h ^ w) * k;
+    h ^= h >> 29;
+    return h ^ (h >> 32);
+}
 
 // Skips spaces, tabs, line breaks (counting lines) and, with
 // FJParseFlagComments, comments. Stops at the first other byte or the end.

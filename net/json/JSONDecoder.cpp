@@ -32,22 +32,31 @@ const Shared& shared() {
     return s;
 }
 
-// A new string or number for the current token (an owned reference).
-ns::Object* makeValue(const FJTokenValue& v) {
+// A new string or number for the current token, with `references` owned
+// references (one for the caller, one more when the cache keeps it).
+ns::Object* makeValue(const FJTokenValue& v, uint32_t references) {
+    ns::Object* o;
     switch (v.type) {
         case FJValueTypeString:
-            return owned(new ns::String(std::string(reinterpret_cast<const char*>(v.bytes), v.size)));
+            o = new ns::String(std::string(reinterpret_cast<const char*>(v.bytes), v.size));
+            break;
         case FJValueTypeLongLong:
-            return owned(new ns::Number(ns::NumberType::LongLong, v.number.longLongValue));
+            o = new ns::Number(ns::NumberType::LongLong, v.number.longLongValue);
+            break;
         case FJValueTypeUnsignedLongLong:
             if (v.number.unsignedLongLongValue <= uint64_t(INT64_MAX))
-                return owned(new ns::Number(ns::NumberType::LongLong, v.number.longLongValue));
-            return owned(new ns::Number(ns::NumberType::UnsignedLongLong, v.number.unsignedLongLongValue, 0));
+                o = new ns::Number(ns::NumberType::LongLong, v.number.longLongValue);
+            else
+                o = new ns::Number(ns::NumberType::UnsignedLongLong, v.number.unsignedLongLongValue, 0);
+            break;
         case FJValueTypeDouble:
-            return owned(new ns::Number(ns::NumberType::Double, v.number.doubleValue));
+            o = new ns::Number(ns::NumberType::Double, v.number.doubleValue);
+            break;
         default:
             return nullptr;
     }
+    o->setInitialReferences(references);
+    return o;
 }
 
 inline bool slotMatches(const FJTokenCacheItem& item, const FJTokenValue& v) {
@@ -78,10 +87,10 @@ ns::Object* cachedValue(FJParseState& s) {
         }
         if (!target) target = &item;
     }
-    ns::Object* o = makeValue(v);
+    ns::Object* o = makeValue(v, target ? 2 : 1);
     if (target && o) {
         if (target->object) target->object->release();
-        target->object = owned(o);
+        target->object = o;
         target->hash = v.hash;
         target->platformHash = 0;
         target->size = v.size;
@@ -353,9 +362,9 @@ struct ParseCleanup {
         releaseStack(s.objectStack);
         s.input = nullptr;
         s.length = 0;
-        s.atIndex = s.prevAtIndex = 0;
-        s.lineNumber = s.prevLineNumber = 1;
-        s.lineStart = s.prevLineStart = 0;
+        s.atIndex = 0;
+        s.lineNumber = 1;
+        s.lineStart = 0;
         s.error = nullptr;
         s.mutableCollections = false;
         s.depth = 0;
@@ -442,9 +451,9 @@ ns::Ref<ns::Object> JSONDecoder::parse(const char* bytes, size_t length, bool mu
     ParseCleanup cleanup{s};
     s.input = reinterpret_cast<const uint8_t*>(bytes);
     s.length = length;
-    s.atIndex = s.prevAtIndex = 0;
-    s.lineNumber = s.prevLineNumber = 1;
-    s.lineStart = s.prevLineStart = 0;
+    s.atIndex = 0;
+    s.lineNumber = 1;
+    s.lineStart = 0;
     s.error = nullptr;
     s.mutableCollections = mutableCollections;
     s.depth = 0;

@@ -14,4 +14,5 @@ deck_test(NAME json_fast_tests LABEL unit
     ${CMAKE_CURRENT_LIST_DIR}/tests/FastDecoderTests.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tests/FastCollectionsTests.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tests/FastSerializerTests.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tests/FastRoundTripTests.cpp
   LIBS json)

@@ -62,6 +62,12 @@ public:
     // shared empty string) are immortal: counting is skipped entirely.
     void makeImmortal() { refs_.store(kImmortal, std::memory_order_relaxed); }
 
+    // For factories that build many objects (decoders): gives a brand-new
+    // object, not yet seen by any other thread and still at count 0, its
+    // first `n` references with a plain store instead of `n` atomic
+    // increments. The caller owns those references.
+    void setInitialReferences(uint32_t n) { refs_.store(n, std::memory_order_relaxed); }
+
     detail::WeakLink* weakLink() const;
 
 private:
