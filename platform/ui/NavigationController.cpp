@@ -1,4 +1,5 @@
 #include "platform/ui/NavigationController.h"
+#include "platform/ui/Delegate.h"
 
 #include <algorithm>
 
@@ -63,7 +64,7 @@ void NavigationController::layoutContent() {
 }
 
 void NavigationController::show(ViewController* from, ViewController* to, bool animated) {
-    ns::Ref<NavigationController> keep(this);
+    auto keep = keepAlive(this);
     ns::Ref<ViewController> keepFrom(from), keepTo(to);
     if (to) to->setInterfaceOrientationQuietly(interfaceOrientation());
     if (auto d = delegate_.lock(); d && to) d->navigationControllerWillShowViewController(this, to, animated);
@@ -223,7 +224,7 @@ void TabBarController::setViewControllers(std::vector<ns::Ref<ViewController>> v
     for (auto& c : vcs)
         if (!c || (c->parentViewController() && c->parentViewController() != this))
             throw ns::Exception(ns::kInvalidArgumentException, "setViewControllers: a controller is nil or elsewhere");
-    ns::Ref<TabBarController> keep(this);
+    auto keep = keepAlive(this);
     ns::Ref<ViewController> from(selectedViewController());
     auto old = std::move(tabs_);
     tabs_ = std::move(vcs);
@@ -248,7 +249,7 @@ void TabBarController::setViewControllers(std::vector<ns::Ref<ViewController>> v
 
 void TabBarController::select(size_t index) {
     if (index >= tabs_.size() || index == selected_) return;
-    ns::Ref<TabBarController> keep(this);
+    auto keep = keepAlive(this);
     ns::Ref<ViewController> from(selectedViewController());
     selected_ = index;
     ViewController* to = selectedViewController();
@@ -269,7 +270,7 @@ void TabBarController::setSelectedViewController(ViewController* vc) {
 
 bool TabBarController::userSelectTab(size_t index) {
     if (index >= tabs_.size()) return false;
-    ns::Ref<TabBarController> keep(this);
+    auto keep = keepAlive(this);
     ns::Ref<ViewController> vc = tabs_[index];
     if (!vc->tabBarItem()->isEnabled()) return false;
     if (auto d = delegate_.lock(); d && !d->tabBarControllerShouldSelectViewController(this, vc.get())) return false;
