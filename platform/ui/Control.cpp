@@ -1,4 +1,5 @@
 #include "platform/ui/Control.h"
+#include "platform/ui/Delegate.h"
 
 #include <algorithm>
 
@@ -31,7 +32,7 @@ void Control::removeTarget(ns::Object* target, unsigned events) {
 }
 
 void Control::sendActionsForControlEvents(unsigned events) {
-    ns::Ref<Control> keep(this);
+    auto keep = keepAlive(this);
     // Copy: an action may add or remove actions of this control.
     auto list = actions_;
     for (auto& a : list) {

@@ -1,4 +1,5 @@
 #include "platform/ui/TableView.h"
+#include "platform/ui/Delegate.h"
 
 #include <algorithm>
 #include <set>
@@ -171,7 +172,7 @@ void TableView::layoutSubviews() {
     ensureCounts();
     auto ds = dataSource_.lock();
     if (!ds) return;
-    ns::Ref<TableView> keep(this);
+    auto keep = keepAlive(this);
     Rect visibleRect{contentOffset(), bounds().size};
     std::set<IndexPath> wanted;
     for (long s = 0; s < long(sections_.size()); ++s)
@@ -274,7 +275,7 @@ bool TableView::userSelectRow(IndexPath ip) {
     if (!allowsSelection_) return false;
     if (ip.section < 0 || ip.section >= numberOfSections() || ip.row < 0 || ip.row >= numberOfRowsInSection(ip.section))
         return false;
-    ns::Ref<TableView> keep(this);
+    auto keep = keepAlive(this);
     auto d = delegate_.lock();
     std::optional<IndexPath> target = d ? d->tableViewWillSelectRowAtIndexPath(this, ip) : ip;
     if (!target) return false;
@@ -295,7 +296,7 @@ bool TableView::userCommitEditing(IndexPath ip) {
     if (ip.section < 0 || ip.section >= numberOfSections() || ip.row < 0 || ip.row >= numberOfRowsInSection(ip.section))
         return false;
     if (!ds->tableViewCanEditRowAtIndexPath(this, ip)) return false;
-    ns::Ref<TableView> keep(this);
+    auto keep = keepAlive(this);
     auto style = TableViewCellEditingStyle::Delete;
     if (auto d = delegate_.lock()) style = d->tableViewEditingStyleForRowAtIndexPath(this, ip);
     if (style == TableViewCellEditingStyle::None) return false;

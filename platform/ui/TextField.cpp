@@ -1,4 +1,5 @@
 #include "platform/ui/TextField.h"
+#include "platform/ui/Delegate.h"
 
 namespace ui {
 
@@ -15,7 +16,7 @@ size_t lastCharBytes(const std::string& s) {
 bool TextField::becomeFirstResponder() {
     if (isFirstResponder()) return true;
     if (!canBecomeFirstResponder()) return false;
-    ns::Ref<TextField> keep(this);
+    auto keep = keepAlive(this);
     if (auto d = delegate_.lock(); d && !d->textFieldShouldBeginEditing(this)) return false;
     if (!Responder::becomeFirstResponder()) return false;
     editing_ = true;
@@ -26,7 +27,7 @@ bool TextField::becomeFirstResponder() {
 
 bool TextField::resignFirstResponder() {
     if (!isFirstResponder()) return true;
-    ns::Ref<TextField> keep(this);
+    auto keep = keepAlive(this);
     if (auto d = delegate_.lock(); d && !d->textFieldShouldEndEditing(this)) return false;
     Responder::resignFirstResponder();
     editing_ = false;
@@ -36,7 +37,7 @@ bool TextField::resignFirstResponder() {
 }
 
 bool TextField::replace(ns::Range r, const std::string& s) {
-    ns::Ref<TextField> keep(this);
+    auto keep = keepAlive(this);
     if (auto d = delegate_.lock(); d && !d->textFieldShouldChangeCharactersInRange(this, r, s)) return false;
     auto str = ns::MutableString::make(text_);
     str->deleteCharactersInRange(r);
@@ -60,7 +61,7 @@ bool TextField::deleteBackward() {
 }
 
 bool TextField::pressReturn() {
-    ns::Ref<TextField> keep(this);
+    auto keep = keepAlive(this);
     bool ok = true;
     if (auto d = delegate_.lock()) ok = d->textFieldShouldReturn(this);
     if (ok) sendActionsForControlEvents(ControlEventEditingDidEndOnExit);
@@ -76,7 +77,7 @@ void TextField::touchesEnded(const TouchSet& touches, Event* event) {
 
 bool SearchBar::becomeFirstResponder() {
     if (isFirstResponder()) return true;
-    ns::Ref<SearchBar> keep(this);
+    auto keep = keepAlive(this);
     if (auto d = delegate_.lock(); d && !d->searchBarShouldBeginEditing(this)) return false;
     if (!Responder::becomeFirstResponder()) return false;
     editing_ = true;
@@ -86,7 +87,7 @@ bool SearchBar::becomeFirstResponder() {
 
 bool SearchBar::resignFirstResponder() {
     if (!isFirstResponder()) return true;
-    ns::Ref<SearchBar> keep(this);
+    auto keep = keepAlive(this);
     if (auto d = delegate_.lock(); d && !d->searchBarShouldEndEditing(this)) return false;
     Responder::resignFirstResponder();
     editing_ = false;
@@ -102,18 +103,18 @@ void SearchBar::deleteBackward() {
 }
 
 void SearchBar::replaceText(const std::string& s) {
-    ns::Ref<SearchBar> keep(this);
+    auto keep = keepAlive(this);
     text_ = s;
     if (auto d = delegate_.lock()) d->searchBarTextDidChange(this, text_);
 }
 
 void SearchBar::pressSearch() {
-    ns::Ref<SearchBar> keep(this);
+    auto keep = keepAlive(this);
     if (auto d = delegate_.lock()) d->searchBarSearchButtonClicked(this);
 }
 
 void SearchBar::pressCancel() {
-    ns::Ref<SearchBar> keep(this);
+    auto keep = keepAlive(this);
     if (auto d = delegate_.lock()) d->searchBarCancelButtonClicked(this);
 }
 

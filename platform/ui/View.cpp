@@ -1,4 +1,5 @@
 #include "platform/ui/View.h"
+#include "platform/ui/Delegate.h"
 
 #include <algorithm>
 #include <cmath>
@@ -226,7 +227,7 @@ void View::insertSubviewAbove(ns::Ref<View> v, View* sibling) {
 void View::removeFromSuperview() {
     View* s = superview();
     if (!s) return;
-    ns::Ref<View> keep(this);
+    auto keep = keepAlive(this);
     Window* oldWindow = window();
     willMoveToSuperview(nullptr);
     s->willRemoveSubview(this);
@@ -290,7 +291,7 @@ void View::displayTree() {
     }
     if (needsDisplay_) {
         needsDisplay_ = false;
-        ns::Ref<View> keep(this);
+        auto keep = keepAlive(this);
         drawRect(bounds_);
     }
     auto subs = subviews_;

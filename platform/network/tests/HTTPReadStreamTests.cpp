@@ -472,3 +472,80 @@ TEST_F(TLSStreamTest, ClientCertificateIsPresented) {
 }
 
 }  // namespace tls
+
+namespace proxy {
+
+using tls::TLSStreamTest;
+using tls::answer;
+
+TEST_F(HTTPReadStreamTest, PlainRequestThroughAnHTTPProxyUsesTheAbsoluteForm) {
+    std::string seenTarget, seenHost;
+    Server proxyServer([&](Conn& c) {
+        while (auto r = c.readRequest()) {
+            seenTarget = r->target;
+            seenHost = r->header("Host");
+            c.respond(200, "via proxy");
+        }
+    });
+    auto s = get("http://origin.invalid:8081/path?q=1#frag");
+    net::ProxySettings p;
+    p.type = net::ProxySettings::Type::HTTP;
+    p.host = "127.0.0.1";
+    p.port = proxyServer.port();
+    s->setProxy(p);
+    auto o = run(s);
+    ASSERT_TRUE(o.ended) << (o.error ? o.error->description() : "");
+    EXPECT_EQ(o.body, "via proxy");
+    EXPECT_EQ(seenTarget, "http://origin.invalid:8081/path?q=1");
+    EXPECT_EQ(seenHost, "origin.invalid:8081");
+}
+
+TEST_F(TLSStreamTest, TunnelThroughAProxyWithProxyAuthentication) {
+    Server origin(answer("tunnelled"), certs_->path("server.pem"), certs_->path("server.key"));
+    std::atomic<int> refused{0};
+    std::string connectLine;
+    Server proxyServer([&](Conn& c) {
+        auto r = c.readRequest();
+        if (!r) return;
+        if (r->method != "CONNECT") return;
+        if (r->header("Proxy-Authorization") != "Basic dXNlcjpwYXNz") {
+            ++refused;
+            c.respond(407, "credentials please", "Proxy-Authenticate: Basic realm=\"proxy\"\r\n");
+            return;
+        }
+        connectLine = r->target;
+        c.write("HTTP/1.1 200 Connection established\r\n\r\n");
+        c.relayTo(origin.port());
+    });
+    net::ProxySettings p;
+    p.type = net::ProxySettings::Type::HTTP;
+    p.host = "127.0.0.1";
+    p.port = proxyServer.port();
+    net::TLSSettings trust;
+    trust.trustedCertificatesFile = certs_->path("ca.pem");
+
+    // Without credentials the proxy's 407 is the answer.
+    auto first = get(origin.url("/"));
+    first->setProxy(p);
+    first->setTLSSettings(trust);
+    auto o = run(first);
+    ASSERT_TRUE(o.ended) << (o.error ? o.error->description() : "");
+    EXPECT_EQ(o.header->statusCode(), 407);
+    EXPECT_EQ(o.body, "credentials please");
+    EXPECT_EQ(refused.load(), 1);
+
+    // With them, the tunnel carries TLS to the origin; the credentials go
+    // to the proxy only.
+    auto msg = HTTPMessage::request("GET", origin.url("/"));
+    msg->setHeaderField("Proxy-Authorization", "Basic dXNlcjpwYXNz");
+    auto second = HTTPReadStream::make(msg);
+    second->setProxy(p);
+    second->setTLSSettings(trust);
+    auto o2 = run(second);
+    ASSERT_TRUE(o2.ended) << (o2.error ? o2.error->description() : "");
+    EXPECT_EQ(o2.header->statusCode(), 200);
+    EXPECT_EQ(o2.body, "tunnelled");
+    EXPECT_EQ(connectLine, "127.0.0.1:" + std::to_string(origin.port()));
+}
+
+}  // namespace proxy
