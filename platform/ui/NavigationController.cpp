@@ -71,6 +71,8 @@ void NavigationController::show(ViewController* from, ViewController* to, bool a
     bool shown = isOnScreen();
     if (shown && from && from != to) from->beginAppearanceTransition(false, animated);
     if (shown && to && from != to) to->beginAppearanceTransition(true, animated);
+    if (from && from != to && from->isViewLoaded() && isViewLoaded() && from->view()->superview() == view())
+        from->view()->removeFromSuperview();
     layoutContent();
     if (shown && from && from != to) from->endAppearanceTransition();
     if (shown && to && from != to) to->endAppearanceTransition();
@@ -120,7 +122,10 @@ void NavigationController::setViewControllers(std::vector<ns::Ref<ViewController
     auto old = std::move(stack_);
     stack_ = std::move(vcs);
     for (auto& c : old)
-        if (!contains(stack_, c.get())) c->setParentViewController(nullptr);
+        if (!contains(stack_, c.get())) {
+            c->setParentViewController(nullptr);
+            if (c->isViewLoaded() && isViewLoaded() && c->view()->superview() == view()) c->view()->removeFromSuperview();
+        }
     for (auto& c : stack_) c->setParentViewController(this);
     show(from.get(), topViewController(), animated);
 }
@@ -229,7 +234,10 @@ void TabBarController::setViewControllers(std::vector<ns::Ref<ViewController>> v
     auto old = std::move(tabs_);
     tabs_ = std::move(vcs);
     for (auto& c : old)
-        if (!contains(tabs_, c.get())) c->setParentViewController(nullptr);
+        if (!contains(tabs_, c.get())) {
+            c->setParentViewController(nullptr);
+            if (c->isViewLoaded() && isViewLoaded() && c->view()->superview() == view()) c->view()->removeFromSuperview();
+        }
     for (auto& c : tabs_) {
         c->setParentViewController(this);
         c->setInterfaceOrientationQuietly(interfaceOrientation());

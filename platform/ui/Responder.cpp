@@ -82,12 +82,13 @@ bool Responder::becomeFirstResponder() {
 }
 
 bool Responder::resignFirstResponder() {
-    if (firstResponderLink().pointsTo(this)) firstResponderLink() = nullptr;
+    if (firstResponderLink().lock().get() == this) firstResponderLink() = nullptr;
     return true;
 }
 
 Responder* Responder::currentFirstResponder() { return firstResponderLink().lock().get(); }
 
-bool Responder::isFirstResponder() const { return firstResponderLink().pointsTo(this); }
+// Compared through lock(): a dead responder's address may be reused.
+bool Responder::isFirstResponder() const { return firstResponderLink().lock().get() == this; }
 
 }  // namespace ui

@@ -234,8 +234,10 @@ def card_row(index, colour, title, question, answer):
 
 
 def card_page(row, question, answer, links):
+    # A link to another card names it by its "index" alone: the card screens
+    # look the last path component of a tapped link up among the indexes.
     link_html = "".join(
-        '<li><a href="KORVEL_%s.html">%s</a></li>' % (i, t) for i, t in links)
+        '<li><a href="%s">%s</a></li>' % (i, t) for i, t in links)
     related = "<h3>Related cards</h3><ul>%s</ul>" % link_html if links else ""
     return """<html>
 <head>

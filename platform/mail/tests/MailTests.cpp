@@ -223,3 +223,35 @@ TEST(MailEncoding, QuotedPrintableKeepsLinesShortAndCharactersWhole) {
 
 }  // namespace
 }  // namespace mail
+
+#include "platform/mail/MessageComposeViewController.h"
+
+namespace mail {
+namespace {
+
+struct TextWatcher : ns::Object, MessageComposeViewControllerDelegate {
+    std::vector<MessageComposeResult> results;
+    void messageComposeViewControllerDidFinishWithResult(MessageComposeViewController*, MessageComposeResult r) override {
+        results.push_back(r);
+    }
+};
+
+TEST_F(MailTest, TextMessagesGoToTheirOwnOutbox) {
+    auto watcher = ns::make<TextWatcher>();
+    auto composer = MessageComposeViewController::make();
+    composer->setMessageComposeDelegate(watcher.get());
+    composer->setRecipients({"+1 555 0100"});
+    composer->setBody("Look at this card\nplease");
+    std::string path = composer->send();
+    ASSERT_FALSE(path.empty());
+    EXPECT_EQ(*ns::readFile(path), "To: +1 555 0100\r\n\r\nLook at this card\r\nplease");
+    composer->setRecipients({"evil\r\nTo: x"});
+    EXPECT_EQ(composer->send(), "");
+    composer->cancel();
+    EXPECT_EQ(watcher->results, (std::vector<MessageComposeResult>{MessageComposeResult::Sent,
+                                                                   MessageComposeResult::Failed,
+                                                                   MessageComposeResult::Cancelled}));
+}
+
+}  // namespace
+}  // namespace mail

@@ -240,3 +240,38 @@ TEST_F(DriverTest, RotationAndTimeGoThroughTheDriver) {
 
 }  // namespace
 }  // namespace ui::test
+
+namespace ui::test {
+namespace {
+
+TEST_F(DriverTest, CommandsDriveTheScreenAndReportMistakes) {
+    EXPECT_TRUE(driver.perform("# a comment").ok);
+    EXPECT_TRUE(driver.perform("").ok);
+    EXPECT_TRUE(driver.perform("row market sizing").ok);  // case does not matter
+    EXPECT_TRUE(driver.perform("type Name = Bo b").ok);
+    EXPECT_NE(driver.perform("screen").output.find("Name: Bo b|____"), std::string::npos) << driver.screen();
+    EXPECT_TRUE(driver.perform("tap Share").ok);
+    EXPECT_TRUE(driver.perform("alert Accept").ok);
+    EXPECT_TRUE(driver.perform("bar Deck index").ok);
+    EXPECT_TRUE(driver.perform("wait 0.5").ok);
+    EXPECT_TRUE(driver.perform("rotate landscape-left").ok);
+    EXPECT_EQ(tabs->interfaceOrientation(), InterfaceOrientation::LandscapeRight);
+    EXPECT_TRUE(driver.perform("touch 10,100 20,100 #1").ok);
+    EXPECT_TRUE(driver.perform("move 5,100 30,100").ok);
+    EXPECT_TRUE(driver.perform("lift 1").ok);
+    EXPECT_TRUE(driver.perform("lift").ok);
+    EXPECT_FALSE(driver.perform("lift").ok);
+
+    auto r = driver.perform("frobnicate now");
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.output, "unknown command \"frobnicate\"");
+    EXPECT_FALSE(driver.perform("tap Nothing here").ok);
+    EXPECT_FALSE(driver.perform("touch 1,x").ok);
+    EXPECT_FALSE(driver.perform("wait -1").ok);
+    EXPECT_FALSE(driver.perform("wait nan").ok);
+    EXPECT_FALSE(driver.perform("rotate sideways").ok);
+    EXPECT_FALSE(driver.perform("type Name Bob").ok);
+}
+
+}  // namespace
+}  // namespace ui::test
