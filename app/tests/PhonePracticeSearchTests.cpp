@@ -260,6 +260,7 @@ TEST_F(PhoneSearch, NoMatchShowsNoDataAndClearsTheFormerRows) {
 
 TEST(PhoneSearchRows, ColourAndMatchingRules) {
     ns::Paths::setBundleResourcePath(sampleBundle());
+    ui::Image::setImageFolder(sampleBundle() + "/images");
     auto cards = ns::Array::make({
         ns::Dictionary::make({{"title", ns::str("A")}, {"text", ns::str("Mixed CASE text")}}),
         ns::Dictionary::make({{"title", ns::str("B")}, {"text", ns::str("other")}, {"color", ns::str("wine")}}),
