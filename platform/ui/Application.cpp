@@ -81,6 +81,12 @@ void Application::terminate() {
 
 Window* Application::keyWindow() const { return key_.lock().get(); }
 
+InterfaceOrientation Application::statusBarOrientation() const {
+    Window* w = keyWindow();
+    ViewController* root = w ? w->rootViewController() : nullptr;
+    return root ? root->interfaceOrientation() : InterfaceOrientation::Portrait;
+}
+
 void Application::windowBecameKey(Window* w) {
     key_ = w;
     windowBecameVisible(w);

@@ -79,6 +79,9 @@ public:
 
     bool isStatusBarHidden() const { return statusBarHidden_; }
     void setStatusBarHidden(bool hidden, bool animated = false) { statusBarHidden_ = hidden; }
+    // The interface orientation of the key window's root controller
+    // (portrait without one).
+    InterfaceOrientation statusBarOrientation() const;
     StatusBarStyle statusBarStyle() const { return statusBarStyle_; }
     void setStatusBarStyle(StatusBarStyle s, bool animated = false) { statusBarStyle_ = s; }
     bool isNetworkActivityIndicatorVisible() const { return networkActivity_; }

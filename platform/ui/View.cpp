@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "platform/foundation/Exception.h"
+#include "platform/ui/Graphics.h"
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
 
@@ -292,7 +293,12 @@ void View::displayTree() {
     if (needsDisplay_) {
         needsDisplay_ = false;
         auto keep = keepAlive(this);
-        drawRect(bounds_);
+        GraphicsContext context;
+        {
+            GraphicsContext::Scope scope(&context);
+            drawRect(bounds_);
+        }
+        drawing_ = context.operations();
     }
     auto subs = subviews_;
     for (auto& s : subs)

@@ -549,3 +549,54 @@ TEST_F(TLSStreamTest, TunnelThroughAProxyWithProxyAuthentication) {
 }
 
 }  // namespace proxy
+
+namespace socks {
+
+// A SOCKS5 server without authentication that connects only to 127.0.0.1.
+Server::Handler socksServer(std::string* askedHost, int replyCode = 0) {
+    return [askedHost, replyCode](Conn& c) {
+        auto greeting = c.readExact(3);
+        if (greeting.size() != 3 || greeting[0] != 5) return;
+        c.write(std::string("\x05\x00", 2));
+        auto head = c.readExact(5);
+        if (head.size() != 5 || head[3] != 3) return;
+        auto rest = c.readExact(static_cast<unsigned char>(head[4]) + 2);
+        *askedHost = rest.substr(0, rest.size() - 2);
+        uint16_t port = static_cast<uint16_t>((static_cast<unsigned char>(rest[rest.size() - 2]) << 8) |
+                                              static_cast<unsigned char>(rest.back()));
+        std::string reply("\x05\x00\x00\x01\x7f\x00\x00\x01\x00\x00", 10);
+        reply[1] = static_cast<char>(replyCode);
+        c.write(reply);
+        if (replyCode == 0) c.relayTo(port);
+    };
+}
+
+TEST_F(HTTPReadStreamTest, RequestThroughASocksProxy) {
+    Server origin([](Conn& c) {
+        while (auto r = c.readRequest()) c.respond(200, "via socks " + r->target);
+    });
+    std::string asked;
+    Server proxyServer(socksServer(&asked));
+    auto s = get("http://localhost:" + std::to_string(origin.port()) + "/p?x=1");
+    net::ProxySettings p;
+    p.type = net::ProxySettings::Type::SOCKS;
+    p.host = "127.0.0.1";
+    p.port = proxyServer.port();
+    s->setProxy(p);
+    auto o = run(s);
+    ASSERT_TRUE(o.ended) << (o.error ? o.error->description() : "");
+    EXPECT_EQ(o.body, "via socks /p?x=1");
+    EXPECT_EQ(asked, "localhost");  // the proxy resolves the name
+
+    std::string asked2;
+    Server refusing(socksServer(&asked2, 5));
+    auto s2 = get("http://localhost:1/");
+    p.port = refusing.port();
+    s2->setProxy(p);
+    auto o2 = run(s2);
+    ASSERT_TRUE(o2.error);
+    EXPECT_EQ(o2.error->code(), net::kErrorCannotConnectToHost);
+    EXPECT_NE(o2.error->localizedDescription().find("connection refused"), std::string::npos);
+}
+
+}  // namespace socks

@@ -128,6 +128,13 @@ public:
         return r;
     }
 
+    // Exactly n bytes (fewer when the peer closed).
+    std::string readExact(size_t n) {
+        std::string s(n, '\0');
+        s.resize(recvAll(s.data(), n));
+        return s;
+    }
+
     bool write(const std::string& bytes) {
         size_t off = 0;
         while (off < bytes.size()) {
