@@ -168,11 +168,11 @@ TEST_F(PhoneCardPage, OutsideLinkGoesToTheSystemAndStaysOutOfThePage) {
     ASSERT_TRUE(card);
     size_t loads = card->webView()->loadCount();
     std::string before = card->webView()->html();
-    driver->followLink("korvel.example");
+    driver->followLink("http://www.korvel.example/advice/");
     const auto& opened = ui::Application::shared()->openedURLs();
     ASSERT_FALSE(opened.empty());
-    EXPECT_EQ(opened.back(), "http://korvel.example/");
-    EXPECT_EQ(std::count(opened.begin(), opened.end(), "http://korvel.example/"), 1);
+    EXPECT_EQ(opened.back(), "http://www.korvel.example/advice/");
+    EXPECT_EQ(std::count(opened.begin(), opened.end(), "http://www.korvel.example/advice/"), 1);
     EXPECT_EQ(card->webView()->loadCount(), loads);
     EXPECT_EQ(card->webView()->html(), before);
     EXPECT_FALSE(card->enlace());
