@@ -275,3 +275,49 @@ TEST_F(DriverTest, CommandsDriveTheScreenAndReportMistakes) {
 
 }  // namespace
 }  // namespace ui::test
+
+#include "platform/foundation/NotificationCenter.h"
+
+namespace ui::test {
+namespace {
+
+TEST_F(UITest, KeyboardComesWithTheFirstFieldAndGoesWithTheLast) {
+    auto w = makeWindow();
+    auto a = TextField::make(makeRect(0, 0, 100, 30));
+    auto b = TextField::make(makeRect(0, 40, 100, 30));
+    w->addSubview(a);
+    w->addSubview(b);
+    std::vector<std::string> seen;
+    Rect end;
+    auto center = ns::NotificationCenter::defaultCenter();
+    std::vector<ns::ObserverToken> tokens;
+    for (const char* n : {kKeyboardWillShowNotification, kKeyboardWillHideNotification})
+        tokens.push_back(center->addObserver(n, nullptr, [&](const ns::Notification& note) {
+            seen.push_back(note.name());
+            auto* s = note.userInfo() ? note.userInfo()->stringForKey(kKeyboardFrameEndUserInfoKey) : nullptr;
+            ASSERT_NE(s, nullptr);
+            ASSERT_TRUE(rectFromString(s->utf8(), end));
+        }));
+    EXPECT_TRUE(a->becomeFirstResponder());
+    EXPECT_EQ(end, makeRect(0, 264, 320, 216));
+    EXPECT_TRUE(b->becomeFirstResponder());  // the focus moves; the keyboard stays
+    EXPECT_FALSE(a->isFirstResponder());
+    EXPECT_TRUE(b->resignFirstResponder());
+    EXPECT_EQ(seen, (std::vector<std::string>{kKeyboardWillShowNotification, kKeyboardWillHideNotification}));
+    EXPECT_EQ(end, makeRect(0, 480, 320, 216));
+    EXPECT_FALSE(Application::shared()->isKeyboardVisible());
+}
+
+TEST_F(UITest, CellSubviewsAreMadeOnFirstUse) {
+    auto cell = TableViewCell::make(TableViewCellStyle::Default, "x");
+    EXPECT_TRUE(cell->contentView()->subviews().empty());
+    auto field = TextField::make(makeRect(10, 10, 100, 24));
+    cell->contentView()->addSubview(field);
+    EXPECT_EQ(cell->contentView()->subviews()[0].get(), field.get());
+    EXPECT_EQ(cell->detailTextLabel(), nullptr);
+    cell->textLabel()->setText("Row");
+    EXPECT_EQ(cell->contentView()->subviews().size(), 2u);
+}
+
+}  // namespace
+}  // namespace ui::test
