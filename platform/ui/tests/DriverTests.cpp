@@ -321,3 +321,46 @@ TEST_F(UITest, CellSubviewsAreMadeOnFirstUse) {
 
 }  // namespace
 }  // namespace ui::test
+
+namespace ui::test {
+namespace {
+
+TEST_F(UITest, ImageButtonsAreNamedByTheirImage) {
+    auto w = makeWindow();
+    auto b = Button::make(makeRect(10, 10, 40, 40));
+    b->setImage(Image::make("btnShare.png", {40, 40}));
+    int taps = 0;
+    b->addAction([&](Control*) { ++taps; }, ControlEventTouchUpInside);
+    w->addSubview(b);
+    Driver d;
+    EXPECT_EQ(d.screen(), "[btnShare.png]\n");
+    EXPECT_TRUE(d.tapButton("btnShare.png"));
+    EXPECT_EQ(taps, 1);
+    b->setEnabled(false);
+    EXPECT_EQ(d.screen(), "[btnShare.png] (disabled)\n");
+    EXPECT_FALSE(d.tapButton("btnShare.png"));
+}
+
+}  // namespace
+}  // namespace ui::test
+
+namespace ui::test {
+namespace {
+
+TEST_F(UITest, ButtonsBelowTheFoldAreScrolledIntoView) {
+    auto w = makeWindow();
+    auto scroll = ns::make<ScrollView>(makeRect(0, 0, 320, 200));
+    scroll->setContentSize({320, 1000});
+    w->addSubview(scroll);
+    auto b = Button::make(makeRect(10, 800, 100, 40), "Send");
+    int taps = 0;
+    b->addAction([&](Control*) { ++taps; }, ControlEventTouchUpInside);
+    scroll->addSubview(b);
+    Driver d;
+    ASSERT_TRUE(d.tapButton("Send")) << d.lastError();
+    EXPECT_EQ(taps, 1);
+    EXPECT_EQ(scroll->contentOffset().y, 640);  // 840 - 200
+}
+
+}  // namespace
+}  // namespace ui::test
