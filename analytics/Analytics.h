@@ -12,6 +12,10 @@
 
 #include "platform/foundation/Foundation.h"
 
+namespace ui {
+class ViewController;
+}
+
 namespace analytics {
 
 // Result of recording an event.
@@ -49,6 +53,12 @@ public:
     // Counts one page view in the current session; the UI's page-view
     // interposers call this each time the shown controller changes.
     static void countPageView();
+    // Attaches a page-view counting delegate to a navigation or tab-bar
+    // controller: each change of the controller it shows counts one page
+    // view. A delegate the controller had keeps receiving its calls. Does
+    // nothing in a watch extension, with reporting off, or for any other
+    // kind of controller (logged).
+    static void logAllPageViews(ui::ViewController* controller);
 
     // Settings.
     static void setLogLevel(int level);

@@ -14,7 +14,7 @@ namespace {
 // argument cannot ask for gigabytes.
 constexpr int kMaxWidth = 4096;
 
-struct Spec {
+struct Directive {
     bool left = false, plus = false, space = false, zero = false, alt = false;
     int width = -1;
     int precision = -1;
@@ -57,7 +57,7 @@ size_t displayLength(std::string_view s) {
     return n;
 }
 
-void pad(std::string& out, std::string_view body, const Spec& sp) {
+void pad(std::string& out, std::string_view body, const Directive& sp) {
     size_t len = displayLength(body);
     size_t width = sp.width > 0 ? static_cast<size_t>(sp.width) : 0;
     if (len >= width) { out.append(body); return; }
@@ -86,7 +86,7 @@ void appendCode(std::string& out, uint64_t cp) {
     appendCodePoint(out, static_cast<char32_t>(cp));
 }
 
-std::string flagsOf(const Spec& sp, bool withZero) {
+std::string flagsOf(const Directive& sp, bool withZero) {
     std::string f = "%";
     if (sp.left) f += '-';
     if (sp.plus) f += '+';
@@ -99,24 +99,24 @@ std::string flagsOf(const Spec& sp, bool withZero) {
 }
 
 template <class V>
-void appendPrintf(std::string& out, const std::string& spec, V value) {
+void appendPrintf(std::string& out, const std::string& pattern, V value) {
     char buf[512];
-    int n = std::snprintf(buf, sizeof buf, spec.c_str(), value);
+    int n = std::snprintf(buf, sizeof buf, pattern.c_str(), value);
     if (n < 0) return;
     if (static_cast<size_t>(n) < sizeof buf) { out.append(buf, static_cast<size_t>(n)); return; }
     std::string big(static_cast<size_t>(n) + 1, '\0');
-    std::snprintf(big.data(), big.size(), spec.c_str(), value);
+    std::snprintf(big.data(), big.size(), pattern.c_str(), value);
     out.append(big.data(), static_cast<size_t>(n));
 }
 
-void formatSigned(std::string& out, const Spec& sp, const FormatArg& a) {
+void formatSigned(std::string& out, const Directive& sp, const FormatArg& a) {
     int64_t v = a.kind == FormatArg::Kind::Unsigned ? static_cast<int64_t>(a.u) : a.i;
     if (sp.lengthBits == 16) v = static_cast<int16_t>(v);
     else if (sp.lengthBits == 8) v = static_cast<int8_t>(v);
     appendPrintf(out, flagsOf(sp, true) + "lld", static_cast<long long>(v));
 }
 
-void formatUnsigned(std::string& out, const Spec& sp, const FormatArg& a, char conv) {
+void formatUnsigned(std::string& out, const Directive& sp, const FormatArg& a, char conv) {
     uint64_t v = a.u;
     if (a.kind != FormatArg::Kind::Unsigned) {
         // A signed value is read as the unsigned type of its own width.
@@ -125,16 +125,16 @@ void formatUnsigned(std::string& out, const Spec& sp, const FormatArg& a, char c
     }
     if (sp.lengthBits == 16) v = static_cast<uint16_t>(v);
     else if (sp.lengthBits == 8) v = static_cast<uint8_t>(v);
-    Spec s = sp;
+    Directive s = sp;
     s.plus = s.space = false;
     appendPrintf(out, flagsOf(s, true) + "ll" + conv, static_cast<unsigned long long>(v));
 }
 
-void formatDouble(std::string& out, const Spec& sp, double v, char conv) {
+void formatDouble(std::string& out, const Directive& sp, double v, char conv) {
     appendPrintf(out, flagsOf(sp, true) + conv, v);
 }
 
-void formatText(std::string& out, const Spec& sp, std::string_view s) {
+void formatText(std::string& out, const Directive& sp, std::string_view s) {
     pad(out, cutText(s, sp.precision), sp);
 }
 
@@ -161,7 +161,7 @@ void appendFormatArgs(std::string& out, std::string_view fmt, const FormatArg* a
         if (i >= n) { out += "%!(NOVERB)"; break; }
         if (fmt[i] == '%') { out += '%'; ++i; continue; }
 
-        Spec sp;
+        Directive sp;
         // Positional argument: digits followed by '$'.
         long position = -1;
         {
@@ -252,7 +252,7 @@ void appendFormatArgs(std::string& out, std::string_view fmt, const FormatArg* a
                     uint64_t v = a->kind == K::Signed && a->i < 0 ? static_cast<uint64_t>(a->i) & 0xFF : a->u;
                     if (a->kind == K::Char || (conv == 'c' && a->size == 1)) ch += static_cast<char>(v & 0xFF);
                     else appendCode(ch, v);
-                    Spec s = sp; s.precision = -1;
+                    Directive s = sp; s.precision = -1;
                     formatText(out, s, ch);
                 } else {
                     marker(out, conv, kindName(*a));
@@ -281,7 +281,7 @@ void appendFormatArgs(std::string& out, std::string_view fmt, const FormatArg* a
                 else if (a->kind != K::Null) { marker(out, conv, kindName(*a)); break; }
                 char buf[32];
                 std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(p)));
-                Spec s = sp; s.precision = -1;
+                Directive s = sp; s.precision = -1;
                 formatText(out, s, buf);
                 break;
             }

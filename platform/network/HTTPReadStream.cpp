@@ -195,7 +195,18 @@ bool HTTPReadStream::open() {
     bool defaultPort = t.defaultPort;
     const std::string& path = t.path;
     const std::string& query = t.query;
-    if (proxy_.isSet() && scheme_ == "http") {
+    if (proxy_.isSet() && proxy_.type == ProxySettings::Type::SOCKS) {
+        if (host_.size() > 255) {
+            error_ = makeError(kNetworkErrorDomain, kErrorUnsupportedURL, "host name too long for a SOCKS proxy");
+            status_ = Status::Error;
+            phase_ = Phase::Failed;
+            return false;
+        }
+        socks_ = true;
+        target_ = path + query;
+        connectHost_ = proxy_.host;
+        connectPort_ = proxy_.port;
+    } else if (proxy_.isSet() && scheme_ == "http") {
         // An HTTP proxy takes the absolute form (without user or fragment).
         target_ = "http://" + hostForHeader(host_, port_, defaultPort) + path + query;
         connectHost_ = proxy_.host;
@@ -321,6 +332,9 @@ void HTTPReadStream::updateInterest() {
     unsigned ev = 0;
     switch (phase_) {
         case Phase::Connecting: ev = ns::FdWritable; break;
+        case Phase::Socks:
+            ev = ns::FdReadable | (outOffset_ < out_.size() ? ns::FdWritable : 0u);
+            break;
         case Phase::Tunnel:
         case Phase::Exchange:
             if (!readPaused_) ev |= ns::FdReadable;
@@ -338,6 +352,7 @@ void HTTPReadStream::onReady(unsigned events) {
     switch (phase_) {
         case Phase::Connecting: driveConnect(); break;
         case Phase::Tunnel: driveTunnel(events); break;
+        case Phase::Socks: driveSocks(); break;
         case Phase::Handshake: driveHandshake(); break;
         case Phase::Exchange:
             if (events & (ns::FdWritable)) driveWrite();
@@ -368,6 +383,14 @@ void HTTPReadStream::onConnected() {
     if (status_ == Status::Opening) status_ = Status::Open;
     notify(kStreamEventOpenCompleted);
     if (phase_ == Phase::Failed || phase_ == Phase::Closed) return;
+    if (socks_) {
+        phase_ = Phase::Socks;
+        socksStep_ = 0;
+        out_ = std::string("\x05\x01\x00", 3);  // version 5, one method: no authentication
+        outOffset_ = 0;
+        updateInterest();
+        return;
+    }
     if (tunnel_) {
         phase_ = Phase::Tunnel;
         std::string authority = hostForHeader(host_, port_, false);
@@ -381,6 +404,66 @@ void HTTPReadStream::onConnected() {
         updateInterest();
         return;
     }
+    if (scheme_ == "https") return beginTLS();
+    beginExchange();
+}
+
+void HTTPReadStream::driveSocks() {
+    if (outOffset_ < out_.size()) {
+        IOResult r = conn_->write(out_.data() + outOffset_, out_.size() - outOffset_);
+        if (r.kind == IOResult::Done) {
+            outOffset_ += r.count;
+            touch();
+        } else if (r.kind == IOResult::Failed || r.kind == IOResult::Closed) {
+            return failDropped(r.sysError, "talking to the SOCKS proxy");
+        }
+        if (outOffset_ < out_.size()) return updateInterest();
+    }
+    // Read exactly the bytes of the current reply, never more.
+    while (true) {
+        size_t need = 2;
+        if (socksStep_ == 1) {
+            need = 5;
+            if (socksIn_.size() >= 5) {
+                unsigned char atyp = static_cast<unsigned char>(socksIn_[3]);
+                size_t addr = atyp == 1 ? 4 : atyp == 4 ? 16 : atyp == 3 ? 1 + static_cast<unsigned char>(socksIn_[4]) : 0;
+                if (!addr) return fail(makeError(kNetworkErrorDomain, kErrorProxyRefused, "Bad answer from the SOCKS proxy"));
+                need = 4 + addr + 2;
+            }
+        }
+        if (socksIn_.size() >= need) break;
+        char buf[300];
+        IOResult r = conn_->read(buf, need - socksIn_.size());
+        if (r.kind == IOResult::WantRead) return updateInterest();
+        if (r.kind != IOResult::Done) return failDropped(r.sysError, "talking to the SOCKS proxy");
+        touch();
+        socksIn_.append(buf, r.count);
+    }
+    if (socksStep_ == 0) {
+        if (socksIn_[0] != 5 || socksIn_[1] != 0)
+            return fail(makeError(kNetworkErrorDomain, kErrorProxyRefused,
+                                  "The SOCKS proxy requires an authentication method that is not offered"));
+        socksIn_.clear();
+        socksStep_ = 1;
+        out_ = std::string("\x05\x01\x00\x03", 4);
+        out_ += static_cast<char>(host_.size());
+        out_ += host_;
+        out_ += static_cast<char>(port_ >> 8);
+        out_ += static_cast<char>(port_ & 0xFF);
+        outOffset_ = 0;
+        return driveSocks();
+    }
+    unsigned char rep = static_cast<unsigned char>(socksIn_[1]);
+    if (socksIn_[0] != 5 || rep != 0) {
+        static const char* const kReplies[] = {"succeeded", "general failure", "connection not allowed by ruleset",
+                                               "network unreachable", "host unreachable", "connection refused",
+                                               "TTL expired", "command not supported", "address type not supported"};
+        std::string why = rep < 9 ? kReplies[rep] : "unknown reply";
+        long code = rep == 4 ? kErrorCannotFindHost : rep == 5 ? kErrorCannotConnectToHost : kErrorProxyRefused;
+        return fail(makeError(kNetworkErrorDomain, code, "The SOCKS proxy could not connect: " + why));
+    }
+    out_.clear();
+    outOffset_ = 0;
     if (scheme_ == "https") return beginTLS();
     beginExchange();
 }
@@ -464,6 +547,14 @@ void HTTPReadStream::beginExchange() {
     }
     parser_ = ResponseParser(limits_);
     parser_.setRequestMethod(request_->method());
+    if (!bodyStream_ && request_->body() && request_->body()->length() > 0)
+        bodyStream_ = InputStream::inputStreamWithData(request_->body());
+    if (bodyStream_ && !bodyOpened_) {
+        bodyOpened_ = true;
+        if (!bodyStream_->open())
+            return fail(makeError(kNetworkErrorDomain, kErrorCannotOpenFile, "Cannot open the request body",
+                                  bodyStream_->streamError()));
+    }
     out_ = buildHead();
     outOffset_ = 0;
     headSent_ = false;
@@ -472,16 +563,7 @@ void HTTPReadStream::beginExchange() {
 
 std::string HTTPReadStream::buildHead() {
     auto& h = request_->headers();
-    if (!bodyStream_ && request_->body() && request_->body()->length() > 0)
-        bodyStream_ = InputStream::inputStreamWithData(request_->body());
     if (bodyStream_) {
-        if (!bodyOpened_) {
-            bodyOpened_ = true;
-            if (!bodyStream_->open()) {
-                bodyFinished_ = true;
-                // Reported from driveWrite once the loop turns.
-            }
-        }
         if (!h.contains("Content-Length") && !h.contains("Transfer-Encoding")) {
             if (auto len = bodyStream_->length()) h.add("Content-Length", std::to_string(*len));
             else {

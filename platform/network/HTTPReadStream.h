@@ -54,7 +54,10 @@ enum StreamEvent : unsigned {
 };
 
 struct ProxySettings {
-    enum class Type { None, HTTP, HTTPS };  // HTTPS: the proxy tunnels https with CONNECT
+    // HTTP and HTTPS proxies take plain requests in absolute form and tunnel
+    // https with CONNECT; SOCKS is SOCKS5 without authentication, the
+    // proxy resolving the host name.
+    enum class Type { None, HTTP, HTTPS, SOCKS };
     Type type = Type::None;
     std::string host;
     uint16_t port = 0;
@@ -120,7 +123,7 @@ public:
     static void closeIdleConnections();
 
 private:
-    enum class Phase { Idle, Resolving, Connecting, Tunnel, Handshake, Exchange, Done, Failed, Closed };
+    enum class Phase { Idle, Resolving, Connecting, Tunnel, Socks, Handshake, Exchange, Done, Failed, Closed };
 
     HTTPReadStream(ns::Ref<HTTPMessage> request, ns::Ref<InputStream> body);
     void start();
@@ -131,6 +134,7 @@ private:
     void onReady(unsigned events);
     void driveConnect();
     void driveTunnel(unsigned events);
+    void driveSocks();
     void driveHandshake();
     void driveWrite();
     void driveRead();
@@ -179,6 +183,9 @@ private:
     std::string connectHost_;
     uint16_t connectPort_ = 0;
     bool tunnel_ = false;
+    bool socks_ = false;
+    int socksStep_ = 0;
+    std::string socksIn_;
     std::shared_ptr<Resolver::Request> lookup_;  // the lookup in flight
     std::vector<SocketAddress> addresses_;
     size_t addressIndex_ = 0;

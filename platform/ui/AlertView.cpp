@@ -1,4 +1,5 @@
 #include "platform/ui/AlertView.h"
+#include "platform/ui/Delegate.h"
 
 #include <algorithm>
 
@@ -37,7 +38,7 @@ void Panel::dismissAllForTesting() { shown().clear(); }
 
 void Panel::showPanel() {
     if (isVisible()) return;
-    ns::Ref<Panel> keep(this);
+    auto keep = keepAlive(this);
     tellWillPresent();
     shown().push_back(keep);
     tellDidPresent();
@@ -50,7 +51,7 @@ void Panel::removePanel() {
 
 bool Panel::pressButtonAtIndex(long index) {
     if (index < 0 || index >= numberOfButtons() || !isVisible()) return false;
-    ns::Ref<Panel> keep(this);
+    auto keep = keepAlive(this);
     tellClicked(index);
     tellWillDismiss(index);
     removePanel();
@@ -62,7 +63,7 @@ bool Panel::pressButtonWithTitle(const std::string& title) { return pressButtonA
 
 void Panel::dismissWithClickedButtonIndex(long index, bool) {
     if (!isVisible()) return;
-    ns::Ref<Panel> keep(this);
+    auto keep = keepAlive(this);
     tellWillDismiss(index);
     removePanel();
     tellDidDismiss(index);

@@ -1,4 +1,5 @@
 #include "platform/ui/BarItems.h"
+#include "platform/ui/Delegate.h"
 
 #include "platform/ui/Control.h"
 
@@ -21,7 +22,7 @@ bool BarButtonItem::hasAction() const { return (hasTarget_ && !target_.expired()
 
 bool BarButtonItem::performAction() {
     if (!enabled_) return false;
-    ns::Ref<BarButtonItem> keep(this);
+    auto keep = keepAlive(this);
     if (customView_) {
         if (auto* c = dynamic_cast<Control*>(customView_.get())) {
             c->sendActionsForControlEvents(ControlEventTouchUpInside);

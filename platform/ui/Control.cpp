@@ -1,4 +1,5 @@
 #include "platform/ui/Control.h"
+#include "platform/ui/Delegate.h"
 
 #include <algorithm>
 
@@ -31,7 +32,7 @@ void Control::removeTarget(ns::Object* target, unsigned events) {
 }
 
 void Control::sendActionsForControlEvents(unsigned events) {
-    ns::Ref<Control> keep(this);
+    auto keep = keepAlive(this);
     // Copy: an action may add or remove actions of this control.
     auto list = actions_;
     for (auto& a : list) {
@@ -150,6 +151,15 @@ void Button::setTitleColor(ns::Ref<Color> c, unsigned state) { titleColors_.set(
 ns::Ref<Color> Button::titleColorForState(unsigned state) const {
     auto* v = titleColors_.get(state);
     return v ? *v : nullptr;
+}
+
+std::string Button::displayName() const {
+    std::string t = currentTitle();
+    if (!t.empty()) return t;
+    if (!accessibilityLabel().empty()) return accessibilityLabel();
+    if (auto i = currentImage()) return i->name();
+    if (auto b = backgroundImageForState(state())) return b->name();
+    return {};
 }
 
 void Button::refreshTitle() { titleLabel_->setText(currentTitle()); }

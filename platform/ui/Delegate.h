@@ -24,6 +24,14 @@
 
 namespace ui {
 
+// A strong hold on `p` for the length of a call that may release it, or
+// nothing while `p` is still being constructed (its count is 0 then, and a
+// hold would free it when let go).
+template <class T>
+ns::Ref<T> keepAlive(T* p) {
+    return p && p->retainCount() > 0 ? ns::Ref<T>(p) : ns::Ref<T>();
+}
+
 template <class P>
 class WeakDelegate {
 public:

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
+#include <cstdlib>
 
 #include "platform/foundation/RunLoop.h"
 #include "platform/ui/AlertView.h"
@@ -77,8 +79,10 @@ Button* Driver::findButton(const std::string& title) const {
         for (View* v : visibleViewsOf(window()))
             if (auto* b = dynamic_cast<Button*>(v)) {
                 const std::string t = b->currentTitle();
-                bool match = exact ? (t == title || b->accessibilityLabel() == title)
-                                   : (equalsNoCase(t, title) || equalsNoCase(b->accessibilityLabel(), title));
+                const std::string shown = b->displayName();
+                bool match = exact ? (t == title || b->accessibilityLabel() == title || shown == title)
+                                   : (equalsNoCase(t, title) || equalsNoCase(b->accessibilityLabel(), title) ||
+                                      equalsNoCase(shown, title));
                 if (match) found = b;  // the last one drawn is on top
             }
         if (found) return found;
@@ -486,5 +490,153 @@ void Driver::settle() {
 }
 
 std::string Driver::screen() const { return TextScreen::render(window()); }
+
+}  // namespace ui
+
+namespace ui {
+
+namespace {
+
+std::string trim(const std::string& s) {
+    size_t a = s.find_first_not_of(" \t\r\n"), b = s.find_last_not_of(" \t\r\n");
+    return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
+}
+
+std::vector<std::string> words(const std::string& s) {
+    std::vector<std::string> out;
+    std::string cur;
+    for (char c : s) {
+        if (c == ' ' || c == '\t') {
+            if (!cur.empty()) out.push_back(cur);
+            cur.clear();
+        } else {
+            cur += c;
+        }
+    }
+    if (!cur.empty()) out.push_back(cur);
+    return out;
+}
+
+bool parseNumber(const std::string& s, double& out) {
+    if (s.empty()) return false;
+    char* end = nullptr;
+    out = std::strtod(s.c_str(), &end);
+    return end && *end == '\0' && std::isfinite(out);
+}
+
+bool parsePoint(const std::string& s, Point& p) {
+    auto comma = s.find(',');
+    if (comma == std::string::npos) return false;
+    return parseNumber(s.substr(0, comma), p.x) && parseNumber(s.substr(comma + 1), p.y);
+}
+
+// Points and an optional "#n" tap count.
+bool parsePoints(const std::vector<std::string>& w, size_t from, std::vector<Point>& pts, unsigned& taps) {
+    for (size_t i = from; i < w.size(); ++i) {
+        if (w[i][0] == '#') {
+            double n;
+            if (!parseNumber(w[i].substr(1), n) || n < 1 || n > 10) return false;
+            taps = static_cast<unsigned>(n);
+            continue;
+        }
+        Point p;
+        if (!parsePoint(w[i], p)) return false;
+        pts.push_back(p);
+    }
+    return !pts.empty() && pts.size() <= 10;
+}
+
+}  // namespace
+
+Driver::Result Driver::perform(const std::string& commandLine) {
+    std::string line = trim(commandLine);
+    if (line.empty() || line[0] == '#') return {};
+    size_t sp = line.find_first_of(" \t");
+    std::string cmd = line.substr(0, sp);
+    std::string arg = sp == std::string::npos ? std::string() : trim(line.substr(sp + 1));
+    auto w = words(arg);
+    auto done = [&](bool ok) { return ok ? Result{} : Result{false, error_}; };
+    auto bad = [&](const std::string& why) { error_ = why; return Result{false, why}; };
+
+    if (cmd == "screen") return {true, screen()};
+    if (cmd == "tap") return done(tapButton(arg));
+    if (cmd == "row") return done(tapRow(arg));
+    if (cmd == "delete") return done(deleteRow(arg));
+    if (cmd == "tab") return done(tapTab(arg));
+    if (cmd == "bar") return done(tapBarButton(arg));
+    if (cmd == "alert") return done(pressAlertButton(arg));
+    if (cmd == "link") return done(followLink(arg));
+    if (cmd == "clear") return done(clearText(arg));
+    if (cmd == "return") return done(pressReturn());
+    if (cmd == "search") return done(pressSearch());
+    if (cmd == "type") {
+        size_t eq = arg.find('=');
+        if (eq == std::string::npos) return bad("usage: type <field> = <text>");
+        std::string text = arg.substr(eq + 1);
+        if (!text.empty() && text[0] == ' ') text.erase(0, 1);
+        return done(typeText(trim(arg.substr(0, eq)), text));
+    }
+    if (cmd == "touch" || cmd == "move" || cmd == "tapat") {
+        std::vector<Point> pts;
+        unsigned taps = 1;
+        if (!parsePoints(w, 0, pts, taps)) return bad("usage: " + cmd + " x,y [x,y ...]" + (cmd == "move" ? "" : " [#taps]"));
+        if (cmd == "touch") touchesBegan(pts, taps);
+        else if (cmd == "move") {
+            if (fingersDown() == 0) return bad("no finger is down");
+            touchesMoved(pts);
+        } else tap(pts[0], taps);
+        return {};
+    }
+    if (cmd == "lift") {
+        if (fingersDown() == 0) return bad("no finger is down");
+        std::vector<size_t> fingers;
+        for (auto& x : w) {
+            double n;
+            if (!parseNumber(x, n) || n < 0 || n >= double(fingersDown())) return bad("no finger " + x);
+            fingers.push_back(static_cast<size_t>(n));
+        }
+        touchesEnded(fingers);
+        return {};
+    }
+    if (cmd == "cancel") {
+        touchesCancelled();
+        return {};
+    }
+    if (cmd == "swipe") {
+        Point a, b;
+        if (w.size() != 2 || !parsePoint(w[0], a) || !parsePoint(w[1], b)) return bad("usage: swipe x,y x,y");
+        swipe(a, b);
+        return {};
+    }
+    if (cmd == "pinch") {
+        Point c;
+        double d0, d1;
+        if (w.size() != 3 || !parsePoint(w[0], c) || !parseNumber(w[1], d0) || !parseNumber(w[2], d1) || d0 < 0 || d1 < 0)
+            return bad("usage: pinch x,y from to");
+        pinch(c, d0, d1);
+        return {};
+    }
+    if (cmd == "rotate") {
+        static const std::pair<const char*, DeviceOrientation> names[] = {
+            {"portrait", DeviceOrientation::Portrait},
+            {"upside-down", DeviceOrientation::PortraitUpsideDown},
+            {"landscape-left", DeviceOrientation::LandscapeLeft},
+            {"landscape-right", DeviceOrientation::LandscapeRight},
+        };
+        for (auto& [n, o] : names)
+            if (arg == n) {
+                rotate(o);
+                return {};
+            }
+        return bad("usage: rotate portrait | upside-down | landscape-left | landscape-right");
+    }
+    if (cmd == "wait") {
+        double s;
+        if (!parseNumber(arg, s) || s < 0 || s > 86400) return bad("usage: wait <seconds>");
+        advance(s);
+        return {};
+    }
+    return bad("unknown command \"" + cmd + "\"");
+}
 
 }  // namespace ui

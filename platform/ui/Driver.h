@@ -35,8 +35,9 @@ public:
 
     // -- Finding things ------------------------------------------------------
     Window* window() const;
-    // The visible button whose title (or accessibility label) is `title`;
-    // the topmost when several match.
+    // The visible button whose title, accessibility label or shown name
+    // (Button::displayName, e.g. its image's name) is `title`; the topmost
+    // when several match.
     Button* findButton(const std::string& title) const;
     // The visible label / text field / web view / table matching.
     Label* findLabel(const std::string& text) const;
@@ -101,6 +102,29 @@ public:
     // -- Screen ----------------------------------------------------------------------
     std::string screen() const;
     const std::string& lastError() const { return error_; }
+
+    // -- Commands (the simulator's and scripts' language) ----------------------------
+    // One command per line; words after the command name are its argument:
+    //   screen                      print the screen
+    //   tap <title>                 tapButton            row <title>     tapRow
+    //   delete <title>              deleteRow            tab <title>     tapTab
+    //   bar <title>                 tapBarButton         alert <title>   pressAlertButton
+    //   link <text or href>         followLink
+    //   type <field> = <text>       typeText ("type = text" types into the focused field)
+    //   clear <field>               clearText            return | search
+    //   touch x,y [x,y ...] [#n]    fingers down (n: tap count)
+    //   move x,y [x,y ...]          fingers move         lift [i ...]    fingers up (all)
+    //   cancel                      touches cancelled    tapat x,y [#n]  tap at a point
+    //   swipe x,y x,y               one-finger swipe     pinch x,y from to   two fingers
+    //   rotate portrait | upside-down | landscape-left | landscape-right
+    //   wait <seconds>              advance time
+    // Blank lines and lines starting with "#" do nothing. `output` holds the
+    // screen for "screen", the error text when ok is false.
+    struct Result {
+        bool ok = true;
+        std::string output;
+    };
+    Result perform(const std::string& commandLine);
 
 private:
     bool fail(std::string why);

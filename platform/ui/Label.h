@@ -11,6 +11,16 @@ namespace ui {
 enum class TextAlignment { Left, Center, Right };
 enum class LineBreakMode { WordWrap, CharacterWrap, Clip, TruncateHead, TruncateTail, TruncateMiddle };
 
+// Text measurement with fixed metrics (no font files here): every character
+// (UTF-16 unit) is 0.5 em wide and a line is 1.2 em high, em being the font's
+// point size (17 for nil). Sizes are whole points, rounded up.
+Size textSize(const std::string& text, const Font* font);
+// The size of `text` wrapped at word boundaries (characters, for a word
+// wider than the width) to `constraint.width`, and cut to the whole lines
+// that fit `constraint.height`. A zero constraint dimension means unlimited.
+Size textSizeConstrained(const std::string& text, const Font* font, Size constraint,
+                         LineBreakMode mode = LineBreakMode::WordWrap);
+
 class Label : public View {
 public:
     explicit Label(Rect frame = {});
@@ -33,7 +43,8 @@ public:
     void setAdjustsFontSizeToFitWidth(bool b) { adjusts_ = b; }
     bool isHighlighted() const { return highlighted_; }
     void setHighlighted(bool b) { highlighted_ = b; }
-    // Rough size: 0.5 em per character, one line per 1.2 em.
+    // textSize of the text in the label's font (wrapped to the label's width
+    // when it has more than one line).
     Size sizeThatFits(Size s) const override;
 
 private:

@@ -1,4 +1,5 @@
 #include "platform/ui/NavigationController.h"
+#include "platform/ui/Delegate.h"
 
 #include <algorithm>
 
@@ -63,13 +64,15 @@ void NavigationController::layoutContent() {
 }
 
 void NavigationController::show(ViewController* from, ViewController* to, bool animated) {
-    ns::Ref<NavigationController> keep(this);
+    auto keep = keepAlive(this);
     ns::Ref<ViewController> keepFrom(from), keepTo(to);
     if (to) to->setInterfaceOrientationQuietly(interfaceOrientation());
     if (auto d = delegate_.lock(); d && to) d->navigationControllerWillShowViewController(this, to, animated);
     bool shown = isOnScreen();
     if (shown && from && from != to) from->beginAppearanceTransition(false, animated);
     if (shown && to && from != to) to->beginAppearanceTransition(true, animated);
+    if (from && from != to && from->isViewLoaded() && isViewLoaded() && from->view()->superview() == view())
+        from->view()->removeFromSuperview();
     layoutContent();
     if (shown && from && from != to) from->endAppearanceTransition();
     if (shown && to && from != to) to->endAppearanceTransition();
@@ -119,7 +122,10 @@ void NavigationController::setViewControllers(std::vector<ns::Ref<ViewController
     auto old = std::move(stack_);
     stack_ = std::move(vcs);
     for (auto& c : old)
-        if (!contains(stack_, c.get())) c->setParentViewController(nullptr);
+        if (!contains(stack_, c.get())) {
+            c->setParentViewController(nullptr);
+            if (c->isViewLoaded() && isViewLoaded() && c->view()->superview() == view()) c->view()->removeFromSuperview();
+        }
     for (auto& c : stack_) c->setParentViewController(this);
     show(from.get(), topViewController(), animated);
 }
@@ -223,12 +229,15 @@ void TabBarController::setViewControllers(std::vector<ns::Ref<ViewController>> v
     for (auto& c : vcs)
         if (!c || (c->parentViewController() && c->parentViewController() != this))
             throw ns::Exception(ns::kInvalidArgumentException, "setViewControllers: a controller is nil or elsewhere");
-    ns::Ref<TabBarController> keep(this);
+    auto keep = keepAlive(this);
     ns::Ref<ViewController> from(selectedViewController());
     auto old = std::move(tabs_);
     tabs_ = std::move(vcs);
     for (auto& c : old)
-        if (!contains(tabs_, c.get())) c->setParentViewController(nullptr);
+        if (!contains(tabs_, c.get())) {
+            c->setParentViewController(nullptr);
+            if (c->isViewLoaded() && isViewLoaded() && c->view()->superview() == view()) c->view()->removeFromSuperview();
+        }
     for (auto& c : tabs_) {
         c->setParentViewController(this);
         c->setInterfaceOrientationQuietly(interfaceOrientation());
@@ -248,7 +257,7 @@ void TabBarController::setViewControllers(std::vector<ns::Ref<ViewController>> v
 
 void TabBarController::select(size_t index) {
     if (index >= tabs_.size() || index == selected_) return;
-    ns::Ref<TabBarController> keep(this);
+    auto keep = keepAlive(this);
     ns::Ref<ViewController> from(selectedViewController());
     selected_ = index;
     ViewController* to = selectedViewController();
@@ -269,7 +278,7 @@ void TabBarController::setSelectedViewController(ViewController* vc) {
 
 bool TabBarController::userSelectTab(size_t index) {
     if (index >= tabs_.size()) return false;
-    ns::Ref<TabBarController> keep(this);
+    auto keep = keepAlive(this);
     ns::Ref<ViewController> vc = tabs_[index];
     if (!vc->tabBarItem()->isEnabled()) return false;
     if (auto d = delegate_.lock(); d && !d->tabBarControllerShouldSelectViewController(this, vc.get())) return false;

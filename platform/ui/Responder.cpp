@@ -66,6 +66,8 @@ void Responder::touchesCancelled(const TouchSet& t, Event* e) {
 }
 
 namespace {
+bool transferring = false;  // main thread only
+
 ns::Weak<Responder>& firstResponderLink() {
     static ns::Weak<Responder> link;  // main thread only
     return link;
@@ -76,18 +78,26 @@ bool Responder::becomeFirstResponder() {
     if (!canBecomeFirstResponder()) return false;
     auto current = firstResponderLink().lock();
     if (current.get() == this) return true;
-    if (current && !current->resignFirstResponder()) return false;
+    if (current) {
+        transferring = true;
+        bool resigned = current->resignFirstResponder();
+        transferring = false;
+        if (!resigned) return false;
+    }
     firstResponderLink() = this;
     return true;
 }
 
 bool Responder::resignFirstResponder() {
-    if (firstResponderLink().pointsTo(this)) firstResponderLink() = nullptr;
+    if (firstResponderLink().lock().get() == this) firstResponderLink() = nullptr;
     return true;
 }
 
+bool Responder::isTransferringFocus() { return transferring; }
+
 Responder* Responder::currentFirstResponder() { return firstResponderLink().lock().get(); }
 
-bool Responder::isFirstResponder() const { return firstResponderLink().pointsTo(this); }
+// Compared through lock(): a dead responder's address may be reused.
+bool Responder::isFirstResponder() const { return firstResponderLink().lock().get() == this; }
 
 }  // namespace ui

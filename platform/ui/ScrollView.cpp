@@ -1,4 +1,5 @@
 #include "platform/ui/ScrollView.h"
+#include "platform/ui/Delegate.h"
 
 #include <algorithm>
 
@@ -11,7 +12,7 @@ void ScrollView::setContentOffset(Point p, bool) {
     if (b.origin == p) return;
     b.origin = p;
     setBounds(b);
-    ns::Ref<View> keep(this);
+    auto keep = keepAlive(this);
     if (auto d = delegate_.lock()) d->scrollViewDidScroll(this);
 }
 

@@ -1,4 +1,5 @@
 #include "platform/ui/TableView.h"
+#include "platform/ui/Delegate.h"
 
 #include <algorithm>
 #include <set>
@@ -14,16 +15,36 @@ TableViewCell::TableViewCell(TableViewCellStyle style, std::string reuseIdentifi
     contentView_ = View::make(bounds());
     contentView_->setAutoresizingMask(AutoresizingFlexibleWidth | AutoresizingFlexibleHeight);
     addSubview(contentView_);
-    imageView_ = ImageView::make(makeRect(0, 0, 0, 0));
-    contentView_->addSubview(imageView_);
-    textLabel_ = Label::make(makeRect(10, 0, 280, 44));
-    textLabel_->setFont(Font::boldSystemFontOfSize(18));
-    contentView_->addSubview(textLabel_);
-    if (style != TableViewCellStyle::Default) {
-        detailTextLabel_ = Label::make(makeRect(10, 22, 280, 22));
+}
+
+Label* TableViewCell::textLabel() const {
+    if (!textLabel_) {
+        textLabel_ = Label::make(makeRect(10, 0, std::max(0.0, bounds().width() - 40), bounds().height()));
+        textLabel_->setFont(Font::boldSystemFontOfSize(18));
+        textLabel_->setAutoresizingMask(AutoresizingFlexibleWidth | AutoresizingFlexibleHeight);
+        contentView_->addSubview(textLabel_);
+    }
+    return textLabel_.get();
+}
+
+Label* TableViewCell::detailTextLabel() const {
+    if (style_ == TableViewCellStyle::Default) return nullptr;
+    if (!detailTextLabel_) {
+        double h = bounds().height();
+        detailTextLabel_ = Label::make(makeRect(10, h / 2, std::max(0.0, bounds().width() - 40), h / 2));
         detailTextLabel_->setFont(Font::systemFontOfSize(14));
+        detailTextLabel_->setAutoresizingMask(AutoresizingFlexibleWidth | AutoresizingFlexibleHeight);
         contentView_->addSubview(detailTextLabel_);
     }
+    return detailTextLabel_.get();
+}
+
+ImageView* TableViewCell::imageView() const {
+    if (!imageView_) {
+        imageView_ = ImageView::make(makeRect(0, 0, 0, 0));
+        contentView_->insertSubviewAtIndex(imageView_, 0);
+    }
+    return imageView_.get();
 }
 
 void TableViewCell::setBackgroundView(ns::Ref<View> v) {
@@ -171,7 +192,7 @@ void TableView::layoutSubviews() {
     ensureCounts();
     auto ds = dataSource_.lock();
     if (!ds) return;
-    ns::Ref<TableView> keep(this);
+    auto keep = keepAlive(this);
     Rect visibleRect{contentOffset(), bounds().size};
     std::set<IndexPath> wanted;
     for (long s = 0; s < long(sections_.size()); ++s)
@@ -274,7 +295,7 @@ bool TableView::userSelectRow(IndexPath ip) {
     if (!allowsSelection_) return false;
     if (ip.section < 0 || ip.section >= numberOfSections() || ip.row < 0 || ip.row >= numberOfRowsInSection(ip.section))
         return false;
-    ns::Ref<TableView> keep(this);
+    auto keep = keepAlive(this);
     auto d = delegate_.lock();
     std::optional<IndexPath> target = d ? d->tableViewWillSelectRowAtIndexPath(this, ip) : ip;
     if (!target) return false;
@@ -295,7 +316,7 @@ bool TableView::userCommitEditing(IndexPath ip) {
     if (ip.section < 0 || ip.section >= numberOfSections() || ip.row < 0 || ip.row >= numberOfRowsInSection(ip.section))
         return false;
     if (!ds->tableViewCanEditRowAtIndexPath(this, ip)) return false;
-    ns::Ref<TableView> keep(this);
+    auto keep = keepAlive(this);
     auto style = TableViewCellEditingStyle::Delete;
     if (auto d = delegate_.lock()) style = d->tableViewEditingStyleForRowAtIndexPath(this, ip);
     if (style == TableViewCellEditingStyle::None) return false;

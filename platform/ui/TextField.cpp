@@ -1,4 +1,6 @@
 #include "platform/ui/TextField.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Delegate.h"
 
 namespace ui {
 
@@ -15,10 +17,11 @@ size_t lastCharBytes(const std::string& s) {
 bool TextField::becomeFirstResponder() {
     if (isFirstResponder()) return true;
     if (!canBecomeFirstResponder()) return false;
-    ns::Ref<TextField> keep(this);
+    auto keep = keepAlive(this);
     if (auto d = delegate_.lock(); d && !d->textFieldShouldBeginEditing(this)) return false;
     if (!Responder::becomeFirstResponder()) return false;
     editing_ = true;
+    Application::shared()->textInputBecameFocused();
     if (auto d = delegate_.lock()) d->textFieldDidBeginEditing(this);
     sendActionsForControlEvents(ControlEventEditingDidBegin);
     return true;
@@ -26,17 +29,18 @@ bool TextField::becomeFirstResponder() {
 
 bool TextField::resignFirstResponder() {
     if (!isFirstResponder()) return true;
-    ns::Ref<TextField> keep(this);
+    auto keep = keepAlive(this);
     if (auto d = delegate_.lock(); d && !d->textFieldShouldEndEditing(this)) return false;
     Responder::resignFirstResponder();
     editing_ = false;
+    Application::shared()->textInputLostFocus();
     if (auto d = delegate_.lock()) d->textFieldDidEndEditing(this);
     sendActionsForControlEvents(ControlEventEditingDidEnd);
     return true;
 }
 
 bool TextField::replace(ns::Range r, const std::string& s) {
-    ns::Ref<TextField> keep(this);
+    auto keep = keepAlive(this);
     if (auto d = delegate_.lock(); d && !d->textFieldShouldChangeCharactersInRange(this, r, s)) return false;
     auto str = ns::MutableString::make(text_);
     str->deleteCharactersInRange(r);
@@ -60,7 +64,7 @@ bool TextField::deleteBackward() {
 }
 
 bool TextField::pressReturn() {
-    ns::Ref<TextField> keep(this);
+    auto keep = keepAlive(this);
     bool ok = true;
     if (auto d = delegate_.lock()) ok = d->textFieldShouldReturn(this);
     if (ok) sendActionsForControlEvents(ControlEventEditingDidEndOnExit);
@@ -76,20 +80,22 @@ void TextField::touchesEnded(const TouchSet& touches, Event* event) {
 
 bool SearchBar::becomeFirstResponder() {
     if (isFirstResponder()) return true;
-    ns::Ref<SearchBar> keep(this);
+    auto keep = keepAlive(this);
     if (auto d = delegate_.lock(); d && !d->searchBarShouldBeginEditing(this)) return false;
     if (!Responder::becomeFirstResponder()) return false;
     editing_ = true;
+    Application::shared()->textInputBecameFocused();
     if (auto d = delegate_.lock()) d->searchBarTextDidBeginEditing(this);
     return true;
 }
 
 bool SearchBar::resignFirstResponder() {
     if (!isFirstResponder()) return true;
-    ns::Ref<SearchBar> keep(this);
+    auto keep = keepAlive(this);
     if (auto d = delegate_.lock(); d && !d->searchBarShouldEndEditing(this)) return false;
     Responder::resignFirstResponder();
     editing_ = false;
+    Application::shared()->textInputLostFocus();
     if (auto d = delegate_.lock()) d->searchBarTextDidEndEditing(this);
     return true;
 }
@@ -102,18 +108,18 @@ void SearchBar::deleteBackward() {
 }
 
 void SearchBar::replaceText(const std::string& s) {
-    ns::Ref<SearchBar> keep(this);
+    auto keep = keepAlive(this);
     text_ = s;
     if (auto d = delegate_.lock()) d->searchBarTextDidChange(this, text_);
 }
 
 void SearchBar::pressSearch() {
-    ns::Ref<SearchBar> keep(this);
+    auto keep = keepAlive(this);
     if (auto d = delegate_.lock()) d->searchBarSearchButtonClicked(this);
 }
 
 void SearchBar::pressCancel() {
-    ns::Ref<SearchBar> keep(this);
+    auto keep = keepAlive(this);
     if (auto d = delegate_.lock()) d->searchBarCancelButtonClicked(this);
 }
 

@@ -1,9 +1,11 @@
 #include "platform/ui/View.h"
+#include "platform/ui/Delegate.h"
 
 #include <algorithm>
 #include <cmath>
 
 #include "platform/foundation/Exception.h"
+#include "platform/ui/Graphics.h"
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
 
@@ -226,7 +228,7 @@ void View::insertSubviewAbove(ns::Ref<View> v, View* sibling) {
 void View::removeFromSuperview() {
     View* s = superview();
     if (!s) return;
-    ns::Ref<View> keep(this);
+    auto keep = keepAlive(this);
     Window* oldWindow = window();
     willMoveToSuperview(nullptr);
     s->willRemoveSubview(this);
@@ -290,8 +292,13 @@ void View::displayTree() {
     }
     if (needsDisplay_) {
         needsDisplay_ = false;
-        ns::Ref<View> keep(this);
-        drawRect(bounds_);
+        auto keep = keepAlive(this);
+        GraphicsContext context;
+        {
+            GraphicsContext::Scope scope(&context);
+            drawRect(bounds_);
+        }
+        drawing_ = context.operations();
     }
     auto subs = subviews_;
     for (auto& s : subs)

@@ -139,6 +139,8 @@ public:
     void setNeedsDisplay();
     bool needsDisplay() const { return needsDisplay_; }
     virtual void drawRect(Rect r) {}
+    // What the last drawRect recorded (see Graphics.h).
+    const std::vector<std::string>& drawingOperations() const { return drawing_; }
     // Lays out and draws every visible view of the tree that needs it.
     void displayIfNeeded();
     virtual Size sizeThatFits(Size s) const { return frame_.size; }
@@ -209,6 +211,7 @@ private:
     long tag_ = 0;
     ns::Ref<Color> backgroundColor_;
     std::string accessibilityLabel_;
+    std::vector<std::string> drawing_;
     std::vector<ns::Ref<View>> subviews_;
     ns::Weak<View> superview_;
     ns::Weak<ViewController> controller_;

@@ -1,4 +1,5 @@
 #include "platform/ui/ViewController.h"
+#include "platform/ui/Delegate.h"
 
 #include <cstdio>
 
@@ -15,7 +16,7 @@ ViewController::~ViewController() = default;
 
 View* ViewController::view() {
     if (!view_ && !loading_) {
-        ns::Ref<ViewController> keep(this);
+        auto keep = keepAlive(this);
         loading_ = true;
         loadView();
         if (!view_) setView(View::make(Screen::main()->bounds()));
@@ -80,7 +81,7 @@ Responder* ViewController::nextResponder() const { return view_ ? view_->supervi
 void ViewController::beginAppearanceTransition(bool appearing, bool animated) {
     if (appearing && (appearance_ == Appearance::Appearing || appearance_ == Appearance::Appeared)) return;
     if (!appearing && (appearance_ == Appearance::Disappearing || appearance_ == Appearance::Disappeared)) return;
-    ns::Ref<ViewController> keep(this);
+    auto keep = keepAlive(this);
     if (appearing) view();
     appearance_ = appearing ? Appearance::Appearing : Appearance::Disappearing;
     appearanceAnimated_ = animated;
@@ -90,7 +91,7 @@ void ViewController::beginAppearanceTransition(bool appearing, bool animated) {
 }
 
 void ViewController::endAppearanceTransition() {
-    ns::Ref<ViewController> keep(this);
+    auto keep = keepAlive(this);
     if (appearance_ == Appearance::Appearing) {
         appearance_ = Appearance::Appeared;
         viewDidAppear(appearanceAnimated_);

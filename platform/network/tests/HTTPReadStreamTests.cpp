@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
 #include "platform/foundation/RunLoop.h"
 #include "platform/network/Connection.h"
 #include "platform/network/NetworkErrors.h"
@@ -472,3 +476,210 @@ TEST_F(TLSStreamTest, ClientCertificateIsPresented) {
 }
 
 }  // namespace tls
+
+namespace proxy {
+
+using tls::TLSStreamTest;
+using tls::answer;
+
+TEST_F(HTTPReadStreamTest, PlainRequestThroughAnHTTPProxyUsesTheAbsoluteForm) {
+    std::string seenTarget, seenHost;
+    Server proxyServer([&](Conn& c) {
+        while (auto r = c.readRequest()) {
+            seenTarget = r->target;
+            seenHost = r->header("Host");
+            c.respond(200, "via proxy");
+        }
+    });
+    auto s = get("http://origin.invalid:8081/path?q=1#frag");
+    net::ProxySettings p;
+    p.type = net::ProxySettings::Type::HTTP;
+    p.host = "127.0.0.1";
+    p.port = proxyServer.port();
+    s->setProxy(p);
+    auto o = run(s);
+    ASSERT_TRUE(o.ended) << (o.error ? o.error->description() : "");
+    EXPECT_EQ(o.body, "via proxy");
+    EXPECT_EQ(seenTarget, "http://origin.invalid:8081/path?q=1");
+    EXPECT_EQ(seenHost, "origin.invalid:8081");
+}
+
+TEST_F(TLSStreamTest, TunnelThroughAProxyWithProxyAuthentication) {
+    Server origin(answer("tunnelled"), certs_->path("server.pem"), certs_->path("server.key"));
+    std::atomic<int> refused{0};
+    std::string connectLine;
+    Server proxyServer([&](Conn& c) {
+        auto r = c.readRequest();
+        if (!r) return;
+        if (r->method != "CONNECT") return;
+        if (r->header("Proxy-Authorization") != "Basic dXNlcjpwYXNz") {
+            ++refused;
+            c.respond(407, "credentials please", "Proxy-Authenticate: Basic realm=\"proxy\"\r\n");
+            return;
+        }
+        connectLine = r->target;
+        c.write("HTTP/1.1 200 Connection established\r\n\r\n");
+        c.relayTo(origin.port());
+    });
+    net::ProxySettings p;
+    p.type = net::ProxySettings::Type::HTTP;
+    p.host = "127.0.0.1";
+    p.port = proxyServer.port();
+    net::TLSSettings trust;
+    trust.trustedCertificatesFile = certs_->path("ca.pem");
+
+    // Without credentials the proxy's 407 is the answer.
+    auto first = get(origin.url("/"));
+    first->setProxy(p);
+    first->setTLSSettings(trust);
+    auto o = run(first);
+    ASSERT_TRUE(o.ended) << (o.error ? o.error->description() : "");
+    EXPECT_EQ(o.header->statusCode(), 407);
+    EXPECT_EQ(o.body, "credentials please");
+    EXPECT_EQ(refused.load(), 1);
+
+    // With them, the tunnel carries TLS to the origin; the credentials go
+    // to the proxy only.
+    auto msg = HTTPMessage::request("GET", origin.url("/"));
+    msg->setHeaderField("Proxy-Authorization", "Basic dXNlcjpwYXNz");
+    auto second = HTTPReadStream::make(msg);
+    second->setProxy(p);
+    second->setTLSSettings(trust);
+    auto o2 = run(second);
+    ASSERT_TRUE(o2.ended) << (o2.error ? o2.error->description() : "");
+    EXPECT_EQ(o2.header->statusCode(), 200);
+    EXPECT_EQ(o2.body, "tunnelled");
+    EXPECT_EQ(connectLine, "127.0.0.1:" + std::to_string(origin.port()));
+}
+
+}  // namespace proxy
+
+namespace socks {
+
+// A SOCKS5 server without authentication that connects only to 127.0.0.1.
+Server::Handler socksServer(std::string* askedHost, int replyCode = 0) {
+    return [askedHost, replyCode](Conn& c) {
+        auto greeting = c.readExact(3);
+        if (greeting.size() != 3 || greeting[0] != 5) return;
+        c.write(std::string("\x05\x00", 2));
+        auto head = c.readExact(5);
+        if (head.size() != 5 || head[3] != 3) return;
+        auto rest = c.readExact(static_cast<unsigned char>(head[4]) + 2);
+        *askedHost = rest.substr(0, rest.size() - 2);
+        uint16_t port = static_cast<uint16_t>((static_cast<unsigned char>(rest[rest.size() - 2]) << 8) |
+                                              static_cast<unsigned char>(rest.back()));
+        std::string reply("\x05\x00\x00\x01\x7f\x00\x00\x01\x00\x00", 10);
+        reply[1] = static_cast<char>(replyCode);
+        c.write(reply);
+        if (replyCode == 0) c.relayTo(port);
+    };
+}
+
+TEST_F(HTTPReadStreamTest, RequestThroughASocksProxy) {
+    Server origin([](Conn& c) {
+        while (auto r = c.readRequest()) c.respond(200, "via socks " + r->target);
+    });
+    std::string asked;
+    Server proxyServer(socksServer(&asked));
+    auto s = get("http://localhost:" + std::to_string(origin.port()) + "/p?x=1");
+    net::ProxySettings p;
+    p.type = net::ProxySettings::Type::SOCKS;
+    p.host = "127.0.0.1";
+    p.port = proxyServer.port();
+    s->setProxy(p);
+    auto o = run(s);
+    ASSERT_TRUE(o.ended) << (o.error ? o.error->description() : "");
+    EXPECT_EQ(o.body, "via socks /p?x=1");
+    EXPECT_EQ(asked, "localhost");  // the proxy resolves the name
+
+    std::string asked2;
+    Server refusing(socksServer(&asked2, 5));
+    auto s2 = get("http://localhost:1/");
+    p.port = refusing.port();
+    s2->setProxy(p);
+    auto o2 = run(s2);
+    ASSERT_TRUE(o2.error);
+    EXPECT_EQ(o2.error->code(), net::kErrorCannotConnectToHost);
+    EXPECT_NE(o2.error->localizedDescription().find("connection refused"), std::string::npos);
+}
+
+}  // namespace socks
+
+namespace bodies {
+
+// A body stream that has nothing to give on every other read, as a
+// bandwidth-paced upload stream does.
+class PacedStream : public net::InputStream {
+public:
+    explicit PacedStream(std::string text) : text_(std::move(text)) {}
+    bool open() override {
+        status_ = Status::Open;
+        return true;
+    }
+    long read(uint8_t* buf, size_t max) override {
+        if (++calls_ % 2 == 0) return 0;  // not now
+        size_t n = std::min({max, size_t(1000), text_.size() - offset_});
+        std::memcpy(buf, text_.data() + offset_, n);
+        offset_ += n;
+        if (offset_ == text_.size()) status_ = Status::AtEnd;
+        return static_cast<long>(n);
+    }
+    bool hasBytesAvailable() const override { return offset_ < text_.size(); }
+    void close() override { status_ = Status::Closed; }
+    std::optional<uint64_t> length() const override { return std::nullopt; }  // sent chunked
+    int calls_ = 0;
+
+private:
+    std::string text_;
+    size_t offset_ = 0;
+};
+
+TEST_F(HTTPReadStreamTest, PacedBodyStreamIsSentChunked) {
+    std::string received, encoding;
+    Server server([&](Conn& c) {
+        auto r = c.readRequest();
+        received = r->body;
+        encoding = r->header("Transfer-Encoding");
+        c.respond(200, "got it");
+    });
+    std::string payload(5500, 'q');
+    auto body = ns::make<PacedStream>(payload);
+    auto s = HTTPReadStream::make(HTTPMessage::request("PUT", server.url("/")), body);
+    auto o = run(s);
+    ASSERT_TRUE(o.ended) << (o.error ? o.error->description() : "");
+    EXPECT_EQ(received, payload);
+    EXPECT_EQ(encoding, "chunked");
+    EXPECT_GT(body->calls_, 6);
+}
+
+TEST_F(HTTPReadStreamTest, BodyFromAFileAndAMissingFile) {
+    std::string dir = (std::filesystem::temp_directory_path() / "bodyfile.XXXXXX").string();
+    dir = ::mkdtemp(dir.data());
+    std::string file = dir + "/body.bin";
+    std::string payload(100000, 'f');
+    { std::ofstream(file, std::ios::binary) << payload; }
+    std::string received, length;
+    Server server([&](Conn& c) {
+        while (auto r = c.readRequest()) {
+            received = r->body;
+            length = r->header("Content-Length");
+            c.respond(200, "ok");
+        }
+    });
+    auto s = HTTPReadStream::make(HTTPMessage::request("POST", server.url("/")),
+                                  net::InputStream::inputStreamWithFileAtPath(file));
+    auto o = run(s);
+    ASSERT_TRUE(o.ended);
+    EXPECT_EQ(received, payload);
+    EXPECT_EQ(length, "100000");
+    EXPECT_EQ(o.bytesWritten, payload.size());
+
+    auto missing = HTTPReadStream::make(HTTPMessage::request("POST", server.url("/")),
+                                        net::InputStream::inputStreamWithFileAtPath(dir + "/missing"));
+    auto m = run(missing);
+    ASSERT_TRUE(m.error);
+    EXPECT_EQ(m.error->code(), net::kErrorCannotOpenFile);
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace bodies

@@ -53,6 +53,31 @@ public:
         : fd_(fd), ssl_(ssl), index_(index), onClose_(std::move(onClose)) {}
     ~Conn() { close(); }
     int index() const { return index_; }  // 1 for the first accepted connection
+    int fd() const { return fd_; }
+
+    // Relays bytes both ways between this (plain) connection and a new
+    // connection to 127.0.0.1:port until either side closes.
+    void relayTo(uint16_t port) {
+        int up = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(up, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+            ::close(up);
+            return;
+        }
+        char buf[16384];
+        while (true) {
+            pollfd p[2] = {{fd_, POLLIN, 0}, {up, POLLIN, 0}};
+            if (::poll(p, 2, 10000) <= 0) break;
+            int from = (p[0].revents & (POLLIN | POLLHUP | POLLERR)) ? fd_ : up;
+            int to = from == fd_ ? up : fd_;
+            long n = ::recv(from, buf, sizeof buf, 0);
+            if (n <= 0 || ::send(to, buf, static_cast<size_t>(n), MSG_NOSIGNAL) != n) break;
+        }
+        ::close(up);
+    }
 
     // Reads one request; nullopt when the peer closed or sent garbage.
     std::optional<Request> readRequest() {
@@ -101,6 +126,13 @@ public:
             }
         }
         return r;
+    }
+
+    // Exactly n bytes (fewer when the peer closed).
+    std::string readExact(size_t n) {
+        std::string s(n, '\0');
+        s.resize(recvAll(s.data(), n));
+        return s;
     }
 
     bool write(const std::string& bytes) {

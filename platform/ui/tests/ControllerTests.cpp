@@ -101,6 +101,8 @@ TEST_F(ControllerTest, NavigationStackPushPopOrderAndTitles) {
     EXPECT_EQ(popped, second);
     EXPECT_EQ(log.joined(), "second:willDisappear,root:willAppear,second:didDisappear,root:didAppear");
     EXPECT_EQ(second->navigationController(), nullptr);
+    EXPECT_EQ(second->view()->superview(), nullptr);
+    EXPECT_EQ(root->view()->superview(), nav->view());
     EXPECT_EQ(nav->popViewControllerAnimated(true), nullptr);  // the root stays
     EXPECT_EQ(nav->viewControllers().size(), 1u);
 }

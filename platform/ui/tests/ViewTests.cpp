@@ -254,3 +254,45 @@ TEST_F(ViewTest, ImageSizesComeFromPngAndJpegHeaders) {
 
 }  // namespace
 }  // namespace ui::test
+
+#include "platform/ui/Graphics.h"
+
+namespace ui::test {
+namespace {
+
+struct Box : View {
+    explicit Box(Rect r) : View(r) {}
+    void drawRect(Rect r) override {
+        GraphicsContext* c = GraphicsContext::current();
+        ASSERT_NE(c, nullptr);
+        c->setGrayFillColor(0, 0.8);
+        c->fillRect(makeRect(10, 10, r.width() - 20, 20));
+    }
+};
+
+TEST_F(ViewTest, DrawingIsRecordedPerView) {
+    auto w = makeWindow();
+    auto box = ns::make<Box>(makeRect(0, 0, 100, 50));
+    w->addSubview(box);
+    EXPECT_EQ(GraphicsContext::current(), nullptr);
+    Driver().settle();
+    EXPECT_EQ(box->drawingOperations(),
+              (std::vector<std::string>{"setGrayFillColor 0 0.8", "fillRect {{10, 10}, {80, 20}}"}));
+    EXPECT_EQ(GraphicsContext::current(), nullptr);
+}
+
+TEST_F(ViewTest, TextMeasurementIsFixedAndWraps) {
+    auto font = Font::boldSystemFontOfSize(16);
+    EXPECT_EQ(textSize("Loading...", font.get()), (Size{80, 20}));  // 10 chars x 8, 1.2 x 16 rounded up
+    EXPECT_EQ(textSize("", font.get()).width, 0);
+    // "aaaa bbbb cccc" in 40-point lines: one word (32) per line.
+    Size s = textSizeConstrained("aaaa bbbb cccc", font.get(), {40, 0});
+    EXPECT_EQ(s, (Size{32, 58}));
+    // Only two lines fit 40 points of height.
+    EXPECT_EQ(textSizeConstrained("aaaa bbbb cccc", font.get(), {40, 40}).height, 39);
+    // A word wider than the line is broken.
+    EXPECT_EQ(textSizeConstrained("abcdefghij", font.get(), {40, 0}), (Size{40, 39}));
+}
+
+}  // namespace
+}  // namespace ui::test

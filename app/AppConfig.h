@@ -1,0 +1,48 @@
+// Fixed values the app is built with: the analytics key, the maker's web
+// addresses and mail links, the store identifier, and the folders and file
+// names of the bundle and the Documents folder.
+#pragma once
+
+namespace app {
+
+// Analytics API key, compiled in.
+inline constexpr const char* kAnalyticsAPIKey = "QX7TM2RLD4VKW8PNB3HJ";
+
+// The maker's sites. Host names are ours to choose; the paths are fixed.
+inline constexpr const char* kMakerWebSite = "http://www.tarnwick.example/";
+inline constexpr const char* kMakerTwitterPage = "https://twitter.example/Tarnwick";
+inline constexpr const char* kMakerFacebookPage = "http://www.facebook.example/Tarnwick";
+
+// The maker's web service for the sign-up and referral forms.
+inline constexpr const char* kFormServiceURL = "http://services.tarnwick.example/tarnwick/WS/Tarnwick.php";
+
+// The maker's mail links as card pages write them.
+inline constexpr const char* kContactMailLink = "mailto:cards@korvel.example";
+inline constexpr const char* kContactMailAddress = "cards@korvel.example";
+inline constexpr const char* kFeedbackMailLink = "mailto:feedback@korvel.example";
+inline constexpr const char* kSuggestionMailLink = "mailto:suggestions@korvel.example";
+
+// The store: the app's identifier and the store's host.
+inline constexpr const char* kAppStoreIdentifier = "684213097";
+inline constexpr const char* kAppStoreHost = "itunes.tarnwick-store.example";
+
+// Bundle property lists.
+inline constexpr const char* kDeckFile = "Jobframework.plist";
+inline constexpr const char* kAllCardsFile = "allCards-Iphone.plist";
+inline constexpr const char* kInterviewFile = "InterviewIphone.plist";
+inline constexpr const char* kShareFile = "shareIphone.plist";
+inline constexpr const char* kInfoFile = "infoIphone.plist";
+inline constexpr const char* kMoreFile = "more.plist";
+
+// Documents files.
+inline constexpr const char* kFavoritesFile = "Favorites-VeltraIpad.plist";
+inline constexpr const char* kGroupsFile = "Grupos-VeltraIpad.plist";
+
+// Folder of the card pages inside the bundle.
+inline constexpr const char* kCardPageFolder = "html_iphone";
+inline constexpr const char* kPracticeTemplate = "MKTG_01_blank.html";
+
+// User-defaults key of the sign-up flag.
+inline constexpr const char* kRegistroKey = "registro";
+
+}  // namespace app

@@ -1,0 +1,41 @@
+#include "app/Launch.h"
+
+#include "app/SwipeableWebView_ipad.h"
+#include "platform/foundation/Paths.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/ui/AlertView.h"
+#include "platform/ui/Image.h"
+#include "platform/ui/NavigationController.h"
+
+namespace app {
+
+ns::Ref<AppDelegate> launch(const LaunchSettings& s) {
+    if (s.clock) ns::RunLoop::main()->setClock(s.clock);
+    ui::Panel::dismissAllForTesting();
+    ui::Application::shared()->resetForTesting();
+    ui::Device::current()->resetForTesting();
+    ui::Device::current()->setUserInterfaceIdiom(s.idiom);
+    if (!s.homeDir.empty()) ns::Paths::setHomeDirectory(s.homeDir);
+    if (!s.bundleDir.empty()) ns::Paths::setBundleResourcePath(s.bundleDir);
+    ui::Image::setImageFolder(ns::Paths::join(ns::Paths::bundleResourcePath(), "images"));
+    ns::UserDefaults::resetStandardUserDefaults();
+    ui::TabBar::setAppearanceTintColor(nullptr);
+    SwipeableWebView_ipad::resetSharedFlagForTesting();
+
+    auto delegate = ns::make<AppDelegate>();
+    ui::Application::shared()->launch(delegate);
+    return delegate;
+}
+
+ns::Ref<AppDelegate> launch(ui::UserInterfaceIdiom idiom, const std::string& homeDir, const std::string& bundleDir,
+                            std::shared_ptr<ns::Clock> clock) {
+    LaunchSettings s;
+    s.idiom = idiom;
+    s.homeDir = homeDir;
+    s.bundleDir = bundleDir;
+    s.clock = std::move(clock);
+    return launch(s);
+}
+
+}  // namespace app

@@ -1,0 +1,74 @@
+// How the sign-up and referral forms are posted. The form screens build the
+// fields and hand them to the app's poster; the HTTP client's form-data
+// request implements it. Until a network poster is installed, the default
+// poster records each request (and says so on the console), so the screens
+// and tests see exactly what would be sent; the recorded request can be
+// answered by calling its delegate.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/foundation/Object.h"
+
+namespace app {
+
+using FormFields = std::vector<std::pair<std::string, std::string>>;
+
+// Told how the post ended, on the main thread.
+class FormPostDelegate {
+public:
+    virtual ~FormPostDelegate() = default;
+    // A response arrived (whatever its status); `body` is its text.
+    virtual void requestFinished(int status, const std::string& body) = 0;
+    // No response: connection error, time-out, cancelled.
+    virtual void requestFailed(const std::string& description) = 0;
+};
+
+// One form post: its URL, fields in order, and who is told of the answer.
+struct FormPostRequest {
+    std::string url;
+    FormFields fields;
+    int tag = 0;
+    ns::Weak<ns::Object> delegateOwner;  // keeps the delegate link weak
+    FormPostDelegate* delegate = nullptr;
+
+    // The delegate if it is still alive, with a hold on it.
+    std::pair<ns::Ref<ns::Object>, FormPostDelegate*> lockDelegate() const {
+        auto keep = delegateOwner.lock();
+        return {keep, keep ? delegate : nullptr};
+    }
+    // "key=value&..." with each part percent-encoded (what a URL-encoded
+    // body of these fields is).
+    std::string encodedBody() const;
+};
+
+class FormPoster {
+public:
+    virtual ~FormPoster() = default;
+    // Starts the post asynchronously; the delegate is told later.
+    virtual void post(std::shared_ptr<FormPostRequest> request) = 0;
+};
+
+// The default poster: keeps every request it was given.
+class RecordingFormPoster : public FormPoster {
+public:
+    void post(std::shared_ptr<FormPostRequest> request) override;
+    const std::vector<std::shared_ptr<FormPostRequest>>& requests() const { return requests_; }
+    std::shared_ptr<FormPostRequest> last() const { return requests_.empty() ? nullptr : requests_.back(); }
+    void clear() { requests_.clear(); }
+
+private:
+    std::vector<std::shared_ptr<FormPostRequest>> requests_;
+};
+
+// The poster the forms use. Starts as a RecordingFormPoster.
+FormPoster& formPoster();
+// Installs another poster (the HTTP client's); nil restores the recorder.
+void setFormPoster(std::shared_ptr<FormPoster> poster);
+// The recorder when it is the poster in use, else nil.
+RecordingFormPoster* recordingFormPoster();
+
+}  // namespace app

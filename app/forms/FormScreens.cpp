@@ -1,0 +1,246 @@
+#include "app/forms/FormScreens.h"
+
+#include "app/AppConfig.h"
+#include "app/AppLog.h"
+#include "platform/foundation/Foundation.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/ui/AlertView.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Image.h"
+
+namespace app {
+
+// -- Progress view -------------------------------------------------------------------
+
+FormProgressView::FormProgressView(ui::Rect frame) : ui::View(frame) {
+    setBackgroundColor(ui::Color::colorWithWhite(0, 0.8));
+    image_ = ui::ImageView::make(ui::makeRect(frame.size.width / 2 - 18, 10, 37, 37));
+    image_->setHidden(true);
+    addSubview(image_);
+    label_ = ui::Label::make(ui::makeRect(10, 50, frame.size.width - 20, 40));
+    label_->setTextAlignment(ui::TextAlignment::Center);
+    label_->setNumberOfLines(0);
+    addSubview(label_);
+}
+
+void FormProgressView::showWithText(const std::string& text, ns::Ref<ui::Image> image) {
+    if (hideTimer_) hideTimer_->invalidate();
+    label_->setText(text);
+    image_->setImage(image);
+    image_->setHidden(!image);
+    setHidden(false);
+    setAlpha(1);
+}
+
+void FormProgressView::hideAfterDelay(double delay) {
+    // Animations apply their end state at once, so the delay is a timer.
+    ns::Weak<FormProgressView> weak(this);
+    auto fade = [weak] {
+        auto self = weak.lock();
+        if (!self) return;
+        ui::View::animate(0.3, [self] { self->setAlpha(0); }, [weak](bool) {
+            if (auto s = weak.lock()) s->removeFromSuperview();
+        });
+    };
+    if (delay <= 0) fade();
+    else hideTimer_ = ns::RunLoop::main()->performAfterDelay(delay, fade);
+}
+
+void FormProgressView::hide() { hideAfterDelay(0); }
+
+// -- Form screens ----------------------------------------------------------------------
+
+FormViewController::~FormViewController() {
+    if (noticeTimer_) noticeTimer_->invalidate();
+}
+
+std::vector<ui::TextField*> FormViewController::textFields() {
+    view();
+    std::vector<ui::TextField*> out;
+    for (auto& [name, outlet] : fieldOutlets()) out.push_back(outlet->get());
+    return out;
+}
+
+// The interface file: a scroll view holding the form's window with a
+// heading, one field per entry, and the send and refuse buttons.
+void FormViewController::loadView() {
+    ui::Rect b = ui::Screen::main()->bounds();
+    auto root = ui::View::make(b);
+    root->setAutoresizingMask(ui::AutoresizingFlexibleAll);
+    scrVentana_ = ns::make<ui::ScrollView>(b);
+    scrVentana_->setAutoresizingMask(ui::AutoresizingFlexibleAll);
+    root->addSubview(scrVentana_);
+    double w = std::min(b.size.width, 320.0);
+    double x = (b.size.width - w) / 2;
+    viewVentana_ = ui::View::make(ui::makeRect(x, 0, w, 480));
+    viewVentana_->setBackgroundColor(ui::Color::white());
+    scrVentana_->addSubview(viewVentana_);
+    auto title = ui::Label::make(ui::makeRect(10, 20, w - 20, 40));
+    title->setText(heading());
+    title->setNumberOfLines(2);
+    viewVentana_->addSubview(title);
+    double y = 80;
+    for (auto& [placeholder, outlet] : fieldOutlets()) {
+        auto f = ui::TextField::make(ui::makeRect(20, y, w - 40, 31));
+        f->setPlaceholder(placeholder);
+        f->setBorderStyle(ui::BorderStyle::RoundedRect);
+        f->setAutocorrectionType(ui::AutocorrectionType::No);
+        if (placeholder.find("mail") != std::string::npos) {
+            f->setKeyboardType(ui::KeyboardType::EmailAddress);
+            f->setAutocapitalizationType(ui::AutocapitalizationType::None);
+        }
+        f->setDelegate(this);
+        viewVentana_->addSubview(f);
+        *outlet = f;
+        y += 45;
+    }
+    auto send = ui::Button::make(ui::makeRect(20, y + 10, (w - 50) / 2, 40), "Send");
+    send->addTarget(this, &FormViewController::clicAceptar, ui::ControlEventTouchUpInside);
+    viewVentana_->addSubview(send);
+    auto refuse = ui::Button::make(ui::makeRect(30 + (w - 50) / 2, y + 10, (w - 50) / 2, 40), "No, thanks");
+    refuse->addTarget(this, &FormViewController::clicRechazar, ui::ControlEventTouchUpInside);
+    viewVentana_->addSubview(refuse);
+    setView(root);
+}
+
+void FormViewController::viewDidLoad() {
+    ui::ViewController::viewDidLoad();
+    view()->setBackgroundColor(ui::Color::clear());
+    if (!ui::isPad()) {
+        ui::Rect s = ui::Screen::main()->bounds();
+        viewVentana_->setFrame(ui::makeRect(0, 0, 320, s.size.height));
+    }
+    scrVentana_->setContentSize({320, 480});
+}
+
+bool FormViewController::camposVacios() {
+    for (ui::TextField* f : textFields())
+        if (!f || f->text().empty()) return true;
+    return false;
+}
+
+void FormViewController::clicAceptar(ns::Object*) {
+    ns::Ref<ns::Object> keep(this);
+    if (camposVacios()) {
+        ui::AlertView::make("Error", "You must fill in all fields", nullptr, "Accept")->show();
+        return;
+    }
+    for (ui::TextField* f : textFields()) f->resignFirstResponder();
+    ui::Application::shared()->setNetworkActivityIndicatorVisible(true);
+
+    if (auto old = hud_.lock()) old->removeFromSuperview();
+    ui::Rect b = view()->bounds();
+    auto hud = ns::make<FormProgressView>(ui::makeRect(b.size.width / 2 - 110, b.size.height / 2 - 60, 220, 110));
+    view()->addSubview(hud);
+    hud->showWithText("Loading...", nullptr);
+    hud_ = hud;
+
+    auto request = std::make_shared<FormPostRequest>();
+    request->url = kFormServiceURL;
+    request->fields = formFields();
+    request->tag = 0;
+    request->delegateOwner = ns::Weak<ns::Object>(ns::Ref<ns::Object>(this));
+    request->delegate = this;
+    arequest_ = request;
+    formPoster().post(request);
+}
+
+void FormViewController::requestFinished(int status, const std::string& body) {
+    ns::Ref<ns::Object> keep(this);
+    ui::Application::shared()->setNetworkActivityIndicatorVisible(false);
+    appLog("Form reply (" + std::to_string(status) + "): " + body.substr(0, 2000));
+    auto defaults = ns::UserDefaults::standardUserDefaults();
+    defaults->setObjectForKey(ns::boolean(true), kRegistroKey);
+    defaults->synchronize();
+    if (auto hud = hud_.lock()) {
+        hud->showWithText(successText(), ui::Image::imageNamed("HUDcheckmark.png"));
+        hud->hideAfterDelay(3.0);
+    }
+    ns::Weak<FormViewController> weak(this);
+    if (noticeTimer_) noticeTimer_->invalidate();
+    noticeTimer_ = ns::RunLoop::main()->performAfterDelay(3.0, [weak] {
+        if (auto self = weak.lock()) self->enviarNoti();
+    });
+}
+
+void FormViewController::requestFailed(const std::string& description) {
+    ui::Application::shared()->setNetworkActivityIndicatorVisible(false);
+    appLog("Form post failed: " + description);
+    if (auto hud = hud_.lock()) hud->hide();
+}
+
+void FormViewController::enviarNoti() {
+    ns::NotificationCenter::defaultCenter()->postNotification(kClicAceptarNotification);
+}
+
+void FormViewController::clicRechazar(ns::Object*) {
+    ns::Ref<ns::Object> keep(this);
+    auto defaults = ns::UserDefaults::standardUserDefaults();
+    defaults->setObjectForKey(ns::boolean(true), kRegistroKey);
+    defaults->synchronize();
+    ns::NotificationCenter::defaultCenter()->postNotification(kClicRechazarNotification);
+}
+
+void FormViewController::textFieldDidBeginEditing(ui::TextField*) {
+    if (ui::isPad()) return;
+    double h = ui::Screen::main()->bounds().size.height;
+    ui::View::animate(0.3, [this, h] {
+        scrVentana_->setFrame(ui::makeRect(scrVentana_->frame().origin.x, 0, 320, h - 216));
+    });
+}
+
+bool FormViewController::textFieldShouldReturn(ui::TextField* f) {
+    if (!ui::isPad()) {
+        double h = ui::Screen::main()->bounds().size.height;
+        ui::View::animate(0.3, [this, h] {
+            scrVentana_->setFrame(ui::makeRect(scrVentana_->frame().origin.x, 0, 320, h + 10));
+        });
+    }
+    f->resignFirstResponder();
+    return true;
+}
+
+// -- Sign-up -------------------------------------------------------------------------------
+
+std::vector<std::pair<std::string, ns::Ref<ui::TextField>*>> SingUpViewController::fieldOutlets() {
+    return {{"Name", &txtNombre_}, {"University or company", &txtUniversidad_}, {"E-mail", &txtEmail_}};
+}
+
+std::string SingUpViewController::successText() const {
+    return "Got it! We\u2019ll keep you posted with the latest news from Tarnwick!";
+}
+
+FormFields SingUpViewController::formFields() {
+    view();
+    return {{"metodo", "SignUp"},
+            {"name", text(txtNombre_)},
+            {"universityCompany", text(txtUniversidad_)},
+            {"email", text(txtEmail_)},
+            {"appId", "4"},
+            {"systemId", "2"},
+            {"version", ui::Device::current()->systemVersion()}};
+}
+
+// -- Referral --------------------------------------------------------------------------------
+
+std::vector<std::pair<std::string, ns::Ref<ui::TextField>*>> ReferralViewController::fieldOutlets() {
+    return {{"Your name", &txtNombre_},
+            {"Your e-mail", &txtEmail_},
+            {"Friend's name", &txtWhoReferred_},
+            {"Friend's e-mail", &txtEmailRefe_}};
+}
+
+FormFields ReferralViewController::formFields() {
+    view();
+    return {{"metodo", "Referrer"},
+            {"referrerName", text(txtNombre_)},
+            {"userName", text(txtWhoReferred_)},
+            {"referrerEmail", text(txtEmail_)},
+            {"userEmail", text(txtEmailRefe_)},
+            {"appId", "4"},
+            {"systemId", "2"},
+            {"version", ui::Device::current()->systemVersion()}};
+}
+
+}  // namespace app

@@ -1,0 +1,97 @@
+// A fresh app for each test: a temporary home folder, the sample bundle
+// (or a small one made by the test), the main run loop on a manual clock,
+// analytics forgotten. Screens are driven with ui::Driver and read with the
+// text screen, which a failing test prints.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "analytics/Analytics.h"
+#include "app/AppLog.h"
+#include "app/Launch.h"
+#include "app/SwipeableWebView_ipad.h"
+#include "app/forms/FormPoster.h"
+#include "platform/foundation/Clock.h"
+#include "platform/foundation/Foundation.h"
+#include "platform/foundation/Paths.h"
+#include "platform/foundation/PropertyList.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/ui/AlertView.h"
+#include "platform/ui/Driver.h"
+#include "platform/ui/TextScreen.h"
+
+namespace app::test {
+
+namespace fs = std::filesystem;
+
+inline std::string sampleBundle() { return std::string(DECK_SOURCE_DIR) + "/resources"; }
+
+class AppTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        clock = std::make_shared<ns::ManualClock>(1000.0);
+        ns::RunLoop::main()->setClock(clock);
+        char tmpl[] = "/tmp/apptest-XXXXXX";
+        home = ::mkdtemp(tmpl);
+        ns::Paths::setHomeDirectory(home);
+        ns::Paths::setBundleResourcePath(sampleBundle());
+        ns::UserDefaults::resetStandardUserDefaults();
+        analytics::Analytics::resetForTesting();
+        setAppLogEcho(false);
+        clearAppLog();
+        setFormPoster(nullptr);
+        driver = std::make_unique<ui::Driver>(clock);
+    }
+    void TearDown() override {
+        if (HasFailure()) std::fprintf(stderr, "--- screen ---\n%s\n", screen().c_str());
+        clock->advance(100);
+        ui::Panel::dismissAllForTesting();
+        ui::Application::shared()->resetForTesting();
+        ns::UserDefaults::resetStandardUserDefaults();
+        ns::RunLoop::main()->setClock(ns::SystemClock::shared());
+        std::error_code ec;
+        fs::remove_all(home, ec);
+    }
+
+    // Launches on the idiom with the given bundle (the sample deck by default).
+    ns::Ref<AppDelegate> launchApp(ui::UserInterfaceIdiom idiom, std::string bundle = sampleBundle()) {
+        // A restart: the analytics session of the former process is gone.
+        analytics::Analytics::resetForTesting();
+        delegate = launch(idiom, home, bundle, clock);
+        driver->settle();
+        return delegate;
+    }
+    ns::Ref<AppDelegate> launchPhone() { return launchApp(ui::UserInterfaceIdiom::Phone); }
+    ns::Ref<AppDelegate> launchTablet() { return launchApp(ui::UserInterfaceIdiom::Pad); }
+    // Launches past the splash.
+    ns::Ref<AppDelegate> startPhone() { launchPhone(); driver->advance(4.0); return delegate; }
+    ns::Ref<AppDelegate> startTablet() { launchTablet(); driver->advance(3.0); return delegate; }
+
+    void setRegistro() {
+        ns::UserDefaults::standardUserDefaults()->setObjectForKey(ns::boolean(true), "registro");
+    }
+    std::string screen() const { return ui::TextScreen::render(); }
+    bool screenHas(const std::string& text) const { return screen().find(text) != std::string::npos; }
+    std::string documents(const std::string& name) const { return home + "/Documents/" + name; }
+    static void writeFile(const std::string& path, const std::string& bytes) {
+        fs::create_directories(fs::path(path).parent_path());
+        std::ofstream(path, std::ios::binary) << bytes;
+    }
+    static std::string readFile(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    std::shared_ptr<ns::ManualClock> clock;
+    std::string home;
+    std::unique_ptr<ui::Driver> driver;
+    ns::Ref<AppDelegate> delegate;
+};
+
+}  // namespace app::test

@@ -1,0 +1,163 @@
+// Launch: splash timings, the interface of each idiom, the sign-up overlay
+// and the "registro" flag, first launch and restart with the Documents files.
+#include "app/tests/AppTestSupport.h"
+
+#include "app/SplashViewControllers.h"
+#include "app/forms/UIViewSingUp.h"
+#include "app/phone/UITabBarController_iPhone.h"
+#include "app/tablet/HomeViewController.h"
+
+namespace app::test {
+
+namespace {
+bool tabBarShown() {
+    auto* w = ui::Application::shared()->keyWindow();
+    return w && dynamic_cast<UITabBarController_iPhone*>(w->rootViewController());
+}
+bool homeShown() {
+    auto* w = ui::Application::shared()->keyWindow();
+    auto* nav = w ? dynamic_cast<ui::NavigationController*>(w->rootViewController()) : nullptr;
+    return nav && dynamic_cast<HomeViewController*>(nav->topViewController());
+}
+UIViewSingUp* signUpOverlay() {
+    auto* w = ui::Application::shared()->keyWindow();
+    if (!w || !w->rootViewController()) return nullptr;
+    for (auto& v : w->rootViewController()->view()->subviews())
+        if (auto* o = dynamic_cast<UIViewSingUp*>(v.get())) return o;
+    return nullptr;
+}
+}  // namespace
+
+TEST_F(AppTest, PhoneShowsTheTabBarAfterItsFourFadesAndNotBefore) {
+    launchPhone();
+    auto* splash = dynamic_cast<SplashViewController_iPhone*>(delegate->window()->rootViewController());
+    ASSERT_TRUE(splash);
+    EXPECT_EQ(splash->imgFondo()->alpha(), 1.0);  // the first fade's end state is applied at once
+    EXPECT_EQ(splash->imgElemento1()->alpha(), 0.0);
+    driver->advance(3.999);
+    EXPECT_FALSE(tabBarShown());
+    EXPECT_EQ(splash->index(), 3);
+    driver->advance(0.001);
+    ASSERT_TRUE(tabBarShown());
+    EXPECT_TRUE(screenHas("Tabs: Deck index* | Tactics | Practice | Search | More")) << screen();
+}
+
+TEST_F(AppTest, TabletShowsTheHomeScreenAfterThreeFades) {
+    launchTablet();
+    auto* splash = dynamic_cast<SplashViewController_iPad*>(delegate->window()->rootViewController());
+    ASSERT_TRUE(splash);
+    EXPECT_EQ(splash->index(), 1);
+    EXPECT_EQ(splash->imgFondo()->alpha(), 1.0);
+    driver->advance(2.999);
+    EXPECT_FALSE(homeShown());
+    driver->advance(0.001);
+    EXPECT_TRUE(homeShown());
+    EXPECT_TRUE(screenHas("[About you]")) << screen();
+}
+
+TEST_F(AppTest, SignUpOverlayWhileRegistroIsUnsetOnly) {
+    startPhone();
+    UIViewSingUp* overlay = signUpOverlay();
+    ASSERT_TRUE(overlay);
+    EXPECT_EQ(overlay->frame().origin.y, 60);
+    driver->advance(0.5);
+    EXPECT_TRUE(screenHas("Sign up for news from Tarnwick")) << screen();
+
+    // Any object under "registro" keeps it away, on both idioms.
+    ns::UserDefaults::standardUserDefaults()->setObjectForKey(ns::str("no"), "registro");
+    startPhone();
+    EXPECT_TRUE(tabBarShown());
+    EXPECT_FALSE(signUpOverlay());
+    startTablet();
+    EXPECT_TRUE(homeShown());
+    EXPECT_FALSE(signUpOverlay());
+
+    ns::UserDefaults::standardUserDefaults()->removeObjectForKey("registro");
+    startTablet();
+    overlay = signUpOverlay();
+    ASSERT_TRUE(overlay);
+    EXPECT_EQ(overlay->frame().origin.y, 0);
+    EXPECT_EQ(overlay->autoresizingMask(), 63u);
+}
+
+TEST_F(AppTest, RefusingTheSignUpSetsRegistroAndClosesTheOverlay) {
+    startPhone();
+    driver->advance(0.5);
+    ASSERT_TRUE(driver->tapButton("No, thanks")) << driver->lastError();
+    auto registro = ns::UserDefaults::standardUserDefaults()->objectForKey("registro");
+    ASSERT_TRUE(registro);
+    EXPECT_TRUE(ns::as<ns::Number>(registro.get())->boolValue());
+    EXPECT_TRUE(signUpOverlay());  // closing takes 0.5 s
+    driver->advance(0.5);
+    EXPECT_FALSE(signUpOverlay());
+    auto events = analytics::Analytics::currentSession().events;
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back().name, "RegistrationCancelled");
+    // The next launch shows no overlay.
+    startPhone();
+    EXPECT_FALSE(signUpOverlay());
+}
+
+TEST_F(AppTest, FirstLaunchStartsEmptyAndSavesReadBackAfterRestart) {
+    setenv("DECK_UNUSED", "", 1);
+    launchTablet();
+    EXPECT_EQ(delegate->allFavorites()->count(), 0u);
+    EXPECT_EQ(delegate->allGroups()->count(), 0u);
+    EXPECT_FALSE(fs::exists(documents("Favorites-VeltraIpad.plist")));
+    auto card = ns::cast<ns::Dictionary>(delegate->allCards()->at(0))->mutableCopy();
+    card->setObject(ns::str("YES"), "Editable");
+    ASSERT_TRUE(delegate->addFavorite(card));
+    auto group = ns::Dictionary::make({{"Title", ns::str("Mine")},
+                                       {"Children", ns::Array::make({delegate->allCards()->at(1)})},
+                                       {"color", ns::str("silver")},
+                                       {"Editable", ns::str("YES")}});
+    ASSERT_TRUE(delegate->addGroup(group));
+    EXPECT_TRUE(fs::exists(documents("Favorites-VeltraIpad.plist")));
+    EXPECT_TRUE(fs::exists(documents("Grupos-VeltraIpad.plist")));
+    EXPECT_TRUE(delegate->ExistingCard(ns::str("Tell me about yourself").get()));
+    EXPECT_TRUE(delegate->ExistingCard(nullptr));
+    EXPECT_FALSE(delegate->ExistingCard(ns::str("Greatest strength").get()));
+
+    launchTablet();
+    ASSERT_EQ(delegate->allFavorites()->count(), 1u);
+    ASSERT_EQ(delegate->allGroups()->count(), 1u);
+    auto* fav = ns::as<ns::Dictionary>(delegate->allFavorites()->objectAtIndex(0));
+    EXPECT_EQ(fav->stringForKey("title")->utf8(), "Tell me about yourself");
+    EXPECT_EQ(fav->stringForKey("Editable")->utf8(), "YES");
+    auto* g = ns::as<ns::Dictionary>(delegate->allGroups()->objectAtIndex(0));
+    EXPECT_EQ(g->stringForKey("Title")->utf8(), "Mine");
+    // Read back as mutable arrays: later changes go on working.
+    EXPECT_TRUE(delegate->removeFavoriteAtIndex(0));
+    launchTablet();
+    EXPECT_EQ(delegate->allFavorites()->count(), 0u);
+}
+
+TEST_F(AppTest, HomeButtonOpensTheHubAndLogsTheEvent) {
+    setRegistro();
+    startTablet();
+    ASSERT_TRUE(driver->tapButton("Experience")) << driver->lastError();
+    auto events = analytics::Analytics::currentSession().events;
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back().name, "HomeButtonClick");
+    EXPECT_EQ(ns::as<ns::Number>(events.back().parameters->objectForKey("ButtonIndex"))->integerValue(), 1);
+    EXPECT_TRUE(screenHas("Experience")) << screen();
+    auto* nav = dynamic_cast<ui::NavigationController*>(delegate->window()->rootViewController());
+    ASSERT_TRUE(nav);
+    EXPECT_EQ(nav->viewControllers().size(), 2u);
+    EXPECT_TRUE(nav->isNavigationBarHidden());
+}
+
+TEST_F(AppTest, RotatingTheTabletHomeSwapsItsBackground) {
+    setRegistro();
+    startTablet();
+    auto* nav = dynamic_cast<ui::NavigationController*>(delegate->window()->rootViewController());
+    auto* home = dynamic_cast<HomeViewController*>(nav->topViewController());
+    ASSERT_TRUE(home);
+    EXPECT_EQ(home->imgFondo()->image()->name(), "fondo_ipad_portrait.png");
+    driver->rotate(ui::DeviceOrientation::LandscapeLeft);
+    EXPECT_EQ(home->imgFondo()->image()->name(), "fondo_ipad_landscape.png");
+    driver->rotate(ui::DeviceOrientation::Portrait);
+    EXPECT_EQ(home->imgFondo()->image()->name(), "fondo_ipad_portrait.png");
+}
+
+}  // namespace app::test

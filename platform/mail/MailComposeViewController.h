@@ -1,0 +1,91 @@
+// The mail composer: a screen that shows a message being written, and
+// "sends" it by writing it as an RFC 5322 file (.eml) into the outbox folder
+// of the home folder (ns::Paths::homeDirectory()/Outbox), whole and
+// atomically, readable by its owner only.
+//
+// The screen is a navigation controller whose root shows To, Cc, Subject
+// (text fields the user may edit) and the body; its bar has "Cancel" and
+// "Send". Send writes the message and tells the delegate Sent (or Failed
+// with the error); Cancel tells Cancelled; saveDraft writes to
+// Outbox/Drafts and tells Saved. The composer does not dismiss itself: the
+// delegate does, as with the platform's composer.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Data.h"
+#include "platform/foundation/Error.h"
+#include "platform/mail/MailMessage.h"
+#include "platform/ui/Delegate.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/TextField.h"
+#include "platform/ui/WebView.h"
+
+namespace mail {
+
+class MailComposeViewController;
+
+enum class MailComposeResult { Cancelled = 0, Saved = 1, Sent = 2, Failed = 3 };
+
+inline constexpr const char* kMailComposeErrorDomain = "MailComposeErrorDomain";
+inline constexpr long kMailComposeErrorSaveFailed = 0;
+inline constexpr long kMailComposeErrorSendFailed = 1;
+
+class MailComposeViewControllerDelegate {
+public:
+    virtual ~MailComposeViewControllerDelegate() = default;
+    virtual void mailComposeControllerDidFinishWithResult(MailComposeViewController* controller,
+                                                          MailComposeResult result, ns::Error* error) {}
+};
+
+class MailComposeViewController : public ui::NavigationController {
+public:
+    MailComposeViewController();
+    const char* className() const override { return "MailComposeViewController"; }
+    static ns::Ref<MailComposeViewController> make() { return ns::make<MailComposeViewController>(); }
+
+    // Whether the device has a mail account. A setting (default true): the
+    // simulator and tests turn it off to see the app's "no mail" path.
+    static bool canSendMail();
+    static void setCanSendMail(bool b);
+    // The sender written in From (default "Deck User <user@localhost>").
+    static void setSenderAddress(std::string from);
+    static std::string senderAddress();
+    // The folder messages are written to (default home/Outbox).
+    static std::string outboxDirectory();
+
+    void setSubject(std::string s);
+    void setToRecipients(std::vector<std::string> to);
+    void setCcRecipients(std::vector<std::string> cc);
+    void setBccRecipients(std::vector<std::string> bcc);
+    void setMessageBody(std::string body, bool isHTML);
+    // Adds an attachment (kept in order).
+    void addAttachmentData(ns::Ref<ns::Data> data, std::string mimeType, std::string fileName);
+
+    // The message as it stands (including what the user typed).
+    MailMessage message() const;
+
+    MailComposeViewControllerDelegate* mailComposeDelegate() const { return delegate_.get(); }
+    void setMailComposeDelegate(MailComposeViewControllerDelegate* d) { delegate_ = d; }
+
+    // What the bar buttons do. send() returns the path written (empty on
+    // failure); the delegate hears the result either way.
+    std::string send();
+    void cancel();
+    std::string saveDraft();
+    // Path of the last file written.
+    const std::string& lastWrittenPath() const { return lastPath_; }
+
+private:
+    class Content;
+    std::string write(const std::string& folder, MailComposeResult ok, long failCode);
+    void finish(MailComposeResult r, ns::Error* e);
+
+    MailMessage draft_;
+    ns::Ref<Content> content_;
+    std::string lastPath_;
+    ui::WeakDelegate<MailComposeViewControllerDelegate> delegate_;
+};
+
+}  // namespace mail

@@ -1,0 +1,266 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/foundation/FileIO.h"
+#include "platform/foundation/Paths.h"
+#include "platform/foundation/tests/TempDir.h"
+#include "platform/mail/MailComposeViewController.h"
+#include "platform/ui/tests/UITestSupport.h"
+
+namespace mail {
+namespace {
+
+// Reads a file with Python's email package and prints what it found, one
+// "key=value" per line (values as Python's repr, so bytes and text are exact).
+const char* kPeerScript = R"PY(
+import sys, email, hashlib
+from email import policy
+with open(sys.argv[1], 'rb') as f:
+    raw = f.read()
+assert b'\r\n' in raw and b'\n' not in raw.replace(b'\r\n', b'')
+for line in raw.split(b'\r\n'):
+    assert len(line) <= 998
+m = email.message_from_bytes(raw, policy=policy.default)
+print('subject=' + repr(str(m['subject'])))
+print('to=' + repr([a.addr_spec for a in m['to'].addresses]))
+print('to_names=' + repr([a.display_name for a in m['to'].addresses]))
+print('cc=' + repr([a.addr_spec for a in m['cc'].addresses] if m['cc'] else []))
+print('type=' + m.get_content_type())
+print('defects=' + repr([type(d).__name__ for p in m.walk() for d in p.defects]))
+for part in m.walk():
+    if part.is_multipart():
+        continue
+    ctype = part.get_content_type()
+    if part.get_filename():
+        data = part.get_payload(decode=True)
+        print('attachment=' + repr(part.get_filename()) + ' ' + ctype + ' ' + hashlib.sha1(data).hexdigest())
+    else:
+        print(ctype + '=' + repr(part.get_content().replace('\r\n', '\n')))
+)PY";
+
+std::string runPeer(const std::string& path) {
+    std::string script = path + ".py";
+    std::ofstream(script) << kPeerScript;
+    std::string cmd = "python3 '" + script + "' '" + path + "' 2>&1";
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return "popen failed";
+    std::string out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    pclose(p);
+    return out;
+}
+
+std::string sha1Hex(const std::string& bytes, const std::string& dir) {
+    std::string path = dir + "/blob";
+    std::ofstream(path, std::ios::binary) << bytes;
+    std::string cmd = "python3 -c \"import hashlib,sys;print(hashlib.sha1(open(sys.argv[1],'rb').read()).hexdigest())\" '" + path + "'";
+    FILE* p = popen(cmd.c_str(), "r");
+    char buf[64] = {0};
+    if (p) {
+        if (!fgets(buf, sizeof buf, p)) buf[0] = 0;
+        pclose(p);
+    }
+    std::string s(buf);
+    while (!s.empty() && s.back() == '\n') s.pop_back();
+    return s;
+}
+
+struct Watcher : ns::Object, MailComposeViewControllerDelegate {
+    std::vector<MailComposeResult> results;
+    ns::Ref<ns::Error> error;
+    void mailComposeControllerDidFinishWithResult(MailComposeViewController* c, MailComposeResult r,
+                                                  ns::Error* e) override {
+        results.push_back(r);
+        error = e;
+        c->dismissViewControllerAnimated(true);
+    }
+};
+
+class MailTest : public ui::test::UITest {
+protected:
+    void SetUp() override {
+        UITest::SetUp();
+        ns::Paths::setHomeDirectory(home.path());
+        MailComposeViewController::setCanSendMail(true);
+    }
+    ns::testing::TempDir home;
+};
+
+TEST_F(MailTest, SentMailIsReadBackByPythonsEmailPackage) {
+    auto w = makeWindow();
+    auto root = ns::make<ui::ViewController>();
+    w->setRootViewController(root);
+    auto watcher = ns::make<Watcher>();
+    auto composer = MailComposeViewController::make();
+    composer->setMailComposeDelegate(watcher.get());
+    composer->setSubject("Comments about the card \xE2\x80\x9C" "Caf\xC3\xA9 m\xC3\xA1s\xE2\x80\x9D and a rather long tail "
+                         "that needs more than one encoded word to carry");
+    composer->setToRecipients({"contact@example.com", "Jos\xC3\xA9 P\xC3\xA9rez <jose@example.org>"});
+    composer->setCcRecipients({"\"Smith, Ann\" <ann@example.net>"});
+    composer->setMessageBody("<p>Hello&nbsp;there,<br>caf\xC3\xA9 line</p>\n.\nFrom here on a very long line that goes "
+                             "on and on beyond seventy-six characters so it must be wrapped softly",
+                             true);
+    std::string png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR binary \0\xff\xfe data", 32);
+    composer->addAttachmentData(ns::Data::make(png), "image/png", "icon.png");
+    composer->addAttachmentData(ns::Data::make(std::string("texte accentu\xC3\xA9\n")), "text/plain",
+                                "r\xC3\xA9sum\xC3\xA9 card.txt");
+    std::string longName;
+    for (int i = 0; i < 30; ++i) longName += "\xC3\xA9t\xC3\xA9 ";
+    longName += "end.txt";
+    composer->addAttachmentData(ns::Data::make(std::string("x")), "text/plain", longName);
+    ASSERT_TRUE(root->presentModalViewController(composer, true));
+
+    ui::Driver driver;
+    std::string screen = driver.screen();
+    EXPECT_NE(screen.find("== [Cancel] | Comments about"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("To: contact@example.com, Jos"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("Attached: icon.png, r"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("Hello there,"), std::string::npos) << screen;
+
+    ASSERT_TRUE(driver.tapBarButton("Send")) << driver.lastError();
+    ASSERT_EQ(watcher->results, std::vector<MailComposeResult>{MailComposeResult::Sent});
+    EXPECT_EQ(root->presentedViewController(), nullptr);
+    std::string path = composer->lastWrittenPath();
+    ASSERT_FALSE(path.empty());
+    EXPECT_EQ(std::filesystem::path(path).parent_path().string(), home.path() + "/Outbox");
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    std::string out = runPeer(path);
+    EXPECT_NE(out.find("subject='Comments about the card \xE2\x80\x9C" "Caf\xC3\xA9 m\xC3\xA1s\xE2\x80\x9D and a rather long "
+                       "tail that needs more than one encoded word to carry'"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("to=['contact@example.com', 'jose@example.org']"), std::string::npos) << out;
+    EXPECT_NE(out.find("to_names=['', 'Jos\xC3\xA9 P\xC3\xA9rez']"), std::string::npos) << out;
+    EXPECT_NE(out.find("cc=['ann@example.net']"), std::string::npos) << out;
+    EXPECT_NE(out.find("type=multipart/mixed"), std::string::npos) << out;
+    EXPECT_NE(out.find("defects=[]"), std::string::npos) << out;
+    EXPECT_NE(out.find("text/plain='Hello there,\\ncaf\xC3\xA9 line\\n.\\nFrom here on a very long line"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("text/html='<p>Hello&nbsp;there,<br>caf\xC3\xA9 line</p>\\n.\\nFrom here on a very long line "
+                       "that goes on and on beyond seventy-six characters so it must be wrapped softly"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("attachment='icon.png' image/png " + sha1Hex(png, home.path())), std::string::npos) << out;
+    EXPECT_NE(out.find("attachment='r\xC3\xA9sum\xC3\xA9 card.txt' text/plain"), std::string::npos) << out;
+    EXPECT_NE(out.find("attachment='" + longName + "' text/plain"), std::string::npos) << out;
+}
+
+TEST_F(MailTest, PlainAsciiMailIsOnePart) {
+    auto composer = MailComposeViewController::make();
+    composer->setSubject("Hi");
+    composer->setToRecipients({"a@example.com"});
+    composer->setMessageBody("Short plain text.", false);
+    std::string path = composer->send();
+    ASSERT_FALSE(path.empty());
+    auto text = ns::readFile(path);
+    ASSERT_TRUE(text);
+    EXPECT_NE(text->find("Content-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: 7bit\r\n\r\nShort plain text.\r\n"),
+              std::string::npos);
+    EXPECT_EQ(text->find("multipart"), std::string::npos);
+    std::string out = runPeer(path);
+    EXPECT_NE(out.find("text/plain='Short plain text.\\n'"), std::string::npos) << out;
+}
+
+TEST_F(MailTest, HeaderInjectionAndMissingRecipientsFailWithoutWriting) {
+    auto watcher = ns::make<Watcher>();
+    auto composer = MailComposeViewController::make();
+    composer->setMailComposeDelegate(watcher.get());
+    composer->setToRecipients({"victim@example.com\r\nBcc: everyone@example.com"});
+    composer->setMessageBody("x", false);
+    EXPECT_EQ(composer->send(), "");
+    ASSERT_EQ(watcher->results, std::vector<MailComposeResult>{MailComposeResult::Failed});
+    ASSERT_TRUE(watcher->error);
+    EXPECT_EQ(watcher->error->domain(), kMailComposeErrorDomain);
+    EXPECT_EQ(watcher->error->code(), kMailComposeErrorSendFailed);
+
+    composer->setToRecipients({});
+    EXPECT_EQ(composer->send(), "");
+    composer->setToRecipients({"ok@example.com"});
+    composer->addAttachmentData(ns::Data::make(std::string("x")), "text/plain", "../../etc/passwd");
+    EXPECT_EQ(composer->send(), "");
+    auto bad = MailComposeViewController::make();
+    bad->setToRecipients({"ok@example.com"});
+    bad->addAttachmentData(ns::Data::make(std::string("x")), "text/plain\r\nX-Evil: 1", "a.txt");
+    EXPECT_EQ(bad->send(), "");
+    EXPECT_FALSE(std::filesystem::exists(home.path() + "/Outbox") &&
+                 !std::filesystem::is_empty(home.path() + "/Outbox"));
+}
+
+TEST_F(MailTest, CancelAndDraftAndTheAccountSetting) {
+    auto watcher = ns::make<Watcher>();
+    auto composer = MailComposeViewController::make();
+    composer->setMailComposeDelegate(watcher.get());
+    composer->setToRecipients({"a@example.com"});
+    composer->cancel();
+    std::string draft = composer->saveDraft();
+    EXPECT_EQ(watcher->results, (std::vector<MailComposeResult>{MailComposeResult::Cancelled, MailComposeResult::Saved}));
+    EXPECT_NE(draft.find("/Outbox/Drafts/"), std::string::npos);
+    EXPECT_TRUE(MailComposeViewController::canSendMail());
+    MailComposeViewController::setCanSendMail(false);
+    EXPECT_FALSE(MailComposeViewController::canSendMail());
+    MailComposeViewController::setCanSendMail(true);
+}
+
+TEST(MailEncoding, QuotedPrintableKeepsLinesShortAndCharactersWhole) {
+    std::string text = std::string(70, 'a') + "\xC3\xA9\xC3\xA9\xC3\xA9 trailing \r\nnext";
+    std::string qp = encodeQuotedPrintable(text);
+    std::istringstream lines(qp);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        EXPECT_LE(line.size(), 76u) << line;
+        // No encoded character is split across a soft line break.
+        EXPECT_FALSE(line.size() >= 4 && line.compare(line.size() - 4, 3, "=C3") == 0 && line.back() == '=') << line;
+    }
+    EXPECT_NE(qp.find("trailing=20\r\nnext"), std::string::npos) << qp;
+    EXPECT_EQ(encodeQuotedPrintable("a=b"), "a=3Db");
+    EXPECT_EQ(encodeHeaderText("plain", 9), "plain");
+    EXPECT_EQ(encodeHeaderText("\xC3\xA9", 9), "=?utf-8?B?w6k=?=");
+    EXPECT_EQ(formatDate(0), "Thu, 01 Jan 1970 00:00:00 +0000");
+}
+
+}  // namespace
+}  // namespace mail
+
+#include "platform/mail/MessageComposeViewController.h"
+
+namespace mail {
+namespace {
+
+struct TextWatcher : ns::Object, MessageComposeViewControllerDelegate {
+    std::vector<MessageComposeResult> results;
+    void messageComposeViewControllerDidFinishWithResult(MessageComposeViewController*, MessageComposeResult r) override {
+        results.push_back(r);
+    }
+};
+
+TEST_F(MailTest, TextMessagesGoToTheirOwnOutbox) {
+    auto watcher = ns::make<TextWatcher>();
+    auto composer = MessageComposeViewController::make();
+    composer->setMessageComposeDelegate(watcher.get());
+    composer->setRecipients({"+1 555 0100"});
+    composer->setBody("Look at this card\nplease");
+    std::string path = composer->send();
+    ASSERT_FALSE(path.empty());
+    EXPECT_EQ(*ns::readFile(path), "To: +1 555 0100\r\n\r\nLook at this card\r\nplease");
+    composer->setRecipients({"evil\r\nTo: x"});
+    EXPECT_EQ(composer->send(), "");
+    composer->cancel();
+    EXPECT_EQ(watcher->results, (std::vector<MessageComposeResult>{MessageComposeResult::Sent,
+                                                                   MessageComposeResult::Failed,
+                                                                   MessageComposeResult::Cancelled}));
+}
+
+}  // namespace
+}  // namespace mail

@@ -1,0 +1,61 @@
+#include "platform/network/ProxySettings.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using net::ProxyEntry;
+using Kind = net::ProxyEntry::Kind;
+
+TEST(ProxySettings, ParsesProxyURLs) {
+    auto a = net::parseProxyURL("http://proxy.lan:3128/");
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->kind, Kind::HTTP);
+    EXPECT_EQ(a->host, "proxy.lan");
+    EXPECT_EQ(a->port, 3128);
+    EXPECT_EQ(net::parseProxyURL("proxy.lan")->port, 8080);
+    auto s = net::parseProxyURL("socks5://user:pw@[::1]");
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->kind, Kind::SOCKS);
+    EXPECT_EQ(s->host, "::1");
+    EXPECT_EQ(s->port, 1080);
+    EXPECT_FALSE(net::parseProxyURL("ftp://x"));
+    EXPECT_FALSE(net::parseProxyURL("http://host:99999"));
+    EXPECT_FALSE(net::parseProxyURL(""));
+}
+
+TEST(ProxySettings, ChoosesByScheme_AndHonoursNoProxy) {
+    net::SystemProxySettings s;
+    s.httpProxy = "http://p1:81";
+    s.httpsProxy = "p2:82";
+    s.noProxy = "internal.example, .corp, 10.0.0.1, localhost:8080";
+    EXPECT_EQ((*s.proxiesForURL("http://a.example/"))[0].host, "p1");
+    EXPECT_EQ((*s.proxiesForURL("https://a.example/"))[0].port, 82);
+    EXPECT_EQ((*s.proxiesForURL("http://internal.example/"))[0].kind, Kind::Direct);
+    EXPECT_EQ((*s.proxiesForURL("http://x.internal.example/"))[0].kind, Kind::Direct);
+    EXPECT_EQ((*s.proxiesForURL("http://a.corp/"))[0].kind, Kind::Direct);
+    EXPECT_EQ((*s.proxiesForURL("http://notinternal.example/"))[0].kind, Kind::HTTP);
+    EXPECT_EQ((*s.proxiesForURL("http://localhost:8080/"))[0].kind, Kind::Direct);
+    EXPECT_EQ((*s.proxiesForURL("http://localhost:9090/"))[0].kind, Kind::HTTP);
+    s.httpProxy = "gopher://bad";
+    EXPECT_FALSE(s.proxiesForURL("http://a.example/"));
+    s.pacURL = "http://config/proxy.pac";
+    auto pac = s.proxiesForURL("http://a.example/");
+    EXPECT_EQ((*pac)[0].kind, Kind::AutoConfigurationURL);
+    EXPECT_EQ((*pac)[0].autoConfigurationURL, "http://config/proxy.pac");
+    net::SystemProxySettings none;
+    EXPECT_EQ((*none.proxiesForURL("http://a/"))[0].kind, Kind::Direct);
+}
+
+TEST(ProxySettings, PACResults) {
+    auto e = net::parsePACResult("PROXY a.example:8080; SOCKS5 b:1081;DIRECT ; BOGUS x:1; PROXY :9");
+    ASSERT_EQ(e.size(), 3u);
+    EXPECT_EQ(e[0].kind, Kind::HTTP);
+    EXPECT_EQ(e[0].host, "a.example");
+    EXPECT_EQ(e[1].kind, Kind::SOCKS);
+    EXPECT_EQ(e[1].port, 1081);
+    EXPECT_EQ(e[2].kind, Kind::Direct);
+    EXPECT_EQ(net::parsePACResult("")[0].kind, Kind::Direct);
+}
+
+}  // namespace
