@@ -43,6 +43,8 @@ protected:
         auto* nav = w ? dynamic_cast<ui::NavigationController*>(w->rootViewController()) : nullptr;
         return nav ? dynamic_cast<MenuViewController_iPad*>(nav->topViewController()) : nullptr;
     }
+    // The controller that presents modal screens (the hub's outermost container).
+    ui::ViewController* root() const { return delegate->window()->rootViewController(); }
     ViewTableList* list() const { return hub()->myTableList(); }
     ViewDetalle* pane() const { return hub()->myViewDetalle(); }
     std::string paneTitle() const { return pane()->lblTitulo()->text(); }
