@@ -84,6 +84,7 @@ protected:
                            ns::Ref<ns::Dictionary> info = nullptr) {
         std::string dir = home + "/bundle";
         fs::create_directories(dir + "/html_iphone");
+        fs::copy(sampleBundle() + "/images", dir + "/images", fs::copy_options::recursive | fs::copy_options::skip_existing);
         ns::writeToFile(*decks, dir + "/Jobframework.plist");
         ns::writeToFile(*cards, dir + "/allCards-Iphone.plist");
         if (interview) ns::writeToFile(*interview, dir + "/InterviewIphone.plist");
@@ -107,6 +108,40 @@ protected:
         for (size_t i = from; i < log.size(); ++i)
             if (log[i].transition == kind && log[i].duration == 0.75) ++n;
         return n;
+    }
+
+    // The "Title" (else "title") of each row of a Documents property list,
+    // read by Python's plistlib as an independent reader; "ERROR" when it
+    // cannot read the file.
+    std::string peerTitles(const std::string& documentsFile) const {
+        std::string cmd = "python3 -c \"import plistlib,sys\n"
+                          "try:\n rows=plistlib.load(open(sys.argv[1],'rb'))\n"
+                          " print('|'.join(r.get('Title', r.get('title','')) for r in rows))\n"
+                          "except Exception:\n print('ERROR')\" '" + documents(documentsFile) + "'";
+        std::string out;
+        if (FILE* p = ::popen(cmd.c_str(), "r")) {
+            char buf[4096];
+            while (size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+            ::pclose(p);
+        }
+        while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+        return out;
+    }
+    // Titles of the rows of a Documents file as the app's reader sees them.
+    std::vector<std::string> titlesIn(const ns::Array* rows) const {
+        std::vector<std::string> out;
+        for (ns::Object* o : *rows) {
+            auto t = rowTitle(ns::as<ns::Dictionary>(o));
+            out.push_back(t ? t->utf8() : "");
+        }
+        return out;
+    }
+    // Makes the Documents file impossible to replace (a folder stands in
+    // its place), so the next save of it fails.
+    void blockDocumentsFile(const std::string& name) {
+        std::error_code ec;
+        fs::remove(documents(name), ec);
+        fs::create_directories(documents(name) + "/blocked");
     }
 };
 
