@@ -57,7 +57,8 @@ void UserDefaults::load() {
             return;
     }
     for (int i = 0; i < 1000; ++i) {
-        std::string target = path_ + ".corrupt" + (i ? "." + std::to_string(i) : std::string());
+        std::string target = path_ + ".corrupt";
+        if (i) target += "." + std::to_string(i);
         if (::stat(target.c_str(), &st) == 0) continue;
         if (::rename(path_.c_str(), target.c_str()) == 0) movedAside_ = target;
         break;
