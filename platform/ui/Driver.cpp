@@ -79,8 +79,10 @@ Button* Driver::findButton(const std::string& title) const {
         for (View* v : visibleViewsOf(window()))
             if (auto* b = dynamic_cast<Button*>(v)) {
                 const std::string t = b->currentTitle();
-                bool match = exact ? (t == title || b->accessibilityLabel() == title)
-                                   : (equalsNoCase(t, title) || equalsNoCase(b->accessibilityLabel(), title));
+                const std::string shown = b->displayName();
+                bool match = exact ? (t == title || b->accessibilityLabel() == title || shown == title)
+                                   : (equalsNoCase(t, title) || equalsNoCase(b->accessibilityLabel(), title) ||
+                                      equalsNoCase(shown, title));
                 if (match) found = b;  // the last one drawn is on top
             }
         if (found) return found;
@@ -142,6 +144,13 @@ bool Driver::tapButton(const std::string& title) {
     if (!b) return fail("no visible button \"" + title + "\"");
     if (!b->isEnabled()) return fail("button \"" + title + "\" is disabled");
     Window* w = window();
+    // Scroll enclosing scroll views so that the button is in view, as a
+    // person would before tapping.
+    for (View* v = b->superview(); v; v = v->superview())
+        if (auto* sv = dynamic_cast<ScrollView*>(v)) {
+            // In the scroll view's bounds, that is content, coordinates.
+            sv->scrollRectToVisible(b->convertRectToView(b->bounds(), sv), false);
+        }
     Point p = centerOf(b);
     View* hit = w->hitTest(p, nullptr);
     if (!hit || (hit != b && !hit->isDescendantOfView(b)))
