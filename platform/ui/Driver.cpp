@@ -144,13 +144,6 @@ bool Driver::tapButton(const std::string& title) {
     if (!b) return fail("no visible button \"" + title + "\"");
     if (!b->isEnabled()) return fail("button \"" + title + "\" is disabled");
     Window* w = window();
-    // Scroll enclosing scroll views so that the button is in view, as a
-    // person would before tapping.
-    for (View* v = b->superview(); v; v = v->superview())
-        if (auto* sv = dynamic_cast<ScrollView*>(v)) {
-            // In the scroll view's bounds, that is content, coordinates.
-            sv->scrollRectToVisible(b->convertRectToView(b->bounds(), sv), false);
-        }
     Point p = centerOf(b);
     View* hit = w->hitTest(p, nullptr);
     if (!hit || (hit != b && !hit->isDescendantOfView(b)))
