@@ -174,9 +174,15 @@ bool Simulator::pinch(const std::string& args) {
     ui::WebView* page = driver_.visibleWebView();
     if (!page) return fail("no card page on the screen");
     ui::Point c = ui::Driver::centerOf(page);
-    double from = direction == "out" ? 60.0 : 60.0 + 10.0 * static_cast<double>(steps);
-    double to = direction == "out" ? 60.0 + 10.0 * static_cast<double>(steps) : 60.0;
-    driver_.pinch(c, from, to, static_cast<int>(steps));
+    // Each move changes the fingers' distance by 10 points (one step); the
+    // fingers stay on the page, so long pinches are made of several gestures.
+    while (steps > 0) {
+        long n = std::min(steps, 20L);
+        double lo = 60.0, hi = 60.0 + 10.0 * static_cast<double>(n);
+        if (direction == "out") driver_.pinch(c, lo, hi, static_cast<int>(n));
+        else driver_.pinch(c, hi, lo, static_cast<int>(n));
+        steps -= n;
+    }
     return true;
 }
 
