@@ -1,17 +1,27 @@
 #include "app/MailSupport.h"
 
-#include "app/AppLog.h"
 #include "platform/ui/AlertView.h"
 
 namespace app {
 
-// The mail composer of the platform layer is not part of the build yet;
-// until it is, the device counts as one that cannot send mail.
-void presentMailComposer(ui::ViewController*, const std::string& subject, const std::string&,
-                         const std::vector<std::string>& recipients) {
-    appLog("Mail \"" + subject + "\" to " + (recipients.empty() ? std::string() : recipients.front()) +
-           ": no mail composer on this device");
-    ui::AlertView::make("Sending mail", "This device is not setup to send mail.", nullptr, "OK")->show();
+ns::Ref<mail::MailComposeViewController> presentMailComposer(ui::ViewController* screen,
+                                                             mail::MailComposeViewControllerDelegate* delegate,
+                                                             const std::string& subject,
+                                                             const std::string& htmlBody,
+                                                             const std::vector<std::string>& recipients) {
+    if (!mail::MailComposeViewController::canSendMail()) {
+        ui::AlertView::make("Sending mail", "This device is not setup to send mail.", nullptr, "OK")->show();
+        return nullptr;
+    }
+    auto composer = mail::MailComposeViewController::make();
+    composer->setMailComposeDelegate(delegate);
+    composer->setSubject(subject);
+    composer->setMessageBody(htmlBody, true);
+    composer->setToRecipients(recipients);
+    composer->navigationBar()->setBarStyle(ui::BarStyle::Black);
+    composer->view()->setFrame(screen->view()->frame());
+    screen->presentViewController(composer, true);
+    return composer;
 }
 
 }  // namespace app

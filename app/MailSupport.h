@@ -6,14 +6,19 @@
 #include <string>
 #include <vector>
 
+#include "platform/mail/MailComposeViewController.h"
 #include "platform/ui/ViewController.h"
 
 namespace app {
 
 // Presents a composer over `screen` with the subject, the HTML body and the
-// recipients, which dismisses itself when the user is done. Without mail:
-// the alert "Sending mail" / "This device is not setup to send mail." / "OK".
-void presentMailComposer(ui::ViewController* screen, const std::string& subject, const std::string& htmlBody,
-                         const std::vector<std::string>& recipients);
+// recipients; `delegate` (the screen) hears the result and dismisses it.
+// Without mail: the alert "Sending mail" / "This device is not setup to send
+// mail." / "OK", and nil.
+ns::Ref<mail::MailComposeViewController> presentMailComposer(ui::ViewController* screen,
+                                                             mail::MailComposeViewControllerDelegate* delegate,
+                                                             const std::string& subject,
+                                                             const std::string& htmlBody,
+                                                             const std::vector<std::string>& recipients);
 
 }  // namespace app

@@ -7,7 +7,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libssl-dev zlib1g-dev libxml2-dev libpng-dev libjpeg-dev
   libthrift-dev libboost-dev thrift-compiler
-  duktape-dev nginx openssl
+  duktape-dev nginx openssl libcurl4-openssl-dev
   rapidjson-dev libsimdjson-dev nlohmann-json3-dev libplist-dev
 )
 missing=()

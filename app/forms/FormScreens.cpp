@@ -25,6 +25,7 @@ FormProgressView::FormProgressView(ui::Rect frame) : ui::View(frame) {
 }
 
 void FormProgressView::showWithText(const std::string& text, ns::Ref<ui::Image> image) {
+    if (hideTimer_) hideTimer_->invalidate();
     label_->setText(text);
     image_->setImage(image);
     image_->setHidden(!image);
@@ -33,10 +34,17 @@ void FormProgressView::showWithText(const std::string& text, ns::Ref<ui::Image> 
 }
 
 void FormProgressView::hideAfterDelay(double delay) {
+    // Animations apply their end state at once, so the delay is a timer.
     ns::Weak<FormProgressView> weak(this);
-    ui::View::animate(0.3, delay, 0, [this] { setAlpha(0); }, [weak](bool) {
-        if (auto self = weak.lock()) self->removeFromSuperview();
-    });
+    auto fade = [weak] {
+        auto self = weak.lock();
+        if (!self) return;
+        ui::View::animate(0.3, [self] { self->setAlpha(0); }, [weak](bool) {
+            if (auto s = weak.lock()) s->removeFromSuperview();
+        });
+    };
+    if (delay <= 0) fade();
+    else hideTimer_ = ns::RunLoop::main()->performAfterDelay(delay, fade);
 }
 
 void FormProgressView::hide() { hideAfterDelay(0); }

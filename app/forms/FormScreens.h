@@ -43,6 +43,7 @@ public:
 private:
     ns::Ref<ui::Label> label_;
     ns::Ref<ui::ImageView> image_;
+    ns::Ref<ns::Timer> hideTimer_;
 };
 
 // What both form screens share.

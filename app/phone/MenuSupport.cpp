@@ -10,8 +10,9 @@
 
 namespace app {
 
-void enviarMailDesde(ui::ViewController* screen, const ns::Dictionary* mail) {
-    presentMailComposer(screen, rowString(mail, "subject"), rowString(mail, "mensaje"),
+void enviarMailDesde(ui::ViewController* screen, mail::MailComposeViewControllerDelegate* delegate,
+                     const ns::Dictionary* mail) {
+    presentMailComposer(screen, delegate, rowString(mail, "subject"), rowString(mail, "mensaje"),
                         {rowString(mail, "para")});
 }
 

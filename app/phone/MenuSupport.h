@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/foundation/Dictionary.h"
+#include "platform/mail/MailComposeViewController.h"
 #include "platform/ui/TableView.h"
 #include "platform/ui/ViewController.h"
 
@@ -13,7 +14,8 @@ namespace app {
 
 // Mail from a dictionary with "para", "subject" and "mensaje" (HTML): the
 // composer when the device can send mail, else the "Sending mail" alert.
-void enviarMailDesde(ui::ViewController* screen, const ns::Dictionary* mail);
+void enviarMailDesde(ui::ViewController* screen, mail::MailComposeViewControllerDelegate* delegate,
+                     const ns::Dictionary* mail);
 // Lays the referral (or sign-up) overlay over the window's root view at
 // x 0, y 60 with the root view's size.
 void showReferralOverlay();

@@ -150,7 +150,12 @@ void MenuViewController::clicBtnBack(ns::Object*) {
     if (auto* nav = navigationController()) nav->popViewControllerAnimated(true);
 }
 
-void MenuViewController::EnviarMail(const ns::Dictionary* mail) { enviarMailDesde(this, mail); }
+void MenuViewController::EnviarMail(const ns::Dictionary* mail) { enviarMailDesde(this, this, mail); }
+
+void MenuViewController::mailComposeControllerDidFinishWithResult(mail::MailComposeViewController*, mail::MailComposeResult,
+                                                         ns::Error*) {
+    dismissViewControllerAnimated(true);
+}
 
 void MenuViewController::sendToWeb() { ui::Application::shared()->openURL(kMakerWebSite); }
 void MenuViewController::sendToTwitter() { ui::Application::shared()->openURL(kMakerTwitterPage); }

@@ -8,12 +8,14 @@
 
 #include "platform/foundation/Array.h"
 #include "platform/ui/Control.h"
+#include "platform/mail/MailComposeViewController.h"
 #include "platform/ui/TableView.h"
 #include "platform/ui/ViewController.h"
 
 namespace app {
 
-class MenuViewController : public ui::ViewController, public ui::TableViewDataSource, public ui::TableViewDelegate {
+class MenuViewController : public ui::ViewController, public ui::TableViewDataSource, public ui::TableViewDelegate,
+                       public mail::MailComposeViewControllerDelegate {
 public:
     const char* className() const override { return "MenuViewController"; }
 
@@ -34,6 +36,9 @@ public:
     void clicBtnBack(ns::Object* sender);
     void EnviarMail(const ns::Dictionary* mail);
     void sendToWeb();
+    // Dismisses the composer, whatever the result.
+    void mailComposeControllerDidFinishWithResult(mail::MailComposeViewController* controller,
+                                                  mail::MailComposeResult result, ns::Error* error) override;
     void sendToTwitter();
     void sendToFacebook();
 

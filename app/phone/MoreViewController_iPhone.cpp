@@ -109,7 +109,12 @@ void MoreViewController_iPhone::tableViewDidSelectRowAtIndexPath(ui::TableView* 
     card->cambiarColorPagina(rowString(row.get(), "color"));
 }
 
-void MoreViewController_iPhone::EnviarMail(const ns::Dictionary* mail) { enviarMailDesde(this, mail); }
+void MoreViewController_iPhone::EnviarMail(const ns::Dictionary* mail) { enviarMailDesde(this, this, mail); }
+
+void MoreViewController_iPhone::mailComposeControllerDidFinishWithResult(mail::MailComposeViewController*, mail::MailComposeResult,
+                                                         ns::Error*) {
+    dismissViewControllerAnimated(true);
+}
 void MoreViewController_iPhone::sendToWeb() { ui::Application::shared()->openURL(kMakerWebSite); }
 void MoreViewController_iPhone::sendToTwitter() { ui::Application::shared()->openURL(kMakerTwitterPage); }
 void MoreViewController_iPhone::sendToFacebook() { ui::Application::shared()->openURL(kMakerFacebookPage); }

@@ -5,6 +5,7 @@
 
 #include "app/RatePromptManager.h"
 #include "platform/foundation/Array.h"
+#include "platform/mail/MailComposeViewController.h"
 #include "platform/ui/TableView.h"
 #include "platform/ui/ViewController.h"
 
@@ -12,7 +13,8 @@ namespace app {
 
 class MoreViewController_iPhone : public ui::ViewController,
                                   public ui::TableViewDataSource,
-                                  public ui::TableViewDelegate {
+                                  public ui::TableViewDelegate,
+                                  public mail::MailComposeViewControllerDelegate {
 public:
     const char* className() const override { return "MoreViewController_iPhone"; }
 
@@ -22,6 +24,9 @@ public:
 
     void EnviarMail(const ns::Dictionary* mail);
     void sendToWeb();
+    // Dismisses the composer, whatever the result.
+    void mailComposeControllerDidFinishWithResult(mail::MailComposeViewController* controller,
+                                                  mail::MailComposeResult result, ns::Error* error) override;
     void sendToTwitter();
     void sendToFacebook();
 

@@ -1,22 +1,137 @@
 #include "app/phone/SearchViewControllerIphone.h"
 
+#include "app/AppConfig.h"
+#include "app/ContentModel.h"
+#include "app/phone/CardViewController.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/Image.h"
 #include "platform/ui/NavigationController.h"
 
 namespace app {
 
+ns::Ref<ns::Array> SearchViewControllerIphone::cardsMatching(const ns::Array* cards, const std::string& text) {
+    auto out = ns::MutableArray::make();
+    if (!cards || text.empty()) return out;
+    for (size_t i = 0; i < cards->count(); ++i) {
+        ns::Dictionary* card = rowAt(cards, i);
+        auto* cardText = card ? card->objectForKeyAs<ns::String>("text") : nullptr;
+        if (cardText && cardText->containsString(text, ns::CaseInsensitiveSearch))
+            out->addObject(ns::Ref<ns::Object>(card));
+    }
+    return out;
+}
+
+// The interface: the search bar along the top and the results below it.
 void SearchViewControllerIphone::loadView() {
     ui::Rect b = ui::Screen::main()->bounds();
     auto root = ui::View::make(b);
-    titleLabel_ = ui::Label::make(ui::makeRect(10, 10, b.size.width - 20, 40));
-    titleLabel_->setText("Search");
-    root->addSubview(titleLabel_);
+    root->setBackgroundColor(ui::Color::black());
+    searchBar_ = ns::make<ui::SearchBar>(ui::makeRect(0, 0, b.width(), 44));
+    searchBar_->setPlaceholder("Search");
+    searchBar_->setAutoresizingMask(ui::AutoresizingFlexibleWidth);
+    root->addSubview(searchBar_);
+    tableView_ = ui::TableView::make(ui::makeRect(0, 44, b.width(), b.height() - 44 - 49));
+    tableView_->setAutoresizingMask(ui::AutoresizingFlexibleWidth);
+    root->addSubview(tableView_);
     setView(root);
 }
 
 void SearchViewControllerIphone::viewDidLoad() {
     ui::ViewController::viewDidLoad();
     if (auto* nav = navigationController()) nav->setNavigationBarHidden(true);
+    searchResults_ = ns::Array::make();
+    allCards_ = bundleArray(kAllCardsFile);
+    setTitle("Search");
+    tableView_->setDataSource(this);
+    tableView_->setDelegate(this);
+    searchBar_->setDelegate(this);
+    searchBar_->setShowsCancelButton(true);
+    searchBar_->setHidden(false);
+    searchBar_->becomeFirstResponder();
+}
+
+void SearchViewControllerIphone::viewWillAppear(bool animated) {
+    ui::ViewController::viewWillAppear(animated);
+    if (auto* nav = navigationController()) nav->setNavigationBarHidden(true);
+}
+
+void SearchViewControllerIphone::searchBarSearchButtonClicked(ui::SearchBar*) {
+    // The search runs on the next pass of the main run loop, after the
+    // keyboard's own handling of the key.
+    if (searchPending_) return;
+    searchPending_ = true;
+    ns::Weak<SearchViewControllerIphone> weak(this);
+    ns::RunLoop::main()->performDeferred([weak] {
+        if (auto self = weak.lock()) {
+            self->searchPending_ = false;
+            self->doSearch();
+        }
+    });
+}
+
+void SearchViewControllerIphone::doSearch() {
+    ns::Ref<ns::Object> keep(this);
+    searchBar_->resignFirstResponder();
+    searchResults_ = cardsMatching(allCards_.get(), searchBar_->text());
+    tableView_->reloadData();
+    if (searchResults_->count() == 0)
+        ui::AlertView::make("No data", "no match was found.", nullptr, "OK")->show();
+}
+
+void SearchViewControllerIphone::resizeTable(double by) {
+    ui::Rect f = tableView_->frame();
+    f.size.height += by;
+    tableView_->setFrame(f);
+}
+
+void SearchViewControllerIphone::searchBarTextDidBeginEditing(ui::SearchBar*) { resizeTable(-kKeyboardHeight); }
+void SearchViewControllerIphone::searchBarTextDidEndEditing(ui::SearchBar*) { resizeTable(kKeyboardHeight); }
+void SearchViewControllerIphone::searchBarCancelButtonClicked(ui::SearchBar* b) {
+    if (b) b->resignFirstResponder();
+}
+
+long SearchViewControllerIphone::tableViewNumberOfRowsInSection(ui::TableView*, long) {
+    return searchResults_ ? static_cast<long>(searchResults_->count()) : 0;
+}
+
+std::string SearchViewControllerIphone::colorForRow(long row) const {
+    ns::Dictionary* card = rowAt(searchResults_.get(), static_cast<size_t>(row));
+    std::string c = rowString(card, "color");
+    return c.empty() ? std::string("silver") : c;
+}
+
+ns::Ref<ui::TableViewCell> SearchViewControllerIphone::tableViewCellForRowAtIndexPath(ui::TableView* t,
+                                                                                      ui::IndexPath ip) {
+    auto cell = t->dequeueReusableCellWithIdentifier("SearchCell");
+    if (!cell) {
+        cell = ui::TableViewCell::make(ui::TableViewCellStyle::Default, "SearchCell");
+        cell->setSelectionStyle(ui::TableViewCellSelectionStyle::Gray);
+        cell->textLabel()->setFont(ui::Font::systemFontOfSize(16));
+    }
+    std::string colour = colorForRow(ip.row);
+    cell->textLabel()->setTextColor(colour == "silver" ? ui::Color::black() : ui::Color::white());
+    cell->setBackgroundView(ui::ImageView::withImage(ui::Image::imageNamed(stripImageName(colour))));
+    ns::Dictionary* card = rowAt(searchResults_.get(), static_cast<size_t>(ip.row));
+    cell->textLabel()->setText(rowString(card, "title"));
+    cell->textLabel()->setBackgroundColor(ui::Color::clear());
+    return cell;
+}
+
+void SearchViewControllerIphone::tableViewDidSelectRowAtIndexPath(ui::TableView*, ui::IndexPath ip) {
+    auto* nav = navigationController();
+    ns::Dictionary* card = rowAt(searchResults_.get(), static_cast<size_t>(ip.row));
+    if (!nav || !card) return;
+    auto page = ns::make<CardViewController>();
+    page->setIsRandomCard(false);
+    page->setDicCarta(ns::Ref<ns::Dictionary>(card));
+    nav->pushViewController(page, true);
+    page->view();
+    page->btnBack()->setTitle("search");
+    page->lblTitle()->setHidden(true);
+    page->cargaHtmlWebView(cardPageNameForIndex(rowString(card, "index")));
+    page->cambiarColorPagina(rowString(card, "color"));
 }
 
 }  // namespace app

@@ -1,1 +1,194 @@
-#include <gtest/gtest.h>
+// The content model: bundle lists that are missing, truncated or of the
+// wrong shape; Documents files that cannot be read (kept aside, never
+// overwritten); failed saves; card pages and the practice page.
+#include "app/tests/AppTestSupport.h"
+
+#include <sys/stat.h>
+
+#include "app/ContentModel.h"
+#include "app/phone/UITabBarController_iPhone.h"
+#include "platform/ui/WebView.h"
+
+namespace app::test {
+
+class ContentTest : public AppTest {
+protected:
+    void SetUp() override {
+        AppTest::SetUp();
+        bundle = home + "-bundle";
+        fs::create_directories(bundle + "/html_iphone");
+    }
+    void TearDown() override {
+        AppTest::TearDown();
+        std::error_code ec;
+        fs::remove_all(bundle, ec);
+    }
+    void copyFromSample(const std::string& name) {
+        fs::copy(sampleBundle() + "/" + name, bundle + "/" + name, fs::copy_options::recursive);
+    }
+    std::string bundle;
+};
+
+TEST_F(ContentTest, BadBundleListsLeaveTheirPropertiesNilAndTheAppRuns) {
+    std::string deck = readFile(sampleBundle() + "/Jobframework.plist");
+    writeFile(bundle + "/Jobframework.plist", deck.substr(0, deck.size() / 2));             // truncated
+    writeFile(bundle + "/allCards-Iphone.plist", readFile(sampleBundle() + "/shareIphone.plist"));  // a dictionary
+    writeFile(bundle + "/shareIphone.plist", readFile(sampleBundle() + "/more.plist"));     // an array
+    writeFile(bundle + "/infoIphone.plist", "");                                          // empty
+    // InterviewIphone.plist and more.plist are missing.
+    setRegistro();
+    launchApp(ui::UserInterfaceIdiom::Phone, bundle);
+    EXPECT_FALSE(delegate->ArrayDeck());
+    EXPECT_FALSE(delegate->allCards());
+    EXPECT_FALSE(delegate->Interview());
+    EXPECT_FALSE(delegate->ShareDic());
+    EXPECT_FALSE(delegate->infor());
+    bool reported = false;
+    for (auto& l : appLogLines())
+        if (l.find("Jobframework.plist cannot be read") != std::string::npos) reported = true;
+    EXPECT_TRUE(reported);
+    driver->advance(4.0);
+    EXPECT_TRUE(screenHas("Tabs: Deck index* | Tactics | Practice | Search | More")) << screen();
+    EXPECT_TRUE(driver->tapTab("More"));
+    EXPECT_TRUE(driver->tapTab("Tactics"));
+    // The tablet too.
+    launchApp(ui::UserInterfaceIdiom::Pad, bundle);
+    driver->advance(3.0);
+    auto* nav = dynamic_cast<ui::NavigationController*>(delegate->window()->rootViewController());
+    ASSERT_TRUE(nav);
+    EXPECT_STREQ(nav->topViewController()->className(), "HomeViewController");
+}
+
+TEST_F(ContentTest, UnreadableDocumentsFilesAreKeptAsideAndNeverOverwritten) {
+    std::string truncated = "<?xml version=\"1.0\"?><plist version=\"1.0\"><array><dict><key>title</key>";
+    writeFile(documents("Favorites-VeltraIpad.plist"), truncated);
+    auto dict = ns::Dictionary::make({{"Title", ns::str("not a list")}});
+    ASSERT_TRUE(ns::PropertyList::writeToFile(*dict, documents("Grupos-VeltraIpad.plist")));
+    std::string groupsBytes = readFile(documents("Grupos-VeltraIpad.plist"));
+    writeFile(documents("Favorites-VeltraIpad.plist.corrupt-1"), "an older one");
+
+    launchTablet();
+    EXPECT_EQ(delegate->allFavorites()->count(), 0u);
+    EXPECT_EQ(delegate->allGroups()->count(), 0u);
+    EXPECT_EQ(delegate->favoritesMovedAsideTo(), documents("Favorites-VeltraIpad.plist.corrupt-2"));
+    EXPECT_EQ(delegate->groupsMovedAsideTo(), documents("Grupos-VeltraIpad.plist.corrupt-1"));
+    EXPECT_EQ(readFile(documents("Favorites-VeltraIpad.plist.corrupt-2")), truncated);
+    EXPECT_EQ(readFile(documents("Favorites-VeltraIpad.plist.corrupt-1")), "an older one");
+    EXPECT_EQ(readFile(documents("Grupos-VeltraIpad.plist.corrupt-1")), groupsBytes);
+
+    ASSERT_TRUE(delegate->addFavorite(ns::Dictionary::make({{"title", ns::str("Kept")}})));
+    EXPECT_EQ(readFile(documents("Favorites-VeltraIpad.plist.corrupt-2")), truncated);
+    launchTablet();
+    ASSERT_EQ(delegate->allFavorites()->count(), 1u);
+    EXPECT_TRUE(delegate->favoritesMovedAsideTo().empty());
+}
+
+TEST_F(ContentTest, AFailedSaveIsReportedAndUndone) {
+    launchTablet();
+    ASSERT_TRUE(delegate->addFavorite(ns::Dictionary::make({{"title", ns::str("One")}})));
+    std::string saved = readFile(documents("Favorites-VeltraIpad.plist"));
+    // The Documents folder becomes unwritable: a file stands where it was.
+    fs::rename(home + "/Documents", home + "/Documents-away");
+    writeFile(home + "/Documents", "");
+    ns::Ref<ns::Error> error;
+    EXPECT_FALSE(delegate->addFavorite(ns::Dictionary::make({{"title", ns::str("Two")}}), &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(delegate->allFavorites()->count(), 1u);  // memory agrees with the file
+    EXPECT_FALSE(delegate->removeFavoriteAtIndex(0));
+    EXPECT_EQ(delegate->allFavorites()->count(), 1u);
+    EXPECT_FALSE(delegate->addGroup(ns::Dictionary::make({{"Title", ns::str("G")}})));
+    EXPECT_EQ(delegate->allGroups()->count(), 0u);
+    fs::remove(home + "/Documents");
+    fs::rename(home + "/Documents-away", home + "/Documents");
+    EXPECT_EQ(readFile(documents("Favorites-VeltraIpad.plist")), saved);
+}
+
+TEST_F(ContentTest, SavedFilesAreReadableByAnotherPropertyListReader) {
+    launchTablet();
+    auto card = ns::Dictionary::make({{"title", ns::str("Caf\u00e9 & <tags>")}, {"Editable", ns::str("YES")}});
+    ASSERT_TRUE(delegate->addFavorite(card));
+    std::string cmd = "python3 -c \"import plistlib,sys; d=plistlib.load(open(sys.argv[1],'rb')); "
+                      "print(len(d), d[0]['title'], d[0]['Editable'])\" " +
+                      documents("Favorites-VeltraIpad.plist");
+    FILE* p = ::popen(cmd.c_str(), "r");
+    ASSERT_TRUE(p);
+    char buf[256] = {0};
+    size_t n = std::fread(buf, 1, sizeof buf - 1, p);
+    ::pclose(p);
+    EXPECT_EQ(std::string(buf, n), "1 Caf\u00e9 & <tags> YES\n");
+}
+
+TEST_F(ContentTest, CardPagesGetTheFontSizeInEveryBodyTag) {
+    EXPECT_EQ(injectFontSize("<body class='a'>x</body><body>", 13),
+              "<body style='font-size: 13px' class='a'>x</body><body style='font-size: 13px'>");
+    EXPECT_EQ(injectFontSize("no body here", 20), "no body here");
+    writeFile(bundle + "/html_iphone/KORVEL_7.html", "<html><body><p>Seven</p></body></html>");
+    ns::Paths::setBundleResourcePath(bundle);
+    auto web = ui::WebView::make(ui::makeRect(0, 0, 320, 400));
+    EXPECT_TRUE(loadCardPage(web.get(), "KORVEL_7.html", 21));
+    EXPECT_NE(web->html().find("<body style='font-size: 21px'>"), std::string::npos);
+    ASSERT_TRUE(web->baseURL());
+    EXPECT_EQ(web->baseURL()->path()->utf8(), bundle + "/html_iphone/KORVEL_7.html");
+    // Missing and unsafe names give an empty page.
+    EXPECT_FALSE(loadCardPage(web.get(), "KORVEL_99.html", 13));
+    EXPECT_EQ(web->pageText(), "");
+    EXPECT_FALSE(loadCardPage(web.get(), "../Info.plist", 13));
+    auto card = ns::Dictionary::make({{"index", ns::str("7")}});
+    EXPECT_EQ(cardPageName(card.get()), "KORVEL_7.html");
+}
+
+TEST_F(ContentTest, PracticePageFillsTheHeader) {
+    writeFile(bundle + "/html_iphone/MKTG_01_blank.html", "<html><body>**HEADER**<p>Tap</p></body></html>");
+    ns::Paths::setBundleResourcePath(bundle);
+    auto web = ui::WebView::make(ui::makeRect(0, 0, 320, 400));
+    auto card = ns::Dictionary::make({{"title", ns::str("A <b> title")}, {"color", ns::str("wine")}});
+    EXPECT_TRUE(loadPracticePage(web.get(), card.get(), 14));
+    EXPECT_EQ(web->html(),
+              "<html><body style='font-size: 14px'><h1 class='wine'>A &lt;b&gt; title</h1><p>Tap</p></body></html>");
+    EXPECT_EQ(headerImageName("wine"), "CabezaCarta-wine.png");
+    EXPECT_EQ(backgroundImageName("wine"), "FondoCarta-wine.png");
+    EXPECT_EQ(stripImageName("wine"), "FranjaCarta-wine.png");
+}
+
+TEST_F(ContentTest, SampleDeckHasEveryBundleFile) {
+    ns::Paths::setBundleResourcePath(sampleBundle());
+    auto decks = bundleArray("Jobframework.plist");
+    ASSERT_TRUE(decks);
+    size_t deckCount = 0;
+    for (ns::Object* o : *decks)
+        if (rowChildren(ns::as<ns::Dictionary>(o))) ++deckCount;
+    EXPECT_GE(deckCount, 5u);
+    auto cards = bundleArray("allCards-Iphone.plist");
+    ASSERT_TRUE(cards);
+    EXPECT_GE(cards->count(), 40u);
+    for (ns::Object* o : *cards) {
+        auto* card = ns::as<ns::Dictionary>(o);
+        ASSERT_TRUE(card);
+        for (const char* key : {"title", "index", "ActionData", "color", "post", "text"})
+            EXPECT_FALSE(rowString(card, key).empty()) << key;
+        EXPECT_TRUE(fs::exists(cardPagePath(rowString(card, "ActionData"))));
+        for (auto name : {headerImageName(rowString(card, "color")), backgroundImageName(rowString(card, "color")),
+                          stripImageName(rowString(card, "color"))})
+            EXPECT_TRUE(fs::exists(sampleBundle() + "/images/" + name)) << name;
+    }
+    EXPECT_TRUE(bundleArray("InterviewIphone.plist"));
+    EXPECT_TRUE(bundleDictionary("shareIphone.plist"));
+    EXPECT_TRUE(bundleDictionary("infoIphone.plist"));
+    EXPECT_TRUE(bundleArray("FollowUS.plist"));
+    EXPECT_TRUE(bundleArray("more.plist"));
+    auto info = bundleDictionary("infoIpad.plist");
+    ASSERT_TRUE(info && rowChildren(info.get()));
+    EXPECT_GE(rowChildren(info.get())->count(), 3u);
+    auto practice = bundleDictionary("Practice.plist");
+    ASSERT_TRUE(practice && rowChildren(practice.get()));
+    std::string tmpl = readFile(cardPagePath("MKTG_01_blank.html"));
+    EXPECT_NE(tmpl.find("**HEADER**"), std::string::npos);
+    std::string page = readFile(cardPagePath("KORVEL_1.html"));
+    EXPECT_NE(page.find("href=\"rateApp\""), std::string::npos);
+    EXPECT_NE(page.find("href=\"mailto:cards@korvel.example\""), std::string::npos);
+    EXPECT_NE(page.find("href=\"2\""), std::string::npos);  // a card link
+    EXPECT_NE(page.find("href=\"http://"), std::string::npos);
+    EXPECT_TRUE(fs::exists(cardPagePath("VELTRA_Blanco.html")));
+}
+
+}  // namespace app::test

@@ -93,7 +93,7 @@ std::optional<Address> parseAddress(std::string_view text) {
         out.addr = s;
     }
     // The address itself: ASCII, one "@", no blanks or angle brackets.
-    if (out.addr.empty() || !isASCII(out.addr)) return std::nullopt;
+    if (out.addr.empty() || out.addr.size() > 254 || !isASCII(out.addr)) return std::nullopt;
     size_t at = out.addr.find('@');
     if (at == std::string::npos || at == 0 || at + 1 == out.addr.size() || out.addr.find('@', at + 1) != std::string::npos)
         return std::nullopt;
@@ -103,10 +103,11 @@ std::optional<Address> parseAddress(std::string_view text) {
     return out;
 }
 
-// A display name as a phrase: atoms as they are, other ASCII quoted,
-// non-ASCII as encoded words.
+// A display name as a phrase: atoms as they are, other short ASCII quoted,
+// non-ASCII or long names as encoded words (which fold).
+std::string forceEncoded(const std::string& name);
 std::string phrase(const std::string& name, size_t used) {
-    if (!isASCII(name)) return encodeHeaderText(name, used);
+    if (!isASCII(name) || name.size() > 60) return forceEncoded(name);
     bool atom = true;
     for (char c : name)
         if (!(std::isalnum(static_cast<unsigned char>(c)) || c == ' ' || std::string_view("!#$%&'*+-/=?^_`{|}~").find(c) != std::string_view::npos))
@@ -183,27 +184,54 @@ std::string textPart(const std::string& subtype, const std::string& text) {
     return out;
 }
 
-// A MIME parameter: value="ascii" or, for other text, RFC 2231 value*=utf-8''...
+// A MIME parameter: name="value" for short ASCII, otherwise the RFC 2231
+// extended form, split into numbered sections on folded lines so that no
+// line grows past 78 characters (a %XX triplet is never split).
 std::string parameter(const std::string& name, const std::string& value) {
-    bool simple = isASCII(value) && value.find('"') == std::string::npos && value.find('\\') == std::string::npos;
+    bool simple = isASCII(value) && !hasControl(value) && value.size() <= 40 &&
+                  value.find_first_of("\"\\") == std::string::npos;
     if (simple) return name + "=\"" + value + "\"";
-    std::string enc = name + "*=utf-8''";
     static const char hex[] = "0123456789ABCDEF";
+    std::vector<std::string> pieces;  // one character or triplet each
     for (unsigned char c : value) {
-        if (std::isalnum(c) || std::string_view("!#$&+-.^_`|~").find(char(c)) != std::string_view::npos) enc += char(c);
-        else {
-            enc += '%';
-            enc += hex[c >> 4];
-            enc += hex[c & 15];
-        }
+        if (std::isalnum(c) || std::string_view("!#$&+-.^_`|~").find(char(c)) != std::string_view::npos)
+            pieces.push_back(std::string(1, char(c)));
+        else
+            pieces.push_back(std::string("%") + hex[c >> 4] + hex[c & 15]);
     }
-    return enc;
+    std::string out;
+    std::string section = "utf-8''";
+    int n = 0;
+    auto flush = [&] {
+        if (!out.empty()) out += ";\r\n ";
+        out += name + "*" + std::to_string(n++) + "*=" + section;
+        section.clear();
+    };
+    for (auto& p : pieces) {
+        if (section.size() + p.size() > 48) flush();
+        section += p;
+    }
+    if (!section.empty() || n == 0) flush();
+    return out;
 }
 
 }  // namespace
 
+namespace {
+bool hasLongWord(std::string_view s, size_t limit) {
+    size_t run = 0;
+    for (char c : s) {
+        run = c == ' ' ? 0 : run + 1;
+        if (run > limit) return true;
+    }
+    return false;
+}
+}  // namespace
+
 std::string encodeHeaderText(std::string_view utf8, size_t used) {
-    if (isASCII(utf8) && !hasControl(utf8)) {
+    // Plain text when it is printable ASCII in words that fit a line; other
+    // text as encoded words, which can be folded anywhere.
+    if (isASCII(utf8) && !hasControl(utf8) && !hasLongWord(utf8, 70)) {
         // Plain text: fold at blanks to keep lines near 78 characters.
         std::string out;
         size_t lineLen = used;
@@ -222,8 +250,13 @@ std::string encodeHeaderText(std::string_view utf8, size_t used) {
         }
         return out;
     }
-    // Encoded words: "=?utf-8?B?" + base64 + "?=" at most 75 characters, so
-    // at most 45 bytes of text per word, cut at character boundaries.
+    return forceEncoded(std::string(utf8));
+}
+
+namespace {
+// Encoded words: "=?utf-8?B?" + base64 + "?=" at most 75 characters, so at
+// most 45 bytes of text per word, cut at character boundaries.
+std::string forceEncoded(const std::string& utf8) {
     std::string clean;
     for (unsigned char c : utf8) clean += (c < 0x20 || c == 0x7F) ? ' ' : char(c);
     std::string out;
@@ -244,6 +277,7 @@ std::string encodeHeaderText(std::string_view utf8, size_t used) {
     }
     return out;
 }
+}  // namespace
 
 std::string encodeQuotedPrintable(std::string_view text) {
     static const char hex[] = "0123456789ABCDEF";
@@ -332,6 +366,21 @@ std::optional<std::string> MailMessage::render(ns::Ref<ns::Error>* error) const 
             return std::nullopt;
         }
     }
+    for (auto& a : attachments) {
+        if (a.mimeType.empty()) continue;
+        // type "/" subtype, both RFC 2045 tokens, and short.
+        size_t slash = a.mimeType.find('/');
+        bool ok = a.mimeType.size() <= 127 && slash != std::string::npos && slash > 0 && slash + 1 < a.mimeType.size();
+        for (size_t i = 0; ok && i < a.mimeType.size(); ++i) {
+            unsigned char c = static_cast<unsigned char>(a.mimeType[i]);
+            if (i == slash) continue;
+            ok = c > 0x20 && c < 0x7F && std::string_view("()<>@,;:\\\"/[]?=").find(char(c)) == std::string_view::npos;
+        }
+        if (!ok) {
+            if (error) *error = ns::Error::withDescription(kMailErrorDomain, kMailErrorBadType, "not a MIME type: " + a.mimeType);
+            return std::nullopt;
+        }
+    }
     if (total > kMaxAttachmentBytes) {
         if (error) *error = ns::Error::withDescription(kMailErrorDomain, kMailErrorTooLarge, "the attachments are too large");
         return std::nullopt;
@@ -385,8 +434,8 @@ std::optional<std::string> MailMessage::render(ns::Ref<ns::Error>* error) const 
         std::string type = a.mimeType.empty() ? "application/octet-stream" : a.mimeType;
         std::string name = a.fileName.empty() ? "attachment" : a.fileName;
         out += "--" + b + "\r\n";
-        out += "Content-Type: " + type + "; " + parameter("name", name) + "\r\n";
-        out += "Content-Disposition: attachment; " + parameter("filename", name) + "\r\n";
+        out += "Content-Type: " + type + ";\r\n " + parameter("name", name) + "\r\n";
+        out += "Content-Disposition: attachment;\r\n " + parameter("filename", name) + "\r\n";
         out += "Content-Transfer-Encoding: base64\r\n\r\n";
         out += encodeBase64Lines(a.data ? a.data->view() : std::string_view());
     }

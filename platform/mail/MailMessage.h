@@ -36,8 +36,8 @@ struct MailMessage {
 
     // The message as RFC 5322 text. On bad input (an address or file name
     // with line breaks or control characters, an address with non-ASCII
-    // characters, no recipient at all, more than kMaxAttachmentBytes of
-    // attachments) returns nullopt and sets *error (MailErrorDomain).
+    // characters, no recipient at all, a MIME type that is not
+    // "type/subtype", more than kMaxAttachmentBytes of attachments) returns nullopt and sets *error (MailErrorDomain).
     std::optional<std::string> render(ns::Ref<ns::Error>* error = nullptr) const;
 };
 
@@ -46,6 +46,7 @@ inline constexpr long kMailErrorBadAddress = 1;
 inline constexpr long kMailErrorNoRecipients = 2;
 inline constexpr long kMailErrorTooLarge = 3;
 inline constexpr long kMailErrorBadFileName = 4;
+inline constexpr long kMailErrorBadType = 5;
 inline constexpr size_t kMaxAttachmentBytes = 25u << 20;
 
 // Encoders, exposed for tests.

@@ -547,6 +547,14 @@ void HTTPReadStream::beginExchange() {
     }
     parser_ = ResponseParser(limits_);
     parser_.setRequestMethod(request_->method());
+    if (!bodyStream_ && request_->body() && request_->body()->length() > 0)
+        bodyStream_ = InputStream::inputStreamWithData(request_->body());
+    if (bodyStream_ && !bodyOpened_) {
+        bodyOpened_ = true;
+        if (!bodyStream_->open())
+            return fail(makeError(kNetworkErrorDomain, kErrorCannotOpenFile, "Cannot open the request body",
+                                  bodyStream_->streamError()));
+    }
     out_ = buildHead();
     outOffset_ = 0;
     headSent_ = false;
@@ -555,16 +563,7 @@ void HTTPReadStream::beginExchange() {
 
 std::string HTTPReadStream::buildHead() {
     auto& h = request_->headers();
-    if (!bodyStream_ && request_->body() && request_->body()->length() > 0)
-        bodyStream_ = InputStream::inputStreamWithData(request_->body());
     if (bodyStream_) {
-        if (!bodyOpened_) {
-            bodyOpened_ = true;
-            if (!bodyStream_->open()) {
-                bodyFinished_ = true;
-                // Reported from driveWrite once the loop turns.
-            }
-        }
         if (!h.contains("Content-Length") && !h.contains("Transfer-Encoding")) {
             if (auto len = bodyStream_->length()) h.add("Content-Length", std::to_string(*len));
             else {

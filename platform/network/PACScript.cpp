@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/foundation/Timer.h"
@@ -100,6 +101,44 @@ duk_ret_t nativeMyIpAddress(duk_context* ctx) {
     return 1;
 }
 
+// The script's heap is capped by its allocator (a resource limit on the
+// address space would also count what the parent had mapped, sanitizer
+// shadow memory included).
+constexpr size_t kMaxScriptHeap = 64u << 20;
+size_t gHeapUsed = 0;  // the child is single-threaded
+
+void* capAlloc(void*, duk_size_t size) {
+    if (size == 0 || gHeapUsed + size > kMaxScriptHeap) return nullptr;
+    auto* p = static_cast<size_t*>(std::malloc(size + sizeof(size_t) * 2));
+    if (!p) return nullptr;
+    p[0] = size;
+    gHeapUsed += size;
+    return p + 2;
+}
+
+void capFree(void*, void* ptr) {
+    if (!ptr) return;
+    auto* p = static_cast<size_t*>(ptr) - 2;
+    gHeapUsed -= p[0];
+    std::free(p);
+}
+
+void* capRealloc(void* u, void* ptr, duk_size_t size) {
+    if (!ptr) return capAlloc(u, size);
+    if (size == 0) {
+        capFree(u, ptr);
+        return nullptr;
+    }
+    auto* p = static_cast<size_t*>(ptr) - 2;
+    size_t old = p[0];
+    if (size > old && gHeapUsed + (size - old) > kMaxScriptHeap) return nullptr;
+    auto* q = static_cast<size_t*>(std::realloc(p, size + sizeof(size_t) * 2));
+    if (!q) return nullptr;
+    gHeapUsed = gHeapUsed - old + size;
+    q[0] = size;
+    return q + 2;
+}
+
 void writeAll(int fd, const std::string& s) {
     size_t off = 0;
     while (off < s.size()) {
@@ -114,9 +153,7 @@ void writeAll(int fd, const std::string& s) {
 [[noreturn]] void childMain(int out, const std::string& script, const std::string& url, const std::string& host) {
     rlimit cpu{5, 5};
     ::setrlimit(RLIMIT_CPU, &cpu);
-    rlimit mem{256u << 20, 256u << 20};
-    ::setrlimit(RLIMIT_AS, &mem);
-    duk_context* ctx = duk_create_heap_default();
+    duk_context* ctx = duk_create_heap(capAlloc, capRealloc, capFree, nullptr, nullptr);
     if (!ctx) {
         writeAll(out, "Ecannot create the script engine");
         ::_exit(1);

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/Number.h"
 #include "platform/ui/AlertView.h"
+#include "platform/ui/TextField.h"
 
 namespace ui {
 
@@ -116,6 +119,72 @@ bool Application::openURL(const std::string& url) {
     return true;
 }
 
+bool rectFromString(std::string_view t, Rect& out) {
+    double v[4];
+    int n = 0;
+    size_t i = 0;
+    while (i < t.size() && n < 4) {
+        char c = t[i];
+        if (c == '-' || c == '.' || (c >= '0' && c <= '9')) {
+            std::string num;
+            while (i < t.size() && (t[i] == '-' || t[i] == '.' || t[i] == 'e' || t[i] == '+' || (t[i] >= '0' && t[i] <= '9')))
+                num += t[i++];
+            char* end = nullptr;
+            v[n++] = std::strtod(num.c_str(), &end);
+            if (!end || *end) return false;
+        } else if (c == '{' || c == '}' || c == ',' || c == ' ') {
+            ++i;
+        } else {
+            return false;
+        }
+    }
+    if (n != 4) return false;
+    out = makeRect(v[0], v[1], v[2], v[3]);
+    return true;
+}
+
+Rect Application::keyboardFrame() const {
+    bool landscape = isLandscape(statusBarOrientation());
+    Rect screen = Screen::main()->bounds();
+    double w = landscape ? screen.height() : screen.width();
+    double h = landscape ? screen.width() : screen.height();
+    double kb = isPad() ? (landscape ? 352 : 264) : (landscape ? 162 : 216);
+    return makeRect(0, h - kb, w, kb);
+}
+
+namespace {
+void postKeyboard(const char* name, Rect begin, Rect end) {
+    auto info = ns::Dictionary::make({{kKeyboardFrameBeginUserInfoKey, ns::str(toString(begin))},
+                                      {kKeyboardFrameEndUserInfoKey, ns::str(toString(end))},
+                                      {kKeyboardAnimationDurationUserInfoKey, ns::Number::numberWithDouble(0.25)}});
+    ns::NotificationCenter::defaultCenter()->postNotification(name, nullptr, info);
+}
+}  // namespace
+
+void Application::textInputBecameFocused() {
+    if (keyboardVisible_) return;
+    keyboardVisible_ = true;
+    Rect shown = keyboardFrame();
+    Rect hidden = shown;
+    hidden.origin.y += shown.height();
+    postKeyboard(kKeyboardWillShowNotification, hidden, shown);
+    postKeyboard(kKeyboardDidShowNotification, hidden, shown);
+}
+
+void Application::textInputLostFocus() {
+    if (!keyboardVisible_) return;
+    // Focus moving to another text input keeps the keyboard up.
+    if (Responder::isTransferringFocus()) return;
+    Responder* now = Responder::currentFirstResponder();
+    if (dynamic_cast<TextField*>(now) || dynamic_cast<SearchBar*>(now)) return;
+    keyboardVisible_ = false;
+    Rect shown = keyboardFrame();
+    Rect hidden = shown;
+    hidden.origin.y += shown.height();
+    postKeyboard(kKeyboardWillHideNotification, shown, hidden);
+    postKeyboard(kKeyboardDidHideNotification, shown, hidden);
+}
+
 void Application::sendEvent(Event* event) {
     if (!event) return;
     std::vector<ns::Ref<Window>> targets;
@@ -136,7 +205,7 @@ void Application::resetForTesting() {
     delegate_ = nullptr;
     state_ = ApplicationState::Inactive;
     statusBarStyle_ = StatusBarStyle::Default;
-    statusBarHidden_ = networkActivity_ = idleTimerDisabled_ = false;
+    statusBarHidden_ = networkActivity_ = idleTimerDisabled_ = keyboardVisible_ = false;
     badge_ = 0;
 }
 

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <functional>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,21 @@ inline constexpr const char* kApplicationDidEnterBackgroundNotification = "Appli
 inline constexpr const char* kApplicationWillEnterForegroundNotification = "ApplicationWillEnterForegroundNotification";
 inline constexpr const char* kApplicationWillTerminateNotification = "ApplicationWillTerminateNotification";
 inline constexpr const char* kDeviceOrientationDidChangeNotification = "DeviceOrientationDidChangeNotification";
+
+// The on-screen keyboard comes up when a text field or search bar takes the
+// focus and goes when no text input has it (moving the focus between fields
+// keeps it up). The user info carries the frames (window coordinates) as
+// text "{{x, y}, {w, h}}" (read them with rectFromString) and the duration.
+inline constexpr const char* kKeyboardWillShowNotification = "KeyboardWillShowNotification";
+inline constexpr const char* kKeyboardDidShowNotification = "KeyboardDidShowNotification";
+inline constexpr const char* kKeyboardWillHideNotification = "KeyboardWillHideNotification";
+inline constexpr const char* kKeyboardDidHideNotification = "KeyboardDidHideNotification";
+inline constexpr const char* kKeyboardFrameBeginUserInfoKey = "KeyboardFrameBeginUserInfoKey";
+inline constexpr const char* kKeyboardFrameEndUserInfoKey = "KeyboardFrameEndUserInfoKey";
+inline constexpr const char* kKeyboardAnimationDurationUserInfoKey = "KeyboardAnimationDurationUserInfoKey";
+
+// Reads "{{x, y}, {w, h}}" (what toString(Rect) writes); false when malformed.
+bool rectFromString(std::string_view text, Rect& out);
 
 class ApplicationDelegate {
 public:
@@ -91,6 +107,14 @@ public:
     long applicationIconBadgeNumber() const { return badge_; }
     void setApplicationIconBadgeNumber(long n) { badge_ = n; }
 
+    bool isKeyboardVisible() const { return keyboardVisible_; }
+    // The keyboard's frame while shown (bottom of the screen, 216 points high
+    // on the phone, 264 on the tablet; less in landscape).
+    Rect keyboardFrame() const;
+    // Used by text inputs when they take or give up the focus.
+    void textInputBecameFocused();
+    void textInputLostFocus();
+
     // Hands a touch event to the window of its touches.
     void sendEvent(Event* event);
 
@@ -115,6 +139,7 @@ private:
     bool networkActivity_ = false;
     bool idleTimerDisabled_ = false;
     long badge_ = 0;
+    bool keyboardVisible_ = false;
 };
 
 enum class UserInterfaceIdiom { Phone, Pad };
@@ -142,6 +167,11 @@ public:
     std::string model() const { return idiom_ == UserInterfaceIdiom::Pad ? "Tablet" : "Phone"; }
     const std::string& name() const { return name_; }
     bool isMultitaskingSupported() const { return true; }
+    // Orientation notifications: a count of who asked for them. The stand-in
+    // posts them whatever the count; the calls are kept for code that checks.
+    void beginGeneratingDeviceOrientationNotifications() { ++generating_; }
+    void endGeneratingDeviceOrientationNotifications() { if (generating_ > 0) --generating_; }
+    bool isGeneratingDeviceOrientationNotifications() const { return generating_ > 0; }
     // Restores the defaults: phone, portrait, version "6.1" (tests).
     void resetForTesting();
 
@@ -150,6 +180,7 @@ private:
     DeviceOrientation orientation_ = DeviceOrientation::Portrait;
     std::string systemVersion_ = "6.1";
     std::string name_ = "Simulated device";
+    int generating_ = 0;
 };
 
 class Screen : public ns::Object {

@@ -153,6 +153,15 @@ ns::Ref<Color> Button::titleColorForState(unsigned state) const {
     return v ? *v : nullptr;
 }
 
+std::string Button::displayName() const {
+    std::string t = currentTitle();
+    if (!t.empty()) return t;
+    if (!accessibilityLabel().empty()) return accessibilityLabel();
+    if (auto i = currentImage()) return i->name();
+    if (auto b = backgroundImageForState(state())) return b->name();
+    return {};
+}
+
 void Button::refreshTitle() { titleLabel_->setText(currentTitle()); }
 
 void Switch::touchesEnded(const TouchSet& touches, Event* event) {

@@ -114,6 +114,10 @@ public:
     ns::Ref<Image> backgroundImageForState(unsigned state) const;
     void setTitleColor(ns::Ref<Color> c, unsigned state = ControlStateNormal);
     ns::Ref<Color> titleColorForState(unsigned state) const;
+    // What a person would call the button: its current title, else its
+    // accessibility label, else the name of its image or background image.
+    // The text screen shows it and the driver taps by it.
+    std::string displayName() const;
     // The label that shows the current title (kept in step with it).
     Label* titleLabel() const { return titleLabel_.get(); }
 

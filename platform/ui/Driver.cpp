@@ -79,8 +79,10 @@ Button* Driver::findButton(const std::string& title) const {
         for (View* v : visibleViewsOf(window()))
             if (auto* b = dynamic_cast<Button*>(v)) {
                 const std::string t = b->currentTitle();
-                bool match = exact ? (t == title || b->accessibilityLabel() == title)
-                                   : (equalsNoCase(t, title) || equalsNoCase(b->accessibilityLabel(), title));
+                const std::string shown = b->displayName();
+                bool match = exact ? (t == title || b->accessibilityLabel() == title || shown == title)
+                                   : (equalsNoCase(t, title) || equalsNoCase(b->accessibilityLabel(), title) ||
+                                      equalsNoCase(shown, title));
                 if (match) found = b;  // the last one drawn is on top
             }
         if (found) return found;

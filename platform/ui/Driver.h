@@ -35,8 +35,9 @@ public:
 
     // -- Finding things ------------------------------------------------------
     Window* window() const;
-    // The visible button whose title (or accessibility label) is `title`;
-    // the topmost when several match.
+    // The visible button whose title, accessibility label or shown name
+    // (Button::displayName, e.g. its image's name) is `title`; the topmost
+    // when several match.
     Button* findButton(const std::string& title) const;
     // The visible label / text field / web view / table matching.
     Label* findLabel(const std::string& text) const;

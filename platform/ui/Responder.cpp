@@ -66,6 +66,8 @@ void Responder::touchesCancelled(const TouchSet& t, Event* e) {
 }
 
 namespace {
+bool transferring = false;  // main thread only
+
 ns::Weak<Responder>& firstResponderLink() {
     static ns::Weak<Responder> link;  // main thread only
     return link;
@@ -76,7 +78,12 @@ bool Responder::becomeFirstResponder() {
     if (!canBecomeFirstResponder()) return false;
     auto current = firstResponderLink().lock();
     if (current.get() == this) return true;
-    if (current && !current->resignFirstResponder()) return false;
+    if (current) {
+        transferring = true;
+        bool resigned = current->resignFirstResponder();
+        transferring = false;
+        if (!resigned) return false;
+    }
     firstResponderLink() = this;
     return true;
 }
@@ -85,6 +92,8 @@ bool Responder::resignFirstResponder() {
     if (firstResponderLink().lock().get() == this) firstResponderLink() = nullptr;
     return true;
 }
+
+bool Responder::isTransferringFocus() { return transferring; }
 
 Responder* Responder::currentFirstResponder() { return firstResponderLink().lock().get(); }
 

@@ -101,6 +101,9 @@ public:
     bool isFirstResponder() const;
     // The responder that has keyboard focus now, or nil.
     static Responder* currentFirstResponder();
+    // True while the focus moves from one responder to another (the old one
+    // is resigning because a new one takes over).
+    static bool isTransferringFocus();
 };
 
 }  // namespace ui

@@ -15,16 +15,36 @@ TableViewCell::TableViewCell(TableViewCellStyle style, std::string reuseIdentifi
     contentView_ = View::make(bounds());
     contentView_->setAutoresizingMask(AutoresizingFlexibleWidth | AutoresizingFlexibleHeight);
     addSubview(contentView_);
-    imageView_ = ImageView::make(makeRect(0, 0, 0, 0));
-    contentView_->addSubview(imageView_);
-    textLabel_ = Label::make(makeRect(10, 0, 280, 44));
-    textLabel_->setFont(Font::boldSystemFontOfSize(18));
-    contentView_->addSubview(textLabel_);
-    if (style != TableViewCellStyle::Default) {
-        detailTextLabel_ = Label::make(makeRect(10, 22, 280, 22));
+}
+
+Label* TableViewCell::textLabel() const {
+    if (!textLabel_) {
+        textLabel_ = Label::make(makeRect(10, 0, std::max(0.0, bounds().width() - 40), bounds().height()));
+        textLabel_->setFont(Font::boldSystemFontOfSize(18));
+        textLabel_->setAutoresizingMask(AutoresizingFlexibleWidth | AutoresizingFlexibleHeight);
+        contentView_->addSubview(textLabel_);
+    }
+    return textLabel_.get();
+}
+
+Label* TableViewCell::detailTextLabel() const {
+    if (style_ == TableViewCellStyle::Default) return nullptr;
+    if (!detailTextLabel_) {
+        double h = bounds().height();
+        detailTextLabel_ = Label::make(makeRect(10, h / 2, std::max(0.0, bounds().width() - 40), h / 2));
         detailTextLabel_->setFont(Font::systemFontOfSize(14));
+        detailTextLabel_->setAutoresizingMask(AutoresizingFlexibleWidth | AutoresizingFlexibleHeight);
         contentView_->addSubview(detailTextLabel_);
     }
+    return detailTextLabel_.get();
+}
+
+ImageView* TableViewCell::imageView() const {
+    if (!imageView_) {
+        imageView_ = ImageView::make(makeRect(0, 0, 0, 0));
+        contentView_->insertSubviewAtIndex(imageView_, 0);
+    }
+    return imageView_.get();
 }
 
 void TableViewCell::setBackgroundView(ns::Ref<View> v) {

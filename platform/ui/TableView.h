@@ -50,11 +50,13 @@ public:
 
     TableViewCellStyle style() const { return style_; }
     const std::string& reuseIdentifier() const { return reuseIdentifier_; }
-    // The cell's labels and image view. The detail label exists for every
-    // style but Default (nil there).
-    Label* textLabel() const { return textLabel_.get(); }
-    Label* detailTextLabel() const { return detailTextLabel_.get(); }
-    ImageView* imageView() const { return imageView_.get(); }
+    // The cell's labels and image view, made and added to the content view
+    // on first use (so a cell that never uses them has an empty content
+    // view for its own subviews). The detail label exists for every style
+    // but Default (nil there).
+    Label* textLabel() const;
+    Label* detailTextLabel() const;
+    ImageView* imageView() const;
     View* contentView() const { return contentView_.get(); }
 
     TableViewCellAccessoryType accessoryType() const { return accessory_; }
@@ -81,8 +83,8 @@ private:
     TableViewCellStyle style_;
     std::string reuseIdentifier_;
     ns::Ref<View> contentView_;
-    ns::Ref<Label> textLabel_, detailTextLabel_;
-    ns::Ref<ImageView> imageView_;
+    mutable ns::Ref<Label> textLabel_, detailTextLabel_;
+    mutable ns::Ref<ImageView> imageView_;
     ns::Ref<View> accessoryView_, backgroundView_, selectedBackgroundView_;
     TableViewCellAccessoryType accessory_ = TableViewCellAccessoryType::None;
     TableViewCellSelectionStyle selectionStyle_ = TableViewCellSelectionStyle::Blue;

@@ -1,4 +1,5 @@
 #include "platform/ui/TextField.h"
+#include "platform/ui/Application.h"
 #include "platform/ui/Delegate.h"
 
 namespace ui {
@@ -20,6 +21,7 @@ bool TextField::becomeFirstResponder() {
     if (auto d = delegate_.lock(); d && !d->textFieldShouldBeginEditing(this)) return false;
     if (!Responder::becomeFirstResponder()) return false;
     editing_ = true;
+    Application::shared()->textInputBecameFocused();
     if (auto d = delegate_.lock()) d->textFieldDidBeginEditing(this);
     sendActionsForControlEvents(ControlEventEditingDidBegin);
     return true;
@@ -31,6 +33,7 @@ bool TextField::resignFirstResponder() {
     if (auto d = delegate_.lock(); d && !d->textFieldShouldEndEditing(this)) return false;
     Responder::resignFirstResponder();
     editing_ = false;
+    Application::shared()->textInputLostFocus();
     if (auto d = delegate_.lock()) d->textFieldDidEndEditing(this);
     sendActionsForControlEvents(ControlEventEditingDidEnd);
     return true;
@@ -81,6 +84,7 @@ bool SearchBar::becomeFirstResponder() {
     if (auto d = delegate_.lock(); d && !d->searchBarShouldBeginEditing(this)) return false;
     if (!Responder::becomeFirstResponder()) return false;
     editing_ = true;
+    Application::shared()->textInputBecameFocused();
     if (auto d = delegate_.lock()) d->searchBarTextDidBeginEditing(this);
     return true;
 }
@@ -91,6 +95,7 @@ bool SearchBar::resignFirstResponder() {
     if (auto d = delegate_.lock(); d && !d->searchBarShouldEndEditing(this)) return false;
     Responder::resignFirstResponder();
     editing_ = false;
+    Application::shared()->textInputLostFocus();
     if (auto d = delegate_.lock()) d->searchBarTextDidEndEditing(this);
     return true;
 }

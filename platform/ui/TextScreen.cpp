@@ -114,7 +114,7 @@ public:
         if (!visible(v)) return;
         if (auto* l = dynamic_cast<Label*>(v); l && !l->text().empty()) s += (s.empty() ? "" : " | ") + l->text();
         if (auto* b = dynamic_cast<Button*>(v)) {
-            std::string t = b->currentTitle().empty() ? b->accessibilityLabel() : b->currentTitle();
+            std::string t = b->displayName();
             if (!t.empty()) s += (s.empty() ? "" : " | ") + ("[" + t + "]");
         }
         for (auto& sub : v->subviews()) collectLabels(sub.get(), s);
@@ -157,11 +157,7 @@ public:
             return;
         }
         if (auto* b = dynamic_cast<Button*>(v)) {
-            std::string t = b->currentTitle();
-            if (t.empty()) t = b->accessibilityLabel();
-            if (t.empty() && b->currentImage()) t = b->currentImage()->name();
-            if (t.empty() && b->backgroundImageForState(b->state())) t = b->backgroundImageForState(b->state())->name();
-            line("[" + t + "]" + (b->isEnabled() ? "" : " (disabled)"), indent);
+            line("[" + b->displayName() + "]" + (b->isEnabled() ? "" : " (disabled)"), indent);
             return;
         }
         if (auto* sw = dynamic_cast<Switch*>(v)) {

@@ -219,6 +219,23 @@ TACTICS = [
     ]),
 ]
 
+# Information pages of the tablet's info button: (title, page, HTML body).
+INFO_PAGES = [
+    ("About this deck", "KORVEL_info.html",
+     "<p>Questions, model answers and tactics for job interviews, in six decks and a set of "
+     "tactics cards.</p>"),
+    ("How to use the cards", "KORVEL_info_use.html",
+     "<p>Read the question, answer it aloud, then turn the card. Pinch to change the text size. "
+     "Keep the cards you want to repeat among your favourites, and group cards for one "
+     "interview.</p>"),
+    ("Practising well", "KORVEL_info_practice.html",
+     "<p>Practise with random cards: say your answer before you look. Time yourself: most "
+     "answers should take one to two minutes. Record one session and listen to it.</p>"),
+    ("About the publisher", "KORVEL_info_maker.html",
+     "<p>Tarnwick publishes interview-preparation decks. Write to us at "
+     "<a href=\"mailto:cards@korvel.example\">cards@korvel.example</a>.</p>"),
+]
+
 COLOURS = ["silver", "black", "wine", "blue", "yellow", "purple", "green", "cyan", "flat", "dark"]
 
 
@@ -234,8 +251,8 @@ def card_row(index, colour, title, question, answer):
 
 
 def card_page(row, question, answer, links):
-    # A link to another card names it by its "index" alone: the card screens
-    # look the last path component of a tapped link up among the indexes.
+    # A card link names the card by its index: the app looks the link's last
+    # path component up among the cards' "index" values.
     link_html = "".join(
         '<li><a href="%s">%s</a></li>' % (i, t) for i, t in links)
     related = "<h3>Related cards</h3><ul>%s</ul>" % link_html if links else ""
@@ -252,7 +269,7 @@ def card_page(row, question, answer, links):
 <h2>Answer</h2>
 <p class="answer">{answer}</p>
 {related}
-<p class="contact"><a href="mailto:cards@{site}">Write to us</a> &middot; <a href="rateApp">Rate this app</a> &middot; <a href="http://{site}/">{site}</a></p>
+<p class="contact"><a href="mailto:cards@{site}">Write to us</a> &middot; <a href="rateApp">Rate this app</a> &middot; <a href="http://www.{site}/advice/">More advice on {site}</a></p>
 </body>
 </html>
 """.format(title=row["title"], colour=row["color"], question=question, answer=answer,
@@ -333,9 +350,7 @@ def main():
         "about": "Interview cards: questions, model answers and tactics.",
         "version": "1.0",
     })
-    info_rows = [
-        {"Title": "About this deck", "ActionData": "KORVEL_info.html", "color": "silver"},
-    ]
+    info_rows = [{"Title": title, "ActionData": page, "color": "silver"} for title, page, _ in INFO_PAGES]
     write_plist(out, "infoIpad.plist", {"Children": info_rows})
     practice_questions = [dict(r) for r in all_cards[:6]]
     write_plist(out, "Practice.plist", {"Children": [
@@ -373,15 +388,22 @@ def main():
     with open(os.path.join(html, "VELTRA_RateApp.html"), "w", encoding="utf-8") as f:
         f.write('<html><head><meta charset="utf-8"></head><body><p>Enjoying the cards? '
                 '<a href="rateApp">Rate the app</a>.</p></body></html>\n')
-    with open(os.path.join(html, "KORVEL_info.html"), "w", encoding="utf-8") as f:
-        f.write('<html><head><meta charset="utf-8"></head><body><h1>About this deck</h1>'
-                '<p>Questions, model answers and tactics for job interviews.</p></body></html>\n')
+    for title, page, body in INFO_PAGES:
+        for folder in (html, html_ipad):
+            with open(os.path.join(folder, page), "w", encoding="utf-8") as f:
+                f.write('<html><head><meta charset="utf-8"><link rel="stylesheet" href="card.css"></head>'
+                        '<body><h1>%s</h1>%s</body></html>\n' % (title, body))
+    # The app's information list: the bundle version counts rate-prompt
+    # launches per version; the identifier names the user-defaults file.
+    write_plist(out, "Info.plist", {
+        "CFBundleIdentifier": "com.tarnwick.korvel",
+        "CFBundleName": "Korvel",
+        "CFBundleShortVersionString": "1.0",
+        "CFBundleVersion": "1.0",
+    })
     with open(os.path.join(html, "card.css"), "w", encoding="utf-8") as f:
         f.write("body { font-family: sans-serif; margin: 12px; }\n"
                 "h1 { font-size: 1.4em; }\n.question { font-weight: bold; }\n")
-    with open(os.path.join(html_ipad, "KORVEL_info.html"), "w", encoding="utf-8") as f:
-        f.write('<html><head><meta charset="utf-8"></head><body><h1>About this deck</h1>'
-                '<p>Questions, model answers and tactics for job interviews.</p></body></html>\n')
 
     images = os.path.join(out, "images")
     os.makedirs(images, exist_ok=True)

@@ -112,6 +112,10 @@ TEST_F(MailTest, SentMailIsReadBackByPythonsEmailPackage) {
     composer->addAttachmentData(ns::Data::make(png), "image/png", "icon.png");
     composer->addAttachmentData(ns::Data::make(std::string("texte accentu\xC3\xA9\n")), "text/plain",
                                 "r\xC3\xA9sum\xC3\xA9 card.txt");
+    std::string longName;
+    for (int i = 0; i < 30; ++i) longName += "\xC3\xA9t\xC3\xA9 ";
+    longName += "end.txt";
+    composer->addAttachmentData(ns::Data::make(std::string("x")), "text/plain", longName);
     ASSERT_TRUE(root->presentModalViewController(composer, true));
 
     ui::Driver driver;
@@ -149,6 +153,7 @@ TEST_F(MailTest, SentMailIsReadBackByPythonsEmailPackage) {
         << out;
     EXPECT_NE(out.find("attachment='icon.png' image/png " + sha1Hex(png, home.path())), std::string::npos) << out;
     EXPECT_NE(out.find("attachment='r\xC3\xA9sum\xC3\xA9 card.txt' text/plain"), std::string::npos) << out;
+    EXPECT_NE(out.find("attachment='" + longName + "' text/plain"), std::string::npos) << out;
 }
 
 TEST_F(MailTest, PlainAsciiMailIsOnePart) {
@@ -184,6 +189,10 @@ TEST_F(MailTest, HeaderInjectionAndMissingRecipientsFailWithoutWriting) {
     composer->setToRecipients({"ok@example.com"});
     composer->addAttachmentData(ns::Data::make(std::string("x")), "text/plain", "../../etc/passwd");
     EXPECT_EQ(composer->send(), "");
+    auto bad = MailComposeViewController::make();
+    bad->setToRecipients({"ok@example.com"});
+    bad->addAttachmentData(ns::Data::make(std::string("x")), "text/plain\r\nX-Evil: 1", "a.txt");
+    EXPECT_EQ(bad->send(), "");
     EXPECT_FALSE(std::filesystem::exists(home.path() + "/Outbox") &&
                  !std::filesystem::is_empty(home.path() + "/Outbox"));
 }

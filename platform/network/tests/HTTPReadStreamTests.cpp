@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
 #include "platform/foundation/RunLoop.h"
 #include "platform/network/Connection.h"
 #include "platform/network/NetworkErrors.h"
@@ -600,3 +604,82 @@ TEST_F(HTTPReadStreamTest, RequestThroughASocksProxy) {
 }
 
 }  // namespace socks
+
+namespace bodies {
+
+// A body stream that has nothing to give on every other read, as a
+// bandwidth-paced upload stream does.
+class PacedStream : public net::InputStream {
+public:
+    explicit PacedStream(std::string text) : text_(std::move(text)) {}
+    bool open() override {
+        status_ = Status::Open;
+        return true;
+    }
+    long read(uint8_t* buf, size_t max) override {
+        if (++calls_ % 2 == 0) return 0;  // not now
+        size_t n = std::min({max, size_t(1000), text_.size() - offset_});
+        std::memcpy(buf, text_.data() + offset_, n);
+        offset_ += n;
+        if (offset_ == text_.size()) status_ = Status::AtEnd;
+        return static_cast<long>(n);
+    }
+    bool hasBytesAvailable() const override { return offset_ < text_.size(); }
+    void close() override { status_ = Status::Closed; }
+    std::optional<uint64_t> length() const override { return std::nullopt; }  // sent chunked
+    int calls_ = 0;
+
+private:
+    std::string text_;
+    size_t offset_ = 0;
+};
+
+TEST_F(HTTPReadStreamTest, PacedBodyStreamIsSentChunked) {
+    std::string received, encoding;
+    Server server([&](Conn& c) {
+        auto r = c.readRequest();
+        received = r->body;
+        encoding = r->header("Transfer-Encoding");
+        c.respond(200, "got it");
+    });
+    std::string payload(5500, 'q');
+    auto body = ns::make<PacedStream>(payload);
+    auto s = HTTPReadStream::make(HTTPMessage::request("PUT", server.url("/")), body);
+    auto o = run(s);
+    ASSERT_TRUE(o.ended) << (o.error ? o.error->description() : "");
+    EXPECT_EQ(received, payload);
+    EXPECT_EQ(encoding, "chunked");
+    EXPECT_GT(body->calls_, 6);
+}
+
+TEST_F(HTTPReadStreamTest, BodyFromAFileAndAMissingFile) {
+    std::string dir = (std::filesystem::temp_directory_path() / "bodyfile.XXXXXX").string();
+    dir = ::mkdtemp(dir.data());
+    std::string file = dir + "/body.bin";
+    std::string payload(100000, 'f');
+    { std::ofstream(file, std::ios::binary) << payload; }
+    std::string received, length;
+    Server server([&](Conn& c) {
+        while (auto r = c.readRequest()) {
+            received = r->body;
+            length = r->header("Content-Length");
+            c.respond(200, "ok");
+        }
+    });
+    auto s = HTTPReadStream::make(HTTPMessage::request("POST", server.url("/")),
+                                  net::InputStream::inputStreamWithFileAtPath(file));
+    auto o = run(s);
+    ASSERT_TRUE(o.ended);
+    EXPECT_EQ(received, payload);
+    EXPECT_EQ(length, "100000");
+    EXPECT_EQ(o.bytesWritten, payload.size());
+
+    auto missing = HTTPReadStream::make(HTTPMessage::request("POST", server.url("/")),
+                                        net::InputStream::inputStreamWithFileAtPath(dir + "/missing"));
+    auto m = run(missing);
+    ASSERT_TRUE(m.error);
+    EXPECT_EQ(m.error->code(), net::kErrorCannotOpenFile);
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace bodies

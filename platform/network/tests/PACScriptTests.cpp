@@ -63,3 +63,15 @@ TEST(PACScript, BrokenAndHostileScriptsFailCleanly) {
 }
 
 }  // namespace
+
+namespace {
+TEST(PACScript, MemoryHungryScriptIsStopped) {
+    ns::Ref<ns::Error> err;
+    auto answer = net::PACScript::evaluateSynchronously(
+        "function FindProxyForURL(u, h) { var s = 'x'; for (;;) s = s + s; }", "http://a/",
+        "a", 10, &err);
+    EXPECT_FALSE(answer);
+    ASSERT_TRUE(err);
+    EXPECT_EQ(err->code(), net::kPACScriptError) << err->description();
+}
+}  // namespace

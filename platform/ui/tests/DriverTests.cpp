@@ -275,3 +275,94 @@ TEST_F(DriverTest, CommandsDriveTheScreenAndReportMistakes) {
 
 }  // namespace
 }  // namespace ui::test
+
+#include "platform/foundation/NotificationCenter.h"
+
+namespace ui::test {
+namespace {
+
+TEST_F(UITest, KeyboardComesWithTheFirstFieldAndGoesWithTheLast) {
+    auto w = makeWindow();
+    auto a = TextField::make(makeRect(0, 0, 100, 30));
+    auto b = TextField::make(makeRect(0, 40, 100, 30));
+    w->addSubview(a);
+    w->addSubview(b);
+    std::vector<std::string> seen;
+    Rect end;
+    auto center = ns::NotificationCenter::defaultCenter();
+    std::vector<ns::ObserverToken> tokens;
+    for (const char* n : {kKeyboardWillShowNotification, kKeyboardWillHideNotification})
+        tokens.push_back(center->addObserver(n, nullptr, [&](const ns::Notification& note) {
+            seen.push_back(note.name());
+            auto* s = note.userInfo() ? note.userInfo()->stringForKey(kKeyboardFrameEndUserInfoKey) : nullptr;
+            ASSERT_NE(s, nullptr);
+            ASSERT_TRUE(rectFromString(s->utf8(), end));
+        }));
+    EXPECT_TRUE(a->becomeFirstResponder());
+    EXPECT_EQ(end, makeRect(0, 264, 320, 216));
+    EXPECT_TRUE(b->becomeFirstResponder());  // the focus moves; the keyboard stays
+    EXPECT_FALSE(a->isFirstResponder());
+    EXPECT_TRUE(b->resignFirstResponder());
+    EXPECT_EQ(seen, (std::vector<std::string>{kKeyboardWillShowNotification, kKeyboardWillHideNotification}));
+    EXPECT_EQ(end, makeRect(0, 480, 320, 216));
+    EXPECT_FALSE(Application::shared()->isKeyboardVisible());
+}
+
+TEST_F(UITest, CellSubviewsAreMadeOnFirstUse) {
+    auto cell = TableViewCell::make(TableViewCellStyle::Default, "x");
+    EXPECT_TRUE(cell->contentView()->subviews().empty());
+    auto field = TextField::make(makeRect(10, 10, 100, 24));
+    cell->contentView()->addSubview(field);
+    EXPECT_EQ(cell->contentView()->subviews()[0].get(), field.get());
+    EXPECT_EQ(cell->detailTextLabel(), nullptr);
+    cell->textLabel()->setText("Row");
+    EXPECT_EQ(cell->contentView()->subviews().size(), 2u);
+}
+
+}  // namespace
+}  // namespace ui::test
+
+namespace ui::test {
+namespace {
+
+TEST_F(UITest, ImageButtonsAreNamedByTheirImage) {
+    auto w = makeWindow();
+    auto b = Button::make(makeRect(10, 10, 40, 40));
+    b->setImage(Image::make("btnShare.png", {40, 40}));
+    int taps = 0;
+    b->addAction([&](Control*) { ++taps; }, ControlEventTouchUpInside);
+    w->addSubview(b);
+    Driver d;
+    EXPECT_EQ(d.screen(), "[btnShare.png]\n");
+    EXPECT_TRUE(d.tapButton("btnShare.png"));
+    EXPECT_EQ(taps, 1);
+    b->setEnabled(false);
+    EXPECT_EQ(d.screen(), "[btnShare.png] (disabled)\n");
+    EXPECT_FALSE(d.tapButton("btnShare.png"));
+}
+
+}  // namespace
+}  // namespace ui::test
+
+namespace ui::test {
+namespace {
+
+TEST_F(UITest, ButtonsOutsideTheirScrollViewCannotBeTapped) {
+    // What is scrolled out of sight is out of reach until someone scrolls.
+    auto w = makeWindow();
+    auto scroll = ns::make<ScrollView>(makeRect(0, 0, 320, 200));
+    scroll->setContentSize({320, 1000});
+    w->addSubview(scroll);
+    auto b = Button::make(makeRect(10, 800, 100, 40), "Send");
+    int taps = 0;
+    b->addAction([&](Control*) { ++taps; }, ControlEventTouchUpInside);
+    scroll->addSubview(b);
+    Driver d;
+    EXPECT_FALSE(d.tapButton("Send"));
+    scroll->setContentOffset({0, 640});
+    ASSERT_TRUE(d.tapButton("Send")) << d.lastError();
+    EXPECT_EQ(taps, 1);
+}
+
+}  // namespace
+}  // namespace ui::test

@@ -1,0 +1,130 @@
+#include "app/phone/NewGroupController.h"
+
+#include "app/AppDelegate.h"
+#include "app/ContentModel.h"
+#include "app/phone/SavedGroupsFile.h"
+#include "app/phone/ViewGroupsController.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/ui/AlertView.h"
+#include "platform/ui/Application.h"
+
+namespace app {
+
+ns::Ref<ui::Color> NewGroupController::colourForCard(const ns::Dictionary* card) {
+    std::string c = rowString(card, "color");
+    if (c == "wine") return ui::Color::colorWithRGBA(0.58, 0.15, 0.56, 1);
+    if (c == "blue") return ui::Color::colorWithRGBA(0, 0.31, 0.75, 1);
+    if (c == "yellow") return ui::Color::colorWithRGBA(1.0, 0.57, 0, 1);
+    if (c == "purple") return ui::Color::colorWithRGBA(0.34, 0.16, 0.5, 1);
+    if (c == "green") return ui::Color::colorWithRGBA(0, 0.49, 0.28, 1);
+    if (c == "cyan") return ui::Color::colorWithRGBA(0, 0.7, 0.86, 1);
+    return ui::Color::black();
+}
+
+// The interface: Cancel and Save along the top, the table below, and the
+// name field in the table's header view.
+void NewGroupController::loadView() {
+    ui::Rect b = ui::Screen::main()->bounds();
+    auto root = ui::View::make(b);
+    root->setBackgroundColor(ui::Color::white());
+    btnCancel_ = ui::Button::make(ui::makeRect(5, 10, 80, 40), "Cancel");
+    btnCancel_->addTarget(this, &NewGroupController::cancelGroup, ui::ControlEventTouchUpInside);
+    root->addSubview(btnCancel_);
+    btnSave_ = ui::Button::make(ui::makeRect(b.width() - 85, 10, 80, 40), "Save");
+    btnSave_->setAutoresizingMask(ui::AutoresizingFlexibleLeftMargin);
+    btnSave_->addTarget(this, &NewGroupController::saveGroup, ui::ControlEventTouchUpInside);
+    root->addSubview(btnSave_);
+    tableView_ = ui::TableView::make(ui::makeRect(0, 60, b.width(), b.height() - 60));
+    tableView_->setAutoresizingMask(ui::AutoresizingFlexibleWidth | ui::AutoresizingFlexibleHeight);
+    root->addSubview(tableView_);
+    headerView_ = ui::View::make(ui::makeRect(0, 0, b.width(), 50));
+    groupName_ = ui::TextField::make(ui::makeRect(10, 10, b.width() - 20, 30));
+    groupName_->setPlaceholder("Group name");
+    groupName_->setBorderStyle(ui::BorderStyle::RoundedRect);
+    groupName_->setReturnKeyType(ui::ReturnKeyType::Done);
+    headerView_->addSubview(groupName_);
+    setView(root);
+}
+
+void NewGroupController::viewDidLoad() {
+    ui::ViewController::viewDidLoad();
+    AppDelegate* d = AppDelegate::shared();
+    allCards_ = ns::Ref<ns::Array>(d ? d->allCards() : nullptr);
+    if (!allCards_) allCards_ = ns::Array::make();
+    selectedCards_ = ns::MutableArray::make();
+    groupName_->setDelegate(this);
+    tableView_->setTableHeaderView(headerView_);
+    tableView_->setDataSource(this);
+    tableView_->setDelegate(this);
+    groupName_->becomeFirstResponder();
+}
+
+long NewGroupController::tableViewNumberOfRowsInSection(ui::TableView*, long) {
+    return allCards_ ? static_cast<long>(allCards_->count()) : 0;
+}
+
+size_t NewGroupController::selectedIndexOf(const ns::Object* card) const {
+    return selectedCards_ ? selectedCards_->indexOfObjectIdenticalTo(card) : static_cast<size_t>(-1);
+}
+
+ns::Ref<ui::TableViewCell> NewGroupController::tableViewCellForRowAtIndexPath(ui::TableView* t, ui::IndexPath ip) {
+    auto cell = t->dequeueReusableCellWithIdentifier("Cell");
+    if (!cell) {
+        cell = ui::TableViewCell::make(ui::TableViewCellStyle::Default, "Cell");
+        cell->textLabel()->setFont(ui::Font::systemFontOfSize(16));
+    }
+    ns::Dictionary* card = rowAt(allCards_.get(), static_cast<size_t>(ip.row));
+    bool ticked = card && selectedIndexOf(card) != static_cast<size_t>(-1);
+    cell->setAccessoryType(ticked ? ui::TableViewCellAccessoryType::Checkmark : ui::TableViewCellAccessoryType::None);
+    cell->textLabel()->setText(rowString(card, "title"));
+    cell->textLabel()->setTextColor(colourForCard(card));
+    return cell;
+}
+
+void NewGroupController::tableViewDidSelectRowAtIndexPath(ui::TableView* t, ui::IndexPath ip) {
+    groupName_->resignFirstResponder();
+    t->deselectRowAtIndexPath(ip, true);
+    ns::Dictionary* card = rowAt(allCards_.get(), static_cast<size_t>(ip.row));
+    if (!card) return;
+    size_t at = selectedIndexOf(card);
+    bool ticked = at == static_cast<size_t>(-1);
+    if (ticked) selectedCards_->addObject(ns::Ref<ns::Object>(card));
+    else selectedCards_->removeObjectAtIndex(at);
+    if (ui::TableViewCell* cell = t->cellForRowAtIndexPath(ip))
+        cell->setAccessoryType(ticked ? ui::TableViewCellAccessoryType::Checkmark
+                                      : ui::TableViewCellAccessoryType::None);
+}
+
+bool NewGroupController::textFieldShouldReturn(ui::TextField* f) {
+    if (f) f->resignFirstResponder();
+    return true;
+}
+
+void NewGroupController::saveGroup(ns::Object*) {
+    if (groupName_->text().empty()) {
+        ui::AlertView::make("Group Name", "Please choose a name for this group.", nullptr, "OK")->show();
+        return;
+    }
+    if (!selectedCards_ || selectedCards_->count() == 0) {
+        ui::AlertView::make("Choose Cards", "Please choose the cards to include in this group.", nullptr, "OK")
+            ->show();
+        return;
+    }
+    saveNewGroup();
+}
+
+void NewGroupController::saveNewGroup() {
+    ns::Ref<ns::Object> keep(this);
+    auto record = SavedGroupsFile::makeGroup(groupName_->text(), *selectedCards_);
+    groupName_->resignFirstResponder();
+    ns::NotificationCenter::defaultCenter()->postNotification(kGrabarNuevoGrupoNotification, record);
+    dismissViewControllerAnimated(true);
+}
+
+void NewGroupController::cancelGroup(ns::Object*) {
+    ns::Ref<ns::Object> keep(this);
+    groupName_->resignFirstResponder();
+    dismissViewControllerAnimated(true);
+}
+
+}  // namespace app

@@ -1,0 +1,156 @@
+// The sign-up and referral forms: field checks, the fields posted and their
+// order, refusing, the reply, and the phone's keyboard moves.
+#include "app/tests/AppTestSupport.h"
+
+#include "app/forms/UIViewSingUp.h"
+
+namespace app::test {
+
+namespace {
+std::string registro() {
+    auto v = ns::UserDefaults::standardUserDefaults()->objectForKey("registro");
+    return v ? v->description() : "<unset>";
+}
+std::vector<std::string> keysOf(const FormFields& f) {
+    std::vector<std::string> k;
+    for (auto& [key, value] : f) k.push_back(key);
+    return k;
+}
+template <class T>
+T* overlayOnScreen() {
+    auto* w = ui::Application::shared()->keyWindow();
+    for (auto& v : w->rootViewController()->view()->subviews())
+        if (auto* o = dynamic_cast<T*>(v.get())) return o;
+    return nullptr;
+}
+std::vector<std::string> eventNames() {
+    std::vector<std::string> n;
+    for (auto& e : analytics::Analytics::currentSession().events) n.push_back(e.name);
+    return n;
+}
+}  // namespace
+
+class FormTest : public AppTest {
+protected:
+    void SetUp() override {
+        AppTest::SetUp();
+        startPhone();
+        driver->advance(0.5);
+        ASSERT_TRUE(overlayOnScreen<UIViewSingUp>());
+    }
+    RecordingFormPoster* poster() { return recordingFormPoster(); }
+};
+
+TEST_F(FormTest, EmptyFieldsAreRefusedAndBlanksPass) {
+    ASSERT_TRUE(driver->typeText("Name", "Ada"));
+    ASSERT_TRUE(driver->typeText("E-mail", "ada@example.org"));
+    ASSERT_TRUE(driver->tapButton("Send")) << driver->lastError();
+    auto* alert = dynamic_cast<ui::AlertView*>(ui::Panel::topPanel());
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->title(), "Error");
+    EXPECT_EQ(alert->message(), "You must fill in all fields");
+    EXPECT_EQ(alert->buttonTitles(), std::vector<std::string>{"Accept"});
+    EXPECT_TRUE(poster()->requests().empty());
+    ASSERT_TRUE(driver->pressAlertButton("Accept"));
+
+    ASSERT_TRUE(driver->typeText("University or company", "   "));
+    ASSERT_TRUE(driver->tapButton("Send"));
+    EXPECT_FALSE(ui::Panel::topPanel());
+    ASSERT_EQ(poster()->requests().size(), 1u);
+}
+
+TEST_F(FormTest, SignUpPostsSevenFieldsAndAFinishedReplySetsRegistro) {
+    ASSERT_TRUE(driver->typeText("Name", "Ada Lovelace"));
+    ASSERT_TRUE(driver->typeText("University or company", "Analytical & Co"));
+    ASSERT_TRUE(driver->typeText("E-mail", "ada@example.org"));
+    ASSERT_TRUE(driver->tapButton("Send"));
+    ASSERT_EQ(poster()->requests().size(), 1u);
+    auto request = poster()->last();
+    EXPECT_EQ(request->url, "http://services.tarnwick.example/tarnwick/WS/Tarnwick.php");
+    EXPECT_EQ(keysOf(request->fields), (std::vector<std::string>{"metodo", "name", "universityCompany", "email",
+                                                                  "appId", "systemId", "version"}));
+    EXPECT_EQ(request->fields[0].second, "SignUp");
+    EXPECT_EQ(request->fields[2].second, "Analytical & Co");
+    EXPECT_EQ(request->fields[4].second, "4");
+    EXPECT_EQ(request->fields[5].second, "2");
+    EXPECT_EQ(request->fields[6].second, ui::Device::current()->systemVersion());
+    EXPECT_NE(request->encodedBody().find("universityCompany=Analytical%20%26%20Co"), std::string::npos);
+    EXPECT_TRUE(screenHas("Loading...")) << screen();
+    EXPECT_TRUE(ui::Application::shared()->isNetworkActivityIndicatorVisible());
+    EXPECT_EQ(registro(), "<unset>");
+
+    auto [keep, formDelegate] = request->lockDelegate();
+    ASSERT_TRUE(formDelegate);
+    formDelegate->requestFinished(500, "{\"error\":true}");  // any completed reply counts
+    EXPECT_EQ(registro(), "1");
+    driver->settle();
+    EXPECT_TRUE(screenHas("Got it! We\u2019ll keep you posted with the latest news from Tarnwick!")) << screen();
+    driver->advance(2.9);
+    EXPECT_TRUE(overlayOnScreen<UIViewSingUp>());
+    driver->advance(0.1);  // "clicAceptar" after 3 s: the overlay closes over 0.5 s
+    EXPECT_EQ(eventNames().back(), "RegistrationComplete");
+    driver->advance(0.5);
+    EXPECT_FALSE(overlayOnScreen<UIViewSingUp>());
+}
+
+TEST_F(FormTest, AFailedPostKeepsTheFormOpenAndTheFlagUnset) {
+    ASSERT_TRUE(driver->typeText("Name", "Ada"));
+    ASSERT_TRUE(driver->typeText("University or company", "X"));
+    ASSERT_TRUE(driver->typeText("E-mail", "a@b.c"));
+    ASSERT_TRUE(driver->tapButton("Send"));
+    poster()->last()->lockDelegate().second->requestFailed("connection refused");
+    driver->advance(1.0);
+    EXPECT_EQ(registro(), "<unset>");
+    EXPECT_FALSE(screenHas("Loading...")) << screen();
+    EXPECT_TRUE(overlayOnScreen<UIViewSingUp>());
+    EXPECT_TRUE(driver->tapButton("Send"));  // another try
+    EXPECT_EQ(poster()->requests().size(), 2u);
+}
+
+TEST_F(FormTest, ReferralPostsEightFieldsAndRefusingItSetsRegistro) {
+    ASSERT_TRUE(driver->tapButton("No, thanks"));
+    driver->advance(0.5);
+    ns::UserDefaults::standardUserDefaults()->removeObjectForKey("registro");
+    ASSERT_TRUE(driver->tapRow("Invite a friend")) << driver->lastError() << screen();
+    driver->advance(0.5);
+    auto* overlay = overlayOnScreen<UIViewReferral>();
+    ASSERT_TRUE(overlay);
+    EXPECT_EQ(overlay->frame().origin.y, 60);
+    ASSERT_TRUE(driver->typeText("Your name", "Ada"));
+    ASSERT_TRUE(driver->typeText("Your e-mail", "ada@example.org"));
+    ASSERT_TRUE(driver->typeText("Friend's name", "Charles"));
+    ASSERT_TRUE(driver->typeText("Friend's e-mail", "charles@example.org"));
+    // The keyboard covers the lower part of the form until return is pressed.
+    EXPECT_FALSE(driver->tapButton("Send"));
+    ASSERT_TRUE(driver->pressReturn());
+    ASSERT_TRUE(driver->tapButton("Send")) << driver->lastError();
+    auto request = poster()->last();
+    ASSERT_TRUE(request);
+    EXPECT_EQ(keysOf(request->fields), (std::vector<std::string>{"metodo", "referrerName", "userName", "referrerEmail",
+                                                                  "userEmail", "appId", "systemId", "version"}));
+    EXPECT_EQ(request->fields[0].second, "Referrer");
+    EXPECT_EQ(request->fields[1].second, "Ada");
+    EXPECT_EQ(request->fields[2].second, "Charles");
+    EXPECT_EQ(request->fields[3].second, "ada@example.org");
+    EXPECT_EQ(request->fields[4].second, "charles@example.org");
+
+    size_t eventsBefore = eventNames().size();
+    ASSERT_TRUE(driver->tapButton("No, thanks"));
+    EXPECT_EQ(registro(), "1");
+    driver->advance(0.5);
+    EXPECT_FALSE(overlayOnScreen<UIViewReferral>());
+    EXPECT_EQ(eventNames().size(), eventsBefore);  // the referral overlay logs nothing
+    startPhone();
+    EXPECT_FALSE(overlayOnScreen<UIViewSingUp>());
+}
+
+TEST_F(FormTest, PhoneKeyboardShrinksTheFormAndReturnRestoresIt) {
+    auto* overlay = overlayOnScreen<UIViewSingUp>();
+    auto* form = overlay->singController();
+    ASSERT_TRUE(driver->typeText("Name", "Ada"));
+    EXPECT_EQ(form->scrVentana()->frame().size.height, 480 - 216);
+    ASSERT_TRUE(driver->pressReturn());
+    EXPECT_EQ(form->scrVentana()->frame().size.height, 480 + 10);
+}
+
+}  // namespace app::test

@@ -1,0 +1,264 @@
+// The phone's card page: reached from the deck menu, its page with the font
+// size, pinch steps and their scripts, links (cards, mail, outside pages),
+// the share screen's mail, and the landscape full-screen card.
+#include "app/tests/AppTestSupport.h"
+
+#include "app/phone/CardFullViewController.h"
+#include "app/phone/CardViewController.h"
+#include "app/phone/ShareCardViewController_Iphone.h"
+#include "platform/mail/MailComposeViewController.h"
+
+namespace app::test {
+
+namespace {
+
+ui::NavigationController* selectedNav() {
+    auto* w = ui::Application::shared()->keyWindow();
+    auto* tabs = w ? dynamic_cast<ui::TabBarController*>(w->rootViewController()) : nullptr;
+    return tabs ? dynamic_cast<ui::NavigationController*>(tabs->selectedViewController()) : nullptr;
+}
+
+template <class T>
+T* topScreen() {
+    auto* nav = selectedNav();
+    return nav ? dynamic_cast<T*>(nav->topViewController()) : nullptr;
+}
+
+mail::MailComposeViewController* shownComposer() {
+    auto* w = ui::Application::shared()->keyWindow();
+    return w ? dynamic_cast<mail::MailComposeViewController*>(w->topViewController()) : nullptr;
+}
+
+}  // namespace
+
+class PhoneCardPage : public AppTest {
+protected:
+    void SetUp() override {
+        AppTest::SetUp();
+        mail::MailComposeViewController::setCanSendMail(true);
+        setRegistro();
+        startPhone();
+    }
+    void TearDown() override {
+        mail::MailComposeViewController::setCanSendMail(true);
+        AppTest::TearDown();
+    }
+    // Deck index -> "About you" -> "Tell me about yourself" (card 1).
+    CardViewController* openFirstCard() {
+        EXPECT_TRUE(driver->tapRow("about you")) << driver->lastError();
+        EXPECT_TRUE(driver->tapRow("tell me about yourself")) << driver->lastError();
+        return topScreen<CardViewController>();
+    }
+    void pinch(CardViewController* card, double from, double to, int steps) {
+        driver->pinch(ui::Driver::centerOf(card->webView()), from, to, steps);
+    }
+};
+
+TEST_F(PhoneCardPage, MenuOpensTheCardPageWithFontSizeAndColourImages) {
+    CardViewController* card = openFirstCard();
+    ASSERT_TRUE(card) << screen();
+    EXPECT_EQ(card->savedFont(), 13);
+    const std::string& html = card->webView()->html();
+    EXPECT_NE(html.find("<body style='font-size: 13px' class=\"blue\">"), std::string::npos) << html;
+    ASSERT_TRUE(card->webView()->baseURL());
+    EXPECT_EQ(card->webView()->baseURL()->lastPathComponent()->utf8(), "KORVEL_1.html");
+    ASSERT_TRUE(card->imgheader()->image());
+    EXPECT_EQ(card->imgheader()->image()->name(), "CabezaCarta-blue.png");
+    ASSERT_TRUE(card->imgfondo()->image());
+    EXPECT_EQ(card->imgfondo()->image()->name(), "FondoCarta-blue.png");
+    EXPECT_EQ(card->btnBack()->currentTitle(), "About you");
+    EXPECT_TRUE(card->lblTitle()->isHidden());
+    EXPECT_FALSE(card->btnShare()->isHidden());  // the card has a "post"
+    EXPECT_TRUE(screenHas("Tell me about yourself.")) << screen();
+}
+
+TEST_F(PhoneCardPage, PinchStepsStayBetweenFourteenAndFortyOne) {
+    CardViewController* card = openFirstCard();
+    ASSERT_TRUE(card);
+    card->webView()->clearEvaluatedScripts();
+    // Closing from 13 stays at 13: the floor only lets sizes of 15 and up down.
+    pinch(card, 200, 180, 2);
+    EXPECT_EQ(card->savedFont(), 13);
+    ASSERT_FALSE(card->webView()->evaluatedScripts().empty());
+    EXPECT_EQ(card->webView()->evaluatedScripts().back(),
+              "document.getElementsByTagName('body')[0].style.fontSize= '13px'");
+
+    // Each opening step raises one pixel, up to 41 and no further.
+    for (int i = 0; i < 40; ++i) pinch(card, 100, 106, 1);
+    EXPECT_EQ(card->savedFont(), 41);
+    EXPECT_EQ(card->webView()->evaluatedScripts().back(),
+              "document.getElementsByTagName('body')[0].style.fontSize= '41px'");
+
+    // Closing goes down to 14 and stops there.
+    for (int i = 0; i < 40; ++i) pinch(card, 106, 100, 1);
+    EXPECT_EQ(card->savedFont(), 14);
+    EXPECT_EQ(card->webView()->evaluatedScripts().back(),
+              "document.getElementsByTagName('body')[0].style.fontSize= '14px'");
+    // The page is not reloaded by a pinch.
+    EXPECT_NE(card->webView()->html().find("font-size: 13px"), std::string::npos);
+}
+
+TEST_F(PhoneCardPage, CardLinkPushesThatCardAndBackReturns) {
+    CardViewController* first = openFirstCard();
+    ASSERT_TRUE(first);
+    size_t loads = first->webView()->loadCount();
+    // The page refuses the load itself (the driver reports a refused link).
+    EXPECT_FALSE(driver->followLink("Why do you want this job"));
+    auto* second = topScreen<CardViewController>();
+    ASSERT_TRUE(second);
+    ASSERT_NE(second, first);
+    EXPECT_TRUE(first->enlace());
+    EXPECT_EQ(first->webView()->loadCount(), loads);  // the link was not loaded in the first page
+    EXPECT_EQ(second->dicCarta()->objectForKeyAs<ns::String>("index")->utf8(), "2");
+    EXPECT_EQ(second->webView()->baseURL()->lastPathComponent()->utf8(), "KORVEL_2.html");
+    EXPECT_EQ(second->btnBack()->currentTitle(), "Back");
+    EXPECT_EQ(second->imgheader()->image()->name(), "CabezaCarta-blue.png");
+
+    ASSERT_TRUE(driver->tapButton("Back")) << driver->lastError();
+    EXPECT_EQ(topScreen<CardViewController>(), first);
+
+    // The same page's contact link still opens the mail, not a card.
+    EXPECT_FALSE(driver->followLink("Write to us"));
+    EXPECT_FALSE(first->enlace());
+    EXPECT_EQ(topScreen<CardViewController>(), first);
+    EXPECT_TRUE(shownComposer());
+}
+
+TEST_F(PhoneCardPage, ContactLinkOpensTheComposerAndIsNotAlsoLoaded) {
+    CardViewController* card = openFirstCard();
+    ASSERT_TRUE(card);
+    size_t loads = card->webView()->loadCount();
+    size_t opened = ui::Application::shared()->openedURLs().size();
+    EXPECT_FALSE(driver->followLink("Write to us"));  // refused by the page
+    auto* composer = shownComposer();
+    ASSERT_TRUE(composer) << screen();
+    mail::MailMessage m = composer->message();
+    EXPECT_EQ(m.subject, "Comments/Contact Tarnwick Veltra Media App");
+    EXPECT_EQ(m.to, std::vector<std::string>{"cards@korvel.example"});
+    EXPECT_TRUE(m.isHTML);
+    EXPECT_EQ(m.body, "");
+    EXPECT_EQ(composer->navigationBar()->barStyle(), ui::BarStyle::Black);
+    // Handled by the composer alone: not loaded, not handed to the system.
+    EXPECT_EQ(card->webView()->loadCount(), loads);
+    EXPECT_EQ(ui::Application::shared()->openedURLs().size(), opened);
+
+    ASSERT_TRUE(driver->tapBarButton("Cancel")) << driver->lastError();
+    EXPECT_FALSE(shownComposer());
+    EXPECT_EQ(topScreen<CardViewController>(), card);
+}
+
+TEST_F(PhoneCardPage, ContactLinkWithoutMailAccountShowsTheAlert) {
+    mail::MailComposeViewController::setCanSendMail(false);
+    CardViewController* card = openFirstCard();
+    ASSERT_TRUE(card);
+    driver->followLink("Write to us");
+    ASSERT_TRUE(ui::Panel::topPanel());
+    auto* alert = dynamic_cast<ui::AlertView*>(ui::Panel::topPanel());
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->title(), "Sending mail");
+    EXPECT_EQ(alert->message(), "This device is not setup to send mail.");
+    EXPECT_EQ(alert->buttonTitles(), std::vector<std::string>{"OK"});
+    ASSERT_TRUE(driver->pressAlertButton("OK"));
+    EXPECT_EQ(topScreen<CardViewController>(), card);
+    EXPECT_FALSE(shownComposer());
+}
+
+TEST_F(PhoneCardPage, OutsideLinkGoesToTheSystemAndStaysOutOfThePage) {
+    CardViewController* card = openFirstCard();
+    ASSERT_TRUE(card);
+    size_t loads = card->webView()->loadCount();
+    std::string before = card->webView()->html();
+    driver->followLink("http://www.korvel.example/advice/");
+    const auto& opened = ui::Application::shared()->openedURLs();
+    ASSERT_FALSE(opened.empty());
+    EXPECT_EQ(opened.back(), "http://www.korvel.example/advice/");
+    EXPECT_EQ(std::count(opened.begin(), opened.end(), "http://www.korvel.example/advice/"), 1);
+    EXPECT_EQ(card->webView()->loadCount(), loads);
+    EXPECT_EQ(card->webView()->html(), before);
+    EXPECT_FALSE(card->enlace());
+    EXPECT_EQ(topScreen<CardViewController>(), card);
+}
+
+TEST_F(PhoneCardPage, LandscapeShowsTheFullPageAndPortraitDismissesIt) {
+    CardViewController* card = openFirstCard();
+    ASSERT_TRUE(card);
+    driver->rotate(ui::DeviceOrientation::LandscapeLeft);
+    auto* w = ui::Application::shared()->keyWindow();
+    auto* full = dynamic_cast<CardFullViewController*>(w->topViewController());
+    ASSERT_TRUE(full) << screen();
+    EXPECT_EQ(full->interfaceOrientation(), ui::InterfaceOrientation::LandscapeRight);
+    EXPECT_EQ(full->webView()->baseURL()->lastPathComponent()->utf8(), "KORVEL_1.html");
+    EXPECT_NE(full->webView()->html().find("font-size: 13px"), std::string::npos);
+    EXPECT_EQ(full->imgheader()->image()->name(), "CabezaCarta-blue.png");
+    EXPECT_EQ(delegate->window()->child(), full);
+    // Turning further in landscape keeps it.
+    driver->rotate(ui::DeviceOrientation::LandscapeRight);
+    EXPECT_EQ(w->topViewController(), full);
+
+    driver->rotate(ui::DeviceOrientation::Portrait);
+    EXPECT_FALSE(dynamic_cast<CardFullViewController*>(w->topViewController())) << screen();
+    EXPECT_EQ(topScreen<CardViewController>(), card);
+    EXPECT_EQ(card->interfaceOrientation(), ui::InterfaceOrientation::Portrait);
+    // The page takes the window's touches again.
+    EXPECT_EQ(delegate->window()->child(), card->webView());
+}
+
+TEST_F(PhoneCardPage, ShareScreenMailsTheCard) {
+    CardViewController* card = openFirstCard();
+    ASSERT_TRUE(card);
+    ASSERT_TRUE(driver->tapButton("Share")) << driver->lastError();
+    auto* share = topScreen<ShareCardViewController_Iphone>();
+    ASSERT_TRUE(share) << screen();
+    EXPECT_EQ(share->btnBack()->currentTitle(), "Tell me about yourself");
+    ASSERT_TRUE(driver->tapButton("E-mail")) << driver->lastError();
+    auto* composer = shownComposer();
+    ASSERT_TRUE(composer) << screen();
+    mail::MailMessage m = composer->message();
+    EXPECT_EQ(m.subject, "A great card from the Tarnwick Veltra Media Job Search App");
+    EXPECT_TRUE(m.to.empty());
+    EXPECT_TRUE(m.isHTML);
+    EXPECT_EQ(m.body,
+              "Here is a card from the Tarnwick Veltra Media Job Search App that I found useful.  "
+              "I thought you might like it as well <a href=\"http://korvel.example/cards/1\">"
+              "korvel.example/cards/1</a> .");
+    ASSERT_TRUE(driver->tapBarButton("Cancel"));
+    EXPECT_FALSE(shownComposer());
+    EXPECT_EQ(topScreen<ShareCardViewController_Iphone>(), share);
+    // Facebook and Twitter do nothing on the phone.
+    ASSERT_TRUE(driver->tapButton("Twitter"));
+    ASSERT_TRUE(driver->tapButton("Facebook"));
+    EXPECT_EQ(topScreen<ShareCardViewController_Iphone>(), share);
+    EXPECT_FALSE(shownComposer());
+    ASSERT_TRUE(driver->tapButton("Tell me about yourself"));
+    EXPECT_EQ(topScreen<CardViewController>(), card);
+}
+
+TEST_F(PhoneCardPage, ShareWithoutMailAccountShowsTheAlertAndStays) {
+    mail::MailComposeViewController::setCanSendMail(false);
+    ASSERT_TRUE(openFirstCard());
+    ASSERT_TRUE(driver->tapButton("Share"));
+    auto* share = topScreen<ShareCardViewController_Iphone>();
+    ASSERT_TRUE(driver->tapButton("E-mail"));
+    auto* alert = dynamic_cast<ui::AlertView*>(ui::Panel::topPanel());
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->title(), "Sending mail");
+    EXPECT_EQ(alert->message(), "This device is not setup to send mail.");
+    EXPECT_EQ(alert->delegate(), static_cast<ui::AlertViewDelegate*>(share));
+    ASSERT_TRUE(driver->pressAlertButton("OK"));
+    EXPECT_EQ(topScreen<ShareCardViewController_Iphone>(), share);
+}
+
+TEST(PhoneShareText, TitleAndBodyRules) {
+    EXPECT_EQ(ShareCardViewController_Iphone::mailBody("a.example/x"),
+              "Here is a card from the Tarnwick Veltra Media Job Search App that I found useful.  I thought "
+              "you might like it as well <a href=\"http://a.example/x\">a.example/x</a> .");
+    // "Title" wins over "title" on the back button.
+    auto share = ns::make<ShareCardViewController_Iphone>();
+    share->setDicCarta(ns::Dictionary::make({{"Title", ns::str("Upper")}, {"title", ns::str("lower")}}));
+    EXPECT_EQ(share->btnBack()->currentTitle(), "Upper");
+    auto bare = ns::make<ShareCardViewController_Iphone>();
+    bare->setDicCarta(ns::Dictionary::make({{"post", ns::str("p")}}));
+    EXPECT_EQ(bare->btnBack()->currentTitle(), "Back");
+}
+
+}  // namespace app::test

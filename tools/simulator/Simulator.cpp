@@ -1,0 +1,215 @@
+#include "tools/simulator/Simulator.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+
+#include "app/forms/FormPoster.h"
+#include "platform/mail/MailComposeViewController.h"
+#include "platform/ui/AlertView.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/TextScreen.h"
+#include "platform/ui/WebView.h"
+
+namespace simulator {
+
+namespace {
+
+std::string trim(const std::string& s) {
+    size_t b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos) return {};
+    size_t e = s.find_last_not_of(" \t\r\n");
+    return s.substr(b, e - b + 1);
+}
+
+// The deepest navigation controller on screen that can go back.
+ui::NavigationController* backableNavigation(ui::ViewController* vc) {
+    if (!vc) return nullptr;
+    if (ui::ViewController* p = vc->presentedViewController()) {
+        if (auto* n = backableNavigation(p)) return n;
+        return nullptr;  // a presented screen covers what is below
+    }
+    for (ui::ViewController* child : vc->visibleChildViewControllers())
+        if (auto* n = backableNavigation(child)) return n;
+    auto* nav = dynamic_cast<ui::NavigationController*>(vc);
+    if (nav && nav->viewControllers().size() > 1) return nav;
+    return nullptr;
+}
+
+bool parseNumber(const std::string& s, double& out) {
+    if (s.empty()) return false;
+    char* end = nullptr;
+    out = std::strtod(s.c_str(), &end);
+    return end && *end == '\0';
+}
+
+}  // namespace
+
+const char* Simulator::commandHelp() {
+    return "Commands, one a line:\n"
+           "  screen                   print the screen\n"
+           "  tap TEXT                 tap the first visible button, row, cell, tab or field called TEXT\n"
+           "  back                     go back one screen\n"
+           "  link HREF                follow a link (by its address or its text) in the shown card page\n"
+           "  pinch in|out [STEPS]     pinch on the card page (each step changes the font size once)\n"
+           "  swipe left|right         swipe sideways over the card page\n"
+           "  type TEXT                type into the focused field\n"
+           "  return                   press the return key in the focused field\n"
+           "  alert TEXT               press that button of the shown alert\n"
+           "  rotate portrait|landscape\n"
+           "  wait SECONDS             let time pass on the app's clock\n"
+           "  help                     this list\n"
+           "  quit\n"
+           "A command that cannot be carried out is reported in one line starting with \"error:\".\n";
+}
+
+Simulator::Simulator(std::shared_ptr<ns::ManualClock> manualClock)
+    : clock_(std::move(manualClock)), driver_(clock_) {
+    // Mail already in the outbox from earlier sessions is not news.
+    std::error_code ec;
+    namespace fs = std::filesystem;
+    std::string outbox = mail::MailComposeViewController::outboxDirectory();
+    for (auto it = fs::directory_iterator(outbox, ec); !ec && it != fs::directory_iterator(); it.increment(ec))
+        outboxSeen_.insert(it->path().string());
+    urlsSeen_ = ui::Application::shared()->openedURLs().size();
+}
+
+bool Simulator::fail(std::string why) {
+    error_ = std::move(why);
+    return false;
+}
+
+bool Simulator::run(const std::string& rawLine, std::ostream& out) {
+    error_.clear();
+    std::string line = trim(rawLine);
+    if (line.empty() || line[0] == '#') return true;
+    size_t space = line.find(' ');
+    std::string cmd = line.substr(0, space);
+    std::string arg = space == std::string::npos ? std::string() : trim(line.substr(space + 1));
+    std::transform(cmd.begin(), cmd.end(), cmd.begin(), [](unsigned char c) { return std::tolower(c); });
+
+    bool ok = true;
+    if (cmd == "screen") {
+        driver_.settle();
+        out << driver_.screen();
+        if (!driver_.screen().empty() && driver_.screen().back() != '\n') out << '\n';
+    } else if (cmd == "tap") {
+        ok = arg.empty() ? fail("tap what? (tap TEXT)") : tap(arg);
+    } else if (cmd == "back") {
+        ok = back();
+    } else if (cmd == "link") {
+        ok = arg.empty() ? fail("link what? (link HREF)") : (driver_.followLink(arg) || fail(driver_.lastError()));
+    } else if (cmd == "pinch") {
+        ok = pinch(arg);
+    } else if (cmd == "swipe") {
+        ok = swipe(arg);
+    } else if (cmd == "type") {
+        ok = driver_.typeText("", arg) || fail(driver_.lastError());
+    } else if (cmd == "return") {
+        ok = driver_.pressReturn() || fail(driver_.lastError());
+    } else if (cmd == "alert") {
+        ok = arg.empty() ? fail("which button? (alert TEXT)")
+                         : (driver_.pressAlertButton(arg) || fail(driver_.lastError()));
+    } else if (cmd == "rotate") {
+        if (arg == "portrait") driver_.rotate(ui::DeviceOrientation::Portrait);
+        else if (arg == "landscape") driver_.rotate(ui::DeviceOrientation::LandscapeLeft);
+        else ok = fail("rotate portrait or rotate landscape");
+    } else if (cmd == "wait") {
+        double s = 0;
+        if (!parseNumber(arg, s) || s < 0 || s > 86400) ok = fail("wait SECONDS (a number from 0 to 86400)");
+        else driver_.advance(s);
+    } else if (cmd == "help") {
+        out << commandHelp();
+    } else if (cmd == "quit" || cmd == "exit") {
+        quit_ = true;
+    } else {
+        ok = fail("unknown command \"" + cmd + "\" (help lists them)");
+    }
+    reportEvents(out);
+    return ok;
+}
+
+bool Simulator::tap(const std::string& text) {
+    if (ui::Panel::topPanel()) return fail("an alert is showing; answer it with: alert BUTTON");
+    if (driver_.findButton(text)) return driver_.tapButton(text) || fail(driver_.lastError());
+    if (driver_.tapRow(text)) return true;
+    if (driver_.tapTab(text)) return true;
+    if (ui::View* field = driver_.findTextInput(text)) {
+        driver_.tap(ui::Driver::centerOf(field));
+        return true;
+    }
+    if (driver_.tapBarButton(text)) return true;
+    return fail("nothing called \"" + text + "\" on the screen");
+}
+
+bool Simulator::back() {
+    if (ui::Panel::topPanel()) return fail("an alert is showing; answer it with: alert BUTTON");
+    ui::Window* w = driver_.window();
+    if (!w) return fail("no window");
+    ui::NavigationController* nav = backableNavigation(w->rootViewController());
+    if (!nav) return fail("there is no screen to go back to");
+    ns::Ref<ui::NavigationController> keep(nav);
+    if (!nav->isNavigationBarHidden() && driver_.tapBarButton(nav->backButtonTitle())) return true;
+    nav->popViewControllerAnimated(true);
+    driver_.settle();
+    return true;
+}
+
+bool Simulator::pinch(const std::string& args) {
+    std::istringstream in(args);
+    std::string direction;
+    in >> direction;
+    long steps = 1;
+    std::string count;
+    if (in >> count) {
+        double n = 0;
+        if (!parseNumber(count, n) || n < 1 || n > 100 || n != static_cast<long>(n))
+            return fail("pinch in|out [STEPS] (STEPS a whole number from 1 to 100)");
+        steps = static_cast<long>(n);
+    }
+    if (direction != "in" && direction != "out") return fail("pinch in or pinch out");
+    if (ui::Panel::topPanel()) return fail("an alert is showing; answer it with: alert BUTTON");
+    ui::WebView* page = driver_.visibleWebView();
+    if (!page) return fail("no card page on the screen");
+    ui::Point c = ui::Driver::centerOf(page);
+    double from = direction == "out" ? 60.0 : 60.0 + 10.0 * static_cast<double>(steps);
+    double to = direction == "out" ? 60.0 + 10.0 * static_cast<double>(steps) : 60.0;
+    driver_.pinch(c, from, to, static_cast<int>(steps));
+    return true;
+}
+
+bool Simulator::swipe(const std::string& arg) {
+    if (arg != "left" && arg != "right") return fail("swipe left or swipe right");
+    if (ui::Panel::topPanel()) return fail("an alert is showing; answer it with: alert BUTTON");
+    ui::WebView* page = driver_.visibleWebView();
+    if (!page) return fail("no card page on the screen");
+    ui::Point c = ui::Driver::centerOf(page);
+    double dx = arg == "right" ? 75.0 : -75.0;
+    driver_.swipe({c.x - dx, c.y}, {c.x + dx, c.y}, 4);
+    return true;
+}
+
+void Simulator::reportEvents(std::ostream& out) {
+    const auto& urls = ui::Application::shared()->openedURLs();
+    if (urls.size() < urlsSeen_) urlsSeen_ = 0;
+    for (; urlsSeen_ < urls.size(); ++urlsSeen_) out << "Opened URL: " << urls[urlsSeen_] << "\n";
+    if (auto* poster = app::recordingFormPoster()) {
+        const auto& posts = poster->requests();
+        if (posts.size() < postsSeen_) postsSeen_ = 0;
+        for (; postsSeen_ < posts.size(); ++postsSeen_)
+            out << "Form post requested: POST " << posts[postsSeen_]->url << " " << posts[postsSeen_]->encodedBody()
+                << "\n";
+    }
+    std::error_code ec;
+    namespace fs = std::filesystem;
+    std::string outbox = mail::MailComposeViewController::outboxDirectory();
+    for (auto it = fs::directory_iterator(outbox, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        if (!it->is_regular_file()) continue;
+        std::string p = it->path().string();
+        if (outboxSeen_.insert(p).second) out << "Mail written: " << p << "\n";
+    }
+}
+
+}  // namespace simulator

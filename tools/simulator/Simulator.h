@@ -1,0 +1,52 @@
+// The simulator's command interpreter: one driver command per line, as a
+// person types them or a script lists them. Shared by the korvel program
+// and its tests.
+#pragma once
+
+#include <memory>
+#include <ostream>
+#include <set>
+#include <string>
+
+#include "platform/foundation/Clock.h"
+#include "platform/ui/Driver.h"
+
+namespace simulator {
+
+class Simulator {
+public:
+    // `manualClock`: the clock `wait` advances; nil when the main run loop
+    // runs on the real clock (then `wait` runs the loop for that long).
+    explicit Simulator(std::shared_ptr<ns::ManualClock> manualClock);
+
+    // Carries out one command line. Returns false when it could not be
+    // carried out; the reason is in lastError(). Blank lines and lines
+    // starting with '#' do nothing.
+    bool run(const std::string& line, std::ostream& out);
+    const std::string& lastError() const { return error_; }
+    bool quitRequested() const { return quit_; }
+
+    // What the app did since the last call that a person would notice
+    // outside the screen: URLs opened, mail written to the outbox, form
+    // posts requested. One line each.
+    void reportEvents(std::ostream& out);
+
+    static const char* commandHelp();
+
+private:
+    bool fail(std::string why);
+    bool tap(const std::string& text);
+    bool back();
+    bool pinch(const std::string& args);
+    bool swipe(const std::string& args);
+
+    std::shared_ptr<ns::ManualClock> clock_;
+    ui::Driver driver_;
+    std::string error_;
+    bool quit_ = false;
+    size_t urlsSeen_ = 0;
+    size_t postsSeen_ = 0;
+    std::set<std::string> outboxSeen_;
+};
+
+}  // namespace simulator

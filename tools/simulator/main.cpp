@@ -1,0 +1,159 @@
+// korvel: runs the card deck app on the headless screen and lets a person
+// (or a script) drive it. See --help.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include "app/AppLog.h"
+#include "app/Launch.h"
+#include "platform/foundation/Paths.h"
+#include "platform/foundation/RunLoop.h"
+#include "tools/simulator/Simulator.h"
+
+namespace {
+
+const char* kUsage =
+    "Usage: korvel [--idiom phone|tablet] [--home DIR] [--bundle DIR] [--script FILE]\n"
+    "              [--clock real|manual] [--help]\n"
+    "\n"
+    "Runs the Korvel interview-card app on a headless phone or tablet screen.\n"
+    "\n"
+    "  --idiom phone|tablet  the device (default: phone)\n"
+    "  --home DIR            the app's home folder: Documents (favourites, groups), Library\n"
+    "                        (user defaults), Outbox (mail the app sends, as .eml files).\n"
+    "                        It is created when missing and kept between runs.\n"
+    "                        Default: $DECK_HOME, else ./home\n"
+    "  --bundle DIR          the app bundle: property lists, html_iphone/, images/.\n"
+    "                        Default: $DECK_RESOURCES, else the repository's resources/\n"
+    "  --script FILE         run the commands in FILE (one a line) and stop; the screen is\n"
+    "                        printed only by the command 'screen'. The exit status is 1 when\n"
+    "                        any command could not be carried out, else 0.\n"
+    "  --clock real|manual   real: time passes by itself (the default at the terminal);\n"
+    "                        manual: time passes only with 'wait' (the default with --script,\n"
+    "                        so scripts give the same screens every run)\n"
+    "  --help                this text\n"
+    "\n"
+    "Without --script the program reads commands from the terminal and prints the screen\n"
+    "after each. The splash screen fades in for 4 s (phone) or 3 s (tablet).\n"
+    "URLs the app opens, mail it writes and form posts it requests are printed as they happen.\n"
+    "\n";
+
+int usageError(const std::string& message) {
+    std::fprintf(stderr, "korvel: %s\n(korvel --help explains the options)\n", message.c_str());
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string idiom = "phone", home, bundle, script, clockKind;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&](std::string& into) {
+            if (i + 1 >= argc) return false;
+            into = argv[++i];
+            return true;
+        };
+        if (a == "--help" || a == "-h") {
+            std::cout << kUsage << simulator::Simulator::commandHelp();
+            return 0;
+        } else if (a == "--idiom") {
+            if (!value(idiom)) return usageError("--idiom needs phone or tablet");
+        } else if (a == "--home") {
+            if (!value(home)) return usageError("--home needs a folder");
+        } else if (a == "--bundle") {
+            if (!value(bundle)) return usageError("--bundle needs a folder");
+        } else if (a == "--script") {
+            if (!value(script)) return usageError("--script needs a file");
+        } else if (a == "--clock") {
+            if (!value(clockKind)) return usageError("--clock needs real or manual");
+        } else {
+            return usageError("unknown option " + a);
+        }
+    }
+    if (idiom != "phone" && idiom != "tablet") return usageError("--idiom must be phone or tablet");
+    if (clockKind.empty()) clockKind = script.empty() ? "real" : "manual";
+    if (clockKind != "real" && clockKind != "manual") return usageError("--clock must be real or manual");
+
+    std::ifstream scriptFile;
+    if (!script.empty()) {
+        scriptFile.open(script);
+        if (!scriptFile) return usageError("cannot read the script " + script);
+    }
+    if (!home.empty() && !ns::Paths::ensureDirectory(home, 0700))
+        return usageError("cannot create the home folder " + home);
+    if (!bundle.empty() && access((bundle + "/Jobframework.plist").c_str(), R_OK) != 0)
+        std::fprintf(stderr, "korvel: warning: %s has no Jobframework.plist; the deck will be empty\n",
+                     bundle.c_str());
+
+    ns::RunLoop::setMain();
+    std::shared_ptr<ns::ManualClock> manual;
+    if (clockKind == "manual") manual = std::make_shared<ns::ManualClock>(0.0);
+    else ns::RunLoop::main()->setClock(ns::SystemClock::shared());
+
+    app::LaunchSettings settings;
+    settings.idiom = idiom == "tablet" ? ui::UserInterfaceIdiom::Pad : ui::UserInterfaceIdiom::Phone;
+    settings.homeDir = home;
+    settings.bundleDir = bundle;
+    settings.clock = manual;
+    // At the terminal the app's console lines show on standard error; a
+    // script's output is the screens and events it asked for.
+    app::setAppLogEcho(script.empty());
+    app::launch(settings);
+    simulator::Simulator sim(manual);
+
+    if (!script.empty()) {
+        bool allOk = true;
+        std::string line;
+        size_t number = 0;
+        while (!sim.quitRequested() && std::getline(scriptFile, line)) {
+            ++number;
+            if (!sim.run(line, std::cout)) {
+                allOk = false;
+                std::cout << "error: line " << number << ": " << line << ": " << sim.lastError() << "\n";
+            }
+        }
+        std::cout.flush();
+        return allOk ? 0 : 1;
+    }
+
+    // At the terminal: commands arrive while the main run loop runs, so
+    // fades and other timed changes go on while the person reads.
+    auto loop = ns::RunLoop::main();
+    sim.run("screen", std::cout);
+    std::cout << "> " << std::flush;
+    std::string pending;
+    auto source = loop->addFd(STDIN_FILENO, ns::FdReadable, [&](unsigned events) {
+        char buf[4096];
+        ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+        if (n <= 0) {
+            loop->stop();
+            return;
+        }
+        pending.append(buf, static_cast<size_t>(n));
+        size_t nl;
+        while ((nl = pending.find('\n')) != std::string::npos) {
+            std::string line = pending.substr(0, nl);
+            pending.erase(0, nl + 1);
+            if (!sim.run(line, std::cout)) std::cout << "error: " << line << ": " << sim.lastError() << "\n";
+            if (sim.quitRequested()) {
+                loop->stop();
+                return;
+            }
+            std::string trimmed = line;
+            trimmed.erase(0, trimmed.find_first_not_of(" \t"));
+            if (!trimmed.empty() && trimmed.rfind("screen", 0) != 0 && trimmed.rfind("help", 0) != 0 &&
+                trimmed[0] != '#')
+                sim.run("screen", std::cout);
+            std::cout << "> " << std::flush;
+        }
+    });
+    loop->run();
+    source->invalidate();
+    std::cout << "\n";
+    return 0;
+}

@@ -1,0 +1,127 @@
+// The korvel program run as a person would run it, with a script; the test
+// reads what it prints (the text screen) and its exit status.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+};
+
+class SimulatorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/korvel-test-XXXXXX";
+        dir = ::mkdtemp(tmpl);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+    Outcome korvel(const std::string& idiom, const std::string& script, const std::string& extra = "") {
+        std::string scriptPath = dir + "/script.txt";
+        std::ofstream(scriptPath) << script;
+        std::string cmd = std::string(KORVEL_PATH) + " --idiom " + idiom + " --home " + dir + "/home --bundle " +
+                          DECK_SOURCE_DIR + "/resources --script " + scriptPath + " " + extra + " 2>&1";
+        Outcome r;
+        FILE* p = ::popen(cmd.c_str(), "r");
+        if (!p) return r;
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+        int st = ::pclose(p);
+        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+        return r;
+    }
+    static bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+    std::string dir;
+};
+
+TEST_F(SimulatorTest, TabletSessionOpensADeckFromTheHomeScreen) {
+    Outcome r = korvel("tablet",
+                   "screen\n"
+                   "wait 3\n"
+                   "screen\n"
+                   "tap No, thanks\n"
+                   "wait 0.5\n"
+                   "tap Experience\n"
+                   "screen\n");
+    EXPECT_EQ(r.status, 0) << r.out;
+    size_t splash = r.out.find("Korvel interview cards");
+    size_t home = r.out.find("[Technical interviews]");
+    size_t signUp = r.out.find("Sign up for news from Tarnwick");
+    ASSERT_NE(splash, std::string::npos) << r.out;
+    ASSERT_NE(home, std::string::npos) << r.out;
+    EXPECT_LT(splash, home);
+    EXPECT_NE(signUp, std::string::npos) << r.out;
+    // The last screen is the deck's hub.
+    std::string last = r.out.substr(r.out.rfind("Experience"));
+    EXPECT_FALSE(has(last, "[Technical interviews]")) << r.out;
+}
+
+TEST_F(SimulatorTest, PhoneSessionOpensTheDeckIndexAndASubMenu) {
+    Outcome r = korvel("phone",
+                   "wait 4\n"
+                   "tap No, thanks\n"
+                   "wait 0.5\n"
+                   "tap Deck index\n"
+                   "screen\n"
+                   "tap About you\n"
+                   "screen\n");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(has(r.out, "Tabs: Deck index* | Tactics | Practice | Search | More")) << r.out;
+    EXPECT_TRUE(has(r.out, "about you")) << r.out;
+    EXPECT_TRUE(has(r.out, "tell me about yourself")) << r.out;
+    EXPECT_TRUE(has(r.out, "[Deck index]")) << r.out;  // the sub-menu's back button
+    // Restarting on the same home folder: the refusal was remembered.
+    Outcome again = korvel("phone", "wait 4\nscreen\n");
+    EXPECT_EQ(again.status, 0);
+    EXPECT_FALSE(has(again.out, "Sign up for news from Tarnwick")) << again.out;
+}
+
+TEST_F(SimulatorTest, AFailedCommandIsOneLineAndTheScriptEndsWithStatusOne) {
+    Outcome r = korvel("phone",
+                   "wait 4\n"
+                   "tap Nothing like this\n"
+                   "frobnicate\n"
+                   "tap No, thanks\n"
+                   "wait 0.5\n"
+                   "tap More\n"
+                   "tap Rate this app\n"
+                   "alert Rate it\n");
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_TRUE(has(r.out, "error: line 2: tap Nothing like this: nothing called \"Nothing like this\" on the screen\n"))
+        << r.out;
+    EXPECT_TRUE(has(r.out, "error: line 3: frobnicate: unknown command")) << r.out;
+    // The session went on after the errors.
+    EXPECT_TRUE(has(r.out, "Opened URL: itms-apps://")) << r.out;
+}
+
+TEST_F(SimulatorTest, HelpAndBadOptions) {
+    std::string cmd = std::string(KORVEL_PATH) + " --help";
+    FILE* p = ::popen(cmd.c_str(), "r");
+    ASSERT_TRUE(p);
+    std::string out;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    EXPECT_EQ(::pclose(p), 0);
+    for (const char* word : {"--idiom", "--home", "--bundle", "--script", "screen", "tap TEXT", "back", "link HREF",
+                             "pinch in|out", "swipe left|right", "type TEXT", "alert TEXT", "rotate", "wait SECONDS",
+                             "quit"})
+        EXPECT_TRUE(has(out, word)) << word;
+    Outcome r = korvel("watch", "");
+    EXPECT_EQ(r.status, 2) << r.out;
+}
+
+}  // namespace
