@@ -37,6 +37,7 @@ Panel* Panel::topPanel() { return shown().empty() ? nullptr : shown().back().get
 void Panel::dismissAllForTesting() { shown().clear(); }
 
 void Panel::showPanel() {
+    requireMainThread("show (alert or action sheet)");
     if (isVisible()) return;
     auto keep = keepAlive(this);
     tellWillPresent();

@@ -80,6 +80,7 @@ void NavigationController::show(ViewController* from, ViewController* to, bool a
 }
 
 void NavigationController::pushViewController(ns::Ref<ViewController> vc, bool animated) {
+    requireMainThread("pushViewController");
     if (!vc) throw ns::Exception(ns::kInvalidArgumentException, "pushViewController: nil controller");
     if (contains(stack_, vc.get()) || vc->parentViewController() || vc.get() == this)
         throw ns::Exception(ns::kInvalidArgumentException,
@@ -91,6 +92,7 @@ void NavigationController::pushViewController(ns::Ref<ViewController> vc, bool a
 }
 
 ns::Ref<ViewController> NavigationController::popViewControllerAnimated(bool animated) {
+    requireMainThread("popViewController");
     if (stack_.size() < 2) return nullptr;
     ns::Ref<ViewController> popped = stack_.back();
     stack_.pop_back();

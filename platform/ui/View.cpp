@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/RunLoop.h"
 #include "platform/ui/Graphics.h"
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
@@ -12,6 +13,12 @@
 namespace ui {
 
 void scheduleDisplayPass();  // Window.cpp
+
+void requireMainThread(const char* operation) {
+    if (!ns::RunLoop::isMainThread())
+        throw ns::Exception(ns::kInternalInconsistencyException,
+                            std::string(operation) + " was called off the main thread");
+}
 
 View::View(Rect frame) : frame_(frame), bounds_{{0, 0}, frame.size} {}
 
@@ -185,6 +192,7 @@ void View::moveToWindow(Window* oldWindow, Window* newWindow) {
 }
 
 void View::insertSubviewAtIndex(ns::Ref<View> v, size_t index) {
+    requireMainThread("addSubview");
     if (!v) throw ns::Exception(ns::kInvalidArgumentException, "addSubview: nil view");
     if (v.get() == this || isDescendantOfView(v.get()))
         throw ns::Exception(ns::kInvalidArgumentException, "addSubview: a view cannot contain itself");
@@ -226,6 +234,7 @@ void View::insertSubviewAbove(ns::Ref<View> v, View* sibling) {
 }
 
 void View::removeFromSuperview() {
+    requireMainThread("removeFromSuperview");
     View* s = superview();
     if (!s) return;
     auto keep = keepAlive(this);

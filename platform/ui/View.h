@@ -35,6 +35,12 @@ enum AutoresizingMask : unsigned {
 
 enum class ContentMode { ScaleToFill, ScaleAspectFit, ScaleAspectFill, Center, Top, Bottom, Left, Right };
 
+// The user interface belongs to the main thread. Operations that change the
+// screen call this first; off the main thread it raises
+// InternalInconsistencyException naming the operation (queue the work to the
+// main thread with ns::performOnMainThread instead).
+void requireMainThread(const char* operation);
+
 class View : public Responder {
 public:
     explicit View(Rect frame = {});

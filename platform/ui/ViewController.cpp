@@ -132,6 +132,7 @@ Rect presentedFrame(Window* window, ViewController* vc) {
 }  // namespace
 
 bool ViewController::presentViewController(ns::Ref<ViewController> vc, bool animated, std::function<void()> completion) {
+    requireMainThread("presentViewController");
     if (!vc) return false;
     ViewController* host = this;
     while (host->parentViewController()) host = host->parentViewController();
@@ -185,6 +186,7 @@ bool ViewController::presentViewController(ns::Ref<ViewController> vc, bool anim
 }
 
 void ViewController::dismissViewControllerAnimated(bool animated, std::function<void()> completion) {
+    requireMainThread("dismissViewController");
     ViewController* host = presented_ ? this : presentingViewController();
     if (!host || !host->presented_) {
         if (completion) completion();

@@ -296,3 +296,27 @@ TEST_F(ViewTest, TextMeasurementIsFixedAndWraps) {
 
 }  // namespace
 }  // namespace ui::test
+
+#include <thread>
+
+namespace ui::test {
+namespace {
+
+TEST_F(ViewTest, ChangingTheScreenOffTheMainThreadIsRefused) {
+    auto parent = View::make();
+    auto child = View::make();
+    bool refused = false;
+    std::thread worker([&] {
+        try {
+            parent->addSubview(child);
+        } catch (const ns::Exception& e) {
+            refused = e.name() == ns::kInternalInconsistencyException;
+        }
+    });
+    worker.join();
+    EXPECT_TRUE(refused);
+    EXPECT_TRUE(parent->subviews().empty());
+}
+
+}  // namespace
+}  // namespace ui::test
