@@ -2,6 +2,7 @@
 // the alert's texts and buttons, the store URL and the analytics events.
 #include "app/tests/AppTestSupport.h"
 
+#include "app/RateAppViewController.h"
 #include "app/RatePromptManager.h"
 #include "app/phone/MoreViewController_iPhone.h"
 
@@ -122,6 +123,38 @@ TEST_F(RatePromptTest, TheTwinLogsNoEvent) {
     ASSERT_TRUE(driver->pressAlertButton("Remind me later"));
     EXPECT_EQ(lastRateAnswer(), -1);
     EXPECT_EQ(launchCount(), 0);
+}
+
+}  // namespace app::test
+
+namespace app::test {
+
+TEST_F(AppTest, RatePageScreenPinchesAndOpensTheStoreFromItsLink) {
+    setRegistro();
+    startPhone();
+    auto* tabs = dynamic_cast<ui::TabBarController*>(delegate->window()->rootViewController());
+    ASSERT_TRUE(tabs);
+    auto* nav = dynamic_cast<ui::NavigationController*>(tabs->selectedViewController());
+    ASSERT_TRUE(nav);
+    auto page = ns::make<RateAppViewController>();
+    nav->pushViewController(page, true);
+    driver->settle();
+    EXPECT_EQ(page->btnBack()->currentTitle(), "Deck index");
+    EXPECT_NE(page->webView()->html().find("<body style='font-size: 13px'>"), std::string::npos);
+    EXPECT_EQ(delegate->window()->child(), page->webView());
+
+    ui::Point c = ui::Driver::centerOf(page->webView());
+    driver->pinch(c, 10, 10 + 10 * 30, 30);  // 30 steps out: stops at 41
+    EXPECT_EQ(page->savedFont(), 41);
+    driver->pinch(c, 310, 10, 30);  // in: never below 14
+    EXPECT_EQ(page->savedFont(), 14);
+    EXPECT_EQ(page->webView()->evaluatedScripts().back(), "document.body.style.fontSize = '14px';");
+
+    ASSERT_TRUE(driver->followLink("rateApp") == false);  // never loaded in the page
+    ASSERT_EQ(ui::Application::shared()->openedURLs().size(), 1u);
+    EXPECT_EQ(ui::Application::shared()->openedURLs()[0], RatePromptManager::ratePageURL());
+    ASSERT_TRUE(driver->tapButton("Deck index"));
+    EXPECT_EQ(nav->viewControllers().size(), 1u);
 }
 
 }  // namespace app::test

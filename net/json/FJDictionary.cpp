@@ -44,7 +44,8 @@ size_t FJDictionary::capacityForCount(size_t count) {
 }
 
 FJDictionary::FJDictionary(size_t capacity, bool mutableCollection)
-    : count_(0), capacity_(capacity), mutations_(mutableCollection ? 1 : 0), entry_(inlineTable()) {
+    : count_(0), capacity_(0), divisor_(0), mutations_(mutableCollection ? 1 : 0), entry_(inlineTable()) {
+    setCapacity(capacity);
     std::memset(static_cast<void*>(entry_), 0, capacity * sizeof(FJHashTableEntry));
 }
 
@@ -86,7 +87,7 @@ FJDictionary::~FJDictionary() {
 template <class Eq>
 long FJDictionary::find(size_t hash, Eq equalKey) const {
     if (capacity_ == 0) return -1;
-    size_t slot = hash % capacity_;
+    size_t slot = startSlot(hash);
     for (size_t n = 0; n < capacity_; ++n) {
         const FJHashTableEntry& e = entry_[slot];
         if (!e.key) return -1;
@@ -115,7 +116,7 @@ void FJDictionary::insert(size_t hash, ns::Object* key, ns::Object* object) {
         object->release();
         return;
     }
-    size_t slot = hash % capacity_;
+    size_t slot = startSlot(hash);
     for (size_t n = 0; n < capacity_; ++n) {
         FJHashTableEntry& e = entry_[slot];
         if (!e.key) {
@@ -153,7 +154,7 @@ void FJDictionary::removeSlot(size_t slot) {
         FJHashTableEntry e = entry_[i];
         if (!e.key) break;
         entry_[i] = FJHashTableEntry{0, nullptr, nullptr};
-        size_t j = e.keyHash % capacity_;
+        size_t j = startSlot(e.keyHash);
         while (entry_[j].key) {
             if (++j == capacity_) j = 0;
         }
@@ -245,7 +246,7 @@ void FJDictionary::setObjectForKey(ns::Ref<ns::Object> value, ns::Ref<ns::Object
         FJHashTableEntry* old = entry_;
         size_t oldCapacity = capacity_;
         entry_ = table;
-        capacity_ = needed;
+        setCapacity(needed);
         count_ = 0;
         for (size_t i = 0; i < oldCapacity; ++i)
             if (old[i].key) insert(old[i].keyHash, old[i].key, old[i].object);

@@ -83,8 +83,20 @@ private:
     void removeSlot(size_t slot);
     size_t slotOfIndex(size_t index) const;
 
+    // Start slot of a hash: its 32-bit fold modulo the capacity, computed by
+    // multiplication with a constant made for the capacity.
+    size_t startSlot(size_t hash) const {
+        uint32_t folded = static_cast<uint32_t>(hash ^ (hash >> 32));
+        return static_cast<size_t>((static_cast<__uint128_t>(divisor_ * folded) * capacity_) >> 64);
+    }
+    void setCapacity(size_t capacity) {
+        capacity_ = capacity;
+        divisor_ = capacity ? UINT64_MAX / capacity + 1 : 0;
+    }
+
     size_t count_;
     size_t capacity_;
+    uint64_t divisor_;
     uint64_t mutations_;
     FJHashTableEntry* entry_;
     // Last (index << 32 | slot + 1) looked up by keyAtIndex/valueAtIndex, so

@@ -172,7 +172,21 @@ void FJSkipWhitespace(FJParseState& s) {
     const uint8_t* p = begin + s.atIndex;
     while (p < end) {
         uint8_t c = *p;
-        if (c == ' ' || c == '\t') {
+        if (c == ' ') {
+            // Indentation comes in runs of blanks.
+            ++p;
+            while (end - p >= 8) {
+                uint64_t w;
+                std::memcpy(&w, p, 8);
+                if (w != 0x2020202020202020ull) {
+                    p += __builtin_ctzll(w ^ 0x2020202020202020ull) >> 3;
+                    break;
+                }
+                p += 8;
+            }
+            continue;
+        }
+        if (c == '\t') {
             ++p;
             continue;
         }

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "platform/network/NTLM.h"
 #include "platform/network/NetworkErrors.h"
 
 namespace net {
@@ -22,6 +23,11 @@ namespace {
 bool isTokenChar(char c) {
     return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') ||
            (c && std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos);
+}
+
+bool isToken68Char(char c) {
+    return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') || c == '-' || c == '.' || c == '_' ||
+           c == '~' || c == '+' || c == '/';
 }
 
 struct Scanner {
@@ -92,6 +98,21 @@ std::vector<AuthChallenge> parseChallenges(const std::vector<std::string>& field
             AuthChallenge ch;
             ch.scheme = scheme;
             sc.blanks();
+            {
+                // token68 ("NTLM TlRMTVNTUAAB...", "Negotiate abc==").
+                size_t j = sc.i;
+                while (j < value.size() && isToken68Char(value[j])) ++j;
+                size_t k = j;
+                while (k < value.size() && value[k] == '=') ++k;
+                size_t m = k;
+                while (m < value.size() && (value[m] == ' ' || value[m] == '\t')) ++m;
+                if (j > sc.i && (m == value.size() || value[m] == ',')) {
+                    ch.token68 = value.substr(sc.i, k - sc.i);
+                    sc.i = m;
+                    out.push_back(std::move(ch));
+                    continue;
+                }
+            }
             // Parameters until a token that is not followed by "=" (the
             // next challenge) or the end.
             while (sc.i < value.size()) {
@@ -101,24 +122,15 @@ std::vector<AuthChallenge> parseChallenges(const std::vector<std::string>& field
                     ++sc.i;
                     sc.blanks();
                 }
-                size_t nameStart = sc.i;
                 std::string name = sc.token();
                 sc.blanks();
                 if (name.empty() || sc.i >= value.size() || value[sc.i] != '=') {
-                    if (!name.empty() && ch.params.empty() && ch.token68.empty() && mark == nameStart) {
-                        // token68 form ("Negotiate abc=="); rare, keep it.
-                    }
                     sc.i = mark;
                     break;
                 }
                 ++sc.i;  // '='
                 sc.blanks();
-                // token68 padding ("abc==") looks like name followed by '='.
-                if (sc.i >= value.size() || value[sc.i] == ',' || value[sc.i] == '=') {
-                    while (sc.i < value.size() && value[sc.i] == '=') ++sc.i;
-                    ch.token68 = name;
-                    continue;
-                }
+                if (sc.i >= value.size()) break;
                 std::string v;
                 if (value[sc.i] == '"') {
                     if (!sc.quoted(v)) {
@@ -156,6 +168,12 @@ ns::Ref<HTTPAuthentication> HTTPAuthentication::authenticationFromResponse(const
     }
     if (!best)
         for (auto& c : challenges)
+            if (equalsIgnoringCase(c.scheme, "NTLM")) {
+                best = &c;
+                break;
+            }
+    if (!best)
+        for (auto& c : challenges)
             if (equalsIgnoringCase(c.scheme, "Basic")) {
                 best = &c;
                 break;
@@ -168,6 +186,20 @@ ns::Ref<HTTPAuthentication> HTTPAuthentication::authenticationFromResponse(const
 }
 
 bool HTTPAuthentication::adopt(const AuthChallenge& c) {
+    if (equalsIgnoringCase(c.scheme, "NTLM")) {
+        method_ = "NTLM";
+        realm_.clear();
+        ntlmStage_ = 0;
+        if (!c.token68.empty()) {
+            bool ok = false;
+            std::string bytes = ntlm::base64Decode(c.token68, &ok);
+            auto ch = ok ? ntlm::parseChallenge(bytes) : std::nullopt;
+            if (!ch) return false;
+            ntlmChallenge_ = *ch;
+            ntlmStage_ = 1;
+        }
+        return true;
+    }
     method_ = equalsIgnoringCase(c.scheme, "Digest") ? "Digest" : "Basic";
     auto get = [&](const char* k) { return c.params.count(k) ? c.params.at(k) : std::string(); };
     realm_ = get("realm");
@@ -197,6 +229,18 @@ void HTTPAuthentication::updateFromResponse(const HTTPMessage& response) {
     int code = response.statusCode();
     if (code != 401 && code != 407) return;
     auto challenges = parseChallenges(response.headers().getAll(proxy_ ? "Proxy-Authenticate" : "WWW-Authenticate"));
+    if (method_ == "NTLM") {
+        // The answer to our negotiate message carries the server's
+        // challenge; anything after the authenticate message is a refusal.
+        if (ntlmStage_ == 0)
+            for (auto& c : challenges)
+                if (equalsIgnoringCase(c.scheme, "NTLM") && !c.token68.empty() && adopt(c) && ntlmStage_ == 1) {
+                    applied_ = false;
+                    return;
+                }
+        refused_ = true;
+        return;
+    }
     for (auto& c : challenges) {
         if (method_ == "Digest" && equalsIgnoringCase(c.scheme, "Digest") && c.params.count("stale") &&
             equalsIgnoringCase(c.params.at("stale"), "true")) {
@@ -225,7 +269,22 @@ std::string HTTPAuthentication::basicAuthorization(std::string_view user, std::s
 
 bool HTTPAuthentication::applyCredentials(HTTPMessage& request, std::string_view user, std::string_view password,
                                           ns::Ref<ns::Error>* error) {
+    return applyCredentials(request, user, password, {}, error);
+}
+
+bool HTTPAuthentication::applyCredentials(HTTPMessage& request, std::string_view user, std::string_view password,
+                                          std::string_view domain, ns::Ref<ns::Error>* error) {
     if (!isValid(error)) return false;
+    if (method_ == "NTLM") {
+        const char* header = proxy_ ? "Proxy-Authorization" : "Authorization";
+        std::string message = ntlmStage_ == 0
+                                  ? ntlm::negotiateMessage()
+                                  : ntlm::authenticateMessage(ntlmChallenge_, user, password, domain, "WORKSTATION",
+                                                              fixedCnonce_.size() == 8 ? fixedCnonce_ : std::string());
+        request.setHeaderField(header, "NTLM " + base64Encode(message));
+        applied_ = true;
+        return true;
+    }
     // Basic has no way to carry a colon inside the user name.
     if (user.find(':') != std::string_view::npos && method_ == "Basic") {
         if (error)

@@ -1,6 +1,7 @@
 // HTTP authentication objects: made from a 401 or 407 answer, they apply a
-// user's credentials to the next request (Basic and Digest, RFC 7617 and
-// RFC 7616). NTLM and Negotiate challenges are recognised but not answered.
+// user's credentials to the next request: Basic and Digest (RFC 7617 and
+// RFC 7616) and NTLM with version 2 responses (a three-message exchange on
+// one connection). Negotiate challenges are recognised but not answered.
 #pragma once
 
 #include <map>
@@ -11,6 +12,7 @@
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Object.h"
 #include "platform/network/HTTPMessage.h"
+#include "platform/network/NTLM.h"
 
 namespace net {
 
@@ -47,21 +49,30 @@ public:
 
     // False with the reason when the credentials given last were refused.
     bool isValid(ns::Ref<ns::Error>* reason = nullptr) const;
-    const std::string& method() const { return method_; }  // "Basic" or "Digest"
+    const std::string& method() const { return method_; }  // "Basic", "Digest" or "NTLM"
     const std::string& realm() const { return realm_; }
     bool isProxy() const { return proxy_; }
-    bool requiresAccountDomain() const { return false; }
+    bool requiresAccountDomain() const { return method_ == "NTLM"; }
+    // NTLM needs the same connection for all its messages.
+    bool requiresOrderedRequests() const { return method_ == "NTLM"; }
     bool requiresUserNameAndPassword() const { return true; }
 
     // Sets "Authorization" (or "Proxy-Authorization") on `request` for the
     // user. False with *error when the object is invalid.
     bool applyCredentials(HTTPMessage& request, std::string_view user, std::string_view password,
                           ns::Ref<ns::Error>* error = nullptr);
+    // With the account domain NTLM needs (ignored by the other methods).
+    // For NTLM the first application sends the negotiate message and, after
+    // updateFromResponse() with the server's challenge, the second sends
+    // the authenticate message.
+    bool applyCredentials(HTTPMessage& request, std::string_view user, std::string_view password,
+                          std::string_view domain, ns::Ref<ns::Error>* error);
 
     // "Basic <base64(user:password)>".
     static std::string basicAuthorization(std::string_view user, std::string_view password);
 
-    // For tests: a fixed client nonce instead of a random one.
+    // For tests: a fixed client nonce (Digest) or 8-byte client challenge
+    // (NTLM) instead of a random one.
     void setClientNonceForTesting(std::string cnonce) { fixedCnonce_ = std::move(cnonce); }
 
 private:
@@ -75,6 +86,9 @@ private:
     std::string nonce_, opaque_, algorithm_, qop_;
     unsigned nonceCount_ = 0;
     std::string fixedCnonce_;
+    // NTLM state: 0 before the server's challenge, 1 after it.
+    int ntlmStage_ = 0;
+    ntlm::Challenge ntlmChallenge_;
 };
 
 std::string base64Encode(std::string_view bytes);

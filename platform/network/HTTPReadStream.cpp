@@ -131,6 +131,7 @@ void HTTPReadStream::scheduleInRunLoop(ns::RunLoop& loop, const std::string& mod
     // Something may have been left waiting while unscheduled.
     if (hasBytesAvailable()) post(kStreamEventHasBytesAvailable);
     else if (phase_ == Phase::Done && !endReported_) post(kStreamEventEndEncountered);
+    else if (phase_ == Phase::Failed && !errorReported_ && error_) post(kStreamEventErrorOccurred);
     if (readPaused_ && bodyOffset_ >= body_.size()) {
         readPaused_ = false;
         updateInterest();
@@ -160,6 +161,7 @@ void HTTPReadStream::post(StreamEvent e) {
                 return;
             }
             if (e == kStreamEventEndEncountered && (self->endReported_ || self->hasBytesAvailable())) return;
+            if (e == kStreamEventErrorOccurred && self->errorReported_) return;
             self->notify(e);
         },
         *modes_.begin());
@@ -170,6 +172,10 @@ void HTTPReadStream::notify(StreamEvent e) {
         if (endReported_) return;
         endReported_ = true;
         status_ = Status::AtEnd;
+    }
+    if (e == kStreamEventErrorOccurred) {
+        if (errorReported_) return;
+        errorReported_ = true;
     }
     if (!(eventMask_ & e) || !client_) return;
     ns::Ref<HTTPReadStream> keep(this);

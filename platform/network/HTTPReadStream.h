@@ -215,6 +215,7 @@ private:
     std::string body_;
     size_t bodyOffset_ = 0;
     bool endReported_ = false;
+    bool errorReported_ = false;
     bool headerReported_ = false;
     bool readPaused_ = false;
 };

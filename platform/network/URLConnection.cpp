@@ -191,7 +191,14 @@ void URLConnection::openStream() {
     if (auto* a = ns::as<HTTPAuthentication>(auth_.get())) {
         std::string user = req.URL()->user() ? req.URL()->user()->utf8() : req.user();
         std::string pass = req.URL()->password() ? req.URL()->password()->utf8() : req.password();
-        a->applyCredentials(*msg, user, pass);
+        std::string domain;
+        // "DOMAIN\\user" names the account domain NTLM needs.
+        size_t slash = user.find('\\');
+        if (a->requiresAccountDomain() && slash != std::string::npos && user.find('\\', slash + 1) == std::string::npos) {
+            domain = user.substr(0, slash);
+            user = user.substr(slash + 1);
+        }
+        a->applyCredentials(*msg, user, pass, domain, nullptr);
     }
     ns::Ref<InputStream> body = req.HTTPBodyStream();
     if (!body && req.HTTPBody()) msg->setBody(req.HTTPBody());
@@ -281,13 +288,24 @@ void URLConnection::onHeader(HTTPReadStream& s) {
             }
         }
     }
-    if ((code == 401 || code == 407) && authAttempts_ == 0) {
-        bool haveCredentials = (url->user() && url->password()) || !current_->user().empty();
-        if (haveCredentials) {
-            if (auto a = HTTPAuthentication::authenticationFromResponse(*msg)) {
-                auth_ = a;
+    if (code == 401 || code == 407) {
+        if (auto* a = ns::as<HTTPAuthentication>(auth_.get())) {
+            // Our credentials were answered with another challenge: NTLM's
+            // second step or a stale Digest nonce continue; a refusal ends
+            // here and the challenge is the response.
+            a->updateFromResponse(*msg);
+            if (a->isValid() && authAttempts_ < 3) {
                 bodyIsChallenge_ = true;
                 return;
+            }
+        } else if (authAttempts_ == 0) {
+            bool haveCredentials = (url->user() && url->password()) || !current_->user().empty();
+            if (haveCredentials) {
+                if (auto created = HTTPAuthentication::authenticationFromResponse(*msg)) {
+                    auth_ = created;
+                    bodyIsChallenge_ = true;
+                    return;
+                }
             }
         }
     }

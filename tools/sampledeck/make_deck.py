@@ -385,9 +385,14 @@ def main():
                 '<body class="practice">**HEADER**<p class="hint">Tap to see the answer.</p></body></html>\n')
     with open(os.path.join(html, "VELTRA_Blanco.html"), "w", encoding="utf-8") as f:
         f.write('<html><head><meta charset="utf-8"></head><body></body></html>\n')
-    with open(os.path.join(html, "VELTRA_RateApp.html"), "w", encoding="utf-8") as f:
-        f.write('<html><head><meta charset="utf-8"></head><body><p>Enjoying the cards? '
-                '<a href="rateApp">Rate the app</a>.</p></body></html>\n')
+    rate_page = ('<html><head><meta charset="utf-8"></head><body><p>Enjoying the cards? '
+                 '<a href="rateApp">Rate the app</a>.</p></body></html>\n')
+    # The rate page screen reads its page from a folder of its own.
+    html_rate = os.path.join(out, "html_iphone_VELTRA")
+    os.makedirs(html_rate, exist_ok=True)
+    for folder in (html, html_rate):
+        with open(os.path.join(folder, "VELTRA_RateApp.html"), "w", encoding="utf-8") as f:
+            f.write(rate_page)
     for title, page, body in INFO_PAGES:
         for folder in (html, html_ipad):
             with open(os.path.join(folder, page), "w", encoding="utf-8") as f:

@@ -37,6 +37,7 @@ private:
     bool fail(std::string why);
     bool tap(const std::string& text);
     bool back();
+    bool link(const std::string& textOrHref);
     bool pinch(const std::string& args);
     bool swipe(const std::string& args);
 

@@ -2,6 +2,7 @@
 
 #include "platform/network/HTTPAuthentication.h"
 #include "platform/network/HTTPCookie.h"
+#include "platform/network/NTLM.h"
 
 namespace {
 
@@ -134,7 +135,7 @@ TEST(HTTPAuthentication, ParsesSeveralChallengesInOneField) {
     EXPECT_EQ(cs[1].scheme, "Basic");
     EXPECT_EQ(cs[1].params["realm"], "r");
     EXPECT_EQ(cs[2].scheme, "Negotiate");
-    EXPECT_EQ(cs[2].token68, "abc");
+    EXPECT_EQ(cs[2].token68, "abc==");
 }
 
 TEST(HTTPAuthentication, BasicHeader) {
@@ -188,8 +189,76 @@ TEST(HTTPAuthentication, ProxyAndUnsupported) {
     p->applyCredentials(*req, "u", "p");
     EXPECT_TRUE(req->headers().contains("Proxy-Authorization"));
     EXPECT_FALSE(req->headers().contains("Authorization"));
-    EXPECT_FALSE(net::HTTPAuthentication::authenticationFromResponse(*challenge(401, "WWW-Authenticate", {"NTLM"})));
+    EXPECT_FALSE(net::HTTPAuthentication::authenticationFromResponse(*challenge(401, "WWW-Authenticate", {"Negotiate"})));
     EXPECT_FALSE(net::HTTPAuthentication::authenticationFromResponse(*challenge(401, "X", {})));
+}
+
+}  // namespace
+
+namespace {
+
+std::string hex(const std::string& b) {
+    std::string out;
+    char t[3];
+    for (unsigned char c : b) {
+        snprintf(t, sizeof t, "%02x", c);
+        out += t;
+    }
+    return out;
+}
+
+TEST(NTLM, DigestsAndKeysMatchPublishedValues) {
+    EXPECT_EQ(hex(net::ntlm::md4("")), "31d6cfe0d16ae931b73c59d7e0c089c0");
+    EXPECT_EQ(hex(net::ntlm::md4("abc")), "a448017aaf21d8525fc10ae87aa6729d");
+    EXPECT_EQ(hex(net::ntlm::md4(std::string(1000, 'a'))).size(), 32u);
+    // The NTLMv2 example of the protocol documentation.
+    EXPECT_EQ(hex(net::ntlm::ntowfv2("User", "Password", "Domain")), "0c868a403bfd7a93a3001ef22ef02e3f");
+}
+
+TEST(NTLM, ChallengeParsingIsBounded) {
+    std::string msg("NTLMSSP\0", 8);
+    msg += std::string("\x02\0\0\0", 4);
+    msg += std::string(36, '\0');
+    // Target info claims 200 bytes at offset 40: out of bounds.
+    msg[40] = static_cast<char>(200);
+    msg[44] = 40;
+    EXPECT_FALSE(net::ntlm::parseChallenge(msg));
+    EXPECT_FALSE(net::ntlm::parseChallenge("NTLMSSP"));
+    msg[40] = 0;
+    EXPECT_TRUE(net::ntlm::parseChallenge(msg));
+}
+
+TEST(NTLM, ThreeMessagesThroughTheAuthenticationObject) {
+    auto first = challenge(401, "WWW-Authenticate", {"NTLM", "Basic realm=\"x\""});
+    auto a = net::HTTPAuthentication::authenticationFromResponse(*first);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->method(), "NTLM");
+    EXPECT_TRUE(a->requiresAccountDomain());
+    auto req = net::HTTPMessage::request("GET", "http://h/");
+    ASSERT_TRUE(a->applyCredentials(*req, "user", "pw", "DOM", nullptr));
+    std::string type1 = req->headerField("Authorization")->substr(5);
+    bool ok;
+    EXPECT_EQ(net::ntlm::base64Decode(type1, &ok).substr(0, 8), std::string("NTLMSSP\0", 8));
+    // The server's challenge.
+    std::string type2("NTLMSSP\0\x02\0\0\0", 12);
+    type2 += std::string(8, '\0');                      // target name
+    type2 += std::string("\x05\x82\x89\xa2", 4);        // flags
+    type2 += std::string("\x01\x23\x45\x67\x89\xab\xcd\xef", 8);
+    type2 += std::string(8, '\0');
+    type2 += std::string("\x04\0\x04\0\x30\0\0\0", 8);  // target info: 4 bytes at 48
+    type2 += std::string(8, '\0');
+    type2 += std::string("\0\0\0\0", 4);
+    a->updateFromResponse(*challenge(401, "WWW-Authenticate", {"NTLM " + net::base64Encode(type2)}));
+    ASSERT_TRUE(a->isValid());
+    a->setClientNonceForTesting(std::string(8, '\xaa'));
+    ASSERT_TRUE(a->applyCredentials(*req, "user", "pw", "DOM", nullptr));
+    std::string type3 = net::ntlm::base64Decode(req->headerField("Authorization")->substr(5), &ok);
+    ASSERT_TRUE(ok);
+    ASSERT_GE(type3.size(), 64u);
+    EXPECT_EQ(type3[8], 3);
+    // A third challenge means refusal.
+    a->updateFromResponse(*challenge(401, "WWW-Authenticate", {"NTLM"}));
+    EXPECT_FALSE(a->isValid());
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
+#include <openssl/hmac.h>
+#include <openssl/provider.h>
 #include <zlib.h>
 
 #include <map>
@@ -349,6 +351,142 @@ TEST_F(URLConnectionTest, ReusedConnectionDroppedByTheServerIsRetriedOnce) {
     ASSERT_TRUE(b) << err->description();
     EXPECT_EQ(a->view(), "answer 1");
     EXPECT_EQ(b->view(), "answer 2");
+}
+
+}  // namespace
+
+namespace {
+
+// Server-side NTLMv2 check, independent of the client's code: MD4 from
+// OpenSSL's legacy provider in a private library context.
+std::string serverMD4(const std::string& data) {
+    static OSSL_LIB_CTX* ctx = [] {
+        OSSL_LIB_CTX* c = OSSL_LIB_CTX_new();
+        OSSL_PROVIDER_load(c, "legacy");
+        OSSL_PROVIDER_load(c, "default");
+        return c;
+    }();
+    EVP_MD* md = EVP_MD_fetch(ctx, "MD4", nullptr);
+    if (!md) return {};
+    unsigned char out[16];
+    unsigned n = 0;
+    EVP_Digest(data.data(), data.size(), out, &n, md, nullptr);
+    EVP_MD_free(md);
+    return std::string(reinterpret_cast<char*>(out), n);
+}
+
+std::string serverHMAC(const std::string& key, const std::string& data) {
+    unsigned char out[16];
+    unsigned n = 0;
+    HMAC(EVP_md5(), key.data(), static_cast<int>(key.size()), reinterpret_cast<const unsigned char*>(data.data()),
+         data.size(), out, &n);
+    return std::string(reinterpret_cast<char*>(out), n);
+}
+
+std::string wide(const std::string& ascii) {
+    std::string w;
+    for (char c : ascii) {
+        w += c;
+        w += '\0';
+    }
+    return w;
+}
+
+std::string narrow(const std::string& w) {
+    std::string a;
+    for (size_t i = 0; i + 1 < w.size(); i += 2) a += w[i];
+    return a;
+}
+
+std::string b64decode(const std::string& t) {
+    std::string out(t.size(), '\0');
+    int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()), reinterpret_cast<const unsigned char*>(t.data()),
+                            static_cast<int>(t.size()));
+    out.resize(n < 0 ? 0 : static_cast<size_t>(n));
+    return out;
+}
+
+std::string b64encode(const std::string& b) {
+    std::string out(4 * ((b.size() + 2) / 3) + 1, '\0');
+    int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), reinterpret_cast<const unsigned char*>(b.data()),
+                            static_cast<int>(b.size()));
+    out.resize(static_cast<size_t>(n));
+    return out;
+}
+
+uint32_t le32(const std::string& b, size_t at) {
+    return static_cast<unsigned char>(b[at]) | (static_cast<unsigned char>(b[at + 1]) << 8) |
+           (static_cast<unsigned char>(b[at + 2]) << 16) | (static_cast<uint32_t>(static_cast<unsigned char>(b[at + 3])) << 24);
+}
+uint16_t le16(const std::string& b, size_t at) {
+    return static_cast<uint16_t>(static_cast<unsigned char>(b[at]) | (static_cast<unsigned char>(b[at + 1]) << 8));
+}
+
+TEST_F(URLConnectionTest, NTLMHandshakeOnOneConnection) {
+    if (serverMD4("abc").empty()) GTEST_SKIP() << "OpenSSL's legacy provider (MD4) is not available for the check";
+    const std::string serverChallenge("\x11\x22\x33\x44\x55\x66\x77\x88", 8);
+    std::atomic<int> accepted{0};
+    std::vector<int> connectionOfStep;
+    std::mutex m;
+    Server server([&](Conn& c) {
+        while (auto r = c.readRequest()) {
+            std::string auth = r->header("Authorization");
+            {
+                std::lock_guard<std::mutex> g(m);
+                connectionOfStep.push_back(c.index());
+            }
+            if (auth.rfind("NTLM ", 0) != 0) {
+                c.respond(401, "", "WWW-Authenticate: NTLM\r\n");
+                continue;
+            }
+            std::string msg = b64decode(auth.substr(5));
+            if (msg.size() >= 12 && msg[8] == 1) {
+                std::string t2("NTLMSSP\0\x02\0\0\0", 12);
+                t2 += std::string(8, '\0');
+                t2 += std::string("\x05\x82\x89\xa2", 4);
+                t2 += serverChallenge;
+                t2 += std::string(8, '\0');
+                t2 += std::string("\x08\0\x08\0\x30\0\0\0", 8);
+                t2 += std::string("\x02\0\x00\0\0\0\0\0", 8);  // target info: one end entry, padded
+                c.respond(401, "", "WWW-Authenticate: NTLM " + b64encode(t2) + "\r\n");
+                continue;
+            }
+            if (msg.size() >= 64 && msg[8] == 3) {
+                std::string nt = msg.substr(le32(msg, 24), le16(msg, 20));
+                std::string user = narrow(msg.substr(le32(msg, 40), le16(msg, 36)));
+                std::string domain = narrow(msg.substr(le32(msg, 32), le16(msg, 28)));
+                std::string upper = user;
+                for (auto& ch : upper) ch = static_cast<char>(toupper(ch));
+                std::string key = serverHMAC(serverMD4(wide("Secret1")), wide(upper + domain));
+                std::string blob = nt.substr(16);
+                if (user == "alice" && domain == "CORP" && serverHMAC(key, serverChallenge + blob) == nt.substr(0, 16)) {
+                    ++accepted;
+                    c.respond(200, "ntlm ok");
+                    continue;
+                }
+            }
+            c.respond(401, "refused", "WWW-Authenticate: NTLM\r\n");
+        }
+    });
+    auto req = request(server.url("/intranet"));
+    req->setCredentials("CORP\\alice", "Secret1");
+    ns::Ref<net::HTTPURLResponse> resp;
+    ns::Ref<ns::Error> err;
+    auto data = URLConnection::sendSynchronousRequest(*req, &resp, &err);
+    ASSERT_TRUE(data) << err->description();
+    EXPECT_EQ(resp->statusCode(), 200);
+    EXPECT_EQ(data->view(), "ntlm ok");
+    EXPECT_EQ(accepted.load(), 1);
+    {
+        std::lock_guard<std::mutex> g(m);
+        ASSERT_EQ(connectionOfStep.size(), 3u);
+        EXPECT_EQ(connectionOfStep[0], connectionOfStep[2]);  // one connection throughout
+    }
+
+    req->setCredentials("CORP\\alice", "wrong");
+    data = URLConnection::sendSynchronousRequest(*req, &resp, &err);
+    ASSERT_TRUE(data);
+    EXPECT_EQ(resp->statusCode(), 401);
 }
 
 }  // namespace

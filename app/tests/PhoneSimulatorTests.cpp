@@ -1,0 +1,113 @@
+// End to end on the phone: the korvel program runs the scripts in
+// app/tests/scripts as a person would, on a home folder that survives
+// between runs. The mailed card is read back by Python's email package.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+};
+
+std::string run(const std::string& cmd) {
+    std::string out;
+    FILE* p = ::popen(cmd.c_str(), "r");
+    if (!p) return out;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    ::pclose(p);
+    return out;
+}
+
+class PhoneSimulator : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/korvel-phone-XXXXXX";
+        dir = ::mkdtemp(tmpl);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+    Outcome korvel(const std::string& scriptName) {
+        std::string script = std::string(DECK_SOURCE_DIR) + "/app/tests/scripts/" + scriptName;
+        std::string cmd = std::string(KORVEL_PATH) + " --idiom phone --home " + dir + "/home --bundle " +
+                          DECK_SOURCE_DIR + "/resources --script " + script + " 2>&1";
+        Outcome r;
+        FILE* p = ::popen(cmd.c_str(), "r");
+        if (!p) return r;
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+        int st = ::pclose(p);
+        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+        return r;
+    }
+    static bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+    std::string dir;
+};
+
+TEST_F(PhoneSimulator, CardTourFollowsALinkGoesBackAndMailsTheCard) {
+    Outcome r = korvel("phone_card_tour.txt");
+    ASSERT_EQ(r.status, 0) << r.out;
+    // The first card, then the linked card, then the first again.
+    size_t first = r.out.find("[page KORVEL_1.html]");
+    size_t second = r.out.find("[page KORVEL_2.html]");
+    ASSERT_NE(first, std::string::npos) << r.out;
+    ASSERT_NE(second, std::string::npos) << r.out;
+    EXPECT_LT(first, second);
+    EXPECT_NE(r.out.find("[page KORVEL_1.html]", second), std::string::npos) << r.out;
+    EXPECT_TRUE(has(r.out, "A great card from the Tarnwick Veltra Media Job Search App")) << r.out;
+    // The card link stayed in the app: nothing was opened outside.
+    EXPECT_FALSE(has(r.out, "Opened URL:")) << r.out;
+
+    // The mail the composer sent, as a standard parser reads it.
+    std::string outbox = dir + "/home/Outbox";
+    std::vector<fs::path> mails;
+    for (auto& e : fs::directory_iterator(outbox))
+        if (e.path().extension() == ".eml") mails.push_back(e.path());
+    ASSERT_EQ(mails.size(), 1u) << r.out;
+    EXPECT_TRUE(has(r.out, "Mail written: " + mails[0].string())) << r.out;
+    std::string py = dir + "/read.py";
+    std::ofstream(py) << R"(
+import email, email.policy, sys
+msg = email.message_from_bytes(open(sys.argv[1], 'rb').read(), policy=email.policy.default)
+print(msg['Subject'])
+print(msg['To'])
+print(msg.get_body(preferencelist=('html',)).get_content().rstrip('\r\n'))
+)";
+    EXPECT_EQ(run("python3 '" + py + "' '" + mails[0].string() + "' 2>&1"),
+              "A great card from the Tarnwick Veltra Media Job Search App\n"
+              "friend@example.org\n"
+              "Here is a card from the Tarnwick Veltra Media Job Search App that I found useful.  I thought you "
+              "might like it as well <a href=\"http://korvel.example/cards/1\">korvel.example/cards/1</a> .\n");
+}
+
+TEST_F(PhoneSimulator, GroupBuiltInOneRunOpensInTheNext) {
+    Outcome built = korvel("phone_group_build.txt");
+    ASSERT_EQ(built.status, 0) << built.out;
+    EXPECT_TRUE(has(built.out, "Interview day")) << built.out;
+    ASSERT_TRUE(fs::exists(dir + "/home/Documents/savedGroups-QuillonIphone.plist"));
+
+    Outcome reopened = korvel("phone_group_reopen.txt");
+    ASSERT_EQ(reopened.status, 0) << reopened.out;
+    size_t list = reopened.out.find("Interview day");
+    ASSERT_NE(list, std::string::npos) << reopened.out;
+    size_t menu = reopened.out.find("salary expectations", list);
+    ASSERT_NE(menu, std::string::npos) << reopened.out;
+    EXPECT_NE(reopened.out.find("body language", list), std::string::npos) << reopened.out;
+    EXPECT_NE(reopened.out.find("[page KORVEL_41.html]", menu), std::string::npos) << reopened.out;
+}
+
+}  // namespace
