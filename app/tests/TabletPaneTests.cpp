@@ -6,6 +6,7 @@
 #include <random>
 
 #include "app/AppConfig.h"
+#include "app/phone/RandomSource.h"
 #include "app/tablet/TabletNotifications.h"
 #include "platform/foundation/URL.h"
 #include "platform/mail/MailComposeViewController.h"
@@ -189,6 +190,17 @@ TEST_F(TabletTest, RandomPracticeShowsQuestionThenAnswerThenTheNextQuestion) {
     EXPECT_EQ(shownCardTitle(), rowString(second, "title"));
     EXPECT_EQ(pane()->myWebView()->baseURL()->lastPathComponent()->utf8(), "MKTG_01_blank.html");
     EXPECT_EQ(pane()->IndexCartaRandom(), static_cast<long>(cards->indexOfObject(*second)));
+}
+
+TEST_F(TabletTest, RandomPracticeDrawsFromTheAppsSharedSourceByDefault) {
+    RandomSource::setShared(RandomSource::withSeed(99));
+    ASSERT_TRUE(openHub());
+    std::mt19937 expected(99);
+    size_t index = expected() % delegate->allCards()->count();
+    ASSERT_TRUE(driver->tapButton("Practice"));
+    RandomSource::setShared(nullptr);
+    EXPECT_EQ(pane()->IndexCartaRandom(), static_cast<long>(index));
+    EXPECT_EQ(shownCardTitle(), rowString(rowAt(delegate->allCards(), index), "title"));
 }
 
 TEST_F(TabletTest, RandomPracticeWithoutCardsKeepsTheCardShown) {
