@@ -67,6 +67,11 @@ void SplashViewController::animaImagen(ui::View* view) {
 
 void SplashViewController::animationDidStop(const std::string&, bool, ns::Object*) {
     ns::Ref<ns::Object> keep(this);  // crearTabBar releases the splash
+    // A splash that is no longer on screen (its window was replaced) must not
+    // install an interface in someone else's window.
+    ui::Window* mine = isViewLoaded() ? view()->window() : nullptr;
+    AppDelegate* delegate = AppDelegate::shared();
+    if (!mine || (delegate && static_cast<ui::Window*>(delegate->window()) != mine)) return;
     index_ += 1;
     if (static_cast<size_t>(index_) != arrayImagenes_->count())
         animaImagen(arrayImagenes_->objectAtIndexAs<ui::View>(index_));

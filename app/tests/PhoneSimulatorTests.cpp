@@ -40,10 +40,12 @@ protected:
         std::error_code ec;
         fs::remove_all(dir, ec);
     }
-    Outcome korvel(const std::string& scriptName) {
-        std::string script = std::string(DECK_SOURCE_DIR) + "/app/tests/scripts/" + scriptName;
+    Outcome korvel(const std::string& scriptName, const std::string& extra = "") {
+        std::string script = scriptName.find('/') == std::string::npos
+                                 ? std::string(DECK_SOURCE_DIR) + "/app/tests/scripts/" + scriptName
+                                 : scriptName;
         std::string cmd = std::string(KORVEL_PATH) + " --idiom phone --home " + dir + "/home --bundle " +
-                          DECK_SOURCE_DIR + "/resources --script " + script + " 2>&1";
+                          DECK_SOURCE_DIR + "/resources --script " + script + " " + extra + " 2>&1";
         Outcome r;
         FILE* p = ::popen(cmd.c_str(), "r");
         if (!p) return r;
@@ -108,6 +110,26 @@ TEST_F(PhoneSimulator, GroupBuiltInOneRunOpensInTheNext) {
     ASSERT_NE(menu, std::string::npos) << reopened.out;
     EXPECT_NE(reopened.out.find("body language", list), std::string::npos) << reopened.out;
     EXPECT_NE(reopened.out.find("[page KORVEL_41.html]", menu), std::string::npos) << reopened.out;
+}
+
+TEST_F(PhoneSimulator, PracticeDrawsTheSameCardsForTheSameSeed) {
+    std::string script = dir + "/practice.txt";
+    std::ofstream(script) << "wait 4\ntap No, thanks\nwait 0.5\ntap Practice\ntap Random cards\nscreen\n"
+                             "back\ntap Random cards\nscreen\n";
+    auto practicePages = [&](const std::string& extra) {
+        fs::remove_all(dir + "/home");
+        Outcome r = korvel(script, extra);
+        EXPECT_EQ(r.status, 0) << r.out;
+        std::string pages;
+        for (size_t at = r.out.find("[page MKTG_01_blank.html]"); at != std::string::npos;
+             at = r.out.find("[page MKTG_01_blank.html]", at + 1))
+            pages += r.out.substr(at, r.out.find("Tap to see", at) - at);
+        return pages;
+    };
+    std::string a = practicePages("--seed 7");
+    EXPECT_NE(a, "");
+    EXPECT_EQ(practicePages("--seed 7"), a);
+    EXPECT_EQ(practicePages(""), practicePages("--seed 1"));  // scripts default to seed 1
 }
 
 }  // namespace

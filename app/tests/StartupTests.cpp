@@ -161,3 +161,22 @@ TEST_F(AppTest, RotatingTheTabletHomeSwapsItsBackground) {
 }
 
 }  // namespace app::test
+
+namespace app::test {
+
+TEST_F(AppTest, ASplashLeftBehindByARelaunchInstallsNothing) {
+    launchPhone();
+    auto first = delegate;
+    ns::Ref<ui::ViewController> oldSplash(first->window()->rootViewController());
+    driver->advance(1.5);
+    launchTablet();  // the old splash is kept alive here, its fades still timed
+    driver->advance(2.999);
+    EXPECT_STREQ(delegate->window()->rootViewController()->className(), "SplashViewController_iPad");
+    driver->advance(0.001);
+    EXPECT_TRUE(homeShown());
+    driver->advance(5);
+    EXPECT_TRUE(homeShown());
+    EXPECT_FALSE(tabBarShown());
+}
+
+}  // namespace app::test

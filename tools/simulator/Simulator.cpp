@@ -51,6 +51,7 @@ const char* Simulator::commandHelp() {
     return "Commands, one a line:\n"
            "  screen                   print the screen\n"
            "  tap TEXT                 tap the first visible button, row, cell, tab or field called TEXT\n"
+           "  delete TEXT              swipe the row called TEXT away and press Delete\n"
            "  back                     go back one screen\n"
            "  link HREF                follow a link (by its address or its text) in the shown card page\n"
            "  pinch in|out [STEPS]     pinch on the card page (each step changes the font size once)\n"
@@ -97,6 +98,10 @@ bool Simulator::run(const std::string& rawLine, std::ostream& out) {
         if (!driver_.screen().empty() && driver_.screen().back() != '\n') out << '\n';
     } else if (cmd == "tap") {
         ok = arg.empty() ? fail("tap what? (tap TEXT)") : tap(arg);
+    } else if (cmd == "delete") {
+        if (arg.empty()) ok = fail("delete what? (delete TEXT)");
+        else if (ui::Panel::topPanel()) ok = fail("an alert is showing; answer it with: alert BUTTON");
+        else ok = driver_.deleteRow(arg) || fail(driver_.lastError());
     } else if (cmd == "back") {
         ok = back();
     } else if (cmd == "link") {

@@ -2,7 +2,9 @@
 // (or a script) drive it. See --help.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -10,6 +12,7 @@
 
 #include "app/AppLog.h"
 #include "app/Launch.h"
+#include "app/phone/RandomSource.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/RunLoop.h"
 #include "tools/simulator/Simulator.h"
@@ -18,7 +21,7 @@ namespace {
 
 const char* kUsage =
     "Usage: korvel [--idiom phone|tablet] [--home DIR] [--bundle DIR] [--script FILE]\n"
-    "              [--clock real|manual] [--help]\n"
+    "              [--clock real|manual] [--seed N] [--help]\n"
     "\n"
     "Runs the Korvel interview-card app on a headless phone or tablet screen.\n"
     "\n"
@@ -35,6 +38,8 @@ const char* kUsage =
     "  --clock real|manual   real: time passes by itself (the default at the terminal);\n"
     "                        manual: time passes only with 'wait' (the default with --script,\n"
     "                        so scripts give the same screens every run)\n"
+    "  --seed N              the seed of random practice (a whole number); the same seed\n"
+    "                        draws the same cards. Default: 1 with --script, else random\n"
     "  --help                this text\n"
     "\n"
     "Without --script the program reads commands from the terminal and prints the screen\n"
@@ -50,7 +55,7 @@ int usageError(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string idiom = "phone", home, bundle, script, clockKind;
+    std::string idiom = "phone", home, bundle, script, clockKind, seed;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&](std::string& into) {
@@ -71,6 +76,8 @@ int main(int argc, char** argv) {
             if (!value(script)) return usageError("--script needs a file");
         } else if (a == "--clock") {
             if (!value(clockKind)) return usageError("--clock needs real or manual");
+        } else if (a == "--seed") {
+            if (!value(seed)) return usageError("--seed needs a whole number");
         } else {
             return usageError("unknown option " + a);
         }
@@ -78,6 +85,16 @@ int main(int argc, char** argv) {
     if (idiom != "phone" && idiom != "tablet") return usageError("--idiom must be phone or tablet");
     if (clockKind.empty()) clockKind = script.empty() ? "real" : "manual";
     if (clockKind != "real" && clockKind != "manual") return usageError("--clock must be real or manual");
+
+    if (seed.empty() && !script.empty()) seed = "1";
+    if (!seed.empty()) {
+        char* end = nullptr;
+        errno = 0;
+        unsigned long long n = std::strtoull(seed.c_str(), &end, 10);
+        if (seed[0] == '-' || !end || *end || errno || n > 0xFFFFFFFFull)
+            return usageError("--seed must be a whole number from 0 to 4294967295");
+        app::RandomSource::setShared(app::RandomSource::withSeed(static_cast<uint32_t>(n)));
+    }
 
     std::ifstream scriptFile;
     if (!script.empty()) {

@@ -298,7 +298,7 @@ std::string bplist(const std::vector<std::string>& objects, uint8_t refSize = 1,
     }
     uint64_t table = out.size();
     for (auto off : offsets)
-        for (int i = offsetSize - 1; i >= 0; --i) out += static_cast<char>((off >> (8 * i)) & 0xff);
+        for (int i = offsetSize - 1; i >= 0; --i) out += static_cast<char>(i >= 8 ? 0 : (off >> (8 * i)) & 0xff);
     std::string trailer(32, '\0');
     trailer[6] = static_cast<char>(offsetSize);
     trailer[7] = static_cast<char>(refSize);

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <thread>
+#include <vector>
 
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/Foundation.h"
@@ -125,4 +127,23 @@ TEST(UserDefaults, BundleIdentifierComesFromInfoPlist) {
     ASSERT_TRUE(writeToFile(*Dictionary::make({{"CFBundleIdentifier", str("../escape")}}), dir / "Info.plist"));
     EXPECT_EQ(UserDefaults::bundleIdentifier(), "com.tarnwick.korvel");
     Paths::setBundleResourcePath("");
+}
+
+TEST(UserDefaults, ConcurrentWritersLoseNothing) {
+    FreshHome home;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([t] {
+            auto d = UserDefaults::standardUserDefaults();
+            for (int i = 0; i < 20; ++i) {
+                std::string key = "k" + std::to_string(t) + "_" + std::to_string(i);
+                d->setIntegerForKey(t * 100 + i, key);
+                EXPECT_EQ(d->integerForKey(key), t * 100 + i);
+            }
+        });
+    for (auto& th : threads) th.join();
+    UserDefaults::resetStandardUserDefaults();
+    auto reloaded = UserDefaults::standardUserDefaults();
+    EXPECT_EQ(reloaded->dictionaryRepresentation()->count(), 80u);
+    EXPECT_EQ(reloaded->integerForKey("k3_19"), 319);
 }

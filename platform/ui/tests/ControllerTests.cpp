@@ -283,3 +283,80 @@ TEST_F(ControllerTest, LifeCycleAndOrientationArePostedAsNotifications) {
 
 }  // namespace
 }  // namespace ui::test
+
+#include "platform/ui/AlertView.h"
+
+namespace ui::test {
+namespace {
+
+TEST_F(ControllerTest, DismissingAPresenterTakesEverythingAboveIt) {
+    Log log;
+    auto w = makeWindow();
+    auto root = ns::make<Logged>("root", &log);
+    w->setRootViewController(root);
+    auto first = ns::make<Logged>("first", &log);
+    auto second = ns::make<Logged>("second", &log);
+    root->presentViewController(first, false);
+    first->presentViewController(second, false);
+    EXPECT_EQ(w->topViewController(), second.get());
+    EXPECT_EQ(second->presentingViewController(), first.get());
+    log.clear();
+    root->dismissViewControllerAnimated(false);
+    EXPECT_EQ(w->topViewController(), root.get());
+    EXPECT_EQ(first->presentingViewController(), nullptr);
+    EXPECT_EQ(second->presentingViewController(), nullptr);
+    EXPECT_TRUE(root->isOnScreen());
+    EXPECT_FALSE(first->isOnScreen());
+    EXPECT_FALSE(second->isOnScreen());
+    EXPECT_EQ(w->subviews().size(), 1u);
+    EXPECT_EQ(w->subviews()[0].get(), root->view());
+}
+
+struct AlertLog : ns::Object, AlertViewDelegate, ActionSheetDelegate {
+    std::vector<std::string> seen;
+    void alertViewClickedButtonAtIndex(AlertView*, long i) override { seen.push_back("clicked" + std::to_string(i)); }
+    void alertViewWillDismissWithButtonIndex(AlertView*, long i) override { seen.push_back("will" + std::to_string(i)); }
+    void alertViewDidDismissWithButtonIndex(AlertView* a, long i) override {
+        seen.push_back("did" + std::to_string(i) + (a->isVisible() ? "shown" : "gone"));
+    }
+    void actionSheetClickedButtonAtIndex(ActionSheet*, long i) override { seen.push_back("sheet" + std::to_string(i)); }
+};
+
+TEST_F(ControllerTest, AlertsAreRecordedUntilPressedAndKeptAliveMeanwhile) {
+    auto log = ns::make<AlertLog>();
+    ns::Weak<AlertView> weak;
+    {
+        auto alert = AlertView::make("", "If you like our app, please review it.", log.get(), "No thanks",
+                                     {"Rate it", "Remind me later"});
+        weak = alert;
+        alert->show();
+    }
+    ASSERT_FALSE(weak.expired());  // the shown list keeps it
+    auto* top = dynamic_cast<AlertView*>(Panel::topPanel());
+    ASSERT_NE(top, nullptr);
+    EXPECT_EQ(top->cancelButtonIndex(), 0);
+    EXPECT_EQ(top->firstOtherButtonIndex(), 1);
+    EXPECT_EQ(top->buttonTitleAtIndex(2), "Remind me later");
+    EXPECT_TRUE(top->pressButtonWithTitle("Remind me later"));
+    EXPECT_EQ(log->seen, (std::vector<std::string>{"clicked2", "will2", "did2gone"}));
+    EXPECT_TRUE(weak.expired());
+    EXPECT_EQ(Panel::topPanel(), nullptr);
+
+    // Dismissed by code: no click.
+    log->seen.clear();
+    auto again = AlertView::make("T", "M", log.get(), "OK");
+    again->show();
+    again->dismissWithClickedButtonIndex(0, true);
+    EXPECT_EQ(log->seen, (std::vector<std::string>{"will0", "did0gone"}));
+
+    // Sheets: destructive first, others, cancel last.
+    auto sheet = ActionSheet::make("Share", log.get(), "Cancel", "Delete", {"Twitter", "Facebook"});
+    EXPECT_EQ(sheet->destructiveButtonIndex(), 0);
+    EXPECT_EQ(sheet->cancelButtonIndex(), 3);
+    sheet->showInView(nullptr);
+    EXPECT_TRUE(sheet->pressButtonWithTitle("Facebook"));
+    EXPECT_EQ(log->seen.back(), "sheet2");
+}
+
+}  // namespace
+}  // namespace ui::test

@@ -1,0 +1,289 @@
+#include "app/tablet/ViewTableList.h"
+
+#include "app/AppDelegate.h"
+#include "app/AppLog.h"
+#include "app/ContentModel.h"
+#include "app/forms/UIViewSingUp.h"
+#include "app/tablet/TabletNotifications.h"
+#include "platform/foundation/Foundation.h"
+#include "platform/ui/AlertView.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Image.h"
+
+namespace app {
+
+ns::Ref<ViewTableList> ViewTableList::make(ui::Rect frame) {
+    auto list = ns::make<ViewTableList>(frame);
+    buildViewTableListInterface(*list);
+    list->setUp();
+    return list;
+}
+
+void buildViewTableListInterface(ViewTableList& list) {
+    ui::Rect b = list.bounds();
+    auto back = ui::Button::make(ui::makeRect(0, 0, 100, 40), ViewTableList::kBackTitle);
+    back->setAutoresizingMask(ui::AutoresizingFlexibleRightMargin);
+    back->setHidden(true);
+    back->addTarget(&list, &ViewTableList::ClicAtras, ui::ControlEventTouchUpInside);
+    list.addSubview(back);
+    list.setBtnAtras(back);
+
+    auto table = ui::TableView::make(ui::makeRect(0, 44, b.size.width, b.size.height - 44));
+    table->setAutoresizingMask(ui::AutoresizingFlexibleWidth | ui::AutoresizingFlexibleHeight);
+    list.addSubview(table);
+    list.setMyTableView(table);
+}
+
+void ViewTableList::setMyTableView(ns::Ref<ui::TableView> t) {
+    myTableView_ = std::move(t);
+    if (myTableView_) {
+        myTableView_->setDataSource(this);
+        myTableView_->setDelegate(this);
+    }
+}
+
+// What the pane did at its first draw, done when it is built instead: a
+// notification posted before the first display pass is not lost.
+void ViewTableList::setUp() {
+    StackObjetosTableView_ = ns::MutableArray::make();
+    actualizarGrupos_ = observeTablet(kActualizarGrupos, this, &ViewTableList::ActualizarGrupos);
+}
+
+void ViewTableList::setArayObjetosTableView(ns::Ref<ns::Array> rows) {
+    arayObjetosTableView_ = rows ? std::move(rows) : ns::Array::make();
+}
+
+void ViewTableList::reload() {
+    if (myTableView_) myTableView_->reloadData();
+}
+
+ns::Dictionary* ViewTableList::rowAtIndex(long row) const {
+    return row < 0 ? nullptr : rowAt(arayObjetosTableView_.get(), static_cast<size_t>(row));
+}
+
+void ViewTableList::ActualizaTableView(ns::Ref<ns::Array> rows) {
+    if (btnAtras_) btnAtras_->setHidden(true);
+    setArayObjetosTableView(std::move(rows));
+    reload();
+}
+
+void ViewTableList::PushOnTable(ns::Ref<ns::Array> rows) {
+    if (!rows) rows = ns::Array::make();
+    if (btnAtras_) btnAtras_->setHidden(false);
+    StackObjetosTableView_->addObject(rows);
+    setArayObjetosTableView(rows);
+    reload();
+}
+
+void ViewTableList::SetRootTable(ns::Ref<ns::Array> rows) {
+    if (!rows) rows = ns::Array::make();
+    StackObjetosTableView_->removeAllObjects();
+    StackObjetosTableView_->addObject(rows);
+    setArayObjetosTableView(rows);
+    reload();
+}
+
+void ViewTableList::ClicAtras(ns::Object*) {
+    if (StackObjetosTableView_->count() < 2) return;
+    StackObjetosTableView_->removeLastObject();
+    setArayObjetosTableView(ns::Ref<ns::Array>(ns::as<ns::Array>(StackObjetosTableView_->lastObject())));
+    reload();
+    if (StackObjetosTableView_->count() == 1 && btnAtras_) btnAtras_->setHidden(true);
+}
+
+ns::Ref<ns::Dictionary> ViewTableList::addGroupRow() {
+    return ns::Dictionary::make({{"color", ns::String::make("flat")},
+                                 {"Title", ns::String::make(kAddGroupTitle)},
+                                 {"ActionData", ns::String::make("VELTRA_Blanco.html")},
+                                 {"ActionPractice", ns::String::make("CrearGrupo")}});
+}
+
+void ViewTableList::CargarListaGrupos() {
+    auto rows = ns::MutableArray::make();
+    rows->addObject(addGroupRow());
+    AppDelegate* d = AppDelegate::shared();
+    if (d && d->allGroups()) rows->addObjectsFromArray(*d->allGroups());
+    postTablet(kListarTodosLosGruposApp, rows);
+}
+
+void ViewTableList::ActualizarGrupos(const ns::Notification&) {
+    StackObjetosTableView_->removeLastObject();
+    CargarListaGrupos();
+}
+
+// -- Table ------------------------------------------------------------------------
+
+long ViewTableList::tableViewNumberOfRowsInSection(ui::TableView*, long) {
+    return static_cast<long>(arayObjetosTableView_->count());
+}
+
+double ViewTableList::tableViewHeightForRowAtIndexPath(ui::TableView*, ui::IndexPath ip) {
+    ns::Dictionary* r = rowAtIndex(ip.row);
+    if (!r || !rowHas(r, "tamano")) return kRowHeight;
+    ns::Object* v = r->objectForKey("tamano");
+    if (auto* n = ns::as<ns::Number>(v)) return static_cast<double>(n->longValue());
+    if (auto* s = ns::as<ns::String>(v)) return static_cast<double>(s->intValue());
+    return kRowHeight;
+}
+
+bool ViewTableList::tableViewCanEditRowAtIndexPath(ui::TableView*, ui::IndexPath ip) {
+    return rowHas(rowAtIndex(ip.row), "Editable");
+}
+
+ns::Ref<ui::TableViewCell> ViewTableList::tableViewCellForRowAtIndexPath(ui::TableView* t, ui::IndexPath ip) {
+    std::string identifier = "CellIdentifier_" + std::to_string(ip.row);
+    auto cell = t->dequeueReusableCellWithIdentifier(identifier);
+    if (!cell) {
+        cell = ui::TableViewCell::make(ui::TableViewCellStyle::Subtitle, identifier);
+        cell->textLabel()->setFont(ui::Font::systemFontOfSize(16));
+        cell->setAccessoryType(ui::TableViewCellAccessoryType::DisclosureIndicator);
+        cell->setSelectionStyle(ui::TableViewCellSelectionStyle::Gray);
+    }
+    ns::Dictionary* r = rowAtIndex(ip.row);
+    if (!r) return cell;
+
+    std::string image = rowString(r, "Image");
+    cell->imageView()->setImage(image.empty() ? nullptr : ui::Image::imageNamed(image));
+
+    std::string colour = rowString(r, "color");
+    cell->textLabel()->setTextColor(colour == "silver" || colour == "black" ? ui::Color::black() : ui::Color::white());
+
+    if (rowHas(r, "colorIntro")) {
+        auto strip = ui::ImageView::make();
+        strip->setImage(ui::Image::imageNamed(stripImageName(rowString(r, "colorIntro"))));
+        cell->setBackgroundView(strip);
+    } else if (rowHas(r, "color")) {
+        auto strip = ui::ImageView::make();
+        strip->setImage(ui::Image::imageNamed(colour == "black" ? std::string("menu-silver.png") : stripImageName(colour)));
+        cell->setBackgroundView(strip);
+    }
+
+    auto title = rowTitle(r);
+    cell->textLabel()->setText(title ? title->lowercaseString()->utf8() : std::string());
+    cell->textLabel()->setBackgroundColor(ui::Color::clear());
+
+    if (rowHas(r, "SubTitle")) {
+        cell->detailTextLabel()->setText(rowString(r, "SubTitle"));
+        cell->textLabel()->setFont(ui::Font::fontWithNameSize("Helvetica", 21));
+        cell->textLabel()->setTextColor(ui::Color::white());
+        cell->detailTextLabel()->setFont(ui::Font::fontWithNameSize("Helvetica", 13));
+        cell->detailTextLabel()->setTextColor(ui::Color::black());
+    } else {
+        cell->textLabel()->setFont(ui::Font::systemFontOfSize(16));
+        cell->detailTextLabel()->setText("");
+    }
+
+    if (rowHas(r, "lleva")) {
+        cell->setAccessoryType(ui::TableViewCellAccessoryType::None);
+        cell->setSelectionStyle(ui::TableViewCellSelectionStyle::None);
+    } else {
+        cell->setAccessoryType(ui::TableViewCellAccessoryType::DisclosureIndicator);
+        cell->setSelectionStyle(ui::TableViewCellSelectionStyle::Gray);
+    }
+    return cell;
+}
+
+void ViewTableList::openOverlay(bool referral) {
+    ui::ViewController* hub = controller();
+    ui::Rect size = hub ? hub->view()->frame() : ui::Screen::main()->bounds();
+    ui::Rect frame = ui::makeRect(0, 60, size.size.width, size.size.height);
+    ns::Ref<FormOverlay> overlay;
+    if (referral) overlay = ns::make<UIViewReferral>(frame);
+    else overlay = ns::make<UIViewSingUp>(frame);
+    ui::Window* w = ui::Application::shared()->keyWindow();
+    ui::ViewController* root = w ? w->rootViewController() : nullptr;
+    if (!root) return;
+    root->view()->addSubview(overlay);
+    overlay->setAutoresizesSubviews(true);
+    overlay->setAutoresizingMask(ui::AutoresizingFlexibleAll);
+    overlay->dibujarElementos();
+}
+
+void ViewTableList::tableViewDidSelectRowAtIndexPath(ui::TableView*, ui::IndexPath ip) {
+    ns::Ref<ns::Dictionary> r(rowAtIndex(ip.row));
+    if (!r) return;
+    ns::Ref<ns::Array> shown = arayObjetosTableView_;
+    ns::Ref<ns::Array> children(rowChildren(r.get()));
+
+    if (rowHas(r.get(), "tactics")) {
+        SetRootTable(shown);
+        PushOnTable(children);
+        return;
+    }
+    if (rowHas(r.get(), "lleva")) return;
+    std::string action = rowString(r.get(), "Action");
+    if (action == "referral:" || action == "singUp:") {
+        openOverlay(action == "referral:");
+        return;
+    }
+    if (rowHas(r.get(), "email")) {
+        if (auto* mail = r->dictionaryForKey("email")) postTablet(kEnviarMail, ns::Ref<ns::Dictionary>(mail));
+        return;
+    }
+    if (rowHas(r.get(), "ActionPractice")) {
+        std::string practice = rowString(r.get(), "ActionPractice");
+        if (practice == "CrearGrupo") {
+            postTablet(kMostrarAgregarGrupo);
+        } else if (practice == "GroupCard") {
+            SetRootTable(shown);
+            CargarListaGrupos();
+        } else if (practice == "Questions") {
+            postTablet(kModificarModo, ns::num(static_cast<int>(kModoNavegacion)));
+            postTablet(kActualizaTitulo, ns::String::make(rowString(r.get(), "Title")));
+            if (children && children->count()) postTablet(kActualizaContenidoCarta, children->at(0));
+            SetRootTable(shown);
+            PushOnTable(children);
+        } else {
+            postTablet(kEntrarModoRandom);
+        }
+        return;
+    }
+    if (children) {
+        postTablet(kActualizaTitulo, ns::String::make(rowString(r.get(), "Title")));
+        if (children->count()) postTablet(kActualizaContenidoCarta, children->at(0));
+        PushOnTable(children);
+        return;
+    }
+    postTablet(kActualizaContenidoCarta, r);
+}
+
+void ViewTableList::tableViewCommitEditingStyle(ui::TableView*, ui::TableViewCellEditingStyle style, ui::IndexPath ip) {
+    if (style != ui::TableViewCellEditingStyle::Delete) return;
+    ns::Ref<ns::Dictionary> r(rowAtIndex(ip.row));
+    if (!r) return;
+    ns::Ref<ns::Array> oldList = arayObjetosTableView_;
+    auto newList = oldList->mutableCopy();
+    newList->removeObjectAtIndex(static_cast<size_t>(ip.row));
+
+    if (rowChildren(r.get())) {
+        // A group: delete the group record this row shows (found by identity,
+        // then by value), not whatever sits at the row's position.
+        AppDelegate* d = AppDelegate::shared();
+        ns::MutableArray* groups = d ? d->allGroups() : nullptr;
+        size_t index = groups ? groups->indexOfObjectIdenticalTo(r.get()) : ns::NotFound;
+        if (groups && index == ns::NotFound) index = groups->indexOfObject(*r);
+        if (index == ns::NotFound) {
+            appLog("Group \"" + rowString(r.get(), "Title") + "\" is not among the saved groups; nothing deleted");
+            reload();
+            return;
+        }
+        ns::Ref<ns::Error> error;
+        if (!d->removeGroupAtIndex(index, &error)) {
+            appLog("Deleting group failed: " + (error ? error->description() : std::string("unknown error")));
+            ui::AlertView::make("Error", "The group could not be deleted.", nullptr, "OK")->show();
+            reload();
+            return;
+        }
+        if (StackObjetosTableView_->count() && StackObjetosTableView_->lastObject() == oldList.get())
+            StackObjetosTableView_->replaceObjectAtIndex(StackObjetosTableView_->count() - 1, newList);
+        setArayObjetosTableView(newList);
+    } else {
+        setArayObjetosTableView(newList);
+        pendingDeleted_ = r;
+        postTablet(kBorrarFavorito, ns::num(static_cast<int>(ip.row)));
+        pendingDeleted_ = nullptr;
+    }
+    reload();
+}
+
+}  // namespace app

@@ -1,0 +1,100 @@
+// The left pane of the tablet hub: a table of row dictionaries with a back
+// button and a back stack of earlier lists. A tap on a row becomes the
+// notification that opens a sub-list, shows a card, starts practice, opens
+// the group editor, a form or a mail; a swipe deletes a favourite or a
+// group. It talks to the hub and the card pane only through notifications.
+//
+// The pane observes "ActualizarGrupos" from the moment it is built (so no
+// notification posted before its first draw is lost) until it is destroyed.
+#pragma once
+
+#include <string>
+
+#include "platform/foundation/Array.h"
+#include "platform/foundation/Dictionary.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/ui/Control.h"
+#include "platform/ui/TableView.h"
+#include "platform/ui/ViewController.h"
+
+namespace app {
+
+class ViewTableList : public ui::View, public ui::TableViewDataSource, public ui::TableViewDelegate {
+public:
+    static constexpr double kRowHeight = 55;
+    static constexpr const char* kBackTitle = "Back";
+    static constexpr const char* kAddGroupTitle = "Add new group (swipe to delete)";
+
+    explicit ViewTableList(ui::Rect frame) : ui::View(frame) {}
+    const char* className() const override { return "ViewTableList"; }
+    // A list pane with its table, back button, empty back stack and
+    // observers in place.
+    static ns::Ref<ViewTableList> make(ui::Rect frame);
+
+    // -- Outlets and state -----------------------------------------------------
+    ui::TableView* myTableView() const { return myTableView_.get(); }
+    void setMyTableView(ns::Ref<ui::TableView> t);
+    ui::Button* btnAtras() const { return btnAtras_.get(); }
+    void setBtnAtras(ns::Ref<ui::Button> b) { btnAtras_ = std::move(b); }
+    // The rows shown (never nil).
+    ns::Array* arayObjetosTableView() const { return arayObjetosTableView_.get(); }
+    void setArayObjetosTableView(ns::Ref<ns::Array> rows);
+    // The back stack of row arrays; its last element is normally the shown list.
+    ns::MutableArray* StackObjetosTableView() const { return StackObjetosTableView_.get(); }
+    // The hub (not retained); overlays opened from the list take its view's size.
+    ui::ViewController* controller() const { return controller_.lock().get(); }
+    void setController(ui::ViewController* c) { controller_ = c; }
+
+    // -- Operations ---------------------------------------------------------------
+    // Shows rows and hides the back button; the back stack is not touched.
+    void ActualizaTableView(ns::Ref<ns::Array> rows);
+    // Shows the back button, appends rows to the back stack and shows them.
+    void PushOnTable(ns::Ref<ns::Array> rows);
+    // Makes rows the only element of the back stack and shows them.
+    void SetRootTable(ns::Ref<ns::Array> rows);
+    // Back: drops the last list of the stack and shows the one before it.
+    void ClicAtras(ns::Object* sender);
+    // Posts "ListarTodosLosGruposApp" with [add-group row, groups...].
+    void CargarListaGrupos();
+    // Notification "ActualizarGrupos": replaces the outdated groups list.
+    void ActualizarGrupos(const ns::Notification& n);
+    // The add-group row (a new dictionary each time).
+    static ns::Ref<ns::Dictionary> addGroupRow();
+
+    // The favourite row that the last swipe took away, until the hub has
+    // deleted it from the favourites (the hub finds the record by identity
+    // rather than by a row number that may refer to another list).
+    ns::Dictionary* pendingDeletedFavorite() const { return pendingDeleted_.get(); }
+    ns::Ref<ns::Dictionary> takePendingDeletedFavorite() { return std::move(pendingDeleted_); }
+
+    // -- Table ------------------------------------------------------------------------
+    long tableViewNumberOfRowsInSection(ui::TableView* t, long section) override;
+    ns::Ref<ui::TableViewCell> tableViewCellForRowAtIndexPath(ui::TableView* t, ui::IndexPath ip) override;
+    bool tableViewCanEditRowAtIndexPath(ui::TableView* t, ui::IndexPath ip) override;
+    void tableViewCommitEditingStyle(ui::TableView* t, ui::TableViewCellEditingStyle style, ui::IndexPath ip) override;
+    bool answers(ui::TableViewDataSource::Optional op) const override {
+        return op == ui::TableViewDataSource::Optional::CommitEditingStyle;
+    }
+    double tableViewHeightForRowAtIndexPath(ui::TableView* t, ui::IndexPath ip) override;
+    void tableViewDidSelectRowAtIndexPath(ui::TableView* t, ui::IndexPath ip) override;
+
+private:
+    void setUp();
+    void reload();
+    ns::Dictionary* rowAtIndex(long row) const;
+    void openOverlay(bool referral);
+
+    ns::Ref<ui::TableView> myTableView_;
+    ns::Ref<ui::Button> btnAtras_;
+    ns::Ref<ns::Array> arayObjetosTableView_ = ns::Array::make();
+    ns::Ref<ns::MutableArray> StackObjetosTableView_ = ns::MutableArray::make();
+    ns::Weak<ui::ViewController> controller_;
+    ns::Ref<ns::Dictionary> pendingDeleted_;
+    ns::ObserverToken actualizarGrupos_;
+};
+
+// The list pane's interface: the back button along the top and the table
+// below it, wired to the pane.
+void buildViewTableListInterface(ViewTableList& list);
+
+}  // namespace app

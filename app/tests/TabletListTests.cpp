@@ -1,0 +1,334 @@
+// The tablet list: back stack, each kind of row tap, row look, deck
+// buttons, and swipe-to-delete of favourites and groups with their files.
+#include "app/tests/TabletTestSupport.h"
+
+#include "app/forms/UIViewSingUp.h"
+#include "app/tablet/NewGroupViewControllerIpad.h"
+#include "app/tablet/TabletNotifications.h"
+#include "platform/mail/MailComposeViewController.h"
+
+namespace app::test {
+
+namespace {
+
+ns::Ref<ns::Dictionary> c1() { return card("1", "Card One", "blue", "first card text"); }
+ns::Ref<ns::Dictionary> c2() { return card("2", "Card Two", "green", "second card text"); }
+ns::Ref<ns::Dictionary> c3() { return card("3", "Card Three", "wine", "third card text"); }
+
+}  // namespace
+
+class TabletListTest : public TabletTest {
+protected:
+    // A deck with one row of each kind, a second deck, and three cards.
+    MenuViewController_iPad* openSmallDeck() {
+        auto mainDeck = ns::Array::make({
+            row({{"Title", s("Heading")}, {"lleva", s("YES")}, {"color", s("black")}, {"tamano", ns::num(40)}}),
+            row({{"Title", s("Sub Menu")}, {"SubTitle", s("two cards")}, {"color", s("green")},
+                 {"Children", ns::Array::make({c1(), c2()})}}),
+            row({{"Title", s("Tactic Row")}, {"tactics", s("YES")}, {"color", s("silver")},
+                 {"Children", ns::Array::make({c3()})}}),
+            row({{"Title", s("Questions Row")}, {"ActionPractice", s("Questions")}, {"color", s("cyan")},
+                 {"Children", ns::Array::make({c2(), c3()})}}),
+            row({{"Title", s("Groups Row")}, {"ActionPractice", s("GroupCard")}, {"color", s("silver")}}),
+            row({{"Title", s("Random Row")}, {"ActionPractice", s("Random")}, {"color", s("wine")}}),
+            row({{"Title", s("Invite Row")}, {"Action", s("referral:")}, {"colorIntro", s("flat")}}),
+            row({{"Title", s("Join Row")}, {"Action", s("singUp:")}}),
+            row({{"Title", s("Mail Row")}, {"color", s("blue")},
+                 {"email", ns::Dictionary::make({{"para", s("deck@korvel.example")}, {"subject", s("Subject line")},
+                                                 {"mensaje", s("<p>Body</p>")}})}}),
+            c1(),
+        });
+        auto decks = ns::Array::make({
+            row({{"Title", s("Main Deck")}, {"Children", mainDeck}}),
+            row({{"Title", s("Second Deck")}, {"Children", ns::Array::make({c3()})}}),
+        });
+        auto practice = ns::Dictionary::make({{"Children", ns::Array::make({row({{"Title", s("Practice")}, {"lleva", s("YES")}})})}});
+        std::string bundle = makeBundle(decks, ns::Array::make({c1(), c2(), c3()}), nullptr, practice);
+        return openHub("Main Deck", bundle);
+    }
+    void addFavourite(const std::string& rowTitle) {
+        ASSERT_TRUE(driver->tapRow(rowTitle)) << driver->lastError();
+        ASSERT_TRUE(driver->tapButton("Add to favorites")) << driver->lastError();
+        ASSERT_TRUE(driver->pressAlertButton("Accept"));
+    }
+    std::vector<std::string> savedFavourites() const {
+        return titlesIn(ns::arrayWithContentsOfFile(documents("Favorites-VeltraIpad.plist")).get());
+    }
+    std::vector<std::string> savedGroups() const {
+        return titlesIn(ns::arrayWithContentsOfFile(documents("Grupos-VeltraIpad.plist")).get());
+    }
+    ns::Ref<ns::Dictionary> group(const std::string& title, std::vector<ns::Ref<ns::Object>> cards) {
+        return ns::Dictionary::make({{"Title", s(title)}, {"Children", ns::Array::make(std::move(cards))},
+                                     {"color", s("silver")}, {"Editable", s("YES")}});
+    }
+};
+
+TEST_F(TabletListTest, RowsShowTheirLookFromTheirKeys) {
+    ASSERT_TRUE(openSmallDeck());
+    ui::TableView* t = list()->myTableView();
+    auto heading = list()->tableViewCellForRowAtIndexPath(t, {0, 0});
+    EXPECT_EQ(heading->textLabel()->text(), "heading");
+    EXPECT_EQ(heading->accessoryType(), ui::TableViewCellAccessoryType::None);
+    EXPECT_EQ(heading->selectionStyle(), ui::TableViewCellSelectionStyle::None);
+    EXPECT_EQ(heading->textLabel()->textColor()->shortName(), "black");
+    EXPECT_EQ(ns::as<ui::ImageView>(heading->backgroundView().get())->image()->name(), "menu-silver.png");
+    EXPECT_EQ(heading->reuseIdentifier(), "CellIdentifier_0");
+    EXPECT_EQ(list()->tableViewHeightForRowAtIndexPath(t, {0, 0}), 40);
+    EXPECT_EQ(list()->tableViewHeightForRowAtIndexPath(t, {0, 1}), 55);
+
+    auto sub = list()->tableViewCellForRowAtIndexPath(t, {0, 1});
+    EXPECT_EQ(sub->textLabel()->text(), "sub menu");
+    EXPECT_EQ(sub->detailTextLabel()->text(), "two cards");
+    EXPECT_EQ(sub->textLabel()->font()->fontName(), "Helvetica");
+    EXPECT_EQ(sub->textLabel()->font()->pointSize(), 21);
+    EXPECT_EQ(sub->detailTextLabel()->font()->pointSize(), 13);
+    EXPECT_EQ(sub->textLabel()->textColor()->shortName(), "white");
+    EXPECT_EQ(sub->accessoryType(), ui::TableViewCellAccessoryType::DisclosureIndicator);
+    EXPECT_EQ(sub->selectionStyle(), ui::TableViewCellSelectionStyle::Gray);
+    EXPECT_EQ(ns::as<ui::ImageView>(sub->backgroundView().get())->image()->name(), "FranjaCarta-green.png");
+
+    auto invite = list()->tableViewCellForRowAtIndexPath(t, {0, 6});
+    EXPECT_EQ(ns::as<ui::ImageView>(invite->backgroundView().get())->image()->name(), "FranjaCarta-flat.png");
+    auto cardCell = list()->tableViewCellForRowAtIndexPath(t, {0, 9});
+    EXPECT_EQ(cardCell->textLabel()->text(), "card one");
+    EXPECT_EQ(cardCell->textLabel()->font()->pointSize(), 16);
+    EXPECT_EQ(cardCell->detailTextLabel()->text(), "");
+    EXPECT_FALSE(list()->tableViewCanEditRowAtIndexPath(t, {0, 9}));
+}
+
+TEST_F(TabletListTest, HeadingIgnoresTaps) {
+    ASSERT_TRUE(openSmallDeck());
+    auto before = listTitles();
+    size_t posts = 0;
+    auto token = ns::NotificationCenter::defaultCenter()->addObserver("", nullptr, [&](const ns::Notification& n) {
+        if (n.name() != "ApplicationDidBecomeActiveNotification") ++posts;
+    });
+    ASSERT_TRUE(driver->tapRow("heading"));
+    EXPECT_EQ(posts, 0u);
+    EXPECT_EQ(listTitles(), before);
+    EXPECT_EQ(paneTitle(), "Main Deck");
+}
+
+TEST_F(TabletListTest, SubMenuPushesItsChildrenAndBackReturns) {
+    ASSERT_TRUE(openSmallDeck());
+    EXPECT_TRUE(list()->btnAtras()->isHidden());
+    ASSERT_TRUE(driver->tapRow("sub menu"));
+    EXPECT_EQ(paneTitle(), "Sub Menu");
+    EXPECT_EQ(shownCardTitle(), "Card One");
+    EXPECT_EQ(listTitles(), (std::vector<std::string>{"card one", "card two"}));
+    EXPECT_FALSE(list()->btnAtras()->isHidden());
+    ASSERT_TRUE(driver->tapRow("card two"));
+    EXPECT_EQ(shownCardTitle(), "Card Two");
+    EXPECT_NE(pageHTML().find("page 2"), std::string::npos);
+
+    // The deck list was shown with ActualizaTableView (not on the stack):
+    // Back with the sub-list alone on the stack does nothing.
+    ASSERT_EQ(list()->StackObjetosTableView()->count(), 1u);
+    ASSERT_TRUE(driver->tapButton("Back"));
+    EXPECT_EQ(listTitles(), (std::vector<std::string>{"card one", "card two"}));
+}
+
+TEST_F(TabletListTest, TacticsRowRestartsTheStackAndPushesWithoutPostingACard) {
+    ASSERT_TRUE(openSmallDeck());
+    std::string cardBefore = shownCardTitle();
+    ASSERT_TRUE(driver->tapRow("tactic row"));
+    EXPECT_EQ(listTitles(), std::vector<std::string>{"card three"});
+    EXPECT_EQ(shownCardTitle(), cardBefore);
+    EXPECT_EQ(paneTitle(), "Main Deck");
+    EXPECT_EQ(list()->StackObjetosTableView()->count(), 2u);
+    ASSERT_TRUE(driver->tapButton("Back"));
+    EXPECT_EQ(listTitles().front(), "heading");
+    EXPECT_TRUE(list()->btnAtras()->isHidden());
+    EXPECT_FALSE(driver->tapButton("Back"));  // hidden with one list left
+}
+
+TEST_F(TabletListTest, QuestionsRowShowsItsFirstCardAndItsList) {
+    ASSERT_TRUE(openSmallDeck());
+    postTablet(kModificarModo, ns::num(2));
+    ASSERT_TRUE(driver->tapRow("questions row"));
+    EXPECT_EQ(pane()->modo(), kModoNavegacion);
+    EXPECT_EQ(paneTitle(), "Questions Row");
+    EXPECT_EQ(shownCardTitle(), "Card Two");
+    EXPECT_EQ(listTitles(), (std::vector<std::string>{"card two", "card three"}));
+    ASSERT_TRUE(driver->tapButton("Back"));
+    EXPECT_EQ(listTitles().size(), 10u);
+}
+
+TEST_F(TabletListTest, GroupsRowListsTheGroupsAndBackReturns) {
+    ASSERT_TRUE(openSmallDeck());
+    ASSERT_TRUE(delegate->addGroup(group("Mine", {c2()})));
+    ASSERT_TRUE(driver->tapRow("groups row"));
+    EXPECT_EQ(listTitles(), (std::vector<std::string>{"add new group (swipe to delete)", "mine"}));
+    EXPECT_EQ(paneTitle(), "Groups:");
+    EXPECT_EQ(rowString(pane()->DicDeCarta(), "ActionData"), "VELTRA_Blanco.html");
+    EXPECT_TRUE(pane()->btnAddFavorites()->isHidden());
+    EXPECT_FALSE(list()->btnAtras()->isHidden());
+    ASSERT_TRUE(driver->tapRow("mine"));
+    EXPECT_EQ(paneTitle(), "Mine");
+    EXPECT_EQ(shownCardTitle(), "Card Two");
+    ASSERT_TRUE(driver->tapButton("Back"));
+    EXPECT_EQ(listTitles().front(), "add new group (swipe to delete)");
+    ASSERT_TRUE(driver->tapButton("Back"));
+    EXPECT_EQ(listTitles().front(), "heading");
+    EXPECT_TRUE(list()->btnAtras()->isHidden());
+}
+
+TEST_F(TabletListTest, AddGroupRowOpensTheGroupEditor) {
+    ASSERT_TRUE(openSmallDeck());
+    ASSERT_TRUE(driver->tapRow("groups row"));
+    ASSERT_TRUE(driver->tapRow("add new group (swipe to delete)"));
+    auto* editor = dynamic_cast<NewGroupViewControllerIpad*>(root()->presentedViewController());
+    ASSERT_TRUE(editor);
+    EXPECT_EQ(editor->modalPresentationStyle(), ui::ModalPresentationStyle::FormSheet);
+}
+
+TEST_F(TabletListTest, OtherPracticeRowsStartRandomPractice) {
+    ASSERT_TRUE(openSmallDeck());
+    ASSERT_TRUE(driver->tapRow("random row"));
+    EXPECT_EQ(paneTitle(), "Practice");
+    EXPECT_EQ(pane()->modo(), kModoRandom);
+    EXPECT_EQ(listTitles(), std::vector<std::string>{"practice"});
+}
+
+TEST_F(TabletListTest, ActionRowsOpenTheReferralAndSignUpOverlays) {
+    ASSERT_TRUE(openSmallDeck());
+    ui::View* rootView = root()->view();
+    ASSERT_TRUE(driver->tapRow("invite row"));
+    UIViewReferral* referral = nullptr;
+    for (auto& v : rootView->subviews()) if (auto* r = dynamic_cast<UIViewReferral*>(v.get())) referral = r;
+    ASSERT_TRUE(referral);
+    EXPECT_EQ(referral->frame().origin.y, 60);
+    EXPECT_EQ(referral->frame().size.height, hub()->view()->frame().size.height);
+    referral->removeFromSuperview();
+    ASSERT_TRUE(driver->tapRow("join row"));
+    bool signUp = false;
+    for (auto& v : rootView->subviews()) signUp |= dynamic_cast<UIViewSingUp*>(v.get()) != nullptr;
+    EXPECT_TRUE(signUp);
+}
+
+TEST_F(TabletListTest, MailRowOpensTheComposerWithItsFields) {
+    ASSERT_TRUE(openSmallDeck());
+    mail::MailComposeViewController::setCanSendMail(true);
+    ASSERT_TRUE(driver->tapRow("mail row"));
+    auto* composer = dynamic_cast<mail::MailComposeViewController*>(root()->presentedViewController());
+    ASSERT_TRUE(composer);
+    EXPECT_EQ(composer->message().to, std::vector<std::string>{"deck@korvel.example"});
+    EXPECT_EQ(composer->message().subject, "Subject line");
+    EXPECT_EQ(composer->message().body, "<p>Body</p>");
+    composer->cancel();
+}
+
+TEST_F(TabletListTest, CardRowShowsTheCard) {
+    ASSERT_TRUE(openSmallDeck());
+    ASSERT_TRUE(driver->tapRow("card one"));
+    EXPECT_EQ(shownCardTitle(), "Card One");
+    ASSERT_TRUE(pane()->imgCabeza()->image());
+    EXPECT_EQ(pane()->imgCabeza()->image()->name(), "CabezaCarta-blue.png");
+    EXPECT_EQ(pane()->imgCuerpo()->image()->name(), "FondoCarta-blue.png");
+    EXPECT_NE(pageHTML().find("<body style='font-size: 13px' class='x'>"), std::string::npos) << pageHTML();
+}
+
+TEST_F(TabletListTest, DeckButtonPastTheEndOfTheDeckListDoesNothing) {
+    ASSERT_TRUE(openSmallDeck());
+    auto before = listTitles();
+    ASSERT_TRUE(driver->tapButton("Second Deck"));
+    EXPECT_EQ(listTitles(), std::vector<std::string>{"card three"});
+    ASSERT_TRUE(driver->tapButton("Deck 5"));
+    EXPECT_EQ(listTitles(), std::vector<std::string>{"card three"});
+    EXPECT_EQ(paneTitle(), "Second Deck");
+    EXPECT_EQ(lastEvent("MenuButtonClick")->parameters->numberForKey("ButtonIndex")->longValue(), 1);
+}
+
+TEST_F(TabletListTest, SwipingFavouritesAwayRewritesTheFileUntilTheLastIsGone) {
+    ASSERT_TRUE(openSmallDeck());
+    addFavourite("card one");
+    ASSERT_TRUE(driver->tapRow("sub menu"));
+    addFavourite("card two");
+    ASSERT_TRUE(driver->tapButton("Second Deck"));
+    addFavourite("card three");
+    ASSERT_TRUE(driver->tapButton("Favorites"));
+    EXPECT_EQ(listTitles(), (std::vector<std::string>{"card one", "card two", "card three"}));
+    EXPECT_TRUE(list()->tableViewCanEditRowAtIndexPath(list()->myTableView(), {0, 0}));
+
+    ASSERT_TRUE(driver->deleteRow("card two")) << driver->lastError();
+    EXPECT_EQ(listTitles(), (std::vector<std::string>{"card one", "card three"}));
+    EXPECT_EQ(titlesIn(delegate->allFavorites()), (std::vector<std::string>{"Card One", "Card Three"}));
+    EXPECT_EQ(peerTitles("Favorites-VeltraIpad.plist"), "Card One|Card Three");
+    EXPECT_EQ(paneTitle(), "Favorites");
+
+    ASSERT_TRUE(driver->deleteRow("card one"));
+    ASSERT_TRUE(driver->deleteRow("card three"));
+    EXPECT_EQ(delegate->allFavorites()->count(), 0u);
+    EXPECT_EQ(peerTitles("Favorites-VeltraIpad.plist"), "");
+    ASSERT_TRUE(topAlert());
+    EXPECT_EQ(topAlert()->title(), "Favorites");
+    EXPECT_EQ(topAlert()->message(), "There are no letters added.");
+    EXPECT_EQ(topAlert()->buttonTitles(), std::vector<std::string>{"accept"});
+    ASSERT_TRUE(driver->pressAlertButton("accept"));
+    EXPECT_EQ(paneTitle(), "Main Deck");
+    EXPECT_EQ(listTitles().front(), "heading");
+}
+
+TEST_F(TabletListTest, DeletingAFavouriteRemovesThatRowsRecordEvenFromAStaleList) {
+    ASSERT_TRUE(openSmallDeck());
+    addFavourite("card one");
+    ASSERT_TRUE(driver->tapRow("sub menu"));
+    addFavourite("card two");
+    ASSERT_TRUE(driver->tapButton("Second Deck"));
+    addFavourite("card three");
+    ASSERT_TRUE(driver->tapButton("Favorites"));
+    // The favourites change behind the list's back: it still shows three.
+    ASSERT_TRUE(delegate->removeFavoriteAtIndex(0));
+    ASSERT_TRUE(driver->deleteRow("card two"));  // row 1 of the stale list
+    EXPECT_EQ(titlesIn(delegate->allFavorites()), std::vector<std::string>{"Card Three"});
+    EXPECT_EQ(peerTitles("Favorites-VeltraIpad.plist"), "Card Three");
+    EXPECT_EQ(listTitles(), std::vector<std::string>{"card three"});
+}
+
+TEST_F(TabletListTest, AFavouriteThatCannotBeDeletedFromTheFileStays) {
+    ASSERT_TRUE(openSmallDeck());
+    addFavourite("card one");
+    ASSERT_TRUE(driver->tapButton("Favorites"));
+    blockDocumentsFile("Favorites-VeltraIpad.plist");
+    ASSERT_TRUE(driver->deleteRow("card one"));
+    ASSERT_TRUE(topAlert());
+    EXPECT_EQ(topAlert()->title(), "Error");
+    EXPECT_EQ(titlesIn(delegate->allFavorites()), std::vector<std::string>{"Card One"});
+    EXPECT_EQ(listTitles(), std::vector<std::string>{"card one"});
+}
+
+TEST_F(TabletListTest, SwipingAGroupAwayRemovesThatGroupAndRewritesTheFile) {
+    ASSERT_TRUE(openSmallDeck());
+    ASSERT_TRUE(delegate->addGroup(group("First", {c1()})));
+    ASSERT_TRUE(delegate->addGroup(group("Second", {c2()})));
+    ASSERT_TRUE(delegate->addGroup(group("Third", {c3()})));
+    ASSERT_TRUE(driver->tapRow("groups row"));
+    EXPECT_FALSE(list()->tableViewCanEditRowAtIndexPath(list()->myTableView(), {0, 0}));
+    ASSERT_TRUE(driver->deleteRow("first"));
+    EXPECT_EQ(listTitles(), (std::vector<std::string>{"add new group (swipe to delete)", "second", "third"}));
+    EXPECT_EQ(titlesIn(delegate->allGroups()), (std::vector<std::string>{"Second", "Third"}));
+    EXPECT_EQ(peerTitles("Grupos-VeltraIpad.plist"), "Second|Third");
+
+    // Behind the list's back the first stored group goes; the row "third"
+    // still deletes the group "Third".
+    ASSERT_TRUE(delegate->removeGroupAtIndex(0));
+    ASSERT_TRUE(driver->deleteRow("third"));
+    EXPECT_EQ(delegate->allGroups()->count(), 0u);
+    EXPECT_EQ(peerTitles("Grupos-VeltraIpad.plist"), "");
+    ASSERT_TRUE(driver->tapButton("Back"));
+    EXPECT_EQ(listTitles().front(), "heading");
+}
+
+TEST_F(TabletListTest, AGroupThatCannotBeDeletedFromTheFileStays) {
+    ASSERT_TRUE(openSmallDeck());
+    ASSERT_TRUE(delegate->addGroup(group("Keep", {c1()})));
+    ASSERT_TRUE(driver->tapRow("groups row"));
+    blockDocumentsFile("Grupos-VeltraIpad.plist");
+    ASSERT_TRUE(driver->deleteRow("keep"));
+    ASSERT_TRUE(topAlert());
+    EXPECT_EQ(topAlert()->message(), "The group could not be deleted.");
+    EXPECT_EQ(titlesIn(delegate->allGroups()), std::vector<std::string>{"Keep"});
+    EXPECT_EQ(listTitles(), (std::vector<std::string>{"add new group (swipe to delete)", "keep"}));
+}
+
+}  // namespace app::test

@@ -1,0 +1,156 @@
+#include <gtest/gtest.h>
+
+#include "platform/ui/Control.h"
+#include "platform/ui/ScrollView.h"
+#include "platform/ui/TextField.h"
+#include "platform/ui/WebView.h"
+#include "platform/ui/tests/UITestSupport.h"
+
+namespace ui::test {
+namespace {
+
+using ControlTest = UITest;
+
+TEST_F(ControlTest, TouchesInsideAndOutsideAControl) {
+    auto w = makeWindow();
+    auto b = Button::make(makeRect(100, 100, 80, 40), "Go");
+    w->addSubview(b);
+    std::vector<std::string> seen;
+    b->addAction([&](Control*) { seen.push_back("down"); }, ControlEventTouchDown);
+    b->addAction([&](Control*) { seen.push_back("up-in"); }, ControlEventTouchUpInside);
+    b->addAction([&](Control*) { seen.push_back("up-out"); }, ControlEventTouchUpOutside);
+    Driver d;
+    d.touchesBegan({{120, 120}});
+    EXPECT_TRUE(b->isHighlighted());
+    EXPECT_EQ(b->currentTitle(), "Go");
+    d.touchesMoved({{300, 300}});
+    EXPECT_FALSE(b->isHighlighted());
+    d.touchesEnded();
+    EXPECT_EQ(seen, (std::vector<std::string>{"down", "up-out"}));
+    seen.clear();
+    b->setEnabled(false);
+    d.tap({120, 120});
+    EXPECT_TRUE(seen.empty());
+}
+
+TEST_F(ControlTest, SwitchFlipsOnTap) {
+    auto w = makeWindow();
+    auto s = ns::make<Switch>(makeRect(0, 0, 79, 27));
+    w->addSubview(s);
+    int changes = 0;
+    s->addAction([&](Control*) { ++changes; }, ControlEventValueChanged);
+    Driver d;
+    d.tap(Driver::centerOf(s.get()));
+    EXPECT_TRUE(s->isOn());
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(d.screen(), "(on)\n");
+}
+
+struct Guard : ns::Object, TextFieldDelegate {
+    size_t maxLength = 5;
+    int returns = 0;
+    bool textFieldShouldChangeCharactersInRange(TextField* f, ns::Range r, const std::string& s) override {
+        size_t len = ns::utf8ToUTF16(f->text()).size();
+        return len - r.length + ns::utf8ToUTF16(s).size() <= maxLength;
+    }
+    bool textFieldShouldReturn(TextField* f) override {
+        ++returns;
+        f->resignFirstResponder();
+        return true;
+    }
+};
+
+TEST_F(ControlTest, TextFieldsAskBeforeEveryChangeAndDeleteWholeCharacters) {
+    auto w = makeWindow();
+    auto f = TextField::make(makeRect(0, 0, 200, 30));
+    f->setPlaceholder("Name");
+    w->addSubview(f);
+    auto g = ns::make<Guard>();
+    f->setDelegate(g.get());
+    Driver d;
+    ASSERT_TRUE(d.typeText("Name", "ab\xF0\x9F\x98\x80" "cdef"));  // an emoji is two UTF-16 units
+    EXPECT_EQ(f->text(), "ab\xF0\x9F\x98\x80" "c");
+    EXPECT_TRUE(f->deleteBackward());
+    EXPECT_TRUE(f->deleteBackward());  // the whole emoji at once
+    EXPECT_EQ(f->text(), "ab");
+    ASSERT_TRUE(d.pressReturn());
+    EXPECT_EQ(g->returns, 1);
+    EXPECT_FALSE(f->isFirstResponder());
+    // Secure fields never show their text.
+    f->setSecureTextEntry(true);
+    EXPECT_EQ(d.screen(), "Name: ********____\n");
+}
+
+struct SearchLog : ns::Object, SearchBarDelegate {
+    std::vector<std::string> seen;
+    void searchBarTextDidChange(SearchBar*, const std::string& t) override { seen.push_back(t); }
+    void searchBarSearchButtonClicked(SearchBar* b) override { seen.push_back("search:" + b->text()); }
+};
+
+TEST_F(ControlTest, SearchBarsTellEachKeystroke) {
+    auto w = makeWindow();
+    auto bar = ns::make<SearchBar>(makeRect(0, 0, 320, 44));
+    bar->setPlaceholder("Search cards");
+    w->addSubview(bar);
+    auto log = ns::make<SearchLog>();
+    bar->setDelegate(log.get());
+    Driver d;
+    ASSERT_TRUE(d.typeText("Search cards", "caf\xC3\xA9"));
+    ASSERT_TRUE(d.pressSearch());
+    EXPECT_EQ(log->seen, (std::vector<std::string>{"c", "ca", "caf", "caf\xC3\xA9", "search:caf\xC3\xA9"}));
+    EXPECT_NE(d.screen().find("Search (Search cards): caf\xC3\xA9|____"), std::string::npos) << d.screen();
+}
+
+struct Scrolled : ns::Object, ScrollViewDelegate {
+    int scrolls = 0;
+    void scrollViewDidScroll(ScrollView*) override { ++scrolls; }
+};
+
+TEST_F(ControlTest, ScrollingMovesTheBoundsAndTellsTheDelegate) {
+    auto w = makeWindow();
+    auto sv = ns::make<ScrollView>(makeRect(0, 0, 100, 100));
+    sv->setContentSize({100, 500});
+    auto inner = View::make(makeRect(0, 300, 100, 50));
+    sv->addSubview(inner);
+    w->addSubview(sv);
+    auto s = ns::make<Scrolled>();
+    sv->setDelegate(s.get());
+    sv->scrollRectToVisible(makeRect(0, 300, 100, 50), false);
+    EXPECT_EQ(sv->contentOffset(), (Point{0, 250}));
+    EXPECT_EQ(s->scrolls, 1);
+    EXPECT_EQ(w->hitTest({50, 60}, nullptr), inner.get());
+    EXPECT_EQ(inner->convertPointToView({0, 0}, nullptr), (Point{0, 50}));
+}
+
+struct Counting : ns::Object, WebViewDelegate {
+    std::vector<WebViewNavigationType> types;
+    bool webViewShouldStartLoadWithRequest(WebView*, URLRequest*, WebViewNavigationType t) override {
+        types.push_back(t);
+        return true;
+    }
+};
+
+TEST_F(ControlTest, WebHistoryGoesBackAndForward) {
+    auto web = WebView::make(makeRect(0, 0, 320, 400));
+    auto c = ns::make<Counting>();
+    web->setDelegate(c.get());
+    web->loadHTMLString("<p>one</p><a href='http://example.com/two'>two</a>", ns::URL::URLWithString("http://example.com/"));
+    EXPECT_TRUE(web->followLink("two"));
+    EXPECT_EQ(web->request()->URL()->absoluteText(), "http://example.com/two");
+    EXPECT_EQ(web->pageText(), "");  // not fetched
+    web->goBack();
+    EXPECT_EQ(web->pageText(), "one\n[two]");
+    EXPECT_TRUE(web->canGoForward());
+    web->goForward();
+    EXPECT_EQ(web->request()->URL()->absoluteText(), "http://example.com/two");
+    web->reload();
+    EXPECT_EQ(c->types, (std::vector<WebViewNavigationType>{WebViewNavigationType::Other,
+                                                            WebViewNavigationType::LinkClicked,
+                                                            WebViewNavigationType::BackForward,
+                                                            WebViewNavigationType::BackForward,
+                                                            WebViewNavigationType::Reload}));
+    EXPECT_EQ(web->loadCount(), 5u);
+}
+
+}  // namespace
+}  // namespace ui::test
