@@ -4,6 +4,7 @@
 #include "app/AppDelegate.h"
 #include "app/AppLog.h"
 #include "app/ContentModel.h"
+#include "app/MailSupport.h"
 #include "app/phone/CardFullViewController.h"
 #include "app/phone/ShareCardViewController_Iphone.h"
 #include "platform/ui/AlertView.h"
@@ -185,18 +186,7 @@ bool CardViewController::webViewShouldStartLoadWithRequest(ui::WebView*, ui::URL
 }
 
 void CardViewController::showMail() {
-    if (!mail::MailComposeViewController::canSendMail()) {
-        ui::AlertView::make("Sending mail", "This device is not setup to send mail.", nullptr, "OK")->show();
-        return;
-    }
-    auto composer = mail::MailComposeViewController::make();
-    composer->setSubject(contactMailSubject());
-    composer->setMessageBody("", true);
-    composer->setToRecipients({kContactMailAddress});
-    composer->setMailComposeDelegate(this);
-    composer->navigationBar()->setBarStyle(ui::BarStyle::Black);
-    composer->view()->setFrame(view()->frame());
-    presentViewController(composer, true);
+    presentMailComposer(this, this, contactMailSubject(), "", {kContactMailAddress});
 }
 
 void CardViewController::mailComposeControllerDidFinishWithResult(mail::MailComposeViewController* c,

@@ -1,6 +1,7 @@
 #include "app/phone/ShareCardViewController_Iphone.h"
 
 #include "app/ContentModel.h"
+#include "app/MailSupport.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/NavigationController.h"
 
@@ -55,13 +56,7 @@ void ShareCardViewController_Iphone::showMail() {
         ui::AlertView::make("Sending mail", "This device is not setup to send mail.", this, "OK")->show();
         return;
     }
-    auto composer = mail::MailComposeViewController::make();
-    composer->setSubject(mailSubject());
-    composer->setMessageBody(mailBody(rowString(dicCarta_.get(), "post")), true);
-    composer->setMailComposeDelegate(this);
-    composer->navigationBar()->setBarStyle(ui::BarStyle::Black);
-    composer->view()->setFrame(view()->frame());
-    presentViewController(composer, true);
+    presentMailComposer(this, this, mailSubject(), mailBody(rowString(dicCarta_.get(), "post")), {});
 }
 
 void ShareCardViewController_Iphone::mailComposeControllerDidFinishWithResult(mail::MailComposeViewController* c,

@@ -6,6 +6,7 @@ set(EDAM_TEST_SUPPORT
 deck_test(NAME evernote_tests LABEL unit
   SOURCES
     tests/RecordTests.cpp
+    tests/NoteStoreRecordTests.cpp
     tests/ProtocolTests.cpp
     ${EDAM_TEST_SUPPORT}
   LIBS evernote)

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "evernote/transport/SocketHTTPPoster.h"
+#include "evernote/transport/URLLoadingHTTPPoster.h"
+#include "platform/network/NetworkErrors.h"
 
 namespace evernote {
 
@@ -14,7 +15,7 @@ THTTPClient::THTTPClient(std::string url, std::string userAgent, double timeout,
     : url_(std::move(url)),
       userAgent_(std::move(userAgent)),
       timeout_(timeout),
-      poster_(poster ? std::move(poster) : std::make_shared<SocketHTTPPoster>()) {
+      poster_(poster ? std::move(poster) : std::make_shared<URLLoadingHTTPPoster>()) {
     request_.reserve(1024);
     prepareRequest();
 }
@@ -65,8 +66,9 @@ void THTTPClient::flush() {
 
     HTTPPostReply reply = poster_->post(url_, headers_, *body, timeout_);
     if (reply.error) {
-        auto type = reply.error->code() == kHTTPErrorTimedOut ? TTransportException::TIMED_OUT
-                                                              : TTransportException::NOT_OPEN;
+        bool timedOut = reply.error->domain() == net::kNetworkErrorDomain &&
+                        reply.error->code() == net::kErrorTimedOut;
+        auto type = timedOut ? TTransportException::TIMED_OUT : TTransportException::NOT_OPEN;
         throw HTTPTransportException(type, "Could not make HTTP request",
                                      ns::Dictionary::make({{"error", reply.error}}));
     }

@@ -41,7 +41,7 @@ class THTTPClient : public apache::thrift::transport::TVirtualTransport<THTTPCli
                     public KnownLengthSource {
 public:
     // timeout in seconds, 0 for none of our own (the poster's default then
-    // applies); poster nil for a SocketHTTPPoster.
+    // applies); poster nil for the shared URL loading (URLLoadingHTTPPoster).
     explicit THTTPClient(std::string url, std::string userAgent = {}, double timeout = 0,
                          std::shared_ptr<HTTPPoster> poster = nullptr);
 

@@ -1,4 +1,4 @@
 target_sources(evernote PRIVATE
-  transport/SocketHTTPPoster.cpp
+  transport/URLLoadingHTTPPoster.cpp
   transport/THTTPClient.cpp
 )

@@ -1,0 +1,27 @@
+// The Thrift transport's poster on the shared URL loading: one synchronous
+// POST per call, on the calling thread, with the same TLS validation,
+// proxies, redirects and connection reuse as every other request of the
+// process.
+#pragma once
+
+#include "evernote/transport/HTTPPoster.h"
+
+namespace evernote {
+
+// Errors of this poster that happen before any loading starts.
+inline constexpr const char* kURLLoadingPosterErrorDomain = "EvernoteHTTPErrorDomain";
+inline constexpr long kURLLoadingPosterBadURL = 1;
+
+class URLLoadingHTTPPoster : public HTTPPoster {
+public:
+    // Timeout used when a post passes 0.
+    static constexpr double kDefaultTimeout = 60.0;
+
+    // Blocks until the reply has arrived. A reply of any status is a reply;
+    // an unusable URL, no connection, a time-out or a broken reply is an
+    // error (the URL loading's own error object).
+    HTTPPostReply post(const std::string& url, const std::vector<HTTPHeader>& headers,
+                       const ns::Data& body, double timeout) override;
+};
+
+}  // namespace evernote
