@@ -1,12 +1,11 @@
 #include "app/tablet/ViewDetalle.h"
 
-#include <random>
-
 #include "app/AppConfig.h"
 #include "app/AppDelegate.h"
 #include "app/AppLog.h"
 #include "app/ContentModel.h"
 #include "app/RatePromptManager.h"
+#include "app/phone/RandomSource.h"
 #include "app/tablet/TabletNotifications.h"
 #include "platform/foundation/Foundation.h"
 #include "platform/foundation/URL.h"
@@ -18,9 +17,10 @@ namespace app {
 
 namespace {
 
-ViewDetalle::RandomSource systemRandomSource() {
-    auto engine = std::make_shared<std::mt19937>(std::random_device{}());
-    return [engine]() { return static_cast<uint32_t>((*engine)()); };
+// The app's shared source (seeded from the system unless a test or the
+// simulator gave it a seed), read at each draw.
+ViewDetalle::RandomDraw systemRandomSource() {
+    return [] { return RandomSource::shared()->next32(); };
 }
 
 }  // namespace
@@ -102,7 +102,7 @@ void ViewDetalle::setArrayDeTodasLasCartas(ns::Ref<ns::Array> cards) {
     ArrayDeTodasLasCartas_ = cards ? std::move(cards) : ns::Array::make();
 }
 
-void ViewDetalle::setRandomSource(RandomSource source) {
+void ViewDetalle::setRandomSource(RandomDraw source) {
     random_ = source ? std::move(source) : systemRandomSource();
 }
 

@@ -51,7 +51,7 @@ public:
         "your comments and look forward to incorporating any feedback from our users.<br>";
 
     // A 32-bit random number source for practice.
-    using RandomSource = std::function<uint32_t()>;
+    using RandomDraw = std::function<uint32_t()>;
 
     explicit ViewDetalle(ui::Rect frame) : ui::View(frame) {}
     const char* className() const override { return "ViewDetalle"; }
@@ -83,8 +83,9 @@ public:
     long IndexCartaRandom() const { return IndexCartaRandom_; }
     cardFullDelegate* delegate() const { return delegate_.get(); }
     void setDelegate(cardFullDelegate* d) { delegate_ = d; }
-    // The practice's random source; the default is seeded from the system.
-    void setRandomSource(RandomSource source);
+    // The practice's random source; nil restores the default, the app's
+    // shared RandomSource.
+    void setRandomSource(RandomDraw source);
 
     // -- Notifications --------------------------------------------------------------
     void ActualizaTitulo(const ns::Notification& n);
@@ -132,7 +133,7 @@ private:
     bool viendoCarta_ = false;
     long IndexCartaRandom_ = 0;
     ui::WeakDelegate<cardFullDelegate> delegate_;
-    RandomSource random_;
+    RandomDraw random_;
     ns::ObserverToken titulo_, modoToken_, swip_;
 };
 

@@ -84,7 +84,8 @@ protected:
                            ns::Ref<ns::Dictionary> info = nullptr) {
         std::string dir = home + "/bundle";
         fs::create_directories(dir + "/html_iphone");
-        fs::copy(sampleBundle() + "/images", dir + "/images", fs::copy_options::recursive | fs::copy_options::skip_existing);
+        std::error_code ec;
+        fs::create_directory_symlink(sampleBundle() + "/images", dir + "/images", ec);
         ns::writeToFile(*decks, dir + "/Jobframework.plist");
         ns::writeToFile(*cards, dir + "/allCards-Iphone.plist");
         if (interview) ns::writeToFile(*interview, dir + "/InterviewIphone.plist");
