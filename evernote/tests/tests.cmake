@@ -16,6 +16,8 @@ deck_test(NAME evernote_loopback_tests LABEL loopback
     tests/LoopbackHTTPServer.cpp
     tests/TransportTests.cpp
     tests/UserStoreTests.cpp
+    tests/MemoryNoteStore.cpp
+    tests/NoteStoreTests.cpp
     ${EDAM_TEST_SUPPORT}
   LIBS evernote)
 
