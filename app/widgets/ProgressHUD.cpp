@@ -445,8 +445,11 @@ void ProgressHUD::setTransformForCurrentOrientation(bool animated) {
     float degrees = 0;
     if (ui::isLandscape(o)) {
         degrees = o == ui::InterfaceOrientation::LandscapeRight ? 90 : -90;
+        // Landscape bounds. The window of this interface takes the landscape
+        // shape itself, so its bounds may be landscape already; swapping them
+        // again would give a portrait box on a landscape screen.
         ui::Rect b = bounds();
-        setBounds(ui::makeRect(0, 0, b.height(), b.width()));
+        setBounds(ui::makeRect(0, 0, std::max(b.width(), b.height()), std::min(b.width(), b.height())));
     } else if (o == ui::InterfaceOrientation::PortraitUpsideDown) {
         degrees = 180;
     }
