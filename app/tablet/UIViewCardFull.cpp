@@ -6,6 +6,7 @@
 namespace app {
 
 void UIViewCardFull::dibujarElementos() {
+    if (cardController_) return;  // already built
     cerrar_ = observeTablet(kClicCerrar, this, &UIViewCardFull::clicCerrar);
     setAutoresizesSubviews(true);
     setBackgroundColor(ui::Color::clear());

@@ -103,4 +103,35 @@ TEST_F(TabletEndToEndTest, AFavouriteSurvivesARestartAndItsDeletionEmptiesTheFil
     EXPECT_EQ(favouritesByPeer(), "list 0 ");
 }
 
+TEST_F(TabletEndToEndTest, SearchFullCardAndPracticeAsAPersonDoesThem) {
+    Outcome r = korvel(
+        "wait 3\n"
+        "tap No, thanks\n"
+        "wait 0.5\n"
+        "tap Experience\n"
+        "tap Search\n"
+        "type SITUATION\n"
+        "return\n"
+        "tap A conflict at work\n"
+        "screen\n"
+        "tap Full card\n"
+        "wait 0.5\n"
+        "tap Close\n"
+        "wait 0.5\n"
+        "tap Practice\n"
+        "screen\n"
+        "tapat 534,600\n"
+        "screen\n");
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(has(r.out, "Search: SITUATION")) << r.out;
+    size_t question = r.out.find("[page MKTG_01_blank.html]");
+    ASSERT_NE(question, std::string::npos) << r.out;
+    EXPECT_TRUE(has(r.out.substr(question), "Tap to see the answer."));
+    // The tap on the page turned the card to its answer.
+    std::string last = r.out.substr(r.out.rfind("Practice\n[Add to favorites]"));
+    EXPECT_FALSE(has(last, "MKTG_01_blank.html")) << r.out;
+    EXPECT_TRUE(has(last, "[page KORVEL_")) << r.out;
+    EXPECT_TRUE(has(last, "Answer")) << r.out;
+}
+
 }  // namespace

@@ -153,6 +153,17 @@ TEST_F(TabletTest, PinchGrowsTheFontTo41AndShrinksItTo14WithTheExactScripts) {
     EXPECT_NE(pageHTML().find("<body style='font-size: 16px'"), std::string::npos);
 }
 
+TEST_F(TabletTest, ASwipeOverTheCardChangesNothing) {
+    ASSERT_TRUE(openHub());
+    std::string page = pageHTML();
+    ui::Point c = pageCenter();
+    driver->swipe({c.x - 150, c.y}, {c.x + 150, c.y + 10}, 6);
+    driver->swipe({c.x + 150, c.y}, {c.x - 150, c.y}, 6);
+    EXPECT_EQ(pageHTML(), page);
+    EXPECT_EQ(shownCardTitle(), "Tell me about yourself");
+    EXPECT_EQ(pane()->savedFont(), 13);
+}
+
 TEST_F(TabletTest, RandomPracticeShowsQuestionThenAnswerThenTheNextQuestion) {
     ASSERT_TRUE(openHub());
     pane()->setRandomSource([engine = std::make_shared<std::mt19937>(2024)] { return (*engine)(); });

@@ -3,8 +3,11 @@
 #include "evernote/tests/EDAMRecordFixtures.h"
 
 #include "evernote/tests/FixtureValues.h"
+#include "evernote/notestore/EDAMNoteStore.h"
+#include "evernote/notestore/EDAMNoteStoreTypes.h"
 #include "evernote/types/EDAMAccount.h"
 #include "evernote/types/EDAMExceptions.h"
+#include "evernote/types/EDAMTypes.h"
 #include "evernote/userstore/EDAMUserStore.h"
 #include "evernote/userstore/EDAMUserStoreTypes.h"
 
@@ -122,6 +125,257 @@ void fillEDAMAuthenticationResult(Record& record, std::mt19937& rng, int depth) 
     if (fixtures::coin(rng)) r.setPublicUserInfo(fixtures::randomRecord<EDAMPublicUserInfo>(rng, depth - 1));
 }
 
+void fillEDAMData(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMData&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setBodyHash(fixtures::randomData(rng));
+    if (fixtures::coin(rng)) r.setSize(fixtures::randomI32(rng));
+    if (fixtures::coin(rng)) r.setBody(fixtures::randomData(rng));
+}
+
+void fillEDAMTag(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMTag&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setGuid(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setName(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setParentGuid(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setUpdateSequenceNum(fixtures::randomI32(rng));
+}
+
+void fillEDAMResourceAttributes(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMResourceAttributes&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setSourceURL(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setTimestamp(fixtures::randomI64(rng));
+    if (fixtures::coin(rng)) r.setLatitude(fixtures::randomDouble(rng));
+    if (fixtures::coin(rng)) r.setLongitude(fixtures::randomDouble(rng));
+    if (fixtures::coin(rng)) r.setAltitude(fixtures::randomDouble(rng));
+    if (fixtures::coin(rng)) r.setCameraMake(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setCameraModel(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setClientWillIndex(fixtures::randomBool(rng));
+    if (fixtures::coin(rng)) r.setRecoType(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setFileName(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setAttachment(fixtures::randomBool(rng));
+}
+
+void fillEDAMResource(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMResource&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setGuid(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setNoteGuid(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setData(fixtures::randomRecord<EDAMData>(rng, depth - 1));
+    if (fixtures::coin(rng)) r.setMime(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setWidth(fixtures::randomI16(rng));
+    if (fixtures::coin(rng)) r.setHeight(fixtures::randomI16(rng));
+    if (fixtures::coin(rng)) r.setDuration(fixtures::randomI16(rng));
+    if (fixtures::coin(rng)) r.setActive(fixtures::randomBool(rng));
+    if (fixtures::coin(rng)) r.setRecognition(fixtures::randomRecord<EDAMData>(rng, depth - 1));
+    if (fixtures::coin(rng)) r.setAttributes(fixtures::randomRecord<EDAMResourceAttributes>(rng, depth - 1));
+    if (fixtures::coin(rng)) r.setUpdateSequenceNum(fixtures::randomI32(rng));
+    if (fixtures::coin(rng)) r.setAlternateData(fixtures::randomRecord<EDAMData>(rng, depth - 1));
+}
+
+void fillEDAMNoteAttributes(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMNoteAttributes&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setSubjectDate(fixtures::randomI64(rng));
+    if (fixtures::coin(rng)) r.setLatitude(fixtures::randomDouble(rng));
+    if (fixtures::coin(rng)) r.setLongitude(fixtures::randomDouble(rng));
+    if (fixtures::coin(rng)) r.setAltitude(fixtures::randomDouble(rng));
+    if (fixtures::coin(rng)) r.setAuthor(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setSource(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setSourceURL(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setSourceApplication(fixtures::randomString(rng));
+}
+
+void fillEDAMNote(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMNote&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setGuid(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setTitle(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setContent(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setContentHash(fixtures::randomData(rng));
+    if (fixtures::coin(rng)) r.setContentLength(fixtures::randomI32(rng));
+    if (fixtures::coin(rng)) r.setCreated(fixtures::randomI64(rng));
+    if (fixtures::coin(rng)) r.setUpdated(fixtures::randomI64(rng));
+    if (fixtures::coin(rng)) r.setDeleted(fixtures::randomI64(rng));
+    if (fixtures::coin(rng)) r.setActive(fixtures::randomBool(rng));
+    if (fixtures::coin(rng)) r.setUpdateSequenceNum(fixtures::randomI32(rng));
+    if (fixtures::coin(rng)) r.setNotebookGuid(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setTagGuids(fixtures::randomList(rng, [&] { return ns::Ref<ns::Object>(fixtures::randomString(rng)); }));
+    if (fixtures::coin(rng)) r.setResources(fixtures::randomList(rng, [&] { return ns::Ref<ns::Object>(fixtures::randomRecord<EDAMResource>(rng, depth - 1)); }));
+    if (fixtures::coin(rng)) r.setAttributes(fixtures::randomRecord<EDAMNoteAttributes>(rng, depth - 1));
+    if (fixtures::coin(rng)) r.setTagNames(fixtures::randomList(rng, [&] { return ns::Ref<ns::Object>(fixtures::randomString(rng)); }));
+}
+
+void fillEDAMPublishing(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMPublishing&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setUri(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setOrder(fixtures::randomI32(rng));
+    if (fixtures::coin(rng)) r.setAscending(fixtures::randomBool(rng));
+    if (fixtures::coin(rng)) r.setPublicDescription(fixtures::randomString(rng));
+}
+
+void fillEDAMNotebook(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMNotebook&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setGuid(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setName(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setUpdateSequenceNum(fixtures::randomI32(rng));
+    if (fixtures::coin(rng)) r.setDefaultNotebook(fixtures::randomBool(rng));
+    if (fixtures::coin(rng)) r.setServiceCreated(fixtures::randomI64(rng));
+    if (fixtures::coin(rng)) r.setServiceUpdated(fixtures::randomI64(rng));
+    if (fixtures::coin(rng)) r.setPublishing(fixtures::randomRecord<EDAMPublishing>(rng, depth - 1));
+    if (fixtures::coin(rng)) r.setPublished(fixtures::randomBool(rng));
+    if (fixtures::coin(rng)) r.setStack(fixtures::randomString(rng));
+}
+
+void fillEDAMSavedSearch(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMSavedSearch&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setGuid(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setName(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setQuery(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setFormat(fixtures::randomI32(rng));
+    if (fixtures::coin(rng)) r.setUpdateSequenceNum(fixtures::randomI32(rng));
+}
+
+void fillEDAMSharedNotebook(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMSharedNotebook&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setId(fixtures::randomI64(rng));
+    if (fixtures::coin(rng)) r.setUserId(fixtures::randomI32(rng));
+    if (fixtures::coin(rng)) r.setNotebookGuid(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setEmail(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setNotebookModifiable(fixtures::randomBool(rng));
+    if (fixtures::coin(rng)) r.setRequireLogin(fixtures::randomBool(rng));
+    if (fixtures::coin(rng)) r.setServiceCreated(fixtures::randomI64(rng));
+    if (fixtures::coin(rng)) r.setShareKey(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setUsername(fixtures::randomString(rng));
+}
+
+void fillEDAMLinkedNotebook(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMLinkedNotebook&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setId(fixtures::randomI64(rng));
+    if (fixtures::coin(rng)) r.setShareName(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setUsername(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setShardId(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setShareKey(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setUri(fixtures::randomString(rng));
+}
+
+void fillEDAMAd(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMAd&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setId(fixtures::randomI32(rng));
+    if (fixtures::coin(rng)) r.setWidth(fixtures::randomI16(rng));
+    if (fixtures::coin(rng)) r.setHeight(fixtures::randomI16(rng));
+    if (fixtures::coin(rng)) r.setAdvertiserName(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setImageUrl(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setDestinationUrl(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setDisplaySeconds(fixtures::randomI16(rng));
+    if (fixtures::coin(rng)) r.setScore(fixtures::randomDouble(rng));
+    if (fixtures::coin(rng)) r.setImage(fixtures::randomData(rng));
+    if (fixtures::coin(rng)) r.setImageMime(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setHtml(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setDisplayFrequency(fixtures::randomDouble(rng));
+}
+
+void fillEDAMSyncState(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMSyncState&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setCurrentTime(fixtures::randomI64(rng));
+    if (fixtures::coin(rng)) r.setFullSyncBefore(fixtures::randomI64(rng));
+    if (fixtures::coin(rng)) r.setUpdateCount(fixtures::randomI32(rng));
+    if (fixtures::coin(rng)) r.setUploaded(fixtures::randomI64(rng));
+}
+
+void fillEDAMSyncChunk(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMSyncChunk&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setCurrentTime(fixtures::randomI64(rng));
+    if (fixtures::coin(rng)) r.setChunkHighUSN(fixtures::randomI32(rng));
+    if (fixtures::coin(rng)) r.setUpdateCount(fixtures::randomI32(rng));
+    if (fixtures::coin(rng)) r.setNotes(fixtures::randomList(rng, [&] { return ns::Ref<ns::Object>(fixtures::randomRecord<EDAMNote>(rng, depth - 1)); }));
+    if (fixtures::coin(rng)) r.setNotebooks(fixtures::randomList(rng, [&] { return ns::Ref<ns::Object>(fixtures::randomRecord<EDAMNotebook>(rng, depth - 1)); }));
+    if (fixtures::coin(rng)) r.setTags(fixtures::randomList(rng, [&] { return ns::Ref<ns::Object>(fixtures::randomRecord<EDAMTag>(rng, depth - 1)); }));
+    if (fixtures::coin(rng)) r.setSearches(fixtures::randomList(rng, [&] { return ns::Ref<ns::Object>(fixtures::randomRecord<EDAMSavedSearch>(rng, depth - 1)); }));
+    if (fixtures::coin(rng)) r.setResources(fixtures::randomList(rng, [&] { return ns::Ref<ns::Object>(fixtures::randomRecord<EDAMResource>(rng, depth - 1)); }));
+    if (fixtures::coin(rng)) r.setExpungedNotes(fixtures::randomList(rng, [&] { return ns::Ref<ns::Object>(fixtures::randomString(rng)); }));
+    if (fixtures::coin(rng)) r.setExpungedNotebooks(fixtures::randomList(rng, [&] { return ns::Ref<ns::Object>(fixtures::randomString(rng)); }));
+    if (fixtures::coin(rng)) r.setExpungedTags(fixtures::randomList(rng, [&] { return ns::Ref<ns::Object>(fixtures::randomString(rng)); }));
+    if (fixtures::coin(rng)) r.setExpungedSearches(fixtures::randomList(rng, [&] { return ns::Ref<ns::Object>(fixtures::randomString(rng)); }));
+}
+
+void fillEDAMNoteFilter(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMNoteFilter&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setOrder(fixtures::randomI32(rng));
+    if (fixtures::coin(rng)) r.setAscending(fixtures::randomBool(rng));
+    if (fixtures::coin(rng)) r.setWords(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setNotebookGuid(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setTagGuids(fixtures::randomList(rng, [&] { return ns::Ref<ns::Object>(fixtures::randomString(rng)); }));
+    if (fixtures::coin(rng)) r.setTimeZone(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setInactive(fixtures::randomBool(rng));
+}
+
+void fillEDAMNoteList(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMNoteList&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setStartIndex(fixtures::randomI32(rng));
+    if (fixtures::coin(rng)) r.setTotalNotes(fixtures::randomI32(rng));
+    if (fixtures::coin(rng)) r.setNotes(fixtures::randomList(rng, [&] { return ns::Ref<ns::Object>(fixtures::randomRecord<EDAMNote>(rng, depth - 1)); }));
+    if (fixtures::coin(rng)) r.setStoppedWords(fixtures::randomList(rng, [&] { return ns::Ref<ns::Object>(fixtures::randomString(rng)); }));
+    if (fixtures::coin(rng)) r.setSearchedWords(fixtures::randomList(rng, [&] { return ns::Ref<ns::Object>(fixtures::randomString(rng)); }));
+}
+
+void fillEDAMNoteCollectionCounts(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMNoteCollectionCounts&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setNotebookCounts(fixtures::randomMap(rng, [&] { return ns::Ref<ns::Object>(ns::Number::numberWithInt(fixtures::randomI32(rng))); }));
+    if (fixtures::coin(rng)) r.setTagCounts(fixtures::randomMap(rng, [&] { return ns::Ref<ns::Object>(ns::Number::numberWithInt(fixtures::randomI32(rng))); }));
+    if (fixtures::coin(rng)) r.setTrashCount(fixtures::randomI32(rng));
+}
+
+void fillEDAMNoteVersionId(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMNoteVersionId&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setUpdateSequenceNum(fixtures::randomI32(rng));
+    if (fixtures::coin(rng)) r.setUpdated(fixtures::randomI64(rng));
+    if (fixtures::coin(rng)) r.setSaved(fixtures::randomI64(rng));
+    if (fixtures::coin(rng)) r.setTitle(fixtures::randomString(rng));
+}
+
+void fillEDAMAdImpressions(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMAdImpressions&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAdId(fixtures::randomI32(rng));
+    if (fixtures::coin(rng)) r.setImpressionCount(fixtures::randomI32(rng));
+    if (fixtures::coin(rng)) r.setImpressionTime(fixtures::randomI32(rng));
+}
+
+void fillEDAMAdParameters(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMAdParameters&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setClientLanguage(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setImpressions(fixtures::randomList(rng, [&] { return ns::Ref<ns::Object>(fixtures::randomRecord<EDAMAdImpressions>(rng, depth - 1)); }));
+    if (fixtures::coin(rng)) r.setSupportHtml(fixtures::randomBool(rng));
+    if (fixtures::coin(rng)) r.setClientProperties(fixtures::randomMap(rng, [&] { return ns::Ref<ns::Object>(fixtures::randomString(rng)); }));
+}
+
+void fillEDAMNoteEmailParameters(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMNoteEmailParameters&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setGuid(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setNote(fixtures::randomRecord<EDAMNote>(rng, depth - 1));
+    if (fixtures::coin(rng)) r.setToAddresses(fixtures::randomList(rng, [&] { return ns::Ref<ns::Object>(fixtures::randomString(rng)); }));
+    if (fixtures::coin(rng)) r.setCcAddresses(fixtures::randomList(rng, [&] { return ns::Ref<ns::Object>(fixtures::randomString(rng)); }));
+    if (fixtures::coin(rng)) r.setSubject(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setMessage(fixtures::randomString(rng));
+}
+
 void fillEDAMcheckVersion_args(Record& record, std::mt19937& rng, int depth) {
     auto& r = dynamic_cast<EDAMcheckVersion_args&>(record);
     (void)depth;
@@ -211,6 +465,1067 @@ void fillEDAMGetPublicUserInfo_result(Record& record, std::mt19937& rng, int dep
     }
 }
 
+void fillEDAMgetSyncState_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMgetSyncState_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+}
+
+void fillEDAMGetSyncState_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMGetSyncState_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 3)(rng)) {
+    case 0: r.setSuccess(fixtures::randomRecord<EDAMSyncState>(rng, depth - 1)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMgetSyncChunk_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMgetSyncChunk_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setAfterUSN(fixtures::randomI32(rng));
+    if (fixtures::coin(rng)) r.setMaxEntries(fixtures::randomI32(rng));
+    if (fixtures::coin(rng)) r.setFullSyncOnly(fixtures::randomBool(rng));
+}
+
+void fillEDAMGetSyncChunk_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMGetSyncChunk_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 3)(rng)) {
+    case 0: r.setSuccess(fixtures::randomRecord<EDAMSyncChunk>(rng, depth - 1)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMlistNotebooks_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMlistNotebooks_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+}
+
+void fillEDAMListNotebooks_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMListNotebooks_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 3)(rng)) {
+    case 0: r.setSuccess(fixtures::randomList(rng, [&] { return ns::Ref<ns::Object>(fixtures::randomRecord<EDAMNotebook>(rng, depth - 1)); })); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMgetNotebook_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMgetNotebook_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setGuid(fixtures::randomString(rng));
+}
+
+void fillEDAMGetNotebook_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMGetNotebook_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomRecord<EDAMNotebook>(rng, depth - 1)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    case 3: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMgetDefaultNotebook_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMgetDefaultNotebook_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+}
+
+void fillEDAMGetDefaultNotebook_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMGetDefaultNotebook_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 3)(rng)) {
+    case 0: r.setSuccess(fixtures::randomRecord<EDAMNotebook>(rng, depth - 1)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMcreateNotebook_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMcreateNotebook_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setNotebook(fixtures::randomRecord<EDAMNotebook>(rng, depth - 1));
+}
+
+void fillEDAMCreateNotebook_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMCreateNotebook_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 3)(rng)) {
+    case 0: r.setSuccess(fixtures::randomRecord<EDAMNotebook>(rng, depth - 1)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMupdateNotebook_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMupdateNotebook_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setNotebook(fixtures::randomRecord<EDAMNotebook>(rng, depth - 1));
+}
+
+void fillEDAMUpdateNotebook_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMUpdateNotebook_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomI32(rng)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    case 3: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMexpungeNotebook_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMexpungeNotebook_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setGuid(fixtures::randomString(rng));
+}
+
+void fillEDAMExpungeNotebook_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMExpungeNotebook_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomI32(rng)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    case 3: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMlistTags_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMlistTags_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+}
+
+void fillEDAMListTags_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMListTags_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 3)(rng)) {
+    case 0: r.setSuccess(fixtures::randomList(rng, [&] { return ns::Ref<ns::Object>(fixtures::randomRecord<EDAMTag>(rng, depth - 1)); })); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMlistTagsByNotebook_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMlistTagsByNotebook_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setNotebookGuid(fixtures::randomString(rng));
+}
+
+void fillEDAMListTagsByNotebook_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMListTagsByNotebook_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomList(rng, [&] { return ns::Ref<ns::Object>(fixtures::randomRecord<EDAMTag>(rng, depth - 1)); })); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    case 3: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMgetTag_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMgetTag_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setGuid(fixtures::randomString(rng));
+}
+
+void fillEDAMGetTag_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMGetTag_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomRecord<EDAMTag>(rng, depth - 1)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    case 3: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMcreateTag_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMcreateTag_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setTag(fixtures::randomRecord<EDAMTag>(rng, depth - 1));
+}
+
+void fillEDAMCreateTag_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMCreateTag_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomRecord<EDAMTag>(rng, depth - 1)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    case 3: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMupdateTag_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMupdateTag_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setTag(fixtures::randomRecord<EDAMTag>(rng, depth - 1));
+}
+
+void fillEDAMUpdateTag_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMUpdateTag_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomI32(rng)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    case 3: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMuntagAll_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMuntagAll_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setGuid(fixtures::randomString(rng));
+}
+
+void fillEDAMUntagAll_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMUntagAll_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 3)(rng)) {
+    case 0: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 1: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    case 2: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMexpungeTag_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMexpungeTag_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setGuid(fixtures::randomString(rng));
+}
+
+void fillEDAMExpungeTag_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMExpungeTag_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomI32(rng)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    case 3: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMlistSearches_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMlistSearches_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+}
+
+void fillEDAMListSearches_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMListSearches_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 3)(rng)) {
+    case 0: r.setSuccess(fixtures::randomList(rng, [&] { return ns::Ref<ns::Object>(fixtures::randomRecord<EDAMSavedSearch>(rng, depth - 1)); })); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMgetSearch_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMgetSearch_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setGuid(fixtures::randomString(rng));
+}
+
+void fillEDAMGetSearch_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMGetSearch_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomRecord<EDAMSavedSearch>(rng, depth - 1)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    case 3: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMcreateSearch_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMcreateSearch_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setSearch(fixtures::randomRecord<EDAMSavedSearch>(rng, depth - 1));
+}
+
+void fillEDAMCreateSearch_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMCreateSearch_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 3)(rng)) {
+    case 0: r.setSuccess(fixtures::randomRecord<EDAMSavedSearch>(rng, depth - 1)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMupdateSearch_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMupdateSearch_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setSearch(fixtures::randomRecord<EDAMSavedSearch>(rng, depth - 1));
+}
+
+void fillEDAMUpdateSearch_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMUpdateSearch_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomI32(rng)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    case 3: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMexpungeSearch_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMexpungeSearch_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setGuid(fixtures::randomString(rng));
+}
+
+void fillEDAMExpungeSearch_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMExpungeSearch_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomI32(rng)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    case 3: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMfindNotes_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMfindNotes_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setFilter(fixtures::randomRecord<EDAMNoteFilter>(rng, depth - 1));
+    if (fixtures::coin(rng)) r.setOffset(fixtures::randomI32(rng));
+    if (fixtures::coin(rng)) r.setMaxNotes(fixtures::randomI32(rng));
+}
+
+void fillEDAMFindNotes_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMFindNotes_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomRecord<EDAMNoteList>(rng, depth - 1)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    case 3: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMfindNoteCounts_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMfindNoteCounts_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setFilter(fixtures::randomRecord<EDAMNoteFilter>(rng, depth - 1));
+    if (fixtures::coin(rng)) r.setWithTrash(fixtures::randomBool(rng));
+}
+
+void fillEDAMFindNoteCounts_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMFindNoteCounts_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomRecord<EDAMNoteCollectionCounts>(rng, depth - 1)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    case 3: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMgetNote_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMgetNote_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setGuid(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setWithContent(fixtures::randomBool(rng));
+    if (fixtures::coin(rng)) r.setWithResourcesData(fixtures::randomBool(rng));
+    if (fixtures::coin(rng)) r.setWithResourcesRecognition(fixtures::randomBool(rng));
+    if (fixtures::coin(rng)) r.setWithResourcesAlternateData(fixtures::randomBool(rng));
+}
+
+void fillEDAMGetNote_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMGetNote_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomRecord<EDAMNote>(rng, depth - 1)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    case 3: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMgetNoteContent_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMgetNoteContent_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setGuid(fixtures::randomString(rng));
+}
+
+void fillEDAMGetNoteContent_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMGetNoteContent_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomString(rng)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    case 3: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMgetNoteSearchText_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMgetNoteSearchText_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setGuid(fixtures::randomString(rng));
+}
+
+void fillEDAMGetNoteSearchText_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMGetNoteSearchText_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomString(rng)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    case 3: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMgetNoteTagNames_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMgetNoteTagNames_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setGuid(fixtures::randomString(rng));
+}
+
+void fillEDAMGetNoteTagNames_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMGetNoteTagNames_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomList(rng, [&] { return ns::Ref<ns::Object>(fixtures::randomString(rng)); })); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    case 3: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMcreateNote_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMcreateNote_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setNote(fixtures::randomRecord<EDAMNote>(rng, depth - 1));
+}
+
+void fillEDAMCreateNote_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMCreateNote_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomRecord<EDAMNote>(rng, depth - 1)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    case 3: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMupdateNote_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMupdateNote_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setNote(fixtures::randomRecord<EDAMNote>(rng, depth - 1));
+}
+
+void fillEDAMUpdateNote_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMUpdateNote_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomRecord<EDAMNote>(rng, depth - 1)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    case 3: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMdeleteNote_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMdeleteNote_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setGuid(fixtures::randomString(rng));
+}
+
+void fillEDAMDeleteNote_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMDeleteNote_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomI32(rng)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    case 3: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMexpungeNote_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMexpungeNote_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setGuid(fixtures::randomString(rng));
+}
+
+void fillEDAMExpungeNote_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMExpungeNote_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomI32(rng)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    case 3: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMexpungeNotes_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMexpungeNotes_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setNoteGuids(fixtures::randomList(rng, [&] { return ns::Ref<ns::Object>(fixtures::randomString(rng)); }));
+}
+
+void fillEDAMExpungeNotes_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMExpungeNotes_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomI32(rng)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    case 3: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMexpungeInactiveNotes_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMexpungeInactiveNotes_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+}
+
+void fillEDAMExpungeInactiveNotes_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMExpungeInactiveNotes_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 3)(rng)) {
+    case 0: r.setSuccess(fixtures::randomI32(rng)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMcopyNote_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMcopyNote_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setNoteGuid(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setToNotebookGuid(fixtures::randomString(rng));
+}
+
+void fillEDAMCopyNote_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMCopyNote_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomRecord<EDAMNote>(rng, depth - 1)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    case 3: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMlistNoteVersions_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMlistNoteVersions_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setNoteGuid(fixtures::randomString(rng));
+}
+
+void fillEDAMListNoteVersions_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMListNoteVersions_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomList(rng, [&] { return ns::Ref<ns::Object>(fixtures::randomRecord<EDAMNoteVersionId>(rng, depth - 1)); })); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    case 3: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMgetNoteVersion_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMgetNoteVersion_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setNoteGuid(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setUpdateSequenceNum(fixtures::randomI32(rng));
+    if (fixtures::coin(rng)) r.setWithResourcesData(fixtures::randomBool(rng));
+    if (fixtures::coin(rng)) r.setWithResourcesRecognition(fixtures::randomBool(rng));
+    if (fixtures::coin(rng)) r.setWithResourcesAlternateData(fixtures::randomBool(rng));
+}
+
+void fillEDAMGetNoteVersion_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMGetNoteVersion_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomRecord<EDAMNote>(rng, depth - 1)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    case 3: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMgetResource_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMgetResource_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setGuid(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setWithData(fixtures::randomBool(rng));
+    if (fixtures::coin(rng)) r.setWithRecognition(fixtures::randomBool(rng));
+    if (fixtures::coin(rng)) r.setWithAttributes(fixtures::randomBool(rng));
+    if (fixtures::coin(rng)) r.setWithAlternateData(fixtures::randomBool(rng));
+}
+
+void fillEDAMGetResource_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMGetResource_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomRecord<EDAMResource>(rng, depth - 1)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    case 3: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMupdateResource_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMupdateResource_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setResource(fixtures::randomRecord<EDAMResource>(rng, depth - 1));
+}
+
+void fillEDAMUpdateResource_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMUpdateResource_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomI32(rng)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    case 3: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMgetResourceData_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMgetResourceData_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setGuid(fixtures::randomString(rng));
+}
+
+void fillEDAMGetResourceData_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMGetResourceData_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomData(rng)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    case 3: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMgetResourceByHash_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMgetResourceByHash_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setNoteGuid(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setContentHash(fixtures::randomData(rng));
+    if (fixtures::coin(rng)) r.setWithData(fixtures::randomBool(rng));
+    if (fixtures::coin(rng)) r.setWithRecognition(fixtures::randomBool(rng));
+    if (fixtures::coin(rng)) r.setWithAlternateData(fixtures::randomBool(rng));
+}
+
+void fillEDAMGetResourceByHash_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMGetResourceByHash_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomRecord<EDAMResource>(rng, depth - 1)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    case 3: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMgetResourceRecognition_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMgetResourceRecognition_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setGuid(fixtures::randomString(rng));
+}
+
+void fillEDAMGetResourceRecognition_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMGetResourceRecognition_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomData(rng)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    case 3: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMgetResourceAlternateData_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMgetResourceAlternateData_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setGuid(fixtures::randomString(rng));
+}
+
+void fillEDAMGetResourceAlternateData_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMGetResourceAlternateData_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomData(rng)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    case 3: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMgetResourceAttributes_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMgetResourceAttributes_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setGuid(fixtures::randomString(rng));
+}
+
+void fillEDAMGetResourceAttributes_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMGetResourceAttributes_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomRecord<EDAMResourceAttributes>(rng, depth - 1)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    case 3: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMgetAccountSize_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMgetAccountSize_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+}
+
+void fillEDAMGetAccountSize_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMGetAccountSize_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 3)(rng)) {
+    case 0: r.setSuccess(fixtures::randomI64(rng)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMgetAds_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMgetAds_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setAdParameters(fixtures::randomRecord<EDAMAdParameters>(rng, depth - 1));
+}
+
+void fillEDAMGetAds_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMGetAds_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 3)(rng)) {
+    case 0: r.setSuccess(fixtures::randomList(rng, [&] { return ns::Ref<ns::Object>(fixtures::randomRecord<EDAMAd>(rng, depth - 1)); })); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMgetRandomAd_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMgetRandomAd_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setAdParameters(fixtures::randomRecord<EDAMAdParameters>(rng, depth - 1));
+}
+
+void fillEDAMGetRandomAd_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMGetRandomAd_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 3)(rng)) {
+    case 0: r.setSuccess(fixtures::randomRecord<EDAMAd>(rng, depth - 1)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMgetPublicNotebook_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMgetPublicNotebook_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setUserId(fixtures::randomI32(rng));
+    if (fixtures::coin(rng)) r.setPublicUri(fixtures::randomString(rng));
+}
+
+void fillEDAMGetPublicNotebook_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMGetPublicNotebook_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 3)(rng)) {
+    case 0: r.setSuccess(fixtures::randomRecord<EDAMNotebook>(rng, depth - 1)); break;
+    case 1: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    case 2: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMcreateSharedNotebook_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMcreateSharedNotebook_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setSharedNotebook(fixtures::randomRecord<EDAMSharedNotebook>(rng, depth - 1));
+}
+
+void fillEDAMCreateSharedNotebook_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMCreateSharedNotebook_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomRecord<EDAMSharedNotebook>(rng, depth - 1)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    case 3: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMlistSharedNotebooks_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMlistSharedNotebooks_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+}
+
+void fillEDAMListSharedNotebooks_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMListSharedNotebooks_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomList(rng, [&] { return ns::Ref<ns::Object>(fixtures::randomRecord<EDAMSharedNotebook>(rng, depth - 1)); })); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    case 3: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMexpungeSharedNotebooks_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMexpungeSharedNotebooks_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setSharedNotebookIds(fixtures::randomList(rng, [&] { return ns::Ref<ns::Object>(ns::Number::numberWithLongLong(fixtures::randomI64(rng))); }));
+}
+
+void fillEDAMExpungeSharedNotebooks_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMExpungeSharedNotebooks_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomI32(rng)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    case 3: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMcreateLinkedNotebook_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMcreateLinkedNotebook_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setLinkedNotebook(fixtures::randomRecord<EDAMLinkedNotebook>(rng, depth - 1));
+}
+
+void fillEDAMCreateLinkedNotebook_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMCreateLinkedNotebook_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomRecord<EDAMLinkedNotebook>(rng, depth - 1)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    case 3: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMupdateLinkedNotebook_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMupdateLinkedNotebook_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setLinkedNotebook(fixtures::randomRecord<EDAMLinkedNotebook>(rng, depth - 1));
+}
+
+void fillEDAMUpdateLinkedNotebook_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMUpdateLinkedNotebook_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomRecord<EDAMLinkedNotebook>(rng, depth - 1)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    case 3: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMlistLinkedNotebooks_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMlistLinkedNotebooks_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+}
+
+void fillEDAMListLinkedNotebooks_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMListLinkedNotebooks_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomList(rng, [&] { return ns::Ref<ns::Object>(fixtures::randomRecord<EDAMLinkedNotebook>(rng, depth - 1)); })); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    case 3: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMexpungeLinkedNotebook_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMexpungeLinkedNotebook_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setLinkedNotebookId(fixtures::randomI64(rng));
+}
+
+void fillEDAMExpungeLinkedNotebook_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMExpungeLinkedNotebook_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomI32(rng)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    case 3: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMauthenticateToSharedNotebook_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMauthenticateToSharedNotebook_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setShareKey(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+}
+
+void fillEDAMAuthenticateToSharedNotebook_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMAuthenticateToSharedNotebook_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomRecord<EDAMAuthenticationResult>(rng, depth - 1)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    case 3: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMgetSharedNotebookByAuth_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMgetSharedNotebookByAuth_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+}
+
+void fillEDAMGetSharedNotebookByAuth_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMGetSharedNotebookByAuth_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 4)(rng)) {
+    case 0: r.setSuccess(fixtures::randomRecord<EDAMSharedNotebook>(rng, depth - 1)); break;
+    case 1: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 2: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    case 3: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
+void fillEDAMemailNote_args(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMemailNote_args&>(record);
+    (void)depth;
+    if (fixtures::coin(rng)) r.setAuthenticationToken(fixtures::randomString(rng));
+    if (fixtures::coin(rng)) r.setParameters(fixtures::randomRecord<EDAMNoteEmailParameters>(rng, depth - 1));
+}
+
+void fillEDAMEmailNote_result(Record& record, std::mt19937& rng, int depth) {
+    auto& r = dynamic_cast<EDAMEmailNote_result&>(record);
+    (void)depth;
+    switch (std::uniform_int_distribution<int>(0, 3)(rng)) {
+    case 0: r.setUserException(fixtures::randomRecord<EDAMUserException>(rng, depth - 1)); break;
+    case 1: r.setNotFoundException(fixtures::randomRecord<EDAMNotFoundException>(rng, depth - 1)); break;
+    case 2: r.setSystemException(fixtures::randomRecord<EDAMSystemException>(rng, depth - 1)); break;
+    default: break;
+    }
+}
+
 }  // namespace
 
 const std::vector<RecordKind>& allRecordKinds() {
@@ -223,6 +1538,27 @@ const std::vector<RecordKind>& allRecordKinds() {
         {"EDAMUser", false, [] { return ns::Ref<Record>(ns::make<EDAMUser>()); }, fillEDAMUser},
         {"EDAMPublicUserInfo", false, [] { return ns::Ref<Record>(ns::make<EDAMPublicUserInfo>()); }, fillEDAMPublicUserInfo},
         {"EDAMAuthenticationResult", false, [] { return ns::Ref<Record>(ns::make<EDAMAuthenticationResult>()); }, fillEDAMAuthenticationResult},
+        {"EDAMData", false, [] { return ns::Ref<Record>(ns::make<EDAMData>()); }, fillEDAMData},
+        {"EDAMTag", false, [] { return ns::Ref<Record>(ns::make<EDAMTag>()); }, fillEDAMTag},
+        {"EDAMResourceAttributes", false, [] { return ns::Ref<Record>(ns::make<EDAMResourceAttributes>()); }, fillEDAMResourceAttributes},
+        {"EDAMResource", false, [] { return ns::Ref<Record>(ns::make<EDAMResource>()); }, fillEDAMResource},
+        {"EDAMNoteAttributes", false, [] { return ns::Ref<Record>(ns::make<EDAMNoteAttributes>()); }, fillEDAMNoteAttributes},
+        {"EDAMNote", false, [] { return ns::Ref<Record>(ns::make<EDAMNote>()); }, fillEDAMNote},
+        {"EDAMPublishing", false, [] { return ns::Ref<Record>(ns::make<EDAMPublishing>()); }, fillEDAMPublishing},
+        {"EDAMNotebook", false, [] { return ns::Ref<Record>(ns::make<EDAMNotebook>()); }, fillEDAMNotebook},
+        {"EDAMSavedSearch", false, [] { return ns::Ref<Record>(ns::make<EDAMSavedSearch>()); }, fillEDAMSavedSearch},
+        {"EDAMSharedNotebook", false, [] { return ns::Ref<Record>(ns::make<EDAMSharedNotebook>()); }, fillEDAMSharedNotebook},
+        {"EDAMLinkedNotebook", false, [] { return ns::Ref<Record>(ns::make<EDAMLinkedNotebook>()); }, fillEDAMLinkedNotebook},
+        {"EDAMAd", false, [] { return ns::Ref<Record>(ns::make<EDAMAd>()); }, fillEDAMAd},
+        {"EDAMSyncState", false, [] { return ns::Ref<Record>(ns::make<EDAMSyncState>()); }, fillEDAMSyncState},
+        {"EDAMSyncChunk", false, [] { return ns::Ref<Record>(ns::make<EDAMSyncChunk>()); }, fillEDAMSyncChunk},
+        {"EDAMNoteFilter", false, [] { return ns::Ref<Record>(ns::make<EDAMNoteFilter>()); }, fillEDAMNoteFilter},
+        {"EDAMNoteList", false, [] { return ns::Ref<Record>(ns::make<EDAMNoteList>()); }, fillEDAMNoteList},
+        {"EDAMNoteCollectionCounts", false, [] { return ns::Ref<Record>(ns::make<EDAMNoteCollectionCounts>()); }, fillEDAMNoteCollectionCounts},
+        {"EDAMNoteVersionId", false, [] { return ns::Ref<Record>(ns::make<EDAMNoteVersionId>()); }, fillEDAMNoteVersionId},
+        {"EDAMAdImpressions", false, [] { return ns::Ref<Record>(ns::make<EDAMAdImpressions>()); }, fillEDAMAdImpressions},
+        {"EDAMAdParameters", false, [] { return ns::Ref<Record>(ns::make<EDAMAdParameters>()); }, fillEDAMAdParameters},
+        {"EDAMNoteEmailParameters", false, [] { return ns::Ref<Record>(ns::make<EDAMNoteEmailParameters>()); }, fillEDAMNoteEmailParameters},
         {"EDAMcheckVersion_args", false, [] { return ns::Ref<Record>(ns::make<EDAMcheckVersion_args>()); }, fillEDAMcheckVersion_args},
         {"EDAMCheckVersion_result", true, [] { return ns::Ref<Record>(ns::make<EDAMCheckVersion_result>()); }, fillEDAMCheckVersion_result},
         {"EDAMauthenticate_args", false, [] { return ns::Ref<Record>(ns::make<EDAMauthenticate_args>()); }, fillEDAMauthenticate_args},
@@ -233,6 +1569,118 @@ const std::vector<RecordKind>& allRecordKinds() {
         {"EDAMGetUser_result", true, [] { return ns::Ref<Record>(ns::make<EDAMGetUser_result>()); }, fillEDAMGetUser_result},
         {"EDAMgetPublicUserInfo_args", false, [] { return ns::Ref<Record>(ns::make<EDAMgetPublicUserInfo_args>()); }, fillEDAMgetPublicUserInfo_args},
         {"EDAMGetPublicUserInfo_result", true, [] { return ns::Ref<Record>(ns::make<EDAMGetPublicUserInfo_result>()); }, fillEDAMGetPublicUserInfo_result},
+        {"EDAMgetSyncState_args", false, [] { return ns::Ref<Record>(ns::make<EDAMgetSyncState_args>()); }, fillEDAMgetSyncState_args},
+        {"EDAMGetSyncState_result", true, [] { return ns::Ref<Record>(ns::make<EDAMGetSyncState_result>()); }, fillEDAMGetSyncState_result},
+        {"EDAMgetSyncChunk_args", false, [] { return ns::Ref<Record>(ns::make<EDAMgetSyncChunk_args>()); }, fillEDAMgetSyncChunk_args},
+        {"EDAMGetSyncChunk_result", true, [] { return ns::Ref<Record>(ns::make<EDAMGetSyncChunk_result>()); }, fillEDAMGetSyncChunk_result},
+        {"EDAMlistNotebooks_args", false, [] { return ns::Ref<Record>(ns::make<EDAMlistNotebooks_args>()); }, fillEDAMlistNotebooks_args},
+        {"EDAMListNotebooks_result", true, [] { return ns::Ref<Record>(ns::make<EDAMListNotebooks_result>()); }, fillEDAMListNotebooks_result},
+        {"EDAMgetNotebook_args", false, [] { return ns::Ref<Record>(ns::make<EDAMgetNotebook_args>()); }, fillEDAMgetNotebook_args},
+        {"EDAMGetNotebook_result", true, [] { return ns::Ref<Record>(ns::make<EDAMGetNotebook_result>()); }, fillEDAMGetNotebook_result},
+        {"EDAMgetDefaultNotebook_args", false, [] { return ns::Ref<Record>(ns::make<EDAMgetDefaultNotebook_args>()); }, fillEDAMgetDefaultNotebook_args},
+        {"EDAMGetDefaultNotebook_result", true, [] { return ns::Ref<Record>(ns::make<EDAMGetDefaultNotebook_result>()); }, fillEDAMGetDefaultNotebook_result},
+        {"EDAMcreateNotebook_args", false, [] { return ns::Ref<Record>(ns::make<EDAMcreateNotebook_args>()); }, fillEDAMcreateNotebook_args},
+        {"EDAMCreateNotebook_result", true, [] { return ns::Ref<Record>(ns::make<EDAMCreateNotebook_result>()); }, fillEDAMCreateNotebook_result},
+        {"EDAMupdateNotebook_args", false, [] { return ns::Ref<Record>(ns::make<EDAMupdateNotebook_args>()); }, fillEDAMupdateNotebook_args},
+        {"EDAMUpdateNotebook_result", true, [] { return ns::Ref<Record>(ns::make<EDAMUpdateNotebook_result>()); }, fillEDAMUpdateNotebook_result},
+        {"EDAMexpungeNotebook_args", false, [] { return ns::Ref<Record>(ns::make<EDAMexpungeNotebook_args>()); }, fillEDAMexpungeNotebook_args},
+        {"EDAMExpungeNotebook_result", true, [] { return ns::Ref<Record>(ns::make<EDAMExpungeNotebook_result>()); }, fillEDAMExpungeNotebook_result},
+        {"EDAMlistTags_args", false, [] { return ns::Ref<Record>(ns::make<EDAMlistTags_args>()); }, fillEDAMlistTags_args},
+        {"EDAMListTags_result", true, [] { return ns::Ref<Record>(ns::make<EDAMListTags_result>()); }, fillEDAMListTags_result},
+        {"EDAMlistTagsByNotebook_args", false, [] { return ns::Ref<Record>(ns::make<EDAMlistTagsByNotebook_args>()); }, fillEDAMlistTagsByNotebook_args},
+        {"EDAMListTagsByNotebook_result", true, [] { return ns::Ref<Record>(ns::make<EDAMListTagsByNotebook_result>()); }, fillEDAMListTagsByNotebook_result},
+        {"EDAMgetTag_args", false, [] { return ns::Ref<Record>(ns::make<EDAMgetTag_args>()); }, fillEDAMgetTag_args},
+        {"EDAMGetTag_result", true, [] { return ns::Ref<Record>(ns::make<EDAMGetTag_result>()); }, fillEDAMGetTag_result},
+        {"EDAMcreateTag_args", false, [] { return ns::Ref<Record>(ns::make<EDAMcreateTag_args>()); }, fillEDAMcreateTag_args},
+        {"EDAMCreateTag_result", true, [] { return ns::Ref<Record>(ns::make<EDAMCreateTag_result>()); }, fillEDAMCreateTag_result},
+        {"EDAMupdateTag_args", false, [] { return ns::Ref<Record>(ns::make<EDAMupdateTag_args>()); }, fillEDAMupdateTag_args},
+        {"EDAMUpdateTag_result", true, [] { return ns::Ref<Record>(ns::make<EDAMUpdateTag_result>()); }, fillEDAMUpdateTag_result},
+        {"EDAMuntagAll_args", false, [] { return ns::Ref<Record>(ns::make<EDAMuntagAll_args>()); }, fillEDAMuntagAll_args},
+        {"EDAMUntagAll_result", true, [] { return ns::Ref<Record>(ns::make<EDAMUntagAll_result>()); }, fillEDAMUntagAll_result},
+        {"EDAMexpungeTag_args", false, [] { return ns::Ref<Record>(ns::make<EDAMexpungeTag_args>()); }, fillEDAMexpungeTag_args},
+        {"EDAMExpungeTag_result", true, [] { return ns::Ref<Record>(ns::make<EDAMExpungeTag_result>()); }, fillEDAMExpungeTag_result},
+        {"EDAMlistSearches_args", false, [] { return ns::Ref<Record>(ns::make<EDAMlistSearches_args>()); }, fillEDAMlistSearches_args},
+        {"EDAMListSearches_result", true, [] { return ns::Ref<Record>(ns::make<EDAMListSearches_result>()); }, fillEDAMListSearches_result},
+        {"EDAMgetSearch_args", false, [] { return ns::Ref<Record>(ns::make<EDAMgetSearch_args>()); }, fillEDAMgetSearch_args},
+        {"EDAMGetSearch_result", true, [] { return ns::Ref<Record>(ns::make<EDAMGetSearch_result>()); }, fillEDAMGetSearch_result},
+        {"EDAMcreateSearch_args", false, [] { return ns::Ref<Record>(ns::make<EDAMcreateSearch_args>()); }, fillEDAMcreateSearch_args},
+        {"EDAMCreateSearch_result", true, [] { return ns::Ref<Record>(ns::make<EDAMCreateSearch_result>()); }, fillEDAMCreateSearch_result},
+        {"EDAMupdateSearch_args", false, [] { return ns::Ref<Record>(ns::make<EDAMupdateSearch_args>()); }, fillEDAMupdateSearch_args},
+        {"EDAMUpdateSearch_result", true, [] { return ns::Ref<Record>(ns::make<EDAMUpdateSearch_result>()); }, fillEDAMUpdateSearch_result},
+        {"EDAMexpungeSearch_args", false, [] { return ns::Ref<Record>(ns::make<EDAMexpungeSearch_args>()); }, fillEDAMexpungeSearch_args},
+        {"EDAMExpungeSearch_result", true, [] { return ns::Ref<Record>(ns::make<EDAMExpungeSearch_result>()); }, fillEDAMExpungeSearch_result},
+        {"EDAMfindNotes_args", false, [] { return ns::Ref<Record>(ns::make<EDAMfindNotes_args>()); }, fillEDAMfindNotes_args},
+        {"EDAMFindNotes_result", true, [] { return ns::Ref<Record>(ns::make<EDAMFindNotes_result>()); }, fillEDAMFindNotes_result},
+        {"EDAMfindNoteCounts_args", false, [] { return ns::Ref<Record>(ns::make<EDAMfindNoteCounts_args>()); }, fillEDAMfindNoteCounts_args},
+        {"EDAMFindNoteCounts_result", true, [] { return ns::Ref<Record>(ns::make<EDAMFindNoteCounts_result>()); }, fillEDAMFindNoteCounts_result},
+        {"EDAMgetNote_args", false, [] { return ns::Ref<Record>(ns::make<EDAMgetNote_args>()); }, fillEDAMgetNote_args},
+        {"EDAMGetNote_result", true, [] { return ns::Ref<Record>(ns::make<EDAMGetNote_result>()); }, fillEDAMGetNote_result},
+        {"EDAMgetNoteContent_args", false, [] { return ns::Ref<Record>(ns::make<EDAMgetNoteContent_args>()); }, fillEDAMgetNoteContent_args},
+        {"EDAMGetNoteContent_result", true, [] { return ns::Ref<Record>(ns::make<EDAMGetNoteContent_result>()); }, fillEDAMGetNoteContent_result},
+        {"EDAMgetNoteSearchText_args", false, [] { return ns::Ref<Record>(ns::make<EDAMgetNoteSearchText_args>()); }, fillEDAMgetNoteSearchText_args},
+        {"EDAMGetNoteSearchText_result", true, [] { return ns::Ref<Record>(ns::make<EDAMGetNoteSearchText_result>()); }, fillEDAMGetNoteSearchText_result},
+        {"EDAMgetNoteTagNames_args", false, [] { return ns::Ref<Record>(ns::make<EDAMgetNoteTagNames_args>()); }, fillEDAMgetNoteTagNames_args},
+        {"EDAMGetNoteTagNames_result", true, [] { return ns::Ref<Record>(ns::make<EDAMGetNoteTagNames_result>()); }, fillEDAMGetNoteTagNames_result},
+        {"EDAMcreateNote_args", false, [] { return ns::Ref<Record>(ns::make<EDAMcreateNote_args>()); }, fillEDAMcreateNote_args},
+        {"EDAMCreateNote_result", true, [] { return ns::Ref<Record>(ns::make<EDAMCreateNote_result>()); }, fillEDAMCreateNote_result},
+        {"EDAMupdateNote_args", false, [] { return ns::Ref<Record>(ns::make<EDAMupdateNote_args>()); }, fillEDAMupdateNote_args},
+        {"EDAMUpdateNote_result", true, [] { return ns::Ref<Record>(ns::make<EDAMUpdateNote_result>()); }, fillEDAMUpdateNote_result},
+        {"EDAMdeleteNote_args", false, [] { return ns::Ref<Record>(ns::make<EDAMdeleteNote_args>()); }, fillEDAMdeleteNote_args},
+        {"EDAMDeleteNote_result", true, [] { return ns::Ref<Record>(ns::make<EDAMDeleteNote_result>()); }, fillEDAMDeleteNote_result},
+        {"EDAMexpungeNote_args", false, [] { return ns::Ref<Record>(ns::make<EDAMexpungeNote_args>()); }, fillEDAMexpungeNote_args},
+        {"EDAMExpungeNote_result", true, [] { return ns::Ref<Record>(ns::make<EDAMExpungeNote_result>()); }, fillEDAMExpungeNote_result},
+        {"EDAMexpungeNotes_args", false, [] { return ns::Ref<Record>(ns::make<EDAMexpungeNotes_args>()); }, fillEDAMexpungeNotes_args},
+        {"EDAMExpungeNotes_result", true, [] { return ns::Ref<Record>(ns::make<EDAMExpungeNotes_result>()); }, fillEDAMExpungeNotes_result},
+        {"EDAMexpungeInactiveNotes_args", false, [] { return ns::Ref<Record>(ns::make<EDAMexpungeInactiveNotes_args>()); }, fillEDAMexpungeInactiveNotes_args},
+        {"EDAMExpungeInactiveNotes_result", true, [] { return ns::Ref<Record>(ns::make<EDAMExpungeInactiveNotes_result>()); }, fillEDAMExpungeInactiveNotes_result},
+        {"EDAMcopyNote_args", false, [] { return ns::Ref<Record>(ns::make<EDAMcopyNote_args>()); }, fillEDAMcopyNote_args},
+        {"EDAMCopyNote_result", true, [] { return ns::Ref<Record>(ns::make<EDAMCopyNote_result>()); }, fillEDAMCopyNote_result},
+        {"EDAMlistNoteVersions_args", false, [] { return ns::Ref<Record>(ns::make<EDAMlistNoteVersions_args>()); }, fillEDAMlistNoteVersions_args},
+        {"EDAMListNoteVersions_result", true, [] { return ns::Ref<Record>(ns::make<EDAMListNoteVersions_result>()); }, fillEDAMListNoteVersions_result},
+        {"EDAMgetNoteVersion_args", false, [] { return ns::Ref<Record>(ns::make<EDAMgetNoteVersion_args>()); }, fillEDAMgetNoteVersion_args},
+        {"EDAMGetNoteVersion_result", true, [] { return ns::Ref<Record>(ns::make<EDAMGetNoteVersion_result>()); }, fillEDAMGetNoteVersion_result},
+        {"EDAMgetResource_args", false, [] { return ns::Ref<Record>(ns::make<EDAMgetResource_args>()); }, fillEDAMgetResource_args},
+        {"EDAMGetResource_result", true, [] { return ns::Ref<Record>(ns::make<EDAMGetResource_result>()); }, fillEDAMGetResource_result},
+        {"EDAMupdateResource_args", false, [] { return ns::Ref<Record>(ns::make<EDAMupdateResource_args>()); }, fillEDAMupdateResource_args},
+        {"EDAMUpdateResource_result", true, [] { return ns::Ref<Record>(ns::make<EDAMUpdateResource_result>()); }, fillEDAMUpdateResource_result},
+        {"EDAMgetResourceData_args", false, [] { return ns::Ref<Record>(ns::make<EDAMgetResourceData_args>()); }, fillEDAMgetResourceData_args},
+        {"EDAMGetResourceData_result", true, [] { return ns::Ref<Record>(ns::make<EDAMGetResourceData_result>()); }, fillEDAMGetResourceData_result},
+        {"EDAMgetResourceByHash_args", false, [] { return ns::Ref<Record>(ns::make<EDAMgetResourceByHash_args>()); }, fillEDAMgetResourceByHash_args},
+        {"EDAMGetResourceByHash_result", true, [] { return ns::Ref<Record>(ns::make<EDAMGetResourceByHash_result>()); }, fillEDAMGetResourceByHash_result},
+        {"EDAMgetResourceRecognition_args", false, [] { return ns::Ref<Record>(ns::make<EDAMgetResourceRecognition_args>()); }, fillEDAMgetResourceRecognition_args},
+        {"EDAMGetResourceRecognition_result", true, [] { return ns::Ref<Record>(ns::make<EDAMGetResourceRecognition_result>()); }, fillEDAMGetResourceRecognition_result},
+        {"EDAMgetResourceAlternateData_args", false, [] { return ns::Ref<Record>(ns::make<EDAMgetResourceAlternateData_args>()); }, fillEDAMgetResourceAlternateData_args},
+        {"EDAMGetResourceAlternateData_result", true, [] { return ns::Ref<Record>(ns::make<EDAMGetResourceAlternateData_result>()); }, fillEDAMGetResourceAlternateData_result},
+        {"EDAMgetResourceAttributes_args", false, [] { return ns::Ref<Record>(ns::make<EDAMgetResourceAttributes_args>()); }, fillEDAMgetResourceAttributes_args},
+        {"EDAMGetResourceAttributes_result", true, [] { return ns::Ref<Record>(ns::make<EDAMGetResourceAttributes_result>()); }, fillEDAMGetResourceAttributes_result},
+        {"EDAMgetAccountSize_args", false, [] { return ns::Ref<Record>(ns::make<EDAMgetAccountSize_args>()); }, fillEDAMgetAccountSize_args},
+        {"EDAMGetAccountSize_result", true, [] { return ns::Ref<Record>(ns::make<EDAMGetAccountSize_result>()); }, fillEDAMGetAccountSize_result},
+        {"EDAMgetAds_args", false, [] { return ns::Ref<Record>(ns::make<EDAMgetAds_args>()); }, fillEDAMgetAds_args},
+        {"EDAMGetAds_result", true, [] { return ns::Ref<Record>(ns::make<EDAMGetAds_result>()); }, fillEDAMGetAds_result},
+        {"EDAMgetRandomAd_args", false, [] { return ns::Ref<Record>(ns::make<EDAMgetRandomAd_args>()); }, fillEDAMgetRandomAd_args},
+        {"EDAMGetRandomAd_result", true, [] { return ns::Ref<Record>(ns::make<EDAMGetRandomAd_result>()); }, fillEDAMGetRandomAd_result},
+        {"EDAMgetPublicNotebook_args", false, [] { return ns::Ref<Record>(ns::make<EDAMgetPublicNotebook_args>()); }, fillEDAMgetPublicNotebook_args},
+        {"EDAMGetPublicNotebook_result", true, [] { return ns::Ref<Record>(ns::make<EDAMGetPublicNotebook_result>()); }, fillEDAMGetPublicNotebook_result},
+        {"EDAMcreateSharedNotebook_args", false, [] { return ns::Ref<Record>(ns::make<EDAMcreateSharedNotebook_args>()); }, fillEDAMcreateSharedNotebook_args},
+        {"EDAMCreateSharedNotebook_result", true, [] { return ns::Ref<Record>(ns::make<EDAMCreateSharedNotebook_result>()); }, fillEDAMCreateSharedNotebook_result},
+        {"EDAMlistSharedNotebooks_args", false, [] { return ns::Ref<Record>(ns::make<EDAMlistSharedNotebooks_args>()); }, fillEDAMlistSharedNotebooks_args},
+        {"EDAMListSharedNotebooks_result", true, [] { return ns::Ref<Record>(ns::make<EDAMListSharedNotebooks_result>()); }, fillEDAMListSharedNotebooks_result},
+        {"EDAMexpungeSharedNotebooks_args", false, [] { return ns::Ref<Record>(ns::make<EDAMexpungeSharedNotebooks_args>()); }, fillEDAMexpungeSharedNotebooks_args},
+        {"EDAMExpungeSharedNotebooks_result", true, [] { return ns::Ref<Record>(ns::make<EDAMExpungeSharedNotebooks_result>()); }, fillEDAMExpungeSharedNotebooks_result},
+        {"EDAMcreateLinkedNotebook_args", false, [] { return ns::Ref<Record>(ns::make<EDAMcreateLinkedNotebook_args>()); }, fillEDAMcreateLinkedNotebook_args},
+        {"EDAMCreateLinkedNotebook_result", true, [] { return ns::Ref<Record>(ns::make<EDAMCreateLinkedNotebook_result>()); }, fillEDAMCreateLinkedNotebook_result},
+        {"EDAMupdateLinkedNotebook_args", false, [] { return ns::Ref<Record>(ns::make<EDAMupdateLinkedNotebook_args>()); }, fillEDAMupdateLinkedNotebook_args},
+        {"EDAMUpdateLinkedNotebook_result", true, [] { return ns::Ref<Record>(ns::make<EDAMUpdateLinkedNotebook_result>()); }, fillEDAMUpdateLinkedNotebook_result},
+        {"EDAMlistLinkedNotebooks_args", false, [] { return ns::Ref<Record>(ns::make<EDAMlistLinkedNotebooks_args>()); }, fillEDAMlistLinkedNotebooks_args},
+        {"EDAMListLinkedNotebooks_result", true, [] { return ns::Ref<Record>(ns::make<EDAMListLinkedNotebooks_result>()); }, fillEDAMListLinkedNotebooks_result},
+        {"EDAMexpungeLinkedNotebook_args", false, [] { return ns::Ref<Record>(ns::make<EDAMexpungeLinkedNotebook_args>()); }, fillEDAMexpungeLinkedNotebook_args},
+        {"EDAMExpungeLinkedNotebook_result", true, [] { return ns::Ref<Record>(ns::make<EDAMExpungeLinkedNotebook_result>()); }, fillEDAMExpungeLinkedNotebook_result},
+        {"EDAMauthenticateToSharedNotebook_args", false, [] { return ns::Ref<Record>(ns::make<EDAMauthenticateToSharedNotebook_args>()); }, fillEDAMauthenticateToSharedNotebook_args},
+        {"EDAMAuthenticateToSharedNotebook_result", true, [] { return ns::Ref<Record>(ns::make<EDAMAuthenticateToSharedNotebook_result>()); }, fillEDAMAuthenticateToSharedNotebook_result},
+        {"EDAMgetSharedNotebookByAuth_args", false, [] { return ns::Ref<Record>(ns::make<EDAMgetSharedNotebookByAuth_args>()); }, fillEDAMgetSharedNotebookByAuth_args},
+        {"EDAMGetSharedNotebookByAuth_result", true, [] { return ns::Ref<Record>(ns::make<EDAMGetSharedNotebookByAuth_result>()); }, fillEDAMGetSharedNotebookByAuth_result},
+        {"EDAMemailNote_args", false, [] { return ns::Ref<Record>(ns::make<EDAMemailNote_args>()); }, fillEDAMemailNote_args},
+        {"EDAMEmailNote_result", true, [] { return ns::Ref<Record>(ns::make<EDAMEmailNote_result>()); }, fillEDAMEmailNote_result},
     };
     return kinds;
 }

@@ -6,6 +6,7 @@ set(EDAM_TEST_SUPPORT
 deck_test(NAME evernote_tests LABEL unit
   SOURCES
     tests/RecordTests.cpp
+    tests/NoteStoreRecordTests.cpp
     tests/ProtocolTests.cpp
     ${EDAM_TEST_SUPPORT}
   LIBS evernote)
@@ -15,6 +16,8 @@ deck_test(NAME evernote_loopback_tests LABEL loopback
     tests/LoopbackHTTPServer.cpp
     tests/TransportTests.cpp
     tests/UserStoreTests.cpp
+    tests/MemoryNoteStore.cpp
+    tests/NoteStoreTests.cpp
     ${EDAM_TEST_SUPPORT}
   LIBS evernote)
 

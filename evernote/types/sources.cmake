@@ -4,6 +4,7 @@ target_sources(evernote PRIVATE
   types/EDAMAccount.cpp
   types/EDAMConstants.cpp
   types/EDAMExceptions.cpp
+  types/EDAMTypes.cpp
   types/Record.cpp
   types/Wire.cpp
 )

@@ -164,8 +164,13 @@ public:
     }
     // True when the link was never set or its object is gone.
     bool expired() const { return !lock(); }
-    // Identity comparison without taking a reference.
-    bool pointsTo(const Object* o) const { return o && link_ && p_ == o; }
+    // True when the link points at `o` and `o` is still alive (an address
+    // reused by a new object after the old one died does not match).
+    bool pointsTo(const Object* o) const {
+        if (!o || !link_ || p_ != o) return false;
+        std::lock_guard<std::mutex> g(link_->mutex);
+        return link_->target != nullptr;
+    }
     void swap(Weak& o) noexcept { std::swap(link_, o.link_); std::swap(p_, o.p_); }
 
 private:

@@ -951,10 +951,17 @@ def service_files(table: Table, s: Service) -> Dict[str, str]:
 # Test support: a registry of every record with a random filler, so that tests
 # can round-trip every record without naming each one.
 
-def random_value(t: Type, depth: str) -> str:
+# How a container element of a primitive type is boxed: the number class
+# operation that the wire readers (wire::read<T>Number) use too.
+BOXES = {"bool": "numberWithBool", "i16": "numberWithShort", "i32": "numberWithInt",
+         "i64": "numberWithLongLong", "double": "numberWithDouble"}
+
+
+def random_value(t: Type, depth: str, boxed: bool = False) -> str:
     k = t.kind
     if k == "primitive":
-        return "fixtures::random%s(rng)" % PRIMITIVES[t.name][2]
+        value = "fixtures::random%s(rng)" % PRIMITIVES[t.name][2]
+        return "ns::Number::%s(%s)" % (BOXES[t.name], value) if boxed else value
     if k == "string":
         return "fixtures::randomString(rng)"
     if k == "binary":
@@ -963,9 +970,9 @@ def random_value(t: Type, depth: str) -> str:
         return "fixtures::randomRecord<%s>(rng, %s)" % (t.name, depth)
     if k == "list":
         return "fixtures::randomList(rng, [&] { return ns::Ref<ns::Object>(%s); })" % \
-            random_value(t.elem, depth)
+            random_value(t.elem, depth, True)
     return "fixtures::randomMap(rng, [&] { return ns::Ref<ns::Object>(%s); })" % \
-        random_value(t.elem, depth)
+        random_value(t.elem, depth, True)
 
 
 def fixtures_files(table: Table) -> Dict[str, str]:

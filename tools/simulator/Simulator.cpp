@@ -10,6 +10,7 @@
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/NavigationController.h"
+#include "platform/ui/TextField.h"
 #include "platform/ui/TextScreen.h"
 #include "platform/ui/WebView.h"
 
@@ -52,6 +53,8 @@ const char* Simulator::commandHelp() {
            "  screen                   print the screen\n"
            "  tap TEXT                 tap the first visible button, row, cell, tab or field called TEXT\n"
            "  delete TEXT              swipe the row called TEXT away and press Delete\n"
+           "  tapat X,Y [#N]           tap the screen at a point (N: tap count), e.g. on a card page\n"
+           "  touch X,Y [X,Y ...]      fingers down at points; move X,Y [X,Y ...] moves them; lift lifts them\n"
            "  back                     go back one screen\n"
            "  link HREF                follow a link (by its address or its text) in the shown card page\n"
            "  pinch in|out [STEPS]     pinch on the card page (each step changes the font size once)\n"
@@ -113,7 +116,11 @@ bool Simulator::run(const std::string& rawLine, std::ostream& out) {
     } else if (cmd == "type") {
         ok = driver_.typeText("", arg) || fail(driver_.lastError());
     } else if (cmd == "return") {
-        ok = driver_.pressReturn() || fail(driver_.lastError());
+        // On a search bar the keyboard's return key is its Search key.
+        if (dynamic_cast<ui::SearchBar*>(ui::Responder::currentFirstResponder()))
+            ok = driver_.pressSearch() || fail(driver_.lastError());
+        else
+            ok = driver_.pressReturn() || fail(driver_.lastError());
     } else if (cmd == "alert") {
         ok = arg.empty() ? fail("which button? (alert TEXT)")
                          : (driver_.pressAlertButton(arg) || fail(driver_.lastError()));
@@ -129,6 +136,10 @@ bool Simulator::run(const std::string& rawLine, std::ostream& out) {
         out << commandHelp();
     } else if (cmd == "quit" || cmd == "exit") {
         quit_ = true;
+    } else if (cmd == "tapat" || cmd == "touch" || cmd == "move" || cmd == "lift") {
+        // Touches at points of the screen, in the driver's own words.
+        ui::Driver::Result r = driver_.perform(line);
+        ok = r.ok || fail(r.output);
     } else {
         ok = fail("unknown command \"" + cmd + "\" (help lists them)");
     }

@@ -139,6 +139,16 @@ class EmitTests(unittest.TestCase):
                 f.write("// edited by hand\n")
             self.assertEqual(edamgen.main(["--table", table, "--out", out, "--check"]), 1)
 
+    def test_fixtures_box_numbers_inside_containers(self):
+        # Container elements are objects: a random number inside a list or a
+        # map is boxed the way the wire reader boxes it; a plain field is not.
+        t = parse("file a\nstruct X \"X\"\n  1 ids list<i64>\n  2 counts map<string,i32>\n"
+                  "  3 n i32\nend\n")
+        cpp = edamgen.generate(t)["evernote/tests/EDAMRecordFixtures.cpp"]
+        self.assertIn("ns::Number::numberWithLongLong(fixtures::randomI64(rng))", cpp)
+        self.assertIn("ns::Number::numberWithInt(fixtures::randomI32(rng))", cpp)
+        self.assertIn("r.setN(fixtures::randomI32(rng));", cpp)
+
     def test_keywords_get_a_suffix(self):
         t = parse("file a\nstruct X \"X\"\n  1 delete bool\nend\n")
         h = edamgen.generate(t)["a.h"]
