@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "net/http/HTTPRequest.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/Number.h"
 #include "platform/foundation/String.h"
 #include "tests/LoopbackServer.h"
 
@@ -76,12 +79,21 @@ public:
     int64_t downloadSize = 0, uploadSize = 0;
 };
 
+// Runs the main loop until the condition holds (or `seconds` passed). The
+// condition may be made true by a server thread that does not wake the
+// loop, so the loop is run in short slices.
+inline bool waitUntil(const std::function<bool()>& condition, double seconds = 10) {
+    auto loop = ns::RunLoop::main();
+    auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= until) return false;
+        loop->runUntil(condition, 0.01);
+    }
+    return true;
+}
 // Runs the main loop until the request finished (or 10 s passed).
 inline bool waitFor(const ns::Ref<http::HTTPRequest>& r, double seconds = 10) {
-    return ns::RunLoop::main()->runUntil([&] { return r->isFinished(); }, seconds);
-}
-inline bool waitUntil(const std::function<bool()>& condition, double seconds = 10) {
-    return ns::RunLoop::main()->runUntil(condition, seconds);
+    return waitUntil([&] { return r->isFinished(); }, seconds);
 }
 // Lets deliveries already queued for the main thread arrive.
 inline void drainMain() {
