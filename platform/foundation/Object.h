@@ -54,9 +54,10 @@ public:
 
     void retain() const { refs_.fetch_add(1, std::memory_order_relaxed); }
     void release() const {
-        if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) destroy();
+        uint32_t old = refs_.fetch_sub(1, std::memory_order_acq_rel);
+        if ((old & kCountMask) == 1) destroy(old);
     }
-    uint32_t retainCount() const { return refs_.load(std::memory_order_relaxed); }
+    uint32_t retainCount() const { return refs_.load(std::memory_order_relaxed) & kCountMask; }
 
     // Objects made once for the life of the process (true, false, null, the
     // shared empty string) are immortal: counting is skipped entirely.
@@ -68,15 +69,23 @@ public:
     // increments. The caller owns those references.
     void setInitialReferences(uint32_t n) { refs_.store(n, std::memory_order_relaxed); }
 
+    // The object's weak-link block, made on first use. The caller must hold
+    // a strong reference.
     detail::WeakLink* weakLink() const;
 
 private:
+    // The count word: the reference count in the low 31 bits, and a flag in
+    // the top bit telling that a weak-link block exists for this object.
+    // Weak-link blocks live in a side table keyed by address, so an object
+    // costs one pointer and one 32-bit word; subclasses place their first
+    // small fields in the four bytes after the count.
+    static constexpr uint32_t kHasWeakLink = 0x80000000u;
+    static constexpr uint32_t kCountMask = 0x7FFFFFFFu;
     static constexpr uint32_t kImmortal = 0x40000000u;
-    void destroy() const;
+    void destroy(uint32_t countWord) const;
     friend bool tryRetainFromWeak(const Object*);
 
     mutable std::atomic<uint32_t> refs_{0};
-    mutable std::atomic<detail::WeakLink*> weak_{nullptr};
 };
 
 // A strong reference. Copying retains; destruction releases.
@@ -164,8 +173,13 @@ public:
     }
     // True when the link was never set or its object is gone.
     bool expired() const { return !lock(); }
-    // Identity comparison without taking a reference.
-    bool pointsTo(const Object* o) const { return o && link_ && p_ == o; }
+    // True when the link points at `o` and `o` is still alive (an address
+    // reused by a new object after the old one died does not match).
+    bool pointsTo(const Object* o) const {
+        if (!o || !link_ || p_ != o) return false;
+        std::lock_guard<std::mutex> g(link_->mutex);
+        return link_->target != nullptr;
+    }
     void swap(Weak& o) noexcept { std::swap(link_, o.link_); std::swap(p_, o.p_); }
 
 private:

@@ -169,8 +169,8 @@ bool String::isEqual(const Object& other) const {
 }
 
 size_t String::length() const {
-    long long cached = utf16Length_.load(std::memory_order_relaxed);
-    if (cached >= 0) return static_cast<size_t>(cached);
+    uint32_t cached = utf16Length_.load(std::memory_order_relaxed);
+    if (cached != kUnknownLength) return cached;
     size_t n = 0;
     std::string_view s = utf8_;
     for (size_t i = 0; i < s.size();) {
@@ -178,7 +178,7 @@ size_t String::length() const {
         if (c < 0x80) { ++n; ++i; continue; }
         n += unitsOf(decodeAt(s, i));
     }
-    utf16Length_.store(static_cast<long long>(n), std::memory_order_relaxed);
+    if (n < kUnknownLength) utf16Length_.store(static_cast<uint32_t>(n), std::memory_order_relaxed);
     return n;
 }
 

@@ -101,12 +101,15 @@ public:
     Ref<String> stringByAppendingPathComponent(std::string_view component) const;
 
 protected:
-    void invalidate() { utf16Length_.store(-1, std::memory_order_relaxed); }
+    static constexpr uint32_t kUnknownLength = UINT32_MAX;
+    void invalidate() { utf16Length_.store(kUnknownLength, std::memory_order_relaxed); }
     // Byte offset of a UTF-16 index (end of text when past it).
     size_t byteOffset(size_t utf16Index) const;
 
+    // The cached UTF-16 length comes first so that it shares the object
+    // header's spare word; texts too long to cache it are counted each time.
+    mutable std::atomic<uint32_t> utf16Length_{kUnknownLength};
     std::string utf8_;
-    mutable std::atomic<long long> utf16Length_{-1};
 };
 
 class MutableString : public String {

@@ -105,8 +105,9 @@ ViewController* Window::rotationController() const {
 }
 
 Rect Window::boundsForOrientation(InterfaceOrientation o) const {
+    // The screen is portrait-shaped; a landscape interface swaps its sides.
     Rect b = bounds();
-    double w = b.width(), h = b.height();
+    double w = std::min(b.width(), b.height()), h = std::max(b.width(), b.height());
     if (isLandscape(o)) std::swap(w, h);
     return makeRect(0, 0, w, h);
 }
@@ -148,6 +149,15 @@ bool Window::rotateInterfaceTo(InterfaceOrientation o) {
     for (auto& v : visible) from.emplace_back(v, v->interfaceOrientation());
     for (auto& v : visible) v->willRotateToInterfaceOrientation(o, duration);
     for (auto& v : all) v->orientation_ = o;
+    // The window takes the shape of the root's orientation, so that touches
+    // anywhere on a landscape interface reach it.
+    if (root_ && root_->interfaceOrientation() == o) {
+        Rect shaped = boundsForOrientation(o);
+        bool keepResizing = autoresizesSubviews();
+        setAutoresizesSubviews(false);
+        setFrame(makeRect(frame().origin.x, frame().origin.y, shaped.width(), shaped.height()));
+        setAutoresizesSubviews(keepResizing);
+    }
     for (auto& p : chain) {
         if (p->interfaceOrientation() != o) continue;
         if (!p->isViewLoaded() || p->view()->superview() != this) continue;

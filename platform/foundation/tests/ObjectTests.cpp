@@ -102,3 +102,28 @@ TEST(Exception, CarriesNameReasonAndUserInfo) {
         EXPECT_TRUE(e.userInfo()->stringForKey("k")->isEqualToString("v"));
     }
 }
+
+TEST(Object, ValueObjectsStaySmall) {
+    // Decoders make millions of these: the header is one pointer and one
+    // count word, and the first small field shares the count's spare word.
+    EXPECT_EQ(sizeof(Object), 16u);
+    EXPECT_EQ(sizeof(Number), 24u);
+    EXPECT_EQ(sizeof(String), 16u + sizeof(std::string));
+}
+
+TEST(Object, WeakLinksOfManyObjectsAreIndependent) {
+    int alive = 0;
+    std::vector<Ref<Probe>> strong;
+    std::vector<Weak<Probe>> weak;
+    for (int i = 0; i < 100; ++i) {
+        strong.push_back(make<Probe>(&alive));
+        weak.emplace_back(strong.back());
+    }
+    for (int i = 0; i < 100; i += 2) strong[i] = nullptr;
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(static_cast<bool>(weak[i].lock()), i % 2 == 1) << i;
+    EXPECT_EQ(alive, 50);
+    EXPECT_EQ(strong[1]->retainCount(), 1u);
+    // A new object at a freed address does not answer an old link.
+    auto fresh = make<Probe>(&alive);
+    for (int i = 0; i < 100; i += 2) EXPECT_FALSE(weak[i].pointsTo(fresh.get()));
+}

@@ -236,6 +236,14 @@ TEST_F(DriverTest, RotationAndTimeGoThroughTheDriver) {
     EXPECT_EQ(tabs->interfaceOrientation(), InterfaceOrientation::LandscapeRight);
     EXPECT_EQ(menu->interfaceOrientation(), InterfaceOrientation::LandscapeRight);
     EXPECT_EQ(tabs->view()->frame(), makeRect(0, 0, 480, 320));
+    // The window turns with the interface, so the whole landscape width
+    // takes touches.
+    EXPECT_EQ(window->bounds(), makeRect(0, 0, 480, 320));
+    View* hit = window->hitTest({470, 10}, nullptr);
+    ASSERT_TRUE(hit);
+    EXPECT_TRUE(hit->isDescendantOfView(tabs->view()));
+    driver.rotate(DeviceOrientation::Portrait);
+    EXPECT_EQ(window->bounds(), makeRect(0, 0, 320, 480));
 }
 
 }  // namespace

@@ -1,0 +1,32 @@
+// Generic-password storage for the sharers' login values and tokens, over
+// the keychain stand-in (platform/security). Every operation takes an
+// optional error out-parameter; on failure it receives an error of domain
+// "com.pelvardin.keychain" whose code is the keychain status, or -1001 when
+// a required argument is missing (no keychain call is made then).
+#pragma once
+
+#include "platform/foundation/Foundation.h"
+
+namespace sharing {
+
+inline constexpr const char* kKeychainErrorDomain = "com.pelvardin.keychain";
+inline constexpr long kKeychainMissingArgument = -1001;
+
+class KeychainStore {
+public:
+    // The stored password as UTF-8 text; nil when an argument is missing,
+    // there is no item, or its data is empty.
+    static ns::Ref<ns::String> passwordForService(const ns::String* service, const ns::String* account,
+                                                  ns::Ref<ns::Error>* error = nullptr);
+    // Replaces any existing item with one holding the password's UTF-8 bytes.
+    static bool setPassword(const ns::String* password, const ns::String* service, const ns::String* account,
+                            ns::Ref<ns::Error>* error = nullptr);
+    static bool deletePasswordForService(const ns::String* service, const ns::String* account,
+                                         ns::Ref<ns::Error>* error = nullptr);
+    // Attribute dictionaries ("svce", "acct", "cdat", "mdat") of the items of
+    // `service` (every item when nil); nil on failure or when there are none.
+    static ns::Ref<ns::Array> accountsForService(const ns::String* service, ns::Ref<ns::Error>* error = nullptr);
+    static ns::Ref<ns::Array> allAccounts(ns::Ref<ns::Error>* error = nullptr) { return accountsForService(nullptr, error); }
+};
+
+}  // namespace sharing

@@ -1,0 +1,397 @@
+#include "sharing/core/SHR.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+
+#include "net/http/Reachability.h"
+#include "platform/foundation/FileIO.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/Paths.h"
+#include "platform/foundation/PercentEncoding.h"
+#include "platform/foundation/PropertyList.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/Timer.h"
+#include "platform/foundation/URL.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/network/HTTPCookie.h"
+#include "platform/security/Digest.h"
+#include "platform/security/Random.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Window.h"
+#include "sharing/core/ImageCoding.h"
+#include "sharing/core/KeychainStore.h"
+#include "sharing/core/SHROfflineSharer.h"
+#include "sharing/core/SHRSharer.h"
+
+namespace sharing {
+
+namespace {
+SHR*& instanceSlot() {
+    static SHR* instance = nullptr;
+    return instance;
+}
+std::mutex& sharersMutex() {
+    static std::mutex m;
+    return m;
+}
+ns::Ref<ns::Dictionary>& sharersCache() {
+    static ns::Ref<ns::Dictionary> d;
+    return d;
+}
+bool& sharersLoaded() {
+    static bool b = false;
+    return b;
+}
+}  // namespace
+
+SHR* SHR::currentHelper() {
+    SHR*& slot = instanceSlot();
+    if (!slot) slot = ns::make<SHR>().leak();  // lives for the process
+    return slot;
+}
+
+void SHR::resetForTesting() {
+    SHR* s = currentHelper();
+    s->currentView_ = nullptr;
+    s->pendingView_ = nullptr;
+    s->isDismissingView_ = false;
+    if (s->offlineQueue_) s->offlineQueue_->cancelAllOperations();
+    s->offlineQueue_ = nullptr;
+    s->rootViewController_ = nullptr;
+    s->currentRootViewController_ = nullptr;
+    std::lock_guard<std::mutex> g(sharersMutex());
+    sharersCache() = nullptr;
+    sharersLoaded() = false;
+}
+
+// -- Presentation -----------------------------------------------------------------
+
+void SHR::setRootViewController(ui::ViewController* controller) {
+    currentHelper()->rootViewController_ = controller;
+}
+
+ui::ViewController* SHR::getCurrentRootViewController() {
+    if (rootViewController_) return rootViewController_.get();
+    ui::Application* app = ui::Application::shared();
+    ui::Window* window = app->keyWindow();
+    if (!window || window->windowLevel() != 0) {
+        window = nullptr;
+        for (const auto& w : app->windows())
+            if (w->windowLevel() == 0) { window = w.get(); break; }
+    }
+    // The window's root controller stands for the next responder of its
+    // first subview.
+    return window ? window->rootViewController() : nullptr;
+}
+
+ui::ViewController* SHR::getTopViewController(ui::ViewController* controller) {
+    while (controller && controller->modalViewController()) controller = controller->modalViewController();
+    return controller;
+}
+
+ui::ViewController* SHR::rootViewForCustomUIDisplay() {
+    return getTopViewController(getCurrentRootViewController());
+}
+
+void SHR::showViewController(ns::Ref<ui::ViewController> controller) {
+    if (!controller) return;
+    ui::ViewController* root = getCurrentRootViewController();
+    currentRootViewController_ = root;
+    ui::ViewController* top = getTopViewController(root);
+    if (currentView_) {
+        pendingView_ = controller;
+        if (ui::ViewController* parent = currentView_->presentingViewController())
+            parent->dismissViewControllerAnimated(true);
+        return;
+    }
+    ns::Ref<ui::ViewController> presented;
+    if (auto* nav = ns::as<ui::NavigationController>(controller.get())) {
+        nav->setModalPresentationStyle(modalPresentationStyle());
+        nav->setModalTransitionStyle(modalTransitionStyle());
+        presented = controller;
+        if (top) top->presentViewController(presented, true);
+        nav->navigationBar()->setBarStyle(barStyle());
+    } else {
+        auto wrapper = ui::NavigationController::withRoot(controller);
+        wrapper->setModalPresentationStyle(modalPresentationStyle());
+        wrapper->setModalTransitionStyle(modalTransitionStyle());
+        wrapper->navigationBar()->setBarStyle(barStyle());
+        presented = wrapper;
+        if (top) top->presentViewController(presented, true);
+    }
+    if (!top) std::fprintf(stderr, "SHR: no root view controller to present on\n");
+    currentView_ = presented;
+    pendingView_ = nullptr;
+}
+
+void SHR::hideCurrentViewControllerAnimated(bool animated) {
+    if (isDismissingView_ || !currentView_) return;
+    if (ui::ViewController* parent = currentView_->parentViewController()) {
+        isDismissingView_ = true;
+        parent->dismissViewControllerAnimated(animated);
+    } else if (ui::ViewController* presenting = currentView_->presentingViewController()) {
+        isDismissingView_ = true;
+        presenting->dismissViewControllerAnimated(animated, [] {
+            ns::OperationQueue::mainQueue()->addOperation(ns::BlockOperation::make([] {
+                ns::NotificationCenter::defaultCenter()->postNotification(SHRHideCurrentViewFinishedNotification);
+            }));
+        });
+    } else {
+        currentView_ = nullptr;
+    }
+}
+
+void SHR::viewWasDismissed() {
+    isDismissingView_ = false;
+    currentView_ = nullptr;
+    currentRootViewController_ = nullptr;
+    if (pendingView_) {
+        ns::RunLoop::main()->performAfterDelay(0.02, [] { SHR::currentHelper()->showPendingView(); });
+    }
+}
+
+void SHR::showPendingView() {
+    if (pendingView_) {
+        auto v = pendingView_;
+        showViewController(v);
+    }
+}
+
+ui::BarStyle SHR::barStyle() { return ui::BarStyle::Default; }
+ui::ModalPresentationStyle SHR::modalPresentationStyle() { return ui::ModalPresentationStyle::FormSheet; }
+ui::ModalTransitionStyle SHR::modalTransitionStyle() { return ui::ModalTransitionStyle::CoverVertical; }
+
+// -- Favourites ----------------------------------------------------------------------
+
+namespace {
+std::string favoritesKey(int type) { return std::string(kSHRFavoritesPrefix) + std::to_string(type); }
+
+ns::Ref<ns::Array> defaultFavorites(int type) {
+    switch (type) {
+        case SHRShareTypeURL: return ns::Array::make({ns::str("SHRTwitter"), ns::str("SHRFacebook")});
+        case SHRShareTypeText: return ns::Array::make({ns::str("SHRMail"), ns::str("SHRTwitter"), ns::str("SHRFacebook")});
+        case SHRShareTypeImage: return ns::Array::make({ns::str("SHRMail"), ns::str("SHRFacebook")});
+        case SHRShareTypeFile: return ns::Array::make({ns::str("SHRMail")});
+        default: return ns::Array::make();
+    }
+}
+}  // namespace
+
+ns::Ref<ns::Array> SHR::favoriteSharersForType(int type) {
+    auto defaults = ns::UserDefaults::standardUserDefaults();
+    ns::Ref<ns::Array> favorites = defaults->arrayForKey(favoritesKey(type));
+    if (!favorites) {
+        favorites = defaultFavorites(type);
+        setFavoritesForType(favorites, type);
+    }
+    ns::Ref<ns::Object> excluded = defaults->objectForKey(kSHRExcludedKey);
+    if (excluded) {
+        auto copy = favorites->mutableCopy();
+        if (auto* d = ns::as<ns::Dictionary>(excluded.get())) {
+            for (size_t i = 0; i < d->count(); ++i) copy->removeObject(*d->keyAtIndex(i));
+        }
+        setFavoritesForType(copy, type);
+        return copy;
+    }
+    return favorites;
+}
+
+void SHR::pushOnFavoritesForType(const std::string& sharerId, int type) {
+    auto list = favoriteSharersForType(type)->mutableCopy();
+    auto id = ns::str(sharerId);
+    list->removeObject(*id);
+    list->insertObjectAtIndex(id, 0);
+    while (list->count() > 3) list->removeLastObject();
+    setFavoritesForType(list, type);
+}
+
+void SHR::setFavoritesForType(const ns::Ref<ns::Array>& favorites, int type) {
+    auto defaults = ns::UserDefaults::standardUserDefaults();
+    defaults->setObjectForKey(favorites, favoritesKey(type));
+    defaults->synchronize();
+}
+
+ns::Ref<ns::Object> SHR::getUserExclusions() {
+    return ns::UserDefaults::standardUserDefaults()->objectForKey(std::string(kSHRFavoritesPrefix) + "Exclusions");
+}
+
+void SHR::setUserExclusions(const ns::Ref<ns::Object>& exclusions) {
+    auto defaults = ns::UserDefaults::standardUserDefaults();
+    defaults->setObjectForKey(exclusions, std::string(kSHRFavoritesPrefix) + "Exclusions");
+    defaults->synchronize();
+}
+
+// -- Auth values ---------------------------------------------------------------------------
+
+ns::Ref<ns::String> SHR::getAuthValueForKeyForSharer(std::string_view key, std::string_view sharerId) {
+    auto service = ns::str(std::string(kSHRAuthServicePrefix) + std::string(sharerId));
+    return KeychainStore::passwordForService(service.get(), ns::str(key).get());
+}
+
+void SHR::setAuthValueForKeyForSharer(const ns::String* value, std::string_view key, std::string_view sharerId) {
+    auto service = ns::str(std::string(kSHRAuthServicePrefix) + std::string(sharerId));
+    KeychainStore::setPassword(value, service.get(), ns::str(key).get());
+}
+
+void SHR::removeAuthValueForKeyForSharer(std::string_view key, std::string_view sharerId) {
+    auto service = ns::str(std::string(kSHRAuthServicePrefix) + std::string(sharerId));
+    KeychainStore::deletePasswordForService(service.get(), ns::str(key).get());
+}
+
+// -- Logout and others -------------------------------------------------------------------------
+
+void SHR::logoutOfAll() {
+    auto sharers = sharersDictionary();
+    if (!sharers) return;
+    ns::Array* services = sharers->arrayForKey("services");
+    if (!services) return;
+    for (ns::Object* o : *services)
+        if (auto* id = ns::as<ns::String>(o)) logoutOfService(id->utf8());
+}
+
+void SHR::logoutOfService(const std::string& sharerId) { SHRSharer::logoutSharer(sharerId); }
+
+bool SHR::connected() {
+    auto r = http::Reachability::reachabilityForInternetConnection();
+    return r && r->currentReachabilityStatus() != http::NotReachable;
+}
+
+ns::Ref<ns::Error> SHR::errorWithDescription(const std::string& description) {
+    return ns::Error::withDescription(kSHRErrorDomain, 1, description);
+}
+
+ns::Ref<ns::Dictionary> SHR::sharersDictionary() {
+    std::lock_guard<std::mutex> g(sharersMutex());
+    if (!sharersLoaded()) {
+        sharersLoaded() = true;
+        sharersCache() = ns::dictionaryWithContentsOfFile(ns::Paths::pathForResource("SHRSharers", "plist"));
+    }
+    return sharersCache();
+}
+
+// -- Offline queue ---------------------------------------------------------------------------------
+
+std::string SHR::offlineQueuePath() {
+    std::string path = ns::Paths::join(ns::Paths::cachesDirectory(), kSHROfflineQueueFolder);
+    ns::Paths::ensureDirectory(path, 0700);
+    return path;
+}
+
+std::string SHR::offlineQueueListPath() { return ns::Paths::join(offlineQueuePath(), kSHROfflineQueueListName); }
+
+ns::Ref<ns::MutableArray> SHR::getOfflineQueueList() {
+    std::string path = offlineQueueListPath();
+    if (access(path.c_str(), F_OK) != 0) return nullptr;
+    ns::Ref<ns::Error> error;
+    ns::Ref<ns::Object> root = ns::PropertyList::readFromFile(path, &error);
+    auto* list = ns::as<ns::Array>(root.get());
+    if (!list) {
+        // An unreadable list is kept aside, never overwritten by the next save.
+        std::string aside = path + ".corrupt-" + std::to_string(std::time(nullptr));
+        std::rename(path.c_str(), aside.c_str());
+        std::fprintf(stderr, "SHR: offline queue list unreadable, moved to %s\n", aside.c_str());
+        return nullptr;
+    }
+    return list->mutableCopy();
+}
+
+bool SHR::saveOfflineQueueList(const ns::Array* list) {
+    if (!list) return false;
+    return ns::writeToFile(*list, offlineQueueListPath(), true);
+}
+
+bool SHR::addToOfflineQueueForSharer(const ns::Ref<SHRItem>& item, const std::string& sharerId) {
+    if (!item) return true;
+    auto seconds = static_cast<int32_t>(static_cast<int64_t>(std::time(nullptr)));
+    int32_t random = static_cast<int32_t>(static_cast<uint32_t>(sec::randomUniform(0x100000000ull)));
+    std::string uid = ns::format("%@-%i-%i-%i", sharerId, static_cast<int>(item->shareType()), seconds, random);
+    std::string dataPath = ns::Paths::join(offlineQueuePath(), uid);
+    if (item->shareType() == SHRShareTypeImage && item->image()) {
+        if (auto jpeg = imageJPEGRepresentation(item->image().get(), 1.0))
+            ns::writeFileAtomically(dataPath, jpeg->view(), nullptr, 0600);
+    } else if (item->shareType() == SHRShareTypeFile && item->data()) {
+        ns::writeFileAtomically(dataPath, item->data()->view(), nullptr, 0600);
+    }
+    ns::Ref<ns::MutableArray> list = getOfflineQueueList();
+    if (!list) list = ns::MutableArray::make();
+    list->addObject(ns::Dictionary::make({{"item", item->dictionaryRepresentation()},
+                                          {"sharer", ns::str(sharerId)},
+                                          {"uid", ns::str(uid)}}));
+    saveOfflineQueueList(list.get());
+    return true;
+}
+
+void SHR::flushOfflineQueue() {
+    if (!connected()) return;
+    auto list = getOfflineQueueList();
+    if (!list) return;
+    SHR* helper = currentHelper();
+    if (!helper->offlineQueue_) helper->offlineQueue_ = ns::OperationQueue::make();
+    for (ns::Object* o : *list) {
+        auto* entry = ns::as<ns::Dictionary>(o);
+        if (!entry) continue;
+        ns::Dictionary* itemDict = entry->dictionaryForKey("item");
+        ns::String* sharer = entry->stringForKey("sharer");
+        ns::String* uid = entry->stringForKey("uid");
+        if (!itemDict || !sharer) continue;
+        auto item = SHRItem::itemFromDictionary(itemDict);
+        helper->offlineQueue_->addOperation(
+            ns::make<SHROfflineSharer>(item, sharer->utf8(), uid ? uid->utf8() : std::string()));
+    }
+    std::remove(offlineQueueListPath().c_str());
+}
+
+// -- Text helpers -------------------------------------------------------------------------------------
+
+std::string SHRLocalizedStringFormat(std::string_view key) {
+    static std::mutex m;
+    static ns::Ref<ns::Dictionary> table;
+    static std::string loadedFrom;
+    std::string path = ns::Paths::join(ns::Paths::bundleResourcePath(), "Sharing.bundle/en.lproj/Localizable.strings");
+    {
+        std::lock_guard<std::mutex> g(m);
+        if (loadedFrom != path) {
+            loadedFrom = path;
+            table = access(path.c_str(), R_OK) == 0 ? ns::dictionaryWithContentsOfFile(path) : nullptr;
+        }
+        if (table)
+            if (ns::String* s = table->stringForKey(key)) return s->utf8();
+    }
+    return std::string(key);
+}
+
+std::string SHREncode(std::string_view text) {
+    std::string s(text);
+    for (size_t pos; (pos = s.find("&amp;")) != std::string::npos;) s.replace(pos, 5, "&");
+    s = ns::addPercentEscapes(s);
+    std::string out;
+    out.reserve(s.size());
+    for (char c : s) {
+        if (c == '&') out += "%26";
+        else out += c;
+    }
+    return out;
+}
+
+std::string SHREncode(const ns::String* text) { return text ? SHREncode(text->view()) : std::string(); }
+
+std::string SHREncodeURL(const ns::URL* url) {
+    if (!url) return {};
+    return ns::addPercentEscapes(url->absoluteText(), {}, "!*'();:@&=+$,/?%#[]");
+}
+
+std::string md5(const ns::Data& data) { return sec::md5Hex(data.view()); }
+
+void deleteCookiesForURL(const ns::URL* url) {
+    if (url) net::HTTPCookieStorage::sharedHTTPCookieStorage().deleteCookiesForURL(*url);
+}
+
+std::string pageTitle(ui::WebView* webView) {
+    return webView ? webView->stringByEvaluatingJavaScriptFromString("document.title") : std::string();
+}
+
+}  // namespace sharing

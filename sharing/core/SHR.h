@@ -1,0 +1,142 @@
+// The sharing centre: the process-wide presenter of sharer screens (one at a
+// time, a later one waits until the current one is gone), the favourite
+// sharers per share type (user defaults), the sharers' login values and
+// tokens (keychain, service "SHR_AUTH_" + sharer id), the online test, the
+// framework's errors, logout of every sharer and the offline share queue.
+// Beside it stand the text helpers every sharer uses. Main thread only,
+// except where an operation says otherwise.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/foundation/Foundation.h"
+#include "platform/foundation/Format.h"
+#include "platform/foundation/OperationQueue.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/ViewController.h"
+#include "platform/ui/WebView.h"
+#include "sharing/core/SHRItem.h"
+
+namespace sharing {
+
+inline constexpr const char* kSHRErrorDomain = "sharing";
+inline constexpr const char* SHRHideCurrentViewFinishedNotification = "SHRHideCurrentViewFinished";
+inline constexpr const char* kSHRAuthServicePrefix = "SHR_AUTH_";
+inline constexpr const char* kSHRFavoritesPrefix = "SHR_FAVS_";
+inline constexpr const char* kSHRExcludedKey = "SHRExcluded";
+inline constexpr const char* kSHROfflineQueueFolder = "SHR";
+inline constexpr const char* kSHROfflineQueueListName = "SHROfflineQueue.plist";
+
+class SHR : public ns::Object {
+public:
+    const char* className() const override { return "SHR"; }
+
+    // The one instance, made on first use.
+    static SHR* currentHelper();
+
+    // -- Presentation -------------------------------------------------------
+    static void setRootViewController(ui::ViewController* controller);
+    ui::ViewController* getCurrentRootViewController();
+    ui::ViewController* getTopViewController(ui::ViewController* controller);
+    // The top controller above the current root, for screens that present
+    // themselves.
+    ui::ViewController* rootViewForCustomUIDisplay();
+    void showViewController(ns::Ref<ui::ViewController> controller);
+    void hideCurrentViewController() { hideCurrentViewControllerAnimated(true); }
+    void hideCurrentViewControllerAnimated(bool animated);
+    // Every presented screen calls this once it has disappeared.
+    void viewWasDismissed();
+    void showPendingView();
+
+    ui::ViewController* currentView() const { return currentView_.get(); }
+    void setCurrentView(ns::Ref<ui::ViewController> v) { currentView_ = std::move(v); }
+    ui::ViewController* pendingView() const { return pendingView_.get(); }
+    void setPendingView(ns::Ref<ui::ViewController> v) { pendingView_ = std::move(v); }
+    bool isDismissingView() const { return isDismissingView_; }
+    void setIsDismissingView(bool b) { isDismissingView_ = b; }
+    ui::ViewController* rootViewController() const { return rootViewController_.get(); }
+    ns::Ref<ui::ViewController> currentRootViewController() const { return currentRootViewController_.lock(); }
+
+    // Compiled-in presentation settings.
+    static ui::BarStyle barStyle();
+    static ui::ModalPresentationStyle modalPresentationStyle();
+    static ui::ModalTransitionStyle modalTransitionStyle();
+
+    // -- Favourites (user defaults) -----------------------------------------
+    static ns::Ref<ns::Array> favoriteSharersForType(int type);
+    static void pushOnFavoritesForType(const std::string& sharerId, int type);
+    static void setFavoritesForType(const ns::Ref<ns::Array>& favorites, int type);
+    static ns::Ref<ns::Object> getUserExclusions();
+    static void setUserExclusions(const ns::Ref<ns::Object>& exclusions);
+
+    // -- Auth values (keychain; failures are silent, a read gives nil) ------
+    static ns::Ref<ns::String> getAuthValueForKeyForSharer(std::string_view key, std::string_view sharerId);
+    static void setAuthValueForKeyForSharer(const ns::String* value, std::string_view key, std::string_view sharerId);
+    static void removeAuthValueForKeyForSharer(std::string_view key, std::string_view sharerId);
+
+    // -- Logout ---------------------------------------------------------------
+    static void logoutOfAll();
+    static void logoutOfService(const std::string& sharerId);
+
+    // -- Other ------------------------------------------------------------------
+    // True unless the internet connection's reachability is not-reachable.
+    static bool connected();
+    // Error of domain "sharing", code 1, whose localised description is the
+    // formatted text.
+    template <class... Args>
+    static ns::Ref<ns::Error> error(std::string_view format, const Args&... args) {
+        return errorWithDescription(ns::format(format, args...));
+    }
+    static ns::Ref<ns::Error> errorWithDescription(const std::string& description);
+    // "SHRSharers.plist" of the bundle, read once; nil when missing.
+    static ns::Ref<ns::Dictionary> sharersDictionary();
+
+    // -- Offline queue (caches folder) -----------------------------------------
+    static std::string offlineQueuePath();
+    static std::string offlineQueueListPath();
+    static ns::Ref<ns::MutableArray> getOfflineQueueList();
+    static bool saveOfflineQueueList(const ns::Array* list);
+    static bool addToOfflineQueueForSharer(const ns::Ref<SHRItem>& item, const std::string& sharerId);
+    static void flushOfflineQueue();
+    ns::OperationQueue* offlineQueue() const { return offlineQueue_.get(); }
+
+    // Forgets presentation state, the pending screen, the cached sharer list
+    // and the offline queue (tests, and a simulator restart).
+    static void resetForTesting();
+
+private:
+    ns::Ref<ui::ViewController> currentView_;
+    ns::Ref<ui::ViewController> pendingView_;
+    bool isDismissingView_ = false;
+    ns::Ref<ns::OperationQueue> offlineQueue_;
+    ns::Ref<ui::ViewController> rootViewController_;
+    ns::Weak<ui::ViewController> currentRootViewController_;
+};
+
+// -- Text helpers ------------------------------------------------------------
+
+// The translation of `key` from "Sharing.bundle" (the key itself when the
+// bundle or the key is missing).
+std::string SHRLocalizedStringFormat(std::string_view key);
+// The translation used as the format for `args`.
+template <class... Args>
+std::string SHRLocalizedString(std::string_view key, const Args&... args) {
+    if constexpr (sizeof...(Args) == 0) return SHRLocalizedStringFormat(key);
+    else return ns::format(SHRLocalizedStringFormat(key), args...);
+}
+// Form-value escaping: "&amp;" becomes "&", the standard URL escaping is
+// applied, then every "&" becomes "%26". nil gives "".
+std::string SHREncode(const ns::String* text);
+std::string SHREncode(std::string_view text);
+// The URL's absolute string with every reserved character escaped too.
+std::string SHREncodeURL(const ns::URL* url);
+
+// MD5 of the bytes as 32 lower-case hexadecimal digits.
+std::string md5(const ns::Data& data);
+// Deletes every cookie the shared storage would send to `url`.
+void deleteCookiesForURL(const ns::URL* url);
+// The page title ("document.title") of a web view.
+std::string pageTitle(ui::WebView* webView);
+
+}  // namespace sharing

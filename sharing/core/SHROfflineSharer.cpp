@@ -1,0 +1,86 @@
+#include "sharing/core/SHROfflineSharer.h"
+
+#include <cstdio>
+
+#include "platform/foundation/FileIO.h"
+#include "platform/foundation/Paths.h"
+#include "sharing/core/ImageCoding.h"
+#include "sharing/core/SHR.h"
+
+namespace sharing {
+
+SHROfflineSharer::SHROfflineSharer(ns::Ref<SHRItem> item, std::string sharerId, std::string uid)
+    : item_(std::move(item)), sharerId_(std::move(sharerId)), uid_(std::move(uid)) {}
+
+bool SHROfflineSharer::shouldRun() const { return !isCancelled() && !isFinished() && !readyToFinish_.load(); }
+
+void SHROfflineSharer::main() {
+    if (!shouldRun()) return;
+    {
+        std::lock_guard<std::mutex> g(loopMutex_);
+        runLoop_ = ns::RunLoop::current();
+    }
+    ns::Ref<SHROfflineSharer> self(this);
+    ns::performOnMainThread([self] { self->share(); }, true);
+    while (shouldRun()) runLoop_->runMode(ns::RunLoop::kDefaultMode, ns::RunLoop::kDistantFuture);
+    // The sharer belongs to the main thread; let it go there.
+    ns::performOnMainThread([self] { self->sharer_ = nullptr; }, false);
+    std::lock_guard<std::mutex> g(loopMutex_);
+    runLoop_ = nullptr;
+}
+
+void SHROfflineSharer::share() {
+    ns::Ref<SHROfflineSharer> keep(this);
+    sharer_ = SHRSharer::sharerWithClassName(sharerId_);
+    if (!sharer_) {
+        std::fprintf(stderr, "SHROfflineSharer: no sharer class %s\n", sharerId_.c_str());
+        finish();
+        return;
+    }
+    sharer_->setItem(item_);
+    sharer_->setQuiet(true);
+    sharer_->setShareDelegate(this);
+    if (!sharer_->isAuthorized()) {
+        sharer_->setShareDelegate(nullptr);
+        finish();
+        return;
+    }
+    std::string path = uid_.empty() ? std::string() : ns::Paths::join(SHR::offlineQueuePath(), uid_);
+    int type = item_->shareType();
+    if (!path.empty() && (type == SHRShareTypeImage || type == SHRShareTypeFile)) {
+        if (auto bytes = ns::readFile(path)) {
+            if (type == SHRShareTypeImage) item_->setImage(imageWithData(*bytes));
+            else item_->setData(ns::Data::make(*bytes));
+        }
+        std::remove(path.c_str());
+    }
+    bool wasOnline = !sharer_->shareRequiresInternetConnection() || SHR::connected();
+    bool started = sharer_->tryToSend();
+    // A send that was refused, or that went back onto the offline queue,
+    // reports nothing: this re-send ends here instead of waiting for ever.
+    if (!started || !wasOnline) {
+        if (sharer_) sharer_->setShareDelegate(nullptr);
+        finish();
+    }
+}
+
+void SHROfflineSharer::done(SHRSharer* s) {
+    if (s) s->setShareDelegate(nullptr);
+    finish();
+}
+
+void SHROfflineSharer::finish() {
+    readyToFinish_.store(true);
+    std::lock_guard<std::mutex> g(loopMutex_);
+    if (runLoop_) {
+        ns::Ref<SHROfflineSharer> self(this);
+        ns::performOnThread(*runLoop_, [self] { self->lastSpin(); }, false);
+    }
+}
+
+void SHROfflineSharer::cancel() {
+    ns::Operation::cancel();
+    finish();
+}
+
+}  // namespace sharing

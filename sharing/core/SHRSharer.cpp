@@ -1,0 +1,358 @@
+#include "sharing/core/SHRSharer.h"
+
+#include <map>
+#include <mutex>
+
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/ui/AlertView.h"
+#include "sharing/core/SHR.h"
+#include "sharing/ui/SHRActivityIndicator.h"
+#include "sharing/ui/SHRFormController.h"
+
+namespace sharing {
+
+void registerBuiltinSharers();
+
+// -- Default delegate ----------------------------------------------------------
+
+void SHRDefaultSharerDelegate::sharerStartedSending(SHRSharer* sharer) {
+    if (sharer->quiet()) return;
+    SHRActivityIndicator::currentIndicator()->displayActivity(SHRLocalizedString("Saving to %@", sharer->sharerTitle()));
+}
+
+void SHRDefaultSharerDelegate::sharerFinishedSending(SHRSharer* sharer) {
+    if (sharer->quiet()) return;
+    SHRActivityIndicator::currentIndicator()->displayCompleted(SHRLocalizedString("Saved!"));
+}
+
+void SHRDefaultSharerDelegate::sharerFailedWithErrorShouldRelogin(SHRSharer* sharer, ns::Error* error,
+                                                                  bool shouldRelogin) {
+    if (sharer->quiet()) return;
+    SHRActivityIndicator::currentIndicator()->hide();
+    std::string message = sharer->lastError() ? sharer->lastError()->localizedDescription()
+                                              : SHRLocalizedString("There was an error while sharing");
+    ui::AlertView::make(SHRLocalizedString("Error"), message, nullptr, SHRLocalizedString("Close"))->show();
+    if (shouldRelogin) sharer->promptAuthorization();
+}
+
+// -- Registry ------------------------------------------------------------------
+
+namespace {
+std::mutex& registryMutex() {
+    static std::mutex m;
+    return m;
+}
+std::map<std::string, SHRSharer::Factory>& registry() {
+    static std::map<std::string, SHRSharer::Factory> r;
+    return r;
+}
+void ensureBuiltins() {
+    static std::once_flag once;
+    std::call_once(once, [] { registerBuiltinSharers(); });
+}
+}  // namespace
+
+void SHRSharer::registerSharerClass(const std::string& name, Factory factory) {
+    std::lock_guard<std::mutex> g(registryMutex());
+    registry()[name] = std::move(factory);
+}
+
+ns::Ref<SHRSharer> SHRSharer::sharerWithClassName(const std::string& name) {
+    ensureBuiltins();
+    Factory f;
+    {
+        std::lock_guard<std::mutex> g(registryMutex());
+        auto it = registry().find(name);
+        if (it == registry().end()) return nullptr;
+        f = it->second;
+    }
+    return f();
+}
+
+// -- Construction and capabilities -------------------------------------------------
+
+SHRSharer::SHRSharer() {
+    delegateKeep_ = ns::make<SHRDefaultSharerDelegate>();
+    delegate_ = static_cast<SHRDefaultSharerDelegate*>(delegateKeep_.get());
+    item_ = ns::make<SHRItem>();
+    setModalPresentationStyle(SHR::modalPresentationStyle());
+    setModalTransitionStyle(SHR::modalTransitionStyle());
+}
+
+SHRSharer::~SHRSharer() = default;
+
+ns::Ref<ns::Array> SHRSharer::authorizationFormFields() const {
+    return ns::Array::make({
+        SHRFormFieldSettings::label(SHRLocalizedString("Username"), "username", SHRFormFieldTypeTextNoCorrect, nullptr),
+        SHRFormFieldSettings::label(SHRLocalizedString("Password"), "password", SHRFormFieldTypePassword, nullptr),
+    });
+}
+
+bool SHRSharer::canShareType(int type) const {
+    switch (type) {
+        case SHRShareTypeURL: return canShareURL();
+        case SHRShareTypeText: return canShareText();
+        case SHRShareTypeImage: return canShareImage();
+        case SHRShareTypeFile: return canShareFile();
+        case SHRShareTypeUserInfo: return canGetUserInfo();
+        default: return false;
+    }
+}
+
+void SHRSharer::setShareDelegate(SHRSharerDelegate* d) {
+    if (!d) { delegate_ = nullptr; delegateKeep_ = nullptr; return; }
+    auto* o = dynamic_cast<ns::Object*>(d);
+    if (!o) throw ns::Exception(ns::kInvalidArgumentException, "a sharer delegate must be an object");
+    delegateKeep_ = o;
+    delegate_ = d;
+}
+
+void SHRSharer::setPendingForm(ns::Ref<SHRFormController> f) { pendingForm_ = std::move(f); }
+
+// -- Entry points ------------------------------------------------------------------
+
+ns::Ref<SHRSharer> SHRSharer::shareItemWithSharer(const std::string& name, ns::Ref<SHRItem> item) {
+    auto s = sharerWithClassName(name);
+    if (!s) return nullptr;
+    s->loadItem(std::move(item));
+    s->share();
+    return s;
+}
+
+void SHRSharer::loadItem(ns::Ref<SHRItem> item) {
+    if (item) SHR::pushOnFavoritesForType(sharerId(), item->shareType());
+    setItem(std::move(item));
+}
+
+void SHRSharer::logout() {
+    auto fields = authorizationFormFields();
+    if (!fields) return;
+    for (ns::Object* o : *fields)
+        if (auto* f = ns::as<SHRFormFieldSettings>(o)) SHR::removeAuthValueForKeyForSharer(f->key(), sharerId());
+}
+
+void SHRSharer::logoutSharer(const std::string& name) {
+    if (auto s = sharerWithClassName(name)) s->logout();
+}
+
+bool SHRSharer::isServiceAuthorized(const std::string& name) {
+    auto s = sharerWithClassName(name);
+    return s && s->isAuthorized();
+}
+
+// -- Life cycle -----------------------------------------------------------------------
+
+void SHRSharer::share() {
+    ns::Ref<SHRSharer> keep(this);
+    if (!authorize()) {
+        pendingAction_ = SHRPendingShare;
+        return;
+    }
+    if (shouldAutoShare() && tryToSend()) return;
+    show();
+}
+
+bool SHRSharer::authorize() {
+    if (isAuthorized()) return true;
+    promptAuthorization();
+    return false;
+}
+
+bool SHRSharer::isAuthorized() {
+    if (!requiresAuthentication()) return true;
+    auto fields = authorizationFormFields();
+    if (!fields) return false;
+    for (ns::Object* o : *fields) {
+        auto* f = ns::as<SHRFormFieldSettings>(o);
+        if (f && getAuthValueForKey(f->key())) return true;
+    }
+    return false;
+}
+
+void SHRSharer::promptAuthorization() {
+    if (shareRequiresInternetConnection() && !SHR::connected()) {
+        if (!quiet_)
+            ui::AlertView::make(SHRLocalizedString("Offline"),
+                                SHRLocalizedString("You must be online to login to %@", sharerTitle()), nullptr,
+                                SHRLocalizedString("Close"))->show();
+        return;
+    }
+    authorizationFormShow();
+}
+
+void SHRSharer::presentForm(const ns::Ref<SHRFormController>& form) {
+    pushViewController(form, false);
+    SHR::currentHelper()->showViewController(ns::Ref<ui::ViewController>(this));
+}
+
+void SHRSharer::authorizationFormShow() {
+    auto form = ns::make<SHRCustomFormController>(SHRFormStyle::Grouped, SHRLocalizedString("Login"),
+                                                  SHRLocalizedString("Login"));
+    form->addSection(authorizationFormFields(), nullptr, authorizationFormCaption());
+    form->setDelegate<SHRSharer>(this, &SHRSharer::authorizationFormValidate, &SHRSharer::authorizationFormSave,
+                                 &SHRSharer::authorizationFormCancel);
+    form->setAutoSelect(true);
+    presentForm(form);
+}
+
+void SHRSharer::authorizationFormSave(SHRFormController* form) {
+    ns::Ref<SHRSharer> keep(this);
+    auto rows = form->rowsOfSection(0);
+    auto values = form->formValues();
+    if (rows) {
+        for (ns::Object* o : *rows) {
+            auto* f = ns::as<SHRFormFieldSettings>(o);
+            if (!f) continue;
+            SHR::setAuthValueForKeyForSharer(values->stringForKey(f->key()), f->key(), sharerId());
+        }
+    }
+    share();
+}
+
+void SHRSharer::show() {
+    auto fields = shareFormFieldsForType(item_->shareType());
+    if (!fields) {
+        tryToSend();
+        return;
+    }
+    auto form = ns::make<SHRCustomFormController>(SHRFormStyle::Grouped, "",
+                                                  SHRLocalizedString("Send to %@", sharerTitle()));
+    form->addSection(fields, nullptr, item_->URL() ? item_->URL()->absoluteString() : nullptr);
+    if (canAutoShare()) {
+        auto row = SHRFormFieldSettings::label(SHRLocalizedString("Auto Share"), "autoShare", SHRFormFieldTypeSwitch,
+                                               ns::str(shouldAutoShare() ? "1" : "0"));
+        form->addSection(ns::Array::make({row}), nullptr,
+                         ns::str(SHRLocalizedString("Enable auto share to skip this step in the future.")));
+    }
+    form->setDelegate<SHRSharer>(this, &SHRSharer::shareFormValidate, &SHRSharer::shareFormSave,
+                                 &SHRSharer::shareFormCancel);
+    form->setAutoSelect(true);
+    presentForm(form);
+}
+
+ns::Ref<ns::Array> SHRSharer::shareFormFieldsForType(int type) {
+    if (type == SHRShareTypeURL)
+        return ns::Array::make({SHRFormFieldSettings::label(SHRLocalizedString("Title"), "title", SHRFormFieldTypeText,
+                                                            item_->title())});
+    return nullptr;
+}
+
+void SHRSharer::shareFormValidate(SHRFormController* form) { form->saveForm(); }
+
+void SHRSharer::shareFormSave(SHRFormController* form) {
+    ns::Ref<SHRSharer> keep(this);
+    auto values = form->formValues();
+    for (size_t i = 0; i < values->count(); ++i) {
+        auto* key = ns::as<ns::String>(values->keyAtIndex(i));
+        auto* value = ns::as<ns::String>(values->valueAtIndex(i));
+        if (!key) continue;
+        ns::Ref<ns::String> v(value);
+        if (key->isEqualToString("title")) item_->setTitle(v);
+        else if (key->isEqualToString("text")) item_->setText(v);
+        else if (key->isEqualToString("tags")) item_->setTags(v);
+        else item_->setCustomValueForKey(v, key->view());
+    }
+    if (canAutoShare()) {
+        auto second = form->formValuesForSection(1);
+        if (ns::String* a = second->stringForKey("autoShare")) setShouldAutoShare(a->isEqualToString("1"));
+    }
+    tryToSend();
+}
+
+bool SHRSharer::tryToSend() {
+    ns::Ref<SHRSharer> keep(this);
+    if (shareRequiresInternetConnection() && !SHR::connected()) {
+        if (canShareOffline()) return SHR::addToOfflineQueueForSharer(item_, sharerId());
+        if (quiet_) return false;
+        ui::AlertView::make(SHRLocalizedString("Offline"),
+                            SHRLocalizedString("You must be online in order to share with %@", sharerTitle()), nullptr,
+                            SHRLocalizedString("Close"))->show();
+        return true;
+    }
+    return send();
+}
+
+bool SHRSharer::validateItem() {
+    switch (item_->shareType()) {
+        case SHRShareTypeURL: return item_->URL() != nullptr;
+        case SHRShareTypeText: return item_->text() != nullptr;
+        case SHRShareTypeImage: return item_->image() != nullptr;
+        case SHRShareTypeFile: return item_->data() != nullptr;
+        case SHRShareTypeUserInfo: return canGetUserInfo();
+        default: return false;
+    }
+}
+
+void SHRSharer::tryPendingAction() {
+    if (pendingAction_ == SHRPendingShare) share();
+}
+
+// -- Progress callbacks ---------------------------------------------------------------
+
+template <class F>
+void SHRSharer::tellDelegate(F&& f) {
+    if (!delegate_) return;
+    ns::Ref<ns::Object> keepDelegate = delegateKeep_;
+    f(delegate_);
+}
+
+void SHRSharer::sendDidStart() {
+    ns::Ref<SHRSharer> keep(this);
+    ns::NotificationCenter::defaultCenter()->postNotification(SHRSendDidStartNotification, keep);
+    tellDelegate([&](SHRSharerDelegate* d) { d->sharerStartedSending(this); });
+}
+
+void SHRSharer::sendDidFinish() {
+    ns::Ref<SHRSharer> keep(this);
+    ns::NotificationCenter::defaultCenter()->postNotification(SHRSendDidFinishNotification, keep);
+    tellDelegate([&](SHRSharerDelegate* d) { d->sharerFinishedSending(this); });
+}
+
+void SHRSharer::sendDidFailWithErrorShouldRelogin(ns::Ref<ns::Error> error, bool shouldRelogin) {
+    ns::Ref<SHRSharer> keep(this);
+    lastError_ = error;
+    ns::NotificationCenter::defaultCenter()->postNotification(SHRSendDidFailWithErrorNotification, keep);
+    tellDelegate([&](SHRSharerDelegate* d) { d->sharerFailedWithErrorShouldRelogin(this, error.get(), shouldRelogin); });
+}
+
+void SHRSharer::sendDidFailShouldRelogin() {
+    sendDidFailWithErrorShouldRelogin(SHR::error("%@", SHRLocalizedString("Could not authenticate you. Please relogin.")),
+                                      true);
+}
+
+void SHRSharer::sendDidCancel() {
+    ns::Ref<SHRSharer> keep(this);
+    ns::NotificationCenter::defaultCenter()->postNotification(SHRSendDidCancelNotification, keep);
+    tellDelegate([&](SHRSharerDelegate* d) { d->sharerCancelledSending(this); });
+}
+
+void SHRSharer::authDidFinish(bool success) {
+    ns::Ref<SHRSharer> keep(this);
+    ns::NotificationCenter::defaultCenter()->postNotification(
+        SHRAuthDidFinishNotification, keep, ns::Dictionary::make({{"success", ns::boolean(success)}}));
+    tellDelegate([&](SHRSharerDelegate* d) { d->sharerAuthDidFinishSuccess(this, success); });
+}
+
+// -- State -----------------------------------------------------------------------------
+
+bool SHRSharer::shouldAutoShare() {
+    return ns::UserDefaults::standardUserDefaults()->boolForKey(sharerId() + "_shouldAutoShare");
+}
+
+void SHRSharer::setShouldAutoShare(bool b) {
+    auto defaults = ns::UserDefaults::standardUserDefaults();
+    defaults->setBoolForKey(b, sharerId() + "_shouldAutoShare");
+    defaults->synchronize();
+}
+
+ns::Ref<ns::String> SHRSharer::getAuthValueForKey(std::string_view key) const {
+    return SHR::getAuthValueForKeyForSharer(key, sharerId());
+}
+
+void SHRSharer::viewDidDisappear(bool animated) {
+    ui::NavigationController::viewDidDisappear(animated);
+    SHR::currentHelper()->viewWasDismissed();
+}
+
+}  // namespace sharing

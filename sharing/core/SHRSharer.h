@@ -1,0 +1,208 @@
+// The base of every sharer (one class a service). It fixes the life cycle
+// of one share: entry, authorisation (stored login or login form), an
+// optional edit form, the online test and the offline queue, the service's
+// send, and the progress callbacks, each posted as a notification (object:
+// the sharer) and then sent to the share delegate. A sharer is a navigation
+// controller: its forms are pushed onto it and it is presented through the
+// sharing centre. Subclasses override the capabilities, the forms' fields
+// and send(). Main thread only.
+//
+// Class operations: capabilities are virtual members answered by any
+// instance (a fresh one when only the class is known); sharer classes are
+// found by name through registerSharerClass / sharerWithClassName.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "platform/foundation/Foundation.h"
+#include "platform/ui/NavigationController.h"
+#include "sharing/core/SHRItem.h"
+
+namespace sharing {
+
+class SHRSharer;
+class SHRFormController;
+
+inline constexpr const char* SHRSendDidStartNotification = "SHRSendDidStartNotification";
+inline constexpr const char* SHRSendDidFinishNotification = "SHRSendDidFinish";
+inline constexpr const char* SHRSendDidFailWithErrorNotification = "SHRSendDidFailWithError";
+inline constexpr const char* SHRSendDidCancelNotification = "SHRSendDidCancel";
+inline constexpr const char* SHRAuthDidFinishNotification = "SHRAuthDidFinish";
+
+enum SHRPendingAction : int {
+    SHRPendingNone = 0,
+    SHRPendingShare = 1,
+    SHRPendingRefreshToken = 2,
+};
+
+// The progress callbacks. The four sending operations are required; the
+// authorisation report is optional (its default body does nothing, which is
+// what not sending it would do).
+class SHRSharerDelegate {
+public:
+    virtual ~SHRSharerDelegate() = default;
+    virtual void sharerStartedSending(SHRSharer* sharer) = 0;
+    virtual void sharerFinishedSending(SHRSharer* sharer) = 0;
+    virtual void sharerFailedWithErrorShouldRelogin(SHRSharer* sharer, ns::Error* error, bool shouldRelogin) = 0;
+    virtual void sharerCancelledSending(SHRSharer* sharer) = 0;
+    virtual void sharerAuthDidFinishSuccess(SHRSharer* sharer, bool success) {}
+};
+
+// The default delegate: the activity indicator and the error alert.
+class SHRDefaultSharerDelegate : public ns::Object, public SHRSharerDelegate {
+public:
+    const char* className() const override { return "SHRSharerDelegate"; }
+    void sharerStartedSending(SHRSharer* sharer) override;
+    void sharerFinishedSending(SHRSharer* sharer) override;
+    void sharerFailedWithErrorShouldRelogin(SHRSharer* sharer, ns::Error* error, bool shouldRelogin) override;
+    void sharerCancelledSending(SHRSharer* sharer) override {}
+};
+
+class SHRSharer : public ui::NavigationController {
+public:
+    SHRSharer();
+    ~SHRSharer() override;
+    const char* className() const override { return "SHRSharer"; }
+
+    // -- Class capabilities ---------------------------------------------------
+    virtual std::string sharerTitle() const { return ""; }
+    // The class's own name: key of favourites, keychain items, the offline
+    // queue and the auto-share setting.
+    virtual std::string sharerId() const { return className(); }
+    virtual bool canShareURL() const { return false; }
+    virtual bool canShareText() const { return false; }
+    virtual bool canShareImage() const { return false; }
+    virtual bool canShareFile() const { return false; }
+    virtual bool canGetUserInfo() const { return false; }
+    virtual bool shareRequiresInternetConnection() const { return true; }
+    virtual bool canShareOffline() const { return true; }
+    virtual bool requiresAuthentication() const { return true; }
+    virtual bool canAutoShare() const { return true; }
+    virtual bool canShare() const { return true; }
+    // Rows of the login form (SHRFormFieldSettings).
+    virtual ns::Ref<ns::Array> authorizationFormFields() const;
+    virtual ns::Ref<ns::String> authorizationFormCaption() const { return nullptr; }
+    bool canShareType(int type) const;
+
+    // -- Registry of sharer classes ------------------------------------------------
+    using Factory = std::function<ns::Ref<SHRSharer>()>;
+    static void registerSharerClass(const std::string& name, Factory factory);
+    // A new sharer of the class with that name; nil when there is none.
+    static ns::Ref<SHRSharer> sharerWithClassName(const std::string& name);
+
+    // -- Entry points (each returns the new sharer) ----------------------------
+    // Moves the class to the front of the item type's favourites, sets the
+    // item and shares.
+    template <class T> static ns::Ref<T> shareItem(ns::Ref<SHRItem> item) {
+        auto s = ns::make<T>();
+        s->loadItem(std::move(item));
+        s->share();
+        return s;
+    }
+    template <class T> static ns::Ref<T> shareURL(ns::Ref<ns::URL> url, ns::Ref<ns::String> title = nullptr) {
+        return start<T>(SHRItem::URL(std::move(url), std::move(title)));
+    }
+    template <class T> static ns::Ref<T> shareImage(ns::Ref<ui::Image> image, ns::Ref<ns::String> title) {
+        return start<T>(SHRItem::image(std::move(image), std::move(title)));
+    }
+    template <class T> static ns::Ref<T> shareText(ns::Ref<ns::String> text) {
+        return start<T>(SHRItem::text(std::move(text)));
+    }
+    template <class T> static ns::Ref<T> shareFile(ns::Ref<ns::Data> data, ns::Ref<ns::String> filename,
+                                                   ns::Ref<ns::String> mimeType, ns::Ref<ns::String> title) {
+        return start<T>(SHRItem::file(std::move(data), std::move(filename), std::move(mimeType), std::move(title)));
+    }
+    template <class T> static ns::Ref<T> getUserInfo() {
+        auto item = ns::make<SHRItem>();
+        item->setShareType(SHRShareTypeUserInfo);
+        return start<T>(item);
+    }
+    // By class name (share menus, the offline queue); nil for an unknown name.
+    static ns::Ref<SHRSharer> shareItemWithSharer(const std::string& name, ns::Ref<SHRItem> item);
+
+    // Updates the favourites and sets the item without starting anything.
+    void loadItem(ns::Ref<SHRItem> item);
+
+    // "Class" operations that act on the stored state of this sharer class.
+    // logout removes the stored value of every login form field.
+    virtual void logout();
+    static void logoutSharer(const std::string& name);
+    static bool isServiceAuthorized(const std::string& name);
+
+    // -- Life cycle ------------------------------------------------------------
+    virtual void share();
+    virtual bool authorize();
+    virtual bool isAuthorized();
+    virtual void promptAuthorization();
+    virtual void authorizationFormShow();
+    virtual void authorizationFormValidate(SHRFormController* form) {}
+    virtual void authorizationFormSave(SHRFormController* form);
+    virtual void authorizationFormCancel(SHRFormController* form) { sendDidCancel(); }
+    virtual void show();
+    virtual ns::Ref<ns::Array> shareFormFieldsForType(int type);
+    virtual void shareFormValidate(SHRFormController* form);
+    virtual void shareFormSave(SHRFormController* form);
+    virtual void shareFormCancel(SHRFormController* form) { sendDidCancel(); }
+    virtual bool tryToSend();
+    virtual bool send() { return false; }
+    virtual bool validateItem();
+    virtual void tryPendingAction();
+
+    // -- Progress callbacks --------------------------------------------------------
+    void sendDidStart();
+    void sendDidFinish();
+    void sendDidFailWithErrorShouldRelogin(ns::Ref<ns::Error> error, bool shouldRelogin);
+    void sendDidFailWithError(ns::Ref<ns::Error> error) { sendDidFailWithErrorShouldRelogin(std::move(error), false); }
+    void sendDidFailShouldRelogin();
+    void sendDidCancel();
+    void authDidFinish(bool success);
+
+    // -- State --------------------------------------------------------------------
+    virtual bool shouldAutoShare();
+    virtual void setShouldAutoShare(bool b);
+    ns::Ref<ns::String> getAuthValueForKey(std::string_view key) const;
+
+    // The delegate is kept (strongly) as the framework does; it must be an
+    // ns::Object. nil is allowed.
+    SHRSharerDelegate* shareDelegate() const { return delegate_; }
+    void setShareDelegate(SHRSharerDelegate* d);
+    const ns::Ref<SHRItem>& item() const { return item_; }
+    void setItem(ns::Ref<SHRItem> item) { item_ = item ? std::move(item) : ns::make<SHRItem>(); }
+    SHRFormController* pendingForm() const { return pendingForm_.get(); }
+    void setPendingForm(ns::Ref<SHRFormController> f);
+    ns::Object* request() const { return request_.get(); }
+    void setRequest(ns::Ref<ns::Object> r) { request_ = std::move(r); }
+    ns::Error* lastError() const { return lastError_.get(); }
+    void setLastError(ns::Ref<ns::Error> e) { lastError_ = std::move(e); }
+    bool quiet() const { return quiet_; }
+    void setQuiet(bool q) { quiet_ = q; }
+    SHRPendingAction pendingAction() const { return pendingAction_; }
+    void setPendingAction(SHRPendingAction a) { pendingAction_ = a; }
+
+    bool shouldAutorotateToInterfaceOrientation(ui::InterfaceOrientation) override { return true; }
+    void viewDidDisappear(bool animated) override;
+
+protected:
+    template <class T> static ns::Ref<T> start(ns::Ref<SHRItem> item) {
+        auto s = ns::make<T>();
+        s->setItem(std::move(item));
+        s->share();
+        return s;
+    }
+    // Shows `form` (pushed onto this sharer) through the sharing centre.
+    void presentForm(const ns::Ref<SHRFormController>& form);
+
+private:
+    template <class F> void tellDelegate(F&& f);
+    ns::Ref<ns::Object> delegateKeep_;
+    SHRSharerDelegate* delegate_ = nullptr;
+    ns::Ref<SHRItem> item_;
+    ns::Ref<SHRFormController> pendingForm_;
+    ns::Ref<ns::Object> request_;
+    ns::Ref<ns::Error> lastError_;
+    bool quiet_ = false;
+    SHRPendingAction pendingAction_ = SHRPendingNone;
+};
+
+}  // namespace sharing

@@ -1,0 +1,328 @@
+#include "sharing/oauth/OAuth.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+#include "platform/foundation/Format.h"
+#include "platform/foundation/PercentEncoding.h"
+#include "platform/foundation/URL.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/security/Base64.h"
+#include "platform/security/Digest.h"
+#include "platform/security/Random.h"
+
+namespace sharing {
+
+namespace {
+std::vector<std::string_view> split(std::string_view text, char sep) {
+    std::vector<std::string_view> out;
+    size_t start = 0;
+    while (true) {
+        size_t pos = text.find(sep, start);
+        if (pos == std::string_view::npos) { out.push_back(text.substr(start)); break; }
+        out.push_back(text.substr(start, pos - start));
+        start = pos + 1;
+    }
+    return out;
+}
+}  // namespace
+
+std::string OAURLEncodedString(std::string_view text) { return ns::percentEncodeUnreserved(text); }
+
+std::string OAURLDecodedString(std::string_view text) {
+    auto d = ns::removePercentEncoding(text);
+    return d ? *d : std::string(text);
+}
+
+std::string OAURLStringWithoutQuery(const ns::URL& url) {
+    const std::string& s = url.absoluteText();
+    return s.substr(0, s.find('?'));
+}
+
+// -- Tokens ----------------------------------------------------------------------
+
+ns::Ref<OAToken> OAToken::initWithHTTPResponseBody(std::string_view body) {
+    auto t = ns::make<OAToken>();
+    t->key_ = nullptr;
+    t->secret_ = nullptr;
+    t->sessionHandle_ = nullptr;
+    for (std::string_view piece : split(body, '&')) {
+        auto parts = split(piece, '=');
+        std::string_view name = parts[0];
+        std::string value = parts.size() > 1 ? OAURLDecodedString(parts[1]) : std::string();
+        if (name == "oauth_token") t->key_ = ns::str(value);
+        else if (name == "oauth_token_secret") t->secret_ = ns::str(value);
+        else if (name == "oauth_session_handle") t->sessionHandle_ = ns::str(value);
+    }
+    return t;
+}
+
+ns::Ref<OAToken> OAToken::initWithUserDefaultsUsingServiceProviderName(std::string_view provider,
+                                                                      std::string_view prefix) {
+    auto defaults = ns::UserDefaults::standardUserDefaults();
+    auto key = defaults->stringForKey(ns::format("OAUTH_%@_%@_KEY", prefix, provider));
+    auto secret = defaults->stringForKey(ns::format("OAUTH_%@_%@_SECRET", prefix, provider));
+    if (!key || !secret) return nullptr;
+    return ns::make<OAToken>(key->utf8(), secret->utf8());
+}
+
+bool OAToken::storeInUserDefaultsWithServiceProviderName(std::string_view provider, std::string_view prefix) const {
+    auto defaults = ns::UserDefaults::standardUserDefaults();
+    defaults->setObjectForKey(key_, ns::format("OAUTH_%@_%@_KEY", prefix, provider));
+    defaults->setObjectForKey(secret_, ns::format("OAUTH_%@_%@_SECRET", prefix, provider));
+    defaults->synchronize();
+    return false;
+}
+
+// -- Signatures --------------------------------------------------------------------
+
+bool OABase64EncodeData(const uint8_t* bytes, size_t length, char* out, size_t* outSize) {
+    if (!outSize) return false;
+    size_t chars = (length + 2) / 3 * 4;
+    size_t needed = chars + (chars / 72) * 2;
+    if (*outSize < needed) return false;
+    std::string text = sec::base64Encode(std::string_view(reinterpret_cast<const char*>(bytes), length), 72,
+                                         sec::LineBreaks::AfterEveryFullLine);
+    std::copy(text.begin(), text.end(), out);
+    *outSize = needed;
+    return true;
+}
+
+std::string OAHMAC_SHA1SignatureProvider::signClearTextWithSecret(std::string_view text, std::string_view secret) const {
+    std::string digest = sec::hmacSHA1(secret, text);
+    char buffer[32];
+    size_t size = sizeof buffer;
+    if (!OABase64EncodeData(reinterpret_cast<const uint8_t*>(digest.data()), digest.size(), buffer, &size)) return {};
+    return std::string(buffer, size);
+}
+
+// -- Parameters -----------------------------------------------------------------------
+
+ns::Ref<ns::Array> OARequestParameters(const net::URLRequest& request) {
+    std::string text;
+    const std::string& method = request.HTTPMethod();
+    if (method == "GET" || method == "DELETE") {
+        if (!request.URL()) return nullptr;
+        auto q = request.URL()->query();
+        if (!q) return nullptr;
+        text = q->utf8();
+    } else {
+        if (!request.HTTPBody()) return nullptr;
+        auto body = request.HTTPBody()->view();
+        for (unsigned char c : body)
+            if (c >= 0x80) return nullptr;
+        text = std::string(body);
+    }
+    if (text.empty()) return nullptr;
+    auto out = ns::MutableArray::make();
+    for (std::string_view piece : split(text, '&')) {
+        auto parts = split(piece, '=');
+        out->addObject(OARequestParameter::requestParameterWithName(
+            OAURLDecodedString(parts[0]), parts.size() > 1 ? OAURLDecodedString(parts[1]) : std::string()));
+    }
+    return out;
+}
+
+void OASetRequestParameters(net::URLRequest& request, const ns::Array* parameters) {
+    std::string joined;
+    if (parameters) {
+        for (ns::Object* o : *parameters) {
+            auto* p = ns::as<OARequestParameter>(o);
+            if (!p) continue;
+            if (!joined.empty()) joined += '&';
+            joined += p->URLEncodedNameValuePair();
+        }
+    }
+    const std::string& method = request.HTTPMethod();
+    if (method == "GET" || method == "DELETE") {
+        if (!request.URL()) return;
+        request.setURL(ns::URL::URLWithString(OAURLStringWithoutQuery(*request.URL()) + "?" + joined));
+    } else {
+        request.setHTTPBody(ns::Data::make(joined));
+        request.setValueForHTTPHeaderField(std::to_string(joined.size()), "Content-Length");
+        request.setValueForHTTPHeaderField("application/x-www-form-urlencoded", "Content-Type");
+    }
+}
+
+// -- Signed request ---------------------------------------------------------------------
+
+ns::Ref<OAMutableURLRequest> OAMutableURLRequest::make(ns::Ref<ns::URL> url, ns::Ref<OAConsumer> consumer,
+                                                       ns::Ref<OAToken> token, ns::Ref<ns::String> realm,
+                                                       ns::Ref<ns::Object> signatureProvider, std::string nonce,
+                                                       std::string timestamp) {
+    auto r = ns::make<OAMutableURLRequest>();
+    r->setURL(std::move(url));
+    r->setCachePolicy(net::kURLRequestReloadIgnoringLocalCacheData);
+    r->setTimeoutInterval(10);
+    r->consumer_ = std::move(consumer);
+    r->token_ = token ? std::move(token) : ns::make<OAToken>();
+    r->realm_ = realm ? realm->utf8() : std::string();
+    if (!signatureProvider || !dynamic_cast<OASignatureProviding*>(signatureProvider.get()))
+        signatureProvider = ns::make<OAHMAC_SHA1SignatureProvider>();
+    r->signatureProvider_ = std::move(signatureProvider);
+    r->timestamp_ = timestamp.empty() ? _generateTimestamp() : std::move(timestamp);
+    r->nonce_ = nonce.empty() ? _generateNonce() : std::move(nonce);
+    return r;
+}
+
+OASignatureProviding* OAMutableURLRequest::provider() const {
+    return dynamic_cast<OASignatureProviding*>(signatureProvider_.get());
+}
+
+std::string OAMutableURLRequest::_generateTimestamp() { return std::to_string(static_cast<long long>(std::time(nullptr))); }
+
+std::string OAMutableURLRequest::_generateNonce() { return sec::uuidString(); }
+
+void OAMutableURLRequest::setOAuthParameterNameWithValue(std::string_view name, std::string_view value) {
+    if (name.empty()) return;
+    if (!extraOAuthParameters_) extraOAuthParameters_ = ns::MutableDictionary::make();
+    extraOAuthParameters_->setObject(ns::str(value), name);
+}
+
+std::string OAMutableURLRequest::_signatureBaseString() const {
+    std::vector<std::string> pairs;
+    auto pair = [](std::string_view n, std::string_view v) { return OAURLEncodedString(n) + "=" + OAURLEncodedString(v); };
+    pairs.push_back(pair("oauth_consumer_key", consumer_ ? consumer_->key() : std::string()));
+    pairs.push_back(pair("oauth_signature_method", provider()->name()));
+    pairs.push_back(pair("oauth_timestamp", timestamp_));
+    pairs.push_back(pair("oauth_nonce", nonce_));
+    pairs.push_back(pair("oauth_version", "1.0"));
+    std::string tokenKey = token_->keyText();
+    if (!tokenKey.empty()) pairs.push_back(pair("oauth_token", tokenKey));
+    if (extraOAuthParameters_) {
+        for (size_t i = 0; i < extraOAuthParameters_->count(); ++i)
+            pairs.push_back(pair(ns::describe(extraOAuthParameters_->keyAtIndex(i)),
+                                 ns::describe(extraOAuthParameters_->valueAtIndex(i))));
+    }
+    auto contentType = valueForHTTPHeaderField("Content-Type");
+    if (!contentType || contentType->rfind("multipart/form-data", 0) != 0) {
+        if (auto params = parameters())
+            for (ns::Object* o : *params) pairs.push_back(static_cast<OARequestParameter*>(o)->URLEncodedNameValuePair());
+    }
+    std::sort(pairs.begin(), pairs.end());
+    std::string joined;
+    for (size_t i = 0; i < pairs.size(); ++i) {
+        if (i) joined += '&';
+        joined += pairs[i];
+    }
+    std::fprintf(stderr, "OAMutableURLRequest parameters %s\n", joined.c_str());
+    std::string urlText = URL() ? OAURLStringWithoutQuery(*URL()) : std::string();
+    return HTTPMethod() + "&" + OAURLEncodedString(urlText) + "&" + OAURLEncodedString(joined);
+}
+
+void OAMutableURLRequest::prepare() {
+    if (didPrepare_) return;
+    didPrepare_ = true;
+    std::string secret = OAURLEncodedString(consumer_ ? consumer_->secret() : std::string()) + "&" +
+                         OAURLEncodedString(token_->secretText());
+    signature_ = provider()->signClearTextWithSecret(_signatureBaseString(), secret);
+    std::string tokenKey = token_->keyText();
+    std::string tokenPart = tokenKey.empty() ? std::string() : "oauth_token=\"" + OAURLEncodedString(tokenKey) + "\", ";
+    std::string extra;
+    if (extraOAuthParameters_) {
+        std::vector<std::pair<std::string, std::string>> items;
+        for (size_t i = 0; i < extraOAuthParameters_->count(); ++i)
+            items.emplace_back(ns::describe(extraOAuthParameters_->keyAtIndex(i)),
+                               ns::describe(extraOAuthParameters_->valueAtIndex(i)));
+        std::sort(items.begin(), items.end());
+        for (auto& [n, v] : items) extra += ", " + OAURLEncodedString(n) + "=\"" + OAURLEncodedString(v) + "\"";
+    }
+    std::string header = "OAuth realm=\"" + OAURLEncodedString(realm_) + "\", oauth_consumer_key=\"" +
+                         OAURLEncodedString(consumer_ ? consumer_->key() : std::string()) + "\", " + tokenPart +
+                         "oauth_signature_method=\"" + OAURLEncodedString(provider()->name()) +
+                         "\", oauth_signature=\"" + OAURLEncodedString(signature_) + "\", oauth_timestamp=\"" +
+                         timestamp_ + "\", oauth_nonce=\"" + nonce_ + "\", oauth_version=\"1.0\"" + extra;
+    setValueForHTTPHeaderField(header, "Authorization");
+}
+
+// -- Tickets and fetchers -------------------------------------------------------------------
+
+ns::Ref<ns::String> OAServiceTicket::body() const {
+    if (!data_) return nullptr;
+    return ns::String::fromBytes(data_->bytes(), data_->length());
+}
+
+class OAAsynchronousDataFetcher::Receiver : public net::URLConnectionDelegate {
+public:
+    explicit Receiver(OAAsynchronousDataFetcher* f) : fetcher_(f) {}
+    void connectionDidReceiveResponse(net::URLConnection&, const net::HTTPURLResponse& response) override {
+        response_ = ns::Ref<net::HTTPURLResponse>(const_cast<net::HTTPURLResponse*>(&response));
+        data_ = ns::MutableData::make();
+    }
+    void connectionDidReceiveData(net::URLConnection&, const ns::Data& data) override { data_->appendData(data); }
+    void connectionDidFinishLoading(net::URLConnection&) override { fetcher_->finished(response_, data_); }
+    void connectionDidFailWithError(net::URLConnection&, const ns::Error& error) override {
+        fetcher_->failed(response_, ns::Ref<ns::Error>(const_cast<ns::Error*>(&error)));
+    }
+
+private:
+    ns::Ref<OAAsynchronousDataFetcher> fetcher_;  // kept while the connection runs
+    ns::Ref<net::HTTPURLResponse> response_;
+    ns::Ref<ns::MutableData> data_ = ns::MutableData::make();
+};
+
+ns::Ref<OAAsynchronousDataFetcher> OAAsynchronousDataFetcher::asynchronousFetcherWithRequest(
+    ns::Ref<OAMutableURLRequest> request, ns::Ref<ns::Object> delegate, FinishSelector didFinish, FailSelector didFail) {
+    auto f = ns::make<OAAsynchronousDataFetcher>();
+    f->request_ = std::move(request);
+    f->delegate_ = std::move(delegate);
+    f->didFinish_ = std::move(didFinish);
+    f->didFail_ = std::move(didFail);
+    return f;
+}
+
+void OAAsynchronousDataFetcher::start() {
+    if (!request_) return;
+    request_->prepare();
+    connection_ = net::URLConnection::connectionWithRequest(request_, ns::make<Receiver>(this));
+    if (!connection_) failed(nullptr, nullptr);
+}
+
+void OAAsynchronousDataFetcher::cancel() {
+    if (connection_) connection_->cancel();
+    connection_ = nullptr;
+    delegate_ = nullptr;
+    didFinish_ = nullptr;
+    didFail_ = nullptr;
+}
+
+void OAAsynchronousDataFetcher::finished(ns::Ref<net::HTTPURLResponse> response, ns::Ref<ns::Data> data) {
+    ns::Ref<OAAsynchronousDataFetcher> keep(this);
+    bool ok = response && response->statusCode() < 400;
+    auto ticket = ns::make<OAServiceTicket>(request_, response, nullptr, ok);
+    auto cb = std::move(didFinish_);
+    ns::Ref<ns::Object> delegate = std::move(delegate_);
+    connection_ = nullptr;
+    didFail_ = nullptr;
+    if (cb) cb(ticket.get(), data.get());
+}
+
+void OAAsynchronousDataFetcher::failed(ns::Ref<net::HTTPURLResponse> response, ns::Ref<ns::Error> error) {
+    ns::Ref<OAAsynchronousDataFetcher> keep(this);
+    auto ticket = ns::make<OAServiceTicket>(request_, response, nullptr, false);
+    auto cb = std::move(didFail_);
+    ns::Ref<ns::Object> delegate = std::move(delegate_);
+    connection_ = nullptr;
+    didFinish_ = nullptr;
+    if (cb) cb(ticket.get(), error.get());
+}
+
+void OADataFetcher::fetchDataWithRequest(ns::Ref<OAMutableURLRequest> request,
+                                         OAAsynchronousDataFetcher::FinishSelector didFinish,
+                                         OAAsynchronousDataFetcher::FailSelector didFail) {
+    request->prepare();
+    ns::Ref<net::HTTPURLResponse> response;
+    ns::Ref<ns::Error> error;
+    auto data = net::URLConnection::sendSynchronousRequest(*request, &response, &error);
+    if (response && data && !error) {
+        auto ticket = ns::make<OAServiceTicket>(request, response, nullptr, response->statusCode() < 400);
+        if (didFinish) didFinish(ticket.get(), data.get());
+    } else {
+        auto ticket = ns::make<OAServiceTicket>(request, response, nullptr, false);
+        if (didFail) didFail(ticket.get(), error.get());
+    }
+}
+
+}  // namespace sharing

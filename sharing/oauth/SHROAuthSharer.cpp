@@ -1,0 +1,155 @@
+#include "sharing/oauth/SHROAuthSharer.h"
+
+#include "platform/ui/AlertView.h"
+#include "sharing/core/SHR.h"
+#include "sharing/ui/SHRActivityIndicator.h"
+
+namespace sharing {
+
+void SHROAuthSharer::logout() {
+    deleteStoredAccessToken();
+    deleteCookiesForURL(authorizeURL_.get());
+}
+
+void SHROAuthSharer::tryPendingAction() {
+    if (pendingAction() == SHRPendingRefreshToken) tryToSend();
+    else SHRSharer::tryPendingAction();
+}
+
+void SHROAuthSharer::alert(const std::string& title, ns::Error* error, const std::string& fallback) {
+    std::string message = error ? error->localizedDescription() : SHRLocalizedString(fallback);
+    ui::AlertView::make(SHRLocalizedString(title), message, nullptr, SHRLocalizedString("Close"))->show();
+}
+
+void SHROAuthSharer::tokenRequest() {
+    SHRActivityIndicator::currentIndicator()->displayActivity(SHRLocalizedString("Connecting..."));
+    auto request = OAMutableURLRequest::make(requestURL_, consumer_, nullptr, nullptr, signatureProvider_);
+    request->setHTTPMethod("POST");
+    tokenRequestModifyRequest(request.get());
+    ns::Weak<SHROAuthSharer> self(this);
+    fetcher_ = OAAsynchronousDataFetcher::asynchronousFetcherWithRequest(
+        request, ns::Ref<ns::Object>(this),
+        [self](OAServiceTicket* t, ns::Data* d) { if (auto s = self.lock()) s->tokenRequestTicketDidFinishWithData(t, d); },
+        [self](OAServiceTicket* t, ns::Error* e) { if (auto s = self.lock()) s->tokenRequestTicketDidFailWithError(t, e); });
+    fetcher_->start();
+}
+
+void SHROAuthSharer::tokenRequestTicketDidFinishWithData(OAServiceTicket* ticket, ns::Data* data) {
+    fetcher_ = nullptr;
+    SHRActivityIndicator::currentIndicator()->hide();
+    if (!ticket->didSucceed()) {
+        auto error = SHR::error("%@", SHRLocalizedString("There was a problem requesting authorization from %@", sharerTitle()));
+        tokenRequestTicketDidFailWithError(ticket, error.get());
+        return;
+    }
+    std::string body = data ? std::string(data->view()) : std::string();
+    requestToken_ = OAToken::initWithHTTPResponseBody(body);
+    tokenAuthorize();
+}
+
+void SHROAuthSharer::tokenRequestTicketDidFailWithError(OAServiceTicket* ticket, ns::Error* error) {
+    fetcher_ = nullptr;
+    SHRActivityIndicator::currentIndicator()->hide();
+    alert("Request Error", error, "There was an error while sharing");
+}
+
+void SHROAuthSharer::tokenAuthorize() {
+    std::string base = authorizeURL_ ? authorizeURL_->absoluteText() : std::string();
+    auto url = ns::URL::URLWithString(ns::format("%@?oauth_token=%@", base, requestToken_ ? requestToken_->key() : nullptr));
+    if (!url) {
+        alert("Authorize Error", nullptr, "There was an error while authorizing");
+        authDidFinish(false);
+        return;
+    }
+    auto view = SHROAuthView::make(url, this);
+    SHR::currentHelper()->showViewController(view);
+}
+
+void SHROAuthSharer::tokenAuthorizeViewDidFinishWithSuccess(SHROAuthView* view, bool success,
+                                                            ns::Ref<ns::Dictionary> queryParams,
+                                                            ns::Ref<ns::Error> error) {
+    ns::Ref<SHROAuthSharer> keep(this);
+    SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
+    if (success && !(queryParams && queryParams->objectForKey("oauth_problem"))) {
+        authorizeResponseQueryVars_ = queryParams;
+        tokenAccess();
+        authDidFinish(true);
+    } else {
+        alert("Authorize Error", error.get(), "There was an error while authorizing");
+        authDidFinish(false);
+    }
+}
+
+void SHROAuthSharer::tokenAuthorizeCancelledView(SHROAuthView* view) {
+    ns::Ref<SHROAuthSharer> keep(this);
+    SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
+    authDidFinish(false);
+}
+
+void SHROAuthSharer::tokenAccess(bool refresh) {
+    if (!refresh) SHRActivityIndicator::currentIndicator()->displayActivity(SHRLocalizedString("Authenticating..."));
+    auto request = OAMutableURLRequest::make(accessURL_, consumer_, refresh ? accessToken_ : requestToken_, nullptr,
+                                             signatureProvider_);
+    request->setHTTPMethod("POST");
+    tokenAccessModifyRequest(request.get());
+    ns::Weak<SHROAuthSharer> self(this);
+    fetcher_ = OAAsynchronousDataFetcher::asynchronousFetcherWithRequest(
+        request, ns::Ref<ns::Object>(this),
+        [self](OAServiceTicket* t, ns::Data* d) { if (auto s = self.lock()) s->tokenAccessTicketDidFinishWithData(t, d); },
+        [self](OAServiceTicket* t, ns::Error* e) { if (auto s = self.lock()) s->tokenAccessTicketDidFailWithError(t, e); });
+    fetcher_->start();
+}
+
+void SHROAuthSharer::tokenAccessTicketDidFinishWithData(OAServiceTicket* ticket, ns::Data* data) {
+    ns::Ref<SHROAuthSharer> keep(this);
+    fetcher_ = nullptr;
+    SHRActivityIndicator::currentIndicator()->hide();
+    bool ok = ticket->didSucceed();
+    if (ok) {
+        accessToken_ = OAToken::initWithHTTPResponseBody(data ? std::string(data->view()) : std::string());
+        storeAccessToken();
+        tryPendingAction();
+    } else {
+        auto error = SHR::error("%@", SHRLocalizedString("There was a problem requesting access from %@", sharerTitle()));
+        tokenAccessTicketDidFailWithError(ticket, error.get());
+    }
+    authDidFinish(ok);
+}
+
+void SHROAuthSharer::tokenAccessTicketDidFailWithError(OAServiceTicket* ticket, ns::Error* error) {
+    fetcher_ = nullptr;
+    SHRActivityIndicator::currentIndicator()->hide();
+    alert("Access Error", error, "There was an error while sharing");
+}
+
+void SHROAuthSharer::storeAccessToken() {
+    if (!accessToken_) return;
+    SHR::setAuthValueForKeyForSharer(accessToken_->key().get(), "accessKey", sharerId());
+    SHR::setAuthValueForKeyForSharer(accessToken_->secret().get(), "accessSecret", sharerId());
+    SHR::setAuthValueForKeyForSharer(accessToken_->sessionHandle().get(), "sessionHandle", sharerId());
+}
+
+void SHROAuthSharer::deleteStoredAccessToken() {
+    SHR::removeAuthValueForKeyForSharer("accessKey", sharerId());
+    SHR::removeAuthValueForKeyForSharer("accessSecret", sharerId());
+    SHR::removeAuthValueForKeyForSharer("sessionHandle", sharerId());
+}
+
+bool SHROAuthSharer::restoreAccessToken() {
+    consumer_ = ns::make<OAConsumer>(consumerKey_, secretKey_);
+    if (accessToken_) return true;
+    auto key = getAuthValueForKey("accessKey");
+    auto secret = getAuthValueForKey("accessSecret");
+    auto handle = getAuthValueForKey("sessionHandle");
+    if (!key || !secret) return false;
+    accessToken_ = ns::make<OAToken>(key->utf8(), secret->utf8());
+    accessToken_->setSessionHandle(handle);
+    return true;
+}
+
+void SHROAuthSharer::refreshToken() {
+    setPendingAction(SHRPendingRefreshToken);
+    tokenAccess(true);
+}
+
+}  // namespace sharing

@@ -1,0 +1,410 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "platform/foundation/Exception.h"
+#include "platform/foundation/PropertyList.h"
+#include "platform/security/Keychain.h"
+#include "sharing/core/ImageCoding.h"
+#include "sharing/core/KeychainStore.h"
+#include "sharing/tests/SharingTestSupport.h"
+#include "sharing/ui/SHRFormController.h"
+
+namespace sharing::test {
+namespace {
+
+// -- Share item ------------------------------------------------------------------
+
+TEST(SHRItemTest, FreshItemAndCustomValues) {
+    auto item = ns::make<SHRItem>();
+    EXPECT_EQ(item->shareType(), SHRShareTypeUndefined);
+    EXPECT_FALSE(item->custom());
+    EXPECT_EQ(item->customValueForKey("status"), nullptr);
+    item->setCustomValueForKey(nullptr, "status");
+    ASSERT_TRUE(item->custom());
+    EXPECT_EQ(item->custom()->count(), 0u);
+    for (const char* v : {"0", "true", "yes"}) {
+        item->setCustomValueForKey(ns::str(v), "k");
+        EXPECT_FALSE(item->customBoolForSwitchKey("k")) << v;
+    }
+    EXPECT_FALSE(item->customBoolForSwitchKey("absent"));
+    item->setCustomValueForKey(ns::str("1"), "k");
+    EXPECT_TRUE(item->customBoolForSwitchKey("k"));
+    item->setCustomValueForKey(nullptr, "k");
+    EXPECT_EQ(item->customValueForKey("k"), nullptr);
+}
+
+TEST(SHRItemTest, DictionaryWithOnlyShareType) {
+    auto d = ns::make<SHRItem>()->dictionaryRepresentation();
+    ASSERT_EQ(d->count(), 1u);
+    EXPECT_EQ(d->numberForKey("shareType")->intValue(), 0);
+}
+
+TEST(SHRItemTest, DictionaryRoundTripKeepsEverythingButData) {
+    auto item = SHRItem::file(ns::Data::make("file bytes"), ns::str("notes.txt"), ns::str("text/plain"), ns::str("Notes"));
+    item->setURL(ns::URL::URLWithString("http://example.com/a%C3%A9b?q=1"));
+    item->setText(ns::str("some text"));
+    item->setTags(ns::str("a b"));
+    item->setImage(ui::Image::make("icon.png", {57, 40}));
+    item->setCustomValueForKey(ns::str("1"), "followMe");
+    auto dict = item->dictionaryRepresentation();
+    EXPECT_EQ(dict->stringForKey("URL")->utf8(), "http://example.com/a\xC3\xA9" "b?q=1");
+    ASSERT_TRUE(dict->dataForKey("image"));
+    EXPECT_EQ(dict->dataForKey("image")->view().substr(0, 4), "\x89PNG");
+    EXPECT_TRUE(dict->dataForKey("data"));
+    // Through a property-list file, as the offline queue stores it.
+    TempDir dir;
+    ASSERT_TRUE(ns::writeToFile(*dict, dir / "item.plist", true));
+    auto back = SHRItem::itemFromDictionary(ns::dictionaryWithContentsOfFile(dir / "item.plist").get());
+    EXPECT_EQ(back->shareType(), SHRShareTypeFile);
+    // The unescaped text with a non-ASCII letter is not a valid URL any more.
+    EXPECT_FALSE(back->URL());
+    EXPECT_EQ(back->title()->utf8(), "Notes");
+    EXPECT_EQ(back->text()->utf8(), "some text");
+    EXPECT_EQ(back->tags()->utf8(), "a b");
+    EXPECT_EQ(back->mimeType()->utf8(), "text/plain");
+    EXPECT_EQ(back->filename()->utf8(), "notes.txt");
+    EXPECT_FALSE(back->data());
+    ASSERT_TRUE(back->image());
+    EXPECT_EQ(back->image()->name(), "icon.png");
+    EXPECT_EQ(back->image()->size().width, 57);
+    EXPECT_EQ(back->image()->size().height, 40);
+    EXPECT_TRUE(back->customBoolForSwitchKey("followMe"));
+    // The custom dictionary read back is a mutable copy.
+    back->setCustomValueForKey(ns::str("x"), "other");
+    EXPECT_EQ(item->customValueForKey("other"), nullptr);
+
+    auto plain = SHRItem::URL(ns::URL::URLWithString("http://example.com/x%2Fy"), ns::str("T"));
+    auto again = SHRItem::itemFromDictionary(plain->dictionaryRepresentation().get());
+    ASSERT_TRUE(again->URL());
+    EXPECT_EQ(again->URL()->absoluteText(), "http://example.com/x/y");
+    auto spaced = SHRItem::URL(ns::URL::URLWithString("http://example.com/a%20b"));
+    EXPECT_FALSE(SHRItem::itemFromDictionary(spaced->dictionaryRepresentation().get())->URL());
+}
+
+TEST(SHRItemTest, TypeNamesAndDescription) {
+    auto item = SHRItem::text(ns::str("hello"));
+    EXPECT_EQ(item->shareTypeToString(4), "SHRShareTypeFile");
+    EXPECT_THROW(item->shareTypeToString(5), ns::Exception);
+    EXPECT_EQ(item->description(),
+              "Share type: SHRShareTypeText\nURL:(null)\nImage:(null)\nTitle: (null)\nText: hello\nTags:(null)\nCustom fields:(null)");
+}
+
+TEST(ImageCodingTest, JpegKeepsNameSizeAndQuality) {
+    auto image = ui::Image::make("card", {30, 20});
+    auto jpeg = imageJPEGRepresentation(image.get(), 0.5);
+    ASSERT_TRUE(jpeg);
+    EXPECT_EQ(jpegQualityOf(jpeg->view()), 50);
+    auto back = imageWithData(jpeg->view());
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->name(), "card");
+    EXPECT_EQ(back->size().width, 30);
+    EXPECT_FALSE(imageWithData("not an image"));
+    EXPECT_FALSE(imagePNGRepresentation(ui::Image::make("huge", {1e9, 1}).get()));
+}
+
+// -- Sharing centre ----------------------------------------------------------------
+
+class CentreTest : public SharingTest {};
+
+TEST_F(CentreTest, FavouritesDefaultsExclusionsAndPush) {
+    auto image = SHR::favoriteSharersForType(3);
+    ASSERT_EQ(image->count(), 2u);
+    EXPECT_EQ(ns::describe(image->objectAtIndex(0)), "SHRMail");
+    EXPECT_EQ(ns::describe(image->objectAtIndex(1)), "SHRFacebook");
+    EXPECT_TRUE(ns::UserDefaults::standardUserDefaults()->arrayForKey("SHR_FAVS_3"));
+    EXPECT_EQ(SHR::favoriteSharersForType(5)->count(), 0u);
+    EXPECT_TRUE(ns::UserDefaults::standardUserDefaults()->arrayForKey("SHR_FAVS_5"));
+
+    SHR::pushOnFavoritesForType("SHRTwitter", 2);
+    auto text = SHR::favoriteSharersForType(2);
+    ASSERT_EQ(text->count(), 3u);
+    EXPECT_EQ(ns::describe(text->objectAtIndex(0)), "SHRTwitter");
+    EXPECT_EQ(ns::describe(text->objectAtIndex(1)), "SHRMail");
+    EXPECT_EQ(ns::describe(text->objectAtIndex(2)), "SHRFacebook");
+    SHR::pushOnFavoritesForType("SHRCopy", 2);
+    text = SHR::favoriteSharersForType(2);
+    ASSERT_EQ(text->count(), 3u);
+    EXPECT_EQ(ns::describe(text->objectAtIndex(0)), "SHRCopy");
+    EXPECT_EQ(ns::describe(text->objectAtIndex(2)), "SHRMail");
+
+    ns::UserDefaults::standardUserDefaults()->setObjectForKey(
+        ns::Dictionary::make({{"SHRFacebook", ns::boolean(true)}}), "SHRExcluded");
+    auto url = SHR::favoriteSharersForType(1);
+    ASSERT_EQ(url->count(), 1u);
+    EXPECT_EQ(ns::describe(url->objectAtIndex(0)), "SHRTwitter");
+    EXPECT_EQ(ns::UserDefaults::standardUserDefaults()->arrayForKey("SHR_FAVS_1")->count(), 1u);
+}
+
+TEST_F(CentreTest, KeychainStorage) {
+    ns::Ref<ns::Error> error;
+    EXPECT_FALSE(KeychainStore::setPassword(ns::str("x").get(), ns::str("svc").get(), nullptr, &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), "com.pelvardin.keychain");
+    EXPECT_EQ(error->code(), -1001);
+    error = nullptr;
+    EXPECT_FALSE(KeychainStore::passwordForService(ns::str("none").get(), ns::str("acct").get(), &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), -25300);
+
+    SHR::setAuthValueForKeyForSharer(ns::str("k\xC3\xA9y").get(), "accessKey", "SHRTwitter");
+    EXPECT_EQ(SHR::getAuthValueForKeyForSharer("accessKey", "SHRTwitter")->utf8(), "k\xC3\xA9y");
+    std::string secret;
+    sec::Keychain kc(sec::Keychain::defaultPath());
+    EXPECT_EQ(kc.findGenericPassword("SHR_AUTH_SHRTwitter", "accessKey", &secret), sec::kStatusSuccess);
+    EXPECT_EQ(secret, "k\xC3\xA9y");
+    SHR::setAuthValueForKeyForSharer(ns::str("second").get(), "accessKey", "SHRTwitter");
+    EXPECT_EQ(SHR::getAuthValueForKeyForSharer("accessKey", "SHRTwitter")->utf8(), "second");
+    struct stat st{};
+    ASSERT_EQ(stat(sec::Keychain::defaultPath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    auto accounts = KeychainStore::accountsForService(ns::str("SHR_AUTH_SHRTwitter").get());
+    ASSERT_TRUE(accounts);
+    EXPECT_EQ(accounts->count(), 1u);
+    SHR::removeAuthValueForKeyForSharer("accessKey", "SHRTwitter");
+    EXPECT_FALSE(SHR::getAuthValueForKeyForSharer("accessKey", "SHRTwitter"));
+}
+
+TEST(SharingTextTest, EncodingHelpers) {
+    EXPECT_EQ(SHREncode(ns::str("a &amp; b&c d").get()), "a%20%26%20b%26c%20d");
+    EXPECT_EQ(SHREncode(static_cast<const ns::String*>(nullptr)), "");
+    EXPECT_EQ(SHREncodeURL(nullptr), "");
+    EXPECT_EQ(SHREncodeURL(ns::URL::URLWithString("http://a.b/c?d=e&f=%20").get()),
+              "http%3A%2F%2Fa.b%2Fc%3Fd%3De%26f%3D%2520");
+    EXPECT_EQ(SHRLocalizedString("Send to %@", "Twitter"), "Send to Twitter");
+    auto e = SHR::error("%@ failed", "x");
+    EXPECT_EQ(e->domain(), "sharing");
+    EXPECT_EQ(e->code(), 1);
+    EXPECT_EQ(e->localizedDescription(), "x failed");
+    EXPECT_EQ(md5(*ns::Data::make("")), "d41d8cd98f00b204e9800998ecf8427e");
+}
+
+TEST_F(CentreTest, SecondScreenWaitsForTheFirstToGo) {
+    auto first = ns::make<ui::ViewController>();
+    auto second = ns::make<ui::ViewController>();
+    SHR* shr = SHR::currentHelper();
+    shr->showViewController(first);
+    ASSERT_TRUE(root->presentedViewController());
+    auto* wrapper = ns::as<ui::NavigationController>(root->presentedViewController());
+    ASSERT_TRUE(wrapper);
+    EXPECT_EQ(wrapper->topViewController(), first.get());
+    EXPECT_EQ(wrapper->modalPresentationStyle(), ui::ModalPresentationStyle::FormSheet);
+
+    shr->showViewController(second);
+    EXPECT_FALSE(root->presentedViewController());  // the first was dismissed
+    EXPECT_EQ(shr->pendingView(), second.get());
+    shr->viewWasDismissed();  // what the first screen reports when it is gone
+    EXPECT_FALSE(root->presentedViewController());
+    clock->advance(0.019);
+    EXPECT_FALSE(root->presentedViewController());
+    clock->advance(0.002);
+    ASSERT_TRUE(root->presentedViewController());
+    EXPECT_EQ(ns::as<ui::NavigationController>(root->presentedViewController())->topViewController(), second.get());
+
+    // A hide while a dismissal runs does nothing.
+    shr->setIsDismissingView(true);
+    shr->hideCurrentViewControllerAnimated(false);
+    EXPECT_TRUE(root->presentedViewController());
+    shr->setIsDismissingView(false);
+    shr->hideCurrentViewControllerAnimated(false);
+    EXPECT_FALSE(root->presentedViewController());
+}
+
+// -- Sharer life cycle ----------------------------------------------------------------
+
+// Records the delegate calls, in order.
+struct RecordingDelegate : ns::Object, SHRSharerDelegate {
+    std::vector<std::string> calls;
+    bool answersAuth = true;
+    void sharerStartedSending(SHRSharer*) override { calls.push_back("started"); }
+    void sharerFinishedSending(SHRSharer*) override { calls.push_back("finished"); }
+    void sharerFailedWithErrorShouldRelogin(SHRSharer*, ns::Error* e, bool relogin) override {
+        calls.push_back(std::string("failed:") + (e ? e->localizedDescription() : "nil") + (relogin ? ":relogin" : ""));
+    }
+    void sharerCancelledSending(SHRSharer*) override { calls.push_back("cancelled"); }
+    void sharerAuthDidFinishSuccess(SHRSharer*, bool ok) override { calls.push_back(ok ? "auth:true" : "auth:false"); }
+};
+
+// A sharer that needs no login and no network; its send succeeds at once
+// unless told otherwise.
+class NoteSharer : public SHRSharer {
+public:
+    const char* className() const override { return "NoteSharer"; }
+    std::string sharerTitle() const override { return "Notes"; }
+    bool canShareURL() const override { return true; }
+    bool canShareText() const override { return true; }
+    bool requiresAuthentication() const override { return false; }
+    bool shareRequiresInternetConnection() const override { return false; }
+    bool send() override {
+        ++sends;
+        if (!validateItem() || refuse) return false;
+        sendDidStart();
+        sendDidFinish();
+        return true;
+    }
+    int sends = 0;
+    bool refuse = false;
+};
+
+// A sharer with the base login form and a network need.
+class LoginSharer : public SHRSharer {
+public:
+    const char* className() const override { return "LoginSharer"; }
+    std::string sharerTitle() const override { return "Login Service"; }
+    bool canShareText() const override { return true; }
+    bool canShareOffline() const override { return false; }
+    bool send() override {
+        sendDidStart();
+        sendDidFailShouldRelogin();
+        return true;
+    }
+};
+
+class LifeCycleTest : public SharingTest {};
+
+TEST_F(LifeCycleTest, NotificationsThenDelegateInOrder) {
+    NotificationRecorder rec;
+    auto sharer = ns::make<NoteSharer>();
+    auto d = ns::make<RecordingDelegate>();
+    sharer->setShareDelegate(d.get());
+    sharer->setItem(SHRItem::text(ns::str("hi")));
+    sharer->setShouldAutoShare(true);
+    sharer->share();
+    EXPECT_EQ(sharer->sends, 1);
+    ASSERT_EQ(rec.names.size(), 2u);
+    EXPECT_EQ(rec.names[0], "SHRSendDidStartNotification");
+    EXPECT_EQ(rec.names[1], "SHRSendDidFinish");
+    EXPECT_EQ(d->calls, (std::vector<std::string>{"started", "finished"}));
+    EXPECT_TRUE(ns::UserDefaults::standardUserDefaults()->boolForKey("NoteSharer_shouldAutoShare"));
+
+    sharer->authDidFinish(false);
+    EXPECT_EQ(rec.names.back(), "SHRAuthDidFinish:false");
+    sharer->sendDidCancel();
+    EXPECT_EQ(rec.names.back(), "SHRSendDidCancel");
+    EXPECT_EQ(d->calls.back(), "cancelled");
+    // The optional operation's absence changes nothing but the call.
+    sharer->setShareDelegate(nullptr);
+    sharer->authDidFinish(true);
+    EXPECT_EQ(rec.names.back(), "SHRAuthDidFinish:true");
+}
+
+TEST_F(LifeCycleTest, CapabilitiesAndAuthorisation) {
+    auto note = ns::make<NoteSharer>();
+    EXPECT_EQ(note->sharerId(), "NoteSharer");
+    EXPECT_TRUE(note->canShareType(1));
+    EXPECT_FALSE(note->canShareType(0));
+    EXPECT_FALSE(note->canShareType(6));
+    EXPECT_TRUE(note->isAuthorized());  // no keychain lookup needed
+
+    auto login = ns::make<LoginSharer>();
+    EXPECT_FALSE(login->isAuthorized());
+    SHR::setAuthValueForKeyForSharer(ns::str("pw").get(), "password", "LoginSharer");
+    EXPECT_TRUE(login->isAuthorized());  // the second field alone is enough
+    login->logout();
+    EXPECT_FALSE(login->isAuthorized());
+}
+
+TEST_F(LifeCycleTest, ShareFormWhenAutoShareSendFails) {
+    auto sharer = ns::make<NoteSharer>();
+    sharer->refuse = true;
+    sharer->setItem(SHRItem::URL(ns::URL::URLWithString("http://example.com/p?q=%20"), ns::str("Page")));
+    sharer->setShouldAutoShare(true);
+    sharer->share();
+    EXPECT_EQ(sharer->sends, 1);
+    ASSERT_EQ(root->presentedViewController(), sharer.get());
+    auto* form = ns::as<SHRFormController>(sharer->topViewController());
+    ASSERT_TRUE(form);
+    EXPECT_EQ(form->rightButtonTitle(), "Send to Notes");
+    EXPECT_EQ(form->footerOfSection(0)->utf8(), "http://example.com/p?q=%20");
+    ASSERT_EQ(form->numberOfSections(), 2u);
+    EXPECT_EQ(form->footerOfSection(1)->utf8(), "Enable auto share to skip this step in the future.");
+    EXPECT_EQ(form->formValuesForSection(1)->stringForKey("autoShare")->utf8(), "1");
+    EXPECT_EQ(form->formValues()->stringForKey("title")->utf8(), "Page");
+}
+
+TEST_F(LifeCycleTest, ShareFormSavesTitleCustomValuesAndAutoShare) {
+    // A sharer whose form has a custom field.
+    class StatusSharer : public NoteSharer {
+    public:
+        const char* className() const override { return "StatusSharer"; }
+        ns::Ref<ns::Array> shareFormFieldsForType(int) override {
+            return ns::Array::make({SHRFormFieldSettings::label("Title", "title", 0, ns::str("t")),
+                                    SHRFormFieldSettings::label("Status", "status", 0, nullptr)});
+        }
+    };
+    auto sharer = ns::make<StatusSharer>();
+    sharer->setItem(SHRItem::text(ns::str("body")));
+    sharer->share();
+    EXPECT_EQ(sharer->sends, 0);
+    auto* form = ns::as<SHRFormController>(sharer->topViewController());
+    ASSERT_TRUE(form);
+    ui::Driver driver;
+    ASSERT_TRUE(driver.typeText("Status", "on my way")) << driver.lastError();
+    form->setValueForKey("autoShare", "1");
+    ASSERT_TRUE(driver.tapBarButton("Send to Notes")) << driver.lastError();
+    EXPECT_EQ(sharer->sends, 1);
+    EXPECT_EQ(sharer->item()->title()->utf8(), "t");
+    EXPECT_EQ(sharer->item()->text()->utf8(), "body");
+    EXPECT_EQ(sharer->item()->customValueForKey("status")->utf8(), "on my way");
+    EXPECT_TRUE(sharer->shouldAutoShare());
+    EXPECT_FALSE(root->presentedViewController());
+}
+
+TEST_F(LifeCycleTest, EntryPointsAndFavourites) {
+    auto s = SHRSharer::shareURL<NoteSharer>(ns::URL::URLWithString("http://x.y/"), ns::str("X"));
+    EXPECT_EQ(ns::describe(SHR::favoriteSharersForType(1)->objectAtIndex(0)), "SHRTwitter");
+    SHRSharer::shareItem<NoteSharer>(s->item());
+    EXPECT_EQ(ns::describe(SHR::favoriteSharersForType(1)->objectAtIndex(0)), "NoteSharer");
+}
+
+TEST_F(LifeCycleTest, LoginFormThenReloginFailureShowsAlertAndLoginAgain) {
+    NotificationRecorder rec;
+    auto sharer = ns::make<LoginSharer>();
+    sharer->setItem(SHRItem::text(ns::str("hello")));
+    sharer->share();
+    EXPECT_EQ(sharer->pendingAction(), SHRPendingShare);
+    auto* form = ns::as<SHRFormController>(sharer->topViewController());
+    ASSERT_TRUE(form);
+    EXPECT_EQ(form->title(), "Login");
+    ui::Driver driver;
+    ASSERT_TRUE(driver.typeText("Username", "ann")) << driver.lastError();
+    ASSERT_TRUE(driver.typeText("Password", "secret")) << driver.lastError();
+    // The base validation does nothing; the subclass would check and save.
+    form->saveForm();
+    EXPECT_EQ(SHR::getAuthValueForKeyForSharer("username", "LoginSharer")->utf8(), "ann");
+    EXPECT_EQ(SHR::getAuthValueForKeyForSharer("password", "LoginSharer")->utf8(), "secret");
+    // share() ran again: authorised now, no share form fields for text, so it
+    // sent and failed asking for a new login.
+    EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRSendDidStartNotification", "SHRSendDidFailWithError"}));
+    ASSERT_EQ(alerts().size(), 1u);
+    EXPECT_EQ(alerts()[0], "Error|Could not authenticate you. Please relogin.");
+    clock->advance(1);
+    auto* again = ns::as<SHRFormController>(sharer->topViewController());
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->title(), "Login");
+}
+
+TEST_F(LifeCycleTest, OfflineRefusalAndQuietSharers) {
+    setOnline(false);
+    NotificationRecorder rec;
+    auto sharer = ns::make<LoginSharer>();
+    sharer->setItem(SHRItem::text(ns::str("hello")));
+    sharer->share();
+    ASSERT_EQ(alerts().size(), 1u);
+    EXPECT_EQ(alerts()[0], "Offline|You must be online to login to Login Service");
+    EXPECT_EQ(sharer->pendingAction(), SHRPendingShare);
+    ui::Panel::dismissAllForTesting();
+    SHR::setAuthValueForKeyForSharer(ns::str("ann").get(), "username", "LoginSharer");
+    EXPECT_TRUE(sharer->tryToSend());
+    EXPECT_EQ(alerts()[0], "Offline|You must be online in order to share with Login Service");
+    ui::Panel::dismissAllForTesting();
+    sharer->setQuiet(true);
+    EXPECT_FALSE(sharer->tryToSend());
+    EXPECT_TRUE(alerts().empty());
+    EXPECT_TRUE(rec.names.empty());
+}
+
+}  // namespace
+}  // namespace sharing::test

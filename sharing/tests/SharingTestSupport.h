@@ -1,0 +1,86 @@
+// A fresh sharing world per test: a temporary home folder (user defaults,
+// keychain, caches), a key window with a root controller to present on, the
+// main run loop on a manual clock, and a fake reachability provider.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "net/http/Reachability.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/Paths.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/tests/TempDir.h"
+#include "platform/network/ReachabilityProvider.h"
+#include "platform/ui/AlertView.h"
+#include "platform/ui/Window.h"
+#include "platform/ui/tests/UITestSupport.h"
+#include "sharing/core/SHR.h"
+#include "sharing/core/SHRSharer.h"
+
+namespace sharing::test {
+using ns::testing::TempDir;
+
+class SharingTest : public ui::test::UITest {
+protected:
+    void SetUp() override {
+        ui::test::UITest::SetUp();
+        home = std::make_unique<TempDir>();
+        ns::Paths::setHomeDirectory(home->path());
+        ns::UserDefaults::resetStandardUserDefaults();
+        fake = std::make_shared<net::FakeReachabilityProvider>();
+        setOnline(true);
+        net::ReachabilityProvider::setCurrent(fake);
+        SHR::resetForTesting();
+        ui::Panel::dismissAllForTesting();
+        window = makeWindow();
+        root = ns::make<ui::ViewController>();
+        window->setRootViewController(root);
+    }
+    void TearDown() override {
+        SHR::resetForTesting();
+        ui::Panel::dismissAllForTesting();
+        ui::test::UITest::TearDown();
+        net::ReachabilityProvider::setCurrent(nullptr);
+        ns::UserDefaults::resetStandardUserDefaults();
+        ns::Paths::setHomeDirectory("");
+    }
+    void setOnline(bool online) {
+        fake->setDefaultFlags(online ? net::kReachabilityReachable : 0);
+    }
+    // Titles and messages of the shown alerts, oldest first.
+    std::vector<std::string> alerts() const {
+        std::vector<std::string> out;
+        for (auto& p : ui::Panel::visiblePanels())
+            if (auto* a = ns::as<ui::AlertView>(p.get())) out.push_back(a->title() + "|" + a->message());
+        return out;
+    }
+    std::unique_ptr<TempDir> home;
+    std::shared_ptr<net::FakeReachabilityProvider> fake;
+    ns::Ref<ui::Window> window;
+    ns::Ref<ui::ViewController> root;
+};
+
+// Records notifications of the share life cycle, in order.
+struct NotificationRecorder {
+    std::vector<std::string> names;
+    std::vector<ns::ObserverToken> tokens;
+    NotificationRecorder() {
+        auto c = ns::NotificationCenter::defaultCenter();
+        for (const char* n : {SHRSendDidStartNotification, SHRSendDidFinishNotification,
+                              SHRSendDidFailWithErrorNotification, SHRSendDidCancelNotification,
+                              SHRAuthDidFinishNotification}) {
+            tokens.push_back(c->addObserver(n, nullptr, [this](const ns::Notification& note) {
+                std::string line = note.name();
+                if (auto* info = note.userInfo())
+                    if (auto* s = info->numberForKey("success")) line += s->boolValue() ? ":true" : ":false";
+                names.push_back(line);
+            }));
+        }
+    }
+};
+
+}  // namespace sharing::test

@@ -1,0 +1,134 @@
+// The sharers' forms: a titled screen of labelled fields (text, text without
+// correction, password, switch, option list) in sections with optional
+// header and footer, a Cancel button on the left and the caller's button on
+// the right. The delegate (not retained) receives validate, save and cancel.
+//
+// This is the form as the sharer life cycle needs it: fields are laid out
+// one under the other (text fields show their label as placeholder, switches
+// a label beside them). Option-list rows keep their value but have no picker
+// screen yet.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Foundation.h"
+#include "platform/ui/Control.h"
+#include "platform/ui/TextField.h"
+#include "platform/ui/ViewController.h"
+
+namespace sharing {
+
+enum SHRFormFieldType : unsigned {
+    SHRFormFieldTypeText = 0,
+    SHRFormFieldTypeTextNoCorrect = 1,
+    SHRFormFieldTypePassword = 2,
+    SHRFormFieldTypeSwitch = 3,
+    SHRFormFieldTypeOptionPicker = 4,
+};
+
+class SHRFormFieldSettings : public ns::Object {
+public:
+    const char* className() const override { return "SHRFormFieldSettings"; }
+    static ns::Ref<SHRFormFieldSettings> label(std::string label, std::string key, unsigned type,
+                                               ns::Ref<ns::String> start,
+                                               ns::Ref<ns::MutableDictionary> optionPickerInfo = nullptr);
+    const std::string& label() const { return label_; }
+    const std::string& key() const { return key_; }
+    unsigned type() const { return type_; }
+    const ns::Ref<ns::String>& start() const { return start_; }
+    const ns::Ref<ns::MutableDictionary>& optionPickerInfo() const { return optionPickerInfo_; }
+
+private:
+    std::string label_, key_;
+    unsigned type_ = 0;
+    ns::Ref<ns::String> start_;
+    ns::Ref<ns::MutableDictionary> optionPickerInfo_;
+};
+
+enum class SHRFormStyle { Plain, Grouped };
+
+class SHRFormController : public ui::ViewController {
+public:
+    using Action = std::function<void(SHRFormController*)>;
+
+    SHRFormController(SHRFormStyle style, std::string title, std::string rightButtonTitle);
+    const char* className() const override { return "SHRFormController"; }
+
+    // Appends a section (rows: SHRFormFieldSettings).
+    void addSection(ns::Ref<ns::Array> rows, ns::Ref<ns::String> header, ns::Ref<ns::String> footer);
+    size_t numberOfSections() const { return sections_.size(); }
+    ns::Array* rowsOfSection(size_t section) const;
+    ns::String* headerOfSection(size_t section) const;
+    ns::String* footerOfSection(size_t section) const;
+
+    // The delegate (weak) and its three operations, each taking the form.
+    template <class D>
+    void setDelegate(D* delegate, void (D::*validate)(SHRFormController*), void (D::*save)(SHRFormController*),
+                     void (D::*cancel)(SHRFormController*)) {
+        ns::Weak<D> w(delegate);
+        auto bind = [w](void (D::*op)(SHRFormController*)) -> Action {
+            if (!op) return {};
+            return [w, op](SHRFormController* f) { if (auto d = w.lock()) ((*d).*op)(f); };
+        };
+        validate_ = bind(validate);
+        save_ = bind(save);
+        cancel_ = bind(cancel);
+        hasDelegate_ = delegate != nullptr;
+    }
+
+    bool autoSelect() const { return autoSelect_; }
+    void setAutoSelect(bool b) { autoSelect_ = b; }
+    SHRFormStyle style() const { return style_; }
+    const std::string& rightButtonTitle() const { return rightTitle_; }
+
+    // key -> value of section 0 / of `section` (text as typed, "1"/"0" for switches).
+    ns::Ref<ns::MutableDictionary> formValues() { return formValuesForSection(0); }
+    ns::Ref<ns::MutableDictionary> formValuesForSection(size_t section);
+    // Sets a field's value as a user would (tests and the simulator).
+    bool setValueForKey(std::string_view key, std::string_view value);
+
+    void validateForm();
+    void saveForm();
+    void cancel();
+    void close();
+
+    void loadView() override;
+    void viewDidAppear(bool animated) override;
+    void viewDidDisappear(bool animated) override;
+
+    // Bar button actions.
+    void cancelPressed(ns::Object*) { cancel(); }
+    void rightPressed(ns::Object*) { validateForm(); }
+
+private:
+    struct Section {
+        ns::Ref<ns::Array> rows;
+        ns::Ref<ns::String> header, footer;
+    };
+    struct Control {
+        size_t section;
+        ns::Ref<SHRFormFieldSettings> settings;
+        ns::Ref<ui::TextField> field;
+        ns::Ref<ui::Switch> toggle;
+        ns::Ref<ns::String> value;  // option rows
+    };
+    Control* controlForKey(std::string_view key);
+    SHRFormStyle style_;
+    std::string rightTitle_;
+    std::vector<Section> sections_;
+    std::vector<Control> controls_;
+    Action validate_, save_, cancel_;
+    bool hasDelegate_ = false;
+    bool autoSelect_ = false;
+};
+
+// What sharers make, so an app can customise the form.
+class SHRCustomFormController : public SHRFormController {
+public:
+    using SHRFormController::SHRFormController;
+    const char* className() const override { return "SHRCustomFormController"; }
+};
+
+}  // namespace sharing

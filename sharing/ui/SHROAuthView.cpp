@@ -1,0 +1,98 @@
+#include "sharing/ui/SHROAuthView.h"
+
+#include <cstdio>
+
+#include "platform/foundation/Exception.h"
+#include "platform/ui/BarItems.h"
+#include "sharing/core/SHR.h"
+
+namespace sharing {
+
+ns::Ref<SHROAuthView> SHROAuthView::make(ns::Ref<ns::URL> url, SHROAuthViewDelegate* delegate) {
+    auto v = ns::make<SHROAuthView>();
+    v->navigationItem()->setLeftBarButtonItem(ui::BarButtonItem::withSystemItem(
+        ui::BarButtonItem::SystemItem::Cancel, v.get(), &SHROAuthView::cancelPressed));
+    v->setDelegate(delegate);
+    v->view();
+    v->webView_->stringByEvaluatingJavaScriptFromString(
+        "document.getElementsByTagName('body')[0].style.width = \"200px\"");
+    std::fprintf(stderr, "%s\n", url ? url->absoluteText().c_str() : "(null)");
+    v->webView_->loadRequest(ui::URLRequest::requestWithURL(std::move(url)));
+    return v;
+}
+
+void SHROAuthView::setDelegate(SHROAuthViewDelegate* d) {
+    if (!d) { delegate_ = nullptr; delegateKeep_ = nullptr; return; }
+    auto* o = dynamic_cast<ns::Object*>(d);
+    if (!o) throw ns::Exception(ns::kInvalidArgumentException, "a delegate must be an object");
+    delegateKeep_ = o;
+    delegate_ = d;
+}
+
+void SHROAuthView::loadView() {
+    webView_ = ui::WebView::make({{0, 0}, {320, 480}});
+    webView_->setDelegate(this);
+    setView(webView_);
+}
+
+void SHROAuthView::viewDidDisappear(bool animated) { SHR::currentHelper()->viewWasDismissed(); }
+
+ns::Ref<ns::Dictionary> SHROAuthView::queryParameters(const ns::URL& url) {
+    auto query = url.query();
+    if (!query) return nullptr;
+    auto params = ns::MutableDictionary::make();
+    auto parts = query->componentsSeparatedByString("&");
+    for (ns::Object* o : *parts) {
+        auto pair = static_cast<ns::String*>(o)->componentsSeparatedByString("=");
+        if (pair->count() != 2) continue;
+        params->setObject(pair->at(1), static_cast<ns::String*>(pair->objectAtIndex(0))->view());
+    }
+    return params;
+}
+
+bool SHROAuthView::webViewShouldStartLoadWithRequest(ui::WebView* wv, ui::URLRequest* request,
+                                                     ui::WebViewNavigationType type) {
+    if (!delegate_ || !request || !request->URL()) return true;
+    auto callback = delegate_->authorizeCallbackURL();
+    if (!callback) return true;
+    auto target = request->URL()->absoluteString();
+    if (!target->containsString(callback->absoluteText(), ns::CaseInsensitiveSearch)) return true;
+    ns::Ref<SHROAuthView> keep(this);
+    ns::Ref<ns::Object> keepDelegate = delegateKeep_;
+    SHROAuthViewDelegate* d = delegate_;
+    setDelegate(nullptr);
+    d->tokenAuthorizeViewDidFinishWithSuccess(this, true, queryParameters(*request->URL()), nullptr);
+    return false;
+}
+
+void SHROAuthView::webViewDidFailLoadWithError(ui::WebView* wv, ns::Error* error) {
+    if (error && (error->code() == -999 || error->code() == 102 || error->code() == -1100)) return;
+    stopSpinner();
+    if (!delegate_) return;
+    ns::Ref<SHROAuthView> keep(this);
+    ns::Ref<ns::Object> keepDelegate = delegateKeep_;
+    delegate_->tokenAuthorizeViewDidFinishWithSuccess(this, false, nullptr, ns::Ref<ns::Error>(error));
+}
+
+void SHROAuthView::startSpinner() {
+    if (!spinner_) {
+        spinner_ = ns::make<ui::ActivityIndicatorView>(ui::ActivityIndicatorView::Style::White);
+        navigationItem()->setRightBarButtonItem(ui::BarButtonItem::withCustomView(spinner_));
+    }
+    spinner_->startAnimating();
+}
+
+void SHROAuthView::stopSpinner() {
+    if (spinner_) spinner_->stopAnimating();
+}
+
+void SHROAuthView::cancel() {
+    ns::Ref<SHROAuthView> keep(this);
+    if (delegate_) {
+        ns::Ref<ns::Object> keepDelegate = delegateKeep_;
+        delegate_->tokenAuthorizeCancelledView(this);
+    }
+    SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
+}
+
+}  // namespace sharing
