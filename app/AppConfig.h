@@ -12,6 +12,10 @@ inline constexpr const char* kAnalyticsAPIKey = "QX7TM2RLD4VKW8PNB3HJ";
 inline constexpr const char* kMakerWebSite = "http://www.tarnwick.example/";
 inline constexpr const char* kMakerTwitterPage = "https://twitter.example/Tarnwick";
 inline constexpr const char* kMakerFacebookPage = "http://www.facebook.example/Tarnwick";
+// The maker's site written without a scheme (as the marketing mails show it).
+inline constexpr const char* kMakerWebSiteAddress = "www.tarnwick.example";
+// The app's page on the store's web site.
+inline constexpr const char* kAppStorePage = "https://itunes.tarnwick-store.example/app/id684213097";
 
 // The maker's web service for the sign-up and referral forms.
 inline constexpr const char* kFormServiceURL = "http://services.tarnwick.example/tarnwick/WS/Tarnwick.php";
@@ -33,6 +37,10 @@ inline constexpr const char* kInterviewFile = "InterviewIphone.plist";
 inline constexpr const char* kShareFile = "shareIphone.plist";
 inline constexpr const char* kInfoFile = "infoIphone.plist";
 inline constexpr const char* kMoreFile = "more.plist";
+inline constexpr const char* kFollowUsFile = "FollowUS.plist";
+// The app's localisation table: a dictionary from English text to the text
+// shown; a text without an entry is shown as it is.
+inline constexpr const char* kLocalizationFile = "Localizable.plist";
 
 // Documents files.
 inline constexpr const char* kFavoritesFile = "Favorites-VeltraIpad.plist";

@@ -1,5 +1,8 @@
 #include "app/phone/MenuSupport.h"
 
+#include "app/marketing/EmbeddedMailViewController.h"
+#include "platform/ui/NavigationController.h"
+
 #include "app/AppDelegate.h"
 #include "app/ContentModel.h"
 #include "app/forms/UIViewSingUp.h"
@@ -58,6 +61,11 @@ double menuRowHeight(const ns::Dictionary* row) {
     if (auto* s = row ? dynamic_cast<ns::String*>(row->objectForKey("tamano")) : nullptr)
         return static_cast<double>(s->intValue());
     return 55;
+}
+
+void pushShareView(ui::NavigationController* nav) {
+    if (!nav) return;
+    nav->pushViewController(ns::make<ShareViewController>(), true);
 }
 
 }  // namespace app

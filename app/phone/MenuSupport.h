@@ -8,6 +8,7 @@
 #include "platform/foundation/Dictionary.h"
 #include "platform/mail/MailComposeViewController.h"
 #include "platform/ui/TableView.h"
+#include "platform/ui/NavigationController.h"
 #include "platform/ui/ViewController.h"
 
 namespace app {
@@ -20,6 +21,9 @@ void enviarMailDesde(ui::ViewController* screen, mail::MailComposeViewController
 // x 0, y 60 with the root view's size.
 void showReferralOverlay();
 void showSignUpOverlay();
+// A "viewEmail:" row: pushes the tell-a-friend screen (interface "ShareView"),
+// animated, on `nav` (nothing without one).
+void pushShareView(ui::NavigationController* nav);
 // Text colour of a menu row: black for "silver" and "black", else white.
 ns::Ref<ui::Color> menuTextColour(const ns::Dictionary* row);
 // Cell set-up shared by both menus (steps that do not differ).

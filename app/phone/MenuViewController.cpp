@@ -101,10 +101,7 @@ void MenuViewController::tableViewDidSelectRowAtIndexPath(ui::TableView* t, ui::
     }
     if (!row->objectForKey("Title") && rowHas(row.get(), "rightAligned")) return;
     if (rowHas(row.get(), "Action")) {
-        if (action == "viewEmail:") {
-            // The tell-a-friend screen comes with the marketing screens.
-            return;
-        }
+        if (action == "viewEmail:") { pushShareView(navigationController()); return; }
         if (action == "followTwitter:") { sendToTwitter(); return; }
         if (action == "followFacebook:") { sendToFacebook(); return; }
     }

@@ -78,7 +78,7 @@ void MoreViewController_iPhone::tableViewDidSelectRowAtIndexPath(ui::TableView* 
         return;
     }
     if (!row->objectForKey("Title")) return;
-    if (action == "viewEmail:") return;  // the tell-a-friend screen comes with the marketing screens
+    if (action == "viewEmail:") { pushShareView(navigationController()); return; }
     if (action == "followTwitter:") { sendToTwitter(); return; }
     if (action == "followFacebook:") { sendToFacebook(); return; }
     auto* nav = navigationController();

@@ -360,12 +360,17 @@ def main():
          "Children": practice_questions},
         {"Title": "Groups", "ActionPractice": "GroupCard", "color": "silver"},
     ]})
+    # Rows 0 and 3 are headings (no tipo, no indicator); row 1 is a note.
     write_plist(out, "FollowUS.plist", [
+        {"Title": "Write to us", "Imagen": "FranjaCarta-black", "tamano": 40},
+        {"Title": "We read every message", "Imagen": "FranjaCarta-flat", "tamano": 44},
         {"Title": "Send us feedback", "Imagen": "FranjaCarta-blue", "tamano": 60, "tipo": 0},
+        {"Title": "Follow us", "Imagen": "FranjaCarta-black", "tamano": 40},
         {"Title": "Recommend the app", "Imagen": "FranjaCarta-green", "tamano": 60, "tipo": 1},
-        {"Title": "Sign up", "Imagen": "FranjaCarta-purple", "tamano": 60, "tipo": 2},
-        {"Title": "Visit our site", "Imagen": "FranjaCarta-silver", "tamano": 60, "tipo": 3,
-         "ActionData": "http://%s/" % SITE},
+        {"Title": "Sign up for news", "Imagen": "FranjaCarta-purple", "tamano": 60, "tipo": 2},
+        {"Title": "Visit our site", "Imagen": "FranjaCarta-silver", "ActionData": "http://www.tarnwick.example/"},
+        {"Title": "Twitter", "Imagen": "FranjaCarta-cyan", "ActionData": "https://twitter.example/Tarnwick"},
+        {"Title": "Facebook", "Imagen": "FranjaCarta-blue", "ActionData": "http://www.facebook.example/Tarnwick"},
     ])
     write_plist(out, "more.plist", [
         {"Title": "Rate this app", "Action": "rate", "color": "silver"},
