@@ -2,6 +2,7 @@
 
 #include "app/AppConfig.h"
 #include "app/AppLog.h"
+#include "net/json/JsonCategories.h"
 #include "platform/foundation/Foundation.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/UserDefaults.h"
@@ -10,44 +11,6 @@
 #include "platform/ui/Image.h"
 
 namespace app {
-
-// -- Progress view -------------------------------------------------------------------
-
-FormProgressView::FormProgressView(ui::Rect frame) : ui::View(frame) {
-    setBackgroundColor(ui::Color::colorWithWhite(0, 0.8));
-    image_ = ui::ImageView::make(ui::makeRect(frame.size.width / 2 - 18, 10, 37, 37));
-    image_->setHidden(true);
-    addSubview(image_);
-    label_ = ui::Label::make(ui::makeRect(10, 50, frame.size.width - 20, 40));
-    label_->setTextAlignment(ui::TextAlignment::Center);
-    label_->setNumberOfLines(0);
-    addSubview(label_);
-}
-
-void FormProgressView::showWithText(const std::string& text, ns::Ref<ui::Image> image) {
-    if (hideTimer_) hideTimer_->invalidate();
-    label_->setText(text);
-    image_->setImage(image);
-    image_->setHidden(!image);
-    setHidden(false);
-    setAlpha(1);
-}
-
-void FormProgressView::hideAfterDelay(double delay) {
-    // Animations apply their end state at once, so the delay is a timer.
-    ns::Weak<FormProgressView> weak(this);
-    auto fade = [weak] {
-        auto self = weak.lock();
-        if (!self) return;
-        ui::View::animate(0.3, [self] { self->setAlpha(0); }, [weak](bool) {
-            if (auto s = weak.lock()) s->removeFromSuperview();
-        });
-    };
-    if (delay <= 0) fade();
-    else hideTimer_ = ns::RunLoop::main()->performAfterDelay(delay, fade);
-}
-
-void FormProgressView::hide() { hideAfterDelay(0); }
 
 // -- Form screens ----------------------------------------------------------------------
 
@@ -129,11 +92,11 @@ void FormViewController::clicAceptar(ns::Object*) {
     for (ui::TextField* f : textFields()) f->resignFirstResponder();
     ui::Application::shared()->setNetworkActivityIndicatorVisible(true);
 
-    if (auto old = hud_.lock()) old->removeFromSuperview();
-    ui::Rect b = view()->bounds();
-    auto hud = ns::make<FormProgressView>(ui::makeRect(b.size.width / 2 - 110, b.size.height / 2 - 60, 220, 110));
-    view()->addSubview(hud);
-    hud->showWithText("Loading...", nullptr);
+    auto hud = ProgressHUD::showHUDAddedTo(view(), true);
+    hud->setLabelText("Loading...");
+    // Gone once hidden, so a retry after a failed post does not pile
+    // hidden overlays over the form.
+    hud->setRemoveFromSuperViewOnHide(true);
     hud_ = hud;
 
     auto request = std::make_shared<FormPostRequest>();
@@ -149,13 +112,20 @@ void FormViewController::clicAceptar(ns::Object*) {
 void FormViewController::requestFinished(int status, const std::string& body) {
     ns::Ref<ns::Object> keep(this);
     ui::Application::shared()->setNetworkActivityIndicatorVisible(false);
-    appLog("Form reply (" + std::to_string(status) + "): " + body.substr(0, 2000));
+    // The reply is parsed as JSON and logged; nothing else reads it (the
+    // parser logs a reply that is not JSON).
+    auto reply = json::JSONValue(ns::String::make(body));
+    std::string text = reply ? reply->description() : body;
+    if (text.size() > 2000) text.resize(2000);
+    appLog("Form reply (" + std::to_string(status) + "): " + text);
     auto defaults = ns::UserDefaults::standardUserDefaults();
     defaults->setObjectForKey(ns::boolean(true), kRegistroKey);
     defaults->synchronize();
     if (auto hud = hud_.lock()) {
-        hud->showWithText(successText(), ui::Image::imageNamed("HUDcheckmark.png"));
-        hud->hideAfterDelay(3.0);
+        hud->setCustomView(ui::ImageView::withImage(ui::Image::imageNamed("HUDcheckmark.png")));
+        hud->setMode(ProgressHUDModeCustomView);
+        hud->setLabelText(successText());
+        hud->hideAfterDelay(true, 3.0);
     }
     ns::Weak<FormViewController> weak(this);
     if (noticeTimer_) noticeTimer_->invalidate();
@@ -167,7 +137,7 @@ void FormViewController::requestFinished(int status, const std::string& body) {
 void FormViewController::requestFailed(const std::string& description) {
     ui::Application::shared()->setNetworkActivityIndicatorVisible(false);
     appLog("Form post failed: " + description);
-    if (auto hud = hud_.lock()) hud->hide();
+    if (auto hud = hud_.lock()) hud->hide(true);
 }
 
 void FormViewController::enviarNoti() {

@@ -3,7 +3,8 @@
 //
 // A form screen checks that no field is empty ("Error" alert otherwise),
 // builds the form's fields in their fixed order and hands them to the
-// app's form poster (FormPoster.h), showing "Loading..." meanwhile. A
+// app's form poster (FormPoster.h), showing the progress overlay with
+// "Loading..." meanwhile. A
 // finished post or a refusal sets the user-defaults flag "registro" (the
 // start-up sign-up overlay is then never shown again) and posts
 // "clicAceptar" / "clicRechazar", which close every open overlay.
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "app/forms/FormPoster.h"
+#include "app/widgets/ProgressHUD.h"
 #include "platform/foundation/Timer.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/ui/Control.h"
@@ -26,25 +28,6 @@ namespace app {
 
 inline constexpr const char* kClicAceptarNotification = "clicAceptar";
 inline constexpr const char* kClicRechazarNotification = "clicRechazar";
-
-// The small overlay shown while a form is being posted and after it was
-// answered: a label and, on success, the checkmark image.
-class FormProgressView : public ui::View {
-public:
-    explicit FormProgressView(ui::Rect frame);
-    const char* className() const override { return "FormProgressView"; }
-    ui::Label* label() const { return label_.get(); }
-    ui::ImageView* image() const { return image_.get(); }
-    // Shows the label (and image) / hides after `delay` seconds, animated.
-    void showWithText(const std::string& text, ns::Ref<ui::Image> image);
-    void hideAfterDelay(double delay);
-    void hide();
-
-private:
-    ns::Ref<ui::Label> label_;
-    ns::Ref<ui::ImageView> image_;
-    ns::Ref<ns::Timer> hideTimer_;
-};
 
 // What both form screens share.
 class FormViewController : public ui::ViewController, public ui::TextFieldDelegate, public FormPostDelegate {
@@ -68,7 +51,8 @@ public:
 
     ui::ScrollView* scrVentana() { view(); return scrVentana_.get(); }
     ui::View* viewVentana() { view(); return viewVentana_.get(); }
-    FormProgressView* hud() const { return hud_.lock().get(); }
+    // The progress overlay while posting (not owned: its superview holds it).
+    ProgressHUD* hud() const { return hud_.lock().get(); }
     const std::shared_ptr<FormPostRequest>& arequest() const { return arequest_; }
     void setArequest(std::shared_ptr<FormPostRequest> r) { arequest_ = std::move(r); }
 
@@ -85,7 +69,7 @@ protected:
 private:
     ns::Ref<ui::ScrollView> scrVentana_;
     ns::Ref<ui::View> viewVentana_;
-    ns::Weak<FormProgressView> hud_;
+    ns::Weak<ProgressHUD> hud_;
     std::shared_ptr<FormPostRequest> arequest_;
     ns::Ref<ns::Timer> noticeTimer_;
 };

@@ -76,6 +76,13 @@ TEST_F(FormTest, SignUpPostsSevenFieldsAndAFinishedReplySetsRegistro) {
     EXPECT_EQ(request->fields[6].second, ui::Device::current()->systemVersion());
     EXPECT_NE(request->encodedBody().find("universityCompany=Analytical%20%26%20Co"), std::string::npos);
     EXPECT_TRUE(screenHas("Loading...")) << screen();
+    auto* form = overlayOnScreen<UIViewSingUp>()->singController();
+    ns::Ref<ProgressHUD> hud(form->hud());
+    ASSERT_TRUE(hud);
+    EXPECT_EQ(hud->superview(), form->view());
+    EXPECT_EQ(hud->labelText(), "Loading...");
+    EXPECT_EQ(hud->mode(), ProgressHUDModeIndeterminate);
+    EXPECT_EQ(hud->alpha(), 1.0);
     EXPECT_TRUE(ui::Application::shared()->isNetworkActivityIndicatorVisible());
     EXPECT_EQ(registro(), "<unset>");
 
@@ -84,10 +91,23 @@ TEST_F(FormTest, SignUpPostsSevenFieldsAndAFinishedReplySetsRegistro) {
     formDelegate->requestFinished(500, "{\"error\":true}");  // any completed reply counts
     EXPECT_EQ(registro(), "1");
     driver->settle();
+    // The reply was parsed as JSON before it was logged.
+    bool logged = false;
+    for (auto& line : appLogLines()) logged |= line.find("Form reply (500): {") != std::string::npos &&
+                                              line.find("error") != std::string::npos &&
+                                              line.find("{\"error\":true}") == std::string::npos;
+    EXPECT_TRUE(logged);
+    EXPECT_EQ(hud->mode(), ProgressHUDModeCustomView);
+    auto* check = dynamic_cast<ui::ImageView*>(hud->indicator());
+    ASSERT_TRUE(check && check->image());
+    EXPECT_EQ(check->image()->name(), "HUDcheckmark.png");
+    EXPECT_EQ(hud->labelText(), "Got it! We\u2019ll keep you posted with the latest news from Tarnwick!");
     EXPECT_TRUE(screenHas("Got it! We\u2019ll keep you posted with the latest news from Tarnwick!")) << screen();
     driver->advance(2.9);
     EXPECT_TRUE(overlayOnScreen<UIViewSingUp>());
+    EXPECT_EQ(hud->alpha(), 1.0);
     driver->advance(0.1);  // "clicAceptar" after 3 s: the overlay closes over 0.5 s
+    EXPECT_LT(hud->alpha(), 0.05);  // and the progress overlay fades out
     EXPECT_EQ(eventNames().back(), "RegistrationComplete");
     driver->advance(0.5);
     EXPECT_FALSE(overlayOnScreen<UIViewSingUp>());
@@ -134,8 +154,13 @@ TEST_F(FormTest, ReferralPostsEightFieldsAndRefusingItSetsRegistro) {
     EXPECT_EQ(request->fields[3].second, "ada@example.org");
     EXPECT_EQ(request->fields[4].second, "charles@example.org");
 
+    // The progress overlay covers the form while the post runs.
+    EXPECT_FALSE(driver->tapButton("No, thanks"));
+    request->lockDelegate().second->requestFailed("timed out");
+    driver->advance(0.3);
+
     size_t eventsBefore = eventNames().size();
-    ASSERT_TRUE(driver->tapButton("No, thanks"));
+    ASSERT_TRUE(driver->tapButton("No, thanks")) << driver->lastError();
     EXPECT_EQ(registro(), "1");
     driver->advance(0.5);
     EXPECT_FALSE(overlayOnScreen<UIViewReferral>());
