@@ -8,11 +8,16 @@
 #include <thrift/transport/TBufferTransports.h>
 
 #include "EdamCheck_types.h"
+#include "NoteStore.h"
 #include "UserStore.h"
+#include "evernote/notestore/EDAMNoteStoreClient.h"
+#include "evernote/notestore/EDAMNoteStoreProcessor.h"
+#include "evernote/tests/MemoryNoteStore.h"
 #include "evernote/tests/TestSupport.h"
 #include "evernote/transport/THTTPClient.h"
 #include "evernote/types/EDAMAccount.h"
 #include "evernote/types/EDAMExceptions.h"
+#include "evernote/types/EDAMTypes.h"
 #include "evernote/userstore/EDAMUserStoreClient.h"
 #include "evernote/userstore/EDAMUserStoreProcessor.h"
 #include "platform/foundation/Foundation.h"
@@ -237,6 +242,190 @@ TEST(EDAMInterop, TheirClientAgainstOurDispatcher) {
     roundTrip();
     edamcheck::AuthenticationResult none;
     EXPECT_THROW(client.recv_refreshAuthentication(none), apache::thrift::TApplicationException);
+}
+
+// ---- The note store ---------------------------------------------------------------
+
+TEST(EDAMInterop, NoteStoreRecordsReadEachOthersBytes) {
+    checkBothWays<EDAMNote, edamcheck::Note>(200);
+    checkBothWays<EDAMNoteAttributes, edamcheck::NoteAttributes>(50);
+    checkBothWays<EDAMResource, edamcheck::Resource>(100);
+    checkBothWays<EDAMResourceAttributes, edamcheck::ResourceAttributes>(50);
+    checkBothWays<EDAMData, edamcheck::Data>(50);
+    checkBothWays<EDAMNotebook, edamcheck::Notebook>(100);
+    checkBothWays<EDAMPublishing, edamcheck::Publishing>(50);
+}
+
+TEST(EDAMInterop, TheirNoteAsWeDecodeIt) {
+    edamcheck::Note note;
+    note.__set_title("Card");
+    note.__set_contentHash(std::string("\0\x01\xff", 3));
+    note.__set_created(1300000123456LL);
+    note.__set_tagNames({"deck"});
+    edamcheck::Resource resource;
+    edamcheck::Data body;
+    body.__set_body(std::string("\x89PNG", 4));
+    body.__set_size(4);
+    resource.__set_data(body);
+    resource.__set_width(-2);
+    resource.__set_mime("image/png");
+    note.__set_resources({resource, resource});
+    edamcheck::NoteAttributes attributes;
+    attributes.__set_sourceURL("http://x.y/");
+    attributes.__set_latitude(-33.5);
+    note.__set_attributes(attributes);
+    auto out = std::make_shared<TMemoryBuffer>();
+    TBinaryProtocol p(out);
+    note.write(&p);
+    auto ours = test::decode<EDAMNote>(out->getBufferAsString());
+    EXPECT_EQ(ours->title()->utf8(), "Card");
+    EXPECT_EQ(std::string(ours->contentHash()->view()), std::string("\0\x01\xff", 3));
+    EXPECT_EQ(ours->created(), 1300000123456LL);
+    EXPECT_FALSE(ours->guidIsSet());
+    ASSERT_EQ(ours->resources()->count(), 2u);
+    auto* r = ours->resources()->objectAtIndexAs<EDAMResource>(1);
+    EXPECT_EQ(r->width(), -2);
+    EXPECT_EQ(r->data()->size(), 4);
+    EXPECT_EQ(std::string(r->data()->body()->view()), std::string("\x89PNG", 4));
+    EXPECT_FALSE(r->data()->bodyHashIsSet());
+    EXPECT_EQ(ours->attributes()->sourceURL()->utf8(), "http://x.y/");
+    EXPECT_EQ(ours->attributes()->latitude(), -33.5);
+}
+
+class TheirNoteStore : public edamcheck::NoteStoreIf {
+public:
+    void listNotebooks(std::vector<edamcheck::Notebook>& out, const std::string& token) override {
+        if (token != "t") {
+            edamcheck::EDAMUserException e;
+            e.__set_errorCode(9);
+            throw e;
+        }
+        edamcheck::Notebook a, b;
+        a.__set_guid("nb-a");
+        a.__set_defaultNotebook(false);
+        b.__set_guid("nb-b");
+        b.__set_defaultNotebook(true);
+        edamcheck::Publishing publishing;
+        publishing.__set_order(-7);
+        b.__set_publishing(publishing);
+        out = {a, b};
+    }
+    void createNote(edamcheck::Note& out, const std::string&, const edamcheck::Note& note) override {
+        if (note.notebookGuid == "nb-gone") {
+            edamcheck::EDAMNotFoundException e;
+            e.__set_identifier("Note.notebookGuid");
+            e.__set_key(note.notebookGuid);
+            throw e;
+        }
+        if (!note.__isset.title) {
+            edamcheck::EDAMUserException e;
+            e.__set_errorCode(5);
+            e.__set_parameter("Note.title");
+            throw e;
+        }
+        out = note;
+        out.__set_guid("their-note");
+        for (auto& r : out.resources) r.__set_noteGuid("their-note");
+    }
+    void untagAll(const std::string&, const std::string& guid) override {
+        if (guid == "missing") {
+            edamcheck::EDAMNotFoundException e;
+            e.__set_identifier("Tag.guid");
+            throw e;
+        }
+        untagged = guid;
+    }
+    std::string untagged;
+};
+
+TEST(EDAMInterop, OurNoteStoreClientAgainstTheirDispatcher) {
+    auto store = std::make_shared<TheirNoteStore>();
+    auto processor = std::make_shared<edamcheck::NoteStoreProcessor>(store);
+    auto transport = std::make_shared<THTTPClient>("http://unused.invalid/", "", 0,
+                                                   std::make_shared<ProcessorPoster>(processor));
+    auto client = ns::make<EDAMNoteStoreClient>(std::make_shared<BinaryProtocol>(transport));
+
+    auto notebooks = client->listNotebooks(ns::str("t"));
+    ASSERT_EQ(notebooks->count(), 2u);
+    auto* b = notebooks->objectAtIndexAs<EDAMNotebook>(1);
+    EXPECT_TRUE(b->defaultNotebook());
+    EXPECT_EQ(b->publishing()->order(), -7);
+    EXPECT_THROW(client->listNotebooks(ns::str("old")), EDAMUserException);
+
+    auto note = ns::make<EDAMNote>();
+    note->setTitle(ns::str("Card"));
+    note->setNotebookGuid(ns::str("nb-b"));
+    auto resource = ns::make<EDAMResource>();
+    resource->setData(ns::make<EDAMData>(ns::Data::make("h"), 3, ns::Data::make("abc")));
+    resource->setAttributes(ns::make<EDAMResourceAttributes>());
+    note->setResources(ns::Array::make({resource}));
+    auto created = client->createNote(ns::str("t"), note);
+    EXPECT_EQ(created->guid()->utf8(), "their-note");
+    EXPECT_EQ(created->resources()->objectAtIndexAs<EDAMResource>(0)->noteGuid()->utf8(), "their-note");
+    EXPECT_EQ(std::string(created->resources()->objectAtIndexAs<EDAMResource>(0)->data()->body()->view()), "abc");
+    note->setNotebookGuid(ns::str("nb-gone"));
+    EXPECT_THROW(client->createNote(ns::str("t"), note), EDAMNotFoundException);
+    try {
+        client->createNote(ns::str("t"), ns::make<EDAMNote>());
+        FAIL();
+    } catch (const EDAMUserException& e) {
+        EXPECT_EQ(e.parameter()->utf8(), "Note.title");
+    }
+
+    client->untagAll(ns::str("t"), ns::str("tag-1"));
+    EXPECT_EQ(store->untagged, "tag-1");
+    EXPECT_THROW(client->untagAll(ns::str("t"), ns::str("missing")), EDAMNotFoundException);
+}
+
+TEST(EDAMInterop, TheirNoteStoreClientAgainstOurDispatcher) {
+    auto store = std::make_shared<test::MemoryNoteStore>();
+    auto processor = ns::make<EDAMNoteStoreProcessor>(store);
+    auto toServer = std::make_shared<TMemoryBuffer>();
+    auto toClient = std::make_shared<TMemoryBuffer>();
+    edamcheck::NoteStoreClient client(std::make_shared<TBinaryProtocol>(toClient),
+                                      std::make_shared<TBinaryProtocol>(toServer));
+    auto roundTrip = [&] {
+        BinaryProtocol serverIn(toServer);
+        BinaryProtocol serverOut(toClient);
+        processor->processOnInputProtocolOutputProtocol(serverIn, serverOut);
+    };
+
+    client.send_listNotebooks(test::MemoryNoteStore::kToken);
+    roundTrip();
+    std::vector<edamcheck::Notebook> notebooks;
+    client.recv_listNotebooks(notebooks);
+    ASSERT_EQ(notebooks.size(), 2u);
+    EXPECT_EQ(notebooks[1].name, "Inbox");
+    EXPECT_TRUE(notebooks[1].defaultNotebook);
+
+    edamcheck::Note note;
+    note.__set_title("From their client");
+    note.__set_notebookGuid(notebooks[0].guid);
+    edamcheck::Resource resource;
+    edamcheck::Data body;
+    body.__set_bodyHash("0123456789abcdef");
+    body.__set_body("bytes");
+    resource.__set_data(body);
+    note.__set_resources({resource});
+    client.send_createNote(test::MemoryNoteStore::kToken, note);
+    roundTrip();
+    edamcheck::Note created;
+    client.recv_createNote(created);
+    EXPECT_FALSE(created.guid.empty());
+    EXPECT_EQ(created.notebookGuid, notebooks[0].guid);
+    ASSERT_EQ(created.resources.size(), 1u);
+    EXPECT_EQ(created.resources[0].noteGuid, created.guid);
+    EXPECT_EQ(created.resources[0].data.bodyHash, "0123456789abcdef");
+    ASSERT_EQ(store->notes.size(), 1u);
+    EXPECT_EQ(std::string(store->notes[0]->resources()->objectAtIndexAs<EDAMResource>(0)->data()->body()->view()),
+              "bytes");
+
+    // A void method: our dispatcher's empty result struct is a normal return for them.
+    store->tags.push_back(ns::make<EDAMTag>(ns::str("tag-x"), ns::str("x"), nullptr, 1));
+    client.send_untagAll(test::MemoryNoteStore::kToken, "tag-x");
+    roundTrip();
+    EXPECT_NO_THROW(client.recv_untagAll());
+    EXPECT_EQ(store->calls.back(), "untagAll");
 }
 
 }  // namespace

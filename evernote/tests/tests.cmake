@@ -28,9 +28,11 @@ if(THRIFT_COMPILER)
   set(edam_interop_dir ${CMAKE_CURRENT_BINARY_DIR}/interop)
   set(edam_interop_sources
     ${edam_interop_dir}/EdamCheck_types.cpp
-    ${edam_interop_dir}/UserStore.cpp)
+    ${edam_interop_dir}/UserStore.cpp
+    ${edam_interop_dir}/NoteStore.cpp)
   add_custom_command(
     OUTPUT ${edam_interop_sources} ${edam_interop_dir}/EdamCheck_types.h ${edam_interop_dir}/UserStore.h
+         ${edam_interop_dir}/NoteStore.h
     COMMAND ${CMAKE_COMMAND} -E make_directory ${edam_interop_dir}
     COMMAND ${THRIFT_COMPILER} --gen cpp -out ${edam_interop_dir}
             ${CMAKE_CURRENT_SOURCE_DIR}/tests/interop/EdamCheck.thrift
@@ -40,6 +42,7 @@ if(THRIFT_COMPILER)
   deck_test(NAME evernote_interop_tests LABEL unit
     SOURCES
       tests/InteropTests.cpp
+      tests/MemoryNoteStore.cpp
       ${edam_interop_sources}
       ${EDAM_TEST_SUPPORT}
     LIBS evernote)

@@ -1,0 +1,391 @@
+// The sharing framework against a fake service provider on 127.0.0.1 (a
+// Python program the test starts, which checks every OAuth signature with
+// its own code): the simple request, the OAuth flow through the authorise
+// web view, and the offline queue re-sent once the network is back.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "platform/foundation/FileIO.h"
+#include "platform/network/HTTPCookie.h"
+#include "platform/ui/Driver.h"
+#include "sharing/core/SHROfflineSharer.h"
+#include "sharing/core/SHRRequest.h"
+#include "sharing/oauth/SHROAuthSharer.h"
+#include "sharing/tests/SharingTestSupport.h"
+
+namespace sharing::test {
+namespace {
+
+class FakeProvider {
+public:
+    FakeProvider() {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(fds[1], 1);
+            close(fds[0]);
+            close(fds[1]);
+            std::string script = std::string(DECK_SOURCE_DIR) + "/sharing/tests/data/fake_oauth_provider.py";
+            execlp("python3", "python3", script.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        FILE* f = fdopen(fds[0], "r");
+        char line[32] = {0};
+        if (f && fgets(line, sizeof line, f)) port_ = std::atoi(line);
+        if (f) fclose(f);
+    }
+    ~FakeProvider() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    int port() const { return port_; }
+    std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+    ns::Ref<ns::URL> URL(const std::string& path) const { return ns::URL::URLWithString(url(path)); }
+    // What the provider saw, one request a line.
+    std::string log() const { return get("/log"); }
+    std::string get(const std::string& path) const {
+        auto req = net::URLRequest::requestWithURL(URL(path));
+        ns::Ref<net::HTTPURLResponse> response;
+        ns::Ref<ns::Error> error;
+        auto data = net::URLConnection::sendSynchronousRequest(*req, &response, &error);
+        return data ? std::string(data->view()) : std::string();
+    }
+
+private:
+    pid_t pid_ = -1;
+    int port_ = 0;
+};
+
+bool runUntil(const std::function<bool()>& cond, double seconds = 10) {
+    return ns::RunLoop::main()->runUntil(cond, seconds);
+}
+
+class LoopbackTest : public SharingTest {
+protected:
+    void SetUp() override {
+        SharingTest::SetUp();
+        ASSERT_GT(provider.port(), 0) << "the fake provider did not start";
+    }
+    FakeProvider provider;
+};
+
+// -- Simple request -------------------------------------------------------------------------
+
+struct Finisher : ns::Object {
+    int calls = 0;
+    ns::Ref<SHRRequest> last;
+    void finished(SHRRequest* r) {
+        ++calls;
+        last = r;
+    }
+};
+
+ns::Ref<SHRRequest> startRequest(const ns::Ref<ns::URL>& url, const char* params, const ns::Ref<Finisher>& f,
+                                 const char* method = "POST") {
+    Finisher* raw = f.get();
+    return SHRRequest::make(url, params ? ns::str(params) : nullptr, f, [raw](SHRRequest* r) { raw->finished(r); },
+                            ns::str(method), true);
+}
+
+TEST_F(LoopbackTest, SimpleRequestBodiesMethodsAndStatus) {
+    auto f = ns::make<Finisher>();
+    auto r = startRequest(provider.URL("/echo"), "status=caf\xC3\xA9", f);
+    ASSERT_TRUE(runUntil([&] { return f->calls > 0; }));
+    EXPECT_TRUE(r->success());
+    // "status=café" is 11 characters and 12 bytes; all of them arrive.
+    EXPECT_EQ(r->getResult()->utf8(), "POST 12 status=caf\xC3\xA9");
+    EXPECT_EQ(r->getResult().get(), r->getResult().get());
+    EXPECT_EQ(ns::describe(r->headers()->objectForKey("X-Test")), "yes");
+    EXPECT_FALSE(r->delegate());
+
+    f->calls = 0;
+    r = startRequest(provider.URL("/echo"), nullptr, f, "POST");
+    ASSERT_TRUE(runUntil([&] { return f->calls > 0; }));
+    EXPECT_EQ(r->getResult()->utf8(), "GET 0 ");
+
+    f->calls = 0;
+    r = startRequest(provider.URL("/created"), "a=b", f, "PUT");
+    ASSERT_TRUE(runUntil([&] { return f->calls > 0; }));
+    EXPECT_TRUE(r->success());
+    f->calls = 0;
+    r = startRequest(provider.URL("/nocontent"), "a=b", f);
+    ASSERT_TRUE(runUntil([&] { return f->calls > 0; }));
+    EXPECT_FALSE(r->success());
+    EXPECT_EQ(r->getResult()->utf8(), "");
+}
+
+TEST_F(LoopbackTest, SimpleRequestConnectionFailureAndSilentDelegate) {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    close(s);  // nobody listens on this port now
+    auto f = ns::make<Finisher>();
+    auto url = ns::URL::URLWithString("http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/");
+    auto r = startRequest(url, "x=1", f);
+    ASSERT_TRUE(runUntil([&] { return f->calls > 0; }));
+    runUntil([] { return false; }, 0.2);
+    EXPECT_EQ(f->calls, 1);
+    EXPECT_FALSE(r->success());
+
+    // A delegate without the operation is released without a call.
+    auto silent = ns::make<Finisher>();
+    ns::Weak<Finisher> weak(silent);
+    auto r2 = SHRRequest::make(provider.URL("/empty"), nullptr, silent, nullptr, nullptr, true);
+    silent = nullptr;
+    ASSERT_TRUE(runUntil([&] { return weak.expired(); }));
+    EXPECT_EQ(r2->getResult()->utf8(), "");
+}
+
+// -- OAuth flow ---------------------------------------------------------------------------------
+
+// A service sharer on the fake provider: posts the item's text as a status,
+// signed with the access token.
+class FakeServiceSharer : public SHROAuthSharer {
+public:
+    FakeServiceSharer() {
+        setConsumerKey("testkey");
+        setSecretKey("test secret");
+        setAuthorizeCallbackURL(ns::URL::URLWithString("http://CALLBACK.example/cb"));
+    }
+    static std::string base;
+    void configure() {
+        setRequestURL(ns::URL::URLWithString(base + "/request_token"));
+        setAuthorizeURL(ns::URL::URLWithString(base + "/authorize"));
+        setAccessURL(ns::URL::URLWithString(base + "/access_token"));
+    }
+    const char* className() const override { return "FakeServiceSharer"; }
+    std::string sharerTitle() const override { return "Fake"; }
+    bool canShareText() const override { return true; }
+    void tokenAccessModifyRequest(OAMutableURLRequest* request) override {
+        if (auto* v = authorizeResponseQueryVars() ? authorizeResponseQueryVars()->stringForKey("oauth_verifier") : nullptr)
+            request->setOAuthParameterNameWithValue("oauth_verifier", v->view());
+    }
+    bool send() override {
+        if (!validateItem()) return false;
+        auto request = OAMutableURLRequest::make(ns::URL::URLWithString(base + "/status"), consumer(), accessToken(),
+                                                 nullptr, nullptr);
+        request->setHTTPMethod("POST");
+        request->setParameters(ns::Array::make({OARequestParameter::requestParameterWithName(
+                                                    "status", item()->text()->utf8())}).get());
+        ns::Weak<FakeServiceSharer> self(this);
+        fetcher_ = OAAsynchronousDataFetcher::asynchronousFetcherWithRequest(
+            request, ns::Ref<ns::Object>(this),
+            [self](OAServiceTicket* t, ns::Data*) {
+                if (auto s = self.lock()) {
+                    if (t->didSucceed()) s->sendDidFinish();
+                    else s->sendDidFailShouldRelogin();
+                }
+            },
+            [self](OAServiceTicket*, ns::Error* e) { if (auto s = self.lock()) s->sendDidFailWithError(ns::Ref<ns::Error>(e)); });
+        fetcher_->start();
+        sendDidStart();
+        return true;
+    }
+    ns::Ref<OAAsynchronousDataFetcher> fetcher_;
+};
+std::string FakeServiceSharer::base;
+
+TEST_F(LoopbackTest, OAuthFlowRequestAuthoriseAccessThenSignedPost) {
+    FakeServiceSharer::base = provider.url("");
+    NotificationRecorder rec;
+    auto sharer = ns::make<FakeServiceSharer>();
+    sharer->configure();
+    sharer->setItem(SHRItem::text(ns::str("hello from the deck")));
+    sharer->share();
+    EXPECT_EQ(sharer->pendingAction(), SHRPendingShare);
+    // Request token, then the authorise page on screen.
+    ASSERT_TRUE(runUntil([&] { return SHR::currentHelper()->currentView() != nullptr; }));
+    auto* nav = ns::as<ui::NavigationController>(SHR::currentHelper()->currentView());
+    ASSERT_TRUE(nav);
+    auto* view = ns::as<SHROAuthView>(nav->topViewController());
+    ASSERT_TRUE(view);
+    ASSERT_TRUE(view->webView()->request());
+    std::string authURL = view->webView()->request()->URL()->absoluteText();
+    EXPECT_EQ(authURL, provider.url("/authorize?oauth_token=reqtok"));
+    // The stand-in web view does not fetch pages: the test is the browser.
+    std::string page = provider.get("/authorize?oauth_token=reqtok");
+    view->webView()->loadHTMLString(page, ns::URL::URLWithString(authURL));
+    ui::Driver driver;
+    // The view catches the callback and keeps it from loading, so the
+    // driver sees the link refused.
+    EXPECT_FALSE(driver.followLink("Allow"));
+    EXPECT_NE(driver.lastError().find("refused"), std::string::npos) << driver.lastError();
+    EXPECT_EQ(ns::describe(sharer->authorizeResponseQueryVars()->objectForKey("oauth_verifier")), "4711");
+    // Access token, stored, then the pending share is sent, signed.
+    ASSERT_TRUE(runUntil([&] { return rec.names.size() >= 4; }));
+    // The authorise page reports at once; the access step resumes the
+    // share (which starts sending) before it reports its own result.
+    EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRAuthDidFinish:true", "SHRSendDidStartNotification",
+                                                   "SHRAuthDidFinish:true", "SHRSendDidFinish"}));
+    EXPECT_EQ(SHR::getAuthValueForKeyForSharer("accessKey", "FakeServiceSharer")->utf8(), "acc+tok");
+    EXPECT_EQ(SHR::getAuthValueForKeyForSharer("accessSecret", "FakeServiceSharer")->utf8(), "acc secret");
+    EXPECT_EQ(SHR::getAuthValueForKeyForSharer("sessionHandle", "FakeServiceSharer")->utf8(), "h1");
+    std::string log = provider.log();
+    EXPECT_NE(log.find("status hello from the deck"), std::string::npos) << log;
+    EXPECT_EQ(log.find("refused"), std::string::npos) << log;
+    EXPECT_TRUE(alerts().empty());
+
+    // A new sharer finds the stored token; logging out forgets it and the
+    // authorise page's cookies.
+    auto again = ns::make<FakeServiceSharer>();
+    again->configure();
+    EXPECT_TRUE(again->isAuthorized());
+    EXPECT_EQ(again->accessToken()->sessionHandle()->utf8(), "h1");
+    net::HTTPCookieStorage::sharedHTTPCookieStorage().setCookie(
+        net::HTTPCookie::make("sid", "1", "127.0.0.1", "/"));
+    ASSERT_FALSE(net::HTTPCookieStorage::sharedHTTPCookieStorage().cookiesForURL(*provider.URL("/authorize")).empty());
+    again->logout();
+    EXPECT_TRUE(net::HTTPCookieStorage::sharedHTTPCookieStorage().cookiesForURL(*provider.URL("/authorize")).empty());
+    EXPECT_FALSE(ns::make<FakeServiceSharer>()->isAuthorized());
+    SHR::setAuthValueForKeyForSharer(ns::str("k").get(), "accessKey", "FakeServiceSharer");
+    EXPECT_FALSE(ns::make<FakeServiceSharer>()->isAuthorized());  // no secret
+}
+
+TEST_F(LoopbackTest, OAuthFailuresEndWithTheirAlerts) {
+    FakeServiceSharer::base = provider.url("");
+    NotificationRecorder rec;
+    auto sharer = ns::make<FakeServiceSharer>();
+    sharer->configure();
+    sharer->setSecretKey("wrong secret");  // the provider refuses the signature
+    sharer->setItem(SHRItem::text(ns::str("x")));
+    sharer->share();
+    ASSERT_TRUE(runUntil([&] { return !alerts().empty(); }));
+    EXPECT_EQ(alerts()[0], "Request Error|There was a problem requesting authorization from Fake");
+    EXPECT_TRUE(rec.names.empty());
+    EXPECT_NE(provider.log().find("refused bad signature"), std::string::npos);
+    ui::Panel::dismissAllForTesting();
+
+    // A callback carrying oauth_problem fails even though the page "succeeded".
+    auto other = ns::make<FakeServiceSharer>();
+    other->configure();
+    other->setItem(SHRItem::text(ns::str("x")));
+    other->share();
+    ASSERT_TRUE(runUntil([&] { return SHR::currentHelper()->currentView() != nullptr; }));
+    auto* view = ns::as<SHROAuthView>(ns::as<ui::NavigationController>(SHR::currentHelper()->currentView())->topViewController());
+    ASSERT_TRUE(view);
+    view->webView()->loadRequest(ui::URLRequest::requestWithString("http://callback.example/cb?oauth_problem=user_refused"));
+    EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRAuthDidFinish:false"}));
+    ASSERT_EQ(alerts().size(), 1u);
+    EXPECT_EQ(alerts()[0], "Authorize Error|There was an error while authorizing");
+    EXPECT_EQ(other->pendingAction(), SHRPendingShare);
+}
+
+TEST(OAuthViewTest, CallbackQueryParameters) {
+    auto p = SHROAuthView::queryParameters(*ns::URL::URLWithString("http://c/cb?oauth_token=a&oauth_verifier=b&bad&x=1=2"));
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->count(), 2u);
+    EXPECT_EQ(ns::describe(p->objectForKey("oauth_verifier")), "b");
+    EXPECT_FALSE(SHROAuthView::queryParameters(*ns::URL::URLWithString("http://c/cb")));
+}
+
+// -- Offline queue -------------------------------------------------------------------------------
+
+// Re-sends through the fake provider's echo endpoint, one request a share.
+class QueueSharer : public SHRSharer {
+public:
+    static std::string base;
+    const char* className() const override { return "QueueSharer"; }
+    std::string sharerTitle() const override { return "Queue"; }
+    bool canShareText() const override { return true; }
+    bool canShareImage() const override { return true; }
+    bool canShareFile() const override { return true; }
+    bool requiresAuthentication() const override { return false; }
+    bool send() override {
+        if (!validateItem()) return false;
+        std::string what = item()->shareType() == SHRShareTypeImage ? "image:" + item()->image()->name()
+                           : item()->shareType() == SHRShareTypeFile ? "file:" + std::string(item()->data()->view())
+                                                                      : "text:" + item()->text()->utf8();
+        ns::Weak<QueueSharer> self(this);
+        setRequest(SHRRequest::make(ns::URL::URLWithString(base + "/echo"), ns::str(what), ns::Ref<ns::Object>(this),
+                                    [self](SHRRequest* r) {
+                                        if (auto s = self.lock()) {
+                                            if (r->success()) s->sendDidFinish();
+                                            else s->sendDidFailWithError(nullptr);
+                                        }
+                                    },
+                                    ns::str("POST"), true));
+        sendDidStart();
+        return true;
+    }
+};
+std::string QueueSharer::base;
+
+class NeedsLoginSharer : public SHRSharer {
+public:
+    const char* className() const override { return "NeedsLoginSharer"; }
+    bool canShareText() const override { return true; }
+};
+
+TEST_F(LoopbackTest, OfflineQueueKeptAcrossRestartAndResentOncePerShare) {
+    QueueSharer::base = provider.url("");
+    SHRSharer::registerSharerClass("QueueSharer", [] { return ns::make<QueueSharer>(); });
+    SHRSharer::registerSharerClass("NeedsLoginSharer", [] { return ns::make<NeedsLoginSharer>(); });
+    setOnline(false);
+    NotificationRecorder rec;
+
+    auto image = SHRSharer::shareImage<QueueSharer>(ui::Image::make("card.png", {40, 30}), ns::str("Card"));
+    std::string folder = ns::Paths::join(ns::Paths::cachesDirectory(), "SHR");
+    std::string list = folder + "/SHROfflineQueue.plist";
+    ASSERT_TRUE(std::filesystem::exists(list));
+    SHRSharer::shareText<QueueSharer>(ns::str("queued text"));
+    SHRSharer::shareFile<QueueSharer>(ns::Data::make("file body"), ns::str("f.txt"), ns::str("text/plain"), nullptr);
+    // Queued while a login was stored; the login is gone by the re-send.
+    SHR::addToOfflineQueueForSharer(SHRItem::text(ns::str("needs a login")), "NeedsLoginSharer");
+    SHR::addToOfflineQueueForSharer(SHRItem::text(ns::str("gone")), "NoSuchSharer");
+    EXPECT_TRUE(rec.names.empty());  // queued silently
+    EXPECT_TRUE(alerts().empty());
+
+    auto entries = SHR::getOfflineQueueList();
+    ASSERT_TRUE(entries);
+    ASSERT_EQ(entries->count(), 5u);
+    std::vector<std::string> uids;
+    for (ns::Object* o : *entries) uids.push_back(ns::describe(ns::as<ns::Dictionary>(o)->objectForKey("uid")));
+    EXPECT_EQ(uids[0].rfind("QueueSharer-3-", 0), 0u) << uids[0];
+    EXPECT_EQ(ns::describe(ns::as<ns::Dictionary>(entries->objectAtIndex(0))->objectForKey("sharer")), "QueueSharer");
+    auto jpeg = ns::readFile(folder + "/" + uids[0]);
+    ASSERT_TRUE(jpeg);
+    EXPECT_EQ(jpeg->substr(0, 3), "\xFF\xD8\xFF");
+    EXPECT_FALSE(std::filesystem::exists(folder + "/" + uids[1]));  // text: no data file
+    EXPECT_EQ(*ns::readFile(folder + "/" + uids[2]), "file body");
+
+    // A restart: the centre and the defaults start afresh, the files stay.
+    SHR::resetForTesting();
+    ns::UserDefaults::resetStandardUserDefaults();
+    SHR::flushOfflineQueue();  // still offline: nothing happens
+    ASSERT_TRUE(std::filesystem::exists(list));
+    setOnline(true);
+    SHR::flushOfflineQueue();
+    EXPECT_FALSE(std::filesystem::exists(list));  // removed at once
+    ns::OperationQueue* queue = SHR::currentHelper()->offlineQueue();
+    ASSERT_TRUE(queue);
+    ASSERT_TRUE(runUntil([&] { return queue->operationCount() == 0; }, 20)) << queue->operationCount();
+    std::string log = provider.log();
+    size_t echoes = 0;
+    for (size_t p = 0; (p = log.find("POST /echo", p)) != std::string::npos; ++p) ++echoes;
+    EXPECT_EQ(echoes, 3u) << log;
+    EXPECT_FALSE(std::filesystem::exists(folder + "/" + uids[0]));
+    EXPECT_FALSE(std::filesystem::exists(folder + "/" + uids[2]));
+    EXPECT_TRUE(alerts().empty());
+    size_t finished = 0;
+    for (auto& n : rec.names) finished += n == "SHRSendDidFinish";
+    EXPECT_EQ(finished, 3u);
+}
+
+}  // namespace
+}  // namespace sharing::test

@@ -112,3 +112,98 @@ service UserStore {
       throws (1: EDAMNotFoundException notFoundException, 2: EDAMSystemException systemException,
               3: EDAMUserException userException)
 }
+
+struct Data {
+  1: optional binary bodyHash,
+  2: optional i32 size,
+  3: optional binary body
+}
+
+struct ResourceAttributes {
+  1: optional string sourceURL,
+  2: optional i64 timestamp,
+  3: optional double latitude,
+  4: optional double longitude,
+  5: optional double altitude,
+  6: optional string cameraMake,
+  7: optional string cameraModel,
+  8: optional bool clientWillIndex,
+  9: optional string recoType,
+  10: optional string fileName,
+  11: optional bool attachment
+}
+
+struct Resource {
+  1: optional string guid,
+  2: optional string noteGuid,
+  3: optional Data data,
+  4: optional string mime,
+  5: optional i16 width,
+  6: optional i16 height,
+  7: optional i16 duration,
+  8: optional bool active,
+  9: optional Data recognition,
+  11: optional ResourceAttributes attributes,
+  12: optional i32 updateSequenceNum,
+  13: optional Data alternateData
+}
+
+struct NoteAttributes {
+  1: optional i64 subjectDate,
+  10: optional double latitude,
+  11: optional double longitude,
+  12: optional double altitude,
+  13: optional string author,
+  14: optional string source,
+  15: optional string sourceURL,
+  16: optional string sourceApplication
+}
+
+struct Note {
+  1: optional string guid,
+  2: optional string title,
+  3: optional string content,
+  4: optional binary contentHash,
+  5: optional i32 contentLength,
+  6: optional i64 created,
+  7: optional i64 updated,
+  8: optional i64 deleted,
+  9: optional bool active,
+  10: optional i32 updateSequenceNum,
+  11: optional string notebookGuid,
+  12: optional list<string> tagGuids,
+  13: optional list<Resource> resources,
+  14: optional NoteAttributes attributes,
+  15: optional list<string> tagNames
+}
+
+struct Publishing {
+  1: optional string uri,
+  2: optional i32 order,
+  3: optional bool ascending,
+  4: optional string publicDescription
+}
+
+struct Notebook {
+  1: optional string guid,
+  2: optional string name,
+  5: optional i32 updateSequenceNum,
+  6: optional bool defaultNotebook,
+  7: optional i64 serviceCreated,
+  8: optional i64 serviceUpdated,
+  10: optional Publishing publishing,
+  11: optional bool published,
+  12: optional string stack
+}
+
+// The note-store methods that the sharer uses, and a void one.
+service NoteStore {
+  list<Notebook> listNotebooks(1: string authenticationToken)
+      throws (1: EDAMUserException userException, 2: EDAMSystemException systemException),
+  Note createNote(1: string authenticationToken, 2: Note note)
+      throws (1: EDAMUserException userException, 2: EDAMSystemException systemException,
+              3: EDAMNotFoundException notFoundException),
+  void untagAll(1: string authenticationToken, 2: string guid)
+      throws (1: EDAMUserException userException, 2: EDAMSystemException systemException,
+              3: EDAMNotFoundException notFoundException)
+}

@@ -1,0 +1,931 @@
+// HTTPRequest life cycle: class-wide state, threads, start paths, main(),
+// stream opening, stream events, the status timer and time-outs, finish,
+// failure and cancel, and delivery of callbacks to the main thread.
+#include "net/http/HTTPRequest.h"
+
+#include <cctype>
+
+#include "net/http/HTTPRequestInternal.h"
+#include "platform/foundation/Exception.h"
+#include "platform/foundation/Format.h"
+#include "platform/foundation/Thread.h"
+#include "platform/network/NetworkErrors.h"
+
+namespace http {
+
+// ---- Class-wide state ---------------------------------------------------------
+
+namespace engine {
+
+std::recursive_mutex& connectionsLock() { static std::recursive_mutex m; return m; }
+std::vector<std::shared_ptr<HTTPRequest::ConnectionRecord>>& connectionPool() {
+    static std::vector<std::shared_ptr<HTTPRequest::ConnectionRecord>> pool;
+    return pool;
+}
+int nextConnectionNumber() { static int n = 0; return ++n; }
+uint32_t nextRequestNumber() {
+    static std::atomic<uint32_t> n{0};
+    return ++n;
+}
+int& runningStreams() { static int n = 0; return n; }
+bool& shouldUpdateIndicator() { static bool v = true; return v; }
+bool& indicatorVisible() { static bool v = false; return v; }
+std::recursive_mutex& progressLock() { static std::recursive_mutex m; return m; }
+std::recursive_mutex& sessionCookiesLock() { static std::recursive_mutex m; return m; }
+std::recursive_mutex& sessionCredentialsLock() { static std::recursive_mutex m; return m; }
+std::recursive_mutex& delegateAuthenticationLock() { static std::recursive_mutex m; return m; }
+std::mutex& bandwidthLock() { static std::mutex m; return m; }
+Bandwidth& bandwidth() { static Bandwidth b; return b; }
+
+static ns::Ref<ns::Error> shared(long code, const char* text) {
+    return ns::Error::withDescription(kHTTPRequestErrorDomain, code, text);
+}
+ns::Ref<ns::Error> requestTimedOutError() {
+    static ns::Ref<ns::Error> e = shared(kRequestTimedOutErrorType, "The request timed out");
+    return e;
+}
+ns::Ref<ns::Error> authenticationError() {
+    static ns::Ref<ns::Error> e = shared(kAuthenticationErrorType, "Authentication needed");
+    return e;
+}
+ns::Ref<ns::Error> requestCancelledError() {
+    static ns::Ref<ns::Error> e = shared(kRequestCancelledErrorType, "The request was cancelled");
+    return e;
+}
+ns::Ref<ns::Error> unableToCreateRequestError() {
+    static ns::Ref<ns::Error> e = shared(kUnableToCreateRequestErrorType, "Unable to create request (bad url?)");
+    return e;
+}
+ns::Ref<ns::Error> tooMuchRedirectionError() {
+    static ns::Ref<ns::Error> e =
+        shared(kTooMuchRedirectionErrorType, "The request failed because it redirected too many times");
+    return e;
+}
+
+double steadyNow() { return ns::SystemClock::shared()->now(); }
+
+std::string lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+ns::Ref<ns::String> str(const std::string& s) { return ns::String::make(s); }
+std::string textOf(const ns::Object* o) { return o ? o->description() : std::string(); }
+
+}  // namespace engine
+
+namespace {
+
+std::mutex gClassMutex;
+double gDefaultTimeOut = 10.0;
+ns::Ref<ns::Thread> gNetworkThread;
+ns::Ref<ns::OperationQueue> gSharedQueue;
+ns::Ref<DownloadCache> gDefaultCache;
+
+}  // namespace
+
+ns::Ref<ns::RunLoop> HTTPRequest::networkRunLoop() {
+    std::lock_guard<std::mutex> g(gClassMutex);
+    if (!gNetworkThread) gNetworkThread = ns::Thread::startRunLoopThread("HTTPRequest network thread");
+    return gNetworkThread->runLoop();
+}
+
+ns::Ref<ns::OperationQueue> HTTPRequest::sharedQueue() {
+    std::lock_guard<std::mutex> g(gClassMutex);
+    if (!gSharedQueue) {
+        gSharedQueue = ns::OperationQueue::make();
+        gSharedQueue->setMaxConcurrentOperationCount(4);
+        gSharedQueue->setName("HTTPRequest shared queue");
+    }
+    return gSharedQueue;
+}
+
+double HTTPRequest::defaultTimeOutSeconds() {
+    std::lock_guard<std::mutex> g(gClassMutex);
+    return gDefaultTimeOut;
+}
+void HTTPRequest::setDefaultTimeOutSeconds(double s) {
+    std::lock_guard<std::mutex> g(gClassMutex);
+    gDefaultTimeOut = s;
+}
+CacheDelegate* HTTPRequest::defaultCache() {
+    std::lock_guard<std::mutex> g(gClassMutex);
+    return gDefaultCache.get();
+}
+void HTTPRequest::setDefaultCache(ns::Ref<DownloadCache> cache) {
+    std::lock_guard<std::mutex> g(gClassMutex);
+    gDefaultCache = std::move(cache);
+}
+
+// ---- Making -------------------------------------------------------------------
+
+HTTPRequest::HTTPRequest(ns::Ref<ns::URL> url)
+    : timeOutSeconds_(defaultTimeOutSeconds()),
+      didStartSelector_(&HTTPRequestDelegate::requestStarted),
+      didReceiveResponseHeadersSelector_(&HTTPRequestDelegate::requestDidReceiveResponseHeaders),
+      willRedirectSelector_(&HTTPRequestDelegate::requestWillRedirectToURL),
+      didFinishSelector_(&HTTPRequestDelegate::requestFinished),
+      didFailSelector_(&HTTPRequestDelegate::requestFailed),
+      didReceiveDataSelector_(&HTTPRequestDelegate::requestDidReceiveData),
+      runLoopMode_(ns::RunLoop::kDefaultMode) {
+    url_ = std::move(url);
+    if (CacheDelegate* c = defaultCache()) downloadCacheLink_.set(c);
+}
+
+HTTPRequest::~HTTPRequest() {
+    authenticationNeeded_ = 0;
+    request_ = nullptr;
+    requestAuthentication_ = nullptr;
+    proxyAuthentication_ = nullptr;
+    cancelLoad();
+    if (statusTimer_) statusTimer_->invalidate();
+    // Blocks hold what the caller captured; let them go on the main thread.
+    auto blocks = std::make_shared<std::vector<std::function<void()>>>();
+    auto holder = std::make_shared<std::tuple<Block, Block, Block, Block, Block, Block, HeadersBlock, ProgressBlock,
+                                              ProgressBlock, SizeBlock, SizeBlock, DataBlock>>(
+        std::move(startedBlock_), std::move(completionBlock_), std::move(failureBlock_),
+        std::move(authenticationNeededBlock_), std::move(proxyAuthenticationNeededBlock_),
+        std::move(requestRedirectedBlock_), std::move(headersReceivedBlock_), std::move(bytesReceivedBlock_),
+        std::move(bytesSentBlock_), std::move(downloadSizeIncrementedBlock_), std::move(uploadSizeIncrementedBlock_),
+        std::move(dataReceivedBlock_));
+    if (!ns::RunLoop::isMainThread()) ns::performOnMainThread([holder]() mutable { holder.reset(); }, false);
+}
+
+ns::Ref<HTTPRequest> HTTPRequest::requestWithURL(ns::Ref<ns::URL> url) { return ns::make<HTTPRequest>(std::move(url)); }
+
+ns::Ref<HTTPRequest> HTTPRequest::requestWithURL(ns::Ref<ns::URL> url, CacheDelegate* cache, uint32_t policy) {
+    auto r = ns::make<HTTPRequest>(std::move(url));
+    r->setDownloadCache(cache);
+    r->setCachePolicy(policy);
+    return r;
+}
+
+std::string HTTPRequest::description() const {
+    auto u = url();
+    return "<HTTPRequest " + requestMethod() + " " + (u ? u->absoluteText() : std::string("(null)")) + ">";
+}
+
+// ---- Guarded settings -----------------------------------------------------------
+
+ns::Ref<ns::URL> HTTPRequest::url() const {
+    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    return url_;
+}
+
+void HTTPRequest::setURL(ns::Ref<ns::URL> url) {
+    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    if (ns::equal(url, url_)) return;
+    url_ = std::move(url);
+    request_ = nullptr;
+    requestAuthentication_ = nullptr;
+    proxyAuthentication_ = nullptr;
+    redirectURL_ = nullptr;
+}
+
+HTTPRequestDelegate* HTTPRequest::delegate() const {
+    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    return delegate_.get();
+}
+void HTTPRequest::setDelegate(HTTPRequestDelegate* d) {
+    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    delegate_.set(d);
+}
+HTTPRequestQueue* HTTPRequest::queue() const {
+    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    return queue_;
+}
+void HTTPRequest::setQueue(HTTPRequestQueue* q) {
+    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    ns::Object* o = q ? dynamic_cast<ns::Object*>(static_cast<HTTPRequestDelegate*>(q)) : nullptr;
+    if (q && !o) throw ns::Exception(ns::kInvalidArgumentException, "a request queue must be an object");
+    queueOwner_ = o;
+    queue_ = q;
+}
+std::string HTTPRequest::requestMethod() const {
+    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    return requestMethod_;
+}
+void HTTPRequest::setRequestMethod(std::string method) {
+    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    if (method == requestMethod_) return;
+    requestMethod_ = std::move(method);
+    if (requestMethod_ == "POST" || requestMethod_ == "PUT" || (postBody_ && postBody_->length()) ||
+        !postBodyFilePath_.empty())
+        shouldAttemptPersistentConnection_ = false;
+}
+ProgressDelegate* HTTPRequest::uploadProgressDelegate() const {
+    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    return uploadProgressDelegate_.get();
+}
+void HTTPRequest::setUploadProgressDelegate(ProgressDelegate* d) {
+    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    uploadProgressDelegate_.set(d);
+}
+ProgressDelegate* HTTPRequest::downloadProgressDelegate() const {
+    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    return downloadProgressDelegate_.get();
+}
+void HTTPRequest::setDownloadProgressDelegate(ProgressDelegate* d) {
+    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    downloadProgressDelegate_.set(d);
+}
+CacheDelegate* HTTPRequest::downloadCache() const {
+    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    return downloadCacheLink_.get();
+}
+void HTTPRequest::setDownloadCache(CacheDelegate* cache) {
+    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    downloadCacheLink_.set(cache);
+}
+ns::Ref<ns::Error> HTTPRequest::error() const {
+    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    return error_;
+}
+void HTTPRequest::setError(ns::Ref<ns::Error> e) {
+    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    error_ = std::move(e);
+}
+ns::Ref<ns::Dictionary> HTTPRequest::responseHeaders() const {
+    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    return responseHeaders_;
+}
+ns::Ref<ns::Number> HTTPRequest::requestID() const {
+    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    return requestIDValue_ ? ns::Number::numberWithUnsignedInt(requestIDValue_) : nullptr;
+}
+void HTTPRequest::setClientCertificateIdentity(std::string chain, std::string key) {
+    clientCertificatePEM_ = std::move(chain);
+    clientKeyPEM_ = std::move(key);
+}
+
+#define HTTP_BLOCK_SETTER(Name, Type, field)                   \
+    void HTTPRequest::Name(Type b) {                            \
+        std::lock_guard<std::recursive_mutex> g(cancelledLock_); \
+        field = std::move(b);                                   \
+    }
+HTTP_BLOCK_SETTER(setStartedBlock, Block, startedBlock_)
+HTTP_BLOCK_SETTER(setHeadersReceivedBlock, HeadersBlock, headersReceivedBlock_)
+HTTP_BLOCK_SETTER(setCompletionBlock, Block, completionBlock_)
+HTTP_BLOCK_SETTER(setFailedBlock, Block, failureBlock_)
+HTTP_BLOCK_SETTER(setBytesReceivedBlock, ProgressBlock, bytesReceivedBlock_)
+HTTP_BLOCK_SETTER(setBytesSentBlock, ProgressBlock, bytesSentBlock_)
+HTTP_BLOCK_SETTER(setDownloadSizeIncrementedBlock, SizeBlock, downloadSizeIncrementedBlock_)
+HTTP_BLOCK_SETTER(setUploadSizeIncrementedBlock, SizeBlock, uploadSizeIncrementedBlock_)
+HTTP_BLOCK_SETTER(setDataReceivedBlock, DataBlock, dataReceivedBlock_)
+HTTP_BLOCK_SETTER(setAuthenticationNeededBlock, Block, authenticationNeededBlock_)
+HTTP_BLOCK_SETTER(setProxyAuthenticationNeededBlock, Block, proxyAuthenticationNeededBlock_)
+HTTP_BLOCK_SETTER(setRequestRedirectedBlock, Block, requestRedirectedBlock_)
+#undef HTTP_BLOCK_SETTER
+
+// ---- Starting -------------------------------------------------------------------
+
+void HTTPRequest::startAsynchronous() { sharedQueue()->addOperation(ns::Ref<ns::Operation>(this)); }
+
+void HTTPRequest::start() {
+    willChangeValueForKey("isExecuting");
+    inProgress_ = true;
+    didChangeValueForKey("isExecuting");
+    ns::Ref<HTTPRequest> self(this);
+    auto loop = networkRunLoop();
+    ns::performOnThread(*loop, [self, loop] {
+        {
+            std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
+            self->loop_ = loop;
+        }
+        self->main();
+    }, false);
+}
+
+void HTTPRequest::startSynchronous() {
+    {
+        std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+        isSynchronous_ = true;
+        runLoopMode_ = kHTTPRequestRunLoopMode;
+        loop_ = ns::RunLoop::current();
+    }
+    willChangeValueForKey("isExecuting");
+    inProgress_ = true;
+    didChangeValueForKey("isExecuting");
+    if (!isCancelled() && !complete()) {
+        main();
+        auto loop = ns::RunLoop::current();
+        while (!complete_.load()) loop->runUntil([this] { return complete_.load(); }, ns::RunLoop::kDistantFuture,
+                                                 kHTTPRequestRunLoopMode);
+    }
+    inProgress_ = false;
+}
+
+bool HTTPRequest::isCancelled() const {
+    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    return cancelled_.load();
+}
+
+void HTTPRequest::performOnRequestThread(std::function<void()> fn) {
+    ns::Ref<ns::RunLoop> loop;
+    {
+        std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+        loop = loop_;
+    }
+    if (!loop) loop = networkRunLoop();
+    ns::performOnThread(*loop, std::move(fn), false);
+}
+
+void HTTPRequest::cancel() {
+    ns::Ref<HTTPRequest> self(this);
+    performOnRequestThread([self] { self->cancelOnRequestThread(); });
+}
+
+void HTTPRequest::cancelOnRequestThread() {
+    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    if (cancelled_ || complete_) return;
+    failWithError(engine::requestCancelledError());
+    complete_ = true;
+    cancelLoad();
+    willChangeValueForKey("isCancelled");
+    cancelled_ = true;
+    didChangeValueForKey("isCancelled");
+}
+
+void HTTPRequest::clearDelegatesAndCancel() {
+    {
+        std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+        delegate_.set(nullptr);
+        queue_ = nullptr;
+        queueOwner_ = nullptr;
+        uploadProgressDelegate_.set(nullptr);
+        downloadProgressDelegate_.set(nullptr);
+        auto holder = std::make_shared<std::vector<std::function<void()>>>();
+        // Moving the blocks out clears the fields; they are dropped on the main thread.
+        auto blocks = std::make_shared<std::tuple<Block, Block, Block, Block, Block, Block, HeadersBlock,
+                                                  ProgressBlock, ProgressBlock, SizeBlock, SizeBlock, DataBlock>>(
+            std::move(startedBlock_), std::move(completionBlock_), std::move(failureBlock_),
+            std::move(authenticationNeededBlock_), std::move(proxyAuthenticationNeededBlock_),
+            std::move(requestRedirectedBlock_), std::move(headersReceivedBlock_), std::move(bytesReceivedBlock_),
+            std::move(bytesSentBlock_), std::move(downloadSizeIncrementedBlock_),
+            std::move(uploadSizeIncrementedBlock_), std::move(dataReceivedBlock_));
+        startedBlock_ = nullptr; completionBlock_ = nullptr; failureBlock_ = nullptr;
+        authenticationNeededBlock_ = nullptr; proxyAuthenticationNeededBlock_ = nullptr;
+        requestRedirectedBlock_ = nullptr; headersReceivedBlock_ = nullptr; bytesReceivedBlock_ = nullptr;
+        bytesSentBlock_ = nullptr; downloadSizeIncrementedBlock_ = nullptr; uploadSizeIncrementedBlock_ = nullptr;
+        dataReceivedBlock_ = nullptr;
+        ns::performOnMainThread([blocks]() mutable { blocks.reset(); }, ns::RunLoop::isMainThread());
+    }
+    cancel();
+}
+
+// ---- main ---------------------------------------------------------------------
+
+void HTTPRequest::main() {
+    std::unique_lock<std::recursive_mutex> lock(cancelledLock_);
+    try {
+        runMain();
+    } catch (const ns::Exception& e) {
+        auto inner = ns::Error::make(kHTTPRequestErrorDomain, kUnhandledExceptionError, e.userInfo());
+        auto info = ns::MutableDictionary::make();
+        info->setObject(engine::str(e.name()), ns::kLocalizedDescriptionKey);
+        info->setObject(engine::str(e.reason()), ns::kLocalizedFailureReasonErrorKey);
+        info->setObject(inner, ns::kUnderlyingErrorKey);
+        failWithError(ns::Error::make(kHTTPRequestErrorDomain, kUnhandledExceptionError, info));
+    }
+}
+
+void HTTPRequest::runMain() {
+    if (!loop_) loop_ = ns::RunLoop::current();
+    // Background tasks: this platform has no multitasking to ask for.
+    if (error_) {
+        complete_ = true;
+        markAsFinished();
+        return;
+    }
+    complete_ = false;
+    didUseCachedResponse_ = false;
+    if (!url_) {
+        failWithError(engine::unableToCreateRequestError());
+        return;
+    }
+    if (!mainRequest_) {
+        buildPostBody();
+        if (error_) return;  // the body could not be built; already failed
+    }
+    if (requestMethod_ != "GET") downloadCacheLink_.set(nullptr);
+
+    request_ = nullptr;
+    net::HTTPTarget target;
+    if (!net::parseHTTPTarget(url_->absoluteText(), target)) {
+        failWithError(engine::unableToCreateRequestError());
+        return;
+    }
+    request_ = net::HTTPMessage::request(requestMethod_, url_->absoluteText(),
+                                         useHTTPVersionOne_ ? "HTTP/1.0" : "HTTP/1.1");
+    if (mainRequest_) mainRequest_->buildRequestHeaders();
+    buildRequestHeaders();
+
+    if (CacheDelegate* cache = downloadCacheLink_.lock().get()) {
+        auto keep = downloadCacheLink_.lock();
+        if (cachePolicy_ == 0) cachePolicy_ = cache->defaultCachePolicy();
+        if (cache->canUseCachedDataForRequest(*this)) {
+            useDataFromCache();
+            return;
+        }
+        if (cachePolicy_ & (kAskServerIfModifiedWhenStaleCachePolicy | kAskServerIfModifiedCachePolicy)) {
+            if (auto cached = cache->cachedResponseHeadersForURL(*url_)) {
+                for (size_t i = 0; i < cached->count(); ++i) {
+                    std::string k = engine::textOf(cached->keyAtIndex(i));
+                    std::string v = engine::textOf(cached->valueAtIndex(i));
+                    if (net::equalsIgnoringCase(k, "Etag")) addRequestHeader("If-None-Match", v);
+                    else if (net::equalsIgnoringCase(k, "Last-Modified")) addRequestHeader("If-Modified-Since", v);
+                }
+            }
+        }
+    }
+    applyAuthorizationHeader();
+    if (requestHeaders_) {
+        for (size_t i = 0; i < requestHeaders_->count(); ++i)
+            request_->setHeaderField(engine::textOf(requestHeaders_->keyAtIndex(i)),
+                                     engine::textOf(requestHeaders_->valueAtIndex(i)));
+    }
+    if (configureProxies()) startRequest();
+}
+
+ns::Ref<ns::Error> HTTPRequest::errorWithCode(long code, const std::string& description, ns::Ref<ns::Error> underlying) {
+    auto info = ns::MutableDictionary::make();
+    info->setObject(engine::str(description), ns::kLocalizedDescriptionKey);
+    if (underlying) info->setObject(underlying, ns::kUnderlyingErrorKey);
+    return ns::Error::make(kHTTPRequestErrorDomain, code, info);
+}
+
+// ---- Opening the stream ------------------------------------------------------------
+
+void HTTPRequest::startRequest() {
+    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    if (cancelled_) return;
+    if (!loop_) loop_ = ns::RunLoop::current();
+    reportStarted();
+
+    downloadComplete_ = false;
+    complete_ = false;
+    totalBytesRead_ = 0;
+    lastBytesRead_ = 0;
+    if (redirectCount_ == 0) originalURL_ = url_;
+    if (lastBytesSent_ > 0) removeUploadProgressSoFar();
+    lastBytesSent_ = 0;
+    contentLength_ = 0;
+    responseHeaders_ = nullptr;
+    responseMessage_ = nullptr;
+    if (downloadDestinationPath_.empty()) rawResponseData_ = ns::MutableData::make();
+    readStreamIsScheduled_ = false;
+    if (!request_) {
+        failWithError(engine::unableToCreateRequestError());
+        return;
+    }
+
+    ns::Ref<net::InputStream> body = makeBodyStream();
+    if (error_) return;
+    readStream_ = net::HTTPReadStream::make(request_, body);
+    if (!readStream_) {
+        failWithError(errorWithCode(kInternalErrorWhileBuildingRequestType, "Unable to create read stream"));
+        return;
+    }
+    if (engine::lower(url_->scheme() ? url_->scheme()->utf8() : "") == "https") {
+        net::TLSSettings tls;
+        if (!validatesSecureCertificate_) tls.validatesCertificateChain = false;
+        if (!clientCertificatePEM_.empty()) {
+            tls.clientCertificatePEM = clientCertificatePEM_;
+            tls.clientKeyPEM = clientKeyPEM_;
+        }
+        tls.trustedCertificatesFile = clientCertificates_;
+        readStream_->setTLSSettings(tls);
+    }
+    applyProxyToStream(*readStream_);
+
+    chooseConnection();
+
+    bool throttledNow = false;
+    {
+        std::lock_guard<std::mutex> b(engine::bandwidthLock());
+        throttledNow = engine::bandwidth().wakeUp > engine::steadyNow();
+    }
+    if (!readStreamIsScheduled_ && !throttledNow) scheduleReadStream();
+
+    ns::Weak<HTTPRequest> weak(this);
+    readStream_->setClient(net::kStreamEventHasBytesAvailable | net::kStreamEventErrorOccurred |
+                               net::kStreamEventEndEncountered,
+                           [weak](net::HTTPReadStream&, net::StreamEvent e) {
+                               if (auto self = weak.lock()) self->handleNetworkEvent(e);
+                           });
+    bool opened = readStream_->open();
+    ns::Ref<net::HTTPReadStream> previous;
+    {
+        std::lock_guard<std::recursive_mutex> c(engine::connectionsLock());
+        if (connectionInfo_) previous = std::exchange(previousStream_, nullptr);
+    }
+    if (previous && previous != readStream_) previous->close();
+    if (!opened) {
+        connectionCanBeReused_ = false;
+        destroyReadStream();
+        failWithError(errorWithCode(kInternalErrorWhileBuildingRequestType, "Unable to start HTTP connection"));
+        return;
+    }
+    if (!mainRequest_) resetProgressAtStart();
+
+    lastActivityTime_ = loop_->now();
+    if (statusTimer_) statusTimer_->invalidate();
+    statusTimer_ = ns::Timer::make(kStatusTimerInterval, true, [weak](ns::Timer&) {
+        if (auto self = weak.lock()) self->updateStatus();
+    });
+    loop_->addTimer(statusTimer_, runLoopMode_);
+}
+
+// ---- Stream events -----------------------------------------------------------------
+
+void HTTPRequest::handleNetworkEvent(net::StreamEvent event) {
+    ns::Ref<HTTPRequest> self(this);
+    {
+        std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+        if (complete_ || cancelled_) return;
+        switch (event) {
+            case net::kStreamEventHasBytesAvailable: handleBytesAvailable(); break;
+            case net::kStreamEventErrorOccurred: handleStreamError(); break;
+            case net::kStreamEventEndEncountered: handleStreamComplete(); break;
+            default: break;
+        }
+        performThrottling();
+    }
+    std::unique_lock<std::recursive_mutex> g(cancelledLock_);
+    if (downloadComplete_ && needsRedirect_) {
+        g.unlock();
+        if (!willAskDelegateToConfirmRedirect()) performRedirect();
+    } else if (downloadComplete_ && authenticationNeeded_) {
+        g.unlock();
+        attemptToApplyCredentialsAndResume();
+    }
+}
+
+void HTTPRequest::handleBytesAvailable() {
+    if (!responseHeaders_) {
+        readResponseHeaders();
+        if (complete_ || !readStream_) return;
+    }
+    while (!complete_ && readStream_ && readStream_->hasBytesAvailable()) {
+        size_t size = 16384;
+        if (contentLength_ > 262144) size = 262144;
+        else if (contentLength_ > 65536) size = 65536;
+        if (isBandwidthThrottled()) {
+            std::lock_guard<std::mutex> b(engine::bandwidthLock());
+            auto& bw = engine::bandwidth();
+            if (bw.maxPerSecond > 0) {
+                uint64_t left = bw.usedInWindow >= bw.maxPerSecond ? 0 : bw.maxPerSecond - bw.usedInWindow;
+                size_t allowance = left < 4 ? 1 : static_cast<size_t>(left / 4);
+                if (allowance < size) size = allowance;
+            }
+        }
+        uint8_t buffer[262144];
+        long n = readStream_->read(buffer, size);
+        if (n < 0) {
+            handleStreamError();
+            return;
+        }
+        if (n == 0) break;
+        ns::Ref<ns::Data> inflated;
+        if (isResponseCompressed() && !shouldWaitToInflateCompressedResponses_) {
+            if (!dataDecompressor_) {
+                dataDecompressor_ = DataDecompressor::decompressor();
+                if (dataDecompressor_) dataDecompressor_->setMaxOutputLength(size_t(1) << 30);
+            }
+            ns::Ref<ns::Error> err;
+            inflated = dataDecompressor_ ? dataDecompressor_->uncompressBytes(buffer, static_cast<size_t>(n), &err)
+                                         : nullptr;
+            if (err || !dataDecompressor_) {
+                cancelLoad();
+                failWithError(err ? err : DataDecompressor::inflateErrorWithCode(Z_MEM_ERROR));
+                return;
+            }
+            if (!inflated) inflated = ns::Data::make(nullptr, 0);
+        }
+        totalBytesRead_ += static_cast<uint64_t>(n);
+        lastActivityTime_ = loop_->now();
+        incrementBandwidthUsedInLastSecond(static_cast<uint64_t>(n));
+        if (needsRedirect_ && shouldRedirect_ && allowResumeForFileDownloads_) continue;
+
+        auto d = delegate_.lock();
+        bool delegateTakesData =
+            d && (didReceiveDataSelector_ != &HTTPRequestDelegate::requestDidReceiveData ||
+                  d->answers(HTTPRequestDelegate::Optional::requestDidReceiveData));
+        if (!dataReceivedBlock_ && !delegateTakesData) {
+            storeReceivedBytes(buffer, static_cast<size_t>(n), inflated);
+        } else {
+            ns::Ref<ns::Data> data = inflated ? inflated : ns::Data::make(buffer, static_cast<size_t>(n));
+            ns::Ref<HTTPRequest> self(this);
+            callOnMain([self, data] {
+                ui::WeakDelegate<HTTPRequestDelegate>::Locked del;
+                DataSelector sel;
+                DataBlock block;
+                {
+                    std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
+                    del = self->delegate_.lock();
+                    sel = self->didReceiveDataSelector_;
+                    block = self->dataReceivedBlock_;
+                }
+                if (del && (sel != &HTTPRequestDelegate::requestDidReceiveData ||
+                            del->answers(HTTPRequestDelegate::Optional::requestDidReceiveData)))
+                    (del.get()->*sel)(self.get(), data);
+                if (block) block(data);
+            });
+        }
+    }
+}
+
+void HTTPRequest::handleStreamError() {
+    ns::Ref<ns::Error> streamError = readStream_ ? readStream_->streamError() : nullptr;
+    if (!error_) {
+        if (net::isDroppedConnection(streamError.get()) && retryUsingNewConnection()) return;
+        std::string description = "A connection failure occurred";
+        if (net::isTLSError(streamError.get()))
+            description = ns::format(
+                "%@: SSL problem (Possible causes may include a bad/expired/self-signed certificate, clock set to "
+                "wrong date)",
+                description);
+        cancelLoad();
+        failWithError(errorWithCode(kConnectionFailureErrorType, description, streamError));
+    } else {
+        cancelLoad();
+    }
+    checkRequestStatus();
+}
+
+void HTTPRequest::handleStreamComplete() {
+    if (statusTimer_) {
+        statusTimer_->invalidate();
+        statusTimer_ = nullptr;
+    }
+    downloadComplete_ = true;
+    if (!responseHeaders_) {
+        readResponseHeaders();
+        if (didUseCachedResponse_) return;
+    }
+    {
+        std::lock_guard<std::recursive_mutex> p(engine::progressLock());
+        if (readStream_) totalBytesSent_ = readStream_->requestBytesWritten();
+        complete_ = true;
+        if (contentLength_ == 0) contentLength_ = totalBytesRead_;
+        updateProgressIndicators();
+        if (postBodyReadStream_) {
+            postBodyReadStream_->close();
+            postBodyReadStream_ = nullptr;
+        }
+        dataDecompressor_ = nullptr;
+        if (!authenticationNeeded_) {
+            removeTemporaryUploadFile();
+            removeTemporaryCompressedUploadFile();
+        }
+        finishFileDownload();
+        if (!didUseCachedResponse_) storeInCache();
+    }
+    releaseConnectionAfterCompletion();
+    if (!authenticationNeeded_) destroyReadStream();
+    if (!needsRedirect_ && !authenticationNeeded_ && !didUseCachedResponse_) {
+        if (fileError_) failWithError(fileError_);
+        else requestFinished();
+        markAsFinished();
+    }
+}
+
+// ---- Status timer and time-outs ------------------------------------------------------
+
+void HTTPRequest::updateStatus() {
+    checkRequestStatus();
+    if (!inProgress_ && statusTimer_) {
+        std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+        if (statusTimer_) statusTimer_->invalidate();
+        statusTimer_ = nullptr;
+    }
+}
+
+bool HTTPRequest::shouldTimeOut() {
+    if (!readStream_ || !readStreamIsScheduled_ || lastActivityTime_ <= 0 || timeOutSeconds_ <= 0) return false;
+    double idle = loop_->now() - lastActivityTime_;
+    if (idle <= timeOutSeconds_) return false;
+    if (postLength_ == 0) return true;
+    if (uploadBufferSize_ && totalBytesSent_ > uploadBufferSize_) return true;
+    return idle > timeOutSeconds_ * 1.5;
+}
+
+void HTTPRequest::checkRequestStatus() {
+    std::unique_lock<std::recursive_mutex> g(cancelledLock_);
+    if (cancelled_ || complete_) return;
+    performThrottling();
+    if (shouldTimeOut()) {
+        if (retryCount_ < numberOfTimesToRetryOnTimeout_) {
+            updatePartialDownloadSize();
+            if (partialDownloadSize_ && request_)
+                request_->setHeaderField("Range", ns::format("bytes=%llu-", (unsigned long long)partialDownloadSize_));
+            ++retryCount_;
+            unscheduleReadStream();
+            g.unlock();
+            startRequest();
+            return;
+        }
+        failWithError(engine::requestTimedOutError());
+        cancelLoad();
+        complete_ = true;
+        return;
+    }
+    if (readStream_) {
+        if (postLength_ > 0) {
+            lastBytesSent_ = totalBytesSent_;
+            uint64_t written = readStream_->requestBytesWritten();
+            if (written > lastBytesSent_) {
+                totalBytesSent_ = written;
+                lastActivityTime_ = loop_->now();
+                incrementBandwidthUsedInLastSecond(written - lastBytesSent_);
+            }
+        }
+        updateProgressIndicators();
+    }
+}
+
+// ---- Reports -----------------------------------------------------------------------
+
+void HTTPRequest::callOnMain(std::function<void()> fn) {
+    if (isPACFileRequest_) {
+        fn();
+        return;
+    }
+    ns::performOnMainThread(std::move(fn), ns::RunLoop::isMainThread());
+}
+
+void HTTPRequest::reportStarted() {
+    if (mainRequest_) return;
+    ns::Ref<HTTPRequest> self(this);
+    callOnMain([self] {
+        ui::WeakDelegate<HTTPRequestDelegate>::Locked del;
+        RequestSelector sel;
+        Block block;
+        HTTPRequestQueue* q;
+        ns::Ref<ns::Object> keepQ;
+        {
+            std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
+            del = self->delegate_.lock();
+            sel = self->didStartSelector_;
+            block = self->startedBlock_;
+            q = self->queue_;
+            keepQ = self->queueOwner_;
+        }
+        if (del && (sel != &HTTPRequestDelegate::requestStarted ||
+                    del->answers(HTTPRequestDelegate::Optional::requestStarted)))
+            (del.get()->*sel)(self.get());
+        if (block) block();
+        if (q && q->HTTPRequestDelegate::answers(HTTPRequestDelegate::Optional::requestStarted))
+            q->requestStarted(self.get());
+    });
+}
+
+void HTTPRequest::requestFinished() {
+    if (error_ || mainRequest_) return;
+    if (isPACFileRequest_) {
+        reportFinished();
+        return;
+    }
+    ns::Ref<HTTPRequest> self(this);
+    callOnMain([self] { self->reportFinished(); });
+}
+
+void HTTPRequest::reportFinished() {
+    if (isPACFileRequest_) {
+        if (PACFileDone_) PACFileDone_(this);
+        return;
+    }
+    ui::WeakDelegate<HTTPRequestDelegate>::Locked del;
+    RequestSelector sel;
+    Block block;
+    HTTPRequestQueue* q;
+    ns::Ref<ns::Object> keepQ;
+    {
+        std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+        del = delegate_.lock();
+        sel = didFinishSelector_;
+        block = completionBlock_;
+        q = queue_;
+        keepQ = queueOwner_;
+    }
+    if (del && (sel != &HTTPRequestDelegate::requestFinished ||
+                del->answers(HTTPRequestDelegate::Optional::requestFinished)))
+        (del.get()->*sel)(this);
+    if (block) block();
+    if (q && q->HTTPRequestDelegate::answers(HTTPRequestDelegate::Optional::requestFinished)) q->requestFinished(this);
+}
+
+void HTTPRequest::reportFailure() {
+    if (isPACFileRequest_) {
+        if (PACFileDone_) PACFileDone_(this);
+        return;
+    }
+    ui::WeakDelegate<HTTPRequestDelegate>::Locked del;
+    RequestSelector sel;
+    Block block;
+    HTTPRequestQueue* q;
+    ns::Ref<ns::Object> keepQ;
+    {
+        std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+        del = delegate_.lock();
+        sel = didFailSelector_;
+        block = failureBlock_;
+        q = queue_;
+        keepQ = queueOwner_;
+    }
+    if (del && (sel != &HTTPRequestDelegate::requestFailed ||
+                del->answers(HTTPRequestDelegate::Optional::requestFailed)))
+        (del.get()->*sel)(this);
+    if (block) block();
+    if (q && q->HTTPRequestDelegate::answers(HTTPRequestDelegate::Optional::requestFailed)) q->requestFailed(this);
+}
+
+void HTTPRequest::failWithError(ns::Ref<ns::Error> theError) {
+    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    complete_ = true;
+    if (theError && theError->code() != kAuthenticationErrorType && theError->code() != kTooMuchRedirectionErrorType) {
+        removeFromConnectionPool();
+        destroyReadStream();
+    }
+    if (connectionCanBeReused_) refreshConnectionExpiry();
+    if (cancelled_ || error_) return;
+    if (auto cache = downloadCacheLink_.lock()) {
+        if ((cachePolicy_ & kFallbackToCacheIfLoadFailsCachePolicy) && cache->canUseCachedDataForRequest(*this)) {
+            useDataFromCache();
+            return;
+        }
+    }
+    error_ = theError;
+    HTTPRequest* target = this;
+    if (mainRequest_) {
+        std::lock_guard<std::recursive_mutex> m(mainRequest_->cancelledLock_);
+        mainRequest_->error_ = theError;
+        target = mainRequest_;
+    }
+    ns::Ref<HTTPRequest> keep(target);
+    if (isPACFileRequest_) reportFailure();
+    else callOnMain([keep] { keep->reportFailure(); });
+    if (inProgress_) markAsFinished();
+}
+
+void HTTPRequest::markAsFinished() {
+    ns::Ref<HTTPRequest> self(this);
+    {
+        std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+        request_ = nullptr;
+        requestAuthentication_ = nullptr;
+        proxyAuthentication_ = nullptr;
+        if (statusTimer_) {
+            statusTimer_->invalidate();
+            statusTimer_ = nullptr;
+        }
+    }
+    bool wasFinished = finished_.load();
+    bool wasInProgress = inProgress_.load();
+    if (!wasFinished) willChangeValueForKey("isFinished");
+    if (wasInProgress) willChangeValueForKey("isExecuting");
+    inProgress_ = false;
+    finished_ = true;
+    if (wasInProgress) didChangeValueForKey("isExecuting");
+    if (!wasFinished) didChangeValueForKey("isFinished");
+}
+
+// ---- Results -----------------------------------------------------------------------
+
+bool HTTPRequest::isResponseCompressed() const {
+    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    if (!responseHeaders_) return false;
+    for (size_t i = 0; i < responseHeaders_->count(); ++i) {
+        if (net::equalsIgnoringCase(engine::textOf(responseHeaders_->keyAtIndex(i)), "Content-Encoding"))
+            return engine::textOf(responseHeaders_->valueAtIndex(i)).find("gzip") != std::string::npos;
+    }
+    return false;
+}
+
+ns::Ref<ns::Data> HTTPRequest::responseData() const {
+    ns::Ref<ns::MutableData> raw;
+    {
+        std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+        raw = rawResponseData_;
+    }
+    if (raw && isResponseCompressed() && shouldWaitToInflateCompressedResponses_) {
+        ns::Ref<ns::Error> ignored;
+        return DataDecompressor::uncompressData(raw.get(), &ignored);
+    }
+    return raw;
+}
+
+ns::Ref<ns::String> HTTPRequest::responseString() const {
+    auto data = responseData();
+    if (!data) return nullptr;
+    std::string enc = engine::lower(responseEncoding_.empty() ? defaultResponseEncoding_ : responseEncoding_);
+    if (enc == "iso-8859-1" || enc == "latin1" || enc == "iso-latin-1" || enc == "us-ascii" || enc == "ascii" ||
+        enc == "windows-1252") {
+        std::string out;
+        out.reserve(data->length());
+        for (uint8_t c : data->vector()) ns::appendCodePoint(out, c);
+        return ns::String::make(std::move(out));
+    }
+    return ns::String::fromBytes(data->bytes(), data->length());
+}
+
+}  // namespace http

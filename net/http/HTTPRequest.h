@@ -1,0 +1,755 @@
+// HTTPRequest: one HTTP exchange (method, URL, headers, body; status,
+// headers, body, error) run over net::HTTPReadStream.
+//
+// It is an ns::Operation that finishes on its own: add it to an operation
+// queue, run it on the calling thread (startSynchronous), or start it
+// asynchronously (startAsynchronous adds it to sharedQueue()). Asynchronous
+// requests do all their stream work on one long-lived network thread shared
+// by every request of the process; every callback to the caller (delegate,
+// blocks, queue, progress delegates) arrives on the main thread, in the
+// order started, headers, data..., redirect notices, finished or failed.
+//
+// Failures are ns::Error objects in "HTTPRequestErrorDomain" (codes below);
+// a request reports at most one failure. Files: this header declares the
+// whole class; the behaviour is split by concern into HTTPRequest.cpp (life
+// cycle, threads, stream events, finish and failure), HTTPRequestHeaders.cpp,
+// HTTPRequestAuthentication.cpp, HTTPRequestProxies.cpp,
+// HTTPRequestConnections.cpp (pool, scheduling, throttling) and
+// HTTPRequestBodies.cpp (bodies, downloads, progress, cache use).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "net/http/DataCompressor.h"
+#include "net/http/DownloadCache.h"
+#include "platform/foundation/Data.h"
+#include "platform/foundation/Dictionary.h"
+#include "platform/foundation/Error.h"
+#include "platform/foundation/OperationQueue.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/Timer.h"
+#include "platform/foundation/URL.h"
+#include "platform/network/HTTPAuthentication.h"
+#include "platform/network/HTTPCookie.h"
+#include "platform/network/HTTPMessage.h"
+#include "platform/network/HTTPReadStream.h"
+#include "platform/network/PACScript.h"
+#include "platform/ui/Delegate.h"
+
+namespace http {
+
+class HTTPRequest;
+
+// Lets the credentials dialog present itself when a request wants
+// credentials and its shouldPresent...AuthenticationDialog flag is on; the
+// presenter runs on the main thread and answers with the request's
+// retryUsingSuppliedCredentials() or cancelAuthentication(). Without one,
+// no dialog is shown.
+void setAuthenticationDialogPresenter(std::function<void(ns::Ref<HTTPRequest>)> presenter);
+
+enum HTTPRequestErrorCode : long {
+    kConnectionFailureErrorType = 1,
+    kRequestTimedOutErrorType = 2,
+    kAuthenticationErrorType = 3,
+    kRequestCancelledErrorType = 4,
+    kUnableToCreateRequestErrorType = 5,
+    kInternalErrorWhileBuildingRequestType = 6,
+    kInternalErrorWhileApplyingCredentialsType = 7,
+    kFileManagementError = 8,
+    kTooMuchRedirectionErrorType = 9,
+    kUnhandledExceptionError = 10,
+    kCompressionErrorType = 11,
+};
+
+// Authentication states (authenticationNeeded()).
+enum AuthenticationState : int { kNoAuthenticationNeededYet = 0, kHTTPAuthenticationNeeded = 1, kProxyAuthenticationNeeded = 2 };
+
+inline constexpr const char* kHTTPRequestRunLoopMode = "HTTPRequestRunLoopMode";
+// Keys of credential dictionaries.
+inline constexpr const char* kCredentialUsernameKey = "Username";
+inline constexpr const char* kCredentialPasswordKey = "Password";
+inline constexpr const char* kCredentialAccountDomainKey = "AccountDomain";
+
+// The delegate of a request. Every operation is optional; the request sends
+// one only when answers() says the delegate implements it (or when the
+// request was given a different selector for it, see below).
+class HTTPRequestDelegate {
+public:
+    enum class Optional {
+        requestStarted,
+        requestDidReceiveResponseHeaders,
+        requestWillRedirectToURL,
+        requestFinished,
+        requestFailed,
+        requestRedirected,
+        requestDidReceiveData,
+        authenticationNeededForRequest,
+        proxyAuthenticationNeededForRequest,
+    };
+    virtual ~HTTPRequestDelegate() = default;
+    virtual bool answers(Optional) const { return false; }
+
+    virtual void requestStarted(HTTPRequest*) {}
+    virtual void requestDidReceiveResponseHeaders(HTTPRequest*, ns::Ref<ns::Dictionary>) {}
+    virtual void requestWillRedirectToURL(HTTPRequest*, ns::Ref<ns::URL>) {}
+    virtual void requestFinished(HTTPRequest*) {}
+    virtual void requestFailed(HTTPRequest*) {}
+    virtual void requestRedirected(HTTPRequest*) {}
+    virtual void requestDidReceiveData(HTTPRequest*, ns::Ref<ns::Data>) {}
+    virtual void authenticationNeededForRequest(HTTPRequest*) {}
+    virtual void proxyAuthenticationNeededForRequest(HTTPRequest*) {}
+};
+
+// Selectors: which operation of the delegate a callback goes to. A
+// delegate class may name one of its own operations with
+// static_cast<HTTPRequest::Selector>(&MyDelegate::done).
+using RequestSelector = void (HTTPRequestDelegate::*)(HTTPRequest*);
+using HeadersSelector = void (HTTPRequestDelegate::*)(HTTPRequest*, ns::Ref<ns::Dictionary>);
+using RedirectSelector = void (HTTPRequestDelegate::*)(HTTPRequest*, ns::Ref<ns::URL>);
+using DataSelector = void (HTTPRequestDelegate::*)(HTTPRequest*, ns::Ref<ns::Data>);
+
+// Progress receivers (request delegates' upload and download indicators,
+// and queues).
+class ProgressDelegate {
+public:
+    enum class Optional {
+        setProgress,
+        requestDidReceiveBytes,
+        requestDidSendBytes,
+        requestIncrementDownloadSizeBy,
+        requestIncrementUploadSizeBy,
+    };
+    virtual ~ProgressDelegate() = default;
+    virtual bool answers(Optional) const { return false; }
+    virtual void setProgress(float) {}
+    virtual void requestDidReceiveBytes(HTTPRequest*, int64_t) {}
+    virtual void requestDidSendBytes(HTTPRequest*, int64_t) {}
+    virtual void requestIncrementDownloadSizeBy(HTTPRequest*, int64_t) {}
+    virtual void requestIncrementUploadSizeBy(HTTPRequest*, int64_t) {}
+};
+
+// What the engine needs of the object set as a request's `queue` (a
+// NetworkQueue): the delegate and progress callbacks.
+class HTTPRequestQueue : public HTTPRequestDelegate, public ProgressDelegate {
+public:
+    using HTTPRequestDelegate::answers;
+    using ProgressDelegate::answers;
+};
+
+class HTTPRequest : public ns::Operation, public CacheRequest {
+public:
+    using Block = std::function<void()>;
+    using DataBlock = std::function<void(ns::Ref<ns::Data>)>;
+    using HeadersBlock = std::function<void(ns::Ref<ns::Dictionary>)>;
+    using ProgressBlock = std::function<void(int64_t amount, uint64_t total)>;
+    using SizeBlock = std::function<void(int64_t amount)>;
+
+    // initWithURL: with the defaults of a new request.
+    explicit HTTPRequest(ns::Ref<ns::URL> url);
+    ~HTTPRequest() override;
+    const char* className() const override { return "HTTPRequest"; }
+    std::string description() const override;
+
+    static ns::Ref<HTTPRequest> requestWithURL(ns::Ref<ns::URL> url);
+    static ns::Ref<HTTPRequest> requestWithURL(ns::Ref<ns::URL> url, CacheDelegate* cache, uint32_t policy = 0);
+
+    // --- Starting -----------------------------------------------------------
+    // Adds the request to sharedQueue().
+    void startAsynchronous();
+    // Runs the request on the calling thread, running its run loop in
+    // kHTTPRequestRunLoopMode until the request is complete.
+    void startSynchronous();
+    // Called by an operation queue: runs main() on the network thread.
+    void start() override;
+    void main() override;
+    bool isConcurrent() const override { return true; }
+    bool isExecuting() const override { return inProgress_.load(); }
+    bool isFinished() const override { return finished_.load(); }
+    bool isCancelled() const override;
+    // Cancels on the request's thread (fails with code 4 unless complete).
+    void cancel() override;
+    // Forgets the delegate, queue, progress delegates and blocks, then cancels.
+    void clearDelegatesAndCancel();
+
+    // --- Results ---------------------------------------------------------
+    // The body (inflated when it came gzip-encoded and inflating was left
+    // to the end); nil when nothing was received into memory.
+    ns::Ref<ns::Data> responseData() const override;
+    ns::Ref<ns::String> responseString() const;
+    bool isResponseCompressed() const override;
+    int responseStatusCode() const override { return responseStatusCode_; }
+    std::string responseStatusMessage() const { return responseStatusMessage_; }
+    ns::Ref<ns::Dictionary> responseHeaders() const override;
+    std::vector<ns::Ref<net::HTTPCookie>> responseCookies() const { return responseCookies_; }
+    std::string responseEncoding() const { return responseEncoding_; }
+    ns::Ref<ns::MutableData> rawResponseData() const { return rawResponseData_; }
+    uint64_t contentLength() const { return contentLength_; }
+    uint64_t totalBytesRead() const { return totalBytesRead_; }
+    uint64_t totalBytesSent() const { return totalBytesSent_.load(); }
+    uint64_t postLength() const { return postLength_; }
+    uint64_t partialDownloadSize() const { return partialDownloadSize_; }
+    ns::Ref<ns::Error> error() const override;
+    bool complete() const override { return complete_.load(); }
+    bool inProgress() const { return inProgress_.load(); }
+    ns::Ref<ns::URL> originalURL() const { return originalURL_; }
+    int authenticationNeeded() const { return authenticationNeeded_.load(); }
+    std::string authenticationScheme() const { return authenticationScheme_; }
+    std::string authenticationRealm() const { return authenticationRealm_; }
+    std::string proxyAuthenticationScheme() const { return proxyAuthenticationScheme_; }
+    std::string proxyAuthenticationRealm() const { return proxyAuthenticationRealm_; }
+    ns::Ref<ns::Dictionary> requestCredentials() const { return requestCredentials_; }
+    ns::Ref<ns::Dictionary> proxyCredentials() const { return proxyCredentials_; }
+    bool didUseCachedResponse() const { return didUseCachedResponse_; }
+    bool isSynchronous() const { return isSynchronous_; }
+    void setSynchronous(bool v) { isSynchronous_ = v; }
+    ns::Ref<ns::Number> requestID() const;
+    int retryCount() const { return retryCount_; }
+    int redirectCount() const { return redirectCount_; }
+    ns::Ref<ns::URL> redirectURL() const { return redirectURL_; }
+    bool needsRedirect() const { return needsRedirect_; }
+    bool downloadComplete() const { return downloadComplete_; }
+    bool connectionCanBeReused() const { return connectionCanBeReused_; }
+    int authenticationRetryCount() const { return authenticationRetryCount_; }
+    int proxyAuthenticationRetryCount() const { return proxyAuthenticationRetryCount_; }
+    bool haveBuiltPostBody() const { return haveBuiltPostBody_; }
+    void setHaveBuiltPostBody(bool v) { haveBuiltPostBody_ = v; }
+    bool haveBuiltRequestHeaders() const { return haveBuiltRequestHeaders_; }
+    void setHaveBuiltRequestHeaders(bool v) { haveBuiltRequestHeaders_ = v; }
+    ns::Ref<ns::Data> compressedPostBody() const { return compressedPostBody_; }
+    std::string compressedPostBodyFilePath() const { return compressedPostBodyFilePath_; }
+    bool didCreateTemporaryPostDataFile() const { return didCreateTemporaryPostDataFile_; }
+    uint64_t uploadBufferSize() const { return uploadBufferSize_; }
+    HTTPRequest* mainRequest() const { return mainRequest_; }
+    bool isPACFileRequest() const { return isPACFileRequest_; }
+    void setIsPACFileRequest(bool v) { isPACFileRequest_ = v; }
+    // The serial number of the connection record in use (0 when none).
+    int connectionID() const;
+    // The read stream of the current attempt (nil between attempts).
+    ns::Ref<net::HTTPReadStream> readStream() const { return readStream_; }
+    bool readStreamIsScheduled() const { return readStreamIsScheduled_; }
+    std::recursive_mutex& cancelledLock() const { return cancelledLock_; }
+
+    // --- Settings --------------------------------------------------------
+    ns::Ref<ns::URL> url() const override;
+    // A different URL drops the built message and authentication objects.
+    void setURL(ns::Ref<ns::URL> url);
+    HTTPRequestDelegate* delegate() const;
+    void setDelegate(HTTPRequestDelegate* d);
+    HTTPRequestQueue* queue() const;
+    void setQueue(HTTPRequestQueue* q);  // retained
+    std::string requestMethod() const;
+    // May switch persistent connections off ("POST", "PUT", or a body).
+    void setRequestMethod(std::string method);
+    ns::Ref<ns::MutableDictionary> requestHeaders() const { return requestHeaders_; }
+    void setRequestHeaders(ns::Ref<ns::MutableDictionary> h) { requestHeaders_ = std::move(h); }
+    void addRequestHeader(const std::string& name, const std::string& value);
+    std::vector<ns::Ref<net::HTTPCookie>>& requestCookies() { return requestCookies_; }
+    void setRequestCookies(std::vector<ns::Ref<net::HTTPCookie>> c) { requestCookies_ = std::move(c); }
+    bool useCookiePersistence() const { return useCookiePersistence_; }
+    void setUseCookiePersistence(bool v) { useCookiePersistence_ = v; }
+    bool useSessionPersistence() const { return useSessionPersistence_; }
+    void setUseSessionPersistence(bool v) { useSessionPersistence_ = v; }
+    bool useKeychainPersistence() const { return useKeychainPersistence_; }
+    void setUseKeychainPersistence(bool v) { useKeychainPersistence_ = v; }
+    std::string username() const { return username_; }
+    void setUsername(std::string v) { username_ = std::move(v); }
+    std::string password() const { return password_; }
+    void setPassword(std::string v) { password_ = std::move(v); }
+    std::string domain() const { return domain_; }
+    void setDomain(std::string v) { domain_ = std::move(v); }
+    std::string proxyUsername() const { return proxyUsername_; }
+    void setProxyUsername(std::string v) { proxyUsername_ = std::move(v); }
+    std::string proxyPassword() const { return proxyPassword_; }
+    void setProxyPassword(std::string v) { proxyPassword_ = std::move(v); }
+    std::string proxyDomain() const { return proxyDomain_; }
+    void setProxyDomain(std::string v) { proxyDomain_ = std::move(v); }
+    std::string proxyHost() const { return proxyHost_; }
+    void setProxyHost(std::string v) { proxyHost_ = std::move(v); }
+    int proxyPort() const { return proxyPort_; }
+    void setProxyPort(int v) { proxyPort_ = v; }
+    // "HTTP", "HTTPS" or "SOCKS" (empty: HTTP).
+    std::string proxyType() const { return proxyType_; }
+    void setProxyType(std::string v) { proxyType_ = std::move(v); }
+    ns::Ref<ns::URL> PACurl() const { return PACurl_; }
+    void setPACurl(ns::Ref<ns::URL> u) { PACurl_ = std::move(u); }
+    std::string userAgent() const { return userAgent_; }
+    void setUserAgent(std::string v) { userAgent_ = std::move(v); }
+    bool shouldPresentCredentialsBeforeChallenge() const { return shouldPresentCredentialsBeforeChallenge_; }
+    void setShouldPresentCredentialsBeforeChallenge(bool v) { shouldPresentCredentialsBeforeChallenge_ = v; }
+    bool shouldPresentAuthenticationDialog() const { return shouldPresentAuthenticationDialog_; }
+    void setShouldPresentAuthenticationDialog(bool v) { shouldPresentAuthenticationDialog_ = v; }
+    bool shouldPresentProxyAuthenticationDialog() const { return shouldPresentProxyAuthenticationDialog_; }
+    void setShouldPresentProxyAuthenticationDialog(bool v) { shouldPresentProxyAuthenticationDialog_ = v; }
+    ns::Ref<ns::MutableData> postBody() const { return postBody_; }
+    void setPostBody(ns::Ref<ns::MutableData> b) { postBody_ = std::move(b); }
+    std::string postBodyFilePath() const { return postBodyFilePath_; }
+    void setPostBodyFilePath(std::string p) { postBodyFilePath_ = std::move(p); }
+    bool shouldStreamPostDataFromDisk() const { return shouldStreamPostDataFromDisk_; }
+    void setShouldStreamPostDataFromDisk(bool v) { shouldStreamPostDataFromDisk_ = v; }
+    bool shouldCompressRequestBody() const { return shouldCompressRequestBody_; }
+    void setShouldCompressRequestBody(bool v) { shouldCompressRequestBody_ = v; }
+    bool allowCompressedResponse() const { return allowCompressedResponse_; }
+    void setAllowCompressedResponse(bool v) { allowCompressedResponse_ = v; }
+    bool shouldWaitToInflateCompressedResponses() const { return shouldWaitToInflateCompressedResponses_; }
+    void setShouldWaitToInflateCompressedResponses(bool v) { shouldWaitToInflateCompressedResponses_ = v; }
+    std::string downloadDestinationPath() const override { return downloadDestinationPath_; }
+    void setDownloadDestinationPath(std::string p) { downloadDestinationPath_ = std::move(p); }
+    std::string temporaryFileDownloadPath() const { return temporaryFileDownloadPath_; }
+    void setTemporaryFileDownloadPath(std::string p) { temporaryFileDownloadPath_ = std::move(p); }
+    bool allowResumeForFileDownloads() const { return allowResumeForFileDownloads_; }
+    void setAllowResumeForFileDownloads(bool v) { allowResumeForFileDownloads_ = v; }
+    ProgressDelegate* uploadProgressDelegate() const;
+    void setUploadProgressDelegate(ProgressDelegate* d);
+    ProgressDelegate* downloadProgressDelegate() const;
+    void setDownloadProgressDelegate(ProgressDelegate* d);
+    bool showAccurateProgress() const { return showAccurateProgress_; }
+    void setShowAccurateProgress(bool v) { showAccurateProgress_ = v; }
+    bool shouldResetUploadProgress() const { return shouldResetUploadProgress_; }
+    void setShouldResetUploadProgress(bool v) { shouldResetUploadProgress_ = v; }
+    bool shouldResetDownloadProgress() const { return shouldResetDownloadProgress_; }
+    void setShouldResetDownloadProgress(bool v) { shouldResetDownloadProgress_ = v; }
+    double timeOutSeconds() const { return timeOutSeconds_; }
+    void setTimeOutSeconds(double v) { timeOutSeconds_ = v; }
+    int numberOfTimesToRetryOnTimeout() const { return numberOfTimesToRetryOnTimeout_; }
+    void setNumberOfTimesToRetryOnTimeout(int v) { numberOfTimesToRetryOnTimeout_ = v; }
+    bool shouldAttemptPersistentConnection() const { return shouldAttemptPersistentConnection_; }
+    void setShouldAttemptPersistentConnection(bool v) { shouldAttemptPersistentConnection_ = v; }
+    double persistentConnectionTimeoutSeconds() const { return persistentConnectionTimeoutSeconds_; }
+    void setPersistentConnectionTimeoutSeconds(double v) { persistentConnectionTimeoutSeconds_ = v; }
+    bool shouldRedirect() const { return shouldRedirect_; }
+    void setShouldRedirect(bool v) { shouldRedirect_ = v; }
+    bool shouldUseRFC2616RedirectBehaviour() const { return shouldUseRFC2616RedirectBehaviour_; }
+    void setShouldUseRFC2616RedirectBehaviour(bool v) { shouldUseRFC2616RedirectBehaviour_ = v; }
+    bool validatesSecureCertificate() const { return validatesSecureCertificate_; }
+    void setValidatesSecureCertificate(bool v) { validatesSecureCertificate_ = v; }
+    // Client identity: certificate chain and key as PEM text.
+    void setClientCertificateIdentity(std::string certificateChainPEM, std::string privateKeyPEM);
+    // A PEM file of extra trusted roots for this request (the further
+    // certificates of the client identity's trust).
+    std::string clientCertificates() const { return clientCertificates_; }
+    void setClientCertificates(std::string pemFile) { clientCertificates_ = std::move(pemFile); }
+    bool useHTTPVersionOne() const { return useHTTPVersionOne_; }
+    void setUseHTTPVersionOne(bool v) { useHTTPVersionOne_ = v; }
+    // A character set name ("iso-8859-1" by default, "utf-8", ...).
+    std::string defaultResponseEncoding() const { return defaultResponseEncoding_; }
+    void setDefaultResponseEncoding(std::string v) { defaultResponseEncoding_ = std::move(v); }
+    void setDidStartSelector(RequestSelector s) { didStartSelector_ = s; }
+    void setDidReceiveResponseHeadersSelector(HeadersSelector s) { didReceiveResponseHeadersSelector_ = s; }
+    void setWillRedirectSelector(RedirectSelector s) { willRedirectSelector_ = s; }
+    void setDidFinishSelector(RequestSelector s) { didFinishSelector_ = s; }
+    void setDidFailSelector(RequestSelector s) { didFailSelector_ = s; }
+    void setDidReceiveDataSelector(DataSelector s) { didReceiveDataSelector_ = s; }
+    ns::Ref<ns::Dictionary> userInfo() const { return userInfo_; }
+    void setUserInfo(ns::Ref<ns::Dictionary> d) { userInfo_ = std::move(d); }
+    int64_t tag() const { return tag_; }
+    void setTag(int64_t t) { tag_ = t; }
+    CacheDelegate* downloadCache() const;
+    void setDownloadCache(CacheDelegate* cache);  // not retained
+    uint32_t cachePolicy() const override { return cachePolicy_; }
+    void setCachePolicy(uint32_t p) { cachePolicy_ = p; }
+    int cacheStoragePolicy() const override { return cacheStoragePolicy_; }
+    void setCacheStoragePolicy(int p) { cacheStoragePolicy_ = p; }
+    double secondsToCache() const { return secondsToCache_; }
+    void setSecondsToCache(double s) { secondsToCache_ = s; }
+    bool shouldContinueWhenAppEntersBackground() const { return shouldContinueWhenAppEntersBackground_; }
+    void setShouldContinueWhenAppEntersBackground(bool v) { shouldContinueWhenAppEntersBackground_ = v; }
+    std::string runLoopMode() const { return runLoopMode_; }
+    void setRunLoopMode(std::string m) { runLoopMode_ = std::move(m); }
+    // Sets the error before the request runs: it then ends at once.
+    void setError(ns::Ref<ns::Error> e);
+
+    // --- Blocks (run on the main thread; nil stops them) -------------------
+    void setStartedBlock(Block b);
+    void setHeadersReceivedBlock(HeadersBlock b);
+    // The success block (hides ns::Operation's completion block).
+    void setCompletionBlock(Block b);
+    void setFailedBlock(Block b);
+    void setBytesReceivedBlock(ProgressBlock b);
+    void setBytesSentBlock(ProgressBlock b);
+    void setDownloadSizeIncrementedBlock(SizeBlock b);
+    void setUploadSizeIncrementedBlock(SizeBlock b);
+    void setDataReceivedBlock(DataBlock b);
+    void setAuthenticationNeededBlock(Block b);
+    void setProxyAuthenticationNeededBlock(Block b);
+    void setRequestRedirectedBlock(Block b);
+
+    // --- Bodies ------------------------------------------------------------
+    void appendPostData(const ns::Data& data);
+    // Appends the file's bytes in chunks of 262144; false (request failed
+    // with code 8) when the file cannot be read.
+    bool appendPostDataFromFile(const std::string& path);
+    void setupPostBody();
+    // Measures (and compresses) the body and sets Content-Length; a
+    // subclass builds its own body first and then calls this.
+    virtual void buildPostBody();
+    // Header building; a subclass may add its own.
+    virtual void buildRequestHeaders();
+    void applyCookieHeader();
+
+    // --- Redirects and credentials for delegates ---------------------------
+    // Follows `url` after a delegate was asked to confirm a redirect.
+    void redirectToURL(ns::Ref<ns::URL> url);
+    // After the delegate or dialog set username/password (or the proxy
+    // forms): try again with them.
+    void retryUsingSuppliedCredentials();
+    // After the delegate or dialog gave up: fail with code 3.
+    void cancelAuthentication();
+
+    // --- Copies --------------------------------------------------------------
+    // A new request of the same kind for the same URL carrying the settings
+    // that repeat it (not blocks, queue or cache settings).
+    virtual ns::Ref<HTTPRequest> copy() const;
+    // A companion HEAD request whose answers go to this request.
+    ns::Ref<HTTPRequest> HEADRequest() const;
+
+    // --- Class ---------------------------------------------------------------
+    static ns::Ref<ns::OperationQueue> sharedQueue();
+    // The loop of the network thread (made on first use).
+    static ns::Ref<ns::RunLoop> networkRunLoop();
+    static double defaultTimeOutSeconds();
+    static void setDefaultTimeOutSeconds(double s);
+    static CacheDelegate* defaultCache();
+    static void setDefaultCache(ns::Ref<DownloadCache> cache);
+    static std::string defaultUserAgentString();
+    static void setDefaultUserAgentString(std::string agent);
+    static std::string base64forData(const ns::Data& data);
+    static ns::Ref<ns::Date> dateFromRFC1123String(const std::string& text);
+    static ns::Ref<ns::Date> expiryDateForRequest(const CacheRequest& request, double maxAge);
+    // MIME type and character set name (empty when none) of a Content-Type.
+    static void parseMimeType(const std::string& contentType, std::string* mimeType, std::string* charset);
+    // Nil when no file is at the path.
+    static ns::Ref<ns::String> mimeTypeForFileAtPath(const std::string& path);
+    static std::vector<ns::Ref<net::HTTPCookie>> sessionCookies();
+    static void setSessionCookies(std::vector<ns::Ref<net::HTTPCookie>> cookies);
+    static void addSessionCookie(ns::Ref<net::HTTPCookie> cookie);
+    // Forgets session credentials and cookies and the cache's session store.
+    static void clearSession();
+    // Session credential stores (snapshots).
+    static std::vector<ns::Ref<ns::Dictionary>> sessionCredentialsStore();
+    static std::vector<ns::Ref<ns::Dictionary>> sessionProxyCredentialsStore();
+    static void storeAuthenticationCredentialsInSessionStore(ns::Ref<ns::Dictionary> record);
+    static void storeProxyAuthenticationCredentialsInSessionStore(ns::Ref<ns::Dictionary> record);
+    static void removeAuthenticationCredentialsFromSessionStore(const ns::Dictionary* credentials);
+    static void removeProxyAuthenticationCredentialsFromSessionStore(const ns::Dictionary* credentials);
+    // The platform credential storage.
+    static void saveCredentialsForHost(const ns::Dictionary& credentials, const std::string& host, int port,
+                                       const std::string& protocol, const std::string& realm);
+    static void saveCredentialsForProxy(const ns::Dictionary& credentials, const std::string& host, int port,
+                                        const std::string& realm);
+    static ns::Ref<ns::Dictionary> savedCredentialsForHost(const std::string& host, int port,
+                                                          const std::string& protocol, const std::string& realm);
+    static ns::Ref<ns::Dictionary> savedCredentialsForProxy(const std::string& host, int port,
+                                                           const std::string& realm);
+    static void removeCredentialsForHost(const std::string& host, int port, const std::string& protocol,
+                                         const std::string& realm);
+    static void removeCredentialsForProxy(const std::string& host, int port, const std::string& realm);
+
+    // Persistent connections and bandwidth.
+    static void expirePersistentConnections();
+    // Connection records in the pool (for tests and diagnostics).
+    static size_t persistentConnectionCount();
+    static bool isBandwidthThrottled();
+    static uint64_t maxBandwidthPerSecond();
+    static void setMaxBandwidthPerSecond(uint64_t bytes);
+    static void incrementBandwidthUsedInLastSecond(uint64_t bytes);
+    static uint64_t averageBandwidthUsedPerSecond();
+    static uint64_t maxUploadReadLength();
+    static void setShouldThrottleBandwidthForWWAN(bool v);
+    static void throttleBandwidthForWWANUsingLimit(uint64_t limit);
+    static bool isNetworkReachableViaWWAN();
+    static bool isNetworkInUse();
+    static void setShouldUpdateNetworkActivityIndicator(bool v);
+    // Whether the network activity indicator is showing.
+    static bool isNetworkActivityIndicatorVisible();
+    // Hides the indicator 0.5 s later when no stream runs by then.
+    static void hideNetworkActivityIndicatorAfterDelay();
+    static void hideNetworkActivityIndicatorIfNeeeded();
+    // Progress indicator helper (main thread).
+    static void updateProgressIndicator(ProgressDelegate* indicator, uint64_t progress, uint64_t total);
+
+    // Per-request throttling step (also used by the upload stream).
+    void performThrottling();
+
+    static constexpr double kStatusTimerInterval = 0.25;
+    static constexpr uint64_t kWWANBandwidthLimit = 14800;
+    static constexpr size_t kPostDataChunkSize = 262144;
+
+protected:
+    // For subclasses: fail the request with this error (once).
+    void failWithError(ns::Ref<ns::Error> error);
+    // A blank request of the same class for copy(); subclasses override.
+    virtual ns::Ref<HTTPRequest> makeBlankCopy(ns::Ref<ns::URL> url) const;
+
+public:
+    struct ConnectionRecord;  // internal (HTTPRequestInternal.h)
+
+private:
+    friend class HTTPRequestTestAccess;
+
+    // Life cycle (HTTPRequest.cpp).
+    void runMain();
+    void startRequest();
+    void handleNetworkEvent(net::StreamEvent event);
+    void handleBytesAvailable();
+    void handleStreamError();
+    void handleStreamComplete();
+    void updateStatus();
+    void checkRequestStatus();
+    bool shouldTimeOut();
+    void reportStarted();
+    void reportFinished();
+    void reportFailure();
+    void requestFinished();
+    void markAsFinished();
+    void cancelOnRequestThread();
+    void performOnRequestThread(std::function<void()> fn);
+    void callOnMain(std::function<void()> fn);
+    ns::Ref<ns::Error> errorWithCode(long code, const std::string& description,
+                                     ns::Ref<ns::Error> underlying = nullptr);
+
+    // Headers, cookies, redirects (HTTPRequestHeaders.cpp).
+    void readResponseHeaders();
+    void parseStringEncodingFromHeaders();
+    bool willRedirect();
+    bool willAskDelegateToConfirmRedirect();
+    void performRedirect();
+    void reportHeaders(ns::Ref<ns::Dictionary> headers);
+    void reportRedirected();
+    void reportWillRedirect(ns::Ref<ns::URL> url);
+    void readKeepAlive(const net::HTTPMessage& response);
+
+    // Authentication (HTTPRequestAuthentication.cpp).
+    void applyAuthorizationHeader();
+    void addBasicAuthenticationHeader(const std::string& user, const std::string& password);
+    void attemptToApplyCredentialsAndResume();
+    void attemptToApplyProxyCredentialsAndResume();
+    bool applyCredentials(ns::Ref<ns::Dictionary> credentials);
+    bool applyProxyCredentials(ns::Ref<ns::Dictionary> credentials);
+    ns::Ref<ns::Dictionary> findCredentials();
+    ns::Ref<ns::Dictionary> findProxyCredentials();
+    ns::Ref<ns::Dictionary> findSessionAuthenticationCredentials();
+    ns::Ref<ns::Dictionary> findSessionProxyAuthenticationCredentials();
+    bool willAskDelegateForCredentials();
+    bool willAskDelegateForProxyCredentials();
+    void askDelegateForCredentials();
+    void askDelegateForProxyCredentials();
+    bool showAuthenticationDialog();
+    bool showProxyAuthenticationDialog();
+    void saveCredentialsToKeychain(const ns::Dictionary& credentials);
+    void saveProxyCredentialsToKeychain(const ns::Dictionary& credentials);
+    bool authenticationEnds();  // an error or a cancel ends an attempt
+
+    // Proxies (HTTPRequestProxies.cpp).
+    bool configureProxies();
+    void fetchPACFile();
+    void runPACScript(const std::string& script);
+    void finishedDownloadingPACFile(HTTPRequest* pacRequest);
+    void readLocalPACFile(const std::string& path);
+    void endLocalPACRead(bool success);
+    void applyProxyToStream(net::HTTPReadStream& stream);
+    void cancelPACFetch();
+
+    // Connections, scheduling, throttling (HTTPRequestConnections.cpp).
+    void chooseConnection();
+    void scheduleReadStream();
+    void unscheduleReadStream();
+    void destroyReadStream();
+    bool retryUsingNewConnection();
+    void releaseConnectionAfterCompletion();
+    void removeFromConnectionPool();
+    void refreshConnectionExpiry();
+    static void measureBandwidthUsage();
+    static void recordBandwidthUsage();
+    static void showNetworkActivityIndicator();
+    static void hideNetworkActivityIndicator();
+
+    // Bodies, downloads, progress, cache (HTTPRequestBodies.cpp).
+    void storeReceivedBytes(const uint8_t* bytes, size_t length, ns::Ref<ns::Data> inflated);
+    void finishFileDownload();
+    bool updatePartialDownloadSize();
+    bool removeTemporaryDownloadFile();
+    bool removeTemporaryUncompressedDownloadFile();
+    bool removeTemporaryUploadFile();
+    bool removeTemporaryCompressedUploadFile();
+    bool removeFileAtPath(const std::string& path);
+    void cancelLoad();
+    void useDataFromCache();
+    void updateProgressIndicators();
+    void updateUploadProgress();
+    void updateDownloadProgress();
+    void incrementUploadSizeBy(int64_t amount);
+    void incrementDownloadSizeBy(int64_t amount);
+    void removeUploadProgressSoFar();
+    void resetProgressAtStart();
+    void storeInCache();
+    ns::Ref<net::InputStream> makeBodyStream();
+    void closeDownloadFiles();
+    void deliverProgress(bool upload, std::function<void(ProgressDelegate&)> fn, ProgressDelegate::Optional op);
+    static std::string temporaryPath();
+
+    // --- State ------------------------------------------------------------
+    mutable std::recursive_mutex cancelledLock_;
+    ns::Ref<ns::URL> url_;
+    ns::Ref<ns::URL> originalURL_;
+    ns::Ref<ns::URL> redirectURL_;
+    std::string requestMethod_ = "GET";
+    ns::Ref<ns::MutableDictionary> requestHeaders_;
+    std::vector<ns::Ref<net::HTTPCookie>> requestCookies_;
+    ns::Ref<net::HTTPMessage> request_;  // the message built by main()
+    ns::Ref<ns::RunLoop> loop_;          // the loop the request runs on
+
+    ns::Ref<net::HTTPReadStream> readStream_;
+    bool readStreamIsScheduled_ = false;
+    std::shared_ptr<ConnectionRecord> connectionInfo_;
+    ns::Ref<net::HTTPReadStream> previousStream_;  // of a reused record, closed after the new open
+    bool reapplyCookies_ = false;  // a redirect kept its method: cookies for the new URL
+    uint32_t requestIDValue_ = 0;
+    bool connectionCanBeReused_ = false;
+
+    int responseStatusCode_ = 0;
+    std::string responseStatusMessage_;
+    ns::Ref<ns::Dictionary> responseHeaders_;
+    ns::Ref<net::HTTPMessage> responseMessage_;
+    std::vector<ns::Ref<net::HTTPCookie>> responseCookies_;
+    ns::Ref<ns::MutableData> rawResponseData_;
+    uint64_t contentLength_ = 0;
+    uint64_t totalBytesRead_ = 0;
+    uint64_t lastBytesRead_ = 0;
+    std::atomic<uint64_t> totalBytesSent_{0};
+    uint64_t lastBytesSent_ = 0;
+    uint64_t uploadBufferSize_ = 0;
+    bool updatedProgress_ = false;
+    uint64_t uploadProgressReported_ = 0;  // body bytes already reported as sent
+    std::string responseEncoding_;
+
+    std::atomic<bool> inProgress_{false};
+    std::atomic<bool> finished_{false};
+    std::atomic<bool> cancelled_{false};
+    std::atomic<bool> complete_{false};
+    bool downloadComplete_ = false;
+    bool needsRedirect_ = false;
+    std::atomic<int> authenticationNeeded_{0};
+    bool didUseCachedResponse_ = false;
+    bool isSynchronous_ = false;
+    bool isPACFileRequest_ = false;
+    bool willRetryRequest_ = false;
+    int retryCount_ = 0;
+    int redirectCount_ = 0;
+    bool haveBuiltRequestHeaders_ = false;
+
+    double timeOutSeconds_;
+    double lastActivityTime_ = 0;  // loop clock seconds; 0 when not set
+    ns::Ref<ns::Timer> statusTimer_;
+    int numberOfTimesToRetryOnTimeout_ = 0;
+
+    ns::Ref<ns::Error> error_;
+    HTTPRequest* mainRequest_ = nullptr;  // not retained (companion HEAD)
+    ui::WeakDelegate<HTTPRequestDelegate> delegate_;
+    ns::Ref<ns::Object> queueOwner_;
+    HTTPRequestQueue* queue_ = nullptr;
+    ui::WeakDelegate<ProgressDelegate> uploadProgressDelegate_;
+    ui::WeakDelegate<ProgressDelegate> downloadProgressDelegate_;
+    RequestSelector didStartSelector_;
+    HeadersSelector didReceiveResponseHeadersSelector_;
+    RedirectSelector willRedirectSelector_;
+    RequestSelector didFinishSelector_;
+    RequestSelector didFailSelector_;
+    DataSelector didReceiveDataSelector_;
+    ns::Ref<ns::Dictionary> userInfo_;
+    int64_t tag_ = 0;
+
+    Block startedBlock_, completionBlock_, failureBlock_, authenticationNeededBlock_,
+        proxyAuthenticationNeededBlock_, requestRedirectedBlock_;
+    HeadersBlock headersReceivedBlock_;
+    ProgressBlock bytesReceivedBlock_, bytesSentBlock_;
+    SizeBlock downloadSizeIncrementedBlock_, uploadSizeIncrementedBlock_;
+    DataBlock dataReceivedBlock_;
+
+    // Redirect settings.
+    bool shouldRedirect_ = true;
+    bool shouldUseRFC2616RedirectBehaviour_ = false;
+    std::string userAgent_;
+    bool useCookiePersistence_ = true;
+
+    // Authentication.
+    std::string username_, password_, domain_;
+    std::string proxyUsername_, proxyPassword_, proxyDomain_;
+    std::string authenticationScheme_, authenticationRealm_;
+    std::string proxyAuthenticationScheme_, proxyAuthenticationRealm_;
+    ns::Ref<ns::Dictionary> requestCredentials_, proxyCredentials_;
+    ns::Ref<net::HTTPAuthentication> requestAuthentication_, proxyAuthentication_;
+    int authenticationRetryCount_ = 0;
+    int proxyAuthenticationRetryCount_ = 0;
+    bool useSessionPersistence_ = true;
+    bool useKeychainPersistence_ = false;
+    bool shouldPresentCredentialsBeforeChallenge_ = true;
+    bool shouldPresentAuthenticationDialog_ = false;
+    bool shouldPresentProxyAuthenticationDialog_ = true;
+    std::string clientCertificatePEM_, clientKeyPEM_;
+    std::string clientCertificates_;
+    bool validatesSecureCertificate_ = true;
+    bool useHTTPVersionOne_ = false;
+
+    // Proxies.
+    std::string proxyHost_;
+    int proxyPort_ = 0;
+    std::string proxyType_;
+    ns::Ref<ns::URL> PACurl_;
+    ns::Ref<HTTPRequest> PACFileRequest_;
+    std::function<void(HTTPRequest*)> PACFileDone_;  // on a PAC-file request: its owner's handler
+    ns::Ref<ns::FdSource> PACFileSource_;
+    int PACFileFd_ = -1;
+    ns::Ref<ns::MutableData> PACFileData_;
+    ns::Ref<ns::Timer> PACReadTimer_;
+    std::shared_ptr<net::PACScript::Request> PACEvaluation_;
+
+    // Connections.
+    bool shouldAttemptPersistentConnection_ = true;
+    double persistentConnectionTimeoutSeconds_ = 60.0;
+    bool shouldContinueWhenAppEntersBackground_ = false;
+    std::string runLoopMode_;
+
+    // Bodies.
+    ns::Ref<ns::MutableData> postBody_;
+    ns::Ref<ns::Data> compressedPostBody_;
+    std::string postBodyFilePath_, compressedPostBodyFilePath_;
+    bool shouldStreamPostDataFromDisk_ = false;
+    bool didCreateTemporaryPostDataFile_ = false;
+    int postBodyWriteFd_ = -1;
+    ns::Ref<net::InputStream> postBodyReadStream_;
+    uint64_t postLength_ = 0;
+    bool haveBuiltPostBody_ = false;
+    bool shouldCompressRequestBody_ = false;
+
+    // Downloads.
+    std::string downloadDestinationPath_, temporaryFileDownloadPath_, temporaryUncompressedDataDownloadPath_;
+    int fileDownloadFd_ = -1;
+    int inflatedFileDownloadFd_ = -1;
+    bool allowResumeForFileDownloads_ = false;
+    uint64_t partialDownloadSize_ = 0;
+    ns::Ref<DataDecompressor> dataDecompressor_;
+    bool allowCompressedResponse_ = true;
+    bool shouldWaitToInflateCompressedResponses_ = true;
+    ns::Ref<ns::Error> fileError_;
+
+    // Progress.
+    bool showAccurateProgress_ = true;
+    bool shouldResetUploadProgress_ = true;
+    bool shouldResetDownloadProgress_ = true;
+
+    // Cache.
+    ui::WeakDelegate<CacheDelegate> downloadCacheLink_;
+    uint32_t cachePolicy_ = 0;
+    int cacheStoragePolicy_ = 0;
+    double secondsToCache_ = 0;
+
+    std::string defaultResponseEncoding_ = "iso-8859-1";
+};
+
+}  // namespace http

@@ -1,0 +1,109 @@
+// HTTPRequest: copies that repeat a request, and the companion HEAD request
+// that learns a download's size for the main request.
+#include "net/http/HTTPRequestInternal.h"
+
+namespace http {
+
+ns::Ref<HTTPRequest> HTTPRequest::makeBlankCopy(ns::Ref<ns::URL> url) const { return ns::make<HTTPRequest>(std::move(url)); }
+
+ns::Ref<HTTPRequest> HTTPRequest::copy() const {
+    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    auto r = makeBlankCopy(url_);
+    r->delegate_ = delegate_;
+    r->requestMethod_ = requestMethod_;
+    if (postBody_) {
+        r->postBody_ = ns::MutableData::make();
+        r->postBody_->appendData(*postBody_);
+    }
+    r->shouldStreamPostDataFromDisk_ = shouldStreamPostDataFromDisk_;
+    // A temporary body file belongs to the request that made it; the copy
+    // sends the same file but never deletes it.
+    r->postBodyFilePath_ = postBodyFilePath_;
+    if (requestHeaders_) r->requestHeaders_ = requestHeaders_->mutableCopy();
+    r->requestCookies_ = requestCookies_;
+    r->useCookiePersistence_ = useCookiePersistence_;
+    r->useKeychainPersistence_ = useKeychainPersistence_;
+    r->useSessionPersistence_ = useSessionPersistence_;
+    r->allowCompressedResponse_ = allowCompressedResponse_;
+    r->downloadDestinationPath_ = downloadDestinationPath_;
+    r->temporaryFileDownloadPath_ = temporaryFileDownloadPath_;
+    r->username_ = username_;
+    r->password_ = password_;
+    r->domain_ = domain_;
+    r->proxyUsername_ = proxyUsername_;
+    r->proxyPassword_ = proxyPassword_;
+    r->proxyDomain_ = proxyDomain_;
+    r->proxyHost_ = proxyHost_;
+    r->proxyPort_ = proxyPort_;
+    r->proxyType_ = proxyType_;
+    r->uploadProgressDelegate_ = uploadProgressDelegate_;
+    r->downloadProgressDelegate_ = downloadProgressDelegate_;
+    r->shouldPresentAuthenticationDialog_ = shouldPresentAuthenticationDialog_;
+    r->shouldPresentProxyAuthenticationDialog_ = shouldPresentProxyAuthenticationDialog_;
+    r->postLength_ = postLength_;
+    r->haveBuiltPostBody_ = haveBuiltPostBody_;
+    r->didStartSelector_ = didStartSelector_;
+    r->didFinishSelector_ = didFinishSelector_;
+    r->didFailSelector_ = didFailSelector_;
+    r->timeOutSeconds_ = timeOutSeconds_;
+    r->shouldResetUploadProgress_ = shouldResetUploadProgress_;
+    r->shouldResetDownloadProgress_ = shouldResetDownloadProgress_;
+    r->showAccurateProgress_ = showAccurateProgress_;
+    r->defaultResponseEncoding_ = defaultResponseEncoding_;
+    r->allowResumeForFileDownloads_ = allowResumeForFileDownloads_;
+    if (userInfo_) r->userInfo_ = userInfo_->copy();
+    r->tag_ = tag_;
+    r->useHTTPVersionOne_ = useHTTPVersionOne_;
+    r->shouldRedirect_ = shouldRedirect_;
+    r->validatesSecureCertificate_ = validatesSecureCertificate_;
+    r->clientCertificatePEM_ = clientCertificatePEM_;
+    r->clientKeyPEM_ = clientKeyPEM_;
+    r->clientCertificates_ = clientCertificates_;
+    r->PACurl_ = PACurl_;
+    r->shouldPresentCredentialsBeforeChallenge_ = shouldPresentCredentialsBeforeChallenge_;
+    r->numberOfTimesToRetryOnTimeout_ = numberOfTimesToRetryOnTimeout_;
+    r->shouldUseRFC2616RedirectBehaviour_ = shouldUseRFC2616RedirectBehaviour_;
+    r->shouldAttemptPersistentConnection_ = shouldAttemptPersistentConnection_;
+    r->persistentConnectionTimeoutSeconds_ = persistentConnectionTimeoutSeconds_;
+    r->authenticationScheme_ = authenticationScheme_;
+    return r;
+}
+
+ns::Ref<HTTPRequest> HTTPRequest::HEADRequest() const {
+    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    auto r = makeBlankCopy(url_);
+    if (requestHeaders_) r->requestHeaders_ = requestHeaders_->mutableCopy();
+    r->requestCookies_ = requestCookies_;
+    r->useCookiePersistence_ = useCookiePersistence_;
+    r->useKeychainPersistence_ = useKeychainPersistence_;
+    r->useSessionPersistence_ = useSessionPersistence_;
+    r->allowCompressedResponse_ = allowCompressedResponse_;
+    r->username_ = username_;
+    r->password_ = password_;
+    r->domain_ = domain_;
+    r->proxyUsername_ = proxyUsername_;
+    r->proxyPassword_ = proxyPassword_;
+    r->proxyDomain_ = proxyDomain_;
+    r->proxyHost_ = proxyHost_;
+    r->proxyPort_ = proxyPort_;
+    r->proxyType_ = proxyType_;
+    r->shouldPresentAuthenticationDialog_ = shouldPresentAuthenticationDialog_;
+    r->shouldPresentProxyAuthenticationDialog_ = shouldPresentProxyAuthenticationDialog_;
+    r->timeOutSeconds_ = timeOutSeconds_;
+    r->useHTTPVersionOne_ = useHTTPVersionOne_;
+    r->validatesSecureCertificate_ = validatesSecureCertificate_;
+    r->clientCertificatePEM_ = clientCertificatePEM_;
+    r->clientKeyPEM_ = clientKeyPEM_;
+    r->clientCertificates_ = clientCertificates_;
+    r->PACurl_ = PACurl_;
+    r->shouldPresentCredentialsBeforeChallenge_ = shouldPresentCredentialsBeforeChallenge_;
+    r->numberOfTimesToRetryOnTimeout_ = numberOfTimesToRetryOnTimeout_;
+    r->shouldUseRFC2616RedirectBehaviour_ = shouldUseRFC2616RedirectBehaviour_;
+    r->shouldAttemptPersistentConnection_ = shouldAttemptPersistentConnection_;
+    r->persistentConnectionTimeoutSeconds_ = persistentConnectionTimeoutSeconds_;
+    r->mainRequest_ = const_cast<HTTPRequest*>(this);
+    r->requestMethod_ = "HEAD";
+    return r;
+}
+
+}  // namespace http

@@ -1,0 +1,446 @@
+// HTTPRequest: outgoing headers, response headers, character sets, cookies,
+// redirects, dates and the default user agent.
+#include <sys/utsname.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "net/http/HTTPRequestInternal.h"
+#include "platform/foundation/Format.h"
+#include "platform/foundation/Paths.h"
+#include "platform/foundation/PropertyList.h"
+#include "platform/network/MIMEType.h"
+
+namespace http {
+
+namespace {
+std::mutex gUserAgentMutex;
+bool gUserAgentBuilt = false;
+std::string gUserAgent;
+std::vector<ns::Ref<net::HTTPCookie>> gSessionCookies;
+
+std::string headerValue(const ns::Dictionary* headers, std::string_view name) {
+    if (!headers) return {};
+    for (size_t i = 0; i < headers->count(); ++i)
+        if (net::equalsIgnoringCase(engine::textOf(headers->keyAtIndex(i)), name))
+            return engine::textOf(headers->valueAtIndex(i));
+    return {};
+}
+bool hasHeader(const ns::Dictionary* headers, std::string_view name) {
+    if (!headers) return false;
+    for (size_t i = 0; i < headers->count(); ++i)
+        if (net::equalsIgnoringCase(engine::textOf(headers->keyAtIndex(i)), name)) return true;
+    return false;
+}
+
+// Character set names this engine decodes, lower case.
+bool knownCharset(const std::string& name) {
+    static const char* known[] = {"utf-8", "utf8", "iso-8859-1", "latin1", "iso-latin-1", "us-ascii", "ascii",
+                                  "windows-1252"};
+    for (const char* k : known)
+        if (name == k) return true;
+    return false;
+}
+}  // namespace
+
+void HTTPRequest::addRequestHeader(const std::string& name, const std::string& value) {
+    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    if (!requestHeaders_) requestHeaders_ = ns::MutableDictionary::make(1);
+    // One entry per name, whatever its spelling.
+    for (size_t i = 0; i < requestHeaders_->count(); ++i) {
+        std::string k = engine::textOf(requestHeaders_->keyAtIndex(i));
+        if (k != name && net::equalsIgnoringCase(k, name)) {
+            requestHeaders_->removeObjectForKey(k);
+            break;
+        }
+    }
+    requestHeaders_->setObject(engine::str(value), name);
+}
+
+void HTTPRequest::buildRequestHeaders() {
+    if (haveBuiltRequestHeaders_) return;
+    haveBuiltRequestHeaders_ = true;
+    if (mainRequest_) {
+        auto headers = mainRequest_->requestHeaders_;
+        if (headers)
+            for (size_t i = 0; i < headers->count(); ++i)
+                addRequestHeader(engine::textOf(headers->keyAtIndex(i)), engine::textOf(headers->valueAtIndex(i)));
+        return;
+    }
+    applyCookieHeader();
+    if (!hasHeader(requestHeaders_.get(), "User-Agent")) {
+        std::string agent = userAgent_.empty() ? defaultUserAgentString() : userAgent_;
+        if (!agent.empty()) addRequestHeader("User-Agent", agent);
+    }
+    if (allowCompressedResponse_) addRequestHeader("Accept-Encoding", "gzip");
+    if (shouldCompressRequestBody_) addRequestHeader("Content-Encoding", "gzip");
+    updatePartialDownloadSize();
+    if (partialDownloadSize_) addRequestHeader("Range", ns::format("bytes=%llu-", (unsigned long long)partialDownloadSize_));
+}
+
+void HTTPRequest::applyCookieHeader() {
+    if (useCookiePersistence_ && url_) {
+        for (auto& c : net::HTTPCookieStorage::sharedHTTPCookieStorage().cookiesForURL(*url_)) {
+            bool have = false;
+            for (auto& e : requestCookies_) have = have || e->isEqual(*c);
+            if (!have) requestCookies_.push_back(c);
+        }
+    }
+    const auto& list = mainRequest_ ? mainRequest_->requestCookies_ : requestCookies_;
+    if (list.empty()) return;
+    std::string header;
+    for (size_t i = 0; i < list.size(); ++i) {
+        if (i == 0) header = ns::format("%@=%@", list[i]->name(), list[i]->value());
+        else header = ns::format("%@; %@=%@", header, list[i]->name(), list[i]->value());
+    }
+    addRequestHeader("Cookie", header);
+}
+
+void HTTPRequest::readResponseHeaders() {
+    authenticationNeeded_ = kNoAuthenticationNeededYet;
+    ns::Ref<net::HTTPMessage> message = readStream_ ? readStream_->responseHeader() : nullptr;
+    if (!message || !message->isHeaderComplete()) return;
+    responseMessage_ = message;
+    responseHeaders_ = message->allHeaderFields();
+    responseStatusCode_ = message->statusCode();
+    responseStatusMessage_ = message->statusLine();
+
+    if (auto cache = downloadCacheLink_.lock()) {
+        if (cache->canUseCachedDataForRequest(*this)) {
+            cache->updateExpiryForRequest(*this, secondsToCache_);
+            useDataFromCache();
+            return;
+        }
+    }
+    if (responseStatusCode_ == 401) authenticationNeeded_ = kHTTPAuthenticationNeeded;
+    else if (responseStatusCode_ == 407) authenticationNeeded_ = kProxyAuthenticationNeeded;
+
+    if (!authenticationNeeded_ && !requestAuthentication_ && authenticationScheme_ == "Basic" && !username_.empty() &&
+        !password_.empty() && useSessionPersistence_) {
+        auto record = ns::MutableDictionary::make();
+        record->setObject(ns::Dictionary::make({{kCredentialUsernameKey, engine::str(username_)},
+                                                {kCredentialPasswordKey, engine::str(password_)}}),
+                          "Credentials");
+        record->setObject(url_, "URL");
+        record->setObject(engine::str("Basic"), "AuthenticationScheme");
+        storeAuthenticationCredentialsInSessionStore(record);
+    }
+    parseStringEncodingFromHeaders();
+
+    responseCookies_ = net::HTTPCookie::cookiesWithResponseHeaderFields(message->headers(), *url_);
+    if (useCookiePersistence_ && !responseCookies_.empty()) {
+        net::HTTPCookieStorage::sharedHTTPCookieStorage().setCookies(responseCookies_);
+        for (auto& c : responseCookies_) addSessionCookie(c);
+    }
+
+    if (!willRedirect()) {
+        HTTPRequest* receiver = mainRequest_ ? mainRequest_ : this;
+        auto lengthText = message->headerField("Content-Length");
+        if (lengthText) {
+            uint64_t length = std::strtoull(lengthText->c_str(), nullptr, 0);
+            if (mainRequest_ && allowCompressedResponse_ && length == 20 && showAccurateProgress_ &&
+                shouldResetDownloadProgress_) {
+                mainRequest_->showAccurateProgress_ = false;
+                mainRequest_->incrementDownloadSizeBy(1);
+            } else {
+                receiver->contentLength_ = length;
+                if (showAccurateProgress_ && shouldResetDownloadProgress_)
+                    receiver->incrementDownloadSizeBy(static_cast<int64_t>(length + receiver->partialDownloadSize_));
+            }
+        } else if (showAccurateProgress_ && shouldResetDownloadProgress_) {
+            receiver->showAccurateProgress_ = false;
+            receiver->incrementDownloadSizeBy(1);
+        }
+    }
+    readKeepAlive(*message);
+    reportHeaders(responseHeaders_->copy());
+}
+
+void HTTPRequest::readKeepAlive(const net::HTTPMessage& response) {
+    connectionCanBeReused_ = false;
+    if (!shouldAttemptPersistentConnection_) return;
+    std::string connection = engine::lower(response.headerField("Connection").value_or(""));
+    bool http11 = response.version() == "HTTP/1.1";
+    bool http10 = response.version() == "HTTP/1.0";
+    if (!((http11 || (http10 && connection == "keep-alive")) && connection != "close")) return;
+    auto keepAlive = response.headerField("Keep-Alive");
+    if (!keepAlive) {
+        connectionCanBeReused_ = true;
+        return;
+    }
+    // "timeout=15, max=100"
+    long timeout = 0, max = 0;
+    const std::string& v = *keepAlive;
+    size_t t = v.find("timeout=");
+    if (t != std::string::npos) timeout = std::strtol(v.c_str() + t + 8, nullptr, 10);
+    size_t m = v.find("max=");
+    if (m != std::string::npos) max = std::strtol(v.c_str() + m + 4, nullptr, 10);
+    if (max > 5) {
+        connectionCanBeReused_ = true;
+        persistentConnectionTimeoutSeconds_ = static_cast<double>(timeout);
+    }
+}
+
+void HTTPRequest::parseMimeType(const std::string& contentType, std::string* mimeType, std::string* charset) {
+    if (charset) charset->clear();
+    size_t semi = contentType.find(';');
+    if (semi == std::string::npos) {
+        if (mimeType) *mimeType = std::string(net::trimmed(contentType));
+        return;
+    }
+    if (mimeType) *mimeType = std::string(net::trimmed(contentType.substr(0, semi)));
+    size_t cs = contentType.find("charset=", semi);
+    if (cs == std::string::npos || !charset) return;
+    size_t start = cs + 8;
+    size_t end = contentType.find(';', start);
+    std::string name(net::trimmed(contentType.substr(start, end == std::string::npos ? std::string::npos : end - start)));
+    if (name.size() >= 2 && name.front() == '"' && name.back() == '"') name = name.substr(1, name.size() - 2);
+    *charset = engine::lower(name);
+}
+
+void HTTPRequest::parseStringEncodingFromHeaders() {
+    std::string charset;
+    parseMimeType(headerValue(responseHeaders_.get(), "Content-Type"), nullptr, &charset);
+    responseEncoding_ = knownCharset(charset) ? charset : defaultResponseEncoding_;
+}
+
+// ---- Redirects ---------------------------------------------------------------------
+
+bool HTTPRequest::willRedirect() {
+    if (!shouldRedirect_ || !hasHeader(responseHeaders_.get(), "Location")) return false;
+    int s = responseStatusCode_;
+    if (s != 301 && s != 302 && s != 303 && s != 307) return false;
+    reportRedirected();
+
+    auto target = ns::URL::URLWithStringRelativeToURL(headerValue(responseHeaders_.get(), "Location"), url_);
+    target = target ? target->absoluteURL() : nullptr;
+    bool keptMethod = true;
+    if (s != 307 && (!shouldUseRFC2616RedirectBehaviour_ || s == 303)) {
+        keptMethod = false;
+        requestMethod_ = "GET";
+        postBody_ = nullptr;
+        compressedPostBody_ = nullptr;
+        postBodyFilePath_.clear();
+        postLength_ = 0;
+        std::string agent = headerValue(requestHeaders_.get(), "User-Agent");
+        std::string accept = headerValue(requestHeaders_.get(), "Accept");
+        bool hadAccept = hasHeader(requestHeaders_.get(), "Accept");
+        requestHeaders_ = nullptr;
+        if (!agent.empty()) addRequestHeader("User-Agent", agent);
+        if (hadAccept) addRequestHeader("Accept", accept);
+        haveBuiltRequestHeaders_ = false;
+    }
+    if (keptMethod && requestHeaders_) {
+        // The cookies are worked out again for the new URL (main() does it),
+        // and credentials are not carried to another server.
+        requestHeaders_->removeObjectForKey("Cookie");
+        reapplyCookies_ = true;
+        auto oldHost = url_->host();
+        auto newHost = target ? target->host() : nullptr;
+        if (!ns::equal(oldHost, newHost) || !ns::equal(url_->port(), target ? target->port() : nullptr)) {
+            for (size_t i = requestHeaders_->count(); i-- > 0;) {
+                std::string k = engine::textOf(requestHeaders_->keyAtIndex(i));
+                if (net::equalsIgnoringCase(k, "Authorization")) requestHeaders_->removeObjectForKey(k);
+            }
+        }
+    }
+    redirectURL_ = target;
+    needsRedirect_ = true;
+    requestCookies_.clear();
+    return true;
+}
+
+bool HTTPRequest::willAskDelegateToConfirmRedirect() {
+    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    auto d = delegate_.lock();
+    bool delegateAnswers = d && (willRedirectSelector_ != &HTTPRequestDelegate::requestWillRedirectToURL ||
+                                 d->answers(HTTPRequestDelegate::Optional::requestWillRedirectToURL));
+    bool queueAnswers =
+        queue_ && queue_->HTTPRequestDelegate::answers(HTTPRequestDelegate::Optional::requestWillRedirectToURL);
+    if (!delegateAnswers && !queueAnswers) return false;
+    auto target = std::exchange(redirectURL_, nullptr);
+    // The request waits (no stream, no time-out clock) until redirectToURL().
+    lastActivityTime_ = 0;
+    reportWillRedirect(target);
+    return true;
+}
+
+void HTTPRequest::redirectToURL(ns::Ref<ns::URL> url) {
+    {
+        std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+        redirectURL_ = std::move(url);
+    }
+    ns::Ref<HTTPRequest> self(this);
+    performOnRequestThread([self] { self->performRedirect(); });
+}
+
+void HTTPRequest::performRedirect() {
+    std::unique_lock<std::recursive_mutex> g(cancelledLock_);
+    if (cancelled_ || error_) return;
+    auto target = redirectURL_;
+    if (!target) {
+        failWithError(engine::unableToCreateRequestError());
+        return;
+    }
+    setURL(target);
+    complete_ = true;
+    needsRedirect_ = false;
+    ++redirectCount_;
+    if (redirectCount_ >= 6) {
+        failWithError(engine::tooMuchRedirectionError());
+        complete_ = true;
+        return;
+    }
+    g.unlock();
+    main();
+}
+
+void HTTPRequest::reportHeaders(ns::Ref<ns::Dictionary> headers) {
+    if (error_ || mainRequest_) return;
+    ns::Ref<HTTPRequest> self(this);
+    callOnMain([self, headers] {
+        ui::WeakDelegate<HTTPRequestDelegate>::Locked del;
+        HeadersSelector sel;
+        HeadersBlock block;
+        HTTPRequestQueue* q;
+        ns::Ref<ns::Object> keepQ;
+        {
+            std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
+            del = self->delegate_.lock();
+            sel = self->didReceiveResponseHeadersSelector_;
+            block = self->headersReceivedBlock_;
+            q = self->queue_;
+            keepQ = self->queueOwner_;
+        }
+        if (del && (sel != &HTTPRequestDelegate::requestDidReceiveResponseHeaders ||
+                    del->answers(HTTPRequestDelegate::Optional::requestDidReceiveResponseHeaders)))
+            (del.get()->*sel)(self.get(), headers);
+        if (block) block(headers);
+        if (q && q->HTTPRequestDelegate::answers(HTTPRequestDelegate::Optional::requestDidReceiveResponseHeaders))
+            q->requestDidReceiveResponseHeaders(self.get(), headers);
+    });
+}
+
+void HTTPRequest::reportRedirected() {
+    if (error_ || mainRequest_) return;
+    ns::Ref<HTTPRequest> self(this);
+    callOnMain([self] {
+        ui::WeakDelegate<HTTPRequestDelegate>::Locked del;
+        Block block;
+        {
+            std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
+            del = self->delegate_.lock();
+            block = self->requestRedirectedBlock_;
+        }
+        if (del && del->answers(HTTPRequestDelegate::Optional::requestRedirected)) del->requestRedirected(self.get());
+        if (block) block();
+    });
+}
+
+void HTTPRequest::reportWillRedirect(ns::Ref<ns::URL> target) {
+    if (error_ || mainRequest_) return;
+    ns::Ref<HTTPRequest> self(this);
+    callOnMain([self, target] {
+        ui::WeakDelegate<HTTPRequestDelegate>::Locked del;
+        RedirectSelector sel;
+        HTTPRequestQueue* q;
+        ns::Ref<ns::Object> keepQ;
+        {
+            std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
+            del = self->delegate_.lock();
+            sel = self->willRedirectSelector_;
+            q = self->queue_;
+            keepQ = self->queueOwner_;
+        }
+        if (del && (sel != &HTTPRequestDelegate::requestWillRedirectToURL ||
+                    del->answers(HTTPRequestDelegate::Optional::requestWillRedirectToURL)))
+            (del.get()->*sel)(self.get(), target);
+        if (q && q->HTTPRequestDelegate::answers(HTTPRequestDelegate::Optional::requestWillRedirectToURL))
+            q->requestWillRedirectToURL(self.get(), target);
+    });
+}
+
+// ---- Class helpers --------------------------------------------------------------------
+
+std::string HTTPRequest::defaultUserAgentString() {
+    std::lock_guard<std::mutex> g(gUserAgentMutex);
+    if (gUserAgentBuilt) return gUserAgent;
+    gUserAgentBuilt = true;
+    ns::Ref<ns::Object> plist = ns::PropertyList::readFromFile(ns::Paths::pathForResource("Info", "plist"));
+    auto* info = ns::as<ns::Dictionary>(plist.get());
+    std::string name = info ? engine::textOf(info->objectForKey("CFBundleDisplayName")) : "";
+    if (name.empty() && info) name = engine::textOf(info->objectForKey("CFBundleName"));
+    if (name.empty()) return gUserAgent;
+    std::string shortVersion = engine::textOf(info->objectForKey("CFBundleShortVersionString"));
+    std::string version = engine::textOf(info->objectForKey("CFBundleVersion"));
+    std::string v;
+    if (!shortVersion.empty() && !version.empty() && shortVersion != version)
+        v = ns::format("%@ rv:%@", shortVersion, version);
+    else v = !shortVersion.empty() ? shortVersion : version;
+    utsname u{};
+    ::uname(&u);
+    const char* lang = std::getenv("LANG");
+    std::string locale = lang && *lang ? std::string(lang) : std::string("en_US");
+    locale = locale.substr(0, locale.find('.'));
+    gUserAgent = ns::format("%@ %@ (%@; %@ %@; %@)", name, v, std::string(u.machine), std::string(u.sysname),
+                            std::string(u.release), locale);
+    return gUserAgent;
+}
+
+void HTTPRequest::setDefaultUserAgentString(std::string agent) {
+    std::lock_guard<std::mutex> g(gUserAgentMutex);
+    gUserAgentBuilt = true;
+    gUserAgent = std::move(agent);
+}
+
+std::string HTTPRequest::base64forData(const ns::Data& data) { return net::base64Encode(data.view()); }
+
+ns::Ref<ns::Date> HTTPRequest::dateFromRFC1123String(const std::string& text) {
+    return DownloadCache::dateFromRFC1123String(text);
+}
+
+ns::Ref<ns::Date> HTTPRequest::expiryDateForRequest(const CacheRequest& request, double maxAge) {
+    return DownloadCache::expiryDateForRequestClassRule(request, maxAge);
+}
+
+ns::Ref<ns::String> HTTPRequest::mimeTypeForFileAtPath(const std::string& path) {
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) return nullptr;
+    return engine::str(net::mimeTypeForPath(path));
+}
+
+std::vector<ns::Ref<net::HTTPCookie>> HTTPRequest::sessionCookies() {
+    std::lock_guard<std::recursive_mutex> g(engine::sessionCookiesLock());
+    return gSessionCookies;
+}
+
+void HTTPRequest::setSessionCookies(std::vector<ns::Ref<net::HTTPCookie>> cookies) {
+    std::lock_guard<std::recursive_mutex> g(engine::sessionCookiesLock());
+    for (auto& c : gSessionCookies) net::HTTPCookieStorage::sharedHTTPCookieStorage().deleteCookie(*c);
+    gSessionCookies = std::move(cookies);
+}
+
+void HTTPRequest::addSessionCookie(ns::Ref<net::HTTPCookie> cookie) {
+    std::lock_guard<std::recursive_mutex> g(engine::sessionCookiesLock());
+    for (auto it = gSessionCookies.begin(); it != gSessionCookies.end(); ++it) {
+        if ((*it)->domain() == cookie->domain() && (*it)->path() == cookie->path() && (*it)->name() == cookie->name()) {
+            gSessionCookies.erase(it);
+            break;
+        }
+    }
+    gSessionCookies.push_back(std::move(cookie));
+}
+
+void HTTPRequest::clearSession() {
+    {
+        std::lock_guard<std::recursive_mutex> g(engine::sessionCredentialsLock());
+        for (auto& r : sessionCredentialsStore())
+            removeAuthenticationCredentialsFromSessionStore(r->dictionaryForKey("Credentials"));
+        for (auto& r : sessionProxyCredentialsStore())
+            removeProxyAuthenticationCredentialsFromSessionStore(r->dictionaryForKey("Credentials"));
+    }
+    setSessionCookies({});
+    if (CacheDelegate* cache = defaultCache()) cache->clearCachedResponsesForStoragePolicy(0);
+}
+
+}  // namespace http

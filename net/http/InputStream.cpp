@@ -1,0 +1,76 @@
+#include "net/http/InputStream.h"
+
+#include "net/http/HTTPRequest.h"
+
+namespace http {
+
+namespace {
+std::mutex& budgetLock() {
+    static std::mutex m;
+    return m;
+}
+}  // namespace
+
+InputStream::InputStream(ns::Ref<net::InputStream> stream, HTTPRequest* request) : stream_(std::move(stream)) {
+    setRequest(request);
+}
+
+ns::Ref<InputStream> InputStream::inputStreamWithFileAtPath(const std::string& path, HTTPRequest* request) {
+    return ns::make<InputStream>(net::InputStream::inputStreamWithFileAtPath(path), request);
+}
+
+ns::Ref<InputStream> InputStream::inputStreamWithData(ns::Ref<ns::Data> data, HTTPRequest* request) {
+    return ns::make<InputStream>(net::InputStream::inputStreamWithData(std::move(data)), request);
+}
+
+ns::Ref<HTTPRequest> InputStream::request() const {
+    auto o = request_.lock();
+    return o ? ns::Ref<HTTPRequest>(requestPtr_) : nullptr;
+}
+
+void InputStream::setRequest(HTTPRequest* request) {
+    request_ = static_cast<ns::Object*>(request);
+    requestPtr_ = request;
+}
+
+bool InputStream::open() {
+    bool ok = stream_->open();
+    status_ = ok ? Status::Open : Status::Error;
+    error_ = stream_->streamError();
+    return ok;
+}
+
+void InputStream::close() {
+    stream_->close();
+    status_ = Status::Closed;
+}
+
+size_t InputStream::allowedReadLength(size_t requested) {
+    if (!HTTPRequest::isBandwidthThrottled()) return requested;
+    uint64_t allowance = HTTPRequest::maxUploadReadLength();
+    if (allowance == 0) allowance = 1;
+    return allowance <= requested ? static_cast<size_t>(allowance) : requested;
+}
+
+long InputStream::read(uint8_t* buf, size_t max) {
+    size_t length = max;
+    {
+        std::lock_guard<std::mutex> g(budgetLock());
+        if (HTTPRequest::isBandwidthThrottled()) {
+            length = allowedReadLength(max);
+            // The owner's throttling step runs on its own thread: reads come
+            // from the stream on that thread, so it is safe to run here.
+            if (auto r = request()) {
+                std::lock_guard<std::recursive_mutex> l(r->cancelledLock());
+                r->performThrottling();
+            }
+        }
+    }
+    long n = stream_->read(buf, length);
+    if (n > 0) HTTPRequest::incrementBandwidthUsedInLastSecond(static_cast<uint64_t>(n));
+    status_ = stream_->streamStatus();
+    error_ = stream_->streamError();
+    return n;
+}
+
+}  // namespace http

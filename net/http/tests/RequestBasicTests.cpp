@@ -1,0 +1,216 @@
+// Synchronous and asynchronous requests against a loopback server: bodies,
+// callbacks on the main thread and their order, errors, cancel, time-outs.
+#include "net/http/tests/RequestTestSupport.h"
+
+#include <atomic>
+#include <thread>
+
+using namespace httptest;
+using http::HTTPRequest;
+
+namespace {
+
+nettest::Server echoServer() {
+    return nettest::Server([](nettest::Conn& c) {
+        while (auto r = c.readRequest()) {
+            std::string body = r->method + " " + r->target + " " + r->body;
+            if (!c.respond(200, body, "Content-Type: text/plain; charset=utf-8\r\n")) return;
+        }
+    });
+}
+
+}  // namespace
+
+TEST(RequestBasic, SynchronousGetReadsStatusHeadersAndBody) {
+    auto server = echoServer();
+    auto r = HTTPRequest::requestWithURL(url(server.url("/hello?x=1")));
+    r->startSynchronous();
+    ASSERT_FALSE(r->error()) << r->error()->description();
+    EXPECT_EQ(r->responseStatusCode(), 200);
+    EXPECT_EQ(r->responseStatusMessage(), "HTTP/1.1 200 OK");
+    EXPECT_EQ(text(r), "GET /hello?x=1 ");
+    EXPECT_EQ(r->responseEncoding(), "utf-8");
+    EXPECT_EQ(r->contentLength(), 15u);
+    EXPECT_TRUE(r->complete());
+    EXPECT_TRUE(r->isFinished());
+    EXPECT_FALSE(r->isExecuting());
+}
+
+TEST(RequestBasic, SynchronousPostSendsBodyWithLengthAndGetWithBodyBecomesPost) {
+    nettest::Request seen;
+    std::mutex m;
+    nettest::Server server([&](nettest::Conn& c) {
+        while (auto r = c.readRequest()) {
+            {
+                std::lock_guard<std::mutex> g(m);
+                seen = *r;
+            }
+            if (!c.respond(200, "ok")) return;
+        }
+    });
+    auto r = HTTPRequest::requestWithURL(url(server.url("/post")));
+    r->appendPostData(*ns::Data::make("name=Ann&age=42"));
+    r->startSynchronous();
+    ASSERT_FALSE(r->error());
+    std::lock_guard<std::mutex> g(m);
+    EXPECT_EQ(seen.method, "POST");
+    EXPECT_EQ(seen.header("Content-Length"), "15");
+    EXPECT_EQ(seen.body, "name=Ann&age=42");
+    EXPECT_EQ(r->requestMethod(), "POST");
+    EXPECT_EQ(r->postLength(), 15u);
+}
+
+TEST(RequestBasic, AsynchronousCallbacksArriveOnMainThreadInOrder) {
+    auto server = echoServer();
+    auto d = ns::make<RecordingDelegate>();
+    auto r = HTTPRequest::requestWithURL(url(server.url("/async")));
+    r->setDelegate(d.get());
+    std::vector<std::string> blocks;
+    r->setStartedBlock([&] { blocks.push_back("started"); });
+    r->setHeadersReceivedBlock([&](ns::Ref<ns::Dictionary>) { blocks.push_back("headers"); });
+    r->setCompletionBlock([&] { blocks.push_back("finished:" + std::to_string(ns::RunLoop::isMainThread())); });
+    r->startAsynchronous();
+    ASSERT_TRUE(waitFor(r));
+    drainMain();
+    EXPECT_EQ(d->joined(), "started,headers,finished");
+    EXPECT_FALSE(d->offMain);
+    EXPECT_EQ(blocks, (std::vector<std::string>{"started", "headers", "finished:1"}));
+    EXPECT_EQ(text(r), "GET /async ");
+}
+
+TEST(RequestBasic, DataGoesToTheDelegateInsteadOfMemory) {
+    nettest::Server server([](nettest::Conn& c) {
+        if (auto r = c.readRequest()) c.respond(200, std::string(100000, 'z'));
+    });
+    auto d = ns::make<RecordingDelegate>();
+    d->takeData = true;
+    auto r = HTTPRequest::requestWithURL(url(server.url("/big")));
+    r->setDelegate(d.get());
+    r->startAsynchronous();
+    ASSERT_TRUE(waitFor(r));
+    drainMain();
+    EXPECT_EQ(d->data.size(), 100000u);
+    EXPECT_EQ(r->rawResponseData()->length(), 0u);
+}
+
+TEST(RequestBasic, MissingOrBadURLFailsWithCode5AndFinishes) {
+    auto r = HTTPRequest::requestWithURL(nullptr);
+    r->startSynchronous();
+    ASSERT_TRUE(r->error());
+    EXPECT_EQ(r->error()->code(), 5);
+    EXPECT_EQ(r->error()->localizedDescription(), "Unable to create request (bad url?)");
+    EXPECT_TRUE(r->isFinished());
+
+    auto f = HTTPRequest::requestWithURL(url("ftp://example.invalid/x"));
+    f->startSynchronous();
+    ASSERT_TRUE(f->error());
+    EXPECT_EQ(f->error()->code(), 5);
+}
+
+TEST(RequestBasic, ErrorSetBeforeStartEndsAsFinishedWithoutConnecting) {
+    auto server = echoServer();
+    auto r = HTTPRequest::requestWithURL(url(server.url("/")));
+    r->setError(ns::Error::withDescription("x", 1, "earlier"));
+    r->startSynchronous();
+    EXPECT_TRUE(r->isFinished());
+    EXPECT_EQ(server.connections(), 0);
+}
+
+TEST(RequestBasic, RefusedConnectionIsCode1) {
+    uint16_t port;
+    {
+        auto server = echoServer();
+        port = server.port();
+    }
+    auto d = ns::make<RecordingDelegate>();
+    auto r = HTTPRequest::requestWithURL(url("http://127.0.0.1:" + std::to_string(port) + "/"));
+    r->setDelegate(d.get());
+    r->startAsynchronous();
+    ASSERT_TRUE(waitFor(r));
+    drainMain();
+    ASSERT_TRUE(r->error());
+    EXPECT_EQ(r->error()->code(), 1);
+    EXPECT_EQ(r->error()->localizedDescription(), "A connection failure occurred");
+    EXPECT_TRUE(r->error()->userInfo()->objectForKey(ns::kUnderlyingErrorKey));
+    EXPECT_EQ(d->count("failed"), 1u);
+}
+
+TEST(RequestBasic, CancelReportsCode4OnceAndCancellingAgainDoesNothing) {
+    std::atomic<bool> release{false};
+    nettest::Server server([&](nettest::Conn& c) {
+        if (c.readRequest()) {
+            while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    auto d = ns::make<RecordingDelegate>();
+    auto r = HTTPRequest::requestWithURL(url(server.url("/slow")));
+    r->setDelegate(d.get());
+    r->startAsynchronous();
+    ASSERT_TRUE(waitUntil([&] { return server.connections() == 1; }));
+    r->cancel();
+    ASSERT_TRUE(waitFor(r));
+    r->cancel();
+    drainMain();
+    release = true;
+    ASSERT_TRUE(r->error());
+    EXPECT_EQ(r->error()->code(), 4);
+    EXPECT_EQ(r->error()->localizedDescription(), "The request was cancelled");
+    EXPECT_TRUE(r->isCancelled());
+    EXPECT_EQ(d->count("failed"), 1u);
+}
+
+TEST(RequestBasic, CancellingACompletedRequestChangesNothing) {
+    auto server = echoServer();
+    auto r = HTTPRequest::requestWithURL(url(server.url("/")));
+    r->startSynchronous();
+    r->cancel();
+    drainMain();
+    waitUntil([] { return false; }, 0.1);
+    EXPECT_FALSE(r->error());
+    EXPECT_FALSE(r->isCancelled());
+}
+
+TEST(RequestBasic, SilentServerTimesOutAfterRetries) {
+    std::atomic<bool> release{false};
+    nettest::Server server([&](nettest::Conn& c) {
+        if (c.readRequest())
+            while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    });
+    auto d = ns::make<RecordingDelegate>();
+    auto r = HTTPRequest::requestWithURL(url(server.url("/silent")));
+    r->setTimeOutSeconds(0.2);
+    r->setNumberOfTimesToRetryOnTimeout(2);
+    r->setDelegate(d.get());
+    r->startAsynchronous();
+    ASSERT_TRUE(waitFor(r));
+    drainMain();
+    release = true;
+    ASSERT_TRUE(r->error());
+    EXPECT_EQ(r->error()->code(), 2);
+    EXPECT_EQ(r->error()->localizedDescription(), "The request timed out");
+    EXPECT_EQ(r->retryCount(), 2);
+    EXPECT_EQ(d->count("started"), 3u);
+    EXPECT_EQ(d->count("failed"), 1u);
+}
+
+TEST(RequestBasic, ClearDelegatesAndCancelStopsLaterCallbacks) {
+    std::atomic<bool> release{false};
+    nettest::Server server([&](nettest::Conn& c) {
+        if (c.readRequest())
+            while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    });
+    auto d = ns::make<RecordingDelegate>();
+    bool failedBlock = false;
+    auto r = HTTPRequest::requestWithURL(url(server.url("/")));
+    r->setDelegate(d.get());
+    r->setFailedBlock([&] { failedBlock = true; });
+    r->startAsynchronous();
+    ASSERT_TRUE(waitUntil([&] { return server.connections() == 1; }));
+    r->clearDelegatesAndCancel();
+    ASSERT_TRUE(waitFor(r));
+    drainMain();
+    release = true;
+    EXPECT_EQ(d->count("failed"), 0u);
+    EXPECT_FALSE(failedBlock);
+    EXPECT_EQ(r->error()->code(), 4);
+}

@@ -1,0 +1,212 @@
+// Redirect rules (301/302/303/307, RFC 2616 behaviour, the limit, delegate
+// confirmation) and cookies sent and stored.
+#include "net/http/tests/RequestTestSupport.h"
+
+#include <mutex>
+
+using namespace httptest;
+using http::HTTPRequest;
+
+namespace {
+
+// Answers /rNNN with that redirect status to /target, /loop/N with a 302
+// to /loop/N+1, and everything else by echoing what it received.
+class RedirectServer {
+public:
+    RedirectServer()
+        : server_([this](nettest::Conn& c) {
+              while (auto r = c.readRequest()) {
+                  {
+                      std::lock_guard<std::mutex> g(mutex_);
+                      seen_.push_back(*r);
+                  }
+                  const std::string& t = r->target;
+                  bool ok;
+                  if (t.rfind("/r", 0) == 0 && t.size() == 5) {
+                      ok = c.respond(std::stoi(t.substr(2)), "moving", "Location: /target\r\n");
+                  } else if (t.rfind("/loop/", 0) == 0) {
+                      int n = std::stoi(t.substr(6));
+                      ok = c.respond(302, "", "Location: /loop/" + std::to_string(n + 1) + "\r\n");
+                  } else {
+                      ok = c.respond(200, r->method + " " + t + " " + r->body);
+                  }
+                  if (!ok) return;
+              }
+          }) {}
+    std::string url(const std::string& p) { return server_.url(p); }
+    nettest::Request last() {
+        std::lock_guard<std::mutex> g(mutex_);
+        return seen_.back();
+    }
+    size_t count() {
+        std::lock_guard<std::mutex> g(mutex_);
+        return seen_.size();
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<nettest::Request> seen_;
+    nettest::Server server_;
+};
+
+ns::Ref<HTTPRequest> post(const std::string& u) {
+    auto r = HTTPRequest::requestWithURL(url(u));
+    r->appendPostData(*ns::Data::make("body!"));
+    r->addRequestHeader("X-Custom", "1");
+    r->addRequestHeader("Accept", "text/plain");
+    return r;
+}
+
+}  // namespace
+
+TEST(RequestRedirect, PostRedirectedBy302BecomesGetKeepingOnlyAgentAndAccept) {
+    RedirectServer s;
+    auto r = post(s.url("/r302"));
+    r->setUserAgent("tester/1");
+    r->startSynchronous();
+    ASSERT_FALSE(r->error());
+    auto seen = s.last();
+    EXPECT_EQ(seen.method, "GET");
+    EXPECT_EQ(seen.target, "/target");
+    EXPECT_TRUE(seen.body.empty());
+    EXPECT_FALSE(seen.has("Content-Length"));
+    EXPECT_FALSE(seen.has("X-Custom"));
+    EXPECT_EQ(seen.header("Accept"), "text/plain");
+    EXPECT_EQ(seen.header("User-Agent"), "tester/1");
+    EXPECT_EQ(r->redirectCount(), 1);
+    EXPECT_EQ(r->url()->absoluteText(), s.url("/target"));
+    EXPECT_EQ(r->originalURL()->absoluteText(), s.url("/r302"));
+}
+
+TEST(RequestRedirect, RFC2616KeepsPostOn302And307AlwaysKeepsItAnd303NeverDoes) {
+    RedirectServer s;
+    auto a = post(s.url("/r302"));
+    a->setShouldUseRFC2616RedirectBehaviour(true);
+    a->startSynchronous();
+    EXPECT_EQ(s.last().method, "POST");
+    EXPECT_EQ(s.last().body, "body!");
+
+    auto b = post(s.url("/r307"));
+    b->startSynchronous();
+    EXPECT_EQ(s.last().method, "POST");
+    EXPECT_EQ(s.last().body, "body!");
+    EXPECT_EQ(s.last().header("X-Custom"), "1");
+
+    auto c = post(s.url("/r303"));
+    c->setShouldUseRFC2616RedirectBehaviour(true);
+    c->startSynchronous();
+    EXPECT_EQ(s.last().method, "GET");
+
+    auto d = post(s.url("/r301"));
+    d->startSynchronous();
+    EXPECT_EQ(s.last().method, "GET");
+}
+
+TEST(RequestRedirect, NotModifiedAndMultipleChoicesAreNotFollowed) {
+    RedirectServer s;
+    for (const char* p : {"/r304", "/r300"}) {
+        auto r = HTTPRequest::requestWithURL(url(s.url(p)));
+        r->startSynchronous();
+        EXPECT_EQ(r->redirectCount(), 0) << p;
+        EXPECT_EQ(s.last().target, p);
+    }
+}
+
+TEST(RequestRedirect, SixthRedirectFailsWithCode9) {
+    RedirectServer s;
+    auto r = HTTPRequest::requestWithURL(url(s.url("/loop/0")));
+    r->startSynchronous();
+    ASSERT_TRUE(r->error());
+    EXPECT_EQ(r->error()->code(), 9);
+    EXPECT_EQ(r->error()->localizedDescription(), "The request failed because it redirected too many times");
+    EXPECT_EQ(s.count(), 6u);  // the first request and five followed redirects
+}
+
+TEST(RequestRedirect, RedirectsCanBeSwitchedOff) {
+    RedirectServer s;
+    auto r = HTTPRequest::requestWithURL(url(s.url("/r302")));
+    r->setShouldRedirect(false);
+    r->startSynchronous();
+    EXPECT_EQ(r->responseStatusCode(), 302);
+    EXPECT_EQ(text(r), "moving");
+}
+
+TEST(RequestRedirect, DelegateConfirmsARedirect) {
+    RedirectServer s;
+    auto d = ns::make<RecordingDelegate>();
+    d->confirmRedirects = true;
+    d->onWillRedirect = [](HTTPRequest* r, ns::Ref<ns::URL> u) { r->redirectToURL(u); };
+    auto r = HTTPRequest::requestWithURL(url(s.url("/r301")));
+    r->setDelegate(d.get());
+    r->startAsynchronous();
+    ASSERT_TRUE(waitFor(r));
+    drainMain();
+    ASSERT_FALSE(r->error());
+    EXPECT_EQ(text(r), "GET /target ");
+    EXPECT_EQ(d->joined(), "started,redirected,headers,willRedirect " + s.url("/target") + ",started,headers,finished");
+}
+
+TEST(RequestCookies, CookiesAreStoredAndSentInOrder) {
+    net::HTTPCookieStorage::sharedHTTPCookieStorage().removeAllCookies();
+    std::mutex m;
+    std::string cookieHeader;
+    nettest::Server server([&](nettest::Conn& c) {
+        while (auto r = c.readRequest()) {
+            bool ok;
+            if (r->target == "/set") {
+                ok = c.respond(200, "set", "Set-Cookie: a=1; Path=/\r\nSet-Cookie: b=2; Path=/\r\n");
+            } else {
+                std::lock_guard<std::mutex> g(m);
+                cookieHeader = r->header("Cookie");
+                ok = c.respond(200, "got");
+            }
+            if (!ok) return;
+        }
+    });
+    auto set = HTTPRequest::requestWithURL(url(server.url("/set")));
+    set->startSynchronous();
+    ASSERT_EQ(set->responseCookies().size(), 2u);
+    EXPECT_GE(HTTPRequest::sessionCookies().size(), 2u);
+
+    auto check = HTTPRequest::requestWithURL(url(server.url("/check")));
+    check->startSynchronous();
+    {
+        std::lock_guard<std::mutex> g(m);
+        EXPECT_EQ(cookieHeader, "a=1; b=2");
+    }
+
+    auto without = HTTPRequest::requestWithURL(url(server.url("/check")));
+    without->setUseCookiePersistence(false);
+    without->setRequestCookies({net::HTTPCookie::make("c", "3", "127.0.0.1")});
+    without->startSynchronous();
+    {
+        std::lock_guard<std::mutex> g(m);
+        EXPECT_EQ(cookieHeader, "c=3");
+    }
+    HTTPRequest::setSessionCookies({});
+    EXPECT_TRUE(net::HTTPCookieStorage::sharedHTTPCookieStorage().cookiesForURL(*url(server.url("/"))).empty());
+}
+
+TEST(RequestHeaders, MimeTypeAndCharsetAreParsed) {
+    std::string mime, charset;
+    HTTPRequest::parseMimeType("text/html; charset=utf-8", &mime, &charset);
+    EXPECT_EQ(mime, "text/html");
+    EXPECT_EQ(charset, "utf-8");
+    HTTPRequest::parseMimeType(" text/html ", &mime, &charset);
+    EXPECT_EQ(mime, "text/html");
+    EXPECT_EQ(charset, "");
+}
+
+TEST(RequestHeaders, DatesWithAndWithoutWeekdayAndSecondsAreRead) {
+    auto a = HTTPRequest::dateFromRFC1123String("Sun, 06 Nov 1994 08:49:37 GMT");
+    auto b = HTTPRequest::dateFromRFC1123String("06 Nov 1994 08:49 GMT");
+    ASSERT_TRUE(a);
+    ASSERT_TRUE(b);
+    EXPECT_DOUBLE_EQ(a->timeIntervalSince1970() - b->timeIntervalSince1970(), 37.0);
+}
+
+TEST(RequestHeaders, Base64PadsAndEmptyGivesEmpty) {
+    EXPECT_EQ(HTTPRequest::base64forData(*ns::Data::make("")), "");
+    EXPECT_EQ(HTTPRequest::base64forData(*ns::Data::make("ab")), "YWI=");
+    EXPECT_EQ(HTTPRequest::base64forData(*ns::Data::make("user:pass")), "dXNlcjpwYXNz");
+}

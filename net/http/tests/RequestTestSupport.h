@@ -1,0 +1,110 @@
+// Shared pieces of the request engine's loopback tests: a recording
+// delegate and a helper that runs the main loop until a request is done.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "net/http/HTTPRequest.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/Number.h"
+#include "platform/foundation/String.h"
+#include "tests/LoopbackServer.h"
+
+namespace httptest {
+
+// Records every callback with the thread it arrived on.
+class RecordingDelegate : public ns::Object, public http::HTTPRequestDelegate, public http::ProgressDelegate {
+public:
+    const char* className() const override { return "RecordingDelegate"; }
+    bool answers(HTTPRequestDelegate::Optional op) const override {
+        if (op == HTTPRequestDelegate::Optional::requestWillRedirectToURL) return confirmRedirects;
+        if (op == HTTPRequestDelegate::Optional::requestDidReceiveData) return takeData;
+        if (op == HTTPRequestDelegate::Optional::authenticationNeededForRequest) return answerAuthentication;
+        return true;
+    }
+    bool answers(ProgressDelegate::Optional) const override { return true; }
+
+    void requestStarted(http::HTTPRequest*) override { note("started"); }
+    void requestDidReceiveResponseHeaders(http::HTTPRequest*, ns::Ref<ns::Dictionary>) override { note("headers"); }
+    void requestWillRedirectToURL(http::HTTPRequest* r, ns::Ref<ns::URL> url) override {
+        note("willRedirect " + url->absoluteText());
+        if (onWillRedirect) onWillRedirect(r, url);
+    }
+    void requestFinished(http::HTTPRequest*) override { note("finished"); }
+    void requestFailed(http::HTTPRequest*) override { note("failed"); }
+    void requestRedirected(http::HTTPRequest*) override { note("redirected"); }
+    void requestDidReceiveData(http::HTTPRequest*, ns::Ref<ns::Data> d) override {
+        data.append(reinterpret_cast<const char*>(d->bytes()), d->length());
+    }
+    void authenticationNeededForRequest(http::HTTPRequest* r) override {
+        note("authenticationNeeded");
+        if (onAuthentication) onAuthentication(r);
+    }
+    void setProgress(float p) override { progress.push_back(p); }
+    void requestDidReceiveBytes(http::HTTPRequest*, int64_t n) override { received.push_back(n); }
+    void requestDidSendBytes(http::HTTPRequest*, int64_t n) override { sent.push_back(n); }
+    void requestIncrementDownloadSizeBy(http::HTTPRequest*, int64_t n) override { downloadSize += n; }
+    void requestIncrementUploadSizeBy(http::HTTPRequest*, int64_t n) override { uploadSize += n; }
+
+    void note(const std::string& e) {
+        events.push_back(e);
+        if (!ns::RunLoop::isMainThread()) offMain = true;
+    }
+    size_t count(const std::string& e) const {
+        size_t n = 0;
+        for (auto& x : events) n += x == e;
+        return n;
+    }
+    std::string joined() const {
+        std::string s;
+        for (auto& e : events) s += (s.empty() ? "" : ",") + e;
+        return s;
+    }
+
+    std::vector<std::string> events;
+    bool offMain = false;
+    bool confirmRedirects = false;
+    bool takeData = false;
+    bool answerAuthentication = false;
+    std::function<void(http::HTTPRequest*, ns::Ref<ns::URL>)> onWillRedirect;
+    std::function<void(http::HTTPRequest*)> onAuthentication;
+    std::string data;
+    std::vector<float> progress;
+    std::vector<int64_t> received, sent;
+    int64_t downloadSize = 0, uploadSize = 0;
+};
+
+// Runs the main loop until the condition holds (or `seconds` passed). The
+// condition may be made true by a server thread that does not wake the
+// loop, so the loop is run in short slices.
+inline bool waitUntil(const std::function<bool()>& condition, double seconds = 10) {
+    auto loop = ns::RunLoop::main();
+    auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= until) return false;
+        loop->runUntil(condition, 0.01);
+    }
+    return true;
+}
+// Runs the main loop until the request finished (or 10 s passed).
+inline bool waitFor(const ns::Ref<http::HTTPRequest>& r, double seconds = 10) {
+    return waitUntil([&] { return r->isFinished(); }, seconds);
+}
+// Lets deliveries already queued for the main thread arrive.
+inline void drainMain() {
+    for (int i = 0; i < 5; ++i) ns::RunLoop::main()->runMode(ns::RunLoop::kDefaultMode, 0.02);
+}
+
+inline std::string text(const ns::Ref<http::HTTPRequest>& r) {
+    auto s = r->responseString();
+    return s ? s->utf8() : std::string();
+}
+
+inline ns::Ref<ns::URL> url(const std::string& s) { return ns::URL::URLWithString(s); }
+
+}  // namespace httptest

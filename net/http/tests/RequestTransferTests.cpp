@@ -1,0 +1,435 @@
+// Bytes on the wire: connection reuse seen from the server, keep-alive
+// rules, gzip responses, bodies from files, downloads to files with resume,
+// progress reports and answers from the download cache.
+#include "net/http/tests/RequestTestSupport.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+#include "net/http/DataCompressor.h"
+#include "net/http/DownloadCache.h"
+
+using namespace httptest;
+using http::HTTPRequest;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string pattern(size_t n) {
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>('a' + (i * 7 + i / 13) % 26);
+    return s;
+}
+
+std::string readAll(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), {}};
+}
+
+class TempDir {
+public:
+    TempDir() {
+        std::string t = (fs::temp_directory_path() / "httpreq.XXXXXX").string();
+        path_ = ::mkdtemp(t.data());
+    }
+    ~TempDir() { fs::remove_all(path_); }
+    std::string path(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+}  // namespace
+
+TEST(RequestConnections, RequestsInARowReuseOneConnectionAndAPostDoesNot) {
+    std::mutex m;
+    std::vector<int> connOf;
+    nettest::Server server([&](nettest::Conn& c) {
+        while (auto r = c.readRequest()) {
+            {
+                std::lock_guard<std::mutex> g(m);
+                connOf.push_back(c.index());
+            }
+            if (!c.respond(200, "ok")) return;
+        }
+    });
+    auto a = HTTPRequest::requestWithURL(url(server.url("/a")));
+    a->startSynchronous();
+    auto b = HTTPRequest::requestWithURL(url(server.url("/b")));
+    b->startSynchronous();
+    ASSERT_FALSE(b->error());
+    EXPECT_EQ(a->connectionID(), b->connectionID());
+    EXPECT_TRUE(a->connectionCanBeReused());
+
+    auto p = HTTPRequest::requestWithURL(url(server.url("/p")));
+    p->appendPostData(*ns::Data::make("x"));
+    p->startSynchronous();
+    auto c = HTTPRequest::requestWithURL(url(server.url("/c")));
+    c->startAsynchronous();
+    ASSERT_TRUE(waitFor(c));
+    std::lock_guard<std::mutex> g(m);
+    ASSERT_EQ(connOf.size(), 4u);
+    EXPECT_EQ(connOf[0], connOf[1]);  // a and b on one connection
+    EXPECT_NE(connOf[2], connOf[0]);  // the POST on its own
+    EXPECT_EQ(connOf[3], connOf[0]);  // a GET after it reuses the first again
+}
+
+TEST(RequestConnections, KeepAliveAndConnectionHeadersDecideReuse) {
+    struct Case {
+        std::string head;
+        bool reusable;
+        double timeout;
+    };
+    std::vector<Case> cases = {
+        {"HTTP/1.1 200 OK\r\nKeep-Alive: timeout=15, max=5\r\n", false, 60},
+        {"HTTP/1.1 200 OK\r\nKeep-Alive: timeout=15, max=100\r\n", true, 15},
+        {"HTTP/1.1 200 OK\r\n", true, 60},
+        {"HTTP/1.1 200 OK\r\nConnection: close\r\n", false, 60},
+        {"HTTP/1.0 200 OK\r\n", false, 60},
+        {"HTTP/1.0 200 OK\r\nConnection: keep-alive\r\n", true, 60},
+    };
+    for (auto& k : cases) {
+        nettest::Server server([&](nettest::Conn& c) {
+            if (c.readRequest()) c.write(k.head + "Content-Length: 2\r\n\r\nok");
+        });
+        auto r = HTTPRequest::requestWithURL(url(server.url("/")));
+        r->startSynchronous();
+        ASSERT_FALSE(r->error()) << k.head;
+        EXPECT_EQ(r->connectionCanBeReused(), k.reusable) << k.head;
+        EXPECT_EQ(r->persistentConnectionTimeoutSeconds(), k.timeout) << k.head;
+    }
+}
+
+TEST(RequestConnections, IdleConnectionPastItsTimeoutIsClosedByTheNextStart) {
+    std::atomic<bool> firstClosed{false};
+    nettest::Server server([&](nettest::Conn& c) {
+        while (auto r = c.readRequest())
+            if (!c.respond(200, "ok")) break;
+        if (c.index() == 1) firstClosed = true;
+    });
+    auto a = HTTPRequest::requestWithURL(url(server.url("/a")));
+    a->setPersistentConnectionTimeoutSeconds(0.05);
+    a->startSynchronous();
+    waitUntil([] { return false; }, 0.1);  // let the kept connection expire
+    auto b = HTTPRequest::requestWithURL(url(server.url("/b")));
+    b->startSynchronous();
+    ASSERT_FALSE(b->error());
+    EXPECT_EQ(server.connections(), 2);
+    EXPECT_TRUE(waitUntil([&] { return firstClosed.load(); }, 5));
+    EXPECT_NE(a->connectionID(), b->connectionID());
+}
+
+TEST(RequestBodies, GzipResponsesAreInflatedAtTheEndOrOnArrival) {
+    std::string plain = pattern(50000);
+    ns::Ref<ns::Error> err;
+    auto gz = http::DataCompressor::compressData(ns::Data::make(plain).get(), &err);
+    ASSERT_TRUE(gz);
+    std::string acceptEncoding;
+    std::mutex m;
+    nettest::Server server([&](nettest::Conn& c) {
+        while (auto r = c.readRequest()) {
+            {
+                std::lock_guard<std::mutex> g(m);
+                acceptEncoding = r->header("Accept-Encoding");
+            }
+            if (!c.respond(200, std::string(gz->view()), "Content-Encoding: gzip\r\n")) return;
+        }
+    });
+    auto a = HTTPRequest::requestWithURL(url(server.url("/")));
+    a->startSynchronous();
+    ASSERT_FALSE(a->error());
+    EXPECT_TRUE(a->isResponseCompressed());
+    EXPECT_EQ(a->rawResponseData()->length(), gz->length());
+    EXPECT_EQ(a->responseData()->view(), plain);
+    {
+        std::lock_guard<std::mutex> g(m);
+        EXPECT_EQ(acceptEncoding, "gzip");
+    }
+
+    auto b = HTTPRequest::requestWithURL(url(server.url("/")));
+    b->setShouldWaitToInflateCompressedResponses(false);
+    b->startSynchronous();
+    ASSERT_FALSE(b->error());
+    EXPECT_EQ(b->rawResponseData()->view(), plain);
+}
+
+TEST(RequestBodies, BodyFromAFileIsStreamedAndTheTemporaryFileRemoved) {
+    TempDir dir;
+    std::string content = pattern(600000);  // more than two chunks of 262144
+    std::ofstream(dir.path("in.bin"), std::ios::binary) << content;
+    std::string received;
+    std::mutex m;
+    nettest::Server server([&](nettest::Conn& c) {
+        if (auto r = c.readRequest()) {
+            {
+                std::lock_guard<std::mutex> g(m);
+                received = r->body;
+            }
+            c.respond(200, "thanks");
+        }
+    });
+    auto r = HTTPRequest::requestWithURL(url(server.url("/upload")));
+    r->setShouldStreamPostDataFromDisk(true);
+    ASSERT_TRUE(r->appendPostDataFromFile(dir.path("in.bin")));
+    std::string tmp = r->postBodyFilePath();
+    EXPECT_TRUE(r->didCreateTemporaryPostDataFile());
+    r->startSynchronous();
+    ASSERT_FALSE(r->error()) << r->error()->description();
+    {
+        std::lock_guard<std::mutex> g(m);
+        EXPECT_EQ(received.size(), content.size());
+        EXPECT_TRUE(received == content);
+    }
+    EXPECT_EQ(r->postLength(), content.size());
+    EXPECT_FALSE(fs::exists(tmp));
+    EXPECT_TRUE(fs::exists(dir.path("in.bin")));
+}
+
+TEST(RequestBodies, CompressedRequestBodyIsSentAsGzip) {
+    std::string received, encoding;
+    std::mutex m;
+    nettest::Server server([&](nettest::Conn& c) {
+        if (auto r = c.readRequest()) {
+            {
+                std::lock_guard<std::mutex> g(m);
+                received = r->body;
+                encoding = r->header("Content-Encoding");
+            }
+            c.respond(200, "ok");
+        }
+    });
+    std::string plain = pattern(20000);
+    auto r = HTTPRequest::requestWithURL(url(server.url("/")));
+    r->setShouldCompressRequestBody(true);
+    r->appendPostData(*ns::Data::make(plain));
+    r->startSynchronous();
+    ASSERT_FALSE(r->error());
+    std::lock_guard<std::mutex> g(m);
+    EXPECT_EQ(encoding, "gzip");
+    ns::Ref<ns::Error> err;
+    auto inflated = http::DataDecompressor::uncompressData(ns::Data::make(received).get(), &err);
+    ASSERT_TRUE(inflated);
+    EXPECT_EQ(inflated->view(), plain);
+}
+
+namespace {
+// Serves /file (100000 bytes); honours "Range: bytes=N-" unless ignoreRange.
+// /cut sends the headers and 5000 bytes, then resets.
+class FileServer {
+public:
+    explicit FileServer(bool ignoreRange = false)
+        : content(pattern(100000)),
+          server_([this, ignoreRange](nettest::Conn& c) {
+              while (auto r = c.readRequest()) {
+                  {
+                      std::lock_guard<std::mutex> g(mutex_);
+                      ranges.push_back(r->header("Range"));
+                  }
+                  if (r->target == "/cut") {
+                      c.write("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + content.substr(0, 5000));
+                      c.reset();
+                      return;
+                  }
+                  std::string range = r->header("Range");
+                  bool ok;
+                  if (!range.empty() && !ignoreRange) {
+                      size_t from = std::stoul(range.substr(6));
+                      ok = c.respond(206, content.substr(from),
+                                     "Content-Range: bytes " + std::to_string(from) + "-99999/100000\r\n");
+                  } else {
+                      ok = c.respond(200, content);
+                  }
+                  if (!ok) return;
+              }
+          }) {}
+    std::string url(const std::string& p) { return server_.url(p); }
+    std::vector<std::string> rangesSeen() {
+        std::lock_guard<std::mutex> g(mutex_);
+        return ranges;
+    }
+    const std::string content;
+
+private:
+    std::mutex mutex_;
+    std::vector<std::string> ranges;
+    nettest::Server server_;
+};
+}  // namespace
+
+TEST(RequestDownloads, DownloadGoesToTheDestinationThroughATemporaryFile) {
+    TempDir dir;
+    FileServer s;
+    auto r = HTTPRequest::requestWithURL(url(s.url("/file")));
+    r->setDownloadDestinationPath(dir.path("out.bin"));
+    r->startSynchronous();
+    ASSERT_FALSE(r->error()) << r->error()->description();
+    EXPECT_TRUE(readAll(dir.path("out.bin")) == s.content);
+    EXPECT_TRUE(r->temporaryFileDownloadPath().empty());
+    EXPECT_FALSE(r->rawResponseData());
+}
+
+TEST(RequestDownloads, PartialFileIsResumedWithRange) {
+    TempDir dir;
+    FileServer s;
+    std::ofstream(dir.path("partial"), std::ios::binary) << s.content.substr(0, 30000);
+    auto d = ns::make<RecordingDelegate>();
+    auto r = HTTPRequest::requestWithURL(url(s.url("/file")));
+    r->setDownloadDestinationPath(dir.path("out.bin"));
+    r->setTemporaryFileDownloadPath(dir.path("partial"));
+    r->setAllowResumeForFileDownloads(true);
+    r->setDownloadProgressDelegate(d.get());
+    r->startAsynchronous();
+    ASSERT_TRUE(waitFor(r));
+    drainMain();
+    ASSERT_FALSE(r->error()) << r->error()->description();
+    EXPECT_EQ(s.rangesSeen().back(), "bytes=30000-");
+    EXPECT_EQ(r->partialDownloadSize(), 30000u);
+    EXPECT_TRUE(readAll(dir.path("out.bin")) == s.content);
+    EXPECT_FALSE(fs::exists(dir.path("partial")));
+    ASSERT_FALSE(d->progress.empty());
+    EXPECT_FLOAT_EQ(d->progress.back(), 1.0f);
+}
+
+TEST(RequestDownloads, ServerIgnoringRangeRestartsTheFileAndTakesTheSizeBack) {
+    TempDir dir;
+    FileServer s(/*ignoreRange=*/true);
+    std::ofstream(dir.path("partial"), std::ios::binary) << s.content.substr(0, 30000);
+    auto d = ns::make<RecordingDelegate>();
+    auto r = HTTPRequest::requestWithURL(url(s.url("/file")));
+    r->setDownloadDestinationPath(dir.path("out.bin"));
+    r->setTemporaryFileDownloadPath(dir.path("partial"));
+    r->setAllowResumeForFileDownloads(true);
+    r->setDownloadProgressDelegate(d.get());
+    r->startAsynchronous();
+    ASSERT_TRUE(waitFor(r));
+    drainMain();
+    ASSERT_FALSE(r->error());
+    EXPECT_TRUE(readAll(dir.path("out.bin")) == s.content);
+    EXPECT_EQ(r->partialDownloadSize(), 0u);
+    // Announced 100000 + 30000, then the 30000 taken back.
+    EXPECT_EQ(d->downloadSize, 100000);
+}
+
+TEST(RequestDownloads, InterruptedDownloadKeepsItsTemporaryFileOnlyWithResume) {
+    TempDir dir;
+    FileServer s;
+    for (bool resume : {false, true}) {
+        auto r = HTTPRequest::requestWithURL(url(s.url("/cut")));
+        r->setDownloadDestinationPath(dir.path("out.bin"));
+        r->setTemporaryFileDownloadPath(dir.path(resume ? "keep" : "drop"));
+        std::ofstream(dir.path(resume ? "keep" : "drop")) << "";
+        r->setAllowResumeForFileDownloads(resume);
+        r->startSynchronous();
+        ASSERT_TRUE(r->error());
+        EXPECT_EQ(r->error()->code(), 1);
+        if (resume) EXPECT_EQ(fs::file_size(dir.path("keep")), 5000u);
+        else EXPECT_FALSE(fs::exists(dir.path("drop")));
+        EXPECT_FALSE(fs::exists(dir.path("out.bin")));
+    }
+}
+
+TEST(RequestProgress, DownloadProgressAddsUpAndInaccurateProgressReportsOnceAtTheEnd) {
+    FileServer s;
+    auto d = ns::make<RecordingDelegate>();
+    int64_t blockTotal = 0;
+    auto r = HTTPRequest::requestWithURL(url(s.url("/file")));
+    r->setDownloadProgressDelegate(d.get());
+    r->setBytesReceivedBlock([&](int64_t amount, uint64_t) { blockTotal += amount; });
+    r->startAsynchronous();
+    ASSERT_TRUE(waitFor(r));
+    drainMain();
+    int64_t sum = 0;
+    for (auto n : d->received) sum += n;
+    EXPECT_EQ(sum, 100000);
+    EXPECT_EQ(blockTotal, 100000);
+    EXPECT_EQ(d->downloadSize, 100000);
+    EXPECT_FLOAT_EQ(d->progress.back(), 1.0f);
+
+    auto d2 = ns::make<RecordingDelegate>();
+    auto r2 = HTTPRequest::requestWithURL(url(s.url("/file")));
+    r2->setShowAccurateProgress(false);
+    r2->setDownloadProgressDelegate(d2.get());
+    r2->startAsynchronous();
+    ASSERT_TRUE(waitFor(r2));
+    drainMain();
+    EXPECT_EQ(d2->received, (std::vector<int64_t>{1}));
+}
+
+TEST(RequestProgress, UploadProgressReachesTheBodyLength) {
+    nettest::Server server([](nettest::Conn& c) {
+        if (c.readRequest()) c.respond(200, "ok");
+    });
+    auto d = ns::make<RecordingDelegate>();
+    auto r = HTTPRequest::requestWithURL(url(server.url("/")));
+    r->appendPostData(*ns::Data::make(pattern(50000)));
+    r->setUploadProgressDelegate(d.get());
+    r->startAsynchronous();
+    ASSERT_TRUE(waitFor(r));
+    drainMain();
+    int64_t sum = 0;
+    for (auto n : d->sent) sum += n;
+    EXPECT_EQ(static_cast<uint64_t>(sum), r->totalBytesSent());
+    EXPECT_EQ(r->totalBytesSent(), 50000u);
+    EXPECT_FLOAT_EQ(d->progress.back(), 1.0f);
+}
+
+TEST(RequestCache, StoredResponseIsServedWithoutConnecting) {
+    TempDir dir;
+    auto cache = ns::make<http::DownloadCache>();
+    cache->setStoragePath(dir.path("cache"));
+    nettest::Server server([](nettest::Conn& c) {
+        while (auto r = c.readRequest())
+            if (!c.respond(200, "fresh", "Cache-Control: max-age=60\r\nContent-Type: text/plain\r\n")) return;
+    });
+    auto a = HTTPRequest::requestWithURL(url(server.url("/doc")), cache.get());
+    a->startSynchronous();
+    ASSERT_FALSE(a->error());
+    EXPECT_FALSE(a->didUseCachedResponse());
+    int before = server.connections();
+
+    auto d = ns::make<RecordingDelegate>();
+    auto b = HTTPRequest::requestWithURL(url(server.url("/doc")), cache.get());
+    b->setDelegate(d.get());
+    b->startAsynchronous();
+    ASSERT_TRUE(waitFor(b));
+    drainMain();
+    ASSERT_FALSE(b->error());
+    EXPECT_TRUE(b->didUseCachedResponse());
+    EXPECT_EQ(b->responseStatusCode(), 200);
+    EXPECT_EQ(text(b), "fresh");
+    EXPECT_EQ(server.connections(), before);
+    EXPECT_EQ(d->count("finished"), 1u);
+}
+
+TEST(RequestCache, NotModifiedAnswerServesTheCachedBody) {
+    TempDir dir;
+    auto cache = ns::make<http::DownloadCache>();
+    cache->setStoragePath(dir.path("cache"));
+    std::atomic<int> conditional{0};
+    nettest::Server server([&](nettest::Conn& c) {
+        while (auto r = c.readRequest()) {
+            bool ok;
+            if (r->header("If-None-Match") == "\"v1\"") {
+                ++conditional;
+                ok = c.write("HTTP/1.1 304 Not Modified\r\nETag: \"v1\"\r\n\r\n");
+            } else {
+                ok = c.respond(200, "body v1", "ETag: \"v1\"\r\nCache-Control: max-age=0\r\n");
+            }
+            if (!ok) return;
+        }
+    });
+    auto a = HTTPRequest::requestWithURL(url(server.url("/etag")), cache.get());
+    a->setSecondsToCache(0);
+    a->startSynchronous();
+    ASSERT_FALSE(a->error());
+    auto b = HTTPRequest::requestWithURL(url(server.url("/etag")), cache.get(), http::kAskServerIfModifiedCachePolicy);
+    b->startSynchronous();
+    ASSERT_FALSE(b->error()) << b->error()->description();
+    EXPECT_EQ(conditional, 1);
+    EXPECT_TRUE(b->didUseCachedResponse());
+    EXPECT_EQ(text(b), "body v1");
+}
