@@ -287,11 +287,18 @@ void SHRFacebook::dialogDidFailWithError(FBDialog*, ns::Error* error) {
     endHold();
 }
 
-void SHRFacebook::beginHold() { selfHold_ = ns::Ref<ns::Object>(this); }
+// A login and the send it resumes overlap, so the holds are counted; the
+// sharer lets go of itself when the last one ends.
+void SHRFacebook::beginHold() {
+    if (holds_++ == 0) selfHold_ = ns::Ref<ns::Object>(this);
+}
 
 void SHRFacebook::endHold() {
-    auto keep = std::move(selfHold_);
-    selfHold_ = nullptr;
+    if (holds_ == 0) return;
+    if (--holds_ == 0) {
+        auto keep = std::move(selfHold_);
+        selfHold_ = nullptr;
+    }
 }
 
 }  // namespace sharing

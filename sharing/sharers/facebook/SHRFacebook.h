@@ -102,6 +102,7 @@ private:
     void beginHold();
     void endHold();
     ns::Ref<ns::Object> selfHold_;
+    int holds_ = 0;
 };
 
 }  // namespace sharing
