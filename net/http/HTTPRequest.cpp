@@ -604,7 +604,22 @@ void HTTPRequest::handleBytesAvailable() {
         totalBytesRead_ += static_cast<uint64_t>(n);
         lastActivityTime_ = loop_->now();
         incrementBandwidthUsedInLastSecond(static_cast<uint64_t>(n));
-        if (needsRedirect_ && shouldRedirect_ && allowResumeForFileDownloads_) continue;
+        // Once this second's allowance is spent, stop reading: the throttle
+        // unschedules the stream until its wake-up time, and the bytes left
+        // in the stream are announced again when it is scheduled.
+        bool pause = false;
+        if (isBandwidthThrottled()) {
+            measureBandwidthUsage();
+            std::lock_guard<std::mutex> b(engine::bandwidthLock());
+            pause = engine::bandwidth().wakeUp > engine::steadyNow();
+        }
+        if (needsRedirect_ && shouldRedirect_ && allowResumeForFileDownloads_) {
+            if (pause) {
+                performThrottling();
+                break;
+            }
+            continue;
+        }
 
         auto d = delegate_.lock();
         bool delegateTakesData =
@@ -630,6 +645,10 @@ void HTTPRequest::handleBytesAvailable() {
                     (del.get()->*sel)(self.get(), data);
                 if (block) block(data);
             });
+        }
+        if (pause) {
+            performThrottling();
+            break;
         }
     }
 }
