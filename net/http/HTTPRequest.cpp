@@ -774,7 +774,7 @@ void HTTPRequest::reportStarted() {
                     del->answers(HTTPRequestDelegate::Optional::requestStarted)))
             (del.get()->*sel)(self.get());
         if (block) block();
-        if (q && q->HTTPRequestDelegate::answers(HTTPRequestDelegate::Optional::requestStarted))
+        if (q && static_cast<HTTPRequestDelegate*>(q)->answers(HTTPRequestDelegate::Optional::requestStarted))
             q->requestStarted(self.get());
     });
 }
@@ -811,7 +811,7 @@ void HTTPRequest::reportFinished() {
                 del->answers(HTTPRequestDelegate::Optional::requestFinished)))
         (del.get()->*sel)(this);
     if (block) block();
-    if (q && q->HTTPRequestDelegate::answers(HTTPRequestDelegate::Optional::requestFinished)) q->requestFinished(this);
+    if (q && static_cast<HTTPRequestDelegate*>(q)->answers(HTTPRequestDelegate::Optional::requestFinished)) q->requestFinished(this);
 }
 
 void HTTPRequest::reportFailure() {
@@ -836,7 +836,7 @@ void HTTPRequest::reportFailure() {
                 del->answers(HTTPRequestDelegate::Optional::requestFailed)))
         (del.get()->*sel)(this);
     if (block) block();
-    if (q && q->HTTPRequestDelegate::answers(HTTPRequestDelegate::Optional::requestFailed)) q->requestFailed(this);
+    if (q && static_cast<HTTPRequestDelegate*>(q)->answers(HTTPRequestDelegate::Optional::requestFailed)) q->requestFailed(this);
 }
 
 void HTTPRequest::failWithError(ns::Ref<ns::Error> theError) {
