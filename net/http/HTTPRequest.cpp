@@ -3,6 +3,8 @@
 // failure and cancel, and delivery of callbacks to the main thread.
 #include "net/http/HTTPRequest.h"
 
+#include <unistd.h>
+
 #include <cctype>
 
 #include "net/http/HTTPRequestInternal.h"
@@ -132,12 +134,32 @@ HTTPRequest::HTTPRequest(ns::Ref<ns::URL> url)
 }
 
 HTTPRequest::~HTTPRequest() {
+    // Quiet clean-up: nothing here may report or take a reference to this
+    // request any more.
     authenticationNeeded_ = 0;
     request_ = nullptr;
     requestAuthentication_ = nullptr;
     proxyAuthentication_ = nullptr;
-    cancelLoad();
     if (statusTimer_) statusTimer_->invalidate();
+    if (PACReadTimer_) PACReadTimer_->invalidate();
+    if (PACFileSource_) PACFileSource_->invalidate();
+    if (PACFileFd_ >= 0) ::close(PACFileFd_);
+    if (PACEvaluation_) PACEvaluation_->cancel();
+    if (PACFileRequest_) PACFileRequest_->PACFileDone_ = nullptr;
+    if (readStream_) {
+        readStream_->setClient(0, nullptr);
+        if (!connectionCanBeReused_) readStream_->close();
+    }
+    if (postBodyReadStream_) postBodyReadStream_->close();
+    for (int fd : {postBodyWriteFd_, fileDownloadFd_, inflatedFileDownloadFd_})
+        if (fd >= 0) ::close(fd);
+    if (!downloadComplete_) {
+        if (!allowResumeForFileDownloads_ && !temporaryFileDownloadPath_.empty())
+            ::unlink(temporaryFileDownloadPath_.c_str());
+        if (!temporaryUncompressedDataDownloadPath_.empty()) ::unlink(temporaryUncompressedDataDownloadPath_.c_str());
+    }
+    if (didCreateTemporaryPostDataFile_ && !postBodyFilePath_.empty()) ::unlink(postBodyFilePath_.c_str());
+    if (!compressedPostBodyFilePath_.empty()) ::unlink(compressedPostBodyFilePath_.c_str());
     // Blocks hold what the caller captured; let them go on the main thread.
     auto blocks = std::make_shared<std::vector<std::function<void()>>>();
     auto holder = std::make_shared<std::tuple<Block, Block, Block, Block, Block, Block, HeadersBlock, ProgressBlock,
@@ -353,7 +375,6 @@ void HTTPRequest::clearDelegatesAndCancel() {
         queueOwner_ = nullptr;
         uploadProgressDelegate_.set(nullptr);
         downloadProgressDelegate_.set(nullptr);
-        auto holder = std::make_shared<std::vector<std::function<void()>>>();
         // Moving the blocks out clears the fields; they are dropped on the main thread.
         auto blocks = std::make_shared<std::tuple<Block, Block, Block, Block, Block, Block, HeadersBlock,
                                                   ProgressBlock, ProgressBlock, SizeBlock, SizeBlock, DataBlock>>(
@@ -604,7 +625,22 @@ void HTTPRequest::handleBytesAvailable() {
         totalBytesRead_ += static_cast<uint64_t>(n);
         lastActivityTime_ = loop_->now();
         incrementBandwidthUsedInLastSecond(static_cast<uint64_t>(n));
-        if (needsRedirect_ && shouldRedirect_ && allowResumeForFileDownloads_) continue;
+        // Once this second's allowance is spent, stop reading: the throttle
+        // unschedules the stream until its wake-up time, and the bytes left
+        // in the stream are announced again when it is scheduled.
+        bool pause = false;
+        if (isBandwidthThrottled()) {
+            measureBandwidthUsage();
+            std::lock_guard<std::mutex> b(engine::bandwidthLock());
+            pause = engine::bandwidth().wakeUp > engine::steadyNow();
+        }
+        if (needsRedirect_ && shouldRedirect_ && allowResumeForFileDownloads_) {
+            if (pause) {
+                performThrottling();
+                break;
+            }
+            continue;
+        }
 
         auto d = delegate_.lock();
         bool delegateTakesData =
@@ -630,6 +666,10 @@ void HTTPRequest::handleBytesAvailable() {
                     (del.get()->*sel)(self.get(), data);
                 if (block) block(data);
             });
+        }
+        if (pause) {
+            performThrottling();
+            break;
         }
     }
 }
@@ -774,7 +814,7 @@ void HTTPRequest::reportStarted() {
                     del->answers(HTTPRequestDelegate::Optional::requestStarted)))
             (del.get()->*sel)(self.get());
         if (block) block();
-        if (q && q->HTTPRequestDelegate::answers(HTTPRequestDelegate::Optional::requestStarted))
+        if (q && static_cast<HTTPRequestDelegate*>(q)->answers(HTTPRequestDelegate::Optional::requestStarted))
             q->requestStarted(self.get());
     });
 }
@@ -811,7 +851,7 @@ void HTTPRequest::reportFinished() {
                 del->answers(HTTPRequestDelegate::Optional::requestFinished)))
         (del.get()->*sel)(this);
     if (block) block();
-    if (q && q->HTTPRequestDelegate::answers(HTTPRequestDelegate::Optional::requestFinished)) q->requestFinished(this);
+    if (q && static_cast<HTTPRequestDelegate*>(q)->answers(HTTPRequestDelegate::Optional::requestFinished)) q->requestFinished(this);
 }
 
 void HTTPRequest::reportFailure() {
@@ -836,7 +876,7 @@ void HTTPRequest::reportFailure() {
                 del->answers(HTTPRequestDelegate::Optional::requestFailed)))
         (del.get()->*sel)(this);
     if (block) block();
-    if (q && q->HTTPRequestDelegate::answers(HTTPRequestDelegate::Optional::requestFailed)) q->requestFailed(this);
+    if (q && static_cast<HTTPRequestDelegate*>(q)->answers(HTTPRequestDelegate::Optional::requestFailed)) q->requestFailed(this);
 }
 
 void HTTPRequest::failWithError(ns::Ref<ns::Error> theError) {
