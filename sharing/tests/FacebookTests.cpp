@@ -486,6 +486,12 @@ TEST_F(FacebookTest, LoginDialogCancelAndMissingExpiry) {
     ASSERT_TRUE(driver.tapButton("Close"));
     EXPECT_EQ(rec->events, (std::vector<std::string>{"fbDidNotLogin:cancelled"}));
     EXPECT_FALSE(fb->accessToken());
+    // While it fades out, a late redirect or a second tap changes nothing.
+    fb->loginDialog()->webView()->followURL(ns::URL::URLWithString("fbconnect://success#access_token=late"),
+                                            ui::WebViewNavigationType::Other);
+    fb->loginDialog()->cancel();
+    EXPECT_EQ(rec->events, (std::vector<std::string>{"fbDidNotLogin:cancelled"}));
+    EXPECT_FALSE(fb->accessToken());
     driver.advance(0.5);
 
     // The cancel redirect without an error code cancels as well.
