@@ -853,6 +853,17 @@ TEST_F(SHRFacebookTest, LoginOutcomesAlertOnlyOnFailure) {
     EXPECT_EQ(alerts(), (std::vector<std::string>{"Authorize Error|There was an error while authorizing"}));
 }
 
+TEST_F(SHRFacebookTest, OfflineShareIsRefusedNotQueued) {
+    storeToken("stored");
+    setOnline(false);
+    auto sharer = SHRFacebook::shareItem(SHRItem::image(ui::Image::make("card", {5, 5}), ns::str("t")));
+    EXPECT_EQ(alerts(), (std::vector<std::string>{"Offline|You must be online in order to share with Facebook"}));
+    EXPECT_FALSE(sharer->isHeld());
+    auto queue = SHR::getOfflineQueueList();
+    EXPECT_TRUE(!queue || queue->count() == 0);
+    EXPECT_TRUE(service.requests().empty());
+}
+
 TEST_F(SHRFacebookTest, ParkedImageFileIsReadOnceAndDeleted) {
     std::string path = SHRFacebook::storedImagePath(ui::Image::make("x", {3, 4}).get());
     ASSERT_FALSE(path.empty());
