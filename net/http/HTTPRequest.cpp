@@ -927,6 +927,13 @@ void HTTPRequest::markAsFinished() {
     finished_ = true;
     if (wasInProgress) didChangeValueForKey("isExecuting");
     if (!wasFinished) didChangeValueForKey("isFinished");
+    // A companion HEAD request lets go of its main request once it is done;
+    // the reports it made on the main thread hold their own references.
+    ns::Ref<HTTPRequest> main;
+    {
+        std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+        main = std::move(mainRequestKeep_);
+    }
 }
 
 // ---- Results -----------------------------------------------------------------------

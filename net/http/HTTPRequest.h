@@ -649,7 +649,8 @@ private:
     int numberOfTimesToRetryOnTimeout_ = 0;
 
     ns::Ref<ns::Error> error_;
-    HTTPRequest* mainRequest_ = nullptr;  // not retained (companion HEAD)
+    HTTPRequest* mainRequest_ = nullptr;  // the main request of a companion HEAD
+    ns::Ref<HTTPRequest> mainRequestKeep_;  // keeps it alive until the HEAD has finished
     ui::WeakDelegate<HTTPRequestDelegate> delegate_;
     ns::Ref<ns::Object> queueOwner_;
     HTTPRequestQueue* queue_ = nullptr;

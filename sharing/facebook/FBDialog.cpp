@@ -4,6 +4,7 @@
 
 #include "platform/foundation/Format.h"
 #include "platform/foundation/PercentEncoding.h"
+#include "platform/foundation/RunLoop.h"
 #include "platform/network/NetworkErrors.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Color.h"
@@ -158,9 +159,10 @@ void FBDialog::updateWebViewOrientation() {
 void FBDialog::show() {
     auto keep = ui::keepAlive(this);
     showing_ = true;
+    dismissing_ = false;
     spinner_->startAnimating();
     load();
-    if (!showing_) return;  // the load already ended the dialog
+    if (dismissing_) return;  // the load already ended the dialog
     sizeToFitOrientation(false);
 
     ui::Window* window = ui::Application::shared()->keyWindow();
@@ -175,16 +177,20 @@ void FBDialog::show() {
 
     // The bounce: 0.001 -> 1.1 -> 0.9 -> 1.0; each step applies its end
     // state at once and the next one after the step's duration.
-    ui::Transform base = transformForOrientation(orientation_);
-    setTransform(scaled(base, 0.001));
+    // Each step scales the transform of the orientation the dialog has
+    // then, so a turn during the bounce is kept.
+    setTransform(scaled(transformForOrientation(orientation_), 0.001));
     ns::Weak<FBDialog> weak(this);
-    ui::View::animate(kTransitionDuration / 1.5, [this, base] { setTransform(scaled(base, 1.1)); }, [weak, base](bool) {
+    auto step = [weak](double scale) {
+        if (auto self = weak.lock()) self->setTransform(scaled(transformForOrientation(self->orientation_), scale));
+    };
+    ui::View::animate(kTransitionDuration / 1.5, [step] { step(1.1); }, [weak, step](bool) {
         auto self = weak.lock();
         if (!self || !self->showing_) return;
-        ui::View::animate(kTransitionDuration / 2, [&] { self->setTransform(scaled(base, 0.9)); }, [weak, base](bool) {
+        ui::View::animate(kTransitionDuration / 2, [step] { step(0.9); }, [weak, step](bool) {
             auto self = weak.lock();
             if (!self || !self->showing_) return;
-            ui::View::animate(kTransitionDuration / 2, [&] { self->setTransform(base); });
+            ui::View::animate(kTransitionDuration / 2, [step] { step(1.0); });
         });
     });
     addObservers();
@@ -193,9 +199,14 @@ void FBDialog::show() {
 void FBDialog::addObservers() {
     auto center = ns::NotificationCenter::defaultCenter();
     ns::Weak<FBDialog> weak(this);
+    // The device notification comes before the interface has turned, so
+    // the dialog looks at the status bar once the turn is through.
     observers_.push_back(center->addObserver(ui::kDeviceOrientationDidChangeNotification, nullptr,
                                              [weak](const ns::Notification&) {
-                                                 if (auto d = weak.lock()) d->deviceOrientationDidChange();
+                                                 ns::RunLoop::main()->performDeferred([weak] {
+                                                     if (auto d = weak.lock(); d && d->showing_)
+                                                         d->deviceOrientationDidChange();
+                                                 });
                                              }));
     observers_.push_back(center->addObserver(ui::kKeyboardWillShowNotification, nullptr,
                                              [weak](const ns::Notification&) {
@@ -236,6 +247,7 @@ void FBDialog::keyboardWillHide() {
 
 void FBDialog::dismissWithSuccess(bool success, bool animated) {
     auto keep = ui::keepAlive(this);
+    dismissing_ = true;
     if (auto d = delegate_.lock()) {
         if (success) d->dialogDidComplete(this);
         else d->dialogDidNotComplete(this);
@@ -252,6 +264,7 @@ void FBDialog::dismissWithSuccess(bool success, bool animated) {
 
 void FBDialog::dismissWithError(ns::Ref<ns::Error> error, bool animated) {
     auto keep = ui::keepAlive(this);
+    dismissing_ = true;
     if (auto d = delegate_.lock()) d->dialogDidFailWithError(this, error.get());
     loadingURL_.clear();
     dialogWillDisappear();
@@ -283,7 +296,9 @@ void FBDialog::dialogDidCancel(ns::URL* url) {
     dismissWithSuccess(false, true);
 }
 
-void FBDialog::cancel() { dialogDidCancel(nullptr); }
+void FBDialog::cancel() {
+    if (!dismissing_) dialogDidCancel(nullptr);
+}
 
 // -- Web view ------------------------------------------------------------------------
 
@@ -293,6 +308,8 @@ bool FBDialog::webViewShouldStartLoadWithRequest(ui::WebView*, ui::URLRequest* r
     ns::URL* url = request ? request->URL() : nullptr;
     if (!url) return false;
     if (url->hasScheme("fbconnect")) {
+        // A dialog that is already going away reports only one outcome.
+        if (dismissing_) return false;
         auto spec = url->resourceSpecifier();
         if (spec && spec->hasPrefix("//cancel")) {
             const std::string& text = url->absoluteText();

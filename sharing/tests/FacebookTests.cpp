@@ -486,6 +486,12 @@ TEST_F(FacebookTest, LoginDialogCancelAndMissingExpiry) {
     ASSERT_TRUE(driver.tapButton("Close"));
     EXPECT_EQ(rec->events, (std::vector<std::string>{"fbDidNotLogin:cancelled"}));
     EXPECT_FALSE(fb->accessToken());
+    // While it fades out, a late redirect or a second tap changes nothing.
+    fb->loginDialog()->webView()->followURL(ns::URL::URLWithString("fbconnect://success#access_token=late"),
+                                            ui::WebViewNavigationType::Other);
+    fb->loginDialog()->cancel();
+    EXPECT_EQ(rec->events, (std::vector<std::string>{"fbDidNotLogin:cancelled"}));
+    EXPECT_FALSE(fb->accessToken());
     driver.advance(0.5);
 
     // The cancel redirect without an error code cancels as well.
@@ -549,6 +555,54 @@ TEST_F(FacebookTest, DialogErrorRedirectLinksAndSuccess) {
                                          ui::WebViewNavigationType::Other);
     EXPECT_EQ(rec->events,
               (std::vector<std::string>{"completeWithUrl:fbconnect://success?post_id=1_2", "dialogDidComplete"}));
+}
+
+TEST_F(FacebookTest, LoginPageThatFailsToLoadIsALoginError) {
+    Facebook::setBaseURLsForTesting("file:///nonexistent-facebook-dialogs/", "", "", "");
+    fb->setSessionDelegate(rec.get());
+    fb->authorizeWithFBAppAuthSafariAuth(false, false);
+    EXPECT_EQ(rec->events, (std::vector<std::string>{"fbDidNotLogin"}));
+    ui::Driver driver(clock);
+    driver.advance(0.5);
+    EXPECT_FALSE(fb->loginDialog()->isShowing());
+}
+
+TEST_F(FacebookTest, DialogLayoutFollowsIdiomAndOrientation) {
+    ui::Device::current()->setUserInterfaceIdiom(ui::UserInterfaceIdiom::Pad);
+    fb->dialog("feed", rec.get());
+    auto* dialog = fb->fbDialog();
+    ui::Rect app = ui::Screen::main()->applicationFrame();
+    EXPECT_NEAR(dialog->frame().size.width, std::floor(app.size.width * 0.6), 1);
+    EXPECT_NEAR(dialog->frame().size.height, std::floor(app.size.height * 0.6), 1);
+    EXPECT_EQ(dialog->webView()->frame().origin.x, 11);
+    EXPECT_EQ(dialog->webView()->frame().size.width, dialog->frame().size.width - 22);
+    EXPECT_EQ(dialog->webView()->frame().size.height, dialog->frame().size.height - 21);
+    ASSERT_FALSE(dialog->webView()->evaluatedScripts().empty());
+    EXPECT_EQ(dialog->webView()->evaluatedScripts().back(), "document.body.removeAttribute('orientation');");
+
+    // While the keyboard is up the dialog does not turn.
+    ns::NotificationCenter::defaultCenter()->postNotification(ui::kKeyboardWillShowNotification);
+    ui::Driver driver(clock);
+    driver.rotate(ui::DeviceOrientation::LandscapeLeft);
+    driver.settle();
+    EXPECT_EQ(dialog->orientation(), ui::InterfaceOrientation::Portrait);
+    ns::NotificationCenter::defaultCenter()->postNotification(ui::kKeyboardWillHideNotification);
+    driver.rotate(ui::DeviceOrientation::Portrait);
+    driver.settle();
+    driver.rotate(ui::DeviceOrientation::LandscapeLeft);
+    driver.settle();
+    driver.advance(0.5);
+    ASSERT_NE(ui::Application::shared()->statusBarOrientation(), ui::InterfaceOrientation::Portrait);
+    {
+        EXPECT_EQ(dialog->orientation(), ui::Application::shared()->statusBarOrientation());
+        EXPECT_FALSE(dialog->transform().isIdentity());
+        EXPECT_EQ(dialog->webView()->evaluatedScripts().back(), "document.body.setAttribute('orientation', 90);");
+    }
+    dialog->cancel();
+    driver.advance(0.5);
+    EXPECT_FALSE(dialog->isShowing());
+    // Gone from the window, it no longer listens.
+    driver.rotate(ui::DeviceOrientation::Portrait);
 }
 
 TEST_F(FacebookTest, OutsideLoginAnswers) {
@@ -717,6 +771,32 @@ TEST_F(SHRFacebookTest, LinkShareOpensTheFeedDialog) {
     EXPECT_FALSE(second->isHeld());
 }
 
+TEST_F(SHRFacebookTest, RejectedTokenInTheFeedDialogFlushesItAndLogsInAgain) {
+    storeToken("old");
+    ns::UserDefaults::standardUserDefaults()->setObjectForKey(ns::Dictionary::make({{"username", ns::str("u")}}),
+                                                             kSHRFacebookUserInfo);
+    auto sharer = ns::make<SHRFacebook>();
+    ASSERT_TRUE(SHRSharer::sharerWithClassName("SHRFacebook"));
+    sharer->setItem(SHRItem::URL(ns::URL::URLWithString("http://cards.test/9"), ns::str("Nine")));
+    sharer->share();
+    auto* dialog = SHRFacebook::facebook()->fbDialog();
+    ASSERT_TRUE(dialog);
+    size_t openedBefore = ui::Application::shared()->openedURLs().size();
+    dialog->webView()->followURL(ns::URL::URLWithString("fbconnect://success?error_code=190&error_msg=expired"),
+                                 ui::WebViewNavigationType::Other);
+    auto defaults = ns::UserDefaults::standardUserDefaults();
+    EXPECT_FALSE(defaults->objectForKey(kSHRFacebookAccessToken));
+    EXPECT_FALSE(defaults->objectForKey(kSHRFacebookUserInfo));
+    EXPECT_FALSE(SHRFacebook::facebook()->accessToken());
+    // The login starts again (outside the app) with the item parked ...
+    EXPECT_EQ(ui::Application::shared()->openedURLs().size(), openedBefore + 1);
+    ASSERT_TRUE(defaults->dictionaryForKey(kSHRStoredItem));
+    EXPECT_EQ(defaults->dictionaryForKey(kSHRStoredItem)->stringForKey("title")->utf8(), "Nine");
+    // ... while the dialog's send is reported finished, and the sharer waits for the login.
+    EXPECT_EQ(notes.names, (std::vector<std::string>{SHRSendDidFinishNotification}));
+    EXPECT_TRUE(sharer->isHeld());
+}
+
 TEST_F(SHRFacebookTest, FailedRequestEndsSessionButStoredTokenComesBack) {
     storeToken("stored");
     service.reply("/me/feed", "{\"error\":{\"type\":\"OAuthException\"}}");
@@ -771,6 +851,17 @@ TEST_F(SHRFacebookTest, LoginOutcomesAlertOnlyOnFailure) {
     auto again = SHRFacebook::shareItem(SHRItem::text(ns::str("t")));
     SHRFacebook::handleOpenURL(ns::URL::URLWithString(prefix + "#error=server&error_code=2").get());
     EXPECT_EQ(alerts(), (std::vector<std::string>{"Authorize Error|There was an error while authorizing"}));
+}
+
+TEST_F(SHRFacebookTest, OfflineShareIsRefusedNotQueued) {
+    storeToken("stored");
+    setOnline(false);
+    auto sharer = SHRFacebook::shareItem(SHRItem::image(ui::Image::make("card", {5, 5}), ns::str("t")));
+    EXPECT_EQ(alerts(), (std::vector<std::string>{"Offline|You must be online in order to share with Facebook"}));
+    EXPECT_FALSE(sharer->isHeld());
+    auto queue = SHR::getOfflineQueueList();
+    EXPECT_TRUE(!queue || queue->count() == 0);
+    EXPECT_TRUE(service.requests().empty());
 }
 
 TEST_F(SHRFacebookTest, ParkedImageFileIsReadOnceAndDeleted) {

@@ -47,6 +47,11 @@ void SHRFacebook::registerClass() {
     SHRSharer::registerSharerClass("SHRFacebook", [] { return ns::Ref<SHRSharer>(ns::make<SHRFacebook>()); });
 }
 
+namespace {
+// Known by name as soon as the class is part of the program.
+const bool registered = (SHRFacebook::registerClass(), true);
+}  // namespace
+
 SHRFacebook::~SHRFacebook() {
     // The client links to its session delegate weakly, so it reads nil
     // from here on; nothing else refers to this sharer.
