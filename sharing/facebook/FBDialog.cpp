@@ -159,9 +159,10 @@ void FBDialog::updateWebViewOrientation() {
 void FBDialog::show() {
     auto keep = ui::keepAlive(this);
     showing_ = true;
+    dismissing_ = false;
     spinner_->startAnimating();
     load();
-    if (!showing_) return;  // the load already ended the dialog
+    if (dismissing_) return;  // the load already ended the dialog
     sizeToFitOrientation(false);
 
     ui::Window* window = ui::Application::shared()->keyWindow();
@@ -246,6 +247,7 @@ void FBDialog::keyboardWillHide() {
 
 void FBDialog::dismissWithSuccess(bool success, bool animated) {
     auto keep = ui::keepAlive(this);
+    dismissing_ = true;
     if (auto d = delegate_.lock()) {
         if (success) d->dialogDidComplete(this);
         else d->dialogDidNotComplete(this);
@@ -262,6 +264,7 @@ void FBDialog::dismissWithSuccess(bool success, bool animated) {
 
 void FBDialog::dismissWithError(ns::Ref<ns::Error> error, bool animated) {
     auto keep = ui::keepAlive(this);
+    dismissing_ = true;
     if (auto d = delegate_.lock()) d->dialogDidFailWithError(this, error.get());
     loadingURL_.clear();
     dialogWillDisappear();
@@ -293,7 +296,9 @@ void FBDialog::dialogDidCancel(ns::URL* url) {
     dismissWithSuccess(false, true);
 }
 
-void FBDialog::cancel() { dialogDidCancel(nullptr); }
+void FBDialog::cancel() {
+    if (!dismissing_) dialogDidCancel(nullptr);
+}
 
 // -- Web view ------------------------------------------------------------------------
 
@@ -303,6 +308,8 @@ bool FBDialog::webViewShouldStartLoadWithRequest(ui::WebView*, ui::URLRequest* r
     ns::URL* url = request ? request->URL() : nullptr;
     if (!url) return false;
     if (url->hasScheme("fbconnect")) {
+        // A dialog that is already going away reports only one outcome.
+        if (dismissing_) return false;
         auto spec = url->resourceSpecifier();
         if (spec && spec->hasPrefix("//cancel")) {
             const std::string& text = url->absoluteText();

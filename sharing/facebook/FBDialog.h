@@ -122,6 +122,7 @@ private:
     ns::Ref<ui::View> modalBackgroundView_;
     std::vector<ns::ObserverToken> observers_;
     bool showing_ = false;
+    bool dismissing_ = false;
 };
 
 class FBLoginDialog : public FBDialog {

@@ -51,10 +51,16 @@ ns::Ref<OAToken> OAToken::initWithHTTPResponseBody(std::string_view body) {
     for (std::string_view piece : split(body, '&')) {
         auto parts = split(piece, '=');
         std::string_view name = parts[0];
-        std::string value = parts.size() > 1 ? OAURLDecodedString(parts[1]) : std::string();
-        if (name == "oauth_token") t->key_ = ns::str(value);
-        else if (name == "oauth_token_secret") t->secret_ = ns::str(value);
-        else if (name == "oauth_session_handle") t->sessionHandle_ = ns::str(value);
+        std::string value;
+        if (parts.size() > 1) {
+            auto bytes = ns::percentDecodeBytes(parts[1]);
+            value = bytes ? *bytes : std::string(parts[1]);  // malformed escapes: as it stands
+        }
+        // A value that is not UTF-8 text once decoded is left out.
+        ns::Ref<ns::String> text = ns::String::fromBytes(value.data(), value.size());
+        if (name == "oauth_token") t->key_ = text;
+        else if (name == "oauth_token_secret") t->secret_ = text;
+        else if (name == "oauth_session_handle") t->sessionHandle_ = text;
     }
     return t;
 }

@@ -486,6 +486,12 @@ TEST_F(FacebookTest, LoginDialogCancelAndMissingExpiry) {
     ASSERT_TRUE(driver.tapButton("Close"));
     EXPECT_EQ(rec->events, (std::vector<std::string>{"fbDidNotLogin:cancelled"}));
     EXPECT_FALSE(fb->accessToken());
+    // While it fades out, a late redirect or a second tap changes nothing.
+    fb->loginDialog()->webView()->followURL(ns::URL::URLWithString("fbconnect://success#access_token=late"),
+                                            ui::WebViewNavigationType::Other);
+    fb->loginDialog()->cancel();
+    EXPECT_EQ(rec->events, (std::vector<std::string>{"fbDidNotLogin:cancelled"}));
+    EXPECT_FALSE(fb->accessToken());
     driver.advance(0.5);
 
     // The cancel redirect without an error code cancels as well.
@@ -845,6 +851,17 @@ TEST_F(SHRFacebookTest, LoginOutcomesAlertOnlyOnFailure) {
     auto again = SHRFacebook::shareItem(SHRItem::text(ns::str("t")));
     SHRFacebook::handleOpenURL(ns::URL::URLWithString(prefix + "#error=server&error_code=2").get());
     EXPECT_EQ(alerts(), (std::vector<std::string>{"Authorize Error|There was an error while authorizing"}));
+}
+
+TEST_F(SHRFacebookTest, OfflineShareIsRefusedNotQueued) {
+    storeToken("stored");
+    setOnline(false);
+    auto sharer = SHRFacebook::shareItem(SHRItem::image(ui::Image::make("card", {5, 5}), ns::str("t")));
+    EXPECT_EQ(alerts(), (std::vector<std::string>{"Offline|You must be online in order to share with Facebook"}));
+    EXPECT_FALSE(sharer->isHeld());
+    auto queue = SHR::getOfflineQueueList();
+    EXPECT_TRUE(!queue || queue->count() == 0);
+    EXPECT_TRUE(service.requests().empty());
 }
 
 TEST_F(SHRFacebookTest, ParkedImageFileIsReadOnceAndDeleted) {

@@ -103,6 +103,10 @@ TEST(OAuthSigning, TokensAndBase64) {
     EXPECT_EQ(t->key()->utf8(), "ab+c");
     EXPECT_EQ(t->secret()->utf8(), "s");
     EXPECT_FALSE(t->sessionHandle());
+    // A value that is not UTF-8 is left out rather than kept as broken text.
+    auto broken = OAToken::initWithHTTPResponseBody("oauth_token=a%FFb&oauth_token_secret=\xFF");
+    EXPECT_FALSE(broken->key());
+    EXPECT_FALSE(broken->secret());
     auto empty = OAToken::initWithHTTPResponseBody("oauth_token");
     EXPECT_EQ(empty->key()->utf8(), "");
 

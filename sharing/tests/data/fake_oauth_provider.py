@@ -110,7 +110,7 @@ class Handler(BaseHTTPRequestHandler):
                 return self.reply(401, "oauth_problem=token_not_expected")
             return self.reply(200, "oauth_token=reqtok&oauth_token_secret=reqsecret&oauth_callback_confirmed=true")
         if path == "/access_token":
-            if auth.get("oauth_token") != "reqtok":
+            if auth.get("oauth_token") != "reqtok" or auth.get("oauth_verifier") == "0000":
                 return self.reply(401, "oauth_problem=token_rejected")
             TOKENS["acc%2Btok"] = "acc secret"
             TOKENS["acc+tok"] = "acc secret"
