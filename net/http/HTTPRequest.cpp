@@ -337,7 +337,8 @@ void HTTPRequest::startSynchronous() {
 }
 
 bool HTTPRequest::isCancelled() const {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    // An atomic read: operation queues ask while holding their own locks,
+    // so this must not take the request's lock.
     return cancelled_.load();
 }
 
