@@ -416,3 +416,300 @@ TEST_F(ScreensTest, OAuthViewReportsAPinPageOfTheTwitterHost) {
 
 }  // namespace
 }  // namespace sharing::test
+
+namespace sharing::test {
+namespace {
+
+// -- Forms --------------------------------------------------------------------------------------
+
+struct FormOwner : ns::Object {
+    std::vector<std::string> calls;
+    ns::Ref<ns::Dictionary> saved;
+    void validate(SHRFormController* f) { calls.push_back("validate"); }
+    void save(SHRFormController* f) {
+        calls.push_back("save");
+        saved = f->formValues();
+    }
+    void cancel(SHRFormController*) { calls.push_back("cancel"); }
+};
+
+// Supplies its list later, or fails, when told.
+struct ColourProvider : ns::Object, SHRFormOptionControllerOptionProvider {
+    std::vector<std::string> calls;
+    ns::Weak<SHRFormOptionController> running;
+    void SHRFormOptionControllerEnumerateOptions(SHRFormOptionController* c) override {
+        calls.push_back("enumerate");
+        running = c;
+    }
+    void SHRFormOptionControllerCancelEnumerateOptions(SHRFormOptionController*) override { calls.push_back("cancel"); }
+};
+
+ns::Ref<ns::MutableDictionary> pickerInfo(const char* title, std::vector<std::string> items, const char* cur,
+                                          bool multiple = false) {
+    auto list = ns::MutableArray::make();
+    for (auto& i : items) list->addObject(ns::str(i));
+    auto info = ns::MutableDictionary::make();
+    info->setObject(ns::str(title), "title");
+    info->setObject(list, "itemsList");
+    info->setObject(ns::str(cur), "curIndexes");
+    info->setObject(ns::num(multiple), "allowMultiple");
+    info->setObject(ns::num(true), "static");
+    return info;
+}
+
+class FormTest : public ScreensTest {
+protected:
+    ns::Ref<SHRFormController> showForm(ns::Ref<ns::Array> rows, ns::Ref<ns::Array> more = nullptr) {
+        auto form = ns::make<SHRCustomFormController>(SHRFormStyle::Grouped, "Options", "Send");
+        form->addSection(rows, ns::str("Account"), ns::str("Kept in the keychain"));
+        if (more) form->addSection(more, nullptr, nullptr);
+        owner = ns::make<FormOwner>();
+        form->setDelegate(owner.get(), &FormOwner::validate, &FormOwner::save, &FormOwner::cancel);
+        SHR::currentHelper()->showViewController(form);
+        return form;
+    }
+    ui::NavigationController* nav() { return ns::as<ui::NavigationController>(root->presentedViewController()); }
+    ns::Ref<FormOwner> owner;
+};
+
+TEST_F(FormTest, EveryFieldTypeTypedSwitchedAndSaved) {
+    auto rows = ns::Array::make({
+        SHRFormFieldSettings::label("Title", "title", SHRFormFieldTypeText, ns::str("Card")),
+        SHRFormFieldSettings::label("Username", "username", SHRFormFieldTypeTextNoCorrect, nullptr),
+        SHRFormFieldSettings::label("Password!", "password", SHRFormFieldTypePassword, nullptr),
+        SHRFormFieldSettings::label("Public", "public", SHRFormFieldTypeSwitch, ns::str("1")),
+        SHRFormFieldSettings::label("A much longer label that is no text row", "colour", SHRFormFieldTypeOptionPicker,
+                                    ns::str("Red"), pickerInfo("Colours", {"Red", "Green", "Blue"}, "-1")),
+        SHRFormFieldSettings::label("Unknown", "odd", 9, ns::str("x")),
+    });
+    auto form = showForm(rows);
+    // Widest text label in bold 17 (half an em per unit): "Password!" = 9 * 8.5, rounded up.
+    EXPECT_EQ(form->labelWidth(), 77);
+    ui::Driver driver(clock);
+    auto* user = ns::as<ui::TextField>(driver.findTextInput("Username"));
+    auto* pass = ns::as<ui::TextField>(driver.findTextInput("Password!"));
+    auto* title = ns::as<ui::TextField>(driver.findTextInput("Title"));
+    ASSERT_TRUE(user && pass && title);
+    EXPECT_EQ(title->text(), "Card");
+    EXPECT_EQ(user->frame().x(), 10 + 77 + 24);
+    EXPECT_FALSE(title->isSecureTextEntry());
+    EXPECT_EQ(title->autocorrectionType(), ui::AutocorrectionType::Default);
+    EXPECT_EQ(user->autocorrectionType(), ui::AutocorrectionType::No);
+    EXPECT_EQ(user->autocapitalizationType(), ui::AutocapitalizationType::None);
+    EXPECT_TRUE(pass->isSecureTextEntry());
+    EXPECT_EQ(pass->returnKeyType(), ui::ReturnKeyType::Done);
+    EXPECT_FALSE(driver.findTextInput("Unknown"));
+
+    ASSERT_TRUE(driver.typeText("Username", "carla"));
+    EXPECT_EQ(form->activeField(), user);
+    ASSERT_TRUE(driver.typeText("Password!", "s3cret"));
+    form->setValueForKey("public", "0");
+    // The return key validates (and ends editing).
+    ASSERT_TRUE(driver.pressReturn());
+    EXPECT_EQ(owner->calls, (std::vector<std::string>{"validate"}));
+    EXPECT_FALSE(pass->isFirstResponder());
+
+    auto values = form->formValues();
+    EXPECT_EQ(values->stringForKey("title")->utf8(), "Card");
+    EXPECT_EQ(values->stringForKey("username")->utf8(), "carla");
+    EXPECT_EQ(values->stringForKey("password")->utf8(), "s3cret");
+    EXPECT_EQ(values->stringForKey("public")->utf8(), "0");
+    EXPECT_FALSE(values->objectForKey("colour"));  // left at its start value
+    EXPECT_FALSE(values->objectForKey("odd"));
+
+    form->saveForm();
+    EXPECT_EQ(owner->calls.back(), "save");
+    EXPECT_EQ(owner->saved->stringForKey("username")->utf8(), "carla");
+    EXPECT_FALSE(root->presentedViewController());
+}
+
+TEST_F(FormTest, SwitchOnlyFirstSectionHasNoLabelWidthAndCancelTellsTheDelegate) {
+    auto form = showForm(ns::Array::make({SHRFormFieldSettings::label("Auto", "auto", SHRFormFieldTypeSwitch, ns::str("1"))}),
+                         ns::Array::make({SHRFormFieldSettings::label("Long text label", "t", SHRFormFieldTypeText, nullptr)}));
+    EXPECT_EQ(form->labelWidth(), 0);
+    EXPECT_EQ(form->formValues()->stringForKey("auto")->utf8(), "1");
+    ui::Driver driver(clock);
+    ASSERT_TRUE(driver.tapBarButton("Cancel"));
+    EXPECT_EQ(owner->calls, (std::vector<std::string>{"cancel"}));
+    EXPECT_FALSE(root->presentedViewController());
+}
+
+TEST_F(FormTest, SingleChoiceOptionListPicksAndShows) {
+    auto info = pickerInfo("Colours", {"Red", "Green", "Blue"}, "0");
+    auto form = showForm(ns::Array::make(
+        {SHRFormFieldSettings::label("Colour", "colour", SHRFormFieldTypeOptionPicker, ns::str("Red"), info)}));
+    EXPECT_EQ(form->detailTextForKey("colour")->utf8(), "Red");
+    ui::Driver driver(clock);
+    ASSERT_TRUE(driver.tapButton("Colour"));
+    auto* list = ns::as<SHRFormOptionController>(nav()->topViewController());
+    ASSERT_TRUE(list);
+    EXPECT_EQ(list->title(), "Colours");
+    EXPECT_EQ(list->tableView()->cellForRowAtIndexPath(ui::IndexPath::forRow(0, 0))->accessoryType(),
+              ui::TableViewCellAccessoryType::Checkmark);
+    EXPECT_EQ(list->tableView()->cellForRowAtIndexPath(ui::IndexPath::forRow(2, 0))->accessoryType(),
+              ui::TableViewCellAccessoryType::None);
+    ASSERT_TRUE(driver.tapRow("Blue"));
+    EXPECT_EQ(nav()->topViewController(), form.get());
+    EXPECT_EQ(info->stringForKey("curIndexes")->utf8(), "2");
+    EXPECT_EQ(form->detailTextForKey("colour")->utf8(), "Blue");
+    EXPECT_EQ(form->values()->stringForKey("colour")->utf8(), "Blue");
+    EXPECT_EQ(form->formValues()->stringForKey("colour")->utf8(), "Blue");
+
+    // Cancel pops and changes nothing.
+    ASSERT_TRUE(driver.tapButton("Colour"));
+    ASSERT_TRUE(driver.tapBarButton("Cancel"));
+    EXPECT_EQ(nav()->topViewController(), form.get());
+    EXPECT_EQ(form->detailTextForKey("colour")->utf8(), "Blue");
+    EXPECT_TRUE(owner->calls.empty());
+}
+
+TEST_F(FormTest, MultipleChoiceTicksUnticksAndConfirmsWithDone) {
+    auto info = pickerInfo("Tags", {"work", "home", "cards"}, "-1", true);
+    info->setObject(ns::num(false), "static");
+    auto provider = ns::make<ColourProvider>();
+    info->setObject(provider, "SHRFormOptionControllerOptionProvider");
+    auto form = showForm(ns::Array::make(
+        {SHRFormFieldSettings::label("Tags", "tags", SHRFormFieldTypeOptionPicker, ns::str("-1"), info)}));
+    ui::Driver driver(clock);
+    ASSERT_TRUE(driver.tapButton("Tags"));
+    auto list = ns::Ref<SHRFormOptionController>(ns::as<SHRFormOptionController>(nav()->topViewController()));
+    ASSERT_TRUE(list);
+    EXPECT_EQ(provider->calls, (std::vector<std::string>{"enumerate"}));
+    EXPECT_TRUE(list->isProviderRunning());
+    auto* hud = SHRActivityIndicator::currentIndicator();
+    EXPECT_TRUE(hud->isShown());
+    EXPECT_EQ(hud->subMessageLabel()->text(), "Loading...");
+
+    // Stored indexes that do not fit the delivered list are reset.
+    info->setObject(ns::str("0,7"), "curIndexes");
+    list->optionsEnumerated(ns::Array::make({ns::str("work"), ns::str("home"), ns::str("cards")}));
+    EXPECT_EQ(info->stringForKey("curIndexes")->utf8(), "-1");
+    EXPECT_TRUE(list->didHaveOptionsDelivered());
+    EXPECT_FALSE(list->isProviderRunning());
+    clock->advance(1);
+    EXPECT_FALSE(hud->isShown());
+    ASSERT_TRUE(list->navigationItem()->rightBarButtonItem());
+
+    ASSERT_TRUE(driver.tapRow("cards"));
+    ASSERT_TRUE(driver.tapRow("work"));
+    ASSERT_TRUE(driver.tapRow("home"));
+    EXPECT_EQ(info->stringForKey("curIndexes")->utf8(), "2,0,1");
+    ASSERT_TRUE(driver.tapRow("work"));
+    EXPECT_EQ(info->stringForKey("curIndexes")->utf8(), "2,1");
+    EXPECT_EQ(list->tableView()->cellForRowAtIndexPath(ui::IndexPath::forRow(0, 0))->accessoryType(),
+              ui::TableViewCellAccessoryType::None);
+    EXPECT_EQ(nav()->topViewController(), list.get());
+    ASSERT_TRUE(driver.tapBarButton("Done"));
+    EXPECT_EQ(nav()->topViewController(), form.get());
+    EXPECT_EQ(form->formValues()->stringForKey("tags")->utf8(), "cards,home");
+
+    // Unticking everything gives "-1": the value goes and the start shows.
+    // (A new list asks the provider again.)
+    ASSERT_TRUE(driver.tapButton("Tags"));
+    auto again = provider->running.lock();
+    ASSERT_TRUE(again && again.get() != list.get());
+    again->optionsEnumerated(ns::Array::make({ns::str("work"), ns::str("home"), ns::str("cards")}));
+    EXPECT_EQ(info->stringForKey("curIndexes")->utf8(), "2,1");
+    ASSERT_TRUE(driver.tapRow("cards"));
+    ASSERT_TRUE(driver.tapRow("home"));
+    ASSERT_TRUE(driver.tapBarButton("Done"));
+    EXPECT_FALSE(form->values()->objectForKey("tags"));
+    EXPECT_EQ(form->detailTextForKey("tags")->utf8(), "-1");
+}
+
+TEST_F(FormTest, AListThatCannotBeHadEndsAsACancel) {
+    auto info = pickerInfo("Notebooks", {}, "-1");
+    info->setObject(ns::num(false), "static");
+    auto provider = ns::make<ColourProvider>();
+    info->setObject(provider, "SHRFormOptionControllerOptionProvider");
+    auto form = showForm(ns::Array::make(
+        {SHRFormFieldSettings::label("Notebook", "nb", SHRFormFieldTypeOptionPicker, nullptr, info)}));
+    ui::Driver driver(clock);
+    ASSERT_TRUE(driver.tapButton("Notebook"));
+    auto list = ns::Ref<SHRFormOptionController>(ns::as<SHRFormOptionController>(nav()->topViewController()));
+    ASSERT_TRUE(list);
+    list->optionsEnumerationFailedWithError(SHR::error("offline"));
+    ASSERT_EQ(alerts(), (std::vector<std::string>{"No Options|Could not find any Notebooks"}));
+    ASSERT_TRUE(driver.pressAlertButton("Cancel"));
+    EXPECT_EQ(nav()->topViewController(), form.get());
+    EXPECT_EQ(provider->calls, (std::vector<std::string>{"enumerate"}));  // it had stopped already
+
+    // Leaving while the provider runs tells it to stop.
+    ASSERT_TRUE(driver.tapButton("Notebook"));
+    ASSERT_TRUE(driver.tapBarButton("Cancel"));
+    EXPECT_EQ(provider->calls, (std::vector<std::string>{"enumerate", "enumerate", "cancel"}));
+    EXPECT_EQ(nav()->topViewController(), form.get());
+}
+
+TEST(SHRFormFieldSettingsTest, OptionPickerValueForIndexes) {
+    auto s = SHRFormFieldSettings::label("C", "c", SHRFormFieldTypeOptionPicker, nullptr,
+                                         pickerInfo("C", {"a", "b", "c"}, "-1"));
+    EXPECT_EQ(s->optionPickerValueForIndexes(ns::str("-1").get())->utf8(), "-1");
+    EXPECT_EQ(s->optionPickerValueForIndexes(ns::str("2,0").get())->utf8(), "c,a");
+    EXPECT_EQ(s->optionPickerValueForIndexes(ns::str("1").get())->utf8(), "b");
+    // Indexes outside the list are skipped rather than read.
+    EXPECT_EQ(s->optionPickerValueForIndexes(ns::str("9,1").get())->utf8(), "b");
+    EXPECT_EQ(s->optionPickerValueForIndexes(ns::str("9").get())->utf8(), "-1");
+}
+
+}  // namespace
+}  // namespace sharing::test
+
+#include "sharing/ui/SHRFormControllerLargeTextField.h"
+
+namespace sharing::test {
+namespace {
+
+class PostSharer : public ScreenSharer {
+public:
+    PostSharer() : ScreenSharer("PostSharer", "Posts") {}
+    void sendForm(SHRFormControllerLargeTextField* f) { sent.push_back(f->text()); }
+    std::vector<std::string> sent;
+};
+
+TEST_F(FormTest, LargeTextFieldFollowsTheKeyboardAndCountsCharacters) {
+    auto sharer = ns::make<PostSharer>();
+    auto form = ns::make<SHRFormControllerLargeTextField>();
+    form->setDelegate(sharer.get(), &PostSharer::sendForm);
+    EXPECT_EQ(form->maxTextLength(), 0u);
+    EXPECT_FALSE(form->hasLink());
+    form->setText("");
+    EXPECT_FALSE(form->counter());  // no limit, image or link: no counter
+    EXPECT_FALSE(form->navigationItem()->rightBarButtonItem()->isEnabled());
+    EXPECT_EQ(form->navigationItem()->rightBarButtonItem()->title(), "Send to Posts");
+
+    std::vector<std::string> keyboard;
+    auto token = ns::NotificationCenter::defaultCenter()->addObserver(
+        ui::kKeyboardWillShowNotification, nullptr, [&](const ns::Notification& n) { keyboard.push_back(n.name()); });
+    SHR::currentHelper()->showViewController(form);
+    // After appearing the text view takes the focus; the keyboard comes up and
+    // the text view ends above it.
+    ASSERT_EQ(keyboard.size(), 1u);
+    EXPECT_TRUE(form->textView()->isFirstResponder());
+    ui::View* v = form->view();
+    double top = v->convertRectToView(v->bounds(), nullptr).y();
+    EXPECT_EQ(form->textView()->frame().height(), 480 - 216 - top - 20);
+    EXPECT_EQ(form->textView()->frame().width(), v->bounds().width());
+
+    form->setMaxTextLength(140);
+    form->setImage(ui::Image::make("photo", {10, 10}));
+    form->setImageTextLength(25);
+    form->setText(std::string(110, 'a'));
+    ASSERT_TRUE(form->counter());
+    EXPECT_EQ(form->counter()->text(), "Image + 5");
+    EXPECT_TRUE(form->navigationItem()->rightBarButtonItem()->isEnabled());
+    ui::Driver driver(clock);
+    ASSERT_TRUE(driver.typeText("", std::string(6, 'b')));
+    EXPECT_EQ(form->counter()->text(), "Image  -1");  // "Image %@ " with an empty fill
+    EXPECT_FALSE(form->navigationItem()->rightBarButtonItem()->isEnabled());
+    form->setImage(nullptr);
+    form->setText("short");
+    EXPECT_EQ(form->counter()->text(), "135");
+
+    ASSERT_TRUE(driver.tapBarButton("Send to Posts"));
+    EXPECT_EQ(sharer->sent, (std::vector<std::string>{"short"}));
+    EXPECT_FALSE(root->presentedViewController());
+}
+
+}  // namespace
+}  // namespace sharing::test

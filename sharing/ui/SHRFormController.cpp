@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/ui/BarItems.h"
+#include "platform/ui/Color.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/View.h"
@@ -28,7 +29,8 @@ ns::Ref<ns::String> SHRFormFieldSettings::optionPickerValueForIndexes(const ns::
     ns::Array* items = optionPickerInfo_ ? optionPickerInfo_->arrayForKey("itemsList") : nullptr;
     std::string out;
     bool any = false;
-    for (ns::Object* o : *indexes->componentsSeparatedByString(",")) {
+    auto parts = indexes->componentsSeparatedByString(",");
+    for (ns::Object* o : *parts) {
         int i = static_cast<ns::String*>(o)->intValue();
         // An index outside the list picks nothing (rather than reading past it).
         if (!items || i < 0 || static_cast<size_t>(i) >= items->count()) continue;
@@ -102,6 +104,12 @@ void SHRFormController::loadView() {
                     ui::Rect{{10 + inset, y + 9}, {std::max(0.0, width - 20 - 10 - inset), 25}});
                 c.field->setPlaceholder(settings->label());
                 c.field->setFont(ui::Font::systemFontOfSize(17));
+                c.field->setTextColor(ui::Color::colorWithRGBA(1.0 / 3, 1.0 / 3, 1.0 / 3, 1));  // dark grey
+                c.field->setReturnKeyType(ui::ReturnKeyType::Done);
+                if (t != SHRFormFieldTypeText) {
+                    c.field->setAutocapitalizationType(ui::AutocapitalizationType::None);
+                    c.field->setAutocorrectionType(ui::AutocorrectionType::No);
+                }
                 c.field->setDelegate(this);
                 c.field->setSecureTextEntry(t == SHRFormFieldTypePassword);
                 if (settings->start()) c.field->setText(settings->start()->utf8());

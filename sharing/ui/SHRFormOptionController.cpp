@@ -56,7 +56,8 @@ std::vector<long> SHRFormOptionController::chosenIndexes() const {
     std::vector<long> out;
     auto* cur = info()->stringForKey("curIndexes");
     if (!cur || cur->isEqualToString("-1")) return out;
-    for (ns::Object* o : *cur->componentsSeparatedByString(",")) out.push_back(static_cast<ns::String*>(o)->intValue());
+    auto parts = cur->componentsSeparatedByString(",");
+    for (ns::Object* o : *parts) out.push_back(static_cast<ns::String*>(o)->intValue());
     return out;
 }
 
