@@ -91,6 +91,12 @@ ns::Ref<ns::RunLoop> HTTPRequest::networkRunLoop() {
     return gNetworkThread->runLoop();
 }
 
+ns::Ref<ns::Thread> HTTPRequest::threadForRequest(HTTPRequest*) {
+    networkRunLoop();
+    std::lock_guard<std::mutex> g(gClassMutex);
+    return gNetworkThread;
+}
+
 ns::Ref<ns::OperationQueue> HTTPRequest::sharedQueue() {
     std::lock_guard<std::mutex> g(gClassMutex);
     if (!gSharedQueue) {
