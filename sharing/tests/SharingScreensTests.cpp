@@ -641,6 +641,19 @@ TEST_F(FormTest, AListThatCannotBeHadEndsAsACancel) {
     EXPECT_EQ(nav()->topViewController(), form.get());
 }
 
+TEST_F(FormTest, StaticMultipleChoiceListCanBeConfirmed) {
+    auto info = pickerInfo("Tags", {"work", "home"}, "1", true);
+    auto form = showForm(ns::Array::make(
+        {SHRFormFieldSettings::label("Tags", "tags", SHRFormFieldTypeOptionPicker, ns::str("home"), info)}));
+    EXPECT_EQ(form->detailTextForKey("tags")->utf8(), "home");
+    ui::Driver driver(clock);
+    ASSERT_TRUE(driver.tapButton("Tags"));
+    ASSERT_TRUE(driver.tapRow("work"));
+    ASSERT_TRUE(driver.tapBarButton("Done"));
+    EXPECT_EQ(nav()->topViewController(), form.get());
+    EXPECT_EQ(form->formValues()->stringForKey("tags")->utf8(), "home,work");
+}
+
 TEST(SHRFormFieldSettingsTest, OptionPickerValueForIndexes) {
     auto s = SHRFormFieldSettings::label("C", "c", SHRFormFieldTypeOptionPicker, nullptr,
                                          pickerInfo("C", {"a", "b", "c"}, "-1"));
