@@ -258,6 +258,9 @@ protected:
 TEST_F(ShareMenuTest, SectionsSortedRowsAndHeaders) {
     auto menu = showMenu(textItem("note"));
     EXPECT_EQ(menu->title(), "Share");
+    EXPECT_EQ(menu->supportedInterfaceOrientations(), unsigned(ui::InterfaceOrientationMaskAll));
+    EXPECT_EQ(ns::make<SHRViewControllerWrapper>()->supportedInterfaceOrientations(),
+              unsigned(ui::InterfaceOrientationMaskAll));
     // Off cannot share, Links only cannot share text; "beta" sorts between
     // "Alpha" and "Gamma" without regard to case.
     EXPECT_EQ(rows(menu.get()), "Actions|Copy it;Services|Alpha,beta,Gamma");
