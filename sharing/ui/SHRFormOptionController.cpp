@@ -40,6 +40,15 @@ void SHRFormOptionController::viewDidLoad() {
     navigationItem()->setLeftBarButtonItem(
         ui::BarButtonItem::withSystemItem(ui::BarButtonItem::SystemItem::Cancel, this, &SHRFormOptionController::cancel),
         true);
+    // A fixed list is never "delivered", so a multiple-choice one gets its
+    // Done button here; otherwise its choices could not be confirmed.
+    if (flag("static") && flag("allowMultiple")) showDoneButton();
+}
+
+void SHRFormOptionController::showDoneButton() {
+    navigationItem()->setRightBarButtonItem(
+        ui::BarButtonItem::withSystemItem(ui::BarButtonItem::SystemItem::Done, this, &SHRFormOptionController::done),
+        true);
 }
 
 ui::TableView* SHRFormOptionController::tableView() {
@@ -89,10 +98,7 @@ void SHRFormOptionController::optionsEnumerated(ns::Ref<ns::Array> options) {
             break;
         }
     updateFromOptions();
-    if (flag("allowMultiple"))
-        navigationItem()->setRightBarButtonItem(
-            ui::BarButtonItem::withSystemItem(ui::BarButtonItem::SystemItem::Done, this, &SHRFormOptionController::done),
-            true);
+    if (flag("allowMultiple")) showDoneButton();
 }
 
 void SHRFormOptionController::optionsEnumerationFailedWithError(ns::Ref<ns::Error>) {

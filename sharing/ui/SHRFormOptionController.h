@@ -57,6 +57,7 @@ public:
 private:
     ns::MutableDictionary* info() const { return settings_->optionPickerInfo().get(); }
     bool flag(const char* key) const;
+    void showDoneButton();
     std::vector<long> chosenIndexes() const;
     ns::Ref<SHRFormFieldSettings> settings_;
     ui::WeakDelegate<SHRFormOptionControllerClient> client_;
