@@ -34,6 +34,9 @@ struct FormPostRequest {
     int tag = 0;
     ns::Weak<ns::Object> delegateOwner;  // keeps the delegate link weak
     FormPostDelegate* delegate = nullptr;
+    // What a network poster keeps running for this post (its request and
+    // the link back to the delegate); nil for the recorder.
+    ns::Ref<ns::Object> running;
 
     // The delegate if it is still alive, with a hold on it.
     std::pair<ns::Ref<ns::Object>, FormPostDelegate*> lockDelegate() const {

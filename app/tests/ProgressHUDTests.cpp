@@ -44,7 +44,7 @@ public:
         cv.wait(lock, [this] { return open; });
         ns::RunLoop::main()->wakeUp();
     }
-    void release() {
+    void letGo() {
         std::lock_guard<std::mutex> lock(m);
         open = true;
         cv.notify_all();
@@ -103,9 +103,9 @@ TEST_F(ProgressHUDTest, DefaultsAndModes) {
     EXPECT_TRUE(dynamic_cast<ui::ActivityIndicatorView*>(hud->indicator()));
     EXPECT_NE(hud->indicator(), spinner);
     // Setting mode 2 again changes nothing; mode 0 is rebuilt every time.
-    ui::View* second = hud->indicator();
+    ns::Ref<ui::View> second(hud->indicator());
     hud->setMode(ProgressHUDModeCustomView);
-    EXPECT_EQ(hud->indicator(), second);
+    EXPECT_EQ(hud->indicator(), second.get());
 
     hud->setMode(ProgressHUDModeDeterminate);
     auto* round = dynamic_cast<RoundProgressView*>(hud->indicator());
@@ -325,7 +325,7 @@ TEST_F(ProgressHUDTest, TaskLongerThanGraceTimeShowsAndHidesOnMain) {
     EXPECT_EQ(hud->alpha(), 0);
     clock->advance(0.5);  // the task still runs: the box shows
     EXPECT_EQ(hud->alpha(), 1.0);
-    gate->release();
+    gate->letGo();
     ASSERT_TRUE(ns::RunLoop::main()->runUntil([&] { return !hud->taskInProgress(); }, 10));
     EXPECT_EQ(gate->argument, arg.get());
     EXPECT_EQ(hud->alpha(), 0);
@@ -337,7 +337,7 @@ TEST_F(ProgressHUDTest, TaskShorterThanGraceTimeNeverShows) {
     auto hud = ProgressHUD::initWithView(host.get());
     host->addSubview(hud);
     hud->setGraceTime(0.5f);
-    gate->release();
+    gate->letGo();
     hud->showWhileExecuting(&Gate::work, gate.get(), nullptr, true);
     ASSERT_TRUE(ns::RunLoop::main()->runUntil([&] { return !hud->taskInProgress(); }, 10));
     clock->advance(1.0);

@@ -604,7 +604,22 @@ void HTTPRequest::handleBytesAvailable() {
         totalBytesRead_ += static_cast<uint64_t>(n);
         lastActivityTime_ = loop_->now();
         incrementBandwidthUsedInLastSecond(static_cast<uint64_t>(n));
-        if (needsRedirect_ && shouldRedirect_ && allowResumeForFileDownloads_) continue;
+        // Once this second's allowance is spent, stop reading: the throttle
+        // unschedules the stream until its wake-up time, and the bytes left
+        // in the stream are announced again when it is scheduled.
+        bool pause = false;
+        if (isBandwidthThrottled()) {
+            measureBandwidthUsage();
+            std::lock_guard<std::mutex> b(engine::bandwidthLock());
+            pause = engine::bandwidth().wakeUp > engine::steadyNow();
+        }
+        if (needsRedirect_ && shouldRedirect_ && allowResumeForFileDownloads_) {
+            if (pause) {
+                performThrottling();
+                break;
+            }
+            continue;
+        }
 
         auto d = delegate_.lock();
         bool delegateTakesData =
@@ -630,6 +645,10 @@ void HTTPRequest::handleBytesAvailable() {
                     (del.get()->*sel)(self.get(), data);
                 if (block) block(data);
             });
+        }
+        if (pause) {
+            performThrottling();
+            break;
         }
     }
 }
@@ -774,7 +793,7 @@ void HTTPRequest::reportStarted() {
                     del->answers(HTTPRequestDelegate::Optional::requestStarted)))
             (del.get()->*sel)(self.get());
         if (block) block();
-        if (q && q->HTTPRequestDelegate::answers(HTTPRequestDelegate::Optional::requestStarted))
+        if (q && static_cast<HTTPRequestDelegate*>(q)->answers(HTTPRequestDelegate::Optional::requestStarted))
             q->requestStarted(self.get());
     });
 }
@@ -811,7 +830,7 @@ void HTTPRequest::reportFinished() {
                 del->answers(HTTPRequestDelegate::Optional::requestFinished)))
         (del.get()->*sel)(this);
     if (block) block();
-    if (q && q->HTTPRequestDelegate::answers(HTTPRequestDelegate::Optional::requestFinished)) q->requestFinished(this);
+    if (q && static_cast<HTTPRequestDelegate*>(q)->answers(HTTPRequestDelegate::Optional::requestFinished)) q->requestFinished(this);
 }
 
 void HTTPRequest::reportFailure() {
@@ -836,7 +855,7 @@ void HTTPRequest::reportFailure() {
                 del->answers(HTTPRequestDelegate::Optional::requestFailed)))
         (del.get()->*sel)(this);
     if (block) block();
-    if (q && q->HTTPRequestDelegate::answers(HTTPRequestDelegate::Optional::requestFailed)) q->requestFailed(this);
+    if (q && static_cast<HTTPRequestDelegate*>(q)->answers(HTTPRequestDelegate::Optional::requestFailed)) q->requestFailed(this);
 }
 
 void HTTPRequest::failWithError(ns::Ref<ns::Error> theError) {

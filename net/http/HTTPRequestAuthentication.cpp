@@ -446,7 +446,7 @@ bool HTTPRequest::willAskDelegateForCredentials() {
     if (isSynchronous_) return false;
     auto d = delegate_.lock();
     bool targetAnswers = d ? d->answers(HTTPRequestDelegate::Optional::authenticationNeededForRequest)
-                           : (queue_ && queue_->HTTPRequestDelegate::answers(
+                           : (queue_ && static_cast<HTTPRequestDelegate*>(queue_)->answers(
                                             HTTPRequestDelegate::Optional::authenticationNeededForRequest));
     if (!authenticationNeededBlock_ && !targetAnswers) return false;
     ns::Ref<HTTPRequest> self(this);
@@ -471,7 +471,7 @@ void HTTPRequest::askDelegateForCredentials() {
             d->authenticationNeededForRequest(this);
             return;
         }
-    } else if (q && q->HTTPRequestDelegate::answers(HTTPRequestDelegate::Optional::authenticationNeededForRequest)) {
+    } else if (q && static_cast<HTTPRequestDelegate*>(q)->answers(HTTPRequestDelegate::Optional::authenticationNeededForRequest)) {
         q->authenticationNeededForRequest(this);
         return;
     }
@@ -482,7 +482,7 @@ bool HTTPRequest::willAskDelegateForProxyCredentials() {
     if (isSynchronous_) return false;
     auto d = delegate_.lock();
     bool targetAnswers = d ? d->answers(HTTPRequestDelegate::Optional::proxyAuthenticationNeededForRequest)
-                           : (queue_ && queue_->HTTPRequestDelegate::answers(
+                           : (queue_ && static_cast<HTTPRequestDelegate*>(queue_)->answers(
                                             HTTPRequestDelegate::Optional::proxyAuthenticationNeededForRequest));
     if (!proxyAuthenticationNeededBlock_ && !targetAnswers) return false;
     ns::Ref<HTTPRequest> self(this);
@@ -508,7 +508,7 @@ void HTTPRequest::askDelegateForProxyCredentials() {
             return;
         }
     } else if (q &&
-               q->HTTPRequestDelegate::answers(HTTPRequestDelegate::Optional::proxyAuthenticationNeededForRequest)) {
+               static_cast<HTTPRequestDelegate*>(q)->answers(HTTPRequestDelegate::Optional::proxyAuthenticationNeededForRequest)) {
         q->proxyAuthenticationNeededForRequest(this);
         return;
     }

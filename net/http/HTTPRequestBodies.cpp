@@ -467,7 +467,7 @@ void HTTPRequest::deliverProgress(bool upload, std::function<void(ProgressDelega
             q = self->queue_;
             keepQ = self->queueOwner_;
         }
-        if (q && q->ProgressDelegate::answers(op)) fn(*q);
+        if (q && static_cast<ProgressDelegate*>(q)->answers(op)) fn(*q);
         if (d && d->answers(op)) fn(*d);
     });
 }

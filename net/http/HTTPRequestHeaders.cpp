@@ -256,7 +256,7 @@ bool HTTPRequest::willAskDelegateToConfirmRedirect() {
     bool delegateAnswers = d && (willRedirectSelector_ != &HTTPRequestDelegate::requestWillRedirectToURL ||
                                  d->answers(HTTPRequestDelegate::Optional::requestWillRedirectToURL));
     bool queueAnswers =
-        queue_ && queue_->HTTPRequestDelegate::answers(HTTPRequestDelegate::Optional::requestWillRedirectToURL);
+        queue_ && static_cast<HTTPRequestDelegate*>(queue_)->answers(HTTPRequestDelegate::Optional::requestWillRedirectToURL);
     if (!delegateAnswers && !queueAnswers) return false;
     auto target = std::exchange(redirectURL_, nullptr);
     // The request waits (no stream, no time-out clock) until redirectToURL().
@@ -316,7 +316,7 @@ void HTTPRequest::reportHeaders(ns::Ref<ns::Dictionary> headers) {
                     del->answers(HTTPRequestDelegate::Optional::requestDidReceiveResponseHeaders)))
             (del.get()->*sel)(self.get(), headers);
         if (block) block(headers);
-        if (q && q->HTTPRequestDelegate::answers(HTTPRequestDelegate::Optional::requestDidReceiveResponseHeaders))
+        if (q && static_cast<HTTPRequestDelegate*>(q)->answers(HTTPRequestDelegate::Optional::requestDidReceiveResponseHeaders))
             q->requestDidReceiveResponseHeaders(self.get(), headers);
     });
 }
@@ -355,7 +355,7 @@ void HTTPRequest::reportWillRedirect(ns::Ref<ns::URL> target) {
         if (del && (sel != &HTTPRequestDelegate::requestWillRedirectToURL ||
                     del->answers(HTTPRequestDelegate::Optional::requestWillRedirectToURL)))
             (del.get()->*sel)(self.get(), target);
-        if (q && q->HTTPRequestDelegate::answers(HTTPRequestDelegate::Optional::requestWillRedirectToURL))
+        if (q && static_cast<HTTPRequestDelegate*>(q)->answers(HTTPRequestDelegate::Optional::requestWillRedirectToURL))
             q->requestWillRedirectToURL(self.get(), target);
     });
 }

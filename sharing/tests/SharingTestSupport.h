@@ -49,7 +49,7 @@ protected:
         ns::Paths::setHomeDirectory("");
     }
     void setOnline(bool online) {
-        fake->setDefaultFlags(online ? net::kReachabilityReachable : 0);
+        fake->setDefaultFlags(online ? uint32_t(net::kReachabilityReachable) : 0u);
     }
     // Titles and messages of the shown alerts, oldest first.
     std::vector<std::string> alerts() const {

@@ -2,7 +2,10 @@
 // callbacks on the main thread and their order, errors, cancel, time-outs.
 #include "net/http/tests/RequestTestSupport.h"
 
+#include "platform/foundation/Exception.h"
+
 #include <atomic>
+#include <mutex>
 #include <thread>
 
 using namespace httptest;
@@ -213,4 +216,95 @@ TEST(RequestBasic, ClearDelegatesAndCancelStopsLaterCallbacks) {
     EXPECT_EQ(d->count("failed"), 0u);
     EXPECT_FALSE(failedBlock);
     EXPECT_EQ(r->error()->code(), 4);
+}
+
+namespace {
+// A request whose body builder raises, as a faulty subclass might.
+class ThrowingRequest : public HTTPRequest {
+public:
+    using HTTPRequest::HTTPRequest;
+    void buildPostBody() override { throw ns::Exception("BodyTrouble", "the form could not be built"); }
+};
+}  // namespace
+
+TEST(RequestBasic, ExceptionWhileBuildingTheBodyFailsWithCode10) {
+    auto server = echoServer();
+    auto r = ns::make<ThrowingRequest>(url(server.url("/")));
+    r->startSynchronous();
+    ASSERT_TRUE(r->error());
+    EXPECT_EQ(r->error()->code(), 10);
+    EXPECT_EQ(r->error()->localizedDescription(), "BodyTrouble");
+    EXPECT_EQ(r->error()->localizedFailureReason(), "the form could not be built");
+    auto* inner = ns::as<ns::Error>(r->error()->userInfo()->objectForKey(ns::kUnderlyingErrorKey));
+    ASSERT_TRUE(inner);
+    EXPECT_EQ(inner->code(), 10);
+    EXPECT_TRUE(r->isFinished());
+}
+
+TEST(RequestBasic, CopyOfAFinishedRequestSendsTheSameRequestAgain) {
+    std::mutex m;
+    std::vector<nettest::Request> seen;
+    nettest::Server server([&](nettest::Conn& c) {
+        while (auto r = c.readRequest()) {
+            {
+                std::lock_guard<std::mutex> g(m);
+                seen.push_back(*r);
+            }
+            if (!c.respond(200, "ok")) return;
+        }
+    });
+    auto r = HTTPRequest::requestWithURL(url(server.url("/put")));
+    r->setRequestMethod("PUT");
+    r->addRequestHeader("X-Thing", "42");
+    r->appendPostData(*ns::Data::make("payload"));
+    r->startSynchronous();
+    auto again = r->copy();
+    again->startSynchronous();
+    ASSERT_FALSE(again->error());
+    std::lock_guard<std::mutex> g(m);
+    ASSERT_EQ(seen.size(), 2u);
+    for (auto& s : seen) {
+        EXPECT_EQ(s.method, "PUT");
+        EXPECT_EQ(s.header("X-Thing"), "42");
+        EXPECT_EQ(s.body, "payload");
+    }
+}
+
+TEST(RequestBasic, SelfSignedCertificateGivesTheSSLProblemTextUnlessValidationIsOff) {
+    nettest::Certificates certs;
+    if (!certs.ok()) GTEST_SKIP() << "openssl command not available";
+    nettest::Server server(
+        [](nettest::Conn& c) {
+            while (auto r = c.readRequest())
+                if (!c.respond(200, "secret")) return;
+        },
+        certs.path("self.pem"), certs.path("self.key"));
+    auto r = HTTPRequest::requestWithURL(url(server.url("/")));
+    r->startSynchronous();
+    ASSERT_TRUE(r->error());
+    EXPECT_EQ(r->error()->code(), 1);
+    EXPECT_EQ(r->error()->localizedDescription(),
+              "A connection failure occurred: SSL problem (Possible causes may include a bad/expired/self-signed "
+              "certificate, clock set to wrong date)");
+
+    auto lax = HTTPRequest::requestWithURL(url(server.url("/")));
+    lax->setValidatesSecureCertificate(false);
+    lax->startSynchronous();
+    ASSERT_FALSE(lax->error()) << lax->error()->description();
+    EXPECT_EQ(text(lax), "secret");
+}
+
+TEST(RequestBasic, ThrottledDownloadStillArrivesWhole) {
+    std::string body(100000, 't');
+    nettest::Server server([&](nettest::Conn& c) {
+        if (c.readRequest()) c.respond(200, body);
+    });
+    HTTPRequest::setMaxBandwidthPerSecond(60000);
+    auto r = HTTPRequest::requestWithURL(url(server.url("/")));
+    r->startAsynchronous();
+    bool done = waitFor(r, 20);
+    HTTPRequest::setMaxBandwidthPerSecond(0);
+    ASSERT_TRUE(done);
+    ASSERT_FALSE(r->error());
+    EXPECT_EQ(r->rawResponseData()->length(), body.size());
 }

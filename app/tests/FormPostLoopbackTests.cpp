@@ -1,0 +1,160 @@
+// The sign-up form posted for real: the HTTP form poster sends it to a
+// loopback server started here, which parses the URL-encoded body on its
+// own; the reply (JSON) comes back through the form's delegate.
+#include "app/tests/AppTestSupport.h"
+
+#include <chrono>
+#include <mutex>
+
+#include "app/forms/HTTPFormPoster.h"
+#include "app/forms/UIViewSingUp.h"
+#include "tests/LoopbackServer.h"
+
+namespace app::test {
+
+namespace {
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// A server's reading of application/x-www-form-urlencoded.
+std::vector<std::pair<std::string, std::string>> parseForm(const std::string& body) {
+    auto decode = [](const std::string& s) {
+        std::string out;
+        for (size_t i = 0; i < s.size(); ++i) {
+            if (s[i] == '%' && i + 2 < s.size() && hexValue(s[i + 1]) >= 0 && hexValue(s[i + 2]) >= 0) {
+                out.push_back(static_cast<char>(hexValue(s[i + 1]) * 16 + hexValue(s[i + 2])));
+                i += 2;
+            } else {
+                out.push_back(s[i] == '+' ? ' ' : s[i]);
+            }
+        }
+        return out;
+    };
+    std::vector<std::pair<std::string, std::string>> out;
+    size_t pos = 0;
+    while (pos < body.size()) {
+        size_t amp = body.find('&', pos);
+        std::string pair = body.substr(pos, amp == std::string::npos ? std::string::npos : amp - pos);
+        size_t eq = pair.find('=');
+        out.emplace_back(decode(pair.substr(0, eq)), eq == std::string::npos ? "" : decode(pair.substr(eq + 1)));
+        if (amp == std::string::npos) break;
+        pos = amp + 1;
+    }
+    return out;
+}
+
+std::string registro() {
+    auto v = ns::UserDefaults::standardUserDefaults()->objectForKey("registro");
+    return v ? v->description() : "<unset>";
+}
+
+UIViewSingUp* signUpOverlay() {
+    auto* w = ui::Application::shared()->keyWindow();
+    for (auto& v : w->rootViewController()->view()->subviews())
+        if (auto* o = dynamic_cast<UIViewSingUp*>(v.get())) return o;
+    return nullptr;
+}
+
+// Runs the main loop (whose clock stays put) until the condition holds.
+bool waitUntil(const std::function<bool()>& condition, double seconds = 10) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= until) return false;
+        ns::RunLoop::main()->runUntil(condition, 0.01);
+    }
+    return true;
+}
+
+}  // namespace
+
+class FormPostLoopback : public AppTest {
+protected:
+    void TearDown() override {
+        setFormPoster(nullptr);
+        AppTest::TearDown();
+    }
+    void fillSignUp() {
+        startPhone();
+        driver->advance(0.5);
+        ASSERT_TRUE(signUpOverlay());
+        ASSERT_TRUE(driver->typeText("Name", "Ada Lovelace"));
+        ASSERT_TRUE(driver->typeText("University or company", "Analytical & Co"));
+        ASSERT_TRUE(driver->typeText("E-mail", "ada+news@example.org"));
+    }
+    std::mutex m;
+    std::vector<nettest::Request> seen;
+};
+
+TEST_F(FormPostLoopback, SignUpIsPostedParsedAndAnswered) {
+    nettest::Server server([this](nettest::Conn& c) {
+        while (auto r = c.readRequest()) {
+            {
+                std::lock_guard<std::mutex> g(m);
+                seen.push_back(*r);
+            }
+            if (!c.respond(200, "{\"status\":\"ok\",\"id\":17}", "Content-Type: application/json\r\n")) return;
+        }
+    });
+    fillSignUp();
+    installHTTPFormPoster(server.url("/"));
+    ASSERT_TRUE(driver->tapButton("Send")) << driver->lastError();
+    EXPECT_TRUE(screenHas("Loading...")) << screen();
+    ASSERT_TRUE(waitUntil([] { return registro() == "1"; })) << screen();
+
+    std::lock_guard<std::mutex> g(m);
+    ASSERT_EQ(seen.size(), 1u);
+    const auto& r = seen[0];
+    EXPECT_EQ(r.method, "POST");
+    EXPECT_EQ(r.target, "/tarnwick/WS/Tarnwick.php");
+    EXPECT_EQ(r.header("Content-Type"), "application/x-www-form-urlencoded; charset=utf-8");
+    auto fields = parseForm(r.body);
+    std::vector<std::pair<std::string, std::string>> want{
+        {"metodo", "SignUp"},         {"name", "Ada Lovelace"}, {"universityCompany", "Analytical & Co"},
+        {"email", "ada+news@example.org"}, {"appId", "4"},      {"systemId", "2"},
+        {"version", ui::Device::current()->systemVersion()}};
+    EXPECT_EQ(fields, want);
+
+    // The reply was parsed as JSON and logged; the thank-you shows, then the
+    // overlay closes after 3 s.
+    bool logged = false;
+    for (auto& line : appLogLines()) logged |= line.find("Form reply (200): {") != std::string::npos;
+    EXPECT_TRUE(logged);
+    driver->settle();
+    EXPECT_TRUE(screenHas("Got it!")) << screen();
+    driver->advance(3.0);
+    driver->advance(0.5);
+    EXPECT_FALSE(signUpOverlay());
+}
+
+TEST_F(FormPostLoopback, AConnectionDroppedWithoutAnswerLeavesTheFormOpen) {
+    nettest::Server server([this](nettest::Conn& c) {
+        if (auto r = c.readRequest()) {
+            std::lock_guard<std::mutex> g(m);
+            seen.push_back(*r);
+        }
+        // Closes without a response.
+    });
+    fillSignUp();
+    installHTTPFormPoster(server.url("/"));
+    ASSERT_TRUE(driver->tapButton("Send"));
+    auto* form = signUpOverlay()->singController();
+    auto failed = [] {
+        for (auto& line : appLogLines())
+            if (line.rfind("Form post failed: ", 0) == 0) return true;
+        return false;
+    };
+    ASSERT_TRUE(waitUntil(failed));
+    EXPECT_FALSE(ui::Application::shared()->isNetworkActivityIndicatorVisible());
+    EXPECT_EQ(registro(), "<unset>");
+    driver->advance(1.0);
+    EXPECT_TRUE(signUpOverlay());
+    EXPECT_FALSE(form->hud());
+    EXPECT_FALSE(screenHas("Loading...")) << screen();
+}
+
+}  // namespace app::test

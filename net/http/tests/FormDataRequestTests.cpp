@@ -1,0 +1,415 @@
+// The form-data request against a loopback server that parses what it
+// receives: URL-encoded bodies are split and percent-decoded, multipart
+// bodies are cut at the boundary the Content-Type header names and each
+// part's headers read, independently of the code that wrote them.
+#include "net/http/tests/RequestTestSupport.h"
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+
+#include "net/http/FormDataRequest.h"
+#include "platform/foundation/Foundation.h"
+
+using namespace httptest;
+using http::FormDataRequest;
+
+namespace {
+
+// Everything the server saw of the last request.
+struct Seen {
+    std::mutex m;
+    nettest::Request last;
+    int count = 0;
+};
+
+std::unique_ptr<nettest::Server> recordingServer(Seen& seen) {
+    return std::make_unique<nettest::Server>([&seen](nettest::Conn& c) {
+        while (auto r = c.readRequest()) {
+            {
+                std::lock_guard<std::mutex> g(seen.m);
+                seen.last = *r;
+                ++seen.count;
+            }
+            if (!c.respond(200, "{\"ok\":true}", "Content-Type: application/json\r\n")) return;
+        }
+    });
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// application/x-www-form-urlencoded, read the way a server reads it.
+std::vector<std::pair<std::string, std::string>> parseURLEncoded(const std::string& body) {
+    auto decode = [](const std::string& s) {
+        std::string out;
+        for (size_t i = 0; i < s.size(); ++i) {
+            if (s[i] == '%' && i + 2 < s.size() + 0 && hexValue(s[i + 1]) >= 0 && hexValue(s[i + 2]) >= 0) {
+                out.push_back(static_cast<char>(hexValue(s[i + 1]) * 16 + hexValue(s[i + 2])));
+                i += 2;
+            } else if (s[i] == '+') {
+                out.push_back(' ');
+            } else {
+                out.push_back(s[i]);
+            }
+        }
+        return out;
+    };
+    std::vector<std::pair<std::string, std::string>> out;
+    size_t pos = 0;
+    while (pos <= body.size() && !body.empty()) {
+        size_t amp = body.find('&', pos);
+        std::string pair = body.substr(pos, amp == std::string::npos ? std::string::npos : amp - pos);
+        size_t eq = pair.find('=');
+        out.emplace_back(decode(pair.substr(0, eq)), eq == std::string::npos ? "" : decode(pair.substr(eq + 1)));
+        if (amp == std::string::npos) break;
+        pos = amp + 1;
+    }
+    return out;
+}
+
+struct Part {
+    std::map<std::string, std::string> headers;  // lower-case names
+    std::string name, fileName;
+    bool hasFileName = false;
+    std::string body;
+};
+
+// A quoted parameter of a header value: name="..." (no escapes inside).
+std::string parameter(const std::string& header, const std::string& param, bool* found = nullptr) {
+    std::string needle = param + "=\"";
+    size_t p = 0;
+    while ((p = header.find(needle, p)) != std::string::npos) {
+        if (p == 0 || header[p - 1] == ' ' || header[p - 1] == ';') {
+            size_t start = p + needle.size();
+            size_t end = header.find('"', start);
+            if (found) *found = true;
+            return header.substr(start, end - start);
+        }
+        p += needle.size();
+    }
+    if (found) *found = false;
+    return {};
+}
+
+// multipart/form-data (RFC 7578): the boundary from the Content-Type
+// header, parts between "--boundary" lines, headers up to an empty line.
+// Returns false (with why) when the body does not have that shape.
+bool parseMultipart(const std::string& contentType, const std::string& body, std::vector<Part>& parts,
+                    std::string& why) {
+    size_t b = contentType.find("boundary=");
+    if (contentType.rfind("multipart/form-data;", 0) != 0 || b == std::string::npos) {
+        why = "content type " + contentType;
+        return false;
+    }
+    std::string boundary = contentType.substr(b + 9);
+    std::string delimiter = "--" + boundary;
+    if (body.rfind(delimiter + "\r\n", 0) != 0) {
+        why = "body does not open with the boundary";
+        return false;
+    }
+    std::string closing = "\r\n" + delimiter + "--\r\n";
+    if (body.size() < closing.size() || body.compare(body.size() - closing.size(), closing.size(), closing) != 0) {
+        why = "body does not end with the closing boundary";
+        return false;
+    }
+    size_t pos = delimiter.size() + 2;
+    const size_t end = body.size() - closing.size();
+    while (pos <= end) {
+        size_t next = body.find("\r\n" + delimiter + "\r\n", pos);
+        size_t partEnd = next == std::string::npos || next > end ? end : next;
+        std::string raw = body.substr(pos, partEnd - pos);
+        size_t blank = raw.find("\r\n\r\n");
+        if (blank == std::string::npos) {
+            why = "part without a blank line";
+            return false;
+        }
+        Part part;
+        std::string head = raw.substr(0, blank);
+        size_t lp = 0;
+        while (lp < head.size()) {
+            size_t le = head.find("\r\n", lp);
+            std::string line = head.substr(lp, le == std::string::npos ? std::string::npos : le - lp);
+            size_t colon = line.find(':');
+            if (colon == std::string::npos) {
+                why = "header line without colon: " + line;
+                return false;
+            }
+            std::string name = line.substr(0, colon);
+            for (auto& ch : name) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+            std::string value = line.substr(colon + 1);
+            while (!value.empty() && value.front() == ' ') value.erase(0, 1);
+            part.headers[name] = value;
+            if (le == std::string::npos) break;
+            lp = le + 2;
+        }
+        std::string disposition = part.headers["content-disposition"];
+        if (disposition.rfind("form-data;", 0) != 0) {
+            why = "disposition " + disposition;
+            return false;
+        }
+        part.name = parameter(disposition, "name");
+        part.fileName = parameter(disposition, "filename", &part.hasFileName);
+        part.body = raw.substr(blank + 4);
+        parts.push_back(std::move(part));
+        if (partEnd == end) break;
+        pos = partEnd + 2 + delimiter.size() + 2;
+    }
+    return true;
+}
+
+class FormDataTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server = recordingServer(seen);
+        char tmpl[] = "/tmp/formdata-XXXXXX";
+        dir = ::mkdtemp(tmpl);
+    }
+    void TearDown() override {
+        server.reset();
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+    ns::Ref<FormDataRequest> request(const std::string& path = "/form") {
+        return FormDataRequest::requestWithURL(url(server->url(path)));
+    }
+    nettest::Request send(const ns::Ref<FormDataRequest>& r) {
+        r->startSynchronous();
+        EXPECT_FALSE(r->error()) << r->error()->description();
+        std::lock_guard<std::mutex> g(seen.m);
+        return seen.last;
+    }
+    Seen seen;
+    std::unique_ptr<nettest::Server> server;
+    std::string dir;
+};
+
+}  // namespace
+
+TEST_F(FormDataTest, URLEncodedFieldsArriveExactlyWithTheirHeaderAndMethod) {
+    auto r = request();
+    EXPECT_EQ(r->postFormat(), http::URLEncodedPostFormat);
+    EXPECT_EQ(r->stringEncoding(), http::UTF8StringEncoding);
+    EXPECT_EQ(r->requestMethod(), "POST");
+    EXPECT_FALSE(r->postData());
+    r->setPostValue(ns::str("Ann").get(), ns::str("name").get());
+    r->setPostValue(ns::num(42).get(), ns::str("age").get());
+    auto got = send(r);
+    EXPECT_EQ(got.method, "POST");
+    EXPECT_EQ(got.target, "/form");
+    EXPECT_EQ(got.body, "name=Ann&age=42");
+    EXPECT_EQ(got.header("Content-Type"), "application/x-www-form-urlencoded; charset=utf-8");
+    EXPECT_EQ(got.header("Content-Length"), "15");
+    EXPECT_EQ(text(r), "{\"ok\":true}");
+}
+
+TEST_F(FormDataTest, SetReplacesAddKeepsBothAndAMissingKeyAddsNothing) {
+    auto r = request();
+    r->setPostValue("first", "a");
+    r->setPostValue("second", "a");
+    r->addPostValue("x", "b");
+    r->addPostValue("y", "b");
+    r->addPostValue(ns::str("lost").get(), nullptr);
+    r->addPostValue("z", "a");
+    r->setPostValue("only", "b");  // every earlier "b" goes, the new one comes last
+    ASSERT_EQ(r->postData()->count(), 3u);
+    auto fields = parseURLEncoded(send(r).body);
+    EXPECT_EQ(fields, (std::vector<std::pair<std::string, std::string>>{{"a", "second"}, {"a", "z"}, {"b", "only"}}));
+}
+
+TEST_F(FormDataTest, EscapingLeavesOnlyLettersDigitsDashUnderscoreAndDot) {
+    auto r = request();
+    std::string tricky = "a&b=c+d e/f?g#h~i'j(k)*l,m;n\"o<p>q%r{s}t|u\\v^w`x[y]z@!$ Ünïcødé 日本";
+    r->addPostValue(tricky, "k&=y");
+    r->addPostValue("Az09-_.", "plain");
+    auto got = send(r);
+    // Read back by an independent decoder: exactly what was given.
+    auto fields = parseURLEncoded(got.body);
+    ASSERT_EQ(fields.size(), 2u);
+    EXPECT_EQ(fields[0], std::make_pair(std::string("k&=y"), tricky));
+    EXPECT_EQ(fields[1], std::make_pair(std::string("plain"), std::string("Az09-_.")));
+    // On the wire: no "+" for a space, upper-case escapes, nothing unsafe left.
+    std::string value = got.body.substr(got.body.find('=') + 1, got.body.find('&', got.body.find('=')) - got.body.find('=') - 1);
+    for (char c : value) {
+        bool ok = std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.' || c == '%';
+        EXPECT_TRUE(ok) << "unescaped " << c;
+    }
+    EXPECT_NE(got.body.find("%20"), std::string::npos);
+    EXPECT_NE(got.body.find("%C3%9C"), std::string::npos);  // Ü in UTF-8
+    EXPECT_NE(got.body.find("%7E"), std::string::npos);     // ~ is escaped too
+    EXPECT_EQ(got.body.find('+'), std::string::npos);
+    EXPECT_TRUE(got.body.find("plain=Az09-_.") != std::string::npos);
+}
+
+TEST_F(FormDataTest, LatinOneEncodingNamesItsCharsetAndDropsWhatItCannotWrite) {
+    auto r = request();
+    r->setStringEncoding(http::ISOLatin1StringEncoding);
+    r->addPostValue("café", "name");
+    r->addPostValue("日本", "city");  // not representable: escapes to nothing
+    auto got = send(r);
+    EXPECT_EQ(got.header("Content-Type"), "application/x-www-form-urlencoded; charset=iso-8859-1");
+    EXPECT_EQ(got.body, "name=caf%E9&city=");
+}
+
+TEST_F(FormDataTest, OneFieldMultipartHasOnlyTheClosingLineAfterTheValue) {
+    auto r = request();
+    r->setPostFormat(http::multipartFormDataPostFormat);
+    r->addPostValue("v", "k");
+    auto got = send(r);
+    std::string type = got.header("Content-Type");
+    const std::string prefix = "multipart/form-data; charset=utf-8; boundary=0xKhTmLbOuNdArY-";
+    ASSERT_EQ(type.rfind(prefix, 0), 0u) << type;
+    std::string uuid = type.substr(prefix.size());
+    ASSERT_EQ(uuid.size(), 36u);
+    for (size_t i = 0; i < uuid.size(); ++i) {
+        if (i == 8 || i == 13 || i == 18 || i == 23) EXPECT_EQ(uuid[i], '-');
+        else EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(uuid[i])) || (uuid[i] >= 'A' && uuid[i] <= 'F')) << uuid;
+    }
+    std::string boundary = "0xKhTmLbOuNdArY-" + uuid;
+    EXPECT_EQ(got.body, "--" + boundary + "\r\nContent-Disposition: form-data; name=\"k\"\r\n\r\nv\r\n--" + boundary +
+                            "--\r\n");
+    std::vector<Part> parts;
+    std::string why;
+    ASSERT_TRUE(parseMultipart(type, got.body, parts, why)) << why;
+    ASSERT_EQ(parts.size(), 1u);
+    EXPECT_EQ(parts[0].name, "k");
+    EXPECT_FALSE(parts[0].hasFileName);
+    EXPECT_EQ(parts[0].body, "v");
+}
+
+TEST_F(FormDataTest, FieldsFilesAndDataArriveAsPartsInOrder) {
+    std::string path = dir + "/notes.txt";
+    std::string fileBytes;
+    for (int i = 0; i < 70000; ++i) fileBytes += static_cast<char>('a' + i % 26);  // several read blocks
+    fileBytes += std::string("\0\r\n--not a boundary\r\n", 22);
+    std::ofstream(path, std::ios::binary) << fileBytes;
+    std::string blob("\x00\x01\xff\r\n", 5);
+
+    auto r = request();
+    r->addPostValue("Ann", "name");
+    r->addPostValue(ns::num(42).get(), ns::str("age").get());
+    r->addFile(path, "upload");
+    r->addData(ns::Data::make(blob), "blob");
+    r->addData(ns::Data::make("<p/>"), "page.html", "text/html", "html");
+    EXPECT_EQ(r->postFormat(), http::URLEncodedPostFormat);
+    auto got = send(r);
+    EXPECT_EQ(r->postFormat(), http::multipartFormDataPostFormat);  // switched by the files
+
+    std::vector<Part> parts;
+    std::string why;
+    ASSERT_TRUE(parseMultipart(got.header("Content-Type"), got.body, parts, why)) << why;
+    ASSERT_EQ(parts.size(), 5u);
+    EXPECT_EQ(parts[0].name, "name");
+    EXPECT_EQ(parts[0].body, "Ann");
+    EXPECT_EQ(parts[1].name, "age");
+    EXPECT_EQ(parts[1].body, "42");
+    EXPECT_EQ(parts[2].name, "upload");
+    EXPECT_EQ(parts[2].fileName, "notes.txt");
+    EXPECT_EQ(parts[2].headers["content-type"], "text/plain");
+    EXPECT_EQ(parts[2].body, fileBytes);
+    EXPECT_EQ(parts[3].name, "blob");
+    EXPECT_EQ(parts[3].fileName, "file");
+    EXPECT_EQ(parts[3].headers["content-type"], "application/octet-stream");
+    EXPECT_EQ(parts[3].body, blob);
+    EXPECT_EQ(parts[4].fileName, "page.html");
+    EXPECT_EQ(parts[4].headers["content-type"], "text/html");
+    EXPECT_EQ(parts[4].body, "<p/>");
+    EXPECT_EQ(got.header("Content-Length"), std::to_string(got.body.size()));
+}
+
+TEST_F(FormDataTest, FilesOnlyStartWithTheFilePartAndSetReplacesFiles) {
+    auto r = request();
+    r->addData(ns::Data::make("one"), "f");
+    r->setData(ns::Data::make("two"), "x.bin", "", "f");
+    auto got = send(r);
+    std::string type = got.header("Content-Type");
+    std::string boundary = type.substr(type.find("boundary=") + 9);
+    EXPECT_EQ(got.body.rfind("--" + boundary + "\r\nContent-Disposition: form-data; name=\"f\"; filename=\"x.bin\"\r\n", 0),
+              0u)
+        << got.body;
+    std::vector<Part> parts;
+    std::string why;
+    ASSERT_TRUE(parseMultipart(type, got.body, parts, why)) << why;
+    ASSERT_EQ(parts.size(), 1u);
+    EXPECT_EQ(parts[0].body, "two");
+}
+
+TEST_F(FormDataTest, NamesCannotForgeHeadersOrParts) {
+    auto r = request();
+    r->setPostFormat(http::multipartFormDataPostFormat);
+    r->addPostValue("v", "k\"; filename=\"evil\r\nX-Injected: 1\r\n\r\n");
+    r->addData(ns::Data::make("d"), "a\"b.txt", "text/plain\r\nX-Other: 2", "f");
+    auto got = send(r);
+    std::vector<Part> parts;
+    std::string why;
+    ASSERT_TRUE(parseMultipart(got.header("Content-Type"), got.body, parts, why)) << why;
+    ASSERT_EQ(parts.size(), 2u);
+    EXPECT_FALSE(parts[0].hasFileName);
+    EXPECT_EQ(parts[0].headers.count("x-injected"), 0u);
+    EXPECT_EQ(parts[0].body, "v");
+    EXPECT_EQ(parts[1].fileName, "a%22b.txt");
+    EXPECT_EQ(parts[1].headers.count("x-other"), 0u);
+}
+
+TEST_F(FormDataTest, AMissingFileFailsTheRequestWithCodeSix) {
+    auto r = request();
+    r->addFile(dir + "/absent.txt", "f");
+    r->addFile(dir, "folder");
+    ASSERT_EQ(r->fileData()->count(), 2u);  // added all the same
+    auto* first = dynamic_cast<ns::Dictionary*>(r->fileData()->objectAtIndex(0));
+    EXPECT_EQ(first->objectForKey("fileName")->description(), "absent.txt");
+    r->startSynchronous();
+    ASSERT_TRUE(r->error());
+    EXPECT_EQ(r->error()->domain(), "HTTPRequestErrorDomain");
+    EXPECT_EQ(r->error()->code(), 6);
+    EXPECT_EQ(r->error()->localizedDescription(), "No file exists at " + dir + "/absent.txt");
+    std::lock_guard<std::mutex> g(seen.m);
+    EXPECT_EQ(seen.count, 0);
+}
+
+TEST_F(FormDataTest, WithoutFieldsTheEngineSendsItsOwnBody) {
+    auto r = request();
+    r->appendPostData(*ns::Data::make("raw body"));
+    auto got = send(r);
+    EXPECT_EQ(got.body, "raw body");
+    EXPECT_FALSE(got.has("Content-Type"));
+}
+
+TEST_F(FormDataTest, ACopyCarriesTheFormAndStaysApart) {
+    auto r = request();
+    r->addPostValue("1", "a");
+    r->addData(ns::Data::make("x"), "f");
+    r->setStringEncoding(http::ISOLatin1StringEncoding);
+    auto c = r->copy();
+    auto* copy = dynamic_cast<FormDataRequest*>(c.get());
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(copy->postData()->count(), 1u);
+    EXPECT_EQ(copy->fileData()->count(), 1u);
+    EXPECT_EQ(copy->stringEncoding(), http::ISOLatin1StringEncoding);
+    EXPECT_EQ(copy->postFormat(), r->postFormat());
+    EXPECT_EQ(copy->requestMethod(), "POST");
+    copy->addPostValue("2", "b");
+    copy->addData(ns::Data::make("y"), "g");
+    EXPECT_EQ(r->postData()->count(), 1u);
+    EXPECT_EQ(r->fileData()->count(), 1u);
+}
+
+TEST_F(FormDataTest, AsynchronousPostAnswersOnTheMainThread) {
+    auto delegate = ns::make<RecordingDelegate>();
+    auto r = request("/tarnwick/WS/Tarnwick.php");
+    r->setPostValue("SignUp", "metodo");
+    r->setDelegate(delegate.get());
+    r->startAsynchronous();
+    ASSERT_TRUE(waitFor(r));
+    drainMain();
+    EXPECT_EQ(delegate->count("finished"), 1u) << delegate->joined();
+    EXPECT_FALSE(delegate->offMain);
+    std::lock_guard<std::mutex> g(seen.m);
+    EXPECT_EQ(seen.last.target, "/tarnwick/WS/Tarnwick.php");
+    EXPECT_EQ(seen.last.body, "metodo=SignUp");
+}

@@ -1,0 +1,170 @@
+// Proxies: one set on the request (with a 407 answered from the request's
+// proxy credentials), and PAC scripts read from local files.
+#include "net/http/tests/RequestTestSupport.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+using namespace httptest;
+using http::HTTPRequest;
+namespace fs = std::filesystem;
+
+namespace {
+
+// An HTTP proxy that answers for the origin itself: "/open" paths need no
+// credentials, everything else wants user:pass in Proxy-Authorization.
+class FakeProxy {
+public:
+    FakeProxy()
+        : server_([this](nettest::Conn& c) {
+              while (auto r = c.readRequest()) {
+                  {
+                      std::lock_guard<std::mutex> g(mutex_);
+                      targets_.push_back(r->target);
+                  }
+                  bool open = r->target.find("/open") != std::string::npos;
+                  bool ok;
+                  if (!open && r->header("Proxy-Authorization") != "Basic dXNlcjpwYXNz")
+                      ok = c.respond(407, "credentials please", "Proxy-Authenticate: Basic realm=\"proxy\"\r\n");
+                  else
+                      ok = c.respond(200, "via proxy " + r->target);
+                  if (!ok) return;
+              }
+          }) {}
+    uint16_t port() const { return server_.port(); }
+    std::vector<std::string> targets() {
+        std::lock_guard<std::mutex> g(mutex_);
+        return targets_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::string> targets_;
+    nettest::Server server_;
+};
+
+class TempDir {
+public:
+    TempDir() {
+        std::string t = (fs::temp_directory_path() / "httppac.XXXXXX").string();
+        path_ = ::mkdtemp(t.data());
+    }
+    ~TempDir() { fs::remove_all(path_); }
+    std::string path(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+class RequestProxy : public ::testing::Test {
+protected:
+    void SetUp() override { HTTPRequest::clearSession(); }
+    void TearDown() override { HTTPRequest::clearSession(); }
+};
+
+}  // namespace
+
+TEST_F(RequestProxy, RequestProxyIsUsedWithoutConsultingTheSystem) {
+    FakeProxy proxy;
+    auto r = HTTPRequest::requestWithURL(url("http://origin.invalid/open/page"));
+    r->setProxyHost("127.0.0.1");
+    r->setProxyPort(proxy.port());
+    r->startSynchronous();
+    ASSERT_FALSE(r->error()) << r->error()->description();
+    EXPECT_EQ(text(r), "via proxy http://origin.invalid/open/page");
+    EXPECT_EQ(r->proxyType(), "HTTP");
+}
+
+TEST_F(RequestProxy, ProxyChallengeIsAnsweredFromTheProxyCredentials) {
+    FakeProxy proxy;
+    auto r = HTTPRequest::requestWithURL(url("http://origin.invalid/private"));
+    r->setProxyHost("127.0.0.1");
+    r->setProxyPort(proxy.port());
+    r->setProxyUsername("user");
+    r->setProxyPassword("pass");
+    r->startSynchronous();
+    ASSERT_FALSE(r->error()) << r->error()->description();
+    EXPECT_EQ(text(r), "via proxy http://origin.invalid/private");
+    EXPECT_EQ(r->proxyAuthenticationScheme(), "Basic");
+    EXPECT_EQ(r->proxyAuthenticationRealm(), "proxy");
+    EXPECT_EQ(HTTPRequest::sessionProxyCredentialsStore().size(), 1u);
+
+    // The next request through the same proxy presents them at once.
+    size_t before = proxy.targets().size();
+    auto again = HTTPRequest::requestWithURL(url("http://origin.invalid/private2"));
+    again->setProxyHost("127.0.0.1");
+    again->setProxyPort(proxy.port());
+    again->startSynchronous();
+    ASSERT_FALSE(again->error());
+    EXPECT_EQ(proxy.targets().size(), before + 1);
+}
+
+TEST_F(RequestProxy, ProxyChallengeWithoutCredentialsFailsWithCode3) {
+    FakeProxy proxy;
+    auto r = HTTPRequest::requestWithURL(url("http://origin.invalid/private"));
+    r->setProxyHost("127.0.0.1");
+    r->setProxyPort(proxy.port());
+    r->startSynchronous();
+    ASSERT_TRUE(r->error());
+    EXPECT_EQ(r->error()->code(), 3);
+}
+
+TEST_F(RequestProxy, LocalPACFileChoosesTheProxy) {
+    FakeProxy proxy;
+    TempDir dir;
+    std::ofstream(dir.path("proxy.pac")) << "function FindProxyForURL(url, host) { return \"PROXY 127.0.0.1:"
+                                         << proxy.port() << "; DIRECT\"; }\n";
+    for (bool synchronous : {true, false}) {
+        auto r = HTTPRequest::requestWithURL(url("http://origin.invalid/open/pac"));
+        r->setPACurl(ns::URL::fileURLWithPath(dir.path("proxy.pac")));
+        if (synchronous) {
+            r->startSynchronous();
+        } else {
+            r->startAsynchronous();
+            ASSERT_TRUE(waitFor(r));
+        }
+        ASSERT_FALSE(r->error()) << r->error()->description();
+        EXPECT_EQ(text(r), "via proxy http://origin.invalid/open/pac");
+        EXPECT_EQ(r->proxyPort(), proxy.port());
+    }
+}
+
+TEST_F(RequestProxy, PACScriptAnsweringDirectLeavesTheRequestWithoutProxy) {
+    nettest::Server origin([](nettest::Conn& c) {
+        if (c.readRequest()) c.respond(200, "direct");
+    });
+    TempDir dir;
+    std::ofstream(dir.path("direct.pac")) << "function FindProxyForURL(url, host) { return \"DIRECT\"; }\n";
+    auto r = HTTPRequest::requestWithURL(url(origin.url("/")));
+    r->setPACurl(ns::URL::fileURLWithPath(dir.path("direct.pac")));
+    r->startAsynchronous();
+    ASSERT_TRUE(waitFor(r));
+    ASSERT_FALSE(r->error());
+    EXPECT_EQ(text(r), "direct");
+    EXPECT_TRUE(r->proxyHost().empty());
+}
+
+TEST_F(RequestProxy, LocalPACFileThatNeverEndsIsAbandonedAfterTheTimeOut) {
+    nettest::Server origin([](nettest::Conn& c) {
+        if (c.readRequest()) c.respond(200, "direct");
+    });
+    TempDir dir;
+    std::string fifo = dir.path("never.pac");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // Keep a writer open so the reader never sees the end.
+    int writer = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(writer, 0);
+    auto r = HTTPRequest::requestWithURL(url(origin.url("/")));
+    r->setPACurl(ns::URL::fileURLWithPath(fifo));
+    r->setTimeOutSeconds(0.3);
+    r->startAsynchronous();
+    ASSERT_TRUE(waitFor(r));
+    ::close(writer);
+    ASSERT_FALSE(r->error());
+    EXPECT_EQ(text(r), "direct");
+}

@@ -1,0 +1,145 @@
+// NetworkQueue: suspended until go(), aggregate progress, delegate
+// selectors, cancel-all on failure and the one queue-finished report.
+#include "net/http/tests/RequestTestSupport.h"
+
+#include <atomic>
+#include <thread>
+
+#include "net/http/NetworkQueue.h"
+#include "platform/foundation/Exception.h"
+
+using namespace httptest;
+using http::HTTPRequest;
+using http::NetworkQueue;
+
+namespace {
+
+class QueueWatcher : public ns::Object, public http::NetworkQueueDelegate, public http::ProgressDelegate {
+public:
+    const char* className() const override { return "QueueWatcher"; }
+    bool answers(HTTPRequestDelegate::Optional) const override { return false; }
+    bool answers(ProgressDelegate::Optional op) const override { return op == ProgressDelegate::Optional::setProgress; }
+    void requestFinished(HTTPRequest*) override { ++finished; }
+    void requestFailed(HTTPRequest* r) override { failedCodes.push_back(r->error()->code()); }
+    void queueFinished(NetworkQueue*) override { ++queueDone; }
+    void setProgress(float p) override { progress.push_back(p); }
+    int finished = 0;
+    int queueDone = 0;
+    std::vector<long> failedCodes;
+    std::vector<float> progress;
+};
+
+void watch(NetworkQueue& q, QueueWatcher& w) {
+    q.setDelegate(&w);
+    q.setRequestDidFinishSelector(&http::NetworkQueueDelegate::requestFinished);
+    q.setRequestDidFailSelector(&http::NetworkQueueDelegate::requestFailed);
+    q.setQueueDidFinishSelector(&http::NetworkQueueDelegate::queueFinished);
+}
+
+}  // namespace
+
+TEST(RequestQueue, NothingStartsBeforeGoAndTheQueueFinishesOnce) {
+    nettest::Server server([](nettest::Conn& c) {
+        while (auto r = c.readRequest())
+            if (!c.respond(200, "ok")) return;
+    });
+    auto q = NetworkQueue::queue();
+    auto w = ns::make<QueueWatcher>();
+    watch(*q, *w);
+    q->setDownloadProgressDelegate(w.get());
+    std::vector<ns::Ref<HTTPRequest>> requests;
+    for (int i = 0; i < 3; ++i) {
+        auto r = HTTPRequest::requestWithURL(url(server.url("/" + std::to_string(i))));
+        requests.push_back(r);
+        q->addOperation(r);
+    }
+    EXPECT_EQ(q->requestsCount(), 3);
+    EXPECT_EQ(q->totalBytesToDownload(), 3u);  // whole requests without accurate progress
+    waitUntil([] { return false; }, 0.1);
+    EXPECT_EQ(server.connections(), 0);
+    q->go();
+    ASSERT_TRUE(waitUntil([&] { return w->queueDone == 1; }));
+    drainMain();
+    EXPECT_EQ(w->finished, 3);
+    EXPECT_EQ(w->queueDone, 1);
+    EXPECT_EQ(q->requestsCount(), 0);
+    EXPECT_EQ(q->bytesDownloadedSoFar(), 3u);
+    ASSERT_FALSE(w->progress.empty());
+    EXPECT_FLOAT_EQ(w->progress.back(), 1.0f);
+}
+
+TEST(RequestQueue, FirstFailureCancelsTheRest) {
+    std::atomic<bool> release{false};
+    nettest::Server slow([&](nettest::Conn& c) {
+        if (c.readRequest())
+            while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    });
+    uint16_t closedPort;
+    {
+        nettest::Server gone([](nettest::Conn&) {});
+        closedPort = gone.port();
+    }
+    auto q = NetworkQueue::queue();
+    auto w = ns::make<QueueWatcher>();
+    watch(*q, *w);
+    auto a = HTTPRequest::requestWithURL(url(slow.url("/a")));
+    auto b = HTTPRequest::requestWithURL(url(slow.url("/b")));
+    auto bad = HTTPRequest::requestWithURL(url("http://127.0.0.1:" + std::to_string(closedPort) + "/"));
+    q->addOperation(a);
+    q->addOperation(b);
+    q->go();
+    ASSERT_TRUE(waitUntil([&] { return slow.connections() == 2; }));
+    q->addOperation(bad);
+    ASSERT_TRUE(waitUntil([&] { return w->queueDone == 1; }));
+    drainMain();
+    release = true;
+    ASSERT_EQ(w->failedCodes.size(), 3u);
+    EXPECT_EQ(w->failedCodes[0], 1);
+    EXPECT_EQ(w->failedCodes[1], 4);
+    EXPECT_EQ(w->failedCodes[2], 4);
+    EXPECT_EQ(w->queueDone, 1);
+}
+
+TEST(RequestQueue, OnlyRequestsMayBeAdded) {
+    auto q = NetworkQueue::queue();
+    try {
+        q->addOperation(ns::BlockOperation::make([] {}));
+        FAIL() << "no exception";
+    } catch (const ns::Exception& e) {
+        EXPECT_EQ(e.name(), "AttemptToAddInvalidRequest");
+        EXPECT_EQ(e.reason(), "Attempted to add an object that was not an HTTPRequest to an NetworkQueue");
+    }
+}
+
+TEST(RequestQueue, AccurateProgressLearnsTheSizeFromAHeadRequestFirst) {
+    std::string body(40000, 'q');
+    std::mutex m;
+    std::vector<std::string> methods;
+    nettest::Server server([&](nettest::Conn& c) {
+        while (auto r = c.readRequest()) {
+            {
+                std::lock_guard<std::mutex> g(m);
+                methods.push_back(r->method);
+            }
+            bool ok = r->method == "HEAD"
+                          ? c.write("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n")
+                          : c.respond(200, body);
+            if (!ok) return;
+        }
+    });
+    auto q = NetworkQueue::queue();
+    auto w = ns::make<QueueWatcher>();
+    watch(*q, *w);
+    q->setShowAccurateProgress(true);
+    q->setDownloadProgressDelegate(w.get());
+    auto r = HTTPRequest::requestWithURL(url(server.url("/big")));
+    q->addOperation(r);
+    q->go();
+    ASSERT_TRUE(waitUntil([&] { return w->queueDone == 1; }));
+    drainMain();
+    EXPECT_EQ(w->finished, 1);
+    EXPECT_EQ(q->totalBytesToDownload(), body.size());
+    EXPECT_EQ(q->bytesDownloadedSoFar(), body.size());
+    std::lock_guard<std::mutex> g(m);
+    EXPECT_EQ(methods, (std::vector<std::string>{"HEAD", "GET"}));
+}
