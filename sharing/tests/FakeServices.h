@@ -4,6 +4,7 @@
 #pragma once
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,6 +25,7 @@ public:
         if (pipe(fds) != 0) return;
         pid_ = fork();
         if (pid_ == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlive the test
             dup2(fds[1], 1);
             close(fds[0]);
             close(fds[1]);

@@ -110,6 +110,7 @@ class Handler(BaseHTTPRequestHandler):
                "headers": {k.lower(): v for k, v in self.headers.items()}, "raw": body.decode("latin-1")}
         if ctype.startswith("multipart/form-data"):
             rec["multipart"] = split_multipart(body, ctype)
+            rec["raw"] = ""  # binary: only its reading is recorded
         elif body:
             rec["form"] = urllib.parse.parse_qsl(body.decode("latin-1"), keep_blank_values=True)
         if "OAuth" in self.headers.get("Authorization", ""):
