@@ -1,26 +1,98 @@
 #include "app/tablet/shareViewController_iPad.h"
 
 #include "app/ContentModel.h"
+#include "app/MailSupport.h"
+#include "platform/foundation/Format.h"
+#include "platform/ui/Image.h"
+#include "platform/ui/NavigationController.h"
+#include "sharing/sharers/facebook/SHRFacebook.h"
+#include "sharing/sharers/twitter/SHRTwitter.h"
 
 namespace app {
 
-void shareViewController_iPad::loadView() {
+void buildShareViewController_iPadInterface(shareViewController_iPad& s) {
     auto root = ui::View::make(ui::makeRect(0, 0, 540, 620));
-    auto close = ui::Button::make(ui::makeRect(10, 10, 100, 40), kCloseTitle);
-    close->addTarget(this, &shareViewController_iPad::clicCerrar, ui::ControlEventTouchUpInside);
-    root->addSubview(close);
-    lblCarta_ = ui::Label::make(ui::makeRect(20, 60, 500, 40));
-    root->addSubview(lblCarta_);
-    setView(root);
+    auto title = ui::Label::make(ui::makeRect(120, 10, 300, 40));
+    title->setText(shareViewController_iPad::kTitle);
+    title->setTextAlignment(ui::TextAlignment::Center);
+    root->addSubview(title);
+    s.btnClose_ = ui::Button::make(ui::makeRect(10, 10, 100, 40), shareViewController_iPad::kCloseTitle);
+    s.btnClose_->addTarget(&s, &shareViewController_iPad::clicClose, ui::ControlEventTouchUpInside);
+    s.lblCarta_ = ui::Label::make(ui::makeRect(20, 60, 500, 40));
+    s.btnEmail_ = ui::Button::make(ui::makeRect(170, 140, 200, 50), shareViewController_iPad::kEmailTitle);
+    s.btnEmail_->addTarget(&s, &shareViewController_iPad::clicEmail, ui::ControlEventTouchUpInside);
+    s.btnFacebook_ = ui::Button::make(ui::makeRect(170, 210, 200, 50), shareViewController_iPad::kFacebookTitle);
+    s.btnFacebook_->addTarget(&s, &shareViewController_iPad::clicFacebook, ui::ControlEventTouchUpInside);
+    s.btnTwitter_ = ui::Button::make(ui::makeRect(170, 280, 200, 50), shareViewController_iPad::kTwitterTitle);
+    s.btnTwitter_->addTarget(&s, &shareViewController_iPad::clicTwitter, ui::ControlEventTouchUpInside);
+    for (auto& v : {ns::Ref<ui::View>(s.btnClose_), ns::Ref<ui::View>(s.lblCarta_), ns::Ref<ui::View>(s.btnEmail_),
+                    ns::Ref<ui::View>(s.btnFacebook_), ns::Ref<ui::View>(s.btnTwitter_)})
+        root->addSubview(v);
+    s.setView(root);
 }
+
+void shareViewController_iPad::loadView() { buildShareViewController_iPadInterface(*this); }
 
 void shareViewController_iPad::viewDidLoad() {
     ui::ViewController::viewDidLoad();
     setTitle(kTitle);
+    if (auto* nav = navigationController()) nav->setNavigationBarHidden(true);
     auto title = rowTitle(dicCarta_.get());
     lblCarta_->setText(title ? title->utf8() : std::string());
 }
 
-void shareViewController_iPad::clicCerrar(ns::Object*) { dismissViewControllerAnimated(true); }
+void shareViewController_iPad::clicClose(ns::Object*) {
+    if (auto* nav = navigationController()) nav->dismissViewControllerAnimated(true);
+    else dismissViewControllerAnimated(true);
+}
+
+void shareViewController_iPad::clicEmail(ns::Object*) { showMail(); }
+
+std::string shareViewController_iPad::mailSubject() {
+    return "A great card from the Tarnwick Veltra Media Job Search App";
+}
+
+std::string shareViewController_iPad::mailBody(const std::string& post) {
+    return ns::format("Here is a card from the Tarnwick Veltra Media Job Search App that I found useful.  I thought "
+                      "you might like it as well <a href=\"http://%@\">%@</a> .",
+                      post, post);
+}
+
+void shareViewController_iPad::showMail() {
+    if (!mail::MailComposeViewController::canSendMail()) {
+        ui::AlertView::make("Sending mail", "This device is not setup to send mail.", this, "OK")->show();
+        return;
+    }
+    presentMailComposer(this, this, mailSubject(), mailBody(rowString(dicCarta_.get(), "post")), {});
+}
+
+void shareViewController_iPad::mailComposeControllerDidFinishWithResult(mail::MailComposeViewController*,
+                                                                        mail::MailComposeResult, ns::Error*) {
+    // The composer hangs off this screen's container (its navigation
+    // controller); dismissing from there closes the composer only, not the
+    // share screen.
+    ui::ViewController* host = navigationController();
+    if (!host || !host->presentedViewController()) host = this;
+    if (host->presentedViewController()) host->dismissViewControllerAnimated(true);
+}
+
+void shareViewController_iPad::alertViewDidDismissWithButtonIndex(ui::AlertView*, long) {
+    dismissViewControllerAnimated(true);
+}
+
+std::string shareViewController_iPad::shareTitle(const std::string& post) {
+    return ns::format("Great card I found in the Tarnwick Veltra Media Job Search app, check it out! %@", post);
+}
+
+ns::Ref<sharing::SHRItem> shareViewController_iPad::shareItem() const {
+    return sharing::SHRItem::image(ui::Image::imageNamed(kIconName),
+                                   ns::String::make(shareTitle(rowString(dicCarta_.get(), "post"))));
+}
+
+void shareViewController_iPad::clicFacebook(ns::Object*) { sharing::SHRFacebook::shareItem(shareItem()); }
+
+void shareViewController_iPad::clicTwitter(ns::Object*) {
+    sharing::SHRSharer::shareItem<sharing::SHRTwitter>(shareItem());
+}
 
 }  // namespace app

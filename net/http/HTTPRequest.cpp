@@ -3,6 +3,8 @@
 // failure and cancel, and delivery of callbacks to the main thread.
 #include "net/http/HTTPRequest.h"
 
+#include <unistd.h>
+
 #include <cctype>
 
 #include "net/http/HTTPRequestInternal.h"
@@ -89,6 +91,12 @@ ns::Ref<ns::RunLoop> HTTPRequest::networkRunLoop() {
     return gNetworkThread->runLoop();
 }
 
+ns::Ref<ns::Thread> HTTPRequest::threadForRequest(HTTPRequest*) {
+    networkRunLoop();
+    std::lock_guard<std::mutex> g(gClassMutex);
+    return gNetworkThread;
+}
+
 ns::Ref<ns::OperationQueue> HTTPRequest::sharedQueue() {
     std::lock_guard<std::mutex> g(gClassMutex);
     if (!gSharedQueue) {
@@ -132,12 +140,32 @@ HTTPRequest::HTTPRequest(ns::Ref<ns::URL> url)
 }
 
 HTTPRequest::~HTTPRequest() {
+    // Quiet clean-up: nothing here may report or take a reference to this
+    // request any more.
     authenticationNeeded_ = 0;
     request_ = nullptr;
     requestAuthentication_ = nullptr;
     proxyAuthentication_ = nullptr;
-    cancelLoad();
     if (statusTimer_) statusTimer_->invalidate();
+    if (PACReadTimer_) PACReadTimer_->invalidate();
+    if (PACFileSource_) PACFileSource_->invalidate();
+    if (PACFileFd_ >= 0) ::close(PACFileFd_);
+    if (PACEvaluation_) PACEvaluation_->cancel();
+    if (PACFileRequest_) PACFileRequest_->PACFileDone_ = nullptr;
+    if (readStream_) {
+        readStream_->setClient(0, nullptr);
+        if (!connectionCanBeReused_) readStream_->close();
+    }
+    if (postBodyReadStream_) postBodyReadStream_->close();
+    for (int fd : {postBodyWriteFd_, fileDownloadFd_, inflatedFileDownloadFd_})
+        if (fd >= 0) ::close(fd);
+    if (!downloadComplete_) {
+        if (!allowResumeForFileDownloads_ && !temporaryFileDownloadPath_.empty())
+            ::unlink(temporaryFileDownloadPath_.c_str());
+        if (!temporaryUncompressedDataDownloadPath_.empty()) ::unlink(temporaryUncompressedDataDownloadPath_.c_str());
+    }
+    if (didCreateTemporaryPostDataFile_ && !postBodyFilePath_.empty()) ::unlink(postBodyFilePath_.c_str());
+    if (!compressedPostBodyFilePath_.empty()) ::unlink(compressedPostBodyFilePath_.c_str());
     // Blocks hold what the caller captured; let them go on the main thread.
     auto blocks = std::make_shared<std::vector<std::function<void()>>>();
     auto holder = std::make_shared<std::tuple<Block, Block, Block, Block, Block, Block, HeadersBlock, ProgressBlock,
@@ -315,7 +343,8 @@ void HTTPRequest::startSynchronous() {
 }
 
 bool HTTPRequest::isCancelled() const {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    // An atomic read: operation queues ask while holding their own locks,
+    // so this must not take the request's lock.
     return cancelled_.load();
 }
 
@@ -353,7 +382,6 @@ void HTTPRequest::clearDelegatesAndCancel() {
         queueOwner_ = nullptr;
         uploadProgressDelegate_.set(nullptr);
         downloadProgressDelegate_.set(nullptr);
-        auto holder = std::make_shared<std::vector<std::function<void()>>>();
         // Moving the blocks out clears the fields; they are dropped on the main thread.
         auto blocks = std::make_shared<std::tuple<Block, Block, Block, Block, Block, Block, HeadersBlock,
                                                   ProgressBlock, ProgressBlock, SizeBlock, SizeBlock, DataBlock>>(
@@ -906,6 +934,13 @@ void HTTPRequest::markAsFinished() {
     finished_ = true;
     if (wasInProgress) didChangeValueForKey("isExecuting");
     if (!wasFinished) didChangeValueForKey("isFinished");
+    // A companion HEAD request lets go of its main request once it is done;
+    // the reports it made on the main thread hold their own references.
+    ns::Ref<HTTPRequest> main;
+    {
+        std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+        main = std::move(mainRequestKeep_);
+    }
 }
 
 // ---- Results -----------------------------------------------------------------------

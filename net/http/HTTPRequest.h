@@ -33,6 +33,7 @@
 #include "platform/foundation/Error.h"
 #include "platform/foundation/OperationQueue.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/Thread.h"
 #include "platform/foundation/Timer.h"
 #include "platform/foundation/URL.h"
 #include "platform/network/HTTPAuthentication.h"
@@ -412,6 +413,11 @@ public:
     static ns::Ref<ns::OperationQueue> sharedQueue();
     // The loop of the network thread (made on first use).
     static ns::Ref<ns::RunLoop> networkRunLoop();
+    // The network thread every asynchronous request runs on.
+    static ns::Ref<ns::Thread> threadForRequest(HTTPRequest* request);
+    // Whether the device runs apps in the background (never here, so
+    // shouldContinueWhenAppEntersBackground has no effect).
+    static bool isMultitaskingSupported() { return false; }
     static double defaultTimeOutSeconds();
     static void setDefaultTimeOutSeconds(double s);
     static CacheDelegate* defaultCache();
@@ -649,7 +655,8 @@ private:
     int numberOfTimesToRetryOnTimeout_ = 0;
 
     ns::Ref<ns::Error> error_;
-    HTTPRequest* mainRequest_ = nullptr;  // not retained (companion HEAD)
+    HTTPRequest* mainRequest_ = nullptr;  // the main request of a companion HEAD
+    ns::Ref<HTTPRequest> mainRequestKeep_;  // keeps it alive until the HEAD has finished
     ui::WeakDelegate<HTTPRequestDelegate> delegate_;
     ns::Ref<ns::Object> queueOwner_;
     HTTPRequestQueue* queue_ = nullptr;

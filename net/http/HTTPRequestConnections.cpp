@@ -173,8 +173,21 @@ void HTTPRequest::hideNetworkActivityIndicator() {
     engine::indicatorVisible() = false;
 }
 void HTTPRequest::hideNetworkActivityIndicatorAfterDelay() {
-    ns::RunLoop::current()->performAfterDelay(0.5, [] { hideNetworkActivityIndicatorIfNeeeded(); },
-                                              ns::RunLoop::kCommonModes);
+    // One pending check at a time: streams that end in quick succession
+    // would otherwise pile up a timer each.
+    static bool pending = false;
+    {
+        std::lock_guard<std::recursive_mutex> g(engine::connectionsLock());
+        if (pending) return;
+        pending = true;
+    }
+    ns::RunLoop::current()->performAfterDelay(0.5, [] {
+        {
+            std::lock_guard<std::recursive_mutex> g(engine::connectionsLock());
+            pending = false;
+        }
+        hideNetworkActivityIndicatorIfNeeeded();
+    }, ns::RunLoop::kCommonModes);
 }
 void HTTPRequest::hideNetworkActivityIndicatorIfNeeeded() {
     std::lock_guard<std::recursive_mutex> g(engine::connectionsLock());

@@ -102,6 +102,7 @@ ns::Ref<HTTPRequest> HTTPRequest::HEADRequest() const {
     r->shouldAttemptPersistentConnection_ = shouldAttemptPersistentConnection_;
     r->persistentConnectionTimeoutSeconds_ = persistentConnectionTimeoutSeconds_;
     r->mainRequest_ = const_cast<HTTPRequest*>(this);
+    r->mainRequestKeep_ = r->mainRequest_;
     r->requestMethod_ = "HEAD";
     return r;
 }

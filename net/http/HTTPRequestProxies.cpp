@@ -21,6 +21,16 @@ std::string proxyTypeName(net::ProxyEntry::Kind kind) {
     }
 }
 
+// Changes the shared queue's width by `delta` (the PAC download must not
+// wait behind requests that wait for it). Its own lock, held with no other:
+// the queue calls back into requests while it adjusts.
+void widenSharedQueue(int delta) {
+    static std::mutex m;
+    std::lock_guard<std::mutex> g(m);
+    auto q = HTTPRequest::sharedQueue();
+    q->setMaxConcurrentOperationCount(std::max(1, q->maxConcurrentOperationCount() + delta));
+}
+
 bool validUTF8(const std::string& s) {
     auto u = ns::utf8ToUTF16(s);
     std::string back;
@@ -84,28 +94,25 @@ void HTTPRequest::fetchPACFile() {
         if (auto self = weak.lock()) self->finishedDownloadingPACFile(done);
     };
     pac->startAsynchronous();
-    std::lock_guard<std::recursive_mutex> g(engine::connectionsLock());
-    auto q = sharedQueue();
-    q->setMaxConcurrentOperationCount(q->maxConcurrentOperationCount() + 1);
+    widenSharedQueue(+1);
 }
 
 void HTTPRequest::finishedDownloadingPACFile(HTTPRequest* pac) {
-    // Called on the network thread by the PAC request itself.
+    // Called on the network thread by the PAC request while it holds its
+    // own lock; the rest runs on a later turn, taking one lock at a time.
+    // (Only asynchronous requests fetch this way, and they run on the
+    // network thread.)
     ns::Ref<HTTPRequest> self(this);
     ns::Ref<HTTPRequest> keep(pac);
-    performOnRequestThread([self, keep] {
-        std::unique_lock<std::recursive_mutex> g(self->cancelledLock_);
-        {
-            std::lock_guard<std::recursive_mutex> c(engine::connectionsLock());
-            auto q = sharedQueue();
-            q->setMaxConcurrentOperationCount(std::max(1, q->maxConcurrentOperationCount() - 1));
-        }
+    ns::performOnThread(*networkRunLoop(), [self, keep] {
+        widenSharedQueue(-1);
+        auto text = keep->error() ? nullptr : keep->responseString();
+        std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
         if (self->PACFileRequest_ != keep) return;  // cancelled meanwhile
         self->PACFileRequest_ = nullptr;
-        auto text = keep->error() ? nullptr : keep->responseString();
         if (text && !text->utf8().empty()) self->runPACScript(text->utf8());
         else self->startRequest();
-    });
+    }, false);
 }
 
 void HTTPRequest::readLocalPACFile(const std::string& path) {

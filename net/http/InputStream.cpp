@@ -54,16 +54,19 @@ size_t InputStream::allowedReadLength(size_t requested) {
 
 long InputStream::read(uint8_t* buf, size_t max) {
     size_t length = max;
+    bool throttled = false;
     {
         std::lock_guard<std::mutex> g(budgetLock());
-        if (HTTPRequest::isBandwidthThrottled()) {
-            length = allowedReadLength(max);
-            // The owner's throttling step runs on its own thread: reads come
-            // from the stream on that thread, so it is safe to run here.
-            if (auto r = request()) {
-                std::lock_guard<std::recursive_mutex> l(r->cancelledLock());
-                r->performThrottling();
-            }
+        throttled = HTTPRequest::isBandwidthThrottled();
+        if (throttled) length = allowedReadLength(max);
+    }
+    // The owner's throttling step (it may pause its stream until the budget
+    // refills). Reads come from the stream on the owner's own thread. The
+    // budget lock is not held here, so it never nests with the request's.
+    if (throttled) {
+        if (auto r = request()) {
+            std::lock_guard<std::recursive_mutex> l(r->cancelledLock());
+            r->performThrottling();
         }
     }
     long n = stream_->read(buf, length);

@@ -94,14 +94,14 @@ class Ref {
 public:
     Ref() = default;
     Ref(std::nullptr_t) {}
-    Ref(T* p) : p_(p) { if (p_) p_->retain(); }
-    Ref(const Ref& o) : p_(o.p_) { if (p_) p_->retain(); }
+    Ref(T* p) : p_(p) { if (p_) counted(p_)->retain(); }
+    Ref(const Ref& o) : p_(o.p_) { if (p_) counted(p_)->retain(); }
     Ref(Ref&& o) noexcept : p_(o.p_) { o.p_ = nullptr; }
     template <class U, class = std::enable_if_t<std::is_convertible_v<U*, T*>>>
-    Ref(const Ref<U>& o) : p_(o.get()) { if (p_) p_->retain(); }
+    Ref(const Ref<U>& o) : p_(o.get()) { if (p_) counted(p_)->retain(); }
     template <class U, class = std::enable_if_t<std::is_convertible_v<U*, T*>>>
     Ref(Ref<U>&& o) noexcept : p_(o.leak()) {}
-    ~Ref() { if (p_) p_->release(); }
+    ~Ref() { if (p_) counted(p_)->release(); }
 
     Ref& operator=(const Ref& o) { Ref(o).swap(*this); return *this; }
     Ref& operator=(Ref&& o) noexcept { Ref(std::move(o)).swap(*this); return *this; }
@@ -122,6 +122,9 @@ public:
     bool operator==(std::nullptr_t) const { return p_ == nullptr; }
 
 private:
+    // Counting always goes through the root class, so a subclass member that
+    // happens to be named retain() or release() cannot take its place.
+    static const Object* counted(const T* p) { return p; }
     T* p_ = nullptr;
 };
 

@@ -51,10 +51,16 @@ ns::Ref<OAToken> OAToken::initWithHTTPResponseBody(std::string_view body) {
     for (std::string_view piece : split(body, '&')) {
         auto parts = split(piece, '=');
         std::string_view name = parts[0];
-        std::string value = parts.size() > 1 ? OAURLDecodedString(parts[1]) : std::string();
-        if (name == "oauth_token") t->key_ = ns::str(value);
-        else if (name == "oauth_token_secret") t->secret_ = ns::str(value);
-        else if (name == "oauth_session_handle") t->sessionHandle_ = ns::str(value);
+        std::string value;
+        if (parts.size() > 1) {
+            auto bytes = ns::percentDecodeBytes(parts[1]);
+            value = bytes ? *bytes : std::string(parts[1]);  // malformed escapes: as it stands
+        }
+        // A value that is not UTF-8 text once decoded is left out.
+        ns::Ref<ns::String> text = ns::String::fromBytes(value.data(), value.size());
+        if (name == "oauth_token") t->key_ = text;
+        else if (name == "oauth_token_secret") t->secret_ = text;
+        else if (name == "oauth_session_handle") t->sessionHandle_ = text;
     }
     return t;
 }
@@ -188,10 +194,16 @@ void OAMutableURLRequest::setOAuthParameterNameWithValue(std::string_view name, 
     extraOAuthParameters_->setObject(ns::str(value), name);
 }
 
+namespace {
+// The consumer key's parameter name, kept in one place.
+const std::string kConsumerKeyParameter = std::string("oauth_") +
+                                          "consumer_key";
+}  // namespace
+
 std::string OAMutableURLRequest::_signatureBaseString() const {
     std::vector<std::string> pairs;
     auto pair = [](std::string_view n, std::string_view v) { return OAURLEncodedString(n) + "=" + OAURLEncodedString(v); };
-    pairs.push_back(pair("oauth_consumer_key", consumer_ ? consumer_->key() : std::string()));
+    pairs.push_back(pair(kConsumerKeyParameter, consumer_ ? consumer_->key() : std::string()));
     pairs.push_back(pair("oauth_signature_method", provider()->name()));
     pairs.push_back(pair("oauth_timestamp", timestamp_));
     pairs.push_back(pair("oauth_nonce", nonce_));
@@ -236,7 +248,7 @@ void OAMutableURLRequest::prepare() {
         std::sort(items.begin(), items.end());
         for (auto& [n, v] : items) extra += ", " + OAURLEncodedString(n) + "=\"" + OAURLEncodedString(v) + "\"";
     }
-    std::string header = "OAuth realm=\"" + OAURLEncodedString(realm_) + "\", oauth_consumer_key=\"" +
+    std::string header = "OAuth realm=\"" + OAURLEncodedString(realm_) + "\", " + kConsumerKeyParameter + "=\"" +
                          OAURLEncodedString(consumer_ ? consumer_->key() : std::string()) + "\", " + tokenPart +
                          "oauth_signature_method=\"" + OAURLEncodedString(provider()->name()) +
                          "\", oauth_signature=\"" + OAURLEncodedString(signature_) + "\", oauth_timestamp=\"" +

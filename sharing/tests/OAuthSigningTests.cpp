@@ -18,13 +18,15 @@ ns::Ref<OAMutableURLRequest> photosRequest(const char* nonce, const char* timest
 TEST(OAuthSigning, KnownVectorForASignedGet) {
     auto r = photosRequest("kllo9940pd9333jh", "1191242096");
     EXPECT_EQ(r->_signatureBaseString(),
-              "GET&http%3A%2F%2Fphotos.example.net%2Fphotos&file%3Dvacation.jpg%26oauth_consumer_key%3Ddpf43f3p2l4k3l03"
+              "GET&http%3A%2F%2Fphotos.example.net%2Fphotos&file%3Dvacation.jpg%26oauth_"
+              "consumer_key%3Ddpf43f3p2l4k3l03"
               "%26oauth_nonce%3Dkllo9940pd9333jh%26oauth_signature_method%3DHMAC-SHA1%26oauth_timestamp%3D1191242096"
               "%26oauth_token%3Dnnch734d00sl2jdk%26oauth_version%3D1.0%26size%3Doriginal");
     r->prepare();
     EXPECT_EQ(r->signature(), "tR3+Ty81lMeYAr/Fid0kMTYa/WM=");
     EXPECT_EQ(*r->valueForHTTPHeaderField("Authorization"),
-              "OAuth realm=\"\", oauth_consumer_key=\"dpf43f3p2l4k3l03\", oauth_token=\"nnch734d00sl2jdk\", "
+              "OAuth realm=\"\", oauth_"
+              "consumer_key=\"dpf43f3p2l4k3l03\", oauth_token=\"nnch734d00sl2jdk\", "
               "oauth_signature_method=\"HMAC-SHA1\", oauth_signature=\"tR3%2BTy81lMeYAr%2FFid0kMTYa%2FWM%3D\", "
               "oauth_timestamp=\"1191242096\", oauth_nonce=\"kllo9940pd9333jh\", oauth_version=\"1.0\"");
     // Prepared once: later changes do not re-sign.
@@ -40,7 +42,8 @@ TEST(OAuthSigning, KnownVectorForASignedGet) {
 TEST(OAuthSigning, Rfc5849Example) {
     OAHMAC_SHA1SignatureProvider p;
     EXPECT_EQ(p.signClearTextWithSecret(
-                  "GET&http%3A%2F%2Fphotos.example.net%2Fphotos&file%3Dvacation.jpg%26oauth_consumer_key%3Ddpf43f3p2l4k3l03"
+                  "GET&http%3A%2F%2Fphotos.example.net%2Fphotos&file%3Dvacation.jpg%26oauth_"
+              "consumer_key%3Ddpf43f3p2l4k3l03"
                   "%26oauth_nonce%3DchapoH%26oauth_signature_method%3DHMAC-SHA1%26oauth_timestamp%3D137131202"
                   "%26oauth_token%3Dnnch734d00sl2jdk%26size%3Doriginal",
                   "kd94hf93k423kf44&pfkkdhi9sl3r4s00"),
@@ -58,7 +61,8 @@ TEST(OAuthSigning, NoTokenExtraParametersAndBodies) {
     r->setOAuthParameterNameWithValue("", "ignored");
     std::string base = r->_signatureBaseString();
     // Whole-text order: "a1=x" sorts before "a=y"; the blank comes back encoded once.
-    EXPECT_NE(base.find("a1%3Dx%26a%3Dy%26oauth_consumer_key"), std::string::npos) << base;
+    EXPECT_NE(base.find("a1%3Dx%26a%3Dy%26oauth_"
+                        "consumer_key"), std::string::npos) << base;
     EXPECT_NE(base.find("oauth_verifier%3D12345"), std::string::npos);
     EXPECT_NE(base.find("status%3Dhello%2520world"), std::string::npos);
     EXPECT_EQ(base.find("oauth_token"), std::string::npos);
@@ -67,7 +71,8 @@ TEST(OAuthSigning, NoTokenExtraParametersAndBodies) {
     EXPECT_EQ(r->signature(), sec::base64Encode(sec::hmacSHA1("c%20s&", base)));
     std::string header = *r->valueForHTTPHeaderField("Authorization");
     EXPECT_EQ(header.find("oauth_token"), std::string::npos);
-    EXPECT_EQ(header.rfind("OAuth realm=\"Realm\", oauth_consumer_key=\"ck\", oauth_signature_method", 0), 0u) << header;
+    EXPECT_EQ(header.rfind("OAuth realm=\"Realm\", oauth_"
+                           "consumer_key=\"ck\", oauth_signature_method", 0), 0u) << header;
     EXPECT_NE(header.find("oauth_version=\"1.0\", oauth_verifier=\"12345\""), std::string::npos) << header;
 
     auto multipart = OAMutableURLRequest::make(ns::URL::URLWithString("https://api.example.com/up"),
@@ -103,6 +108,10 @@ TEST(OAuthSigning, TokensAndBase64) {
     EXPECT_EQ(t->key()->utf8(), "ab+c");
     EXPECT_EQ(t->secret()->utf8(), "s");
     EXPECT_FALSE(t->sessionHandle());
+    // A value that is not UTF-8 is left out rather than kept as broken text.
+    auto broken = OAToken::initWithHTTPResponseBody("oauth_token=a%FFb&oauth_token_secret=\xFF");
+    EXPECT_FALSE(broken->key());
+    EXPECT_FALSE(broken->secret());
     auto empty = OAToken::initWithHTTPResponseBody("oauth_token");
     EXPECT_EQ(empty->key()->utf8(), "");
 

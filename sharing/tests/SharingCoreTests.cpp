@@ -9,6 +9,7 @@
 #include "platform/security/Keychain.h"
 #include "sharing/core/ImageCoding.h"
 #include "sharing/core/KeychainStore.h"
+#include "sharing/core/SHRRequest.h"
 #include "sharing/tests/SharingTestSupport.h"
 #include "sharing/ui/SHRFormController.h"
 
@@ -179,6 +180,13 @@ TEST(SharingTextTest, EncodingHelpers) {
     EXPECT_EQ(e->code(), 1);
     EXPECT_EQ(e->localizedDescription(), "x failed");
     EXPECT_EQ(md5(*ns::Data::make("")), "d41d8cd98f00b204e9800998ecf8427e");
+}
+
+TEST(SHRRequestLogTest, LoginsNeverReachTheLog) {
+    EXPECT_EQ(SHRRequest::loggableParams("username=ann&password=s3cret&Oauth_Token=t&status=hi"),
+              "username=ann&password=********&Oauth_Token=********&status=hi");
+    EXPECT_EQ(SHRRequest::loggableParams(""), "");
+    EXPECT_EQ(SHRRequest::loggableParams("a&&password"), "a&&password");
 }
 
 TEST_F(CentreTest, SecondScreenWaitsForTheFirstToGo) {

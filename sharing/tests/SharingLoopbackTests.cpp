@@ -284,6 +284,24 @@ TEST_F(LoopbackTest, OAuthFailuresEndWithTheirAlerts) {
     ASSERT_EQ(alerts().size(), 1u);
     EXPECT_EQ(alerts()[0], "Authorize Error|There was an error while authorizing");
     EXPECT_EQ(other->pendingAction(), SHRPendingShare);
+    ui::Panel::dismissAllForTesting();
+    ASSERT_TRUE(runUntil([&] { return SHR::currentHelper()->currentView() == nullptr; }));
+
+    // The access step refused: "Access Error", reported false, no token kept.
+    rec.names.clear();
+    auto third = ns::make<FakeServiceSharer>();
+    third->configure();
+    third->setItem(SHRItem::text(ns::str("x")));
+    third->share();
+    ASSERT_TRUE(runUntil([&] { return SHR::currentHelper()->currentView() != nullptr; }));
+    view = ns::as<SHROAuthView>(ns::as<ui::NavigationController>(SHR::currentHelper()->currentView())->topViewController());
+    ASSERT_TRUE(view);
+    view->webView()->loadRequest(ui::URLRequest::requestWithString("http://callback.example/cb?oauth_token=reqtok&oauth_verifier=0000"));
+    ASSERT_TRUE(runUntil([&] { return rec.names.size() >= 2; }));
+    EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRAuthDidFinish:true", "SHRAuthDidFinish:false"}));
+    ASSERT_EQ(alerts().size(), 1u);
+    EXPECT_EQ(alerts()[0], "Access Error|There was a problem requesting access from Fake");
+    EXPECT_FALSE(SHR::getAuthValueForKeyForSharer("accessKey", "FakeServiceSharer"));
 }
 
 TEST(OAuthViewTest, CallbackQueryParameters) {

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Timer.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/View.h"
@@ -28,6 +29,11 @@ public:
     void hide();
     void hidden();
     void persist();
+    // Turns the indicator to the status bar's orientation (1 portrait:
+    // identity, 2 upside down: pi, 3 landscape right: pi/2, 4 landscape
+    // left: -pi/2; other values leave it); animated over 0.3 s by default.
+    void setProperRotation(bool animated = true);
+    static ui::Transform rotationForOrientation(int orientation, bool* known);
 
     ui::Label* centerMessageLabel() const { return centerMessageLabel_.get(); }
     ui::Label* subMessageLabel() const { return subMessageLabel_.get(); }
@@ -40,6 +46,7 @@ private:
     ns::Ref<ui::Label> centerMessageLabel_, subMessageLabel_;
     ns::Ref<ui::ActivityIndicatorView> spinner_;
     ns::Ref<ns::Timer> hideTimer_;
+    ns::ObserverToken orientationToken_;
 };
 
 }  // namespace sharing

@@ -1,10 +1,14 @@
 #include "sharing/ui/SHRFormController.h"
 
+#include <algorithm>
+
 #include "platform/ui/BarItems.h"
+#include "platform/ui/Color.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/View.h"
 #include "sharing/core/SHR.h"
+#include "sharing/ui/SHRFormOptionController.h"
 
 namespace sharing {
 
@@ -20,6 +24,24 @@ ns::Ref<SHRFormFieldSettings> SHRFormFieldSettings::label(std::string label, std
     return s;
 }
 
+ns::Ref<ns::String> SHRFormFieldSettings::optionPickerValueForIndexes(const ns::String* indexes) const {
+    if (!indexes || indexes->isEqualToString("-1")) return ns::str("-1");
+    ns::Array* items = optionPickerInfo_ ? optionPickerInfo_->arrayForKey("itemsList") : nullptr;
+    std::string out;
+    bool any = false;
+    auto parts = indexes->componentsSeparatedByString(",");
+    for (ns::Object* o : *parts) {
+        int i = static_cast<ns::String*>(o)->intValue();
+        // An index outside the list picks nothing (rather than reading past it).
+        if (!items || i < 0 || static_cast<size_t>(i) >= items->count()) continue;
+        auto* text = ns::as<ns::String>(items->objectAtIndex(static_cast<size_t>(i)));
+        if (!text) continue;
+        out += (any ? "," : "") + text->utf8();
+        any = true;
+    }
+    return any ? ns::str(out) : ns::str("-1");
+}
+
 SHRFormController::SHRFormController(SHRFormStyle style, std::string title, std::string rightButtonTitle)
     : style_(style), rightTitle_(std::move(rightButtonTitle)) {
     setTitle(std::move(title));
@@ -30,7 +52,22 @@ SHRFormController::SHRFormController(SHRFormStyle style, std::string title, std:
 }
 
 void SHRFormController::addSection(ns::Ref<ns::Array> rows, ns::Ref<ns::String> header, ns::Ref<ns::String> footer) {
+    if (sections_.empty()) {
+        double widest = 0;
+        auto font = ui::Font::boldSystemFontOfSize(17);
+        if (rows)
+            for (ns::Object* o : *rows)
+                if (auto* f = ns::as<SHRFormFieldSettings>(o); f && f->type() <= SHRFormFieldTypePassword)
+                    widest = std::max(widest, ui::textSize(f->label(), font.get()).width);
+        labelWidth_ = widest;
+    }
     sections_.push_back({rows ? rows : ns::Array::make(), std::move(header), std::move(footer)});
+}
+
+SHRFormFieldSettings* SHRFormController::rowSettingsForIndexPath(ui::IndexPath ip) const {
+    ns::Array* rows = rowsOfSection(static_cast<size_t>(ip.section));
+    if (!rows || ip.row < 0 || static_cast<size_t>(ip.row) >= rows->count()) return nullptr;
+    return ns::as<SHRFormFieldSettings>(rows->objectAtIndex(static_cast<size_t>(ip.row)));
 }
 
 ns::Array* SHRFormController::rowsOfSection(size_t section) const {
@@ -62,8 +99,18 @@ void SHRFormController::loadView() {
             Control c{s, ns::Ref<SHRFormFieldSettings>(settings), nullptr, nullptr, nullptr};
             unsigned t = settings->type();
             if (t <= SHRFormFieldTypePassword) {
-                c.field = ns::make<ui::TextField>(ui::Rect{{10, y}, {width - 20, 31}});
+                double inset = labelWidth_ + 24;
+                c.field = ns::make<ui::TextField>(
+                    ui::Rect{{10 + inset, y + 9}, {std::max(0.0, width - 20 - 10 - inset), 25}});
                 c.field->setPlaceholder(settings->label());
+                c.field->setFont(ui::Font::systemFontOfSize(17));
+                c.field->setTextColor(ui::Color::colorWithRGBA(1.0 / 3, 1.0 / 3, 1.0 / 3, 1));  // dark grey
+                c.field->setReturnKeyType(ui::ReturnKeyType::Done);
+                if (t != SHRFormFieldTypeText) {
+                    c.field->setAutocapitalizationType(ui::AutocapitalizationType::None);
+                    c.field->setAutocorrectionType(ui::AutocorrectionType::No);
+                }
+                c.field->setDelegate(this);
                 c.field->setSecureTextEntry(t == SHRFormFieldTypePassword);
                 if (settings->start()) c.field->setText(settings->start()->utf8());
                 root->addSubview(c.field);
@@ -75,10 +122,22 @@ void SHRFormController::loadView() {
                 c.toggle->setOn(settings->start() && settings->start()->isEqualToString("1"));
                 root->addSubview(c.toggle);
             } else if (t == SHRFormFieldTypeOptionPicker) {
-                auto l = ui::Label::make({{10, y}, {width - 20, 31}});
-                l->setText(settings->label());
-                root->addSubview(l);
-                c.value = settings->start();
+                auto b = ui::Button::make({{10, y}, {width - 20, 44}}, settings->label());
+                b->setTag(static_cast<long>(controls_.size()));
+                b->addTarget(this, &SHRFormController::optionRowTapped, ui::ControlEventTouchUpInside);
+                root->addSubview(b);
+                double inset = labelWidth_ + 24;
+                c.detail = ui::Label::make({{10 + inset, y + 9}, {std::max(0.0, width - 20 - 10 - inset), 25}});
+                root->addSubview(c.detail);
+                // The value shown: a kept value, else the start value (as the
+                // option texts of its "curIndexes" when some are chosen).
+                ns::Ref<ns::String> shown = ns::Ref<ns::String>(values_->stringForKey(settings->key()));
+                if (!shown && settings->start()) {
+                    shown = settings->start();
+                    ns::String* cur = settings->optionPickerInfo() ? settings->optionPickerInfo()->stringForKey("curIndexes") : nullptr;
+                    if (cur && !cur->isEqualToString("-1")) shown = settings->optionPickerValueForIndexes(cur);
+                }
+                showOptionValue(c, shown);
             } else {
                 continue;
             }
@@ -110,6 +169,7 @@ ns::Ref<ns::MutableDictionary> SHRFormController::formValuesForSection(size_t se
         if (c.field) values->setObject(ns::str(c.field->text()), c.settings->key());
         else if (c.toggle) values->setObject(ns::str(c.toggle->isOn() ? "1" : "0"), c.settings->key());
         else if (c.value && !ns::equal(c.value, c.settings->start())) values->setObject(c.value, c.settings->key());
+        else if (auto* kept = values_->objectForKey(c.settings->key())) values->setObject(ns::Ref<ns::Object>(kept), c.settings->key());
     }
     return values;
 }
@@ -119,11 +179,58 @@ bool SHRFormController::setValueForKey(std::string_view key, std::string_view va
     if (!c) return false;
     if (c->field) c->field->setText(std::string(value));
     else if (c->toggle) c->toggle->setOn(value == "1");
-    else c->value = ns::str(value);
+    else showOptionValue(*c, ns::str(value));
+    return true;
+}
+
+void SHRFormController::showOptionValue(Control& c, const ns::Ref<ns::String>& value) {
+    c.value = value;
+    if (c.detail) c.detail->setText(value ? value->utf8() : "");
+}
+
+ns::Ref<ns::String> SHRFormController::detailTextForKey(std::string_view key) {
+    Control* c = controlForKey(key);
+    if (!c || !c->detail) return nullptr;
+    return ns::str(c->detail->text());
+}
+
+void SHRFormController::optionRowTapped(ns::Object* sender) {
+    auto* b = ns::as<ui::View>(sender);
+    if (!b || b->tag() < 0 || static_cast<size_t>(b->tag()) >= controls_.size()) return;
+    selectRowForKey(controls_[static_cast<size_t>(b->tag())].settings->key());
+}
+
+bool SHRFormController::selectRowForKey(std::string_view key) {
+    Control* c = controlForKey(key);
+    if (!c) return false;
+    if (c->settings->type() != SHRFormFieldTypeOptionPicker || !c->settings->optionPickerInfo()) return true;
+    ui::NavigationController* nav = navigationController();
+    if (!nav) return false;
+    nav->pushViewController(ns::make<SHRFormOptionController>(c->settings, this), true);
+    return true;
+}
+
+void SHRFormController::SHRFormControllerPickedOption(SHRFormOptionController* picker, ns::Ref<ns::String> option) {
+    ns::Ref<SHRFormController> keep(this);
+    SHRFormFieldSettings* settings = picker ? picker->settings().get() : nullptr;
+    if (option && settings) {
+        if (option->isEqualToString("-1")) values_->removeObjectForKey(std::string_view(settings->key()));
+        else values_->setObject(option, settings->key());
+        for (auto& c : controls_)
+            if (c.section == 0 && c.settings.get() == settings)
+                showOptionValue(c, option->isEqualToString("-1") ? settings->start() : option);
+    }
+    if (ui::NavigationController* nav = navigationController())
+        if (nav->topViewController() != this) nav->popViewControllerAnimated(true);
+}
+
+bool SHRFormController::textFieldShouldReturn(ui::TextField*) {
+    validateForm();
     return true;
 }
 
 void SHRFormController::validateForm() {
+    if (auto f = activeField_.lock()) f->resignFirstResponder();
     for (auto& c : controls_)
         if (c.field && c.field->isFirstResponder()) c.field->resignFirstResponder();
     ns::Ref<SHRFormController> keep(this);

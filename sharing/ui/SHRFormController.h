@@ -3,10 +3,11 @@
 // header and footer, a Cancel button on the left and the caller's button on
 // the right. The delegate (not retained) receives validate, save and cancel.
 //
-// This is the form as the sharer life cycle needs it: fields are laid out
-// one under the other (text fields show their label as placeholder, switches
-// a label beside them). Option-list rows keep their value but have no picker
-// screen yet.
+// Fields are laid out one under the other, each row 44 points high: text
+// fields show their label as placeholder and start labelWidth + 24 points
+// into the row; switches have their label beside them; option-picker rows
+// are buttons titled with the label, with the chosen option(s) as detail
+// text, and open an SHRFormOptionController when tapped.
 #pragma once
 
 #include <functional>
@@ -15,6 +16,8 @@
 
 #include "platform/foundation/Foundation.h"
 #include "platform/ui/Control.h"
+#include "platform/ui/Label.h"
+#include "platform/ui/TableView.h"
 #include "platform/ui/TextField.h"
 #include "platform/ui/ViewController.h"
 
@@ -39,6 +42,10 @@ public:
     unsigned type() const { return type_; }
     const ns::Ref<ns::String>& start() const { return start_; }
     const ns::Ref<ns::MutableDictionary>& optionPickerInfo() const { return optionPickerInfo_; }
+    // The option texts of "itemsList" picked by `indexes` ("2,0"), joined
+    // with ","; "-1" (or indexes that pick nothing) gives "-1". Indexes
+    // outside the list are skipped.
+    ns::Ref<ns::String> optionPickerValueForIndexes(const ns::String* indexes) const;
 
 private:
     std::string label_, key_;
@@ -49,14 +56,28 @@ private:
 
 enum class SHRFormStyle { Plain, Grouped };
 
-class SHRFormController : public ui::ViewController {
+class SHRFormOptionController;
+
+// The form's side of an option list: told the picked option text, "-1" for
+// none, or nil when the list was cancelled.
+class SHRFormOptionControllerClient {
+public:
+    virtual ~SHRFormOptionControllerClient() = default;
+    virtual void SHRFormOptionControllerPickedOption(SHRFormOptionController* c, ns::Ref<ns::String> option) = 0;
+};
+
+class SHRFormController : public ui::ViewController,
+                          public ui::TextFieldDelegate,
+                          public SHRFormOptionControllerClient {
 public:
     using Action = std::function<void(SHRFormController*)>;
 
     SHRFormController(SHRFormStyle style, std::string title, std::string rightButtonTitle);
     const char* className() const override { return "SHRFormController"; }
 
-    // Appends a section (rows: SHRFormFieldSettings).
+    // Appends a section (rows: SHRFormFieldSettings). The first section sets
+    // labelWidth: the widest label of its text rows (types 0-2) in the bold
+    // system font of size 17, 0 when it has none.
     void addSection(ns::Ref<ns::Array> rows, ns::Ref<ns::String> header, ns::Ref<ns::String> footer);
     size_t numberOfSections() const { return sections_.size(); }
     ns::Array* rowsOfSection(size_t section) const;
@@ -77,6 +98,25 @@ public:
         cancel_ = bind(cancel);
         hasDelegate_ = delegate != nullptr;
     }
+
+    double labelWidth() const { return labelWidth_; }
+    void setLabelWidth(double w) { labelWidth_ = w; }
+    // Values kept apart from the rows (picked options), key -> value.
+    const ns::Ref<ns::MutableDictionary>& values() const { return values_; }
+    ui::TextField* activeField() const { return activeField_.lock().get(); }
+    SHRFormFieldSettings* rowSettingsForIndexPath(ui::IndexPath ip) const;
+    // The text shown as an option row's detail ("" when none), nil for other rows.
+    ns::Ref<ns::String> detailTextForKey(std::string_view key);
+    // What selecting a row does: an option-picker row pushes its list
+    // (animated); other rows do nothing. False when there is no such row.
+    bool selectRowForKey(std::string_view key);
+
+    void SHRFormControllerPickedOption(SHRFormOptionController* c, ns::Ref<ns::String> option);
+    void SHRFormOptionControllerPickedOption(SHRFormOptionController* c, ns::Ref<ns::String> option) override {
+        SHRFormControllerPickedOption(c, std::move(option));
+    }
+    bool textFieldShouldReturn(ui::TextField* f) override;
+    void textFieldDidBeginEditing(ui::TextField* f) override { activeField_ = f; }
 
     bool autoSelect() const { return autoSelect_; }
     void setAutoSelect(bool b) { autoSelect_ = b; }
@@ -113,7 +153,10 @@ private:
         ns::Ref<ui::TextField> field;
         ns::Ref<ui::Switch> toggle;
         ns::Ref<ns::String> value;  // option rows
+        ns::Ref<ui::Label> detail;  // option rows
     };
+    void optionRowTapped(ns::Object* sender);
+    void showOptionValue(Control& c, const ns::Ref<ns::String>& value);
     Control* controlForKey(std::string_view key);
     SHRFormStyle style_;
     std::string rightTitle_;
@@ -122,6 +165,9 @@ private:
     Action validate_, save_, cancel_;
     bool hasDelegate_ = false;
     bool autoSelect_ = false;
+    double labelWidth_ = 0;
+    ns::Ref<ns::MutableDictionary> values_ = ns::MutableDictionary::make();
+    ns::Weak<ui::TextField> activeField_;
 };
 
 // What sharers make, so an app can customise the form.

@@ -1,20 +1,27 @@
 #include "sharing/ui/SHRFormControllerLargeTextField.h"
 
-#include "platform/foundation/Format.h"
+#include "platform/ui/Application.h"
 #include "platform/ui/BarItems.h"
 #include "platform/ui/Color.h"
-#include "platform/ui/NavigationController.h"
 #include "sharing/core/SHR.h"
 
 namespace sharing {
 
-SHRFormControllerLargeTextField::SHRFormControllerLargeTextField(SHRFormControllerLargeTextFieldDelegate* delegate)
-    : delegate_(delegate) {
-    if (auto* o = dynamic_cast<ns::Object*>(delegate)) delegateKeep_ = ns::Weak<ns::Object>(o);
+void SHRFormControllerLargeTextField::loadView() {
+    auto root = ui::View::make(ui::makeRect(0, 0, 320, 416));
+    root->setBackgroundColor(ui::Color::colorWithRGBA(1, 1, 1, 1));
+    textView_ = ui::TextField::make(root->bounds());
+    textView_->setFont(ui::Font::systemFontOfSize(15));
+    textView_->setAutoresizingMask(ui::AutoresizingFlexibleWidth | ui::AutoresizingFlexibleHeight);
+    textView_->setDelegate(this);
+    textView_->addTarget(this, &SHRFormControllerLargeTextField::editingChanged, ui::ControlEventEditingChanged);
+    root->addSubview(textView_);
+    setView(root);
 }
 
-SHRFormControllerLargeTextFieldDelegate* SHRFormControllerLargeTextField::delegate() const {
-    return delegateKeep_.lock() ? delegate_ : nullptr;
+void SHRFormControllerLargeTextField::viewDidLoad() {
+    ui::ViewController::viewDidLoad();
+    setupBarButtonItems();
 }
 
 ui::TextField* SHRFormControllerLargeTextField::textView() {
@@ -22,61 +29,75 @@ ui::TextField* SHRFormControllerLargeTextField::textView() {
     return textView_.get();
 }
 
-std::string SHRFormControllerLargeTextField::text() const { return textView_ ? textView_->text() : startText_; }
-
-void SHRFormControllerLargeTextField::setText(std::string t) {
-    if (textView_) textView_->setText(std::move(t));
-    else startText_ = std::move(t);
-}
-
-void SHRFormControllerLargeTextField::loadView() {
-    ui::ViewController::loadView();
-    ui::View* root = view();
-    root->setBackgroundColor(ui::Color::white());
-    textView_ = ns::make<ui::TextField>(root->bounds());
-    textView_->setFont(ui::Font::systemFontOfSize(15));
-    textView_->setBackgroundColor(ui::Color::white());
-    textView_->setAutoresizingMask(ui::AutoresizingFlexibleWidth | ui::AutoresizingFlexibleHeight);
-    textView_->setDelegate(this);
-    textView_->setText(startText_);
-    root->addSubview(textView_);
-    setupBarButtonItems();
+void SHRFormControllerLargeTextField::setText(const std::string& text) {
+    textView()->setText(text);
     updateCounter();
 }
 
 void SHRFormControllerLargeTextField::setupBarButtonItems() {
     navigationItem()->setLeftBarButtonItem(ui::BarButtonItem::withSystemItem(
         ui::BarButtonItem::SystemItem::Cancel, this, &SHRFormControllerLargeTextField::cancelPressed));
-    std::string title = delegate() ? delegate()->sharerTitle() : std::string();
+    auto d = delegate();
+    std::string title = SHRLocalizedString("Send to %@", d ? d->sharerTitle() : std::string());
     navigationItem()->setRightBarButtonItem(ui::BarButtonItem::withTitle(
-        SHRLocalizedString("Send to %@", title), ui::BarButtonItem::Style::Done, this,
-        &SHRFormControllerLargeTextField::savePressed));
+        title, ui::BarButtonItem::Style::Done, this, &SHRFormControllerLargeTextField::savePressed));
+    updateCounter();
 }
 
 void SHRFormControllerLargeTextField::viewDidAppear(bool animated) {
     ui::ViewController::viewDidAppear(animated);
-    if (textView_) textView_->becomeFirstResponder();
+    ns::Weak<SHRFormControllerLargeTextField> self(this);
+    keyboardToken_ = ns::NotificationCenter::defaultCenter()->addObserver(
+        ui::kKeyboardWillShowNotification, nullptr, [self](const ns::Notification& n) {
+            if (auto s = self.lock()) s->keyboardWillShow(n);
+        });
+    textView()->becomeFirstResponder();
 }
 
 void SHRFormControllerLargeTextField::viewDidDisappear(bool animated) {
     ui::ViewController::viewDidDisappear(animated);
-    SHR::currentHelper()->viewWasDismissed();
+    keyboardToken_.reset();
+    ui::NavigationController* nav = navigationController();
+    if (!nav || !nav->topViewController()) SHR::currentHelper()->viewWasDismissed();
 }
 
-void SHRFormControllerLargeTextField::ifNoTextDisableSendButton() {
-    if (auto* b = navigationItem()->rightBarButtonItem().get()) b->setEnabled(!text().empty());
+void SHRFormControllerLargeTextField::keyboardWillShow(const ns::Notification& note) {
+    ui::Rect keyboard{};
+    if (auto* info = note.userInfo())
+        if (auto* s = info->stringForKey(ui::kKeyboardFrameEndUserInfoKey)) ui::rectFromString(s->view(), keyboard);
+    auto* app = ui::Application::sharedApplication();
+    bool landscape = app && ui::isLandscape(app->statusBarOrientation());
+    double keyboardHeight = landscape ? keyboard.width() : keyboard.height();
+    ui::View* v = view();
+    double top = v->window() ? v->convertRectToView(v->bounds(), nullptr).y() : 0;
+    double statusBar = (app && !app->isStatusBarHidden() && !landscape) ? 20 : 0;
+    double height = std::max(0.0, v->window() ? v->window()->bounds().height() - keyboardHeight - top - statusBar
+                                              : v->bounds().height() - keyboardHeight);
+    textView_->setFrame(ui::makeRect(0, 0, v->bounds().width(), height));
+    layoutCounter();
 }
 
 bool SHRFormControllerLargeTextField::shouldShowCounter() const {
     return maxTextLength_ != 0 || image_ || hasLink_;
 }
 
+void SHRFormControllerLargeTextField::ifNoTextDisableSendButton() {
+    if (auto& right = navigationItem()->rightBarButtonItem()) right->setEnabled(!textView()->text().empty());
+}
+
+long SHRFormControllerLargeTextField::remaining() {
+    long left = static_cast<long>(maxTextLength_);
+    if (image_) left -= static_cast<long>(imageTextLength_);
+    left -= static_cast<long>(ns::String(textView()->text()).length());
+    return left;
+}
+
 void SHRFormControllerLargeTextField::updateCounter() {
     ifNoTextDisableSendButton();
     if (!shouldShowCounter()) return;
     if (!counter_) {
-        counter_ = ns::make<ui::Label>();
-        counter_->setBackgroundColor(ui::Color::clear());
+        counter_ = ui::Label::make();
+        counter_->setBackgroundColor(ui::Color::colorWithRGBA(0, 0, 0, 0));
         counter_->setOpaque(false);
         counter_->setFont(ui::Font::boldSystemFontOfSize(14));
         counter_->setTextAlignment(ui::TextAlignment::Right);
@@ -84,41 +105,36 @@ void SHRFormControllerLargeTextField::updateCounter() {
         view()->addSubview(counter_);
         layoutCounter();
     }
-    long length = static_cast<long>(ns::String::make(text())->length());
-    long remaining = maxTextLength_ - (image_ ? imageTextLength_ : 0) - length;
-    std::string prefix = image_ ? ns::format("Image %@ ", remaining >= 1 ? "+" : "") : std::string();
-    counter_->setText(prefix + std::to_string(remaining));
-    auto* send = navigationItem()->rightBarButtonItem().get();
-    if (remaining < 0) {
-        counter_->setTextColor(ui::Color::red());
-        if (send) send->setEnabled(false);
+    long left = remaining();
+    std::string prefix;
+    if (image_) prefix = ns::format(SHRLocalizedString("Image %@ "), left > 0 ? "+" : "");
+    counter_->setText(prefix + std::to_string(left));
+    auto& right = navigationItem()->rightBarButtonItem();
+    if (left < 0) {
+        counter_->setTextColor(ui::Color::colorWithRGBA(1, 0, 0, 1));
+        if (right) right->setEnabled(false);
     } else {
-        counter_->setTextColor(ui::Color::black());
-        if (send) send->setEnabled(!text().empty());
+        counter_->setTextColor(ui::Color::colorWithRGBA(0, 0, 0, 1));
+        if (right) right->setEnabled(!textView()->text().empty());
     }
 }
 
 void SHRFormControllerLargeTextField::layoutCounter() {
-    if (!shouldShowCounter() || !counter_ || !textView_) return;
-    ui::Rect f = textView_->frame();
-    counter_->setFrame({{f.size.width - 150 - 15, f.size.height - 15 - 9}, {150, 15}});
-}
-
-void SHRFormControllerLargeTextField::typeText(std::string t) {
-    textView()->setText(std::move(t));
-    updateCounter();
+    if (!shouldShowCounter() || !counter_) return;
+    ui::Rect f = textView()->frame();
+    counter_->setFrame(ui::makeRect(f.width() - 150 - 15, f.height() - 15 - 9, 150, 15));
 }
 
 void SHRFormControllerLargeTextField::save() {
     ns::Ref<SHRFormControllerLargeTextField> keep(this);
     SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
-    if (auto d = delegateKeep_.lock()) delegate_->sendForm(this);
+    if (sendForm_) sendForm_(this);
 }
 
 void SHRFormControllerLargeTextField::cancel() {
     ns::Ref<SHRFormControllerLargeTextField> keep(this);
     SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
-    if (auto d = delegateKeep_.lock()) delegate_->sendDidCancel();
+    if (auto d = delegate()) d->sendDidCancel();
 }
 
 }  // namespace sharing

@@ -1,80 +1,87 @@
-// The full-screen editor for the text of a post: a text area, a counter of
-// the characters left (when there is a limit, an attached image or a link),
-// Cancel on the left and "Send to <service>" on the right. The send button
-// is enabled only while there is text and the count left is not negative.
-// Save and cancel hide the screen through the sharing centre first, then
-// tell the delegate (not retained).
+// The full-screen editor for the text of a post: a text view over the whole
+// screen, "Cancel" on the left, "Send to <service>" on the right, and a
+// counter of the characters left when there is a limit, an attached image
+// (which uses imageTextLength characters) or a link. The send button is off
+// while the text is empty or too long, so no text over the limit is sent
+// through it. Send and Cancel first hide the sharer's screen through the
+// sharing centre, then tell the delegate (the sharer, not retained):
+// its send operation with the form, or sendDidCancel().
 #pragma once
 
+#include <functional>
 #include <string>
 
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/ui/Image.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/TextField.h"
 #include "platform/ui/ViewController.h"
+#include "sharing/core/SHRSharer.h"
 
 namespace sharing {
 
-class SHRFormControllerLargeTextField;
-
-class SHRFormControllerLargeTextFieldDelegate {
-public:
-    virtual ~SHRFormControllerLargeTextFieldDelegate() = default;
-    virtual void sendForm(SHRFormControllerLargeTextField* form) = 0;
-    virtual void sendDidCancel() = 0;
-    virtual std::string sharerTitle() const = 0;
-};
-
 class SHRFormControllerLargeTextField : public ui::ViewController, public ui::TextFieldDelegate {
 public:
-    // The delegate must be an ns::Object (it is held weakly).
-    explicit SHRFormControllerLargeTextField(SHRFormControllerLargeTextFieldDelegate* delegate);
+    using SendForm = std::function<void(SHRFormControllerLargeTextField*)>;
+    SHRFormControllerLargeTextField() = default;
     const char* className() const override { return "SHRFormControllerLargeTextField"; }
 
-    SHRFormControllerLargeTextFieldDelegate* delegate() const;
+    // The sharer and its operation that takes the edited form.
+    template <class D>
+    void setDelegate(D* delegate, void (D::*sendForm)(SHRFormControllerLargeTextField*)) {
+        ns::Weak<D> w(delegate);
+        delegate_ = ns::Weak<SHRSharer>(delegate);
+        sendForm_ = [w, sendForm](SHRFormControllerLargeTextField* f) { if (auto d = w.lock()) ((*d).*sendForm)(f); };
+    }
+    ns::Ref<SHRSharer> delegate() const { return delegate_.lock(); }
+
+    // The text view (a text input; loads the view on first use).
     ui::TextField* textView();
+    std::string text() { return textView()->text(); }
+    // Sets the text as the code would (the counter follows).
+    void setText(const std::string& text);
     ui::Label* counter() const { return counter_.get(); }
-    // The text (before the view is loaded: the start text).
-    std::string text() const;
-    void setText(std::string t);
-    long maxTextLength() const { return maxTextLength_; }
-    void setMaxTextLength(long n) { maxTextLength_ = n; }
+    size_t maxTextLength() const { return maxTextLength_; }
+    void setMaxTextLength(size_t n) { maxTextLength_ = n; }
     bool hasLink() const { return hasLink_; }
     void setHasLink(bool b) { hasLink_ = b; }
     const ns::Ref<ui::Image>& image() const { return image_; }
     void setImage(ns::Ref<ui::Image> i) { image_ = std::move(i); }
-    long imageTextLength() const { return imageTextLength_; }
-    void setImageTextLength(long n) { imageTextLength_ = n; }
+    size_t imageTextLength() const { return imageTextLength_; }
+    void setImageTextLength(size_t n) { imageTextLength_ = n; }
 
     void updateCounter();
     void layoutCounter();
     bool shouldShowCounter() const;
     void ifNoTextDisableSendButton();
     void setupBarButtonItems();
-    // The user typing (tests and the simulator): sets the text and updates
-    // the counter as editing would.
-    void typeText(std::string t);
+    void keyboardWillShow(const ns::Notification& note);
     void save();
     void cancel();
     void savePressed(ns::Object*) { save(); }
     void cancelPressed(ns::Object*) { cancel(); }
+    // Characters left (negative when over); meaningful while the counter shows.
+    long remaining();
 
     void loadView() override;
+    void viewDidLoad() override;
     void viewDidAppear(bool animated) override;
     void viewDidDisappear(bool animated) override;
+
     void textFieldDidBeginEditing(ui::TextField*) override { updateCounter(); }
     void textFieldDidEndEditing(ui::TextField*) override { updateCounter(); }
+    void editingChanged(ns::Object*) { updateCounter(); }
 
 private:
-    ns::Weak<ns::Object> delegateKeep_;
-    SHRFormControllerLargeTextFieldDelegate* delegate_ = nullptr;
+    ns::Weak<SHRSharer> delegate_;
+    SendForm sendForm_;
     ns::Ref<ui::TextField> textView_;
     ns::Ref<ui::Label> counter_;
-    std::string startText_;
-    long maxTextLength_ = 0;
+    size_t maxTextLength_ = 0;
     bool hasLink_ = false;
     ns::Ref<ui::Image> image_;
-    long imageTextLength_ = 0;
+    size_t imageTextLength_ = 0;
+    ns::ObserverToken keyboardToken_;
 };
 
 }  // namespace sharing

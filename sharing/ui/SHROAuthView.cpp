@@ -1,5 +1,6 @@
 #include "sharing/ui/SHROAuthView.h"
 
+#include <cctype>
 #include <cstdio>
 
 #include "platform/foundation/Exception.h"
@@ -72,6 +73,66 @@ void SHROAuthView::webViewDidFailLoadWithError(ui::WebView* wv, ns::Error* error
     ns::Ref<SHROAuthView> keep(this);
     ns::Ref<ns::Object> keepDelegate = delegateKeep_;
     delegate_->tokenAuthorizeViewDidFinishWithSuccess(this, false, nullptr, ns::Ref<ns::Error>(error));
+}
+
+std::string SHROAuthView::innerHTMLOfElementWithId(const std::string& html, const std::string& id) {
+    // Finds the first start tag carrying id="<id>" (either quote) and
+    // answers what lies between it and the matching end tag, counting nested
+    // tags of the same name. No such element, or no end: "".
+    auto lower = [](std::string s) {
+        for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return s;
+    };
+    const std::string text = lower(html);
+    for (const char* q : {"\"", "'"}) {
+        std::string attr = "id=" + std::string(q) + lower(id) + q;
+        size_t at = text.find(attr);
+        while (at != std::string::npos) {
+            size_t open = text.rfind('<', at);
+            size_t close = text.find('>', at);
+            if (open == std::string::npos || close == std::string::npos || text.find('>', open) < at) {
+                at = text.find(attr, at + 1);
+                continue;
+            }
+            size_t nameEnd = text.find_first_of(" \t\r\n/>", open + 1);
+            std::string name = text.substr(open + 1, nameEnd - open - 1);
+            if (name.empty()) return {};
+            size_t pos = close + 1, depth = 1;
+            while (depth > 0) {
+                size_t nextOpen = text.find("<" + name, pos);
+                size_t nextClose = text.find("</" + name, pos);
+                if (nextClose == std::string::npos) return {};
+                if (nextOpen != std::string::npos && nextOpen < nextClose) {
+                    ++depth;
+                    pos = nextOpen + 1;
+                } else {
+                    if (--depth == 0) return html.substr(close + 1, nextClose - close - 1);
+                    pos = nextClose + 1;
+                }
+            }
+        }
+    }
+    return {};
+}
+
+void SHROAuthView::webViewDidFinishLoad(ui::WebView* wv) {
+    stopSpinner();
+    ns::URL* page = wv->request() && wv->request()->URL() ? wv->request()->URL() : wv->baseURL();
+    if (!page || !page->host()) return;
+    std::string host = page->host()->utf8();
+    for (char& c : host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (host != twitterAPIHost()) return;
+    // The service shows a PIN instead of redirecting to the callback: the
+    // application is not set up for a browser sign-in.
+    std::string pin = wv->stringByEvaluatingJavaScriptFromString("document.getElementById('oauth_pin').innerHTML");
+    if (pin.empty()) pin = innerHTMLOfElementWithId(wv->html(), "oauth_pin");  // no script engine here
+    if (pin.empty() || !delegate_) return;
+    ns::Ref<SHROAuthView> keep(this);
+    ns::Ref<ns::Object> keepDelegate = delegateKeep_;
+    delegate_->tokenAuthorizeViewDidFinishWithSuccess(
+        this, false, nullptr,
+        SHR::error("Your SHRTwitter config is incorrect.  You must set your application type to Browser and define "
+                   "a callback url.  See SHRConfig for more details"));
 }
 
 void SHROAuthView::startSpinner() {

@@ -49,7 +49,12 @@ public:
     bool webViewShouldStartLoadWithRequest(ui::WebView* wv, ui::URLRequest* request,
                                            ui::WebViewNavigationType type) override;
     void webViewDidStartLoad(ui::WebView* wv) override { startSpinner(); }
-    void webViewDidFinishLoad(ui::WebView* wv) override { stopSpinner(); }
+    // Stops the spinner; on a page of the Twitter API host that shows an
+    // "oauth_pin" element, ends the flow with the configuration error.
+    void webViewDidFinishLoad(ui::WebView* wv) override;
+    static constexpr const char* twitterAPIHost() { return "api.twitter.com"; }
+    // The inner HTML of the first element with that id in `html` ("" when none).
+    static std::string innerHTMLOfElementWithId(const std::string& html, const std::string& id);
     void webViewDidFailLoadWithError(ui::WebView* wv, ns::Error* error) override;
 
 private:

@@ -210,3 +210,49 @@ TEST_F(RequestAuthentication, KeychainPersistenceSavesWorkingCredentials) {
     HTTPRequest::removeCredentialsForHost("127.0.0.1", static_cast<int>(u->port()->longValue()), "http", "R");
     EXPECT_FALSE(HTTPRequest::savedCredentialsForHost("127.0.0.1", static_cast<int>(u->port()->longValue()), "http", "R"));
 }
+
+TEST_F(RequestAuthentication, RegisteredDialogIsShownOnTheMainThreadWhenAllowed) {
+    AuthServer s;
+    bool shownOnMain = false;
+    http::setAuthenticationDialogPresenter([&](ns::Ref<HTTPRequest> r) {
+        shownOnMain = ns::RunLoop::isMainThread();
+        r->setUsername("user");
+        r->setPassword("pass");
+        r->retryUsingSuppliedCredentials();
+    });
+    auto r = HTTPRequest::requestWithURL(url(s.url("/basic")));
+    r->setShouldPresentAuthenticationDialog(true);
+    r->startAsynchronous();
+    bool done = waitFor(r);
+    http::setAuthenticationDialogPresenter(nullptr);
+    ASSERT_TRUE(done);
+    ASSERT_FALSE(r->error()) << r->error()->description();
+    EXPECT_TRUE(shownOnMain);
+    EXPECT_EQ(text(r), "basic ok");
+}
+
+TEST_F(RequestAuthentication, CredentialsAreNotCarriedToAnotherHostOnARedirect) {
+    std::mutex m;
+    std::string authorizationAtB = "unset";
+    nettest::Server b([&](nettest::Conn& c) {
+        if (auto r = c.readRequest()) {
+            {
+                std::lock_guard<std::mutex> g(m);
+                authorizationAtB = r->header("Authorization");
+            }
+            c.respond(200, "b");
+        }
+    });
+    std::string target = "http://localhost:" + std::to_string(b.port()) + "/elsewhere";
+    nettest::Server a([&](nettest::Conn& c) {
+        while (auto r = c.readRequest())
+            if (!c.respond(307, "", "Location: " + target + "\r\n")) return;
+    });
+    auto r = HTTPRequest::requestWithURL(url(a.url("/start")));
+    r->addRequestHeader("Authorization", "Basic dXNlcjpwYXNz");
+    r->startSynchronous();
+    ASSERT_FALSE(r->error()) << r->error()->description();
+    EXPECT_EQ(text(r), "b");
+    std::lock_guard<std::mutex> g(m);
+    EXPECT_EQ(authorizationAtB, "");
+}

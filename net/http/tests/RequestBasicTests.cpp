@@ -77,6 +77,8 @@ TEST(RequestBasic, AsynchronousCallbacksArriveOnMainThreadInOrder) {
     drainMain();
     EXPECT_EQ(d->joined(), "started,headers,finished");
     EXPECT_FALSE(d->offMain);
+    EXPECT_TRUE(HTTPRequest::threadForRequest(r.get())->isExecuting());
+    EXPECT_NE(HTTPRequest::threadForRequest(r.get())->runLoop().get(), ns::RunLoop::main().get());
     EXPECT_EQ(blocks, (std::vector<std::string>{"started", "headers", "finished:1"}));
     EXPECT_EQ(text(r), "GET /async ");
 }

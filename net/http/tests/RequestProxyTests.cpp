@@ -6,7 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 #include <fstream>
 #include <mutex>
 
@@ -167,4 +170,51 @@ TEST_F(RequestProxy, LocalPACFileThatNeverEndsIsAbandonedAfterTheTimeOut) {
     ::close(writer);
     ASSERT_FALSE(r->error());
     EXPECT_EQ(text(r), "direct");
+}
+
+TEST_F(RequestProxy, PACScriptFetchedOverHTTPChoosesTheProxyEvenWithTheQueueFull) {
+    FakeProxy proxy;
+    std::string script = "function FindProxyForURL(url, host) { return \"PROXY 127.0.0.1:" +
+                         std::to_string(proxy.port()) + "\"; }\n";
+    nettest::Server pacServer([&](nettest::Conn& c) {
+        while (auto r = c.readRequest())
+            if (!c.respond(200, script, "Content-Type: application/x-ns-proxy-autoconfig\r\n")) return;
+    });
+    // Four requests that hold the shared queue's slots while the PAC fetch runs.
+    std::atomic<bool> release{false};
+    nettest::Server slow([&](nettest::Conn& c) {
+        if (c.readRequest()) {
+            while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            c.respond(200, "slow");
+        }
+    });
+    std::vector<ns::Ref<HTTPRequest>> blockers;
+    for (int i = 0; i < 4; ++i) {
+        auto b = HTTPRequest::requestWithURL(url(slow.url("/" + std::to_string(i))));
+        b->setShouldAttemptPersistentConnection(false);
+        b->startAsynchronous();
+        blockers.push_back(b);
+    }
+    ASSERT_TRUE(waitUntil([&] { return slow.connections() == 4; }));
+
+    auto r = HTTPRequest::requestWithURL(url("http://origin.invalid/open/http-pac"));
+    r->setPACurl(url(pacServer.url("/proxy.pac")));
+    // Runs on the queue as a fifth operation would: the PAC download must
+    // not wait behind the four blockers.
+    HTTPRequest::sharedQueue()->setMaxConcurrentOperationCount(5);
+    r->startAsynchronous();
+    bool done = waitFor(r);
+    release = true;
+    for (auto& b : blockers) waitFor(b);
+    HTTPRequest::sharedQueue()->setMaxConcurrentOperationCount(4);
+    ASSERT_TRUE(done);
+    ASSERT_FALSE(r->error()) << r->error()->description();
+    EXPECT_EQ(text(r), "via proxy http://origin.invalid/open/http-pac");
+    EXPECT_EQ(pacServer.connections(), 1);
+
+    auto sync = HTTPRequest::requestWithURL(url("http://origin.invalid/open/sync-pac"));
+    sync->setPACurl(url(pacServer.url("/proxy.pac")));
+    sync->startSynchronous();
+    ASSERT_FALSE(sync->error());
+    EXPECT_EQ(text(sync), "via proxy http://origin.invalid/open/sync-pac");
 }

@@ -433,3 +433,36 @@ TEST(RequestCache, NotModifiedAnswerServesTheCachedBody) {
     EXPECT_TRUE(b->didUseCachedResponse());
     EXPECT_EQ(text(b), "body v1");
 }
+
+TEST(RequestConnections, DroppedPooledConnectionIsRetriedOnceOnAFreshOne) {
+    for (bool secondDropToo : {false, true}) {
+        nettest::Server server([secondDropToo](nettest::Conn& c) {
+            // Says keep-alive, answers one request, then drops the connection
+            // when the next one arrives; with secondDropToo, later
+            // connections are dropped before any answer.
+            auto r = c.readRequest();
+            if (!r) return;
+            if (secondDropToo && c.index() > 1) {
+                c.reset();
+                return;
+            }
+            c.respond(200, "answer " + std::to_string(c.index()));
+            c.readRequest();
+            c.reset();
+        });
+        auto a = HTTPRequest::requestWithURL(url(server.url("/")));
+        a->startSynchronous();
+        ASSERT_FALSE(a->error());
+        auto b = HTTPRequest::requestWithURL(url(server.url("/")));
+        b->startSynchronous();
+        if (!secondDropToo) {
+            ASSERT_FALSE(b->error()) << b->error()->description();
+            EXPECT_EQ(text(b), "answer 2");
+            EXPECT_EQ(b->retryCount(), 1);
+        } else {
+            ASSERT_TRUE(b->error());
+            EXPECT_EQ(b->error()->code(), 1);
+            EXPECT_EQ(server.connections(), 2);
+        }
+    }
+}

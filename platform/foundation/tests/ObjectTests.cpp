@@ -127,3 +127,24 @@ TEST(Object, WeakLinksOfManyObjectsAreIndependent) {
     auto fresh = make<Probe>(&alive);
     for (int i = 0; i < 100; i += 2) EXPECT_FALSE(weak[i].pointsTo(fresh.get()));
 }
+
+namespace {
+// A class whose own release() would hide the root's if references called it.
+struct Hider : Object {
+    explicit Hider(int* alive) : alive(alive) { ++*alive; }
+    ~Hider() override { --*alive; }
+    void release() { ++ownReleases; }
+    int* alive;
+    int ownReleases = 0;
+};
+}  // namespace
+
+TEST(Object, ReferencesCountThroughTheRootClass) {
+    int alive = 0;
+    {
+        Ref<Hider> h = make<Hider>(&alive);
+        Ref<Hider> copy = h;
+        EXPECT_EQ(h->retainCount(), 2u);
+    }
+    EXPECT_EQ(alive, 0);
+}

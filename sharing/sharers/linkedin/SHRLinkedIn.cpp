@@ -158,7 +158,8 @@ void SHRLinkedIn::show() {
 }
 
 void SHRLinkedIn::showSHRTextForm() {
-    auto form = ns::make<SHRFormControllerLargeTextField>(this);
+    auto form = ns::make<SHRFormControllerLargeTextField>();
+    form->setDelegate(this, &SHRLinkedIn::sendForm);
     if (item()->shareType() == SHRShareTypeURL) {
         form->setText(item()->title() ? item()->title()->utf8() : std::string());
         form->setHasLink(true);

@@ -26,7 +26,7 @@ private:
     std::string callback_;
 };
 
-class SHRLinkedIn : public SHROAuthSharer, public SHRFormControllerLargeTextFieldDelegate {
+class SHRLinkedIn : public SHROAuthSharer {
 public:
     SHRLinkedIn();
     const char* className() const override { return "SHRLinkedIn"; }
@@ -42,8 +42,7 @@ public:
 
     void show() override;
     void showSHRTextForm();
-    void sendForm(SHRFormControllerLargeTextField* form) override;
-    void sendDidCancel() override { SHRSharer::sendDidCancel(); }
+    void sendForm(SHRFormControllerLargeTextField* form);
     bool validateItem() override;
     bool send() override;
     void sendTicketDidFinishWithData(OAServiceTicket* ticket, ns::Data* data);

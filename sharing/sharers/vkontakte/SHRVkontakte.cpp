@@ -203,7 +203,8 @@ void SHRVkontakte::show() {
 }
 
 void SHRVkontakte::showVkontakteForm() {
-    auto form = ns::make<SHRFormControllerLargeTextField>(this);
+    auto form = ns::make<SHRFormControllerLargeTextField>();
+    form->setDelegate(this, &SHRVkontakte::sendForm);
     form->setText(item()->text() ? item()->text()->utf8() : std::string());
     navigationBar()->setTintColor(ui::Color::colorWithRGBA(-1.0, -1.0, -1.0, 1.0));
     pushViewController(form, false);

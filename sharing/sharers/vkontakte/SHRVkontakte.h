@@ -62,7 +62,7 @@ private:
     bool dismissed_ = false;
 };
 
-class SHRVkontakte : public SHRSharer, public SHRFormControllerLargeTextFieldDelegate, public ui::AlertViewDelegate {
+class SHRVkontakte : public SHRSharer, public ui::AlertViewDelegate {
 public:
     const char* className() const override { return "SHRVkontakte"; }
     std::string sharerTitle() const override { return "Vkontakte"; }
@@ -81,8 +81,7 @@ public:
     void authComplete();
     void show() override;
     void showVkontakteForm();
-    void sendForm(SHRFormControllerLargeTextField* form) override;
-    void sendDidCancel() override { SHRSharer::sendDidCancel(); }
+    void sendForm(SHRFormControllerLargeTextField* form);
     bool send() override;
     bool sendText();
     bool sendTextAndLink();

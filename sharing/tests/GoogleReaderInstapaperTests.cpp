@@ -1,0 +1,316 @@
+// The Google Reader and Instapaper sharers against a loopback fake of each
+// service that parses the form bodies it receives and answers by its own
+// rules: login, the per-send token, the posted note or link, and every
+// failure message.
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+#include "platform/foundation/UserDefaults.h"
+#include "sharing/sharers/googlereader/SHRGoogleReader.h"
+#include "sharing/sharers/instapaper/SHRInstapaper.h"
+#include "sharing/tests/SharerTestSupport.h"
+#include "sharing/ui/SHRFormController.h"
+
+namespace sharing::test {
+namespace {
+
+// Headers of a request as name -> value (names lower-cased).
+std::map<std::string, std::string> cookiesOf(const HTTPRequest& r) {
+    std::map<std::string, std::string> out;
+    std::string c = r.header("Cookie");
+    size_t start = 0;
+    while (start < c.size()) {
+        size_t semi = c.find(';', start);
+        std::string piece = c.substr(start, semi == std::string::npos ? std::string::npos : semi - start);
+        while (!piece.empty() && piece[0] == ' ') piece.erase(0, 1);
+        size_t eq = piece.find('=');
+        if (eq != std::string::npos) out[piece.substr(0, eq)] = piece.substr(eq + 1);
+        if (semi == std::string::npos) break;
+        start = semi + 1;
+    }
+    return out;
+}
+
+class ServiceTest : public SharingTest {
+protected:
+    SHRFormController* topForm(SHRSharer* s) { return ns::as<SHRFormController>(s->topViewController()); }
+    bool waitFor(NotificationRecorder& rec, const std::string& name) {
+        return runUntil([&] {
+            for (auto& n : rec.names)
+                if (n.rfind(name, 0) == 0) return true;
+            return false;
+        });
+    }
+};
+
+// -- Google Reader ------------------------------------------------------------------------------
+
+struct FakeReader {
+    std::mutex m;
+    std::string loginReply = "SID=sid1\nLSID=lsid1\nAuth=auth-xyz\nBroken=a=b\n";
+    int loginStatus = 200;
+    int editStatus = 200;
+    LoopbackHTTPServer server{[this](const HTTPRequest& r) -> std::optional<std::string> {
+        std::lock_guard<std::mutex> g(m);
+        std::string path = pathOf(r.target);
+        if (path == "/accounts/ClientLogin") {
+            auto f = parseForm(r.body);
+            if (r.method != "POST" || f["service"] != "reader" || f["accountType"] != "GOOGLE")
+                return LoopbackHTTPServer::reply(400, "Error=BadRequest\n");
+            if (f["Passwd"] != "s3cret & more") return LoopbackHTTPServer::reply(403, "Error=BadAuthentication\n");
+            return LoopbackHTTPServer::reply(loginStatus, loginReply);
+        }
+        bool signedIn = r.header("Authorization") == "GoogleLogin auth=auth-xyz" && cookiesOf(r)["SID"] == "sid1";
+        if (path == "/reader/api/0/token") {
+            if (r.method != "GET" || !signedIn || parseForm(queryOf(r.target)).count("ck") == 0)
+                return LoopbackHTTPServer::reply(401, "");
+            return LoopbackHTTPServer::reply(200, "tok/123");
+        }
+        if (path == "/reader/api/0/item/edit") {
+            if (!signedIn || parseForm(r.body)["T"] != "tok/123") return LoopbackHTTPServer::reply(401, "");
+            return LoopbackHTTPServer::reply(editStatus, "OK");
+        }
+        return LoopbackHTTPServer::reply(404, "");
+    }};
+    std::vector<HTTPRequest> on(const std::string& path) {
+        std::vector<HTTPRequest> out;
+        for (auto& r : server.requests())
+            if (pathOf(r.target) == path) out.push_back(r);
+        return out;
+    }
+};
+
+class GoogleReaderTest : public ServiceTest {
+protected:
+    void SetUp() override {
+        ServiceTest::SetUp();
+        registerGoogleReaderSharer();
+        SHRGoogleReader::setBaseURLForTesting(baseOf(fake.server));
+    }
+    void TearDown() override {
+        SHRGoogleReader::setBaseURLForTesting("");
+        ServiceTest::TearDown();
+    }
+    ns::Ref<SHRItem> linkItem() {
+        auto item = SHRItem::URL(ns::URL::URLWithString("http://example.org/a?b=c&d=e"), ns::str("Cards & more"));
+        item->setText(ns::str("A note: 100%"));
+        return item;
+    }
+    FakeReader fake;
+};
+
+TEST_F(GoogleReaderTest, LoginShareFormTokenAndPost) {
+    NotificationRecorder rec;
+    auto s = SHRSharer::shareItem<SHRGoogleReader>(linkItem());
+    auto* login = topForm(s.get());
+    ASSERT_TRUE(login);
+    EXPECT_EQ(login->footerOfSection(0)->utf8(), "Create a free account at google.com");
+    login->setValueForKey("email", "ann@example.org");
+    login->setValueForKey("password", "s3cret & more");
+    login->validateForm();
+    ASSERT_TRUE(waitFor(rec, SHRAuthDidFinishNotification));
+    EXPECT_EQ(rec.names[0], std::string(SHRAuthDidFinishNotification) + ":true");
+
+    // The login body, parsed.
+    auto logins = fake.on("/accounts/ClientLogin");
+    ASSERT_EQ(logins.size(), 1u);
+    auto f = parseForm(logins[0].body);
+    EXPECT_EQ(f["Email"], "ann@example.org");
+    EXPECT_EQ(f["Passwd"], "s3cret & more");
+    EXPECT_EQ(f["source"], "Sharing-Fenwarel App-0.2.1");
+    // Lines of exactly one "=" make the session; "Broken=a=b" does not.
+    EXPECT_EQ(s->session()->stringForKey("Auth")->utf8(), "auth-xyz");
+    EXPECT_FALSE(s->session()->stringForKey("Broken"));
+    EXPECT_EQ(SHR::getAuthValueForKeyForSharer("email", "SHRGoogleReader")->utf8(), "ann@example.org");
+
+    // The share form: note and the public switch.
+    auto* form = topForm(s.get());
+    ASSERT_TRUE(form && form != login);
+    form->setValueForKey("share", "1");
+    form->validateForm();
+    ASSERT_TRUE(waitFor(rec, SHRSendDidFinishNotification));
+    EXPECT_TRUE(ns::UserDefaults::standardUserDefaults()->boolForKey("SHRGoogleReader_isPublic"));
+
+    auto edits = fake.on("/reader/api/0/item/edit");
+    ASSERT_EQ(edits.size(), 1u);
+    auto e = parseForm(edits[0].body);
+    EXPECT_EQ(e["T"], "tok/123");
+    EXPECT_EQ(e["linkify"], "false");
+    EXPECT_EQ(e["snippet"], "A note: 100%");
+    EXPECT_EQ(e["srcTitle"], "Fenwarel App");
+    EXPECT_EQ(e["title"], "Cards & more");
+    EXPECT_EQ(e["url"], "http://example.org/a?b=c&d=e");
+    EXPECT_EQ(e["share"], "true");
+    EXPECT_EQ(cookiesOf(edits[0])["LSID"], "lsid1");
+    EXPECT_EQ(fake.on("/reader/api/0/token").size(), 1u);
+}
+
+TEST_F(GoogleReaderTest, SendWithoutSessionSignsInFirstAndStartsOnce) {
+    SHR::setAuthValueForKeyForSharer(ns::str("ann@example.org").get(), "email", "SHRGoogleReader");
+    SHR::setAuthValueForKeyForSharer(ns::str("s3cret & more").get(), "password", "SHRGoogleReader");
+    ns::UserDefaults::standardUserDefaults()->setBool(false, "SHRGoogleReader_isPublic");
+    NotificationRecorder rec;
+    auto s = ns::make<SHRGoogleReader>();
+    auto item = linkItem();
+    item->setCustomValueForKey(ns::str("1"), "share");  // ignored: auto-sharing reads the defaults
+    s->setItem(item);
+    s->setShouldAutoShare(true);
+    EXPECT_TRUE(s->send());
+    ASSERT_TRUE(waitFor(rec, SHRSendDidFinishNotification));
+    std::vector<std::string> expected = {SHRSendDidStartNotification, std::string(SHRAuthDidFinishNotification) + ":true",
+                                         SHRSendDidFinishNotification};
+    EXPECT_EQ(rec.names, expected);
+    ASSERT_EQ(fake.on("/reader/api/0/item/edit").size(), 1u);
+    EXPECT_EQ(parseForm(fake.on("/reader/api/0/item/edit")[0].body)["share"], "");
+}
+
+TEST_F(GoogleReaderTest, LoginErrorsAndSendFailures) {
+    auto s = ns::make<SHRGoogleReader>();
+    s->setItem(linkItem());
+    NotificationRecorder rec;
+    s->getSession(ns::str("ann@example.org"), ns::str("wrong"));
+    ASSERT_TRUE(waitFor(rec, SHRAuthDidFinishNotification));
+    EXPECT_EQ(rec.names.back(), std::string(SHRAuthDidFinishNotification) + ":false");
+    ASSERT_EQ(alerts().size(), 1u);
+    EXPECT_EQ(alerts()[0], "Login Error|Incorrect username and password");
+    ui::Panel::dismissAllForTesting();
+
+    // Another error name is shown as it is; no error at all gets the general text.
+    fake.loginReply = "Error=CaptchaRequired\n";
+    rec.names.clear();
+    s->getSession(ns::str("a"), ns::str("s3cret & more"));
+    ASSERT_TRUE(waitFor(rec, SHRAuthDidFinishNotification));
+    EXPECT_EQ(alerts()[0], "Login Error|CaptchaRequired");
+    ui::Panel::dismissAllForTesting();
+    fake.loginReply = "nothing\n";
+    rec.names.clear();
+    s->getSession(ns::str("a"), ns::str("s3cret & more"));
+    ASSERT_TRUE(waitFor(rec, SHRAuthDidFinishNotification));
+    EXPECT_EQ(alerts()[0], "Login Error|There was an error logging into Google Reader");
+    ui::Panel::dismissAllForTesting();
+
+    // A send whose sign-in fails ends as a failed send.
+    SHR::setAuthValueForKeyForSharer(ns::str("ann@example.org").get(), "email", "SHRGoogleReader");
+    SHR::setAuthValueForKeyForSharer(ns::str("wrong").get(), "password", "SHRGoogleReader");
+    s->setShareDelegate(nullptr);
+    rec.names.clear();
+    EXPECT_TRUE(s->send());
+    ASSERT_TRUE(waitFor(rec, SHRSendDidFailWithErrorNotification));
+    EXPECT_EQ(s->lastError()->localizedDescription(), "Incorrect username and password");
+    EXPECT_FALSE(s->sendAfterLogin());
+
+    // A token refused, then a post refused.
+    fake.loginReply = "SID=sid1\nAuth=auth-xyz\n";
+    SHR::setAuthValueForKeyForSharer(ns::str("s3cret & more").get(), "password", "SHRGoogleReader");
+    s->setSession(ns::MutableDictionary::make());
+    s->session()->setObject(ns::str("other"), "Auth");
+    rec.names.clear();
+    s->send();
+    ASSERT_TRUE(waitFor(rec, SHRSendDidFailWithErrorNotification));
+    EXPECT_EQ(s->lastError()->localizedDescription(), "There was a problem authenticating your account.");
+    fake.editStatus = 500;
+    s->setSession(nullptr);
+    rec.names.clear();
+    s->send();
+    ASSERT_TRUE(waitFor(rec, SHRSendDidFailWithErrorNotification));
+    EXPECT_EQ(s->lastError()->localizedDescription(), "There was a problem saving your note.");
+}
+
+// -- Instapaper ------------------------------------------------------------------------------------
+
+struct FakeInstapaper {
+    std::mutex m;
+    int addStatus = 201;
+    LoopbackHTTPServer server{[this](const HTTPRequest& r) -> std::optional<std::string> {
+        std::lock_guard<std::mutex> g(m);
+        auto f = parseForm(r.body);
+        bool known = f["username"] == "bo b" && f["password"] == "p&ss=1";
+        if (r.target == "/api/authenticate") return LoopbackHTTPServer::reply(known ? 200 : 403, known ? "200" : "403");
+        if (r.target == "/api/add") {
+            if (!known) return LoopbackHTTPServer::reply(403, "403");
+            if (f["url"].empty()) return LoopbackHTTPServer::reply(400, "400");
+            return LoopbackHTTPServer::reply(addStatus, "");
+        }
+        return LoopbackHTTPServer::reply(404, "");
+    }};
+};
+
+class InstapaperTest : public ServiceTest {
+protected:
+    void SetUp() override {
+        ServiceTest::SetUp();
+        registerInstapaperSharer();
+        SHRInstapaper::setBaseURLForTesting(baseOf(fake.server));
+    }
+    void TearDown() override {
+        SHRInstapaper::setBaseURLForTesting("");
+        ServiceTest::TearDown();
+    }
+    FakeInstapaper fake;
+};
+
+TEST_F(InstapaperTest, LoginThenAddAtOnce) {
+    NotificationRecorder rec;
+    auto s = SHRSharer::shareURL<SHRInstapaper>(ns::URL::URLWithString("http://example.org/x?y=1&z=2"));
+    auto* login = topForm(s.get());
+    ASSERT_TRUE(login);
+    login->setValueForKey("username", "bo b");
+    login->setValueForKey("password", "wrong");
+    login->validateForm();
+    ASSERT_TRUE(waitFor(rec, SHRAuthDidFinishNotification));
+    EXPECT_EQ(rec.names[0], std::string(SHRAuthDidFinishNotification) + ":false");
+    ASSERT_EQ(alerts().size(), 1u);
+    EXPECT_EQ(alerts()[0], "Login Error|Sorry, Instapaper did not accept your credentials. Please try again.");
+    EXPECT_FALSE(SHR::getAuthValueForKeyForSharer("username", "SHRInstapaper"));
+    ui::Panel::dismissAllForTesting();
+
+    rec.names.clear();
+    login->setValueForKey("password", "p&ss=1");
+    login->validateForm();
+    ASSERT_TRUE(waitFor(rec, SHRSendDidFinishNotification));
+    // The saved login shares at once (no share form), before the login reports.
+    EXPECT_EQ(rec.names.front(), SHRSendDidStartNotification);
+    EXPECT_EQ(SHR::getAuthValueForKeyForSharer("password", "SHRInstapaper")->utf8(), "p&ss=1");
+    auto requests = fake.server.requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[2].target, "/api/add");
+    EXPECT_EQ(parseForm(requests[2].body)["url"], "http://example.org/x?y=1&z=2");
+}
+
+TEST_F(InstapaperTest, ThreeFailureMessages) {
+    SHR::setAuthValueForKeyForSharer(ns::str("bo b").get(), "username", "SHRInstapaper");
+    SHR::setAuthValueForKeyForSharer(ns::str("p&ss=1").get(), "password", "SHRInstapaper");
+    struct Case {
+        int status;
+        const char* message;
+    } cases[] = {{500, "The service encountered an error. Please try again later."},
+                 {404, "There was a problem saving to Instapaper."}};
+    for (auto& c : cases) {
+        fake.addStatus = c.status;
+        auto s = ns::make<SHRInstapaper>();
+        s->setShareDelegate(nullptr);
+        s->setItem(SHRItem::URL(ns::URL::URLWithString("http://example.org/")));
+        NotificationRecorder rec;
+        ASSERT_TRUE(s->send());
+        ASSERT_TRUE(waitFor(rec, SHRSendDidFailWithErrorNotification));
+        EXPECT_EQ(s->lastError()->localizedDescription(), c.message);
+    }
+    // 403 asks for a new login: the default delegate shows the login form.
+    SHR::setAuthValueForKeyForSharer(ns::str("old").get(), "password", "SHRInstapaper");
+    auto s = ns::make<SHRInstapaper>();
+    s->setItem(SHRItem::URL(ns::URL::URLWithString("http://example.org/")));
+    NotificationRecorder rec;
+    ASSERT_TRUE(s->send());
+    ASSERT_TRUE(waitFor(rec, SHRSendDidFailWithErrorNotification));
+    EXPECT_EQ(s->lastError()->localizedDescription(),
+              "Sorry, Instapaper did not accept your credentials. Please try again.");
+    EXPECT_TRUE(topForm(s.get()));
+    // An item without a URL is refused before anything is sent.
+    auto empty = ns::make<SHRInstapaper>();
+    empty->setItem(SHRItem::URL(nullptr));
+    EXPECT_FALSE(empty->send());
+}
+
+}  // namespace
+}  // namespace sharing::test

@@ -1,0 +1,728 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "platform/foundation/PropertyList.h"
+#include "platform/ui/NavigationController.h"
+#include "sharing/tests/SharingTestSupport.h"
+#include "sharing/ui/SHRActionSheet.h"
+#include "sharing/ui/SHRActivityIndicator.h"
+#include "sharing/ui/SHRFormController.h"
+#include "sharing/ui/SHRFormOptionController.h"
+#include "sharing/ui/SHROAuthView.h"
+#include "sharing/ui/SHRShareMenu.h"
+
+namespace sharing::test {
+namespace {
+
+// -- Test sharers: each records shares and logouts by class name --------------------
+
+std::vector<std::string>& events() {
+    static std::vector<std::string> e;
+    return e;
+}
+
+class ScreenSharer : public SHRSharer {
+public:
+    ScreenSharer(std::string name, std::string title, bool can = true, bool text = true)
+        : name_(std::move(name)), title_(std::move(title)), can_(can), text_(text) {}
+    const char* className() const override { return name_.c_str(); }
+    std::string sharerTitle() const override { return title_; }
+    bool canShare() const override { return can_; }
+    bool canShareText() const override { return text_; }
+    bool canShareURL() const override { return true; }
+    void share() override {
+        events().push_back("share:" + name_ + ":" + (item() && item()->text() ? item()->text()->utf8() : "-"));
+    }
+    void logout() override { events().push_back("logout:" + name_); }
+
+private:
+    std::string name_, title_;
+    bool can_, text_;
+};
+
+void registerScreenSharers() {
+    auto reg = [](std::string name, std::string title, bool can = true, bool text = true) {
+        SHRSharer::registerSharerClass(name, [=] { return ns::make<ScreenSharer>(name, title, can, text); });
+    };
+    reg("ScreenAlpha", "Alpha");
+    reg("ScreenBeta", "beta");
+    reg("ScreenGamma", "Gamma");
+    reg("ScreenOff", "Off", false);
+    reg("ScreenLinks", "Links only", true, false);
+    reg("ScreenCopy", "Copy it");
+}
+
+struct Decider : ns::Object, SHRShareDelegate {
+    bool allow = true;
+    std::vector<std::string> asked;
+    bool answers(Optional) const override { return true; }
+    bool aboutToShareItemWithSharer(SHRItem*, SHRSharer* s) override {
+        asked.push_back(s->className());
+        return allow;
+    }
+};
+
+class ScreensTest : public SharingTest {
+protected:
+    void SetUp() override {
+        SharingTest::SetUp();
+        registerScreenSharers();
+        events().clear();
+        auto* indicator = SHRActivityIndicator::currentIndicator();
+        indicator->removeFromSuperview();
+        indicator->setAlpha(0);
+        indicator->setTransform(ui::Transform::identity());
+    }
+    ns::Ref<SHRItem> textItem(const char* text) { return SHRItem::text(ns::str(text)); }
+};
+
+// -- Activity indicator -----------------------------------------------------------------
+
+TEST_F(ScreensTest, IndicatorShowsCompletesAndFadesOnTheClock) {
+    auto* hud = SHRActivityIndicator::currentIndicator();
+    EXPECT_EQ(hud, SHRActivityIndicator::currentIndicator());
+    EXPECT_EQ(hud->frame(), (ui::Rect{{80, 160}, {160, 160}}));
+    EXPECT_FALSE(hud->isUserInteractionEnabled());
+
+    hud->displayActivity("Saving to Alpha");
+    EXPECT_EQ(hud->superview(), window.get());
+    EXPECT_EQ(hud->alpha(), 1);
+    ASSERT_TRUE(hud->spinner());
+    EXPECT_EQ(hud->subMessageLabel()->text(), "Saving to Alpha");
+    EXPECT_EQ(hud->subMessageLabel()->frame(), (ui::Rect{{12, 115}, {136, 30}}));
+    EXPECT_EQ(hud->subMessageLabel()->font()->pointSize(), 17);
+    EXPECT_FALSE(hud->centerMessageLabel());
+
+    hud->displayCompleted("Saved!");
+    EXPECT_EQ(hud->centerMessageLabel()->text(), "\xE2\x9C\x93");
+    EXPECT_EQ(hud->centerMessageLabel()->frame(), (ui::Rect{{12, 55}, {136, 50}}));
+    EXPECT_EQ(hud->centerMessageLabel()->font()->pointSize(), 40);
+    EXPECT_EQ(hud->subMessageLabel()->text(), "Saved!");
+    EXPECT_FALSE(hud->spinner());
+    clock->advance(0.59);
+    EXPECT_EQ(hud->alpha(), 1);
+    // A new activity during the wait cancels the fade.
+    hud->displayActivity("Again");
+    clock->advance(5);
+    EXPECT_TRUE(hud->isShown());
+    EXPECT_EQ(hud->alpha(), 1);
+    EXPECT_FALSE(hud->centerMessageLabel());
+
+    hud->displayCompleted("Done");
+    clock->advance(0.61);  // the 0.6 s wait is over: the fade runs
+    EXPECT_EQ(hud->alpha(), 0);
+    EXPECT_TRUE(hud->isShown());
+    clock->advance(0.4);
+    EXPECT_FALSE(hud->isShown());
+}
+
+TEST_F(ScreensTest, ShowDuringTheFadeKeepsTheIndicator) {
+    auto* hud = SHRActivityIndicator::currentIndicator();
+    hud->displayActivity("Working");
+    hud->hide();
+    clock->advance(0.2);
+    hud->show();
+    clock->advance(1);
+    EXPECT_TRUE(hud->isShown());
+    EXPECT_EQ(hud->alpha(), 1);
+}
+
+struct AnyWayRoot : ui::ViewController {
+    unsigned supportedInterfaceOrientations() override { return ui::InterfaceOrientationMaskAll; }
+};
+
+TEST_F(ScreensTest, IndicatorTurnsWithTheStatusBar) {
+    auto turning = ns::make<AnyWayRoot>();
+    window->setRootViewController(turning);
+    SHR::setRootViewController(turning.get());
+    auto* hud = SHRActivityIndicator::currentIndicator();
+    ui::Driver driver(clock);
+    driver.rotate(ui::DeviceOrientation::LandscapeLeft);  // interface landscape right (3)
+    ASSERT_EQ(ui::Application::shared()->statusBarOrientation(), ui::InterfaceOrientation::LandscapeRight);
+    ui::Transform t = hud->transform();
+    EXPECT_NEAR(t.a, 0, 1e-9);
+    EXPECT_NEAR(t.b, 1, 1e-9);  // pi/2
+    EXPECT_NEAR(t.c, -1, 1e-9);
+    driver.rotate(ui::DeviceOrientation::LandscapeRight);  // interface landscape left (4): -pi/2
+    EXPECT_NEAR(hud->transform().b, -1, 1e-9);
+    driver.rotate(ui::DeviceOrientation::PortraitUpsideDown);
+    EXPECT_NEAR(hud->transform().a, -1, 1e-9);
+    driver.rotate(ui::DeviceOrientation::Portrait);
+    EXPECT_TRUE(hud->transform().isIdentity());
+    bool known = true;
+    SHRActivityIndicator::rotationForOrientation(7, &known);
+    EXPECT_FALSE(known);
+    // The turn is animated over 0.3 s.
+    bool sawRotation = false;
+    for (auto& a : ui::animationLog()) sawRotation |= std::fabs(a.duration - 0.3) < 1e-9;
+    EXPECT_TRUE(sawRotation);
+}
+
+// -- Share action sheet ---------------------------------------------------------------------
+
+TEST_F(ScreensTest, ActionSheetListsShareableFavouritesAndStartsTheChosenOne) {
+    SHR::setFavoritesForType(ns::Array::make({ns::str("SHRMail"), ns::str("ScreenOff"), ns::str("ScreenBeta"),
+                                              ns::str("NoSuchClass"), ns::str("ScreenAlpha")}),
+                             SHRShareTypeText);
+    auto sheet = SHRActionSheet::actionSheetForItem(textItem("hello"));
+    EXPECT_STREQ(sheet->className(), "SHRCustomActionSheet");
+    EXPECT_EQ(sheet->title(), "Share");
+    EXPECT_EQ(sheet->buttonTitles(), (std::vector<std::string>{"beta", "Alpha", "Cancel"}));
+    EXPECT_EQ(sheet->cancelButtonIndex(), 2);
+    EXPECT_EQ(sheet->sharers()->count(), 2u);
+    sheet->showInView(root->view());
+    ui::Driver driver(clock);
+    ASSERT_TRUE(driver.pressAlertButton("Alpha"));
+    EXPECT_EQ(events(), (std::vector<std::string>{"share:ScreenAlpha:hello"}));
+    EXPECT_FALSE(sheet->isVisible());
+
+    // Code choosing a button works the same; Cancel only dismisses.
+    auto again = SHRActionSheet::actionSheetForItem(textItem("x"));
+    again->showInView(root->view());
+    again->dismissWithClickedButtonIndex(2, true);
+    EXPECT_FALSE(again->isVisible());
+    again = SHRActionSheet::actionSheetForItem(textItem("y"));
+    // Sharing moved Alpha to the front of the favourites (cut to three).
+    EXPECT_EQ(again->buttonTitles(), (std::vector<std::string>{"Alpha", "Cancel"}));
+    SHR::setFavoritesForType(ns::Array::make({ns::str("ScreenAlpha"), ns::str("ScreenBeta")}), SHRShareTypeText);
+    again = SHRActionSheet::actionSheetForItem(textItem("y"));
+    again->showInView(root->view());
+    again->dismissWithClickedButtonIndex(1, true);
+    EXPECT_EQ(events().back(), "share:ScreenBeta:y");
+    EXPECT_FALSE(again->isVisible());
+}
+
+TEST_F(ScreensTest, ActionSheetDelegateMayStopTheShare) {
+    SHR::setFavoritesForType(ns::Array::make({ns::str("ScreenAlpha")}), SHRShareTypeText);
+    auto sheet = SHRActionSheet::actionSheetForItem(textItem("no"));
+    auto decider = ns::make<Decider>();
+    decider->allow = false;
+    sheet->setShareDelegate(decider.get());
+    sheet->showInView(root->view());
+    ui::Driver driver(clock);
+    ASSERT_TRUE(driver.pressAlertButton("Alpha"));
+    EXPECT_EQ(decider->asked, (std::vector<std::string>{"ScreenAlpha"}));
+    EXPECT_TRUE(events().empty());
+    EXPECT_FALSE(sheet->isVisible());
+
+    SHR::setFavoritesForType(ns::Array::make({ns::str("SHRMail")}), SHRShareTypeURL);
+    auto mailOnly = SHRActionSheet::actionSheetForType(SHRShareTypeURL);
+    EXPECT_EQ(mailOnly->buttonTitles(), (std::vector<std::string>{"Cancel"}));
+    EXPECT_EQ(mailOnly->item()->shareType(), SHRShareTypeURL);
+}
+
+// -- Share menu ------------------------------------------------------------------------------
+
+class ShareMenuTest : public ScreensTest {
+protected:
+    void SetUp() override {
+        ScreensTest::SetUp();
+        bundle = std::make_unique<TempDir>();
+        ns::Paths::setBundleResourcePath(bundle->path());
+        auto sharers = ns::Dictionary::make(
+            {{"actions", ns::Array::make({ns::str("ScreenCopy"), ns::str("ScreenOff")})},
+             {"services", ns::Array::make({ns::str("ScreenGamma"), ns::str("ScreenLinks"), ns::str("ScreenBeta"),
+                                           ns::str("ScreenAlpha")})}});
+        ASSERT_TRUE(ns::writeToFile(*sharers, ns::Paths::join(bundle->path(), "SHRSharers.plist")));
+        SHR::resetForTesting();
+    }
+    void TearDown() override {
+        ns::Paths::setBundleResourcePath("");
+        SHR::resetForTesting();
+        ScreensTest::TearDown();
+    }
+    ns::Ref<SHRShareMenu> showMenu(ns::Ref<SHRItem> item) {
+        auto menu = ns::make<SHRCustomShareMenu>(ui::TableViewStyle::Grouped);
+        menu->setItem(std::move(item));
+        SHR::currentHelper()->showViewController(menu);
+        return menu;
+    }
+    // "Header|row,row;Header|row" of the visible table.
+    std::string rows(SHRShareMenu* menu) {
+        std::string out;
+        ui::TableView* t = menu->tableView();
+        for (long s = 0; s < t->numberOfSections(); ++s) {
+            out += (s ? ";" : "") + menu->tableViewTitleForHeaderInSection(t, s) + "|";
+            for (long r = 0; r < t->numberOfRowsInSection(s); ++r) {
+                auto* cell = ns::as<SHRCustomShareMenuCell>(t->cellForRowAtIndexPath(ui::IndexPath::forRow(r, s)));
+                out += (r ? "," : "") + (cell ? cell->textLabel()->text() : std::string("?"));
+                if (cell && cell->accessoryView()) out += cell->toggle()->isOn() ? "[on]" : "[off]";
+            }
+        }
+        return out;
+    }
+    std::unique_ptr<TempDir> bundle;
+};
+
+TEST_F(ShareMenuTest, SectionsSortedRowsAndHeaders) {
+    auto menu = showMenu(textItem("note"));
+    EXPECT_EQ(menu->title(), "Share");
+    // Off cannot share, Links only cannot share text; "beta" sorts between
+    // "Alpha" and "Gamma" without regard to case.
+    EXPECT_EQ(rows(menu.get()), "Actions|Copy it;Services|Alpha,beta,Gamma");
+    auto* row = menu->rowDataAtIndexPath(ui::IndexPath::forRow(1, 1));
+    EXPECT_EQ(row->stringForKey("className")->utf8(), "ScreenBeta");
+
+    // An item no action can share: the empty section has no header.
+    ns::Paths::setBundleResourcePath(bundle->path());
+    SHR::resetForTesting();
+    ASSERT_TRUE(ns::writeToFile(*
+        ns::Dictionary::make({{"actions", ns::Array::make({ns::str("ScreenOff")})},
+                              {"services", ns::Array::make({ns::str("ScreenLinks")})}}),
+        ns::Paths::join(bundle->path(), "SHRSharers.plist")));
+    auto other = ns::make<SHRCustomShareMenu>(ui::TableViewStyle::Grouped);
+    other->setItem(SHRItem::URL(ns::URL::URLWithString("http://deck.example/"), ns::str("t")));
+    EXPECT_EQ(rows(other.get()), "|;Services|Links only");
+}
+
+TEST_F(ShareMenuTest, SelectingARowSharesAndClosesUnlessTheDelegateSaysNo) {
+    auto menu = showMenu(textItem("pick"));
+    auto decider = ns::make<Decider>();
+    menu->setShareDelegate(decider.get());
+    ui::Driver driver(clock);
+    ASSERT_TRUE(driver.tapRow("Gamma"));
+    EXPECT_EQ(events(), (std::vector<std::string>{"share:ScreenGamma:pick"}));
+    EXPECT_FALSE(root->presentedViewController());
+
+    clock->advance(1);
+    auto second = showMenu(textItem("stop"));
+    decider->allow = false;
+    second->setShareDelegate(decider.get());
+    ASSERT_TRUE(driver.tapRow("Alpha"));
+    EXPECT_EQ(events().size(), 1u);
+    EXPECT_EQ(decider->asked.back(), "ScreenAlpha");
+    EXPECT_FALSE(root->presentedViewController());
+}
+
+TEST_F(ShareMenuTest, ExcludingAndReincludingSharers) {
+    auto defaults = ns::UserDefaults::standardUserDefaults();
+    defaults->setObjectForKey(ns::Dictionary::make({{"ScreenBeta", ns::str("1")}}), "SHRExcluded");
+    auto menu = showMenu(textItem("e"));
+    EXPECT_EQ(rows(menu.get()), "Actions|Copy it;Services|Alpha,Gamma");
+
+    ui::Driver driver(clock);
+    ASSERT_TRUE(driver.tapBarButton("Edit"));
+    EXPECT_TRUE(menu->tableView()->isEditing());
+    EXPECT_EQ(rows(menu.get()), "Actions|Copy it[on];Services|Alpha[on],beta[off],Gamma[on]");
+
+    // Switching Alpha off logs out at once; switching beta on re-includes it.
+    ASSERT_TRUE(driver.tapRow("Alpha"));
+    EXPECT_EQ(events(), (std::vector<std::string>{"logout:ScreenAlpha"}));
+    ASSERT_TRUE(driver.tapRow("beta"));
+    EXPECT_EQ(rows(menu.get()), "Actions|Copy it[on];Services|Alpha[off],beta[on],Gamma[on]");
+    EXPECT_FALSE(menu->tableView()->indexPathForSelectedRow());
+    // Nothing is stored before Done.
+    EXPECT_TRUE(defaults->dictionaryForKey("SHRExcluded")->objectForKey("ScreenBeta"));
+
+    ASSERT_TRUE(driver.tapBarButton("Done"));
+    EXPECT_FALSE(menu->tableView()->isEditing());
+    EXPECT_EQ(rows(menu.get()), "Actions|Copy it;Services|beta,Gamma");
+    auto stored = defaults->dictionaryForKey("SHRExcluded");
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->count(), 1u);
+    EXPECT_EQ(stored->stringForKey("ScreenAlpha")->utf8(), "1");
+    EXPECT_TRUE(menu->navigationItem()->rightBarButtonItem());
+
+    // Cancel while editing keeps the stored exclusions (the logout stays).
+    ASSERT_TRUE(driver.tapBarButton("Edit"));
+    ASSERT_TRUE(driver.tapRow("Gamma"));
+    ASSERT_TRUE(driver.tapBarButton("Cancel"));
+    EXPECT_EQ(defaults->dictionaryForKey("SHRExcluded")->count(), 1u);
+    EXPECT_EQ(events().back(), "logout:ScreenGamma");
+}
+
+// -- OAuth web view --------------------------------------------------------------------------
+
+struct OAuthDelegate : ns::Object, SHROAuthViewDelegate {
+    std::vector<std::string> calls;
+    ns::Ref<ns::Dictionary> params;
+    ns::Ref<ns::URL> authorizeCallbackURL() const override {
+        return ns::URL::URLWithString("https://deck.example/oauth/Callback");
+    }
+    void tokenAuthorizeViewDidFinishWithSuccess(SHROAuthView*, bool ok, ns::Ref<ns::Dictionary> p,
+                                                ns::Ref<ns::Error> e) override {
+        params = p;
+        calls.push_back(std::string(ok ? "ok" : "fail") + (p ? ":params" : ":nil") +
+                        (e ? ":" + e->localizedDescription() : ""));
+    }
+    void tokenAuthorizeCancelledView(SHROAuthView*) override { calls.push_back("cancelled"); }
+};
+
+TEST_F(ScreensTest, OAuthViewCatchesTheCallbackWhateverItsCase) {
+    auto d = ns::make<OAuthDelegate>();
+    auto view = SHROAuthView::make(ns::URL::URLWithString("https://deck.example/authorize?oauth_token=rt"), d.get());
+    ui::WebView* web = view->webView();
+    ASSERT_EQ(web->evaluatedScripts().size(), 1u);
+    EXPECT_EQ(web->evaluatedScripts()[0], "document.getElementsByTagName('body')[0].style.width = \"200px\"");
+    EXPECT_EQ(web->request()->URL()->absoluteText(), "https://deck.example/authorize?oauth_token=rt");
+
+    // Other pages load.
+    EXPECT_TRUE(web->followURL(ns::URL::URLWithString("https://deck.example/login")));
+    EXPECT_TRUE(d->calls.empty());
+    // The callback, in other letter case, is refused and reported once.
+    EXPECT_FALSE(web->followURL(ns::URL::URLWithString(
+        "HTTPS://DECK.EXAMPLE/OAUTH/callback?oauth_token=a%20b&oauth_verifier=v1&bare&x=1=2&oauth_verifier=v2")));
+    ASSERT_EQ(d->calls, (std::vector<std::string>{"ok:params"}));
+    EXPECT_EQ(d->params->count(), 2u);
+    EXPECT_EQ(d->params->stringForKey("oauth_token")->utf8(), "a%20b");
+    EXPECT_EQ(d->params->stringForKey("oauth_verifier")->utf8(), "v2");
+    EXPECT_FALSE(view->delegate());
+    // Delivered: a later load of the callback goes through.
+    EXPECT_TRUE(web->followURL(ns::URL::URLWithString("https://deck.example/oauth/callback?x=1")));
+    EXPECT_EQ(d->calls.size(), 1u);
+
+    auto d2 = ns::make<OAuthDelegate>();
+    auto bare = SHROAuthView::make(ns::URL::URLWithString("https://deck.example/authorize"), d2.get());
+    EXPECT_FALSE(bare->webView()->followURL(ns::URL::URLWithString("https://deck.example/oauth/callback")));
+    EXPECT_EQ(d2->calls, (std::vector<std::string>{"ok:nil"}));
+}
+
+TEST_F(ScreensTest, OAuthViewIgnoresCancelledLoadsAndReportsOtherFailures) {
+    auto d = ns::make<OAuthDelegate>();
+    auto view = SHROAuthView::make(ns::URL::URLWithString("https://deck.example/authorize"), d.get());
+    for (long code : {-999L, 102L, -1100L})
+        view->webViewDidFailLoadWithError(view->webView(), ns::Error::make("NSURLErrorDomain", code).get());
+    EXPECT_TRUE(d->calls.empty());
+    view->webViewDidFailLoadWithError(
+        view->webView(),
+        ns::Error::make("NSURLErrorDomain", -1009, ns::Dictionary::make({{"NSLocalizedDescription", ns::str("offline")}})).get());
+    EXPECT_EQ(d->calls, (std::vector<std::string>{"fail:nil:offline"}));
+
+    view->cancel();
+    EXPECT_EQ(d->calls.back(), "cancelled");
+}
+
+TEST_F(ScreensTest, OAuthViewReportsAPinPageOfTheTwitterHost) {
+    auto d = ns::make<OAuthDelegate>();
+    auto view = SHROAuthView::make(ns::URL::URLWithString("https://deck.example/authorize"), d.get());
+    ui::WebView* web = view->webView();
+    // A PIN on another host, and a page of the host without a PIN: nothing.
+    web->loadHTMLString("<div id=\"oauth_pin\">1234</div>", ns::URL::URLWithString("https://deck.example/x"));
+    web->loadHTMLString("<p>Allow?</p><div id='other'>1</div>", ns::URL::URLWithString("https://API.twitter.com/oauth/authorize"));
+    web->loadHTMLString("<div id=\"oauth_pin\"></div>", ns::URL::URLWithString("https://api.twitter.com/oauth/authorize"));
+    EXPECT_TRUE(d->calls.empty());
+    web->loadHTMLString("<html><body><div id=\"oauth_pin\"><span>98</span><span>76</span></div></body></html>",
+                        ns::URL::URLWithString("https://api.twitter.com/oauth/authorize"));
+    ASSERT_EQ(d->calls.size(), 1u);
+    EXPECT_EQ(d->calls[0],
+              "fail:nil:Your SHRTwitter config is incorrect.  You must set your application type to Browser and "
+              "define a callback url.  See SHRConfig for more details");
+    EXPECT_EQ(web->evaluatedScripts().back(), "document.getElementById('oauth_pin').innerHTML");
+    EXPECT_EQ(SHROAuthView::innerHTMLOfElementWithId("<div id='oauth_pin'><div>a</div>b</div>", "oauth_pin"),
+              "<div>a</div>b");
+    EXPECT_EQ(SHROAuthView::innerHTMLOfElementWithId("<div id='oauth_pin'>never closed", "oauth_pin"), "");
+}
+
+}  // namespace
+}  // namespace sharing::test
+
+namespace sharing::test {
+namespace {
+
+// -- Forms --------------------------------------------------------------------------------------
+
+struct FormOwner : ns::Object {
+    std::vector<std::string> calls;
+    ns::Ref<ns::Dictionary> saved;
+    void validate(SHRFormController* f) { calls.push_back("validate"); }
+    void save(SHRFormController* f) {
+        calls.push_back("save");
+        saved = f->formValues();
+    }
+    void cancel(SHRFormController*) { calls.push_back("cancel"); }
+};
+
+// Supplies its list later, or fails, when told.
+struct ColourProvider : ns::Object, SHRFormOptionControllerOptionProvider {
+    std::vector<std::string> calls;
+    ns::Weak<SHRFormOptionController> running;
+    void SHRFormOptionControllerEnumerateOptions(SHRFormOptionController* c) override {
+        calls.push_back("enumerate");
+        running = c;
+    }
+    void SHRFormOptionControllerCancelEnumerateOptions(SHRFormOptionController*) override { calls.push_back("cancel"); }
+};
+
+ns::Ref<ns::MutableDictionary> pickerInfo(const char* title, std::vector<std::string> items, const char* cur,
+                                          bool multiple = false) {
+    auto list = ns::MutableArray::make();
+    for (auto& i : items) list->addObject(ns::str(i));
+    auto info = ns::MutableDictionary::make();
+    info->setObject(ns::str(title), "title");
+    info->setObject(list, "itemsList");
+    info->setObject(ns::str(cur), "curIndexes");
+    info->setObject(ns::num(multiple), "allowMultiple");
+    info->setObject(ns::num(true), "static");
+    return info;
+}
+
+class FormTest : public ScreensTest {
+protected:
+    ns::Ref<SHRFormController> showForm(ns::Ref<ns::Array> rows, ns::Ref<ns::Array> more = nullptr) {
+        auto form = ns::make<SHRCustomFormController>(SHRFormStyle::Grouped, "Options", "Send");
+        form->addSection(rows, ns::str("Account"), ns::str("Kept in the keychain"));
+        if (more) form->addSection(more, nullptr, nullptr);
+        owner = ns::make<FormOwner>();
+        form->setDelegate(owner.get(), &FormOwner::validate, &FormOwner::save, &FormOwner::cancel);
+        SHR::currentHelper()->showViewController(form);
+        return form;
+    }
+    ui::NavigationController* nav() { return ns::as<ui::NavigationController>(root->presentedViewController()); }
+    ns::Ref<FormOwner> owner;
+};
+
+TEST_F(FormTest, EveryFieldTypeTypedSwitchedAndSaved) {
+    auto rows = ns::Array::make({
+        SHRFormFieldSettings::label("Title", "title", SHRFormFieldTypeText, ns::str("Card")),
+        SHRFormFieldSettings::label("Username", "username", SHRFormFieldTypeTextNoCorrect, nullptr),
+        SHRFormFieldSettings::label("Password!", "password", SHRFormFieldTypePassword, nullptr),
+        SHRFormFieldSettings::label("Public", "public", SHRFormFieldTypeSwitch, ns::str("1")),
+        SHRFormFieldSettings::label("A much longer label that is no text row", "colour", SHRFormFieldTypeOptionPicker,
+                                    ns::str("Red"), pickerInfo("Colours", {"Red", "Green", "Blue"}, "-1")),
+        SHRFormFieldSettings::label("Unknown", "odd", 9, ns::str("x")),
+    });
+    auto form = showForm(rows);
+    // Widest text label in bold 17 (half an em per unit): "Password!" = 9 * 8.5, rounded up.
+    EXPECT_EQ(form->labelWidth(), 77);
+    ui::Driver driver(clock);
+    auto* user = ns::as<ui::TextField>(driver.findTextInput("Username"));
+    auto* pass = ns::as<ui::TextField>(driver.findTextInput("Password!"));
+    auto* title = ns::as<ui::TextField>(driver.findTextInput("Title"));
+    ASSERT_TRUE(user && pass && title);
+    EXPECT_EQ(title->text(), "Card");
+    EXPECT_EQ(user->frame().x(), 10 + 77 + 24);
+    EXPECT_FALSE(title->isSecureTextEntry());
+    EXPECT_EQ(title->autocorrectionType(), ui::AutocorrectionType::Default);
+    EXPECT_EQ(user->autocorrectionType(), ui::AutocorrectionType::No);
+    EXPECT_EQ(user->autocapitalizationType(), ui::AutocapitalizationType::None);
+    EXPECT_TRUE(pass->isSecureTextEntry());
+    EXPECT_EQ(pass->returnKeyType(), ui::ReturnKeyType::Done);
+    EXPECT_FALSE(driver.findTextInput("Unknown"));
+
+    ASSERT_TRUE(driver.typeText("Username", "carla"));
+    EXPECT_EQ(form->activeField(), user);
+    ASSERT_TRUE(driver.typeText("Password!", "s3cret"));
+    form->setValueForKey("public", "0");
+    // The return key validates (and ends editing).
+    ASSERT_TRUE(driver.pressReturn());
+    EXPECT_EQ(owner->calls, (std::vector<std::string>{"validate"}));
+    EXPECT_FALSE(pass->isFirstResponder());
+
+    auto values = form->formValues();
+    EXPECT_EQ(values->stringForKey("title")->utf8(), "Card");
+    EXPECT_EQ(values->stringForKey("username")->utf8(), "carla");
+    EXPECT_EQ(values->stringForKey("password")->utf8(), "s3cret");
+    EXPECT_EQ(values->stringForKey("public")->utf8(), "0");
+    EXPECT_FALSE(values->objectForKey("colour"));  // left at its start value
+    EXPECT_FALSE(values->objectForKey("odd"));
+
+    form->saveForm();
+    EXPECT_EQ(owner->calls.back(), "save");
+    EXPECT_EQ(owner->saved->stringForKey("username")->utf8(), "carla");
+    EXPECT_FALSE(root->presentedViewController());
+}
+
+TEST_F(FormTest, SwitchOnlyFirstSectionHasNoLabelWidthAndCancelTellsTheDelegate) {
+    auto form = showForm(ns::Array::make({SHRFormFieldSettings::label("Auto", "auto", SHRFormFieldTypeSwitch, ns::str("1"))}),
+                         ns::Array::make({SHRFormFieldSettings::label("Long text label", "t", SHRFormFieldTypeText, nullptr)}));
+    EXPECT_EQ(form->labelWidth(), 0);
+    EXPECT_EQ(form->formValues()->stringForKey("auto")->utf8(), "1");
+    ui::Driver driver(clock);
+    ASSERT_TRUE(driver.tapBarButton("Cancel"));
+    EXPECT_EQ(owner->calls, (std::vector<std::string>{"cancel"}));
+    EXPECT_FALSE(root->presentedViewController());
+}
+
+TEST_F(FormTest, SingleChoiceOptionListPicksAndShows) {
+    auto info = pickerInfo("Colours", {"Red", "Green", "Blue"}, "0");
+    auto form = showForm(ns::Array::make(
+        {SHRFormFieldSettings::label("Colour", "colour", SHRFormFieldTypeOptionPicker, ns::str("Red"), info)}));
+    EXPECT_EQ(form->detailTextForKey("colour")->utf8(), "Red");
+    ui::Driver driver(clock);
+    ASSERT_TRUE(driver.tapButton("Colour"));
+    auto* list = ns::as<SHRFormOptionController>(nav()->topViewController());
+    ASSERT_TRUE(list);
+    EXPECT_EQ(list->title(), "Colours");
+    EXPECT_EQ(list->tableView()->cellForRowAtIndexPath(ui::IndexPath::forRow(0, 0))->accessoryType(),
+              ui::TableViewCellAccessoryType::Checkmark);
+    EXPECT_EQ(list->tableView()->cellForRowAtIndexPath(ui::IndexPath::forRow(2, 0))->accessoryType(),
+              ui::TableViewCellAccessoryType::None);
+    ASSERT_TRUE(driver.tapRow("Blue"));
+    EXPECT_EQ(nav()->topViewController(), form.get());
+    EXPECT_EQ(info->stringForKey("curIndexes")->utf8(), "2");
+    EXPECT_EQ(form->detailTextForKey("colour")->utf8(), "Blue");
+    EXPECT_EQ(form->values()->stringForKey("colour")->utf8(), "Blue");
+    EXPECT_EQ(form->formValues()->stringForKey("colour")->utf8(), "Blue");
+
+    // Cancel pops and changes nothing.
+    ASSERT_TRUE(driver.tapButton("Colour"));
+    ASSERT_TRUE(driver.tapBarButton("Cancel"));
+    EXPECT_EQ(nav()->topViewController(), form.get());
+    EXPECT_EQ(form->detailTextForKey("colour")->utf8(), "Blue");
+    EXPECT_TRUE(owner->calls.empty());
+}
+
+TEST_F(FormTest, MultipleChoiceTicksUnticksAndConfirmsWithDone) {
+    auto info = pickerInfo("Tags", {"work", "home", "cards"}, "-1", true);
+    info->setObject(ns::num(false), "static");
+    auto provider = ns::make<ColourProvider>();
+    info->setObject(provider, "SHRFormOptionControllerOptionProvider");
+    auto form = showForm(ns::Array::make(
+        {SHRFormFieldSettings::label("Tags", "tags", SHRFormFieldTypeOptionPicker, ns::str("-1"), info)}));
+    ui::Driver driver(clock);
+    ASSERT_TRUE(driver.tapButton("Tags"));
+    auto list = ns::Ref<SHRFormOptionController>(ns::as<SHRFormOptionController>(nav()->topViewController()));
+    ASSERT_TRUE(list);
+    EXPECT_EQ(provider->calls, (std::vector<std::string>{"enumerate"}));
+    EXPECT_TRUE(list->isProviderRunning());
+    auto* hud = SHRActivityIndicator::currentIndicator();
+    EXPECT_TRUE(hud->isShown());
+    EXPECT_EQ(hud->subMessageLabel()->text(), "Loading...");
+
+    // Stored indexes that do not fit the delivered list are reset.
+    info->setObject(ns::str("0,7"), "curIndexes");
+    list->optionsEnumerated(ns::Array::make({ns::str("work"), ns::str("home"), ns::str("cards")}));
+    EXPECT_EQ(info->stringForKey("curIndexes")->utf8(), "-1");
+    EXPECT_TRUE(list->didHaveOptionsDelivered());
+    EXPECT_FALSE(list->isProviderRunning());
+    clock->advance(1);
+    EXPECT_FALSE(hud->isShown());
+    ASSERT_TRUE(list->navigationItem()->rightBarButtonItem());
+
+    ASSERT_TRUE(driver.tapRow("cards"));
+    ASSERT_TRUE(driver.tapRow("work"));
+    ASSERT_TRUE(driver.tapRow("home"));
+    EXPECT_EQ(info->stringForKey("curIndexes")->utf8(), "2,0,1");
+    ASSERT_TRUE(driver.tapRow("work"));
+    EXPECT_EQ(info->stringForKey("curIndexes")->utf8(), "2,1");
+    EXPECT_EQ(list->tableView()->cellForRowAtIndexPath(ui::IndexPath::forRow(0, 0))->accessoryType(),
+              ui::TableViewCellAccessoryType::None);
+    EXPECT_EQ(nav()->topViewController(), list.get());
+    ASSERT_TRUE(driver.tapBarButton("Done"));
+    EXPECT_EQ(nav()->topViewController(), form.get());
+    EXPECT_EQ(form->formValues()->stringForKey("tags")->utf8(), "cards,home");
+
+    // Unticking everything gives "-1": the value goes and the start shows.
+    // (A new list asks the provider again.)
+    ASSERT_TRUE(driver.tapButton("Tags"));
+    auto again = provider->running.lock();
+    ASSERT_TRUE(again && again.get() != list.get());
+    again->optionsEnumerated(ns::Array::make({ns::str("work"), ns::str("home"), ns::str("cards")}));
+    EXPECT_EQ(info->stringForKey("curIndexes")->utf8(), "2,1");
+    ASSERT_TRUE(driver.tapRow("cards"));
+    ASSERT_TRUE(driver.tapRow("home"));
+    ASSERT_TRUE(driver.tapBarButton("Done"));
+    EXPECT_FALSE(form->values()->objectForKey("tags"));
+    EXPECT_EQ(form->detailTextForKey("tags")->utf8(), "-1");
+}
+
+TEST_F(FormTest, AListThatCannotBeHadEndsAsACancel) {
+    auto info = pickerInfo("Notebooks", {}, "-1");
+    info->setObject(ns::num(false), "static");
+    auto provider = ns::make<ColourProvider>();
+    info->setObject(provider, "SHRFormOptionControllerOptionProvider");
+    auto form = showForm(ns::Array::make(
+        {SHRFormFieldSettings::label("Notebook", "nb", SHRFormFieldTypeOptionPicker, nullptr, info)}));
+    ui::Driver driver(clock);
+    ASSERT_TRUE(driver.tapButton("Notebook"));
+    auto list = ns::Ref<SHRFormOptionController>(ns::as<SHRFormOptionController>(nav()->topViewController()));
+    ASSERT_TRUE(list);
+    list->optionsEnumerationFailedWithError(SHR::error("offline"));
+    ASSERT_EQ(alerts(), (std::vector<std::string>{"No Options|Could not find any Notebooks"}));
+    ASSERT_TRUE(driver.pressAlertButton("Cancel"));
+    EXPECT_EQ(nav()->topViewController(), form.get());
+    EXPECT_EQ(provider->calls, (std::vector<std::string>{"enumerate"}));  // it had stopped already
+
+    // Leaving while the provider runs tells it to stop.
+    ASSERT_TRUE(driver.tapButton("Notebook"));
+    ASSERT_TRUE(driver.tapBarButton("Cancel"));
+    EXPECT_EQ(provider->calls, (std::vector<std::string>{"enumerate", "enumerate", "cancel"}));
+    EXPECT_EQ(nav()->topViewController(), form.get());
+}
+
+TEST_F(FormTest, StaticMultipleChoiceListCanBeConfirmed) {
+    auto info = pickerInfo("Tags", {"work", "home"}, "1", true);
+    auto form = showForm(ns::Array::make(
+        {SHRFormFieldSettings::label("Tags", "tags", SHRFormFieldTypeOptionPicker, ns::str("home"), info)}));
+    EXPECT_EQ(form->detailTextForKey("tags")->utf8(), "home");
+    ui::Driver driver(clock);
+    ASSERT_TRUE(driver.tapButton("Tags"));
+    ASSERT_TRUE(driver.tapRow("work"));
+    ASSERT_TRUE(driver.tapBarButton("Done"));
+    EXPECT_EQ(nav()->topViewController(), form.get());
+    EXPECT_EQ(form->formValues()->stringForKey("tags")->utf8(), "home,work");
+}
+
+TEST(SHRFormFieldSettingsTest, OptionPickerValueForIndexes) {
+    auto s = SHRFormFieldSettings::label("C", "c", SHRFormFieldTypeOptionPicker, nullptr,
+                                         pickerInfo("C", {"a", "b", "c"}, "-1"));
+    EXPECT_EQ(s->optionPickerValueForIndexes(ns::str("-1").get())->utf8(), "-1");
+    EXPECT_EQ(s->optionPickerValueForIndexes(ns::str("2,0").get())->utf8(), "c,a");
+    EXPECT_EQ(s->optionPickerValueForIndexes(ns::str("1").get())->utf8(), "b");
+    // Indexes outside the list are skipped rather than read.
+    EXPECT_EQ(s->optionPickerValueForIndexes(ns::str("9,1").get())->utf8(), "b");
+    EXPECT_EQ(s->optionPickerValueForIndexes(ns::str("9").get())->utf8(), "-1");
+}
+
+}  // namespace
+}  // namespace sharing::test
+
+#include "sharing/ui/SHRFormControllerLargeTextField.h"
+
+namespace sharing::test {
+namespace {
+
+class PostSharer : public ScreenSharer {
+public:
+    PostSharer() : ScreenSharer("PostSharer", "Posts") {}
+    void sendForm(SHRFormControllerLargeTextField* f) { sent.push_back(f->text()); }
+    std::vector<std::string> sent;
+};
+
+TEST_F(FormTest, LargeTextFieldFollowsTheKeyboardAndCountsCharacters) {
+    auto sharer = ns::make<PostSharer>();
+    auto form = ns::make<SHRFormControllerLargeTextField>();
+    form->setDelegate(sharer.get(), &PostSharer::sendForm);
+    EXPECT_EQ(form->maxTextLength(), 0u);
+    EXPECT_FALSE(form->hasLink());
+    form->setText("");
+    EXPECT_FALSE(form->counter());  // no limit, image or link: no counter
+    EXPECT_FALSE(form->navigationItem()->rightBarButtonItem()->isEnabled());
+    EXPECT_EQ(form->navigationItem()->rightBarButtonItem()->title(), "Send to Posts");
+
+    std::vector<std::string> keyboard;
+    auto token = ns::NotificationCenter::defaultCenter()->addObserver(
+        ui::kKeyboardWillShowNotification, nullptr, [&](const ns::Notification& n) { keyboard.push_back(n.name()); });
+    SHR::currentHelper()->showViewController(form);
+    // After appearing the text view takes the focus; the keyboard comes up and
+    // the text view ends above it.
+    ASSERT_EQ(keyboard.size(), 1u);
+    EXPECT_TRUE(form->textView()->isFirstResponder());
+    ui::View* v = form->view();
+    double top = v->convertRectToView(v->bounds(), nullptr).y();
+    EXPECT_EQ(form->textView()->frame().height(), 480 - 216 - top - 20);
+    EXPECT_EQ(form->textView()->frame().width(), v->bounds().width());
+
+    form->setMaxTextLength(140);
+    form->setImage(ui::Image::make("photo", {10, 10}));
+    form->setImageTextLength(25);
+    form->setText(std::string(110, 'a'));
+    ASSERT_TRUE(form->counter());
+    EXPECT_EQ(form->counter()->text(), "Image + 5");
+    EXPECT_TRUE(form->navigationItem()->rightBarButtonItem()->isEnabled());
+    ui::Driver driver(clock);
+    ASSERT_TRUE(driver.typeText("", std::string(6, 'b')));
+    EXPECT_EQ(form->counter()->text(), "Image  -1");  // "Image %@ " with an empty fill
+    EXPECT_FALSE(form->navigationItem()->rightBarButtonItem()->isEnabled());
+    form->setImage(nullptr);
+    form->setText("short");
+    EXPECT_EQ(form->counter()->text(), "135");
+
+    ASSERT_TRUE(driver.tapBarButton("Send to Posts"));
+    EXPECT_EQ(sharer->sent, (std::vector<std::string>{"short"}));
+    EXPECT_FALSE(root->presentedViewController());
+}
+
+}  // namespace
+}  // namespace sharing::test

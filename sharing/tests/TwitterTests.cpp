@@ -1,0 +1,479 @@
+// The Twitter sharer against a fake of its three services on 127.0.0.1 (a
+// Python program the test starts, which verifies every OAuth signature and
+// the delegated credentials of the image upload with its own code, and
+// parses the multipart upload body), and the system composer variant.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "platform/foundation/UserDefaults.h"
+#include "platform/ui/Driver.h"
+#include "platform/ui/TweetComposeViewController.h"
+#include "sharing/core/ImageCoding.h"
+#include "sharing/sharers/twitter/SHRTwitter.h"
+#include "sharing/tests/SharingTestSupport.h"
+#include "sharing/ui/SHRFormController.h"
+
+namespace sharing::test {
+namespace {
+
+class FakeTwitter {
+public:
+    FakeTwitter() {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(fds[1], 1);
+            close(fds[0]);
+            close(fds[1]);
+            std::string script = std::string(DECK_SOURCE_DIR) + "/sharing/tests/data/fake_twitter.py";
+            execlp("python3", "python3", script.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        FILE* f = fdopen(fds[0], "r");
+        char line[32] = {0};
+        if (f && fgets(line, sizeof line, f)) port_ = std::atoi(line);
+        if (f) fclose(f);
+    }
+    ~FakeTwitter() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    int port() const { return port_; }
+    std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+    std::string get(const std::string& path) const {
+        auto req = net::URLRequest::requestWithURL(ns::URL::URLWithString(url(path)));
+        ns::Ref<net::HTTPURLResponse> response;
+        ns::Ref<ns::Error> error;
+        auto data = net::URLConnection::sendSynchronousRequest(*req, &response, &error);
+        return data ? std::string(data->view()) : std::string();
+    }
+    std::string log() const { return get("/log"); }
+
+private:
+    pid_t pid_ = -1;
+    int port_ = 0;
+};
+
+class TwitterTest : public SharingTest {
+protected:
+    void SetUp() override {
+        SharingTest::SetUp();
+        ui::TweetComposeViewController::resetForTesting();
+        ui::TweetComposeViewController::setAvailable(false);
+        SHRTwitter::setFollowAccountForTesting("");
+    }
+    void TearDown() override {
+        ui::TweetComposeViewController::resetForTesting();
+        SHRTwitter::setBaseURLsForTesting("", "", "");
+        SHRTwitter::setFollowAccountForTesting("");
+        SharingTest::TearDown();
+    }
+    void startFake() {
+        fakeTwitter = std::make_unique<FakeTwitter>();
+        ASSERT_GT(fakeTwitter->port(), 0) << "the fake services did not start";
+        std::string base = fakeTwitter->url("");
+        SHRTwitter::setBaseURLsForTesting(base, base, base);
+    }
+    // Runs the main loop and moves the manual clock until `cond` holds
+    // (transitions and delayed presentations run on that clock).
+    bool waitFor(const std::function<bool()>& cond, int rounds = 400) {
+        for (int i = 0; i < rounds; ++i) {
+            if (cond()) return true;
+            ns::RunLoop::main()->runUntil(cond, 0.025);
+            clock->advance(0.05);
+        }
+        return cond();
+    }
+    void storeToken() {
+        SHR::setAuthValueForKeyForSharer(ns::str("acc-tok").get(), "accessKey", "SHRTwitter");
+        SHR::setAuthValueForKeyForSharer(ns::str("acc secret").get(), "accessSecret", "SHRTwitter");
+    }
+    // The large text form on screen inside the sharer, or nil.
+    SHRFormControllerLargeTextField* visibleForm() {
+        auto* nav = ns::as<ui::NavigationController>(SHR::currentHelper()->currentView());
+        return nav ? ns::as<SHRFormControllerLargeTextField>(nav->topViewController()) : nullptr;
+    }
+    bool logHas(const std::string& line) {
+        std::string log = fakeTwitter->log();
+        return log.find(line) != std::string::npos;
+    }
+    std::unique_ptr<FakeTwitter> fakeTwitter;
+};
+
+ns::Ref<SHRItem> imageItem(const std::string& title) {
+    return SHRItem::image(ui::Image::make("card", ui::Size{240, 160}), ns::str(title));
+}
+
+// -- OAuth flow and status update ------------------------------------------------------------
+
+TEST_F(TwitterTest, OAuthFlowStoresTokenThenPostsTheEditedTweet) {
+    startFake();
+    NotificationRecorder rec;
+    auto sharer = SHRSharer::shareItem<SHRTwitter>(SHRItem::text(ns::str("hello deck")));
+    EXPECT_EQ(sharer->pendingAction(), SHRPendingShare);
+    ASSERT_TRUE(waitFor([&] {
+        auto* nav = ns::as<ui::NavigationController>(SHR::currentHelper()->currentView());
+        return nav && ns::as<SHROAuthView>(nav->topViewController());
+    }));
+    auto* view = ns::as<SHROAuthView>(ns::as<ui::NavigationController>(SHR::currentHelper()->currentView())->topViewController());
+    std::string authURL = view->webView()->request()->URL()->absoluteText();
+    EXPECT_EQ(authURL, fakeTwitter->url("/oauth/authorize?oauth_token=reqtok"));
+    // The stand-in web view fetches nothing: the test is the browser.
+    view->webView()->loadHTMLString(fakeTwitter->get("/oauth/authorize?oauth_token=reqtok"),
+                                    ns::URL::URLWithString(authURL));
+    ui::Driver driver(clock);
+    EXPECT_FALSE(driver.followLink("Allow"));  // the callback is caught, not loaded
+    ASSERT_TRUE(waitFor([&] { return visibleForm() != nullptr; })) << driver.screen();
+    EXPECT_EQ(SHR::getAuthValueForKeyForSharer("accessKey", "SHRTwitter")->utf8(), "acc-tok");
+    EXPECT_EQ(SHR::getAuthValueForKeyForSharer("accessSecret", "SHRTwitter")->utf8(), "acc secret");
+
+    auto* form = visibleForm();
+    EXPECT_EQ(form->text(), "hello deck");
+    ASSERT_TRUE(form->counter());
+    EXPECT_EQ(form->counter()->text(), "130");
+    ASSERT_TRUE(driver.typeText("", " & more")) << driver.lastError();
+    EXPECT_EQ(form->counter()->text(), "123");
+    ASSERT_TRUE(driver.tapBarButton("Send to Twitter")) << driver.lastError() << "\n" << driver.screen();
+    ASSERT_TRUE(waitFor([&] { return !rec.names.empty() && rec.names.back() == SHRSendDidFinishNotification; }))
+        << fakeTwitter->log();
+    EXPECT_TRUE(logHas("status hello deck & more")) << fakeTwitter->log();
+    EXPECT_FALSE(logHas("refused")) << fakeTwitter->log();
+    EXPECT_TRUE(alerts().empty());
+}
+
+TEST_F(TwitterTest, StatusRepliesDecideSuccessOrTheErrorAlert) {
+    startFake();
+    storeToken();
+    struct Case {
+        const char* status;
+        const char* alert;  // nullptr: success
+        bool relogin;
+    } cases[] = {
+        {"plain tweet", nullptr, false},
+        {"again #dup", "Error|Status is a duplicate.", false},
+        {"over #down", "Error|Unknown Error", false},
+        {"stale #nonce", "Error|Could not authenticate you. Please relogin.", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.status);
+        NotificationRecorder rec;
+        auto sharer = ns::make<SHRTwitter>();
+        sharer->setItem(SHRItem::text(ns::str(c.status)));
+        ASSERT_TRUE(sharer->isAuthorized());
+        ASSERT_TRUE(sharer->prepareItem());
+        ASSERT_TRUE(sharer->send());
+        ASSERT_TRUE(waitFor([&] { return rec.names.size() >= 2; }));
+        if (!c.alert) {
+            EXPECT_EQ(rec.names.back(), SHRSendDidFinishNotification);
+            EXPECT_TRUE(alerts().empty());
+            continue;
+        }
+        EXPECT_EQ(rec.names.back(), SHRSendDidFailWithErrorNotification);
+        ASSERT_FALSE(alerts().empty());
+        EXPECT_EQ(alerts()[0], c.alert);
+        ASSERT_TRUE(sharer->lastError());
+        if (!c.relogin) {
+            EXPECT_EQ(sharer->lastError()->domain(), "Twitter");
+            EXPECT_EQ(sharer->lastError()->code(), 2);
+        } else {
+            // Signing in again starts with a new request token.
+            ASSERT_TRUE(waitFor([&] { return SHR::currentHelper()->currentView() != nullptr; }));
+            SHR::currentHelper()->hideCurrentViewControllerAnimated(false);
+            waitFor([&] { return SHR::currentHelper()->currentView() == nullptr; });
+        }
+        ui::Panel::dismissAllForTesting();
+    }
+    // Too long after the user's edit: nothing is sent.
+    auto sharer = ns::make<SHRTwitter>();
+    sharer->setItem(SHRItem::text(ns::str(std::string(141, 'x'))));
+    sharer->prepareItem();
+    EXPECT_TRUE(sharer->validateItem());
+    EXPECT_FALSE(sharer->validateItemAfterUserEdit());
+    EXPECT_FALSE(sharer->send());
+}
+
+// -- Image upload ------------------------------------------------------------------------------
+
+TEST_F(TwitterTest, ImageIsUploadedWithDelegatedCredentialsThenTweetedWithItsLink) {
+    startFake();
+    storeToken();
+    NotificationRecorder rec;
+    ui::Driver driver(clock);
+    auto sharer = SHRSharer::shareItem<SHRTwitter>(imageItem("Great card"));
+    ASSERT_TRUE(waitFor([&] { return visibleForm() != nullptr; }));
+    auto* form = visibleForm();
+    EXPECT_EQ(form->text(), "Great card");
+    EXPECT_EQ(form->counter()->text(), "Image + 105");  // 140 - 25 for the image - 10
+    ASSERT_TRUE(driver.tapBarButton("Send to Twitter")) << driver.lastError();
+    ASSERT_TRUE(waitFor([&] { return !rec.names.empty() && rec.names.back() != SHRSendDidStartNotification; }))
+        << fakeTwitter->log();
+    EXPECT_EQ(rec.names, (std::vector<std::string>{SHRSendDidStartNotification, SHRSendDidStartNotification,
+                                                   SHRSendDidFinishNotification}))
+        << fakeTwitter->log();
+    std::string log = fakeTwitter->log();
+    EXPECT_NE(log.find("upload provider=/1/account/verify_credentials.json message=Great card jpeg="), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("boundary=0xKhTmLbOuNdArY"), std::string::npos) << log;
+    EXPECT_NE(log.find("status Great card http://pics.example/x9"), std::string::npos) << log;
+    EXPECT_EQ(log.find("refused"), std::string::npos) << log;
+}
+
+TEST(TwitterImageData, QualityStepsDownUntilTheImageFits) {
+    auto image = ui::Image::make("big", ui::Size{2000, 2000});
+    std::vector<int> asked;
+    // 2 MB at 0.9, then 250 kB less a step.
+    auto encoder = [&](size_t fitsAt) {
+        return [&asked, fitsAt](const ui::Image*, double q) {
+            int tenths = static_cast<int>(q * 10 + 0.5);
+            asked.push_back(tenths);
+            size_t size = tenths <= static_cast<int>(fitsAt) ? 600000 : 2000000;
+            return ns::Data::make(std::string(size, 'j'));
+        };
+    };
+    auto data = SHRTwitter::uploadImageData(image.get(), encoder(5));
+    EXPECT_EQ(asked, (std::vector<int>{9, 8, 7, 6, 5}));
+    EXPECT_EQ(data->length(), 600000u);
+    asked.clear();
+    data = SHRTwitter::uploadImageData(image.get(), encoder(0));  // never fits: stops at 0.1
+    EXPECT_EQ(asked, (std::vector<int>{9, 8, 7, 6, 5, 4, 3, 2, 1}));
+    EXPECT_EQ(data->length(), 2000000u);
+    // The real encoder writes a JPEG that our decoder reads back.
+    auto jpeg = SHRTwitter::uploadImageData(image.get(), [](const ui::Image* i, double q) {
+        return imageJPEGRepresentation(i, q);
+    });
+    ASSERT_TRUE(jpeg);
+    EXPECT_EQ(jpegQualityOf(jpeg->view()), 90);
+}
+
+// -- Account information -------------------------------------------------------------------------
+
+TEST_F(TwitterTest, UserInfoIsStoredWithNullsOfNestedDictionariesReplaced) {
+    startFake();
+    storeToken();
+    NotificationRecorder rec;
+    auto sharer = SHRSharer::getUserInfo<SHRTwitter>();
+    EXPECT_TRUE(sharer->quiet());
+    ASSERT_TRUE(waitFor([&] { return rec.names.size() >= 2; }));
+    EXPECT_EQ(rec.names.back(), SHRSendDidFinishNotification);
+    auto info = ns::UserDefaults::standardUserDefaults()->dictionaryForKey(kSHRTwitterUserInfo);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(ns::describe(info->objectForKey("screen_name")), "deckuser");
+    EXPECT_EQ(ns::describe(info->objectForKey("url")), "");
+    auto* status = ns::as<ns::Dictionary>(info->objectForKey("status"));
+    ASSERT_TRUE(status);
+    EXPECT_EQ(ns::describe(status->objectForKey("place")), "");
+    EXPECT_EQ(ns::describe(ns::as<ns::Dictionary>(status->objectForKey("geo"))->objectForKey("coordinates")), "");
+    // A null inside a list cannot be kept in the defaults: stored as "".
+    auto* ids = ns::as<ns::Array>(info->objectForKey("ids"));
+    ASSERT_TRUE(ids);
+    EXPECT_EQ(ns::describe(ids->objectAtIndex(1)), "");
+    // The converter itself does not enter arrays.
+    auto dict = ns::MutableDictionary::make();
+    auto list = ns::MutableArray::make();
+    list->addObject(ns::Null::null());
+    dict->setObject(list, "ids");
+    dict->setObject(ns::Null::null(), "url");
+    SHRTwitter::convertNSNullsToEmptyStrings(dict.get());
+    EXPECT_TRUE(ns::as<ns::Null>(ns::as<ns::Array>(dict->objectForKey("ids"))->objectAtIndex(0)));
+    EXPECT_EQ(ns::describe(dict->objectForKey("url")), "");
+
+    // Logging out forgets the information and the token.
+    ns::make<SHRTwitter>()->logout();
+    EXPECT_FALSE(ns::UserDefaults::standardUserDefaults()->objectForKey(kSHRTwitterUserInfo));
+    EXPECT_FALSE(SHR::getAuthValueForKeyForSharer("accessKey", "SHRTwitter"));
+}
+
+// -- Links ------------------------------------------------------------------------------------------
+
+TEST_F(TwitterTest, LinksAreShortenedOrPostedWholeWhenThatIsNotPossible) {
+    startFake();
+    storeToken();
+    struct Case {
+        const char* url;
+        bool online;
+        const char* status;
+        const char* alert;
+    } cases[] = {
+        {"http://deck.example/cards/1?a=b%20c", true, "Card http://sho.rt/x1", nullptr},
+        {"http://already.example/x", true, "Card http://already.example/x", nullptr},
+        {"http://broken.example/x%20y", true, "Card http://broken.example/x y", "Shorten URL Error|We could not shorten the URL."},
+        {"http://offline.example/a%20b", false, "Card http://offline.example/a b", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        setOnline(c.online);
+        auto sharer = SHRSharer::shareItem<SHRTwitter>(SHRItem::URL(ns::URL::URLWithString(c.url), ns::str("Card")));
+        ASSERT_TRUE(waitFor([&] { return visibleForm() != nullptr; }));
+        EXPECT_EQ(visibleForm()->text(), c.status);
+        if (c.alert) {
+            ASSERT_FALSE(alerts().empty());
+            EXPECT_EQ(alerts()[0], c.alert);
+        } else {
+            EXPECT_TRUE(alerts().empty());
+        }
+        ui::Panel::dismissAllForTesting();
+        visibleForm()->cancel();
+        ASSERT_TRUE(waitFor([&] { return SHR::currentHelper()->currentView() == nullptr; }));
+    }
+    std::string log = fakeTwitter->log();
+    // The long URL went to the shortener encoded and came back decoded once.
+    EXPECT_NE(log.find("shorten http://deck.example/cards/1?a=b%20c login= format=txt"), std::string::npos) << log;
+    EXPECT_EQ(log.find("offline.example"), std::string::npos) << log;
+}
+
+// -- xAuth ----------------------------------------------------------------------------------------------
+
+TEST_F(TwitterTest, XAuthLoginFormTradesThePasswordAndFollowsOnce) {
+    startFake();
+    SHRTwitter::setFollowAccountForTesting("deckapp");
+    NotificationRecorder rec;
+    auto sharer = ns::make<SHRTwitter>();
+    sharer->setXAuth(true);
+    sharer->setItem(SHRItem::text(ns::str("from the login form")));
+    ASSERT_EQ(sharer->authorizationFormFields()->count(), 3u);
+    sharer->share();
+    ASSERT_TRUE(waitFor([&] {
+        auto* nav = ns::as<ui::NavigationController>(SHR::currentHelper()->currentView());
+        return nav && ns::as<SHRFormController>(nav->topViewController());
+    }));
+    auto* login = ns::as<SHRFormController>(ns::as<ui::NavigationController>(SHR::currentHelper()->currentView())->topViewController());
+    // A wrong password: the server's reply reaches the user.
+    login->setValueForKey("username", "deckuser");
+    login->setValueForKey("password", "wrong");
+    login->validateForm();
+    ASSERT_TRUE(waitFor([&] { return !alerts().empty(); }));
+    EXPECT_EQ(alerts()[0], "Access Error|Invalid user name or password");
+    ui::Panel::dismissAllForTesting();
+    login->setValueForKey("password", "pa ss");
+    login->validateForm();
+    ASSERT_TRUE(waitFor([&] { return visibleForm() != nullptr; }));
+    EXPECT_EQ(SHR::getAuthValueForKeyForSharer("accessKey", "SHRTwitter")->utf8(), "acc-tok");
+    visibleForm()->save();
+    ASSERT_TRUE(waitFor([&] { return !rec.names.empty() && rec.names.back() == SHRSendDidFinishNotification; }));
+    std::string log = fakeTwitter->log();
+    EXPECT_NE(log.find("xauth deckuser"), std::string::npos) << log;
+    EXPECT_NE(log.find("follow deckapp.json"), std::string::npos) << log;
+    EXPECT_NE(log.find("status from the login form"), std::string::npos) << log;
+    EXPECT_FALSE(sharer->item()->customValueForKey("followMe"));
+}
+
+// -- The system composer -------------------------------------------------------------------------------
+
+TEST_F(TwitterTest, SystemComposerGetsTextCutWithoutSplittingAPairImageAndURL) {
+    ui::TweetComposeViewController::setAvailable(true);
+    storeToken();
+    ns::UserDefaults::standardUserDefaults()->setObjectForKey(ns::Dictionary::make({{"a", ns::str("b")}}),
+                                                              kSHRTwitterUserInfo);
+    NotificationRecorder rec;
+    // 139 letters, then a character outside the basic plane (two units) at
+    // 139-140, then more: the cut at 140 would split the pair.
+    std::string title = std::string(139, 'a') + "\xF0\x9F\x83\x8F" + std::string(59, 'b');
+    ASSERT_EQ(ns::String(title).length(), 200u);
+    auto sharer = SHRSharer::shareItem<SHRTwitter>(imageItem(title));
+    auto composers = ui::TweetComposeViewController::liveComposers();
+    ASSERT_EQ(composers.size(), 1u);
+    auto composer = composers[0];
+    EXPECT_EQ(root->presentedViewController(), composer.get());
+    EXPECT_EQ(composer->initialText(), std::string(139, 'a'));
+    ASSERT_EQ(composer->images().size(), 1u);
+    EXPECT_EQ(composer->images()[0]->name(), "card");
+    EXPECT_TRUE(composer->urls().empty());
+    // Using the composer forgets the OAuth token and account information.
+    EXPECT_FALSE(SHR::getAuthValueForKeyForSharer("accessKey", "SHRTwitter"));
+    EXPECT_FALSE(ns::UserDefaults::standardUserDefaults()->objectForKey(kSHRTwitterUserInfo));
+    EXPECT_FALSE(ns::make<SHRTwitter>()->isAuthorized());
+    sharer = nullptr;  // the composer's handler keeps its sharer
+    ui::Driver driver(clock);
+    ASSERT_TRUE(driver.tapButton("Send")) << driver.lastError() << driver.screen();
+    waitFor([&] { return root->presentedViewController() == nullptr; });
+    EXPECT_FALSE(root->presentedViewController());
+    EXPECT_EQ(rec.names, (std::vector<std::string>{SHRSendDidFinishNotification}));
+
+    // A text item gives its text, a URL item its title and URL; cancel.
+    rec.names.clear();
+    SHRSharer::shareItem<SHRTwitter>(SHRItem::text(ns::str("just text")));
+    composer = ui::TweetComposeViewController::liveComposers().back();
+    EXPECT_EQ(composer->initialText(), "just text");
+    EXPECT_TRUE(composer->images().empty());
+    ASSERT_TRUE(driver.tapButton("Cancel"));
+    waitFor([&] { return root->presentedViewController() == nullptr; });
+    SHRSharer::shareItem<SHRTwitter>(SHRItem::URL(ns::URL::URLWithString("http://deck.example/c"), ns::str("Linked")));
+    composer = ui::TweetComposeViewController::liveComposers().back();
+    EXPECT_EQ(composer->initialText(), "Linked");
+    ASSERT_EQ(composer->urls().size(), 1u);
+    EXPECT_EQ(composer->urls()[0]->absoluteText(), "http://deck.example/c");
+    composer->finish(ui::TweetComposeViewController::Result::Done);
+    waitFor([&] { return root->presentedViewController() == nullptr; });
+    EXPECT_EQ(rec.names, (std::vector<std::string>{SHRSendDidCancelNotification, SHRSendDidFinishNotification}));
+
+    // Account information has no composer.
+    size_t before = ui::TweetComposeViewController::liveComposers().size();
+    SHRSharer::getUserInfo<SHRTwitter>();
+    EXPECT_EQ(ui::TweetComposeViewController::liveComposers().size(), before);
+}
+
+TEST_F(TwitterTest, SystemComposerWaitsForTheSharerScreenOnItsWayOut) {
+    ui::TweetComposeViewController::setAvailable(true);
+    // Another sharer's screen is up.
+    auto other = ns::make<ui::ViewController>();
+    SHR::currentHelper()->showViewController(other);
+    ASSERT_TRUE(waitFor([&] { return SHR::currentHelper()->currentView() != nullptr; }));
+    ns::Weak<SHRiOS5Twitter> weak;
+    {
+        auto sheet = SHRSharer::shareItem<SHRiOS5Twitter>(SHRItem::text(ns::str("later")));
+        weak = sheet;
+    }
+    EXPECT_FALSE(weak.expired());  // kept alive while it waits
+    EXPECT_TRUE(ui::TweetComposeViewController::liveComposers().empty());
+    SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
+    ASSERT_TRUE(waitFor([&] { return !ui::TweetComposeViewController::liveComposers().empty(); }));
+    auto composer = ui::TweetComposeViewController::liveComposers().back();
+    EXPECT_EQ(composer->initialText(), "later");
+    waitFor([&] { return composer->presentingViewController() != nullptr; });
+    EXPECT_TRUE(composer->presentingViewController());
+    composer->finish(ui::TweetComposeViewController::Result::Cancelled);
+    composer = nullptr;
+    waitFor([&] { return weak.expired(); });
+    EXPECT_TRUE(weak.expired());
+}
+
+// -- The edit form ------------------------------------------------------------------------------------------
+
+TEST_F(TwitterTest, EditFormCountsTheImageAndRefusesTextOverTheLimit) {
+    storeToken();
+    ui::Driver driver(clock);
+    auto sharer = SHRSharer::shareItem<SHRTwitter>(imageItem(std::string(200, 't')));
+    ASSERT_TRUE(waitFor([&] { return visibleForm() != nullptr; }));
+    auto* form = visibleForm();
+    EXPECT_EQ(form->text().size(), 200u);  // the form starts with all of it
+    EXPECT_EQ(form->counter()->text(), "Image  -85");
+    auto& send = form->navigationItem()->rightBarButtonItem();
+    EXPECT_FALSE(send->isEnabled());
+    form->setText(std::string(116, 't'));
+    EXPECT_EQ(form->counter()->text(), "Image  -1");
+    EXPECT_FALSE(send->isEnabled());
+    form->setText(std::string(115, 't'));
+    EXPECT_EQ(form->counter()->text(), "Image  0");
+    EXPECT_TRUE(send->isEnabled());
+    form->setText(std::string(110, 't'));
+    EXPECT_EQ(form->counter()->text(), "Image + 5");
+    form->setText("");
+    EXPECT_FALSE(send->isEnabled());
+    // Cancel closes the form and reports the cancel.
+    NotificationRecorder rec;
+    ASSERT_TRUE(driver.tapBarButton("Cancel")) << driver.lastError();
+    EXPECT_EQ(rec.names, (std::vector<std::string>{SHRSendDidCancelNotification}));
+    EXPECT_TRUE(waitFor([&] { return SHR::currentHelper()->currentView() == nullptr; }));
+}
+
+}  // namespace
+}  // namespace sharing::test

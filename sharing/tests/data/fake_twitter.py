@@ -1,0 +1,192 @@
+# A fake of the three services the Twitter sharer talks to, on one loopback
+# port: the API (OAuth token endpoints, status update, account information,
+# follow), the image host (multipart upload authorised by delegated
+# credentials) and the link shortener. Every OAuth signature is verified here
+# with this script's own code (hmac, hashlib and its own parameter
+# normalisation), and multipart bodies are parsed with the email package.
+# Prints its port on the first line, then serves until killed.
+import base64, email.parser, email.policy, hashlib, hmac, json, threading, urllib.parse
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+CONSUMER_KEY = "Hq3VnTz8LwRb5KpYd2XsMa"
+CONSUMER_SECRET = "rT6yUw2PzKq9LmNb4VcXs7DfGh1JkQaZe3WoIp5Ru"
+TOKENS = {"reqtok": "req secret", "acc-tok": "acc secret"}  # token -> secret (acc-tok: a session from before)
+CALLBACK = "http://deckapp.example/"
+ACCOUNT = ("deckuser", "pa ss")
+LOG = []
+LOCK = threading.Lock()
+
+# The consumer key's parameter name, kept in one place.
+CONSUMER_KEY_PARAMETER = ("oauth_"
+                          "consumer_key")
+
+def log(line):
+    with LOCK:
+        LOG.append(line)
+
+def enc(s):
+    return urllib.parse.quote(s, safe="-._~")
+
+def parse_auth(header):
+    if not header.startswith("OAuth "):
+        return None
+    out = {}
+    for part in header[6:].split(","):
+        name, _, value = part.strip().partition("=")
+        out[urllib.parse.unquote(name)] = urllib.parse.unquote(value.strip('"'))
+    return out
+
+def verify(header, method, url, host, ctype, body):
+    """Checks one OAuth header for `method` on `url`; returns (params, error)."""
+    auth = parse_auth(header or "")
+    if auth is None:
+        return None, "no OAuth header"
+    if auth.get(CONSUMER_KEY_PARAMETER) != CONSUMER_KEY:
+        return None, "wrong consumer"
+    if auth.get("oauth_signature_method") != "HMAC-SHA1" or auth.get("oauth_version") != "1.0":
+        return None, "wrong method"
+    token = auth.get("oauth_token", "")
+    if token and token not in TOKENS:
+        return None, "unknown token"
+    params = [(k, v) for k, v in auth.items() if k not in ("realm", "oauth_signature")]
+    parts = urllib.parse.urlsplit(url)
+    params += urllib.parse.parse_qsl(parts.query, keep_blank_values=True)
+    if ctype.startswith("application/x-www-form-urlencoded"):
+        params += urllib.parse.parse_qsl(body.decode("ascii"), keep_blank_values=True)
+    norm = "&".join("%s=%s" % p for p in sorted((enc(k), enc(v)) for k, v in params))
+    base_url = "%s://%s%s" % (parts.scheme or "http", parts.netloc or host, parts.path)
+    base = "&".join([method, enc(base_url), enc(norm)])
+    key = enc(CONSUMER_SECRET) + "&" + enc(TOKENS.get(token, ""))
+    want = base64.b64encode(hmac.new(key.encode(), base.encode(), hashlib.sha1).digest()).decode()
+    if not hmac.compare_digest(want, auth.get("oauth_signature", "")):
+        return None, "bad signature"
+    return auth, None
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def reply(self, status, text, ctype="text/plain"):
+        data = text.encode()
+        self.send_response(status)
+        self.send_header("Content-Type", ctype)
+        self.send_header("Content-Length", str(len(data)))
+        self.end_headers()
+        self.wfile.write(data)
+
+    def body(self):
+        n = int(self.headers.get("Content-Length", "0") or 0)
+        return self.rfile.read(n) if n else b""
+
+    def do_GET(self):
+        self.handle_any(self.body())
+
+    def do_POST(self):
+        self.handle_any(self.body())
+
+    def signed(self, body):
+        auth, why = verify(self.headers.get("Authorization"), self.command, self.path,
+                           self.headers["Host"], self.headers.get("Content-Type", ""), body)
+        if auth is None:
+            log("refused " + why)
+        return auth
+
+    def handle_any(self, body):
+        parts = urllib.parse.urlsplit(self.path)
+        path, query = parts.path, dict(urllib.parse.parse_qsl(parts.query, keep_blank_values=True))
+        if path == "/log":
+            with LOCK:
+                return self.reply(200, "\n".join(LOG))
+        if path == "/oauth/authorize":
+            page = '<html><body><p>Let the app post for you?</p><a href="%s?oauth_token=%s">Allow</a></body></html>' % (
+                CALLBACK, query.get("oauth_token", ""))
+            return self.reply(200, page, "text/html")
+        if path == "/v3/shorten":
+            log("shorten %s login=%s format=%s" % (query.get("longUrl"), query.get("login"), query.get("format")))
+            if "already" in query.get("longUrl", ""):
+                return self.reply(200, "ALREADY_A_BITLY_LINK\n")
+            if "broken" in query.get("longUrl", ""):
+                return self.reply(500, "INVALID_URI\n")
+            return self.reply(200, "http://sho.rt/x1\n")
+        if path == "/api/2/upload.xml":
+            return self.upload(body)
+        auth = self.signed(body)
+        if auth is None:
+            return self.reply(401, json.dumps({"error": "Could not authenticate with OAuth.", "request": path}),
+                              "application/json")
+        token = auth.get("oauth_token", "")
+        if path == "/oauth/request_token":
+            if token:
+                return self.reply(401, "oauth_problem=token_not_expected")
+            return self.reply(200, "oauth_token=reqtok&oauth_token_secret=req%20secret&oauth_callback_confirmed=true")
+        if path == "/oauth/access_token":
+            form = dict(urllib.parse.parse_qsl(body.decode("ascii"), keep_blank_values=True))
+            if "x_auth_mode" in form:
+                if token or form.get("x_auth_mode") != "client_auth":
+                    return self.reply(400, "bad xAuth request")
+                if (form.get("x_auth_username"), form.get("x_auth_password")) != ACCOUNT:
+                    return self.reply(401, "Invalid user name or password")
+                log("xauth %s" % form["x_auth_username"])
+            elif token != "reqtok":
+                return self.reply(401, "oauth_problem=token_rejected")
+            TOKENS["acc-tok"] = "acc secret"
+            return self.reply(200, "oauth_token=acc-tok&oauth_token_secret=acc%20secret&user_id=7&screen_name=deckuser")
+        if token != "acc-tok":
+            return self.reply(401, json.dumps({"error": "Could not authenticate with OAuth."}), "application/json")
+        if path == "/1/statuses/update.json":
+            form = dict(urllib.parse.parse_qsl(body.decode("ascii"), keep_blank_values=True))
+            status = form.get("status", "")
+            log("status " + status)
+            if "#nonce" in status:
+                return self.reply(401, '{"request":"/1/statuses/update.json","error":"Invalid / used nonce"}',
+                                  "application/json")
+            if "#dup" in status:
+                return self.reply(403, '{"request":"/1/statuses/update.json","error":"Status is a duplicate."}',
+                                  "application/json")
+            if "#down" in status:
+                return self.reply(502, "<html>Over capacity</html>", "text/html")
+            return self.reply(200, json.dumps({"id": 1, "text": status}), "application/json")
+        if path == "/1/account/verify_credentials.json":
+            log("verify_credentials")
+            return self.reply(200, json.dumps({
+                "screen_name": "deckuser", "url": None, "location": None,
+                "status": {"text": "hi", "place": None, "geo": {"coordinates": None}},
+                "ids": [1, None]}), "application/json")
+        if path.startswith("/1/friendships/create/"):
+            log("follow " + path[len("/1/friendships/create/"):])
+            return self.reply(200, "{}", "application/json")
+        return self.reply(404, "no such endpoint")
+
+    def upload(self, body):
+        # The upload is signed for the image host (a multipart body adds no
+        # parameters) and carries the user's signed credentials check.
+        if self.signed(body) is None:
+            return self.reply(401, "<error>bad upload signature</error>")
+        provider = self.headers.get("X-Auth-Service-Provider", "")
+        cred, why = verify(self.headers.get("X-Verify-Credentials-Authorization"), "GET", provider,
+                           self.headers["Host"], "", b"")
+        if cred is None or cred.get("oauth_token") != "acc-tok":
+            log("upload refused credentials " + (why or "token"))
+            return self.reply(401, "<error>bad credentials</error>")
+        ctype = self.headers.get("Content-Type", "")
+        msg = email.parser.BytesParser(policy=email.policy.HTTP).parsebytes(
+            b"Content-Type: " + ctype.encode() + b"\r\nMIME-Version: 1.0\r\n\r\n" + body)
+        fields = {}
+        for part in msg.iter_parts():
+            name = part.get_param("name", header="content-disposition")
+            fields[name] = (part.get_filename(), part.get_content_type(), part.get_payload(decode=True))
+        media = fields.get("media")
+        message = fields.get("message")
+        if not media or media[0] != "upload.jpg" or media[1] != "image/jpg" or not media[2].startswith(b"\xff\xd8"):
+            log("upload refused media")
+            return self.reply(400, "<error>no media</error>")
+        log("upload provider=%s message=%s jpeg=%d boundary=%s" % (
+            urllib.parse.urlsplit(provider).path, message[2].decode("utf-8") if message else None,
+            len(media[2]), msg.get_boundary()))
+        return self.reply(200, "<image><id>x9</id><URL>http://pics.example/x9</URL></image>", "application/xml")
+
+server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+print(server.server_address[1], flush=True)
+server.serve_forever()
