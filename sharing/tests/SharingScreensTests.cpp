@@ -258,6 +258,9 @@ protected:
 TEST_F(ShareMenuTest, SectionsSortedRowsAndHeaders) {
     auto menu = showMenu(textItem("note"));
     EXPECT_EQ(menu->title(), "Share");
+    EXPECT_EQ(menu->supportedInterfaceOrientations(), unsigned(ui::InterfaceOrientationMaskAll));
+    EXPECT_EQ(ns::make<SHRViewControllerWrapper>()->supportedInterfaceOrientations(),
+              unsigned(ui::InterfaceOrientationMaskAll));
     // Off cannot share, Links only cannot share text; "beta" sorts between
     // "Alpha" and "Gamma" without regard to case.
     EXPECT_EQ(rows(menu.get()), "Actions|Copy it;Services|Alpha,beta,Gamma");
@@ -491,7 +494,15 @@ TEST_F(FormTest, EveryFieldTypeTypedSwitchedAndSaved) {
     auto* title = ns::as<ui::TextField>(driver.findTextInput("Title"));
     ASSERT_TRUE(user && pass && title);
     EXPECT_EQ(title->text(), "Card");
-    EXPECT_EQ(user->frame().x(), 10 + 77 + 24);
+    // Only option rows take the form's label width; text rows start 24 in.
+    EXPECT_EQ(user->frame().x(), 24);
+    EXPECT_EQ(form->cellForKey("colour")->detailTextLabel()->frame().x(), 77 + 24);
+    EXPECT_STREQ(form->cellForKey("username")->className(), "SHRCustomFormFieldCell");
+    EXPECT_EQ(form->cellForKey("colour")->reuseIdentifier(), "OptionCell");
+    EXPECT_EQ(form->cellForKey("colour")->accessoryType(), ui::TableViewCellAccessoryType::DisclosureIndicator);
+    EXPECT_EQ(form->cellForKey("colour")->detailTextLabel()->text(), "Red");
+    EXPECT_TRUE(form->cellForKey("public")->toggle()->isOn());  // start "1", shown once the switch exists
+    EXPECT_EQ(form->cellForKey("public")->textLabel()->text(), "Public");
     EXPECT_FALSE(title->isSecureTextEntry());
     EXPECT_EQ(title->autocorrectionType(), ui::AutocorrectionType::Default);
     EXPECT_EQ(user->autocorrectionType(), ui::AutocorrectionType::No);

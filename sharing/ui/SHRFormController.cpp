@@ -98,37 +98,27 @@ void SHRFormController::loadView() {
             if (!settings) continue;
             Control c{s, ns::Ref<SHRFormFieldSettings>(settings), nullptr, nullptr, nullptr};
             unsigned t = settings->type();
+            if (t > SHRFormFieldTypeOptionPicker) continue;  // other types show nothing
+            auto cell = ns::make<SHRCustomFormFieldCell>(t == SHRFormFieldTypeOptionPicker ? "OptionCell" : "Cell");
+            cell->setFrame({{10, y}, {width - 20, 44}});
+            cell->setForm(this);
+            cell->setSettings(ns::Ref<SHRFormFieldSettings>(settings));
+            if (t == SHRFormFieldTypeOptionPicker) cell->setLabelWidth(labelWidth_);
+            root->addSubview(cell);
+            c.cell = cell;
             if (t <= SHRFormFieldTypePassword) {
-                double inset = labelWidth_ + 24;
-                c.field = ns::make<ui::TextField>(
-                    ui::Rect{{10 + inset, y + 9}, {std::max(0.0, width - 20 - 10 - inset), 25}});
-                c.field->setPlaceholder(settings->label());
-                c.field->setFont(ui::Font::systemFontOfSize(17));
-                c.field->setTextColor(ui::Color::colorWithRGBA(1.0 / 3, 1.0 / 3, 1.0 / 3, 1));  // dark grey
-                c.field->setReturnKeyType(ui::ReturnKeyType::Done);
-                if (t != SHRFormFieldTypeText) {
-                    c.field->setAutocapitalizationType(ui::AutocapitalizationType::None);
-                    c.field->setAutocorrectionType(ui::AutocorrectionType::No);
-                }
-                c.field->setDelegate(this);
-                c.field->setSecureTextEntry(t == SHRFormFieldTypePassword);
-                if (settings->start()) c.field->setText(settings->start()->utf8());
-                root->addSubview(c.field);
+                c.field = ns::Ref<ui::TextField>(cell->textField());
+                if (settings->start()) cell->setValue(settings->start());
             } else if (t == SHRFormFieldTypeSwitch) {
-                auto l = ui::Label::make({{10, y}, {width - 120, 31}});
-                l->setText(settings->label());
-                root->addSubview(l);
-                c.toggle = ns::make<ui::Switch>(ui::Rect{{width - 104, y}, {94, 27}});
-                c.toggle->setOn(settings->start() && settings->start()->isEqualToString("1"));
-                root->addSubview(c.toggle);
-            } else if (t == SHRFormFieldTypeOptionPicker) {
-                auto b = ui::Button::make({{10, y}, {width - 20, 44}}, settings->label());
+                cell->setValue(settings->start());
+            } else {
+                // The whole row is the control that opens the list.
+                auto b = ns::make<ui::Button>(ui::Rect{{10, y}, {width - 20, 44}}, ui::Button::Type::Custom);
+                b->setAccessibilityLabel(settings->label());
                 b->setTag(static_cast<long>(controls_.size()));
                 b->addTarget(this, &SHRFormController::optionRowTapped, ui::ControlEventTouchUpInside);
                 root->addSubview(b);
-                double inset = labelWidth_ + 24;
-                c.detail = ui::Label::make({{10 + inset, y + 9}, {std::max(0.0, width - 20 - 10 - inset), 25}});
-                root->addSubview(c.detail);
+                c.detail = ns::Ref<ui::Label>(cell->detailTextLabel());
                 // The value shown: a kept value, else the start value (as the
                 // option texts of its "curIndexes" when some are chosen).
                 ns::Ref<ns::String> shown = ns::Ref<ns::String>(values_->stringForKey(settings->key()));
@@ -138,9 +128,9 @@ void SHRFormController::loadView() {
                     if (cur && !cur->isEqualToString("-1")) shown = settings->optionPickerValueForIndexes(cur);
                 }
                 showOptionValue(c, shown);
-            } else {
-                continue;
             }
+            cell->layoutIfNeeded();
+            if (t == SHRFormFieldTypeSwitch) c.toggle = ns::Ref<ui::Switch>(cell->toggle());
             controls_.push_back(std::move(c));
             y += 44;
         }
@@ -185,7 +175,103 @@ bool SHRFormController::setValueForKey(std::string_view key, std::string_view va
 
 void SHRFormController::showOptionValue(Control& c, const ns::Ref<ns::String>& value) {
     c.value = value;
-    if (c.detail) c.detail->setText(value ? value->utf8() : "");
+    if (c.cell) c.cell->setValue(value);
+    else if (c.detail) c.detail->setText(value ? value->utf8() : "");
+}
+
+SHRFormFieldCell* SHRFormController::cellForKey(std::string_view key) {
+    Control* c = controlForKey(key);
+    return c ? c->cell.get() : nullptr;
+}
+
+// -- Row cell ------------------------------------------------------------------
+
+SHRFormFieldCell::SHRFormFieldCell(std::string reuseIdentifier)
+    : ui::TableViewCell(ui::TableViewCellStyle::Value1, std::move(reuseIdentifier)) {
+    // Components outside 0-1, passed on as they are.
+    textLabel()->setTextColor(ui::Color::colorWithRGBA(-1.0, -1.0, -1.0, 1.0));
+}
+
+void SHRFormFieldCell::setForm(SHRFormController* f) {
+    form_ = f;
+    if (textField_) textField_->setDelegate(f);
+}
+
+void SHRFormFieldCell::setSettings(ns::Ref<SHRFormFieldSettings> s) {
+    settings_ = std::move(s);
+    if (settings_) {
+        unsigned t = settings_->type();
+        if (t != SHRFormFieldTypeOptionPicker) textField()->setPlaceholder(settings_->label());
+        if (t > SHRFormFieldTypePassword) textLabel()->setText(settings_->label());
+    }
+    setNeedsLayout();
+}
+
+ui::TextField* SHRFormFieldCell::textField() {
+    if (!textField_) {
+        textField_ = ns::make<ui::TextField>(ui::Rect{{0, 0}, {0, 25}});
+        textField_->setReturnKeyType(ui::ReturnKeyType::Done);
+        textField_->setFont(ui::Font::systemFontOfSize(17));
+        textField_->setTextColor(ui::Color::colorWithRGBA(1.0 / 3, 1.0 / 3, 1.0 / 3, 1));  // dark grey
+        if (auto f = form_.lock()) textField_->setDelegate(f.get());
+    }
+    return textField_.get();
+}
+
+void SHRFormFieldCell::setValue(ns::Ref<ns::String> value) {
+    tmpValue_ = value;
+    unsigned t = settings_ ? settings_->type() : 0;
+    std::string text = value ? value->utf8() : "";
+    if (t <= SHRFormFieldTypePassword) textField()->setText(text);
+    else if (t == SHRFormFieldTypeOptionPicker) detailTextLabel()->setText(text);
+    else if (t == SHRFormFieldTypeSwitch && toggle_) toggle_->setOn(text == "1", false);
+}
+
+ns::Ref<ns::String> SHRFormFieldCell::getValue() {
+    unsigned t = settings_ ? settings_->type() : 0;
+    if (t == SHRFormFieldTypeSwitch) return ns::str(toggle_ && toggle_->isOn() ? "1" : "0");
+    if (t == SHRFormFieldTypeOptionPicker) return ns::str(detailTextLabel()->text());
+    return ns::str(textField()->text());
+}
+
+void SHRFormFieldCell::layoutSubviews() {
+    ui::TableViewCell::layoutSubviews();
+    if (!settings_) return;
+    ui::View* content = contentView();
+    double w = content->bounds().width(), h = content->bounds().height();
+    ui::Rect valueFrame{{labelWidth_ + 24, std::round((h - 25) / 2) + 2},
+                        {std::max(0.0, w - 10 - 24 - labelWidth_), 25}};
+    unsigned t = settings_->type();
+    if (t <= SHRFormFieldTypePassword) {
+        ui::TextField* f = textField();
+        f->setSecureTextEntry(t == SHRFormFieldTypePassword);
+        if (t != SHRFormFieldTypeText) {
+            f->setAutocapitalizationType(ui::AutocapitalizationType::None);
+            f->setAutocorrectionType(ui::AutocorrectionType::No);
+        }
+        f->setFrame(valueFrame);
+        if (f->superview() != content) content->addSubview(ns::Ref<ui::View>(f));
+        textLabel()->removeFromSuperview();
+        detailTextLabel()->removeFromSuperview();
+        if (toggle_) toggle_->removeFromSuperview();
+    } else if (t == SHRFormFieldTypeSwitch) {
+        if (!toggle_) {
+            toggle_ = ns::make<ui::Switch>(ui::Rect{{0, 0}, {94, 27}});
+            toggle_->setOn(tmpValue_ && tmpValue_->isEqualToString("1"), false);
+        }
+        ui::Rect sf = toggle_->frame();
+        toggle_->setFrame({{w - sf.width() - 10, std::round((h - sf.height()) / 2)}, sf.size});
+        if (toggle_->superview() != content) content->addSubview(toggle_);
+        if (textLabel()->superview() != content) content->addSubview(ns::Ref<ui::View>(textLabel()));
+        if (textField_) textField_->removeFromSuperview();
+        detailTextLabel()->removeFromSuperview();
+    } else if (t == SHRFormFieldTypeOptionPicker) {
+        setAccessoryType(ui::TableViewCellAccessoryType::DisclosureIndicator);
+        detailTextLabel()->setFrame(valueFrame);
+        if (textLabel()->superview() != content) content->addSubview(ns::Ref<ui::View>(textLabel()));
+        if (textField_) textField_->removeFromSuperview();
+        if (toggle_) toggle_->removeFromSuperview();
+    }
 }
 
 ns::Ref<ns::String> SHRFormController::detailTextForKey(std::string_view key) {

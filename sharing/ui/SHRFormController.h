@@ -66,6 +66,55 @@ public:
     virtual void SHRFormOptionControllerPickedOption(SHRFormOptionController* c, ns::Ref<ns::String> option) = 0;
 };
 
+class SHRFormController;
+
+// One row of a form, in the cell style with the label on the left and a
+// detail text on the right. Layout by the settings' type: types 0-2 a text
+// field (made on first use) starting labelWidth + 24 points in; type 3 the
+// label and a switch (made on first layout, given the value set before);
+// type 4 the label, the chosen option(s) as detail text and a disclosure
+// indicator; other types nothing.
+class SHRFormFieldCell : public ui::TableViewCell {
+public:
+    explicit SHRFormFieldCell(std::string reuseIdentifier);
+    const char* className() const override { return "SHRFormFieldCell"; }
+
+    SHRFormFieldSettings* settings() const { return settings_.get(); }
+    void setSettings(ns::Ref<SHRFormFieldSettings> s);
+    double labelWidth() const { return labelWidth_; }
+    void setLabelWidth(double w) { labelWidth_ = w; setNeedsLayout(); }
+    SHRFormController* form() const { return form_.lock().get(); }
+    void setForm(SHRFormController* f);
+    const ns::Ref<ns::String>& tmpValue() const { return tmpValue_; }
+
+    // The text field (made on first use: height 25, return key Done, system
+    // 17, dark grey, delegate the form).
+    ui::TextField* textField();
+    ui::TextField* getTextField() { return textField(); }
+    ui::Switch* toggle() const { return toggle_.get(); }
+    // Keeps the value, then shows it: text for types 0-2, detail text for 4,
+    // the switch on exactly for "1" for type 3.
+    void setValue(ns::Ref<ns::String> value);
+    // Type 3 "1"/"0", type 4 the detail text, others the text field's text.
+    ns::Ref<ns::String> getValue();
+    void layoutSubviews() override;
+
+private:
+    ns::Ref<SHRFormFieldSettings> settings_;
+    double labelWidth_ = 0;
+    ns::Weak<SHRFormController> form_;
+    ns::Ref<ui::TextField> textField_;
+    ns::Ref<ui::Switch> toggle_;
+    ns::Ref<ns::String> tmpValue_;
+};
+
+// What the form makes, so an app can customise the rows.
+class SHRCustomFormFieldCell : public SHRFormFieldCell {
+public:
+    using SHRFormFieldCell::SHRFormFieldCell;
+    const char* className() const override { return "SHRCustomFormFieldCell"; }
+};
+
 class SHRFormController : public ui::ViewController,
                           public ui::TextFieldDelegate,
                           public SHRFormOptionControllerClient {
@@ -104,6 +153,8 @@ public:
     // Values kept apart from the rows (picked options), key -> value.
     const ns::Ref<ns::MutableDictionary>& values() const { return values_; }
     ui::TextField* activeField() const { return activeField_.lock().get(); }
+    // The row's cell (loads the view), nil for an unknown key.
+    SHRFormFieldCell* cellForKey(std::string_view key);
     SHRFormFieldSettings* rowSettingsForIndexPath(ui::IndexPath ip) const;
     // The text shown as an option row's detail ("" when none), nil for other rows.
     ns::Ref<ns::String> detailTextForKey(std::string_view key);
@@ -154,6 +205,7 @@ private:
         ns::Ref<ui::Switch> toggle;
         ns::Ref<ns::String> value;  // option rows
         ns::Ref<ui::Label> detail;  // option rows
+        ns::Ref<SHRFormFieldCell> cell;
     };
     void optionRowTapped(ns::Object* sender);
     void showOptionValue(Control& c, const ns::Ref<ns::String>& value);

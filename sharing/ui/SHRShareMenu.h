@@ -82,6 +82,13 @@ private:
     SHRShareDelegate* shareDelegate_ = nullptr;
 };
 
+// A plain view controller that allows every orientation.
+class SHRViewControllerWrapper : public ui::ViewController {
+public:
+    const char* className() const override { return "SHRViewControllerWrapper"; }
+    unsigned supportedInterfaceOrientations() override { return ui::InterfaceOrientationMaskAll; }
+};
+
 class SHRCustomShareMenu : public SHRShareMenu {
 public:
     using SHRShareMenu::SHRShareMenu;
