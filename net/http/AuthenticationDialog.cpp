@@ -49,7 +49,7 @@ void AuthenticationDialog::install() {
 void AuthenticationDialog::uninstall() { setAuthenticationDialogPresenter(nullptr); }
 
 void AuthenticationDialog::presentAuthenticationDialogForRequest(ns::Ref<HTTPRequest> request) {
-    if (!request) return;
+    if (!request || request->isCancelled() || request->isFinished()) return;
     auto& s = state();
     if (s.onScreen) {
         s.waiting.push_back(std::move(request));
@@ -255,10 +255,13 @@ void AuthenticationDialog::viewDidDisappear(bool animated) {
 
 void AuthenticationDialog::presentNextDialog() {
     auto& w = state().waiting;
-    if (w.empty() || state().onScreen) return;
-    ns::Ref<HTTPRequest> next = w.front();
-    w.erase(w.begin());
-    presentAuthenticationDialogForRequest(next);
+    while (!w.empty() && !state().onScreen) {
+        ns::Ref<HTTPRequest> next = w.front();
+        w.erase(w.begin());
+        // A request cancelled or finished while it waited needs no sheet.
+        if (next->isCancelled() || next->isFinished()) continue;
+        presentAuthenticationDialogForRequest(next);
+    }
 }
 
 // ---- Fields ------------------------------------------------------------------------------------
