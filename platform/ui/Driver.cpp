@@ -262,6 +262,24 @@ bool Driver::tapBarButton(const std::string& title) {
             }
         }
     }
+    // A navigation bar used on its own shows its top item's buttons.
+    std::vector<View*> views = visibleViewsOf(window());
+    for (auto it = views.rbegin(); it != views.rend(); ++it) {
+        auto* bar = dynamic_cast<NavigationBar*>(*it);
+        if (!bar || !bar->topItem()) continue;
+        ns::Ref<NavigationItem> item(bar->topItem());
+        for (bool exact : {true, false})
+            for (auto& b : {item->rightBarButtonItem(), item->leftBarButtonItem()}) {
+                if (!b) continue;
+                std::string t = b->displayTitle();
+                if (exact ? t == title : equalsNoCase(t, title)) {
+                    ns::Ref<BarButtonItem> keepItem = b;
+                    if (!keepItem->performAction()) return fail("bar button \"" + title + "\" did nothing");
+                    settle();
+                    return true;
+                }
+            }
+    }
     return fail("no bar button \"" + title + "\" on screen");
 }
 

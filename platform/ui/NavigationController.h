@@ -25,8 +25,15 @@ public:
     void setTintColor(ns::Ref<Color> c) { tint_ = std::move(c); }
     bool isTranslucent() const { return translucent_; }
     void setTranslucent(bool b) { translucent_ = b; }
+    // Items of a bar used on its own (a navigation controller's bar shows
+    // its controllers' items instead); the top item is the one shown.
+    const std::vector<ns::Ref<NavigationItem>>& items() const { return items_; }
+    void setItems(std::vector<ns::Ref<NavigationItem>> items, bool animated = false) { items_ = std::move(items); }
+    void pushNavigationItem(ns::Ref<NavigationItem> item, bool animated = false) { items_.push_back(std::move(item)); }
+    NavigationItem* topItem() const { return items_.empty() ? nullptr : items_.back().get(); }
 
 private:
+    std::vector<ns::Ref<NavigationItem>> items_;
     BarStyle style_ = BarStyle::Default;
     ns::Ref<Color> tint_;
     bool translucent_ = false;

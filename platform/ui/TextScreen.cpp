@@ -138,7 +138,17 @@ public:
                  indent);
         if (auto* nav = dynamic_cast<NavigationController*>(vc)) navigationBar(nav, indent);
 
-        if (dynamic_cast<NavigationBar*>(v)) return;
+        if (auto* bar = dynamic_cast<NavigationBar*>(v)) {
+            // A bar used on its own: its top item (prompt above the title).
+            if (NavigationItem* item = bar->topItem()) {
+                if (!item->prompt().empty()) line(item->prompt(), indent);
+                std::string left = item->leftBarButtonItem() ? "[" + item->leftBarButtonItem()->displayTitle() + "]" : "";
+                std::string right = item->rightBarButtonItem() ? "[" + item->rightBarButtonItem()->displayTitle() + "]" : "";
+                line("== " + left + (left.empty() ? "" : " | ") + item->title() + (right.empty() ? "" : " | " + right) + " ==",
+                     indent);
+            }
+            return;
+        }
         if (auto* bar = dynamic_cast<TabBar*>(v)) {
             auto* tc = dynamic_cast<TabBarController*>(v->superview() ? v->superview()->viewController() : nullptr);
             if (!tc) return;

@@ -159,18 +159,25 @@ ns::Ref<OAMutableURLRequest> OAMutableURLRequest::make(ns::Ref<ns::URL> url, ns:
                                                        ns::Ref<ns::Object> signatureProvider, std::string nonce,
                                                        std::string timestamp) {
     auto r = ns::make<OAMutableURLRequest>();
-    r->setURL(std::move(url));
-    r->setCachePolicy(net::kURLRequestReloadIgnoringLocalCacheData);
-    r->setTimeoutInterval(10);
-    r->consumer_ = std::move(consumer);
-    r->token_ = token ? std::move(token) : ns::make<OAToken>();
-    r->realm_ = realm ? realm->utf8() : std::string();
+    r->setUp(std::move(url), std::move(consumer), std::move(token), std::move(realm), std::move(signatureProvider),
+             std::move(nonce), std::move(timestamp));
+    return r;
+}
+
+void OAMutableURLRequest::setUp(ns::Ref<ns::URL> url, ns::Ref<OAConsumer> consumer, ns::Ref<OAToken> token,
+                                ns::Ref<ns::String> realm, ns::Ref<ns::Object> signatureProvider, std::string nonce,
+                                std::string timestamp) {
+    setURL(std::move(url));
+    setCachePolicy(net::kURLRequestReloadIgnoringLocalCacheData);
+    setTimeoutInterval(10);
+    consumer_ = std::move(consumer);
+    token_ = token ? std::move(token) : ns::make<OAToken>();
+    realm_ = realm ? realm->utf8() : std::string();
     if (!signatureProvider || !dynamic_cast<OASignatureProviding*>(signatureProvider.get()))
         signatureProvider = ns::make<OAHMAC_SHA1SignatureProvider>();
-    r->signatureProvider_ = std::move(signatureProvider);
-    r->timestamp_ = timestamp.empty() ? _generateTimestamp() : std::move(timestamp);
-    r->nonce_ = nonce.empty() ? _generateNonce() : std::move(nonce);
-    return r;
+    signatureProvider_ = std::move(signatureProvider);
+    timestamp_ = timestamp.empty() ? _generateTimestamp() : std::move(timestamp);
+    nonce_ = nonce.empty() ? _generateNonce() : std::move(nonce);
 }
 
 OASignatureProviding* OAMutableURLRequest::provider() const {

@@ -117,9 +117,10 @@ public:
     const char* className() const override { return "OAMutableURLRequest"; }
 
     void setOAuthParameterNameWithValue(std::string_view name, std::string_view value);
-    // Signs once and sets the Authorization header.
-    void prepare();
-    std::string _signatureBaseString() const;
+    // Signs once and sets the Authorization header. Virtual so that a
+    // service's request class can add OAuth fields of its own.
+    virtual void prepare();
+    virtual std::string _signatureBaseString() const;
     static std::string _generateTimestamp();
     static std::string _generateNonce();
 
@@ -132,8 +133,17 @@ public:
     ns::Ref<ns::Array> parameters() const { return OARequestParameters(*this); }
     void setParameters(const ns::Array* p) { OASetRequestParameters(*this, p); }
 
-private:
+protected:
+    // What make() sets; for subclasses that have their own factory.
+    void setUp(ns::Ref<ns::URL> url, ns::Ref<OAConsumer> consumer, ns::Ref<OAToken> token, ns::Ref<ns::String> realm,
+               ns::Ref<ns::Object> signatureProvider, std::string nonce, std::string timestamp);
     OASignatureProviding* provider() const;
+    const std::string& realm() const { return realm_; }
+    const ns::MutableDictionary* extraOAuthParameters() const { return extraOAuthParameters_.get(); }
+    void setSignature(std::string s) { signature_ = std::move(s); }
+    void setDidPrepare(bool b) { didPrepare_ = b; }
+
+private:
     ns::Ref<OAConsumer> consumer_;
     ns::Ref<OAToken> token_;
     std::string realm_;

@@ -1,0 +1,108 @@
+#include "sharing/sharers/readitlater/SHRReadItLater.h"
+
+#include <strings.h>
+
+#include "platform/foundation/Format.h"
+#include "platform/ui/AlertView.h"
+#include "sharing/core/SHR.h"
+#include "sharing/ui/SHRActivityIndicator.h"
+#include "sharing/ui/SHRFormController.h"
+
+namespace sharing {
+
+namespace {
+constexpr const char* kReadItLaterAPI = "http://readitlaterlist.com";
+constexpr const char* kReadItLaterSite = "Readitlaterlist.com";
+constexpr const char* kReadItLaterAPIKey = "";
+std::string& baseOverride() {
+    static std::string base;
+    return base;
+}
+struct Registrar {
+    Registrar() { registerReadItLaterSharer(); }
+} registrar;
+}  // namespace
+
+void registerReadItLaterSharer() {
+    SHRSharer::registerSharerClass("SHRReadItLater", [] { return ns::Ref<SHRSharer>(ns::make<SHRReadItLater>()); });
+}
+
+std::string SHRReplyHeader(const SHRRequest* request, std::string_view name) {
+    auto* headers = request ? request->headers() : nullptr;
+    if (!headers) return {};
+    for (size_t i = 0; i < headers->count(); ++i) {
+        std::string key = ns::describe(headers->keyAtIndex(i));
+        if (key.size() == name.size() && strncasecmp(key.data(), name.data(), name.size()) == 0)
+            return ns::describe(headers->valueAtIndex(i));
+    }
+    return {};
+}
+
+std::string SHRReadItLater::apiKey() { return kReadItLaterAPIKey; }
+void SHRReadItLater::setBaseURLForTesting(std::string base) { baseOverride() = std::move(base); }
+std::string SHRReadItLater::baseURL() { return baseOverride().empty() ? kReadItLaterAPI : baseOverride(); }
+
+ns::Ref<ns::String> SHRReadItLater::authorizationFormCaption() const {
+    return ns::str(SHRLocalizedString("Create a free account at %@", kReadItLaterSite));
+}
+
+void SHRReadItLater::authorizationFormValidate(SHRFormController* form) {
+    if (!quiet()) SHRActivityIndicator::currentIndicator()->displayActivity(SHRLocalizedString("Logging In..."));
+    auto values = form->formValues();
+    std::string body = ns::format("apikey=%@&username=%@&password=%@", apiKey(),
+                                  SHREncode(values->stringForKey("username")), SHREncode(values->stringForKey("password")));
+    ns::Weak<SHRReadItLater> self(this);
+    setRequest(SHRRequest::make(ns::URL::URLWithString(baseURL() + "/v2/auth"), ns::str(body), ns::Ref<ns::Object>(this),
+                                [self](SHRRequest* r) { if (auto s = self.lock()) s->authFinished(r); },
+                                ns::str("POST"), true));
+    setPendingForm(ns::Ref<SHRFormController>(form));
+}
+
+void SHRReadItLater::authFinished(SHRRequest* request) {
+    ns::Ref<SHRReadItLater> keep(this);
+    SHRActivityIndicator::currentIndicator()->hide();
+    if (request->success()) {
+        if (pendingForm()) pendingForm()->saveForm();
+    } else {
+        ui::AlertView::make(SHRLocalizedString("Login Error"), SHRReplyHeader(request, "X-Error"), nullptr,
+                            SHRLocalizedString("Close"))->show();
+    }
+    authDidFinish(request->success());
+}
+
+bool SHRReadItLater::send() {
+    if (!validateItem()) return false;
+    auto* item = this->item().get();
+    std::string url = SHREncodeURL(item->URL().get());
+    std::string newItem = ns::format("&new={\"0\":{\"url\":\"%@\",\"title\":\"%@\"}}", url, SHREncode(item->title().get()));
+    std::string tags;
+    if (item->tags() && item->tags()->length() > 0)
+        tags = ns::format("&update_tags={\"0\":{\"url\":\"%@\",\"tags\":\"%@\"}}", url, SHREncode(item->tags().get()));
+    std::string body = ns::format("apikey=%@&username=%@&password=%@%@%@", apiKey(),
+                                  SHREncode(getAuthValueForKey("username").get()),
+                                  SHREncode(getAuthValueForKey("password").get()), newItem, tags);
+    ns::Weak<SHRReadItLater> self(this);
+    setRequest(SHRRequest::make(ns::URL::URLWithString(baseURL() + "/v2/send"), ns::str(body), ns::Ref<ns::Object>(this),
+                                [self](SHRRequest* r) { if (auto s = self.lock()) s->sendFinished(r); },
+                                ns::str("POST"), true));
+    sendDidStart();
+    return true;
+}
+
+void SHRReadItLater::sendFinished(SHRRequest* request) {
+    ns::Ref<SHRReadItLater> keep(this);
+    if (request->success()) sendDidFinish();
+    else if (request->response() && request->response()->statusCode() == 401) sendDidFailShouldRelogin();
+    else sendDidFailWithError(SHR::error("%@", SHRReplyHeader(request, "X-Error")));
+}
+
+ns::Ref<ns::Array> SHRReadItLater::shareFormFieldsForType(int type) {
+    if (type != SHRShareTypeURL) return nullptr;
+    auto* item = this->item().get();
+    return ns::Array::make({
+        SHRFormFieldSettings::label(SHRLocalizedString("Title"), "title", SHRFormFieldTypeText, item->title()),
+        SHRFormFieldSettings::label(SHRLocalizedString("Tags"), "tags", SHRFormFieldTypeText, item->tags()),
+    });
+}
+
+}  // namespace sharing

@@ -1,0 +1,188 @@
+// Pinboard and Read It Later against the fake services: what the login and
+// the save send (credentials, query and form fields in order) and how each
+// reply is reported.
+#include <gtest/gtest.h>
+
+#include "sharing/sharers/pinboard/SHRPinboard.h"
+#include "sharing/sharers/readitlater/SHRReadItLater.h"
+#include "sharing/tests/FakeServices.h"
+#include "sharing/ui/SHRFormController.h"
+
+namespace sharing::test {
+namespace {
+
+class BookmarkTest : public FakeServicesTest {
+protected:
+    void SetUp() override {
+        FakeServicesTest::SetUp();
+        SHRPinboard::setBaseURLForTesting(services.base());
+        SHRReadItLater::setBaseURLForTesting(services.base());
+    }
+    void TearDown() override {
+        SHRPinboard::setBaseURLForTesting("");
+        SHRReadItLater::setBaseURLForTesting("");
+        FakeServicesTest::TearDown();
+    }
+    // The form on screen (top of the shown navigation controller).
+    SHRFormController* shownForm() {
+        auto* nav = ns::as<ui::NavigationController>(SHR::currentHelper()->currentView());
+        return nav ? ns::as<SHRFormController>(nav->topViewController()) : nullptr;
+    }
+    bool waitForForm(const std::string& rightTitle) {
+        return runUntil([&] { return shownForm() && shownForm()->rightButtonTitle() == rightTitle; });
+    }
+};
+
+ns::Ref<SHRItem> bookmark() {
+    auto item = SHRItem::URL(ns::URL::URLWithString("http://example.org/a?b=c&d=e"), ns::str("Cards & Decks"));
+    item->setTags(ns::str("study cards"));
+    item->setText(ns::str("note 100%"));
+    return item;
+}
+
+TEST_F(BookmarkTest, PinboardLoginSaveAndShareWithCredentialsInTheURL) {
+    services.setReplies(R"({"/v1/posts/get": [{"basic": true, "body": "<posts/>"}],
+                            "/v1/posts/add": [{"basic": true, "body": "<result code=\"done\" />"}]})");
+    NotificationRecorder rec;
+    auto sharer = ns::make<SHRPinboard>();
+    EXPECT_EQ(sharer->authorizationFormCaption()->utf8(), "Create an account at http://pinboard.in");
+    sharer->setItem(bookmark());
+    sharer->share();
+    ASSERT_TRUE(waitForForm("Login"));
+    shownForm()->setValueForKey("username", "pinuser");
+    shownForm()->setValueForKey("password", "pa/ss");
+    shownForm()->validateForm();
+    ASSERT_TRUE(runUntil([&] { return rec.names.size() >= 1; }));
+    EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRAuthDidFinish:true"}));
+    // The share form (shown again once the login screen is gone).
+    runUntil([&] { return shownForm() && shownForm()->rightButtonTitle() == "Send to Pinboard"; }, 1);
+    if (!shownForm() || shownForm()->rightButtonTitle() != "Send to Pinboard") {
+        ASSERT_TRUE(runUntil([&] { return SHR::currentHelper()->currentView() == nullptr; }));
+        sharer->show();
+    }
+    ASSERT_TRUE(waitForForm("Send to Pinboard"));
+    EXPECT_EQ(SHR::getAuthValueForKeyForSharer("password", "SHRPinboard")->utf8(), "pa/ss");
+    auto login = services.last();
+    EXPECT_EQ(field(login, "path"), "/v1/posts/get");
+    EXPECT_EQ(ns::describe(login->objectForKey("basic")), ns::describe(ns::Array::make({ns::str("pinuser"), ns::str("pa/ss")}).get()));
+    // The share form: title, tags, notes and the switch, then save with the switch on.
+    auto* form = shownForm();
+    auto* rows = form->rowsOfSection(0);
+    ASSERT_EQ(rows->count(), 4u);
+    std::vector<std::string> keys;
+    for (ns::Object* o : *rows) keys.push_back(static_cast<SHRFormFieldSettings*>(o)->key());
+    EXPECT_EQ(keys, (std::vector<std::string>{"title", "tags", "text", "shared"}));
+    form->setValueForKey("shared", "1");
+    form->validateForm();
+    ASSERT_TRUE(runUntil([&] { return !rec.names.empty() && rec.names.back() == "SHRSendDidFinish"; }));
+    auto add = services.last();
+    EXPECT_EQ(field(add, "method"), "GET");
+    EXPECT_EQ(field(add, "path"), "/v1/posts/add");
+    EXPECT_EQ(pairs(add, "query"), (Pairs{{"url", "http://example.org/a?b=c&d=e"},
+                                          {"description", "Cards & Decks"},
+                                          {"tags", "study cards"},
+                                          {"extended", "note 100%"},
+                                          {"shared", "yes"}}));
+}
+
+TEST_F(BookmarkTest, PinboardSlashInPasswordIsEscapedInTheURL) {
+    std::string url = SHRPinboard::credentialURL(ns::str("me").get(), ns::str("a/b").get(), "/v1/posts/get");
+    EXPECT_EQ(url, services.base().substr(0, 7) + "me:a%2Fb@" + services.base().substr(7) + "/v1/posts/get");
+}
+
+TEST_F(BookmarkTest, PinboardRefusedLoginIsNotSaved) {
+    services.setReplies(R"({"/v1/posts/get": [{"basic": true}]})");
+    NotificationRecorder rec;
+    auto sharer = ns::make<SHRPinboard>();
+    sharer->setItem(bookmark());
+    sharer->share();
+    ASSERT_TRUE(waitForForm("Login"));
+    shownForm()->setValueForKey("username", "pinuser");
+    shownForm()->setValueForKey("password", "wrong");
+    shownForm()->validateForm();
+    ASSERT_TRUE(runUntil([&] { return !rec.names.empty() && rec.names.back() == "SHRAuthDidFinish:false"; }));
+    EXPECT_FALSE(SHR::getAuthValueForKeyForSharer("password", "SHRPinboard"));
+    EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRSendDidFailWithError", "SHRAuthDidFinish:false"}));
+}
+
+TEST_F(BookmarkTest, PinboardReplyWithoutDoneFails) {
+    services.setReplies(R"({"/v1/posts/add": [{"basic": true, "body": "<result code=\"something went wrong\" />"}]})");
+    SHR::setAuthValueForKeyForSharer(ns::str("pinuser").get(), "username", "SHRPinboard");
+    SHR::setAuthValueForKeyForSharer(ns::str("pa/ss").get(), "password", "SHRPinboard");
+    NotificationRecorder rec;
+    auto sharer = ns::make<SHRPinboard>();
+    sharer->setItem(bookmark());
+    ASSERT_TRUE(sharer->send());
+    ASSERT_TRUE(runUntil([&] { return rec.names.size() >= 2; }));
+    EXPECT_EQ(rec.names.back(), "SHRSendDidFailWithError");
+    EXPECT_EQ(sharer->lastError()->localizedDescription(), "There was an error saving to Pinboard");
+}
+
+TEST_F(BookmarkTest, ReadItLaterLoginThenAutoShare) {
+    services.setReplies(R"({"/v2/auth": [{"status": 200}], "/v2/send": [{"status": 200}]})");
+    NotificationRecorder rec;
+    auto sharer = ns::make<SHRReadItLater>();
+    EXPECT_TRUE(sharer->shouldAutoShare());
+    sharer->setItem(bookmark());
+    sharer->share();
+    ASSERT_TRUE(waitForForm("Login"));
+    shownForm()->setValueForKey("username", "reader");
+    shownForm()->setValueForKey("password", "p&ss word");
+    shownForm()->validateForm();
+    ASSERT_TRUE(runUntil([&] { return !rec.names.empty() && rec.names.back() == "SHRSendDidFinish"; }));
+    auto log = services.log();
+    ASSERT_EQ(log->count(), 2u);
+    auto* auth = ns::as<ns::Dictionary>(log->objectAtIndex(0));
+    EXPECT_EQ(field(auth, "method"), "POST");
+    EXPECT_EQ(field(auth, "path"), "/v2/auth");
+    EXPECT_EQ(pairs(auth, "form"), (Pairs{{"apikey", ""}, {"username", "reader"}, {"password", "p&ss word"}}));
+    auto* send = ns::as<ns::Dictionary>(log->objectAtIndex(1));
+    EXPECT_EQ(field(send, "path"), "/v2/send");
+    auto form = pairs(send, "form");
+    ASSERT_EQ(form.size(), 5u);
+    EXPECT_EQ(form[0], (std::pair<std::string, std::string>{"apikey", ""}));
+    EXPECT_EQ(form[2], (std::pair<std::string, std::string>{"password", "p&ss word"}));
+    EXPECT_EQ(form[3].first, "new");
+    EXPECT_EQ(form[3].second, R"({"0":{"url":"http://example.org/a?b=c&d=e","title":"Cards & Decks"}})");
+    EXPECT_EQ(form[4].first, "update_tags");
+    EXPECT_EQ(form[4].second, R"({"0":{"url":"http://example.org/a?b=c&d=e","tags":"study cards"}})");
+}
+
+TEST_F(BookmarkTest, ReadItLaterRepliesAndEmptyTags) {
+    SHR::setAuthValueForKeyForSharer(ns::str("reader").get(), "username", "SHRReadItLater");
+    SHR::setAuthValueForKeyForSharer(ns::str("pw").get(), "password", "SHRReadItLater");
+    services.setReplies(R"({"/v2/send": [{"status": 400, "headers": {"X-Error": "Missing url"}}, {"status": 401}]})");
+    NotificationRecorder rec;
+    auto sharer = ns::make<SHRReadItLater>();
+    auto item = bookmark();
+    item->setTags(ns::str(""));
+    sharer->setItem(item);
+    ASSERT_TRUE(sharer->send());
+    ASSERT_TRUE(runUntil([&] { return rec.names.size() >= 2; }));
+    EXPECT_EQ(sharer->lastError()->localizedDescription(), "Missing url");
+    auto form = pairs(services.last(), "form");
+    ASSERT_EQ(form.size(), 4u);
+    EXPECT_EQ(form[3].first, "new");
+    // 401: sign in again.
+    ASSERT_TRUE(sharer->send());
+    ASSERT_TRUE(runUntil([&] { return rec.names.size() >= 4; }));
+    EXPECT_EQ(sharer->lastError()->localizedDescription(), "Could not authenticate you. Please relogin.");
+}
+
+TEST_F(BookmarkTest, ReadItLaterLoginErrorShowsTheServiceMessage) {
+    services.setReplies(R"({"/v2/auth": [{"status": 401, "headers": {"X-Error": "User was not found"}}]})");
+    NotificationRecorder rec;
+    auto sharer = ns::make<SHRReadItLater>();
+    sharer->setItem(bookmark());
+    sharer->share();
+    ASSERT_TRUE(waitForForm("Login"));
+    shownForm()->setValueForKey("username", "nobody");
+    shownForm()->validateForm();
+    ASSERT_TRUE(runUntil([&] { return !rec.names.empty(); }));
+    EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRAuthDidFinish:false"}));
+    EXPECT_EQ(alerts(), (std::vector<std::string>{"Login Error|User was not found"}));
+    EXPECT_FALSE(SHR::getAuthValueForKeyForSharer("username", "SHRReadItLater"));
+}
+
+}  // namespace
+}  // namespace sharing::test

@@ -1,0 +1,140 @@
+# A fake of the bookmarking, blogging and social services the sharers talk
+# to. It records every request with its own reading of it: the query and a
+# form body as ordered name/value pairs, a multipart body split into its
+# parts (with a digest of binary values), Basic credentials, and for OAuth
+# requests its own check of the HMAC-SHA1 signature. Replies are set by the
+# test: POST /__reply with JSON {"path": [reply, ...]} where a reply is
+# {"status": n, "headers": {..}, "body": ".."}; replies of a path are used in
+# order, the last one stays. GET /__log answers the records as JSON.
+# Prints its port on the first line, then serves until killed.
+import base64, hashlib, hmac, json, sys, threading, urllib.parse
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+CONSUMER_KEY, CONSUMER_SECRET = "lkey", "lsecret"
+TOKENS = {"reqtok": "reqsecret", "acctok": "accsecret"}
+BASIC = {"pinuser": "pa/ss"}  # Basic credentials the fake accepts
+LOG, REPLIES = [], {}
+LOCK = threading.Lock()
+
+def enc(s):
+    return urllib.parse.quote(s, safe="-._~")
+
+def parse_auth(header):
+    if not header.startswith("OAuth "):
+        return None
+    out = []
+    for part in header[6:].split(", "):
+        name, _, value = part.partition("=")
+        if not (value.startswith('"') and value.endswith('"')):
+            return None
+        out.append((urllib.parse.unquote(name), urllib.parse.unquote(value[1:-1])))
+    return out
+
+def check_oauth(handler, path):
+    pairs = parse_auth(handler.headers.get("Authorization", ""))
+    if pairs is None:
+        return {"ok": False, "why": "no OAuth header"}
+    auth = dict(pairs)
+    if auth.get("oauth_consumer_key") != CONSUMER_KEY:
+        return {"ok": False, "why": "wrong consumer"}
+    token = auth.get("oauth_token", "")
+    if token and token not in TOKENS:
+        return {"ok": False, "why": "unknown token"}
+    params = [(k, v) for k, v in pairs if k not in ("realm", "oauth_signature")]
+    url = urllib.parse.urlsplit(path)
+    params += urllib.parse.parse_qsl(url.query, keep_blank_values=True)
+    norm = "&".join("%s=%s" % p for p in sorted((enc(k), enc(v)) for k, v in params))
+    base = "&".join([handler.command, enc("http://%s%s" % (handler.headers["Host"], url.path)), enc(norm)])
+    key = enc(CONSUMER_SECRET) + "&" + enc(TOKENS.get(token, ""))
+    want = base64.b64encode(hmac.new(key.encode(), base.encode(), hashlib.sha1).digest()).decode()
+    ok = hmac.compare_digest(want, auth.get("oauth_signature", ""))
+    return {"ok": ok, "why": "" if ok else "bad signature", "params": auth, "order": [k for k, _ in pairs]}
+
+def split_multipart(body, ctype):
+    marker = "boundary="
+    if marker not in ctype:
+        return None
+    boundary = ctype.split(marker, 1)[1].strip().encode()
+    delim = b"--" + boundary
+    chunks = body.split(delim)
+    parts = []
+    for chunk in chunks[1:]:
+        if chunk.startswith(b"--"):
+            break  # closing delimiter
+        if not chunk.startswith(b"\r\n"):
+            return {"error": "part without CR LF after the boundary"}
+        head, sep, value = chunk[2:].partition(b"\r\n\r\n")
+        if not sep:
+            continue
+        if value.endswith(b"\r\n"):
+            value = value[:-2]
+        entry = {"headers": head.decode("latin-1").split("\r\n")}
+        if value[:2] == b"\xff\xd8":
+            entry["md5"] = hashlib.md5(value).hexdigest()
+        else:
+            entry["value"] = value.decode("utf-8", "replace")
+        parts.append(entry)
+    return {"parts": parts, "closed": body.endswith(delim + b"--\r\n"),
+            "starts_crlf": body.startswith(b"\r\n" + delim), "ends_delim_line": body.endswith(delim + b"\r\n")}
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def send(self, status, body, headers=None):
+        data = body.encode() if isinstance(body, str) else body
+        self.send_response(status)
+        for k, v in (headers or {}).items():
+            self.send_header(k, v)
+        self.send_header("Content-Length", str(len(data)))
+        self.end_headers()
+        self.wfile.write(data)
+
+    def handle_any(self):
+        length = int(self.headers.get("Content-Length", "0") or 0)
+        body = self.rfile.read(length) if length else b""
+        url = urllib.parse.urlsplit(self.path)
+        if url.path == "/__log":
+            with LOCK:
+                return self.send(200, json.dumps(LOG), {"Content-Type": "application/json"})
+        if url.path == "/__reply":
+            with LOCK:
+                for k, v in json.loads(body).items():
+                    REPLIES[k] = list(v)
+            return self.send(200, "ok")
+        ctype = self.headers.get("Content-Type", "")
+        rec = {"method": self.command, "path": url.path, "rawquery": url.query, "target": self.path,
+               "query": urllib.parse.parse_qsl(url.query, keep_blank_values=True),
+               "headers": {k.lower(): v for k, v in self.headers.items()}, "raw": body.decode("latin-1")}
+        if ctype.startswith("multipart/form-data"):
+            rec["multipart"] = split_multipart(body, ctype)
+            rec["raw"] = ""  # binary: only its reading is recorded
+        elif body:
+            rec["form"] = urllib.parse.parse_qsl(body.decode("latin-1"), keep_blank_values=True)
+        if "OAuth" in self.headers.get("Authorization", ""):
+            rec["oauth"] = check_oauth(self, self.path)
+        with LOCK:
+            queue = REPLIES.get(url.path)
+            reply = (queue.pop(0) if len(queue) > 1 else queue[0]) if queue else {"status": 200, "body": "ok"}
+        if reply.get("basic"):
+            got = self.headers.get("Authorization", "")
+            if not got.startswith("Basic "):
+                self.send(401, "who", {"WWW-Authenticate": 'Basic realm="fake"'})
+                return
+            user, _, pw = base64.b64decode(got[6:]).decode().partition(":")
+            rec["basic"] = [user, pw]
+            if BASIC.get(user) != pw:
+                with LOCK:
+                    LOG.append(rec)
+                return self.send(401, "bad", {"WWW-Authenticate": 'Basic realm="fake"'})
+        with LOCK:
+            LOG.append(rec)
+        self.send(reply.get("status", 200), reply.get("body", ""), reply.get("headers"))
+
+    do_GET = do_POST = do_PUT = handle_any
+
+server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+print(server.server_address[1], flush=True)
+server.serve_forever()
