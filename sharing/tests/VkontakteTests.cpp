@@ -1,0 +1,208 @@
+// The Vkontakte sharer against the fake services: the token picked out of
+// the authorise page's redirect (driven through the web view), its one-day
+// life, the wall calls and their query values, the photo upload's multipart
+// body, service errors and the captcha round trip.
+#include <gtest/gtest.h>
+
+#include "platform/ui/Driver.h"
+#include "sharing/core/ImageCoding.h"
+#include "sharing/sharers/vkontakte/SHRVkontakte.h"
+#include "sharing/tests/FakeServices.h"
+
+namespace sharing::test {
+namespace {
+
+class VkontakteTest : public FakeServicesTest {
+protected:
+    void SetUp() override {
+        FakeServicesTest::SetUp();
+        SHRVkontakte::setBaseURLsForTesting(services.base(), services.base());
+        SHRVkontakte::setAppIDForTesting("4711");
+    }
+    void TearDown() override {
+        SHRVkontakte::setBaseURLsForTesting("", "");
+        SHRVkontakte::setAppIDForTesting("");
+        FakeServicesTest::TearDown();
+    }
+    void storeToken(double age) {
+        auto d = ns::UserDefaults::standardUserDefaults();
+        d->setObjectForKey(ns::str("42"), kSHRVkontakteUserId);
+        d->setObjectForKey(ns::str("tok1"), kSHRVkontakteAccessToken);
+        d->setObjectForKey(ns::Date::dateWithTimeIntervalSinceReferenceDate(
+                               ns::Date::date()->timeIntervalSinceReferenceDate() + 86400 - age),
+                           kSHRVkontakteExpiryDate);
+    }
+    template <class T> T* top() {
+        auto* nav = ns::as<ui::NavigationController>(SHR::currentHelper()->currentView());
+        return nav ? ns::as<T>(nav->topViewController()) : nullptr;
+    }
+    // Follows a link to `address` on the authorise page.
+    void redirect(SHRVkontakteOAuthView* view, const std::string& address) {
+        view->vkWebView()->loadHTMLString("<a href=\"" + address + "\">Allow</a>",
+                                          ns::URL::URLWithString(services.base() + "/oauth/authorize"));
+        ui::Driver driver;
+        driver.followLink("Allow");
+    }
+};
+
+TEST_F(VkontakteTest, AuthoriseThroughTheRedirectThenPostText) {
+    services.setReplies(R"({"/method/wall.post": [{"body": "{\"response\":{\"post_id\":7}}"}]})");
+    NotificationRecorder rec;
+    auto sharer = ns::make<SHRVkontakte>();
+    sharer->setItem(SHRItem::text(ns::str("first")));
+    sharer->share();
+    ASSERT_TRUE(runUntil([&] { return top<SHRVkontakteOAuthView>() != nullptr; }));
+    auto* view = top<SHRVkontakteOAuthView>();
+    auto* url = view->vkWebView()->request()->URL();
+    EXPECT_EQ(url->absoluteText(), services.base() + "/oauth/authorize?client_id=4711&scope=wall,photos&redirect_uri=" +
+                                       services.base() + "/blank.html&display=touch&response_type=token");
+    redirect(view, services.base() + "/blank.html#access_token=tok9&expires_in=86400&user_id=77");
+    auto d = ns::UserDefaults::standardUserDefaults();
+    EXPECT_EQ(ns::describe(d->stringForKey(kSHRVkontakteAccessToken).get()), "tok9");
+    EXPECT_EQ(ns::describe(d->stringForKey(kSHRVkontakteUserId).get()), "77");
+    EXPECT_TRUE(ns::make<SHRVkontakte>()->isAuthorized());
+    // The share resumes with the text form.
+    ASSERT_TRUE(runUntil([&] { return top<SHRFormControllerLargeTextField>() != nullptr; }));
+    auto* form = top<SHRFormControllerLargeTextField>();
+    EXPECT_EQ(form->text(), "first");
+    form->setText("hello & good/bye?");
+    form->save();
+    ASSERT_TRUE(runUntil([&] { return !rec.names.empty() && rec.names.back() == "SHRSendDidFinish"; }));
+    auto post = services.last();
+    EXPECT_EQ(field(post, "method"), "GET");
+    EXPECT_EQ(field(post, "path"), "/method/wall.post");
+    EXPECT_EQ(pairs(post, "query"), (Pairs{{"owner_id", "77"}, {"access_token", "tok9"}, {"message", "hello & good/bye?"}}));
+    EXPECT_NE(field(post, "rawquery").find("message=hello%20%26%20good%2Fbye%3F"), std::string::npos);
+}
+
+TEST_F(VkontakteTest, RefusalErrorsAndMissingUserId) {
+    auto sharer = ns::make<SHRVkontakte>();
+    sharer->setItem(SHRItem::text(ns::str("x")));
+    sharer->share();
+    ASSERT_TRUE(runUntil([&] { return top<SHRVkontakteOAuthView>() != nullptr; }));
+    auto* view = top<SHRVkontakteOAuthView>();
+    // The refusal address is not loaded; the view closes; nothing is stored.
+    ui::Driver driver;
+    view->vkWebView()->loadHTMLString("<a href=\"" + SHRVkontakteOAuthView::deniedAddress() + "\">Deny</a>",
+                                      ns::URL::URLWithString(services.base() + "/oauth/authorize"));
+    EXPECT_FALSE(driver.followLink("Deny"));
+    ASSERT_TRUE(runUntil([&] { return SHR::currentHelper()->currentView() == nullptr; }));
+    EXPECT_FALSE(ns::UserDefaults::standardUserDefaults()->objectForKey(kSHRVkontakteAccessToken));
+
+    // Without "&user_id=" the whole address is the user id.
+    auto view2 = ns::make<SHRVkontakteOAuthView>();
+    view2->setAppID(ns::str("4711"));
+    view2->view();
+    std::string address = services.base() + "/blank.html#access_token=tok5&expires_in=1";
+    view2->vkWebView()->loadRequest(ui::URLRequest::requestWithURL(ns::URL::URLWithString(address)));
+    EXPECT_EQ(ns::describe(ns::UserDefaults::standardUserDefaults()->stringForKey(kSHRVkontakteUserId).get()), address);
+    EXPECT_EQ(ns::describe(ns::UserDefaults::standardUserDefaults()->stringForKey(kSHRVkontakteAccessToken).get()),
+              "tok5");
+    SHRVkontakte::flushAccessToken();
+    EXPECT_FALSE(ns::UserDefaults::standardUserDefaults()->objectForKey(kSHRVkontakteUserId));
+}
+
+TEST_F(VkontakteTest, TokenLivesOneDay) {
+    storeToken(25 * 3600);
+    EXPECT_FALSE(ns::make<SHRVkontakte>()->isAuthorized());
+    storeToken(23 * 3600);
+    auto sharer = ns::make<SHRVkontakte>();
+    EXPECT_TRUE(sharer->isAuthorized());
+    EXPECT_EQ(sharer->accessUserId()->utf8(), "42");
+}
+
+TEST_F(VkontakteTest, LinkWithoutTextAndServiceError) {
+    storeToken(0);
+    services.setReplies(R"({"/method/wall.post": [{"body": "{\"response\":1}"},
+        {"body": "{\"error\":{\"error_code\":15,\"error_msg\":\"Access denied\"}}"}]})");
+    auto sharer = ns::make<SHRVkontakte>();
+    sharer->setShareDelegate(nullptr);
+    sharer->isAuthorized();
+    sharer->setItem(SHRItem::URL(ns::URL::URLWithString("http://example.org/deck")));
+    EXPECT_TRUE(sharer->send());
+    EXPECT_EQ(pairs(services.last(), "query"), (Pairs{{"owner_id", "42"}, {"access_token", "tok1"},
+                                                      {"message", "http://example.org/deck"},
+                                                      {"attachment", "http://example.org/deck"}}));
+    EXPECT_FALSE(sharer->send());
+    EXPECT_EQ(sharer->lastError()->domain(), "Access denied");
+    EXPECT_EQ(sharer->lastError()->code(), 1);
+}
+
+TEST_F(VkontakteTest, PhotoUploadSaveAndPost) {
+    storeToken(0);
+    std::string upload = services.base() + "/upload";
+    services.setReplies(
+        R"({"/method/photos.getWallUploadServer": [{"body": "{\"response\":{\"upload_url\":\")" + upload +
+        R"(\"}}"}], "/upload": [{"body": "{\"server\":123,\"photo\":\"ph1\",\"hash\":\"h9\"}"}],
+        "/method/photos.saveWallPhoto": [{"body": "{\"response\":[{\"id\":\"photo1\"},{\"id\":\"photo42_5\"}]}"}],
+        "/method/wall.post": [{"body": "{\"response\":{}}"}]})");
+    auto image = ns::make<ui::Image>("card", ui::Size{20, 10});
+    auto sharer = ns::make<SHRVkontakte>();
+    sharer->setShareDelegate(nullptr);
+    sharer->isAuthorized();
+    sharer->setItem(SHRItem::image(image, ns::str("My card")));
+    NotificationRecorder rec;
+    EXPECT_TRUE(sharer->send());
+    EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRSendDidFinish"}));
+    auto log = services.log();
+    ASSERT_EQ(log->count(), 4u);
+    auto* up = ns::as<ns::Dictionary>(log->objectAtIndex(1));
+    EXPECT_EQ(field(up, "method"), "POST");
+    std::string ctype = field(up->dictionaryForKey("headers"), "content-type");
+    EXPECT_EQ(ctype.rfind("multipart/form-data;  boundary=0xKhTmLbOuNdArY-", 0), 0u) << ctype;
+    EXPECT_EQ(field(up->dictionaryForKey("headers"), "content-transfer-encoding"), "8bit");
+    auto* mp = up->dictionaryForKey("multipart");
+    EXPECT_EQ(field(mp, "closed"), "0");
+    EXPECT_EQ(field(mp, "ends_delim_line"), "1");
+    auto* parts = mp->arrayForKey("parts");
+    ASSERT_EQ(parts->count(), 1u);
+    auto* part = ns::as<ns::Dictionary>(parts->objectAtIndex(0));
+    EXPECT_EQ(ns::describe(part->arrayForKey("headers")),
+              ns::describe(ns::Array::make({ns::str("Content-Disposition: form-data; name=\"photo\"; filename=\"photo.jpg\""),
+                                            ns::str("Content-Type: image/jpg")}).get()));
+    EXPECT_EQ(field(part, "md5"), md5(*imageJPEGRepresentation(image.get(), 1.0)));
+    EXPECT_EQ(pairs(ns::as<ns::Dictionary>(log->objectAtIndex(2)), "query"),
+              (Pairs{{"owner_id", "42"}, {"access_token", "tok1"}, {"server", "123"}, {"photo", "ph1"}, {"hash", "h9"}}));
+    EXPECT_EQ(pairs(ns::as<ns::Dictionary>(log->objectAtIndex(3)), "query"),
+              (Pairs{{"owner_id", "42"}, {"access_token", "tok1"}, {"message", "My card"}, {"attachment", "photo42_5"}}));
+}
+
+TEST_F(VkontakteTest, CaptchaFailsTheShareThenResendsWithTheAnswer) {
+    storeToken(0);
+    services.setReplies(R"({"/method/wall.post": [{"body": "{\"error\":{\"error_code\":14,\"error_msg\":\"Captcha needed\",\"captcha_sid\":\"555\",\"captcha_img\":\")" +
+                        services.base() + R"(/captcha.jpg\"}}"}, {"body": "{\"response\":{}}"}]})");
+    auto sharer = ns::make<SHRVkontakte>();
+    sharer->setShareDelegate(nullptr);
+    sharer->isAuthorized();
+    sharer->setItem(SHRItem::text(ns::str("t")));
+    EXPECT_FALSE(sharer->send());
+    EXPECT_EQ(sharer->lastError()->domain(), "Captcha needed");
+    EXPECT_TRUE(sharer->isCaptcha());
+    auto d = ns::UserDefaults::standardUserDefaults();
+    EXPECT_EQ(ns::describe(d->stringForKey("captcha_sid").get()), "555");
+    EXPECT_EQ(ns::describe(d->stringForKey("captcha_img").get()), services.base() + "/captcha.jpg");
+    std::string first = ns::describe(d->stringForKey("request").get());
+    EXPECT_EQ(first.rfind(services.base() + "/method/wall.post?owner_id=42&access_token=tok1&message=t", 0), 0u);
+    auto* alert = sharer->captchaAlert();
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->title(), "\xD0\x92\xD0\xB2\xD0\xB5\xD0\xB4\xD0\xB8\xD1\x82\xD0\xB5 \xD0\xBA\xD0\xBE\xD0\xB4:\n\n\n\n\n");
+    EXPECT_EQ(alert->message(), "\n");
+    auto* field33 = dynamic_cast<ui::TextField*>(alert->viewWithTag(33));
+    ASSERT_TRUE(field33);
+    EXPECT_EQ(field33->frame().origin.x, 12);
+    EXPECT_EQ(field33->frame().size.width, 260);
+    field33->setText("ab cd");
+    // The image request went to the stored address.
+    EXPECT_EQ(field(ns::as<ns::Dictionary>(services.log()->objectAtIndex(1)), "path"), "/captcha.jpg");
+    ASSERT_TRUE(alert->pressButtonWithTitle("OK"));
+    EXPECT_FALSE(sharer->isCaptcha());
+    auto resent = services.last();
+    EXPECT_EQ(field(resent, "path"), "/method/wall.post");
+    auto q = pairs(resent, "query");
+    ASSERT_EQ(q.size(), 5u);
+    EXPECT_EQ(q[3], (std::pair<std::string, std::string>{"captcha_sid", "555"}));
+    EXPECT_EQ(q[4], (std::pair<std::string, std::string>{"captcha_key", "ab cd"}));
+}
+
+}  // namespace
+}  // namespace sharing::test
