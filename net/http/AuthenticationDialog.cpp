@@ -301,7 +301,13 @@ void AuthenticationDialog::orientationChanged(const ns::Notification&) {
     showTitle();
     AutorotatingViewController* pc = presentingController();
     if (!pc->isViewLoaded()) return;
+    // The notification comes before the window turns, so the device's own
+    // orientation says where the status bar is going; face up or down (or
+    // unknown) keeps the status bar's.
     ui::InterfaceOrientation o = ui::Application::shared()->statusBarOrientation();
+    ui::DeviceOrientation d = ui::Device::current()->orientation();
+    if (d >= ui::DeviceOrientation::Portrait && d <= ui::DeviceOrientation::LandscapeRight)
+        o = ui::interfaceOrientationFor(d);
     double angle = 0;
     if (o == ui::InterfaceOrientation::PortraitUpsideDown) angle = M_PI;
     else if (o == ui::InterfaceOrientation::LandscapeLeft) angle = M_PI / 2;

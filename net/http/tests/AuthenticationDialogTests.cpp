@@ -142,6 +142,12 @@ TEST_F(AuthenticationDialogTest, BasicLoginOverHttpRetriesTheRequest) {
     // No prompt in landscape; back in portrait it returns.
     driver.rotate(ui::DeviceOrientation::LandscapeLeft);
     EXPECT_EQ(prompt(), "");
+    // The invisible presenter turned with the device (a quarter turn back
+    // for the interface's landscape right) over the application frame.
+    ui::View* presenter = d->presentingController()->view();
+    EXPECT_NEAR(presenter->transform().b, -1, 1e-9);
+    EXPECT_EQ(presenter->frame().size.width, 460);
+    EXPECT_EQ(presenter->frame().size.height, 320);
     driver.rotate(ui::DeviceOrientation::Portrait);
     EXPECT_EQ(prompt(), "Login to this secure server.");
 
@@ -283,4 +289,48 @@ TEST_F(AuthenticationDialogTest, WithoutAWindowTheRequestFailsInsteadOfWaitingFo
     ASSERT_TRUE(r->error());
     EXPECT_EQ(r->error()->code(), http::kAuthenticationErrorType);
     EXPECT_FALSE(AuthenticationDialog::dialogOnScreen());
+}
+
+TEST_F(AuthenticationDialogTest, RefusedCredentialsBringTheSheetBackForTheSameRequest) {
+    ChallengeServer s;
+    auto r = start(s.url("/basic"));
+    ASSERT_TRUE(sheetFor(r));
+    ns::Weak<AuthenticationDialog> firstSheet(AuthenticationDialog::dialogOnScreen());
+    ASSERT_TRUE(driver.typeText("User", "user"));
+    ASSERT_TRUE(driver.typeText("Password", "wrong"));
+    ASSERT_TRUE(driver.tapBarButton("Login"));
+    ASSERT_TRUE(waitUntil([&] {
+        auto* d = AuthenticationDialog::dialogOnScreen();
+        return d && d != firstSheet.lock().get() && d->isOnScreen();
+    }));
+    driver.settle();
+    EXPECT_FALSE(r->isFinished());
+    EXPECT_EQ(AuthenticationDialog::dialogOnScreen()->request().get(), r.get());
+    // A fresh form: nothing typed carries over.
+    EXPECT_EQ(AuthenticationDialog::dialogOnScreen()->passwordField()->text(), "");
+    ASSERT_TRUE(driver.typeText("User", "user"));
+    ASSERT_TRUE(driver.typeText("Password", "pass"));
+    ASSERT_TRUE(driver.tapBarButton("Login"));
+    ASSERT_TRUE(waitFor(r));
+    ASSERT_FALSE(r->error()) << r->error()->description();
+    EXPECT_EQ(text(r), "ok /basic");
+}
+
+TEST_F(AuthenticationDialogTest, OnATabletTheSheetIsAFormSheetWithATallerHeader) {
+    ui::Device::current()->setUserInterfaceIdiom(ui::UserInterfaceIdiom::Pad);
+    ui::Application::shared()->resetForTesting();  // a tablet-sized window only
+    window = ns::make<ui::Window>(ui::Screen::main()->bounds());
+    window->setRootViewController(ns::make<ui::ViewController>());
+    window->makeKeyAndVisible();
+    ChallengeServer s;
+    auto r = start(s.url("/basic"));
+    ASSERT_TRUE(sheetFor(r));
+    auto* d = AuthenticationDialog::dialogOnScreen();
+    EXPECT_EQ(d->modalPresentationStyle(), ui::ModalPresentationStyle::FormSheet);
+    EXPECT_EQ(d->tableViewHeightForHeaderInSection(d->tableView(), 0), 54);
+    EXPECT_EQ(d->view()->frame().size.width, 540);
+    EXPECT_FALSE(d->didEnableRotationNotifications());
+    ASSERT_TRUE(driver.tapBarButton("Cancel"));
+    ASSERT_TRUE(waitFor(r));
+    EXPECT_EQ(r->error()->code(), http::kAuthenticationErrorType);
 }
