@@ -134,5 +134,16 @@ TEST_F(SimpleSharersTest, TextMessageSafariAlbumLogoutAndPrint) {
     EXPECT_FALSE(SHRSharer::sharerWithClassName("SHRNothing"));
 }
 
+TEST_F(SimpleSharersTest, EveryServiceIsKnownByItsClassName) {
+    for (const char* name : {"SHRCopy", "SHRMail", "SHRLogout", "SHRSafari", "SHRPrint", "SHRPhotoAlbum",
+                             "SHRTextMessage", "SHRTwitter", "SHRiOS5Twitter", "SHRFacebook", "SHREvernote",
+                             "SHRFoursquareV2", "SHRGoogleReader", "SHRInstapaper", "SHRLinkedIn", "SHRPinboard",
+                             "SHRReadItLater", "SHRTumblr", "SHRVkontakte"}) {
+        auto sharer = SHRSharer::sharerWithClassName(name);
+        ASSERT_TRUE(sharer) << name;
+        EXPECT_EQ(std::string(sharer->className()), name);
+    }
+}
+
 }  // namespace
 }  // namespace sharing::test
