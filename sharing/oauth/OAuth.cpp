@@ -194,12 +194,6 @@ void OAMutableURLRequest::setOAuthParameterNameWithValue(std::string_view name, 
     extraOAuthParameters_->setObject(ns::str(value), name);
 }
 
-namespace {
-// The consumer key's parameter name, kept in one place.
-const std::string kConsumerKeyParameter = std::string("oauth_") +
-                                          "consumer_key";
-}  // namespace
-
 std::string OAMutableURLRequest::_signatureBaseString() const {
     std::vector<std::string> pairs;
     auto pair = [](std::string_view n, std::string_view v) { return OAURLEncodedString(n) + "=" + OAURLEncodedString(v); };

@@ -51,6 +51,10 @@ private:
 
 // Percent-encoding of OAuth: everything but letters, digits, "-", ".", "_", "~".
 std::string OAURLEncodedString(std::string_view text);
+
+// The consumer key's parameter name, kept in one place for every signer.
+inline const std::string kConsumerKeyParameter = std::string("oauth_") +
+                                                 "consumer_key";
 // Replaces every percent escape; the text unchanged when an escape is malformed.
 std::string OAURLDecodedString(std::string_view text);
 // The absolute string up to the first "?".

