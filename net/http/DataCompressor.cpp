@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/foundation/FileIO.h"
 #include "platform/foundation/Dictionary.h"
 #include "platform/foundation/String.h"
 
@@ -54,18 +55,6 @@ struct File {
     ~File() { if (fd >= 0) ::close(fd); }
 };
 
-bool writeAll(int fd, const uint8_t* p, size_t n) {
-    while (n > 0) {
-        ssize_t w = ::write(fd, p, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
 
 ssize_t readBlock(int fd, uint8_t* p, size_t n) {
     // Fills the block unless the file ends, so that "fewer bytes than a
@@ -130,7 +119,7 @@ bool transformFile(const char* verb, Coder* coder, const std::string& source,
             store(error, stepError);
             return false;
         }
-        if (produced && produced->length() > 0 && !writeAll(out.fd, produced->bytes(), produced->length())) {
+        if (produced && produced->length() > 0 && !ns::writeAll(out.fd, produced->bytes(), produced->length())) {
             int err = errno;
             coder->closeStream();
             store(error, makeError(format((v + " of %s failed because we were unable to write to the destination data file at %s").c_str(),

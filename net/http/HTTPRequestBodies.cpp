@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <random>
 
+#include "platform/foundation/FileIO.h"
 #include "net/http/HTTPRequestInternal.h"
 #include "net/http/InputStream.h"
 #include "platform/foundation/Format.h"
@@ -18,18 +19,6 @@
 namespace http {
 
 namespace {
-bool writeAll(int fd, const uint8_t* p, size_t n) {
-    while (n > 0) {
-        ssize_t w = ::write(fd, p, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
 
 bool fileExists(const std::string& path) {
     struct stat st{};
@@ -87,7 +76,7 @@ void HTTPRequest::appendPostData(const ns::Data& data) {
     setupPostBody();
     if (data.length() == 0) return;
     if (shouldStreamPostDataFromDisk_) {
-        if (postBodyWriteFd_ < 0 || !writeAll(postBodyWriteFd_, data.bytes(), data.length()))
+        if (postBodyWriteFd_ < 0 || !ns::writeAll(postBodyWriteFd_, data.bytes(), data.length()))
             failWithError(errorWithCode(kFileManagementError,
                                         ns::format("Failed to get attributes for file at path '%@'", postBodyFilePath_),
                                         net::posixError(errno, "write")));
@@ -116,7 +105,7 @@ bool HTTPRequest::appendPostDataFromFile(const std::string& path) {
             break;
         }
         if (shouldStreamPostDataFromDisk_) {
-            if (postBodyWriteFd_ < 0 || !writeAll(postBodyWriteFd_, chunk.data(), static_cast<size_t>(n))) {
+            if (postBodyWriteFd_ < 0 || !ns::writeAll(postBodyWriteFd_, chunk.data(), static_cast<size_t>(n))) {
                 ok = false;
                 break;
             }
@@ -232,7 +221,7 @@ void HTTPRequest::storeReceivedBytes(const uint8_t* bytes, size_t length, ns::Re
                                     net::posixError(err, "open")));
         return;
     }
-    if (!writeAll(fileDownloadFd_, bytes, length)) {
+    if (!ns::writeAll(fileDownloadFd_, bytes, length)) {
         int err = errno;
         cancelLoad();
         failWithError(errorWithCode(kFileManagementError,
@@ -250,7 +239,7 @@ void HTTPRequest::storeReceivedBytes(const uint8_t* bytes, size_t length, ns::Re
                 net::posixError(err, "open")));
             return;
         }
-        writeAll(inflatedFileDownloadFd_, inflated->bytes(), inflated->length());
+        ns::writeAll(inflatedFileDownloadFd_, inflated->bytes(), inflated->length());
     }
 }
 

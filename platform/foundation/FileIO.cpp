@@ -51,22 +51,21 @@ std::string temporaryNameFor(const std::string& path) {
     return dir + "." + base + suffix;
 }
 
-bool writeAll(int fd, std::string_view bytes) {
-    const char* p = bytes.data();
-    size_t left = bytes.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
+}  // namespace
+
+bool writeAll(int fd, const void* bytes, size_t length) {
+    const char* p = static_cast<const char*>(bytes);
+    while (length > 0) {
+        ssize_t n = ::write(fd, p, length);
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;
         }
         p += n;
-        left -= static_cast<size_t>(n);
+        length -= static_cast<size_t>(n);
     }
     return true;
 }
-
-}  // namespace
 
 bool writeFileAtomically(const std::string& path, std::string_view bytes, Ref<Error>* error,
                          unsigned mode) {

@@ -26,6 +26,11 @@ inline constexpr const char* kFileErrorDomain = "FileErrorDomain";
 bool writeFileAtomically(const std::string& path, std::string_view bytes,
                          Ref<Error>* error = nullptr, unsigned mode = 0644);
 
+// Writes all `length` bytes to the descriptor, retrying short writes and
+// interruptions. Returns false (errno set) when a write fails.
+bool writeAll(int fd, const void* bytes, size_t length);
+inline bool writeAll(int fd, std::string_view bytes) { return writeAll(fd, bytes.data(), bytes.size()); }
+
 // Reads the whole file at `path`. Returns nullopt and stores an error when
 // the file is missing, unreadable, not a regular file, or larger than
 // `maxBytes` (code EFBIG).

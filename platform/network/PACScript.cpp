@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/foundation/FileIO.h"
 #include "platform/foundation/Timer.h"
 #include "platform/network/NetworkErrors.h"
 
@@ -139,23 +140,13 @@ void* capRealloc(void* u, void* ptr, duk_size_t size) {
     return q + 2;
 }
 
-void writeAll(int fd, const std::string& s) {
-    size_t off = 0;
-    while (off < s.size()) {
-        ssize_t n = ::write(fd, s.data() + off, s.size() - off);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        off += static_cast<size_t>(n);
-    }
-}
-
 // Runs in the child: evaluates and writes "R<answer>" or "E<message>".
 [[noreturn]] void childMain(int out, const std::string& script, const std::string& url, const std::string& host) {
     rlimit cpu{5, 5};
     ::setrlimit(RLIMIT_CPU, &cpu);
     duk_context* ctx = duk_create_heap(capAlloc, capRealloc, capFree, nullptr, nullptr);
     if (!ctx) {
-        writeAll(out, "Ecannot create the script engine");
+        ns::writeAll(out, "Ecannot create the script engine");
         ::_exit(1);
     }
     duk_push_global_object(ctx);
@@ -165,29 +156,29 @@ void writeAll(int fd, const std::string& s) {
     duk_put_prop_string(ctx, -2, "myIpAddress");
     duk_pop(ctx);
     if (duk_peval_string(ctx, kHelpers) != 0) {
-        writeAll(out, std::string("E") + duk_safe_to_string(ctx, -1));
+        ns::writeAll(out, std::string("E") + duk_safe_to_string(ctx, -1));
         ::_exit(1);
     }
     duk_pop(ctx);
     if (duk_peval_lstring(ctx, script.data(), script.size()) != 0) {
-        writeAll(out, std::string("E") + duk_safe_to_string(ctx, -1));
+        ns::writeAll(out, std::string("E") + duk_safe_to_string(ctx, -1));
         ::_exit(1);
     }
     duk_pop(ctx);
     duk_push_global_object(ctx);
     if (!duk_get_prop_string(ctx, -1, "FindProxyForURL") || !duk_is_function(ctx, -1)) {
-        writeAll(out, "Ethe script defines no FindProxyForURL function");
+        ns::writeAll(out, "Ethe script defines no FindProxyForURL function");
         ::_exit(1);
     }
     duk_push_lstring(ctx, url.data(), url.size());
     duk_push_lstring(ctx, host.data(), host.size());
     if (duk_pcall(ctx, 2) != 0) {
-        writeAll(out, std::string("E") + duk_safe_to_string(ctx, -1));
+        ns::writeAll(out, std::string("E") + duk_safe_to_string(ctx, -1));
         ::_exit(1);
     }
     std::string result = duk_is_string(ctx, -1) ? duk_get_string(ctx, -1) : "";
     if (result.size() > PACScript::kMaxResultBytes) result.resize(PACScript::kMaxResultBytes);
-    writeAll(out, "R" + result);
+    ns::writeAll(out, "R" + result);
     ::_exit(0);
 }
 
