@@ -14,50 +14,14 @@
 #include "net/json/JSONDecoder.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/network/URLConnection.h"
+#include "sharing/tests/PythonFake.h"
 #include "sharing/tests/SharingTestSupport.h"
 
 namespace sharing::test {
 
-class FakeServices {
+class FakeServices : public PythonFake {
 public:
-    FakeServices() {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlive the test
-            dup2(fds[1], 1);
-            close(fds[0]);
-            close(fds[1]);
-            std::string script = std::string(DECK_SOURCE_DIR) + "/sharing/tests/data/fake_sharer_services.py";
-            execlp("python3", "python3", script.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        FILE* f = fdopen(fds[0], "r");
-        char line[32] = {0};
-        if (f && fgets(line, sizeof line, f)) port_ = std::atoi(line);
-        if (f) fclose(f);
-    }
-    ~FakeServices() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    int port() const { return port_; }
-    std::string base() const { return "http://127.0.0.1:" + std::to_string(port_); }
-    std::string call(const std::string& path, const std::string& body = {}) const {
-        auto req = net::URLRequest::requestWithURL(ns::URL::URLWithString(base() + path));
-        if (!body.empty()) {
-            req->setHTTPMethod("POST");
-            req->setHTTPBody(ns::Data::make(body));
-        }
-        ns::Ref<net::HTTPURLResponse> response;
-        ns::Ref<ns::Error> error;
-        auto data = net::URLConnection::sendSynchronousRequest(*req, &response, &error);
-        return data ? std::string(data->view()) : std::string();
-    }
+    FakeServices() : PythonFake("fake_sharer_services.py") {}
     // {"path": [{"status": .., "headers": {..}, "body": ".."}, ...]}
     void setReplies(const std::string& json) const { call("/__reply", json); }
     // The records, oldest first.
@@ -71,10 +35,6 @@ public:
         if (!l || l->count() == 0) return nullptr;
         return ns::Ref<ns::Dictionary>(ns::as<ns::Dictionary>(l->objectAtIndex(l->count() - 1)));
     }
-
-private:
-    pid_t pid_ = -1;
-    int port_ = 0;
 };
 
 // [[name, value], ...] of a record as a vector of pairs.

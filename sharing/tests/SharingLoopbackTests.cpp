@@ -16,6 +16,7 @@
 #include "platform/foundation/FileIO.h"
 #include "platform/network/HTTPCookie.h"
 #include "platform/ui/Driver.h"
+#include "sharing/tests/PythonFake.h"
 #include "sharing/core/SHROfflineSharer.h"
 #include "sharing/core/SHRRequest.h"
 #include "sharing/oauth/SHROAuthSharer.h"
@@ -24,48 +25,11 @@
 namespace sharing::test {
 namespace {
 
-class FakeProvider {
+class FakeProvider : public PythonFake {
 public:
-    FakeProvider() {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(fds[1], 1);
-            close(fds[0]);
-            close(fds[1]);
-            std::string script = std::string(DECK_SOURCE_DIR) + "/sharing/tests/data/fake_oauth_provider.py";
-            execlp("python3", "python3", script.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        FILE* f = fdopen(fds[0], "r");
-        char line[32] = {0};
-        if (f && fgets(line, sizeof line, f)) port_ = std::atoi(line);
-        if (f) fclose(f);
-    }
-    ~FakeProvider() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    int port() const { return port_; }
-    std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
-    ns::Ref<ns::URL> URL(const std::string& path) const { return ns::URL::URLWithString(url(path)); }
+    FakeProvider() : PythonFake("fake_oauth_provider.py") {}
     // What the provider saw, one request a line.
     std::string log() const { return get("/log"); }
-    std::string get(const std::string& path) const {
-        auto req = net::URLRequest::requestWithURL(URL(path));
-        ns::Ref<net::HTTPURLResponse> response;
-        ns::Ref<ns::Error> error;
-        auto data = net::URLConnection::sendSynchronousRequest(*req, &response, &error);
-        return data ? std::string(data->view()) : std::string();
-    }
-
-private:
-    pid_t pid_ = -1;
-    int port_ = 0;
 };
 
 bool runUntil(const std::function<bool()>& cond, double seconds = 10) {

@@ -13,6 +13,7 @@
 #include "platform/foundation/UserDefaults.h"
 #include "platform/ui/Driver.h"
 #include "platform/ui/TweetComposeViewController.h"
+#include "sharing/tests/PythonFake.h"
 #include "sharing/core/ImageCoding.h"
 #include "sharing/sharers/twitter/SHRTwitter.h"
 #include "sharing/tests/SharingTestSupport.h"
@@ -21,46 +22,10 @@
 namespace sharing::test {
 namespace {
 
-class FakeTwitter {
+class FakeTwitter : public PythonFake {
 public:
-    FakeTwitter() {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(fds[1], 1);
-            close(fds[0]);
-            close(fds[1]);
-            std::string script = std::string(DECK_SOURCE_DIR) + "/sharing/tests/data/fake_twitter.py";
-            execlp("python3", "python3", script.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        FILE* f = fdopen(fds[0], "r");
-        char line[32] = {0};
-        if (f && fgets(line, sizeof line, f)) port_ = std::atoi(line);
-        if (f) fclose(f);
-    }
-    ~FakeTwitter() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    int port() const { return port_; }
-    std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
-    std::string get(const std::string& path) const {
-        auto req = net::URLRequest::requestWithURL(ns::URL::URLWithString(url(path)));
-        ns::Ref<net::HTTPURLResponse> response;
-        ns::Ref<ns::Error> error;
-        auto data = net::URLConnection::sendSynchronousRequest(*req, &response, &error);
-        return data ? std::string(data->view()) : std::string();
-    }
+    FakeTwitter() : PythonFake("fake_twitter.py") {}
     std::string log() const { return get("/log"); }
-
-private:
-    pid_t pid_ = -1;
-    int port_ = 0;
 };
 
 class TwitterTest : public SharingTest {
