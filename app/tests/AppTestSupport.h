@@ -23,6 +23,8 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/ui/AlertView.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/NavigationController.h"
 #include "platform/ui/Driver.h"
 #include "platform/ui/TextScreen.h"
 
@@ -93,5 +95,19 @@ protected:
     std::unique_ptr<ui::Driver> driver;
     ns::Ref<AppDelegate> delegate;
 };
+
+// The phone's selected tab's navigation controller, and the screen on top
+// of it as a T (nil when it is something else).
+inline ui::NavigationController* selectedNav() {
+    auto* w = ui::Application::shared()->keyWindow();
+    auto* tabs = w ? dynamic_cast<ui::TabBarController*>(w->rootViewController()) : nullptr;
+    return tabs ? dynamic_cast<ui::NavigationController*>(tabs->selectedViewController()) : nullptr;
+}
+
+template <class T>
+T* topScreen() {
+    auto* nav = selectedNav();
+    return nav ? dynamic_cast<T*>(nav->topViewController()) : nullptr;
+}
 
 }  // namespace app::test

@@ -15,18 +15,6 @@ namespace app::test {
 
 namespace {
 
-ui::NavigationController* selectedNav() {
-    auto* w = ui::Application::shared()->keyWindow();
-    auto* tabs = w ? dynamic_cast<ui::TabBarController*>(w->rootViewController()) : nullptr;
-    return tabs ? dynamic_cast<ui::NavigationController*>(tabs->selectedViewController()) : nullptr;
-}
-
-template <class T>
-T* topScreen() {
-    auto* nav = selectedNav();
-    return nav ? dynamic_cast<T*>(nav->topViewController()) : nullptr;
-}
-
 std::vector<std::string> outbox(const std::string& home) {
     std::vector<std::string> out;
     std::error_code ec;

@@ -12,18 +12,6 @@ namespace app::test {
 
 namespace {
 
-ui::NavigationController* selectedNav() {
-    auto* w = ui::Application::shared()->keyWindow();
-    auto* tabs = w ? dynamic_cast<ui::TabBarController*>(w->rootViewController()) : nullptr;
-    return tabs ? dynamic_cast<ui::NavigationController*>(tabs->selectedViewController()) : nullptr;
-}
-
-template <class T>
-T* topScreen() {
-    auto* nav = selectedNav();
-    return nav ? dynamic_cast<T*>(nav->topViewController()) : nullptr;
-}
-
 mail::MailComposeViewController* shownComposer() {
     auto* w = ui::Application::shared()->keyWindow();
     return w ? dynamic_cast<mail::MailComposeViewController*>(w->topViewController()) : nullptr;

@@ -19,18 +19,6 @@ namespace app::test {
 
 namespace {
 
-ui::NavigationController* selectedNav() {
-    auto* w = ui::Application::shared()->keyWindow();
-    auto* tabs = w ? dynamic_cast<ui::TabBarController*>(w->rootViewController()) : nullptr;
-    return tabs ? dynamic_cast<ui::NavigationController*>(tabs->selectedViewController()) : nullptr;
-}
-
-template <class T>
-T* topScreen() {
-    auto* nav = selectedNav();
-    return nav ? dynamic_cast<T*>(nav->topViewController()) : nullptr;
-}
-
 std::string lower(std::string s) {
     for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
