@@ -2,6 +2,7 @@
 
 #include "app/AppLog.h"
 #include "platform/foundation/PercentEncoding.h"
+#include "platform/foundation/SecretMasking.h"
 
 namespace app {
 
@@ -15,7 +16,8 @@ std::string FormPostRequest::encodedBody() const {
 }
 
 void RecordingFormPoster::post(std::shared_ptr<FormPostRequest> request) {
-    appLog("Form post requested: POST " + request->url + " " + request->encodedBody());
+    appLog("Form post requested: POST " + ns::maskSecretsInURL(request->url) + " " +
+           ns::maskSecretsInParameters(request->encodedBody()));
     requests_.push_back(std::move(request));
 }
 

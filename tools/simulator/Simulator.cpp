@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "app/forms/FormPoster.h"
+#include "platform/foundation/SecretMasking.h"
 #include "platform/mail/MailComposeViewController.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
@@ -230,13 +231,13 @@ bool Simulator::swipe(const std::string& arg) {
 void Simulator::reportEvents(std::ostream& out) {
     const auto& urls = ui::Application::shared()->openedURLs();
     if (urls.size() < urlsSeen_) urlsSeen_ = 0;
-    for (; urlsSeen_ < urls.size(); ++urlsSeen_) out << "Opened URL: " << urls[urlsSeen_] << "\n";
+    for (; urlsSeen_ < urls.size(); ++urlsSeen_) out << "Opened URL: " << ns::maskSecretsInURL(urls[urlsSeen_]) << "\n";
     if (auto* poster = app::recordingFormPoster()) {
         const auto& posts = poster->requests();
         if (posts.size() < postsSeen_) postsSeen_ = 0;
         for (; postsSeen_ < posts.size(); ++postsSeen_)
-            out << "Form post requested: POST " << posts[postsSeen_]->url << " " << posts[postsSeen_]->encodedBody()
-                << "\n";
+            out << "Form post requested: POST " << ns::maskSecretsInURL(posts[postsSeen_]->url) << " "
+                << ns::maskSecretsInParameters(posts[postsSeen_]->encodedBody()) << "\n";
     }
     std::error_code ec;
     namespace fs = std::filesystem;
