@@ -201,28 +201,32 @@ TEST_F(RequestAuthentication, RegisteredDialogIsShownOnTheMainThreadWhenAllowed)
     EXPECT_EQ(text(r), "basic ok");
 }
 
-TEST_F(RequestAuthentication, CredentialsAreNotCarriedToAnotherHostOnARedirect) {
+TEST_F(RequestAuthentication, CredentialsAreNotCarriedToAnotherHostOrPortOnARedirect) {
     std::mutex m;
     std::string authorizationAtB = "unset";
     nettest::Server b([&](nettest::Conn& c) {
-        if (auto r = c.readRequest()) {
+        while (auto r = c.readRequest()) {
             {
                 std::lock_guard<std::mutex> g(m);
                 authorizationAtB = r->header("Authorization");
             }
-            c.respond(200, "b");
+            if (!c.respond(200, "b")) return;
         }
     });
-    std::string target = "http://localhost:" + std::to_string(b.port()) + "/elsewhere";
-    nettest::Server a([&](nettest::Conn& c) {
-        while (auto r = c.readRequest())
-            if (!c.respond(307, "", "Location: " + target + "\r\n")) return;
-    });
-    auto r = HTTPRequest::requestWithURL(url(a.url("/start")));
-    r->addRequestHeader("Authorization", "Basic dXNlcjpwYXNz");
-    r->startSynchronous();
-    ASSERT_FALSE(r->error()) << r->error()->description();
-    EXPECT_EQ(text(r), "b");
-    std::lock_guard<std::mutex> g(m);
-    EXPECT_EQ(authorizationAtB, "");
+    // Another host, and the same host on another port.
+    for (std::string host : {"localhost", "127.0.0.1"}) {
+        std::string target = "http://" + host + ":" + std::to_string(b.port()) + "/elsewhere";
+        nettest::Server a([&](nettest::Conn& c) {
+            while (auto r = c.readRequest())
+                if (!c.respond(307, "", "Location: " + target + "\r\n")) return;
+        });
+        auto r = HTTPRequest::requestWithURL(url(a.url("/start")));
+        r->addRequestHeader("Authorization", "Basic dXNlcjpwYXNz");
+        r->startSynchronous();
+        ASSERT_FALSE(r->error()) << r->error()->description();
+        EXPECT_EQ(text(r), "b");
+        std::lock_guard<std::mutex> g(m);
+        EXPECT_EQ(authorizationAtB, "") << host;
+        authorizationAtB = "unset";
+    }
 }
