@@ -32,10 +32,6 @@ public:
     std::string log() const { return get("/log"); }
 };
 
-bool runUntil(const std::function<bool()>& cond, double seconds = 10) {
-    return ns::RunLoop::main()->runUntil(cond, seconds);
-}
-
 class LoopbackTest : public SharingTest {
 protected:
     void SetUp() override {

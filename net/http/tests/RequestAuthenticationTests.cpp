@@ -165,6 +165,43 @@ TEST_F(RequestAuthentication, BlockIsAskedWithoutADelegateAndCancelAuthenticatio
     r->setAuthenticationNeededBlock(nullptr);
 }
 
+TEST_F(RequestAuthentication, CancellingRequestsThatWaitForCredentialsFreesTheSharedQueue) {
+    AuthServer s;
+    auto d = ns::make<RecordingDelegate>();
+    d->answerAuthentication = true;  // asked, and never answers
+    std::vector<ns::Ref<HTTPRequest>> waiting;
+    for (int i = 0; i < 4; ++i) {
+        auto r = HTTPRequest::requestWithURL(url(s.url("/basic")));
+        r->setDelegate(d.get());
+        r->startAsynchronous();
+        waiting.push_back(r);
+    }
+    ASSERT_TRUE(waitUntil([&] { return d->count("authenticationNeeded") == 4; }));
+    waiting[0]->cancel();
+    waiting[1]->cancel();
+    waiting[2]->clearDelegatesAndCancel();
+    waiting[3]->clearDelegatesAndCancel();
+    for (auto& r : waiting) {
+        ASSERT_TRUE(waitFor(r, 5));
+        ASSERT_TRUE(r->error());
+        EXPECT_EQ(r->error()->code(), 4);
+        EXPECT_TRUE(r->isCancelled());
+    }
+    drainMain();
+    EXPECT_EQ(d->count("failed"), 2u);  // the cleared ones tell nobody
+    // A late answer changes nothing.
+    waiting[0]->retryUsingSuppliedCredentials();
+    // The four places in the shared queue are free again.
+    auto next = HTTPRequest::requestWithURL(url(s.url("/basic", "user:pass")));
+    next->startAsynchronous();
+    ASSERT_TRUE(waitFor(next, 5));
+    ASSERT_FALSE(next->error()) << next->error()->description();
+    EXPECT_EQ(text(next), "basic ok");
+    drainMain();
+    EXPECT_EQ(d->count("failed"), 2u);
+    EXPECT_EQ(d->count("finished"), 0u);
+}
+
 TEST_F(RequestAuthentication, KeychainPersistenceSavesWorkingCredentials) {
     AuthServer s;
     auto r = HTTPRequest::requestWithURL(url(s.url("/basic")));
@@ -201,28 +238,32 @@ TEST_F(RequestAuthentication, RegisteredDialogIsShownOnTheMainThreadWhenAllowed)
     EXPECT_EQ(text(r), "basic ok");
 }
 
-TEST_F(RequestAuthentication, CredentialsAreNotCarriedToAnotherHostOnARedirect) {
+TEST_F(RequestAuthentication, CredentialsAreNotCarriedToAnotherHostOrPortOnARedirect) {
     std::mutex m;
     std::string authorizationAtB = "unset";
     nettest::Server b([&](nettest::Conn& c) {
-        if (auto r = c.readRequest()) {
+        while (auto r = c.readRequest()) {
             {
                 std::lock_guard<std::mutex> g(m);
                 authorizationAtB = r->header("Authorization");
             }
-            c.respond(200, "b");
+            if (!c.respond(200, "b")) return;
         }
     });
-    std::string target = "http://localhost:" + std::to_string(b.port()) + "/elsewhere";
-    nettest::Server a([&](nettest::Conn& c) {
-        while (auto r = c.readRequest())
-            if (!c.respond(307, "", "Location: " + target + "\r\n")) return;
-    });
-    auto r = HTTPRequest::requestWithURL(url(a.url("/start")));
-    r->addRequestHeader("Authorization", "Basic dXNlcjpwYXNz");
-    r->startSynchronous();
-    ASSERT_FALSE(r->error()) << r->error()->description();
-    EXPECT_EQ(text(r), "b");
-    std::lock_guard<std::mutex> g(m);
-    EXPECT_EQ(authorizationAtB, "");
+    // Another host, and the same host on another port.
+    for (std::string host : {"localhost", "127.0.0.1"}) {
+        std::string target = "http://" + host + ":" + std::to_string(b.port()) + "/elsewhere";
+        nettest::Server a([&](nettest::Conn& c) {
+            while (auto r = c.readRequest())
+                if (!c.respond(307, "", "Location: " + target + "\r\n")) return;
+        });
+        auto r = HTTPRequest::requestWithURL(url(a.url("/start")));
+        r->addRequestHeader("Authorization", "Basic dXNlcjpwYXNz");
+        r->startSynchronous();
+        ASSERT_FALSE(r->error()) << r->error()->description();
+        EXPECT_EQ(text(r), "b");
+        std::lock_guard<std::mutex> g(m);
+        EXPECT_EQ(authorizationAtB, "") << host;
+        authorizationAtB = "unset";
+    }
 }

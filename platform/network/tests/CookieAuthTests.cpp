@@ -24,6 +24,9 @@ TEST(HTTPCookie, AttributesAndDefaults) {
     EXPECT_TRUE(c->isSecure());
     EXPECT_TRUE(c->isHTTPOnly());
     EXPECT_DOUBLE_EQ(c->expires(), now + 60);
+    // A secure cookie goes back over https only, never over plain http.
+    EXPECT_TRUE(c->matchesURL(*url("https://www.example.com/app/next")));
+    EXPECT_FALSE(c->matchesURL(*url("http://www.example.com/app/next")));
 
     // Default path: the request path up to its last slash.
     auto d = HTTPCookie::cookieFromSetCookie("a=1", *url("http://h.example.com/one/two/three"), now);
@@ -164,6 +167,10 @@ TEST(HTTPAuthentication, DigestMatchesTheRFCExample) {
     EXPECT_NE(h.find("nc=00000001"), std::string::npos);
     EXPECT_NE(h.find("uri=\"/dir/index.html\""), std::string::npos);
     EXPECT_NE(h.find("opaque=\"5ccc069c403ebaf9f0171e9517f40e41\""), std::string::npos);
+    // Quoted values escape a backslash and a double quote inside them.
+    ASSERT_TRUE(a->applyCredentials(*req, "DOM\\Mu\"fasa", "Circle Of Life"));
+    h = *req->headerField("Authorization");
+    EXPECT_NE(h.find(R"(username="DOM\\Mu\"fasa")"), std::string::npos) << h;
 }
 
 TEST(HTTPAuthentication, RefusalAndStaleNonce) {

@@ -7,6 +7,7 @@
 #include <openssl/provider.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <map>
 #include <thread>
 
@@ -171,6 +172,9 @@ TEST_F(URLConnectionTest, RedirectsAreFollowedWithTheRightMethod) {
     EXPECT_FALSE(data);
     ASSERT_TRUE(err);
     EXPECT_EQ(err->code(), net::kErrorRedirectLoop);
+    // The first request and exactly the allowed number of redirects went out.
+    std::lock_guard<std::mutex> g(m);
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), "GET /loop []"), URLConnection::kMaxRedirects + 1);
 }
 
 TEST_F(URLConnectionTest, DelegateMayRefuseARedirect) {
