@@ -179,7 +179,9 @@ TEST_F(ContentTest, SampleDeckHasEveryBundleFile) {
         for (const auto& link : ui::htmlLinks(readFile(cardPagePath(rowString(card, "ActionData"))))) {
             EXPECT_TRUE(indexes.count(link.href) || link.href.find(':') != std::string::npos)
                 << rowString(card, "ActionData") << ": " << link.href;
-            if (link.text == "Rate this app") EXPECT_EQ(link.href, RatePromptManager::ratePageURL());
+            if (link.text == "Rate this app") {
+                EXPECT_EQ(link.href, RatePromptManager::ratePageURL());
+            }
         }
         for (auto name : {headerImageName(rowString(card, "color")), backgroundImageName(rowString(card, "color")),
                           stripImageName(rowString(card, "color"))})
