@@ -214,10 +214,6 @@ int32_t JsonTokeniser::getStringToken(ns::Ref<ns::Object>* token) {
             *token = ns::String::make(std::move(text));
             return JsonTokenString;
         }
-        if (c < 0x20) {
-            error_ = format("Unescaped control character [0x%02X]", c);
-            return JsonTokenError;
-        }
         if (c == '\\') {
             if (!stream_.getNextUnichar(&c)) return JsonTokenEOF;
             switch (c) {
@@ -278,6 +274,13 @@ int32_t JsonTokeniser::getStringToken(ns::Ref<ns::Object>* token) {
             continue;
         }
         if (!stream_.getRetainedStringFragment(&fragment)) return JsonTokenEOF;
+        if (fragment.empty()) {
+            // Neither quote nor backslash, and the fragment reader would not
+            // take it: a control character. Deciding this from the reader
+            // itself means the loop always moves on.
+            error_ = format("Unescaped control character [0x%02X]", c);
+            return JsonTokenError;
+        }
         if (!ns::isValidUTF8(fragment.data(), fragment.size())) {
             error_ = "Broken Unicode encoding";
             return JsonTokenError;

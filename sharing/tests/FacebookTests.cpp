@@ -152,10 +152,6 @@ private:
     nettest::Server server_;
 };
 
-bool runUntil(const std::function<bool()>& cond, double seconds = 10) {
-    return ns::RunLoop::main()->runUntil(cond, seconds);
-}
-
 // Records what a request, a dialog or a session tells its delegate.
 class Recorder : public ns::Object, public FBRequestDelegate, public FBDialogDelegate, public FBSessionDelegate {
 public:

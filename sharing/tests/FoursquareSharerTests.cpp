@@ -69,14 +69,6 @@ protected:
         if (auto* nav = ns::as<ui::NavigationController>(v)) return nav->topViewController();
         return v;
     }
-    // Lets animations end (manual clock) until the condition holds.
-    bool settle(const std::function<bool()>& cond) {
-        for (int i = 0; i < 50 && !cond(); ++i) {
-            clock->advance(0.5);
-            runUntil([] { return true; }, 0);
-        }
-        return cond();
-    }
     ns::Ref<SHRFoursquareV2> signedInSharer(const char* text) {
         SHR::setAuthValueForKeyForSharer(ns::str("tok-1").get(), "accessToken", "SHRFoursquareV2");
         auto s = ns::make<SHRFoursquareV2>();
@@ -132,7 +124,7 @@ TEST_F(FoursquareTest, SignInThroughTheCallbackFragment) {
     EXPECT_EQ(SHR::getAuthValueForKeyForSharer("accessToken", "SHRFoursquareV2")->utf8(), "tok-1");
     EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRAuthDidFinish:true"}));
     // The pending share goes on to the place list once the sign-in page is gone.
-    ASSERT_TRUE(settle([&] { return ns::as<SHRFoursquareV2VenuesForm>(shownTop()) != nullptr; }));
+    ASSERT_TRUE(runUntil([&] { return ns::as<SHRFoursquareV2VenuesForm>(shownTop()) != nullptr; }));
 
     // Logout forgets the token.
     s->logout();
@@ -148,7 +140,7 @@ TEST_F(FoursquareTest, PlacesFromTheDevicePositionThenCheckIn) {
     NotificationRecorder rec;
     std::string longText(150, 'x');
     auto s = signedInSharer(("Checking in " + longText).c_str());
-    ASSERT_TRUE(settle([&] { return ns::as<SHRFoursquareV2VenuesForm>(shownTop()) != nullptr; }));
+    ASSERT_TRUE(runUntil([&] { return ns::as<SHRFoursquareV2VenuesForm>(shownTop()) != nullptr; }));
     ns::Ref<SHRFoursquareV2VenuesForm> form(ns::as<SHRFoursquareV2VenuesForm>(shownTop()));
     EXPECT_EQ(form->title(), "Nearby Places");
     EXPECT_EQ(form->searchBar()->placeholder(), "Search places");
@@ -228,7 +220,7 @@ TEST_F(FoursquareTest, ExpiredTokenAsksForReloginAndOtherErrors) {
     s->setShareDelegate(nullptr);
     s->setItem(SHRItem::text(ns::str("Here")));
     s->share();
-    ASSERT_TRUE(settle([&] { return ns::as<SHRFoursquareV2VenuesForm>(shownTop()) != nullptr; }));
+    ASSERT_TRUE(runUntil([&] { return ns::as<SHRFoursquareV2VenuesForm>(shownTop()) != nullptr; }));
     NotificationRecorder rec;
     loc::LocationManager::setDevicePosition(loc::Location::make(1, 2));
     ASSERT_TRUE(runUntil([&] { return !rec.names.empty(); }));

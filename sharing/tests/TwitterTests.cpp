@@ -48,16 +48,6 @@ protected:
         std::string base = fakeTwitter->url("");
         SHRTwitter::setBaseURLsForTesting(base, base, base);
     }
-    // Runs the main loop and moves the manual clock until `cond` holds
-    // (transitions and delayed presentations run on that clock).
-    bool waitFor(const std::function<bool()>& cond, int rounds = 400) {
-        for (int i = 0; i < rounds; ++i) {
-            if (cond()) return true;
-            ns::RunLoop::main()->runUntil(cond, 0.025);
-            clock->advance(0.05);
-        }
-        return cond();
-    }
     void storeToken() {
         SHR::setAuthValueForKeyForSharer(ns::str("acc-tok").get(), "accessKey", "SHRTwitter");
         SHR::setAuthValueForKeyForSharer(ns::str("acc secret").get(), "accessSecret", "SHRTwitter");
@@ -85,7 +75,7 @@ TEST_F(TwitterTest, OAuthFlowStoresTokenThenPostsTheEditedTweet) {
     NotificationRecorder rec;
     auto sharer = SHRSharer::shareItem<SHRTwitter>(SHRItem::text(ns::str("hello deck")));
     EXPECT_EQ(sharer->pendingAction(), SHRPendingShare);
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(runUntil([&] {
         auto* nav = ns::as<ui::NavigationController>(SHR::currentHelper()->currentView());
         return nav && ns::as<SHROAuthView>(nav->topViewController());
     }));
@@ -97,7 +87,7 @@ TEST_F(TwitterTest, OAuthFlowStoresTokenThenPostsTheEditedTweet) {
                                     ns::URL::URLWithString(authURL));
     ui::Driver driver(clock);
     EXPECT_FALSE(driver.followLink("Allow"));  // the callback is caught, not loaded
-    ASSERT_TRUE(waitFor([&] { return visibleForm() != nullptr; })) << driver.screen();
+    ASSERT_TRUE(runUntil([&] { return visibleForm() != nullptr; })) << driver.screen();
     EXPECT_EQ(SHR::getAuthValueForKeyForSharer("accessKey", "SHRTwitter")->utf8(), "acc-tok");
     EXPECT_EQ(SHR::getAuthValueForKeyForSharer("accessSecret", "SHRTwitter")->utf8(), "acc secret");
 
@@ -108,7 +98,7 @@ TEST_F(TwitterTest, OAuthFlowStoresTokenThenPostsTheEditedTweet) {
     ASSERT_TRUE(driver.typeText("", " & more")) << driver.lastError();
     EXPECT_EQ(form->counter()->text(), "123");
     ASSERT_TRUE(driver.tapBarButton("Send to Twitter")) << driver.lastError() << "\n" << driver.screen();
-    ASSERT_TRUE(waitFor([&] { return !rec.names.empty() && rec.names.back() == SHRSendDidFinishNotification; }))
+    ASSERT_TRUE(runUntil([&] { return !rec.names.empty() && rec.names.back() == SHRSendDidFinishNotification; }))
         << fakeTwitter->log();
     EXPECT_TRUE(logHas("status hello deck & more")) << fakeTwitter->log();
     EXPECT_FALSE(logHas("refused")) << fakeTwitter->log();
@@ -136,7 +126,7 @@ TEST_F(TwitterTest, StatusRepliesDecideSuccessOrTheErrorAlert) {
         ASSERT_TRUE(sharer->isAuthorized());
         ASSERT_TRUE(sharer->prepareItem());
         ASSERT_TRUE(sharer->send());
-        ASSERT_TRUE(waitFor([&] { return rec.names.size() >= 2; }));
+        ASSERT_TRUE(runUntil([&] { return rec.names.size() >= 2; }));
         if (!c.alert) {
             EXPECT_EQ(rec.names.back(), SHRSendDidFinishNotification);
             EXPECT_TRUE(alerts().empty());
@@ -151,9 +141,9 @@ TEST_F(TwitterTest, StatusRepliesDecideSuccessOrTheErrorAlert) {
             EXPECT_EQ(sharer->lastError()->code(), 2);
         } else {
             // Signing in again starts with a new request token.
-            ASSERT_TRUE(waitFor([&] { return SHR::currentHelper()->currentView() != nullptr; }));
+            ASSERT_TRUE(runUntil([&] { return SHR::currentHelper()->currentView() != nullptr; }));
             SHR::currentHelper()->hideCurrentViewControllerAnimated(false);
-            waitFor([&] { return SHR::currentHelper()->currentView() == nullptr; });
+            runUntil([&] { return SHR::currentHelper()->currentView() == nullptr; });
         }
         ui::Panel::dismissAllForTesting();
     }
@@ -174,12 +164,12 @@ TEST_F(TwitterTest, ImageIsUploadedWithDelegatedCredentialsThenTweetedWithItsLin
     NotificationRecorder rec;
     ui::Driver driver(clock);
     auto sharer = SHRSharer::shareItem<SHRTwitter>(imageItem("Great card"));
-    ASSERT_TRUE(waitFor([&] { return visibleForm() != nullptr; }));
+    ASSERT_TRUE(runUntil([&] { return visibleForm() != nullptr; }));
     auto* form = visibleForm();
     EXPECT_EQ(form->text(), "Great card");
     EXPECT_EQ(form->counter()->text(), "Image + 105");  // 140 - 25 for the image - 10
     ASSERT_TRUE(driver.tapBarButton("Send to Twitter")) << driver.lastError();
-    ASSERT_TRUE(waitFor([&] { return !rec.names.empty() && rec.names.back() != SHRSendDidStartNotification; }))
+    ASSERT_TRUE(runUntil([&] { return !rec.names.empty() && rec.names.back() != SHRSendDidStartNotification; }))
         << fakeTwitter->log();
     EXPECT_EQ(rec.names, (std::vector<std::string>{SHRSendDidStartNotification, SHRSendDidStartNotification,
                                                    SHRSendDidFinishNotification}))
@@ -227,7 +217,7 @@ TEST_F(TwitterTest, UserInfoIsStoredWithNullsOfNestedDictionariesReplaced) {
     NotificationRecorder rec;
     auto sharer = SHRSharer::getUserInfo<SHRTwitter>();
     EXPECT_TRUE(sharer->quiet());
-    ASSERT_TRUE(waitFor([&] { return rec.names.size() >= 2; }));
+    ASSERT_TRUE(runUntil([&] { return rec.names.size() >= 2; }));
     EXPECT_EQ(rec.names.back(), SHRSendDidFinishNotification);
     auto info = ns::UserDefaults::standardUserDefaults()->dictionaryForKey(kSHRTwitterUserInfo);
     ASSERT_TRUE(info);
@@ -277,7 +267,7 @@ TEST_F(TwitterTest, LinksAreShortenedOrPostedWholeWhenThatIsNotPossible) {
         SCOPED_TRACE(c.url);
         setOnline(c.online);
         auto sharer = SHRSharer::shareItem<SHRTwitter>(SHRItem::URL(ns::URL::URLWithString(c.url), ns::str("Card")));
-        ASSERT_TRUE(waitFor([&] { return visibleForm() != nullptr; }));
+        ASSERT_TRUE(runUntil([&] { return visibleForm() != nullptr; }));
         EXPECT_EQ(visibleForm()->text(), c.status);
         if (c.alert) {
             ASSERT_FALSE(alerts().empty());
@@ -287,7 +277,7 @@ TEST_F(TwitterTest, LinksAreShortenedOrPostedWholeWhenThatIsNotPossible) {
         }
         ui::Panel::dismissAllForTesting();
         visibleForm()->cancel();
-        ASSERT_TRUE(waitFor([&] { return SHR::currentHelper()->currentView() == nullptr; }));
+        ASSERT_TRUE(runUntil([&] { return SHR::currentHelper()->currentView() == nullptr; }));
     }
     std::string log = fakeTwitter->log();
     // The long URL went to the shortener encoded and came back decoded once.
@@ -306,7 +296,7 @@ TEST_F(TwitterTest, XAuthLoginFormTradesThePasswordAndFollowsOnce) {
     sharer->setItem(SHRItem::text(ns::str("from the login form")));
     ASSERT_EQ(sharer->authorizationFormFields()->count(), 3u);
     sharer->share();
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(runUntil([&] {
         auto* nav = ns::as<ui::NavigationController>(SHR::currentHelper()->currentView());
         return nav && ns::as<SHRFormController>(nav->topViewController());
     }));
@@ -315,15 +305,15 @@ TEST_F(TwitterTest, XAuthLoginFormTradesThePasswordAndFollowsOnce) {
     login->setValueForKey("username", "deckuser");
     login->setValueForKey("password", "wrong");
     login->validateForm();
-    ASSERT_TRUE(waitFor([&] { return !alerts().empty(); }));
+    ASSERT_TRUE(runUntil([&] { return !alerts().empty(); }));
     EXPECT_EQ(alerts()[0], "Access Error|Invalid user name or password");
     ui::Panel::dismissAllForTesting();
     login->setValueForKey("password", "pa ss");
     login->validateForm();
-    ASSERT_TRUE(waitFor([&] { return visibleForm() != nullptr; }));
+    ASSERT_TRUE(runUntil([&] { return visibleForm() != nullptr; }));
     EXPECT_EQ(SHR::getAuthValueForKeyForSharer("accessKey", "SHRTwitter")->utf8(), "acc-tok");
     visibleForm()->save();
-    ASSERT_TRUE(waitFor([&] { return !rec.names.empty() && rec.names.back() == SHRSendDidFinishNotification; }));
+    ASSERT_TRUE(runUntil([&] { return !rec.names.empty() && rec.names.back() == SHRSendDidFinishNotification; }));
     std::string log = fakeTwitter->log();
     EXPECT_NE(log.find("xauth deckuser"), std::string::npos) << log;
     EXPECT_NE(log.find("follow deckapp.json"), std::string::npos) << log;
@@ -359,7 +349,7 @@ TEST_F(TwitterTest, SystemComposerGetsTextCutWithoutSplittingAPairImageAndURL) {
     sharer = nullptr;  // the composer's handler keeps its sharer
     ui::Driver driver(clock);
     ASSERT_TRUE(driver.tapButton("Send")) << driver.lastError() << driver.screen();
-    waitFor([&] { return root->presentedViewController() == nullptr; });
+    runUntil([&] { return root->presentedViewController() == nullptr; });
     EXPECT_FALSE(root->presentedViewController());
     EXPECT_EQ(rec.names, (std::vector<std::string>{SHRSendDidFinishNotification}));
 
@@ -370,14 +360,14 @@ TEST_F(TwitterTest, SystemComposerGetsTextCutWithoutSplittingAPairImageAndURL) {
     EXPECT_EQ(composer->initialText(), "just text");
     EXPECT_TRUE(composer->images().empty());
     ASSERT_TRUE(driver.tapButton("Cancel"));
-    waitFor([&] { return root->presentedViewController() == nullptr; });
+    runUntil([&] { return root->presentedViewController() == nullptr; });
     SHRSharer::shareItem<SHRTwitter>(SHRItem::URL(ns::URL::URLWithString("http://deck.example/c"), ns::str("Linked")));
     composer = ui::TweetComposeViewController::liveComposers().back();
     EXPECT_EQ(composer->initialText(), "Linked");
     ASSERT_EQ(composer->urls().size(), 1u);
     EXPECT_EQ(composer->urls()[0]->absoluteText(), "http://deck.example/c");
     composer->finish(ui::TweetComposeViewController::Result::Done);
-    waitFor([&] { return root->presentedViewController() == nullptr; });
+    runUntil([&] { return root->presentedViewController() == nullptr; });
     EXPECT_EQ(rec.names, (std::vector<std::string>{SHRSendDidCancelNotification, SHRSendDidFinishNotification}));
 
     // Account information has no composer.
@@ -391,7 +381,7 @@ TEST_F(TwitterTest, SystemComposerWaitsForTheSharerScreenOnItsWayOut) {
     // Another sharer's screen is up.
     auto other = ns::make<ui::ViewController>();
     SHR::currentHelper()->showViewController(other);
-    ASSERT_TRUE(waitFor([&] { return SHR::currentHelper()->currentView() != nullptr; }));
+    ASSERT_TRUE(runUntil([&] { return SHR::currentHelper()->currentView() != nullptr; }));
     ns::Weak<SHRiOS5Twitter> weak;
     {
         auto sheet = SHRSharer::shareItem<SHRiOS5Twitter>(SHRItem::text(ns::str("later")));
@@ -400,14 +390,14 @@ TEST_F(TwitterTest, SystemComposerWaitsForTheSharerScreenOnItsWayOut) {
     EXPECT_FALSE(weak.expired());  // kept alive while it waits
     EXPECT_TRUE(ui::TweetComposeViewController::liveComposers().empty());
     SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
-    ASSERT_TRUE(waitFor([&] { return !ui::TweetComposeViewController::liveComposers().empty(); }));
+    ASSERT_TRUE(runUntil([&] { return !ui::TweetComposeViewController::liveComposers().empty(); }));
     auto composer = ui::TweetComposeViewController::liveComposers().back();
     EXPECT_EQ(composer->initialText(), "later");
-    waitFor([&] { return composer->presentingViewController() != nullptr; });
+    runUntil([&] { return composer->presentingViewController() != nullptr; });
     EXPECT_TRUE(composer->presentingViewController());
     composer->finish(ui::TweetComposeViewController::Result::Cancelled);
     composer = nullptr;
-    waitFor([&] { return weak.expired(); });
+    runUntil([&] { return weak.expired(); });
     EXPECT_TRUE(weak.expired());
 }
 
@@ -417,7 +407,7 @@ TEST_F(TwitterTest, EditFormCountsTheImageAndRefusesTextOverTheLimit) {
     storeToken();
     ui::Driver driver(clock);
     auto sharer = SHRSharer::shareItem<SHRTwitter>(imageItem(std::string(200, 't')));
-    ASSERT_TRUE(waitFor([&] { return visibleForm() != nullptr; }));
+    ASSERT_TRUE(runUntil([&] { return visibleForm() != nullptr; }));
     auto* form = visibleForm();
     EXPECT_EQ(form->text().size(), 200u);  // the form starts with all of it
     EXPECT_EQ(form->counter()->text(), "Image  -85");
@@ -437,7 +427,7 @@ TEST_F(TwitterTest, EditFormCountsTheImageAndRefusesTextOverTheLimit) {
     NotificationRecorder rec;
     ASSERT_TRUE(driver.tapBarButton("Cancel")) << driver.lastError();
     EXPECT_EQ(rec.names, (std::vector<std::string>{SHRSendDidCancelNotification}));
-    EXPECT_TRUE(waitFor([&] { return SHR::currentHelper()->currentView() == nullptr; }));
+    EXPECT_TRUE(runUntil([&] { return SHR::currentHelper()->currentView() == nullptr; }));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "platform/foundation/Clock.h"
 #include "platform/ui/Driver.h"
+#include "tools/simulator/FormPostWatcher.h"
 
 namespace simulator {
 
@@ -32,8 +33,8 @@ public:
 
     // What the app did since the last call that a person would notice
     // outside the screen: URLs opened, mail written to the outbox, form
-    // posts requested, home-folder files found unreadable and moved aside.
-    // One line each.
+    // posts sent, home-folder files found unreadable and moved aside. One
+    // line each.
     void reportEvents(std::ostream& out);
 
     // When `line` is a well-formed `wait` and time is real (no manual
@@ -56,13 +57,17 @@ private:
     bool link(const std::string& textOrHref);
     bool pinch(const std::string& args);
     bool swipe(const std::string& args);
+    void letFormPostsAnswer();
+
+    // Longest real time a script's `wait` gives a form post to be answered.
+    static constexpr double kFormPostAnswerSeconds = 30.0;
 
     std::shared_ptr<ns::ManualClock> clock_;
     ui::Driver driver_;
     std::string error_;
     bool quit_ = false;
     size_t urlsSeen_ = 0;
-    size_t postsSeen_ = 0;
+    std::shared_ptr<FormPostWatcher> posts_;
     std::set<std::string> outboxSeen_;
     std::set<std::string> setAsideSeen_;
 };

@@ -349,6 +349,13 @@ TEST(FastDecoder, NestingIsBounded) {
     std::string ok(FJMaxParseDepth, '[');
     ok += std::string(FJMaxParseDepth, ']');
     EXPECT_TRUE(decode(ok).value);
+    // One level more than the limit is refused, for arrays and objects alike.
+    EXPECT_EQ(decode("[" + ok + "]").message(), "Arrays and objects are nested more than 512 levels deep.");
+    std::string okObjects;
+    for (size_t i = 0; i < FJMaxParseDepth; ++i) okObjects += "{\"a\":";
+    okObjects += "1" + std::string(FJMaxParseDepth, '}');
+    EXPECT_TRUE(decode(okObjects).value);
+    EXPECT_EQ(decode("[" + okObjects + "]").message(), "Arrays and objects are nested more than 512 levels deep.");
     std::string deep(100000, '[');
     auto p = decode(deep);
     EXPECT_EQ(p.message(), "Arrays and objects are nested more than 512 levels deep.");

@@ -180,6 +180,8 @@ TEST(StreamParserStrings, EscapeAndEncodingErrors) {
         {"[\"a\tb\"]", "Unescaped control character [0x09]"},
         {"[\"a\nb\"]", "Unescaped control character [0x0A]"},
         {"[\"\\\"a\x1f\"]", "Unescaped control character [0x1F]"},
+        {"[\"\\n\tb\"]", "Unescaped control character [0x09]"},  // after an escape
+        {"[\"\\u00e9\nb\"]", "Unescaped control character [0x0A]"},
         {std::string("[\"a\0\"]", 6), "Unescaped control character [0x00]"},
         {"[\"\\x\"]", "Illegal escape character"},
         {"[\"\\U0041\"]", "Illegal escape character"},

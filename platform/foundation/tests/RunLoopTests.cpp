@@ -55,6 +55,8 @@ TEST_F(RunLoopTest, ManualClockFiresTimersAndDeferredCallsInTimeOrder) {
         log.push_back(what + "@" + std::to_string(static_cast<int>(std::lround((clock->now() - 100.0) * 10))));
     };
     auto t3 = Timer::scheduledTimer(3.0, false, [&] { stamp("t3"); });
+    // Due at the same moment as t3: fires after it, in scheduling order.
+    auto t3b = Timer::scheduledTimer(3.0, false, [&] { stamp("t3b"); });
     auto t1 = Timer::scheduledTimer(1.0, false, [&] {
         stamp("t1");
         // Scheduled inside the window: fires at 1.5, before t2.
@@ -74,8 +76,9 @@ TEST_F(RunLoopTest, ManualClockFiresTimersAndDeferredCallsInTimeOrder) {
     clock->advance(0.4);
     EXPECT_EQ(log.size(), 5u);
     clock->advance(0.1);
-    EXPECT_EQ(log.back(), "t3@30");
+    EXPECT_EQ(std::vector<std::string>(log.begin() + 5, log.end()), (std::vector<std::string>{"t3@30", "t3b@30"}));
     EXPECT_FALSE(t3->isValid());
+    EXPECT_FALSE(t3b->isValid());
 }
 
 TEST_F(RunLoopTest, RepeatingTimerKeepsItsCadenceAndStopsWhenInvalidated) {
