@@ -279,6 +279,30 @@ TEST_F(ShareMenuTest, SectionsSortedRowsAndHeaders) {
     EXPECT_EQ(rows(other.get()), "|;Services|Links only");
 }
 
+// The menu of the app's own sharer list: the sharers that can take a link,
+// sorted by title; switching one off in edit mode logs the user out of it.
+TEST_F(ScreensTest, ShareMenuOfTheShippedSharerList) {
+    auto menu = ns::make<SHRCustomShareMenu>(ui::TableViewStyle::Grouped);
+    menu->setItem(SHRItem::URL(ns::URL::URLWithString("http://deck.example/card/1"), ns::str("Card")));
+    SHR::currentHelper()->showViewController(menu);
+    auto titles = [&](long section) {
+        std::vector<std::string> out;
+        for (long r = 0; r < menu->tableView()->numberOfRowsInSection(section); ++r)
+            out.push_back(menu->rowDataAtIndexPath(ui::IndexPath::forRow(r, section))->stringForKey("name")->utf8());
+        return out;
+    };
+    EXPECT_EQ(titles(0), (std::vector<std::string>{"Copy", "Email", "Logout", "Open in Safari", "SMS"}));
+    EXPECT_EQ(titles(1), (std::vector<std::string>{"Evernote", "Facebook", "Google Reader", "Instapaper", "LinkedIn",
+                                                   "Pinboard", "Read It Later", "Tumblr", "Twitter", "Vkontakte"}));
+    SHR::setAuthValueForKeyForSharer(ns::str("me").get(), "username", "SHRPinboard");
+    ui::Driver driver(clock);
+    ASSERT_TRUE(driver.tapBarButton("Edit"));
+    ASSERT_TRUE(driver.tapRow("Pinboard"));
+    EXPECT_FALSE(SHR::getAuthValueForKeyForSharer("username", "SHRPinboard"));
+    ASSERT_TRUE(driver.tapBarButton("Done"));
+    EXPECT_EQ(titles(1).size(), 9u);
+}
+
 TEST_F(ShareMenuTest, SelectingARowSharesAndClosesUnlessTheDelegateSaysNo) {
     auto menu = showMenu(textItem("pick"));
     auto decider = ns::make<Decider>();
