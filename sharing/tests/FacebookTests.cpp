@@ -729,9 +729,14 @@ TEST_F(SHRFacebookTest, TextShareGoesThroughTheFormAndPostsToTheFeed) {
     ui::Driver driver(clock);
     driver.settle();
     EXPECT_TRUE(service.requests().empty()) << "a text is shown in the form first";
-    ASSERT_TRUE(driver.findTextInput("Message"));
-    ASSERT_TRUE(driver.clearText("Message"));
-    ASSERT_TRUE(driver.typeText("Message", "Edited text"));
+    auto* nav = ns::as<ui::NavigationController>(SHR::currentHelper()->currentView());
+    ASSERT_TRUE(nav);
+    auto* form = ns::as<SHRFormControllerLargeTextField>(nav->topViewController());
+    ASSERT_TRUE(form) << "the shared large text form";
+    EXPECT_EQ(form->text(), "Hello there");
+    EXPECT_FALSE(form->counter()) << "no limit: no counter";
+    ASSERT_TRUE(driver.clearText(""));
+    ASSERT_TRUE(driver.typeText("", "Edited text"));
     ASSERT_TRUE(driver.tapBarButton("Send to Facebook")) << driver.screen();
     ASSERT_TRUE(runUntil([&] {
         return std::find(notes.names.begin(), notes.names.end(), SHRSendDidFinishNotification) != notes.names.end();
