@@ -29,7 +29,7 @@ protected:
         return nav ? ns::as<SHRFormController>(nav->topViewController()) : nullptr;
     }
     bool waitForForm(const std::string& rightTitle) {
-        return runUntil([&] { return shownForm() && shownForm()->rightButtonTitle() == rightTitle; });
+        return runUntil([&] { return shownForm() && shownForm()->rightButtonTitle() == rightTitle; }, 5);
     }
 };
 

@@ -380,6 +380,7 @@ TEST_F(ScreensTest, OAuthViewCatchesTheCallbackWhateverItsCase) {
     auto d = ns::make<OAuthDelegate>();
     auto view = SHROAuthView::make(ns::URL::URLWithString("https://deck.example/authorize?oauth_token=rt"), d.get());
     ui::WebView* web = view->webView();
+    EXPECT_TRUE(web->scalesPageToFit());
     ASSERT_EQ(web->evaluatedScripts().size(), 1u);
     EXPECT_EQ(web->evaluatedScripts()[0], "document.getElementsByTagName('body')[0].style.width = \"200px\"");
     EXPECT_EQ(web->request()->URL()->absoluteText(), "https://deck.example/authorize?oauth_token=rt");
