@@ -622,6 +622,10 @@ TEST_F(FacebookTest, OutsideLoginAnswers) {
     EXPECT_TRUE(fb->handleOpenURL(ns::URL::URLWithString("fb777://authorize?access_token=y").get()));
     EXPECT_EQ(fb->accessToken()->utf8(), "y");
     EXPECT_TRUE(fb->isSessionValid());
+    // An empty token is no login: the session keeps the one it has.
+    fb->handleOpenURL(ns::URL::URLWithString("fb777://authorize#access_token=&expires_in=3600").get());
+    EXPECT_EQ(rec->events.back(), "fbDidNotLogin:cancelled");
+    EXPECT_EQ(fb->accessToken()->utf8(), "y");
 
     fb->handleOpenURL(ns::URL::URLWithString("fb777://authorize#error=access_denied&error_code=200").get());
     EXPECT_EQ(rec->events.back(), "fbDidNotLogin:cancelled");
