@@ -365,7 +365,10 @@ void HTTPRequest::cancel() {
 
 void HTTPRequest::cancelOnRequestThread() {
     std::lock_guard<std::recursive_mutex> g(cancelledLock_);
-    if (cancelled_ || complete_) return;
+    // A request waiting for the caller counts as complete (its stream is
+    // done) but has not ended: cancelling ends it and frees its place.
+    if (cancelled_ || (complete_ && !awaitingCaller_)) return;
+    awaitingCaller_ = false;
     failWithError(engine::requestCancelledError());
     complete_ = true;
     cancelLoad();

@@ -550,6 +550,10 @@ private:
     void saveCredentialsToKeychain(const ns::Dictionary& credentials);
     void saveProxyCredentialsToKeychain(const ns::Dictionary& credentials);
     bool authenticationEnds();  // an error or a cancel ends an attempt
+    // Hands the question to the delegate, block or dialog; true when one
+    // was asked (the request then waits for its answer).
+    bool askCallerForCredentials();
+    bool askCallerForProxyCredentials();
 
     // Proxies (HTTPRequestProxies.cpp).
     bool configureProxies();
@@ -639,6 +643,9 @@ private:
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> complete_{false};
     bool downloadComplete_ = false;
+    // Waits, with no stream, for credentials or a redirect decision from
+    // the caller; cancelling still ends it then.
+    bool awaitingCaller_ = false;
     bool needsRedirect_ = false;
     std::atomic<int> authenticationNeeded_{0};
     bool didUseCachedResponse_ = false;

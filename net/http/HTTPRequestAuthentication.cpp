@@ -48,6 +48,18 @@ void setAuthenticationDialogPresenter(std::function<void(ns::Ref<HTTPRequest>)> 
 
 bool HTTPRequest::authenticationEnds() { return error_ || cancelled_; }
 
+bool HTTPRequest::askCallerForCredentials() {
+    if (!willAskDelegateForCredentials() && !showAuthenticationDialog()) return false;
+    awaitingCaller_ = true;
+    return true;
+}
+
+bool HTTPRequest::askCallerForProxyCredentials() {
+    if (!willAskDelegateForProxyCredentials() && !showProxyAuthenticationDialog()) return false;
+    awaitingCaller_ = true;
+    return true;
+}
+
 // ---- Before the challenge ----------------------------------------------------------
 
 void HTTPRequest::addBasicAuthenticationHeader(const std::string& user, const std::string& password) {
@@ -150,7 +162,7 @@ void HTTPRequest::attemptToApplyCredentialsAndResume() {
                 }
             }
             lastActivityTime_ = 0;
-            if (willAskDelegateForCredentials() || showAuthenticationDialog()) return;
+            if (askCallerForCredentials()) return;
             askLock.unlock();
             cancelLoad();
             failWithError(engine::authenticationError());
@@ -189,7 +201,7 @@ void HTTPRequest::attemptToApplyCredentialsAndResume() {
     auto credentials = findCredentials();
     if (!credentials) {
         lastActivityTime_ = 0;
-        if (willAskDelegateForCredentials() || showAuthenticationDialog()) return;
+        if (askCallerForCredentials()) return;
         askLock.unlock();
         failWithError(engine::authenticationError());
         return;
@@ -234,7 +246,7 @@ void HTTPRequest::attemptToApplyProxyCredentialsAndResume() {
             lastActivityTime_ = 0;
             // The delegate or dialog answers with retryUsingSuppliedCredentials,
             // which runs the proxy attempt again from a fresh object.
-            if (willAskDelegateForProxyCredentials() || showProxyAuthenticationDialog()) return;
+            if (askCallerForProxyCredentials()) return;
             askLock.unlock();
             cancelLoad();
             failWithError(engine::authenticationError());
@@ -273,7 +285,7 @@ void HTTPRequest::attemptToApplyProxyCredentialsAndResume() {
     auto credentials = findProxyCredentials();
     if (!credentials) {
         lastActivityTime_ = 0;
-        if (willAskDelegateForProxyCredentials() || showProxyAuthenticationDialog()) return;
+        if (askCallerForProxyCredentials()) return;
         askLock.unlock();
         failWithError(engine::authenticationError());
         return;
@@ -545,6 +557,7 @@ void HTTPRequest::retryUsingSuppliedCredentials() {
     ns::Ref<HTTPRequest> self(this);
     performOnRequestThread([self] {
         std::unique_lock<std::recursive_mutex> g(self->cancelledLock_);
+        self->awaitingCaller_ = false;
         bool haveMessage = self->request_ != nullptr;
         g.unlock();
         if (haveMessage) self->attemptToApplyCredentialsAndResume();
@@ -554,7 +567,11 @@ void HTTPRequest::retryUsingSuppliedCredentials() {
 
 void HTTPRequest::cancelAuthentication() {
     ns::Ref<HTTPRequest> self(this);
-    performOnRequestThread([self] { self->failWithError(engine::authenticationError()); });
+    performOnRequestThread([self] {
+        std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
+        self->awaitingCaller_ = false;
+        self->failWithError(engine::authenticationError());
+    });
 }
 
 // ---- Session stores ---------------------------------------------------------------------

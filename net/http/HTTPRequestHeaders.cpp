@@ -266,6 +266,7 @@ bool HTTPRequest::willAskDelegateToConfirmRedirect() {
     auto target = std::exchange(redirectURL_, nullptr);
     // The request waits (no stream, no time-out clock) until redirectToURL().
     lastActivityTime_ = 0;
+    awaitingCaller_ = true;
     reportWillRedirect(target);
     return true;
 }
@@ -274,6 +275,7 @@ void HTTPRequest::redirectToURL(ns::Ref<ns::URL> url) {
     {
         std::lock_guard<std::recursive_mutex> g(cancelledLock_);
         redirectURL_ = std::move(url);
+        awaitingCaller_ = false;
     }
     ns::Ref<HTTPRequest> self(this);
     performOnRequestThread([self] { self->performRedirect(); });

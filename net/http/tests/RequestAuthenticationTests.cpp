@@ -165,6 +165,43 @@ TEST_F(RequestAuthentication, BlockIsAskedWithoutADelegateAndCancelAuthenticatio
     r->setAuthenticationNeededBlock(nullptr);
 }
 
+TEST_F(RequestAuthentication, CancellingRequestsThatWaitForCredentialsFreesTheSharedQueue) {
+    AuthServer s;
+    auto d = ns::make<RecordingDelegate>();
+    d->answerAuthentication = true;  // asked, and never answers
+    std::vector<ns::Ref<HTTPRequest>> waiting;
+    for (int i = 0; i < 4; ++i) {
+        auto r = HTTPRequest::requestWithURL(url(s.url("/basic")));
+        r->setDelegate(d.get());
+        r->startAsynchronous();
+        waiting.push_back(r);
+    }
+    ASSERT_TRUE(waitUntil([&] { return d->count("authenticationNeeded") == 4; }));
+    waiting[0]->cancel();
+    waiting[1]->cancel();
+    waiting[2]->clearDelegatesAndCancel();
+    waiting[3]->clearDelegatesAndCancel();
+    for (auto& r : waiting) {
+        ASSERT_TRUE(waitFor(r, 5));
+        ASSERT_TRUE(r->error());
+        EXPECT_EQ(r->error()->code(), 4);
+        EXPECT_TRUE(r->isCancelled());
+    }
+    drainMain();
+    EXPECT_EQ(d->count("failed"), 2u);  // the cleared ones tell nobody
+    // A late answer changes nothing.
+    waiting[0]->retryUsingSuppliedCredentials();
+    // The four places in the shared queue are free again.
+    auto next = HTTPRequest::requestWithURL(url(s.url("/basic", "user:pass")));
+    next->startAsynchronous();
+    ASSERT_TRUE(waitFor(next, 5));
+    ASSERT_FALSE(next->error()) << next->error()->description();
+    EXPECT_EQ(text(next), "basic ok");
+    drainMain();
+    EXPECT_EQ(d->count("failed"), 2u);
+    EXPECT_EQ(d->count("finished"), 0u);
+}
+
 TEST_F(RequestAuthentication, KeychainPersistenceSavesWorkingCredentials) {
     AuthServer s;
     auto r = HTTPRequest::requestWithURL(url(s.url("/basic")));

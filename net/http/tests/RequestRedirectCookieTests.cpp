@@ -144,6 +144,17 @@ TEST(RequestRedirect, DelegateConfirmsARedirect) {
     ASSERT_FALSE(r->error());
     EXPECT_EQ(text(r), "GET /target ");
     EXPECT_EQ(d->joined(), "started,redirected,headers,willRedirect " + s.url("/target") + ",started,headers,finished");
+
+    // A request waiting for the delegate's decision can still be cancelled.
+    d->onWillRedirect = nullptr;
+    auto waiting = HTTPRequest::requestWithURL(url(s.url("/r302")));
+    waiting->setDelegate(d.get());
+    waiting->startAsynchronous();
+    ASSERT_TRUE(waitUntil([&] { return d->count("willRedirect " + s.url("/target")) == 2; }));
+    waiting->cancel();
+    ASSERT_TRUE(waitFor(waiting, 5));
+    ASSERT_TRUE(waiting->error());
+    EXPECT_EQ(waiting->error()->code(), 4);
 }
 
 TEST(RequestCookies, CookiesAreStoredAndSentInOrder) {
