@@ -4,6 +4,7 @@
 
 #include "platform/foundation/Foundation.h"
 #include "platform/foundation/PercentEncoding.h"
+#include "platform/foundation/ServiceEndpoints.h"
 #include "platform/foundation/URL.h"
 
 using namespace ns;
@@ -185,4 +186,40 @@ TEST(PercentEncoding, DecodingRefusesMalformedEscapes) {
     std::string all;
     for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
     EXPECT_EQ(percentDecodeBytes(percentEncodeUnreserved(all)), all);
+}
+
+TEST(ServiceEndpoints, OverrideThenEnvironmentThenBuiltIn) {
+    constexpr ServiceEndpoint forms{"test-forms", "https://services.maker.example/"};
+    constexpr ServiceEndpoint other{"test-other", "https://other.maker.example"};
+    ServiceEndpoints::clearOverrides();
+    ::unsetenv(ServiceEndpoints::kEnvironmentVariable);
+    EXPECT_EQ(ServiceEndpoints::url(forms, "/WS/post.php"), "https://services.maker.example/WS/post.php");
+
+    // The environment; a malformed entry is skipped, later entries win.
+    ::setenv(ServiceEndpoints::kEnvironmentVariable,
+             " test-forms = http://127.0.0.1:8080/x ,junk,test-other=ftp://h,test-forms=http://127.0.0.1:9090", 1);
+    EXPECT_EQ(ServiceEndpoints::url(forms, "/WS/post.php"), "http://127.0.0.1:9090/WS/post.php");
+    EXPECT_EQ(ServiceEndpoints::baseURL(other), "https://other.maker.example");
+
+    // The program's override comes first; removing it falls back.
+    EXPECT_TRUE(ServiceEndpoints::setOverride("test-forms", "http://127.0.0.1:7070/prefix/"));
+    EXPECT_EQ(ServiceEndpoints::url(forms, "/WS/post.php"), "http://127.0.0.1:7070/prefix/WS/post.php");
+    EXPECT_TRUE(ServiceEndpoints::setOverride("test-forms", ""));
+    EXPECT_EQ(ServiceEndpoints::baseURL(forms), "http://127.0.0.1:9090");
+    ::unsetenv(ServiceEndpoints::kEnvironmentVariable);
+
+    // A list is applied whole or not at all.
+    std::string error;
+    EXPECT_FALSE(ServiceEndpoints::setOverrides("test-forms=http://127.0.0.1:1,test-other=127.0.0.1:2", &error));
+    EXPECT_NE(error.find("127.0.0.1:2"), std::string::npos) << error;
+    EXPECT_EQ(ServiceEndpoints::baseURL(forms), "https://services.maker.example/");
+    for (const char* bad : {"", "=http://h", "no url", "a b=http://h", "x=http://", "x=https://h/?q=1", "x=http://h#f",
+                            "x=file:///tmp"})
+        EXPECT_FALSE(ServiceEndpoints::setOverrides(bad, &error)) << bad;
+    EXPECT_FALSE(ServiceEndpoints::setOverride("test-forms", "mailto:a@b"));
+    EXPECT_TRUE(ServiceEndpoints::setOverrides("test-forms=HTTP://127.0.0.1:1, test-other=https://[::1]:2", &error));
+    EXPECT_EQ(ServiceEndpoints::baseURL(forms), "HTTP://127.0.0.1:1");
+    EXPECT_EQ(ServiceEndpoints::baseURL(other), "https://[::1]:2");
+    ServiceEndpoints::clearOverrides();
+    EXPECT_EQ(ServiceEndpoints::baseURL(other), "https://other.maker.example");
 }

@@ -191,6 +191,43 @@ TEST_F(URLConnectionTest, DelegateMayRefuseARedirect) {
     EXPECT_EQ(rec->body, "see elsewhere");
 }
 
+TEST_F(URLConnectionTest, CallersCredentialsAndCookiesStayWithTheirOrigin) {
+    std::mutex m;
+    std::vector<nettest::Request> atB;
+    Server b([&](Conn& c) {
+        while (auto r = c.readRequest()) {
+            {
+                std::lock_guard<std::mutex> g(m);
+                atB.push_back(*r);
+            }
+            if (!c.respond(401, "who?", "WWW-Authenticate: Basic realm=\"B\"\r\n")) return;
+        }
+    });
+    std::string bPort = std::to_string(b.port());
+    // Another host, and the same host on another port.
+    for (std::string to : {"http://localhost:" + bPort + "/x", "http://127.0.0.1:" + bPort + "/x"}) {
+        Server a([&](Conn& c) {
+            while (auto r = c.readRequest())
+                if (!c.respond(307, "", "Location: " + to + "\r\n")) return;
+        });
+        auto req = request(a.url("/start"));
+        req->setValueForHTTPHeaderField("Basic dXNlcjpwYXNz", "Authorization");
+        req->setValueForHTTPHeaderField("caller=secret", "Cookie");
+        req->setCredentials("user", "pass");
+        ns::Ref<net::HTTPURLResponse> resp;
+        ns::Ref<ns::Error> err;
+        auto data = URLConnection::sendSynchronousRequest(*req, &resp, &err);
+        ASSERT_TRUE(data) << err->description();
+        // B's challenge is the answer: nothing was left to answer it with.
+        EXPECT_EQ(resp->statusCode(), 401);
+        std::lock_guard<std::mutex> g(m);
+        ASSERT_EQ(atB.size(), 1u) << to;
+        EXPECT_EQ(atB[0].header("Authorization"), "") << to;
+        EXPECT_EQ(atB[0].header("Cookie"), "") << to;
+        atB.clear();
+    }
+}
+
 TEST_F(URLConnectionTest, CookiesAreStoredAndSent) {
     std::string cookieSeen;
     Server server([&](Conn& c) {
