@@ -2,6 +2,7 @@
 
 #include "app/AppLog.h"
 #include "net/http/FormDataRequest.h"
+#include "platform/foundation/SecretMasking.h"
 #include "platform/foundation/URL.h"
 
 namespace app {
@@ -52,7 +53,7 @@ void HTTPFormPoster::post(std::shared_ptr<FormPostRequest> form) {
     request->setDelegate(bridge.get());
     bridge->request = request;
     form->running = bridge;
-    appLog("Form post: POST " + form->url);
+    appLog("Form post: POST " + ns::maskSecretsInURL(form->url));
     request->startAsynchronous();
 }
 

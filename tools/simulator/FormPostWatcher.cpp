@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <utility>
 
+#include "platform/foundation/SecretMasking.h"
+
 namespace simulator {
 
 void FormPostWatcher::post(std::shared_ptr<app::FormPostRequest> request) {
     if (!request) return;
-    started_.push_back("Form post: POST " + request->url + " " + request->encodedBody());
+    started_.push_back("Form post: POST " + ns::maskSecretsInURL(request->url) + " " +
+                       ns::maskSecretsInParameters(request->encodedBody()));
     auto relay = ns::make<Relay>(*request);
     request->delegateOwner = ns::Weak<ns::Object>(ns::Ref<ns::Object>(relay));
     request->delegate = relay.get();

@@ -7,6 +7,7 @@
 
 #include "app/forms/HTTPFormPoster.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/SecretMasking.h"
 #include "platform/mail/MailComposeViewController.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
@@ -251,7 +252,7 @@ void Simulator::letFormPostsAnswer() {
 void Simulator::reportEvents(std::ostream& out) {
     const auto& urls = ui::Application::shared()->openedURLs();
     if (urls.size() < urlsSeen_) urlsSeen_ = 0;
-    for (; urlsSeen_ < urls.size(); ++urlsSeen_) out << "Opened URL: " << urls[urlsSeen_] << "\n";
+    for (; urlsSeen_ < urls.size(); ++urlsSeen_) out << "Opened URL: " << ns::maskSecretsInURL(urls[urlsSeen_]) << "\n";
     for (const std::string& line : posts_->takeStartedLines()) out << line << "\n";
     std::error_code ec;
     namespace fs = std::filesystem;
