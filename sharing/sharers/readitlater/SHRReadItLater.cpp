@@ -52,14 +52,14 @@ void SHRReadItLater::authorizationFormValidate(SHRFormController* form) {
     std::string body = ns::format("apikey=%@&username=%@&password=%@", apiKey(),
                                   SHREncode(values->stringForKey("username")), SHREncode(values->stringForKey("password")));
     ns::Weak<SHRReadItLater> self(this);
-    setRequest(SHRRequest::make(ns::URL::URLWithString(baseURL() + "/v2/auth"), ns::str(body), ns::Ref<ns::Object>(this),
+    setRequest(SHRRequest::make(ns::URL::URLWithString(baseURL() + "/v2/auth"), ns::str(body), ns::keepAlive(this),
                                 [self](SHRRequest* r) { if (auto s = self.lock()) s->authFinished(r); },
                                 ns::str("POST"), true));
     setPendingForm(ns::Ref<SHRFormController>(form));
 }
 
 void SHRReadItLater::authFinished(SHRRequest* request) {
-    ns::Ref<SHRReadItLater> keep(this);
+    auto keep = ns::keepAlive(this);
     SHRActivityIndicator::currentIndicator()->hide();
     if (request->success()) {
         if (pendingForm()) pendingForm()->saveForm();
@@ -82,7 +82,7 @@ bool SHRReadItLater::send() {
                                   SHREncode(getAuthValueForKey("username").get()),
                                   SHREncode(getAuthValueForKey("password").get()), newItem, tags);
     ns::Weak<SHRReadItLater> self(this);
-    setRequest(SHRRequest::make(ns::URL::URLWithString(baseURL() + "/v2/send"), ns::str(body), ns::Ref<ns::Object>(this),
+    setRequest(SHRRequest::make(ns::URL::URLWithString(baseURL() + "/v2/send"), ns::str(body), ns::keepAlive(this),
                                 [self](SHRRequest* r) { if (auto s = self.lock()) s->sendFinished(r); },
                                 ns::str("POST"), true));
     sendDidStart();
@@ -90,7 +90,7 @@ bool SHRReadItLater::send() {
 }
 
 void SHRReadItLater::sendFinished(SHRRequest* request) {
-    ns::Ref<SHRReadItLater> keep(this);
+    auto keep = ns::keepAlive(this);
     if (request->success()) sendDidFinish();
     else if (request->response() && request->response()->statusCode() == 401) sendDidFailShouldRelogin();
     else sendDidFailWithError(SHR::error("%@", SHRReplyHeader(request, "X-Error")));
