@@ -119,17 +119,16 @@ std::string finishSession(Agent& a) {
 }
 
 // Runs a session step on the application's notification.
-void observe(Agent& a, const char* name, std::string (*step)(Agent&)) {
-    auto center = ns::NotificationCenter::defaultCenter();
-    a.observers.push_back(center->addObserver(name, nullptr, [step](const ns::Notification&) {
-        Agent& self = agent();
+ns::ObserverToken observe(const char* name, std::string (*step)(Agent&)) {
+    return ns::NotificationCenter::defaultCenter()->addObserver(name, nullptr, [step](const ns::Notification&) {
+        Agent& a = agent();
         std::string line;
         {
-            std::lock_guard<std::mutex> g(self.mutex);
-            if (self.started) line = step(self);
+            std::lock_guard<std::mutex> g(a.mutex);
+            if (a.started) line = step(a);
         }
         if (!line.empty()) Analytics::log(2, "Analytics", line);
-    }));
+    });
 }
 
 }  // namespace
@@ -144,17 +143,24 @@ void Analytics::startSession(const std::string& apiKey) {
             // The crash reporter stays dormant unless switched on before this
             // call; this build has none to enable, so the flag is only kept.
             a.started = true;
-            observe(a, ui::kApplicationWillResignActiveNotification, pauseSession);
-            observe(a, ui::kApplicationWillEnterForegroundNotification, resumeSession);
-            observe(a, ui::kApplicationDidBecomeActiveNotification, resumeSession);
-            observe(a, ui::kApplicationWillTerminateNotification, finishSession);
             beginSession(a, trimmed(apiKey));
         }
     }
-    if (first)
-        log(2, "Analytics", "Session started");
-    else
+    if (!first) {
         log(1, "Analytics", "Session already started");
+        return;
+    }
+    // Registered outside the agent's lock: the centre calls back into it.
+    std::vector<ns::ObserverToken> observers;
+    observers.push_back(observe(ui::kApplicationWillResignActiveNotification, pauseSession));
+    observers.push_back(observe(ui::kApplicationWillEnterForegroundNotification, resumeSession));
+    observers.push_back(observe(ui::kApplicationDidBecomeActiveNotification, resumeSession));
+    observers.push_back(observe(ui::kApplicationWillTerminateNotification, finishSession));
+    {
+        std::lock_guard<std::mutex> g(a.mutex);
+        for (auto& o : observers) a.observers.push_back(std::move(o));
+    }
+    log(2, "Analytics", "Session started");
 }
 
 namespace {

@@ -34,6 +34,7 @@ void SHROAuthView::setDelegate(SHROAuthViewDelegate* d) {
 void SHROAuthView::loadView() {
     webView_ = ui::WebView::make({{0, 0}, {320, 480}});
     webView_->setDelegate(this);
+    webView_->setScalesPageToFit(true);
     setView(webView_);
 }
 

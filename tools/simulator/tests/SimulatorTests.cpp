@@ -121,6 +121,8 @@ TEST_F(SimulatorTest, ASignUpTheServiceNeverGetsLeavesTheFormForAnotherTry) {
                        "tap Send\n"
                        "screen\n"
                        "wait 1\n"
+                       "background\n"
+                       "foreground\n"
                        "screen\n",
                        "--endpoint tarnwick-forms=" + service);
     ::unsetenv("DECK_ENDPOINTS");
