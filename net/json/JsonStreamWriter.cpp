@@ -165,7 +165,7 @@ void appendQuotedAndEscaped(std::string& out, std::string_view text, size_t from
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // True when the text is a number as JSON writes it.
-bool isJsonNumberText(const std::string& t) {
+bool isJsonNumberText(std::string_view t) {
     size_t i = 0, n = t.size();
     if (i < n && t[i] == '-') ++i;
     if (i >= n || !isDigit(t[i])) return false;
@@ -345,7 +345,7 @@ bool JsonStreamWriter::writeNumber(const ns::Number* number) {
 // A decimal is written as its own exact text when that is a JSON number; any
 // other text is judged by its value.
 bool JsonStreamWriter::writeDecimal(const ns::Number* number) {
-    const std::string& text = static_cast<const ns::DecimalNumber*>(number)->text();
+    std::string_view text = static_cast<const ns::DecimalNumber*>(number)->text();
     if (!isJsonNumberText(text)) return writeDouble(number->doubleValue());
     appendBytes(text);
     state_->transitionState(this);
