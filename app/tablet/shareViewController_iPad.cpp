@@ -84,9 +84,12 @@ std::string shareViewController_iPad::shareTitle(const std::string& post) {
     return ns::format("Great card I found in the Tarnwick Veltra Media Job Search app, check it out! %@", post);
 }
 
+ns::Ref<sharing::SHRItem> shareViewController_iPad::iconItem(const std::string& title) {
+    return sharing::SHRItem::image(ui::Image::imageNamed(kIconName), ns::String::make(title));
+}
+
 ns::Ref<sharing::SHRItem> shareViewController_iPad::shareItem() const {
-    return sharing::SHRItem::image(ui::Image::imageNamed(kIconName),
-                                   ns::String::make(shareTitle(rowString(dicCarta_.get(), "post"))));
+    return iconItem(shareTitle(rowString(dicCarta_.get(), "post")));
 }
 
 void shareViewController_iPad::clicFacebook(ns::Object*) { sharing::SHRFacebook::shareItem(shareItem()); }

@@ -5,7 +5,10 @@
 
 #include <sys/stat.h>
 
+#include <set>
+
 #include "app/ContentModel.h"
+#include "app/RatePromptManager.h"
 #include "app/phone/UITabBarController_iPhone.h"
 #include "platform/ui/WebView.h"
 
@@ -161,12 +164,25 @@ TEST_F(ContentTest, SampleDeckHasEveryBundleFile) {
     auto cards = bundleArray("allCards-Iphone.plist");
     ASSERT_TRUE(cards);
     EXPECT_GE(cards->count(), 40u);
+    std::set<std::string> indexes;
+    for (ns::Object* o : *cards) indexes.insert(rowString(ns::as<ns::Dictionary>(o), "index"));
     for (ns::Object* o : *cards) {
         auto* card = ns::as<ns::Dictionary>(o);
         ASSERT_TRUE(card);
         for (const char* key : {"title", "index", "ActionData", "color", "post", "text"})
             EXPECT_FALSE(rowString(card, key).empty()) << key;
         EXPECT_TRUE(fs::exists(cardPagePath(rowString(card, "ActionData"))));
+        // Every link of a card page is one the phone's card page handles: a
+        // card by its index, or a URL with a scheme (mail, the store's review
+        // page, the web). A bare name would become a file URL handed to the
+        // system.
+        for (const auto& link : ui::htmlLinks(readFile(cardPagePath(rowString(card, "ActionData"))))) {
+            EXPECT_TRUE(indexes.count(link.href) || link.href.find(':') != std::string::npos)
+                << rowString(card, "ActionData") << ": " << link.href;
+            if (link.text == "Rate this app") {
+                EXPECT_EQ(link.href, RatePromptManager::ratePageURL());
+            }
+        }
         for (auto name : {headerImageName(rowString(card, "color")), backgroundImageName(rowString(card, "color")),
                           stripImageName(rowString(card, "color"))})
             EXPECT_TRUE(fs::exists(sampleBundle() + "/images/" + name)) << name;
@@ -184,7 +200,7 @@ TEST_F(ContentTest, SampleDeckHasEveryBundleFile) {
     std::string tmpl = readFile(cardPagePath("MKTG_01_blank.html"));
     EXPECT_NE(tmpl.find("**HEADER**"), std::string::npos);
     std::string page = readFile(cardPagePath("KORVEL_1.html"));
-    EXPECT_NE(page.find("href=\"rateApp\""), std::string::npos);
+    EXPECT_EQ(page.find("href=\"rateApp\""), std::string::npos);
     EXPECT_NE(page.find("href=\"mailto:cards@korvel.example\""), std::string::npos);
     EXPECT_NE(page.find("href=\"2\""), std::string::npos);  // a card link
     EXPECT_NE(page.find("href=\"http://"), std::string::npos);

@@ -3,6 +3,7 @@
 // the share screen's mail, and the landscape full-screen card.
 #include "app/tests/AppTestSupport.h"
 
+#include "app/RatePromptManager.h"
 #include "app/phone/CardFullViewController.h"
 #include "app/phone/CardViewController.h"
 #include "app/phone/ShareCardViewController_Iphone.h"
@@ -165,6 +166,11 @@ TEST_F(PhoneCardPage, OutsideLinkGoesToTheSystemAndStaysOutOfThePage) {
     EXPECT_EQ(card->webView()->html(), before);
     EXPECT_FALSE(card->enlace());
     EXPECT_EQ(topScreen<CardViewController>(), card);
+
+    // "Rate this app" goes to the store's review page.
+    driver->followLink("Rate this app");
+    EXPECT_EQ(opened.back(), RatePromptManager::ratePageURL());
+    EXPECT_EQ(card->webView()->html(), before);
 }
 
 TEST_F(PhoneCardPage, LandscapeShowsTheFullPageAndPortraitDismissesIt) {

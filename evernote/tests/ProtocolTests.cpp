@@ -88,6 +88,46 @@ TEST(EDAMProtocol, LengthsAndCountsAreChecked) {
     // Truncated.
     EXPECT_TRUE(fails(bytes("08 0001 0000")));
     EXPECT_TRUE(fails(bytes("")));
+
+    // A length that passes the limits but not the bytes left fails before
+    // anything is read or allocated for it, and says so.
+    try {
+        test::decode<EDAMUser>(bytes("0b 0002 03c00000 'abc' 00"));
+        ADD_FAILURE() << "a 60 MiB string decoded from 3 bytes";
+    } catch (const TTransportException& e) {
+        EXPECT_EQ(e.getType(), TTransportException::END_OF_FILE);
+        EXPECT_NE(std::string(e.what()).find("exceeds the bytes left"), std::string::npos) << e.what();
+    }
+}
+
+TEST(EDAMProtocol, StringAndContainerLimitsHoldExactly) {
+    auto limited = [](const std::string& input) {
+        auto buffer = std::make_shared<test::TMemoryBuffer>();
+        buffer->write(reinterpret_cast<const uint8_t*>(input.data()), static_cast<uint32_t>(input.size()));
+        auto user = ns::make<EDAMUserAttributes>();
+        user->read(*std::make_shared<BinaryProtocol>(buffer, false, false, 5, 3));
+        return user;
+    };
+    auto sizeLimit = [&](const std::string& input) {
+        try {
+            limited(input);
+        } catch (const TProtocolException& e) {
+            return e.getType() == TProtocolException::SIZE_LIMIT;
+        }
+        return false;
+    };
+    // Strings of exactly the limit read; one byte more fails.
+    EXPECT_EQ(limited(bytes("0b 0001 00000005 'abcde' 00"))->defaultLocationName()->utf8(), "abcde");
+    EXPECT_TRUE(sizeLimit(bytes("0b 0001 00000006 'abcdef' 00")));
+    // Lists of exactly the limit read, read or skipped; one element more fails.
+    EXPECT_EQ(limited(bytes("0f 0005 0b 00000003 00000001 'a' 00000001 'b' 00000001 'c' 00"))
+                  ->viewedPromotions()->count(), 3u);
+    EXPECT_TRUE(sizeLimit(bytes("0f 0005 0b 00000004 00000001 'a' 00000001 'b' 00000001 'c' 00000001 'd' 00")));
+    EXPECT_FALSE(sizeLimit(bytes("0f 0063 03 00000003 01 02 03 00")));
+    EXPECT_TRUE(sizeLimit(bytes("0f 0063 03 00000004 01 02 03 04 00")));
+    // Maps count pairs against the same limit.
+    EXPECT_FALSE(sizeLimit(bytes("0d 0063 03 03 00000003 0102 0304 0506 00")));
+    EXPECT_TRUE(sizeLimit(bytes("0d 0063 03 03 00000004 0102 0304 0506 0708 00")));
 }
 
 TEST(EDAMProtocol, DeepNestingFailsWithoutExhaustingTheStack) {

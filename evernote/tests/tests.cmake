@@ -1,25 +1,26 @@
-# Tests of the Evernote library and of its generator.
-set(EDAM_TEST_SUPPORT
+# Tests of the Evernote library. The support library (bytes in and out of
+# records, the generated record fixtures, a loopback HTTP server and an
+# in-memory note store) is linked by name, by these tests and the sharer's.
+add_library(evernote_test_support STATIC
   tests/TestSupport.cpp
-  tests/EDAMRecordFixtures.cpp)
+  tests/LoopbackHTTPServer.cpp
+  tests/MemoryNoteStore.cpp
+  ${EDAM_GENERATED_DIR}/evernote/tests/EDAMRecordFixtures.cpp)
+target_link_libraries(evernote_test_support PUBLIC evernote)
 
 deck_test(NAME evernote_tests LABEL unit
   SOURCES
     tests/RecordTests.cpp
     tests/NoteStoreRecordTests.cpp
     tests/ProtocolTests.cpp
-    ${EDAM_TEST_SUPPORT}
-  LIBS evernote)
+  LIBS evernote_test_support)
 
 deck_test(NAME evernote_loopback_tests LABEL loopback
   SOURCES
-    tests/LoopbackHTTPServer.cpp
     tests/TransportTests.cpp
     tests/UserStoreTests.cpp
-    tests/MemoryNoteStore.cpp
     tests/NoteStoreTests.cpp
-    ${EDAM_TEST_SUPPORT}
-  LIBS evernote)
+  LIBS evernote_test_support)
 
 # The wire check against Thrift's own compiler (Debian thrift-compiler): C++
 # generated at build time from a test-only IDL, never checked in.
@@ -42,11 +43,9 @@ if(THRIFT_COMPILER)
   deck_test(NAME evernote_interop_tests LABEL unit
     SOURCES
       tests/InteropTests.cpp
-      tests/MemoryNoteStore.cpp
       ${edam_interop_sources}
-      ${EDAM_TEST_SUPPORT}
-    LIBS evernote)
+    LIBS evernote_test_support)
   target_include_directories(evernote_interop_tests PRIVATE ${edam_interop_dir})
 else()
-  message(WARNING "thrift compiler not found: the Evernote interop test is not built")
+  deck_peer_missing("thrift compiler not found: the Evernote interop test is not built")
 endif()

@@ -365,7 +365,10 @@ void HTTPRequest::cancel() {
 
 void HTTPRequest::cancelOnRequestThread() {
     std::lock_guard<std::recursive_mutex> g(cancelledLock_);
-    if (cancelled_ || complete_) return;
+    // A request waiting for the caller counts as complete (its stream is
+    // done) but has not ended: cancelling ends it and frees its place.
+    if (cancelled_ || (complete_ && !awaitingCaller_)) return;
+    awaitingCaller_ = false;
     failWithError(engine::requestCancelledError());
     complete_ = true;
     cancelLoad();
@@ -446,6 +449,11 @@ void HTTPRequest::runMain() {
                                          useHTTPVersionOne_ ? "HTTP/1.0" : "HTTP/1.1");
     if (mainRequest_) mainRequest_->buildRequestHeaders();
     buildRequestHeaders();
+    if (reapplyCookies_) {
+        // A redirect that kept its method sends the new URL's cookies.
+        reapplyCookies_ = false;
+        applyCookieHeader();
+    }
 
     if (CacheDelegate* cache = downloadCacheLink_.lock().get()) {
         auto keep = downloadCacheLink_.lock();
@@ -493,7 +501,10 @@ void HTTPRequest::startRequest() {
     complete_ = false;
     totalBytesRead_ = 0;
     lastBytesRead_ = 0;
-    if (redirectCount_ == 0) originalURL_ = url_;
+    if (redirectCount_ == 0) {
+        originalURL_ = url_;
+        credentialsOrigin_ = url_;
+    }
     if (lastBytesSent_ > 0) removeUploadProgressSoFar();
     lastBytesSent_ = 0;
     contentLength_ = 0;

@@ -258,12 +258,16 @@ public:
     void setUseSessionPersistence(bool v) { useSessionPersistence_ = v; }
     bool useKeychainPersistence() const { return useKeychainPersistence_; }
     void setUseKeychainPersistence(bool v) { useKeychainPersistence_ = v; }
+    // Server credentials are meant for the origin (scheme, host, port) of
+    // the URL the request has when they are set (or, when set before the
+    // start, of the URL it starts with): after a redirect to another
+    // origin they are not sent.
     std::string username() const { return username_; }
-    void setUsername(std::string v) { username_ = std::move(v); }
+    void setUsername(std::string v);
     std::string password() const { return password_; }
-    void setPassword(std::string v) { password_ = std::move(v); }
+    void setPassword(std::string v);
     std::string domain() const { return domain_; }
-    void setDomain(std::string v) { domain_ = std::move(v); }
+    void setDomain(std::string v);
     std::string proxyUsername() const { return proxyUsername_; }
     void setProxyUsername(std::string v) { proxyUsername_ = std::move(v); }
     std::string proxyPassword() const { return proxyPassword_; }
@@ -550,6 +554,15 @@ private:
     void saveCredentialsToKeychain(const ns::Dictionary& credentials);
     void saveProxyCredentialsToKeychain(const ns::Dictionary& credentials);
     bool authenticationEnds();  // an error or a cancel ends an attempt
+    // Whether username/password/domain are meant for `target`'s origin.
+    bool ownCredentialsApplyTo(const ns::URL& target) const;
+    // A redirect leaves the origin: the caller's credential and cookie
+    // header fields and the credentials applied so far stay behind.
+    void leaveOriginForRedirect();
+    // Hands the question to the delegate, block or dialog; true when one
+    // was asked (the request then waits for its answer).
+    bool askCallerForCredentials();
+    bool askCallerForProxyCredentials();
 
     // Proxies (HTTPRequestProxies.cpp).
     bool configureProxies();
@@ -639,6 +652,9 @@ private:
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> complete_{false};
     bool downloadComplete_ = false;
+    // Waits, with no stream, for credentials or a redirect decision from
+    // the caller; cancelling still ends it then.
+    bool awaitingCaller_ = false;
     bool needsRedirect_ = false;
     std::atomic<int> authenticationNeeded_{0};
     bool didUseCachedResponse_ = false;
@@ -686,6 +702,7 @@ private:
 
     // Authentication.
     std::string username_, password_, domain_;
+    ns::Ref<ns::URL> credentialsOrigin_;  // the URL username_/password_/domain_ were given for
     std::string proxyUsername_, proxyPassword_, proxyDomain_;
     std::string authenticationScheme_, authenticationRealm_;
     std::string proxyAuthenticationScheme_, proxyAuthenticationRealm_;

@@ -3,6 +3,7 @@
 // platform credential storage.
 #include "net/http/HTTPRequestInternal.h"
 #include "platform/foundation/Format.h"
+#include "platform/network/Origin.h"
 #include "platform/network/URLCredential.h"
 
 namespace http {
@@ -48,6 +49,50 @@ void setAuthenticationDialogPresenter(std::function<void(ns::Ref<HTTPRequest>)> 
 
 bool HTTPRequest::authenticationEnds() { return error_ || cancelled_; }
 
+// ---- Whose credentials ------------------------------------------------------------
+
+void HTTPRequest::setUsername(std::string v) {
+    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    username_ = std::move(v);
+    credentialsOrigin_ = url_;
+}
+void HTTPRequest::setPassword(std::string v) {
+    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    password_ = std::move(v);
+    credentialsOrigin_ = url_;
+}
+void HTTPRequest::setDomain(std::string v) {
+    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    domain_ = std::move(v);
+    credentialsOrigin_ = url_;
+}
+
+bool HTTPRequest::ownCredentialsApplyTo(const ns::URL& target) const {
+    return !credentialsOrigin_ || net::isSameOrigin(*credentialsOrigin_, target);
+}
+
+void HTTPRequest::leaveOriginForRedirect() {
+    if (requestHeaders_) {
+        for (size_t i = requestHeaders_->count(); i-- > 0;) {
+            std::string k = engine::textOf(requestHeaders_->keyAtIndex(i));
+            if (net::isCredentialHeaderField(k)) requestHeaders_->removeObjectForKey(k);
+        }
+    }
+    requestCredentials_ = nullptr;
+}
+
+bool HTTPRequest::askCallerForCredentials() {
+    if (!willAskDelegateForCredentials() && !showAuthenticationDialog()) return false;
+    awaitingCaller_ = true;
+    return true;
+}
+
+bool HTTPRequest::askCallerForProxyCredentials() {
+    if (!willAskDelegateForProxyCredentials() && !showProxyAuthenticationDialog()) return false;
+    awaitingCaller_ = true;
+    return true;
+}
+
 // ---- Before the challenge ----------------------------------------------------------
 
 void HTTPRequest::addBasicAuthenticationHeader(const std::string& user, const std::string& password) {
@@ -63,7 +108,8 @@ void HTTPRequest::applyAuthorizationHeader() {
             haveHeader = haveHeader || net::equalsIgnoringCase(engine::textOf(requestHeaders_->keyAtIndex(i)),
                                                               "Authorization");
     if (!haveHeader) {
-        if (!username_.empty() && !password_.empty() && authenticationScheme_ == "Basic") {
+        if (!username_.empty() && !password_.empty() && authenticationScheme_ == "Basic" &&
+            ownCredentialsApplyTo(*url_)) {
             addBasicAuthenticationHeader(username_, password_);
         } else if (useSessionPersistence_) {
             if (auto record = findSessionAuthenticationCredentials()) {
@@ -150,7 +196,7 @@ void HTTPRequest::attemptToApplyCredentialsAndResume() {
                 }
             }
             lastActivityTime_ = 0;
-            if (willAskDelegateForCredentials() || showAuthenticationDialog()) return;
+            if (askCallerForCredentials()) return;
             askLock.unlock();
             cancelLoad();
             failWithError(engine::authenticationError());
@@ -189,7 +235,7 @@ void HTTPRequest::attemptToApplyCredentialsAndResume() {
     auto credentials = findCredentials();
     if (!credentials) {
         lastActivityTime_ = 0;
-        if (willAskDelegateForCredentials() || showAuthenticationDialog()) return;
+        if (askCallerForCredentials()) return;
         askLock.unlock();
         failWithError(engine::authenticationError());
         return;
@@ -234,7 +280,7 @@ void HTTPRequest::attemptToApplyProxyCredentialsAndResume() {
             lastActivityTime_ = 0;
             // The delegate or dialog answers with retryUsingSuppliedCredentials,
             // which runs the proxy attempt again from a fresh object.
-            if (willAskDelegateForProxyCredentials() || showProxyAuthenticationDialog()) return;
+            if (askCallerForProxyCredentials()) return;
             askLock.unlock();
             cancelLoad();
             failWithError(engine::authenticationError());
@@ -273,7 +319,7 @@ void HTTPRequest::attemptToApplyProxyCredentialsAndResume() {
     auto credentials = findProxyCredentials();
     if (!credentials) {
         lastActivityTime_ = 0;
-        if (willAskDelegateForProxyCredentials() || showProxyAuthenticationDialog()) return;
+        if (askCallerForProxyCredentials()) return;
         askLock.unlock();
         failWithError(engine::authenticationError());
         return;
@@ -343,11 +389,12 @@ bool HTTPRequest::applyProxyCredentials(ns::Ref<ns::Dictionary> credentials) {
 ns::Ref<ns::Dictionary> HTTPRequest::findCredentials() {
     std::string user = url_ && url_->user() ? url_->user()->utf8() : "";
     std::string pass = url_ && url_->password() ? url_->password()->utf8() : "";
-    if (user.empty() || pass.empty()) {
-        if (mainRequest_ && !mainRequest_->username_.empty() && !mainRequest_->password_.empty()) {
+    if ((user.empty() || pass.empty()) && url_) {
+        if (mainRequest_ && !mainRequest_->username_.empty() && !mainRequest_->password_.empty() &&
+            mainRequest_->ownCredentialsApplyTo(*url_)) {
             user = mainRequest_->username_;
             pass = mainRequest_->password_;
-        } else if (!username_.empty() && !password_.empty()) {
+        } else if (!username_.empty() && !password_.empty() && ownCredentialsApplyTo(*url_)) {
             user = username_;
             pass = password_;
         }
@@ -363,7 +410,7 @@ ns::Ref<ns::Dictionary> HTTPRequest::findCredentials() {
     bool withDomain = requestAuthentication_ && requestAuthentication_->requiresAccountDomain();
     std::string theDomain;
     if (withDomain) {
-        theDomain = domain_;
+        if (url_ && ownCredentialsApplyTo(*url_)) theDomain = domain_;
         if (theDomain.empty()) splitDomain(user, theDomain);
     }
     if (user.empty() || pass.empty()) return nullptr;
@@ -545,6 +592,7 @@ void HTTPRequest::retryUsingSuppliedCredentials() {
     ns::Ref<HTTPRequest> self(this);
     performOnRequestThread([self] {
         std::unique_lock<std::recursive_mutex> g(self->cancelledLock_);
+        self->awaitingCaller_ = false;
         bool haveMessage = self->request_ != nullptr;
         g.unlock();
         if (haveMessage) self->attemptToApplyCredentialsAndResume();
@@ -554,7 +602,11 @@ void HTTPRequest::retryUsingSuppliedCredentials() {
 
 void HTTPRequest::cancelAuthentication() {
     ns::Ref<HTTPRequest> self(this);
-    performOnRequestThread([self] { self->failWithError(engine::authenticationError()); });
+    performOnRequestThread([self] {
+        std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
+        self->awaitingCaller_ = false;
+        self->failWithError(engine::authenticationError());
+    });
 }
 
 // ---- Session stores ---------------------------------------------------------------------

@@ -376,14 +376,18 @@ void HTTPRequest::storeInCache() {
 void HTTPRequest::useDataFromCache() {
     auto cache = downloadCacheLink_.lock();
     if (!cache || !url_) return;
-    // A stream that brought a not-modified answer is not needed any more.
+    // The stream that brought the answer is not needed any more. A
+    // not-modified answer has no body, so its connection stays open for the
+    // next request when the answer allows that; any other answer's unread
+    // body closes it.
     if (readStream_) {
         if (statusTimer_) {
             statusTimer_->invalidate();
             statusTimer_ = nullptr;
         }
+        if (responseStatusCode_ == 304 && responseMessage_) readKeepAlive(*responseMessage_);
+        else connectionCanBeReused_ = false;
         releaseConnectionAfterCompletion();
-        connectionCanBeReused_ = false;
         destroyReadStream();
     }
     auto headers = cache->cachedResponseHeadersForURL(*url_);

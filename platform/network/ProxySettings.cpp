@@ -7,13 +7,6 @@
 namespace net {
 namespace {
 
-std::string env(const char* lower, const char* upper) {
-    if (const char* v = std::getenv(lower); v && *v) return v;
-    if (upper)
-        if (const char* v = std::getenv(upper); v && *v) return v;
-    return {};
-}
-
 bool parseHostPort(std::string_view hp, std::string& host, uint16_t& port, uint16_t defaultPort) {
     if (hp.empty()) return false;
     std::string_view portText;
@@ -131,13 +124,22 @@ std::vector<ProxyEntry> parsePACResult(std::string_view result) {
     return out;
 }
 
-SystemProxySettings SystemProxySettings::fromEnvironment() {
+SystemProxySettings SystemProxySettings::fromEnvironment(const EnvironmentLookup& lookup) {
+    auto get = [&](const char* name) -> std::string {
+        const char* v = lookup ? lookup(name) : std::getenv(name);
+        return v ? std::string(v) : std::string();
+    };
+    auto either = [&](const char* lower, const char* upper) {
+        std::string v = get(lower);
+        return v.empty() && upper ? get(upper) : v;
+    };
+    bool cgi = !get("REQUEST_METHOD").empty();
     SystemProxySettings s;
-    s.httpProxy = env("http_proxy", nullptr);
-    s.httpsProxy = env("https_proxy", "HTTPS_PROXY");
-    s.allProxy = env("all_proxy", "ALL_PROXY");
-    s.noProxy = env("no_proxy", "NO_PROXY");
-    s.pacURL = env("DECK_PROXY_PAC_URL", nullptr);
+    s.httpProxy = either("http_proxy", cgi ? nullptr : "HTTP_PROXY");
+    s.httpsProxy = either("https_proxy", "HTTPS_PROXY");
+    s.allProxy = either("all_proxy", "ALL_PROXY");
+    s.noProxy = either("no_proxy", "NO_PROXY");
+    s.pacURL = get("DECK_PROXY_PAC_URL");
     return s;
 }
 

@@ -1,11 +1,14 @@
 // The system's proxy configuration, as this platform stand-in keeps it: the
 // usual environment variables (http_proxy, https_proxy, all_proxy, no_proxy
-// and their upper-case forms, except HTTP_PROXY, which a CGI environment
-// can set from a request header) and DECK_PROXY_PAC_URL for a proxy
-// auto-configuration script.
+// and their upper-case forms, the lower-case form winning) and
+// DECK_PROXY_PAC_URL for a proxy auto-configuration script. Upper-case
+// HTTP_PROXY is ignored while REQUEST_METHOD is set: a CGI program's
+// environment carries a client's "Proxy:" request header as HTTP_PROXY, so
+// there it names whatever the client wants.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,8 +27,10 @@ struct ProxyEntry {
 
 class SystemProxySettings {
 public:
+    // A variable's value, nullptr when unset (std::getenv by default).
+    using EnvironmentLookup = std::function<const char*(const char* name)>;
     // The settings the environment holds now.
-    static SystemProxySettings fromEnvironment();
+    static SystemProxySettings fromEnvironment(const EnvironmentLookup& lookup = {});
 
     std::string httpProxy;   // "host:port" or "http://host:port/"
     std::string httpsProxy;

@@ -8,6 +8,7 @@
 #include "platform/network/HTTPAuthentication.h"
 #include "platform/network/HTTPCookie.h"
 #include "platform/network/NetworkErrors.h"
+#include "platform/network/Origin.h"
 
 namespace net {
 
@@ -266,10 +267,11 @@ void URLConnection::onHeader(HTTPReadStream& s) {
                 next->setValueForHTTPHeaderField("", "Content-Type");
                 next->setValueForHTTPHeaderField("", "Content-Length");
             }
-            // Credentials never follow a redirect to another host.
-            auto host = [](const ns::URL& u) { return u.host() ? lowercased(u.host()->utf8()) : std::string(); };
-            if (host(*target) != host(*url)) {
-                next->setValueForHTTPHeaderField("", "Authorization");
+            // Credentials and cookies the caller set stay with their origin
+            // (scheme, host and port): not to another server, not from https
+            // to http.
+            if (!isSameOrigin(*url, *target)) {
+                for (std::string_view field : kCredentialHeaderFields) next->setValueForHTTPHeaderField("", field);
                 next->setCredentials("", "");
             }
             // A stream body cannot be sent twice.

@@ -4,7 +4,9 @@
 // delegate callbacks) or on the calling thread (sendSynchronousRequest).
 //
 // A connection follows redirects (at most kMaxRedirects; 303, and 301/302
-// after a POST, become GET without body), stores and sends cookies through
+// after a POST, become GET without body; a redirect to another origin drops
+// the caller's Authorization, Proxy-Authorization and Cookie fields and its
+// credentials), stores and sends cookies through
 // the shared cookie storage, asks for and inflates gzip and deflate bodies,
 // answers a 401/407 challenge once with credentials from the URL or the
 // request, and retries once on a fresh connection when a reused one was

@@ -58,10 +58,6 @@ inline std::string field(const ns::Dictionary* d, std::string_view key) {
 }
 inline std::string field(const ns::Ref<ns::Dictionary>& d, std::string_view key) { return field(d.get(), key); }
 
-inline bool runUntil(const std::function<bool()>& cond, double seconds = 10) {
-    return ns::RunLoop::main()->runUntil(cond, seconds);
-}
-
 using Pairs = std::vector<std::pair<std::string, std::string>>;
 
 class FakeServicesTest : public SharingTest {

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "platform/location/LocationManager.h"
+#include "platform/ui/Driver.h"
 #include "platform/ui/NavigationController.h"
 #include "sharing/sharers/foursquare/SHRFoursquareV2.h"
 #include "sharing/tests/SharerTestSupport.h"
@@ -69,14 +70,6 @@ protected:
         if (auto* nav = ns::as<ui::NavigationController>(v)) return nav->topViewController();
         return v;
     }
-    // Lets animations end (manual clock) until the condition holds.
-    bool settle(const std::function<bool()>& cond) {
-        for (int i = 0; i < 50 && !cond(); ++i) {
-            clock->advance(0.5);
-            runUntil([] { return true; }, 0);
-        }
-        return cond();
-    }
     ns::Ref<SHRFoursquareV2> signedInSharer(const char* text) {
         SHR::setAuthValueForKeyForSharer(ns::str("tok-1").get(), "accessToken", "SHRFoursquareV2");
         auto s = ns::make<SHRFoursquareV2>();
@@ -132,7 +125,7 @@ TEST_F(FoursquareTest, SignInThroughTheCallbackFragment) {
     EXPECT_EQ(SHR::getAuthValueForKeyForSharer("accessToken", "SHRFoursquareV2")->utf8(), "tok-1");
     EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRAuthDidFinish:true"}));
     // The pending share goes on to the place list once the sign-in page is gone.
-    ASSERT_TRUE(settle([&] { return ns::as<SHRFoursquareV2VenuesForm>(shownTop()) != nullptr; }));
+    ASSERT_TRUE(runUntil([&] { return ns::as<SHRFoursquareV2VenuesForm>(shownTop()) != nullptr; }));
 
     // Logout forgets the token.
     s->logout();
@@ -148,7 +141,7 @@ TEST_F(FoursquareTest, PlacesFromTheDevicePositionThenCheckIn) {
     NotificationRecorder rec;
     std::string longText(150, 'x');
     auto s = signedInSharer(("Checking in " + longText).c_str());
-    ASSERT_TRUE(settle([&] { return ns::as<SHRFoursquareV2VenuesForm>(shownTop()) != nullptr; }));
+    ASSERT_TRUE(runUntil([&] { return ns::as<SHRFoursquareV2VenuesForm>(shownTop()) != nullptr; }));
     ns::Ref<SHRFoursquareV2VenuesForm> form(ns::as<SHRFoursquareV2VenuesForm>(shownTop()));
     EXPECT_EQ(form->title(), "Nearby Places");
     EXPECT_EQ(form->searchBar()->placeholder(), "Search places");
@@ -196,16 +189,23 @@ TEST_F(FoursquareTest, PlacesFromTheDevicePositionThenCheckIn) {
     EXPECT_FALSE(form->query());
     EXPECT_FALSE(form->request());
 
-    // Choosing the result opens the check-in form with the text cut to 140.
+    // Choosing the result opens the check-in form, the shared large text
+    // form with a limit of 140: too long a text cannot be checked in.
     ASSERT_TRUE(form->searchResultsTableView()->userSelectRow({0, 0}));
     EXPECT_EQ(s->venue()->venueId()->utf8(), "v9");
     auto* checkIn = ns::as<SHRFoursquareV2CheckInForm>(s->topViewController());
     ASSERT_TRUE(checkIn);
-    EXPECT_EQ(checkIn->text().size(), 140u);
+    ASSERT_TRUE(ns::as<SHRFormControllerLargeTextField>(checkIn));
+    EXPECT_EQ(checkIn->text().size(), 162u);
+    EXPECT_EQ(checkIn->counter()->text(), "-22");
     EXPECT_EQ(s->navigationBar()->tintColor()->description(), ns::make<ui::Color>(-1.0, -1.0, -1.0, 1.0)->description());
-    EXPECT_EQ(checkIn->navigationItem()->rightBarButtonItem()->title(), "Check In");
+    ui::BarButtonItem* checkInButton = checkIn->navigationItem()->rightBarButtonItem().get();
+    EXPECT_EQ(checkInButton->title(), "Check In");
+    EXPECT_FALSE(checkInButton->isEnabled());
     checkIn->setText("Great bar & music!");
-    checkIn->saveForm();
+    EXPECT_TRUE(checkInButton->isEnabled());
+    ui::Driver driver(clock);
+    ASSERT_TRUE(driver.tapBarButton("Check In")) << driver.lastError();
     ASSERT_TRUE(runUntil([&] {
         return std::find(rec.names.begin(), rec.names.end(), SHRSendDidFinishNotification) != rec.names.end();
     }));
@@ -228,7 +228,7 @@ TEST_F(FoursquareTest, ExpiredTokenAsksForReloginAndOtherErrors) {
     s->setShareDelegate(nullptr);
     s->setItem(SHRItem::text(ns::str("Here")));
     s->share();
-    ASSERT_TRUE(settle([&] { return ns::as<SHRFoursquareV2VenuesForm>(shownTop()) != nullptr; }));
+    ASSERT_TRUE(runUntil([&] { return ns::as<SHRFoursquareV2VenuesForm>(shownTop()) != nullptr; }));
     NotificationRecorder rec;
     loc::LocationManager::setDevicePosition(loc::Location::make(1, 2));
     ASSERT_TRUE(runUntil([&] { return !rec.names.empty(); }));

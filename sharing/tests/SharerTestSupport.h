@@ -17,10 +17,6 @@ namespace sharing::test {
 using evernote::test::HTTPRequest;
 using evernote::test::LoopbackHTTPServer;
 
-inline bool runUntil(const std::function<bool()>& cond, double seconds = 10) {
-    return ns::RunLoop::main()->runUntil(cond, seconds);
-}
-
 inline std::string percentDecode(const std::string& s, bool plusIsSpace = true) {
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,6 +14,7 @@
 #include "net/http/Reachability.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Paths.h"
+#include "platform/foundation/RunLoop.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/tests/TempDir.h"
 #include "platform/network/ReachabilityProvider.h"
@@ -23,6 +26,24 @@
 
 namespace sharing::test {
 using ns::testing::TempDir;
+
+// Runs the main run loop until `cond` holds, for at most `seconds` of real
+// time, and answers whether it held. Replies of the test's servers arrive in
+// real time; transitions, fades and the sharing centre's delayed
+// presentations run on the main loop's clock, which in these tests is the
+// manual one: after each quiet slice of 10 ms it moves on 50 ms, so a wait
+// sees both kinds of event (at most 5 s of clock time per real second).
+inline bool runUntil(const std::function<bool()>& cond, double seconds = 10) {
+    auto loop = ns::RunLoop::main();
+    auto manual = std::dynamic_pointer_cast<ns::ManualClock>(loop->clock());
+    auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() >= until) return false;
+        loop->runUntil(cond, 0.01);
+        if (manual && !cond()) manual->advance(0.05);
+    }
+    return true;
+}
 
 class SharingTest : public ui::test::UITest {
 protected:

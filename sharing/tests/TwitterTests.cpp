@@ -48,16 +48,6 @@ protected:
         std::string base = fakeTwitter->url("");
         SHRTwitter::setBaseURLsForTesting(base, base, base);
     }
-    // Runs the main loop and moves the manual clock until `cond` holds
-    // (transitions and delayed presentations run on that clock).
-    bool waitFor(const std::function<bool()>& cond, int rounds = 400) {
-        for (int i = 0; i < rounds; ++i) {
-            if (cond()) return true;
-            ns::RunLoop::main()->runUntil(cond, 0.025);
-            clock->advance(0.05);
-        }
-        return cond();
-    }
     void storeToken() {
         SHR::setAuthValueForKeyForSharer(ns::str("acc-tok").get(), "accessKey", "SHRTwitter");
         SHR::setAuthValueForKeyForSharer(ns::str("acc secret").get(), "accessSecret", "SHRTwitter");
@@ -67,9 +57,14 @@ protected:
         auto* nav = ns::as<ui::NavigationController>(SHR::currentHelper()->currentView());
         return nav ? ns::as<SHRFormControllerLargeTextField>(nav->topViewController()) : nullptr;
     }
-    bool logHas(const std::string& line) {
+    bool logHas(const std::string& text) {
         std::string log = fakeTwitter->log();
-        return log.find(line) != std::string::npos;
+        return log.find(text) != std::string::npos;
+    }
+    // Whether one line of the fake's log is exactly `line`.
+    bool logHasLine(const std::string& line) {
+        std::string log = "\n" + fakeTwitter->log() + "\n";
+        return log.find("\n" + line + "\n") != std::string::npos;
     }
     std::unique_ptr<FakeTwitter> fakeTwitter;
 };
@@ -85,7 +80,7 @@ TEST_F(TwitterTest, OAuthFlowStoresTokenThenPostsTheEditedTweet) {
     NotificationRecorder rec;
     auto sharer = SHRSharer::shareItem<SHRTwitter>(SHRItem::text(ns::str("hello deck")));
     EXPECT_EQ(sharer->pendingAction(), SHRPendingShare);
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(runUntil([&] {
         auto* nav = ns::as<ui::NavigationController>(SHR::currentHelper()->currentView());
         return nav && ns::as<SHROAuthView>(nav->topViewController());
     }));
@@ -97,7 +92,7 @@ TEST_F(TwitterTest, OAuthFlowStoresTokenThenPostsTheEditedTweet) {
                                     ns::URL::URLWithString(authURL));
     ui::Driver driver(clock);
     EXPECT_FALSE(driver.followLink("Allow"));  // the callback is caught, not loaded
-    ASSERT_TRUE(waitFor([&] { return visibleForm() != nullptr; })) << driver.screen();
+    ASSERT_TRUE(runUntil([&] { return visibleForm() != nullptr; })) << driver.screen();
     EXPECT_EQ(SHR::getAuthValueForKeyForSharer("accessKey", "SHRTwitter")->utf8(), "acc-tok");
     EXPECT_EQ(SHR::getAuthValueForKeyForSharer("accessSecret", "SHRTwitter")->utf8(), "acc secret");
 
@@ -108,7 +103,7 @@ TEST_F(TwitterTest, OAuthFlowStoresTokenThenPostsTheEditedTweet) {
     ASSERT_TRUE(driver.typeText("", " & more")) << driver.lastError();
     EXPECT_EQ(form->counter()->text(), "123");
     ASSERT_TRUE(driver.tapBarButton("Send to Twitter")) << driver.lastError() << "\n" << driver.screen();
-    ASSERT_TRUE(waitFor([&] { return !rec.names.empty() && rec.names.back() == SHRSendDidFinishNotification; }))
+    ASSERT_TRUE(runUntil([&] { return !rec.names.empty() && rec.names.back() == SHRSendDidFinishNotification; }))
         << fakeTwitter->log();
     EXPECT_TRUE(logHas("status hello deck & more")) << fakeTwitter->log();
     EXPECT_FALSE(logHas("refused")) << fakeTwitter->log();
@@ -118,12 +113,15 @@ TEST_F(TwitterTest, OAuthFlowStoresTokenThenPostsTheEditedTweet) {
 TEST_F(TwitterTest, StatusRepliesDecideSuccessOrTheErrorAlert) {
     startFake();
     storeToken();
+    // The longest tweet: 140 characters, one of them two bytes long.
+    const std::string longest = std::string(138, 'x') + " \xC3\xA9";
     struct Case {
         const char* status;
         const char* alert;  // nullptr: success
         bool relogin;
     } cases[] = {
         {"plain tweet", nullptr, false},
+        {longest.c_str(), nullptr, false},
         {"again #dup", "Error|Status is a duplicate.", false},
         {"over #down", "Error|Unknown Error", false},
         {"stale #nonce", "Error|Could not authenticate you. Please relogin.", true},
@@ -136,7 +134,7 @@ TEST_F(TwitterTest, StatusRepliesDecideSuccessOrTheErrorAlert) {
         ASSERT_TRUE(sharer->isAuthorized());
         ASSERT_TRUE(sharer->prepareItem());
         ASSERT_TRUE(sharer->send());
-        ASSERT_TRUE(waitFor([&] { return rec.names.size() >= 2; }));
+        ASSERT_TRUE(runUntil([&] { return rec.names.size() >= 2; }));
         if (!c.alert) {
             EXPECT_EQ(rec.names.back(), SHRSendDidFinishNotification);
             EXPECT_TRUE(alerts().empty());
@@ -151,12 +149,14 @@ TEST_F(TwitterTest, StatusRepliesDecideSuccessOrTheErrorAlert) {
             EXPECT_EQ(sharer->lastError()->code(), 2);
         } else {
             // Signing in again starts with a new request token.
-            ASSERT_TRUE(waitFor([&] { return SHR::currentHelper()->currentView() != nullptr; }));
+            ASSERT_TRUE(runUntil([&] { return SHR::currentHelper()->currentView() != nullptr; }));
             SHR::currentHelper()->hideCurrentViewControllerAnimated(false);
-            waitFor([&] { return SHR::currentHelper()->currentView() == nullptr; });
+            runUntil([&] { return SHR::currentHelper()->currentView() == nullptr; });
         }
         ui::Panel::dismissAllForTesting();
     }
+    // The longest tweet went out whole.
+    EXPECT_TRUE(logHasLine("status " + longest)) << fakeTwitter->log();
     // Too long after the user's edit: nothing is sent.
     auto sharer = ns::make<SHRTwitter>();
     sharer->setItem(SHRItem::text(ns::str(std::string(141, 'x'))));
@@ -174,12 +174,12 @@ TEST_F(TwitterTest, ImageIsUploadedWithDelegatedCredentialsThenTweetedWithItsLin
     NotificationRecorder rec;
     ui::Driver driver(clock);
     auto sharer = SHRSharer::shareItem<SHRTwitter>(imageItem("Great card"));
-    ASSERT_TRUE(waitFor([&] { return visibleForm() != nullptr; }));
+    ASSERT_TRUE(runUntil([&] { return visibleForm() != nullptr; }));
     auto* form = visibleForm();
     EXPECT_EQ(form->text(), "Great card");
     EXPECT_EQ(form->counter()->text(), "Image + 105");  // 140 - 25 for the image - 10
     ASSERT_TRUE(driver.tapBarButton("Send to Twitter")) << driver.lastError();
-    ASSERT_TRUE(waitFor([&] { return !rec.names.empty() && rec.names.back() != SHRSendDidStartNotification; }))
+    ASSERT_TRUE(runUntil([&] { return !rec.names.empty() && rec.names.back() != SHRSendDidStartNotification; }))
         << fakeTwitter->log();
     EXPECT_EQ(rec.names, (std::vector<std::string>{SHRSendDidStartNotification, SHRSendDidStartNotification,
                                                    SHRSendDidFinishNotification}))
@@ -188,7 +188,7 @@ TEST_F(TwitterTest, ImageIsUploadedWithDelegatedCredentialsThenTweetedWithItsLin
     EXPECT_NE(log.find("upload provider=/1/account/verify_credentials.json message=Great card jpeg="), std::string::npos)
         << log;
     EXPECT_NE(log.find("boundary=0xKhTmLbOuNdArY"), std::string::npos) << log;
-    EXPECT_NE(log.find("status Great card http://pics.example/x9"), std::string::npos) << log;
+    EXPECT_TRUE(logHasLine("status Great card http://pics.example/x9")) << log;  // the link exactly
     EXPECT_EQ(log.find("refused"), std::string::npos) << log;
 }
 
@@ -227,7 +227,7 @@ TEST_F(TwitterTest, UserInfoIsStoredWithNullsOfNestedDictionariesReplaced) {
     NotificationRecorder rec;
     auto sharer = SHRSharer::getUserInfo<SHRTwitter>();
     EXPECT_TRUE(sharer->quiet());
-    ASSERT_TRUE(waitFor([&] { return rec.names.size() >= 2; }));
+    ASSERT_TRUE(runUntil([&] { return rec.names.size() >= 2; }));
     EXPECT_EQ(rec.names.back(), SHRSendDidFinishNotification);
     auto info = ns::UserDefaults::standardUserDefaults()->dictionaryForKey(kSHRTwitterUserInfo);
     ASSERT_TRUE(info);
@@ -277,7 +277,7 @@ TEST_F(TwitterTest, LinksAreShortenedOrPostedWholeWhenThatIsNotPossible) {
         SCOPED_TRACE(c.url);
         setOnline(c.online);
         auto sharer = SHRSharer::shareItem<SHRTwitter>(SHRItem::URL(ns::URL::URLWithString(c.url), ns::str("Card")));
-        ASSERT_TRUE(waitFor([&] { return visibleForm() != nullptr; }));
+        ASSERT_TRUE(runUntil([&] { return visibleForm() != nullptr; }));
         EXPECT_EQ(visibleForm()->text(), c.status);
         if (c.alert) {
             ASSERT_FALSE(alerts().empty());
@@ -287,7 +287,7 @@ TEST_F(TwitterTest, LinksAreShortenedOrPostedWholeWhenThatIsNotPossible) {
         }
         ui::Panel::dismissAllForTesting();
         visibleForm()->cancel();
-        ASSERT_TRUE(waitFor([&] { return SHR::currentHelper()->currentView() == nullptr; }));
+        ASSERT_TRUE(runUntil([&] { return SHR::currentHelper()->currentView() == nullptr; }));
     }
     std::string log = fakeTwitter->log();
     // The long URL went to the shortener encoded and came back decoded once.
@@ -306,7 +306,7 @@ TEST_F(TwitterTest, XAuthLoginFormTradesThePasswordAndFollowsOnce) {
     sharer->setItem(SHRItem::text(ns::str("from the login form")));
     ASSERT_EQ(sharer->authorizationFormFields()->count(), 3u);
     sharer->share();
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(runUntil([&] {
         auto* nav = ns::as<ui::NavigationController>(SHR::currentHelper()->currentView());
         return nav && ns::as<SHRFormController>(nav->topViewController());
     }));
@@ -315,15 +315,15 @@ TEST_F(TwitterTest, XAuthLoginFormTradesThePasswordAndFollowsOnce) {
     login->setValueForKey("username", "deckuser");
     login->setValueForKey("password", "wrong");
     login->validateForm();
-    ASSERT_TRUE(waitFor([&] { return !alerts().empty(); }));
+    ASSERT_TRUE(runUntil([&] { return !alerts().empty(); }));
     EXPECT_EQ(alerts()[0], "Access Error|Invalid user name or password");
     ui::Panel::dismissAllForTesting();
     login->setValueForKey("password", "pa ss");
     login->validateForm();
-    ASSERT_TRUE(waitFor([&] { return visibleForm() != nullptr; }));
+    ASSERT_TRUE(runUntil([&] { return visibleForm() != nullptr; }));
     EXPECT_EQ(SHR::getAuthValueForKeyForSharer("accessKey", "SHRTwitter")->utf8(), "acc-tok");
     visibleForm()->save();
-    ASSERT_TRUE(waitFor([&] { return !rec.names.empty() && rec.names.back() == SHRSendDidFinishNotification; }));
+    ASSERT_TRUE(runUntil([&] { return !rec.names.empty() && rec.names.back() == SHRSendDidFinishNotification; }));
     std::string log = fakeTwitter->log();
     EXPECT_NE(log.find("xauth deckuser"), std::string::npos) << log;
     EXPECT_NE(log.find("follow deckapp.json"), std::string::npos) << log;
@@ -359,7 +359,7 @@ TEST_F(TwitterTest, SystemComposerGetsTextCutWithoutSplittingAPairImageAndURL) {
     sharer = nullptr;  // the composer's handler keeps its sharer
     ui::Driver driver(clock);
     ASSERT_TRUE(driver.tapButton("Send")) << driver.lastError() << driver.screen();
-    waitFor([&] { return root->presentedViewController() == nullptr; });
+    runUntil([&] { return root->presentedViewController() == nullptr; });
     EXPECT_FALSE(root->presentedViewController());
     EXPECT_EQ(rec.names, (std::vector<std::string>{SHRSendDidFinishNotification}));
 
@@ -370,14 +370,14 @@ TEST_F(TwitterTest, SystemComposerGetsTextCutWithoutSplittingAPairImageAndURL) {
     EXPECT_EQ(composer->initialText(), "just text");
     EXPECT_TRUE(composer->images().empty());
     ASSERT_TRUE(driver.tapButton("Cancel"));
-    waitFor([&] { return root->presentedViewController() == nullptr; });
+    runUntil([&] { return root->presentedViewController() == nullptr; });
     SHRSharer::shareItem<SHRTwitter>(SHRItem::URL(ns::URL::URLWithString("http://deck.example/c"), ns::str("Linked")));
     composer = ui::TweetComposeViewController::liveComposers().back();
     EXPECT_EQ(composer->initialText(), "Linked");
     ASSERT_EQ(composer->urls().size(), 1u);
     EXPECT_EQ(composer->urls()[0]->absoluteText(), "http://deck.example/c");
     composer->finish(ui::TweetComposeViewController::Result::Done);
-    waitFor([&] { return root->presentedViewController() == nullptr; });
+    runUntil([&] { return root->presentedViewController() == nullptr; });
     EXPECT_EQ(rec.names, (std::vector<std::string>{SHRSendDidCancelNotification, SHRSendDidFinishNotification}));
 
     // Account information has no composer.
@@ -391,7 +391,7 @@ TEST_F(TwitterTest, SystemComposerWaitsForTheSharerScreenOnItsWayOut) {
     // Another sharer's screen is up.
     auto other = ns::make<ui::ViewController>();
     SHR::currentHelper()->showViewController(other);
-    ASSERT_TRUE(waitFor([&] { return SHR::currentHelper()->currentView() != nullptr; }));
+    ASSERT_TRUE(runUntil([&] { return SHR::currentHelper()->currentView() != nullptr; }));
     ns::Weak<SHRiOS5Twitter> weak;
     {
         auto sheet = SHRSharer::shareItem<SHRiOS5Twitter>(SHRItem::text(ns::str("later")));
@@ -400,14 +400,14 @@ TEST_F(TwitterTest, SystemComposerWaitsForTheSharerScreenOnItsWayOut) {
     EXPECT_FALSE(weak.expired());  // kept alive while it waits
     EXPECT_TRUE(ui::TweetComposeViewController::liveComposers().empty());
     SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
-    ASSERT_TRUE(waitFor([&] { return !ui::TweetComposeViewController::liveComposers().empty(); }));
+    ASSERT_TRUE(runUntil([&] { return !ui::TweetComposeViewController::liveComposers().empty(); }));
     auto composer = ui::TweetComposeViewController::liveComposers().back();
     EXPECT_EQ(composer->initialText(), "later");
-    waitFor([&] { return composer->presentingViewController() != nullptr; });
+    runUntil([&] { return composer->presentingViewController() != nullptr; });
     EXPECT_TRUE(composer->presentingViewController());
     composer->finish(ui::TweetComposeViewController::Result::Cancelled);
     composer = nullptr;
-    waitFor([&] { return weak.expired(); });
+    runUntil([&] { return weak.expired(); });
     EXPECT_TRUE(weak.expired());
 }
 
@@ -417,7 +417,7 @@ TEST_F(TwitterTest, EditFormCountsTheImageAndRefusesTextOverTheLimit) {
     storeToken();
     ui::Driver driver(clock);
     auto sharer = SHRSharer::shareItem<SHRTwitter>(imageItem(std::string(200, 't')));
-    ASSERT_TRUE(waitFor([&] { return visibleForm() != nullptr; }));
+    ASSERT_TRUE(runUntil([&] { return visibleForm() != nullptr; }));
     auto* form = visibleForm();
     EXPECT_EQ(form->text().size(), 200u);  // the form starts with all of it
     EXPECT_EQ(form->counter()->text(), "Image  -85");
@@ -437,7 +437,7 @@ TEST_F(TwitterTest, EditFormCountsTheImageAndRefusesTextOverTheLimit) {
     NotificationRecorder rec;
     ASSERT_TRUE(driver.tapBarButton("Cancel")) << driver.lastError();
     EXPECT_EQ(rec.names, (std::vector<std::string>{SHRSendDidCancelNotification}));
-    EXPECT_TRUE(waitFor([&] { return SHR::currentHelper()->currentView() == nullptr; }));
+    EXPECT_TRUE(runUntil([&] { return SHR::currentHelper()->currentView() == nullptr; }));
 }
 
 }  // namespace

@@ -7,8 +7,4 @@ deck_test(NAME sharing_services1_tests LABEL loopback
     tests/GoogleReaderInstapaperTests.cpp
     tests/EvernoteSharerTests.cpp
     tests/FoursquareSharerTests.cpp
-    ${CMAKE_SOURCE_DIR}/evernote/tests/LoopbackHTTPServer.cpp
-    ${CMAKE_SOURCE_DIR}/evernote/tests/MemoryNoteStore.cpp
-    ${CMAKE_SOURCE_DIR}/evernote/tests/TestSupport.cpp
-    ${CMAKE_SOURCE_DIR}/evernote/tests/EDAMRecordFixtures.cpp
-  LIBS sharing)
+  LIBS sharing evernote_test_support)

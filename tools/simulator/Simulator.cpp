@@ -5,7 +5,9 @@
 #include <filesystem>
 #include <sstream>
 
-#include "app/forms/FormPoster.h"
+#include "app/forms/HTTPFormPoster.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/SecretMasking.h"
 #include "platform/mail/MailComposeViewController.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
@@ -64,13 +66,17 @@ const char* Simulator::commandHelp() {
            "  alert TEXT               press that button of the shown alert\n"
            "  rotate portrait|landscape\n"
            "  wait SECONDS             let time pass on the app's clock\n"
+           "  background               leave the app (as the home button does); foreground returns to it\n"
            "  help                     this list\n"
            "  quit\n"
            "A command that cannot be carried out is reported in one line starting with \"error:\".\n";
 }
 
 Simulator::Simulator(std::shared_ptr<ns::ManualClock> manualClock)
-    : clock_(std::move(manualClock)), driver_(clock_) {
+    : clock_(std::move(manualClock)),
+      driver_(clock_),
+      posts_(std::make_shared<FormPostWatcher>(std::make_shared<app::HTTPFormPoster>())) {
+    app::setFormPoster(posts_);
     // Mail already in the outbox from earlier sessions is not news.
     std::error_code ec;
     namespace fs = std::filesystem;
@@ -130,8 +136,16 @@ bool Simulator::run(const std::string& rawLine, std::ostream& out) {
         else ok = fail("rotate portrait or rotate landscape");
     } else if (cmd == "wait") {
         double s = 0;
-        if (!parseNumber(arg, s) || s < 0 || s > 86400) ok = fail("wait SECONDS (a number from 0 to 86400)");
-        else driver_.advance(s);
+        if (!parseNumber(arg, s) || s < 0 || s > 86400) {
+            ok = fail("wait SECONDS (a number from 0 to 86400)");
+        } else {
+            letFormPostsAnswer();
+            driver_.advance(s);
+        }
+    } else if (cmd == "background") {
+        ui::Application::shared()->enterBackground();
+    } else if (cmd == "foreground") {
+        ui::Application::shared()->becomeActive();
     } else if (cmd == "help") {
         out << commandHelp();
     } else if (cmd == "quit" || cmd == "exit") {
@@ -227,17 +241,19 @@ bool Simulator::swipe(const std::string& arg) {
     return true;
 }
 
+// On the manual clock the network is the one thing that does not wait for
+// `wait`: a form post's answer is taken before time moves on, so a script
+// sees the same screens on every run. The post's own time-out bounds this.
+void Simulator::letFormPostsAnswer() {
+    if (!clock_) return;
+    ns::RunLoop::main()->runUntil([this] { return !posts_->waiting(); }, kFormPostAnswerSeconds);
+}
+
 void Simulator::reportEvents(std::ostream& out) {
     const auto& urls = ui::Application::shared()->openedURLs();
     if (urls.size() < urlsSeen_) urlsSeen_ = 0;
-    for (; urlsSeen_ < urls.size(); ++urlsSeen_) out << "Opened URL: " << urls[urlsSeen_] << "\n";
-    if (auto* poster = app::recordingFormPoster()) {
-        const auto& posts = poster->requests();
-        if (posts.size() < postsSeen_) postsSeen_ = 0;
-        for (; postsSeen_ < posts.size(); ++postsSeen_)
-            out << "Form post requested: POST " << posts[postsSeen_]->url << " " << posts[postsSeen_]->encodedBody()
-                << "\n";
-    }
+    for (; urlsSeen_ < urls.size(); ++urlsSeen_) out << "Opened URL: " << ns::maskSecretsInURL(urls[urlsSeen_]) << "\n";
+    for (const std::string& line : posts_->takeStartedLines()) out << line << "\n";
     std::error_code ec;
     namespace fs = std::filesystem;
     std::string outbox = mail::MailComposeViewController::outboxDirectory();

@@ -10,6 +10,7 @@
 
 #include "platform/foundation/Clock.h"
 #include "platform/ui/Driver.h"
+#include "tools/simulator/FormPostWatcher.h"
 
 namespace simulator {
 
@@ -28,7 +29,7 @@ public:
 
     // What the app did since the last call that a person would notice
     // outside the screen: URLs opened, mail written to the outbox, form
-    // posts requested. One line each.
+    // posts sent. One line each.
     void reportEvents(std::ostream& out);
 
     static const char* commandHelp();
@@ -40,13 +41,17 @@ private:
     bool link(const std::string& textOrHref);
     bool pinch(const std::string& args);
     bool swipe(const std::string& args);
+    void letFormPostsAnswer();
+
+    // Longest real time a script's `wait` gives a form post to be answered.
+    static constexpr double kFormPostAnswerSeconds = 30.0;
 
     std::shared_ptr<ns::ManualClock> clock_;
     ui::Driver driver_;
     std::string error_;
     bool quit_ = false;
     size_t urlsSeen_ = 0;
-    size_t postsSeen_ = 0;
+    std::shared_ptr<FormPostWatcher> posts_;
     std::set<std::string> outboxSeen_;
 };
 

@@ -15,13 +15,14 @@
 #include "app/phone/RandomSource.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/ServiceEndpoints.h"
 #include "tools/simulator/Simulator.h"
 
 namespace {
 
 const char* kUsage =
     "Usage: korvel [--idiom phone|tablet] [--home DIR] [--bundle DIR] [--script FILE]\n"
-    "              [--clock real|manual] [--seed N] [--help]\n"
+    "              [--clock real|manual] [--seed N] [--endpoint NAME=URL] [--help]\n"
     "\n"
     "Runs the Korvel interview-card app on a headless phone or tablet screen.\n"
     "\n"
@@ -40,11 +41,19 @@ const char* kUsage =
     "                        so scripts give the same screens every run)\n"
     "  --seed N              the seed of random practice (a whole number); the same seed\n"
     "                        draws the same cards. Default: 1 with --script, else random\n"
+    "  --endpoint NAME=URL   send what goes to the outside service NAME to URL instead (an\n"
+    "                        http or https base URL; may be given more than once). The\n"
+    "                        sign-up and referral forms go to the service tarnwick-forms\n"
+    "                        (https://services.tarnwick.example), e.g.\n"
+    "                        --endpoint tarnwick-forms=http://127.0.0.1:8080.\n"
+    "                        The environment variable DECK_ENDPOINTS takes the same\n"
+    "                        NAME=URL entries, separated by commas; --endpoint wins.\n"
     "  --help                this text\n"
     "\n"
     "Without --script the program reads commands from the terminal and prints the screen\n"
     "after each. The splash screen fades in for 4 s (phone) or 3 s (tablet).\n"
-    "URLs the app opens, mail it writes and form posts it requests are printed as they happen.\n"
+    "URLs the app opens, mail it writes and form posts it sends are printed as they happen.\n"
+    "The forms are posted for real; without a network the post fails and the form stays.\n"
     "\n";
 
 int usageError(const std::string& message) {
@@ -78,11 +87,21 @@ int main(int argc, char** argv) {
             if (!value(clockKind)) return usageError("--clock needs real or manual");
         } else if (a == "--seed") {
             if (!value(seed)) return usageError("--seed needs a whole number");
+        } else if (a == "--endpoint") {
+            std::string entry, why;
+            if (!value(entry)) return usageError("--endpoint needs NAME=URL");
+            if (!ns::ServiceEndpoints::setOverrides(entry, &why)) return usageError("--endpoint: " + why);
         } else {
             return usageError("unknown option " + a);
         }
     }
     if (idiom != "phone" && idiom != "tablet") return usageError("--idiom must be phone or tablet");
+    if (const char* env = std::getenv(ns::ServiceEndpoints::kEnvironmentVariable)) {
+        std::string why;
+        if (!ns::ServiceEndpoints::parseList(env, nullptr, &why))
+            std::fprintf(stderr, "korvel: warning: %s: %s; its malformed entries are ignored\n",
+                         ns::ServiceEndpoints::kEnvironmentVariable, why.c_str());
+    }
     if (clockKind.empty()) clockKind = script.empty() ? "real" : "manual";
     if (clockKind != "real" && clockKind != "manual") return usageError("--clock must be real or manual");
 
@@ -134,6 +153,7 @@ int main(int argc, char** argv) {
                 std::cout << "error: line " << number << ": " << line << ": " << sim.lastError() << "\n";
             }
         }
+        ui::Application::shared()->terminate();
         std::cout.flush();
         return allOk ? 0 : 1;
     }
@@ -171,6 +191,7 @@ int main(int argc, char** argv) {
     });
     loop->run();
     source->invalidate();
+    ui::Application::shared()->terminate();
     std::cout << "\n";
     return 0;
 }

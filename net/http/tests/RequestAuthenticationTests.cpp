@@ -165,6 +165,43 @@ TEST_F(RequestAuthentication, BlockIsAskedWithoutADelegateAndCancelAuthenticatio
     r->setAuthenticationNeededBlock(nullptr);
 }
 
+TEST_F(RequestAuthentication, CancellingRequestsThatWaitForCredentialsFreesTheSharedQueue) {
+    AuthServer s;
+    auto d = ns::make<RecordingDelegate>();
+    d->answerAuthentication = true;  // asked, and never answers
+    std::vector<ns::Ref<HTTPRequest>> waiting;
+    for (int i = 0; i < 4; ++i) {
+        auto r = HTTPRequest::requestWithURL(url(s.url("/basic")));
+        r->setDelegate(d.get());
+        r->startAsynchronous();
+        waiting.push_back(r);
+    }
+    ASSERT_TRUE(waitUntil([&] { return d->count("authenticationNeeded") == 4; }));
+    waiting[0]->cancel();
+    waiting[1]->cancel();
+    waiting[2]->clearDelegatesAndCancel();
+    waiting[3]->clearDelegatesAndCancel();
+    for (auto& r : waiting) {
+        ASSERT_TRUE(waitFor(r, 5));
+        ASSERT_TRUE(r->error());
+        EXPECT_EQ(r->error()->code(), 4);
+        EXPECT_TRUE(r->isCancelled());
+    }
+    drainMain();
+    EXPECT_EQ(d->count("failed"), 2u);  // the cleared ones tell nobody
+    // A late answer changes nothing.
+    waiting[0]->retryUsingSuppliedCredentials();
+    // The four places in the shared queue are free again.
+    auto next = HTTPRequest::requestWithURL(url(s.url("/basic", "user:pass")));
+    next->startAsynchronous();
+    ASSERT_TRUE(waitFor(next, 5));
+    ASSERT_FALSE(next->error()) << next->error()->description();
+    EXPECT_EQ(text(next), "basic ok");
+    drainMain();
+    EXPECT_EQ(d->count("failed"), 2u);
+    EXPECT_EQ(d->count("finished"), 0u);
+}
+
 TEST_F(RequestAuthentication, KeychainPersistenceSavesWorkingCredentials) {
     AuthServer s;
     auto r = HTTPRequest::requestWithURL(url(s.url("/basic")));
@@ -201,28 +238,82 @@ TEST_F(RequestAuthentication, RegisteredDialogIsShownOnTheMainThreadWhenAllowed)
     EXPECT_EQ(text(r), "basic ok");
 }
 
-TEST_F(RequestAuthentication, CredentialsAreNotCarriedToAnotherHostOnARedirect) {
+TEST_F(RequestAuthentication, CredentialsAndCookiesStayWithTheirOriginOnARedirect) {
+    // Both servers record what they got; /login wants user:pass at A and
+    // refuses everything at B; A sends every other request to `location`.
     std::mutex m;
-    std::string authorizationAtB = "unset";
-    nettest::Server b([&](nettest::Conn& c) {
-        if (auto r = c.readRequest()) {
-            {
-                std::lock_guard<std::mutex> g(m);
-                authorizationAtB = r->header("Authorization");
+    std::vector<std::pair<char, nettest::Request>> seen;
+    std::string location;
+    int status = 307;
+    auto handler = [&](char who) {
+        return [&, who](nettest::Conn& c) {
+            while (auto r = c.readRequest()) {
+                std::string to;
+                int code;
+                {
+                    std::lock_guard<std::mutex> g(m);
+                    seen.emplace_back(who, *r);
+                    to = location;
+                    code = status;
+                }
+                bool ok;
+                if (r->target == "/login" && (who == 'B' || r->header("Authorization") != "Basic dXNlcjpwYXNz"))
+                    ok = c.respond(401, "who?", std::string("WWW-Authenticate: Basic realm=\"") + who + "\"\r\n");
+                else if (who == 'A' && r->target != "/here")
+                    ok = c.respond(code, "", "Location: " + to + "\r\n");
+                else
+                    ok = c.respond(200, std::string(1, who));
+                if (!ok) return;
             }
-            c.respond(200, "b");
-        }
-    });
-    std::string target = "http://localhost:" + std::to_string(b.port()) + "/elsewhere";
-    nettest::Server a([&](nettest::Conn& c) {
-        while (auto r = c.readRequest())
-            if (!c.respond(307, "", "Location: " + target + "\r\n")) return;
-    });
-    auto r = HTTPRequest::requestWithURL(url(a.url("/start")));
-    r->addRequestHeader("Authorization", "Basic dXNlcjpwYXNz");
+        };
+    };
+    nettest::Server a(handler('A'));
+    nettest::Server b(handler('B'));
+    auto start = [&](const std::string& to, int code) {
+        std::lock_guard<std::mutex> g(m);
+        location = to;
+        status = code;
+        seen.clear();
+    };
+    auto lastAt = [&](char who) {
+        std::lock_guard<std::mutex> g(m);
+        for (auto it = seen.rbegin(); it != seen.rend(); ++it)
+            if (it->first == who) return it->second;
+        return nettest::Request{};
+    };
+    std::string bPort = std::to_string(b.port());
+
+    // Caller-set Authorization and Cookie: kept within the origin, dropped
+    // for another host and for the same host on another port.
+    for (std::string to : {a.url("/here"), "http://localhost:" + bPort + "/x", "http://127.0.0.1:" + bPort + "/x"}) {
+        start(to, 307);
+        auto r = HTTPRequest::requestWithURL(url(a.url("/start")));
+        r->addRequestHeader("Authorization", "Basic dXNlcjpwYXNz");
+        r->addRequestHeader("Cookie", "caller=secret");
+        r->startSynchronous();
+        ASSERT_FALSE(r->error()) << r->error()->description();
+        bool sameOrigin = to == a.url("/here");
+        auto got = lastAt(sameOrigin ? 'A' : 'B');
+        EXPECT_EQ(got.target, sameOrigin ? "/here" : "/x");
+        EXPECT_EQ(got.header("Authorization"), sameOrigin ? "Basic dXNlcjpwYXNz" : "") << to;
+        if (!sameOrigin) EXPECT_EQ(got.header("Cookie").find("caller=secret"), std::string::npos) << to;
+    }
+
+    // A login accepted by A is not offered to B after A redirects there,
+    // neither before B's challenge nor in answer to it.
+    start("http://127.0.0.1:" + bPort + "/login", 302);
+    auto r = HTTPRequest::requestWithURL(url(a.url("/login")));
+    r->setUsername("user");
+    r->setPassword("pass");
     r->startSynchronous();
-    ASSERT_FALSE(r->error()) << r->error()->description();
-    EXPECT_EQ(text(r), "b");
+    ASSERT_TRUE(r->error());
+    EXPECT_EQ(r->error()->code(), 3);
     std::lock_guard<std::mutex> g(m);
-    EXPECT_EQ(authorizationAtB, "");
+    size_t atB = 0;
+    for (auto& [who, req] : seen) {
+        if (who != 'B') continue;
+        ++atB;
+        EXPECT_EQ(req.header("Authorization"), "");
+    }
+    EXPECT_EQ(atB, 1u);
 }

@@ -68,36 +68,58 @@ TEST(RequestQueue, NothingStartsBeforeGoAndTheQueueFinishesOnce) {
     EXPECT_FLOAT_EQ(w->progress.back(), 1.0f);
 }
 
-TEST(RequestQueue, FirstFailureCancelsTheRest) {
-    std::atomic<bool> release{false};
-    nettest::Server slow([&](nettest::Conn& c) {
-        if (c.readRequest())
+TEST(RequestQueue, FirstFailureCancelsTheRestUnlessTheQueueIsToldNotTo) {
+    for (bool cancelAll : {true, false}) {
+        std::atomic<bool> release{false};
+        nettest::Server slow([&](nettest::Conn& c) {
+            if (!c.readRequest()) return;
             while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    });
-    uint16_t closedPort;
-    {
-        nettest::Server gone([](nettest::Conn&) {});
-        closedPort = gone.port();
+            c.respond(200, "late");
+        });
+        // However the case ends, the server's handlers are let go first.
+        struct Release {
+            std::atomic<bool>& flag;
+            ~Release() { flag = true; }
+        } releaseOnExit{release};
+        uint16_t closedPort;
+        {
+            nettest::Server gone([](nettest::Conn&) {});
+            closedPort = gone.port();
+        }
+        auto q = NetworkQueue::queue();
+        auto w = ns::make<QueueWatcher>();
+        watch(*q, *w);
+        q->setShouldCancelAllRequestsOnFailure(cancelAll);
+        auto a = HTTPRequest::requestWithURL(url(slow.url("/a")));
+        auto b = HTTPRequest::requestWithURL(url(slow.url("/b")));
+        auto bad = HTTPRequest::requestWithURL(url("http://127.0.0.1:" + std::to_string(closedPort) + "/"));
+        q->addOperation(a);
+        q->addOperation(b);
+        q->go();
+        ASSERT_TRUE(waitUntil([&] { return slow.connections() == 2; }));
+        q->addOperation(bad);
+        if (cancelAll) {
+            ASSERT_TRUE(waitUntil([&] { return w->queueDone == 1; }));
+            drainMain();
+            release = true;
+            ASSERT_EQ(w->failedCodes.size(), 3u);
+            EXPECT_EQ(w->failedCodes[0], 1);
+            EXPECT_EQ(w->failedCodes[1], 4);
+            EXPECT_EQ(w->failedCodes[2], 4);
+        } else {
+            // The failure ends only its own request; the others finish.
+            ASSERT_TRUE(waitUntil([&] { return w->failedCodes.size() == 1; }));
+            drainMain();
+            EXPECT_EQ(w->queueDone, 0);
+            release = true;
+            ASSERT_TRUE(waitUntil([&] { return w->queueDone == 1; }));
+            drainMain();
+            EXPECT_EQ(w->failedCodes, std::vector<long>{1});
+            EXPECT_EQ(w->finished, 2);
+            EXPECT_EQ(text(a), "late");
+        }
+        EXPECT_EQ(w->queueDone, 1);
     }
-    auto q = NetworkQueue::queue();
-    auto w = ns::make<QueueWatcher>();
-    watch(*q, *w);
-    auto a = HTTPRequest::requestWithURL(url(slow.url("/a")));
-    auto b = HTTPRequest::requestWithURL(url(slow.url("/b")));
-    auto bad = HTTPRequest::requestWithURL(url("http://127.0.0.1:" + std::to_string(closedPort) + "/"));
-    q->addOperation(a);
-    q->addOperation(b);
-    q->go();
-    ASSERT_TRUE(waitUntil([&] { return slow.connections() == 2; }));
-    q->addOperation(bad);
-    ASSERT_TRUE(waitUntil([&] { return w->queueDone == 1; }));
-    drainMain();
-    release = true;
-    ASSERT_EQ(w->failedCodes.size(), 3u);
-    EXPECT_EQ(w->failedCodes[0], 1);
-    EXPECT_EQ(w->failedCodes[1], 4);
-    EXPECT_EQ(w->failedCodes[2], 4);
-    EXPECT_EQ(w->queueDone, 1);
 }
 
 TEST(RequestQueue, OnlyRequestsMayBeAdded) {

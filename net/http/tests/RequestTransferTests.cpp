@@ -432,6 +432,11 @@ TEST(RequestCache, NotModifiedAnswerServesTheCachedBody) {
     EXPECT_EQ(conditional, 1);
     EXPECT_TRUE(b->didUseCachedResponse());
     EXPECT_EQ(text(b), "body v1");
+    // The answer without a body left the connection open for the next one.
+    auto c = HTTPRequest::requestWithURL(url(server.url("/other")), cache.get());
+    c->startSynchronous();
+    ASSERT_FALSE(c->error());
+    EXPECT_EQ(server.connections(), 1);
 }
 
 TEST(RequestConnections, DroppedPooledConnectionIsRetriedOnceOnAFreshOne) {

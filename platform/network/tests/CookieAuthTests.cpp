@@ -3,6 +3,7 @@
 #include "platform/network/HTTPAuthentication.h"
 #include "platform/network/HTTPCookie.h"
 #include "platform/network/NTLM.h"
+#include "platform/network/Origin.h"
 
 namespace {
 
@@ -24,6 +25,9 @@ TEST(HTTPCookie, AttributesAndDefaults) {
     EXPECT_TRUE(c->isSecure());
     EXPECT_TRUE(c->isHTTPOnly());
     EXPECT_DOUBLE_EQ(c->expires(), now + 60);
+    // A secure cookie goes back over https only, never over plain http.
+    EXPECT_TRUE(c->matchesURL(*url("https://www.example.com/app/next")));
+    EXPECT_FALSE(c->matchesURL(*url("http://www.example.com/app/next")));
 
     // Default path: the request path up to its last slash.
     auto d = HTTPCookie::cookieFromSetCookie("a=1", *url("http://h.example.com/one/two/three"), now);
@@ -117,6 +121,18 @@ TEST(HTTPCookie, FromResponseFields) {
     EXPECT_FALSE(cookies[1]->isSessionOnly());
 }
 
+TEST(Origin, SchemeHostAndPortWithDefaultPorts) {
+    EXPECT_TRUE(net::isSameOrigin(*url("http://Example.com/a"), *url("http://example.com:80/b?c")));
+    EXPECT_TRUE(net::isSameOrigin(*url("https://example.com/"), *url("https://example.com:443/x")));
+    EXPECT_FALSE(net::isSameOrigin(*url("https://example.com/"), *url("http://example.com/")));
+    EXPECT_FALSE(net::isSameOrigin(*url("https://example.com:8443/"), *url("http://example.com:8443/")));
+    EXPECT_FALSE(net::isSameOrigin(*url("http://example.com/"), *url("http://example.com:8080/")));
+    EXPECT_FALSE(net::isSameOrigin(*url("http://example.com/"), *url("http://www.example.com/")));
+    EXPECT_FALSE(net::isSameOrigin(*url("http://example.com/"), *url("/relative")));
+    EXPECT_TRUE(net::isCredentialHeaderField("proxy-authorization"));
+    EXPECT_FALSE(net::isCredentialHeaderField("Accept"));
+}
+
 // ---- Authentication ------------------------------------------------------
 
 ns::Ref<net::HTTPMessage> challenge(int status, const char* field, std::vector<std::string> values) {
@@ -164,6 +180,10 @@ TEST(HTTPAuthentication, DigestMatchesTheRFCExample) {
     EXPECT_NE(h.find("nc=00000001"), std::string::npos);
     EXPECT_NE(h.find("uri=\"/dir/index.html\""), std::string::npos);
     EXPECT_NE(h.find("opaque=\"5ccc069c403ebaf9f0171e9517f40e41\""), std::string::npos);
+    // Quoted values escape a backslash and a double quote inside them.
+    ASSERT_TRUE(a->applyCredentials(*req, "DOM\\Mu\"fasa", "Circle Of Life"));
+    h = *req->headerField("Authorization");
+    EXPECT_NE(h.find(R"(username="DOM\\Mu\"fasa")"), std::string::npos) << h;
 }
 
 TEST(HTTPAuthentication, RefusalAndStaleNonce) {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <string>
+
 namespace {
 
 using net::ProxyEntry;
@@ -45,6 +48,30 @@ TEST(ProxySettings, ChoosesByScheme_AndHonoursNoProxy) {
     EXPECT_EQ((*pac)[0].autoConfigurationURL, "http://config/proxy.pac");
     net::SystemProxySettings none;
     EXPECT_EQ((*none.proxiesForURL("http://a/"))[0].kind, Kind::Direct);
+}
+
+TEST(ProxySettings, EnvironmentInEitherCaseWithHTTPProxyIgnoredUnderCGI) {
+    std::map<std::string, std::string> env = {{"HTTP_PROXY", "upper-http:1"},
+                                              {"HTTPS_PROXY", "upper-https:2"},
+                                              {"ALL_PROXY", "socks5://upper-all:3"},
+                                              {"NO_PROXY", "skip.example"},
+                                              {"https_proxy", "lower-https:4"}};
+    auto lookup = [&](const char* name) -> const char* {
+        auto it = env.find(name);
+        return it == env.end() ? nullptr : it->second.c_str();
+    };
+    auto s = net::SystemProxySettings::fromEnvironment(lookup);
+    EXPECT_EQ(s.httpProxy, "upper-http:1");
+    EXPECT_EQ(s.httpsProxy, "lower-https:4");  // the lower-case form wins
+    EXPECT_EQ(s.allProxy, "socks5://upper-all:3");
+    EXPECT_EQ((*s.proxiesForURL("http://skip.example/"))[0].kind, Kind::Direct);
+    // A CGI program's HTTP_PROXY comes from a client's "Proxy:" header.
+    env["REQUEST_METHOD"] = "GET";
+    s = net::SystemProxySettings::fromEnvironment(lookup);
+    EXPECT_EQ(s.httpProxy, "");
+    EXPECT_EQ((*s.proxiesForURL("http://a.example/"))[0].host, "upper-all");
+    env["http_proxy"] = "lower-http:5";
+    EXPECT_EQ(net::SystemProxySettings::fromEnvironment(lookup).httpProxy, "lower-http:5");
 }
 
 TEST(ProxySettings, PACResults) {

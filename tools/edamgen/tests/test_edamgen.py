@@ -127,17 +127,43 @@ class EmitTests(unittest.TestCase):
                       processor)
         self.assertIn("mService->forget(args->guid());", processor)
 
-    def test_deterministic_and_check_mode(self):
+    def test_deterministic_and_unchanged_files_keep_their_time(self):
         self.assertEqual(edamgen.generate(parse(SMALL)), self.files)
         with tempfile.TemporaryDirectory() as out:
             table = os.path.join(out, "t.txt")
             with open(table, "w") as f:
                 f.write(SMALL)
             self.assertEqual(edamgen.main(["--table", table, "--out", out]), 0)
-            self.assertEqual(edamgen.main(["--table", table, "--out", out, "--check"]), 0)
-            with open(os.path.join(out, "out/Small.h"), "a") as f:
+            header = os.path.join(out, "out/Small.h")
+            with open(header) as f:
+                self.assertEqual(f.read(), self.files["out/Small.h"])
+            # A second run leaves unchanged files alone (the build then
+            # recompiles nothing) and repairs a file edited by hand.
+            os.utime(header, (1000000000, 1000000000))
+            edited = os.path.join(out, "out/Small.cpp")
+            with open(edited, "a") as f:
                 f.write("// edited by hand\n")
-            self.assertEqual(edamgen.main(["--table", table, "--out", out, "--check"]), 1)
+            self.assertEqual(edamgen.main(["--table", table, "--out", out]), 0)
+            self.assertEqual(os.stat(header).st_mtime, 1000000000)
+            with open(edited) as f:
+                self.assertEqual(f.read(), self.files["out/Small.cpp"])
+            self.assertEqual(sorted(os.listdir(os.path.join(out, "out"))),
+                             ["Small.cpp", "Small.h", "SmallClient.cpp", "SmallClient.h",
+                              "SmallProcessor.cpp", "SmallProcessor.h"])
+
+    def test_the_build_list_must_match_the_table(self):
+        with tempfile.TemporaryDirectory() as out:
+            table = os.path.join(out, "t.txt")
+            with open(table, "w") as f:
+                f.write(SMALL)
+            listed = sorted(self.files)
+            self.assertEqual(edamgen.main(["--table", table, "--out", out, "--expect"] + listed), 0)
+            # A file the build lists but the table no longer makes, or the
+            # reverse, stops the build before anything is written.
+            scratch = os.path.join(out, "fresh")
+            self.assertEqual(edamgen.main(["--table", table, "--out", scratch, "--expect"]
+                                          + listed[1:] + ["out/Gone.cpp"]), 1)
+            self.assertFalse(os.path.exists(scratch))
 
     def test_fixtures_box_numbers_inside_containers(self):
         # Container elements are objects: a random number inside a list or a

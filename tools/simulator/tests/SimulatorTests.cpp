@@ -2,7 +2,11 @@
 // reads what it prints (the text screen) and its exit status.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -90,6 +94,52 @@ TEST_F(SimulatorTest, PhoneSessionOpensTheDeckIndexAndASubMenu) {
     Outcome again = korvel("phone", "wait 4\nscreen\n");
     EXPECT_EQ(again.status, 0);
     EXPECT_FALSE(has(again.out, "Sign up for news from Tarnwick")) << again.out;
+}
+
+// A port on 127.0.0.1 where nothing listens.
+int closedPort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        a.sin_port = 0;
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+TEST_F(SimulatorTest, ASignUpTheServiceNeverGetsLeavesTheFormForAnotherTry) {
+    std::string service = "http://127.0.0.1:" + std::to_string(closedPort());
+    ::setenv("DECK_ENDPOINTS", "tarnwick-forms=http://127.0.0.1:1", 1);  // --endpoint wins over it
+    Outcome r = korvel("phone",
+                       "wait 4\n"
+                       "tap Name\ntype Ada\n"
+                       "tap University or company\ntype Analytical & Co\n"
+                       "tap E-mail\ntype ada@example.org\nreturn\n"
+                       "tap Send\n"
+                       "screen\n"
+                       "wait 1\n"
+                       "background\n"
+                       "foreground\n"
+                       "screen\n",
+                       "--endpoint tarnwick-forms=" + service);
+    ::unsetenv("DECK_ENDPOINTS");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(has(r.out, "Form post: POST " + service + "/tarnwick/WS/Tarnwick.php metodo=SignUp&name=Ada&"
+                           "universityCompany=Analytical%20%26%20Co&email=ada%40example.org&appId=4&systemId=2&"))
+        << r.out;
+    // "Loading..." while the post runs; once it has failed, the form again.
+    size_t loading = r.out.find("Loading...");
+    ASSERT_NE(loading, std::string::npos) << r.out;
+    std::string after = r.out.substr(loading);
+    EXPECT_FALSE(has(after.substr(1), "Loading...")) << r.out;
+    EXPECT_TRUE(has(after, "[Send]")) << r.out;
+    EXPECT_FALSE(has(r.out, "Got it!")) << r.out;
+    // Nothing was taken, so the next start asks again.
+    Outcome again = korvel("phone", "wait 4\nscreen\n");
+    EXPECT_TRUE(has(again.out, "Sign up for news from Tarnwick")) << again.out;
 }
 
 TEST_F(SimulatorTest, AFailedCommandIsOneLineAndTheScriptEndsWithStatusOne) {

@@ -1,4 +1,0 @@
-target_sources(evernote PRIVATE
-  transport/URLLoadingHTTPPoster.cpp
-  transport/THTTPClient.cpp
-)
