@@ -284,7 +284,7 @@ void HTTPRequest::performRedirect() {
         failWithError(engine::unableToCreateRequestError());
         return;
     }
-    setURL(target);
+    replaceURL(target);
     complete_ = true;
     needsRedirect_ = false;
     ++redirectCount_;

@@ -274,6 +274,42 @@ TEST_F(URLConnectionTest, GzipBodiesAreInflated) {
     EXPECT_EQ(resp->expectedContentLength(), -1);
 }
 
+TEST_F(URLConnectionTest, BodiesPastTheLimitFailTheLoad) {
+    std::string zeros(2 << 20, '\0');
+    std::string bomb = gzip(zeros);
+    Server server([&](Conn& c) {
+        while (auto r = c.readRequest()) {
+            if (r->target == "/bomb") {
+                if (!c.respond(200, bomb, "Content-Encoding: gzip\r\n")) return;
+                continue;
+            }
+            // A body that never ends (gives up after 64 MiB, or when the
+            // client goes away).
+            bool ok = c.write("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
+            std::string piece(65536, 'e');
+            for (int i = 0; ok && i < 1024; ++i) ok = c.write(piece);
+            return;
+        }
+    });
+    auto load = [&](const std::string& path, uint64_t limit, ns::Ref<ns::Error>* err) {
+        auto req = request(server.url(path));
+        req->setMaxResponseLength(limit);
+        ns::Ref<net::HTTPURLResponse> resp;
+        return URLConnection::sendSynchronousRequest(*req, &resp, err);
+    };
+    for (const char* path : {"/bomb", "/endless"}) {
+        ns::Ref<ns::Error> err;
+        EXPECT_FALSE(load(path, 1 << 20, &err)) << path;
+        ASSERT_TRUE(err) << path;
+        EXPECT_EQ(err->code(), net::kErrorDataLengthExceedsMaximum) << path;
+        EXPECT_EQ(err->localizedDescription(), "The response body is larger than the limit of 1048576 bytes");
+    }
+    ns::Ref<ns::Error> err;
+    auto whole = load("/bomb", 2 << 20, &err);
+    ASSERT_TRUE(whole) << err->description();
+    EXPECT_EQ(whole->length(), zeros.size());
+}
+
 TEST_F(URLConnectionTest, BasicAndDigestChallengesAreAnswered) {
     const std::string realm = "test realm", nonce = "abc123nonce";
     std::atomic<int> basicOK{0}, digestOK{0};
