@@ -68,12 +68,9 @@ void shareViewController_iPad::showMail() {
 
 void shareViewController_iPad::mailComposeControllerDidFinishWithResult(mail::MailComposeViewController*,
                                                                         mail::MailComposeResult, ns::Error*) {
-    // The composer hangs off this screen's container (its navigation
-    // controller); dismissing from there closes the composer only, not the
-    // share screen.
-    ui::ViewController* host = navigationController();
-    if (!host || !host->presentedViewController()) host = this;
-    if (host->presentedViewController()) host->dismissViewControllerAnimated(true);
+    // Closes the composer only: with nothing presented the call would close
+    // the share screen itself.
+    if (presentedViewController()) dismissViewControllerAnimated(true);
 }
 
 void shareViewController_iPad::alertViewDidDismissWithButtonIndex(ui::AlertView*, long) {

@@ -215,6 +215,10 @@ TEST_F(PhoneCardPage, ShareScreenMailsTheCard) {
               "Here is a card from the Tarnwick Veltra Media Job Search App that I found useful.  "
               "I thought you might like it as well <a href=\"http://korvel.example/cards/1\">"
               "korvel.example/cards/1</a> .");
+    // No recipient yet: Send is disabled and the mail stays up to be addressed.
+    EXPECT_NE(screen().find("[Send] (disabled)"), std::string::npos) << screen();
+    EXPECT_FALSE(driver->tapBarButton("Send"));
+    EXPECT_EQ(shownComposer(), composer);
     ASSERT_TRUE(driver->tapBarButton("Cancel"));
     EXPECT_FALSE(shownComposer());
     EXPECT_EQ(topScreen<ShareCardViewController_Iphone>(), share);

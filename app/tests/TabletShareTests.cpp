@@ -150,6 +150,19 @@ TEST_F(TabletShareTest, EmailComposesTheCardOrExplainsThatMailIsNotSetUp) {
     waitFor([&] { return dynamic_cast<mail::MailComposeViewController*>(top()) == nullptr; });
     EXPECT_EQ(dynamic_cast<ui::NavigationController*>(top()), share->navigationController());
 
+    // Sending needs a recipient; then one message, and the share screen stays.
+    ASSERT_TRUE(driver->tapButton("E-mail"));
+    ASSERT_TRUE(dynamic_cast<mail::MailComposeViewController*>(top())) << screen();
+    EXPECT_FALSE(driver->tapBarButton("Send"));
+    EXPECT_TRUE(dynamic_cast<mail::MailComposeViewController*>(top())) << screen();
+    ASSERT_TRUE(driver->typeText("To", "friend@example.org")) << driver->lastError();
+    ASSERT_TRUE(driver->tapBarButton("Send")) << driver->lastError();
+    EXPECT_EQ(dynamic_cast<ui::NavigationController*>(top()), share->navigationController()) << screen();
+    size_t sent = 0;
+    for (auto& e : fs::directory_iterator(mail::MailComposeViewController::outboxDirectory()))
+        sent += e.path().extension() == ".eml";
+    EXPECT_EQ(sent, 1u);
+
     // Without a mail account: the alert, and closing it closes the screen.
     mail::MailComposeViewController::setCanSendMail(false);
     ASSERT_TRUE(driver->tapButton("E-mail"));

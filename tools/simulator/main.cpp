@@ -8,7 +8,9 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <set>
 #include <string>
+#include <string_view>
 
 #include "app/AppLog.h"
 #include "app/Launch.h"
@@ -17,6 +19,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/ServiceEndpoints.h"
 #include "tools/simulator/Simulator.h"
+#include "tools/simulator/TerminalSession.h"
 
 namespace {
 
@@ -139,8 +142,13 @@ int main(int argc, char** argv) {
     // At the terminal the app's console lines show on standard error; a
     // script's output is the screens and events it asked for.
     app::setAppLogEcho(script.empty());
+    if (!home.empty()) ns::Paths::setHomeDirectory(home);
+    std::set<std::string> setAsideBefore = simulator::Simulator::setAsideFiles();
     app::launch(settings);
-    simulator::Simulator sim(manual);
+    simulator::Simulator sim(manual, std::move(setAsideBefore));
+    // What the launch itself did (a favourites file it could not read and
+    // moved aside, say) is told before the first command.
+    sim.reportEvents(std::cout);
 
     if (!script.empty()) {
         bool allOk = true;
@@ -161,35 +169,22 @@ int main(int argc, char** argv) {
     // At the terminal: commands arrive while the main run loop runs, so
     // fades and other timed changes go on while the person reads.
     auto loop = ns::RunLoop::main();
-    sim.run("screen", std::cout);
-    std::cout << "> " << std::flush;
-    std::string pending;
-    auto source = loop->addFd(STDIN_FILENO, ns::FdReadable, [&](unsigned events) {
+    simulator::TerminalSession session(sim, std::cout, [&] { loop->stop(); });
+    session.start();
+    ns::Ref<ns::FdSource> source;
+    source = loop->addFd(STDIN_FILENO, ns::FdReadable, [&](unsigned) {
         char buf[4096];
         ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
-        if (n <= 0) {
-            loop->stop();
-            return;
-        }
-        pending.append(buf, static_cast<size_t>(n));
-        size_t nl;
-        while ((nl = pending.find('\n')) != std::string::npos) {
-            std::string line = pending.substr(0, nl);
-            pending.erase(0, nl + 1);
-            if (!sim.run(line, std::cout)) std::cout << "error: " << line << ": " << sim.lastError() << "\n";
-            if (sim.quitRequested()) {
-                loop->stop();
-                return;
-            }
-            std::string trimmed = line;
-            trimmed.erase(0, trimmed.find_first_not_of(" \t"));
-            if (!trimmed.empty() && trimmed.rfind("screen", 0) != 0 && trimmed.rfind("help", 0) != 0 &&
-                trimmed[0] != '#')
-                sim.run("screen", std::cout);
-            std::cout << "> " << std::flush;
+        if (n > 0) {
+            session.feed(std::string_view(buf, static_cast<size_t>(n)));
+        } else if (n == 0 || errno != EINTR) {
+            // The input ended: stop watching it (it stays readable), and
+            // let a running wait and the lines after it finish.
+            source->invalidate();
+            session.endOfInput();
         }
     });
-    loop->run();
+    if (!session.isDone()) loop->run();
     source->invalidate();
     ui::Application::shared()->terminate();
     std::cout << "\n";

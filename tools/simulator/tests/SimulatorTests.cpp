@@ -160,6 +160,29 @@ TEST_F(SimulatorTest, AFailedCommandIsOneLineAndTheScriptEndsWithStatusOne) {
     EXPECT_TRUE(has(r.out, "Opened URL: itms-apps://")) << r.out;
 }
 
+TEST_F(SimulatorTest, TypedTextKeepsItsBlanksBadWaitsAreRefusedAndSetAsideFilesAreTold) {
+    fs::create_directories(dir + "/home/Documents");
+    std::ofstream(dir + "/home/Documents/Favorites-VeltraIpad.plist") << "not a property list";
+    Outcome r = korvel("phone",
+                       "wait nan\n"
+                       "wait -2\n"
+                       "wait 4\n"
+                       "tap Name\n"
+                       "type    \r\n"
+                       "screen\n");
+    EXPECT_EQ(r.status, 1) << r.out;
+    const std::string notice =
+        "Unreadable file moved aside: Documents/Favorites-VeltraIpad.plist is now "
+        "Documents/Favorites-VeltraIpad.plist.corrupt-1\n";
+    EXPECT_EQ(r.out.rfind(notice, 0), 0u) << r.out;  // told before the first command's output
+    EXPECT_TRUE(has(r.out, "error: line 1: wait nan: wait SECONDS (a number from 0 to 86400)\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "error: line 2: wait -2: wait SECONDS (a number from 0 to 86400)\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "Name:    |____")) << r.out;  // three blanks typed
+    // Told once: the next run knows the file.
+    Outcome again = korvel("phone", "screen\n");
+    EXPECT_FALSE(has(again.out, "Unreadable file")) << again.out;
+}
+
 TEST_F(SimulatorTest, HelpAndBadOptions) {
     std::string cmd = std::string(KORVEL_PATH) + " --help";
     FILE* p = ::popen(cmd.c_str(), "r");
@@ -178,3 +201,77 @@ TEST_F(SimulatorTest, HelpAndBadOptions) {
 }
 
 }  // namespace
+
+// -- At the terminal ----------------------------------------------------------------------
+
+#include <sstream>
+
+#include "app/Launch.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/ui/AlertView.h"
+#include "tools/simulator/TerminalSession.h"
+
+namespace {
+
+// The app in this process on a manual clock, driven as korvel drives it at
+// the terminal (the simulator believes time is real).
+class TerminalSessionTest : public SimulatorTest {
+protected:
+    void SetUp() override {
+        SimulatorTest::SetUp();
+        clock = std::make_shared<ns::ManualClock>(100.0);
+        app::launch(ui::UserInterfaceIdiom::Phone, dir + "/home", std::string(DECK_SOURCE_DIR) + "/resources", clock);
+        sim = std::make_unique<simulator::Simulator>(nullptr);
+        session = std::make_unique<simulator::TerminalSession>(*sim, out, [this] { ++done; });
+    }
+    void TearDown() override {
+        session.reset();
+        sim.reset();
+        clock->advance(100);
+        ui::Panel::dismissAllForTesting();
+        ui::Application::shared()->resetForTesting();
+        ns::UserDefaults::resetStandardUserDefaults();
+        ns::RunLoop::main()->setClock(ns::SystemClock::shared());
+        SimulatorTest::TearDown();
+    }
+    std::shared_ptr<ns::ManualClock> clock;
+    std::unique_ptr<simulator::Simulator> sim;
+    std::unique_ptr<simulator::TerminalSession> session;
+    std::ostringstream out;
+    int done = 0;
+};
+
+TEST_F(TerminalSessionTest, WaitLetsTheTimePassBeforeTheLinesAfterItEvenWhenTheInputHasEnded) {
+    session->start();
+    session->feed("wait nan\nwait 5\nscr");
+    session->feed("een\n");
+    session->endOfInput();
+    EXPECT_TRUE(has(out.str(), "error: wait nan: wait SECONDS (a number from 0 to 86400)\n")) << out.str();
+    EXPECT_TRUE(session->isWaiting());
+    EXPECT_EQ(done, 0);
+    clock->advance(4.9);
+    EXPECT_FALSE(has(out.str(), "Tabs: Deck index")) << out.str();
+    EXPECT_EQ(done, 0);
+    clock->advance(0.1);
+    EXPECT_FALSE(session->isWaiting());
+    EXPECT_EQ(done, 1);
+    EXPECT_TRUE(has(out.str(), "Tabs: Deck index* | Tactics | Practice | Search | More")) << out.str();
+}
+
+TEST_F(TerminalSessionTest, QuitEndsTheSessionAndALastLineWithoutLineEndIsCarriedOut) {
+    session->start();
+    session->feed("wait 4\n");
+    session->feed("quit");
+    EXPECT_EQ(done, 0);
+    clock->advance(4);
+    EXPECT_EQ(done, 0);  // "quit" has no line end yet
+    session->endOfInput();
+    EXPECT_EQ(done, 1);
+    EXPECT_TRUE(session->isDone());
+    session->feed("wait 1\n");  // nothing more is read
+    EXPECT_FALSE(session->isWaiting());
+}
+
+}  // namespace
+
