@@ -1,8 +1,14 @@
 #include "analytics/Analytics.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <deque>
 #include <mutex>
+
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/ui/Application.h"
 
 namespace analytics {
 
@@ -13,6 +19,8 @@ namespace {
 constexpr size_t kMaxEventsPerSession = 1000;
 constexpr size_t kMaxParameters = 10;
 constexpr size_t kMaxLogLines = 1000;
+constexpr size_t kMaxEndedSessions = 50;
+constexpr double kDefaultContinueSeconds = 10.0;
 
 struct Agent {
     std::mutex mutex;
@@ -21,7 +29,12 @@ struct Agent {
     bool crashReporting = false;
     bool watchExtension = false;
     int logLevel = 0;
+    double continueSeconds = kDefaultContinueSeconds;
     UsageSession session;
+    double sessionStartedAt = 0;  // main run loop's clock
+    double pausedAt = 0;          // main run loop's clock, while paused
+    std::deque<UsageSession> ended;
+    std::vector<ns::ObserverToken> observers;
     std::vector<std::string> lines;
 };
 
@@ -30,10 +43,13 @@ Agent& agent() {
     return *a;
 }
 
-double now() {
+double wallNow() {
     using namespace std::chrono;
     return duration<double>(system_clock::now().time_since_epoch()).count();
 }
+
+// Session times: the main run loop's clock (monotonic; a manual clock in tests).
+double clockNow() { return ns::RunLoop::main()->now(); }
 
 std::string trimmed(const std::string& s) {
     size_t b = s.find_first_not_of(" \t\r\n");
@@ -56,6 +72,67 @@ void Analytics::log(int level, const char* className, const std::string& message
     std::fprintf(stderr, "%s\n", line.c_str());
 }
 
+namespace {
+
+// The session steps; each runs with the agent's mutex held and answers the
+// line to log (empty for none).
+
+void beginSession(Agent& a, std::string apiKey) {
+    a.session = UsageSession{};
+    a.session.apiKey = std::move(apiKey);
+    a.session.startTime = wallNow();
+    a.sessionStartedAt = clockNow();
+}
+
+void endSession(Agent& a, double at) {
+    a.session.state = SessionState::Ended;
+    a.session.duration = std::max(0.0, at - a.sessionStartedAt - a.session.pausedSeconds);
+    if (a.ended.size() >= kMaxEndedSessions) a.ended.pop_front();
+    a.ended.push_back(a.session);
+}
+
+std::string pauseSession(Agent& a) {
+    if (a.session.state != SessionState::Running) return {};
+    a.session.state = SessionState::Paused;
+    a.pausedAt = clockNow();
+    return "Session paused";
+}
+
+std::string resumeSession(Agent& a) {
+    if (a.session.state != SessionState::Paused) return {};
+    double away = clockNow() - a.pausedAt;
+    if (away <= a.continueSeconds) {
+        a.session.state = SessionState::Running;
+        a.session.pausedSeconds += away;
+        ++a.session.resumeCount;
+        return "Session resumed";
+    }
+    endSession(a, a.pausedAt);
+    beginSession(a, a.session.apiKey);
+    return "Session ended after the pause allowance; new session started";
+}
+
+std::string finishSession(Agent& a) {
+    if (a.session.state == SessionState::Ended) return {};
+    endSession(a, a.session.state == SessionState::Paused ? a.pausedAt : clockNow());
+    return "Session ended";
+}
+
+// Runs a session step on the application's notification.
+ns::ObserverToken observe(const char* name, std::string (*step)(Agent&)) {
+    return ns::NotificationCenter::defaultCenter()->addObserver(name, nullptr, [step](const ns::Notification&) {
+        Agent& a = agent();
+        std::string line;
+        {
+            std::lock_guard<std::mutex> g(a.mutex);
+            if (a.started) line = step(a);
+        }
+        if (!line.empty()) Analytics::log(2, "Analytics", line);
+    });
+}
+
+}  // namespace
+
 void Analytics::startSession(const std::string& apiKey) {
     Agent& a = agent();
     bool first;
@@ -66,15 +143,24 @@ void Analytics::startSession(const std::string& apiKey) {
             // The crash reporter stays dormant unless switched on before this
             // call; this build has none to enable, so the flag is only kept.
             a.started = true;
-            a.session = UsageSession{};
-            a.session.apiKey = trimmed(apiKey);
-            a.session.startTime = now();
+            beginSession(a, trimmed(apiKey));
         }
     }
-    if (first)
-        log(2, "Analytics", "Session started");
-    else
+    if (!first) {
         log(1, "Analytics", "Session already started");
+        return;
+    }
+    // Registered outside the agent's lock: the centre calls back into it.
+    std::vector<ns::ObserverToken> observers;
+    observers.push_back(observe(ui::kApplicationWillResignActiveNotification, pauseSession));
+    observers.push_back(observe(ui::kApplicationWillEnterForegroundNotification, resumeSession));
+    observers.push_back(observe(ui::kApplicationDidBecomeActiveNotification, resumeSession));
+    observers.push_back(observe(ui::kApplicationWillTerminateNotification, finishSession));
+    {
+        std::lock_guard<std::mutex> g(a.mutex);
+        for (auto& o : observers) a.observers.push_back(std::move(o));
+    }
+    log(2, "Analytics", "Session started");
 }
 
 namespace {
@@ -88,13 +174,14 @@ int record(const ns::Object* eventName, const ns::Dictionary* parameters) {
         else if (!a.reporting) refusal = "Usage reporting is off";
         else if (a.watchExtension) refusal = "Events are not logged in a watch extension";
         else if (!a.started) refusal = "No session has been started";
+        else if (a.session.state == SessionState::Ended) refusal = "The session has ended";
         else if (a.session.events.size() >= kMaxEventsPerSession) refusal = "Event limit reached";
         else if (parameters && parameters->count() > kMaxParameters) refusal = "Too many event parameters";
         if (refusal.empty()) {
             LoggedEvent e;
             e.name = name->utf8();
             if (parameters) e.parameters = parameters->copy();
-            e.timestamp = now() - a.session.startTime;
+            e.timestamp = clockNow() - a.sessionStartedAt;
             a.session.events.push_back(std::move(e));
             return EventRecorded;
         }
@@ -123,10 +210,18 @@ int Analytics::logEventWithParameters(std::string_view eventName, const ns::Dict
 void Analytics::countPageView() {
     Agent& a = agent();
     std::lock_guard<std::mutex> g(a.mutex);
-    if (!a.started || !a.reporting || a.watchExtension) return;
+    if (!a.started || !a.reporting || a.watchExtension || a.session.state == SessionState::Ended) return;
     ++a.session.pageViews;
 }
 
+void Analytics::setSessionContinueSeconds(double seconds) {
+    std::lock_guard<std::mutex> g(agent().mutex);
+    agent().continueSeconds = seconds > 0 ? seconds : 0;
+}
+double Analytics::sessionContinueSeconds() {
+    std::lock_guard<std::mutex> g(agent().mutex);
+    return agent().continueSeconds;
+}
 void Analytics::setLogLevel(int level) {
     std::lock_guard<std::mutex> g(agent().mutex);
     agent().logLevel = level;
@@ -163,14 +258,22 @@ UsageSession Analytics::currentSession() {
     std::lock_guard<std::mutex> g(agent().mutex);
     return agent().session;
 }
+std::vector<UsageSession> Analytics::endedSessions() {
+    std::lock_guard<std::mutex> g(agent().mutex);
+    return {agent().ended.begin(), agent().ended.end()};
+}
 std::vector<std::string> Analytics::logLines() {
     std::lock_guard<std::mutex> g(agent().mutex);
     return agent().lines;
 }
 void Analytics::resetForTesting() {
+    std::vector<ns::ObserverToken> observers;  // removed once the lock is let go
     std::lock_guard<std::mutex> g(agent().mutex);
     Agent& a = agent();
+    observers.swap(a.observers);
     a.started = false;
+    a.continueSeconds = kDefaultContinueSeconds;
+    a.ended.clear();
     a.reporting = true;
     a.crashReporting = false;
     a.watchExtension = false;

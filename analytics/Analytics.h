@@ -2,6 +2,15 @@
 // without parameters, and page-view counting. Everything is recorded in
 // memory for this process; nothing is sent or stored elsewhere.
 //
+// Sessions follow the application: once started, the agent observes the
+// application's resign-active, enter-foreground, become-active and
+// terminate notifications. Resigning active pauses the session; coming back
+// within the pause allowance (sessionContinueSeconds, 10 s unless set)
+// resumes it, coming back later ends it (as of the moment it was paused)
+// and starts a new one with the same key; terminating ends it. Times are
+// read from the main run loop's clock, so tests move them with a manual
+// clock.
+//
 // All operations are class operations, called on the main thread. Failures are
 // logged (as "ClassName: message" lines, gated by the log level) and swallowed.
 #pragma once
@@ -31,11 +40,17 @@ struct LoggedEvent {
     double timestamp = 0;                // seconds since the session started
 };
 
+enum class SessionState { Running, Paused, Ended };
+
 struct UsageSession {
     std::string apiKey;
     double startTime = 0;  // seconds since 1970
     std::vector<LoggedEvent> events;
     long pageViews = 0;
+    SessionState state = SessionState::Running;
+    int resumeCount = 0;       // pauses that ended within the allowance
+    double pausedSeconds = 0;  // time spent in those pauses
+    double duration = 0;       // once ended: seconds it ran, pauses left out
 };
 
 class Analytics {
@@ -61,6 +76,10 @@ public:
     static void logAllPageViews(ui::ViewController* controller);
 
     // Settings.
+    // The pause allowance: how long the app may stay away and still resume
+    // its session (negative values count as 0).
+    static void setSessionContinueSeconds(double seconds);
+    static double sessionContinueSeconds();
     static void setLogLevel(int level);
     static int logLevel();
     static void setUsageReportingEnabled(bool enabled);
@@ -72,8 +91,12 @@ public:
     // Observation for tests and the simulator.
     static bool sessionStarted();
     static UsageSession currentSession();
+    // Sessions that ended in this process, oldest first (the most recent
+    // ones only: the list is bounded).
+    static std::vector<UsageSession> endedSessions();
     static std::vector<std::string> logLines();
-    // Forgets everything recorded (tests start each case from a clean agent).
+    // Forgets everything recorded and stops observing the application
+    // (tests start each case from a clean agent).
     static void resetForTesting();
 
     // Writes "ClassName: message" when `level` is at or below the log level.

@@ -1,7 +1,9 @@
 // Fixed values the app is built with: the analytics key, the maker's web
-// addresses and mail links, the store identifier, and the folders and file
-// names of the bundle and the Documents folder.
+// service, addresses and mail links, the store identifier, and the folders
+// and file names of the bundle and the Documents folder.
 #pragma once
+
+#include "platform/foundation/ServiceEndpoints.h"
 
 namespace app {
 
@@ -17,8 +19,11 @@ inline constexpr const char* kMakerWebSiteAddress = "www.tarnwick.example";
 // The app's page on the store's web site.
 inline constexpr const char* kAppStorePage = "https://itunes.tarnwick-store.example/app/id684213097";
 
-// The maker's web service for the sign-up and referral forms.
-inline constexpr const char* kFormServiceURL = "http://services.tarnwick.example/tarnwick/WS/Tarnwick.php";
+// The maker's web service for the sign-up and referral forms: its base URL
+// (the host is ours to choose; tests and the simulator point it elsewhere
+// through ns::ServiceEndpoints) and the fixed path the forms are posted to.
+inline constexpr ns::ServiceEndpoint kFormService{"tarnwick-forms", "https://services.tarnwick.example"};
+inline constexpr const char* kFormServicePath = "/tarnwick/WS/Tarnwick.php";
 
 // The maker's mail links as card pages write them.
 inline constexpr const char* kContactMailLink = "mailto:cards@korvel.example";

@@ -16,3 +16,16 @@ function(deck_test)
     PROPERTIES LABELS ${T_LABEL}
     DISCOVERY_TIMEOUT 60)
 endfunction()
+
+# deck_peer_missing(<what is missing>)
+# A peer a test is built against (thrift's compiler, for one) is missing: a
+# warning on a developer's machine, a configure error where the environment
+# sets DECK_REQUIRE_PEERS (CI does), so that a test is never dropped in
+# silence.
+function(deck_peer_missing what)
+  if(DEFINED ENV{DECK_REQUIRE_PEERS} AND NOT "$ENV{DECK_REQUIRE_PEERS}" STREQUAL "0")
+    message(FATAL_ERROR "${what} (DECK_REQUIRE_PEERS is set)")
+  else()
+    message(WARNING "${what}")
+  endif()
+endfunction()

@@ -1,6 +1,6 @@
 #include "app/forms/FormPoster.h"
 
-#include "app/AppLog.h"
+#include "app/forms/HTTPFormPoster.h"
 #include "platform/foundation/PercentEncoding.h"
 
 namespace app {
@@ -14,14 +14,9 @@ std::string FormPostRequest::encodedBody() const {
     return body;
 }
 
-void RecordingFormPoster::post(std::shared_ptr<FormPostRequest> request) {
-    appLog("Form post requested: POST " + request->url + " " + request->encodedBody());
-    requests_.push_back(std::move(request));
-}
-
 namespace {
 std::shared_ptr<FormPoster>& current() {
-    static std::shared_ptr<FormPoster> p = std::make_shared<RecordingFormPoster>();
+    static std::shared_ptr<FormPoster> p = std::make_shared<HTTPFormPoster>();
     return p;
 }
 }  // namespace
@@ -29,9 +24,7 @@ std::shared_ptr<FormPoster>& current() {
 FormPoster& formPoster() { return *current(); }
 
 void setFormPoster(std::shared_ptr<FormPoster> poster) {
-    current() = poster ? std::move(poster) : std::make_shared<RecordingFormPoster>();
+    current() = poster ? std::move(poster) : std::make_shared<HTTPFormPoster>();
 }
-
-RecordingFormPoster* recordingFormPoster() { return dynamic_cast<RecordingFormPoster*>(current().get()); }
 
 }  // namespace app

@@ -1,9 +1,8 @@
 // How the sign-up and referral forms are posted. The form screens build the
-// fields and hand them to the app's poster; the HTTP client's form-data
-// request implements it. Until a network poster is installed, the default
-// poster records each request (and says so on the console), so the screens
-// and tests see exactly what would be sent; the recorded request can be
-// answered by calling its delegate.
+// fields and hand them to the app's poster. The app's poster sends them with
+// the HTTP client's form-data request (HTTPFormPoster.h); a test may put a
+// poster of its own in its place and answer the requests itself by calling
+// their delegates.
 #pragma once
 
 #include <memory>
@@ -34,8 +33,8 @@ struct FormPostRequest {
     int tag = 0;
     ns::Weak<ns::Object> delegateOwner;  // keeps the delegate link weak
     FormPostDelegate* delegate = nullptr;
-    // What a network poster keeps running for this post (its request and
-    // the link back to the delegate); nil for the recorder.
+    // What the poster keeps running for this post (its request and the
+    // link back to the delegate), if anything.
     ns::Ref<ns::Object> running;
 
     // The delegate if it is still alive, with a hold on it.
@@ -55,23 +54,9 @@ public:
     virtual void post(std::shared_ptr<FormPostRequest> request) = 0;
 };
 
-// The default poster: keeps every request it was given.
-class RecordingFormPoster : public FormPoster {
-public:
-    void post(std::shared_ptr<FormPostRequest> request) override;
-    const std::vector<std::shared_ptr<FormPostRequest>>& requests() const { return requests_; }
-    std::shared_ptr<FormPostRequest> last() const { return requests_.empty() ? nullptr : requests_.back(); }
-    void clear() { requests_.clear(); }
-
-private:
-    std::vector<std::shared_ptr<FormPostRequest>> requests_;
-};
-
-// The poster the forms use. Starts as a RecordingFormPoster.
+// The poster the forms use: the HTTP form poster unless another was set.
 FormPoster& formPoster();
-// Installs another poster (the HTTP client's); nil restores the recorder.
+// Installs another poster; nil restores the HTTP form poster.
 void setFormPoster(std::shared_ptr<FormPoster> poster);
-// The recorder when it is the poster in use, else nil.
-RecordingFormPoster* recordingFormPoster();
 
 }  // namespace app

@@ -5,6 +5,7 @@
 #include "net/json/JsonCategories.h"
 #include "platform/foundation/Foundation.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/ServiceEndpoints.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
@@ -100,7 +101,7 @@ void FormViewController::clicAceptar(ns::Object*) {
     hud_ = hud;
 
     auto request = std::make_shared<FormPostRequest>();
-    request->url = kFormServiceURL;
+    request->url = ns::ServiceEndpoints::url(kFormService, kFormServicePath);
     request->fields = formFields();
     request->tag = 0;
     request->delegateOwner = ns::Weak<ns::Object>(ns::Ref<ns::Object>(this));
@@ -111,13 +112,19 @@ void FormViewController::clicAceptar(ns::Object*) {
 
 void FormViewController::requestFinished(int status, const std::string& body) {
     ns::Ref<ns::Object> keep(this);
-    ui::Application::shared()->setNetworkActivityIndicatorVisible(false);
     // The reply is parsed as JSON and logged; nothing else reads it (the
     // parser logs a reply that is not JSON).
     auto reply = json::JSONValue(ns::String::make(body));
     std::string text = reply ? reply->description() : body;
     if (text.size() > 2000) text.resize(2000);
     appLog("Form reply (" + std::to_string(status) + "): " + text);
+    // An error status is the service turning the form down, not taking it:
+    // the form stays for another try, as when no answer came at all.
+    if (status < 100 || status >= 400) {
+        requestFailed("HTTP status " + std::to_string(status));
+        return;
+    }
+    ui::Application::shared()->setNetworkActivityIndicatorVisible(false);
     auto defaults = ns::UserDefaults::standardUserDefaults();
     defaults->setObjectForKey(ns::boolean(true), kRegistroKey);
     defaults->synchronize();
@@ -135,6 +142,7 @@ void FormViewController::requestFinished(int status, const std::string& body) {
 }
 
 void FormViewController::requestFailed(const std::string& description) {
+    ns::Ref<ns::Object> keep(this);
     ui::Application::shared()->setNetworkActivityIndicatorVisible(false);
     appLog("Form post failed: " + description);
     if (auto hud = hud_.lock()) hud->hide(true);

@@ -4,10 +4,12 @@
 // A form screen checks that no field is empty ("Error" alert otherwise),
 // builds the form's fields in their fixed order and hands them to the
 // app's form poster (FormPoster.h), showing the progress overlay with
-// "Loading..." meanwhile. A
-// finished post or a refusal sets the user-defaults flag "registro" (the
+// "Loading..." meanwhile. A post the service took (a reply with a status
+// below 400) or a refusal sets the user-defaults flag "registro" (the
 // start-up sign-up overlay is then never shown again) and posts
-// "clicAceptar" / "clicRechazar", which close every open overlay.
+// "clicAceptar" / "clicRechazar", which close every open overlay. A post
+// that failed, or that the service answered with an error status, hides
+// the progress overlay and leaves the form open.
 #pragma once
 
 #include <memory>

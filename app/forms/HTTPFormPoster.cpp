@@ -2,6 +2,7 @@
 
 #include "app/AppLog.h"
 #include "net/http/FormDataRequest.h"
+#include "platform/foundation/SecretMasking.h"
 #include "platform/foundation/URL.h"
 
 namespace app {
@@ -43,31 +44,17 @@ private:
 
 }  // namespace
 
-std::string HTTPFormPoster::targetURL(const std::string& formURL) const {
-    if (origin_.empty()) return formURL;
-    size_t scheme = formURL.find("://");
-    size_t path = scheme == std::string::npos ? std::string::npos : formURL.find('/', scheme + 3);
-    std::string origin = origin_;
-    while (!origin.empty() && origin.back() == '/') origin.pop_back();
-    return origin + (path == std::string::npos ? "/" : formURL.substr(path));
-}
-
 void HTTPFormPoster::post(std::shared_ptr<FormPostRequest> form) {
     if (!form) return;
     auto bridge = ns::make<FormRequestBridge>(form);
-    auto url = ns::URL::URLWithString(targetURL(form->url));
-    auto request = http::FormDataRequest::requestWithURL(url);
+    auto request = http::FormDataRequest::requestWithURL(ns::URL::URLWithString(form->url));
     for (const auto& [key, value] : form->fields) request->setPostValue(value, key);
     request->setTag(form->tag);
     request->setDelegate(bridge.get());
     bridge->request = request;
     form->running = bridge;
-    appLog("Form post: POST " + targetURL(form->url));
+    appLog("Form post: POST " + ns::maskSecretsInURL(form->url));
     request->startAsynchronous();
-}
-
-void installHTTPFormPoster(std::string serviceOrigin) {
-    setFormPoster(std::make_shared<HTTPFormPoster>(std::move(serviceOrigin)));
 }
 
 }  // namespace app

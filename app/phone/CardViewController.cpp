@@ -209,9 +209,7 @@ void CardViewController::clicbtnAtras(ns::Object*) {
 bool CardViewController::shouldAutorotate() {
     ui::DeviceOrientation o = ui::Device::current()->orientation();
     if (o == ui::DeviceOrientation::LandscapeLeft || o == ui::DeviceOrientation::LandscapeRight) {
-        ui::ViewController* host = this;
-        while (host->parentViewController()) host = host->parentViewController();
-        if (!host->presentedViewController()) {
+        if (!presentedViewController()) {
             auto full = ns::make<CardFullViewController>();
             full->setDicCarta(dicCarta_);
             presentViewController(full, false);

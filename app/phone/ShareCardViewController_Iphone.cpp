@@ -65,11 +65,9 @@ void ShareCardViewController_Iphone::mailComposeControllerDidFinishWithResult(ma
 }
 
 void ShareCardViewController_Iphone::alertViewDidDismissWithButtonIndex(ui::AlertView*, long) {
-    // Dismisses what this screen presented (its outermost container holds
-    // the presentation); with nothing presented the screen itself stays.
-    ui::ViewController* host = this;
-    while (host->parentViewController()) host = host->parentViewController();
-    if (host->presentedViewController()) host->dismissViewControllerAnimated(true);
+    // Dismisses what this screen presented; the screen is pushed, not
+    // presented, so with nothing presented it stays.
+    dismissViewControllerAnimated(true);
 }
 
 }  // namespace app

@@ -9,7 +9,9 @@
 namespace app {
 
 void buildCardFullViewController_iPadInterface(CardFullViewController_iPad& c) {
-    ui::Rect screen = ui::Screen::main()->bounds();
+    // Laid out for the way the interface is turned now (a card opened in
+    // landscape is wider than high), 40 points in from every edge.
+    ui::Rect screen = ui::Application::shared()->interfaceBounds();
     ui::Rect b = ui::makeRect(0, 0, screen.size.width - 80, screen.size.height - 80);
     auto root = ui::View::make(b);
     auto fondo = ui::ImageView::make(b);

@@ -166,11 +166,10 @@ void FollouUSViewController::mailComposeControllerDidFinishWithResult(mail::Mail
 }
 
 void FollouUSViewController::alertViewDidDismissWithButtonIndex(ui::AlertView*, long) {
-    // Dismisses only what this screen's container presents (a composer);
-    // with nothing presented the list stays.
+    // Dismisses only what this screen presents (a composer); with nothing
+    // presented the list stays (the call would close the list itself).
     auto keep = ui::keepAlive(this);
-    ui::ViewController* host = navigationController() ? static_cast<ui::ViewController*>(navigationController()) : this;
-    if (host->presentedViewController()) host->dismissViewControllerAnimated(true);
+    if (presentedViewController()) dismissViewControllerAnimated(true);
 }
 
 }  // namespace app

@@ -7,11 +7,16 @@
 #include "app/RatePromptManager.h"
 #include "app/phone/RandomSource.h"
 #include "app/tablet/TabletNotifications.h"
+#include "app/tablet/shareViewController_iPad.h"
+#include "platform/foundation/Format.h"
 #include "platform/foundation/Foundation.h"
+#include "platform/foundation/SecretMasking.h"
 #include "platform/foundation/URL.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Image.h"
+#include "sharing/sharers/facebook/SHRFacebook.h"
+#include "sharing/sharers/twitter/SHRTwitter.h"
 
 namespace app {
 
@@ -131,6 +136,33 @@ void ViewDetalle::clicFullCard(ns::Object*) {
 
 void ViewDetalle::ClicShare(ns::Object*) {
     if (DicDeCarta_) postTablet(kCompartirRedes, DicDeCarta_);
+}
+
+// -- Share sheet ----------------------------------------------------------------------
+
+ns::Ref<ui::ActionSheet> ViewDetalle::shareActionSheet() {
+    auto sheet = ui::ActionSheet::make(kShareSheetTitle, this, "", "");
+    sheet->setCancelButtonIndex(sheet->addButtonWithTitle(kShareSheetCancel));
+    sheet->addButtonWithTitle(shareViewController_iPad::kTwitterTitle);
+    sheet->addButtonWithTitle(shareViewController_iPad::kFacebookTitle);
+    return sheet;
+}
+
+std::string ViewDetalle::shareSheetTitle(const std::string& post) {
+    return ns::format("TarnWick Veltra media %@", post);
+}
+
+ns::Ref<sharing::SHRItem> ViewDetalle::shareSheetItem() const {
+    if (!DicDeCarta_) return nullptr;
+    return shareViewController_iPad::iconItem(shareSheetTitle(rowString(DicDeCarta_.get(), "post")));
+}
+
+void ViewDetalle::actionSheetClickedButtonAtIndex(ui::ActionSheet*, long index) {
+    if (index != kShareSheetTwitterIndex && index != kShareSheetFacebookIndex) return;
+    auto item = shareSheetItem();
+    if (!item) return;
+    if (index == kShareSheetTwitterIndex) sharing::SHRSharer::shareItem<sharing::SHRTwitter>(item);
+    else sharing::SHRFacebook::shareItem(item);
 }
 
 void ViewDetalle::CrearAlertaConMensajeConTitulo(const std::string& message, const std::string& title) {
@@ -280,7 +312,7 @@ bool ViewDetalle::webViewShouldStartLoadWithRequest(ui::WebView*, ui::URLRequest
         });
         return false;
     }
-    appLog("Enlace :   " + link);
+    appLog("Enlace :   " + ns::maskSecretsInURL(link));
     ui::Application::shared()->openURL(link);
     return false;
 }

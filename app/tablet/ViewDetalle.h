@@ -8,6 +8,10 @@
 //
 // The pane observes "ActualizaTitulo", "ModificarModo" and "webViewSwip"
 // from the moment it is built until it is destroyed.
+//
+// It also answers a share sheet for its card (shareActionSheet: button 1
+// shares to Twitter, button 2 to Facebook), offered for a screen that wants
+// one; the hub's share button opens the share screen instead.
 #pragma once
 
 #include <cstdint>
@@ -17,10 +21,12 @@
 #include "platform/foundation/Array.h"
 #include "platform/foundation/Dictionary.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/ui/AlertView.h"
 #include "platform/ui/Control.h"
 #include "platform/ui/Delegate.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/WebView.h"
+#include "sharing/core/SHRItem.h"
 
 namespace app {
 
@@ -31,7 +37,10 @@ public:
     virtual void mostrarCarta(ns::Dictionary* card) = 0;
 };
 
-class ViewDetalle : public ui::View, public ui::WebViewDelegate, public SwipeableWebViewDelegate_ipad {
+class ViewDetalle : public ui::View,
+                    public ui::WebViewDelegate,
+                    public SwipeableWebViewDelegate_ipad,
+                    public ui::ActionSheetDelegate {
 public:
     static constexpr long kStartFont = 13;
     static constexpr long kMinPinchFont = 14;
@@ -43,6 +52,12 @@ public:
     static constexpr const char* kAddFavoritesTitle = "Add to favorites";
     static constexpr const char* kShareTitle = "Share card";
     static constexpr const char* kFullCardTitle = "Full card";
+
+    // The share sheet: its title and buttons, in index order.
+    static constexpr const char* kShareSheetTitle = "Share this card";
+    static constexpr const char* kShareSheetCancel = "Cancel";
+    static constexpr long kShareSheetTwitterIndex = 1;
+    static constexpr long kShareSheetFacebookIndex = 2;
 
     // Texts of the contact mail that a card page's contact link opens.
     static constexpr const char* kContactSubject = "Comments/Contact Tarnwick Ostravelle Case Interview App";
@@ -116,6 +131,18 @@ public:
     }
     bool webViewShouldStartLoadWithRequest(ui::WebView* wv, ui::URLRequest* request,
                                            ui::WebViewNavigationType type) override;
+
+    // -- Share sheet ---------------------------------------------------------------------
+    // A sheet "Share this card" with "Cancel" (0), "Twitter" (1) and
+    // "Facebook" (2), the pane its delegate; the caller shows it.
+    ns::Ref<ui::ActionSheet> shareActionSheet();
+    // What the sheet shares: the app icon titled "TarnWick Veltra media
+    // <post>" with the card's "post"; nil without a card.
+    ns::Ref<sharing::SHRItem> shareSheetItem() const;
+    static std::string shareSheetTitle(const std::string& post);
+    // Button 1 hands the item to the Twitter sharer, button 2 to the
+    // Facebook sharer; any other button does nothing.
+    void actionSheetClickedButtonAtIndex(ui::ActionSheet* sheet, long index) override;
 
 private:
     void setUp();

@@ -61,6 +61,17 @@ ns::Dictionary* ViewTableList::rowAtIndex(long row) const {
     return row < 0 ? nullptr : rowAt(arayObjetosTableView_.get(), static_cast<size_t>(row));
 }
 
+ns::Object* ViewTableList::entryAtIndex(long row) const {
+    if (row < 0 || static_cast<size_t>(row) >= arayObjetosTableView_->count()) return nullptr;
+    return arayObjetosTableView_->objectAtIndex(static_cast<size_t>(row));
+}
+
+bool ViewTableList::showsGroupsList() const { return groupsList_ && groupsList_ == arayObjetosTableView_; }
+
+bool ViewTableList::isGroupRow(long row) const {
+    return (showsGroupsList() && row > 0) || rowHas(rowAtIndex(row), "Children");
+}
+
 void ViewTableList::ActualizaTableView(ns::Ref<ns::Array> rows) {
     if (btnAtras_) btnAtras_->setHidden(true);
     setArayObjetosTableView(std::move(rows));
@@ -103,6 +114,7 @@ void ViewTableList::CargarListaGrupos() {
     rows->addObject(addGroupRow());
     AppDelegate* d = AppDelegate::shared();
     if (d && d->allGroups()) rows->addObjectsFromArray(*d->allGroups());
+    groupsList_ = rows;
     postTablet(kListarTodosLosGruposApp, rows);
 }
 
@@ -127,8 +139,29 @@ double ViewTableList::tableViewHeightForRowAtIndexPath(ui::TableView*, ui::Index
 }
 
 bool ViewTableList::tableViewCanEditRowAtIndexPath(ui::TableView*, ui::IndexPath ip) {
-    return rowHas(rowAtIndex(ip.row), "Editable");
+    // A damaged group can be swiped away like any other.
+    return rowHas(rowAtIndex(ip.row), "Editable") || (showsGroupsList() && ip.row > 0 && entryAtIndex(ip.row));
 }
+
+namespace {
+
+// An entry that is not a row dictionary: shown as damaged, with nothing left
+// over from the row the reused cell showed before.
+void showDamagedEntry(ui::TableViewCell& cell) {
+    cell.imageView()->setImage(nullptr);
+    cell.setBackgroundView(nullptr);
+    cell.textLabel()->setText(ViewTableList::kDamagedEntryTitle);
+    cell.textLabel()->setTextColor(ui::Color::black());
+    cell.textLabel()->setFont(ui::Font::systemFontOfSize(16));
+    cell.detailTextLabel()->setText("");
+    cell.setAccessoryType(ui::TableViewCellAccessoryType::None);
+    cell.setSelectionStyle(ui::TableViewCellSelectionStyle::None);
+}
+
+// A group whose "Children" is not a list.
+bool isDamagedGroup(const ns::Dictionary* r) { return rowHas(r, "Children") && !rowChildren(r); }
+
+}  // namespace
 
 ns::Ref<ui::TableViewCell> ViewTableList::tableViewCellForRowAtIndexPath(ui::TableView* t, ui::IndexPath ip) {
     std::string identifier = "CellIdentifier_" + std::to_string(ip.row);
@@ -140,7 +173,10 @@ ns::Ref<ui::TableViewCell> ViewTableList::tableViewCellForRowAtIndexPath(ui::Tab
         cell->setSelectionStyle(ui::TableViewCellSelectionStyle::Gray);
     }
     ns::Dictionary* r = rowAtIndex(ip.row);
-    if (!r) return cell;
+    if (!r) {
+        showDamagedEntry(*cell);
+        return cell;
+    }
 
     std::string image = rowString(r, "Image");
     cell->imageView()->setImage(image.empty() ? nullptr : ui::Image::imageNamed(image));
@@ -173,7 +209,8 @@ ns::Ref<ui::TableViewCell> ViewTableList::tableViewCellForRowAtIndexPath(ui::Tab
         cell->detailTextLabel()->setText("");
     }
 
-    if (rowHas(r, "lleva")) {
+    if (isDamagedGroup(r)) cell->detailTextLabel()->setText(kDamagedGroupDetail);
+    if (rowHas(r, "lleva") || isDamagedGroup(r)) {
         cell->setAccessoryType(ui::TableViewCellAccessoryType::None);
         cell->setSelectionStyle(ui::TableViewCellSelectionStyle::None);
     } else {
@@ -210,7 +247,7 @@ void ViewTableList::tableViewDidSelectRowAtIndexPath(ui::TableView*, ui::IndexPa
         PushOnTable(children);
         return;
     }
-    if (rowHas(r.get(), "lleva")) return;
+    if (rowHas(r.get(), "lleva") || isDamagedGroup(r.get())) return;
     std::string action = rowString(r.get(), "Action");
     if (action == "referral:" || action == "singUp:") {
         openOverlay(action == "referral:");
@@ -247,39 +284,47 @@ void ViewTableList::tableViewDidSelectRowAtIndexPath(ui::TableView*, ui::IndexPa
     postTablet(kActualizaContenidoCarta, r);
 }
 
+bool ViewTableList::deleteGroup(const ns::Object& entry) {
+    AppDelegate* d = AppDelegate::shared();
+    ns::MutableArray* groups = d ? d->allGroups() : nullptr;
+    size_t index = groups ? groups->indexOfObjectIdenticalTo(&entry) : ns::NotFound;
+    if (groups && index == ns::NotFound) index = groups->indexOfObject(entry);
+    if (index == ns::NotFound) {
+        auto* r = ns::as<ns::Dictionary>(&entry);
+        appLog("Group \"" + rowString(r, "Title") + "\" is not among the saved groups; nothing deleted");
+        return false;
+    }
+    ns::Ref<ns::Error> error;
+    if (!d->removeGroupAtIndex(index, &error)) {
+        appLog("Deleting group failed: " + (error ? error->description() : std::string("unknown error")));
+        ui::AlertView::make("Error", "The group could not be deleted.", nullptr, "OK")->show();
+        return false;
+    }
+    return true;
+}
+
 void ViewTableList::tableViewCommitEditingStyle(ui::TableView*, ui::TableViewCellEditingStyle style, ui::IndexPath ip) {
     if (style != ui::TableViewCellEditingStyle::Delete) return;
-    ns::Ref<ns::Dictionary> r(rowAtIndex(ip.row));
-    if (!r) return;
+    ns::Ref<ns::Object> entry(entryAtIndex(ip.row));
+    if (!entry) return;
     ns::Ref<ns::Array> oldList = arayObjetosTableView_;
     auto newList = oldList->mutableCopy();
     newList->removeObjectAtIndex(static_cast<size_t>(ip.row));
 
-    if (rowChildren(r.get())) {
-        // A group: delete the group record this row shows (found by identity,
-        // then by value), not whatever sits at the row's position.
-        AppDelegate* d = AppDelegate::shared();
-        ns::MutableArray* groups = d ? d->allGroups() : nullptr;
-        size_t index = groups ? groups->indexOfObjectIdenticalTo(r.get()) : ns::NotFound;
-        if (groups && index == ns::NotFound) index = groups->indexOfObject(*r);
-        if (index == ns::NotFound) {
-            appLog("Group \"" + rowString(r.get(), "Title") + "\" is not among the saved groups; nothing deleted");
-            reload();
-            return;
-        }
-        ns::Ref<ns::Error> error;
-        if (!d->removeGroupAtIndex(index, &error)) {
-            appLog("Deleting group failed: " + (error ? error->description() : std::string("unknown error")));
-            ui::AlertView::make("Error", "The group could not be deleted.", nullptr, "OK")->show();
+    if (isGroupRow(ip.row)) {
+        // A group (damaged or not): delete the group record this row shows,
+        // not whatever sits at the row's position.
+        if (!deleteGroup(*entry)) {
             reload();
             return;
         }
         if (StackObjetosTableView_->count() && StackObjetosTableView_->lastObject() == oldList.get())
             StackObjetosTableView_->replaceObjectAtIndex(StackObjetosTableView_->count() - 1, newList);
+        if (groupsList_ == oldList) groupsList_ = newList;
         setArayObjetosTableView(newList);
-    } else {
+    } else if (auto* favorite = ns::as<ns::Dictionary>(entry.get())) {
         setArayObjetosTableView(newList);
-        pendingDeleted_ = r;
+        pendingDeleted_ = favorite;
         postTablet(kBorrarFavorito, ns::num(static_cast<int>(ip.row)));
         pendingDeleted_ = nullptr;
     }

@@ -24,6 +24,10 @@ public:
     static constexpr double kRowHeight = 55;
     static constexpr const char* kBackTitle = "Back";
     static constexpr const char* kAddGroupTitle = "Add new group (swipe to delete)";
+    // How a damaged entry of a list shows: one that is not a row dictionary,
+    // and (as its detail text) a group whose "Children" is not a list.
+    static constexpr const char* kDamagedEntryTitle = "damaged entry";
+    static constexpr const char* kDamagedGroupDetail = "damaged group";
 
     explicit ViewTableList(ui::Rect frame) : ui::View(frame) {}
     const char* className() const override { return "ViewTableList"; }
@@ -82,7 +86,17 @@ private:
     void setUp();
     void reload();
     ns::Dictionary* rowAtIndex(long row) const;
+    // The entry shown in a row, whatever its kind; nil past the end.
+    ns::Object* entryAtIndex(long row) const;
+    // Whether the groups list (add-group row, then the stored groups) is shown.
+    bool showsGroupsList() const;
+    // Whether the row shows a group: any row but the first of the groups
+    // list, whatever its entry holds, or a row with "Children".
+    bool isGroupRow(long row) const;
     void openOverlay(bool referral);
+    // Deletes the stored group that `entry` is (found by identity, then by
+    // value) and saves; false, with the reason told, when it cannot.
+    bool deleteGroup(const ns::Object& entry);
 
     ns::Ref<ui::TableView> myTableView_;
     ns::Ref<ui::Button> btnAtras_;
@@ -90,6 +104,7 @@ private:
     ns::Ref<ns::MutableArray> StackObjetosTableView_ = ns::MutableArray::make();
     ns::Weak<ui::ViewController> controller_;
     ns::Ref<ns::Dictionary> pendingDeleted_;
+    ns::Ref<ns::Array> groupsList_;  // the last groups list made, while it is the one shown
     ns::ObserverToken actualizarGrupos_;
 };
 

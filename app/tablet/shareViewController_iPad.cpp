@@ -68,12 +68,9 @@ void shareViewController_iPad::showMail() {
 
 void shareViewController_iPad::mailComposeControllerDidFinishWithResult(mail::MailComposeViewController*,
                                                                         mail::MailComposeResult, ns::Error*) {
-    // The composer hangs off this screen's container (its navigation
-    // controller); dismissing from there closes the composer only, not the
-    // share screen.
-    ui::ViewController* host = navigationController();
-    if (!host || !host->presentedViewController()) host = this;
-    if (host->presentedViewController()) host->dismissViewControllerAnimated(true);
+    // Closes the composer only: with nothing presented the call would close
+    // the share screen itself.
+    if (presentedViewController()) dismissViewControllerAnimated(true);
 }
 
 void shareViewController_iPad::alertViewDidDismissWithButtonIndex(ui::AlertView*, long) {
@@ -84,9 +81,12 @@ std::string shareViewController_iPad::shareTitle(const std::string& post) {
     return ns::format("Great card I found in the Tarnwick Veltra Media Job Search app, check it out! %@", post);
 }
 
+ns::Ref<sharing::SHRItem> shareViewController_iPad::iconItem(const std::string& title) {
+    return sharing::SHRItem::image(ui::Image::imageNamed(kIconName), ns::String::make(title));
+}
+
 ns::Ref<sharing::SHRItem> shareViewController_iPad::shareItem() const {
-    return sharing::SHRItem::image(ui::Image::imageNamed(kIconName),
-                                   ns::String::make(shareTitle(rowString(dicCarta_.get(), "post"))));
+    return iconItem(shareTitle(rowString(dicCarta_.get(), "post")));
 }
 
 void shareViewController_iPad::clicFacebook(ns::Object*) { sharing::SHRFacebook::shareItem(shareItem()); }

@@ -50,6 +50,9 @@ public:
     // The item both social buttons share: the app icon titled with the
     // sentence that carries the card's "post".
     ns::Ref<sharing::SHRItem> shareItem() const;
+    // An image item of the app icon with that title (what the tablet shares
+    // a card as).
+    static ns::Ref<sharing::SHRItem> iconItem(const std::string& title);
     static std::string shareTitle(const std::string& post);
     static std::string mailSubject();
     static std::string mailBody(const std::string& post);

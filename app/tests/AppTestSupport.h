@@ -34,6 +34,20 @@ namespace fs = std::filesystem;
 
 inline std::string sampleBundle() { return std::string(DECK_SOURCE_DIR) + "/resources"; }
 
+// Keeps the form posts the screens start, so a test sees exactly what would
+// be sent and answers it through the request's delegate.
+class RecordingFormPoster : public FormPoster {
+public:
+    void post(std::shared_ptr<FormPostRequest> request) override { requests_.push_back(std::move(request)); }
+    const std::vector<std::shared_ptr<FormPostRequest>>& requests() const { return requests_; }
+    std::shared_ptr<FormPostRequest> last() const { return requests_.empty() ? nullptr : requests_.back(); }
+
+private:
+    std::vector<std::shared_ptr<FormPostRequest>> requests_;
+};
+
+inline RecordingFormPoster* recordingFormPoster() { return dynamic_cast<RecordingFormPoster*>(&formPoster()); }
+
 class AppTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -47,7 +61,9 @@ protected:
         analytics::Analytics::resetForTesting();
         setAppLogEcho(false);
         clearAppLog();
-        setFormPoster(nullptr);
+        // No test reaches the maker's service: the forms' posts are kept
+        // here unless a test installs another poster.
+        setFormPoster(std::make_shared<RecordingFormPoster>());
         driver = std::make_unique<ui::Driver>(clock);
     }
     void TearDown() override {

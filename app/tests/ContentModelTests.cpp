@@ -5,7 +5,11 @@
 
 #include <sys/stat.h>
 
+#include <set>
+
 #include "app/ContentModel.h"
+#include "platform/foundation/tests/ChildProcess.h"
+#include "app/RatePromptManager.h"
 #include "app/phone/UITabBarController_iPhone.h"
 #include "platform/ui/WebView.h"
 
@@ -66,8 +70,13 @@ TEST_F(ContentTest, UnreadableDocumentsFilesAreKeptAsideAndNeverOverwritten) {
     ASSERT_TRUE(ns::PropertyList::writeToFile(*dict, documents("Grupos-VeltraIpad.plist")));
     std::string groupsBytes = readFile(documents("Grupos-VeltraIpad.plist"));
     writeFile(documents("Favorites-VeltraIpad.plist.corrupt-1"), "an older one");
+    // A save killed in the previous run left its temporary file.
+    std::string leftover = documents(".Favorites-VeltraIpad.plist.tmp." + std::to_string(ns::testing::endedProcessId()) +
+                                     ".0.00c0ffee");
+    writeFile(leftover, truncated);
 
     launchTablet();
+    EXPECT_FALSE(fs::exists(leftover));
     EXPECT_EQ(delegate->allFavorites()->count(), 0u);
     EXPECT_EQ(delegate->allGroups()->count(), 0u);
     EXPECT_EQ(delegate->favoritesMovedAsideTo(), documents("Favorites-VeltraIpad.plist.corrupt-2"));
@@ -161,12 +170,25 @@ TEST_F(ContentTest, SampleDeckHasEveryBundleFile) {
     auto cards = bundleArray("allCards-Iphone.plist");
     ASSERT_TRUE(cards);
     EXPECT_GE(cards->count(), 40u);
+    std::set<std::string> indexes;
+    for (ns::Object* o : *cards) indexes.insert(rowString(ns::as<ns::Dictionary>(o), "index"));
     for (ns::Object* o : *cards) {
         auto* card = ns::as<ns::Dictionary>(o);
         ASSERT_TRUE(card);
         for (const char* key : {"title", "index", "ActionData", "color", "post", "text"})
             EXPECT_FALSE(rowString(card, key).empty()) << key;
         EXPECT_TRUE(fs::exists(cardPagePath(rowString(card, "ActionData"))));
+        // Every link of a card page is one the phone's card page handles: a
+        // card by its index, or a URL with a scheme (mail, the store's review
+        // page, the web). A bare name would become a file URL handed to the
+        // system.
+        for (const auto& link : ui::htmlLinks(readFile(cardPagePath(rowString(card, "ActionData"))))) {
+            EXPECT_TRUE(indexes.count(link.href) || link.href.find(':') != std::string::npos)
+                << rowString(card, "ActionData") << ": " << link.href;
+            if (link.text == "Rate this app") {
+                EXPECT_EQ(link.href, RatePromptManager::ratePageURL());
+            }
+        }
         for (auto name : {headerImageName(rowString(card, "color")), backgroundImageName(rowString(card, "color")),
                           stripImageName(rowString(card, "color"))})
             EXPECT_TRUE(fs::exists(sampleBundle() + "/images/" + name)) << name;
@@ -184,7 +206,7 @@ TEST_F(ContentTest, SampleDeckHasEveryBundleFile) {
     std::string tmpl = readFile(cardPagePath("MKTG_01_blank.html"));
     EXPECT_NE(tmpl.find("**HEADER**"), std::string::npos);
     std::string page = readFile(cardPagePath("KORVEL_1.html"));
-    EXPECT_NE(page.find("href=\"rateApp\""), std::string::npos);
+    EXPECT_EQ(page.find("href=\"rateApp\""), std::string::npos);
     EXPECT_NE(page.find("href=\"mailto:cards@korvel.example\""), std::string::npos);
     EXPECT_NE(page.find("href=\"2\""), std::string::npos);  // a card link
     EXPECT_NE(page.find("href=\"http://"), std::string::npos);

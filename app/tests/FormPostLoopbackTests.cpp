@@ -1,13 +1,16 @@
-// The sign-up form posted for real: the HTTP form poster sends it to a
-// loopback server started here, which parses the URL-encoded body on its
-// own; the reply (JSON) comes back through the form's delegate.
+// The sign-up form posted for real: the app's form poster sends it to a
+// loopback server started here (the form service's endpoint pointed at it),
+// which parses the URL-encoded body on its own; the reply (JSON) comes back
+// through the form's delegate. A post that fails, or that the service
+// answers with an error status, leaves the form open.
 #include "app/tests/AppTestSupport.h"
 
 #include <chrono>
 #include <mutex>
 
-#include "app/forms/HTTPFormPoster.h"
+#include "app/AppConfig.h"
 #include "app/forms/UIViewSingUp.h"
+#include "platform/foundation/ServiceEndpoints.h"
 #include "tests/LoopbackServer.h"
 
 namespace app::test {
@@ -70,13 +73,26 @@ bool waitUntil(const std::function<bool()>& condition, double seconds = 10) {
     return true;
 }
 
+bool logged(const std::string& prefix) {
+    for (auto& line : appLogLines())
+        if (line.rfind(prefix, 0) == 0) return true;
+    return false;
+}
+
 }  // namespace
 
 class FormPostLoopback : public AppTest {
 protected:
+    void SetUp() override {
+        AppTest::SetUp();
+        setFormPoster(nullptr);  // the app's own poster
+    }
     void TearDown() override {
-        setFormPoster(nullptr);
+        ns::ServiceEndpoints::clearOverrides();
         AppTest::TearDown();
+    }
+    void pointFormsAt(const std::string& baseURL) {
+        ASSERT_TRUE(ns::ServiceEndpoints::setOverride(kFormService.name, baseURL));
     }
     void fillSignUp() {
         startPhone();
@@ -85,6 +101,24 @@ protected:
         ASSERT_TRUE(driver->typeText("Name", "Ada Lovelace"));
         ASSERT_TRUE(driver->typeText("University or company", "Analytical & Co"));
         ASSERT_TRUE(driver->typeText("E-mail", "ada+news@example.org"));
+    }
+    // Sends the form and waits until the post has failed: the progress
+    // overlay gone, the form still open, the flag unset.
+    void sendAndExpectFailure(const std::string& why) {
+        SCOPED_TRACE(why);
+        clearAppLog();
+        ASSERT_TRUE(driver->tapButton("Send")) << driver->lastError() << screen();
+        EXPECT_TRUE(screenHas("Loading...")) << screen();
+        auto* form = signUpOverlay()->singController();
+        ASSERT_TRUE(waitUntil([] { return logged("Form post failed: "); })) << screen();
+        driver->advance(1.0);
+        EXPECT_FALSE(ui::Application::shared()->isNetworkActivityIndicatorVisible());
+        EXPECT_EQ(registro(), "<unset>");
+        EXPECT_FALSE(form->hud());
+        EXPECT_FALSE(screenHas("Loading...")) << screen();
+        driver->advance(3.5);
+        EXPECT_TRUE(signUpOverlay());
+        EXPECT_FALSE(screenHas("Got it!")) << screen();
     }
     std::mutex m;
     std::vector<nettest::Request> seen;
@@ -101,7 +135,7 @@ TEST_F(FormPostLoopback, SignUpIsPostedParsedAndAnswered) {
         }
     });
     fillSignUp();
-    installHTTPFormPoster(server.url("/"));
+    pointFormsAt(server.url(""));
     ASSERT_TRUE(driver->tapButton("Send")) << driver->lastError();
     EXPECT_TRUE(screenHas("Loading...")) << screen();
     ASSERT_TRUE(waitUntil([] { return registro() == "1"; })) << screen();
@@ -131,30 +165,40 @@ TEST_F(FormPostLoopback, SignUpIsPostedParsedAndAnswered) {
     EXPECT_FALSE(signUpOverlay());
 }
 
-TEST_F(FormPostLoopback, AConnectionDroppedWithoutAnswerLeavesTheFormOpen) {
-    nettest::Server server([this](nettest::Conn& c) {
-        if (auto r = c.readRequest()) {
-            std::lock_guard<std::mutex> g(m);
-            seen.push_back(*r);
-        }
-        // Closes without a response.
-    });
+TEST_F(FormPostLoopback, NoAnswerOrAnErrorStatusLeavesTheFormOpenForAnotherTry) {
     fillSignUp();
-    installHTTPFormPoster(server.url("/"));
-    ASSERT_TRUE(driver->tapButton("Send"));
-    auto* form = signUpOverlay()->singController();
-    auto failed = [] {
-        for (auto& line : appLogLines())
-            if (line.rfind("Form post failed: ", 0) == 0) return true;
-        return false;
-    };
-    ASSERT_TRUE(waitUntil(failed));
-    EXPECT_FALSE(ui::Application::shared()->isNetworkActivityIndicatorVisible());
-    EXPECT_EQ(registro(), "<unset>");
-    driver->advance(1.0);
-    EXPECT_TRUE(signUpOverlay());
-    EXPECT_FALSE(form->hud());
-    EXPECT_FALSE(screenHas("Loading...")) << screen();
+    // Nothing listens on the port: the connection is refused.
+    std::string closedPort;
+    {
+        nettest::Server gone([](nettest::Conn&) {});
+        closedPort = gone.url("");
+    }
+    pointFormsAt(closedPort);
+    sendAndExpectFailure("connection refused");
+
+    // The service answers 500 (with a reply body it means as an error).
+    nettest::Server failing([this](nettest::Conn& c) {
+        while (auto r = c.readRequest()) {
+            {
+                std::lock_guard<std::mutex> g(m);
+                seen.push_back(*r);
+            }
+            if (!c.respond(500, "{\"error\":\"database down\"}", "Content-Type: application/json\r\n")) return;
+        }
+    });
+    pointFormsAt(failing.url(""));
+    sendAndExpectFailure("status 500");
+    EXPECT_TRUE(logged("Form reply (500): {"));
+    {
+        std::lock_guard<std::mutex> g(m);
+        ASSERT_EQ(seen.size(), 1u);
+        EXPECT_EQ(seen[0].target, "/tarnwick/WS/Tarnwick.php");
+    }
+
+    // The connection is dropped without an answer.
+    nettest::Server dropping([](nettest::Conn& c) { (void)c.readRequest(); });
+    pointFormsAt(dropping.url(""));
+    sendAndExpectFailure("connection dropped");
 }
 
 }  // namespace app::test

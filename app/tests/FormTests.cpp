@@ -66,7 +66,7 @@ TEST_F(FormTest, SignUpPostsSevenFieldsAndAFinishedReplySetsRegistro) {
     ASSERT_TRUE(driver->tapButton("Send"));
     ASSERT_EQ(poster()->requests().size(), 1u);
     auto request = poster()->last();
-    EXPECT_EQ(request->url, "http://services.tarnwick.example/tarnwick/WS/Tarnwick.php");
+    EXPECT_EQ(request->url, "https://services.tarnwick.example/tarnwick/WS/Tarnwick.php");
     EXPECT_EQ(keysOf(request->fields), (std::vector<std::string>{"metodo", "name", "universityCompany", "email",
                                                                   "appId", "systemId", "version"}));
     EXPECT_EQ(request->fields[0].second, "SignUp");
@@ -88,14 +88,14 @@ TEST_F(FormTest, SignUpPostsSevenFieldsAndAFinishedReplySetsRegistro) {
 
     auto [keep, formDelegate] = request->lockDelegate();
     ASSERT_TRUE(formDelegate);
-    formDelegate->requestFinished(500, "{\"error\":true}");  // any completed reply counts
+    formDelegate->requestFinished(201, "{\"error\":false}");  // any status below 400 counts
     EXPECT_EQ(registro(), "1");
     driver->settle();
     // The reply was parsed as JSON before it was logged.
     bool logged = false;
-    for (auto& line : appLogLines()) logged |= line.find("Form reply (500): {") != std::string::npos &&
+    for (auto& line : appLogLines()) logged |= line.find("Form reply (201): {") != std::string::npos &&
                                               line.find("error") != std::string::npos &&
-                                              line.find("{\"error\":true}") == std::string::npos;
+                                              line.find("{\"error\":false}") == std::string::npos;
     EXPECT_TRUE(logged);
     EXPECT_EQ(hud->mode(), ProgressHUDModeCustomView);
     auto* check = dynamic_cast<ui::ImageView*>(hud->indicator());
@@ -124,7 +124,21 @@ TEST_F(FormTest, AFailedPostKeepsTheFormOpenAndTheFlagUnset) {
     EXPECT_FALSE(screenHas("Loading...")) << screen();
     EXPECT_TRUE(overlayOnScreen<UIViewSingUp>());
     EXPECT_TRUE(driver->tapButton("Send"));  // another try
-    EXPECT_EQ(poster()->requests().size(), 2u);
+    ASSERT_EQ(poster()->requests().size(), 2u);
+    EXPECT_TRUE(screenHas("Loading...")) << screen();
+
+    // An answer with an error status is no better than none.
+    for (int status : {500, 404}) {
+        poster()->last()->lockDelegate().second->requestFinished(status, "{\"error\":\"down\"}");
+        driver->advance(1.0);
+        EXPECT_EQ(registro(), "<unset>") << status;
+        EXPECT_FALSE(screenHas("Loading...")) << screen();
+        EXPECT_FALSE(screenHas("Got it!")) << screen();
+        EXPECT_FALSE(ui::Application::shared()->isNetworkActivityIndicatorVisible());
+        driver->advance(3.0);
+        EXPECT_TRUE(overlayOnScreen<UIViewSingUp>());
+        ASSERT_TRUE(driver->tapButton("Send")) << screen();
+    }
 }
 
 TEST_F(FormTest, ReferralPostsEightFieldsAndRefusingItSetsRegistro) {

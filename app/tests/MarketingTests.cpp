@@ -6,6 +6,7 @@
 #include "app/forms/UIViewSingUp.h"
 #include "app/marketing/EmbeddedMailViewController.h"
 #include "app/phone/MenuViewController.h"
+#include "app/phone/MoreViewController_iPhone.h"
 #include "app/tablet/FollouUSViewController.h"
 #include "app/tablet/MenuViewController_iPad.h"
 #include "platform/mail/MailComposeViewController.h"
@@ -103,6 +104,58 @@ TEST_F(PhoneMarketing, CancelLeavesWithoutWritingAndNoMailShowsTheAlertThenLeave
     EXPECT_EQ(alert->buttonTitles(), std::vector<std::string>{"OK"});
     ASSERT_TRUE(driver->pressAlertButton("OK"));
     EXPECT_FALSE(topScreen<ShareViewController>());
+}
+
+TEST_F(PhoneMarketing, MailRowsOfTheMoreTabAndTheDeckIndexCloseOnCancelAndOnSend) {
+    auto shown = [&] { return dynamic_cast<mail::MailComposeViewController*>(delegate->window()->topViewController()); };
+    auto* tabs = dynamic_cast<ui::TabBarController*>(delegate->window()->rootViewController());
+    ASSERT_TRUE(tabs);
+    ASSERT_TRUE(driver->tapTab("More")) << driver->lastError();
+    auto* more = topScreen<MoreViewController_iPhone>();
+    ASSERT_TRUE(more);
+    ASSERT_TRUE(driver->tapRow("contact us")) << driver->lastError();
+    ASSERT_TRUE(shown()) << screen();
+    EXPECT_EQ(shown()->message().to, std::vector<std::string>{"cards@korvel.example"});
+    EXPECT_FALSE(driver->tapTab("Deck index"));  // the tab bar under the composer takes no taps
+    EXPECT_EQ(tabs->selectedIndex(), 4u);
+    ASSERT_TRUE(driver->tapBarButton("Cancel")) << driver->lastError();
+    EXPECT_FALSE(shown()) << screen();
+    EXPECT_EQ(topScreen<MoreViewController_iPhone>(), more);
+    EXPECT_TRUE(more->isOnScreen());
+    EXPECT_TRUE(outbox(home).empty());
+
+    ASSERT_TRUE(driver->tapRow("contact us")) << driver->lastError();
+    ASSERT_TRUE(driver->tapBarButton("Send")) << driver->lastError();
+    EXPECT_FALSE(shown()) << screen();
+    EXPECT_EQ(topScreen<MoreViewController_iPhone>(), more);
+    EXPECT_FALSE(driver->tapBarButton("Send"));
+    EXPECT_EQ(outbox(home).size(), 1u);
+
+    // A mail row of the deck index does the same.
+    ASSERT_TRUE(driver->tapTab("Deck index")) << driver->lastError();
+    auto* menu = topScreen<MenuViewController>();
+    ASSERT_TRUE(menu);
+    auto rows = ns::MutableArray::make();
+    rows->addObject(ns::Dictionary::make(
+        {{"Title", ns::str("Write to us")},
+         {"email", ns::Dictionary::make({{"para", ns::str("cards@korvel.example")},
+                                         {"subject", ns::str("Hello")},
+                                         {"mensaje", ns::str("<p>Hi</p>")}})}}));
+    menu->setArrayTable(rows);
+    menu->setFilas(1);
+    menu->tableView()->reloadData();
+    driver->settle();
+    ASSERT_TRUE(driver->tapRow("write to us")) << driver->lastError();
+    ASSERT_TRUE(shown()) << screen();
+    ASSERT_TRUE(driver->tapBarButton("Send")) << driver->lastError();
+    EXPECT_FALSE(shown()) << screen();
+    EXPECT_EQ(topScreen<MenuViewController>(), menu);
+    EXPECT_EQ(outbox(home).size(), 2u);
+    ASSERT_TRUE(driver->tapRow("write to us")) << driver->lastError();
+    ASSERT_TRUE(driver->tapBarButton("Cancel")) << driver->lastError();
+    EXPECT_FALSE(shown()) << screen();
+    ASSERT_TRUE(driver->tapTab("More")) << driver->lastError();
+    EXPECT_EQ(outbox(home).size(), 2u);
 }
 
 TEST_F(PhoneMarketing, DeckMenuViewEmailRowPushesTheTellAFriendScreen) {
@@ -237,6 +290,10 @@ TEST_F(FollowUs, FeedbackRowPresentsTheCommentsMailAndSendingWritesIt) {
               "Hello Tarnwick Team:\n\n I have the Tarnwick Quillon & Investment Banking App.  See my comments "
               "bellow:\n\n Name:\n University/Company:\n E-mail:\n Keep me updated with Tarnwick info: (yes/no)\n "
               "Comments:");
+    // Without a recipient Send refuses, and the mail stays to be finished.
+    EXPECT_FALSE(driver->tapBarButton("Send"));
+    EXPECT_EQ(composer(), c);
+    EXPECT_TRUE(outbox(home).empty());
     ASSERT_TRUE(driver->typeText("To", "team@tarnwick.example")) << driver->lastError();
     ASSERT_TRUE(driver->tapBarButton("Send")) << driver->lastError();
     EXPECT_FALSE(composer());

@@ -3,6 +3,7 @@
 // the share screen's mail, and the landscape full-screen card.
 #include "app/tests/AppTestSupport.h"
 
+#include "app/RatePromptManager.h"
 #include "app/phone/CardFullViewController.h"
 #include "app/phone/CardViewController.h"
 #include "app/phone/ShareCardViewController_Iphone.h"
@@ -165,6 +166,11 @@ TEST_F(PhoneCardPage, OutsideLinkGoesToTheSystemAndStaysOutOfThePage) {
     EXPECT_EQ(card->webView()->html(), before);
     EXPECT_FALSE(card->enlace());
     EXPECT_EQ(topScreen<CardViewController>(), card);
+
+    // "Rate this app" goes to the store's review page.
+    driver->followLink("Rate this app");
+    EXPECT_EQ(opened.back(), RatePromptManager::ratePageURL());
+    EXPECT_EQ(card->webView()->html(), before);
 }
 
 TEST_F(PhoneCardPage, LandscapeShowsTheFullPageAndPortraitDismissesIt) {
@@ -209,6 +215,10 @@ TEST_F(PhoneCardPage, ShareScreenMailsTheCard) {
               "Here is a card from the Tarnwick Veltra Media Job Search App that I found useful.  "
               "I thought you might like it as well <a href=\"http://korvel.example/cards/1\">"
               "korvel.example/cards/1</a> .");
+    // No recipient yet: Send is disabled and the mail stays up to be addressed.
+    EXPECT_NE(screen().find("[Send] (disabled)"), std::string::npos) << screen();
+    EXPECT_FALSE(driver->tapBarButton("Send"));
+    EXPECT_EQ(shownComposer(), composer);
     ASSERT_TRUE(driver->tapBarButton("Cancel"));
     EXPECT_FALSE(shownComposer());
     EXPECT_EQ(topScreen<ShareCardViewController_Iphone>(), share);

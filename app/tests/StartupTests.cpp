@@ -145,6 +145,18 @@ TEST_F(AppTest, HomeButtonOpensTheHubAndLogsTheEvent) {
     ASSERT_TRUE(nav);
     EXPECT_EQ(nav->viewControllers().size(), 2u);
     EXPECT_TRUE(nav->isNavigationBarHidden());
+
+    // The session started at launch follows the app: away for longer than
+    // the pause allowance, it ends with the event in it and a new one starts.
+    ui::Application::shared()->enterBackground();
+    EXPECT_EQ(analytics::Analytics::currentSession().state, analytics::SessionState::Paused);
+    driver->advance(60);
+    ui::Application::shared()->becomeActive();
+    auto ended = analytics::Analytics::endedSessions();
+    ASSERT_EQ(ended.size(), 1u);
+    EXPECT_EQ(ended[0].events.back().name, "HomeButtonClick");
+    EXPECT_EQ(analytics::Analytics::currentSession().state, analytics::SessionState::Running);
+    EXPECT_TRUE(analytics::Analytics::currentSession().events.empty());
 }
 
 TEST_F(AppTest, RotatingTheTabletHomeSwapsItsBackground) {

@@ -319,6 +319,52 @@ TEST_F(TabletListTest, SwipingAGroupAwayRemovesThatGroupAndRewritesTheFile) {
     EXPECT_EQ(listTitles().front(), "heading");
 }
 
+TEST_F(TabletListTest, DamagedGroupsShowAsSuchAndSwipingThemAwayRemovesThemFromTheFile) {
+    auto stored = ns::Array::make({group("First", {c1()}), s("not a group"),
+                                   row({{"Title", s("Broken")}, {"Children", s("oops")}, {"color", s("silver")},
+                                        {"Editable", s("YES")}}),
+                                   group("Last", {c2()})});
+    writeFile(documents("Grupos-VeltraIpad.plist"), "");
+    ASSERT_TRUE(ns::writeToFile(*stored, documents("Grupos-VeltraIpad.plist")));
+    ASSERT_TRUE(openSmallDeck());
+    EXPECT_NE(screen().find("tactic row"), std::string::npos);  // the deck's cells, reused below
+    ASSERT_TRUE(driver->tapRow("groups row"));
+    std::string shown = screen();
+    EXPECT_EQ(shown.find("tactic row"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("damaged entry"), std::string::npos) << shown;
+    EXPECT_EQ(listTitles(), (std::vector<std::string>{"add new group (swipe to delete)", "first", "damaged entry",
+                                                      "broken", "last"}));
+    ui::TableView* table = list()->myTableView();
+    auto broken = list()->tableViewCellForRowAtIndexPath(table, {0, 3});
+    EXPECT_EQ(broken->detailTextLabel()->text(), "damaged group");
+    EXPECT_EQ(broken->accessoryType(), ui::TableViewCellAccessoryType::None);
+    auto damaged = list()->tableViewCellForRowAtIndexPath(table, {0, 2});
+    EXPECT_EQ(damaged->accessoryType(), ui::TableViewCellAccessoryType::None);
+    EXPECT_FALSE(damaged->imageView()->image());
+
+    // A tap on either changes nothing.
+    std::string card = shownCardTitle();
+    list()->tableViewDidSelectRowAtIndexPath(table, {0, 2});
+    list()->tableViewDidSelectRowAtIndexPath(table, {0, 3});
+    EXPECT_EQ(shownCardTitle(), card);
+    EXPECT_EQ(listTitles().size(), 5u);
+
+    // Both can be swiped away, and go from the groups file (not down the
+    // favourites' road).
+    EXPECT_TRUE(list()->tableViewCanEditRowAtIndexPath(table, {0, 2}));
+    ASSERT_TRUE(driver->deleteRow("damaged entry")) << driver->lastError();
+    EXPECT_FALSE(topAlert());
+    EXPECT_EQ(peerTitles("Grupos-VeltraIpad.plist"), "First|Broken|Last");
+    ASSERT_TRUE(driver->deleteRow("broken")) << driver->lastError();
+    EXPECT_FALSE(topAlert());
+    EXPECT_EQ(peerTitles("Grupos-VeltraIpad.plist"), "First|Last");
+    EXPECT_EQ(titlesIn(delegate->allGroups()), (std::vector<std::string>{"First", "Last"}));
+    EXPECT_EQ(listTitles(), (std::vector<std::string>{"add new group (swipe to delete)", "first", "last"}));
+    // The deck's own rows with children stay undeletable.
+    ASSERT_TRUE(driver->tapButton("Back"));
+    EXPECT_FALSE(list()->tableViewCanEditRowAtIndexPath(table, {0, 1}));
+}
+
 TEST_F(TabletListTest, AGroupThatCannotBeDeletedFromTheFileStays) {
     ASSERT_TRUE(openSmallDeck());
     ASSERT_TRUE(delegate->addGroup(group("Keep", {c1()})));

@@ -110,6 +110,14 @@ TEST_F(TabletTest, RateContactAndOutsideLinksLeaveThePage) {
     EXPECT_EQ(composer->message().body, ViewDetalle::kContactMessage);
     EXPECT_EQ(ui::Application::shared()->openedURLs().size(), 2u);
     EXPECT_EQ(pageHTML(), page);
+
+    // A page's own "rateApp" link (a name beside the page) opens the
+    // review page too, and is not loaded.
+    auto rate = ui::URLRequest::requestWithString("file:///bundle/html_iphone/rateApp");
+    EXPECT_FALSE(pane()->webViewShouldStartLoadWithRequest(pane()->myWebView(), rate.get(),
+                                                           ui::WebViewNavigationType::LinkClicked));
+    ASSERT_EQ(ui::Application::shared()->openedURLs().size(), 3u);
+    EXPECT_EQ(ui::Application::shared()->openedURLs().back(), RatePromptManager::ratePageURL());
 }
 
 TEST_F(TabletTest, PinchGrowsTheFontTo41AndShrinksItTo14WithTheExactScripts) {

@@ -94,6 +94,43 @@ TEST_F(TabletScreensTest, FullCardClosesOverHalfASecondAndHandsTouchesBack) {
     EXPECT_TRUE(driver->tapButton("Favorites"));
 }
 
+TEST_F(TabletScreensTest, FullCardFitsTheScreenInLandscapeAndItsCloseButtonCloses) {
+    ASSERT_TRUE(openHub());
+    auto onScreen = [&](ui::View* v) {
+        ui::Rect r = v->convertRectToView(v->bounds(), nullptr);
+        ui::Rect screen = delegate->window()->bounds();
+        return r.minX() >= screen.minX() && r.maxX() <= screen.maxX() && r.minY() >= screen.minY() &&
+               r.maxY() <= screen.maxY();
+    };
+    // Opened while the tablet lies on its side.
+    driver->rotate(ui::DeviceOrientation::LandscapeLeft);
+    ASSERT_GT(delegate->window()->bounds().width(), delegate->window()->bounds().height());
+    ASSERT_TRUE(driver->tapButton("Full card"));
+    driver->advance(0.5);
+    UIViewCardFull* full = fullCard();
+    ASSERT_TRUE(full);
+    ui::View* content = full->viewContenido();
+    EXPECT_GT(content->frame().width(), content->frame().height());  // laid out for landscape
+    EXPECT_TRUE(onScreen(content)) << ui::toString(content->convertRectToView(content->bounds(), nullptr));
+    EXPECT_TRUE(onScreen(full->cardController()->closeButton()));
+    EXPECT_TRUE(onScreen(full->cardController()->webView()));
+    ASSERT_TRUE(driver->tapButton("Close")) << driver->lastError();
+    driver->advance(0.5);
+    EXPECT_FALSE(fullCard());
+
+    // Opened upright and then turned: still whole on the screen.
+    driver->rotate(ui::DeviceOrientation::Portrait);
+    ASSERT_TRUE(driver->tapButton("Full card"));
+    driver->advance(0.5);
+    driver->rotate(ui::DeviceOrientation::LandscapeRight);
+    ASSERT_TRUE(fullCard());
+    EXPECT_TRUE(onScreen(fullCard()->viewContenido()));
+    EXPECT_TRUE(onScreen(fullCard()->cardController()->closeButton()));
+    ASSERT_TRUE(driver->tapButton("Close")) << driver->lastError();
+    driver->advance(0.5);
+    EXPECT_FALSE(fullCard());
+}
+
 // -- Search -------------------------------------------------------------------------------
 
 TEST_F(TabletScreensTest, SearchFindsCardTextsWithoutRegardToCase) {

@@ -150,6 +150,19 @@ TEST_F(TabletShareTest, EmailComposesTheCardOrExplainsThatMailIsNotSetUp) {
     waitFor([&] { return dynamic_cast<mail::MailComposeViewController*>(top()) == nullptr; });
     EXPECT_EQ(dynamic_cast<ui::NavigationController*>(top()), share->navigationController());
 
+    // Sending needs a recipient; then one message, and the share screen stays.
+    ASSERT_TRUE(driver->tapButton("E-mail"));
+    ASSERT_TRUE(dynamic_cast<mail::MailComposeViewController*>(top())) << screen();
+    EXPECT_FALSE(driver->tapBarButton("Send"));
+    EXPECT_TRUE(dynamic_cast<mail::MailComposeViewController*>(top())) << screen();
+    ASSERT_TRUE(driver->typeText("To", "friend@example.org")) << driver->lastError();
+    ASSERT_TRUE(driver->tapBarButton("Send")) << driver->lastError();
+    EXPECT_EQ(dynamic_cast<ui::NavigationController*>(top()), share->navigationController()) << screen();
+    size_t sent = 0;
+    for (auto& e : fs::directory_iterator(mail::MailComposeViewController::outboxDirectory()))
+        sent += e.path().extension() == ".eml";
+    EXPECT_EQ(sent, 1u);
+
     // Without a mail account: the alert, and closing it closes the screen.
     mail::MailComposeViewController::setCanSendMail(false);
     ASSERT_TRUE(driver->tapButton("E-mail"));
@@ -169,6 +182,47 @@ TEST_F(TabletShareTest, FacebookButtonHandsTheSameItemToTheFacebookSharer) {
     EXPECT_EQ(item->image()->name(), "icono-iPhone@2x.png");
     ASSERT_TRUE(driver->tapButton("Facebook")) << driver->lastError();
     // shareItem: moved the sharer to the front of the image favourites.
+    auto favourites = sharing::SHR::favoriteSharersForType(sharing::SHRShareTypeImage);
+    ASSERT_TRUE(favourites && favourites->count() > 0);
+    EXPECT_EQ(ns::describe(favourites->objectAtIndex(0)), "SHRFacebook");
+}
+
+TEST_F(TabletShareTest, CardPaneShareSheetSharesTheCardWithItsOwnTitle) {
+    mail::MailComposeViewController::setCanSendMail(true);
+    openHub();
+    ASSERT_TRUE(driver->tapRow("greatest strength")) << driver->lastError();
+    ViewDetalle* card = pane();
+    std::string post = rowString(card->DicDeCarta(), "post");
+    ASSERT_FALSE(post.empty());
+    auto item = card->shareSheetItem();
+    ASSERT_TRUE(item);
+    EXPECT_EQ(item->shareType(), sharing::SHRShareTypeImage);
+    EXPECT_EQ(item->title()->utf8(), "TarnWick Veltra media " + post);
+    EXPECT_EQ(item->image()->name(), "icono-iPhone@2x.png");
+
+    // "Cancel" (0) does nothing; "Twitter" (1) fills the system composer.
+    auto sheet = card->shareActionSheet();
+    EXPECT_EQ(sheet->title(), "Share this card");
+    EXPECT_EQ(sheet->buttonTitles(), (std::vector<std::string>{"Cancel", "Twitter", "Facebook"}));
+    EXPECT_EQ(sheet->cancelButtonIndex(), 0);
+    sheet->showInView(card);
+    ASSERT_TRUE(sheet->pressButtonWithTitle("Cancel"));
+    EXPECT_FALSE(root()->presentedViewController());
+    sheet = card->shareActionSheet();
+    sheet->showInView(card);
+    ASSERT_TRUE(sheet->pressButtonWithTitle("Twitter"));
+    auto* composer = dynamic_cast<ui::TweetComposeViewController*>(top());
+    ASSERT_TRUE(composer) << screen();
+    EXPECT_EQ(composer->initialText(), "TarnWick Veltra media " + post);
+    ASSERT_EQ(composer->images().size(), 1u);
+    EXPECT_EQ(composer->images()[0]->name(), "icono-iPhone@2x.png");
+    ASSERT_TRUE(driver->tapButton("Send")) << driver->lastError();
+    EXPECT_TRUE(waitFor([&] { return root()->presentedViewController() == nullptr; })) << screen();
+
+    // "Facebook" (2) hands the same item to the Facebook sharer.
+    sheet = card->shareActionSheet();
+    sheet->showInView(card);
+    ASSERT_TRUE(sheet->pressButtonWithTitle("Facebook"));
     auto favourites = sharing::SHR::favoriteSharersForType(sharing::SHRShareTypeImage);
     ASSERT_TRUE(favourites && favourites->count() > 0);
     EXPECT_EQ(ns::describe(favourites->objectAtIndex(0)), "SHRFacebook");

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "net/http/ResponseLimits.h"
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/Dictionary.h"
 #include "platform/foundation/String.h"
@@ -345,25 +346,27 @@ ns::Ref<ns::Data> DataDecompressor::uncompressBytes(const void* bytes, size_t le
             return nullptr;
         }
         if (maxOutput_ && produced_ + (zStream_.total_out - before) > maxOutput_) {
-            store(error, inflateErrorWithCode(Z_MEM_ERROR));
+            store(error, inflatedResponseTooLargeError(maxOutput_));
             return nullptr;
         }
     }
     buf.resize(zStream_.total_out - before);
     produced_ += buf.size();
     if (maxOutput_ && produced_ > maxOutput_) {
-        store(error, inflateErrorWithCode(Z_MEM_ERROR));
+        store(error, inflatedResponseTooLargeError(maxOutput_));
         return nullptr;
     }
     return out;
 }
 
-ns::Ref<ns::Data> DataDecompressor::uncompressData(const ns::Data* data, ns::Ref<ns::Error>* error) {
+ns::Ref<ns::Data> DataDecompressor::uncompressData(const ns::Data* data, ns::Ref<ns::Error>* error,
+                                                   uint64_t maxOutputLength) {
     auto d = decompressor();
     if (!d) {
         store(error, inflateErrorWithCode(Z_MEM_ERROR));
         return nullptr;
     }
+    d->setMaxOutputLength(maxOutputLength);
     if (!data) return nullptr;
     ns::Ref<ns::Error> e;
     auto out = d->uncompressBytes(data->bytes(), data->length(), &e);
@@ -379,9 +382,10 @@ ns::Ref<ns::Data> DataDecompressor::uncompressData(const ns::Data* data, ns::Ref
 }
 
 bool DataDecompressor::uncompressDataFromFile(const std::string& source, const std::string& destination,
-                                              ns::Ref<ns::Error>* error) {
+                                              ns::Ref<ns::Error>* error, uint64_t maxOutputLength) {
     auto d = decompressor();
     DataDecompressor* coder = d.get();
+    if (coder) coder->setMaxOutputLength(maxOutputLength);
     return transformFile("Decompression", coder, source, destination, error,
                          [coder](const uint8_t* p, size_t n, ns::Ref<ns::Error>* e) -> ns::Ref<ns::Data> {
                              // A file that stops before the end of its gzip

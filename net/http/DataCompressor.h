@@ -76,23 +76,26 @@ public:
     ns::Ref<ns::Data> uncompressBytes(const void* bytes, size_t length, ns::Ref<ns::Error>* error);
 
     // Caps the total inflated size (0: no cap, the default). Inflating past
-    // the cap fails with Z_MEM_ERROR's text, so a small hostile body cannot
-    // expand without bound.
-    void setMaxOutputLength(size_t max) { maxOutput_ = max; }
+    // the cap fails with the response-too-large error (code 12,
+    // ResponseLimits.h), so a small hostile body cannot expand without bound.
+    void setMaxOutputLength(uint64_t max) { maxOutput_ = max; }
 
     // True once the end of the compressed stream was seen.
     bool reachedEnd() const { return ended_; }
 
-    static ns::Ref<ns::Data> uncompressData(const ns::Data* data, ns::Ref<ns::Error>* error);
+    // Both take an optional cap on the inflated size (0: none), as
+    // setMaxOutputLength.
+    static ns::Ref<ns::Data> uncompressData(const ns::Data* data, ns::Ref<ns::Error>* error,
+                                            uint64_t maxOutputLength = 0);
     static bool uncompressDataFromFile(const std::string& source, const std::string& destination,
-                                       ns::Ref<ns::Error>* error);
+                                       ns::Ref<ns::Error>* error, uint64_t maxOutputLength = 0);
     static ns::Ref<ns::Error> inflateErrorWithCode(int code);
 
 private:
     bool streamReady_ = false;
     bool ended_ = false;
-    size_t maxOutput_ = 0;
-    size_t produced_ = 0;
+    uint64_t maxOutput_ = 0;
+    uint64_t produced_ = 0;
     z_stream zStream_;
 };
 

@@ -201,6 +201,12 @@ ns::Ref<ns::URL> HTTPRequest::url() const {
 
 void HTTPRequest::setURL(ns::Ref<ns::URL> url) {
     std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    replaceURL(std::move(url));
+    // The caller points the request elsewhere: its credentials go along.
+    if (credentialsOrigin_) credentialsOrigin_ = url_;
+}
+
+void HTTPRequest::replaceURL(ns::Ref<ns::URL> url) {
     if (ns::equal(url, url_)) return;
     url_ = std::move(url);
     request_ = nullptr;
@@ -449,6 +455,11 @@ void HTTPRequest::runMain() {
                                          useHTTPVersionOne_ ? "HTTP/1.0" : "HTTP/1.1");
     if (mainRequest_) mainRequest_->buildRequestHeaders();
     buildRequestHeaders();
+    if (reapplyCookies_) {
+        // A redirect that kept its method sends the new URL's cookies.
+        reapplyCookies_ = false;
+        applyCookieHeader();
+    }
 
     if (CacheDelegate* cache = downloadCacheLink_.lock().get()) {
         auto keep = downloadCacheLink_.lock();
@@ -591,15 +602,35 @@ void HTTPRequest::handleNetworkEvent(net::StreamEvent event) {
     }
 }
 
+bool HTTPRequest::deliversDataToCaller() {
+    auto d = delegate_.lock();
+    bool delegateTakesData = d && (didReceiveDataSelector_ != &HTTPRequestDelegate::requestDidReceiveData ||
+                                   d->answers(HTTPRequestDelegate::Optional::requestDidReceiveData));
+    return dataReceivedBlock_ || delegateTakesData;
+}
+
+void HTTPRequest::beginBody() {
+    using Destination = ResponseBodyGuard::Destination;
+    Destination where = !downloadDestinationPath_.empty() ? Destination::File
+                        : deliversDataToCaller()          ? Destination::Delegate
+                                                          : Destination::Memory;
+    bodyGuard_.begin(where, isResponseCompressed(), !shouldWaitToInflateCompressedResponses_,
+                     {maxResponseDataLength_, maxInflatedLength_});
+}
+
 void HTTPRequest::handleBytesAvailable() {
     if (!responseHeaders_) {
         readResponseHeaders();
         if (complete_ || !readStream_) return;
+        beginBody();
     }
+    bool inflateOnArrival = !shouldWaitToInflateCompressedResponses_ && isResponseCompressed();
     while (!complete_ && readStream_ && readStream_->hasBytesAvailable()) {
         size_t size = 16384;
-        if (contentLength_ > 262144) size = 262144;
-        else if (contentLength_ > 65536) size = 65536;
+        // A gzip body inflated as it arrives is read in small pieces, so
+        // that one piece inflates to at most about 16 MiB.
+        if (contentLength_ > 262144 && !inflateOnArrival) size = 262144;
+        else if (contentLength_ > 65536 && !inflateOnArrival) size = 65536;
         if (isBandwidthThrottled()) {
             std::lock_guard<std::mutex> b(engine::bandwidthLock());
             auto& bw = engine::bandwidth();
@@ -616,11 +647,16 @@ void HTTPRequest::handleBytesAvailable() {
             return;
         }
         if (n == 0) break;
+        if (auto tooLarge = bodyGuard_.received(buffer, static_cast<size_t>(n))) {
+            cancelLoad();
+            failWithError(tooLarge);
+            return;
+        }
         ns::Ref<ns::Data> inflated;
-        if (isResponseCompressed() && !shouldWaitToInflateCompressedResponses_) {
+        if (inflateOnArrival) {
             if (!dataDecompressor_) {
                 dataDecompressor_ = DataDecompressor::decompressor();
-                if (dataDecompressor_) dataDecompressor_->setMaxOutputLength(size_t(1) << 30);
+                if (dataDecompressor_) dataDecompressor_->setMaxOutputLength(bodyGuard_.inflationCap());
             }
             ns::Ref<ns::Error> err;
             inflated = dataDecompressor_ ? dataDecompressor_->uncompressBytes(buffer, static_cast<size_t>(n), &err)
@@ -652,11 +688,7 @@ void HTTPRequest::handleBytesAvailable() {
             continue;
         }
 
-        auto d = delegate_.lock();
-        bool delegateTakesData =
-            d && (didReceiveDataSelector_ != &HTTPRequestDelegate::requestDidReceiveData ||
-                  d->answers(HTTPRequestDelegate::Optional::requestDidReceiveData));
-        if (!dataReceivedBlock_ && !delegateTakesData) {
+        if (!deliversDataToCaller()) {
             storeReceivedBytes(buffer, static_cast<size_t>(n), inflated);
         } else {
             ns::Ref<ns::Data> data = inflated ? inflated : ns::Data::make(buffer, static_cast<size_t>(n));
@@ -899,7 +931,9 @@ void HTTPRequest::failWithError(ns::Ref<ns::Error> theError) {
     if (connectionCanBeReused_) refreshConnectionExpiry();
     if (cancelled_ || error_) return;
     if (auto cache = downloadCacheLink_.lock()) {
-        if ((cachePolicy_ & kFallbackToCacheIfLoadFailsCachePolicy) && cache->canUseCachedDataForRequest(*this)) {
+        // Not when the cache's own answer is what failed.
+        if ((cachePolicy_ & kFallbackToCacheIfLoadFailsCachePolicy) && !didUseCachedResponse_ &&
+            cache->canUseCachedDataForRequest(*this)) {
             useDataFromCache();
             return;
         }
@@ -966,7 +1000,7 @@ ns::Ref<ns::Data> HTTPRequest::responseData() const {
     }
     if (raw && isResponseCompressed() && shouldWaitToInflateCompressedResponses_) {
         ns::Ref<ns::Error> ignored;
-        return DataDecompressor::uncompressData(raw.get(), &ignored);
+        return DataDecompressor::uncompressData(raw.get(), &ignored, maxResponseDataLength_);
     }
     return raw;
 }

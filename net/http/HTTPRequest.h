@@ -28,6 +28,8 @@
 
 #include "net/http/DataCompressor.h"
 #include "net/http/DownloadCache.h"
+#include "net/http/ResponseBodyGuard.h"
+#include "net/http/ResponseLimits.h"
 #include "platform/foundation/Data.h"
 #include "platform/foundation/Dictionary.h"
 #include "platform/foundation/Error.h"
@@ -66,6 +68,7 @@ enum HTTPRequestErrorCode : long {
     kTooMuchRedirectionErrorType = 9,
     kUnhandledExceptionError = 10,
     kCompressionErrorType = 11,
+    // 12, a body past its size limit: kResponseTooLargeErrorType (ResponseLimits.h).
 };
 
 // Authentication states (authenticationNeeded()).
@@ -238,7 +241,8 @@ public:
 
     // --- Settings --------------------------------------------------------
     ns::Ref<ns::URL> url() const override;
-    // A different URL drops the built message and authentication objects.
+    // A different URL drops the built message and authentication objects;
+    // credentials set on the request go along to the new URL.
     void setURL(ns::Ref<ns::URL> url);
     HTTPRequestDelegate* delegate() const;
     void setDelegate(HTTPRequestDelegate* d);
@@ -258,12 +262,15 @@ public:
     void setUseSessionPersistence(bool v) { useSessionPersistence_ = v; }
     bool useKeychainPersistence() const { return useKeychainPersistence_; }
     void setUseKeychainPersistence(bool v) { useKeychainPersistence_ = v; }
+    // Server credentials are meant for the origin (scheme, host, port) of
+    // the URL the request has when they are set (or is given later by
+    // setURL): after a redirect to another origin they are not sent.
     std::string username() const { return username_; }
-    void setUsername(std::string v) { username_ = std::move(v); }
+    void setUsername(std::string v);
     std::string password() const { return password_; }
-    void setPassword(std::string v) { password_ = std::move(v); }
+    void setPassword(std::string v);
     std::string domain() const { return domain_; }
-    void setDomain(std::string v) { domain_ = std::move(v); }
+    void setDomain(std::string v);
     std::string proxyUsername() const { return proxyUsername_; }
     void setProxyUsername(std::string v) { proxyUsername_ = std::move(v); }
     std::string proxyPassword() const { return proxyPassword_; }
@@ -305,6 +312,22 @@ public:
     void setTemporaryFileDownloadPath(std::string p) { temporaryFileDownloadPath_ = std::move(p); }
     bool allowResumeForFileDownloads() const { return allowResumeForFileDownloads_; }
     void setAllowResumeForFileDownloads(bool v) { allowResumeForFileDownloads_ = v; }
+    // The most body bytes kept in memory (rawResponseData, raw or inflated
+    // as it arrives) and the most a gzip body kept in memory may inflate to
+    // (checked as it arrives, also when responseData() inflates it later).
+    // kDefaultMaxResponseDataLength (64 MiB) unless set; kUnlimitedLength
+    // lifts it. Crossing it fails the request with code 12
+    // (kResponseTooLargeErrorType).
+    uint64_t maxResponseDataLength() const { return maxResponseDataLength_; }
+    void setMaxResponseDataLength(uint64_t bytes) { maxResponseDataLength_ = bytes; }
+    // The most a gzip body may inflate to when it is not kept in memory:
+    // inflated into the download destination, or handed to the delegate or
+    // data block as it arrives. kDefaultMaxInflatedLength (1 GiB) unless
+    // set; kUnlimitedLength lifts it; crossing it is code 12 as well. A
+    // plain (not gzip) body written to a file or handed to the caller has
+    // no limit: the caller decides what to keep.
+    uint64_t maxInflatedLength() const { return maxInflatedLength_; }
+    void setMaxInflatedLength(uint64_t bytes) { maxInflatedLength_ = bytes; }
     ProgressDelegate* uploadProgressDelegate() const;
     void setUploadProgressDelegate(ProgressDelegate* d);
     ProgressDelegate* downloadProgressDelegate() const;
@@ -503,6 +526,10 @@ private:
     void startRequest();
     void handleNetworkEvent(net::StreamEvent event);
     void handleBytesAvailable();
+    // Whether body bytes go to the delegate or data block (not stored).
+    bool deliversDataToCaller();
+    // Starts watching a new body's size (after its headers were read).
+    void beginBody();
     void handleStreamError();
     void handleStreamComplete();
     void updateStatus();
@@ -525,6 +552,8 @@ private:
     bool willRedirect();
     bool willAskDelegateToConfirmRedirect();
     void performRedirect();
+    // Changes url_ (dropping the built message and authentication objects).
+    void replaceURL(ns::Ref<ns::URL> url);
     void reportHeaders(ns::Ref<ns::Dictionary> headers);
     void reportRedirected();
     void reportWillRedirect(ns::Ref<ns::URL> url);
@@ -550,6 +579,11 @@ private:
     void saveCredentialsToKeychain(const ns::Dictionary& credentials);
     void saveProxyCredentialsToKeychain(const ns::Dictionary& credentials);
     bool authenticationEnds();  // an error or a cancel ends an attempt
+    // Whether username/password/domain are meant for `target`'s origin.
+    bool ownCredentialsApplyTo(const ns::URL& target) const;
+    // A redirect leaves the origin: the caller's credential and cookie
+    // header fields and the credentials applied so far stay behind.
+    void leaveOriginForRedirect();
     // Hands the question to the delegate, block or dialog; true when one
     // was asked (the request then waits for its answer).
     bool askCallerForCredentials();
@@ -693,6 +727,7 @@ private:
 
     // Authentication.
     std::string username_, password_, domain_;
+    ns::Ref<ns::URL> credentialsOrigin_;  // the URL username_/password_/domain_ were given for
     std::string proxyUsername_, proxyPassword_, proxyDomain_;
     std::string authenticationScheme_, authenticationRealm_;
     std::string proxyAuthenticationScheme_, proxyAuthenticationRealm_;
@@ -748,6 +783,9 @@ private:
     bool allowResumeForFileDownloads_ = false;
     uint64_t partialDownloadSize_ = 0;
     ns::Ref<DataDecompressor> dataDecompressor_;
+    uint64_t maxResponseDataLength_ = kDefaultMaxResponseDataLength;
+    uint64_t maxInflatedLength_ = kDefaultMaxInflatedLength;
+    ResponseBodyGuard bodyGuard_;  // the limits of the body being read
     bool allowCompressedResponse_ = true;
     bool shouldWaitToInflateCompressedResponses_ = true;
     ns::Ref<ns::Error> fileError_;

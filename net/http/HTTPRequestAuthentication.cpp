@@ -3,6 +3,7 @@
 // platform credential storage.
 #include "net/http/HTTPRequestInternal.h"
 #include "platform/foundation/Format.h"
+#include "platform/network/Origin.h"
 #include "platform/network/URLCredential.h"
 
 namespace http {
@@ -48,6 +49,38 @@ void setAuthenticationDialogPresenter(std::function<void(ns::Ref<HTTPRequest>)> 
 
 bool HTTPRequest::authenticationEnds() { return error_ || cancelled_; }
 
+// ---- Whose credentials ------------------------------------------------------------
+
+void HTTPRequest::setUsername(std::string v) {
+    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    username_ = std::move(v);
+    credentialsOrigin_ = url_;
+}
+void HTTPRequest::setPassword(std::string v) {
+    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    password_ = std::move(v);
+    credentialsOrigin_ = url_;
+}
+void HTTPRequest::setDomain(std::string v) {
+    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    domain_ = std::move(v);
+    credentialsOrigin_ = url_;
+}
+
+bool HTTPRequest::ownCredentialsApplyTo(const ns::URL& target) const {
+    return !credentialsOrigin_ || net::isSameOrigin(*credentialsOrigin_, target);
+}
+
+void HTTPRequest::leaveOriginForRedirect() {
+    if (requestHeaders_) {
+        for (size_t i = requestHeaders_->count(); i-- > 0;) {
+            std::string k = engine::textOf(requestHeaders_->keyAtIndex(i));
+            if (net::isCredentialHeaderField(k)) requestHeaders_->removeObjectForKey(k);
+        }
+    }
+    requestCredentials_ = nullptr;
+}
+
 bool HTTPRequest::askCallerForCredentials() {
     if (!willAskDelegateForCredentials() && !showAuthenticationDialog()) return false;
     awaitingCaller_ = true;
@@ -75,7 +108,8 @@ void HTTPRequest::applyAuthorizationHeader() {
             haveHeader = haveHeader || net::equalsIgnoringCase(engine::textOf(requestHeaders_->keyAtIndex(i)),
                                                               "Authorization");
     if (!haveHeader) {
-        if (!username_.empty() && !password_.empty() && authenticationScheme_ == "Basic") {
+        if (!username_.empty() && !password_.empty() && authenticationScheme_ == "Basic" &&
+            ownCredentialsApplyTo(*url_)) {
             addBasicAuthenticationHeader(username_, password_);
         } else if (useSessionPersistence_) {
             if (auto record = findSessionAuthenticationCredentials()) {
@@ -355,11 +389,12 @@ bool HTTPRequest::applyProxyCredentials(ns::Ref<ns::Dictionary> credentials) {
 ns::Ref<ns::Dictionary> HTTPRequest::findCredentials() {
     std::string user = url_ && url_->user() ? url_->user()->utf8() : "";
     std::string pass = url_ && url_->password() ? url_->password()->utf8() : "";
-    if (user.empty() || pass.empty()) {
-        if (mainRequest_ && !mainRequest_->username_.empty() && !mainRequest_->password_.empty()) {
+    if ((user.empty() || pass.empty()) && url_) {
+        if (mainRequest_ && !mainRequest_->username_.empty() && !mainRequest_->password_.empty() &&
+            mainRequest_->ownCredentialsApplyTo(*url_)) {
             user = mainRequest_->username_;
             pass = mainRequest_->password_;
-        } else if (!username_.empty() && !password_.empty()) {
+        } else if (!username_.empty() && !password_.empty() && ownCredentialsApplyTo(*url_)) {
             user = username_;
             pass = password_;
         }
@@ -375,7 +410,7 @@ ns::Ref<ns::Dictionary> HTTPRequest::findCredentials() {
     bool withDomain = requestAuthentication_ && requestAuthentication_->requiresAccountDomain();
     std::string theDomain;
     if (withDomain) {
-        theDomain = domain_;
+        if (url_ && ownCredentialsApplyTo(*url_)) theDomain = domain_;
         if (theDomain.empty()) splitDomain(user, theDomain);
     }
     if (user.empty() || pass.empty()) return nullptr;

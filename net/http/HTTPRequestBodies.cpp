@@ -25,6 +25,11 @@ bool fileExists(const std::string& path) {
     return !path.empty() && ::stat(path.c_str(), &st) == 0;
 }
 
+uint64_t fileSize(const std::string& path) {
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
 std::string headerIn(const ns::Dictionary* headers, std::string_view name) {
     if (!headers) return {};
     for (size_t i = 0; i < headers->count(); ++i)
@@ -274,7 +279,8 @@ void HTTPRequest::finishFileDownload() {
             ns::Ref<ns::Error> err;
             // Inflate beside the destination, then move into place whole.
             std::string staging = downloadDestinationPath_ + ".inflating";
-            if (!DataDecompressor::uncompressDataFromFile(temporaryFileDownloadPath_, staging, &err)) {
+            if (!DataDecompressor::uncompressDataFromFile(temporaryFileDownloadPath_, staging, &err,
+                                                          maxInflatedLength_)) {
                 ::unlink(staging.c_str());
                 fileError_ = err;
             } else {
@@ -410,6 +416,10 @@ void HTTPRequest::useDataFromCache() {
                     kFileManagementError,
                     ns::format("Failed to move file from '%@' to '%@'", dataPath, receiver->downloadDestinationPath_),
                     net::posixError(ec.value(), "copy"));
+        } else if (fileSize(dataPath) > receiver->maxResponseDataLength_) {
+            // A body the cache took from a download may be larger than what
+            // this request keeps in memory.
+            receiver->fileError_ = responseTooLargeError(receiver->maxResponseDataLength_);
         } else {
             auto data = cache->cachedResponseDataForURL(*url_);
             receiver->rawResponseData_ = ns::MutableData::make();

@@ -25,11 +25,14 @@ ns::Ref<HTTPRequest> HTTPRequest::copy() const {
     r->useKeychainPersistence_ = useKeychainPersistence_;
     r->useSessionPersistence_ = useSessionPersistence_;
     r->allowCompressedResponse_ = allowCompressedResponse_;
+    r->maxResponseDataLength_ = maxResponseDataLength_;
+    r->maxInflatedLength_ = maxInflatedLength_;
     r->downloadDestinationPath_ = downloadDestinationPath_;
     r->temporaryFileDownloadPath_ = temporaryFileDownloadPath_;
     r->username_ = username_;
     r->password_ = password_;
     r->domain_ = domain_;
+    r->credentialsOrigin_ = credentialsOrigin_;
     r->proxyUsername_ = proxyUsername_;
     r->proxyPassword_ = proxyPassword_;
     r->proxyDomain_ = proxyDomain_;
@@ -81,6 +84,7 @@ ns::Ref<HTTPRequest> HTTPRequest::HEADRequest() const {
     r->username_ = username_;
     r->password_ = password_;
     r->domain_ = domain_;
+    r->credentialsOrigin_ = credentialsOrigin_;
     r->proxyUsername_ = proxyUsername_;
     r->proxyPassword_ = proxyPassword_;
     r->proxyDomain_ = proxyDomain_;

@@ -10,6 +10,7 @@
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/network/MIMEType.h"
+#include "platform/network/Origin.h"
 
 namespace http {
 
@@ -116,7 +117,7 @@ void HTTPRequest::readResponseHeaders() {
     else if (responseStatusCode_ == 407) authenticationNeeded_ = kProxyAuthenticationNeeded;
 
     if (!authenticationNeeded_ && !requestAuthentication_ && authenticationScheme_ == "Basic" && !username_.empty() &&
-        !password_.empty() && useSessionPersistence_) {
+        !password_.empty() && useSessionPersistence_ && ownCredentialsApplyTo(*url_)) {
         auto record = ns::MutableDictionary::make();
         record->setObject(ns::Dictionary::make({{kCredentialUsernameKey, engine::str(username_)},
                                                 {kCredentialPasswordKey, engine::str(password_)}}),
@@ -236,19 +237,13 @@ bool HTTPRequest::willRedirect() {
         haveBuiltRequestHeaders_ = false;
     }
     if (keptMethod && requestHeaders_) {
-        // The cookies are worked out again for the new URL (main() does it),
-        // and credentials are not carried to another server.
+        // The cookies are worked out again for the new URL (main() does it).
         requestHeaders_->removeObjectForKey("Cookie");
         reapplyCookies_ = true;
-        auto oldHost = url_->host();
-        auto newHost = target ? target->host() : nullptr;
-        if (!ns::equal(oldHost, newHost) || !ns::equal(url_->port(), target ? target->port() : nullptr)) {
-            for (size_t i = requestHeaders_->count(); i-- > 0;) {
-                std::string k = engine::textOf(requestHeaders_->keyAtIndex(i));
-                if (net::equalsIgnoringCase(k, "Authorization")) requestHeaders_->removeObjectForKey(k);
-            }
-        }
     }
+    // Credentials and cookies stay with their origin: not to another
+    // server, not from https to http.
+    if (!target || !net::isSameOrigin(*url_, *target)) leaveOriginForRedirect();
     redirectURL_ = target;
     needsRedirect_ = true;
     requestCookies_.clear();
@@ -289,7 +284,7 @@ void HTTPRequest::performRedirect() {
         failWithError(engine::unableToCreateRequestError());
         return;
     }
-    setURL(target);
+    replaceURL(target);
     complete_ = true;
     needsRedirect_ = false;
     ++redirectCount_;

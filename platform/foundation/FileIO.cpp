@@ -6,8 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <dirent.h>
+#include <signal.h>
+
 #include <atomic>
+#include <cctype>
 #include <random>
+#include <vector>
 
 #include "platform/foundation/String.h"
 
@@ -67,12 +72,59 @@ bool writeAll(int fd, const void* bytes, size_t length) {
     return true;
 }
 
-bool writeFileAtomically(const std::string& path, std::string_view bytes, Ref<Error>* error,
-                         unsigned mode) {
-    if (path.empty() || path.back() == '/') {
-        setError(error, EINVAL, "Cannot write", path);
+namespace {
+
+// Puts the complete temporary file `temp` in place of `path` and makes the
+// rename durable. The new file is in place once the rename succeeded, so a
+// failing folder sync is not reported as a failed write.
+bool replaceWith(const std::string& temp, const std::string& path, Ref<Error>* error) {
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+        int err = errno;
+        ::unlink(temp.c_str());
+        setError(error, err, "Cannot replace", path);
         return false;
     }
+    int dfd = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    return true;
+}
+
+enum class Unnamed { Written, Failed, Unsupported };
+
+// Writes the bytes to a file without a name in the target's folder and
+// names it only once it is complete and flushed, so that a process killed
+// while writing leaves no copy of the bytes behind.
+Unnamed writeUnnamed(const std::string& path, std::string_view bytes, Ref<Error>* error, unsigned mode) {
+    int fd = ::open(folderOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    if (fd < 0) return Unnamed::Unsupported;
+    auto fail = [&](const char* what) {
+        int err = errno;
+        ::close(fd);
+        setError(error, err, what, path);
+        return Unnamed::Failed;
+    };
+    if (!writeAll(fd, bytes)) return fail("Cannot write");
+    if (::fsync(fd) != 0) return fail("Cannot flush");
+    std::string temp = temporaryNameFor(path);
+    std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) != 0 &&
+        ::linkat(fd, "", AT_FDCWD, temp.c_str(), AT_EMPTY_PATH) != 0) {
+        ::close(fd);
+        return Unnamed::Unsupported;  // no way to name it here: write a named file instead
+    }
+    if (::close(fd) != 0) {
+        int err = errno;
+        ::unlink(temp.c_str());
+        setError(error, err, "Cannot close", path);
+        return Unnamed::Failed;
+    }
+    return replaceWith(temp, path, error) ? Unnamed::Written : Unnamed::Failed;
+}
+
+bool writeNamed(const std::string& path, std::string_view bytes, Ref<Error>* error, unsigned mode) {
     std::string temp = temporaryNameFor(path);
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0) {
@@ -94,20 +146,62 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes, Ref<Er
         setError(error, err, "Cannot close", path);
         return false;
     }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        int err = errno;
-        ::unlink(temp.c_str());
-        setError(error, err, "Cannot replace", path);
+    return replaceWith(temp, path, error);
+}
+
+// The process id in a temporary name ".<fileName>.tmp.<pid>.<n>.<random>"
+// (any file name when `fileName` is empty); nullopt for other names.
+std::optional<long> ownerOfTemporaryName(std::string_view name, std::string_view fileName) {
+    constexpr std::string_view kMarker = ".tmp.";
+    size_t marker = name.rfind(kMarker);
+    if (name.size() < 2 || name[0] != '.' || marker == std::string_view::npos || marker < 2) return std::nullopt;
+    if (!fileName.empty() && name.substr(1, marker - 1) != fileName) return std::nullopt;
+    std::string_view rest = name.substr(marker + kMarker.size());
+    size_t dot1 = rest.find('.');
+    size_t dot2 = dot1 == std::string_view::npos ? dot1 : rest.find('.', dot1 + 1);
+    if (dot2 == std::string_view::npos || dot1 == 0 || dot2 == dot1 + 1 || rest.size() - dot2 - 1 != 8)
+        return std::nullopt;
+    auto allOf = [](std::string_view s, int (*pred)(int)) {
+        for (char c : s)
+            if (!pred(static_cast<unsigned char>(c))) return false;
+        return true;
+    };
+    if (!allOf(rest.substr(0, dot1), isdigit) || !allOf(rest.substr(dot1 + 1, dot2 - dot1 - 1), isdigit) ||
+        !allOf(rest.substr(dot2 + 1), isxdigit) || dot1 > 9)
+        return std::nullopt;
+    return std::stol(std::string(rest.substr(0, dot1)));
+}
+
+bool processRuns(long pid) { return pid == getpid() || ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM; }
+
+}  // namespace
+
+bool writeFileAtomically(const std::string& path, std::string_view bytes, Ref<Error>* error,
+                         unsigned mode) {
+    if (path.empty() || path.back() == '/') {
+        setError(error, EINVAL, "Cannot write", path);
         return false;
     }
-    // Make the rename itself durable. The new file is already in place, so a
-    // failure here is not reported as a failed write.
-    int dfd = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
+    switch (writeUnnamed(path, bytes, error, mode)) {
+        case Unnamed::Written: return true;
+        case Unnamed::Failed: return false;
+        case Unnamed::Unsupported: break;
     }
-    return true;
+    return writeNamed(path, bytes, error, mode);
+}
+
+size_t removeLeftoverTemporaryFiles(const std::string& folder, std::string_view fileName, LeftoverOwners owners) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return 0;
+    std::vector<std::string> leftovers;
+    while (dirent* entry = ::readdir(dir)) {
+        auto owner = ownerOfTemporaryName(entry->d_name, fileName);
+        if (owner && (owners == LeftoverOwners::Any || !processRuns(*owner))) leftovers.emplace_back(entry->d_name);
+    }
+    ::closedir(dir);
+    size_t removed = 0;
+    for (const auto& name : leftovers) removed += ::unlink((folder + "/" + name).c_str()) == 0;
+    return removed;
 }
 
 std::optional<std::string> readFile(const std::string& path, Ref<Error>* error, size_t maxBytes) {

@@ -23,8 +23,30 @@ inline constexpr const char* kFileErrorDomain = "FileErrorDomain";
 // errno as code, the path in its description) in *error when given, removes
 // the temporary file and leaves any existing file at `path` untouched.
 // The new file gets permission bits `mode` (before the umask is applied).
+//
+// Where the file system allows it the bytes are first written to a file
+// without a name, which is named only for the rename: a process killed
+// while writing leaves nothing behind. Otherwise, and in the moment between
+// naming and renaming, a killed process leaves a temporary file named
+// ".<name>.tmp.<pid>.<n>.<random>" beside `path`, which
+// removeLeftoverTemporaryFiles clears.
 bool writeFileAtomically(const std::string& path, std::string_view bytes,
                          Ref<Error>* error = nullptr, unsigned mode = 0644);
+
+// Whose leftover temporary files removeLeftoverTemporaryFiles takes.
+enum class LeftoverOwners {
+    // Only those of processes that no longer run (a save may be under way).
+    DeadProcesses,
+    // Every one: for callers that hold a lock every saver of the file takes.
+    Any,
+};
+
+// Removes the temporary files that writeFileAtomically left in `folder`
+// for the file named `fileName` (for every file when `fileName` is empty)
+// from saves that were killed. Returns how many were removed. Meant for a
+// program's start and for writers that own the file alone.
+size_t removeLeftoverTemporaryFiles(const std::string& folder, std::string_view fileName = {},
+                                    LeftoverOwners owners = LeftoverOwners::DeadProcesses);
 
 // Writes all `length` bytes to the descriptor, retrying short writes and
 // interruptions. Returns false (errno set) when a write fails.

@@ -55,11 +55,11 @@ std::optional<std::string> PropertyList::dataFromPropertyList(const Object& root
 }
 
 bool PropertyList::writeToFile(const Object& root, const std::string& path, bool /*atomically*/,
-                               Ref<Error>* error, PropertyListFormat format) {
+                               Ref<Error>* error, PropertyListFormat format, unsigned mode) {
     auto bytes = dataFromPropertyList(root, format, error);
     if (!bytes) return false;
     Ref<Error> fileError;
-    if (!writeFileAtomically(path, *bytes, &fileError)) {
+    if (!writeFileAtomically(path, *bytes, &fileError, mode)) {
         if (error)
             *error = Error::make(kPropertyListErrorDomain, kPropertyListWriteFileError,
                                  Dictionary::make({{kLocalizedDescriptionKey,

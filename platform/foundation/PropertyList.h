@@ -71,10 +71,11 @@ public:
                                                            Ref<Error>* error = nullptr);
     // Serialises and writes `root` to `path` atomically. `atomically` is
     // accepted for callers that pass it; every write goes through a
-    // temporary file and a rename, whatever it says.
+    // temporary file and a rename, whatever it says. The file gets the
+    // permission bits `mode` (0600 for files that hold tokens).
     static bool writeToFile(const Object& root, const std::string& path, bool atomically = true,
                             Ref<Error>* error = nullptr,
-                            PropertyListFormat format = PropertyListFormat::XML);
+                            PropertyListFormat format = PropertyListFormat::XML, unsigned mode = 0644);
 
     // True when `root` can be written as a property list.
     static bool isValidPropertyList(const Object& root);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <sys/stat.h>
 
+#include "platform/foundation/FileIO.h"
 #include "platform/foundation/Number.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/PropertyList.h"
@@ -40,6 +41,9 @@ UserDefaults::UserDefaults(std::string path)
 }
 
 void UserDefaults::load() {
+    auto slash = path_.find_last_of('/');
+    if (slash != std::string::npos)
+        removeLeftoverTemporaryFiles(slash ? path_.substr(0, slash) : "/", std::string_view(path_).substr(slash + 1));
     struct stat st{};
     if (::stat(path_.c_str(), &st) != 0) return;  // first launch: nothing stored yet
     Ref<Error> error;
@@ -49,12 +53,17 @@ void UserDefaults::load() {
         return;
     }
     // A file we cannot read for lack of permission is left alone: it is not
-    // known to be bad. Anything else unreadable is moved aside, so that the
-    // next save cannot destroy what might still be recovered from it.
+    // known to be bad, and saves must not replace it. Anything else
+    // unreadable is moved aside, so that the next save cannot destroy what
+    // might still be recovered from it.
     if (error && error->code() == kPropertyListReadFileError) {
         if (auto* under = as<Error>(error->userInfo()->objectForKey(kUnderlyingErrorKey));
-            under && (under->code() == EACCES || under->code() == EPERM))
+            under && (under->code() == EACCES || under->code() == EPERM)) {
+            keepUnreadable_ = true;
+            std::fprintf(stderr, "UserDefaults: %s cannot be read (%s); it is kept and nothing will be saved over it\n",
+                         path_.c_str(), under->localizedDescription().c_str());
             return;
+        }
     }
     for (int i = 0; i < 1000; ++i) {
         std::string target = path_ + ".corrupt";
@@ -205,10 +214,16 @@ bool UserDefaults::synchronize(Ref<Error>* error) {
 }
 
 bool UserDefaults::persistLocked(Ref<Error>* error) {
+    if (keepUnreadable_) {
+        if (error)
+            *error = Error::withDescription(kFileErrorDomain, EACCES,
+                                            "The unreadable file " + path_ + " is kept; nothing was written over it");
+        return false;
+    }
     auto slash = path_.find_last_of('/');
     if (slash != std::string::npos && slash > 0) Paths::ensureDirectory(path_.substr(0, slash));
     Ref<Error> failure;
-    if (PropertyList::writeToFile(*values_, path_, true, &failure)) return true;
+    if (PropertyList::writeToFile(*values_, path_, true, &failure, PropertyListFormat::XML, 0600)) return true;
     std::fprintf(stderr, "UserDefaults: cannot save %s: %s\n", path_.c_str(),
                  failure->localizedDescription().c_str());
     if (error) *error = failure;

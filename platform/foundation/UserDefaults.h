@@ -3,11 +3,15 @@
 //
 // Every change is written to the file at once, whole and atomically (so a
 // process that ends without synchronize loses nothing); synchronize writes
-// again and reports failure. A file that cannot be parsed at load time is
-// moved aside to "<name>.corrupt" (or ".corrupt.1", ".corrupt.2", ...)
-// rather than overwritten, and the defaults start empty. Values are stored
-// as immutable deep copies; anything that is not a property list is refused.
-// All operations are thread-safe.
+// again and reports failure. The file is mode 0600: it holds tokens. A file
+// that cannot be parsed at load time is moved aside to "<name>.corrupt" (or
+// ".corrupt.1", ".corrupt.2", ...) rather than overwritten, and the
+// defaults start empty. A file that cannot be read for lack of permission
+// is not known to be bad: it stays where it is, untouched, and every save
+// is refused (values live in memory only) so that nothing is written over
+// it. Temporary files of saves that were killed are removed at load.
+// Values are stored as immutable deep copies; anything that is not a
+// property list is refused. All operations are thread-safe.
 #pragma once
 
 #include <mutex>
@@ -75,6 +79,9 @@ public:
     bool synchronize(Ref<Error>* error = nullptr);
     // Where the unreadable file found at load time was moved; empty if none.
     const std::string& corruptFileMovedTo() const { return movedAside_; }
+    // True when the file could not be read for lack of permission and is
+    // kept: saves are refused.
+    bool keepsUnreadableFile() const { return keepUnreadable_; }
 
 private:
     void load();
@@ -85,6 +92,7 @@ private:
     Ref<MutableDictionary> values_;
     Ref<MutableDictionary> registered_;
     std::string movedAside_;
+    bool keepUnreadable_ = false;
 };
 
 }  // namespace ns

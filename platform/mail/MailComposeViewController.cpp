@@ -7,6 +7,7 @@
 
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/Paths.h"
+#include "platform/foundation/RunLoop.h"
 #include "platform/ui/Label.h"
 
 namespace mail {
@@ -73,6 +74,8 @@ public:
         };
         to = field("To", 0);
         cc = field("Cc", 30);
+        to->addTarget(this, &Content::recipientsEdited, ui::ControlEventEditingChanged);
+        cc->addTarget(this, &Content::recipientsEdited, ui::ControlEventEditingChanged);
         subject = field("Subject", 60);
         attachments = ui::Label::make(ui::makeRect(0, 90, w, 20));
         v->addSubview(attachments);
@@ -85,11 +88,33 @@ public:
         v->addSubview(text);
     }
     void viewDidLoad() override {
-        navigationItem()->setLeftBarButtonItem(
-            ui::BarButtonItem::withTitle("Cancel", ui::BarButtonItem::Style::Bordered, this, &Content::clicCancel));
-        navigationItem()->setRightBarButtonItem(
-            ui::BarButtonItem::withTitle("Send", ui::BarButtonItem::Style::Done, this, &Content::clicSend));
+        cancelItem = ui::BarButtonItem::withTitle("Cancel", ui::BarButtonItem::Style::Bordered, this, &Content::clicCancel);
+        sendItem = ui::BarButtonItem::withTitle("Send", ui::BarButtonItem::Style::Done, this, &Content::clicSend);
+        navigationItem()->setLeftBarButtonItem(cancelItem);
+        navigationItem()->setRightBarButtonItem(sendItem);
         refresh();
+    }
+    // Send is on while the message has a recipient and the composer has not
+    // finished; Cancel while it has not finished.
+    void updateButtons() {
+        auto o = owner_.lock();
+        if (!o || !sendItem) return;
+        sendItem->setEnabled(!o->finished_ && o->hasRecipient());
+        cancelItem->setEnabled(!o->finished_);
+    }
+    // Typing in To or Cc: the buttons are brought up to date once the
+    // keystrokes of this turn of the run loop are in, so a long text costs
+    // one look at the addresses, not one a key.
+    void recipientsEdited(ns::Object*) {
+        if (updatePending_) return;
+        updatePending_ = true;
+        ns::Weak<Content> weak(this);
+        ns::RunLoop::main()->performDeferred([weak] {
+            if (auto self = weak.lock()) {
+                self->updatePending_ = false;
+                self->updateButtons();
+            }
+        });
     }
     void refresh() {
         if (!isViewLoaded()) return;
@@ -107,16 +132,28 @@ public:
         text->setHidden(m.isHTML);
         if (m.isHTML) html->loadHTMLString(m.body, nullptr);
         else text->setText(m.body);
+        updateButtons();
     }
     void clicCancel(ns::Object*) {
-        if (auto o = owner_.lock()) o->cancel();
+        if (auto o = owner_.lock(); o && !o->finished_) o->cancel();
     }
+    // The Send button refuses a message without a recipient (it is shown
+    // disabled then), so nothing is sent to nobody or dropped.
     void clicSend(ns::Object*) {
-        if (auto o = owner_.lock()) o->send();
+        auto o = owner_.lock();
+        if (!o || o->finished_) return;
+        if (!o->hasRecipient()) {
+            updateButtons();
+            return;
+        }
+        o->send();
     }
+
+    ns::Ref<ui::BarButtonItem> cancelItem, sendItem;
 
 private:
     ns::Weak<MailComposeViewController> owner_;
+    bool updatePending_ = false;
 };
 
 MailComposeViewController::MailComposeViewController() : ui::NavigationController(ns::make<Content>()) {
@@ -176,8 +213,21 @@ MailMessage MailComposeViewController::message() const {
     return m;
 }
 
+bool MailComposeViewController::hasRecipient() const {
+    MailMessage m = message();
+    return !m.to.empty() || !m.cc.empty() || !m.bcc.empty();
+}
+
+bool MailComposeViewController::isSendEnabled() const { return content_->sendItem && content_->sendItem->isEnabled(); }
+
 void MailComposeViewController::finish(MailComposeResult r, ns::Error* e) {
     ns::Ref<MailComposeViewController> keep(this);
+    // Once sent, saved or cancelled the composer's buttons do nothing more:
+    // one Send writes one message, even while the screen is still up.
+    if (r != MailComposeResult::Failed) {
+        finished_ = true;
+        content_->updateButtons();
+    }
     if (auto d = delegate_.lock()) d->mailComposeControllerDidFinishWithResult(this, r, e);
 }
 

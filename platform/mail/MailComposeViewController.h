@@ -9,6 +9,12 @@
 // with the error); Cancel tells Cancelled; saveDraft writes to
 // Outbox/Drafts and tells Saved. The composer does not dismiss itself: the
 // delegate does, as with the platform's composer.
+//
+// The Send button is disabled while the message has no recipient (To, Cc
+// and Bcc all empty): the user adds one in To or Cc first. After Sent,
+// Saved or Cancelled both buttons are disabled, so one tap on Send writes
+// one message. (send(), cancel() and saveDraft() in code are not held
+// back: send() without a recipient reports Failed.)
 #pragma once
 
 #include <string>
@@ -76,6 +82,10 @@ public:
     std::string saveDraft();
     // Path of the last file written.
     const std::string& lastWrittenPath() const { return lastPath_; }
+    // Whether To, Cc or Bcc holds an address (as the fields stand).
+    bool hasRecipient() const;
+    // Whether the Send button can be pressed now.
+    bool isSendEnabled() const;
 
 private:
     class Content;
@@ -85,6 +95,7 @@ private:
     MailMessage draft_;
     ns::Ref<Content> content_;
     std::string lastPath_;
+    bool finished_ = false;
     ui::WeakDelegate<MailComposeViewControllerDelegate> delegate_;
 };
 

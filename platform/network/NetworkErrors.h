@@ -29,6 +29,7 @@ enum NetworkErrorCode : long {
     kErrorBadServerResponse = -1011,      // malformed, oversized or truncated answer
     kErrorUserCancelled = -999,
     kErrorProxyRefused = -1021,
+    kErrorDataLengthExceedsMaximum = -1103,  // the body crossed the request's limit
     kErrorCannotOpenFile = -3000,
 };
 

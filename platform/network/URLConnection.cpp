@@ -3,11 +3,13 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <functional>
 
 #include "platform/foundation/String.h"
 #include "platform/network/HTTPAuthentication.h"
 #include "platform/network/HTTPCookie.h"
 #include "platform/network/NetworkErrors.h"
+#include "platform/network/Origin.h"
 
 namespace net {
 
@@ -50,6 +52,7 @@ ns::Ref<URLRequest> URLRequest::copy() const {
     r->proxy_ = proxy_;
     r->user_ = user_;
     r->password_ = password_;
+    r->maxResponseLength_ = maxResponseLength_;
     return r;
 }
 
@@ -102,44 +105,45 @@ ns::Ref<URLRequest> URLConnectionDelegate::connectionWillSendRequest(URLConnecti
 // ---- Connection ------------------------------------------------------------------
 
 struct URLConnection::Inflater {
+    enum class Result { Ok, Corrupt, TooLarge };
     z_stream z{};
     bool ready = false;
     bool ended = false;
-    bool raw = false;
     size_t produced = 0;
-    static constexpr size_t kMaxInflated = 512u << 20;  // a body may not expand past this
 
-    bool init(bool rawDeflate) {
-        raw = rawDeflate;
-        ready = inflateInit2(&z, rawDeflate ? -15 : 47) == Z_OK;
+    bool init() {
+        ready = inflateInit2(&z, 47) == Z_OK;
         return ready;
     }
     ~Inflater() {
         if (ready) inflateEnd(&z);
     }
-    // Appends the inflated bytes of [p, p+n) to out; false on corrupt data.
-    bool feed(const uint8_t* p, size_t n, std::string& out) {
-        if (ended) return true;
+    // Inflates [p, p+n), handing each piece of output to `take`, and stops
+    // as soon as more than `room` bytes came out of this call (TooLarge).
+    Result feed(const uint8_t* p, size_t n, uint64_t room, const std::function<void(const char*, size_t)>& take) {
+        if (ended) return Result::Ok;
         z.next_in = const_cast<Bytef*>(p);
         z.avail_in = static_cast<uInt>(n);
         char buf[32768];
+        uint64_t out = 0;
         while (z.avail_in > 0 || z.avail_out == 0) {
             z.next_out = reinterpret_cast<Bytef*>(buf);
             z.avail_out = sizeof buf;
             int rc = inflate(&z, Z_NO_FLUSH);
             size_t got = sizeof buf - z.avail_out;
-            out.append(buf, got);
             produced += got;
-            if (produced > kMaxInflated) return false;
+            out += got;
+            if (out > room) return Result::TooLarge;
+            if (got) take(buf, got);
             if (rc == Z_STREAM_END) {
                 ended = true;
-                return true;
+                return Result::Ok;
             }
-            if (rc == Z_BUF_ERROR && z.avail_in == 0) return true;
-            if (rc != Z_OK) return false;
+            if (rc == Z_BUF_ERROR && z.avail_in == 0) return Result::Ok;
+            if (rc != Z_OK) return Result::Corrupt;
             if (z.avail_in == 0 && z.avail_out != 0) break;
         }
-        return true;
+        return Result::Ok;
     }
 };
 
@@ -266,10 +270,11 @@ void URLConnection::onHeader(HTTPReadStream& s) {
                 next->setValueForHTTPHeaderField("", "Content-Type");
                 next->setValueForHTTPHeaderField("", "Content-Length");
             }
-            // Credentials never follow a redirect to another host.
-            auto host = [](const ns::URL& u) { return u.host() ? lowercased(u.host()->utf8()) : std::string(); };
-            if (host(*target) != host(*url)) {
-                next->setValueForHTTPHeaderField("", "Authorization");
+            // Credentials and cookies the caller set stay with their origin
+            // (scheme, host and port): not to another server, not from https
+            // to http.
+            if (!isSameOrigin(*url, *target)) {
+                for (std::string_view field : kCredentialHeaderFields) next->setValueForHTTPHeaderField("", field);
                 next->setCredentials("", "");
             }
             // A stream body cannot be sent twice.
@@ -310,11 +315,13 @@ void URLConnection::onHeader(HTTPReadStream& s) {
         }
     }
     response_ = ns::make<HTTPURLResponse>(url, msg);
+    delivered_ = 0;
+    inflater_.reset();
     if (auto ce = msg->headerField("Content-Encoding")) {
         std::string enc = lowercased(trimmed(*ce));
         if (enc == "gzip" || enc == "x-gzip" || enc == "deflate") {
             inflater_ = std::make_unique<Inflater>();
-            if (!inflater_->init(false)) inflater_.reset();
+            if (!inflater_->init()) inflater_.reset();
         }
     }
     if (delegate_) delegate_->connectionDidReceiveResponse(*this, *response_);
@@ -322,17 +329,41 @@ void URLConnection::onHeader(HTTPReadStream& s) {
 
 bool URLConnection::deliverData(const uint8_t* p, size_t n) {
     if (bodyIsRedirect_ || bodyIsChallenge_ || !response_) return true;
+    uint64_t limit = current_->maxResponseLength();
+    uint64_t room = delivered_ < limit ? limit - delivered_ : 0;
     if (inflater_) {
-        std::string out;
-        if (!inflater_->feed(p, n, out)) {
+        // The inflated bytes go on in pieces, so one small hostile read
+        // never turns into one huge buffer.
+        ns::Ref<URLConnection> keep(this);
+        auto result = inflater_->feed(p, n, room, [this](const char* bytes, size_t length) {
+            delivered_ += length;
+            if (delegate_ && !finished_ && !cancelled_)
+                delegate_->connectionDidReceiveData(*this, ns::Data(reinterpret_cast<const uint8_t*>(bytes), length));
+        });
+        if (finished_ || cancelled_) return false;
+        if (result == Inflater::Result::TooLarge) {
+            failTooLarge();
+            return false;
+        }
+        if (result == Inflater::Result::Corrupt) {
             failWith(makeError(kNetworkErrorDomain, kErrorBadServerResponse, "The compressed response body is corrupt"));
             return false;
         }
-        if (!out.empty() && delegate_) delegate_->connectionDidReceiveData(*this, *ns::Data::make(out));
         return true;
     }
+    if (n > room) {
+        failTooLarge();
+        return false;
+    }
+    delivered_ += n;
     if (delegate_) delegate_->connectionDidReceiveData(*this, ns::Data(p, n));
     return true;
+}
+
+void URLConnection::failTooLarge() {
+    failWith(makeError(kNetworkErrorDomain, kErrorDataLengthExceedsMaximum,
+                       "The response body is larger than the limit of " +
+                           std::to_string(current_->maxResponseLength()) + " bytes"));
 }
 
 void URLConnection::onBody(HTTPReadStream& s) {

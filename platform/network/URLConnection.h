@@ -4,11 +4,14 @@
 // delegate callbacks) or on the calling thread (sendSynchronousRequest).
 //
 // A connection follows redirects (at most kMaxRedirects; 303, and 301/302
-// after a POST, become GET without body), stores and sends cookies through
+// after a POST, become GET without body; a redirect to another origin drops
+// the caller's Authorization, Proxy-Authorization and Cookie fields and its
+// credentials), stores and sends cookies through
 // the shared cookie storage, asks for and inflates gzip and deflate bodies,
 // answers a 401/407 challenge once with credentials from the URL or the
-// request, and retries once on a fresh connection when a reused one was
-// dropped before answering.
+// request, retries once on a fresh connection when a reused one was
+// dropped before answering, and stops a body at the request's
+// maxResponseLength.
 #pragma once
 
 #include <string>
@@ -78,6 +81,15 @@ public:
     }
     const std::string& user() const { return user_; }
     const std::string& password() const { return password_; }
+    // The most body bytes the connection delivers (after inflating a gzip
+    // or deflate body): kDefaultMaxResponseLength (64 MiB) unless set,
+    // kUnlimitedResponseLength for none. A body past it fails the load with
+    // kErrorDataLengthExceedsMaximum, so neither a small compressed bomb nor
+    // a body that never ends can fill memory.
+    static constexpr uint64_t kDefaultMaxResponseLength = uint64_t(64) << 20;
+    static constexpr uint64_t kUnlimitedResponseLength = UINT64_MAX;
+    uint64_t maxResponseLength() const { return maxResponseLength_; }
+    void setMaxResponseLength(uint64_t bytes) { maxResponseLength_ = bytes; }
 
     ns::Ref<URLRequest> copy() const;
 
@@ -93,6 +105,7 @@ private:
     TLSSettings tls_;
     ProxySettings proxy_;
     std::string user_, password_;
+    uint64_t maxResponseLength_ = kDefaultMaxResponseLength;
 };
 
 class HTTPURLResponse : public ns::Object {
@@ -183,6 +196,7 @@ private:
     void failWith(ns::Ref<ns::Error> e);
     void dropStream();
     bool deliverData(const uint8_t* p, size_t n);
+    void failTooLarge();
 
     ns::Ref<URLRequest> original_;
     ns::Ref<URLRequest> current_;
@@ -206,6 +220,7 @@ private:
     ns::Ref<HTTPMessage> sentMessage_;
     struct Inflater;
     std::unique_ptr<Inflater> inflater_;
+    uint64_t delivered_ = 0;  // body bytes handed to the delegate
 };
 
 }  // namespace net

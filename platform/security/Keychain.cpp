@@ -286,7 +286,14 @@ int Keychain::withStore(bool write, F&& body) const {
         ::chmod(folder.c_str(), 0700);
     }
     std::unique_ptr<FileLock> lock;
-    if (::access(folder.c_str(), F_OK) == 0) lock = std::make_unique<FileLock>(path_);
+    if (::access(folder.c_str(), F_OK) == 0) {
+        lock = std::make_unique<FileLock>(path_);
+        // A temporary file of a save holds a full copy of every secret. One
+        // that is here while every saver is locked out was left by a killed
+        // save: it goes now, not at some later write.
+        ns::removeLeftoverTemporaryFiles(folder, std::string_view(path_).substr(path_.rfind('/') + 1),
+                                         lock->held() ? ns::LeftoverOwners::Any : ns::LeftoverOwners::DeadProcesses);
+    }
     Store store;
     int status = load(store);
     if (status != kStatusSuccess) return status;

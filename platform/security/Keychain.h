@@ -7,6 +7,9 @@
 //   moment it exists;
 // - every change rewrites the whole file atomically (temporary file, fsync,
 //   rename), so a failed write leaves the previous file and its items intact;
+//   the temporary file holds every secret, so it is unnamed while it is
+//   written (where the file system allows), removed on every failure, and
+//   one left by a killed save is removed by the next operation;
 // - a file that cannot be decoded (bad magic, lengths out of range, checksum
 //   mismatch) is renamed aside as "<file>.corrupt-<time>" and never
 //   overwritten; the keychain then starts empty;

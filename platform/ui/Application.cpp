@@ -143,13 +143,17 @@ bool rectFromString(std::string_view t, Rect& out) {
     return true;
 }
 
+Rect Application::interfaceBounds() const {
+    Rect screen = Screen::main()->bounds();
+    if (!isLandscape(statusBarOrientation())) return makeRect(0, 0, screen.width(), screen.height());
+    return makeRect(0, 0, screen.height(), screen.width());
+}
+
 Rect Application::keyboardFrame() const {
     bool landscape = isLandscape(statusBarOrientation());
-    Rect screen = Screen::main()->bounds();
-    double w = landscape ? screen.height() : screen.width();
-    double h = landscape ? screen.width() : screen.height();
+    Rect shown = interfaceBounds();
     double kb = isPad() ? (landscape ? 352 : 264) : (landscape ? 162 : 216);
-    return makeRect(0, h - kb, w, kb);
+    return makeRect(0, shown.height() - kb, shown.width(), kb);
 }
 
 namespace {

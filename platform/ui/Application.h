@@ -98,6 +98,9 @@ public:
     // The interface orientation of the key window's root controller
     // (portrait without one).
     InterfaceOrientation statusBarOrientation() const;
+    // The screen's bounds as the interface is turned now (width and height
+    // swapped in landscape): the space a screen built now has.
+    Rect interfaceBounds() const;
     StatusBarStyle statusBarStyle() const { return statusBarStyle_; }
     void setStatusBarStyle(StatusBarStyle s, bool animated = false) { statusBarStyle_ = s; }
     bool isNetworkActivityIndicatorVisible() const { return networkActivity_; }

@@ -26,14 +26,32 @@ void visibleViews(View* v, std::vector<View*>& out) {
     for (auto& s : v->subviews()) visibleViews(s.get(), out);
 }
 
+// Visible views that can take a tap, back to front: with a presented
+// controller on the window, only its view and what lies above it (nothing
+// under a modal screen or sheet takes taps).
 std::vector<View*> visibleViewsOf(Window* w) {
     std::vector<View*> out;
-    if (w && w->isVisible()) visibleViews(w, out);
+    if (!w || !w->isVisible()) return out;
+    View* layer = w->modalLayer();
+    if (!layer) {
+        visibleViews(w, out);
+        return out;
+    }
+    bool reached = false;
+    for (auto& s : w->subviews()) {
+        reached = reached || s.get() == layer;
+        if (reached) visibleViews(s.get(), out);
+    }
     return out;
 }
 
-// Controllers on screen: the root's visible chain and each presented one's,
-// from the back (root) to the front (top presented).
+bool reachable(Window* w, View* v) {
+    auto views = visibleViewsOf(w);
+    return std::find(views.begin(), views.end(), v) != views.end();
+}
+
+// Controllers whose bars can take a tap, back to front: the top presented
+// controller's visible chain when something is presented, else the root's.
 void visibleChain(ViewController* c, std::vector<ViewController*>& out) {
     out.push_back(c);
     for (auto* k : c->visibleChildViewControllers()) visibleChain(k, out);
@@ -41,8 +59,8 @@ void visibleChain(ViewController* c, std::vector<ViewController*>& out) {
 
 std::vector<ViewController*> visibleControllers(Window* w) {
     std::vector<ViewController*> out;
-    if (!w) return out;
-    for (ViewController* p = w->rootViewController(); p; p = p->presentedViewController()) visibleChain(p, out);
+    if (!w || !w->rootViewController()) return out;
+    visibleChain(w->modalLayer() ? w->topViewController() : w->rootViewController(), out);
     return out;
 }
 
@@ -108,7 +126,7 @@ View* Driver::findTextInput(const std::string& name) const {
     }
     if (name.empty()) {
         Responder* r = Responder::currentFirstResponder();
-        if (auto* v = dynamic_cast<View*>(r)) return v;
+        if (auto* v = dynamic_cast<View*>(r); v && reachable(window(), v)) return v;
     }
     View* found = nullptr;
     for (View* v : visibleViewsOf(window())) {
@@ -235,51 +253,72 @@ bool Driver::tapTab(const std::string& title) {
     return fail("no tab bar on screen");
 }
 
+namespace {
+// The left or right item of `item` that shows `title`.
+ns::Ref<BarButtonItem> barItemTitled(NavigationItem* item, const std::string& title, bool exact) {
+    for (auto& b : {item->rightBarButtonItem(), item->leftBarButtonItem()}) {
+        if (!b) continue;
+        std::string t = b->displayTitle();
+        if (exact ? t == title : equalsNoCase(t, title)) return b;
+    }
+    return nullptr;
+}
+}  // namespace
+
+namespace {
+// A bar button item on screen and the controller whose bar shows it (kept
+// alive while the item's action runs, as the screen keeps it on a device).
+struct BarHit {
+    ns::Ref<BarButtonItem> item;
+    ns::Ref<ns::Object> owner;
+};
+
+// The navigation bars' items on screen, front first: those of navigation
+// controllers, then of bars used on their own (their top item).
+BarHit findBarItem(Window* w, const std::string& title) {
+    std::vector<std::pair<NavigationItem*, ns::Object*>> items;
+    auto controllers = visibleControllers(w);
+    for (auto it = controllers.rbegin(); it != controllers.rend(); ++it)
+        if (auto* nav = dynamic_cast<NavigationController*>(*it);
+            nav && !nav->isNavigationBarHidden() && nav->topViewController())
+            items.emplace_back(nav->topViewController()->navigationItem(), nav);
+    std::vector<View*> views = visibleViewsOf(w);
+    for (auto it = views.rbegin(); it != views.rend(); ++it)
+        if (auto* bar = dynamic_cast<NavigationBar*>(*it); bar && bar->topItem())
+            items.emplace_back(bar->topItem(), bar);
+    for (bool exact : {true, false})
+        for (auto& [item, owner] : items)
+            if (auto b = barItemTitled(item, title, exact)) return {b, ns::Ref<ns::Object>(owner)};
+    return {};
+}
+}  // namespace
+
+ns::Ref<BarButtonItem> Driver::findBarButton(const std::string& title) const {
+    return findBarItem(window(), title).item;
+}
+
 bool Driver::tapBarButton(const std::string& title) {
     if (Panel::topPanel()) return fail("an alert or action sheet is showing");
+    if (BarHit hit = findBarItem(window(), title); hit.item) {
+        if (!hit.item->isEnabled()) return fail("bar button \"" + title + "\" is disabled");
+        if (!hit.item->performAction()) return fail("bar button \"" + title + "\" did nothing");
+        settle();
+        return true;
+    }
     auto controllers = visibleControllers(window());
-    for (auto it = controllers.rbegin(); it != controllers.rend(); ++it) {
-        auto* nav = dynamic_cast<NavigationController*>(*it);
-        if (!nav || nav->isNavigationBarHidden() || !nav->topViewController()) continue;
-        ns::Ref<NavigationController> keep(nav);
-        NavigationItem* item = nav->topViewController()->navigationItem();
-        for (bool exact : {true, false}) {
-            for (auto& b : {item->rightBarButtonItem(), item->leftBarButtonItem()}) {
-                if (!b) continue;
-                std::string t = b->displayTitle();
-                if (exact ? t == title : equalsNoCase(t, title)) {
-                    ns::Ref<BarButtonItem> keepItem = b;
-                    if (!keepItem->performAction()) return fail("bar button \"" + title + "\" did nothing");
-                    settle();
-                    return true;
-                }
-            }
-            std::string back = item->leftBarButtonItem() ? std::string() : nav->backButtonTitle();
+    for (bool exact : {true, false})
+        for (auto it = controllers.rbegin(); it != controllers.rend(); ++it) {
+            auto* nav = dynamic_cast<NavigationController*>(*it);
+            if (!nav || nav->isNavigationBarHidden() || !nav->topViewController()) continue;
+            if (nav->topViewController()->navigationItem()->leftBarButtonItem()) continue;
+            std::string back = nav->backButtonTitle();
             if (!back.empty() && (exact ? back == title : equalsNoCase(back, title))) {
+                ns::Ref<NavigationController> keep(nav);
                 nav->popViewControllerAnimated(true);
                 settle();
                 return true;
             }
         }
-    }
-    // A navigation bar used on its own shows its top item's buttons.
-    std::vector<View*> views = visibleViewsOf(window());
-    for (auto it = views.rbegin(); it != views.rend(); ++it) {
-        auto* bar = dynamic_cast<NavigationBar*>(*it);
-        if (!bar || !bar->topItem()) continue;
-        ns::Ref<NavigationItem> item(bar->topItem());
-        for (bool exact : {true, false})
-            for (auto& b : {item->rightBarButtonItem(), item->leftBarButtonItem()}) {
-                if (!b) continue;
-                std::string t = b->displayTitle();
-                if (exact ? t == title : equalsNoCase(t, title)) {
-                    ns::Ref<BarButtonItem> keepItem = b;
-                    if (!keepItem->performAction()) return fail("bar button \"" + title + "\" did nothing");
-                    settle();
-                    return true;
-                }
-            }
-    }
     return fail("no bar button \"" + title + "\" on screen");
 }
 
@@ -588,11 +627,14 @@ Driver::Result Driver::perform(const std::string& commandLine) {
     if (cmd == "return") return done(pressReturn());
     if (cmd == "search") return done(pressSearch());
     if (cmd == "type") {
-        size_t eq = arg.find('=');
+        // The text is typed as given: blanks after "= " are part of it.
+        std::string raw = commandLine.substr(0, commandLine.find_last_not_of("\r\n") + 1);
+        size_t from = raw.find_first_not_of(" \t") + cmd.size();
+        size_t eq = raw.find('=', from);
         if (eq == std::string::npos) return bad("usage: type <field> = <text>");
-        std::string text = arg.substr(eq + 1);
+        std::string text = raw.substr(eq + 1);
         if (!text.empty() && text[0] == ' ') text.erase(0, 1);
-        return done(typeText(trim(arg.substr(0, eq)), text));
+        return done(typeText(trim(raw.substr(from, eq - from)), text));
     }
     if (cmd == "touch" || cmd == "move" || cmd == "tapat") {
         std::vector<Point> pts;
@@ -650,7 +692,7 @@ Driver::Result Driver::perform(const std::string& commandLine) {
     }
     if (cmd == "wait") {
         double s;
-        if (!parseNumber(arg, s) || s < 0 || s > 86400) return bad("usage: wait <seconds>");
+        if (!parseNumber(arg, s) || s < 0 || s > 86400) return bad("usage: wait <seconds> (a number from 0 to 86400)");
         advance(s);
         return {};
     }

@@ -43,6 +43,9 @@ public:
     Label* findLabel(const std::string& text) const;
     View* findTextInput(const std::string& nameOrPlaceholder) const;
     WebView* visibleWebView() const;
+    // The left or right item of a navigation bar on screen showing `title`
+    // (exact first, then ignoring case), the front-most bar first.
+    ns::Ref<BarButtonItem> findBarButton(const std::string& title) const;
     std::vector<TableView*> visibleTables() const;
 
     // -- Taps ------------------------------------------------------------------

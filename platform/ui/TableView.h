@@ -70,7 +70,7 @@ public:
     const ns::Ref<View>& selectedBackgroundView() const { return selectedBackgroundView_; }
     void setSelectedBackgroundView(ns::Ref<View> v) { selectedBackgroundView_ = std::move(v); }
     bool isSelected() const { return selected_; }
-    void setSelected(bool b, bool animated = false) { selected_ = b; }
+    virtual void setSelected(bool b, bool animated = false) { selected_ = b; }
     bool isHighlighted() const { return highlighted_; }
     void setHighlighted(bool b, bool animated = false) { highlighted_ = b; }
     bool isEditing() const { return editing_; }

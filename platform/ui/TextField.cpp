@@ -39,28 +39,31 @@ bool TextField::resignFirstResponder() {
     return true;
 }
 
-bool TextField::replace(ns::Range r, const std::string& s) {
+void TextField::setText(std::string t) {
+    text_ = std::move(t);
+    length_ = ns::utf8ToUTF16(text_).size();
+}
+
+bool TextField::insertText(const std::string& s) {
     auto keep = keepAlive(this);
-    if (auto d = delegate_.lock(); d && !d->textFieldShouldChangeCharactersInRange(this, r, s)) return false;
-    auto str = ns::MutableString::make(text_);
-    str->deleteCharactersInRange(r);
-    str->insertStringAtIndex(s, r.location);
-    text_ = str->utf8();
+    if (auto d = delegate_.lock(); d && !d->textFieldShouldChangeCharactersInRange(this, {length_, 0}, s)) return false;
+    text_ += s;
+    length_ += ns::utf8ToUTF16(s).size();
     sendActionsForControlEvents(ControlEventEditingChanged);
     return true;
 }
 
-bool TextField::insertText(const std::string& s) {
-    size_t len = ns::utf8ToUTF16(text_).size();
-    return replace({len, 0}, s);
-}
-
 bool TextField::deleteBackward() {
     if (text_.empty()) return false;
+    auto keep = keepAlive(this);
     size_t bytes = lastCharBytes(text_);
-    size_t units = ns::utf8ToUTF16(text_.substr(text_.size() - bytes)).size();
-    size_t len = ns::utf8ToUTF16(text_).size();
-    return replace({len - units, units}, "");
+    size_t units = ns::utf8ToUTF16(std::string_view(text_).substr(text_.size() - bytes)).size();
+    if (auto d = delegate_.lock(); d && !d->textFieldShouldChangeCharactersInRange(this, {length_ - units, units}, ""))
+        return false;
+    text_.resize(text_.size() - bytes);
+    length_ -= units;
+    sendActionsForControlEvents(ControlEventEditingChanged);
+    return true;
 }
 
 bool TextField::pressReturn() {
@@ -100,16 +103,24 @@ bool SearchBar::resignFirstResponder() {
     return true;
 }
 
-void SearchBar::insertText(const std::string& s) { replaceText(text_ + s); }
+void SearchBar::insertText(const std::string& s) {
+    text_ += s;
+    textChanged();
+}
 
 void SearchBar::deleteBackward() {
     if (text_.empty()) return;
-    replaceText(text_.substr(0, text_.size() - lastCharBytes(text_)));
+    text_.resize(text_.size() - lastCharBytes(text_));
+    textChanged();
 }
 
 void SearchBar::replaceText(const std::string& s) {
-    auto keep = keepAlive(this);
     text_ = s;
+    textChanged();
+}
+
+void SearchBar::textChanged() {
+    auto keep = keepAlive(this);
     if (auto d = delegate_.lock()) d->searchBarTextDidChange(this, text_);
 }
 

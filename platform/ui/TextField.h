@@ -42,7 +42,7 @@ public:
     static ns::Ref<TextField> make(Rect frame = {}) { return ns::make<TextField>(frame); }
 
     const std::string& text() const { return text_; }
-    void setText(std::string t) { text_ = std::move(t); }
+    void setText(std::string t);
     const std::string& placeholder() const { return placeholder_; }
     void setPlaceholder(std::string p) { placeholder_ = std::move(p); }
     bool isSecureTextEntry() const { return secure_; }
@@ -84,8 +84,10 @@ public:
     void touchesEnded(const TouchSet& touches, Event* event) override;
 
 private:
-    bool replace(ns::Range r, const std::string& s);
+    // Typing changes the end of the text in place, so a long text costs
+    // time in proportion to its length, not to its square.
     std::string text_, placeholder_;
+    size_t length_ = 0;  // of text_, in UTF-16 units
     bool secure_ = false, editing_ = false;
     KeyboardType keyboard_ = KeyboardType::Default;
     ReturnKeyType returnKey_ = ReturnKeyType::Default;
@@ -141,6 +143,7 @@ public:
     void touchesEnded(const TouchSet& touches, Event* event) override;
 
 private:
+    void textChanged();
     std::string text_, placeholder_, prompt_;
     bool showsCancel_ = false, editing_ = false;
     WeakDelegate<SearchBarDelegate> delegate_;

@@ -48,6 +48,11 @@ public:
         return (name.empty() ? std::string("Field") : name) + ": " + text + (f->isEditing() ? "|" : "") + "____";
     }
 
+    // "[Title]", marked when the item cannot be pressed.
+    static std::string barItem(const ns::Ref<BarButtonItem>& b) {
+        return "[" + b->displayTitle() + "]" + (b->isEnabled() ? "" : " (disabled)");
+    }
+
     static bool visible(View* v) { return !v->isHidden() && v->alpha() >= 0.01 && !v->transform().isDegenerate(); }
 
     void navigationBar(NavigationController* nav, int indent) {
@@ -56,13 +61,13 @@ public:
         if (!top) return;
         NavigationItem* item = top->navigationItem();
         std::string left;
-        if (item->leftBarButtonItem()) left = "[" + item->leftBarButtonItem()->displayTitle() + "]";
+        if (item->leftBarButtonItem()) left = barItem(item->leftBarButtonItem());
         else if (!nav->backButtonTitle().empty()) left = "<" + nav->backButtonTitle();
         std::string title = item->title().empty() ? top->title() : item->title();
         if (item->titleView()) {
             if (auto* l = dynamic_cast<Label*>(item->titleView().get())) title = l->text();
         }
-        std::string right = item->rightBarButtonItem() ? "[" + item->rightBarButtonItem()->displayTitle() + "]" : "";
+        std::string right = item->rightBarButtonItem() ? barItem(item->rightBarButtonItem()) : "";
         line("== " + left + (left.empty() ? "" : " | ") + title + (right.empty() ? "" : " | " + right) + " ==", indent);
     }
 
@@ -142,8 +147,8 @@ public:
             // A bar used on its own: its top item (prompt above the title).
             if (NavigationItem* item = bar->topItem()) {
                 if (!item->prompt().empty()) line(item->prompt(), indent);
-                std::string left = item->leftBarButtonItem() ? "[" + item->leftBarButtonItem()->displayTitle() + "]" : "";
-                std::string right = item->rightBarButtonItem() ? "[" + item->rightBarButtonItem()->displayTitle() + "]" : "";
+                std::string left = item->leftBarButtonItem() ? barItem(item->leftBarButtonItem()) : "";
+                std::string right = item->rightBarButtonItem() ? barItem(item->rightBarButtonItem()) : "";
                 line("== " + left + (left.empty() ? "" : " | ") + item->title() + (right.empty() ? "" : " | " + right) + " ==",
                      indent);
             }

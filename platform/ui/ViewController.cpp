@@ -68,6 +68,12 @@ TabBarController* ViewController::tabBarController() const {
     return nullptr;
 }
 
+ViewController* ViewController::presentedViewController() const {
+    for (const ViewController* c = this; c; c = c->parentViewController())
+        if (c->presented_) return c->presented_.get();
+    return nullptr;
+}
+
 ViewController* ViewController::presentingViewController() const {
     for (const ViewController* c = this; c; c = c->parentViewController())
         if (auto p = c->presenting_.lock()) return p.get();
@@ -187,7 +193,12 @@ bool ViewController::presentViewController(ns::Ref<ViewController> vc, bool anim
 
 void ViewController::dismissViewControllerAnimated(bool animated, std::function<void()> completion) {
     requireMainThread("dismissViewController");
-    ViewController* host = presented_ ? this : presentingViewController();
+    // The one that presents: this controller or its container when either
+    // presents something, else the presenter of the screen this one is on.
+    ViewController* host = nullptr;
+    for (ViewController* c = this; c && !host; c = c->parentViewController())
+        if (c->presented_) host = c;
+    if (!host) host = presentingViewController();
     if (!host || !host->presented_) {
         if (completion) completion();
         return;

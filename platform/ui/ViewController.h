@@ -84,13 +84,17 @@ public:
     bool presentModalViewController(ns::Ref<ViewController> vc, bool animated) {
         return presentViewController(std::move(vc), animated);
     }
-    // On a presenting controller: dismisses what it presents (and anything
-    // above that). On a presented controller: asks its presenter to dismiss
-    // it. Completion runs when done (at once).
+    // On a controller that presents one (itself or through the container
+    // that holds it, which is where presentations hang): dismisses what is
+    // presented (and anything above that). Otherwise, on a presented
+    // controller or a child of one: asks its presenter to dismiss it.
+    // Completion runs when done (at once).
     void dismissViewControllerAnimated(bool animated, std::function<void()> completion = {});
     void dismissModalViewControllerAnimated(bool animated) { dismissViewControllerAnimated(animated); }
-    ViewController* presentedViewController() const { return presented_.get(); }
-    ViewController* modalViewController() const { return presented_.get(); }
+    // What this controller, or the container above it, presents; nil when
+    // nothing is.
+    ViewController* presentedViewController() const;
+    ViewController* modalViewController() const { return presentedViewController(); }
     ViewController* presentingViewController() const;
     ModalPresentationStyle modalPresentationStyle() const { return presentationStyle_; }
     void setModalPresentationStyle(ModalPresentationStyle s) { presentationStyle_ = s; }

@@ -95,6 +95,26 @@ ViewController* Window::topViewController() const {
     return root_ ? root_->topPresentedViewController() : nullptr;
 }
 
+View* Window::modalLayer() const {
+    ViewController* top = topViewController();
+    if (!top || top == root_.get() || !top->isViewLoaded()) return nullptr;
+    View* v = top->view();
+    return v->superview() == this ? v : nullptr;
+}
+
+View* Window::hitTest(Point p, Event* event) {
+    View* layer = modalLayer();
+    if (!layer) return View::hitTest(p, event);
+    if (isHidden() || !isUserInteractionEnabled() || !pointInside(p, event)) return nullptr;
+    const auto& subs = subviews();
+    for (size_t i = subs.size(); i-- > 0;) {
+        View* s = subs[i].get();
+        if (View* hit = s->hitTest(s->convertPointFromView(p, this), event)) return hit;
+        if (s == layer) break;
+    }
+    return this;
+}
+
 ViewController* Window::rotationController() const {
     ViewController* c = root_.get();
     for (ViewController* p = c; p && p->presentedViewController();) {

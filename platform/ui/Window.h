@@ -37,6 +37,15 @@ public:
 
     // The top of the presentation chain that starts at the root controller.
     ViewController* topViewController() const;
+    // The view of the top-most presented controller when one is on this
+    // window, else nil. Nothing below it takes touches: a full-screen
+    // presentation hides what it covers, and around a form or page sheet
+    // the touches go to the window, which does nothing with them.
+    View* modalLayer() const;
+    // Hit testing that honours the modal layer: only the modal view and
+    // views added to the window above it are candidates; a point outside
+    // them hits the window itself.
+    View* hitTest(Point p, Event* event) override;
     // The controller asked about rotation: the top-most full-screen presented
     // controller, else the root.
     ViewController* rotationController() const;

@@ -61,6 +61,8 @@ void SHR::resetForTesting() {
     s->isDismissingView_ = false;
     if (s->offlineQueue_) s->offlineQueue_->cancelAllOperations();
     s->offlineQueue_ = nullptr;
+    s->offlineResends_.clear();
+    s->offlineFolderChecked_.clear();
     s->rootViewController_ = nullptr;
     s->currentRootViewController_ = nullptr;
     std::lock_guard<std::mutex> g(sharersMutex());
@@ -271,78 +273,6 @@ ns::Ref<ns::Dictionary> SHR::sharersDictionary() {
         sharersCache() = ns::dictionaryWithContentsOfFile(ns::Paths::pathForResource("SHRSharers", "plist"));
     }
     return sharersCache();
-}
-
-// -- Offline queue ---------------------------------------------------------------------------------
-
-std::string SHR::offlineQueuePath() {
-    std::string path = ns::Paths::join(ns::Paths::cachesDirectory(), kSHROfflineQueueFolder);
-    ns::Paths::ensureDirectory(path, 0700);
-    return path;
-}
-
-std::string SHR::offlineQueueListPath() { return ns::Paths::join(offlineQueuePath(), kSHROfflineQueueListName); }
-
-ns::Ref<ns::MutableArray> SHR::getOfflineQueueList() {
-    std::string path = offlineQueueListPath();
-    if (access(path.c_str(), F_OK) != 0) return nullptr;
-    ns::Ref<ns::Error> error;
-    ns::Ref<ns::Object> root = ns::PropertyList::readFromFile(path, &error);
-    auto* list = ns::as<ns::Array>(root.get());
-    if (!list) {
-        // An unreadable list is kept aside, never overwritten by the next save.
-        std::string aside = path + ".corrupt-" + std::to_string(std::time(nullptr));
-        std::rename(path.c_str(), aside.c_str());
-        std::fprintf(stderr, "SHR: offline queue list unreadable, moved to %s\n", aside.c_str());
-        return nullptr;
-    }
-    return list->mutableCopy();
-}
-
-bool SHR::saveOfflineQueueList(const ns::Array* list) {
-    if (!list) return false;
-    return ns::writeToFile(*list, offlineQueueListPath(), true);
-}
-
-bool SHR::addToOfflineQueueForSharer(const ns::Ref<SHRItem>& item, const std::string& sharerId) {
-    if (!item) return true;
-    auto seconds = static_cast<int32_t>(static_cast<int64_t>(std::time(nullptr)));
-    int32_t random = static_cast<int32_t>(static_cast<uint32_t>(sec::randomUniform(0x100000000ull)));
-    std::string uid = ns::format("%@-%i-%i-%i", sharerId, static_cast<int>(item->shareType()), seconds, random);
-    std::string dataPath = ns::Paths::join(offlineQueuePath(), uid);
-    if (item->shareType() == SHRShareTypeImage && item->image()) {
-        if (auto jpeg = imageJPEGRepresentation(item->image().get(), 1.0))
-            ns::writeFileAtomically(dataPath, jpeg->view(), nullptr, 0600);
-    } else if (item->shareType() == SHRShareTypeFile && item->data()) {
-        ns::writeFileAtomically(dataPath, item->data()->view(), nullptr, 0600);
-    }
-    ns::Ref<ns::MutableArray> list = getOfflineQueueList();
-    if (!list) list = ns::MutableArray::make();
-    list->addObject(ns::Dictionary::make({{"item", item->dictionaryRepresentation()},
-                                          {"sharer", ns::str(sharerId)},
-                                          {"uid", ns::str(uid)}}));
-    saveOfflineQueueList(list.get());
-    return true;
-}
-
-void SHR::flushOfflineQueue() {
-    if (!connected()) return;
-    auto list = getOfflineQueueList();
-    if (!list) return;
-    SHR* helper = currentHelper();
-    if (!helper->offlineQueue_) helper->offlineQueue_ = ns::OperationQueue::make();
-    for (ns::Object* o : *list) {
-        auto* entry = ns::as<ns::Dictionary>(o);
-        if (!entry) continue;
-        ns::Dictionary* itemDict = entry->dictionaryForKey("item");
-        ns::String* sharer = entry->stringForKey("sharer");
-        ns::String* uid = entry->stringForKey("uid");
-        if (!itemDict || !sharer) continue;
-        auto item = SHRItem::itemFromDictionary(itemDict);
-        helper->offlineQueue_->addOperation(
-            ns::make<SHROfflineSharer>(item, sharer->utf8(), uid ? uid->utf8() : std::string()));
-    }
-    std::remove(offlineQueueListPath().c_str());
 }
 
 // -- Text helpers -------------------------------------------------------------------------------------

@@ -7,6 +7,7 @@
 // except where an operation says otherwise.
 #pragma once
 
+#include <map>
 #include <string>
 #include <string_view>
 
@@ -93,12 +94,26 @@ public:
     static ns::Ref<ns::Dictionary> sharersDictionary();
 
     // -- Offline queue (caches folder) -----------------------------------------
+    // The queue folder (made when missing). Its first use in a process (per
+    // home folder) clears what a killed process left there: temporary files
+    // of unfinished saves, and data files that no entry of a readable list
+    // names any more.
     static std::string offlineQueuePath();
     static std::string offlineQueueListPath();
     static ns::Ref<ns::MutableArray> getOfflineQueueList();
     static bool saveOfflineQueueList(const ns::Array* list);
     static bool addToOfflineQueueForSharer(const ns::Ref<SHRItem>& item, const std::string& sharerId);
+    // Starts one re-send for each stored entry that is not being re-sent
+    // already. The list keeps each entry until its re-send has been handed
+    // over (SHROfflineSharer), so a process killed during a flush loses no
+    // share: what was not handed over is still stored for the next flush.
     static void flushOfflineQueue();
+    // Takes a handed-over entry off the list (the list file goes with the
+    // last entry) and deletes its data file.
+    static void removeFromOfflineQueue(const ns::Dictionary& entry);
+    // The name of an entry's data file: its uid, when that is a plain file
+    // name of the queue folder; "" otherwise.
+    static std::string offlineDataFileName(const ns::Dictionary& entry);
     ns::OperationQueue* offlineQueue() const { return offlineQueue_.get(); }
 
     // Forgets presentation state, the pending screen, the cached sharer list
@@ -110,6 +125,11 @@ private:
     ns::Ref<ui::ViewController> pendingView_;
     bool isDismissingView_ = false;
     ns::Ref<ns::OperationQueue> offlineQueue_;
+    // Re-sends under way, by entry, so that a second flush does not start
+    // them again.
+    std::map<std::string, ns::Weak<ns::Operation>> offlineResends_;
+    // The queue folder whose leftovers were cleared in this process.
+    std::string offlineFolderChecked_;
     ns::Ref<ui::ViewController> rootViewController_;
     ns::Weak<ui::ViewController> currentRootViewController_;
 };

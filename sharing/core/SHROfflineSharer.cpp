@@ -34,7 +34,7 @@ void SHROfflineSharer::share() {
     sharer_ = SHRSharer::sharerWithClassName(sharerId_);
     if (!sharer_) {
         std::fprintf(stderr, "SHROfflineSharer: no sharer class %s\n", sharerId_.c_str());
-        finish();
+        handOver();
         return;
     }
     sharer_->setItem(item_);
@@ -42,30 +42,39 @@ void SHROfflineSharer::share() {
     sharer_->setShareDelegate(this);
     if (!sharer_->isAuthorized()) {
         sharer_->setShareDelegate(nullptr);
-        finish();
+        handOver();
         return;
     }
-    std::string path = uid_.empty() ? std::string() : ns::Paths::join(SHR::offlineQueuePath(), uid_);
+    std::string dataFile = entry_ ? SHR::offlineDataFileName(*entry_) : std::string();
     int type = item_->shareType();
-    if (!path.empty() && (type == SHRShareTypeImage || type == SHRShareTypeFile)) {
-        if (auto bytes = ns::readFile(path)) {
+    if (!dataFile.empty() && (type == SHRShareTypeImage || type == SHRShareTypeFile)) {
+        // The file stays until the entry leaves the queue.
+        if (auto bytes = ns::readFile(ns::Paths::join(SHR::offlineQueuePath(), dataFile))) {
             if (type == SHRShareTypeImage) item_->setImage(imageWithData(*bytes));
             else item_->setData(ns::Data::make(*bytes));
         }
-        std::remove(path.c_str());
     }
     bool wasOnline = !sharer_->shareRequiresInternetConnection() || SHR::connected();
     bool started = sharer_->tryToSend();
-    // A send that was refused, or that went back onto the offline queue,
-    // reports nothing: this re-send ends here instead of waiting for ever.
+    // A send that was refused, or that went back onto the offline queue as a
+    // new entry, reports nothing: this re-send ends here instead of waiting
+    // for ever.
     if (!started || !wasOnline) {
         if (sharer_) sharer_->setShareDelegate(nullptr);
-        finish();
+        handOver();
     }
 }
 
 void SHROfflineSharer::done(SHRSharer* s) {
     if (s) s->setShareDelegate(nullptr);
+    handOver();
+}
+
+void SHROfflineSharer::handOver() {
+    if (!handedOver_) {
+        handedOver_ = true;
+        if (entry_) SHR::removeFromOfflineQueue(*entry_);
+    }
     finish();
 }
 

@@ -2,6 +2,12 @@
 // that hands its share step to the main thread (a quiet sharer of the stored
 // class, with this operation as its delegate) and then waits on its own
 // thread's run loop until the sharer reports finished, failed or cancelled.
+//
+// The stored entry is taken off the queue (with its data file) only when the
+// share has been handed over: the sharer reported its outcome, or it will
+// never send this entry (no such sharer, no login any more, the item
+// refused, or stored again as a new entry while offline). An operation
+// cancelled or killed before that leaves the entry for the next flush.
 #pragma once
 
 #include <atomic>
@@ -27,6 +33,9 @@ public:
     void finish();
     void lastSpin() {}
 
+    // The list entry this operation re-sends (main thread).
+    void setQueueEntry(ns::Ref<ns::Dictionary> entry) { entry_ = std::move(entry); }
+
     const ns::Ref<SHRItem>& item() const { return item_; }
     const std::string& sharerId() const { return sharerId_; }
     const std::string& uid() const { return uid_; }
@@ -40,12 +49,16 @@ public:
 
 private:
     void done(SHRSharer* s);
+    // Main thread: the entry leaves the queue, then the operation ends.
+    void handOver();
     ns::Ref<SHRItem> item_;
     std::string sharerId_, uid_;
     std::atomic<bool> readyToFinish_{false};
     ns::Ref<ns::RunLoop> runLoop_;
     std::mutex loopMutex_;
     ns::Ref<SHRSharer> sharer_;  // main thread only
+    ns::Ref<ns::Dictionary> entry_;  // main thread only
+    bool handedOver_ = false;        // main thread only
 };
 
 }  // namespace sharing

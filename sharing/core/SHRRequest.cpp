@@ -1,9 +1,9 @@
 #include "sharing/core/SHRRequest.h"
 
-#include <cctype>
 #include <cstdio>
 
 #include "platform/foundation/Format.h"
+#include "platform/foundation/SecretMasking.h"
 
 namespace sharing {
 
@@ -48,31 +48,14 @@ void SHRRequest::start() {
         if (method_) request->setHTTPMethod(method_->view());
         request->setHTTPBody(ns::Data::make(params_->view()));
     }
-    std::string shown = params_ ? loggableParams(params_->view()) : std::string("(null)");
-    std::fprintf(stderr, "%s\n", ns::format("Start SHRRequest:\nURL: %@\nparams: %@", url_, shown).c_str());
+    // Logins travel in the params and in the URL (user part, query): the
+    // log shows neither.
+    std::string shownURL = url_ ? ns::maskSecretsInURL(url_->absoluteText()) : std::string("(null)");
+    std::string shownParams = params_ ? ns::maskSecretsInParameters(params_->view()) : std::string("(null)");
+    std::fprintf(stderr, "%s\n",
+                 ns::format("Start SHRRequest:\nURL: %@\nparams: %@", shownURL, shownParams).c_str());
     connection_ = net::URLConnection::connectionWithRequest(request, ns::make<Receiver>(this));
     if (!connection_) finish();
-}
-
-std::string SHRRequest::loggableParams(std::string_view params) {
-    std::string out;
-    size_t start = 0;
-    while (start <= params.size()) {
-        size_t end = params.find('&', start);
-        if (end == std::string_view::npos) end = params.size();
-        std::string_view piece = params.substr(start, end - start);
-        size_t eq = piece.find('=');
-        std::string name(piece.substr(0, eq));
-        for (auto& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        bool hide = eq != std::string_view::npos && (name.find("pass") != std::string::npos ||
-                                                     name.find("secret") != std::string::npos ||
-                                                     name.find("token") != std::string::npos);
-        if (!out.empty() || start > 0) out += '&';
-        out += hide ? std::string(piece.substr(0, eq + 1)) + "********" : std::string(piece);
-        if (end == params.size()) break;
-        start = end + 1;
-    }
-    return out;
 }
 
 void SHRRequest::finish() {

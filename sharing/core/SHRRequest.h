@@ -28,10 +28,6 @@ public:
 
     void start();
     void finish();
-    // The params as the start log line shows them: the value of every field
-    // whose name holds "pass", "secret" or "token" (any case) is replaced by
-    // "********", so logins never reach the log.
-    static std::string loggableParams(std::string_view params);
     // The body decoded as UTF-8 (made once, then the same object).
     ns::Ref<ns::String> getResult();
 

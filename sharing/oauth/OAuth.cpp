@@ -7,6 +7,7 @@
 
 #include "platform/foundation/Format.h"
 #include "platform/foundation/PercentEncoding.h"
+#include "platform/foundation/SecretMasking.h"
 #include "platform/foundation/URL.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/security/Base64.h"
@@ -220,7 +221,8 @@ std::string OAMutableURLRequest::_signatureBaseString() const {
         if (i) joined += '&';
         joined += pairs[i];
     }
-    std::fprintf(stderr, "OAMutableURLRequest parameters %s\n", joined.c_str());
+    // The pairs hold the token, and an xAuth login its password: masked.
+    std::fprintf(stderr, "OAMutableURLRequest parameters %s\n", ns::maskSecretsInParameters(joined).c_str());
     std::string urlText = URL() ? OAURLStringWithoutQuery(*URL()) : std::string();
     return HTTPMethod() + "&" + OAURLEncodedString(urlText) + "&" + OAURLEncodedString(joined);
 }

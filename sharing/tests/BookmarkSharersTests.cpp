@@ -29,7 +29,7 @@ protected:
         return nav ? ns::as<SHRFormController>(nav->topViewController()) : nullptr;
     }
     bool waitForForm(const std::string& rightTitle) {
-        return runUntil([&] { return shownForm() && shownForm()->rightButtonTitle() == rightTitle; });
+        return runUntil([&] { return shownForm() && shownForm()->rightButtonTitle() == rightTitle; }, 5);
     }
 };
 
@@ -80,9 +80,12 @@ TEST_F(BookmarkTest, PinboardLoginSaveAndShareWithCredentialsInTheURL) {
                                           {"shared", "yes"}}));
 }
 
-TEST_F(BookmarkTest, PinboardSlashInPasswordIsEscapedInTheURL) {
+TEST_F(BookmarkTest, PinboardSlashInPasswordAndUserNameIsEscapedInTheURL) {
     std::string url = SHRPinboard::credentialURL(ns::str("me").get(), ns::str("a/b").get(), "/v1/posts/get");
     EXPECT_EQ(url, services.base().substr(0, 7) + "me:a%2Fb@" + services.base().substr(7) + "/v1/posts/get");
+    // A "/" left in the user name would end the address's host part early.
+    url = SHRPinboard::credentialURL(ns::str("team/me").get(), ns::str("pw").get(), "/v1/posts/get");
+    EXPECT_EQ(url, services.base().substr(0, 7) + "team%2Fme:pw@" + services.base().substr(7) + "/v1/posts/get");
 }
 
 TEST_F(BookmarkTest, PinboardRefusedLoginIsNotSaved) {

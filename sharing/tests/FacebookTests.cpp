@@ -622,6 +622,10 @@ TEST_F(FacebookTest, OutsideLoginAnswers) {
     EXPECT_TRUE(fb->handleOpenURL(ns::URL::URLWithString("fb777://authorize?access_token=y").get()));
     EXPECT_EQ(fb->accessToken()->utf8(), "y");
     EXPECT_TRUE(fb->isSessionValid());
+    // An empty token is no login: the session keeps the one it has.
+    fb->handleOpenURL(ns::URL::URLWithString("fb777://authorize#access_token=&expires_in=3600").get());
+    EXPECT_EQ(rec->events.back(), "fbDidNotLogin:cancelled");
+    EXPECT_EQ(fb->accessToken()->utf8(), "y");
 
     fb->handleOpenURL(ns::URL::URLWithString("fb777://authorize#error=access_denied&error_code=200").get());
     EXPECT_EQ(rec->events.back(), "fbDidNotLogin:cancelled");
@@ -729,9 +733,14 @@ TEST_F(SHRFacebookTest, TextShareGoesThroughTheFormAndPostsToTheFeed) {
     ui::Driver driver(clock);
     driver.settle();
     EXPECT_TRUE(service.requests().empty()) << "a text is shown in the form first";
-    ASSERT_TRUE(driver.findTextInput("Message"));
-    ASSERT_TRUE(driver.clearText("Message"));
-    ASSERT_TRUE(driver.typeText("Message", "Edited text"));
+    auto* nav = ns::as<ui::NavigationController>(SHR::currentHelper()->currentView());
+    ASSERT_TRUE(nav);
+    auto* form = ns::as<SHRFormControllerLargeTextField>(nav->topViewController());
+    ASSERT_TRUE(form) << "the shared large text form";
+    EXPECT_EQ(form->text(), "Hello there");
+    EXPECT_FALSE(form->counter()) << "no limit: no counter";
+    ASSERT_TRUE(driver.clearText(""));
+    ASSERT_TRUE(driver.typeText("", "Edited text"));
     ASSERT_TRUE(driver.tapBarButton("Send to Facebook")) << driver.screen();
     ASSERT_TRUE(runUntil([&] {
         return std::find(notes.names.begin(), notes.names.end(), SHRSendDidFinishNotification) != notes.names.end();

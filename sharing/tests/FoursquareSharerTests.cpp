@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "platform/location/LocationManager.h"
+#include "platform/ui/Driver.h"
 #include "platform/ui/NavigationController.h"
 #include "sharing/sharers/foursquare/SHRFoursquareV2.h"
 #include "sharing/tests/SharerTestSupport.h"
@@ -188,16 +189,23 @@ TEST_F(FoursquareTest, PlacesFromTheDevicePositionThenCheckIn) {
     EXPECT_FALSE(form->query());
     EXPECT_FALSE(form->request());
 
-    // Choosing the result opens the check-in form with the text cut to 140.
+    // Choosing the result opens the check-in form, the shared large text
+    // form with a limit of 140: too long a text cannot be checked in.
     ASSERT_TRUE(form->searchResultsTableView()->userSelectRow({0, 0}));
     EXPECT_EQ(s->venue()->venueId()->utf8(), "v9");
     auto* checkIn = ns::as<SHRFoursquareV2CheckInForm>(s->topViewController());
     ASSERT_TRUE(checkIn);
-    EXPECT_EQ(checkIn->text().size(), 140u);
+    ASSERT_TRUE(ns::as<SHRFormControllerLargeTextField>(checkIn));
+    EXPECT_EQ(checkIn->text().size(), 162u);
+    EXPECT_EQ(checkIn->counter()->text(), "-22");
     EXPECT_EQ(s->navigationBar()->tintColor()->description(), ns::make<ui::Color>(-1.0, -1.0, -1.0, 1.0)->description());
-    EXPECT_EQ(checkIn->navigationItem()->rightBarButtonItem()->title(), "Check In");
+    ui::BarButtonItem* checkInButton = checkIn->navigationItem()->rightBarButtonItem().get();
+    EXPECT_EQ(checkInButton->title(), "Check In");
+    EXPECT_FALSE(checkInButton->isEnabled());
     checkIn->setText("Great bar & music!");
-    checkIn->saveForm();
+    EXPECT_TRUE(checkInButton->isEnabled());
+    ui::Driver driver(clock);
+    ASSERT_TRUE(driver.tapBarButton("Check In")) << driver.lastError();
     ASSERT_TRUE(runUntil([&] {
         return std::find(rec.names.begin(), rec.names.end(), SHRSendDidFinishNotification) != rec.names.end();
     }));

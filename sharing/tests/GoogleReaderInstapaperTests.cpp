@@ -199,6 +199,7 @@ TEST_F(GoogleReaderTest, LoginErrorsAndSendFailures) {
     ASSERT_TRUE(waitFor(rec, SHRSendDidFailWithErrorNotification));
     EXPECT_EQ(s->lastError()->localizedDescription(), "Incorrect username and password");
     EXPECT_FALSE(s->sendAfterLogin());
+    EXPECT_FALSE(s->session()) << "a failed sign-in leaves no session: the next send signs in again";
 
     // A token refused, then a post refused.
     fake.loginReply = "SID=sid1\nAuth=auth-xyz\n";

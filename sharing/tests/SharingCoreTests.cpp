@@ -182,13 +182,6 @@ TEST(SharingTextTest, EncodingHelpers) {
     EXPECT_EQ(md5(*ns::Data::make("")), "d41d8cd98f00b204e9800998ecf8427e");
 }
 
-TEST(SHRRequestLogTest, LoginsNeverReachTheLog) {
-    EXPECT_EQ(SHRRequest::loggableParams("username=ann&password=s3cret&Oauth_Token=t&status=hi"),
-              "username=ann&password=********&Oauth_Token=********&status=hi");
-    EXPECT_EQ(SHRRequest::loggableParams(""), "");
-    EXPECT_EQ(SHRRequest::loggableParams("a&&password"), "a&&password");
-}
-
 TEST_F(CentreTest, SecondScreenWaitsForTheFirstToGo) {
     auto first = ns::make<ui::ViewController>();
     auto second = ns::make<ui::ViewController>();

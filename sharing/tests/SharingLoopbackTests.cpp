@@ -12,14 +12,20 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
+#include <random>
+#include <set>
 
 #include "platform/foundation/FileIO.h"
+#include "platform/foundation/tests/ChildProcess.h"
 #include "platform/network/HTTPCookie.h"
+#include "platform/network/tests/LoopbackServer.h"
 #include "platform/ui/Driver.h"
 #include "sharing/tests/PythonFake.h"
 #include "sharing/core/SHROfflineSharer.h"
 #include "sharing/core/SHRRequest.h"
 #include "sharing/oauth/SHROAuthSharer.h"
+#include "sharing/tests/QueueSharer.h"
 #include "sharing/tests/SharingTestSupport.h"
 
 namespace sharing::test {
@@ -274,36 +280,6 @@ TEST(OAuthViewTest, CallbackQueryParameters) {
 
 // -- Offline queue -------------------------------------------------------------------------------
 
-// Re-sends through the fake provider's echo endpoint, one request a share.
-class QueueSharer : public SHRSharer {
-public:
-    static std::string base;
-    const char* className() const override { return "QueueSharer"; }
-    std::string sharerTitle() const override { return "Queue"; }
-    bool canShareText() const override { return true; }
-    bool canShareImage() const override { return true; }
-    bool canShareFile() const override { return true; }
-    bool requiresAuthentication() const override { return false; }
-    bool send() override {
-        if (!validateItem()) return false;
-        std::string what = item()->shareType() == SHRShareTypeImage ? "image:" + item()->image()->name()
-                           : item()->shareType() == SHRShareTypeFile ? "file:" + std::string(item()->data()->view())
-                                                                      : "text:" + item()->text()->utf8();
-        ns::Weak<QueueSharer> self(this);
-        setRequest(SHRRequest::make(ns::URL::URLWithString(base + "/echo"), ns::str(what), ns::Ref<ns::Object>(this),
-                                    [self](SHRRequest* r) {
-                                        if (auto s = self.lock()) {
-                                            if (r->success()) s->sendDidFinish();
-                                            else s->sendDidFailWithError(nullptr);
-                                        }
-                                    },
-                                    ns::str("POST"), true));
-        sendDidStart();
-        return true;
-    }
-};
-std::string QueueSharer::base;
-
 class NeedsLoginSharer : public SHRSharer {
 public:
     const char* className() const override { return "NeedsLoginSharer"; }
@@ -311,8 +287,7 @@ public:
 };
 
 TEST_F(LoopbackTest, OfflineQueueKeptAcrossRestartAndResentOncePerShare) {
-    QueueSharer::base = provider.url("");
-    SHRSharer::registerSharerClass("QueueSharer", [] { return ns::make<QueueSharer>(); });
+    QueueSharer::registerClass(provider.url(""));
     SHRSharer::registerSharerClass("NeedsLoginSharer", [] { return ns::make<NeedsLoginSharer>(); });
     setOnline(false);
     NotificationRecorder rec;
@@ -349,10 +324,13 @@ TEST_F(LoopbackTest, OfflineQueueKeptAcrossRestartAndResentOncePerShare) {
     ASSERT_TRUE(std::filesystem::exists(list));
     setOnline(true);
     SHR::flushOfflineQueue();
-    EXPECT_FALSE(std::filesystem::exists(list));  // removed at once
+    SHR::flushOfflineQueue();  // a second flush starts nothing twice
+    // Entries stay stored until their re-sends are handed over.
+    EXPECT_TRUE(std::filesystem::exists(list));
     ns::OperationQueue* queue = SHR::currentHelper()->offlineQueue();
     ASSERT_TRUE(queue);
     ASSERT_TRUE(runUntil([&] { return queue->operationCount() == 0; }, 20)) << queue->operationCount();
+    EXPECT_FALSE(std::filesystem::exists(list));  // the last entry took the list with it
     std::string log = provider.log();
     size_t echoes = 0;
     for (size_t p = 0; (p = log.find("POST /echo", p)) != std::string::npos; ++p) ++echoes;
@@ -363,6 +341,120 @@ TEST_F(LoopbackTest, OfflineQueueKeptAcrossRestartAndResentOncePerShare) {
     size_t finished = 0;
     for (auto& n : rec.names) finished += n == "SHRSendDidFinish";
     EXPECT_EQ(finished, 3u);
+}
+
+// A process killed in the middle of a flush loses no share: every share was
+// either answered by the service or is still stored with its data file,
+// and the next process sends what is left and clears what the kill left.
+TEST_F(SharingTest, OfflineQueueSurvivesAKillDuringTheFlush) {
+    std::mutex m;
+    std::set<std::string> answered;  // bodies the service answered with 200
+    size_t received = 0;
+    size_t answerFirst = 0;  // later requests get no answer: the flush stays under way
+    auto handler = [&](nettest::Conn& c) {
+        auto r = c.readRequest();
+        if (!r) return;
+        std::unique_lock<std::mutex> g(m);
+        ++received;
+        if (received > answerFirst) {
+            g.unlock();
+            c.waitForClose(15);
+            return;
+        }
+        if (c.respond(200, "ok")) answered.insert(r->body);
+    };
+
+    setOnline(false);
+    QueueSharer::registerClass("");
+    std::set<std::string> shared;
+    for (int i = 0; i < 6; ++i) {
+        auto file = ns::Data::make("file " + std::to_string(i));
+        SHRSharer::shareFile<QueueSharer>(file, ns::str("f.txt"), ns::str("text/plain"), nullptr);
+        shared.insert("file:file " + std::to_string(i));
+        SHRSharer::shareText<QueueSharer>(ns::str("text " + std::to_string(i)));
+        shared.insert("text:text " + std::to_string(i));
+    }
+    std::string folder = ns::Paths::join(ns::Paths::cachesDirectory(), "SHR");
+    std::mt19937 rng(2024);
+    for (size_t round = 0; round < 4; ++round) {
+        nettest::Server server(handler);
+        {
+            std::lock_guard<std::mutex> g(m);
+            received = 0;
+            answerFirst = std::uniform_int_distribution<size_t>(0, 5)(rng);
+        }
+        int out[2];
+        ASSERT_EQ(::pipe(out), 0);
+        pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::dup2(out[1], 1);
+            ::execl(OFFLINE_FLUSH_CHILD, OFFLINE_FLUSH_CHILD, home->path().c_str(), server.url("").c_str(),
+                    static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        char line[16] = {0};
+        ASSERT_GT(::read(out[0], line, sizeof line - 1), 0) << "the flushing process did not start";
+        ::close(out[0]);
+        // Kill it once the service holds a request it will never answer.
+        for (int i = 0; i < 1000; ++i) {
+            {
+                std::lock_guard<std::mutex> g(m);
+                if (received > answerFirst) break;
+            }
+            ::usleep(10000);
+        }
+        ::usleep(std::uniform_int_distribution<unsigned>(0, 20000)(rng));
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        server.stop();
+
+        // Nothing lost: each share was answered or is still stored, with its file.
+        ns::Ref<ns::Array> list = SHR::getOfflineQueueList();
+        if (!list) list = ns::Array::make();
+        std::set<std::string> stored;
+        for (ns::Object* o : *list) {
+            auto* entry = ns::as<ns::Dictionary>(o);
+            auto item = SHRItem::itemFromDictionary(entry->dictionaryForKey("item"));
+            std::string name = SHR::offlineDataFileName(*entry);
+            if (item->shareType() == SHRShareTypeFile) {
+                auto bytes = ns::readFile(folder + "/" + name);
+                ASSERT_TRUE(bytes) << "round " << round << ": the data file of " << name << " is gone";
+                item->setData(ns::Data::make(*bytes));
+            }
+            stored.insert(QueueSharer::bodyFor(*item));
+        }
+        std::lock_guard<std::mutex> g(m);
+        for (const auto& body : shared)
+            EXPECT_TRUE(stored.count(body) || answered.count(body)) << "round " << round << ": lost " << body;
+    }
+
+    // The next start: a kill may also have left a temporary file of a list
+    // save and a data file whose entry was already taken off.
+    std::string leftoverTemp = folder + "/.SHROfflineQueue.plist.tmp." + std::to_string(ns::testing::endedProcessId()) +
+                               ".0.0badf00d";
+    std::string orphan = folder + "/QueueSharer-4-1700000000-42";
+    ASSERT_TRUE(ns::writeFileAtomically(leftoverTemp, "<plist>"));
+    ASSERT_TRUE(ns::writeFileAtomically(orphan, "orphan"));
+    SHR::resetForTesting();
+    nettest::Server server(handler);
+    {
+        std::lock_guard<std::mutex> g(m);
+        answerFirst = 1000;
+    }
+    QueueSharer::registerClass(server.url(""));
+    setOnline(true);
+    SHR::flushOfflineQueue();
+    EXPECT_FALSE(std::filesystem::exists(leftoverTemp));
+    EXPECT_FALSE(std::filesystem::exists(orphan));
+    ns::OperationQueue* queue = SHR::currentHelper()->offlineQueue();
+    ASSERT_TRUE(runUntil([&] { return !queue || queue->operationCount() == 0; }, 20));
+    {
+        std::lock_guard<std::mutex> g(m);
+        for (const auto& body : shared) EXPECT_TRUE(answered.count(body)) << "never sent: " << body;
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(folder));  // list, data files and leftovers all gone
 }
 
 }  // namespace

@@ -279,6 +279,30 @@ TEST_F(ShareMenuTest, SectionsSortedRowsAndHeaders) {
     EXPECT_EQ(rows(other.get()), "|;Services|Links only");
 }
 
+// The menu of the app's own sharer list: the sharers that can take a link,
+// sorted by title; switching one off in edit mode logs the user out of it.
+TEST_F(ScreensTest, ShareMenuOfTheShippedSharerList) {
+    auto menu = ns::make<SHRCustomShareMenu>(ui::TableViewStyle::Grouped);
+    menu->setItem(SHRItem::URL(ns::URL::URLWithString("http://deck.example/card/1"), ns::str("Card")));
+    SHR::currentHelper()->showViewController(menu);
+    auto titles = [&](long section) {
+        std::vector<std::string> out;
+        for (long r = 0; r < menu->tableView()->numberOfRowsInSection(section); ++r)
+            out.push_back(menu->rowDataAtIndexPath(ui::IndexPath::forRow(r, section))->stringForKey("name")->utf8());
+        return out;
+    };
+    EXPECT_EQ(titles(0), (std::vector<std::string>{"Copy", "Email", "Logout", "Open in Safari", "SMS"}));
+    EXPECT_EQ(titles(1), (std::vector<std::string>{"Evernote", "Facebook", "Google Reader", "Instapaper", "LinkedIn",
+                                                   "Pinboard", "Read It Later", "Tumblr", "Twitter", "Vkontakte"}));
+    SHR::setAuthValueForKeyForSharer(ns::str("me").get(), "username", "SHRPinboard");
+    ui::Driver driver(clock);
+    ASSERT_TRUE(driver.tapBarButton("Edit"));
+    ASSERT_TRUE(driver.tapRow("Pinboard"));
+    EXPECT_FALSE(SHR::getAuthValueForKeyForSharer("username", "SHRPinboard"));
+    ASSERT_TRUE(driver.tapBarButton("Done"));
+    EXPECT_EQ(titles(1).size(), 9u);
+}
+
 TEST_F(ShareMenuTest, SelectingARowSharesAndClosesUnlessTheDelegateSaysNo) {
     auto menu = showMenu(textItem("pick"));
     auto decider = ns::make<Decider>();
@@ -356,6 +380,7 @@ TEST_F(ScreensTest, OAuthViewCatchesTheCallbackWhateverItsCase) {
     auto d = ns::make<OAuthDelegate>();
     auto view = SHROAuthView::make(ns::URL::URLWithString("https://deck.example/authorize?oauth_token=rt"), d.get());
     ui::WebView* web = view->webView();
+    EXPECT_TRUE(web->scalesPageToFit());
     ASSERT_EQ(web->evaluatedScripts().size(), 1u);
     EXPECT_EQ(web->evaluatedScripts()[0], "document.getElementsByTagName('body')[0].style.width = \"200px\"");
     EXPECT_EQ(web->request()->URL()->absoluteText(), "https://deck.example/authorize?oauth_token=rt");
@@ -534,6 +559,65 @@ TEST_F(FormTest, EveryFieldTypeTypedSwitchedAndSaved) {
     EXPECT_FALSE(root->presentedViewController());
 }
 
+// The form is a table that reuses its cells: a value typed into a row that
+// scrolls away is kept, a reused cell shows its new row's value, and the
+// first row is selected (its field focused) when the form appears.
+TEST_F(FormTest, ValuesSurviveScrollingThroughReusedCells) {
+    auto rows = ns::MutableArray::make();
+    for (int i = 0; i < 12; ++i)  // the last text row starts empty
+        rows->addObject(SHRFormFieldSettings::label("Text " + std::to_string(i), "t" + std::to_string(i),
+                                                    SHRFormFieldTypeText,
+                                                    i < 11 ? ns::str("start " + std::to_string(i)) : nullptr));
+    rows->addObject(SHRFormFieldSettings::label("Public", "public", SHRFormFieldTypeSwitch, ns::str("0")));
+    for (int i = 0; i < 12; ++i)
+        rows->addObject(SHRFormFieldSettings::label("Option " + std::to_string(i), "o" + std::to_string(i),
+                                                    SHRFormFieldTypeOptionPicker, ns::str("Red"),
+                                                    pickerInfo("Colours", {"Red", "Blue"}, "-1")));
+    auto form = ns::make<SHRCustomFormController>(SHRFormStyle::Grouped, "Long", "Send");
+    form->addSection(rows, nullptr, nullptr);
+    form->setAutoSelect(true);
+    SHR::currentHelper()->showViewController(form);
+    ui::TableView* table = form->tableView();
+    EXPECT_EQ(form->view(), table);
+    EXPECT_EQ(table->numberOfRowsInSection(0), 25);
+    EXPECT_EQ(table->indexPathForSelectedRow(), ui::IndexPath::forRow(0, 0));
+    ASSERT_TRUE(form->cellForKey("t0"));
+    ui::TextField* first = form->cellForKey("t0")->textField();
+    EXPECT_TRUE(first->isFirstResponder());
+    EXPECT_EQ(form->activeField(), first);
+
+    ui::Driver driver(clock);
+    ASSERT_TRUE(driver.typeText("Text 0", " typed"));
+    EXPECT_FALSE(form->cellForKey("public"));
+    ASSERT_TRUE(form->setValueForKey("public", "1"));  // off screen: kept for the row
+
+    // A few rows down: the first rows' cells serve the rows coming in.
+    EXPECT_FALSE(form->cellForKey("t11"));
+    table->scrollToRowAtIndexPath(ui::IndexPath::forRow(12, 0), ui::TableViewScrollPosition::Bottom, false);
+    EXPECT_FALSE(form->cellForKey("t0"));
+    ASSERT_TRUE(form->cellForKey("t11") && form->cellForKey("public"));
+    EXPECT_EQ(form->cellForKey("t11")->textField()->text(), "");
+    EXPECT_EQ(form->cellForKey("t10")->textField()->text(), "start 10");
+    EXPECT_TRUE(form->cellForKey("public")->toggle()->isOn());
+    EXPECT_FALSE(form->cellForKey("public")->getTextField()->superview());
+
+    // At the end only option rows show; the text rows' values are kept.
+    table->scrollToRowAtIndexPath(ui::IndexPath::forRow(24, 0), ui::TableViewScrollPosition::Bottom, false);
+    EXPECT_FALSE(form->cellForKey("t11") || form->cellForKey("public"));
+    auto values = form->formValues();
+    EXPECT_EQ(ns::describe(values->objectForKey("t0")), "start 0 typed");
+    EXPECT_EQ(ns::describe(values->objectForKey("t10")), "start 10");
+    EXPECT_EQ(ns::describe(values->objectForKey("t11")), "");
+    EXPECT_EQ(ns::describe(values->objectForKey("public")), "1");
+    EXPECT_FALSE(values->objectForKey("o11"));  // left at its start value
+    EXPECT_EQ(values->count(), 13u);
+
+    table->scrollToRowAtIndexPath(ui::IndexPath::forRow(0, 0), ui::TableViewScrollPosition::Top, false);
+    ASSERT_TRUE(form->cellForKey("t0"));
+    EXPECT_EQ(form->cellForKey("t0")->textField()->text(), "start 0 typed");
+    EXPECT_EQ(form->cellForKey("t1")->textField()->text(), "start 1");
+}
+
 TEST_F(FormTest, SwitchOnlyFirstSectionHasNoLabelWidthAndCancelTellsTheDelegate) {
     auto form = showForm(ns::Array::make({SHRFormFieldSettings::label("Auto", "auto", SHRFormFieldTypeSwitch, ns::str("1"))}),
                          ns::Array::make({SHRFormFieldSettings::label("Long text label", "t", SHRFormFieldTypeText, nullptr)}));
@@ -549,9 +633,9 @@ TEST_F(FormTest, SingleChoiceOptionListPicksAndShows) {
     auto info = pickerInfo("Colours", {"Red", "Green", "Blue"}, "0");
     auto form = showForm(ns::Array::make(
         {SHRFormFieldSettings::label("Colour", "colour", SHRFormFieldTypeOptionPicker, ns::str("Red"), info)}));
-    EXPECT_EQ(form->detailTextForKey("colour")->utf8(), "Red");
+    EXPECT_EQ(form->cellForKey("colour")->detailTextLabel()->text(), "Red");
     ui::Driver driver(clock);
-    ASSERT_TRUE(driver.tapButton("Colour"));
+    ASSERT_TRUE(driver.tapRow("Colour"));
     auto* list = ns::as<SHRFormOptionController>(nav()->topViewController());
     ASSERT_TRUE(list);
     EXPECT_EQ(list->title(), "Colours");
@@ -562,15 +646,15 @@ TEST_F(FormTest, SingleChoiceOptionListPicksAndShows) {
     ASSERT_TRUE(driver.tapRow("Blue"));
     EXPECT_EQ(nav()->topViewController(), form.get());
     EXPECT_EQ(info->stringForKey("curIndexes")->utf8(), "2");
-    EXPECT_EQ(form->detailTextForKey("colour")->utf8(), "Blue");
+    EXPECT_EQ(form->cellForKey("colour")->detailTextLabel()->text(), "Blue");
     EXPECT_EQ(form->values()->stringForKey("colour")->utf8(), "Blue");
     EXPECT_EQ(form->formValues()->stringForKey("colour")->utf8(), "Blue");
 
     // Cancel pops and changes nothing.
-    ASSERT_TRUE(driver.tapButton("Colour"));
+    ASSERT_TRUE(driver.tapRow("Colour"));
     ASSERT_TRUE(driver.tapBarButton("Cancel"));
     EXPECT_EQ(nav()->topViewController(), form.get());
-    EXPECT_EQ(form->detailTextForKey("colour")->utf8(), "Blue");
+    EXPECT_EQ(form->cellForKey("colour")->detailTextLabel()->text(), "Blue");
     EXPECT_TRUE(owner->calls.empty());
 }
 
@@ -582,7 +666,7 @@ TEST_F(FormTest, MultipleChoiceTicksUnticksAndConfirmsWithDone) {
     auto form = showForm(ns::Array::make(
         {SHRFormFieldSettings::label("Tags", "tags", SHRFormFieldTypeOptionPicker, ns::str("-1"), info)}));
     ui::Driver driver(clock);
-    ASSERT_TRUE(driver.tapButton("Tags"));
+    ASSERT_TRUE(driver.tapRow("Tags"));
     auto list = ns::Ref<SHRFormOptionController>(ns::as<SHRFormOptionController>(nav()->topViewController()));
     ASSERT_TRUE(list);
     EXPECT_EQ(provider->calls, (std::vector<std::string>{"enumerate"}));
@@ -616,7 +700,7 @@ TEST_F(FormTest, MultipleChoiceTicksUnticksAndConfirmsWithDone) {
 
     // Unticking everything gives "-1": the value goes and the start shows.
     // (A new list asks the provider again.)
-    ASSERT_TRUE(driver.tapButton("Tags"));
+    ASSERT_TRUE(driver.tapRow("Tags"));
     auto again = provider->running.lock();
     ASSERT_TRUE(again && again.get() != list.get());
     again->optionsEnumerated(ns::Array::make({ns::str("work"), ns::str("home"), ns::str("cards")}));
@@ -625,7 +709,7 @@ TEST_F(FormTest, MultipleChoiceTicksUnticksAndConfirmsWithDone) {
     ASSERT_TRUE(driver.tapRow("home"));
     ASSERT_TRUE(driver.tapBarButton("Done"));
     EXPECT_FALSE(form->values()->objectForKey("tags"));
-    EXPECT_EQ(form->detailTextForKey("tags")->utf8(), "-1");
+    EXPECT_EQ(form->cellForKey("tags")->detailTextLabel()->text(), "-1");
 }
 
 TEST_F(FormTest, AListThatCannotBeHadEndsAsACancel) {
@@ -636,7 +720,7 @@ TEST_F(FormTest, AListThatCannotBeHadEndsAsACancel) {
     auto form = showForm(ns::Array::make(
         {SHRFormFieldSettings::label("Notebook", "nb", SHRFormFieldTypeOptionPicker, nullptr, info)}));
     ui::Driver driver(clock);
-    ASSERT_TRUE(driver.tapButton("Notebook"));
+    ASSERT_TRUE(driver.tapRow("Notebook"));
     auto list = ns::Ref<SHRFormOptionController>(ns::as<SHRFormOptionController>(nav()->topViewController()));
     ASSERT_TRUE(list);
     list->optionsEnumerationFailedWithError(SHR::error("offline"));
@@ -646,7 +730,7 @@ TEST_F(FormTest, AListThatCannotBeHadEndsAsACancel) {
     EXPECT_EQ(provider->calls, (std::vector<std::string>{"enumerate"}));  // it had stopped already
 
     // Leaving while the provider runs tells it to stop.
-    ASSERT_TRUE(driver.tapButton("Notebook"));
+    ASSERT_TRUE(driver.tapRow("Notebook"));
     ASSERT_TRUE(driver.tapBarButton("Cancel"));
     EXPECT_EQ(provider->calls, (std::vector<std::string>{"enumerate", "enumerate", "cancel"}));
     EXPECT_EQ(nav()->topViewController(), form.get());
@@ -656,9 +740,9 @@ TEST_F(FormTest, StaticMultipleChoiceListCanBeConfirmed) {
     auto info = pickerInfo("Tags", {"work", "home"}, "1", true);
     auto form = showForm(ns::Array::make(
         {SHRFormFieldSettings::label("Tags", "tags", SHRFormFieldTypeOptionPicker, ns::str("home"), info)}));
-    EXPECT_EQ(form->detailTextForKey("tags")->utf8(), "home");
+    EXPECT_EQ(form->cellForKey("tags")->detailTextLabel()->text(), "home");
     ui::Driver driver(clock);
-    ASSERT_TRUE(driver.tapButton("Tags"));
+    ASSERT_TRUE(driver.tapRow("Tags"));
     ASSERT_TRUE(driver.tapRow("work"));
     ASSERT_TRUE(driver.tapBarButton("Done"));
     EXPECT_EQ(nav()->topViewController(), form.get());

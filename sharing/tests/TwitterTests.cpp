@@ -57,9 +57,14 @@ protected:
         auto* nav = ns::as<ui::NavigationController>(SHR::currentHelper()->currentView());
         return nav ? ns::as<SHRFormControllerLargeTextField>(nav->topViewController()) : nullptr;
     }
-    bool logHas(const std::string& line) {
+    bool logHas(const std::string& text) {
         std::string log = fakeTwitter->log();
-        return log.find(line) != std::string::npos;
+        return log.find(text) != std::string::npos;
+    }
+    // Whether one line of the fake's log is exactly `line`.
+    bool logHasLine(const std::string& line) {
+        std::string log = "\n" + fakeTwitter->log() + "\n";
+        return log.find("\n" + line + "\n") != std::string::npos;
     }
     std::unique_ptr<FakeTwitter> fakeTwitter;
 };
@@ -108,12 +113,15 @@ TEST_F(TwitterTest, OAuthFlowStoresTokenThenPostsTheEditedTweet) {
 TEST_F(TwitterTest, StatusRepliesDecideSuccessOrTheErrorAlert) {
     startFake();
     storeToken();
+    // The longest tweet: 140 characters, one of them two bytes long.
+    const std::string longest = std::string(138, 'x') + " \xC3\xA9";
     struct Case {
         const char* status;
         const char* alert;  // nullptr: success
         bool relogin;
     } cases[] = {
         {"plain tweet", nullptr, false},
+        {longest.c_str(), nullptr, false},
         {"again #dup", "Error|Status is a duplicate.", false},
         {"over #down", "Error|Unknown Error", false},
         {"stale #nonce", "Error|Could not authenticate you. Please relogin.", true},
@@ -147,6 +155,8 @@ TEST_F(TwitterTest, StatusRepliesDecideSuccessOrTheErrorAlert) {
         }
         ui::Panel::dismissAllForTesting();
     }
+    // The longest tweet went out whole.
+    EXPECT_TRUE(logHasLine("status " + longest)) << fakeTwitter->log();
     // Too long after the user's edit: nothing is sent.
     auto sharer = ns::make<SHRTwitter>();
     sharer->setItem(SHRItem::text(ns::str(std::string(141, 'x'))));
@@ -178,7 +188,7 @@ TEST_F(TwitterTest, ImageIsUploadedWithDelegatedCredentialsThenTweetedWithItsLin
     EXPECT_NE(log.find("upload provider=/1/account/verify_credentials.json message=Great card jpeg="), std::string::npos)
         << log;
     EXPECT_NE(log.find("boundary=0xKhTmLbOuNdArY"), std::string::npos) << log;
-    EXPECT_NE(log.find("status Great card http://pics.example/x9"), std::string::npos) << log;
+    EXPECT_TRUE(logHasLine("status Great card http://pics.example/x9")) << log;  // the link exactly
     EXPECT_EQ(log.find("refused"), std::string::npos) << log;
 }
 

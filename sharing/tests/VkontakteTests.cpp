@@ -165,6 +165,11 @@ TEST_F(VkontakteTest, PhotoUploadSaveAndPost) {
               (Pairs{{"owner_id", "42"}, {"access_token", "tok1"}, {"server", "123"}, {"photo", "ph1"}, {"hash", "h9"}}));
     EXPECT_EQ(pairs(ns::as<ns::Dictionary>(log->objectAtIndex(3)), "query"),
               (Pairs{{"owner_id", "42"}, {"access_token", "tok1"}, {"message", "My card"}, {"attachment", "photo42_5"}}));
+    // The wall calls and the upload go out as service requests: reloaded,
+    // ignoring local cache data, with a 60 s time-out.
+    auto request = SHRVkontakte::serviceRequest(ns::URL::URLWithString(upload));
+    EXPECT_EQ(request->cachePolicy(), net::kURLRequestReloadIgnoringLocalCacheData);
+    EXPECT_EQ(request->timeoutInterval(), 60);
 }
 
 TEST_F(VkontakteTest, CaptchaFailsTheShareThenResendsWithTheAnswer) {

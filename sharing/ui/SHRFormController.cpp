@@ -81,107 +81,131 @@ ns::String* SHRFormController::footerOfSection(size_t section) const {
 }
 
 void SHRFormController::loadView() {
-    ui::ViewController::loadView();
-    ui::View* root = view();
-    double y = 10, width = root->frame().size.width;
-    controls_.clear();
-    for (size_t s = 0; s < sections_.size(); ++s) {
-        const Section& sec = sections_[s];
-        if (sec.header) {
-            auto l = ui::Label::make({{10, y}, {width - 20, 24}});
-            l->setText(sec.header->utf8());
-            root->addSubview(l);
-            y += 28;
-        }
-        for (ns::Object* o : *sec.rows) {
-            auto* settings = ns::as<SHRFormFieldSettings>(o);
-            if (!settings) continue;
-            Control c{s, ns::Ref<SHRFormFieldSettings>(settings), nullptr, nullptr, nullptr};
-            unsigned t = settings->type();
-            if (t > SHRFormFieldTypeOptionPicker) continue;  // other types show nothing
-            auto cell = ns::make<SHRCustomFormFieldCell>(t == SHRFormFieldTypeOptionPicker ? "OptionCell" : "Cell");
-            cell->setFrame({{10, y}, {width - 20, 44}});
-            cell->setForm(this);
-            cell->setSettings(ns::Ref<SHRFormFieldSettings>(settings));
-            if (t == SHRFormFieldTypeOptionPicker) cell->setLabelWidth(labelWidth_);
-            root->addSubview(cell);
-            c.cell = cell;
-            if (t <= SHRFormFieldTypePassword) {
-                c.field = ns::Ref<ui::TextField>(cell->textField());
-                if (settings->start()) cell->setValue(settings->start());
-            } else if (t == SHRFormFieldTypeSwitch) {
-                cell->setValue(settings->start());
-            } else {
-                // The whole row is the control that opens the list.
-                auto b = ns::make<ui::Button>(ui::Rect{{10, y}, {width - 20, 44}}, ui::Button::Type::Custom);
-                b->setAccessibilityLabel(settings->label());
-                b->setTag(static_cast<long>(controls_.size()));
-                b->addTarget(this, &SHRFormController::optionRowTapped, ui::ControlEventTouchUpInside);
-                root->addSubview(b);
-                c.detail = ns::Ref<ui::Label>(cell->detailTextLabel());
-                // The value shown: a kept value, else the start value (as the
-                // option texts of its "curIndexes" when some are chosen).
-                ns::Ref<ns::String> shown = ns::Ref<ns::String>(values_->stringForKey(settings->key()));
-                if (!shown && settings->start()) {
-                    shown = settings->start();
-                    ns::String* cur = settings->optionPickerInfo() ? settings->optionPickerInfo()->stringForKey("curIndexes") : nullptr;
-                    if (cur && !cur->isEqualToString("-1")) shown = settings->optionPickerValueForIndexes(cur);
-                }
-                showOptionValue(c, shown);
-            }
-            cell->layoutIfNeeded();
-            if (t == SHRFormFieldTypeSwitch) c.toggle = ns::Ref<ui::Switch>(cell->toggle());
-            controls_.push_back(std::move(c));
-            y += 44;
-        }
-        if (sec.footer && !sec.footer->isEmpty()) {
-            auto l = ui::Label::make({{10, y}, {width - 20, 24}});
-            l->setText(sec.footer->utf8());
-            root->addSubview(l);
-            y += 28;
-        }
-        y += 10;
-    }
+    table_ = ui::TableView::make({{0, 0}, {320, 416}}, style_ == SHRFormStyle::Grouped ? ui::TableViewStyle::Grouped
+                                                                                       : ui::TableViewStyle::Plain);
+    table_->setAutoresizingMask(ui::AutoresizingFlexibleWidth | ui::AutoresizingFlexibleHeight);
+    // Components outside 0-1, passed on as they are.
+    table_->setBackgroundColor(ui::Color::colorWithRGBA(-1.0, -1.0, -1.0, 1.0));
+    setView(table_);
+    table_->setDataSource(this);
+    table_->setDelegate(this);
 }
 
-SHRFormController::Control* SHRFormController::controlForKey(std::string_view key) {
+ui::TableView* SHRFormController::tableView() {
     view();
-    for (auto& c : controls_)
-        if (c.settings->key() == key) return &c;
-    return nullptr;
+    return table_.get();
+}
+
+long SHRFormController::tableViewNumberOfRowsInSection(ui::TableView*, long section) {
+    ns::Array* rows = section >= 0 ? rowsOfSection(static_cast<size_t>(section)) : nullptr;
+    return rows ? static_cast<long>(rows->count()) : 0;
+}
+
+std::string SHRFormController::tableViewTitleForHeaderInSection(ui::TableView*, long section) {
+    ns::String* header = section >= 0 ? headerOfSection(static_cast<size_t>(section)) : nullptr;
+    return header ? header->utf8() : std::string();
+}
+
+std::string SHRFormController::tableViewTitleForFooterInSection(ui::TableView*, long section) {
+    ns::String* footer = section >= 0 ? footerOfSection(static_cast<size_t>(section)) : nullptr;
+    return footer ? footer->utf8() : std::string();
+}
+
+ns::Ref<ns::String> SHRFormController::shownValue(const SHRFormFieldSettings& settings) const {
+    if (auto* kept = values_->stringForKey(settings.key())) return ns::Ref<ns::String>(kept);
+    if (!settings.start()) return nullptr;
+    if (settings.type() == SHRFormFieldTypeOptionPicker && settings.optionPickerInfo()) {
+        ns::String* cur = settings.optionPickerInfo()->stringForKey("curIndexes");
+        if (cur && !cur->isEqualToString("-1")) return settings.optionPickerValueForIndexes(cur);
+    }
+    return settings.start();
+}
+
+ns::Ref<ui::TableViewCell> SHRFormController::tableViewCellForRowAtIndexPath(ui::TableView* t, ui::IndexPath ip) {
+    SHRFormFieldSettings* settings = rowSettingsForIndexPath(ip);
+    bool option = settings && settings->type() == SHRFormFieldTypeOptionPicker;
+    std::string identifier = option ? "OptionCell" : "Cell";
+    ns::Ref<SHRFormFieldCell> cell;
+    if (auto reused = t->dequeueReusableCellWithIdentifier(identifier)) {
+        cell = ns::Ref<SHRFormFieldCell>(ns::as<SHRFormFieldCell>(reused.get()));
+        if (cell) keepValueOfCell(cell.get());  // the value of the row it showed before
+    }
+    if (!cell) {
+        cell = ns::make<SHRCustomFormFieldCell>(identifier);
+        cell->setForm(this);
+    }
+    cell->setSettings(ns::Ref<SHRFormFieldSettings>(settings));
+    cell->setLabelWidth(option ? labelWidth_ : 0);
+    cell->setValue(settings ? shownValue(*settings) : nullptr);
+    return cell;
+}
+
+void SHRFormController::keepValueOfCell(SHRFormFieldCell* cell) {
+    SHRFormFieldSettings* settings = cell ? cell->settings() : nullptr;
+    if (!settings || settings->key().empty() || settings->type() == SHRFormFieldTypeOptionPicker) return;
+    if (auto value = cell->getValue()) values_->setObject(value, settings->key());
+}
+
+std::optional<ui::IndexPath> SHRFormController::indexPathForKey(std::string_view key) const {
+    for (size_t s = 0; s < sections_.size(); ++s) {
+        const auto& rows = *sections_[s].rows;
+        for (size_t r = 0; r < rows.count(); ++r)
+            if (auto* f = ns::as<SHRFormFieldSettings>(rows.objectAtIndex(r)); f && f->key() == key)
+                return ui::IndexPath::forRow(static_cast<long>(r), static_cast<long>(s));
+    }
+    return std::nullopt;
+}
+
+SHRFormFieldCell* SHRFormController::cellForKey(std::string_view key) {
+    auto ip = indexPathForKey(key);
+    return ip ? ns::as<SHRFormFieldCell>(tableView()->cellForRowAtIndexPath(*ip)) : nullptr;
 }
 
 ns::Ref<ns::MutableDictionary> SHRFormController::formValuesForSection(size_t section) {
-    view();
     auto values = ns::MutableDictionary::make();
-    for (auto& c : controls_) {
-        if (c.section != section || c.settings->key().empty()) continue;
-        if (c.field) values->setObject(ns::str(c.field->text()), c.settings->key());
-        else if (c.toggle) values->setObject(ns::str(c.toggle->isOn() ? "1" : "0"), c.settings->key());
-        else if (c.value && !ns::equal(c.value, c.settings->start())) values->setObject(c.value, c.settings->key());
-        else if (auto* kept = values_->objectForKey(c.settings->key())) values->setObject(ns::Ref<ns::Object>(kept), c.settings->key());
+    ns::Array* rows = rowsOfSection(section);
+    if (!rows) return values;
+    for (size_t r = 0; r < rows->count(); ++r) {
+        auto* settings = ns::as<SHRFormFieldSettings>(rows->objectAtIndex(r));
+        if (!settings || settings->key().empty()) continue;
+        auto* cell = ns::as<SHRFormFieldCell>(
+            tableView()->cellForRowAtIndexPath(ui::IndexPath::forRow(static_cast<long>(r), static_cast<long>(section))));
+        ns::Ref<ns::String> value;
+        if (cell && cell->settings() && cell->settings()->key() == settings->key()) value = cell->getValue();
+        bool option = settings->type() == SHRFormFieldTypeOptionPicker;
+        if (value && !(option && value->isEmpty())) {
+            // An option row left at its start value is not a choice.
+            if (!(option && ns::equal(value, settings->start()))) values->setObject(value, settings->key());
+        } else if (auto* kept = values_->objectForKey(settings->key())) {
+            values->setObject(ns::Ref<ns::Object>(kept), settings->key());
+        }
     }
     return values;
 }
 
 bool SHRFormController::setValueForKey(std::string_view key, std::string_view value) {
-    Control* c = controlForKey(key);
-    if (!c) return false;
-    if (c->field) c->field->setText(std::string(value));
-    else if (c->toggle) c->toggle->setOn(value == "1");
-    else showOptionValue(*c, ns::str(value));
+    auto ip = indexPathForKey(key);
+    if (!ip) return false;
+    SHRFormFieldSettings* settings = rowSettingsForIndexPath(*ip);
+    auto text = ns::str(value);
+    SHRFormFieldCell* cell = cellForKey(key);
+    if (settings->type() == SHRFormFieldTypeOptionPicker) {
+        if (text->isEqualToString("-1")) values_->removeObjectForKey(key);
+        else values_->setObject(text, settings->key());
+        if (cell) cell->setValue(shownValue(*settings));
+    } else if (cell) {
+        cell->setValue(text);
+    } else {
+        values_->setObject(text, settings->key());
+    }
     return true;
 }
 
-void SHRFormController::showOptionValue(Control& c, const ns::Ref<ns::String>& value) {
-    c.value = value;
-    if (c.cell) c.cell->setValue(value);
-    else if (c.detail) c.detail->setText(value ? value->utf8() : "");
-}
-
-SHRFormFieldCell* SHRFormController::cellForKey(std::string_view key) {
-    Control* c = controlForKey(key);
-    return c ? c->cell.get() : nullptr;
+void SHRFormController::tableViewDidSelectRowAtIndexPath(ui::TableView*, ui::IndexPath ip) {
+    SHRFormFieldSettings* settings = rowSettingsForIndexPath(ip);
+    if (!settings || settings->type() != SHRFormFieldTypeOptionPicker || !settings->optionPickerInfo()) return;
+    if (ui::NavigationController* nav = navigationController())
+        nav->pushViewController(ns::make<SHRFormOptionController>(ns::Ref<SHRFormFieldSettings>(settings), this), true);
 }
 
 // -- Row cell ------------------------------------------------------------------
@@ -231,7 +255,21 @@ ns::Ref<ns::String> SHRFormFieldCell::getValue() {
     unsigned t = settings_ ? settings_->type() : 0;
     if (t == SHRFormFieldTypeSwitch) return ns::str(toggle_ && toggle_->isOn() ? "1" : "0");
     if (t == SHRFormFieldTypeOptionPicker) return ns::str(detailTextLabel()->text());
-    return ns::str(textField()->text());
+    if (t <= SHRFormFieldTypePassword) return ns::str(textField()->text());
+    return nullptr;
+}
+
+void SHRFormFieldCell::setSelected(bool selected, bool animated) {
+    ui::TableViewCell::setSelected(selected, animated);
+    if (!settings_ || settings_->type() > SHRFormFieldTypePassword) return;
+    if (selected) textField()->becomeFirstResponder();
+    else textField()->resignFirstResponder();
+}
+
+void SHRFormFieldCell::willMoveToSuperview(ui::View* newSuperview) {
+    ui::TableViewCell::willMoveToSuperview(newSuperview);
+    if (!newSuperview)
+        if (auto f = form_.lock()) f->keepValueOfCell(this);
 }
 
 void SHRFormFieldCell::layoutSubviews() {
@@ -268,43 +306,34 @@ void SHRFormFieldCell::layoutSubviews() {
     } else if (t == SHRFormFieldTypeOptionPicker) {
         setAccessoryType(ui::TableViewCellAccessoryType::DisclosureIndicator);
         detailTextLabel()->setFrame(valueFrame);
+        if (detailTextLabel()->superview() != content) content->addSubview(ns::Ref<ui::View>(detailTextLabel()));
         if (textLabel()->superview() != content) content->addSubview(ns::Ref<ui::View>(textLabel()));
         if (textField_) textField_->removeFromSuperview();
         if (toggle_) toggle_->removeFromSuperview();
+    } else {
+        // Other types show nothing.
+        textLabel()->removeFromSuperview();
+        detailTextLabel()->removeFromSuperview();
+        if (textField_) textField_->removeFromSuperview();
+        if (toggle_) toggle_->removeFromSuperview();
     }
-}
-
-ns::Ref<ns::String> SHRFormController::detailTextForKey(std::string_view key) {
-    Control* c = controlForKey(key);
-    if (!c || !c->detail) return nullptr;
-    return ns::str(c->detail->text());
-}
-
-void SHRFormController::optionRowTapped(ns::Object* sender) {
-    auto* b = ns::as<ui::View>(sender);
-    if (!b || b->tag() < 0 || static_cast<size_t>(b->tag()) >= controls_.size()) return;
-    selectRowForKey(controls_[static_cast<size_t>(b->tag())].settings->key());
-}
-
-bool SHRFormController::selectRowForKey(std::string_view key) {
-    Control* c = controlForKey(key);
-    if (!c) return false;
-    if (c->settings->type() != SHRFormFieldTypeOptionPicker || !c->settings->optionPickerInfo()) return true;
-    ui::NavigationController* nav = navigationController();
-    if (!nav) return false;
-    nav->pushViewController(ns::make<SHRFormOptionController>(c->settings, this), true);
-    return true;
+    if (t != SHRFormFieldTypeOptionPicker) setAccessoryType(ui::TableViewCellAccessoryType::None);
 }
 
 void SHRFormController::SHRFormControllerPickedOption(SHRFormOptionController* picker, ns::Ref<ns::String> option) {
     ns::Ref<SHRFormController> keep(this);
     SHRFormFieldSettings* settings = picker ? picker->settings().get() : nullptr;
     if (option && settings) {
-        if (option->isEqualToString("-1")) values_->removeObjectForKey(std::string_view(settings->key()));
+        bool none = option->isEqualToString("-1");
+        if (none) values_->removeObjectForKey(std::string_view(settings->key()));
         else values_->setObject(option, settings->key());
-        for (auto& c : controls_)
-            if (c.section == 0 && c.settings.get() == settings)
-                showOptionValue(c, option->isEqualToString("-1") ? settings->start() : option);
+        ns::Array* rows = rowsOfSection(0);
+        size_t row = rows ? rows->indexOfObjectIdenticalTo(settings) : ns::NotFound;
+        if (row != ns::NotFound)
+            if (auto* cell = ns::as<SHRFormFieldCell>(
+                    tableView()->cellForRowAtIndexPath(ui::IndexPath::forRow(static_cast<long>(row), 0))))
+                cell->setValue(none ? settings->start() : option);
+        tableView()->reloadData();
     }
     if (ui::NavigationController* nav = navigationController())
         if (nav->topViewController() != this) nav->popViewControllerAnimated(true);
@@ -317,8 +346,6 @@ bool SHRFormController::textFieldShouldReturn(ui::TextField*) {
 
 void SHRFormController::validateForm() {
     if (auto f = activeField_.lock()) f->resignFirstResponder();
-    for (auto& c : controls_)
-        if (c.field && c.field->isFirstResponder()) c.field->resignFirstResponder();
     ns::Ref<SHRFormController> keep(this);
     if (validate_) validate_(this);
 }
@@ -337,13 +364,11 @@ void SHRFormController::cancel() {
 
 void SHRFormController::close() { SHR::currentHelper()->hideCurrentViewControllerAnimated(true); }
 
+void SHRFormController::viewWillAppear(bool animated) { tableView()->layoutIfNeeded(); }
+
 void SHRFormController::viewDidAppear(bool animated) {
-    if (!autoSelect_) return;
-    for (auto& c : controls_) {
-        if (c.section != 0) break;
-        if (c.field) c.field->becomeFirstResponder();
-        break;
-    }
+    if (autoSelect_ && tableViewNumberOfRowsInSection(tableView(), 0) > 0)
+        tableView()->selectRowAtIndexPath(ui::IndexPath::forRow(0, 0), false, ui::TableViewScrollPosition::None);
 }
 
 void SHRFormController::viewDidDisappear(bool animated) {

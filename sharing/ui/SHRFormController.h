@@ -1,16 +1,19 @@
-// The sharers' forms: a titled screen of labelled fields (text, text without
+// The sharers' forms: a table of labelled fields (text, text without
 // correction, password, switch, option list) in sections with optional
-// header and footer, a Cancel button on the left and the caller's button on
-// the right. The delegate (not retained) receives validate, save and cancel.
+// header and footer titles, a Cancel button on the left and the caller's
+// button on the right. The delegate (not retained) receives validate, save
+// and cancel.
 //
-// Fields are laid out one under the other, each row 44 points high: text
-// fields show their label as placeholder and start labelWidth + 24 points
-// into the row; switches have their label beside them; option-picker rows
-// are buttons titled with the label, with the chosen option(s) as detail
-// text, and open an SHRFormOptionController when tapped.
+// Rows are SHRCustomFormFieldCell cells that the table reuses ("OptionCell"
+// for option-picker rows, "Cell" for the others). A row's value lives in its
+// cell while the row is on screen; when the cell leaves the screen or is
+// taken for another row, the value is kept in `values` under the row's key,
+// so nothing typed is lost by scrolling. Picked options are kept in
+// `values` at once.
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -95,9 +98,15 @@ public:
     // Keeps the value, then shows it: text for types 0-2, detail text for 4,
     // the switch on exactly for "1" for type 3.
     void setValue(ns::Ref<ns::String> value);
-    // Type 3 "1"/"0", type 4 the detail text, others the text field's text.
+    // Type 3 "1"/"0", type 4 the detail text, types 0-2 the text field's
+    // text; nil for other types (they show nothing).
     ns::Ref<ns::String> getValue();
+    // Selected: the text field of a text row takes the focus; deselected: it
+    // gives it up.
+    void setSelected(bool selected, bool animated = false) override;
     void layoutSubviews() override;
+    // Leaving the table: the form keeps the row's value.
+    void willMoveToSuperview(ui::View* newSuperview) override;
 
 private:
     ns::Ref<SHRFormFieldSettings> settings_;
@@ -116,6 +125,8 @@ public:
 };
 
 class SHRFormController : public ui::ViewController,
+                          public ui::TableViewDataSource,
+                          public ui::TableViewDelegate,
                           public ui::TextFieldDelegate,
                           public SHRFormOptionControllerClient {
 public:
@@ -145,22 +156,21 @@ public:
         validate_ = bind(validate);
         save_ = bind(save);
         cancel_ = bind(cancel);
-        hasDelegate_ = delegate != nullptr;
     }
 
+    // The form's view (loads it).
+    ui::TableView* tableView();
     double labelWidth() const { return labelWidth_; }
     void setLabelWidth(double w) { labelWidth_ = w; }
-    // Values kept apart from the rows (picked options), key -> value.
+    // Values of rows that are not on screen and picked options, key -> value.
     const ns::Ref<ns::MutableDictionary>& values() const { return values_; }
     ui::TextField* activeField() const { return activeField_.lock().get(); }
-    // The row's cell (loads the view), nil for an unknown key.
-    SHRFormFieldCell* cellForKey(std::string_view key);
     SHRFormFieldSettings* rowSettingsForIndexPath(ui::IndexPath ip) const;
-    // The text shown as an option row's detail ("" when none), nil for other rows.
-    ns::Ref<ns::String> detailTextForKey(std::string_view key);
-    // What selecting a row does: an option-picker row pushes its list
-    // (animated); other rows do nothing. False when there is no such row.
-    bool selectRowForKey(std::string_view key);
+    // The cell of the row with this key while it is on screen, else nil.
+    SHRFormFieldCell* cellForKey(std::string_view key);
+    // Keeps the value of a cell that leaves its row (not for option rows,
+    // whose picked value is kept already).
+    void keepValueOfCell(SHRFormFieldCell* cell);
 
     void SHRFormControllerPickedOption(SHRFormOptionController* c, ns::Ref<ns::String> option);
     void SHRFormOptionControllerPickedOption(SHRFormOptionController* c, ns::Ref<ns::String> option) override {
@@ -177,7 +187,8 @@ public:
     // key -> value of section 0 / of `section` (text as typed, "1"/"0" for switches).
     ns::Ref<ns::MutableDictionary> formValues() { return formValuesForSection(0); }
     ns::Ref<ns::MutableDictionary> formValuesForSection(size_t section);
-    // Sets a field's value as a user would (tests and the simulator).
+    // Sets a field's value as a user would (tests and the simulator); for an
+    // option row as if the option had been picked. False for an unknown key.
     bool setValueForKey(std::string_view key, std::string_view value);
 
     void validateForm();
@@ -186,8 +197,18 @@ public:
     void close();
 
     void loadView() override;
+    // Lays the table out, so its rows are there when the form shows.
+    void viewWillAppear(bool animated) override;
     void viewDidAppear(bool animated) override;
     void viewDidDisappear(bool animated) override;
+
+    // Table data and selection.
+    long numberOfSectionsInTableView(ui::TableView*) override { return static_cast<long>(sections_.size()); }
+    long tableViewNumberOfRowsInSection(ui::TableView*, long section) override;
+    ns::Ref<ui::TableViewCell> tableViewCellForRowAtIndexPath(ui::TableView* t, ui::IndexPath ip) override;
+    std::string tableViewTitleForHeaderInSection(ui::TableView*, long section) override;
+    std::string tableViewTitleForFooterInSection(ui::TableView*, long section) override;
+    void tableViewDidSelectRowAtIndexPath(ui::TableView* t, ui::IndexPath ip) override;
 
     // Bar button actions.
     void cancelPressed(ns::Object*) { cancel(); }
@@ -198,24 +219,14 @@ private:
         ns::Ref<ns::Array> rows;
         ns::Ref<ns::String> header, footer;
     };
-    struct Control {
-        size_t section;
-        ns::Ref<SHRFormFieldSettings> settings;
-        ns::Ref<ui::TextField> field;
-        ns::Ref<ui::Switch> toggle;
-        ns::Ref<ns::String> value;  // option rows
-        ns::Ref<ui::Label> detail;  // option rows
-        ns::Ref<SHRFormFieldCell> cell;
-    };
-    void optionRowTapped(ns::Object* sender);
-    void showOptionValue(Control& c, const ns::Ref<ns::String>& value);
-    Control* controlForKey(std::string_view key);
+    std::optional<ui::IndexPath> indexPathForKey(std::string_view key) const;
+    // What a row shows when its cell is made or reused.
+    ns::Ref<ns::String> shownValue(const SHRFormFieldSettings& settings) const;
     SHRFormStyle style_;
     std::string rightTitle_;
     std::vector<Section> sections_;
-    std::vector<Control> controls_;
+    ns::Ref<ui::TableView> table_;
     Action validate_, save_, cancel_;
-    bool hasDelegate_ = false;
     bool autoSelect_ = false;
     double labelWidth_ = 0;
     ns::Ref<ns::MutableDictionary> values_ = ns::MutableDictionary::make();

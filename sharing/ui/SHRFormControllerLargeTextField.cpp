@@ -128,7 +128,7 @@ void SHRFormControllerLargeTextField::layoutCounter() {
 void SHRFormControllerLargeTextField::save() {
     ns::Ref<SHRFormControllerLargeTextField> keep(this);
     SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
-    if (sendForm_) sendForm_(this);
+    sendFormToDelegate();
 }
 
 void SHRFormControllerLargeTextField::cancel() {

@@ -34,6 +34,8 @@ public:
         sendForm_ = [w, sendForm](SHRFormControllerLargeTextField* f) { if (auto d = w.lock()) ((*d).*sendForm)(f); };
     }
     ns::Ref<SHRSharer> delegate() const { return delegate_.lock(); }
+    // Gives the form to the delegate's send operation.
+    void sendFormToDelegate() { if (sendForm_) sendForm_(this); }
 
     // The text view (a text input; loads the view on first use).
     ui::TextField* textView();
@@ -54,9 +56,12 @@ public:
     void layoutCounter();
     bool shouldShowCounter() const;
     void ifNoTextDisableSendButton();
-    void setupBarButtonItems();
+    // Cancel on the left, "Send to <service>" (done style, calling save) on
+    // the right; a form for another purpose names its own right button.
+    virtual void setupBarButtonItems();
     void keyboardWillShow(const ns::Notification& note);
-    void save();
+    // Hides the sharer's screen, then gives the form to the delegate.
+    virtual void save();
     void cancel();
     void savePressed(ns::Object*) { save(); }
     void cancelPressed(ns::Object*) { cancel(); }

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/SecretMasking.h"
 #include "platform/ui/BarItems.h"
 #include "sharing/core/SHR.h"
 
@@ -17,7 +18,7 @@ ns::Ref<SHROAuthView> SHROAuthView::make(ns::Ref<ns::URL> url, SHROAuthViewDeleg
     v->view();
     v->webView_->stringByEvaluatingJavaScriptFromString(
         "document.getElementsByTagName('body')[0].style.width = \"200px\"");
-    std::fprintf(stderr, "%s\n", url ? url->absoluteText().c_str() : "(null)");
+    std::fprintf(stderr, "%s\n", url ? ns::maskSecretsInURL(url->absoluteText()).c_str() : "(null)");
     v->webView_->loadRequest(ui::URLRequest::requestWithURL(std::move(url)));
     return v;
 }
@@ -33,6 +34,7 @@ void SHROAuthView::setDelegate(SHROAuthViewDelegate* d) {
 void SHROAuthView::loadView() {
     webView_ = ui::WebView::make({{0, 0}, {320, 480}});
     webView_->setDelegate(this);
+    webView_->setScalesPageToFit(true);
     setView(webView_);
 }
 

@@ -12,6 +12,12 @@ import sys
 import zlib
 
 SITE = "korvel.example"
+# The store's review page for the app, as the app opens it (its store host and
+# identifier are in app/AppConfig.h). Card pages link to it directly: both the
+# phone and the tablet open such an outside link with the system.
+STORE_REVIEW_PAGE = ("itms-apps://itunes.tarnwick-store.example/WebObjects/MZStore.woa/wa/"
+                     "viewContentsUserReviews?id=684213097&onlyLatestVersion=true&pageNumber=0"
+                     "&sortOrdering=1&type=Purple+Software")
 
 # (deck title, subtitle, colour, [(card title, question, answer)])
 DECKS = [
@@ -269,11 +275,11 @@ def card_page(row, question, answer, links):
 <h2>Answer</h2>
 <p class="answer">{answer}</p>
 {related}
-<p class="contact"><a href="mailto:cards@{site}">Write to us</a> &middot; <a href="rateApp">Rate this app</a> &middot; <a href="http://www.{site}/advice/">More advice on {site}</a></p>
+<p class="contact"><a href="mailto:cards@{site}">Write to us</a> &middot; <a href="{review}">Rate this app</a> &middot; <a href="http://www.{site}/advice/">More advice on {site}</a></p>
 </body>
 </html>
 """.format(title=row["title"], colour=row["color"], question=question, answer=answer,
-           related=related, site=SITE)
+           related=related, site=SITE, review=STORE_REVIEW_PAGE.replace("&", "&amp;"))
 
 
 def png(width, height, rgb):

@@ -1,11 +1,15 @@
 #include "tools/simulator/Simulator.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
 
-#include "app/forms/FormPoster.h"
+#include "app/forms/HTTPFormPoster.h"
+#include "platform/foundation/Paths.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/SecretMasking.h"
 #include "platform/mail/MailComposeViewController.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
@@ -43,8 +47,38 @@ bool parseNumber(const std::string& s, double& out) {
     if (s.empty()) return false;
     char* end = nullptr;
     out = std::strtod(s.c_str(), &end);
-    return end && *end == '\0';
+    return end && *end == '\0' && std::isfinite(out);
 }
+
+constexpr double kLongestWait = 86400;
+
+// The seconds of a `wait` argument: a number from 0 to a day.
+std::optional<double> waitSeconds(const std::string& arg) {
+    double s = 0;
+    if (!parseNumber(arg, s) || s < 0 || s > kLongestWait) return std::nullopt;
+    return s;
+}
+
+// The command word of a line, lower-cased, and the rest trimmed.
+std::pair<std::string, std::string> splitCommand(const std::string& line) {
+    size_t space = line.find(' ');
+    std::string cmd = line.substr(0, space);
+    std::transform(cmd.begin(), cmd.end(), cmd.begin(), [](unsigned char c) { return std::tolower(c); });
+    return {cmd, space == std::string::npos ? std::string() : trim(line.substr(space + 1))};
+}
+
+// What `type` types: everything after the command word and the one blank
+// that separates them, blanks included; only the line end is dropped.
+std::string typedText(const std::string& rawLine) {
+    std::string raw = rawLine.substr(0, rawLine.find_last_not_of("\r\n") + 1);
+    size_t at = raw.find_first_not_of(" \t") + 4;  // after "type"
+    std::string text = at < raw.size() ? raw.substr(at) : std::string();
+    if (!text.empty() && (text[0] == ' ' || text[0] == '\t')) text.erase(0, 1);
+    return text;
+}
+
+// "Documents/x.plist.corrupt-1" was "Documents/x.plist".
+std::string originalOf(const std::string& aside) { return aside.substr(0, aside.rfind(".corrupt")); }
 
 }  // namespace
 
@@ -59,18 +93,23 @@ const char* Simulator::commandHelp() {
            "  link HREF                follow a link (by its address or its text) in the shown card page\n"
            "  pinch in|out [STEPS]     pinch on the card page (each step changes the font size once)\n"
            "  swipe left|right         swipe sideways over the card page\n"
-           "  type TEXT                type into the focused field\n"
+           "  type TEXT                type TEXT, exactly as written, into the focused field\n"
            "  return                   press the return key in the focused field\n"
            "  alert TEXT               press that button of the shown alert\n"
            "  rotate portrait|landscape\n"
-           "  wait SECONDS             let time pass on the app's clock\n"
+           "  wait SECONDS             let time pass on the app's clock (0 to 86400)\n"
+           "  background               leave the app (as the home button does); foreground returns to it\n"
            "  help                     this list\n"
            "  quit\n"
            "A command that cannot be carried out is reported in one line starting with \"error:\".\n";
 }
 
-Simulator::Simulator(std::shared_ptr<ns::ManualClock> manualClock)
-    : clock_(std::move(manualClock)), driver_(clock_) {
+Simulator::Simulator(std::shared_ptr<ns::ManualClock> manualClock, std::set<std::string> setAsideBefore)
+    : clock_(std::move(manualClock)),
+      driver_(clock_),
+      posts_(std::make_shared<FormPostWatcher>(std::make_shared<app::HTTPFormPoster>())),
+      setAsideSeen_(std::move(setAsideBefore)) {
+    app::setFormPoster(posts_);
     // Mail already in the outbox from earlier sessions is not news.
     std::error_code ec;
     namespace fs = std::filesystem;
@@ -89,10 +128,7 @@ bool Simulator::run(const std::string& rawLine, std::ostream& out) {
     error_.clear();
     std::string line = trim(rawLine);
     if (line.empty() || line[0] == '#') return true;
-    size_t space = line.find(' ');
-    std::string cmd = line.substr(0, space);
-    std::string arg = space == std::string::npos ? std::string() : trim(line.substr(space + 1));
-    std::transform(cmd.begin(), cmd.end(), cmd.begin(), [](unsigned char c) { return std::tolower(c); });
+    auto [cmd, arg] = splitCommand(line);
 
     bool ok = true;
     if (cmd == "screen") {
@@ -114,7 +150,7 @@ bool Simulator::run(const std::string& rawLine, std::ostream& out) {
     } else if (cmd == "swipe") {
         ok = swipe(arg);
     } else if (cmd == "type") {
-        ok = driver_.typeText("", arg) || fail(driver_.lastError());
+        ok = driver_.typeText("", typedText(rawLine)) || fail(driver_.lastError());
     } else if (cmd == "return") {
         // On a search bar the keyboard's return key is its Search key.
         if (dynamic_cast<ui::SearchBar*>(ui::Responder::currentFirstResponder()))
@@ -129,9 +165,16 @@ bool Simulator::run(const std::string& rawLine, std::ostream& out) {
         else if (arg == "landscape") driver_.rotate(ui::DeviceOrientation::LandscapeLeft);
         else ok = fail("rotate portrait or rotate landscape");
     } else if (cmd == "wait") {
-        double s = 0;
-        if (!parseNumber(arg, s) || s < 0 || s > 86400) ok = fail("wait SECONDS (a number from 0 to 86400)");
-        else driver_.advance(s);
+        if (auto s = waitSeconds(arg)) {
+            letFormPostsAnswer();
+            driver_.advance(*s);
+        } else {
+            ok = fail("wait SECONDS (a number from 0 to 86400)");
+        }
+    } else if (cmd == "background") {
+        ui::Application::shared()->enterBackground();
+    } else if (cmd == "foreground") {
+        ui::Application::shared()->becomeActive();
     } else if (cmd == "help") {
         out << commandHelp();
     } else if (cmd == "quit" || cmd == "exit") {
@@ -157,6 +200,7 @@ bool Simulator::tap(const std::string& text) {
         return true;
     }
     if (driver_.tapBarButton(text)) return true;
+    if (driver_.findBarButton(text)) return fail(driver_.lastError());  // e.g. disabled
     return fail("nothing called \"" + text + "\" on the screen");
 }
 
@@ -227,17 +271,43 @@ bool Simulator::swipe(const std::string& arg) {
     return true;
 }
 
+std::optional<double> Simulator::realTimeWait(const std::string& line) const {
+    if (clock_) return std::nullopt;
+    auto [cmd, arg] = splitCommand(trim(line));
+    return cmd == "wait" ? waitSeconds(arg) : std::nullopt;
+}
+
+std::set<std::string> Simulator::setAsideFiles() {
+    namespace fs = std::filesystem;
+    std::set<std::string> found;
+    fs::path home = ns::Paths::homeDirectory();
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(home, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        if (it.depth() == 0 && it->path().filename() == "Outbox") {
+            it.disable_recursion_pending();
+            continue;
+        }
+        std::string name = it->path().filename().string();
+        if (name.find(".corrupt") != std::string::npos && name.rfind(".corrupt", 0) != 0)
+            found.insert(it->path().lexically_relative(home).string());
+    }
+    return found;
+}
+
+// On the manual clock the network is the one thing that does not wait for
+// `wait`: a form post's answer is taken before time moves on, so a script
+// sees the same screens on every run. The post's own time-out bounds this.
+void Simulator::letFormPostsAnswer() {
+    if (!clock_) return;
+    ns::RunLoop::main()->runUntil([this] { return !posts_->waiting(); }, kFormPostAnswerSeconds);
+}
+
 void Simulator::reportEvents(std::ostream& out) {
     const auto& urls = ui::Application::shared()->openedURLs();
     if (urls.size() < urlsSeen_) urlsSeen_ = 0;
-    for (; urlsSeen_ < urls.size(); ++urlsSeen_) out << "Opened URL: " << urls[urlsSeen_] << "\n";
-    if (auto* poster = app::recordingFormPoster()) {
-        const auto& posts = poster->requests();
-        if (posts.size() < postsSeen_) postsSeen_ = 0;
-        for (; postsSeen_ < posts.size(); ++postsSeen_)
-            out << "Form post requested: POST " << posts[postsSeen_]->url << " " << posts[postsSeen_]->encodedBody()
-                << "\n";
-    }
+    for (; urlsSeen_ < urls.size(); ++urlsSeen_) out << "Opened URL: " << ns::maskSecretsInURL(urls[urlsSeen_]) << "\n";
+    for (const std::string& line : posts_->takeStartedLines()) out << line << "\n";
     std::error_code ec;
     namespace fs = std::filesystem;
     std::string outbox = mail::MailComposeViewController::outboxDirectory();
@@ -246,6 +316,9 @@ void Simulator::reportEvents(std::ostream& out) {
         std::string p = it->path().string();
         if (outboxSeen_.insert(p).second) out << "Mail written: " << p << "\n";
     }
+    for (const std::string& aside : setAsideFiles())
+        if (setAsideSeen_.insert(aside).second)
+            out << "Unreadable file moved aside: " << originalOf(aside) << " is now " << aside << "\n";
 }
 
 }  // namespace simulator

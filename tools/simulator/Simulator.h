@@ -4,12 +4,14 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <set>
 #include <string>
 
 #include "platform/foundation/Clock.h"
 #include "platform/ui/Driver.h"
+#include "tools/simulator/FormPostWatcher.h"
 
 namespace simulator {
 
@@ -17,7 +19,10 @@ class Simulator {
 public:
     // `manualClock`: the clock `wait` advances; nil when the main run loop
     // runs on the real clock (then `wait` runs the loop for that long).
-    explicit Simulator(std::shared_ptr<ns::ManualClock> manualClock);
+    // `setAsideBefore`: the files of the home folder that were already moved
+    // aside before the app launched (setAsideFiles() then); the others are
+    // news, reported once by reportEvents.
+    explicit Simulator(std::shared_ptr<ns::ManualClock> manualClock, std::set<std::string> setAsideBefore = {});
 
     // Carries out one command line. Returns false when it could not be
     // carried out; the reason is in lastError(). Blank lines and lines
@@ -28,8 +33,20 @@ public:
 
     // What the app did since the last call that a person would notice
     // outside the screen: URLs opened, mail written to the outbox, form
-    // posts requested. One line each.
+    // posts sent, home-folder files found unreadable and moved aside. One
+    // line each.
     void reportEvents(std::ostream& out);
+
+    // When `line` is a well-formed `wait` and time is real (no manual
+    // clock), its seconds: the caller lets them pass on the running loop
+    // instead of calling run(). Nothing otherwise (run() handles the line,
+    // errors included).
+    std::optional<double> realTimeWait(const std::string& line) const;
+
+    // Files in the home folder that were moved aside because they could not
+    // be read ("<name>.corrupt..."), as paths relative to the folder. The
+    // outbox is not looked at.
+    static std::set<std::string> setAsideFiles();
 
     static const char* commandHelp();
 
@@ -40,14 +57,19 @@ private:
     bool link(const std::string& textOrHref);
     bool pinch(const std::string& args);
     bool swipe(const std::string& args);
+    void letFormPostsAnswer();
+
+    // Longest real time a script's `wait` gives a form post to be answered.
+    static constexpr double kFormPostAnswerSeconds = 30.0;
 
     std::shared_ptr<ns::ManualClock> clock_;
     ui::Driver driver_;
     std::string error_;
     bool quit_ = false;
     size_t urlsSeen_ = 0;
-    size_t postsSeen_ = 0;
+    std::shared_ptr<FormPostWatcher> posts_;
     std::set<std::string> outboxSeen_;
+    std::set<std::string> setAsideSeen_;
 };
 
 }  // namespace simulator

@@ -8,20 +8,24 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <set>
 #include <string>
+#include <string_view>
 
 #include "app/AppLog.h"
 #include "app/Launch.h"
 #include "app/phone/RandomSource.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/ServiceEndpoints.h"
 #include "tools/simulator/Simulator.h"
+#include "tools/simulator/TerminalSession.h"
 
 namespace {
 
 const char* kUsage =
     "Usage: korvel [--idiom phone|tablet] [--home DIR] [--bundle DIR] [--script FILE]\n"
-    "              [--clock real|manual] [--seed N] [--help]\n"
+    "              [--clock real|manual] [--seed N] [--endpoint NAME=URL] [--help]\n"
     "\n"
     "Runs the Korvel interview-card app on a headless phone or tablet screen.\n"
     "\n"
@@ -40,11 +44,19 @@ const char* kUsage =
     "                        so scripts give the same screens every run)\n"
     "  --seed N              the seed of random practice (a whole number); the same seed\n"
     "                        draws the same cards. Default: 1 with --script, else random\n"
+    "  --endpoint NAME=URL   send what goes to the outside service NAME to URL instead (an\n"
+    "                        http or https base URL; may be given more than once). The\n"
+    "                        sign-up and referral forms go to the service tarnwick-forms\n"
+    "                        (https://services.tarnwick.example), e.g.\n"
+    "                        --endpoint tarnwick-forms=http://127.0.0.1:8080.\n"
+    "                        The environment variable DECK_ENDPOINTS takes the same\n"
+    "                        NAME=URL entries, separated by commas; --endpoint wins.\n"
     "  --help                this text\n"
     "\n"
     "Without --script the program reads commands from the terminal and prints the screen\n"
     "after each. The splash screen fades in for 4 s (phone) or 3 s (tablet).\n"
-    "URLs the app opens, mail it writes and form posts it requests are printed as they happen.\n"
+    "URLs the app opens, mail it writes and form posts it sends are printed as they happen.\n"
+    "The forms are posted for real; without a network the post fails and the form stays.\n"
     "\n";
 
 int usageError(const std::string& message) {
@@ -78,11 +90,21 @@ int main(int argc, char** argv) {
             if (!value(clockKind)) return usageError("--clock needs real or manual");
         } else if (a == "--seed") {
             if (!value(seed)) return usageError("--seed needs a whole number");
+        } else if (a == "--endpoint") {
+            std::string entry, why;
+            if (!value(entry)) return usageError("--endpoint needs NAME=URL");
+            if (!ns::ServiceEndpoints::setOverrides(entry, &why)) return usageError("--endpoint: " + why);
         } else {
             return usageError("unknown option " + a);
         }
     }
     if (idiom != "phone" && idiom != "tablet") return usageError("--idiom must be phone or tablet");
+    if (const char* env = std::getenv(ns::ServiceEndpoints::kEnvironmentVariable)) {
+        std::string why;
+        if (!ns::ServiceEndpoints::parseList(env, nullptr, &why))
+            std::fprintf(stderr, "korvel: warning: %s: %s; its malformed entries are ignored\n",
+                         ns::ServiceEndpoints::kEnvironmentVariable, why.c_str());
+    }
     if (clockKind.empty()) clockKind = script.empty() ? "real" : "manual";
     if (clockKind != "real" && clockKind != "manual") return usageError("--clock must be real or manual");
 
@@ -120,8 +142,13 @@ int main(int argc, char** argv) {
     // At the terminal the app's console lines show on standard error; a
     // script's output is the screens and events it asked for.
     app::setAppLogEcho(script.empty());
+    if (!home.empty()) ns::Paths::setHomeDirectory(home);
+    std::set<std::string> setAsideBefore = simulator::Simulator::setAsideFiles();
     app::launch(settings);
-    simulator::Simulator sim(manual);
+    simulator::Simulator sim(manual, std::move(setAsideBefore));
+    // What the launch itself did (a favourites file it could not read and
+    // moved aside, say) is told before the first command.
+    sim.reportEvents(std::cout);
 
     if (!script.empty()) {
         bool allOk = true;
@@ -134,6 +161,7 @@ int main(int argc, char** argv) {
                 std::cout << "error: line " << number << ": " << line << ": " << sim.lastError() << "\n";
             }
         }
+        ui::Application::shared()->terminate();
         std::cout.flush();
         return allOk ? 0 : 1;
     }
@@ -141,36 +169,24 @@ int main(int argc, char** argv) {
     // At the terminal: commands arrive while the main run loop runs, so
     // fades and other timed changes go on while the person reads.
     auto loop = ns::RunLoop::main();
-    sim.run("screen", std::cout);
-    std::cout << "> " << std::flush;
-    std::string pending;
-    auto source = loop->addFd(STDIN_FILENO, ns::FdReadable, [&](unsigned events) {
+    simulator::TerminalSession session(sim, std::cout, [&] { loop->stop(); });
+    session.start();
+    ns::Ref<ns::FdSource> source;
+    source = loop->addFd(STDIN_FILENO, ns::FdReadable, [&](unsigned) {
         char buf[4096];
         ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
-        if (n <= 0) {
-            loop->stop();
-            return;
-        }
-        pending.append(buf, static_cast<size_t>(n));
-        size_t nl;
-        while ((nl = pending.find('\n')) != std::string::npos) {
-            std::string line = pending.substr(0, nl);
-            pending.erase(0, nl + 1);
-            if (!sim.run(line, std::cout)) std::cout << "error: " << line << ": " << sim.lastError() << "\n";
-            if (sim.quitRequested()) {
-                loop->stop();
-                return;
-            }
-            std::string trimmed = line;
-            trimmed.erase(0, trimmed.find_first_not_of(" \t"));
-            if (!trimmed.empty() && trimmed.rfind("screen", 0) != 0 && trimmed.rfind("help", 0) != 0 &&
-                trimmed[0] != '#')
-                sim.run("screen", std::cout);
-            std::cout << "> " << std::flush;
+        if (n > 0) {
+            session.feed(std::string_view(buf, static_cast<size_t>(n)));
+        } else if (n == 0 || errno != EINTR) {
+            // The input ended: stop watching it (it stays readable), and
+            // let a running wait and the lines after it finish.
+            source->invalidate();
+            session.endOfInput();
         }
     });
-    loop->run();
+    if (!session.isDone()) loop->run();
     source->invalidate();
+    ui::Application::shared()->terminate();
     std::cout << "\n";
     return 0;
 }

@@ -145,7 +145,15 @@ TEST(DataDecompressor, OutputCapStopsABomb) {
     ns::Ref<ns::Error> err;
     EXPECT_FALSE(d->uncompressBytes(z.data(), z.size(), &err));
     ASSERT_TRUE(err);
-    EXPECT_EQ(err->code(), 11);
+    // An error of its own, not a zlib status.
+    EXPECT_EQ(err->code(), 12);
+    EXPECT_EQ(err->localizedDescription(), "The response body inflates to more than the limit of 1048576 bytes");
+    // So does the whole-data form.
+    err = nullptr;
+    EXPECT_FALSE(DataDecompressor::uncompressData(ns::Data::make(z).get(), &err, 1 << 20));
+    ASSERT_TRUE(err);
+    EXPECT_EQ(err->code(), 12);
+    EXPECT_TRUE(DataDecompressor::uncompressData(ns::Data::make(z).get(), &err, 10 << 20));
 }
 
 TEST(DataCompressorFiles, RoundTripAcrossBlockSizes) {

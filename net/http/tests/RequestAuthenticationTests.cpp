@@ -238,32 +238,82 @@ TEST_F(RequestAuthentication, RegisteredDialogIsShownOnTheMainThreadWhenAllowed)
     EXPECT_EQ(text(r), "basic ok");
 }
 
-TEST_F(RequestAuthentication, CredentialsAreNotCarriedToAnotherHostOrPortOnARedirect) {
+TEST_F(RequestAuthentication, CredentialsAndCookiesStayWithTheirOriginOnARedirect) {
+    // Both servers record what they got; /login wants user:pass at A and
+    // refuses everything at B; A sends every other request to `location`.
     std::mutex m;
-    std::string authorizationAtB = "unset";
-    nettest::Server b([&](nettest::Conn& c) {
-        while (auto r = c.readRequest()) {
-            {
-                std::lock_guard<std::mutex> g(m);
-                authorizationAtB = r->header("Authorization");
+    std::vector<std::pair<char, nettest::Request>> seen;
+    std::string location;
+    int status = 307;
+    auto handler = [&](char who) {
+        return [&, who](nettest::Conn& c) {
+            while (auto r = c.readRequest()) {
+                std::string to;
+                int code;
+                {
+                    std::lock_guard<std::mutex> g(m);
+                    seen.emplace_back(who, *r);
+                    to = location;
+                    code = status;
+                }
+                bool ok;
+                if (r->target == "/login" && (who == 'B' || r->header("Authorization") != "Basic dXNlcjpwYXNz"))
+                    ok = c.respond(401, "who?", std::string("WWW-Authenticate: Basic realm=\"") + who + "\"\r\n");
+                else if (who == 'A' && r->target != "/here")
+                    ok = c.respond(code, "", "Location: " + to + "\r\n");
+                else
+                    ok = c.respond(200, std::string(1, who));
+                if (!ok) return;
             }
-            if (!c.respond(200, "b")) return;
-        }
-    });
-    // Another host, and the same host on another port.
-    for (std::string host : {"localhost", "127.0.0.1"}) {
-        std::string target = "http://" + host + ":" + std::to_string(b.port()) + "/elsewhere";
-        nettest::Server a([&](nettest::Conn& c) {
-            while (auto r = c.readRequest())
-                if (!c.respond(307, "", "Location: " + target + "\r\n")) return;
-        });
+        };
+    };
+    nettest::Server a(handler('A'));
+    nettest::Server b(handler('B'));
+    auto start = [&](const std::string& to, int code) {
+        std::lock_guard<std::mutex> g(m);
+        location = to;
+        status = code;
+        seen.clear();
+    };
+    auto lastAt = [&](char who) {
+        std::lock_guard<std::mutex> g(m);
+        for (auto it = seen.rbegin(); it != seen.rend(); ++it)
+            if (it->first == who) return it->second;
+        return nettest::Request{};
+    };
+    std::string bPort = std::to_string(b.port());
+
+    // Caller-set Authorization and Cookie: kept within the origin, dropped
+    // for another host and for the same host on another port.
+    for (std::string to : {a.url("/here"), "http://localhost:" + bPort + "/x", "http://127.0.0.1:" + bPort + "/x"}) {
+        start(to, 307);
         auto r = HTTPRequest::requestWithURL(url(a.url("/start")));
         r->addRequestHeader("Authorization", "Basic dXNlcjpwYXNz");
+        r->addRequestHeader("Cookie", "caller=secret");
         r->startSynchronous();
         ASSERT_FALSE(r->error()) << r->error()->description();
-        EXPECT_EQ(text(r), "b");
-        std::lock_guard<std::mutex> g(m);
-        EXPECT_EQ(authorizationAtB, "") << host;
-        authorizationAtB = "unset";
+        bool sameOrigin = to == a.url("/here");
+        auto got = lastAt(sameOrigin ? 'A' : 'B');
+        EXPECT_EQ(got.target, sameOrigin ? "/here" : "/x");
+        EXPECT_EQ(got.header("Authorization"), sameOrigin ? "Basic dXNlcjpwYXNz" : "") << to;
+        if (!sameOrigin) EXPECT_EQ(got.header("Cookie").find("caller=secret"), std::string::npos) << to;
     }
+
+    // A login accepted by A is not offered to B after A redirects there,
+    // neither before B's challenge nor in answer to it.
+    start("http://127.0.0.1:" + bPort + "/login", 302);
+    auto r = HTTPRequest::requestWithURL(url(a.url("/login")));
+    r->setUsername("user");
+    r->setPassword("pass");
+    r->startSynchronous();
+    ASSERT_TRUE(r->error());
+    EXPECT_EQ(r->error()->code(), 3);
+    std::lock_guard<std::mutex> g(m);
+    size_t atB = 0;
+    for (auto& [who, req] : seen) {
+        if (who != 'B') continue;
+        ++atB;
+        EXPECT_EQ(req.header("Authorization"), "");
+    }
+    EXPECT_EQ(atB, 1u);
 }

@@ -3,6 +3,7 @@
 #include "net/http/tests/RequestTestSupport.h"
 
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/tests/PeerRequirement.h"
 
 #include <atomic>
 #include <mutex>
@@ -274,7 +275,7 @@ TEST(RequestBasic, CopyOfAFinishedRequestSendsTheSameRequestAgain) {
 
 TEST(RequestBasic, SelfSignedCertificateGivesTheSSLProblemTextUnlessValidationIsOff) {
     nettest::Certificates certs;
-    if (!certs.ok()) GTEST_SKIP() << "openssl command not available";
+    if (!certs.ok()) DECK_PEER_MISSING("openssl command not available");
     nettest::Server server(
         [](nettest::Conn& c) {
             while (auto r = c.readRequest())

@@ -166,6 +166,8 @@ TEST(RequestCookies, CookiesAreStoredAndSentInOrder) {
             bool ok;
             if (r->target == "/set") {
                 ok = c.respond(200, "set", "Set-Cookie: a=1; Path=/\r\nSet-Cookie: b=2; Path=/\r\n");
+            } else if (r->target == "/moved") {
+                ok = c.respond(307, "", "Location: /check\r\n");
             } else {
                 std::lock_guard<std::mutex> g(m);
                 cookieHeader = r->header("Cookie");
@@ -181,6 +183,14 @@ TEST(RequestCookies, CookiesAreStoredAndSentInOrder) {
 
     auto check = HTTPRequest::requestWithURL(url(server.url("/check")));
     check->startSynchronous();
+    {
+        std::lock_guard<std::mutex> g(m);
+        EXPECT_EQ(cookieHeader, "a=1; b=2");
+    }
+    // A redirect that keeps its method sends the new URL's cookies too.
+    auto moved = HTTPRequest::requestWithURL(url(server.url("/moved")));
+    moved->appendPostData(*ns::Data::make("x"));
+    moved->startSynchronous();
     {
         std::lock_guard<std::mutex> g(m);
         EXPECT_EQ(cookieHeader, "a=1; b=2");

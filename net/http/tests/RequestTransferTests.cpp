@@ -8,6 +8,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
 
 #include "net/http/DataCompressor.h"
@@ -155,6 +156,89 @@ TEST(RequestBodies, GzipResponsesAreInflatedAtTheEndOrOnArrival) {
     b->startSynchronous();
     ASSERT_FALSE(b->error());
     EXPECT_EQ(b->rawResponseData()->view(), plain);
+}
+
+TEST(RequestBodies, BodiesPastTheirLimitsEndTheRequestWithCode12) {
+    std::string zeros(2 << 20, '\0');
+    ns::Ref<ns::Error> err;
+    auto bomb = http::DataCompressor::compressData(ns::Data::make(zeros).get(), &err);
+    ASSERT_TRUE(bomb);
+    nettest::Server server([&](nettest::Conn& c) {
+        while (auto r = c.readRequest()) {
+            bool ok;
+            if (r->target == "/bomb") {
+                ok = c.respond(200, std::string(bomb->view()), "Content-Encoding: gzip\r\n");
+            } else if (r->target == "/endless") {
+                // Never ends its body (gives up after 64 MiB, or when the
+                // client goes away).
+                ok = c.write("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
+                std::string piece(65536, 'e');
+                for (int i = 0; ok && i < 1024; ++i) ok = c.write(piece);
+                return;
+            } else {
+                ok = c.respond(200, pattern(300000));
+            }
+            if (!ok) return;
+        }
+    });
+    TempDir dir;
+    auto run = [&](const std::string& path, const std::function<void(HTTPRequest&)>& setUp) {
+        auto r = HTTPRequest::requestWithURL(url(server.url(path)));
+        setUp(*r);
+        r->startSynchronous();
+        return r;
+    };
+    auto expectTooLarge = [](const ns::Ref<HTTPRequest>& r, const std::string& text) {
+        ASSERT_TRUE(r->error()) << text;
+        EXPECT_EQ(r->error()->code(), http::kResponseTooLargeErrorType) << text;
+        EXPECT_EQ(r->error()->localizedDescription(), text);
+        EXPECT_FALSE(r->rawResponseData());
+    };
+    const std::string kept = "The response body is larger than the limit of 262144 bytes";
+    const std::string inflated = "The response body inflates to more than the limit of 1048576 bytes";
+
+    // Kept in memory: the raw bytes, and what a gzip body inflates to,
+    // whether it is inflated on arrival or would be on demand.
+    expectTooLarge(run("/big", [](HTTPRequest& r) { r.setMaxResponseDataLength(256 << 10); }), kept);
+    expectTooLarge(run("/endless", [](HTTPRequest& r) { r.setMaxResponseDataLength(256 << 10); }), kept);
+    for (bool onArrival : {false, true})
+        expectTooLarge(run("/bomb",
+                           [&](HTTPRequest& r) {
+                               r.setMaxResponseDataLength(1 << 20);
+                               r.setShouldWaitToInflateCompressedResponses(!onArrival);
+                           }),
+                       inflated);
+    // Not kept in memory: inflated for the delegate, or into a download.
+    auto d = ns::make<RecordingDelegate>();
+    d->takeData = true;
+    expectTooLarge(run("/bomb",
+                       [&](HTTPRequest& r) {
+                           r.setDelegate(d.get());
+                           r.setMaxInflatedLength(1 << 20);
+                           r.setShouldWaitToInflateCompressedResponses(false);
+                       }),
+                   inflated);
+    EXPECT_LE(d->data.size(), size_t(1) << 20);
+    auto download = run("/bomb", [&](HTTPRequest& r) {
+        r.setDownloadDestinationPath(dir.path("bomb"));
+        r.setMaxInflatedLength(1 << 20);
+    });
+    expectTooLarge(download, inflated);
+    EXPECT_FALSE(fs::exists(dir.path("bomb")));
+
+    // Raised or lifted, the same bodies arrive whole.
+    auto raised = run("/bomb", [](HTTPRequest& r) { r.setMaxResponseDataLength(2 << 20); });
+    ASSERT_FALSE(raised->error()) << raised->error()->description();
+    EXPECT_EQ(raised->responseData()->length(), zeros.size());
+    auto lifted = run("/big", [](HTTPRequest& r) { r.setMaxResponseDataLength(http::kUnlimitedLength); });
+    ASSERT_FALSE(lifted->error());
+    EXPECT_EQ(lifted->rawResponseData()->length(), 300000u);
+    auto file = run("/bomb", [&](HTTPRequest& r) {
+        r.setDownloadDestinationPath(dir.path("zeros"));
+        r.setMaxInflatedLength(2 << 20);
+    });
+    ASSERT_FALSE(file->error()) << file->error()->description();
+    EXPECT_EQ(fs::file_size(dir.path("zeros")), zeros.size());
 }
 
 TEST(RequestBodies, BodyFromAFileIsStreamedAndTheTemporaryFileRemoved) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 #include <random>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,10 +10,13 @@
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/Foundation.h"
 #include "platform/foundation/PropertyList.h"
+#include "platform/foundation/tests/ChildProcess.h"
 #include "platform/foundation/tests/TempDir.h"
 
 using namespace ns;
 using ns::testing::TempDir;
+using ns::testing::endedProcessId;
+using ns::testing::startChildAndWaitUntilReady;
 
 namespace {
 Ref<Array> bigList(char fill) {
@@ -33,25 +37,13 @@ TEST(AtomicWrite, KilledWriterLeavesOldOrNewFileNeverATornOne) {
     std::mt19937 rng(12345);
     int sawA = 0, sawB = 0;
     for (int round = 0; round < 20; ++round) {
-        int ready[2];
-        ASSERT_EQ(::pipe(ready), 0);
-        pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            ::close(ready[0]);
-            bool wroteSignal = false;
+        pid_t child = startChildAndWaitUntilReady([&](const std::function<void()>& ready) {
             for (unsigned i = 0;; ++i) {
                 PropertyList::writeToFile(i % 2 ? *a : *b, path);
-                if (!wroteSignal) {
-                    (void)!::write(ready[1], "x", 1);
-                    wroteSignal = true;
-                }
+                ready();  // at least one write has completed
             }
-        }
-        ::close(ready[1]);
-        char c;
-        ASSERT_EQ(::read(ready[0], &c, 1), 1);  // at least one write has completed
-        ::close(ready[0]);
+        });
+        ASSERT_GT(child, 0);
         // Let it get somewhere into a later write, then kill it without warning.
         ::usleep(std::uniform_int_distribution<unsigned>(0, 30000)(rng));
         ::kill(child, SIGKILL);
@@ -67,4 +59,37 @@ TEST(AtomicWrite, KilledWriterLeavesOldOrNewFileNeverATornOne) {
         sawB += isB;
     }
     EXPECT_EQ(sawA + sawB, 20);
+    // Whatever the kills left beside the file goes at the next start.
+    removeLeftoverTemporaryFiles(dir.path());
+    size_t entries = 0;
+    for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.path())) ++entries;
+    EXPECT_EQ(entries, 1u);
+}
+
+TEST(AtomicWrite, LeftoverTemporaryFilesOfEndedWritersAreRemoved) {
+    TempDir dir;
+    auto ended = [] { return std::to_string(endedProcessId()); };
+    std::string mine = std::to_string(::getpid());
+    const std::vector<std::string> names = {
+        ".keychain.db.tmp." + ended() + ".0.0123abcd",  // a killed save of keychain.db
+        ".keychain.db.tmp." + mine + ".7.89abcdef",     // a save under way in this process
+        ".list.plist.tmp." + ended() + ".2.fedcba98",   // another file's
+        ".keychain.db.tmp.x.0.0123abcd",                // not a temporary name
+        ".keychain.db.tmp." + ended() + ".0.0123",
+        "keychain.db",
+    };
+    for (const auto& n : names) ASSERT_TRUE(writeFileAtomically(dir / n, "secret"));
+    auto present = [&](size_t i) { return std::filesystem::exists(dir / names[i]); };
+
+    EXPECT_EQ(removeLeftoverTemporaryFiles(dir.path(), "keychain.db"), 1u);
+    EXPECT_FALSE(present(0));
+    EXPECT_TRUE(present(1) && present(2) && present(3) && present(4) && present(5));
+    // A writer that holds the lock every saver takes removes every one of its file.
+    EXPECT_EQ(removeLeftoverTemporaryFiles(dir.path(), "keychain.db", LeftoverOwners::Any), 1u);
+    EXPECT_FALSE(present(1));
+    // Without a name: the leftovers of every file in the folder.
+    EXPECT_EQ(removeLeftoverTemporaryFiles(dir.path()), 1u);
+    EXPECT_FALSE(present(2));
+    EXPECT_TRUE(present(3) && present(4) && present(5));
+    EXPECT_EQ(removeLeftoverTemporaryFiles(dir / "missing"), 0u);
 }

@@ -10,6 +10,7 @@
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/tests/PlistTestData.h"
 #include "platform/foundation/tests/TempDir.h"
+#include "platform/foundation/tests/PeerRequirement.h"
 
 using namespace ns;
 using ns::testing::TempDir;
@@ -56,7 +57,7 @@ int runPython(const TempDir& dir, const std::string& body, std::string& output) 
 }  // namespace
 
 TEST(PropertyListPeer, PythonReadsWhatWeWrite) {
-    if (!havePython()) GTEST_SKIP() << "python3 with plistlib is not installed";
+    if (!havePython()) DECK_PEER_MISSING("python3 with plistlib is not installed");
     TempDir dir;
     auto value = ns::testing::everyKindOfValue();
     Ref<Error> err;
@@ -83,7 +84,7 @@ sys.exit(0 if ok else 1)
 }
 
 TEST(PropertyListPeer, WeReadWhatPythonWrites) {
-    if (!havePython()) GTEST_SKIP() << "python3 with plistlib is not installed";
+    if (!havePython()) DECK_PEER_MISSING("python3 with plistlib is not installed");
     TempDir dir;
     std::string out;
     // XML turns a raw carriage return into a line feed on reading, in every

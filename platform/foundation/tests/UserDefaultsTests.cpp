@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -9,6 +14,7 @@
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/tests/ChildProcess.h"
 #include "platform/foundation/tests/TempDir.h"
 
 using namespace ns;
@@ -146,4 +152,66 @@ TEST(UserDefaults, ConcurrentWritersLoseNothing) {
     auto reloaded = UserDefaults::standardUserDefaults();
     EXPECT_EQ(reloaded->dictionaryRepresentation()->count(), 80u);
     EXPECT_EQ(reloaded->integerForKey("k3_19"), 319);
+}
+
+namespace {
+// Runs `body` as a user without privileges (root reads every file, so a
+// permission test needs one); answers its exit status, or -1.
+int runUnprivileged(const std::function<int()>& body) {
+    if (::geteuid() != 0) return body();
+    pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(90);
+        ::_exit(body());
+    }
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+}  // namespace
+
+TEST(UserDefaults, FileIsPrivateAndLeftoversOfKilledSavesGoAtLoad) {
+    FreshHome home;
+    Paths::preferencesDirectory();
+    // An older file readable by everyone becomes private at the next save.
+    ASSERT_TRUE(writeToFile(*Dictionary::make({{"kSHRFacebookAccessToken", str("tok")}}), home.file()));
+    ::chmod(home.file().c_str(), 0644);
+    std::string folder = home.dir / "Library/Preferences";
+    std::string dead = folder + "/.test.app.plist.tmp." + std::to_string(ns::testing::endedProcessId()) + ".3.0badc0de";
+    std::string live = folder + "/.test.app.plist.tmp." + std::to_string(::getppid()) + ".1.0000beef";
+    std::string other = folder + "/.other.plist.tmp." + std::to_string(ns::testing::endedProcessId()) + ".0.12345678";
+    for (const auto& f : {dead, live, other}) ASSERT_TRUE(writeFileAtomically(f, "partial copy of a token"));
+
+    auto d = UserDefaults::standardUserDefaults();
+    EXPECT_FALSE(std::filesystem::exists(dead));  // its writer is gone
+    EXPECT_TRUE(std::filesystem::exists(live));   // a save of a running process is left alone
+    EXPECT_TRUE(std::filesystem::exists(other));  // not this file's
+    EXPECT_EQ(d->stringForKey("kSHRFacebookAccessToken")->utf8(), "tok");
+    d->setObjectForKey(str("tok2"), "kSHRFacebookAccessToken");
+    struct stat st{};
+    ASSERT_EQ(::stat(home.file().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST(UserDefaults, FileUnreadableForLackOfPermissionIsKeptNotOverwritten) {
+    TempDir dir;
+    std::string path = dir / "prefs.plist";
+    ASSERT_TRUE(writeToFile(*Dictionary::make({{"registro", str("YES")}}), path));
+    std::string before = *readFile(path);
+    ::chmod(path.c_str(), 0);
+    ::chmod(dir.path().c_str(), 0777);  // the unprivileged user may write beside it
+    int status = runUnprivileged([&] {
+        UserDefaults d(path);
+        if (!d.keepsUnreadableFile() || d.objectForKey("registro")) return 1;
+        d.setBool(true, "LaunchCount");  // kept in memory, not saved
+        if (!d.boolForKey("LaunchCount")) return 2;
+        Ref<Error> err;
+        if (d.synchronize(&err) || !err || err->code() != EACCES) return 3;
+        if (!d.corruptFileMovedTo().empty()) return 4;
+        return 0;
+    });
+    EXPECT_EQ(status, 0);
+    ::chmod(path.c_str(), 0600);
+    EXPECT_EQ(readFile(path).value_or(""), before);
+    EXPECT_FALSE(std::filesystem::exists(path + ".corrupt"));
 }

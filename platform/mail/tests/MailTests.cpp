@@ -11,6 +11,8 @@
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/tests/TempDir.h"
 #include "platform/mail/MailComposeViewController.h"
+#include "platform/ui/Driver.h"
+#include "platform/ui/Window.h"
 #include "platform/ui/tests/UITestSupport.h"
 
 namespace mail {
@@ -210,6 +212,56 @@ TEST_F(MailTest, CancelAndDraftAndTheAccountSetting) {
     MailComposeViewController::setCanSendMail(false);
     EXPECT_FALSE(MailComposeViewController::canSendMail());
     MailComposeViewController::setCanSendMail(true);
+}
+
+// A delegate that only listens: the composer stays up after it finished.
+struct Listener : ns::Object, MailComposeViewControllerDelegate {
+    std::vector<MailComposeResult> results;
+    void mailComposeControllerDidFinishWithResult(MailComposeViewController*, MailComposeResult r, ns::Error*) override {
+        results.push_back(r);
+    }
+};
+
+TEST_F(MailTest, SendWaitsForARecipientAndOneTapWritesOneMessage) {
+    auto w = makeWindow();
+    w->setRootViewController(ns::make<ui::ViewController>());
+    auto listener = ns::make<Listener>();
+    auto composer = MailComposeViewController::make();
+    composer->setMailComposeDelegate(listener.get());
+    composer->setSubject("A card");
+    composer->setMessageBody("<b>card</b>", true);
+    ASSERT_TRUE(w->rootViewController()->presentViewController(composer, false));
+    ui::Driver d;
+    d.settle();
+    // No recipient: Send is shown disabled and refuses.
+    EXPECT_NE(d.screen().find("== [Cancel] | A card | [Send] (disabled) =="), std::string::npos) << d.screen();
+    EXPECT_FALSE(d.tapBarButton("Send"));
+    EXPECT_EQ(d.lastError(), "bar button \"Send\" is disabled");
+    EXPECT_TRUE(listener->results.empty());
+    // Blanks and commas are no address; a typed one is.
+    ASSERT_TRUE(d.typeText("Cc", " , "));
+    EXPECT_FALSE(composer->isSendEnabled());
+    ASSERT_TRUE(d.typeText("To", "friend@example.org"));
+    EXPECT_TRUE(composer->isSendEnabled());
+    ASSERT_TRUE(d.clearText("To"));
+    EXPECT_FALSE(composer->isSendEnabled());
+    ASSERT_TRUE(d.typeText("To", "friend@example.org"));
+    ASSERT_TRUE(d.tapBarButton("Send")) << d.lastError();
+    EXPECT_EQ(listener->results, std::vector<MailComposeResult>{MailComposeResult::Sent});
+    // Still up (the delegate did not dismiss it), but done: no second message.
+    EXPECT_FALSE(d.tapBarButton("Send"));
+    EXPECT_FALSE(d.tapBarButton("Cancel"));
+    EXPECT_EQ(listener->results.size(), 1u);
+    size_t written = 0;
+    for (auto& e : std::filesystem::directory_iterator(MailComposeViewController::outboxDirectory()))
+        written += e.is_regular_file();
+    EXPECT_EQ(written, 1u);
+    // A Bcc set in code is a recipient too.
+    auto hidden = MailComposeViewController::make();
+    hidden->view();
+    EXPECT_FALSE(hidden->isSendEnabled());
+    hidden->setBccRecipients({"b@example.org"});
+    EXPECT_TRUE(hidden->hasRecipient());
 }
 
 TEST(MailEncoding, QuotedPrintableKeepsLinesShortAndCharactersWhole) {

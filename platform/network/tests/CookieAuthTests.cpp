@@ -3,6 +3,7 @@
 #include "platform/network/HTTPAuthentication.h"
 #include "platform/network/HTTPCookie.h"
 #include "platform/network/NTLM.h"
+#include "platform/network/Origin.h"
 
 namespace {
 
@@ -118,6 +119,18 @@ TEST(HTTPCookie, FromResponseFields) {
     ASSERT_EQ(cookies.size(), 2u);
     EXPECT_EQ(cookies[1]->name(), "c");
     EXPECT_FALSE(cookies[1]->isSessionOnly());
+}
+
+TEST(Origin, SchemeHostAndPortWithDefaultPorts) {
+    EXPECT_TRUE(net::isSameOrigin(*url("http://Example.com/a"), *url("http://example.com:80/b?c")));
+    EXPECT_TRUE(net::isSameOrigin(*url("https://example.com/"), *url("https://example.com:443/x")));
+    EXPECT_FALSE(net::isSameOrigin(*url("https://example.com/"), *url("http://example.com/")));
+    EXPECT_FALSE(net::isSameOrigin(*url("https://example.com:8443/"), *url("http://example.com:8443/")));
+    EXPECT_FALSE(net::isSameOrigin(*url("http://example.com/"), *url("http://example.com:8080/")));
+    EXPECT_FALSE(net::isSameOrigin(*url("http://example.com/"), *url("http://www.example.com/")));
+    EXPECT_FALSE(net::isSameOrigin(*url("http://example.com/"), *url("/relative")));
+    EXPECT_TRUE(net::isCredentialHeaderField("proxy-authorization"));
+    EXPECT_FALSE(net::isCredentialHeaderField("Accept"));
 }
 
 // ---- Authentication ------------------------------------------------------

@@ -10,6 +10,7 @@
 #include "platform/network/Connection.h"
 #include "platform/network/NetworkErrors.h"
 #include "tests/LoopbackServer.h"
+#include "platform/foundation/tests/PeerRequirement.h"
 
 namespace {
 
@@ -382,7 +383,7 @@ protected:
     }
     void SetUp() override {
         HTTPReadStreamTest::SetUp();
-        if (!certs_->ok()) GTEST_SKIP() << "the openssl command is not available to make test certificates";
+        if (!certs_->ok()) DECK_PEER_MISSING("the openssl command is not available to make test certificates");
     }
     static nettest::Certificates* certs_;
 };

@@ -18,6 +18,7 @@
 #include "platform/network/NetworkErrors.h"
 #include "platform/network/URLConnection.h"
 #include "tests/LoopbackServer.h"
+#include "platform/foundation/tests/PeerRequirement.h"
 
 namespace {
 
@@ -145,8 +146,8 @@ protected:
         certs_ = nullptr;
     }
     void SetUp() override {
-        if (!certs_->ok()) GTEST_SKIP() << "the openssl command is missing";
-        if (!nginx_->found()) GTEST_SKIP() << "nginx is not installed (looked in /usr/sbin, /usr/local/sbin, /usr/bin)";
+        if (!certs_->ok()) DECK_PEER_MISSING("the openssl command is missing");
+        if (!nginx_->found()) DECK_PEER_MISSING("nginx is not installed (looked in /usr/sbin, /usr/local/sbin, /usr/bin)");
         ASSERT_TRUE(nginx_->running()) << "nginx did not start:\n" << nginx_->errorLog();
         net::HTTPReadStream::closeIdleConnections();
         net::HTTPCookieStorage::sharedHTTPCookieStorage().removeAllCookies();

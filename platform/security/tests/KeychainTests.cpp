@@ -3,15 +3,19 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
+#include <set>
 #include <sstream>
 
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/Paths.h"
+#include "platform/foundation/tests/ChildProcess.h"
 #include "platform/security/Digest.h"
 #include "platform/security/Keychain.h"
 
@@ -41,6 +45,11 @@ protected:
         std::stringstream ss;
         ss << in.rdbuf();
         return ss.str();
+    }
+    std::set<std::string> folderEntries() const {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(root_ + "/Library/Keychains")) names.insert(entry.path().filename());
+        return names;
     }
     std::string root_, path_;
     std::vector<std::string> log_;
@@ -156,6 +165,7 @@ TEST_F(KeychainTest, FailedWriteKeepsTheOldValue) {
     EXPECT_EQ(kc.findGenericPassword("svc", "acct", &secret), kStatusSuccess);
     EXPECT_EQ(secret, "old-secret");
     EXPECT_EQ(kc.findGenericPassword("svc", "second", nullptr), kStatusItemNotFound);
+    EXPECT_EQ(folderEntries(), (std::set<std::string>{"keychain.db", "keychain.db.lock"}));  // no partial copies
     ASSERT_FALSE(log_.empty());
     for (const auto& line : log_) {
         EXPECT_EQ(line.find("NNNN"), std::string::npos) << line;
@@ -275,4 +285,29 @@ TEST_F(KeychainTest, ConcurrentWritersLoseNothing) {
     std::vector<KeychainItemAttributes> items;
     ASSERT_EQ(Keychain(path_).listGenericPasswords(std::nullopt, &items), kStatusSuccess);
     EXPECT_EQ(items.size(), 30u);
+}
+
+TEST_F(KeychainTest, KilledSavesLeaveNoCopyOfASecretBehind) {
+    const std::string secret(64 * 1024, 'S');  // large enough to be caught mid-write
+    ASSERT_EQ(Keychain(path_).addGenericPassword("svc", "acct", "first"), kStatusSuccess);
+    std::mt19937 rng(7);
+    for (int round = 0; round < 12; ++round) {
+        pid_t child = ns::testing::startChildAndWaitUntilReady([&](const std::function<void()>& ready) {
+            Keychain kc(path_);
+            for (unsigned i = 0;; ++i) {
+                kc.setGenericPassword("svc", "acct" + std::to_string(i % 4), secret);
+                ready();
+            }
+        });
+        ASSERT_GT(child, 0);
+        ::usleep(std::uniform_int_distribution<unsigned>(0, 20000)(rng));
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+
+        // The next operation, even a read, clears what the killed save left.
+        std::string value;
+        ASSERT_EQ(Keychain(path_).findGenericPassword("svc", "acct", &value), kStatusSuccess) << "round " << round;
+        EXPECT_EQ(value, "first");
+        EXPECT_EQ(folderEntries(), (std::set<std::string>{"keychain.db", "keychain.db.lock"})) << "round " << round;
+    }
 }

@@ -49,7 +49,9 @@ TEST_F(ControlTest, SwitchFlipsOnTap) {
 struct Guard : ns::Object, TextFieldDelegate {
     size_t maxLength = 5;
     int returns = 0;
+    std::vector<ns::Range> asked;
     bool textFieldShouldChangeCharactersInRange(TextField* f, ns::Range r, const std::string& s) override {
+        asked.push_back(r);
         size_t len = ns::utf8ToUTF16(f->text()).size();
         return len - r.length + ns::utf8ToUTF16(s).size() <= maxLength;
     }
@@ -70,9 +72,16 @@ TEST_F(ControlTest, TextFieldsAskBeforeEveryChangeAndDeleteWholeCharacters) {
     Driver d;
     ASSERT_TRUE(d.typeText("Name", "ab\xF0\x9F\x98\x80" "cdef"));  // an emoji is two UTF-16 units
     EXPECT_EQ(f->text(), "ab\xF0\x9F\x98\x80" "c");
+    g->asked.clear();
     EXPECT_TRUE(f->deleteBackward());
     EXPECT_TRUE(f->deleteBackward());  // the whole emoji at once
     EXPECT_EQ(f->text(), "ab");
+    // Ranges count UTF-16 units of the text as it stands, also after the
+    // text was set in code.
+    f->setText("\xC3\xA9\xF0\x9F\x98\x80");
+    EXPECT_TRUE(f->insertText("z"));
+    EXPECT_EQ(g->asked, (std::vector<ns::Range>{{4, 1}, {2, 2}, {3, 0}}));
+    f->setText("ab");
     ASSERT_TRUE(d.pressReturn());
     EXPECT_EQ(g->returns, 1);
     EXPECT_FALSE(f->isFirstResponder());

@@ -184,6 +184,21 @@ TEST_F(ControllerTest, ModalPresentationCoversAndReturns) {
     EXPECT_EQ(nav->presentedViewController(), nullptr);
     EXPECT_EQ(modal->presentingViewController(), nullptr);
     EXPECT_EQ(nav->view()->superview(), w.get());
+
+    // The screen that asked (a child of the presenter) sees what its
+    // container presents and dismisses it, as a mail screen closes its
+    // composer; asked again with nothing presented, it does nothing.
+    ASSERT_TRUE(root->presentViewController(modal, true));
+    EXPECT_EQ(root->presentedViewController(), modal.get());
+    log.clear();
+    root->dismissViewControllerAnimated(true);
+    EXPECT_EQ(log.joined(), "modal:willDisappear,root:willAppear,modal:didDisappear,root:didAppear");
+    EXPECT_EQ(w->topViewController(), nav.get());
+    EXPECT_EQ(root->presentedViewController(), nullptr);
+    log.clear();
+    root->dismissViewControllerAnimated(true);
+    EXPECT_EQ(log.joined(), "");
+    EXPECT_TRUE(root->isOnScreen());
 }
 
 TEST_F(ControllerTest, FormSheetOnTheTabletLeavesThePresenterShown) {
@@ -199,11 +214,30 @@ TEST_F(ControllerTest, FormSheetOnTheTabletLeavesThePresenterShown) {
     EXPECT_EQ(log.joined(), "sheet:load,sheet:didLoad,sheet:willAppear,sheet:didAppear");
     EXPECT_FALSE(sheet->coversScreen());
     EXPECT_EQ(sheet->view()->frame(), makeRect(114, 202, 540, 620));
+    // Around the sheet the touches go to the window, not to the screen
+    // below; in the sheet they reach its view.
+    EXPECT_EQ(w->hitTest({20, 20}, nullptr), w.get());
+    EXPECT_EQ(w->hitTest({384, 512}, nullptr), sheet->view());
     log.clear();
     bool completed = false;
     root->dismissViewControllerAnimated(true, [&] { completed = true; });
     EXPECT_TRUE(completed);
     EXPECT_EQ(log.joined(), "sheet:willDisappear,sheet:didDisappear");
+    EXPECT_EQ(w->hitTest({20, 20}, nullptr), root->view());
+
+    // A screen inside a sheet (its navigation controller presents for it)
+    // closes what it presented first, then the sheet itself.
+    auto inner = ns::make<Logged>("inner", &log);
+    auto sheetNav = NavigationController::withRoot(inner);
+    sheetNav->setModalPresentationStyle(ModalPresentationStyle::FormSheet);
+    ASSERT_TRUE(root->presentViewController(sheetNav, false));
+    auto composer = ns::make<Logged>("composer", &log);
+    ASSERT_TRUE(inner->presentViewController(composer, false));
+    EXPECT_EQ(composer->presentingViewController(), sheetNav.get());
+    inner->dismissViewControllerAnimated(false);
+    EXPECT_EQ(w->topViewController(), sheetNav.get());
+    inner->dismissViewControllerAnimated(false);
+    EXPECT_EQ(w->topViewController(), root.get());
 }
 
 TEST_F(ControllerTest, RotationAsksTheTopControllerAndTurnsTheTree) {

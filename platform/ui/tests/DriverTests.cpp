@@ -184,6 +184,56 @@ TEST_F(DriverTest, ButtonTapsAreTouchesThroughTheWindow) {
     EXPECT_NE(driver.lastError().find("covered"), std::string::npos);
 }
 
+TEST_F(DriverTest, NothingUnderAModalScreenOrSheetTakesTaps) {
+    // Full screen on the phone: the tab bar under it is out of reach.
+    auto modal = NavigationController::withRoot(ns::make<CardScreen>());
+    ASSERT_TRUE(menu->presentViewController(modal, false));
+    driver.settle();
+    EXPECT_FALSE(driver.tapTab("More"));
+    EXPECT_EQ(tabs->selectedIndex(), 0u);
+    EXPECT_FALSE(driver.tapRow("Market sizing"));
+    EXPECT_TRUE(driver.typeText("Name", "Ana")) << driver.lastError();
+    menu->dismissViewControllerAnimated(false);
+    ASSERT_TRUE(driver.tapTab("More")) << driver.lastError();
+
+    // A form sheet on the tablet leaves the screen below in view, but its
+    // rows, tabs, focused field and touches are out of reach too.
+    Device::current()->setUserInterfaceIdiom(UserInterfaceIdiom::Pad);
+    auto hub = ns::make<MenuScreen>();
+    auto hubTabs = ns::make<TabBarController>();
+    hubTabs->setViewControllers({NavigationController::withRoot(hub), ns::make<ViewController>()});
+    hubTabs->viewControllers()[1]->setTitle("More");
+    auto w = ns::make<Window>(Screen::main()->bounds());
+    w->setRootViewController(hubTabs);
+    w->makeKeyAndVisible();
+    auto pad = ns::make<Pad>(makeRect(0, 300, 768, 100));
+    hub->view()->addSubview(pad);
+    auto note = TextField::make(makeRect(0, 600, 300, 30));
+    note->setPlaceholder("Note");
+    hub->view()->addSubview(note);
+    ASSERT_TRUE(driver.typeText("Note", "a"));
+    auto inner = ns::make<CardScreen>();
+    auto sheet = NavigationController::withRoot(inner);
+    sheet->setModalPresentationStyle(ModalPresentationStyle::FormSheet);
+    ASSERT_TRUE(hub->presentViewController(sheet, false));
+    driver.settle();
+    EXPECT_NE(driver.screen().find("- Market sizing >"), std::string::npos) << driver.screen();  // still seen
+    EXPECT_FALSE(driver.tapRow("Market sizing"));
+    EXPECT_FALSE(driver.tapTab("More"));
+    EXPECT_EQ(hubTabs->selectedIndex(), 0u);
+    EXPECT_FALSE(driver.typeText("Note", "b"));
+    driver.typeText("", "c");  // the focused field is under the sheet: not that one
+    EXPECT_EQ(note->text(), "a");
+    driver.tap({20, 400});  // beside the sheet, over the pad
+    EXPECT_TRUE(pad->log.empty());
+    ASSERT_TRUE(driver.tapButton("Share")) << driver.lastError();  // the sheet's own button
+    ASSERT_TRUE(driver.pressAlertButton("Accept"));
+    inner->dismissViewControllerAnimated(false);
+    driver.tap({20, 400});
+    EXPECT_EQ(pad->log.size(), 2u);
+    EXPECT_TRUE(driver.tapRow("Market sizing")) << driver.lastError();
+}
+
 TEST_F(DriverTest, TypingAsksTheFieldsDelegate) {
     ASSERT_TRUE(driver.tapRow("Introduction"));
     ASSERT_TRUE(driver.typeText("Name", "Ana!é"));
@@ -258,6 +308,10 @@ TEST_F(DriverTest, CommandsDriveTheScreenAndReportMistakes) {
     EXPECT_TRUE(driver.perform("row market sizing").ok);  // case does not matter
     EXPECT_TRUE(driver.perform("type Name = Bo b").ok);
     EXPECT_NE(driver.perform("screen").output.find("Name: Bo b|____"), std::string::npos) << driver.screen();
+    // The text is typed as given, blanks at its end included.
+    EXPECT_TRUE(driver.perform("clear Name").ok);
+    EXPECT_TRUE(driver.perform("type Name =    \r\n").ok);
+    EXPECT_NE(driver.screen().find("Name:    |____"), std::string::npos) << driver.screen();
     EXPECT_TRUE(driver.perform("tap Share").ok);
     EXPECT_TRUE(driver.perform("alert Accept").ok);
     EXPECT_TRUE(driver.perform("bar Deck index").ok);

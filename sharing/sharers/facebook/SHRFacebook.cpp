@@ -14,7 +14,6 @@
 #include "platform/ui/NavigationController.h"
 #include "sharing/core/ImageCoding.h"
 #include "sharing/core/SHR.h"
-#include "sharing/sharers/facebook/SHRFacebookTextForm.h"
 
 namespace sharing {
 
@@ -181,16 +180,17 @@ void SHRFacebook::show() {
 }
 
 void SHRFacebook::showFacebookForm() {
-    auto form = ns::make<SHRFacebookTextForm>(this);
-    form->view();
-    form->textView()->setText(item()->text() ? item()->text()->utf8() : std::string());
-    pushViewController(form, false);
+    auto form = ns::make<SHRFormControllerLargeTextField>();
+    form->setDelegate(this, &SHRFacebook::sendForm);
+    form->setText(item()->text() ? item()->text()->utf8() : std::string());
     if (auto* bar = navigationBar()) bar->setTintColor(ui::Color::colorWithRGBA(-1.0, -1.0, -1.0, 1.0));
+    pushViewController(form, false);
     SHR::currentHelper()->showViewController(ns::Ref<ui::ViewController>(this));
 }
 
-void SHRFacebook::sendForm(const std::string& text) {
-    item()->setText(ns::String::make(text));
+void SHRFacebook::sendForm(SHRFormControllerLargeTextField* form) {
+    ns::Ref<SHRFacebook> keep(this);
+    item()->setText(ns::str(form->text()));
     tryToSend();
 }
 

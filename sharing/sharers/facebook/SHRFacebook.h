@@ -12,6 +12,7 @@
 
 #include "sharing/core/SHRSharer.h"
 #include "sharing/facebook/Facebook.h"
+#include "sharing/ui/SHRFormControllerLargeTextField.h"
 
 namespace sharing {
 
@@ -74,7 +75,7 @@ public:
     void show() override;
     void showFacebookForm();
     // The text form's send: copies its text into the item and tries to send.
-    void sendForm(const std::string& text);
+    void sendForm(SHRFormControllerLargeTextField* form);
 
     // -- FBSessionDelegate ----------------------------------------------------------------
     void fbDidLogin() override;

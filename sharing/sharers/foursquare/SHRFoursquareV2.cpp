@@ -379,46 +379,12 @@ void SHRFoursquareV2VenuesForm::cancelPressed(ns::Object*) {
 
 // -- Check-in form -----------------------------------------------------------------------------------------
 
-SHRFoursquareV2CheckInForm::SHRFoursquareV2CheckInForm(SHRFoursquareV2* delegate) : delegate_(delegate) {
-    setTitle(SHRLocalizedString("Check In"));
-    navigationItem()->setLeftBarButtonItem(ui::BarButtonItem::withSystemItem(
-        ui::BarButtonItem::SystemItem::Cancel, this, &SHRFoursquareV2CheckInForm::cancelPressed));
+void SHRFoursquareV2CheckInForm::setupBarButtonItems() {
+    SHRFormControllerLargeTextField::setupBarButtonItems();
     navigationItem()->setRightBarButtonItem(ui::BarButtonItem::withTitle(
-        SHRLocalizedString("Check In"), ui::BarButtonItem::Style::Done, this, &SHRFoursquareV2CheckInForm::savePressed));
-}
-
-void SHRFoursquareV2CheckInForm::loadView() {
-    textField_ = ns::make<ui::TextField>(ui::Rect{{0, 0}, {320, 200}});
-    textField_->setDelegate(this);
-    setView(textField_);
-}
-
-void SHRFoursquareV2CheckInForm::setText(std::string text) {
-    auto s = ns::str(text);
-    if (s->length() > textLimit_) {
-        size_t cut = textLimit_;
-        if (cut > 0 && s->characterAtIndex(cut - 1) >= 0xD800 && s->characterAtIndex(cut - 1) <= 0xDBFF) --cut;
-        s = s->substringToIndex(cut);
-    }
-    textField()->setText(s->utf8());
-}
-
-bool SHRFoursquareV2CheckInForm::textFieldShouldChangeCharactersInRange(ui::TextField* f, ns::Range range,
-                                                                        const std::string& s) {
-    size_t now = ns::str(f->text())->length();
-    size_t added = ns::str(s)->length();
-    return now - std::min(now, static_cast<size_t>(range.length)) + added <= textLimit_;
-}
-
-void SHRFoursquareV2CheckInForm::saveForm() {
-    ns::Ref<SHRFoursquareV2CheckInForm> keep(this);
-    if (auto sharer = delegate_.lock()) sharer->sendForm(this);
-}
-
-void SHRFoursquareV2CheckInForm::cancelPressed(ns::Object*) {
-    ns::Ref<SHRFoursquareV2CheckInForm> keep(this);
-    SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
-    if (auto sharer = delegate_.lock()) sharer->sendDidCancel();
+        SHRLocalizedString("Check In"), ui::BarButtonItem::Style::Done, static_cast<SHRFormControllerLargeTextField*>(this),
+        &SHRFormControllerLargeTextField::savePressed));
+    updateCounter();
 }
 
 // -- Sharer ---------------------------------------------------------------------------------------------------
@@ -511,15 +477,15 @@ void SHRFoursquareV2::showFoursquareV2VenuesForm() {
 }
 
 void SHRFoursquareV2::showFoursquareV2CheckInForm() {
-    auto form = ns::make<SHRFoursquareV2CheckInForm>(this);
-    form->view();
+    auto form = ns::make<SHRFoursquareV2CheckInForm>();
+    form->setDelegate(this, &SHRFoursquareV2::sendForm);
+    form->setMaxTextLength(140);
     form->setText(item()->text() ? item()->text()->utf8() : "");
-    form->setTextLimit(140);
     navigationBar()->setTintColor(ns::make<ui::Color>(-1.0, -1.0, -1.0, 1.0));
     pushViewController(form, true);
 }
 
-void SHRFoursquareV2::sendForm(SHRFoursquareV2CheckInForm* form) {
+void SHRFoursquareV2::sendForm(SHRFormControllerLargeTextField* form) {
     item()->setText(ns::str(form->text()));
     startCheckInRequest();
 }

@@ -13,6 +13,7 @@
 #include "platform/ui/ViewController.h"
 #include "sharing/core/SHRRequest.h"
 #include "sharing/core/SHRSharer.h"
+#include "sharing/ui/SHRFormControllerLargeTextField.h"
 #include "sharing/ui/SHROAuthView.h"
 
 namespace sharing {
@@ -159,29 +160,14 @@ private:
     bool searchActive_ = false;
 };
 
-// The check-in message: one large text field, at most `textLimit` characters.
-class SHRFoursquareV2CheckInForm : public ui::ViewController, public ui::TextFieldDelegate {
+// The check-in message: the large text form with "Check In" (done style)
+// as its right button. Checking in keeps the screen up; the sharer closes it
+// when the check-in has been answered.
+class SHRFoursquareV2CheckInForm : public SHRFormControllerLargeTextField {
 public:
-    explicit SHRFoursquareV2CheckInForm(SHRFoursquareV2* delegate);
     const char* className() const override { return "SHRFoursquareV2CheckInForm"; }
-
-    ui::TextField* textField() { view(); return textField_.get(); }
-    std::string text() { return textField()->text(); }
-    // Cut to the limit (never inside a surrogate pair).
-    void setText(std::string text);
-    size_t textLimit() const { return textLimit_; }
-    void setTextLimit(size_t n) { textLimit_ = n; }
-
-    void loadView() override;
-    void saveForm();
-    void savePressed(ns::Object*) { saveForm(); }
-    void cancelPressed(ns::Object*);
-    bool textFieldShouldChangeCharactersInRange(ui::TextField* f, ns::Range range, const std::string& s) override;
-
-private:
-    ns::Weak<SHRFoursquareV2> delegate_;
-    ns::Ref<ui::TextField> textField_;
-    size_t textLimit_ = 140;
+    void setupBarButtonItems() override;
+    void save() override { sendFormToDelegate(); }
 };
 
 class SHRFoursquareV2 : public SHRSharer, public SHROAuthViewDelegate {
@@ -217,7 +203,7 @@ public:
     void show() override;
     void showFoursquareV2VenuesForm();
     void showFoursquareV2CheckInForm();
-    void sendForm(SHRFoursquareV2CheckInForm* form);
+    void sendForm(SHRFormControllerLargeTextField* form);
     void startCheckInRequest();
     void finishCheckInRequest(SHRRequest* request);
 

@@ -14,11 +14,14 @@ std::string& baseOverride() {
     static std::string base;
     return base;
 }
-// Form escaping, and "/" as "%2F" so that it cannot end the credentials.
+// Form escaping, and "/", "@" and ":" escaped as well so that they cannot
+// end the credentials (a password holding "@" would otherwise move the host).
 std::string credentialText(const ns::String* s) {
     std::string e = SHREncode(s), out;
     for (char c : e) {
         if (c == '/') out += "%2F";
+        else if (c == '@') out += "%40";
+        else if (c == ':') out += "%3A";
         else out += c;
     }
     return out;

@@ -217,6 +217,10 @@ void SHRVkontakte::sendForm(SHRFormControllerLargeTextField* form) {
     tryToSend();
 }
 
+ns::Ref<net::URLRequest> SHRVkontakte::serviceRequest(ns::Ref<ns::URL> url) {
+    return net::URLRequest::requestWithURL(std::move(url), net::kURLRequestReloadIgnoringLocalCacheData, kTimeout);
+}
+
 std::string SHRVkontakte::URLEncodedString(std::string_view text) {
     return ns::addPercentEscapes(text, {}, "!*'();:@&=+$,/?%#[]");
 }
@@ -310,8 +314,7 @@ ns::Ref<ns::Object> SHRVkontakte::sendRequestWithCaptcha(std::string address, bo
     }
     auto url = ns::URL::URLWithString(address);
     if (!url) return nullptr;
-    auto request = net::URLRequest::requestWithURL(url, net::kURLRequestReloadIgnoringLocalAndRemoteCacheData, kTimeout);
-    auto data = fetch(*request);
+    auto data = fetch(*serviceRequest(url));
     if (!data) return nullptr;
     auto reply = decode(data.get());
     auto* error = dict(reply.get(), "error");
@@ -331,7 +334,7 @@ ns::Ref<ns::Object> SHRVkontakte::sendPOSTRequestWithImageData(const std::string
     auto url = ns::URL::URLWithString(address);
     if (!url || !imageData) return nullptr;
     std::string boundary = ns::format("0xKhTmLbOuNdArY-%@", sec::uuidString());
-    auto request = net::URLRequest::requestWithURL(url, net::kURLRequestReloadIgnoringLocalAndRemoteCacheData, kTimeout);
+    auto request = serviceRequest(url);
     request->setHTTPMethod("POST");
     request->addValueForHTTPHeaderField("8bit", "Content-Transfer-Encoding");
     request->setValueForHTTPHeaderField(ns::format("multipart/form-data;  boundary=%@", boundary), "Content-Type");
@@ -352,11 +355,8 @@ void SHRVkontakte::getCaptcha() {
     auto imageView = ui::ImageView::make({{12, 45}, {130, 50}});
     auto d = defaults();
     if (auto img = d->stringForKey("captcha_img")) {
-        if (auto url = ns::URL::URLWithString(img->view())) {
-            auto request =
-                net::URLRequest::requestWithURL(url, net::kURLRequestReloadIgnoringLocalAndRemoteCacheData, kTimeout);
-            if (auto data = fetch(*request)) imageView->setImage(imageWithData(data->view()));
-        }
+        if (auto url = ns::URL::URLWithString(img->view()))
+            if (auto data = fetch(*serviceRequest(url))) imageView->setImage(imageWithData(data->view()));
     }
     alert->addSubview(imageView);
     auto field = ui::TextField::make({{12, 110}, {260, 25}});

@@ -6,6 +6,7 @@
 // asks the user for the code, then sends the stored request again with it.
 #pragma once
 
+#include "platform/network/URLConnection.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/ViewController.h"
 #include "platform/ui/WebView.h"
@@ -93,6 +94,9 @@ public:
     void getCaptcha();
     void alertViewClickedButtonAtIndex(ui::AlertView* alert, long index) override;
     static std::string URLEncodedString(std::string_view text);
+    // A request to the service (wall calls, the photo upload, the captcha
+    // image): reloads ignoring local cache data, 60 s time-out.
+    static ns::Ref<net::URLRequest> serviceRequest(ns::Ref<ns::URL> url);
 
     const ns::Ref<ns::String>& accessUserId() const { return accessUserId_; }
     void setAccessUserId(ns::Ref<ns::String> s) { accessUserId_ = std::move(s); }

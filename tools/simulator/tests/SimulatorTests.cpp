@@ -2,7 +2,11 @@
 // reads what it prints (the text screen) and its exit status.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -92,6 +96,52 @@ TEST_F(SimulatorTest, PhoneSessionOpensTheDeckIndexAndASubMenu) {
     EXPECT_FALSE(has(again.out, "Sign up for news from Tarnwick")) << again.out;
 }
 
+// A port on 127.0.0.1 where nothing listens.
+int closedPort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        a.sin_port = 0;
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+TEST_F(SimulatorTest, ASignUpTheServiceNeverGetsLeavesTheFormForAnotherTry) {
+    std::string service = "http://127.0.0.1:" + std::to_string(closedPort());
+    ::setenv("DECK_ENDPOINTS", "tarnwick-forms=http://127.0.0.1:1", 1);  // --endpoint wins over it
+    Outcome r = korvel("phone",
+                       "wait 4\n"
+                       "tap Name\ntype Ada\n"
+                       "tap University or company\ntype Analytical & Co\n"
+                       "tap E-mail\ntype ada@example.org\nreturn\n"
+                       "tap Send\n"
+                       "screen\n"
+                       "wait 1\n"
+                       "background\n"
+                       "foreground\n"
+                       "screen\n",
+                       "--endpoint tarnwick-forms=" + service);
+    ::unsetenv("DECK_ENDPOINTS");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(has(r.out, "Form post: POST " + service + "/tarnwick/WS/Tarnwick.php metodo=SignUp&name=Ada&"
+                           "universityCompany=Analytical%20%26%20Co&email=ada%40example.org&appId=4&systemId=2&"))
+        << r.out;
+    // "Loading..." while the post runs; once it has failed, the form again.
+    size_t loading = r.out.find("Loading...");
+    ASSERT_NE(loading, std::string::npos) << r.out;
+    std::string after = r.out.substr(loading);
+    EXPECT_FALSE(has(after.substr(1), "Loading...")) << r.out;
+    EXPECT_TRUE(has(after, "[Send]")) << r.out;
+    EXPECT_FALSE(has(r.out, "Got it!")) << r.out;
+    // Nothing was taken, so the next start asks again.
+    Outcome again = korvel("phone", "wait 4\nscreen\n");
+    EXPECT_TRUE(has(again.out, "Sign up for news from Tarnwick")) << again.out;
+}
+
 TEST_F(SimulatorTest, AFailedCommandIsOneLineAndTheScriptEndsWithStatusOne) {
     Outcome r = korvel("phone",
                    "wait 4\n"
@@ -108,6 +158,29 @@ TEST_F(SimulatorTest, AFailedCommandIsOneLineAndTheScriptEndsWithStatusOne) {
     EXPECT_TRUE(has(r.out, "error: line 3: frobnicate: unknown command")) << r.out;
     // The session went on after the errors.
     EXPECT_TRUE(has(r.out, "Opened URL: itms-apps://")) << r.out;
+}
+
+TEST_F(SimulatorTest, TypedTextKeepsItsBlanksBadWaitsAreRefusedAndSetAsideFilesAreTold) {
+    fs::create_directories(dir + "/home/Documents");
+    std::ofstream(dir + "/home/Documents/Favorites-VeltraIpad.plist") << "not a property list";
+    Outcome r = korvel("phone",
+                       "wait nan\n"
+                       "wait -2\n"
+                       "wait 4\n"
+                       "tap Name\n"
+                       "type    \r\n"
+                       "screen\n");
+    EXPECT_EQ(r.status, 1) << r.out;
+    const std::string notice =
+        "Unreadable file moved aside: Documents/Favorites-VeltraIpad.plist is now "
+        "Documents/Favorites-VeltraIpad.plist.corrupt-1\n";
+    EXPECT_EQ(r.out.rfind(notice, 0), 0u) << r.out;  // told before the first command's output
+    EXPECT_TRUE(has(r.out, "error: line 1: wait nan: wait SECONDS (a number from 0 to 86400)\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "error: line 2: wait -2: wait SECONDS (a number from 0 to 86400)\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "Name:    |____")) << r.out;  // three blanks typed
+    // Told once: the next run knows the file.
+    Outcome again = korvel("phone", "screen\n");
+    EXPECT_FALSE(has(again.out, "Unreadable file")) << again.out;
 }
 
 TEST_F(SimulatorTest, HelpAndBadOptions) {
@@ -128,3 +201,77 @@ TEST_F(SimulatorTest, HelpAndBadOptions) {
 }
 
 }  // namespace
+
+// -- At the terminal ----------------------------------------------------------------------
+
+#include <sstream>
+
+#include "app/Launch.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/ui/AlertView.h"
+#include "tools/simulator/TerminalSession.h"
+
+namespace {
+
+// The app in this process on a manual clock, driven as korvel drives it at
+// the terminal (the simulator believes time is real).
+class TerminalSessionTest : public SimulatorTest {
+protected:
+    void SetUp() override {
+        SimulatorTest::SetUp();
+        clock = std::make_shared<ns::ManualClock>(100.0);
+        app::launch(ui::UserInterfaceIdiom::Phone, dir + "/home", std::string(DECK_SOURCE_DIR) + "/resources", clock);
+        sim = std::make_unique<simulator::Simulator>(nullptr);
+        session = std::make_unique<simulator::TerminalSession>(*sim, out, [this] { ++done; });
+    }
+    void TearDown() override {
+        session.reset();
+        sim.reset();
+        clock->advance(100);
+        ui::Panel::dismissAllForTesting();
+        ui::Application::shared()->resetForTesting();
+        ns::UserDefaults::resetStandardUserDefaults();
+        ns::RunLoop::main()->setClock(ns::SystemClock::shared());
+        SimulatorTest::TearDown();
+    }
+    std::shared_ptr<ns::ManualClock> clock;
+    std::unique_ptr<simulator::Simulator> sim;
+    std::unique_ptr<simulator::TerminalSession> session;
+    std::ostringstream out;
+    int done = 0;
+};
+
+TEST_F(TerminalSessionTest, WaitLetsTheTimePassBeforeTheLinesAfterItEvenWhenTheInputHasEnded) {
+    session->start();
+    session->feed("wait nan\nwait 5\nscr");
+    session->feed("een\n");
+    session->endOfInput();
+    EXPECT_TRUE(has(out.str(), "error: wait nan: wait SECONDS (a number from 0 to 86400)\n")) << out.str();
+    EXPECT_TRUE(session->isWaiting());
+    EXPECT_EQ(done, 0);
+    clock->advance(4.9);
+    EXPECT_FALSE(has(out.str(), "Tabs: Deck index")) << out.str();
+    EXPECT_EQ(done, 0);
+    clock->advance(0.1);
+    EXPECT_FALSE(session->isWaiting());
+    EXPECT_EQ(done, 1);
+    EXPECT_TRUE(has(out.str(), "Tabs: Deck index* | Tactics | Practice | Search | More")) << out.str();
+}
+
+TEST_F(TerminalSessionTest, QuitEndsTheSessionAndALastLineWithoutLineEndIsCarriedOut) {
+    session->start();
+    session->feed("wait 4\n");
+    session->feed("quit");
+    EXPECT_EQ(done, 0);
+    clock->advance(4);
+    EXPECT_EQ(done, 0);  // "quit" has no line end yet
+    session->endOfInput();
+    EXPECT_EQ(done, 1);
+    EXPECT_TRUE(session->isDone());
+    session->feed("wait 1\n");  // nothing more is read
+    EXPECT_FALSE(session->isWaiting());
+}
+
+}  // namespace
+

@@ -1,0 +1,72 @@
+#include "net/http/ResponseBodyGuard.h"
+
+#include <zlib.h>
+
+#include <cstring>
+
+namespace http {
+
+// Inflates into a scratch buffer and only counts: the size a gzip body will
+// have, at the memory cost of one zlib stream. Data that is not gzip or
+// zlib stops the count (the request's own inflation reports it later).
+class ResponseBodyGuard::InflatedSizeCounter {
+public:
+    InflatedSizeCounter() {
+        std::memset(&z_, 0, sizeof z_);
+        ready_ = inflateInit2(&z_, 47) == Z_OK;
+    }
+    ~InflatedSizeCounter() {
+        if (ready_) inflateEnd(&z_);
+    }
+    // Feeds bytes; answers the inflated size so far.
+    uint64_t add(const uint8_t* bytes, size_t length, uint64_t limit) {
+        if (!ready_ || ended_) return total_;
+        z_.next_in = const_cast<Bytef*>(bytes);
+        z_.avail_in = static_cast<uInt>(length);
+        while (total_ <= limit) {
+            z_.next_out = scratch_;
+            z_.avail_out = sizeof scratch_;
+            int status = inflate(&z_, Z_NO_FLUSH);
+            total_ += sizeof scratch_ - z_.avail_out;
+            if (status == Z_STREAM_END || (status != Z_OK && status != Z_BUF_ERROR)) {
+                ended_ = true;
+                break;
+            }
+            // Everything taken and nothing more to give until new input.
+            if (status == Z_BUF_ERROR || (z_.avail_in == 0 && z_.avail_out != 0)) break;
+        }
+        return total_;
+    }
+
+private:
+    z_stream z_;
+    bool ready_ = false;
+    bool ended_ = false;
+    uint64_t total_ = 0;
+    Bytef scratch_[65536];
+};
+
+ResponseBodyGuard::ResponseBodyGuard() = default;
+ResponseBodyGuard::~ResponseBodyGuard() = default;
+
+void ResponseBodyGuard::begin(Destination where, bool compressed, bool inflatedOnArrival, Limits limits) {
+    kept_ = 0;
+    counter_.reset();
+    bool inflatingNow = compressed && inflatedOnArrival;
+    bool inflatingLater = compressed && !inflatedOnArrival && where != Destination::Delegate;
+    uint64_t inflationLimit = where == Destination::Memory ? limits.maxKept : limits.maxInflated;
+    keptLimit_ = where == Destination::Memory && !inflatingNow ? limits.maxKept : kUnlimitedLength;
+    inflationCap_ = inflatingNow ? inflationLimit : kUnlimitedLength;
+    countedLimit_ = inflatingLater ? inflationLimit : kUnlimitedLength;
+    if (inflatingLater && countedLimit_ != kUnlimitedLength) counter_ = std::make_unique<InflatedSizeCounter>();
+}
+
+ns::Ref<ns::Error> ResponseBodyGuard::received(const uint8_t* bytes, size_t length) {
+    kept_ += length;
+    if (kept_ > keptLimit_) return responseTooLargeError(keptLimit_);
+    if (counter_ && counter_->add(bytes, length, countedLimit_) > countedLimit_)
+        return inflatedResponseTooLargeError(countedLimit_);
+    return nullptr;
+}
+
+}  // namespace http

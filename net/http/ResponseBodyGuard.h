@@ -1,0 +1,50 @@
+// Watches one response body as it arrives and says when it crosses the
+// request's limits (ResponseLimits.h): the bytes kept in memory, and the
+// size a gzip body inflates to. A gzip body that the request inflates only
+// later (on demand, or into the download file at the end) is inflated here
+// too as its bytes arrive, into a small scratch buffer that is thrown away,
+// so a bomb is recognised while it downloads rather than after.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "net/http/ResponseLimits.h"
+
+namespace http {
+
+class ResponseBodyGuard {
+public:
+    // Where the body's bytes go.
+    enum class Destination { Memory, File, Delegate };
+    struct Limits {
+        uint64_t maxKept = kDefaultMaxResponseDataLength;  // in memory, raw or inflated
+        uint64_t maxInflated = kDefaultMaxInflatedLength;  // inflated anywhere else
+    };
+
+    ResponseBodyGuard();
+    ~ResponseBodyGuard();
+    ResponseBodyGuard(const ResponseBodyGuard&) = delete;
+    ResponseBodyGuard& operator=(const ResponseBodyGuard&) = delete;
+
+    // Starts watching a new body: where it goes, whether it is gzip, and
+    // whether the request inflates it as it arrives.
+    void begin(Destination where, bool compressed, bool inflatedOnArrival, Limits limits);
+    // The cap for the decompressor that inflates the body as it arrives
+    // (kUnlimitedLength when there is none to cap).
+    uint64_t inflationCap() const { return inflationCap_; }
+    // Takes raw body bytes as they are read: nil, or the error that ends
+    // the request because the body crossed a limit.
+    ns::Ref<ns::Error> received(const uint8_t* bytes, size_t length);
+
+private:
+    class InflatedSizeCounter;
+    uint64_t keptLimit_ = kUnlimitedLength;  // raw bytes kept in memory
+    uint64_t kept_ = 0;
+    uint64_t inflationCap_ = kUnlimitedLength;
+    uint64_t countedLimit_ = kUnlimitedLength;  // for a body inflated later
+    std::unique_ptr<InflatedSizeCounter> counter_;
+};
+
+}  // namespace http
