@@ -60,6 +60,13 @@ const uint8_t* THTTPClient::unreadBytes(size_t& length) {
 
 void THTTPClient::consumeBytes(size_t length) { consume(static_cast<uint32_t>(length)); }
 
+namespace {
+bool isTooLong(const ns::Error& error) {
+    return (error.domain() == kURLLoadingPosterErrorDomain && error.code() == kURLLoadingPosterReplyTooLarge) ||
+           (error.domain() == net::kNetworkErrorDomain && error.code() == net::kErrorDataLengthExceedsMaximum);
+}
+}  // namespace
+
 void THTTPClient::failTooLong(ns::Ref<ns::Error> error) const {
     throw HTTPTransportException(TTransportException::CORRUPTED_DATA,
                                  "HTTP reply longer than " + std::to_string(maxReplySize_) + " bytes",
@@ -79,9 +86,7 @@ void THTTPClient::flush() {
     HTTPPostReply reply = poster_->post(url_, headers_, *body, timeout_, maxReplySize_);
     body = nullptr;
     if (reply.error) {
-        if (reply.error->domain() == kURLLoadingPosterErrorDomain &&
-            reply.error->code() == kURLLoadingPosterReplyTooLarge)
-            failTooLong(reply.error);
+        if (isTooLong(*reply.error)) failTooLong(reply.error);
         bool timedOut = reply.error->domain() == net::kNetworkErrorDomain &&
                         reply.error->code() == net::kErrorTimedOut;
         auto type = timedOut ? TTransportException::TIMED_OUT : TTransportException::NOT_OPEN;

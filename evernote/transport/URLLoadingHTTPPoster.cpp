@@ -9,8 +9,9 @@ namespace evernote {
 
 namespace {
 
-// Keeps the reply of one synchronous load, and stops the load as soon as the
-// announced length or the bytes received pass the limit.
+// Keeps the reply of one synchronous load, and stops the load at once when
+// the reply announces a body longer than the limit (the URL loading itself
+// stops a body that grows past it).
 class LimitedReplyCollector : public net::URLConnectionDelegate {
 public:
     explicit LimitedReplyCollector(uint64_t limit) : limit_(limit) {}
@@ -19,13 +20,17 @@ public:
         response = ns::Ref<net::HTTPURLResponse>(const_cast<net::HTTPURLResponse*>(&r));
         data = ns::MutableData::make();
         long long announced = r.expectedContentLength();
-        if (announced > 0 && limit_ && static_cast<uint64_t>(announced) > limit_) return stop(c);
-        if (announced > 0) data->mutableVector().reserve(static_cast<size_t>(announced));
+        if (announced <= 0) return;
+        if (limit_ && static_cast<uint64_t>(announced) > limit_) {
+            error = ns::Error::withDescription(kURLLoadingPosterErrorDomain, kURLLoadingPosterReplyTooLarge,
+                                               "The reply announces " + std::to_string(announced) +
+                                                   " bytes, more than the limit of " + std::to_string(limit_));
+            done = true;
+            return c.cancel();
+        }
+        data->mutableVector().reserve(static_cast<size_t>(announced));
     }
-    void connectionDidReceiveData(net::URLConnection& c, const ns::Data& d) override {
-        if (limit_ && data->length() + d.length() > limit_) return stop(c);
-        data->appendData(d);
-    }
+    void connectionDidReceiveData(net::URLConnection&, const ns::Data& d) override { data->appendData(d); }
     void connectionDidFinishLoading(net::URLConnection&) override { done = true; }
     void connectionDidFailWithError(net::URLConnection&, const ns::Error& e) override {
         error = ns::Ref<ns::Error>(const_cast<ns::Error*>(&e));
@@ -38,15 +43,6 @@ public:
     bool done = false;
 
 private:
-    void stop(net::URLConnection& c) {
-        error = ns::Error::withDescription(kURLLoadingPosterErrorDomain, kURLLoadingPosterReplyTooLarge,
-                                           "The reply is longer than the limit of " +
-                                               std::to_string(limit_) + " bytes");
-        data = nullptr;
-        done = true;
-        c.cancel();
-    }
-
     uint64_t limit_;
 };
 
@@ -71,6 +67,7 @@ HTTPPostReply URLLoadingHTTPPoster::post(const std::string& url, const std::vect
     // Thrift replies carry no cookies worth keeping, and a service session
     // must not pick up cookies from other requests of the process.
     request->setHTTPShouldHandleCookies(false);
+    request->setMaxResponseLength(maxReplyBytes ? maxReplyBytes : net::URLRequest::kUnlimitedResponseLength);
 
     // Loaded on this thread's run loop in the synchronous loading's private
     // mode, so the clients may be used from any thread.
