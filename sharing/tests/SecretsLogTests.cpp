@@ -141,11 +141,6 @@ protected:
     void TearDown() override {
         loc::LocationManager::resetForTesting();
         ui::TweetComposeViewController::resetForTesting();
-        SHRPinboard::setBaseURLForTesting("");
-        SHRReadItLater::setBaseURLForTesting("");
-        SHRInstapaper::setBaseURLForTesting("");
-        SHRTumblr::setBaseURLForTesting("");
-        SHRGoogleReader::setBaseURLForTesting("");
         SHRTwitter::setBaseURLsForTesting("", "", "");
         SHRLinkedIn::setBaseURLsForTesting("", "", "");
         SHRFoursquareV2Request::setAPIRootForTesting("");
@@ -216,11 +211,9 @@ TEST_F(SecretsLogTest, NoSharerFlowWritesASecretToTheLog) {
     Service service;
     service_ = &service;
     const std::string base = service.base();
-    SHRPinboard::setBaseURLForTesting(base);
-    SHRReadItLater::setBaseURLForTesting(base);
-    SHRInstapaper::setBaseURLForTesting(base);
-    SHRTumblr::setBaseURLForTesting(base);
-    SHRGoogleReader::setBaseURLForTesting(base);
+    endpoints.point({SHRPinboard::kService, SHRReadItLater::kService, SHRInstapaper::kService, SHRTumblr::kService,
+                     SHRGoogleReader::kService, SHRGoogleReader::kTokenService},
+                    base);
     SHRTwitter::setBaseURLsForTesting(base, base, base);
     SHRLinkedIn::setBaseURLsForTesting(base, base, base);
     SHRFoursquareV2Request::setAPIRootForTesting(base + "/v2");
