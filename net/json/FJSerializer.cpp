@@ -1,6 +1,7 @@
 #include "net/json/FJSerializer.h"
 
 #include "net/json/FJDictionary.h"
+#include "platform/foundation/DoubleFormat.h"
 
 #include <algorithm>
 #include <charconv>
@@ -240,7 +241,7 @@ struct FJEncodeState {
                 if (!std::isfinite(d))
                     return fail("Floating point values must be finite.  JSON does not support NaN or Infinity.");
                 // Same text as printf's "%.17g".
-                end = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::general, 17).ptr;
+                end = ns::formatDouble17(d, buf);
                 break;
             }
             default: {

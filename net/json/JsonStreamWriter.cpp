@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "net/json/JsonCategories.h"
+#include "platform/foundation/DoubleFormat.h"
 #include "platform/foundation/Null.h"
 
 namespace json {
@@ -363,8 +364,7 @@ bool JsonStreamWriter::writeDouble(double d) {
         return false;
     }
     char buf[64];
-    std::to_chars_result r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::general, 17);
-    appendBytesLength(buf, static_cast<size_t>(r.ptr - buf));
+    appendBytesLength(buf, static_cast<size_t>(ns::formatDouble17(d, buf) - buf));
     state_->transitionState(this);
     return true;
 }
