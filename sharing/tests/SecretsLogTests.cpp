@@ -142,10 +142,6 @@ protected:
     void TearDown() override {
         loc::LocationManager::resetForTesting();
         ui::TweetComposeViewController::resetForTesting();
-        SHRTwitter::setBaseURLsForTesting("", "", "");
-        SHRLinkedIn::setBaseURLsForTesting("", "", "");
-        SHRFoursquareV2Request::setAPIRootForTesting("");
-        SHRVkontakte::setBaseURLsForTesting("", "");
         Facebook::setBaseURLsForTesting("", "", "", "");
         SHRFacebook::resetForTesting();
         SHREvernote::setConfiguration("", "", "", "");
@@ -214,12 +210,11 @@ TEST_F(SecretsLogTest, NoSharerFlowWritesASecretToTheLog) {
     service_ = &service;
     const std::string base = service.base();
     endpoints.point({SHRPinboard::kService, SHRReadItLater::kService, SHRInstapaper::kService, SHRTumblr::kService,
-                     SHRGoogleReader::kService, SHRGoogleReader::kTokenService},
+                     SHRGoogleReader::kService, SHRGoogleReader::kTokenService, SHRTwitter::kService,
+                     SHRTwitter::kImageHostService, SHRTwitter::kShortenerService, SHRLinkedIn::kService,
+                     SHRLinkedIn::kWebService, SHRLinkedIn::kShareService, SHRFoursquareV2Request::kService,
+                     SHRVkontakte::kService, SHRVkontakte::kAuthorizeService},
                     base);
-    SHRTwitter::setBaseURLsForTesting(base, base, base);
-    SHRLinkedIn::setBaseURLsForTesting(base, base, base);
-    SHRFoursquareV2Request::setAPIRootForTesting(base + "/v2");
-    SHRVkontakte::setBaseURLsForTesting(base, base);
     Facebook::setBaseURLsForTesting(base + "/dialog/", base + "/", base + "/method/", base + "/login");
     SHRFacebook::resetForTesting();
     registerEvernoteSharer();
