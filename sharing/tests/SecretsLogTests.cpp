@@ -142,15 +142,6 @@ protected:
     void TearDown() override {
         loc::LocationManager::resetForTesting();
         ui::TweetComposeViewController::resetForTesting();
-        SHRPinboard::setBaseURLForTesting("");
-        SHRReadItLater::setBaseURLForTesting("");
-        SHRInstapaper::setBaseURLForTesting("");
-        SHRTumblr::setBaseURLForTesting("");
-        SHRGoogleReader::setBaseURLForTesting("");
-        SHRTwitter::setBaseURLsForTesting("", "", "");
-        SHRLinkedIn::setBaseURLsForTesting("", "", "");
-        SHRFoursquareV2Request::setAPIRootForTesting("");
-        SHRVkontakte::setBaseURLsForTesting("", "");
         Facebook::setBaseURLsForTesting("", "", "", "");
         SHRFacebook::resetForTesting();
         SHREvernote::setConfiguration("", "", "", "");
@@ -218,15 +209,12 @@ TEST_F(SecretsLogTest, NoSharerFlowWritesASecretToTheLog) {
     Service service;
     service_ = &service;
     const std::string base = service.base();
-    SHRPinboard::setBaseURLForTesting(base);
-    SHRReadItLater::setBaseURLForTesting(base);
-    SHRInstapaper::setBaseURLForTesting(base);
-    SHRTumblr::setBaseURLForTesting(base);
-    SHRGoogleReader::setBaseURLForTesting(base);
-    SHRTwitter::setBaseURLsForTesting(base, base, base);
-    SHRLinkedIn::setBaseURLsForTesting(base, base, base);
-    SHRFoursquareV2Request::setAPIRootForTesting(base + "/v2");
-    SHRVkontakte::setBaseURLsForTesting(base, base);
+    endpoints.point({SHRPinboard::kService, SHRReadItLater::kService, SHRInstapaper::kService, SHRTumblr::kService,
+                     SHRGoogleReader::kService, SHRGoogleReader::kTokenService, SHRTwitter::kService,
+                     SHRTwitter::kImageHostService, SHRTwitter::kShortenerService, SHRLinkedIn::kService,
+                     SHRLinkedIn::kWebService, SHRLinkedIn::kShareService, SHRFoursquareV2Request::kService,
+                     SHRVkontakte::kService, SHRVkontakte::kAuthorizeService},
+                    base);
     Facebook::setBaseURLsForTesting(base + "/dialog/", base + "/", base + "/method/", base + "/login");
     SHRFacebook::resetForTesting();
     registerEvernoteSharer();
