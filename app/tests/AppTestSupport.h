@@ -40,12 +40,13 @@ inline std::string sampleBundle() { return std::string(DECK_SOURCE_DIR) + "/reso
 // be sent and answers it through the request's delegate.
 class RecordingFormPoster : public FormPoster {
 public:
-    void post(std::shared_ptr<FormPostRequest> request) override { requests_.push_back(std::move(request)); }
-    const std::vector<std::shared_ptr<FormPostRequest>>& requests() const { return requests_; }
-    std::shared_ptr<FormPostRequest> last() const { return requests_.empty() ? nullptr : requests_.back(); }
+    const char* className() const override { return "RecordingFormPoster"; }
+    void post(ns::Ref<FormPostRequest> request) override { requests_.push_back(std::move(request)); }
+    const std::vector<ns::Ref<FormPostRequest>>& requests() const { return requests_; }
+    ns::Ref<FormPostRequest> last() const { return requests_.empty() ? nullptr : requests_.back(); }
 
 private:
-    std::vector<std::shared_ptr<FormPostRequest>> requests_;
+    std::vector<ns::Ref<FormPostRequest>> requests_;
 };
 
 inline RecordingFormPoster* recordingFormPoster() { return dynamic_cast<RecordingFormPoster*>(&formPoster()); }
@@ -65,7 +66,7 @@ protected:
         clearAppLog();
         // No test reaches the maker's service: the forms' posts are kept
         // here unless a test installs another poster.
-        setFormPoster(std::make_shared<RecordingFormPoster>());
+        setFormPoster(ns::make<RecordingFormPoster>());
         driver = std::make_unique<ui::Driver>(clock);
     }
     void TearDown() override {
