@@ -1,7 +1,8 @@
 // A fresh app for each test: a temporary home folder, the sample bundle
 // (or a small one made by the test), the main run loop on a manual clock,
-// analytics forgotten. Screens are driven with ui::Driver and read with the
-// text screen, which a failing test prints.
+// analytics forgotten, the outside services at their built-in addresses
+// until the test points them at its own servers. Screens are driven with
+// ui::Driver and read with the text screen, which a failing test prints.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -22,6 +23,7 @@
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/tests/EndpointOverrides.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/NavigationController.h"
@@ -110,6 +112,8 @@ protected:
     std::string home;
     std::unique_ptr<ui::Driver> driver;
     ns::Ref<AppDelegate> delegate;
+    // Outside services pointed at the test's servers, until the test ends.
+    ns::testing::EndpointOverrides endpoints;
 };
 
 // The phone's selected tab's navigation controller, and the screen on top

@@ -1,6 +1,7 @@
 // A fresh sharing world per test: a temporary home folder (user defaults,
 // keychain, caches), a key window with a root controller to present on, the
-// main run loop on a manual clock, and a fake reachability provider.
+// main run loop on a manual clock, a fake reachability provider, and the
+// outside services' addresses, which a test points at its own servers.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/tests/EndpointOverrides.h"
 #include "platform/foundation/tests/TempDir.h"
 #include "platform/network/ReachabilityProvider.h"
 #include "platform/ui/AlertView.h"
@@ -25,6 +27,7 @@
 #include "sharing/core/SHRSharer.h"
 
 namespace sharing::test {
+using ns::testing::EndpointOverrides;
 using ns::testing::TempDir;
 
 // Runs the main run loop until `cond` holds, for at most `seconds` of real
@@ -83,6 +86,8 @@ protected:
     std::shared_ptr<net::FakeReachabilityProvider> fake;
     ns::Ref<ui::Window> window;
     ns::Ref<ui::ViewController> root;
+    // Outside services pointed at the test's servers, until the test ends.
+    EndpointOverrides endpoints;
 };
 
 // Records notifications of the share life cycle, in order.

@@ -34,19 +34,18 @@ protected:
         SharingTest::SetUp();
         ui::TweetComposeViewController::resetForTesting();
         ui::TweetComposeViewController::setAvailable(false);
-        SHRTwitter::setFollowAccountForTesting("");
+        SHRTwitter::setFollowAccount("");
     }
     void TearDown() override {
         ui::TweetComposeViewController::resetForTesting();
-        SHRTwitter::setBaseURLsForTesting("", "", "");
-        SHRTwitter::setFollowAccountForTesting("");
+        SHRTwitter::setFollowAccount("");
         SharingTest::TearDown();
     }
     void startFake() {
         fakeTwitter = std::make_unique<FakeTwitter>();
         ASSERT_GT(fakeTwitter->port(), 0) << "the fake services did not start";
-        std::string base = fakeTwitter->url("");
-        SHRTwitter::setBaseURLsForTesting(base, base, base);
+        endpoints.point({SHRTwitter::kService, SHRTwitter::kImageHostService, SHRTwitter::kShortenerService},
+                        fakeTwitter->url(""));
     }
     void storeToken() {
         SHR::setAuthValueForKeyForSharer(ns::str("acc-tok").get(), "accessKey", "SHRTwitter");
@@ -299,7 +298,7 @@ TEST_F(TwitterTest, LinksAreShortenedOrPostedWholeWhenThatIsNotPossible) {
 
 TEST_F(TwitterTest, XAuthLoginFormTradesThePasswordAndFollowsOnce) {
     startFake();
-    SHRTwitter::setFollowAccountForTesting("deckapp");
+    SHRTwitter::setFollowAccount("deckapp");
     NotificationRecorder rec;
     auto sharer = ns::make<SHRTwitter>();
     sharer->setXAuth(true);
@@ -438,6 +437,28 @@ TEST_F(TwitterTest, EditFormCountsTheImageAndRefusesTextOverTheLimit) {
     ASSERT_TRUE(driver.tapBarButton("Cancel")) << driver.lastError();
     EXPECT_EQ(rec.names, (std::vector<std::string>{SHRSendDidCancelNotification}));
     EXPECT_TRUE(runUntil([&] { return SHR::currentHelper()->currentView() == nullptr; }));
+}
+
+TEST_F(TwitterTest, TheEditFormKeepsItsSharerUntilItHasHandedTheTweetOver) {
+    // Nothing but the sharer's own screen holds the sharer, and the form's
+    // buttons are pressed as code would press them: closing the screen
+    // must not free the sharer before it gets the tweet or the cancel.
+    startFake();
+    storeToken();
+    NotificationRecorder rec;
+    ns::Weak<SHRTwitter> weak = SHRSharer::shareItem<SHRTwitter>(SHRItem::text(ns::str("kept alive")));
+    ASSERT_TRUE(runUntil([&] { return visibleForm() != nullptr; }));
+    visibleForm()->save();
+    ASSERT_TRUE(runUntil([&] { return !rec.names.empty() && rec.names.back() == SHRSendDidFinishNotification; }))
+        << fakeTwitter->log();
+    EXPECT_TRUE(logHasLine("status kept alive")) << fakeTwitter->log();
+    EXPECT_TRUE(runUntil([&] { return weak.expired(); }));  // and let go once the request is done
+
+    rec.names.clear();
+    SHRSharer::shareItem<SHRTwitter>(SHRItem::text(ns::str("never mind")));
+    ASSERT_TRUE(runUntil([&] { return visibleForm() != nullptr; }));
+    visibleForm()->cancel();
+    EXPECT_EQ(rec.names, (std::vector<std::string>{SHRSendDidCancelNotification}));
 }
 
 }  // namespace

@@ -1,9 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <random>
 #include <thread>
 #include <vector>
 
+#include "platform/foundation/DoubleFormat.h"
 #include "platform/foundation/Foundation.h"
+#include "platform/foundation/WeakDelegate.h"
 
 using namespace ns;
 
@@ -106,6 +112,30 @@ TEST(Number, KeepsTypeAndComparesAcrossTypes) {
     EXPECT_DOUBLE_EQ(dec->doubleValue(), 0.1);
 }
 
+TEST(Number, SeventeenDigitTextIsPrintfs) {
+    // The writers' "%.17g" text made without printf: the same bytes for
+    // ties, powers of ten, carries into an 18th digit, every magnitude.
+    std::mt19937_64 rng(7);
+    std::vector<double> values = {0.1, 1.0, 1e16, 1e17, 9.9999999999999999e16, 123456789012345678.0, 1e21, 1e-5,
+                                  1e-4, 0.00012345, 5e-324, 2.2250738585072014e-308, 1.7976931348623157e308,
+                                  9007199254740993.0, 0.5, 2.5, 1e22, 1e23, 1e38, 1e39, 3.4e38, -0.0, -180.0, 123.456};
+    for (int i = 0; i < 20000; ++i) {
+        uint64_t bits = rng();
+        double d;
+        std::memcpy(&d, &bits, 8);
+        if (std::isfinite(d)) values.push_back(d);
+        values.push_back(std::uniform_real_distribution<double>(-180, 180)(rng));
+        values.push_back(std::ldexp(static_cast<double>(rng() >> 11), static_cast<int>(rng() % 200) - 150));
+        values.push_back(static_cast<double>(rng() % 100000) / std::pow(10.0, static_cast<int>(rng() % 30) - 10));
+    }
+    for (double v : values) {
+        char ours[40], printfs[40];
+        *formatDouble17(v, ours) = '\0';
+        std::snprintf(printfs, sizeof printfs, "%.17g", v);
+        ASSERT_STREQ(ours, printfs) << "bits of the value: " << std::hexfloat << v;
+    }
+}
+
 TEST(Error, DescribesDomainCodeAndUserInfo) {
     auto e = Error::withDescription("FJErrorDomain", -1, "Unexpected token.");
     EXPECT_EQ(e->localizedDescription(), "Unexpected token.");
@@ -170,4 +200,52 @@ TEST(Object, ReferencesCountThroughTheRootClass) {
         EXPECT_EQ(h->retainCount(), 2u);
     }
     EXPECT_EQ(alive, 0);
+}
+
+namespace {
+struct Listener {
+    virtual ~Listener() = default;
+    virtual int heard() = 0;
+};
+// Takes a hold on itself while constructed, as a setter called from a
+// constructor does, and adopts a protocol outside the object hierarchy.
+struct SelfHolder : Object, Listener {
+    explicit SelfHolder(int* alive) : alive(alive) {
+        ++*alive;
+        heldInConstructor = static_cast<bool>(keepAlive(this));
+    }
+    ~SelfHolder() override { --*alive; }
+    int heard() override { return 7; }
+    int* alive;
+    bool heldInConstructor = true;
+};
+struct NotAnObject : Listener {
+    int heard() override { return 0; }
+};
+}  // namespace
+
+TEST(Object, SelfRetainAndTheWeakDelegateLink) {
+    int alive = 0;
+    auto p = make<SelfHolder>(&alive);
+    // A hold taken while constructing would free the object when let go.
+    EXPECT_FALSE(p->heldInConstructor);
+    ASSERT_EQ(alive, 1);
+    Ref<SelfHolder> held = keepAlive(p.get());
+    WeakDelegate<Listener> link(p.get());
+    p = nullptr;
+    EXPECT_EQ(alive, 1);  // the self-retain keeps it
+    {
+        auto locked = link.lock();
+        ASSERT_TRUE(locked);
+        held = nullptr;
+        EXPECT_EQ(locked->heard(), 7);  // the lock keeps it through the call
+        EXPECT_TRUE(link.pointsTo(locked.get()));
+    }
+    EXPECT_EQ(alive, 0);
+    EXPECT_FALSE(link.lock());
+    EXPECT_EQ(link.get(), nullptr);
+
+    NotAnObject plain;
+    EXPECT_THROW(link.set(&plain), Exception);
+    EXPECT_NO_THROW(link.set(nullptr));
 }

@@ -1,7 +1,6 @@
 #include "sharing/sharers/googlereader/SHRGoogleReader.h"
 
 #include <ctime>
-#include <mutex>
 #include <vector>
 
 #include "platform/foundation/UserDefaults.h"
@@ -19,19 +18,6 @@ constexpr const char* kAppName = "Fenwarel App";
 constexpr const char* kAppVersion = "0.2.1";
 constexpr const char* kWebSiteName = "google.com";
 
-std::mutex& baseMutex() {
-    static std::mutex m;
-    return m;
-}
-std::string& testBase() {
-    static std::string b;
-    return b;
-}
-std::string endpoint(const char* defaultBase, const char* path) {
-    std::lock_guard<std::mutex> g(baseMutex());
-    return (testBase().empty() ? std::string(defaultBase) : testBase()) + path;
-}
-
 std::vector<std::string> split(std::string_view text, char sep) {
     std::vector<std::string> out;
     size_t start = 0;
@@ -48,13 +34,9 @@ std::string isPublicKey(const std::string& sharerId) { return sharerId + "_isPub
 
 }  // namespace
 
-void SHRGoogleReader::setBaseURLForTesting(std::string base) {
-    std::lock_guard<std::mutex> g(baseMutex());
-    testBase() = std::move(base);
-}
-std::string SHRGoogleReader::loginURL() { return endpoint("https://www.google.com", "/accounts/ClientLogin"); }
-std::string SHRGoogleReader::tokenURL() { return endpoint("http://www.google.com", "/reader/api/0/token"); }
-std::string SHRGoogleReader::editURL() { return endpoint("https://www.google.com", "/reader/api/0/item/edit"); }
+std::string SHRGoogleReader::loginURL() { return ns::ServiceEndpoints::url(kService, "/accounts/ClientLogin"); }
+std::string SHRGoogleReader::tokenURL() { return ns::ServiceEndpoints::url(kTokenService, "/reader/api/0/token"); }
+std::string SHRGoogleReader::editURL() { return ns::ServiceEndpoints::url(kService, "/reader/api/0/item/edit"); }
 std::string SHRGoogleReader::cookieDomain() { return ".google.com"; }
 std::string SHRGoogleReader::productWebSite() { return "http://www.fenwarel.com"; }
 std::string SHRGoogleReader::sourceString() { return ns::format("Sharing-%@-%@", kAppName, kAppVersion); }
@@ -85,12 +67,12 @@ void SHRGoogleReader::getSession(ns::Ref<ns::String> email, ns::Ref<ns::String> 
     std::string body = ns::format("service=reader&source=%@&Email=%@&Passwd=%@&accountType=GOOGLE", sourceString(),
                                   SHREncode(email.get()), SHREncode(password.get()));
     SHRGoogleReader* self = this;
-    setRequest(SHRRequest::make(ns::URL::URLWithString(loginURL()), ns::str(body), ns::Ref<ns::Object>(this),
+    setRequest(SHRRequest::make(ns::URL::URLWithString(loginURL()), ns::str(body), ns::keepAlive(this),
                                 [self](SHRRequest* r) { self->authFinished(r); }, ns::str("POST"), true));
 }
 
 void SHRGoogleReader::authFinished(SHRRequest* request) {
-    ns::Ref<SHRGoogleReader> keep(this);
+    auto keep = ns::keepAlive(this);
     if (!sendAfterLogin_) SHRActivityIndicator::currentIndicator()->hide();
 
     session_ = ns::MutableDictionary::make();
@@ -142,7 +124,7 @@ ns::Ref<ns::Array> SHRGoogleReader::shareFormFieldsForType(int type) {
 }
 
 void SHRGoogleReader::shareFormSave(SHRFormController* form) {
-    ns::Ref<SHRGoogleReader> keep(this);
+    auto keep = ns::keepAlive(this);
     auto values = form->formValues();
     SHRSharer::shareFormSave(form);
     if (ns::String* share = values->stringForKey("share"))
@@ -170,13 +152,13 @@ void SHRGoogleReader::signRequest(SHRRequest* request) {
 
 bool SHRGoogleReader::send() {
     if (!validateItem()) return false;
-    ns::Ref<SHRGoogleReader> keep(this);
+    auto keep = ns::keepAlive(this);
     bool wasSendAfterLogin = sendAfterLogin_;
     if (session_) {
         sendAfterLogin_ = false;
         std::string url = tokenURL() + "?ck=" + std::to_string(static_cast<long long>(std::time(nullptr)));
         SHRGoogleReader* self = this;
-        auto request = SHRRequest::make(ns::URL::URLWithString(url), nullptr, ns::Ref<ns::Object>(this),
+        auto request = SHRRequest::make(ns::URL::URLWithString(url), nullptr, ns::keepAlive(this),
                                         [self](SHRRequest* r) { self->tokenFinished(r); }, ns::str("GET"), false);
         signRequest(request.get());
         setRequest(request);
@@ -202,7 +184,7 @@ void SHRGoogleReader::sendWithToken(ns::Ref<ns::String> token) {
                                   SHREncode(productWebSite()), SHREncode(item()->title().get()),
                                   SHREncodeURL(item()->URL().get()), isPublic ? "true" : "");
     SHRGoogleReader* self = this;
-    auto request = SHRRequest::make(ns::URL::URLWithString(editURL()), ns::str(body), ns::Ref<ns::Object>(this),
+    auto request = SHRRequest::make(ns::URL::URLWithString(editURL()), ns::str(body), ns::keepAlive(this),
                                     [self](SHRRequest* r) { self->sendFinished(r); }, ns::str("POST"), false);
     signRequest(request.get());
     setRequest(request);

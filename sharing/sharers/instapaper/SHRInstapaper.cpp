@@ -1,7 +1,5 @@
 #include "sharing/sharers/instapaper/SHRInstapaper.h"
 
-#include <mutex>
-
 #include "platform/ui/AlertView.h"
 #include "sharing/core/SHR.h"
 #include "sharing/ui/SHRActivityIndicator.h"
@@ -11,29 +9,12 @@ namespace sharing {
 
 namespace {
 
-std::mutex& baseMutex() {
-    static std::mutex m;
-    return m;
-}
-std::string& testBase() {
-    static std::string b;
-    return b;
-}
-std::string endpoint(const char* path) {
-    std::lock_guard<std::mutex> g(baseMutex());
-    return (testBase().empty() ? std::string("https://www.instapaper.com") : testBase()) + path;
-}
-
 constexpr const char* kBadCredentials = "Sorry, Instapaper did not accept your credentials. Please try again.";
 
 }  // namespace
 
-void SHRInstapaper::setBaseURLForTesting(std::string base) {
-    std::lock_guard<std::mutex> g(baseMutex());
-    testBase() = std::move(base);
-}
-std::string SHRInstapaper::authenticateURL() { return endpoint("/api/authenticate"); }
-std::string SHRInstapaper::addURL() { return endpoint("/api/add"); }
+std::string SHRInstapaper::authenticateURL() { return ns::ServiceEndpoints::url(kService, "/api/authenticate"); }
+std::string SHRInstapaper::addURL() { return ns::ServiceEndpoints::url(kService, "/api/add"); }
 
 std::string SHRInstapaper::sharerTitle() const { return SHRLocalizedString("Instapaper"); }
 
@@ -47,13 +28,13 @@ void SHRInstapaper::authorizationFormValidate(SHRFormController* form) {
     std::string body = ns::format("username=%@&password=%@", SHREncode(values->stringForKey("username")),
                                   SHREncode(values->stringForKey("password")));
     SHRInstapaper* self = this;
-    setRequest(SHRRequest::make(ns::URL::URLWithString(authenticateURL()), ns::str(body), ns::Ref<ns::Object>(this),
+    setRequest(SHRRequest::make(ns::URL::URLWithString(authenticateURL()), ns::str(body), ns::keepAlive(this),
                                 [self](SHRRequest* r) { self->authFinished(r); }, ns::str("POST"), true));
     setPendingForm(ns::Ref<SHRFormController>(form));
 }
 
 void SHRInstapaper::authFinished(SHRRequest* request) {
-    ns::Ref<SHRInstapaper> keep(this);
+    auto keep = ns::keepAlive(this);
     SHRActivityIndicator::currentIndicator()->hide();
     bool success = request->success();
     if (success) {
@@ -69,12 +50,12 @@ void SHRInstapaper::authFinished(SHRRequest* request) {
 
 bool SHRInstapaper::send() {
     if (!validateItem()) return false;
-    ns::Ref<SHRInstapaper> keep(this);
+    auto keep = ns::keepAlive(this);
     std::string body = ns::format("url=%@&username=%@&password=%@", SHREncodeURL(item()->URL().get()),
                                   SHREncode(getAuthValueForKey("username").get()),
                                   SHREncode(getAuthValueForKey("password").get()));
     SHRInstapaper* self = this;
-    setRequest(SHRRequest::make(ns::URL::URLWithString(addURL()), ns::str(body), ns::Ref<ns::Object>(this),
+    setRequest(SHRRequest::make(ns::URL::URLWithString(addURL()), ns::str(body), ns::keepAlive(this),
                                 [self](SHRRequest* r) { self->sendFinished(r); }, ns::str("POST"), true));
     sendDidStart();
     return true;

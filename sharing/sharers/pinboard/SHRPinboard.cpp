@@ -8,12 +8,7 @@
 namespace sharing {
 
 namespace {
-constexpr const char* kPinboardAPI = "https://api.pinboard.in";
 constexpr const char* kPinboardWeb = "http://pinboard.in";
-std::string& baseOverride() {
-    static std::string base;
-    return base;
-}
 // Form escaping, and "/", "@" and ":" escaped as well so that they cannot
 // end the credentials (a password holding "@" would otherwise move the host).
 std::string credentialText(const ns::String* s) {
@@ -35,12 +30,9 @@ void registerPinboardSharer() {
     SHRSharer::registerSharerClass("SHRPinboard", [] { return ns::Ref<SHRSharer>(ns::make<SHRPinboard>()); });
 }
 
-void SHRPinboard::setBaseURLForTesting(std::string base) { baseOverride() = std::move(base); }
-std::string SHRPinboard::baseURL() { return baseOverride().empty() ? kPinboardAPI : baseOverride(); }
-
 std::string SHRPinboard::credentialURL(const ns::String* user, const ns::String* password,
                                        const std::string& pathAndQuery) {
-    std::string base = baseURL();
+    std::string base = ns::ServiceEndpoints::baseURL(kService);
     size_t hostStart = base.find("://");
     hostStart = hostStart == std::string::npos ? 0 : hostStart + 3;
     return base.substr(0, hostStart) + credentialText(user) + ":" + credentialText(password) + "@" +
@@ -57,7 +49,7 @@ void SHRPinboard::authorizationFormValidate(SHRFormController* form) {
     auto url = ns::URL::URLWithString(
         credentialURL(values->stringForKey("username"), values->stringForKey("password"), "/v1/posts/get"));
     ns::Weak<SHRPinboard> self(this);
-    setRequest(SHRRequest::make(url, nullptr, ns::Ref<ns::Object>(this),
+    setRequest(SHRRequest::make(url, nullptr, ns::keepAlive(this),
                                 [self](SHRRequest* r) { if (auto s = self.lock()) s->authFinished(r); },
                                 ns::str("POST"), true));
     setPendingForm(ns::Ref<SHRFormController>(form));
@@ -72,7 +64,7 @@ bool SHRPinboard::handleResponse(SHRRequest* request) {
 }
 
 void SHRPinboard::authFinished(SHRRequest* request) {
-    ns::Ref<SHRPinboard> keep(this);
+    auto keep = ns::keepAlive(this);
     SHRActivityIndicator::currentIndicator()->hide();
     if (handleResponse(request) && pendingForm()) pendingForm()->saveForm();
     authDidFinish(request->success());
@@ -89,7 +81,7 @@ bool SHRPinboard::send() {
                                                     getAuthValueForKey("password").get(), path));
     if (!url) return false;
     ns::Weak<SHRPinboard> self(this);
-    setRequest(SHRRequest::make(url, nullptr, ns::Ref<ns::Object>(this),
+    setRequest(SHRRequest::make(url, nullptr, ns::keepAlive(this),
                                 [self](SHRRequest* r) { if (auto s = self.lock()) s->sendFinished(r); },
                                 ns::str("GET"), true));
     sendDidStart();
@@ -97,7 +89,7 @@ bool SHRPinboard::send() {
 }
 
 void SHRPinboard::sendFinished(SHRRequest* request) {
-    ns::Ref<SHRPinboard> keep(this);
+    auto keep = ns::keepAlive(this);
     if (handleResponse(request) && request->getResult()->utf8().find("\"done\"") != std::string::npos) {
         sendDidFinish();
         return;

@@ -17,23 +17,16 @@ namespace sharing {
 
 namespace {
 
-// Compiled-in endpoints and settings.
-constexpr const char* kDefaultAPIBase = "https://api.twitter.com";
-constexpr const char* kDefaultImageHostBase = "http://img.tweetpics.example";
-constexpr const char* kDefaultShortenerBase = "http://api.shortlink.example";
+// Compiled-in settings.
 constexpr const char* kAuthorizeCallback = "http://deckapp.example";
 constexpr const char* kConsumerKey = "Hq3VnTz8LwRb5KpYd2XsMa";
 constexpr const char* kConsumerSecret = "rT6yUw2PzKq9LmNb4VcXs7DfGh1JkQaZe3WoIp5Ru";
 constexpr size_t kMaxTweetLength = 140;
 constexpr size_t kImageTextLength = 25;
 
-struct Endpoints {
-    std::string api = kDefaultAPIBase, imageHost = kDefaultImageHostBase, shortener = kDefaultShortenerBase;
-    std::string followAccount;  // shipped unset
-};
-Endpoints& endpoints() {
-    static Endpoints e;
-    return e;
+std::string& followAccountSetting() {
+    static std::string account;  // shipped unset
+    return account;
 }
 
 ns::Ref<ns::URL> apiURL(const std::string& path) { return ns::URL::URLWithString(SHRTwitter::apiBaseURL() + path); }
@@ -86,11 +79,11 @@ void SHRiOS5Twitter::share() {
         SHRHideCurrentViewFinishedNotification, nullptr, [self](const ns::Notification& n) {
             if (auto s = self.lock()) s->callUI(n);
         });
-    keepAlive_ = ns::Ref<SHRiOS5Twitter>(this);
+    keepAlive_ = ns::keepAlive(this);
 }
 
 void SHRiOS5Twitter::callUI(const ns::Notification&) {
-    ns::Ref<SHRiOS5Twitter> keep(this);
+    auto keep = ns::keepAlive(this);
     hideFinishedToken_.reset();
     presentUI();
     keepAlive_ = nullptr;
@@ -107,7 +100,7 @@ void SHRiOS5Twitter::presentUI() {
     if (text && text->length() > kMaxTweetLength) text = text->substringToIndex(kMaxTweetLength);
     composer->setInitialText(textOrEmpty(text.get()));
     // The handler keeps the sharer alive until the user has chosen.
-    ns::Ref<SHRiOS5Twitter> self(this);
+    auto self = ns::keepAlive(this);
     composer->setCompletionHandler([self](ui::TweetComposeViewController::Result result) {
         if (auto* top = self->currentTopViewController()) top->dismissViewControllerAnimated(true);
         if (result == ui::TweetComposeViewController::Result::Done) self->sendDidFinish();
@@ -129,17 +122,11 @@ SHRTwitter::SHRTwitter() {
     setAccessURL(apiURL("/oauth/access_token"));
 }
 
-void SHRTwitter::setBaseURLsForTesting(const std::string& api, const std::string& imageHost,
-                                       const std::string& shortener) {
-    endpoints().api = api.empty() ? kDefaultAPIBase : api;
-    endpoints().imageHost = imageHost.empty() ? kDefaultImageHostBase : imageHost;
-    endpoints().shortener = shortener.empty() ? kDefaultShortenerBase : shortener;
-}
-std::string SHRTwitter::apiBaseURL() { return endpoints().api; }
-std::string SHRTwitter::imageHostBaseURL() { return endpoints().imageHost; }
-std::string SHRTwitter::shortenerBaseURL() { return endpoints().shortener; }
-void SHRTwitter::setFollowAccountForTesting(const std::string& account) { endpoints().followAccount = account; }
-std::string SHRTwitter::followAccount() { return endpoints().followAccount; }
+std::string SHRTwitter::apiBaseURL() { return ns::ServiceEndpoints::baseURL(kService); }
+std::string SHRTwitter::imageHostBaseURL() { return ns::ServiceEndpoints::baseURL(kImageHostService); }
+std::string SHRTwitter::shortenerBaseURL() { return ns::ServiceEndpoints::baseURL(kShortenerService); }
+void SHRTwitter::setFollowAccount(const std::string& account) { followAccountSetting() = account; }
+std::string SHRTwitter::followAccount() { return followAccountSetting(); }
 std::string SHRTwitter::shortenerLogin() { return ""; }
 std::string SHRTwitter::shortenerAPIKey() { return ""; }
 
@@ -257,7 +244,7 @@ void SHRTwitter::showTwitterForm() {
     // Components outside 0-1 are passed as they are.
     navigationBar()->setTintColor(ui::Color::colorWithRGBA(-1.0, -1.0, -1.0, 1.0));
     pushViewController(form, false);
-    SHR::currentHelper()->showViewController(ns::Ref<ui::ViewController>(this));
+    SHR::currentHelper()->showViewController(ns::keepAlive(this));
 }
 
 void SHRTwitter::sendForm(SHRFormControllerLargeTextField* form) {
@@ -276,7 +263,7 @@ bool SHRTwitter::shortenURL() {
                                                  shortenerBaseURL(), shortenerLogin(), shortenerAPIKey(),
                                                  SHREncodeURL(it->URL().get())));
     ns::Weak<SHRTwitter> self(this);
-    auto request = SHRRequest::make(url, nullptr, ns::Ref<ns::Object>(this),
+    auto request = SHRRequest::make(url, nullptr, ns::keepAlive(this),
                                     [self](SHRRequest* r) { if (auto s = self.lock()) s->shortenURLFinished(r); },
                                     ns::str("GET"), true);
     setRequest(request);
@@ -284,7 +271,7 @@ bool SHRTwitter::shortenURL() {
 }
 
 void SHRTwitter::shortenURLFinished(SHRRequest* request) {
-    ns::Ref<SHRTwitter> keep(this);
+    auto keep = ns::keepAlive(this);
     SHRActivityIndicator::currentIndicator()->hide();
     const ns::Ref<SHRItem>& it = item();
     std::string text = textOrEmpty(request ? request->getResult().get() : nullptr);
@@ -345,7 +332,7 @@ void SHRTwitter::fetch(ns::Ref<OAMutableURLRequest> request,
     // The fetcher keeps itself and its delegate (this sharer) until it has
     // answered; without selectors nobody is told.
     auto fetcher = OAAsynchronousDataFetcher::asynchronousFetcherWithRequest(
-        std::move(request), finish ? ns::Ref<ns::Object>(this) : nullptr, std::move(onFinish), std::move(onFail));
+        std::move(request), finish ? ns::keepAlive(this) : nullptr, std::move(onFinish), std::move(onFail));
     fetcher->start();
 }
 

@@ -16,18 +16,12 @@
 namespace sharing {
 
 namespace {
-constexpr const char* kVkontakteHTTP = "http://api.vkontakte.ru";
-constexpr const char* kVkontakteHTTPS = "https://api.vkontakte.ru";
 constexpr double kTokenLifetime = 86400;
 constexpr double kTimeout = 60;
 constexpr long kCaptchaFieldTag = 33;
-struct Config {
-    std::string http, https, appID;
-    bool appIDSet = false;
-};
-Config& config() {
-    static Config c;
-    return c;
+std::string& appIDSetting() {
+    static std::string id;  // shipped unset
+    return id;
 }
 struct Registrar {
     Registrar() { registerVkontakteSharer(); }
@@ -65,14 +59,10 @@ void registerVkontakteSharer() {
     SHRSharer::registerSharerClass("SHRVkontakte", [] { return ns::Ref<SHRSharer>(ns::make<SHRVkontakte>()); });
 }
 
-std::string SHRVkontakte::appID() { return config().appID; }
-void SHRVkontakte::setAppIDForTesting(std::string id) { config().appID = std::move(id); }
-void SHRVkontakte::setBaseURLsForTesting(std::string http, std::string https) {
-    config().http = std::move(http);
-    config().https = std::move(https);
-}
-std::string SHRVkontakte::httpBase() { return config().http.empty() ? kVkontakteHTTP : config().http; }
-std::string SHRVkontakte::httpsBase() { return config().https.empty() ? kVkontakteHTTPS : config().https; }
+std::string SHRVkontakte::appID() { return appIDSetting(); }
+void SHRVkontakte::setAppID(std::string id) { appIDSetting() = std::move(id); }
+std::string SHRVkontakte::httpBase() { return ns::ServiceEndpoints::baseURL(kAuthorizeService); }
+std::string SHRVkontakte::httpsBase() { return ns::ServiceEndpoints::baseURL(kService); }
 
 // -- Authorise view -----------------------------------------------------------------------------
 
@@ -122,7 +112,7 @@ void SHRVkontakteOAuthView::viewDidDisappear(bool animated) {
 void SHRVkontakteOAuthView::dismiss() {
     if (dismissed_) return;
     dismissed_ = true;
-    ns::Ref<SHRVkontakteOAuthView> keep(this);
+    auto keep = ns::keepAlive(this);
     if (vkWebView_) vkWebView_->setDelegate(nullptr);
     SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
 }
@@ -138,7 +128,7 @@ bool SHRVkontakteOAuthView::webViewShouldStartLoadWithRequest(ui::WebView*, ui::
 
 void SHRVkontakteOAuthView::webViewDidFinishLoad(ui::WebView* wv) {
     if (!wv->request() || !wv->request()->URL()) return;
-    ns::Ref<SHRVkontakteOAuthView> keep(this);
+    auto keep = ns::keepAlive(this);
     std::string address = wv->request()->URL()->absoluteText();
     if (address.find("access_token") != std::string::npos) {
         auto token = stringBetweenStringAndStringInnerString("access_token=", "&", address);
@@ -186,11 +176,11 @@ bool SHRVkontakte::isAuthorized() {
 void SHRVkontakte::promptAuthorization() {
     auto view = ns::make<SHRVkontakteOAuthView>();
     view->setAppID(ns::str(appID()));
-    view->setDelegate(ns::Ref<SHRVkontakte>(this));
+    view->setDelegate(ns::keepAlive(this));
     view->view();
     navigationBar()->setTintColor(ui::Color::colorWithRGBA(-1.0, -1.0, -1.0, 1.0));
     pushViewController(view, false);
-    SHR::currentHelper()->showViewController(ns::Ref<ui::ViewController>(this));
+    SHR::currentHelper()->showViewController(ns::keepAlive(this));
 }
 
 void SHRVkontakte::authComplete() {
@@ -208,11 +198,11 @@ void SHRVkontakte::showVkontakteForm() {
     form->setText(item()->text() ? item()->text()->utf8() : std::string());
     navigationBar()->setTintColor(ui::Color::colorWithRGBA(-1.0, -1.0, -1.0, 1.0));
     pushViewController(form, false);
-    SHR::currentHelper()->showViewController(ns::Ref<ui::ViewController>(this));
+    SHR::currentHelper()->showViewController(ns::keepAlive(this));
 }
 
 void SHRVkontakte::sendForm(SHRFormControllerLargeTextField* form) {
-    ns::Ref<SHRVkontakte> keep(this);
+    auto keep = ns::keepAlive(this);
     item()->setText(ns::str(form->text()));
     tryToSend();
 }
@@ -246,7 +236,7 @@ bool SHRVkontakte::fail(const std::string& message) {
 }
 
 bool SHRVkontakte::report(const ns::Object* reply) {
-    ns::Ref<SHRVkontakte> keep(this);
+    auto keep = ns::keepAlive(this);
     if (!reply) {
         // Nothing came back: the service could not be reached.
         sendDidFailWithError(SHR::error("%@", SHRLocalizedString("There was an error while sharing")));
@@ -273,7 +263,7 @@ bool SHRVkontakte::sendTextAndLink() {
 }
 
 bool SHRVkontakte::sendImageAction() {
-    ns::Ref<SHRVkontakte> keep(this);
+    auto keep = ns::keepAlive(this);
     // 1. Where to upload.
     auto server = sendRequestWithCaptcha(
         ns::format("%@/method/photos.getWallUploadServer?%@", httpsBase(), ownerAndToken()), false);
@@ -371,7 +361,7 @@ void SHRVkontakte::getCaptcha() {
 
 void SHRVkontakte::alertViewClickedButtonAtIndex(ui::AlertView* alert, long index) {
     if (!isCaptcha_ || index != 1) return;
-    ns::Ref<SHRVkontakte> keep(this);
+    auto keep = ns::keepAlive(this);
     isCaptcha_ = false;
     auto* field = alert ? dynamic_cast<ui::TextField*>(alert->viewWithTag(kCaptchaFieldTag)) : nullptr;
     auto d = defaults();
