@@ -60,7 +60,7 @@ protected:
         ns::Paths::setHomeDirectory(home);
         ns::Paths::setBundleResourcePath(sampleBundle());
         ns::UserDefaults::resetStandardUserDefaults();
-        analytics::Analytics::resetForTesting();
+        analytics::Analytics::reset();
         setAppLogEcho(false);
         clearAppLog();
         // No test reaches the maker's service: the forms' posts are kept
@@ -71,8 +71,8 @@ protected:
     void TearDown() override {
         if (HasFailure()) std::fprintf(stderr, "--- screen ---\n%s\n", screen().c_str());
         clock->advance(100);
-        ui::Panel::dismissAllForTesting();
-        ui::Application::shared()->resetForTesting();
+        ui::Panel::resetShown();
+        ui::Application::shared()->reset();
         ns::UserDefaults::resetStandardUserDefaults();
         ns::RunLoop::main()->setClock(ns::SystemClock::shared());
         std::error_code ec;
@@ -82,7 +82,7 @@ protected:
     // Launches on the idiom with the given bundle (the sample deck by default).
     ns::Ref<AppDelegate> launchApp(ui::UserInterfaceIdiom idiom, std::string bundle = sampleBundle()) {
         // A restart: the analytics session of the former process is gone.
-        analytics::Analytics::resetForTesting();
+        analytics::Analytics::reset();
         delegate = launch(idiom, home, bundle, clock);
         driver->settle();
         return delegate;

@@ -58,15 +58,15 @@ protected:
         fake = std::make_shared<net::FakeReachabilityProvider>();
         setOnline(true);
         net::ReachabilityProvider::setCurrent(fake);
-        SHR::resetForTesting();
-        ui::Panel::dismissAllForTesting();
+        SHR::reset();
+        ui::Panel::resetShown();
         window = makeWindow();
         root = ns::make<ui::ViewController>();
         window->setRootViewController(root);
     }
     void TearDown() override {
-        SHR::resetForTesting();
-        ui::Panel::dismissAllForTesting();
+        SHR::reset();
+        ui::Panel::resetShown();
         ui::test::UITest::TearDown();
         net::ReachabilityProvider::setCurrent(nullptr);
         ns::UserDefaults::resetStandardUserDefaults();

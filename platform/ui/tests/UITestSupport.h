@@ -21,14 +21,14 @@ protected:
     void SetUp() override {
         clock = std::make_shared<ns::ManualClock>(1000.0);
         ns::RunLoop::main()->setClock(clock);
-        Application::shared()->resetForTesting();
-        Device::current()->resetForTesting();
+        Application::shared()->reset();
+        Device::current()->reset();
         clearAnimationLog();
     }
     void TearDown() override {
         // Let pending completions run so nothing leaks into the next test.
         clock->advance(100);
-        Application::shared()->resetForTesting();
+        Application::shared()->reset();
         ns::RunLoop::main()->setClock(ns::SystemClock::shared());
     }
     // A key, visible window the size of the screen.
