@@ -321,7 +321,7 @@ void SHRFormFieldCell::layoutSubviews() {
 }
 
 void SHRFormController::SHRFormControllerPickedOption(SHRFormOptionController* picker, ns::Ref<ns::String> option) {
-    ns::Ref<SHRFormController> keep(this);
+    auto keep = ns::keepAlive(this);
     SHRFormFieldSettings* settings = picker ? picker->settings().get() : nullptr;
     if (option && settings) {
         bool none = option->isEqualToString("-1");
@@ -346,20 +346,26 @@ bool SHRFormController::textFieldShouldReturn(ui::TextField*) {
 
 void SHRFormController::validateForm() {
     if (auto f = activeField_.lock()) f->resignFirstResponder();
-    ns::Ref<SHRFormController> keep(this);
-    if (validate_) validate_(this);
+    auto keep = ns::keepAlive(this);
+    tell(validate_, delegate_.lock());
 }
 
 void SHRFormController::saveForm() {
-    ns::Ref<SHRFormController> keep(this);
-    if (save_) save_(this);
+    auto keep = ns::keepAlive(this);
+    tell(save_, delegate_.lock());
     close();
 }
 
 void SHRFormController::cancel() {
-    ns::Ref<SHRFormController> keep(this);
+    auto keep = ns::keepAlive(this);
+    // Closing may drop the delegate's last owner (its screen): hold it.
+    auto delegate = delegate_.lock();
     close();
-    if (cancel_) cancel_(this);
+    tell(cancel_, delegate);
+}
+
+void SHRFormController::tell(const Action& op, const ns::Ref<ns::Object>& delegate) {
+    if (op && delegate) op(delegate.get(), this);
 }
 
 void SHRFormController::close() { SHR::currentHelper()->hideCurrentViewControllerAnimated(true); }

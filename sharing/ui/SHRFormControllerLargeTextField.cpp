@@ -126,15 +126,17 @@ void SHRFormControllerLargeTextField::layoutCounter() {
 }
 
 void SHRFormControllerLargeTextField::save() {
-    ns::Ref<SHRFormControllerLargeTextField> keep(this);
+    auto keep = ns::keepAlive(this);
+    auto sharer = delegate();
     SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
-    sendFormToDelegate();
+    sendFormTo(sharer.get());
 }
 
 void SHRFormControllerLargeTextField::cancel() {
-    ns::Ref<SHRFormControllerLargeTextField> keep(this);
+    auto keep = ns::keepAlive(this);
+    auto sharer = delegate();
     SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
-    if (auto d = delegate()) d->sendDidCancel();
+    if (sharer) sharer->sendDidCancel();
 }
 
 }  // namespace sharing
