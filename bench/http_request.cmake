@@ -2,8 +2,7 @@
 # against libcurl's easy interface in the same run.
 find_package(CURL)
 add_executable(http_request_bench ${CMAKE_CURRENT_SOURCE_DIR}/http_request_bench.cpp)
-target_include_directories(http_request_bench PRIVATE ${CMAKE_SOURCE_DIR}/platform/network)
-target_link_libraries(http_request_bench PRIVATE http benchmark::benchmark)
+target_link_libraries(http_request_bench PRIVATE http testsupport benchmark::benchmark)
 if(CURL_FOUND)
   target_compile_definitions(http_request_bench PRIVATE DECK_HAVE_CURL=1)
   target_link_libraries(http_request_bench PRIVATE CURL::libcurl)

@@ -11,6 +11,7 @@
 #include "app/RatePromptManager.h"
 #include "app/phone/UITabBarController_iPhone.h"
 #include "platform/ui/WebView.h"
+#include "testsupport/Command.h"
 
 namespace app::test {
 
@@ -113,12 +114,7 @@ TEST_F(ContentTest, SavedFilesAreReadableByAnotherPropertyListReader) {
     std::string cmd = "python3 -c \"import plistlib,sys; d=plistlib.load(open(sys.argv[1],'rb')); "
                       "print(len(d), d[0]['title'], d[0]['Editable'])\" " +
                       documents("Favorites-VeltraIpad.plist");
-    FILE* p = ::popen(cmd.c_str(), "r");
-    ASSERT_TRUE(p);
-    char buf[256] = {0};
-    size_t n = std::fread(buf, 1, sizeof buf - 1, p);
-    ::pclose(p);
-    EXPECT_EQ(std::string(buf, n), "1 Caf\u00e9 & <tags> YES\n");
+    EXPECT_EQ(testsupport::runCommand(cmd).out, "1 Caf\u00e9 & <tags> YES\n");
 }
 
 TEST_F(ContentTest, CardPagesGetTheFontSizeInEveryBodyTag) {

@@ -1,16 +1,12 @@
-// The test servers' own reading of Digest authentication, written apart from
-// the client's code so that the tests check it independently.
-#pragma once
+#include "testsupport/DigestVerifier.h"
 
 #include <openssl/evp.h>
 
 #include <cstdio>
-#include <map>
-#include <string>
 
-namespace nettest {
+namespace testsupport {
 
-inline std::string md5hex(const std::string& s) {
+std::string md5hex(const std::string& s) {
     unsigned char d[16];
     unsigned n;
     EVP_Digest(s.data(), s.size(), d, &n, EVP_md5(), nullptr);
@@ -19,8 +15,7 @@ inline std::string md5hex(const std::string& s) {
     return hex;
 }
 
-// Parses `Digest a="b", c=d` into a map.
-inline std::map<std::string, std::string> digestParams(std::string h) {
+std::map<std::string, std::string> digestParams(std::string h) {
     std::map<std::string, std::string> m;
     h = h.substr(h.find(' ') + 1);
     size_t i = 0;
@@ -44,4 +39,4 @@ inline std::map<std::string, std::string> digestParams(std::string h) {
     return m;
 }
 
-}  // namespace nettest
+}  // namespace testsupport

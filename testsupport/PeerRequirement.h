@@ -7,23 +7,18 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <cstring>
+namespace testsupport {
 
-namespace ns::testing {
+// True when DECK_REQUIRE_PEERS is set to anything but "" or "0".
+bool peersRequired();
 
-inline bool peersRequired() {
-    const char* v = std::getenv("DECK_REQUIRE_PEERS");
-    return v && *v && std::strcmp(v, "0") != 0;
-}
-
-}  // namespace ns::testing
+}  // namespace testsupport
 
 // Use in a test (or a fixture's SetUp) when its peer is missing; `why` says
 // what is missing. Returns from the calling function.
 #define DECK_PEER_MISSING(why)                                                              \
     do {                                                                                    \
-        if (::ns::testing::peersRequired()) {                                               \
+        if (::testsupport::peersRequired()) {                                               \
             GTEST_FAIL() << "missing peer (DECK_REQUIRE_PEERS is set): " << why;            \
         }                                                                                   \
         GTEST_SKIP() << why;                                                                \
