@@ -91,6 +91,9 @@ DocumentsLoad loadDocumentsArray(std::string_view fileName) {
     DocumentsLoad out;
     out.rows = ns::MutableArray::make();
     std::string path = documentsPath(fileName);
+    // What saves killed in an earlier run left in Documents (this file's,
+    // the other lists') goes first.
+    ns::removeLeftoverTemporaryFiles(ns::Paths::documentsDirectory());
     if (!fileExists(path)) return out;
     out.existed = true;
     ns::Ref<ns::Error> error;

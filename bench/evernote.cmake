@@ -15,3 +15,7 @@ if(THRIFT_COMPILER_BENCH AND TARGET evernote)
   target_include_directories(evernote_bench PRIVATE ${edam_bench_dir})
   target_link_libraries(evernote_bench PRIVATE evernote benchmark::benchmark benchmark::benchmark_main)
 endif()
+
+# The client's peak memory for large and hostile replies (prints, not timed).
+add_executable(evernote_reply_memory ${CMAKE_CURRENT_SOURCE_DIR}/evernote_reply_memory.cpp)
+target_link_libraries(evernote_reply_memory PRIVATE evernote_test_support)

@@ -31,6 +31,7 @@
 #include <rapidjson/writer.h>
 #include <simdjson.h>
 
+#include "bench/JsonDocuments.h"
 #include "net/json/FJArray.h"
 #include "net/json/FJCategories.h"
 #include "net/json/FJDictionary.h"
@@ -50,48 +51,7 @@ struct Stats {
     }
 };
 
-std::string dataDir() {
-    if (const char* env = std::getenv("DECK_JSON_DATA")) return env;
-    return DECK_JSON_DATA_DIR;
-}
-
-std::string readFile(const std::string& name) {
-    std::ifstream in(dataDir() + "/" + name, std::ios::binary);
-    if (!in) {
-        std::fprintf(stderr, "cannot read %s/%s (set DECK_JSON_DATA)\n", dataDir().c_str(), name.c_str());
-        std::exit(1);
-    }
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-// About 6 MB of coordinates, counters and prices.
-std::string numberDocument() {
-    std::mt19937_64 rng(42);
-    std::uniform_real_distribution<double> coord(-180.0, 180.0);
-    std::string s = "{\"type\":\"points\",\"points\":[";
-    char buf[128];
-    for (int i = 0; i < 100000; ++i) {
-        int n = std::snprintf(buf, sizeof buf, "%s[%.15g,%.15g,%lld,%lld]", i ? "," : "", coord(rng), coord(rng),
-                              static_cast<long long>(rng() % 1000000), static_cast<long long>(rng()) - (1ll << 62));
-        s.append(buf, static_cast<size_t>(n));
-    }
-    s += "]}";
-    return s;
-}
-
-struct Document {
-    const char* name;
-    std::string text;
-};
-
-Document& document(int which) {
-    static Document docs[3] = {{"twitter", readFile("twitter.json")},
-                               {"citm_catalog", readFile("citm_catalog.json")},
-                               {"numbers", numberDocument()}};
-    return docs[which];
-}
+using jsonbench::document;
 
 // ---- walks ----
 

@@ -1,96 +1,179 @@
-// Parse + walk of twitter.json with the streaming parser, and the same work
-// with RapidJSON and nlohmann-json for comparison. The walk visits every
-// value and sums string lengths and numbers so nothing is optimised away.
+// The streaming codec side by side with its peers, on the three shared
+// documents (twitter, citm_catalog, numbers):
+//   parse + walk: the streaming parser, RapidJSON's DOM (full precision, UTF-8
+//   validation) and nlohmann-json; the walk visits every value, counting
+//   nodes, summing numbers and adding up string and key bytes, and the three
+//   walks must agree before anything is timed;
+//   write: the streaming writer on the tree it parsed, RapidJSON's
+//   Writer<StringBuffer> on its DOM.
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
-#include <fstream>
+#include <cmath>
+#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <rapidjson/document.h>
-#include <sstream>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 #include <string>
 
+#include "bench/JsonDocuments.h"
 #include "net/json/JsonParser.h"
+#include "net/json/JsonValueKind.h"
 #include "net/json/JsonWriter.h"
 #include "platform/foundation/Foundation.h"
 
 namespace {
 
-const std::string& twitter() {
-    static const std::string text = [] {
-        // The environment can point elsewhere (a worktree outside the tree).
-        const char* dir = std::getenv("DECK_JSON_DATA_DIR");
-        std::ifstream in(std::string(dir ? dir : DECK_JSON_DATA_DIR) + "/twitter.json", std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }();
-    return text;
+using jsonbench::document;
+constexpr unsigned kRapidFlags = rapidjson::kParseFullPrecisionFlag | rapidjson::kParseValidateEncodingFlag;
+
+struct Stats {
+    size_t nodes = 0;
+    double numbers = 0;
+    size_t stringBytes = 0;
+    bool operator==(const Stats& o) const {
+        return nodes == o.nodes && stringBytes == o.stringBytes &&
+               std::abs(numbers - o.numbers) <= 1e-9 * std::max(1.0, std::abs(numbers));
+    }
+};
+
+void walk(const ns::Object* o, json::JsonValueKindCache& kinds, Stats& st) {
+    ++st.nodes;
+    switch (kinds.kindOf(o)) {
+        case json::JsonValueKind::String: st.stringBytes += static_cast<const ns::String*>(o)->utf8().size(); break;
+        case json::JsonValueKind::Number: {
+            auto* n = static_cast<const ns::Number*>(o);
+            if (!n->isBool()) st.numbers += n->doubleValue();
+            break;
+        }
+        case json::JsonValueKind::Array: {
+            auto* a = static_cast<const ns::Array*>(o);
+            for (size_t i = 0, c = a->count(); i < c; ++i) walk(a->objectAtIndex(i), kinds, st);
+            break;
+        }
+        case json::JsonValueKind::Dictionary: {
+            auto* d = static_cast<const ns::Dictionary*>(o);
+            for (size_t i = 0, c = d->count(); i < c; ++i) {
+                st.stringBytes += static_cast<const ns::String*>(d->keyAtIndex(i))->utf8().size();
+                walk(d->valueAtIndex(i), kinds, st);
+            }
+            break;
+        }
+        default: break;
+    }
 }
 
-double walk(const ns::Object* o) {
-    if (auto* s = ns::as<ns::String>(o)) return static_cast<double>(s->utf8().size());
-    if (auto* n = ns::as<ns::Number>(o)) return n->doubleValue();
-    if (auto* a = ns::as<ns::Array>(o)) {
-        double t = 0;
-        for (ns::Object* e : *a) t += walk(e);
-        return t;
-    }
-    if (auto* d = ns::as<ns::Dictionary>(o)) {
-        double t = 0;
-        for (size_t i = 0; i < d->count(); ++i) t += walk(d->keyAtIndex(i)) + walk(d->valueAtIndex(i));
-        return t;
-    }
-    return 1;
+Stats walk(const ns::Object* o) {
+    json::JsonValueKindCache kinds;
+    Stats st;
+    walk(o, kinds, st);
+    return st;
 }
 
-double walk(const rapidjson::Value& v) {
-    if (v.IsString()) return v.GetStringLength();
-    if (v.IsNumber()) return v.GetDouble();
-    if (v.IsArray()) {
-        double t = 0;
-        for (const auto& e : v.GetArray()) t += walk(e);
-        return t;
+void walk(const rapidjson::Value& v, Stats& st) {
+    ++st.nodes;
+    switch (v.GetType()) {
+        case rapidjson::kStringType: st.stringBytes += v.GetStringLength(); break;
+        case rapidjson::kNumberType: st.numbers += v.GetDouble(); break;
+        case rapidjson::kArrayType:
+            for (auto& e : v.GetArray()) walk(e, st);
+            break;
+        case rapidjson::kObjectType:
+            for (auto& m : v.GetObject()) {
+                st.stringBytes += m.name.GetStringLength();
+                walk(m.value, st);
+            }
+            break;
+        default: break;
     }
-    if (v.IsObject()) {
-        double t = 0;
-        for (const auto& m : v.GetObject()) t += m.name.GetStringLength() + walk(m.value);
-        return t;
-    }
-    return 1;
 }
 
-double walk(const nlohmann::json& v) {
-    if (v.is_string()) return static_cast<double>(v.get_ref<const std::string&>().size());
-    if (v.is_number()) return v.get<double>();
-    if (v.is_array()) {
-        double t = 0;
-        for (const auto& e : v) t += walk(e);
-        return t;
+void walk(const nlohmann::json& v, Stats& st) {
+    ++st.nodes;
+    if (v.is_string()) {
+        st.stringBytes += v.get_ref<const std::string&>().size();
+    } else if (v.is_boolean()) {
+    } else if (v.is_number()) {
+        st.numbers += v.get<double>();
+    } else if (v.is_array()) {
+        for (const auto& e : v) walk(e, st);
+    } else if (v.is_object()) {
+        for (const auto& [k, e] : v.items()) {
+            st.stringBytes += k.size();
+            walk(e, st);
+        }
     }
-    if (v.is_object()) {
-        double t = 0;
-        for (const auto& [k, e] : v.items()) t += k.size() + walk(e);
-        return t;
-    }
-    return 1;
 }
 
-void StreamParserParseWalk(benchmark::State& state) {
-    const std::string& text = twitter();
+template <class T>
+Stats walked(const T& v) {
+    Stats st;
+    walk(v, st);
+    return st;
+}
+
+ns::Ref<ns::Object> streamParse(const std::string& text) {
+    auto parser = ns::make<json::JsonParser>();
+    return parser->objectWithBytes(text.data(), text.size());
+}
+
+// The three parsers must see the same document before anything is timed.
+bool walksAgree(int which, benchmark::State& state) {
+    const std::string& text = document(which).text;
+    Stats ours = walk(streamParse(text).get());
+    rapidjson::Document doc;
+    doc.Parse<kRapidFlags>(text.data(), text.size());
+    Stats rapid = walked(doc);
+    Stats nl = walked(nlohmann::json::parse(text));
+    if (ours == rapid && rapid == nl) return true;
+    char msg[256];
+    std::snprintf(msg, sizeof msg, "walks differ on %s: %zu/%zu/%zu nodes, %zu/%zu/%zu string bytes",
+                  document(which).name, ours.nodes, rapid.nodes, nl.nodes, ours.stringBytes, rapid.stringBytes,
+                  nl.stringBytes);
+    state.SkipWithError(msg);
+    return false;
+}
+
+void BM_Parse_Stream(benchmark::State& state) {
+    const int which = static_cast<int>(state.range(0));
+    if (!walksAgree(which, state)) return;
+    const std::string& text = document(which).text;
     for (auto _ : state) {
-        auto parser = ns::make<json::JsonParser>();
-        auto value = parser->objectWithBytes(text.data(), text.size());
-        if (!value) state.SkipWithError(parser->error().c_str());
-        benchmark::DoNotOptimize(walk(value.get()));
+        auto value = streamParse(text);
+        if (!value) state.SkipWithError("parse error");
+        benchmark::DoNotOptimize(walk(value.get()).nodes);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+    state.SetLabel(document(which).name);
 }
-BENCHMARK(StreamParserParseWalk);
 
-void StreamWriterWrite(benchmark::State& state) {
-    const std::string& text = twitter();
-    auto value = ns::make<json::JsonParser>()->objectWithBytes(text.data(), text.size());
+void BM_Parse_RapidJSON(benchmark::State& state) {
+    const int which = static_cast<int>(state.range(0));
+    const std::string& text = document(which).text;
+    for (auto _ : state) {
+        rapidjson::Document doc;
+        doc.Parse<kRapidFlags>(text.data(), text.size());
+        if (doc.HasParseError()) state.SkipWithError("parse error");
+        benchmark::DoNotOptimize(walked(doc).nodes);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+    state.SetLabel(document(which).name);
+}
+
+void BM_Parse_nlohmann(benchmark::State& state) {
+    const int which = static_cast<int>(state.range(0));
+    const std::string& text = document(which).text;
+    for (auto _ : state) {
+        auto doc = nlohmann::json::parse(text);
+        benchmark::DoNotOptimize(walked(doc).nodes);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+    state.SetLabel(document(which).name);
+}
+
+void BM_Write_Stream(benchmark::State& state) {
+    const int which = static_cast<int>(state.range(0));
+    auto value = streamParse(document(which).text);
     size_t bytes = 0;
     for (auto _ : state) {
         auto writer = ns::make<json::JsonWriter>();
@@ -100,29 +183,31 @@ void StreamWriterWrite(benchmark::State& state) {
         benchmark::DoNotOptimize(bytes);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+    state.SetLabel(document(which).name);
 }
-BENCHMARK(StreamWriterWrite);
 
-void RapidJsonParseWalk(benchmark::State& state) {
-    const std::string& text = twitter();
+void BM_Write_RapidJSON(benchmark::State& state) {
+    const int which = static_cast<int>(state.range(0));
+    const std::string& text = document(which).text;
+    rapidjson::Document doc;
+    doc.Parse<kRapidFlags>(text.data(), text.size());
+    size_t bytes = 0;
     for (auto _ : state) {
-        rapidjson::Document doc;
-        doc.Parse(text.data(), text.size());
-        if (doc.HasParseError()) state.SkipWithError("parse error");
-        benchmark::DoNotOptimize(walk(doc));
+        rapidjson::StringBuffer buffer;
+        rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+        doc.Accept(writer);
+        bytes = buffer.GetSize();
+        benchmark::DoNotOptimize(bytes);
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+    state.SetLabel(document(which).name);
 }
-BENCHMARK(RapidJsonParseWalk);
 
-void NlohmannParseWalk(benchmark::State& state) {
-    const std::string& text = twitter();
-    for (auto _ : state) {
-        auto doc = nlohmann::json::parse(text);
-        benchmark::DoNotOptimize(walk(doc));
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
-}
-BENCHMARK(NlohmannParseWalk);
+#define DOCS ->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)
+BENCHMARK(BM_Parse_Stream) DOCS;
+BENCHMARK(BM_Parse_RapidJSON) DOCS;
+BENCHMARK(BM_Parse_nlohmann) DOCS;
+BENCHMARK(BM_Write_Stream) DOCS;
+BENCHMARK(BM_Write_RapidJSON) DOCS;
 
 }  // namespace

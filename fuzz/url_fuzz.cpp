@@ -9,6 +9,7 @@
 #include "platform/foundation/Format.h"
 #include "platform/foundation/Number.h"
 #include "platform/foundation/PercentEncoding.h"
+#include "platform/foundation/SecretMasking.h"
 #include "platform/foundation/String.h"
 #include "platform/foundation/URL.h"
 
@@ -57,6 +58,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string esc = addPercentEscapes(input);
     check(percentDecodeBytes(esc) == std::optional<std::string>(std::string(input)));
     (void)removePercentEncoding(input);
+
+    // Masking for log lines: every pair keeps its place, a secret-named
+    // pair shows only the mask, every other piece is left as it was.
+    std::string masked = maskSecretsInParameters(input);
+    size_t from = 0, at = 0;
+    for (;;) {
+        size_t end = input.find('&', from), maskedEnd = masked.find('&', at);
+        std::string_view piece = input.substr(from, end == std::string_view::npos ? end : end - from);
+        std::string_view shown = std::string_view(masked).substr(at, maskedEnd == std::string::npos ? maskedEnd : maskedEnd - at);
+        size_t eq = piece.find('=');
+        if (eq != std::string_view::npos && isSecretName(piece.substr(0, eq)))
+            check(shown.substr(0, eq + 1) == piece.substr(0, eq + 1) && shown.substr(eq + 1) == kSecretMask);
+        else
+            check(shown == piece);
+        check((end == std::string_view::npos) == (maskedEnd == std::string::npos));
+        if (end == std::string_view::npos) break;
+        from = end + 1;
+        at = maskedEnd + 1;
+    }
+    (void)maskSecretsInURL(input);
+    (void)maskSecretsInHeader(first, second);
 
     // The formatter never reads arguments the format does not match.
     std::string f = format(first, 1, "s", 2.5, str("o"), -1LL, static_cast<long long>(INT64_MIN),

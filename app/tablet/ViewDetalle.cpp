@@ -10,6 +10,7 @@
 #include "app/tablet/shareViewController_iPad.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/Foundation.h"
+#include "platform/foundation/SecretMasking.h"
 #include "platform/foundation/URL.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
@@ -311,7 +312,7 @@ bool ViewDetalle::webViewShouldStartLoadWithRequest(ui::WebView*, ui::URLRequest
         });
         return false;
     }
-    appLog("Enlace :   " + link);
+    appLog("Enlace :   " + ns::maskSecretsInURL(link));
     ui::Application::shared()->openURL(link);
     return false;
 }

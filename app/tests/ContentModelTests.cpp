@@ -8,6 +8,7 @@
 #include <set>
 
 #include "app/ContentModel.h"
+#include "platform/foundation/tests/ChildProcess.h"
 #include "app/RatePromptManager.h"
 #include "app/phone/UITabBarController_iPhone.h"
 #include "platform/ui/WebView.h"
@@ -70,8 +71,13 @@ TEST_F(ContentTest, UnreadableDocumentsFilesAreKeptAsideAndNeverOverwritten) {
     ASSERT_TRUE(ns::PropertyList::writeToFile(*dict, documents("Grupos-VeltraIpad.plist")));
     std::string groupsBytes = readFile(documents("Grupos-VeltraIpad.plist"));
     writeFile(documents("Favorites-VeltraIpad.plist.corrupt-1"), "an older one");
+    // A save killed in the previous run left its temporary file.
+    std::string leftover = documents(".Favorites-VeltraIpad.plist.tmp." + std::to_string(ns::testing::endedProcessId()) +
+                                     ".0.00c0ffee");
+    writeFile(leftover, truncated);
 
     launchTablet();
+    EXPECT_FALSE(fs::exists(leftover));
     EXPECT_EQ(delegate->allFavorites()->count(), 0u);
     EXPECT_EQ(delegate->allGroups()->count(), 0u);
     EXPECT_EQ(delegate->favoritesMovedAsideTo(), documents("Favorites-VeltraIpad.plist.corrupt-2"));

@@ -127,8 +127,8 @@ class ProcessorPoster : public HTTPPoster {
 public:
     explicit ProcessorPoster(std::shared_ptr<apache::thrift::TProcessor> processor)
         : processor_(std::move(processor)) {}
-    HTTPPostReply post(const std::string&, const std::vector<HTTPHeader>&, const ns::Data& body,
-                       double) override {
+    HTTPPostReply post(const std::string&, const std::vector<HTTPHeader>&, const ns::Data& body, double,
+                       uint64_t) override {
         auto in = bufferWith(std::string(body.view()));
         auto out = std::make_shared<TMemoryBuffer>();
         processor_->process(std::make_shared<TBinaryProtocol>(in), std::make_shared<TBinaryProtocol>(out),

@@ -243,6 +243,12 @@ TEST(EDAMNoteStoreLoopback, TheSharersRoad) {
     ASSERT_TRUE(defaultNotebook);
     EXPECT_EQ(str(defaultNotebook->name()), "Inbox");
 
+    // A note that cannot be written (a tag that is not text) fails before
+    // anything is sent, and leaves nothing behind for the next call.
+    auto broken = sharedNote(defaultNotebook->guid());
+    broken->setTagNames(ns::Array::make({ns::str("deck"), ns::num(7)}));
+    EXPECT_THROW(client.createNote(token(), broken), apache::thrift::protocol::TProtocolException);
+
     auto note = sharedNote(defaultNotebook->guid());
     auto created = client.createNote(token(), note);
     ASSERT_TRUE(created->guidIsSet());

@@ -5,9 +5,14 @@
 #include <random>
 
 #include <thrift/TApplicationException.h>
+#include <thrift/protocol/TCompactProtocol.h>
 #include <thrift/protocol/TProtocolException.h>
 #include <thrift/transport/TTransportException.h>
 
+#include <thrift/transport/TBufferTransports.h>
+
+#include "evernote/notestore/EDAMNoteStore.h"
+#include "evernote/tests/AllocationMeter.h"
 #include "evernote/tests/EDAMRecordFixtures.h"
 #include "evernote/tests/TestSupport.h"
 #include "evernote/types/EDAMAccount.h"
@@ -58,6 +63,17 @@ TEST(EDAMProtocol, MessageHeaders) {
     EXPECT_EQ(protocolFailure(bytes("ffff0001 00000000 00000000")), "Bad version in readMessageBegin");
     EXPECT_EQ(protocolFailure(bytes("00000003 'abc' 02 00000000"), true),
               "Missing version in readMessageBegin, old client?");
+
+    // Records speak the binary protocol only; another protocol is refused,
+    // not misread.
+    apache::thrift::protocol::TCompactProtocol compact(std::make_shared<test::TMemoryBuffer>());
+    try {
+        EDAMUser().write(compact);
+        ADD_FAILURE() << "written with the compact protocol";
+    } catch (const TProtocolException& e) {
+        EXPECT_EQ(e.getType(), TProtocolException::NOT_IMPLEMENTED);
+    }
+    EXPECT_THROW(EDAMUser().read(compact), TProtocolException);
 }
 
 TEST(EDAMProtocol, LengthsAndCountsAreChecked) {
@@ -96,7 +112,7 @@ TEST(EDAMProtocol, LengthsAndCountsAreChecked) {
         ADD_FAILURE() << "a 60 MiB string decoded from 3 bytes";
     } catch (const TTransportException& e) {
         EXPECT_EQ(e.getType(), TTransportException::END_OF_FILE);
-        EXPECT_NE(std::string(e.what()).find("exceeds the bytes left"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("left in the input"), std::string::npos) << e.what();
     }
 }
 
@@ -161,14 +177,75 @@ TEST(EDAMProtocol, EveryTruncationOfAValidReplyFails) {
     EDAMAuthenticate_result(result, nullptr, nullptr).write(*w.protocol);
     std::string reply = w.contents();
     for (size_t n = 0; n < reply.size(); ++n) {
-        auto in = test::reading(reply.substr(0, n));
-        EXPECT_THROW(
-            {
-                wire::readReplyBegin(*in);
-                ns::make<EDAMAuthenticate_result>()->read(*in);
-            },
-            TException)
-            << n;
+        for (auto in : {test::reading(reply.substr(0, n)), test::streaming(reply.substr(0, n))}) {
+            EXPECT_THROW(
+                {
+                    wire::readReplyBegin(*in);
+                    ns::make<EDAMAuthenticate_result>()->read(*in);
+                },
+                TException)
+                << n;
+        }
+    }
+}
+
+// A listNotebooks reply whose result holds `count` empty notebooks (one stop
+// byte each): what a hostile or broken service can send to make a reader
+// allocate a record per byte.
+std::string emptyNotebooksReply(uint32_t count) {
+    std::string reply = bytes("0000000d 'listNotebooks' 02 00000000 0f 0000 0c");
+    uint32_t n = __builtin_bswap32(count);
+    reply.append(reinterpret_cast<const char*>(&n), 4);
+    reply.append(count, '\0');
+    return reply + bytes("00");
+}
+
+void expectRefusedForMemory(BinaryProtocol& in) {
+    try {
+        wire::readReplyBegin(in);
+        ns::make<EDAMListNotebooks_result>()->read(in);
+        ADD_FAILURE() << "a reply of empty records decoded";
+    } catch (const TProtocolException& e) {
+        EXPECT_EQ(e.getType(), TProtocolException::SIZE_LIMIT);
+        EXPECT_NE(std::string(e.what()).find("decoding would need more than"), std::string::npos) << e.what();
+    }
+}
+
+TEST(EDAMProtocol, ReadingTakesAtMostASmallMultipleOfTheInput) {
+    const uint32_t count = 16 * 1024 * 1024;
+    const std::string reply = emptyNotebooksReply(count);
+    {
+        // The whole reply in memory: refused at the list header, before any
+        // record is made.
+        auto in = test::reading(reply);
+        test::AllocationMeter meter;
+        expectRefusedForMemory(*in);
+        EXPECT_LT(meter.peak(), 64 * 1024);
+    }
+    {
+        // From a stream, where the reader cannot see the end: refused as
+        // soon as the elements that arrived could not pay for themselves.
+        auto buffer = std::make_shared<test::TMemoryBuffer>();
+        buffer->write(reinterpret_cast<const uint8_t*>(reply.data()), static_cast<uint32_t>(reply.size()));
+        BinaryProtocol in(std::make_shared<apache::thrift::transport::TBufferedTransport>(buffer));
+        test::AllocationMeter meter;
+        expectRefusedForMemory(in);
+        EXPECT_LT(meter.peak(), 3 * static_cast<long long>(reply.size()));
+    }
+    // What the reader charges is not less than what decoding really takes,
+    // so the limit holds for real allocations too.
+    for (const auto& kind : fixtures::allRecordKinds()) {
+        for (unsigned seed = 1; seed <= 10; ++seed) {
+            auto record = kind.make();
+            test::fillRecord(*record, seed * 104729u);
+            auto in = test::reading(test::encode(*record));
+            auto back = kind.make();
+            test::AllocationMeter meter;
+            WireReader reader(*in);
+            back->readFrom(reader);
+            ASSERT_LE(meter.peak(), static_cast<long long>(reader.budget().spent()))
+                << kind.className << " seed " << seed << " spent " << reader.budget().spent();
+        }
     }
 }
 

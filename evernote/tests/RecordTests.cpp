@@ -149,8 +149,14 @@ TEST(EDAMRecord, InvalidUTF8StringIsSetButNil) {
 
 TEST(EDAMRecord, ListElementsOfTheWrongClassFailToWrite) {
     EDAMUserAttributes attributes;
-    attributes.setViewedPromotions(ns::Array::make({ns::num(3)}));
+    attributes.setViewedPromotions(ns::Array::make({ns::str("promo"), ns::num(3)}));
     EXPECT_THROW(encode(attributes), apache::thrift::protocol::TProtocolException);
+    // Nothing of the failed record reaches the output.
+    test::Wire w;
+    EDAMPublicUserInfo(7, ns::str("s1"), 1, ns::str("u")).write(*w.protocol);
+    std::string before = w.contents();
+    EXPECT_THROW(attributes.write(*w.protocol), apache::thrift::protocol::TProtocolException);
+    EXPECT_EQ(w.contents(), before);
 }
 
 TEST(EDAMRecord, StringsKeepEveryByte) {
@@ -173,6 +179,12 @@ TEST(EDAMRecord, EveryRecordRoundTripsWithRandomFields) {
                 << "\n  read  " << back->description();
             // Writing the decoded record gives the same bytes.
             ASSERT_EQ(encode(*back), wire) << kind.className;
+            // The same through a transport that lends no memory: the bytes
+            // pulled a few at a time, and written out in pieces.
+            auto streamed = kind.make();
+            streamed->read(*test::streaming(wire));
+            ASSERT_TRUE(streamed->isEqual(*record)) << kind.className << " seed " << seed;
+            ASSERT_EQ(test::encodeStreaming(*record), wire) << kind.className;
         }
     }
 }

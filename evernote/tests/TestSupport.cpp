@@ -56,6 +56,20 @@ std::shared_ptr<BinaryProtocol> reading(const std::string& data) {
     return std::make_shared<BinaryProtocol>(buffer);
 }
 
+std::shared_ptr<BinaryProtocol> streaming(const std::string& data) {
+    auto buffer = std::make_shared<TMemoryBuffer>();
+    buffer->write(reinterpret_cast<const uint8_t*>(data.data()), static_cast<uint32_t>(data.size()));
+    return std::make_shared<BinaryProtocol>(std::make_shared<TBufferedTransport>(buffer, 7, 7));
+}
+
+std::string encodeStreaming(const Record& record) {
+    auto buffer = std::make_shared<TMemoryBuffer>();
+    BinaryProtocol out(std::make_shared<TBufferedTransport>(buffer, 7, 7));
+    record.write(out);
+    out.getTransport()->flush();
+    return buffer->getBufferAsString();
+}
+
 std::string encode(const Record& record) {
     Wire w;
     record.write(*w.protocol);

@@ -12,6 +12,7 @@
 
 namespace evernote::test {
 
+using apache::thrift::transport::TBufferedTransport;
 using apache::thrift::transport::TMemoryBuffer;
 
 // "00 0a ff" -> bytes; blanks ignored; "'text'" inserts the ASCII text.
@@ -26,8 +27,13 @@ struct Wire {
 
 // A protocol reading the given bytes.
 std::shared_ptr<BinaryProtocol> reading(const std::string& bytes);
+// The same through a transport with no memory to lend (a buffered transport
+// over the bytes), which hands them out a few at a time.
+std::shared_ptr<BinaryProtocol> streaming(const std::string& bytes);
 
 std::string encode(const Record& record);
+// Written through a buffered transport that sends on every few bytes.
+std::string encodeStreaming(const Record& record);
 
 template <class T>
 ns::Ref<T> decode(const std::string& bytes) {

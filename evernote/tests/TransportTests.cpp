@@ -129,6 +129,61 @@ TEST(THTTPClient, ReusedAfterAFailureSendsOnlyTheNewCall) {
     EXPECT_EQ(requests[1].body, "second");
 }
 
+// Answers every post with the same body, whatever the limit.
+class FixedReplyPoster : public HTTPPoster {
+public:
+    explicit FixedReplyPoster(std::string body) : body_(std::move(body)) {}
+    HTTPPostReply post(const std::string&, const std::vector<HTTPHeader>&, const ns::Data&, double,
+                       uint64_t) override {
+        HTTPPostReply reply;
+        reply.status = 200;
+        reply.body = ns::Data::make(body_);
+        return reply;
+    }
+
+private:
+    std::string body_;
+};
+
+TEST(THTTPClient, RepliesLongerThanTheLimitFail) {
+    EXPECT_EQ(THTTPClient("http://127.0.0.1/").maxReplySize(), 64u * 1024 * 1024);
+    std::atomic<bool> chunked{false};
+    LoopbackHTTPServer server([&](const test::HTTPRequest&) -> std::optional<std::string> {
+        if (!chunked) return LoopbackHTTPServer::reply(200, std::string(1000, 'a'));
+        std::string reply = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+        for (int i = 0; i < 6; ++i) reply += "1f4\r\n" + std::string(500, 'b') + "\r\n";
+        return reply + "0\r\n\r\n";
+    });
+    // The failure; from the poster (which stopped loading) it carries the
+    // poster's error.
+    auto tooLong = [](THTTPClient& client, bool fromPoster = true) {
+        try {
+            post(client, "x");
+        } catch (const HTTPTransportException& e) {
+            EXPECT_EQ(e.getType(), TTransportException::CORRUPTED_DATA);
+            EXPECT_EQ(e.userInfo() && e.userInfo()->objectForKeyAs<ns::Error>("error"), fromPoster);
+            return std::string(e.what());
+        }
+        return std::string("(no failure)");
+    };
+    THTTPClient client(server.url());
+    client.setMaxReplySize(1000);
+    EXPECT_EQ(post(client, "x").size(), 1000u);
+    client.setMaxReplySize(999);
+    EXPECT_EQ(tooLong(client), "HTTP reply longer than 999 bytes");  // announced length
+    chunked = true;
+    client.setMaxReplySize(2000);
+    EXPECT_EQ(tooLong(client), "HTTP reply longer than 2000 bytes");  // found while arriving
+    EXPECT_EQ(client.bytesRemaining(), 0u);
+    client.setMaxReplySize(0);  // no limit
+    EXPECT_EQ(post(client, "x").size(), 3000u);
+
+    // A poster that does not stop early is held to the limit all the same.
+    THTTPClient held("http://unused.invalid/", "", 0, std::make_shared<FixedReplyPoster>(std::string(10, 'c')));
+    held.setMaxReplySize(9);
+    EXPECT_EQ(tooLong(held, false), "HTTP reply longer than 9 bytes");
+}
+
 TEST(THTTPClient, ReplacingTheURL) {
     LoopbackHTTPServer server([](const test::HTTPRequest& r) { return LoopbackHTTPServer::reply(200, r.target); });
     THTTPClient client(server.url("/a"));
@@ -160,7 +215,7 @@ TEST(URLLoadingHTTPPoster, ReadsFramedRepliesAndRefusesBrokenOnes) {
     URLLoadingHTTPPoster poster;
     auto send = [&](int m) {
         mode = m;
-        return poster.post(server.url(), {}, *ns::Data::make("q"), 5);
+        return poster.post(server.url(), {}, *ns::Data::make("q"), 5, 0);
     };
     auto r0 = send(0);
     ASSERT_FALSE(r0.error);
@@ -170,9 +225,9 @@ TEST(URLLoadingHTTPPoster, ReadsFramedRepliesAndRefusesBrokenOnes) {
     EXPECT_EQ(r2.status, 200);
     EXPECT_EQ(r2.body->view(), "after");
     for (int broken : {3, 4, 5}) EXPECT_TRUE(send(broken).error) << broken;
-    EXPECT_EQ(poster.post("ftp://example.test/", {}, *ns::Data::make("q"), 5).error->code(),
+    EXPECT_EQ(poster.post("ftp://example.test/", {}, *ns::Data::make("q"), 5, 0).error->code(),
               kURLLoadingPosterBadURL);
-    EXPECT_EQ(poster.post("not a url", {}, *ns::Data::make("q"), 5).error->code(), kURLLoadingPosterBadURL);
+    EXPECT_EQ(poster.post("not a url", {}, *ns::Data::make("q"), 5, 0).error->code(), kURLLoadingPosterBadURL);
 }
 
 TEST(THTTPClient, TimeOutIsATimedOutTransportFailure) {

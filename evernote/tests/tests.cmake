@@ -13,6 +13,7 @@ deck_test(NAME evernote_tests LABEL unit
     tests/RecordTests.cpp
     tests/NoteStoreRecordTests.cpp
     tests/ProtocolTests.cpp
+    tests/AllocationMeter.cpp
   LIBS evernote_test_support)
 
 deck_test(NAME evernote_loopback_tests LABEL loopback

@@ -2,6 +2,7 @@
 // the given headers and body and wait for the whole reply.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,8 @@ struct HTTPHeader {
 
 struct HTTPPostReply {
     // Set when no reply arrived (bad URL, no connection, time-out, a reply that
-    // is not HTTP or too large); the other members are then meaningless.
+    // is not HTTP or longer than the limit); the other members are then
+    // meaningless.
     ns::Ref<ns::Error> error;
     // False when the URL's loader produced a reply that is not an HTTP reply
     // (its kind is then in replyType); the socket poster always answers HTTP.
@@ -32,9 +34,11 @@ class HTTPPoster {
 public:
     virtual ~HTTPPoster() = default;
     // Blocks until the reply has arrived or the post failed. timeout is in
-    // seconds for the whole exchange; 0 means the poster's default.
+    // seconds for the whole exchange; 0 means the poster's default. A reply
+    // body longer than maxReplyBytes (0: no limit) is an error, found as
+    // early as the poster can (an announced length, or as the bytes arrive).
     virtual HTTPPostReply post(const std::string& url, const std::vector<HTTPHeader>& headers,
-                               const ns::Data& body, double timeout) = 0;
+                               const ns::Data& body, double timeout, uint64_t maxReplyBytes) = 0;
 };
 
 }  // namespace evernote

@@ -16,7 +16,6 @@ THTTPClient::THTTPClient(std::string url, std::string userAgent, double timeout,
       userAgent_(std::move(userAgent)),
       timeout_(timeout),
       poster_(poster ? std::move(poster) : std::make_shared<URLLoadingHTTPPoster>()) {
-    request_.reserve(1024);
     prepareRequest();
 }
 
@@ -34,38 +33,60 @@ void THTTPClient::prepareRequest() {
 }
 
 uint32_t THTTPClient::read(uint8_t* buf, uint32_t len) {
-    size_t n = std::min<size_t>(len, reply_.size() - readPos_);
-    if (n) std::memcpy(buf, reply_.data() + readPos_, n);
+    size_t n = std::min<size_t>(len, bytesRemaining());
+    if (n) std::memcpy(buf, reply_->bytes() + readPos_, n);
     readPos_ += n;
     return static_cast<uint32_t>(n);
 }
 
-void THTTPClient::write(const uint8_t* buf, uint32_t len) {
-    request_.insert(request_.end(), buf, buf + len);
-}
+void THTTPClient::write(const uint8_t* buf, uint32_t len) { request_.write(buf, len); }
 
 const uint8_t* THTTPClient::borrow(uint8_t*, uint32_t* len) {
-    if (reply_.size() - readPos_ < *len) return nullptr;
-    *len = static_cast<uint32_t>(reply_.size() - readPos_);
-    return reply_.data() + readPos_;
+    if (bytesRemaining() < *len) return nullptr;
+    *len = static_cast<uint32_t>(std::min<uint64_t>(bytesRemaining(), UINT32_MAX));
+    return reply_ ? reply_->bytes() + readPos_ : nullptr;
 }
 
 void THTTPClient::consume(uint32_t len) {
-    if (reply_.size() - readPos_ < len)
+    if (bytesRemaining() < len)
         throw TTransportException(TTransportException::BAD_ARGS, "consume did not follow a borrow");
     readPos_ += len;
 }
 
+const uint8_t* THTTPClient::unreadBytes(size_t& length) {
+    length = bytesRemaining();
+    return reply_ ? reply_->bytes() + readPos_ : nullptr;
+}
+
+void THTTPClient::consumeBytes(size_t length) { consume(static_cast<uint32_t>(length)); }
+
+namespace {
+bool isTooLong(const ns::Error& error) {
+    return (error.domain() == kURLLoadingPosterErrorDomain && error.code() == kURLLoadingPosterReplyTooLarge) ||
+           (error.domain() == net::kNetworkErrorDomain && error.code() == net::kErrorDataLengthExceedsMaximum);
+}
+}  // namespace
+
+void THTTPClient::failTooLong(ns::Ref<ns::Error> error) const {
+    throw HTTPTransportException(TTransportException::CORRUPTED_DATA,
+                                 "HTTP reply longer than " + std::to_string(maxReplySize_) + " bytes",
+                                 error ? ns::Dictionary::make({{"error", error}}) : nullptr);
+}
+
 void THTTPClient::flush() {
-    auto body = ns::Data::make(std::move(request_));
-    request_ = {};
-    request_.reserve(1024);
+    uint8_t* bytes = nullptr;
+    uint32_t length = 0;
+    request_.getBuffer(&bytes, &length);
+    auto body = ns::Data::make(bytes, length);
+    request_.resetBuffer();
     // A failed exchange leaves nothing of an earlier reply to read.
-    reply_.clear();
+    reply_ = nullptr;
     readPos_ = 0;
 
-    HTTPPostReply reply = poster_->post(url_, headers_, *body, timeout_);
+    HTTPPostReply reply = poster_->post(url_, headers_, *body, timeout_, maxReplySize_);
+    body = nullptr;
     if (reply.error) {
+        if (isTooLong(*reply.error)) failTooLong(reply.error);
         bool timedOut = reply.error->domain() == net::kNetworkErrorDomain &&
                         reply.error->code() == net::kErrorTimedOut;
         auto type = timedOut ? TTransportException::TIMED_OUT : TTransportException::NOT_OPEN;
@@ -78,7 +99,9 @@ void THTTPClient::flush() {
     if (reply.status != 200)
         throw HTTPTransportException(TTransportException::UNKNOWN,
                                      "Bad response from HTTP server: " + std::to_string(reply.status));
-    if (reply.body) reply_ = reply.body->vector();
+    // A poster that does not stop early is held to the limit all the same.
+    if (reply.body && maxReplySize_ && reply.body->length() > maxReplySize_) failTooLong(nullptr);
+    reply_ = std::move(reply.body);
 }
 
 }  // namespace evernote

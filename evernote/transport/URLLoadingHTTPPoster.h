@@ -11,6 +11,10 @@ namespace evernote {
 // Errors of this poster that happen before any loading starts.
 inline constexpr const char* kURLLoadingPosterErrorDomain = "EvernoteHTTPErrorDomain";
 inline constexpr long kURLLoadingPosterBadURL = 1;
+// A reply that announced a body longer than the post's limit; loading stopped
+// there. A body that grows past the limit fails in the URL loading
+// (net::kErrorDataLengthExceedsMaximum).
+inline constexpr long kURLLoadingPosterReplyTooLarge = 2;
 
 class URLLoadingHTTPPoster : public HTTPPoster {
 public:
@@ -19,9 +23,10 @@ public:
 
     // Blocks until the reply has arrived. A reply of any status is a reply;
     // an unusable URL, no connection, a time-out or a broken reply is an
-    // error (the URL loading's own error object).
+    // error (the URL loading's own error object); a body beyond the limit
+    // stops the loading as soon as it shows.
     HTTPPostReply post(const std::string& url, const std::vector<HTTPHeader>& headers,
-                       const ns::Data& body, double timeout) override;
+                       const ns::Data& body, double timeout, uint64_t maxReplyBytes) override;
 };
 
 }  // namespace evernote

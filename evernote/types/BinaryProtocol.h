@@ -1,20 +1,11 @@
 // The Thrift binary protocol as the Evernote clients use it: strict read and
 // strict write off (calls carry the unversioned message header: name, type
-// byte, sequence id), with these rules on reading:
-//   - a bool is true only when its byte is 1;
-//   - a list, set or map count below 0 reads as 0;
-//   - a string, binary, list, set or map whose length or count cannot fit in
-//     what is left of the input fails before anything is allocated for it, and
-//     lengths above the configured limits fail too;
-//   - skipping goes through these same checks; nesting deeper than the
-//     transport's recursion limit (64) fails;
-//   - a type code that is none of the wire's (0, 2, 3, 4, 6, 8, 10 to 15)
-//     fails at once, in field and container headers alike;
-//   - a message type byte outside 1 to 4 reads as 1 (call): only 3 means
-//     anything to a reader;
-//   - message headers fail with "Bad version in readMessageBegin" and, with
-//     strict read on, "Missing version in readMessageBegin, old client?".
-// Every failure is a TProtocolException or TTransportException.
+// byte, sequence id). Records read and write through a WireReader and a
+// WireWriter on this protocol's endpoint; the protocol's own reading
+// operations (message headers, field headers, strings, container headers,
+// skipping) apply the WireReader's rules too, so that code reading through
+// the protocol (application exceptions, message headers) meets the same
+// checks. Every failure is a TProtocolException or TTransportException.
 #pragma once
 
 #include <cstdint>
@@ -22,22 +13,25 @@
 #include <string>
 
 #include <thrift/protocol/TBinaryProtocol.h>
-#include <thrift/transport/TBufferTransports.h>
 #include <thrift/transport/TTransport.h>
+
+#include "evernote/types/WireEndpoint.h"
 
 namespace evernote {
 
-class KnownLengthSource;
-
 class BinaryProtocol : public apache::thrift::protocol::TBinaryProtocol {
 public:
-    static constexpr int32_t kDefaultStringLimit = 64 * 1024 * 1024;
-    static constexpr int32_t kDefaultContainerLimit = 16 * 1024 * 1024;
+    static constexpr int32_t kDefaultStringLimit = evernote::kDefaultStringLimit;
+    static constexpr int32_t kDefaultContainerLimit = evernote::kDefaultContainerLimit;
 
     explicit BinaryProtocol(std::shared_ptr<apache::thrift::transport::TTransport> transport,
                             bool strictRead = false, bool strictWrite = false,
                             int32_t stringLimit = kDefaultStringLimit,
                             int32_t containerLimit = kDefaultContainerLimit);
+
+    // The transport, its in-place access and this protocol's limits, found
+    // once.
+    const WireEndpoint& endpoint() const { return endpoint_; }
 
     uint32_t readMessageBegin_virt(std::string& name, apache::thrift::protocol::TMessageType& type,
                                    int32_t& seqid) override;
@@ -80,23 +74,7 @@ public:
     uint32_t skip(apache::thrift::protocol::TType type) { return skip_virt(type); }
 
 private:
-    uint32_t readSizedBytes(std::string& str, int32_t size);
-    uint32_t readCount(uint32_t& size);
-    apache::thrift::protocol::TType typeCode(int8_t code);
-    // Fails unless `bytes` more bytes can still be read.
-    void requireAvailable(uint64_t bytes);
-
-    // What the transport can say about the bytes left, found once.
-    class KnownLengthSource* knownLength_ = nullptr;
-    apache::thrift::transport::TMemoryBuffer* memory_ = nullptr;
-};
-
-// Transports that know how many bytes are left to read (the HTTP client
-// transport once a reply body has arrived) implement this.
-class KnownLengthSource {
-public:
-    virtual ~KnownLengthSource() = default;
-    virtual uint64_t bytesRemaining() const = 0;
+    WireEndpoint endpoint_;
 };
 
 }  // namespace evernote

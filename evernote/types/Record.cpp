@@ -13,6 +13,19 @@ bool Record::isEqual(const ns::Object& other) const {
     return record && isEqualToRecord(*record);
 }
 
+void Record::read(TProtocol& in) {
+    WireReader reader(in);
+    WireReader::Nesting top(reader);
+    readFrom(reader);
+    reader.finish();
+}
+
+void Record::write(TProtocol& out) const {
+    WireWriter writer(out);
+    writeTo(writer);
+    writer.finish();
+}
+
 size_t Record::hash() const {
     return std::hash<std::string_view>()(className());
 }

@@ -11,6 +11,8 @@
 #include <thrift/protocol/TProtocol.h>
 
 #include "evernote/types/Coder.h"
+#include "evernote/types/WireReader.h"
+#include "evernote/types/WireWriter.h"
 #include "platform/foundation/Array.h"
 #include "platform/foundation/Data.h"
 #include "platform/foundation/Dictionary.h"
@@ -29,13 +31,20 @@ public:
     // The Thrift struct name ("User" for EDAMUser); descriptions start with it.
     virtual const char* structName() const = 0;
 
-    // Decodes fields until the struct's stop byte. Unknown ids and known ids of
-    // another wire type are skipped; a field that arrives stays set. Protocol and
-    // transport failures propagate; fields stored before the failure stay.
-    virtual void read(TProtocol& in) = 0;
+    // Decodes fields until the struct's stop byte, from the protocol's input
+    // (a binary protocol; see WireReader for the rules and limits). Unknown
+    // ids and known ids of another wire type are skipped; a field that arrives
+    // stays set. Protocol and transport failures propagate; fields stored
+    // before the failure stay.
+    void read(TProtocol& in);
     // Encodes the set fields in id order (object fields only when they hold an
-    // object), then the stop byte. Result records write only their first set field.
-    virtual void write(TProtocol& out) const = 0;
+    // object), then the stop byte. Result records write only their first set
+    // field. Nothing reaches a memory transport's output when writing fails.
+    void write(TProtocol& out) const;
+    // The same on a reader or writer that is already open (nested records,
+    // and the clients' and dispatchers' messages).
+    virtual void readFrom(WireReader& in) = 0;
+    virtual void writeTo(WireWriter& out) const = 0;
     // Archives each set field under its name.
     virtual void encodeWithCoder(Coder& coder) const = 0;
     // Same class, same flags, equal values in every set field.

@@ -1,6 +1,7 @@
-// Helpers the generated records, clients and dispatchers share: strings and
-// byte buffers in the object model, lists and maps, element checks, number
-// formats of descriptions, and the application-exception messages.
+// Helpers the generated records, clients and dispatchers share: element
+// checks, number formats of descriptions, field equality, reply headers and
+// the application-exception messages. Values themselves are read and written
+// by WireReader and WireWriter.
 #pragma once
 
 #include <algorithm>
@@ -24,27 +25,7 @@ using apache::thrift::protocol::TProtocol;
 using apache::thrift::protocol::TProtocolException;
 using apache::thrift::protocol::TType;
 
-// A string read from the wire; nil when its bytes are not UTF-8.
-ns::Ref<ns::String> readString(TProtocol& in);
-ns::Ref<ns::Data> readBinary(TProtocol& in);
-// Writes every byte of the text (a NUL inside is kept, not a terminator).
-void writeString(TProtocol& out, const ns::String& s);
-void writeBinary(TProtocol& out, const ns::Data& d);
-
-// Container elements that are numbers are boxed.
-ns::Ref<ns::Object> readBoolNumber(TProtocol& in);
-ns::Ref<ns::Object> readI16Number(TProtocol& in);
-ns::Ref<ns::Object> readI32Number(TProtocol& in);
-ns::Ref<ns::Object> readI64Number(TProtocol& in);
-ns::Ref<ns::Object> readDoubleNumber(TProtocol& in);
-void writeBoolNumber(TProtocol& out, const ns::Number& n);
-void writeI16Number(TProtocol& out, const ns::Number& n);
-void writeI32Number(TProtocol& out, const ns::Number& n);  // the value taken to 32 bits
-void writeI64Number(TProtocol& out, const ns::Number& n);
-void writeDoubleNumber(TProtocol& out, const ns::Number& n);
-
 [[noreturn]] void failElement(const char* field, const char* expected);
-[[noreturn]] void failNilElement();
 
 // A container element of the class the field declares; a protocol error
 // (INVALID_DATA) when the caller put something else in the array or dictionary.
@@ -53,59 +34,6 @@ T& element(ns::Object& e, const char* field) {
     auto* t = dynamic_cast<T*>(&e);
     if (!t) failElement(field, typeid(T).name());
     return *t;
-}
-
-// Reads a list header (its element type is not compared with the field's)
-// and that many elements. A count that cannot fit in what is left of the
-// input fails in the protocol before anything is allocated for it.
-template <class ReadElement>
-ns::Ref<ns::Array> readList(TProtocol& in, ReadElement readElement) {
-    TType elemType;
-    uint32_t count = 0;
-    in.readListBegin(elemType, count);
-    auto list = ns::MutableArray::make(std::min<uint32_t>(count, 1024));
-    for (uint32_t i = 0; i < count; ++i) {
-        ns::Ref<ns::Object> e = readElement(in);
-        if (!e) failNilElement();
-        list->addObject(std::move(e));
-    }
-    in.readListEnd();
-    return list;
-}
-
-template <class WriteElement>
-void writeList(TProtocol& out, TType elemType, const ns::Array& list, WriteElement writeElement) {
-    out.writeListBegin(elemType, static_cast<uint32_t>(list.count()));
-    for (ns::Object* e : list) writeElement(out, *e);
-    out.writeListEnd();
-}
-
-template <class ReadKey, class ReadValue>
-ns::Ref<ns::Dictionary> readMap(TProtocol& in, ReadKey readKey, ReadValue readValue) {
-    TType keyType, valueType;
-    uint32_t count = 0;
-    in.readMapBegin(keyType, valueType, count);
-    auto map = ns::MutableDictionary::make(std::min<uint32_t>(count, 1024));
-    for (uint32_t i = 0; i < count; ++i) {
-        ns::Ref<ns::Object> k = readKey(in);
-        ns::Ref<ns::Object> v = readValue(in);
-        if (!k || !v) failNilElement();
-        map->setObjectForKey(std::move(v), std::move(k));
-    }
-    in.readMapEnd();
-    return map;
-}
-
-template <class WriteKey, class WriteValue>
-void writeMap(TProtocol& out, TType keyType, TType valueType, const ns::Dictionary& map,
-              WriteKey writeKey, WriteValue writeValue) {
-    size_t n = map.count();
-    out.writeMapBegin(keyType, valueType, static_cast<uint32_t>(n));
-    for (size_t i = 0; i < n; ++i) {
-        writeKey(out, *map.keyAtIndex(i));
-        writeValue(out, *map.valueAtIndex(i));
-    }
-    out.writeMapEnd();
 }
 
 // Value formats of descriptions: "%i", "%hi", "%i", "%qi", "%f", and objects

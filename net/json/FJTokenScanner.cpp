@@ -554,170 +554,162 @@ bool invalidNumber(FJParseState& s, const uint8_t* p) {
 
 inline bool isDigit(uint8_t c) { return c >= '0' && c <= '9'; }
 
-// Reads a run of decimal digits; false when the value exceeds 64 bits.
-inline bool readDigits(const char* p, size_t n, uint64_t& out) {
-    uint64_t m = 0;
-    if (n <= 19) {  // 19 digits always fit
-        for (size_t i = 0; i < n; ++i) m = m * 10 + static_cast<uint64_t>(p[i] - '0');
-        out = m;
-        return true;
-    }
-    for (size_t i = 0; i < n; ++i) {
-        if (__builtin_mul_overflow(m, 10u, &m) || __builtin_add_overflow(m, static_cast<uint64_t>(p[i] - '0'), &m))
-            return false;
-    }
-    out = m;
-    return true;
+// What the scan gathered about a number token while reading it.
+struct NumberScan {
+    const char* text;   // the token
+    size_t length;
+    bool negative;
+    bool floating;      // a fraction or an exponent
+    uint64_t mantissa;  // all digits, whole and fraction, as one integer
+    int digits;         // significant digits in the mantissa (leading zeros skipped)
+    int scale;          // power of ten to apply to the mantissa
+    bool exact;         // mantissa and exponent within the bounds noted below
+};
+
+void hashNumber(FJTokenValue& v) {
+    v.hash = FJHashNumber(v.number.bits, v.type);
+    v.size = 8;
+    v.bytes = nullptr;
 }
 
-// Decimals whose digits form an integer of at most 2^53 and whose power of
-// ten is at most 22 convert exactly with one multiplication or division,
-// both operands being exact doubles. Others return false.
-bool exactDecimal(const char* p, size_t n, double& out) {
+// Doubles. A mantissa of at most 2^53 with a power of ten of at most 22
+// converts exactly with one multiplication or division, both operands being
+// exact doubles; anything else goes to the library conversion.
+bool convertDouble(FJParseState& s, const NumberScan& n) {
     static constexpr double kPowers[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                            1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-    const char* end = p + n;
-    bool negative = *p == '-';
-    if (negative) ++p;
-    uint64_t m = 0;
-    int digits = 0, scale = 0;
-    for (; p < end && *p >= '0' && *p <= '9'; ++p) {
-        m = m * 10 + static_cast<uint64_t>(*p - '0');
-        if (m && ++digits > 18) return false;
-    }
-    if (p < end && *p == '.') {
-        for (++p; p < end && *p >= '0' && *p <= '9'; ++p) {
-            m = m * 10 + static_cast<uint64_t>(*p - '0');
-            --scale;
-            if (m && ++digits > 18) return false;
-        }
-    }
-    if (p < end) {  // exponent
-        ++p;
-        bool minus = false;
-        if (*p == '+' || *p == '-') minus = *p++ == '-';
-        int e = 0;
-        for (; p < end; ++p) {
-            e = e * 10 + (*p - '0');
-            if (e > 1000) return false;
-        }
-        scale += minus ? -e : e;
-    }
-    if (m > (uint64_t(1) << 53) || scale < -22 || scale > 22) return false;
-    double d = static_cast<double>(m);
-    d = scale < 0 ? d / kPowers[-scale] : d * kPowers[scale];
-    out = negative ? -d : d;
-    return true;
-}
-
-// Converts the number text [text, text + len).
-bool convertNumber(FJParseState& s, const char* text, size_t len, bool negative, bool floating) {
     FJTokenValue& v = s.token.value;
-    if (floating || (len == 2 && text[0] == '-' && text[1] == '0')) {
-        double d = 0;
-        if (exactDecimal(text, len, d)) {
-            v.type = FJValueTypeDouble;
-            v.number.doubleValue = d;
-            goto hash;
-        }
-        auto r = std::from_chars(text, text + len, d);
+    double d = 0;
+    if (n.exact && n.mantissa <= (uint64_t(1) << 53) && n.scale >= -22 && n.scale <= 22) {
+        d = static_cast<double>(n.mantissa);
+        d = n.scale < 0 ? d / kPowers[-n.scale] : d * kPowers[n.scale];
+        if (n.negative) d = -d;
+    } else {
+        auto r = std::from_chars(n.text, n.text + n.length, d);
         if (r.ec == std::errc::result_out_of_range) {
-            std::string copy(text, len);
+            std::string copy(n.text, n.length);
             double e = std::strtod(copy.c_str(), nullptr);
             FJRecordError(s, "The value '%s' could not be represented as a 'double' due to %s.", copy.c_str(),
                           e == 0.0 ? "underflow" : "overflow");
             return false;
         }
-        if (r.ec != std::errc() || r.ptr != text + len) {
+        if (r.ec != std::errc() || r.ptr != n.text + n.length) {
             FJRecordError(s, "The conversion function did not consume all of the number tokens characters.");
             return false;
         }
-        v.type = FJValueTypeDouble;
-        v.number.doubleValue = d;
-    } else if (negative) {
-        // Magnitude up to 2^63.
-        uint64_t m;
-        bool overflow = !readDigits(text + 1, len - 1, m);
-        if (overflow || m > uint64_t(INT64_MAX) + 1) {
+    }
+    v.type = FJValueTypeDouble;
+    v.number.doubleValue = d;
+    return true;
+}
+
+// Integers: the gathered mantissa when it has at most 19 digits (which
+// always fit), a checked reading of the text otherwise.
+bool convertInteger(FJParseState& s, const NumberScan& n) {
+    FJTokenValue& v = s.token.value;
+    const char* digits = n.text + (n.negative ? 1 : 0);
+    const size_t count = n.length - (n.negative ? 1 : 0);
+    uint64_t m = n.mantissa;
+    bool fits = true;
+    if (count > 19) {
+        m = 0;
+        for (size_t i = 0; i < count && fits; ++i)
+            fits = !__builtin_mul_overflow(m, 10u, &m) &&
+                   !__builtin_add_overflow(m, static_cast<uint64_t>(digits[i] - '0'), &m);
+    }
+    if (n.negative) {
+        if (!fits || m > uint64_t(INT64_MAX) + 1) {  // magnitude up to 2^63
             FJRecordError(s, "The value '%s' exceeded the minimum value that could be represented: %lld.",
-                          std::string(text, len).c_str(), static_cast<long long>(INT64_MIN));
+                          std::string(n.text, n.length).c_str(), static_cast<long long>(INT64_MIN));
             return false;
         }
         v.type = FJValueTypeLongLong;
         v.number.longLongValue = static_cast<int64_t>(0 - m);
     } else {
-        uint64_t m;
-        if (!readDigits(text, len, m)) {
+        if (!fits) {
             FJRecordError(s, "The value '%s' exceeded the maximum value that could be represented: %llu.",
-                          std::string(text, len).c_str(), static_cast<unsigned long long>(UINT64_MAX));
+                          std::string(n.text, n.length).c_str(), static_cast<unsigned long long>(UINT64_MAX));
             return false;
         }
         v.type = FJValueTypeUnsignedLongLong;
         v.number.unsignedLongLongValue = m;
     }
-hash:
-    uint64_t h = FJHashSeed + v.type;
-    if (v.type != FJValueTypeDouble) h += v.number.bits;
-    uint8_t bytes[8];
-    std::memcpy(bytes, &v.number.bits, 8);
-    for (uint8_t b : bytes) h = FJHashStep(h, b);
-    v.hash = h;
-    v.size = 8;
-    v.bytes = nullptr;
     return true;
 }
 
+// Reads a run of digits into the mantissa, counting significant digits
+// (more than 19 make the mantissa unusable for the exact path).
+inline const uint8_t* gatherDigits(const uint8_t* p, const uint8_t* end, NumberScan& n, bool fraction) {
+    for (; p < end && isDigit(*p); ++p) {
+        if (n.digits < 19) {
+            n.mantissa = n.mantissa * 10 + static_cast<uint64_t>(*p - '0');
+            if (n.mantissa) ++n.digits;
+        } else {
+            n.exact = false;
+        }
+        if (fraction) --n.scale;
+    }
+    return p;
+}
+
+// One pass over the token: its grammar, the mantissa, the power of ten.
 bool scanNumber(FJParseState& s) {
     const uint8_t* const end = s.input + s.length;
     const uint8_t* const start = s.input + s.atIndex;
     const uint8_t* p = start;
-    bool negative = false, floating = false;
+    NumberScan n{reinterpret_cast<const char*>(start), 0, false, false, 0, 0, 0, true};
     if (*p == '-') {
-        negative = true;
+        n.negative = true;
         ++p;
         if (p >= end) return invalidNumber(s, p);
     }
     if (*p == '0') {
         ++p;
     } else if (*p >= '1' && *p <= '9') {
-        ++p;
-        while (p < end && isDigit(*p)) ++p;
+        p = gatherDigits(p, end, n, false);
     } else {
         return invalidNumber(s, p);
     }
     if (p >= end) return invalidNumber(s, p);
     if (*p == '.') {
-        floating = true;
+        n.floating = true;
         ++p;
         if (p >= end || !isDigit(*p)) return invalidNumber(s, p);
-        while (p < end && isDigit(*p)) ++p;
+        p = gatherDigits(p, end, n, true);
         if (p >= end) return invalidNumber(s, p);
     }
     if (*p == 'e' || *p == 'E') {
-        floating = true;
+        n.floating = true;
         ++p;
         if (p >= end) return invalidNumber(s, p);
+        bool minus = false;
         if (*p == '+' || *p == '-') {
+            minus = *p == '-';
             ++p;
             if (p >= end) return invalidNumber(s, p);
         }
         if (!isDigit(*p)) return invalidNumber(s, p);
-        while (p < end && isDigit(*p)) ++p;
+        int e = 0;
+        for (; p < end && isDigit(*p); ++p) {
+            if (e < 100000) e = e * 10 + (*p - '0');
+        }
         if (p >= end) return invalidNumber(s, p);
+        n.scale += minus ? -e : e;
     }
-    size_t len = static_cast<size_t>(p - start);
+    n.length = static_cast<size_t>(p - start);
     s.atIndex = static_cast<size_t>(p - s.input);
     s.token.ptr = start;
-    s.token.length = len;
+    s.token.length = n.length;
     s.token.kind = FJTokenType::Number;
 
-    // Converted in place: the token text is the whole number, so nothing
-    // needs copying or terminating.
-    const char* text = reinterpret_cast<const char*>(start);
-    if (!convertNumber(s, text, len, negative, floating)) {
+    // "-0" is a double so that it keeps its sign.
+    bool ok = n.floating || (n.length == 2 && n.negative && start[1] == '0') ? convertDouble(s, n)
+                                                                             : convertInteger(s, n);
+    if (!ok) {
         FJRecordError(s, "Invalid number.");
         return false;
     }
+    hashNumber(s.token.value);
     return true;
 }
 

@@ -171,11 +171,15 @@ struct FJParseState {
     size_t depth = 0;
 };
 
-// Value hashes used by the cache. Numbers: the seed plus the value type
-// (plus the value itself for integers), stepped over the 8 value bytes.
-// Strings: the decoded bytes, mixed eight at a time.
+// Value hashes used by the cache. Numbers: the 8 value bytes and the value
+// type, mixed as one word. Strings: the decoded bytes, mixed eight at a time.
 inline constexpr uint64_t FJHashSeed = 1402737925ull;
-inline uint64_t FJHashStep(uint64_t h, uint8_t b) { return (h * 33 + b - 29) ^ (h >> 19); }
+inline uint64_t FJHashNumber(uint64_t bits, uint64_t type) {
+    constexpr uint64_t k = 0x9E3779B97F4A7C15ull;
+    uint64_t h = (FJHashSeed + type) ^ (bits * k);
+    h = (h ^ (h >> 31)) * k;
+    return h ^ (h >> 32);
+}
 inline uint64_t FJHashBytes(const uint8_t* p, size_t n) {
     constexpr uint64_t k = 0x9E3779B97F4A7C15ull;
     uint64_t h = FJHashSeed ^ (n * k);

@@ -7,6 +7,7 @@ namespace json {
 JsonStreamParserAdapter::JsonStreamParserAdapter() {
     keyStack_.reserve(32);
     stack_.reserve(32);
+    stackTypes_.reserve(32);
 }
 
 void JsonStreamParserAdapter::start(bool isArray) {
@@ -17,23 +18,26 @@ void JsonStreamParserAdapter::start(bool isArray) {
         array_ = a.get();
         stack_.push_back(std::move(a));
         currentType_ = JsonStreamParserAdapterArray;
+        stackTypes_.push_back(JsonStreamParserAdapterArray);
     } else {
         auto d = ns::MutableDictionary::make();
         dict_ = d.get();
         stack_.push_back(std::move(d));
         currentType_ = JsonStreamParserAdapterObject;
+        stackTypes_.push_back(JsonStreamParserAdapterObject);
     }
 }
 
 void JsonStreamParserAdapter::pop() {
     stack_.pop_back();
+    stackTypes_.pop_back();
     array_ = nullptr;
     dict_ = nullptr;
     currentType_ = JsonStreamParserAdapterNone;
     if (stack_.empty()) return;
     ns::Object* top = stack_.back().get();
-    if (auto* d = dynamic_cast<ns::MutableDictionary*>(top)) {
-        dict_ = d;
+    if (stackTypes_.back() == JsonStreamParserAdapterObject) {
+        dict_ = static_cast<ns::MutableDictionary*>(top);
         currentType_ = JsonStreamParserAdapterObject;
     } else {
         array_ = static_cast<ns::MutableArray*>(top);

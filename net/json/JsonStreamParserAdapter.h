@@ -70,6 +70,7 @@ private:
     ns::MutableDictionary* dict_ = nullptr;    // current container, owned by stack_
     std::vector<ns::Ref<ns::String>> keyStack_;
     std::vector<ns::Ref<ns::Object>> stack_;
+    std::vector<uint8_t> stackTypes_;          // the type of each stack_ entry
     int currentType_ = JsonStreamParserAdapterNone;
 };
 

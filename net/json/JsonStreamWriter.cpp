@@ -1,8 +1,9 @@
 #include "net/json/JsonStreamWriter.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <unordered_map>
 
@@ -108,21 +109,38 @@ EscapedStringCache& escapedStringCache() {
     return *cache;
 }
 
-// The text in double quotes, with only bytes below 0x20, the double quote
-// and the backslash replaced; everything else (slash, UTF-8 sequences) is
-// copied unchanged.
-std::string quoteAndEscape(const std::string& text) {
-    std::string out;
-    out.reserve(text.size() + text.size() / 10 + 2);
+bool needsEscape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
+
+// Index of the first byte that needs an escape, or the length.
+size_t firstEscape(std::string_view text) {
+    size_t i = 0, n = text.size();
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    // Eight bytes at a time: a byte below 0x20, a quote or a backslash.
+    for (; i + 8 <= n; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        constexpr uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+        auto hasZero = [&](uint64_t v) { return (v - ones) & ~v & highs; };
+        uint64_t hit = hasZero(w ^ (ones * '"')) | hasZero(w ^ (ones * '\\')) | ((w - ones * 0x20) & ~w & highs);
+        if (hit) break;
+    }
+    for (; i < n; ++i)
+        if (needsEscape(p[i])) return i;
+    return n;
+}
+
+// Appends the text in double quotes, with only bytes below 0x20, the double
+// quote and the backslash replaced; everything else (slash, UTF-8 sequences)
+// is copied unchanged. `from` is the first byte that may need an escape.
+void appendQuotedAndEscaped(std::string& out, std::string_view text, size_t from) {
+    out.reserve(out.size() + text.size() + text.size() / 10 + 2);
     out.push_back('"');
-    size_t run = 0;
-    auto flush = [&](size_t end) {
-        if (end > run) out.append(text, run, end - run);
-    };
-    for (size_t i = 0; i < text.size(); ++i) {
+    out.append(text.data(), from);
+    size_t run = from;
+    for (size_t i = from; i < text.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x20 && c != '"' && c != '\\') continue;
-        flush(i);
+        if (!needsEscape(c)) continue;
+        out.append(text.data() + run, i - run);
         run = i + 1;
         switch (c) {
             case '"': out += "\\\""; break;
@@ -140,15 +158,14 @@ std::string quoteAndEscape(const std::string& text) {
             }
         }
     }
-    flush(text.size());
+    out.append(text.data() + run, text.size() - run);
     out.push_back('"');
-    return out;
 }
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // True when the text is a number as JSON writes it.
-bool isJsonNumberText(const std::string& t) {
+bool isJsonNumberText(std::string_view t) {
     size_t i = 0, n = t.size();
     if (i < n && t[i] == '-') ++i;
     if (i >= n || !isDigit(t[i])) return false;
@@ -186,8 +203,13 @@ JsonStreamWriter::JsonStreamWriter() : state_(JsonStreamWriterStateStart::shared
     escapedStringCache();  // class set-up, once per process
 }
 
-void JsonStreamWriter::appendBytesLength(const void* bytes, size_t length) {
+void JsonStreamWriter::sendBytes(const void* bytes, size_t length) {
     if (auto d = delegate_.lock()) d->writerAppendBytesLength(this, bytes, length);
+}
+
+void JsonStreamWriter::flushTreeBytes() {
+    if (treeDelegate_ && !treeBytes_.empty()) treeDelegate_->writerAppendBytesLength(this, treeBytes_.data(), treeBytes_.size());
+    treeBytes_.clear();
 }
 
 bool JsonStreamWriter::beginValue(bool isKey, bool isOpening) {
@@ -276,13 +298,25 @@ bool JsonStreamWriter::writeString(const ns::String* string) {
         return false;
     }
     if (!beginValue(true, false)) return false;
-    EscapedStringCache& cache = escapedStringCache();
-    std::string escaped;
-    if (!cache.lookup(string->utf8(), &escaped)) {
-        escaped = quoteAndEscape(string->utf8());
-        cache.store(string->utf8(), escaped);
+    const std::string& text = string->utf8();
+    size_t from = firstEscape(text);
+    scratch_.clear();
+    if (from == text.size()) {
+        // Nothing to escape: the quoted text is the text itself.
+        if (treeDelegate_) {
+            appendQuotedAndEscaped(treeBytes_, text, from);
+        } else {
+            appendQuotedAndEscaped(scratch_, text, from);
+            appendBytes(scratch_);
+        }
+    } else {
+        EscapedStringCache& cache = escapedStringCache();
+        if (!cache.lookup(text, &scratch_)) {
+            appendQuotedAndEscaped(scratch_, text, from);
+            cache.store(text, scratch_);
+        }
+        appendBytes(scratch_);
     }
-    appendBytes(escaped);
     state_->transitionState(this);
     return true;
 }
@@ -295,106 +329,141 @@ bool JsonStreamWriter::writeNumber(const ns::Number* number) {
     if (number->isBool()) return writeBool(number->boolValue());
     if (!beginValue(false, false)) return false;
 
-    char buf[128];
-    std::string_view text;
-    auto checkFinite = [&](double d) {
-        if (std::isnan(d)) {
-            error_ = "NaN is not a valid number in JSON";
-            return false;
-        }
-        if (std::isinf(d)) {
-            error_ = d > 0 ? "+Infinity is not a valid number in JSON" : "-Infinity is not a valid number in JSON";
-            return false;
-        }
-        return true;
-    };
-    if (auto* dec = ns::as<ns::DecimalNumber>(number)) {
-        // A decimal is written as its own exact text when that is a JSON
-        // number; any other text is judged by its value.
-        if (isJsonNumberText(dec->text())) {
-            text = dec->text();
-        } else {
-            double d = dec->doubleValue();
-            if (!checkFinite(d)) return false;
-            text = std::string_view(buf, static_cast<size_t>(std::snprintf(buf, sizeof buf, "%.17g", d)));
-        }
-    } else if (number->isFloatingPoint()) {
-        double d = number->doubleValue();
-        if (!checkFinite(d)) return false;
-        text = std::string_view(buf, static_cast<size_t>(std::snprintf(buf, sizeof buf, "%.17g", d)));
-    } else if (number->isUnsigned()) {
-        text = std::string_view(buf, static_cast<size_t>(std::snprintf(buf, sizeof buf, "%llu",
-                                                                       number->unsignedLongLongValue())));
-    } else {
-        text = std::string_view(buf, static_cast<size_t>(std::snprintf(buf, sizeof buf, "%lld",
-                                                                       number->longLongValue())));
+    if (typeid(*number) != typeid(ns::Number)) {
+        if (ns::as<ns::DecimalNumber>(number)) return writeDecimal(number);
     }
+    if (number->isFloatingPoint()) return writeDouble(number->doubleValue());
+    char buf[32];
+    std::to_chars_result r = number->isUnsigned()
+                                 ? std::to_chars(buf, buf + sizeof buf, number->unsignedLongLongValue())
+                                 : std::to_chars(buf, buf + sizeof buf, number->longLongValue());
+    appendBytesLength(buf, static_cast<size_t>(r.ptr - buf));
+    state_->transitionState(this);
+    return true;
+}
+
+// A decimal is written as its own exact text when that is a JSON number; any
+// other text is judged by its value.
+bool JsonStreamWriter::writeDecimal(const ns::Number* number) {
+    std::string_view text = static_cast<const ns::DecimalNumber*>(number)->text();
+    if (!isJsonNumberText(text)) return writeDouble(number->doubleValue());
     appendBytes(text);
     state_->transitionState(this);
     return true;
 }
 
+// Seventeen significant digits, printf's "%.17g".
+bool JsonStreamWriter::writeDouble(double d) {
+    if (std::isnan(d)) {
+        error_ = "NaN is not a valid number in JSON";
+        return false;
+    }
+    if (std::isinf(d)) {
+        error_ = d > 0 ? "+Infinity is not a valid number in JSON" : "-Infinity is not a valid number in JSON";
+        return false;
+    }
+    char buf[64];
+    std::to_chars_result r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::general, 17);
+    appendBytesLength(buf, static_cast<size_t>(r.ptr - buf));
+    state_->transitionState(this);
+    return true;
+}
+
+// Holds the delegate for the whole tree, so bytes go straight to it.
+bool JsonStreamWriter::writeTree(const ns::Object* root, bool (JsonStreamWriter::*write)(const ns::Object*)) {
+    if (treeDelegate_) return (this->*write)(root);
+    ns::Ref<JsonStreamWriterDelegate> delegate = delegate_.lock();
+    if (!delegate) return (this->*write)(root);
+    treeDelegate_ = delegate.get();
+    bool ok = (this->*write)(root);
+    flushTreeBytes();  // what was written before a failure too
+    treeDelegate_ = nullptr;
+    return ok;
+}
+
 bool JsonStreamWriter::writeObject(const ns::Dictionary* dict) {
+    return writeTree(dict, &JsonStreamWriter::writeObjectTree);
+}
+
+bool JsonStreamWriter::writeArray(const ns::Array* array) {
+    return writeTree(array, &JsonStreamWriter::writeArrayTree);
+}
+
+// Containers are read entry by entry while they are written, each kept alive
+// by its own reference for that time; a proxy that changes the tree as it is
+// written can change what is written but cannot free what is being read.
+bool JsonStreamWriter::writeObjectTree(const ns::Object* object) {
     if (stateStack_.size() >= kMaxTreeDepth) {
         error_ = "Nested too deep";
         return false;
     }
-    // A snapshot: the values stay alive even if a proxy changes the tree.
-    std::vector<std::pair<ns::Ref<ns::Object>, ns::Ref<ns::Object>>> entries;
-    entries.reserve(dict->count());
-    for (size_t i = 0; i < dict->count(); ++i)
-        entries.emplace_back(ns::Ref<ns::Object>(dict->keyAtIndex(i)), ns::Ref<ns::Object>(dict->valueAtIndex(i)));
-
+    ns::Ref<const ns::Dictionary> dict(static_cast<const ns::Dictionary*>(object));
+    if (sortKeys_) return writeSortedObject(*dict);
     if (!writeObjectOpen()) return false;
-    if (sortKeys_) {
-        for (const auto& e : entries) {
-            if (!ns::as<ns::String>(e.first.get())) {
-                error_ = "JSON object key must be string: " + ns::describe(e.first);
-                return false;
-            }
+    for (size_t i = 0; i < dict->count(); ++i) {
+        const ns::Object* key = dict->keyAtIndex(i);
+        if (kinds_.kindOf(key) != JsonValueKind::String) {
+            error_ = "JSON object key must be string: " + ns::describe(key);
+            return false;
         }
-        std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
-            return static_cast<ns::String*>(a.first.get())->compare(*static_cast<ns::String*>(b.first.get())) ==
-                   ns::ComparisonResult::Ascending;
-        });
+        if (!writeString(static_cast<const ns::String*>(key))) return false;
+        if (!writeValue(dict->valueAtIndex(i))) return false;
     }
+    return writeObjectClose();
+}
+
+bool JsonStreamWriter::writeSortedObject(const ns::Dictionary& dict) {
+    // A snapshot, sorted: its references keep keys and values alive.
+    std::vector<std::pair<ns::Ref<ns::Object>, ns::Ref<ns::Object>>> entries;
+    entries.reserve(dict.count());
+    for (size_t i = 0; i < dict.count(); ++i)
+        entries.emplace_back(ns::Ref<ns::Object>(dict.keyAtIndex(i)), ns::Ref<ns::Object>(dict.valueAtIndex(i)));
+    if (!writeObjectOpen()) return false;
     for (const auto& e : entries) {
-        auto* key = ns::as<ns::String>(e.first.get());
-        if (!key) {
+        if (kinds_.kindOf(e.first.get()) != JsonValueKind::String) {
             error_ = "JSON object key must be string: " + ns::describe(e.first);
             return false;
         }
-        if (!writeString(key)) return false;
+    }
+    std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+        return static_cast<ns::String*>(a.first.get())->compare(*static_cast<ns::String*>(b.first.get())) ==
+               ns::ComparisonResult::Ascending;
+    });
+    for (const auto& e : entries) {
+        if (!writeString(static_cast<const ns::String*>(e.first.get()))) return false;
         if (!writeValue(e.second.get())) return false;
     }
     return writeObjectClose();
 }
 
-bool JsonStreamWriter::writeArray(const ns::Array* array) {
+bool JsonStreamWriter::writeArrayTree(const ns::Object* object) {
     if (stateStack_.size() >= kMaxTreeDepth) {
         error_ = "Nested too deep";
         return false;
     }
+    ns::Ref<const ns::Array> array(static_cast<const ns::Array*>(object));
     if (!writeArrayOpen()) return false;
-    for (size_t i = 0; i < array->count(); ++i) {
-        ns::Ref<ns::Object> element = array->at(i);
-        if (!writeValue(element.get())) return false;
-    }
+    for (size_t i = 0; i < array->count(); ++i)
+        if (!writeValue(array->objectAtIndex(i))) return false;
     return writeArrayClose();
 }
 
 bool JsonStreamWriter::writeValue(const ns::Object* value) {
-    if (auto* d = ns::as<ns::Dictionary>(value)) return writeObject(d);
-    if (auto* a = ns::as<ns::Array>(value)) return writeArray(a);
-    if (auto* s = ns::as<ns::String>(value)) return writeString(s);
-    if (auto* n = ns::as<ns::Number>(value)) return writeNumber(n);
-    if (value && ns::isNull(value)) return writeNull();
-    if (auto* p = dynamic_cast<const JsonProxy*>(value)) return writeProxy(p);
+    switch (kinds_.kindOf(value)) {
+        case JsonValueKind::Dictionary: return writeObject(static_cast<const ns::Dictionary*>(value));
+        case JsonValueKind::Array: return writeArray(static_cast<const ns::Array*>(value));
+        case JsonValueKind::String: return writeString(static_cast<const ns::String*>(value));
+        case JsonValueKind::Number: return writeNumber(static_cast<const ns::Number*>(value));
+        case JsonValueKind::Null: return writeNull();
+        case JsonValueKind::Other: break;
+    }
+    if (auto* p = dynamic_cast<const JsonProxy*>(value)) return writeProxy(value, p);
     error_ = std::string("JSON serialisation not supported for ") + (value ? value->className() : "(null)");
     return false;
 }
 
-bool JsonStreamWriter::writeProxy(const JsonProxy* proxy) {
+bool JsonStreamWriter::writeProxy(const ns::Object* object, const JsonProxy* proxy) {
+    ns::Ref<const ns::Object> keep(object);  // the proxy may drop itself from the tree
     ns::Ref<ns::Object> v = proxy->proxyForJson();
     for (int hops = 1;; ++hops) {
         auto* next = dynamic_cast<const JsonProxy*>(v.get());

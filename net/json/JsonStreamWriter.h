@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "net/json/JsonValueKind.h"
 #include "platform/foundation/Array.h"
 #include "platform/foundation/Data.h"
 #include "platform/foundation/Dictionary.h"
@@ -131,7 +132,10 @@ public:
     // Booleans as true/false; infinities and not-a-number are refused.
     bool writeNumber(const ns::Number* number);
     // Passes bytes to the delegate.
-    void appendBytesLength(const void* bytes, size_t length);
+    void appendBytesLength(const void* bytes, size_t length) {
+        if (treeDelegate_) treeBytes_.append(static_cast<const char*>(bytes), length);
+        else sendBytes(bytes, length);
+    }
     void appendBytes(std::string_view s) { appendBytesLength(s.data(), s.size()); }
 
     const std::string& error() const { return error_; }
@@ -162,12 +166,27 @@ private:
     // The common steps before a value: validity and key tests, separator
     // and (human-readable) whitespace.
     bool beginValue(bool isKey, bool isOpening);
-    bool writeProxy(const JsonProxy* proxy);
+    bool writeProxy(const ns::Object* object, const JsonProxy* proxy);
+    bool writeSortedObject(const ns::Dictionary& dict);
+    void sendBytes(const void* bytes, size_t length);
+    void flushTreeBytes();
+    bool writeTree(const ns::Object* root, bool (JsonStreamWriter::*write)(const ns::Object*));
+    bool writeObjectTree(const ns::Object* dict);
+    bool writeArrayTree(const ns::Object* array);
+    bool writeDouble(double d);
+    bool writeDecimal(const ns::Number* number);
 
     std::string error_;
     std::vector<const JsonStreamWriterState*> stateStack_;
     const JsonStreamWriterState* state_;
     ns::Weak<JsonStreamWriterDelegate> delegate_;
+    // While a whole tree is written, its bytes collect in treeBytes_ and go
+    // to the delegate (looked up once; writeTree holds it) in one piece when
+    // the tree is done or has failed.
+    JsonStreamWriterDelegate* treeDelegate_ = nullptr;
+    std::string treeBytes_;
+    JsonValueKindCache kinds_;
+    std::string scratch_;
     uint64_t maxDepth_ = 32;
     bool sortKeys_ = false;
     bool humanReadable_ = false;

@@ -6,6 +6,7 @@ target_sources(json PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/JsonStreamParserAdapter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/JsonParser.cpp
   ${CMAKE_CURRENT_LIST_DIR}/JsonStreamWriter.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/JsonValueKind.cpp
   ${CMAKE_CURRENT_LIST_DIR}/JsonWriter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/JsonCategories.cpp
 )

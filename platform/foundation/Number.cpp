@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "platform/foundation/String.h"
 
@@ -135,13 +136,31 @@ size_t Number::hash() const {
     return std::hash<int64_t>()(v_.i);
 }
 
-DecimalNumber::DecimalNumber(std::string text)
-    : Number(NumberType::Double, std::strtod(text.c_str(), nullptr)), text_(std::move(text)) {}
+namespace {
 
-Ref<DecimalNumber> DecimalNumber::decimalNumberWithString(std::string_view text) {
-    return ns::make<DecimalNumber>(std::string(text));
+// The nearest double: the library's correctly rounded reading of a plain
+// decimal, strtod for anything else (a leading "+", blanks, out of range).
+double nearestDouble(std::string_view text, const char* terminated) {
+    double d = 0;
+    auto r = std::from_chars(text.data(), text.data() + text.size(), d);
+    if (r.ec == std::errc() && r.ptr == text.data() + text.size()) return d;
+    return std::strtod(terminated, nullptr);
 }
 
-Ref<String> DecimalNumber::stringValue() const { return String::make(text_); }
+}  // namespace
+
+DecimalNumber::DecimalNumber(std::string_view text) : Number(NumberType::Double, 0.0), length_(text.size()) {
+    char* chars = chars_;
+    std::memcpy(chars, text.data(), text.size());
+    chars[text.size()] = '\0';
+    v_.d = nearestDouble(text, chars);
+}
+
+Ref<DecimalNumber> DecimalNumber::decimalNumberWithString(std::string_view text) {
+    void* memory = ::operator new(sizeof(DecimalNumber) + text.size());  // chars_ holds the NUL
+    return Ref<DecimalNumber>(new (memory) DecimalNumber(text));
+}
+
+Ref<String> DecimalNumber::stringValue() const { return String::make(text()); }
 
 }  // namespace ns

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/foundation/Object.h"
 
@@ -87,17 +88,21 @@ protected:
 
 // A decimal number that keeps its exact text ("0.1" stays "0.1"), for codecs
 // that must not round what they read. Its numeric value is the nearest double.
-class DecimalNumber : public Number {
+// The text lives in the same allocation as the object.
+class DecimalNumber final : public Number {
 public:
-    explicit DecimalNumber(std::string text);
     const char* className() const override { return "DecimalNumber"; }
-    std::string description() const override { return text_; }
+    std::string description() const override { return std::string(text()); }
     Ref<String> stringValue() const override;
-    const std::string& text() const { return text_; }
+    std::string_view text() const { return {chars_, length_}; }
     static Ref<DecimalNumber> decimalNumberWithString(std::string_view text);
 
+    static void operator delete(void* p) { ::operator delete(p); }
+
 private:
-    std::string text_;
+    explicit DecimalNumber(std::string_view text);
+    size_t length_;
+    char chars_[1];  // length_ bytes and a terminating NUL, continuing past the object
 };
 
 // Shortest text that reads back as the same double ("0.1", "1e+100").

@@ -54,6 +54,14 @@ public:
 
     void retain() const { refs_.fetch_add(1, std::memory_order_relaxed); }
     void release() const {
+        // The sole owner (count 1, no weak link): no other thread holds a
+        // reference or can take one, so the object goes without an atomic
+        // read-modify-write. The acquire load orders every earlier release by
+        // other threads before the destruction.
+        if (refs_.load(std::memory_order_acquire) == 1) {
+            destroy(1);
+            return;
+        }
         uint32_t old = refs_.fetch_sub(1, std::memory_order_acq_rel);
         if ((old & kCountMask) == 1) destroy(old);
     }

@@ -86,6 +86,12 @@ TEST_F(BookmarkTest, PinboardSlashInPasswordAndUserNameIsEscapedInTheURL) {
     // A "/" left in the user name would end the address's host part early.
     url = SHRPinboard::credentialURL(ns::str("team/me").get(), ns::str("pw").get(), "/v1/posts/get");
     EXPECT_EQ(url, services.base().substr(0, 7) + "team%2Fme:pw@" + services.base().substr(7) + "/v1/posts/get");
+    // Nor may an "@" or a ":" move the host or split the password.
+    url = SHRPinboard::credentialURL(ns::str("me:you").get(), ns::str("p@ss:1").get(), "/v1/posts/get");
+    EXPECT_EQ(url, services.base().substr(0, 7) + "me%3Ayou:p%40ss%3A1@" + services.base().substr(7) + "/v1/posts/get");
+    auto parsed = ns::URL::URLWithString(url);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(ns::describe(parsed->host().get()), "127.0.0.1");
 }
 
 TEST_F(BookmarkTest, PinboardRefusedLoginIsNotSaved) {

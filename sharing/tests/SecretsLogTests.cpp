@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -161,8 +162,10 @@ protected:
     }
     // Shares `item` with `sharer` and answers every form the flow shows
     // (login values typed in, share forms sent) until the share ends, an
-    // alert shows, or the flow rests with nothing more to answer.
-    void runFlow(const ns::Ref<SHRSharer>& sharer, const ns::Ref<SHRItem>& item) {
+    // alert shows, the service has seen `lastPath`, or (bounded) the flow
+    // rests for 3 seconds with nothing more to answer.
+    void runFlow(const ns::Ref<SHRSharer>& sharer, const ns::Ref<SHRItem>& item, const std::string& lastPath = {}) {
+        using Clock = std::chrono::steady_clock;
         NotificationRecorder rec;
         sharer->setItem(item);
         sharer->share();
@@ -172,14 +175,16 @@ protected:
                 if (n == SHRSendDidFinishNotification || n == SHRSendDidFailWithErrorNotification ||
                     n == SHRSendDidCancelNotification)
                     return true;
-            return !alerts().empty();
+            return !alerts().empty() || (!lastPath.empty() && service_->reached(lastPath));
         };
         size_t seen = service_->requests();
-        int idle = 0;
-        for (int round = 0; round < 200 && !ended() && idle < 30; ++round) {
+        auto lastProgress = Clock::now();
+        const auto deadline = lastProgress + std::chrono::seconds(30);
+        while (!ended() && Clock::now() - lastProgress < std::chrono::seconds(3) && Clock::now() < deadline) {
             ui::ViewController* screen = shownScreen();
             if (screen && std::find(answered.begin(), answered.end(), screen) == answered.end()) {
                 answered.push_back(screen);
+                lastProgress = Clock::now();
                 if (auto* form = ns::as<SHRFormController>(screen)) {
                     for (ns::Object* o : *form->rowsOfSection(0)) {
                         std::string key = static_cast<SHRFormFieldSettings*>(o)->key();
@@ -193,12 +198,9 @@ protected:
                     // The places near the device are looked up with the token.
                     loc::LocationManager::setDevicePosition(loc::Location::make(52.52, 13.40));
                 }
-                idle = 0;
             } else if (service_->requests() != seen) {
                 seen = service_->requests();
-                idle = 0;
-            } else {
-                ++idle;
+                lastProgress = Clock::now();
             }
             ns::RunLoop::main()->runUntil(ended, 0.02);
             clock->advance(0.05);
@@ -252,7 +254,7 @@ TEST_F(SecretsLogTest, NoSharerFlowWritesASecretToTheLog) {
     storeAuth("SHRLinkedIn", "accessSecret", kStoredSecret);
     runFlow(ns::make<SHRLinkedIn>(), link());
     storeAuth("SHRFoursquareV2", "accessToken", kStoredToken);
-    runFlow(ns::make<SHRFoursquareV2>(), text());
+    runFlow(ns::make<SHRFoursquareV2>(), text(), "/v2/venues/search");
     auto defaults = ns::UserDefaults::standardUserDefaults();
     auto tomorrow = ns::Date::dateWithTimeIntervalSinceReferenceDate(
         ns::Date::date()->timeIntervalSinceReferenceDate() + 86400);

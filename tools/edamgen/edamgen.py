@@ -342,12 +342,36 @@ def check(table: Table) -> None:
                 if seen[f.type.name].kind != "exception":
                     raise TableError("line %d: %s: %s is not an exception"
                                      % (f.line, r.cls, f.type.name))
+    check_no_cycles(table, seen)
     for s in table.services:
         names = set()
         for m in s.methods:
             if m.name in names:
                 raise TableError("line %d: method %s listed twice" % (m.line, m.name))
             names.add(m.name)
+
+
+def check_no_cycles(table: Table, records: Dict[str, Record]) -> None:
+    """Records are written without a depth limit, so no record may contain
+    itself, directly or through others."""
+    done = set()
+
+    def visit(cls: str, path: List[str]) -> None:
+        if cls in done:
+            return
+        for f in records[cls].fields:
+            for t in walk(f.type):
+                if t.kind != "struct" or records[t.name].kind == "exception":
+                    continue
+                if t.name in path:
+                    cycle = path[path.index(t.name):] + [t.name]
+                    raise TableError("line %d: %s: a record may not contain itself (%s)"
+                                     % (f.line, cls, ", ".join(cycle)))
+                visit(t.name, path + [t.name])
+        done.add(cls)
+
+    for r in table.records:
+        visit(r.cls, [r.cls])
 
 
 def walk(t: Type):
@@ -386,90 +410,97 @@ def referenced_classes(r: Record) -> List[str]:
     return out
 
 
-def element_reader(t: Type, ctx: str) -> str:
+def element_cost(t: Type) -> str:
+    """The least heap an element of type t takes once read (see WireReader)."""
+    k = t.kind
+    if k in ("string", "binary"):
+        return "WireReader::kStringCost"
+    if k == "struct":
+        return "WireReader::objectCost<%s>()" % t.name
+    if k == "primitive":
+        return "WireReader::kNumberCost"
+    return "WireReader::kContainerCost"
+
+
+def element_reader(t: Type) -> str:
     """A lambda that reads one element of type t and returns ns::Ref<ns::Object>."""
     k = t.kind
     if k == "string":
-        body = "return wire::readString(p);"
+        body = "return r.readString();"
     elif k == "binary":
-        body = "return wire::readBinary(p);"
+        body = "return r.readBinary();"
     elif k == "struct":
-        body = "auto v = ns::make<%s>(); v->read(p); return v;" % t.name
+        body = "return r.readRecord<%s>();" % t.name
     elif k == "primitive":
-        body = "return wire::read%sNumber(p);" % PRIMITIVES[t.name][2]
-    elif k == "list":
-        body = "return wire::readList(p, %s);" % element_reader(t.elem, ctx)
+        body = "return r.read%sNumber();" % PRIMITIVES[t.name][2]
     else:
-        body = "return wire::readMap(p, %s, %s);" % (element_reader(t.key, ctx),
-                                                    element_reader(t.elem, ctx))
-    return "[](TProtocol& p) -> ns::Ref<ns::Object> { %s }" % body
+        body = "return %s;" % container_reader(t, "r")
+    return "[](WireReader& r) -> ns::Ref<ns::Object> { %s }" % body
+
+
+def container_reader(t: Type, reader: str) -> str:
+    """An expression reading a list or map of type t from `reader`."""
+    if t.kind == "list":
+        return "%s.readList(%s, %s)" % (reader, element_cost(t.elem), element_reader(t.elem))
+    return "%s.readStringMap(%s, %s)" % (reader, element_cost(t.elem), element_reader(t.elem))
 
 
 def element_writer(t: Type, ctx: str) -> str:
     """A lambda that writes one element (ns::Object&) of type t."""
     k = t.kind
     if k == "string":
-        body = "wire::writeString(p, wire::element<ns::String>(e, %s));" % cxx_string(ctx)
+        body = "w.writeBytes(wire::element<ns::String>(e, %s).view());" % cxx_string(ctx)
     elif k == "binary":
-        body = "wire::writeBinary(p, wire::element<ns::Data>(e, %s));" % cxx_string(ctx)
+        body = "w.writeBytes(wire::element<ns::Data>(e, %s).view());" % cxx_string(ctx)
     elif k == "struct":
-        body = "wire::element<%s>(e, %s).write(p);" % (t.name, cxx_string(ctx))
+        body = "wire::element<%s>(e, %s).%s::writeTo(w);" % (t.name, cxx_string(ctx), t.name)
     elif k == "primitive":
-        body = "wire::write%sNumber(p, wire::element<ns::Number>(e, %s));" % (
+        body = "w.write%sNumber(wire::element<ns::Number>(e, %s));" % (
             PRIMITIVES[t.name][2], cxx_string(ctx))
-    elif k == "list":
-        body = "wire::writeList(p, %s, wire::element<ns::Array>(e, %s), %s);" % (
-            t.elem.wire, cxx_string(ctx), element_writer(t.elem, ctx))
     else:
-        body = "wire::writeMap(p, %s, %s, wire::element<ns::Dictionary>(e, %s), %s, %s);" % (
-            t.key.wire, t.elem.wire, cxx_string(ctx), element_writer(t.key, ctx),
-            element_writer(t.elem, ctx))
-    return "[](TProtocol& p, ns::Object& e) { %s }" % body
+        cls = "ns::Array" if k == "list" else "ns::Dictionary"
+        body = "%s;" % container_writer(t, "wire::element<%s>(e, %s)" % (cls, cxx_string(ctx)), ctx, "w")
+    return "[](WireWriter& w, ns::Object& e) { %s }" % body
 
 
-def value_reader(f: Field) -> List[str]:
-    """Statements that read field f's value and store it with its setter."""
-    t = f.type
-    k = t.kind
-    setter = "set%s" % f.cap
-    if k == "primitive":
-        cpp = PRIMITIVES[t.name][0]
-        return ["%s v{};" % cpp, "in.read%s(v);" % PRIMITIVES[t.name][2], "%s(v);" % setter]
-    if k == "string":
-        return ["%s(wire::readString(in));" % setter]
-    if k == "binary":
-        return ["%s(wire::readBinary(in));" % setter]
-    if k == "struct":
-        return ["auto v = ns::make<%s>();" % t.name, "v->read(in);", "%s(std::move(v));" % setter]
-    if k == "list":
-        return ["%s(wire::readList(in, %s));" % (setter, element_reader(t.elem, f.name))]
-    return ["%s(wire::readMap(in, %s, %s));" % (setter, element_reader(t.key, f.name),
-                                                element_reader(t.elem, f.name))]
+def container_writer(t: Type, value: str, ctx: str, writer: str) -> str:
+    """An expression writing the list or map `value` of type t to `writer`."""
+    if t.kind == "list":
+        return "%s.writeList(%s, %s, %s)" % (writer, t.elem.wire, value, element_writer(t.elem, ctx))
+    return "%s.writeStringMap(%s, %s, %s, %s)" % (writer, t.elem.wire, value, cxx_string(ctx),
+                                                  element_writer(t.elem, ctx))
 
 
-def value_writer(f: Field, value: str) -> List[str]:
+def value_reader(f: Field) -> str:
+    """An expression that reads field f's value from the reader `in`."""
     t = f.type
     k = t.kind
     if k == "primitive":
-        return ["out.write%s(%s);" % (PRIMITIVES[t.name][2], value)]
+        return "in.read%s()" % PRIMITIVES[t.name][2]
     if k == "string":
-        return ["wire::writeString(out, *%s);" % value]
+        return "in.readString()"
     if k == "binary":
-        return ["wire::writeBinary(out, *%s);" % value]
+        return "in.readBinary()"
     if k == "struct":
-        return ["%s->write(out);" % value]
-    if k == "list":
-        return ["wire::writeList(out, %s, *%s, %s);" % (t.elem.wire, value,
-                                                       element_writer(t.elem, f.name))]
-    return ["wire::writeMap(out, %s, %s, *%s, %s, %s);" % (
-        t.key.wire, t.elem.wire, value, element_writer(t.key, f.name),
-        element_writer(t.elem, f.name))]
+        return "in.readRecord<%s>()" % t.name
+    return container_reader(t, "in")
+
+
+def value_writer(f: Field, value: str) -> str:
+    """A statement that writes `value` (field f's type) to the writer `out`."""
+    t = f.type
+    k = t.kind
+    if k == "primitive":
+        return "out.write%s(%s);" % (PRIMITIVES[t.name][2], value)
+    if k in ("string", "binary"):
+        return "out.writeBytes(%s->view());" % value
+    if k == "struct":
+        return "%s->%s::writeTo(out);" % (value, t.name)
+    return "%s;" % container_writer(t, "*" + value, f.name, "out")
 
 
 def field_writer(f: Field, value: str, indent: str) -> List[str]:
-    lines = ["out.writeFieldBegin(%s, %s, %d);" % (cxx_string(f.name), f.type.wire, f.id)]
-    lines += value_writer(f, value)
-    lines.append("out.writeFieldEnd();")
+    lines = ["out.writeFieldBegin(%s, %d);" % (f.type.wire, f.id), value_writer(f, value)]
     return [indent + l for l in lines]
 
 
@@ -530,8 +561,8 @@ def emit_record_decl(r: Record) -> List[str]:
             o.append("    void unset%s() { %s = false; }" % (f.cap, f.flag))
     if r.fields:
         o.append("")
-    o.append("    void read(TProtocol& in) override;")
-    o.append("    void write(TProtocol& out) const override;")
+    o.append("    void readFrom(WireReader& in) override;")
+    o.append("    void writeTo(WireWriter& out) const override;")
     o.append("    std::string description() const override;")
     o.append("    void encodeWithCoder(Coder& coder) const override;")
     o.append("    bool isEqualToRecord(const Record& other) const override;")
@@ -607,41 +638,28 @@ def emit_record_impl(r: Record) -> List[str]:
         o.append("}")
         o.append("")
     # read
-    o.append("void %s::read(TProtocol& in) {" % c)
-    o.append("    apache::thrift::protocol::TInputRecursionTracker depth(in);")
-    o.append("    std::string name;")
-    o.append("    TType type;")
-    o.append("    int16_t id;")
-    o.append("    in.readStructBegin(name);")
+    o.append("void %s::readFrom(WireReader& in) {" % c)
     o.append("    for (;;) {")
-    o.append("        in.readFieldBegin(name, type, id);")
-    o.append("        if (type == T_STOP) break;")
+    o.append("        int16_t id;")
+    o.append("        TType type = in.readFieldBegin(id);")
+    o.append("        if (type == T_STOP) return;")
     if r.fields:
         o.append("        switch (id) {")
         for f in r.fields:
             o.append("        case %d:" % f.id)
             o.append("            if (type == %s) {" % f.type.wire)
-            for l in value_reader(f):
-                o.append("                " + l)
-            o.append("            } else {")
-            o.append("                in.skip(type);")
+            o.append("                %s = %s;" % (f.member, value_reader(f)))
+            o.append("                %s = true;" % f.flag)
+            o.append("                continue;")
             o.append("            }")
             o.append("            break;")
-        o.append("        default:")
-        o.append("            in.skip(type);")
-        o.append("            break;")
         o.append("        }")
-    else:
-        o.append("        in.skip(type);")
-    o.append("        in.readFieldEnd();")
+    o.append("        in.skip(type);")
     o.append("    }")
-    o.append("    in.readStructEnd();")
     o.append("}")
     o.append("")
     # write
-    o.append("void %s::write(TProtocol& out) const {" % c)
-    o.append("    apache::thrift::protocol::TOutputRecursionTracker depth(out);")
-    o.append("    out.writeStructBegin(%s);" % cxx_string(r.struct_name))
+    o.append("void %s::writeTo(WireWriter& out) const {" % c)
     if r.kind == "result":
         o.append("    // Only the first set field counts; it is written when it holds a value.")
         for i, f in enumerate(r.fields):
@@ -662,7 +680,6 @@ def emit_record_impl(r: Record) -> List[str]:
             o += field_writer(f, f.member, "        ")
             o.append("    }")
     o.append("    out.writeFieldStop();")
-    o.append("    out.writeStructEnd();")
     o.append("}")
     o.append("")
     # description
@@ -758,9 +775,8 @@ def emit_client_impl(s: Service) -> List[str]:
     for m in s.methods:
         # send
         o.append("void %s::send_%s(%s) {" % (c, m.name, method_params(m)))
-        o.append("    TProtocol& out = *outProtocol_;")
+        o.append("    WireWriter out(*outProtocol_);")
         o.append("    out.writeMessageBegin(%s, T_CALL, 0);" % cxx_string(m.name))
-        o.append("    out.writeStructBegin(%s);" % cxx_string(m.name + "_args"))
         for a in m.args:
             if a.type.is_object:
                 o.append("    if (%s) {" % a.name)
@@ -769,9 +785,8 @@ def emit_client_impl(s: Service) -> List[str]:
             else:
                 o += field_writer(a, a.name, "    ")
         o.append("    out.writeFieldStop();")
-        o.append("    out.writeStructEnd();")
-        o.append("    out.writeMessageEnd();")
-        o.append("    out.getTransport()->flush();")
+        o.append("    out.finish();")
+        o.append("    outProtocol_->getTransport()->flush();")
         o.append("}")
         o.append("")
         # recv

@@ -212,6 +212,20 @@ TEST(FastDecoder, NumberKindsAndLimits) {
     auto l = decode(longDecimal);
     ASSERT_TRUE(l.value) << l.message();
     EXPECT_DOUBLE_EQ(static_cast<ns::Number*>(first(l))->doubleValue(), 1e-1);
+    // Every double is the correctly rounded value of its text, whichever way
+    // it is converted (short mantissas exactly, long ones by the library).
+    const std::vector<std::string> texts = {
+        "0.000123", "123.456e-2", "1E22", "1e23", "9007199254740993.0", "0.1e1", "-2.5E-3", "4.9406564584124654e-324",
+        "12345678901234567890e-5", "0.30000000000000004", "-179.99999999999997", "1234567890123456789.5",
+        "0.0000000000000000000000001", "100000000000000000000000e-22"};
+    std::string list = "[";
+    for (const auto& t : texts) list += (list.size() > 1 ? "," : "") + t;
+    auto d = decode(list + "]");
+    ASSERT_TRUE(d.value) << d.message();
+    auto* values = static_cast<ns::Array*>(d.value.get());
+    for (size_t i = 0; i < texts.size(); ++i)
+        EXPECT_EQ(static_cast<ns::Number*>(values->objectAtIndex(i))->doubleValue(), std::strtod(texts[i].c_str(), nullptr))
+            << texts[i];
 }
 
 TEST(FastDecoder, StringEscapesAndSurrogates) {

@@ -111,7 +111,7 @@ private:
 
 // ---- Equivalence ----
 
-bool isIntegerText(const std::string& t) {
+bool isIntegerText(std::string_view t) {
     size_t i = t[0] == '-' ? 1 : 0;
     if (i >= t.size()) return false;
     for (; i < t.size(); ++i)

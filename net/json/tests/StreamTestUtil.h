@@ -25,7 +25,7 @@ inline std::string dump(const ns::Object* o) {
         }
         return out + "\"";
     }
-    if (auto* d = ns::as<ns::DecimalNumber>(o)) return "dec(" + d->text() + ")";
+    if (auto* d = ns::as<ns::DecimalNumber>(o)) return "dec(" + std::string(d->text()) + ")";
     if (auto* n = ns::as<ns::Number>(o)) {
         if (n->isBool()) return n->boolValue() ? "true" : "false";
         return std::string(1, n->objCType()) + "(" + n->description() + ")";

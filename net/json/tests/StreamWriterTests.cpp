@@ -193,11 +193,14 @@ TEST(StreamWriterOutput, NumberFormats) {
         ns::Number::numberWithDouble(-0.0), ns::Number::numberWithFloat(0.5f), ns::Number::numberWithDouble(3.0),
         ns::DecimalNumber::decimalNumberWithString("1.50"), ns::DecimalNumber::decimalNumberWithString("1E70000"),
         ns::DecimalNumber::decimalNumberWithString("-0.0"), ns::DecimalNumber::decimalNumberWithString(".5"),
+        ns::Number::numberWithDouble(1e21), ns::Number::numberWithDouble(1e-5), ns::Number::numberWithDouble(5e-324),
+        ns::Number::numberWithDouble(1e16), ns::Number::numberWithDouble(0.0001),
     }));
     ASSERT_TRUE(w.ok()) << w.error;
     EXPECT_EQ(w.text,
               "[true,false,18446744073709551615,9223372036854775808,-9223372036854775808,-5,-3,200,"
-              "0.10000000000000001,1.5,1.0000000000000001e+300,-0,0.5,3,1.50,1E70000,-0.0,0.5]");
+              "0.10000000000000001,1.5,1.0000000000000001e+300,-0,0.5,3,1.50,1E70000,-0.0,0.5,"
+              "1e+21,1.0000000000000001e-05,4.9406564584124654e-324,10000000000000000,0.0001]");
 }
 
 TEST(StreamWriterOutput, SortedKeys) {
@@ -233,6 +236,29 @@ TEST(StreamWriterOutput, ProxiesAndParsedTreesRoundTrip) {
     EXPECT_EQ(write(arr({proxied, ns::make<Proxy>(ns::str("s"))})).text, "[{\"p\":1},\"s\"]");
     EXPECT_EQ(write(proxied).text, "{\"p\":1}");
     EXPECT_EQ(write(ns::make<Proxy>(proxied)).text, "{\"p\":1}");
+
+    // A proxy that empties the tree it is written from: the containers being
+    // read stay alive (the sanitizer builds would see a freed one).
+    class Emptier final : public ns::Object, public json::JsonProxy {
+    public:
+        std::vector<Ref<ns::MutableArray>> lists;
+        Ref<ns::Object> proxyForJson() const override {
+            for (auto& l : lists) l->removeAllObjects();
+            return ns::str("gone");
+        }
+    };
+    auto emptier = ns::make<Emptier>();
+    auto inner = ns::MutableArray::make();
+    inner->addObject(emptier);
+    inner->addObject(ns::num(2));
+    auto outer = ns::MutableArray::make();
+    outer->addObject(inner);
+    outer->addObject(ns::num(3));
+    emptier->lists = {outer, inner};
+    emptier = nullptr;
+    inner = nullptr;
+    EXPECT_EQ(write(outer).text, "[[\"gone\"]]");
+    outer->removeAllObjects();
 
     const char* doc =
         "{\"n\":[0,-1,18,1.25,-0.0,1e400,12345678901234567890],\"s\":\"\\u00e9\\ud83d\\ude00\\t\",\"t\":true,"

@@ -66,6 +66,8 @@ class ParseTests(unittest.TestCase):
             "file a\nstruct X \"X\"\nend\nstruct X \"Y\"\nend\n": "record X defined twice",
             "file a\nstruct X \"X\"\nend\nservice S\n  method m returns X\n    throws 1 e X\nend\n":
                 "X is not an exception",
+            "file a\nstruct X \"X\"\n  1 y list<Y>\nend\nstruct Y \"Y\"\n  1 x X\nend\n":
+                "line 6: Y: a record may not contain itself (X, Y, X)",
         }
         for text, message in cases.items():
             with self.assertRaises(edamgen.TableError) as caught:
@@ -90,7 +92,7 @@ class EmitTests(unittest.TestCase):
         self.assertIn("class EDAMOops : public Record, public ns::Exception {", h)
         self.assertIn('EDAMOops::EDAMOops() : ns::Exception("EDAMOops", "unknown") {}', cpp)
         self.assertIn('coder.encodeInt(errorCode_, "errorCode")', cpp)  # enum: plain int
-        self.assertIn('out.writeStructBegin("EDAMOops");', cpp)
+        self.assertIn('const char* structName() const override { return "EDAMOops"; }', h)
 
     def test_record_pattern(self):
         h, cpp = self.files["out/Small.h"], self.files["out/Small.cpp"]
@@ -101,6 +103,14 @@ class EmitTests(unittest.TestCase):
             self.assertIn(accessor, h)
         self.assertIn('coder.encodeInt32(id_, "id")', cpp)
         self.assertIn("if (namesIsSet_ && names_) {", cpp)
+        # Fields are taken only with their own wire type; anything else is
+        # skipped. Elements are charged at least their own size.
+        self.assertIn("if (type == T_LIST) {\n                names_ = in.readList(WireReader::kStringCost,", cpp)
+        self.assertIn("counts_ = in.readStringMap(WireReader::kNumberCost,", cpp)
+        self.assertIn("inner_ = in.readRecord<EDAMThing2>();", cpp)
+        self.assertIn("            break;\n        }\n        in.skip(type);", cpp)
+        self.assertIn("inner_->EDAMThing2::writeTo(out);", cpp)
+        self.assertIn('out.writeList(T_STRING, *names_,', cpp)
         self.assertIn('s += ",names:";', cpp)
         self.assertIn('std::string s = "Thing(";', cpp)
 
@@ -115,7 +125,8 @@ class EmitTests(unittest.TestCase):
         client = self.files["out/SmallClient.cpp"]
         self.assertIn('out.writeMessageBegin("getThing", T_CALL, 0);', client)
         self.assertIn("if (authenticationToken) {", client)       # objects only when given
-        self.assertIn('out.writeFieldBegin("count", T_I16, 2);', client)  # numbers always
+        self.assertIn('out.writeFieldBegin(T_I16, 2);\n    out.writeI16(count);', client)  # numbers always
+        self.assertIn("out.finish();\n    outProtocol_->getTransport()->flush();", client)
         self.assertIn('"getThing failed: unknown result"', client)
         self.assertIn("throw EDAMOops(*result->oops());", client)
         start = client.index("void EDAMSmallClient::recv_forget")

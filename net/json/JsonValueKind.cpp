@@ -1,0 +1,20 @@
+#include "net/json/JsonValueKind.h"
+
+#include "platform/foundation/Array.h"
+#include "platform/foundation/Dictionary.h"
+#include "platform/foundation/Null.h"
+#include "platform/foundation/Number.h"
+#include "platform/foundation/String.h"
+
+namespace json {
+
+JsonValueKind classifyJsonValue(const ns::Object* o) {
+    if (ns::as<ns::Dictionary>(o)) return JsonValueKind::Dictionary;
+    if (ns::as<ns::Array>(o)) return JsonValueKind::Array;
+    if (ns::as<ns::String>(o)) return JsonValueKind::String;
+    if (ns::as<ns::Number>(o)) return JsonValueKind::Number;
+    if (o && ns::isNull(o)) return JsonValueKind::Null;
+    return JsonValueKind::Other;
+}
+
+}  // namespace json
