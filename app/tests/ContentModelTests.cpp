@@ -8,10 +8,10 @@
 #include <set>
 
 #include "app/ContentModel.h"
-#include "platform/foundation/tests/ChildProcess.h"
 #include "app/RatePromptManager.h"
 #include "app/phone/UITabBarController_iPhone.h"
 #include "platform/ui/WebView.h"
+#include "testsupport/ChildProcess.h"
 #include "testsupport/Command.h"
 
 namespace app::test {
@@ -72,7 +72,7 @@ TEST_F(ContentTest, UnreadableDocumentsFilesAreKeptAsideAndNeverOverwritten) {
     std::string groupsBytes = readFile(documents("Grupos-VeltraIpad.plist"));
     writeFile(documents("Favorites-VeltraIpad.plist.corrupt-1"), "an older one");
     // A save killed in the previous run left its temporary file.
-    std::string leftover = documents(".Favorites-VeltraIpad.plist.tmp." + std::to_string(ns::testing::endedProcessId()) +
+    std::string leftover = documents(".Favorites-VeltraIpad.plist.tmp." + std::to_string(testsupport::endedProcessId()) +
                                      ".0.00c0ffee");
     writeFile(leftover, truncated);
 
