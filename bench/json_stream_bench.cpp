@@ -41,7 +41,8 @@ void walk(const ns::Object* o, json::JsonValueKindCache& kinds, Stats& st) {
     ++st.nodes;
     switch (kinds.kindOf(o)) {
         case json::JsonValueKind::String: st.stringBytes += static_cast<const ns::String*>(o)->utf8().size(); break;
-        case json::JsonValueKind::Number: {
+        case json::JsonValueKind::Number:
+        case json::JsonValueKind::Decimal: {
             auto* n = static_cast<const ns::Number*>(o);
             if (!n->isBool()) st.numbers += n->doubleValue();
             break;

@@ -1,7 +1,8 @@
 // A fresh app for each test: a temporary home folder, the sample bundle
 // (or a small one made by the test), the main run loop on a manual clock,
-// analytics forgotten. Screens are driven with ui::Driver and read with the
-// text screen, which a failing test prints.
+// analytics forgotten, the outside services at their built-in addresses
+// until the test points them at its own servers. Screens are driven with
+// ui::Driver and read with the text screen, which a failing test prints.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -28,6 +29,7 @@
 #include "platform/ui/Driver.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/TextScreen.h"
+#include "testsupport/EndpointOverrides.h"
 #include "testsupport/TempDir.h"
 
 namespace app::test {
@@ -75,6 +77,8 @@ protected:
     std::string home;
     std::unique_ptr<ui::Driver> driver;
     ns::Ref<AppDelegate> delegate;
+    // Outside services pointed at the test's servers, until the test ends.
+    testsupport::EndpointOverrides endpoints;
 };
 
 // The phone past the splash, signed up (no sign-up overlay), able to send

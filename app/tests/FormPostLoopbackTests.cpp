@@ -9,7 +9,6 @@
 
 #include "app/AppConfig.h"
 #include "app/forms/UIViewSingUp.h"
-#include "platform/foundation/ServiceEndpoints.h"
 #include "testsupport/FormBody.h"
 #include "testsupport/LoopbackServer.h"
 #include "testsupport/MainLoopWait.h"
@@ -44,13 +43,7 @@ protected:
         AppTest::SetUp();
         setFormPoster(nullptr);  // the app's own poster
     }
-    void TearDown() override {
-        ns::ServiceEndpoints::clearOverrides();
-        AppTest::TearDown();
-    }
-    void pointFormsAt(const std::string& baseURL) {
-        ASSERT_TRUE(ns::ServiceEndpoints::setOverride(kFormService.name, baseURL));
-    }
+    void pointFormsAt(const std::string& baseURL) { endpoints.point(kFormService, baseURL); }
     void fillSignUp() {
         startPhone();
         driver->advance(0.5);

@@ -44,7 +44,6 @@ protected:
     void TearDown() override {
         sharing::SHR::resetForTesting();
         ui::TweetComposeViewController::resetForTesting();
-        sharing::SHRTwitter::setBaseURLsForTesting("", "", "");
         TabletTest::TearDown();
         net::ReachabilityProvider::setCurrent(nullptr);
     }
@@ -95,7 +94,9 @@ TEST_F(TabletShareTest, TwitterButtonFillsTheSystemComposerAndTheShareScreenStay
 TEST_F(TabletShareTest, TwitterButtonRunsTheOAuthFlowAndPostsTheCard) {
     FakeTwitter fake;
     ASSERT_GT(fake.port(), 0);
-    sharing::SHRTwitter::setBaseURLsForTesting(fake.url(""), fake.url(""), fake.url(""));
+    endpoints.point({sharing::SHRTwitter::kService, sharing::SHRTwitter::kImageHostService,
+                     sharing::SHRTwitter::kShortenerService},
+                    fake.url(""));
     ui::TweetComposeViewController::setAvailable(false);
     auto* share = openShareScreen();
     ASSERT_TRUE(share) << screen();

@@ -1,5 +1,8 @@
 #include "net/json/FJSerializer.h"
 
+#include "net/json/FJDictionary.h"
+#include "platform/foundation/DoubleFormat.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -238,7 +241,7 @@ struct FJEncodeState {
                 if (!std::isfinite(d))
                     return fail("Floating point values must be finite.  JSON does not support NaN or Infinity.");
                 // Same text as printf's "%.17g".
-                end = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::general, 17).ptr;
+                end = ns::formatDouble17(d, buf);
                 break;
             }
             default: {
@@ -280,13 +283,41 @@ struct FJEncodeState {
         return true;
     }
 
+    // Length of the well-formed UTF-8 sequence at p (lead byte 80 hex or
+    // more), or 0 when it is not one.
+    static size_t wellFormedLength(const uint8_t* p, const uint8_t* end) {
+        uint8_t b0 = p[0];
+        size_t left = static_cast<size_t>(end - p);
+        auto cont = [](uint8_t b) { return (b & 0xC0) == 0x80; };
+        if (b0 >= 0xC2 && b0 <= 0xDF) return left >= 2 && cont(p[1]) ? 2 : 0;
+        if (b0 >= 0xE0 && b0 <= 0xEF) {
+            if (left < 3 || !cont(p[1]) || !cont(p[2])) return 0;
+            if ((b0 == 0xE0 && p[1] < 0xA0) || (b0 == 0xED && p[1] >= 0xA0)) return 0;
+            return 3;
+        }
+        if (b0 >= 0xF0 && b0 <= 0xF4) {
+            if (left < 4 || !cont(p[1]) || !cont(p[2]) || !cont(p[3])) return 0;
+            if ((b0 == 0xF0 && p[1] < 0x90) || (b0 == 0xF4 && p[1] >= 0x90)) return 0;
+            return 4;
+        }
+        return 0;
+    }
+
     // Writes the bytes of one string with the escapes JSON needs.
     bool encodeStringBytes(const uint8_t* p, const uint8_t* end) {
         const bool escapeSlash = serializeOptions & FJSerializeFlagEscapeSlash;
         const bool escapeUnicode = serializeOptions & FJSerializeFlagEscapeUnicode;
         while (p < end) {
             const uint8_t* run = p;
-            while (p < end && kOut.c[*p] == 0) ++p;
+            for (;;) {
+                while (p < end && kOut.c[*p] == 0) ++p;
+                // Well-formed UTF-8 is copied with the run unless it is to be
+                // escaped; anything else is left to the code point decoder.
+                if (escapeUnicode || p >= end || *p < 0x80) break;
+                size_t n = wellFormedLength(p, end);
+                if (!n) break;
+                p += n;
+            }
             if (p > run) {
                 size_t n = static_cast<size_t>(p - run);
                 if (!ensure(n, n + 1024)) return false;
@@ -404,6 +435,11 @@ struct FJEncodeState {
         return classify(key) == kString;
     }
 
+    bool encodeMember(ns::Object* key, ns::Object* value) {
+        if (!isStringKey(key)) return fail("Key must be a string object.");
+        return encode(key) && colon() && encode(value);
+    }
+
     bool encodeDictionary(ns::Dictionary* d) {
         if (!enterNesting()) return false;
         if (!open('{')) return false;
@@ -425,12 +461,21 @@ struct FJEncodeState {
                 if (!value) return fail("Unable to serialize object class %s.", "(null)");
                 if (!encode(value)) return false;
             }
+        } else if (&typeid(*d) == &typeid(FJDictionary)) {
+            // The decoder's own dictionary: its slots, in the same order.
+            auto* fj = static_cast<FJDictionary*>(d);
+            const FJHashTableEntry* slot = fj->entries();
+            bool first = true;
+            for (const FJHashTableEntry* last = slot + fj->capacity(); slot < last; ++slot) {
+                if (!slot->key) continue;
+                if (!first && !comma()) return false;
+                first = false;
+                if (!encodeMember(slot->key, slot->object)) return false;
+            }
         } else {
             for (size_t i = 0; i < n; ++i) {
                 if (i && !comma()) return false;
-                ns::Object* key = d->keyAtIndex(i);
-                if (!isStringKey(key)) return fail("Key must be a string object.");
-                if (!encode(key) || !colon() || !encode(d->valueAtIndex(i))) return false;
+                if (!encodeMember(d->keyAtIndex(i), d->valueAtIndex(i))) return false;
             }
         }
         if (!close('}')) return false;

@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "net/json/JsonCategories.h"
+#include "platform/foundation/DoubleFormat.h"
 #include "platform/foundation/Null.h"
 
 namespace json {
@@ -32,42 +33,58 @@ SHARED_INSTANCE(JsonStreamWriterStateArrayValue)
 
 #undef SHARED_INSTANCE
 
+namespace {
+template <class State>
+const JsonStreamWriterState* next() { return State::sharedInstance(); }
+}  // namespace
+
+// Start: the top-level container moves the stream to complete, after which
+// it is closed. Object start and key want a key (a key is separated by ","
+// except the first); a value follows ":" (and one space when human
+// readable). Array values are separated by ",".
+JsonStreamWriterStateStart::JsonStreamWriterStateStart()
+    : JsonStreamWriterState({.next = next<JsonStreamWriterStateComplete>}) {}
+JsonStreamWriterStateComplete::JsonStreamWriterStateComplete() : JsonStreamWriterState({.closed = true}) {}
+JsonStreamWriterStateError::JsonStreamWriterStateError() = default;
+JsonStreamWriterStateObjectStart::JsonStreamWriterStateObjectStart()
+    : JsonStreamWriterState({.keyOnly = true, .next = next<JsonStreamWriterStateObjectValue>}) {}
+JsonStreamWriterStateObjectKey::JsonStreamWriterStateObjectKey()
+    : JsonStreamWriterState({.separator = ',', .keyOnly = true, .next = next<JsonStreamWriterStateObjectValue>}) {}
+JsonStreamWriterStateObjectValue::JsonStreamWriterStateObjectValue()
+    : JsonStreamWriterState({.separator = ':', .spaceOnly = true, .next = next<JsonStreamWriterStateObjectKey>}) {}
+JsonStreamWriterStateArrayStart::JsonStreamWriterStateArrayStart()
+    : JsonStreamWriterState({.next = next<JsonStreamWriterStateArrayValue>}) {}
+JsonStreamWriterStateArrayValue::JsonStreamWriterStateArrayValue() : JsonStreamWriterState({.separator = ','}) {}
+
+bool JsonStreamWriterState::isInvalidState(JsonStreamWriter* writer) const {
+    if (!traits_.closed) return false;
+    writer->setError("Stream is closed");
+    return true;
+}
+
+bool JsonStreamWriterState::expectingKey(JsonStreamWriter* writer) const {
+    if (!traits_.keyOnly) return false;
+    writer->setError("JSON object key must be string");
+    return true;
+}
+
+void JsonStreamWriterState::appendSeparator(JsonStreamWriter* writer) const {
+    if (traits_.separator) writer->appendBytesLength(&traits_.separator, 1);
+}
+
 void JsonStreamWriterState::appendWhitespace(JsonStreamWriter* writer) const {
+    if (traits_.spaceOnly) {
+        writer->appendBytes(" ");
+        return;
+    }
     std::string ws(1 + 2 * writer->stateStack().size(), ' ');
     ws[0] = '\n';
     writer->appendBytes(ws);
 }
 
-void JsonStreamWriterStateStart::transitionState(JsonStreamWriter* writer) const {
-    writer->setState(JsonStreamWriterStateComplete::sharedInstance());
+void JsonStreamWriterState::transitionState(JsonStreamWriter* writer) const {
+    if (traits_.next) writer->setState(traits_.next());
 }
-
-bool JsonStreamWriterStateComplete::isInvalidState(JsonStreamWriter* writer) const {
-    writer->setError("Stream is closed");
-    return true;
-}
-
-bool JsonStreamWriterStateObjectStart::expectingKey(JsonStreamWriter* writer) const {
-    writer->setError("JSON object key must be string");
-    return true;
-}
-void JsonStreamWriterStateObjectStart::transitionState(JsonStreamWriter* writer) const {
-    writer->setState(JsonStreamWriterStateObjectValue::sharedInstance());
-}
-
-void JsonStreamWriterStateObjectKey::appendSeparator(JsonStreamWriter* writer) const { writer->appendBytes(","); }
-
-void JsonStreamWriterStateObjectValue::appendSeparator(JsonStreamWriter* writer) const { writer->appendBytes(":"); }
-void JsonStreamWriterStateObjectValue::appendWhitespace(JsonStreamWriter* writer) const { writer->appendBytes(" "); }
-void JsonStreamWriterStateObjectValue::transitionState(JsonStreamWriter* writer) const {
-    writer->setState(JsonStreamWriterStateObjectKey::sharedInstance());
-}
-
-void JsonStreamWriterStateArrayStart::transitionState(JsonStreamWriter* writer) const {
-    writer->setState(JsonStreamWriterStateArrayValue::sharedInstance());
-}
-
-void JsonStreamWriterStateArrayValue::appendSeparator(JsonStreamWriter* writer) const { writer->appendBytes(","); }
 
 // ---------------------------------------------------------------------------
 // The process-wide cache of quoted and escaped strings.
@@ -305,6 +322,7 @@ bool JsonStreamWriter::writeString(const ns::String* string) {
         // Nothing to escape: the quoted text is the text itself.
         if (treeDelegate_) {
             appendQuotedAndEscaped(treeBytes_, text, from);
+            if (treeBytes_.size() >= kTreeBytesBatch) flushTreeBytes();
         } else {
             appendQuotedAndEscaped(scratch_, text, from);
             appendBytes(scratch_);
@@ -329,9 +347,7 @@ bool JsonStreamWriter::writeNumber(const ns::Number* number) {
     if (number->isBool()) return writeBool(number->boolValue());
     if (!beginValue(false, false)) return false;
 
-    if (typeid(*number) != typeid(ns::Number)) {
-        if (ns::as<ns::DecimalNumber>(number)) return writeDecimal(number);
-    }
+    if (kinds_.kindOf(number) == JsonValueKind::Decimal) return writeDecimal(number);
     if (number->isFloatingPoint()) return writeDouble(number->doubleValue());
     char buf[32];
     std::to_chars_result r = number->isUnsigned()
@@ -363,8 +379,7 @@ bool JsonStreamWriter::writeDouble(double d) {
         return false;
     }
     char buf[64];
-    std::to_chars_result r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::general, 17);
-    appendBytesLength(buf, static_cast<size_t>(r.ptr - buf));
+    appendBytesLength(buf, static_cast<size_t>(ns::formatDouble17(d, buf) - buf));
     state_->transitionState(this);
     return true;
 }
@@ -453,7 +468,8 @@ bool JsonStreamWriter::writeValue(const ns::Object* value) {
         case JsonValueKind::Dictionary: return writeObject(static_cast<const ns::Dictionary*>(value));
         case JsonValueKind::Array: return writeArray(static_cast<const ns::Array*>(value));
         case JsonValueKind::String: return writeString(static_cast<const ns::String*>(value));
-        case JsonValueKind::Number: return writeNumber(static_cast<const ns::Number*>(value));
+        case JsonValueKind::Number:
+        case JsonValueKind::Decimal: return writeNumber(static_cast<const ns::Number*>(value));
         case JsonValueKind::Null: return writeNull();
         case JsonValueKind::Other: break;
     }

@@ -40,73 +40,58 @@ public:
 };
 
 // ---------------------------------------------------------------------------
-// Grammar states, each a stateless singleton shared by every writer.
+// Grammar states, each a stateless singleton shared by every writer. A state
+// is described by data (its separator, whether it is closed or wants a key,
+// its whitespace, the state it moves to), so the writer asks it without
+// virtual calls.
 
 class JsonStreamWriterState {
 public:
-    virtual ~JsonStreamWriterState() = default;
     // The base class has no instance of its own.
     static const JsonStreamWriterState* sharedInstance() { return nullptr; }
 
     // True (with the writer's error set) where nothing more may be written.
-    virtual bool isInvalidState(JsonStreamWriter* writer) const { return false; }
+    bool isInvalidState(JsonStreamWriter* writer) const;
     // True (with the writer's error set) where only a key may be written.
-    virtual bool expectingKey(JsonStreamWriter* writer) const { return false; }
-    virtual void appendSeparator(JsonStreamWriter* writer) const {}
-    // A line feed and two spaces for every open container.
-    virtual void appendWhitespace(JsonStreamWriter* writer) const;
-    virtual void transitionState(JsonStreamWriter* writer) const {}
+    bool expectingKey(JsonStreamWriter* writer) const;
+    void appendSeparator(JsonStreamWriter* writer) const;
+    // A line feed and two spaces for every open container (one space after a key).
+    void appendWhitespace(JsonStreamWriter* writer) const;
+    void transitionState(JsonStreamWriter* writer) const;
+
+protected:
+    using Next = const JsonStreamWriterState* (*)();
+    struct Traits {
+        char separator = 0;       // written before a value, 0 for none
+        bool closed = false;      // "Stream is closed"
+        bool keyOnly = false;     // "JSON object key must be string"
+        bool spaceOnly = false;   // whitespace is one space
+        Next next = nullptr;      // the state after a value; nullptr stays
+    };
+    constexpr JsonStreamWriterState() = default;
+    constexpr explicit JsonStreamWriterState(Traits t) : traits_(t) {}
+
+private:
+    Traits traits_;
 };
 
-class JsonStreamWriterStateStart : public JsonStreamWriterState {
-public:
-    static const JsonStreamWriterStateStart* sharedInstance();
-    void transitionState(JsonStreamWriter* writer) const override;
-};
+#define JSON_WRITER_STATE(Class)                    \
+    class Class : public JsonStreamWriterState {    \
+    public:                                         \
+        static const Class* sharedInstance();       \
+        Class();                                    \
+    };
 
-class JsonStreamWriterStateComplete : public JsonStreamWriterState {
-public:
-    static const JsonStreamWriterStateComplete* sharedInstance();
-    bool isInvalidState(JsonStreamWriter* writer) const override;
-};
+JSON_WRITER_STATE(JsonStreamWriterStateStart)
+JSON_WRITER_STATE(JsonStreamWriterStateComplete)
+JSON_WRITER_STATE(JsonStreamWriterStateError)
+JSON_WRITER_STATE(JsonStreamWriterStateObjectStart)
+JSON_WRITER_STATE(JsonStreamWriterStateObjectKey)
+JSON_WRITER_STATE(JsonStreamWriterStateObjectValue)
+JSON_WRITER_STATE(JsonStreamWriterStateArrayStart)
+JSON_WRITER_STATE(JsonStreamWriterStateArrayValue)
 
-class JsonStreamWriterStateError : public JsonStreamWriterState {
-public:
-    static const JsonStreamWriterStateError* sharedInstance();
-};
-
-class JsonStreamWriterStateObjectStart : public JsonStreamWriterState {
-public:
-    static const JsonStreamWriterStateObjectStart* sharedInstance();
-    bool expectingKey(JsonStreamWriter* writer) const override;
-    void transitionState(JsonStreamWriter* writer) const override;
-};
-
-class JsonStreamWriterStateObjectKey : public JsonStreamWriterStateObjectStart {
-public:
-    static const JsonStreamWriterStateObjectKey* sharedInstance();
-    void appendSeparator(JsonStreamWriter* writer) const override;
-};
-
-class JsonStreamWriterStateObjectValue : public JsonStreamWriterState {
-public:
-    static const JsonStreamWriterStateObjectValue* sharedInstance();
-    void appendSeparator(JsonStreamWriter* writer) const override;
-    void appendWhitespace(JsonStreamWriter* writer) const override;
-    void transitionState(JsonStreamWriter* writer) const override;
-};
-
-class JsonStreamWriterStateArrayStart : public JsonStreamWriterState {
-public:
-    static const JsonStreamWriterStateArrayStart* sharedInstance();
-    void transitionState(JsonStreamWriter* writer) const override;
-};
-
-class JsonStreamWriterStateArrayValue : public JsonStreamWriterState {
-public:
-    static const JsonStreamWriterStateArrayValue* sharedInstance();
-    void appendSeparator(JsonStreamWriter* writer) const override;
-};
+#undef JSON_WRITER_STATE
 
 // ---------------------------------------------------------------------------
 
@@ -133,8 +118,9 @@ public:
     bool writeNumber(const ns::Number* number);
     // Passes bytes to the delegate.
     void appendBytesLength(const void* bytes, size_t length) {
-        if (treeDelegate_) treeBytes_.append(static_cast<const char*>(bytes), length);
-        else sendBytes(bytes, length);
+        if (!treeDelegate_) return sendBytes(bytes, length);
+        treeBytes_.append(static_cast<const char*>(bytes), length);
+        if (treeBytes_.size() >= kTreeBytesBatch) flushTreeBytes();
     }
     void appendBytes(std::string_view s) { appendBytesLength(s.data(), s.size()); }
 
@@ -181,9 +167,10 @@ private:
     const JsonStreamWriterState* state_;
     ns::Weak<JsonStreamWriterDelegate> delegate_;
     // While a whole tree is written, its bytes collect in treeBytes_ and go
-    // to the delegate (looked up once; writeTree holds it) in one piece when
-    // the tree is done or has failed.
+    // to the delegate (looked up once; writeTree holds it) in pieces, the
+    // last when the tree is done or has failed.
     JsonStreamWriterDelegate* treeDelegate_ = nullptr;
+    static constexpr size_t kTreeBytesBatch = 64 * 1024;  // handed on in pieces of about this size
     std::string treeBytes_;
     JsonValueKindCache kinds_;
     std::string scratch_;

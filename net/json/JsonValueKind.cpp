@@ -12,6 +12,7 @@ JsonValueKind classifyJsonValue(const ns::Object* o) {
     if (ns::as<ns::Dictionary>(o)) return JsonValueKind::Dictionary;
     if (ns::as<ns::Array>(o)) return JsonValueKind::Array;
     if (ns::as<ns::String>(o)) return JsonValueKind::String;
+    if (ns::as<ns::DecimalNumber>(o)) return JsonValueKind::Decimal;
     if (ns::as<ns::Number>(o)) return JsonValueKind::Number;
     if (o && ns::isNull(o)) return JsonValueKind::Null;
     return JsonValueKind::Other;

@@ -11,7 +11,8 @@
 
 namespace json {
 
-enum class JsonValueKind : uint8_t { Other, Dictionary, Array, String, Number, Null };
+// Decimal is an ns::DecimalNumber (a number that keeps its own text).
+enum class JsonValueKind : uint8_t { Other, Dictionary, Array, String, Number, Decimal, Null };
 
 // The kind of `o` found through the class hierarchy (nil is Other). The
 // order of the tests decides for a class that is more than one kind.

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 
 #include "platform/foundation/Format.h"
 #include "platform/foundation/PercentEncoding.h"
@@ -14,45 +13,17 @@ namespace sharing {
 
 namespace {
 
-constexpr const char* kDialogBaseURL = "https://m.facebook.com/dialog/";
-constexpr const char* kGraphBaseURL = "https://graph.facebook.com/";
-constexpr const char* kRestBaseURL = "https://api.facebook.com/method/";
-constexpr const char* kLoginSiteURL = "http://login.facebook.com";
 constexpr const char* kSDK = "ios";
 constexpr const char* kSDKVersion = "2";
-
-struct Endpoints {
-    std::mutex mutex;
-    std::string dialog, graph, rest, login;
-};
-Endpoints& endpoints() {
-    static Endpoints e;
-    return e;
-}
-std::string endpoint(std::string Endpoints::*field, const char* fallback) {
-    auto& e = endpoints();
-    std::lock_guard<std::mutex> g(e.mutex);
-    return (e.*field).empty() ? std::string(fallback) : e.*field;
-}
 
 }  // namespace
 
 ns::Ref<ns::Date> FBDistantFuture() { return ns::Date::dateWithTimeIntervalSinceReferenceDate(63113904000.0); }
 
-std::string Facebook::dialogBaseURL() { return endpoint(&Endpoints::dialog, kDialogBaseURL); }
-std::string Facebook::graphBaseURL() { return endpoint(&Endpoints::graph, kGraphBaseURL); }
-std::string Facebook::restBaseURL() { return endpoint(&Endpoints::rest, kRestBaseURL); }
-std::string Facebook::loginSiteURL() { return endpoint(&Endpoints::login, kLoginSiteURL); }
-
-void Facebook::setBaseURLsForTesting(std::string dialogBase, std::string graphBase, std::string restBase,
-                                     std::string loginSite) {
-    auto& e = endpoints();
-    std::lock_guard<std::mutex> g(e.mutex);
-    e.dialog = std::move(dialogBase);
-    e.graph = std::move(graphBase);
-    e.rest = std::move(restBase);
-    e.login = std::move(loginSite);
-}
+std::string Facebook::dialogBaseURL() { return ns::ServiceEndpoints::baseURL(kDialogService); }
+std::string Facebook::graphBaseURL() { return ns::ServiceEndpoints::baseURL(kGraphService); }
+std::string Facebook::restBaseURL() { return ns::ServiceEndpoints::baseURL(kRestService); }
+std::string Facebook::loginSiteURL() { return ns::ServiceEndpoints::baseURL(kLoginSiteService); }
 
 Facebook::Facebook(ns::Ref<ns::String> appId, ns::Ref<ns::String> urlSchemeSuffix, FBSessionDelegate* delegate)
     : appId_(std::move(appId)), urlSchemeSuffix_(std::move(urlSchemeSuffix)) {

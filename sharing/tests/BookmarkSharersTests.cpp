@@ -15,13 +15,7 @@ class BookmarkTest : public FakeServicesTest {
 protected:
     void SetUp() override {
         FakeServicesTest::SetUp();
-        SHRPinboard::setBaseURLForTesting(services.base());
-        SHRReadItLater::setBaseURLForTesting(services.base());
-    }
-    void TearDown() override {
-        SHRPinboard::setBaseURLForTesting("");
-        SHRReadItLater::setBaseURLForTesting("");
-        FakeServicesTest::TearDown();
+        endpoints.point({SHRPinboard::kService, SHRReadItLater::kService}, services.base());
     }
     // The form on screen (top of the shown navigation controller).
     SHRFormController* shownForm() {

@@ -56,12 +56,9 @@ protected:
         SharingTest::SetUp();
         loc::LocationManager::resetForTesting();
         registerFoursquareSharer();
-        SHRFoursquareV2Request::setAPIRootForTesting(baseOf(fake.server) + "/v2");
-        SHRFoursquareV2::setAuthorizationPageForTesting(baseOf(fake.server) + "/oauth2/authenticate");
+        endpoints.point({SHRFoursquareV2Request::kService, SHRFoursquareV2::kWebService}, baseOf(fake.server));
     }
     void TearDown() override {
-        SHRFoursquareV2Request::setAPIRootForTesting("");
-        SHRFoursquareV2::setAuthorizationPageForTesting("");
         loc::LocationManager::resetForTesting();
         SharingTest::TearDown();
     }

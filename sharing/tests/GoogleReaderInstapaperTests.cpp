@@ -86,11 +86,7 @@ protected:
     void SetUp() override {
         ServiceTest::SetUp();
         registerGoogleReaderSharer();
-        SHRGoogleReader::setBaseURLForTesting(baseOf(fake.server));
-    }
-    void TearDown() override {
-        SHRGoogleReader::setBaseURLForTesting("");
-        ServiceTest::TearDown();
+        endpoints.point({SHRGoogleReader::kService, SHRGoogleReader::kTokenService}, baseOf(fake.server));
     }
     ns::Ref<SHRItem> linkItem() {
         auto item = SHRItem::URL(ns::URL::URLWithString("http://example.org/a?b=c&d=e"), ns::str("Cards & more"));
@@ -242,11 +238,7 @@ protected:
     void SetUp() override {
         ServiceTest::SetUp();
         registerInstapaperSharer();
-        SHRInstapaper::setBaseURLForTesting(baseOf(fake.server));
-    }
-    void TearDown() override {
-        SHRInstapaper::setBaseURLForTesting("");
-        ServiceTest::TearDown();
+        endpoints.point(SHRInstapaper::kService, baseOf(fake.server));
     }
     FakeInstapaper fake;
 };

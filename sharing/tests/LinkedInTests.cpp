@@ -15,14 +15,11 @@ class LinkedInTest : public FakeServicesTest {
 protected:
     void SetUp() override {
         FakeServicesTest::SetUp();
-        SHRLinkedIn::setBaseURLsForTesting(services.base(), services.base(), services.base());
+        endpoints.point({SHRLinkedIn::kService, SHRLinkedIn::kWebService, SHRLinkedIn::kShareService},
+                        services.base());
         services.setReplies(R"({"/uas/oauth/requestToken": [{"body": "oauth_token=reqtok&oauth_token_secret=reqsecret"}],
                                 "/uas/oauth/accessToken": [{"body": "oauth_token=acctok&oauth_token_secret=accsecret"}],
                                 "/v1/people/~/shares": [{"status": 201}]})");
-    }
-    void TearDown() override {
-        SHRLinkedIn::setBaseURLsForTesting("", "", "");
-        FakeServicesTest::TearDown();
     }
     ns::Ref<SHRLinkedIn> configured() {
         auto s = ns::make<SHRLinkedIn>();

@@ -142,18 +142,8 @@ protected:
     void TearDown() override {
         loc::LocationManager::resetForTesting();
         ui::TweetComposeViewController::resetForTesting();
-        SHRPinboard::setBaseURLForTesting("");
-        SHRReadItLater::setBaseURLForTesting("");
-        SHRInstapaper::setBaseURLForTesting("");
-        SHRTumblr::setBaseURLForTesting("");
-        SHRGoogleReader::setBaseURLForTesting("");
-        SHRTwitter::setBaseURLsForTesting("", "", "");
-        SHRLinkedIn::setBaseURLsForTesting("", "", "");
-        SHRFoursquareV2Request::setAPIRootForTesting("");
-        SHRVkontakte::setBaseURLsForTesting("", "");
-        Facebook::setBaseURLsForTesting("", "", "", "");
         SHRFacebook::resetForTesting();
-        SHREvernote::setConfiguration("", "", "", "");
+        SHREvernote::setConfiguration("", "");
         SharingTest::TearDown();
     }
     ui::ViewController* shownScreen() {
@@ -218,19 +208,21 @@ TEST_F(SecretsLogTest, NoSharerFlowWritesASecretToTheLog) {
     Service service;
     service_ = &service;
     const std::string base = service.base();
-    SHRPinboard::setBaseURLForTesting(base);
-    SHRReadItLater::setBaseURLForTesting(base);
-    SHRInstapaper::setBaseURLForTesting(base);
-    SHRTumblr::setBaseURLForTesting(base);
-    SHRGoogleReader::setBaseURLForTesting(base);
-    SHRTwitter::setBaseURLsForTesting(base, base, base);
-    SHRLinkedIn::setBaseURLsForTesting(base, base, base);
-    SHRFoursquareV2Request::setAPIRootForTesting(base + "/v2");
-    SHRVkontakte::setBaseURLsForTesting(base, base);
-    Facebook::setBaseURLsForTesting(base + "/dialog/", base + "/", base + "/method/", base + "/login");
+    endpoints.point({SHRPinboard::kService, SHRReadItLater::kService, SHRInstapaper::kService, SHRTumblr::kService,
+                     SHRGoogleReader::kService, SHRGoogleReader::kTokenService, SHRTwitter::kService,
+                     SHRTwitter::kImageHostService, SHRTwitter::kShortenerService, SHRLinkedIn::kService,
+                     SHRLinkedIn::kWebService, SHRLinkedIn::kShareService, SHRFoursquareV2Request::kService,
+                     SHRVkontakte::kService, SHRVkontakte::kAuthorizeService},
+                    base);
+    endpoints.point(Facebook::kDialogService, base + "/dialog/");
+    endpoints.point(Facebook::kGraphService, base + "/");
+    endpoints.point(Facebook::kRestService, base + "/method/");
+    endpoints.point(Facebook::kLoginSiteService, base + "/login");
     SHRFacebook::resetForTesting();
     registerEvernoteSharer();
-    SHREvernote::setConfiguration(base + "/edam/user", base + "/edam/note/", "deck-key", "deck-secret");
+    endpoints.point(SHREvernote::kUserStoreService, base + "/edam/user");
+    endpoints.point(SHREvernote::kNoteStoreService, base + "/edam/note/");
+    SHREvernote::setConfiguration("deck-key", "deck-secret");
     auto link = [] { return SHRItem::URL(ns::URL::URLWithString("http://cards.test/c?id=7"), ns::str("A card")); };
     auto text = [] { return SHRItem::text(ns::str("A card to share")); };
 

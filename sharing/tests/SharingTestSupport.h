@@ -1,6 +1,7 @@
 // A fresh sharing world per test: a temporary home folder (user defaults,
 // keychain, caches), a key window with a root controller to present on, the
-// main run loop on a manual clock, and a fake reachability provider.
+// main run loop on a manual clock, a fake reachability provider, and the
+// outside services' addresses, which a test points at its own servers.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,11 +20,13 @@
 #include "platform/ui/Window.h"
 #include "sharing/core/SHR.h"
 #include "sharing/core/SHRSharer.h"
+#include "testsupport/EndpointOverrides.h"
 #include "testsupport/MainLoopWait.h"
 #include "testsupport/TempDir.h"
 #include "testsupport/UITest.h"
 
 namespace sharing::test {
+using testsupport::EndpointOverrides;
 using testsupport::TempDir;
 
 // Replies of the test's servers arrive in real time; transitions, fades and
@@ -45,6 +48,8 @@ protected:
     std::shared_ptr<net::FakeReachabilityProvider> fake;
     ns::Ref<ui::Window> window;
     ns::Ref<ui::ViewController> root;
+    // Outside services pointed at the test's servers, until the test ends.
+    EndpointOverrides endpoints;
 };
 
 // Records notifications of the share life cycle, in order.

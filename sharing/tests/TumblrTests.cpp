@@ -14,13 +14,9 @@ class TumblrTest : public FakeServicesTest {
 protected:
     void SetUp() override {
         FakeServicesTest::SetUp();
-        SHRTumblr::setBaseURLForTesting(services.base());
+        endpoints.point(SHRTumblr::kService, services.base());
         SHR::setAuthValueForKeyForSharer(ns::str("me@example.org").get(), "email", "SHRTumblr");
         SHR::setAuthValueForKeyForSharer(ns::str("p&w").get(), "password", "SHRTumblr");
-    }
-    void TearDown() override {
-        SHRTumblr::setBaseURLForTesting("");
-        FakeServicesTest::TearDown();
     }
     // Sends and waits for the end; the last notification.
     std::string sendAndWait(const ns::Ref<SHRTumblr>& sharer) {

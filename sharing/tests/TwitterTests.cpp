@@ -34,19 +34,18 @@ protected:
         SharingTest::SetUp();
         ui::TweetComposeViewController::resetForTesting();
         ui::TweetComposeViewController::setAvailable(false);
-        SHRTwitter::setFollowAccountForTesting("");
+        SHRTwitter::setFollowAccount("");
     }
     void TearDown() override {
         ui::TweetComposeViewController::resetForTesting();
-        SHRTwitter::setBaseURLsForTesting("", "", "");
-        SHRTwitter::setFollowAccountForTesting("");
+        SHRTwitter::setFollowAccount("");
         SharingTest::TearDown();
     }
     void startFake() {
         fakeTwitter = std::make_unique<FakeTwitter>();
         ASSERT_GT(fakeTwitter->port(), 0) << "the fake services did not start";
-        std::string base = fakeTwitter->url("");
-        SHRTwitter::setBaseURLsForTesting(base, base, base);
+        endpoints.point({SHRTwitter::kService, SHRTwitter::kImageHostService, SHRTwitter::kShortenerService},
+                        fakeTwitter->url(""));
     }
     void storeToken() {
         SHR::setAuthValueForKeyForSharer(ns::str("acc-tok").get(), "accessKey", "SHRTwitter");
@@ -299,7 +298,7 @@ TEST_F(TwitterTest, LinksAreShortenedOrPostedWholeWhenThatIsNotPossible) {
 
 TEST_F(TwitterTest, XAuthLoginFormTradesThePasswordAndFollowsOnce) {
     startFake();
-    SHRTwitter::setFollowAccountForTesting("deckapp");
+    SHRTwitter::setFollowAccount("deckapp");
     NotificationRecorder rec;
     auto sharer = ns::make<SHRTwitter>();
     sharer->setXAuth(true);

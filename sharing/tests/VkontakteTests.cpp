@@ -16,12 +16,11 @@ class VkontakteTest : public FakeServicesTest {
 protected:
     void SetUp() override {
         FakeServicesTest::SetUp();
-        SHRVkontakte::setBaseURLsForTesting(services.base(), services.base());
-        SHRVkontakte::setAppIDForTesting("4711");
+        endpoints.point({SHRVkontakte::kService, SHRVkontakte::kAuthorizeService}, services.base());
+        SHRVkontakte::setAppID("4711");
     }
     void TearDown() override {
-        SHRVkontakte::setBaseURLsForTesting("", "");
-        SHRVkontakte::setAppIDForTesting("");
+        SHRVkontakte::setAppID("");
         FakeServicesTest::TearDown();
     }
     void storeToken(double age) {

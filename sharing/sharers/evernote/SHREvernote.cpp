@@ -31,7 +31,7 @@ constexpr size_t kMaxRemoteImageBytes = 32u << 20;
 
 struct Config {
     std::mutex m;
-    std::string userStoreURL, noteStoreBaseURL, consumerKey, consumerSecret;
+    std::string consumerKey, consumerSecret;
 };
 Config& config() {
     static Config c;
@@ -86,12 +86,9 @@ std::string xml(std::string_view text) {
 
 }  // namespace
 
-void SHREvernote::setConfiguration(std::string userStoreURL, std::string noteStoreBaseURL, std::string consumerKey,
-                                   std::string consumerSecret) {
+void SHREvernote::setConfiguration(std::string consumerKey, std::string consumerSecret) {
     auto& c = config();
     std::lock_guard<std::mutex> g(c.m);
-    c.userStoreURL = std::move(userStoreURL);
-    c.noteStoreBaseURL = std::move(noteStoreBaseURL);
     c.consumerKey = std::move(consumerKey);
     c.consumerSecret = std::move(consumerSecret);
 }
@@ -153,11 +150,10 @@ void SHREvernote::authFinished(const ns::Dictionary* result) {
 
 ns::Ref<EDAMAuthenticationResult> SHREvernote::getAuthenticationResultForUsernamePassword(
     const ns::Ref<ns::String>& username, const ns::Ref<ns::String>& password) {
-    std::string url, key, secret;
+    std::string url = ns::ServiceEndpoints::baseURL(kUserStoreService), key, secret;
     {
         auto& c = config();
         std::lock_guard<std::mutex> g(c.m);
-        url = c.userStoreURL;
         key = c.consumerKey;
         secret = c.consumerSecret;
     }
@@ -210,12 +206,7 @@ ns::Ref<ns::Dictionary> SHREvernote::sendResult(ns::Ref<ns::String> username, ns
         if (!auth || !auth->user() || !auth->authenticationToken())
             return sendResultDictionary(false, SHRLocalizedString("There was a problem sharing with Evernote"), false);
         ns::Ref<ns::String> token = auth->authenticationToken();
-        std::string base;
-        {
-            auto& c = config();
-            std::lock_guard<std::mutex> g(c.m);
-            base = c.noteStoreBaseURL;
-        }
+        std::string base = ns::ServiceEndpoints::baseURL(kNoteStoreService);
         ns::String* shard = auth->user()->shardId().get();
         auto transport = std::make_shared<THTTPClient>(base + (shard ? shard->utf8() : std::string()));
         auto protocol = std::make_shared<BinaryProtocol>(transport);

@@ -1,7 +1,5 @@
 #include "sharing/sharers/foursquare/SHRFoursquareV2.h"
 
-#include <mutex>
-
 #include "net/json/JsonParser.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/BarItems.h"
@@ -15,16 +13,6 @@ namespace sharing {
 namespace {
 
 constexpr const char* kAccessTokenKey = "accessToken";
-
-struct Endpoints {
-    std::mutex m;
-    std::string apiRoot = "https://api.foursquare.com/v2";
-    std::string authorizationPage = "https://foursquare.com/oauth2/authenticate";
-};
-Endpoints& endpoints() {
-    static Endpoints e;
-    return e;
-}
 
 // Percent-encoding of everything but the unreserved characters.
 std::string urlEncode(std::string_view text) {
@@ -100,14 +88,7 @@ ns::Ref<SHRFoursquareV2Venue> SHRFoursquareV2Venue::venueFromDictionary(const ns
 
 // -- Request -------------------------------------------------------------------------------------------
 
-std::string SHRFoursquareV2Request::apiRoot() {
-    std::lock_guard<std::mutex> g(endpoints().m);
-    return endpoints().apiRoot;
-}
-void SHRFoursquareV2Request::setAPIRootForTesting(std::string root) {
-    std::lock_guard<std::mutex> g(endpoints().m);
-    endpoints().apiRoot = root.empty() ? "https://api.foursquare.com/v2" : std::move(root);
-}
+std::string SHRFoursquareV2Request::apiRoot() { return ns::ServiceEndpoints::url(kService, "/v2"); }
 
 namespace {
 ns::Ref<SHRFoursquareV2Request> makeRequest(const std::string& url, const char* method, const char* body,
@@ -396,12 +377,7 @@ SHRFoursquareV2::SHRFoursquareV2() {
 }
 
 std::string SHRFoursquareV2::authorizationPage() {
-    std::lock_guard<std::mutex> g(endpoints().m);
-    return endpoints().authorizationPage;
-}
-void SHRFoursquareV2::setAuthorizationPageForTesting(std::string page) {
-    std::lock_guard<std::mutex> g(endpoints().m);
-    endpoints().authorizationPage = page.empty() ? "https://foursquare.com/oauth2/authenticate" : std::move(page);
+    return ns::ServiceEndpoints::url(kWebService, "/oauth2/authenticate");
 }
 
 std::string SHRFoursquareV2::sharerTitle() const { return SHRLocalizedString("Foursquare"); }

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "platform/foundation/ServiceEndpoints.h"
 #include "platform/location/LocationManager.h"
 #include "platform/ui/TableView.h"
 #include "platform/ui/TextField.h"
@@ -74,9 +75,10 @@ public:
     ns::Dictionary* getFoursquareResponse();
     ns::Error* getFoursquareError();
 
-    // The API root ("https://…/v2"); tests replace it.
+    // The API in the table of outside services, and its root (the base
+    // URL followed by "/v2").
+    static constexpr ns::ServiceEndpoint kService{"foursquare", "https://api.foursquare.com"};
     static std::string apiRoot();
-    static void setAPIRootForTesting(std::string root);
 
 private:
     ns::Ref<ns::Dictionary> foursquareResult_;
@@ -211,9 +213,10 @@ public:
                                                 ns::Ref<ns::Error> error) override;
     void tokenAuthorizeCancelledView(SHROAuthView* view) override;
 
-    // The authorisation page ("https://…/oauth2/authenticate"); tests replace it.
+    // The web site in the table of outside services, and its authorisation
+    // page (the base URL followed by "/oauth2/authenticate").
+    static constexpr ns::ServiceEndpoint kWebService{"foursquare-web", "https://foursquare.com"};
     static std::string authorizationPage();
-    static void setAuthorizationPageForTesting(std::string page);
 
 private:
     ns::Ref<ns::String> clientId_;

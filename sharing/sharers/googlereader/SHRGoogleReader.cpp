@@ -1,7 +1,6 @@
 #include "sharing/sharers/googlereader/SHRGoogleReader.h"
 
 #include <ctime>
-#include <mutex>
 #include <vector>
 
 #include "platform/foundation/UserDefaults.h"
@@ -19,19 +18,6 @@ constexpr const char* kAppName = "Fenwarel App";
 constexpr const char* kAppVersion = "0.2.1";
 constexpr const char* kWebSiteName = "google.com";
 
-std::mutex& baseMutex() {
-    static std::mutex m;
-    return m;
-}
-std::string& testBase() {
-    static std::string b;
-    return b;
-}
-std::string endpoint(const char* defaultBase, const char* path) {
-    std::lock_guard<std::mutex> g(baseMutex());
-    return (testBase().empty() ? std::string(defaultBase) : testBase()) + path;
-}
-
 std::vector<std::string> split(std::string_view text, char sep) {
     std::vector<std::string> out;
     size_t start = 0;
@@ -48,13 +34,9 @@ std::string isPublicKey(const std::string& sharerId) { return sharerId + "_isPub
 
 }  // namespace
 
-void SHRGoogleReader::setBaseURLForTesting(std::string base) {
-    std::lock_guard<std::mutex> g(baseMutex());
-    testBase() = std::move(base);
-}
-std::string SHRGoogleReader::loginURL() { return endpoint("https://www.google.com", "/accounts/ClientLogin"); }
-std::string SHRGoogleReader::tokenURL() { return endpoint("http://www.google.com", "/reader/api/0/token"); }
-std::string SHRGoogleReader::editURL() { return endpoint("https://www.google.com", "/reader/api/0/item/edit"); }
+std::string SHRGoogleReader::loginURL() { return ns::ServiceEndpoints::url(kService, "/accounts/ClientLogin"); }
+std::string SHRGoogleReader::tokenURL() { return ns::ServiceEndpoints::url(kTokenService, "/reader/api/0/token"); }
+std::string SHRGoogleReader::editURL() { return ns::ServiceEndpoints::url(kService, "/reader/api/0/item/edit"); }
 std::string SHRGoogleReader::cookieDomain() { return ".google.com"; }
 std::string SHRGoogleReader::productWebSite() { return "http://www.fenwarel.com"; }
 std::string SHRGoogleReader::sourceString() { return ns::format("Sharing-%@-%@", kAppName, kAppVersion); }

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "platform/foundation/ServiceEndpoints.h"
 #include "sharing/core/SHRRequest.h"
 #include "sharing/core/SHRSharer.h"
 
@@ -41,9 +42,10 @@ public:
     // "Sharing-Fenwarel App-0.2.1".
     static std::string sourceString();
 
-    // Endpoints. Tests point every endpoint at one base ("http://host:port")
-    // followed by the endpoint's path; an empty base restores the defaults.
-    static void setBaseURLForTesting(std::string base);
+    // The service's addresses in the table of outside services: the login
+    // and the edit go over HTTPS, the edit token is fetched over plain HTTP.
+    static constexpr ns::ServiceEndpoint kService{"google-reader", "https://www.google.com"};
+    static constexpr ns::ServiceEndpoint kTokenService{"google-reader-token", "http://www.google.com"};
     static std::string loginURL();
     static std::string tokenURL();
     static std::string editURL();

@@ -1,7 +1,5 @@
 #include "sharing/sharers/instapaper/SHRInstapaper.h"
 
-#include <mutex>
-
 #include "platform/ui/AlertView.h"
 #include "sharing/core/SHR.h"
 #include "sharing/ui/SHRActivityIndicator.h"
@@ -11,29 +9,12 @@ namespace sharing {
 
 namespace {
 
-std::mutex& baseMutex() {
-    static std::mutex m;
-    return m;
-}
-std::string& testBase() {
-    static std::string b;
-    return b;
-}
-std::string endpoint(const char* path) {
-    std::lock_guard<std::mutex> g(baseMutex());
-    return (testBase().empty() ? std::string("https://www.instapaper.com") : testBase()) + path;
-}
-
 constexpr const char* kBadCredentials = "Sorry, Instapaper did not accept your credentials. Please try again.";
 
 }  // namespace
 
-void SHRInstapaper::setBaseURLForTesting(std::string base) {
-    std::lock_guard<std::mutex> g(baseMutex());
-    testBase() = std::move(base);
-}
-std::string SHRInstapaper::authenticateURL() { return endpoint("/api/authenticate"); }
-std::string SHRInstapaper::addURL() { return endpoint("/api/add"); }
+std::string SHRInstapaper::authenticateURL() { return ns::ServiceEndpoints::url(kService, "/api/authenticate"); }
+std::string SHRInstapaper::addURL() { return ns::ServiceEndpoints::url(kService, "/api/add"); }
 
 std::string SHRInstapaper::sharerTitle() const { return SHRLocalizedString("Instapaper"); }
 

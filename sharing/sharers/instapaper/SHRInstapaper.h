@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "platform/foundation/ServiceEndpoints.h"
 #include "sharing/core/SHRRequest.h"
 #include "sharing/core/SHRSharer.h"
 
@@ -27,9 +28,9 @@ public:
     bool send() override;
     void sendFinished(SHRRequest* request);
 
-    // Tests point both endpoints at one base followed by the endpoint's path;
-    // an empty base restores the defaults.
-    static void setBaseURLForTesting(std::string base);
+    // The API's address in the table of outside services, and the two
+    // calls made there.
+    static constexpr ns::ServiceEndpoint kService{"instapaper", "https://www.instapaper.com"};
     static std::string authenticateURL();
     static std::string addURL();
 };

@@ -12,19 +12,9 @@
 namespace sharing {
 
 namespace {
-constexpr const char* kLinkedInAPI = "https://api.linkedin.com";
-constexpr const char* kLinkedInWeb = "https://www.linkedin.com";
-constexpr const char* kLinkedInShare = "http://api.linkedin.com";
-struct Bases {
-    std::string api, web, share;
-};
-Bases& bases() {
-    static Bases b;
-    return b;
+ns::Ref<ns::URL> serviceURL(const ns::ServiceEndpoint& service, std::string_view path) {
+    return ns::URL::URLWithString(ns::ServiceEndpoints::url(service, path));
 }
-std::string api() { return bases().api.empty() ? kLinkedInAPI : bases().api; }
-std::string web() { return bases().web.empty() ? kLinkedInWeb : bases().web; }
-std::string shareBase() { return bases().share.empty() ? kLinkedInShare : bases().share; }
 struct Registrar {
     Registrar() { registerLinkedInSharer(); }
 } registrar;
@@ -107,17 +97,13 @@ void SHRLinkedInOAMutableURLRequest::prepare() {
 
 // -- Sharer --------------------------------------------------------------------------------
 
-void SHRLinkedIn::setBaseURLsForTesting(std::string apiBase, std::string webBase, std::string share) {
-    bases() = {std::move(apiBase), std::move(webBase), std::move(share)};
-}
-
 SHRLinkedIn::SHRLinkedIn() {
     setConsumerKey("");
     setSecretKey("");
     setAuthorizeCallbackURL(nullptr);
-    setRequestURL(ns::URL::URLWithString(api() + "/uas/oauth/requestToken"));
-    setAuthorizeURL(ns::URL::URLWithString(web() + "/uas/oauth/authorize"));
-    setAccessURL(ns::URL::URLWithString(api() + "/uas/oauth/accessToken"));
+    setRequestURL(serviceURL(kService, "/uas/oauth/requestToken"));
+    setAuthorizeURL(serviceURL(kWebService, "/uas/oauth/authorize"));
+    setAccessURL(serviceURL(kService, "/uas/oauth/accessToken"));
     setSignatureProvider(ns::make<OAHMAC_SHA1SignatureProvider>());
 }
 
@@ -204,7 +190,7 @@ bool SHRLinkedIn::send() {
     if (!validateItem()) return false;
     auto type = item()->shareType();
     if (type != SHRShareTypeText && type != SHRShareTypeURL) return false;
-    auto request = OAMutableURLRequest::make(ns::URL::URLWithString(shareBase() + "/v1/people/~/shares"), consumer(),
+    auto request = OAMutableURLRequest::make(serviceURL(kShareService, "/v1/people/~/shares"), consumer(),
                                              accessToken(), nullptr, signatureProvider());
     request->setHTTPMethod("POST");
     request->prepare();

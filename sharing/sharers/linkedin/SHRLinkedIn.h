@@ -3,6 +3,7 @@
 // sends the callback (oauth_callback) and the authorise page's verifier.
 #pragma once
 
+#include "platform/foundation/ServiceEndpoints.h"
 #include "sharing/oauth/OAuth.h"
 #include "sharing/oauth/SHROAuthSharer.h"
 #include "sharing/ui/SHRFormControllerLargeTextField.h"
@@ -48,10 +49,12 @@ public:
     void sendTicketDidFinishWithData(OAServiceTicket* ticket, ns::Data* data);
     void sendTicketDidFailWithError(OAServiceTicket* ticket, ns::Error* error);
 
-    // Scheme and host of the API and of the web pages, e.g.
-    // "http://127.0.0.1:8080"; empty restores the service's own. The share
-    // request goes to the API host over plain HTTP.
-    static void setBaseURLsForTesting(std::string api, std::string web, std::string share);
+    // The service's addresses in the table of outside services: the API
+    // (tokens), the web pages (authorisation) and the API host again over
+    // plain HTTP, where the share request goes.
+    static constexpr ns::ServiceEndpoint kService{"linkedin", "https://api.linkedin.com"};
+    static constexpr ns::ServiceEndpoint kWebService{"linkedin-web", "https://www.linkedin.com"};
+    static constexpr ns::ServiceEndpoint kShareService{"linkedin-share", "http://api.linkedin.com"};
     // "&", "<", ">" and the double quote as XML entities.
     static std::string escapeXML(std::string_view text);
 

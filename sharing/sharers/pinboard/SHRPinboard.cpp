@@ -8,12 +8,7 @@
 namespace sharing {
 
 namespace {
-constexpr const char* kPinboardAPI = "https://api.pinboard.in";
 constexpr const char* kPinboardWeb = "http://pinboard.in";
-std::string& baseOverride() {
-    static std::string base;
-    return base;
-}
 // Form escaping, and "/", "@" and ":" escaped as well so that they cannot
 // end the credentials (a password holding "@" would otherwise move the host).
 std::string credentialText(const ns::String* s) {
@@ -35,12 +30,9 @@ void registerPinboardSharer() {
     SHRSharer::registerSharerClass("SHRPinboard", [] { return ns::Ref<SHRSharer>(ns::make<SHRPinboard>()); });
 }
 
-void SHRPinboard::setBaseURLForTesting(std::string base) { baseOverride() = std::move(base); }
-std::string SHRPinboard::baseURL() { return baseOverride().empty() ? kPinboardAPI : baseOverride(); }
-
 std::string SHRPinboard::credentialURL(const ns::String* user, const ns::String* password,
                                        const std::string& pathAndQuery) {
-    std::string base = baseURL();
+    std::string base = ns::ServiceEndpoints::baseURL(kService);
     size_t hostStart = base.find("://");
     hostStart = hostStart == std::string::npos ? 0 : hostStart + 3;
     return base.substr(0, hostStart) + credentialText(user) + ":" + credentialText(password) + "@" +

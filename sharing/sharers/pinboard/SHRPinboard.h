@@ -3,6 +3,7 @@
 // credentials: the user is asked to sign in again.
 #pragma once
 
+#include "platform/foundation/ServiceEndpoints.h"
 #include "sharing/core/SHRRequest.h"
 #include "sharing/core/SHRSharer.h"
 
@@ -22,10 +23,8 @@ public:
     void sendFinished(SHRRequest* request);
     ns::Ref<ns::Array> shareFormFieldsForType(int type) override;
 
-    // Scheme and host (with port) of the API, e.g. "http://127.0.0.1:8080";
-    // empty restores the service's own address.
-    static void setBaseURLForTesting(std::string base);
-    static std::string baseURL();
+    // The API's address in the table of outside services.
+    static constexpr ns::ServiceEndpoint kService{"pinboard", "https://api.pinboard.in"};
     // The API URL for `pathAndQuery` with the credentials in it.
     static std::string credentialURL(const ns::String* user, const ns::String* password, const std::string& pathAndQuery);
 };

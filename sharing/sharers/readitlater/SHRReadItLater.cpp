@@ -11,13 +11,8 @@
 namespace sharing {
 
 namespace {
-constexpr const char* kReadItLaterAPI = "http://readitlaterlist.com";
 constexpr const char* kReadItLaterSite = "Readitlaterlist.com";
 constexpr const char* kReadItLaterAPIKey = "";
-std::string& baseOverride() {
-    static std::string base;
-    return base;
-}
 struct Registrar {
     Registrar() { registerReadItLaterSharer(); }
 } registrar;
@@ -39,8 +34,6 @@ std::string SHRReplyHeader(const SHRRequest* request, std::string_view name) {
 }
 
 std::string SHRReadItLater::apiKey() { return kReadItLaterAPIKey; }
-void SHRReadItLater::setBaseURLForTesting(std::string base) { baseOverride() = std::move(base); }
-std::string SHRReadItLater::baseURL() { return baseOverride().empty() ? kReadItLaterAPI : baseOverride(); }
 
 ns::Ref<ns::String> SHRReadItLater::authorizationFormCaption() const {
     return ns::str(SHRLocalizedString("Create a free account at %@", kReadItLaterSite));
@@ -52,7 +45,8 @@ void SHRReadItLater::authorizationFormValidate(SHRFormController* form) {
     std::string body = ns::format("apikey=%@&username=%@&password=%@", apiKey(),
                                   SHREncode(values->stringForKey("username")), SHREncode(values->stringForKey("password")));
     ns::Weak<SHRReadItLater> self(this);
-    setRequest(SHRRequest::make(ns::URL::URLWithString(baseURL() + "/v2/auth"), ns::str(body), ns::Ref<ns::Object>(this),
+    auto url = ns::URL::URLWithString(ns::ServiceEndpoints::url(kService, "/v2/auth"));
+    setRequest(SHRRequest::make(url, ns::str(body), ns::Ref<ns::Object>(this),
                                 [self](SHRRequest* r) { if (auto s = self.lock()) s->authFinished(r); },
                                 ns::str("POST"), true));
     setPendingForm(ns::Ref<SHRFormController>(form));
@@ -82,7 +76,8 @@ bool SHRReadItLater::send() {
                                   SHREncode(getAuthValueForKey("username").get()),
                                   SHREncode(getAuthValueForKey("password").get()), newItem, tags);
     ns::Weak<SHRReadItLater> self(this);
-    setRequest(SHRRequest::make(ns::URL::URLWithString(baseURL() + "/v2/send"), ns::str(body), ns::Ref<ns::Object>(this),
+    auto address = ns::URL::URLWithString(ns::ServiceEndpoints::url(kService, "/v2/send"));
+    setRequest(SHRRequest::make(address, ns::str(body), ns::Ref<ns::Object>(this),
                                 [self](SHRRequest* r) { if (auto s = self.lock()) s->sendFinished(r); },
                                 ns::str("POST"), true));
     sendDidStart();

@@ -3,6 +3,7 @@
 // the user is shown when something fails.
 #pragma once
 
+#include "platform/foundation/ServiceEndpoints.h"
 #include "sharing/core/SHRRequest.h"
 #include "sharing/core/SHRSharer.h"
 
@@ -24,8 +25,8 @@ public:
 
     // The service's API key (unset: empty).
     static std::string apiKey();
-    static void setBaseURLForTesting(std::string base);
-    static std::string baseURL();
+    // The API's address in the table of outside services.
+    static constexpr ns::ServiceEndpoint kService{"readitlater", "http://readitlaterlist.com"};
 };
 
 // The value of a reply header, found without regard to case; "" when absent.

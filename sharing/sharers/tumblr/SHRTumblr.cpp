@@ -10,12 +10,7 @@
 namespace sharing {
 
 namespace {
-constexpr const char* kTumblrWeb = "https://www.tumblr.com";
 constexpr const char* kTumblrSite = "Tumblr.com";
-std::string& baseOverride() {
-    static std::string base;
-    return base;
-}
 struct Registrar {
     Registrar() { registerTumblrSharer(); }
 } registrar;
@@ -24,9 +19,6 @@ struct Registrar {
 void registerTumblrSharer() {
     SHRSharer::registerSharerClass("SHRTumblr", [] { return ns::Ref<SHRSharer>(ns::make<SHRTumblr>()); });
 }
-
-void SHRTumblr::setBaseURLForTesting(std::string base) { baseOverride() = std::move(base); }
-std::string SHRTumblr::baseURL() { return baseOverride().empty() ? kTumblrWeb : baseOverride(); }
 
 // Forwards the photo connection's events to the sharer, which it keeps
 // until the connection is done.
@@ -65,8 +57,8 @@ void SHRTumblr::authorizationFormValidate(SHRFormController* form) {
     std::string body = ns::format("email=%@&password=%@", SHREncode(values->stringForKey("email")),
                                   SHREncode(values->stringForKey("password")));
     ns::Weak<SHRTumblr> self(this);
-    setRequest(SHRRequest::make(ns::URL::URLWithString(baseURL() + "/api/authenticate"), ns::str(body),
-                                ns::Ref<ns::Object>(this),
+    auto url = ns::URL::URLWithString(ns::ServiceEndpoints::url(kService, "/api/authenticate"));
+    setRequest(SHRRequest::make(url, ns::str(body), ns::Ref<ns::Object>(this),
                                 [self](SHRRequest* r) { if (auto s = self.lock()) s->authFinished(r); },
                                 ns::str("POST"), true));
     setPendingForm(ns::Ref<SHRFormController>(form));
@@ -108,7 +100,7 @@ bool SHRTumblr::send() {
     auto* item = this->item().get();
     auto email = getAuthValueForKey("email");
     auto password = getAuthValueForKey("password");
-    auto url = ns::URL::URLWithString(baseURL() + "/api/write");
+    auto url = ns::URL::URLWithString(ns::ServiceEndpoints::url(kService, "/api/write"));
     if (item->shareType() == SHRShareTypeURL || item->shareType() == SHRShareTypeText) {
         std::string body = ns::format("email=%@&password=%@", SHREncode(email.get()), SHREncode(password.get()));
         body += ns::format("&generator=%@", kGeneratorName);

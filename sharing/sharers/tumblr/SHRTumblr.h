@@ -4,6 +4,7 @@
 // credentials (sign in again); 500 a server error.
 #pragma once
 
+#include "platform/foundation/ServiceEndpoints.h"
 #include "platform/network/URLConnection.h"
 #include "sharing/core/SHRRequest.h"
 #include "sharing/core/SHRSharer.h"
@@ -42,8 +43,8 @@ public:
 
     static constexpr const char* kGeneratorName = "Fenwarel App";
     static constexpr const char* kBoundary = "0xKhTmLbOuNdArY";
-    static void setBaseURLForTesting(std::string base);
-    static std::string baseURL();
+    // The API's address in the table of outside services.
+    static constexpr ns::ServiceEndpoint kService{"tumblr", "https://www.tumblr.com"};
 
 private:
     class Receiver;

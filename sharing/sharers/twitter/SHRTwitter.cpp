@@ -17,23 +17,16 @@ namespace sharing {
 
 namespace {
 
-// Compiled-in endpoints and settings.
-constexpr const char* kDefaultAPIBase = "https://api.twitter.com";
-constexpr const char* kDefaultImageHostBase = "http://img.tweetpics.example";
-constexpr const char* kDefaultShortenerBase = "http://api.shortlink.example";
+// Compiled-in settings.
 constexpr const char* kAuthorizeCallback = "http://deckapp.example";
 constexpr const char* kConsumerKey = "Hq3VnTz8LwRb5KpYd2XsMa";
 constexpr const char* kConsumerSecret = "rT6yUw2PzKq9LmNb4VcXs7DfGh1JkQaZe3WoIp5Ru";
 constexpr size_t kMaxTweetLength = 140;
 constexpr size_t kImageTextLength = 25;
 
-struct Endpoints {
-    std::string api = kDefaultAPIBase, imageHost = kDefaultImageHostBase, shortener = kDefaultShortenerBase;
-    std::string followAccount;  // shipped unset
-};
-Endpoints& endpoints() {
-    static Endpoints e;
-    return e;
+std::string& followAccountSetting() {
+    static std::string account;  // shipped unset
+    return account;
 }
 
 ns::Ref<ns::URL> apiURL(const std::string& path) { return ns::URL::URLWithString(SHRTwitter::apiBaseURL() + path); }
@@ -129,17 +122,11 @@ SHRTwitter::SHRTwitter() {
     setAccessURL(apiURL("/oauth/access_token"));
 }
 
-void SHRTwitter::setBaseURLsForTesting(const std::string& api, const std::string& imageHost,
-                                       const std::string& shortener) {
-    endpoints().api = api.empty() ? kDefaultAPIBase : api;
-    endpoints().imageHost = imageHost.empty() ? kDefaultImageHostBase : imageHost;
-    endpoints().shortener = shortener.empty() ? kDefaultShortenerBase : shortener;
-}
-std::string SHRTwitter::apiBaseURL() { return endpoints().api; }
-std::string SHRTwitter::imageHostBaseURL() { return endpoints().imageHost; }
-std::string SHRTwitter::shortenerBaseURL() { return endpoints().shortener; }
-void SHRTwitter::setFollowAccountForTesting(const std::string& account) { endpoints().followAccount = account; }
-std::string SHRTwitter::followAccount() { return endpoints().followAccount; }
+std::string SHRTwitter::apiBaseURL() { return ns::ServiceEndpoints::baseURL(kService); }
+std::string SHRTwitter::imageHostBaseURL() { return ns::ServiceEndpoints::baseURL(kImageHostService); }
+std::string SHRTwitter::shortenerBaseURL() { return ns::ServiceEndpoints::baseURL(kShortenerService); }
+void SHRTwitter::setFollowAccount(const std::string& account) { followAccountSetting() = account; }
+std::string SHRTwitter::followAccount() { return followAccountSetting(); }
 std::string SHRTwitter::shortenerLogin() { return ""; }
 std::string SHRTwitter::shortenerAPIKey() { return ""; }
 

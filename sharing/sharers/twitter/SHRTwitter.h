@@ -5,15 +5,15 @@
 // When the platform has its own tweet composer, SHRTwitter hands the item to
 // SHRiOS5Twitter, which fills that composer, and does nothing else.
 //
-// The service endpoints are compiled in; tests point all three services
-// (API, image host, link shortener) at loopback fakes with
-// setBaseURLsForTesting.
+// The three services it calls (API, image host, link shortener) are entries
+// of the table of outside services, with compiled-in base URLs.
 #pragma once
 
 #include <functional>
 #include <string>
 
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/ServiceEndpoints.h"
 #include "platform/ui/TweetComposeViewController.h"
 #include "sharing/core/SHRRequest.h"
 #include "sharing/oauth/SHROAuthSharer.h"
@@ -60,16 +60,18 @@ public:
     const char* className() const override { return "SHRTwitter"; }
 
     // -- Endpoints ---------------------------------------------------------------
-    // Scheme and host (and port) of the three services, without a trailing
-    // "/". Empty arguments restore the compiled-in values.
-    static void setBaseURLsForTesting(const std::string& api, const std::string& imageHost,
-                                      const std::string& shortener);
+    // The three services in the table of outside services, and their base
+    // URLs now (scheme and host, and port, without a trailing "/").
+    static constexpr ns::ServiceEndpoint kService{"twitter", "https://api.twitter.com"};
+    static constexpr ns::ServiceEndpoint kImageHostService{"twitter-image-host", "http://img.tweetpics.example"};
+    static constexpr ns::ServiceEndpoint kShortenerService{"url-shortener", "http://api.shortlink.example"};
     static std::string apiBaseURL();
     static std::string imageHostBaseURL();
     static std::string shortenerBaseURL();
     // Configuration that ships unset (empty): the account users may follow
-    // and the link shortener's login and key.
-    static void setFollowAccountForTesting(const std::string& account);
+    // (set by the deployment, and by tests) and the link shortener's login
+    // and key.
+    static void setFollowAccount(const std::string& account);
     static std::string followAccount();
     static std::string shortenerLogin();
     static std::string shortenerAPIKey();

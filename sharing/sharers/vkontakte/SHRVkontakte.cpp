@@ -16,18 +16,12 @@
 namespace sharing {
 
 namespace {
-constexpr const char* kVkontakteHTTP = "http://api.vkontakte.ru";
-constexpr const char* kVkontakteHTTPS = "https://api.vkontakte.ru";
 constexpr double kTokenLifetime = 86400;
 constexpr double kTimeout = 60;
 constexpr long kCaptchaFieldTag = 33;
-struct Config {
-    std::string http, https, appID;
-    bool appIDSet = false;
-};
-Config& config() {
-    static Config c;
-    return c;
+std::string& appIDSetting() {
+    static std::string id;  // shipped unset
+    return id;
 }
 struct Registrar {
     Registrar() { registerVkontakteSharer(); }
@@ -65,14 +59,10 @@ void registerVkontakteSharer() {
     SHRSharer::registerSharerClass("SHRVkontakte", [] { return ns::Ref<SHRSharer>(ns::make<SHRVkontakte>()); });
 }
 
-std::string SHRVkontakte::appID() { return config().appID; }
-void SHRVkontakte::setAppIDForTesting(std::string id) { config().appID = std::move(id); }
-void SHRVkontakte::setBaseURLsForTesting(std::string http, std::string https) {
-    config().http = std::move(http);
-    config().https = std::move(https);
-}
-std::string SHRVkontakte::httpBase() { return config().http.empty() ? kVkontakteHTTP : config().http; }
-std::string SHRVkontakte::httpsBase() { return config().https.empty() ? kVkontakteHTTPS : config().https; }
+std::string SHRVkontakte::appID() { return appIDSetting(); }
+void SHRVkontakte::setAppID(std::string id) { appIDSetting() = std::move(id); }
+std::string SHRVkontakte::httpBase() { return ns::ServiceEndpoints::baseURL(kAuthorizeService); }
+std::string SHRVkontakte::httpsBase() { return ns::ServiceEndpoints::baseURL(kService); }
 
 // -- Authorise view -----------------------------------------------------------------------------
 

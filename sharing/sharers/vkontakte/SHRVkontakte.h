@@ -6,6 +6,7 @@
 // asks the user for the code, then sends the stored request again with it.
 #pragma once
 
+#include "platform/foundation/ServiceEndpoints.h"
 #include "platform/network/URLConnection.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/ViewController.h"
@@ -108,12 +109,14 @@ public:
     // The alert of the last captcha request (nil before).
     ui::AlertView* captchaAlert() const { return captchaAlert_.get(); }
 
-    // The configured application id (unset: empty).
+    // The configured application id: unset (empty) in this product,
+    // supplied by the deployment (and by tests).
     static std::string appID();
-    static void setAppIDForTesting(std::string id);
-    // Scheme and host of the API: the authorise page and the redirect use
-    // `http`, the wall calls `https`. Empty restores the service's own.
-    static void setBaseURLsForTesting(std::string http, std::string https);
+    static void setAppID(std::string id);
+    // The API host in the table of outside services, twice: the wall calls
+    // go over HTTPS, the authorise page and its redirect over plain HTTP.
+    static constexpr ns::ServiceEndpoint kService{"vkontakte", "https://api.vkontakte.ru"};
+    static constexpr ns::ServiceEndpoint kAuthorizeService{"vkontakte-authorize", "http://api.vkontakte.ru"};
     static std::string httpBase();
     static std::string httpsBase();
 
