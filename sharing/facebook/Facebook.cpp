@@ -44,7 +44,7 @@ void Facebook::authorize(ns::Ref<ns::Array> permissions) {
 }
 
 void Facebook::authorizeWithFBAppAuthSafariAuth(bool tryFBAppAuth, bool trySafariAuth) {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     auto params = ns::MutableDictionary::make();
     params->setObject(appId_, "client_id");
     params->setObject(ns::str("user_agent"), "type");
@@ -87,7 +87,7 @@ void Facebook::authorizeWithFBAppAuthSafariAuth(bool tryFBAppAuth, bool trySafar
 
 bool Facebook::handleOpenURL(const ns::URL* url) {
     if (!url || !ns::String::make(url->absoluteText())->hasPrefix(getOwnBaseUrl())) return false;
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     auto part = url->fragment();
     if (!part) part = url->query();
     auto params = parseURLParams(part ? part->view() : std::string_view());
@@ -118,7 +118,7 @@ bool Facebook::handleOpenURL(const ns::URL* url) {
 }
 
 void Facebook::logout() {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     invalidateSession();
     if (auto d = sessionDelegate_.lock()) d->fbDidLogout();
 }
@@ -135,14 +135,14 @@ bool Facebook::isSessionValid() const {
 }
 
 void Facebook::fbDialogLoginExpirationDate(ns::Ref<ns::String> token, ns::Ref<ns::Date> expirationDate) {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     accessToken_ = std::move(token);
     expirationDate_ = std::move(expirationDate);
     if (auto d = sessionDelegate_.lock()) d->fbDidLogin();
 }
 
 void Facebook::fbDialogNotLogin(bool cancelled) {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     if (auto d = sessionDelegate_.lock()) d->fbDidNotLogin(cancelled);
 }
 
@@ -221,7 +221,7 @@ ns::Ref<FBRequest> Facebook::openUrl(std::string url, ns::Ref<ns::MutableDiction
 void Facebook::requestStateChanged(FBRequest* request) {
     auto state = request->state();
     if (state != kFBRequestStateComplete && state != kFBRequestStateError) return;
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     ns::Ref<FBRequest> hold(request);
     request->setStateObserver(nullptr);
     if (state == kFBRequestStateError) {
@@ -238,7 +238,7 @@ void Facebook::dialog(std::string_view action, FBDialogDelegate* delegate) {
 }
 
 void Facebook::dialog(std::string_view action, ns::Ref<ns::MutableDictionary> params, FBDialogDelegate* delegate) {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     if (!params) params = ns::MutableDictionary::make();
     std::string dialogURL = dialogBaseURL() + std::string(action);
     params->setObject(ns::str("touch"), "display");

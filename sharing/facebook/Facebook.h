@@ -125,7 +125,7 @@ private:
 
     ns::Ref<ns::String> accessToken_;
     ns::Ref<ns::Date> expirationDate_;
-    ui::WeakDelegate<FBSessionDelegate> sessionDelegate_;
+    ns::WeakDelegate<FBSessionDelegate> sessionDelegate_;
     std::vector<ns::Ref<FBRequest>> requests_;
     ns::Ref<FBLoginDialog> loginDialog_;
     ns::Ref<FBDialog> fbDialog_;

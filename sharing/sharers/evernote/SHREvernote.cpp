@@ -114,7 +114,7 @@ void SHREvernote::authorizationFormValidate(SHRFormController* form) {
     auto values = form->formValues();
     ns::Ref<ns::String> username(values->stringForKey("username"));
     ns::Ref<ns::String> password(values->stringForKey("password"));
-    ns::Ref<SHREvernote> keep(this);
+    auto keep = ns::keepAlive(this);
     std::thread([keep, username, password]() mutable {
         auto result = keep->loginResult(username, password);
         // The sharer is handed back to the main thread, where it is let go.
@@ -137,7 +137,7 @@ ns::Ref<ns::Dictionary> SHREvernote::loginResult(ns::Ref<ns::String> username, n
 }
 
 void SHREvernote::authFinished(const ns::Dictionary* result) {
-    ns::Ref<SHREvernote> keep(this);
+    auto keep = ns::keepAlive(this);
     SHRActivityIndicator::currentIndicator()->hide();
     if (!isOne(result, "success")) {
         ui::AlertView::make(SHRLocalizedString("Login Error"), SHRLocalizedString("Your username and password did not match"),
@@ -187,7 +187,7 @@ void SHREvernote::shareFormValidate(SHRFormController* form) { form->saveForm();
 bool SHREvernote::send() {
     if (!validateItem()) return false;
     sendDidStart();
-    ns::Ref<SHREvernote> keep(this);
+    auto keep = ns::keepAlive(this);
     // The stored login is read here, on the main thread.
     ns::Ref<ns::String> username = getAuthValueForKey("username"), password = getAuthValueForKey("password");
     std::thread([keep, username, password]() mutable {
@@ -372,7 +372,7 @@ std::string SHREvernote::messageForErrorCode(int32_t code) {
 bool SHREvernote::shouldReloginForErrorCode(int32_t code) { return code == 8 || code == 9; }
 
 void SHREvernote::sendFinishedWithResult(const ns::Dictionary* result) {
-    ns::Ref<SHREvernote> keep(this);
+    auto keep = ns::keepAlive(this);
     if (isOne(result, "success")) sendDidFinish();
     else if (isOne(result, "shouldRelogin")) sendDidFailShouldRelogin();
     else {
