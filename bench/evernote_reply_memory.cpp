@@ -100,7 +100,6 @@ long peakResidentKiB() {
 }
 
 void runCase(const Case& c, int port) {
-    long before = peakResidentKiB();
     std::string outcome;
     try {
         auto transport = std::make_shared<THTTPClient>("http://127.0.0.1:" + std::to_string(port) + c.path);
@@ -110,8 +109,7 @@ void runCase(const Case& c, int port) {
     } catch (const apache::thrift::TException& e) {
         outcome = std::string("refused: ") + e.what();
     }
-    std::printf("%-44s peak %5ld MiB (at start %ld MiB)  %s\n", c.name, peakResidentKiB() / 1024, before / 1024,
-                outcome.c_str());
+    std::printf("%-44s peak %5ld MiB  %s\n", c.name, peakResidentKiB() / 1024, outcome.c_str());
 }
 
 }  // namespace
