@@ -6,8 +6,8 @@
 #include "platform/foundation/PercentEncoding.h"
 #include "platform/foundation/SecretMasking.h"
 #include "platform/foundation/ServiceEndpoints.h"
-#include "platform/foundation/tests/EndpointOverrides.h"
 #include "platform/foundation/URL.h"
+#include "testsupport/EndpointOverrides.h"
 
 using namespace ns;
 
@@ -264,7 +264,7 @@ TEST(ServiceEndpoints, OverrideThenEnvironmentThenBuiltIn) {
     // The tests' helper: a scope's overrides go with it, other ones stay.
     EXPECT_TRUE(ServiceEndpoints::setOverride("test-other", "http://127.0.0.1:3"));
     {
-        ns::testing::EndpointOverrides scope({forms}, "http://127.0.0.1:4");
+        testsupport::EndpointOverrides scope({forms}, "http://127.0.0.1:4");
         EXPECT_EQ(ServiceEndpoints::baseURL(forms), "http://127.0.0.1:4");
     }
     EXPECT_EQ(ServiceEndpoints::baseURL(forms), "https://services.maker.example/");
