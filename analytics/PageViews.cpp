@@ -19,8 +19,8 @@ public:
     const char* className() const override { return "AnalyticsPageViewInterposer"; }
 
     ns::Weak<ui::ViewController> controller;
-    ui::WeakDelegate<ui::NavigationControllerDelegate> navPrevious;
-    ui::WeakDelegate<ui::TabBarControllerDelegate> tabPrevious;
+    ns::WeakDelegate<ui::NavigationControllerDelegate> navPrevious;
+    ns::WeakDelegate<ui::TabBarControllerDelegate> tabPrevious;
 
     void navigationControllerWillShowViewController(ui::NavigationController* nc, ui::ViewController* vc,
                                                     bool animated) override {

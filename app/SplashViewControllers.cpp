@@ -66,7 +66,7 @@ void SplashViewController::animaImagen(ui::View* view) {
 }
 
 void SplashViewController::animationDidStop(const std::string&, bool, ns::Object*) {
-    ns::Ref<ns::Object> keep(this);  // crearTabBar releases the splash
+    auto keep = ns::keepAlive(this);  // crearTabBar releases the splash
     // A splash that is no longer on screen (its window was replaced) must not
     // install an interface in someone else's window.
     ui::Window* mine = isViewLoaded() ? view()->window() : nullptr;

@@ -52,7 +52,7 @@ void SwipeableWebView_ipad::touchesBegan(const ui::TouchSet& touches, ui::Event*
 }
 
 void SwipeableWebView_ipad::touchesMoved(const ui::TouchSet& touches, ui::Event* event) {
-    ns::Ref<ns::Object> keep(this);
+    auto keep = ns::keepAlive(this);
     const ui::TouchSet& all = event ? event->allTouches() : touches;
     if (all.size() != 2) {
         ui::Touch* t = ui::anyTouch(touches);
@@ -79,7 +79,7 @@ void SwipeableWebView_ipad::touchesMoved(const ui::TouchSet& touches, ui::Event*
 }
 
 void SwipeableWebView_ipad::touchesEnded(const ui::TouchSet& touches, ui::Event* event) {
-    ns::Ref<ns::Object> keep(this);
+    auto keep = ns::keepAlive(this);
     const ui::TouchSet& all = event ? event->allTouches() : touches;
     if (all.size() <= 2) pinchDistance_ = 0;
     if (ui::Touch* t = ui::anyTouch(all); t && t->tapCount() == 1) {

@@ -10,7 +10,7 @@
 //  - a touch that ends with a tap count of 1 is a tap.
 #pragma once
 
-#include "platform/ui/Delegate.h"
+#include "platform/foundation/WeakDelegate.h"
 #include "platform/ui/WebView.h"
 
 namespace app {
@@ -66,7 +66,7 @@ public:
 private:
     ui::Point startTouchPosition_;
     double pinchDistance_ = 0;
-    ui::WeakDelegate<SwipeableWebViewDelegate_ipad> swipeDelegate_;
+    ns::WeakDelegate<SwipeableWebViewDelegate_ipad> swipeDelegate_;
 };
 
 }  // namespace app

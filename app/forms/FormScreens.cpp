@@ -85,7 +85,7 @@ bool FormViewController::camposVacios() {
 }
 
 void FormViewController::clicAceptar(ns::Object*) {
-    ns::Ref<ns::Object> keep(this);
+    auto keep = ns::keepAlive(this);
     if (camposVacios()) {
         ui::AlertView::make("Error", "You must fill in all fields", nullptr, "Accept")->show();
         return;
@@ -104,14 +104,14 @@ void FormViewController::clicAceptar(ns::Object*) {
     request->url = ns::ServiceEndpoints::url(kFormService, kFormServicePath);
     request->fields = formFields();
     request->tag = 0;
-    request->delegateOwner = ns::Weak<ns::Object>(ns::Ref<ns::Object>(this));
+    request->delegateOwner = ns::Weak<ns::Object>(ns::keepAlive(this));
     request->delegate = this;
     arequest_ = request;
     formPoster().post(request);
 }
 
 void FormViewController::requestFinished(int status, const std::string& body) {
-    ns::Ref<ns::Object> keep(this);
+    auto keep = ns::keepAlive(this);
     // The reply is parsed as JSON and logged; nothing else reads it (the
     // parser logs a reply that is not JSON).
     auto reply = json::JSONValue(ns::String::make(body));
@@ -142,7 +142,7 @@ void FormViewController::requestFinished(int status, const std::string& body) {
 }
 
 void FormViewController::requestFailed(const std::string& description) {
-    ns::Ref<ns::Object> keep(this);
+    auto keep = ns::keepAlive(this);
     ui::Application::shared()->setNetworkActivityIndicatorVisible(false);
     appLog("Form post failed: " + description);
     if (auto hud = hud_.lock()) hud->hide(true);
@@ -153,7 +153,7 @@ void FormViewController::enviarNoti() {
 }
 
 void FormViewController::clicRechazar(ns::Object*) {
-    ns::Ref<ns::Object> keep(this);
+    auto keep = ns::keepAlive(this);
     auto defaults = ns::UserDefaults::standardUserDefaults();
     defaults->setObjectForKey(ns::boolean(true), kRegistroKey);
     defaults->synchronize();

@@ -51,7 +51,7 @@ void FormOverlay::dibujarElementos() {
 void FormOverlay::clicAceptar(const ns::Notification&) {
     if (closing_) return;
     closing_ = true;
-    ns::Ref<FormOverlay> keep(this);
+    auto keep = ns::keepAlive(this);
     logClose(true);
     ns::Ref<ui::View> contenido = viewContenido_;
     ui::View::animate(0.5, [this, contenido] {
@@ -64,7 +64,7 @@ void FormOverlay::clicAceptar(const ns::Notification&) {
 void FormOverlay::clicRechazar(const ns::Notification&) {
     if (closing_) return;
     closing_ = true;
-    ns::Ref<FormOverlay> keep(this);
+    auto keep = ns::keepAlive(this);
     logClose(false);
     ui::View::animate(0.5, [this] {
         if (viewContenido_) {

@@ -49,13 +49,13 @@ std::vector<ui::ViewController*> EmbeddedMailViewController::childViewController
 
 void EmbeddedMailViewController::mailComposeControllerDidFinishWithResult(mail::MailComposeViewController* controller,
                                                                           mail::MailComposeResult, ns::Error*) {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     if (controller && controller->isViewLoaded()) controller->view()->removeFromSuperview();
     leave();
 }
 
 void EmbeddedMailViewController::alertViewDidDismissWithButtonIndex(ui::AlertView*, long) {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     leave();
 }
 

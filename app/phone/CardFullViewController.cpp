@@ -58,7 +58,7 @@ void CardFullViewController::cambiarColorPagina(const std::string& colour) {
 bool CardFullViewController::shouldAutorotate() {
     ui::DeviceOrientation o = ui::Device::current()->orientation();
     if (o != ui::DeviceOrientation::LandscapeLeft && o != ui::DeviceOrientation::LandscapeRight) {
-        ns::Ref<ns::Object> keep(this);
+        auto keep = ns::keepAlive(this);
         dismissViewControllerAnimated(false);
     }
     return true;

@@ -119,7 +119,7 @@ void CardViewController::flip(ui::AnimationTransition t) {
 
 void CardViewController::registerTap() {
     if (!isRandomCard_ || RandomCard_ == -1) return;
-    ns::Ref<ns::Object> keep(this);
+    auto keep = ns::keepAlive(this);
     if (viendoCarta_) {
         viendoCarta_ = false;
         cargaHtmlPractice();
@@ -145,7 +145,7 @@ bool CardViewController::webViewShouldStartLoadWithRequest(ui::WebView*, ui::URL
     if (type != ui::WebViewNavigationType::LinkClicked) return true;
     ns::URL* url = request ? request->URL() : nullptr;
     if (!url) return false;
-    ns::Ref<ns::Object> keep(this);
+    auto keep = ns::keepAlive(this);
 
     // A link names a card by its "index".
     auto last = url->lastPathComponent();

@@ -85,7 +85,7 @@ double MenuViewController::tableViewHeightForRowAtIndexPath(ui::TableView*, ui::
 }
 
 void MenuViewController::tableViewDidSelectRowAtIndexPath(ui::TableView* t, ui::IndexPath ip) {
-    ns::Ref<ns::Object> keep(this);
+    auto keep = ns::keepAlive(this);
     t->deselectRowAtIndexPath(ip, true);
     ns::Ref<ns::Dictionary> row(rowAt(arrayTable_.get(), static_cast<size_t>(ip.row)));
     if (!row) return;

@@ -65,7 +65,7 @@ double MoreViewController_iPhone::tableViewHeightForRowAtIndexPath(ui::TableView
 }
 
 void MoreViewController_iPhone::tableViewDidSelectRowAtIndexPath(ui::TableView* t, ui::IndexPath ip) {
-    ns::Ref<ns::Object> keep(this);
+    auto keep = ns::keepAlive(this);
     t->deselectRowAtIndexPath(ip, true);
     ns::Ref<ns::Dictionary> row(rowAt(arrayTable_.get(), static_cast<size_t>(ip.row)));
     if (!row) return;

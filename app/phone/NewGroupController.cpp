@@ -114,7 +114,7 @@ void NewGroupController::saveGroup(ns::Object*) {
 }
 
 void NewGroupController::saveNewGroup() {
-    ns::Ref<ns::Object> keep(this);
+    auto keep = ns::keepAlive(this);
     auto record = SavedGroupsFile::makeGroup(groupName_->text(), *selectedCards_);
     groupName_->resignFirstResponder();
     ns::NotificationCenter::defaultCenter()->postNotification(kGrabarNuevoGrupoNotification, record);
@@ -122,7 +122,7 @@ void NewGroupController::saveNewGroup() {
 }
 
 void NewGroupController::cancelGroup(ns::Object*) {
-    ns::Ref<ns::Object> keep(this);
+    auto keep = ns::keepAlive(this);
     groupName_->resignFirstResponder();
     dismissViewControllerAnimated(true);
 }

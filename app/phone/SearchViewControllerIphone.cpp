@@ -72,7 +72,7 @@ void SearchViewControllerIphone::searchBarSearchButtonClicked(ui::SearchBar*) {
 }
 
 void SearchViewControllerIphone::doSearch() {
-    ns::Ref<ns::Object> keep(this);
+    auto keep = ns::keepAlive(this);
     searchBar_->resignFirstResponder();
     searchResults_ = cardsMatching(allCards_.get(), searchBar_->text());
     tableView_->reloadData();

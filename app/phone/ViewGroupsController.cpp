@@ -76,7 +76,7 @@ ns::Ref<ui::TableViewCell> ViewGroupsController::tableViewCellForRowAtIndexPath(
 }
 
 void ViewGroupsController::tableViewDidSelectRowAtIndexPath(ui::TableView* t, ui::IndexPath ip) {
-    ns::Ref<ns::Object> keep(this);
+    auto keep = ns::keepAlive(this);
     if (ip.row == 0) {
         auto editor = ns::make<NewGroupController>();
         editor->setModalTransitionStyle(ui::ModalTransitionStyle::CoverVertical);

@@ -115,7 +115,7 @@ ns::Ref<ui::TableViewCell> FollouUSViewController::tableViewCellForRowAtIndexPat
 }
 
 void FollouUSViewController::tableViewDidSelectRowAtIndexPath(ui::TableView* t, ui::IndexPath ip) {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     t->deselectRowAtIndexPath(ip, true);
     ns::Ref<ns::Dictionary> row(rowAt(myArray_.get(), static_cast<size_t>(ip.row)));
     if (!row) return;
@@ -161,14 +161,14 @@ void FollouUSViewController::showMail() {
 
 void FollouUSViewController::mailComposeControllerDidFinishWithResult(mail::MailComposeViewController* controller,
                                                                       mail::MailComposeResult, ns::Error*) {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     if (controller && controller->presentingViewController()) controller->dismissViewControllerAnimated(true);
 }
 
 void FollouUSViewController::alertViewDidDismissWithButtonIndex(ui::AlertView*, long) {
     // Dismisses only what this screen presents (a composer); with nothing
     // presented the list stays (the call would close the list itself).
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     if (presentedViewController()) dismissViewControllerAnimated(true);
 }
 

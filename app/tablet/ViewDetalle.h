@@ -23,7 +23,7 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Control.h"
-#include "platform/ui/Delegate.h"
+#include "platform/foundation/WeakDelegate.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/WebView.h"
 #include "sharing/core/SHRItem.h"
@@ -159,7 +159,7 @@ private:
     long modo_ = 0;
     bool viendoCarta_ = false;
     long IndexCartaRandom_ = 0;
-    ui::WeakDelegate<cardFullDelegate> delegate_;
+    ns::WeakDelegate<cardFullDelegate> delegate_;
     RandomDraw random_;
     ns::ObserverToken titulo_, modoToken_, swip_;
 };

@@ -127,11 +127,11 @@ void ProgressHUD::willMoveToSuperview(ui::View* newSuperview) {
 
 void ProgressHUD::onMainThread(std::function<void(ProgressHUD&)> fn) {
     if (ns::RunLoop::isMainThread()) {
-        auto keep = ui::keepAlive(this);
+        auto keep = ns::keepAlive(this);
         fn(*this);
         return;
     }
-    ns::Ref<ProgressHUD> self(this);
+    auto self = ns::keepAlive(this);
     ns::performOnMainThread([self, fn = std::move(fn)] { fn(*self); }, false);
 }
 
@@ -373,7 +373,7 @@ void ProgressHUD::hide(bool animated) {
 void ProgressHUD::handleMinShowTimer() { hideUsingAnimation(useAnimation_); }
 
 void ProgressHUD::hideAfterDelay(bool animated, double delay) {
-    ns::Ref<ProgressHUD> self(this);
+    auto self = ns::keepAlive(this);
     ns::RunLoop::main()->performAfterDelay(delay, [self, animated] { self->hideDelayed(ns::boolean(animated).get()); });
 }
 
@@ -396,7 +396,7 @@ void ProgressHUD::hideUsingAnimation(bool animated) {
 void ProgressHUD::animationDidStop(const std::string&, bool, ns::Object*) { done(); }
 
 void ProgressHUD::done() {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     isFinished_ = true;
     setAlpha(0);
     if (auto d = delegate_.lock()) {
@@ -413,7 +413,7 @@ void ProgressHUD::showWhileExecuting(std::function<void(ns::Object*)> task, ns::
     taskTarget_ = target;
     taskObject_ = object;
     taskInProgress_ = true;
-    ns::Ref<ProgressHUD> self(this);
+    auto self = ns::keepAlive(this);
     // The thread works on its own copies; the overlay is handed back to the
     // main thread with the clean-up, so it is never released off it.
     ns::Thread::detachNewThread([self, task = std::move(task), object]() mutable {

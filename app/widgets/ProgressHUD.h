@@ -21,7 +21,7 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Number.h"
 #include "platform/foundation/Timer.h"
-#include "platform/ui/Delegate.h"
+#include "platform/foundation/WeakDelegate.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/View.h"
 
@@ -203,7 +203,7 @@ private:
     std::string labelText_, detailsLabelText_;
 
     int animationType_ = ProgressHUDAnimationFade;
-    ui::WeakDelegate<ProgressHUDDelegate> delegate_;
+    ns::WeakDelegate<ProgressHUDDelegate> delegate_;
     float opacity_ = 0.8f;
     ns::Ref<ui::Font> labelFont_, detailsLabelFont_;
     float width_ = 0, height_ = 0, xOffset_ = 0, yOffset_ = 0, margin_ = 20.0f;

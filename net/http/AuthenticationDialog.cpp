@@ -121,7 +121,7 @@ void AuthenticationDialog::setPresentingController(ns::Ref<AutorotatingViewContr
 // ---- Showing --------------------------------------------------------------------------------
 
 void AuthenticationDialog::show() {
-    ns::Ref<AuthenticationDialog> keep(this);
+    auto keep = ns::keepAlive(this);
     ui::View* root = view();
     while (!root->subviews().empty()) {
         ns::Ref<ui::View> sub = root->subviews().back();
@@ -212,7 +212,7 @@ std::vector<ns::Ref<HTTPRequest>> AuthenticationDialog::requestsRequiringTheseCr
 }
 
 void AuthenticationDialog::loginWithCredentialsFromDialog(ns::Object*) {
-    ns::Ref<AuthenticationDialog> keep(this);
+    auto keep = ns::keepAlive(this);
     ui::TextField* user = usernameField();
     ui::TextField* pass = passwordField();
     std::string username = user ? user->text() : std::string();
@@ -238,7 +238,7 @@ void AuthenticationDialog::loginWithCredentialsFromDialog(ns::Object*) {
 }
 
 void AuthenticationDialog::cancelAuthenticationFromDialog(ns::Object*) {
-    ns::Ref<AuthenticationDialog> keep(this);
+    auto keep = ns::keepAlive(this);
     for (auto& r : requestsRequiringTheseCredentials()) {
         r->cancelAuthentication();
         removeWaiting(r.get());
@@ -249,7 +249,7 @@ void AuthenticationDialog::cancelAuthenticationFromDialog(ns::Object*) {
 void AuthenticationDialog::viewDidDisappear(bool animated) {
     AutorotatingViewController::viewDidDisappear(animated);
     if (state().onScreen.get() == this) state().onScreen = nullptr;
-    ns::Ref<AuthenticationDialog> self(this);
+    auto self = ns::keepAlive(this);
     ns::RunLoop::main()->performAfterDelay(0, [self] { self->presentNextDialog(); });
 }
 

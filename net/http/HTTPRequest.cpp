@@ -312,13 +312,13 @@ HTTP_BLOCK_SETTER(setRequestRedirectedBlock, Block, requestRedirectedBlock_)
 
 // ---- Starting -------------------------------------------------------------------
 
-void HTTPRequest::startAsynchronous() { sharedQueue()->addOperation(ns::Ref<ns::Operation>(this)); }
+void HTTPRequest::startAsynchronous() { sharedQueue()->addOperation(ns::keepAlive(this)); }
 
 void HTTPRequest::start() {
     willChangeValueForKey("isExecuting");
     inProgress_ = true;
     didChangeValueForKey("isExecuting");
-    ns::Ref<HTTPRequest> self(this);
+    auto self = ns::keepAlive(this);
     auto loop = networkRunLoop();
     ns::performOnThread(*loop, [self, loop] {
         {
@@ -365,7 +365,7 @@ void HTTPRequest::performOnRequestThread(std::function<void()> fn) {
 }
 
 void HTTPRequest::cancel() {
-    ns::Ref<HTTPRequest> self(this);
+    auto self = ns::keepAlive(this);
     performOnRequestThread([self] { self->cancelOnRequestThread(); });
 }
 
@@ -580,7 +580,7 @@ void HTTPRequest::startRequest() {
 // ---- Stream events -----------------------------------------------------------------
 
 void HTTPRequest::handleNetworkEvent(net::StreamEvent event) {
-    ns::Ref<HTTPRequest> self(this);
+    auto self = ns::keepAlive(this);
     {
         std::lock_guard<std::recursive_mutex> g(cancelledLock_);
         if (complete_ || cancelled_) return;
@@ -692,9 +692,9 @@ void HTTPRequest::handleBytesAvailable() {
             storeReceivedBytes(buffer, static_cast<size_t>(n), inflated);
         } else {
             ns::Ref<ns::Data> data = inflated ? inflated : ns::Data::make(buffer, static_cast<size_t>(n));
-            ns::Ref<HTTPRequest> self(this);
+            auto self = ns::keepAlive(this);
             callOnMain([self, data] {
-                ui::WeakDelegate<HTTPRequestDelegate>::Locked del;
+                ns::WeakDelegate<HTTPRequestDelegate>::Locked del;
                 DataSelector sel;
                 DataBlock block;
                 {
@@ -837,9 +837,9 @@ void HTTPRequest::callOnMain(std::function<void()> fn) {
 
 void HTTPRequest::reportStarted() {
     if (mainRequest_) return;
-    ns::Ref<HTTPRequest> self(this);
+    auto self = ns::keepAlive(this);
     callOnMain([self] {
-        ui::WeakDelegate<HTTPRequestDelegate>::Locked del;
+        ns::WeakDelegate<HTTPRequestDelegate>::Locked del;
         RequestSelector sel;
         Block block;
         HTTPRequestQueue* q;
@@ -867,7 +867,7 @@ void HTTPRequest::requestFinished() {
         reportFinished();
         return;
     }
-    ns::Ref<HTTPRequest> self(this);
+    auto self = ns::keepAlive(this);
     callOnMain([self] { self->reportFinished(); });
 }
 
@@ -876,7 +876,7 @@ void HTTPRequest::reportFinished() {
         if (PACFileDone_) PACFileDone_(this);
         return;
     }
-    ui::WeakDelegate<HTTPRequestDelegate>::Locked del;
+    ns::WeakDelegate<HTTPRequestDelegate>::Locked del;
     RequestSelector sel;
     Block block;
     HTTPRequestQueue* q;
@@ -901,7 +901,7 @@ void HTTPRequest::reportFailure() {
         if (PACFileDone_) PACFileDone_(this);
         return;
     }
-    ui::WeakDelegate<HTTPRequestDelegate>::Locked del;
+    ns::WeakDelegate<HTTPRequestDelegate>::Locked del;
     RequestSelector sel;
     Block block;
     HTTPRequestQueue* q;
@@ -952,7 +952,7 @@ void HTTPRequest::failWithError(ns::Ref<ns::Error> theError) {
 }
 
 void HTTPRequest::markAsFinished() {
-    ns::Ref<HTTPRequest> self(this);
+    auto self = ns::keepAlive(this);
     {
         std::lock_guard<std::recursive_mutex> g(cancelledLock_);
         request_ = nullptr;

@@ -43,7 +43,7 @@
 #include "platform/network/HTTPMessage.h"
 #include "platform/network/HTTPReadStream.h"
 #include "platform/network/PACScript.h"
-#include "platform/ui/Delegate.h"
+#include "platform/foundation/WeakDelegate.h"
 
 namespace http {
 
@@ -698,11 +698,11 @@ private:
     ns::Ref<ns::Error> error_;
     HTTPRequest* mainRequest_ = nullptr;  // the main request of a companion HEAD
     ns::Ref<HTTPRequest> mainRequestKeep_;  // keeps it alive until the HEAD has finished
-    ui::WeakDelegate<HTTPRequestDelegate> delegate_;
+    ns::WeakDelegate<HTTPRequestDelegate> delegate_;
     ns::Ref<ns::Object> queueOwner_;
     HTTPRequestQueue* queue_ = nullptr;
-    ui::WeakDelegate<ProgressDelegate> uploadProgressDelegate_;
-    ui::WeakDelegate<ProgressDelegate> downloadProgressDelegate_;
+    ns::WeakDelegate<ProgressDelegate> uploadProgressDelegate_;
+    ns::WeakDelegate<ProgressDelegate> downloadProgressDelegate_;
     RequestSelector didStartSelector_;
     HeadersSelector didReceiveResponseHeadersSelector_;
     RedirectSelector willRedirectSelector_;
@@ -796,7 +796,7 @@ private:
     bool shouldResetDownloadProgress_ = true;
 
     // Cache.
-    ui::WeakDelegate<CacheDelegate> downloadCacheLink_;
+    ns::WeakDelegate<CacheDelegate> downloadCacheLink_;
     uint32_t cachePolicy_ = 0;
     int cacheStoragePolicy_ = 0;
     double secondsToCache_ = 0;

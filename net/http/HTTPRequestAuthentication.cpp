@@ -496,13 +496,13 @@ bool HTTPRequest::willAskDelegateForCredentials() {
                            : (queue_ && static_cast<HTTPRequestDelegate*>(queue_)->answers(
                                             HTTPRequestDelegate::Optional::authenticationNeededForRequest));
     if (!authenticationNeededBlock_ && !targetAnswers) return false;
-    ns::Ref<HTTPRequest> self(this);
+    auto self = ns::keepAlive(this);
     ns::performOnMainThread([self] { self->askDelegateForCredentials(); }, false);
     return true;
 }
 
 void HTTPRequest::askDelegateForCredentials() {
-    ui::WeakDelegate<HTTPRequestDelegate>::Locked d;
+    ns::WeakDelegate<HTTPRequestDelegate>::Locked d;
     HTTPRequestQueue* q;
     ns::Ref<ns::Object> keepQ;
     Block block;
@@ -532,13 +532,13 @@ bool HTTPRequest::willAskDelegateForProxyCredentials() {
                            : (queue_ && static_cast<HTTPRequestDelegate*>(queue_)->answers(
                                             HTTPRequestDelegate::Optional::proxyAuthenticationNeededForRequest));
     if (!proxyAuthenticationNeededBlock_ && !targetAnswers) return false;
-    ns::Ref<HTTPRequest> self(this);
+    auto self = ns::keepAlive(this);
     ns::performOnMainThread([self] { self->askDelegateForProxyCredentials(); }, false);
     return true;
 }
 
 void HTTPRequest::askDelegateForProxyCredentials() {
-    ui::WeakDelegate<HTTPRequestDelegate>::Locked d;
+    ns::WeakDelegate<HTTPRequestDelegate>::Locked d;
     HTTPRequestQueue* q;
     ns::Ref<ns::Object> keepQ;
     Block block;
@@ -570,7 +570,7 @@ bool HTTPRequest::showAuthenticationDialog() {
         presenter = gDialogPresenter;
     }
     if (!presenter) return false;
-    ns::Ref<HTTPRequest> self(this);
+    auto self = ns::keepAlive(this);
     ns::performOnMainThread([presenter, self] { presenter(self); }, ns::RunLoop::isMainThread());
     return true;
 }
@@ -583,13 +583,13 @@ bool HTTPRequest::showProxyAuthenticationDialog() {
         presenter = gDialogPresenter;
     }
     if (!presenter) return false;
-    ns::Ref<HTTPRequest> self(this);
+    auto self = ns::keepAlive(this);
     ns::performOnMainThread([presenter, self] { presenter(self); }, ns::RunLoop::isMainThread());
     return true;
 }
 
 void HTTPRequest::retryUsingSuppliedCredentials() {
-    ns::Ref<HTTPRequest> self(this);
+    auto self = ns::keepAlive(this);
     performOnRequestThread([self] {
         std::unique_lock<std::recursive_mutex> g(self->cancelledLock_);
         self->awaitingCaller_ = false;
@@ -601,7 +601,7 @@ void HTTPRequest::retryUsingSuppliedCredentials() {
 }
 
 void HTTPRequest::cancelAuthentication() {
-    ns::Ref<HTTPRequest> self(this);
+    auto self = ns::keepAlive(this);
     performOnRequestThread([self] {
         std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
         self->awaitingCaller_ = false;

@@ -438,7 +438,7 @@ void HTTPRequest::useDataFromCache() {
             complete_ = true;
             downloadComplete_ = true;
             if (!willAskDelegateToConfirmRedirect()) {
-                ns::Ref<HTTPRequest> self(this);
+                auto self = ns::keepAlive(this);
                 performOnRequestThread([self] { self->performRedirect(); });
             }
             return;
@@ -459,9 +459,9 @@ void HTTPRequest::useDataFromCache() {
 // ---- Progress --------------------------------------------------------------------------------
 
 void HTTPRequest::deliverProgress(bool upload, std::function<void(ProgressDelegate&)> fn, ProgressDelegate::Optional op) {
-    ns::Ref<HTTPRequest> self(this);
+    auto self = ns::keepAlive(this);
     callOnMain([self, upload, fn, op] {
-        ui::WeakDelegate<ProgressDelegate>::Locked d;
+        ns::WeakDelegate<ProgressDelegate>::Locked d;
         HTTPRequestQueue* q;
         ns::Ref<ns::Object> keepQ;
         {
@@ -510,12 +510,12 @@ void HTTPRequest::updateUploadProgress() {
     uint64_t buffer = uploadBufferSize_ < total ? uploadBufferSize_ : 0;
     double progress = total > buffer ? static_cast<double>(sent - std::min(sent, buffer)) / static_cast<double>(total - buffer)
                                      : 1.0;
-    deliverProgress(true, [self = ns::Ref<HTTPRequest>(this), amount](ProgressDelegate& p) {
+    deliverProgress(true, [self = ns::keepAlive(this), amount](ProgressDelegate& p) {
         p.requestDidSendBytes(self.get(), amount);
     }, ProgressDelegate::Optional::requestDidSendBytes);
-    ns::Ref<HTTPRequest> self(this);
+    auto self = ns::keepAlive(this);
     callOnMain([self, amount, total, progress] {
-        ui::WeakDelegate<ProgressDelegate>::Locked d;
+        ns::WeakDelegate<ProgressDelegate>::Locked d;
         ProgressBlock block;
         {
             std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
@@ -544,12 +544,12 @@ void HTTPRequest::updateDownloadProgress() {
     }
     uint64_t total = contentLength_ + partialDownloadSize_;
     double progress = total ? static_cast<double>(soFar) / static_cast<double>(total) : 1.0;
-    deliverProgress(false, [self = ns::Ref<HTTPRequest>(this), amount](ProgressDelegate& p) {
+    deliverProgress(false, [self = ns::keepAlive(this), amount](ProgressDelegate& p) {
         p.requestDidReceiveBytes(self.get(), amount);
     }, ProgressDelegate::Optional::requestDidReceiveBytes);
-    ns::Ref<HTTPRequest> self(this);
+    auto self = ns::keepAlive(this);
     callOnMain([self, amount, total, progress] {
-        ui::WeakDelegate<ProgressDelegate>::Locked d;
+        ns::WeakDelegate<ProgressDelegate>::Locked d;
         ProgressBlock block;
         {
             std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
@@ -566,10 +566,10 @@ void HTTPRequest::updateDownloadProgress() {
 }
 
 void HTTPRequest::incrementDownloadSizeBy(int64_t amount) {
-    deliverProgress(false, [self = ns::Ref<HTTPRequest>(this), amount](ProgressDelegate& p) {
+    deliverProgress(false, [self = ns::keepAlive(this), amount](ProgressDelegate& p) {
         p.requestIncrementDownloadSizeBy(self.get(), amount);
     }, ProgressDelegate::Optional::requestIncrementDownloadSizeBy);
-    ns::Ref<HTTPRequest> self(this);
+    auto self = ns::keepAlive(this);
     callOnMain([self, amount] {
         SizeBlock block;
         {
@@ -581,10 +581,10 @@ void HTTPRequest::incrementDownloadSizeBy(int64_t amount) {
 }
 
 void HTTPRequest::incrementUploadSizeBy(int64_t amount) {
-    deliverProgress(true, [self = ns::Ref<HTTPRequest>(this), amount](ProgressDelegate& p) {
+    deliverProgress(true, [self = ns::keepAlive(this), amount](ProgressDelegate& p) {
         p.requestIncrementUploadSizeBy(self.get(), amount);
     }, ProgressDelegate::Optional::requestIncrementUploadSizeBy);
-    ns::Ref<HTTPRequest> self(this);
+    auto self = ns::keepAlive(this);
     callOnMain([self, amount] {
         SizeBlock block;
         {
@@ -598,13 +598,13 @@ void HTTPRequest::incrementUploadSizeBy(int64_t amount) {
 void HTTPRequest::removeUploadProgressSoFar() {
     int64_t amount = -static_cast<int64_t>(uploadProgressReported_ ? uploadProgressReported_ : lastBytesSent_);
     uploadProgressReported_ = 0;
-    deliverProgress(true, [self = ns::Ref<HTTPRequest>(this), amount](ProgressDelegate& p) {
+    deliverProgress(true, [self = ns::keepAlive(this), amount](ProgressDelegate& p) {
         p.requestDidSendBytes(self.get(), amount);
     }, ProgressDelegate::Optional::requestDidSendBytes);
-    ns::Ref<HTTPRequest> self(this);
+    auto self = ns::keepAlive(this);
     uint64_t total = postLength_;
     callOnMain([self, amount, total] {
-        ui::WeakDelegate<ProgressDelegate>::Locked d;
+        ns::WeakDelegate<ProgressDelegate>::Locked d;
         ProgressBlock block;
         {
             std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
@@ -619,9 +619,9 @@ void HTTPRequest::removeUploadProgressSoFar() {
 void HTTPRequest::resetProgressAtStart() {
     if (shouldResetUploadProgress_) {
         incrementUploadSizeBy(showAccurateProgress_ ? static_cast<int64_t>(postLength_) : 1);
-        ns::Ref<HTTPRequest> self(this);
+        auto self = ns::keepAlive(this);
         callOnMain([self] {
-            ui::WeakDelegate<ProgressDelegate>::Locked d;
+            ns::WeakDelegate<ProgressDelegate>::Locked d;
             {
                 std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
                 d = self->uploadProgressDelegate_.lock();
@@ -630,9 +630,9 @@ void HTTPRequest::resetProgressAtStart() {
         });
     }
     if (shouldResetDownloadProgress_ && !partialDownloadSize_) {
-        ns::Ref<HTTPRequest> self(this);
+        auto self = ns::keepAlive(this);
         callOnMain([self] {
-            ui::WeakDelegate<ProgressDelegate>::Locked d;
+            ns::WeakDelegate<ProgressDelegate>::Locked d;
             {
                 std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
                 d = self->downloadProgressDelegate_.lock();

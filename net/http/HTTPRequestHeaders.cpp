@@ -272,7 +272,7 @@ void HTTPRequest::redirectToURL(ns::Ref<ns::URL> url) {
         redirectURL_ = std::move(url);
         awaitingCaller_ = false;
     }
-    ns::Ref<HTTPRequest> self(this);
+    auto self = ns::keepAlive(this);
     performOnRequestThread([self] { self->performRedirect(); });
 }
 
@@ -299,9 +299,9 @@ void HTTPRequest::performRedirect() {
 
 void HTTPRequest::reportHeaders(ns::Ref<ns::Dictionary> headers) {
     if (error_ || mainRequest_) return;
-    ns::Ref<HTTPRequest> self(this);
+    auto self = ns::keepAlive(this);
     callOnMain([self, headers] {
-        ui::WeakDelegate<HTTPRequestDelegate>::Locked del;
+        ns::WeakDelegate<HTTPRequestDelegate>::Locked del;
         HeadersSelector sel;
         HeadersBlock block;
         HTTPRequestQueue* q;
@@ -325,9 +325,9 @@ void HTTPRequest::reportHeaders(ns::Ref<ns::Dictionary> headers) {
 
 void HTTPRequest::reportRedirected() {
     if (error_ || mainRequest_) return;
-    ns::Ref<HTTPRequest> self(this);
+    auto self = ns::keepAlive(this);
     callOnMain([self] {
-        ui::WeakDelegate<HTTPRequestDelegate>::Locked del;
+        ns::WeakDelegate<HTTPRequestDelegate>::Locked del;
         Block block;
         {
             std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
@@ -341,9 +341,9 @@ void HTTPRequest::reportRedirected() {
 
 void HTTPRequest::reportWillRedirect(ns::Ref<ns::URL> target) {
     if (error_ || mainRequest_) return;
-    ns::Ref<HTTPRequest> self(this);
+    auto self = ns::keepAlive(this);
     callOnMain([self, target] {
-        ui::WeakDelegate<HTTPRequestDelegate>::Locked del;
+        ns::WeakDelegate<HTTPRequestDelegate>::Locked del;
         RedirectSelector sel;
         HTTPRequestQueue* q;
         ns::Ref<ns::Object> keepQ;

@@ -102,7 +102,7 @@ void HTTPRequest::finishedDownloadingPACFile(HTTPRequest* pac) {
     // own lock; the rest runs on a later turn, taking one lock at a time.
     // (Only asynchronous requests fetch this way, and they run on the
     // network thread.)
-    ns::Ref<HTTPRequest> self(this);
+    auto self = ns::keepAlive(this);
     ns::Ref<HTTPRequest> keep(pac);
     ns::performOnThread(*networkRunLoop(), [self, keep] {
         widenSharedQueue(-1);

@@ -38,7 +38,7 @@ void NetworkQueue::cancelAllOperations() {
 
 void NetworkQueue::resetProgressDelegate(ProgressDelegate* d) {
     if (!d || !d->answers(ProgressDelegate::Optional::setProgress)) return;
-    ui::WeakDelegate<ProgressDelegate> weak(d);
+    ns::WeakDelegate<ProgressDelegate> weak(d);
     ns::performOnMainThread([weak] {
         if (auto p = weak.lock()) p->setProgress(0);
     }, ns::RunLoop::isMainThread());

@@ -99,15 +99,15 @@ private:
     static void resetProgressDelegate(ProgressDelegate* d);
     void queueDidFinish();
 
-    ui::WeakDelegate<NetworkQueueDelegate> delegate_;
+    ns::WeakDelegate<NetworkQueueDelegate> delegate_;
     QueueRequestSelector requestDidStartSelector_ = nullptr;
     QueueHeadersSelector requestDidReceiveResponseHeadersSelector_ = nullptr;
     QueueRedirectSelector requestWillRedirectSelector_ = nullptr;
     QueueRequestSelector requestDidFinishSelector_ = nullptr;
     QueueRequestSelector requestDidFailSelector_ = nullptr;
     QueueFinishedSelector queueDidFinishSelector_ = nullptr;
-    ui::WeakDelegate<ProgressDelegate> uploadProgressDelegate_;
-    ui::WeakDelegate<ProgressDelegate> downloadProgressDelegate_;
+    ns::WeakDelegate<ProgressDelegate> uploadProgressDelegate_;
+    ns::WeakDelegate<ProgressDelegate> downloadProgressDelegate_;
     uint64_t bytesUploadedSoFar_ = 0, totalBytesToUpload_ = 0;
     uint64_t bytesDownloadedSoFar_ = 0, totalBytesToDownload_ = 0;
     int requestsCount_ = 0;

@@ -130,7 +130,7 @@ void Reachability::changed() {
     haveLast_ = readable;
     lastFlags_ = f;
     ns::NotificationCenter::defaultCenter()->postNotification(kReachabilityChangedNotification,
-                                                             ns::Ref<ns::Object>(this));
+                                                             ns::keepAlive(this));
 }
 
 }  // namespace http

@@ -54,7 +54,7 @@ bool DispatchQueue::headStartableLocked() const {
 
 void DispatchQueue::submit(std::function<void()> fn, bool barrier) {
     if (isMain_) {
-        Ref<DispatchQueue> self(this);
+        auto self = ns::keepAlive(this);
         RunLoop::main()->performDeferred([self, fn = std::move(fn)] {
             tRunning.push_back(self.get());
             struct Pop { ~Pop() { tRunning.pop_back(); } } pop;
@@ -74,7 +74,7 @@ void DispatchQueue::submit(std::function<void()> fn, bool barrier) {
         }
     }
     if (spawn) {
-        Ref<DispatchQueue> self(this);
+        auto self = ns::keepAlive(this);
         std::thread([self] { self->workerLoop(); }).detach();
     }
 }

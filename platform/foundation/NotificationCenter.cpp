@@ -50,7 +50,7 @@ ObserverToken NotificationCenter::addObserver(const std::string& name, Object* o
     std::lock_guard<std::mutex> g(mutex_);
     e->id = nextId_++;
     entries_.push_back(e);
-    return ObserverToken(Ref<NotificationCenter>(this), e->id);
+    return ObserverToken(ns::keepAlive(this), e->id);
 }
 
 void NotificationCenter::remove(uint64_t id) {

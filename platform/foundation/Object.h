@@ -142,6 +142,17 @@ Ref<T> make(Args&&... args) {
     return Ref<T>(new T(std::forward<Args>(args)...));
 }
 
+// The self-retain idiom: a strong reference to an object the caller only has
+// a pointer to, usually `this` -- held for the length of a call that may drop
+// the object's last other reference (`auto keep = ns::keepAlive(this);`),
+// captured by a deferred call, or handed to whoever keeps the object. While
+// the object is still being constructed (count 0) it gives nil: a hold then
+// would free the object when let go.
+template <class T>
+Ref<T> keepAlive(T* p) {
+    return p && p->retainCount() > 0 ? Ref<T>(p) : Ref<T>();
+}
+
 // Checked downcast: nil when the object is not a T.
 template <class T, class U>
 Ref<T> cast(const Ref<U>& r) {

@@ -34,7 +34,7 @@ void Operation::start() {
         return;
     }
     if (!isReady()) throw Exception(kInvalidArgumentException, "operation is not ready to start");
-    Ref<Operation> keep(this);
+    auto keep = ns::keepAlive(this);
     setExecuting(true);
     struct Finisher {
         Operation* op;
@@ -163,7 +163,7 @@ void Operation::poke() {
 
 void Operation::finishedOnce() {
     if (finishHandled_.exchange(true)) return;
-    Ref<Operation> keep(this);
+    auto keep = ns::keepAlive(this);
     std::function<void()> completion;
     std::vector<Weak<Operation>> dependants;
     Ref<OperationQueue> queue;
@@ -376,11 +376,11 @@ void OperationQueue::pump() {
             }
         }
         if (spawn) {
-            Ref<OperationQueue> self(this);
+            auto self = ns::keepAlive(this);
             std::thread([self] { self->workerLoop(); }).detach();
         }
         if (post) {
-            Ref<OperationQueue> self(this);
+            auto self = ns::keepAlive(this);
             RunLoop::main()->performDeferred([self] { self->drainOnMain(); });
         }
     }

@@ -22,7 +22,7 @@ namespace ns {
 
 struct ServiceEndpoint {
     const char* name;            // e.g. "tarnwick-forms"
-    const char* builtInBaseURL;  // e.g. "https://services.tarnwick.example"
+    const char* builtInBaseURL;  // e.g. "https://services.tarnwick.example"; "" when unset
 };
 
 class ServiceEndpoints {

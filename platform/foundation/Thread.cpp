@@ -49,12 +49,12 @@ void Thread::start() {
         if (started_) return;
         started_ = true;
     }
-    Ref<Thread> self(this);
+    auto self = ns::keepAlive(this);
     std::thread([self] { self->threadMain(); }).detach();
 }
 
 void Thread::threadMain() {
-    tCurrentThread = Ref<Thread>(this);
+    tCurrentThread = ns::keepAlive(this);
     {
         std::lock_guard<std::mutex> g(mutex_);
         loop_ = RunLoop::current();

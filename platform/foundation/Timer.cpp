@@ -69,7 +69,7 @@ void Timer::setFireDate(double date) {
 }
 
 void Timer::fire() {
-    Ref<Timer> keep(this);
+    auto keep = ns::keepAlive(this);
     Callback cb = callbackForFiring();
     if (!repeats_) invalidate();
     if (cb) cb(*this);

@@ -130,7 +130,7 @@ void LocationManager::stopIfIdle() {
 }
 
 void LocationManager::deliver(const ns::Ref<Location>& position) {
-    ns::Ref<LocationManager> keep(this);
+    auto keep = ns::keepAlive(this);
     ns::Ref<Location> old = location_;
     location_ = position;
     if (auto d = delegate_.lock()) d->locationManagerDidUpdateToLocationFromLocation(this, position.get(), old.get());

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "platform/foundation/Foundation.h"
-#include "platform/ui/Delegate.h"
+#include "platform/foundation/WeakDelegate.h"
 
 namespace loc {
 
@@ -105,7 +105,7 @@ private:
     void stopIfIdle();
     void deliver(const ns::Ref<Location>& position);
     friend struct LocationHub;
-    ui::WeakDelegate<LocationManagerDelegate> delegate_;
+    ns::WeakDelegate<LocationManagerDelegate> delegate_;
     double desiredAccuracy_ = kLocationAccuracyBest;
     ns::Ref<Location> location_;
     bool updating_ = false, monitoring_ = false;

@@ -221,7 +221,7 @@ bool MailComposeViewController::hasRecipient() const {
 bool MailComposeViewController::isSendEnabled() const { return content_->sendItem && content_->sendItem->isEnabled(); }
 
 void MailComposeViewController::finish(MailComposeResult r, ns::Error* e) {
-    ns::Ref<MailComposeViewController> keep(this);
+    auto keep = ns::keepAlive(this);
     // Once sent, saved or cancelled the composer's buttons do nothing more:
     // one Send writes one message, even while the screen is still up.
     if (r != MailComposeResult::Failed) {

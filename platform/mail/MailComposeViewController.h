@@ -23,7 +23,7 @@
 #include "platform/foundation/Data.h"
 #include "platform/foundation/Error.h"
 #include "platform/mail/MailMessage.h"
-#include "platform/ui/Delegate.h"
+#include "platform/foundation/WeakDelegate.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/TextField.h"
 #include "platform/ui/WebView.h"
@@ -96,7 +96,7 @@ private:
     ns::Ref<Content> content_;
     std::string lastPath_;
     bool finished_ = false;
-    ui::WeakDelegate<MailComposeViewControllerDelegate> delegate_;
+    ns::WeakDelegate<MailComposeViewControllerDelegate> delegate_;
 };
 
 }  // namespace mail

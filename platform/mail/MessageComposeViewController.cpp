@@ -88,7 +88,7 @@ void MessageComposeViewController::setBody(std::string b) {
 }
 
 void MessageComposeViewController::finish(MessageComposeResult r) {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     if (auto d = delegate_.lock()) d->messageComposeViewControllerDidFinishWithResult(this, r);
 }
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ui/Delegate.h"
+#include "platform/foundation/WeakDelegate.h"
 #include "platform/ui/NavigationController.h"
 
 namespace mail {
@@ -54,7 +54,7 @@ private:
     std::vector<std::string> recipients_;
     std::string body_;
     ns::Ref<Content> content_;
-    ui::WeakDelegate<MessageComposeViewControllerDelegate> delegate_;
+    ns::WeakDelegate<MessageComposeViewControllerDelegate> delegate_;
 };
 
 }  // namespace mail

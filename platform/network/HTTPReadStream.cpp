@@ -152,7 +152,7 @@ void HTTPReadStream::unscheduleFromRunLoop(ns::RunLoop& loop, const std::string&
 
 void HTTPReadStream::post(StreamEvent e) {
     if (!loop_ || modes_.empty()) return;
-    ns::Ref<HTTPReadStream> self(this);
+    auto self = ns::keepAlive(this);
     loop_->performDeferred(
         [self, e] {
             if (!self->isScheduled()) return;
@@ -178,7 +178,7 @@ void HTTPReadStream::notify(StreamEvent e) {
         errorReported_ = true;
     }
     if (!(eventMask_ & e) || !client_) return;
-    ns::Ref<HTTPReadStream> keep(this);
+    auto keep = ns::keepAlive(this);
     Client c = client_;  // the client may replace itself
     c(*this, e);
 }
@@ -354,7 +354,7 @@ void HTTPReadStream::updateInterest() {
 
 void HTTPReadStream::onReady(unsigned events) {
     if (!isScheduled()) return;
-    ns::Ref<HTTPReadStream> keep(this);
+    auto keep = ns::keepAlive(this);
     switch (phase_) {
         case Phase::Connecting: driveConnect(); break;
         case Phase::Tunnel: driveTunnel(events); break;

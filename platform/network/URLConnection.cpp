@@ -179,7 +179,7 @@ void URLConnection::start() {
     if (started_) return;
     started_ = true;
     if (!loop_) loop_ = ns::RunLoop::current();
-    self_ = ns::Ref<URLConnection>(this);  // alive until the end, like the loop holds it
+    self_ = ns::keepAlive(this);  // alive until the end, like the loop holds it
     openStream();
 }
 
@@ -232,7 +232,7 @@ void URLConnection::openStream() {
 
 void URLConnection::onEvent(HTTPReadStream& s, StreamEvent e) {
     if (finished_ || cancelled_ || &s != stream_.get()) return;
-    ns::Ref<URLConnection> keep(this);
+    auto keep = ns::keepAlive(this);
     if (e == kStreamEventHasBytesAvailable) {
         if (!headerSeen_ && s.responseHeader()) {
             headerSeen_ = true;
@@ -334,7 +334,7 @@ bool URLConnection::deliverData(const uint8_t* p, size_t n) {
     if (inflater_) {
         // The inflated bytes go on in pieces, so one small hostile read
         // never turns into one huge buffer.
-        ns::Ref<URLConnection> keep(this);
+        auto keep = ns::keepAlive(this);
         auto result = inflater_->feed(p, n, room, [this](const char* bytes, size_t length) {
             delivered_ += length;
             if (delegate_ && !finished_ && !cancelled_)

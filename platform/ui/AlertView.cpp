@@ -1,5 +1,5 @@
 #include "platform/ui/AlertView.h"
-#include "platform/ui/Delegate.h"
+#include "platform/foundation/WeakDelegate.h"
 
 #include <algorithm>
 
@@ -39,7 +39,7 @@ void Panel::dismissAllForTesting() { shown().clear(); }
 void Panel::showPanel() {
     requireMainThread("show (alert or action sheet)");
     if (isVisible()) return;
-    auto keep = keepAlive(this);
+    auto keep = ns::keepAlive(this);
     tellWillPresent();
     shown().push_back(keep);
     tellDidPresent();
@@ -52,7 +52,7 @@ void Panel::removePanel() {
 
 bool Panel::pressButtonAtIndex(long index) {
     if (index < 0 || index >= numberOfButtons() || !isVisible()) return false;
-    auto keep = keepAlive(this);
+    auto keep = ns::keepAlive(this);
     tellClicked(index);
     tellWillDismiss(index);
     removePanel();
@@ -64,7 +64,7 @@ bool Panel::pressButtonWithTitle(const std::string& title) { return pressButtonA
 
 void Panel::dismissWithClickedButtonIndex(long index, bool) {
     if (!isVisible()) return;
-    auto keep = keepAlive(this);
+    auto keep = ns::keepAlive(this);
     tellWillDismiss(index);
     removePanel();
     tellDidDismiss(index);

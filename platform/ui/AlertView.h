@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ui/Delegate.h"
+#include "platform/foundation/WeakDelegate.h"
 #include "platform/ui/TextField.h"
 #include "platform/ui/View.h"
 
@@ -122,7 +122,7 @@ private:
     std::string message_;
     Style style_ = Style::Default;
     std::vector<ns::Ref<TextField>> fields_;
-    WeakDelegate<AlertViewDelegate> delegate_;
+    ns::WeakDelegate<AlertViewDelegate> delegate_;
 };
 
 class ActionSheet : public Panel {
@@ -153,7 +153,7 @@ private:
     void tellDidDismiss(long index) override;
     long destructive_ = -1;
     ns::Weak<View> shownIn_;
-    WeakDelegate<ActionSheetDelegate> delegate_;
+    ns::WeakDelegate<ActionSheetDelegate> delegate_;
 };
 
 }  // namespace ui

@@ -6,7 +6,7 @@
 
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Timer.h"
-#include "platform/ui/Delegate.h"
+#include "platform/foundation/WeakDelegate.h"
 #include "platform/ui/View.h"
 
 namespace ui {
@@ -79,7 +79,7 @@ struct Block {
     ns::Ref<ns::Object> context;
     double duration = 0.2;
     double delay = 0;
-    WeakDelegate<AnimationDelegate> delegate;
+    ns::WeakDelegate<AnimationDelegate> delegate;
     AnimationTransition transition = AnimationTransition::None;
     ns::Weak<View> transitionView;
     bool cache = false;

@@ -1,5 +1,5 @@
 #include "platform/ui/BarItems.h"
-#include "platform/ui/Delegate.h"
+#include "platform/foundation/WeakDelegate.h"
 
 #include "platform/ui/Control.h"
 
@@ -22,7 +22,7 @@ bool BarButtonItem::hasAction() const { return (hasTarget_ && !target_.expired()
 
 bool BarButtonItem::performAction() {
     if (!enabled_) return false;
-    auto keep = keepAlive(this);
+    auto keep = ns::keepAlive(this);
     if (customView_) {
         if (auto* c = dynamic_cast<Control*>(customView_.get())) {
             c->sendActionsForControlEvents(ControlEventTouchUpInside);

@@ -1,5 +1,5 @@
 #include "platform/ui/Control.h"
-#include "platform/ui/Delegate.h"
+#include "platform/foundation/WeakDelegate.h"
 
 #include <algorithm>
 
@@ -32,7 +32,7 @@ void Control::removeTarget(ns::Object* target, unsigned events) {
 }
 
 void Control::sendActionsForControlEvents(unsigned events) {
-    auto keep = keepAlive(this);
+    auto keep = ns::keepAlive(this);
     // Copy: an action may add or remove actions of this control.
     auto list = actions_;
     for (auto& a : list) {

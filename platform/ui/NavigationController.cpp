@@ -1,5 +1,5 @@
 #include "platform/ui/NavigationController.h"
-#include "platform/ui/Delegate.h"
+#include "platform/foundation/WeakDelegate.h"
 
 #include <algorithm>
 
@@ -64,7 +64,7 @@ void NavigationController::layoutContent() {
 }
 
 void NavigationController::show(ViewController* from, ViewController* to, bool animated) {
-    auto keep = keepAlive(this);
+    auto keep = ns::keepAlive(this);
     ns::Ref<ViewController> keepFrom(from), keepTo(to);
     if (to) to->setInterfaceOrientationQuietly(interfaceOrientation());
     if (auto d = delegate_.lock(); d && to) d->navigationControllerWillShowViewController(this, to, animated);
@@ -231,7 +231,7 @@ void TabBarController::setViewControllers(std::vector<ns::Ref<ViewController>> v
     for (auto& c : vcs)
         if (!c || (c->parentViewController() && c->parentViewController() != this))
             throw ns::Exception(ns::kInvalidArgumentException, "setViewControllers: a controller is nil or elsewhere");
-    auto keep = keepAlive(this);
+    auto keep = ns::keepAlive(this);
     ns::Ref<ViewController> from(selectedViewController());
     auto old = std::move(tabs_);
     tabs_ = std::move(vcs);
@@ -259,7 +259,7 @@ void TabBarController::setViewControllers(std::vector<ns::Ref<ViewController>> v
 
 void TabBarController::select(size_t index) {
     if (index >= tabs_.size() || index == selected_) return;
-    auto keep = keepAlive(this);
+    auto keep = ns::keepAlive(this);
     ns::Ref<ViewController> from(selectedViewController());
     selected_ = index;
     ViewController* to = selectedViewController();
@@ -280,7 +280,7 @@ void TabBarController::setSelectedViewController(ViewController* vc) {
 
 bool TabBarController::userSelectTab(size_t index) {
     if (index >= tabs_.size()) return false;
-    auto keep = keepAlive(this);
+    auto keep = ns::keepAlive(this);
     ns::Ref<ViewController> vc = tabs_[index];
     if (!vc->tabBarItem()->isEnabled()) return false;
     if (auto d = delegate_.lock(); d && !d->tabBarControllerShouldSelectViewController(this, vc.get())) return false;

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "platform/ui/Delegate.h"
+#include "platform/foundation/WeakDelegate.h"
 #include "platform/ui/ViewController.h"
 
 namespace ui {
@@ -105,7 +105,7 @@ private:
     std::vector<ns::Ref<ViewController>> stack_;
     bool barHidden_ = false;
     ns::Ref<NavigationBar> bar_;
-    WeakDelegate<NavigationControllerDelegate> delegate_;
+    ns::WeakDelegate<NavigationControllerDelegate> delegate_;
 };
 
 // The bar along the bottom of a tab bar controller.
@@ -171,7 +171,7 @@ private:
     std::vector<ns::Ref<ViewController>> tabs_;
     size_t selected_ = kNoSelection;
     ns::Ref<TabBar> bar_;
-    WeakDelegate<TabBarControllerDelegate> delegate_;
+    ns::WeakDelegate<TabBarControllerDelegate> delegate_;
 };
 
 }  // namespace ui

@@ -1,5 +1,5 @@
 #include "platform/ui/ScrollView.h"
-#include "platform/ui/Delegate.h"
+#include "platform/foundation/WeakDelegate.h"
 
 #include <algorithm>
 
@@ -12,7 +12,7 @@ void ScrollView::setContentOffset(Point p, bool) {
     if (b.origin == p) return;
     b.origin = p;
     setBounds(b);
-    auto keep = keepAlive(this);
+    auto keep = ns::keepAlive(this);
     if (auto d = delegate_.lock()) d->scrollViewDidScroll(this);
 }
 

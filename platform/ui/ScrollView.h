@@ -1,7 +1,7 @@
 // A view whose bounds origin is the scroll position over a larger content.
 #pragma once
 
-#include "platform/ui/Delegate.h"
+#include "platform/foundation/WeakDelegate.h"
 #include "platform/ui/View.h"
 
 namespace ui {
@@ -61,7 +61,7 @@ private:
     EdgeInsets inset_;
     bool scrollEnabled_ = true, paging_ = false, bounces_ = true, vIndicator_ = true, hIndicator_ = true;
     double zoom_ = 1, minZoom_ = 1, maxZoom_ = 1;
-    WeakDelegate<ScrollViewDelegate> delegate_;
+    ns::WeakDelegate<ScrollViewDelegate> delegate_;
 };
 
 }  // namespace ui

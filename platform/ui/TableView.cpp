@@ -1,5 +1,5 @@
 #include "platform/ui/TableView.h"
-#include "platform/ui/Delegate.h"
+#include "platform/foundation/WeakDelegate.h"
 
 #include <algorithm>
 #include <set>
@@ -192,7 +192,7 @@ void TableView::layoutSubviews() {
     ensureCounts();
     auto ds = dataSource_.lock();
     if (!ds) return;
-    auto keep = keepAlive(this);
+    auto keep = ns::keepAlive(this);
     Rect visibleRect{contentOffset(), bounds().size};
     std::set<IndexPath> wanted;
     for (long s = 0; s < long(sections_.size()); ++s)
@@ -295,7 +295,7 @@ bool TableView::userSelectRow(IndexPath ip) {
     if (!allowsSelection_) return false;
     if (ip.section < 0 || ip.section >= numberOfSections() || ip.row < 0 || ip.row >= numberOfRowsInSection(ip.section))
         return false;
-    auto keep = keepAlive(this);
+    auto keep = ns::keepAlive(this);
     auto d = delegate_.lock();
     std::optional<IndexPath> target = d ? d->tableViewWillSelectRowAtIndexPath(this, ip) : ip;
     if (!target) return false;
@@ -316,7 +316,7 @@ bool TableView::userCommitEditing(IndexPath ip) {
     if (ip.section < 0 || ip.section >= numberOfSections() || ip.row < 0 || ip.row >= numberOfRowsInSection(ip.section))
         return false;
     if (!ds->tableViewCanEditRowAtIndexPath(this, ip)) return false;
-    auto keep = keepAlive(this);
+    auto keep = ns::keepAlive(this);
     auto style = TableViewCellEditingStyle::Delete;
     if (auto d = delegate_.lock()) style = d->tableViewEditingStyleForRowAtIndexPath(this, ip);
     if (style == TableViewCellEditingStyle::None) return false;

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/ui/Control.h"
-#include "platform/ui/Delegate.h"
+#include "platform/foundation/WeakDelegate.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/ScrollView.h"
 
@@ -213,8 +213,8 @@ private:
     void applyUpdateCheck();
 
     TableViewStyle style_;
-    WeakDelegate<TableViewDataSource> dataSource_;
-    WeakDelegate<TableViewDelegate> delegate_;
+    ns::WeakDelegate<TableViewDataSource> dataSource_;
+    ns::WeakDelegate<TableViewDelegate> delegate_;
     double rowHeight_ = 44, headerHeight_ = 22;
     ns::Ref<View> tableHeader_, tableFooter_;
     TableViewCellSeparatorStyle separator_ = TableViewCellSeparatorStyle::SingleLine;

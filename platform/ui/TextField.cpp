@@ -1,6 +1,6 @@
 #include "platform/ui/TextField.h"
 #include "platform/ui/Application.h"
-#include "platform/ui/Delegate.h"
+#include "platform/foundation/WeakDelegate.h"
 
 namespace ui {
 
@@ -17,7 +17,7 @@ size_t lastCharBytes(const std::string& s) {
 bool TextField::becomeFirstResponder() {
     if (isFirstResponder()) return true;
     if (!canBecomeFirstResponder()) return false;
-    auto keep = keepAlive(this);
+    auto keep = ns::keepAlive(this);
     if (auto d = delegate_.lock(); d && !d->textFieldShouldBeginEditing(this)) return false;
     if (!Responder::becomeFirstResponder()) return false;
     editing_ = true;
@@ -29,7 +29,7 @@ bool TextField::becomeFirstResponder() {
 
 bool TextField::resignFirstResponder() {
     if (!isFirstResponder()) return true;
-    auto keep = keepAlive(this);
+    auto keep = ns::keepAlive(this);
     if (auto d = delegate_.lock(); d && !d->textFieldShouldEndEditing(this)) return false;
     Responder::resignFirstResponder();
     editing_ = false;
@@ -45,7 +45,7 @@ void TextField::setText(std::string t) {
 }
 
 bool TextField::insertText(const std::string& s) {
-    auto keep = keepAlive(this);
+    auto keep = ns::keepAlive(this);
     if (auto d = delegate_.lock(); d && !d->textFieldShouldChangeCharactersInRange(this, {length_, 0}, s)) return false;
     text_ += s;
     length_ += ns::utf8ToUTF16(s).size();
@@ -55,7 +55,7 @@ bool TextField::insertText(const std::string& s) {
 
 bool TextField::deleteBackward() {
     if (text_.empty()) return false;
-    auto keep = keepAlive(this);
+    auto keep = ns::keepAlive(this);
     size_t bytes = lastCharBytes(text_);
     size_t units = ns::utf8ToUTF16(std::string_view(text_).substr(text_.size() - bytes)).size();
     if (auto d = delegate_.lock(); d && !d->textFieldShouldChangeCharactersInRange(this, {length_ - units, units}, ""))
@@ -67,7 +67,7 @@ bool TextField::deleteBackward() {
 }
 
 bool TextField::pressReturn() {
-    auto keep = keepAlive(this);
+    auto keep = ns::keepAlive(this);
     bool ok = true;
     if (auto d = delegate_.lock()) ok = d->textFieldShouldReturn(this);
     if (ok) sendActionsForControlEvents(ControlEventEditingDidEndOnExit);
@@ -83,7 +83,7 @@ void TextField::touchesEnded(const TouchSet& touches, Event* event) {
 
 bool SearchBar::becomeFirstResponder() {
     if (isFirstResponder()) return true;
-    auto keep = keepAlive(this);
+    auto keep = ns::keepAlive(this);
     if (auto d = delegate_.lock(); d && !d->searchBarShouldBeginEditing(this)) return false;
     if (!Responder::becomeFirstResponder()) return false;
     editing_ = true;
@@ -94,7 +94,7 @@ bool SearchBar::becomeFirstResponder() {
 
 bool SearchBar::resignFirstResponder() {
     if (!isFirstResponder()) return true;
-    auto keep = keepAlive(this);
+    auto keep = ns::keepAlive(this);
     if (auto d = delegate_.lock(); d && !d->searchBarShouldEndEditing(this)) return false;
     Responder::resignFirstResponder();
     editing_ = false;
@@ -120,17 +120,17 @@ void SearchBar::replaceText(const std::string& s) {
 }
 
 void SearchBar::textChanged() {
-    auto keep = keepAlive(this);
+    auto keep = ns::keepAlive(this);
     if (auto d = delegate_.lock()) d->searchBarTextDidChange(this, text_);
 }
 
 void SearchBar::pressSearch() {
-    auto keep = keepAlive(this);
+    auto keep = ns::keepAlive(this);
     if (auto d = delegate_.lock()) d->searchBarSearchButtonClicked(this);
 }
 
 void SearchBar::pressCancel() {
-    auto keep = keepAlive(this);
+    auto keep = ns::keepAlive(this);
     if (auto d = delegate_.lock()) d->searchBarCancelButtonClicked(this);
 }
 

@@ -6,7 +6,7 @@
 
 #include "platform/foundation/String.h"
 #include "platform/ui/Control.h"
-#include "platform/ui/Delegate.h"
+#include "platform/foundation/WeakDelegate.h"
 
 namespace ui {
 
@@ -96,7 +96,7 @@ private:
     BorderStyle border_ = BorderStyle::None;
     ns::Ref<Font> font_;
     ns::Ref<Color> textColor_;
-    WeakDelegate<TextFieldDelegate> delegate_;
+    ns::WeakDelegate<TextFieldDelegate> delegate_;
 };
 
 class SearchBarDelegate {
@@ -146,7 +146,7 @@ private:
     void textChanged();
     std::string text_, placeholder_, prompt_;
     bool showsCancel_ = false, editing_ = false;
-    WeakDelegate<SearchBarDelegate> delegate_;
+    ns::WeakDelegate<SearchBarDelegate> delegate_;
 };
 
 }  // namespace ui

@@ -77,7 +77,7 @@ public:
     // -- The user's choice -----------------------------------------------------------
     // The handler is called once; without one the sheet dismisses itself.
     void finish(Result r) {
-        ns::Ref<TweetComposeViewController> keep(this);
+        auto keep = ns::keepAlive(this);
         if (finished_) return;
         finished_ = true;
         result_ = r;

@@ -7,7 +7,7 @@
 #include "platform/ui/BarItems.h"
 #include "platform/ui/Color.h"
 #include "platform/ui/Control.h"
-#include "platform/ui/Delegate.h"
+#include "platform/foundation/WeakDelegate.h"
 #include "platform/ui/Geometry.h"
 #include "platform/ui/Image.h"
 #include "platform/ui/Label.h"

@@ -1,5 +1,5 @@
 #include "platform/ui/View.h"
-#include "platform/ui/Delegate.h"
+#include "platform/foundation/WeakDelegate.h"
 
 #include <algorithm>
 #include <cmath>
@@ -237,7 +237,7 @@ void View::removeFromSuperview() {
     requireMainThread("removeFromSuperview");
     View* s = superview();
     if (!s) return;
-    auto keep = keepAlive(this);
+    auto keep = ns::keepAlive(this);
     Window* oldWindow = window();
     willMoveToSuperview(nullptr);
     s->willRemoveSubview(this);
@@ -301,7 +301,7 @@ void View::displayTree() {
     }
     if (needsDisplay_) {
         needsDisplay_ = false;
-        auto keep = keepAlive(this);
+        auto keep = ns::keepAlive(this);
         GraphicsContext context;
         {
             GraphicsContext::Scope scope(&context);

@@ -1,5 +1,5 @@
 #include "platform/ui/ViewController.h"
-#include "platform/ui/Delegate.h"
+#include "platform/foundation/WeakDelegate.h"
 
 #include <cstdio>
 
@@ -16,7 +16,7 @@ ViewController::~ViewController() = default;
 
 View* ViewController::view() {
     if (!view_ && !loading_) {
-        auto keep = keepAlive(this);
+        auto keep = ns::keepAlive(this);
         loading_ = true;
         loadView();
         if (!view_) setView(View::make(Screen::main()->bounds()));
@@ -87,7 +87,7 @@ Responder* ViewController::nextResponder() const { return view_ ? view_->supervi
 void ViewController::beginAppearanceTransition(bool appearing, bool animated) {
     if (appearing && (appearance_ == Appearance::Appearing || appearance_ == Appearance::Appeared)) return;
     if (!appearing && (appearance_ == Appearance::Disappearing || appearance_ == Appearance::Disappeared)) return;
-    auto keep = keepAlive(this);
+    auto keep = ns::keepAlive(this);
     if (appearing) view();
     appearance_ = appearing ? Appearance::Appearing : Appearance::Disappearing;
     appearanceAnimated_ = animated;
@@ -97,7 +97,7 @@ void ViewController::beginAppearanceTransition(bool appearing, bool animated) {
 }
 
 void ViewController::endAppearanceTransition() {
-    auto keep = keepAlive(this);
+    auto keep = ns::keepAlive(this);
     if (appearance_ == Appearance::Appearing) {
         appearance_ = Appearance::Appeared;
         viewDidAppear(appearanceAnimated_);

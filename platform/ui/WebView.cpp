@@ -1,5 +1,5 @@
 #include "platform/ui/WebView.h"
-#include "platform/ui/Delegate.h"
+#include "platform/foundation/WeakDelegate.h"
 
 #include "platform/foundation/Dictionary.h"
 #include "platform/foundation/FileIO.h"
@@ -40,7 +40,7 @@ bool WebView::ask(URLRequest* r, WebViewNavigationType type) {
 }
 
 void WebView::show(Entry e, bool record) {
-    auto keep = keepAlive(this);
+    auto keep = ns::keepAlive(this);
     if (auto d = delegate_.lock()) d->webViewDidStartLoad(this);
     html_ = e.html;
     baseURL_ = e.base;
@@ -57,7 +57,7 @@ void WebView::show(Entry e, bool record) {
 }
 
 void WebView::fail(ns::Ref<ns::Error> e) {
-    auto keep = keepAlive(this);
+    auto keep = ns::keepAlive(this);
     if (auto d = delegate_.lock()) {
         d->webViewDidStartLoad(this);
         d->webViewDidFailLoadWithError(this, e.get());
@@ -65,7 +65,7 @@ void WebView::fail(ns::Ref<ns::Error> e) {
 }
 
 void WebView::loadHTMLString(const std::string& html, ns::Ref<ns::URL> baseURL) {
-    auto keep = keepAlive(this);
+    auto keep = ns::keepAlive(this);
     auto req = URLRequest::requestWithURL(baseURL ? baseURL : ns::URL::URLWithString("about:blank"));
     if (!ask(req.get(), WebViewNavigationType::Other)) return;
     if (html.size() > kMaxPageBytes) {
@@ -77,7 +77,7 @@ void WebView::loadHTMLString(const std::string& html, ns::Ref<ns::URL> baseURL) 
 
 void WebView::loadRequest(ns::Ref<URLRequest> request) {
     if (!request || !request->URL()) return;
-    auto keep = keepAlive(this);
+    auto keep = ns::keepAlive(this);
     if (!ask(request.get(), WebViewNavigationType::Other)) return;
     navigate(std::move(request), true);
 }
@@ -143,7 +143,7 @@ std::vector<WebLink> WebView::links() const { return htmlLinks(html_); }
 
 bool WebView::followURL(ns::Ref<ns::URL> url, WebViewNavigationType type) {
     if (!url) return false;
-    auto keep = keepAlive(this);
+    auto keep = ns::keepAlive(this);
     auto req = URLRequest::requestWithURL(url);
     if (!ask(req.get(), type)) return false;
     navigate(req, true);

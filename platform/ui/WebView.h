@@ -25,7 +25,7 @@
 
 #include "platform/foundation/Error.h"
 #include "platform/foundation/URL.h"
-#include "platform/ui/Delegate.h"
+#include "platform/foundation/WeakDelegate.h"
 #include "platform/ui/ScrollView.h"
 #include "platform/ui/View.h"
 
@@ -152,7 +152,7 @@ private:
     bool scales_ = false;
     ns::Ref<ScrollView> scroll_;
     ns::Ref<WebDocumentView> document_;
-    WeakDelegate<WebViewDelegate> delegate_;
+    ns::WeakDelegate<WebViewDelegate> delegate_;
 };
 
 // HTML to readable text (see WebView::pageText), and the page's links.

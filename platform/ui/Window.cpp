@@ -1,5 +1,5 @@
 #include "platform/ui/Window.h"
-#include "platform/ui/Delegate.h"
+#include "platform/foundation/WeakDelegate.h"
 
 #include <algorithm>
 
@@ -28,7 +28,7 @@ Responder* Window::nextResponder() const { return Application::shared(); }
 
 void Window::setRootViewController(ns::Ref<ViewController> vc) {
     if (vc == root_) return;
-    auto keep = keepAlive(this);
+    auto keep = ns::keepAlive(this);
     ns::Ref<ViewController> old = root_;
     bool shown = visible_;
     if (old && shown) old->beginAppearanceTransition(false, false);
@@ -49,7 +49,7 @@ void Window::setRootViewController(ns::Ref<ViewController> vc) {
 void Window::makeKeyWindow() { Application::shared()->windowBecameKey(this); }
 
 void Window::makeKeyAndVisible() {
-    auto keep = keepAlive(this);
+    auto keep = ns::keepAlive(this);
     makeKeyWindow();
     Application::shared()->windowBecameVisible(this);
     if (visible_) return;
@@ -66,7 +66,7 @@ bool Window::isKeyWindow() const { return Application::shared()->keyWindow() == 
 void Window::sendEvent(Event* event) {
     if (!event) return;
     ns::Ref<Event> keepEvent(event);
-    auto keep = keepAlive(this);
+    auto keep = ns::keepAlive(this);
     // Views in the order their first touch appears.
     std::vector<ns::Ref<View>> views;
     for (auto& t : event->allTouches()) {
@@ -141,7 +141,7 @@ void collect(ViewController* c, bool visibleOnly, std::vector<ns::Ref<ViewContro
 }  // namespace
 
 bool Window::rotateInterfaceTo(InterfaceOrientation o) {
-    auto keep = keepAlive(this);
+    auto keep = ns::keepAlive(this);
     ns::Ref<ViewController> asked(rotationController());
     if (!asked) return false;
     if (!asked->shouldAutorotate()) return false;

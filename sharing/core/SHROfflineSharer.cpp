@@ -20,7 +20,7 @@ void SHROfflineSharer::main() {
         std::lock_guard<std::mutex> g(loopMutex_);
         runLoop_ = ns::RunLoop::current();
     }
-    ns::Ref<SHROfflineSharer> self(this);
+    auto self = ns::keepAlive(this);
     ns::performOnMainThread([self] { self->share(); }, true);
     while (shouldRun()) runLoop_->runMode(ns::RunLoop::kDefaultMode, ns::RunLoop::kDistantFuture);
     // The sharer belongs to the main thread; let it go there.
@@ -30,7 +30,7 @@ void SHROfflineSharer::main() {
 }
 
 void SHROfflineSharer::share() {
-    ns::Ref<SHROfflineSharer> keep(this);
+    auto keep = ns::keepAlive(this);
     sharer_ = SHRSharer::sharerWithClassName(sharerId_);
     if (!sharer_) {
         std::fprintf(stderr, "SHROfflineSharer: no sharer class %s\n", sharerId_.c_str());
@@ -82,7 +82,7 @@ void SHROfflineSharer::finish() {
     readyToFinish_.store(true);
     std::lock_guard<std::mutex> g(loopMutex_);
     if (runLoop_) {
-        ns::Ref<SHROfflineSharer> self(this);
+        auto self = ns::keepAlive(this);
         ns::performOnThread(*runLoop_, [self] { self->lastSpin(); }, false);
     }
 }

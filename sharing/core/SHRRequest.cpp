@@ -61,7 +61,7 @@ void SHRRequest::start() {
 void SHRRequest::finish() {
     if (finished_) return;
     finished_ = true;
-    ns::Ref<SHRRequest> keep(this);
+    auto keep = ns::keepAlive(this);
     int status = response_ ? response_->statusCode() : 0;
     success_ = status == 200 || status == 201;
     ns::Ref<ns::Object> delegate = delegate_;

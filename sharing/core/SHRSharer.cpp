@@ -144,7 +144,7 @@ bool SHRSharer::isServiceAuthorized(const std::string& name) {
 // -- Life cycle -----------------------------------------------------------------------
 
 void SHRSharer::share() {
-    ns::Ref<SHRSharer> keep(this);
+    auto keep = ns::keepAlive(this);
     if (!authorize()) {
         pendingAction_ = SHRPendingShare;
         return;
@@ -183,7 +183,7 @@ void SHRSharer::promptAuthorization() {
 
 void SHRSharer::presentForm(const ns::Ref<SHRFormController>& form) {
     pushViewController(form, false);
-    SHR::currentHelper()->showViewController(ns::Ref<ui::ViewController>(this));
+    SHR::currentHelper()->showViewController(ns::keepAlive(this));
 }
 
 void SHRSharer::authorizationFormShow() {
@@ -197,7 +197,7 @@ void SHRSharer::authorizationFormShow() {
 }
 
 void SHRSharer::authorizationFormSave(SHRFormController* form) {
-    ns::Ref<SHRSharer> keep(this);
+    auto keep = ns::keepAlive(this);
     auto rows = form->rowsOfSection(0);
     auto values = form->formValues();
     if (rows) {
@@ -241,7 +241,7 @@ ns::Ref<ns::Array> SHRSharer::shareFormFieldsForType(int type) {
 void SHRSharer::shareFormValidate(SHRFormController* form) { form->saveForm(); }
 
 void SHRSharer::shareFormSave(SHRFormController* form) {
-    ns::Ref<SHRSharer> keep(this);
+    auto keep = ns::keepAlive(this);
     auto values = form->formValues();
     for (size_t i = 0; i < values->count(); ++i) {
         auto* key = ns::as<ns::String>(values->keyAtIndex(i));
@@ -261,7 +261,7 @@ void SHRSharer::shareFormSave(SHRFormController* form) {
 }
 
 bool SHRSharer::tryToSend() {
-    ns::Ref<SHRSharer> keep(this);
+    auto keep = ns::keepAlive(this);
     if (shareRequiresInternetConnection() && !SHR::connected()) {
         if (canShareOffline()) return SHR::addToOfflineQueueForSharer(item_, sharerId());
         if (quiet_) return false;
@@ -298,19 +298,19 @@ void SHRSharer::tellDelegate(F&& f) {
 }
 
 void SHRSharer::sendDidStart() {
-    ns::Ref<SHRSharer> keep(this);
+    auto keep = ns::keepAlive(this);
     ns::NotificationCenter::defaultCenter()->postNotification(SHRSendDidStartNotification, keep);
     tellDelegate([&](SHRSharerDelegate* d) { d->sharerStartedSending(this); });
 }
 
 void SHRSharer::sendDidFinish() {
-    ns::Ref<SHRSharer> keep(this);
+    auto keep = ns::keepAlive(this);
     ns::NotificationCenter::defaultCenter()->postNotification(SHRSendDidFinishNotification, keep);
     tellDelegate([&](SHRSharerDelegate* d) { d->sharerFinishedSending(this); });
 }
 
 void SHRSharer::sendDidFailWithErrorShouldRelogin(ns::Ref<ns::Error> error, bool shouldRelogin) {
-    ns::Ref<SHRSharer> keep(this);
+    auto keep = ns::keepAlive(this);
     lastError_ = error;
     ns::NotificationCenter::defaultCenter()->postNotification(SHRSendDidFailWithErrorNotification, keep);
     tellDelegate([&](SHRSharerDelegate* d) { d->sharerFailedWithErrorShouldRelogin(this, error.get(), shouldRelogin); });
@@ -322,13 +322,13 @@ void SHRSharer::sendDidFailShouldRelogin() {
 }
 
 void SHRSharer::sendDidCancel() {
-    ns::Ref<SHRSharer> keep(this);
+    auto keep = ns::keepAlive(this);
     ns::NotificationCenter::defaultCenter()->postNotification(SHRSendDidCancelNotification, keep);
     tellDelegate([&](SHRSharerDelegate* d) { d->sharerCancelledSending(this); });
 }
 
 void SHRSharer::authDidFinish(bool success) {
-    ns::Ref<SHRSharer> keep(this);
+    auto keep = ns::keepAlive(this);
     ns::NotificationCenter::defaultCenter()->postNotification(
         SHRAuthDidFinishNotification, keep, ns::Dictionary::make({{"success", ns::boolean(success)}}));
     tellDelegate([&](SHRSharerDelegate* d) { d->sharerAuthDidFinishSuccess(this, success); });

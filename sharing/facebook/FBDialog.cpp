@@ -157,7 +157,7 @@ void FBDialog::updateWebViewOrientation() {
 }
 
 void FBDialog::show() {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     showing_ = true;
     dismissing_ = false;
     spinner_->startAnimating();
@@ -170,7 +170,7 @@ void FBDialog::show() {
         window = ui::Application::shared()->windows().front().get();
     if (window) {
         modalBackgroundView_->setFrame(window->bounds());
-        modalBackgroundView_->addSubview(ns::Ref<ui::View>(this));
+        modalBackgroundView_->addSubview(ns::keepAlive(this));
         window->addSubview(modalBackgroundView_);
     }
     dialogWillAppear();
@@ -246,7 +246,7 @@ void FBDialog::keyboardWillHide() {
 // -- Ending ------------------------------------------------------------------------
 
 void FBDialog::dismissWithSuccess(bool success, bool animated) {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     dismissing_ = true;
     if (auto d = delegate_.lock()) {
         if (success) d->dialogDidComplete(this);
@@ -255,7 +255,7 @@ void FBDialog::dismissWithSuccess(bool success, bool animated) {
     loadingURL_.clear();
     dialogWillDisappear();
     if (animated) {
-        ns::Ref<FBDialog> hold(this);
+        auto hold = ns::keepAlive(this);
         ui::View::animate(kTransitionDuration, [this] { setAlpha(0); }, [hold](bool) { hold->postDismissCleanup(); });
     } else {
         postDismissCleanup();
@@ -263,13 +263,13 @@ void FBDialog::dismissWithSuccess(bool success, bool animated) {
 }
 
 void FBDialog::dismissWithError(ns::Ref<ns::Error> error, bool animated) {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     dismissing_ = true;
     if (auto d = delegate_.lock()) d->dialogDidFailWithError(this, error.get());
     loadingURL_.clear();
     dialogWillDisappear();
     if (animated) {
-        ns::Ref<FBDialog> hold(this);
+        auto hold = ns::keepAlive(this);
         ui::View::animate(kTransitionDuration, [this] { setAlpha(0); }, [hold](bool) { hold->postDismissCleanup(); });
     } else {
         postDismissCleanup();
@@ -277,7 +277,7 @@ void FBDialog::dismissWithError(ns::Ref<ns::Error> error, bool animated) {
 }
 
 void FBDialog::postDismissCleanup() {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     removeObservers();
     removeFromSuperview();
     modalBackgroundView_->removeFromSuperview();
@@ -285,13 +285,13 @@ void FBDialog::postDismissCleanup() {
 }
 
 void FBDialog::dialogDidSucceed(ns::URL* url) {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     if (auto d = delegate_.lock()) d->dialogCompleteWithUrl(url);
     dismissWithSuccess(true, true);
 }
 
 void FBDialog::dialogDidCancel(ns::URL* url) {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     if (auto d = delegate_.lock()) d->dialogDidNotCompleteWithUrl(url);
     dismissWithSuccess(false, true);
 }
@@ -304,7 +304,7 @@ void FBDialog::cancel() {
 
 bool FBDialog::webViewShouldStartLoadWithRequest(ui::WebView*, ui::URLRequest* request,
                                                  ui::WebViewNavigationType type) {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     ns::URL* url = request ? request->URL() : nullptr;
     if (!url) return false;
     if (url->hasScheme("fbconnect")) {
@@ -358,7 +358,7 @@ ns::Ref<FBLoginDialog> FBLoginDialog::initWithURL(std::string loginURL, ns::Ref<
 }
 
 void FBLoginDialog::dialogDidSucceed(ns::URL* url) {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     const std::string text = url ? url->absoluteText() : std::string();
     auto token = getStringFromUrl(text, "access_token=");
     auto expTime = getStringFromUrl(text, "expires_in=");
@@ -378,14 +378,14 @@ void FBLoginDialog::dialogDidSucceed(ns::URL* url) {
 }
 
 void FBLoginDialog::dialogDidCancel(ns::URL*) {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     dismissWithSuccess(false, true);
     if (auto d = loginDelegate_.lock()) d->fbDialogNotLogin(true);
 }
 
 void FBLoginDialog::webViewDidFailLoadWithError(ui::WebView* wv, ns::Error* error) {
     if (isIgnorableLoadError(error)) return;
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     FBDialog::webViewDidFailLoadWithError(wv, error);
     if (auto d = loginDelegate_.lock()) d->fbDialogNotLogin(false);
 }

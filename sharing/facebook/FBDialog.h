@@ -12,7 +12,7 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/URL.h"
 #include "platform/ui/Control.h"
-#include "platform/ui/Delegate.h"
+#include "platform/foundation/WeakDelegate.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/View.h"
 #include "platform/ui/WebView.h"
@@ -110,7 +110,7 @@ private:
     void postDismissCleanup();
     void updateWebViewOrientation();
 
-    ui::WeakDelegate<FBDialogDelegate> delegate_;
+    ns::WeakDelegate<FBDialogDelegate> delegate_;
     ns::Ref<ns::MutableDictionary> params_;
     std::string serverURL_;
     std::string loadingURL_;
@@ -139,7 +139,7 @@ public:
     void webViewDidFailLoadWithError(ui::WebView* wv, ns::Error* error) override;
 
 private:
-    ui::WeakDelegate<FBLoginDialogDelegate> loginDelegate_;
+    ns::WeakDelegate<FBLoginDialogDelegate> loginDelegate_;
 };
 
 }  // namespace sharing

@@ -168,14 +168,14 @@ ns::Ref<ns::Object> FBRequest::parseJsonResponse(const ns::Data& data, ns::Ref<n
 void FBRequest::setState(FBRequestState s) {
     state_ = s;
     if (stateObserver_) {
-        auto keep = ui::keepAlive(this);
+        auto keep = ns::keepAlive(this);
         auto observer = stateObserver_;
         observer(this);
     }
 }
 
 void FBRequest::connect() {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     if (auto d = delegate_.lock()) d->requestLoading(this);
 
     std::string target = serializeURL(url_, params_.get(), httpMethod_);
@@ -214,7 +214,7 @@ void FBRequest::didReceiveData(const ns::Data& data) {
 }
 
 void FBRequest::didFinishLoading() {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     auto data = responseText_ ? ns::Ref<ns::MutableData>(responseText_) : ns::MutableData::make();
     handleResponseData(data.get());
     responseText_ = nullptr;
@@ -223,7 +223,7 @@ void FBRequest::didFinishLoading() {
 }
 
 void FBRequest::didFailWithError(ns::Ref<ns::Error> error) {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     failWithError(error.get());
 }
 

@@ -8,7 +8,7 @@
 
 #include "platform/foundation/Foundation.h"
 #include "platform/network/URLConnection.h"
-#include "platform/ui/Delegate.h"
+#include "platform/foundation/WeakDelegate.h"
 
 namespace sharing {
 
@@ -108,7 +108,7 @@ private:
     void handleResponseData(ns::Data* data);
     void failWithError(ns::Error* error);
 
-    ui::WeakDelegate<FBRequestDelegate> delegate_;
+    ns::WeakDelegate<FBRequestDelegate> delegate_;
     std::string url_;
     std::string httpMethod_;
     ns::Ref<ns::MutableDictionary> params_;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 
 #include "platform/foundation/Format.h"
 #include "platform/foundation/PercentEncoding.h"
@@ -14,45 +13,17 @@ namespace sharing {
 
 namespace {
 
-constexpr const char* kDialogBaseURL = "https://m.facebook.com/dialog/";
-constexpr const char* kGraphBaseURL = "https://graph.facebook.com/";
-constexpr const char* kRestBaseURL = "https://api.facebook.com/method/";
-constexpr const char* kLoginSiteURL = "http://login.facebook.com";
 constexpr const char* kSDK = "ios";
 constexpr const char* kSDKVersion = "2";
-
-struct Endpoints {
-    std::mutex mutex;
-    std::string dialog, graph, rest, login;
-};
-Endpoints& endpoints() {
-    static Endpoints e;
-    return e;
-}
-std::string endpoint(std::string Endpoints::*field, const char* fallback) {
-    auto& e = endpoints();
-    std::lock_guard<std::mutex> g(e.mutex);
-    return (e.*field).empty() ? std::string(fallback) : e.*field;
-}
 
 }  // namespace
 
 ns::Ref<ns::Date> FBDistantFuture() { return ns::Date::dateWithTimeIntervalSinceReferenceDate(63113904000.0); }
 
-std::string Facebook::dialogBaseURL() { return endpoint(&Endpoints::dialog, kDialogBaseURL); }
-std::string Facebook::graphBaseURL() { return endpoint(&Endpoints::graph, kGraphBaseURL); }
-std::string Facebook::restBaseURL() { return endpoint(&Endpoints::rest, kRestBaseURL); }
-std::string Facebook::loginSiteURL() { return endpoint(&Endpoints::login, kLoginSiteURL); }
-
-void Facebook::setBaseURLsForTesting(std::string dialogBase, std::string graphBase, std::string restBase,
-                                     std::string loginSite) {
-    auto& e = endpoints();
-    std::lock_guard<std::mutex> g(e.mutex);
-    e.dialog = std::move(dialogBase);
-    e.graph = std::move(graphBase);
-    e.rest = std::move(restBase);
-    e.login = std::move(loginSite);
-}
+std::string Facebook::dialogBaseURL() { return ns::ServiceEndpoints::baseURL(kDialogService); }
+std::string Facebook::graphBaseURL() { return ns::ServiceEndpoints::baseURL(kGraphService); }
+std::string Facebook::restBaseURL() { return ns::ServiceEndpoints::baseURL(kRestService); }
+std::string Facebook::loginSiteURL() { return ns::ServiceEndpoints::baseURL(kLoginSiteService); }
 
 Facebook::Facebook(ns::Ref<ns::String> appId, ns::Ref<ns::String> urlSchemeSuffix, FBSessionDelegate* delegate)
     : appId_(std::move(appId)), urlSchemeSuffix_(std::move(urlSchemeSuffix)) {
@@ -73,7 +44,7 @@ void Facebook::authorize(ns::Ref<ns::Array> permissions) {
 }
 
 void Facebook::authorizeWithFBAppAuthSafariAuth(bool tryFBAppAuth, bool trySafariAuth) {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     auto params = ns::MutableDictionary::make();
     params->setObject(appId_, "client_id");
     params->setObject(ns::str("user_agent"), "type");
@@ -116,7 +87,7 @@ void Facebook::authorizeWithFBAppAuthSafariAuth(bool tryFBAppAuth, bool trySafar
 
 bool Facebook::handleOpenURL(const ns::URL* url) {
     if (!url || !ns::String::make(url->absoluteText())->hasPrefix(getOwnBaseUrl())) return false;
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     auto part = url->fragment();
     if (!part) part = url->query();
     auto params = parseURLParams(part ? part->view() : std::string_view());
@@ -147,7 +118,7 @@ bool Facebook::handleOpenURL(const ns::URL* url) {
 }
 
 void Facebook::logout() {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     invalidateSession();
     if (auto d = sessionDelegate_.lock()) d->fbDidLogout();
 }
@@ -164,14 +135,14 @@ bool Facebook::isSessionValid() const {
 }
 
 void Facebook::fbDialogLoginExpirationDate(ns::Ref<ns::String> token, ns::Ref<ns::Date> expirationDate) {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     accessToken_ = std::move(token);
     expirationDate_ = std::move(expirationDate);
     if (auto d = sessionDelegate_.lock()) d->fbDidLogin();
 }
 
 void Facebook::fbDialogNotLogin(bool cancelled) {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     if (auto d = sessionDelegate_.lock()) d->fbDidNotLogin(cancelled);
 }
 
@@ -250,7 +221,7 @@ ns::Ref<FBRequest> Facebook::openUrl(std::string url, ns::Ref<ns::MutableDiction
 void Facebook::requestStateChanged(FBRequest* request) {
     auto state = request->state();
     if (state != kFBRequestStateComplete && state != kFBRequestStateError) return;
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     ns::Ref<FBRequest> hold(request);
     request->setStateObserver(nullptr);
     if (state == kFBRequestStateError) {
@@ -267,7 +238,7 @@ void Facebook::dialog(std::string_view action, FBDialogDelegate* delegate) {
 }
 
 void Facebook::dialog(std::string_view action, ns::Ref<ns::MutableDictionary> params, FBDialogDelegate* delegate) {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     if (!params) params = ns::MutableDictionary::make();
     std::string dialogURL = dialogBaseURL() + std::string(action);
     params->setObject(ns::str("touch"), "display");

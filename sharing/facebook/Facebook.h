@@ -7,12 +7,14 @@
 // decoded with json::JsonParser. Everything runs on the main thread.
 //
 // The four outside addresses (dialog base, Graph base, REST base, login
-// site) are compiled-in defaults that tests may replace.
+// site) are entries of the table of outside services, with compiled-in
+// base URLs.
 #pragma once
 
 #include <string>
 
 #include "platform/foundation/Foundation.h"
+#include "platform/foundation/ServiceEndpoints.h"
 #include "platform/foundation/URL.h"
 #include "sharing/facebook/FBDialog.h"
 #include "sharing/facebook/FBRequest.h"
@@ -46,14 +48,17 @@ public:
         return ns::make<Facebook>(std::move(appId), std::move(suffix), delegate);
     }
 
-    // -- Endpoints (each ends in the slash its name is appended to) ---------
+    // -- Endpoints ---------------------------------------------------------------
+    // The services in the table of outside services; the three bases end in
+    // the slash that a dialog, Graph path or REST method is appended to.
+    static constexpr ns::ServiceEndpoint kDialogService{"facebook-dialog", "https://m.facebook.com/dialog/"};
+    static constexpr ns::ServiceEndpoint kGraphService{"facebook-graph", "https://graph.facebook.com/"};
+    static constexpr ns::ServiceEndpoint kRestService{"facebook-rest", "https://api.facebook.com/method/"};
+    static constexpr ns::ServiceEndpoint kLoginSiteService{"facebook-login", "http://login.facebook.com"};
     static std::string dialogBaseURL();
     static std::string graphBaseURL();
     static std::string restBaseURL();
     static std::string loginSiteURL();
-    // Empty text restores the compiled-in value.
-    static void setBaseURLsForTesting(std::string dialogBase, std::string graphBase, std::string restBase,
-                                      std::string loginSite);
 
     // -- Login ------------------------------------------------------------------
     // Keeps the permissions, then authorizeWithFBAppAuth(true, true).
@@ -120,7 +125,7 @@ private:
 
     ns::Ref<ns::String> accessToken_;
     ns::Ref<ns::Date> expirationDate_;
-    ui::WeakDelegate<FBSessionDelegate> sessionDelegate_;
+    ns::WeakDelegate<FBSessionDelegate> sessionDelegate_;
     std::vector<ns::Ref<FBRequest>> requests_;
     ns::Ref<FBLoginDialog> loginDialog_;
     ns::Ref<FBDialog> fbDialog_;

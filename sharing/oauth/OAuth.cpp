@@ -304,7 +304,7 @@ void OAAsynchronousDataFetcher::cancel() {
 }
 
 void OAAsynchronousDataFetcher::finished(ns::Ref<net::HTTPURLResponse> response, ns::Ref<ns::Data> data) {
-    ns::Ref<OAAsynchronousDataFetcher> keep(this);
+    auto keep = ns::keepAlive(this);
     bool ok = response && response->statusCode() < 400;
     auto ticket = ns::make<OAServiceTicket>(request_, response, nullptr, ok);
     auto cb = std::move(didFinish_);
@@ -315,7 +315,7 @@ void OAAsynchronousDataFetcher::finished(ns::Ref<net::HTTPURLResponse> response,
 }
 
 void OAAsynchronousDataFetcher::failed(ns::Ref<net::HTTPURLResponse> response, ns::Ref<ns::Error> error) {
-    ns::Ref<OAAsynchronousDataFetcher> keep(this);
+    auto keep = ns::keepAlive(this);
     auto ticket = ns::make<OAServiceTicket>(request_, response, nullptr, false);
     auto cb = std::move(didFail_);
     ns::Ref<ns::Object> delegate = std::move(delegate_);

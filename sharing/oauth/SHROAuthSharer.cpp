@@ -28,7 +28,7 @@ void SHROAuthSharer::tokenRequest() {
     tokenRequestModifyRequest(request.get());
     ns::Weak<SHROAuthSharer> self(this);
     fetcher_ = OAAsynchronousDataFetcher::asynchronousFetcherWithRequest(
-        request, ns::Ref<ns::Object>(this),
+        request, ns::keepAlive(this),
         [self](OAServiceTicket* t, ns::Data* d) { if (auto s = self.lock()) s->tokenRequestTicketDidFinishWithData(t, d); },
         [self](OAServiceTicket* t, ns::Error* e) { if (auto s = self.lock()) s->tokenRequestTicketDidFailWithError(t, e); });
     fetcher_->start();
@@ -68,7 +68,7 @@ void SHROAuthSharer::tokenAuthorize() {
 void SHROAuthSharer::tokenAuthorizeViewDidFinishWithSuccess(SHROAuthView* view, bool success,
                                                             ns::Ref<ns::Dictionary> queryParams,
                                                             ns::Ref<ns::Error> error) {
-    ns::Ref<SHROAuthSharer> keep(this);
+    auto keep = ns::keepAlive(this);
     SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
     if (success && !(queryParams && queryParams->objectForKey("oauth_problem"))) {
         authorizeResponseQueryVars_ = queryParams;
@@ -81,7 +81,7 @@ void SHROAuthSharer::tokenAuthorizeViewDidFinishWithSuccess(SHROAuthView* view, 
 }
 
 void SHROAuthSharer::tokenAuthorizeCancelledView(SHROAuthView* view) {
-    ns::Ref<SHROAuthSharer> keep(this);
+    auto keep = ns::keepAlive(this);
     SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
     authDidFinish(false);
 }
@@ -94,14 +94,14 @@ void SHROAuthSharer::tokenAccess(bool refresh) {
     tokenAccessModifyRequest(request.get());
     ns::Weak<SHROAuthSharer> self(this);
     fetcher_ = OAAsynchronousDataFetcher::asynchronousFetcherWithRequest(
-        request, ns::Ref<ns::Object>(this),
+        request, ns::keepAlive(this),
         [self](OAServiceTicket* t, ns::Data* d) { if (auto s = self.lock()) s->tokenAccessTicketDidFinishWithData(t, d); },
         [self](OAServiceTicket* t, ns::Error* e) { if (auto s = self.lock()) s->tokenAccessTicketDidFailWithError(t, e); });
     fetcher_->start();
 }
 
 void SHROAuthSharer::tokenAccessTicketDidFinishWithData(OAServiceTicket* ticket, ns::Data* data) {
-    ns::Ref<SHROAuthSharer> keep(this);
+    auto keep = ns::keepAlive(this);
     fetcher_ = nullptr;
     SHRActivityIndicator::currentIndicator()->hide();
     bool ok = ticket->didSucceed();

@@ -132,10 +132,12 @@ protected:
     void SetUp() override {
         SharingTest::SetUp();
         registerEvernoteSharer();
-        SHREvernote::setConfiguration(service.url("/edam/user"), service.url("/edam/note/"), "deck-key", "deck-secret");
+        endpoints.point(SHREvernote::kUserStoreService, service.url("/edam/user"));
+        endpoints.point(SHREvernote::kNoteStoreService, service.url("/edam/note/"));
+        SHREvernote::setConfiguration("deck-key", "deck-secret");
     }
     void TearDown() override {
-        SHREvernote::setConfiguration("", "", "", "");
+        SHREvernote::setConfiguration("", "");
         SharingTest::TearDown();
     }
     void storeLogin(const char* password = "pa55") {

@@ -14,6 +14,7 @@
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/PercentEncoding.h"
 #include "platform/network/HTTPCookie.h"
+#include "platform/network/NetworkErrors.h"
 #include "platform/network/tests/LoopbackServer.h"
 #include "platform/ui/Driver.h"
 #include "sharing/core/ImageCoding.h"
@@ -128,13 +129,11 @@ public:
                   if (!c.respond(reply.first, reply.second, "Content-Type: text/javascript\r\n")) break;
               }
           }) {
-        Facebook::setBaseURLsForTesting(server_.url("/dialog/"), server_.url("/"), server_.url("/method/"),
-                                        server_.url("/"));
+        endpoints_.point(Facebook::kDialogService, server_.url("/dialog/"));
+        endpoints_.point({Facebook::kGraphService, Facebook::kLoginSiteService}, server_.url("/"));
+        endpoints_.point(Facebook::kRestService, server_.url("/method/"));
     }
-    ~FakeFacebook() {
-        server_.stop();
-        Facebook::setBaseURLsForTesting("", "", "", "");
-    }
+    ~FakeFacebook() { server_.stop(); }
     void reply(const std::string& path, const std::string& body, int status = 200) {
         std::lock_guard<std::mutex> g(mutex_);
         replies_[path] = {status, body};
@@ -148,6 +147,7 @@ public:
 private:
     std::mutex mutex_;
     std::vector<nettest::Request> requests_;
+    EndpointOverrides endpoints_;
     std::map<std::string, std::pair<int, std::string>> replies_;
     nettest::Server server_;
 };
@@ -429,7 +429,7 @@ TEST_F(FacebookTest, RepliesReachTheDelegateByTheRules) {
 
 TEST_F(FacebookTest, ConnectionFailureIsReportedAndEndsTheSession) {
     // Nothing listens on the graph base now.
-    Facebook::setBaseURLsForTesting("", "http://127.0.0.1:1/", "", "");
+    endpoints.point(Facebook::kGraphService, "http://127.0.0.1:1/");
     login();
     auto request = fb->requestWithGraphPath("me", rec.get());
     ASSERT_TRUE(runUntil([&] { return rec->saw("fail"); }));
@@ -555,9 +555,14 @@ TEST_F(FacebookTest, DialogErrorRedirectLinksAndSuccess) {
 }
 
 TEST_F(FacebookTest, LoginPageThatFailsToLoadIsALoginError) {
-    Facebook::setBaseURLsForTesting("file:///nonexistent-facebook-dialogs/", "", "", "");
     fb->setSessionDelegate(rec.get());
     fb->authorizeWithFBAppAuthSafariAuth(false, false);
+    ASSERT_TRUE(fb->loginDialog());
+    EXPECT_TRUE(rec->events.empty());
+    // The login page does not load: the service cannot be reached.
+    ui::WebView* page = fb->loginDialog()->webView();
+    page->delegate()->webViewDidFailLoadWithError(
+        page, ns::Error::withDescription(net::kNetworkErrorDomain, net::kErrorCannotConnectToHost, "unreachable").get());
     EXPECT_EQ(rec->events, (std::vector<std::string>{"fbDidNotLogin"}));
     ui::Driver driver(clock);
     driver.advance(0.5);

@@ -37,7 +37,7 @@ public:
         if (!validateItem()) return false;
         ns::Weak<QueueSharer> self(this);
         setRequest(SHRRequest::make(ns::URL::URLWithString(base() + "/echo"), ns::str(bodyFor(*item())),
-                                    ns::Ref<ns::Object>(this),
+                                    ns::keepAlive(this),
                                     [self](SHRRequest* r) {
                                         if (auto s = self.lock()) {
                                             if (r->success()) s->sendDidFinish();

@@ -142,9 +142,8 @@ protected:
     void TearDown() override {
         loc::LocationManager::resetForTesting();
         ui::TweetComposeViewController::resetForTesting();
-        Facebook::setBaseURLsForTesting("", "", "", "");
         SHRFacebook::resetForTesting();
-        SHREvernote::setConfiguration("", "", "", "");
+        SHREvernote::setConfiguration("", "");
         SharingTest::TearDown();
     }
     ui::ViewController* shownScreen() {
@@ -215,10 +214,15 @@ TEST_F(SecretsLogTest, NoSharerFlowWritesASecretToTheLog) {
                      SHRLinkedIn::kWebService, SHRLinkedIn::kShareService, SHRFoursquareV2Request::kService,
                      SHRVkontakte::kService, SHRVkontakte::kAuthorizeService},
                     base);
-    Facebook::setBaseURLsForTesting(base + "/dialog/", base + "/", base + "/method/", base + "/login");
+    endpoints.point(Facebook::kDialogService, base + "/dialog/");
+    endpoints.point(Facebook::kGraphService, base + "/");
+    endpoints.point(Facebook::kRestService, base + "/method/");
+    endpoints.point(Facebook::kLoginSiteService, base + "/login");
     SHRFacebook::resetForTesting();
     registerEvernoteSharer();
-    SHREvernote::setConfiguration(base + "/edam/user", base + "/edam/note/", "deck-key", "deck-secret");
+    endpoints.point(SHREvernote::kUserStoreService, base + "/edam/user");
+    endpoints.point(SHREvernote::kNoteStoreService, base + "/edam/note/");
+    SHREvernote::setConfiguration("deck-key", "deck-secret");
     auto link = [] { return SHRItem::URL(ns::URL::URLWithString("http://cards.test/c?id=7"), ns::str("A card")); };
     auto text = [] { return SHRItem::text(ns::str("A card to share")); };
 

@@ -151,7 +151,7 @@ public:
                                                     "status", item()->text()->utf8())}).get());
         ns::Weak<FakeServiceSharer> self(this);
         fetcher_ = OAAsynchronousDataFetcher::asynchronousFetcherWithRequest(
-            request, ns::Ref<ns::Object>(this),
+            request, ns::keepAlive(this),
             [self](OAServiceTicket* t, ns::Data*) {
                 if (auto s = self.lock()) {
                     if (t->didSucceed()) s->sendDidFinish();

@@ -53,7 +53,7 @@ void SHRActionSheet::startSharerAtIndex(long index) {
     auto* name = ns::as<ns::String>(sharers_->objectAtIndex(static_cast<size_t>(index)));
     auto sharer = name ? SHRSharer::sharerWithClassName(name->utf8()) : nullptr;
     if (!sharer) return;
-    ns::Ref<SHRActionSheet> keep(this);
+    auto keep = ns::keepAlive(this);
     sharer->loadItem(item_);
     ns::Ref<ns::Object> keepDelegate = shareDelegateKeep_;
     if (shareDelegate_ && shareDelegate_->answers(SHRShareDelegate::Optional::AboutToShareItemWithSharer) &&
@@ -63,7 +63,7 @@ void SHRActionSheet::startSharerAtIndex(long index) {
 }
 
 void SHRActionSheet::dismissWithClickedButtonIndex(long index, bool animated) {
-    ns::Ref<SHRActionSheet> keep(this);
+    auto keep = ns::keepAlive(this);
     startSharerAtIndex(index);
     ui::ActionSheet::dismissWithClickedButtonIndex(index, animated);
 }

@@ -72,7 +72,7 @@ void SHRActivityIndicator::setProperRotation(bool animated) {
     ui::Transform t = rotationForOrientation(static_cast<int>(o), &known);
     if (!known) return;
     if (animated) {
-        ns::Ref<SHRActivityIndicator> self(this);
+        auto self = ns::keepAlive(this);
         ui::View::animate(0.3, [self, t] { self->setTransform(t); });
     } else {
         setTransform(t);
@@ -148,16 +148,16 @@ void SHRActivityIndicator::cancelDelayedHide() {
 
 void SHRActivityIndicator::show() {
     if (!superview()) {
-        if (ui::Window* w = ui::Application::shared()->keyWindow()) w->addSubview(ns::Ref<ui::View>(this));
+        if (ui::Window* w = ui::Application::shared()->keyWindow()) w->addSubview(ns::keepAlive(this));
     }
     cancelDelayedHide();
-    ns::Ref<SHRActivityIndicator> self(this);
+    auto self = ns::keepAlive(this);
     ui::View::animate(0.3, [self] { self->setAlpha(1); });
 }
 
 void SHRActivityIndicator::hideAfterDelay() {
     cancelDelayedHide();
-    ns::Ref<SHRActivityIndicator> self(this);
+    auto self = ns::keepAlive(this);
     hideTimer_ = ns::RunLoop::main()->performAfterDelay(0.6, [self] {
         self->hideTimer_ = nullptr;
         self->hide();
@@ -165,7 +165,7 @@ void SHRActivityIndicator::hideAfterDelay() {
 }
 
 void SHRActivityIndicator::hide() {
-    ns::Ref<SHRActivityIndicator> self(this);
+    auto self = ns::keepAlive(this);
     ui::View::animate(0.4, [self] { self->setAlpha(0); }, [self](bool) { self->hidden(); });
 }
 
@@ -176,7 +176,7 @@ void SHRActivityIndicator::hidden() {
 
 void SHRActivityIndicator::persist() {
     cancelDelayedHide();
-    ns::Ref<SHRActivityIndicator> self(this);
+    auto self = ns::keepAlive(this);
     ui::View::animate(0.1, [self] { self->setAlpha(1); });
 }
 

@@ -321,7 +321,7 @@ void SHRFormFieldCell::layoutSubviews() {
 }
 
 void SHRFormController::SHRFormControllerPickedOption(SHRFormOptionController* picker, ns::Ref<ns::String> option) {
-    ns::Ref<SHRFormController> keep(this);
+    auto keep = ns::keepAlive(this);
     SHRFormFieldSettings* settings = picker ? picker->settings().get() : nullptr;
     if (option && settings) {
         bool none = option->isEqualToString("-1");
@@ -346,18 +346,18 @@ bool SHRFormController::textFieldShouldReturn(ui::TextField*) {
 
 void SHRFormController::validateForm() {
     if (auto f = activeField_.lock()) f->resignFirstResponder();
-    ns::Ref<SHRFormController> keep(this);
+    auto keep = ns::keepAlive(this);
     if (validate_) validate_(this);
 }
 
 void SHRFormController::saveForm() {
-    ns::Ref<SHRFormController> keep(this);
+    auto keep = ns::keepAlive(this);
     if (save_) save_(this);
     close();
 }
 
 void SHRFormController::cancel() {
-    ns::Ref<SHRFormController> keep(this);
+    auto keep = ns::keepAlive(this);
     close();
     if (cancel_) cancel_(this);
 }

@@ -126,13 +126,13 @@ void SHRFormControllerLargeTextField::layoutCounter() {
 }
 
 void SHRFormControllerLargeTextField::save() {
-    ns::Ref<SHRFormControllerLargeTextField> keep(this);
+    auto keep = ns::keepAlive(this);
     SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
     sendFormToDelegate();
 }
 
 void SHRFormControllerLargeTextField::cancel() {
-    ns::Ref<SHRFormControllerLargeTextField> keep(this);
+    auto keep = ns::keepAlive(this);
     SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
     if (auto d = delegate()) d->sendDidCancel();
 }

@@ -77,7 +77,7 @@ void SHRFormOptionController::updateFromOptions() {
         provider_ = dynamic_cast<SHRFormOptionControllerOptionProvider*>(o);
         providerObject_ = provider_ ? o : nullptr;
         if (provider_) {
-            ns::Ref<SHRFormOptionController> keep(this);
+            auto keep = ns::keepAlive(this);
             provider_->SHRFormOptionControllerEnumerateOptions(this);
         }
     } else {
@@ -132,7 +132,7 @@ ns::Ref<ui::TableViewCell> SHRFormOptionController::tableViewCellForRowAtIndexPa
 }
 
 void SHRFormOptionController::tableViewDidSelectRowAtIndexPath(ui::TableView* t, ui::IndexPath ip) {
-    ns::Ref<SHRFormOptionController> keep(this);
+    auto keep = ns::keepAlive(this);
     ns::Array* items = info()->arrayForKey("itemsList");
     if (!items || ip.row < 0 || static_cast<size_t>(ip.row) >= items->count()) return;
     if (!flag("allowMultiple")) {
@@ -150,13 +150,13 @@ void SHRFormOptionController::tableViewDidSelectRowAtIndexPath(ui::TableView* t,
 }
 
 void SHRFormOptionController::done(ns::Object*) {
-    ns::Ref<SHRFormOptionController> keep(this);
+    auto keep = ns::keepAlive(this);
     auto value = settings_->optionPickerValueForIndexes(info()->stringForKey("curIndexes"));
     if (auto c = client_.lock()) c->SHRFormOptionControllerPickedOption(this, value);
 }
 
 void SHRFormOptionController::cancel(ns::Object*) {
-    ns::Ref<SHRFormOptionController> keep(this);
+    auto keep = ns::keepAlive(this);
     SHRActivityIndicator::currentIndicator()->hide();
     if (provider_ && providerObject_.lock()) {
         auto* p = provider_;

@@ -60,7 +60,7 @@ private:
     void showDoneButton();
     std::vector<long> chosenIndexes() const;
     ns::Ref<SHRFormFieldSettings> settings_;
-    ui::WeakDelegate<SHRFormOptionControllerClient> client_;
+    ns::WeakDelegate<SHRFormOptionControllerClient> client_;
     ns::Ref<ui::TableView> table_;
     // The running provider (not retained: the settings' dictionary keeps it).
     SHRFormOptionControllerOptionProvider* provider_ = nullptr;

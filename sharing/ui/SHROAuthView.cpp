@@ -60,7 +60,7 @@ bool SHROAuthView::webViewShouldStartLoadWithRequest(ui::WebView* wv, ui::URLReq
     if (!callback) return true;
     auto target = request->URL()->absoluteString();
     if (!target->containsString(callback->absoluteText(), ns::CaseInsensitiveSearch)) return true;
-    ns::Ref<SHROAuthView> keep(this);
+    auto keep = ns::keepAlive(this);
     ns::Ref<ns::Object> keepDelegate = delegateKeep_;
     SHROAuthViewDelegate* d = delegate_;
     setDelegate(nullptr);
@@ -72,7 +72,7 @@ void SHROAuthView::webViewDidFailLoadWithError(ui::WebView* wv, ns::Error* error
     if (error && (error->code() == -999 || error->code() == 102 || error->code() == -1100)) return;
     stopSpinner();
     if (!delegate_) return;
-    ns::Ref<SHROAuthView> keep(this);
+    auto keep = ns::keepAlive(this);
     ns::Ref<ns::Object> keepDelegate = delegateKeep_;
     delegate_->tokenAuthorizeViewDidFinishWithSuccess(this, false, nullptr, ns::Ref<ns::Error>(error));
 }
@@ -129,7 +129,7 @@ void SHROAuthView::webViewDidFinishLoad(ui::WebView* wv) {
     std::string pin = wv->stringByEvaluatingJavaScriptFromString("document.getElementById('oauth_pin').innerHTML");
     if (pin.empty()) pin = innerHTMLOfElementWithId(wv->html(), "oauth_pin");  // no script engine here
     if (pin.empty() || !delegate_) return;
-    ns::Ref<SHROAuthView> keep(this);
+    auto keep = ns::keepAlive(this);
     ns::Ref<ns::Object> keepDelegate = delegateKeep_;
     delegate_->tokenAuthorizeViewDidFinishWithSuccess(
         this, false, nullptr,
@@ -150,7 +150,7 @@ void SHROAuthView::stopSpinner() {
 }
 
 void SHROAuthView::cancel() {
-    ns::Ref<SHROAuthView> keep(this);
+    auto keep = ns::keepAlive(this);
     if (delegate_) {
         ns::Ref<ns::Object> keepDelegate = delegateKeep_;
         delegate_->tokenAuthorizeCancelledView(this);

@@ -157,7 +157,7 @@ ns::Ref<ui::TableViewCell> SHRShareMenu::tableViewCellForRowAtIndexPath(ui::Tabl
 }
 
 void SHRShareMenu::tableViewDidSelectRowAtIndexPath(ui::TableView* t, ui::IndexPath ip) {
-    ns::Ref<SHRShareMenu> keep(this);
+    auto keep = ns::keepAlive(this);
     ns::Dictionary* row = rowDataAtIndexPath(ip);
     auto* className = row ? row->stringForKey("className") : nullptr;
     if (!className) return;
@@ -186,7 +186,7 @@ void SHRShareMenu::tableViewDidSelectRowAtIndexPath(ui::TableView* t, ui::IndexP
 }
 
 void SHRShareMenu::edit() {
-    ns::Ref<SHRShareMenu> keep(this);
+    auto keep = ns::keepAlive(this);
     tableView()->setEditing(true, true);
     rebuildTableDataAnimated(true);
     for (auto* c : table_->visibleCells())
@@ -196,7 +196,7 @@ void SHRShareMenu::edit() {
 }
 
 void SHRShareMenu::save() {
-    ns::Ref<SHRShareMenu> keep(this);
+    auto keep = ns::keepAlive(this);
     auto defaults = ns::UserDefaults::standardUserDefaults();
     defaults->setObjectForKey(exclusions_, kExcludedKey);
     defaults->synchronize();

@@ -9,6 +9,7 @@
 
 #include "platform/foundation/DoubleFormat.h"
 #include "platform/foundation/Foundation.h"
+#include "platform/foundation/WeakDelegate.h"
 
 using namespace ns;
 
@@ -199,4 +200,52 @@ TEST(Object, ReferencesCountThroughTheRootClass) {
         EXPECT_EQ(h->retainCount(), 2u);
     }
     EXPECT_EQ(alive, 0);
+}
+
+namespace {
+struct Listener {
+    virtual ~Listener() = default;
+    virtual int heard() = 0;
+};
+// Takes a hold on itself while constructed, as a setter called from a
+// constructor does, and adopts a protocol outside the object hierarchy.
+struct SelfHolder : Object, Listener {
+    explicit SelfHolder(int* alive) : alive(alive) {
+        ++*alive;
+        heldInConstructor = static_cast<bool>(keepAlive(this));
+    }
+    ~SelfHolder() override { --*alive; }
+    int heard() override { return 7; }
+    int* alive;
+    bool heldInConstructor = true;
+};
+struct NotAnObject : Listener {
+    int heard() override { return 0; }
+};
+}  // namespace
+
+TEST(Object, SelfRetainAndTheWeakDelegateLink) {
+    int alive = 0;
+    auto p = make<SelfHolder>(&alive);
+    // A hold taken while constructing would free the object when let go.
+    EXPECT_FALSE(p->heldInConstructor);
+    ASSERT_EQ(alive, 1);
+    Ref<SelfHolder> held = keepAlive(p.get());
+    WeakDelegate<Listener> link(p.get());
+    p = nullptr;
+    EXPECT_EQ(alive, 1);  // the self-retain keeps it
+    {
+        auto locked = link.lock();
+        ASSERT_TRUE(locked);
+        held = nullptr;
+        EXPECT_EQ(locked->heard(), 7);  // the lock keeps it through the call
+        EXPECT_TRUE(link.pointsTo(locked.get()));
+    }
+    EXPECT_EQ(alive, 0);
+    EXPECT_FALSE(link.lock());
+    EXPECT_EQ(link.get(), nullptr);
+
+    NotAnObject plain;
+    EXPECT_THROW(link.set(&plain), Exception);
+    EXPECT_NO_THROW(link.set(nullptr));
 }

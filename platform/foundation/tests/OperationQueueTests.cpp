@@ -227,7 +227,7 @@ public:
         executing_ = true;
         didChangeValueForKey("isExecuting");
         log_.add(name_ + " start");
-        Ref<AsyncOperation> self(this);
+        auto self = ns::keepAlive(this);
         performOnThread(*worker_->runLoop(), [self] { self->complete(); }, false);
     }
 

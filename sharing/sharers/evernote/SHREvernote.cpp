@@ -31,7 +31,7 @@ constexpr size_t kMaxRemoteImageBytes = 32u << 20;
 
 struct Config {
     std::mutex m;
-    std::string userStoreURL, noteStoreBaseURL, consumerKey, consumerSecret;
+    std::string consumerKey, consumerSecret;
 };
 Config& config() {
     static Config c;
@@ -86,12 +86,9 @@ std::string xml(std::string_view text) {
 
 }  // namespace
 
-void SHREvernote::setConfiguration(std::string userStoreURL, std::string noteStoreBaseURL, std::string consumerKey,
-                                   std::string consumerSecret) {
+void SHREvernote::setConfiguration(std::string consumerKey, std::string consumerSecret) {
     auto& c = config();
     std::lock_guard<std::mutex> g(c.m);
-    c.userStoreURL = std::move(userStoreURL);
-    c.noteStoreBaseURL = std::move(noteStoreBaseURL);
     c.consumerKey = std::move(consumerKey);
     c.consumerSecret = std::move(consumerSecret);
 }
@@ -117,7 +114,7 @@ void SHREvernote::authorizationFormValidate(SHRFormController* form) {
     auto values = form->formValues();
     ns::Ref<ns::String> username(values->stringForKey("username"));
     ns::Ref<ns::String> password(values->stringForKey("password"));
-    ns::Ref<SHREvernote> keep(this);
+    auto keep = ns::keepAlive(this);
     std::thread([keep, username, password]() mutable {
         auto result = keep->loginResult(username, password);
         // The sharer is handed back to the main thread, where it is let go.
@@ -140,7 +137,7 @@ ns::Ref<ns::Dictionary> SHREvernote::loginResult(ns::Ref<ns::String> username, n
 }
 
 void SHREvernote::authFinished(const ns::Dictionary* result) {
-    ns::Ref<SHREvernote> keep(this);
+    auto keep = ns::keepAlive(this);
     SHRActivityIndicator::currentIndicator()->hide();
     if (!isOne(result, "success")) {
         ui::AlertView::make(SHRLocalizedString("Login Error"), SHRLocalizedString("Your username and password did not match"),
@@ -153,11 +150,10 @@ void SHREvernote::authFinished(const ns::Dictionary* result) {
 
 ns::Ref<EDAMAuthenticationResult> SHREvernote::getAuthenticationResultForUsernamePassword(
     const ns::Ref<ns::String>& username, const ns::Ref<ns::String>& password) {
-    std::string url, key, secret;
+    std::string url = ns::ServiceEndpoints::baseURL(kUserStoreService), key, secret;
     {
         auto& c = config();
         std::lock_guard<std::mutex> g(c.m);
-        url = c.userStoreURL;
         key = c.consumerKey;
         secret = c.consumerSecret;
     }
@@ -191,7 +187,7 @@ void SHREvernote::shareFormValidate(SHRFormController* form) { form->saveForm();
 bool SHREvernote::send() {
     if (!validateItem()) return false;
     sendDidStart();
-    ns::Ref<SHREvernote> keep(this);
+    auto keep = ns::keepAlive(this);
     // The stored login is read here, on the main thread.
     ns::Ref<ns::String> username = getAuthValueForKey("username"), password = getAuthValueForKey("password");
     std::thread([keep, username, password]() mutable {
@@ -210,12 +206,7 @@ ns::Ref<ns::Dictionary> SHREvernote::sendResult(ns::Ref<ns::String> username, ns
         if (!auth || !auth->user() || !auth->authenticationToken())
             return sendResultDictionary(false, SHRLocalizedString("There was a problem sharing with Evernote"), false);
         ns::Ref<ns::String> token = auth->authenticationToken();
-        std::string base;
-        {
-            auto& c = config();
-            std::lock_guard<std::mutex> g(c.m);
-            base = c.noteStoreBaseURL;
-        }
+        std::string base = ns::ServiceEndpoints::baseURL(kNoteStoreService);
         ns::String* shard = auth->user()->shardId().get();
         auto transport = std::make_shared<THTTPClient>(base + (shard ? shard->utf8() : std::string()));
         auto protocol = std::make_shared<BinaryProtocol>(transport);
@@ -381,7 +372,7 @@ std::string SHREvernote::messageForErrorCode(int32_t code) {
 bool SHREvernote::shouldReloginForErrorCode(int32_t code) { return code == 8 || code == 9; }
 
 void SHREvernote::sendFinishedWithResult(const ns::Dictionary* result) {
-    ns::Ref<SHREvernote> keep(this);
+    auto keep = ns::keepAlive(this);
     if (isOne(result, "success")) sendDidFinish();
     else if (isOne(result, "shouldRelogin")) sendDidFailShouldRelogin();
     else {

@@ -11,6 +11,7 @@
 
 #include "evernote/notestore/EDAMNoteStore.h"
 #include "evernote/userstore/EDAMUserStore.h"
+#include "platform/foundation/ServiceEndpoints.h"
 #include "sharing/core/SHRSharer.h"
 
 namespace sharing {
@@ -65,10 +66,14 @@ public:
     void authFinished(const ns::Dictionary* result);
     void sendFinishedWithResult(const ns::Dictionary* result);
 
-    // Configuration: empty in this product, supplied by the deployment (and
-    // by tests). The note-store URL is the base followed by the user's shard.
-    static void setConfiguration(std::string userStoreURL, std::string noteStoreBaseURL, std::string consumerKey,
-                                 std::string consumerSecret);
+    // The two services in the table of outside services: the user-store
+    // URL, and the note-store base URL, which the user's shard follows. Both
+    // are unset (empty) in this product, supplied by the deployment.
+    static constexpr ns::ServiceEndpoint kUserStoreService{"evernote-user-store", ""};
+    static constexpr ns::ServiceEndpoint kNoteStoreService{"evernote-note-store", ""};
+    // The consumer key and secret: empty in this product, supplied by the
+    // deployment (and by tests).
+    static void setConfiguration(std::string consumerKey, std::string consumerSecret);
     static constexpr const char* kClientName = "ShrareKit EDMA";
     // The message and relogin flag of a service error code.
     static std::string messageForErrorCode(int32_t code);

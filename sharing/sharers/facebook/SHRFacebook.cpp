@@ -144,7 +144,7 @@ void SHRFacebook::promptAuthorization() {
 }
 
 void SHRFacebook::fbDidLogin() {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     auto* fb = facebook();
     if (fb->accessToken()) defaults().setObjectForKey(fb->accessToken(), kSHRFacebookAccessToken);
     if (fb->expirationDate()) defaults().setObjectForKey(fb->expirationDate(), kSHRFacebookExpiryDate);
@@ -161,7 +161,7 @@ void SHRFacebook::fbDidLogin() {
 }
 
 void SHRFacebook::fbDidNotLogin(bool cancelled) {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     if (!cancelled) {
         auto alert = ui::AlertView::make(SHRLocalizedString("Authorize Error"),
                                          SHRLocalizedString("There was an error while authorizing"), nullptr,
@@ -185,11 +185,11 @@ void SHRFacebook::showFacebookForm() {
     form->setText(item()->text() ? item()->text()->utf8() : std::string());
     if (auto* bar = navigationBar()) bar->setTintColor(ui::Color::colorWithRGBA(-1.0, -1.0, -1.0, 1.0));
     pushViewController(form, false);
-    SHR::currentHelper()->showViewController(ns::Ref<ui::ViewController>(this));
+    SHR::currentHelper()->showViewController(ns::keepAlive(this));
 }
 
 void SHRFacebook::sendForm(SHRFormControllerLargeTextField* form) {
-    ns::Ref<SHRFacebook> keep(this);
+    auto keep = ns::keepAlive(this);
     item()->setText(ns::str(form->text()));
     tryToSend();
 }
@@ -243,7 +243,7 @@ bool SHRFacebook::send() {
 // -- Outcomes -----------------------------------------------------------------------------
 
 void SHRFacebook::requestDidLoad(FBRequest*, ns::Object* result) {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     if (auto* dict = ns::as<ns::Dictionary>(result); dict && dict->objectForKey("username")) {
         defaults().setObjectForKey(ns::Ref<ns::Object>(dict), kSHRFacebookUserInfo);
         defaults().synchronize();
@@ -253,13 +253,13 @@ void SHRFacebook::requestDidLoad(FBRequest*, ns::Object* result) {
 }
 
 void SHRFacebook::requestDidFailWithError(FBRequest*, ns::Error* error) {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     sendDidFailWithError(ns::Ref<ns::Error>(error));
     endHold();
 }
 
 void SHRFacebook::dialogCompleteWithUrl(ns::URL* url) {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     std::string text = url ? url->absoluteText() : std::string();
     if (text == "fbconnect://success") setQuiet(true);
     if (text.find("error_code=190") != std::string::npos) {
@@ -269,25 +269,25 @@ void SHRFacebook::dialogCompleteWithUrl(ns::URL* url) {
 }
 
 void SHRFacebook::dialogDidComplete(FBDialog*) {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     sendDidFinish();
     endHold();
 }
 
 void SHRFacebook::dialogDidNotComplete(FBDialog*) {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     sendDidCancel();
     endHold();
 }
 
 void SHRFacebook::dialogDidCancel(FBDialog*) {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     sendDidCancel();
     endHold();
 }
 
 void SHRFacebook::dialogDidFailWithError(FBDialog*, ns::Error* error) {
-    auto keep = ui::keepAlive(this);
+    auto keep = ns::keepAlive(this);
     if (!error || error->code() != -999) sendDidFailWithError(ns::Ref<ns::Error>(error));
     endHold();
 }
@@ -295,7 +295,7 @@ void SHRFacebook::dialogDidFailWithError(FBDialog*, ns::Error* error) {
 // A login and the send it resumes overlap, so the holds are counted; the
 // sharer lets go of itself when the last one ends.
 void SHRFacebook::beginHold() {
-    if (holds_++ == 0) selfHold_ = ns::Ref<ns::Object>(this);
+    if (holds_++ == 0) selfHold_ = ns::keepAlive(this);
 }
 
 void SHRFacebook::endHold() {

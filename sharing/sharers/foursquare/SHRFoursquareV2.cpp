@@ -194,7 +194,7 @@ bool SHRFoursquareV2OAuthView::webViewShouldStartLoadWithRequest(ui::WebView* wv
     auto callback = d->authorizeCallbackURL();
     if (!callback) return true;
     if (!request->URL()->absoluteString()->containsString(callback->absoluteText())) return true;
-    ns::Ref<SHRFoursquareV2OAuthView> keep(this);
+    auto keep = ns::keepAlive(this);
     ns::Ref<ns::Object> keepDelegate(dynamic_cast<ns::Object*>(d));
     auto params = fragmentParameters(*request->URL());
     setDelegate(nullptr);
@@ -289,12 +289,12 @@ void SHRFoursquareV2VenuesForm::startSearch() {
     auto sharer = delegate_.lock();
     SHRFoursquareV2VenuesForm* self = this;
     request_ = SHRFoursquareV2Request::requestVenuesSearchLocationQuery(
-        location_.get(), query_.get(), ns::Ref<ns::Object>(this), [self](SHRRequest* r) { self->searchFinished(r); },
+        location_.get(), query_.get(), ns::keepAlive(this), [self](SHRRequest* r) { self->searchFinished(r); },
         sharer ? sharer->accessToken().get() : nullptr, true);
 }
 
 void SHRFoursquareV2VenuesForm::searchFinished(SHRRequest* r) {
-    ns::Ref<SHRFoursquareV2VenuesForm> keep(this);
+    auto keep = ns::keepAlive(this);
     auto* request = static_cast<SHRFoursquareV2Request*>(r);
     SHRActivityIndicator::currentIndicator()->hide();
     venues_ = ns::MutableArray::make();
@@ -340,7 +340,7 @@ ns::Ref<ui::TableViewCell> SHRFoursquareV2VenuesForm::tableViewCellForRowAtIndex
 }
 
 void SHRFoursquareV2VenuesForm::tableViewDidSelectRowAtIndexPath(ui::TableView* t, ui::IndexPath ip) {
-    ns::Ref<SHRFoursquareV2VenuesForm> keep(this);
+    auto keep = ns::keepAlive(this);
     auto sharer = delegate_.lock();
     auto* list = listFor(t);
     if (!sharer || !list || ip.row < 0 || static_cast<size_t>(ip.row) >= list->count()) return;
@@ -353,7 +353,7 @@ void SHRFoursquareV2VenuesForm::tableViewDidSelectRowAtIndexPath(ui::TableView* 
 }
 
 void SHRFoursquareV2VenuesForm::cancelPressed(ns::Object*) {
-    ns::Ref<SHRFoursquareV2VenuesForm> keep(this);
+    auto keep = ns::keepAlive(this);
     SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
     if (auto sharer = delegate_.lock()) sharer->sendDidCancel();
 }
@@ -423,7 +423,7 @@ void SHRFoursquareV2::promptAuthorization() {
 void SHRFoursquareV2::tokenAuthorizeViewDidFinishWithSuccess(SHROAuthView*, bool success,
                                                              ns::Ref<ns::Dictionary> queryParams,
                                                              ns::Ref<ns::Error> error) {
-    ns::Ref<SHRFoursquareV2> keep(this);
+    auto keep = ns::keepAlive(this);
     SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
     if (success) {
         accessToken_ = ns::Ref<ns::String>(queryParams ? queryParams->stringForKey("access_token") : nullptr);
@@ -437,7 +437,7 @@ void SHRFoursquareV2::tokenAuthorizeViewDidFinishWithSuccess(SHROAuthView*, bool
 }
 
 void SHRFoursquareV2::tokenAuthorizeCancelledView(SHROAuthView*) {
-    ns::Ref<SHRFoursquareV2> keep(this);
+    auto keep = ns::keepAlive(this);
     SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
     authDidFinish(false);
 }
@@ -449,7 +449,7 @@ void SHRFoursquareV2::show() {
 void SHRFoursquareV2::showFoursquareV2VenuesForm() {
     auto form = ns::make<SHRFoursquareV2VenuesForm>(this);
     pushViewController(form, false);
-    SHR::currentHelper()->showViewController(ns::Ref<ui::ViewController>(this));
+    SHR::currentHelper()->showViewController(ns::keepAlive(this));
 }
 
 void SHRFoursquareV2::showFoursquareV2CheckInForm() {
@@ -470,12 +470,12 @@ void SHRFoursquareV2::startCheckInRequest() {
     sendDidStart();
     SHRFoursquareV2* self = this;
     setRequest(SHRFoursquareV2Request::requestCheckinLocationVenueMessage(
-        location_.get(), venue_.get(), item()->text().get(), ns::Ref<ns::Object>(this),
+        location_.get(), venue_.get(), item()->text().get(), ns::keepAlive(this),
         [self](SHRRequest* r) { self->finishCheckInRequest(r); }, accessToken_.get(), true));
 }
 
 void SHRFoursquareV2::finishCheckInRequest(SHRRequest* r) {
-    ns::Ref<SHRFoursquareV2> keep(this);
+    auto keep = ns::keepAlive(this);
     auto* request = static_cast<SHRFoursquareV2Request*>(r);
     SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
     if (request->success()) sendDidFinish();

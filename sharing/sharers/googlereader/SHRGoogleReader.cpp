@@ -67,12 +67,12 @@ void SHRGoogleReader::getSession(ns::Ref<ns::String> email, ns::Ref<ns::String> 
     std::string body = ns::format("service=reader&source=%@&Email=%@&Passwd=%@&accountType=GOOGLE", sourceString(),
                                   SHREncode(email.get()), SHREncode(password.get()));
     SHRGoogleReader* self = this;
-    setRequest(SHRRequest::make(ns::URL::URLWithString(loginURL()), ns::str(body), ns::Ref<ns::Object>(this),
+    setRequest(SHRRequest::make(ns::URL::URLWithString(loginURL()), ns::str(body), ns::keepAlive(this),
                                 [self](SHRRequest* r) { self->authFinished(r); }, ns::str("POST"), true));
 }
 
 void SHRGoogleReader::authFinished(SHRRequest* request) {
-    ns::Ref<SHRGoogleReader> keep(this);
+    auto keep = ns::keepAlive(this);
     if (!sendAfterLogin_) SHRActivityIndicator::currentIndicator()->hide();
 
     session_ = ns::MutableDictionary::make();
@@ -124,7 +124,7 @@ ns::Ref<ns::Array> SHRGoogleReader::shareFormFieldsForType(int type) {
 }
 
 void SHRGoogleReader::shareFormSave(SHRFormController* form) {
-    ns::Ref<SHRGoogleReader> keep(this);
+    auto keep = ns::keepAlive(this);
     auto values = form->formValues();
     SHRSharer::shareFormSave(form);
     if (ns::String* share = values->stringForKey("share"))
@@ -152,13 +152,13 @@ void SHRGoogleReader::signRequest(SHRRequest* request) {
 
 bool SHRGoogleReader::send() {
     if (!validateItem()) return false;
-    ns::Ref<SHRGoogleReader> keep(this);
+    auto keep = ns::keepAlive(this);
     bool wasSendAfterLogin = sendAfterLogin_;
     if (session_) {
         sendAfterLogin_ = false;
         std::string url = tokenURL() + "?ck=" + std::to_string(static_cast<long long>(std::time(nullptr)));
         SHRGoogleReader* self = this;
-        auto request = SHRRequest::make(ns::URL::URLWithString(url), nullptr, ns::Ref<ns::Object>(this),
+        auto request = SHRRequest::make(ns::URL::URLWithString(url), nullptr, ns::keepAlive(this),
                                         [self](SHRRequest* r) { self->tokenFinished(r); }, ns::str("GET"), false);
         signRequest(request.get());
         setRequest(request);
@@ -184,7 +184,7 @@ void SHRGoogleReader::sendWithToken(ns::Ref<ns::String> token) {
                                   SHREncode(productWebSite()), SHREncode(item()->title().get()),
                                   SHREncodeURL(item()->URL().get()), isPublic ? "true" : "");
     SHRGoogleReader* self = this;
-    auto request = SHRRequest::make(ns::URL::URLWithString(editURL()), ns::str(body), ns::Ref<ns::Object>(this),
+    auto request = SHRRequest::make(ns::URL::URLWithString(editURL()), ns::str(body), ns::keepAlive(this),
                                     [self](SHRRequest* r) { self->sendFinished(r); }, ns::str("POST"), false);
     signRequest(request.get());
     setRequest(request);

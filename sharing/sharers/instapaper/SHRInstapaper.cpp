@@ -28,13 +28,13 @@ void SHRInstapaper::authorizationFormValidate(SHRFormController* form) {
     std::string body = ns::format("username=%@&password=%@", SHREncode(values->stringForKey("username")),
                                   SHREncode(values->stringForKey("password")));
     SHRInstapaper* self = this;
-    setRequest(SHRRequest::make(ns::URL::URLWithString(authenticateURL()), ns::str(body), ns::Ref<ns::Object>(this),
+    setRequest(SHRRequest::make(ns::URL::URLWithString(authenticateURL()), ns::str(body), ns::keepAlive(this),
                                 [self](SHRRequest* r) { self->authFinished(r); }, ns::str("POST"), true));
     setPendingForm(ns::Ref<SHRFormController>(form));
 }
 
 void SHRInstapaper::authFinished(SHRRequest* request) {
-    ns::Ref<SHRInstapaper> keep(this);
+    auto keep = ns::keepAlive(this);
     SHRActivityIndicator::currentIndicator()->hide();
     bool success = request->success();
     if (success) {
@@ -50,12 +50,12 @@ void SHRInstapaper::authFinished(SHRRequest* request) {
 
 bool SHRInstapaper::send() {
     if (!validateItem()) return false;
-    ns::Ref<SHRInstapaper> keep(this);
+    auto keep = ns::keepAlive(this);
     std::string body = ns::format("url=%@&username=%@&password=%@", SHREncodeURL(item()->URL().get()),
                                   SHREncode(getAuthValueForKey("username").get()),
                                   SHREncode(getAuthValueForKey("password").get()));
     SHRInstapaper* self = this;
-    setRequest(SHRRequest::make(ns::URL::URLWithString(addURL()), ns::str(body), ns::Ref<ns::Object>(this),
+    setRequest(SHRRequest::make(ns::URL::URLWithString(addURL()), ns::str(body), ns::keepAlive(this),
                                 [self](SHRRequest* r) { self->sendFinished(r); }, ns::str("POST"), true));
     sendDidStart();
     return true;

@@ -116,7 +116,7 @@ void SHRLinkedIn::tokenAccess(bool refresh) {
     tokenAccessModifyRequest(request.get());
     ns::Weak<SHRLinkedIn> self(this);
     accessFetcher_ = OAAsynchronousDataFetcher::asynchronousFetcherWithRequest(
-        request, ns::Ref<ns::Object>(this),
+        request, ns::keepAlive(this),
         [self](OAServiceTicket* t, ns::Data* d) {
             if (auto s = self.lock()) {
                 s->accessFetcher_ = nullptr;
@@ -155,11 +155,11 @@ void SHRLinkedIn::showSHRTextForm() {
     form->setMaxTextLength(700);
     navigationBar()->setTintColor(ui::Color::colorWithRGBA(-1.0, -1.0, -1.0, 1.0));
     pushViewController(form, false);
-    SHR::currentHelper()->showViewController(ns::Ref<ui::ViewController>(this));
+    SHR::currentHelper()->showViewController(ns::keepAlive(this));
 }
 
 void SHRLinkedIn::sendForm(SHRFormControllerLargeTextField* form) {
-    ns::Ref<SHRLinkedIn> keep(this);
+    auto keep = ns::keepAlive(this);
     auto text = ns::str(form->text());
     if (item()->shareType() == SHRShareTypeURL) item()->setTitle(text);
     else item()->setText(text);
@@ -209,7 +209,7 @@ bool SHRLinkedIn::send() {
     request->setValueForHTTPHeaderField("text/xml;charset=UTF-8", "Content-Type");
     ns::Weak<SHRLinkedIn> self(this);
     sendFetcher_ = OAAsynchronousDataFetcher::asynchronousFetcherWithRequest(
-        request, ns::Ref<ns::Object>(this),
+        request, ns::keepAlive(this),
         [self](OAServiceTicket* t, ns::Data* d) { if (auto s = self.lock()) s->sendTicketDidFinishWithData(t, d); },
         [self](OAServiceTicket* t, ns::Error* e) { if (auto s = self.lock()) s->sendTicketDidFailWithError(t, e); });
     sendFetcher_->start();
@@ -218,14 +218,14 @@ bool SHRLinkedIn::send() {
 }
 
 void SHRLinkedIn::sendTicketDidFinishWithData(OAServiceTicket* ticket, ns::Data*) {
-    ns::Ref<SHRLinkedIn> keep(this);
+    auto keep = ns::keepAlive(this);
     sendFetcher_ = nullptr;
     if (ticket->didSucceed()) sendDidFinish();
     else sendDidFailWithErrorShouldRelogin(SHR::error("%@", "Why it failed"), false);
 }
 
 void SHRLinkedIn::sendTicketDidFailWithError(OAServiceTicket*, ns::Error* error) {
-    ns::Ref<SHRLinkedIn> keep(this);
+    auto keep = ns::keepAlive(this);
     sendFetcher_ = nullptr;
     sendDidFailWithErrorShouldRelogin(error ? ns::Ref<ns::Error>(error) : SHR::error("%@", "Why it failed"), false);
 }

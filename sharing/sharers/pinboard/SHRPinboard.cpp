@@ -49,7 +49,7 @@ void SHRPinboard::authorizationFormValidate(SHRFormController* form) {
     auto url = ns::URL::URLWithString(
         credentialURL(values->stringForKey("username"), values->stringForKey("password"), "/v1/posts/get"));
     ns::Weak<SHRPinboard> self(this);
-    setRequest(SHRRequest::make(url, nullptr, ns::Ref<ns::Object>(this),
+    setRequest(SHRRequest::make(url, nullptr, ns::keepAlive(this),
                                 [self](SHRRequest* r) { if (auto s = self.lock()) s->authFinished(r); },
                                 ns::str("POST"), true));
     setPendingForm(ns::Ref<SHRFormController>(form));
@@ -64,7 +64,7 @@ bool SHRPinboard::handleResponse(SHRRequest* request) {
 }
 
 void SHRPinboard::authFinished(SHRRequest* request) {
-    ns::Ref<SHRPinboard> keep(this);
+    auto keep = ns::keepAlive(this);
     SHRActivityIndicator::currentIndicator()->hide();
     if (handleResponse(request) && pendingForm()) pendingForm()->saveForm();
     authDidFinish(request->success());
@@ -81,7 +81,7 @@ bool SHRPinboard::send() {
                                                     getAuthValueForKey("password").get(), path));
     if (!url) return false;
     ns::Weak<SHRPinboard> self(this);
-    setRequest(SHRRequest::make(url, nullptr, ns::Ref<ns::Object>(this),
+    setRequest(SHRRequest::make(url, nullptr, ns::keepAlive(this),
                                 [self](SHRRequest* r) { if (auto s = self.lock()) s->sendFinished(r); },
                                 ns::str("GET"), true));
     sendDidStart();
@@ -89,7 +89,7 @@ bool SHRPinboard::send() {
 }
 
 void SHRPinboard::sendFinished(SHRRequest* request) {
-    ns::Ref<SHRPinboard> keep(this);
+    auto keep = ns::keepAlive(this);
     if (handleResponse(request) && request->getResult()->utf8().find("\"done\"") != std::string::npos) {
         sendDidFinish();
         return;

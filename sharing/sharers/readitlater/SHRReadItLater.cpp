@@ -46,14 +46,14 @@ void SHRReadItLater::authorizationFormValidate(SHRFormController* form) {
                                   SHREncode(values->stringForKey("username")), SHREncode(values->stringForKey("password")));
     ns::Weak<SHRReadItLater> self(this);
     auto url = ns::URL::URLWithString(ns::ServiceEndpoints::url(kService, "/v2/auth"));
-    setRequest(SHRRequest::make(url, ns::str(body), ns::Ref<ns::Object>(this),
+    setRequest(SHRRequest::make(url, ns::str(body), ns::keepAlive(this),
                                 [self](SHRRequest* r) { if (auto s = self.lock()) s->authFinished(r); },
                                 ns::str("POST"), true));
     setPendingForm(ns::Ref<SHRFormController>(form));
 }
 
 void SHRReadItLater::authFinished(SHRRequest* request) {
-    ns::Ref<SHRReadItLater> keep(this);
+    auto keep = ns::keepAlive(this);
     SHRActivityIndicator::currentIndicator()->hide();
     if (request->success()) {
         if (pendingForm()) pendingForm()->saveForm();
@@ -77,7 +77,7 @@ bool SHRReadItLater::send() {
                                   SHREncode(getAuthValueForKey("password").get()), newItem, tags);
     ns::Weak<SHRReadItLater> self(this);
     auto address = ns::URL::URLWithString(ns::ServiceEndpoints::url(kService, "/v2/send"));
-    setRequest(SHRRequest::make(address, ns::str(body), ns::Ref<ns::Object>(this),
+    setRequest(SHRRequest::make(address, ns::str(body), ns::keepAlive(this),
                                 [self](SHRRequest* r) { if (auto s = self.lock()) s->sendFinished(r); },
                                 ns::str("POST"), true));
     sendDidStart();
@@ -85,7 +85,7 @@ bool SHRReadItLater::send() {
 }
 
 void SHRReadItLater::sendFinished(SHRRequest* request) {
-    ns::Ref<SHRReadItLater> keep(this);
+    auto keep = ns::keepAlive(this);
     if (request->success()) sendDidFinish();
     else if (request->response() && request->response()->statusCode() == 401) sendDidFailShouldRelogin();
     else sendDidFailWithError(SHR::error("%@", SHRReplyHeader(request, "X-Error")));

@@ -25,7 +25,7 @@ void appendPart(std::string& body, const std::string& part) {
 std::string SHRCopy::sharerTitle() const { return SHRLocalizedString("Copy"); }
 
 bool SHRCopy::send() {
-    ns::Ref<SHRCopy> keep(this);
+    auto keep = ns::keepAlive(this);
     ui::Pasteboard* board = ui::Pasteboard::generalPasteboard();
     const auto& it = item();
     if (it->shareType() == SHRShareTypeURL && it->URL()) board->setString(it->URL()->absoluteText());
@@ -108,7 +108,7 @@ void SHRMail::mailComposeControllerDidFinishWithResult(mail::MailComposeViewCont
 std::string SHRLogout::sharerTitle() const { return SHRLocalizedString("Logout"); }
 
 bool SHRLogout::send() {
-    ns::Ref<SHRLogout> keep(this);
+    auto keep = ns::keepAlive(this);
     SHR::logoutOfAll();
     SHRActivityIndicator::currentIndicator()->displayCompleted(SHRLocalizedString("Logged Out!"));
     setQuiet(true);
@@ -119,7 +119,7 @@ bool SHRLogout::send() {
 std::string SHRSafari::sharerTitle() const { return SHRLocalizedString("Open in Safari"); }
 
 bool SHRSafari::send() {
-    ns::Ref<SHRSafari> keep(this);
+    auto keep = ns::keepAlive(this);
     setQuiet(true);
     if (item()->URL()) ui::Application::shared()->openURL(item()->URL()->absoluteText());
     sendDidFinish();
@@ -139,7 +139,7 @@ bool SHRPrint::print() { return false; }  // no print controller on this platfor
 std::string SHRPhotoAlbum::sharerTitle() const { return SHRLocalizedString("Save to Photo Album"); }
 
 bool SHRPhotoAlbum::send() {
-    ns::Ref<SHRPhotoAlbum> keep(this);
+    auto keep = ns::keepAlive(this);
     if (item()->shareType() == SHRShareTypeImage && item()->image()) ui::imageWriteToSavedPhotosAlbum(item()->image());
     SHRActivityIndicator::currentIndicator()->displayCompleted(SHRLocalizedString("Saved!"));
     setQuiet(true);

@@ -58,14 +58,14 @@ void SHRTumblr::authorizationFormValidate(SHRFormController* form) {
                                   SHREncode(values->stringForKey("password")));
     ns::Weak<SHRTumblr> self(this);
     auto url = ns::URL::URLWithString(ns::ServiceEndpoints::url(kService, "/api/authenticate"));
-    setRequest(SHRRequest::make(url, ns::str(body), ns::Ref<ns::Object>(this),
+    setRequest(SHRRequest::make(url, ns::str(body), ns::keepAlive(this),
                                 [self](SHRRequest* r) { if (auto s = self.lock()) s->authFinished(r); },
                                 ns::str("POST"), true));
     setPendingForm(ns::Ref<SHRFormController>(form));
 }
 
 void SHRTumblr::authFinished(SHRRequest* request) {
-    ns::Ref<SHRTumblr> keep(this);
+    auto keep = ns::keepAlive(this);
     SHRActivityIndicator::currentIndicator()->hide();
     if (request->success()) {
         if (pendingForm()) pendingForm()->saveForm();
@@ -118,7 +118,7 @@ bool SHRTumblr::send() {
             body += "&body=" + SHREncode(item->text().get());
         }
         ns::Weak<SHRTumblr> self(this);
-        setRequest(SHRRequest::make(url, ns::str(body), ns::Ref<ns::Object>(this),
+        setRequest(SHRRequest::make(url, ns::str(body), ns::keepAlive(this),
                                     [self](SHRRequest* r) { if (auto s = self.lock()) s->sendFinished(r); },
                                     ns::str("POST"), true));
         sendDidStart();
@@ -179,7 +179,7 @@ void SHRTumblr::finish() {
 }
 
 void SHRTumblr::decide(bool success, int status) {
-    ns::Ref<SHRTumblr> keep(this);
+    auto keep = ns::keepAlive(this);
     if (success) sendDidFinish();
     else if (status == 403)
         sendDidFailWithErrorShouldRelogin(SHR::error("%@", SHRLocalizedString("Invalid email or password.")), true);

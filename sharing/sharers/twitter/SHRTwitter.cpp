@@ -79,11 +79,11 @@ void SHRiOS5Twitter::share() {
         SHRHideCurrentViewFinishedNotification, nullptr, [self](const ns::Notification& n) {
             if (auto s = self.lock()) s->callUI(n);
         });
-    keepAlive_ = ns::Ref<SHRiOS5Twitter>(this);
+    keepAlive_ = ns::keepAlive(this);
 }
 
 void SHRiOS5Twitter::callUI(const ns::Notification&) {
-    ns::Ref<SHRiOS5Twitter> keep(this);
+    auto keep = ns::keepAlive(this);
     hideFinishedToken_.reset();
     presentUI();
     keepAlive_ = nullptr;
@@ -100,7 +100,7 @@ void SHRiOS5Twitter::presentUI() {
     if (text && text->length() > kMaxTweetLength) text = text->substringToIndex(kMaxTweetLength);
     composer->setInitialText(textOrEmpty(text.get()));
     // The handler keeps the sharer alive until the user has chosen.
-    ns::Ref<SHRiOS5Twitter> self(this);
+    auto self = ns::keepAlive(this);
     composer->setCompletionHandler([self](ui::TweetComposeViewController::Result result) {
         if (auto* top = self->currentTopViewController()) top->dismissViewControllerAnimated(true);
         if (result == ui::TweetComposeViewController::Result::Done) self->sendDidFinish();
@@ -244,7 +244,7 @@ void SHRTwitter::showTwitterForm() {
     // Components outside 0-1 are passed as they are.
     navigationBar()->setTintColor(ui::Color::colorWithRGBA(-1.0, -1.0, -1.0, 1.0));
     pushViewController(form, false);
-    SHR::currentHelper()->showViewController(ns::Ref<ui::ViewController>(this));
+    SHR::currentHelper()->showViewController(ns::keepAlive(this));
 }
 
 void SHRTwitter::sendForm(SHRFormControllerLargeTextField* form) {
@@ -263,7 +263,7 @@ bool SHRTwitter::shortenURL() {
                                                  shortenerBaseURL(), shortenerLogin(), shortenerAPIKey(),
                                                  SHREncodeURL(it->URL().get())));
     ns::Weak<SHRTwitter> self(this);
-    auto request = SHRRequest::make(url, nullptr, ns::Ref<ns::Object>(this),
+    auto request = SHRRequest::make(url, nullptr, ns::keepAlive(this),
                                     [self](SHRRequest* r) { if (auto s = self.lock()) s->shortenURLFinished(r); },
                                     ns::str("GET"), true);
     setRequest(request);
@@ -271,7 +271,7 @@ bool SHRTwitter::shortenURL() {
 }
 
 void SHRTwitter::shortenURLFinished(SHRRequest* request) {
-    ns::Ref<SHRTwitter> keep(this);
+    auto keep = ns::keepAlive(this);
     SHRActivityIndicator::currentIndicator()->hide();
     const ns::Ref<SHRItem>& it = item();
     std::string text = textOrEmpty(request ? request->getResult().get() : nullptr);
@@ -332,7 +332,7 @@ void SHRTwitter::fetch(ns::Ref<OAMutableURLRequest> request,
     // The fetcher keeps itself and its delegate (this sharer) until it has
     // answered; without selectors nobody is told.
     auto fetcher = OAAsynchronousDataFetcher::asynchronousFetcherWithRequest(
-        std::move(request), finish ? ns::Ref<ns::Object>(this) : nullptr, std::move(onFinish), std::move(onFail));
+        std::move(request), finish ? ns::keepAlive(this) : nullptr, std::move(onFinish), std::move(onFail));
     fetcher->start();
 }
 

@@ -112,7 +112,7 @@ void SHRVkontakteOAuthView::viewDidDisappear(bool animated) {
 void SHRVkontakteOAuthView::dismiss() {
     if (dismissed_) return;
     dismissed_ = true;
-    ns::Ref<SHRVkontakteOAuthView> keep(this);
+    auto keep = ns::keepAlive(this);
     if (vkWebView_) vkWebView_->setDelegate(nullptr);
     SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
 }
@@ -128,7 +128,7 @@ bool SHRVkontakteOAuthView::webViewShouldStartLoadWithRequest(ui::WebView*, ui::
 
 void SHRVkontakteOAuthView::webViewDidFinishLoad(ui::WebView* wv) {
     if (!wv->request() || !wv->request()->URL()) return;
-    ns::Ref<SHRVkontakteOAuthView> keep(this);
+    auto keep = ns::keepAlive(this);
     std::string address = wv->request()->URL()->absoluteText();
     if (address.find("access_token") != std::string::npos) {
         auto token = stringBetweenStringAndStringInnerString("access_token=", "&", address);
@@ -176,11 +176,11 @@ bool SHRVkontakte::isAuthorized() {
 void SHRVkontakte::promptAuthorization() {
     auto view = ns::make<SHRVkontakteOAuthView>();
     view->setAppID(ns::str(appID()));
-    view->setDelegate(ns::Ref<SHRVkontakte>(this));
+    view->setDelegate(ns::keepAlive(this));
     view->view();
     navigationBar()->setTintColor(ui::Color::colorWithRGBA(-1.0, -1.0, -1.0, 1.0));
     pushViewController(view, false);
-    SHR::currentHelper()->showViewController(ns::Ref<ui::ViewController>(this));
+    SHR::currentHelper()->showViewController(ns::keepAlive(this));
 }
 
 void SHRVkontakte::authComplete() {
@@ -198,11 +198,11 @@ void SHRVkontakte::showVkontakteForm() {
     form->setText(item()->text() ? item()->text()->utf8() : std::string());
     navigationBar()->setTintColor(ui::Color::colorWithRGBA(-1.0, -1.0, -1.0, 1.0));
     pushViewController(form, false);
-    SHR::currentHelper()->showViewController(ns::Ref<ui::ViewController>(this));
+    SHR::currentHelper()->showViewController(ns::keepAlive(this));
 }
 
 void SHRVkontakte::sendForm(SHRFormControllerLargeTextField* form) {
-    ns::Ref<SHRVkontakte> keep(this);
+    auto keep = ns::keepAlive(this);
     item()->setText(ns::str(form->text()));
     tryToSend();
 }
@@ -236,7 +236,7 @@ bool SHRVkontakte::fail(const std::string& message) {
 }
 
 bool SHRVkontakte::report(const ns::Object* reply) {
-    ns::Ref<SHRVkontakte> keep(this);
+    auto keep = ns::keepAlive(this);
     if (!reply) {
         // Nothing came back: the service could not be reached.
         sendDidFailWithError(SHR::error("%@", SHRLocalizedString("There was an error while sharing")));
@@ -263,7 +263,7 @@ bool SHRVkontakte::sendTextAndLink() {
 }
 
 bool SHRVkontakte::sendImageAction() {
-    ns::Ref<SHRVkontakte> keep(this);
+    auto keep = ns::keepAlive(this);
     // 1. Where to upload.
     auto server = sendRequestWithCaptcha(
         ns::format("%@/method/photos.getWallUploadServer?%@", httpsBase(), ownerAndToken()), false);
@@ -361,7 +361,7 @@ void SHRVkontakte::getCaptcha() {
 
 void SHRVkontakte::alertViewClickedButtonAtIndex(ui::AlertView* alert, long index) {
     if (!isCaptcha_ || index != 1) return;
-    ns::Ref<SHRVkontakte> keep(this);
+    auto keep = ns::keepAlive(this);
     isCaptcha_ = false;
     auto* field = alert ? dynamic_cast<ui::TextField*>(alert->viewWithTag(kCaptchaFieldTag)) : nullptr;
     auto d = defaults();

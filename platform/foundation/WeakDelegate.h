@@ -1,7 +1,8 @@
-// Delegates and protocols.
+// The weak delegate link, and the one idiom for protocols and their optional
+// operations.
 //
-// A protocol is an abstract class that does NOT derive from ns::Object (so a
-// controller can adopt several of them); its optional operations have default
+// A protocol is an abstract class that does NOT derive from ns::Object (so
+// an object can adopt several of them); its optional operations have default
 // bodies. The object that adopts it derives from ns::Object through its main
 // base class.
 //
@@ -22,15 +23,7 @@
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Object.h"
 
-namespace ui {
-
-// A strong hold on `p` for the length of a call that may release it, or
-// nothing while `p` is still being constructed (its count is 0 then, and a
-// hold would free it when let go).
-template <class T>
-ns::Ref<T> keepAlive(T* p) {
-    return p && p->retainCount() > 0 ? ns::Ref<T>(p) : ns::Ref<T>();
-}
+namespace ns {
 
 template <class P>
 class WeakDelegate {
@@ -42,8 +35,8 @@ public:
     // anything else raises InvalidArgumentException.
     void set(P* p) {
         if (!p) { owner_ = nullptr; p_ = nullptr; return; }
-        ns::Object* o = dynamic_cast<ns::Object*>(p);
-        if (!o) throw ns::Exception(ns::kInvalidArgumentException, "a delegate must be an object");
+        Object* o = dynamic_cast<Object*>(p);
+        if (!o) throw Exception(kInvalidArgumentException, "a delegate must be an object");
         owner_ = o;
         p_ = p;
     }
@@ -51,7 +44,7 @@ public:
 
     // A strong hold on the delegate while it is used; false/nil once gone.
     struct Locked {
-        ns::Ref<ns::Object> keep;
+        Ref<Object> keep;
         P* p = nullptr;
         P* operator->() const { return p; }
         P& operator*() const { return *p; }
@@ -70,8 +63,8 @@ public:
     bool pointsTo(const P* p) const { return p && p == p_ && !owner_.expired(); }
 
 private:
-    ns::Weak<ns::Object> owner_;
+    Weak<Object> owner_;
     P* p_ = nullptr;
 };
 
-}  // namespace ui
+}  // namespace ns
