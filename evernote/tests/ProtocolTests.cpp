@@ -7,9 +7,8 @@
 #include <thrift/TApplicationException.h>
 #include <thrift/protocol/TCompactProtocol.h>
 #include <thrift/protocol/TProtocolException.h>
-#include <thrift/transport/TTransportException.h>
-
 #include <thrift/transport/TBufferTransports.h>
+#include <thrift/transport/TTransportException.h>
 
 #include "evernote/notestore/EDAMNoteStore.h"
 #include "evernote/tests/AllocationMeter.h"
@@ -17,6 +16,7 @@
 #include "evernote/tests/TestSupport.h"
 #include "evernote/types/EDAMAccount.h"
 #include "evernote/types/Wire.h"
+#include "evernote/userstore/EDAMUserStoreClient.h"
 #include "evernote/userstore/EDAMUserStore.h"
 
 namespace evernote {
@@ -63,6 +63,16 @@ TEST(EDAMProtocol, MessageHeaders) {
     EXPECT_EQ(protocolFailure(bytes("ffff0001 00000000 00000000")), "Bad version in readMessageBegin");
     EXPECT_EQ(protocolFailure(bytes("00000003 'abc' 02 00000000"), true),
               "Missing version in readMessageBegin, old client?");
+
+    // A call's header in the protocol's form: versioned with strict write
+    // on, and written by Thrift's own binary protocol when the client is
+    // given one (its default is strict write).
+    auto strict = std::make_shared<test::TMemoryBuffer>();
+    EDAMUserStoreClient(std::make_shared<BinaryProtocol>(strict, false, true)).send_getUser(ns::str("t"));
+    auto thrifts = std::make_shared<test::TMemoryBuffer>();
+    EDAMUserStoreClient(std::make_shared<apache::thrift::protocol::TBinaryProtocol>(thrifts)).send_getUser(ns::str("t"));
+    for (const auto& buffer : {strict, thrifts})
+        EXPECT_EQ(buffer->getBufferAsString(), bytes("80010001 00000007 'getUser' 00000000 0b 0001 00000001 't' 00"));
 
     // Records speak the binary protocol only; another protocol is refused,
     // not misread.

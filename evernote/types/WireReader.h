@@ -176,8 +176,6 @@ public:
 
     const AllocationBudget& budget() const { return budget_; }
 
-private:
-public:
     // One level of nesting for the depth limit; a record read at the top
     // takes one too.
     class Nesting {
@@ -220,8 +218,9 @@ private:
     void requireBytes(uint64_t n, const char* what);
     size_t readLength(int32_t limit) {
         int32_t size = readI32();
-        if (size < 0 || (limit > 0 && size > limit) || static_cast<size_t>(size) > static_cast<size_t>(end_ - pos_))
-            return checkLength(size, limit);
+        bool fits = size >= 0 && (limit <= 0 || size <= limit) &&
+                    static_cast<size_t>(size) <= static_cast<size_t>(end_ - pos_);
+        if (!fits) return checkLength(size, limit);
         return static_cast<size_t>(size);
     }
     // The slow path of readLength: fails, or pulls the bytes from a stream.

@@ -353,6 +353,26 @@ TEST_F(LifeCycleTest, ShareFormSavesTitleCustomValuesAndAutoShare) {
     EXPECT_FALSE(root->presentedViewController());
 }
 
+TEST_F(LifeCycleTest, FormsKeepTheirSharerWhileTheyCloseItsScreen) {
+    // The sharer's screen is its only owner; closing the screen from the
+    // form must not free the sharer before it hears of the cancel.
+    NotificationRecorder rec;
+    ns::Weak<LoginSharer> weak;
+    {
+        auto sharer = ns::make<LoginSharer>();
+        sharer->setItem(SHRItem::text(ns::str("hello")));
+        sharer->share();
+        weak = sharer;
+    }
+    auto* form = ns::as<SHRFormController>(ns::as<ui::NavigationController>(root->presentedViewController())
+                                               ->topViewController());
+    ASSERT_TRUE(form);
+    form->cancel();
+    EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRSendDidCancel"}));
+    EXPECT_FALSE(root->presentedViewController());
+    EXPECT_TRUE(weak.expired());
+}
+
 TEST_F(LifeCycleTest, EntryPointsAndFavourites) {
     auto s = SHRSharer::shareURL<NoteSharer>(ns::URL::URLWithString("http://x.y/"), ns::str("X"));
     EXPECT_EQ(ns::describe(SHR::favoriteSharersForType(1)->objectAtIndex(0)), "SHRTwitter");

@@ -13,18 +13,18 @@
 #include "platform/foundation/UserDefaults.h"
 #include "platform/ui/Driver.h"
 #include "platform/ui/TweetComposeViewController.h"
-#include "sharing/tests/PythonFake.h"
 #include "sharing/core/ImageCoding.h"
 #include "sharing/sharers/twitter/SHRTwitter.h"
 #include "sharing/tests/SharingTestSupport.h"
 #include "sharing/ui/SHRFormController.h"
+#include "testsupport/PythonFake.h"
 
 namespace sharing::test {
 namespace {
 
-class FakeTwitter : public PythonFake {
+class FakeTwitter : public testsupport::PythonFake {
 public:
-    FakeTwitter() : PythonFake("fake_twitter.py") {}
+    FakeTwitter() : PythonFake("sharing/tests/data/fake_twitter.py") {}
     std::string log() const { return get("/log"); }
 };
 
@@ -437,6 +437,28 @@ TEST_F(TwitterTest, EditFormCountsTheImageAndRefusesTextOverTheLimit) {
     ASSERT_TRUE(driver.tapBarButton("Cancel")) << driver.lastError();
     EXPECT_EQ(rec.names, (std::vector<std::string>{SHRSendDidCancelNotification}));
     EXPECT_TRUE(runUntil([&] { return SHR::currentHelper()->currentView() == nullptr; }));
+}
+
+TEST_F(TwitterTest, TheEditFormKeepsItsSharerUntilItHasHandedTheTweetOver) {
+    // Nothing but the sharer's own screen holds the sharer, and the form's
+    // buttons are pressed as code would press them: closing the screen
+    // must not free the sharer before it gets the tweet or the cancel.
+    startFake();
+    storeToken();
+    NotificationRecorder rec;
+    ns::Weak<SHRTwitter> weak = SHRSharer::shareItem<SHRTwitter>(SHRItem::text(ns::str("kept alive")));
+    ASSERT_TRUE(runUntil([&] { return visibleForm() != nullptr; }));
+    visibleForm()->save();
+    ASSERT_TRUE(runUntil([&] { return !rec.names.empty() && rec.names.back() == SHRSendDidFinishNotification; }))
+        << fakeTwitter->log();
+    EXPECT_TRUE(logHasLine("status kept alive")) << fakeTwitter->log();
+    EXPECT_TRUE(runUntil([&] { return weak.expired(); }));  // and let go once the request is done
+
+    rec.names.clear();
+    SHRSharer::shareItem<SHRTwitter>(SHRItem::text(ns::str("never mind")));
+    ASSERT_TRUE(runUntil([&] { return visibleForm() != nullptr; }));
+    visibleForm()->cancel();
+    EXPECT_EQ(rec.names, (std::vector<std::string>{SHRSendDidCancelNotification}));
 }
 
 }  // namespace

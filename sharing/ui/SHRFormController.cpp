@@ -347,19 +347,25 @@ bool SHRFormController::textFieldShouldReturn(ui::TextField*) {
 void SHRFormController::validateForm() {
     if (auto f = activeField_.lock()) f->resignFirstResponder();
     auto keep = ns::keepAlive(this);
-    if (validate_) validate_(this);
+    tell(validate_, delegate_.lock());
 }
 
 void SHRFormController::saveForm() {
     auto keep = ns::keepAlive(this);
-    if (save_) save_(this);
+    tell(save_, delegate_.lock());
     close();
 }
 
 void SHRFormController::cancel() {
     auto keep = ns::keepAlive(this);
+    // Closing may drop the delegate's last owner (its screen): hold it.
+    auto delegate = delegate_.lock();
     close();
-    if (cancel_) cancel_(this);
+    tell(cancel_, delegate);
+}
+
+void SHRFormController::tell(const Action& op, const ns::Ref<ns::Object>& delegate) {
+    if (op && delegate) op(delegate.get(), this);
 }
 
 void SHRFormController::close() { SHR::currentHelper()->hideCurrentViewControllerAnimated(true); }

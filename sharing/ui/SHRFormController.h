@@ -130,7 +130,7 @@ class SHRFormController : public ui::ViewController,
                           public ui::TextFieldDelegate,
                           public SHRFormOptionControllerClient {
 public:
-    using Action = std::function<void(SHRFormController*)>;
+    using Action = std::function<void(ns::Object* delegate, SHRFormController*)>;
 
     SHRFormController(SHRFormStyle style, std::string title, std::string rightButtonTitle);
     const char* className() const override { return "SHRFormController"; }
@@ -148,10 +148,10 @@ public:
     template <class D>
     void setDelegate(D* delegate, void (D::*validate)(SHRFormController*), void (D::*save)(SHRFormController*),
                      void (D::*cancel)(SHRFormController*)) {
-        ns::Weak<D> w(delegate);
-        auto bind = [w](void (D::*op)(SHRFormController*)) -> Action {
+        delegate_ = delegate;
+        auto bind = [](void (D::*op)(SHRFormController*)) -> Action {
             if (!op) return {};
-            return [w, op](SHRFormController* f) { if (auto d = w.lock()) ((*d).*op)(f); };
+            return [op](ns::Object* d, SHRFormController* f) { (static_cast<D*>(d)->*op)(f); };
         };
         validate_ = bind(validate);
         save_ = bind(save);
@@ -226,6 +226,9 @@ private:
     std::string rightTitle_;
     std::vector<Section> sections_;
     ns::Ref<ui::TableView> table_;
+    // Sends `op` to the delegate held by `delegate` (nothing when it is gone).
+    void tell(const Action& op, const ns::Ref<ns::Object>& delegate);
+    ns::Weak<ns::Object> delegate_;
     Action validate_, save_, cancel_;
     bool autoSelect_ = false;
     double labelWidth_ = 0;

@@ -127,14 +127,16 @@ void SHRFormControllerLargeTextField::layoutCounter() {
 
 void SHRFormControllerLargeTextField::save() {
     auto keep = ns::keepAlive(this);
+    auto sharer = delegate();
     SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
-    sendFormToDelegate();
+    sendFormTo(sharer.get());
 }
 
 void SHRFormControllerLargeTextField::cancel() {
     auto keep = ns::keepAlive(this);
+    auto sharer = delegate();
     SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
-    if (auto d = delegate()) d->sendDidCancel();
+    if (sharer) sharer->sendDidCancel();
 }
 
 }  // namespace sharing

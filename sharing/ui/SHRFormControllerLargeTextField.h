@@ -5,7 +5,9 @@
 // while the text is empty or too long, so no text over the limit is sent
 // through it. Send and Cancel first hide the sharer's screen through the
 // sharing centre, then tell the delegate (the sharer, not retained):
-// its send operation with the form, or sendDidCancel().
+// its send operation with the form, or sendDidCancel(). The screen is
+// often the sharer's last owner, so both hold the sharer until it has
+// been told.
 #pragma once
 
 #include <functional>
@@ -22,20 +24,19 @@ namespace sharing {
 
 class SHRFormControllerLargeTextField : public ui::ViewController, public ui::TextFieldDelegate {
 public:
-    using SendForm = std::function<void(SHRFormControllerLargeTextField*)>;
+    using SendForm = std::function<void(SHRSharer*, SHRFormControllerLargeTextField*)>;
     SHRFormControllerLargeTextField() = default;
     const char* className() const override { return "SHRFormControllerLargeTextField"; }
 
-    // The sharer and its operation that takes the edited form.
+    // The sharer (weak) and its operation that takes the edited form.
     template <class D>
     void setDelegate(D* delegate, void (D::*sendForm)(SHRFormControllerLargeTextField*)) {
-        ns::Weak<D> w(delegate);
         delegate_ = ns::Weak<SHRSharer>(delegate);
-        sendForm_ = [w, sendForm](SHRFormControllerLargeTextField* f) { if (auto d = w.lock()) ((*d).*sendForm)(f); };
+        sendForm_ = [sendForm](SHRSharer* d, SHRFormControllerLargeTextField* f) { (static_cast<D*>(d)->*sendForm)(f); };
     }
     ns::Ref<SHRSharer> delegate() const { return delegate_.lock(); }
-    // Gives the form to the delegate's send operation.
-    void sendFormToDelegate() { if (sendForm_) sendForm_(this); }
+    // Gives the form to the delegate's send operation, if it is still there.
+    void sendFormToDelegate() { sendFormTo(delegate().get()); }
 
     // The text view (a text input; loads the view on first use).
     ui::TextField* textView();
@@ -78,6 +79,7 @@ public:
     void editingChanged(ns::Object*) { updateCounter(); }
 
 private:
+    void sendFormTo(SHRSharer* sharer) { if (sharer && sendForm_) sendForm_(sharer, this); }
     ns::Weak<SHRSharer> delegate_;
     SendForm sendForm_;
     ns::Ref<ui::TextField> textView_;

@@ -354,8 +354,9 @@ void SHRFoursquareV2VenuesForm::tableViewDidSelectRowAtIndexPath(ui::TableView* 
 
 void SHRFoursquareV2VenuesForm::cancelPressed(ns::Object*) {
     auto keep = ns::keepAlive(this);
+    auto sharer = delegate_.lock();  // the screen being closed may be its last owner
     SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
-    if (auto sharer = delegate_.lock()) sharer->sendDidCancel();
+    if (sharer) sharer->sendDidCancel();
 }
 
 // -- Check-in form -----------------------------------------------------------------------------------------
