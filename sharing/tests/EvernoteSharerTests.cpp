@@ -116,13 +116,13 @@ struct EvernoteService {
     ns::Ref<EDAMUserStoreProcessor> userProcessor = ns::make<EDAMUserStoreProcessor>(users);
     ns::Ref<EDAMNoteStoreProcessor> noteProcessor = ns::make<EDAMNoteStoreProcessor>(notes);
     std::string remoteJPEG = std::string(jpegOf(64, 48)->view());
-    LoopbackHTTPServer server{[this](const HTTPRequest& r) -> std::optional<std::string> {
-        if (r.target == "/img/cat.jpg") return LoopbackHTTPServer::reply(200, remoteJPEG, "Content-Type: image/jpeg\r\n");
+    Server server{[this](const Request& r) -> std::optional<std::string> {
+        if (r.target == "/img/cat.jpg") return Server::reply(200, remoteJPEG, "Content-Type: image/jpeg\r\n");
         if (r.method != "POST" || r.header("Content-Type") != "application/x-thrift")
-            return LoopbackHTTPServer::reply(400, "");
-        if (r.target == "/edam/user") return LoopbackHTTPServer::reply(200, serve(*userProcessor, r.body));
-        if (r.target == "/edam/note/s42") return LoopbackHTTPServer::reply(200, serve(*noteProcessor, r.body));
-        return LoopbackHTTPServer::reply(404, "");
+            return Server::reply(400, "");
+        if (r.target == "/edam/user") return Server::reply(200, serve(*userProcessor, r.body));
+        if (r.target == "/edam/note/s42") return Server::reply(200, serve(*noteProcessor, r.body));
+        return Server::reply(404, "");
     }};
     std::string url(const std::string& path) const { return baseOf(server) + path; }
 };
@@ -183,7 +183,7 @@ TEST_F(EvernoteSharerTest, LoginFormThenShareFormThenNote) {
     EXPECT_EQ(alerts()[0], "Login Error|Your username and password did not match");
     EXPECT_FALSE(SHR::getAuthValueForKeyForSharer("password", "SHREvernote"));
     EXPECT_TRUE(rec.names.empty());
-    ui::Panel::dismissAllForTesting();
+    ui::Panel::resetShown();
 
     login->setValueForKey("password", "pa55");
     login->validateForm();
@@ -309,7 +309,7 @@ TEST_F(EvernoteSharerTest, SendFailures) {
     auto relogin = ns::make<SHREvernote>();
     EXPECT_EQ(run(relogin.get()), "Could not authenticate you. Please relogin.");
     EXPECT_TRUE(ns::as<SHRFormController>(relogin->topViewController()));
-    ui::Panel::dismissAllForTesting();
+    ui::Panel::resetShown();
     // A system exception and a wrong stored password end the send too.
     service.notes->failCode = 0;
     service.notes->systemFailure = true;

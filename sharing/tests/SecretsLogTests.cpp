@@ -25,7 +25,6 @@
 #include "platform/foundation/PercentEncoding.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/location/LocationManager.h"
-#include "platform/network/tests/LoopbackServer.h"
 #include "platform/ui/TweetComposeViewController.h"
 #include "sharing/facebook/Facebook.h"
 #include "sharing/sharers/evernote/SHREvernote.h"
@@ -42,6 +41,7 @@
 #include "sharing/tests/SharingTestSupport.h"
 #include "sharing/ui/SHRFormController.h"
 #include "sharing/ui/SHRFormControllerLargeTextField.h"
+#include "testsupport/LoopbackServer.h"
 
 namespace sharing::test {
 namespace {
@@ -90,7 +90,7 @@ private:
 class Service {
 public:
     Service()
-        : server_([this](nettest::Conn& c) {
+        : server_([this](testsupport::Conn& c) {
               auto r = c.readRequest();
               if (!r) return;
               std::string path = r->target.substr(0, r->target.find('?'));
@@ -128,21 +128,21 @@ private:
     }
     mutable std::mutex m_;
     std::vector<std::string> paths_;
-    nettest::Server server_;
+    testsupport::Server server_;
 };
 
 class SecretsLogTest : public SharingTest {
 protected:
     void SetUp() override {
         SharingTest::SetUp();
-        loc::LocationManager::resetForTesting();
-        ui::TweetComposeViewController::resetForTesting();
+        loc::LocationManager::resetDevice();
+        ui::TweetComposeViewController::reset();
         ui::TweetComposeViewController::setAvailable(false);  // the OAuth sharer, not the system sheet
     }
     void TearDown() override {
-        loc::LocationManager::resetForTesting();
-        ui::TweetComposeViewController::resetForTesting();
-        SHRFacebook::resetForTesting();
+        loc::LocationManager::resetDevice();
+        ui::TweetComposeViewController::reset();
+        SHRFacebook::resetSharedClient();
         SHREvernote::setConfiguration("", "");
         SharingTest::TearDown();
     }
@@ -195,8 +195,8 @@ protected:
             ns::RunLoop::main()->runUntil(ended, 0.02);
             clock->advance(0.05);
         }
-        ui::Panel::dismissAllForTesting();
-        SHR::resetForTesting();
+        ui::Panel::resetShown();
+        SHR::reset();
     }
     Service* service_ = nullptr;
     static void storeAuth(const char* sharerId, const char* key, const std::string& value) {
@@ -218,7 +218,7 @@ TEST_F(SecretsLogTest, NoSharerFlowWritesASecretToTheLog) {
     endpoints.point(Facebook::kGraphService, base + "/");
     endpoints.point(Facebook::kRestService, base + "/method/");
     endpoints.point(Facebook::kLoginSiteService, base + "/login");
-    SHRFacebook::resetForTesting();
+    SHRFacebook::resetSharedClient();
     registerEvernoteSharer();
     endpoints.point(SHREvernote::kUserStoreService, base + "/edam/user");
     endpoints.point(SHREvernote::kNoteStoreService, base + "/edam/note/");

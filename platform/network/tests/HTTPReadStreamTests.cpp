@@ -9,15 +9,17 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/network/Connection.h"
 #include "platform/network/NetworkErrors.h"
-#include "tests/LoopbackServer.h"
-#include "platform/foundation/tests/PeerRequirement.h"
+#include "testsupport/Certificates.h"
+#include "testsupport/LoopbackServer.h"
+#include "testsupport/PeerRequirement.h"
+#include "testsupport/TempDir.h"
 
 namespace {
 
 using net::HTTPMessage;
 using net::HTTPReadStream;
-using nettest::Conn;
-using nettest::Server;
+using testsupport::Conn;
+using testsupport::Server;
 
 struct Outcome {
     ns::Ref<HTTPMessage> header;
@@ -299,12 +301,12 @@ TEST_F(HTTPReadStreamTest, ConnectionRefusedAndUnknownHost) {
     ASSERT_TRUE(o.error);
     EXPECT_EQ(o.error->code(), net::kErrorCannotConnectToHost);
 
-    net::Resolver::setLookupFunctionForTesting([](const std::string&, uint16_t, ns::Ref<ns::Error>* e) {
+    net::Resolver::setLookupFunction([](const std::string&, uint16_t, ns::Ref<ns::Error>* e) {
         *e = net::makeError(net::kNetworkErrorDomain, net::kErrorCannotFindHost, "no such host");
         return std::vector<net::SocketAddress>{};
     });
     auto u = run(get("http://no-such-host.invalid/"));
-    net::Resolver::setLookupFunctionForTesting(nullptr);
+    net::Resolver::setLookupFunction(nullptr);
     ASSERT_TRUE(u.error);
     EXPECT_EQ(u.error->code(), net::kErrorCannotFindHost);
 
@@ -319,7 +321,7 @@ TEST_F(HTTPReadStreamTest, NameLookupGoesThroughTheResolverThread) {
         c.respond(200, "by name");
     });
     uint16_t port = server.port();
-    net::Resolver::setLookupFunctionForTesting([port](const std::string& host, uint16_t p, ns::Ref<ns::Error>*) {
+    net::Resolver::setLookupFunction([port](const std::string& host, uint16_t p, ns::Ref<ns::Error>*) {
         net::SocketAddress a;
         auto* in = reinterpret_cast<sockaddr_in*>(&a.storage);
         in->sin_family = AF_INET;
@@ -329,7 +331,7 @@ TEST_F(HTTPReadStreamTest, NameLookupGoesThroughTheResolverThread) {
         return std::vector<net::SocketAddress>{a};
     });
     auto o = run(get("http://service.test:" + std::to_string(port) + "/"));
-    net::Resolver::setLookupFunctionForTesting(nullptr);
+    net::Resolver::setLookupFunction(nullptr);
     ASSERT_TRUE(o.ended);
     EXPECT_EQ(o.body, "by name");
 }
@@ -376,7 +378,7 @@ namespace tls {
 
 class TLSStreamTest : public HTTPReadStreamTest {
 protected:
-    static void SetUpTestSuite() { certs_ = new nettest::Certificates(); }
+    static void SetUpTestSuite() { certs_ = new testsupport::Certificates(); }
     static void TearDownTestSuite() {
         delete certs_;
         certs_ = nullptr;
@@ -385,9 +387,9 @@ protected:
         HTTPReadStreamTest::SetUp();
         if (!certs_->ok()) DECK_PEER_MISSING("the openssl command is not available to make test certificates");
     }
-    static nettest::Certificates* certs_;
+    static testsupport::Certificates* certs_;
 };
-nettest::Certificates* TLSStreamTest::certs_ = nullptr;
+testsupport::Certificates* TLSStreamTest::certs_ = nullptr;
 
 Server::Handler answer(const std::string& text) {
     return [text](Conn& c) {
@@ -654,9 +656,8 @@ TEST_F(HTTPReadStreamTest, PacedBodyStreamIsSentChunked) {
 }
 
 TEST_F(HTTPReadStreamTest, BodyFromAFileAndAMissingFile) {
-    std::string dir = (std::filesystem::temp_directory_path() / "bodyfile.XXXXXX").string();
-    dir = ::mkdtemp(dir.data());
-    std::string file = dir + "/body.bin";
+    testsupport::TempDir dir{"bodyfile"};
+    std::string file = dir / "body.bin";
     std::string payload(100000, 'f');
     { std::ofstream(file, std::ios::binary) << payload; }
     std::string received, length;
@@ -676,11 +677,10 @@ TEST_F(HTTPReadStreamTest, BodyFromAFileAndAMissingFile) {
     EXPECT_EQ(o.bytesWritten, payload.size());
 
     auto missing = HTTPReadStream::make(HTTPMessage::request("POST", server.url("/")),
-                                        net::InputStream::inputStreamWithFileAtPath(dir + "/missing"));
+                                        net::InputStream::inputStreamWithFileAtPath(dir / "missing"));
     auto m = run(missing);
     ASSERT_TRUE(m.error);
     EXPECT_EQ(m.error->code(), net::kErrorCannotOpenFile);
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace bodies

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <thread>
 
 #include "platform/foundation/RunLoop.h"
@@ -17,8 +18,10 @@
 #include "platform/network/HTTPReadStream.h"
 #include "platform/network/NetworkErrors.h"
 #include "platform/network/URLConnection.h"
-#include "tests/LoopbackServer.h"
-#include "platform/foundation/tests/PeerRequirement.h"
+#include "testsupport/Certificates.h"
+#include "testsupport/LoopbackServer.h"
+#include "testsupport/PeerRequirement.h"
+#include "testsupport/TempDir.h"
 
 namespace {
 
@@ -53,11 +56,11 @@ bool accepting(uint16_t port) {
 
 class Nginx {
 public:
-    Nginx(const nettest::Certificates& certs) {
+    Nginx(const testsupport::Certificates& certs) {
         binary_ = findNginx();
         if (binary_.empty()) return;
-        std::string t = (std::filesystem::temp_directory_path() / "nginxpeer.XXXXXX").string();
-        dir_ = ::mkdtemp(t.data());
+        folder_.emplace("nginxpeer");
+        dir_ = folder_->path();
         std::filesystem::create_directories(dir_ + "/html");
         std::filesystem::create_directories(dir_ + "/logs");
         std::ofstream(dir_ + "/html/hello.txt") << "hello from nginx\n";
@@ -113,7 +116,6 @@ public:
             int status;
             ::waitpid(pid_, &status, 0);
         }
-        if (!dir_.empty()) std::filesystem::remove_all(dir_);
     }
     bool found() const { return !binary_.empty(); }
     bool running() const { return running_; }
@@ -128,6 +130,7 @@ public:
     std::string bigText;
 
 private:
+    std::optional<testsupport::TempDir> folder_;
     std::string binary_, dir_;
     pid_t pid_ = -1;
     bool running_ = false;
@@ -136,7 +139,7 @@ private:
 class NginxPeer : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        certs_ = new nettest::Certificates();
+        certs_ = new testsupport::Certificates();
         if (certs_->ok()) nginx_ = new Nginx(*certs_);
     }
     static void TearDownTestSuite() {
@@ -152,10 +155,10 @@ protected:
         net::HTTPReadStream::closeIdleConnections();
         net::HTTPCookieStorage::sharedHTTPCookieStorage().removeAllCookies();
     }
-    static nettest::Certificates* certs_;
+    static testsupport::Certificates* certs_;
     static Nginx* nginx_;
 };
-nettest::Certificates* NginxPeer::certs_ = nullptr;
+testsupport::Certificates* NginxPeer::certs_ = nullptr;
 Nginx* NginxPeer::nginx_ = nullptr;
 
 ns::Ref<ns::Data> fetch(const std::string& url, ns::Ref<net::HTTPURLResponse>* response, ns::Ref<ns::Error>* error,
