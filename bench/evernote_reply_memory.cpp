@@ -18,7 +18,7 @@
 
 #include "evernote/notestore/EDAMNoteStore.h"
 #include "evernote/notestore/EDAMNoteStoreClient.h"
-#include "evernote/tests/LoopbackHTTPServer.h"
+#include "testsupport/LoopbackServer.h"
 #include "evernote/tests/TestSupport.h"
 #include "evernote/transport/THTTPClient.h"
 #include "evernote/types/BinaryProtocol.h"
@@ -89,10 +89,10 @@ long peakResidentKiB() {
 [[noreturn]] void serve(int portPipe) {
     std::vector<std::string> replies;
     for (const Case& c : kCases) replies.push_back(c.make());
-    test::LoopbackHTTPServer server([&](const test::HTTPRequest& r) -> std::optional<std::string> {
+    testsupport::Server server([&](const testsupport::Request& r) -> std::optional<std::string> {
         for (size_t i = 0; i < std::size(kCases); ++i)
-            if (r.target == kCases[i].path) return test::LoopbackHTTPServer::reply(200, replies[i]);
-        return test::LoopbackHTTPServer::reply(404, "");
+            if (r.target == kCases[i].path) return testsupport::Server::reply(200, replies[i]);
+        return testsupport::Server::reply(404, "");
     });
     int port = server.port();
     if (write(portPipe, &port, sizeof port) != sizeof port) _exit(1);

@@ -27,7 +27,7 @@
 #include "net/http/HTTPRequest.h"
 #include "platform/network/NetworkErrors.h"
 #include "platform/network/URLConnection.h"
-#include "tests/LoopbackServer.h"
+#include "testsupport/LoopbackServer.h"
 
 namespace {
 
@@ -96,7 +96,7 @@ ServerProcess& server() {
         p.pid = ::fork();
         if (p.pid == 0) {
             ::close(fds[0]);
-            nettest::Server s([&bomb](nettest::Conn& c) {
+            testsupport::Server s([&bomb](testsupport::Conn& c) {
                 while (auto r = c.readRequest()) {
                     if (r->target == "/bomb") {
                         if (!c.respond(200, bomb, "Content-Encoding: gzip\r\nContent-Type: text/plain\r\n")) return;

@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "net/http/HTTPRequest.h"
-#include "tests/LoopbackServer.h"
+#include "testsupport/LoopbackServer.h"
 
 #ifdef DECK_HAVE_CURL
 #include <curl/curl.h>
@@ -16,12 +16,12 @@
 
 namespace {
 
-nettest::Server& server(size_t bodySize) {
-    static std::map<size_t, std::unique_ptr<nettest::Server>> servers;
+testsupport::Server& server(size_t bodySize) {
+    static std::map<size_t, std::unique_ptr<testsupport::Server>> servers;
     auto& s = servers[bodySize];
     if (!s) {
         std::string body(bodySize, 'b');
-        s = std::make_unique<nettest::Server>([body](nettest::Conn& c) {
+        s = std::make_unique<testsupport::Server>([body](testsupport::Conn& c) {
             while (auto r = c.readRequest()) c.respond(200, body, "Content-Type: text/plain\r\n");
         });
     }

@@ -36,7 +36,8 @@
 #include "net/http/NetworkQueue.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/network/Connection.h"
-#include "tests/NginxServer.h"
+#include "testsupport/Nginx.h"
+#include "testsupport/TempDir.h"
 
 namespace {
 
@@ -95,11 +96,6 @@ public:
         std::string compressed = gzipped(text_);
         compressedLength_ = compressed.size();
         std::ofstream(nginx_.root() + "/text.txt.gz") << compressed;
-        std::string t = (std::filesystem::temp_directory_path() / "httpspeed.XXXXXX").string();
-        downloads_ = ::mkdtemp(t.data());
-    }
-    ~Site() {
-        if (!downloads_.empty()) std::filesystem::remove_all(downloads_);
     }
     bool running() const { return nginx_.running(); }
     std::string problem() const { return nginx_.found() ? nginx_.errorLog() : "nginx is not installed"; }
@@ -113,12 +109,12 @@ public:
         }
         return url("/large.bin");
     }
-    std::string download(const std::string& name) const { return downloads_ + "/" + name; }
+    std::string download(const std::string& name) const { return downloads_ / name; }
     size_t compressedLength() const { return compressedLength_; }
 
 private:
-    static nettest::NginxConfig configuration() {
-        nettest::NginxConfig c;
+    static testsupport::NginxConfig configuration() {
+        testsupport::NginxConfig c;
         c.workers = 2;
         c.workerConnections = 256;
         c.httpDirectives =
@@ -130,8 +126,9 @@ private:
         return c;
     }
 
-    nettest::Nginx nginx_;
-    std::string text_, downloads_;
+    testsupport::Nginx nginx_;
+    testsupport::TempDir downloads_{"httpspeed"};
+    std::string text_;
     size_t compressedLength_ = 0;
 };
 

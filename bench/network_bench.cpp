@@ -8,7 +8,7 @@
 #include "platform/network/HTTPReadStream.h"
 #include "platform/network/ResponseParser.h"
 #include "platform/network/URLConnection.h"
-#include "tests/LoopbackServer.h"
+#include "testsupport/LoopbackServer.h"
 
 #ifdef DECK_HAVE_CURL
 #include <curl/curl.h>
@@ -47,12 +47,12 @@ void BM_ParseChunkedResponse(benchmark::State& state) {
 }
 BENCHMARK(BM_ParseChunkedResponse)->Arg(1024)->Arg(256 * 1024);
 
-nettest::Server& server(size_t bodySize) {
-    static std::map<size_t, std::unique_ptr<nettest::Server>> servers;
+testsupport::Server& server(size_t bodySize) {
+    static std::map<size_t, std::unique_ptr<testsupport::Server>> servers;
     auto& s = servers[bodySize];
     if (!s) {
         std::string body(bodySize, 'b');
-        s = std::make_unique<nettest::Server>([body](nettest::Conn& c) {
+        s = std::make_unique<testsupport::Server>([body](testsupport::Conn& c) {
             while (auto r = c.readRequest()) c.respond(200, body, "Content-Type: text/plain\r\n");
         });
     }

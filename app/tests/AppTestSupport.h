@@ -23,12 +23,14 @@
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/UserDefaults.h"
-#include "platform/foundation/tests/EndpointOverrides.h"
+#include "platform/mail/MailComposeViewController.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
-#include "platform/ui/NavigationController.h"
 #include "platform/ui/Driver.h"
+#include "platform/ui/NavigationController.h"
 #include "platform/ui/TextScreen.h"
+#include "testsupport/EndpointOverrides.h"
+#include "testsupport/TempDir.h"
 
 namespace app::test {
 
@@ -52,69 +54,43 @@ inline RecordingFormPoster* recordingFormPoster() { return dynamic_cast<Recordin
 
 class AppTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        clock = std::make_shared<ns::ManualClock>(1000.0);
-        ns::RunLoop::main()->setClock(clock);
-        char tmpl[] = "/tmp/apptest-XXXXXX";
-        home = ::mkdtemp(tmpl);
-        ns::Paths::setHomeDirectory(home);
-        ns::Paths::setBundleResourcePath(sampleBundle());
-        ns::UserDefaults::resetStandardUserDefaults();
-        analytics::Analytics::resetForTesting();
-        setAppLogEcho(false);
-        clearAppLog();
-        // No test reaches the maker's service: the forms' posts are kept
-        // here unless a test installs another poster.
-        setFormPoster(std::make_shared<RecordingFormPoster>());
-        driver = std::make_unique<ui::Driver>(clock);
-    }
-    void TearDown() override {
-        if (HasFailure()) std::fprintf(stderr, "--- screen ---\n%s\n", screen().c_str());
-        clock->advance(100);
-        ui::Panel::dismissAllForTesting();
-        ui::Application::shared()->resetForTesting();
-        ns::UserDefaults::resetStandardUserDefaults();
-        ns::RunLoop::main()->setClock(ns::SystemClock::shared());
-        std::error_code ec;
-        fs::remove_all(home, ec);
-    }
+    void SetUp() override;
+    void TearDown() override;
 
     // Launches on the idiom with the given bundle (the sample deck by default).
-    ns::Ref<AppDelegate> launchApp(ui::UserInterfaceIdiom idiom, std::string bundle = sampleBundle()) {
-        // A restart: the analytics session of the former process is gone.
-        analytics::Analytics::resetForTesting();
-        delegate = launch(idiom, home, bundle, clock);
-        driver->settle();
-        return delegate;
-    }
+    ns::Ref<AppDelegate> launchApp(ui::UserInterfaceIdiom idiom, std::string bundle = sampleBundle());
     ns::Ref<AppDelegate> launchPhone() { return launchApp(ui::UserInterfaceIdiom::Phone); }
     ns::Ref<AppDelegate> launchTablet() { return launchApp(ui::UserInterfaceIdiom::Pad); }
     // Launches past the splash.
     ns::Ref<AppDelegate> startPhone() { launchPhone(); driver->advance(4.0); return delegate; }
     ns::Ref<AppDelegate> startTablet() { launchTablet(); driver->advance(3.0); return delegate; }
 
-    void setRegistro() {
-        ns::UserDefaults::standardUserDefaults()->setObjectForKey(ns::boolean(true), "registro");
-    }
+    void setRegistro();
     std::string screen() const { return ui::TextScreen::render(); }
     bool screenHas(const std::string& text) const { return screen().find(text) != std::string::npos; }
     std::string documents(const std::string& name) const { return home + "/Documents/" + name; }
-    static void writeFile(const std::string& path, const std::string& bytes) {
-        fs::create_directories(fs::path(path).parent_path());
-        std::ofstream(path, std::ios::binary) << bytes;
-    }
-    static std::string readFile(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    static void writeFile(const std::string& path, const std::string& bytes);
+    static std::string readFile(const std::string& path);
 
     std::shared_ptr<ns::ManualClock> clock;
+    std::unique_ptr<testsupport::TempDir> homeFolder;
     std::string home;
     std::unique_ptr<ui::Driver> driver;
     ns::Ref<AppDelegate> delegate;
     // Outside services pointed at the test's servers, until the test ends.
-    ns::testing::EndpointOverrides endpoints;
+    testsupport::EndpointOverrides endpoints;
 };
+
+// The phone past the splash, signed up (no sign-up overlay), able to send
+// mail.
+class PhoneAppTest : public AppTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+};
+
+// The mail composer on top of the key window, nil when there is none.
+mail::MailComposeViewController* shownComposer();
 
 // The phone's selected tab's navigation controller, and the screen on top
 // of it as a T (nil when it is something else).

@@ -8,10 +8,11 @@
 #include <set>
 
 #include "app/ContentModel.h"
-#include "platform/foundation/tests/ChildProcess.h"
 #include "app/RatePromptManager.h"
 #include "app/phone/UITabBarController_iPhone.h"
 #include "platform/ui/WebView.h"
+#include "testsupport/ChildProcess.h"
+#include "testsupport/Command.h"
 
 namespace app::test {
 
@@ -71,7 +72,7 @@ TEST_F(ContentTest, UnreadableDocumentsFilesAreKeptAsideAndNeverOverwritten) {
     std::string groupsBytes = readFile(documents("Grupos-VeltraIpad.plist"));
     writeFile(documents("Favorites-VeltraIpad.plist.corrupt-1"), "an older one");
     // A save killed in the previous run left its temporary file.
-    std::string leftover = documents(".Favorites-VeltraIpad.plist.tmp." + std::to_string(ns::testing::endedProcessId()) +
+    std::string leftover = documents(".Favorites-VeltraIpad.plist.tmp." + std::to_string(testsupport::endedProcessId()) +
                                      ".0.00c0ffee");
     writeFile(leftover, truncated);
 
@@ -119,12 +120,7 @@ TEST_F(ContentTest, SavedFilesAreReadableByAnotherPropertyListReader) {
     std::string cmd = "python3 -c \"import plistlib,sys; d=plistlib.load(open(sys.argv[1],'rb')); "
                       "print(len(d), d[0]['title'], d[0]['Editable'])\" " +
                       documents("Favorites-VeltraIpad.plist");
-    FILE* p = ::popen(cmd.c_str(), "r");
-    ASSERT_TRUE(p);
-    char buf[256] = {0};
-    size_t n = std::fread(buf, 1, sizeof buf - 1, p);
-    ::pclose(p);
-    EXPECT_EQ(std::string(buf, n), "1 Caf\u00e9 & <tags> YES\n");
+    EXPECT_EQ(testsupport::runCommand(cmd).out, "1 Caf\u00e9 & <tags> YES\n");
 }
 
 TEST_F(ContentTest, CardPagesGetTheFontSizeInEveryBodyTag) {

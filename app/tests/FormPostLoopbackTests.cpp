@@ -5,50 +5,17 @@
 // answers with an error status, leaves the form open.
 #include "app/tests/AppTestSupport.h"
 
-#include <chrono>
 #include <mutex>
 
 #include "app/AppConfig.h"
 #include "app/forms/UIViewSingUp.h"
-#include "tests/LoopbackServer.h"
+#include "testsupport/FormBody.h"
+#include "testsupport/LoopbackServer.h"
+#include "testsupport/MainLoopWait.h"
 
 namespace app::test {
 
 namespace {
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-// A server's reading of application/x-www-form-urlencoded.
-std::vector<std::pair<std::string, std::string>> parseForm(const std::string& body) {
-    auto decode = [](const std::string& s) {
-        std::string out;
-        for (size_t i = 0; i < s.size(); ++i) {
-            if (s[i] == '%' && i + 2 < s.size() && hexValue(s[i + 1]) >= 0 && hexValue(s[i + 2]) >= 0) {
-                out.push_back(static_cast<char>(hexValue(s[i + 1]) * 16 + hexValue(s[i + 2])));
-                i += 2;
-            } else {
-                out.push_back(s[i] == '+' ? ' ' : s[i]);
-            }
-        }
-        return out;
-    };
-    std::vector<std::pair<std::string, std::string>> out;
-    size_t pos = 0;
-    while (pos < body.size()) {
-        size_t amp = body.find('&', pos);
-        std::string pair = body.substr(pos, amp == std::string::npos ? std::string::npos : amp - pos);
-        size_t eq = pair.find('=');
-        out.emplace_back(decode(pair.substr(0, eq)), eq == std::string::npos ? "" : decode(pair.substr(eq + 1)));
-        if (amp == std::string::npos) break;
-        pos = amp + 1;
-    }
-    return out;
-}
 
 std::string registro() {
     auto v = ns::UserDefaults::standardUserDefaults()->objectForKey("registro");
@@ -60,16 +27,6 @@ UIViewSingUp* signUpOverlay() {
     for (auto& v : w->rootViewController()->view()->subviews())
         if (auto* o = dynamic_cast<UIViewSingUp*>(v.get())) return o;
     return nullptr;
-}
-
-// Runs the main loop (whose clock stays put) until the condition holds.
-bool waitUntil(const std::function<bool()>& condition, double seconds = 10) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= until) return false;
-        ns::RunLoop::main()->runUntil(condition, 0.01);
-    }
-    return true;
 }
 
 bool logged(const std::string& prefix) {
@@ -103,7 +60,7 @@ protected:
         ASSERT_TRUE(driver->tapButton("Send")) << driver->lastError() << screen();
         EXPECT_TRUE(screenHas("Loading...")) << screen();
         auto* form = signUpOverlay()->singController();
-        ASSERT_TRUE(waitUntil([] { return logged("Form post failed: "); })) << screen();
+        ASSERT_TRUE(testsupport::waitUntil([] { return logged("Form post failed: "); })) << screen();
         driver->advance(1.0);
         EXPECT_FALSE(ui::Application::shared()->isNetworkActivityIndicatorVisible());
         EXPECT_EQ(registro(), "<unset>");
@@ -114,11 +71,11 @@ protected:
         EXPECT_FALSE(screenHas("Got it!")) << screen();
     }
     std::mutex m;
-    std::vector<nettest::Request> seen;
+    std::vector<testsupport::Request> seen;
 };
 
 TEST_F(FormPostLoopback, SignUpIsPostedParsedAndAnswered) {
-    nettest::Server server([this](nettest::Conn& c) {
+    testsupport::Server server([this](testsupport::Conn& c) {
         while (auto r = c.readRequest()) {
             {
                 std::lock_guard<std::mutex> g(m);
@@ -131,7 +88,7 @@ TEST_F(FormPostLoopback, SignUpIsPostedParsedAndAnswered) {
     pointFormsAt(server.url(""));
     ASSERT_TRUE(driver->tapButton("Send")) << driver->lastError();
     EXPECT_TRUE(screenHas("Loading...")) << screen();
-    ASSERT_TRUE(waitUntil([] { return registro() == "1"; })) << screen();
+    ASSERT_TRUE(testsupport::waitUntil([] { return registro() == "1"; })) << screen();
 
     std::lock_guard<std::mutex> g(m);
     ASSERT_EQ(seen.size(), 1u);
@@ -139,7 +96,7 @@ TEST_F(FormPostLoopback, SignUpIsPostedParsedAndAnswered) {
     EXPECT_EQ(r.method, "POST");
     EXPECT_EQ(r.target, "/tarnwick/WS/Tarnwick.php");
     EXPECT_EQ(r.header("Content-Type"), "application/x-www-form-urlencoded; charset=utf-8");
-    auto fields = parseForm(r.body);
+    auto fields = testsupport::formPairs(r.body);
     std::vector<std::pair<std::string, std::string>> want{
         {"metodo", "SignUp"},         {"name", "Ada Lovelace"}, {"universityCompany", "Analytical & Co"},
         {"email", "ada+news@example.org"}, {"appId", "4"},      {"systemId", "2"},
@@ -163,14 +120,14 @@ TEST_F(FormPostLoopback, NoAnswerOrAnErrorStatusLeavesTheFormOpenForAnotherTry) 
     // Nothing listens on the port: the connection is refused.
     std::string closedPort;
     {
-        nettest::Server gone([](nettest::Conn&) {});
+        testsupport::Server gone([](testsupport::Conn&) {});
         closedPort = gone.url("");
     }
     pointFormsAt(closedPort);
     sendAndExpectFailure("connection refused");
 
     // The service answers 500 (with a reply body it means as an error).
-    nettest::Server failing([this](nettest::Conn& c) {
+    testsupport::Server failing([this](testsupport::Conn& c) {
         while (auto r = c.readRequest()) {
             {
                 std::lock_guard<std::mutex> g(m);
@@ -189,7 +146,7 @@ TEST_F(FormPostLoopback, NoAnswerOrAnErrorStatusLeavesTheFormOpenForAnotherTry) 
     }
 
     // The connection is dropped without an answer.
-    nettest::Server dropping([](nettest::Conn& c) { (void)c.readRequest(); });
+    testsupport::Server dropping([](testsupport::Conn& c) { (void)c.readRequest(); });
     pointFormsAt(dropping.url(""));
     sendAndExpectFailure("connection dropped");
 }

@@ -2,42 +2,13 @@
 // email package: subject, recipients, and the HTML part with its link.
 #include "app/tests/AppTestSupport.h"
 
-#include <cstdio>
-
 #include "app/marketing/EmbeddedMailViewController.h"
 #include "platform/mail/MailComposeViewController.h"
+#include "testsupport/Command.h"
 
 namespace app::test {
 
-namespace {
-
-std::string runPython(const std::string& dir, const std::string& program, const std::vector<std::string>& args) {
-    std::string script = dir + "/marketing_peer.py";
-    std::ofstream(script) << program;
-    std::string cmd = "python3 '" + script + "'";
-    for (auto& a : args) cmd += " '" + a + "'";
-    cmd += " 2>&1";
-    std::string out;
-    FILE* p = ::popen(cmd.c_str(), "r");
-    if (!p) return "popen failed";
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    ::pclose(p);
-    return out;
-}
-
-}  // namespace
-
-class MarketingPeer : public AppTest {
-protected:
-    void SetUp() override {
-        AppTest::SetUp();
-        mail::MailComposeViewController::setCanSendMail(true);
-        setRegistro();
-        startPhone();
-    }
-};
+using MarketingPeer = PhoneAppTest;
 
 TEST_F(MarketingPeer, TellAFriendMailIsAMessageEmailReads) {
     ASSERT_TRUE(driver->tapTab("More"));
@@ -48,7 +19,7 @@ TEST_F(MarketingPeer, TellAFriendMailIsAMessageEmailReads) {
     for (auto& e : fs::directory_iterator(home + "/Outbox"))
         if (e.path().extension() == ".eml") eml = e.path().string();
     ASSERT_FALSE(eml.empty());
-    std::string out = runPython(home, R"(
+    std::string out = testsupport::runPython(home, "marketing_peer.py", R"(
 import email, email.policy, sys
 from html.parser import HTMLParser
 msg = email.message_from_bytes(open(sys.argv[1], 'rb').read(), policy=email.policy.default)

@@ -31,18 +31,8 @@ const char* kShareBody =
 
 }  // namespace
 
-class PhoneMarketing : public AppTest {
+class PhoneMarketing : public PhoneAppTest {
 protected:
-    void SetUp() override {
-        AppTest::SetUp();
-        mail::MailComposeViewController::setCanSendMail(true);
-        setRegistro();
-        startPhone();
-    }
-    void TearDown() override {
-        mail::MailComposeViewController::setCanSendMail(true);
-        AppTest::TearDown();
-    }
     ShareViewController* openTellAFriend() {
         EXPECT_TRUE(driver->tapTab("More")) << driver->lastError();
         EXPECT_TRUE(driver->tapRow("tell a friend")) << driver->lastError() << screen();

@@ -11,27 +11,8 @@
 
 namespace app::test {
 
-namespace {
-
-mail::MailComposeViewController* shownComposer() {
-    auto* w = ui::Application::shared()->keyWindow();
-    return w ? dynamic_cast<mail::MailComposeViewController*>(w->topViewController()) : nullptr;
-}
-
-}  // namespace
-
-class PhoneCardPage : public AppTest {
+class PhoneCardPage : public PhoneAppTest {
 protected:
-    void SetUp() override {
-        AppTest::SetUp();
-        mail::MailComposeViewController::setCanSendMail(true);
-        setRegistro();
-        startPhone();
-    }
-    void TearDown() override {
-        mail::MailComposeViewController::setCanSendMail(true);
-        AppTest::TearDown();
-    }
     // Deck index -> "About you" -> "Tell me about yourself" (card 1).
     CardViewController* openFirstCard() {
         EXPECT_TRUE(driver->tapRow("about you")) << driver->lastError();

@@ -3,50 +3,14 @@
 // package.
 #include "app/tests/AppTestSupport.h"
 
-#include <cstdio>
-
 #include "app/phone/ShareCardViewController_Iphone.h"
 #include "app/phone/ViewGroupsController.h"
 #include "platform/mail/MailComposeViewController.h"
+#include "testsupport/Command.h"
 
 namespace app::test {
 
-namespace {
-
-// Runs python3 on `program` with `args`; answers what it printed (stdout and
-// stderr).
-std::string python(const std::string& dir, const std::string& program, const std::vector<std::string>& args) {
-    std::string script = dir + "/peer.py";
-    std::ofstream(script) << program;
-    std::string cmd = "python3 '" + script + "'";
-    for (auto& a : args) cmd += " '" + a + "'";
-    cmd += " 2>&1";
-    std::string out;
-    FILE* p = ::popen(cmd.c_str(), "r");
-    if (!p) return "popen failed";
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    ::pclose(p);
-    return out;
-}
-
-mail::MailComposeViewController* shownComposer() {
-    auto* w = ui::Application::shared()->keyWindow();
-    return w ? dynamic_cast<mail::MailComposeViewController*>(w->topViewController()) : nullptr;
-}
-
-}  // namespace
-
-class PhonePeer : public AppTest {
-protected:
-    void SetUp() override {
-        AppTest::SetUp();
-        mail::MailComposeViewController::setCanSendMail(true);
-        setRegistro();
-        startPhone();
-    }
-};
+using PhonePeer = PhoneAppTest;
 
 TEST_F(PhonePeer, GroupsFileIsAnXMLPropertyListPlistlibReads) {
     ASSERT_TRUE(driver->tapTab("Practice"));
@@ -58,7 +22,7 @@ TEST_F(PhonePeer, GroupsFileIsAnXMLPropertyListPlistlibReads) {
         for (auto& c : cards) ASSERT_TRUE(driver->tapRow(c));
         ASSERT_TRUE(driver->tapButton("Save"));
     }
-    std::string out = python(home, R"(
+    std::string out = testsupport::runPython(home, "peer.py", R"(
 import json, plistlib, sys
 data = open(sys.argv[1], 'rb').read()
 assert data.startswith(b'<?xml'), data[:40]
@@ -96,7 +60,7 @@ TEST_F(PhonePeer, MailedCardLandsInTheOutboxAsAMessageEmailReads) {
 
     std::string expected = home + "/expected-body.html";
     writeFile(expected, ShareCardViewController_Iphone::mailBody("korvel.example/cards/33"));
-    std::string out = python(home, R"(
+    std::string out = testsupport::runPython(home, "peer.py", R"(
 import email, email.policy, sys
 msg = email.message_from_bytes(open(sys.argv[1], 'rb').read(), policy=email.policy.default)
 want = open(sys.argv[2], encoding='utf-8').read()

@@ -3,61 +3,32 @@
 // between runs. The mailed card is read back by Python's email package.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "testsupport/Command.h"
+#include "testsupport/TempDir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-};
-
-std::string run(const std::string& cmd) {
-    std::string out;
-    FILE* p = ::popen(cmd.c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    ::pclose(p);
-    return out;
-}
+using Outcome = testsupport::CommandOutput;
 
 class PhoneSimulator : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/korvel-phone-XXXXXX";
-        dir = ::mkdtemp(tmpl);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
     Outcome korvel(const std::string& scriptName, const std::string& extra = "") {
         std::string script = scriptName.find('/') == std::string::npos
                                  ? std::string(DECK_SOURCE_DIR) + "/app/tests/scripts/" + scriptName
                                  : scriptName;
         std::string cmd = std::string(KORVEL_PATH) + " --idiom phone --home " + dir + "/home --bundle " +
                           DECK_SOURCE_DIR + "/resources --script " + script + " " + extra + " 2>&1";
-        Outcome r;
-        FILE* p = ::popen(cmd.c_str(), "r");
-        if (!p) return r;
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-        int st = ::pclose(p);
-        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-        return r;
+        return testsupport::runCommand(cmd);
     }
     static bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-    std::string dir;
+    testsupport::TempDir tmp{"korvel-phone"};
+    const std::string dir = tmp.path();
 };
 
 TEST_F(PhoneSimulator, CardTourFollowsALinkGoesBackAndMailsTheCard) {
@@ -89,7 +60,7 @@ print(msg['Subject'])
 print(msg['To'])
 print(msg.get_body(preferencelist=('html',)).get_content().rstrip('\r\n'))
 )";
-    EXPECT_EQ(run("python3 '" + py + "' '" + mails[0].string() + "' 2>&1"),
+    EXPECT_EQ(testsupport::runCommand("python3 '" + py + "' '" + mails[0].string() + "' 2>&1").out,
               "A great card from the Tarnwick Veltra Media Job Search App\n"
               "friend@example.org\n"
               "Here is a card from the Tarnwick Veltra Media Job Search App that I found useful.  I thought you "

@@ -4,64 +4,38 @@
 // it, and see the favourites file emptied.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "testsupport/Command.h"
+#include "testsupport/TempDir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-};
-
-std::string capture(const std::string& cmd, int* status = nullptr) {
-    std::string out;
-    FILE* p = ::popen(cmd.c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    int st = ::pclose(p);
-    if (status) *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return out;
-}
+using Outcome = testsupport::CommandOutput;
 
 class TabletEndToEndTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/tablet-e2e-XXXXXX";
-        dir = ::mkdtemp(tmpl);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
     Outcome korvel(const std::string& script) {
         std::string path = dir + "/script-" + std::to_string(++runs) + ".txt";
         std::ofstream(path) << script;
-        Outcome r;
-        r.out = capture(std::string(KORVEL_PATH) + " --idiom tablet --home " + dir + "/home --bundle " +
-                            DECK_SOURCE_DIR + "/resources --script " + path + " 2>&1",
-                        &r.status);
-        return r;
+        return testsupport::runCommand(std::string(KORVEL_PATH) + " --idiom tablet --home " + dir +
+                                       "/home --bundle " + DECK_SOURCE_DIR + "/resources --script " + path + " 2>&1");
     }
     // The favourites file's titles as Python's plistlib reads it.
     std::string favouritesByPeer() {
         std::string file = dir + "/home/Documents/Favorites-VeltraIpad.plist";
-        std::string out = capture("python3 -c \"import plistlib,sys\nrows=plistlib.load(open(sys.argv[1],'rb'))\n"
-                                  "print(type(rows).__name__, len(rows), '|'.join(r.get('title','') + ':' + "
-                                  "r.get('Editable','') for r in rows))\" '" + file + "' 2>&1");
-        while (!out.empty() && out.back() == '\n') out.pop_back();
-        return out;
+        std::string cmd = "python3 -c \"import plistlib,sys\nrows=plistlib.load(open(sys.argv[1],'rb'))\n"
+                          "print(type(rows).__name__, len(rows), '|'.join(r.get('title','') + ':' + "
+                          "r.get('Editable','') for r in rows))\" '" + file + "' 2>&1";
+        return testsupport::chomp(testsupport::runCommand(cmd).out);
     }
     static bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-    std::string dir;
+    testsupport::TempDir tmp{"tablet-e2e"};
+    const std::string dir = tmp.path();
     int runs = 0;
 };
 

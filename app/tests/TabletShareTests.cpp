@@ -16,19 +16,19 @@
 #include "platform/network/ReachabilityProvider.h"
 #include "platform/network/URLConnection.h"
 #include "platform/ui/TweetComposeViewController.h"
-#include "sharing/tests/PythonFake.h"
 #include "sharing/core/SHR.h"
 #include "sharing/sharers/twitter/SHRTwitter.h"
 #include "sharing/ui/SHRFormControllerLargeTextField.h"
 #include "sharing/ui/SHROAuthView.h"
+#include "testsupport/PythonFake.h"
 
 namespace app::test {
 namespace {
 
 // The sharing tests' fake of the Twitter API, image host and shortener.
-class FakeTwitter : public sharing::test::PythonFake {
+class FakeTwitter : public testsupport::PythonFake {
 public:
-    FakeTwitter() : PythonFake("fake_twitter.py") {}
+    FakeTwitter() : PythonFake("sharing/tests/data/fake_twitter.py") {}
 };
 
 class TabletShareTest : public TabletTest {

@@ -8,6 +8,7 @@
 #include "app/tablet/MenuViewController_iPad.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/ui/Animation.h"
+#include "testsupport/Command.h"
 
 namespace app::test {
 
@@ -119,14 +120,7 @@ protected:
                           "try:\n rows=plistlib.load(open(sys.argv[1],'rb'))\n"
                           " print('|'.join(r.get('Title', r.get('title','')) for r in rows))\n"
                           "except Exception:\n print('ERROR')\" '" + documents(documentsFile) + "'";
-        std::string out;
-        if (FILE* p = ::popen(cmd.c_str(), "r")) {
-            char buf[4096];
-            while (size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
-            ::pclose(p);
-        }
-        while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-        return out;
+        return testsupport::chomp(testsupport::runCommand(cmd).out);
     }
     // Titles of the rows of a Documents file as the app's reader sees them.
     std::vector<std::string> titlesIn(const ns::Array* rows) const {

@@ -14,7 +14,7 @@
 #include "evernote/notestore/EDAMNoteStoreClient.h"
 #include "evernote/notestore/EDAMNoteStoreProcessor.h"
 #include "evernote/notestore/EDAMNoteStoreTypes.h"
-#include "evernote/tests/LoopbackHTTPServer.h"
+#include "testsupport/LoopbackServer.h"
 #include "evernote/tests/MemoryNoteStore.h"
 #include "evernote/tests/TestSupport.h"
 #include "evernote/transport/THTTPClient.h"
@@ -29,7 +29,8 @@ namespace {
 using apache::thrift::TApplicationException;
 using namespace apache::thrift::protocol;
 using test::bytes;
-using test::LoopbackHTTPServer;
+using testsupport::Request;
+using testsupport::Server;
 using test::MemoryNoteStore;
 using Client = EDAMNoteStoreClient;
 
@@ -181,8 +182,8 @@ private:
 struct Service {
     std::shared_ptr<MemoryNoteStore> store = std::make_shared<MemoryNoteStore>();
     NoteStoreHost host{store};
-    LoopbackHTTPServer server{[this](const test::HTTPRequest& r) -> std::optional<std::string> {
-        return LoopbackHTTPServer::reply(200, host.serve(r.body));
+    Server server{[this](const Request& r) -> std::optional<std::string> {
+        return Server::reply(200, host.serve(r.body));
     }};
     ns::Ref<Client> client = ns::make<Client>(
         std::make_shared<BinaryProtocol>(std::make_shared<THTTPClient>(server.url("/shard/s1/notestore"))));
@@ -649,9 +650,9 @@ struct Canned {
         std::lock_guard<std::mutex> g(mutex);
         next = std::move(r);
     }
-    LoopbackHTTPServer server{[this](const test::HTTPRequest&) -> std::optional<std::string> {
+    Server server{[this](const Request&) -> std::optional<std::string> {
         std::lock_guard<std::mutex> g(mutex);
-        return LoopbackHTTPServer::reply(200, next);
+        return Server::reply(200, next);
     }};
     ns::Ref<Client> client = ns::make<Client>(std::make_shared<BinaryProtocol>(std::make_shared<THTTPClient>(server.url())));
 };

@@ -6,7 +6,7 @@
 
 #include <thrift/transport/TTransportException.h>
 
-#include "evernote/tests/LoopbackHTTPServer.h"
+#include "testsupport/LoopbackServer.h"
 #include "evernote/tests/TestSupport.h"
 #include "evernote/transport/URLLoadingHTTPPoster.h"
 #include "platform/network/NetworkErrors.h"
@@ -16,7 +16,8 @@ namespace evernote {
 namespace {
 
 using apache::thrift::transport::TTransportException;
-using test::LoopbackHTTPServer;
+using testsupport::Request;
+using testsupport::Server;
 
 std::string post(THTTPClient& client, const std::string& body) {
     client.write(reinterpret_cast<const uint8_t*>(body.data()), static_cast<uint32_t>(body.size()));
@@ -36,8 +37,8 @@ std::string flushFailure(THTTPClient& client, const std::string& body = "x") {
 }
 
 TEST(THTTPClient, PostsTheBodyWithItsHeaders) {
-    LoopbackHTTPServer server([](const test::HTTPRequest& r) {
-        return LoopbackHTTPServer::reply(200, "echo:" + r.body);
+    Server server([](const Request& r) {
+        return Server::reply(200, "echo:" + r.body);
     });
     THTTPClient client(server.url("/edam/user?x=1"));
     EXPECT_EQ(post(client, std::string("\0\1call", 6)), std::string("echo:\0\1call", 11));
@@ -59,8 +60,8 @@ TEST(THTTPClient, PostsTheBodyWithItsHeaders) {
 
 TEST(THTTPClient, StatusesOtherThan200Fail) {
     std::atomic<int> status{204};
-    LoopbackHTTPServer server([&](const test::HTTPRequest&) {
-        return LoopbackHTTPServer::reply(status, "");
+    Server server([&](const Request&) {
+        return Server::reply(status, "");
     });
     THTTPClient client(server.url());
     for (int s : {204, 500, 201, 404}) {
@@ -70,10 +71,10 @@ TEST(THTTPClient, StatusesOtherThan200Fail) {
 }
 
 TEST(THTTPClient, RedirectsAreFollowedAndLoopsFail) {
-    LoopbackHTTPServer server([&](const test::HTTPRequest& r) {
-        if (r.target == "/moved") return LoopbackHTTPServer::reply(302, "", "Location: /shard\r\n");
-        if (r.target == "/loop") return LoopbackHTTPServer::reply(302, "", "Location: /loop\r\n");
-        return LoopbackHTTPServer::reply(503, "");
+    Server server([&](const Request& r) {
+        if (r.target == "/moved") return Server::reply(302, "", "Location: /shard\r\n");
+        if (r.target == "/loop") return Server::reply(302, "", "Location: /loop\r\n");
+        return Server::reply(503, "");
     });
     THTTPClient moved(server.url("/moved"));
     EXPECT_EQ(flushFailure(moved), "Bad response from HTTP server: 503");
@@ -82,7 +83,7 @@ TEST(THTTPClient, RedirectsAreFollowedAndLoopsFail) {
 }
 
 TEST(THTTPClient, EmptyBodyLetsTheFirstReadFail) {
-    LoopbackHTTPServer server([](const test::HTTPRequest&) { return LoopbackHTTPServer::reply(200, ""); });
+    Server server([](const Request&) { return Server::reply(200, ""); });
     THTTPClient client(server.url());
     client.write(reinterpret_cast<const uint8_t*>("x"), 1);
     client.flush();
@@ -91,7 +92,7 @@ TEST(THTTPClient, EmptyBodyLetsTheFirstReadFail) {
 }
 
 TEST(THTTPClient, NoReplyFailsWithTheErrorInUserInfo) {
-    LoopbackHTTPServer server([](const test::HTTPRequest&) { return std::string(); });
+    Server server([](const Request&) { return std::string(); });
     THTTPClient client(server.url());
     try {
         post(client, "x");
@@ -106,7 +107,7 @@ TEST(THTTPClient, NoReplyFailsWithTheErrorInUserInfo) {
 
     // Nobody listening.
     int port = server.port();
-    { LoopbackHTTPServer gone([](const test::HTTPRequest&) { return std::string(); }); port = gone.port(); }
+    { Server gone([](const Request&) { return std::string(); }); port = gone.port(); }
     THTTPClient refused("http://127.0.0.1:" + std::to_string(port) + "/");
     EXPECT_EQ(flushFailure(refused), "Could not make HTTP request");
 
@@ -116,9 +117,9 @@ TEST(THTTPClient, NoReplyFailsWithTheErrorInUserInfo) {
 
 TEST(THTTPClient, ReusedAfterAFailureSendsOnlyTheNewCall) {
     std::atomic<int> calls{0};
-    LoopbackHTTPServer server([&](const test::HTTPRequest& r) -> std::optional<std::string> {
-        if (calls++ == 0) return LoopbackHTTPServer::reply(503, "busy");
-        return LoopbackHTTPServer::reply(200, "ok:" + r.body);
+    Server server([&](const Request& r) -> std::optional<std::string> {
+        if (calls++ == 0) return Server::reply(503, "busy");
+        return Server::reply(200, "ok:" + r.body);
     });
     THTTPClient client(server.url());
     EXPECT_EQ(flushFailure(client, "first"), "Bad response from HTTP server: 503");
@@ -148,8 +149,8 @@ private:
 TEST(THTTPClient, RepliesLongerThanTheLimitFail) {
     EXPECT_EQ(THTTPClient("http://127.0.0.1/").maxReplySize(), 64u * 1024 * 1024);
     std::atomic<bool> chunked{false};
-    LoopbackHTTPServer server([&](const test::HTTPRequest&) -> std::optional<std::string> {
-        if (!chunked) return LoopbackHTTPServer::reply(200, std::string(1000, 'a'));
+    Server server([&](const Request&) -> std::optional<std::string> {
+        if (!chunked) return Server::reply(200, std::string(1000, 'a'));
         std::string reply = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
         for (int i = 0; i < 6; ++i) reply += "1f4\r\n" + std::string(500, 'b') + "\r\n";
         return reply + "0\r\n\r\n";
@@ -185,7 +186,7 @@ TEST(THTTPClient, RepliesLongerThanTheLimitFail) {
 }
 
 TEST(THTTPClient, ReplacingTheURL) {
-    LoopbackHTTPServer server([](const test::HTTPRequest& r) { return LoopbackHTTPServer::reply(200, r.target); });
+    Server server([](const Request& r) { return Server::reply(200, r.target); });
     THTTPClient client(server.url("/a"));
     EXPECT_EQ(post(client, "x"), "/a");
     client.setURL(server.url("/shard/s1"));
@@ -195,7 +196,7 @@ TEST(THTTPClient, ReplacingTheURL) {
 
 TEST(URLLoadingHTTPPoster, ReadsFramedRepliesAndRefusesBrokenOnes) {
     std::atomic<int> mode{0};
-    LoopbackHTTPServer server([&](const test::HTTPRequest&) -> std::optional<std::string> {
+    Server server([&](const Request&) -> std::optional<std::string> {
         switch (mode.load()) {
         case 0:  // chunked, with an extension and a trailer
             return std::string("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
@@ -203,7 +204,7 @@ TEST(URLLoadingHTTPPoster, ReadsFramedRepliesAndRefusesBrokenOnes) {
         case 1:  // framed by the end of the connection
             return std::string("HTTP/1.0 200 OK\r\nContent-Type: application/x-thrift\r\n\r\nuntil close");
         case 2:  // an interim reply first
-            return std::string("HTTP/1.1 100 Continue\r\n\r\n") + LoopbackHTTPServer::reply(200, "after");
+            return std::string("HTTP/1.1 100 Continue\r\n\r\n") + Server::reply(200, "after");
         case 3:  // not HTTP at all
             return std::string("SSH-2.0-nope\r\n\r\n");
         case 4:  // closes before the announced length
@@ -231,7 +232,7 @@ TEST(URLLoadingHTTPPoster, ReadsFramedRepliesAndRefusesBrokenOnes) {
 }
 
 TEST(THTTPClient, TimeOutIsATimedOutTransportFailure) {
-    LoopbackHTTPServer server([&](const test::HTTPRequest&) -> std::optional<std::string> { return std::nullopt; });
+    Server server([&](const Request&) -> std::optional<std::string> { return std::nullopt; });
     THTTPClient client(server.url(), "", 0.2);
     try {
         post(client, "x");

@@ -11,7 +11,7 @@
 #include <thrift/TApplicationException.h>
 #include <thrift/transport/TBufferTransports.h>
 
-#include "evernote/tests/LoopbackHTTPServer.h"
+#include "testsupport/LoopbackServer.h"
 #include "evernote/tests/TestSupport.h"
 #include "evernote/transport/THTTPClient.h"
 #include "evernote/types/EDAMConstants.h"
@@ -27,7 +27,8 @@ using apache::thrift::TApplicationException;
 using apache::thrift::transport::TMemoryBuffer;
 using namespace apache::thrift::protocol;
 using test::bytes;
-using test::LoopbackHTTPServer;
+using testsupport::Request;
+using testsupport::Server;
 
 // A string as the binary protocol writes it: i32 byte count, then the bytes.
 std::string sized(const std::string& s) {
@@ -160,8 +161,8 @@ private:
 struct Service {
     std::shared_ptr<MemoryUserStore> store = std::make_shared<MemoryUserStore>();
     UserStoreHost host{store};
-    LoopbackHTTPServer server{[this](const test::HTTPRequest& r) -> std::optional<std::string> {
-        return LoopbackHTTPServer::reply(200, host.serve(r.body));
+    Server server{[this](const Request& r) -> std::optional<std::string> {
+        return Server::reply(200, host.serve(r.body));
     }};
 
     ns::Ref<EDAMUserStoreClient> client() {
@@ -282,9 +283,9 @@ struct Canned {
         std::lock_guard<std::mutex> g(mutex);
         next = std::move(r);
     }
-    LoopbackHTTPServer server{[this](const test::HTTPRequest&) -> std::optional<std::string> {
+    Server server{[this](const Request&) -> std::optional<std::string> {
         std::lock_guard<std::mutex> g(mutex);
-        return LoopbackHTTPServer::reply(200, next);
+        return Server::reply(200, next);
     }};
     ns::Ref<EDAMUserStoreClient> client() {
         auto transport = std::make_shared<THTTPClient>(server.url());

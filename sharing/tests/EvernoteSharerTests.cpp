@@ -116,13 +116,13 @@ struct EvernoteService {
     ns::Ref<EDAMUserStoreProcessor> userProcessor = ns::make<EDAMUserStoreProcessor>(users);
     ns::Ref<EDAMNoteStoreProcessor> noteProcessor = ns::make<EDAMNoteStoreProcessor>(notes);
     std::string remoteJPEG = std::string(jpegOf(64, 48)->view());
-    LoopbackHTTPServer server{[this](const HTTPRequest& r) -> std::optional<std::string> {
-        if (r.target == "/img/cat.jpg") return LoopbackHTTPServer::reply(200, remoteJPEG, "Content-Type: image/jpeg\r\n");
+    Server server{[this](const Request& r) -> std::optional<std::string> {
+        if (r.target == "/img/cat.jpg") return Server::reply(200, remoteJPEG, "Content-Type: image/jpeg\r\n");
         if (r.method != "POST" || r.header("Content-Type") != "application/x-thrift")
-            return LoopbackHTTPServer::reply(400, "");
-        if (r.target == "/edam/user") return LoopbackHTTPServer::reply(200, serve(*userProcessor, r.body));
-        if (r.target == "/edam/note/s42") return LoopbackHTTPServer::reply(200, serve(*noteProcessor, r.body));
-        return LoopbackHTTPServer::reply(404, "");
+            return Server::reply(400, "");
+        if (r.target == "/edam/user") return Server::reply(200, serve(*userProcessor, r.body));
+        if (r.target == "/edam/note/s42") return Server::reply(200, serve(*noteProcessor, r.body));
+        return Server::reply(404, "");
     }};
     std::string url(const std::string& path) const { return baseOf(server) + path; }
 };

@@ -15,12 +15,12 @@
 #include "platform/foundation/PercentEncoding.h"
 #include "platform/network/HTTPCookie.h"
 #include "platform/network/NetworkErrors.h"
-#include "platform/network/tests/LoopbackServer.h"
 #include "platform/ui/Driver.h"
 #include "sharing/core/ImageCoding.h"
 #include "sharing/facebook/Facebook.h"
 #include "sharing/sharers/facebook/SHRFacebook.h"
 #include "sharing/tests/SharingTestSupport.h"
+#include "testsupport/LoopbackServer.h"
 
 namespace sharing::test {
 namespace {
@@ -117,7 +117,7 @@ std::vector<Part> parseMultipart(const std::string& body, const std::string& bou
 class FakeFacebook {
 public:
     FakeFacebook()
-        : server_([this](nettest::Conn& c) {
+        : server_([this](testsupport::Conn& c) {
               while (auto r = c.readRequest()) {
                   std::string path = r->target.substr(0, r->target.find('?'));
                   std::pair<int, std::string> reply{200, "{}"};
@@ -138,7 +138,7 @@ public:
         std::lock_guard<std::mutex> g(mutex_);
         replies_[path] = {status, body};
     }
-    std::vector<nettest::Request> requests() {
+    std::vector<testsupport::Request> requests() {
         std::lock_guard<std::mutex> g(mutex_);
         return requests_;
     }
@@ -146,10 +146,10 @@ public:
 
 private:
     std::mutex mutex_;
-    std::vector<nettest::Request> requests_;
+    std::vector<testsupport::Request> requests_;
     EndpointOverrides endpoints_;
     std::map<std::string, std::pair<int, std::string>> replies_;
-    nettest::Server server_;
+    testsupport::Server server_;
 };
 
 // Records what a request, a dialog or a session tells its delegate.

@@ -25,25 +25,25 @@ const char* kExpired = R"({"meta":{"code":401,"errorType":"invalid_auth","errorD
 struct FakeFoursquare {
     std::mutex m;
     std::string checkinStatusBody;  // empty: success
-    LoopbackHTTPServer server{[this](const HTTPRequest& r) -> std::optional<std::string> {
-        auto q = parseForm(queryOf(r.target));
+    Server server{[this](const Request& r) -> std::optional<std::string> {
+        auto q = formFields(queryOf(r.target));
         std::string path = pathOf(r.target);
-        if (q["v"] != "20110927") return LoopbackHTTPServer::reply(400, R"({"meta":{"code":400,"errorType":"param_error"}})");
-        if (q["oauth_token"] != "tok-1") return LoopbackHTTPServer::reply(401, kExpired);
+        if (q["v"] != "20110927") return Server::reply(400, R"({"meta":{"code":400,"errorType":"param_error"}})");
+        if (q["oauth_token"] != "tok-1") return Server::reply(401, kExpired);
         if (path == "/v2/venues/search" && r.method == "GET") {
-            if (q.count("ll") == 0) return LoopbackHTTPServer::reply(400, "{}");
-            return LoopbackHTTPServer::reply(200, q.count("query") ? kFound : kVenues);
+            if (q.count("ll") == 0) return Server::reply(400, "{}");
+            return Server::reply(200, q.count("query") ? kFound : kVenues);
         }
         if (path == "/v2/checkins/add" && r.method == "POST") {
             std::lock_guard<std::mutex> g(m);
-            if (checkinStatusBody == "garbage") return LoopbackHTTPServer::reply(500, "<html>oops</html>");
-            if (q["venueId"].empty()) return LoopbackHTTPServer::reply(400, R"({"meta":{"code":400}})");
-            return LoopbackHTTPServer::reply(200, R"({"meta":{"code":200},"response":{"checkin":{"id":"c1"}}})");
+            if (checkinStatusBody == "garbage") return Server::reply(500, "<html>oops</html>");
+            if (q["venueId"].empty()) return Server::reply(400, R"({"meta":{"code":400}})");
+            return Server::reply(200, R"({"meta":{"code":200},"response":{"checkin":{"id":"c1"}}})");
         }
-        return LoopbackHTTPServer::reply(404, "{}");
+        return Server::reply(404, "{}");
     }};
-    std::vector<HTTPRequest> on(const std::string& path) {
-        std::vector<HTTPRequest> out;
+    std::vector<Request> on(const std::string& path) {
+        std::vector<Request> out;
         for (auto& r : server.requests())
             if (pathOf(r.target) == path) out.push_back(r);
         return out;
@@ -106,7 +106,7 @@ TEST_F(FoursquareTest, SignInThroughTheCallbackFragment) {
     ASSERT_TRUE(view && view->webView()->request());
     auto* page = view->webView()->request()->URL();
     EXPECT_EQ(pathOf(page->absoluteText()), baseOf(fake.server) + "/oauth2/authenticate");
-    auto q = parseForm(queryOf(page->absoluteText()));
+    auto q = formFields(queryOf(page->absoluteText()));
     EXPECT_EQ(q["client_id"], "client 7");
     EXPECT_EQ(q["response_type"], "token");
     EXPECT_EQ(q["redirect_uri"], "deck://fsq/callback");
@@ -149,7 +149,7 @@ TEST_F(FoursquareTest, PlacesFromTheDevicePositionThenCheckIn) {
     ASSERT_TRUE(runUntil([&] { return form->venues() && form->venues()->count() == 2; }));
     auto searches = fake.on("/v2/venues/search");
     ASSERT_EQ(searches.size(), 1u);
-    auto q = parseForm(queryOf(searches[0].target));
+    auto q = formFields(queryOf(searches[0].target));
     EXPECT_EQ(q["ll"], "52.52001,13.40495");
     EXPECT_EQ(q["llAcc"], "10.00");
     EXPECT_EQ(q["alt"], "34.50");
@@ -179,7 +179,7 @@ TEST_F(FoursquareTest, PlacesFromTheDevicePositionThenCheckIn) {
     ASSERT_TRUE(runUntil([&] { return form->filteredVenues() != nullptr; }));
     EXPECT_EQ(form->venues()->count(), 0u);
     EXPECT_EQ(form->filteredVenues()->count(), 1u);
-    EXPECT_EQ(parseForm(queryOf(fake.on("/v2/venues/search")[1].target))["query"], "caf\xC3\xA9 & bar");
+    EXPECT_EQ(formFields(queryOf(fake.on("/v2/venues/search")[1].target))["query"], "caf\xC3\xA9 & bar");
     // A blank search clears the query and sends nothing.
     form->searchBar()->setText("   ");
     form->searchBar()->pressSearch();
@@ -208,7 +208,7 @@ TEST_F(FoursquareTest, PlacesFromTheDevicePositionThenCheckIn) {
     }));
     auto checkins = fake.on("/v2/checkins/add");
     ASSERT_EQ(checkins.size(), 1u);
-    auto c = parseForm(queryOf(checkins[0].target));
+    auto c = formFields(queryOf(checkins[0].target));
     EXPECT_EQ(c["venueId"], "v9");
     EXPECT_EQ(c["shout"], "Great bar & music!");
     EXPECT_EQ(c["ll"], "48.10000,11.50000");
@@ -255,7 +255,7 @@ TEST_F(FoursquareTest, ExpiredTokenAsksForReloginAndOtherErrors) {
     EXPECT_FALSE(getFoursquareRelogin(s->lastError()));
     auto checkins = fake.on("/v2/checkins/add");
     ASSERT_EQ(checkins.size(), 1u);
-    EXPECT_EQ(parseForm(queryOf(checkins[0].target)).count("shout"), 0u);
+    EXPECT_EQ(formFields(queryOf(checkins[0].target)).count("shout"), 0u);
 
     // An error of another domain with code 401 is not a relogin.
     EXPECT_FALSE(getFoursquareRelogin(ns::Error::make("other", 401).get()));

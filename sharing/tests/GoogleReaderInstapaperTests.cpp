@@ -16,7 +16,7 @@ namespace sharing::test {
 namespace {
 
 // Headers of a request as name -> value (names lower-cased).
-std::map<std::string, std::string> cookiesOf(const HTTPRequest& r) {
+std::map<std::string, std::string> cookiesOf(const Request& r) {
     std::map<std::string, std::string> out;
     std::string c = r.header("Cookie");
     size_t start = 0;
@@ -51,30 +51,30 @@ struct FakeReader {
     std::string loginReply = "SID=sid1\nLSID=lsid1\nAuth=auth-xyz\nBroken=a=b\n";
     int loginStatus = 200;
     int editStatus = 200;
-    LoopbackHTTPServer server{[this](const HTTPRequest& r) -> std::optional<std::string> {
+    Server server{[this](const Request& r) -> std::optional<std::string> {
         std::lock_guard<std::mutex> g(m);
         std::string path = pathOf(r.target);
         if (path == "/accounts/ClientLogin") {
-            auto f = parseForm(r.body);
+            auto f = formFields(r.body);
             if (r.method != "POST" || f["service"] != "reader" || f["accountType"] != "GOOGLE")
-                return LoopbackHTTPServer::reply(400, "Error=BadRequest\n");
-            if (f["Passwd"] != "s3cret & more") return LoopbackHTTPServer::reply(403, "Error=BadAuthentication\n");
-            return LoopbackHTTPServer::reply(loginStatus, loginReply);
+                return Server::reply(400, "Error=BadRequest\n");
+            if (f["Passwd"] != "s3cret & more") return Server::reply(403, "Error=BadAuthentication\n");
+            return Server::reply(loginStatus, loginReply);
         }
         bool signedIn = r.header("Authorization") == "GoogleLogin auth=auth-xyz" && cookiesOf(r)["SID"] == "sid1";
         if (path == "/reader/api/0/token") {
-            if (r.method != "GET" || !signedIn || parseForm(queryOf(r.target)).count("ck") == 0)
-                return LoopbackHTTPServer::reply(401, "");
-            return LoopbackHTTPServer::reply(200, "tok/123");
+            if (r.method != "GET" || !signedIn || formFields(queryOf(r.target)).count("ck") == 0)
+                return Server::reply(401, "");
+            return Server::reply(200, "tok/123");
         }
         if (path == "/reader/api/0/item/edit") {
-            if (!signedIn || parseForm(r.body)["T"] != "tok/123") return LoopbackHTTPServer::reply(401, "");
-            return LoopbackHTTPServer::reply(editStatus, "OK");
+            if (!signedIn || formFields(r.body)["T"] != "tok/123") return Server::reply(401, "");
+            return Server::reply(editStatus, "OK");
         }
-        return LoopbackHTTPServer::reply(404, "");
+        return Server::reply(404, "");
     }};
-    std::vector<HTTPRequest> on(const std::string& path) {
-        std::vector<HTTPRequest> out;
+    std::vector<Request> on(const std::string& path) {
+        std::vector<Request> out;
         for (auto& r : server.requests())
             if (pathOf(r.target) == path) out.push_back(r);
         return out;
@@ -111,7 +111,7 @@ TEST_F(GoogleReaderTest, LoginShareFormTokenAndPost) {
     // The login body, parsed.
     auto logins = fake.on("/accounts/ClientLogin");
     ASSERT_EQ(logins.size(), 1u);
-    auto f = parseForm(logins[0].body);
+    auto f = formFields(logins[0].body);
     EXPECT_EQ(f["Email"], "ann@example.org");
     EXPECT_EQ(f["Passwd"], "s3cret & more");
     EXPECT_EQ(f["source"], "Sharing-Fenwarel App-0.2.1");
@@ -130,7 +130,7 @@ TEST_F(GoogleReaderTest, LoginShareFormTokenAndPost) {
 
     auto edits = fake.on("/reader/api/0/item/edit");
     ASSERT_EQ(edits.size(), 1u);
-    auto e = parseForm(edits[0].body);
+    auto e = formFields(edits[0].body);
     EXPECT_EQ(e["T"], "tok/123");
     EXPECT_EQ(e["linkify"], "false");
     EXPECT_EQ(e["snippet"], "A note: 100%");
@@ -158,7 +158,7 @@ TEST_F(GoogleReaderTest, SendWithoutSessionSignsInFirstAndStartsOnce) {
                                          SHRSendDidFinishNotification};
     EXPECT_EQ(rec.names, expected);
     ASSERT_EQ(fake.on("/reader/api/0/item/edit").size(), 1u);
-    EXPECT_EQ(parseForm(fake.on("/reader/api/0/item/edit")[0].body)["share"], "");
+    EXPECT_EQ(formFields(fake.on("/reader/api/0/item/edit")[0].body)["share"], "");
 }
 
 TEST_F(GoogleReaderTest, LoginErrorsAndSendFailures) {
@@ -219,17 +219,17 @@ TEST_F(GoogleReaderTest, LoginErrorsAndSendFailures) {
 struct FakeInstapaper {
     std::mutex m;
     int addStatus = 201;
-    LoopbackHTTPServer server{[this](const HTTPRequest& r) -> std::optional<std::string> {
+    Server server{[this](const Request& r) -> std::optional<std::string> {
         std::lock_guard<std::mutex> g(m);
-        auto f = parseForm(r.body);
+        auto f = formFields(r.body);
         bool known = f["username"] == "bo b" && f["password"] == "p&ss=1";
-        if (r.target == "/api/authenticate") return LoopbackHTTPServer::reply(known ? 200 : 403, known ? "200" : "403");
+        if (r.target == "/api/authenticate") return Server::reply(known ? 200 : 403, known ? "200" : "403");
         if (r.target == "/api/add") {
-            if (!known) return LoopbackHTTPServer::reply(403, "403");
-            if (f["url"].empty()) return LoopbackHTTPServer::reply(400, "400");
-            return LoopbackHTTPServer::reply(addStatus, "");
+            if (!known) return Server::reply(403, "403");
+            if (f["url"].empty()) return Server::reply(400, "400");
+            return Server::reply(addStatus, "");
         }
-        return LoopbackHTTPServer::reply(404, "");
+        return Server::reply(404, "");
     }};
 };
 
@@ -268,7 +268,7 @@ TEST_F(InstapaperTest, LoginThenAddAtOnce) {
     auto requests = fake.server.requests();
     ASSERT_EQ(requests.size(), 3u);
     EXPECT_EQ(requests[2].target, "/api/add");
-    EXPECT_EQ(parseForm(requests[2].body)["url"], "http://example.org/x?y=1&z=2");
+    EXPECT_EQ(formFields(requests[2].body)["url"], "http://example.org/x?y=1&z=2");
 }
 
 TEST_F(InstapaperTest, ThreeFailureMessages) {

@@ -5,27 +5,16 @@
 
 #include <string>
 
-#include "sharing/core/SHRRequest.h"
 #include "sharing/core/SHRSharer.h"
 
 namespace sharing::test {
 
 class QueueSharer : public SHRSharer {
 public:
-    static std::string& base() {
-        static std::string b;
-        return b;
-    }
-    static void registerClass(std::string serverBase) {
-        base() = std::move(serverBase);
-        SHRSharer::registerSharerClass("QueueSharer", [] { return ns::Ref<SHRSharer>(ns::make<QueueSharer>()); });
-    }
+    // Registers the class under "QueueSharer", posting to `serverBase`.
+    static void registerClass(std::string serverBase);
     // The body a share of `item` is posted with.
-    static std::string bodyFor(const SHRItem& item) {
-        if (item.shareType() == SHRShareTypeImage) return "image:" + (item.image() ? item.image()->name() : std::string());
-        if (item.shareType() == SHRShareTypeFile) return "file:" + std::string(item.data() ? item.data()->view() : "");
-        return "text:" + (item.text() ? item.text()->utf8() : std::string());
-    }
+    static std::string bodyFor(const SHRItem& item);
 
     const char* className() const override { return "QueueSharer"; }
     std::string sharerTitle() const override { return "Queue"; }
@@ -33,21 +22,10 @@ public:
     bool canShareImage() const override { return true; }
     bool canShareFile() const override { return true; }
     bool requiresAuthentication() const override { return false; }
-    bool send() override {
-        if (!validateItem()) return false;
-        ns::Weak<QueueSharer> self(this);
-        setRequest(SHRRequest::make(ns::URL::URLWithString(base() + "/echo"), ns::str(bodyFor(*item())),
-                                    ns::keepAlive(this),
-                                    [self](SHRRequest* r) {
-                                        if (auto s = self.lock()) {
-                                            if (r->success()) s->sendDidFinish();
-                                            else s->sendDidFailWithError(nullptr);
-                                        }
-                                    },
-                                    ns::str("POST"), true));
-        sendDidStart();
-        return true;
-    }
+    bool send() override;
+
+private:
+    static std::string& base();
 };
 
 }  // namespace sharing::test

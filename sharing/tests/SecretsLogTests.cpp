@@ -25,7 +25,6 @@
 #include "platform/foundation/PercentEncoding.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/location/LocationManager.h"
-#include "platform/network/tests/LoopbackServer.h"
 #include "platform/ui/TweetComposeViewController.h"
 #include "sharing/facebook/Facebook.h"
 #include "sharing/sharers/evernote/SHREvernote.h"
@@ -42,6 +41,7 @@
 #include "sharing/tests/SharingTestSupport.h"
 #include "sharing/ui/SHRFormController.h"
 #include "sharing/ui/SHRFormControllerLargeTextField.h"
+#include "testsupport/LoopbackServer.h"
 
 namespace sharing::test {
 namespace {
@@ -90,7 +90,7 @@ private:
 class Service {
 public:
     Service()
-        : server_([this](nettest::Conn& c) {
+        : server_([this](testsupport::Conn& c) {
               auto r = c.readRequest();
               if (!r) return;
               std::string path = r->target.substr(0, r->target.find('?'));
@@ -128,7 +128,7 @@ private:
     }
     mutable std::mutex m_;
     std::vector<std::string> paths_;
-    nettest::Server server_;
+    testsupport::Server server_;
 };
 
 class SecretsLogTest : public SharingTest {

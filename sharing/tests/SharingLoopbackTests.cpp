@@ -17,23 +17,23 @@
 #include <set>
 
 #include "platform/foundation/FileIO.h"
-#include "platform/foundation/tests/ChildProcess.h"
 #include "platform/network/HTTPCookie.h"
-#include "platform/network/tests/LoopbackServer.h"
 #include "platform/ui/Driver.h"
-#include "sharing/tests/PythonFake.h"
 #include "sharing/core/SHROfflineSharer.h"
 #include "sharing/core/SHRRequest.h"
 #include "sharing/oauth/SHROAuthSharer.h"
 #include "sharing/tests/QueueSharer.h"
 #include "sharing/tests/SharingTestSupport.h"
+#include "testsupport/ChildProcess.h"
+#include "testsupport/LoopbackServer.h"
+#include "testsupport/PythonFake.h"
 
 namespace sharing::test {
 namespace {
 
-class FakeProvider : public PythonFake {
+class FakeProvider : public testsupport::PythonFake {
 public:
-    FakeProvider() : PythonFake("fake_oauth_provider.py") {}
+    FakeProvider() : PythonFake("sharing/tests/data/fake_oauth_provider.py") {}
     // What the provider saw, one request a line.
     std::string log() const { return get("/log"); }
 };
@@ -351,7 +351,7 @@ TEST_F(SharingTest, OfflineQueueSurvivesAKillDuringTheFlush) {
     std::set<std::string> answered;  // bodies the service answered with 200
     size_t received = 0;
     size_t answerFirst = 0;  // later requests get no answer: the flush stays under way
-    auto handler = [&](nettest::Conn& c) {
+    auto handler = [&](testsupport::Conn& c) {
         auto r = c.readRequest();
         if (!r) return;
         std::unique_lock<std::mutex> g(m);
@@ -377,7 +377,7 @@ TEST_F(SharingTest, OfflineQueueSurvivesAKillDuringTheFlush) {
     std::string folder = ns::Paths::join(ns::Paths::cachesDirectory(), "SHR");
     std::mt19937 rng(2024);
     for (size_t round = 0; round < 4; ++round) {
-        nettest::Server server(handler);
+        testsupport::Server server(handler);
         {
             std::lock_guard<std::mutex> g(m);
             received = 0;
@@ -432,13 +432,13 @@ TEST_F(SharingTest, OfflineQueueSurvivesAKillDuringTheFlush) {
 
     // The next start: a kill may also have left a temporary file of a list
     // save and a data file whose entry was already taken off.
-    std::string leftoverTemp = folder + "/.SHROfflineQueue.plist.tmp." + std::to_string(ns::testing::endedProcessId()) +
+    std::string leftoverTemp = folder + "/.SHROfflineQueue.plist.tmp." + std::to_string(testsupport::endedProcessId()) +
                                ".0.0badf00d";
     std::string orphan = folder + "/QueueSharer-4-1700000000-42";
     ASSERT_TRUE(ns::writeFileAtomically(leftoverTemp, "<plist>"));
     ASSERT_TRUE(ns::writeFileAtomically(orphan, "orphan"));
     SHR::resetForTesting();
-    nettest::Server server(handler);
+    testsupport::Server server(handler);
     {
         std::lock_guard<std::mutex> g(m);
         answerFirst = 1000;

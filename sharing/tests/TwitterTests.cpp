@@ -13,18 +13,18 @@
 #include "platform/foundation/UserDefaults.h"
 #include "platform/ui/Driver.h"
 #include "platform/ui/TweetComposeViewController.h"
-#include "sharing/tests/PythonFake.h"
 #include "sharing/core/ImageCoding.h"
 #include "sharing/sharers/twitter/SHRTwitter.h"
 #include "sharing/tests/SharingTestSupport.h"
 #include "sharing/ui/SHRFormController.h"
+#include "testsupport/PythonFake.h"
 
 namespace sharing::test {
 namespace {
 
-class FakeTwitter : public PythonFake {
+class FakeTwitter : public testsupport::PythonFake {
 public:
-    FakeTwitter() : PythonFake("fake_twitter.py") {}
+    FakeTwitter() : PythonFake("sharing/tests/data/fake_twitter.py") {}
     std::string log() const { return get("/log"); }
 };
 

@@ -21,7 +21,7 @@ namespace {
 class ChallengeServer {
 public:
     ChallengeServer()
-        : server_([](nettest::Conn& c) {
+        : server_([](testsupport::Conn& c) {
               while (auto r = c.readRequest()) {
                   std::string auth = r->header("Authorization");
                   bool ok;
@@ -39,14 +39,14 @@ public:
     std::string url(const std::string& p) { return server_.url(p); }
 
 private:
-    nettest::Server server_;
+    testsupport::Server server_;
 };
 
 // A proxy answering for the origin; it wants user:pass as proxy credentials.
 class ChallengingProxy {
 public:
     ChallengingProxy()
-        : server_([](nettest::Conn& c) {
+        : server_([](testsupport::Conn& c) {
               while (auto r = c.readRequest()) {
                   bool ok;
                   if (r->header("Proxy-Authorization") != "Basic dXNlcjpwYXNz")
@@ -59,7 +59,7 @@ public:
     uint16_t port() const { return server_.port(); }
 
 private:
-    nettest::Server server_;
+    testsupport::Server server_;
 };
 
 class AuthenticationDialogTest : public ::testing::Test {

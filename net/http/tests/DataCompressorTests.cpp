@@ -1,4 +1,5 @@
 #include "net/http/DataCompressor.h"
+#include "testsupport/TempDir.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -50,16 +51,6 @@ std::string zlibDeflate(const std::string& in, int windowBits) {
     deflateEnd(&z);
     return out;
 }
-
-struct TempFolder {
-    std::string path;
-    TempFolder() {
-        std::string t = (std::filesystem::temp_directory_path() / "gziptest.XXXXXX").string();
-        path = ::mkdtemp(t.data());
-    }
-    ~TempFolder() { std::filesystem::remove_all(path); }
-    std::string operator/(const char* n) const { return path + "/" + n; }
-};
 
 std::string slurp(const std::string& p) {
     std::ifstream f(p, std::ios::binary);
@@ -157,7 +148,7 @@ TEST(DataDecompressor, OutputCapStopsABomb) {
 }
 
 TEST(DataCompressorFiles, RoundTripAcrossBlockSizes) {
-    TempFolder tmp;
+    testsupport::TempDir tmp;
     // 300000 is one full block and a short finishing block; 262144 ends on
     // a block boundary; 0 is an empty file. All must give valid gzip.
     for (size_t size : {size_t(300000), size_t(262144), size_t(0), size_t(5)}) {
@@ -173,7 +164,7 @@ TEST(DataCompressorFiles, RoundTripAcrossBlockSizes) {
 }
 
 TEST(DataCompressorFiles, MissingSourceLeavesEmptyDestination) {
-    TempFolder tmp;
+    testsupport::TempDir tmp;
     ns::Ref<ns::Error> err;
     EXPECT_FALSE(DataCompressor::compressDataFromFile(tmp / "nope", tmp / "out", &err));
     ASSERT_TRUE(err);
@@ -187,7 +178,7 @@ TEST(DataCompressorFiles, MissingSourceLeavesEmptyDestination) {
 }
 
 TEST(DataCompressorFiles, TruncatedGzipFileIsAnError) {
-    TempFolder tmp;
+    testsupport::TempDir tmp;
     std::string z = zlibDeflate(randomText(10000, 9), 31);
     { std::ofstream(tmp / "cut.gz", std::ios::binary) << z.substr(0, z.size() / 2); }
     ns::Ref<ns::Error> err;
@@ -197,7 +188,7 @@ TEST(DataCompressorFiles, TruncatedGzipFileIsAnError) {
 }
 
 TEST(DataCompressorFiles, UnreadableSourceReportsTheReadFailure) {
-    TempFolder tmp;
+    testsupport::TempDir tmp;
     std::filesystem::create_directory(tmp / "adir");
     ns::Ref<ns::Error> err;
     EXPECT_FALSE(DataCompressor::compressDataFromFile(tmp / "adir", tmp / "out", &err));

@@ -8,6 +8,7 @@
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Number.h"
 #include "platform/foundation/String.h"
+#include "testsupport/TempDir.h"
 
 namespace {
 
@@ -51,13 +52,11 @@ FakeRequest response(const std::string& url, std::vector<std::pair<std::string, 
 class DownloadCacheTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string t = (std::filesystem::temp_directory_path() / "dlcache.XXXXXX").string();
-        dir = ::mkdtemp(t.data());
         cache = ns::make<DownloadCache>();
         cache->setStoragePath(dir + "/cache");
     }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-    std::string dir;
+    testsupport::TempDir tmp;
+    const std::string dir = tmp.path();
     ns::Ref<DownloadCache> cache;
 };
 

@@ -11,6 +11,8 @@
 
 #include "net/http/FormDataRequest.h"
 #include "platform/foundation/Foundation.h"
+#include "testsupport/FormBody.h"
+#include "testsupport/TempDir.h"
 
 using namespace httptest;
 using http::FormDataRequest;
@@ -20,12 +22,12 @@ namespace {
 // Everything the server saw of the last request.
 struct Seen {
     std::mutex m;
-    nettest::Request last;
+    testsupport::Request last;
     int count = 0;
 };
 
-std::unique_ptr<nettest::Server> recordingServer(Seen& seen) {
-    return std::make_unique<nettest::Server>([&seen](nettest::Conn& c) {
+std::unique_ptr<testsupport::Server> recordingServer(Seen& seen) {
+    return std::make_unique<testsupport::Server>([&seen](testsupport::Conn& c) {
         while (auto r = c.readRequest()) {
             {
                 std::lock_guard<std::mutex> g(seen.m);
@@ -35,42 +37,6 @@ std::unique_ptr<nettest::Server> recordingServer(Seen& seen) {
             if (!c.respond(200, "{\"ok\":true}", "Content-Type: application/json\r\n")) return;
         }
     });
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-// application/x-www-form-urlencoded, read the way a server reads it.
-std::vector<std::pair<std::string, std::string>> parseURLEncoded(const std::string& body) {
-    auto decode = [](const std::string& s) {
-        std::string out;
-        for (size_t i = 0; i < s.size(); ++i) {
-            if (s[i] == '%' && i + 2 < s.size() + 0 && hexValue(s[i + 1]) >= 0 && hexValue(s[i + 2]) >= 0) {
-                out.push_back(static_cast<char>(hexValue(s[i + 1]) * 16 + hexValue(s[i + 2])));
-                i += 2;
-            } else if (s[i] == '+') {
-                out.push_back(' ');
-            } else {
-                out.push_back(s[i]);
-            }
-        }
-        return out;
-    };
-    std::vector<std::pair<std::string, std::string>> out;
-    size_t pos = 0;
-    while (pos <= body.size() && !body.empty()) {
-        size_t amp = body.find('&', pos);
-        std::string pair = body.substr(pos, amp == std::string::npos ? std::string::npos : amp - pos);
-        size_t eq = pair.find('=');
-        out.emplace_back(decode(pair.substr(0, eq)), eq == std::string::npos ? "" : decode(pair.substr(eq + 1)));
-        if (amp == std::string::npos) break;
-        pos = amp + 1;
-    }
-    return out;
 }
 
 struct Part {
@@ -167,26 +133,21 @@ class FormDataTest : public ::testing::Test {
 protected:
     void SetUp() override {
         server = recordingServer(seen);
-        char tmpl[] = "/tmp/formdata-XXXXXX";
-        dir = ::mkdtemp(tmpl);
     }
-    void TearDown() override {
-        server.reset();
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
+    void TearDown() override { server.reset(); }
     ns::Ref<FormDataRequest> request(const std::string& path = "/form") {
         return FormDataRequest::requestWithURL(url(server->url(path)));
     }
-    nettest::Request send(const ns::Ref<FormDataRequest>& r) {
+    testsupport::Request send(const ns::Ref<FormDataRequest>& r) {
         r->startSynchronous();
         EXPECT_FALSE(r->error()) << r->error()->description();
         std::lock_guard<std::mutex> g(seen.m);
         return seen.last;
     }
     Seen seen;
-    std::unique_ptr<nettest::Server> server;
-    std::string dir;
+    std::unique_ptr<testsupport::Server> server;
+    testsupport::TempDir tmp;
+    const std::string dir = tmp.path();
 };
 
 }  // namespace
@@ -218,7 +179,7 @@ TEST_F(FormDataTest, SetReplacesAddKeepsBothAndAMissingKeyAddsNothing) {
     r->addPostValue("z", "a");
     r->setPostValue("only", "b");  // every earlier "b" goes, the new one comes last
     ASSERT_EQ(r->postData()->count(), 3u);
-    auto fields = parseURLEncoded(send(r).body);
+    auto fields = testsupport::formPairs(send(r).body);
     EXPECT_EQ(fields, (std::vector<std::pair<std::string, std::string>>{{"a", "second"}, {"a", "z"}, {"b", "only"}}));
 }
 
@@ -229,7 +190,7 @@ TEST_F(FormDataTest, EscapingLeavesOnlyLettersDigitsDashUnderscoreAndDot) {
     r->addPostValue("Az09-_.", "plain");
     auto got = send(r);
     // Read back by an independent decoder: exactly what was given.
-    auto fields = parseURLEncoded(got.body);
+    auto fields = testsupport::formPairs(got.body);
     ASSERT_EQ(fields.size(), 2u);
     EXPECT_EQ(fields[0], std::make_pair(std::string("k&=y"), tricky));
     EXPECT_EQ(fields[1], std::make_pair(std::string("plain"), std::string("Az09-_.")));

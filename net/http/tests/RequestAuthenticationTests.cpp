@@ -1,8 +1,8 @@
 // Basic and Digest challenges answered from the URL, the request, the
 // session store and the delegate; refused credentials; synchronous
 // requests that cannot ask anyone.
-#include "tests/DigestVerifier.h"
 #include "net/http/tests/RequestTestSupport.h"
+#include "testsupport/DigestVerifier.h"
 
 #include <openssl/evp.h>
 
@@ -15,15 +15,15 @@ using http::HTTPRequest;
 
 namespace {
 
-using nettest::digestParams;
-using nettest::md5hex;
+using testsupport::digestParams;
+using testsupport::md5hex;
 
 // /basic wants user:pass in Basic; /digest wants user:secret in Digest.
 // Counts requests and those that came with credentials before any challenge.
 class AuthServer {
 public:
     AuthServer()
-        : server_([this](nettest::Conn& c) {
+        : server_([this](testsupport::Conn& c) {
               while (auto r = c.readRequest()) {
                   std::string auth = r->header("Authorization");
                   ++requests;
@@ -56,7 +56,7 @@ public:
     std::atomic<int> requests{0}, withCredentials{0};
 
 private:
-    nettest::Server server_;
+    testsupport::Server server_;
 };
 
 class RequestAuthentication : public ::testing::Test {
@@ -242,11 +242,11 @@ TEST_F(RequestAuthentication, CredentialsAndCookiesStayWithTheirOriginOnARedirec
     // Both servers record what they got; /login wants user:pass at A and
     // refuses everything at B; A sends every other request to `location`.
     std::mutex m;
-    std::vector<std::pair<char, nettest::Request>> seen;
+    std::vector<std::pair<char, testsupport::Request>> seen;
     std::string location;
     int status = 307;
     auto handler = [&](char who) {
-        return [&, who](nettest::Conn& c) {
+        return [&, who](testsupport::Conn& c) {
             while (auto r = c.readRequest()) {
                 std::string to;
                 int code;
@@ -267,8 +267,8 @@ TEST_F(RequestAuthentication, CredentialsAndCookiesStayWithTheirOriginOnARedirec
             }
         };
     };
-    nettest::Server a(handler('A'));
-    nettest::Server b(handler('B'));
+    testsupport::Server a(handler('A'));
+    testsupport::Server b(handler('B'));
     auto start = [&](const std::string& to, int code) {
         std::lock_guard<std::mutex> g(m);
         location = to;
@@ -279,7 +279,7 @@ TEST_F(RequestAuthentication, CredentialsAndCookiesStayWithTheirOriginOnARedirec
         std::lock_guard<std::mutex> g(m);
         for (auto it = seen.rbegin(); it != seen.rend(); ++it)
             if (it->first == who) return it->second;
-        return nettest::Request{};
+        return testsupport::Request{};
     };
     std::string bPort = std::to_string(b.port());
 

@@ -3,7 +3,8 @@
 #include "net/http/tests/RequestTestSupport.h"
 
 #include "platform/foundation/Exception.h"
-#include "platform/foundation/tests/PeerRequirement.h"
+#include "testsupport/Certificates.h"
+#include "testsupport/PeerRequirement.h"
 
 #include <atomic>
 #include <mutex>
@@ -14,8 +15,8 @@ using http::HTTPRequest;
 
 namespace {
 
-nettest::Server echoServer() {
-    return nettest::Server([](nettest::Conn& c) {
+testsupport::Server echoServer() {
+    return testsupport::Server([](testsupport::Conn& c) {
         while (auto r = c.readRequest()) {
             std::string body = r->method + " " + r->target + " " + r->body;
             if (!c.respond(200, body, "Content-Type: text/plain; charset=utf-8\r\n")) return;
@@ -41,9 +42,9 @@ TEST(RequestBasic, SynchronousGetReadsStatusHeadersAndBody) {
 }
 
 TEST(RequestBasic, SynchronousPostSendsBodyWithLengthAndGetWithBodyBecomesPost) {
-    nettest::Request seen;
+    testsupport::Request seen;
     std::mutex m;
-    nettest::Server server([&](nettest::Conn& c) {
+    testsupport::Server server([&](testsupport::Conn& c) {
         while (auto r = c.readRequest()) {
             {
                 std::lock_guard<std::mutex> g(m);
@@ -85,7 +86,7 @@ TEST(RequestBasic, AsynchronousCallbacksArriveOnMainThreadInOrder) {
 }
 
 TEST(RequestBasic, DataGoesToTheDelegateInsteadOfMemory) {
-    nettest::Server server([](nettest::Conn& c) {
+    testsupport::Server server([](testsupport::Conn& c) {
         if (auto r = c.readRequest()) c.respond(200, std::string(100000, 'z'));
     });
     auto d = ns::make<RecordingDelegate>();
@@ -143,7 +144,7 @@ TEST(RequestBasic, RefusedConnectionIsCode1) {
 
 TEST(RequestBasic, CancelReportsCode4OnceAndCancellingAgainDoesNothing) {
     std::atomic<bool> release{false};
-    nettest::Server server([&](nettest::Conn& c) {
+    testsupport::Server server([&](testsupport::Conn& c) {
         if (c.readRequest()) {
             while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
@@ -178,7 +179,7 @@ TEST(RequestBasic, CancellingACompletedRequestChangesNothing) {
 
 TEST(RequestBasic, SilentServerTimesOutAfterRetries) {
     std::atomic<bool> release{false};
-    nettest::Server server([&](nettest::Conn& c) {
+    testsupport::Server server([&](testsupport::Conn& c) {
         if (c.readRequest())
             while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     });
@@ -201,7 +202,7 @@ TEST(RequestBasic, SilentServerTimesOutAfterRetries) {
 
 TEST(RequestBasic, ClearDelegatesAndCancelStopsLaterCallbacks) {
     std::atomic<bool> release{false};
-    nettest::Server server([&](nettest::Conn& c) {
+    testsupport::Server server([&](testsupport::Conn& c) {
         if (c.readRequest())
             while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     });
@@ -246,8 +247,8 @@ TEST(RequestBasic, ExceptionWhileBuildingTheBodyFailsWithCode10) {
 
 TEST(RequestBasic, CopyOfAFinishedRequestSendsTheSameRequestAgain) {
     std::mutex m;
-    std::vector<nettest::Request> seen;
-    nettest::Server server([&](nettest::Conn& c) {
+    std::vector<testsupport::Request> seen;
+    testsupport::Server server([&](testsupport::Conn& c) {
         while (auto r = c.readRequest()) {
             {
                 std::lock_guard<std::mutex> g(m);
@@ -274,10 +275,10 @@ TEST(RequestBasic, CopyOfAFinishedRequestSendsTheSameRequestAgain) {
 }
 
 TEST(RequestBasic, SelfSignedCertificateGivesTheSSLProblemTextUnlessValidationIsOff) {
-    nettest::Certificates certs;
+    testsupport::Certificates certs;
     if (!certs.ok()) DECK_PEER_MISSING("openssl command not available");
-    nettest::Server server(
-        [](nettest::Conn& c) {
+    testsupport::Server server(
+        [](testsupport::Conn& c) {
             while (auto r = c.readRequest())
                 if (!c.respond(200, "secret")) return;
         },
@@ -299,7 +300,7 @@ TEST(RequestBasic, SelfSignedCertificateGivesTheSSLProblemTextUnlessValidationIs
 
 TEST(RequestBasic, ThrottledDownloadStillArrivesWhole) {
     std::string body(100000, 't');
-    nettest::Server server([&](nettest::Conn& c) {
+    testsupport::Server server([&](testsupport::Conn& c) {
         if (c.readRequest()) c.respond(200, body);
     });
     HTTPRequest::setMaxBandwidthPerSecond(60000);

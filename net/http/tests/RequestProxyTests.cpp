@@ -1,6 +1,7 @@
 // Proxies: one set on the request (with a 407 answered from the request's
 // proxy credentials), and PAC scripts read from local files.
 #include "net/http/tests/RequestTestSupport.h"
+#include "testsupport/TempDir.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -24,7 +25,7 @@ namespace {
 class FakeProxy {
 public:
     FakeProxy()
-        : server_([this](nettest::Conn& c) {
+        : server_([this](testsupport::Conn& c) {
               while (auto r = c.readRequest()) {
                   {
                       std::lock_guard<std::mutex> g(mutex_);
@@ -48,20 +49,7 @@ public:
 private:
     std::mutex mutex_;
     std::vector<std::string> targets_;
-    nettest::Server server_;
-};
-
-class TempDir {
-public:
-    TempDir() {
-        std::string t = (fs::temp_directory_path() / "httppac.XXXXXX").string();
-        path_ = ::mkdtemp(t.data());
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    std::string path(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
+    testsupport::Server server_;
 };
 
 class RequestProxy : public ::testing::Test {
@@ -119,12 +107,12 @@ TEST_F(RequestProxy, ProxyChallengeWithoutCredentialsFailsWithCode3) {
 
 TEST_F(RequestProxy, LocalPACFileChoosesTheProxy) {
     FakeProxy proxy;
-    TempDir dir;
-    std::ofstream(dir.path("proxy.pac")) << "function FindProxyForURL(url, host) { return \"PROXY 127.0.0.1:"
+    testsupport::TempDir dir;
+    std::ofstream(dir / "proxy.pac") << "function FindProxyForURL(url, host) { return \"PROXY 127.0.0.1:"
                                          << proxy.port() << "; DIRECT\"; }\n";
     for (bool synchronous : {true, false}) {
         auto r = HTTPRequest::requestWithURL(url("http://origin.invalid/open/pac"));
-        r->setPACurl(ns::URL::fileURLWithPath(dir.path("proxy.pac")));
+        r->setPACurl(ns::URL::fileURLWithPath(dir / "proxy.pac"));
         if (synchronous) {
             r->startSynchronous();
         } else {
@@ -138,13 +126,13 @@ TEST_F(RequestProxy, LocalPACFileChoosesTheProxy) {
 }
 
 TEST_F(RequestProxy, PACScriptAnsweringDirectLeavesTheRequestWithoutProxy) {
-    nettest::Server origin([](nettest::Conn& c) {
+    testsupport::Server origin([](testsupport::Conn& c) {
         if (c.readRequest()) c.respond(200, "direct");
     });
-    TempDir dir;
-    std::ofstream(dir.path("direct.pac")) << "function FindProxyForURL(url, host) { return \"DIRECT\"; }\n";
+    testsupport::TempDir dir;
+    std::ofstream(dir / "direct.pac") << "function FindProxyForURL(url, host) { return \"DIRECT\"; }\n";
     auto r = HTTPRequest::requestWithURL(url(origin.url("/")));
-    r->setPACurl(ns::URL::fileURLWithPath(dir.path("direct.pac")));
+    r->setPACurl(ns::URL::fileURLWithPath(dir / "direct.pac"));
     r->startAsynchronous();
     ASSERT_TRUE(waitFor(r));
     ASSERT_FALSE(r->error());
@@ -153,11 +141,11 @@ TEST_F(RequestProxy, PACScriptAnsweringDirectLeavesTheRequestWithoutProxy) {
 }
 
 TEST_F(RequestProxy, LocalPACFileThatNeverEndsIsAbandonedAfterTheTimeOut) {
-    nettest::Server origin([](nettest::Conn& c) {
+    testsupport::Server origin([](testsupport::Conn& c) {
         if (c.readRequest()) c.respond(200, "direct");
     });
-    TempDir dir;
-    std::string fifo = dir.path("never.pac");
+    testsupport::TempDir dir;
+    std::string fifo = dir / "never.pac";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     // Keep a writer open so the reader never sees the end.
     int writer = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
@@ -176,13 +164,13 @@ TEST_F(RequestProxy, PACScriptFetchedOverHTTPChoosesTheProxyEvenWithTheQueueFull
     FakeProxy proxy;
     std::string script = "function FindProxyForURL(url, host) { return \"PROXY 127.0.0.1:" +
                          std::to_string(proxy.port()) + "\"; }\n";
-    nettest::Server pacServer([&](nettest::Conn& c) {
+    testsupport::Server pacServer([&](testsupport::Conn& c) {
         while (auto r = c.readRequest())
             if (!c.respond(200, script, "Content-Type: application/x-ns-proxy-autoconfig\r\n")) return;
     });
     // Four requests that hold the shared queue's slots while the PAC fetch runs.
     std::atomic<bool> release{false};
-    nettest::Server slow([&](nettest::Conn& c) {
+    testsupport::Server slow([&](testsupport::Conn& c) {
         if (c.readRequest()) {
             while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
             c.respond(200, "slow");

@@ -39,7 +39,7 @@ void watch(NetworkQueue& q, QueueWatcher& w) {
 }  // namespace
 
 TEST(RequestQueue, NothingStartsBeforeGoAndTheQueueFinishesOnce) {
-    nettest::Server server([](nettest::Conn& c) {
+    testsupport::Server server([](testsupport::Conn& c) {
         while (auto r = c.readRequest())
             if (!c.respond(200, "ok")) return;
     });
@@ -71,7 +71,7 @@ TEST(RequestQueue, NothingStartsBeforeGoAndTheQueueFinishesOnce) {
 TEST(RequestQueue, FirstFailureCancelsTheRestUnlessTheQueueIsToldNotTo) {
     for (bool cancelAll : {true, false}) {
         std::atomic<bool> release{false};
-        nettest::Server slow([&](nettest::Conn& c) {
+        testsupport::Server slow([&](testsupport::Conn& c) {
             if (!c.readRequest()) return;
             while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
             c.respond(200, "late");
@@ -83,7 +83,7 @@ TEST(RequestQueue, FirstFailureCancelsTheRestUnlessTheQueueIsToldNotTo) {
         } releaseOnExit{release};
         uint16_t closedPort;
         {
-            nettest::Server gone([](nettest::Conn&) {});
+            testsupport::Server gone([](testsupport::Conn&) {});
             closedPort = gone.port();
         }
         auto q = NetworkQueue::queue();
@@ -137,7 +137,7 @@ TEST(RequestQueue, AccurateProgressLearnsTheSizeFromAHeadRequestFirst) {
     std::string body(40000, 'q');
     std::mutex m;
     std::vector<std::string> methods;
-    nettest::Server server([&](nettest::Conn& c) {
+    testsupport::Server server([&](testsupport::Conn& c) {
         while (auto r = c.readRequest()) {
             {
                 std::lock_guard<std::mutex> g(m);

@@ -14,7 +14,7 @@ namespace {
 class RedirectServer {
 public:
     RedirectServer()
-        : server_([this](nettest::Conn& c) {
+        : server_([this](testsupport::Conn& c) {
               while (auto r = c.readRequest()) {
                   {
                       std::lock_guard<std::mutex> g(mutex_);
@@ -34,7 +34,7 @@ public:
               }
           }) {}
     std::string url(const std::string& p) { return server_.url(p); }
-    nettest::Request last() {
+    testsupport::Request last() {
         std::lock_guard<std::mutex> g(mutex_);
         return seen_.back();
     }
@@ -45,8 +45,8 @@ public:
 
 private:
     std::mutex mutex_;
-    std::vector<nettest::Request> seen_;
-    nettest::Server server_;
+    std::vector<testsupport::Request> seen_;
+    testsupport::Server server_;
 };
 
 ns::Ref<HTTPRequest> post(const std::string& u) {
@@ -161,7 +161,7 @@ TEST(RequestCookies, CookiesAreStoredAndSentInOrder) {
     net::HTTPCookieStorage::sharedHTTPCookieStorage().removeAllCookies();
     std::mutex m;
     std::string cookieHeader;
-    nettest::Server server([&](nettest::Conn& c) {
+    testsupport::Server server([&](testsupport::Conn& c) {
         while (auto r = c.readRequest()) {
             bool ok;
             if (r->target == "/set") {

@@ -1,19 +1,19 @@
 // Shared pieces of the request engine's loopback tests: a recording
-// delegate and a helper that runs the main loop until a request is done.
+// delegate and helpers that run the main loop until a request is done.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "net/http/HTTPRequest.h"
-#include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Number.h"
+#include "platform/foundation/RunLoop.h"
 #include "platform/foundation/String.h"
-#include "tests/LoopbackServer.h"
+#include "testsupport/LoopbackServer.h"
+#include "testsupport/MainLoopWait.h"
 
 namespace httptest {
 
@@ -79,32 +79,14 @@ public:
     int64_t downloadSize = 0, uploadSize = 0;
 };
 
-// Runs the main loop until the condition holds (or `seconds` passed). The
-// condition may be made true by a server thread that does not wake the
-// loop, so the loop is run in short slices.
-inline bool waitUntil(const std::function<bool()>& condition, double seconds = 10) {
-    auto loop = ns::RunLoop::main();
-    auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= until) return false;
-        loop->runUntil(condition, 0.01);
-    }
-    return true;
-}
-// Runs the main loop until the request finished (or 10 s passed).
-inline bool waitFor(const ns::Ref<http::HTTPRequest>& r, double seconds = 10) {
-    return waitUntil([&] { return r->isFinished(); }, seconds);
-}
+using testsupport::waitUntil;
+
+// Runs the main loop until the request finished (or `seconds` passed).
+bool waitFor(const ns::Ref<http::HTTPRequest>& r, double seconds = 10);
 // Lets deliveries already queued for the main thread arrive.
-inline void drainMain() {
-    for (int i = 0; i < 5; ++i) ns::RunLoop::main()->runMode(ns::RunLoop::kDefaultMode, 0.02);
-}
-
-inline std::string text(const ns::Ref<http::HTTPRequest>& r) {
-    auto s = r->responseString();
-    return s ? s->utf8() : std::string();
-}
-
-inline ns::Ref<ns::URL> url(const std::string& s) { return ns::URL::URLWithString(s); }
+void drainMain();
+// The response body as text, "" when none.
+std::string text(const ns::Ref<http::HTTPRequest>& r);
+ns::Ref<ns::URL> url(const std::string& s);
 
 }  // namespace httptest

@@ -13,6 +13,7 @@
 
 #include "net/http/DataCompressor.h"
 #include "net/http/DownloadCache.h"
+#include "testsupport/TempDir.h"
 
 using namespace httptest;
 using http::HTTPRequest;
@@ -31,25 +32,12 @@ std::string readAll(const std::string& path) {
     return {std::istreambuf_iterator<char>(f), {}};
 }
 
-class TempDir {
-public:
-    TempDir() {
-        std::string t = (fs::temp_directory_path() / "httpreq.XXXXXX").string();
-        path_ = ::mkdtemp(t.data());
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    std::string path(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
 }  // namespace
 
 TEST(RequestConnections, RequestsInARowReuseOneConnectionAndAPostDoesNot) {
     std::mutex m;
     std::vector<int> connOf;
-    nettest::Server server([&](nettest::Conn& c) {
+    testsupport::Server server([&](testsupport::Conn& c) {
         while (auto r = c.readRequest()) {
             {
                 std::lock_guard<std::mutex> g(m);
@@ -94,7 +82,7 @@ TEST(RequestConnections, KeepAliveAndConnectionHeadersDecideReuse) {
         {"HTTP/1.0 200 OK\r\nConnection: keep-alive\r\n", true, 60},
     };
     for (auto& k : cases) {
-        nettest::Server server([&](nettest::Conn& c) {
+        testsupport::Server server([&](testsupport::Conn& c) {
             if (c.readRequest()) c.write(k.head + "Content-Length: 2\r\n\r\nok");
         });
         auto r = HTTPRequest::requestWithURL(url(server.url("/")));
@@ -107,7 +95,7 @@ TEST(RequestConnections, KeepAliveAndConnectionHeadersDecideReuse) {
 
 TEST(RequestConnections, IdleConnectionPastItsTimeoutIsClosedByTheNextStart) {
     std::atomic<bool> firstClosed{false};
-    nettest::Server server([&](nettest::Conn& c) {
+    testsupport::Server server([&](testsupport::Conn& c) {
         while (auto r = c.readRequest())
             if (!c.respond(200, "ok")) break;
         if (c.index() == 1) firstClosed = true;
@@ -131,7 +119,7 @@ TEST(RequestBodies, GzipResponsesAreInflatedAtTheEndOrOnArrival) {
     ASSERT_TRUE(gz);
     std::string acceptEncoding;
     std::mutex m;
-    nettest::Server server([&](nettest::Conn& c) {
+    testsupport::Server server([&](testsupport::Conn& c) {
         while (auto r = c.readRequest()) {
             {
                 std::lock_guard<std::mutex> g(m);
@@ -163,7 +151,7 @@ TEST(RequestBodies, BodiesPastTheirLimitsEndTheRequestWithCode12) {
     ns::Ref<ns::Error> err;
     auto bomb = http::DataCompressor::compressData(ns::Data::make(zeros).get(), &err);
     ASSERT_TRUE(bomb);
-    nettest::Server server([&](nettest::Conn& c) {
+    testsupport::Server server([&](testsupport::Conn& c) {
         while (auto r = c.readRequest()) {
             bool ok;
             if (r->target == "/bomb") {
@@ -181,7 +169,7 @@ TEST(RequestBodies, BodiesPastTheirLimitsEndTheRequestWithCode12) {
             if (!ok) return;
         }
     });
-    TempDir dir;
+    testsupport::TempDir dir;
     auto run = [&](const std::string& path, const std::function<void(HTTPRequest&)>& setUp) {
         auto r = HTTPRequest::requestWithURL(url(server.url(path)));
         setUp(*r);
@@ -220,11 +208,11 @@ TEST(RequestBodies, BodiesPastTheirLimitsEndTheRequestWithCode12) {
                    inflated);
     EXPECT_LE(d->data.size(), size_t(1) << 20);
     auto download = run("/bomb", [&](HTTPRequest& r) {
-        r.setDownloadDestinationPath(dir.path("bomb"));
+        r.setDownloadDestinationPath(dir / "bomb");
         r.setMaxInflatedLength(1 << 20);
     });
     expectTooLarge(download, inflated);
-    EXPECT_FALSE(fs::exists(dir.path("bomb")));
+    EXPECT_FALSE(fs::exists(dir / "bomb"));
 
     // Raised or lifted, the same bodies arrive whole.
     auto raised = run("/bomb", [](HTTPRequest& r) { r.setMaxResponseDataLength(2 << 20); });
@@ -234,20 +222,20 @@ TEST(RequestBodies, BodiesPastTheirLimitsEndTheRequestWithCode12) {
     ASSERT_FALSE(lifted->error());
     EXPECT_EQ(lifted->rawResponseData()->length(), 300000u);
     auto file = run("/bomb", [&](HTTPRequest& r) {
-        r.setDownloadDestinationPath(dir.path("zeros"));
+        r.setDownloadDestinationPath(dir / "zeros");
         r.setMaxInflatedLength(2 << 20);
     });
     ASSERT_FALSE(file->error()) << file->error()->description();
-    EXPECT_EQ(fs::file_size(dir.path("zeros")), zeros.size());
+    EXPECT_EQ(fs::file_size(dir / "zeros"), zeros.size());
 }
 
 TEST(RequestBodies, BodyFromAFileIsStreamedAndTheTemporaryFileRemoved) {
-    TempDir dir;
+    testsupport::TempDir dir;
     std::string content = pattern(600000);  // more than two chunks of 262144
-    std::ofstream(dir.path("in.bin"), std::ios::binary) << content;
+    std::ofstream(dir / "in.bin", std::ios::binary) << content;
     std::string received;
     std::mutex m;
-    nettest::Server server([&](nettest::Conn& c) {
+    testsupport::Server server([&](testsupport::Conn& c) {
         if (auto r = c.readRequest()) {
             {
                 std::lock_guard<std::mutex> g(m);
@@ -258,7 +246,7 @@ TEST(RequestBodies, BodyFromAFileIsStreamedAndTheTemporaryFileRemoved) {
     });
     auto r = HTTPRequest::requestWithURL(url(server.url("/upload")));
     r->setShouldStreamPostDataFromDisk(true);
-    ASSERT_TRUE(r->appendPostDataFromFile(dir.path("in.bin")));
+    ASSERT_TRUE(r->appendPostDataFromFile(dir / "in.bin"));
     std::string tmp = r->postBodyFilePath();
     EXPECT_TRUE(r->didCreateTemporaryPostDataFile());
     r->startSynchronous();
@@ -270,13 +258,13 @@ TEST(RequestBodies, BodyFromAFileIsStreamedAndTheTemporaryFileRemoved) {
     }
     EXPECT_EQ(r->postLength(), content.size());
     EXPECT_FALSE(fs::exists(tmp));
-    EXPECT_TRUE(fs::exists(dir.path("in.bin")));
+    EXPECT_TRUE(fs::exists(dir / "in.bin"));
 }
 
 TEST(RequestBodies, CompressedRequestBodyIsSentAsGzip) {
     std::string received, encoding;
     std::mutex m;
-    nettest::Server server([&](nettest::Conn& c) {
+    testsupport::Server server([&](testsupport::Conn& c) {
         if (auto r = c.readRequest()) {
             {
                 std::lock_guard<std::mutex> g(m);
@@ -307,7 +295,7 @@ class FileServer {
 public:
     explicit FileServer(bool ignoreRange = false)
         : content(pattern(100000)),
-          server_([this, ignoreRange](nettest::Conn& c) {
+          server_([this, ignoreRange](testsupport::Conn& c) {
               while (auto r = c.readRequest()) {
                   {
                       std::lock_guard<std::mutex> g(mutex_);
@@ -340,30 +328,30 @@ public:
 private:
     std::mutex mutex_;
     std::vector<std::string> ranges;
-    nettest::Server server_;
+    testsupport::Server server_;
 };
 }  // namespace
 
 TEST(RequestDownloads, DownloadGoesToTheDestinationThroughATemporaryFile) {
-    TempDir dir;
+    testsupport::TempDir dir;
     FileServer s;
     auto r = HTTPRequest::requestWithURL(url(s.url("/file")));
-    r->setDownloadDestinationPath(dir.path("out.bin"));
+    r->setDownloadDestinationPath(dir / "out.bin");
     r->startSynchronous();
     ASSERT_FALSE(r->error()) << r->error()->description();
-    EXPECT_TRUE(readAll(dir.path("out.bin")) == s.content);
+    EXPECT_TRUE(readAll(dir / "out.bin") == s.content);
     EXPECT_TRUE(r->temporaryFileDownloadPath().empty());
     EXPECT_FALSE(r->rawResponseData());
 }
 
 TEST(RequestDownloads, PartialFileIsResumedWithRange) {
-    TempDir dir;
+    testsupport::TempDir dir;
     FileServer s;
-    std::ofstream(dir.path("partial"), std::ios::binary) << s.content.substr(0, 30000);
+    std::ofstream(dir / "partial", std::ios::binary) << s.content.substr(0, 30000);
     auto d = ns::make<RecordingDelegate>();
     auto r = HTTPRequest::requestWithURL(url(s.url("/file")));
-    r->setDownloadDestinationPath(dir.path("out.bin"));
-    r->setTemporaryFileDownloadPath(dir.path("partial"));
+    r->setDownloadDestinationPath(dir / "out.bin");
+    r->setTemporaryFileDownloadPath(dir / "partial");
     r->setAllowResumeForFileDownloads(true);
     r->setDownloadProgressDelegate(d.get());
     r->startAsynchronous();
@@ -372,47 +360,47 @@ TEST(RequestDownloads, PartialFileIsResumedWithRange) {
     ASSERT_FALSE(r->error()) << r->error()->description();
     EXPECT_EQ(s.rangesSeen().back(), "bytes=30000-");
     EXPECT_EQ(r->partialDownloadSize(), 30000u);
-    EXPECT_TRUE(readAll(dir.path("out.bin")) == s.content);
-    EXPECT_FALSE(fs::exists(dir.path("partial")));
+    EXPECT_TRUE(readAll(dir / "out.bin") == s.content);
+    EXPECT_FALSE(fs::exists(dir / "partial"));
     ASSERT_FALSE(d->progress.empty());
     EXPECT_FLOAT_EQ(d->progress.back(), 1.0f);
 }
 
 TEST(RequestDownloads, ServerIgnoringRangeRestartsTheFileAndTakesTheSizeBack) {
-    TempDir dir;
+    testsupport::TempDir dir;
     FileServer s(/*ignoreRange=*/true);
-    std::ofstream(dir.path("partial"), std::ios::binary) << s.content.substr(0, 30000);
+    std::ofstream(dir / "partial", std::ios::binary) << s.content.substr(0, 30000);
     auto d = ns::make<RecordingDelegate>();
     auto r = HTTPRequest::requestWithURL(url(s.url("/file")));
-    r->setDownloadDestinationPath(dir.path("out.bin"));
-    r->setTemporaryFileDownloadPath(dir.path("partial"));
+    r->setDownloadDestinationPath(dir / "out.bin");
+    r->setTemporaryFileDownloadPath(dir / "partial");
     r->setAllowResumeForFileDownloads(true);
     r->setDownloadProgressDelegate(d.get());
     r->startAsynchronous();
     ASSERT_TRUE(waitFor(r));
     drainMain();
     ASSERT_FALSE(r->error());
-    EXPECT_TRUE(readAll(dir.path("out.bin")) == s.content);
+    EXPECT_TRUE(readAll(dir / "out.bin") == s.content);
     EXPECT_EQ(r->partialDownloadSize(), 0u);
     // Announced 100000 + 30000, then the 30000 taken back.
     EXPECT_EQ(d->downloadSize, 100000);
 }
 
 TEST(RequestDownloads, InterruptedDownloadKeepsItsTemporaryFileOnlyWithResume) {
-    TempDir dir;
+    testsupport::TempDir dir;
     FileServer s;
     for (bool resume : {false, true}) {
         auto r = HTTPRequest::requestWithURL(url(s.url("/cut")));
-        r->setDownloadDestinationPath(dir.path("out.bin"));
-        r->setTemporaryFileDownloadPath(dir.path(resume ? "keep" : "drop"));
-        std::ofstream(dir.path(resume ? "keep" : "drop")) << "";
+        r->setDownloadDestinationPath(dir / "out.bin");
+        r->setTemporaryFileDownloadPath(dir / (resume ? "keep" : "drop"));
+        std::ofstream(dir / (resume ? "keep" : "drop")) << "";
         r->setAllowResumeForFileDownloads(resume);
         r->startSynchronous();
         ASSERT_TRUE(r->error());
         EXPECT_EQ(r->error()->code(), 1);
-        if (resume) EXPECT_EQ(fs::file_size(dir.path("keep")), 5000u);
-        else EXPECT_FALSE(fs::exists(dir.path("drop")));
-        EXPECT_FALSE(fs::exists(dir.path("out.bin")));
+        if (resume) EXPECT_EQ(fs::file_size(dir / "keep"), 5000u);
+        else EXPECT_FALSE(fs::exists(dir / "drop"));
+        EXPECT_FALSE(fs::exists(dir / "out.bin"));
     }
 }
 
@@ -444,7 +432,7 @@ TEST(RequestProgress, DownloadProgressAddsUpAndInaccurateProgressReportsOnceAtTh
 }
 
 TEST(RequestProgress, UploadProgressReachesTheBodyLength) {
-    nettest::Server server([](nettest::Conn& c) {
+    testsupport::Server server([](testsupport::Conn& c) {
         if (c.readRequest()) c.respond(200, "ok");
     });
     auto d = ns::make<RecordingDelegate>();
@@ -462,10 +450,10 @@ TEST(RequestProgress, UploadProgressReachesTheBodyLength) {
 }
 
 TEST(RequestCache, StoredResponseIsServedWithoutConnecting) {
-    TempDir dir;
+    testsupport::TempDir dir;
     auto cache = ns::make<http::DownloadCache>();
-    cache->setStoragePath(dir.path("cache"));
-    nettest::Server server([](nettest::Conn& c) {
+    cache->setStoragePath(dir / "cache");
+    testsupport::Server server([](testsupport::Conn& c) {
         while (auto r = c.readRequest())
             if (!c.respond(200, "fresh", "Cache-Control: max-age=60\r\nContent-Type: text/plain\r\n")) return;
     });
@@ -490,11 +478,11 @@ TEST(RequestCache, StoredResponseIsServedWithoutConnecting) {
 }
 
 TEST(RequestCache, NotModifiedAnswerServesTheCachedBody) {
-    TempDir dir;
+    testsupport::TempDir dir;
     auto cache = ns::make<http::DownloadCache>();
-    cache->setStoragePath(dir.path("cache"));
+    cache->setStoragePath(dir / "cache");
     std::atomic<int> conditional{0};
-    nettest::Server server([&](nettest::Conn& c) {
+    testsupport::Server server([&](testsupport::Conn& c) {
         while (auto r = c.readRequest()) {
             bool ok;
             if (r->header("If-None-Match") == "\"v1\"") {
@@ -525,7 +513,7 @@ TEST(RequestCache, NotModifiedAnswerServesTheCachedBody) {
 
 TEST(RequestConnections, DroppedPooledConnectionIsRetriedOnceOnAFreshOne) {
     for (bool secondDropToo : {false, true}) {
-        nettest::Server server([secondDropToo](nettest::Conn& c) {
+        testsupport::Server server([secondDropToo](testsupport::Conn& c) {
             // Says keep-alive, answers one request, then drops the connection
             // when the next one arrives; with secondDropToo, later
             // connections are dropped before any answer.

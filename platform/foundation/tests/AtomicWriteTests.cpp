@@ -10,13 +10,13 @@
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/Foundation.h"
 #include "platform/foundation/PropertyList.h"
-#include "platform/foundation/tests/ChildProcess.h"
-#include "platform/foundation/tests/TempDir.h"
+#include "testsupport/ChildProcess.h"
+#include "testsupport/TempDir.h"
 
 using namespace ns;
-using ns::testing::TempDir;
-using ns::testing::endedProcessId;
-using ns::testing::startChildAndWaitUntilReady;
+using testsupport::TempDir;
+using testsupport::endedProcessId;
+using testsupport::startChildAndWaitUntilReady;
 
 namespace {
 Ref<Array> bigList(char fill) {

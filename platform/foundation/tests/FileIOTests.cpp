@@ -10,10 +10,10 @@
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/String.h"
-#include "platform/foundation/tests/TempDir.h"
+#include "testsupport/TempDir.h"
 
 using namespace ns;
-using ns::testing::TempDir;
+using testsupport::TempDir;
 
 namespace {
 size_t entriesIn(const std::string& dir) {

@@ -6,10 +6,10 @@
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/Foundation.h"
-#include "platform/foundation/tests/TempDir.h"
+#include "testsupport/TempDir.h"
 
 using namespace ns;
-using ns::testing::TempDir;
+using testsupport::TempDir;
 
 TEST(FileManager, CreatesListsInspectsAndRemoves) {
     TempDir dir;

@@ -9,11 +9,11 @@
 #include "platform/foundation/Foundation.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/tests/PlistTestData.h"
-#include "platform/foundation/tests/TempDir.h"
-#include "platform/foundation/tests/PeerRequirement.h"
+#include "testsupport/PeerRequirement.h"
+#include "testsupport/TempDir.h"
 
 using namespace ns;
-using ns::testing::TempDir;
+using testsupport::TempDir;
 
 namespace {
 

@@ -14,11 +14,11 @@
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/UserDefaults.h"
-#include "platform/foundation/tests/ChildProcess.h"
-#include "platform/foundation/tests/TempDir.h"
+#include "testsupport/ChildProcess.h"
+#include "testsupport/TempDir.h"
 
 using namespace ns;
-using ns::testing::TempDir;
+using testsupport::TempDir;
 
 namespace {
 // Points the shared defaults at a fresh home folder for one test.
@@ -177,9 +177,9 @@ TEST(UserDefaults, FileIsPrivateAndLeftoversOfKilledSavesGoAtLoad) {
     ASSERT_TRUE(writeToFile(*Dictionary::make({{"kSHRFacebookAccessToken", str("tok")}}), home.file()));
     ::chmod(home.file().c_str(), 0644);
     std::string folder = home.dir / "Library/Preferences";
-    std::string dead = folder + "/.test.app.plist.tmp." + std::to_string(ns::testing::endedProcessId()) + ".3.0badc0de";
+    std::string dead = folder + "/.test.app.plist.tmp." + std::to_string(testsupport::endedProcessId()) + ".3.0badc0de";
     std::string live = folder + "/.test.app.plist.tmp." + std::to_string(::getppid()) + ".1.0000beef";
-    std::string other = folder + "/.other.plist.tmp." + std::to_string(ns::testing::endedProcessId()) + ".0.12345678";
+    std::string other = folder + "/.other.plist.tmp." + std::to_string(testsupport::endedProcessId()) + ".0.12345678";
     for (const auto& f : {dead, live, other}) ASSERT_TRUE(writeFileAtomically(f, "partial copy of a token"));
 
     auto d = UserDefaults::standardUserDefaults();

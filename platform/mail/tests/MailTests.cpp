@@ -9,11 +9,13 @@
 
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/Paths.h"
-#include "platform/foundation/tests/TempDir.h"
 #include "platform/mail/MailComposeViewController.h"
 #include "platform/ui/Driver.h"
 #include "platform/ui/Window.h"
-#include "platform/ui/tests/UITestSupport.h"
+#include "testsupport/TempDir.h"
+#include "testsupport/UITest.h"
+
+using testsupport::UITest;
 
 namespace mail {
 namespace {
@@ -86,14 +88,14 @@ struct Watcher : ns::Object, MailComposeViewControllerDelegate {
     }
 };
 
-class MailTest : public ui::test::UITest {
+class MailTest : public UITest {
 protected:
     void SetUp() override {
         UITest::SetUp();
         ns::Paths::setHomeDirectory(home.path());
         MailComposeViewController::setCanSendMail(true);
     }
-    ns::testing::TempDir home;
+    testsupport::TempDir home;
 };
 
 TEST_F(MailTest, SentMailIsReadBackByPythonsEmailPackage) {

@@ -9,15 +9,17 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/network/Connection.h"
 #include "platform/network/NetworkErrors.h"
-#include "tests/LoopbackServer.h"
-#include "platform/foundation/tests/PeerRequirement.h"
+#include "testsupport/Certificates.h"
+#include "testsupport/LoopbackServer.h"
+#include "testsupport/PeerRequirement.h"
+#include "testsupport/TempDir.h"
 
 namespace {
 
 using net::HTTPMessage;
 using net::HTTPReadStream;
-using nettest::Conn;
-using nettest::Server;
+using testsupport::Conn;
+using testsupport::Server;
 
 struct Outcome {
     ns::Ref<HTTPMessage> header;
@@ -376,7 +378,7 @@ namespace tls {
 
 class TLSStreamTest : public HTTPReadStreamTest {
 protected:
-    static void SetUpTestSuite() { certs_ = new nettest::Certificates(); }
+    static void SetUpTestSuite() { certs_ = new testsupport::Certificates(); }
     static void TearDownTestSuite() {
         delete certs_;
         certs_ = nullptr;
@@ -385,9 +387,9 @@ protected:
         HTTPReadStreamTest::SetUp();
         if (!certs_->ok()) DECK_PEER_MISSING("the openssl command is not available to make test certificates");
     }
-    static nettest::Certificates* certs_;
+    static testsupport::Certificates* certs_;
 };
-nettest::Certificates* TLSStreamTest::certs_ = nullptr;
+testsupport::Certificates* TLSStreamTest::certs_ = nullptr;
 
 Server::Handler answer(const std::string& text) {
     return [text](Conn& c) {
@@ -654,9 +656,8 @@ TEST_F(HTTPReadStreamTest, PacedBodyStreamIsSentChunked) {
 }
 
 TEST_F(HTTPReadStreamTest, BodyFromAFileAndAMissingFile) {
-    std::string dir = (std::filesystem::temp_directory_path() / "bodyfile.XXXXXX").string();
-    dir = ::mkdtemp(dir.data());
-    std::string file = dir + "/body.bin";
+    testsupport::TempDir dir{"bodyfile"};
+    std::string file = dir / "body.bin";
     std::string payload(100000, 'f');
     { std::ofstream(file, std::ios::binary) << payload; }
     std::string received, length;
@@ -676,11 +677,10 @@ TEST_F(HTTPReadStreamTest, BodyFromAFileAndAMissingFile) {
     EXPECT_EQ(o.bytesWritten, payload.size());
 
     auto missing = HTTPReadStream::make(HTTPMessage::request("POST", server.url("/")),
-                                        net::InputStream::inputStreamWithFileAtPath(dir + "/missing"));
+                                        net::InputStream::inputStreamWithFileAtPath(dir / "missing"));
     auto m = run(missing);
     ASSERT_TRUE(m.error);
     EXPECT_EQ(m.error->code(), net::kErrorCannotOpenFile);
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace bodies

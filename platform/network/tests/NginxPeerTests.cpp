@@ -11,16 +11,16 @@
 #include "platform/network/HTTPReadStream.h"
 #include "platform/network/NetworkErrors.h"
 #include "platform/network/URLConnection.h"
-#include "tests/LoopbackServer.h"
-#include "tests/NginxServer.h"
-#include "platform/foundation/tests/PeerRequirement.h"
+#include "testsupport/Certificates.h"
+#include "testsupport/Nginx.h"
+#include "testsupport/PeerRequirement.h"
 
 namespace {
 
-using nettest::Nginx;
+using testsupport::Nginx;
 
-Nginx* startNginx(const nettest::Certificates& certs, std::string* bigText) {
-    nettest::NginxConfig config;
+Nginx* startNginx(const testsupport::Certificates& certs, std::string* bigText) {
+    testsupport::NginxConfig config;
     config.httpDirectives =
         "  keepalive_timeout 30;\n  keepalive_requests 100;\n"
         "  gzip on; gzip_min_length 1; gzip_types text/plain;\n";
@@ -40,7 +40,7 @@ Nginx* startNginx(const nettest::Certificates& certs, std::string* bigText) {
 class NginxPeer : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        certs_ = new nettest::Certificates();
+        certs_ = new testsupport::Certificates();
         if (certs_->ok()) nginx_ = startNginx(*certs_, &bigText_);
     }
     static void TearDownTestSuite() {
@@ -57,11 +57,11 @@ protected:
         net::HTTPReadStream::closeIdleConnections();
         net::HTTPCookieStorage::sharedHTTPCookieStorage().removeAllCookies();
     }
-    static nettest::Certificates* certs_;
+    static testsupport::Certificates* certs_;
     static Nginx* nginx_;
     static std::string bigText_;
 };
-nettest::Certificates* NginxPeer::certs_ = nullptr;
+testsupport::Certificates* NginxPeer::certs_ = nullptr;
 Nginx* NginxPeer::nginx_ = nullptr;
 std::string NginxPeer::bigText_;
 

@@ -1,4 +1,3 @@
-#include "tests/DigestVerifier.h"
 #include "platform/network/URLConnection.h"
 
 #include <gtest/gtest.h>
@@ -14,15 +13,16 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/network/HTTPCookie.h"
 #include "platform/network/NetworkErrors.h"
-#include "tests/LoopbackServer.h"
-#include "platform/foundation/tests/PeerRequirement.h"
+#include "testsupport/DigestVerifier.h"
+#include "testsupport/LoopbackServer.h"
+#include "testsupport/PeerRequirement.h"
 
 namespace {
 
 using net::URLConnection;
 using net::URLRequest;
-using nettest::Conn;
-using nettest::Server;
+using testsupport::Conn;
+using testsupport::Server;
 
 ns::Ref<URLRequest> request(const std::string& url) { return URLRequest::requestWithURL(ns::URL::URLWithString(url), 0, 10); }
 
@@ -40,8 +40,8 @@ std::string gzip(const std::string& in) {
     return out;
 }
 
-using nettest::digestParams;
-using nettest::md5hex;
+using testsupport::digestParams;
+using testsupport::md5hex;
 
 class Recorder : public net::URLConnectionDelegate {
 public:
@@ -194,7 +194,7 @@ TEST_F(URLConnectionTest, DelegateMayRefuseARedirect) {
 
 TEST_F(URLConnectionTest, CallersCredentialsAndCookiesStayWithTheirOrigin) {
     std::mutex m;
-    std::vector<nettest::Request> atB;
+    std::vector<testsupport::Request> atB;
     Server b([&](Conn& c) {
         while (auto r = c.readRequest()) {
             {

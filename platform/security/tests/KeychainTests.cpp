@@ -15,9 +15,10 @@
 
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/Paths.h"
-#include "platform/foundation/tests/ChildProcess.h"
 #include "platform/security/Digest.h"
 #include "platform/security/Keychain.h"
+#include "testsupport/ChildProcess.h"
+#include "testsupport/TempDir.h"
 
 #include <thread>
 
@@ -29,17 +30,9 @@ namespace {
 class KeychainTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/keychain-test-XXXXXX";
-        ASSERT_TRUE(mkdtemp(tmpl));
-        root_ = tmpl;
-        path_ = root_ + "/Library/Keychains/keychain.db";
         setKeychainLogHandler([this](const std::string& line) { log_.push_back(line); });
     }
-    void TearDown() override {
-        setKeychainLogHandler(nullptr);
-        fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add);
-        fs::remove_all(root_);
-    }
+    void TearDown() override { setKeychainLogHandler(nullptr); }
     std::string fileBytes() const {
         std::ifstream in(path_, std::ios::binary);
         std::stringstream ss;
@@ -51,7 +44,9 @@ protected:
         for (const auto& entry : fs::directory_iterator(root_ + "/Library/Keychains")) names.insert(entry.path().filename());
         return names;
     }
-    std::string root_, path_;
+    testsupport::TempDir home_{"keychain-test"};
+    const std::string root_ = home_.path();
+    const std::string path_ = root_ + "/Library/Keychains/keychain.db";
     std::vector<std::string> log_;
 };
 
@@ -292,7 +287,7 @@ TEST_F(KeychainTest, KilledSavesLeaveNoCopyOfASecretBehind) {
     ASSERT_EQ(Keychain(path_).addGenericPassword("svc", "acct", "first"), kStatusSuccess);
     std::mt19937 rng(7);
     for (int round = 0; round < 12; ++round) {
-        pid_t child = ns::testing::startChildAndWaitUntilReady([&](const std::function<void()>& ready) {
+        pid_t child = testsupport::startChildAndWaitUntilReady([&](const std::function<void()>& ready) {
             Keychain kc(path_);
             for (unsigned i = 0;; ++i) {
                 kc.setGenericPassword("svc", "acct" + std::to_string(i % 4), secret);

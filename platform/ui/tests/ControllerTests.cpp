@@ -4,7 +4,10 @@
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
-#include "platform/ui/tests/UITestSupport.h"
+#include "testsupport/UITest.h"
+
+using testsupport::UITest;
+using testsupport::Log;
 
 namespace ui::test {
 namespace {

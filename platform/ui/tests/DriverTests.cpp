@@ -7,7 +7,9 @@
 #include "platform/ui/TextField.h"
 #include "platform/ui/TextScreen.h"
 #include "platform/ui/WebView.h"
-#include "platform/ui/tests/UITestSupport.h"
+#include "testsupport/UITest.h"
+
+using testsupport::UITest;
 
 namespace ui::test {
 namespace {

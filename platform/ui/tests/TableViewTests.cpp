@@ -2,7 +2,9 @@
 
 #include "platform/foundation/Exception.h"
 #include "platform/ui/TableView.h"
-#include "platform/ui/tests/UITestSupport.h"
+#include "testsupport/UITest.h"
+
+using testsupport::UITest;
 
 namespace ui::test {
 namespace {

@@ -5,7 +5,9 @@
 #include "platform/ui/Label.h"
 #include "platform/ui/View.h"
 #include "platform/ui/Window.h"
-#include "platform/ui/tests/UITestSupport.h"
+#include "testsupport/UITest.h"
+
+using testsupport::UITest;
 
 namespace ui::test {
 namespace {

@@ -4,7 +4,10 @@
 #include <fstream>
 
 #include "platform/ui/WebView.h"
-#include "platform/ui/tests/UITestSupport.h"
+#include "testsupport/TempDir.h"
+#include "testsupport/UITest.h"
+
+using testsupport::UITest;
 
 namespace ui::test {
 namespace {
@@ -58,9 +61,8 @@ TEST_F(WebTest, TheDelegateCanVetoALink) {
 }
 
 TEST_F(WebTest, FollowedLinksLoadFilesOrLeaveForTheSystem) {
-    char dirTemplate[] = "/tmp/webviewtestXXXXXX";
-    ASSERT_TRUE(mkdtemp(dirTemplate));
-    std::string dir = dirTemplate;
+    testsupport::TempDir tmp{"webviewtest"};
+    const std::string& dir = tmp.path();
     std::ofstream(dir + "/two.html") << "<b>Second</b> page";
     auto web = WebView::make(makeRect(0, 0, 320, 400));
     auto d = ns::make<PageDelegate>();
@@ -82,8 +84,6 @@ TEST_F(WebTest, FollowedLinksLoadFilesOrLeaveForTheSystem) {
     d->events.clear();
     web->followLink("gone");
     EXPECT_EQ(d->events, (std::vector<std::string>{"start", "fail -1100"}));
-    std::remove((dir + "/two.html").c_str());
-    std::remove(dir.c_str());
 }
 
 TEST_F(WebTest, ReadableTextSkipsScriptsAndMarksLinksAndBlocks) {

@@ -13,42 +13,27 @@
 #include <fstream>
 #include <string>
 
+#include "testsupport/Command.h"
+#include "testsupport/TempDir.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-};
+using Outcome = testsupport::CommandOutput;
 
 class SimulatorTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/korvel-test-XXXXXX";
-        dir = ::mkdtemp(tmpl);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
     Outcome korvel(const std::string& idiom, const std::string& script, const std::string& extra = "") {
         std::string scriptPath = dir + "/script.txt";
         std::ofstream(scriptPath) << script;
         std::string cmd = std::string(KORVEL_PATH) + " --idiom " + idiom + " --home " + dir + "/home --bundle " +
                           DECK_SOURCE_DIR + "/resources --script " + scriptPath + " " + extra + " 2>&1";
-        Outcome r;
-        FILE* p = ::popen(cmd.c_str(), "r");
-        if (!p) return r;
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-        int st = ::pclose(p);
-        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-        return r;
+        return testsupport::runCommand(cmd);
     }
     static bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-    std::string dir;
+    testsupport::TempDir tmp{"korvel-test"};
+    const std::string dir = tmp.path();
 };
 
 TEST_F(SimulatorTest, TabletSessionOpensADeckFromTheHomeScreen) {
@@ -184,14 +169,9 @@ TEST_F(SimulatorTest, TypedTextKeepsItsBlanksBadWaitsAreRefusedAndSetAsideFilesA
 }
 
 TEST_F(SimulatorTest, HelpAndBadOptions) {
-    std::string cmd = std::string(KORVEL_PATH) + " --help";
-    FILE* p = ::popen(cmd.c_str(), "r");
-    ASSERT_TRUE(p);
-    std::string out;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    EXPECT_EQ(::pclose(p), 0);
+    Outcome help = testsupport::runCommand(std::string(KORVEL_PATH) + " --help");
+    EXPECT_EQ(help.status, 0);
+    const std::string& out = help.out;
     for (const char* word : {"--idiom", "--home", "--bundle", "--script", "screen", "tap TEXT", "back", "link HREF",
                              "pinch in|out", "swipe left|right", "type TEXT", "alert TEXT", "rotate", "wait SECONDS",
                              "quit"})

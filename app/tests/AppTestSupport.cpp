@@ -1,0 +1,71 @@
+#include "app/tests/AppTestSupport.h"
+
+namespace app::test {
+
+void AppTest::SetUp() {
+    clock = std::make_shared<ns::ManualClock>(1000.0);
+    ns::RunLoop::main()->setClock(clock);
+    homeFolder = std::make_unique<testsupport::TempDir>("apptest");
+    home = homeFolder->path();
+    ns::Paths::setHomeDirectory(home);
+    ns::Paths::setBundleResourcePath(sampleBundle());
+    ns::UserDefaults::resetStandardUserDefaults();
+    analytics::Analytics::resetForTesting();
+    setAppLogEcho(false);
+    clearAppLog();
+    // No test reaches the maker's service: the forms' posts are kept
+    // here unless a test installs another poster.
+    setFormPoster(std::make_shared<RecordingFormPoster>());
+    driver = std::make_unique<ui::Driver>(clock);
+}
+
+void AppTest::TearDown() {
+    if (HasFailure()) std::fprintf(stderr, "--- screen ---\n%s\n", screen().c_str());
+    clock->advance(100);
+    ui::Panel::dismissAllForTesting();
+    ui::Application::shared()->resetForTesting();
+    ns::UserDefaults::resetStandardUserDefaults();
+    ns::RunLoop::main()->setClock(ns::SystemClock::shared());
+    homeFolder.reset();
+}
+
+ns::Ref<AppDelegate> AppTest::launchApp(ui::UserInterfaceIdiom idiom, std::string bundle) {
+    // A restart: the analytics session of the former process is gone.
+    analytics::Analytics::resetForTesting();
+    delegate = launch(idiom, home, bundle, clock);
+    driver->settle();
+    return delegate;
+}
+
+void AppTest::setRegistro() {
+    ns::UserDefaults::standardUserDefaults()->setObjectForKey(ns::boolean(true), "registro");
+}
+
+void AppTest::writeFile(const std::string& path, const std::string& bytes) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string AppTest::readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void PhoneAppTest::SetUp() {
+    AppTest::SetUp();
+    mail::MailComposeViewController::setCanSendMail(true);
+    setRegistro();
+    startPhone();
+}
+
+void PhoneAppTest::TearDown() {
+    mail::MailComposeViewController::setCanSendMail(true);
+    AppTest::TearDown();
+}
+
+mail::MailComposeViewController* shownComposer() {
+    auto* w = ui::Application::shared()->keyWindow();
+    return w ? dynamic_cast<mail::MailComposeViewController*>(w->topViewController()) : nullptr;
+}
+
+}  // namespace app::test

@@ -1,6 +1,0 @@
-# Peak memory of the HTTP engine and URL loading against a gzip bomb and a
-# body that never ends (each case in a child process of its own).
-find_package(ZLIB REQUIRED)
-add_executable(http_memory_bench ${CMAKE_CURRENT_SOURCE_DIR}/http_memory_bench.cpp)
-target_include_directories(http_memory_bench PRIVATE ${CMAKE_SOURCE_DIR}/platform/network)
-target_link_libraries(http_memory_bench PRIVATE http network benchmark::benchmark ZLIB::ZLIB)

@@ -1,0 +1,20 @@
+#include "net/http/tests/RequestTestSupport.h"
+
+namespace httptest {
+
+bool waitFor(const ns::Ref<http::HTTPRequest>& r, double seconds) {
+    return waitUntil([&] { return r->isFinished(); }, seconds);
+}
+
+void drainMain() {
+    for (int i = 0; i < 5; ++i) ns::RunLoop::main()->runMode(ns::RunLoop::kDefaultMode, 0.02);
+}
+
+std::string text(const ns::Ref<http::HTTPRequest>& r) {
+    auto s = r->responseString();
+    return s ? s->utf8() : std::string();
+}
+
+ns::Ref<ns::URL> url(const std::string& s) { return ns::URL::URLWithString(s); }
+
+}  // namespace httptest

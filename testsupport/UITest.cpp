@@ -1,0 +1,32 @@
+#include "testsupport/UITest.h"
+
+namespace testsupport {
+
+void UITest::SetUp() {
+    clock = std::make_shared<ns::ManualClock>(1000.0);
+    ns::RunLoop::main()->setClock(clock);
+    ui::Application::shared()->resetForTesting();
+    ui::Device::current()->resetForTesting();
+    ui::clearAnimationLog();
+}
+
+void UITest::TearDown() {
+    // Let pending completions run so nothing leaks into the next test.
+    clock->advance(100);
+    ui::Application::shared()->resetForTesting();
+    ns::RunLoop::main()->setClock(ns::SystemClock::shared());
+}
+
+ns::Ref<ui::Window> UITest::makeWindow() {
+    auto w = ns::make<ui::Window>(ui::Screen::main()->bounds());
+    w->makeKeyAndVisible();
+    return w;
+}
+
+std::string Log::joined() const {
+    std::string out;
+    for (auto& l : lines) out += (out.empty() ? "" : ",") + l;
+    return out;
+}
+
+}  // namespace testsupport
