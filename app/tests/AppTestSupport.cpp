@@ -3,7 +3,7 @@
 namespace app::test {
 
 void AppTest::SetUp() {
-    clock = std::make_shared<ns::ManualClock>(1000.0);
+    clock = ns::make<ns::ManualClock>(1000.0);
     ns::RunLoop::main()->setClock(clock);
     homeFolder = std::make_unique<testsupport::TempDir>("apptest");
     home = homeFolder->path();

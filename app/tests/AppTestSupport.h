@@ -73,7 +73,7 @@ protected:
     static void writeFile(const std::string& path, const std::string& bytes);
     static std::string readFile(const std::string& path);
 
-    std::shared_ptr<ns::ManualClock> clock;
+    ns::Ref<ns::ManualClock> clock;
     std::unique_ptr<testsupport::TempDir> homeFolder;
     std::string home;
     std::unique_ptr<ui::Driver> driver;

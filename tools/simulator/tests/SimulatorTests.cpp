@@ -200,7 +200,7 @@ class TerminalSessionTest : public SimulatorTest {
 protected:
     void SetUp() override {
         SimulatorTest::SetUp();
-        clock = std::make_shared<ns::ManualClock>(100.0);
+        clock = ns::make<ns::ManualClock>(100.0);
         app::launch(ui::UserInterfaceIdiom::Phone, dir + "/home", std::string(DECK_SOURCE_DIR) + "/resources", clock);
         sim = std::make_unique<simulator::Simulator>(nullptr);
         session = std::make_unique<simulator::TerminalSession>(*sim, out, [this] { ++done; });
@@ -215,7 +215,7 @@ protected:
         ns::RunLoop::main()->setClock(ns::SystemClock::shared());
         SimulatorTest::TearDown();
     }
-    std::shared_ptr<ns::ManualClock> clock;
+    ns::Ref<ns::ManualClock> clock;
     std::unique_ptr<simulator::Simulator> sim;
     std::unique_ptr<simulator::TerminalSession> session;
     std::ostringstream out;
