@@ -180,7 +180,7 @@ TEST(THTTPClient, RepliesLongerThanTheLimitFail) {
     EXPECT_EQ(post(client, "x").size(), 3000u);
 
     // A poster that does not stop early is held to the limit all the same.
-    THTTPClient held("http://unused.invalid/", "", 0, std::make_shared<FixedReplyPoster>(std::string(10, 'c')));
+    THTTPClient held("http://unused.invalid/", "", 0, std::make_unique<FixedReplyPoster>(std::string(10, 'c')));
     held.setMaxReplySize(9);
     EXPECT_EQ(tooLong(held, false), "HTTP reply longer than 9 bytes");
 }
