@@ -35,6 +35,7 @@
 #include "net/json/FJArray.h"
 #include "net/json/FJCategories.h"
 #include "net/json/FJDictionary.h"
+#include "net/json/FJValuePool.h"
 #include "net/json/FJSerializer.h"
 #include "net/json/JSONDecoder.h"
 #include "platform/foundation/Foundation.h"
@@ -61,9 +62,9 @@ using jsonbench::document;
 void walk(const ns::Object* o, Stats& st) {
     ++st.nodes;
     const std::type_info* t = &typeid(*o);
-    if (t == &typeid(ns::String)) {
+    if (t == &typeid(ns::String) || t == &typeid(json::FJPooledString)) {
         st.stringBytes += static_cast<const ns::String*>(o)->utf8().size();
-    } else if (t == &typeid(ns::Number)) {
+    } else if (t == &typeid(ns::Number) || t == &typeid(json::FJPooledNumber)) {
         auto* n = static_cast<const ns::Number*>(o);
         if (!n->isBool()) st.numbers += n->doubleValue();
     } else if (t == &typeid(json::FJArray)) {

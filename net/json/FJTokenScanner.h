@@ -114,7 +114,8 @@ struct FJTokenCacheItem {
     size_t platformHash;   // object->hash(), 0 until first asked for
     size_t size;           // value size in bytes
     uint64_t numberBits;   // the 8 value bytes of a number
-    uint64_t type;         // FJValueType
+    uint32_t type;         // FJValueType
+    bool pooled;           // a value from the parse's pool (dropped when the parse ends)
 };
 
 struct FJTokenValue {
@@ -168,6 +169,7 @@ struct FJParseState {
     size_t cacheCount = 0;
     ns::Ref<ns::Error> error;           // first error of the current parse
     bool mutableCollections = false;
+    class FJValuePool* valuePool = nullptr;  // strings and numbers of a large parse, or none
     size_t depth = 0;
 };
 

@@ -6,6 +6,7 @@
 
 #include "net/json/FJArray.h"
 #include "net/json/FJDictionary.h"
+#include "net/json/FJValuePool.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Null.h"
 #include "platform/foundation/Number.h"
@@ -32,10 +33,30 @@ const Shared& shared() {
     return s;
 }
 
+// Documents from this size on take their strings and numbers from a pool.
+constexpr size_t kPooledValuesFrom = 128 * 1024;
+
+ns::Object* makePooledValue(const FJTokenValue& v, FJValuePool& pool) {
+    switch (v.type) {
+        case FJValueTypeString: return pool.makeString(reinterpret_cast<const char*>(v.bytes), v.size);
+        case FJValueTypeLongLong: return pool.makeSigned(v.number.longLongValue);
+        case FJValueTypeUnsignedLongLong:
+            if (v.number.unsignedLongLongValue <= uint64_t(INT64_MAX)) return pool.makeSigned(v.number.longLongValue);
+            return pool.makeUnsigned(v.number.unsignedLongLongValue);
+        case FJValueTypeDouble: return pool.makeDouble(v.number.doubleValue);
+        default: return nullptr;
+    }
+}
+
 // A new string or number for the current token, with `references` owned
 // references (one for the caller, one more when the cache keeps it).
-ns::Object* makeValue(const FJTokenValue& v, uint32_t references) {
+ns::Object* makeValue(const FJTokenValue& v, uint32_t references, FJValuePool* pool) {
     ns::Object* o;
+    if (pool) {
+        o = makePooledValue(v, *pool);
+        if (o) o->setInitialReferences(references);
+        return o;
+    }
     switch (v.type) {
         case FJValueTypeString:
             o = new ns::String(std::string(reinterpret_cast<const char*>(v.bytes), v.size));
@@ -87,7 +108,7 @@ ns::Object* cachedValue(FJParseState& s) {
         }
         if (!target) target = &item;
     }
-    ns::Object* o = makeValue(v, target ? 2 : 1);
+    ns::Object* o = makeValue(v, target ? 2 : 1, s.valuePool);
     if (target && o) {
         if (target->object) target->object->release();
         target->object = o;
@@ -96,6 +117,7 @@ ns::Object* cachedValue(FJParseState& s) {
         target->size = v.size;
         target->type = v.type;
         target->numberBits = v.type == FJValueTypeString ? 0 : v.number.bits;
+        target->pooled = s.valuePool != nullptr;
         v.cacheItem = target;
     }
     return o;
@@ -358,6 +380,17 @@ ns::Object* parseObject(FJParseState& s) {
 struct ParseCleanup {
     FJParseState& s;
     ~ParseCleanup() {
+        // Pooled values leave the cache with the parse, so that the cache
+        // never keeps a pool block alive for a later parse.
+        if (s.valuePool) {
+            for (size_t i = 0; i < s.cacheCount; ++i) {
+                FJTokenCacheItem& item = s.cache[i];
+                if (!item.pooled) continue;
+                item.object->release();
+                item = FJTokenCacheItem{};
+            }
+            s.valuePool = nullptr;
+        }
         s.tokenBuffer.release();
         releaseStack(s.objectStack);
         s.input = nullptr;
@@ -448,6 +481,8 @@ ns::Ref<ns::Object> JSONDecoder::parse(const char* bytes, size_t length, bool mu
 
     s.tokenBuffer.release();
     releaseStack(s.objectStack);
+    FJValuePool valuePool;
+    if (length >= kPooledValuesFrom) s.valuePool = &valuePool;
     ParseCleanup cleanup{s};
     s.input = reinterpret_cast<const uint8_t*>(bytes);
     s.length = length;

@@ -5,6 +5,7 @@ target_sources(json PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/FJArray.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FJDictionary.cpp
   ${CMAKE_CURRENT_LIST_DIR}/JSONDecoder.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/FJValuePool.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FJSerializer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FJCategories.cpp
 )

@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "net/json/FJArray.h"
 #include "net/json/FJCategories.h"
@@ -357,6 +359,48 @@ TEST(FastDecoder, LargeDocumentsGrowTheObjectStack) {
     EXPECT_EQ(static_cast<ns::Number*>(obj->objectForKey("k2999"))->longLongValue(), 2999);
     // Failures deep inside a big document release everything pushed.
     EXPECT_FALSE(decode(doc.substr(0, doc.size() - 40)).value);
+
+    // Past 128 KiB strings and numbers come from pool blocks. Trees of one
+    // decoder die on other threads, in any order, while it decodes on, and
+    // outlive it; a block goes with its last value (the sanitizer builds see
+    // a block freed too early or never).
+    std::string big = "[";
+    for (int i = 0; i < 20000; ++i)
+        big += (i ? ",[" : "[") + std::to_string(i) + ",\"name " + std::to_string(i) + " is long enough\"," +
+               std::to_string(i) + ".5,\"dup\"]";
+    big += "]";
+    ASSERT_GE(big.size(), 128u * 1024);
+    std::vector<Ref<ns::Object>> trees;
+    std::vector<std::thread> droppers;
+    {
+        JSONDecoder decoder;
+        for (int round = 0; round < 4; ++round) {
+            Ref<ns::Error> error;
+            auto tree = decoder.objectWithUTF8StringLengthError(big.data(), big.size(), &error);
+            ASSERT_TRUE(tree) << error->localizedDescription();
+            auto* rows = static_cast<ns::Array*>(tree.get());
+            auto* last = static_cast<ns::Array*>(rows->objectAtIndex(19999));
+            EXPECT_EQ(static_cast<ns::Number*>(last->objectAtIndex(0))->longLongValue(), 19999);
+            EXPECT_EQ(text(last->objectAtIndex(1)), "name 19999 is long enough");
+            EXPECT_EQ(static_cast<ns::Number*>(last->objectAtIndex(2))->doubleValue(), 19999.5);
+            // Repeats within one document are still shared...
+            EXPECT_EQ(last->objectAtIndex(3), static_cast<ns::Array*>(rows->objectAtIndex(19998))->objectAtIndex(3));
+            // ...but pooled values never stay in the cache for a later parse.
+            if (!trees.empty()) {
+                auto* before = static_cast<ns::Array*>(static_cast<ns::Array*>(trees.back().get())->objectAtIndex(7));
+                EXPECT_NE(before->objectAtIndex(1), static_cast<ns::Array*>(rows->objectAtIndex(7))->objectAtIndex(1));
+            }
+            if (round % 2) {
+                droppers.emplace_back([t = std::move(tree)]() mutable { t = nullptr; });
+            } else {
+                trees.push_back(std::move(tree));
+            }
+            EXPECT_FALSE(decoder.objectWithUTF8StringLengthError(big.data(), big.size() - 100, nullptr));
+        }
+    }
+    for (auto& t : droppers) t.join();
+    EXPECT_EQ(static_cast<ns::Array*>(trees.front().get())->count(), 20000u);
+    trees.clear();
 }
 
 TEST(FastDecoder, NestingIsBounded) {

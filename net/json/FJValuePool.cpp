@@ -1,0 +1,85 @@
+#include "net/json/FJValuePool.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define FJ_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
+#define FJ_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
+#else
+#define FJ_POISON(p, n) ((void)(p), (void)(n))
+#define FJ_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
+namespace json {
+
+namespace {
+constexpr size_t kBlockSize = 64 * 1024;  // blocks are aligned to their size
+// While a block is open its count starts this high, so releases seen before
+// the decoder closes it can never bring it to zero.
+constexpr int64_t kOpen = int64_t(1) << 40;
+constexpr size_t rounded(size_t n) { return (n + 7) / 8 * 8; }
+}  // namespace
+
+struct alignas(64) FJValuePool::Block {
+    std::atomic<int64_t> live{kOpen};
+};
+
+void FJPooledNumber::operator delete(void* p) { FJValuePool::release(p, sizeof(FJPooledNumber)); }
+void FJPooledString::operator delete(void* p) { FJValuePool::release(p, sizeof(FJPooledString)); }
+
+void FJValuePool::release(void* p, size_t size) {
+    FJ_POISON(p, size);
+    auto* block = reinterpret_cast<Block*>(reinterpret_cast<uintptr_t>(p) & ~(kBlockSize - 1));
+    if (block->live.fetch_sub(1, std::memory_order_acq_rel) == 1) std::free(block);
+}
+
+void FJValuePool::close() {
+    if (!block_) return;
+    const int64_t open = kOpen - made_;
+    if (block_->live.fetch_sub(open, std::memory_order_acq_rel) == open) std::free(block_);
+    block_ = nullptr;
+    next_ = end_ = nullptr;
+    made_ = 0;
+}
+
+void* FJValuePool::allocate(size_t size) {
+    size = rounded(size);
+    if (static_cast<size_t>(end_ - next_) < size) {
+        close();
+        void* memory = std::aligned_alloc(kBlockSize, kBlockSize);
+        if (!memory) return nullptr;
+        block_ = new (memory) Block;
+        next_ = static_cast<char*>(memory) + sizeof(Block);
+        end_ = static_cast<char*>(memory) + kBlockSize;
+    }
+    void* p = next_;
+    next_ += size;
+    ++made_;
+    FJ_UNPOISON(p, size);
+    return p;
+}
+
+ns::Number* FJValuePool::makeSigned(int64_t v) {
+    void* p = allocate(sizeof(FJPooledNumber));
+    return p ? ::new (p) FJPooledNumber(ns::NumberType::LongLong, v) : nullptr;
+}
+
+ns::Number* FJValuePool::makeUnsigned(uint64_t v) {
+    void* p = allocate(sizeof(FJPooledNumber));
+    return p ? ::new (p) FJPooledNumber(ns::NumberType::UnsignedLongLong, v, 0) : nullptr;
+}
+
+ns::Number* FJValuePool::makeDouble(double v) {
+    void* p = allocate(sizeof(FJPooledNumber));
+    return p ? ::new (p) FJPooledNumber(ns::NumberType::Double, v) : nullptr;
+}
+
+ns::String* FJValuePool::makeString(const char* bytes, size_t length) {
+    void* p = allocate(sizeof(FJPooledString));
+    return p ? ::new (p) FJPooledString(std::string(bytes, length)) : nullptr;
+}
+
+}  // namespace json

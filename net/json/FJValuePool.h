@@ -1,0 +1,60 @@
+// Strings and numbers of one large decode come from 64 KiB blocks instead of
+// one heap allocation each. A block counts the values still alive in it;
+// whichever thread releases its last value frees it, once the decoder has
+// moved on to another block (until then the block stays open for more).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/foundation/Number.h"
+#include "platform/foundation/String.h"
+
+namespace json {
+
+// A number that lives in a pool block. It reads as any ns::Number; only its
+// memory is different.
+class FJPooledNumber final : public ns::Number {
+public:
+    using ns::Number::Number;
+    static void operator delete(void* p);
+};
+
+// A string object that lives in a pool block (its text, when longer than
+// the standard string keeps inline, is still a heap block of its own).
+class FJPooledString final : public ns::String {
+public:
+    using ns::String::String;
+    static void operator delete(void* p);
+};
+
+class FJValuePool {
+public:
+    FJValuePool() = default;
+    FJValuePool(const FJValuePool&) = delete;
+    FJValuePool& operator=(const FJValuePool&) = delete;
+    ~FJValuePool() { close(); }
+
+    // New values at count 0, or nullptr when no memory can be had.
+    ns::Number* makeSigned(int64_t v);
+    ns::Number* makeUnsigned(uint64_t v);
+    ns::Number* makeDouble(double v);
+    ns::String* makeString(const char* bytes, size_t length);
+
+    // Gives up the current block: it is freed with its last value.
+    void close();
+    // The memory of a destroyed pooled value goes back to its block.
+    static void release(void* p, size_t size);
+
+private:
+    void* allocate(size_t size);
+
+    struct Block;
+    Block* block_ = nullptr;
+    char* next_ = nullptr;
+    char* end_ = nullptr;
+    int64_t made_ = 0;  // values placed in the current block
+};
+
+}  // namespace json
