@@ -266,7 +266,7 @@ std::vector<std::string> Analytics::logLines() {
     std::lock_guard<std::mutex> g(agent().mutex);
     return agent().lines;
 }
-void Analytics::resetForTesting() {
+void Analytics::reset() {
     std::vector<ns::ObserverToken> observers;  // removed once the lock is let go
     std::lock_guard<std::mutex> g(agent().mutex);
     Agent& a = agent();

@@ -95,9 +95,9 @@ public:
     // ones only: the list is bounded).
     static std::vector<UsageSession> endedSessions();
     static std::vector<std::string> logLines();
-    // Forgets everything recorded and stops observing the application
-    // (tests start each case from a clean agent).
-    static void resetForTesting();
+    // Back to a fresh process's agent: forgets everything recorded and stops
+    // observing the application (tests start each case from it).
+    static void reset();
 
     // Writes "ClassName: message" when `level` is at or below the log level.
     static void log(int level, const char* className, const std::string& message);

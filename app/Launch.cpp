@@ -12,16 +12,16 @@ namespace app {
 
 ns::Ref<AppDelegate> launch(const LaunchSettings& s) {
     if (s.clock) ns::RunLoop::main()->setClock(s.clock);
-    ui::Panel::dismissAllForTesting();
-    ui::Application::shared()->resetForTesting();
-    ui::Device::current()->resetForTesting();
+    ui::Panel::resetShown();
+    ui::Application::shared()->reset();
+    ui::Device::current()->reset();
     ui::Device::current()->setUserInterfaceIdiom(s.idiom);
     if (!s.homeDir.empty()) ns::Paths::setHomeDirectory(s.homeDir);
     if (!s.bundleDir.empty()) ns::Paths::setBundleResourcePath(s.bundleDir);
     ui::Image::setImageFolder(ns::Paths::join(ns::Paths::bundleResourcePath(), "images"));
     ns::UserDefaults::resetStandardUserDefaults();
     ui::TabBar::setAppearanceTintColor(nullptr);
-    SwipeableWebView_ipad::resetSharedFlagForTesting();
+    SwipeableWebView_ipad::resetSharedFlag();
 
     auto delegate = ns::make<AppDelegate>();
     ui::Application::shared()->launch(delegate);

@@ -13,7 +13,7 @@ using Opt = SwipeableWebViewDelegate_ipad::Optional;
 }  // namespace
 
 bool SwipeableWebView_ipad::swipeBlocked() { return gSharedFlag; }
-void SwipeableWebView_ipad::resetSharedFlagForTesting() { gSharedFlag = false; }
+void SwipeableWebView_ipad::resetSharedFlag() { gSharedFlag = false; }
 
 ns::Ref<SwipeableWebView_ipad> SwipeableWebView_ipad::make(ui::Rect frame) {
     auto v = ns::make<SwipeableWebView_ipad>(frame);

@@ -59,9 +59,9 @@ public:
 
     // The flag shared by every instance: set while two fingers are down or
     // once a swipe was reported; cleared by a new touch that is not two
-    // fingers.
+    // fingers. A launch clears it (resetSharedFlag).
     static bool swipeBlocked();
-    static void resetSharedFlagForTesting();
+    static void resetSharedFlag();
 
 private:
     ui::Point startTouchPosition_;

@@ -121,10 +121,10 @@ void launchToInterface(benchmark::State& state, ui::UserInterfaceIdiom idiom, do
         auto delegate = app::launch(idiom, home, b.dir, clock);
         driver.advance(splash);
         benchmark::DoNotOptimize(delegate->window()->rootViewController());
-        ui::Panel::dismissAllForTesting();  // the rate prompt of later launches
+        ui::Panel::resetShown();  // the rate prompt of later launches
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * b.bytes()));
-    ui::Application::shared()->resetForTesting();
+    ui::Application::shared()->reset();
     ns::RunLoop::main()->setClock(ns::SystemClock::shared());
     std::error_code ec;
     fs::remove_all(home, ec);

@@ -38,12 +38,12 @@ struct Screen {
     ns::Ref<ui::Window> window;
     Screen() {
         ns::RunLoop::main()->setClock(clock);
-        ui::Application::shared()->resetForTesting();
+        ui::Application::shared()->reset();
         window = ns::make<ui::Window>(ui::Screen::main()->bounds());
         window->setRootViewController(ns::make<ui::ViewController>());
         window->makeKeyAndVisible();
     }
-    ~Screen() { ui::Application::shared()->resetForTesting(); }
+    ~Screen() { ui::Application::shared()->reset(); }
 };
 
 enum class Target { Field, AskingField, SearchBar, MailTo };

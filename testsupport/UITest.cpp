@@ -5,15 +5,15 @@ namespace testsupport {
 void UITest::SetUp() {
     clock = std::make_shared<ns::ManualClock>(1000.0);
     ns::RunLoop::main()->setClock(clock);
-    ui::Application::shared()->resetForTesting();
-    ui::Device::current()->resetForTesting();
+    ui::Application::shared()->reset();
+    ui::Device::current()->reset();
     ui::clearAnimationLog();
 }
 
 void UITest::TearDown() {
     // Let pending completions run so nothing leaks into the next test.
     clock->advance(100);
-    ui::Application::shared()->resetForTesting();
+    ui::Application::shared()->reset();
     ns::RunLoop::main()->setClock(ns::SystemClock::shared());
 }
 

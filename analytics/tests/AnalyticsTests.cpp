@@ -10,7 +10,7 @@ using ns::str;
 
 class AnalyticsTest : public ::testing::Test {
 protected:
-    void SetUp() override { Analytics::resetForTesting(); }
+    void SetUp() override { Analytics::reset(); }
 };
 
 TEST_F(AnalyticsTest, OnlyTheFirstStartDoesTheWork) {
@@ -53,7 +53,7 @@ TEST_F(AnalyticsTest, GatesRefuseAndLogAtLevelTwo) {
     EXPECT_EQ(lines[0], "Analytics: Event name is not a string");
 
     // Below level 2 the refusals are silent.
-    Analytics::resetForTesting();
+    Analytics::reset();
     Analytics::startSession("KEY");
     Analytics::setLogLevel(1);
     Analytics::setUsageReportingEnabled(false);
@@ -75,7 +75,7 @@ TEST_F(AnalyticsTest, SessionPausesResumesAndEndsWithTheApplication) {
     auto clock = std::make_shared<ns::ManualClock>(100.0);
     ns::RunLoop::main()->setClock(clock);
     auto* app = ui::Application::shared();
-    app->resetForTesting();
+    app->reset();
     app->becomeActive();
     Analytics::startSession("KEY");
     Analytics::startSession("KEY");  // a second start observes nothing more
@@ -131,18 +131,18 @@ TEST_F(AnalyticsTest, SessionPausesResumesAndEndsWithTheApplication) {
     EXPECT_EQ(Analytics::currentSession().state, SessionState::Ended);
 
     // A shorter allowance; and once reset, the agent no longer listens.
-    Analytics::resetForTesting();
+    Analytics::reset();
     Analytics::startSession("KEY");
     Analytics::setSessionContinueSeconds(1);
     app->resignActive();
     clock->advance(1.5);
     app->becomeActive();
     EXPECT_EQ(Analytics::endedSessions().size(), 1u);
-    Analytics::resetForTesting();
+    Analytics::reset();
     app->resignActive();
     EXPECT_EQ(Analytics::currentSession().state, SessionState::Running);
     EXPECT_FALSE(Analytics::sessionStarted());
 
-    app->resetForTesting();
+    app->reset();
     ns::RunLoop::main()->setClock(ns::SystemClock::shared());
 }

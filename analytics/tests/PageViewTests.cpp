@@ -22,7 +22,7 @@ public:
 class PageViewTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        Analytics::resetForTesting();
+        Analytics::reset();
         Analytics::startSession("KEY");
     }
 };

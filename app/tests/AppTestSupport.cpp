@@ -10,7 +10,7 @@ void AppTest::SetUp() {
     ns::Paths::setHomeDirectory(home);
     ns::Paths::setBundleResourcePath(sampleBundle());
     ns::UserDefaults::resetStandardUserDefaults();
-    analytics::Analytics::resetForTesting();
+    analytics::Analytics::reset();
     setAppLogEcho(false);
     clearAppLog();
     // No test reaches the maker's service: the forms' posts are kept
@@ -22,8 +22,8 @@ void AppTest::SetUp() {
 void AppTest::TearDown() {
     if (HasFailure()) std::fprintf(stderr, "--- screen ---\n%s\n", screen().c_str());
     clock->advance(100);
-    ui::Panel::dismissAllForTesting();
-    ui::Application::shared()->resetForTesting();
+    ui::Panel::resetShown();
+    ui::Application::shared()->reset();
     ns::UserDefaults::resetStandardUserDefaults();
     ns::RunLoop::main()->setClock(ns::SystemClock::shared());
     homeFolder.reset();
@@ -31,7 +31,7 @@ void AppTest::TearDown() {
 
 ns::Ref<AppDelegate> AppTest::launchApp(ui::UserInterfaceIdiom idiom, std::string bundle) {
     // A restart: the analytics session of the former process is gone.
-    analytics::Analytics::resetForTesting();
+    analytics::Analytics::reset();
     delegate = launch(idiom, home, bundle, clock);
     driver->settle();
     return delegate;

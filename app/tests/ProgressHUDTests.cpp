@@ -410,7 +410,7 @@ TEST_F(ProgressHUDTest, OverAWindowItTurnsWithTheStatusBar) {
     ns::RunLoop::main()->runOnce();
     EXPECT_TRUE(hud->rotationTransform().isIdentity());
     ui::Device::current()->setOrientation(ui::DeviceOrientation::Portrait);
-    ui::Application::shared()->resetForTesting();
+    ui::Application::shared()->reset();
 }
 
 }  // namespace app::test

@@ -38,12 +38,12 @@ protected:
         reachability = std::make_shared<net::FakeReachabilityProvider>();
         reachability->setDefaultFlags(net::kReachabilityReachable);
         net::ReachabilityProvider::setCurrent(reachability);
-        sharing::SHR::resetForTesting();
-        ui::TweetComposeViewController::resetForTesting();
+        sharing::SHR::reset();
+        ui::TweetComposeViewController::reset();
     }
     void TearDown() override {
-        sharing::SHR::resetForTesting();
-        ui::TweetComposeViewController::resetForTesting();
+        sharing::SHR::reset();
+        ui::TweetComposeViewController::reset();
         TabletTest::TearDown();
         net::ReachabilityProvider::setCurrent(nullptr);
     }

@@ -66,7 +66,7 @@ void LocationManager::setDevicePosition(ns::Ref<Location> location) {
         if (auto m = w.lock()) LocationHub::schedule(m.get(), location);
 }
 
-void LocationManager::resetForTesting() {
+void LocationManager::resetDevice() {
     auto& h = LocationHub::shared();
     h.enabled = true;
     h.hasStatus = true;

@@ -82,8 +82,9 @@ public:
     // position is known is told it too.
     static void setDevicePosition(ns::Ref<Location> location);
     static ns::Ref<Location> devicePosition();
-    // Back to the defaults: on, authorised, monitoring available, no position.
-    static void resetForTesting();
+    // Back to a fresh device: on, authorised, monitoring available, no
+    // position, no running manager.
+    static void resetDevice();
 
     // -- This manager -----------------------------------------------------------
     LocationManagerDelegate* delegate() const { return delegate_.get(); }

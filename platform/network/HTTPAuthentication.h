@@ -71,9 +71,10 @@ public:
     // "Basic <base64(user:password)>".
     static std::string basicAuthorization(std::string_view user, std::string_view password);
 
-    // For tests: a fixed client nonce (Digest) or 8-byte client challenge
-    // (NTLM) instead of a random one.
-    void setClientNonceForTesting(std::string cnonce) { fixedCnonce_ = std::move(cnonce); }
+    // A fixed client nonce (Digest) or 8-byte client challenge (NTLM)
+    // instead of a random one, for an exchange that must come out byte for
+    // byte as a published example or a recorded peer has it.
+    void setClientNonce(std::string cnonce) { fixedCnonce_ = std::move(cnonce); }
 
 private:
     bool adopt(const AuthChallenge& c);

@@ -104,7 +104,7 @@ void deliver(const std::shared_ptr<State>& state, ns::Ref<ns::RunLoop> loop, con
 
 }  // namespace
 
-void Resolver::setLookupFunctionForTesting(LookupFunction fn) {
+void Resolver::setLookupFunction(LookupFunction fn) {
     std::lock_guard<std::mutex> g(gLookupMutex);
     gLookup = std::move(fn);
 }

@@ -43,11 +43,12 @@ public:
     static std::shared_ptr<Request> resolve(const std::string& host, uint16_t port, ns::RunLoop& loop,
                                             const std::string& mode, Callback callback);
 
-    // Test hook: a lookup function used instead of getaddrinfo for names
-    // (not for numeric addresses). Pass nullptr to restore the default.
+    // How names (not numeric addresses) are looked up: getaddrinfo, unless a
+    // lookup function replaces it (a test's own table of names, say);
+    // nullptr restores getaddrinfo.
     using LookupFunction = std::function<std::vector<SocketAddress>(const std::string& host, uint16_t port,
                                                                     ns::Ref<ns::Error>* error)>;
-    static void setLookupFunctionForTesting(LookupFunction fn);
+    static void setLookupFunction(LookupFunction fn);
 };
 
 }  // namespace net

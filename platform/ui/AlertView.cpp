@@ -34,7 +34,7 @@ bool Panel::isVisible() const {
 std::vector<ns::Ref<Panel>> Panel::visiblePanels() { return shown(); }
 Panel* Panel::topPanel() { return shown().empty() ? nullptr : shown().back().get(); }
 
-void Panel::dismissAllForTesting() { shown().clear(); }
+void Panel::resetShown() { shown().clear(); }
 
 void Panel::showPanel() {
     requireMainThread("show (alert or action sheet)");

@@ -70,7 +70,9 @@ public:
     // The shown panels, oldest first (the last one is on top).
     static std::vector<ns::Ref<Panel>> visiblePanels();
     static Panel* topPanel();
-    static void dismissAllForTesting();
+    // Forgets every shown panel without telling their delegates: what a
+    // relaunch does (app::launch), and how a test clears the screen.
+    static void resetShown();
 
 protected:
     void showPanel();

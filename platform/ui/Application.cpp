@@ -199,8 +199,8 @@ void Application::sendEvent(Event* event) {
     for (auto& w : targets) w->sendEvent(event);
 }
 
-void Application::resetForTesting() {
-    Panel::dismissAllForTesting();
+void Application::reset() {
+    Panel::resetShown();
     windows_.clear();
     key_ = nullptr;
     opened_.clear();
@@ -251,7 +251,7 @@ void Device::setOrientation(DeviceOrientation o) {
         if (Window* w = Application::shared()->keyWindow()) w->rotateInterfaceTo(interfaceOrientationFor(o));
 }
 
-void Device::resetForTesting() {
+void Device::reset() {
     setUserInterfaceIdiom(UserInterfaceIdiom::Phone);
     orientation_ = DeviceOrientation::Portrait;
     systemVersion_ = "6.1";

@@ -121,8 +121,9 @@ public:
     // Hands a touch event to the window of its touches.
     void sendEvent(Event* event);
 
-    // Forgets windows, alerts, opened URLs, the delegate and flags (tests).
-    void resetForTesting();
+    // Back to a fresh process: forgets windows, alerts, opened URLs, the
+    // delegate and flags (a relaunch in the same process; tests).
+    void reset();
 
     // Used by Window.
     void windowBecameKey(Window* w);
@@ -175,8 +176,9 @@ public:
     void beginGeneratingDeviceOrientationNotifications() { ++generating_; }
     void endGeneratingDeviceOrientationNotifications() { if (generating_ > 0) --generating_; }
     bool isGeneratingDeviceOrientationNotifications() const { return generating_ > 0; }
-    // Restores the defaults: phone, portrait, version "6.1" (tests).
-    void resetForTesting();
+    // Back to a fresh device: phone, portrait, version "6.1" (a relaunch;
+    // tests).
+    void reset();
 
 private:
     UserInterfaceIdiom idiom_ = UserInterfaceIdiom::Phone;

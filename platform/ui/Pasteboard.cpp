@@ -48,6 +48,6 @@ void imageWriteToSavedPhotosAlbum(ns::Ref<Image> image) {
     if (image) album().push_back(std::move(image));
 }
 std::vector<ns::Ref<Image>> savedPhotosAlbum() { return album(); }
-void clearSavedPhotosAlbumForTesting() { album().clear(); }
+void clearSavedPhotosAlbum() { album().clear(); }
 
 }  // namespace ui

@@ -39,7 +39,8 @@ private:
 
 // Saves `image` to the saved-photos album (no completion callback).
 void imageWriteToSavedPhotosAlbum(ns::Ref<Image> image);
+// The album's images, oldest first; clearing empties it.
 std::vector<ns::Ref<Image>> savedPhotosAlbum();
-void clearSavedPhotosAlbumForTesting();
+void clearSavedPhotosAlbum();
 
 }  // namespace ui

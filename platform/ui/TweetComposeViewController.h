@@ -110,7 +110,7 @@ public:
         setView(root);
     }
 
-    // -- Tests ------------------------------------------------------------------------
+    // -- The record ---------------------------------------------------------------------
     // The composers made by make() so far that are still alive, oldest first.
     static std::vector<ns::Ref<TweetComposeViewController>> liveComposers() {
         std::vector<ns::Ref<TweetComposeViewController>> out;
@@ -118,8 +118,9 @@ public:
             if (auto c = w.lock()) out.push_back(c);
         return out;
     }
-    // Forgets the record and restores the settings (available, can send).
-    static void resetForTesting() {
+    // Back to a fresh device: forgets the record and restores the settings
+    // (available, can send).
+    static void reset() {
         registry().clear();
         availableFlag() = true;
         canSendFlag() = true;

@@ -54,7 +54,7 @@ SHR* SHR::currentHelper() {
     return slot;
 }
 
-void SHR::resetForTesting() {
+void SHR::reset() {
     SHR* s = currentHelper();
     s->currentView_ = nullptr;
     s->pendingView_ = nullptr;

@@ -116,9 +116,10 @@ public:
     static std::string offlineDataFileName(const ns::Dictionary& entry);
     ns::OperationQueue* offlineQueue() const { return offlineQueue_.get(); }
 
-    // Forgets presentation state, the pending screen, the cached sharer list
-    // and the offline queue (tests, and a simulator restart).
-    static void resetForTesting();
+    // Back to a fresh process: forgets presentation state, the pending
+    // screen, the cached sharer list and the offline queue (tests, and a
+    // simulator restart).
+    static void reset();
 
 private:
     ns::Ref<ui::ViewController> currentView_;

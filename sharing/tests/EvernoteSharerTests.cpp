@@ -170,7 +170,7 @@ TEST_F(EvernoteSharerTest, LoginFormThenShareFormThenNote) {
     EXPECT_EQ(alerts()[0], "Login Error|Your username and password did not match");
     EXPECT_FALSE(SHR::getAuthValueForKeyForSharer("password", "SHREvernote"));
     EXPECT_TRUE(rec.names.empty());
-    ui::Panel::dismissAllForTesting();
+    ui::Panel::resetShown();
 
     login->setValueForKey("password", "pa55");
     login->validateForm();
@@ -296,7 +296,7 @@ TEST_F(EvernoteSharerTest, SendFailures) {
     auto relogin = ns::make<SHREvernote>();
     EXPECT_EQ(run(relogin.get()), "Could not authenticate you. Please relogin.");
     EXPECT_TRUE(ns::as<SHRFormController>(relogin->topViewController()));
-    ui::Panel::dismissAllForTesting();
+    ui::Panel::resetShown();
     // A system exception and a wrong stored password end the send too.
     service.notes->failCode = 0;
     service.notes->systemFailure = true;

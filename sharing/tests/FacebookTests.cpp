@@ -284,13 +284,13 @@ class FacebookTest : public SharingTest {
 protected:
     void SetUp() override {
         SharingTest::SetUp();
-        SHRFacebook::resetForTesting();
+        SHRFacebook::resetSharedClient();
         fb = Facebook::initWithAppIdAndDelegate(ns::str("777"), nullptr);
         rec = ns::make<Recorder>();
     }
     void TearDown() override {
         fb = nullptr;
-        SHRFacebook::resetForTesting();
+        SHRFacebook::resetSharedClient();
         SharingTest::TearDown();
     }
     void login(const char* token = "tok en") {
@@ -655,10 +655,10 @@ class SHRFacebookTest : public SharingTest {
 protected:
     void SetUp() override {
         SharingTest::SetUp();
-        SHRFacebook::resetForTesting();
+        SHRFacebook::resetSharedClient();
     }
     void TearDown() override {
-        SHRFacebook::resetForTesting();
+        SHRFacebook::resetSharedClient();
         SharingTest::TearDown();
     }
     static void storeToken(const char* token) {

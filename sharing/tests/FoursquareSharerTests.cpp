@@ -54,12 +54,12 @@ class FoursquareTest : public SharingTest {
 protected:
     void SetUp() override {
         SharingTest::SetUp();
-        loc::LocationManager::resetForTesting();
+        loc::LocationManager::resetDevice();
         registerFoursquareSharer();
         endpoints.point({SHRFoursquareV2Request::kService, SHRFoursquareV2::kWebService}, baseOf(fake.server));
     }
     void TearDown() override {
-        loc::LocationManager::resetForTesting();
+        loc::LocationManager::resetDevice();
         SharingTest::TearDown();
     }
     ui::ViewController* shownTop() {

@@ -170,7 +170,7 @@ TEST_F(GoogleReaderTest, LoginErrorsAndSendFailures) {
     EXPECT_EQ(rec.names.back(), std::string(SHRAuthDidFinishNotification) + ":false");
     ASSERT_EQ(alerts().size(), 1u);
     EXPECT_EQ(alerts()[0], "Login Error|Incorrect username and password");
-    ui::Panel::dismissAllForTesting();
+    ui::Panel::resetShown();
 
     // Another error name is shown as it is; no error at all gets the general text.
     fake.loginReply = "Error=CaptchaRequired\n";
@@ -178,13 +178,13 @@ TEST_F(GoogleReaderTest, LoginErrorsAndSendFailures) {
     s->getSession(ns::str("a"), ns::str("s3cret & more"));
     ASSERT_TRUE(waitFor(rec, SHRAuthDidFinishNotification));
     EXPECT_EQ(alerts()[0], "Login Error|CaptchaRequired");
-    ui::Panel::dismissAllForTesting();
+    ui::Panel::resetShown();
     fake.loginReply = "nothing\n";
     rec.names.clear();
     s->getSession(ns::str("a"), ns::str("s3cret & more"));
     ASSERT_TRUE(waitFor(rec, SHRAuthDidFinishNotification));
     EXPECT_EQ(alerts()[0], "Login Error|There was an error logging into Google Reader");
-    ui::Panel::dismissAllForTesting();
+    ui::Panel::resetShown();
 
     // A send whose sign-in fails ends as a failed send.
     SHR::setAuthValueForKeyForSharer(ns::str("ann@example.org").get(), "email", "SHRGoogleReader");
@@ -256,7 +256,7 @@ TEST_F(InstapaperTest, LoginThenAddAtOnce) {
     ASSERT_EQ(alerts().size(), 1u);
     EXPECT_EQ(alerts()[0], "Login Error|Sorry, Instapaper did not accept your credentials. Please try again.");
     EXPECT_FALSE(SHR::getAuthValueForKeyForSharer("username", "SHRInstapaper"));
-    ui::Panel::dismissAllForTesting();
+    ui::Panel::resetShown();
 
     rec.names.clear();
     login->setValueForKey("password", "p&ss=1");

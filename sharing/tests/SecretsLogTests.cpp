@@ -135,14 +135,14 @@ class SecretsLogTest : public SharingTest {
 protected:
     void SetUp() override {
         SharingTest::SetUp();
-        loc::LocationManager::resetForTesting();
-        ui::TweetComposeViewController::resetForTesting();
+        loc::LocationManager::resetDevice();
+        ui::TweetComposeViewController::reset();
         ui::TweetComposeViewController::setAvailable(false);  // the OAuth sharer, not the system sheet
     }
     void TearDown() override {
-        loc::LocationManager::resetForTesting();
-        ui::TweetComposeViewController::resetForTesting();
-        SHRFacebook::resetForTesting();
+        loc::LocationManager::resetDevice();
+        ui::TweetComposeViewController::reset();
+        SHRFacebook::resetSharedClient();
         SHREvernote::setConfiguration("", "");
         SharingTest::TearDown();
     }
@@ -195,8 +195,8 @@ protected:
             ns::RunLoop::main()->runUntil(ended, 0.02);
             clock->advance(0.05);
         }
-        ui::Panel::dismissAllForTesting();
-        SHR::resetForTesting();
+        ui::Panel::resetShown();
+        SHR::reset();
     }
     Service* service_ = nullptr;
     static void storeAuth(const char* sharerId, const char* key, const std::string& value) {
@@ -218,7 +218,7 @@ TEST_F(SecretsLogTest, NoSharerFlowWritesASecretToTheLog) {
     endpoints.point(Facebook::kGraphService, base + "/");
     endpoints.point(Facebook::kRestService, base + "/method/");
     endpoints.point(Facebook::kLoginSiteService, base + "/login");
-    SHRFacebook::resetForTesting();
+    SHRFacebook::resetSharedClient();
     registerEvernoteSharer();
     endpoints.point(SHREvernote::kUserStoreService, base + "/edam/user");
     endpoints.point(SHREvernote::kNoteStoreService, base + "/edam/note/");

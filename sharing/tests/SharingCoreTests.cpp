@@ -416,11 +416,11 @@ TEST_F(LifeCycleTest, OfflineRefusalAndQuietSharers) {
     ASSERT_EQ(alerts().size(), 1u);
     EXPECT_EQ(alerts()[0], "Offline|You must be online to login to Login Service");
     EXPECT_EQ(sharer->pendingAction(), SHRPendingShare);
-    ui::Panel::dismissAllForTesting();
+    ui::Panel::resetShown();
     SHR::setAuthValueForKeyForSharer(ns::str("ann").get(), "username", "LoginSharer");
     EXPECT_TRUE(sharer->tryToSend());
     EXPECT_EQ(alerts()[0], "Offline|You must be online in order to share with Login Service");
-    ui::Panel::dismissAllForTesting();
+    ui::Panel::resetShown();
     sharer->setQuiet(true);
     EXPECT_FALSE(sharer->tryToSend());
     EXPECT_TRUE(alerts().empty());

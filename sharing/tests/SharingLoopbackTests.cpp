@@ -235,7 +235,7 @@ TEST_F(LoopbackTest, OAuthFailuresEndWithTheirAlerts) {
     EXPECT_EQ(alerts()[0], "Request Error|There was a problem requesting authorization from Fake");
     EXPECT_TRUE(rec.names.empty());
     EXPECT_NE(provider.log().find("refused bad signature"), std::string::npos);
-    ui::Panel::dismissAllForTesting();
+    ui::Panel::resetShown();
 
     // A callback carrying oauth_problem fails even though the page "succeeded".
     auto other = ns::make<FakeServiceSharer>();
@@ -250,7 +250,7 @@ TEST_F(LoopbackTest, OAuthFailuresEndWithTheirAlerts) {
     ASSERT_EQ(alerts().size(), 1u);
     EXPECT_EQ(alerts()[0], "Authorize Error|There was an error while authorizing");
     EXPECT_EQ(other->pendingAction(), SHRPendingShare);
-    ui::Panel::dismissAllForTesting();
+    ui::Panel::resetShown();
     ASSERT_TRUE(runUntil([&] { return SHR::currentHelper()->currentView() == nullptr; }));
 
     // The access step refused: "Access Error", reported false, no token kept.
@@ -318,7 +318,7 @@ TEST_F(LoopbackTest, OfflineQueueKeptAcrossRestartAndResentOncePerShare) {
     EXPECT_EQ(*ns::readFile(folder + "/" + uids[2]), "file body");
 
     // A restart: the centre and the defaults start afresh, the files stay.
-    SHR::resetForTesting();
+    SHR::reset();
     ns::UserDefaults::resetStandardUserDefaults();
     SHR::flushOfflineQueue();  // still offline: nothing happens
     ASSERT_TRUE(std::filesystem::exists(list));
@@ -437,7 +437,7 @@ TEST_F(SharingTest, OfflineQueueSurvivesAKillDuringTheFlush) {
     std::string orphan = folder + "/QueueSharer-4-1700000000-42";
     ASSERT_TRUE(ns::writeFileAtomically(leftoverTemp, "<plist>"));
     ASSERT_TRUE(ns::writeFileAtomically(orphan, "orphan"));
-    SHR::resetForTesting();
+    SHR::reset();
     testsupport::Server server(handler);
     {
         std::lock_guard<std::mutex> g(m);

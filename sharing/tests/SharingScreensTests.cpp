@@ -225,11 +225,11 @@ protected:
              {"services", ns::Array::make({ns::str("ScreenGamma"), ns::str("ScreenLinks"), ns::str("ScreenBeta"),
                                            ns::str("ScreenAlpha")})}});
         ASSERT_TRUE(ns::writeToFile(*sharers, ns::Paths::join(bundle->path(), "SHRSharers.plist")));
-        SHR::resetForTesting();
+        SHR::reset();
     }
     void TearDown() override {
         ns::Paths::setBundleResourcePath("");
-        SHR::resetForTesting();
+        SHR::reset();
         ScreensTest::TearDown();
     }
     ns::Ref<SHRShareMenu> showMenu(ns::Ref<SHRItem> item) {
@@ -269,7 +269,7 @@ TEST_F(ShareMenuTest, SectionsSortedRowsAndHeaders) {
 
     // An item no action can share: the empty section has no header.
     ns::Paths::setBundleResourcePath(bundle->path());
-    SHR::resetForTesting();
+    SHR::reset();
     ASSERT_TRUE(ns::writeToFile(*
         ns::Dictionary::make({{"actions", ns::Array::make({ns::str("ScreenOff")})},
                               {"services", ns::Array::make({ns::str("ScreenLinks")})}}),

@@ -10,16 +10,16 @@ void SharingTest::SetUp() {
     fake = std::make_shared<net::FakeReachabilityProvider>();
     setOnline(true);
     net::ReachabilityProvider::setCurrent(fake);
-    SHR::resetForTesting();
-    ui::Panel::dismissAllForTesting();
+    SHR::reset();
+    ui::Panel::resetShown();
     window = makeWindow();
     root = ns::make<ui::ViewController>();
     window->setRootViewController(root);
 }
 
 void SharingTest::TearDown() {
-    SHR::resetForTesting();
-    ui::Panel::dismissAllForTesting();
+    SHR::reset();
+    ui::Panel::resetShown();
     testsupport::UITest::TearDown();
     net::ReachabilityProvider::setCurrent(nullptr);
     ns::UserDefaults::resetStandardUserDefaults();

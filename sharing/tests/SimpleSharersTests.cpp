@@ -118,7 +118,7 @@ TEST_F(SimpleSharersTest, TextMessageSafariAlbumLogoutAndPrint) {
     ASSERT_FALSE(ui::Application::shared()->openedURLs().empty());
     EXPECT_EQ(ui::Application::shared()->openedURLs().back(), "http://example.com/x");
 
-    ui::clearSavedPhotosAlbumForTesting();
+    ui::clearSavedPhotosAlbum();
     SHRSharer::shareText<SHRPhotoAlbum>(ns::str("not an image"));
     EXPECT_TRUE(ui::savedPhotosAlbum().empty());
     EXPECT_EQ(SHRActivityIndicator::currentIndicator()->subMessageLabel()->text(), "Saved!");

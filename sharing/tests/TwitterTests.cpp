@@ -32,12 +32,12 @@ class TwitterTest : public SharingTest {
 protected:
     void SetUp() override {
         SharingTest::SetUp();
-        ui::TweetComposeViewController::resetForTesting();
+        ui::TweetComposeViewController::reset();
         ui::TweetComposeViewController::setAvailable(false);
         SHRTwitter::setFollowAccount("");
     }
     void TearDown() override {
-        ui::TweetComposeViewController::resetForTesting();
+        ui::TweetComposeViewController::reset();
         SHRTwitter::setFollowAccount("");
         SharingTest::TearDown();
     }
@@ -152,7 +152,7 @@ TEST_F(TwitterTest, StatusRepliesDecideSuccessOrTheErrorAlert) {
             SHR::currentHelper()->hideCurrentViewControllerAnimated(false);
             runUntil([&] { return SHR::currentHelper()->currentView() == nullptr; });
         }
-        ui::Panel::dismissAllForTesting();
+        ui::Panel::resetShown();
     }
     // The longest tweet went out whole.
     EXPECT_TRUE(logHasLine("status " + longest)) << fakeTwitter->log();
@@ -284,7 +284,7 @@ TEST_F(TwitterTest, LinksAreShortenedOrPostedWholeWhenThatIsNotPossible) {
         } else {
             EXPECT_TRUE(alerts().empty());
         }
-        ui::Panel::dismissAllForTesting();
+        ui::Panel::resetShown();
         visibleForm()->cancel();
         ASSERT_TRUE(runUntil([&] { return SHR::currentHelper()->currentView() == nullptr; }));
     }
@@ -316,7 +316,7 @@ TEST_F(TwitterTest, XAuthLoginFormTradesThePasswordAndFollowsOnce) {
     login->validateForm();
     ASSERT_TRUE(runUntil([&] { return !alerts().empty(); }));
     EXPECT_EQ(alerts()[0], "Access Error|Invalid user name or password");
-    ui::Panel::dismissAllForTesting();
+    ui::Panel::resetShown();
     login->setValueForKey("password", "pa ss");
     login->validateForm();
     ASSERT_TRUE(runUntil([&] { return visibleForm() != nullptr; }));

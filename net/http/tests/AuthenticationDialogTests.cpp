@@ -66,8 +66,8 @@ class AuthenticationDialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
         HTTPRequest::clearSession();
-        ui::Application::shared()->resetForTesting();
-        ui::Device::current()->resetForTesting();
+        ui::Application::shared()->reset();
+        ui::Device::current()->reset();
         window = ns::make<ui::Window>(ui::Screen::main()->bounds());
         auto root = ns::make<ui::ViewController>();
         root->setTitle("Deck index");
@@ -82,8 +82,8 @@ protected:
         if (AuthenticationDialog::dialogOnScreen()) driver.tapBarButton("Cancel");
         drainMain();
         driver.settle();
-        ui::Application::shared()->resetForTesting();
-        ui::Device::current()->resetForTesting();
+        ui::Application::shared()->reset();
+        ui::Device::current()->reset();
         HTTPRequest::clearSession();
     }
 
@@ -283,7 +283,7 @@ TEST_F(AuthenticationDialogTest, ProxyLoginIsTitledWithTheProxyAndSetsTheProxyCr
 
 TEST_F(AuthenticationDialogTest, WithoutAWindowTheRequestFailsInsteadOfWaitingForever) {
     ChallengeServer s;
-    ui::Application::shared()->resetForTesting();  // no window to show a sheet in
+    ui::Application::shared()->reset();  // no window to show a sheet in
     auto r = start(s.url("/basic"));
     ASSERT_TRUE(waitFor(r));
     ASSERT_TRUE(r->error());
@@ -318,7 +318,7 @@ TEST_F(AuthenticationDialogTest, RefusedCredentialsBringTheSheetBackForTheSameRe
 
 TEST_F(AuthenticationDialogTest, OnATabletTheSheetIsAFormSheetWithATallerHeader) {
     ui::Device::current()->setUserInterfaceIdiom(ui::UserInterfaceIdiom::Pad);
-    ui::Application::shared()->resetForTesting();  // a tablet-sized window only
+    ui::Application::shared()->reset();  // a tablet-sized window only
     window = ns::make<ui::Window>(ui::Screen::main()->bounds());
     window->setRootViewController(ns::make<ui::ViewController>());
     window->makeKeyAndVisible();

@@ -7,6 +7,7 @@
 #include "platform/foundation/SecretMasking.h"
 #include "platform/foundation/ServiceEndpoints.h"
 #include "platform/foundation/URL.h"
+#include "testsupport/EndpointOverrides.h"
 
 using namespace ns;
 
@@ -259,4 +260,14 @@ TEST(ServiceEndpoints, OverrideThenEnvironmentThenBuiltIn) {
     EXPECT_EQ(ServiceEndpoints::baseURL(other), "https://[::1]:2");
     ServiceEndpoints::clearOverrides();
     EXPECT_EQ(ServiceEndpoints::baseURL(other), "https://other.maker.example");
+
+    // The tests' helper: a scope's overrides go with it, other ones stay.
+    EXPECT_TRUE(ServiceEndpoints::setOverride("test-other", "http://127.0.0.1:3"));
+    {
+        testsupport::EndpointOverrides scope({forms}, "http://127.0.0.1:4");
+        EXPECT_EQ(ServiceEndpoints::baseURL(forms), "http://127.0.0.1:4");
+    }
+    EXPECT_EQ(ServiceEndpoints::baseURL(forms), "https://services.maker.example/");
+    EXPECT_EQ(ServiceEndpoints::baseURL(other), "http://127.0.0.1:3");
+    ServiceEndpoints::clearOverrides();
 }

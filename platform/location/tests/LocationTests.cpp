@@ -30,8 +30,8 @@ void drain() {
 
 class LocationTest : public ::testing::Test {
 protected:
-    void SetUp() override { LocationManager::resetForTesting(); }
-    void TearDown() override { LocationManager::resetForTesting(); }
+    void SetUp() override { LocationManager::resetDevice(); }
+    void TearDown() override { LocationManager::resetDevice(); }
 };
 
 TEST_F(LocationTest, UpdatesGoToRunningManagersLater) {

@@ -172,7 +172,7 @@ TEST(HTTPAuthentication, DigestMatchesTheRFCExample) {
         {R"(Digest realm="testrealm@host.com", qop="auth,auth-int", nonce="dcd98b7102dd2f0e8b11d0f600bfb0c093", opaque="5ccc069c403ebaf9f0171e9517f40e41")"}));
     ASSERT_TRUE(a);
     EXPECT_EQ(a->method(), "Digest");
-    a->setClientNonceForTesting("0a4f113b");
+    a->setClientNonce("0a4f113b");
     auto req = net::HTTPMessage::request("GET", "http://www.nowhere.org/dir/index.html");
     ASSERT_TRUE(a->applyCredentials(*req, "Mufasa", "Circle Of Life"));
     std::string h = *req->headerField("Authorization");
@@ -270,7 +270,7 @@ TEST(NTLM, ThreeMessagesThroughTheAuthenticationObject) {
     type2 += std::string("\0\0\0\0", 4);
     a->updateFromResponse(*challenge(401, "WWW-Authenticate", {"NTLM " + net::base64Encode(type2)}));
     ASSERT_TRUE(a->isValid());
-    a->setClientNonceForTesting(std::string(8, '\xaa'));
+    a->setClientNonce(std::string(8, '\xaa'));
     ASSERT_TRUE(a->applyCredentials(*req, "user", "pw", "DOM", nullptr));
     std::string type3 = net::ntlm::base64Decode(req->headerField("Authorization")->substr(5), &ok);
     ASSERT_TRUE(ok);

@@ -301,12 +301,12 @@ TEST_F(HTTPReadStreamTest, ConnectionRefusedAndUnknownHost) {
     ASSERT_TRUE(o.error);
     EXPECT_EQ(o.error->code(), net::kErrorCannotConnectToHost);
 
-    net::Resolver::setLookupFunctionForTesting([](const std::string&, uint16_t, ns::Ref<ns::Error>* e) {
+    net::Resolver::setLookupFunction([](const std::string&, uint16_t, ns::Ref<ns::Error>* e) {
         *e = net::makeError(net::kNetworkErrorDomain, net::kErrorCannotFindHost, "no such host");
         return std::vector<net::SocketAddress>{};
     });
     auto u = run(get("http://no-such-host.invalid/"));
-    net::Resolver::setLookupFunctionForTesting(nullptr);
+    net::Resolver::setLookupFunction(nullptr);
     ASSERT_TRUE(u.error);
     EXPECT_EQ(u.error->code(), net::kErrorCannotFindHost);
 
@@ -321,7 +321,7 @@ TEST_F(HTTPReadStreamTest, NameLookupGoesThroughTheResolverThread) {
         c.respond(200, "by name");
     });
     uint16_t port = server.port();
-    net::Resolver::setLookupFunctionForTesting([port](const std::string& host, uint16_t p, ns::Ref<ns::Error>*) {
+    net::Resolver::setLookupFunction([port](const std::string& host, uint16_t p, ns::Ref<ns::Error>*) {
         net::SocketAddress a;
         auto* in = reinterpret_cast<sockaddr_in*>(&a.storage);
         in->sin_family = AF_INET;
@@ -331,7 +331,7 @@ TEST_F(HTTPReadStreamTest, NameLookupGoesThroughTheResolverThread) {
         return std::vector<net::SocketAddress>{a};
     });
     auto o = run(get("http://service.test:" + std::to_string(port) + "/"));
-    net::Resolver::setLookupFunctionForTesting(nullptr);
+    net::Resolver::setLookupFunction(nullptr);
     ASSERT_TRUE(o.ended);
     EXPECT_EQ(o.body, "by name");
 }

@@ -63,7 +63,7 @@ Facebook* SHRFacebook::facebook() {
     return f.get();
 }
 
-void SHRFacebook::resetForTesting() {
+void SHRFacebook::resetSharedClient() {
     std::lock_guard<std::mutex> g(facebookLock());
     sharedFacebook() = nullptr;
 }

@@ -65,8 +65,8 @@ public:
     // The application identifier and web-site address (configuration).
     static std::string applicationId();
     static std::string productWebSite();
-    // Drops the shared client (tests).
-    static void resetForTesting();
+    // Drops the shared client; the next use makes a fresh one (tests).
+    static void resetSharedClient();
 
     // -- Life cycle ---------------------------------------------------------------------
     bool isAuthorized() override;

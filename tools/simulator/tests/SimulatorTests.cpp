@@ -209,8 +209,8 @@ protected:
         session.reset();
         sim.reset();
         clock->advance(100);
-        ui::Panel::dismissAllForTesting();
-        ui::Application::shared()->resetForTesting();
+        ui::Panel::resetShown();
+        ui::Application::shared()->reset();
         ns::UserDefaults::resetStandardUserDefaults();
         ns::RunLoop::main()->setClock(ns::SystemClock::shared());
         SimulatorTest::TearDown();
