@@ -15,7 +15,7 @@ void AppTest::SetUp() {
     clearAppLog();
     // No test reaches the maker's service: the forms' posts are kept
     // here unless a test installs another poster.
-    setFormPoster(std::make_shared<RecordingFormPoster>());
+    setFormPoster(ns::make<RecordingFormPoster>());
     driver = std::make_unique<ui::Driver>(clock);
 }
 

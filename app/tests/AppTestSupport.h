@@ -42,12 +42,13 @@ inline std::string sampleBundle() { return std::string(DECK_SOURCE_DIR) + "/reso
 // be sent and answers it through the request's delegate.
 class RecordingFormPoster : public FormPoster {
 public:
-    void post(std::shared_ptr<FormPostRequest> request) override { requests_.push_back(std::move(request)); }
-    const std::vector<std::shared_ptr<FormPostRequest>>& requests() const { return requests_; }
-    std::shared_ptr<FormPostRequest> last() const { return requests_.empty() ? nullptr : requests_.back(); }
+    const char* className() const override { return "RecordingFormPoster"; }
+    void post(ns::Ref<FormPostRequest> request) override { requests_.push_back(std::move(request)); }
+    const std::vector<ns::Ref<FormPostRequest>>& requests() const { return requests_; }
+    ns::Ref<FormPostRequest> last() const { return requests_.empty() ? nullptr : requests_.back(); }
 
 private:
-    std::vector<std::shared_ptr<FormPostRequest>> requests_;
+    std::vector<ns::Ref<FormPostRequest>> requests_;
 };
 
 inline RecordingFormPoster* recordingFormPoster() { return dynamic_cast<RecordingFormPoster*>(&formPoster()); }

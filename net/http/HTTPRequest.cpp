@@ -225,13 +225,10 @@ void HTTPRequest::setDelegate(HTTPRequestDelegate* d) {
 }
 HTTPRequestQueue* HTTPRequest::queue() const {
     std::lock_guard<std::recursive_mutex> g(cancelledLock_);
-    return queue_;
+    return queue_.get();
 }
 void HTTPRequest::setQueue(HTTPRequestQueue* q) {
     std::lock_guard<std::recursive_mutex> g(cancelledLock_);
-    ns::Object* o = q ? dynamic_cast<ns::Object*>(static_cast<HTTPRequestDelegate*>(q)) : nullptr;
-    if (q && !o) throw ns::Exception(ns::kInvalidArgumentException, "a request queue must be an object");
-    queueOwner_ = o;
     queue_ = q;
 }
 std::string HTTPRequest::requestMethod() const {
@@ -388,7 +385,6 @@ void HTTPRequest::clearDelegatesAndCancel() {
         std::lock_guard<std::recursive_mutex> g(cancelledLock_);
         delegate_.set(nullptr);
         queue_ = nullptr;
-        queueOwner_ = nullptr;
         uploadProgressDelegate_.set(nullptr);
         downloadProgressDelegate_.set(nullptr);
         // Moving the blocks out clears the fields; they are dropped on the main thread.
@@ -842,21 +838,19 @@ void HTTPRequest::reportStarted() {
         ns::WeakDelegate<HTTPRequestDelegate>::Locked del;
         RequestSelector sel;
         Block block;
-        HTTPRequestQueue* q;
-        ns::Ref<ns::Object> keepQ;
+        ns::StrongDelegate<HTTPRequestQueue>::Locked q;
         {
             std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
             del = self->delegate_.lock();
             sel = self->didStartSelector_;
             block = self->startedBlock_;
-            q = self->queue_;
-            keepQ = self->queueOwner_;
+            q = self->queue_.lock();
         }
         if (del && (sel != &HTTPRequestDelegate::requestStarted ||
                     del->answers(HTTPRequestDelegate::Optional::requestStarted)))
             (del.get()->*sel)(self.get());
         if (block) block();
-        if (q && static_cast<HTTPRequestDelegate*>(q)->answers(HTTPRequestDelegate::Optional::requestStarted))
+        if (q && static_cast<HTTPRequestDelegate*>(q.get())->answers(HTTPRequestDelegate::Optional::requestStarted))
             q->requestStarted(self.get());
     });
 }
@@ -879,21 +873,19 @@ void HTTPRequest::reportFinished() {
     ns::WeakDelegate<HTTPRequestDelegate>::Locked del;
     RequestSelector sel;
     Block block;
-    HTTPRequestQueue* q;
-    ns::Ref<ns::Object> keepQ;
+    ns::StrongDelegate<HTTPRequestQueue>::Locked q;
     {
         std::lock_guard<std::recursive_mutex> g(cancelledLock_);
         del = delegate_.lock();
         sel = didFinishSelector_;
         block = completionBlock_;
-        q = queue_;
-        keepQ = queueOwner_;
+        q = queue_.lock();
     }
     if (del && (sel != &HTTPRequestDelegate::requestFinished ||
                 del->answers(HTTPRequestDelegate::Optional::requestFinished)))
         (del.get()->*sel)(this);
     if (block) block();
-    if (q && static_cast<HTTPRequestDelegate*>(q)->answers(HTTPRequestDelegate::Optional::requestFinished)) q->requestFinished(this);
+    if (q && static_cast<HTTPRequestDelegate*>(q.get())->answers(HTTPRequestDelegate::Optional::requestFinished)) q->requestFinished(this);
 }
 
 void HTTPRequest::reportFailure() {
@@ -904,21 +896,19 @@ void HTTPRequest::reportFailure() {
     ns::WeakDelegate<HTTPRequestDelegate>::Locked del;
     RequestSelector sel;
     Block block;
-    HTTPRequestQueue* q;
-    ns::Ref<ns::Object> keepQ;
+    ns::StrongDelegate<HTTPRequestQueue>::Locked q;
     {
         std::lock_guard<std::recursive_mutex> g(cancelledLock_);
         del = delegate_.lock();
         sel = didFailSelector_;
         block = failureBlock_;
-        q = queue_;
-        keepQ = queueOwner_;
+        q = queue_.lock();
     }
     if (del && (sel != &HTTPRequestDelegate::requestFailed ||
                 del->answers(HTTPRequestDelegate::Optional::requestFailed)))
         (del.get()->*sel)(this);
     if (block) block();
-    if (q && static_cast<HTTPRequestDelegate*>(q)->answers(HTTPRequestDelegate::Optional::requestFailed)) q->requestFailed(this);
+    if (q && static_cast<HTTPRequestDelegate*>(q.get())->answers(HTTPRequestDelegate::Optional::requestFailed)) q->requestFailed(this);
 }
 
 void HTTPRequest::failWithError(ns::Ref<ns::Error> theError) {

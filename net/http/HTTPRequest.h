@@ -43,7 +43,7 @@
 #include "platform/network/HTTPMessage.h"
 #include "platform/network/HTTPReadStream.h"
 #include "platform/network/PACScript.h"
-#include "platform/foundation/WeakDelegate.h"
+#include "platform/foundation/Delegate.h"
 
 namespace http {
 
@@ -699,8 +699,7 @@ private:
     HTTPRequest* mainRequest_ = nullptr;  // the main request of a companion HEAD
     ns::Ref<HTTPRequest> mainRequestKeep_;  // keeps it alive until the HEAD has finished
     ns::WeakDelegate<HTTPRequestDelegate> delegate_;
-    ns::Ref<ns::Object> queueOwner_;
-    HTTPRequestQueue* queue_ = nullptr;
+    ns::StrongDelegate<HTTPRequestQueue> queue_;
     ns::WeakDelegate<ProgressDelegate> uploadProgressDelegate_;
     ns::WeakDelegate<ProgressDelegate> downloadProgressDelegate_;
     RequestSelector didStartSelector_;

@@ -15,7 +15,7 @@
 
 #include "platform/foundation/Dictionary.h"
 #include "platform/foundation/String.h"
-#include "platform/foundation/WeakDelegate.h"
+#include "platform/foundation/Delegate.h"
 #include "platform/ui/Responder.h"
 #include "platform/ui/Window.h"
 

@@ -107,7 +107,7 @@ const char* Simulator::commandHelp() {
 Simulator::Simulator(std::shared_ptr<ns::ManualClock> manualClock, std::set<std::string> setAsideBefore)
     : clock_(std::move(manualClock)),
       driver_(clock_),
-      posts_(std::make_shared<FormPostWatcher>(std::make_shared<app::HTTPFormPoster>())),
+      posts_(ns::make<FormPostWatcher>(ns::make<app::HTTPFormPoster>())),
       setAsideSeen_(std::move(setAsideBefore)) {
     app::setFormPoster(posts_);
     // Mail already in the outbox from earlier sessions is not news.

@@ -67,7 +67,7 @@ private:
     std::string error_;
     bool quit_ = false;
     size_t urlsSeen_ = 0;
-    std::shared_ptr<FormPostWatcher> posts_;
+    ns::Ref<FormPostWatcher> posts_;
     std::set<std::string> outboxSeen_;
     std::set<std::string> setAsideSeen_;
 };
