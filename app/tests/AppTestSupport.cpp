@@ -68,4 +68,13 @@ mail::MailComposeViewController* shownComposer() {
     return w ? dynamic_cast<mail::MailComposeViewController*>(w->topViewController()) : nullptr;
 }
 
+void dismissCannotSendMailAlert(ui::Driver& driver) {
+    auto* alert = dynamic_cast<ui::AlertView*>(ui::Panel::topPanel());
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->title(), "Sending mail");
+    EXPECT_EQ(alert->message(), "This device is not setup to send mail.");
+    EXPECT_EQ(alert->buttonTitles(), std::vector<std::string>{"OK"});
+    ASSERT_TRUE(driver.pressAlertButton("OK"));
+}
+
 }  // namespace app::test

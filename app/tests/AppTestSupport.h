@@ -93,6 +93,10 @@ protected:
 // The mail composer on top of the key window, nil when there is none.
 mail::MailComposeViewController* shownComposer();
 
+// Checks that the alert on top says the device cannot send mail, and
+// presses its one button.
+void dismissCannotSendMailAlert(ui::Driver& driver);
+
 // The phone's selected tab's navigation controller, and the screen on top
 // of it as a T (nil when it is something else).
 inline ui::NavigationController* selectedNav() {
