@@ -7,6 +7,7 @@
 #include <thrift/transport/TTransportException.h>
 
 #include "testsupport/LoopbackServer.h"
+#include "testsupport/RefusingPort.h"
 #include "evernote/tests/TestSupport.h"
 #include "evernote/transport/URLLoadingHTTPPoster.h"
 #include "platform/network/NetworkErrors.h"
@@ -106,9 +107,8 @@ TEST(THTTPClient, NoReplyFailsWithTheErrorInUserInfo) {
     }
 
     // Nobody listening.
-    int port = server.port();
-    { Server gone([](const Request&) { return std::string(); }); port = gone.port(); }
-    THTTPClient refused("http://127.0.0.1:" + std::to_string(port) + "/");
+    testsupport::RefusingPort closed;
+    THTTPClient refused(closed.url("/"));
     EXPECT_EQ(flushFailure(refused), "Could not make HTTP request");
 
     THTTPClient secure("https://127.0.0.1/");
