@@ -510,6 +510,7 @@ void HTTPRequest::startRequest() {
     responseHeaders_ = nullptr;
     responseMessage_ = nullptr;
     if (downloadDestinationPath_.empty()) rawResponseData_ = ns::MutableData::make();
+    inflatedResponseData_ = nullptr;
     readStreamIsScheduled_ = false;
     if (!request_) {
         failWithError(engine::unableToCreateRequestError());
@@ -621,11 +622,17 @@ void HTTPRequest::handleBytesAvailable() {
         beginBody();
     }
     bool inflateOnArrival = !shouldWaitToInflateCompressedResponses_ && isResponseCompressed();
+    const bool toCaller = deliversDataToCaller();
     while (!complete_ && readStream_ && readStream_->hasBytesAvailable()) {
+        // A body kept in memory as it came is appended straight to it, in
+        // pieces as large as the stream holds.
+        const bool toMemory = !inflateOnArrival && !toCaller && downloadDestinationPath_.empty() &&
+                              rawResponseData_ && !(needsRedirect_ && shouldRedirect_ && allowResumeForFileDownloads_);
         size_t size = 16384;
         // A gzip body inflated as it arrives is read in small pieces, so
         // that one piece inflates to at most about 16 MiB.
-        if (contentLength_ > 262144 && !inflateOnArrival) size = 262144;
+        if (toMemory) size = SIZE_MAX;
+        else if (contentLength_ > 262144 && !inflateOnArrival) size = 262144;
         else if (contentLength_ > 65536 && !inflateOnArrival) size = 65536;
         if (isBandwidthThrottled()) {
             std::lock_guard<std::mutex> b(engine::bandwidthLock());
@@ -637,13 +644,22 @@ void HTTPRequest::handleBytesAvailable() {
             }
         }
         uint8_t buffer[262144];
-        long n = readStream_->read(buffer, size);
+        const uint8_t* bytes = buffer;
+        long n;
+        if (toMemory) {
+            auto& body = rawResponseData_->mutableVector();
+            size_t held = body.size();
+            n = readStream_->readAppending(body, size);
+            bytes = body.data() + held;
+        } else {
+            n = readStream_->read(buffer, size);
+        }
         if (n < 0) {
             handleStreamError();
             return;
         }
         if (n == 0) break;
-        if (auto tooLarge = bodyGuard_.received(buffer, static_cast<size_t>(n))) {
+        if (auto tooLarge = bodyGuard_.received(bytes, static_cast<size_t>(n))) {
             cancelLoad();
             failWithError(tooLarge);
             return;
@@ -684,7 +700,9 @@ void HTTPRequest::handleBytesAvailable() {
             continue;
         }
 
-        if (!deliversDataToCaller()) {
+        if (toMemory) {
+            // Already in place.
+        } else if (!toCaller) {
             storeReceivedBytes(buffer, static_cast<size_t>(n), inflated);
         } else {
             ns::Ref<ns::Data> data = inflated ? inflated : ns::Data::make(buffer, static_cast<size_t>(n));
@@ -751,6 +769,11 @@ void HTTPRequest::handleStreamComplete() {
             postBodyReadStream_ = nullptr;
         }
         dataDecompressor_ = nullptr;
+        if (rawResponseData_ && isResponseCompressed() && shouldWaitToInflateCompressedResponses_) {
+            // Inflated once already, while the body arrived.
+            inflatedResponseData_ = bodyGuard_.takeInflatedBody();
+            inflatedFromLength_ = rawResponseData_->length();
+        }
         if (!authenticationNeeded_) {
             removeTemporaryUploadFile();
             removeTemporaryCompressedUploadFile();
@@ -984,10 +1007,13 @@ bool HTTPRequest::isResponseCompressed() const {
 
 ns::Ref<ns::Data> HTTPRequest::responseData() const {
     ns::Ref<ns::MutableData> raw;
+    ns::Ref<ns::Data> inflated;
     {
         std::lock_guard<std::recursive_mutex> g(cancelledLock_);
         raw = rawResponseData_;
+        if (raw && raw->length() == inflatedFromLength_) inflated = inflatedResponseData_;
     }
+    if (inflated) return inflated;
     if (raw && isResponseCompressed() && shouldWaitToInflateCompressedResponses_) {
         ns::Ref<ns::Error> ignored;
         return DataDecompressor::uncompressData(raw.get(), &ignored, maxResponseDataLength_);

@@ -508,6 +508,8 @@ public:
     static constexpr double kStatusTimerInterval = 0.25;
     static constexpr uint64_t kWWANBandwidthLimit = 14800;
     static constexpr size_t kPostDataChunkSize = 262144;
+    // The most room reserved up front for an announced body kept in memory.
+    static constexpr uint64_t kMaxBodyReservation = uint64_t(2) << 30;
 
 protected:
     // For subclasses: fail the request with this error (once).
@@ -665,6 +667,10 @@ private:
     ns::Ref<net::HTTPMessage> responseMessage_;
     std::vector<ns::Ref<net::HTTPCookie>> responseCookies_;
     ns::Ref<ns::MutableData> rawResponseData_;
+    // A gzip body kept in memory, inflated while it arrived, and the raw
+    // length it came from (responseData() hands it out while that holds).
+    ns::Ref<ns::Data> inflatedResponseData_;
+    size_t inflatedFromLength_ = 0;
     uint64_t contentLength_ = 0;
     uint64_t totalBytesRead_ = 0;
     uint64_t lastBytesRead_ = 0;

@@ -357,7 +357,10 @@ void HTTPRequest::cancelLoad() {
         postBodyReadStream_ = nullptr;
     }
     if (downloadDestinationPath_.empty()) {
-        if (!downloadComplete_) rawResponseData_ = nullptr;
+        if (!downloadComplete_) {
+            rawResponseData_ = nullptr;
+            inflatedResponseData_ = nullptr;
+        }
     } else {
         closeDownloadFiles();
         if (!downloadComplete_) {
@@ -423,6 +426,7 @@ void HTTPRequest::useDataFromCache() {
         } else {
             auto data = cache->cachedResponseDataForURL(*url_);
             receiver->rawResponseData_ = ns::MutableData::make();
+            receiver->inflatedResponseData_ = nullptr;
             if (data) receiver->rawResponseData_->appendData(*data);
         }
         uint64_t length = std::strtoull(headerIn(headers.get(), "Content-Length").c_str(), nullptr, 10);

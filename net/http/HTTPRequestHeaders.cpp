@@ -145,10 +145,11 @@ void HTTPRequest::readResponseHeaders() {
                 mainRequest_->incrementDownloadSizeBy(1);
             } else {
                 receiver->contentLength_ = length;
-                // Room for the announced body up front (bounded: the length
-                // is the server's word, not a promise).
+                // Room for the announced body up front, so that it grows
+                // without being copied (bounded by the caller's limit: the
+                // length is the server's word, not a promise).
                 if (receiver->rawResponseData_ && receiver->rawResponseData_->length() == 0 &&
-                    !isResponseCompressed() && length <= (64u << 20))
+                    !isResponseCompressed() && length <= receiver->maxResponseDataLength_ && length <= kMaxBodyReservation)
                     receiver->rawResponseData_->mutableVector().reserve(static_cast<size_t>(length));
                 if (showAccurateProgress_ && shouldResetDownloadProgress_)
                     receiver->incrementDownloadSizeBy(static_cast<int64_t>(length + receiver->partialDownloadSize_));
