@@ -144,8 +144,6 @@ HTTPRequest::~HTTPRequest() {
     // request any more.
     authenticationNeeded_ = 0;
     request_ = nullptr;
-    requestAuthentication_ = nullptr;
-    proxyAuthentication_ = nullptr;
     if (statusTimer_) statusTimer_->invalidate();
     if (PACReadTimer_) PACReadTimer_->invalidate();
     if (PACFileSource_) PACFileSource_->invalidate();
@@ -223,8 +221,8 @@ void HTTPRequest::replaceURL(ns::Ref<ns::URL> url) {
     if (ns::equal(url, url_)) return;
     url_ = std::move(url);
     request_ = nullptr;
-    requestAuthentication_ = nullptr;
-    proxyAuthentication_ = nullptr;
+    serverLogin_.forgetAuthentication();
+    proxyLogin_.forgetAuthentication();
     redirectURL_ = nullptr;
 }
 
@@ -435,7 +433,7 @@ void HTTPRequest::runMain() {
         failWithError(engine::unableToCreateRequestError());
         return;
     }
-    if (!mainRequest_) {
+    if (!isCompanionHEAD_) {
         buildPostBody();
         if (error_) return;  // the body could not be built; already failed
     }
@@ -449,7 +447,7 @@ void HTTPRequest::runMain() {
     }
     request_ = net::HTTPMessage::request(requestMethod_, url_->absoluteText(),
                                          useHTTPVersionOne_ ? "HTTP/1.0" : "HTTP/1.1");
-    if (mainRequest_) mainRequest_->buildRequestHeaders();
+    if (auto main = mainRequest()) main->buildRequestHeaders();
     buildRequestHeaders();
     if (reapplyCookies_) {
         // A redirect that kept its method sends the new URL's cookies.
@@ -564,7 +562,7 @@ void HTTPRequest::startRequest() {
         failWithError(errorWithCode(kInternalErrorWhileBuildingRequestType, "Unable to start HTTP connection"));
         return;
     }
-    if (!mainRequest_) resetProgressAtStart();
+    if (!isCompanionHEAD_) resetProgressAtStart();
 
     lastActivityTime_ = loop_->now();
     if (statusTimer_) statusTimer_->invalidate();
@@ -855,7 +853,7 @@ void HTTPRequest::callOnMain(std::function<void()> fn) {
 }
 
 void HTTPRequest::reportStarted() {
-    if (mainRequest_) return;
+    if (isCompanionHEAD_) return;
     auto self = ns::keepAlive(this);
     callOnMain([self] {
         ns::WeakDelegate<HTTPRequestDelegate>::Locked del;
@@ -879,7 +877,7 @@ void HTTPRequest::reportStarted() {
 }
 
 void HTTPRequest::requestFinished() {
-    if (error_ || mainRequest_) return;
+    if (error_ || isCompanionHEAD_) return;
     if (isPACFileRequest_) {
         reportFinished();
         return;
@@ -952,13 +950,14 @@ void HTTPRequest::failWithError(ns::Ref<ns::Error> theError) {
         }
     }
     error_ = theError;
-    HTTPRequest* target = this;
-    if (mainRequest_) {
-        std::lock_guard<std::recursive_mutex> m(mainRequest_->cancelledLock_);
-        mainRequest_->error_ = theError;
-        target = mainRequest_;
+    // A companion HEAD request's failure is its main request's.
+    ns::Ref<HTTPRequest> keep = mainRequest();
+    if (keep) {
+        std::lock_guard<std::recursive_mutex> m(keep->cancelledLock_);
+        keep->error_ = theError;
+    } else {
+        keep = ns::keepAlive(this);
     }
-    ns::Ref<HTTPRequest> keep(target);
     if (isPACFileRequest_) reportFailure();
     else callOnMain([keep] { keep->reportFailure(); });
     if (inProgress_) markAsFinished();
@@ -969,8 +968,8 @@ void HTTPRequest::markAsFinished() {
     {
         std::lock_guard<std::recursive_mutex> g(cancelledLock_);
         request_ = nullptr;
-        requestAuthentication_ = nullptr;
-        proxyAuthentication_ = nullptr;
+        serverLogin_.forgetAuthentication();
+        proxyLogin_.forgetAuthentication();
         if (statusTimer_) {
             statusTimer_->invalidate();
             statusTimer_ = nullptr;

@@ -401,7 +401,8 @@ void HTTPRequest::useDataFromCache() {
     }
     auto headers = cache->cachedResponseHeadersForURL(*url_);
     std::string dataPath = cache->pathToCachedResponseDataForURL(*url_);
-    HTTPRequest* receiver = mainRequest_ ? mainRequest_ : this;
+    auto main = mainRequest();
+    HTTPRequest* receiver = main ? main.get() : this;
     if (headers && !dataPath.empty()) {
         receiver->responseStatusCode_ =
             static_cast<int>(std::strtol(headerIn(headers.get(), DownloadCache::kStatusCodeKey).c_str(), nullptr, 10));
@@ -485,7 +486,7 @@ void HTTPRequest::updateProgressIndicator(ProgressDelegate* indicator, uint64_t 
 }
 
 void HTTPRequest::updateProgressIndicators() {
-    if (mainRequest_) return;
+    if (isCompanionHEAD_) return;
     if (!showAccurateProgress_ && (!complete_ || updatedProgress_)) return;
     updateUploadProgress();
     updateDownloadProgress();
