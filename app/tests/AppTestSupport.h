@@ -73,7 +73,7 @@ protected:
     static void writeFile(const std::string& path, const std::string& bytes);
     static std::string readFile(const std::string& path);
 
-    std::shared_ptr<ns::ManualClock> clock;
+    ns::Ref<ns::ManualClock> clock;
     std::unique_ptr<testsupport::TempDir> homeFolder;
     std::string home;
     std::unique_ptr<ui::Driver> driver;
@@ -92,6 +92,10 @@ protected:
 
 // The mail composer on top of the key window, nil when there is none.
 mail::MailComposeViewController* shownComposer();
+
+// Checks that the alert on top says the device cannot send mail, and
+// presses its one button.
+void dismissCannotSendMailAlert(ui::Driver& driver);
 
 // The phone's selected tab's navigation controller, and the screen on top
 // of it as a T (nil when it is something else).

@@ -522,6 +522,9 @@ private:
     friend class HTTPRequestTestAccess;
 
     // Life cycle (HTTPRequest.cpp).
+    // Moves every block out of the request (the fields are left empty) and
+    // lets them go on the main thread: they hold what their callers captured.
+    void releaseBlocksOnMainThread(bool waitUntilDone);
     void runMain();
     void startRequest();
     void handleNetworkEvent(net::StreamEvent event);
@@ -650,7 +653,7 @@ private:
 
     ns::Ref<net::HTTPReadStream> readStream_;
     bool readStreamIsScheduled_ = false;
-    std::shared_ptr<ConnectionRecord> connectionInfo_;
+    ns::Ref<ConnectionRecord> connectionInfo_;
     ns::Ref<net::HTTPReadStream> previousStream_;  // of a reused record, closed after the new open
     bool reapplyCookies_ = false;  // a redirect kept its method: cookies for the new URL
     uint32_t requestIDValue_ = 0;
@@ -755,7 +758,7 @@ private:
     int PACFileFd_ = -1;
     ns::Ref<ns::MutableData> PACFileData_;
     ns::Ref<ns::Timer> PACReadTimer_;
-    std::shared_ptr<net::PACScript::Request> PACEvaluation_;
+    ns::Ref<net::PACScript::Request> PACEvaluation_;
 
     // Connections.
     bool shouldAttemptPersistentConnection_ = true;
