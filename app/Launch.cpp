@@ -29,7 +29,7 @@ ns::Ref<AppDelegate> launch(const LaunchSettings& s) {
 }
 
 ns::Ref<AppDelegate> launch(ui::UserInterfaceIdiom idiom, const std::string& homeDir, const std::string& bundleDir,
-                            std::shared_ptr<ns::Clock> clock) {
+                            ns::Ref<ns::Clock> clock) {
     LaunchSettings s;
     s.idiom = idiom;
     s.homeDir = homeDir;

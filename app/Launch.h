@@ -16,7 +16,7 @@ struct LaunchSettings {
     std::string homeDir;    // the app's home folder (Documents, Library, ...); "" keeps the current one
     std::string bundleDir;  // the bundle resource folder; "" keeps the current one
     // The main run loop's clock (a ManualClock in tests); nil keeps it.
-    std::shared_ptr<ns::Clock> clock;
+    ns::Ref<ns::Clock> clock;
 };
 
 // Sets the idiom, the home and bundle folders and the clock, forgets any
@@ -26,6 +26,6 @@ struct LaunchSettings {
 // interface. Returns the delegate.
 ns::Ref<AppDelegate> launch(const LaunchSettings& settings);
 ns::Ref<AppDelegate> launch(ui::UserInterfaceIdiom idiom, const std::string& homeDir, const std::string& bundleDir,
-                            std::shared_ptr<ns::Clock> clock);
+                            ns::Ref<ns::Clock> clock);
 
 }  // namespace app

@@ -10,7 +10,7 @@
 //  - a touch that ends with a tap count of 1 is a tap.
 #pragma once
 
-#include "platform/foundation/WeakDelegate.h"
+#include "platform/foundation/Delegate.h"
 #include "platform/ui/WebView.h"
 
 namespace app {

@@ -155,7 +155,7 @@ BENCHMARK(BM_PostNotificationTenObservers);
 
 void BM_ManualClockTimers(benchmark::State& state) {
     auto loop = ns::RunLoop::current();
-    auto clock = std::make_shared<ns::ManualClock>();
+    auto clock = ns::make<ns::ManualClock>();
     loop->setClock(clock);
     int n = 0;
     for (auto _ : state) {

@@ -110,7 +110,7 @@ void launchToInterface(benchmark::State& state, ui::UserInterfaceIdiom idiom, do
     const Bundle& b = bundle();
     char tmpl[] = "/tmp/startup-bench-home-XXXXXX";
     std::string home = ::mkdtemp(tmpl);
-    auto clock = std::make_shared<ns::ManualClock>(0.0);
+    auto clock = ns::make<ns::ManualClock>(0.0);
     app::setAppLogEcho(false);
     ui::Driver driver(clock);
     // The sign-up overlay is answered, as after a first run.

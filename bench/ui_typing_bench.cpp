@@ -34,7 +34,7 @@ std::string text(size_t n) {
 }
 
 struct Screen {
-    std::shared_ptr<ns::ManualClock> clock = std::make_shared<ns::ManualClock>(0.0);
+    ns::Ref<ns::ManualClock> clock = ns::make<ns::ManualClock>(0.0);
     ns::Ref<ui::Window> window;
     Screen() {
         ns::RunLoop::main()->setClock(clock);

@@ -11,7 +11,7 @@ namespace testsupport {
 namespace {
 bool runInSlices(const std::function<bool()>& condition, double seconds, bool moveManualClock) {
     auto loop = ns::RunLoop::main();
-    auto manual = moveManualClock ? std::dynamic_pointer_cast<ns::ManualClock>(loop->clock()) : nullptr;
+    auto manual = moveManualClock ? ns::cast<ns::ManualClock>(loop->clock()) : nullptr;
     auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (!condition()) {
         if (std::chrono::steady_clock::now() >= until) return false;

@@ -12,21 +12,11 @@
 #include <fstream>
 #include <thread>
 
+#include "testsupport/RefusingPort.h"
+
 namespace testsupport {
 
 namespace {
-
-uint16_t freePort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
 
 bool accepting(uint16_t port) {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -53,9 +43,24 @@ Nginx::Nginx(const NginxConfig& config) {
     folder_ = std::make_unique<TempDir>("nginxpeer");
     std::filesystem::create_directories(root());
     std::filesystem::create_directories(*folder_ / "logs");
-    port_ = freePort();
-    if (config.tls) tlsPort_ = freePort();
-    writeConfiguration(config);
+    // Another program can take a port between our choosing it and nginx
+    // binding it; nginx then exits at once, and a second pair of ports is
+    // tried.
+    for (int attempt = 0; attempt < 3 && !running_; ++attempt) {
+        choosePorts(config.tls != nullptr);
+        writeConfiguration(config);
+        running_ = start();
+    }
+}
+
+void Nginx::choosePorts(bool tls) {
+    // Both ports stay bound until both are chosen, so they differ.
+    RefusingPort plain, secure;
+    port_ = plain.port();
+    tlsPort_ = tls ? secure.port() : 0;
+}
+
+bool Nginx::start() {
     pid_ = ::fork();
     if (pid_ == 0) {
         ::execl(binary_.c_str(), "nginx", "-p", folder_->path().c_str(), "-c", (*folder_ / "nginx.conf").c_str(),
@@ -68,20 +73,24 @@ Nginx::Nginx(const NginxConfig& config) {
         int status;
         if (::waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;
-            return;
+            return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    running_ = listening();
+    if (listening()) return true;
+    stop();
+    return false;
 }
 
-Nginx::~Nginx() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGTERM);
-        int status;
-        ::waitpid(pid_, &status, 0);
-    }
+void Nginx::stop() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    int status;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
 }
+
+Nginx::~Nginx() { stop(); }
 
 std::string Nginx::errorLog() const {
     if (!folder_) return {};

@@ -46,6 +46,10 @@ public:
     std::string tlsURL(const std::string& path) const;
 
 private:
+    void choosePorts(bool tls);
+    // Runs nginx and waits until it listens; false when it exited.
+    bool start();
+    void stop();
     bool listening() const;
     void writeConfiguration(const NginxConfig& config) const;
 

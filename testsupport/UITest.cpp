@@ -3,7 +3,7 @@
 namespace testsupport {
 
 void UITest::SetUp() {
-    clock = std::make_shared<ns::ManualClock>(1000.0);
+    clock = ns::make<ns::ManualClock>(1000.0);
     ns::RunLoop::main()->setClock(clock);
     ui::Application::shared()->reset();
     ui::Device::current()->reset();

@@ -24,7 +24,7 @@ protected:
     // A key, visible window the size of the screen.
     ns::Ref<ui::Window> makeWindow();
 
-    std::shared_ptr<ns::ManualClock> clock;
+    ns::Ref<ns::ManualClock> clock;
 };
 
 // Collects "who:what" lines in order.

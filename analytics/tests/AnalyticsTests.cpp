@@ -72,7 +72,7 @@ TEST_F(AnalyticsTest, SessionGrowthIsBounded) {
 }
 
 TEST_F(AnalyticsTest, SessionPausesResumesAndEndsWithTheApplication) {
-    auto clock = std::make_shared<ns::ManualClock>(100.0);
+    auto clock = ns::make<ns::ManualClock>(100.0);
     ns::RunLoop::main()->setClock(clock);
     auto* app = ui::Application::shared();
     app->reset();

@@ -15,16 +15,16 @@ std::string FormPostRequest::encodedBody() const {
 }
 
 namespace {
-std::shared_ptr<FormPoster>& current() {
-    static std::shared_ptr<FormPoster> p = std::make_shared<HTTPFormPoster>();
+ns::Ref<FormPoster>& current() {
+    static ns::Ref<FormPoster> p = ns::make<HTTPFormPoster>();
     return p;
 }
 }  // namespace
 
 FormPoster& formPoster() { return *current(); }
 
-void setFormPoster(std::shared_ptr<FormPoster> poster) {
-    current() = poster ? std::move(poster) : std::make_shared<HTTPFormPoster>();
+void setFormPoster(ns::Ref<FormPoster> poster) {
+    current() = poster ? std::move(poster) : ns::make<HTTPFormPoster>();
 }
 
 }  // namespace app

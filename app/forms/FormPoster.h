@@ -5,11 +5,11 @@
 // their delegates.
 #pragma once
 
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "platform/foundation/Delegate.h"
 #include "platform/foundation/Object.h"
 
 namespace app {
@@ -26,37 +26,32 @@ public:
     virtual void requestFailed(const std::string& description) = 0;
 };
 
-// One form post: its URL, fields in order, and who is told of the answer.
-struct FormPostRequest {
+// One form post: its URL, fields in order, and who is told of the answer
+// (weakly: a form screen that is gone hears nothing).
+struct FormPostRequest : ns::Object {
+    const char* className() const override { return "FormPostRequest"; }
     std::string url;
     FormFields fields;
     int tag = 0;
-    ns::Weak<ns::Object> delegateOwner;  // keeps the delegate link weak
-    FormPostDelegate* delegate = nullptr;
+    ns::WeakDelegate<FormPostDelegate> delegate;
     // What the poster keeps running for this post (its request and the
     // link back to the delegate), if anything.
     ns::Ref<ns::Object> running;
 
-    // The delegate if it is still alive, with a hold on it.
-    std::pair<ns::Ref<ns::Object>, FormPostDelegate*> lockDelegate() const {
-        auto keep = delegateOwner.lock();
-        return {keep, keep ? delegate : nullptr};
-    }
     // "key=value&..." with each part percent-encoded (what a URL-encoded
     // body of these fields is).
     std::string encodedBody() const;
 };
 
-class FormPoster {
+class FormPoster : public ns::Object {
 public:
-    virtual ~FormPoster() = default;
     // Starts the post asynchronously; the delegate is told later.
-    virtual void post(std::shared_ptr<FormPostRequest> request) = 0;
+    virtual void post(ns::Ref<FormPostRequest> request) = 0;
 };
 
 // The poster the forms use: the HTTP form poster unless another was set.
 FormPoster& formPoster();
 // Installs another poster; nil restores the HTTP form poster.
-void setFormPoster(std::shared_ptr<FormPoster> poster);
+void setFormPoster(ns::Ref<FormPoster> poster);
 
 }  // namespace app

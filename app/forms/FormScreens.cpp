@@ -100,11 +100,10 @@ void FormViewController::clicAceptar(ns::Object*) {
     hud->setRemoveFromSuperViewOnHide(true);
     hud_ = hud;
 
-    auto request = std::make_shared<FormPostRequest>();
+    auto request = ns::make<FormPostRequest>();
     request->url = ns::ServiceEndpoints::url(kFormService, kFormServicePath);
     request->fields = formFields();
     request->tag = 0;
-    request->delegateOwner = ns::Weak<ns::Object>(ns::keepAlive(this));
     request->delegate = this;
     arequest_ = request;
     formPoster().post(request);

@@ -12,7 +12,6 @@
 // the progress overlay and leaves the form open.
 #pragma once
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -55,8 +54,8 @@ public:
     ui::View* viewVentana() { view(); return viewVentana_.get(); }
     // The progress overlay while posting (not owned: its superview holds it).
     ProgressHUD* hud() const { return hud_.lock().get(); }
-    const std::shared_ptr<FormPostRequest>& arequest() const { return arequest_; }
-    void setArequest(std::shared_ptr<FormPostRequest> r) { arequest_ = std::move(r); }
+    const ns::Ref<FormPostRequest>& arequest() const { return arequest_; }
+    void setArequest(ns::Ref<FormPostRequest> r) { arequest_ = std::move(r); }
 
     // The form's fields in their fixed order.
     virtual FormFields formFields() = 0;
@@ -72,7 +71,7 @@ private:
     ns::Ref<ui::ScrollView> scrVentana_;
     ns::Ref<ui::View> viewVentana_;
     ns::Weak<ProgressHUD> hud_;
-    std::shared_ptr<FormPostRequest> arequest_;
+    ns::Ref<FormPostRequest> arequest_;
     ns::Ref<ns::Timer> noticeTimer_;
 };
 

@@ -14,23 +14,19 @@ namespace {
 // delegate link to it is weak.
 class FormRequestBridge : public ns::Object, public http::HTTPRequestDelegate {
 public:
-    explicit FormRequestBridge(std::weak_ptr<FormPostRequest> form) : form_(std::move(form)) {}
+    explicit FormRequestBridge(FormPostRequest* form) : form_(form) {}
     const char* className() const override { return "FormRequestBridge"; }
     bool answers(Optional op) const override {
         return op == Optional::requestFinished || op == Optional::requestFailed;
     }
     void requestFinished(http::HTTPRequest* r) override {
-        auto form = form_.lock();
-        if (!form) return;
-        auto [keep, d] = form->lockDelegate();
+        auto d = formDelegate();
         if (!d) return;
         auto body = r->responseString();
         d->requestFinished(r->responseStatusCode(), body ? body->utf8() : std::string());
     }
     void requestFailed(http::HTTPRequest* r) override {
-        auto form = form_.lock();
-        if (!form) return;
-        auto [keep, d] = form->lockDelegate();
+        auto d = formDelegate();
         if (!d) return;
         std::string why = r->description();
         if (auto e = r->error()) why += " (" + e->localizedDescription() + ")";
@@ -39,14 +35,19 @@ public:
     ns::Ref<http::FormDataRequest> request;
 
 private:
-    std::weak_ptr<FormPostRequest> form_;
+    // The form's delegate, held, while the form and its delegate are there.
+    ns::DelegateHold<FormPostDelegate> formDelegate() const {
+        auto form = form_.lock();
+        return form ? form->delegate.lock() : ns::DelegateHold<FormPostDelegate>{};
+    }
+    ns::Weak<FormPostRequest> form_;
 };
 
 }  // namespace
 
-void HTTPFormPoster::post(std::shared_ptr<FormPostRequest> form) {
+void HTTPFormPoster::post(ns::Ref<FormPostRequest> form) {
     if (!form) return;
-    auto bridge = ns::make<FormRequestBridge>(form);
+    auto bridge = ns::make<FormRequestBridge>(form.get());
     auto request = http::FormDataRequest::requestWithURL(ns::URL::URLWithString(form->url));
     for (const auto& [key, value] : form->fields) request->setPostValue(value, key);
     request->setTag(form->tag);

@@ -6,7 +6,6 @@
 // requestFailed with the request's description.
 #pragma once
 
-#include <memory>
 #include <string>
 
 #include "app/forms/FormPoster.h"
@@ -15,7 +14,8 @@ namespace app {
 
 class HTTPFormPoster : public FormPoster {
 public:
-    void post(std::shared_ptr<FormPostRequest> request) override;
+    const char* className() const override { return "HTTPFormPoster"; }
+    void post(ns::Ref<FormPostRequest> request) override;
 };
 
 }  // namespace app

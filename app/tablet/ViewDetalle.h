@@ -23,7 +23,7 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Control.h"
-#include "platform/foundation/WeakDelegate.h"
+#include "platform/foundation/Delegate.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/WebView.h"
 #include "sharing/core/SHRItem.h"

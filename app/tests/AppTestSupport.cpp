@@ -3,7 +3,7 @@
 namespace app::test {
 
 void AppTest::SetUp() {
-    clock = std::make_shared<ns::ManualClock>(1000.0);
+    clock = ns::make<ns::ManualClock>(1000.0);
     ns::RunLoop::main()->setClock(clock);
     homeFolder = std::make_unique<testsupport::TempDir>("apptest");
     home = homeFolder->path();
@@ -15,7 +15,7 @@ void AppTest::SetUp() {
     clearAppLog();
     // No test reaches the maker's service: the forms' posts are kept
     // here unless a test installs another poster.
-    setFormPoster(std::make_shared<RecordingFormPoster>());
+    setFormPoster(ns::make<RecordingFormPoster>());
     driver = std::make_unique<ui::Driver>(clock);
 }
 
@@ -66,6 +66,15 @@ void PhoneAppTest::TearDown() {
 mail::MailComposeViewController* shownComposer() {
     auto* w = ui::Application::shared()->keyWindow();
     return w ? dynamic_cast<mail::MailComposeViewController*>(w->topViewController()) : nullptr;
+}
+
+void dismissCannotSendMailAlert(ui::Driver& driver) {
+    auto* alert = dynamic_cast<ui::AlertView*>(ui::Panel::topPanel());
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->title(), "Sending mail");
+    EXPECT_EQ(alert->message(), "This device is not setup to send mail.");
+    EXPECT_EQ(alert->buttonTitles(), std::vector<std::string>{"OK"});
+    ASSERT_TRUE(driver.pressAlertButton("OK"));
 }
 
 }  // namespace app::test

@@ -42,12 +42,13 @@ inline std::string sampleBundle() { return std::string(DECK_SOURCE_DIR) + "/reso
 // be sent and answers it through the request's delegate.
 class RecordingFormPoster : public FormPoster {
 public:
-    void post(std::shared_ptr<FormPostRequest> request) override { requests_.push_back(std::move(request)); }
-    const std::vector<std::shared_ptr<FormPostRequest>>& requests() const { return requests_; }
-    std::shared_ptr<FormPostRequest> last() const { return requests_.empty() ? nullptr : requests_.back(); }
+    const char* className() const override { return "RecordingFormPoster"; }
+    void post(ns::Ref<FormPostRequest> request) override { requests_.push_back(std::move(request)); }
+    const std::vector<ns::Ref<FormPostRequest>>& requests() const { return requests_; }
+    ns::Ref<FormPostRequest> last() const { return requests_.empty() ? nullptr : requests_.back(); }
 
 private:
-    std::vector<std::shared_ptr<FormPostRequest>> requests_;
+    std::vector<ns::Ref<FormPostRequest>> requests_;
 };
 
 inline RecordingFormPoster* recordingFormPoster() { return dynamic_cast<RecordingFormPoster*>(&formPoster()); }
@@ -72,7 +73,7 @@ protected:
     static void writeFile(const std::string& path, const std::string& bytes);
     static std::string readFile(const std::string& path);
 
-    std::shared_ptr<ns::ManualClock> clock;
+    ns::Ref<ns::ManualClock> clock;
     std::unique_ptr<testsupport::TempDir> homeFolder;
     std::string home;
     std::unique_ptr<ui::Driver> driver;
@@ -91,6 +92,10 @@ protected:
 
 // The mail composer on top of the key window, nil when there is none.
 mail::MailComposeViewController* shownComposer();
+
+// Checks that the alert on top says the device cannot send mail, and
+// presses its one button.
+void dismissCannotSendMailAlert(ui::Driver& driver);
 
 // The phone's selected tab's navigation controller, and the screen on top
 // of it as a T (nil when it is something else).

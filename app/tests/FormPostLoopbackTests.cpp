@@ -11,6 +11,7 @@
 #include "app/forms/UIViewSingUp.h"
 #include "testsupport/FormBody.h"
 #include "testsupport/LoopbackServer.h"
+#include "testsupport/RefusingPort.h"
 #include "testsupport/MainLoopWait.h"
 
 namespace app::test {
@@ -118,12 +119,8 @@ TEST_F(FormPostLoopback, SignUpIsPostedParsedAndAnswered) {
 TEST_F(FormPostLoopback, NoAnswerOrAnErrorStatusLeavesTheFormOpenForAnotherTry) {
     fillSignUp();
     // Nothing listens on the port: the connection is refused.
-    std::string closedPort;
-    {
-        testsupport::Server gone([](testsupport::Conn&) {});
-        closedPort = gone.url("");
-    }
-    pointFormsAt(closedPort);
+    testsupport::RefusingPort closed;
+    pointFormsAt(closed.url());
     sendAndExpectFailure("connection refused");
 
     // The service answers 500 (with a reply body it means as an error).

@@ -86,7 +86,7 @@ TEST_F(FormTest, SignUpPostsSevenFieldsAndAFinishedReplySetsRegistro) {
     EXPECT_TRUE(ui::Application::shared()->isNetworkActivityIndicatorVisible());
     EXPECT_EQ(registro(), "<unset>");
 
-    auto [keep, formDelegate] = request->lockDelegate();
+    auto formDelegate = request->delegate.lock();
     ASSERT_TRUE(formDelegate);
     formDelegate->requestFinished(201, "{\"error\":false}");  // any status below 400 counts
     EXPECT_EQ(registro(), "1");
@@ -118,7 +118,7 @@ TEST_F(FormTest, AFailedPostKeepsTheFormOpenAndTheFlagUnset) {
     ASSERT_TRUE(driver->typeText("University or company", "X"));
     ASSERT_TRUE(driver->typeText("E-mail", "a@b.c"));
     ASSERT_TRUE(driver->tapButton("Send"));
-    poster()->last()->lockDelegate().second->requestFailed("connection refused");
+    poster()->last()->delegate.lock()->requestFailed("connection refused");
     driver->advance(1.0);
     EXPECT_EQ(registro(), "<unset>");
     EXPECT_FALSE(screenHas("Loading...")) << screen();
@@ -129,7 +129,7 @@ TEST_F(FormTest, AFailedPostKeepsTheFormOpenAndTheFlagUnset) {
 
     // An answer with an error status is no better than none.
     for (int status : {500, 404}) {
-        poster()->last()->lockDelegate().second->requestFinished(status, "{\"error\":\"down\"}");
+        poster()->last()->delegate.lock()->requestFinished(status, "{\"error\":\"down\"}");
         driver->advance(1.0);
         EXPECT_EQ(registro(), "<unset>") << status;
         EXPECT_FALSE(screenHas("Loading...")) << screen();
@@ -170,7 +170,7 @@ TEST_F(FormTest, ReferralPostsEightFieldsAndRefusingItSetsRegistro) {
 
     // The progress overlay covers the form while the post runs.
     EXPECT_FALSE(driver->tapButton("No, thanks"));
-    request->lockDelegate().second->requestFailed("timed out");
+    request->delegate.lock()->requestFailed("timed out");
     driver->advance(0.3);
 
     size_t eventsBefore = eventNames().size();

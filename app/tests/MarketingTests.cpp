@@ -87,12 +87,7 @@ TEST_F(PhoneMarketing, CancelLeavesWithoutWritingAndNoMailShowsTheAlertThenLeave
     auto* share = topScreen<ShareViewController>();
     ASSERT_TRUE(share);
     EXPECT_FALSE(share->mailViewController());
-    auto* alert = dynamic_cast<ui::AlertView*>(ui::Panel::topPanel());
-    ASSERT_TRUE(alert);
-    EXPECT_EQ(alert->title(), "Sending mail");
-    EXPECT_EQ(alert->message(), "This device is not setup to send mail.");
-    EXPECT_EQ(alert->buttonTitles(), std::vector<std::string>{"OK"});
-    ASSERT_TRUE(driver->pressAlertButton("OK"));
+    dismissCannotSendMailAlert(*driver);
     EXPECT_FALSE(topScreen<ShareViewController>());
 }
 

@@ -123,12 +123,7 @@ TEST_F(PhoneCardPage, ContactLinkWithoutMailAccountShowsTheAlert) {
     ASSERT_TRUE(card);
     driver->followLink("Write to us");
     ASSERT_TRUE(ui::Panel::topPanel());
-    auto* alert = dynamic_cast<ui::AlertView*>(ui::Panel::topPanel());
-    ASSERT_TRUE(alert);
-    EXPECT_EQ(alert->title(), "Sending mail");
-    EXPECT_EQ(alert->message(), "This device is not setup to send mail.");
-    EXPECT_EQ(alert->buttonTitles(), std::vector<std::string>{"OK"});
-    ASSERT_TRUE(driver->pressAlertButton("OK"));
+    dismissCannotSendMailAlert(*driver);
     EXPECT_EQ(topScreen<CardViewController>(), card);
     EXPECT_FALSE(shownComposer());
 }

@@ -61,7 +61,7 @@ public:
 class ProgressHUDTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        clock = std::make_shared<ns::ManualClock>(500.0);
+        clock = ns::make<ns::ManualClock>(500.0);
         ns::RunLoop::main()->setClock(clock);
         host = ui::View::make(ui::makeRect(0, 0, 320, 480));
     }
@@ -69,7 +69,7 @@ protected:
         clock->advance(100);
         ns::RunLoop::main()->setClock(ns::SystemClock::shared());
     }
-    std::shared_ptr<ns::ManualClock> clock;
+    ns::Ref<ns::ManualClock> clock;
     ns::Ref<ui::View> host;
 };
 

@@ -35,7 +35,7 @@ class TabletShareTest : public TabletTest {
 protected:
     void SetUp() override {
         TabletTest::SetUp();
-        reachability = std::make_shared<net::FakeReachabilityProvider>();
+        reachability = ns::make<net::FakeReachabilityProvider>();
         reachability->setDefaultFlags(net::kReachabilityReachable);
         net::ReachabilityProvider::setCurrent(reachability);
         sharing::SHR::reset();
@@ -65,7 +65,7 @@ protected:
         return cond();
     }
     ui::ViewController* top() { return root()->topPresentedViewController(); }
-    std::shared_ptr<net::FakeReachabilityProvider> reachability;
+    ns::Ref<net::FakeReachabilityProvider> reachability;
 };
 
 const char* kSentence = "Great card I found in the Tarnwick Veltra Media Job Search app, check it out! ";

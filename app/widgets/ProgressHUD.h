@@ -21,7 +21,7 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Number.h"
 #include "platform/foundation/Timer.h"
-#include "platform/foundation/WeakDelegate.h"
+#include "platform/foundation/Delegate.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/View.h"
 

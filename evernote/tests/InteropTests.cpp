@@ -146,7 +146,7 @@ private:
 TEST(EDAMInterop, OurClientAgainstTheirDispatcher) {
     auto processor = std::make_shared<edamcheck::UserStoreProcessor>(std::make_shared<TheirStore>());
     auto transport = std::make_shared<THTTPClient>("http://unused.invalid/", "", 0,
-                                                   std::make_shared<ProcessorPoster>(processor));
+                                                   std::make_unique<ProcessorPoster>(processor));
     auto client = ns::make<EDAMUserStoreClient>(std::make_shared<BinaryProtocol>(transport));
 
     EXPECT_TRUE(client->checkVersion(ns::str("deck"), 1, 16));
@@ -342,7 +342,7 @@ TEST(EDAMInterop, OurNoteStoreClientAgainstTheirDispatcher) {
     auto store = std::make_shared<TheirNoteStore>();
     auto processor = std::make_shared<edamcheck::NoteStoreProcessor>(store);
     auto transport = std::make_shared<THTTPClient>("http://unused.invalid/", "", 0,
-                                                   std::make_shared<ProcessorPoster>(processor));
+                                                   std::make_unique<ProcessorPoster>(processor));
     auto client = ns::make<EDAMNoteStoreClient>(std::make_shared<BinaryProtocol>(transport));
 
     auto notebooks = client->listNotebooks(ns::str("t"));

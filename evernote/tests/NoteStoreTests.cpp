@@ -150,26 +150,14 @@ public:
             processor_->processOnInputProtocolOutputProtocol(*test::reading(call), *out.protocol);
             return out.contents();
         } catch (const ns::Exception& e) {
-            std::string name;
-            TMessageType type;
-            int32_t seqid = 0;
-            test::reading(call)->readMessageBegin(name, type, seqid);
-            std::string declared = method(name).exceptions;
-            auto at = declared.find(kindOf(e));
+            auto header = test::callHeader(call);
+            auto at = std::string(method(header.name).exceptions).find(kindOf(e));
+            if (at != std::string::npos)
+                return test::exceptionReply(header, static_cast<int16_t>(at + 1), dynamic_cast<const Record&>(e));
             test::Wire reply;
-            if (at == std::string::npos) {
-                reply.protocol->writeMessageBegin(name, T_EXCEPTION, seqid);
-                std::string message = "unexpected " + std::string(e.name());
-                wire::writeApplicationException(*reply.protocol, TApplicationException::INTERNAL_ERROR, &message);
-            } else {
-                reply.protocol->writeMessageBegin(name, T_REPLY, seqid);
-                reply.protocol->writeStructBegin("result");
-                reply.protocol->writeFieldBegin("exception", T_STRUCT, static_cast<int16_t>(at + 1));
-                dynamic_cast<const Record&>(e).write(*reply.protocol);
-                reply.protocol->writeFieldEnd();
-                reply.protocol->writeFieldStop();
-                reply.protocol->writeStructEnd();
-            }
+            reply.protocol->writeMessageBegin(header.name, T_EXCEPTION, header.seqid);
+            std::string message = "unexpected " + std::string(e.name());
+            wire::writeApplicationException(*reply.protocol, TApplicationException::INTERNAL_ERROR, &message);
             reply.protocol->writeMessageEnd();
             return reply.contents();
         }
@@ -642,19 +630,9 @@ TEST(EDAMNoteStoreLoopback, RefusalsReachTheCallerAsExceptions) {
     EXPECT_EQ(client.listNotebooks(token())->count(), 2u);
 }
 
-// Replies as a service may send them, played back by the loopback server.
-struct Canned {
-    std::mutex mutex;
-    std::string next;
-    void setReply(std::string r) {
-        std::lock_guard<std::mutex> g(mutex);
-        next = std::move(r);
-    }
-    Server server{[this](const Request&) -> std::optional<std::string> {
-        std::lock_guard<std::mutex> g(mutex);
-        return Server::reply(200, next);
-    }};
-    ns::Ref<Client> client = ns::make<Client>(std::make_shared<BinaryProtocol>(std::make_shared<THTTPClient>(server.url())));
+// Replies as a service may send them, to a note store client.
+struct Canned : test::CannedReplies {
+    ns::Ref<Client> client = ns::make<Client>(std::make_shared<BinaryProtocol>(std::make_shared<THTTPClient>(url())));
 };
 
 std::string exceptionStruct(char kind, int id) {

@@ -81,4 +81,30 @@ void fillRecord(Record& record, unsigned seed) {
     fixtures::fillRecord(record, rng, 3);
 }
 
+CallHeader callHeader(const std::string& call) {
+    CallHeader header;
+    apache::thrift::protocol::TMessageType type;
+    reading(call)->readMessageBegin(header.name, type, header.seqid);
+    return header;
+}
+
+std::string exceptionReply(const CallHeader& header, int16_t field, const Record& exception) {
+    using namespace apache::thrift::protocol;
+    Wire reply;
+    reply.protocol->writeMessageBegin(header.name, T_REPLY, header.seqid);
+    reply.protocol->writeStructBegin("result");
+    reply.protocol->writeFieldBegin("exception", T_STRUCT, field);
+    exception.write(*reply.protocol);
+    reply.protocol->writeFieldEnd();
+    reply.protocol->writeFieldStop();
+    reply.protocol->writeStructEnd();
+    reply.protocol->writeMessageEnd();
+    return reply.contents();
+}
+
+void CannedReplies::setReply(std::string reply) {
+    std::lock_guard<std::mutex> g(mutex_);
+    next_ = std::move(reply);
+}
+
 }  // namespace evernote::test

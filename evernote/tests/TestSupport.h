@@ -1,14 +1,19 @@
 // Shared helpers of the Evernote tests: bytes in and out of records through
-// our binary protocol on memory buffers, and hex notation for golden vectors.
+// our binary protocol on memory buffers, hex notation for golden vectors, and
+// the pieces of a service played back on the loopback server.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 
 #include <thrift/transport/TBufferTransports.h>
 
 #include "evernote/types/BinaryProtocol.h"
 #include "evernote/types/Record.h"
+#include "testsupport/LoopbackServer.h"
 
 namespace evernote::test {
 
@@ -43,5 +48,34 @@ ns::Ref<T> decode(const std::string& bytes) {
 }
 
 void fillRecord(Record& record, unsigned seed);
+
+// The name and sequence id of the call message `call` starts with.
+struct CallHeader {
+    std::string name;
+    int32_t seqid = 0;
+};
+CallHeader callHeader(const std::string& call);
+
+// The reply a service sends when the call `header` raised a declared
+// exception: the method's result record with only `exception` set, in
+// field `field`.
+std::string exceptionReply(const CallHeader& header, int16_t field, const Record& exception);
+
+// Replies as a service may send them, played back by the loopback server:
+// every request gets the last reply set.
+class CannedReplies {
+public:
+    void setReply(std::string reply);
+    std::string url(const std::string& path = "/") const { return server.url(path); }
+
+    testsupport::Server server{[this](const testsupport::Request&) -> std::optional<std::string> {
+        std::lock_guard<std::mutex> g(mutex_);
+        return testsupport::Server::reply(200, next_);
+    }};
+
+private:
+    std::mutex mutex_;
+    std::string next_;
+};
 
 }  // namespace evernote::test

@@ -7,6 +7,7 @@
 #include <thrift/transport/TTransportException.h>
 
 #include "testsupport/LoopbackServer.h"
+#include "testsupport/RefusingPort.h"
 #include "evernote/tests/TestSupport.h"
 #include "evernote/transport/URLLoadingHTTPPoster.h"
 #include "platform/network/NetworkErrors.h"
@@ -106,9 +107,8 @@ TEST(THTTPClient, NoReplyFailsWithTheErrorInUserInfo) {
     }
 
     // Nobody listening.
-    int port = server.port();
-    { Server gone([](const Request&) { return std::string(); }); port = gone.port(); }
-    THTTPClient refused("http://127.0.0.1:" + std::to_string(port) + "/");
+    testsupport::RefusingPort closed;
+    THTTPClient refused(closed.url("/"));
     EXPECT_EQ(flushFailure(refused), "Could not make HTTP request");
 
     THTTPClient secure("https://127.0.0.1/");
@@ -180,7 +180,7 @@ TEST(THTTPClient, RepliesLongerThanTheLimitFail) {
     EXPECT_EQ(post(client, "x").size(), 3000u);
 
     // A poster that does not stop early is held to the limit all the same.
-    THTTPClient held("http://unused.invalid/", "", 0, std::make_shared<FixedReplyPoster>(std::string(10, 'c')));
+    THTTPClient held("http://unused.invalid/", "", 0, std::make_unique<FixedReplyPoster>(std::string(10, 'c')));
     held.setMaxReplySize(9);
     EXPECT_EQ(tooLong(held, false), "HTTP reply longer than 9 bytes");
 }

@@ -117,14 +117,11 @@ public:
             processor_->processOnInputProtocolOutputProtocol(*in, *out.protocol);
             return out.contents();
         } catch (const ns::Exception& e) {
-            std::string name;
-            TMessageType type;
-            int32_t seqid = 0;
-            test::reading(call)->readMessageBegin(name, type, seqid);
-            ns::Ref<Record> result = resultCarrying(name, e);
+            auto header = test::callHeader(call);
+            ns::Ref<Record> result = resultCarrying(header.name, e);
             if (!result) throw;
             test::Wire reply;
-            reply.protocol->writeMessageBegin(name, T_REPLY, seqid);
+            reply.protocol->writeMessageBegin(header.name, T_REPLY, header.seqid);
             result->write(*reply.protocol);
             reply.protocol->writeMessageEnd();
             return reply.contents();
@@ -275,20 +272,10 @@ TEST(EDAMUserStoreLoopback, UnknownMethodsAreAnsweredOnTheWire) {
     }
 }
 
-// Replies a real service may send, played back by the loopback server.
-struct Canned {
-    std::mutex mutex;
-    std::string next;
-    void setReply(std::string r) {
-        std::lock_guard<std::mutex> g(mutex);
-        next = std::move(r);
-    }
-    Server server{[this](const Request&) -> std::optional<std::string> {
-        std::lock_guard<std::mutex> g(mutex);
-        return Server::reply(200, next);
-    }};
+// Replies a real service may send, to a user store client.
+struct Canned : test::CannedReplies {
     ns::Ref<EDAMUserStoreClient> client() {
-        auto transport = std::make_shared<THTTPClient>(server.url());
+        auto transport = std::make_shared<THTTPClient>(url());
         return ns::make<EDAMUserStoreClient>(std::make_shared<BinaryProtocol>(transport));
     }
 };

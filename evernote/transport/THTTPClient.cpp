@@ -11,11 +11,11 @@ namespace evernote {
 using apache::thrift::transport::TTransportException;
 
 THTTPClient::THTTPClient(std::string url, std::string userAgent, double timeout,
-                         std::shared_ptr<HTTPPoster> poster)
+                         std::unique_ptr<HTTPPoster> poster)
     : url_(std::move(url)),
       userAgent_(std::move(userAgent)),
       timeout_(timeout),
-      poster_(poster ? std::move(poster) : std::make_shared<URLLoadingHTTPPoster>()) {
+      poster_(poster ? std::move(poster) : std::make_unique<URLLoadingHTTPPoster>()) {
     prepareRequest();
 }
 

@@ -53,7 +53,7 @@ public:
     // timeout in seconds, 0 for none of our own (the poster's default then
     // applies); poster nil for the shared URL loading (URLLoadingHTTPPoster).
     explicit THTTPClient(std::string url, std::string userAgent = {}, double timeout = 0,
-                         std::shared_ptr<HTTPPoster> poster = nullptr);
+                         std::unique_ptr<HTTPPoster> poster = nullptr);
 
     const std::string& url() const { return url_; }
     // Replaces the URL and prepares the request again.
@@ -86,7 +86,7 @@ private:
     std::string url_;
     std::string userAgent_;
     double timeout_;
-    std::shared_ptr<HTTPPoster> poster_;
+    std::unique_ptr<HTTPPoster> poster_;
     uint64_t maxReplySize_ = kDefaultMaxReplySize;
     std::vector<HTTPHeader> headers_;
     apache::thrift::transport::TMemoryBuffer request_{1024};

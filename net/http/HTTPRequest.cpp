@@ -20,8 +20,8 @@ namespace http {
 namespace engine {
 
 std::recursive_mutex& connectionsLock() { static std::recursive_mutex m; return m; }
-std::vector<std::shared_ptr<HTTPRequest::ConnectionRecord>>& connectionPool() {
-    static std::vector<std::shared_ptr<HTTPRequest::ConnectionRecord>> pool;
+std::vector<ns::Ref<HTTPRequest::ConnectionRecord>>& connectionPool() {
+    static std::vector<ns::Ref<HTTPRequest::ConnectionRecord>> pool;
     return pool;
 }
 int nextConnectionNumber() { static int n = 0; return ++n; }
@@ -166,16 +166,29 @@ HTTPRequest::~HTTPRequest() {
     }
     if (didCreateTemporaryPostDataFile_ && !postBodyFilePath_.empty()) ::unlink(postBodyFilePath_.c_str());
     if (!compressedPostBodyFilePath_.empty()) ::unlink(compressedPostBodyFilePath_.c_str());
-    // Blocks hold what the caller captured; let them go on the main thread.
-    auto blocks = std::make_shared<std::vector<std::function<void()>>>();
-    auto holder = std::make_shared<std::tuple<Block, Block, Block, Block, Block, Block, HeadersBlock, ProgressBlock,
-                                              ProgressBlock, SizeBlock, SizeBlock, DataBlock>>(
-        std::move(startedBlock_), std::move(completionBlock_), std::move(failureBlock_),
-        std::move(authenticationNeededBlock_), std::move(proxyAuthenticationNeededBlock_),
-        std::move(requestRedirectedBlock_), std::move(headersReceivedBlock_), std::move(bytesReceivedBlock_),
-        std::move(bytesSentBlock_), std::move(downloadSizeIncrementedBlock_), std::move(uploadSizeIncrementedBlock_),
-        std::move(dataReceivedBlock_));
-    if (!ns::RunLoop::isMainThread()) ns::performOnMainThread([holder]() mutable { holder.reset(); }, false);
+    if (!ns::RunLoop::isMainThread()) releaseBlocksOnMainThread(false);
+}
+
+void HTTPRequest::releaseBlocksOnMainThread(bool waitUntilDone) {
+    struct Blocks : ns::Object {
+        std::tuple<Block, Block, Block, Block, Block, Block, HeadersBlock, ProgressBlock, ProgressBlock, SizeBlock,
+                   SizeBlock, DataBlock>
+            all;
+    };
+    auto blocks = ns::make<Blocks>();
+    blocks->all = {std::exchange(startedBlock_, nullptr),
+                   std::exchange(completionBlock_, nullptr),
+                   std::exchange(failureBlock_, nullptr),
+                   std::exchange(authenticationNeededBlock_, nullptr),
+                   std::exchange(proxyAuthenticationNeededBlock_, nullptr),
+                   std::exchange(requestRedirectedBlock_, nullptr),
+                   std::exchange(headersReceivedBlock_, nullptr),
+                   std::exchange(bytesReceivedBlock_, nullptr),
+                   std::exchange(bytesSentBlock_, nullptr),
+                   std::exchange(downloadSizeIncrementedBlock_, nullptr),
+                   std::exchange(uploadSizeIncrementedBlock_, nullptr),
+                   std::exchange(dataReceivedBlock_, nullptr)};
+    ns::performOnMainThread([blocks]() mutable { blocks = nullptr; }, waitUntilDone);
 }
 
 ns::Ref<HTTPRequest> HTTPRequest::requestWithURL(ns::Ref<ns::URL> url) { return ns::make<HTTPRequest>(std::move(url)); }
@@ -225,13 +238,10 @@ void HTTPRequest::setDelegate(HTTPRequestDelegate* d) {
 }
 HTTPRequestQueue* HTTPRequest::queue() const {
     std::lock_guard<std::recursive_mutex> g(cancelledLock_);
-    return queue_;
+    return queue_.get();
 }
 void HTTPRequest::setQueue(HTTPRequestQueue* q) {
     std::lock_guard<std::recursive_mutex> g(cancelledLock_);
-    ns::Object* o = q ? dynamic_cast<ns::Object*>(static_cast<HTTPRequestDelegate*>(q)) : nullptr;
-    if (q && !o) throw ns::Exception(ns::kInvalidArgumentException, "a request queue must be an object");
-    queueOwner_ = o;
     queue_ = q;
 }
 std::string HTTPRequest::requestMethod() const {
@@ -388,23 +398,9 @@ void HTTPRequest::clearDelegatesAndCancel() {
         std::lock_guard<std::recursive_mutex> g(cancelledLock_);
         delegate_.set(nullptr);
         queue_ = nullptr;
-        queueOwner_ = nullptr;
         uploadProgressDelegate_.set(nullptr);
         downloadProgressDelegate_.set(nullptr);
-        // Moving the blocks out clears the fields; they are dropped on the main thread.
-        auto blocks = std::make_shared<std::tuple<Block, Block, Block, Block, Block, Block, HeadersBlock,
-                                                  ProgressBlock, ProgressBlock, SizeBlock, SizeBlock, DataBlock>>(
-            std::move(startedBlock_), std::move(completionBlock_), std::move(failureBlock_),
-            std::move(authenticationNeededBlock_), std::move(proxyAuthenticationNeededBlock_),
-            std::move(requestRedirectedBlock_), std::move(headersReceivedBlock_), std::move(bytesReceivedBlock_),
-            std::move(bytesSentBlock_), std::move(downloadSizeIncrementedBlock_),
-            std::move(uploadSizeIncrementedBlock_), std::move(dataReceivedBlock_));
-        startedBlock_ = nullptr; completionBlock_ = nullptr; failureBlock_ = nullptr;
-        authenticationNeededBlock_ = nullptr; proxyAuthenticationNeededBlock_ = nullptr;
-        requestRedirectedBlock_ = nullptr; headersReceivedBlock_ = nullptr; bytesReceivedBlock_ = nullptr;
-        bytesSentBlock_ = nullptr; downloadSizeIncrementedBlock_ = nullptr; uploadSizeIncrementedBlock_ = nullptr;
-        dataReceivedBlock_ = nullptr;
-        ns::performOnMainThread([blocks]() mutable { blocks.reset(); }, ns::RunLoop::isMainThread());
+        releaseBlocksOnMainThread(ns::RunLoop::isMainThread());
     }
     cancel();
 }
@@ -842,21 +838,19 @@ void HTTPRequest::reportStarted() {
         ns::WeakDelegate<HTTPRequestDelegate>::Locked del;
         RequestSelector sel;
         Block block;
-        HTTPRequestQueue* q;
-        ns::Ref<ns::Object> keepQ;
+        ns::StrongDelegate<HTTPRequestQueue>::Locked q;
         {
             std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
             del = self->delegate_.lock();
             sel = self->didStartSelector_;
             block = self->startedBlock_;
-            q = self->queue_;
-            keepQ = self->queueOwner_;
+            q = self->queue_.lock();
         }
         if (del && (sel != &HTTPRequestDelegate::requestStarted ||
                     del->answers(HTTPRequestDelegate::Optional::requestStarted)))
             (del.get()->*sel)(self.get());
         if (block) block();
-        if (q && static_cast<HTTPRequestDelegate*>(q)->answers(HTTPRequestDelegate::Optional::requestStarted))
+        if (q && static_cast<HTTPRequestDelegate*>(q.get())->answers(HTTPRequestDelegate::Optional::requestStarted))
             q->requestStarted(self.get());
     });
 }
@@ -879,21 +873,19 @@ void HTTPRequest::reportFinished() {
     ns::WeakDelegate<HTTPRequestDelegate>::Locked del;
     RequestSelector sel;
     Block block;
-    HTTPRequestQueue* q;
-    ns::Ref<ns::Object> keepQ;
+    ns::StrongDelegate<HTTPRequestQueue>::Locked q;
     {
         std::lock_guard<std::recursive_mutex> g(cancelledLock_);
         del = delegate_.lock();
         sel = didFinishSelector_;
         block = completionBlock_;
-        q = queue_;
-        keepQ = queueOwner_;
+        q = queue_.lock();
     }
     if (del && (sel != &HTTPRequestDelegate::requestFinished ||
                 del->answers(HTTPRequestDelegate::Optional::requestFinished)))
         (del.get()->*sel)(this);
     if (block) block();
-    if (q && static_cast<HTTPRequestDelegate*>(q)->answers(HTTPRequestDelegate::Optional::requestFinished)) q->requestFinished(this);
+    if (q && static_cast<HTTPRequestDelegate*>(q.get())->answers(HTTPRequestDelegate::Optional::requestFinished)) q->requestFinished(this);
 }
 
 void HTTPRequest::reportFailure() {
@@ -904,21 +896,19 @@ void HTTPRequest::reportFailure() {
     ns::WeakDelegate<HTTPRequestDelegate>::Locked del;
     RequestSelector sel;
     Block block;
-    HTTPRequestQueue* q;
-    ns::Ref<ns::Object> keepQ;
+    ns::StrongDelegate<HTTPRequestQueue>::Locked q;
     {
         std::lock_guard<std::recursive_mutex> g(cancelledLock_);
         del = delegate_.lock();
         sel = didFailSelector_;
         block = failureBlock_;
-        q = queue_;
-        keepQ = queueOwner_;
+        q = queue_.lock();
     }
     if (del && (sel != &HTTPRequestDelegate::requestFailed ||
                 del->answers(HTTPRequestDelegate::Optional::requestFailed)))
         (del.get()->*sel)(this);
     if (block) block();
-    if (q && static_cast<HTTPRequestDelegate*>(q)->answers(HTTPRequestDelegate::Optional::requestFailed)) q->requestFailed(this);
+    if (q && static_cast<HTTPRequestDelegate*>(q.get())->answers(HTTPRequestDelegate::Optional::requestFailed)) q->requestFailed(this);
 }
 
 void HTTPRequest::failWithError(ns::Ref<ns::Error> theError) {

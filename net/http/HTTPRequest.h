@@ -43,7 +43,7 @@
 #include "platform/network/HTTPMessage.h"
 #include "platform/network/HTTPReadStream.h"
 #include "platform/network/PACScript.h"
-#include "platform/foundation/WeakDelegate.h"
+#include "platform/foundation/Delegate.h"
 
 namespace http {
 
@@ -522,6 +522,9 @@ private:
     friend class HTTPRequestTestAccess;
 
     // Life cycle (HTTPRequest.cpp).
+    // Moves every block out of the request (the fields are left empty) and
+    // lets them go on the main thread: they hold what their callers captured.
+    void releaseBlocksOnMainThread(bool waitUntilDone);
     void runMain();
     void startRequest();
     void handleNetworkEvent(net::StreamEvent event);
@@ -650,7 +653,7 @@ private:
 
     ns::Ref<net::HTTPReadStream> readStream_;
     bool readStreamIsScheduled_ = false;
-    std::shared_ptr<ConnectionRecord> connectionInfo_;
+    ns::Ref<ConnectionRecord> connectionInfo_;
     ns::Ref<net::HTTPReadStream> previousStream_;  // of a reused record, closed after the new open
     bool reapplyCookies_ = false;  // a redirect kept its method: cookies for the new URL
     uint32_t requestIDValue_ = 0;
@@ -699,8 +702,7 @@ private:
     HTTPRequest* mainRequest_ = nullptr;  // the main request of a companion HEAD
     ns::Ref<HTTPRequest> mainRequestKeep_;  // keeps it alive until the HEAD has finished
     ns::WeakDelegate<HTTPRequestDelegate> delegate_;
-    ns::Ref<ns::Object> queueOwner_;
-    HTTPRequestQueue* queue_ = nullptr;
+    ns::StrongDelegate<HTTPRequestQueue> queue_;
     ns::WeakDelegate<ProgressDelegate> uploadProgressDelegate_;
     ns::WeakDelegate<ProgressDelegate> downloadProgressDelegate_;
     RequestSelector didStartSelector_;
@@ -756,7 +758,7 @@ private:
     int PACFileFd_ = -1;
     ns::Ref<ns::MutableData> PACFileData_;
     ns::Ref<ns::Timer> PACReadTimer_;
-    std::shared_ptr<net::PACScript::Request> PACEvaluation_;
+    ns::Ref<net::PACScript::Request> PACEvaluation_;
 
     // Connections.
     bool shouldAttemptPersistentConnection_ = true;

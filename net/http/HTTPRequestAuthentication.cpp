@@ -493,7 +493,7 @@ bool HTTPRequest::willAskDelegateForCredentials() {
     if (isSynchronous_) return false;
     auto d = delegate_.lock();
     bool targetAnswers = d ? d->answers(HTTPRequestDelegate::Optional::authenticationNeededForRequest)
-                           : (queue_ && static_cast<HTTPRequestDelegate*>(queue_)->answers(
+                           : (queue_ && static_cast<HTTPRequestDelegate*>(queue_.get())->answers(
                                             HTTPRequestDelegate::Optional::authenticationNeededForRequest));
     if (!authenticationNeededBlock_ && !targetAnswers) return false;
     auto self = ns::keepAlive(this);
@@ -503,14 +503,12 @@ bool HTTPRequest::willAskDelegateForCredentials() {
 
 void HTTPRequest::askDelegateForCredentials() {
     ns::WeakDelegate<HTTPRequestDelegate>::Locked d;
-    HTTPRequestQueue* q;
-    ns::Ref<ns::Object> keepQ;
+    ns::StrongDelegate<HTTPRequestQueue>::Locked q;
     Block block;
     {
         std::lock_guard<std::recursive_mutex> g(cancelledLock_);
         d = delegate_.lock();
-        q = queue_;
-        keepQ = queueOwner_;
+        q = queue_.lock();
         block = authenticationNeededBlock_;
     }
     if (d) {
@@ -518,7 +516,7 @@ void HTTPRequest::askDelegateForCredentials() {
             d->authenticationNeededForRequest(this);
             return;
         }
-    } else if (q && static_cast<HTTPRequestDelegate*>(q)->answers(HTTPRequestDelegate::Optional::authenticationNeededForRequest)) {
+    } else if (q && static_cast<HTTPRequestDelegate*>(q.get())->answers(HTTPRequestDelegate::Optional::authenticationNeededForRequest)) {
         q->authenticationNeededForRequest(this);
         return;
     }
@@ -529,7 +527,7 @@ bool HTTPRequest::willAskDelegateForProxyCredentials() {
     if (isSynchronous_) return false;
     auto d = delegate_.lock();
     bool targetAnswers = d ? d->answers(HTTPRequestDelegate::Optional::proxyAuthenticationNeededForRequest)
-                           : (queue_ && static_cast<HTTPRequestDelegate*>(queue_)->answers(
+                           : (queue_ && static_cast<HTTPRequestDelegate*>(queue_.get())->answers(
                                             HTTPRequestDelegate::Optional::proxyAuthenticationNeededForRequest));
     if (!proxyAuthenticationNeededBlock_ && !targetAnswers) return false;
     auto self = ns::keepAlive(this);
@@ -539,14 +537,12 @@ bool HTTPRequest::willAskDelegateForProxyCredentials() {
 
 void HTTPRequest::askDelegateForProxyCredentials() {
     ns::WeakDelegate<HTTPRequestDelegate>::Locked d;
-    HTTPRequestQueue* q;
-    ns::Ref<ns::Object> keepQ;
+    ns::StrongDelegate<HTTPRequestQueue>::Locked q;
     Block block;
     {
         std::lock_guard<std::recursive_mutex> g(cancelledLock_);
         d = delegate_.lock();
-        q = queue_;
-        keepQ = queueOwner_;
+        q = queue_.lock();
         block = proxyAuthenticationNeededBlock_;
     }
     if (d) {
@@ -555,7 +551,7 @@ void HTTPRequest::askDelegateForProxyCredentials() {
             return;
         }
     } else if (q &&
-               static_cast<HTTPRequestDelegate*>(q)->answers(HTTPRequestDelegate::Optional::proxyAuthenticationNeededForRequest)) {
+               static_cast<HTTPRequestDelegate*>(q.get())->answers(HTTPRequestDelegate::Optional::proxyAuthenticationNeededForRequest)) {
         q->proxyAuthenticationNeededForRequest(this);
         return;
     }

@@ -462,15 +462,13 @@ void HTTPRequest::deliverProgress(bool upload, std::function<void(ProgressDelega
     auto self = ns::keepAlive(this);
     callOnMain([self, upload, fn, op] {
         ns::WeakDelegate<ProgressDelegate>::Locked d;
-        HTTPRequestQueue* q;
-        ns::Ref<ns::Object> keepQ;
+        ns::StrongDelegate<HTTPRequestQueue>::Locked q;
         {
             std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
             d = upload ? self->uploadProgressDelegate_.lock() : self->downloadProgressDelegate_.lock();
-            q = self->queue_;
-            keepQ = self->queueOwner_;
+            q = self->queue_.lock();
         }
-        if (q && static_cast<ProgressDelegate*>(q)->answers(op)) fn(*q);
+        if (q && static_cast<ProgressDelegate*>(q.get())->answers(op)) fn(*q);
         if (d && d->answers(op)) fn(*d);
     });
 }

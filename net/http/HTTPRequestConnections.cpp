@@ -67,7 +67,7 @@ void HTTPRequest::chooseConnection() {
             if (r->request == 0 && r->host == host && r->scheme == scheme && r->port == port) connectionInfo_ = r;
     }
     if (!connectionInfo_) {
-        auto r = std::make_shared<ConnectionRecord>();
+        auto r = ns::make<ConnectionRecord>();
         r->id = engine::nextConnectionNumber();
         r->host = host;
         r->port = port;
@@ -305,7 +305,7 @@ void HTTPRequest::setShouldThrottleBandwidthForWWAN(bool v) {
         throttleBandwidthForWWANUsingLimit(kWWANBandwidthLimit);
         return;
     }
-    std::shared_ptr<void> observer;
+    ns::ObserverToken observer;  // removed outside the lock
     ns::Ref<Reachability> reachability;
     {
         std::lock_guard<std::mutex> g(engine::bandwidthLock());
@@ -328,22 +328,21 @@ void HTTPRequest::throttleBandwidthForWWANUsingLimit(uint64_t limit) {
         b.maxPerSecond = limit;
     }
     auto reachability = Reachability::reachabilityForInternetConnection();
-    std::shared_ptr<void> observer;
+    ns::ObserverToken observer;
     if (reachability) {
         reachability->startNotifier();
-        auto token = std::make_shared<ns::ObserverToken>(ns::NotificationCenter::defaultCenter()->addObserver(
+        observer = ns::NotificationCenter::defaultCenter()->addObserver(
             kReachabilityChangedNotification, nullptr, [](const ns::Notification&) {
                 bool wwan = isNetworkReachableViaWWAN();
                 std::lock_guard<std::mutex> g(engine::bandwidthLock());
                 engine::bandwidth().onWWAN = wwan;
-            }));
-        observer = token;
+            });
     }
     bool wwan = isNetworkReachableViaWWAN();
     std::lock_guard<std::mutex> g(engine::bandwidthLock());
     auto& b = engine::bandwidth();
     b.reachability = reachability;
-    b.observer = observer;
+    b.observer = std::move(observer);
     b.onWWAN = wwan;
 }
 

@@ -256,7 +256,7 @@ bool HTTPRequest::willAskDelegateToConfirmRedirect() {
     bool delegateAnswers = d && (willRedirectSelector_ != &HTTPRequestDelegate::requestWillRedirectToURL ||
                                  d->answers(HTTPRequestDelegate::Optional::requestWillRedirectToURL));
     bool queueAnswers =
-        queue_ && static_cast<HTTPRequestDelegate*>(queue_)->answers(HTTPRequestDelegate::Optional::requestWillRedirectToURL);
+        queue_ && static_cast<HTTPRequestDelegate*>(queue_.get())->answers(HTTPRequestDelegate::Optional::requestWillRedirectToURL);
     if (!delegateAnswers && !queueAnswers) return false;
     auto target = std::exchange(redirectURL_, nullptr);
     // The request waits (no stream, no time-out clock) until redirectToURL().
@@ -304,21 +304,19 @@ void HTTPRequest::reportHeaders(ns::Ref<ns::Dictionary> headers) {
         ns::WeakDelegate<HTTPRequestDelegate>::Locked del;
         HeadersSelector sel;
         HeadersBlock block;
-        HTTPRequestQueue* q;
-        ns::Ref<ns::Object> keepQ;
+        ns::StrongDelegate<HTTPRequestQueue>::Locked q;
         {
             std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
             del = self->delegate_.lock();
             sel = self->didReceiveResponseHeadersSelector_;
             block = self->headersReceivedBlock_;
-            q = self->queue_;
-            keepQ = self->queueOwner_;
+            q = self->queue_.lock();
         }
         if (del && (sel != &HTTPRequestDelegate::requestDidReceiveResponseHeaders ||
                     del->answers(HTTPRequestDelegate::Optional::requestDidReceiveResponseHeaders)))
             (del.get()->*sel)(self.get(), headers);
         if (block) block(headers);
-        if (q && static_cast<HTTPRequestDelegate*>(q)->answers(HTTPRequestDelegate::Optional::requestDidReceiveResponseHeaders))
+        if (q && static_cast<HTTPRequestDelegate*>(q.get())->answers(HTTPRequestDelegate::Optional::requestDidReceiveResponseHeaders))
             q->requestDidReceiveResponseHeaders(self.get(), headers);
     });
 }
@@ -345,19 +343,17 @@ void HTTPRequest::reportWillRedirect(ns::Ref<ns::URL> target) {
     callOnMain([self, target] {
         ns::WeakDelegate<HTTPRequestDelegate>::Locked del;
         RedirectSelector sel;
-        HTTPRequestQueue* q;
-        ns::Ref<ns::Object> keepQ;
+        ns::StrongDelegate<HTTPRequestQueue>::Locked q;
         {
             std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
             del = self->delegate_.lock();
             sel = self->willRedirectSelector_;
-            q = self->queue_;
-            keepQ = self->queueOwner_;
+            q = self->queue_.lock();
         }
         if (del && (sel != &HTTPRequestDelegate::requestWillRedirectToURL ||
                     del->answers(HTTPRequestDelegate::Optional::requestWillRedirectToURL)))
             (del.get()->*sel)(self.get(), target);
-        if (q && static_cast<HTTPRequestDelegate*>(q)->answers(HTTPRequestDelegate::Optional::requestWillRedirectToURL))
+        if (q && static_cast<HTTPRequestDelegate*>(q.get())->answers(HTTPRequestDelegate::Optional::requestWillRedirectToURL))
             q->requestWillRedirectToURL(self.get(), target);
     });
 }

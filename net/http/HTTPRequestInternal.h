@@ -3,7 +3,6 @@
 #pragma once
 
 #include <deque>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -11,6 +10,7 @@
 #include "net/http/HTTPRequest.h"
 #include "net/http/Reachability.h"
 #include "platform/foundation/Date.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Number.h"
 #include "platform/foundation/String.h"
 
@@ -18,7 +18,8 @@ namespace http {
 
 // A kept connection: which server it reaches, which request uses it, the
 // last stream opened on it and when it expires once idle.
-struct HTTPRequest::ConnectionRecord {
+struct HTTPRequest::ConnectionRecord : ns::Object {
+    const char* className() const override { return "HTTPConnectionRecord"; }
     int id = 0;
     std::string host;
     int port = 0;
@@ -32,7 +33,7 @@ namespace engine {
 
 // Guards the connection pool, the running-stream count and the indicator.
 std::recursive_mutex& connectionsLock();
-std::vector<std::shared_ptr<HTTPRequest::ConnectionRecord>>& connectionPool();
+std::vector<ns::Ref<HTTPRequest::ConnectionRecord>>& connectionPool();
 int nextConnectionNumber();  // under connectionsLock
 uint32_t nextRequestNumber();
 int& runningStreams();        // under connectionsLock
@@ -56,7 +57,7 @@ struct Bandwidth {
     bool wwanOnly = false;
     bool onWWAN = false;
     ns::Ref<Reachability> reachability;
-    std::shared_ptr<void> observer;
+    ns::ObserverToken observer;
 };
 std::mutex& bandwidthLock();
 Bandwidth& bandwidth();

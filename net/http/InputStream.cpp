@@ -23,15 +23,9 @@ ns::Ref<InputStream> InputStream::inputStreamWithData(ns::Ref<ns::Data> data, HT
     return ns::make<InputStream>(net::InputStream::inputStreamWithData(std::move(data)), request);
 }
 
-ns::Ref<HTTPRequest> InputStream::request() const {
-    auto o = request_.lock();
-    return o ? ns::Ref<HTTPRequest>(requestPtr_) : nullptr;
-}
+ns::Ref<HTTPRequest> InputStream::request() const { return request_.lock(); }
 
-void InputStream::setRequest(HTTPRequest* request) {
-    request_ = static_cast<ns::Object*>(request);
-    requestPtr_ = request;
-}
+void InputStream::setRequest(HTTPRequest* request) { request_ = request; }
 
 bool InputStream::open() {
     bool ok = stream_->open();

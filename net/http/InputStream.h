@@ -40,8 +40,7 @@ public:
 
 private:
     ns::Ref<net::InputStream> stream_;
-    ns::Weak<ns::Object> request_;
-    HTTPRequest* requestPtr_ = nullptr;
+    ns::Weak<HTTPRequest> request_;
 };
 
 }  // namespace http

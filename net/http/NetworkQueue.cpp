@@ -152,14 +152,14 @@ void NetworkQueue::queueDidFinish() {
 }
 
 void NetworkQueue::requestFinished(HTTPRequest* r) {
-    ns::Ref<ns::Object> keep(static_cast<ns::OperationQueue*>(this));
+    auto keep = ns::keepAlive(this);
     --requestsCount_;
     if (auto d = delegate_.lock(); d && requestDidFinishSelector_) (d.get()->*requestDidFinishSelector_)(r);
     if (requestsCount_ == 0) queueDidFinish();
 }
 
 void NetworkQueue::requestFailed(HTTPRequest* r) {
-    ns::Ref<ns::Object> keep(static_cast<ns::OperationQueue*>(this));
+    auto keep = ns::keepAlive(this);
     --requestsCount_;
     if (auto d = delegate_.lock(); d && requestDidFailSelector_) (d.get()->*requestDidFailSelector_)(r);
     if (requestsCount_ == 0) queueDidFinish();

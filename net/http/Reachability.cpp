@@ -120,7 +120,7 @@ bool Reachability::startNotifier() {
     return true;
 }
 
-void Reachability::stopNotifier() { watch_.reset(); }
+void Reachability::stopNotifier() { watch_ = nullptr; }
 
 void Reachability::changed() {
     uint32_t f = 0;

@@ -9,7 +9,6 @@
 #include <netinet/in.h>
 
 #include <cstdint>
-#include <memory>
 #include <mutex>
 #include <string>
 
@@ -76,7 +75,7 @@ private:
     mutable std::mutex mutex_;  // guards key_
     std::string key_;
     net::ReachabilityTarget target_;
-    std::shared_ptr<void> watch_;
+    ns::Ref<ns::Object> watch_;  // the provider's watch: watching lasts while it is held
     uint32_t lastFlags_ = 0;
     bool haveLast_ = false;
 };

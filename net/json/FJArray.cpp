@@ -145,7 +145,7 @@ void FJArray::removeAllObjects() {
 }
 
 ns::Ref<ns::Array> FJArray::copy() const {
-    if (mutations_ == 0) return ns::Ref<ns::Array>(const_cast<FJArray*>(this));
+    if (mutations_ == 0) return ns::keepAlive(const_cast<FJArray*>(this));
     return ns::Array::copy();
 }
 

@@ -284,7 +284,7 @@ void FJDictionary::removeAllObjects() {
 }
 
 ns::Ref<ns::Dictionary> FJDictionary::copy() const {
-    if (mutations_ == 0) return ns::Ref<ns::Dictionary>(const_cast<FJDictionary*>(this));
+    if (mutations_ == 0) return ns::keepAlive(const_cast<FJDictionary*>(this));
     return ns::Dictionary::copy();
 }
 

@@ -119,7 +119,7 @@ std::vector<Ref<Object>> Array::toVector() const {
 }
 
 Ref<Array> Array::copy() const {
-    if (dynamic_cast<const VectorArray*>(this)) return Ref<Array>(const_cast<Array*>(this));
+    if (dynamic_cast<const VectorArray*>(this)) return ns::keepAlive(const_cast<Array*>(this));
     return ns::make<VectorArray>(toVector());
 }
 

@@ -15,9 +15,13 @@ double SystemClock::now() const {
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
-std::shared_ptr<SystemClock> SystemClock::shared() {
-    static const std::shared_ptr<SystemClock> clock = std::make_shared<SystemClock>();
-    return clock;
+Ref<SystemClock> SystemClock::shared() {
+    static SystemClock* const clock = [] {
+        auto* c = new SystemClock;
+        c->makeImmortal();
+        return c;
+    }();
+    return Ref<SystemClock>(clock);
 }
 
 void ManualClock::attach(RunLoop* loop) {

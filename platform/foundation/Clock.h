@@ -5,7 +5,6 @@
 #pragma once
 
 #include <atomic>
-#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -15,9 +14,9 @@ namespace ns {
 
 class RunLoop;
 
-class Clock {
+class Clock : public Object {
 public:
-    virtual ~Clock();
+    ~Clock() override;
     // Seconds on a monotonic scale; only differences are meaningful.
     virtual double now() const = 0;
     // True for clocks whose time moves only when told to. Run loops never
@@ -28,15 +27,17 @@ public:
 // Monotonic system time (steady clock), in seconds.
 class SystemClock : public Clock {
 public:
+    const char* className() const override { return "SystemClock"; }
     double now() const override;
     // The one instance every run loop uses unless given another clock.
-    static std::shared_ptr<SystemClock> shared();
+    static Ref<SystemClock> shared();
 };
 
 // A clock for tests. Starts at `start` seconds and moves only by advance().
 class ManualClock : public Clock {
 public:
     explicit ManualClock(double start = 0.0) : now_(start) {}
+    const char* className() const override { return "ManualClock"; }
     double now() const override { return now_.load(std::memory_order_acquire); }
     bool isManual() const override { return true; }
 

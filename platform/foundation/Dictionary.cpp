@@ -209,7 +209,7 @@ Ref<Array> Dictionary::allValues() const {
 }
 
 Ref<Dictionary> Dictionary::copy() const {
-    if (dynamic_cast<const StandardDictionary*>(this)) return Ref<Dictionary>(const_cast<Dictionary*>(this));
+    if (dynamic_cast<const StandardDictionary*>(this)) return ns::keepAlive(const_cast<Dictionary*>(this));
     std::vector<Entry> v;
     v.reserve(count());
     for (size_t i = 0, n = count(); i < n; ++i) v.emplace_back(keyAtIndex(i), valueAtIndex(i));

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
-#include <memory>
 #include <thread>
 #include <vector>
 
@@ -90,13 +89,13 @@ void DispatchQueue::submitAndWait(std::function<void()> fn, bool barrier) {
         fn();
         return;
     }
-    struct State {
+    struct State : Object {
         std::mutex m;
         std::condition_variable cv;
         bool done = false;
         std::exception_ptr error;
     };
-    auto st = std::make_shared<State>();
+    auto st = make<State>();
     submit([st, fn = std::move(fn)] {
         std::exception_ptr err;
         try {

@@ -42,7 +42,7 @@ Ref<NotificationCenter> NotificationCenter::defaultCenter() {
 }
 
 ObserverToken NotificationCenter::addObserver(const std::string& name, Object* object, Callback callback) {
-    auto e = std::make_shared<Entry>();
+    auto e = ns::make<Entry>();
     e->name = name;
     e->anyObject = object == nullptr;
     e->object = object;
@@ -54,7 +54,7 @@ ObserverToken NotificationCenter::addObserver(const std::string& name, Object* o
 }
 
 void NotificationCenter::remove(uint64_t id) {
-    std::shared_ptr<Entry> gone;  // its callback is released outside the lock
+    Ref<Entry> gone;  // its callback is released outside the lock
     std::lock_guard<std::mutex> g(mutex_);
     auto it = std::find_if(entries_.begin(), entries_.end(), [&](const auto& e) { return e->id == id; });
     if (it == entries_.end()) return;
@@ -70,7 +70,7 @@ size_t NotificationCenter::observerCount() const {
 
 void NotificationCenter::postNotification(const Ref<Notification>& n) {
     if (!n) return;
-    std::vector<std::shared_ptr<Entry>> targets;
+    std::vector<Ref<Entry>> targets;
     {
         std::lock_guard<std::mutex> g(mutex_);
         for (auto& e : entries_) {

@@ -11,7 +11,6 @@
 
 #include <atomic>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -89,10 +88,10 @@ public:
 
 private:
     friend class ObserverToken;
-    struct Entry {
-        uint64_t id;
+    struct Entry : Object {
+        uint64_t id = 0;
         std::string name;
-        bool anyObject;
+        bool anyObject = false;
         Weak<Object> object;
         Callback callback;
         std::atomic<bool> removed{false};
@@ -100,7 +99,7 @@ private:
     void remove(uint64_t id);
 
     mutable std::mutex mutex_;
-    std::vector<std::shared_ptr<Entry>> entries_;
+    std::vector<Ref<Entry>> entries_;
     uint64_t nextId_ = 1;
 };
 

@@ -150,14 +150,14 @@ void RunLoop::checkOwner(const char* what) const {
                         std::string(what) + " called on a thread that does not own the run loop");
 }
 
-std::shared_ptr<Clock> RunLoop::clock() const {
+Ref<Clock> RunLoop::clock() const {
     std::lock_guard<std::mutex> g(mutex_);
     return clock_;
 }
 
-void RunLoop::setClock(std::shared_ptr<Clock> clock) {
+void RunLoop::setClock(Ref<Clock> clock) {
     if (!clock) clock = SystemClock::shared();
-    std::shared_ptr<Clock> old;
+    Ref<Clock> old;
     {
         std::lock_guard<std::mutex> g(mutex_);
         old = clock_;
@@ -571,7 +571,7 @@ void RunLoop::serviceDue() {
 // --------------------------------------------------------- cross-thread
 
 namespace {
-struct WaitState {
+struct WaitState : Object {
     std::mutex mutex;
     std::condition_variable cv;
     bool done = false;
@@ -580,12 +580,10 @@ struct WaitState {
 };
 // Signals the waiter when the queued call is destroyed, whether it ran or
 // was dropped because its loop's thread ended.
-struct DoneSignal {
-    explicit DoneSignal(std::shared_ptr<WaitState> s) : state(std::move(s)) {}
-    DoneSignal(const DoneSignal&) = delete;
-    DoneSignal& operator=(const DoneSignal&) = delete;
-    std::shared_ptr<WaitState> state;
-    ~DoneSignal() {
+struct DoneSignal : Object {
+    explicit DoneSignal(Ref<WaitState> s) : state(std::move(s)) {}
+    Ref<WaitState> state;
+    ~DoneSignal() override {
         std::lock_guard<std::mutex> g(state->mutex);
         state->done = true;
         state->cv.notify_all();
@@ -600,8 +598,8 @@ bool performOnThread(RunLoop& target, std::function<void()> fn, bool waitUntilDo
     }
     if (!waitUntilDone) return target.performDeferred(std::move(fn), mode);
 
-    auto state = std::make_shared<WaitState>();
-    auto signal = std::make_shared<DoneSignal>(state);
+    auto state = make<WaitState>();
+    auto signal = make<DoneSignal>(state);
     bool queued = target.performDeferred(
         [fn = std::move(fn), state, signal]() mutable {
             try {
@@ -614,7 +612,7 @@ bool performOnThread(RunLoop& target, std::function<void()> fn, bool waitUntilDo
             state->ran = true;
         },
         mode);
-    signal.reset();  // the queued call now holds the only reference
+    signal = nullptr;  // the queued call now holds the only reference
     if (!queued) return false;
     std::unique_lock<std::mutex> lock(state->mutex);
     state->cv.wait(lock, [&] { return state->done; });

@@ -24,7 +24,6 @@
 #include <deque>
 #include <functional>
 #include <limits>
-#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -100,9 +99,10 @@ public:
     ~RunLoop() override;
 
     // --- Clock -----------------------------------------------------------
-    std::shared_ptr<Clock> clock() const;
-    // Switches clocks; scheduled timers keep their remaining time.
-    void setClock(std::shared_ptr<Clock> clock);
+    Ref<Clock> clock() const;
+    // Switches clocks (nil: the system clock); scheduled timers keep their
+    // remaining time.
+    void setClock(Ref<Clock> clock);
     double now() const { return clock()->now(); }
 
     // --- Queued calls (any thread) ----------------------------------------
@@ -189,7 +189,7 @@ private:
     long ownerTid_;
     int wakeFd_ = -1;
     mutable std::mutex mutex_;
-    std::shared_ptr<Clock> clock_;
+    Ref<Clock> clock_;
     std::deque<Call> calls_;
     std::vector<Ref<Timer>> timers_;
     std::vector<Ref<FdSource>> sources_;

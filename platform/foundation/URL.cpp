@@ -310,7 +310,7 @@ Ref<String> URL::absoluteString() const { return String::make(absolute_); }
 Ref<String> URL::relativeString() const { return String::make(relative_); }
 
 Ref<URL> URL::absoluteURL() const {
-    if (!base_) return Ref<URL>(const_cast<URL*>(this));
+    if (!base_) return ns::keepAlive(const_cast<URL*>(this));
     return make<URL>(parts_, absolute_, nullptr);
 }
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "platform/foundation/Foundation.h"
-#include "platform/foundation/WeakDelegate.h"
+#include "platform/foundation/Delegate.h"
 
 namespace loc {
 

@@ -23,7 +23,7 @@
 #include "platform/foundation/Data.h"
 #include "platform/foundation/Error.h"
 #include "platform/mail/MailMessage.h"
-#include "platform/foundation/WeakDelegate.h"
+#include "platform/foundation/Delegate.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/TextField.h"
 #include "platform/ui/WebView.h"

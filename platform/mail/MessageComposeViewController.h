@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/foundation/WeakDelegate.h"
+#include "platform/foundation/Delegate.h"
 #include "platform/ui/NavigationController.h"
 
 namespace mail {

@@ -529,7 +529,7 @@ void HTTPReadStream::beginTLS() {
     auto ctx = tlsContextFor(tls_, &err);
     if (!ctx) return fail(err);
     std::string name = tls_.peerName.empty() ? host_ : tls_.peerName;
-    if (!conn_->startTLS(ctx.get(), name, tls_.validatesCertificateChain))
+    if (!conn_->startTLS(ctx->get(), name, tls_.validatesCertificateChain))
         return fail(makeError(kTLSErrorDomain, kTLSProtocolError, "Cannot start TLS"));
     phase_ = Phase::Handshake;
     driveHandshake();

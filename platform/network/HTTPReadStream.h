@@ -186,7 +186,7 @@ private:
     bool socks_ = false;
     int socksStep_ = 0;
     std::string socksIn_;
-    std::shared_ptr<Resolver::Request> lookup_;  // the lookup in flight
+    ns::Ref<Resolver::Request> lookup_;  // the lookup in flight
     std::vector<SocketAddress> addresses_;
     size_t addressIndex_ = 0;
 

@@ -182,7 +182,8 @@ void* capRealloc(void* u, void* ptr, duk_size_t size) {
     ::_exit(0);
 }
 
-struct Evaluation : PACScript::Request, std::enable_shared_from_this<Evaluation> {
+struct Evaluation : PACScript::Request {
+    const char* className() const override { return "PACScriptEvaluation"; }
     pid_t pid = -1;
     int fd = -1;
     std::string output;
@@ -216,7 +217,7 @@ struct Evaluation : PACScript::Request, std::enable_shared_from_this<Evaluation>
         if (done) return;
         done = true;
         auto cb = std::move(callback);
-        auto keep = shared_from_this();
+        auto keep = ns::keepAlive(this);
         stop();
         if (cb) cb(std::move(result), std::move(error));
     }
@@ -242,13 +243,12 @@ struct Evaluation : PACScript::Request, std::enable_shared_from_this<Evaluation>
 
 }  // namespace
 
-std::shared_ptr<PACScript::Request> PACScript::evaluate(const std::string& script, const std::string& url,
-                                                        const std::string& host, ns::RunLoop& loop,
-                                                        const std::string& mode, double timeoutSeconds,
-                                                        Callback callback) {
-    auto ev = std::make_shared<Evaluation>();
+ns::Ref<PACScript::Request> PACScript::evaluate(const std::string& script, const std::string& url,
+                                                const std::string& host, ns::RunLoop& loop, const std::string& mode,
+                                                double timeoutSeconds, Callback callback) {
+    auto ev = ns::make<Evaluation>();
     ev->callback = std::move(callback);
-    std::weak_ptr<Evaluation> weak = ev;
+    ns::Weak<Evaluation> weak(ev);
     auto failLater = [&](long code, const std::string& text) {
         ns::Ref<ns::Error> e = makeError(kPACErrorDomain, code, text);
         loop.performDeferred(

@@ -9,7 +9,6 @@
 #pragma once
 
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 
@@ -32,9 +31,8 @@ public:
     static constexpr size_t kMaxResultBytes = 64u << 10;
 
     using Callback = std::function<void(std::optional<std::string> result, ns::Ref<ns::Error> error)>;
-    class Request {
+    class Request : public ns::Object {
     public:
-        virtual ~Request() = default;
         virtual void cancel() = 0;
     };
 
@@ -42,9 +40,9 @@ public:
     // on `loop` in `mode` with the answer text ("PROXY a:1; DIRECT") or an
     // error. Cancelling (or dropping the handle) stops the child and the
     // callback.
-    static std::shared_ptr<Request> evaluate(const std::string& script, const std::string& url, const std::string& host,
-                                             ns::RunLoop& loop, const std::string& mode, double timeoutSeconds,
-                                             Callback callback);
+    static ns::Ref<Request> evaluate(const std::string& script, const std::string& url, const std::string& host,
+                                     ns::RunLoop& loop, const std::string& mode, double timeoutSeconds,
+                                     Callback callback);
 
     // The same, waiting on the calling thread (runs its loop in a private
     // mode). For synchronous requests and tests.

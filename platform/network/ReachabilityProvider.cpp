@@ -25,7 +25,7 @@ ReachabilityProvider::~ReachabilityProvider() = default;
 
 namespace {
 std::mutex gProviderMutex;
-std::shared_ptr<ReachabilityProvider> gProvider;
+ns::Ref<ReachabilityProvider> gProvider;
 
 struct Interface {
     std::string name;
@@ -84,13 +84,13 @@ std::vector<std::string> defaultRouteInterfaces() {
 
 }  // namespace
 
-std::shared_ptr<ReachabilityProvider> ReachabilityProvider::current() {
+ns::Ref<ReachabilityProvider> ReachabilityProvider::current() {
     std::lock_guard<std::mutex> g(gProviderMutex);
-    if (!gProvider) gProvider = std::make_shared<LinuxReachabilityProvider>();
+    if (!gProvider) gProvider = ns::make<LinuxReachabilityProvider>();
     return gProvider;
 }
 
-void ReachabilityProvider::setCurrent(std::shared_ptr<ReachabilityProvider> provider) {
+void ReachabilityProvider::setCurrent(ns::Ref<ReachabilityProvider> provider) {
     std::lock_guard<std::mutex> g(gProviderMutex);
     gProvider = std::move(provider);
 }
@@ -157,18 +157,18 @@ bool LinuxReachabilityProvider::flagsForTarget(const ReachabilityTarget& target,
 }
 
 namespace {
-struct NetlinkWatch {
+struct NetlinkWatch : ns::Object {
     int fd = -1;
     ns::Ref<ns::FdSource> source;
-    ~NetlinkWatch() {
+    ~NetlinkWatch() override {
         if (source) source->invalidate();
         if (fd >= 0) ::close(fd);
     }
 };
 }  // namespace
 
-std::shared_ptr<void> LinuxReachabilityProvider::watch(ns::RunLoop& loop, const std::string& mode,
-                                                       std::function<void()> changed) {
+ns::Ref<ns::Object> LinuxReachabilityProvider::watch(ns::RunLoop& loop, const std::string& mode,
+                                                     std::function<void()> changed) {
     int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, NETLINK_ROUTE);
     if (fd < 0) return nullptr;
     sockaddr_nl sa{};
@@ -178,7 +178,7 @@ std::shared_ptr<void> LinuxReachabilityProvider::watch(ns::RunLoop& loop, const 
         ::close(fd);
         return nullptr;
     }
-    auto w = std::make_shared<NetlinkWatch>();
+    auto w = ns::make<NetlinkWatch>();
     w->fd = fd;
     w->source = loop.addFd(
         fd, ns::FdReadable,
@@ -223,25 +223,25 @@ bool FakeReachabilityProvider::flagsForTarget(const ReachabilityTarget& target, 
     return true;
 }
 
-std::shared_ptr<void> FakeReachabilityProvider::watch(ns::RunLoop& loop, const std::string& mode,
-                                                      std::function<void()> changed) {
+ns::Ref<ns::Object> FakeReachabilityProvider::watch(ns::RunLoop& loop, const std::string& mode,
+                                                    std::function<void()> changed) {
     std::lock_guard<std::mutex> g(mutex_);
     if (refuse_) return nullptr;
-    auto w = std::make_shared<Watcher>(Watcher{ns::Ref<ns::RunLoop>(&loop), mode, std::move(changed)});
+    auto w = ns::make<Watcher>(&loop, mode, std::move(changed));
     watchers_.push_back(w);
     return w;
 }
 
 void FakeReachabilityProvider::signalChange() {
-    std::vector<std::shared_ptr<Watcher>> live;
+    std::vector<ns::Ref<Watcher>> live;
     {
         std::lock_guard<std::mutex> g(mutex_);
-        std::erase_if(watchers_, [](const std::weak_ptr<Watcher>& w) { return w.expired(); });
+        std::erase_if(watchers_, [](const ns::Weak<Watcher>& w) { return w.expired(); });
         for (auto& w : watchers_)
             if (auto s = w.lock()) live.push_back(s);
     }
     for (auto& w : live) {
-        std::weak_ptr<Watcher> weak = w;
+        ns::Weak<Watcher> weak(w);
         w->loop->performDeferred(
             [weak] {
                 if (auto s = weak.lock()) s->changed();
@@ -252,7 +252,7 @@ void FakeReachabilityProvider::signalChange() {
 
 size_t FakeReachabilityProvider::watcherCount() {
     std::lock_guard<std::mutex> g(mutex_);
-    std::erase_if(watchers_, [](const std::weak_ptr<Watcher>& w) { return w.expired(); });
+    std::erase_if(watchers_, [](const ns::Weak<Watcher>& w) { return w.expired(); });
     return watchers_.size();
 }
 

@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -38,33 +37,35 @@ struct ReachabilityTarget {
     std::string describe() const;
 };
 
-class ReachabilityProvider {
+class ReachabilityProvider : public ns::Object {
 public:
-    virtual ~ReachabilityProvider();
+    ~ReachabilityProvider() override;
     // The flags for the target now; false when they cannot be read.
     virtual bool flagsForTarget(const ReachabilityTarget& target, uint32_t* flags) = 0;
     // Calls `changed` on `loop`'s thread (in `mode`) whenever the network
     // state may have changed, until the returned token is dropped. Nil when
     // watching is impossible.
-    virtual std::shared_ptr<void> watch(ns::RunLoop& loop, const std::string& mode, std::function<void()> changed) = 0;
+    virtual ns::Ref<ns::Object> watch(ns::RunLoop& loop, const std::string& mode, std::function<void()> changed) = 0;
 
     // The provider reachability objects use (the Linux one unless replaced).
-    static std::shared_ptr<ReachabilityProvider> current();
-    static void setCurrent(std::shared_ptr<ReachabilityProvider> provider);
+    static ns::Ref<ReachabilityProvider> current();
+    static void setCurrent(ns::Ref<ReachabilityProvider> provider);
 };
 
 // Reads /proc/net/route, /proc/net/ipv6_route and the interface list.
 // Interfaces named wwan*, wwp*, rmnet* or ppp* count as cellular links.
 class LinuxReachabilityProvider : public ReachabilityProvider {
 public:
+    const char* className() const override { return "LinuxReachabilityProvider"; }
     bool flagsForTarget(const ReachabilityTarget& target, uint32_t* flags) override;
-    std::shared_ptr<void> watch(ns::RunLoop& loop, const std::string& mode, std::function<void()> changed) override;
+    ns::Ref<ns::Object> watch(ns::RunLoop& loop, const std::string& mode, std::function<void()> changed) override;
     static bool isCellularInterface(const std::string& name);
 };
 
 // Flags set by hand: per host name or dotted address, else the default.
 class FakeReachabilityProvider : public ReachabilityProvider {
 public:
+    const char* className() const override { return "FakeReachabilityProvider"; }
     void setDefaultFlags(uint32_t flags);
     void setFlags(const std::string& key, uint32_t flags);
     // Makes flagsForTarget fail (unreadable flags).
@@ -76,10 +77,12 @@ public:
     size_t watcherCount();
 
     bool flagsForTarget(const ReachabilityTarget& target, uint32_t* flags) override;
-    std::shared_ptr<void> watch(ns::RunLoop& loop, const std::string& mode, std::function<void()> changed) override;
+    ns::Ref<ns::Object> watch(ns::RunLoop& loop, const std::string& mode, std::function<void()> changed) override;
 
 private:
-    struct Watcher {
+    struct Watcher : ns::Object {
+        Watcher(ns::RunLoop* loop, std::string mode, std::function<void()> changed)
+            : loop(loop), mode(std::move(mode)), changed(std::move(changed)) {}
         ns::Ref<ns::RunLoop> loop;
         std::string mode;
         std::function<void()> changed;
@@ -89,7 +92,7 @@ private:
     std::map<std::string, uint32_t> flags_;
     bool unreadable_ = false;
     bool refuse_ = false;
-    std::vector<std::weak_ptr<Watcher>> watchers_;
+    std::vector<ns::Weak<Watcher>> watchers_;
 };
 
 }  // namespace net

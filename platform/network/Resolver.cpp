@@ -75,6 +75,7 @@ bool isNumericHost(const std::string& host) {
 }
 
 struct State : Resolver::Request {
+    const char* className() const override { return "ResolverRequest"; }
     std::mutex mutex;
     bool cancelled = false;
     Resolver::Callback callback;
@@ -92,7 +93,7 @@ struct State : Resolver::Request {
     }
 };
 
-void deliver(const std::shared_ptr<State>& state, ns::Ref<ns::RunLoop> loop, const std::string& mode,
+void deliver(const ns::Ref<State>& state, ns::Ref<ns::RunLoop> loop, const std::string& mode,
              std::vector<SocketAddress> addresses, ns::Ref<ns::Error> error) {
     // The queued call keeps the state; a cancelled state has no callback.
     loop->performDeferred(
@@ -109,9 +110,9 @@ void Resolver::setLookupFunction(LookupFunction fn) {
     gLookup = std::move(fn);
 }
 
-std::shared_ptr<Resolver::Request> Resolver::resolve(const std::string& host, uint16_t port, ns::RunLoop& loop,
-                                                     const std::string& mode, Callback callback) {
-    auto state = std::make_shared<State>();
+ns::Ref<Resolver::Request> Resolver::resolve(const std::string& host, uint16_t port, ns::RunLoop& loop,
+                                             const std::string& mode, Callback callback) {
+    auto state = ns::make<State>();
     state->callback = std::move(callback);
     ns::Ref<ns::RunLoop> target(&loop);
     std::string bare = host;

@@ -10,7 +10,6 @@
 #include <sys/socket.h>
 
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -30,9 +29,9 @@ class Resolver {
 public:
     using Callback = std::function<void(std::vector<SocketAddress> addresses, ns::Ref<ns::Error> error)>;
 
-    class Request {
+    // A lookup in flight; dropping it does not stop the callback, cancel() does.
+    class Request : public ns::Object {
     public:
-        virtual ~Request() = default;
         virtual void cancel() = 0;
     };
 
@@ -40,8 +39,8 @@ public:
     // thread in `mode`, with the addresses in the resolver's order or an
     // error (kNetworkErrorDomain, kErrorCannotFindHost). A numeric host
     // answers through the loop as well, never from inside resolve().
-    static std::shared_ptr<Request> resolve(const std::string& host, uint16_t port, ns::RunLoop& loop,
-                                            const std::string& mode, Callback callback);
+    static ns::Ref<Request> resolve(const std::string& host, uint16_t port, ns::RunLoop& loop,
+                                    const std::string& mode, Callback callback);
 
     // How names (not numeric addresses) are looked up: getaddrinfo, unless a
     // lookup function replaces it (a test's own table of names, say);

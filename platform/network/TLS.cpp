@@ -14,7 +14,7 @@ namespace {
 
 std::mutex gMutex;
 std::string gExtraTrust;
-std::map<std::string, std::shared_ptr<SSL_CTX>> gContexts;
+std::map<std::string, ns::Ref<TLSContext>> gContexts;
 
 std::string opensslErrorText() {
     std::string out;
@@ -70,7 +70,9 @@ void setAdditionalTrustedCertificatesFile(std::string path) {
     gExtraTrust = std::move(path);
 }
 
-std::shared_ptr<SSL_CTX> tlsContextFor(const TLSSettings& settings, ns::Ref<ns::Error>* error) {
+TLSContext::~TLSContext() { SSL_CTX_free(ctx_); }
+
+ns::Ref<TLSContext> tlsContextFor(const TLSSettings& settings, ns::Ref<ns::Error>* error) {
     std::lock_guard<std::mutex> g(gMutex);
     std::string key = settings.cacheKey();
     if (auto it = gContexts.find(key); it != gContexts.end()) return it->second;
@@ -80,7 +82,7 @@ std::shared_ptr<SSL_CTX> tlsContextFor(const TLSSettings& settings, ns::Ref<ns::
         if (error) *error = makeError(kTLSErrorDomain, kTLSProtocolError, "Cannot create a TLS context: " + opensslErrorText());
         return nullptr;
     }
-    std::shared_ptr<SSL_CTX> ctx(raw, SSL_CTX_free);
+    auto ctx = ns::make<TLSContext>(raw);
     SSL_CTX_set_min_proto_version(raw, TLS1_2_VERSION);
     SSL_CTX_set_mode(raw, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     if (settings.validatesCertificateChain) {

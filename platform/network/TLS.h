@@ -3,7 +3,6 @@
 
 #include <openssl/ssl.h>
 
-#include <memory>
 #include <string>
 
 #include "platform/foundation/Error.h"
@@ -30,9 +29,21 @@ struct TLSSettings {
 // addition to the system's (empty to stop).
 void setAdditionalTrustedCertificatesFile(std::string path);
 
+// An OpenSSL client context, freed with the last reference.
+class TLSContext : public ns::Object {
+public:
+    explicit TLSContext(SSL_CTX* ctx) : ctx_(ctx) {}
+    ~TLSContext() override;
+    const char* className() const override { return "TLSContext"; }
+    SSL_CTX* get() const { return ctx_; }
+
+private:
+    SSL_CTX* ctx_;
+};
+
 // A shared client context for the settings (made once per distinct setting).
 // Nil with *error when the client identity or the trust file cannot be read.
-std::shared_ptr<SSL_CTX> tlsContextFor(const TLSSettings& settings, ns::Ref<ns::Error>* error);
+ns::Ref<TLSContext> tlsContextFor(const TLSSettings& settings, ns::Ref<ns::Error>* error);
 
 // Maps a failed handshake to a kTLSErrorDomain error, using the verify
 // result for certificate problems and OpenSSL's error queue for the rest.

@@ -52,12 +52,12 @@ URLCredentialStorage& URLCredentialStorage::sharedCredentialStorage() {
     return *s;
 }
 
-void URLCredentialStorage::setPersistentStore(std::shared_ptr<PersistentStore> store) {
+void URLCredentialStorage::setPersistentStore(ns::Ref<PersistentStore> store) {
     std::lock_guard<std::mutex> g(mutex_);
     store_ = std::move(store);
 }
 
-std::shared_ptr<URLCredentialStorage::PersistentStore> URLCredentialStorage::persistentStore() {
+ns::Ref<URLCredentialStorage::PersistentStore> URLCredentialStorage::persistentStore() {
     std::lock_guard<std::mutex> g(mutex_);
     return store_;
 }

@@ -8,7 +8,6 @@
 #pragma once
 
 #include <map>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -68,9 +67,8 @@ private:
 class URLCredentialStorage {
 public:
     // Where permanent credentials go.
-    class PersistentStore {
+    class PersistentStore : public ns::Object {
     public:
-        virtual ~PersistentStore() = default;
         virtual void save(const URLProtectionSpace& space, const URLCredential& credential) = 0;
         virtual void remove(const URLProtectionSpace& space, const std::string& user) = 0;
         // The credentials kept for a space, the default one first.
@@ -79,7 +77,7 @@ public:
 
     static URLCredentialStorage& sharedCredentialStorage();
 
-    void setPersistentStore(std::shared_ptr<PersistentStore> store);
+    void setPersistentStore(ns::Ref<PersistentStore> store);
 
     // Stores the credential for the space and makes it the default. A
     // credential with persistence None is not stored.
@@ -99,10 +97,10 @@ private:
         URLProtectionSpace space;
         std::vector<ns::Ref<URLCredential>> credentials;  // the default first
     };
-    std::shared_ptr<PersistentStore> persistentStore();
+    ns::Ref<PersistentStore> persistentStore();
     std::mutex mutex_;
     std::map<std::string, Entry> spaces_;
-    std::shared_ptr<PersistentStore> store_;
+    ns::Ref<PersistentStore> store_;
 };
 
 }  // namespace net

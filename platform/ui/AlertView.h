@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/foundation/WeakDelegate.h"
+#include "platform/foundation/Delegate.h"
 #include "platform/ui/TextField.h"
 #include "platform/ui/View.h"
 

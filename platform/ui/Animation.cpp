@@ -6,7 +6,7 @@
 
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Timer.h"
-#include "platform/foundation/WeakDelegate.h"
+#include "platform/foundation/Delegate.h"
 #include "platform/ui/View.h"
 
 namespace ui {

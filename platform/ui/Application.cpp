@@ -31,7 +31,6 @@ Application* Application::shared() {
 
 void Application::setDelegate(ns::Ref<ns::Object> d) {
     delegateObject_ = std::move(d);
-    delegate_ = dynamic_cast<ApplicationDelegate*>(delegateObject_.get());
 }
 
 void Application::post(const char* name) {
@@ -41,7 +40,7 @@ void Application::post(const char* name) {
 bool Application::launch(ns::Ref<ns::Object> delegateObject, ns::Ref<ns::Dictionary> options) {
     setDelegate(std::move(delegateObject));
     bool ok = true;
-    if (delegate_) ok = delegate_->applicationDidFinishLaunchingWithOptions(this, options.get());
+    if (auto* d = delegate()) ok = d->applicationDidFinishLaunchingWithOptions(this, options.get());
     post(kApplicationDidFinishLaunchingNotification);
     becomeActive();
     return ok;
@@ -50,7 +49,7 @@ bool Application::launch(ns::Ref<ns::Object> delegateObject, ns::Ref<ns::Diction
 void Application::resignActive() {
     if (state_ != ApplicationState::Active) return;
     state_ = ApplicationState::Inactive;
-    if (delegate_) delegate_->applicationWillResignActive(this);
+    if (auto* d = delegate()) d->applicationWillResignActive(this);
     post(kApplicationWillResignActiveNotification);
 }
 
@@ -58,14 +57,14 @@ void Application::enterBackground() {
     resignActive();
     if (state_ == ApplicationState::Background) return;
     state_ = ApplicationState::Background;
-    if (delegate_) delegate_->applicationDidEnterBackground(this);
+    if (auto* d = delegate()) d->applicationDidEnterBackground(this);
     post(kApplicationDidEnterBackgroundNotification);
 }
 
 void Application::enterForeground() {
     if (state_ != ApplicationState::Background) return;
     state_ = ApplicationState::Inactive;
-    if (delegate_) delegate_->applicationWillEnterForeground(this);
+    if (auto* d = delegate()) d->applicationWillEnterForeground(this);
     post(kApplicationWillEnterForegroundNotification);
 }
 
@@ -73,12 +72,12 @@ void Application::becomeActive() {
     if (state_ == ApplicationState::Active) return;
     if (state_ == ApplicationState::Background) enterForeground();
     state_ = ApplicationState::Active;
-    if (delegate_) delegate_->applicationDidBecomeActive(this);
+    if (auto* d = delegate()) d->applicationDidBecomeActive(this);
     post(kApplicationDidBecomeActiveNotification);
 }
 
 void Application::terminate() {
-    if (delegate_) delegate_->applicationWillTerminate(this);
+    if (auto* d = delegate()) d->applicationWillTerminate(this);
     post(kApplicationWillTerminateNotification);
 }
 
@@ -206,7 +205,6 @@ void Application::reset() {
     opened_.clear();
     openHandler_ = nullptr;
     delegateObject_ = nullptr;
-    delegate_ = nullptr;
     state_ = ApplicationState::Inactive;
     statusBarStyle_ = StatusBarStyle::Default;
     statusBarHidden_ = networkActivity_ = idleTimerDisabled_ = keyboardVisible_ = false;

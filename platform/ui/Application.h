@@ -15,7 +15,7 @@
 
 #include "platform/foundation/Dictionary.h"
 #include "platform/foundation/String.h"
-#include "platform/foundation/WeakDelegate.h"
+#include "platform/foundation/Delegate.h"
 #include "platform/ui/Responder.h"
 #include "platform/ui/Window.h"
 
@@ -70,7 +70,7 @@ public:
     // process, as the platform does): didFinishLaunching, the launch
     // notification, then becoming active.
     bool launch(ns::Ref<ns::Object> delegateObject, ns::Ref<ns::Dictionary> options = nullptr);
-    ApplicationDelegate* delegate() const { return delegate_; }
+    ApplicationDelegate* delegate() const { return dynamic_cast<ApplicationDelegate*>(delegateObject_.get()); }
     ns::Object* delegateObject() const { return delegateObject_.get(); }
     void setDelegate(ns::Ref<ns::Object> delegateObject);
 
@@ -131,8 +131,7 @@ public:
 
 private:
     void post(const char* name);
-    ns::Ref<ns::Object> delegateObject_;
-    ApplicationDelegate* delegate_ = nullptr;
+    ns::Ref<ns::Object> delegateObject_;  // kept whether or not it adopts ApplicationDelegate
     std::vector<ns::Ref<Window>> windows_;
     ns::Weak<Window> key_;
     std::vector<std::string> opened_;

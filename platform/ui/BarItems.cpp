@@ -1,5 +1,5 @@
 #include "platform/ui/BarItems.h"
-#include "platform/foundation/WeakDelegate.h"
+#include "platform/foundation/Delegate.h"
 
 #include "platform/ui/Control.h"
 

@@ -75,7 +75,7 @@ bool labelMatches(View* v, const std::string& title, bool exact) {
 
 }  // namespace
 
-Driver::Driver(std::shared_ptr<ns::ManualClock> clock) : clock_(std::move(clock)) {}
+Driver::Driver(ns::Ref<ns::ManualClock> clock) : clock_(std::move(clock)) {}
 
 bool Driver::fail(std::string why) {
     error_ = std::move(why);
@@ -525,8 +525,8 @@ void Driver::rotate(DeviceOrientation o) {
 
 void Driver::advance(double seconds) {
     auto loop = ns::RunLoop::main();
-    std::shared_ptr<ns::ManualClock> clock = clock_;
-    if (!clock) clock = std::dynamic_pointer_cast<ns::ManualClock>(loop->clock());
+    ns::Ref<ns::ManualClock> clock = clock_;
+    if (!clock) clock = ns::cast<ns::ManualClock>(loop->clock());
     if (clock) {
         clock->advance(seconds);
     } else if (loop->isCurrent()) {

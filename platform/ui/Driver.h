@@ -31,7 +31,7 @@ public:
     // `clock`: the manual clock that advance() moves; nil uses the main run
     // loop's clock when it is manual, else advance() runs the loop for that
     // much real time.
-    explicit Driver(std::shared_ptr<ns::ManualClock> clock = nullptr);
+    explicit Driver(ns::Ref<ns::ManualClock> clock = nullptr);
 
     // -- Finding things ------------------------------------------------------
     Window* window() const;
@@ -132,7 +132,7 @@ public:
 private:
     bool fail(std::string why);
     void deliver(TouchPhase phaseForChanged, const std::vector<size_t>& changed);
-    std::shared_ptr<ns::ManualClock> clock_;
+    ns::Ref<ns::ManualClock> clock_;
     std::vector<ns::Ref<Touch>> touches_;
     std::string error_;
 };

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "platform/foundation/WeakDelegate.h"
+#include "platform/foundation/Delegate.h"
 #include "platform/ui/ViewController.h"
 
 namespace ui {

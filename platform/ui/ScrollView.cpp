@@ -1,5 +1,5 @@
 #include "platform/ui/ScrollView.h"
-#include "platform/foundation/WeakDelegate.h"
+#include "platform/foundation/Delegate.h"
 
 #include <algorithm>
 

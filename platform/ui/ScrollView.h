@@ -1,7 +1,7 @@
 // A view whose bounds origin is the scroll position over a larger content.
 #pragma once
 
-#include "platform/foundation/WeakDelegate.h"
+#include "platform/foundation/Delegate.h"
 #include "platform/ui/View.h"
 
 namespace ui {

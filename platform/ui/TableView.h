@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/ui/Control.h"
-#include "platform/foundation/WeakDelegate.h"
+#include "platform/foundation/Delegate.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/ScrollView.h"
 

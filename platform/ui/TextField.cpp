@@ -1,6 +1,6 @@
 #include "platform/ui/TextField.h"
 #include "platform/ui/Application.h"
-#include "platform/foundation/WeakDelegate.h"
+#include "platform/foundation/Delegate.h"
 
 namespace ui {
 

@@ -6,7 +6,7 @@
 
 #include "platform/foundation/String.h"
 #include "platform/ui/Control.h"
-#include "platform/foundation/WeakDelegate.h"
+#include "platform/foundation/Delegate.h"
 
 namespace ui {
 

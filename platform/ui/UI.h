@@ -7,7 +7,7 @@
 #include "platform/ui/BarItems.h"
 #include "platform/ui/Color.h"
 #include "platform/ui/Control.h"
-#include "platform/foundation/WeakDelegate.h"
+#include "platform/foundation/Delegate.h"
 #include "platform/ui/Geometry.h"
 #include "platform/ui/Image.h"
 #include "platform/ui/Label.h"

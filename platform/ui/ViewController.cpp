@@ -1,5 +1,5 @@
 #include "platform/ui/ViewController.h"
-#include "platform/foundation/WeakDelegate.h"
+#include "platform/foundation/Delegate.h"
 
 #include <cstdio>
 

@@ -1,5 +1,5 @@
 #include "platform/ui/WebView.h"
-#include "platform/foundation/WeakDelegate.h"
+#include "platform/foundation/Delegate.h"
 
 #include "platform/foundation/Dictionary.h"
 #include "platform/foundation/FileIO.h"

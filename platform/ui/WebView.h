@@ -25,7 +25,7 @@
 
 #include "platform/foundation/Error.h"
 #include "platform/foundation/URL.h"
-#include "platform/foundation/WeakDelegate.h"
+#include "platform/foundation/Delegate.h"
 #include "platform/ui/ScrollView.h"
 #include "platform/ui/View.h"
 

@@ -73,8 +73,7 @@ ns::Ref<SHRSharer> SHRSharer::sharerWithClassName(const std::string& name) {
 // -- Construction and capabilities -------------------------------------------------
 
 SHRSharer::SHRSharer() {
-    delegateKeep_ = ns::make<SHRDefaultSharerDelegate>();
-    delegate_ = static_cast<SHRDefaultSharerDelegate*>(delegateKeep_.get());
+    setShareDelegate(ns::make<SHRDefaultSharerDelegate>().get());
     item_ = ns::make<SHRItem>();
     setModalPresentationStyle(SHR::modalPresentationStyle());
     setModalTransitionStyle(SHR::modalTransitionStyle());
@@ -100,13 +99,7 @@ bool SHRSharer::canShareType(int type) const {
     }
 }
 
-void SHRSharer::setShareDelegate(SHRSharerDelegate* d) {
-    if (!d) { delegate_ = nullptr; delegateKeep_ = nullptr; return; }
-    auto* o = dynamic_cast<ns::Object*>(d);
-    if (!o) throw ns::Exception(ns::kInvalidArgumentException, "a sharer delegate must be an object");
-    delegateKeep_ = o;
-    delegate_ = d;
-}
+void SHRSharer::setShareDelegate(SHRSharerDelegate* d) { delegate_ = d; }
 
 void SHRSharer::setPendingForm(ns::Ref<SHRFormController> f) { pendingForm_ = std::move(f); }
 
@@ -292,9 +285,7 @@ void SHRSharer::tryPendingAction() {
 
 template <class F>
 void SHRSharer::tellDelegate(F&& f) {
-    if (!delegate_) return;
-    ns::Ref<ns::Object> keepDelegate = delegateKeep_;
-    f(delegate_);
+    if (auto d = delegate_.lock()) f(d.get());
 }
 
 void SHRSharer::sendDidStart() {

@@ -15,6 +15,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/foundation/Delegate.h"
 #include "platform/foundation/Foundation.h"
 #include "platform/ui/NavigationController.h"
 #include "sharing/core/SHRItem.h"
@@ -165,7 +166,7 @@ public:
 
     // The delegate is kept (strongly) as the framework does; it must be an
     // ns::Object. nil is allowed.
-    SHRSharerDelegate* shareDelegate() const { return delegate_; }
+    SHRSharerDelegate* shareDelegate() const { return delegate_.get(); }
     void setShareDelegate(SHRSharerDelegate* d);
     const ns::Ref<SHRItem>& item() const { return item_; }
     void setItem(ns::Ref<SHRItem> item) { item_ = item ? std::move(item) : ns::make<SHRItem>(); }
@@ -195,8 +196,7 @@ protected:
 
 private:
     template <class F> void tellDelegate(F&& f);
-    ns::Ref<ns::Object> delegateKeep_;
-    SHRSharerDelegate* delegate_ = nullptr;
+    ns::StrongDelegate<SHRSharerDelegate> delegate_;
     ns::Ref<SHRItem> item_;
     ns::Ref<SHRFormController> pendingForm_;
     ns::Ref<ns::Object> request_;

@@ -12,7 +12,7 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/URL.h"
 #include "platform/ui/Control.h"
-#include "platform/foundation/WeakDelegate.h"
+#include "platform/foundation/Delegate.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/View.h"
 #include "platform/ui/WebView.h"

@@ -8,7 +8,7 @@
 
 #include "platform/foundation/Foundation.h"
 #include "platform/network/URLConnection.h"
-#include "platform/foundation/WeakDelegate.h"
+#include "platform/foundation/Delegate.h"
 
 namespace sharing {
 

@@ -87,22 +87,9 @@ std::string serve(Processor& processor, const std::string& call) {
         processor.processOnInputProtocolOutputProtocol(*evernote::test::reading(call), *out.protocol);
         return out.contents();
     } catch (const ns::Exception& e) {
-        std::string name;
-        TMessageType type;
-        int32_t seqid = 0;
-        evernote::test::reading(call)->readMessageBegin(name, type, seqid);
         int16_t field = dynamic_cast<const EDAMUserException*>(&e) ? 1
                         : dynamic_cast<const EDAMSystemException*>(&e) ? 2 : 3;
-        evernote::test::Wire reply;
-        reply.protocol->writeMessageBegin(name, T_REPLY, seqid);
-        reply.protocol->writeStructBegin("result");
-        reply.protocol->writeFieldBegin("exception", T_STRUCT, field);
-        dynamic_cast<const Record&>(e).write(*reply.protocol);
-        reply.protocol->writeFieldEnd();
-        reply.protocol->writeFieldStop();
-        reply.protocol->writeStructEnd();
-        reply.protocol->writeMessageEnd();
-        return reply.contents();
+        return evernote::test::exceptionReply(evernote::test::callHeader(call), field, dynamic_cast<const Record&>(e));
     }
 }
 

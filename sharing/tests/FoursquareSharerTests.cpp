@@ -261,5 +261,14 @@ TEST_F(FoursquareTest, ExpiredTokenAsksForReloginAndOtherErrors) {
     EXPECT_FALSE(getFoursquareRelogin(ns::Error::make("other", 401).get()));
 }
 
+TEST_F(FoursquareTest, CancellingThePlacesListReachesASharerOnlyItsScreenHeld) {
+    NotificationRecorder rec;
+    ns::Weak<SHRFoursquareV2> weak = signedInSharer("Here");
+    ASSERT_TRUE(runUntil([&] { return ns::as<SHRFoursquareV2VenuesForm>(shownTop()) != nullptr; }));
+    ns::as<SHRFoursquareV2VenuesForm>(shownTop())->cancelPressed(nullptr);
+    EXPECT_EQ(rec.names, (std::vector<std::string>{SHRSendDidCancelNotification}));
+    EXPECT_TRUE(runUntil([&] { return weak.expired(); }));
+}
+
 }  // namespace
 }  // namespace sharing::test

@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
     if (argc != 3) return 2;
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     ns::Paths::setHomeDirectory(argv[1]);
-    auto online = std::make_shared<net::FakeReachabilityProvider>();
+    auto online = ns::make<net::FakeReachabilityProvider>();
     online->setDefaultFlags(net::kReachabilityReachable);
     net::ReachabilityProvider::setCurrent(online);
     sharing::test::QueueSharer::registerClass(argv[2]);

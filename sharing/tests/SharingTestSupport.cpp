@@ -7,7 +7,7 @@ void SharingTest::SetUp() {
     home = std::make_unique<TempDir>();
     ns::Paths::setHomeDirectory(home->path());
     ns::UserDefaults::resetStandardUserDefaults();
-    fake = std::make_shared<net::FakeReachabilityProvider>();
+    fake = ns::make<net::FakeReachabilityProvider>();
     setOnline(true);
     net::ReachabilityProvider::setCurrent(fake);
     SHR::reset();

@@ -45,7 +45,7 @@ protected:
     std::vector<std::string> alerts() const;
 
     std::unique_ptr<TempDir> home;
-    std::shared_ptr<net::FakeReachabilityProvider> fake;
+    ns::Ref<net::FakeReachabilityProvider> fake;
     ns::Ref<ui::Window> window;
     ns::Ref<ui::ViewController> root;
     // Outside services pointed at the test's servers, until the test ends.

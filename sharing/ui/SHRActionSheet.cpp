@@ -12,13 +12,7 @@ SHRActionSheet::SHRActionSheet(std::string title) : ui::ActionSheet(std::move(ti
     sharers_ = ns::MutableArray::make();
 }
 
-void SHRActionSheet::setShareDelegate(SHRShareDelegate* d) {
-    if (!d) { shareDelegate_ = nullptr; shareDelegateKeep_ = nullptr; return; }
-    auto* o = dynamic_cast<ns::Object*>(d);
-    if (!o) throw ns::Exception(ns::kInvalidArgumentException, "a share delegate must be an object");
-    shareDelegateKeep_ = o;
-    shareDelegate_ = d;
-}
+void SHRActionSheet::setShareDelegate(SHRShareDelegate* d) { shareDelegate_ = d; }
 
 ns::Ref<SHRActionSheet> SHRActionSheet::actionSheetForType(SHRShareType type) {
     auto sheet = ns::make<SHRCustomActionSheet>(SHRLocalizedString("Share"));
@@ -55,9 +49,9 @@ void SHRActionSheet::startSharerAtIndex(long index) {
     if (!sharer) return;
     auto keep = ns::keepAlive(this);
     sharer->loadItem(item_);
-    ns::Ref<ns::Object> keepDelegate = shareDelegateKeep_;
-    if (shareDelegate_ && shareDelegate_->answers(SHRShareDelegate::Optional::AboutToShareItemWithSharer) &&
-        !shareDelegate_->aboutToShareItemWithSharer(item_.get(), sharer.get()))
+    auto d = shareDelegate_.lock();
+    if (d && d->answers(SHRShareDelegate::Optional::AboutToShareItemWithSharer) &&
+        !d->aboutToShareItemWithSharer(item_.get(), sharer.get()))
         return;
     sharer->share();
 }

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "platform/foundation/Delegate.h"
 #include "platform/ui/AlertView.h"
 #include "sharing/core/SHRItem.h"
 #include "sharing/ui/SHRShareDelegate.h"
@@ -27,7 +28,7 @@ public:
     const ns::Ref<ns::MutableArray>& sharers() const { return sharers_; }
     void setSharers(ns::Ref<ns::MutableArray> s) { sharers_ = std::move(s); }
     // Retained (an ns::Object adopting SHRShareDelegate), or nil.
-    SHRShareDelegate* shareDelegate() const { return shareDelegate_; }
+    SHRShareDelegate* shareDelegate() const { return shareDelegate_.get(); }
     void setShareDelegate(SHRShareDelegate* d);
 
     // Starts the sharer of button `index` (Cancel and out-of-range indexes
@@ -40,8 +41,7 @@ private:
     void startSharerAtIndex(long index);
     ns::Ref<SHRItem> item_;
     ns::Ref<ns::MutableArray> sharers_;
-    ns::Ref<ns::Object> shareDelegateKeep_;
-    SHRShareDelegate* shareDelegate_ = nullptr;
+    ns::StrongDelegate<SHRShareDelegate> shareDelegate_;
 };
 
 // What the framework makes, so an app can customise the sheet.

@@ -71,14 +71,13 @@ std::vector<long> SHRFormOptionController::chosenIndexes() const {
 }
 
 void SHRFormOptionController::updateFromOptions() {
-    if (!flag("static") && !provider_ && !delivered_) {
+    if (!flag("static") && !isProviderRunning() && !delivered_) {
         SHRActivityIndicator::currentIndicator()->displayActivity(SHRLocalizedString("Loading..."));
         ns::Object* o = info()->objectForKey("SHRFormOptionControllerOptionProvider");
         provider_ = dynamic_cast<SHRFormOptionControllerOptionProvider*>(o);
-        providerObject_ = provider_ ? o : nullptr;
-        if (provider_) {
+        if (auto p = provider_.lock()) {
             auto keep = ns::keepAlive(this);
-            provider_->SHRFormOptionControllerEnumerateOptions(this);
+            p->SHRFormOptionControllerEnumerateOptions(this);
         }
     } else {
         SHRActivityIndicator::currentIndicator()->hide();
@@ -89,7 +88,6 @@ void SHRFormOptionController::updateFromOptions() {
 void SHRFormOptionController::optionsEnumerated(ns::Ref<ns::Array> options) {
     delivered_ = true;
     provider_ = nullptr;
-    providerObject_ = nullptr;
     if (!options) options = ns::Array::make();
     info()->setObject(options, "itemsList");
     for (long i : chosenIndexes())
@@ -103,7 +101,6 @@ void SHRFormOptionController::optionsEnumerated(ns::Ref<ns::Array> options) {
 
 void SHRFormOptionController::optionsEnumerationFailedWithError(ns::Ref<ns::Error>) {
     provider_ = nullptr;
-    providerObject_ = nullptr;
     auto* title = info()->stringForKey("title");
     auto alert = ui::AlertView::make(
         SHRLocalizedString("No Options"),
@@ -158,8 +155,7 @@ void SHRFormOptionController::done(ns::Object*) {
 void SHRFormOptionController::cancel(ns::Object*) {
     auto keep = ns::keepAlive(this);
     SHRActivityIndicator::currentIndicator()->hide();
-    if (provider_ && providerObject_.lock()) {
-        auto* p = provider_;
+    if (auto p = provider_.lock()) {
         provider_ = nullptr;
         p->SHRFormOptionControllerCancelEnumerateOptions(this);
     }

@@ -38,7 +38,7 @@ public:
     SHRFormOptionControllerClient* client() const { return client_.get(); }
     ui::TableView* tableView();
     bool didHaveOptionsDelivered() const { return delivered_; }
-    bool isProviderRunning() const { return provider_ != nullptr; }
+    bool isProviderRunning() const { return provider_.get() != nullptr; }
 
     void optionsEnumerated(ns::Ref<ns::Array> options);
     void optionsEnumerationFailedWithError(ns::Ref<ns::Error> error);
@@ -63,8 +63,7 @@ private:
     ns::WeakDelegate<SHRFormOptionControllerClient> client_;
     ns::Ref<ui::TableView> table_;
     // The running provider (not retained: the settings' dictionary keeps it).
-    SHRFormOptionControllerOptionProvider* provider_ = nullptr;
-    ns::Weak<ns::Object> providerObject_;
+    ns::WeakDelegate<SHRFormOptionControllerOptionProvider> provider_;
     bool delivered_ = false;
 };
 

@@ -23,13 +23,7 @@ ns::Ref<SHROAuthView> SHROAuthView::make(ns::Ref<ns::URL> url, SHROAuthViewDeleg
     return v;
 }
 
-void SHROAuthView::setDelegate(SHROAuthViewDelegate* d) {
-    if (!d) { delegate_ = nullptr; delegateKeep_ = nullptr; return; }
-    auto* o = dynamic_cast<ns::Object*>(d);
-    if (!o) throw ns::Exception(ns::kInvalidArgumentException, "a delegate must be an object");
-    delegateKeep_ = o;
-    delegate_ = d;
-}
+void SHROAuthView::setDelegate(SHROAuthViewDelegate* d) { delegate_ = d; }
 
 void SHROAuthView::loadView() {
     webView_ = ui::WebView::make({{0, 0}, {320, 480}});
@@ -61,8 +55,7 @@ bool SHROAuthView::webViewShouldStartLoadWithRequest(ui::WebView* wv, ui::URLReq
     auto target = request->URL()->absoluteString();
     if (!target->containsString(callback->absoluteText(), ns::CaseInsensitiveSearch)) return true;
     auto keep = ns::keepAlive(this);
-    ns::Ref<ns::Object> keepDelegate = delegateKeep_;
-    SHROAuthViewDelegate* d = delegate_;
+    auto d = delegate_.lock();
     setDelegate(nullptr);
     d->tokenAuthorizeViewDidFinishWithSuccess(this, true, queryParameters(*request->URL()), nullptr);
     return false;
@@ -71,10 +64,10 @@ bool SHROAuthView::webViewShouldStartLoadWithRequest(ui::WebView* wv, ui::URLReq
 void SHROAuthView::webViewDidFailLoadWithError(ui::WebView* wv, ns::Error* error) {
     if (error && (error->code() == -999 || error->code() == 102 || error->code() == -1100)) return;
     stopSpinner();
-    if (!delegate_) return;
+    auto d = delegate_.lock();
+    if (!d) return;
     auto keep = ns::keepAlive(this);
-    ns::Ref<ns::Object> keepDelegate = delegateKeep_;
-    delegate_->tokenAuthorizeViewDidFinishWithSuccess(this, false, nullptr, ns::Ref<ns::Error>(error));
+    d->tokenAuthorizeViewDidFinishWithSuccess(this, false, nullptr, ns::Ref<ns::Error>(error));
 }
 
 std::string SHROAuthView::innerHTMLOfElementWithId(const std::string& html, const std::string& id) {
@@ -128,10 +121,10 @@ void SHROAuthView::webViewDidFinishLoad(ui::WebView* wv) {
     // application is not set up for a browser sign-in.
     std::string pin = wv->stringByEvaluatingJavaScriptFromString("document.getElementById('oauth_pin').innerHTML");
     if (pin.empty()) pin = innerHTMLOfElementWithId(wv->html(), "oauth_pin");  // no script engine here
-    if (pin.empty() || !delegate_) return;
+    auto d = delegate_.lock();
+    if (pin.empty() || !d) return;
     auto keep = ns::keepAlive(this);
-    ns::Ref<ns::Object> keepDelegate = delegateKeep_;
-    delegate_->tokenAuthorizeViewDidFinishWithSuccess(
+    d->tokenAuthorizeViewDidFinishWithSuccess(
         this, false, nullptr,
         SHR::error("Your SHRTwitter config is incorrect.  You must set your application type to Browser and define "
                    "a callback url.  See SHRConfig for more details"));
@@ -151,10 +144,7 @@ void SHROAuthView::stopSpinner() {
 
 void SHROAuthView::cancel() {
     auto keep = ns::keepAlive(this);
-    if (delegate_) {
-        ns::Ref<ns::Object> keepDelegate = delegateKeep_;
-        delegate_->tokenAuthorizeCancelledView(this);
-    }
+    if (auto d = delegate_.lock()) d->tokenAuthorizeCancelledView(this);
     SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
 }
 

@@ -4,6 +4,7 @@
 // callback's query parameters go to the delegate.
 #pragma once
 
+#include "platform/foundation/Delegate.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/ViewController.h"
 #include "platform/ui/WebView.h"
@@ -31,7 +32,7 @@ public:
     const char* className() const override { return "SHROAuthView"; }
 
     ui::WebView* webView() const { return webView_.get(); }
-    SHROAuthViewDelegate* delegate() const { return delegate_; }
+    SHROAuthViewDelegate* delegate() const { return delegate_.get(); }
     void setDelegate(SHROAuthViewDelegate* d);
 
     // The query of a callback URL as name -> value (as written); nil when the
@@ -59,8 +60,7 @@ public:
 
 private:
     ns::Ref<ui::WebView> webView_;
-    ns::Ref<ns::Object> delegateKeep_;
-    SHROAuthViewDelegate* delegate_ = nullptr;
+    ns::StrongDelegate<SHROAuthViewDelegate> delegate_;
     ns::Ref<ui::ActivityIndicatorView> spinner_;
 };
 

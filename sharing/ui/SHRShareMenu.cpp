@@ -48,13 +48,7 @@ ui::TableView* SHRShareMenu::tableView() {
     return table_.get();
 }
 
-void SHRShareMenu::setShareDelegate(SHRShareDelegate* d) {
-    if (!d) { shareDelegate_ = nullptr; shareDelegateKeep_ = nullptr; return; }
-    auto* o = dynamic_cast<ns::Object*>(d);
-    if (!o) throw ns::Exception(ns::kInvalidArgumentException, "a share delegate must be an object");
-    shareDelegateKeep_ = o;
-    shareDelegate_ = d;
-}
+void SHRShareMenu::setShareDelegate(SHRShareDelegate* d) { shareDelegate_ = d; }
 
 void SHRShareMenu::setItem(ns::Ref<SHRItem> item) {
     item_ = std::move(item);
@@ -165,9 +159,9 @@ void SHRShareMenu::tableViewDidSelectRowAtIndexPath(ui::TableView* t, ui::IndexP
     if (!t->isEditing()) {
         if (auto sharer = SHRSharer::sharerWithClassName(name)) {
             sharer->loadItem(item_);
-            ns::Ref<ns::Object> keepDelegate = shareDelegateKeep_;
-            bool go = !(shareDelegate_ && shareDelegate_->answers(SHRShareDelegate::Optional::AboutToShareItemWithSharer) &&
-                        !shareDelegate_->aboutToShareItemWithSharer(item_.get(), sharer.get()));
+            auto d = shareDelegate_.lock();
+            bool go = !(d && d->answers(SHRShareDelegate::Optional::AboutToShareItemWithSharer) &&
+                        !d->aboutToShareItemWithSharer(item_.get(), sharer.get()));
             if (go) sharer->share();
         }
         SHR::currentHelper()->hideCurrentViewControllerAnimated(true);

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "platform/foundation/Delegate.h"
 #include "platform/ui/Control.h"
 #include "platform/ui/TableView.h"
 #include "platform/ui/ViewController.h"
@@ -42,7 +43,7 @@ public:
     // Two sections (arrays of {"className", "name"} dictionaries).
     const ns::Ref<ns::MutableArray>& tableData() const { return tableData_; }
     const ns::Ref<ns::MutableDictionary>& exclusions() const { return exclusions_; }
-    SHRShareDelegate* shareDelegate() const { return shareDelegate_; }
+    SHRShareDelegate* shareDelegate() const { return shareDelegate_.get(); }
     // Retained (an ns::Object adopting SHRShareDelegate), or nil.
     void setShareDelegate(SHRShareDelegate* d);
 
@@ -78,8 +79,7 @@ private:
     ns::Ref<SHRItem> item_;
     ns::Ref<ns::MutableArray> tableData_;
     ns::Ref<ns::MutableDictionary> exclusions_;
-    ns::Ref<ns::Object> shareDelegateKeep_;
-    SHRShareDelegate* shareDelegate_ = nullptr;
+    ns::StrongDelegate<SHRShareDelegate> shareDelegate_;
 };
 
 // A plain view controller that allows every orientation.

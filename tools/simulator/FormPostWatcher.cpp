@@ -7,14 +7,13 @@
 
 namespace simulator {
 
-void FormPostWatcher::post(std::shared_ptr<app::FormPostRequest> request) {
+void FormPostWatcher::post(ns::Ref<app::FormPostRequest> request) {
     if (!request) return;
     started_.push_back("Form post: POST " + ns::maskSecretsInURL(request->url) + " " +
                        ns::maskSecretsInParameters(request->encodedBody()));
     auto relay = ns::make<Relay>(*request);
-    request->delegateOwner = ns::Weak<ns::Object>(ns::Ref<ns::Object>(relay));
     request->delegate = relay.get();
-    running_.push_back({relay, request});
+    running_.push_back({relay, request.get()});
     poster_->post(std::move(request));
 }
 

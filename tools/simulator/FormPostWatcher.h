@@ -5,7 +5,6 @@
 // answer before time moves on).
 #pragma once
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,8 +14,9 @@ namespace simulator {
 
 class FormPostWatcher : public app::FormPoster {
 public:
-    explicit FormPostWatcher(std::shared_ptr<app::FormPoster> poster) : poster_(std::move(poster)) {}
-    void post(std::shared_ptr<app::FormPostRequest> request) override;
+    explicit FormPostWatcher(ns::Ref<app::FormPoster> poster) : poster_(std::move(poster)) {}
+    const char* className() const override { return "FormPostWatcher"; }
+    void post(ns::Ref<app::FormPostRequest> request) override;
 
     // "Form post: POST <url> <body>" for each post started since the last call.
     std::vector<std::string> takeStartedLines();
@@ -28,27 +28,26 @@ private:
     // tells the form.
     class Relay : public ns::Object, public app::FormPostDelegate {
     public:
-        explicit Relay(const app::FormPostRequest& form) : owner_(form.delegateOwner), form_(form.delegate) {}
+        explicit Relay(const app::FormPostRequest& form) : form_(form.delegate) {}
         const char* className() const override { return "FormPostWatcher::Relay"; }
         void requestFinished(int status, const std::string& body) override {
             answered = true;
-            if (auto keep = owner_.lock()) form_->requestFinished(status, body);
+            if (auto form = form_.lock()) form->requestFinished(status, body);
         }
         void requestFailed(const std::string& description) override {
             answered = true;
-            if (auto keep = owner_.lock()) form_->requestFailed(description);
+            if (auto form = form_.lock()) form->requestFailed(description);
         }
         bool answered = false;
 
     private:
-        ns::Weak<ns::Object> owner_;
-        app::FormPostDelegate* form_;
+        ns::WeakDelegate<app::FormPostDelegate> form_;
     };
     struct Running {
         ns::Ref<Relay> relay;
-        std::weak_ptr<app::FormPostRequest> request;  // a post whose form is gone is not waited for
+        ns::Weak<app::FormPostRequest> request;  // a post whose form is gone is not waited for
     };
-    std::shared_ptr<app::FormPoster> poster_;
+    ns::Ref<app::FormPoster> poster_;
     std::vector<std::string> started_;
     std::vector<Running> running_;
 };

@@ -104,10 +104,10 @@ const char* Simulator::commandHelp() {
            "A command that cannot be carried out is reported in one line starting with \"error:\".\n";
 }
 
-Simulator::Simulator(std::shared_ptr<ns::ManualClock> manualClock, std::set<std::string> setAsideBefore)
+Simulator::Simulator(ns::Ref<ns::ManualClock> manualClock, std::set<std::string> setAsideBefore)
     : clock_(std::move(manualClock)),
       driver_(clock_),
-      posts_(std::make_shared<FormPostWatcher>(std::make_shared<app::HTTPFormPoster>())),
+      posts_(ns::make<FormPostWatcher>(ns::make<app::HTTPFormPoster>())),
       setAsideSeen_(std::move(setAsideBefore)) {
     app::setFormPoster(posts_);
     // Mail already in the outbox from earlier sessions is not news.

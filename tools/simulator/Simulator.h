@@ -22,7 +22,7 @@ public:
     // `setAsideBefore`: the files of the home folder that were already moved
     // aside before the app launched (setAsideFiles() then); the others are
     // news, reported once by reportEvents.
-    explicit Simulator(std::shared_ptr<ns::ManualClock> manualClock, std::set<std::string> setAsideBefore = {});
+    explicit Simulator(ns::Ref<ns::ManualClock> manualClock, std::set<std::string> setAsideBefore = {});
 
     // Carries out one command line. Returns false when it could not be
     // carried out; the reason is in lastError(). Blank lines and lines
@@ -62,12 +62,12 @@ private:
     // Longest real time a script's `wait` gives a form post to be answered.
     static constexpr double kFormPostAnswerSeconds = 30.0;
 
-    std::shared_ptr<ns::ManualClock> clock_;
+    ns::Ref<ns::ManualClock> clock_;
     ui::Driver driver_;
     std::string error_;
     bool quit_ = false;
     size_t urlsSeen_ = 0;
-    std::shared_ptr<FormPostWatcher> posts_;
+    ns::Ref<FormPostWatcher> posts_;
     std::set<std::string> outboxSeen_;
     std::set<std::string> setAsideSeen_;
 };

@@ -132,8 +132,8 @@ int main(int argc, char** argv) {
                      bundle.c_str());
 
     ns::RunLoop::setMain();
-    std::shared_ptr<ns::ManualClock> manual;
-    if (clockKind == "manual") manual = std::make_shared<ns::ManualClock>(0.0);
+    ns::Ref<ns::ManualClock> manual;
+    if (clockKind == "manual") manual = ns::make<ns::ManualClock>(0.0);
     else ns::RunLoop::main()->setClock(ns::SystemClock::shared());
 
     app::LaunchSettings settings;

@@ -14,11 +14,11 @@ using namespace net;
 class ReachabilityTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        fake = std::make_shared<FakeReachabilityProvider>();
+        fake = ns::make<FakeReachabilityProvider>();
         ReachabilityProvider::setCurrent(fake);
     }
     void TearDown() override { ReachabilityProvider::setCurrent(nullptr); }
-    std::shared_ptr<FakeReachabilityProvider> fake;
+    ns::Ref<FakeReachabilityProvider> fake;
 };
 
 TEST_F(ReachabilityTest, StatusForFlags) {

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "net/http/NetworkQueue.h"
+#include "testsupport/RefusingPort.h"
 #include "platform/foundation/Exception.h"
 
 using namespace httptest;
@@ -81,18 +82,14 @@ TEST(RequestQueue, FirstFailureCancelsTheRestUnlessTheQueueIsToldNotTo) {
             std::atomic<bool>& flag;
             ~Release() { flag = true; }
         } releaseOnExit{release};
-        uint16_t closedPort;
-        {
-            testsupport::Server gone([](testsupport::Conn&) {});
-            closedPort = gone.port();
-        }
+        testsupport::RefusingPort closed;
         auto q = NetworkQueue::queue();
         auto w = ns::make<QueueWatcher>();
         watch(*q, *w);
         q->setShouldCancelAllRequestsOnFailure(cancelAll);
         auto a = HTTPRequest::requestWithURL(url(slow.url("/a")));
         auto b = HTTPRequest::requestWithURL(url(slow.url("/b")));
-        auto bad = HTTPRequest::requestWithURL(url("http://127.0.0.1:" + std::to_string(closedPort) + "/"));
+        auto bad = HTTPRequest::requestWithURL(url(closed.url("/")));
         q->addOperation(a);
         q->addOperation(b);
         q->go();

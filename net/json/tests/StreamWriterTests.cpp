@@ -51,7 +51,7 @@ class Proxy final : public ns::Object, public json::JsonProxy {
 public:
     explicit Proxy(Ref<ns::Object> target) : target_(std::move(target)) {}
     const char* className() const override { return "Proxy"; }
-    Ref<ns::Object> proxyForJson() const override { return target_ ? target_ : Ref<ns::Object>(const_cast<Proxy*>(this)); }
+    Ref<ns::Object> proxyForJson() const override { return target_ ? target_ : ns::keepAlive(const_cast<Proxy*>(this)); }
 
 private:
     Ref<ns::Object> target_;

@@ -9,7 +9,7 @@
 
 #include "platform/foundation/DoubleFormat.h"
 #include "platform/foundation/Foundation.h"
-#include "platform/foundation/WeakDelegate.h"
+#include "platform/foundation/Delegate.h"
 
 using namespace ns;
 
@@ -224,7 +224,7 @@ struct NotAnObject : Listener {
 };
 }  // namespace
 
-TEST(Object, SelfRetainAndTheWeakDelegateLink) {
+TEST(Object, SelfRetainAndTheDelegateLinks) {
     int alive = 0;
     auto p = make<SelfHolder>(&alive);
     // A hold taken while constructing would free the object when let go.
@@ -248,4 +248,18 @@ TEST(Object, SelfRetainAndTheWeakDelegateLink) {
     NotAnObject plain;
     EXPECT_THROW(link.set(&plain), Exception);
     EXPECT_NO_THROW(link.set(nullptr));
+
+    // A strong link owns its adopter; a hold taken from it outlives a
+    // replacement made during the call.
+    StrongDelegate<Listener> owner(make<SelfHolder>(&alive).get());
+    EXPECT_EQ(alive, 1);
+    {
+        auto held = owner.lock();
+        owner = nullptr;
+        EXPECT_EQ(alive, 1);
+        EXPECT_EQ(held->heard(), 7);
+    }
+    EXPECT_EQ(alive, 0);
+    EXPECT_FALSE(owner);
+    EXPECT_THROW(owner.set(&plain), Exception);
 }

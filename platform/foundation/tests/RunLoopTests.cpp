@@ -23,7 +23,7 @@ class RunLoopTest : public ::testing::Test {
 protected:
     void SetUp() override {
         loop = RunLoop::current();
-        clock = std::make_shared<ManualClock>(100.0);
+        clock = ns::make<ns::ManualClock>(100.0);
         loop->setClock(clock);
     }
     void TearDown() override {
@@ -31,7 +31,7 @@ protected:
         loop->setClock(nullptr);
     }
     Ref<RunLoop> loop;
-    std::shared_ptr<ManualClock> clock;
+    ns::Ref<ns::ManualClock> clock;
 };
 
 TEST_F(RunLoopTest, MainLoopIsTheTestThreadsLoop) {
@@ -140,7 +140,7 @@ TEST_F(RunLoopTest, SwitchingClocksKeepsTheRemainingTime) {
     int fired = 0;
     auto t = Timer::scheduledTimer(2.0, false, [&] { ++fired; });
     clock->advance(0.5);
-    auto other = std::make_shared<ManualClock>(5000.0);
+    auto other = ns::make<ns::ManualClock>(5000.0);
     loop->setClock(other);
     EXPECT_DOUBLE_EQ(t->fireDate(), 5001.5);
     clock->advance(10.0);  // the old clock no longer drives this loop

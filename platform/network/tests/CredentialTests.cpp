@@ -26,7 +26,7 @@ struct MemoryStore : URLCredentialStorage::PersistentStore {
 TEST(URLCredentialStorage, DefaultsPerSpaceAndPersistence) {
     auto& storage = URLCredentialStorage::sharedCredentialStorage();
     storage.removeAll();
-    auto store = std::make_shared<MemoryStore>();
+    auto store = ns::make<MemoryStore>();
     storage.setPersistentStore(store);
     auto space = URLProtectionSpace::server("API.example.com", 443, "HTTPS", "realm");
     auto other = URLProtectionSpace::server("api.example.com", 443, "https", "other realm");

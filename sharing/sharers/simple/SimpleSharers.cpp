@@ -60,7 +60,7 @@ bool SHRMail::sendMail() {
         return true;
     }
     auto composer = mail::MailComposeViewController::make();
-    keepUntilResult_ = this;
+    keepUntilResult_ = ns::keepAlive(this);
     composer->setMailComposeDelegate(this);
     const auto& it = item();
     std::string body;
@@ -169,7 +169,7 @@ bool SHRTextMessage::sendText() {
     }
     composer->setBody(body);
     SHR::currentHelper()->showViewController(composer);
-    keepUntilResult_ = this;
+    keepUntilResult_ = ns::keepAlive(this);
     return true;
 }
 

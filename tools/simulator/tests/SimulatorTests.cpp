@@ -2,9 +2,6 @@
 // reads what it prints (the text screen) and its exit status.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +11,7 @@
 #include <string>
 
 #include "testsupport/Command.h"
+#include "testsupport/RefusingPort.h"
 #include "testsupport/TempDir.h"
 
 namespace {
@@ -81,22 +79,9 @@ TEST_F(SimulatorTest, PhoneSessionOpensTheDeckIndexAndASubMenu) {
     EXPECT_FALSE(has(again.out, "Sign up for news from Tarnwick")) << again.out;
 }
 
-// A port on 127.0.0.1 where nothing listens.
-int closedPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-        a.sin_port = 0;
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
 TEST_F(SimulatorTest, ASignUpTheServiceNeverGetsLeavesTheFormForAnotherTry) {
-    std::string service = "http://127.0.0.1:" + std::to_string(closedPort());
+    testsupport::RefusingPort closed;
+    std::string service = closed.url();
     ::setenv("DECK_ENDPOINTS", "tarnwick-forms=http://127.0.0.1:1", 1);  // --endpoint wins over it
     Outcome r = korvel("phone",
                        "wait 4\n"
@@ -200,7 +185,7 @@ class TerminalSessionTest : public SimulatorTest {
 protected:
     void SetUp() override {
         SimulatorTest::SetUp();
-        clock = std::make_shared<ns::ManualClock>(100.0);
+        clock = ns::make<ns::ManualClock>(100.0);
         app::launch(ui::UserInterfaceIdiom::Phone, dir + "/home", std::string(DECK_SOURCE_DIR) + "/resources", clock);
         sim = std::make_unique<simulator::Simulator>(nullptr);
         session = std::make_unique<simulator::TerminalSession>(*sim, out, [this] { ++done; });
@@ -215,7 +200,7 @@ protected:
         ns::RunLoop::main()->setClock(ns::SystemClock::shared());
         SimulatorTest::TearDown();
     }
-    std::shared_ptr<ns::ManualClock> clock;
+    ns::Ref<ns::ManualClock> clock;
     std::unique_ptr<simulator::Simulator> sim;
     std::unique_ptr<simulator::TerminalSession> session;
     std::ostringstream out;

@@ -1,5 +1,5 @@
-// The weak delegate link, and the one idiom for protocols and their optional
-// operations.
+// Delegate links -- weak and strong -- and the one idiom for protocols and
+// their optional operations.
 //
 // A protocol is an abstract class that does NOT derive from ns::Object (so
 // an object can adopt several of them); its optional operations have default
@@ -8,7 +8,11 @@
 //
 // Delegate links are weak: WeakDelegate<P> keeps a weak link to the adopting
 // object and reads as nil once that object is gone. lock() gives a strong
-// hold for the duration of a call.
+// hold for the duration of a call. Where an owner keeps the object it talks
+// to through a protocol (a sharer's progress delegate, a share menu's
+// decider), StrongDelegate<P> holds it. Both take the object through the
+// protocol, so code never pairs an owner reference with a raw protocol
+// pointer by hand.
 //
 // "Does the delegate implement this optional operation?" -- the one idiom:
 // where the caller's behaviour depends on it, the protocol lists those
@@ -25,9 +29,33 @@
 
 namespace ns {
 
+namespace detail {
+// The object behind a protocol pointer; raises InvalidArgumentException
+// when the adopter is not an ns::Object.
+template <class P>
+Object* adopter(P* p) {
+    Object* o = dynamic_cast<Object*>(p);
+    if (!o) throw Exception(kInvalidArgumentException, "a delegate must be an object");
+    return o;
+}
+}  // namespace detail
+
+// A strong hold on a delegate for the length of a call; false/nil when
+// there is none.
+template <class P>
+struct DelegateHold {
+    Ref<Object> keep;
+    P* p = nullptr;
+    P* operator->() const { return p; }
+    P& operator*() const { return *p; }
+    explicit operator bool() const { return p != nullptr; }
+    P* get() const { return p; }
+};
+
 template <class P>
 class WeakDelegate {
 public:
+    using Locked = DelegateHold<P>;
     WeakDelegate() = default;
     WeakDelegate(P* p) { set(p); }
 
@@ -35,22 +63,12 @@ public:
     // anything else raises InvalidArgumentException.
     void set(P* p) {
         if (!p) { owner_ = nullptr; p_ = nullptr; return; }
-        Object* o = dynamic_cast<Object*>(p);
-        if (!o) throw Exception(kInvalidArgumentException, "a delegate must be an object");
-        owner_ = o;
+        owner_ = detail::adopter(p);
         p_ = p;
     }
     WeakDelegate& operator=(P* p) { set(p); return *this; }
 
     // A strong hold on the delegate while it is used; false/nil once gone.
-    struct Locked {
-        Ref<Object> keep;
-        P* p = nullptr;
-        P* operator->() const { return p; }
-        P& operator*() const { return *p; }
-        explicit operator bool() const { return p != nullptr; }
-        P* get() const { return p; }
-    };
     Locked lock() const {
         Locked l;
         l.keep = owner_.lock();
@@ -64,6 +82,32 @@ public:
 
 private:
     Weak<Object> owner_;
+    P* p_ = nullptr;
+};
+
+template <class P>
+class StrongDelegate {
+public:
+    using Locked = DelegateHold<P>;
+    StrongDelegate() = default;
+    StrongDelegate(P* p) { set(p); }
+
+    // Holds `p` (nil clears); like WeakDelegate::set, `p` must be an ns::Object.
+    void set(P* p) {
+        Ref<Object> owner = p ? detail::adopter(p) : nullptr;
+        owner_ = std::move(owner);
+        p_ = p;
+    }
+    StrongDelegate& operator=(P* p) { set(p); return *this; }
+
+    // A second hold, for a call during which the delegate may be replaced.
+    Locked lock() const { return Locked{owner_, p_}; }
+    P* get() const { return p_; }
+    P* operator->() const { return p_; }
+    explicit operator bool() const { return p_ != nullptr; }
+
+private:
+    Ref<Object> owner_;
     P* p_ = nullptr;
 };
 
