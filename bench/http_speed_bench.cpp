@@ -17,8 +17,8 @@
 // Time is wall time; CPU is the whole process's (every thread of ours, the
 // network thread and queue workers included; nginx is another process).
 // "switches" counts context switches of the process per request,
-// "connections" the connections the run opened (keep-alive at work). At the end
-// the reporter prints ours / libcurl for wall and CPU time.
+// "connections" the connections the run opened (keep-alive at work). At the
+// end the reporter prints ours / libcurl for wall and CPU time.
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 #include <sys/resource.h>
@@ -283,10 +283,10 @@ public:
     // setting for large bodies here; more gains nothing).
     void useLargeBuffer() { curl_easy_setopt(easy_, CURLOPT_BUFFERSIZE, 2L << 20); }
     std::string& body() { return body_; }
-    bool perform() { return curl_easy_perform(easy_) == CURLE_OK && succeeded(); }
-    // Whether the transfer that just ended got a 200 answer; counts its new
-    // connections.
-    bool succeeded() const {
+    bool perform() { return curl_easy_perform(easy_) == CURLE_OK && finishedWith200(); }
+    // Counts the new connections of the transfer that just ended and
+    // answers whether it got a 200.
+    bool finishedWith200() {
         long status = 0, connects = 0;
         curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
         curl_easy_getinfo(easy_, CURLINFO_NUM_CONNECTS, &connects);
@@ -340,7 +340,7 @@ int runMulti(CURLM* multi, std::vector<std::unique_ptr<CurlTransfer>>& transfers
             CurlTransfer* t = nullptr;
             curl_easy_getinfo(m->easy_handle, CURLINFO_PRIVATE, &t);
             ++finished;
-            good += m->data.result == CURLE_OK && t->succeeded() && t->body().size() == kSmall;
+            good += m->data.result == CURLE_OK && t->finishedWith200() && t->body().size() == kSmall;
             curl_multi_remove_handle(multi, t->easy());
             if (started < total) {
                 t->body().clear();
