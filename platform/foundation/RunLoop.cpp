@@ -1,11 +1,13 @@
 #include "platform/foundation/RunLoop.h"
 
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -30,10 +32,36 @@ double steadyNow() {
 }
 
 std::mutex gMainMutex;
-long gMainTid = 0;  // 0: the process's initial thread
-Ref<RunLoop> gMainLoop;
+std::atomic<long> gMainTid{0};  // 0: the process's initial thread
+// Never destroyed: a thread still running while the process exits (a
+// network thread letting go of a finished request) may post to the main loop
+// after static destruction has begun.
+Ref<RunLoop>& mainLoopSlot() {
+    static auto* slot = new Ref<RunLoop>();
+    return *slot;
+}
 
-long mainTidLocked() { return gMainTid ? gMainTid : static_cast<long>(::getpid()); }
+// The process id, asked of the kernel once per process (a forked child
+// asks again): isMainThread() is called for every callback a request makes.
+std::atomic<long> gProcessId{0};
+long processId() {
+    static const bool registered = [] {
+        ::pthread_atfork(nullptr, nullptr, [] { gProcessId.store(0, std::memory_order_relaxed); });
+        return true;
+    }();
+    (void)registered;
+    long pid = gProcessId.load(std::memory_order_relaxed);
+    if (!pid) {
+        pid = static_cast<long>(::getpid());
+        gProcessId.store(pid, std::memory_order_relaxed);
+    }
+    return pid;
+}
+
+long mainTidLocked() {
+    long tid = gMainTid.load(std::memory_order_acquire);
+    return tid ? tid : processId();
+}
 
 }  // namespace
 
@@ -65,7 +93,8 @@ void FdSource::setEvents(unsigned events) {
         events_ = events;
         if (valid_) loop = attachedLoop_.lock();
     }
-    if (loop) loop->wakeUp();
+    // The loop's own thread reads the new events before it next waits.
+    if (loop && !loop->isCurrent()) loop->wakeUp();
 }
 
 bool FdSource::isValid() const {
@@ -112,8 +141,9 @@ Ref<RunLoop> RunLoop::current() {
     {
         std::lock_guard<std::mutex> g(gMainMutex);
         if (tid == mainTidLocked()) {
-            if (!gMainLoop) gMainLoop = makeForThread(tid);
-            tLoop.loop = gMainLoop;
+            Ref<RunLoop>& mainLoop = mainLoopSlot();
+            if (!mainLoop) mainLoop = makeForThread(tid);
+            tLoop.loop = mainLoop;
             return tLoop.loop;
         }
     }
@@ -123,24 +153,23 @@ Ref<RunLoop> RunLoop::current() {
 
 Ref<RunLoop> RunLoop::main() {
     std::lock_guard<std::mutex> g(gMainMutex);
-    if (!gMainLoop) gMainLoop = makeForThread(mainTidLocked());
-    return gMainLoop;
+    Ref<RunLoop>& mainLoop = mainLoopSlot();
+    if (!mainLoop) mainLoop = makeForThread(mainTidLocked());
+    return mainLoop;
 }
 
 void RunLoop::setMain() {
     long tid = currentTid();
     std::lock_guard<std::mutex> g(gMainMutex);
-    if (gMainLoop && gMainLoop->ownerTid_ != tid)
+    Ref<RunLoop>& mainLoop = mainLoopSlot();
+    if (mainLoop && mainLoop->ownerTid_ != tid)
         throw Exception(kInternalInconsistencyException, "the main run loop already belongs to another thread");
     gMainTid = tid;
-    if (!gMainLoop) gMainLoop = tLoop.loop ? tLoop.loop : makeForThread(tid);
-    tLoop.loop = gMainLoop;
+    if (!mainLoop) mainLoop = tLoop.loop ? tLoop.loop : makeForThread(tid);
+    tLoop.loop = mainLoop;
 }
 
-bool RunLoop::isMainThread() {
-    std::lock_guard<std::mutex> g(gMainMutex);
-    return currentTid() == mainTidLocked();
-}
+bool RunLoop::isMainThread() { return currentTid() == mainTidLocked(); }
 
 bool RunLoop::isCurrent() const { return currentTid() == ownerTid_; }
 
