@@ -145,11 +145,6 @@ HTTPRequest::~HTTPRequest() {
     authenticationNeeded_ = 0;
     request_ = nullptr;
     if (statusTimer_) statusTimer_->invalidate();
-    if (PACReadTimer_) PACReadTimer_->invalidate();
-    if (PACFileSource_) PACFileSource_->invalidate();
-    if (PACFileFd_ >= 0) ::close(PACFileFd_);
-    if (PACEvaluation_) PACEvaluation_->cancel();
-    if (PACFileRequest_) PACFileRequest_->PACFileDone_ = nullptr;
     if (readStream_) {
         readStream_->setClient(0, nullptr);
         if (!connectionCanBeReused_) readStream_->close();
@@ -517,7 +512,7 @@ void HTTPRequest::startRequest() {
         tls.trustedCertificatesFile = clientCertificates_;
         readStream_->setTLSSettings(tls);
     }
-    applyProxyToStream(*readStream_);
+    proxy_.applyTo(*readStream_);
 
     chooseConnection();
 

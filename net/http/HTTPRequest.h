@@ -29,6 +29,7 @@
 #include "net/http/AuthenticationController.h"
 #include "net/http/DataCompressor.h"
 #include "net/http/DownloadCache.h"
+#include "net/http/ProxyResolver.h"
 #include "net/http/RequestBody.h"
 #include "net/http/RequestErrors.h"
 #include "net/http/ResponseDownload.h"
@@ -263,15 +264,15 @@ public:
     void setProxyPassword(std::string v) { proxyPassword_ = std::move(v); }
     std::string proxyDomain() const { return proxyDomain_; }
     void setProxyDomain(std::string v) { proxyDomain_ = std::move(v); }
-    std::string proxyHost() const { return proxyHost_; }
-    void setProxyHost(std::string v) { proxyHost_ = std::move(v); }
-    int proxyPort() const { return proxyPort_; }
-    void setProxyPort(int v) { proxyPort_ = v; }
+    std::string proxyHost() const { return proxy_.host(); }
+    void setProxyHost(std::string v) { proxy_.setHost(std::move(v)); }
+    int proxyPort() const { return proxy_.port(); }
+    void setProxyPort(int v) { proxy_.setPort(v); }
     // "HTTP", "HTTPS" or "SOCKS" (empty: HTTP).
-    std::string proxyType() const { return proxyType_; }
-    void setProxyType(std::string v) { proxyType_ = std::move(v); }
-    ns::Ref<ns::URL> PACurl() const { return PACurl_; }
-    void setPACurl(ns::Ref<ns::URL> u) { PACurl_ = std::move(u); }
+    std::string proxyType() const { return proxy_.type(); }
+    void setProxyType(std::string v) { proxy_.setType(std::move(v)); }
+    ns::Ref<ns::URL> PACurl() const { return proxy_.PACurl(); }
+    void setPACurl(ns::Ref<ns::URL> u) { proxy_.setPACurl(std::move(u)); }
     std::string userAgent() const { return userAgent_; }
     void setUserAgent(std::string v) { userAgent_ = std::move(v); }
     bool shouldPresentCredentialsBeforeChallenge() const { return shouldPresentCredentialsBeforeChallenge_; }
@@ -581,15 +582,10 @@ private:
     // was asked (the request then waits for its answer).
     bool askCallerForCredentials(AuthenticationController::Target target);
 
-    // Proxies (HTTPRequestProxies.cpp).
+    // Proxies (HTTPRequestProxies.cpp): the ProxyResolver decides; the
+    // request fetches scripts over HTTP for it and starts once it is done.
     bool configureProxies();
-    void fetchPACFile();
-    void runPACScript(const std::string& script);
-    void finishedDownloadingPACFile(HTTPRequest* pacRequest);
-    void readLocalPACFile(const std::string& path);
-    void endLocalPACRead(bool success);
-    void applyProxyToStream(net::HTTPReadStream& stream);
-    void cancelPACFetch();
+    std::function<void()> fetchPACScript(ns::Ref<ns::URL> url, ProxyResolver::ScriptDone done);
 
     // Connections, scheduling, throttling (HTTPRequestConnections.cpp).
     void chooseConnection();
@@ -727,18 +723,9 @@ private:
     bool validatesSecureCertificate_ = true;
     bool useHTTPVersionOne_ = false;
 
-    // Proxies.
-    std::string proxyHost_;
-    int proxyPort_ = 0;
-    std::string proxyType_;
-    ns::Ref<ns::URL> PACurl_;
-    ns::Ref<HTTPRequest> PACFileRequest_;
+    // Proxies: the settings and any script being fetched or run.
+    ProxyResolver proxy_;
     std::function<void(HTTPRequest*)> PACFileDone_;  // on a PAC-file request: its owner's handler
-    ns::Ref<ns::FdSource> PACFileSource_;
-    int PACFileFd_ = -1;
-    ns::Ref<ns::MutableData> PACFileData_;
-    ns::Ref<ns::Timer> PACReadTimer_;
-    ns::Ref<net::PACScript::Request> PACEvaluation_;
 
     // Connections.
     bool shouldAttemptPersistentConnection_ = true;

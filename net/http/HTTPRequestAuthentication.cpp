@@ -91,8 +91,8 @@ public:
         auto record = ns::MutableDictionary::make();
         record->setObject(authentication, "Authentication");
         record->setObject(credentials, "Credentials");
-        record->setObject(engine::str(r_.proxyHost_), "Host");
-        record->setObject(ns::Number::numberWithInt(r_.proxyPort_), "Port");
+        record->setObject(engine::str(r_.proxyHost()), "Host");
+        record->setObject(ns::Number::numberWithInt(r_.proxyPort()), "Port");
         record->setObject(engine::str(scheme), "AuthenticationScheme");
         storeProxyAuthenticationCredentialsInSessionStore(record);
     }
@@ -103,7 +103,7 @@ public:
         return r_.findProxyCredentials(withDomain, realm);
     }
     void saveToKeychain(const ns::Dictionary& credentials, const std::string& realm) override {
-        saveCredentialsForProxy(credentials, r_.proxyHost_, r_.proxyPort_, realm);
+        saveCredentialsForProxy(credentials, r_.proxyHost(), r_.proxyPort(), realm);
     }
 
 private:
@@ -303,7 +303,7 @@ ns::Ref<ns::Dictionary> HTTPRequest::findProxyCredentials(bool ntlm, const std::
         pass = password_;
     }
     if (user.empty() || pass.empty()) {
-        if (auto saved = savedCredentialsForProxy(proxyHost_, proxyPort_, realm)) {
+        if (auto saved = savedCredentialsForProxy(proxyHost(), proxyPort(), realm)) {
             user = credentialText(saved.get(), kCredentialUsernameKey);
             pass = credentialText(saved.get(), kCredentialPasswordKey);
         }
@@ -352,7 +352,7 @@ ns::Ref<ns::Dictionary> HTTPRequest::findSessionProxyAuthenticationCredentials()
     std::lock_guard<std::recursive_mutex> g(engine::sessionCredentialsLock());
     for (auto& record : gSessionProxyCredentials) {
         auto* port = record->numberForKey("Port");
-        if (engine::textOf(record->objectForKey("Host")) == proxyHost_ && port && port->longValue() == proxyPort_)
+        if (engine::textOf(record->objectForKey("Host")) == proxyHost() && port && port->longValue() == proxyPort())
             return record;
     }
     return nullptr;

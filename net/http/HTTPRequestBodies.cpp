@@ -108,7 +108,7 @@ void HTTPRequest::removeTemporaryUploadFiles() {
 }
 
 void HTTPRequest::cancelLoad() {
-    cancelPACFetch();
+    proxy_.cancel();
     destroyReadStream();
     body_.closeStream();
     if (auto error = download_.cancel(downloadComplete_)) failWithError(error);

@@ -28,9 +28,7 @@ ns::Ref<HTTPRequest> HTTPRequest::copy() const {
     r->proxyUsername_ = proxyUsername_;
     r->proxyPassword_ = proxyPassword_;
     r->proxyDomain_ = proxyDomain_;
-    r->proxyHost_ = proxyHost_;
-    r->proxyPort_ = proxyPort_;
-    r->proxyType_ = proxyType_;
+    proxy_.copySettingsTo(r->proxy_);
     r->uploadProgressDelegate_ = uploadProgressDelegate_;
     r->downloadProgressDelegate_ = downloadProgressDelegate_;
     r->shouldPresentAuthenticationDialog_ = shouldPresentAuthenticationDialog_;
@@ -51,7 +49,6 @@ ns::Ref<HTTPRequest> HTTPRequest::copy() const {
     r->clientCertificatePEM_ = clientCertificatePEM_;
     r->clientKeyPEM_ = clientKeyPEM_;
     r->clientCertificates_ = clientCertificates_;
-    r->PACurl_ = PACurl_;
     r->shouldPresentCredentialsBeforeChallenge_ = shouldPresentCredentialsBeforeChallenge_;
     r->numberOfTimesToRetryOnTimeout_ = numberOfTimesToRetryOnTimeout_;
     r->shouldUseRFC2616RedirectBehaviour_ = shouldUseRFC2616RedirectBehaviour_;
@@ -77,9 +74,7 @@ ns::Ref<HTTPRequest> HTTPRequest::HEADRequest() const {
     r->proxyUsername_ = proxyUsername_;
     r->proxyPassword_ = proxyPassword_;
     r->proxyDomain_ = proxyDomain_;
-    r->proxyHost_ = proxyHost_;
-    r->proxyPort_ = proxyPort_;
-    r->proxyType_ = proxyType_;
+    proxy_.copySettingsTo(r->proxy_);
     r->shouldPresentAuthenticationDialog_ = shouldPresentAuthenticationDialog_;
     r->shouldPresentProxyAuthenticationDialog_ = shouldPresentProxyAuthenticationDialog_;
     r->timeOutSeconds_ = timeOutSeconds_;
@@ -88,7 +83,6 @@ ns::Ref<HTTPRequest> HTTPRequest::HEADRequest() const {
     r->clientCertificatePEM_ = clientCertificatePEM_;
     r->clientKeyPEM_ = clientKeyPEM_;
     r->clientCertificates_ = clientCertificates_;
-    r->PACurl_ = PACurl_;
     r->shouldPresentCredentialsBeforeChallenge_ = shouldPresentCredentialsBeforeChallenge_;
     r->numberOfTimesToRetryOnTimeout_ = numberOfTimesToRetryOnTimeout_;
     r->shouldUseRFC2616RedirectBehaviour_ = shouldUseRFC2616RedirectBehaviour_;
