@@ -224,7 +224,6 @@ public:
     // The read stream of the current attempt (nil between attempts).
     ns::Ref<net::HTTPReadStream> readStream() const { return readStream_; }
     bool readStreamIsScheduled() const { return readStreamIsScheduled_; }
-    std::recursive_mutex& cancelledLock() const { return cancelledLock_; }
 
     // --- Settings --------------------------------------------------------
     ns::Ref<ns::URL> url() const override;
@@ -538,6 +537,12 @@ private:
     void markAsFinished();
     void cancelOnRequestThread();
     void performOnRequestThread(std::function<void()> fn);
+    // The cache, kept for the caller's use (read under settingsLock_).
+    ns::WeakDelegate<CacheDelegate>::Locked lockedDownloadCache() const;
+    void storeResponseHeaders(ns::Ref<ns::Dictionary> headers);  // under settingsLock_
+    // Fixes the loop whose thread runs the sequence (see settingsLock_);
+    // false when a cancel that came first owns it.
+    bool claimLoop(ns::Ref<ns::RunLoop> loop);
     void callOnMain(std::function<void()> fn);
     ns::Ref<ns::Error> errorWithCode(long code, const std::string& description,
                                      ns::Ref<ns::Error> underlying = nullptr);
@@ -619,7 +624,20 @@ private:
     void deliverProgress(bool upload, std::function<void(ProgressDelegate&)> fn, ProgressDelegate::Optional op);
 
     // --- State ------------------------------------------------------------
-    mutable std::recursive_mutex cancelledLock_;
+    // Threads: the sequence (main, opening the stream, its events, the
+    // status timer, redirects, challenges, finish, failure and the cancel
+    // step) runs on one thread, the thread of loop_, and its state below is
+    // that thread's alone: no lock. loop_ is fixed by start() (the network
+    // thread), startSynchronous() (the caller's), or by a cancel() that came
+    // before either (the network thread). settingsLock_ guards what a caller
+    // may set or read on another thread while the request runs: loop_, url_,
+    // requestMethod_, the delegate, queue, progress delegates, blocks, the
+    // cache link, error_, responseHeaders_ and the server
+    // credentials. It is held only to read or write those fields, never
+    // while calling out. The parts keep their own locks (proxy settings,
+    // logins, the connection pool, the bandwidth budget).
+    mutable std::mutex settingsLock_;
+    bool cancelBeforeStart_ = false;  // under settingsLock_
     ns::Ref<ns::URL> url_;
     ns::Ref<ns::URL> originalURL_;
     ns::Ref<ns::URL> redirectURL_;
@@ -634,7 +652,7 @@ private:
     ns::Ref<ConnectionRecord> connectionInfo_;
     ns::Ref<net::HTTPReadStream> previousStream_;  // of a reused record, closed after the new open
     bool reapplyCookies_ = false;  // a redirect kept its method: cookies for the new URL
-    uint32_t requestIDValue_ = 0;
+    std::atomic<uint32_t> requestIDValue_{0};
     bool connectionCanBeReused_ = false;
 
     int responseStatusCode_ = 0;

@@ -7,8 +7,8 @@ namespace http {
 ns::Ref<HTTPRequest> HTTPRequest::makeBlankCopy(ns::Ref<ns::URL> url) const { return ns::make<HTTPRequest>(std::move(url)); }
 
 ns::Ref<HTTPRequest> HTTPRequest::copy() const {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
-    auto r = makeBlankCopy(url_);
+    auto r = makeBlankCopy(url());
+    std::lock_guard<std::mutex> g(settingsLock_);
     r->delegate_ = delegate_;
     r->requestMethod_ = requestMethod_;
     // A temporary body file belongs to the request that made it; the copy
@@ -59,8 +59,8 @@ ns::Ref<HTTPRequest> HTTPRequest::copy() const {
 }
 
 ns::Ref<HTTPRequest> HTTPRequest::HEADRequest() const {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
-    auto r = makeBlankCopy(url_);
+    auto r = makeBlankCopy(url());
+    std::lock_guard<std::mutex> g(settingsLock_);
     if (requestHeaders_) r->requestHeaders_ = requestHeaders_->mutableCopy();
     r->requestCookies_ = requestCookies_;
     r->useCookiePersistence_ = useCookiePersistence_;
