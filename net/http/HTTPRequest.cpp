@@ -19,25 +19,14 @@ namespace http {
 
 namespace engine {
 
-std::recursive_mutex& connectionsLock() { static std::recursive_mutex m; return m; }
-std::vector<ns::Ref<HTTPRequest::ConnectionRecord>>& connectionPool() {
-    static std::vector<ns::Ref<HTTPRequest::ConnectionRecord>> pool;
-    return pool;
-}
-int nextConnectionNumber() { static int n = 0; return ++n; }
 uint32_t nextRequestNumber() {
     static std::atomic<uint32_t> n{0};
     return ++n;
 }
-int& runningStreams() { static int n = 0; return n; }
-bool& shouldUpdateIndicator() { static bool v = true; return v; }
-bool& indicatorVisible() { static bool v = false; return v; }
 std::recursive_mutex& progressLock() { static std::recursive_mutex m; return m; }
 std::recursive_mutex& sessionCookiesLock() { static std::recursive_mutex m; return m; }
 std::recursive_mutex& sessionCredentialsLock() { static std::recursive_mutex m; return m; }
 std::recursive_mutex& delegateAuthenticationLock() { static std::recursive_mutex m; return m; }
-std::mutex& bandwidthLock() { static std::mutex m; return m; }
-Bandwidth& bandwidth() { static Bandwidth b; return b; }
 
 static ns::Ref<ns::Error> shared(long code, const char* text) {
     return ns::Error::withDescription(kHTTPRequestErrorDomain, code, text);
@@ -535,12 +524,7 @@ void HTTPRequest::startRequest() {
 
     chooseConnection();
 
-    bool throttledNow = false;
-    {
-        std::lock_guard<std::mutex> b(engine::bandwidthLock());
-        throttledNow = engine::bandwidth().wakeUp > engine::steadyNow();
-    }
-    if (!readStreamIsScheduled_ && !throttledNow) scheduleReadStream();
+    if (!readStreamIsScheduled_ && !BandwidthThrottle::shared().isPausedAt(engine::steadyNow())) scheduleReadStream();
 
     ns::Weak<HTTPRequest> weak(this);
     readStream_->setClient(net::kStreamEventHasBytesAvailable | net::kStreamEventErrorOccurred |
@@ -549,11 +533,7 @@ void HTTPRequest::startRequest() {
                                if (auto self = weak.lock()) self->handleNetworkEvent(e);
                            });
     bool opened = readStream_->open();
-    ns::Ref<net::HTTPReadStream> previous;
-    {
-        std::lock_guard<std::recursive_mutex> c(engine::connectionsLock());
-        if (connectionInfo_) previous = std::exchange(previousStream_, nullptr);
-    }
+    ns::Ref<net::HTTPReadStream> previous = std::exchange(previousStream_, nullptr);
     if (previous && previous != readStream_) previous->close();
     if (!opened) {
         connectionCanBeReused_ = false;
@@ -632,7 +612,7 @@ void HTTPRequest::handleBytesAvailable() {
         if (toMemory) size = SIZE_MAX;
         else if (contentLength_ > 262144 && !inflateOnArrival) size = 262144;
         else if (contentLength_ > 65536 && !inflateOnArrival) size = 65536;
-        size = throttledReadSize(size);
+        size = BandwidthThrottle::shared().readAllowance(size);
         uint8_t buffer[262144];
         const uint8_t* bytes = buffer;
         long n;
@@ -671,10 +651,10 @@ void HTTPRequest::handleBytesAvailable() {
         // unschedules the stream until its wake-up time, and the bytes left
         // in the stream are announced again when it is scheduled.
         bool pause = false;
-        if (isBandwidthThrottled()) {
-            measureBandwidthUsage();
-            std::lock_guard<std::mutex> b(engine::bandwidthLock());
-            pause = engine::bandwidth().wakeUp > engine::steadyNow();
+        if (auto& throttle = BandwidthThrottle::shared(); throttle.isThrottled()) {
+            const double now = engine::steadyNow();
+            throttle.measure(now);
+            pause = throttle.isPausedAt(now);
         }
         if (discard) {
         } else if (toCaller) {
@@ -687,16 +667,6 @@ void HTTPRequest::handleBytesAvailable() {
             break;
         }
     }
-}
-
-size_t HTTPRequest::throttledReadSize(size_t size) {
-    if (!isBandwidthThrottled()) return size;
-    std::lock_guard<std::mutex> b(engine::bandwidthLock());
-    auto& bw = engine::bandwidth();
-    if (bw.maxPerSecond == 0) return size;
-    uint64_t left = bw.usedInWindow >= bw.maxPerSecond ? 0 : bw.maxPerSecond - bw.usedInWindow;
-    size_t allowance = left < 4 ? 1 : static_cast<size_t>(left / 4);
-    return std::min(size, allowance);
 }
 
 void HTTPRequest::deliverData(ns::Ref<ns::Data> data) {
