@@ -559,7 +559,8 @@ void HTTPRequest::startRequest() {
         std::lock_guard<std::recursive_mutex> c(engine::connectionsLock());
         if (connectionInfo_) previous = std::exchange(previousStream_, nullptr);
     }
-    if (previous && previous != readStream_) previous->close();
+    // Only the idle connection it left: its own thread may still be finishing with it.
+    if (previous && previous != readStream_) previous->closeHandedBackConnection();
     if (!opened) {
         connectionCanBeReused_ = false;
         destroyReadStream();
