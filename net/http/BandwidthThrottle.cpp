@@ -6,7 +6,7 @@
 namespace http {
 
 BandwidthThrottle& BandwidthThrottle::shared() {
-    static BandwidthThrottle throttle;
+    static auto& throttle = *new BandwidthThrottle;  // never destroyed: used by request threads at exit
     return throttle;
 }
 

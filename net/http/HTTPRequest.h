@@ -28,7 +28,7 @@
 
 #include "net/http/AuthenticationController.h"
 #include "net/http/DataCompressor.h"
-#include "net/http/ConnectionPool.h"
+#include "net/http/ConnectionRecords.h"
 #include "net/http/DownloadCache.h"
 #include "net/http/ProxyResolver.h"
 #include "net/http/RequestBody.h"
@@ -505,7 +505,7 @@ protected:
     virtual ns::Ref<HTTPRequest> makeBlankCopy(ns::Ref<ns::URL> url) const;
 
 public:
-    using ConnectionRecord = ConnectionPool::Record;
+    using ConnectionRecord = ConnectionRecords::Record;
 
 private:
     friend class HTTPRequestTestAccess;
@@ -645,7 +645,7 @@ private:
     ns::Ref<net::HTTPReadStream> readStream_;
     bool readStreamIsScheduled_ = false;
     ns::Ref<ConnectionRecord> connectionInfo_;
-    ns::Ref<net::HTTPReadStream> previousStream_;  // of a reused record, closed after the new open
+    ns::Ref<net::HTTPReadStream> previousStream_;  // of a reused record: its idle connection is closed after the new open
     bool reapplyCookies_ = false;  // a redirect kept its method: cookies for the new URL
     std::atomic<uint32_t> requestIDValue_{0};
     bool connectionCanBeReused_ = false;

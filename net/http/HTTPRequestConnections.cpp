@@ -10,16 +10,17 @@ namespace http {
 // ---- Connection records -------------------------------------------------------------
 
 void HTTPRequest::expirePersistentConnections() {
-    for (auto& stream : ConnectionPool::shared().expire(engine::steadyNow())) stream->close();
+    // Streams belong to their requests' threads: only their idle connections go.
+    for (auto& stream : ConnectionRecords::shared().expire(engine::steadyNow())) stream->closeHandedBackConnection();
 }
 
-size_t HTTPRequest::persistentConnectionCount() { return ConnectionPool::shared().count(); }
+size_t HTTPRequest::persistentConnectionCount() { return ConnectionRecords::shared().count(); }
 
-int HTTPRequest::connectionID() const { return ConnectionPool::shared().idOf(connectionInfo_.get()); }
+int HTTPRequest::connectionID() const { return ConnectionRecords::shared().idOf(connectionInfo_.get()); }
 
 void HTTPRequest::chooseConnection() {
     expirePersistentConnections();
-    ConnectionPool::Server server;
+    ConnectionRecords::Server server;
     server.host = url_->host() ? std::string(url_->host()->utf8()) : std::string();
     server.scheme = url_->scheme() ? std::string(url_->scheme()->utf8()) : std::string();
     server.port = url_->port() ? static_cast<int>(url_->port()->longValue()) : 0;
@@ -32,7 +33,7 @@ void HTTPRequest::chooseConnection() {
         return;
     }
     if (!requestIDValue_) requestIDValue_ = engine::nextRequestNumber();
-    auto choice = ConnectionPool::shared().choose(connectionInfo_, server, requestIDValue_, readStream_,
+    auto choice = ConnectionRecords::shared().choose(connectionInfo_, server, requestIDValue_, readStream_,
                                                   engine::steadyNow());
     connectionInfo_ = std::move(choice.record);
     previousStream_ = std::move(choice.previous);
@@ -43,18 +44,18 @@ void HTTPRequest::chooseConnection() {
 void HTTPRequest::releaseConnectionAfterCompletion() {
     if (!connectionCanBeReused_) unscheduleReadStream();
     if (connectionInfo_)
-        ConnectionPool::shared().release(*connectionInfo_, engine::steadyNow() + persistentConnectionTimeoutSeconds_);
+        ConnectionRecords::shared().release(*connectionInfo_, engine::steadyNow() + persistentConnectionTimeoutSeconds_);
 }
 
 void HTTPRequest::removeFromConnectionPool() {
     if (!connectionInfo_) return;
-    ConnectionPool::shared().remove(connectionInfo_);
+    ConnectionRecords::shared().remove(connectionInfo_);
     connectionInfo_ = nullptr;
 }
 
 void HTTPRequest::refreshConnectionExpiry() {
     if (connectionInfo_)
-        ConnectionPool::shared().setExpiry(*connectionInfo_, engine::steadyNow() + persistentConnectionTimeoutSeconds_);
+        ConnectionRecords::shared().setExpiry(*connectionInfo_, engine::steadyNow() + persistentConnectionTimeoutSeconds_);
 }
 
 bool HTTPRequest::retryUsingNewConnection() {
@@ -154,7 +155,7 @@ struct WWANWatch {
     ns::ObserverToken observer;
 };
 WWANWatch& wwanWatch() {
-    static WWANWatch watch;
+    static auto& watch = *new WWANWatch;  // never destroyed, like the rest of the class-wide state
     return watch;
 }
 }  // namespace

@@ -4,7 +4,7 @@
 namespace http {
 
 NetworkActivity& NetworkActivity::shared() {
-    static NetworkActivity activity;
+    static auto& activity = *new NetworkActivity;  // never destroyed: used by request threads at exit
     return activity;
 }
 

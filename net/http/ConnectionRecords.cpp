@@ -1,16 +1,16 @@
-// ConnectionPool: choosing, releasing and expiring connection records.
-#include "net/http/ConnectionPool.h"
+// ConnectionRecords: choosing, releasing and expiring connection records.
+#include "net/http/ConnectionRecords.h"
 
 #include <algorithm>
 
 namespace http {
 
-ConnectionPool& ConnectionPool::shared() {
-    static ConnectionPool pool;
-    return pool;
+ConnectionRecords& ConnectionRecords::shared() {
+    static auto& records = *new ConnectionRecords;  // never destroyed, see HTTPRequest.cpp
+    return records;
 }
 
-ConnectionPool::Choice ConnectionPool::choose(ns::Ref<Record> current, const Server& server, uint32_t request,
+ConnectionRecords::Choice ConnectionRecords::choose(ns::Ref<Record> current, const Server& server, uint32_t request,
                                               ns::Ref<net::HTTPReadStream> stream, double now) {
     std::lock_guard<std::mutex> g(lock_);
     auto serves = [&](const Record& r) {
@@ -40,24 +40,24 @@ ConnectionPool::Choice ConnectionPool::choose(ns::Ref<Record> current, const Ser
     return choice;
 }
 
-void ConnectionPool::release(Record& record, double expires) {
+void ConnectionRecords::release(Record& record, double expires) {
     std::lock_guard<std::mutex> g(lock_);
     record.request = 0;
     record.expires = expires;
 }
 
-void ConnectionPool::setExpiry(Record& record, double expires) {
+void ConnectionRecords::setExpiry(Record& record, double expires) {
     std::lock_guard<std::mutex> g(lock_);
     record.expires = expires;
 }
 
-void ConnectionPool::remove(const ns::Ref<Record>& record) {
+void ConnectionRecords::remove(const ns::Ref<Record>& record) {
     std::lock_guard<std::mutex> g(lock_);
     record->request = 0;
     std::erase(records_, record);
 }
 
-std::vector<ns::Ref<net::HTTPReadStream>> ConnectionPool::expire(double now) {
+std::vector<ns::Ref<net::HTTPReadStream>> ConnectionRecords::expire(double now) {
     std::vector<ns::Ref<net::HTTPReadStream>> streams;
     std::lock_guard<std::mutex> g(lock_);
     std::erase_if(records_, [&](const ns::Ref<Record>& r) {
@@ -68,12 +68,12 @@ std::vector<ns::Ref<net::HTTPReadStream>> ConnectionPool::expire(double now) {
     return streams;
 }
 
-size_t ConnectionPool::count() const {
+size_t ConnectionRecords::count() const {
     std::lock_guard<std::mutex> g(lock_);
     return records_.size();
 }
 
-int ConnectionPool::idOf(const Record* record) const {
+int ConnectionRecords::idOf(const Record* record) const {
     std::lock_guard<std::mutex> g(lock_);
     return record ? record->id : 0;
 }

@@ -1,4 +1,5 @@
-// ConnectionPool: the kept connections of every request in the process. A
+// ConnectionRecords: the kept connections of every request in the process
+// (the read streams' socket pool is below, in platform/network). A
 // record names one connection: the server it reaches, the request using it
 // (none while idle), the last stream opened on it and when it expires once
 // idle. A request's stream carries its record's id, and the read stream
@@ -21,7 +22,7 @@
 
 namespace http {
 
-class ConnectionPool {
+class ConnectionRecords {
 public:
     struct Record : ns::Object {
         const char* className() const override { return "HTTPConnectionRecord"; }
@@ -44,7 +45,7 @@ public:
     };
 
     // The engine's one pool.
-    static ConnectionPool& shared();
+    static ConnectionRecords& shared();
 
     // The record for a request's new stream: the one it had when it is for
     // the same server, not expired and not held by another request; else an
