@@ -71,7 +71,7 @@ ns::Ref<ui::TableViewCell> MenuViewController::tableViewCellForRowAtIndexPath(ui
         }
     }
     auto title = rowTitle(row);
-    cell->textLabel()->setText(title ? title->lowercaseString()->utf8() : std::string());
+    cell->textLabel()->setText(title ? std::string(title->lowercaseString()->utf8()) : std::string());
     cell->textLabel()->setBackgroundColor(ui::Color::clear());
     if (rowHas(row, "lleva")) {
         cell->setAccessoryType(ui::TableViewCellAccessoryType::None);

@@ -55,7 +55,7 @@ ns::Ref<ui::TableViewCell> MoreViewController_iPhone::tableViewCellForRowAtIndex
         cell->setBackgroundView(bg);
     }
     auto title = rowTitle(row);
-    cell->textLabel()->setText(title ? title->lowercaseString()->utf8() : std::string());
+    cell->textLabel()->setText(title ? std::string(title->lowercaseString()->utf8()) : std::string());
     cell->textLabel()->setBackgroundColor(ui::Color::clear());
     return cell;
 }

@@ -387,8 +387,8 @@ bool HTTPRequest::applyProxyCredentials(ns::Ref<ns::Dictionary> credentials) {
 // ---- Finding -------------------------------------------------------------------------
 
 ns::Ref<ns::Dictionary> HTTPRequest::findCredentials() {
-    std::string user = url_ && url_->user() ? url_->user()->utf8() : "";
-    std::string pass = url_ && url_->password() ? url_->password()->utf8() : "";
+    std::string user(url_ && url_->user() ? url_->user()->utf8() : "");
+    std::string pass(url_ && url_->password() ? url_->password()->utf8() : "");
     if ((user.empty() || pass.empty()) && url_) {
         if (mainRequest_ && !mainRequest_->username_.empty() && !mainRequest_->password_.empty() &&
             mainRequest_->ownCredentialsApplyTo(*url_)) {
@@ -400,8 +400,8 @@ ns::Ref<ns::Dictionary> HTTPRequest::findCredentials() {
         }
     }
     if ((user.empty() || pass.empty()) && useKeychainPersistence_ && url_) {
-        auto saved = savedCredentialsForHost(url_->host() ? url_->host()->utf8() : "", portOf(*url_),
-                                             url_->scheme() ? url_->scheme()->utf8() : "", authenticationRealm_);
+        auto saved = savedCredentialsForHost(url_->host() ? std::string(url_->host()->utf8()) : "", portOf(*url_),
+                                             url_->scheme() ? std::string(url_->scheme()->utf8()) : "", authenticationRealm_);
         if (saved) {
             user = credentialText(saved.get(), kCredentialUsernameKey);
             pass = credentialText(saved.get(), kCredentialPasswordKey);
@@ -701,8 +701,8 @@ void HTTPRequest::removeCredentialsForProxy(const std::string& host, int port, c
 
 void HTTPRequest::saveCredentialsToKeychain(const ns::Dictionary& credentials) {
     if (!url_) return;
-    saveCredentialsForHost(credentials, url_->host() ? url_->host()->utf8() : "", portOf(*url_),
-                           url_->scheme() ? url_->scheme()->utf8() : "", authenticationRealm_);
+    saveCredentialsForHost(credentials, url_->host() ? std::string(url_->host()->utf8()) : "", portOf(*url_),
+                           url_->scheme() ? std::string(url_->scheme()->utf8()) : "", authenticationRealm_);
 }
 void HTTPRequest::saveProxyCredentialsToKeychain(const ns::Dictionary& credentials) {
     saveCredentialsForProxy(credentials, proxyHost_, proxyPort_, proxyAuthenticationRealm_);

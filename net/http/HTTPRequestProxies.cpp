@@ -67,9 +67,9 @@ bool HTTPRequest::configureProxies() {
 }
 
 void HTTPRequest::fetchPACFile() {
-    std::string scheme = engine::lower(PACurl_->scheme() ? PACurl_->scheme()->utf8() : "");
+    std::string scheme = engine::lower(PACurl_->scheme() ? std::string(PACurl_->scheme()->utf8()) : "");
     if (scheme == "file") {
-        readLocalPACFile(PACurl_->path() ? PACurl_->path()->utf8() : "");
+        readLocalPACFile(PACurl_->path() ? std::string(PACurl_->path()->utf8()) : "");
         return;
     }
     if (scheme != "http" && scheme != "https") {
@@ -83,7 +83,7 @@ void HTTPRequest::fetchPACFile() {
     if (isSynchronous_) {
         pac->startSynchronous();
         auto text = pac->error() ? nullptr : pac->responseString();
-        if (text && !text->utf8().empty()) runPACScript(text->utf8());
+        if (text && !text->utf8().empty()) runPACScript(std::string(text->utf8()));
         else startRequest();
         return;
     }
@@ -110,7 +110,7 @@ void HTTPRequest::finishedDownloadingPACFile(HTTPRequest* pac) {
         std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
         if (self->PACFileRequest_ != keep) return;  // cancelled meanwhile
         self->PACFileRequest_ = nullptr;
-        if (text && !text->utf8().empty()) self->runPACScript(text->utf8());
+        if (text && !text->utf8().empty()) self->runPACScript(std::string(text->utf8()));
         else self->startRequest();
     }, false);
 }
@@ -180,7 +180,7 @@ void HTTPRequest::endLocalPACRead(bool success) {
 // the proxy (none for DIRECT or any failure) and then starts the request.
 void HTTPRequest::runPACScript(const std::string& script) {
     std::string urlText = url_->absoluteText();
-    std::string host = url_->host() ? url_->host()->utf8() : "";
+    std::string host(url_->host() ? url_->host()->utf8() : "");
     double limit = timeOutSeconds_ > 0 ? timeOutSeconds_ : defaultTimeOutSeconds();
     auto apply = [this](const std::optional<std::string>& answer) {
         if (!answer) return;

@@ -28,7 +28,11 @@ struct alignas(64) FJValuePool::Block {
 };
 
 void FJPooledNumber::operator delete(void* p) { FJValuePool::release(p, sizeof(FJPooledNumber)); }
-void FJPooledString::operator delete(void* p) { FJValuePool::release(p, sizeof(FJPooledString)); }
+void FJPooledString::operator delete(FJPooledString* p, std::destroying_delete_t) {
+    const size_t size = sizeof(FJPooledString) + p->view().size() + 1;
+    p->~FJPooledString();
+    FJValuePool::release(p, size);
+}
 
 void FJValuePool::release(void* p, size_t size) {
     FJ_POISON(p, size);
@@ -78,8 +82,8 @@ ns::Number* FJValuePool::makeDouble(double v) {
 }
 
 ns::String* FJValuePool::makeString(const char* bytes, size_t length) {
-    void* p = allocate(sizeof(FJPooledString));
-    return p ? ::new (p) FJPooledString(std::string(bytes, length)) : nullptr;
+    void* p = allocate(sizeof(FJPooledString) + length + 1);
+    return p ? ns::String::placeWithText<FJPooledString>(p, std::string_view(bytes, length)) : nullptr;
 }
 
 }  // namespace json

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string>
 
 #include "platform/foundation/Number.h"
@@ -21,12 +22,12 @@ public:
     static void operator delete(void* p);
 };
 
-// A string object that lives in a pool block (its text, when longer than
-// the standard string keeps inline, is still a heap block of its own).
+// A string that lives in a pool block, its text right after it.
 class FJPooledString final : public ns::String {
 public:
-    using ns::String::String;
-    static void operator delete(void* p);
+    FJPooledString(const char* chars, size_t length) : ns::String(chars, length) {}
+    // Gives the object and its text back to the block.
+    static void operator delete(FJPooledString* p, std::destroying_delete_t);
 };
 
 class FJValuePool {

@@ -59,7 +59,7 @@ ns::Object* makeValue(const FJTokenValue& v, uint32_t references, FJValuePool* p
     }
     switch (v.type) {
         case FJValueTypeString:
-            o = new ns::String(std::string(reinterpret_cast<const char*>(v.bytes), v.size));
+            o = ns::String::allocate(std::string_view(reinterpret_cast<const char*>(v.bytes), v.size));
             break;
         case FJValueTypeLongLong:
             o = new ns::Number(ns::NumberType::LongLong, v.number.longLongValue);
@@ -83,8 +83,7 @@ ns::Object* makeValue(const FJTokenValue& v, uint32_t references, FJValuePool* p
 inline bool slotMatches(const FJTokenCacheItem& item, const FJTokenValue& v) {
     if (item.hash != v.hash || item.size != v.size || item.type != v.type) return false;
     if (v.type == FJValueTypeString) {
-        const std::string& text = static_cast<const ns::String*>(item.object)->utf8();
-        return std::memcmp(text.data(), v.bytes, v.size) == 0;
+        return std::memcmp(static_cast<const ns::String*>(item.object)->c_str(), v.bytes, v.size) == 0;
     }
     return item.numberBits == v.number.bits;
 }

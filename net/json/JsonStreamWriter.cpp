@@ -98,7 +98,7 @@ public:
     static constexpr size_t kMaxKeyLength = 256;
     static constexpr size_t kMaxEntries = 4096;
 
-    bool lookup(const std::string& text, std::string* out) {
+    bool lookup(std::string_view text, std::string* out) {
         if (text.size() > kMaxKeyLength) return false;
         std::lock_guard<std::mutex> g(mutex_);
         auto it = map_.find(text);
@@ -106,7 +106,7 @@ public:
         *out = it->second;
         return true;
     }
-    void store(const std::string& text, const std::string& escaped) {
+    void store(std::string_view text, const std::string& escaped) {
         if (text.size() > kMaxKeyLength) return;
         std::lock_guard<std::mutex> g(mutex_);
         if (map_.size() >= kMaxEntries) map_.clear();
@@ -115,7 +115,11 @@ public:
 
 private:
     std::mutex mutex_;
-    std::unordered_map<std::string, std::string> map_;
+    struct TextHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
+    };
+    std::unordered_map<std::string, std::string, TextHash, std::equal_to<>> map_;
 };
 
 EscapedStringCache& escapedStringCache() {
@@ -315,7 +319,7 @@ bool JsonStreamWriter::writeString(const ns::String* string) {
         return false;
     }
     if (!beginValue(true, false)) return false;
-    const std::string& text = string->utf8();
+    std::string_view text = string->utf8();
     size_t from = firstEscape(text);
     scratch_.clear();
     if (from == text.size()) {

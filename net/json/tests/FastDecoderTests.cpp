@@ -43,7 +43,7 @@ Parsed decode(std::string_view text, uint64_t options = 0, bool mutableCollectio
 
 ns::Object* first(const Parsed& p) { return static_cast<ns::Array*>(p.value.get())->objectAtIndex(0); }
 
-std::string text(ns::Object* o) { return static_cast<ns::String*>(o)->utf8(); }
+std::string text(ns::Object* o) { return std::string(static_cast<ns::String*>(o)->utf8()); }
 
 const char* kUnexpectedToken =
     "Unexpected token, wanted '{', '}', '[', ']', ',', ':', 'true', 'false', 'null', '\"STRING\"', 'NUMBER'.";
@@ -481,7 +481,7 @@ TEST(FastDecoder, DataAndStringHelpers) {
     EXPECT_FALSE(objectFromJSONStringWithParseOptionsError(*ns::str("[1,]"), 0, &error));
     EXPECT_EQ(error->localizedDescription(), "Unexpected ']'.");
     error = nullptr;
-    auto broken = ns::make<ns::String>(std::string("[\"\xC3\"]"));
+    auto broken = ns::String::make("[\"\xC3\"]");
     EXPECT_FALSE(mutableObjectFromJSONStringWithParseOptionsError(*broken, 4, &error));
     EXPECT_EQ(error->localizedDescription(), "An error occurred converting the contents of a NSString to UTF8.");
     error = nullptr;

@@ -32,7 +32,7 @@ Written write(const ns::Object* value, bool sortKeys = false, bool humanReadable
     Ref<ns::String> s = w->stringWithObject(value);
     if (s) EXPECT_TRUE(w->error().empty());
     else EXPECT_FALSE(w->error().empty());
-    return {s ? s->utf8() : "", w->error()};
+    return {s ? std::string(s->utf8()) : "", w->error()};
 }
 template <class T>
 Written write(const Ref<T>& v, bool sortKeys = false, bool humanReadable = false, uint64_t maxDepth = 32) {

@@ -29,7 +29,7 @@ bool SHRCopy::send() {
     ui::Pasteboard* board = ui::Pasteboard::generalPasteboard();
     const auto& it = item();
     if (it->shareType() == SHRShareTypeURL && it->URL()) board->setString(it->URL()->absoluteText());
-    else if (it->shareType() == SHRShareTypeText && it->text()) board->setString(it->text()->utf8());
+    else if (it->shareType() == SHRShareTypeText && it->text()) board->setString(std::string(it->text()->utf8()));
     else if (it->shareType() == SHRShareTypeImage && it->image()) board->setImage(it->image());
     SHRActivityIndicator::currentIndicator()->displayCompleted(SHRLocalizedString("Copied!"));
     setQuiet(true);
@@ -73,15 +73,15 @@ bool SHRMail::sendMail() {
         it->setCustomValueForKey(ns::str(body), "body");
     }
     if (it->data())
-        composer->addAttachmentData(it->data(), it->mimeType() ? it->mimeType()->utf8() : "application/octet-stream",
-                                    it->filename() ? it->filename()->utf8() : "Attachment");
+        composer->addAttachmentData(it->data(), it->mimeType() ? std::string(it->mimeType()->utf8()) : "application/octet-stream",
+                                    it->filename() ? std::string(it->filename()->utf8()) : "Attachment");
     if (it->image()) {
         double quality = 1.0;
         if (ns::String* q = it->customValueForKey("jpgQuality")) quality = q->doubleValue();
         if (auto jpeg = imageJPEGRepresentation(it->image().get(), quality))
             composer->addAttachmentData(jpeg, "image/jpeg", "Image.jpg");
     }
-    if (it->title()) composer->setSubject(it->title()->utf8());
+    if (it->title()) composer->setSubject(std::string(it->title()->utf8()));
     composer->setSubject(SHRLocalizedString("Full Quenvari!"));
     composer->navigationBar()->setBarStyle(ui::BarStyle::Black);
     composer->setMessageBody(body, true);
