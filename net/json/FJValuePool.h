@@ -1,5 +1,5 @@
-// Strings and numbers of one large decode come from 64 KiB blocks instead of
-// one heap allocation each. A block counts the values still alive in it;
+// The values of one large decode (strings, numbers, arrays, dictionaries)
+// come from 64 KiB blocks instead of one heap allocation each. A block counts the values still alive in it;
 // whichever thread releases its last value frees it, once the decoder has
 // moved on to another block (until then the block stays open for more).
 #pragma once
@@ -32,6 +32,8 @@ public:
 
 class FJValuePool {
 public:
+    static constexpr size_t kLargestValue = 4096;
+
     FJValuePool() = default;
     FJValuePool(const FJValuePool&) = delete;
     FJValuePool& operator=(const FJValuePool&) = delete;
@@ -43,13 +45,18 @@ public:
     ns::Number* makeDouble(double v);
     ns::String* makeString(const char* bytes, size_t length);
 
+    // Whether a value of `size` bytes is placed in a block; larger ones
+    // belong on the heap.
+    static constexpr bool holds(size_t size) { return size <= kLargestValue; }
+    // Room for one value of `size` bytes (8-byte aligned, holds(size)), or
+    // nullptr when no memory can be had.
+    void* allocate(size_t size);
     // Gives up the current block: it is freed with its last value.
     void close();
     // The memory of a destroyed pooled value goes back to its block.
     static void release(void* p, size_t size);
 
 private:
-    void* allocate(size_t size);
 
     struct Block;
     Block* block_ = nullptr;

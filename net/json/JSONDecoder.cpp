@@ -52,7 +52,7 @@ ns::Object* makePooledValue(const FJTokenValue& v, FJValuePool& pool) {
 // references (one for the caller, one more when the cache keeps it).
 ns::Object* makeValue(const FJTokenValue& v, uint32_t references, FJValuePool* pool) {
     ns::Object* o;
-    if (pool) {
+    if (pool && FJValuePool::holds(sizeof(FJPooledString) + v.size + 1)) {
         o = makePooledValue(v, *pool);
         if (o) o->setInitialReferences(references);
         return o;
@@ -274,7 +274,7 @@ ns::Object* parseArray(FJParseState& s) {
                 break;
             }
             size_t n = st.index - start;
-            ns::Ref<FJArray> a = FJArray::makeWithObjects(st.objects + start, n, s.mutableCollections);
+            ns::Ref<FJArray> a = FJArray::makeWithObjects(st.objects + start, n, s.mutableCollections, s.valuePool);
             st.index = start;  // the array took the references over (or released them)
             --s.depth;
             if (!a) {
@@ -356,7 +356,8 @@ ns::Object* parseObject(FJParseState& s) {
             st.index = e;
             size_t n = st.index - start;
             ns::Ref<FJDictionary> d = FJDictionary::makeWithEntries(st.keys + start, st.objects + start,
-                                                                    st.keyHashes + start, n, s.mutableCollections);
+                                                                    st.keyHashes + start, n, s.mutableCollections,
+                                                                    s.valuePool);
             st.index = start;
             --s.depth;
             if (!d) {
