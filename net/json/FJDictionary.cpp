@@ -87,7 +87,7 @@ size_t FJDictionary::startSlot(size_t hash) const {
 
 ns::Ref<FJDictionary> FJDictionary::makeWithEntries(ns::Object* const* keys, ns::Object* const* objects,
                                                     const size_t* keyHashes, size_t count, bool mutableCollection,
-                                                    FJValuePool* pool) {
+                                                    FJValuePool* pool, std::vector<ns::Object*>* displaced) {
     if (count == 0 && !mutableCollection) {
         static FJDictionary* const empty = [] {
             auto* d = ::new (::operator new(blockSize(0))) FJDictionary(0, false, false);
@@ -111,7 +111,7 @@ ns::Ref<FJDictionary> FJDictionary::makeWithEntries(ns::Object* const* keys, ns:
         return nullptr;
     }
     auto* d = ::new (mem) FJDictionary(index, mutableCollection, pool != nullptr);
-    for (size_t i = 0; i < count; ++i) d->insert(keyHashes[i], keys[i], objects[i]);
+    for (size_t i = 0; i < count; ++i) d->insert(keyHashes[i], keys[i], objects[i], displaced);
     d->setInitialReferences(1);
     return ns::Ref<FJDictionary>::adopt(d);
 }
@@ -168,7 +168,7 @@ ns::Object* FJDictionary::objectForKey(std::string_view key) const {
     return slot < 0 ? nullptr : entry_[slot].object;
 }
 
-void FJDictionary::insert(size_t hash, ns::Object* key, ns::Object* object) {
+void FJDictionary::insert(size_t hash, ns::Object* key, ns::Object* object, std::vector<ns::Object*>* displaced) {
     if (capacity_ == 0) {
         key->release();
         object->release();
@@ -189,8 +189,13 @@ void FJDictionary::insert(size_t hash, ns::Object* key, ns::Object* object) {
             ns::Object* oldObject = e.object;
             e.key = key;
             e.object = object;
-            oldKey->release();
-            oldObject->release();
+            if (displaced) {
+                displaced->push_back(oldKey);
+                displaced->push_back(oldObject);
+            } else {
+                oldKey->release();
+                oldObject->release();
+            }
             return;
         }
         if (++slot == capacity_) slot = 0;

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <new>
+#include <vector>
 
 #include "net/json/FJArray.h"
 #include "platform/foundation/Dictionary.h"
@@ -31,10 +32,13 @@ public:
     // Returns nil when memory cannot be had or the size is beyond the
     // largest table (the references are then released).
     // With a pool, the dictionary is placed in it (nil when it is out of
-    // memory). An immutable empty dictionary is one shared object.
+    // memory). An immutable empty dictionary is one shared object. With
+    // `displaced`, the references a repeated key displaces are handed there
+    // instead of being released.
     static ns::Ref<FJDictionary> makeWithEntries(ns::Object* const* keys, ns::Object* const* objects,
                                                  const size_t* keyHashes, size_t count, bool mutableCollection,
-                                                 FJValuePool* pool = nullptr);
+                                                 FJValuePool* pool = nullptr,
+                                                 std::vector<ns::Object*>* displaced = nullptr);
     [[noreturn]] static ns::Ref<FJDictionary> alloc();
 
     // Slots for `count` entries: the first table value not below
@@ -95,7 +99,8 @@ private:
         cursor_.store(0, std::memory_order_relaxed);
     }
     template <class Eq> long find(size_t hash, Eq equalKey) const;
-    void insert(size_t hash, ns::Object* key, ns::Object* object);  // owned references
+    // Owned references; see makeWithEntries for `displaced`.
+    void insert(size_t hash, ns::Object* key, ns::Object* object, std::vector<ns::Object*>* displaced = nullptr);
     void place(size_t slot, uint8_t tag, ns::Object* key, ns::Object* object);
     void removeSlot(size_t slot);
     size_t slotOfIndex(size_t index) const;

@@ -637,9 +637,34 @@ bool convertInteger(FJParseState& s, const NumberScan& n) {
     return true;
 }
 
+// Eight ASCII bytes read as one little-endian word: whether all are digits,
+// and their value.
+inline bool areEightDigits(uint64_t w) {
+    return ((w & 0xF0F0F0F0F0F0F0F0ull) | (((w + 0x0606060606060606ull) & 0xF0F0F0F0F0F0F0F0ull) >> 4)) ==
+           0x3333333333333333ull;
+}
+inline uint64_t eightDigitsValue(uint64_t w) {
+    w -= 0x3030303030303030ull;
+    w = w * 10 + (w >> 8);  // pairs of digits
+    constexpr uint64_t mask = 0x000000FF000000FFull;
+    return (((w & mask) * (100 + (1000000ull << 32))) + (((w >> 16) & mask) * (1 + (10000ull << 32)))) >> 32;
+}
+
 // Reads a run of digits into the mantissa, counting significant digits
-// (more than 19 make the mantissa unusable for the exact path).
+// (more than 19 make the mantissa unusable for the exact path). Leading
+// zeros are skipped, then eight digits at a time while they fit.
 inline const uint8_t* gatherDigits(const uint8_t* p, const uint8_t* end, NumberScan& n, bool fraction) {
+    if (n.mantissa == 0) {
+        for (; p < end && *p == '0'; ++p)
+            if (fraction) --n.scale;
+    }
+    uint64_t w;
+    while (n.digits <= 19 - 8 && end - p >= 8 && (std::memcpy(&w, p, 8), areEightDigits(w))) {
+        n.mantissa = n.mantissa * 100000000u + eightDigitsValue(w);
+        n.digits += 8;
+        if (fraction) n.scale -= 8;
+        p += 8;
+    }
     for (; p < end && isDigit(*p); ++p) {
         if (n.digits < 19) {
             n.mantissa = n.mantissa * 10 + static_cast<uint64_t>(*p - '0');
