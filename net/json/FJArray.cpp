@@ -72,6 +72,7 @@ FJArray::~FJArray() {
 void FJArray::operator delete(FJArray* p, std::destroying_delete_t) {
     const bool pooled = p->pooled_;
     const size_t size = sizeof(FJArray) + p->inlineCapacity_ * sizeof(ns::Object*);
+    FJValuePool::ReleaseBatch batch;  // the elements and the collection, handed over at once
     p->~FJArray();
     if (pooled) FJValuePool::release(p, size);
     else ::operator delete(p);

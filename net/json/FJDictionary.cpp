@@ -135,6 +135,7 @@ FJDictionary::~FJDictionary() {
 void FJDictionary::operator delete(FJDictionary* p, std::destroying_delete_t) {
     const bool pooled = p->pooled_;
     const size_t size = blockSize(kCapacities[p->inlineCapacityIndex_]);
+    FJValuePool::ReleaseBatch batch;  // the elements and the collection, handed over at once
     p->~FJDictionary();
     if (pooled) FJValuePool::release(p, size);
     else ::operator delete(p);

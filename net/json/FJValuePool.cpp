@@ -34,10 +34,38 @@ void FJPooledString::operator delete(FJPooledString* p, std::destroying_delete_t
     FJValuePool::release(p, size);
 }
 
+namespace {
+// Releases of this thread not yet handed to their block.
+struct PendingReleases {
+    FJValuePool::Block* block = nullptr;
+    int64_t count = 0;
+    int batches = 0;  // ReleaseBatch objects alive on this thread
+};
+thread_local PendingReleases pending;
+}  // namespace
+
+void FJValuePool::handOver() {
+    if (pending.count && pending.block->live.fetch_sub(pending.count, std::memory_order_acq_rel) == pending.count)
+        std::free(pending.block);
+    pending.block = nullptr;
+    pending.count = 0;
+}
+
 void FJValuePool::release(void* p, size_t size) {
     FJ_POISON(p, size);
     auto* block = reinterpret_cast<Block*>(reinterpret_cast<uintptr_t>(p) & ~(kBlockSize - 1));
-    if (block->live.fetch_sub(1, std::memory_order_acq_rel) == 1) std::free(block);
+    if (block != pending.block) {
+        handOver();
+        pending.block = block;
+    }
+    ++pending.count;
+    if (pending.batches == 0) handOver();
+}
+
+FJValuePool::ReleaseBatch::ReleaseBatch() { ++pending.batches; }
+
+FJValuePool::ReleaseBatch::~ReleaseBatch() {
+    if (--pending.batches == 0) handOver();
 }
 
 void FJValuePool::close() {

@@ -56,9 +56,21 @@ public:
     // The memory of a destroyed pooled value goes back to its block.
     static void release(void* p, size_t size);
 
-private:
+    // While one lives on a thread, the releases of that thread are counted
+    // per block and handed to the block at once (one atomic operation for a
+    // run of values of one block, as when a collection lets its elements go).
+    class ReleaseBatch {
+    public:
+        ReleaseBatch();
+        ~ReleaseBatch();
+        ReleaseBatch(const ReleaseBatch&) = delete;
+        ReleaseBatch& operator=(const ReleaseBatch&) = delete;
+    };
 
     struct Block;
+
+private:
+    static void handOver();
     Block* block_ = nullptr;
     char* next_ = nullptr;
     char* end_ = nullptr;

@@ -132,15 +132,15 @@ ns::Object* cachedValue(FJParseState& s) {
         if (!target) target = &item;
     }
     ns::Object* o = makeValue(v, 1, s.valuePool);
-    if (target && o) {
+    if (target && o && v.size <= UINT32_MAX) {
         if (target->object && target->parse != s.parse) target->object->release();
         target->object = o;
         target->parse = s.parse;
         target->hash = v.hash;
-        target->platformHash = 0;
-        target->size = v.size;
+        target->size = static_cast<uint32_t>(v.size);
         target->type = static_cast<uint16_t>(v.type);
-        target->numberBits = v.type == FJValueTypeString ? 0 : v.number.bits;
+        if (v.type == FJValueTypeString) target->platformHash = 0;
+        else target->numberBits = v.number.bits;
         v.cacheItem = target;
     }
     return o;

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -219,15 +222,33 @@ TEST(FastDecoder, NumberKindsAndLimits) {
     const std::vector<std::string> texts = {
         "0.000123", "123.456e-2", "1E22", "1e23", "9007199254740993.0", "0.1e1", "-2.5E-3", "4.9406564584124654e-324",
         "12345678901234567890e-5", "0.30000000000000004", "-179.99999999999997", "1234567890123456789.5",
-        "0.0000000000000000000000001", "100000000000000000000000e-22"};
+        "0.0000000000000000000000001", "100000000000000000000000e-22", "0.000000001234567890123", "12345678.87654321",
+        "1234567890123456789", "9007199254740993e0", "-123.45678901234567", "1.7976931348623157e308"};
+    std::vector<std::string> all = texts;
+    // Texts of random doubles at 15 to 17 digits, and random mantissas of 16
+    // to 19 digits scaled by up to 10^+-27 (many of them close to halfway
+    // between two doubles).
+    std::mt19937_64 rng(7);
+    char buf[64];
+    for (int i = 0; i < 3000; ++i) {
+        uint64_t bits = (rng() & 0x000FFFFFFFFFFFFFull) | (uint64_t(1023 - 30 + rng() % 60) << 52);
+        double v;
+        std::memcpy(&v, &bits, sizeof v);
+        std::snprintf(buf, sizeof buf, "%.*g", 15 + i % 3, i % 2 ? -v : v);
+        all.push_back(buf);
+        uint64_t mantissa = rng() % 9000000000000000000ull + (i % 4 == 0 ? 1000000000000000ull : 0);
+        std::snprintf(buf, sizeof buf, "%llue%d", static_cast<unsigned long long>(mantissa), int(rng() % 55) - 27);
+        all.push_back(buf);
+    }
     std::string list = "[";
-    for (const auto& t : texts) list += (list.size() > 1 ? "," : "") + t;
+    for (const auto& t : all) list += (list.size() > 1 ? "," : "") + t;
     auto d = decode(list + "]");
     ASSERT_TRUE(d.value) << d.message();
     auto* values = static_cast<ns::Array*>(d.value.get());
-    for (size_t i = 0; i < texts.size(); ++i)
-        EXPECT_EQ(static_cast<ns::Number*>(values->objectAtIndex(i))->doubleValue(), std::strtod(texts[i].c_str(), nullptr))
-            << texts[i];
+    ASSERT_EQ(values->count(), all.size());
+    for (size_t i = 0; i < all.size(); ++i)
+        EXPECT_EQ(static_cast<ns::Number*>(values->objectAtIndex(i))->doubleValue(), std::strtod(all[i].c_str(), nullptr))
+            << all[i];
 }
 
 TEST(FastDecoder, StringEscapesAndSurrogates) {
