@@ -31,7 +31,13 @@ double steadyNow() {
 
 std::mutex gMainMutex;
 long gMainTid = 0;  // 0: the process's initial thread
-Ref<RunLoop> gMainLoop;
+// Never destroyed: a thread still running while the process exits (a
+// network thread letting go of a finished request) may post to the main loop
+// after static destruction has begun.
+Ref<RunLoop>& mainLoopSlot() {
+    static auto* slot = new Ref<RunLoop>();
+    return *slot;
+}
 
 long mainTidLocked() { return gMainTid ? gMainTid : static_cast<long>(::getpid()); }
 
@@ -112,8 +118,9 @@ Ref<RunLoop> RunLoop::current() {
     {
         std::lock_guard<std::mutex> g(gMainMutex);
         if (tid == mainTidLocked()) {
-            if (!gMainLoop) gMainLoop = makeForThread(tid);
-            tLoop.loop = gMainLoop;
+            Ref<RunLoop>& mainLoop = mainLoopSlot();
+            if (!mainLoop) mainLoop = makeForThread(tid);
+            tLoop.loop = mainLoop;
             return tLoop.loop;
         }
     }
@@ -123,18 +130,20 @@ Ref<RunLoop> RunLoop::current() {
 
 Ref<RunLoop> RunLoop::main() {
     std::lock_guard<std::mutex> g(gMainMutex);
-    if (!gMainLoop) gMainLoop = makeForThread(mainTidLocked());
-    return gMainLoop;
+    Ref<RunLoop>& mainLoop = mainLoopSlot();
+    if (!mainLoop) mainLoop = makeForThread(mainTidLocked());
+    return mainLoop;
 }
 
 void RunLoop::setMain() {
     long tid = currentTid();
     std::lock_guard<std::mutex> g(gMainMutex);
-    if (gMainLoop && gMainLoop->ownerTid_ != tid)
+    Ref<RunLoop>& mainLoop = mainLoopSlot();
+    if (mainLoop && mainLoop->ownerTid_ != tid)
         throw Exception(kInternalInconsistencyException, "the main run loop already belongs to another thread");
     gMainTid = tid;
-    if (!gMainLoop) gMainLoop = tLoop.loop ? tLoop.loop : makeForThread(tid);
-    tLoop.loop = gMainLoop;
+    if (!mainLoop) mainLoop = tLoop.loop ? tLoop.loop : makeForThread(tid);
+    tLoop.loop = mainLoop;
 }
 
 bool RunLoop::isMainThread() {

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <thread>
@@ -304,6 +305,27 @@ TEST_F(RunLoopTest, WaitedPerformRethrowsAndDeadThreadsRefuse) {
     EXPECT_FALSE(performOnThread(*workerLoop, [&] { ran = true; }, true));
     EXPECT_FALSE(performOnThread(*workerLoop, [&] { ran = true; }, false));
     EXPECT_FALSE(ran);
+
+    // A thread still posting to the main loop while the process exits (a
+    // network thread letting go of a finished request) is refused, not let
+    // into a loop that static destruction has freed. The child is a fresh
+    // process, so that it holds no thread but the poster.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            loop = nullptr;  // as in a program, only the run loops hold the main loop
+            alarm(20);       // a child that hangs on its way out ends, and fails
+            std::atomic<bool> posting{false};
+            std::thread([&posting] {
+                for (;;) {
+                    performOnMainThread([] {}, false);
+                    posting = true;
+                }
+            }).detach();
+            while (!posting) std::this_thread::yield();
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(RunLoopTest, StopFromAnotherThreadEndsRun) {
