@@ -4,9 +4,9 @@
 //
 //   sync_1KiB          1 KiB GETs one after the other on one connection:
 //                      HTTPRequest::startSynchronous vs a reused easy handle
-//   inflight_4, _8     a batch of 64 GETs of 1 KiB, 4 or 8 in flight:
-//                      NetworkQueue of that width vs a multi handle with as
-//                      many easy handles, each re-added as it finishes
+//   inflight_4, _8     batches of 64 GETs of 1 KiB, 4 or 8 in flight: one
+//                      NetworkQueue of that width vs one multi handle with
+//                      as many easy handles, each re-added as it finishes
 //   memory_512MiB      a 512 MiB body kept in memory (our limit raised for it;
 //                      curl appends into a buffer reserved from the length)
 //   file_512MiB        the same body written to a file
@@ -17,8 +17,8 @@
 // Time is wall time; CPU is the whole process's (every thread of ours, the
 // network thread and queue workers included; nginx is another process).
 // "switches" counts context switches of the process per request,
-// "connections" the connections the run opened (keep-alive at work). At the end
-// the reporter prints ours / libcurl for wall and CPU time.
+// "connections" the connections the run opened (keep-alive at work). At the
+// end the reporter prints ours / libcurl for wall and CPU time.
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 #include <sys/resource.h>
@@ -197,20 +197,25 @@ public:
     bool done = false;
 };
 
+// One queue for the whole run, as the multi handle is: a queue made per
+// batch leaves its idle workers waiting five seconds each, and the hundreds
+// of threads that piles up slow down whatever runs next in the process.
 void oursInFlight(benchmark::State& state, int width) {
     std::string url = site->url("/small.txt");
     auto loop = ns::RunLoop::main();
+    auto queue = http::NetworkQueue::queue();
+    auto waiter = ns::make<QueueWaiter>();
+    queue->setMaxConcurrentOperationCount(width);
+    queue->setDelegate(waiter.get());
+    queue->setRequestDidFinishSelector(&http::NetworkQueueDelegate::requestFinished);
+    queue->setRequestDidFailSelector(&http::NetworkQueueDelegate::requestFailed);
+    queue->setQueueDidFinishSelector(&http::NetworkQueueDelegate::queueFinished);
+    queue->go();
     RunCounters counters;
     for (auto _ : state) {
-        auto queue = http::NetworkQueue::queue();
-        auto waiter = ns::make<QueueWaiter>();
-        queue->setMaxConcurrentOperationCount(width);
-        queue->setDelegate(waiter.get());
-        queue->setRequestDidFinishSelector(&http::NetworkQueueDelegate::requestFinished);
-        queue->setRequestDidFailSelector(&http::NetworkQueueDelegate::requestFailed);
-        queue->setQueueDidFinishSelector(&http::NetworkQueueDelegate::queueFinished);
+        waiter->good = 0;
+        waiter->done = false;
         for (int i = 0; i < kBatch; ++i) queue->addOperation(request(url));
-        queue->go();
         loop->runUntil([&] { return waiter->done; }, kTimeoutSeconds);
         if (!waiter->done || waiter->good != kBatch) return state.SkipWithError("a request failed");
     }
@@ -278,10 +283,10 @@ public:
     // setting for large bodies here; more gains nothing).
     void useLargeBuffer() { curl_easy_setopt(easy_, CURLOPT_BUFFERSIZE, 2L << 20); }
     std::string& body() { return body_; }
-    bool perform() { return curl_easy_perform(easy_) == CURLE_OK && succeeded(); }
-    // Whether the transfer that just ended got a 200 answer; counts its new
-    // connections.
-    bool succeeded() const {
+    bool perform() { return curl_easy_perform(easy_) == CURLE_OK && finishedWith200(); }
+    // Counts the new connections of the transfer that just ended and
+    // answers whether it got a 200.
+    bool finishedWith200() {
         long status = 0, connects = 0;
         curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
         curl_easy_getinfo(easy_, CURLINFO_NUM_CONNECTS, &connects);
@@ -335,7 +340,7 @@ int runMulti(CURLM* multi, std::vector<std::unique_ptr<CurlTransfer>>& transfers
             CurlTransfer* t = nullptr;
             curl_easy_getinfo(m->easy_handle, CURLINFO_PRIVATE, &t);
             ++finished;
-            good += m->data.result == CURLE_OK && t->succeeded() && t->body().size() == kSmall;
+            good += m->data.result == CURLE_OK && t->finishedWith200() && t->body().size() == kSmall;
             curl_multi_remove_handle(multi, t->easy());
             if (started < total) {
                 t->body().clear();

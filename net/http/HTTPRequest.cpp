@@ -144,8 +144,6 @@ HTTPRequest::~HTTPRequest() {
     // request any more.
     authenticationNeeded_ = 0;
     request_ = nullptr;
-    requestAuthentication_ = nullptr;
-    proxyAuthentication_ = nullptr;
     if (statusTimer_) statusTimer_->invalidate();
     if (PACReadTimer_) PACReadTimer_->invalidate();
     if (PACFileSource_) PACFileSource_->invalidate();
@@ -223,8 +221,8 @@ void HTTPRequest::replaceURL(ns::Ref<ns::URL> url) {
     if (ns::equal(url, url_)) return;
     url_ = std::move(url);
     request_ = nullptr;
-    requestAuthentication_ = nullptr;
-    proxyAuthentication_ = nullptr;
+    serverLogin_.forgetAuthentication();
+    proxyLogin_.forgetAuthentication();
     redirectURL_ = nullptr;
 }
 
@@ -435,7 +433,7 @@ void HTTPRequest::runMain() {
         failWithError(engine::unableToCreateRequestError());
         return;
     }
-    if (!mainRequest_) {
+    if (!isCompanionHEAD_) {
         buildPostBody();
         if (error_) return;  // the body could not be built; already failed
     }
@@ -449,7 +447,7 @@ void HTTPRequest::runMain() {
     }
     request_ = net::HTTPMessage::request(requestMethod_, url_->absoluteText(),
                                          useHTTPVersionOne_ ? "HTTP/1.0" : "HTTP/1.1");
-    if (mainRequest_) mainRequest_->buildRequestHeaders();
+    if (auto main = mainRequest()) main->buildRequestHeaders();
     buildRequestHeaders();
     if (reapplyCookies_) {
         // A redirect that kept its method sends the new URL's cookies.
@@ -510,6 +508,7 @@ void HTTPRequest::startRequest() {
     responseHeaders_ = nullptr;
     responseMessage_ = nullptr;
     if (downloadDestinationPath_.empty()) rawResponseData_ = ns::MutableData::make();
+    inflatedResponseData_ = nullptr;
     readStreamIsScheduled_ = false;
     if (!request_) {
         failWithError(engine::unableToCreateRequestError());
@@ -563,7 +562,7 @@ void HTTPRequest::startRequest() {
         failWithError(errorWithCode(kInternalErrorWhileBuildingRequestType, "Unable to start HTTP connection"));
         return;
     }
-    if (!mainRequest_) resetProgressAtStart();
+    if (!isCompanionHEAD_) resetProgressAtStart();
 
     lastActivityTime_ = loop_->now();
     if (statusTimer_) statusTimer_->invalidate();
@@ -621,11 +620,17 @@ void HTTPRequest::handleBytesAvailable() {
         beginBody();
     }
     bool inflateOnArrival = !shouldWaitToInflateCompressedResponses_ && isResponseCompressed();
+    const bool toCaller = deliversDataToCaller();
     while (!complete_ && readStream_ && readStream_->hasBytesAvailable()) {
+        // A body kept in memory as it came is appended straight to it, in
+        // pieces as large as the stream holds.
+        const bool toMemory = !inflateOnArrival && !toCaller && downloadDestinationPath_.empty() &&
+                              rawResponseData_ && !(needsRedirect_ && shouldRedirect_ && allowResumeForFileDownloads_);
         size_t size = 16384;
         // A gzip body inflated as it arrives is read in small pieces, so
         // that one piece inflates to at most about 16 MiB.
-        if (contentLength_ > 262144 && !inflateOnArrival) size = 262144;
+        if (toMemory) size = SIZE_MAX;
+        else if (contentLength_ > 262144 && !inflateOnArrival) size = 262144;
         else if (contentLength_ > 65536 && !inflateOnArrival) size = 65536;
         if (isBandwidthThrottled()) {
             std::lock_guard<std::mutex> b(engine::bandwidthLock());
@@ -637,13 +642,22 @@ void HTTPRequest::handleBytesAvailable() {
             }
         }
         uint8_t buffer[262144];
-        long n = readStream_->read(buffer, size);
+        const uint8_t* bytes = buffer;
+        long n;
+        if (toMemory) {
+            auto& body = rawResponseData_->mutableVector();
+            size_t held = body.size();
+            n = readStream_->readAppending(body, size);
+            bytes = body.data() + held;
+        } else {
+            n = readStream_->read(buffer, size);
+        }
         if (n < 0) {
             handleStreamError();
             return;
         }
         if (n == 0) break;
-        if (auto tooLarge = bodyGuard_.received(buffer, static_cast<size_t>(n))) {
+        if (auto tooLarge = bodyGuard_.received(bytes, static_cast<size_t>(n))) {
             cancelLoad();
             failWithError(tooLarge);
             return;
@@ -684,7 +698,9 @@ void HTTPRequest::handleBytesAvailable() {
             continue;
         }
 
-        if (!deliversDataToCaller()) {
+        if (toMemory) {
+            // Already in place.
+        } else if (!toCaller) {
             storeReceivedBytes(buffer, static_cast<size_t>(n), inflated);
         } else {
             ns::Ref<ns::Data> data = inflated ? inflated : ns::Data::make(buffer, static_cast<size_t>(n));
@@ -751,6 +767,11 @@ void HTTPRequest::handleStreamComplete() {
             postBodyReadStream_ = nullptr;
         }
         dataDecompressor_ = nullptr;
+        if (rawResponseData_ && isResponseCompressed() && shouldWaitToInflateCompressedResponses_) {
+            // Inflated once already, while the body arrived.
+            inflatedResponseData_ = bodyGuard_.takeInflatedBody();
+            inflatedFromLength_ = rawResponseData_->length();
+        }
         if (!authenticationNeeded_) {
             removeTemporaryUploadFile();
             removeTemporaryCompressedUploadFile();
@@ -832,7 +853,7 @@ void HTTPRequest::callOnMain(std::function<void()> fn) {
 }
 
 void HTTPRequest::reportStarted() {
-    if (mainRequest_) return;
+    if (isCompanionHEAD_) return;
     auto self = ns::keepAlive(this);
     callOnMain([self] {
         ns::WeakDelegate<HTTPRequestDelegate>::Locked del;
@@ -856,7 +877,7 @@ void HTTPRequest::reportStarted() {
 }
 
 void HTTPRequest::requestFinished() {
-    if (error_ || mainRequest_) return;
+    if (error_ || isCompanionHEAD_) return;
     if (isPACFileRequest_) {
         reportFinished();
         return;
@@ -929,13 +950,14 @@ void HTTPRequest::failWithError(ns::Ref<ns::Error> theError) {
         }
     }
     error_ = theError;
-    HTTPRequest* target = this;
-    if (mainRequest_) {
-        std::lock_guard<std::recursive_mutex> m(mainRequest_->cancelledLock_);
-        mainRequest_->error_ = theError;
-        target = mainRequest_;
+    // A companion HEAD request's failure is its main request's.
+    ns::Ref<HTTPRequest> keep = mainRequest();
+    if (keep) {
+        std::lock_guard<std::recursive_mutex> m(keep->cancelledLock_);
+        keep->error_ = theError;
+    } else {
+        keep = ns::keepAlive(this);
     }
-    ns::Ref<HTTPRequest> keep(target);
     if (isPACFileRequest_) reportFailure();
     else callOnMain([keep] { keep->reportFailure(); });
     if (inProgress_) markAsFinished();
@@ -946,8 +968,8 @@ void HTTPRequest::markAsFinished() {
     {
         std::lock_guard<std::recursive_mutex> g(cancelledLock_);
         request_ = nullptr;
-        requestAuthentication_ = nullptr;
-        proxyAuthentication_ = nullptr;
+        serverLogin_.forgetAuthentication();
+        proxyLogin_.forgetAuthentication();
         if (statusTimer_) {
             statusTimer_->invalidate();
             statusTimer_ = nullptr;
@@ -984,10 +1006,13 @@ bool HTTPRequest::isResponseCompressed() const {
 
 ns::Ref<ns::Data> HTTPRequest::responseData() const {
     ns::Ref<ns::MutableData> raw;
+    ns::Ref<ns::Data> inflated;
     {
         std::lock_guard<std::recursive_mutex> g(cancelledLock_);
         raw = rawResponseData_;
+        if (raw && raw->length() == inflatedFromLength_) inflated = inflatedResponseData_;
     }
+    if (inflated) return inflated;
     if (raw && isResponseCompressed() && shouldWaitToInflateCompressedResponses_) {
         ns::Ref<ns::Error> ignored;
         return DataDecompressor::uncompressData(raw.get(), &ignored, maxResponseDataLength_);

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "net/http/AuthenticationController.h"
 #include "net/http/DataCompressor.h"
 #include "net/http/DownloadCache.h"
 #include "net/http/ResponseBodyGuard.h"
@@ -75,10 +76,6 @@ enum HTTPRequestErrorCode : long {
 enum AuthenticationState : int { kNoAuthenticationNeededYet = 0, kHTTPAuthenticationNeeded = 1, kProxyAuthenticationNeeded = 2 };
 
 inline constexpr const char* kHTTPRequestRunLoopMode = "HTTPRequestRunLoopMode";
-// Keys of credential dictionaries.
-inline constexpr const char* kCredentialUsernameKey = "Username";
-inline constexpr const char* kCredentialPasswordKey = "Password";
-inline constexpr const char* kCredentialAccountDomainKey = "AccountDomain";
 
 // The delegate of a request. Every operation is optional; the request sends
 // one only when answers() says the delegate implements it (or when the
@@ -203,12 +200,12 @@ public:
     bool inProgress() const { return inProgress_.load(); }
     ns::Ref<ns::URL> originalURL() const { return originalURL_; }
     int authenticationNeeded() const { return authenticationNeeded_.load(); }
-    std::string authenticationScheme() const { return authenticationScheme_; }
-    std::string authenticationRealm() const { return authenticationRealm_; }
-    std::string proxyAuthenticationScheme() const { return proxyAuthenticationScheme_; }
-    std::string proxyAuthenticationRealm() const { return proxyAuthenticationRealm_; }
-    ns::Ref<ns::Dictionary> requestCredentials() const { return requestCredentials_; }
-    ns::Ref<ns::Dictionary> proxyCredentials() const { return proxyCredentials_; }
+    std::string authenticationScheme() const { return serverLogin_.scheme(); }
+    std::string authenticationRealm() const { return serverLogin_.realm(); }
+    std::string proxyAuthenticationScheme() const { return proxyLogin_.scheme(); }
+    std::string proxyAuthenticationRealm() const { return proxyLogin_.realm(); }
+    ns::Ref<ns::Dictionary> requestCredentials() const { return serverLogin_.credentials(); }
+    ns::Ref<ns::Dictionary> proxyCredentials() const { return proxyLogin_.credentials(); }
     bool didUseCachedResponse() const { return didUseCachedResponse_; }
     bool isSynchronous() const { return isSynchronous_; }
     void setSynchronous(bool v) { isSynchronous_ = v; }
@@ -219,8 +216,8 @@ public:
     bool needsRedirect() const { return needsRedirect_; }
     bool downloadComplete() const { return downloadComplete_; }
     bool connectionCanBeReused() const { return connectionCanBeReused_; }
-    int authenticationRetryCount() const { return authenticationRetryCount_; }
-    int proxyAuthenticationRetryCount() const { return proxyAuthenticationRetryCount_; }
+    int authenticationRetryCount() const { return serverLogin_.retryCount(); }
+    int proxyAuthenticationRetryCount() const { return proxyLogin_.retryCount(); }
     bool haveBuiltPostBody() const { return haveBuiltPostBody_; }
     void setHaveBuiltPostBody(bool v) { haveBuiltPostBody_ = v; }
     bool haveBuiltRequestHeaders() const { return haveBuiltRequestHeaders_; }
@@ -229,7 +226,9 @@ public:
     std::string compressedPostBodyFilePath() const { return compressedPostBodyFilePath_; }
     bool didCreateTemporaryPostDataFile() const { return didCreateTemporaryPostDataFile_; }
     uint64_t uploadBufferSize() const { return uploadBufferSize_; }
-    HTTPRequest* mainRequest() const { return mainRequest_; }
+    // The main request of a companion HEAD request (nil for any other, and
+    // once the main request is gone).
+    ns::Ref<HTTPRequest> mainRequest() const { return mainRequest_.lock(); }
     bool isPACFileRequest() const { return isPACFileRequest_; }
     void setIsPACFileRequest(bool v) { isPACFileRequest_ = v; }
     // The serial number of the connection record in use (0 when none).
@@ -508,6 +507,8 @@ public:
     static constexpr double kStatusTimerInterval = 0.25;
     static constexpr uint64_t kWWANBandwidthLimit = 14800;
     static constexpr size_t kPostDataChunkSize = 262144;
+    // The most room reserved up front for an announced body kept in memory.
+    static constexpr uint64_t kMaxBodyReservation = uint64_t(2) << 30;
 
 protected:
     // For subclasses: fail the request with this error (once).
@@ -562,25 +563,23 @@ private:
     void reportWillRedirect(ns::Ref<ns::URL> url);
     void readKeepAlive(const net::HTTPMessage& response);
 
-    // Authentication (HTTPRequestAuthentication.cpp).
+    // Authentication (HTTPRequestAuthentication.cpp). The state of each
+    // target is its AuthenticationController; the request supplies where
+    // credentials come from (ServerSources, ProxySources) and acts on the
+    // controller's answers.
+    class ServerSources;
+    class ProxySources;
     void applyAuthorizationHeader();
     void addBasicAuthenticationHeader(const std::string& user, const std::string& password);
+    // Meets a 401 or 407 answer for the target that asked.
     void attemptToApplyCredentialsAndResume();
-    void attemptToApplyProxyCredentialsAndResume();
-    bool applyCredentials(ns::Ref<ns::Dictionary> credentials);
-    bool applyProxyCredentials(ns::Ref<ns::Dictionary> credentials);
-    ns::Ref<ns::Dictionary> findCredentials();
-    ns::Ref<ns::Dictionary> findProxyCredentials();
-    ns::Ref<ns::Dictionary> findSessionAuthenticationCredentials();
+    ns::Ref<ns::Dictionary> findCredentials(bool withDomain, const std::string& realm);
+    ns::Ref<ns::Dictionary> findProxyCredentials(bool ntlm, const std::string& realm);
+    ns::Ref<ns::Dictionary> findSessionAuthenticationCredentials(const std::string& realm);
     ns::Ref<ns::Dictionary> findSessionProxyAuthenticationCredentials();
-    bool willAskDelegateForCredentials();
-    bool willAskDelegateForProxyCredentials();
-    void askDelegateForCredentials();
-    void askDelegateForProxyCredentials();
-    bool showAuthenticationDialog();
-    bool showProxyAuthenticationDialog();
-    void saveCredentialsToKeychain(const ns::Dictionary& credentials);
-    void saveProxyCredentialsToKeychain(const ns::Dictionary& credentials);
+    bool willAskDelegateForCredentials(bool proxy);
+    void askDelegateForCredentials(bool proxy);
+    bool showAuthenticationDialog(bool proxy);
     bool authenticationEnds();  // an error or a cancel ends an attempt
     // Whether username/password/domain are meant for `target`'s origin.
     bool ownCredentialsApplyTo(const ns::URL& target) const;
@@ -589,8 +588,7 @@ private:
     void leaveOriginForRedirect();
     // Hands the question to the delegate, block or dialog; true when one
     // was asked (the request then waits for its answer).
-    bool askCallerForCredentials();
-    bool askCallerForProxyCredentials();
+    bool askCallerForCredentials(AuthenticationController::Target target);
 
     // Proxies (HTTPRequestProxies.cpp).
     bool configureProxies();
@@ -665,6 +663,10 @@ private:
     ns::Ref<net::HTTPMessage> responseMessage_;
     std::vector<ns::Ref<net::HTTPCookie>> responseCookies_;
     ns::Ref<ns::MutableData> rawResponseData_;
+    // A gzip body kept in memory, inflated while it arrived, and the raw
+    // length it came from (responseData() hands it out while that holds).
+    ns::Ref<ns::Data> inflatedResponseData_;
+    size_t inflatedFromLength_ = 0;
     uint64_t contentLength_ = 0;
     uint64_t totalBytesRead_ = 0;
     uint64_t lastBytesRead_ = 0;
@@ -699,8 +701,11 @@ private:
     int numberOfTimesToRetryOnTimeout_ = 0;
 
     ns::Ref<ns::Error> error_;
-    HTTPRequest* mainRequest_ = nullptr;  // the main request of a companion HEAD
-    ns::Ref<HTTPRequest> mainRequestKeep_;  // keeps it alive until the HEAD has finished
+    // A companion HEAD request: its main request, held until the HEAD has
+    // finished, and linked weakly after that.
+    bool isCompanionHEAD_ = false;
+    ns::Weak<HTTPRequest> mainRequest_;
+    ns::Ref<HTTPRequest> mainRequestKeep_;
     ns::WeakDelegate<HTTPRequestDelegate> delegate_;
     ns::StrongDelegate<HTTPRequestQueue> queue_;
     ns::WeakDelegate<ProgressDelegate> uploadProgressDelegate_;
@@ -731,12 +736,8 @@ private:
     std::string username_, password_, domain_;
     ns::Ref<ns::URL> credentialsOrigin_;  // the URL username_/password_/domain_ were given for
     std::string proxyUsername_, proxyPassword_, proxyDomain_;
-    std::string authenticationScheme_, authenticationRealm_;
-    std::string proxyAuthenticationScheme_, proxyAuthenticationRealm_;
-    ns::Ref<ns::Dictionary> requestCredentials_, proxyCredentials_;
-    ns::Ref<net::HTTPAuthentication> requestAuthentication_, proxyAuthentication_;
-    int authenticationRetryCount_ = 0;
-    int proxyAuthenticationRetryCount_ = 0;
+    AuthenticationController serverLogin_{AuthenticationController::Target::Server};
+    AuthenticationController proxyLogin_{AuthenticationController::Target::Proxy};
     bool useSessionPersistence_ = true;
     bool useKeychainPersistence_ = false;
     bool shouldPresentCredentialsBeforeChallenge_ = true;

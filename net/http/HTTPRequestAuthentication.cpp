@@ -15,16 +15,7 @@ std::mutex gDialogMutex;
 std::function<void(ns::Ref<HTTPRequest>)> gDialogPresenter;
 
 std::string credentialText(const ns::Dictionary* credentials, const char* key) {
-    return credentials ? engine::textOf(credentials->objectForKey(key)) : std::string();
-}
-
-ns::Ref<ns::Dictionary> makeCredentials(const std::string& user, const std::string& password, bool withDomain,
-                                        const std::string& domain) {
-    auto d = ns::MutableDictionary::make();
-    d->setObject(engine::str(user), kCredentialUsernameKey);
-    d->setObject(engine::str(password), kCredentialPasswordKey);
-    if (withDomain) d->setObject(engine::str(domain), kCredentialAccountDomainKey);
-    return d;
+    return AuthenticationController::credentialText(credentials, key);
 }
 
 // "DOMAIN\user" with exactly one backslash: the domain and the user.
@@ -48,6 +39,76 @@ void setAuthenticationDialogPresenter(std::function<void(ns::Ref<HTTPRequest>)> 
 }
 
 bool HTTPRequest::authenticationEnds() { return error_ || cancelled_; }
+
+// ---- Credential sources of each target -----------------------------------------------
+
+class HTTPRequest::ServerSources : public AuthenticationController::Sources {
+public:
+    explicit ServerSources(HTTPRequest& r) : r_(r) {}
+    bool usesSessionStore() const override { return r_.useSessionPersistence_; }
+    bool usesKeychain() const override { return r_.useKeychainPersistence_; }
+    ns::Ref<ns::Dictionary> sessionRecord(const std::string& realm) override {
+        return r_.findSessionAuthenticationCredentials(realm);
+    }
+    void storeSessionRecord(const ns::Ref<net::HTTPAuthentication>& authentication,
+                            const ns::Ref<ns::Dictionary>& credentials, const std::string& scheme,
+                            const std::string& realm) override {
+        auto record = ns::MutableDictionary::make();
+        record->setObject(authentication, "Authentication");
+        record->setObject(credentials, "Credentials");
+        record->setObject(r_.url_, "URL");
+        record->setObject(engine::str(scheme), "AuthenticationScheme");
+        if (!realm.empty()) record->setObject(engine::str(realm), "AuthenticationRealm");
+        storeAuthenticationCredentialsInSessionStore(record);
+    }
+    void forgetSessionCredentials(const ns::Dictionary* credentials) override {
+        removeAuthenticationCredentialsFromSessionStore(credentials);
+    }
+    ns::Ref<ns::Dictionary> findCredentials(bool withDomain, const std::string& realm) override {
+        return r_.findCredentials(withDomain, realm);
+    }
+    void saveToKeychain(const ns::Dictionary& credentials, const std::string& realm) override {
+        if (!r_.url_) return;
+        saveCredentialsForHost(credentials, r_.url_->host() ? std::string(r_.url_->host()->utf8()) : "", portOf(*r_.url_),
+                               r_.url_->scheme() ? std::string(r_.url_->scheme()->utf8()) : "", realm);
+    }
+
+private:
+    HTTPRequest& r_;
+};
+
+class HTTPRequest::ProxySources : public AuthenticationController::Sources {
+public:
+    explicit ProxySources(HTTPRequest& r) : r_(r) {}
+    bool usesSessionStore() const override { return r_.useSessionPersistence_; }
+    bool usesKeychain() const override { return r_.useKeychainPersistence_; }
+    ns::Ref<ns::Dictionary> sessionRecord(const std::string&) override {
+        return r_.findSessionProxyAuthenticationCredentials();
+    }
+    void storeSessionRecord(const ns::Ref<net::HTTPAuthentication>& authentication,
+                            const ns::Ref<ns::Dictionary>& credentials, const std::string& scheme,
+                            const std::string&) override {
+        auto record = ns::MutableDictionary::make();
+        record->setObject(authentication, "Authentication");
+        record->setObject(credentials, "Credentials");
+        record->setObject(engine::str(r_.proxyHost_), "Host");
+        record->setObject(ns::Number::numberWithInt(r_.proxyPort_), "Port");
+        record->setObject(engine::str(scheme), "AuthenticationScheme");
+        storeProxyAuthenticationCredentialsInSessionStore(record);
+    }
+    void forgetSessionCredentials(const ns::Dictionary* credentials) override {
+        removeProxyAuthenticationCredentialsFromSessionStore(credentials);
+    }
+    ns::Ref<ns::Dictionary> findCredentials(bool withDomain, const std::string& realm) override {
+        return r_.findProxyCredentials(withDomain, realm);
+    }
+    void saveToKeychain(const ns::Dictionary& credentials, const std::string& realm) override {
+        saveCredentialsForProxy(credentials, r_.proxyHost_, r_.proxyPort_, realm);
+    }
+
+private:
+    HTTPRequest& r_;
+};
 
 // ---- Whose credentials ------------------------------------------------------------
 
@@ -78,17 +139,12 @@ void HTTPRequest::leaveOriginForRedirect() {
             if (net::isCredentialHeaderField(k)) requestHeaders_->removeObjectForKey(k);
         }
     }
-    requestCredentials_ = nullptr;
+    serverLogin_.forgetCredentials();
 }
 
-bool HTTPRequest::askCallerForCredentials() {
-    if (!willAskDelegateForCredentials() && !showAuthenticationDialog()) return false;
-    awaitingCaller_ = true;
-    return true;
-}
-
-bool HTTPRequest::askCallerForProxyCredentials() {
-    if (!willAskDelegateForProxyCredentials() && !showProxyAuthenticationDialog()) return false;
+bool HTTPRequest::askCallerForCredentials(AuthenticationController::Target target) {
+    bool proxy = target == AuthenticationController::Target::Proxy;
+    if (!willAskDelegateForCredentials(proxy) && !showAuthenticationDialog(proxy)) return false;
     awaitingCaller_ = true;
     return true;
 }
@@ -97,7 +153,7 @@ bool HTTPRequest::askCallerForProxyCredentials() {
 
 void HTTPRequest::addBasicAuthenticationHeader(const std::string& user, const std::string& password) {
     addRequestHeader("Authorization", net::HTTPAuthentication::basicAuthorization(user, password));
-    authenticationScheme_ = "Basic";
+    serverLogin_.setScheme("Basic");
 }
 
 void HTTPRequest::applyAuthorizationHeader() {
@@ -108,38 +164,22 @@ void HTTPRequest::applyAuthorizationHeader() {
             haveHeader = haveHeader || net::equalsIgnoringCase(engine::textOf(requestHeaders_->keyAtIndex(i)),
                                                               "Authorization");
     if (!haveHeader) {
-        if (!username_.empty() && !password_.empty() && authenticationScheme_ == "Basic" &&
+        if (!username_.empty() && !password_.empty() && serverLogin_.scheme() == "Basic" &&
             ownCredentialsApplyTo(*url_)) {
             addBasicAuthenticationHeader(username_, password_);
-        } else if (useSessionPersistence_) {
-            if (auto record = findSessionAuthenticationCredentials()) {
-                auto* credentials = record->dictionaryForKey("Credentials");
-                auto* auth = ns::as<net::HTTPAuthentication>(record->objectForKey("Authentication"));
-                if (auth) {
-                    ns::Ref<ns::Error> err;
-                    if (auth->applyCredentials(*request_, credentialText(credentials, kCredentialUsernameKey),
-                                               credentialText(credentials, kCredentialPasswordKey),
-                                               credentialText(credentials, kCredentialAccountDomainKey), &err))
-                        authenticationScheme_ = engine::textOf(record->objectForKey("AuthenticationScheme"));
-                    else removeAuthenticationCredentialsFromSessionStore(credentials);
-                } else {
-                    addBasicAuthenticationHeader(credentialText(credentials, kCredentialUsernameKey),
-                                                 credentialText(credentials, kCredentialPasswordKey));
-                }
-            }
+        } else {
+            ServerSources sources(*this);
+            auto stored = serverLogin_.applyFromSessionStore(*request_, sources);
+            // A Basic login kept without its object: its header.
+            if (stored.result == AuthenticationController::Stored::Result::NoObject)
+                addBasicAuthenticationHeader(credentialText(stored.credentials.get(), kCredentialUsernameKey),
+                                             credentialText(stored.credentials.get(), kCredentialPasswordKey));
         }
     }
-    if (useSessionPersistence_) {
-        if (auto record = findSessionProxyAuthenticationCredentials()) {
-            auto* credentials = record->dictionaryForKey("Credentials");
-            auto* auth = ns::as<net::HTTPAuthentication>(record->objectForKey("Authentication"));
-            ns::Ref<ns::Error> err;
-            if (!auth || !auth->applyCredentials(*request_, credentialText(credentials, kCredentialUsernameKey),
-                                                 credentialText(credentials, kCredentialPasswordKey),
-                                                 credentialText(credentials, kCredentialAccountDomainKey), &err))
-                removeProxyAuthenticationCredentialsFromSessionStore(credentials);
-        }
-    }
+    ProxySources proxySources(*this);
+    auto stored = proxyLogin_.applyFromSessionStore(*request_, proxySources);
+    if (stored.result == AuthenticationController::Stored::Result::NoObject)
+        removeProxyAuthenticationCredentialsFromSessionStore(stored.credentials.get());
 }
 
 // ---- Challenges ----------------------------------------------------------------------
@@ -147,253 +187,85 @@ void HTTPRequest::applyAuthorizationHeader() {
 void HTTPRequest::attemptToApplyCredentialsAndResume() {
     std::unique_lock<std::recursive_mutex> lock(cancelledLock_);
     if (authenticationEnds()) return;
-    if (authenticationNeeded_ == kProxyAuthenticationNeeded) {
-        lock.unlock();
-        attemptToApplyProxyCredentialsAndResume();
-        return;
-    }
-    if (!responseMessage_) {
+    bool proxy = authenticationNeeded_ == kProxyAuthenticationNeeded;
+    AuthenticationController& login = proxy ? proxyLogin_ : serverLogin_;
+    ServerSources serverSources(*this);
+    ProxySources proxySources(*this);
+    AuthenticationController::Sources& sources =
+        proxy ? static_cast<AuthenticationController::Sources&>(proxySources) : serverSources;
+    const char* applyFailure =
+        proxy ? "Failed to apply proxy credentials to request" : "Failed to apply credentials to request";
+    auto fail = [&](AuthenticationController::Next next) {
+        if (next == AuthenticationController::Next::ApplyFailed)
+            failWithError(errorWithCode(kInternalErrorWhileApplyingCredentialsType, applyFailure));
+        else failWithError(engine::authenticationError());
+    };
+
+    using Reading = AuthenticationController::Reading;
+    using Next = AuthenticationController::Next;
+    Reading reading = responseMessage_ ? login.readChallenge(*responseMessage_, sources) : Reading::NoObject;
+    if (reading == Reading::NoObject) {
         cancelLoad();
         failWithError(errorWithCode(kInternalErrorWhileApplyingCredentialsType,
                                     "Failed to get authentication object from response headers"));
         return;
     }
-    if (!requestAuthentication_) {
-        requestAuthentication_ = net::HTTPAuthentication::authenticationFromResponse(*responseMessage_);
-        if (!requestAuthentication_) {
-            cancelLoad();
-            failWithError(errorWithCode(kInternalErrorWhileApplyingCredentialsType,
-                                        "Failed to get authentication object from response headers"));
-            return;
-        }
-        authenticationScheme_ = requestAuthentication_->method();
-    } else {
-        // The answer to credentials we sent: refused, a stale nonce, or
-        // the next step of a multi-message scheme.
-        requestAuthentication_->updateFromResponse(*responseMessage_);
-    }
-    authenticationRealm_ = requestAuthentication_->requiresAccountDomain() ? "" : requestAuthentication_->realm();
-
-    ns::Ref<ns::Error> reason;
-    if (!requestAuthentication_->isValid(&reason)) {
-        requestAuthentication_ = nullptr;
-        if (reason && reason->domain() == net::kHTTPAuthenticationErrorDomain &&
-            (reason->code() == net::kAuthenticationBadUserName || reason->code() == net::kAuthenticationBadPassword)) {
-            std::unique_lock<std::recursive_mutex> askLock(engine::delegateAuthenticationLock());
-            if (requestCredentials_) removeAuthenticationCredentialsFromSessionStore(requestCredentials_.get());
-            requestCredentials_ = nullptr;
-            if (authenticationEnds()) return;
-            if (useSessionPersistence_) {
-                if (auto record = findSessionAuthenticationCredentials()) {
-                    requestAuthentication_ = net::HTTPAuthentication::authenticationFromResponse(*responseMessage_);
-                    auto credentials = ns::Ref<ns::Dictionary>(record->dictionaryForKey("Credentials"));
-                    if (requestAuthentication_ && applyCredentials(credentials)) {
-                        askLock.unlock();
-                        startRequest();
-                        return;
-                    }
-                    requestAuthentication_ = nullptr;
-                }
-            }
-            lastActivityTime_ = 0;
-            if (askCallerForCredentials()) return;
-            askLock.unlock();
-            cancelLoad();
-            failWithError(engine::authenticationError());
-            return;
-        }
+    if (reading == Reading::Invalid) {
         cancelLoad();
-        failWithError(engine::authenticationError());
+        fail(Next::Fail);
+        return;
+    }
+    if (reading == Reading::Refused) {
+        std::unique_lock<std::recursive_mutex> askLock(engine::delegateAuthenticationLock());
+        if (authenticationEnds()) return;
+        // A proxy's refused login is asked for again; the delegate or the
+        // dialog answers with retryUsingSuppliedCredentials, which runs the
+        // attempt again from a fresh object.
+        if (!proxy && login.retryFromSessionStore(*responseMessage_, *request_, sources)) {
+            askLock.unlock();
+            startRequest();
+            return;
+        }
+        lastActivityTime_ = 0;
+        if (askCallerForCredentials(login.target())) return;
+        askLock.unlock();
+        cancelLoad();
+        fail(Next::Fail);
         return;
     }
 
     cancelLoad();
-    if (requestCredentials_) {
-        if (requestAuthentication_->method() == "NTLM" && authenticationRetryCount_ > 1) {
-            if (authenticationRetryCount_ == 2) failWithError(engine::authenticationError());
-            return;
-        }
-        if (applyCredentials(requestCredentials_)) startRequest();
-        else failWithError(errorWithCode(kInternalErrorWhileApplyingCredentialsType,
-                                         "Failed to apply credentials to request"));
+    if (login.credentials()) {
+        Next next = login.reapply(*request_, sources);
+        if (next == Next::Resend) startRequest();
+        else if (next != Next::Stop) fail(next);
         return;
     }
-    if (!requestAuthentication_->requiresUserNameAndPassword()) return;
+    if (!login.authentication()->requiresUserNameAndPassword()) return;
 
     std::unique_lock<std::recursive_mutex> askLock(engine::delegateAuthenticationLock());
     if (authenticationEnds()) return;
-    if (useSessionPersistence_) {
-        if (auto record = findSessionAuthenticationCredentials()) {
-            auto credentials = ns::Ref<ns::Dictionary>(record->dictionaryForKey("Credentials"));
-            if (applyCredentials(credentials)) {
-                askLock.unlock();
-                startRequest();
-                return;
-            }
-        }
-    }
-    auto credentials = findCredentials();
-    if (!credentials) {
+    Next next = login.chooseCredentials(*request_, sources);
+    if (next == Next::AskCaller) {
         lastActivityTime_ = 0;
-        if (askCallerForCredentials()) return;
-        askLock.unlock();
-        failWithError(engine::authenticationError());
-        return;
+        if (askCallerForCredentials(login.target())) return;
+        next = Next::Fail;
     }
     askLock.unlock();
-    if (applyCredentials(credentials)) startRequest();
-    else failWithError(errorWithCode(kInternalErrorWhileApplyingCredentialsType, "Failed to apply credentials to request"));
-}
-
-void HTTPRequest::attemptToApplyProxyCredentialsAndResume() {
-    std::unique_lock<std::recursive_mutex> lock(cancelledLock_);
-    if (authenticationEnds()) return;
-    if (!responseMessage_) {
-        cancelLoad();
-        failWithError(errorWithCode(kInternalErrorWhileApplyingCredentialsType,
-                                    "Failed to get authentication object from response headers"));
-        return;
-    }
-    if (!proxyAuthentication_) {
-        proxyAuthentication_ = net::HTTPAuthentication::authenticationFromResponse(*responseMessage_);
-        if (!proxyAuthentication_) {
-            cancelLoad();
-            failWithError(errorWithCode(kInternalErrorWhileApplyingCredentialsType,
-                                        "Failed to get authentication object from response headers"));
-            return;
-        }
-        proxyAuthenticationScheme_ = proxyAuthentication_->method();
-    } else {
-        proxyAuthentication_->updateFromResponse(*responseMessage_);
-    }
-    proxyAuthenticationRealm_ = proxyAuthentication_->requiresAccountDomain() ? "" : proxyAuthentication_->realm();
-
-    ns::Ref<ns::Error> reason;
-    if (!proxyAuthentication_->isValid(&reason)) {
-        proxyAuthentication_ = nullptr;
-        if (reason && reason->domain() == net::kHTTPAuthenticationErrorDomain &&
-            (reason->code() == net::kAuthenticationBadUserName || reason->code() == net::kAuthenticationBadPassword)) {
-            std::unique_lock<std::recursive_mutex> askLock(engine::delegateAuthenticationLock());
-            if (proxyCredentials_) removeProxyAuthenticationCredentialsFromSessionStore(proxyCredentials_.get());
-            proxyCredentials_ = nullptr;
-            if (authenticationEnds()) return;
-            lastActivityTime_ = 0;
-            // The delegate or dialog answers with retryUsingSuppliedCredentials,
-            // which runs the proxy attempt again from a fresh object.
-            if (askCallerForProxyCredentials()) return;
-            askLock.unlock();
-            cancelLoad();
-            failWithError(engine::authenticationError());
-            return;
-        }
-        cancelLoad();
-        failWithError(engine::authenticationError());
-        return;
-    }
-
-    cancelLoad();
-    if (proxyCredentials_) {
-        if (proxyAuthentication_->method() == "NTLM" && proxyAuthenticationRetryCount_ > 1) {
-            if (proxyAuthenticationRetryCount_ == 2) failWithError(engine::authenticationError());
-            return;
-        }
-        if (applyProxyCredentials(proxyCredentials_)) startRequest();
-        else failWithError(errorWithCode(kInternalErrorWhileApplyingCredentialsType,
-                                         "Failed to apply proxy credentials to request"));
-        return;
-    }
-    if (!proxyAuthentication_->requiresUserNameAndPassword()) return;
-
-    std::unique_lock<std::recursive_mutex> askLock(engine::delegateAuthenticationLock());
-    if (authenticationEnds()) return;
-    if (useSessionPersistence_) {
-        if (auto record = findSessionProxyAuthenticationCredentials()) {
-            auto credentials = ns::Ref<ns::Dictionary>(record->dictionaryForKey("Credentials"));
-            if (applyProxyCredentials(credentials)) {
-                askLock.unlock();
-                startRequest();
-                return;
-            }
-        }
-    }
-    auto credentials = findProxyCredentials();
-    if (!credentials) {
-        lastActivityTime_ = 0;
-        if (askCallerForProxyCredentials()) return;
-        askLock.unlock();
-        failWithError(engine::authenticationError());
-        return;
-    }
-    askLock.unlock();
-    if (applyProxyCredentials(credentials)) startRequest();
-    else failWithError(errorWithCode(kInternalErrorWhileApplyingCredentialsType,
-                                     "Failed to apply proxy credentials to request"));
-}
-
-// ---- Applying ------------------------------------------------------------------------
-
-bool HTTPRequest::applyCredentials(ns::Ref<ns::Dictionary> credentials) {
-    ++authenticationRetryCount_;
-    if (!credentials || !requestAuthentication_ || !request_) return false;
-    ns::Ref<ns::Error> err;
-    bool ok = requestAuthentication_->applyCredentials(
-        *request_, credentialText(credentials.get(), kCredentialUsernameKey),
-        credentialText(credentials.get(), kCredentialPasswordKey),
-        credentialText(credentials.get(), kCredentialAccountDomainKey), &err);
-    if (!ok) {
-        removeAuthenticationCredentialsFromSessionStore(credentials.get());
-        return false;
-    }
-    if (useKeychainPersistence_) saveCredentialsToKeychain(*credentials);
-    if (useSessionPersistence_) {
-        auto record = ns::MutableDictionary::make();
-        record->setObject(requestAuthentication_, "Authentication");
-        record->setObject(credentials, "Credentials");
-        record->setObject(url_, "URL");
-        record->setObject(engine::str(authenticationScheme_), "AuthenticationScheme");
-        if (!authenticationRealm_.empty()) record->setObject(engine::str(authenticationRealm_), "AuthenticationRealm");
-        storeAuthenticationCredentialsInSessionStore(record);
-    }
-    requestCredentials_ = credentials;
-    return true;
-}
-
-bool HTTPRequest::applyProxyCredentials(ns::Ref<ns::Dictionary> credentials) {
-    ++proxyAuthenticationRetryCount_;
-    if (!credentials || !proxyAuthentication_ || !request_) return false;
-    ns::Ref<ns::Error> err;
-    bool ok = proxyAuthentication_->applyCredentials(
-        *request_, credentialText(credentials.get(), kCredentialUsernameKey),
-        credentialText(credentials.get(), kCredentialPasswordKey),
-        credentialText(credentials.get(), kCredentialAccountDomainKey), &err);
-    if (!ok) {
-        removeProxyAuthenticationCredentialsFromSessionStore(credentials.get());
-        return false;
-    }
-    if (useKeychainPersistence_) saveProxyCredentialsToKeychain(*credentials);
-    if (useSessionPersistence_) {
-        auto record = ns::MutableDictionary::make();
-        record->setObject(proxyAuthentication_, "Authentication");
-        record->setObject(credentials, "Credentials");
-        record->setObject(engine::str(proxyHost_), "Host");
-        record->setObject(ns::Number::numberWithInt(proxyPort_), "Port");
-        record->setObject(engine::str(proxyAuthenticationScheme_), "AuthenticationScheme");
-        storeProxyAuthenticationCredentialsInSessionStore(record);
-    }
-    proxyCredentials_ = credentials;
-    return true;
+    if (next == Next::Resend) startRequest();
+    else fail(next);
 }
 
 // ---- Finding -------------------------------------------------------------------------
 
-ns::Ref<ns::Dictionary> HTTPRequest::findCredentials() {
+ns::Ref<ns::Dictionary> HTTPRequest::findCredentials(bool withDomain, const std::string& realm) {
     std::string user(url_ && url_->user() ? url_->user()->utf8() : "");
     std::string pass(url_ && url_->password() ? url_->password()->utf8() : "");
+    auto main = mainRequest();
     if ((user.empty() || pass.empty()) && url_) {
-        if (mainRequest_ && !mainRequest_->username_.empty() && !mainRequest_->password_.empty() &&
-            mainRequest_->ownCredentialsApplyTo(*url_)) {
-            user = mainRequest_->username_;
-            pass = mainRequest_->password_;
+        if (main && !main->username_.empty() && !main->password_.empty() && main->ownCredentialsApplyTo(*url_)) {
+            user = main->username_;
+            pass = main->password_;
         } else if (!username_.empty() && !password_.empty() && ownCredentialsApplyTo(*url_)) {
             user = username_;
             pass = password_;
@@ -401,38 +273,37 @@ ns::Ref<ns::Dictionary> HTTPRequest::findCredentials() {
     }
     if ((user.empty() || pass.empty()) && useKeychainPersistence_ && url_) {
         auto saved = savedCredentialsForHost(url_->host() ? std::string(url_->host()->utf8()) : "", portOf(*url_),
-                                             url_->scheme() ? std::string(url_->scheme()->utf8()) : "", authenticationRealm_);
+                                             url_->scheme() ? std::string(url_->scheme()->utf8()) : "", realm);
         if (saved) {
             user = credentialText(saved.get(), kCredentialUsernameKey);
             pass = credentialText(saved.get(), kCredentialPasswordKey);
         }
     }
-    bool withDomain = requestAuthentication_ && requestAuthentication_->requiresAccountDomain();
     std::string theDomain;
     if (withDomain) {
         if (url_ && ownCredentialsApplyTo(*url_)) theDomain = domain_;
         if (theDomain.empty()) splitDomain(user, theDomain);
     }
     if (user.empty() || pass.empty()) return nullptr;
-    return makeCredentials(user, pass, withDomain, theDomain);
+    return AuthenticationController::makeCredentials(user, pass, withDomain, theDomain);
 }
 
-ns::Ref<ns::Dictionary> HTTPRequest::findProxyCredentials() {
+ns::Ref<ns::Dictionary> HTTPRequest::findProxyCredentials(bool ntlm, const std::string& realm) {
     std::string user, pass;
-    if (mainRequest_ && !mainRequest_->proxyUsername_.empty() && !mainRequest_->proxyPassword_.empty()) {
-        user = mainRequest_->proxyUsername_;
-        pass = mainRequest_->proxyPassword_;
+    auto main = mainRequest();
+    if (main && !main->proxyUsername_.empty() && !main->proxyPassword_.empty()) {
+        user = main->proxyUsername_;
+        pass = main->proxyPassword_;
     } else if (!proxyUsername_.empty() && !proxyPassword_.empty()) {
         user = proxyUsername_;
         pass = proxyPassword_;
     }
-    bool ntlm = proxyAuthentication_ && proxyAuthentication_->requiresAccountDomain();
     if ((user.empty() || pass.empty()) && ntlm) {
         user = username_;
         pass = password_;
     }
     if (user.empty() || pass.empty()) {
-        if (auto saved = savedCredentialsForProxy(proxyHost_, proxyPort_, proxyAuthenticationRealm_)) {
+        if (auto saved = savedCredentialsForProxy(proxyHost_, proxyPort_, realm)) {
             user = credentialText(saved.get(), kCredentialUsernameKey);
             pass = credentialText(saved.get(), kCredentialPasswordKey);
         }
@@ -444,10 +315,10 @@ ns::Ref<ns::Dictionary> HTTPRequest::findProxyCredentials() {
         if (theDomain.empty()) theDomain = domain_;
     }
     if (user.empty() || pass.empty()) return nullptr;
-    return makeCredentials(user, pass, ntlm, theDomain);
+    return AuthenticationController::makeCredentials(user, pass, ntlm, theDomain);
 }
 
-ns::Ref<ns::Dictionary> HTTPRequest::findSessionAuthenticationCredentials() {
+ns::Ref<ns::Dictionary> HTTPRequest::findSessionAuthenticationCredentials(const std::string& realmWanted) {
     std::lock_guard<std::recursive_mutex> g(engine::sessionCredentialsLock());
     if (!url_) return nullptr;
     ns::Ref<ns::Dictionary> candidate;
@@ -461,7 +332,7 @@ ns::Ref<ns::Dictionary> HTTPRequest::findSessionAuthenticationCredentials() {
                 continue;
         }
         std::string realm = engine::textOf(record->objectForKey("AuthenticationRealm"));
-        if (!realm.empty() && !authenticationRealm_.empty() && realm != authenticationRealm_) continue;
+        if (!realm.empty() && !realmWanted.empty() && realm != realmWanted) continue;
         auto* credentials = record->dictionaryForKey("Credentials");
         if (!username_.empty() && !password_.empty()) {
             if (credentialText(credentials, kCredentialUsernameKey) != username_) continue;
@@ -487,21 +358,19 @@ ns::Ref<ns::Dictionary> HTTPRequest::findSessionProxyAuthenticationCredentials()
     return nullptr;
 }
 
-// ---- Asking ----------------------------------------------------------------------------
-
-bool HTTPRequest::willAskDelegateForCredentials() {
+bool HTTPRequest::willAskDelegateForCredentials(bool proxy) {
     if (isSynchronous_) return false;
+    auto op = proxy ? HTTPRequestDelegate::Optional::proxyAuthenticationNeededForRequest
+                    : HTTPRequestDelegate::Optional::authenticationNeededForRequest;
     auto d = delegate_.lock();
-    bool targetAnswers = d ? d->answers(HTTPRequestDelegate::Optional::authenticationNeededForRequest)
-                           : (queue_ && static_cast<HTTPRequestDelegate*>(queue_.get())->answers(
-                                            HTTPRequestDelegate::Optional::authenticationNeededForRequest));
-    if (!authenticationNeededBlock_ && !targetAnswers) return false;
+    bool targetAnswers = d ? d->answers(op) : (queue_ && static_cast<HTTPRequestDelegate*>(queue_.get())->answers(op));
+    if (!(proxy ? proxyAuthenticationNeededBlock_ : authenticationNeededBlock_) && !targetAnswers) return false;
     auto self = ns::keepAlive(this);
-    ns::performOnMainThread([self] { self->askDelegateForCredentials(); }, false);
+    ns::performOnMainThread([self, proxy] { self->askDelegateForCredentials(proxy); }, false);
     return true;
 }
 
-void HTTPRequest::askDelegateForCredentials() {
+void HTTPRequest::askDelegateForCredentials(bool proxy) {
     ns::WeakDelegate<HTTPRequestDelegate>::Locked d;
     ns::StrongDelegate<HTTPRequestQueue>::Locked q;
     Block block;
@@ -509,70 +378,22 @@ void HTTPRequest::askDelegateForCredentials() {
         std::lock_guard<std::recursive_mutex> g(cancelledLock_);
         d = delegate_.lock();
         q = queue_.lock();
-        block = authenticationNeededBlock_;
+        block = proxy ? proxyAuthenticationNeededBlock_ : authenticationNeededBlock_;
     }
-    if (d) {
-        if (d->answers(HTTPRequestDelegate::Optional::authenticationNeededForRequest)) {
-            d->authenticationNeededForRequest(this);
-            return;
-        }
-    } else if (q && static_cast<HTTPRequestDelegate*>(q.get())->answers(HTTPRequestDelegate::Optional::authenticationNeededForRequest)) {
-        q->authenticationNeededForRequest(this);
+    auto op = proxy ? HTTPRequestDelegate::Optional::proxyAuthenticationNeededForRequest
+                    : HTTPRequestDelegate::Optional::authenticationNeededForRequest;
+    HTTPRequestDelegate* target = d ? d.get() : q ? static_cast<HTTPRequestDelegate*>(q.get()) : nullptr;
+    if (target && target->answers(op)) {
+        if (proxy) target->proxyAuthenticationNeededForRequest(this);
+        else target->authenticationNeededForRequest(this);
         return;
     }
     if (block) block();
 }
 
-bool HTTPRequest::willAskDelegateForProxyCredentials() {
-    if (isSynchronous_) return false;
-    auto d = delegate_.lock();
-    bool targetAnswers = d ? d->answers(HTTPRequestDelegate::Optional::proxyAuthenticationNeededForRequest)
-                           : (queue_ && static_cast<HTTPRequestDelegate*>(queue_.get())->answers(
-                                            HTTPRequestDelegate::Optional::proxyAuthenticationNeededForRequest));
-    if (!proxyAuthenticationNeededBlock_ && !targetAnswers) return false;
-    auto self = ns::keepAlive(this);
-    ns::performOnMainThread([self] { self->askDelegateForProxyCredentials(); }, false);
-    return true;
-}
-
-void HTTPRequest::askDelegateForProxyCredentials() {
-    ns::WeakDelegate<HTTPRequestDelegate>::Locked d;
-    ns::StrongDelegate<HTTPRequestQueue>::Locked q;
-    Block block;
-    {
-        std::lock_guard<std::recursive_mutex> g(cancelledLock_);
-        d = delegate_.lock();
-        q = queue_.lock();
-        block = proxyAuthenticationNeededBlock_;
-    }
-    if (d) {
-        if (d->answers(HTTPRequestDelegate::Optional::proxyAuthenticationNeededForRequest)) {
-            d->proxyAuthenticationNeededForRequest(this);
-            return;
-        }
-    } else if (q &&
-               static_cast<HTTPRequestDelegate*>(q.get())->answers(HTTPRequestDelegate::Optional::proxyAuthenticationNeededForRequest)) {
-        q->proxyAuthenticationNeededForRequest(this);
-        return;
-    }
-    if (block) block();
-}
-
-bool HTTPRequest::showAuthenticationDialog() {
-    if (isSynchronous_ || !shouldPresentAuthenticationDialog_) return false;
-    std::function<void(ns::Ref<HTTPRequest>)> presenter;
-    {
-        std::lock_guard<std::mutex> g(gDialogMutex);
-        presenter = gDialogPresenter;
-    }
-    if (!presenter) return false;
-    auto self = ns::keepAlive(this);
-    ns::performOnMainThread([presenter, self] { presenter(self); }, ns::RunLoop::isMainThread());
-    return true;
-}
-
-bool HTTPRequest::showProxyAuthenticationDialog() {
-    if (isSynchronous_ || !shouldPresentProxyAuthenticationDialog_) return false;
+bool HTTPRequest::showAuthenticationDialog(bool proxy) {
+    if (isSynchronous_ || !(proxy ? shouldPresentProxyAuthenticationDialog_ : shouldPresentAuthenticationDialog_))
+        return false;
     std::function<void(ns::Ref<HTTPRequest>)> presenter;
     {
         std::lock_guard<std::mutex> g(gDialogMutex);
@@ -660,7 +481,7 @@ static net::URLProtectionSpace proxySpace(const std::string& host, int port, con
 }
 static ns::Ref<ns::Dictionary> fromCredential(const ns::Ref<net::URLCredential>& c) {
     if (!c) return nullptr;
-    return makeCredentials(c->user(), c->password(), false, "");
+    return AuthenticationController::makeCredentials(c->user(), c->password(), false, "");
 }
 
 void HTTPRequest::saveCredentialsForHost(const ns::Dictionary& credentials, const std::string& host, int port,
@@ -697,15 +518,6 @@ void HTTPRequest::removeCredentialsForProxy(const std::string& host, int port, c
     auto& storage = net::URLCredentialStorage::sharedCredentialStorage();
     auto space = proxySpace(host, port, realm);
     if (auto c = storage.defaultCredentialForProtectionSpace(space)) storage.removeCredential(*c, space);
-}
-
-void HTTPRequest::saveCredentialsToKeychain(const ns::Dictionary& credentials) {
-    if (!url_) return;
-    saveCredentialsForHost(credentials, url_->host() ? std::string(url_->host()->utf8()) : "", portOf(*url_),
-                           url_->scheme() ? std::string(url_->scheme()->utf8()) : "", authenticationRealm_);
-}
-void HTTPRequest::saveProxyCredentialsToKeychain(const ns::Dictionary& credentials) {
-    saveCredentialsForProxy(credentials, proxyHost_, proxyPort_, proxyAuthenticationRealm_);
 }
 
 }  // namespace http

@@ -357,7 +357,10 @@ void HTTPRequest::cancelLoad() {
         postBodyReadStream_ = nullptr;
     }
     if (downloadDestinationPath_.empty()) {
-        if (!downloadComplete_) rawResponseData_ = nullptr;
+        if (!downloadComplete_) {
+            rawResponseData_ = nullptr;
+            inflatedResponseData_ = nullptr;
+        }
     } else {
         closeDownloadFiles();
         if (!downloadComplete_) {
@@ -398,7 +401,8 @@ void HTTPRequest::useDataFromCache() {
     }
     auto headers = cache->cachedResponseHeadersForURL(*url_);
     std::string dataPath = cache->pathToCachedResponseDataForURL(*url_);
-    HTTPRequest* receiver = mainRequest_ ? mainRequest_ : this;
+    auto main = mainRequest();
+    HTTPRequest* receiver = main ? main.get() : this;
     if (headers && !dataPath.empty()) {
         receiver->responseStatusCode_ =
             static_cast<int>(std::strtol(headerIn(headers.get(), DownloadCache::kStatusCodeKey).c_str(), nullptr, 10));
@@ -423,6 +427,7 @@ void HTTPRequest::useDataFromCache() {
         } else {
             auto data = cache->cachedResponseDataForURL(*url_);
             receiver->rawResponseData_ = ns::MutableData::make();
+            receiver->inflatedResponseData_ = nullptr;
             if (data) receiver->rawResponseData_->appendData(*data);
         }
         uint64_t length = std::strtoull(headerIn(headers.get(), "Content-Length").c_str(), nullptr, 10);
@@ -481,7 +486,7 @@ void HTTPRequest::updateProgressIndicator(ProgressDelegate* indicator, uint64_t 
 }
 
 void HTTPRequest::updateProgressIndicators() {
-    if (mainRequest_) return;
+    if (isCompanionHEAD_) return;
     if (!showAccurateProgress_ && (!complete_ || updatedProgress_)) return;
     updateUploadProgress();
     updateDownloadProgress();

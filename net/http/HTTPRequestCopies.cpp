@@ -68,7 +68,7 @@ ns::Ref<HTTPRequest> HTTPRequest::copy() const {
     r->shouldUseRFC2616RedirectBehaviour_ = shouldUseRFC2616RedirectBehaviour_;
     r->shouldAttemptPersistentConnection_ = shouldAttemptPersistentConnection_;
     r->persistentConnectionTimeoutSeconds_ = persistentConnectionTimeoutSeconds_;
-    r->authenticationScheme_ = authenticationScheme_;
+    r->serverLogin_.setScheme(serverLogin_.scheme());
     return r;
 }
 
@@ -105,8 +105,10 @@ ns::Ref<HTTPRequest> HTTPRequest::HEADRequest() const {
     r->shouldUseRFC2616RedirectBehaviour_ = shouldUseRFC2616RedirectBehaviour_;
     r->shouldAttemptPersistentConnection_ = shouldAttemptPersistentConnection_;
     r->persistentConnectionTimeoutSeconds_ = persistentConnectionTimeoutSeconds_;
-    r->mainRequest_ = const_cast<HTTPRequest*>(this);
-    r->mainRequestKeep_ = r->mainRequest_;
+    auto self = ns::keepAlive(const_cast<HTTPRequest*>(this));
+    r->isCompanionHEAD_ = true;
+    r->mainRequest_ = ns::Weak<HTTPRequest>(self.get());
+    r->mainRequestKeep_ = self;
     r->requestMethod_ = "HEAD";
     return r;
 }

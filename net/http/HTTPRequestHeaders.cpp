@@ -61,8 +61,8 @@ void HTTPRequest::addRequestHeader(const std::string& name, const std::string& v
 void HTTPRequest::buildRequestHeaders() {
     if (haveBuiltRequestHeaders_) return;
     haveBuiltRequestHeaders_ = true;
-    if (mainRequest_) {
-        auto headers = mainRequest_->requestHeaders_;
+    if (auto main = mainRequest()) {
+        auto headers = main->requestHeaders_;
         if (headers)
             for (size_t i = 0; i < headers->count(); ++i)
                 addRequestHeader(engine::textOf(headers->keyAtIndex(i)), engine::textOf(headers->valueAtIndex(i)));
@@ -87,7 +87,8 @@ void HTTPRequest::applyCookieHeader() {
             if (!have) requestCookies_.push_back(c);
         }
     }
-    const auto& list = mainRequest_ ? mainRequest_->requestCookies_ : requestCookies_;
+    auto main = mainRequest();
+    const auto& list = main ? main->requestCookies_ : requestCookies_;
     if (list.empty()) return;
     std::string header;
     for (size_t i = 0; i < list.size(); ++i) {
@@ -116,7 +117,7 @@ void HTTPRequest::readResponseHeaders() {
     if (responseStatusCode_ == 401) authenticationNeeded_ = kHTTPAuthenticationNeeded;
     else if (responseStatusCode_ == 407) authenticationNeeded_ = kProxyAuthenticationNeeded;
 
-    if (!authenticationNeeded_ && !requestAuthentication_ && authenticationScheme_ == "Basic" && !username_.empty() &&
+    if (!authenticationNeeded_ && !serverLogin_.authentication() && serverLogin_.scheme() == "Basic" && !username_.empty() &&
         !password_.empty() && useSessionPersistence_ && ownCredentialsApplyTo(*url_)) {
         auto record = ns::MutableDictionary::make();
         record->setObject(ns::Dictionary::make({{kCredentialUsernameKey, engine::str(username_)},
@@ -135,20 +136,22 @@ void HTTPRequest::readResponseHeaders() {
     }
 
     if (!willRedirect()) {
-        HTTPRequest* receiver = mainRequest_ ? mainRequest_ : this;
+        auto main = mainRequest();
+        HTTPRequest* receiver = main ? main.get() : this;
         auto lengthText = message->headerField("Content-Length");
         if (lengthText) {
             uint64_t length = std::strtoull(lengthText->c_str(), nullptr, 0);
-            if (mainRequest_ && allowCompressedResponse_ && length == 20 && showAccurateProgress_ &&
+            if (main && allowCompressedResponse_ && length == 20 && showAccurateProgress_ &&
                 shouldResetDownloadProgress_) {
-                mainRequest_->showAccurateProgress_ = false;
-                mainRequest_->incrementDownloadSizeBy(1);
+                main->showAccurateProgress_ = false;
+                main->incrementDownloadSizeBy(1);
             } else {
                 receiver->contentLength_ = length;
-                // Room for the announced body up front (bounded: the length
-                // is the server's word, not a promise).
+                // Room for the announced body up front, so that it grows
+                // without being copied (bounded by the caller's limit: the
+                // length is the server's word, not a promise).
                 if (receiver->rawResponseData_ && receiver->rawResponseData_->length() == 0 &&
-                    !isResponseCompressed() && length <= (64u << 20))
+                    !isResponseCompressed() && length <= receiver->maxResponseDataLength_ && length <= kMaxBodyReservation)
                     receiver->rawResponseData_->mutableVector().reserve(static_cast<size_t>(length));
                 if (showAccurateProgress_ && shouldResetDownloadProgress_)
                     receiver->incrementDownloadSizeBy(static_cast<int64_t>(length + receiver->partialDownloadSize_));
@@ -298,7 +301,7 @@ void HTTPRequest::performRedirect() {
 }
 
 void HTTPRequest::reportHeaders(ns::Ref<ns::Dictionary> headers) {
-    if (error_ || mainRequest_) return;
+    if (error_ || isCompanionHEAD_) return;
     auto self = ns::keepAlive(this);
     callOnMain([self, headers] {
         ns::WeakDelegate<HTTPRequestDelegate>::Locked del;
@@ -322,7 +325,7 @@ void HTTPRequest::reportHeaders(ns::Ref<ns::Dictionary> headers) {
 }
 
 void HTTPRequest::reportRedirected() {
-    if (error_ || mainRequest_) return;
+    if (error_ || isCompanionHEAD_) return;
     auto self = ns::keepAlive(this);
     callOnMain([self] {
         ns::WeakDelegate<HTTPRequestDelegate>::Locked del;
@@ -338,7 +341,7 @@ void HTTPRequest::reportRedirected() {
 }
 
 void HTTPRequest::reportWillRedirect(ns::Ref<ns::URL> target) {
-    if (error_ || mainRequest_) return;
+    if (error_ || isCompanionHEAD_) return;
     auto self = ns::keepAlive(this);
     callOnMain([self, target] {
         ns::WeakDelegate<HTTPRequestDelegate>::Locked del;

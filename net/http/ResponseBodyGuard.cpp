@@ -3,33 +3,43 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <utility>
 
 namespace http {
 
-// Inflates into a scratch buffer and only counts: the size a gzip body will
-// have, at the memory cost of one zlib stream. Data that is not gzip or
-// zlib stops the count (the request's own inflation reports it later).
+// Inflates as the bytes arrive and counts: the size a gzip body will have.
+// Without a place to keep the output it inflates into a scratch buffer (the
+// memory cost of one zlib stream); with one, the output is kept there, so
+// the body is inflated once. Data that is not gzip or zlib stops the count
+// (the request's own inflation reports it later).
 class ResponseBodyGuard::InflatedSizeCounter {
 public:
-    InflatedSizeCounter() {
+    explicit InflatedSizeCounter(bool keep) {
         std::memset(&z_, 0, sizeof z_);
         ready_ = inflateInit2(&z_, 47) == Z_OK;
+        if (keep) kept_ = ns::MutableData::make();
     }
     ~InflatedSizeCounter() {
         if (ready_) inflateEnd(&z_);
     }
     // Feeds bytes; answers the inflated size so far.
     uint64_t add(const uint8_t* bytes, size_t length, uint64_t limit) {
-        if (!ready_ || ended_) return total_;
+        if (!ready_ || ended_) {
+            if (length) whole_ = false;
+            return total_;
+        }
         z_.next_in = const_cast<Bytef*>(bytes);
         z_.avail_in = static_cast<uInt>(length);
         while (total_ <= limit) {
             z_.next_out = scratch_;
             z_.avail_out = sizeof scratch_;
             int status = inflate(&z_, Z_NO_FLUSH);
-            total_ += sizeof scratch_ - z_.avail_out;
+            size_t produced = sizeof scratch_ - z_.avail_out;
+            total_ += produced;
+            if (kept_ && total_ <= limit) kept_->appendBytes(scratch_, produced);
             if (status == Z_STREAM_END || (status != Z_OK && status != Z_BUF_ERROR)) {
                 ended_ = true;
+                whole_ = status == Z_STREAM_END && z_.avail_in == 0;
                 break;
             }
             // Everything taken and nothing more to give until new input.
@@ -37,12 +47,19 @@ public:
         }
         return total_;
     }
+    // The kept output of a whole gzip stream, once; nil otherwise.
+    ns::Ref<ns::Data> takeKept() {
+        if (!ended_ || !whole_) return nullptr;
+        return std::exchange(kept_, nullptr);
+    }
 
 private:
     z_stream z_;
     bool ready_ = false;
     bool ended_ = false;
+    bool whole_ = false;
     uint64_t total_ = 0;
+    ns::Ref<ns::MutableData> kept_;
     Bytef scratch_[65536];
 };
 
@@ -58,7 +75,8 @@ void ResponseBodyGuard::begin(Destination where, bool compressed, bool inflatedO
     keptLimit_ = where == Destination::Memory && !inflatingNow ? limits.maxKept : kUnlimitedLength;
     inflationCap_ = inflatingNow ? inflationLimit : kUnlimitedLength;
     countedLimit_ = inflatingLater ? inflationLimit : kUnlimitedLength;
-    if (inflatingLater && countedLimit_ != kUnlimitedLength) counter_ = std::make_unique<InflatedSizeCounter>();
+    if (inflatingLater && countedLimit_ != kUnlimitedLength)
+        counter_ = std::make_unique<InflatedSizeCounter>(where == Destination::Memory);
 }
 
 ns::Ref<ns::Error> ResponseBodyGuard::received(const uint8_t* bytes, size_t length) {
@@ -68,5 +86,7 @@ ns::Ref<ns::Error> ResponseBodyGuard::received(const uint8_t* bytes, size_t leng
         return inflatedResponseTooLargeError(countedLimit_);
     return nullptr;
 }
+
+ns::Ref<ns::Data> ResponseBodyGuard::takeInflatedBody() { return counter_ ? counter_->takeKept() : nullptr; }
 
 }  // namespace http

@@ -2,8 +2,10 @@
 // request's limits (ResponseLimits.h): the bytes kept in memory, and the
 // size a gzip body inflates to. A gzip body that the request inflates only
 // later (on demand, or into the download file at the end) is inflated here
-// too as its bytes arrive, into a small scratch buffer that is thrown away,
-// so a bomb is recognised while it downloads rather than after.
+// too as its bytes arrive, so a bomb is recognised while it downloads rather
+// than after: into a small scratch buffer that is thrown away for a file
+// download, and for a body kept in memory into a buffer that the request
+// hands out as the inflated body (takeInflatedBody), so it is inflated once.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +13,7 @@
 #include <memory>
 
 #include "net/http/ResponseLimits.h"
+#include "platform/foundation/Data.h"
 
 namespace http {
 
@@ -37,6 +40,10 @@ public:
     // Takes raw body bytes as they are read: nil, or the error that ends
     // the request because the body crossed a limit.
     ns::Ref<ns::Error> received(const uint8_t* bytes, size_t length);
+    // A gzip body kept in memory, inflated as it arrived: the whole inflated
+    // body once its gzip stream ended with the last byte received, nil
+    // otherwise (the caller inflates the raw bytes itself then). Once.
+    ns::Ref<ns::Data> takeInflatedBody();
 
 private:
     class InflatedSizeCounter;

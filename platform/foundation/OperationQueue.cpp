@@ -354,6 +354,10 @@ void OperationQueue::pump() {
         }
 
         bool spawn = false, post = false;
+        // A concurrent operation's start() only hands its work elsewhere:
+        // it is started here, on the thread that found it a slot, rather
+        // than on a worker thread woken for it.
+        const bool startHere = !isMain_ && chosen->isConcurrent();
         {
             std::lock_guard<std::mutex> g(mutex_);
             if (suspended_ || running_ >= widthLocked()) return;
@@ -362,8 +366,9 @@ void OperationQueue::pump() {
             pending_.erase(it);
             chosen->queueStarted_ = true;
             ++running_;
-            toRun_.push_back(chosen);
-            if (isMain_) {
+            if (!startHere) toRun_.push_back(chosen);
+            if (startHere) {
+            } else if (isMain_) {
                 post = !mainDrainPosted_;
                 mainDrainPosted_ = true;
             } else if (idleWorkers_ < toRun_.size() && workers_ < widthLocked()) {
@@ -382,6 +387,10 @@ void OperationQueue::pump() {
         if (post) {
             auto self = ns::keepAlive(this);
             RunLoop::main()->performDeferred([self] { self->drainOnMain(); });
+        }
+        if (startHere && !chosen->isFinished() && !chosen->isExecuting()) {
+            CurrentQueueScope scope(this);
+            chosen->start();
         }
     }
 }

@@ -13,7 +13,10 @@
 // An OperationQueue starts ready operations on worker threads, at most
 // maxConcurrentOperationCount at once (1 makes it serial), highest priority
 // first and, among equals, in the order they were added. A concurrent
-// operation holds its slot until it reports that it finished. The main
+// operation holds its slot until it reports that it finished; its start()
+// is called on the thread that found it a slot (the one adding it, resuming
+// the queue or finishing the operation before it), with no worker thread
+// between, so start() must only hand its work elsewhere. The main
 // queue runs its operations one at a time on the main run loop.
 #pragma once
 

@@ -1,11 +1,13 @@
 #include "platform/foundation/RunLoop.h"
 
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -30,7 +32,7 @@ double steadyNow() {
 }
 
 std::mutex gMainMutex;
-long gMainTid = 0;  // 0: the process's initial thread
+std::atomic<long> gMainTid{0};  // 0: the process's initial thread
 // Never destroyed: a thread still running while the process exits (a
 // network thread letting go of a finished request) may post to the main loop
 // after static destruction has begun.
@@ -39,7 +41,27 @@ Ref<RunLoop>& mainLoopSlot() {
     return *slot;
 }
 
-long mainTidLocked() { return gMainTid ? gMainTid : static_cast<long>(::getpid()); }
+// The process id, asked of the kernel once per process (a forked child
+// asks again): isMainThread() is called for every callback a request makes.
+std::atomic<long> gProcessId{0};
+long processId() {
+    static const bool registered = [] {
+        ::pthread_atfork(nullptr, nullptr, [] { gProcessId.store(0, std::memory_order_relaxed); });
+        return true;
+    }();
+    (void)registered;
+    long pid = gProcessId.load(std::memory_order_relaxed);
+    if (!pid) {
+        pid = static_cast<long>(::getpid());
+        gProcessId.store(pid, std::memory_order_relaxed);
+    }
+    return pid;
+}
+
+long mainTidLocked() {
+    long tid = gMainTid.load(std::memory_order_acquire);
+    return tid ? tid : processId();
+}
 
 }  // namespace
 
@@ -71,7 +93,8 @@ void FdSource::setEvents(unsigned events) {
         events_ = events;
         if (valid_) loop = attachedLoop_.lock();
     }
-    if (loop) loop->wakeUp();
+    // The loop's own thread reads the new events before it next waits.
+    if (loop && !loop->isCurrent()) loop->wakeUp();
 }
 
 bool FdSource::isValid() const {
@@ -146,10 +169,7 @@ void RunLoop::setMain() {
     tLoop.loop = mainLoop;
 }
 
-bool RunLoop::isMainThread() {
-    std::lock_guard<std::mutex> g(gMainMutex);
-    return currentTid() == mainTidLocked();
-}
+bool RunLoop::isMainThread() { return currentTid() == mainTidLocked(); }
 
 bool RunLoop::isCurrent() const { return currentTid() == ownerTid_; }
 

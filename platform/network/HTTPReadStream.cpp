@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -681,11 +682,25 @@ void HTTPReadStream::driveRead() {
     char buf[kReadChunk];
     wantWriteForRead_ = false;
     for (int i = 0; i < kMaxReadsPerWakeup && phase_ == Phase::Exchange && !readPaused_; ++i) {
-        IOResult r = conn_->read(buf, sizeof buf);
+        // Plain body bytes (no framing before them) are received straight
+        // into the body buffer rather than copied there from `buf`.
+        size_t direct = tunnelRefused_ ? 0 : static_cast<size_t>(std::min<uint64_t>(parser_.plainBodyBytesWanted(), kReadChunk));
+        size_t held = 0;
+        if (direct) {
+            if (bodyOffset_ > 0 && bodyOffset_ == body_.size()) {
+                body_.clear();
+                bodyOffset_ = 0;
+            }
+            held = body_.size();
+            body_.resize(held + direct);
+        }
+        IOResult r = direct ? conn_->read(body_.data() + held, direct) : conn_->read(buf, sizeof buf);
+        if (direct) body_.resize(held + (r.kind == IOResult::Done ? r.count : 0));
         if (r.kind == IOResult::Done) {
             touch();
             anyResponseByte_ = true;
-            feedParser(buf, r.count);
+            if (direct) takeBodyReceived(r.count);
+            else feedParser(buf, r.count);
             if (phase_ != Phase::Exchange) return;
             if (body_.size() - bodyOffset_ > kBodyBufferHighWater) readPaused_ = true;
             continue;
@@ -736,6 +751,14 @@ void HTTPReadStream::feedParser(const char* p, size_t n) {
     }
     if (parser.isComplete()) return finishExchange();
     if (body_.size() > before && !newHeader) notify(kStreamEventHasBytesAvailable);
+}
+
+void HTTPReadStream::takeBodyReceived(size_t n) {
+    if (!parser_.bodyReceived(n))
+        return fail(makeError(kNetworkErrorDomain, kErrorBadServerResponse,
+                              "The server sent a bad response: " + parser_.errorText()));
+    if (parser_.isComplete()) return finishExchange();
+    if (n) notify(kStreamEventHasBytesAvailable);
 }
 
 void HTTPReadStream::finishExchange() {
@@ -801,6 +824,20 @@ long HTTPReadStream::read(uint8_t* buf, size_t max) {
     if (status_ == Status::Error) return -1;
     size_t n = std::min(max, body_.size() - bodyOffset_);
     if (n) std::memcpy(buf, body_.data() + bodyOffset_, n);
+    consumeBody(n);
+    return static_cast<long>(n);
+}
+
+long HTTPReadStream::readAppending(std::vector<uint8_t>& out, size_t max) {
+    if (status_ == Status::Error) return -1;
+    size_t n = std::min(max, body_.size() - bodyOffset_);
+    const auto* from = reinterpret_cast<const uint8_t*>(body_.data()) + bodyOffset_;
+    out.insert(out.end(), from, from + n);
+    consumeBody(n);
+    return static_cast<long>(n);
+}
+
+void HTTPReadStream::consumeBody(size_t n) {
     bodyOffset_ += n;
     if (bodyOffset_ == body_.size()) {
         body_.clear();
@@ -811,7 +848,6 @@ long HTTPReadStream::read(uint8_t* buf, size_t max) {
             updateInterest();
         }
     }
-    return static_cast<long>(n);
 }
 
 void HTTPReadStream::close() {

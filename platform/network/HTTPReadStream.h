@@ -105,6 +105,8 @@ public:
     // Body bytes: the count, 0 when none are waiting (or at the end), -1
     // after an error.
     long read(uint8_t* buf, size_t max);
+    // Like read(), appending the bytes to `out` (one copy, no buffer between).
+    long readAppending(std::vector<uint8_t>& out, size_t max);
     bool hasBytesAvailable() const { return bodyOffset_ < body_.size(); }
     Status streamStatus() const { return status_; }
     const ns::Ref<ns::Error>& streamError() const { return error_; }
@@ -141,6 +143,10 @@ private:
     void waitForBody();
     bool fillOutput();
     void feedParser(const char* p, size_t n);
+    // `n` plain body bytes were received straight into body_.
+    void takeBodyReceived(size_t n);
+    // The reader took `n` bytes of body_.
+    void consumeBody(size_t n);
     void finishExchange();
     void fail(ns::Ref<ns::Error> e);
     void failDropped(int sysError, const char* when);

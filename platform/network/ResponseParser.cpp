@@ -160,6 +160,20 @@ size_t ResponseParser::feed(const char* data, size_t n, std::string* body) {
     return i;
 }
 
+uint64_t ResponseParser::plainBodyBytesWanted() const {
+    if (state_ != State::Body) return 0;
+    return framing_ == Framing::Length ? remaining_ : UINT64_MAX;
+}
+
+bool ResponseParser::bodyReceived(size_t n) {
+    if (!addBody(nullptr, n, nullptr)) return false;
+    if (framing_ == Framing::Length) {
+        remaining_ -= n;
+        if (remaining_ == 0) state_ = State::Done;
+    }
+    return true;
+}
+
 bool ResponseParser::addBody(const char* p, size_t n, std::string* body) {
     if (limits_.maxBodyBytes && bodyBytes_ + n > limits_.maxBodyBytes) {
         fail(ParseError::BodyTooLarge);

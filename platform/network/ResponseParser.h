@@ -52,6 +52,14 @@ public:
     // the message ended (or failed) inside the input; the rest belongs to
     // nobody and makes the connection unusable.
     size_t feed(const char* data, size_t n, std::string* body);
+    // How many body bytes the parser takes next without any framing between
+    // (the rest of a Content-Length body, or a close-delimited one), so the
+    // reader may receive them straight into its body buffer and report them
+    // with bodyReceived(); 0 while headers or chunk framing come first.
+    uint64_t plainBodyBytesWanted() const;
+    // `n` (at most plainBodyBytesWanted()) body bytes were received straight
+    // into the body buffer. False when they pass the body limit (failed).
+    bool bodyReceived(size_t n);
     // The peer closed the connection: ends a close-delimited body; any other
     // unfinished message fails as Truncated.
     void finish();

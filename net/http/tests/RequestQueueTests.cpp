@@ -159,6 +159,21 @@ TEST(RequestQueue, AccurateProgressLearnsTheSizeFromAHeadRequestFirst) {
     EXPECT_EQ(w->finished, 1);
     EXPECT_EQ(q->totalBytesToDownload(), body.size());
     EXPECT_EQ(q->bytesDownloadedSoFar(), body.size());
-    std::lock_guard<std::mutex> g(m);
-    EXPECT_EQ(methods, (std::vector<std::string>{"HEAD", "GET"}));
+    {
+        std::lock_guard<std::mutex> g(m);
+        EXPECT_EQ(methods, (std::vector<std::string>{"HEAD", "GET"}));
+    }
+
+    // The HEAD request lets go of its main request once it has finished:
+    // when the main request is gone, the HEAD's link to it is nil.
+    auto dependencies = r->dependencies();
+    ASSERT_EQ(dependencies.size(), 1u);
+    ns::Ref<HTTPRequest> head(static_cast<HTTPRequest*>(dependencies[0].get()));
+    dependencies.clear();
+    EXPECT_EQ(head->mainRequest(), r);
+    ns::Weak<HTTPRequest> main(r.get());
+    r = nullptr;
+    drainMain();
+    EXPECT_FALSE(main.lock());
+    EXPECT_FALSE(head->mainRequest());
 }

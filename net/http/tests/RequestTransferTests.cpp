@@ -134,6 +134,8 @@ TEST(RequestBodies, GzipResponsesAreInflatedAtTheEndOrOnArrival) {
     EXPECT_TRUE(a->isResponseCompressed());
     EXPECT_EQ(a->rawResponseData()->length(), gz->length());
     EXPECT_EQ(a->responseData()->view(), plain);
+    // Inflated once, as it arrived: every ask hands out the same body.
+    EXPECT_EQ(a->responseData().get(), a->responseData().get());
     {
         std::lock_guard<std::mutex> g(m);
         EXPECT_EQ(acceptEncoding, "gzip");

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/foundation/Exception.h"
@@ -227,9 +228,12 @@ public:
         executing_ = true;
         didChangeValueForKey("isExecuting");
         log_.add(name_ + " start");
+        startedOn = std::this_thread::get_id();
         auto self = ns::keepAlive(this);
         performOnThread(*worker_->runLoop(), [self] { self->complete(); }, false);
     }
+
+    std::thread::id startedOn;
 
 private:
     void complete() {
@@ -253,15 +257,24 @@ TEST(OperationQueue, ConcurrentOperationHoldsItsSlotUntilItReportsTheEnd) {
     q->setMaxConcurrentOperationCount(1);
     Log log;
     std::atomic<int> completions{0};
+    std::vector<Ref<AsyncOperation>> ops;
     for (const char* name : {"one", "two", "three"}) {
         auto op = make<AsyncOperation>(network, log, name);
         op->setCompletionBlock([&] { ++completions; });
         q->addOperation(op);
+        ops.push_back(op);
     }
     q->waitUntilAllOperationsAreFinished();
     EXPECT_EQ(log.get(), (std::vector<std::string>{"one start", "one end", "two start", "two end", "three start",
                                                    "three end"}));
     EXPECT_EQ(completions.load(), 3);
+    // No worker thread between: each starts on the thread that added it or
+    // on the thread whose operation ended before it.
+    std::thread::id networkId;
+    performOnThread(*network->runLoop(), [&] { networkId = std::this_thread::get_id(); }, true);
+    EXPECT_EQ(ops[0]->startedOn, std::this_thread::get_id());
+    for (auto& op : ops)
+        EXPECT_TRUE(op->startedOn == std::this_thread::get_id() || op->startedOn == networkId);
     network->stop();
     network->join();
 }
