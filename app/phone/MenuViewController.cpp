@@ -3,7 +3,6 @@
 #include "app/AppConfig.h"
 #include "app/ContentModel.h"
 #include "app/phone/CardViewController.h"
-#include "app/phone/MenuSupport.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Image.h"
 #include "platform/ui/NavigationController.h"
@@ -27,12 +26,7 @@ void MenuViewController::loadView() {
     root->addSubview(btnBack_);
     titleLabel_ = ui::Label::make(ui::makeRect(100, 10, b.size.width - 110, 40));
     root->addSubview(titleLabel_);
-    tableView_ = ui::TableView::make(ui::makeRect(0, 60, b.size.width, b.size.height - 60 - 49));
-    tableView_->setAutoresizingMask(ui::AutoresizingFlexibleWidth | ui::AutoresizingFlexibleHeight);
-    root->addSubview(tableView_);
-    setView(root);
-    tableView_->setDataSource(this);
-    tableView_->setDelegate(this);
+    setViewWithTable(root);
 }
 
 void MenuViewController::viewDidLoad() {
@@ -48,31 +42,15 @@ void MenuViewController::viewDidLoad() {
 
 ns::Ref<ui::TableViewCell> MenuViewController::tableViewCellForRowAtIndexPath(ui::TableView* t, ui::IndexPath ip) {
     auto cell = menuCell(t, ip, false);
-    ns::Dictionary* row = rowAt(arrayTable_.get(), static_cast<size_t>(ip.row));
-    if (rowHas(row, "rightAligned")) {
-        cell->setAccessoryType(ui::TableViewCellAccessoryType::None);
-        cell->setSelectionStyle(ui::TableViewCellSelectionStyle::None);
-        cell->textLabel()->setTextAlignment(ui::TextAlignment::Right);
-    }
-    if (rowHas(row, "Image")) cell->imageView()->setImage(ui::Image::imageNamed(rowString(row, "Image")));
-    cell->textLabel()->setTextColor(menuTextColour(row));
+    ns::Dictionary* row = rowAtIndexPath(ip);
     if (rowHas(row, "colorIntro")) {
-        auto bg = ui::ImageView::make(cell->bounds());
-        bg->setImage(ui::Image::imageNamed(stripImageName(rowString(row, "colorIntro"))));
-        cell->setBackgroundView(bg);
+        setCellBackgroundImage(cell.get(), stripImageName(rowString(row, "colorIntro")));
     } else if (rowHas(row, "color")) {
         std::string c = rowString(row, "color");
-        if (c == "Negro") {
-            cell->setBackgroundColor(ui::Color::black());
-        } else {
-            auto bg = ui::ImageView::make(cell->bounds());
-            bg->setImage(ui::Image::imageNamed(stripImageName(c)));
-            cell->setBackgroundView(bg);
-        }
+        if (c == "Negro") cell->setBackgroundColor(ui::Color::black());
+        else setCellBackgroundImage(cell.get(), stripImageName(c));
     }
-    auto title = rowTitle(row);
-    cell->textLabel()->setText(title ? std::string(title->lowercaseString()->utf8()) : std::string());
-    cell->textLabel()->setBackgroundColor(ui::Color::clear());
+    setMenuCellTitle(cell.get(), row);
     if (rowHas(row, "lleva")) {
         cell->setAccessoryType(ui::TableViewCellAccessoryType::None);
         cell->setSelectionStyle(ui::TableViewCellSelectionStyle::None);
@@ -80,14 +58,10 @@ ns::Ref<ui::TableViewCell> MenuViewController::tableViewCellForRowAtIndexPath(ui
     return cell;
 }
 
-double MenuViewController::tableViewHeightForRowAtIndexPath(ui::TableView*, ui::IndexPath ip) {
-    return menuRowHeight(rowAt(arrayTable_.get(), static_cast<size_t>(ip.row)));
-}
-
 void MenuViewController::tableViewDidSelectRowAtIndexPath(ui::TableView* t, ui::IndexPath ip) {
     auto keep = ns::keepAlive(this);
     t->deselectRowAtIndexPath(ip, true);
-    ns::Ref<ns::Dictionary> row(rowAt(arrayTable_.get(), static_cast<size_t>(ip.row)));
+    ns::Ref<ns::Dictionary> row(rowAtIndexPath(ip));
     if (!row) return;
     if (rowHas(row.get(), "lleva")) return;
     std::string action = rowString(row.get(), "Action");
@@ -105,57 +79,14 @@ void MenuViewController::tableViewDidSelectRowAtIndexPath(ui::TableView* t, ui::
         if (action == "followTwitter:") { sendToTwitter(); return; }
         if (action == "followFacebook:") { sendToFacebook(); return; }
     }
-    if (rowChildren(row.get())) pushSubMenu(row.get());
-    else pushCard(row.get());
-}
-
-void MenuViewController::pushSubMenu(ns::Dictionary* row) {
-    auto* nav = navigationController();
-    if (!nav) return;
-    auto sub = ns::make<MenuViewController>();
-    sub->setArrayTable(ns::Ref<ns::Array>(rowChildren(row)));
-    nav->pushViewController(sub, true);
-    sub->view();
-    auto title = rowTitle(row);
-    sub->titleLabel()->setText(rowString(row, "Title"));
-    sub->imgback()->setHidden(false);
-    sub->imgLogo()->setHidden(true);
-    sub->btnBack()->setHidden(false);
-    std::string back = rowHas(row, "back") ? rowString(row, "back") : titleLabel_->text();
-    sub->btnBack()->setTitle(back);
-    sub->setFilas(sub->arrayTable() ? static_cast<long>(sub->arrayTable()->count()) : 0);
-    sub->tableView()->reloadData();
-}
-
-void MenuViewController::pushCard(ns::Dictionary* row) {
-    auto* nav = navigationController();
-    if (!nav) return;
-    auto card = ns::make<CardViewController>();
-    card->setDicCarta(ns::Ref<ns::Dictionary>(row));
-    card->setIsRandomCard(false);
-    nav->pushViewController(card, true);
-    card->view();
-    card->btnBack()->setTitle(titleLabel_->text());
-    card->lblTitle()->setHidden(true);
-    std::string page = rowHas(row, "ActionData") ? rowString(row, "ActionData")
-                                                 : cardPageNameForIndex(rowString(row, "index"));
-    card->cargaHtmlWebView(page);
-    card->cambiarColorPagina(rowString(row, "color"));
+    if (rowChildren(row.get())) pushSubMenu(navigationController(), row.get(), titleLabel_->text());
+    else pushCard(navigationController(), row.get(), titleLabel_->text());
 }
 
 void MenuViewController::clicBtnBack(ns::Object*) {
     if (auto* nav = navigationController()) nav->popViewControllerAnimated(true);
 }
 
-void MenuViewController::EnviarMail(const ns::Dictionary* mail) { enviarMailDesde(this, this, mail); }
-
-void MenuViewController::mailComposeControllerDidFinishWithResult(mail::MailComposeViewController*, mail::MailComposeResult,
-                                                         ns::Error*) {
-    dismissViewControllerAnimated(true);
-}
-
-void MenuViewController::sendToWeb() { ui::Application::shared()->openURL(kMakerWebSite); }
-void MenuViewController::sendToTwitter() { ui::Application::shared()->openURL(kMakerTwitterPage); }
 void MenuViewController::sendToFacebook() {
     ui::Application::shared()->openURL(std::string(kMakerFacebookPage) + "?fref=ts");
 }

@@ -154,16 +154,7 @@ HTTPRequest::~HTTPRequest() {
         readStream_->setClient(0, nullptr);
         if (!connectionCanBeReused_) readStream_->close();
     }
-    if (postBodyReadStream_) postBodyReadStream_->close();
-    for (int fd : {postBodyWriteFd_, fileDownloadFd_, inflatedFileDownloadFd_})
-        if (fd >= 0) ::close(fd);
-    if (!downloadComplete_) {
-        if (!allowResumeForFileDownloads_ && !temporaryFileDownloadPath_.empty())
-            ::unlink(temporaryFileDownloadPath_.c_str());
-        if (!temporaryUncompressedDataDownloadPath_.empty()) ::unlink(temporaryUncompressedDataDownloadPath_.c_str());
-    }
-    if (didCreateTemporaryPostDataFile_ && !postBodyFilePath_.empty()) ::unlink(postBodyFilePath_.c_str());
-    if (!compressedPostBodyFilePath_.empty()) ::unlink(compressedPostBodyFilePath_.c_str());
+    download_.cancel(downloadComplete_);
     if (!ns::RunLoop::isMainThread()) releaseBlocksOnMainThread(false);
 }
 
@@ -250,8 +241,7 @@ void HTTPRequest::setRequestMethod(std::string method) {
     std::lock_guard<std::recursive_mutex> g(cancelledLock_);
     if (method == requestMethod_) return;
     requestMethod_ = std::move(method);
-    if (requestMethod_ == "POST" || requestMethod_ == "PUT" || (postBody_ && postBody_->length()) ||
-        !postBodyFilePath_.empty())
+    if (requestMethod_ == "POST" || requestMethod_ == "PUT" || body_.hasContent())
         shouldAttemptPersistentConnection_ = false;
 }
 ProgressDelegate* HTTPRequest::uploadProgressDelegate() const {
@@ -483,10 +473,7 @@ void HTTPRequest::runMain() {
 }
 
 ns::Ref<ns::Error> HTTPRequest::errorWithCode(long code, const std::string& description, ns::Ref<ns::Error> underlying) {
-    auto info = ns::MutableDictionary::make();
-    info->setObject(engine::str(description), ns::kLocalizedDescriptionKey);
-    if (underlying) info->setObject(underlying, ns::kUnderlyingErrorKey);
-    return ns::Error::make(kHTTPRequestErrorDomain, code, info);
+    return requestError(code, description, std::move(underlying));
 }
 
 // ---- Opening the stream ------------------------------------------------------------
@@ -507,16 +494,14 @@ void HTTPRequest::startRequest() {
     contentLength_ = 0;
     responseHeaders_ = nullptr;
     responseMessage_ = nullptr;
-    if (downloadDestinationPath_.empty()) rawResponseData_ = ns::MutableData::make();
-    inflatedResponseData_ = nullptr;
+    download_.startAttempt();
     readStreamIsScheduled_ = false;
     if (!request_) {
         failWithError(engine::unableToCreateRequestError());
         return;
     }
 
-    ns::Ref<net::InputStream> body = makeBodyStream();
-    if (error_) return;
+    ns::Ref<net::InputStream> body = body_.openStream(this);
     readStream_ = net::HTTPReadStream::make(request_, body);
     if (!readStream_) {
         failWithError(errorWithCode(kInternalErrorWhileBuildingRequestType, "Unable to create read stream"));
@@ -606,11 +591,10 @@ bool HTTPRequest::deliversDataToCaller() {
 
 void HTTPRequest::beginBody() {
     using Destination = ResponseBodyGuard::Destination;
-    Destination where = !downloadDestinationPath_.empty() ? Destination::File
-                        : deliversDataToCaller()          ? Destination::Delegate
-                                                          : Destination::Memory;
-    bodyGuard_.begin(where, isResponseCompressed(), !shouldWaitToInflateCompressedResponses_,
-                     {maxResponseDataLength_, maxInflatedLength_});
+    Destination where = !download_.destinationPath().empty() ? Destination::File
+                        : deliversDataToCaller()             ? Destination::Delegate
+                                                             : Destination::Memory;
+    download_.beginBody(where, isResponseCompressed());
 }
 
 void HTTPRequest::handleBytesAvailable() {
@@ -619,36 +603,28 @@ void HTTPRequest::handleBytesAvailable() {
         if (complete_ || !readStream_) return;
         beginBody();
     }
-    bool inflateOnArrival = !shouldWaitToInflateCompressedResponses_ && isResponseCompressed();
+    const bool inflateOnArrival = download_.inflatesOnArrival();
     const bool toCaller = deliversDataToCaller();
+    // A resumable download that redirects drops the body it was sent.
+    const bool discard = needsRedirect_ && shouldRedirect_ && download_.allowsResume();
     while (!complete_ && readStream_ && readStream_->hasBytesAvailable()) {
         // A body kept in memory as it came is appended straight to it, in
         // pieces as large as the stream holds.
-        const bool toMemory = !inflateOnArrival && !toCaller && downloadDestinationPath_.empty() &&
-                              rawResponseData_ && !(needsRedirect_ && shouldRedirect_ && allowResumeForFileDownloads_);
+        const bool toMemory = !toCaller && !discard && download_.keepsRawInMemory();
         size_t size = 16384;
         // A gzip body inflated as it arrives is read in small pieces, so
         // that one piece inflates to at most about 16 MiB.
         if (toMemory) size = SIZE_MAX;
         else if (contentLength_ > 262144 && !inflateOnArrival) size = 262144;
         else if (contentLength_ > 65536 && !inflateOnArrival) size = 65536;
-        if (isBandwidthThrottled()) {
-            std::lock_guard<std::mutex> b(engine::bandwidthLock());
-            auto& bw = engine::bandwidth();
-            if (bw.maxPerSecond > 0) {
-                uint64_t left = bw.usedInWindow >= bw.maxPerSecond ? 0 : bw.maxPerSecond - bw.usedInWindow;
-                size_t allowance = left < 4 ? 1 : static_cast<size_t>(left / 4);
-                if (allowance < size) size = allowance;
-            }
-        }
+        size = throttledReadSize(size);
         uint8_t buffer[262144];
         const uint8_t* bytes = buffer;
         long n;
         if (toMemory) {
-            auto& body = rawResponseData_->mutableVector();
-            size_t held = body.size();
+            auto& body = download_.memoryBuffer();
             n = readStream_->readAppending(body, size);
-            bytes = body.data() + held;
+            if (n > 0) bytes = body.data() + body.size() - static_cast<size_t>(n);
         } else {
             n = readStream_->read(buffer, size);
         }
@@ -657,30 +633,25 @@ void HTTPRequest::handleBytesAvailable() {
             return;
         }
         if (n == 0) break;
-        if (auto tooLarge = bodyGuard_.received(bytes, static_cast<size_t>(n))) {
+        const size_t length = static_cast<size_t>(n);
+        if (auto tooLarge = download_.received(bytes, length)) {
             cancelLoad();
             failWithError(tooLarge);
             return;
         }
         ns::Ref<ns::Data> inflated;
         if (inflateOnArrival) {
-            if (!dataDecompressor_) {
-                dataDecompressor_ = DataDecompressor::decompressor();
-                if (dataDecompressor_) dataDecompressor_->setMaxOutputLength(bodyGuard_.inflationCap());
-            }
             ns::Ref<ns::Error> err;
-            inflated = dataDecompressor_ ? dataDecompressor_->uncompressBytes(buffer, static_cast<size_t>(n), &err)
-                                         : nullptr;
-            if (err || !dataDecompressor_) {
+            inflated = download_.inflate(buffer, length, &err);
+            if (!inflated) {
                 cancelLoad();
-                failWithError(err ? err : DataDecompressor::inflateErrorWithCode(Z_MEM_ERROR));
+                failWithError(err);
                 return;
             }
-            if (!inflated) inflated = ns::Data::make(nullptr, 0);
         }
-        totalBytesRead_ += static_cast<uint64_t>(n);
+        totalBytesRead_ += length;
         lastActivityTime_ = loop_->now();
-        incrementBandwidthUsedInLastSecond(static_cast<uint64_t>(n));
+        incrementBandwidthUsedInLastSecond(length);
         // Once this second's allowance is spent, stop reading: the throttle
         // unschedules the stream until its wake-up time, and the bytes left
         // in the stream are announced again when it is scheduled.
@@ -690,42 +661,46 @@ void HTTPRequest::handleBytesAvailable() {
             std::lock_guard<std::mutex> b(engine::bandwidthLock());
             pause = engine::bandwidth().wakeUp > engine::steadyNow();
         }
-        if (needsRedirect_ && shouldRedirect_ && allowResumeForFileDownloads_) {
-            if (pause) {
-                performThrottling();
-                break;
-            }
-            continue;
-        }
-
-        if (toMemory) {
-            // Already in place.
-        } else if (!toCaller) {
-            storeReceivedBytes(buffer, static_cast<size_t>(n), inflated);
-        } else {
-            ns::Ref<ns::Data> data = inflated ? inflated : ns::Data::make(buffer, static_cast<size_t>(n));
-            auto self = ns::keepAlive(this);
-            callOnMain([self, data] {
-                ns::WeakDelegate<HTTPRequestDelegate>::Locked del;
-                DataSelector sel;
-                DataBlock block;
-                {
-                    std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
-                    del = self->delegate_.lock();
-                    sel = self->didReceiveDataSelector_;
-                    block = self->dataReceivedBlock_;
-                }
-                if (del && (sel != &HTTPRequestDelegate::requestDidReceiveData ||
-                            del->answers(HTTPRequestDelegate::Optional::requestDidReceiveData)))
-                    (del.get()->*sel)(self.get(), data);
-                if (block) block(data);
-            });
+        if (discard) {
+        } else if (toCaller) {
+            deliverData(inflated ? inflated : ns::Data::make(buffer, length));
+        } else if (!toMemory) {
+            storeReceivedBytes(buffer, length, inflated.get());
         }
         if (pause) {
             performThrottling();
             break;
         }
     }
+}
+
+size_t HTTPRequest::throttledReadSize(size_t size) {
+    if (!isBandwidthThrottled()) return size;
+    std::lock_guard<std::mutex> b(engine::bandwidthLock());
+    auto& bw = engine::bandwidth();
+    if (bw.maxPerSecond == 0) return size;
+    uint64_t left = bw.usedInWindow >= bw.maxPerSecond ? 0 : bw.maxPerSecond - bw.usedInWindow;
+    size_t allowance = left < 4 ? 1 : static_cast<size_t>(left / 4);
+    return std::min(size, allowance);
+}
+
+void HTTPRequest::deliverData(ns::Ref<ns::Data> data) {
+    auto self = ns::keepAlive(this);
+    callOnMain([self, data] {
+        ns::WeakDelegate<HTTPRequestDelegate>::Locked del;
+        DataSelector sel;
+        DataBlock block;
+        {
+            std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
+            del = self->delegate_.lock();
+            sel = self->didReceiveDataSelector_;
+            block = self->dataReceivedBlock_;
+        }
+        if (del && (sel != &HTTPRequestDelegate::requestDidReceiveData ||
+                    del->answers(HTTPRequestDelegate::Optional::requestDidReceiveData)))
+            (del.get()->*sel)(self.get(), data);
+        if (block) block(data);
+    });
 }
 
 void HTTPRequest::handleStreamError() {
@@ -762,20 +737,9 @@ void HTTPRequest::handleStreamComplete() {
         complete_ = true;
         if (contentLength_ == 0) contentLength_ = totalBytesRead_;
         updateProgressIndicators();
-        if (postBodyReadStream_) {
-            postBodyReadStream_->close();
-            postBodyReadStream_ = nullptr;
-        }
-        dataDecompressor_ = nullptr;
-        if (rawResponseData_ && isResponseCompressed() && shouldWaitToInflateCompressedResponses_) {
-            // Inflated once already, while the body arrived.
-            inflatedResponseData_ = bodyGuard_.takeInflatedBody();
-            inflatedFromLength_ = rawResponseData_->length();
-        }
-        if (!authenticationNeeded_) {
-            removeTemporaryUploadFile();
-            removeTemporaryCompressedUploadFile();
-        }
+        body_.closeStream();
+        download_.endBody(isResponseCompressed());
+        if (!authenticationNeeded_) removeTemporaryUploadFiles();
         finishFileDownload();
         if (!didUseCachedResponse_) storeInCache();
     }
@@ -803,7 +767,7 @@ bool HTTPRequest::shouldTimeOut() {
     if (!readStream_ || !readStreamIsScheduled_ || lastActivityTime_ <= 0 || timeOutSeconds_ <= 0) return false;
     double idle = loop_->now() - lastActivityTime_;
     if (idle <= timeOutSeconds_) return false;
-    if (postLength_ == 0) return true;
+    if (body_.length() == 0) return true;
     if (uploadBufferSize_ && totalBytesSent_ > uploadBufferSize_) return true;
     return idle > timeOutSeconds_ * 1.5;
 }
@@ -815,8 +779,8 @@ void HTTPRequest::checkRequestStatus() {
     if (shouldTimeOut()) {
         if (retryCount_ < numberOfTimesToRetryOnTimeout_) {
             updatePartialDownloadSize();
-            if (partialDownloadSize_ && request_)
-                request_->setHeaderField("Range", ns::format("bytes=%llu-", (unsigned long long)partialDownloadSize_));
+            if (uint64_t partial = download_.partialSize(); partial && request_)
+                request_->setHeaderField("Range", ns::format("bytes=%llu-", (unsigned long long)partial));
             ++retryCount_;
             unscheduleReadStream();
             g.unlock();
@@ -829,7 +793,7 @@ void HTTPRequest::checkRequestStatus() {
         return;
     }
     if (readStream_) {
-        if (postLength_ > 0) {
+        if (body_.length() > 0) {
             lastBytesSent_ = totalBytesSent_;
             uint64_t written = readStream_->requestBytesWritten();
             if (written > lastBytesSent_) {
@@ -1005,19 +969,8 @@ bool HTTPRequest::isResponseCompressed() const {
 }
 
 ns::Ref<ns::Data> HTTPRequest::responseData() const {
-    ns::Ref<ns::MutableData> raw;
-    ns::Ref<ns::Data> inflated;
-    {
-        std::lock_guard<std::recursive_mutex> g(cancelledLock_);
-        raw = rawResponseData_;
-        if (raw && raw->length() == inflatedFromLength_) inflated = inflatedResponseData_;
-    }
-    if (inflated) return inflated;
-    if (raw && isResponseCompressed() && shouldWaitToInflateCompressedResponses_) {
-        ns::Ref<ns::Error> ignored;
-        return DataDecompressor::uncompressData(raw.get(), &ignored, maxResponseDataLength_);
-    }
-    return raw;
+    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    return download_.body(isResponseCompressed());
 }
 
 ns::Ref<ns::String> HTTPRequest::responseString() const {

@@ -29,7 +29,9 @@
 #include "net/http/AuthenticationController.h"
 #include "net/http/DataCompressor.h"
 #include "net/http/DownloadCache.h"
-#include "net/http/ResponseBodyGuard.h"
+#include "net/http/RequestBody.h"
+#include "net/http/RequestErrors.h"
+#include "net/http/ResponseDownload.h"
 #include "net/http/ResponseLimits.h"
 #include "platform/foundation/Data.h"
 #include "platform/foundation/Dictionary.h"
@@ -56,21 +58,6 @@ class HTTPRequest;
 // retryUsingSuppliedCredentials() or cancelAuthentication(). Without one,
 // no dialog is shown.
 void setAuthenticationDialogPresenter(std::function<void(ns::Ref<HTTPRequest>)> presenter);
-
-enum HTTPRequestErrorCode : long {
-    kConnectionFailureErrorType = 1,
-    kRequestTimedOutErrorType = 2,
-    kAuthenticationErrorType = 3,
-    kRequestCancelledErrorType = 4,
-    kUnableToCreateRequestErrorType = 5,
-    kInternalErrorWhileBuildingRequestType = 6,
-    kInternalErrorWhileApplyingCredentialsType = 7,
-    kFileManagementError = 8,
-    kTooMuchRedirectionErrorType = 9,
-    kUnhandledExceptionError = 10,
-    kCompressionErrorType = 11,
-    // 12, a body past its size limit: kResponseTooLargeErrorType (ResponseLimits.h).
-};
 
 // Authentication states (authenticationNeeded()).
 enum AuthenticationState : int { kNoAuthenticationNeededYet = 0, kHTTPAuthenticationNeeded = 1, kProxyAuthenticationNeeded = 2 };
@@ -189,12 +176,12 @@ public:
     ns::Ref<ns::Dictionary> responseHeaders() const override;
     std::vector<ns::Ref<net::HTTPCookie>> responseCookies() const { return responseCookies_; }
     std::string responseEncoding() const { return responseEncoding_; }
-    ns::Ref<ns::MutableData> rawResponseData() const { return rawResponseData_; }
+    ns::Ref<ns::MutableData> rawResponseData() const { return download_.rawData(); }
     uint64_t contentLength() const { return contentLength_; }
     uint64_t totalBytesRead() const { return totalBytesRead_; }
     uint64_t totalBytesSent() const { return totalBytesSent_.load(); }
-    uint64_t postLength() const { return postLength_; }
-    uint64_t partialDownloadSize() const { return partialDownloadSize_; }
+    uint64_t postLength() const { return body_.length(); }
+    uint64_t partialDownloadSize() const { return download_.partialSize(); }
     ns::Ref<ns::Error> error() const override;
     bool complete() const override { return complete_.load(); }
     bool inProgress() const { return inProgress_.load(); }
@@ -218,13 +205,13 @@ public:
     bool connectionCanBeReused() const { return connectionCanBeReused_; }
     int authenticationRetryCount() const { return serverLogin_.retryCount(); }
     int proxyAuthenticationRetryCount() const { return proxyLogin_.retryCount(); }
-    bool haveBuiltPostBody() const { return haveBuiltPostBody_; }
-    void setHaveBuiltPostBody(bool v) { haveBuiltPostBody_ = v; }
+    bool haveBuiltPostBody() const { return body_.isBuilt(); }
+    void setHaveBuiltPostBody(bool v) { body_.setBuilt(v); }
     bool haveBuiltRequestHeaders() const { return haveBuiltRequestHeaders_; }
     void setHaveBuiltRequestHeaders(bool v) { haveBuiltRequestHeaders_ = v; }
-    ns::Ref<ns::Data> compressedPostBody() const { return compressedPostBody_; }
-    std::string compressedPostBodyFilePath() const { return compressedPostBodyFilePath_; }
-    bool didCreateTemporaryPostDataFile() const { return didCreateTemporaryPostDataFile_; }
+    ns::Ref<ns::Data> compressedPostBody() const { return body_.compressedData(); }
+    std::string compressedPostBodyFilePath() const { return body_.compressedFilePath(); }
+    bool didCreateTemporaryPostDataFile() const { return body_.createdTemporaryFile(); }
     uint64_t uploadBufferSize() const { return uploadBufferSize_; }
     // The main request of a companion HEAD request (nil for any other, and
     // once the main request is gone).
@@ -293,40 +280,40 @@ public:
     void setShouldPresentAuthenticationDialog(bool v) { shouldPresentAuthenticationDialog_ = v; }
     bool shouldPresentProxyAuthenticationDialog() const { return shouldPresentProxyAuthenticationDialog_; }
     void setShouldPresentProxyAuthenticationDialog(bool v) { shouldPresentProxyAuthenticationDialog_ = v; }
-    ns::Ref<ns::MutableData> postBody() const { return postBody_; }
-    void setPostBody(ns::Ref<ns::MutableData> b) { postBody_ = std::move(b); }
-    std::string postBodyFilePath() const { return postBodyFilePath_; }
-    void setPostBodyFilePath(std::string p) { postBodyFilePath_ = std::move(p); }
-    bool shouldStreamPostDataFromDisk() const { return shouldStreamPostDataFromDisk_; }
-    void setShouldStreamPostDataFromDisk(bool v) { shouldStreamPostDataFromDisk_ = v; }
-    bool shouldCompressRequestBody() const { return shouldCompressRequestBody_; }
-    void setShouldCompressRequestBody(bool v) { shouldCompressRequestBody_ = v; }
+    ns::Ref<ns::MutableData> postBody() const { return body_.data(); }
+    void setPostBody(ns::Ref<ns::MutableData> b) { body_.setData(std::move(b)); }
+    std::string postBodyFilePath() const { return body_.filePath(); }
+    void setPostBodyFilePath(std::string p) { body_.setFilePath(std::move(p)); }
+    bool shouldStreamPostDataFromDisk() const { return body_.streamsFromDisk(); }
+    void setShouldStreamPostDataFromDisk(bool v) { body_.setStreamsFromDisk(v); }
+    bool shouldCompressRequestBody() const { return body_.compresses(); }
+    void setShouldCompressRequestBody(bool v) { body_.setCompresses(v); }
     bool allowCompressedResponse() const { return allowCompressedResponse_; }
     void setAllowCompressedResponse(bool v) { allowCompressedResponse_ = v; }
-    bool shouldWaitToInflateCompressedResponses() const { return shouldWaitToInflateCompressedResponses_; }
-    void setShouldWaitToInflateCompressedResponses(bool v) { shouldWaitToInflateCompressedResponses_ = v; }
-    std::string downloadDestinationPath() const override { return downloadDestinationPath_; }
-    void setDownloadDestinationPath(std::string p) { downloadDestinationPath_ = std::move(p); }
-    std::string temporaryFileDownloadPath() const { return temporaryFileDownloadPath_; }
-    void setTemporaryFileDownloadPath(std::string p) { temporaryFileDownloadPath_ = std::move(p); }
-    bool allowResumeForFileDownloads() const { return allowResumeForFileDownloads_; }
-    void setAllowResumeForFileDownloads(bool v) { allowResumeForFileDownloads_ = v; }
+    bool shouldWaitToInflateCompressedResponses() const { return download_.waitsToInflate(); }
+    void setShouldWaitToInflateCompressedResponses(bool v) { download_.setWaitsToInflate(v); }
+    std::string downloadDestinationPath() const override { return download_.destinationPath(); }
+    void setDownloadDestinationPath(std::string p) { download_.setDestinationPath(std::move(p)); }
+    std::string temporaryFileDownloadPath() const { return download_.temporaryPath(); }
+    void setTemporaryFileDownloadPath(std::string p) { download_.setTemporaryPath(std::move(p)); }
+    bool allowResumeForFileDownloads() const { return download_.allowsResume(); }
+    void setAllowResumeForFileDownloads(bool v) { download_.setAllowsResume(v); }
     // The most body bytes kept in memory (rawResponseData, raw or inflated
     // as it arrives) and the most a gzip body kept in memory may inflate to
     // (checked as it arrives, also when responseData() inflates it later).
     // kDefaultMaxResponseDataLength (64 MiB) unless set; kUnlimitedLength
     // lifts it. Crossing it fails the request with code 12
     // (kResponseTooLargeErrorType).
-    uint64_t maxResponseDataLength() const { return maxResponseDataLength_; }
-    void setMaxResponseDataLength(uint64_t bytes) { maxResponseDataLength_ = bytes; }
+    uint64_t maxResponseDataLength() const { return download_.maxKept(); }
+    void setMaxResponseDataLength(uint64_t bytes) { download_.setMaxKept(bytes); }
     // The most a gzip body may inflate to when it is not kept in memory:
     // inflated into the download destination, or handed to the delegate or
     // data block as it arrives. kDefaultMaxInflatedLength (1 GiB) unless
     // set; kUnlimitedLength lifts it; crossing it is code 12 as well. A
     // plain (not gzip) body written to a file or handed to the caller has
     // no limit: the caller decides what to keep.
-    uint64_t maxInflatedLength() const { return maxInflatedLength_; }
-    void setMaxInflatedLength(uint64_t bytes) { maxInflatedLength_ = bytes; }
+    uint64_t maxInflatedLength() const { return download_.maxInflated(); }
+    void setMaxInflatedLength(uint64_t bytes) { download_.setMaxInflated(bytes); }
     ProgressDelegate* uploadProgressDelegate() const;
     void setUploadProgressDelegate(ProgressDelegate* d);
     ProgressDelegate* downloadProgressDelegate() const;
@@ -508,7 +495,7 @@ public:
     static constexpr uint64_t kWWANBandwidthLimit = 14800;
     static constexpr size_t kPostDataChunkSize = 262144;
     // The most room reserved up front for an announced body kept in memory.
-    static constexpr uint64_t kMaxBodyReservation = uint64_t(2) << 30;
+    static constexpr uint64_t kMaxBodyReservation = ResponseDownload::kMaxReservation;
 
 protected:
     // For subclasses: fail the request with this error (once).
@@ -534,6 +521,10 @@ private:
     bool deliversDataToCaller();
     // Starts watching a new body's size (after its headers were read).
     void beginBody();
+    // A read size cut to the bandwidth allowance left this second.
+    static size_t throttledReadSize(size_t size);
+    // Hands body bytes to the delegate and data block on the main thread.
+    void deliverData(ns::Ref<ns::Data> data);
     void handleStreamError();
     void handleStreamComplete();
     void updateStatus();
@@ -615,14 +606,10 @@ private:
     static void hideNetworkActivityIndicator();
 
     // Bodies, downloads, progress, cache (HTTPRequestBodies.cpp).
-    void storeReceivedBytes(const uint8_t* bytes, size_t length, ns::Ref<ns::Data> inflated);
+    void storeReceivedBytes(const uint8_t* bytes, size_t length, const ns::Data* inflated);
     void finishFileDownload();
     bool updatePartialDownloadSize();
-    bool removeTemporaryDownloadFile();
-    bool removeTemporaryUncompressedDownloadFile();
-    bool removeTemporaryUploadFile();
-    bool removeTemporaryCompressedUploadFile();
-    bool removeFileAtPath(const std::string& path);
+    void removeTemporaryUploadFiles();
     void cancelLoad();
     void useDataFromCache();
     void updateProgressIndicators();
@@ -633,10 +620,7 @@ private:
     void removeUploadProgressSoFar();
     void resetProgressAtStart();
     void storeInCache();
-    ns::Ref<net::InputStream> makeBodyStream();
-    void closeDownloadFiles();
     void deliverProgress(bool upload, std::function<void(ProgressDelegate&)> fn, ProgressDelegate::Optional op);
-    static std::string temporaryPath();
 
     // --- State ------------------------------------------------------------
     mutable std::recursive_mutex cancelledLock_;
@@ -662,11 +646,6 @@ private:
     ns::Ref<ns::Dictionary> responseHeaders_;
     ns::Ref<net::HTTPMessage> responseMessage_;
     std::vector<ns::Ref<net::HTTPCookie>> responseCookies_;
-    ns::Ref<ns::MutableData> rawResponseData_;
-    // A gzip body kept in memory, inflated while it arrived, and the raw
-    // length it came from (responseData() hands it out while that holds).
-    ns::Ref<ns::Data> inflatedResponseData_;
-    size_t inflatedFromLength_ = 0;
     uint64_t contentLength_ = 0;
     uint64_t totalBytesRead_ = 0;
     uint64_t lastBytesRead_ = 0;
@@ -767,30 +746,12 @@ private:
     bool shouldContinueWhenAppEntersBackground_ = false;
     std::string runLoopMode_;
 
-    // Bodies.
-    ns::Ref<ns::MutableData> postBody_;
-    ns::Ref<ns::Data> compressedPostBody_;
-    std::string postBodyFilePath_, compressedPostBodyFilePath_;
-    bool shouldStreamPostDataFromDisk_ = false;
-    bool didCreateTemporaryPostDataFile_ = false;
-    int postBodyWriteFd_ = -1;
-    ns::Ref<net::InputStream> postBodyReadStream_;
-    uint64_t postLength_ = 0;
-    bool haveBuiltPostBody_ = false;
-    bool shouldCompressRequestBody_ = false;
+    // The body sent (memory or file, compression, length, its stream).
+    RequestBody body_;
 
-    // Downloads.
-    std::string downloadDestinationPath_, temporaryFileDownloadPath_, temporaryUncompressedDataDownloadPath_;
-    int fileDownloadFd_ = -1;
-    int inflatedFileDownloadFd_ = -1;
-    bool allowResumeForFileDownloads_ = false;
-    uint64_t partialDownloadSize_ = 0;
-    ns::Ref<DataDecompressor> dataDecompressor_;
-    uint64_t maxResponseDataLength_ = kDefaultMaxResponseDataLength;
-    uint64_t maxInflatedLength_ = kDefaultMaxInflatedLength;
-    ResponseBodyGuard bodyGuard_;  // the limits of the body being read
+    // Where the response body goes (memory, file, inflation, resume, limits).
+    ResponseDownload download_;
     bool allowCompressedResponse_ = true;
-    bool shouldWaitToInflateCompressedResponses_ = true;
     ns::Ref<ns::Error> fileError_;
 
     // Progress.

@@ -1,6 +1,6 @@
-// HTTPRequest: request bodies (memory or a file, optionally gzip), where
-// response bytes go (memory, a temporary file, a resumed partial file),
-// temporary files, progress reports and use of the download cache.
+// HTTPRequest: what the request does with its body (RequestBody) and its
+// response's body (ResponseDownload) at each step of the sequence, progress
+// reports and use of the download cache.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <random>
 
 #include "platform/foundation/FileIO.h"
 #include "net/http/HTTPRequestInternal.h"
@@ -19,11 +18,6 @@
 namespace http {
 
 namespace {
-
-bool fileExists(const std::string& path) {
-    struct stat st{};
-    return !path.empty() && ::stat(path.c_str(), &st) == 0;
-}
 
 uint64_t fileSize(const std::string& path) {
     struct stat st{};
@@ -45,334 +39,80 @@ bool headerPresent(const ns::Dictionary* headers, std::string_view name) {
 }
 }  // namespace
 
-std::string HTTPRequest::temporaryPath() {
-    static std::mutex m;
-    static std::mt19937_64 rng{std::random_device{}()};
-    uint64_t a, b;
-    {
-        std::lock_guard<std::mutex> g(m);
-        a = rng();
-        b = rng();
-    }
-    char name[64];
-    std::snprintf(name, sizeof name, "HTTPRequest-%016llX%016llX", (unsigned long long)a, (unsigned long long)b);
-    std::error_code ec;
-    return (std::filesystem::temp_directory_path(ec) / name).string();
-}
-
 // ---- Bodies --------------------------------------------------------------------------------
 
 void HTTPRequest::setupPostBody() {
     std::lock_guard<std::recursive_mutex> g(cancelledLock_);
-    if (shouldStreamPostDataFromDisk_) {
-        if (postBodyFilePath_.empty()) {
-            postBodyFilePath_ = temporaryPath();
-            didCreateTemporaryPostDataFile_ = true;
-        }
-        if (postBodyWriteFd_ < 0)
-            postBodyWriteFd_ = ::open(postBodyFilePath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    } else if (!postBody_) {
-        postBody_ = ns::MutableData::make();
-    }
+    body_.setUp();
 }
 
 void HTTPRequest::appendPostData(const ns::Data& data) {
     std::lock_guard<std::recursive_mutex> g(cancelledLock_);
-    setupPostBody();
-    if (data.length() == 0) return;
-    if (shouldStreamPostDataFromDisk_) {
-        if (postBodyWriteFd_ < 0 || !ns::writeAll(postBodyWriteFd_, data.bytes(), data.length()))
-            failWithError(errorWithCode(kFileManagementError,
-                                        ns::format("Failed to get attributes for file at path '%@'", postBodyFilePath_),
-                                        net::posixError(errno, "write")));
-    } else {
-        postBody_->appendData(data);
-    }
+    if (auto error = body_.append(data)) failWithError(error);
 }
 
 bool HTTPRequest::appendPostDataFromFile(const std::string& path) {
     std::lock_guard<std::recursive_mutex> g(cancelledLock_);
-    setupPostBody();
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        failWithError(errorWithCode(kFileManagementError,
-                                    ns::format("Failed to get attributes for file at path '%@'", path),
-                                    net::posixError(errno, "open")));
-        return false;
-    }
-    std::vector<uint8_t> chunk(kPostDataChunkSize);
-    bool ok = true;
-    while (true) {
-        ssize_t n = ::read(fd, chunk.data(), chunk.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = n == 0;
-            break;
-        }
-        if (shouldStreamPostDataFromDisk_) {
-            if (postBodyWriteFd_ < 0 || !ns::writeAll(postBodyWriteFd_, chunk.data(), static_cast<size_t>(n))) {
-                ok = false;
-                break;
-            }
-        } else {
-            postBody_->appendBytes(chunk.data(), static_cast<size_t>(n));
-        }
-    }
-    int err = errno;
-    ::close(fd);
-    if (!ok)
-        failWithError(errorWithCode(kFileManagementError,
-                                    ns::format("Failed to get attributes for file at path '%@'", path),
-                                    net::posixError(err, "read")));
-    return ok;
+    auto error = body_.appendFile(path);
+    if (error) failWithError(error);
+    return !error;
 }
 
 void HTTPRequest::buildPostBody() {
-    if (haveBuiltPostBody_) return;
-    if (!postBodyFilePath_.empty()) {
-        if (postBodyWriteFd_ >= 0) {
-            ::close(postBodyWriteFd_);
-            postBodyWriteFd_ = -1;
-        }
-        if (shouldCompressRequestBody_ && compressedPostBodyFilePath_.empty()) {
-            std::string path = temporaryPath();
-            ns::Ref<ns::Error> err;
-            if (!DataCompressor::compressDataFromFile(postBodyFilePath_, path, &err)) {
-                ::unlink(path.c_str());
-                failWithError(err);
-                return;
-            }
-            compressedPostBodyFilePath_ = path;
-        }
-        const std::string& measured = shouldCompressRequestBody_ ? compressedPostBodyFilePath_ : postBodyFilePath_;
-        struct stat st{};
-        if (::stat(measured.c_str(), &st) != 0) {
-            failWithError(errorWithCode(kFileManagementError,
-                                        ns::format("Failed to get attributes for file at path '%@'", measured),
-                                        net::posixError(errno, "stat")));
-            return;
-        }
-        postLength_ = static_cast<uint64_t>(st.st_size);
-    } else if (postBody_ && postBody_->length()) {
-        if (shouldCompressRequestBody_) {
-            ns::Ref<ns::Error> err;
-            compressedPostBody_ = DataCompressor::compressData(postBody_.get(), &err);
-            if (err || !compressedPostBody_) {
-                failWithError(err ? err : DataCompressor::deflateErrorWithCode(Z_MEM_ERROR));
-                return;
-            }
-            postLength_ = compressedPostBody_->length();
-        } else {
-            postLength_ = postBody_->length();
-        }
-    } else {
-        postLength_ = 0;
+    if (body_.isBuilt()) return;
+    if (auto error = body_.build()) {
+        failWithError(error);
+        return;
     }
-    if (postLength_ > 0) {
+    if (uint64_t length = body_.length()) {
         if (requestMethod_ == "GET" || requestMethod_ == "DELETE" || requestMethod_ == "HEAD")
             setRequestMethod("POST");
-        addRequestHeader("Content-Length", ns::format("%llu", (unsigned long long)postLength_));
+        addRequestHeader("Content-Length", ns::format("%llu", (unsigned long long)length));
     }
-    haveBuiltPostBody_ = true;
-}
-
-ns::Ref<net::InputStream> HTTPRequest::makeBodyStream() {
-    ns::Ref<InputStream> stream;
-    if (!postBodyFilePath_.empty() && fileExists(postBodyFilePath_)) {
-        stream = InputStream::inputStreamWithFileAtPath(
-            fileExists(compressedPostBodyFilePath_) ? compressedPostBodyFilePath_ : postBodyFilePath_, this);
-    } else if (postBody_ && postBody_->length()) {
-        if (shouldCompressRequestBody_ && compressedPostBody_)
-            stream = InputStream::inputStreamWithData(compressedPostBody_, this);
-        else
-            stream = InputStream::inputStreamWithData(ns::Data::make(postBody_->bytes(), postBody_->length()), this);
-    }
-    postBodyReadStream_ = stream;
-    return stream;
+    body_.setBuilt(true);
 }
 
 // ---- Response storage ----------------------------------------------------------------------
 
-void HTTPRequest::storeReceivedBytes(const uint8_t* bytes, size_t length, ns::Ref<ns::Data> inflated) {
-    if (downloadDestinationPath_.empty()) {
-        if (!rawResponseData_) rawResponseData_ = ns::MutableData::make();
-        if (inflated) rawResponseData_->appendData(*inflated);
-        else rawResponseData_->appendBytes(bytes, length);
-        return;
-    }
-    auto openFor = [&](std::string& path, int& fd) -> bool {
-        bool append = false;
-        if (path.empty()) {
-            path = temporaryPath();
-        } else if (allowResumeForFileDownloads_) {
-            bool askedRange = headerPresent(requestHeaders_.get(), "Range");
-            bool gotRange = headerPresent(responseHeaders_.get(), "Content-Range");
-            if (askedRange && gotRange) {
-                append = true;
-            } else if (askedRange && !gotRange && &fd == &fileDownloadFd_ && partialDownloadSize_) {
-                // The server sent the whole body again: start the file over.
-                incrementDownloadSizeBy(-static_cast<int64_t>(partialDownloadSize_));
-                partialDownloadSize_ = 0;
-            }
-        }
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC), 0644);
-        return fd >= 0;
-    };
-    if (fileDownloadFd_ < 0 && !openFor(temporaryFileDownloadPath_, fileDownloadFd_)) {
-        int err = errno;
+void HTTPRequest::storeReceivedBytes(const uint8_t* bytes, size_t length, const ns::Data* inflated) {
+    using RangeAnswer = ResponseDownload::RangeAnswer;
+    RangeAnswer range = RangeAnswer::NotAsked;
+    if (headerPresent(requestHeaders_.get(), "Range"))
+        range = headerPresent(responseHeaders_.get(), "Content-Range") ? RangeAnswer::Honoured : RangeAnswer::Ignored;
+    uint64_t droppedPartial = 0;
+    auto error = download_.store(bytes, length, inflated, range, &droppedPartial);
+    if (droppedPartial) incrementDownloadSizeBy(-static_cast<int64_t>(droppedPartial));
+    if (error) {
         cancelLoad();
-        failWithError(errorWithCode(kFileManagementError,
-                                    ns::format("Failed to get attributes for file at path '%@'", temporaryFileDownloadPath_),
-                                    net::posixError(err, "open")));
-        return;
+        failWithError(error);
     }
-    if (!ns::writeAll(fileDownloadFd_, bytes, length)) {
-        int err = errno;
-        cancelLoad();
-        failWithError(errorWithCode(kFileManagementError,
-                                    ns::format("Failed to get attributes for file at path '%@'", temporaryFileDownloadPath_),
-                                    net::posixError(err, "write")));
-        return;
-    }
-    if (inflated) {
-        if (inflatedFileDownloadFd_ < 0 && !openFor(temporaryUncompressedDataDownloadPath_, inflatedFileDownloadFd_)) {
-            int err = errno;
-            cancelLoad();
-            failWithError(errorWithCode(
-                kFileManagementError,
-                ns::format("Failed to get attributes for file at path '%@'", temporaryUncompressedDataDownloadPath_),
-                net::posixError(err, "open")));
-            return;
-        }
-        ns::writeAll(inflatedFileDownloadFd_, inflated->bytes(), inflated->length());
-    }
-}
-
-void HTTPRequest::closeDownloadFiles() {
-    if (fileDownloadFd_ >= 0) ::close(fileDownloadFd_);
-    if (inflatedFileDownloadFd_ >= 0) ::close(inflatedFileDownloadFd_);
-    fileDownloadFd_ = inflatedFileDownloadFd_ = -1;
 }
 
 void HTTPRequest::finishFileDownload() {
-    if (temporaryFileDownloadPath_.empty()) return;
-    closeDownloadFiles();
-    if (needsRedirect_ && shouldRedirect_ && allowResumeForFileDownloads_) return;
-    auto moveInto = [this](const std::string& from, const std::string& to) -> bool {
-        if (fileExists(to) && ::unlink(to.c_str()) != 0) {
-            fileError_ = errorWithCode(kFileManagementError, ns::format("Failed to delete file at path '%@'", to),
-                                       net::posixError(errno, "unlink"));
-            return false;
-        }
-        std::error_code ec;
-        std::filesystem::rename(from, to, ec);
-        if (ec) {
-            fileError_ = errorWithCode(kFileManagementError,
-                                       ns::format("Failed to move file from '%@' to '%@'", from, to),
-                                       net::posixError(ec.value(), "rename"));
-            return false;
-        }
-        return true;
-    };
-    if (isResponseCompressed()) {
-        if (shouldWaitToInflateCompressedResponses_) {
-            ns::Ref<ns::Error> err;
-            // Inflate beside the destination, then move into place whole.
-            std::string staging = downloadDestinationPath_ + ".inflating";
-            if (!DataDecompressor::uncompressDataFromFile(temporaryFileDownloadPath_, staging, &err,
-                                                          maxInflatedLength_)) {
-                ::unlink(staging.c_str());
-                fileError_ = err;
-            } else {
-                moveInto(staging, downloadDestinationPath_);
-            }
-        } else if (!temporaryUncompressedDataDownloadPath_.empty()) {
-            if (moveInto(temporaryUncompressedDataDownloadPath_, downloadDestinationPath_))
-                temporaryUncompressedDataDownloadPath_.clear();
-        }
-        removeTemporaryDownloadFile();
-    } else {
-        if (moveInto(temporaryFileDownloadPath_, downloadDestinationPath_)) temporaryFileDownloadPath_.clear();
-    }
+    bool keepForResume = needsRedirect_ && shouldRedirect_ && download_.allowsResume();
+    if (auto error = download_.finishFile(isResponseCompressed(), keepForResume)) fileError_ = error;
 }
 
 bool HTTPRequest::updatePartialDownloadSize() {
-    if (allowResumeForFileDownloads_ && !downloadDestinationPath_.empty() && fileExists(temporaryFileDownloadPath_)) {
-        struct stat st{};
-        if (::stat(temporaryFileDownloadPath_.c_str(), &st) != 0) {
-            failWithError(errorWithCode(
-                kFileManagementError,
-                ns::format("Failed to get attributes for file at path '%@'", temporaryFileDownloadPath_),
-                net::posixError(errno, "stat")));
-            return false;
-        }
-        partialDownloadSize_ = static_cast<uint64_t>(st.st_size);
+    if (auto error = download_.refreshPartialSize()) {
+        failWithError(error);
+        return false;
     }
     return true;
 }
 
 // ---- Temporary files -----------------------------------------------------------------------
 
-bool HTTPRequest::removeFileAtPath(const std::string& path) {
-    if (path.empty() || !fileExists(path)) return true;
-    if (::unlink(path.c_str()) == 0) return true;
-    failWithError(errorWithCode(kFileManagementError, ns::format("Failed to delete file at path '%@'", path),
-                                net::posixError(errno, "unlink")));
-    return false;
-}
-
-bool HTTPRequest::removeTemporaryDownloadFile() {
-    if (temporaryFileDownloadPath_.empty()) return true;
-    bool ok = removeFileAtPath(temporaryFileDownloadPath_);
-    temporaryFileDownloadPath_.clear();
-    return ok;
-}
-
-bool HTTPRequest::removeTemporaryUncompressedDownloadFile() {
-    if (temporaryUncompressedDataDownloadPath_.empty()) return true;
-    bool ok = removeFileAtPath(temporaryUncompressedDataDownloadPath_);
-    temporaryUncompressedDataDownloadPath_.clear();
-    return ok;
-}
-
-bool HTTPRequest::removeTemporaryUploadFile() {
-    if (!didCreateTemporaryPostDataFile_ || postBodyFilePath_.empty()) return true;
-    bool ok = removeFileAtPath(postBodyFilePath_);
-    postBodyFilePath_.clear();
-    return ok;
-}
-
-bool HTTPRequest::removeTemporaryCompressedUploadFile() {
-    if (compressedPostBodyFilePath_.empty()) return true;
-    bool ok = removeFileAtPath(compressedPostBodyFilePath_);
-    compressedPostBodyFilePath_.clear();
-    return ok;
+void HTTPRequest::removeTemporaryUploadFiles() {
+    if (auto error = body_.removeTemporaryFiles()) failWithError(error);
 }
 
 void HTTPRequest::cancelLoad() {
     cancelPACFetch();
     destroyReadStream();
-    if (postBodyReadStream_) {
-        postBodyReadStream_->close();
-        postBodyReadStream_ = nullptr;
-    }
-    if (downloadDestinationPath_.empty()) {
-        if (!downloadComplete_) {
-            rawResponseData_ = nullptr;
-            inflatedResponseData_ = nullptr;
-        }
-    } else {
-        closeDownloadFiles();
-        if (!downloadComplete_) {
-            if (!allowResumeForFileDownloads_) removeTemporaryDownloadFile();
-            removeTemporaryUncompressedDownloadFile();
-        }
-    }
-    if (!authenticationNeeded_ && !willRetryRequest_) {
-        removeTemporaryUploadFile();
-        removeTemporaryCompressedUploadFile();
-        didCreateTemporaryPostDataFile_ = false;
-    }
+    body_.closeStream();
+    if (auto error = download_.cancel(downloadComplete_)) failWithError(error);
+    if (!authenticationNeeded_ && !willRetryRequest_) removeTemporaryUploadFiles();
 }
 
 // ---- Cache -----------------------------------------------------------------------------------
@@ -408,30 +148,27 @@ void HTTPRequest::useDataFromCache() {
             static_cast<int>(std::strtol(headerIn(headers.get(), DownloadCache::kStatusCodeKey).c_str(), nullptr, 10));
         receiver->didUseCachedResponse_ = true;
         receiver->responseHeaders_ = headers;
-        if (!receiver->downloadDestinationPath_.empty()) {
+        const std::string destination = receiver->download_.destinationPath();
+        if (!destination.empty()) {
             // The caller gets the cached body at the place it asked for.
             std::error_code ec;
-            std::filesystem::copy_file(dataPath, receiver->downloadDestinationPath_ + ".fromcache",
+            std::filesystem::copy_file(dataPath, destination + ".fromcache",
                                        std::filesystem::copy_options::overwrite_existing, ec);
-            if (!ec) std::filesystem::rename(receiver->downloadDestinationPath_ + ".fromcache",
-                                             receiver->downloadDestinationPath_, ec);
+            if (!ec) std::filesystem::rename(destination + ".fromcache", destination, ec);
             if (ec)
                 receiver->fileError_ = errorWithCode(
-                    kFileManagementError,
-                    ns::format("Failed to move file from '%@' to '%@'", dataPath, receiver->downloadDestinationPath_),
+                    kFileManagementError, ns::format("Failed to move file from '%@' to '%@'", dataPath, destination),
                     net::posixError(ec.value(), "copy"));
-        } else if (fileSize(dataPath) > receiver->maxResponseDataLength_) {
+        } else if (fileSize(dataPath) > receiver->download_.maxKept()) {
             // A body the cache took from a download may be larger than what
             // this request keeps in memory.
-            receiver->fileError_ = responseTooLargeError(receiver->maxResponseDataLength_);
+            receiver->fileError_ = responseTooLargeError(receiver->download_.maxKept());
         } else {
             auto data = cache->cachedResponseDataForURL(*url_);
-            receiver->rawResponseData_ = ns::MutableData::make();
-            receiver->inflatedResponseData_ = nullptr;
-            if (data) receiver->rawResponseData_->appendData(*data);
+            receiver->download_.useCachedBody(data.get());
         }
         uint64_t length = std::strtoull(headerIn(headers.get(), "Content-Length").c_str(), nullptr, 10);
-        if (!length && receiver->rawResponseData_) length = receiver->rawResponseData_->length();
+        if (!length && receiver->download_.rawData()) length = receiver->download_.rawData()->length();
         receiver->contentLength_ = length;
         receiver->totalBytesRead_ = length;
         receiver->parseStringEncodingFromHeaders();
@@ -496,7 +233,7 @@ void HTTPRequest::updateUploadProgress() {
     if (cancelled_) return;
     uint64_t sent = totalBytesSent_;
     if (sent == 0) return;
-    if (uploadBufferSize_ == 0 && sent != postLength_) {
+    if (uploadBufferSize_ == 0 && sent != body_.length()) {
         uploadBufferSize_ = sent;
         incrementUploadSizeBy(-static_cast<int64_t>(uploadBufferSize_));
     }
@@ -509,7 +246,7 @@ void HTTPRequest::updateUploadProgress() {
         amount = 1;
         updatedProgress_ = true;
     }
-    uint64_t total = postLength_;
+    uint64_t total = body_.length();
     uint64_t buffer = uploadBufferSize_ < total ? uploadBufferSize_ : 0;
     double progress = total > buffer ? static_cast<double>(sent - std::min(sent, buffer)) / static_cast<double>(total - buffer)
                                      : 1.0;
@@ -536,7 +273,8 @@ void HTTPRequest::updateUploadProgress() {
 void HTTPRequest::updateDownloadProgress() {
     if (!responseHeaders_ || needsRedirect_) return;
     if (!(contentLength_ || complete_)) return;
-    uint64_t soFar = totalBytesRead_ + partialDownloadSize_;
+    const uint64_t partial = download_.partialSize();
+    uint64_t soFar = totalBytesRead_ + partial;
     int64_t amount;
     if (showAccurateProgress_ && contentLength_) {
         amount = static_cast<int64_t>(soFar) - static_cast<int64_t>(lastBytesRead_);
@@ -545,7 +283,7 @@ void HTTPRequest::updateDownloadProgress() {
         amount = 1;
         updatedProgress_ = true;
     }
-    uint64_t total = contentLength_ + partialDownloadSize_;
+    uint64_t total = contentLength_ + partial;
     double progress = total ? static_cast<double>(soFar) / static_cast<double>(total) : 1.0;
     deliverProgress(false, [self = ns::keepAlive(this), amount](ProgressDelegate& p) {
         p.requestDidReceiveBytes(self.get(), amount);
@@ -605,7 +343,7 @@ void HTTPRequest::removeUploadProgressSoFar() {
         p.requestDidSendBytes(self.get(), amount);
     }, ProgressDelegate::Optional::requestDidSendBytes);
     auto self = ns::keepAlive(this);
-    uint64_t total = postLength_;
+    uint64_t total = body_.length();
     callOnMain([self, amount, total] {
         ns::WeakDelegate<ProgressDelegate>::Locked d;
         ProgressBlock block;
@@ -621,7 +359,7 @@ void HTTPRequest::removeUploadProgressSoFar() {
 
 void HTTPRequest::resetProgressAtStart() {
     if (shouldResetUploadProgress_) {
-        incrementUploadSizeBy(showAccurateProgress_ ? static_cast<int64_t>(postLength_) : 1);
+        incrementUploadSizeBy(showAccurateProgress_ ? static_cast<int64_t>(body_.length()) : 1);
         auto self = ns::keepAlive(this);
         callOnMain([self] {
             ns::WeakDelegate<ProgressDelegate>::Locked d;
@@ -632,7 +370,7 @@ void HTTPRequest::resetProgressAtStart() {
             if (d) updateProgressIndicator(d.get(), 0, 1);
         });
     }
-    if (shouldResetDownloadProgress_ && !partialDownloadSize_) {
+    if (shouldResetDownloadProgress_ && !download_.partialSize()) {
         auto self = ns::keepAlive(this);
         callOnMain([self] {
             ns::WeakDelegate<ProgressDelegate>::Locked d;

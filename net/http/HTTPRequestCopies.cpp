@@ -11,24 +11,16 @@ ns::Ref<HTTPRequest> HTTPRequest::copy() const {
     auto r = makeBlankCopy(url_);
     r->delegate_ = delegate_;
     r->requestMethod_ = requestMethod_;
-    if (postBody_) {
-        r->postBody_ = ns::MutableData::make();
-        r->postBody_->appendData(*postBody_);
-    }
-    r->shouldStreamPostDataFromDisk_ = shouldStreamPostDataFromDisk_;
     // A temporary body file belongs to the request that made it; the copy
     // sends the same file but never deletes it.
-    r->postBodyFilePath_ = postBodyFilePath_;
+    body_.copyTo(r->body_);
     if (requestHeaders_) r->requestHeaders_ = requestHeaders_->mutableCopy();
     r->requestCookies_ = requestCookies_;
     r->useCookiePersistence_ = useCookiePersistence_;
     r->useKeychainPersistence_ = useKeychainPersistence_;
     r->useSessionPersistence_ = useSessionPersistence_;
     r->allowCompressedResponse_ = allowCompressedResponse_;
-    r->maxResponseDataLength_ = maxResponseDataLength_;
-    r->maxInflatedLength_ = maxInflatedLength_;
-    r->downloadDestinationPath_ = downloadDestinationPath_;
-    r->temporaryFileDownloadPath_ = temporaryFileDownloadPath_;
+    download_.copySettingsTo(r->download_);
     r->username_ = username_;
     r->password_ = password_;
     r->domain_ = domain_;
@@ -43,8 +35,6 @@ ns::Ref<HTTPRequest> HTTPRequest::copy() const {
     r->downloadProgressDelegate_ = downloadProgressDelegate_;
     r->shouldPresentAuthenticationDialog_ = shouldPresentAuthenticationDialog_;
     r->shouldPresentProxyAuthenticationDialog_ = shouldPresentProxyAuthenticationDialog_;
-    r->postLength_ = postLength_;
-    r->haveBuiltPostBody_ = haveBuiltPostBody_;
     r->didStartSelector_ = didStartSelector_;
     r->didFinishSelector_ = didFinishSelector_;
     r->didFailSelector_ = didFailSelector_;
@@ -53,7 +43,6 @@ ns::Ref<HTTPRequest> HTTPRequest::copy() const {
     r->shouldResetDownloadProgress_ = shouldResetDownloadProgress_;
     r->showAccurateProgress_ = showAccurateProgress_;
     r->defaultResponseEncoding_ = defaultResponseEncoding_;
-    r->allowResumeForFileDownloads_ = allowResumeForFileDownloads_;
     if (userInfo_) r->userInfo_ = userInfo_->copy();
     r->tag_ = tag_;
     r->useHTTPVersionOne_ = useHTTPVersionOne_;

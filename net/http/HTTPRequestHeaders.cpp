@@ -74,9 +74,10 @@ void HTTPRequest::buildRequestHeaders() {
         if (!agent.empty()) addRequestHeader("User-Agent", agent);
     }
     if (allowCompressedResponse_) addRequestHeader("Accept-Encoding", "gzip");
-    if (shouldCompressRequestBody_) addRequestHeader("Content-Encoding", "gzip");
+    if (body_.compresses()) addRequestHeader("Content-Encoding", "gzip");
     updatePartialDownloadSize();
-    if (partialDownloadSize_) addRequestHeader("Range", ns::format("bytes=%llu-", (unsigned long long)partialDownloadSize_));
+    if (uint64_t partial = download_.partialSize())
+        addRequestHeader("Range", ns::format("bytes=%llu-", (unsigned long long)partial));
 }
 
 void HTTPRequest::applyCookieHeader() {
@@ -150,11 +151,9 @@ void HTTPRequest::readResponseHeaders() {
                 // Room for the announced body up front, so that it grows
                 // without being copied (bounded by the caller's limit: the
                 // length is the server's word, not a promise).
-                if (receiver->rawResponseData_ && receiver->rawResponseData_->length() == 0 &&
-                    !isResponseCompressed() && length <= receiver->maxResponseDataLength_ && length <= kMaxBodyReservation)
-                    receiver->rawResponseData_->mutableVector().reserve(static_cast<size_t>(length));
+                if (!isResponseCompressed()) receiver->download_.reserve(length);
                 if (showAccurateProgress_ && shouldResetDownloadProgress_)
-                    receiver->incrementDownloadSizeBy(static_cast<int64_t>(length + receiver->partialDownloadSize_));
+                    receiver->incrementDownloadSizeBy(static_cast<int64_t>(length + receiver->download_.partialSize()));
             }
         } else if (showAccurateProgress_ && shouldResetDownloadProgress_) {
             receiver->showAccurateProgress_ = false;
@@ -227,10 +226,7 @@ bool HTTPRequest::willRedirect() {
     if (s != 307 && (!shouldUseRFC2616RedirectBehaviour_ || s == 303)) {
         keptMethod = false;
         requestMethod_ = "GET";
-        postBody_ = nullptr;
-        compressedPostBody_ = nullptr;
-        postBodyFilePath_.clear();
-        postLength_ = 0;
+        body_.drop();
         std::string agent = headerValue(requestHeaders_.get(), "User-Agent");
         std::string accept = headerValue(requestHeaders_.get(), "Accept");
         bool hadAccept = hasHeader(requestHeaders_.get(), "Accept");

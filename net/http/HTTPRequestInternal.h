@@ -9,6 +9,7 @@
 
 #include "net/http/HTTPRequest.h"
 #include "net/http/Reachability.h"
+#include "net/http/RequestErrors.h"
 #include "platform/foundation/Date.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Number.h"

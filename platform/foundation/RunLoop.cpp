@@ -205,6 +205,9 @@ void RunLoop::setClock(Ref<Clock> clock) {
 }
 
 void RunLoop::wakeUp() {
+    // One write per wake-up: the turn that drains the descriptor runs every
+    // call queued before it cleared the flag.
+    if (wakePending_.exchange(true, std::memory_order_acq_rel)) return;
     uint64_t one = 1;
     ssize_t n = ::write(wakeFd_, &one, sizeof one);
     (void)n;  // EAGAIN means a wake-up is already pending
@@ -488,8 +491,13 @@ int RunLoop::turn(const std::string& mode, double waitSeconds, bool pollFds) {
     if (n < 0 && errno != EINTR)
         throw Exception(kInternalInconsistencyException, "run loop poll failed");
     if (n > 0 && (pfds[0].revents & POLLIN)) {
+        // One read empties the counter. The flag is cleared before the
+        // queued calls are taken below, so a call queued after this point
+        // writes again and one queued before it is run by this turn.
         uint64_t v;
-        while (::read(wakeFd_, &v, sizeof v) > 0) {}
+        ssize_t got = ::read(wakeFd_, &v, sizeof v);
+        (void)got;
+        wakePending_.exchange(false, std::memory_order_acq_rel);
     }
 
     int handled = fireDueTimers(mode);

@@ -20,6 +20,7 @@
 // the call may block; they are a safety net and do not move a manual clock.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -188,6 +189,10 @@ private:
 
     long ownerTid_;
     int wakeFd_ = -1;
+    // Set by the wake-up that wrote to wakeFd_ and cleared by the turn that
+    // drains it: any number of calls queued from other threads before that
+    // turn takes them cost one write and one wake-up.
+    std::atomic<bool> wakePending_{false};
     mutable std::mutex mutex_;
     Ref<Clock> clock_;
     std::deque<Call> calls_;

@@ -286,6 +286,24 @@ TEST_F(RunLoopTest, PerformOnMainThreadWithAndWithoutWaiting) {
     bool immediate = false;
     performOnMainThread([&] { immediate = true; }, true);
     EXPECT_TRUE(immediate);
+
+    // Bursts from several threads share wake-ups: none is lost, whether a
+    // call comes while the loop sleeps, while it drains the calls before
+    // it, or from a call it is running. Each thread's last call waits, so
+    // a lost wake-up would leave it (and the run below) hanging.
+    constexpr int kThreads = 4, kBursts = 200, kPerBurst = 5;
+    std::atomic<int> ran{0};
+    std::vector<std::thread> senders;
+    for (int t = 0; t < kThreads; ++t)
+        senders.emplace_back([&] {
+            for (int b = 0; b < kBursts; ++b) {
+                for (int i = 0; i < kPerBurst - 1; ++i) performOnMainThread([&] { ++ran; }, false);
+                performOnMainThread([&] { performOnMainThread([&] { ++ran; }, false); }, b % 8 == 0);
+            }
+        });
+    EXPECT_TRUE(loop->runUntil([&] { return ran.load() == kThreads * kBursts * kPerBurst; }, 30.0));
+    for (auto& s : senders) s.join();
+    EXPECT_EQ(ran.load(), kThreads * kBursts * kPerBurst);
 }
 
 TEST_F(RunLoopTest, WaitedPerformRethrowsAndDeadThreadsRefuse) {

@@ -7,8 +7,10 @@
 # {"status": n, "headers": {..}, "body": ".."}; replies of a path are used in
 # order, the last one stays. GET /__log answers the records as JSON.
 # Prints its port on the first line, then serves until killed.
-import base64, hashlib, hmac, json, sys, threading, urllib.parse
-from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+import base64, hashlib, hmac, json, threading, urllib.parse
+
+from fake_server import QuietHandler, serve
+from oauth_check import CONSUMER_KEY_PARAMETER, signature
 
 CONSUMER_KEY, CONSUMER_SECRET = "lkey", "lsecret"
 TOKENS = {"reqtok": "reqsecret", "acctok": "accsecret"}
@@ -16,14 +18,8 @@ BASIC = {"pinuser": "pa/ss"}  # Basic credentials the fake accepts
 LOG, REPLIES = [], {}
 LOCK = threading.Lock()
 
-# The consumer key's parameter name, kept in one place.
-CONSUMER_KEY_PARAMETER = ("oauth_"
-                          "consumer_key")
-
-def enc(s):
-    return urllib.parse.quote(s, safe="-._~")
-
 def parse_auth(header):
+    """The OAuth header's parameters in order; None unless every value is quoted."""
     if not header.startswith("OAuth "):
         return None
     out = []
@@ -47,10 +43,8 @@ def check_oauth(handler, path):
     params = [(k, v) for k, v in pairs if k not in ("realm", "oauth_signature")]
     url = urllib.parse.urlsplit(path)
     params += urllib.parse.parse_qsl(url.query, keep_blank_values=True)
-    norm = "&".join("%s=%s" % p for p in sorted((enc(k), enc(v)) for k, v in params))
-    base = "&".join([handler.command, enc("http://%s%s" % (handler.headers["Host"], url.path)), enc(norm)])
-    key = enc(CONSUMER_SECRET) + "&" + enc(TOKENS.get(token, ""))
-    want = base64.b64encode(hmac.new(key.encode(), base.encode(), hashlib.sha1).digest()).decode()
+    base_url = "http://%s%s" % (handler.headers["Host"], url.path)
+    want = signature(handler.command, base_url, params, CONSUMER_SECRET, TOKENS.get(token, ""))
     ok = hmac.compare_digest(want, auth.get("oauth_signature", ""))
     return {"ok": ok, "why": "" if ok else "bad signature", "params": auth, "order": [k for k, _ in pairs]}
 
@@ -81,24 +75,9 @@ def split_multipart(body, ctype):
     return {"parts": parts, "closed": body.endswith(delim + b"--\r\n"),
             "starts_crlf": body.startswith(b"\r\n" + delim), "ends_delim_line": body.endswith(delim + b"\r\n")}
 
-class Handler(BaseHTTPRequestHandler):
-    protocol_version = "HTTP/1.1"
-
-    def log_message(self, *args):
-        pass
-
-    def send(self, status, body, headers=None):
-        data = body.encode() if isinstance(body, str) else body
-        self.send_response(status)
-        for k, v in (headers or {}).items():
-            self.send_header(k, v)
-        self.send_header("Content-Length", str(len(data)))
-        self.end_headers()
-        self.wfile.write(data)
-
+class Handler(QuietHandler):
     def handle_any(self):
-        length = int(self.headers.get("Content-Length", "0") or 0)
-        body = self.rfile.read(length) if length else b""
+        body = self.read_body()
         url = urllib.parse.urlsplit(self.path)
         if url.path == "/__log":
             with LOCK:
@@ -139,6 +118,4 @@ class Handler(BaseHTTPRequestHandler):
 
     do_GET = do_POST = do_PUT = handle_any
 
-server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-print(server.server_address[1], flush=True)
-server.serve_forever()
+serve(Handler)

@@ -1,90 +1,39 @@
 # A fake of the three services the Twitter sharer talks to, on one loopback
 # port: the API (OAuth token endpoints, status update, account information,
 # follow), the image host (multipart upload authorised by delegated
-# credentials) and the link shortener. Every OAuth signature is verified here
-# with this script's own code (hmac, hashlib and its own parameter
+# credentials) and the link shortener. Every OAuth signature is verified with
+# this folder's own code (oauth_check: hmac, hashlib and its own parameter
 # normalisation), and multipart bodies are parsed with the email package.
 # Prints its port on the first line, then serves until killed.
-import base64, email.parser, email.policy, hashlib, hmac, json, threading, urllib.parse
-from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+import email.parser, email.policy, json, threading, urllib.parse
 
-CONSUMER_KEY = "Hq3VnTz8LwRb5KpYd2XsMa"
-CONSUMER_SECRET = "rT6yUw2PzKq9LmNb4VcXs7DfGh1JkQaZe3WoIp5Ru"
+from fake_server import QuietHandler, serve
+import oauth_check
+
+CONSUMER = ("Hq3VnTz8LwRb5KpYd2XsMa", "rT6yUw2PzKq9LmNb4VcXs7DfGh1JkQaZe3WoIp5Ru")  # key, secret
 TOKENS = {"reqtok": "req secret", "acc-tok": "acc secret"}  # token -> secret (acc-tok: a session from before)
 CALLBACK = "http://deckapp.example/"
 ACCOUNT = ("deckuser", "pa ss")
 LOG = []
 LOCK = threading.Lock()
 
-# The consumer key's parameter name, kept in one place.
-CONSUMER_KEY_PARAMETER = ("oauth_"
-                          "consumer_key")
-
 def log(line):
     with LOCK:
         LOG.append(line)
 
-def enc(s):
-    return urllib.parse.quote(s, safe="-._~")
-
-def parse_auth(header):
-    if not header.startswith("OAuth "):
-        return None
-    out = {}
-    for part in header[6:].split(","):
-        name, _, value = part.strip().partition("=")
-        out[urllib.parse.unquote(name)] = urllib.parse.unquote(value.strip('"'))
-    return out
-
 def verify(header, method, url, host, ctype, body):
     """Checks one OAuth header for `method` on `url`; returns (params, error)."""
-    auth = parse_auth(header or "")
-    if auth is None:
-        return None, "no OAuth header"
-    if auth.get(CONSUMER_KEY_PARAMETER) != CONSUMER_KEY:
-        return None, "wrong consumer"
-    if auth.get("oauth_signature_method") != "HMAC-SHA1" or auth.get("oauth_version") != "1.0":
-        return None, "wrong method"
-    token = auth.get("oauth_token", "")
-    if token and token not in TOKENS:
-        return None, "unknown token"
-    params = [(k, v) for k, v in auth.items() if k not in ("realm", "oauth_signature")]
-    parts = urllib.parse.urlsplit(url)
-    params += urllib.parse.parse_qsl(parts.query, keep_blank_values=True)
-    if ctype.startswith("application/x-www-form-urlencoded"):
-        params += urllib.parse.parse_qsl(body.decode("ascii"), keep_blank_values=True)
-    norm = "&".join("%s=%s" % p for p in sorted((enc(k), enc(v)) for k, v in params))
-    base_url = "%s://%s%s" % (parts.scheme or "http", parts.netloc or host, parts.path)
-    base = "&".join([method, enc(base_url), enc(norm)])
-    key = enc(CONSUMER_SECRET) + "&" + enc(TOKENS.get(token, ""))
-    want = base64.b64encode(hmac.new(key.encode(), base.encode(), hashlib.sha1).digest()).decode()
-    if not hmac.compare_digest(want, auth.get("oauth_signature", "")):
-        return None, "bad signature"
-    return auth, None
+    return oauth_check.verify(header, method, url, host, ctype, body, CONSUMER, TOKENS)
 
-class Handler(BaseHTTPRequestHandler):
-    protocol_version = "HTTP/1.1"
-
-    def log_message(self, *args):
-        pass
-
+class Handler(QuietHandler):
     def reply(self, status, text, ctype="text/plain"):
-        data = text.encode()
-        self.send_response(status)
-        self.send_header("Content-Type", ctype)
-        self.send_header("Content-Length", str(len(data)))
-        self.end_headers()
-        self.wfile.write(data)
-
-    def body(self):
-        n = int(self.headers.get("Content-Length", "0") or 0)
-        return self.rfile.read(n) if n else b""
+        self.send(status, text, {"Content-Type": ctype})
 
     def do_GET(self):
-        self.handle_any(self.body())
+        self.handle_any(self.read_body())
 
     def do_POST(self):
-        self.handle_any(self.body())
+        self.handle_any(self.read_body())
 
     def signed(self, body):
         auth, why = verify(self.headers.get("Authorization"), self.command, self.path,
@@ -187,6 +136,4 @@ class Handler(BaseHTTPRequestHandler):
             len(media[2]), msg.get_boundary()))
         return self.reply(200, "<image><id>x9</id><URL>http://pics.example/x9</URL></image>", "application/xml")
 
-server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-print(server.server_address[1], flush=True)
-server.serve_forever()
+serve(Handler)

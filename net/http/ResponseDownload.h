@@ -1,0 +1,141 @@
+// Where one request's response body goes and what it becomes: kept in
+// memory (as it came, or inflated as it arrives), or written to a download
+// file (resumed from a partial file when that is allowed; a gzip body
+// inflated as it arrives or at the end), always under the request's size
+// limits (ResponseBodyGuard).
+//
+// Owned by one request and used only on the thread the request runs on
+// (the network thread, or the caller's for a synchronous request) while the
+// request runs; the caller reads the results once the request has finished
+// (the finish report orders that). It has no lock of its own: the request's
+// lock covers the reads a caller may make while the request runs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "net/http/DataCompressor.h"
+#include "net/http/ResponseBodyGuard.h"
+#include "net/http/ResponseLimits.h"
+#include "platform/foundation/Data.h"
+#include "platform/foundation/Error.h"
+
+namespace http {
+
+class ResponseDownload {
+public:
+    using Destination = ResponseBodyGuard::Destination;
+    // How a server met a resumed download's Range question.
+    enum class RangeAnswer { NotAsked, Honoured, Ignored };
+
+    // The most room reserved up front for an announced body kept in memory.
+    static constexpr uint64_t kMaxReservation = uint64_t(2) << 30;
+
+    ResponseDownload() = default;
+    ~ResponseDownload();
+    ResponseDownload(const ResponseDownload&) = delete;
+    ResponseDownload& operator=(const ResponseDownload&) = delete;
+
+    // --- Settings (before the request starts) -------------------------------
+    // Empty: the body is kept in memory.
+    const std::string& destinationPath() const { return destinationPath_; }
+    void setDestinationPath(std::string path) { destinationPath_ = std::move(path); }
+    // Where a file download grows until it is complete (made up when empty).
+    const std::string& temporaryPath() const { return temporaryPath_; }
+    void setTemporaryPath(std::string path) { temporaryPath_ = std::move(path); }
+    bool allowsResume() const { return allowResume_; }
+    void setAllowsResume(bool v) { allowResume_ = v; }
+    // A gzip body: inflated at the end or on demand (true), or as it arrives.
+    bool waitsToInflate() const { return waitToInflate_; }
+    void setWaitsToInflate(bool v) { waitToInflate_ = v; }
+    uint64_t maxKept() const { return maxKept_; }
+    void setMaxKept(uint64_t bytes) { maxKept_ = bytes; }
+    uint64_t maxInflated() const { return maxInflated_; }
+    void setMaxInflated(uint64_t bytes) { maxInflated_ = bytes; }
+    // Copies the settings above (not the state) to another download.
+    void copySettingsTo(ResponseDownload& other) const;
+
+    // --- One attempt ----------------------------------------------------------
+    // A new attempt: a body kept in memory starts empty.
+    void startAttempt();
+    // The headers of a body were read: where it goes and whether it is gzip.
+    void beginBody(Destination where, bool compressed);
+    // Room for an announced body kept in memory as it comes, up to the limit (the
+    // length is the server's word, not a promise).
+    void reserve(uint64_t announcedLength);
+    // Whether the body's bytes are appended to memoryBuffer() as they come
+    // (kept in memory, not inflated on arrival).
+    bool keepsRawInMemory() const { return rawData_ && destinationPath_.empty() && !inflatesOnArrival(); }
+    bool inflatesOnArrival() const { return compressed_ && !waitToInflate_; }
+    // The body kept in memory, for reading straight into it.
+    std::vector<uint8_t>& memoryBuffer() { return rawData_->mutableVector(); }
+    // Raw bytes as they are read (already appended when they were read into
+    // memoryBuffer()): nil, or the error that ends the request because the
+    // body crossed a limit.
+    ns::Ref<ns::Error> received(const uint8_t* bytes, size_t length) { return guard_.received(bytes, length); }
+    // Inflates bytes of a body inflated on arrival (an empty data for none
+    // yet); nil with *error on a bad stream or a crossed limit.
+    ns::Ref<ns::Data> inflate(const uint8_t* bytes, size_t length, ns::Ref<ns::Error>* error);
+    // Keeps bytes that were not read into memory: into memory (inflated when
+    // `inflated` is given) or into the download files. *droppedPartial is
+    // set to the partial file's size when the server sent the whole body
+    // again (the file starts over). Nil, or the file error.
+    ns::Ref<ns::Error> store(const uint8_t* bytes, size_t length, const ns::Data* inflated, RangeAnswer range,
+                             uint64_t* droppedPartial);
+    // The whole body arrived (`compressed`: it came gzip).
+    void endBody(bool compressed);
+    // Moves a finished file download into place (inflating it first when it
+    // waited to inflate); nil, or the file or inflation error. Keeps the
+    // partial file when `keepForResume` (a redirect of a resumable download).
+    ns::Ref<ns::Error> finishFile(bool compressed, bool keepForResume);
+    // The body of a cached answer kept in memory.
+    void useCachedBody(const ns::Data* data);
+    // Stops: closes the files, and, when the body did not arrive whole,
+    // drops what was kept (but a resumable partial file). Nil, or the error
+    // of a temporary file that could not be removed.
+    ns::Ref<ns::Error> cancel(bool bodyComplete);
+
+    // --- Resume ---------------------------------------------------------------
+    // The size of the partial file a resumed download continues (0 when
+    // none); after refreshPartialSize().
+    uint64_t partialSize() const { return partialSize_; }
+    void setPartialSize(uint64_t bytes) { partialSize_ = bytes; }
+    // Reads the partial file's size when resuming is on; nil or the error.
+    ns::Ref<ns::Error> refreshPartialSize();
+
+    // --- Results ----------------------------------------------------------------
+    ns::Ref<ns::MutableData> rawData() const { return rawData_; }
+    // The body for the caller: inflated once when it came gzip and waited to
+    // inflate (`compressed`), else as kept.
+    ns::Ref<ns::Data> body(bool compressed) const;
+
+private:
+    bool openDownloadFile(std::string& path, int& fd, RangeAnswer range, bool isMainFile, uint64_t* droppedPartial);
+    ns::Ref<ns::Error> removeTemporaryFile(std::string& path);
+    void closeFiles();
+
+    // Settings.
+    std::string destinationPath_;
+    bool allowResume_ = false;
+    bool waitToInflate_ = true;
+    uint64_t maxKept_ = kDefaultMaxResponseDataLength;
+    uint64_t maxInflated_ = kDefaultMaxInflatedLength;
+
+    // State of the body being read.
+    bool compressed_ = false;
+    ResponseBodyGuard guard_;
+    ns::Ref<DataDecompressor> decompressor_;
+    ns::Ref<ns::MutableData> rawData_;
+    // A gzip body kept in memory, inflated while it arrived, and the raw
+    // length it came from (body() hands it out while that holds).
+    ns::Ref<ns::Data> inflatedData_;
+    size_t inflatedFromLength_ = 0;
+    std::string temporaryPath_, inflatedTemporaryPath_;
+    int fileFd_ = -1;
+    int inflatedFileFd_ = -1;
+    uint64_t partialSize_ = 0;
+};
+
+}  // namespace http
