@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -333,6 +334,41 @@ TEST(FastDecoder, CacheSharesRepeatedValuesUntilCleared) {
     auto* f0 = static_cast<ns::Dictionary*>(static_cast<ns::Array*>(c.get())->objectAtIndex(0));
     EXPECT_NE(f0->objectForKey("name"), d0->objectForKey("name"));
     EXPECT_TRUE(f0->objectForKey("name")->isEqual(*d0->objectForKey("name")));
+    // Values handed out by an earlier parse are shared with other threads:
+    // while one thread takes and drops references to them, later parses hit
+    // them in the cache. Counts that missed an update would show below (and
+    // in the sanitizer builds as a use after free).
+    auto* shared = f0->objectForKey("name");
+    const uint32_t before = shared->retainCount();
+    std::atomic<bool> stop{false};
+    std::thread reader([&] {
+        while (!stop.load()) {
+            Ref<ns::Object> held(shared);
+            Ref<ns::Object> again(held);
+        }
+    });
+    for (int i = 0; i < 5000; ++i) {
+        auto t = decoder.objectWithUTF8StringLengthError(doc.data(), doc.size());
+        auto* t0 = static_cast<ns::Dictionary*>(static_cast<ns::Array*>(t.get())->objectAtIndex(0));
+        if (t0->objectForKey("name") != shared) {
+            ADD_FAILURE() << "a later parse did not share the cached value";
+            break;
+        }
+    }
+    stop = true;
+    reader.join();
+    EXPECT_EQ(shared->retainCount(), before);
+    // A repeated key's displaced value that the cache still knows is used
+    // again in the same document and by the next parse.
+    std::string repeated = R"([{"k":"gone","k":"kept"},"gone",{"gone":1}])";
+    for (int round = 0; round < 2; ++round) {
+        auto r = decoder.objectWithUTF8StringLengthError(repeated.data(), repeated.size());
+        ASSERT_TRUE(r);
+        auto* ra = static_cast<ns::Array*>(r.get());
+        EXPECT_EQ(text(static_cast<ns::Dictionary*>(ra->objectAtIndex(0))->objectForKey("k")), "kept");
+        EXPECT_EQ(text(ra->objectAtIndex(1)), "gone");
+        EXPECT_EQ(ra->objectAtIndex(1), static_cast<ns::Dictionary*>(ra->objectAtIndex(2))->keyAtIndex(0));
+    }
     // Equal text as a number and as a string, or as signed and double, never mix.
     std::string mixed = R"(["1", 1, 1.0, -1, "-1"])";
     auto m = decoder.objectWithUTF8StringLengthError(mixed.data(), mixed.size());
