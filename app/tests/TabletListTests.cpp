@@ -51,6 +51,16 @@ protected:
         ASSERT_TRUE(driver->tapButton("Add to favorites")) << driver->lastError();
         ASSERT_TRUE(driver->pressAlertButton("Accept"));
     }
+    // Cards one (main deck), two (its sub menu) and three (second deck) made
+    // favourites, then the favourites list opened.
+    void favouriteThreeCardsAndOpenFavourites() {
+        addFavourite("card one");
+        ASSERT_TRUE(driver->tapRow("sub menu"));
+        addFavourite("card two");
+        ASSERT_TRUE(driver->tapButton("Second Deck"));
+        addFavourite("card three");
+        ASSERT_TRUE(driver->tapButton("Favorites"));
+    }
     std::vector<std::string> savedFavourites() const {
         return titlesIn(ns::arrayWithContentsOfFile(documents("Favorites-VeltraIpad.plist")).get());
     }
@@ -241,12 +251,7 @@ TEST_F(TabletListTest, DeckButtonPastTheEndOfTheDeckListDoesNothing) {
 
 TEST_F(TabletListTest, SwipingFavouritesAwayRewritesTheFileUntilTheLastIsGone) {
     ASSERT_TRUE(openSmallDeck());
-    addFavourite("card one");
-    ASSERT_TRUE(driver->tapRow("sub menu"));
-    addFavourite("card two");
-    ASSERT_TRUE(driver->tapButton("Second Deck"));
-    addFavourite("card three");
-    ASSERT_TRUE(driver->tapButton("Favorites"));
+    ASSERT_NO_FATAL_FAILURE(favouriteThreeCardsAndOpenFavourites());
     EXPECT_EQ(listTitles(), (std::vector<std::string>{"card one", "card two", "card three"}));
     EXPECT_TRUE(list()->tableViewCanEditRowAtIndexPath(list()->myTableView(), {0, 0}));
 
@@ -271,12 +276,7 @@ TEST_F(TabletListTest, SwipingFavouritesAwayRewritesTheFileUntilTheLastIsGone) {
 
 TEST_F(TabletListTest, DeletingAFavouriteRemovesThatRowsRecordEvenFromAStaleList) {
     ASSERT_TRUE(openSmallDeck());
-    addFavourite("card one");
-    ASSERT_TRUE(driver->tapRow("sub menu"));
-    addFavourite("card two");
-    ASSERT_TRUE(driver->tapButton("Second Deck"));
-    addFavourite("card three");
-    ASSERT_TRUE(driver->tapButton("Favorites"));
+    ASSERT_NO_FATAL_FAILURE(favouriteThreeCardsAndOpenFavourites());
     // The favourites change behind the list's back: it still shows three.
     ASSERT_TRUE(delegate->removeFavoriteAtIndex(0));
     ASSERT_TRUE(driver->deleteRow("card two"));  // row 1 of the stale list

@@ -17,6 +17,7 @@ namespace {
 using test::bytes;
 using test::decode;
 using test::encode;
+using test::expectArchiveRoundTrip;
 using test::hex;
 
 ns::Ref<ns::Data> data(const std::string& s) { return ns::Data::make(s); }
@@ -374,30 +375,17 @@ TEST(EDAMNoteStoreRecords, ResultRecordsWriteTheirFirstSetField) {
     EXPECT_TRUE(publicNotebook->notFoundExceptionIsSet());
 }
 
-template <class T>
-void expectArchiveRoundTrip(unsigned seeds) {
-    for (unsigned seed = 1; seed <= seeds; ++seed) {
-        auto record = ns::make<T>();
-        test::fillRecord(*record, seed * 31u);
-        KeyedArchive archive;
-        record->encodeWithCoder(archive);
-        KeyedArchive input(archive.contents());
-        auto back = ns::make<T>(static_cast<const Coder&>(input));
-        ASSERT_TRUE(back->isEqual(*record)) << record->description() << "\n" << back->description();
-    }
-}
-
 TEST(EDAMNoteStoreRecords, KeyedArchivesRoundTrip) {
-    expectArchiveRoundTrip<EDAMNote>(20);
-    expectArchiveRoundTrip<EDAMResource>(20);
-    expectArchiveRoundTrip<EDAMNotebook>(20);
-    expectArchiveRoundTrip<EDAMSharedNotebook>(20);
-    expectArchiveRoundTrip<EDAMAd>(20);
-    expectArchiveRoundTrip<EDAMSyncChunk>(10);
-    expectArchiveRoundTrip<EDAMNoteCollectionCounts>(10);
-    expectArchiveRoundTrip<EDAMAdParameters>(10);
-    expectArchiveRoundTrip<EDAMgetNote_args>(10);
-    expectArchiveRoundTrip<EDAMGetAccountSize_result>(10);
+    expectArchiveRoundTrip<EDAMNote>(20, 31);
+    expectArchiveRoundTrip<EDAMResource>(20, 31);
+    expectArchiveRoundTrip<EDAMNotebook>(20, 31);
+    expectArchiveRoundTrip<EDAMSharedNotebook>(20, 31);
+    expectArchiveRoundTrip<EDAMAd>(20, 31);
+    expectArchiveRoundTrip<EDAMSyncChunk>(10, 31);
+    expectArchiveRoundTrip<EDAMNoteCollectionCounts>(10, 31);
+    expectArchiveRoundTrip<EDAMAdParameters>(10, 31);
+    expectArchiveRoundTrip<EDAMgetNote_args>(10, 31);
+    expectArchiveRoundTrip<EDAMGetAccountSize_result>(10, 31);
 }
 
 }  // namespace

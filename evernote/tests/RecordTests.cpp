@@ -23,6 +23,7 @@ namespace {
 using test::bytes;
 using test::decode;
 using test::encode;
+using test::expectArchiveRoundTrip;
 using test::hex;
 
 TEST(EDAMRecord, FreshRecordsWriteOnlyTheStopByte) {
@@ -186,19 +187,6 @@ TEST(EDAMRecord, EveryRecordRoundTripsWithRandomFields) {
             ASSERT_TRUE(streamed->isEqual(*record)) << kind.className << " seed " << seed;
             ASSERT_EQ(test::encodeStreaming(*record), wire) << kind.className;
         }
-    }
-}
-
-template <class T>
-void expectArchiveRoundTrip(unsigned seeds) {
-    for (unsigned seed = 1; seed <= seeds; ++seed) {
-        auto record = ns::make<T>();
-        test::fillRecord(*record, seed);
-        KeyedArchive archive;
-        record->encodeWithCoder(archive);
-        KeyedArchive input(archive.contents());
-        auto back = ns::make<T>(static_cast<const Coder&>(input));
-        ASSERT_TRUE(back->isEqual(*record)) << record->description() << "\n" << back->description();
     }
 }
 

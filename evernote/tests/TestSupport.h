@@ -9,9 +9,11 @@
 #include <optional>
 #include <string>
 
+#include <gtest/gtest.h>
 #include <thrift/transport/TBufferTransports.h>
 
 #include "evernote/types/BinaryProtocol.h"
+#include "evernote/types/Coder.h"
 #include "evernote/types/Record.h"
 #include "testsupport/LoopbackServer.h"
 
@@ -48,6 +50,21 @@ ns::Ref<T> decode(const std::string& bytes) {
 }
 
 void fillRecord(Record& record, unsigned seed);
+
+// Records of class T filled from the seeds seedStep, 2 * seedStep, ... up to
+// `seeds` of them come back equal from a keyed archive of their own.
+template <class T>
+void expectArchiveRoundTrip(unsigned seeds, unsigned seedStep = 1) {
+    for (unsigned seed = 1; seed <= seeds; ++seed) {
+        auto record = ns::make<T>();
+        fillRecord(*record, seed * seedStep);
+        KeyedArchive archive;
+        record->encodeWithCoder(archive);
+        KeyedArchive input(archive.contents());
+        auto back = ns::make<T>(static_cast<const Coder&>(input));
+        ASSERT_TRUE(back->isEqual(*record)) << record->description() << "\n" << back->description();
+    }
+}
 
 // The name and sequence id of the call message `call` starts with.
 struct CallHeader {

@@ -14,6 +14,34 @@ bool contains(const std::vector<ns::Ref<ViewController>>& v, const ViewControlle
 }
 }  // namespace
 
+// -- Container ------------------------------------------------------------------
+
+std::vector<ViewController*> ContainerViewController::visibleChildViewControllers() const {
+    if (auto* shown = shownViewController()) return {shown};
+    return {};
+}
+
+std::vector<ViewController*> ContainerViewController::childViewControllers() const {
+    std::vector<ViewController*> out;
+    for (auto& c : heldViewControllers()) out.push_back(c.get());
+    return out;
+}
+
+bool ContainerViewController::shouldAutorotate() {
+    auto* shown = shownViewController();
+    return shown ? shown->shouldAutorotate() : ViewController::shouldAutorotate();
+}
+
+unsigned ContainerViewController::supportedInterfaceOrientations() {
+    auto* shown = shownViewController();
+    return shown ? shown->supportedInterfaceOrientations() : ViewController::supportedInterfaceOrientations();
+}
+
+bool ContainerViewController::shouldAutorotateToInterfaceOrientation(InterfaceOrientation o) {
+    auto* shown = shownViewController();
+    return shown ? shown->shouldAutorotateToInterfaceOrientation(o) : true;
+}
+
 // -- Navigation controller ------------------------------------------------------
 
 NavigationController::NavigationController(ns::Ref<ViewController> root) {
@@ -150,32 +178,6 @@ std::string NavigationController::backButtonTitle() const {
     return "Back";
 }
 
-std::vector<ViewController*> NavigationController::visibleChildViewControllers() const {
-    if (auto* t = topViewController()) return {t};
-    return {};
-}
-
-std::vector<ViewController*> NavigationController::childViewControllers() const {
-    std::vector<ViewController*> out;
-    for (auto& c : stack_) out.push_back(c.get());
-    return out;
-}
-
-bool NavigationController::shouldAutorotate() {
-    auto* t = topViewController();
-    return t ? t->shouldAutorotate() : ViewController::shouldAutorotate();
-}
-
-unsigned NavigationController::supportedInterfaceOrientations() {
-    auto* t = topViewController();
-    return t ? t->supportedInterfaceOrientations() : ViewController::supportedInterfaceOrientations();
-}
-
-bool NavigationController::shouldAutorotateToInterfaceOrientation(InterfaceOrientation o) {
-    auto* t = topViewController();
-    return t ? t->shouldAutorotateToInterfaceOrientation(o) : true;
-}
-
 // -- Tab bar ----------------------------------------------------------------------
 
 namespace {
@@ -291,32 +293,6 @@ bool TabBarController::userSelectTab(size_t index) {
     }
     if (auto d = delegate_.lock()) d->tabBarControllerDidSelectViewController(this, vc.get());
     return true;
-}
-
-std::vector<ViewController*> TabBarController::visibleChildViewControllers() const {
-    if (auto* s = selectedViewController()) return {s};
-    return {};
-}
-
-std::vector<ViewController*> TabBarController::childViewControllers() const {
-    std::vector<ViewController*> out;
-    for (auto& c : tabs_) out.push_back(c.get());
-    return out;
-}
-
-bool TabBarController::shouldAutorotate() {
-    auto* s = selectedViewController();
-    return s ? s->shouldAutorotate() : ViewController::shouldAutorotate();
-}
-
-unsigned TabBarController::supportedInterfaceOrientations() {
-    auto* s = selectedViewController();
-    return s ? s->supportedInterfaceOrientations() : ViewController::supportedInterfaceOrientations();
-}
-
-bool TabBarController::shouldAutorotateToInterfaceOrientation(InterfaceOrientation o) {
-    auto* s = selectedViewController();
-    return s ? s->shouldAutorotateToInterfaceOrientation(o) : true;
 }
 
 }  // namespace ui

@@ -39,6 +39,23 @@ private:
     bool translucent_ = false;
 };
 
+// A controller that holds others and shows one of them (the top of a stack,
+// the selected tab): the held ones are its children, the shown one its
+// visible child, and the shown one answers the rotation questions.
+class ContainerViewController : public ViewController {
+public:
+    std::vector<ViewController*> visibleChildViewControllers() const override;
+    std::vector<ViewController*> childViewControllers() const override;
+    bool shouldAutorotate() override;
+    unsigned supportedInterfaceOrientations() override;
+    bool shouldAutorotateToInterfaceOrientation(InterfaceOrientation o) override;
+
+protected:
+    // The controllers held, in order, and the one shown (nil when none).
+    virtual const std::vector<ns::Ref<ViewController>>& heldViewControllers() const = 0;
+    virtual ViewController* shownViewController() const = 0;
+};
+
 class NavigationControllerDelegate {
 public:
     virtual ~NavigationControllerDelegate() = default;
@@ -48,7 +65,7 @@ public:
                                                            bool animated) {}
 };
 
-class NavigationController : public ViewController {
+class NavigationController : public ContainerViewController {
 public:
     static constexpr double kBarHeight = 44;
 
@@ -90,15 +107,13 @@ public:
     void setDelegate(NavigationControllerDelegate* d) { delegate_ = d; }
 
     void loadView() override;
-    std::vector<ViewController*> visibleChildViewControllers() const override;
-    std::vector<ViewController*> childViewControllers() const override;
-    // Rotation questions go to the top controller.
-    bool shouldAutorotate() override;
-    unsigned supportedInterfaceOrientations() override;
-    bool shouldAutorotateToInterfaceOrientation(InterfaceOrientation o) override;
 
     // Lays the bar and the top controller's view out in this view.
     void layoutContent();
+
+protected:
+    const std::vector<ns::Ref<ViewController>>& heldViewControllers() const override { return stack_; }
+    ViewController* shownViewController() const override { return topViewController(); }
 
 private:
     void show(ViewController* from, ViewController* to, bool animated);
@@ -132,7 +147,7 @@ public:
     virtual void tabBarControllerDidSelectViewController(TabBarController* tc, ViewController* vc) {}
 };
 
-class TabBarController : public ViewController {
+class TabBarController : public ContainerViewController {
 public:
     static constexpr double kBarHeight = 49;
     static constexpr size_t kNoSelection = static_cast<size_t>(-1);
@@ -158,13 +173,12 @@ public:
     void setDelegate(TabBarControllerDelegate* d) { delegate_ = d; }
 
     void loadView() override;
-    std::vector<ViewController*> visibleChildViewControllers() const override;
-    std::vector<ViewController*> childViewControllers() const override;
-    bool shouldAutorotate() override;
-    unsigned supportedInterfaceOrientations() override;
-    bool shouldAutorotateToInterfaceOrientation(InterfaceOrientation o) override;
 
     void layoutContent();
+
+protected:
+    const std::vector<ns::Ref<ViewController>>& heldViewControllers() const override { return tabs_; }
+    ViewController* shownViewController() const override { return selectedViewController(); }
 
 private:
     void select(size_t index);
