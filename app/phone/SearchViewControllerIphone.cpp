@@ -2,6 +2,7 @@
 
 #include "app/AppConfig.h"
 #include "app/ContentModel.h"
+#include "app/SearchResults.h"
 #include "app/phone/CardViewController.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/ui/AlertView.h"
@@ -10,18 +11,6 @@
 #include "platform/ui/NavigationController.h"
 
 namespace app {
-
-ns::Ref<ns::Array> SearchViewControllerIphone::cardsMatching(const ns::Array* cards, const std::string& text) {
-    auto out = ns::MutableArray::make();
-    if (!cards || text.empty()) return out;
-    for (size_t i = 0; i < cards->count(); ++i) {
-        ns::Dictionary* card = rowAt(cards, i);
-        auto* cardText = card ? card->objectForKeyAs<ns::String>("text") : nullptr;
-        if (cardText && cardText->containsString(text, ns::CaseInsensitiveSearch))
-            out->addObject(ns::Ref<ns::Object>(card));
-    }
-    return out;
-}
 
 // The interface: the search bar along the top and the results below it.
 void SearchViewControllerIphone::loadView() {
@@ -97,26 +86,12 @@ long SearchViewControllerIphone::tableViewNumberOfRowsInSection(ui::TableView*, 
 }
 
 std::string SearchViewControllerIphone::colorForRow(long row) const {
-    ns::Dictionary* card = rowAt(searchResults_.get(), static_cast<size_t>(row));
-    std::string c = rowString(card, "color");
-    return c.empty() ? std::string("silver") : c;
+    return searchResultColour(rowAt(searchResults_.get(), static_cast<size_t>(row)));
 }
 
 ns::Ref<ui::TableViewCell> SearchViewControllerIphone::tableViewCellForRowAtIndexPath(ui::TableView* t,
                                                                                       ui::IndexPath ip) {
-    auto cell = t->dequeueReusableCellWithIdentifier("SearchCell");
-    if (!cell) {
-        cell = ui::TableViewCell::make(ui::TableViewCellStyle::Default, "SearchCell");
-        cell->setSelectionStyle(ui::TableViewCellSelectionStyle::Gray);
-        cell->textLabel()->setFont(ui::Font::systemFontOfSize(16));
-    }
-    std::string colour = colorForRow(ip.row);
-    cell->textLabel()->setTextColor(colour == "silver" ? ui::Color::black() : ui::Color::white());
-    cell->setBackgroundView(ui::ImageView::withImage(ui::Image::imageNamed(stripImageName(colour))));
-    ns::Dictionary* card = rowAt(searchResults_.get(), static_cast<size_t>(ip.row));
-    cell->textLabel()->setText(rowString(card, "title"));
-    cell->textLabel()->setBackgroundColor(ui::Color::clear());
-    return cell;
+    return searchResultCell(t, rowAt(searchResults_.get(), static_cast<size_t>(ip.row)));
 }
 
 void SearchViewControllerIphone::tableViewDidSelectRowAtIndexPath(ui::TableView*, ui::IndexPath ip) {

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "app/SearchResults.h"
 #include "platform/foundation/Array.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/TableView.h"
@@ -26,7 +27,9 @@ public:
 
     // The cards of `cards` whose "text" contains `text` ignoring case, in
     // order. Empty text matches nothing.
-    static ns::Ref<ns::Array> cardsMatching(const ns::Array* cards, const std::string& text);
+    static ns::Ref<ns::Array> cardsMatching(const ns::Array* cards, const std::string& text) {
+        return cardsWithText(cards, text);
+    }
 
     ns::Array* allCards() const { return allCards_.get(); }
     void setAllCards(ns::Ref<ns::Array> a) { allCards_ = std::move(a); }

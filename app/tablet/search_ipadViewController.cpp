@@ -2,6 +2,7 @@
 
 #include "app/AppConfig.h"
 #include "app/ContentModel.h"
+#include "app/SearchResults.h"
 #include "app/tablet/TabletNotifications.h"
 #include "platform/foundation/Foundation.h"
 #include "platform/foundation/RunLoop.h"
@@ -43,8 +44,7 @@ void search_ipadViewController::viewDidLoad() {
 }
 
 std::string search_ipadViewController::colorForRow(long row) const {
-    std::string colour = rowString(row < 0 ? nullptr : rowAt(searchResults_.get(), static_cast<size_t>(row)), "color");
-    return colour.empty() ? "silver" : colour;
+    return searchResultColour(row < 0 ? nullptr : rowAt(searchResults_.get(), static_cast<size_t>(row)));
 }
 
 long search_ipadViewController::tableViewNumberOfRowsInSection(ui::TableView*, long) {
@@ -52,20 +52,7 @@ long search_ipadViewController::tableViewNumberOfRowsInSection(ui::TableView*, l
 }
 
 ns::Ref<ui::TableViewCell> search_ipadViewController::tableViewCellForRowAtIndexPath(ui::TableView* t, ui::IndexPath ip) {
-    auto cell = t->dequeueReusableCellWithIdentifier("SearchCell");
-    if (!cell) {
-        cell = ui::TableViewCell::make(ui::TableViewCellStyle::Default, "SearchCell");
-        cell->setSelectionStyle(ui::TableViewCellSelectionStyle::Gray);
-        cell->textLabel()->setFont(ui::Font::systemFontOfSize(16));
-    }
-    std::string colour = colorForRow(ip.row);
-    cell->textLabel()->setTextColor(colour == "silver" ? ui::Color::black() : ui::Color::white());
-    auto strip = ui::ImageView::make();
-    strip->setImage(ui::Image::imageNamed(stripImageName(colour)));
-    cell->setBackgroundView(strip);
-    cell->textLabel()->setText(rowString(rowAt(searchResults_.get(), static_cast<size_t>(ip.row)), "title"));
-    cell->textLabel()->setBackgroundColor(ui::Color::clear());
-    return cell;
+    return searchResultCell(t, ip.row < 0 ? nullptr : rowAt(searchResults_.get(), static_cast<size_t>(ip.row)));
 }
 
 void search_ipadViewController::searchBarSearchButtonClicked(ui::SearchBar*) {
@@ -81,16 +68,8 @@ void search_ipadViewController::searchBarCancelButtonClicked(ui::SearchBar*) {
 
 void search_ipadViewController::doSearch() {
     searchBar_->resignFirstResponder();
-    std::string phrase = searchBar_->text();
-    auto results = ns::MutableArray::make();
     // An empty phrase is contained in no text, as the predicate answers.
-    if (!phrase.empty()) {
-        for (ns::Object* o : *allCards_) {
-            auto* card = ns::as<ns::Dictionary>(o);
-            ns::String* text = card ? card->stringForKey("text") : nullptr;
-            if (text && text->containsString(phrase, ns::CaseInsensitiveSearch)) results->addObject(ns::Ref<ns::Object>(o));
-        }
-    }
+    ns::Ref<ns::Array> results = cardsWithText(allCards_.get(), searchBar_->text());
     searchResults_ = results;
     tableView_->reloadData();
     if (results->count() == 0) ui::AlertView::make("No data", "no match was found.", nullptr, "OK")->show();

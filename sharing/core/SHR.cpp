@@ -309,6 +309,21 @@ std::string SHREncode(std::string_view text) {
 
 std::string SHREncode(const ns::String* text) { return text ? SHREncode(text->view()) : std::string(); }
 
+std::string SHRXMLEscaped(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
 std::string SHREncodeURL(const ns::URL* url) {
     if (!url) return {};
     return ns::addPercentEscapes(url->absoluteText(), {}, "!*'();:@&=+$,/?%#[]");

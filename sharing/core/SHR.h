@@ -152,6 +152,9 @@ std::string SHREncode(const ns::String* text);
 std::string SHREncode(std::string_view text);
 // The URL's absolute string with every reserved character escaped too.
 std::string SHREncodeURL(const ns::URL* url);
+// Text put into an XML document ("&", "<", ">" and the double quote as
+// entities), so the document stays well-formed whatever the text holds.
+std::string SHRXMLEscaped(std::string_view text);
 
 // MD5 of the bytes as 32 lower-case hexadecimal digits.
 std::string md5(const ns::Data& data);

@@ -252,20 +252,17 @@ void FBDialog::dismissWithSuccess(bool success, bool animated) {
         if (success) d->dialogDidComplete(this);
         else d->dialogDidNotComplete(this);
     }
-    loadingURL_.clear();
-    dialogWillDisappear();
-    if (animated) {
-        auto hold = ns::keepAlive(this);
-        ui::View::animate(kTransitionDuration, [this] { setAlpha(0); }, [hold](bool) { hold->postDismissCleanup(); });
-    } else {
-        postDismissCleanup();
-    }
+    disappear(animated);
 }
 
 void FBDialog::dismissWithError(ns::Ref<ns::Error> error, bool animated) {
     auto keep = ns::keepAlive(this);
     dismissing_ = true;
     if (auto d = delegate_.lock()) d->dialogDidFailWithError(this, error.get());
+    disappear(animated);
+}
+
+void FBDialog::disappear(bool animated) {
     loadingURL_.clear();
     dialogWillDisappear();
     if (animated) {

@@ -107,6 +107,9 @@ private:
     void keyboardWillHide();
     void addObservers();
     void removeObservers();
+    // Stops loading, tells dialogWillDisappear, then fades out (or not) and
+    // cleans up.
+    void disappear(bool animated);
     void postDismissCleanup();
     void updateWebViewOrientation();
 

@@ -195,9 +195,10 @@ void OAMutableURLRequest::setOAuthParameterNameWithValue(std::string_view name, 
     extraOAuthParameters_->setObject(ns::str(value), name);
 }
 
-std::string OAMutableURLRequest::_signatureBaseString() const {
+std::string OAMutableURLRequest::normalizedParameters(std::string_view callback) const {
     std::vector<std::string> pairs;
     auto pair = [](std::string_view n, std::string_view v) { return OAURLEncodedString(n) + "=" + OAURLEncodedString(v); };
+    if (!callback.empty()) pairs.push_back(pair("oauth_callback", callback));
     pairs.push_back(pair(kConsumerKeyParameter, consumer_ ? consumer_->key() : std::string()));
     pairs.push_back(pair("oauth_signature_method", provider()->name()));
     pairs.push_back(pair("oauth_timestamp", timestamp_));
@@ -205,11 +206,7 @@ std::string OAMutableURLRequest::_signatureBaseString() const {
     pairs.push_back(pair("oauth_version", "1.0"));
     std::string tokenKey = token_->keyText();
     if (!tokenKey.empty()) pairs.push_back(pair("oauth_token", tokenKey));
-    if (extraOAuthParameters_) {
-        for (size_t i = 0; i < extraOAuthParameters_->count(); ++i)
-            pairs.push_back(pair(ns::describe(extraOAuthParameters_->keyAtIndex(i)),
-                                 ns::describe(extraOAuthParameters_->valueAtIndex(i))));
-    }
+    for (auto& [n, v] : sortedExtraOAuthParameters()) pairs.push_back(pair(n, v));
     auto contentType = valueForHTTPHeaderField("Content-Type");
     if (!contentType || contentType->rfind("multipart/form-data", 0) != 0) {
         if (auto params = parameters())
@@ -221,31 +218,48 @@ std::string OAMutableURLRequest::_signatureBaseString() const {
         if (i) joined += '&';
         joined += pairs[i];
     }
-    // The pairs hold the token, and an xAuth login its password: masked.
-    std::fprintf(stderr, "OAMutableURLRequest parameters %s\n", ns::maskSecretsInParameters(joined).c_str());
-    std::string urlText = URL() ? OAURLStringWithoutQuery(*URL()) : std::string();
-    return HTTPMethod() + "&" + OAURLEncodedString(urlText) + "&" + OAURLEncodedString(joined);
+    return joined;
 }
 
-void OAMutableURLRequest::prepare() {
+std::string OAMutableURLRequest::signatureBaseStringFor(std::string_view normalized) const {
+    std::string urlText = URL() ? OAURLStringWithoutQuery(*URL()) : std::string();
+    return HTTPMethod() + "&" + OAURLEncodedString(urlText) + "&" + OAURLEncodedString(normalized);
+}
+
+std::string OAMutableURLRequest::_signatureBaseString() const {
+    std::string joined = normalizedParameters({});
+    // The pairs hold the token, and an xAuth login its password: masked.
+    std::fprintf(stderr, "OAMutableURLRequest parameters %s\n", ns::maskSecretsInParameters(joined).c_str());
+    return signatureBaseStringFor(joined);
+}
+
+std::vector<std::pair<std::string, std::string>> OAMutableURLRequest::sortedExtraOAuthParameters() const {
+    std::vector<std::pair<std::string, std::string>> items;
+    if (extraOAuthParameters_)
+        for (size_t i = 0; i < extraOAuthParameters_->count(); ++i)
+            items.emplace_back(ns::describe(extraOAuthParameters_->keyAtIndex(i)),
+                               ns::describe(extraOAuthParameters_->valueAtIndex(i)));
+    std::sort(items.begin(), items.end());
+    return items;
+}
+
+void OAMutableURLRequest::prepare() { prepareWithCallback({}); }
+
+void OAMutableURLRequest::prepareWithCallback(std::string_view callback) {
     if (didPrepare_) return;
     didPrepare_ = true;
     std::string secret = OAURLEncodedString(consumer_ ? consumer_->secret() : std::string()) + "&" +
                          OAURLEncodedString(token_->secretText());
     signature_ = provider()->signClearTextWithSecret(_signatureBaseString(), secret);
+    std::string callbackPart = callback.empty() ? std::string()
+                                                : "oauth_callback=\"" + OAURLEncodedString(callback) + "\", ";
     std::string tokenKey = token_->keyText();
     std::string tokenPart = tokenKey.empty() ? std::string() : "oauth_token=\"" + OAURLEncodedString(tokenKey) + "\", ";
     std::string extra;
-    if (extraOAuthParameters_) {
-        std::vector<std::pair<std::string, std::string>> items;
-        for (size_t i = 0; i < extraOAuthParameters_->count(); ++i)
-            items.emplace_back(ns::describe(extraOAuthParameters_->keyAtIndex(i)),
-                               ns::describe(extraOAuthParameters_->valueAtIndex(i)));
-        std::sort(items.begin(), items.end());
-        for (auto& [n, v] : items) extra += ", " + OAURLEncodedString(n) + "=\"" + OAURLEncodedString(v) + "\"";
-    }
-    std::string header = "OAuth realm=\"" + OAURLEncodedString(realm_) + "\", " + kConsumerKeyParameter + "=\"" +
-                         OAURLEncodedString(consumer_ ? consumer_->key() : std::string()) + "\", " + tokenPart +
+    for (auto& [n, v] : sortedExtraOAuthParameters())
+        extra += ", " + OAURLEncodedString(n) + "=\"" + OAURLEncodedString(v) + "\"";
+    std::string header = "OAuth realm=\"" + OAURLEncodedString(realm_) + "\", " + callbackPart + kConsumerKeyParameter +
+                         "=\"" + OAURLEncodedString(consumer_ ? consumer_->key() : std::string()) + "\", " + tokenPart +
                          "oauth_signature_method=\"" + OAURLEncodedString(provider()->name()) +
                          "\", oauth_signature=\"" + OAURLEncodedString(signature_) + "\", oauth_timestamp=\"" +
                          timestamp_ + "\", oauth_nonce=\"" + nonce_ + "\", oauth_version=\"1.0\"" + extra;

@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/foundation/Foundation.h"
 #include "platform/network/URLConnection.h"
@@ -142,12 +144,19 @@ protected:
     void setUp(ns::Ref<ns::URL> url, ns::Ref<OAConsumer> consumer, ns::Ref<OAToken> token, ns::Ref<ns::String> realm,
                ns::Ref<ns::Object> signatureProvider, std::string nonce, std::string timestamp);
     OASignatureProviding* provider() const;
-    const std::string& realm() const { return realm_; }
-    const ns::MutableDictionary* extraOAuthParameters() const { return extraOAuthParameters_.get(); }
-    void setSignature(std::string s) { signature_ = std::move(s); }
-    void setDidPrepare(bool b) { didPrepare_ = b; }
+    // prepare() for a request that also signs and sends `callback` as
+    // "oauth_callback" (nothing when empty).
+    void prepareWithCallback(std::string_view callback);
+    // The OAuth fields (with the callback when not empty), the extra OAuth
+    // fields and the form parameters (none for a multipart body) as sorted
+    // "name=value" pairs, each side percent-encoded, joined by "&".
+    std::string normalizedParameters(std::string_view callback) const;
+    // "METHOD&URL&parameters", the URL without its query, each part encoded.
+    std::string signatureBaseStringFor(std::string_view normalizedParameters) const;
 
 private:
+    std::vector<std::pair<std::string, std::string>> sortedExtraOAuthParameters() const;
+
     ns::Ref<OAConsumer> consumer_;
     ns::Ref<OAToken> token_;
     std::string realm_;

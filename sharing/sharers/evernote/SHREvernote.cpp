@@ -69,20 +69,7 @@ bool nonEmpty(const ns::String* s) { return s && s->length() > 0; }
 // Text put into the ENML document: the note must stay well-formed XML, or the
 // service refuses it, so markup characters in titles, texts and URLs are
 // written as entities.
-std::string xml(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
+std::string xml(std::string_view text) { return SHRXMLEscaped(text); }
 
 }  // namespace
 

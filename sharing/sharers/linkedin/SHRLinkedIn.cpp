@@ -36,64 +36,11 @@ ns::Ref<SHRLinkedInOAMutableURLRequest> SHRLinkedInOAMutableURLRequest::make(
     return r;
 }
 
-namespace {
-std::vector<std::pair<std::string, std::string>> sortedExtras(const ns::MutableDictionary* extras) {
-    std::vector<std::pair<std::string, std::string>> items;
-    if (extras)
-        for (size_t i = 0; i < extras->count(); ++i)
-            items.emplace_back(ns::describe(extras->keyAtIndex(i)), ns::describe(extras->valueAtIndex(i)));
-    std::sort(items.begin(), items.end());
-    return items;
-}
-}  // namespace
-
 std::string SHRLinkedInOAMutableURLRequest::_signatureBaseString() const {
-    std::vector<std::string> pairs;
-    auto pair = [](std::string_view n, std::string_view v) { return OAURLEncodedString(n) + "=" + OAURLEncodedString(v); };
-    if (!callback_.empty()) pairs.push_back(pair("oauth_callback", callback_));
-    pairs.push_back(pair(kConsumerKeyParameter, consumer() ? consumer()->key() : std::string()));
-    pairs.push_back(pair("oauth_signature_method", provider()->name()));
-    pairs.push_back(pair("oauth_timestamp", timestamp()));
-    pairs.push_back(pair("oauth_nonce", nonce()));
-    pairs.push_back(pair("oauth_version", "1.0"));
-    std::string tokenKey = token()->keyText();
-    if (!tokenKey.empty()) pairs.push_back(pair("oauth_token", tokenKey));
-    for (auto& [n, v] : sortedExtras(extraOAuthParameters())) pairs.push_back(pair(n, v));
-    auto contentType = valueForHTTPHeaderField("Content-Type");
-    if (!contentType || contentType->rfind("multipart/form-data", 0) != 0) {
-        if (auto params = parameters())
-            for (ns::Object* o : *params) pairs.push_back(static_cast<OARequestParameter*>(o)->URLEncodedNameValuePair());
-    }
-    std::sort(pairs.begin(), pairs.end());
-    std::string joined;
-    for (size_t i = 0; i < pairs.size(); ++i) {
-        if (i) joined += '&';
-        joined += pairs[i];
-    }
-    std::string urlText = URL() ? OAURLStringWithoutQuery(*URL()) : std::string();
-    return HTTPMethod() + "&" + OAURLEncodedString(urlText) + "&" + OAURLEncodedString(joined);
+    return signatureBaseStringFor(normalizedParameters(callback_));
 }
 
-void SHRLinkedInOAMutableURLRequest::prepare() {
-    if (didPrepare()) return;
-    setDidPrepare(true);
-    std::string secret = OAURLEncodedString(consumer() ? consumer()->secret() : std::string()) + "&" +
-                         OAURLEncodedString(token()->secretText());
-    setSignature(provider()->signClearTextWithSecret(_signatureBaseString(), secret));
-    std::string callbackPart = callback_.empty() ? std::string()
-                                                 : "oauth_callback=\"" + OAURLEncodedString(callback_) + "\", ";
-    std::string tokenKey = token()->keyText();
-    std::string tokenPart = tokenKey.empty() ? std::string() : "oauth_token=\"" + OAURLEncodedString(tokenKey) + "\", ";
-    std::string extra;
-    for (auto& [n, v] : sortedExtras(extraOAuthParameters()))
-        extra += ", " + OAURLEncodedString(n) + "=\"" + OAURLEncodedString(v) + "\"";
-    std::string header = "OAuth realm=\"" + OAURLEncodedString(realm()) + "\", " + callbackPart +
-                         kConsumerKeyParameter + "=\"" + OAURLEncodedString(consumer() ? consumer()->key() : std::string()) +
-                         "\", " + tokenPart + "oauth_signature_method=\"" + OAURLEncodedString(provider()->name()) +
-                         "\", oauth_signature=\"" + OAURLEncodedString(signature()) + "\", oauth_timestamp=\"" +
-                         timestamp() + "\", oauth_nonce=\"" + nonce() + "\", oauth_version=\"1.0\"" + extra;
-    setValueForHTTPHeaderField(header, "Authorization");
-}
+void SHRLinkedInOAMutableURLRequest::prepare() { prepareWithCallback(callback_); }
 
 // -- Sharer --------------------------------------------------------------------------------
 
@@ -172,20 +119,6 @@ bool SHRLinkedIn::validateItem() {
     return true;
 }
 
-std::string SHRLinkedIn::escapeXML(std::string_view text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
-
 bool SHRLinkedIn::send() {
     if (!validateItem()) return false;
     auto type = item()->shareType();
@@ -195,11 +128,11 @@ bool SHRLinkedIn::send() {
     request->setHTTPMethod("POST");
     request->prepare();
     const ns::String* commentText = type == SHRShareTypeURL ? item()->title().get() : item()->text().get();
-    std::string comment = escapeXML(commentText ? commentText->view() : std::string_view());
+    std::string comment = SHRXMLEscaped(commentText ? commentText->view() : std::string_view());
     std::string content;
     if (type == SHRShareTypeURL)
         content = ns::format("<content><submitted-url>%@</submitted-url></content>",
-                             escapeXML(item()->URL()->absoluteText()));
+                             SHRXMLEscaped(item()->URL()->absoluteText()));
     ns::String* code = item()->customValueForKey("visibility.code");
     std::string body = ns::format(
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?><share><comment>%@</comment>%@<visibility><code>%@</code>"

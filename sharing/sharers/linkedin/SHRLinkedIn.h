@@ -55,8 +55,6 @@ public:
     static constexpr ns::ServiceEndpoint kService{"linkedin", "https://api.linkedin.com"};
     static constexpr ns::ServiceEndpoint kWebService{"linkedin-web", "https://www.linkedin.com"};
     static constexpr ns::ServiceEndpoint kShareService{"linkedin-share", "http://api.linkedin.com"};
-    // "&", "<", ">" and the double quote as XML entities.
-    static std::string escapeXML(std::string_view text);
 
 private:
     ns::Ref<OAAsynchronousDataFetcher> sendFetcher_;

@@ -18,6 +18,19 @@ std::string plainURL(const ns::URL& url) {
 void appendPart(std::string& body, const std::string& part) {
     body = body.empty() ? part : body + "<br/><br/>" + part;
 }
+// The body a composer starts with: the one the item keeps under "body" when
+// there is one; else the text and the plain URL (with `noteAttachment`, the
+// attached file's name too), which the item then keeps.
+std::string composerBody(SHRItem& it, bool noteAttachment) {
+    if (ns::String* stored = it.customValueForKey("body")) return stored->utf8();
+    std::string body;
+    if (it.text()) body = it.text()->utf8();
+    if (it.URL()) appendPart(body, plainURL(*it.URL()));
+    if (noteAttachment && it.data())
+        appendPart(body, SHRLocalizedString("Attached: %@", it.title() ? it.title() : it.filename()));
+    it.setCustomValueForKey(ns::str(body), "body");
+    return body;
+}
 }  // namespace
 
 // -- Copy ------------------------------------------------------------------------------
@@ -63,15 +76,7 @@ bool SHRMail::sendMail() {
     keepUntilResult_ = ns::keepAlive(this);
     composer->setMailComposeDelegate(this);
     const auto& it = item();
-    std::string body;
-    if (ns::String* stored = it->customValueForKey("body")) {
-        body = stored->utf8();
-    } else {
-        if (it->text()) body = it->text()->utf8();
-        if (it->URL()) appendPart(body, plainURL(*it->URL()));
-        if (it->data()) appendPart(body, SHRLocalizedString("Attached: %@", it->title() ? it->title() : it->filename()));
-        it->setCustomValueForKey(ns::str(body), "body");
-    }
+    std::string body = composerBody(*it, true);
     if (it->data())
         composer->addAttachmentData(it->data(), it->mimeType() ? std::string(it->mimeType()->utf8()) : "application/octet-stream",
                                     it->filename() ? std::string(it->filename()->utf8()) : "Attachment");
@@ -159,14 +164,7 @@ bool SHRTextMessage::sendText() {
     auto composer = mail::MessageComposeViewController::make();
     composer->setMessageComposeDelegate(this);
     const auto& it = item();
-    std::string body;
-    if (ns::String* stored = it->customValueForKey("body")) {
-        body = stored->utf8();
-    } else {
-        if (it->text()) body = it->text()->utf8();
-        if (it->URL()) appendPart(body, plainURL(*it->URL()));
-        it->setCustomValueForKey(ns::str(body), "body");
-    }
+    std::string body = composerBody(*it, false);
     composer->setBody(body);
     SHR::currentHelper()->showViewController(composer);
     keepUntilResult_ = ns::keepAlive(this);
