@@ -22,7 +22,7 @@ void appendPart(std::string& body, const std::string& part) {
 // there is one; else the text and the plain URL (with `noteAttachment`, the
 // attached file's name too), which the item then keeps.
 std::string composerBody(SHRItem& it, bool noteAttachment) {
-    if (ns::String* stored = it.customValueForKey("body")) return stored->utf8();
+    if (ns::String* stored = it.customValueForKey("body")) return std::string(stored->utf8());
     std::string body;
     if (it.text()) body = it.text()->utf8();
     if (it.URL()) appendPart(body, plainURL(*it.URL()));
