@@ -145,11 +145,6 @@ HTTPRequest::~HTTPRequest() {
     authenticationNeeded_ = 0;
     request_ = nullptr;
     if (statusTimer_) statusTimer_->invalidate();
-    if (PACReadTimer_) PACReadTimer_->invalidate();
-    if (PACFileSource_) PACFileSource_->invalidate();
-    if (PACFileFd_ >= 0) ::close(PACFileFd_);
-    if (PACEvaluation_) PACEvaluation_->cancel();
-    if (PACFileRequest_) PACFileRequest_->PACFileDone_ = nullptr;
     if (readStream_) {
         readStream_->setClient(0, nullptr);
         if (!connectionCanBeReused_) readStream_->close();
@@ -165,6 +160,7 @@ void HTTPRequest::releaseBlocksOnMainThread(bool waitUntilDone) {
             all;
     };
     auto blocks = ns::make<Blocks>();
+    std::unique_lock<std::mutex> g(settingsLock_);
     blocks->all = {std::exchange(startedBlock_, nullptr),
                    std::exchange(completionBlock_, nullptr),
                    std::exchange(failureBlock_, nullptr),
@@ -177,6 +173,7 @@ void HTTPRequest::releaseBlocksOnMainThread(bool waitUntilDone) {
                    std::exchange(downloadSizeIncrementedBlock_, nullptr),
                    std::exchange(uploadSizeIncrementedBlock_, nullptr),
                    std::exchange(dataReceivedBlock_, nullptr)};
+    g.unlock();
     ns::performOnMainThread([blocks]() mutable { blocks = nullptr; }, waitUntilDone);
 }
 
@@ -197,20 +194,23 @@ std::string HTTPRequest::description() const {
 // ---- Guarded settings -----------------------------------------------------------
 
 ns::Ref<ns::URL> HTTPRequest::url() const {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    std::lock_guard<std::mutex> g(settingsLock_);
     return url_;
 }
 
 void HTTPRequest::setURL(ns::Ref<ns::URL> url) {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
     replaceURL(std::move(url));
     // The caller points the request elsewhere: its credentials go along.
+    std::lock_guard<std::mutex> g(settingsLock_);
     if (credentialsOrigin_) credentialsOrigin_ = url_;
 }
 
 void HTTPRequest::replaceURL(ns::Ref<ns::URL> url) {
-    if (ns::equal(url, url_)) return;
-    url_ = std::move(url);
+    {
+        std::lock_guard<std::mutex> g(settingsLock_);
+        if (ns::equal(url, url_)) return;
+        url_ = std::move(url);
+    }
     request_ = nullptr;
     serverLogin_.forgetAuthentication();
     proxyLogin_.forgetAuthentication();
@@ -218,71 +218,79 @@ void HTTPRequest::replaceURL(ns::Ref<ns::URL> url) {
 }
 
 HTTPRequestDelegate* HTTPRequest::delegate() const {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    std::lock_guard<std::mutex> g(settingsLock_);
     return delegate_.get();
 }
 void HTTPRequest::setDelegate(HTTPRequestDelegate* d) {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    std::lock_guard<std::mutex> g(settingsLock_);
     delegate_.set(d);
 }
 HTTPRequestQueue* HTTPRequest::queue() const {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    std::lock_guard<std::mutex> g(settingsLock_);
     return queue_.get();
 }
 void HTTPRequest::setQueue(HTTPRequestQueue* q) {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    std::lock_guard<std::mutex> g(settingsLock_);
     queue_ = q;
 }
 std::string HTTPRequest::requestMethod() const {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    std::lock_guard<std::mutex> g(settingsLock_);
     return requestMethod_;
 }
 void HTTPRequest::setRequestMethod(std::string method) {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    std::lock_guard<std::mutex> g(settingsLock_);
     if (method == requestMethod_) return;
     requestMethod_ = std::move(method);
     if (requestMethod_ == "POST" || requestMethod_ == "PUT" || body_.hasContent())
         shouldAttemptPersistentConnection_ = false;
 }
 ProgressDelegate* HTTPRequest::uploadProgressDelegate() const {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    std::lock_guard<std::mutex> g(settingsLock_);
     return uploadProgressDelegate_.get();
 }
 void HTTPRequest::setUploadProgressDelegate(ProgressDelegate* d) {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    std::lock_guard<std::mutex> g(settingsLock_);
     uploadProgressDelegate_.set(d);
 }
 ProgressDelegate* HTTPRequest::downloadProgressDelegate() const {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    std::lock_guard<std::mutex> g(settingsLock_);
     return downloadProgressDelegate_.get();
 }
 void HTTPRequest::setDownloadProgressDelegate(ProgressDelegate* d) {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    std::lock_guard<std::mutex> g(settingsLock_);
     downloadProgressDelegate_.set(d);
 }
 CacheDelegate* HTTPRequest::downloadCache() const {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    std::lock_guard<std::mutex> g(settingsLock_);
     return downloadCacheLink_.get();
 }
+ns::WeakDelegate<CacheDelegate>::Locked HTTPRequest::lockedDownloadCache() const {
+    std::lock_guard<std::mutex> g(settingsLock_);
+    return downloadCacheLink_.lock();
+}
 void HTTPRequest::setDownloadCache(CacheDelegate* cache) {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    std::lock_guard<std::mutex> g(settingsLock_);
     downloadCacheLink_.set(cache);
 }
 ns::Ref<ns::Error> HTTPRequest::error() const {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    std::lock_guard<std::mutex> g(settingsLock_);
     return error_;
 }
 void HTTPRequest::setError(ns::Ref<ns::Error> e) {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    std::lock_guard<std::mutex> g(settingsLock_);
     error_ = std::move(e);
 }
+void HTTPRequest::storeResponseHeaders(ns::Ref<ns::Dictionary> headers) {
+    std::lock_guard<std::mutex> g(settingsLock_);
+    responseHeaders_ = std::move(headers);
+}
 ns::Ref<ns::Dictionary> HTTPRequest::responseHeaders() const {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    std::lock_guard<std::mutex> g(settingsLock_);
     return responseHeaders_;
 }
 ns::Ref<ns::Number> HTTPRequest::requestID() const {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
-    return requestIDValue_ ? ns::Number::numberWithUnsignedInt(requestIDValue_) : nullptr;
+    uint32_t id = requestIDValue_.load();
+    return id ? ns::Number::numberWithUnsignedInt(id) : nullptr;
 }
 void HTTPRequest::setClientCertificateIdentity(std::string chain, std::string key) {
     clientCertificatePEM_ = std::move(chain);
@@ -291,7 +299,7 @@ void HTTPRequest::setClientCertificateIdentity(std::string chain, std::string ke
 
 #define HTTP_BLOCK_SETTER(Name, Type, field)                   \
     void HTTPRequest::Name(Type b) {                            \
-        std::lock_guard<std::recursive_mutex> g(cancelledLock_); \
+        std::lock_guard<std::mutex> g(settingsLock_); \
         field = std::move(b);                                   \
     }
 HTTP_BLOCK_SETTER(setStartedBlock, Block, startedBlock_)
@@ -312,28 +320,29 @@ HTTP_BLOCK_SETTER(setRequestRedirectedBlock, Block, requestRedirectedBlock_)
 
 void HTTPRequest::startAsynchronous() { sharedQueue()->addOperation(ns::keepAlive(this)); }
 
+bool HTTPRequest::claimLoop(ns::Ref<ns::RunLoop> loop) {
+    std::lock_guard<std::mutex> g(settingsLock_);
+    if (cancelBeforeStart_) return false;
+    loop_ = std::move(loop);
+    return true;
+}
+
 void HTTPRequest::start() {
     willChangeValueForKey("isExecuting");
     inProgress_ = true;
     didChangeValueForKey("isExecuting");
-    auto self = ns::keepAlive(this);
+    // A cancel that came first has the network thread already; main() then
+    // only finishes the request, after the cancel step.
     auto loop = networkRunLoop();
-    ns::performOnThread(*loop, [self, loop] {
-        {
-            std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
-            self->loop_ = loop;
-        }
-        self->main();
-    }, false);
+    claimLoop(loop);
+    auto self = ns::keepAlive(this);
+    ns::performOnThread(*loop, [self] { self->main(); }, false);
 }
 
 void HTTPRequest::startSynchronous() {
-    {
-        std::lock_guard<std::recursive_mutex> g(cancelledLock_);
-        isSynchronous_ = true;
-        runLoopMode_ = kHTTPRequestRunLoopMode;
-        loop_ = ns::RunLoop::current();
-    }
+    if (!claimLoop(ns::RunLoop::current())) return;  // cancelled before it started
+    isSynchronous_ = true;
+    runLoopMode_ = kHTTPRequestRunLoopMode;
     willChangeValueForKey("isExecuting");
     inProgress_ = true;
     didChangeValueForKey("isExecuting");
@@ -355,7 +364,7 @@ bool HTTPRequest::isCancelled() const {
 void HTTPRequest::performOnRequestThread(std::function<void()> fn) {
     ns::Ref<ns::RunLoop> loop;
     {
-        std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+        std::lock_guard<std::mutex> g(settingsLock_);
         loop = loop_;
     }
     if (!loop) loop = networkRunLoop();
@@ -363,12 +372,20 @@ void HTTPRequest::performOnRequestThread(std::function<void()> fn) {
 }
 
 void HTTPRequest::cancel() {
+    {
+        // Before any start, the cancel step takes the network thread for
+        // the sequence.
+        std::lock_guard<std::mutex> g(settingsLock_);
+        if (!loop_) {
+            loop_ = networkRunLoop();
+            cancelBeforeStart_ = true;
+        }
+    }
     auto self = ns::keepAlive(this);
     performOnRequestThread([self] { self->cancelOnRequestThread(); });
 }
 
 void HTTPRequest::cancelOnRequestThread() {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
     // A request waiting for the caller counts as complete (its stream is
     // done) but has not ended: cancelling ends it and frees its place.
     if (cancelled_ || (complete_ && !awaitingCaller_)) return;
@@ -383,20 +400,19 @@ void HTTPRequest::cancelOnRequestThread() {
 
 void HTTPRequest::clearDelegatesAndCancel() {
     {
-        std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+        std::lock_guard<std::mutex> g(settingsLock_);
         delegate_.set(nullptr);
         queue_ = nullptr;
         uploadProgressDelegate_.set(nullptr);
         downloadProgressDelegate_.set(nullptr);
-        releaseBlocksOnMainThread(ns::RunLoop::isMainThread());
     }
+    releaseBlocksOnMainThread(ns::RunLoop::isMainThread());
     cancel();
 }
 
 // ---- main ---------------------------------------------------------------------
 
 void HTTPRequest::main() {
-    std::unique_lock<std::recursive_mutex> lock(cancelledLock_);
     try {
         runMain();
     } catch (const ns::Exception& e) {
@@ -427,7 +443,7 @@ void HTTPRequest::runMain() {
         buildPostBody();
         if (error_) return;  // the body could not be built; already failed
     }
-    if (requestMethod_ != "GET") downloadCacheLink_.set(nullptr);
+    if (requestMethod_ != "GET") setDownloadCache(nullptr);
 
     request_ = nullptr;
     net::HTTPTarget target;
@@ -445,8 +461,8 @@ void HTTPRequest::runMain() {
         applyCookieHeader();
     }
 
-    if (CacheDelegate* cache = downloadCacheLink_.lock().get()) {
-        auto keep = downloadCacheLink_.lock();
+    if (auto keep = lockedDownloadCache()) {
+        CacheDelegate* cache = keep.get();
         if (cachePolicy_ == 0) cachePolicy_ = cache->defaultCachePolicy();
         if (cache->canUseCachedDataForRequest(*this)) {
             useDataFromCache();
@@ -479,9 +495,7 @@ ns::Ref<ns::Error> HTTPRequest::errorWithCode(long code, const std::string& desc
 // ---- Opening the stream ------------------------------------------------------------
 
 void HTTPRequest::startRequest() {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
     if (cancelled_) return;
-    if (!loop_) loop_ = ns::RunLoop::current();
     reportStarted();
 
     downloadComplete_ = false;
@@ -492,7 +506,7 @@ void HTTPRequest::startRequest() {
     if (lastBytesSent_ > 0) removeUploadProgressSoFar();
     lastBytesSent_ = 0;
     contentLength_ = 0;
-    responseHeaders_ = nullptr;
+    storeResponseHeaders(nullptr);
     responseMessage_ = nullptr;
     download_.startAttempt();
     readStreamIsScheduled_ = false;
@@ -517,7 +531,7 @@ void HTTPRequest::startRequest() {
         tls.trustedCertificatesFile = clientCertificates_;
         readStream_->setTLSSettings(tls);
     }
-    applyProxyToStream(*readStream_);
+    proxy_.applyTo(*readStream_);
 
     chooseConnection();
 
@@ -561,32 +575,33 @@ void HTTPRequest::startRequest() {
 
 void HTTPRequest::handleNetworkEvent(net::StreamEvent event) {
     auto self = ns::keepAlive(this);
-    {
-        std::lock_guard<std::recursive_mutex> g(cancelledLock_);
-        if (complete_ || cancelled_) return;
-        switch (event) {
-            case net::kStreamEventHasBytesAvailable: handleBytesAvailable(); break;
-            case net::kStreamEventErrorOccurred: handleStreamError(); break;
-            case net::kStreamEventEndEncountered: handleStreamComplete(); break;
-            default: break;
-        }
-        performThrottling();
+    if (complete_ || cancelled_) return;
+    switch (event) {
+        case net::kStreamEventHasBytesAvailable: handleBytesAvailable(); break;
+        case net::kStreamEventErrorOccurred: handleStreamError(); break;
+        case net::kStreamEventEndEncountered: handleStreamComplete(); break;
+        default: break;
     }
-    std::unique_lock<std::recursive_mutex> g(cancelledLock_);
+    performThrottling();
     if (downloadComplete_ && needsRedirect_) {
-        g.unlock();
         if (!willAskDelegateToConfirmRedirect()) performRedirect();
     } else if (downloadComplete_ && authenticationNeeded_) {
-        g.unlock();
         attemptToApplyCredentialsAndResume();
     }
 }
 
 bool HTTPRequest::deliversDataToCaller() {
-    auto d = delegate_.lock();
-    bool delegateTakesData = d && (didReceiveDataSelector_ != &HTTPRequestDelegate::requestDidReceiveData ||
-                                   d->answers(HTTPRequestDelegate::Optional::requestDidReceiveData));
-    return dataReceivedBlock_ || delegateTakesData;
+    ns::WeakDelegate<HTTPRequestDelegate>::Locked d;
+    DataSelector selector;
+    bool block;
+    {
+        std::lock_guard<std::mutex> g(settingsLock_);
+        d = delegate_.lock();
+        selector = didReceiveDataSelector_;
+        block = static_cast<bool>(dataReceivedBlock_);
+    }
+    return block || (d && (selector != &HTTPRequestDelegate::requestDidReceiveData ||
+                           d->answers(HTTPRequestDelegate::Optional::requestDidReceiveData)));
 }
 
 void HTTPRequest::beginBody() {
@@ -691,7 +706,7 @@ void HTTPRequest::deliverData(ns::Ref<ns::Data> data) {
         DataSelector sel;
         DataBlock block;
         {
-            std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
+            std::lock_guard<std::mutex> g(self->settingsLock_);
             del = self->delegate_.lock();
             sel = self->didReceiveDataSelector_;
             block = self->dataReceivedBlock_;
@@ -757,8 +772,7 @@ void HTTPRequest::handleStreamComplete() {
 void HTTPRequest::updateStatus() {
     checkRequestStatus();
     if (!inProgress_ && statusTimer_) {
-        std::lock_guard<std::recursive_mutex> g(cancelledLock_);
-        if (statusTimer_) statusTimer_->invalidate();
+        statusTimer_->invalidate();
         statusTimer_ = nullptr;
     }
 }
@@ -773,7 +787,6 @@ bool HTTPRequest::shouldTimeOut() {
 }
 
 void HTTPRequest::checkRequestStatus() {
-    std::unique_lock<std::recursive_mutex> g(cancelledLock_);
     if (cancelled_ || complete_) return;
     performThrottling();
     if (shouldTimeOut()) {
@@ -783,7 +796,6 @@ void HTTPRequest::checkRequestStatus() {
                 request_->setHeaderField("Range", ns::format("bytes=%llu-", (unsigned long long)partial));
             ++retryCount_;
             unscheduleReadStream();
-            g.unlock();
             startRequest();
             return;
         }
@@ -825,7 +837,7 @@ void HTTPRequest::reportStarted() {
         Block block;
         ns::StrongDelegate<HTTPRequestQueue>::Locked q;
         {
-            std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
+            std::lock_guard<std::mutex> g(self->settingsLock_);
             del = self->delegate_.lock();
             sel = self->didStartSelector_;
             block = self->startedBlock_;
@@ -860,7 +872,7 @@ void HTTPRequest::reportFinished() {
     Block block;
     ns::StrongDelegate<HTTPRequestQueue>::Locked q;
     {
-        std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+        std::lock_guard<std::mutex> g(settingsLock_);
         del = delegate_.lock();
         sel = didFinishSelector_;
         block = completionBlock_;
@@ -883,7 +895,7 @@ void HTTPRequest::reportFailure() {
     Block block;
     ns::StrongDelegate<HTTPRequestQueue>::Locked q;
     {
-        std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+        std::lock_guard<std::mutex> g(settingsLock_);
         del = delegate_.lock();
         sel = didFailSelector_;
         block = failureBlock_;
@@ -897,15 +909,14 @@ void HTTPRequest::reportFailure() {
 }
 
 void HTTPRequest::failWithError(ns::Ref<ns::Error> theError) {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
     complete_ = true;
     if (theError && theError->code() != kAuthenticationErrorType && theError->code() != kTooMuchRedirectionErrorType) {
         removeFromConnectionPool();
         destroyReadStream();
     }
     if (connectionCanBeReused_) refreshConnectionExpiry();
-    if (cancelled_ || error_) return;
-    if (auto cache = downloadCacheLink_.lock()) {
+    if (cancelled_ || error()) return;
+    if (auto cache = lockedDownloadCache()) {
         // Not when the cache's own answer is what failed.
         if ((cachePolicy_ & kFallbackToCacheIfLoadFailsCachePolicy) && !didUseCachedResponse_ &&
             cache->canUseCachedDataForRequest(*this)) {
@@ -913,12 +924,11 @@ void HTTPRequest::failWithError(ns::Ref<ns::Error> theError) {
             return;
         }
     }
-    error_ = theError;
+    setError(theError);
     // A companion HEAD request's failure is its main request's.
     ns::Ref<HTTPRequest> keep = mainRequest();
     if (keep) {
-        std::lock_guard<std::recursive_mutex> m(keep->cancelledLock_);
-        keep->error_ = theError;
+        keep->setError(theError);
     } else {
         keep = ns::keepAlive(this);
     }
@@ -929,15 +939,12 @@ void HTTPRequest::failWithError(ns::Ref<ns::Error> theError) {
 
 void HTTPRequest::markAsFinished() {
     auto self = ns::keepAlive(this);
-    {
-        std::lock_guard<std::recursive_mutex> g(cancelledLock_);
-        request_ = nullptr;
-        serverLogin_.forgetAuthentication();
-        proxyLogin_.forgetAuthentication();
-        if (statusTimer_) {
-            statusTimer_->invalidate();
-            statusTimer_ = nullptr;
-        }
+    request_ = nullptr;
+    serverLogin_.forgetAuthentication();
+    proxyLogin_.forgetAuthentication();
+    if (statusTimer_) {
+        statusTimer_->invalidate();
+        statusTimer_ = nullptr;
     }
     bool wasFinished = finished_.load();
     bool wasInProgress = inProgress_.load();
@@ -949,17 +956,13 @@ void HTTPRequest::markAsFinished() {
     if (!wasFinished) didChangeValueForKey("isFinished");
     // A companion HEAD request lets go of its main request once it is done;
     // the reports it made on the main thread hold their own references.
-    ns::Ref<HTTPRequest> main;
-    {
-        std::lock_guard<std::recursive_mutex> g(cancelledLock_);
-        main = std::move(mainRequestKeep_);
-    }
+    ns::Ref<HTTPRequest> main = std::move(mainRequestKeep_);
 }
 
 // ---- Results -----------------------------------------------------------------------
 
 bool HTTPRequest::isResponseCompressed() const {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    std::lock_guard<std::mutex> g(settingsLock_);
     if (!responseHeaders_) return false;
     for (size_t i = 0; i < responseHeaders_->count(); ++i) {
         if (net::equalsIgnoringCase(engine::textOf(responseHeaders_->keyAtIndex(i)), "Content-Encoding"))
@@ -969,7 +972,6 @@ bool HTTPRequest::isResponseCompressed() const {
 }
 
 ns::Ref<ns::Data> HTTPRequest::responseData() const {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
     return download_.body(isResponseCompressed());
 }
 

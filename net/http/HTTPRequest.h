@@ -29,6 +29,7 @@
 #include "net/http/AuthenticationController.h"
 #include "net/http/DataCompressor.h"
 #include "net/http/DownloadCache.h"
+#include "net/http/ProxyResolver.h"
 #include "net/http/RequestBody.h"
 #include "net/http/RequestErrors.h"
 #include "net/http/ResponseDownload.h"
@@ -223,7 +224,6 @@ public:
     // The read stream of the current attempt (nil between attempts).
     ns::Ref<net::HTTPReadStream> readStream() const { return readStream_; }
     bool readStreamIsScheduled() const { return readStreamIsScheduled_; }
-    std::recursive_mutex& cancelledLock() const { return cancelledLock_; }
 
     // --- Settings --------------------------------------------------------
     ns::Ref<ns::URL> url() const override;
@@ -263,15 +263,15 @@ public:
     void setProxyPassword(std::string v) { proxyPassword_ = std::move(v); }
     std::string proxyDomain() const { return proxyDomain_; }
     void setProxyDomain(std::string v) { proxyDomain_ = std::move(v); }
-    std::string proxyHost() const { return proxyHost_; }
-    void setProxyHost(std::string v) { proxyHost_ = std::move(v); }
-    int proxyPort() const { return proxyPort_; }
-    void setProxyPort(int v) { proxyPort_ = v; }
+    std::string proxyHost() const { return proxy_.host(); }
+    void setProxyHost(std::string v) { proxy_.setHost(std::move(v)); }
+    int proxyPort() const { return proxy_.port(); }
+    void setProxyPort(int v) { proxy_.setPort(v); }
     // "HTTP", "HTTPS" or "SOCKS" (empty: HTTP).
-    std::string proxyType() const { return proxyType_; }
-    void setProxyType(std::string v) { proxyType_ = std::move(v); }
-    ns::Ref<ns::URL> PACurl() const { return PACurl_; }
-    void setPACurl(ns::Ref<ns::URL> u) { PACurl_ = std::move(u); }
+    std::string proxyType() const { return proxy_.type(); }
+    void setProxyType(std::string v) { proxy_.setType(std::move(v)); }
+    ns::Ref<ns::URL> PACurl() const { return proxy_.PACurl(); }
+    void setPACurl(ns::Ref<ns::URL> u) { proxy_.setPACurl(std::move(u)); }
     std::string userAgent() const { return userAgent_; }
     void setUserAgent(std::string v) { userAgent_ = std::move(v); }
     bool shouldPresentCredentialsBeforeChallenge() const { return shouldPresentCredentialsBeforeChallenge_; }
@@ -537,6 +537,12 @@ private:
     void markAsFinished();
     void cancelOnRequestThread();
     void performOnRequestThread(std::function<void()> fn);
+    // The cache, kept for the caller's use (read under settingsLock_).
+    ns::WeakDelegate<CacheDelegate>::Locked lockedDownloadCache() const;
+    void storeResponseHeaders(ns::Ref<ns::Dictionary> headers);  // under settingsLock_
+    // Fixes the loop whose thread runs the sequence (see settingsLock_);
+    // false when a cancel that came first owns it.
+    bool claimLoop(ns::Ref<ns::RunLoop> loop);
     void callOnMain(std::function<void()> fn);
     ns::Ref<ns::Error> errorWithCode(long code, const std::string& description,
                                      ns::Ref<ns::Error> underlying = nullptr);
@@ -581,15 +587,10 @@ private:
     // was asked (the request then waits for its answer).
     bool askCallerForCredentials(AuthenticationController::Target target);
 
-    // Proxies (HTTPRequestProxies.cpp).
+    // Proxies (HTTPRequestProxies.cpp): the ProxyResolver decides; the
+    // request fetches scripts over HTTP for it and starts once it is done.
     bool configureProxies();
-    void fetchPACFile();
-    void runPACScript(const std::string& script);
-    void finishedDownloadingPACFile(HTTPRequest* pacRequest);
-    void readLocalPACFile(const std::string& path);
-    void endLocalPACRead(bool success);
-    void applyProxyToStream(net::HTTPReadStream& stream);
-    void cancelPACFetch();
+    std::function<void()> fetchPACScript(ns::Ref<ns::URL> url, ProxyResolver::ScriptDone done);
 
     // Connections, scheduling, throttling (HTTPRequestConnections.cpp).
     void chooseConnection();
@@ -623,7 +624,20 @@ private:
     void deliverProgress(bool upload, std::function<void(ProgressDelegate&)> fn, ProgressDelegate::Optional op);
 
     // --- State ------------------------------------------------------------
-    mutable std::recursive_mutex cancelledLock_;
+    // Threads: the sequence (main, opening the stream, its events, the
+    // status timer, redirects, challenges, finish, failure and the cancel
+    // step) runs on one thread, the thread of loop_, and its state below is
+    // that thread's alone: no lock. loop_ is fixed by start() (the network
+    // thread), startSynchronous() (the caller's), or by a cancel() that came
+    // before either (the network thread). settingsLock_ guards what a caller
+    // may set or read on another thread while the request runs: loop_, url_,
+    // requestMethod_, the delegate, queue, progress delegates, blocks, the
+    // cache link, error_, responseHeaders_ and the server
+    // credentials. It is held only to read or write those fields, never
+    // while calling out. The parts keep their own locks (proxy settings,
+    // logins, the connection pool, the bandwidth budget).
+    mutable std::mutex settingsLock_;
+    bool cancelBeforeStart_ = false;  // under settingsLock_
     ns::Ref<ns::URL> url_;
     ns::Ref<ns::URL> originalURL_;
     ns::Ref<ns::URL> redirectURL_;
@@ -638,7 +652,7 @@ private:
     ns::Ref<ConnectionRecord> connectionInfo_;
     ns::Ref<net::HTTPReadStream> previousStream_;  // of a reused record, closed after the new open
     bool reapplyCookies_ = false;  // a redirect kept its method: cookies for the new URL
-    uint32_t requestIDValue_ = 0;
+    std::atomic<uint32_t> requestIDValue_{0};
     bool connectionCanBeReused_ = false;
 
     int responseStatusCode_ = 0;
@@ -727,18 +741,9 @@ private:
     bool validatesSecureCertificate_ = true;
     bool useHTTPVersionOne_ = false;
 
-    // Proxies.
-    std::string proxyHost_;
-    int proxyPort_ = 0;
-    std::string proxyType_;
-    ns::Ref<ns::URL> PACurl_;
-    ns::Ref<HTTPRequest> PACFileRequest_;
+    // Proxies: the settings and any script being fetched or run.
+    ProxyResolver proxy_;
     std::function<void(HTTPRequest*)> PACFileDone_;  // on a PAC-file request: its owner's handler
-    ns::Ref<ns::FdSource> PACFileSource_;
-    int PACFileFd_ = -1;
-    ns::Ref<ns::MutableData> PACFileData_;
-    ns::Ref<ns::Timer> PACReadTimer_;
-    ns::Ref<net::PACScript::Request> PACEvaluation_;
 
     // Connections.
     bool shouldAttemptPersistentConnection_ = true;

@@ -91,8 +91,8 @@ public:
         auto record = ns::MutableDictionary::make();
         record->setObject(authentication, "Authentication");
         record->setObject(credentials, "Credentials");
-        record->setObject(engine::str(r_.proxyHost_), "Host");
-        record->setObject(ns::Number::numberWithInt(r_.proxyPort_), "Port");
+        record->setObject(engine::str(r_.proxyHost()), "Host");
+        record->setObject(ns::Number::numberWithInt(r_.proxyPort()), "Port");
         record->setObject(engine::str(scheme), "AuthenticationScheme");
         storeProxyAuthenticationCredentialsInSessionStore(record);
     }
@@ -103,7 +103,7 @@ public:
         return r_.findProxyCredentials(withDomain, realm);
     }
     void saveToKeychain(const ns::Dictionary& credentials, const std::string& realm) override {
-        saveCredentialsForProxy(credentials, r_.proxyHost_, r_.proxyPort_, realm);
+        saveCredentialsForProxy(credentials, r_.proxyHost(), r_.proxyPort(), realm);
     }
 
 private:
@@ -113,17 +113,17 @@ private:
 // ---- Whose credentials ------------------------------------------------------------
 
 void HTTPRequest::setUsername(std::string v) {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    std::lock_guard<std::mutex> g(settingsLock_);
     username_ = std::move(v);
     credentialsOrigin_ = url_;
 }
 void HTTPRequest::setPassword(std::string v) {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    std::lock_guard<std::mutex> g(settingsLock_);
     password_ = std::move(v);
     credentialsOrigin_ = url_;
 }
 void HTTPRequest::setDomain(std::string v) {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    std::lock_guard<std::mutex> g(settingsLock_);
     domain_ = std::move(v);
     credentialsOrigin_ = url_;
 }
@@ -185,7 +185,6 @@ void HTTPRequest::applyAuthorizationHeader() {
 // ---- Challenges ----------------------------------------------------------------------
 
 void HTTPRequest::attemptToApplyCredentialsAndResume() {
-    std::unique_lock<std::recursive_mutex> lock(cancelledLock_);
     if (authenticationEnds()) return;
     bool proxy = authenticationNeeded_ == kProxyAuthenticationNeeded;
     AuthenticationController& login = proxy ? proxyLogin_ : serverLogin_;
@@ -303,7 +302,7 @@ ns::Ref<ns::Dictionary> HTTPRequest::findProxyCredentials(bool ntlm, const std::
         pass = password_;
     }
     if (user.empty() || pass.empty()) {
-        if (auto saved = savedCredentialsForProxy(proxyHost_, proxyPort_, realm)) {
+        if (auto saved = savedCredentialsForProxy(proxyHost(), proxyPort(), realm)) {
             user = credentialText(saved.get(), kCredentialUsernameKey);
             pass = credentialText(saved.get(), kCredentialPasswordKey);
         }
@@ -352,7 +351,7 @@ ns::Ref<ns::Dictionary> HTTPRequest::findSessionProxyAuthenticationCredentials()
     std::lock_guard<std::recursive_mutex> g(engine::sessionCredentialsLock());
     for (auto& record : gSessionProxyCredentials) {
         auto* port = record->numberForKey("Port");
-        if (engine::textOf(record->objectForKey("Host")) == proxyHost_ && port && port->longValue() == proxyPort_)
+        if (engine::textOf(record->objectForKey("Host")) == proxyHost() && port && port->longValue() == proxyPort())
             return record;
     }
     return nullptr;
@@ -362,9 +361,17 @@ bool HTTPRequest::willAskDelegateForCredentials(bool proxy) {
     if (isSynchronous_) return false;
     auto op = proxy ? HTTPRequestDelegate::Optional::proxyAuthenticationNeededForRequest
                     : HTTPRequestDelegate::Optional::authenticationNeededForRequest;
-    auto d = delegate_.lock();
-    bool targetAnswers = d ? d->answers(op) : (queue_ && static_cast<HTTPRequestDelegate*>(queue_.get())->answers(op));
-    if (!(proxy ? proxyAuthenticationNeededBlock_ : authenticationNeededBlock_) && !targetAnswers) return false;
+    ns::WeakDelegate<HTTPRequestDelegate>::Locked d;
+    ns::StrongDelegate<HTTPRequestQueue>::Locked q;
+    bool block;
+    {
+        std::lock_guard<std::mutex> g(settingsLock_);
+        d = delegate_.lock();
+        q = queue_.lock();
+        block = static_cast<bool>(proxy ? proxyAuthenticationNeededBlock_ : authenticationNeededBlock_);
+    }
+    bool targetAnswers = d ? d->answers(op) : (q && static_cast<HTTPRequestDelegate*>(q.get())->answers(op));
+    if (!block && !targetAnswers) return false;
     auto self = ns::keepAlive(this);
     ns::performOnMainThread([self, proxy] { self->askDelegateForCredentials(proxy); }, false);
     return true;
@@ -375,7 +382,7 @@ void HTTPRequest::askDelegateForCredentials(bool proxy) {
     ns::StrongDelegate<HTTPRequestQueue>::Locked q;
     Block block;
     {
-        std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+        std::lock_guard<std::mutex> g(settingsLock_);
         d = delegate_.lock();
         q = queue_.lock();
         block = proxy ? proxyAuthenticationNeededBlock_ : authenticationNeededBlock_;
@@ -408,10 +415,8 @@ bool HTTPRequest::showAuthenticationDialog(bool proxy) {
 void HTTPRequest::retryUsingSuppliedCredentials() {
     auto self = ns::keepAlive(this);
     performOnRequestThread([self] {
-        std::unique_lock<std::recursive_mutex> g(self->cancelledLock_);
         self->awaitingCaller_ = false;
         bool haveMessage = self->request_ != nullptr;
-        g.unlock();
         if (haveMessage) self->attemptToApplyCredentialsAndResume();
         else self->main();
     });
@@ -420,7 +425,6 @@ void HTTPRequest::retryUsingSuppliedCredentials() {
 void HTTPRequest::cancelAuthentication() {
     auto self = ns::keepAlive(this);
     performOnRequestThread([self] {
-        std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
         self->awaitingCaller_ = false;
         self->failWithError(engine::authenticationError());
     });

@@ -42,17 +42,14 @@ bool headerPresent(const ns::Dictionary* headers, std::string_view name) {
 // ---- Bodies --------------------------------------------------------------------------------
 
 void HTTPRequest::setupPostBody() {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
     body_.setUp();
 }
 
 void HTTPRequest::appendPostData(const ns::Data& data) {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
     if (auto error = body_.append(data)) failWithError(error);
 }
 
 bool HTTPRequest::appendPostDataFromFile(const std::string& path) {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
     auto error = body_.appendFile(path);
     if (error) failWithError(error);
     return !error;
@@ -108,7 +105,7 @@ void HTTPRequest::removeTemporaryUploadFiles() {
 }
 
 void HTTPRequest::cancelLoad() {
-    cancelPACFetch();
+    proxy_.cancel();
     destroyReadStream();
     body_.closeStream();
     if (auto error = download_.cancel(downloadComplete_)) failWithError(error);
@@ -119,11 +116,11 @@ void HTTPRequest::cancelLoad() {
 
 void HTTPRequest::storeInCache() {
     if (didUseCachedResponse_) return;
-    if (auto cache = downloadCacheLink_.lock()) cache->storeResponseForRequest(*this, secondsToCache_);
+    if (auto cache = lockedDownloadCache()) cache->storeResponseForRequest(*this, secondsToCache_);
 }
 
 void HTTPRequest::useDataFromCache() {
-    auto cache = downloadCacheLink_.lock();
+    auto cache = lockedDownloadCache();
     if (!cache || !url_) return;
     // The stream that brought the answer is not needed any more. A
     // not-modified answer has no body, so its connection stays open for the
@@ -147,7 +144,7 @@ void HTTPRequest::useDataFromCache() {
         receiver->responseStatusCode_ =
             static_cast<int>(std::strtol(headerIn(headers.get(), DownloadCache::kStatusCodeKey).c_str(), nullptr, 10));
         receiver->didUseCachedResponse_ = true;
-        receiver->responseHeaders_ = headers;
+        receiver->storeResponseHeaders(headers);
         const std::string destination = receiver->download_.destinationPath();
         if (!destination.empty()) {
             // The caller gets the cached body at the place it asked for.
@@ -206,7 +203,7 @@ void HTTPRequest::deliverProgress(bool upload, std::function<void(ProgressDelega
         ns::WeakDelegate<ProgressDelegate>::Locked d;
         ns::StrongDelegate<HTTPRequestQueue>::Locked q;
         {
-            std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
+            std::lock_guard<std::mutex> g(self->settingsLock_);
             d = upload ? self->uploadProgressDelegate_.lock() : self->downloadProgressDelegate_.lock();
             q = self->queue_.lock();
         }
@@ -258,7 +255,7 @@ void HTTPRequest::updateUploadProgress() {
         ns::WeakDelegate<ProgressDelegate>::Locked d;
         ProgressBlock block;
         {
-            std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
+            std::lock_guard<std::mutex> g(self->settingsLock_);
             d = self->uploadProgressDelegate_.lock();
             block = self->bytesSentBlock_;
         }
@@ -293,7 +290,7 @@ void HTTPRequest::updateDownloadProgress() {
         ns::WeakDelegate<ProgressDelegate>::Locked d;
         ProgressBlock block;
         {
-            std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
+            std::lock_guard<std::mutex> g(self->settingsLock_);
             d = self->downloadProgressDelegate_.lock();
             block = self->bytesReceivedBlock_;
         }
@@ -314,7 +311,7 @@ void HTTPRequest::incrementDownloadSizeBy(int64_t amount) {
     callOnMain([self, amount] {
         SizeBlock block;
         {
-            std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
+            std::lock_guard<std::mutex> g(self->settingsLock_);
             block = self->downloadSizeIncrementedBlock_;
         }
         if (block) block(amount);
@@ -329,7 +326,7 @@ void HTTPRequest::incrementUploadSizeBy(int64_t amount) {
     callOnMain([self, amount] {
         SizeBlock block;
         {
-            std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
+            std::lock_guard<std::mutex> g(self->settingsLock_);
             block = self->uploadSizeIncrementedBlock_;
         }
         if (block) block(amount);
@@ -348,7 +345,7 @@ void HTTPRequest::removeUploadProgressSoFar() {
         ns::WeakDelegate<ProgressDelegate>::Locked d;
         ProgressBlock block;
         {
-            std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
+            std::lock_guard<std::mutex> g(self->settingsLock_);
             d = self->uploadProgressDelegate_.lock();
             block = self->bytesSentBlock_;
         }
@@ -364,7 +361,7 @@ void HTTPRequest::resetProgressAtStart() {
         callOnMain([self] {
             ns::WeakDelegate<ProgressDelegate>::Locked d;
             {
-                std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
+                std::lock_guard<std::mutex> g(self->settingsLock_);
                 d = self->uploadProgressDelegate_.lock();
             }
             if (d) updateProgressIndicator(d.get(), 0, 1);
@@ -375,7 +372,7 @@ void HTTPRequest::resetProgressAtStart() {
         callOnMain([self] {
             ns::WeakDelegate<ProgressDelegate>::Locked d;
             {
-                std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
+                std::lock_guard<std::mutex> g(self->settingsLock_);
                 d = self->downloadProgressDelegate_.lock();
             }
             if (d) updateProgressIndicator(d.get(), 0, 1);

@@ -7,8 +7,8 @@ namespace http {
 ns::Ref<HTTPRequest> HTTPRequest::makeBlankCopy(ns::Ref<ns::URL> url) const { return ns::make<HTTPRequest>(std::move(url)); }
 
 ns::Ref<HTTPRequest> HTTPRequest::copy() const {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
-    auto r = makeBlankCopy(url_);
+    auto r = makeBlankCopy(url());
+    std::lock_guard<std::mutex> g(settingsLock_);
     r->delegate_ = delegate_;
     r->requestMethod_ = requestMethod_;
     // A temporary body file belongs to the request that made it; the copy
@@ -28,9 +28,7 @@ ns::Ref<HTTPRequest> HTTPRequest::copy() const {
     r->proxyUsername_ = proxyUsername_;
     r->proxyPassword_ = proxyPassword_;
     r->proxyDomain_ = proxyDomain_;
-    r->proxyHost_ = proxyHost_;
-    r->proxyPort_ = proxyPort_;
-    r->proxyType_ = proxyType_;
+    proxy_.copySettingsTo(r->proxy_);
     r->uploadProgressDelegate_ = uploadProgressDelegate_;
     r->downloadProgressDelegate_ = downloadProgressDelegate_;
     r->shouldPresentAuthenticationDialog_ = shouldPresentAuthenticationDialog_;
@@ -51,7 +49,6 @@ ns::Ref<HTTPRequest> HTTPRequest::copy() const {
     r->clientCertificatePEM_ = clientCertificatePEM_;
     r->clientKeyPEM_ = clientKeyPEM_;
     r->clientCertificates_ = clientCertificates_;
-    r->PACurl_ = PACurl_;
     r->shouldPresentCredentialsBeforeChallenge_ = shouldPresentCredentialsBeforeChallenge_;
     r->numberOfTimesToRetryOnTimeout_ = numberOfTimesToRetryOnTimeout_;
     r->shouldUseRFC2616RedirectBehaviour_ = shouldUseRFC2616RedirectBehaviour_;
@@ -62,8 +59,8 @@ ns::Ref<HTTPRequest> HTTPRequest::copy() const {
 }
 
 ns::Ref<HTTPRequest> HTTPRequest::HEADRequest() const {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
-    auto r = makeBlankCopy(url_);
+    auto r = makeBlankCopy(url());
+    std::lock_guard<std::mutex> g(settingsLock_);
     if (requestHeaders_) r->requestHeaders_ = requestHeaders_->mutableCopy();
     r->requestCookies_ = requestCookies_;
     r->useCookiePersistence_ = useCookiePersistence_;
@@ -77,9 +74,7 @@ ns::Ref<HTTPRequest> HTTPRequest::HEADRequest() const {
     r->proxyUsername_ = proxyUsername_;
     r->proxyPassword_ = proxyPassword_;
     r->proxyDomain_ = proxyDomain_;
-    r->proxyHost_ = proxyHost_;
-    r->proxyPort_ = proxyPort_;
-    r->proxyType_ = proxyType_;
+    proxy_.copySettingsTo(r->proxy_);
     r->shouldPresentAuthenticationDialog_ = shouldPresentAuthenticationDialog_;
     r->shouldPresentProxyAuthenticationDialog_ = shouldPresentProxyAuthenticationDialog_;
     r->timeOutSeconds_ = timeOutSeconds_;
@@ -88,7 +83,6 @@ ns::Ref<HTTPRequest> HTTPRequest::HEADRequest() const {
     r->clientCertificatePEM_ = clientCertificatePEM_;
     r->clientKeyPEM_ = clientKeyPEM_;
     r->clientCertificates_ = clientCertificates_;
-    r->PACurl_ = PACurl_;
     r->shouldPresentCredentialsBeforeChallenge_ = shouldPresentCredentialsBeforeChallenge_;
     r->numberOfTimesToRetryOnTimeout_ = numberOfTimesToRetryOnTimeout_;
     r->shouldUseRFC2616RedirectBehaviour_ = shouldUseRFC2616RedirectBehaviour_;

@@ -45,7 +45,7 @@ bool knownCharset(const std::string& name) {
 }  // namespace
 
 void HTTPRequest::addRequestHeader(const std::string& name, const std::string& value) {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
+    std::lock_guard<std::mutex> g(settingsLock_);
     if (!requestHeaders_) requestHeaders_ = ns::MutableDictionary::make(1);
     // One entry per name, whatever its spelling.
     for (size_t i = 0; i < requestHeaders_->count(); ++i) {
@@ -104,11 +104,11 @@ void HTTPRequest::readResponseHeaders() {
     ns::Ref<net::HTTPMessage> message = readStream_ ? readStream_->responseHeader() : nullptr;
     if (!message || !message->isHeaderComplete()) return;
     responseMessage_ = message;
-    responseHeaders_ = message->allHeaderFields();
+    storeResponseHeaders(message->allHeaderFields());
     responseStatusCode_ = message->statusCode();
     responseStatusMessage_ = message->statusLine();
 
-    if (auto cache = downloadCacheLink_.lock()) {
+    if (auto cache = lockedDownloadCache()) {
         if (cache->canUseCachedDataForRequest(*this)) {
             cache->updateExpiryForRequest(*this, secondsToCache_);
             useDataFromCache();
@@ -250,12 +250,19 @@ bool HTTPRequest::willRedirect() {
 }
 
 bool HTTPRequest::willAskDelegateToConfirmRedirect() {
-    std::lock_guard<std::recursive_mutex> g(cancelledLock_);
-    auto d = delegate_.lock();
-    bool delegateAnswers = d && (willRedirectSelector_ != &HTTPRequestDelegate::requestWillRedirectToURL ||
+    ns::WeakDelegate<HTTPRequestDelegate>::Locked d;
+    ns::StrongDelegate<HTTPRequestQueue>::Locked q;
+    RedirectSelector selector;
+    {
+        std::lock_guard<std::mutex> g(settingsLock_);
+        d = delegate_.lock();
+        q = queue_.lock();
+        selector = willRedirectSelector_;
+    }
+    bool delegateAnswers = d && (selector != &HTTPRequestDelegate::requestWillRedirectToURL ||
                                  d->answers(HTTPRequestDelegate::Optional::requestWillRedirectToURL));
     bool queueAnswers =
-        queue_ && static_cast<HTTPRequestDelegate*>(queue_.get())->answers(HTTPRequestDelegate::Optional::requestWillRedirectToURL);
+        q && static_cast<HTTPRequestDelegate*>(q.get())->answers(HTTPRequestDelegate::Optional::requestWillRedirectToURL);
     if (!delegateAnswers && !queueAnswers) return false;
     auto target = std::exchange(redirectURL_, nullptr);
     // The request waits (no stream, no time-out clock) until redirectToURL().
@@ -266,17 +273,15 @@ bool HTTPRequest::willAskDelegateToConfirmRedirect() {
 }
 
 void HTTPRequest::redirectToURL(ns::Ref<ns::URL> url) {
-    {
-        std::lock_guard<std::recursive_mutex> g(cancelledLock_);
-        redirectURL_ = std::move(url);
-        awaitingCaller_ = false;
-    }
     auto self = ns::keepAlive(this);
-    performOnRequestThread([self] { self->performRedirect(); });
+    performOnRequestThread([self, url] {
+        self->redirectURL_ = url;
+        self->awaitingCaller_ = false;
+        self->performRedirect();
+    });
 }
 
 void HTTPRequest::performRedirect() {
-    std::unique_lock<std::recursive_mutex> g(cancelledLock_);
     if (cancelled_ || error_) return;
     auto target = redirectURL_;
     if (!target) {
@@ -292,7 +297,6 @@ void HTTPRequest::performRedirect() {
         complete_ = true;
         return;
     }
-    g.unlock();
     main();
 }
 
@@ -305,7 +309,7 @@ void HTTPRequest::reportHeaders(ns::Ref<ns::Dictionary> headers) {
         HeadersBlock block;
         ns::StrongDelegate<HTTPRequestQueue>::Locked q;
         {
-            std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
+            std::lock_guard<std::mutex> g(self->settingsLock_);
             del = self->delegate_.lock();
             sel = self->didReceiveResponseHeadersSelector_;
             block = self->headersReceivedBlock_;
@@ -327,7 +331,7 @@ void HTTPRequest::reportRedirected() {
         ns::WeakDelegate<HTTPRequestDelegate>::Locked del;
         Block block;
         {
-            std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
+            std::lock_guard<std::mutex> g(self->settingsLock_);
             del = self->delegate_.lock();
             block = self->requestRedirectedBlock_;
         }
@@ -344,7 +348,7 @@ void HTTPRequest::reportWillRedirect(ns::Ref<ns::URL> target) {
         RedirectSelector sel;
         ns::StrongDelegate<HTTPRequestQueue>::Locked q;
         {
-            std::lock_guard<std::recursive_mutex> g(self->cancelledLock_);
+            std::lock_guard<std::mutex> g(self->settingsLock_);
             del = self->delegate_.lock();
             sel = self->willRedirectSelector_;
             q = self->queue_.lock();

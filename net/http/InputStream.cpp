@@ -55,13 +55,10 @@ long InputStream::read(uint8_t* buf, size_t max) {
         if (throttled) length = allowedReadLength(max);
     }
     // The owner's throttling step (it may pause its stream until the budget
-    // refills). Reads come from the stream on the owner's own thread. The
-    // budget lock is not held here, so it never nests with the request's.
+    // refills). Reads come from the stream on the thread of the owner's
+    // sequence, whose state needs no lock there.
     if (throttled) {
-        if (auto r = request()) {
-            std::lock_guard<std::recursive_mutex> l(r->cancelledLock());
-            r->performThrottling();
-        }
+        if (auto r = request()) r->performThrottling();
     }
     long n = stream_->read(buf, length);
     if (n > 0) HTTPRequest::incrementBandwidthUsedInLastSecond(static_cast<uint64_t>(n));

@@ -71,10 +71,7 @@ void NetworkQueue::addOperation(const ns::Ref<ns::Operation>& op) {
                             "Attempted to add an object that was not an HTTPRequest to an NetworkQueue");
     ++requestsCount_;
     if (showAccurateProgress_) {
-        {
-            std::lock_guard<std::recursive_mutex> g(r->cancelledLock());
-            r->buildPostBody();
-        }
+        r->buildPostBody();
         if (r->requestMethod() == "GET" && isSuspended()) {
             auto head = r->HEADRequest();
             addHEADOperation(head);

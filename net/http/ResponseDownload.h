@@ -7,8 +7,8 @@
 // Owned by one request and used only on the thread the request runs on
 // (the network thread, or the caller's for a synchronous request) while the
 // request runs; the caller reads the results once the request has finished
-// (the finish report orders that). It has no lock of its own: the request's
-// lock covers the reads a caller may make while the request runs.
+// (the finish report orders that). It has no lock: a body is not read by
+// the caller while it arrives (the delegate's data callback is for that).
 #pragma once
 
 #include <cstddef>

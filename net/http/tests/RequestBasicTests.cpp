@@ -164,6 +164,20 @@ TEST(RequestBasic, CancelReportsCode4OnceAndCancellingAgainDoesNothing) {
     EXPECT_EQ(r->error()->localizedDescription(), "The request was cancelled");
     EXPECT_TRUE(r->isCancelled());
     EXPECT_EQ(d->count("failed"), 1u);
+
+    // Cancelled before it starts: a synchronous start then runs nothing,
+    // and the one failure is the cancel.
+    auto early = HTTPRequest::requestWithURL(url(server.url("/early")));
+    auto e = ns::make<RecordingDelegate>();
+    early->setDelegate(e.get());
+    early->cancel();
+    early->startSynchronous();
+    ASSERT_TRUE(waitUntil([&] { return early->isCancelled(); }));
+    drainMain();
+    ASSERT_TRUE(early->error());
+    EXPECT_EQ(early->error()->code(), 4);
+    EXPECT_EQ(e->count("failed"), 1u);
+    EXPECT_EQ(server.connections(), 1);
 }
 
 TEST(RequestBasic, CancellingACompletedRequestChangesNothing) {
