@@ -59,7 +59,7 @@ DownloadCache::DownloadCache() { setDefaultCachePolicy(0); }
 
 ns::Ref<DownloadCache> DownloadCache::sharedCache() {
     static std::mutex m;
-    static ns::Ref<DownloadCache> shared;
+    static auto& shared = *new ns::Ref<DownloadCache>;  // never destroyed: request threads use it
     std::lock_guard<std::mutex> g(m);
     if (!shared) {
         shared = ns::make<DownloadCache>();
@@ -69,7 +69,7 @@ ns::Ref<DownloadCache> DownloadCache::sharedCache() {
 }
 
 const std::vector<std::string>& DownloadCache::fileExtensionsToHandleAsHTML() {
-    static const std::vector<std::string> list = {"asp", "aspx", "jsp", "php", "rb", "py", "pl", "cgi"};
+    static const auto& list = *new std::vector<std::string>{"asp", "aspx", "jsp", "php", "rb", "py", "pl", "cgi"};
     return list;
 }
 

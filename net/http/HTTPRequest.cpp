@@ -16,12 +16,16 @@
 namespace http {
 
 // ---- Class-wide state ---------------------------------------------------------
+//
+// What request threads use is never destroyed: a request still running while
+// the process exits (an upload the user left) goes on using it after static
+// destruction has begun. Plain numbers and mutexes need nothing at exit.
 
 namespace engine {
 
 std::recursive_mutex& connectionsLock() { static std::recursive_mutex m; return m; }
 std::vector<ns::Ref<HTTPRequest::ConnectionRecord>>& connectionPool() {
-    static std::vector<ns::Ref<HTTPRequest::ConnectionRecord>> pool;
+    static auto& pool = *new std::vector<ns::Ref<HTTPRequest::ConnectionRecord>>;
     return pool;
 }
 int nextConnectionNumber() { static int n = 0; return ++n; }
@@ -37,29 +41,29 @@ std::recursive_mutex& sessionCookiesLock() { static std::recursive_mutex m; retu
 std::recursive_mutex& sessionCredentialsLock() { static std::recursive_mutex m; return m; }
 std::recursive_mutex& delegateAuthenticationLock() { static std::recursive_mutex m; return m; }
 std::mutex& bandwidthLock() { static std::mutex m; return m; }
-Bandwidth& bandwidth() { static Bandwidth b; return b; }
+Bandwidth& bandwidth() { static auto& b = *new Bandwidth; return b; }
 
-static ns::Ref<ns::Error> shared(long code, const char* text) {
-    return ns::Error::withDescription(kHTTPRequestErrorDomain, code, text);
+static const ns::Ref<ns::Error>& shared(long code, const char* text) {
+    return *new ns::Ref<ns::Error>(ns::Error::withDescription(kHTTPRequestErrorDomain, code, text));
 }
 ns::Ref<ns::Error> requestTimedOutError() {
-    static ns::Ref<ns::Error> e = shared(kRequestTimedOutErrorType, "The request timed out");
+    static const ns::Ref<ns::Error>& e = shared(kRequestTimedOutErrorType, "The request timed out");
     return e;
 }
 ns::Ref<ns::Error> authenticationError() {
-    static ns::Ref<ns::Error> e = shared(kAuthenticationErrorType, "Authentication needed");
+    static const ns::Ref<ns::Error>& e = shared(kAuthenticationErrorType, "Authentication needed");
     return e;
 }
 ns::Ref<ns::Error> requestCancelledError() {
-    static ns::Ref<ns::Error> e = shared(kRequestCancelledErrorType, "The request was cancelled");
+    static const ns::Ref<ns::Error>& e = shared(kRequestCancelledErrorType, "The request was cancelled");
     return e;
 }
 ns::Ref<ns::Error> unableToCreateRequestError() {
-    static ns::Ref<ns::Error> e = shared(kUnableToCreateRequestErrorType, "Unable to create request (bad url?)");
+    static const ns::Ref<ns::Error>& e = shared(kUnableToCreateRequestErrorType, "Unable to create request (bad url?)");
     return e;
 }
 ns::Ref<ns::Error> tooMuchRedirectionError() {
-    static ns::Ref<ns::Error> e =
+    static const ns::Ref<ns::Error>& e =
         shared(kTooMuchRedirectionErrorType, "The request failed because it redirected too many times");
     return e;
 }
@@ -79,9 +83,9 @@ namespace {
 
 std::mutex gClassMutex;
 double gDefaultTimeOut = 10.0;
-ns::Ref<ns::Thread> gNetworkThread;
-ns::Ref<ns::OperationQueue> gSharedQueue;
-ns::Ref<DownloadCache> gDefaultCache;
+ns::Ref<ns::Thread>& gNetworkThread = *new ns::Ref<ns::Thread>;
+ns::Ref<ns::OperationQueue>& gSharedQueue = *new ns::Ref<ns::OperationQueue>;
+ns::Ref<DownloadCache>& gDefaultCache = *new ns::Ref<DownloadCache>;
 
 }  // namespace
 
@@ -554,7 +558,8 @@ void HTTPRequest::startRequest() {
         std::lock_guard<std::recursive_mutex> c(engine::connectionsLock());
         if (connectionInfo_) previous = std::exchange(previousStream_, nullptr);
     }
-    if (previous && previous != readStream_) previous->close();
+    // Only the idle connection it left: its own thread may still be finishing with it.
+    if (previous && previous != readStream_) previous->closeHandedBackConnection();
     if (!opened) {
         connectionCanBeReused_ = false;
         destroyReadStream();

@@ -650,7 +650,7 @@ private:
     ns::Ref<net::HTTPReadStream> readStream_;
     bool readStreamIsScheduled_ = false;
     ns::Ref<ConnectionRecord> connectionInfo_;
-    ns::Ref<net::HTTPReadStream> previousStream_;  // of a reused record, closed after the new open
+    ns::Ref<net::HTTPReadStream> previousStream_;  // of a reused record: its idle connection is closed after the new open
     bool reapplyCookies_ = false;  // a redirect kept its method: cookies for the new URL
     std::atomic<uint32_t> requestIDValue_{0};
     bool connectionCanBeReused_ = false;

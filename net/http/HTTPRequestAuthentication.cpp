@@ -9,10 +9,12 @@
 namespace http {
 
 namespace {
-std::vector<ns::Ref<ns::MutableDictionary>> gSessionCredentials;
-std::vector<ns::Ref<ns::MutableDictionary>> gSessionProxyCredentials;
+// Never destroyed, like the rest of the class-wide state (HTTPRequest.cpp).
+std::vector<ns::Ref<ns::MutableDictionary>>& gSessionCredentials = *new std::vector<ns::Ref<ns::MutableDictionary>>;
+std::vector<ns::Ref<ns::MutableDictionary>>& gSessionProxyCredentials =
+    *new std::vector<ns::Ref<ns::MutableDictionary>>;
 std::mutex gDialogMutex;
-std::function<void(ns::Ref<HTTPRequest>)> gDialogPresenter;
+std::function<void(ns::Ref<HTTPRequest>)>& gDialogPresenter = *new std::function<void(ns::Ref<HTTPRequest>)>;
 
 std::string credentialText(const ns::Dictionary* credentials, const char* key) {
     return AuthenticationController::credentialText(credentials, key);

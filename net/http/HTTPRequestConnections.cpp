@@ -25,7 +25,8 @@ void HTTPRequest::expirePersistentConnections() {
             }
         }
     }
-    for (auto& s : toClose) s->close();
+    // Streams belong to their requests' threads: only their idle connections go.
+    for (auto& s : toClose) s->closeHandedBackConnection();
 }
 
 size_t HTTPRequest::persistentConnectionCount() {

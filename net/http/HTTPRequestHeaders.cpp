@@ -17,8 +17,9 @@ namespace http {
 namespace {
 std::mutex gUserAgentMutex;
 bool gUserAgentBuilt = false;
-std::string gUserAgent;
-std::vector<ns::Ref<net::HTTPCookie>> gSessionCookies;
+// Never destroyed, like the rest of the class-wide state (HTTPRequest.cpp).
+std::string& gUserAgent = *new std::string;
+std::vector<ns::Ref<net::HTTPCookie>>& gSessionCookies = *new std::vector<ns::Ref<net::HTTPCookie>>;
 
 std::string headerValue(const ns::Dictionary* headers, std::string_view name) {
     if (!headers) return {};

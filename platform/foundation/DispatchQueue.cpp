@@ -29,13 +29,15 @@ Ref<DispatchQueue> DispatchQueue::makeConcurrent(std::string label, unsigned wid
     return Ref<DispatchQueue>(new DispatchQueue(std::move(label), width, false));
 }
 
+// The shared queues are never destroyed: threads still running while the
+// process exits may submit to them.
 Ref<DispatchQueue> DispatchQueue::main() {
-    static Ref<DispatchQueue> q = Ref<DispatchQueue>(new DispatchQueue("main", 1, true));
+    static const auto& q = *new Ref<DispatchQueue>(new DispatchQueue("main", 1, true));
     return q;
 }
 
 Ref<DispatchQueue> DispatchQueue::global() {
-    static Ref<DispatchQueue> q = makeConcurrent("global");
+    static const auto& q = *new Ref<DispatchQueue>(makeConcurrent("global"));
     return q;
 }
 

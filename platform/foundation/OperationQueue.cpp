@@ -219,7 +219,8 @@ OperationQueue::OperationQueue(bool isMain) : isMain_(isMain) {
 OperationQueue::~OperationQueue() = default;
 
 Ref<OperationQueue> OperationQueue::mainQueue() {
-    static Ref<OperationQueue> queue = Ref<OperationQueue>(new OperationQueue(true));
+    // Never destroyed: threads still running while the process exits may add to it.
+    static const auto& queue = *new Ref<OperationQueue>(new OperationQueue(true));
     return queue;
 }
 

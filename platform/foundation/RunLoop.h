@@ -81,8 +81,10 @@ private:
 
 class RunLoop : public Object {
 public:
-    static inline const std::string kDefaultMode{"DefaultRunLoopMode"};
-    static inline const std::string kCommonModes{"CommonRunLoopModes"};  // every mode
+    // The mode names are never destroyed: threads still running while the
+    // process exits go on naming them.
+    static inline const std::string& kDefaultMode = *new std::string("DefaultRunLoopMode");
+    static inline const std::string& kCommonModes = *new std::string("CommonRunLoopModes");  // every mode
     static constexpr double kDistantFuture = std::numeric_limits<double>::infinity();
 
     // The calling thread's loop, made on first use.

@@ -870,4 +870,8 @@ void HTTPReadStream::close() {
     eventMask_ = 0;
 }
 
+void HTTPReadStream::closeHandedBackConnection() const {
+    ConnectionPool::shared().closeIdleFrom(serial_);
+}
+
 }  // namespace net

@@ -20,8 +20,9 @@
 // connection it handed back (unless another stream adopted it); simply
 // dropping the stream leaves that connection pooled.
 //
-// All members except requestBytesWritten() are used from the thread of the
-// loop the stream is scheduled on (or before it is scheduled).
+// All members except requestBytesWritten() and closeHandedBackConnection()
+// are used from the thread of the loop the stream is scheduled on (or before
+// it is scheduled).
 #pragma once
 
 #include <atomic>
@@ -102,6 +103,11 @@ public:
     bool open();
     // Stops everything and closes the connection (see above for a pooled one).
     void close();
+    // Closes the idle connection this stream handed to the pool, unless another
+    // stream adopted it (nothing when it handed none back yet). Unlike close()
+    // it reads only what is fixed at creation, so any thread may call it while
+    // the stream's own thread is still unwinding from its last event.
+    void closeHandedBackConnection() const;
     // Body bytes: the count, 0 when none are waiting (or at the end), -1
     // after an error.
     long read(uint8_t* buf, size_t max);

@@ -294,7 +294,7 @@ ns::Ref<PACScript::Request> PACScript::evaluate(const std::string& script, const
 std::optional<std::string> PACScript::evaluateSynchronously(const std::string& script, const std::string& url,
                                                             const std::string& host, double timeoutSeconds,
                                                             ns::Ref<ns::Error>* error) {
-    static const std::string kMode = "PACScriptSynchronousMode";
+    static const char* const kMode = "PACScriptSynchronousMode";
     bool done = false;
     std::optional<std::string> answer;
     auto loop = ns::RunLoop::current();

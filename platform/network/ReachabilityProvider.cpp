@@ -25,7 +25,8 @@ ReachabilityProvider::~ReachabilityProvider() = default;
 
 namespace {
 std::mutex gProviderMutex;
-ns::Ref<ReachabilityProvider> gProvider;
+// Never destroyed: threads still running while the process exits ask it.
+ns::Ref<ReachabilityProvider>& gProvider = *new ns::Ref<ReachabilityProvider>;
 
 struct Interface {
     std::string name;

@@ -12,9 +12,10 @@
 namespace net {
 namespace {
 
+// Never destroyed: connections still open while the process exits use them.
 std::mutex gMutex;
-std::string gExtraTrust;
-std::map<std::string, ns::Ref<TLSContext>> gContexts;
+std::string& gExtraTrust = *new std::string;
+std::map<std::string, ns::Ref<TLSContext>>& gContexts = *new std::map<std::string, ns::Ref<TLSContext>>;
 
 std::string opensslErrorText() {
     std::string out;

@@ -153,7 +153,7 @@ public:
 class URLConnection : public ns::Object {
 public:
     static constexpr int kMaxRedirects = 16;
-    static inline const std::string kSynchronousMode = "URLConnectionSynchronousMode";
+    static inline const std::string& kSynchronousMode = *new std::string("URLConnectionSynchronousMode");  // never destroyed
 
     const char* className() const override { return "URLConnection"; }
     ~URLConnection() override;

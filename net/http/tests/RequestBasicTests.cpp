@@ -5,8 +5,12 @@
 #include "platform/foundation/Exception.h"
 #include "testsupport/Certificates.h"
 #include "testsupport/PeerRequirement.h"
+#include "testsupport/RefusingPort.h"
+
+#include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 
@@ -124,13 +128,9 @@ TEST(RequestBasic, ErrorSetBeforeStartEndsAsFinishedWithoutConnecting) {
 }
 
 TEST(RequestBasic, RefusedConnectionIsCode1) {
-    uint16_t port;
-    {
-        auto server = echoServer();
-        port = server.port();
-    }
+    testsupport::RefusingPort closed;
     auto d = ns::make<RecordingDelegate>();
-    auto r = HTTPRequest::requestWithURL(url("http://127.0.0.1:" + std::to_string(port) + "/"));
+    auto r = HTTPRequest::requestWithURL(url(closed.url("/")));
     r->setDelegate(d.get());
     r->startAsynchronous();
     ASSERT_TRUE(waitFor(r));
@@ -325,4 +325,31 @@ TEST(RequestBasic, ThrottledDownloadStillArrivesWhole) {
     ASSERT_TRUE(done);
     ASSERT_FALSE(r->error());
     EXPECT_EQ(r->rawResponseData()->length(), body.size());
+}
+
+TEST(RequestBasic, ExitingWhileRequestsRunFreesNothingTheirThreadsUse) {
+    // Threads still sending requests while the process exits go on using the
+    // engine's shared state (session cookies, kept-alive connections, the
+    // user agent) after static destruction has begun. The child is a fresh
+    // process, so that it holds no threads but these.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            alarm(20);  // a child that hangs on its way out ends, and fails
+            auto* server = new testsupport::Server([](testsupport::Conn& c) {
+                while (auto r = c.readRequest())
+                    if (!c.respond(200, "set", "Set-Cookie: a=1; Path=/\r\n")) return;
+            });
+            std::atomic<int> answered{0};
+            for (int i = 0; i < 4; ++i)
+                std::thread([server, &answered] {
+                    for (;;) {
+                        HTTPRequest::requestWithURL(url(server->url("/")))->startSynchronous();
+                        ++answered;
+                    }
+                }).detach();
+            while (answered < 8) std::this_thread::yield();
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }

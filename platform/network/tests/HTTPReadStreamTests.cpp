@@ -11,6 +11,7 @@
 #include "platform/network/NetworkErrors.h"
 #include "testsupport/Certificates.h"
 #include "testsupport/LoopbackServer.h"
+#include "testsupport/RefusingPort.h"
 #include "testsupport/PeerRequirement.h"
 #include "testsupport/TempDir.h"
 
@@ -292,12 +293,8 @@ TEST_F(HTTPReadStreamTest, ContentLengthShorterThanBodyLeavesConnectionUnused) {
 }
 
 TEST_F(HTTPReadStreamTest, ConnectionRefusedAndUnknownHost) {
-    uint16_t port;
-    {
-        Server s([](Conn&) {});
-        port = s.port();
-    }
-    auto o = run(get("http://127.0.0.1:" + std::to_string(port) + "/"));
+    testsupport::RefusingPort closed;
+    auto o = run(get(closed.url("/")));
     ASSERT_TRUE(o.error);
     EXPECT_EQ(o.error->code(), net::kErrorCannotConnectToHost);
 
