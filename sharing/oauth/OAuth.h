@@ -44,8 +44,8 @@ public:
     void setSecret(ns::Ref<ns::String> s) { secret_ = std::move(s); }
     const ns::Ref<ns::String>& sessionHandle() const { return sessionHandle_; }
     void setSessionHandle(ns::Ref<ns::String> s) { sessionHandle_ = std::move(s); }
-    std::string keyText() const { return key_ ? key_->utf8() : std::string(); }
-    std::string secretText() const { return secret_ ? secret_->utf8() : std::string(); }
+    std::string keyText() const { return key_ ? std::string(key_->utf8()) : std::string(); }
+    std::string secretText() const { return secret_ ? std::string(secret_->utf8()) : std::string(); }
 
 private:
     ns::Ref<ns::String> key_, secret_, sessionHandle_;

@@ -136,7 +136,7 @@ bool SHROAuthSharer::restoreAccessToken() {
     auto secret = getAuthValueForKey("accessSecret");
     auto handle = getAuthValueForKey("sessionHandle");
     if (!key || !secret) return false;
-    accessToken_ = ns::make<OAToken>(key->utf8(), secret->utf8());
+    accessToken_ = ns::make<OAToken>(std::string(key->utf8()), std::string(secret->utf8()));
     accessToken_->setSessionHandle(handle);
     return true;
 }

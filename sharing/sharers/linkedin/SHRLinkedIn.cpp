@@ -94,10 +94,10 @@ void SHRLinkedIn::showSHRTextForm() {
     auto form = ns::make<SHRFormControllerLargeTextField>();
     form->setDelegate(this, &SHRLinkedIn::sendForm);
     if (item()->shareType() == SHRShareTypeURL) {
-        form->setText(item()->title() ? item()->title()->utf8() : std::string());
+        form->setText(item()->title() ? std::string(item()->title()->utf8()) : std::string());
         form->setHasLink(true);
     } else {
-        form->setText(item()->text() ? item()->text()->utf8() : std::string());
+        form->setText(item()->text() ? std::string(item()->text()->utf8()) : std::string());
     }
     form->setMaxTextLength(700);
     navigationBar()->setTintColor(ui::Color::colorWithRGBA(-1.0, -1.0, -1.0, 1.0));

@@ -36,7 +36,7 @@ std::string unescapedURL(const SHRItem& item) {
     return item.URL() ? OAURLDecodedString(item.URL()->absoluteText()) : std::string();
 }
 
-std::string textOrEmpty(const ns::String* s) { return s ? s->utf8() : std::string(); }
+std::string textOrEmpty(const ns::String* s) { return s ? std::string(s->utf8()) : std::string(); }
 
 // ASCII case-insensitive search.
 size_t findNoCase(std::string_view hay, std::string_view needle, size_t from = 0) {
