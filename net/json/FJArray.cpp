@@ -7,6 +7,7 @@
 #include <string>
 
 #include "net/json/FJTokenScanner.h"
+#include "net/json/FJValuePool.h"
 #include "platform/foundation/Exception.h"
 
 namespace json {
@@ -26,16 +27,32 @@ std::string format(const char* fmt, const char* a, const char* b, unsigned long 
 
 }  // namespace
 
-FJArray::FJArray(size_t count, bool mutableCollection)
-    : objects_(inlineSlots()), count_(count), capacity_(count), mutations_(mutableCollection ? 1 : 0) {}
+FJArray::FJArray(size_t count, bool mutableCollection, bool pooled)
+    : count_(static_cast<uint32_t>(count)), capacity_(static_cast<uint32_t>(count)),
+      inlineCapacity_(static_cast<uint32_t>(count)), pooled_(pooled), mutations_(mutableCollection ? 1 : 0),
+      objects_(inlineSlots()) {}
 
-ns::Ref<FJArray> FJArray::makeWithObjects(ns::Object* const* objects, size_t count, bool mutableCollection) {
-    void* mem = ::operator new(sizeof(FJArray) + count * sizeof(ns::Object*), std::nothrow);
+ns::Ref<FJArray> FJArray::makeWithObjects(ns::Object* const* objects, size_t count, bool mutableCollection,
+                                          FJValuePool* pool) {
+    if (count == 0 && !mutableCollection) {
+        static FJArray* const empty = [] {
+            auto* a = ::new (::operator new(sizeof(FJArray))) FJArray(0, false, false);
+            a->makeImmortal();
+            return a;
+        }();
+        return ns::Ref<FJArray>(empty);
+    }
+    void* mem = nullptr;
+    if (count <= kMaxCount) {
+        size_t size = sizeof(FJArray) + count * sizeof(ns::Object*);
+        if (!FJValuePool::holds(size)) pool = nullptr;
+        mem = pool ? pool->allocate(size) : ::operator new(size, std::nothrow);
+    }
     if (!mem) {
         for (size_t i = 0; i < count; ++i) objects[i]->release();
         return nullptr;
     }
-    auto* a = ::new (mem) FJArray(count, mutableCollection);
+    auto* a = ::new (mem) FJArray(count, mutableCollection, pool != nullptr);
     if (count) std::memcpy(a->objects_, objects, count * sizeof(ns::Object*));
     a->setInitialReferences(1);
     return ns::Ref<FJArray>::adopt(a);
@@ -50,6 +67,15 @@ ns::Ref<FJArray> FJArray::alloc() {
 FJArray::~FJArray() {
     for (size_t i = 0; i < count_; ++i) objects_[i]->release();
     if (objects_ != inlineSlots()) std::free(objects_);
+}
+
+void FJArray::operator delete(FJArray* p, std::destroying_delete_t) {
+    const bool pooled = p->pooled_;
+    const size_t size = sizeof(FJArray) + p->inlineCapacity_ * sizeof(ns::Object*);
+    FJValuePool::ReleaseBatch batch;  // the elements and the collection, handed over at once
+    p->~FJArray();
+    if (pooled) FJValuePool::release(p, size);
+    else ::operator delete(p);
 }
 
 ns::Object* FJArray::objectAtIndex(size_t index) const {
@@ -92,7 +118,8 @@ void FJArray::insertObjectAtIndex(ns::Ref<ns::Object> o, size_t index) {
                             format("*** -[%s %s]: attempt to insert nil", "FJArray", "insertObjectAtIndex"));
     if (index > count_) beyondBounds("insertObjectAtIndex", index, count_ + 1);
     if (count_ + 1 >= capacity_) {
-        size_t newCapacity = capacity_ + 16;
+        size_t newCapacity = size_t(capacity_) + 16;
+        if (newCapacity > kMaxCount) throw ns::Exception(kMallocException, "Unable to resize objects array.");
         ns::Object** block;
         if (objects_ == inlineSlots()) {
             block = static_cast<ns::Object**>(std::malloc(newCapacity * sizeof(ns::Object*)));
@@ -103,7 +130,7 @@ void FJArray::insertObjectAtIndex(ns::Ref<ns::Object> o, size_t index) {
         if (!block) throw ns::Exception(kMallocException, "Unable to resize objects array.");
         for (size_t i = count_; i < newCapacity; ++i) block[i] = nullptr;
         objects_ = block;
-        capacity_ = newCapacity;
+        capacity_ = static_cast<uint32_t>(newCapacity);
     }
     std::memmove(objects_ + index + 1, objects_ + index, (count_ - index) * sizeof(ns::Object*));
     objects_[index] = o.leak();

@@ -114,7 +114,7 @@ void SHROAuthView::webViewDidFinishLoad(ui::WebView* wv) {
     stopSpinner();
     ns::URL* page = wv->request() && wv->request()->URL() ? wv->request()->URL() : wv->baseURL();
     if (!page || !page->host()) return;
-    std::string host = page->host()->utf8();
+    std::string host(page->host()->utf8());
     for (char& c : host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (host != twitterAPIHost()) return;
     // The service shows a PIN instead of redirecting to the callback: the

@@ -196,7 +196,7 @@ TEST(FastCollections, DictionaryWalksAndEnumerators) {
     std::set<std::string> seen;
     for (size_t i = 0; i < d->count(); ++i) {
         auto* k = static_cast<ns::String*>(d->keyAtIndex(i));
-        seen.insert(k->utf8());
+        seen.insert(std::string(k->utf8()));
         EXPECT_EQ(d->valueAtIndex(i), d->objectForKey(*k));
     }
     EXPECT_EQ(seen.size(), 25u);

@@ -150,7 +150,7 @@ void SHRFacebook::fbDidLogin() {
     if (fb->expirationDate()) defaults().setObjectForKey(fb->expirationDate(), kSHRFacebookExpiryDate);
     if (auto stored = defaults().dictionaryForKey(kSHRStoredItem)) {
         auto restored = SHRItem::itemFromDictionary(stored.get());
-        if (auto* path = stored->stringForKey("imagePath")) restored->setImage(storedImage(path->utf8()));
+        if (auto* path = stored->stringForKey("imagePath")) restored->setImage(storedImage(std::string(path->utf8())));
         setItem(restored);
         defaults().removeObjectForKey(kSHRStoredItem);
     }
@@ -182,7 +182,7 @@ void SHRFacebook::show() {
 void SHRFacebook::showFacebookForm() {
     auto form = ns::make<SHRFormControllerLargeTextField>();
     form->setDelegate(this, &SHRFacebook::sendForm);
-    form->setText(item()->text() ? item()->text()->utf8() : std::string());
+    form->setText(item()->text() ? std::string(item()->text()->utf8()) : std::string());
     if (auto* bar = navigationBar()) bar->setTintColor(ui::Color::colorWithRGBA(-1.0, -1.0, -1.0, 1.0));
     pushViewController(form, false);
     SHR::currentHelper()->showViewController(ns::keepAlive(this));

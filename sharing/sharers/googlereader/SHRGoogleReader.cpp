@@ -140,7 +140,7 @@ void SHRGoogleReader::signRequest(SHRRequest* request) {
         for (size_t i = 0; i < session_->count(); ++i) {
             auto* name = ns::as<ns::String>(session_->keyAtIndex(i));
             auto* value = ns::as<ns::String>(session_->valueAtIndex(i));
-            if (name && value) cookies.push_back(net::HTTPCookie::make(name->utf8(), value->utf8(), cookieDomain(), "/", expires));
+            if (name && value) cookies.push_back(net::HTTPCookie::make(std::string(name->utf8()), std::string(value->utf8()), cookieDomain(), "/", expires));
         }
     }
     auto fields = ns::MutableDictionary::make();

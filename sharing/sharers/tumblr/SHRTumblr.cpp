@@ -105,8 +105,8 @@ bool SHRTumblr::send() {
         std::string body = ns::format("email=%@&password=%@", SHREncode(email.get()), SHREncode(password.get()));
         body += ns::format("&generator=%@", kGeneratorName);
         body += item->customBoolForSwitchKey("twitter") ? "&send-to-twitter=auto" : "&send-to-twitter=no";
-        if (item->tags()) body += "&tags=" + item->tags()->utf8();
-        if (auto* slug = item->customValueForKey("slug")) body += "&slug=" + slug->utf8();
+        if (item->tags()) body += "&tags=" + std::string(item->tags()->utf8());
+        if (auto* slug = item->customValueForKey("slug")) body += "&slug=" + std::string(slug->utf8());
         body += item->customBoolForSwitchKey("private") ? "&private=1" : "&private=0";
         if (item->shareType() == SHRShareTypeURL) {
             body += "&type=link";
