@@ -383,12 +383,15 @@ void HTTPRequest::cancelOnRequestThread() {
     // done) but has not ended: cancelling ends it and frees its place.
     if (cancelled_ || (complete_ && !awaitingCaller_)) return;
     awaitingCaller_ = false;
-    failWithError(engine::requestCancelledError());
+    const bool failed = recordFailure(engine::requestCancelledError());
     complete_ = true;
     cancelLoad();
     willChangeValueForKey("isCancelled");
     cancelled_ = true;
     didChangeValueForKey("isCancelled");
+    // Finished only once it counts as cancelled: a queue (or a caller
+    // waiting for the end) sees both.
+    if (failed && inProgress_) markAsFinished();
 }
 
 void HTTPRequest::clearDelegatesAndCancel() {
@@ -884,19 +887,23 @@ void HTTPRequest::reportFailure() {
 }
 
 void HTTPRequest::failWithError(ns::Ref<ns::Error> theError) {
+    if (recordFailure(std::move(theError)) && inProgress_) markAsFinished();
+}
+
+bool HTTPRequest::recordFailure(ns::Ref<ns::Error> theError) {
     complete_ = true;
     if (theError && theError->code() != kAuthenticationErrorType && theError->code() != kTooMuchRedirectionErrorType) {
         removeFromConnectionPool();
         destroyReadStream();
     }
     if (connectionCanBeReused_) refreshConnectionExpiry();
-    if (cancelled_ || error()) return;
+    if (cancelled_ || error()) return false;
     if (auto cache = lockedDownloadCache()) {
         // Not when the cache's own answer is what failed.
         if ((cachePolicy_ & kFallbackToCacheIfLoadFailsCachePolicy) && !didUseCachedResponse_ &&
             cache->canUseCachedDataForRequest(*this)) {
             useDataFromCache();
-            return;
+            return false;
         }
     }
     setError(theError);
@@ -909,7 +916,7 @@ void HTTPRequest::failWithError(ns::Ref<ns::Error> theError) {
     }
     if (isPACFileRequest_) reportFailure();
     else callOnMain([keep] { keep->reportFailure(); });
-    if (inProgress_) markAsFinished();
+    return true;
 }
 
 void HTTPRequest::markAsFinished() {

@@ -535,6 +535,9 @@ private:
     void requestFinished();
     void markAsFinished();
     void cancelOnRequestThread();
+    // failWithError() but for the finish: true when this failure was
+    // recorded and reported (the request then is to be marked finished).
+    bool recordFailure(ns::Ref<ns::Error> error);
     void performOnRequestThread(std::function<void()> fn);
     // The cache, kept for the caller's use (read under settingsLock_).
     ns::WeakDelegate<CacheDelegate>::Locked lockedDownloadCache() const;
