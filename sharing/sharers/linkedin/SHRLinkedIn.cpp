@@ -140,11 +140,8 @@ bool SHRLinkedIn::send() {
         comment, content, code ? code->utf8() : std::string("anyone"));
     request->setHTTPBody(ns::Data::make(body));
     request->setValueForHTTPHeaderField("text/xml;charset=UTF-8", "Content-Type");
-    ns::Weak<SHRLinkedIn> self(this);
-    sendFetcher_ = OAAsynchronousDataFetcher::asynchronousFetcherWithRequest(
-        request, ns::keepAlive(this),
-        [self](OAServiceTicket* t, ns::Data* d) { if (auto s = self.lock()) s->sendTicketDidFinishWithData(t, d); },
-        [self](OAServiceTicket* t, ns::Error* e) { if (auto s = self.lock()) s->sendTicketDidFailWithError(t, e); });
+    sendFetcher_ = OAAsynchronousDataFetcher::fetcherTelling(this, request, &SHRLinkedIn::sendTicketDidFinishWithData,
+                                                             &SHRLinkedIn::sendTicketDidFailWithError);
     sendFetcher_->start();
     sendDidStart();
     return true;
