@@ -67,16 +67,22 @@ private:
     FJArray(size_t count, bool mutableCollection, bool pooled);
     void checkMutable(const char* operation) const;
     void advanceMutations() { mutations_ = mutations_ == UINT64_MAX ? 1 : mutations_ + 1; }
-    ns::Object** inlineSlots() { return reinterpret_cast<ns::Object**>(this + 1); }
-    static constexpr size_t kMaxCount = UINT32_MAX;
+    // The elements follow the array in its block. Once a mutable array has
+    // outgrown them they live in a heap block, whose address the first
+    // inline slot keeps (a mutable array is made with at least one).
+    ns::Object** inlineSlots() const { return reinterpret_cast<ns::Object**>(const_cast<FJArray*>(this) + 1); }
+    bool grown() const { return capacity_ != inlineCapacity_; }
+    ns::Object*** heapLink() const { return reinterpret_cast<ns::Object***>(inlineSlots()); }
+    ns::Object** objects() const { return grown() ? *heapLink() : inlineSlots(); }
+    static size_t blockSize(size_t inlineCapacity, bool mutableCollection);
+    static constexpr size_t kMaxCount = INT32_MAX;
 
     // The count shares the header's spare word.
     uint32_t count_;
     uint32_t capacity_;
-    uint32_t inlineCapacity_;  // slots made with the array
-    bool pooled_;              // placed in a decoder's value pool
+    uint32_t inlineCapacity_ : 31;  // slots made with the array
+    uint32_t pooled_ : 1;           // placed in a decoder's value pool
     uint64_t mutations_;
-    ns::Object** objects_;
 };
 
 }  // namespace json

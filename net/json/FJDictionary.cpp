@@ -1,5 +1,6 @@
 #include "net/json/FJDictionary.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -65,14 +66,15 @@ size_t FJDictionary::capacityForCount(size_t count) {
     return index < kCapacityCount ? kCapacities[index] : 0;
 }
 
-size_t FJDictionary::blockSize(size_t capacity) { return sizeof(FJDictionary) + tableSize(capacity); }
+size_t FJDictionary::blockSize(size_t capacity, bool mutableCollection) {
+    return sizeof(FJDictionary) + std::max(tableSize(capacity), mutableCollection ? sizeof(FJHashTableEntry*) : 0);
+}
 
 FJDictionary::FJDictionary(size_t capacityIndex, bool mutableCollection, bool pooled)
-    : count_(0), capacity_(0), capacityIndex_(0), pooled_(pooled), mutations_(mutableCollection ? 1 : 0),
-      entry_(inlineTable()) {
+    : count_(0), capacity_(0), capacityIndex_(0), pooled_(pooled), mutations_(mutableCollection ? 1 : 0) {
     setCapacityIndex(capacityIndex);
     inlineCapacityIndex_ = capacityIndex_;
-    std::memset(static_cast<void*>(entry_), 0, tableSize(capacity_));
+    std::memset(static_cast<void*>(inlineTable()), 0, tableSize(capacity_));
 }
 
 void FJDictionary::setCapacityIndex(size_t index) {
@@ -90,7 +92,7 @@ ns::Ref<FJDictionary> FJDictionary::makeWithEntries(ns::Object* const* keys, ns:
                                                     FJValuePool* pool, std::vector<ns::Object*>* displaced) {
     if (count == 0 && !mutableCollection) {
         static FJDictionary* const empty = [] {
-            auto* d = ::new (::operator new(blockSize(0))) FJDictionary(0, false, false);
+            auto* d = ::new (::operator new(blockSize(0, false))) FJDictionary(0, false, false);
             d->makeImmortal();
             return d;
         }();
@@ -99,7 +101,7 @@ ns::Ref<FJDictionary> FJDictionary::makeWithEntries(ns::Object* const* keys, ns:
     size_t index = capacityIndexForCount(count);
     void* mem = nullptr;
     if (index < kCapacityCount) {
-        size_t size = blockSize(kCapacities[index]);
+        size_t size = blockSize(kCapacities[index], mutableCollection);
         if (!FJValuePool::holds(size)) pool = nullptr;
         mem = pool ? pool->allocate(size) : ::operator new(size, std::nothrow);
     }
@@ -123,18 +125,19 @@ ns::Ref<FJDictionary> FJDictionary::alloc() {
 }
 
 FJDictionary::~FJDictionary() {
+    FJHashTableEntry* entries = table();
     for (size_t i = 0; i < capacity_; ++i) {
-        if (entry_[i].key) {
-            entry_[i].key->release();
-            entry_[i].object->release();
+        if (entries[i].key) {
+            entries[i].key->release();
+            entries[i].object->release();
         }
     }
-    if (entry_ != inlineTable()) std::free(entry_);
+    if (grown()) std::free(entries);
 }
 
 void FJDictionary::operator delete(FJDictionary* p, std::destroying_delete_t) {
     const bool pooled = p->pooled_;
-    const size_t size = blockSize(kCapacities[p->inlineCapacityIndex_]);
+    const size_t size = blockSize(kCapacities[p->inlineCapacityIndex_], p->mutations_ != 0);
     FJValuePool::ReleaseBatch batch;  // the elements and the collection, handed over at once
     p->~FJDictionary();
     if (pooled) FJValuePool::release(p, size);
@@ -148,7 +151,7 @@ long FJDictionary::find(size_t hash, Eq equalKey) const {
     const uint8_t* tags = this->tags();
     size_t slot = startSlot(hash);
     for (size_t n = 0; n < capacity_; ++n) {
-        const FJHashTableEntry& e = entry_[slot];
+        const FJHashTableEntry& e = table()[slot];
         if (!e.key) return -1;
         if (tags[slot] == tag && equalKey(e.key)) return static_cast<long>(slot);
         if (++slot == capacity_) slot = 0;
@@ -158,7 +161,7 @@ long FJDictionary::find(size_t hash, Eq equalKey) const {
 
 ns::Object* FJDictionary::objectForKey(const ns::Object& key) const {
     long slot = find(key.hash(), [&](const ns::Object* k) { return k == &key || k->isEqual(key); });
-    return slot < 0 ? nullptr : entry_[slot].object;
+    return slot < 0 ? nullptr : table()[slot].object;
 }
 
 ns::Object* FJDictionary::objectForKey(std::string_view key) const {
@@ -166,7 +169,7 @@ ns::Object* FJDictionary::objectForKey(std::string_view key) const {
         auto* s = dynamic_cast<const ns::String*>(k);
         return s && s->view() == key;
     });
-    return slot < 0 ? nullptr : entry_[slot].object;
+    return slot < 0 ? nullptr : table()[slot].object;
 }
 
 void FJDictionary::insert(size_t hash, ns::Object* key, ns::Object* object, std::vector<ns::Object*>* displaced) {
@@ -178,7 +181,7 @@ void FJDictionary::insert(size_t hash, ns::Object* key, ns::Object* object, std:
     const uint8_t tag = tagOf(hash);
     size_t slot = startSlot(hash);
     for (size_t n = 0; n < capacity_; ++n) {
-        FJHashTableEntry& e = entry_[slot];
+        FJHashTableEntry& e = table()[slot];
         if (!e.key) {
             place(slot, tag, key, object);
             ++count_;
@@ -206,25 +209,25 @@ void FJDictionary::insert(size_t hash, ns::Object* key, ns::Object* object, std:
 }
 
 void FJDictionary::place(size_t slot, uint8_t tag, ns::Object* key, ns::Object* object) {
-    entry_[slot] = FJHashTableEntry{key, object};
+    table()[slot] = FJHashTableEntry{key, object};
     tags()[slot] = tag;
 }
 
 void FJDictionary::removeSlot(size_t slot) {
-    ns::Object* oldKey = entry_[slot].key;
-    ns::Object* oldObject = entry_[slot].object;
-    entry_[slot] = FJHashTableEntry{nullptr, nullptr};
+    ns::Object* oldKey = table()[slot].key;
+    ns::Object* oldObject = table()[slot].object;
+    table()[slot] = FJHashTableEntry{nullptr, nullptr};
     --count_;
     // Re-seat the rest of the cluster so every key stays reachable.
     size_t i = slot;
     for (size_t n = 1; n < capacity_; ++n) {
         if (++i == capacity_) i = 0;
-        FJHashTableEntry e = entry_[i];
+        FJHashTableEntry e = table()[i];
         if (!e.key) break;
         const uint8_t tag = tags()[i];
-        entry_[i] = FJHashTableEntry{nullptr, nullptr};
+        table()[i] = FJHashTableEntry{nullptr, nullptr};
         size_t j = startSlot(e.key->hash());
-        while (entry_[j].key) {
+        while (table()[j].key) {
             if (++j == capacity_) j = 0;
         }
         place(j, tag, e.key, e.object);
@@ -251,7 +254,7 @@ size_t FJDictionary::slotOfIndex(size_t index) const {
         }
     }
     for (; slot < capacity_; ++slot) {
-        if (!entry_[slot].key) continue;
+        if (!table()[slot].key) continue;
         if (i == index) break;
         ++i;
     }
@@ -260,15 +263,13 @@ size_t FJDictionary::slotOfIndex(size_t index) const {
     return slot;
 }
 
-ns::Object* FJDictionary::keyAtIndex(size_t index) const { return entry_[slotOfIndex(index)].key; }
-ns::Object* FJDictionary::valueAtIndex(size_t index) const { return entry_[slotOfIndex(index)].object; }
 
 void FJDictionary::getObjectsAndKeys(ns::Object** objects, ns::Object** keys) const {
     size_t n = 0;
     for (size_t i = 0; i < capacity_; ++i) {
-        if (!entry_[i].key) continue;
-        if (keys) keys[n] = entry_[i].key;
-        if (objects) objects[n] = entry_[i].object;
+        if (!table()[i].key) continue;
+        if (keys) keys[n] = table()[i].key;
+        if (objects) objects[n] = table()[i].object;
         ++n;
     }
 }
@@ -282,7 +283,7 @@ size_t FJDictionary::countByEnumeratingWithStateObjectsCount(FJFastEnumerationSt
     if (len == 0 || !buffer) return 0;
     size_t n = 0;
     while (n < len && state->state < capacity_) {
-        const FJHashTableEntry& e = entry_[state->state++];
+        const FJHashTableEntry& e = table()[state->state++];
         if (e.key) buffer[n++] = e.key;
     }
     return n;
@@ -312,14 +313,20 @@ void FJDictionary::setObjectForKey(ns::Ref<ns::Object> value, ns::Ref<ns::Object
     if (capacity_ < kCapacities[neededIndex]) {
         auto* table = static_cast<FJHashTableEntry*>(std::calloc(1, tableSize(kCapacities[neededIndex])));
         if (!table) throw ns::Exception(kMallocException, "Unable to allocate memory for hash table.");
-        FJHashTableEntry* old = entry_;
+        FJHashTableEntry* old = this->table();
+        const bool oldOnHeap = grown();
         size_t oldCapacity = capacity_;
-        entry_ = table;
         setCapacityIndex(neededIndex);
+        // An inline old table gives its first slot's place to the new
+        // table's address: that slot is read before.
+        const FJHashTableEntry first = oldCapacity ? old[0] : FJHashTableEntry{nullptr, nullptr};
+        *heapLink() = table;
         count_ = 0;
-        for (size_t i = 0; i < oldCapacity; ++i)
-            if (old[i].key) insert(old[i].key->hash(), old[i].key, old[i].object);
-        if (old != inlineTable()) std::free(old);
+        for (size_t i = 0; i < oldCapacity; ++i) {
+            const FJHashTableEntry e = i == 0 ? first : old[i];
+            if (e.key) insert(e.key->hash(), e.key, e.object);
+        }
+        if (oldOnHeap) std::free(old);
     }
     // The dictionary keeps its own copy of a changeable text key.
     ns::Object* ownKey;
@@ -341,8 +348,8 @@ void FJDictionary::removeObjectForKey(const ns::Object& key) {
 void FJDictionary::removeAllObjects() {
     checkMutable("removeAllObjects");
     for (size_t i = 0; i < capacity_; ++i) {
-        FJHashTableEntry e = entry_[i];
-        entry_[i] = FJHashTableEntry{nullptr, nullptr};
+        FJHashTableEntry e = table()[i];
+        table()[i] = FJHashTableEntry{nullptr, nullptr};
         if (e.key) {
             e.key->release();
             e.object->release();

@@ -54,8 +54,8 @@ public:
     ns::Object* objectForKey(std::string_view key) const override;
     using ns::Dictionary::objectForKey;
     // The index-th occupied slot in slot order; RangeException past the end.
-    ns::Object* keyAtIndex(size_t index) const override;
-    ns::Object* valueAtIndex(size_t index) const override;
+    ns::Object* keyAtIndex(size_t index) const override { return table()[slotAt(index)].key; }
+    ns::Object* valueAtIndex(size_t index) const override { return table()[slotAt(index)].object; }
 
     // Writes keys and objects (either may be nullptr) in slot order.
     void getObjectsAndKeys(ns::Object** objects, ns::Object** keys) const;
@@ -77,20 +77,28 @@ public:
     uint64_t mutations() const { return mutations_; }
     bool isMutable() const { return mutations_ != 0; }
     // Slot access for the enumerator.
-    const FJHashTableEntry* entries() const { return entry_; }
+    const FJHashTableEntry* entries() const { return table(); }
 
     // Frees the combined dictionary-and-table block, from the heap or its pool.
     static void operator delete(FJDictionary* p, std::destroying_delete_t);
 
 private:
     FJDictionary(size_t capacityIndex, bool mutableCollection, bool pooled);
-    static size_t blockSize(size_t capacity);
-    FJHashTableEntry* inlineTable() { return reinterpret_cast<FJHashTableEntry*>(this + 1); }
+    // The dictionary with its first table (room for the address of a later
+    // one in a mutable dictionary).
+    static size_t blockSize(size_t capacity, bool mutableCollection);
+    FJHashTableEntry* inlineTable() const {
+        return reinterpret_cast<FJHashTableEntry*>(const_cast<FJDictionary*>(this) + 1);
+    }
+    // Once a mutable dictionary has outgrown the table made with it, the
+    // table lives in a heap block whose address the first table's place keeps.
+    bool grown() const { return capacityIndex_ != inlineCapacityIndex_; }
+    FJHashTableEntry** heapLink() const { return reinterpret_cast<FJHashTableEntry**>(inlineTable()); }
+    FJHashTableEntry* table() const { return grown() ? *heapLink() : inlineTable(); }
     static uint8_t* tagsOf(FJHashTableEntry* table, size_t capacity) {
         return reinterpret_cast<uint8_t*>(table + capacity);
     }
-    const uint8_t* tags() const { return reinterpret_cast<const uint8_t*>(entry_ + capacity_); }
-    uint8_t* tags() { return tagsOf(entry_, capacity_); }
+    uint8_t* tags() const { return tagsOf(table(), capacity_); }
     static uint32_t fold(size_t hash) { return static_cast<uint32_t>(hash ^ (hash >> 32)); }
     static uint8_t tagOf(size_t hash) { return static_cast<uint8_t>(fold(hash)); }
     void checkMutable(const char* operation) const;
@@ -104,6 +112,13 @@ private:
     void place(size_t slot, uint8_t tag, ns::Object* key, ns::Object* object);
     void removeSlot(size_t slot);
     size_t slotOfIndex(size_t index) const;
+    // The slot of the entry at `index`: the remembered one at once (a walk
+    // asks for a key and then its value), any other by slotOfIndex.
+    size_t slotAt(size_t index) const {
+        uint64_t c = cursor_.load(std::memory_order_relaxed);
+        if (c != 0 && (c >> 32) == index) return static_cast<size_t>(c & 0xFFFFFFFFu) - 1;
+        return slotOfIndex(index);
+    }
 
     // Start slot of a hash: its 32-bit fold modulo the capacity, computed by
     // multiplication with a constant made for the capacity.
@@ -117,7 +132,6 @@ private:
     uint8_t inlineCapacityIndex_;  // the same for the table made with the dictionary
     bool pooled_;                  // placed in a decoder's value pool
     uint64_t mutations_;
-    FJHashTableEntry* entry_;
     // Last (index << 32 | slot + 1) looked up by keyAtIndex/valueAtIndex, so
     // that walking the entries in order costs one step each.
     mutable std::atomic<uint64_t> cursor_{0};

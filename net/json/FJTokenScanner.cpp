@@ -786,6 +786,22 @@ inline bool literal(FJParseState& s, const char* rest, size_t n, FJTokenType kin
 
 }  // namespace
 
+namespace {
+// The tokens of one byte, by that byte (Invalid for any other).
+struct OneByteTokens {
+    FJTokenType kind[256];
+    constexpr OneByteTokens() : kind() {
+        kind[uint8_t('{')] = FJTokenType::ObjectBegin;
+        kind[uint8_t('}')] = FJTokenType::ObjectEnd;
+        kind[uint8_t('[')] = FJTokenType::ArrayBegin;
+        kind[uint8_t(']')] = FJTokenType::ArrayEnd;
+        kind[uint8_t(':')] = FJTokenType::Colon;
+        kind[uint8_t(',')] = FJTokenType::Comma;
+    }
+};
+constexpr OneByteTokens kOneByteTokens;
+}  // namespace
+
 bool FJReadToken(FJParseState& s) {
     // Most tokens follow directly or after one blank.
     if (s.atIndex < s.length) {
@@ -796,23 +812,20 @@ bool FJReadToken(FJParseState& s) {
     s.token.value.cacheItem = nullptr;
     if (s.atIndex >= s.length) return unexpectedToken(s);
     const uint8_t* p = s.input + s.atIndex;
-    FJTokenType single = FJTokenType::Invalid;
-    switch (*p) {
-        case '{': single = FJTokenType::ObjectBegin; break;
-        case '}': single = FJTokenType::ObjectEnd; break;
-        case '[': single = FJTokenType::ArrayBegin; break;
-        case ']': single = FJTokenType::ArrayEnd; break;
-        case ':': single = FJTokenType::Colon; break;
-        case ',': single = FJTokenType::Comma; break;
-        case '"': return scanString(s);
-        case '-': case '0': case '1': case '2': case '3': case '4':
-        case '5': case '6': case '7': case '8': case '9':
-            if (scanNumber(s)) return true;
-            return unexpectedToken(s);
-        case 't': return literal(s, "rue", 3, FJTokenType::True);
-        case 'f': return literal(s, "alse", 4, FJTokenType::False);
-        case 'n': return literal(s, "ull", 3, FJTokenType::Null);
-        default: return unexpectedToken(s);
+    // Strings and numbers by plain tests and the one-byte tokens from a
+    // table: a jump table whose target changes from token to token would
+    // mispredict nearly every time.
+    const uint8_t c = *p;
+    if (c == '"') return scanString(s);
+    if (uint8_t(c - '0') < 10 || c == '-') return scanNumber(s) || unexpectedToken(s);
+    const FJTokenType single = kOneByteTokens.kind[c];
+    if (single == FJTokenType::Invalid) {
+        switch (c) {
+            case 't': return literal(s, "rue", 3, FJTokenType::True);
+            case 'f': return literal(s, "alse", 4, FJTokenType::False);
+            case 'n': return literal(s, "ull", 3, FJTokenType::Null);
+            default: return unexpectedToken(s);
+        }
     }
     s.token.ptr = p;
     s.token.length = 1;

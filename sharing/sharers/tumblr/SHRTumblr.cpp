@@ -56,11 +56,8 @@ void SHRTumblr::authorizationFormValidate(SHRFormController* form) {
     auto values = form->formValues();
     std::string body = ns::format("email=%@&password=%@", SHREncode(values->stringForKey("email")),
                                   SHREncode(values->stringForKey("password")));
-    ns::Weak<SHRTumblr> self(this);
     auto url = ns::URL::URLWithString(ns::ServiceEndpoints::url(kService, "/api/authenticate"));
-    setRequest(SHRRequest::make(url, ns::str(body), ns::keepAlive(this),
-                                [self](SHRRequest* r) { if (auto s = self.lock()) s->authFinished(r); },
-                                ns::str("POST"), true));
+    setRequest(SHRRequest::calling(this, &SHRTumblr::authFinished, url, ns::str(body), "POST", true));
     setPendingForm(ns::Ref<SHRFormController>(form));
 }
 
@@ -117,10 +114,7 @@ bool SHRTumblr::send() {
             if (item->title()) body += "&title=" + SHREncode(item->title().get());
             body += "&body=" + SHREncode(item->text().get());
         }
-        ns::Weak<SHRTumblr> self(this);
-        setRequest(SHRRequest::make(url, ns::str(body), ns::keepAlive(this),
-                                    [self](SHRRequest* r) { if (auto s = self.lock()) s->sendFinished(r); },
-                                    ns::str("POST"), true));
+        setRequest(SHRRequest::calling(this, &SHRTumblr::sendFinished, url, ns::str(body), "POST", true));
         sendDidStart();
         return true;
     }

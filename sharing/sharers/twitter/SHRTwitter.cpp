@@ -262,10 +262,7 @@ bool SHRTwitter::shortenURL() {
     auto url = ns::URL::URLWithString(ns::format("%@/v3/shorten?login=%@&apikey=%@&longUrl=%@&format=txt",
                                                  shortenerBaseURL(), shortenerLogin(), shortenerAPIKey(),
                                                  SHREncodeURL(it->URL().get())));
-    ns::Weak<SHRTwitter> self(this);
-    auto request = SHRRequest::make(url, nullptr, ns::keepAlive(this),
-                                    [self](SHRRequest* r) { if (auto s = self.lock()) s->shortenURLFinished(r); },
-                                    ns::str("GET"), true);
+    auto request = SHRRequest::calling(this, &SHRTwitter::shortenURLFinished, url, nullptr, "GET", true);
     setRequest(request);
     return false;
 }
