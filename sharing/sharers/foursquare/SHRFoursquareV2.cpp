@@ -175,16 +175,7 @@ ns::Ref<SHRFoursquareV2OAuthView> SHRFoursquareV2OAuthView::make(ns::Ref<ns::URL
 }
 
 ns::Ref<ns::Dictionary> SHRFoursquareV2OAuthView::fragmentParameters(const ns::URL& url) {
-    auto fragment = url.fragment();
-    if (!fragment) return nullptr;
-    auto params = ns::MutableDictionary::make();
-    auto pieces = fragment->componentsSeparatedByString("&");
-    for (ns::Object* o : *pieces) {
-        auto pair = static_cast<ns::String*>(o)->componentsSeparatedByString("=");
-        if (pair->count() != 2) continue;
-        params->setObject(pair->at(1), static_cast<ns::String*>(pair->objectAtIndex(0))->view());
-    }
-    return params;
+    return parametersOf(url.fragment().get());
 }
 
 bool SHRFoursquareV2OAuthView::webViewShouldStartLoadWithRequest(ui::WebView* wv, ui::URLRequest* request,

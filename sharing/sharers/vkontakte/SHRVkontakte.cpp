@@ -192,20 +192,7 @@ void SHRVkontakte::show() {
     else tryToSend();
 }
 
-void SHRVkontakte::showVkontakteForm() {
-    auto form = ns::make<SHRFormControllerLargeTextField>();
-    form->setDelegate(this, &SHRVkontakte::sendForm);
-    form->setText(item()->text() ? std::string(item()->text()->utf8()) : std::string());
-    navigationBar()->setTintColor(ui::Color::colorWithRGBA(-1.0, -1.0, -1.0, 1.0));
-    pushViewController(form, false);
-    SHR::currentHelper()->showViewController(ns::keepAlive(this));
-}
-
-void SHRVkontakte::sendForm(SHRFormControllerLargeTextField* form) {
-    auto keep = ns::keepAlive(this);
-    item()->setText(ns::str(form->text()));
-    tryToSend();
-}
+void SHRVkontakte::showVkontakteForm() { showItemTextForm(); }
 
 ns::Ref<net::URLRequest> SHRVkontakte::serviceRequest(ns::Ref<ns::URL> url) {
     return net::URLRequest::requestWithURL(std::move(url), net::kURLRequestReloadIgnoringLocalCacheData, kTimeout);
