@@ -550,6 +550,13 @@ std::string Driver::screen() const { return TextScreen::render(window()); }
 
 namespace ui {
 
+bool parseNumber(const std::string& s, double& out) {
+    if (s.empty()) return false;
+    char* end = nullptr;
+    out = std::strtod(s.c_str(), &end);
+    return end && *end == '\0' && std::isfinite(out);
+}
+
 namespace {
 
 std::string trim(const std::string& s) {
@@ -570,13 +577,6 @@ std::vector<std::string> words(const std::string& s) {
     }
     if (!cur.empty()) out.push_back(cur);
     return out;
-}
-
-bool parseNumber(const std::string& s, double& out) {
-    if (s.empty()) return false;
-    char* end = nullptr;
-    out = std::strtod(s.c_str(), &end);
-    return end && *end == '\0' && std::isfinite(out);
 }
 
 bool parsePoint(const std::string& s, Point& p) {

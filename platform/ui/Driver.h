@@ -142,4 +142,8 @@ private:
     std::string error_;
 };
 
+// A whole command word read as a finite number (as strtod reads it); false
+// for an empty word, trailing characters, infinities and NaN.
+bool parseNumber(const std::string& s, double& out);
+
 }  // namespace ui
