@@ -394,12 +394,14 @@ void HTTPRequest::cancelOnRequestThread() {
     // done) but has not ended: cancelling ends it and frees its place.
     if (cancelled_ || (complete_ && !awaitingCaller_)) return;
     awaitingCaller_ = false;
-    failWithError(engine::requestCancelledError());
-    complete_ = true;
-    cancelLoad();
+    // Cancelled before the failure marks it finished: whoever sees it
+    // finished sees it cancelled too.
     willChangeValueForKey("isCancelled");
     cancelled_ = true;
     didChangeValueForKey("isCancelled");
+    failWithError(engine::requestCancelledError());
+    complete_ = true;
+    cancelLoad();
 }
 
 void HTTPRequest::clearDelegatesAndCancel() {
@@ -920,7 +922,8 @@ void HTTPRequest::failWithError(ns::Ref<ns::Error> theError) {
         destroyReadStream();
     }
     if (connectionCanBeReused_) refreshConnectionExpiry();
-    if (cancelled_ || error()) return;
+    // Once cancelled, only the cancellation itself is reported.
+    if (error() || (cancelled_ && theError != engine::requestCancelledError())) return;
     if (auto cache = lockedDownloadCache()) {
         // Not when the cache's own answer is what failed.
         if ((cachePolicy_ & kFallbackToCacheIfLoadFailsCachePolicy) && !didUseCachedResponse_ &&

@@ -212,7 +212,11 @@ void HTTPRequest::setMaxBandwidthPerSecond(uint64_t bytes) {
     std::lock_guard<std::mutex> g(engine::bandwidthLock());
     auto& b = engine::bandwidth();
     b.maxPerSecond = bytes;
-    if (bytes == 0) b.wakeUp = 0;
+    // A new limit starts from nothing used: bytes that went through before
+    // it (unlimited, a burst of megabytes) would otherwise put every request
+    // to sleep for minutes.
+    b.usedInWindow = 0;
+    b.wakeUp = 0;
 }
 
 void HTTPRequest::incrementBandwidthUsedInLastSecond(uint64_t bytes) {
