@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include <cerrno>
+#include <functional>
 
 #include "analytics/Analytics.h"
 #include "app/AppConfig.h"
@@ -87,40 +88,42 @@ bool AppDelegate::ExistingCard(const ns::String* title) const {
     return false;
 }
 
-bool AppDelegate::addFavorite(ns::Ref<ns::Dictionary> card, ns::Ref<ns::Error>* error) {
-    if (!card) return false;
-    if (!allFavorites_) allFavorites_ = ns::MutableArray::make();
-    allFavorites_->addObject(card);
-    if (writeGroupsToFile(error)) return true;
-    allFavorites_->removeLastObject();
+namespace {
+// A row added to or removed from a saved list stays so only when the list's
+// file is written; else the list is put back as it was.
+bool appendAndSave(ns::Ref<ns::MutableArray>& rows, ns::Ref<ns::Dictionary> row, const std::function<bool()>& save) {
+    if (!row) return false;
+    if (!rows) rows = ns::MutableArray::make();
+    rows->addObject(row);
+    if (save()) return true;
+    rows->removeLastObject();
     return false;
+}
+
+bool removeAndSave(ns::Ref<ns::MutableArray>& rows, size_t index, const std::function<bool()>& save) {
+    if (!rows || index >= rows->count()) return false;
+    auto removed = rows->at(index);
+    rows->removeObjectAtIndex(index);
+    if (save()) return true;
+    rows->insertObjectAtIndex(removed, index);
+    return false;
+}
+}  // namespace
+
+bool AppDelegate::addFavorite(ns::Ref<ns::Dictionary> card, ns::Ref<ns::Error>* error) {
+    return appendAndSave(allFavorites_, std::move(card), [&] { return writeGroupsToFile(error); });
 }
 
 bool AppDelegate::removeFavoriteAtIndex(size_t index, ns::Ref<ns::Error>* error) {
-    if (!allFavorites_ || index >= allFavorites_->count()) return false;
-    auto removed = allFavorites_->at(index);
-    allFavorites_->removeObjectAtIndex(index);
-    if (writeGroupsToFile(error)) return true;
-    allFavorites_->insertObjectAtIndex(removed, index);
-    return false;
+    return removeAndSave(allFavorites_, index, [&] { return writeGroupsToFile(error); });
 }
 
 bool AppDelegate::addGroup(ns::Ref<ns::Dictionary> group, ns::Ref<ns::Error>* error) {
-    if (!group) return false;
-    if (!allGroups_) allGroups_ = ns::MutableArray::make();
-    allGroups_->addObject(group);
-    if (EscribeEnListaGrupos(error)) return true;
-    allGroups_->removeLastObject();
-    return false;
+    return appendAndSave(allGroups_, std::move(group), [&] { return EscribeEnListaGrupos(error); });
 }
 
 bool AppDelegate::removeGroupAtIndex(size_t index, ns::Ref<ns::Error>* error) {
-    if (!allGroups_ || index >= allGroups_->count()) return false;
-    auto removed = allGroups_->at(index);
-    allGroups_->removeObjectAtIndex(index);
-    if (EscribeEnListaGrupos(error)) return true;
-    allGroups_->insertObjectAtIndex(removed, index);
-    return false;
+    return removeAndSave(allGroups_, index, [&] { return EscribeEnListaGrupos(error); });
 }
 
 }  // namespace app

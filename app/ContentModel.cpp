@@ -19,7 +19,7 @@ namespace app {
 std::string rowString(const ns::Dictionary* row, std::string_view key) {
     if (!row) return {};
     auto* s = dynamic_cast<ns::String*>(row->objectForKey(key));
-    return s ? s->utf8() : std::string();
+    return s ? std::string(s->utf8()) : std::string();
 }
 
 bool rowHas(const ns::Dictionary* row, std::string_view key) { return row && row->objectForKey(key); }

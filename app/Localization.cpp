@@ -10,7 +10,7 @@ std::string localizedString(const std::string& english) {
     auto table = bundleDictionary(kLocalizationFile);
     if (!table) return english;
     auto* text = dynamic_cast<ns::String*>(table->objectForKey(english));
-    return text ? text->utf8() : english;
+    return text ? std::string(text->utf8()) : english;
 }
 
 }  // namespace app

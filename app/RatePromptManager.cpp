@@ -15,7 +15,7 @@ std::string RatePromptManager::currentBundleVersion() {
     auto info = ns::dictionaryWithContentsOfFile(ns::Paths::pathForResource("Info", "plist"));
     if (!info) return {};
     auto* v = info->objectForKey("CFBundleVersion");
-    if (auto* s = dynamic_cast<ns::String*>(v)) return s->utf8();
+    if (auto* s = dynamic_cast<ns::String*>(v)) return std::string(s->utf8());
     if (v) return v->description();
     return {};
 }

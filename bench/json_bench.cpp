@@ -76,6 +76,8 @@ void walk(const ns::Object* o, Stats& st) {
             st.stringBytes += static_cast<const ns::String*>(d->keyAtIndex(i))->utf8().size();
             walk(d->valueAtIndex(i), st);
         }
+    } else if (t == &typeid(ns::Null)) {
+        // the shared null: nothing to add
     } else if (auto* s = dynamic_cast<const ns::String*>(o)) {
         st.stringBytes += s->utf8().size();
     } else if (auto* n = dynamic_cast<const ns::Number*>(o)) {

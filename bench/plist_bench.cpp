@@ -105,26 +105,19 @@ BENCHMARK(BM_ReadBinary_Ours)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WriteXML_Ours)->Unit(benchmark::kMillisecond);
 
 #ifdef DECK_HAVE_LIBPLIST
-void BM_ReadXML_Libplist(benchmark::State& state) {
-    const std::string& doc = deckXML();
+// Reads `doc` with libplist's reader `from` (XML or binary) in every round.
+void readWithLibplist(benchmark::State& state, const std::string& doc,
+                      void (*from)(const char*, uint32_t, plist_t*)) {
     for (auto _ : state) {
         plist_t root = nullptr;
-        plist_from_xml(doc.data(), static_cast<uint32_t>(doc.size()), &root);
+        from(doc.data(), static_cast<uint32_t>(doc.size()), &root);
         if (!root || plist_array_get_size(root) != 20) state.SkipWithError("libplist read failed");
         plist_free(root);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * doc.size()));
 }
-void BM_ReadBinary_Libplist(benchmark::State& state) {
-    const std::string& doc = deckBinary();
-    for (auto _ : state) {
-        plist_t root = nullptr;
-        plist_from_bin(doc.data(), static_cast<uint32_t>(doc.size()), &root);
-        if (!root || plist_array_get_size(root) != 20) state.SkipWithError("libplist read failed");
-        plist_free(root);
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * doc.size()));
-}
+void BM_ReadXML_Libplist(benchmark::State& state) { readWithLibplist(state, deckXML(), plist_from_xml); }
+void BM_ReadBinary_Libplist(benchmark::State& state) { readWithLibplist(state, deckBinary(), plist_from_bin); }
 void BM_WriteXML_Libplist(benchmark::State& state) {
     const std::string& doc = deckXML();
     plist_t root = nullptr;

@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view text(reinterpret_cast<const char*>(data), size);
     auto token = sharing::OAToken::initWithHTTPResponseBody(text);
     if (token->key()) {
-        std::string key = token->key()->utf8();
+        std::string key(token->key()->utf8());
         if (sharing::OAURLDecodedString(sharing::OAURLEncodedString(key)) != key) __builtin_trap();
     }
     auto request = sharing::OAMutableURLRequest::make(ns::URL::URLWithString("http://h/p"),

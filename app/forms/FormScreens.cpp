@@ -178,6 +178,11 @@ bool FormViewController::textFieldShouldReturn(ui::TextField* f) {
     return true;
 }
 
+FormFields FormViewController::withAppFields(FormFields fields) {
+    fields.insert(fields.end(), {{"appId", "4"}, {"systemId", "2"}, {"version", ui::Device::current()->systemVersion()}});
+    return fields;
+}
+
 // -- Sign-up -------------------------------------------------------------------------------
 
 std::vector<std::pair<std::string, ns::Ref<ui::TextField>*>> SingUpViewController::fieldOutlets() {
@@ -190,13 +195,10 @@ std::string SingUpViewController::successText() const {
 
 FormFields SingUpViewController::formFields() {
     view();
-    return {{"metodo", "SignUp"},
-            {"name", text(txtNombre_)},
-            {"universityCompany", text(txtUniversidad_)},
-            {"email", text(txtEmail_)},
-            {"appId", "4"},
-            {"systemId", "2"},
-            {"version", ui::Device::current()->systemVersion()}};
+    return withAppFields({{"metodo", "SignUp"},
+                          {"name", text(txtNombre_)},
+                          {"universityCompany", text(txtUniversidad_)},
+                          {"email", text(txtEmail_)}});
 }
 
 // -- Referral --------------------------------------------------------------------------------
@@ -210,14 +212,11 @@ std::vector<std::pair<std::string, ns::Ref<ui::TextField>*>> ReferralViewControl
 
 FormFields ReferralViewController::formFields() {
     view();
-    return {{"metodo", "Referrer"},
-            {"referrerName", text(txtNombre_)},
-            {"userName", text(txtWhoReferred_)},
-            {"referrerEmail", text(txtEmail_)},
-            {"userEmail", text(txtEmailRefe_)},
-            {"appId", "4"},
-            {"systemId", "2"},
-            {"version", ui::Device::current()->systemVersion()}};
+    return withAppFields({{"metodo", "Referrer"},
+                          {"referrerName", text(txtNombre_)},
+                          {"userName", text(txtWhoReferred_)},
+                          {"referrerEmail", text(txtEmail_)},
+                          {"userEmail", text(txtEmailRefe_)}});
 }
 
 }  // namespace app

@@ -23,7 +23,7 @@ public:
         auto d = formDelegate();
         if (!d) return;
         auto body = r->responseString();
-        d->requestFinished(r->responseStatusCode(), body ? body->utf8() : std::string());
+        d->requestFinished(r->responseStatusCode(), body ? std::string(body->utf8()) : std::string());
     }
     void requestFailed(http::HTTPRequest* r) override {
         auto d = formDelegate();

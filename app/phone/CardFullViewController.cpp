@@ -40,7 +40,7 @@ void CardFullViewController::viewDidLoad() {
         }
     }
     savedFont_ = 13;
-    if (auto t = rowTitle(dicCarta_.get())) lblTitle_->setText(t->utf8());
+    if (auto t = rowTitle(dicCarta_.get())) lblTitle_->setText(std::string(t->utf8()));
     std::string page = rowHas(dicCarta_.get(), "index") ? cardPageNameForIndex(rowString(dicCarta_.get(), "index"))
                                                         : rowString(dicCarta_.get(), "ActionData");
     if (!page.empty()) cargaHtmlWebView(page);

@@ -66,7 +66,7 @@ void CardViewController::viewDidLoad() {
     viendoCarta_ = false;
     RandomCard_ = -1;
     savedFont_ = kStartFont;
-    if (auto t = rowTitle(dicCarta_.get())) lblTitle_->setText(t->utf8());
+    if (auto t = rowTitle(dicCarta_.get())) lblTitle_->setText(std::string(t->utf8()));
     if (isRandomCard_) cargaHtmlPractice();
 }
 
@@ -149,7 +149,7 @@ bool CardViewController::webViewShouldStartLoadWithRequest(ui::WebView*, ui::URL
 
     // A link names a card by its "index".
     auto last = url->lastPathComponent();
-    std::string name = last ? last->utf8() : std::string();
+    std::string name(last ? last->utf8() : std::string());
     ns::Dictionary* card = nullptr;
     if (ns::Array* cards = deckCards(); cards && !name.empty()) {
         for (size_t i = 0; i < cards->count() && !card; ++i) {

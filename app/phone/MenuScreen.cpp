@@ -74,7 +74,7 @@ ns::Ref<ui::TableViewCell> MenuScreen::menuCell(ui::TableView* t, ui::IndexPath 
 
 void MenuScreen::setMenuCellTitle(ui::TableViewCell* cell, const ns::Dictionary* row) {
     auto title = rowTitle(row);
-    cell->textLabel()->setText(title ? title->lowercaseString()->utf8() : std::string());
+    cell->textLabel()->setText(title ? std::string(title->lowercaseString()->utf8()) : std::string());
     cell->textLabel()->setBackgroundColor(ui::Color::clear());
 }
 

@@ -22,7 +22,7 @@ bool SavedGroupsFile::write(const ns::Array& groups, ns::Ref<ns::Error>* error) 
 
 ns::Ref<ns::Dictionary> SavedGroupsFile::makeGroup(const std::string& typedName, const ns::Array& cards) {
     auto name = ns::String::make(typedName);
-    std::string trimmed = name->stringByTrimmingWhitespace()->utf8();
+    std::string trimmed(name->stringByTrimmingWhitespace()->utf8());
     auto record = ns::MutableDictionary::make(2);
     record->setObject(ns::String::make(trimmed.empty() ? std::string(kDefaultName) : typedName), kNameKey);
     auto copy = ns::MutableArray::make(cards.count());

@@ -42,7 +42,7 @@ void ShareCardViewController_Iphone::loadView() {
 void ShareCardViewController_Iphone::viewDidLoad() {
     ui::ViewController::viewDidLoad();
     // "Title", else "title"; with neither the interface's title stays.
-    if (auto t = rowTitle(dicCarta_.get())) btnBack_->setTitle(t->utf8());
+    if (auto t = rowTitle(dicCarta_.get())) btnBack_->setTitle(std::string(t->utf8()));
 }
 
 void ShareCardViewController_Iphone::clicEmail(ns::Object*) { showMail(); }

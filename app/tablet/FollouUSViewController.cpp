@@ -22,10 +22,10 @@ bool rowInteger(const ns::Dictionary* row, const char* key, long& out) {
     ns::Object* v = row->objectForKey(key);
     if (auto* n = dynamic_cast<ns::Number*>(v)) { out = n->integerValue(); return true; }
     if (auto* s = dynamic_cast<ns::String*>(v)) {
-        const std::string& t = s->utf8();
+        const char* t = s->c_str();
         char* end = nullptr;
-        long x = std::strtol(t.c_str(), &end, 10);
-        if (end == t.c_str()) return false;
+        long x = std::strtol(t, &end, 10);
+        if (end == t) return false;
         out = x;
         return true;
     }

@@ -26,7 +26,7 @@ void HomeViewController::loadView() {
         ns::Dictionary* row = rowAt(decks, i);
         auto title = rowTitle(row);
         if (!row || !title || !rowChildren(row)) continue;
-        auto button = ui::Button::make(ui::makeRect(b.size.width / 2 - 200, y, 400, 60), title->utf8());
+        auto button = ui::Button::make(ui::makeRect(b.size.width / 2 - 200, y, 400, 60), std::string(title->utf8()));
         button->setTag(static_cast<long>(i));
         button->setAutoresizingMask(ui::AutoresizingFlexibleLeftMargin | ui::AutoresizingFlexibleRightMargin);
         button->addTarget(this, &HomeViewController::ClicBotones, ui::ControlEventTouchUpInside);

@@ -21,7 +21,7 @@ void buildViewBotoneraInterface(ViewBotonera& bar) {
     for (size_t i = 0; i < ViewBotonera::kButtonCount; ++i) {
         auto title = rowTitle(rowAt(decks.get(), i));
         auto b = ui::Button::make(ui::makeRect(width * static_cast<double>(i) + 4, 4, width - 8, bar.bounds().size.height - 8),
-                                  title ? title->utf8() : "Deck " + std::to_string(i + 1));
+                                  title ? std::string(title->utf8()) : "Deck " + std::to_string(i + 1));
         b->setTag(static_cast<long>(i));
         b->setAutoresizingMask(ui::AutoresizingFlexibleWidth | ui::AutoresizingFlexibleLeftMargin |
                                ui::AutoresizingFlexibleRightMargin);

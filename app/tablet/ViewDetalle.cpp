@@ -116,7 +116,7 @@ void ViewDetalle::setRandomSource(RandomDraw source) {
 void ViewDetalle::ActualizaTitulo(const ns::Notification& n) {
     if (!lblTitulo_) return;
     auto* s = ns::as<ns::String>(n.object());
-    lblTitulo_->setText(s ? s->utf8() : std::string());
+    lblTitulo_->setText(s ? std::string(s->utf8()) : std::string());
 }
 
 void ViewDetalle::ModificarModo(const ns::Notification& n) {
@@ -185,7 +185,7 @@ void ViewDetalle::ClicAgregarFavoritos(ns::Object*) {
     // reported and leaves memory and file as they were.
     ns::Ref<ns::Error> error;
     if (!d->addFavorite(copy, &error)) {
-        appLog("Saving favourite \"" + title->utf8() + "\" failed: " +
+        appLog("Saving favourite \"" + std::string(title->utf8()) + "\" failed: " +
                (error ? error->description() : std::string("unknown error")));
         CrearAlertaConMensajeConTitulo("The card could not be saved to your favorites.", "Error");
         return;
@@ -288,8 +288,8 @@ bool ViewDetalle::webViewShouldStartLoadWithRequest(ui::WebView*, ui::URLRequest
     if (type != ui::WebViewNavigationType::LinkClicked) return true;
     ns::URL* url = request ? request->URL() : nullptr;
     if (!url) return false;
-    std::string link = url->absoluteString()->utf8();
-    std::string name = url->lastPathComponent()->utf8();
+    std::string link(url->absoluteString()->utf8());
+    std::string name(url->lastPathComponent()->utf8());
 
     if (name == "rateApp") {
         RatePromptManager::showRatePage();

@@ -195,7 +195,7 @@ ns::Ref<ui::TableViewCell> ViewTableList::tableViewCellForRowAtIndexPath(ui::Tab
     }
 
     auto title = rowTitle(r);
-    cell->textLabel()->setText(title ? title->lowercaseString()->utf8() : std::string());
+    cell->textLabel()->setText(title ? std::string(title->lowercaseString()->utf8()) : std::string());
     cell->textLabel()->setBackgroundColor(ui::Color::clear());
 
     if (rowHas(r, "SubTitle")) {

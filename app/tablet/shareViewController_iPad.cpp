@@ -38,7 +38,7 @@ void shareViewController_iPad::viewDidLoad() {
     setTitle(kTitle);
     if (auto* nav = navigationController()) nav->setNavigationBarHidden(true);
     auto title = rowTitle(dicCarta_.get());
-    lblCarta_->setText(title ? title->utf8() : std::string());
+    lblCarta_->setText(title ? std::string(title->utf8()) : std::string());
 }
 
 void shareViewController_iPad::clicClose(ns::Object*) {

@@ -39,7 +39,7 @@ std::string webViewController_ipad::pageURL() const {
         // The page stays inside the bundle's "html_ipad" folder.
         if (pagina_.find("..") != std::string::npos) return {};
         std::string path = ns::Paths::join(ns::Paths::bundleResourcePath(), "html_ipad") + pagina_;
-        return ns::URL::fileURLWithPath(path)->absoluteString()->utf8();
+        return std::string(ns::URL::fileURLWithPath(path)->absoluteString()->utf8());
     }
     case 2: return kMakerTwitterPage;
     case 3: return kMakerFacebookPage;

@@ -13,7 +13,7 @@ ui::AlertView* shownAlert() { return dynamic_cast<ui::AlertView*>(ui::Panel::top
 long launchCount() { return ns::UserDefaults::standardUserDefaults()->integerForKey("LaunchCount"); }
 std::string ratedVersion() {
     auto s = ns::UserDefaults::standardUserDefaults()->stringForKey("RatedVersion");
-    return s ? s->utf8() : "<unset>";
+    return s ? std::string(s->utf8()) : "<unset>";
 }
 long lastRateAnswer() {
     for (auto& e : analytics::Analytics::currentSession().events)

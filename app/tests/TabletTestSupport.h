@@ -127,7 +127,7 @@ protected:
         std::vector<std::string> out;
         for (ns::Object* o : *rows) {
             auto t = rowTitle(ns::as<ns::Dictionary>(o));
-            out.push_back(t ? t->utf8() : "");
+            out.push_back(t ? std::string(t->utf8()) : "");
         }
         return out;
     }

@@ -23,7 +23,7 @@ ns::Ref<T> copyOf(const T& record) {
     return decode<T>(encode(record));
 }
 
-std::string text(const ns::Ref<ns::String>& s) { return s ? s->utf8() : std::string(); }
+std::string text(const ns::Ref<ns::String>& s) { return s ? std::string(s->utf8()) : std::string(); }
 
 bool same(const ns::Ref<ns::String>& a, const ns::Ref<ns::String>& b) { return a && b && a->utf8() == b->utf8(); }
 
@@ -394,7 +394,7 @@ bool matches(const EDAMNote& note, const EDAMNoteFilter* filter) {
     if (!filter) return true;
     if (filter->notebookGuid() && !same(note.notebookGuid(), filter->notebookGuid())) return false;
     if (filter->words()) {
-        std::string w = filter->words()->utf8();
+        std::string w(filter->words()->utf8());
         if (text(note.title()).find(w) == std::string::npos && text(note.content()).find(w) == std::string::npos)
             return false;
     }

@@ -36,7 +36,7 @@ using Client = EDAMNoteStoreClient;
 
 ns::Ref<ns::String> token() { return ns::str(MemoryNoteStore::kToken); }
 ns::Ref<ns::Data> data(const std::string& s) { return ns::Data::make(s); }
-std::string str(const ns::Ref<ns::String>& s) { return s ? s->utf8() : "(nil)"; }
+std::string str(const ns::Ref<ns::String>& s) { return s ? std::string(s->utf8()) : "(nil)"; }
 
 std::string messageHeader(const std::string& name, TMessageType type, int32_t seqid = 0) {
     test::Wire w;

@@ -53,7 +53,7 @@ HTTPPostReply URLLoadingHTTPPoster::post(const std::string& url, const std::vect
     HTTPPostReply reply;
     auto target = ns::URL::URLWithString(url);
     auto schemeText = target ? target->scheme() : nullptr;
-    std::string scheme = schemeText ? schemeText->lowercaseString()->utf8() : std::string();
+    std::string scheme(schemeText ? schemeText->lowercaseString()->utf8() : std::string());
     if (!target || (scheme != "http" && scheme != "https")) {
         reply.error = ns::Error::withDescription(kURLLoadingPosterErrorDomain, kURLLoadingPosterBadURL,
                                                  "Not an http or https URL: " + url);

@@ -128,7 +128,7 @@ ns::Ref<ns::String> WireReader::readString() {
     budget_.charge(kStringCost + textCost(n));
     std::string_view text = take(n);
     if (!isUTF8(text.data(), n)) return nullptr;
-    return adoptNew(new ns::String(std::string(text)));
+    return adoptNew(ns::String::allocate(text));
 }
 
 ns::Ref<ns::Data> WireReader::readBinary() {

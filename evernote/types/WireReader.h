@@ -63,10 +63,10 @@ public:
     // What one element adds to a list (its slot) or a map (its entry).
     static constexpr size_t kListSlotCost = sizeof(ns::Ref<ns::Object>);
     static constexpr size_t kMapEntryCost = 6 * sizeof(ns::Ref<ns::Object>);
-    // What a string's text and a byte buffer add to their objects: short
-    // texts live inside the string object, longer ones and every non-empty
-    // buffer in a block of their own.
-    static constexpr size_t textCost(size_t n) { return n > 15 ? n + 1 + 16 : 0; }
+    // What a string's text and a byte buffer add to their objects: a text
+    // (and its NUL) lives in the string's own block, which it may round up
+    // by a few bytes more; a non-empty buffer is a block of its own.
+    static constexpr size_t textCost(size_t n) { return n + 1 + 8; }
     static constexpr size_t bufferCost(size_t n) { return n ? n + 16 : 0; }
     // The least a string, a boxed number or a nested container costs.
     static constexpr size_t kStringCost = heapCost<ns::String>();

@@ -33,7 +33,7 @@ void removeWaiting(HTTPRequest* r) {
             w.end());
 }
 
-std::string text(const ns::Ref<ns::String>& s) { return s ? s->utf8() : std::string(); }
+std::string text(const ns::Ref<ns::String>& s) { return s ? std::string(s->utf8()) : std::string(); }
 
 }  // namespace
 

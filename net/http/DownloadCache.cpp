@@ -26,12 +26,12 @@ std::string lower(std::string s) {
 // Header lookup without regard to case: servers write "ETag" as often as "Etag".
 std::string headerValue(const ns::Dictionary* headers, const std::string& name) {
     if (!headers) return {};
-    if (auto* s = headers->stringForKey(name)) return s->utf8();
+    if (auto* s = headers->stringForKey(name)) return std::string(s->utf8());
     std::string want = lower(name);
     for (size_t i = 0; i < headers->count(); ++i) {
         auto* k = ns::as<ns::String>(headers->keyAtIndex(i));
         auto* v = ns::as<ns::String>(headers->valueAtIndex(i));
-        if (k && v && lower(k->utf8()) == want) return v->utf8();
+        if (k && v && lower(std::string(k->utf8())) == want) return std::string(v->utf8());
     }
     return {};
 }
@@ -40,7 +40,7 @@ bool hasHeader(const ns::Dictionary* headers, const std::string& name) {
     if (!headers) return false;
     std::string want = lower(name);
     for (size_t i = 0; i < headers->count(); ++i)
-        if (auto* k = ns::as<ns::String>(headers->keyAtIndex(i)); k && lower(k->utf8()) == want) return true;
+        if (auto* k = ns::as<ns::String>(headers->keyAtIndex(i)); k && lower(std::string(k->utf8())) == want) return true;
     return false;
 }
 
@@ -93,7 +93,7 @@ std::string DownloadCache::bodyFileName(const ns::URL& url) {
     std::string key = keyForURL(url);
     if (key.empty()) return {};
     auto extRef = url.pathExtension();
-    std::string ext = extRef ? extRef->utf8() : std::string();
+    std::string ext(extRef ? extRef->utf8() : std::string());
     std::string l = lower(ext);
     for (auto& h : fileExtensionsToHandleAsHTML())
         if (l == h) ext.clear();
@@ -298,7 +298,7 @@ void DownloadCache::storeResponseForRequest(const CacheRequest& request, double 
     if (request.isResponseCompressed()) {
         // The body stored is the inflated one.
         for (size_t i = 0; i < copy->count(); ++i)
-            if (auto* k = ns::as<ns::String>(copy->keyAtIndex(i)); k && lower(k->utf8()) == "content-encoding") {
+            if (auto* k = ns::as<ns::String>(copy->keyAtIndex(i)); k && lower(std::string(k->utf8())) == "content-encoding") {
                 copy->removeObjectForKey(k->utf8());
                 break;
             }

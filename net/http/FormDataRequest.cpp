@@ -13,7 +13,7 @@ ns::Ref<ns::String> text(const std::string& s) { return ns::String::make(s); }
 
 std::string textOf(const ns::Object* o) {
     if (!o) return {};
-    if (auto* s = dynamic_cast<const ns::String*>(o)) return s->utf8();
+    if (auto* s = dynamic_cast<const ns::String*>(o)) return std::string(s->utf8());
     return o->description();
 }
 
@@ -68,7 +68,7 @@ void FormDataRequest::setFileData(ns::Ref<ns::MutableArray> a) {
 void FormDataRequest::addPostValue(const ns::Object* value, const ns::String* key) {
     if (!key) return;
     auto entry = ns::MutableDictionary::make();
-    entry->setObjectForKey(text(key->utf8()), text("key"));
+    entry->setObjectForKey(text(std::string(key->utf8())), text("key"));
     // A missing value leaves the entry without "value" (sent as empty).
     if (value) entry->setObjectForKey(text(textOf(value)), text("value"));
     std::lock_guard<std::mutex> g(listsMutex_);
@@ -79,7 +79,7 @@ void FormDataRequest::addPostValue(const ns::Object* value, const ns::String* ke
 void FormDataRequest::setPostValue(const ns::Object* value, const ns::String* key) {
     if (key) {
         std::lock_guard<std::mutex> g(listsMutex_);
-        removeEntriesWithKey(postData_.get(), key->utf8());
+        removeEntriesWithKey(postData_.get(), std::string(key->utf8()));
     }
     addPostValue(value, key);
 }
@@ -297,7 +297,7 @@ void FormDataRequest::buildMultipartFormDataPostBody() {
         appendPostString("Content-Type: " + quotedParameter(textOf(entry->objectForKey("contentType"))) + "\r\n\r\n");
         ns::Object* data = entry->objectForKey("data");
         if (auto* path = dynamic_cast<ns::String*>(data)) {
-            if (!appendPostDataFromFile(path->utf8())) return;  // the request has failed
+            if (!appendPostDataFromFile(std::string(path->utf8()))) return;  // the request has failed
         } else if (auto* bytes = dynamic_cast<ns::Data*>(data)) {
             appendPostData(*bytes);
         }

@@ -527,7 +527,7 @@ void HTTPRequest::startRequest() {
         failWithError(errorWithCode(kInternalErrorWhileBuildingRequestType, "Unable to create read stream"));
         return;
     }
-    if (engine::lower(url_->scheme() ? url_->scheme()->utf8() : "") == "https") {
+    if (engine::lower(url_->scheme() ? std::string(url_->scheme()->utf8()) : "") == "https") {
         net::TLSSettings tls;
         if (!validatesSecureCertificate_) tls.validatesCertificateChain = false;
         if (!clientCertificatePEM_.empty()) {

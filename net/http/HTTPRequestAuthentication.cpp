@@ -71,8 +71,8 @@ public:
     }
     void saveToKeychain(const ns::Dictionary& credentials, const std::string& realm) override {
         if (!r_.url_) return;
-        saveCredentialsForHost(credentials, r_.url_->host() ? r_.url_->host()->utf8() : "", portOf(*r_.url_),
-                               r_.url_->scheme() ? r_.url_->scheme()->utf8() : "", realm);
+        saveCredentialsForHost(credentials, r_.url_->host() ? std::string(r_.url_->host()->utf8()) : "", portOf(*r_.url_),
+                               r_.url_->scheme() ? std::string(r_.url_->scheme()->utf8()) : "", realm);
     }
 
 private:
@@ -260,8 +260,8 @@ void HTTPRequest::attemptToApplyCredentialsAndResume() {
 // ---- Finding -------------------------------------------------------------------------
 
 ns::Ref<ns::Dictionary> HTTPRequest::findCredentials(bool withDomain, const std::string& realm) {
-    std::string user = url_ && url_->user() ? url_->user()->utf8() : "";
-    std::string pass = url_ && url_->password() ? url_->password()->utf8() : "";
+    std::string user(url_ && url_->user() ? url_->user()->utf8() : "");
+    std::string pass(url_ && url_->password() ? url_->password()->utf8() : "");
     auto main = mainRequest();
     if ((user.empty() || pass.empty()) && url_) {
         if (main && !main->username_.empty() && !main->password_.empty() && main->ownCredentialsApplyTo(*url_)) {
@@ -273,8 +273,8 @@ ns::Ref<ns::Dictionary> HTTPRequest::findCredentials(bool withDomain, const std:
         }
     }
     if ((user.empty() || pass.empty()) && useKeychainPersistence_ && url_) {
-        auto saved = savedCredentialsForHost(url_->host() ? url_->host()->utf8() : "", portOf(*url_),
-                                             url_->scheme() ? url_->scheme()->utf8() : "", realm);
+        auto saved = savedCredentialsForHost(url_->host() ? std::string(url_->host()->utf8()) : "", portOf(*url_),
+                                             url_->scheme() ? std::string(url_->scheme()->utf8()) : "", realm);
         if (saved) {
             user = credentialText(saved.get(), kCredentialUsernameKey);
             pass = credentialText(saved.get(), kCredentialPasswordKey);

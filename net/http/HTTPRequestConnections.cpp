@@ -43,8 +43,8 @@ void HTTPRequest::chooseConnection() {
     expirePersistentConnections();
     std::lock_guard<std::recursive_mutex> g(engine::connectionsLock());
     auto& pool = engine::connectionPool();
-    std::string host = url_->host() ? url_->host()->utf8() : "";
-    std::string scheme = url_->scheme() ? url_->scheme()->utf8() : "";
+    std::string host(url_->host() ? url_->host()->utf8() : "");
+    std::string scheme(url_->scheme() ? url_->scheme()->utf8() : "");
     int port = url_->port() ? static_cast<int>(url_->port()->longValue()) : 0;
     if (host.empty() || scheme.empty()) {
         connectionInfo_ = nullptr;

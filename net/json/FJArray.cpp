@@ -7,6 +7,7 @@
 #include <string>
 
 #include "net/json/FJTokenScanner.h"
+#include "net/json/FJValuePool.h"
 #include "platform/foundation/Exception.h"
 
 namespace json {
@@ -26,17 +27,36 @@ std::string format(const char* fmt, const char* a, const char* b, unsigned long 
 
 }  // namespace
 
-FJArray::FJArray(size_t count, bool mutableCollection)
-    : objects_(inlineSlots()), count_(count), capacity_(count), mutations_(mutableCollection ? 1 : 0) {}
+FJArray::FJArray(size_t count, bool mutableCollection, bool pooled)
+    : count_(static_cast<uint32_t>(count)), capacity_(static_cast<uint32_t>(count)),
+      inlineCapacity_(static_cast<uint32_t>(count)), pooled_(pooled), mutations_(mutableCollection ? 1 : 0) {}
 
-ns::Ref<FJArray> FJArray::makeWithObjects(ns::Object* const* objects, size_t count, bool mutableCollection) {
-    void* mem = ::operator new(sizeof(FJArray) + count * sizeof(ns::Object*), std::nothrow);
+size_t FJArray::blockSize(size_t inlineCapacity, bool mutableCollection) {
+    return sizeof(FJArray) + (mutableCollection && inlineCapacity == 0 ? 1 : inlineCapacity) * sizeof(ns::Object*);
+}
+
+ns::Ref<FJArray> FJArray::makeWithObjects(ns::Object* const* objects, size_t count, bool mutableCollection,
+                                          FJValuePool* pool) {
+    if (count == 0 && !mutableCollection) {
+        static FJArray* const empty = [] {
+            auto* a = ::new (::operator new(sizeof(FJArray))) FJArray(0, false, false);
+            a->makeImmortal();
+            return a;
+        }();
+        return ns::Ref<FJArray>(empty);
+    }
+    void* mem = nullptr;
+    if (count <= kMaxCount) {
+        size_t size = blockSize(count, mutableCollection);
+        if (!FJValuePool::holds(size)) pool = nullptr;
+        mem = pool ? pool->allocate(size) : ::operator new(size, std::nothrow);
+    }
     if (!mem) {
         for (size_t i = 0; i < count; ++i) objects[i]->release();
         return nullptr;
     }
-    auto* a = ::new (mem) FJArray(count, mutableCollection);
-    if (count) std::memcpy(a->objects_, objects, count * sizeof(ns::Object*));
+    auto* a = ::new (mem) FJArray(count, mutableCollection, pool != nullptr);
+    if (count) std::memcpy(a->inlineSlots(), objects, count * sizeof(ns::Object*));
     a->setInitialReferences(1);
     return ns::Ref<FJArray>::adopt(a);
 }
@@ -48,13 +68,23 @@ ns::Ref<FJArray> FJArray::alloc() {
 }
 
 FJArray::~FJArray() {
-    for (size_t i = 0; i < count_; ++i) objects_[i]->release();
-    if (objects_ != inlineSlots()) std::free(objects_);
+    ns::Object** slots = objects();
+    for (size_t i = 0; i < count_; ++i) slots[i]->release();
+    if (grown()) std::free(slots);
+}
+
+void FJArray::operator delete(FJArray* p, std::destroying_delete_t) {
+    const bool pooled = p->pooled_;
+    const size_t size = blockSize(p->inlineCapacity_, p->mutations_ != 0);
+    FJValuePool::ReleaseBatch batch;  // the elements and the collection, handed over at once
+    p->~FJArray();
+    if (pooled) FJValuePool::release(p, size);
+    else ::operator delete(p);
 }
 
 ns::Object* FJArray::objectAtIndex(size_t index) const {
     if (index >= count_) beyondBounds("objectAtIndex", index, count_);
-    return objects_[index];
+    return objects()[index];
 }
 
 void FJArray::getObjectsRange(ns::Object** objects, ns::Range range) const {
@@ -64,7 +94,7 @@ void FJArray::getObjectsRange(ns::Object** objects, ns::Range range) const {
                             format("*** -[%s %s]: pointer to objects array is NULL but range length is %lu",
                                    "FJArray", "getObjectsRange", end));
     if (range.location > count_ || end > count_ || end < range.location) beyondBounds("getObjectsRange", end, count_);
-    for (size_t i = 0; i < range.length; ++i) objects[i] = objects_[range.location + i];
+    for (size_t i = 0; i < range.length; ++i) objects[i] = this->objects()[range.location + i];
 }
 
 size_t FJArray::countByEnumeratingWithStateObjectsCount(FJFastEnumerationState* state, ns::Object** buffer,
@@ -75,7 +105,7 @@ size_t FJArray::countByEnumeratingWithStateObjectsCount(FJFastEnumerationState* 
     }
     if (len == 0 || !buffer) return 0;
     size_t n = 0;
-    while (n < len && state->state < count_) buffer[n++] = objects_[state->state++];
+    while (n < len && state->state < count_) buffer[n++] = objects()[state->state++];
     return n;
 }
 
@@ -92,21 +122,23 @@ void FJArray::insertObjectAtIndex(ns::Ref<ns::Object> o, size_t index) {
                             format("*** -[%s %s]: attempt to insert nil", "FJArray", "insertObjectAtIndex"));
     if (index > count_) beyondBounds("insertObjectAtIndex", index, count_ + 1);
     if (count_ + 1 >= capacity_) {
-        size_t newCapacity = capacity_ + 16;
+        size_t newCapacity = size_t(capacity_) + 16;
+        if (newCapacity > kMaxCount) throw ns::Exception(kMallocException, "Unable to resize objects array.");
         ns::Object** block;
-        if (objects_ == inlineSlots()) {
+        if (!grown()) {
             block = static_cast<ns::Object**>(std::malloc(newCapacity * sizeof(ns::Object*)));
-            if (block && count_) std::memcpy(block, objects_, count_ * sizeof(ns::Object*));
+            if (block && count_) std::memcpy(block, inlineSlots(), count_ * sizeof(ns::Object*));
         } else {
-            block = static_cast<ns::Object**>(std::realloc(objects_, newCapacity * sizeof(ns::Object*)));
+            block = static_cast<ns::Object**>(std::realloc(objects(), newCapacity * sizeof(ns::Object*)));
         }
         if (!block) throw ns::Exception(kMallocException, "Unable to resize objects array.");
         for (size_t i = count_; i < newCapacity; ++i) block[i] = nullptr;
-        objects_ = block;
-        capacity_ = newCapacity;
+        *heapLink() = block;
+        capacity_ = static_cast<uint32_t>(newCapacity);
     }
-    std::memmove(objects_ + index + 1, objects_ + index, (count_ - index) * sizeof(ns::Object*));
-    objects_[index] = o.leak();
+    ns::Object** slots = objects();
+    std::memmove(slots + index + 1, slots + index, (count_ - index) * sizeof(ns::Object*));
+    slots[index] = o.leak();
     ++count_;
     advanceMutations();
 }
@@ -114,9 +146,10 @@ void FJArray::insertObjectAtIndex(ns::Ref<ns::Object> o, size_t index) {
 void FJArray::removeObjectAtIndex(size_t index) {
     checkMutable("removeObjectAtIndex");
     if (index >= count_) beyondBounds("removeObjectAtIndex", index, count_);
-    ns::Object* gone = objects_[index];
-    std::memmove(objects_ + index, objects_ + index + 1, (count_ - index - 1) * sizeof(ns::Object*));
-    objects_[--count_] = nullptr;
+    ns::Object** slots = objects();
+    ns::Object* gone = slots[index];
+    std::memmove(slots + index, slots + index + 1, (count_ - index - 1) * sizeof(ns::Object*));
+    slots[--count_] = nullptr;
     advanceMutations();
     gone->release();
 }
@@ -127,8 +160,8 @@ void FJArray::replaceObjectAtIndex(size_t index, ns::Ref<ns::Object> o) {
         throw ns::Exception(ns::kInvalidArgumentException,
                             format("*** -[%s %s]: attempt to insert nil", "FJArray", "replaceObjectAtIndex"));
     if (index >= count_) beyondBounds("replaceObjectAtIndex", index, count_);
-    ns::Object* old = objects_[index];
-    objects_[index] = o.leak();
+    ns::Object* old = objects()[index];
+    objects()[index] = o.leak();
     advanceMutations();
     old->release();
 }
@@ -138,9 +171,10 @@ void FJArray::removeAllObjects() {
     size_t n = count_;
     count_ = 0;
     advanceMutations();
+    ns::Object** slots = objects();
     for (size_t i = 0; i < n; ++i) {
-        objects_[i]->release();
-        objects_[i] = nullptr;
+        slots[i]->release();
+        slots[i] = nullptr;
     }
 }
 

@@ -6,11 +6,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 
 #include "platform/foundation/Array.h"
 #include "platform/foundation/String.h"
 
 namespace json {
+
+class FJValuePool;
 
 // State of a fast enumeration: `state` is the next index to hand out; the
 // first call points `itemsPtr` at the caller's buffer and `mutationsPtr` at
@@ -24,8 +27,10 @@ struct FJFastEnumerationState {
 class FJArray final : public ns::MutableArray {
 public:
     // Takes over `count` owned references (no extra retain). Returns nil when
-    // memory cannot be had (the references are then released).
-    static ns::Ref<FJArray> makeWithObjects(ns::Object* const* objects, size_t count, bool mutableCollection);
+    // memory cannot be had (the references are then released). With a pool,
+    // the array is placed in it. An immutable empty array is one shared object.
+    static ns::Ref<FJArray> makeWithObjects(ns::Object* const* objects, size_t count, bool mutableCollection,
+                                            FJValuePool* pool = nullptr);
     // The class is private to the decoder: this always raises.
     [[noreturn]] static ns::Ref<FJArray> alloc();
 
@@ -55,18 +60,28 @@ public:
     uint64_t mutations() const { return mutations_; }
     bool isMutable() const { return mutations_ != 0; }
 
-    // Frees the combined object-and-elements block.
-    static void operator delete(void* p) { ::operator delete(p); }
+    // Frees the combined object-and-elements block, from the heap or its pool.
+    static void operator delete(FJArray* p, std::destroying_delete_t);
 
 private:
-    FJArray(size_t count, bool mutableCollection);
+    FJArray(size_t count, bool mutableCollection, bool pooled);
     void checkMutable(const char* operation) const;
     void advanceMutations() { mutations_ = mutations_ == UINT64_MAX ? 1 : mutations_ + 1; }
-    ns::Object** inlineSlots() { return reinterpret_cast<ns::Object**>(this + 1); }
+    // The elements follow the array in its block. Once a mutable array has
+    // outgrown them they live in a heap block, whose address the first
+    // inline slot keeps (a mutable array is made with at least one).
+    ns::Object** inlineSlots() const { return reinterpret_cast<ns::Object**>(const_cast<FJArray*>(this) + 1); }
+    bool grown() const { return capacity_ != inlineCapacity_; }
+    ns::Object*** heapLink() const { return reinterpret_cast<ns::Object***>(inlineSlots()); }
+    ns::Object** objects() const { return grown() ? *heapLink() : inlineSlots(); }
+    static size_t blockSize(size_t inlineCapacity, bool mutableCollection);
+    static constexpr size_t kMaxCount = INT32_MAX;
 
-    ns::Object** objects_;
-    size_t count_;
-    size_t capacity_;
+    // The count shares the header's spare word.
+    uint32_t count_;
+    uint32_t capacity_;
+    uint32_t inlineCapacity_ : 31;  // slots made with the array
+    uint32_t pooled_ : 1;           // placed in a decoder's value pool
     uint64_t mutations_;
 };
 

@@ -6,7 +6,7 @@ namespace {
 
 ns::Ref<ns::Object> decodeString(const ns::String& string, uint64_t options, bool mutableCollections,
                                  ns::Ref<ns::Error>* error) {
-    const std::string& text = string.utf8();
+    std::string_view text = string.utf8();
     if (!ns::isValidUTF8(text.data(), text.size())) {
         if (error) *error = FJMakeError("An error occurred converting the contents of a NSString to UTF8.");
         return nullptr;

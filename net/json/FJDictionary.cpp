@@ -1,5 +1,6 @@
 #include "net/json/FJDictionary.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "net/json/FJTokenScanner.h"
+#include "net/json/FJValuePool.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/String.h"
 
@@ -22,6 +24,35 @@ constexpr size_t kCapacities[40] = {
     6221311,  10066421, 16287743,  26354171,  42641881,  68996069,  111638519, 180634607, 292272623, 472907251,
 };
 
+constexpr size_t kCapacityCount = 40;
+
+// Constants of the start-slot division, one per capacity.
+struct Divisors {
+    uint64_t of[kCapacityCount];
+    constexpr Divisors() : of() {
+        for (size_t i = 0; i < kCapacityCount; ++i) of[i] = kCapacities[i] ? UINT64_MAX / kCapacities[i] + 1 : 0;
+    }
+};
+constexpr Divisors kDivisors;
+
+// Index of the first capacity not below floor(count * 1.33); kCapacityCount
+// when none is large enough.
+size_t capacityIndexForCount(size_t count) {
+    double target = static_cast<double>(count) * 1.33;
+    if (target > static_cast<double>(FJDictionary::kLargestCapacity)) return kCapacityCount;
+    size_t want = static_cast<size_t>(target);
+    size_t bottom = 0, top = kCapacityCount;
+    while (bottom < top) {
+        size_t mid = (bottom + top) / 2;
+        if (kCapacities[mid] < want) bottom = mid + 1;
+        else top = mid;
+    }
+    return bottom;
+}
+
+// Slots and their tag bytes (rounded up to whole words).
+size_t tableSize(size_t capacity) { return capacity * sizeof(FJHashTableEntry) + (capacity + 7) / 8 * 8; }
+
 std::string message(const char* fmt, const char* operation) {
     char buf[256];
     std::snprintf(buf, sizeof buf, fmt, "FJDictionary", operation);
@@ -31,30 +62,49 @@ std::string message(const char* fmt, const char* operation) {
 }  // namespace
 
 size_t FJDictionary::capacityForCount(size_t count) {
-    double target = static_cast<double>(count) * 1.33;
-    if (target > static_cast<double>(kLargestCapacity)) return 0;
-    size_t want = static_cast<size_t>(target);
-    size_t bottom = 0, top = 40;
-    while (bottom < top) {
-        size_t mid = (bottom + top) / 2;
-        if (kCapacities[mid] < want) bottom = mid + 1;
-        else top = mid;
-    }
-    return bottom < 40 ? kCapacities[bottom] : 0;
+    size_t index = capacityIndexForCount(count);
+    return index < kCapacityCount ? kCapacities[index] : 0;
 }
 
-FJDictionary::FJDictionary(size_t capacity, bool mutableCollection)
-    : count_(0), capacity_(0), divisor_(0), mutations_(mutableCollection ? 1 : 0), entry_(inlineTable()) {
-    setCapacity(capacity);
-    std::memset(static_cast<void*>(entry_), 0, capacity * sizeof(FJHashTableEntry));
+size_t FJDictionary::blockSize(size_t capacity, bool mutableCollection) {
+    return sizeof(FJDictionary) + std::max(tableSize(capacity), mutableCollection ? sizeof(FJHashTableEntry*) : 0);
+}
+
+FJDictionary::FJDictionary(size_t capacityIndex, bool mutableCollection, bool pooled)
+    : count_(0), capacity_(0), capacityIndex_(0), pooled_(pooled), mutations_(mutableCollection ? 1 : 0) {
+    setCapacityIndex(capacityIndex);
+    inlineCapacityIndex_ = capacityIndex_;
+    std::memset(static_cast<void*>(inlineTable()), 0, tableSize(capacity_));
+}
+
+void FJDictionary::setCapacityIndex(size_t index) {
+    capacityIndex_ = static_cast<uint8_t>(index);
+    capacity_ = static_cast<uint32_t>(kCapacities[index]);
+}
+
+size_t FJDictionary::startSlot(size_t hash) const {
+    uint64_t low = kDivisors.of[capacityIndex_] * fold(hash);
+    return static_cast<size_t>((static_cast<__uint128_t>(low) * capacity_) >> 64);
 }
 
 ns::Ref<FJDictionary> FJDictionary::makeWithEntries(ns::Object* const* keys, ns::Object* const* objects,
-                                                    const size_t* keyHashes, size_t count, bool mutableCollection) {
-    size_t capacity = capacityForCount(count);
+                                                    const size_t* keyHashes, size_t count, bool mutableCollection,
+                                                    FJValuePool* pool, std::vector<ns::Object*>* displaced) {
+    if (count == 0 && !mutableCollection) {
+        static FJDictionary* const empty = [] {
+            auto* d = ::new (::operator new(blockSize(0, false))) FJDictionary(0, false, false);
+            d->makeImmortal();
+            return d;
+        }();
+        return ns::Ref<FJDictionary>(empty);
+    }
+    size_t index = capacityIndexForCount(count);
     void* mem = nullptr;
-    if (count == 0 || capacity != 0)
-        mem = ::operator new(sizeof(FJDictionary) + capacity * sizeof(FJHashTableEntry), std::nothrow);
+    if (index < kCapacityCount) {
+        size_t size = blockSize(kCapacities[index], mutableCollection);
+        if (!FJValuePool::holds(size)) pool = nullptr;
+        mem = pool ? pool->allocate(size) : ::operator new(size, std::nothrow);
+    }
     if (!mem) {
         for (size_t i = 0; i < count; ++i) {
             keys[i]->release();
@@ -62,8 +112,8 @@ ns::Ref<FJDictionary> FJDictionary::makeWithEntries(ns::Object* const* keys, ns:
         }
         return nullptr;
     }
-    auto* d = ::new (mem) FJDictionary(capacity, mutableCollection);
-    for (size_t i = 0; i < count; ++i) d->insert(keyHashes[i], keys[i], objects[i]);
+    auto* d = ::new (mem) FJDictionary(index, mutableCollection, pool != nullptr);
+    for (size_t i = 0; i < count; ++i) d->insert(keyHashes[i], keys[i], objects[i], displaced);
     d->setInitialReferences(1);
     return ns::Ref<FJDictionary>::adopt(d);
 }
@@ -75,23 +125,35 @@ ns::Ref<FJDictionary> FJDictionary::alloc() {
 }
 
 FJDictionary::~FJDictionary() {
+    FJHashTableEntry* entries = table();
     for (size_t i = 0; i < capacity_; ++i) {
-        if (entry_[i].key) {
-            entry_[i].key->release();
-            entry_[i].object->release();
+        if (entries[i].key) {
+            entries[i].key->release();
+            entries[i].object->release();
         }
     }
-    if (entry_ != inlineTable()) std::free(entry_);
+    if (grown()) std::free(entries);
+}
+
+void FJDictionary::operator delete(FJDictionary* p, std::destroying_delete_t) {
+    const bool pooled = p->pooled_;
+    const size_t size = blockSize(kCapacities[p->inlineCapacityIndex_], p->mutations_ != 0);
+    FJValuePool::ReleaseBatch batch;  // the elements and the collection, handed over at once
+    p->~FJDictionary();
+    if (pooled) FJValuePool::release(p, size);
+    else ::operator delete(p);
 }
 
 template <class Eq>
 long FJDictionary::find(size_t hash, Eq equalKey) const {
     if (capacity_ == 0) return -1;
+    const uint8_t tag = tagOf(hash);
+    const uint8_t* tags = this->tags();
     size_t slot = startSlot(hash);
     for (size_t n = 0; n < capacity_; ++n) {
-        const FJHashTableEntry& e = entry_[slot];
+        const FJHashTableEntry& e = table()[slot];
         if (!e.key) return -1;
-        if (e.keyHash == hash && equalKey(e.key)) return static_cast<long>(slot);
+        if (tags[slot] == tag && equalKey(e.key)) return static_cast<long>(slot);
         if (++slot == capacity_) slot = 0;
     }
     return -1;
@@ -99,7 +161,7 @@ long FJDictionary::find(size_t hash, Eq equalKey) const {
 
 ns::Object* FJDictionary::objectForKey(const ns::Object& key) const {
     long slot = find(key.hash(), [&](const ns::Object* k) { return k == &key || k->isEqual(key); });
-    return slot < 0 ? nullptr : entry_[slot].object;
+    return slot < 0 ? nullptr : table()[slot].object;
 }
 
 ns::Object* FJDictionary::objectForKey(std::string_view key) const {
@@ -107,33 +169,37 @@ ns::Object* FJDictionary::objectForKey(std::string_view key) const {
         auto* s = dynamic_cast<const ns::String*>(k);
         return s && s->view() == key;
     });
-    return slot < 0 ? nullptr : entry_[slot].object;
+    return slot < 0 ? nullptr : table()[slot].object;
 }
 
-void FJDictionary::insert(size_t hash, ns::Object* key, ns::Object* object) {
+void FJDictionary::insert(size_t hash, ns::Object* key, ns::Object* object, std::vector<ns::Object*>* displaced) {
     if (capacity_ == 0) {
         key->release();
         object->release();
         return;
     }
+    const uint8_t tag = tagOf(hash);
     size_t slot = startSlot(hash);
     for (size_t n = 0; n < capacity_; ++n) {
-        FJHashTableEntry& e = entry_[slot];
+        FJHashTableEntry& e = table()[slot];
         if (!e.key) {
-            e.keyHash = hash;
-            e.key = key;
-            e.object = object;
+            place(slot, tag, key, object);
             ++count_;
             return;
         }
-        if (e.keyHash == hash && (e.key == key || e.key->isEqual(*key))) {
+        if (tags()[slot] == tag && (e.key == key || e.key->isEqual(*key))) {
             // A repeated key: the new key and object take the slot.
             ns::Object* oldKey = e.key;
             ns::Object* oldObject = e.object;
             e.key = key;
             e.object = object;
-            oldKey->release();
-            oldObject->release();
+            if (displaced) {
+                displaced->push_back(oldKey);
+                displaced->push_back(oldObject);
+            } else {
+                oldKey->release();
+                oldObject->release();
+            }
             return;
         }
         if (++slot == capacity_) slot = 0;
@@ -142,23 +208,29 @@ void FJDictionary::insert(size_t hash, ns::Object* key, ns::Object* object) {
     object->release();
 }
 
+void FJDictionary::place(size_t slot, uint8_t tag, ns::Object* key, ns::Object* object) {
+    table()[slot] = FJHashTableEntry{key, object};
+    tags()[slot] = tag;
+}
+
 void FJDictionary::removeSlot(size_t slot) {
-    ns::Object* oldKey = entry_[slot].key;
-    ns::Object* oldObject = entry_[slot].object;
-    entry_[slot] = FJHashTableEntry{0, nullptr, nullptr};
+    ns::Object* oldKey = table()[slot].key;
+    ns::Object* oldObject = table()[slot].object;
+    table()[slot] = FJHashTableEntry{nullptr, nullptr};
     --count_;
     // Re-seat the rest of the cluster so every key stays reachable.
     size_t i = slot;
     for (size_t n = 1; n < capacity_; ++n) {
         if (++i == capacity_) i = 0;
-        FJHashTableEntry e = entry_[i];
+        FJHashTableEntry e = table()[i];
         if (!e.key) break;
-        entry_[i] = FJHashTableEntry{0, nullptr, nullptr};
-        size_t j = startSlot(e.keyHash);
-        while (entry_[j].key) {
+        const uint8_t tag = tags()[i];
+        table()[i] = FJHashTableEntry{nullptr, nullptr};
+        size_t j = startSlot(e.key->hash());
+        while (table()[j].key) {
             if (++j == capacity_) j = 0;
         }
-        entry_[j] = e;
+        place(j, tag, e.key, e.object);
     }
     oldKey->release();
     oldObject->release();
@@ -182,7 +254,7 @@ size_t FJDictionary::slotOfIndex(size_t index) const {
         }
     }
     for (; slot < capacity_; ++slot) {
-        if (!entry_[slot].key) continue;
+        if (!table()[slot].key) continue;
         if (i == index) break;
         ++i;
     }
@@ -191,15 +263,13 @@ size_t FJDictionary::slotOfIndex(size_t index) const {
     return slot;
 }
 
-ns::Object* FJDictionary::keyAtIndex(size_t index) const { return entry_[slotOfIndex(index)].key; }
-ns::Object* FJDictionary::valueAtIndex(size_t index) const { return entry_[slotOfIndex(index)].object; }
 
 void FJDictionary::getObjectsAndKeys(ns::Object** objects, ns::Object** keys) const {
     size_t n = 0;
     for (size_t i = 0; i < capacity_; ++i) {
-        if (!entry_[i].key) continue;
-        if (keys) keys[n] = entry_[i].key;
-        if (objects) objects[n] = entry_[i].object;
+        if (!table()[i].key) continue;
+        if (keys) keys[n] = table()[i].key;
+        if (objects) objects[n] = table()[i].object;
         ++n;
     }
 }
@@ -213,7 +283,7 @@ size_t FJDictionary::countByEnumeratingWithStateObjectsCount(FJFastEnumerationSt
     if (len == 0 || !buffer) return 0;
     size_t n = 0;
     while (n < len && state->state < capacity_) {
-        const FJHashTableEntry& e = entry_[state->state++];
+        const FJHashTableEntry& e = table()[state->state++];
         if (e.key) buffer[n++] = e.key;
     }
     return n;
@@ -238,19 +308,25 @@ void FJDictionary::setObjectForKey(ns::Ref<ns::Object> value, ns::Ref<ns::Object
         std::string text = message("*** -[%s %s]: attempt to insert nil value (key: ", "setObjectForKey");
         throw ns::Exception(ns::kInvalidArgumentException, text + key->description() + ")");
     }
-    size_t needed = capacityForCount(count_ + 1);
-    if (needed == 0) throw ns::Exception(kMallocException, "Unable to allocate memory for hash table.");
-    if (capacity_ < needed) {
-        auto* table = static_cast<FJHashTableEntry*>(std::calloc(needed, sizeof(FJHashTableEntry)));
+    size_t neededIndex = capacityIndexForCount(count_ + 1);
+    if (neededIndex >= kCapacityCount) throw ns::Exception(kMallocException, "Unable to allocate memory for hash table.");
+    if (capacity_ < kCapacities[neededIndex]) {
+        auto* table = static_cast<FJHashTableEntry*>(std::calloc(1, tableSize(kCapacities[neededIndex])));
         if (!table) throw ns::Exception(kMallocException, "Unable to allocate memory for hash table.");
-        FJHashTableEntry* old = entry_;
+        FJHashTableEntry* old = this->table();
+        const bool oldOnHeap = grown();
         size_t oldCapacity = capacity_;
-        entry_ = table;
-        setCapacity(needed);
+        setCapacityIndex(neededIndex);
+        // An inline old table gives its first slot's place to the new
+        // table's address: that slot is read before.
+        const FJHashTableEntry first = oldCapacity ? old[0] : FJHashTableEntry{nullptr, nullptr};
+        *heapLink() = table;
         count_ = 0;
-        for (size_t i = 0; i < oldCapacity; ++i)
-            if (old[i].key) insert(old[i].keyHash, old[i].key, old[i].object);
-        if (old != inlineTable()) std::free(old);
+        for (size_t i = 0; i < oldCapacity; ++i) {
+            const FJHashTableEntry e = i == 0 ? first : old[i];
+            if (e.key) insert(e.key->hash(), e.key, e.object);
+        }
+        if (oldOnHeap) std::free(old);
     }
     // The dictionary keeps its own copy of a changeable text key.
     ns::Object* ownKey;
@@ -272,8 +348,8 @@ void FJDictionary::removeObjectForKey(const ns::Object& key) {
 void FJDictionary::removeAllObjects() {
     checkMutable("removeAllObjects");
     for (size_t i = 0; i < capacity_; ++i) {
-        FJHashTableEntry e = entry_[i];
-        entry_[i] = FJHashTableEntry{0, nullptr, nullptr};
+        FJHashTableEntry e = table()[i];
+        table()[i] = FJHashTableEntry{nullptr, nullptr};
         if (e.key) {
             e.key->release();
             e.object->release();

@@ -373,7 +373,7 @@ struct FJEncodeState {
     }
 
     bool encodeString(ns::String* s) {
-        const std::string& text = s->utf8();
+        std::string_view text = s->utf8();
         const auto* p = reinterpret_cast<const uint8_t*>(text.data());
         const uint8_t* end = p + text.size();
         const bool quotes = !(encodeOption & FJEncodeBareString);

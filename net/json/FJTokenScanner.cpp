@@ -8,6 +8,7 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the string scanner rea
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "platform/foundation/Dictionary.h"
@@ -572,6 +573,32 @@ void hashNumber(FJTokenValue& v) {
     v.bytes = nullptr;
 }
 
+// A mantissa of up to 19 digits with a power of ten within +-27 (17-digit
+// texts of doubles): one operation in 64-bit extended precision, whose
+// operands are exact, then rounded to double. The second rounding is correct
+// unless the extended result lies within one unit of its last place of a
+// point halfway between two doubles; those few go to the library conversion.
+inline bool longMantissaToDouble(uint64_t mantissa, int scale, double& out) {
+    if constexpr (std::numeric_limits<long double>::digits != 64) {
+        return false;
+    } else {
+        if (scale < -27 || scale > 27) return false;
+        static constexpr long double kPowers[28] = {1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,
+                                                    1e7L,  1e8L,  1e9L,  1e10L, 1e11L, 1e12L, 1e13L,
+                                                    1e14L, 1e15L, 1e16L, 1e17L, 1e18L, 1e19L, 1e20L,
+                                                    1e21L, 1e22L, 1e23L, 1e24L, 1e25L, 1e26L, 1e27L};
+        const long double power = kPowers[scale < 0 ? -scale : scale];  // each exact
+        long double x = static_cast<long double>(mantissa);
+        x = scale < 0 ? x / power : x * power;
+        uint64_t bits;
+        std::memcpy(&bits, &x, sizeof bits);  // the 64-bit significand
+        uint64_t below = bits & 0x7FF;        // the 11 bits a double drops
+        if (below >= 0x3FF && below <= 0x401) return false;
+        out = static_cast<double>(x);
+        return true;
+    }
+}
+
 // Doubles. A mantissa of at most 2^53 with a power of ten of at most 22
 // converts exactly with one multiplication or division, both operands being
 // exact doubles; anything else goes to the library conversion.
@@ -583,6 +610,8 @@ bool convertDouble(FJParseState& s, const NumberScan& n) {
     if (n.exact && n.mantissa <= (uint64_t(1) << 53) && n.scale >= -22 && n.scale <= 22) {
         d = static_cast<double>(n.mantissa);
         d = n.scale < 0 ? d / kPowers[-n.scale] : d * kPowers[n.scale];
+        if (n.negative) d = -d;
+    } else if (n.exact && longMantissaToDouble(n.mantissa, n.scale, d)) {
         if (n.negative) d = -d;
     } else {
         auto r = std::from_chars(n.text, n.text + n.length, d);
@@ -637,9 +666,34 @@ bool convertInteger(FJParseState& s, const NumberScan& n) {
     return true;
 }
 
+// Eight ASCII bytes read as one little-endian word: whether all are digits,
+// and their value.
+inline bool areEightDigits(uint64_t w) {
+    return ((w & 0xF0F0F0F0F0F0F0F0ull) | (((w + 0x0606060606060606ull) & 0xF0F0F0F0F0F0F0F0ull) >> 4)) ==
+           0x3333333333333333ull;
+}
+inline uint64_t eightDigitsValue(uint64_t w) {
+    w -= 0x3030303030303030ull;
+    w = w * 10 + (w >> 8);  // pairs of digits
+    constexpr uint64_t mask = 0x000000FF000000FFull;
+    return (((w & mask) * (100 + (1000000ull << 32))) + (((w >> 16) & mask) * (1 + (10000ull << 32)))) >> 32;
+}
+
 // Reads a run of digits into the mantissa, counting significant digits
-// (more than 19 make the mantissa unusable for the exact path).
+// (more than 19 make the mantissa unusable for the exact path). Leading
+// zeros are skipped, then eight digits at a time while they fit.
 inline const uint8_t* gatherDigits(const uint8_t* p, const uint8_t* end, NumberScan& n, bool fraction) {
+    if (n.mantissa == 0) {
+        for (; p < end && *p == '0'; ++p)
+            if (fraction) --n.scale;
+    }
+    uint64_t w;
+    while (n.digits <= 19 - 8 && end - p >= 8 && (std::memcpy(&w, p, 8), areEightDigits(w))) {
+        n.mantissa = n.mantissa * 100000000u + eightDigitsValue(w);
+        n.digits += 8;
+        if (fraction) n.scale -= 8;
+        p += 8;
+    }
     for (; p < end && isDigit(*p); ++p) {
         if (n.digits < 19) {
             n.mantissa = n.mantissa * 10 + static_cast<uint64_t>(*p - '0');
@@ -732,6 +786,22 @@ inline bool literal(FJParseState& s, const char* rest, size_t n, FJTokenType kin
 
 }  // namespace
 
+namespace {
+// The tokens of one byte, by that byte (Invalid for any other).
+struct OneByteTokens {
+    FJTokenType kind[256];
+    constexpr OneByteTokens() : kind() {
+        kind[uint8_t('{')] = FJTokenType::ObjectBegin;
+        kind[uint8_t('}')] = FJTokenType::ObjectEnd;
+        kind[uint8_t('[')] = FJTokenType::ArrayBegin;
+        kind[uint8_t(']')] = FJTokenType::ArrayEnd;
+        kind[uint8_t(':')] = FJTokenType::Colon;
+        kind[uint8_t(',')] = FJTokenType::Comma;
+    }
+};
+constexpr OneByteTokens kOneByteTokens;
+}  // namespace
+
 bool FJReadToken(FJParseState& s) {
     // Most tokens follow directly or after one blank.
     if (s.atIndex < s.length) {
@@ -742,23 +812,20 @@ bool FJReadToken(FJParseState& s) {
     s.token.value.cacheItem = nullptr;
     if (s.atIndex >= s.length) return unexpectedToken(s);
     const uint8_t* p = s.input + s.atIndex;
-    FJTokenType single = FJTokenType::Invalid;
-    switch (*p) {
-        case '{': single = FJTokenType::ObjectBegin; break;
-        case '}': single = FJTokenType::ObjectEnd; break;
-        case '[': single = FJTokenType::ArrayBegin; break;
-        case ']': single = FJTokenType::ArrayEnd; break;
-        case ':': single = FJTokenType::Colon; break;
-        case ',': single = FJTokenType::Comma; break;
-        case '"': return scanString(s);
-        case '-': case '0': case '1': case '2': case '3': case '4':
-        case '5': case '6': case '7': case '8': case '9':
-            if (scanNumber(s)) return true;
-            return unexpectedToken(s);
-        case 't': return literal(s, "rue", 3, FJTokenType::True);
-        case 'f': return literal(s, "alse", 4, FJTokenType::False);
-        case 'n': return literal(s, "ull", 3, FJTokenType::Null);
-        default: return unexpectedToken(s);
+    // Strings and numbers by plain tests and the one-byte tokens from a
+    // table: a jump table whose target changes from token to token would
+    // mispredict nearly every time.
+    const uint8_t c = *p;
+    if (c == '"') return scanString(s);
+    if (uint8_t(c - '0') < 10 || c == '-') return scanNumber(s) || unexpectedToken(s);
+    const FJTokenType single = kOneByteTokens.kind[c];
+    if (single == FJTokenType::Invalid) {
+        switch (c) {
+            case 't': return literal(s, "rue", 3, FJTokenType::True);
+            case 'f': return literal(s, "alse", 4, FJTokenType::False);
+            case 'n': return literal(s, "ull", 3, FJTokenType::Null);
+            default: return unexpectedToken(s);
+        }
     }
     s.token.ptr = p;
     s.token.length = 1;

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Object.h"
@@ -109,13 +110,18 @@ struct FJManagedBuffer {
 // One slot of the decoder's value cache. The cached object keeps its own
 // bytes (a string's text, a number's value), so no separate copy is kept.
 struct FJTokenCacheItem {
-    ns::Object* object;    // owned; nullptr when the slot is empty
+    ns::Object* object;    // nullptr when the slot is empty
     uint64_t hash;         // value hash
-    size_t platformHash;   // object->hash(), 0 until first asked for
-    size_t size;           // value size in bytes
-    uint64_t numberBits;   // the 8 value bytes of a number
-    uint32_t type;         // FJValueType
-    bool pooled;           // a value from the parse's pool (dropped when the parse ends)
+    union {
+        size_t platformHash;  // a string's object->hash(), 0 until first asked for
+        uint64_t numberBits;  // the 8 value bytes of a number
+    };
+    uint32_t size;         // value size in bytes
+    uint16_t type;         // FJValueType
+    // The parse that made the object (FJParseState::parse). While that parse
+    // runs the slot borrows its object; when it ends the slot takes a
+    // reference of its own (or is emptied, see JSONDecoder.cpp).
+    uint16_t parse;
 };
 
 struct FJTokenValue {
@@ -171,6 +177,12 @@ struct FJParseState {
     bool mutableCollections = false;
     class FJValuePool* valuePool = nullptr;  // strings and numbers of a large parse, or none
     size_t depth = 0;
+    // Numbers the parses of this state; values made by the current one are
+    // seen by no other thread until it returns.
+    uint16_t parse = 0;
+    // References that repeated keys displaced during the current parse,
+    // released when it ends (a displaced value may still be in the cache).
+    std::vector<ns::Object*>* displaced = nullptr;
 };
 
 // Value hashes used by the cache. Numbers: the 8 value bytes and the value

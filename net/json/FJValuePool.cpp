@@ -28,12 +28,44 @@ struct alignas(64) FJValuePool::Block {
 };
 
 void FJPooledNumber::operator delete(void* p) { FJValuePool::release(p, sizeof(FJPooledNumber)); }
-void FJPooledString::operator delete(void* p) { FJValuePool::release(p, sizeof(FJPooledString)); }
+void FJPooledString::operator delete(FJPooledString* p, std::destroying_delete_t) {
+    const size_t size = sizeof(FJPooledString) + p->view().size() + 1;
+    p->~FJPooledString();
+    FJValuePool::release(p, size);
+}
+
+namespace {
+// Releases of this thread not yet handed to their block.
+struct PendingReleases {
+    FJValuePool::Block* block = nullptr;
+    int64_t count = 0;
+    int batches = 0;  // ReleaseBatch objects alive on this thread
+};
+thread_local PendingReleases pending;
+}  // namespace
+
+void FJValuePool::handOver() {
+    if (pending.count && pending.block->live.fetch_sub(pending.count, std::memory_order_acq_rel) == pending.count)
+        std::free(pending.block);
+    pending.block = nullptr;
+    pending.count = 0;
+}
 
 void FJValuePool::release(void* p, size_t size) {
     FJ_POISON(p, size);
     auto* block = reinterpret_cast<Block*>(reinterpret_cast<uintptr_t>(p) & ~(kBlockSize - 1));
-    if (block->live.fetch_sub(1, std::memory_order_acq_rel) == 1) std::free(block);
+    if (block != pending.block) {
+        handOver();
+        pending.block = block;
+    }
+    ++pending.count;
+    if (pending.batches == 0) handOver();
+}
+
+FJValuePool::ReleaseBatch::ReleaseBatch() { ++pending.batches; }
+
+FJValuePool::ReleaseBatch::~ReleaseBatch() {
+    if (--pending.batches == 0) handOver();
 }
 
 void FJValuePool::close() {
@@ -78,8 +110,8 @@ ns::Number* FJValuePool::makeDouble(double v) {
 }
 
 ns::String* FJValuePool::makeString(const char* bytes, size_t length) {
-    void* p = allocate(sizeof(FJPooledString));
-    return p ? ::new (p) FJPooledString(std::string(bytes, length)) : nullptr;
+    void* p = allocate(sizeof(FJPooledString) + length + 1);
+    return p ? ns::String::placeWithText<FJPooledString>(p, std::string_view(bytes, length)) : nullptr;
 }
 
 }  // namespace json

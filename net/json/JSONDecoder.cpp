@@ -1,5 +1,6 @@
 #include "net/json/JSONDecoder.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -52,14 +53,14 @@ ns::Object* makePooledValue(const FJTokenValue& v, FJValuePool& pool) {
 // references (one for the caller, one more when the cache keeps it).
 ns::Object* makeValue(const FJTokenValue& v, uint32_t references, FJValuePool* pool) {
     ns::Object* o;
-    if (pool) {
+    if (pool && FJValuePool::holds(sizeof(FJPooledString) + v.size + 1)) {
         o = makePooledValue(v, *pool);
         if (o) o->setInitialReferences(references);
         return o;
     }
     switch (v.type) {
         case FJValueTypeString:
-            o = new ns::String(std::string(reinterpret_cast<const char*>(v.bytes), v.size));
+            o = ns::String::allocate(std::string_view(reinterpret_cast<const char*>(v.bytes), v.size));
             break;
         case FJValueTypeLongLong:
             o = new ns::Number(ns::NumberType::LongLong, v.number.longLongValue);
@@ -80,23 +81,47 @@ ns::Object* makeValue(const FJTokenValue& v, uint32_t references, FJValuePool* p
     return o;
 }
 
+// Byte comparison inlined for the short texts that keys mostly are.
+inline bool equalBytes(const char* a, const uint8_t* b, size_t n) {
+    if (n <= 16 && n >= 8) {
+        uint64_t a0, a1, b0, b1;
+        std::memcpy(&a0, a, 8);
+        std::memcpy(&b0, b, 8);
+        std::memcpy(&a1, a + n - 8, 8);
+        std::memcpy(&b1, b + n - 8, 8);
+        return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+    }
+    if (n < 8) {
+        for (size_t i = 0; i < n; ++i)
+            if (static_cast<uint8_t>(a[i]) != b[i]) return false;
+        return true;
+    }
+    return std::memcmp(a, b, n) == 0;
+}
+
 inline bool slotMatches(const FJTokenCacheItem& item, const FJTokenValue& v) {
     if (item.hash != v.hash || item.size != v.size || item.type != v.type) return false;
     if (v.type == FJValueTypeString) {
-        const std::string& text = static_cast<const ns::String*>(item.object)->utf8();
-        return std::memcmp(text.data(), v.bytes, v.size) == 0;
+        return equalBytes(static_cast<const ns::String*>(item.object)->c_str(), v.bytes, v.size);
     }
     return item.numberBits == v.number.bits;
 }
 
-// Strings and numbers go through the decoder's cache.
+// Strings and numbers go through the decoder's cache. A slot filled by the
+// current parse borrows its object (the tree holds it), so neither a hit nor
+// the replacement of such a slot costs an atomic count or a visit to the
+// replaced object; slots of earlier parses hold a reference of their own.
 ns::Object* cachedValue(FJParseState& s) {
     FJTokenValue& v = s.token.value;
     if (v.type == FJValueTypeString && v.size == 0) return owned(shared().emptyString);
     FJTokenCacheItem* target = nullptr;
     const size_t mask = s.cacheCount - 1;
+    // The four slots are asked for at once: each is often a cache miss, and
+    // waiting for one before asking for the next would add them up.
+    const size_t step = v.size + v.type + 3;
+    for (size_t i = 1; i < 4; ++i) __builtin_prefetch(&s.cache[(v.hash + step * i) & mask]);
     for (size_t i = 0; i < 4; ++i) {
-        size_t slot = (v.hash + (v.size + v.type + 3) * i) & mask;
+        size_t slot = (v.hash + step * i) & mask;
         FJTokenCacheItem& item = s.cache[slot];
         if (!item.object) {
             target = &item;
@@ -104,23 +129,38 @@ ns::Object* cachedValue(FJParseState& s) {
         }
         if (slotMatches(item, v)) {
             v.cacheItem = &item;
-            return owned(item.object);
+            if (item.parse != s.parse) return owned(item.object);
+            item.object->retainUnpublished();
+            return item.object;
         }
         if (!target) target = &item;
     }
-    ns::Object* o = makeValue(v, target ? 2 : 1, s.valuePool);
-    if (target && o) {
-        if (target->object) target->object->release();
+    ns::Object* o = makeValue(v, 1, s.valuePool);
+    if (target && o && v.size <= UINT32_MAX) {
+        if (target->object && target->parse != s.parse) target->object->release();
         target->object = o;
+        target->parse = s.parse;
         target->hash = v.hash;
-        target->platformHash = 0;
-        target->size = v.size;
-        target->type = v.type;
-        target->numberBits = v.type == FJValueTypeString ? 0 : v.number.bits;
-        target->pooled = s.valuePool != nullptr;
+        target->size = static_cast<uint32_t>(v.size);
+        target->type = static_cast<uint16_t>(v.type);
+        if (v.type == FJValueTypeString) target->platformHash = 0;
+        else target->numberBits = v.number.bits;
         v.cacheItem = target;
     }
     return o;
+}
+
+// At the end of a parse, the slots it filled: after a success each takes a
+// reference of its own, unless the values came from the parse's pool (a
+// reused decoder then never keeps a pool block alive); after a failure the
+// tree is gone and so are the slots' objects.
+void settleCache(FJParseState& s, bool succeeded) {
+    for (size_t i = 0; i < s.cacheCount; ++i) {
+        FJTokenCacheItem& item = s.cache[i];
+        if (!item.object || item.parse != s.parse) continue;
+        if (succeeded && !s.valuePool) item.object->retainUnpublished();
+        else item = FJTokenCacheItem{};
+    }
 }
 
 ns::Object* parseArray(FJParseState& s);
@@ -129,9 +169,11 @@ ns::Object* parseObject(FJParseState& s);
 // The value of the current token (an owned reference), or nullptr.
 inline ns::Object* buildValue(FJParseState& s) {
     s.token.value.cacheItem = nullptr;
-    switch (s.token.kind) {
-        case FJTokenType::Number:
-        case FJTokenType::String: return cachedValue(s);
+    // Strings and numbers by a plain test: a jump table whose target changes
+    // from token to token costs a mispredicted indirect branch each time.
+    const FJTokenType kind = s.token.kind;
+    if (kind == FJTokenType::Number || kind == FJTokenType::String) return cachedValue(s);
+    switch (kind) {
         case FJTokenType::True: return owned(shared().yes);
         case FJTokenType::False: return owned(shared().no);
         case FJTokenType::Null: return owned(shared().null);
@@ -156,7 +198,8 @@ inline bool isValueToken(FJTokenType k) {
 
 bool growStack(FJObjectStack& st, size_t requested) {
     size_t g = st.granule ? st.granule : FJObjectStackGranule;
-    size_t want = (requested + g - 1) / g * g;
+    // Doubling keeps the copies of a long array's entries linear in its length.
+    size_t want = (std::max(requested, st.capacity * 2) + g - 1) / g * g;
     if (want <= st.capacity) return true;
     if ((st.flags & FJManagedBuffer::LocationMask) != FJManagedBuffer::Heap) {
         auto* objects = static_cast<ns::Object**>(std::calloc(want, sizeof(ns::Object*)));
@@ -275,7 +318,7 @@ ns::Object* parseArray(FJParseState& s) {
                 break;
             }
             size_t n = st.index - start;
-            ns::Ref<FJArray> a = FJArray::makeWithObjects(st.objects + start, n, s.mutableCollections);
+            ns::Ref<FJArray> a = FJArray::makeWithObjects(st.objects + start, n, s.mutableCollections, s.valuePool);
             st.index = start;  // the array took the references over (or released them)
             --s.depth;
             if (!a) {
@@ -357,7 +400,8 @@ ns::Object* parseObject(FJParseState& s) {
             st.index = e;
             size_t n = st.index - start;
             ns::Ref<FJDictionary> d = FJDictionary::makeWithEntries(st.keys + start, st.objects + start,
-                                                                    st.keyHashes + start, n, s.mutableCollections);
+                                                                    st.keyHashes + start, n, s.mutableCollections,
+                                                                    s.valuePool, s.displaced);
             st.index = start;
             --s.depth;
             if (!d) {
@@ -379,20 +423,19 @@ ns::Object* parseObject(FJParseState& s) {
 // exception (out of memory) leaves a parse early.
 struct ParseCleanup {
     FJParseState& s;
+    std::vector<ns::Object*> displaced;
+    bool succeeded = false;
+
     ~ParseCleanup() {
-        // Pooled values leave the cache with the parse, so that the cache
-        // never keeps a pool block alive for a later parse.
-        if (s.valuePool) {
-            for (size_t i = 0; i < s.cacheCount; ++i) {
-                FJTokenCacheItem& item = s.cache[i];
-                if (!item.pooled) continue;
-                item.object->release();
-                item = FJTokenCacheItem{};
-            }
-            s.valuePool = nullptr;
-        }
-        s.tokenBuffer.release();
+        // The cache first takes its references (success); a failed parse
+        // first lets its values go, then forgets the slots that borrowed them.
+        if (succeeded) settleCache(s, true);
         releaseStack(s.objectStack);
+        for (ns::Object* o : displaced) o->release();
+        if (!succeeded) settleCache(s, false);
+        s.valuePool = nullptr;
+        s.displaced = nullptr;
+        s.tokenBuffer.release();
         s.input = nullptr;
         s.length = 0;
         s.atIndex = 0;
@@ -481,9 +524,16 @@ ns::Ref<ns::Object> JSONDecoder::parse(const char* bytes, size_t length, bool mu
 
     s.tokenBuffer.release();
     releaseStack(s.objectStack);
+    // A new parse number; after a wrap, values of the parse that had the
+    // same number long ago are counted with atomics like any other.
+    if (++s.parse == 0) {
+        for (size_t i = 0; i < s.cacheCount; ++i) s.cache[i].parse = 0;
+        s.parse = 1;
+    }
     FJValuePool valuePool;
     if (length >= kPooledValuesFrom) s.valuePool = &valuePool;
-    ParseCleanup cleanup{s};
+    ParseCleanup cleanup{s, {}};
+    s.displaced = &cleanup.displaced;
     s.input = reinterpret_cast<const uint8_t*>(bytes);
     s.length = length;
     s.atIndex = 0;
@@ -518,6 +568,7 @@ ns::Ref<ns::Object> JSONDecoder::parse(const char* bytes, size_t length, bool mu
             }
         }
     }
+    cleanup.succeeded = root != nullptr;
     if (failed) {
         if (s.atIndex == s.length) FJRecordError(s, "Reached the end of the buffer.");
         FJRecordError(s, "Unable to parse JSON.");

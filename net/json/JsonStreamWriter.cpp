@@ -56,20 +56,9 @@ JsonStreamWriterStateArrayStart::JsonStreamWriterStateArrayStart()
     : JsonStreamWriterState({.next = next<JsonStreamWriterStateArrayValue>}) {}
 JsonStreamWriterStateArrayValue::JsonStreamWriterStateArrayValue() : JsonStreamWriterState({.separator = ','}) {}
 
-bool JsonStreamWriterState::isInvalidState(JsonStreamWriter* writer) const {
-    if (!traits_.closed) return false;
-    writer->setError("Stream is closed");
+bool JsonStreamWriterState::failWith(JsonStreamWriter* writer, const char* message) {
+    writer->setError(message);
     return true;
-}
-
-bool JsonStreamWriterState::expectingKey(JsonStreamWriter* writer) const {
-    if (!traits_.keyOnly) return false;
-    writer->setError("JSON object key must be string");
-    return true;
-}
-
-void JsonStreamWriterState::appendSeparator(JsonStreamWriter* writer) const {
-    if (traits_.separator) writer->appendBytesLength(&traits_.separator, 1);
 }
 
 void JsonStreamWriterState::appendWhitespace(JsonStreamWriter* writer) const {
@@ -82,9 +71,6 @@ void JsonStreamWriterState::appendWhitespace(JsonStreamWriter* writer) const {
     writer->appendBytes(ws);
 }
 
-void JsonStreamWriterState::transitionState(JsonStreamWriter* writer) const {
-    if (traits_.next) writer->setState(traits_.next());
-}
 
 // ---------------------------------------------------------------------------
 // The process-wide cache of quoted and escaped strings.
@@ -98,7 +84,7 @@ public:
     static constexpr size_t kMaxKeyLength = 256;
     static constexpr size_t kMaxEntries = 4096;
 
-    bool lookup(const std::string& text, std::string* out) {
+    bool lookup(std::string_view text, std::string* out) {
         if (text.size() > kMaxKeyLength) return false;
         std::lock_guard<std::mutex> g(mutex_);
         auto it = map_.find(text);
@@ -106,7 +92,7 @@ public:
         *out = it->second;
         return true;
     }
-    void store(const std::string& text, const std::string& escaped) {
+    void store(std::string_view text, const std::string& escaped) {
         if (text.size() > kMaxKeyLength) return;
         std::lock_guard<std::mutex> g(mutex_);
         if (map_.size() >= kMaxEntries) map_.clear();
@@ -115,7 +101,11 @@ public:
 
 private:
     std::mutex mutex_;
-    std::unordered_map<std::string, std::string> map_;
+    struct TextHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
+    };
+    std::unordered_map<std::string, std::string, TextHash, std::equal_to<>> map_;
 };
 
 EscapedStringCache& escapedStringCache() {
@@ -133,13 +123,34 @@ size_t firstEscape(std::string_view text) {
     size_t i = 0, n = text.size();
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     // Eight bytes at a time: a byte below 0x20, a quote or a backslash.
+    constexpr uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+    auto hasZero = [&](uint64_t v) { return (v - ones) & ~v & highs; };
+    auto anyEscape = [&](uint64_t w) {
+        return (hasZero(w ^ (ones * '"')) | hasZero(w ^ (ones * '\\')) | ((w - ones * 0x20) & ~w & highs)) != 0;
+    };
     for (; i + 8 <= n; i += 8) {
         uint64_t w;
         std::memcpy(&w, p + i, 8);
-        constexpr uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
-        auto hasZero = [&](uint64_t v) { return (v - ones) & ~v & highs; };
-        uint64_t hit = hasZero(w ^ (ones * '"')) | hasZero(w ^ (ones * '\\')) | ((w - ones * 0x20) & ~w & highs);
-        if (hit) break;
+        if (anyEscape(w)) break;
+    }
+    // The last few bytes as one word of overlapping pieces, filled with a
+    // plain letter: a short key needs no byte loop when it is clean.
+    if (size_t rest = n - i; rest > 0 && rest < 8) {
+        uint64_t w = ones * 'a';
+        if (rest >= 4) {
+            uint32_t a, b;
+            std::memcpy(&a, p + i, 4);
+            std::memcpy(&b, p + n - 4, 4);
+            w = a | (uint64_t(b) << 32);
+        } else if (rest >= 2) {
+            uint16_t a, b;
+            std::memcpy(&a, p + i, 2);
+            std::memcpy(&b, p + n - 2, 2);
+            w = (w & ~0xFFFFFFFFull) | a | (uint64_t(b) << 16);
+        } else {
+            w = (w & ~0xFFull) | p[i];
+        }
+        if (!anyEscape(w)) return n;
     }
     for (; i < n; ++i)
         if (needsEscape(p[i])) return i;
@@ -225,11 +236,22 @@ void JsonStreamWriter::sendBytes(const void* bytes, size_t length) {
 }
 
 void JsonStreamWriter::flushTreeBytes() {
-    if (treeDelegate_ && !treeBytes_.empty()) treeDelegate_->writerAppendBytesLength(this, treeBytes_.data(), treeBytes_.size());
-    treeBytes_.clear();
+    char* begin = treeBytes_.get();
+    if (treeDelegate_ && treeNext_ != begin) treeDelegate_->writerAppendBytesLength(this, begin, treeNext_ - begin);
+    treeNext_ = begin;
 }
 
-bool JsonStreamWriter::beginValue(bool isKey, bool isOpening) {
+void JsonStreamWriter::appendToFullTree(const void* bytes, size_t length) {
+    flushTreeBytes();
+    if (length + 16 > kTreeBytesBatch) {
+        treeDelegate_->writerAppendBytesLength(this, bytes, length);
+        return;
+    }
+    std::memcpy(treeNext_, bytes, length);
+    treeNext_ += length;
+}
+
+inline bool JsonStreamWriter::beginValue(bool isKey, bool isOpening) {
     if (state_->isInvalidState(this)) return false;
     if (!isKey && state_->expectingKey(this)) return false;
     state_->appendSeparator(this);
@@ -315,19 +337,27 @@ bool JsonStreamWriter::writeString(const ns::String* string) {
         return false;
     }
     if (!beginValue(true, false)) return false;
-    const std::string& text = string->utf8();
+    return writeStringIn(string);
+}
+
+// The quoted text of a string whose separator is written.
+bool JsonStreamWriter::writeStringIn(const ns::String* string) {
+    std::string_view text = string->utf8();
     size_t from = firstEscape(text);
-    scratch_.clear();
     if (from == text.size()) {
         // Nothing to escape: the quoted text is the text itself.
-        if (treeDelegate_) {
-            appendQuotedAndEscaped(treeBytes_, text, from);
-            if (treeBytes_.size() >= kTreeBytesBatch) flushTreeBytes();
+        if (char* out = treeDelegate_ ? reserveTreeBytes(text.size() + 2) : nullptr) {
+            *out++ = '"';
+            copyShort(out, text.data(), text.size());
+            out[text.size()] = '"';
+            treeNext_ = out + text.size() + 1;
         } else {
+            scratch_.clear();
             appendQuotedAndEscaped(scratch_, text, from);
             appendBytes(scratch_);
         }
     } else {
+        scratch_.clear();
         EscapedStringCache& cache = escapedStringCache();
         if (!cache.lookup(text, &scratch_)) {
             appendQuotedAndEscaped(scratch_, text, from);
@@ -344,16 +374,22 @@ bool JsonStreamWriter::writeNumber(const ns::Number* number) {
         error_ = "JSON serialisation not supported for (null)";
         return false;
     }
+    return writeNumberOfKind(number, kinds_.kindOf(number));
+}
+
+bool JsonStreamWriter::writeNumberOfKind(const ns::Number* number, JsonValueKind kind) {
     if (number->isBool()) return writeBool(number->boolValue());
     if (!beginValue(false, false)) return false;
 
-    if (kinds_.kindOf(number) == JsonValueKind::Decimal) return writeDecimal(number);
+    if (kind == JsonValueKind::Decimal) return writeDecimal(number);
     if (number->isFloatingPoint()) return writeDouble(number->doubleValue());
     char buf[32];
-    std::to_chars_result r = number->isUnsigned()
-                                 ? std::to_chars(buf, buf + sizeof buf, number->unsignedLongLongValue())
-                                 : std::to_chars(buf, buf + sizeof buf, number->longLongValue());
-    appendBytesLength(buf, static_cast<size_t>(r.ptr - buf));
+    char* out = treeDelegate_ ? reserveTreeBytes(sizeof buf) : nullptr;  // straight into a tree's bytes
+    char* at = out ? out : buf;
+    std::to_chars_result r = number->isUnsigned() ? std::to_chars(at, at + sizeof buf, number->unsignedLongLongValue())
+                                                  : std::to_chars(at, at + sizeof buf, number->longLongValue());
+    if (out) treeNext_ = r.ptr;
+    else appendBytesLength(buf, static_cast<size_t>(r.ptr - buf));
     state_->transitionState(this);
     return true;
 }
@@ -389,10 +425,14 @@ bool JsonStreamWriter::writeTree(const ns::Object* root, bool (JsonStreamWriter:
     if (treeDelegate_) return (this->*write)(root);
     ns::Ref<JsonStreamWriterDelegate> delegate = delegate_.lock();
     if (!delegate) return (this->*write)(root);
+    if (!treeBytes_) treeBytes_ = std::make_unique<char[]>(kTreeBytesBatch);
+    treeNext_ = treeBytes_.get();
+    treeEnd_ = treeNext_ + kTreeBytesBatch;
     treeDelegate_ = delegate.get();
     bool ok = (this->*write)(root);
     flushTreeBytes();  // what was written before a failure too
     treeDelegate_ = nullptr;
+    treeNext_ = treeEnd_ = nullptr;
     return ok;
 }
 
@@ -404,25 +444,71 @@ bool JsonStreamWriter::writeArray(const ns::Array* array) {
     return writeTree(array, &JsonStreamWriter::writeArrayTree);
 }
 
-// Containers are read entry by entry while they are written, each kept alive
-// by its own reference for that time; a proxy that changes the tree as it is
-// written can change what is written but cannot free what is being read.
+// Containers are read entry by entry while they are written. Before a proxy
+// is asked for its value, every container being written gets a reference of
+// its own until it is done: a proxy that changes the tree as it is written
+// can change what is written but cannot free what is being read.
+class JsonStreamWriter::ContainerScope {
+public:
+    ContainerScope(JsonStreamWriter& writer, const ns::Object* container) : writer_(writer) {
+        writer_.openContainers_.push_back({container, false});
+    }
+    ~ContainerScope() {
+        OpenContainer open = writer_.openContainers_.back();
+        writer_.openContainers_.pop_back();
+        if (open.held) open.container->release();
+    }
+    ContainerScope(const ContainerScope&) = delete;
+    ContainerScope& operator=(const ContainerScope&) = delete;
+
+private:
+    JsonStreamWriter& writer_;
+};
+
+void JsonStreamWriter::holdOpenContainers() {
+    for (OpenContainer& open : openContainers_) {
+        if (open.held) continue;
+        open.container->retain();
+        open.held = true;
+    }
+}
+
+// An empty container in compact text within the depth limit: its brackets
+// and state changes at once, as opening and closing it would make them.
+bool JsonStreamWriter::emptyWrittenAtOnce() const {
+    return !humanReadable_ && (!maxDepth_ || stateStack_.size() < maxDepth_);
+}
+
+bool JsonStreamWriter::writeEmptyContainer(std::string_view brackets) {
+    if (!beginValue(false, true)) return false;
+    appendBytes(brackets);
+    state_->transitionState(this);
+    return true;
+}
+
 bool JsonStreamWriter::writeObjectTree(const ns::Object* object) {
     if (stateStack_.size() >= kMaxTreeDepth) {
         error_ = "Nested too deep";
         return false;
     }
-    ns::Ref<const ns::Dictionary> dict(static_cast<const ns::Dictionary*>(object));
+    auto* dict = static_cast<const ns::Dictionary*>(object);
+    if (dict->count() == 0 && emptyWrittenAtOnce()) return writeEmptyContainer("{}");
+    ContainerScope scope(*this, dict);
     if (sortKeys_) return writeSortedObject(*dict);
     if (!writeObjectOpen()) return false;
-    for (size_t i = 0; i < dict->count(); ++i) {
+    const uint64_t proxies = proxiesAsked_;
+    for (size_t i = 0, n = dict->count(); i < n; ++i) {
         const ns::Object* key = dict->keyAtIndex(i);
         if (kinds_.kindOf(key) != JsonValueKind::String) {
             error_ = "JSON object key must be string: " + ns::describe(key);
             return false;
         }
-        if (!writeString(static_cast<const ns::String*>(key))) return false;
+        // A key is always allowed where the last value ended.
+        state_->appendSeparator(this);
+        if (humanReadable_) state_->appendWhitespace(this);
+        if (!writeStringIn(static_cast<const ns::String*>(key))) return false;
         if (!writeValue(dict->valueAtIndex(i))) return false;
+        if (proxiesAsked_ != proxies) n = dict->count();  // a proxy may have changed it
     }
     return writeObjectClose();
 }
@@ -456,20 +542,28 @@ bool JsonStreamWriter::writeArrayTree(const ns::Object* object) {
         error_ = "Nested too deep";
         return false;
     }
-    ns::Ref<const ns::Array> array(static_cast<const ns::Array*>(object));
+    auto* array = static_cast<const ns::Array*>(object);
+    if (array->count() == 0 && emptyWrittenAtOnce()) return writeEmptyContainer("[]");
+    ContainerScope scope(*this, array);
     if (!writeArrayOpen()) return false;
-    for (size_t i = 0; i < array->count(); ++i)
+    const uint64_t proxies = proxiesAsked_;
+    for (size_t i = 0, n = array->count(); i < n; ++i) {
         if (!writeValue(array->objectAtIndex(i))) return false;
+        if (proxiesAsked_ != proxies) n = array->count();  // a proxy may have changed it
+    }
     return writeArrayClose();
 }
 
 bool JsonStreamWriter::writeValue(const ns::Object* value) {
     switch (kinds_.kindOf(value)) {
-        case JsonValueKind::Dictionary: return writeObject(static_cast<const ns::Dictionary*>(value));
-        case JsonValueKind::Array: return writeArray(static_cast<const ns::Array*>(value));
+        // Inside a tree its bytes already go to the held delegate.
+        case JsonValueKind::Dictionary:
+            return treeDelegate_ ? writeObjectTree(value) : writeObject(static_cast<const ns::Dictionary*>(value));
+        case JsonValueKind::Array:
+            return treeDelegate_ ? writeArrayTree(value) : writeArray(static_cast<const ns::Array*>(value));
         case JsonValueKind::String: return writeString(static_cast<const ns::String*>(value));
-        case JsonValueKind::Number:
-        case JsonValueKind::Decimal: return writeNumber(static_cast<const ns::Number*>(value));
+        case JsonValueKind::Number: return writeNumberOfKind(static_cast<const ns::Number*>(value), JsonValueKind::Number);
+        case JsonValueKind::Decimal: return writeNumberOfKind(static_cast<const ns::Number*>(value), JsonValueKind::Decimal);
         case JsonValueKind::Null: return writeNull();
         case JsonValueKind::Other: break;
     }
@@ -480,6 +574,8 @@ bool JsonStreamWriter::writeValue(const ns::Object* value) {
 
 bool JsonStreamWriter::writeProxy(const ns::Object* object, const JsonProxy* proxy) {
     ns::Ref<const ns::Object> keep(object);  // the proxy may drop itself from the tree
+    holdOpenContainers();
+    ++proxiesAsked_;
     ns::Ref<ns::Object> v = proxy->proxyForJson();
     for (int hops = 1;; ++hops) {
         auto* next = dynamic_cast<const JsonProxy*>(v.get());

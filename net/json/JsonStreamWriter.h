@@ -9,7 +9,10 @@
 // appended its separator. Errors do not change the state.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -51,13 +54,17 @@ public:
     static const JsonStreamWriterState* sharedInstance() { return nullptr; }
 
     // True (with the writer's error set) where nothing more may be written.
-    bool isInvalidState(JsonStreamWriter* writer) const;
+    bool isInvalidState(JsonStreamWriter* writer) const {
+        return traits_.closed && failWith(writer, "Stream is closed");
+    }
     // True (with the writer's error set) where only a key may be written.
-    bool expectingKey(JsonStreamWriter* writer) const;
-    void appendSeparator(JsonStreamWriter* writer) const;
+    bool expectingKey(JsonStreamWriter* writer) const {
+        return traits_.keyOnly && failWith(writer, "JSON object key must be string");
+    }
+    inline void appendSeparator(JsonStreamWriter* writer) const;
     // A line feed and two spaces for every open container (one space after a key).
     void appendWhitespace(JsonStreamWriter* writer) const;
-    void transitionState(JsonStreamWriter* writer) const;
+    inline void transitionState(JsonStreamWriter* writer) const;
 
 protected:
     using Next = const JsonStreamWriterState* (*)();
@@ -69,10 +76,19 @@ protected:
         Next next = nullptr;      // the state after a value; nullptr stays
     };
     constexpr JsonStreamWriterState() = default;
-    constexpr explicit JsonStreamWriterState(Traits t) : traits_(t) {}
+    explicit JsonStreamWriterState(Traits t) : traits_(t), next_(nullptr) {}
 
 private:
+    static bool failWith(JsonStreamWriter* writer, const char* message);
+    const JsonStreamWriterState* nextState() const {
+        // Looked up on first use: the states name each other.
+        const JsonStreamWriterState* n = next_.load(std::memory_order_acquire);
+        if (!n && traits_.next) next_.store(n = traits_.next(), std::memory_order_release);
+        return n;
+    }
+
     Traits traits_;
+    mutable std::atomic<const JsonStreamWriterState*> next_{nullptr};
 };
 
 #define JSON_WRITER_STATE(Class)                    \
@@ -119,8 +135,24 @@ public:
     // Passes bytes to the delegate.
     void appendBytesLength(const void* bytes, size_t length) {
         if (!treeDelegate_) return sendBytes(bytes, length);
-        treeBytes_.append(static_cast<const char*>(bytes), length);
-        if (treeBytes_.size() >= kTreeBytesBatch) flushTreeBytes();
+        if (length + 16 > static_cast<size_t>(treeEnd_ - treeNext_)) return appendToFullTree(bytes, length);
+        copyShort(treeNext_, bytes, length);
+        treeNext_ += length;
+    }
+    // Copies `length` bytes to `to`, which has 16 bytes of room past them:
+    // short runs (tokens, keys) without a library call.
+    static void copyShort(char* to, const void* from, size_t length) {
+        if (length > 16) return static_cast<void>(std::memcpy(to, from, length));
+        const char* f = static_cast<const char*>(from);
+        if (length >= 8) {
+            uint64_t a, b;
+            std::memcpy(&a, f, 8);
+            std::memcpy(&b, f + length - 8, 8);
+            std::memcpy(to, &a, 8);
+            std::memcpy(to + length - 8, &b, 8);
+        } else {
+            for (size_t i = 0; i < length; ++i) to[i] = f[i];
+        }
     }
     void appendBytes(std::string_view s) { appendBytesLength(s.data(), s.size()); }
 
@@ -156,6 +188,29 @@ private:
     bool writeSortedObject(const ns::Dictionary& dict);
     void sendBytes(const void* bytes, size_t length);
     void flushTreeBytes();
+    void appendToFullTree(const void* bytes, size_t length);
+    // Room for `length` more bytes of a tree at treeNext_ (the pieces already
+    // collected handed on first when needed); nullptr when the bytes are too
+    // many for the piece buffer.
+    char* reserveTreeBytes(size_t length) {
+        if (length + 16 > static_cast<size_t>(treeEnd_ - treeNext_)) {
+            flushTreeBytes();
+            if (length + 16 > kTreeBytesBatch) return nullptr;
+        }
+        return treeNext_;
+    }
+    bool writeStringIn(const ns::String* string);
+    bool emptyWrittenAtOnce() const;
+    bool writeEmptyContainer(std::string_view brackets);
+    bool writeNumberOfKind(const ns::Number* number, JsonValueKind kind);
+    // The containers a tree write is inside, each referenced only once a
+    // proxy (which may change the tree) is about to be asked for its value.
+    struct OpenContainer {
+        const ns::Object* container;
+        bool held;
+    };
+    class ContainerScope;
+    void holdOpenContainers();
     bool writeTree(const ns::Object* root, bool (JsonStreamWriter::*write)(const ns::Object*));
     bool writeObjectTree(const ns::Object* dict);
     bool writeArrayTree(const ns::Object* array);
@@ -170,14 +225,26 @@ private:
     // to the delegate (looked up once; writeTree holds it) in pieces, the
     // last when the tree is done or has failed.
     JsonStreamWriterDelegate* treeDelegate_ = nullptr;
-    static constexpr size_t kTreeBytesBatch = 64 * 1024;  // handed on in pieces of about this size
-    std::string treeBytes_;
+    static constexpr size_t kTreeBytesBatch = 64 * 1024;  // handed on in pieces of at most this size
+    std::unique_ptr<char[]> treeBytes_;
+    char* treeNext_ = nullptr;
+    char* treeEnd_ = nullptr;
+    std::vector<OpenContainer> openContainers_;
+    uint64_t proxiesAsked_ = 0;  // proxies asked for their value so far
     JsonValueKindCache kinds_;
     std::string scratch_;
     uint64_t maxDepth_ = 32;
     bool sortKeys_ = false;
     bool humanReadable_ = false;
 };
+
+inline void JsonStreamWriterState::appendSeparator(JsonStreamWriter* writer) const {
+    if (traits_.separator) writer->appendBytesLength(&traits_.separator, 1);
+}
+
+inline void JsonStreamWriterState::transitionState(JsonStreamWriter* writer) const {
+    if (traits_.next) writer->setState(nextState());
+}
 
 // Collects the written bytes.
 class JsonStreamWriterAccumulator final : public JsonStreamWriterDelegate {

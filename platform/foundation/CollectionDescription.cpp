@@ -29,7 +29,7 @@ std::string quoted(const std::string& s) {
 
 std::string item(const Object* o, int indent) {
     if (!o) return "(null)";
-    if (auto* s = dynamic_cast<const String*>(o)) return quoted(s->utf8());
+    if (auto* s = dynamic_cast<const String*>(o)) return quoted(std::string(s->utf8()));
     if (dynamic_cast<const Array*>(o) || dynamic_cast<const Dictionary*>(o)) return describeCollection(o, indent);
     return o->description();
 }

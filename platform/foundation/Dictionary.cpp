@@ -227,8 +227,8 @@ void MutableDictionary::setObject(Ref<Object> value, std::string_view key) {
 }
 
 void MutableDictionary::removeObjectForKey(std::string_view key) {
-    String k(std::string{key});
-    removeObjectForKey(static_cast<const Object&>(k));
+    Ref<String> k = String::make(key);
+    removeObjectForKey(static_cast<const Object&>(*k));
 }
 
 void MutableDictionary::addEntriesFromDictionary(const Dictionary& other) {

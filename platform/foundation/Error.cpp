@@ -18,12 +18,12 @@ Ref<Error> Error::withDescription(std::string_view domain, long code, std::strin
 }
 
 std::string Error::localizedDescription() const {
-    if (auto* s = userInfo_->stringForKey(kLocalizedDescriptionKey)) return s->utf8();
+    if (auto* s = userInfo_->stringForKey(kLocalizedDescriptionKey)) return std::string(s->utf8());
     return "The operation couldn\u2019t be completed. (" + domain_ + " error " + std::to_string(code_) + ".)";
 }
 
 std::string Error::localizedFailureReason() const {
-    if (auto* s = userInfo_->stringForKey(kLocalizedFailureReasonErrorKey)) return s->utf8();
+    if (auto* s = userInfo_->stringForKey(kLocalizedFailureReasonErrorKey)) return std::string(s->utf8());
     return {};
 }
 

@@ -177,7 +177,7 @@ Ref<Object> Coder::decodeValue(Object* v) {
         fail(kKeyedArchiveCorruptError, std::string("unexpected ") + (v ? v->className() : "nothing") + " in archive");
         return nullptr;
     }
-    const std::string& name = cls->utf8();
+    const std::string name(cls->utf8());
     if (name == "$nil") return nullptr;
     if (name == "$null") return Null::null();
     Coder child(false, depth_ + 1);

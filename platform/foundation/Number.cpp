@@ -37,49 +37,23 @@ Ref<Number> Number::makeDouble(NumberType type, double v) {
     return Ref<Number>(new Number(type, v));
 }
 
-bool Number::isUnsigned() const {
-    switch (type_) {
-        case NumberType::UnsignedChar:
-        case NumberType::UnsignedShort:
-        case NumberType::UnsignedInt:
-        case NumberType::UnsignedLong:
-        case NumberType::UnsignedLongLong:
-            return true;
-        default:
-            return false;
-    }
-}
 
 bool Number::boolValue() const {
     if (isFloatingPoint()) return v_.d != 0.0;
     return v_.i != 0;
 }
 
-long long Number::longLongValue() const {
-    if (isFloatingPoint()) {
-        double d = v_.d;
-        if (std::isnan(d)) return 0;
-        if (d >= 9.2233720368547758e18) return INT64_MAX;
-        if (d <= -9.2233720368547758e18) return INT64_MIN;
-        return static_cast<long long>(d);
-    }
-    return static_cast<long long>(v_.i);  // unsigned values wrap, as a cast would
+long long Number::longLongFromDouble(double d) {
+    if (std::isnan(d)) return 0;
+    if (d >= 9.2233720368547758e18) return INT64_MAX;
+    if (d <= -9.2233720368547758e18) return INT64_MIN;
+    return static_cast<long long>(d);
 }
 
-unsigned long long Number::unsignedLongLongValue() const {
-    if (isFloatingPoint()) {
-        double d = v_.d;
-        if (std::isnan(d) || d <= 0) return d < 0 ? static_cast<unsigned long long>(static_cast<long long>(d)) : 0;
-        if (d >= 1.8446744073709552e19) return UINT64_MAX;
-        return static_cast<unsigned long long>(d);
-    }
-    return v_.u;
-}
-
-double Number::doubleValue() const {
-    if (isFloatingPoint()) return v_.d;
-    if (isUnsigned()) return static_cast<double>(v_.u);
-    return static_cast<double>(v_.i);
+unsigned long long Number::unsignedLongLongFromDouble(double d) {
+    if (std::isnan(d) || d <= 0) return d < 0 ? static_cast<unsigned long long>(static_cast<long long>(d)) : 0;
+    if (d >= 1.8446744073709552e19) return UINT64_MAX;
+    return static_cast<unsigned long long>(d);
 }
 
 std::string formatDoubleShortest(double v) {

@@ -60,16 +60,33 @@ public:
     char objCType() const { return static_cast<char>(type_); }
     bool isBool() const { return type_ == NumberType::Bool; }
     bool isFloatingPoint() const { return type_ == NumberType::Float || type_ == NumberType::Double; }
-    bool isUnsigned() const;
+    bool isUnsigned() const {
+        switch (type_) {
+            case NumberType::UnsignedChar:
+            case NumberType::UnsignedShort:
+            case NumberType::UnsignedInt:
+            case NumberType::UnsignedLong:
+            case NumberType::UnsignedLongLong: return true;
+            default: return false;
+        }
+    }
 
     bool boolValue() const;
     int intValue() const { return static_cast<int>(longLongValue()); }
     long longValue() const { return static_cast<long>(longLongValue()); }
     long integerValue() const { return longValue(); }
-    long long longLongValue() const;
+    // Doubles convert with saturation (nan is 0); unsigned values wrap, as a cast would.
+    long long longLongValue() const {
+        return isFloatingPoint() ? longLongFromDouble(v_.d) : static_cast<long long>(v_.i);
+    }
     unsigned unsignedIntValue() const { return static_cast<unsigned>(unsignedLongLongValue()); }
-    unsigned long long unsignedLongLongValue() const;
-    double doubleValue() const;
+    unsigned long long unsignedLongLongValue() const {
+        return isFloatingPoint() ? unsignedLongLongFromDouble(v_.d) : v_.u;
+    }
+    double doubleValue() const {
+        if (isFloatingPoint()) return v_.d;
+        return isUnsigned() ? static_cast<double>(v_.u) : static_cast<double>(v_.i);
+    }
     float floatValue() const { return static_cast<float>(doubleValue()); }
     virtual Ref<String> stringValue() const;
 
@@ -82,6 +99,8 @@ public:
     Number(NumberType type, double d) : type_(type) { v_.d = d; }
 
 protected:
+    static long long longLongFromDouble(double d);
+    static unsigned long long unsignedLongLongFromDouble(double d);
     NumberType type_;
     union { int64_t i; uint64_t u; double d; } v_;
 };

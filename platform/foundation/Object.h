@@ -52,23 +52,29 @@ public:
     // Consistent with isEqual: equal objects have equal hashes.
     virtual size_t hash() const { return reinterpret_cast<uintptr_t>(this) >> 4; }
 
-    void retain() const { refs_.fetch_add(1, std::memory_order_relaxed); }
+    void retain() const {
+        if (refs_.load(std::memory_order_relaxed) & kImmortal) return;
+        refs_.fetch_add(1, std::memory_order_relaxed);
+    }
     void release() const {
         // The sole owner (count 1, no weak link): no other thread holds a
         // reference or can take one, so the object goes without an atomic
         // read-modify-write. The acquire load orders every earlier release by
         // other threads before the destruction.
-        if (refs_.load(std::memory_order_acquire) == 1) {
+        uint32_t n = refs_.load(std::memory_order_acquire);
+        if (n == 1) {
             destroy(1);
             return;
         }
+        if (n & kImmortal) return;
         uint32_t old = refs_.fetch_sub(1, std::memory_order_acq_rel);
         if ((old & kCountMask) == 1) destroy(old);
     }
     uint32_t retainCount() const { return refs_.load(std::memory_order_relaxed) & kCountMask; }
 
     // Objects made once for the life of the process (true, false, null, the
-    // shared empty string) are immortal: counting is skipped entirely.
+    // shared empty string) are immortal: counting is skipped entirely, so
+    // threads sharing them never write to them.
     void makeImmortal() { refs_.store(kImmortal, std::memory_order_relaxed); }
 
     // For factories that build many objects (decoders): gives a brand-new
@@ -76,6 +82,17 @@ public:
     // first `n` references with a plain store instead of `n` atomic
     // increments. The caller owns those references.
     void setInitialReferences(uint32_t n) { refs_.store(n, std::memory_order_relaxed); }
+    // For the same factories, while such an object is still theirs alone
+    // (made during the current call and not yet handed out): counting with
+    // plain loads and stores instead of atomic read-modify-writes.
+    void retainUnpublished() const {
+        refs_.store(refs_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    }
+    void releaseUnpublished() const {
+        uint32_t n = refs_.load(std::memory_order_relaxed);
+        if (n == 1) destroy(n);
+        else refs_.store(n - 1, std::memory_order_relaxed);
+    }
 
     // The object's weak-link block, made on first use. The caller must hold
     // a strong reference.

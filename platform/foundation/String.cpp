@@ -144,18 +144,22 @@ bool utf16ToUTF8(std::u16string_view u, std::string& out) {
 
 Ref<String> String::fromBytes(const void* bytes, size_t length) {
     if (!isValidUTF8(bytes, length)) return nullptr;
-    return make(std::string(static_cast<const char*>(bytes), length));
+    return make(std::string_view(static_cast<const char*>(bytes), length));
 }
 
 Ref<String> String::fromUTF16(std::u16string_view units) {
     std::string out;
     if (!utf16ToUTF8(units, out)) return nullptr;
-    return make(std::move(out));
+    return make(out);
+}
+
+String* String::allocate(std::string_view utf8) {
+    return placeWithText<String>(::operator new(sizeof(String) + utf8.size() + 1), utf8);
 }
 
 Ref<String> String::empty() {
     static String* shared = [] {
-        auto* s = new String();
+        String* s = allocate({});
         s->makeImmortal();
         return s;
     }();
@@ -165,14 +169,14 @@ Ref<String> String::empty() {
 bool String::isEqual(const Object& other) const {
     if (this == &other) return true;
     auto* s = dynamic_cast<const String*>(&other);
-    return s && s->utf8_ == utf8_;
+    return s && s->view() == view();
 }
 
 size_t String::length() const {
     uint32_t cached = utf16Length_.load(std::memory_order_relaxed);
     if (cached != kUnknownLength) return cached;
     size_t n = 0;
-    std::string_view s = utf8_;
+    std::string_view s = view();
     for (size_t i = 0; i < s.size();) {
         auto c = static_cast<unsigned char>(s[i]);
         if (c < 0x80) { ++n; ++i; continue; }
@@ -183,7 +187,7 @@ size_t String::length() const {
 }
 
 size_t String::byteOffset(size_t index) const {
-    std::string_view s = utf8_;
+    std::string_view s = view();
     size_t units = 0, i = 0;
     while (i < s.size() && units < index) {
         size_t before = i;
@@ -196,7 +200,7 @@ size_t String::byteOffset(size_t index) const {
 }
 
 uint16_t String::characterAtIndex(size_t index) const {
-    std::string_view s = utf8_;
+    std::string_view s = view();
     size_t units = 0;
     for (size_t i = 0; i < s.size();) {
         char32_t cp = decodeAt(s, i);
@@ -214,7 +218,7 @@ uint16_t String::characterAtIndex(size_t index) const {
                                           std::to_string(units));
 }
 
-std::u16string String::utf16() const { return utf8ToUTF16(utf8_); }
+std::u16string String::utf16() const { return utf8ToUTF16(view()); }
 
 Ref<String> String::substringWithRange(Range r) const {
     size_t len = length();
@@ -224,7 +228,7 @@ Ref<String> String::substringWithRange(Range r) const {
     // A cut inside a pair moves to the pair's start, so a result never
     // exceeds the asked length and never holds half a character.
     size_t b1 = byteOffset(end);
-    return make(std::string_view(utf8_).substr(b0, b1 - b0));
+    return make(view().substr(b0, b1 - b0));
 }
 
 Ref<String> String::substringFromIndex(size_t index) const {
@@ -234,11 +238,11 @@ Ref<String> String::substringFromIndex(size_t index) const {
 Ref<String> String::substringToIndex(size_t index) const { return substringWithRange({0, index}); }
 
 bool String::hasPrefix(std::string_view s) const {
-    return utf8_.size() >= s.size() && std::string_view(utf8_).substr(0, s.size()) == s;
+    return view().substr(0, s.size()) == s;
 }
 
 bool String::hasSuffix(std::string_view s) const {
-    return utf8_.size() >= s.size() && std::string_view(utf8_).substr(utf8_.size() - s.size()) == s;
+    return length_ >= s.size() && view().substr(length_ - s.size()) == s;
 }
 
 namespace {
@@ -251,9 +255,9 @@ size_t unitsBefore(std::string_view s, size_t byte) {
 
 Range String::rangeOfString(std::string_view needle, unsigned options) const {
     if (needle.empty()) return {NotFound, 0};
-    std::string hay = (options & CaseInsensitiveSearch) ? mapCase(utf8_, true) : std::string();
+    std::string hay = (options & CaseInsensitiveSearch) ? mapCase(view(), true) : std::string();
     std::string low = (options & CaseInsensitiveSearch) ? mapCase(needle, true) : std::string();
-    std::string_view h = (options & CaseInsensitiveSearch) ? std::string_view(hay) : std::string_view(utf8_);
+    std::string_view h = (options & CaseInsensitiveSearch) ? std::string_view(hay) : view();
     std::string_view n = (options & CaseInsensitiveSearch) ? std::string_view(low) : needle;
     size_t pos;
     if (options & AnchoredSearch) {
@@ -274,60 +278,63 @@ Range String::rangeOfString(std::string_view needle, unsigned options) const {
 ComparisonResult String::compare(const String& other, unsigned options) const {
     int c;
     if (options & CaseInsensitiveSearch) {
-        c = mapCase(utf8_, true).compare(mapCase(other.utf8_, true));
+        c = mapCase(view(), true).compare(mapCase(other.view(), true));
     } else {
-        c = utf8_.compare(other.utf8_);
+        c = view().compare(other.view());
     }
     return c < 0 ? ComparisonResult::Ascending : c > 0 ? ComparisonResult::Descending
                                                        : ComparisonResult::Same;
 }
 
-Ref<String> String::lowercaseString() const { return make(mapCase(utf8_, true)); }
-Ref<String> String::uppercaseString() const { return make(mapCase(utf8_, false)); }
+Ref<String> String::lowercaseString() const { return make(mapCase(view(), true)); }
+Ref<String> String::uppercaseString() const { return make(mapCase(view(), false)); }
 
 Ref<String> String::stringByReplacingOccurrencesOfString(std::string_view target,
                                                          std::string_view replacement) const {
-    if (target.empty()) return make(utf8_);
+    std::string_view text = view();
+    if (target.empty()) return make(text);
     std::string out;
     size_t from = 0;
     for (;;) {
-        size_t at = utf8_.find(target, from);
-        if (at == std::string::npos) break;
-        out.append(utf8_, from, at - from);
+        size_t at = text.find(target, from);
+        if (at == std::string_view::npos) break;
+        out.append(text.substr(from, at - from));
         out.append(replacement);
         from = at + target.size();
     }
-    out.append(utf8_, from, std::string::npos);
-    return make(std::move(out));
+    out.append(text.substr(from));
+    return make(out);
 }
 
 Ref<String> String::stringByAppendingString(std::string_view s) const {
-    std::string out = utf8_;
+    std::string out(view());
     out.append(s);
-    return make(std::move(out));
+    return make(out);
 }
 
 Ref<String> String::stringByTrimmingWhitespace() const {
-    size_t b = utf8_.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos) return make("");
-    size_t e = utf8_.find_last_not_of(" \t\r\n");
-    return make(utf8_.substr(b, e - b + 1));
+    std::string_view text = view();
+    size_t b = text.find_first_not_of(" \t\r\n");
+    if (b == std::string_view::npos) return make("");
+    size_t e = text.find_last_not_of(" \t\r\n");
+    return make(text.substr(b, e - b + 1));
 }
 
 Ref<Array> String::componentsSeparatedByString(std::string_view sep) const {
+    std::string_view text = view();
     auto out = MutableArray::make();
     if (sep.empty()) {
-        out->addObject(make(utf8_));
+        out->addObject(make(text));
         return out;
     }
     size_t from = 0;
     for (;;) {
-        size_t at = utf8_.find(sep, from);
-        if (at == std::string::npos) break;
-        out->addObject(make(utf8_.substr(from, at - from)));
+        size_t at = text.find(sep, from);
+        if (at == std::string_view::npos) break;
+        out->addObject(make(text.substr(from, at - from)));
         from = at + sep.size();
     }
-    out->addObject(make(utf8_.substr(from)));
+    out->addObject(make(text.substr(from)));
     return out;
 }
 
@@ -339,7 +346,7 @@ int String::intValue() const {
 }
 
 long long String::longLongValue() const {
-    const char* p = utf8_.c_str();
+    const char* p = chars_;
     while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r') ++p;
     errno = 0;
     long long v = std::strtoll(p, nullptr, 10);
@@ -347,13 +354,13 @@ long long String::longLongValue() const {
 }
 
 double String::doubleValue() const {
-    const char* p = utf8_.c_str();
+    const char* p = chars_;
     while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r') ++p;
     return std::strtod(p, nullptr);
 }
 
 bool String::boolValue() const {
-    const char* p = utf8_.c_str();
+    const char* p = chars_;
     while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r') ++p;
     if (*p == 'Y' || *p == 'y' || *p == 'T' || *p == 't') return true;
     if (*p == '+' || *p == '-') ++p;
@@ -362,49 +369,51 @@ bool String::boolValue() const {
 }
 
 Ref<String> String::lastPathComponent() const {
-    std::string s = utf8_;
-    while (s.size() > 1 && s.back() == '/') s.pop_back();
+    std::string_view s = view();
+    while (s.size() > 1 && s.back() == '/') s.remove_suffix(1);
     size_t slash = s.rfind('/');
-    if (slash == std::string::npos || s == "/") return make(s);
+    if (slash == std::string_view::npos || s == "/") return make(s);
     return make(s.substr(slash + 1));
 }
 
 Ref<String> String::pathExtension() const {
-    std::string last = lastPathComponent()->utf8();
+    Ref<String> lastComponent = lastPathComponent();
+    std::string_view last = lastComponent->view();
     size_t dot = last.rfind('.');
-    if (dot == std::string::npos || dot == 0) return make("");
+    if (dot == std::string_view::npos || dot == 0) return make("");
     return make(last.substr(dot + 1));
 }
 
 Ref<String> String::stringByDeletingLastPathComponent() const {
-    std::string s = utf8_;
-    while (s.size() > 1 && s.back() == '/') s.pop_back();
+    std::string_view s = view();
+    while (s.size() > 1 && s.back() == '/') s.remove_suffix(1);
     size_t slash = s.rfind('/');
-    if (slash == std::string::npos) return make("");
+    if (slash == std::string_view::npos) return make("");
     if (slash == 0) return make("/");
     return make(s.substr(0, slash));
 }
 
 Ref<String> String::stringByDeletingPathExtension() const {
-    size_t slash = utf8_.rfind('/');
-    size_t dot = utf8_.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash + 2)) return make(utf8_);
-    if (slash == std::string::npos && dot == 0) return make(utf8_);
-    return make(utf8_.substr(0, dot));
+    std::string_view text = view();
+    size_t slash = text.rfind('/');
+    size_t dot = text.rfind('.');
+    if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash + 2)) return make(text);
+    if (slash == std::string_view::npos && dot == 0) return make(text);
+    return make(text.substr(0, dot));
 }
 
 Ref<String> String::stringByAppendingPathComponent(std::string_view component) const {
-    std::string s = utf8_;
+    std::string s(view());
     if (!s.empty() && s.back() != '/') s.push_back('/');
     while (!component.empty() && component.front() == '/') component.remove_prefix(1);
     s.append(component);
-    return make(std::move(s));
+    return make(s);
 }
 
 void MutableString::insertStringAtIndex(std::string_view s, size_t utf16Index) {
     if (utf16Index > length()) throw Exception("RangeException", "insert index beyond bounds");
-    utf8_.insert(byteOffset(utf16Index), s);
-    invalidate();
+    buffer_.insert(byteOffset(utf16Index), s);
+    sync();
 }
 
 void MutableString::deleteCharactersInRange(Range r) {
@@ -413,13 +422,13 @@ void MutableString::deleteCharactersInRange(Range r) {
         throw Exception("RangeException", "range beyond bounds");
     size_t b0 = byteOffset(r.location);
     size_t b1 = byteOffset(r.end());
-    utf8_.erase(b0, b1 - b0);
-    invalidate();
+    buffer_.erase(b0, b1 - b0);
+    sync();
 }
 
 void MutableString::replaceOccurrencesOfString(std::string_view target, std::string_view replacement) {
-    utf8_ = stringByReplacingOccurrencesOfString(target, replacement)->utf8();
-    invalidate();
+    buffer_ = stringByReplacingOccurrencesOfString(target, replacement)->view();
+    sync();
 }
 
 }  // namespace ns

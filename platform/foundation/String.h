@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,29 +35,31 @@ enum CompareOptions : unsigned {
 
 enum class ComparisonResult { Ascending = -1, Same = 0, Descending = 1 };
 
+// An immutable string is one allocation: its text (NUL-terminated) follows
+// the object in the same block.
 class String : public Object {
 public:
-    explicit String(std::string utf8 = {}) : utf8_(std::move(utf8)) {}
-
     const char* className() const override { return "String"; }
-    std::string description() const override { return utf8_; }
+    std::string description() const override { return std::string(view()); }
     bool isEqual(const Object& other) const override;
-    size_t hash() const override { return hashOf(utf8_); }
+    size_t hash() const override { return hashOf(view()); }
     static size_t hashOf(std::string_view utf8) { return std::hash<std::string_view>()(utf8); }
 
     // Factories. `make` takes UTF-8 as given (callers hand in valid text);
     // `fromBytes` checks it and answers nil for malformed input.
-    static Ref<String> make(std::string_view utf8) { return ns::make<String>(std::string(utf8)); }
-    static Ref<String> make(std::string&& utf8) { return ns::make<String>(std::move(utf8)); }
+    static Ref<String> make(std::string_view utf8) { return Ref<String>(allocate(utf8)); }
     static Ref<String> make(const char* utf8) { return make(std::string_view(utf8 ? utf8 : "")); }
     static Ref<String> fromBytes(const void* bytes, size_t length);
     static Ref<String> fromUTF16(std::u16string_view units);
     static Ref<String> empty();
+    // A new string at count 0, for factories that give it its first
+    // references themselves (see Object::setInitialReferences).
+    static String* allocate(std::string_view utf8);
 
-    const std::string& utf8() const { return utf8_; }
-    std::string_view view() const { return utf8_; }
-    const char* c_str() const { return utf8_.c_str(); }
-    bool isEmpty() const { return utf8_.empty(); }
+    std::string_view utf8() const { return {chars_, length_}; }
+    std::string_view view() const { return {chars_, length_}; }
+    const char* c_str() const { return chars_; }  // always NUL-terminated
+    bool isEmpty() const { return length_ == 0; }
 
     // UTF-16 view.
     size_t length() const;
@@ -66,7 +70,7 @@ public:
     Ref<String> substringFromIndex(size_t index) const;
     Ref<String> substringToIndex(size_t index) const;
 
-    bool isEqualToString(std::string_view s) const { return utf8_ == s; }
+    bool isEqualToString(std::string_view s) const { return view() == s; }
     bool hasPrefix(std::string_view s) const;
     bool hasSuffix(std::string_view s) const;
     Range rangeOfString(std::string_view s, unsigned options = 0) const;
@@ -100,7 +104,19 @@ public:
     Ref<String> stringByDeletingPathExtension() const;
     Ref<String> stringByAppendingPathComponent(std::string_view component) const;
 
+    // Places a string of class T (constructed from the text's address and
+    // length) and its text in one block from `memory`, which has room for
+    // sizeof(T) + text.size() + 1 bytes; the new string is at count 0.
+    template <class T>
+    static T* placeWithText(void* memory, std::string_view text);
+    // The block of a string made by allocate() holds its text too.
+    static void operator delete(void* p) { ::operator delete(p); }
+
 protected:
+    // For subclasses that keep the text elsewhere: `chars` must stay valid
+    // and NUL-terminated while the object uses it.
+    String(const char* chars, size_t length) : chars_(chars), length_(length) {}
+
     static constexpr uint32_t kUnknownLength = UINT32_MAX;
     void invalidate() { utf16Length_.store(kUnknownLength, std::memory_order_relaxed); }
     // Byte offset of a UTF-16 index (end of text when past it).
@@ -109,23 +125,38 @@ protected:
     // The cached UTF-16 length comes first so that it shares the object
     // header's spare word; texts too long to cache it are counted each time.
     mutable std::atomic<uint32_t> utf16Length_{kUnknownLength};
-    std::string utf8_;
+    const char* chars_;
+    size_t length_;
 };
 
+template <class T>
+T* String::placeWithText(void* memory, std::string_view text) {
+    char* chars = static_cast<char*>(memory) + sizeof(T);
+    if (!text.empty()) std::memcpy(chars, text.data(), text.size());
+    chars[text.size()] = '\0';
+    return ::new (memory) T(chars, text.size());
+}
+
+// A string that changes: its text is a growable buffer of its own.
 class MutableString : public String {
 public:
-    explicit MutableString(std::string utf8 = {}) : String(std::move(utf8)) {}
+    explicit MutableString(std::string_view utf8 = {}) : String(nullptr, 0), buffer_(utf8) { sync(); }
     const char* className() const override { return "MutableString"; }
-    static Ref<MutableString> make(std::string_view utf8 = {}) {
-        return ns::make<MutableString>(std::string(utf8));
-    }
+    static Ref<MutableString> make(std::string_view utf8 = {}) { return ns::make<MutableString>(utf8); }
 
-    void appendString(std::string_view s) { utf8_.append(s); invalidate(); }
-    void setString(std::string_view s) { utf8_.assign(s); invalidate(); }
+    void appendString(std::string_view s) { buffer_.append(s); sync(); }
+    void setString(std::string_view s) { buffer_.assign(s); sync(); }
     void insertStringAtIndex(std::string_view s, size_t utf16Index);
     void deleteCharactersInRange(Range r);
     void replaceOccurrencesOfString(std::string_view target, std::string_view replacement);
-    std::string& mutableUTF8() { invalidate(); return utf8_; }
+
+private:
+    void sync() {
+        chars_ = buffer_.c_str();
+        length_ = buffer_.size();
+        invalidate();
+    }
+    std::string buffer_;
 };
 
 // Converts between encodings. Return false on malformed input.

@@ -373,7 +373,7 @@ Ref<String> URL::fragment() const { return optString(parts_.fragment); }
 Ref<String> URL::lastPathComponent() const {
     Ref<String> p = path();
     if (!p) return nullptr;
-    const std::string& s = p->utf8();
+    std::string_view s = p->utf8();
     if (s.empty() || s == "/") return p;
     size_t slash = s.rfind('/');
     return slash == std::string::npos ? p : String::make(std::string_view(s).substr(slash + 1));
@@ -382,7 +382,7 @@ Ref<String> URL::lastPathComponent() const {
 Ref<String> URL::pathExtension() const {
     Ref<String> last = lastPathComponent();
     if (!last) return nullptr;
-    const std::string& s = last->utf8();
+    std::string_view s = last->utf8();
     size_t dot = s.rfind('.');
     if (dot == std::string::npos || dot == 0 || dot + 1 == s.size()) return String::empty();
     return String::make(std::string_view(s).substr(dot + 1));

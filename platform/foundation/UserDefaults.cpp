@@ -108,7 +108,7 @@ std::string UserDefaults::bundleIdentifier() {
     if (auto info = dictionaryWithContentsOfFile(Paths::pathForResource("Info", "plist"))) {
         if (auto* id = info->stringForKey("CFBundleIdentifier"); id && !id->isEmpty()) {
             // The identifier names a file: keep it to one harmless component.
-            std::string s = id->utf8();
+            std::string s(id->utf8());
             if (s.find('/') == std::string::npos && s != "." && s != "..") return s;
         }
     }
@@ -156,7 +156,7 @@ bool UserDefaults::boolForKey(std::string_view key) const {
     Ref<Object> v = objectForKey(key);
     if (auto* n = as<Number>(v.get())) return n->boolValue();
     if (auto* s = as<String>(v.get())) {
-        std::string t = s->lowercaseString()->utf8();
+        std::string t(s->lowercaseString()->utf8());
         return t == "yes" || t == "true" || s->intValue() != 0;
     }
     return false;

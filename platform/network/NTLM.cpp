@@ -124,7 +124,7 @@ std::optional<Challenge> parseChallenge(std::string_view b) {
 }
 
 std::string ntowfv2(std::string_view user, std::string_view password, std::string_view domain) {
-    std::string upper = ns::String::make(user)->uppercaseString()->utf8();
+    std::string upper(ns::String::make(user)->uppercaseString()->utf8());
     return hmacMD5(md4(utf16le(password)), utf16le(upper + std::string(domain)));
 }
 

@@ -193,8 +193,8 @@ void URLConnection::openStream() {
     }
     if (!msg->headers().contains("Accept-Encoding")) msg->headers().add("Accept-Encoding", "gzip, deflate");
     if (auto* a = ns::as<HTTPAuthentication>(auth_.get())) {
-        std::string user = req.URL()->user() ? req.URL()->user()->utf8() : req.user();
-        std::string pass = req.URL()->password() ? req.URL()->password()->utf8() : req.password();
+        std::string user(req.URL()->user() ? req.URL()->user()->utf8() : req.user());
+        std::string pass(req.URL()->password() ? req.URL()->password()->utf8() : req.password());
         std::string domain;
         // "DOMAIN\\user" names the account domain NTLM needs.
         size_t slash = user.find('\\');

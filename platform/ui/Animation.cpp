@@ -73,6 +73,24 @@ void start(AnimationRecord rec, std::function<void()> done) {
     ns::RunLoop::main()->performAfterDelay(after < 0 ? 0 : after, std::move(finish), ns::RunLoop::kCommonModes);
 }
 
+// Tells `completion` (when set) that the animation finished.
+std::function<void()> toldFinished(std::function<void(bool)> completion) {
+    return [completion = std::move(completion)]() {
+        if (completion) completion(true);
+    };
+}
+
+// Records a transition of `view` with the options' kind, then tells
+// `completion` after `duration`.
+void startTransition(View* view, unsigned options, double duration, std::function<void(bool)> completion) {
+    AnimationRecord rec;
+    rec.kind = AnimationRecord::Kind::Transition;
+    rec.view = view;
+    rec.transition = transitionName(options);
+    rec.duration = duration;
+    start(rec, toldFinished(std::move(completion)));
+}
+
 // A begin/commit block being collected.
 struct Block {
     std::string id;
@@ -104,22 +122,13 @@ void View::animate(double duration, double delay, unsigned options, const std::f
     AnimationRecord rec;
     rec.duration = duration;
     rec.delay = delay;
-    start(rec, [completion = std::move(completion)]() {
-        if (completion) completion(true);
-    });
+    start(rec, toldFinished(std::move(completion)));
 }
 
 void View::transitionWithView(View* view, double duration, unsigned options, const std::function<void()>& animations,
                               std::function<void(bool)> completion) {
     if (animations) animations();
-    AnimationRecord rec;
-    rec.kind = AnimationRecord::Kind::Transition;
-    rec.view = view;
-    rec.transition = transitionName(options);
-    rec.duration = duration;
-    start(rec, [completion = std::move(completion)]() {
-        if (completion) completion(true);
-    });
+    startTransition(view, options, duration, std::move(completion));
 }
 
 void View::transitionFromView(View* from, ns::Ref<View> to, double duration, unsigned options,
@@ -131,14 +140,7 @@ void View::transitionFromView(View* from, ns::Ref<View> to, double duration, uns
         container->insertSubviewAbove(to, from);
         from->removeFromSuperview();
     }
-    AnimationRecord rec;
-    rec.kind = AnimationRecord::Kind::Transition;
-    rec.view = container;
-    rec.transition = transitionName(options);
-    rec.duration = duration;
-    start(rec, [completion = std::move(completion)]() {
-        if (completion) completion(true);
-    });
+    startTransition(container, options, duration, std::move(completion));
 }
 
 void View::beginAnimations(std::string animationID, ns::Object* context) {

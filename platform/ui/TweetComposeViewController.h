@@ -52,7 +52,7 @@ public:
     // longer than kMaxTextLength.
     bool setInitialText(const std::string& text) {
         if (isViewLoaded() && view()->window()) return false;
-        if (ns::String(text).length() > kMaxTextLength) return false;
+        if (ns::String::make(text)->length() > kMaxTextLength) return false;
         text_ = text;
         if (textLabel_) textLabel_->setText(text_);
         return true;

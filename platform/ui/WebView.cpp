@@ -87,7 +87,7 @@ void WebView::navigate(ns::Ref<URLRequest> r, bool record) {
     if (url->isFileURL()) {
         auto path = url->path();
         ns::Ref<ns::Error> err;
-        auto content = ns::readFile(path ? path->utf8() : std::string(), &err, kMaxPageBytes);
+        auto content = ns::readFile(path ? std::string(path->utf8()) : std::string(), &err, kMaxPageBytes);
         if (!content) {
             fail(ns::Error::withDescription(kURLErrorDomain, kURLErrorFileDoesNotExist,
                                             "The page file could not be read: " + url->absoluteText()));

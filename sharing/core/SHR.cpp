@@ -252,7 +252,7 @@ void SHR::logoutOfAll() {
     ns::Array* services = sharers->arrayForKey("services");
     if (!services) return;
     for (ns::Object* o : *services)
-        if (auto* id = ns::as<ns::String>(o)) logoutOfService(id->utf8());
+        if (auto* id = ns::as<ns::String>(o)) logoutOfService(std::string(id->utf8()));
 }
 
 void SHR::logoutOfService(const std::string& sharerId) { SHRSharer::logoutSharer(sharerId); }
@@ -289,7 +289,7 @@ std::string SHRLocalizedStringFormat(std::string_view key) {
             table = access(path.c_str(), R_OK) == 0 ? ns::dictionaryWithContentsOfFile(path) : nullptr;
         }
         if (table)
-            if (ns::String* s = table->stringForKey(key)) return s->utf8();
+            if (ns::String* s = table->stringForKey(key)) return std::string(s->utf8());
     }
     return std::string(key);
 }

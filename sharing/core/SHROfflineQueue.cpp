@@ -33,7 +33,7 @@ bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0;
 // What identifies an entry while it is re-sent: its uid, or (for an entry
 // written without one) its whole text.
 std::string entryKey(const ns::Dictionary& entry) {
-    if (ns::String* uid = entry.stringForKey("uid")) return "uid:" + uid->utf8();
+    if (ns::String* uid = entry.stringForKey("uid")) return "uid:" + std::string(uid->utf8());
     return "entry:" + entry.description();
 }
 
@@ -85,7 +85,7 @@ std::string SHR::offlineQueueListPath() { return ns::Paths::join(offlineQueuePat
 std::string SHR::offlineDataFileName(const ns::Dictionary& entry) {
     ns::String* uid = entry.stringForKey("uid");
     if (!uid) return {};
-    std::string name = uid->utf8();
+    std::string name(uid->utf8());
     // The uid comes from a file: it must not lead out of the folder, nor name
     // the list or a temporary file.
     if (name.empty() || name[0] == '.' || name.find('/') != std::string::npos ||
@@ -156,8 +156,8 @@ void SHR::flushOfflineQueue() {
         auto& running = helper->offlineResends_[entryKey(*entry)];
         if (auto op = running.lock(); op && !op->isFinished() && !op->isCancelled()) continue;
         ns::String* uid = entry->stringForKey("uid");
-        auto resend = ns::make<SHROfflineSharer>(SHRItem::itemFromDictionary(itemDict), sharer->utf8(),
-                                                 uid ? uid->utf8() : std::string());
+        auto resend = ns::make<SHROfflineSharer>(SHRItem::itemFromDictionary(itemDict), std::string(sharer->utf8()),
+                                                 uid ? std::string(uid->utf8()) : std::string());
         resend->setQueueEntry(ns::Ref<ns::Dictionary>(entry));
         running = ns::Weak<ns::Operation>(resend);
         helper->offlineQueue_->addOperation(resend);

@@ -24,6 +24,15 @@ public:
                FinishedSelector isFinished, ns::Ref<ns::String> method);
     static ns::Ref<SHRRequest> make(ns::Ref<ns::URL> url, ns::Ref<ns::String> params, ns::Ref<ns::Object> delegate,
                                     FinishedSelector isFinished, ns::Ref<ns::String> method, bool autostart);
+    // A request whose delegate is `owner` and whose end calls the owner's
+    // member `finished` (the owner is held until then, so it is there for
+    // the call).
+    template <class Owner>
+    static ns::Ref<SHRRequest> calling(Owner* owner, void (Owner::*finished)(SHRRequest*), ns::Ref<ns::URL> url,
+                                       ns::Ref<ns::String> params, const char* method, bool autostart) {
+        return make(std::move(url), std::move(params), ns::keepAlive(owner),
+                    [owner, finished](SHRRequest* r) { (owner->*finished)(r); }, ns::str(method), autostart);
+    }
     const char* className() const override { return "SHRRequest"; }
 
     void start();

@@ -6,9 +6,11 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/ui/AlertView.h"
+#include "platform/ui/Color.h"
 #include "sharing/core/SHR.h"
 #include "sharing/ui/SHRActivityIndicator.h"
 #include "sharing/ui/SHRFormController.h"
+#include "sharing/ui/SHRFormControllerLargeTextField.h"
 
 namespace sharing {
 
@@ -177,6 +179,21 @@ void SHRSharer::promptAuthorization() {
 void SHRSharer::presentForm(const ns::Ref<SHRFormController>& form) {
     pushViewController(form, false);
     SHR::currentHelper()->showViewController(ns::keepAlive(this));
+}
+
+void SHRSharer::showItemTextForm() {
+    auto form = ns::make<SHRFormControllerLargeTextField>();
+    form->setDelegate(this, &SHRSharer::sendItemTextForm);
+    form->setText(item()->text() ? std::string(item()->text()->utf8()) : std::string());
+    if (auto* bar = navigationBar()) bar->setTintColor(ui::Color::colorWithRGBA(-1.0, -1.0, -1.0, 1.0));
+    pushViewController(form, false);
+    SHR::currentHelper()->showViewController(ns::keepAlive(this));
+}
+
+void SHRSharer::sendItemTextForm(SHRFormControllerLargeTextField* form) {
+    auto keep = ns::keepAlive(this);
+    item()->setText(ns::str(form->text()));
+    tryToSend();
 }
 
 void SHRSharer::authorizationFormShow() {

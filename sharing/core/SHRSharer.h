@@ -24,6 +24,7 @@ namespace sharing {
 
 class SHRSharer;
 class SHRFormController;
+class SHRFormControllerLargeTextField;
 
 inline constexpr const char* SHRSendDidStartNotification = "SHRSendDidStartNotification";
 inline constexpr const char* SHRSendDidFinishNotification = "SHRSendDidFinish";
@@ -193,8 +194,13 @@ protected:
     }
     // Shows `form` (pushed onto this sharer) through the sharing centre.
     void presentForm(const ns::Ref<SHRFormController>& form);
+    // Shows the item's text in the large text form (under a bar tinted as the
+    // services' own pages); Send puts the edited text into the item and
+    // tries to send it.
+    void showItemTextForm();
 
 private:
+    void sendItemTextForm(SHRFormControllerLargeTextField* form);
     template <class F> void tellDelegate(F&& f);
     ns::StrongDelegate<SHRSharerDelegate> delegate_;
     ns::Ref<SHRItem> item_;

@@ -315,7 +315,7 @@ bool FBDialog::webViewShouldStartLoadWithRequest(ui::WebView*, ui::URLRequest* r
             if (errorCode) {
                 auto info = ns::MutableDictionary::make();
                 if (errorMessage) info->setObject(errorMessage, "error_msg");
-                long code = std::strtol(errorCode->utf8().c_str(), nullptr, 10);
+                long code = std::strtol(errorCode->c_str(), nullptr, 10);
                 dismissWithError(ns::Error::make(kFacebookErrDomain, code, info), true);
             } else {
                 dialogDidCancel(url);
@@ -361,7 +361,7 @@ void FBLoginDialog::dialogDidSucceed(ns::URL* url) {
     auto expTime = getStringFromUrl(text, "expires_in=");
     ns::Ref<ns::Date> expirationDate;
     if (expTime) {
-        long seconds = std::strtol(expTime->utf8().c_str(), nullptr, 10);
+        long seconds = std::strtol(expTime->c_str(), nullptr, 10);
         expirationDate = seconds == 0 ? ns::Date::dateWithTimeIntervalSinceReferenceDate(63113904000.0)
                                       : ns::Date::dateWithTimeIntervalSinceReferenceDate(
                                             ns::Date::date()->timeIntervalSinceReferenceDate() + seconds);

@@ -45,7 +45,7 @@ bool isFileValue(const ns::Object* value) {
 }
 
 std::string textOf(const ns::Object* value) {
-    if (auto* s = ns::as<ns::String>(value)) return s->utf8();
+    if (auto* s = ns::as<ns::String>(value)) return std::string(s->utf8());
     return value ? value->description() : std::string();
 }
 
@@ -128,7 +128,7 @@ namespace {
 // "error_code" as an integer, whether the service sent a number or a text.
 long integerOf(const ns::Object* value) {
     if (auto* n = ns::as<ns::Number>(value)) return n->longValue();
-    if (auto* s = ns::as<ns::String>(value)) return std::strtol(s->utf8().c_str(), nullptr, 10);
+    if (auto* s = ns::as<ns::String>(value)) return std::strtol(s->c_str(), nullptr, 10);
     return 0;
 }
 

@@ -108,7 +108,7 @@ bool Facebook::handleOpenURL(const ns::URL* url) {
     }
     ns::Ref<ns::Date> expirationDate = FBDistantFuture();
     if (auto* expires = params->stringForKey("expires_in")) {
-        long seconds = std::strtol(expires->utf8().c_str(), nullptr, 10);
+        long seconds = std::strtol(expires->c_str(), nullptr, 10);
         if (seconds != 0)
             expirationDate = ns::Date::dateWithTimeIntervalSinceReferenceDate(
                 ns::Date::date()->timeIntervalSinceReferenceDate() + seconds);
@@ -191,7 +191,7 @@ ns::Ref<FBRequest> Facebook::requestWithParams(ns::Ref<ns::MutableDictionary> pa
         std::fprintf(stderr, "API Method must be specified\n");
         return nullptr;
     }
-    std::string name = method->utf8();
+    std::string name(method->utf8());
     params->removeObjectForKey(std::string_view("method"));
     return requestWithMethodName(name, std::move(params), "GET", delegate);
 }

@@ -72,7 +72,7 @@ ns::Ref<OAToken> OAToken::initWithUserDefaultsUsingServiceProviderName(std::stri
     auto key = defaults->stringForKey(ns::format("OAUTH_%@_%@_KEY", prefix, provider));
     auto secret = defaults->stringForKey(ns::format("OAUTH_%@_%@_SECRET", prefix, provider));
     if (!key || !secret) return nullptr;
-    return ns::make<OAToken>(key->utf8(), secret->utf8());
+    return ns::make<OAToken>(std::string(key->utf8()), std::string(secret->utf8()));
 }
 
 bool OAToken::storeInUserDefaultsWithServiceProviderName(std::string_view provider, std::string_view prefix) const {

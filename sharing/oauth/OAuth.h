@@ -44,8 +44,8 @@ public:
     void setSecret(ns::Ref<ns::String> s) { secret_ = std::move(s); }
     const ns::Ref<ns::String>& sessionHandle() const { return sessionHandle_; }
     void setSessionHandle(ns::Ref<ns::String> s) { sessionHandle_ = std::move(s); }
-    std::string keyText() const { return key_ ? key_->utf8() : std::string(); }
-    std::string secretText() const { return secret_ ? secret_->utf8() : std::string(); }
+    std::string keyText() const { return key_ ? std::string(key_->utf8()) : std::string(); }
+    std::string secretText() const { return secret_ ? std::string(secret_->utf8()) : std::string(); }
 
 private:
     ns::Ref<ns::String> key_, secret_, sessionHandle_;
@@ -197,6 +197,23 @@ public:
                                                                              ns::Ref<ns::Object> delegate,
                                                                              FinishSelector didFinish,
                                                                              FailSelector didFail);
+    // A fetcher that tells `owner`'s member functions while the owner lives
+    // (a null one: nobody is told of that outcome), and keeps the owner until
+    // it has answered when `finish` is given.
+    template <class Owner>
+    static ns::Ref<OAAsynchronousDataFetcher> fetcherTelling(Owner* owner, ns::Ref<OAMutableURLRequest> request,
+                                                           void (Owner::*finish)(OAServiceTicket*, ns::Data*),
+                                                           void (Owner::*fail)(OAServiceTicket*, ns::Error*)) {
+        ns::Weak<Owner> self(owner);
+        FinishSelector onFinish;
+        FailSelector onFail;
+        if (finish)
+            onFinish = [self, finish](OAServiceTicket* t, ns::Data* d) { if (auto s = self.lock()) ((*s).*finish)(t, d); };
+        if (fail)
+            onFail = [self, fail](OAServiceTicket* t, ns::Error* e) { if (auto s = self.lock()) ((*s).*fail)(t, e); };
+        return asynchronousFetcherWithRequest(std::move(request), finish ? ns::keepAlive(owner) : nullptr,
+                                              std::move(onFinish), std::move(onFail));
+    }
     const char* className() const override { return "OAAsynchronousDataFetcher"; }
     void start();
     void cancel();

@@ -26,11 +26,8 @@ void SHROAuthSharer::tokenRequest() {
     auto request = OAMutableURLRequest::make(requestURL_, consumer_, nullptr, nullptr, signatureProvider_);
     request->setHTTPMethod("POST");
     tokenRequestModifyRequest(request.get());
-    ns::Weak<SHROAuthSharer> self(this);
-    fetcher_ = OAAsynchronousDataFetcher::asynchronousFetcherWithRequest(
-        request, ns::keepAlive(this),
-        [self](OAServiceTicket* t, ns::Data* d) { if (auto s = self.lock()) s->tokenRequestTicketDidFinishWithData(t, d); },
-        [self](OAServiceTicket* t, ns::Error* e) { if (auto s = self.lock()) s->tokenRequestTicketDidFailWithError(t, e); });
+    fetcher_ = OAAsynchronousDataFetcher::fetcherTelling(this, request, &SHROAuthSharer::tokenRequestTicketDidFinishWithData,
+                                                         &SHROAuthSharer::tokenRequestTicketDidFailWithError);
     fetcher_->start();
 }
 
@@ -92,11 +89,8 @@ void SHROAuthSharer::tokenAccess(bool refresh) {
                                              signatureProvider_);
     request->setHTTPMethod("POST");
     tokenAccessModifyRequest(request.get());
-    ns::Weak<SHROAuthSharer> self(this);
-    fetcher_ = OAAsynchronousDataFetcher::asynchronousFetcherWithRequest(
-        request, ns::keepAlive(this),
-        [self](OAServiceTicket* t, ns::Data* d) { if (auto s = self.lock()) s->tokenAccessTicketDidFinishWithData(t, d); },
-        [self](OAServiceTicket* t, ns::Error* e) { if (auto s = self.lock()) s->tokenAccessTicketDidFailWithError(t, e); });
+    fetcher_ = OAAsynchronousDataFetcher::fetcherTelling(this, request, &SHROAuthSharer::tokenAccessTicketDidFinishWithData,
+                                                         &SHROAuthSharer::tokenAccessTicketDidFailWithError);
     fetcher_->start();
 }
 
@@ -142,7 +136,7 @@ bool SHROAuthSharer::restoreAccessToken() {
     auto secret = getAuthValueForKey("accessSecret");
     auto handle = getAuthValueForKey("sessionHandle");
     if (!key || !secret) return false;
-    accessToken_ = ns::make<OAToken>(key->utf8(), secret->utf8());
+    accessToken_ = ns::make<OAToken>(std::string(key->utf8()), std::string(secret->utf8()));
     accessToken_->setSessionHandle(handle);
     return true;
 }

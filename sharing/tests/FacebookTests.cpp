@@ -257,7 +257,7 @@ TEST(FBRequestParse, SerializedURLs) {
     EXPECT_EQ(get.find("picture"), std::string::npos);
     auto url = ns::URL::URLWithString(get);
     ASSERT_TRUE(url);
-    Pairs q = parsePairs(url->query()->utf8());
+    Pairs q = parsePairs(std::string(url->query()->utf8()));
     EXPECT_EQ(q.size(), 1u);
     EXPECT_EQ(q["q"], "a&b=c d/é");
 
@@ -679,7 +679,7 @@ TEST_F(SHRFacebookTest, ImageShareWhileLoggedOutParksTheItemAndSendsItAfterLogin
     auto stored = defaults->dictionaryForKey(kSHRStoredItem);
     ASSERT_TRUE(stored);
     ASSERT_TRUE(stored->stringForKey("imagePath"));
-    std::string path = stored->stringForKey("imagePath")->utf8();
+    std::string path(stored->stringForKey("imagePath")->utf8());
     EXPECT_EQ(std::filesystem::path(path).parent_path(), std::filesystem::path(ns::Paths::cachesDirectory()) / "SHRImage");
     EXPECT_TRUE(std::regex_match(std::filesystem::path(path).filename().string(), std::regex("img-[0-9]+--?[0-9]+")))
         << path;

@@ -17,7 +17,7 @@ void QueueSharer::registerClass(std::string serverBase) {
 std::string QueueSharer::bodyFor(const SHRItem& item) {
     if (item.shareType() == SHRShareTypeImage) return "image:" + (item.image() ? item.image()->name() : std::string());
     if (item.shareType() == SHRShareTypeFile) return "file:" + std::string(item.data() ? item.data()->view() : "");
-    return "text:" + (item.text() ? item.text()->utf8() : std::string());
+    return "text:" + (item.text() ? std::string(item.text()->utf8()) : std::string());
 }
 
 bool QueueSharer::send() {

@@ -148,7 +148,7 @@ public:
                                                  nullptr, nullptr);
         request->setHTTPMethod("POST");
         request->setParameters(ns::Array::make({OARequestParameter::requestParameterWithName(
-                                                    "status", item()->text()->utf8())}).get());
+                                                    "status", std::string(item()->text()->utf8()))}).get());
         ns::Weak<FakeServiceSharer> self(this);
         fetcher_ = OAAsynchronousDataFetcher::asynchronousFetcherWithRequest(
             request, ns::keepAlive(this),

@@ -32,7 +32,7 @@ public:
     bool canShareText() const override { return text_; }
     bool canShareURL() const override { return true; }
     void share() override {
-        events().push_back("share:" + name_ + ":" + (item() && item()->text() ? item()->text()->utf8() : "-"));
+        events().push_back("share:" + name_ + ":" + (item() && item()->text() ? std::string(item()->text()->utf8()) : "-"));
     }
     void logout() override { events().push_back("logout:" + name_); }
 
@@ -288,7 +288,7 @@ TEST_F(ScreensTest, ShareMenuOfTheShippedSharerList) {
     auto titles = [&](long section) {
         std::vector<std::string> out;
         for (long r = 0; r < menu->tableView()->numberOfRowsInSection(section); ++r)
-            out.push_back(menu->rowDataAtIndexPath(ui::IndexPath::forRow(r, section))->stringForKey("name")->utf8());
+            out.push_back(std::string(menu->rowDataAtIndexPath(ui::IndexPath::forRow(r, section))->stringForKey("name")->utf8()));
         return out;
     };
     EXPECT_EQ(titles(0), (std::vector<std::string>{"Copy", "Email", "Logout", "Open in Safari", "SMS"}));

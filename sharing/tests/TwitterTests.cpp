@@ -344,7 +344,7 @@ TEST_F(TwitterTest, SystemComposerGetsTextCutWithoutSplittingAPairImageAndURL) {
     // 139 letters, then a character outside the basic plane (two units) at
     // 139-140, then more: the cut at 140 would split the pair.
     std::string title = std::string(139, 'a') + "\xF0\x9F\x83\x8F" + std::string(59, 'b');
-    ASSERT_EQ(ns::String(title).length(), 200u);
+    ASSERT_EQ(ns::String::make(title)->length(), 200u);
     auto sharer = SHRSharer::shareItem<SHRTwitter>(imageItem(title));
     auto composers = ui::TweetComposeViewController::liveComposers();
     ASSERT_EQ(composers.size(), 1u);

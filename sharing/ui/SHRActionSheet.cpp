@@ -24,7 +24,7 @@ ns::Ref<SHRActionSheet> SHRActionSheet::actionSheetForType(SHRShareType type) {
         for (ns::Object* o : *favourites) {
             auto* name = ns::as<ns::String>(o);
             if (!name || name->utf8() == "SHRMail") continue;
-            auto sharer = SHRSharer::sharerWithClassName(name->utf8());
+            auto sharer = SHRSharer::sharerWithClassName(std::string(name->utf8()));
             if (!sharer || !sharer->canShare()) continue;
             sheet->addButtonWithTitle(sharer->sharerTitle());
             sheet->sharers()->addObject(ns::Ref<ns::String>(name));
@@ -45,7 +45,7 @@ void SHRActionSheet::startSharerAtIndex(long index) {
     std::fprintf(stderr, "%ld\n%ld\n", count, index);
     if (index < 0 || index >= count) return;
     auto* name = ns::as<ns::String>(sharers_->objectAtIndex(static_cast<size_t>(index)));
-    auto sharer = name ? SHRSharer::sharerWithClassName(name->utf8()) : nullptr;
+    auto sharer = name ? SHRSharer::sharerWithClassName(std::string(name->utf8())) : nullptr;
     if (!sharer) return;
     auto keep = ns::keepAlive(this);
     sharer->loadItem(item_);

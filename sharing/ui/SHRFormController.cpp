@@ -36,7 +36,7 @@ ns::Ref<ns::String> SHRFormFieldSettings::optionPickerValueForIndexes(const ns::
         if (!items || i < 0 || static_cast<size_t>(i) >= items->count()) continue;
         auto* text = ns::as<ns::String>(items->objectAtIndex(static_cast<size_t>(i)));
         if (!text) continue;
-        out += (any ? "," : "") + text->utf8();
+        out += (any ? "," : "") + std::string(text->utf8());
         any = true;
     }
     return any ? ns::str(out) : ns::str("-1");
@@ -103,12 +103,12 @@ long SHRFormController::tableViewNumberOfRowsInSection(ui::TableView*, long sect
 
 std::string SHRFormController::tableViewTitleForHeaderInSection(ui::TableView*, long section) {
     ns::String* header = section >= 0 ? headerOfSection(static_cast<size_t>(section)) : nullptr;
-    return header ? header->utf8() : std::string();
+    return header ? std::string(header->utf8()) : std::string();
 }
 
 std::string SHRFormController::tableViewTitleForFooterInSection(ui::TableView*, long section) {
     ns::String* footer = section >= 0 ? footerOfSection(static_cast<size_t>(section)) : nullptr;
-    return footer ? footer->utf8() : std::string();
+    return footer ? std::string(footer->utf8()) : std::string();
 }
 
 ns::Ref<ns::String> SHRFormController::shownValue(const SHRFormFieldSettings& settings) const {
@@ -245,7 +245,7 @@ ui::TextField* SHRFormFieldCell::textField() {
 void SHRFormFieldCell::setValue(ns::Ref<ns::String> value) {
     tmpValue_ = value;
     unsigned t = settings_ ? settings_->type() : 0;
-    std::string text = value ? value->utf8() : "";
+    std::string text(value ? value->utf8() : "");
     if (t <= SHRFormFieldTypePassword) textField()->setText(text);
     else if (t == SHRFormFieldTypeOptionPicker) detailTextLabel()->setText(text);
     else if (t == SHRFormFieldTypeSwitch && toggle_) toggle_->setOn(text == "1", false);

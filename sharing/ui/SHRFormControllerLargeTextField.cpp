@@ -88,7 +88,7 @@ void SHRFormControllerLargeTextField::ifNoTextDisableSendButton() {
 long SHRFormControllerLargeTextField::remaining() {
     long left = static_cast<long>(maxTextLength_);
     if (image_) left -= static_cast<long>(imageTextLength_);
-    left -= static_cast<long>(ns::String(textView()->text()).length());
+    left -= static_cast<long>(ns::String::make(textView()->text())->length());
     return left;
 }
 

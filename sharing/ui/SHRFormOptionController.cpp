@@ -23,7 +23,7 @@ SHRFormOptionController::SHRFormOptionController(ns::Ref<SHRFormFieldSettings> s
     client_ = client;
     if (!settings_->optionPickerInfo())
         throw ns::Exception(ns::kInvalidArgumentException, "an option list needs option-picker information");
-    if (auto* t = info()->stringForKey("title")) setTitle(t->utf8());
+    if (auto* t = info()->stringForKey("title")) setTitle(std::string(t->utf8()));
 }
 
 void SHRFormOptionController::loadView() {
@@ -104,7 +104,7 @@ void SHRFormOptionController::optionsEnumerationFailedWithError(ns::Ref<ns::Erro
     auto* title = info()->stringForKey("title");
     auto alert = ui::AlertView::make(
         SHRLocalizedString("No Options"),
-        SHRLocalizedString("Could not find any") + " " + (title ? title->utf8() : std::string("(null)")), this,
+        SHRLocalizedString("Could not find any") + " " + (title ? std::string(title->utf8()) : std::string("(null)")), this,
         SHRLocalizedString("Cancel"));
     alert->show();
 }
@@ -121,7 +121,7 @@ ns::Ref<ui::TableViewCell> SHRFormOptionController::tableViewCellForRowAtIndexPa
     auto* text = items && ip.row >= 0 && static_cast<size_t>(ip.row) < items->count()
                      ? ns::as<ns::String>(items->objectAtIndex(static_cast<size_t>(ip.row)))
                      : nullptr;
-    cell->textLabel()->setText(text ? text->utf8() : "");
+    cell->textLabel()->setText(text ? std::string(text->utf8()) : "");
     auto chosen = chosenIndexes();
     bool ticked = std::find(chosen.begin(), chosen.end(), ip.row) != chosen.end();
     cell->setAccessoryType(ticked ? ui::TableViewCellAccessoryType::Checkmark : ui::TableViewCellAccessoryType::None);

@@ -34,11 +34,10 @@ void SHROAuthView::loadView() {
 
 void SHROAuthView::viewDidDisappear(bool animated) { SHR::currentHelper()->viewWasDismissed(); }
 
-ns::Ref<ns::Dictionary> SHROAuthView::queryParameters(const ns::URL& url) {
-    auto query = url.query();
-    if (!query) return nullptr;
+ns::Ref<ns::Dictionary> SHROAuthView::parametersOf(const ns::String* text) {
+    if (!text) return nullptr;
     auto params = ns::MutableDictionary::make();
-    auto parts = query->componentsSeparatedByString("&");
+    auto parts = text->componentsSeparatedByString("&");
     for (ns::Object* o : *parts) {
         auto pair = static_cast<ns::String*>(o)->componentsSeparatedByString("=");
         if (pair->count() != 2) continue;
@@ -46,6 +45,8 @@ ns::Ref<ns::Dictionary> SHROAuthView::queryParameters(const ns::URL& url) {
     }
     return params;
 }
+
+ns::Ref<ns::Dictionary> SHROAuthView::queryParameters(const ns::URL& url) { return parametersOf(url.query().get()); }
 
 bool SHROAuthView::webViewShouldStartLoadWithRequest(ui::WebView* wv, ui::URLRequest* request,
                                                      ui::WebViewNavigationType type) {
@@ -114,7 +115,7 @@ void SHROAuthView::webViewDidFinishLoad(ui::WebView* wv) {
     stopSpinner();
     ns::URL* page = wv->request() && wv->request()->URL() ? wv->request()->URL() : wv->baseURL();
     if (!page || !page->host()) return;
-    std::string host = page->host()->utf8();
+    std::string host(page->host()->utf8());
     for (char& c : host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (host != twitterAPIHost()) return;
     // The service shows a PIN instead of redirecting to the callback: the

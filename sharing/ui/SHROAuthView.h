@@ -38,6 +38,9 @@ public:
     // The query of a callback URL as name -> value (as written); nil when the
     // URL has no query. Parts without exactly one "=" are dropped.
     static ns::Ref<ns::Dictionary> queryParameters(const ns::URL& url);
+    // The name=value pairs of `text` split at "&" (values as written; a piece
+    // without exactly one "=" is left out); nil for nil text.
+    static ns::Ref<ns::Dictionary> parametersOf(const ns::String* text);
 
     void cancel();
     void cancelPressed(ns::Object*) { cancel(); }

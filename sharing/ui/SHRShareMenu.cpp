@@ -65,7 +65,7 @@ ns::Ref<ns::MutableArray> SHRShareMenu::section(const std::string& key) {
     for (ns::Object* o : *names) {
         auto* name = ns::as<ns::String>(o);
         if (!name) continue;
-        auto sharer = SHRSharer::sharerWithClassName(name->utf8());
+        auto sharer = SHRSharer::sharerWithClassName(std::string(name->utf8()));
         if (!sharer || !sharer->canShare() || !sharer->canShareType(type)) continue;
         rows->addObject(ns::Dictionary::make({{"className", ns::Ref<ns::String>(name)},
                                               {"name", ns::str(sharer->sharerTitle())}}));
@@ -144,7 +144,7 @@ ns::Ref<ui::TableViewCell> SHRShareMenu::tableViewCellForRowAtIndexPath(ui::Tabl
     ns::Dictionary* row = rowDataAtIndexPath(ip);
     auto* name = row ? row->stringForKey("name") : nullptr;
     auto* className = row ? row->stringForKey("className") : nullptr;
-    cell->textLabel()->setText(name ? name->utf8() : "");
+    cell->textLabel()->setText(name ? std::string(name->utf8()) : "");
     cell->toggle()->setOn(!className || !exclusions_->objectForKey(className->view()));
     cell->showToggle(t->isEditing());
     return cell;
@@ -155,7 +155,7 @@ void SHRShareMenu::tableViewDidSelectRowAtIndexPath(ui::TableView* t, ui::IndexP
     ns::Dictionary* row = rowDataAtIndexPath(ip);
     auto* className = row ? row->stringForKey("className") : nullptr;
     if (!className) return;
-    std::string name = className->utf8();
+    std::string name(className->utf8());
     if (!t->isEditing()) {
         if (auto sharer = SHRSharer::sharerWithClassName(name)) {
             sharer->loadItem(item_);

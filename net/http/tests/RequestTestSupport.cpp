@@ -12,7 +12,7 @@ void drainMain() {
 
 std::string text(const ns::Ref<http::HTTPRequest>& r) {
     auto s = r->responseString();
-    return s ? s->utf8() : std::string();
+    return s ? std::string(s->utf8()) : std::string();
 }
 
 ns::Ref<ns::URL> url(const std::string& s) { return ns::URL::URLWithString(s); }

@@ -101,6 +101,11 @@ TEST(FastCollections, MutableArrayGrowsBySixteenAndChecksBounds) {
     EXPECT_TRUE(frozen->isEqual(*a));
     a->removeAllObjects();
     EXPECT_EQ(a->count(), 0u);
+    // An empty changeable array grows out of its block twice.
+    auto e = array("[]", true);
+    for (int i = 0; i < 40; ++i) e->insertObjectAtIndex(ns::num(i), 0);
+    EXPECT_EQ(e->capacity(), 48u);
+    for (int i = 0; i < 40; ++i) ASSERT_EQ(static_cast<ns::Number*>(e->objectAtIndex(i))->intValue(), 39 - i);
 }
 
 TEST(FastCollections, ArrayRangeCopyAndEnumeration) {
@@ -137,6 +142,11 @@ TEST(FastCollections, DictionaryCapacityFollowsTheTable) {
     EXPECT_EQ(d->count(), 11u);
     for (int i = 0; i <= 10; ++i)
         EXPECT_EQ(static_cast<ns::Number*>(d->objectForKey("k" + std::to_string(i)))->intValue(), i);
+    // Grown again, from one heap table to the next.
+    for (int i = 11; i < 40; ++i) d->setObject(ns::num(i), "k" + std::to_string(i));
+    EXPECT_EQ(d->capacity(), 71u);
+    for (int i = 0; i < 40; ++i)
+        ASSERT_EQ(static_cast<ns::Number*>(d->objectForKey("k" + std::to_string(i)))->intValue(), i);
 }
 
 TEST(FastCollections, DictionaryReplaceRemoveAndReachability) {
@@ -196,7 +206,7 @@ TEST(FastCollections, DictionaryWalksAndEnumerators) {
     std::set<std::string> seen;
     for (size_t i = 0; i < d->count(); ++i) {
         auto* k = static_cast<ns::String*>(d->keyAtIndex(i));
-        seen.insert(k->utf8());
+        seen.insert(std::string(k->utf8()));
         EXPECT_EQ(d->valueAtIndex(i), d->objectForKey(*k));
     }
     EXPECT_EQ(seen.size(), 25u);

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -43,7 +47,7 @@ Parsed decode(std::string_view text, uint64_t options = 0, bool mutableCollectio
 
 ns::Object* first(const Parsed& p) { return static_cast<ns::Array*>(p.value.get())->objectAtIndex(0); }
 
-std::string text(ns::Object* o) { return static_cast<ns::String*>(o)->utf8(); }
+std::string text(ns::Object* o) { return std::string(static_cast<ns::String*>(o)->utf8()); }
 
 const char* kUnexpectedToken =
     "Unexpected token, wanted '{', '}', '[', ']', ',', ':', 'true', 'false', 'null', '\"STRING\"', 'NUMBER'.";
@@ -219,15 +223,33 @@ TEST(FastDecoder, NumberKindsAndLimits) {
     const std::vector<std::string> texts = {
         "0.000123", "123.456e-2", "1E22", "1e23", "9007199254740993.0", "0.1e1", "-2.5E-3", "4.9406564584124654e-324",
         "12345678901234567890e-5", "0.30000000000000004", "-179.99999999999997", "1234567890123456789.5",
-        "0.0000000000000000000000001", "100000000000000000000000e-22"};
+        "0.0000000000000000000000001", "100000000000000000000000e-22", "0.000000001234567890123", "12345678.87654321",
+        "1234567890123456789", "9007199254740993e0", "-123.45678901234567", "1.7976931348623157e308"};
+    std::vector<std::string> all = texts;
+    // Texts of random doubles at 15 to 17 digits, and random mantissas of 16
+    // to 19 digits scaled by up to 10^+-27 (many of them close to halfway
+    // between two doubles).
+    std::mt19937_64 rng(7);
+    char buf[64];
+    for (int i = 0; i < 3000; ++i) {
+        uint64_t bits = (rng() & 0x000FFFFFFFFFFFFFull) | (uint64_t(1023 - 30 + rng() % 60) << 52);
+        double v;
+        std::memcpy(&v, &bits, sizeof v);
+        std::snprintf(buf, sizeof buf, "%.*g", 15 + i % 3, i % 2 ? -v : v);
+        all.push_back(buf);
+        uint64_t mantissa = rng() % 9000000000000000000ull + (i % 4 == 0 ? 1000000000000000ull : 0);
+        std::snprintf(buf, sizeof buf, "%llue%d", static_cast<unsigned long long>(mantissa), int(rng() % 55) - 27);
+        all.push_back(buf);
+    }
     std::string list = "[";
-    for (const auto& t : texts) list += (list.size() > 1 ? "," : "") + t;
+    for (const auto& t : all) list += (list.size() > 1 ? "," : "") + t;
     auto d = decode(list + "]");
     ASSERT_TRUE(d.value) << d.message();
     auto* values = static_cast<ns::Array*>(d.value.get());
-    for (size_t i = 0; i < texts.size(); ++i)
-        EXPECT_EQ(static_cast<ns::Number*>(values->objectAtIndex(i))->doubleValue(), std::strtod(texts[i].c_str(), nullptr))
-            << texts[i];
+    ASSERT_EQ(values->count(), all.size());
+    for (size_t i = 0; i < all.size(); ++i)
+        EXPECT_EQ(static_cast<ns::Number*>(values->objectAtIndex(i))->doubleValue(), std::strtod(all[i].c_str(), nullptr))
+            << all[i];
 }
 
 TEST(FastDecoder, StringEscapesAndSurrogates) {
@@ -312,6 +334,41 @@ TEST(FastDecoder, CacheSharesRepeatedValuesUntilCleared) {
     auto* f0 = static_cast<ns::Dictionary*>(static_cast<ns::Array*>(c.get())->objectAtIndex(0));
     EXPECT_NE(f0->objectForKey("name"), d0->objectForKey("name"));
     EXPECT_TRUE(f0->objectForKey("name")->isEqual(*d0->objectForKey("name")));
+    // Values handed out by an earlier parse are shared with other threads:
+    // while one thread takes and drops references to them, later parses hit
+    // them in the cache. Counts that missed an update would show below (and
+    // in the sanitizer builds as a use after free).
+    auto* shared = f0->objectForKey("name");
+    const uint32_t before = shared->retainCount();
+    std::atomic<bool> stop{false};
+    std::thread reader([&] {
+        while (!stop.load()) {
+            Ref<ns::Object> held(shared);
+            Ref<ns::Object> again(held);
+        }
+    });
+    for (int i = 0; i < 5000; ++i) {
+        auto t = decoder.objectWithUTF8StringLengthError(doc.data(), doc.size());
+        auto* t0 = static_cast<ns::Dictionary*>(static_cast<ns::Array*>(t.get())->objectAtIndex(0));
+        if (t0->objectForKey("name") != shared) {
+            ADD_FAILURE() << "a later parse did not share the cached value";
+            break;
+        }
+    }
+    stop = true;
+    reader.join();
+    EXPECT_EQ(shared->retainCount(), before);
+    // A repeated key's displaced value that the cache still knows is used
+    // again in the same document and by the next parse.
+    std::string repeated = R"([{"k":"gone","k":"kept"},"gone",{"gone":1}])";
+    for (int round = 0; round < 2; ++round) {
+        auto r = decoder.objectWithUTF8StringLengthError(repeated.data(), repeated.size());
+        ASSERT_TRUE(r);
+        auto* ra = static_cast<ns::Array*>(r.get());
+        EXPECT_EQ(text(static_cast<ns::Dictionary*>(ra->objectAtIndex(0))->objectForKey("k")), "kept");
+        EXPECT_EQ(text(ra->objectAtIndex(1)), "gone");
+        EXPECT_EQ(ra->objectAtIndex(1), static_cast<ns::Dictionary*>(ra->objectAtIndex(2))->keyAtIndex(0));
+    }
     // Equal text as a number and as a string, or as signed and double, never mix.
     std::string mixed = R"(["1", 1, 1.0, -1, "-1"])";
     auto m = decoder.objectWithUTF8StringLengthError(mixed.data(), mixed.size());
@@ -481,7 +538,7 @@ TEST(FastDecoder, DataAndStringHelpers) {
     EXPECT_FALSE(objectFromJSONStringWithParseOptionsError(*ns::str("[1,]"), 0, &error));
     EXPECT_EQ(error->localizedDescription(), "Unexpected ']'.");
     error = nullptr;
-    auto broken = ns::make<ns::String>(std::string("[\"\xC3\"]"));
+    auto broken = ns::String::make("[\"\xC3\"]");
     EXPECT_FALSE(mutableObjectFromJSONStringWithParseOptionsError(*broken, 4, &error));
     EXPECT_EQ(error->localizedDescription(), "An error occurred converting the contents of a NSString to UTF8.");
     error = nullptr;

@@ -16,7 +16,7 @@ namespace {
 std::string write(const Ref<ns::Object>& o, uint64_t options = 0, Ref<ns::Error>* error = nullptr) {
     auto s = FJSerializer::serializeObjectOptionsEncodeOptionBlockDelegateSelectorError(
         o.get(), options, FJEncodeAsString, nullptr, nullptr, nullptr, error);
-    return s ? static_cast<ns::String*>(s.get())->utf8() : std::string("<nil>");
+    return s ? std::string(static_cast<ns::String*>(s.get())->utf8()) : std::string("<nil>");
 }
 
 std::string failure(const Ref<ns::Object>& o, uint64_t options = 0, uint64_t encode = FJEncodeAsString) {
@@ -86,7 +86,7 @@ TEST(FastSerializer, StringEscapes) {
     EXPECT_EQ(write(arr({ns::str("x\xF0\x9F\x98\x80y")}), FJSerializeFlagEscapeUnicode), "[\"x\\ud83d\\ude00y\"]");
     EXPECT_EQ(failure(arr({ns::str("\xEF\xBF\xBF")}), FJSerializeFlagEscapeUnicode), "Error converting UTF8.");
     // Text that is not UTF-8 is refused instead of written as broken JSON.
-    EXPECT_EQ(failure(arr({ns::make<ns::String>(std::string("a\xC3"))})),
+    EXPECT_EQ(failure(arr({ns::String::make("a\xC3")})),
               "An error occurred converting the contents of a NSString to UTF8.");
     // Many control characters: six output bytes each.
     std::string controls(5000, '\x01');

@@ -32,7 +32,7 @@ Written write(const ns::Object* value, bool sortKeys = false, bool humanReadable
     Ref<ns::String> s = w->stringWithObject(value);
     if (s) EXPECT_TRUE(w->error().empty());
     else EXPECT_FALSE(w->error().empty());
-    return {s ? s->utf8() : "", w->error()};
+    return {s ? std::string(s->utf8()) : "", w->error()};
 }
 template <class T>
 Written write(const Ref<T>& v, bool sortKeys = false, bool humanReadable = false, uint64_t maxDepth = 32) {
@@ -180,6 +180,20 @@ TEST(StreamWriterOutput, StringEscapes) {
     auto back = p->objectWithString(ns::String::make(w.text).get());
     ASSERT_TRUE(back) << p->error();
     EXPECT_EQ(ns::as<ns::Array>(back.get())->objectAtIndexAs<ns::String>(0)->utf8(), raw);
+
+    // Short texts, as values and as keys: a byte to escape is found at every
+    // place of texts of 1 to 9 bytes.
+    for (size_t n = 1; n <= 9; ++n) {
+        for (size_t at = 0; at < n; ++at) {
+            for (char c : {'"', '\x01'}) {
+                std::string t(n, 'k');
+                t[at] = c;
+                std::string quoted = "\"" + t.substr(0, at) + (c == '"' ? "\\\"" : "\\u0001") + t.substr(at + 1) + "\"";
+                EXPECT_EQ(write(arr({ns::String::make(t)})).text, "[" + quoted + "]") << n << " " << at;
+                EXPECT_EQ(write(ns::Dictionary::make({{ns::String::make(t), ns::num(1)}})).text, "{" + quoted + ":1}");
+            }
+        }
+    }
 }
 
 TEST(StreamWriterOutput, NumberFormats) {

@@ -161,7 +161,14 @@ TEST(Object, ValueObjectsStaySmall) {
     // count word, and the first small field shares the count's spare word.
     EXPECT_EQ(sizeof(Object), 16u);
     EXPECT_EQ(sizeof(Number), 24u);
-    EXPECT_EQ(sizeof(String), 16u + sizeof(std::string));
+    EXPECT_EQ(sizeof(String), 32u);
+    // A string is one block: its text, short or long, follows the object.
+    for (std::string text : {std::string(), std::string("id"), std::string(300, 'x')}) {
+        Ref<String> s = String::make(text);
+        EXPECT_EQ(s->c_str(), reinterpret_cast<const char*>(s.get()) + sizeof(String)) << text.size();
+        EXPECT_EQ(s->c_str()[text.size()], '\0');
+        EXPECT_EQ(s->utf8(), text);
+    }
 }
 
 TEST(Object, WeakLinksOfManyObjectsAreIndependent) {

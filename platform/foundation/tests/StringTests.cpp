@@ -44,6 +44,12 @@ TEST(String, EditsAndPaths) {
     EXPECT_EQ(m->length(), 7u);
     m->deleteCharactersInRange({0, 1});
     EXPECT_EQ(m->utf8(), "ello\xF0\x9F\x98\x80");
+    // Growing past the inline capacity and shrinking keep the text in view
+    // and NUL-terminated for c_str().
+    m->appendString(std::string(100, 'z'));
+    m->replaceOccurrencesOfString("z", "");
+    EXPECT_STREQ(m->c_str(), "ello\xF0\x9F\x98\x80");
+    EXPECT_EQ(m->length(), 6u);
     auto parts = str("a,b,,c")->componentsSeparatedByString(",");
     EXPECT_EQ(parts->count(), 4u);
     EXPECT_EQ(str("/x/y/file.plist")->lastPathComponent()->utf8(), "file.plist");

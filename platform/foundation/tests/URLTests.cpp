@@ -12,7 +12,7 @@
 using namespace ns;
 
 namespace {
-std::string text(const Ref<String>& s) { return s ? s->utf8() : std::string("<nil>"); }
+std::string text(const Ref<String>& s) { return s ? std::string(s->utf8()) : std::string("<nil>"); }
 }  // namespace
 
 TEST(URL, ParsesEveryComponent) {

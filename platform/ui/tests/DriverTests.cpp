@@ -74,7 +74,7 @@ struct CardScreen : ViewController, WebViewDelegate, AlertViewDelegate, TextFiel
     void alertViewClickedButtonAtIndex(AlertView*, long index) override { pressed = index; }
     bool webViewShouldStartLoadWithRequest(WebView*, URLRequest* r, WebViewNavigationType t) override {
         if (t != WebViewNavigationType::LinkClicked) return true;
-        links.push_back(r->URL()->lastPathComponent()->utf8());
+        links.push_back(std::string(r->URL()->lastPathComponent()->utf8()));
         return false;
     }
     bool textFieldShouldChangeCharactersInRange(TextField*, ns::Range, const std::string& s) override {

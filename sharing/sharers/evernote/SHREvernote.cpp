@@ -195,7 +195,7 @@ ns::Ref<ns::Dictionary> SHREvernote::sendResult(ns::Ref<ns::String> username, ns
         ns::Ref<ns::String> token = auth->authenticationToken();
         std::string base = ns::ServiceEndpoints::baseURL(kNoteStoreService);
         ns::String* shard = auth->user()->shardId().get();
-        auto transport = std::make_shared<THTTPClient>(base + (shard ? shard->utf8() : std::string()));
+        auto transport = std::make_shared<THTTPClient>(base + (shard ? std::string(shard->utf8()) : std::string()));
         auto protocol = std::make_shared<BinaryProtocol>(transport);
         auto noteStore = ns::make<EDAMNoteStoreClient>(protocol);
         auto note = buildNote(*noteStore, token);
@@ -248,8 +248,8 @@ ns::Ref<EDAMNote> SHREvernote::buildNote(EDAMNoteStore& noteStore, const ns::Ref
     }
 
     if (!note->contentIsSet() || !note->content()) {
-        std::string url = item->URL() ? item->URL()->absoluteString()->utf8() : std::string();
-        std::string title = item->title() ? item->title()->utf8() : std::string();
+        std::string url(item->URL() ? item->URL()->absoluteString()->utf8() : std::string());
+        std::string title(item->title() ? item->title()->utf8() : std::string());
         std::string enml = ns::format(
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?><!DOCTYPE en-note SYSTEM \"%@\">"
             "<en-note style=\"word-wrap: break-word; -webkit-nbsp-mode: space; -webkit-line-break: after-white-space;\">",
@@ -313,7 +313,7 @@ ns::Ref<EDAMNote> SHREvernote::buildNote(EDAMNoteStore& noteStore, const ns::Ref
             resource->setRecognition(data);
             if (note->content()) {
                 std::string tag = enMediaTagWithResourceWidthHeight(*resource, image->size().width, image->size().height);
-                note->setContent(ns::str(replaceAll(note->content()->utf8(), ns::format("<img src=\"%@\" />", source), tag)));
+                note->setContent(ns::str(replaceAll(std::string(note->content()->utf8()), ns::format("<img src=\"%@\" />", source), tag)));
             }
         } catch (...) {
         }

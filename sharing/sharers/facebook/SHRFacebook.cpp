@@ -150,7 +150,7 @@ void SHRFacebook::fbDidLogin() {
     if (fb->expirationDate()) defaults().setObjectForKey(fb->expirationDate(), kSHRFacebookExpiryDate);
     if (auto stored = defaults().dictionaryForKey(kSHRStoredItem)) {
         auto restored = SHRItem::itemFromDictionary(stored.get());
-        if (auto* path = stored->stringForKey("imagePath")) restored->setImage(storedImage(path->utf8()));
+        if (auto* path = stored->stringForKey("imagePath")) restored->setImage(storedImage(std::string(path->utf8())));
         setItem(restored);
         defaults().removeObjectForKey(kSHRStoredItem);
     }
@@ -179,20 +179,7 @@ void SHRFacebook::show() {
     else tryToSend();
 }
 
-void SHRFacebook::showFacebookForm() {
-    auto form = ns::make<SHRFormControllerLargeTextField>();
-    form->setDelegate(this, &SHRFacebook::sendForm);
-    form->setText(item()->text() ? item()->text()->utf8() : std::string());
-    if (auto* bar = navigationBar()) bar->setTintColor(ui::Color::colorWithRGBA(-1.0, -1.0, -1.0, 1.0));
-    pushViewController(form, false);
-    SHR::currentHelper()->showViewController(ns::keepAlive(this));
-}
-
-void SHRFacebook::sendForm(SHRFormControllerLargeTextField* form) {
-    auto keep = ns::keepAlive(this);
-    item()->setText(ns::str(form->text()));
-    tryToSend();
-}
+void SHRFacebook::showFacebookForm() { showItemTextForm(); }
 
 bool SHRFacebook::send() {
     if (!validateItem()) return false;

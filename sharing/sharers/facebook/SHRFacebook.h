@@ -75,7 +75,6 @@ public:
     void show() override;
     void showFacebookForm();
     // The text form's send: copies its text into the item and tries to send.
-    void sendForm(SHRFormControllerLargeTextField* form);
 
     // -- FBSessionDelegate ----------------------------------------------------------------
     void fbDidLogin() override;

@@ -46,7 +46,7 @@ ns::Ref<ns::Error> errorWithFoursquareMeta(const ns::Dictionary* meta) {
     long code = 0;
     if (meta) {
         if (auto* n = ns::as<ns::Number>(meta->objectForKey("code"))) code = n->longValue();
-        else if (auto* s = meta->stringForKey("code")) code = std::atol(s->utf8().c_str());
+        else if (auto* s = meta->stringForKey("code")) code = std::atol(s->c_str());
     }
     std::string description =
         code == 401 ? SHRLocalizedString("Could not authenticate you. Please relogin.") : generalError();
@@ -175,16 +175,7 @@ ns::Ref<SHRFoursquareV2OAuthView> SHRFoursquareV2OAuthView::make(ns::Ref<ns::URL
 }
 
 ns::Ref<ns::Dictionary> SHRFoursquareV2OAuthView::fragmentParameters(const ns::URL& url) {
-    auto fragment = url.fragment();
-    if (!fragment) return nullptr;
-    auto params = ns::MutableDictionary::make();
-    auto pieces = fragment->componentsSeparatedByString("&");
-    for (ns::Object* o : *pieces) {
-        auto pair = static_cast<ns::String*>(o)->componentsSeparatedByString("=");
-        if (pair->count() != 2) continue;
-        params->setObject(pair->at(1), static_cast<ns::String*>(pair->objectAtIndex(0))->view());
-    }
-    return params;
+    return parametersOf(url.fragment().get());
 }
 
 bool SHRFoursquareV2OAuthView::webViewShouldStartLoadWithRequest(ui::WebView* wv, ui::URLRequest* request,
@@ -333,8 +324,8 @@ ns::Ref<ui::TableViewCell> SHRFoursquareV2VenuesForm::tableViewCellForRowAtIndex
     auto cell = t->dequeueReusableCellWithIdentifier(kCell);
     if (!cell) cell = ui::TableViewCell::make(ui::TableViewCellStyle::Subtitle, kCell);
     auto* venue = ns::as<SHRFoursquareV2Venue>(listFor(t)->objectAtIndex(static_cast<size_t>(ip.row)));
-    cell->textLabel()->setText(venue && venue->name() ? venue->name()->utf8() : "");
-    cell->detailTextLabel()->setText(venue && venue->address() ? venue->address()->utf8() : "");
+    cell->textLabel()->setText(venue && venue->name() ? std::string(venue->name()->utf8()) : "");
+    cell->detailTextLabel()->setText(venue && venue->address() ? std::string(venue->address()->utf8()) : "");
     cell->setAccessoryType(ui::TableViewCellAccessoryType::DisclosureIndicator);
     return cell;
 }
@@ -457,7 +448,7 @@ void SHRFoursquareV2::showFoursquareV2CheckInForm() {
     auto form = ns::make<SHRFoursquareV2CheckInForm>();
     form->setDelegate(this, &SHRFoursquareV2::sendForm);
     form->setMaxTextLength(140);
-    form->setText(item()->text() ? item()->text()->utf8() : "");
+    form->setText(item()->text() ? std::string(item()->text()->utf8()) : "");
     navigationBar()->setTintColor(ns::make<ui::Color>(-1.0, -1.0, -1.0, 1.0));
     pushViewController(form, true);
 }

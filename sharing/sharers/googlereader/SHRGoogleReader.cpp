@@ -66,9 +66,8 @@ void SHRGoogleReader::authorizationFormValidate(SHRFormController* form) {
 void SHRGoogleReader::getSession(ns::Ref<ns::String> email, ns::Ref<ns::String> password) {
     std::string body = ns::format("service=reader&source=%@&Email=%@&Passwd=%@&accountType=GOOGLE", sourceString(),
                                   SHREncode(email.get()), SHREncode(password.get()));
-    SHRGoogleReader* self = this;
-    setRequest(SHRRequest::make(ns::URL::URLWithString(loginURL()), ns::str(body), ns::keepAlive(this),
-                                [self](SHRRequest* r) { self->authFinished(r); }, ns::str("POST"), true));
+    setRequest(SHRRequest::calling(this, &SHRGoogleReader::authFinished,
+                                   ns::URL::URLWithString(loginURL()), ns::str(body), "POST", true));
 }
 
 void SHRGoogleReader::authFinished(SHRRequest* request) {
@@ -140,7 +139,7 @@ void SHRGoogleReader::signRequest(SHRRequest* request) {
         for (size_t i = 0; i < session_->count(); ++i) {
             auto* name = ns::as<ns::String>(session_->keyAtIndex(i));
             auto* value = ns::as<ns::String>(session_->valueAtIndex(i));
-            if (name && value) cookies.push_back(net::HTTPCookie::make(name->utf8(), value->utf8(), cookieDomain(), "/", expires));
+            if (name && value) cookies.push_back(net::HTTPCookie::make(std::string(name->utf8()), std::string(value->utf8()), cookieDomain(), "/", expires));
         }
     }
     auto fields = ns::MutableDictionary::make();
@@ -157,9 +156,8 @@ bool SHRGoogleReader::send() {
     if (session_) {
         sendAfterLogin_ = false;
         std::string url = tokenURL() + "?ck=" + std::to_string(static_cast<long long>(std::time(nullptr)));
-        SHRGoogleReader* self = this;
-        auto request = SHRRequest::make(ns::URL::URLWithString(url), nullptr, ns::keepAlive(this),
-                                        [self](SHRRequest* r) { self->tokenFinished(r); }, ns::str("GET"), false);
+        auto request = SHRRequest::calling(this, &SHRGoogleReader::tokenFinished,
+                                           ns::URL::URLWithString(url), nullptr, "GET", false);
         signRequest(request.get());
         setRequest(request);
         request->start();
@@ -183,9 +181,8 @@ void SHRGoogleReader::sendWithToken(ns::Ref<ns::String> token) {
                                   token, SHREncode(item()->text().get()), SHREncode(std::string_view(kAppName)),
                                   SHREncode(productWebSite()), SHREncode(item()->title().get()),
                                   SHREncodeURL(item()->URL().get()), isPublic ? "true" : "");
-    SHRGoogleReader* self = this;
-    auto request = SHRRequest::make(ns::URL::URLWithString(editURL()), ns::str(body), ns::keepAlive(this),
-                                    [self](SHRRequest* r) { self->sendFinished(r); }, ns::str("POST"), false);
+    auto request = SHRRequest::calling(this, &SHRGoogleReader::sendFinished,
+                                       ns::URL::URLWithString(editURL()), ns::str(body), "POST", false);
     signRequest(request.get());
     setRequest(request);
     request->start();

@@ -27,9 +27,8 @@ void SHRInstapaper::authorizationFormValidate(SHRFormController* form) {
     auto values = form->formValues();
     std::string body = ns::format("username=%@&password=%@", SHREncode(values->stringForKey("username")),
                                   SHREncode(values->stringForKey("password")));
-    SHRInstapaper* self = this;
-    setRequest(SHRRequest::make(ns::URL::URLWithString(authenticateURL()), ns::str(body), ns::keepAlive(this),
-                                [self](SHRRequest* r) { self->authFinished(r); }, ns::str("POST"), true));
+    setRequest(SHRRequest::calling(this, &SHRInstapaper::authFinished,
+                                   ns::URL::URLWithString(authenticateURL()), ns::str(body), "POST", true));
     setPendingForm(ns::Ref<SHRFormController>(form));
 }
 
@@ -54,9 +53,8 @@ bool SHRInstapaper::send() {
     std::string body = ns::format("url=%@&username=%@&password=%@", SHREncodeURL(item()->URL().get()),
                                   SHREncode(getAuthValueForKey("username").get()),
                                   SHREncode(getAuthValueForKey("password").get()));
-    SHRInstapaper* self = this;
-    setRequest(SHRRequest::make(ns::URL::URLWithString(addURL()), ns::str(body), ns::keepAlive(this),
-                                [self](SHRRequest* r) { self->sendFinished(r); }, ns::str("POST"), true));
+    setRequest(SHRRequest::calling(this, &SHRInstapaper::sendFinished,
+                                   ns::URL::URLWithString(addURL()), ns::str(body), "POST", true));
     sendDidStart();
     return true;
 }

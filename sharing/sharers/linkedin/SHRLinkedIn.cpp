@@ -94,10 +94,10 @@ void SHRLinkedIn::showSHRTextForm() {
     auto form = ns::make<SHRFormControllerLargeTextField>();
     form->setDelegate(this, &SHRLinkedIn::sendForm);
     if (item()->shareType() == SHRShareTypeURL) {
-        form->setText(item()->title() ? item()->title()->utf8() : std::string());
+        form->setText(item()->title() ? std::string(item()->title()->utf8()) : std::string());
         form->setHasLink(true);
     } else {
-        form->setText(item()->text() ? item()->text()->utf8() : std::string());
+        form->setText(item()->text() ? std::string(item()->text()->utf8()) : std::string());
     }
     form->setMaxTextLength(700);
     navigationBar()->setTintColor(ui::Color::colorWithRGBA(-1.0, -1.0, -1.0, 1.0));
@@ -140,11 +140,8 @@ bool SHRLinkedIn::send() {
         comment, content, code ? code->utf8() : std::string("anyone"));
     request->setHTTPBody(ns::Data::make(body));
     request->setValueForHTTPHeaderField("text/xml;charset=UTF-8", "Content-Type");
-    ns::Weak<SHRLinkedIn> self(this);
-    sendFetcher_ = OAAsynchronousDataFetcher::asynchronousFetcherWithRequest(
-        request, ns::keepAlive(this),
-        [self](OAServiceTicket* t, ns::Data* d) { if (auto s = self.lock()) s->sendTicketDidFinishWithData(t, d); },
-        [self](OAServiceTicket* t, ns::Error* e) { if (auto s = self.lock()) s->sendTicketDidFailWithError(t, e); });
+    sendFetcher_ = OAAsynchronousDataFetcher::fetcherTelling(this, request, &SHRLinkedIn::sendTicketDidFinishWithData,
+                                                             &SHRLinkedIn::sendTicketDidFailWithError);
     sendFetcher_->start();
     sendDidStart();
     return true;

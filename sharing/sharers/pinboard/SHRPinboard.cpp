@@ -48,10 +48,7 @@ void SHRPinboard::authorizationFormValidate(SHRFormController* form) {
     auto values = form->formValues();
     auto url = ns::URL::URLWithString(
         credentialURL(values->stringForKey("username"), values->stringForKey("password"), "/v1/posts/get"));
-    ns::Weak<SHRPinboard> self(this);
-    setRequest(SHRRequest::make(url, nullptr, ns::keepAlive(this),
-                                [self](SHRRequest* r) { if (auto s = self.lock()) s->authFinished(r); },
-                                ns::str("POST"), true));
+    setRequest(SHRRequest::calling(this, &SHRPinboard::authFinished, url, nullptr, "POST", true));
     setPendingForm(ns::Ref<SHRFormController>(form));
 }
 
@@ -80,10 +77,7 @@ bool SHRPinboard::send() {
     auto url = ns::URL::URLWithString(credentialURL(getAuthValueForKey("username").get(),
                                                     getAuthValueForKey("password").get(), path));
     if (!url) return false;
-    ns::Weak<SHRPinboard> self(this);
-    setRequest(SHRRequest::make(url, nullptr, ns::keepAlive(this),
-                                [self](SHRRequest* r) { if (auto s = self.lock()) s->sendFinished(r); },
-                                ns::str("GET"), true));
+    setRequest(SHRRequest::calling(this, &SHRPinboard::sendFinished, url, nullptr, "GET", true));
     sendDidStart();
     return true;
 }

@@ -44,11 +44,8 @@ void SHRReadItLater::authorizationFormValidate(SHRFormController* form) {
     auto values = form->formValues();
     std::string body = ns::format("apikey=%@&username=%@&password=%@", apiKey(),
                                   SHREncode(values->stringForKey("username")), SHREncode(values->stringForKey("password")));
-    ns::Weak<SHRReadItLater> self(this);
     auto url = ns::URL::URLWithString(ns::ServiceEndpoints::url(kService, "/v2/auth"));
-    setRequest(SHRRequest::make(url, ns::str(body), ns::keepAlive(this),
-                                [self](SHRRequest* r) { if (auto s = self.lock()) s->authFinished(r); },
-                                ns::str("POST"), true));
+    setRequest(SHRRequest::calling(this, &SHRReadItLater::authFinished, url, ns::str(body), "POST", true));
     setPendingForm(ns::Ref<SHRFormController>(form));
 }
 
@@ -75,11 +72,8 @@ bool SHRReadItLater::send() {
     std::string body = ns::format("apikey=%@&username=%@&password=%@%@%@", apiKey(),
                                   SHREncode(getAuthValueForKey("username").get()),
                                   SHREncode(getAuthValueForKey("password").get()), newItem, tags);
-    ns::Weak<SHRReadItLater> self(this);
     auto address = ns::URL::URLWithString(ns::ServiceEndpoints::url(kService, "/v2/send"));
-    setRequest(SHRRequest::make(address, ns::str(body), ns::keepAlive(this),
-                                [self](SHRRequest* r) { if (auto s = self.lock()) s->sendFinished(r); },
-                                ns::str("POST"), true));
+    setRequest(SHRRequest::calling(this, &SHRReadItLater::sendFinished, address, ns::str(body), "POST", true));
     sendDidStart();
     return true;
 }

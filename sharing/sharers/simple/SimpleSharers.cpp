@@ -22,7 +22,7 @@ void appendPart(std::string& body, const std::string& part) {
 // there is one; else the text and the plain URL (with `noteAttachment`, the
 // attached file's name too), which the item then keeps.
 std::string composerBody(SHRItem& it, bool noteAttachment) {
-    if (ns::String* stored = it.customValueForKey("body")) return stored->utf8();
+    if (ns::String* stored = it.customValueForKey("body")) return std::string(stored->utf8());
     std::string body;
     if (it.text()) body = it.text()->utf8();
     if (it.URL()) appendPart(body, plainURL(*it.URL()));
@@ -42,7 +42,7 @@ bool SHRCopy::send() {
     ui::Pasteboard* board = ui::Pasteboard::generalPasteboard();
     const auto& it = item();
     if (it->shareType() == SHRShareTypeURL && it->URL()) board->setString(it->URL()->absoluteText());
-    else if (it->shareType() == SHRShareTypeText && it->text()) board->setString(it->text()->utf8());
+    else if (it->shareType() == SHRShareTypeText && it->text()) board->setString(std::string(it->text()->utf8()));
     else if (it->shareType() == SHRShareTypeImage && it->image()) board->setImage(it->image());
     SHRActivityIndicator::currentIndicator()->displayCompleted(SHRLocalizedString("Copied!"));
     setQuiet(true);
@@ -78,15 +78,15 @@ bool SHRMail::sendMail() {
     const auto& it = item();
     std::string body = composerBody(*it, true);
     if (it->data())
-        composer->addAttachmentData(it->data(), it->mimeType() ? it->mimeType()->utf8() : "application/octet-stream",
-                                    it->filename() ? it->filename()->utf8() : "Attachment");
+        composer->addAttachmentData(it->data(), it->mimeType() ? std::string(it->mimeType()->utf8()) : "application/octet-stream",
+                                    it->filename() ? std::string(it->filename()->utf8()) : "Attachment");
     if (it->image()) {
         double quality = 1.0;
         if (ns::String* q = it->customValueForKey("jpgQuality")) quality = q->doubleValue();
         if (auto jpeg = imageJPEGRepresentation(it->image().get(), quality))
             composer->addAttachmentData(jpeg, "image/jpeg", "Image.jpg");
     }
-    if (it->title()) composer->setSubject(it->title()->utf8());
+    if (it->title()) composer->setSubject(std::string(it->title()->utf8()));
     composer->setSubject(SHRLocalizedString("Full Quenvari!"));
     composer->navigationBar()->setBarStyle(ui::BarStyle::Black);
     composer->setMessageBody(body, true);

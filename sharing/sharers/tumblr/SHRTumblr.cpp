@@ -56,11 +56,8 @@ void SHRTumblr::authorizationFormValidate(SHRFormController* form) {
     auto values = form->formValues();
     std::string body = ns::format("email=%@&password=%@", SHREncode(values->stringForKey("email")),
                                   SHREncode(values->stringForKey("password")));
-    ns::Weak<SHRTumblr> self(this);
     auto url = ns::URL::URLWithString(ns::ServiceEndpoints::url(kService, "/api/authenticate"));
-    setRequest(SHRRequest::make(url, ns::str(body), ns::keepAlive(this),
-                                [self](SHRRequest* r) { if (auto s = self.lock()) s->authFinished(r); },
-                                ns::str("POST"), true));
+    setRequest(SHRRequest::calling(this, &SHRTumblr::authFinished, url, ns::str(body), "POST", true));
     setPendingForm(ns::Ref<SHRFormController>(form));
 }
 
@@ -105,8 +102,8 @@ bool SHRTumblr::send() {
         std::string body = ns::format("email=%@&password=%@", SHREncode(email.get()), SHREncode(password.get()));
         body += ns::format("&generator=%@", kGeneratorName);
         body += item->customBoolForSwitchKey("twitter") ? "&send-to-twitter=auto" : "&send-to-twitter=no";
-        if (item->tags()) body += "&tags=" + item->tags()->utf8();
-        if (auto* slug = item->customValueForKey("slug")) body += "&slug=" + slug->utf8();
+        if (item->tags()) body += "&tags=" + std::string(item->tags()->utf8());
+        if (auto* slug = item->customValueForKey("slug")) body += "&slug=" + std::string(slug->utf8());
         body += item->customBoolForSwitchKey("private") ? "&private=1" : "&private=0";
         if (item->shareType() == SHRShareTypeURL) {
             body += "&type=link";
@@ -117,10 +114,7 @@ bool SHRTumblr::send() {
             if (item->title()) body += "&title=" + SHREncode(item->title().get());
             body += "&body=" + SHREncode(item->text().get());
         }
-        ns::Weak<SHRTumblr> self(this);
-        setRequest(SHRRequest::make(url, ns::str(body), ns::keepAlive(this),
-                                    [self](SHRRequest* r) { if (auto s = self.lock()) s->sendFinished(r); },
-                                    ns::str("POST"), true));
+        setRequest(SHRRequest::calling(this, &SHRTumblr::sendFinished, url, ns::str(body), "POST", true));
         sendDidStart();
         return true;
     }

@@ -36,7 +36,7 @@ std::string unescapedURL(const SHRItem& item) {
     return item.URL() ? OAURLDecodedString(item.URL()->absoluteText()) : std::string();
 }
 
-std::string textOrEmpty(const ns::String* s) { return s ? s->utf8() : std::string(); }
+std::string textOrEmpty(const ns::String* s) { return s ? std::string(s->utf8()) : std::string(); }
 
 // ASCII case-insensitive search.
 size_t findNoCase(std::string_view hay, std::string_view needle, size_t from = 0) {
@@ -262,10 +262,7 @@ bool SHRTwitter::shortenURL() {
     auto url = ns::URL::URLWithString(ns::format("%@/v3/shorten?login=%@&apikey=%@&longUrl=%@&format=txt",
                                                  shortenerBaseURL(), shortenerLogin(), shortenerAPIKey(),
                                                  SHREncodeURL(it->URL().get())));
-    ns::Weak<SHRTwitter> self(this);
-    auto request = SHRRequest::make(url, nullptr, ns::keepAlive(this),
-                                    [self](SHRRequest* r) { if (auto s = self.lock()) s->shortenURLFinished(r); },
-                                    ns::str("GET"), true);
+    auto request = SHRRequest::calling(this, &SHRTwitter::shortenURLFinished, url, nullptr, "GET", true);
     setRequest(request);
     return false;
 }
@@ -324,15 +321,9 @@ bool SHRTwitter::send() {
 void SHRTwitter::fetch(ns::Ref<OAMutableURLRequest> request,
                        void (SHRTwitter::*finish)(OAServiceTicket*, ns::Data*),
                        void (SHRTwitter::*fail)(OAServiceTicket*, ns::Error*)) {
-    ns::Weak<SHRTwitter> self(this);
-    OAAsynchronousDataFetcher::FinishSelector onFinish;
-    OAAsynchronousDataFetcher::FailSelector onFail;
-    if (finish) onFinish = [self, finish](OAServiceTicket* t, ns::Data* d) { if (auto s = self.lock()) ((*s).*finish)(t, d); };
-    if (fail) onFail = [self, fail](OAServiceTicket* t, ns::Error* e) { if (auto s = self.lock()) ((*s).*fail)(t, e); };
     // The fetcher keeps itself and its delegate (this sharer) until it has
     // answered; without selectors nobody is told.
-    auto fetcher = OAAsynchronousDataFetcher::asynchronousFetcherWithRequest(
-        std::move(request), finish ? ns::keepAlive(this) : nullptr, std::move(onFinish), std::move(onFail));
+    auto fetcher = OAAsynchronousDataFetcher::fetcherTelling(this, std::move(request), finish, fail);
     fetcher->start();
 }
 

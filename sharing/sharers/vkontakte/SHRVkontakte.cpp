@@ -100,7 +100,7 @@ void SHRVkontakteOAuthView::loadView() {
     vkWebView_->setScalesPageToFit(true);
     vkWebView_->setDelegate(this);
     view()->addSubview(vkWebView_);
-    if (appID_) vkWebView_->loadRequest(ui::URLRequest::requestWithURL(authorizeURL(appID_->utf8())));
+    if (appID_) vkWebView_->loadRequest(ui::URLRequest::requestWithURL(authorizeURL(std::string(appID_->utf8()))));
     else dismiss();
 }
 
@@ -192,20 +192,7 @@ void SHRVkontakte::show() {
     else tryToSend();
 }
 
-void SHRVkontakte::showVkontakteForm() {
-    auto form = ns::make<SHRFormControllerLargeTextField>();
-    form->setDelegate(this, &SHRVkontakte::sendForm);
-    form->setText(item()->text() ? item()->text()->utf8() : std::string());
-    navigationBar()->setTintColor(ui::Color::colorWithRGBA(-1.0, -1.0, -1.0, 1.0));
-    pushViewController(form, false);
-    SHR::currentHelper()->showViewController(ns::keepAlive(this));
-}
-
-void SHRVkontakte::sendForm(SHRFormControllerLargeTextField* form) {
-    auto keep = ns::keepAlive(this);
-    item()->setText(ns::str(form->text()));
-    tryToSend();
-}
+void SHRVkontakte::showVkontakteForm() { showItemTextForm(); }
 
 ns::Ref<net::URLRequest> SHRVkontakte::serviceRequest(ns::Ref<ns::URL> url) {
     return net::URLRequest::requestWithURL(std::move(url), net::kURLRequestReloadIgnoringLocalCacheData, kTimeout);
@@ -243,7 +230,7 @@ bool SHRVkontakte::report(const ns::Object* reply) {
         return false;
     }
     if (auto* error = dict(reply, "error"))
-        if (ns::String* message = error->stringForKey("error_msg")) return fail(message->utf8());
+        if (ns::String* message = error->stringForKey("error_msg")) return fail(std::string(message->utf8()));
     sendDidFinish();
     return true;
 }
@@ -368,7 +355,7 @@ void SHRVkontakte::alertViewClickedButtonAtIndex(ui::AlertView* alert, long inde
     d->setObjectForKey(ns::str(field ? field->text() : std::string()), "captcha_user");
     d->synchronize();
     auto request = d->stringForKey("request");
-    if (request) sendRequestWithCaptcha(request->utf8(), true);
+    if (request) sendRequestWithCaptcha(std::string(request->utf8()), true);
 }
 
 }  // namespace sharing

@@ -83,7 +83,6 @@ public:
     void authComplete();
     void show() override;
     void showVkontakteForm();
-    void sendForm(SHRFormControllerLargeTextField* form);
     bool send() override;
     bool sendText();
     bool sendTextAndLink();
