@@ -6,6 +6,17 @@
 
 namespace app {
 
+void FormOverlay::showOver(ui::View* host, double top, ui::Size size, bool referral) {
+    ui::Rect frame = ui::makeRect(0, top, size.width, size.height);
+    ns::Ref<FormOverlay> overlay;
+    if (referral) overlay = ns::make<UIViewReferral>(frame);
+    else overlay = ns::make<UIViewSingUp>(frame);
+    host->addSubview(overlay);
+    overlay->setAutoresizesSubviews(true);
+    overlay->setAutoresizingMask(ui::AutoresizingFlexibleAll);
+    overlay->dibujarElementos();
+}
+
 void FormOverlay::dibujarElementos() {
     if (singController_) return;  // already shown
     auto center = ns::NotificationCenter::defaultCenter();

@@ -16,6 +16,10 @@ class FormOverlay : public ui::View {
 public:
     explicit FormOverlay(ui::Rect frame) : ui::View(frame) {}
 
+    // Lays the referral (or sign-up) overlay over `host` at x 0, y `top`
+    // with `size`, growing with its host, and shows its form.
+    static void showOver(ui::View* host, double top, ui::Size size, bool referral);
+
     // Builds and shows the form.
     void dibujarElementos();
     void clicAceptar(const ns::Notification& n);

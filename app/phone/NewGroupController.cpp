@@ -2,6 +2,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/ContentModel.h"
+#include "app/GroupCardList.h"
 #include "app/phone/SavedGroupsFile.h"
 #include "app/phone/ViewGroupsController.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -11,14 +12,7 @@
 namespace app {
 
 ns::Ref<ui::Color> NewGroupController::colourForCard(const ns::Dictionary* card) {
-    std::string c = rowString(card, "color");
-    if (c == "wine") return ui::Color::colorWithRGBA(0.58, 0.15, 0.56, 1);
-    if (c == "blue") return ui::Color::colorWithRGBA(0, 0.31, 0.75, 1);
-    if (c == "yellow") return ui::Color::colorWithRGBA(1.0, 0.57, 0, 1);
-    if (c == "purple") return ui::Color::colorWithRGBA(0.34, 0.16, 0.5, 1);
-    if (c == "green") return ui::Color::colorWithRGBA(0, 0.49, 0.28, 1);
-    if (c == "cyan") return ui::Color::colorWithRGBA(0, 0.7, 0.86, 1);
-    return ui::Color::black();
+    return cardTitleColour(rowString(card, "color"));
 }
 
 // The interface: Cancel and Save along the top, the table below, and the
@@ -63,22 +57,8 @@ long NewGroupController::tableViewNumberOfRowsInSection(ui::TableView*, long) {
     return allCards_ ? static_cast<long>(allCards_->count()) : 0;
 }
 
-size_t NewGroupController::selectedIndexOf(const ns::Object* card) const {
-    return selectedCards_ ? selectedCards_->indexOfObjectIdenticalTo(card) : static_cast<size_t>(-1);
-}
-
 ns::Ref<ui::TableViewCell> NewGroupController::tableViewCellForRowAtIndexPath(ui::TableView* t, ui::IndexPath ip) {
-    auto cell = t->dequeueReusableCellWithIdentifier("Cell");
-    if (!cell) {
-        cell = ui::TableViewCell::make(ui::TableViewCellStyle::Default, "Cell");
-        cell->textLabel()->setFont(ui::Font::systemFontOfSize(16));
-    }
-    ns::Dictionary* card = rowAt(allCards_.get(), static_cast<size_t>(ip.row));
-    bool ticked = card && selectedIndexOf(card) != static_cast<size_t>(-1);
-    cell->setAccessoryType(ticked ? ui::TableViewCellAccessoryType::Checkmark : ui::TableViewCellAccessoryType::None);
-    cell->textLabel()->setText(rowString(card, "title"));
-    cell->textLabel()->setTextColor(colourForCard(card));
-    return cell;
+    return groupCardCell(t, rowAt(allCards_.get(), static_cast<size_t>(ip.row)), selectedCards_.get());
 }
 
 void NewGroupController::tableViewDidSelectRowAtIndexPath(ui::TableView* t, ui::IndexPath ip) {
@@ -86,13 +66,7 @@ void NewGroupController::tableViewDidSelectRowAtIndexPath(ui::TableView* t, ui::
     t->deselectRowAtIndexPath(ip, true);
     ns::Dictionary* card = rowAt(allCards_.get(), static_cast<size_t>(ip.row));
     if (!card) return;
-    size_t at = selectedIndexOf(card);
-    bool ticked = at == static_cast<size_t>(-1);
-    if (ticked) selectedCards_->addObject(ns::Ref<ns::Object>(card));
-    else selectedCards_->removeObjectAtIndex(at);
-    if (ui::TableViewCell* cell = t->cellForRowAtIndexPath(ip))
-        cell->setAccessoryType(ticked ? ui::TableViewCellAccessoryType::Checkmark
-                                      : ui::TableViewCellAccessoryType::None);
+    toggleGroupCard(t, ip, card, *selectedCards_);
 }
 
 bool NewGroupController::textFieldShouldReturn(ui::TextField* f) {
@@ -101,16 +75,7 @@ bool NewGroupController::textFieldShouldReturn(ui::TextField* f) {
 }
 
 void NewGroupController::saveGroup(ns::Object*) {
-    if (groupName_->text().empty()) {
-        ui::AlertView::make("Group Name", "Please choose a name for this group.", nullptr, "OK")->show();
-        return;
-    }
-    if (!selectedCards_ || selectedCards_->count() == 0) {
-        ui::AlertView::make("Choose Cards", "Please choose the cards to include in this group.", nullptr, "OK")
-            ->show();
-        return;
-    }
-    saveNewGroup();
+    if (groupReadyToSave(groupName_->text(), selectedCards_.get())) saveNewGroup();
 }
 
 void NewGroupController::saveNewGroup() {

@@ -46,8 +46,6 @@ public:
     unsigned supportedInterfaceOrientations() override { return ui::InterfaceOrientationMaskPortrait; }
 
 private:
-    size_t selectedIndexOf(const ns::Object* card) const;
-
     ns::Ref<ns::Array> allCards_;
     ns::Ref<ns::MutableArray> selectedCards_;
     ns::Ref<ui::TableView> tableView_;

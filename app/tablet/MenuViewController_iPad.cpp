@@ -127,18 +127,11 @@ void MenuViewController_iPad::presentFormSheet(ns::Ref<ui::ViewController> vc) {
 }
 
 void MenuViewController_iPad::openOverlay(bool referral) {
-    ui::Rect size = view()->frame();
-    ui::Rect frame = ui::makeRect(0, kTopBarHeight, size.size.width, size.size.height);
-    ns::Ref<FormOverlay> overlay;
-    if (referral) overlay = ns::make<UIViewReferral>(frame);
-    else overlay = ns::make<UIViewSingUp>(frame);
+    ui::Size size = view()->frame().size;
     ui::Window* w = ui::Application::shared()->keyWindow();
     ui::ViewController* root = w ? w->rootViewController() : nullptr;
     ui::View* host = root ? root->view() : view();
-    host->addSubview(overlay);
-    overlay->setAutoresizesSubviews(true);
-    overlay->setAutoresizingMask(ui::AutoresizingFlexibleAll);
-    overlay->dibujarElementos();
+    FormOverlay::showOver(host, kTopBarHeight, size, referral);
 }
 
 // -- Buttons ------------------------------------------------------------------------------

@@ -4,6 +4,7 @@
 #include "app/AppDelegate.h"
 #include "app/AppLog.h"
 #include "app/ContentModel.h"
+#include "app/GroupCardList.h"
 #include "app/tablet/TabletNotifications.h"
 #include "platform/foundation/Foundation.h"
 #include "platform/ui/AlertView.h"
@@ -57,17 +58,7 @@ void NewGroupViewControllerIpad::viewDidLoad() {
 }
 
 ns::Ref<ui::Color> NewGroupViewControllerIpad::colorForCardColor(const std::string& colour) {
-    if (colour == "wine") return ui::Color::colorWithRGBA(0.58, 0.15, 0.56, 1);
-    if (colour == "blue") return ui::Color::colorWithRGBA(0, 0.31, 0.75, 1);
-    if (colour == "yellow") return ui::Color::colorWithRGBA(1.0, 0.57, 0, 1);
-    if (colour == "purple") return ui::Color::colorWithRGBA(0.34, 0.16, 0.5, 1);
-    if (colour == "green") return ui::Color::colorWithRGBA(0, 0.49, 0.28, 1);
-    if (colour == "cyan") return ui::Color::colorWithRGBA(0, 0.7, 0.86, 1);
-    return ui::Color::black();
-}
-
-bool NewGroupViewControllerIpad::isSelected(ns::Object* card) const {
-    return card && selectedCards_->indexOfObjectIdenticalTo(card) != ns::NotFound;
+    return cardTitleColour(colour);
 }
 
 long NewGroupViewControllerIpad::tableViewNumberOfRowsInSection(ui::TableView*, long) {
@@ -75,17 +66,7 @@ long NewGroupViewControllerIpad::tableViewNumberOfRowsInSection(ui::TableView*, 
 }
 
 ns::Ref<ui::TableViewCell> NewGroupViewControllerIpad::tableViewCellForRowAtIndexPath(ui::TableView* t, ui::IndexPath ip) {
-    auto cell = t->dequeueReusableCellWithIdentifier("Cell");
-    if (!cell) {
-        cell = ui::TableViewCell::make(ui::TableViewCellStyle::Default, "Cell");
-        cell->textLabel()->setFont(ui::Font::systemFontOfSize(16));
-    }
-    ns::Dictionary* card = rowAt(allCards_.get(), static_cast<size_t>(ip.row));
-    cell->setAccessoryType(isSelected(card) ? ui::TableViewCellAccessoryType::Checkmark
-                                            : ui::TableViewCellAccessoryType::None);
-    cell->textLabel()->setText(rowString(card, "title"));
-    cell->textLabel()->setTextColor(colorForCardColor(rowString(card, "color")));
-    return cell;
+    return groupCardCell(t, rowAt(allCards_.get(), static_cast<size_t>(ip.row)), selectedCards_.get());
 }
 
 void NewGroupViewControllerIpad::tableViewDidSelectRowAtIndexPath(ui::TableView* t, ui::IndexPath ip) {
@@ -93,12 +74,7 @@ void NewGroupViewControllerIpad::tableViewDidSelectRowAtIndexPath(ui::TableView*
     t->deselectRowAtIndexPath(ip, true);
     ns::Ref<ns::Object> card(rowAt(allCards_.get(), static_cast<size_t>(ip.row)));
     if (!card) return;
-    size_t at = selectedCards_->indexOfObjectIdenticalTo(card.get());
-    bool ticked = at == ns::NotFound;
-    if (ticked) selectedCards_->addObject(card);
-    else selectedCards_->removeObjectAtIndex(at);
-    if (ui::TableViewCell* cell = t->cellForRowAtIndexPath(ip))
-        cell->setAccessoryType(ticked ? ui::TableViewCellAccessoryType::Checkmark : ui::TableViewCellAccessoryType::None);
+    toggleGroupCard(t, ip, card.get(), *selectedCards_);
 }
 
 bool NewGroupViewControllerIpad::textFieldShouldReturn(ui::TextField* f) {
@@ -111,15 +87,7 @@ void NewGroupViewControllerIpad::doneEditingName(ns::Object*) { groupName_->resi
 void NewGroupViewControllerIpad::cancelGroup(ns::Object*) { dismissViewControllerAnimated(true); }
 
 void NewGroupViewControllerIpad::saveGroup(ns::Object*) {
-    if (groupName_->text().empty()) {
-        ui::AlertView::make("Group Name", "Please choose a name for this group.", nullptr, "OK")->show();
-        return;
-    }
-    if (selectedCards_->count() == 0) {
-        ui::AlertView::make("Choose Cards", "Please choose the cards to include in this group.", nullptr, "OK")->show();
-        return;
-    }
-    saveNewGroup();
+    if (groupReadyToSave(groupName_->text(), selectedCards_.get())) saveNewGroup();
 }
 
 namespace {

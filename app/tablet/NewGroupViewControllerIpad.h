@@ -50,7 +50,6 @@ public:
     void setOutlets(ns::Ref<ui::TableView> table, ns::Ref<ui::TextField> name, ns::Ref<ui::View> header);
 
 private:
-    bool isSelected(ns::Object* card) const;
     ns::Ref<ui::TableView> tableView_;
     ns::Ref<ui::TextField> groupName_;
     ns::Ref<ui::View> headerView_;

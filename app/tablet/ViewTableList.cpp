@@ -223,17 +223,10 @@ ns::Ref<ui::TableViewCell> ViewTableList::tableViewCellForRowAtIndexPath(ui::Tab
 void ViewTableList::openOverlay(bool referral) {
     ui::ViewController* hub = controller();
     ui::Rect size = hub ? hub->view()->frame() : ui::Screen::main()->bounds();
-    ui::Rect frame = ui::makeRect(0, 60, size.size.width, size.size.height);
-    ns::Ref<FormOverlay> overlay;
-    if (referral) overlay = ns::make<UIViewReferral>(frame);
-    else overlay = ns::make<UIViewSingUp>(frame);
     ui::Window* w = ui::Application::shared()->keyWindow();
     ui::ViewController* root = w ? w->rootViewController() : nullptr;
     if (!root) return;
-    root->view()->addSubview(overlay);
-    overlay->setAutoresizesSubviews(true);
-    overlay->setAutoresizingMask(ui::AutoresizingFlexibleAll);
-    overlay->dibujarElementos();
+    FormOverlay::showOver(root->view(), 60, size.size, referral);
 }
 
 void ViewTableList::tableViewDidSelectRowAtIndexPath(ui::TableView*, ui::IndexPath ip) {

@@ -27,6 +27,17 @@ ui::Transform scaled(ui::Transform t, double k) {
     return {t.a * k, t.b * k, t.c * k, t.d * k, t.tx * k, t.ty * k};
 }
 
+// The look of the HUD's two labels: centred white text in `font` on a clear
+// background.
+void styleLabel(ui::Label& label, const ns::Ref<ui::Font>& font) {
+    label.setFont(font);
+    label.setAdjustsFontSizeToFitWidth(false);
+    label.setTextAlignment(ui::TextAlignment::Center);
+    label.setOpaque(false);
+    label.setBackgroundColor(ui::Color::clear());
+    label.setTextColor(ui::Color::white());
+}
+
 }  // namespace
 
 // -- RoundProgressView -----------------------------------------------------------------
@@ -235,12 +246,7 @@ void ProgressHUD::layoutSubviews() {
         ui::Size dims = ui::textSize(text, labelFont_.get());
         double lw = std::min(dims.width, frame.width() - 4 * m);
         double lh = dims.height;
-        label_->setFont(labelFont_);
-        label_->setAdjustsFontSizeToFitWidth(false);
-        label_->setTextAlignment(ui::TextAlignment::Center);
-        label_->setOpaque(false);
-        label_->setBackgroundColor(ui::Color::clear());
-        label_->setTextColor(ui::Color::white());
+        styleLabel(*label_, labelFont_);
         label_->setText(text);
         if (w < lw + 2 * m) w = lw + 2 * m;
         h += lh + kPadding;
@@ -254,12 +260,7 @@ void ProgressHUD::layoutSubviews() {
         if (details.empty()) {
             detailsLabel_->removeFromSuperview();
         } else {
-            detailsLabel_->setFont(detailsLabelFont_);
-            detailsLabel_->setAdjustsFontSizeToFitWidth(false);
-            detailsLabel_->setTextAlignment(ui::TextAlignment::Center);
-            detailsLabel_->setOpaque(false);
-            detailsLabel_->setBackgroundColor(ui::Color::clear());
-            detailsLabel_->setTextColor(ui::Color::white());
+            styleLabel(*detailsLabel_, detailsLabelFont_);
             detailsLabel_->setNumberOfLines(0);
             detailsLabel_->setText(details);
             // At least one line high: a zero height would mean "no limit".

@@ -17,7 +17,6 @@ namespace {
 using test::bytes;
 using test::decode;
 using test::encode;
-using test::expectArchiveRoundTrip;
 using test::hex;
 
 ns::Ref<ns::Data> data(const std::string& s) { return ns::Data::make(s); }
@@ -376,16 +375,16 @@ TEST(EDAMNoteStoreRecords, ResultRecordsWriteTheirFirstSetField) {
 }
 
 TEST(EDAMNoteStoreRecords, KeyedArchivesRoundTrip) {
-    expectArchiveRoundTrip<EDAMNote>(20, 31);
-    expectArchiveRoundTrip<EDAMResource>(20, 31);
-    expectArchiveRoundTrip<EDAMNotebook>(20, 31);
-    expectArchiveRoundTrip<EDAMSharedNotebook>(20, 31);
-    expectArchiveRoundTrip<EDAMAd>(20, 31);
-    expectArchiveRoundTrip<EDAMSyncChunk>(10, 31);
-    expectArchiveRoundTrip<EDAMNoteCollectionCounts>(10, 31);
-    expectArchiveRoundTrip<EDAMAdParameters>(10, 31);
-    expectArchiveRoundTrip<EDAMgetNote_args>(10, 31);
-    expectArchiveRoundTrip<EDAMGetAccountSize_result>(10, 31);
+    test::expectArchiveRoundTrip<EDAMNote>(20, 31);
+    test::expectArchiveRoundTrip<EDAMResource>(20, 31);
+    test::expectArchiveRoundTrip<EDAMNotebook>(20, 31);
+    test::expectArchiveRoundTrip<EDAMSharedNotebook>(20, 31);
+    test::expectArchiveRoundTrip<EDAMAd>(20, 31);
+    test::expectArchiveRoundTrip<EDAMSyncChunk>(10, 31);
+    test::expectArchiveRoundTrip<EDAMNoteCollectionCounts>(10, 31);
+    test::expectArchiveRoundTrip<EDAMAdParameters>(10, 31);
+    test::expectArchiveRoundTrip<EDAMgetNote_args>(10, 31);
+    test::expectArchiveRoundTrip<EDAMGetAccountSize_result>(10, 31);
 }
 
 }  // namespace

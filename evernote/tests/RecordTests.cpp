@@ -23,7 +23,6 @@ namespace {
 using test::bytes;
 using test::decode;
 using test::encode;
-using test::expectArchiveRoundTrip;
 using test::hex;
 
 TEST(EDAMRecord, FreshRecordsWriteOnlyTheStopByte) {
@@ -191,11 +190,11 @@ TEST(EDAMRecord, EveryRecordRoundTripsWithRandomFields) {
 }
 
 TEST(EDAMRecord, KeyedArchivesKeepSetFieldsUnderTheirNames) {
-    expectArchiveRoundTrip<EDAMUser>(30);
-    expectArchiveRoundTrip<EDAMUserAttributes>(30);
-    expectArchiveRoundTrip<EDAMAccounting>(30);
-    expectArchiveRoundTrip<EDAMAuthenticationResult>(30);
-    expectArchiveRoundTrip<EDAMUserException>(10);
+    test::expectArchiveRoundTrip<EDAMUser>(30);
+    test::expectArchiveRoundTrip<EDAMUserAttributes>(30);
+    test::expectArchiveRoundTrip<EDAMAccounting>(30);
+    test::expectArchiveRoundTrip<EDAMAuthenticationResult>(30);
+    test::expectArchiveRoundTrip<EDAMUserException>(10);
 
     EDAMUser user;
     user.setPrivilege(-1);

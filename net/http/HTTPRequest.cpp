@@ -23,25 +23,14 @@ namespace http {
 
 namespace engine {
 
-std::recursive_mutex& connectionsLock() { static std::recursive_mutex m; return m; }
-std::vector<ns::Ref<HTTPRequest::ConnectionRecord>>& connectionPool() {
-    static auto& pool = *new std::vector<ns::Ref<HTTPRequest::ConnectionRecord>>;
-    return pool;
-}
-int nextConnectionNumber() { static int n = 0; return ++n; }
 uint32_t nextRequestNumber() {
     static std::atomic<uint32_t> n{0};
     return ++n;
 }
-int& runningStreams() { static int n = 0; return n; }
-bool& shouldUpdateIndicator() { static bool v = true; return v; }
-bool& indicatorVisible() { static bool v = false; return v; }
 std::recursive_mutex& progressLock() { static std::recursive_mutex m; return m; }
 std::recursive_mutex& sessionCookiesLock() { static std::recursive_mutex m; return m; }
 std::recursive_mutex& sessionCredentialsLock() { static std::recursive_mutex m; return m; }
 std::recursive_mutex& delegateAuthenticationLock() { static std::recursive_mutex m; return m; }
-std::mutex& bandwidthLock() { static std::mutex m; return m; }
-Bandwidth& bandwidth() { static auto& b = *new Bandwidth; return b; }
 
 static const ns::Ref<ns::Error>& shared(long code, const char* text) {
     return *new ns::Ref<ns::Error>(ns::Error::withDescription(kHTTPRequestErrorDomain, code, text));
@@ -394,14 +383,15 @@ void HTTPRequest::cancelOnRequestThread() {
     // done) but has not ended: cancelling ends it and frees its place.
     if (cancelled_ || (complete_ && !awaitingCaller_)) return;
     awaitingCaller_ = false;
-    // Cancelled before the failure marks it finished: whoever sees it
-    // finished sees it cancelled too.
+    const bool failed = recordFailure(engine::requestCancelledError());
+    complete_ = true;
+    cancelLoad();
     willChangeValueForKey("isCancelled");
     cancelled_ = true;
     didChangeValueForKey("isCancelled");
-    failWithError(engine::requestCancelledError());
-    complete_ = true;
-    cancelLoad();
+    // Finished only once it counts as cancelled: a queue (or a caller
+    // waiting for the end) sees both.
+    if (failed && inProgress_) markAsFinished();
 }
 
 void HTTPRequest::clearDelegatesAndCancel() {
@@ -541,12 +531,7 @@ void HTTPRequest::startRequest() {
 
     chooseConnection();
 
-    bool throttledNow = false;
-    {
-        std::lock_guard<std::mutex> b(engine::bandwidthLock());
-        throttledNow = engine::bandwidth().wakeUp > engine::steadyNow();
-    }
-    if (!readStreamIsScheduled_ && !throttledNow) scheduleReadStream();
+    if (!readStreamIsScheduled_ && !BandwidthThrottle::shared().isPausedAt(engine::steadyNow())) scheduleReadStream();
 
     ns::Weak<HTTPRequest> weak(this);
     readStream_->setClient(net::kStreamEventHasBytesAvailable | net::kStreamEventErrorOccurred |
@@ -555,11 +540,7 @@ void HTTPRequest::startRequest() {
                                if (auto self = weak.lock()) self->handleNetworkEvent(e);
                            });
     bool opened = readStream_->open();
-    ns::Ref<net::HTTPReadStream> previous;
-    {
-        std::lock_guard<std::recursive_mutex> c(engine::connectionsLock());
-        if (connectionInfo_) previous = std::exchange(previousStream_, nullptr);
-    }
+    ns::Ref<net::HTTPReadStream> previous = std::exchange(previousStream_, nullptr);
     // Only the idle connection it left: its own thread may still be finishing with it.
     if (previous && previous != readStream_) previous->closeHandedBackConnection();
     if (!opened) {
@@ -639,7 +620,7 @@ void HTTPRequest::handleBytesAvailable() {
         if (toMemory) size = SIZE_MAX;
         else if (contentLength_ > 262144 && !inflateOnArrival) size = 262144;
         else if (contentLength_ > 65536 && !inflateOnArrival) size = 65536;
-        size = throttledReadSize(size);
+        size = BandwidthThrottle::shared().readAllowance(size);
         uint8_t buffer[262144];
         const uint8_t* bytes = buffer;
         long n;
@@ -678,10 +659,10 @@ void HTTPRequest::handleBytesAvailable() {
         // unschedules the stream until its wake-up time, and the bytes left
         // in the stream are announced again when it is scheduled.
         bool pause = false;
-        if (isBandwidthThrottled()) {
-            measureBandwidthUsage();
-            std::lock_guard<std::mutex> b(engine::bandwidthLock());
-            pause = engine::bandwidth().wakeUp > engine::steadyNow();
+        if (auto& throttle = BandwidthThrottle::shared(); throttle.isThrottled()) {
+            const double now = engine::steadyNow();
+            throttle.measure(now);
+            pause = throttle.isPausedAt(now);
         }
         if (discard) {
         } else if (toCaller) {
@@ -694,16 +675,6 @@ void HTTPRequest::handleBytesAvailable() {
             break;
         }
     }
-}
-
-size_t HTTPRequest::throttledReadSize(size_t size) {
-    if (!isBandwidthThrottled()) return size;
-    std::lock_guard<std::mutex> b(engine::bandwidthLock());
-    auto& bw = engine::bandwidth();
-    if (bw.maxPerSecond == 0) return size;
-    uint64_t left = bw.usedInWindow >= bw.maxPerSecond ? 0 : bw.maxPerSecond - bw.usedInWindow;
-    size_t allowance = left < 4 ? 1 : static_cast<size_t>(left / 4);
-    return std::min(size, allowance);
 }
 
 void HTTPRequest::deliverData(ns::Ref<ns::Data> data) {
@@ -916,20 +887,23 @@ void HTTPRequest::reportFailure() {
 }
 
 void HTTPRequest::failWithError(ns::Ref<ns::Error> theError) {
+    if (recordFailure(std::move(theError)) && inProgress_) markAsFinished();
+}
+
+bool HTTPRequest::recordFailure(ns::Ref<ns::Error> theError) {
     complete_ = true;
     if (theError && theError->code() != kAuthenticationErrorType && theError->code() != kTooMuchRedirectionErrorType) {
         removeFromConnectionPool();
         destroyReadStream();
     }
     if (connectionCanBeReused_) refreshConnectionExpiry();
-    // Once cancelled, only the cancellation itself is reported.
-    if (error() || (cancelled_ && theError != engine::requestCancelledError())) return;
+    if (cancelled_ || error()) return false;
     if (auto cache = lockedDownloadCache()) {
         // Not when the cache's own answer is what failed.
         if ((cachePolicy_ & kFallbackToCacheIfLoadFailsCachePolicy) && !didUseCachedResponse_ &&
             cache->canUseCachedDataForRequest(*this)) {
             useDataFromCache();
-            return;
+            return false;
         }
     }
     setError(theError);
@@ -942,7 +916,7 @@ void HTTPRequest::failWithError(ns::Ref<ns::Error> theError) {
     }
     if (isPACFileRequest_) reportFailure();
     else callOnMain([keep] { keep->reportFailure(); });
-    if (inProgress_) markAsFinished();
+    return true;
 }
 
 void HTTPRequest::markAsFinished() {

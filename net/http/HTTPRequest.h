@@ -28,6 +28,7 @@
 
 #include "net/http/AuthenticationController.h"
 #include "net/http/DataCompressor.h"
+#include "net/http/ConnectionRecords.h"
 #include "net/http/DownloadCache.h"
 #include "net/http/ProxyResolver.h"
 #include "net/http/RequestBody.h"
@@ -504,7 +505,7 @@ protected:
     virtual ns::Ref<HTTPRequest> makeBlankCopy(ns::Ref<ns::URL> url) const;
 
 public:
-    struct ConnectionRecord;  // internal (HTTPRequestInternal.h)
+    using ConnectionRecord = ConnectionRecords::Record;
 
 private:
     friend class HTTPRequestTestAccess;
@@ -521,8 +522,6 @@ private:
     bool deliversDataToCaller();
     // Starts watching a new body's size (after its headers were read).
     void beginBody();
-    // A read size cut to the bandwidth allowance left this second.
-    static size_t throttledReadSize(size_t size);
     // Hands body bytes to the delegate and data block on the main thread.
     void deliverData(ns::Ref<ns::Data> data);
     void handleStreamError();
@@ -536,6 +535,9 @@ private:
     void requestFinished();
     void markAsFinished();
     void cancelOnRequestThread();
+    // failWithError() but for the finish: true when this failure was
+    // recorded and reported (the request then is to be marked finished).
+    bool recordFailure(ns::Ref<ns::Error> error);
     void performOnRequestThread(std::function<void()> fn);
     // The cache, kept for the caller's use (read under settingsLock_).
     ns::WeakDelegate<CacheDelegate>::Locked lockedDownloadCache() const;
@@ -601,10 +603,6 @@ private:
     void releaseConnectionAfterCompletion();
     void removeFromConnectionPool();
     void refreshConnectionExpiry();
-    static void measureBandwidthUsage();
-    static void recordBandwidthUsage();
-    static void showNetworkActivityIndicator();
-    static void hideNetworkActivityIndicator();
 
     // Bodies, downloads, progress, cache (HTTPRequestBodies.cpp).
     void storeReceivedBytes(const uint8_t* bytes, size_t length, const ns::Data* inflated);

@@ -149,10 +149,11 @@ void HTTPRequest::readResponseHeaders() {
                 main->incrementDownloadSizeBy(1);
             } else {
                 receiver->contentLength_ = length;
-                // Room for the announced body up front, so that it grows
-                // without being copied (bounded by the caller's limit: the
-                // length is the server's word, not a promise).
-                if (!isResponseCompressed()) receiver->download_.reserve(length);
+                // Room for the announced body up front (and for what a gzip
+                // body inflates to), so that it grows without being copied
+                // (bounded by the caller's limit: the length is the server's
+                // word, not a promise).
+                receiver->download_.reserve(length);
                 if (showAccurateProgress_ && shouldResetDownloadProgress_)
                     receiver->incrementDownloadSizeBy(static_cast<int64_t>(length + receiver->download_.partialSize()));
             }

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "net/http/HTTPRequest.h"
+#include "net/http/BandwidthThrottle.h"
+#include "net/http/NetworkActivity.h"
 #include "net/http/Reachability.h"
 #include "net/http/RequestErrors.h"
 #include "platform/foundation/Date.h"
@@ -17,51 +19,15 @@
 
 namespace http {
 
-// A kept connection: which server it reaches, which request uses it, the
-// last stream opened on it and when it expires once idle.
-struct HTTPRequest::ConnectionRecord : ns::Object {
-    const char* className() const override { return "HTTPConnectionRecord"; }
-    int id = 0;
-    std::string host;
-    int port = 0;
-    std::string scheme;
-    uint32_t request = 0;  // requestID of the user; 0 while idle
-    ns::Ref<net::HTTPReadStream> stream;
-    double expires = 0;  // steady seconds
-};
-
 namespace engine {
 
-// Guards the connection pool, the running-stream count and the indicator.
-std::recursive_mutex& connectionsLock();
-std::vector<ns::Ref<HTTPRequest::ConnectionRecord>>& connectionPool();
-int nextConnectionNumber();  // under connectionsLock
 uint32_t nextRequestNumber();
-int& runningStreams();        // under connectionsLock
-bool& shouldUpdateIndicator();  // under connectionsLock
-bool& indicatorVisible();     // under connectionsLock
 
 // Held while progress indicators update and finished streams are wrapped up.
 std::recursive_mutex& progressLock();
 std::recursive_mutex& sessionCookiesLock();
 std::recursive_mutex& sessionCredentialsLock();
 std::recursive_mutex& delegateAuthenticationLock();
-
-// Bandwidth state, under bandwidthLock (never held while calling out).
-struct Bandwidth {
-    uint64_t maxPerSecond = 0;
-    uint64_t usedInWindow = 0;
-    double windowEnd = 0;  // steady seconds; 0: no window yet
-    std::deque<uint64_t> samples;
-    uint64_t average = 0;
-    double wakeUp = 0;  // steady seconds; 0: none
-    bool wwanOnly = false;
-    bool onWWAN = false;
-    ns::Ref<Reachability> reachability;
-    ns::ObserverToken observer;
-};
-std::mutex& bandwidthLock();
-Bandwidth& bandwidth();
 
 // Shared errors made once.
 ns::Ref<ns::Error> requestTimedOutError();

@@ -32,6 +32,14 @@ std::string lower(std::string s) {
     return s;
 }
 
+// The process's own proxy settings, read from its environment once: it
+// does not change under a running process (changing it while threads run
+// is not safe), and reading it cost every request a dozen lookups.
+const net::SystemProxySettings& processSettings() {
+    static const auto& settings = *new net::SystemProxySettings(net::SystemProxySettings::fromEnvironment());
+    return settings;
+}
+
 }  // namespace
 
 ProxyResolver::~ProxyResolver() { stopWork(); }
@@ -99,7 +107,8 @@ ProxyResolver::Outcome ProxyResolver::resolve(const ns::URL& url, const Context&
         environment = environment_;
     }
     if (!script) {
-        auto proxies = net::SystemProxySettings::fromEnvironment(environment).proxiesForURL(url.absoluteText());
+        auto proxies = (environment ? net::SystemProxySettings::fromEnvironment(environment) : processSettings())
+                           .proxiesForURL(url.absoluteText());
         if (!proxies) return Outcome::Failed;
         if (proxies->empty()) return Outcome::Ready;
         const net::ProxyEntry& first = proxies->front();

@@ -69,8 +69,8 @@ public:
     void setType(std::string type);
     ns::Ref<ns::URL> PACurl() const;
     void setPACurl(ns::Ref<ns::URL> url);
-    // Where the system settings are read from (the process environment when
-    // not set).
+    // Where the system settings are read from (when not set: the process
+    // environment, read once for the process).
     void setEnvironmentLookup(net::SystemProxySettings::EnvironmentLookup lookup);
     // Gives `other` these settings (for a copy of the request).
     void copySettingsTo(ProxyResolver& other) const;

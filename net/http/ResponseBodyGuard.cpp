@@ -2,10 +2,16 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
 namespace http {
+
+namespace {
+// The most room reserved for an inflated body before any of it arrived.
+constexpr uint64_t kMaxInflatedRoom = uint64_t(256) << 20;
+}  // namespace
 
 // Inflates as the bytes arrive and counts: the size a gzip body will have.
 // Without a place to keep the output it inflates into a scratch buffer (the
@@ -14,10 +20,11 @@ namespace http {
 // (the request's own inflation reports it later).
 class ResponseBodyGuard::InflatedSizeCounter {
 public:
-    explicit InflatedSizeCounter(bool keep) {
+    // `room`: what to reserve for the kept output (when it is kept).
+    InflatedSizeCounter(bool keep, size_t room) {
         std::memset(&z_, 0, sizeof z_);
         ready_ = inflateInit2(&z_, 47) == Z_OK;
-        if (keep) kept_ = ns::MutableData::make();
+        if (keep) kept_ = ns::MutableData::make(room);
     }
     ~InflatedSizeCounter() {
         if (ready_) inflateEnd(&z_);
@@ -66,7 +73,8 @@ private:
 ResponseBodyGuard::ResponseBodyGuard() = default;
 ResponseBodyGuard::~ResponseBodyGuard() = default;
 
-void ResponseBodyGuard::begin(Destination where, bool compressed, bool inflatedOnArrival, Limits limits) {
+void ResponseBodyGuard::begin(Destination where, bool compressed, bool inflatedOnArrival, Limits limits,
+                              uint64_t announcedLength) {
     kept_ = 0;
     counter_.reset();
     bool inflatingNow = compressed && inflatedOnArrival;
@@ -75,8 +83,10 @@ void ResponseBodyGuard::begin(Destination where, bool compressed, bool inflatedO
     keptLimit_ = where == Destination::Memory && !inflatingNow ? limits.maxKept : kUnlimitedLength;
     inflationCap_ = inflatingNow ? inflationLimit : kUnlimitedLength;
     countedLimit_ = inflatingLater ? inflationLimit : kUnlimitedLength;
-    if (inflatingLater && countedLimit_ != kUnlimitedLength)
-        counter_ = std::make_unique<InflatedSizeCounter>(where == Destination::Memory);
+    if (inflatingLater && countedLimit_ != kUnlimitedLength) {
+        uint64_t room = std::min(announcedLength * kInflatedRoomPerByte, std::min(countedLimit_, kMaxInflatedRoom));
+        counter_ = std::make_unique<InflatedSizeCounter>(where == Destination::Memory, static_cast<size_t>(room));
+    }
 }
 
 ns::Ref<ns::Error> ResponseBodyGuard::received(const uint8_t* bytes, size_t length) {

@@ -25,15 +25,21 @@ public:
         uint64_t maxKept = kDefaultMaxResponseDataLength;  // in memory, raw or inflated
         uint64_t maxInflated = kDefaultMaxInflatedLength;  // inflated anywhere else
     };
+    // Room reserved up front for a gzip body inflated into memory, for each
+    // announced (compressed) byte: text inflates several times over, and
+    // room never written costs no memory, where growing copies the body.
+    static constexpr uint64_t kInflatedRoomPerByte = 8;
 
     ResponseBodyGuard();
     ~ResponseBodyGuard();
     ResponseBodyGuard(const ResponseBodyGuard&) = delete;
     ResponseBodyGuard& operator=(const ResponseBodyGuard&) = delete;
 
-    // Starts watching a new body: where it goes, whether it is gzip, and
-    // whether the request inflates it as it arrives.
-    void begin(Destination where, bool compressed, bool inflatedOnArrival, Limits limits);
+    // Starts watching a new body: where it goes, whether it is gzip,
+    // whether the request inflates it as it arrives, and its announced
+    // length (0 when none was).
+    void begin(Destination where, bool compressed, bool inflatedOnArrival, Limits limits,
+               uint64_t announcedLength = 0);
     // The cap for the decompressor that inflates the body as it arrives
     // (kUnlimitedLength when there is none to cap).
     uint64_t inflationCap() const { return inflationCap_; }

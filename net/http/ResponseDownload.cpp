@@ -48,15 +48,17 @@ void ResponseDownload::copySettingsTo(ResponseDownload& other) const {
 void ResponseDownload::startAttempt() {
     if (destinationPath_.empty()) rawData_ = ns::MutableData::make();
     inflatedData_ = nullptr;
+    announcedLength_ = 0;
 }
 
 void ResponseDownload::beginBody(Destination where, bool compressed) {
     compressed_ = compressed;
     decompressor_ = nullptr;
-    guard_.begin(where, compressed, !waitToInflate_, {maxKept_, maxInflated_});
+    guard_.begin(where, compressed, !waitToInflate_, {maxKept_, maxInflated_}, announcedLength_);
 }
 
 void ResponseDownload::reserve(uint64_t announcedLength) {
+    announcedLength_ = announcedLength;
     if (rawData_ && rawData_->length() == 0 && announcedLength <= maxKept_ &&
         announcedLength <= kMaxReservation)
         rawData_->mutableVector().reserve(static_cast<size_t>(announcedLength));

@@ -62,8 +62,9 @@ public:
     void startAttempt();
     // The headers of a body were read: where it goes and whether it is gzip.
     void beginBody(Destination where, bool compressed);
-    // Room for an announced body kept in memory as it comes, up to the limit (the
-    // length is the server's word, not a promise).
+    // Room for an announced body kept in memory as it comes, and for what a
+    // gzip body kept in memory inflates to, up to the limit (the length is
+    // the server's word, not a promise).
     void reserve(uint64_t announcedLength);
     // Whether the body's bytes are appended to memoryBuffer() as they come
     // (kept in memory, not inflated on arrival).
@@ -122,6 +123,7 @@ private:
     bool waitToInflate_ = true;
     uint64_t maxKept_ = kDefaultMaxResponseDataLength;
     uint64_t maxInflated_ = kDefaultMaxInflatedLength;
+    uint64_t announcedLength_ = 0;  // of the body being read (0: not announced)
 
     // State of the body being read.
     bool compressed_ = false;

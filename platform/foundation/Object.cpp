@@ -5,8 +5,6 @@
 
 namespace ns {
 
-Object::~Object() = default;
-
 std::string Object::description() const {
     char buf[64];
     std::snprintf(buf, sizeof buf, ": %p>", static_cast<const void*>(this));

@@ -41,7 +41,7 @@ public:
     Object() = default;
     Object(const Object&) = delete;
     Object& operator=(const Object&) = delete;
-    virtual ~Object();
+    virtual ~Object() = default;
 
     // The class name that descriptions print and that code looks classes up by.
     virtual const char* className() const { return "Object"; }
@@ -63,7 +63,7 @@ public:
         // other threads before the destruction.
         uint32_t n = refs_.load(std::memory_order_acquire);
         if (n == 1) {
-            destroy(1);
+            delete this;  // no weak link either: nothing else to undo
             return;
         }
         if (n & kImmortal) return;

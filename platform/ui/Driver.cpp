@@ -203,13 +203,13 @@ std::optional<IndexPath> findRow(TableView* t, const std::string& title) {
 }
 }  // namespace
 
-bool Driver::tapRow(const std::string& title) {
+bool Driver::actOnRow(const std::string& title, const char* refusal,
+                      const std::function<bool(TableView*, IndexPath)>& act) {
     if (Panel::topPanel()) return fail("an alert or action sheet is showing");
     for (TableView* t : visibleTables()) {
         ns::Ref<TableView> keep(t);
         if (auto ip = findRow(t, title)) {
-            t->scrollToRowAtIndexPath(*ip, TableViewScrollPosition::None, false);
-            if (!t->userSelectRow(*ip)) return fail("row \"" + title + "\" cannot be selected");
+            if (!act(t, *ip)) return fail("row \"" + title + "\" cannot be " + refusal);
             settle();
             return true;
         }
@@ -217,17 +217,15 @@ bool Driver::tapRow(const std::string& title) {
     return fail("no row \"" + title + "\" in a visible table");
 }
 
+bool Driver::tapRow(const std::string& title) {
+    return actOnRow(title, "selected", [](TableView* t, IndexPath ip) {
+        t->scrollToRowAtIndexPath(ip, TableViewScrollPosition::None, false);
+        return t->userSelectRow(ip);
+    });
+}
+
 bool Driver::deleteRow(const std::string& title) {
-    if (Panel::topPanel()) return fail("an alert or action sheet is showing");
-    for (TableView* t : visibleTables()) {
-        ns::Ref<TableView> keep(t);
-        if (auto ip = findRow(t, title)) {
-            if (!t->userCommitEditing(*ip)) return fail("row \"" + title + "\" cannot be deleted");
-            settle();
-            return true;
-        }
-    }
-    return fail("no row \"" + title + "\" in a visible table");
+    return actOnRow(title, "deleted", [](TableView* t, IndexPath ip) { return t->userCommitEditing(ip); });
 }
 
 bool Driver::tapTab(const std::string& title) {
@@ -552,6 +550,13 @@ std::string Driver::screen() const { return TextScreen::render(window()); }
 
 namespace ui {
 
+bool parseNumber(const std::string& s, double& out) {
+    if (s.empty()) return false;
+    char* end = nullptr;
+    out = std::strtod(s.c_str(), &end);
+    return end && *end == '\0' && std::isfinite(out);
+}
+
 namespace {
 
 std::string trim(const std::string& s) {
@@ -572,13 +577,6 @@ std::vector<std::string> words(const std::string& s) {
     }
     if (!cur.empty()) out.push_back(cur);
     return out;
-}
-
-bool parseNumber(const std::string& s, double& out) {
-    if (s.empty()) return false;
-    char* end = nullptr;
-    out = std::strtod(s.c_str(), &end);
-    return end && *end == '\0' && std::isfinite(out);
 }
 
 bool parsePoint(const std::string& s, Point& p) {

@@ -11,6 +11,7 @@
 // the touch instead (and the tap reports the button as covered).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -131,10 +132,18 @@ public:
 
 private:
     bool fail(std::string why);
+    // Does `act` on the row `title` of the first visible table that has one,
+    // then lets the screen settle; `refusal` names what failed when `act`
+    // answers false ("row "title" cannot be <refusal>").
+    bool actOnRow(const std::string& title, const char* refusal, const std::function<bool(TableView*, IndexPath)>& act);
     void deliver(TouchPhase phaseForChanged, const std::vector<size_t>& changed);
     ns::Ref<ns::ManualClock> clock_;
     std::vector<ns::Ref<Touch>> touches_;
     std::string error_;
 };
+
+// A whole command word read as a finite number (as strtod reads it); false
+// for an empty word, trailing characters, infinities and NaN.
+bool parseNumber(const std::string& s, double& out);
 
 }  // namespace ui

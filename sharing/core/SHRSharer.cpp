@@ -181,6 +181,17 @@ void SHRSharer::presentForm(const ns::Ref<SHRFormController>& form) {
     SHR::currentHelper()->showViewController(ns::keepAlive(this));
 }
 
+void SHRSharer::finishFormLogin(bool success, const std::string& failureMessage) {
+    auto keep = ns::keepAlive(this);
+    SHRActivityIndicator::currentIndicator()->hide();
+    if (success) {
+        if (auto* form = pendingForm()) ns::Ref<SHRFormController>(form)->saveForm();
+    } else {
+        ui::AlertView::make(SHRLocalizedString("Login Error"), failureMessage, nullptr, SHRLocalizedString("Close"))->show();
+    }
+    authDidFinish(success);
+}
+
 void SHRSharer::showItemTextForm() {
     auto form = ns::make<SHRFormControllerLargeTextField>();
     form->setDelegate(this, &SHRSharer::sendItemTextForm);

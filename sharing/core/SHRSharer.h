@@ -194,6 +194,10 @@ protected:
     }
     // Shows `form` (pushed onto this sharer) through the sharing centre.
     void presentForm(const ns::Ref<SHRFormController>& form);
+    // The end of a login from the authorisation form: the activity indicator
+    // goes; on success the pending form saves its values, else the "Login
+    // Error" alert shows `failureMessage`; then authDidFinish(success).
+    void finishFormLogin(bool success, const std::string& failureMessage);
     // Shows the item's text in the large text form (under a bar tinted as the
     // services' own pages); Send puts the edited text into the item and
     // tries to send it.

@@ -43,19 +43,12 @@ ui::NavigationController* backableNavigation(ui::ViewController* vc) {
     return nullptr;
 }
 
-bool parseNumber(const std::string& s, double& out) {
-    if (s.empty()) return false;
-    char* end = nullptr;
-    out = std::strtod(s.c_str(), &end);
-    return end && *end == '\0' && std::isfinite(out);
-}
-
 constexpr double kLongestWait = 86400;
 
 // The seconds of a `wait` argument: a number from 0 to a day.
 std::optional<double> waitSeconds(const std::string& arg) {
     double s = 0;
-    if (!parseNumber(arg, s) || s < 0 || s > kLongestWait) return std::nullopt;
+    if (!ui::parseNumber(arg, s) || s < 0 || s > kLongestWait) return std::nullopt;
     return s;
 }
 
@@ -239,7 +232,7 @@ bool Simulator::pinch(const std::string& args) {
     std::string count;
     if (in >> count) {
         double n = 0;
-        if (!parseNumber(count, n) || n < 1 || n > 100 || n != static_cast<long>(n))
+        if (!ui::parseNumber(count, n) || n < 1 || n > 100 || n != static_cast<long>(n))
             return fail("pinch in|out [STEPS] (STEPS a whole number from 1 to 100)");
         steps = static_cast<long>(n);
     }

@@ -1,7 +1,9 @@
-// The bandwidth budget that the throttled upload stream applies to each
-// body read.
+// The bandwidth budget: its windows, wake-up time and allowances on given
+// times, the WWAN-only limit, and what the throttled upload stream applies
+// to each body read.
 #include <gtest/gtest.h>
 
+#include "net/http/BandwidthThrottle.h"
 #include "net/http/HTTPRequest.h"
 #include "net/http/InputStream.h"
 
@@ -46,4 +48,72 @@ TEST(RequestThrottle, WWANLimitAppliesOnlyOnWWAN) {
     HTTPRequest::setShouldThrottleBandwidthForWWAN(false);
     EXPECT_EQ(HTTPRequest::maxBandwidthPerSecond(), 0u);
     EXPECT_FALSE(HTTPRequest::isBandwidthThrottled());
+}
+
+TEST(RequestThrottle, WindowsSetTheWakeUpTimeTheAllowanceAndTheAverage) {
+    http::BandwidthThrottle throttle;
+    throttle.setMaxPerSecond(1000);
+    throttle.measure(100.0);  // opens the first window, until 101
+    throttle.addUsed(1500);
+    EXPECT_EQ(throttle.readAllowance(16384), 1u);  // this window is spent
+    throttle.measure(100.5);
+    // 500 bytes over the limit: paused half a second past the window's end.
+    EXPECT_DOUBLE_EQ(throttle.wakeUp(), 101.5);
+    EXPECT_TRUE(throttle.isPausedAt(101.4));
+    EXPECT_FALSE(throttle.isPausedAt(101.5));
+
+    throttle.measure(101.0);  // the next window: a quarter of the budget per read
+    EXPECT_EQ(throttle.readAllowance(16384), 250u);
+    EXPECT_EQ(throttle.readAllowance(100), 100u);
+    throttle.addUsed(900);
+    EXPECT_EQ(throttle.readAllowance(16384), 25u);
+    throttle.measure(102.0);
+    EXPECT_EQ(throttle.averagePerSecond(), 800u);  // windows of 0, 1500 and 900 bytes
+    throttle.addUsed(300);
+    throttle.measure(103.0);
+    EXPECT_EQ(throttle.averagePerSecond(), 675u);
+    throttle.measure(104.0);  // a silent window forgets the samples
+    EXPECT_EQ(throttle.averagePerSecond(), 0u);
+
+    // Uploads: a quarter per read, what is left near the end of the budget,
+    // nothing once it is spent (then paused until the window ends).
+    throttle.setMaxPerSecond(2000);
+    EXPECT_EQ(throttle.uploadAllowance(104.5), 500u);
+    throttle.addUsed(1800);
+    EXPECT_EQ(throttle.uploadAllowance(104.5), 200u);
+    throttle.addUsed(400);
+    EXPECT_EQ(throttle.uploadAllowance(104.5), 0u);
+    EXPECT_DOUBLE_EQ(throttle.wakeUp(), 105.0);
+
+    // Lifting the limit ends the pause.
+    throttle.setMaxPerSecond(0);
+    EXPECT_FALSE(throttle.isThrottled());
+    EXPECT_EQ(throttle.wakeUp(), 0.0);
+    EXPECT_EQ(throttle.readAllowance(16384), 16384u);
+
+    // A limit set within a window is not charged with the unlimited burst
+    // before it (4 MiB at 60 kB/s would pause every stream for a minute).
+    throttle.measure(110.0);
+    throttle.addUsed(4 << 20);
+    throttle.setMaxPerSecond(60000);
+    EXPECT_EQ(throttle.readAllowance(60000), 15000u);
+    throttle.measure(110.5);
+    EXPECT_FALSE(throttle.isPausedAt(110.5));
+}
+
+TEST(RequestThrottle, AWWANLimitAppliesOnlyWhileOnWWAN) {
+    http::BandwidthThrottle throttle;
+    throttle.limitOnWWANOnly(14800);
+    EXPECT_EQ(throttle.maxPerSecond(), 14800u);
+    EXPECT_FALSE(throttle.isThrottled());
+    EXPECT_EQ(throttle.readAllowance(16384), 16384u);
+    throttle.setOnWWAN(true);
+    EXPECT_TRUE(throttle.isThrottled());
+    EXPECT_EQ(throttle.readAllowance(16384), 3700u);
+    throttle.setOnWWAN(false);
+    EXPECT_FALSE(throttle.isThrottled());
+    throttle.setOnWWAN(true);
+    throttle.lift();
+    EXPECT_FALSE(throttle.isThrottled());
+    EXPECT_EQ(throttle.maxPerSecond(), 0u);
 }

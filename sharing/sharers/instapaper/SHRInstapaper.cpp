@@ -33,18 +33,10 @@ void SHRInstapaper::authorizationFormValidate(SHRFormController* form) {
 }
 
 void SHRInstapaper::authFinished(SHRRequest* request) {
-    auto keep = ns::keepAlive(this);
-    SHRActivityIndicator::currentIndicator()->hide();
-    bool success = request->success();
-    if (success) {
-        if (auto* form = pendingForm()) ns::Ref<SHRFormController>(form)->saveForm();
-    } else {
-        int status = request->response() ? request->response()->statusCode() : 0;
-        std::string message = status == 403 ? SHRLocalizedString(kBadCredentials)
-                                            : SHRLocalizedString("Sorry, Instapaper encountered an error. Please try again.");
-        ui::AlertView::make(SHRLocalizedString("Login Error"), message, nullptr, SHRLocalizedString("Close"))->show();
-    }
-    authDidFinish(success);
+    int status = request->response() ? request->response()->statusCode() : 0;
+    finishFormLogin(request->success(),
+                    status == 403 ? SHRLocalizedString(kBadCredentials)
+                                  : SHRLocalizedString("Sorry, Instapaper encountered an error. Please try again."));
 }
 
 bool SHRInstapaper::send() {

@@ -50,15 +50,7 @@ void SHRReadItLater::authorizationFormValidate(SHRFormController* form) {
 }
 
 void SHRReadItLater::authFinished(SHRRequest* request) {
-    auto keep = ns::keepAlive(this);
-    SHRActivityIndicator::currentIndicator()->hide();
-    if (request->success()) {
-        if (pendingForm()) pendingForm()->saveForm();
-    } else {
-        ui::AlertView::make(SHRLocalizedString("Login Error"), SHRReplyHeader(request, "X-Error"), nullptr,
-                            SHRLocalizedString("Close"))->show();
-    }
-    authDidFinish(request->success());
+    finishFormLogin(request->success(), SHRReplyHeader(request, "X-Error"));
 }
 
 bool SHRReadItLater::send() {

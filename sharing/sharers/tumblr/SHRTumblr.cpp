@@ -62,18 +62,10 @@ void SHRTumblr::authorizationFormValidate(SHRFormController* form) {
 }
 
 void SHRTumblr::authFinished(SHRRequest* request) {
-    auto keep = ns::keepAlive(this);
-    SHRActivityIndicator::currentIndicator()->hide();
-    if (request->success()) {
-        if (pendingForm()) pendingForm()->saveForm();
-    } else {
-        int status = request->response() ? request->response()->statusCode() : 0;
-        std::string message = status == 403
-                                  ? SHRLocalizedString("Invalid email or password.")
-                                  : SHRLocalizedString("The service encountered an error. Please try again later.");
-        ui::AlertView::make(SHRLocalizedString("Login Error"), message, nullptr, SHRLocalizedString("Close"))->show();
-    }
-    authDidFinish(request->success());
+    int status = request->response() ? request->response()->statusCode() : 0;
+    finishFormLogin(request->success(),
+                    status == 403 ? SHRLocalizedString("Invalid email or password.")
+                                  : SHRLocalizedString("The service encountered an error. Please try again later."));
 }
 
 ns::Ref<ns::Array> SHRTumblr::shareFormFieldsForType(int type) {

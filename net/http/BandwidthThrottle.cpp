@@ -1,0 +1,113 @@
+// BandwidthThrottle: per-second windows, their average and the wake-up time.
+#include "net/http/BandwidthThrottle.h"
+
+#include <algorithm>
+
+namespace http {
+
+BandwidthThrottle& BandwidthThrottle::shared() {
+    static auto& throttle = *new BandwidthThrottle;  // never destroyed: used by request threads at exit
+    return throttle;
+}
+
+bool BandwidthThrottle::isThrottled() const {
+    std::lock_guard<std::mutex> g(lock_);
+    return throttledLocked();
+}
+
+uint64_t BandwidthThrottle::maxPerSecond() const {
+    std::lock_guard<std::mutex> g(lock_);
+    return maxPerSecond_;
+}
+
+void BandwidthThrottle::setMaxPerSecond(uint64_t bytes) {
+    std::lock_guard<std::mutex> g(lock_);
+    maxPerSecond_ = bytes;
+    // A new limit starts from nothing used: bytes that went through before
+    // it (unlimited, a burst of megabytes) would otherwise put every request
+    // to sleep for minutes.
+    usedInWindow_ = 0;
+    wakeUp_ = 0;
+}
+
+void BandwidthThrottle::limitOnWWANOnly(uint64_t bytes) {
+    std::lock_guard<std::mutex> g(lock_);
+    wwanOnly_ = true;
+    maxPerSecond_ = bytes;
+}
+
+void BandwidthThrottle::setOnWWAN(bool onWWAN) {
+    std::lock_guard<std::mutex> g(lock_);
+    onWWAN_ = onWWAN;
+}
+
+void BandwidthThrottle::lift() {
+    std::lock_guard<std::mutex> g(lock_);
+    maxPerSecond_ = 0;
+    wwanOnly_ = false;
+    onWWAN_ = false;
+    wakeUp_ = 0;
+}
+
+void BandwidthThrottle::addUsed(uint64_t bytes) {
+    std::lock_guard<std::mutex> g(lock_);
+    usedInWindow_ += bytes;
+}
+
+// Under the lock. Windows that passed with nothing read drop the samples.
+void BandwidthThrottle::recordWindow(double now) {
+    if (usedInWindow_ == 0) {
+        samples_.clear();
+    } else if (windowEnd_ > 0) {
+        long behind = static_cast<long>(now - windowEnd_);
+        while (behind-- > 0 && samples_.size() > 5) samples_.pop_front();
+    }
+    samples_.push_back(usedInWindow_);
+    while (samples_.size() > 6) samples_.pop_front();
+    windowEnd_ = now + 1.0;
+    usedInWindow_ = 0;
+    uint64_t sum = 0;
+    for (uint64_t s : samples_) sum += s;
+    average_ = samples_.empty() ? 0 : sum / samples_.size();
+}
+
+void BandwidthThrottle::measure(double now) {
+    std::lock_guard<std::mutex> g(lock_);
+    if (windowEnd_ == 0 || windowEnd_ <= now) recordWindow(now);
+    if (throttledLocked() && maxPerSecond_ > 0 && usedInWindow_ > maxPerSecond_) {
+        double excess = static_cast<double>(usedInWindow_ - maxPerSecond_);
+        wakeUp_ = windowEnd_ + excess / static_cast<double>(maxPerSecond_);
+    }
+}
+
+uint64_t BandwidthThrottle::averagePerSecond() const {
+    std::lock_guard<std::mutex> g(lock_);
+    return average_;
+}
+
+double BandwidthThrottle::wakeUp() const {
+    std::lock_guard<std::mutex> g(lock_);
+    return wakeUp_;
+}
+
+size_t BandwidthThrottle::readAllowance(size_t size) const {
+    std::lock_guard<std::mutex> g(lock_);
+    if (!throttledLocked() || maxPerSecond_ == 0) return size;
+    uint64_t left = usedInWindow_ >= maxPerSecond_ ? 0 : maxPerSecond_ - usedInWindow_;
+    size_t allowance = left < 4 ? 1 : static_cast<size_t>(left / 4);
+    return std::min(size, allowance);
+}
+
+uint64_t BandwidthThrottle::uploadAllowance(double now) {
+    std::lock_guard<std::mutex> g(lock_);
+    uint64_t answer = 0;
+    if (maxPerSecond_ > 0) {
+        answer = maxPerSecond_ / 4;
+        if (usedInWindow_ + answer > maxPerSecond_)
+            answer = usedInWindow_ >= maxPerSecond_ ? 0 : maxPerSecond_ - usedInWindow_;
+    }
+    if (answer == 0 || windowEnd_ == 0 || windowEnd_ <= now) wakeUp_ = windowEnd_;
+    return answer;
+}
+
+}  // namespace http
