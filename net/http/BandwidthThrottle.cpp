@@ -23,7 +23,11 @@ uint64_t BandwidthThrottle::maxPerSecond() const {
 void BandwidthThrottle::setMaxPerSecond(uint64_t bytes) {
     std::lock_guard<std::mutex> g(lock_);
     maxPerSecond_ = bytes;
-    if (bytes == 0) wakeUp_ = 0;
+    // A new limit starts from nothing used: bytes that went through before
+    // it (unlimited, a burst of megabytes) would otherwise put every request
+    // to sleep for minutes.
+    usedInWindow_ = 0;
+    wakeUp_ = 0;
 }
 
 void BandwidthThrottle::limitOnWWANOnly(uint64_t bytes) {

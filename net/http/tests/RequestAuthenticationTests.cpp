@@ -170,9 +170,13 @@ TEST_F(RequestAuthentication, CancellingRequestsThatWaitForCredentialsFreesTheSh
     auto d = ns::make<RecordingDelegate>();
     d->answerAuthentication = true;  // asked, and never answers
     std::vector<ns::Ref<HTTPRequest>> waiting;
+    std::atomic<int> cancelledWhenFinished{0};  // seen by whoever learns it finished
     for (int i = 0; i < 4; ++i) {
         auto r = HTTPRequest::requestWithURL(url(s.url("/basic")));
         r->setDelegate(d.get());
+        r->ns::Operation::setCompletionBlock([&cancelledWhenFinished, raw = r.get()] {
+            cancelledWhenFinished += raw->isCancelled();
+        });
         r->startAsynchronous();
         waiting.push_back(r);
     }
@@ -188,6 +192,7 @@ TEST_F(RequestAuthentication, CancellingRequestsThatWaitForCredentialsFreesTheSh
         EXPECT_TRUE(r->isCancelled());
     }
     drainMain();
+    EXPECT_EQ(cancelledWhenFinished, 4);
     EXPECT_EQ(d->count("failed"), 2u);  // the cleared ones tell nobody
     // A late answer changes nothing.
     waiting[0]->retryUsingSuppliedCredentials();

@@ -90,6 +90,15 @@ TEST(RequestThrottle, WindowsSetTheWakeUpTimeTheAllowanceAndTheAverage) {
     EXPECT_FALSE(throttle.isThrottled());
     EXPECT_EQ(throttle.wakeUp(), 0.0);
     EXPECT_EQ(throttle.readAllowance(16384), 16384u);
+
+    // A limit set within a window is not charged with the unlimited burst
+    // before it (4 MiB at 60 kB/s would pause every stream for a minute).
+    throttle.measure(110.0);
+    throttle.addUsed(4 << 20);
+    throttle.setMaxPerSecond(60000);
+    EXPECT_EQ(throttle.readAllowance(60000), 15000u);
+    throttle.measure(110.5);
+    EXPECT_FALSE(throttle.isPausedAt(110.5));
 }
 
 TEST(RequestThrottle, AWWANLimitAppliesOnlyWhileOnWWAN) {
