@@ -612,7 +612,8 @@ void HTTPRequest::handleBytesAvailable() {
     const bool discard = needsRedirect_ && shouldRedirect_ && download_.allowsResume();
     while (!complete_ && readStream_ && readStream_->hasBytesAvailable()) {
         // A body kept in memory as it came is appended straight to it, in
-        // pieces as large as the stream holds.
+        // pieces as large as the stream holds; the stream receives the
+        // plain body straight into it after the first piece.
         const bool toMemory = !toCaller && !discard && download_.keepsRawInMemory();
         size_t size = 16384;
         // A gzip body inflated as it arrives is read in small pieces, so
@@ -625,9 +626,9 @@ void HTTPRequest::handleBytesAvailable() {
         const uint8_t* bytes = buffer;
         long n;
         if (toMemory) {
-            auto& body = download_.memoryBuffer();
+            const auto body = download_.rawData();
             n = readStream_->readAppending(body, size);
-            if (n > 0) bytes = body.data() + body.size() - static_cast<size_t>(n);
+            if (n > 0) bytes = body->bytes() + body->length() - static_cast<size_t>(n);
         } else {
             n = readStream_->read(buffer, size);
         }

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "platform/network/Connection.h"
 #include "platform/network/NetworkErrors.h"
@@ -75,6 +76,10 @@ bool parseHTTPTarget(std::string_view url, HTTPTarget& out, std::string* why) {
 
 namespace {
 constexpr size_t kReadChunk = 64 * 1024;
+// Bounds of one receive straight into the reader's body: the smallest is a
+// TLS record, the largest what a fast sender leaves in the socket buffer.
+constexpr size_t kSinkChunkMin = 16 * 1024;
+constexpr size_t kSinkChunkMax = 2 * 1024 * 1024;
 constexpr size_t kBodyBufferHighWater = 1024 * 1024;  // stop reading the socket past this
 constexpr size_t kBodyChunk = 64 * 1024;
 constexpr int kMaxReadsPerWakeup = 16;
@@ -684,7 +689,10 @@ void HTTPReadStream::driveRead() {
     for (int i = 0; i < kMaxReadsPerWakeup && phase_ == Phase::Exchange && !readPaused_; ++i) {
         // Plain body bytes (no framing before them) are received straight
         // into the body buffer rather than copied there from `buf`.
-        size_t direct = tunnelRefused_ ? 0 : static_cast<size_t>(std::min<uint64_t>(parser_.plainBodyBytesWanted(), kReadChunk));
+        const size_t plain = tunnelRefused_ ? 0 : static_cast<size_t>(std::min<uint64_t>(parser_.plainBodyBytesWanted(), SIZE_MAX));
+        IOResult r;
+        const bool toSink = receiveIntoSink(plain, r);
+        size_t direct = toSink ? 0 : std::min(plain, kReadChunk);
         size_t held = 0;
         if (direct) {
             if (bodyOffset_ > 0 && bodyOffset_ == body_.size()) {
@@ -694,12 +702,12 @@ void HTTPReadStream::driveRead() {
             held = body_.size();
             body_.resize(held + direct);
         }
-        IOResult r = direct ? conn_->read(body_.data() + held, direct) : conn_->read(buf, sizeof buf);
+        if (!toSink) r = direct ? conn_->read(body_.data() + held, direct) : conn_->read(buf, sizeof buf);
         if (direct) body_.resize(held + (r.kind == IOResult::Done ? r.count : 0));
         if (r.kind == IOResult::Done) {
             touch();
             anyResponseByte_ = true;
-            if (direct) takeBodyReceived(r.count);
+            if (direct || toSink) takeBodyReceived(r.count);
             else feedParser(buf, r.count);
             if (phase_ != Phase::Exchange) return;
             if (body_.size() - bodyOffset_ > kBodyBufferHighWater) readPaused_ = true;
@@ -727,6 +735,36 @@ void HTTPReadStream::driveRead() {
                               "The network connection was lost before the response was complete (" + p.errorText() + ")"));
     }
     if (phase_ == Phase::Exchange) updateInterest();
+}
+
+bool HTTPReadStream::receiveIntoSink(size_t plain, IOResult& r) {
+    if (!sink_ || sinkReceived_ || bodyOffset_ < body_.size()) return false;
+    if (!sinkChunk_) sinkChunk_ = kReadChunk;
+    const size_t want = std::min({plain, sinkMax_, sinkChunk_});
+    if (!want) return false;
+    auto& bytes = sink_->mutableVector();
+    const size_t held = bytes.size();
+    bytes.resize(held + want);
+    r = conn_->read(bytes.data() + held, want);
+    const size_t got = r.kind == IOResult::Done ? r.count : 0;
+    bytes.resize(held + got);
+    sinkReceived_ = got;
+    // Ask for more while the socket fills whole receives, less when it
+    // gives only a small part (what is asked for is zero-filled first).
+    if (got == want && want == sinkChunk_) sinkChunk_ = std::min(sinkChunk_ * 2, kSinkChunkMax);
+    else if (got && got < sinkChunk_ / 4) sinkChunk_ = std::max(sinkChunk_ / 2, kSinkChunkMin);
+    return true;
+}
+
+void HTTPReadStream::reclaimSinkBytes() {
+    if (sinkReceived_) {
+        auto& bytes = sink_->mutableVector();
+        const size_t from = bytes.size() - sinkReceived_;
+        body_.insert(bodyOffset_, reinterpret_cast<const char*>(bytes.data() + from), sinkReceived_);
+        bytes.resize(from);
+        sinkReceived_ = 0;
+    }
+    sink_ = nullptr;
 }
 
 void HTTPReadStream::feedParser(const char* p, size_t n) {
@@ -822,18 +860,25 @@ void HTTPReadStream::fail(ns::Ref<ns::Error> e) {
 
 long HTTPReadStream::read(uint8_t* buf, size_t max) {
     if (status_ == Status::Error) return -1;
+    reclaimSinkBytes();
     size_t n = std::min(max, body_.size() - bodyOffset_);
     if (n) std::memcpy(buf, body_.data() + bodyOffset_, n);
     consumeBody(n);
     return static_cast<long>(n);
 }
 
-long HTTPReadStream::readAppending(std::vector<uint8_t>& out, size_t max) {
+long HTTPReadStream::readAppending(const ns::Ref<ns::MutableData>& out, size_t max) {
     if (status_ == Status::Error) return -1;
-    size_t n = std::min(max, body_.size() - bodyOffset_);
-    const auto* from = reinterpret_cast<const uint8_t*>(body_.data()) + bodyOffset_;
-    out.insert(out.end(), from, from + n);
-    consumeBody(n);
+    if (sink_ != out) reclaimSinkBytes();
+    sink_ = out;
+    sinkMax_ = max;
+    size_t n = std::exchange(sinkReceived_, 0);
+    size_t fromBody = 0;
+    if (!n) {
+        fromBody = n = std::min(max, body_.size() - bodyOffset_);
+        out->appendBytes(body_.data() + bodyOffset_, n);
+    }
+    consumeBody(fromBody);
     return static_cast<long>(n);
 }
 
@@ -864,6 +909,8 @@ void HTTPReadStream::close() {
         timer_ = nullptr;
     }
     releaseConnection(false);
+    sink_ = nullptr;
+    sinkReceived_ = 0;
     if (wasDone && handedBack_) ConnectionPool::shared().closeIdleFrom(serial_);
     if (bodyStream_ && bodyOpened_) bodyStream_->close();
     client_ = nullptr;

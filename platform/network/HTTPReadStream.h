@@ -45,6 +45,7 @@
 namespace net {
 
 class Connection;
+struct IOResult;
 
 
 enum StreamEvent : unsigned {
@@ -111,9 +112,13 @@ public:
     // Body bytes: the count, 0 when none are waiting (or at the end), -1
     // after an error.
     long read(uint8_t* buf, size_t max);
-    // Like read(), appending the bytes to `out` (one copy, no buffer between).
-    long readAppending(std::vector<uint8_t>& out, size_t max);
-    bool hasBytesAvailable() const { return bodyOffset_ < body_.size(); }
+    // Like read(), appending the bytes to `out`. The stream also keeps `out`
+    // as the place for the next plain body bytes (no framing around them):
+    // while none are waiting it receives them straight into `out`, at most
+    // `max` at a time, and the next call returns their count, the bytes
+    // already at the end of `out`. A read() in between takes them back out.
+    long readAppending(const ns::Ref<ns::MutableData>& out, size_t max);
+    bool hasBytesAvailable() const { return bodyOffset_ < body_.size() || sinkReceived_ > 0; }
     Status streamStatus() const { return status_; }
     const ns::Ref<ns::Error>& streamError() const { return error_; }
     // The complete response header, nil until it has been read.
@@ -151,6 +156,12 @@ private:
     void feedParser(const char* p, size_t n);
     // `n` plain body bytes were received straight into body_.
     void takeBodyReceived(size_t n);
+    // Receives plain body bytes straight into sink_; false when it is not
+    // the place for the next ones (none set, or bytes still waiting).
+    bool receiveIntoSink(size_t plain, IOResult& r);
+    // Moves bytes received into sink_ and not yet taken to the front of
+    // body_, so that read() hands them out in order.
+    void reclaimSinkBytes();
     // The reader took `n` bytes of body_.
     void consumeBody(size_t n);
     void finishExchange();
@@ -226,6 +237,13 @@ private:
     bool tunnelRefused_ = false;  // the proxy's answer to CONNECT is the response
     std::string body_;
     size_t bodyOffset_ = 0;
+    // Where the reader of readAppending() keeps the body, the most it takes
+    // at a time, the bytes received there and not yet reported to it, and
+    // how much the next receive asks for (grown while the socket fills it).
+    ns::Ref<ns::MutableData> sink_;
+    size_t sinkMax_ = 0;
+    size_t sinkReceived_ = 0;
+    size_t sinkChunk_ = 0;
     bool endReported_ = false;
     bool errorReported_ = false;
     bool headerReported_ = false;

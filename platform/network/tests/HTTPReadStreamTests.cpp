@@ -369,6 +369,59 @@ TEST_F(HTTPReadStreamTest, UnscheduledStreamStopsReading) {
     EXPECT_TRUE(ended);
 }
 
+// A reader that keeps the body in memory gets every byte once and in order,
+// never more at a time than it asked for, also when it changes where the
+// bytes go or switches to read() halfway.
+TEST_F(HTTPReadStreamTest, ReadAppendingKeepsEveryByteInOrder) {
+    std::string sent(3 * 1024 * 1024 + 123, '\0');
+    for (size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<char>(i * 7 % 251);
+    Server server([&](Conn& c) {
+        c.readRequest();
+        c.write("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(sent.size()) + "\r\n\r\n" + sent.substr(0, 1000));
+        for (size_t at = 1000; at < sent.size(); at += 300000) c.write(sent.substr(at, 300000));
+        c.waitForClose(5);
+    });
+    auto loop = ns::RunLoop::current();
+    auto s = get(server.url("/"));
+    auto first = ns::MutableData::make();
+    auto second = ns::MutableData::make();
+    std::string rest;
+    bool ended = false, overMax = false;
+    size_t taken = 0;
+    s->setClient(net::kStreamEventHasBytesAvailable | net::kStreamEventEndEncountered | net::kStreamEventErrorOccurred,
+                 [&](HTTPReadStream& st, net::StreamEvent e) {
+                     while (st.hasBytesAvailable()) {
+                         const size_t max = taken < 1024 * 1024 ? SIZE_MAX : 4096;
+                         long n;
+                         if (taken < 1024 * 1024) {
+                             n = st.readAppending(first, max);
+                         } else if (taken < 2 * 1024 * 1024) {
+                             n = st.readAppending(second, max);
+                         } else {
+                             uint8_t buf[4096];
+                             n = st.read(buf, max);
+                             if (n > 0) rest.append(reinterpret_cast<char*>(buf), static_cast<size_t>(n));
+                         }
+                         if (n > 0 && static_cast<size_t>(n) > max) overMax = true;
+                         if (n <= 0) break;
+                         taken += static_cast<size_t>(n);
+                     }
+                     if (e != net::kStreamEventHasBytesAvailable) ended = true;
+                 });
+    s->scheduleInRunLoop(*loop);
+    ASSERT_TRUE(s->open());
+    loop->runUntil([&] { return ended; }, 10);
+    ASSERT_TRUE(ended);
+    EXPECT_FALSE(s->streamError());
+    EXPECT_FALSE(overMax);
+    std::string got = std::string(first->view()) + std::string(second->view()) + rest;
+    ASSERT_EQ(got.size(), sent.size());
+    EXPECT_TRUE(got == sent) << "the body came back reordered or corrupted";
+    EXPECT_GT(rest.size(), 512u * 1024);
+    s->unscheduleFromRunLoop(*loop);
+    s->setClient(0, nullptr);
+}
+
 }  // namespace
 
 namespace tls {

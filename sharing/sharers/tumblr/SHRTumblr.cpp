@@ -123,7 +123,7 @@ bool SHRTumblr::send() {
         body->appendString("\r\n\r\n");
         body->appendString(value);
     };
-    auto text = [](const ns::String* s) { return s ? s->utf8() : std::string(); };
+    auto text = [](const ns::String* s) { return s ? s->utf8() : std::string_view(); };
     part("Content-Disposition: form-data; name=\"email\"", text(email.get()));
     part("Content-Disposition: form-data; name=\"password\"", text(password.get()));
     part("Content-Disposition: form-data; name=\"type\"", "photo");
