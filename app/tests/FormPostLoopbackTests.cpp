@@ -5,6 +5,8 @@
 // answers with an error status, leaves the form open.
 #include "app/tests/AppTestSupport.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 
 #include "app/AppConfig.h"
@@ -76,11 +78,16 @@ protected:
 };
 
 TEST_F(FormPostLoopback, SignUpIsPostedParsedAndAnswered) {
-    testsupport::Server server([this](testsupport::Conn& c) {
+    // The answer waits until the test has looked for the progress overlay: a
+    // loopback answer could otherwise arrive while the tap is being handled.
+    std::condition_variable lookedForOverlay;
+    bool mayAnswer = false;
+    testsupport::Server server([&](testsupport::Conn& c) {
         while (auto r = c.readRequest()) {
             {
-                std::lock_guard<std::mutex> g(m);
+                std::unique_lock<std::mutex> g(m);
                 seen.push_back(*r);
+                lookedForOverlay.wait_for(g, std::chrono::seconds(10), [&] { return mayAnswer; });
             }
             if (!c.respond(200, "{\"status\":\"ok\",\"id\":17}", "Content-Type: application/json\r\n")) return;
         }
@@ -89,6 +96,11 @@ TEST_F(FormPostLoopback, SignUpIsPostedParsedAndAnswered) {
     pointFormsAt(server.url(""));
     ASSERT_TRUE(driver->tapButton("Send")) << driver->lastError();
     EXPECT_TRUE(screenHas("Loading...")) << screen();
+    {
+        std::lock_guard<std::mutex> g(m);
+        mayAnswer = true;
+    }
+    lookedForOverlay.notify_all();
     ASSERT_TRUE(testsupport::waitUntil([] { return registro() == "1"; })) << screen();
 
     std::lock_guard<std::mutex> g(m);
