@@ -811,23 +811,8 @@ void HTTPRequest::reportStarted() {
     if (isCompanionHEAD_) return;
     auto self = ns::keepAlive(this);
     callOnMain([self] {
-        ns::WeakDelegate<HTTPRequestDelegate>::Locked del;
-        RequestSelector sel;
-        Block block;
-        ns::StrongDelegate<HTTPRequestQueue>::Locked q;
-        {
-            std::lock_guard<std::mutex> g(self->settingsLock_);
-            del = self->delegate_.lock();
-            sel = self->didStartSelector_;
-            block = self->startedBlock_;
-            q = self->queue_.lock();
-        }
-        if (del && (sel != &HTTPRequestDelegate::requestStarted ||
-                    del->answers(HTTPRequestDelegate::Optional::requestStarted)))
-            (del.get()->*sel)(self.get());
-        if (block) block();
-        if (q && static_cast<HTTPRequestDelegate*>(q.get())->answers(HTTPRequestDelegate::Optional::requestStarted))
-            q->requestStarted(self.get());
+        self->notifyListeners(HTTPRequestDelegate::Optional::requestStarted, &HTTPRequest::didStartSelector_,
+                              &HTTPRequestDelegate::requestStarted, &HTTPRequest::startedBlock_);
     });
 }
 
@@ -846,22 +831,8 @@ void HTTPRequest::reportFinished() {
         if (PACFileDone_) PACFileDone_(this);
         return;
     }
-    ns::WeakDelegate<HTTPRequestDelegate>::Locked del;
-    RequestSelector sel;
-    Block block;
-    ns::StrongDelegate<HTTPRequestQueue>::Locked q;
-    {
-        std::lock_guard<std::mutex> g(settingsLock_);
-        del = delegate_.lock();
-        sel = didFinishSelector_;
-        block = completionBlock_;
-        q = queue_.lock();
-    }
-    if (del && (sel != &HTTPRequestDelegate::requestFinished ||
-                del->answers(HTTPRequestDelegate::Optional::requestFinished)))
-        (del.get()->*sel)(this);
-    if (block) block();
-    if (q && static_cast<HTTPRequestDelegate*>(q.get())->answers(HTTPRequestDelegate::Optional::requestFinished)) q->requestFinished(this);
+    notifyListeners(HTTPRequestDelegate::Optional::requestFinished, &HTTPRequest::didFinishSelector_,
+                    &HTTPRequestDelegate::requestFinished, &HTTPRequest::completionBlock_);
 }
 
 void HTTPRequest::reportFailure() {
@@ -869,22 +840,8 @@ void HTTPRequest::reportFailure() {
         if (PACFileDone_) PACFileDone_(this);
         return;
     }
-    ns::WeakDelegate<HTTPRequestDelegate>::Locked del;
-    RequestSelector sel;
-    Block block;
-    ns::StrongDelegate<HTTPRequestQueue>::Locked q;
-    {
-        std::lock_guard<std::mutex> g(settingsLock_);
-        del = delegate_.lock();
-        sel = didFailSelector_;
-        block = failureBlock_;
-        q = queue_.lock();
-    }
-    if (del && (sel != &HTTPRequestDelegate::requestFailed ||
-                del->answers(HTTPRequestDelegate::Optional::requestFailed)))
-        (del.get()->*sel)(this);
-    if (block) block();
-    if (q && static_cast<HTTPRequestDelegate*>(q.get())->answers(HTTPRequestDelegate::Optional::requestFailed)) q->requestFailed(this);
+    notifyListeners(HTTPRequestDelegate::Optional::requestFailed, &HTTPRequest::didFailSelector_,
+                    &HTTPRequestDelegate::requestFailed, &HTTPRequest::failureBlock_);
 }
 
 void HTTPRequest::failWithError(ns::Ref<ns::Error> theError) {

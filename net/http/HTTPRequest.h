@@ -529,6 +529,12 @@ private:
     void updateStatus();
     void checkRequestStatus();
     bool shouldTimeOut();
+    // Tells one event to the delegate (through the selector it chose; the
+    // standard one only when the delegate answers it), then the block, then
+    // the queue. Defined in HTTPRequestInternal.h.
+    template <class Selector, class BlockType, class... Args>
+    void notifyListeners(HTTPRequestDelegate::Optional event, Selector HTTPRequest::*chosen, Selector standard,
+                         BlockType HTTPRequest::*blockField, Args... args);
     void reportStarted();
     void reportFinished();
     void reportFailure();

@@ -306,23 +306,10 @@ void HTTPRequest::reportHeaders(ns::Ref<ns::Dictionary> headers) {
     if (error_ || isCompanionHEAD_) return;
     auto self = ns::keepAlive(this);
     callOnMain([self, headers] {
-        ns::WeakDelegate<HTTPRequestDelegate>::Locked del;
-        HeadersSelector sel;
-        HeadersBlock block;
-        ns::StrongDelegate<HTTPRequestQueue>::Locked q;
-        {
-            std::lock_guard<std::mutex> g(self->settingsLock_);
-            del = self->delegate_.lock();
-            sel = self->didReceiveResponseHeadersSelector_;
-            block = self->headersReceivedBlock_;
-            q = self->queue_.lock();
-        }
-        if (del && (sel != &HTTPRequestDelegate::requestDidReceiveResponseHeaders ||
-                    del->answers(HTTPRequestDelegate::Optional::requestDidReceiveResponseHeaders)))
-            (del.get()->*sel)(self.get(), headers);
-        if (block) block(headers);
-        if (q && static_cast<HTTPRequestDelegate*>(q.get())->answers(HTTPRequestDelegate::Optional::requestDidReceiveResponseHeaders))
-            q->requestDidReceiveResponseHeaders(self.get(), headers);
+        self->notifyListeners(HTTPRequestDelegate::Optional::requestDidReceiveResponseHeaders,
+                              &HTTPRequest::didReceiveResponseHeadersSelector_,
+                              &HTTPRequestDelegate::requestDidReceiveResponseHeaders,
+                              &HTTPRequest::headersReceivedBlock_, headers);
     });
 }
 

@@ -19,6 +19,26 @@
 
 namespace http {
 
+template <class Selector, class BlockType, class... Args>
+void HTTPRequest::notifyListeners(HTTPRequestDelegate::Optional event, Selector HTTPRequest::*chosen,
+                                  Selector standard, BlockType HTTPRequest::*blockField, Args... args) {
+    ns::WeakDelegate<HTTPRequestDelegate>::Locked del;
+    Selector sel;
+    BlockType block;
+    ns::StrongDelegate<HTTPRequestQueue>::Locked q;
+    {
+        std::lock_guard<std::mutex> g(settingsLock_);
+        del = delegate_.lock();
+        sel = this->*chosen;
+        block = this->*blockField;
+        q = queue_.lock();
+    }
+    if (del && (sel != standard || del->answers(event))) (del.get()->*sel)(this, args...);
+    if (block) block(args...);
+    auto* queueDelegate = q ? static_cast<HTTPRequestDelegate*>(q.get()) : nullptr;
+    if (queueDelegate && queueDelegate->answers(event)) (queueDelegate->*standard)(this, args...);
+}
+
 namespace engine {
 
 uint32_t nextRequestNumber();

@@ -102,7 +102,6 @@ public:
     // The size of the partial file a resumed download continues (0 when
     // none); after refreshPartialSize().
     uint64_t partialSize() const { return partialSize_; }
-    void setPartialSize(uint64_t bytes) { partialSize_ = bytes; }
     // Reads the partial file's size when resuming is on; nil or the error.
     ns::Ref<ns::Error> refreshPartialSize();
 
