@@ -16,6 +16,7 @@
 
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Timer.h"
+#include "platform/foundation/WakeUpBatch.h"
 
 namespace ns {
 
@@ -208,6 +209,7 @@ void RunLoop::wakeUp() {
     // One write per wake-up: the turn that drains the descriptor runs every
     // call queued before it cleared the flag.
     if (wakePending_.exchange(true, std::memory_order_acq_rel)) return;
+    wakeUpsSent_.fetch_add(1, std::memory_order_relaxed);
     uint64_t one = 1;
     ssize_t n = ::write(wakeFd_, &one, sizeof one);
     (void)n;  // EAGAIN means a wake-up is already pending
@@ -235,7 +237,8 @@ bool RunLoop::performDeferred(std::function<void()> fn, const std::string& mode)
         if (finished_) return false;
         calls_.push_back(Call{std::move(fn), mode, nextSeq_++});
     }
-    if (!isCurrent()) wakeUp();
+    // From a turn of another loop, the wake-up leaves with that turn's batch.
+    if (!isCurrent() && !WakeUpBatch::defer(*this)) wakeUp();
     return true;
 }
 
@@ -487,6 +490,8 @@ int RunLoop::turn(const std::string& mode, double waitSeconds, bool pollFds) {
     if (std::isinf(wait)) timeoutMs = -1;
     else timeoutMs = static_cast<int>(std::min(std::ceil(wait * 1000.0), 1e9));
 
+    // Calls queued on other loops reach them before this thread sleeps.
+    if (timeoutMs != 0) WakeUpBatch::flush();
     int n = ::poll(pfds.data(), pfds.size(), timeoutMs);
     if (n < 0 && errno != EINTR)
         throw Exception(kInternalInconsistencyException, "run loop poll failed");
@@ -500,6 +505,8 @@ int RunLoop::turn(const std::string& mode, double waitSeconds, bool pollFds) {
         wakePending_.exchange(false, std::memory_order_acq_rel);
     }
 
+    // What this turn queues on other loops wakes each of them once.
+    WakeUpBatch::Scope batch;
     int handled = fireDueTimers(mode);
     handled += runQueuedCalls(mode);
     if (n > 0) {
@@ -651,6 +658,7 @@ bool performOnThread(RunLoop& target, std::function<void()> fn, bool waitUntilDo
         mode);
     signal = nullptr;  // the queued call now holds the only reference
     if (!queued) return false;
+    WakeUpBatch::flush();
     std::unique_lock<std::mutex> lock(state->mutex);
     state->cv.wait(lock, [&] { return state->done; });
     if (state->error) std::rethrow_exception(state->error);
