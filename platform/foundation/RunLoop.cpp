@@ -27,6 +27,9 @@ long currentTid() {
     return tid;
 }
 
+// How long a busy loop may hold back the wake-ups it owes other loops.
+constexpr double kLongestWakeUpHold = 0.001;
+
 double steadyNow() {
     using namespace std::chrono;
     return duration<double>(steady_clock::now().time_since_epoch()).count();
@@ -490,9 +493,18 @@ int RunLoop::turn(const std::string& mode, double waitSeconds, bool pollFds) {
     if (std::isinf(wait)) timeoutMs = -1;
     else timeoutMs = static_cast<int>(std::min(std::ceil(wait * 1000.0), 1e9));
 
-    // Calls queued on other loops reach them before this thread sleeps.
-    if (timeoutMs != 0) WakeUpBatch::flush();
-    int n = ::poll(pfds.data(), pfds.size(), timeoutMs);
+    int n;
+    if (timeoutMs != 0 && WakeUpBatch::pending()) {
+        // Calls queued on other loops wait while this thread has more to
+        // handle, and reach them before it sleeps.
+        n = ::poll(pfds.data(), pfds.size(), 0);
+        if (n == 0) {
+            WakeUpBatch::flush();
+            n = ::poll(pfds.data(), pfds.size(), timeoutMs);
+        }
+    } else {
+        n = ::poll(pfds.data(), pfds.size(), timeoutMs);
+    }
     if (n < 0 && errno != EINTR)
         throw Exception(kInternalInconsistencyException, "run loop poll failed");
     if (n > 0 && (pfds[0].revents & POLLIN)) {
@@ -505,8 +517,6 @@ int RunLoop::turn(const std::string& mode, double waitSeconds, bool pollFds) {
         wakePending_.exchange(false, std::memory_order_acq_rel);
     }
 
-    // What this turn queues on other loops wakes each of them once.
-    WakeUpBatch::Scope batch;
     int handled = fireDueTimers(mode);
     handled += runQueuedCalls(mode);
     if (n > 0) {
@@ -539,14 +549,19 @@ int RunLoop::turn(const std::string& mode, double waitSeconds, bool pollFds) {
             }
         }
     }
+    // A thread that stays busy still sends its calls every so often.
+    WakeUpBatch::flushIfHeldLongerThan(kLongestWakeUpHold);
     return handled;
 }
 
 namespace {
+// While a loop runs, what its turns queue on other loops is sent in
+// batches (see WakeUpBatch.h); what is left goes when the run returns.
 struct RunScope {
     RunLoop& loop;
     std::vector<std::string>& stack;
     std::atomic<int>& depth;
+    WakeUpBatch::Scope batch;
     RunScope(RunLoop& l, std::vector<std::string>& s, std::atomic<int>& d, const std::string& mode)
         : loop(l), stack(s), depth(d) {
         stack.push_back(mode);

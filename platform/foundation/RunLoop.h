@@ -110,9 +110,11 @@ public:
 
     // --- Queued calls (any thread) ----------------------------------------
     // Runs fn on this loop's next turn (in order of queueing). Returns false
-    // (and drops fn) when the loop's thread has ended. Queued from a turn of
-    // another thread's loop, the wake-up waits for the end of that turn and
-    // is shared by every call the turn queues here (see WakeUpBatch.h).
+    // (and drops fn) when the loop's thread has ended. Queued by a thread
+    // that is running its own loop, the wake-up waits until that thread has
+    // nothing else to handle (about a millisecond at most while it stays
+    // busy) and is shared by every call it queued here meanwhile (see
+    // WakeUpBatch.h).
     bool performDeferred(std::function<void()> fn, const std::string& mode = kCommonModes);
     // A one-shot timer in the default mode that runs fn after `delay` seconds.
     Ref<Timer> performAfterDelay(double delay, std::function<void()> fn,

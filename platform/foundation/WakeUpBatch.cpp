@@ -1,6 +1,7 @@
 #include "platform/foundation/WakeUpBatch.h"
 
 #include <algorithm>
+#include <chrono>
 #include <vector>
 
 #include "platform/foundation/RunLoop.h"
@@ -13,6 +14,7 @@ struct HeldWakeUps {
     // Usually one loop (the main one): a vector searched in place is cheaper
     // than any set.
     std::vector<Ref<RunLoop>> loops;
+    std::chrono::steady_clock::time_point heldSince;
 };
 thread_local HeldWakeUps tHeld;
 }  // namespace
@@ -26,9 +28,15 @@ WakeUpBatch::Scope::~Scope() {
 bool WakeUpBatch::defer(RunLoop& loop) {
     if (tHeld.depth == 0) return false;
     auto& loops = tHeld.loops;
+    if (loops.empty()) tHeld.heldSince = std::chrono::steady_clock::now();
     if (std::none_of(loops.begin(), loops.end(), [&](const Ref<RunLoop>& l) { return l.get() == &loop; }))
         loops.emplace_back(&loop);
     return true;
+}
+
+void WakeUpBatch::flushIfHeldLongerThan(double seconds) {
+    if (tHeld.loops.empty()) return;
+    if (std::chrono::steady_clock::now() - tHeld.heldSince > std::chrono::duration<double>(seconds)) flush();
 }
 
 void WakeUpBatch::flush() {

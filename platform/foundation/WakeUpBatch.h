@@ -1,16 +1,17 @@
-// Wake-ups that a thread owes other run loops while it handles a turn of
-// its own.
+// Wake-ups that a thread owes other run loops while it runs its own.
 //
 // A call queued on another thread's loop goes into that loop's queue at
 // once; only the write to the loop's wake-up descriptor is held back. While
-// a thread handles one turn of its run loop (timers, queued calls, ready
-// descriptors), the loops it queues calls on are collected here, and each
-// is woken once when the batch is sent: however many calls a turn queues on
-// the main thread, the main thread wakes once for all of them. A loop that
-// is awake anyway takes the calls on its next turn without any wake-up.
+// a thread runs its loop, the loops it queues calls on are collected here
+// and each is woken once when the batch is sent, however many calls it was
+// given meanwhile: a network thread that finishes several responses in a
+// row wakes the main thread once for all their callbacks. A loop that is
+// awake anyway takes the calls on its next turn without any wake-up.
 //
-// The batch is sent before the thread blocks: when its loop is about to
-// wait for events, and before the foundation's own waits (a waited
+// The batch is sent when the thread has nothing else to handle (its loop is
+// about to wait for events), when its run returns, after a turn that ends
+// more than a millisecond after the first wake-up was held back (a busy
+// thread still delivers), and before the foundation's own waits (a waited
 // performOnThread, DispatchQueue::sync, Operation::waitUntilFinished, ...).
 // A callback that blocks the thread some other way should call flush()
 // first, or the calls it queued wait until it returns.
@@ -38,6 +39,8 @@ public:
     static bool defer(RunLoop& loop);
     // Sends the calling thread's held wake-ups now.
     static void flush();
+    // Sends them if the first was held back more than `seconds` ago.
+    static void flushIfHeldLongerThan(double seconds);
     // Whether the calling thread holds wake-ups back.
     static bool pending();
 };

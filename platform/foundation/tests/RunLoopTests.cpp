@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -324,6 +325,25 @@ TEST_F(RunLoopTest, CallsQueuedInOneTurnShareOneWakeUp) {
     EXPECT_EQ(sentDuringTurn.load(), 0u);
     EXPECT_EQ(loop->wakeUpsSent() - wakeUpsBefore, 1u);
     for (int i = 0; i < static_cast<int>(order.size()); ++i) EXPECT_EQ(order[i], i);
+
+    // A sender that stays busy (its own loop always has more to do) still
+    // wakes this loop for what it queued.
+    const uint64_t sentBeforeBusy = loop->wakeUpsSent();
+    std::atomic<bool> stayBusy{true};
+    bool delivered = false, wokenForIt = false;
+    std::function<void()> keepBusy = [&] {
+        if (stayBusy) RunLoop::current()->performDeferred(keepBusy);
+    };
+    performOnThread(*sender->runLoop(), [&] {
+        performOnMainThread([&] {
+            delivered = true;
+            wokenForIt = loop->wakeUpsSent() > sentBeforeBusy;
+        }, false);
+        keepBusy();
+    }, false);
+    EXPECT_TRUE(loop->runUntil([&] { return delivered; }, 30.0));
+    EXPECT_TRUE(wokenForIt);
+    stayBusy = false;
 
     // A sender that waits in its turn (for this thread, for a dispatch
     // queue) sends what it queued before it waits.
