@@ -430,6 +430,21 @@ TEST_F(RunLoopTest, NestedRunsKeepQueueOrder) {
     loop->performDeferred([&] { order.push_back(3); });
     while (loop->runOnce()) {}
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
+
+    // A nested run in another mode keeps queueing order across what the
+    // outer run took already (a common-mode call) and what it left (a call
+    // of the other mode only).
+    order.clear();
+    const std::string other = "OtherTestMode";
+    loop->performDeferred([&] {
+        order.push_back(1);
+        loop->runOnce(other);
+    }, RunLoop::kDefaultMode);
+    loop->performDeferred([&] { order.push_back(2); }, other);
+    loop->performDeferred([&] { order.push_back(3); });
+    loop->performDeferred([&] { order.push_back(4); }, RunLoop::kDefaultMode);
+    while (loop->runOnce()) {}
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
 }
 
 TEST_F(RunLoopTest, ManualClockWakesLoopsOfOtherThreads) {
