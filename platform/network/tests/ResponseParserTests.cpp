@@ -182,4 +182,37 @@ TEST(HeaderList, CaseInsensitiveOrderedAndCombined) {
     EXPECT_FALSE(h.contains("X-One"));
 }
 
+TEST(HTTPTarget, PartsOfAnAbsoluteURLAndWhatIsRefused) {
+    net::HTTPTarget t;
+    ASSERT_TRUE(net::parseHTTPTarget("HTTPS://User:pw@Example.COM/a/b?x=1&y=2#frag", t));
+    EXPECT_EQ(t.scheme, "https");
+    EXPECT_EQ(t.host, "example.com");
+    EXPECT_EQ(t.port, 443);
+    EXPECT_TRUE(t.defaultPort);
+    EXPECT_EQ(t.path, "/a/b");
+    EXPECT_EQ(t.query, "?x=1&y=2");
+
+    ASSERT_TRUE(net::parseHTTPTarget("http://[::1]:8080?q", t));
+    EXPECT_EQ(t.scheme, "http");
+    EXPECT_EQ(t.host, "::1");
+    EXPECT_EQ(t.port, 8080);
+    EXPECT_FALSE(t.defaultPort);
+    EXPECT_EQ(t.path, "/");
+    EXPECT_EQ(t.query, "?q");
+
+    ASSERT_TRUE(net::parseHTTPTarget("http://host:80", t));
+    EXPECT_TRUE(t.defaultPort);
+    EXPECT_EQ(t.path, "/");
+    EXPECT_EQ(t.query, "");
+
+    std::string why;
+    for (const char* refused : {"example.com/a", "ftp://example.com/", "http:///path", "http://[::1/",
+                                "http://[::1]x/", "http://ex ample.com/", "http://host:0/", "http://host:65536/",
+                                "http://host:80a/", "http://host/a b", "http://host/?a\x7f"}) {
+        why.clear();
+        EXPECT_FALSE(net::parseHTTPTarget(refused, t, &why)) << refused;
+        EXPECT_FALSE(why.empty()) << refused;
+    }
+}
+
 }  // namespace
