@@ -1,10 +1,10 @@
 #include "net/json/FJSerializer.h"
 
 #include "net/json/FJDictionary.h"
+#include "platform/foundation/DecimalDigits.h"
 #include "platform/foundation/DoubleFormat.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -219,29 +219,24 @@ struct FJEncodeState {
     bool encodeNumber(ns::Number* n) {
         if (n == yes) return putText("true", 4);
         if (n == no) return putText("false", 5);
-        char buf[64];
+        // Numbers are formatted straight into the output.
+        constexpr size_t kRoom = 48;
+        if (!ensure(kRoom, kRoom + 1024)) return false;
+        char* at = out + atIndex;
         char* end;
         switch (n->objCType()) {
-            case 'c': case 'i': case 's': case 'l': case 'q': {
-                long long v = n->longLongValue();
-                unsigned long long m = v < 0 ? 0ull - static_cast<unsigned long long>(v)
-                                             : static_cast<unsigned long long>(v);
-                char* p = buf;
-                if (v < 0) *p++ = '-';
-                end = std::to_chars(p, buf + sizeof buf, m).ptr;
+            case 'c': case 'i': case 's': case 'l': case 'q':
+                end = ns::formatSigned(n->longLongValue(), at);
                 break;
-            }
-            case 'C': case 'I': case 'S': case 'L': case 'Q': case 'B': {
-                auto u = static_cast<unsigned long long>(n->longLongValue());
-                end = std::to_chars(buf, buf + sizeof buf, u).ptr;
+            case 'C': case 'I': case 'S': case 'L': case 'Q': case 'B':
+                end = ns::formatUnsigned(static_cast<uint64_t>(n->longLongValue()), at);
                 break;
-            }
             case 'f': case 'd': {
                 double d = n->doubleValue();
                 if (!std::isfinite(d))
                     return fail("Floating point values must be finite.  JSON does not support NaN or Infinity.");
                 // Same text as printf's "%.17g".
-                end = ns::formatDouble17(d, buf);
+                end = ns::formatDouble17(d, at);
                 break;
             }
             default: {
@@ -249,7 +244,8 @@ struct FJEncodeState {
                 return fail("NSNumber conversion error, unknown type.  Type: '%c' / 0x%2.2x", c, c);
             }
         }
-        return putText(buf, static_cast<size_t>(end - buf));
+        atIndex = static_cast<size_t>(end - out);
+        return true;
     }
 
     inline bool putEscapedControl(uint8_t c) {

@@ -1,13 +1,13 @@
 #include "net/json/JsonStreamWriter.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <mutex>
 #include <unordered_map>
 
 #include "net/json/JsonCategories.h"
+#include "platform/foundation/DecimalDigits.h"
 #include "platform/foundation/DoubleFormat.h"
 #include "platform/foundation/Null.h"
 
@@ -383,15 +383,20 @@ bool JsonStreamWriter::writeNumberOfKind(const ns::Number* number, JsonValueKind
 
     if (kind == JsonValueKind::Decimal) return writeDecimal(number);
     if (number->isFloatingPoint()) return writeDouble(number->doubleValue());
-    char buf[32];
+    char buf[kNumberRoom];
     char* out = treeDelegate_ ? reserveTreeBytes(sizeof buf) : nullptr;  // straight into a tree's bytes
     char* at = out ? out : buf;
-    std::to_chars_result r = number->isUnsigned() ? std::to_chars(at, at + sizeof buf, number->unsignedLongLongValue())
-                                                  : std::to_chars(at, at + sizeof buf, number->longLongValue());
-    if (out) treeNext_ = r.ptr;
-    else appendBytesLength(buf, static_cast<size_t>(r.ptr - buf));
-    state_->transitionState(this);
+    char* end = number->isUnsigned() ? ns::formatUnsigned(number->unsignedLongLongValue(), at)
+                                     : ns::formatSigned(number->longLongValue(), at);
+    finishNumber(out, buf, end);
     return true;
+}
+
+// A number formatted at `out` (a tree's bytes) or else in `buf`, ending at `end`.
+void JsonStreamWriter::finishNumber(char* out, const char* buf, char* end) {
+    if (out) treeNext_ = end;
+    else appendBytesLength(buf, static_cast<size_t>(end - buf));
+    state_->transitionState(this);
 }
 
 // A decimal is written as its own exact text when that is a JSON number; any
@@ -414,9 +419,9 @@ bool JsonStreamWriter::writeDouble(double d) {
         error_ = d > 0 ? "+Infinity is not a valid number in JSON" : "-Infinity is not a valid number in JSON";
         return false;
     }
-    char buf[64];
-    appendBytesLength(buf, static_cast<size_t>(ns::formatDouble17(d, buf) - buf));
-    state_->transitionState(this);
+    char buf[kNumberRoom];
+    char* out = treeDelegate_ ? reserveTreeBytes(sizeof buf) : nullptr;
+    finishNumber(out, buf, ns::formatDouble17(d, out ? out : buf));
     return true;
 }
 

@@ -203,6 +203,8 @@ private:
     bool emptyWrittenAtOnce() const;
     bool writeEmptyContainer(std::string_view brackets);
     bool writeNumberOfKind(const ns::Number* number, JsonValueKind kind);
+    static constexpr size_t kNumberRoom = 48;  // what the number formatters may write
+    void finishNumber(char* out, const char* buf, char* end);
     // The containers a tree write is inside, each referenced only once a
     // proxy (which may change the tree) is about to be asked for its value.
     struct OpenContainer {

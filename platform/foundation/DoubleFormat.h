@@ -5,7 +5,8 @@
 
 namespace ns {
 
-// Writes the text of a finite `v` at `out` (at least 32 bytes) and returns
+// Writes the text of a finite `v` at `out` (at least 40 bytes: whole
+// groups of digits are copied past the text's end) and returns
 // the end of it.
 char* formatDouble17(double v, char* out);
 

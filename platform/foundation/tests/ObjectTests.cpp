@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/foundation/DecimalDigits.h"
 #include "platform/foundation/DoubleFormat.h"
 #include "platform/foundation/Foundation.h"
 #include "platform/foundation/Delegate.h"
@@ -112,13 +113,37 @@ TEST(Number, KeepsTypeAndComparesAcrossTypes) {
     EXPECT_DOUBLE_EQ(dec->doubleValue(), 0.1);
 }
 
-TEST(Number, SeventeenDigitTextIsPrintfs) {
+TEST(Number, WritersTextIsPrintfs) {
+    // Integers: every digit count, both sides of each power of ten, the
+    // ends of both ranges.
+    std::vector<uint64_t> integers = {0, 1, 9, UINT64_MAX, uint64_t(INT64_MAX), uint64_t(INT64_MAX) + 1};
+    for (uint64_t p = 10; p <= 10000000000000000000ull; p *= 10) {
+        integers.insert(integers.end(), {p - 1, p, p + 1, p / 10 * 7 + 3});
+        if (p > UINT64_MAX / 10) break;
+    }
+    std::mt19937_64 integerRng(11);
+    for (int i = 0; i < 2000; ++i) integers.push_back(integerRng() >> (integerRng() % 64));
+    for (uint64_t u : integers) {
+        char ours[24], printfs[24];
+        *formatUnsigned(u, ours) = '\0';
+        std::snprintf(printfs, sizeof printfs, "%llu", static_cast<unsigned long long>(u));
+        ASSERT_STREQ(ours, printfs);
+        auto s = static_cast<int64_t>(u);
+        *formatSigned(s, ours) = '\0';
+        std::snprintf(printfs, sizeof printfs, "%lld", static_cast<long long>(s));
+        ASSERT_STREQ(ours, printfs);
+    }
+
     // The writers' "%.17g" text made without printf: the same bytes for
     // ties, powers of ten, carries into an 18th digit, every magnitude.
     std::mt19937_64 rng(7);
     std::vector<double> values = {0.1, 1.0, 1e16, 1e17, 9.9999999999999999e16, 123456789012345678.0, 1e21, 1e-5,
                                   1e-4, 0.00012345, 5e-324, 2.2250738585072014e-308, 1.7976931348623157e308,
                                   9007199254740993.0, 0.5, 2.5, 1e22, 1e23, 1e38, 1e39, 3.4e38, -0.0, -180.0, 123.456};
+    for (int k = -40; k <= 40; ++k) {  // the decimal exponent changes here
+        double power = std::pow(10.0, k);
+        values.insert(values.end(), {power, std::nextafter(power, 0.0), std::nextafter(power, 1e300)});
+    }
     for (int i = 0; i < 20000; ++i) {
         uint64_t bits = rng();
         double d;
