@@ -28,7 +28,7 @@ public:
             done = true;
             return c.cancel();
         }
-        data->mutableVector().reserve(static_cast<size_t>(announced));
+        data->reserveCapacity(static_cast<size_t>(announced));
     }
     void connectionDidReceiveData(net::URLConnection&, const ns::Data& d) override { data->appendData(d); }
     void connectionDidFinishLoading(net::URLConnection&) override { done = true; }

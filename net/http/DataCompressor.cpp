@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -191,54 +193,43 @@ ns::Ref<ns::Data> DataCompressor::compressBytes(const void* bytes, size_t length
         return nullptr;
     }
     auto out = ns::MutableData::make();
-    auto& buf = out->mutableVector();
-    size_t grow = length / 2 + 16;  // zlib needs a little room even for tiny blocks
-    buf.resize(grow);
+    const size_t grow = length / 2 + 16;  // zlib needs a little room even for tiny blocks
     zStream_.next_in = static_cast<Bytef*>(const_cast<void*>(bytes));
     zStream_.avail_in = static_cast<uInt>(length);
-    uLong before = zStream_.total_out;
     int status = Z_OK;
-    while (true) {
-        size_t have = zStream_.total_out - before;
-        if (have >= buf.size()) buf.resize(buf.size() + grow);
-        zStream_.next_out = buf.data() + have;
-        zStream_.avail_out = static_cast<uInt>(buf.size() - have);
-        status = deflate(&zStream_, shouldFinish ? Z_FINISH : Z_NO_FLUSH);
-        if (status == Z_OK) {
-            if (zStream_.avail_out != 0) break;
-            continue;
-        }
-        break;
-    }
+    do {
+        status = deflateIntoRoom(*out, grow, shouldFinish ? Z_FINISH : Z_NO_FLUSH);
+    } while (status == Z_OK && zStream_.avail_out == 0);
     if (status != Z_OK && status != Z_STREAM_END) {
         store(error, deflateErrorWithCode(status));
         return nullptr;
     }
     if (status == Z_STREAM_END) finished_ = true;
-    buf.resize(zStream_.total_out - before);
     return out;
+}
+
+int DataCompressor::deflateIntoRoom(ns::MutableData& out, size_t room, int flush) {
+    zStream_.next_out = out.roomToAppend(room);
+    zStream_.avail_out = static_cast<uInt>(std::min<size_t>(out.capacity() - out.length(), UINT_MAX));
+    const uLong before = zStream_.total_out;
+    const int status = deflate(&zStream_, flush);
+    out.commitAppended(zStream_.total_out - before);
+    return status;
 }
 
 ns::Ref<ns::Data> DataCompressor::finishStream(ns::Ref<ns::Error>* error) {
     auto out = ns::MutableData::make();
-    auto& buf = out->mutableVector();
     zStream_.next_in = nullptr;
     zStream_.avail_in = 0;
-    uLong before = zStream_.total_out;
     int status;
     do {
-        size_t have = zStream_.total_out - before;
-        buf.resize(have + 4096);
-        zStream_.next_out = buf.data() + have;
-        zStream_.avail_out = 4096;
-        status = deflate(&zStream_, Z_FINISH);
+        status = deflateIntoRoom(*out, 4096, Z_FINISH);
     } while (status == Z_OK);
     if (status != Z_STREAM_END) {
         store(error, deflateErrorWithCode(status));
         return nullptr;
     }
     finished_ = true;
-    buf.resize(zStream_.total_out - before);
     return out;
 }
 
@@ -321,22 +312,19 @@ ns::Ref<ns::Data> DataDecompressor::uncompressBytes(const void* bytes, size_t le
         return nullptr;
     }
     auto out = ns::MutableData::make();
-    auto& buf = out->mutableVector();
     // Bytes after the end of the stream (trailing garbage or padding) are
     // ignored, as a single-member reader does.
     if (ended_) return out;
-    size_t grow = length / 2 + 64;
-    buf.resize(length + length / 2 + 64);
+    size_t room = length + length / 2 + 64;
     zStream_.next_in = static_cast<Bytef*>(const_cast<void*>(bytes));
     zStream_.avail_in = static_cast<uInt>(length);
-    uLong before = zStream_.total_out;
-    int status = Z_OK;
     while (zStream_.avail_in != 0) {
-        size_t have = zStream_.total_out - before;
-        if (have >= buf.size()) buf.resize(buf.size() + grow);
-        zStream_.next_out = buf.data() + have;
-        zStream_.avail_out = static_cast<uInt>(buf.size() - have);
-        status = inflate(&zStream_, Z_NO_FLUSH);
+        zStream_.next_out = out->roomToAppend(room);
+        zStream_.avail_out = static_cast<uInt>(std::min<size_t>(out->capacity() - out->length(), UINT_MAX));
+        const uLong before = zStream_.total_out;
+        const int status = inflate(&zStream_, Z_NO_FLUSH);
+        out->commitAppended(zStream_.total_out - before);
+        room = length / 2 + 64;
         if (status == Z_STREAM_END) {
             ended_ = true;
             break;
@@ -345,13 +333,12 @@ ns::Ref<ns::Data> DataDecompressor::uncompressBytes(const void* bytes, size_t le
             store(error, inflateErrorWithCode(status));
             return nullptr;
         }
-        if (maxOutput_ && produced_ + (zStream_.total_out - before) > maxOutput_) {
+        if (maxOutput_ && produced_ + out->length() > maxOutput_) {
             store(error, inflatedResponseTooLargeError(maxOutput_));
             return nullptr;
         }
     }
-    buf.resize(zStream_.total_out - before);
-    produced_ += buf.size();
+    produced_ += out->length();
     if (maxOutput_ && produced_ > maxOutput_) {
         store(error, inflatedResponseTooLargeError(maxOutput_));
         return nullptr;

@@ -53,6 +53,9 @@ private:
     // Ends the stream with an empty finishing call when a file loop stopped
     // on a block boundary and the trailer was never written.
     ns::Ref<ns::Data> finishStream(ns::Ref<ns::Error>* error);
+    // One deflate call writing into at least `room` bytes past the end of
+    // `out` (not zero-filled first); what it wrote is appended.
+    int deflateIntoRoom(ns::MutableData& out, size_t room, int flush);
     bool streamReady_ = false;
     bool finished_ = false;
     z_stream zStream_;

@@ -923,7 +923,7 @@ ns::Ref<ns::String> HTTPRequest::responseString() const {
         enc == "windows-1252") {
         std::string out;
         out.reserve(data->length());
-        for (uint8_t c : data->vector()) ns::appendCodePoint(out, c);
+        for (uint8_t c : data->view()) ns::appendCodePoint(out, c);
         return ns::String::make(std::move(out));
     }
     return ns::String::fromBytes(data->bytes(), data->length());

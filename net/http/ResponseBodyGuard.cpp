@@ -38,12 +38,13 @@ public:
         z_.next_in = const_cast<Bytef*>(bytes);
         z_.avail_in = static_cast<uInt>(length);
         while (total_ <= limit) {
-            z_.next_out = scratch_;
-            z_.avail_out = sizeof scratch_;
+            size_t room = sizeof scratch_;
+            z_.next_out = output(room);
+            z_.avail_out = static_cast<uInt>(room);
             int status = inflate(&z_, Z_NO_FLUSH);
-            size_t produced = sizeof scratch_ - z_.avail_out;
+            size_t produced = room - z_.avail_out;
             total_ += produced;
-            if (kept_ && total_ <= limit) kept_->appendBytes(scratch_, produced);
+            if (kept_ && total_ <= limit) kept_->commitAppended(produced);
             if (status == Z_STREAM_END || (status != Z_OK && status != Z_BUF_ERROR)) {
                 ended_ = true;
                 whole_ = status == Z_STREAM_END && z_.avail_in == 0;
@@ -61,6 +62,15 @@ public:
     }
 
 private:
+    // Where the next inflation writes, at most `room` bytes (lowered to the
+    // room reserved for kept output while some is left): kept output is
+    // inflated straight into the room past its end, not zero-filled first.
+    Bytef* output(size_t& room) {
+        if (!kept_) return scratch_;
+        if (size_t left = kept_->capacity() - kept_->length()) room = std::min(room, left);
+        return kept_->roomToAppend(room);
+    }
+
     z_stream z_;
     bool ready_ = false;
     bool ended_ = false;

@@ -61,7 +61,7 @@ void ResponseDownload::reserve(uint64_t announcedLength) {
     announcedLength_ = announcedLength;
     if (rawData_ && rawData_->length() == 0 && announcedLength <= maxKept_ &&
         announcedLength <= kMaxReservation)
-        rawData_->mutableVector().reserve(static_cast<size_t>(announcedLength));
+        rawData_->reserveCapacity(static_cast<size_t>(announcedLength));
 }
 
 ns::Ref<ns::Data> ResponseDownload::inflate(const uint8_t* bytes, size_t length, ns::Ref<ns::Error>* error) {

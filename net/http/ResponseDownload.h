@@ -14,7 +14,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "net/http/DataCompressor.h"
 #include "net/http/ResponseBodyGuard.h"
@@ -71,7 +70,7 @@ public:
     bool keepsRawInMemory() const { return rawData_ && destinationPath_.empty() && !inflatesOnArrival(); }
     bool inflatesOnArrival() const { return compressed_ && !waitToInflate_; }
     // The body kept in memory, for reading straight into it.
-    std::vector<uint8_t>& memoryBuffer() { return rawData_->mutableVector(); }
+    ns::MutableData& memoryBuffer() { return *rawData_; }
     // Raw bytes as they are read (already appended when they were read into
     // memoryBuffer()): nil, or the error that ends the request because the
     // body crossed a limit.

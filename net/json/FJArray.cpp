@@ -28,8 +28,12 @@ std::string format(const char* fmt, const char* a, const char* b, unsigned long 
 }  // namespace
 
 FJArray::FJArray(size_t count, bool mutableCollection, bool pooled)
-    : count_(static_cast<uint32_t>(count)), capacity_(static_cast<uint32_t>(count)),
+    : count_(static_cast<uint32_t>(count)), capacity_(static_cast<uint32_t>(count)), numbersBefore_(0),
       inlineCapacity_(static_cast<uint32_t>(count)), pooled_(pooled), mutations_(mutableCollection ? 1 : 0) {}
+
+namespace {
+constexpr size_t kPlacedNumberSize = FJValuePool::placedSize(sizeof(FJPooledNumber));
+}  // namespace
 
 size_t FJArray::blockSize(size_t inlineCapacity, bool mutableCollection) {
     return sizeof(FJArray) + (mutableCollection && inlineCapacity == 0 ? 1 : inlineCapacity) * sizeof(ns::Object*);
@@ -61,6 +65,27 @@ ns::Ref<FJArray> FJArray::makeWithObjects(ns::Object* const* objects, size_t cou
     return ns::Ref<FJArray>::adopt(a);
 }
 
+ns::Ref<FJArray> FJArray::makeAfterPlacedNumbers(ns::Object* const* numbers, size_t count, FJValuePool& pool) {
+    if (count == 0 || count > kMaxCount) return nullptr;
+    // Numbers one right after the other, the last placed in the pool's
+    // current block: all of them were placed there by this pool (no other
+    // object lies in a block), so each is an FJPooledNumber of its own.
+    const char* first = reinterpret_cast<const char*>(numbers[0]);
+    for (size_t i = 1; i < count; ++i)
+        if (reinterpret_cast<const char*>(numbers[i]) != first + i * kPlacedNumberSize) return nullptr;
+    void* mem = pool.allocateAfterRun(first, first + count * kPlacedNumberSize, sizeof(FJArray));
+    if (!mem) return nullptr;
+    auto* a = ::new (mem) FJArray(count, false, true);
+    a->numbersBefore_ = 1;
+    a->setInitialReferences(1);
+    return ns::Ref<FJArray>::adopt(a);
+}
+
+ns::Object* FJArray::placedNumber(size_t index) const {
+    const char* self = reinterpret_cast<const char*>(this);
+    return reinterpret_cast<FJPooledNumber*>(const_cast<char*>(self - (count_ - index) * kPlacedNumberSize));
+}
+
 ns::Ref<FJArray> FJArray::alloc() {
     throw ns::Exception(ns::kInvalidArgumentException,
                         "*** - [FJArray alloc]: The FJArray class is private to FastJSON and should not be used "
@@ -68,6 +93,10 @@ ns::Ref<FJArray> FJArray::alloc() {
 }
 
 FJArray::~FJArray() {
+    if (numbersBefore_) {
+        for (size_t i = 0; i < count_; ++i) placedNumber(i)->release();
+        return;
+    }
     ns::Object** slots = objects();
     for (size_t i = 0; i < count_; ++i) slots[i]->release();
     if (grown()) std::free(slots);
@@ -75,7 +104,7 @@ FJArray::~FJArray() {
 
 void FJArray::operator delete(FJArray* p, std::destroying_delete_t) {
     const bool pooled = p->pooled_;
-    const size_t size = blockSize(p->inlineCapacity_, p->mutations_ != 0);
+    const size_t size = p->numbersBefore_ ? sizeof(FJArray) : blockSize(p->inlineCapacity_, p->mutations_ != 0);
     FJValuePool::ReleaseBatch batch;  // the elements and the collection, handed over at once
     p->~FJArray();
     if (pooled) FJValuePool::release(p, size);
@@ -84,7 +113,7 @@ void FJArray::operator delete(FJArray* p, std::destroying_delete_t) {
 
 ns::Object* FJArray::objectAtIndex(size_t index) const {
     if (index >= count_) beyondBounds("objectAtIndex", index, count_);
-    return objects()[index];
+    return element(index);
 }
 
 void FJArray::getObjectsRange(ns::Object** objects, ns::Range range) const {
@@ -94,7 +123,7 @@ void FJArray::getObjectsRange(ns::Object** objects, ns::Range range) const {
                             format("*** -[%s %s]: pointer to objects array is NULL but range length is %lu",
                                    "FJArray", "getObjectsRange", end));
     if (range.location > count_ || end > count_ || end < range.location) beyondBounds("getObjectsRange", end, count_);
-    for (size_t i = 0; i < range.length; ++i) objects[i] = this->objects()[range.location + i];
+    for (size_t i = 0; i < range.length; ++i) objects[i] = element(range.location + i);
 }
 
 size_t FJArray::countByEnumeratingWithStateObjectsCount(FJFastEnumerationState* state, ns::Object** buffer,
@@ -105,7 +134,7 @@ size_t FJArray::countByEnumeratingWithStateObjectsCount(FJFastEnumerationState* 
     }
     if (len == 0 || !buffer) return 0;
     size_t n = 0;
-    while (n < len && state->state < count_) buffer[n++] = objects()[state->state++];
+    while (n < len && state->state < count_) buffer[n++] = element(state->state++);
     return n;
 }
 

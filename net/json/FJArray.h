@@ -31,6 +31,13 @@ public:
     // the array is placed in it. An immutable empty array is one shared object.
     static ns::Ref<FJArray> makeWithObjects(ns::Object* const* objects, size_t count, bool mutableCollection,
                                             FJValuePool* pool = nullptr);
+    // An immutable array of `count` numbers (each made by the decoder or
+    // taken from its cache) when they are the last values `pool` placed, one
+    // right after the other in its current block. The array is placed right
+    // after them and finds them by position, so it keeps no element slots.
+    // Takes over the references; nil, with the references left to the
+    // caller, when the numbers are not placed so or the block has no room.
+    static ns::Ref<FJArray> makeAfterPlacedNumbers(ns::Object* const* numbers, size_t count, FJValuePool& pool);
     // The class is private to the decoder: this always raises.
     [[noreturn]] static ns::Ref<FJArray> alloc();
 
@@ -66,6 +73,8 @@ public:
 private:
     FJArray(size_t count, bool mutableCollection, bool pooled);
     void checkMutable(const char* operation) const;
+    ns::Object* element(size_t index) const { return numbersBefore_ ? placedNumber(index) : objects()[index]; }
+    ns::Object* placedNumber(size_t index) const;
     void advanceMutations() { mutations_ = mutations_ == UINT64_MAX ? 1 : mutations_ + 1; }
     // The elements follow the array in its block. Once a mutable array has
     // outgrown them they live in a heap block, whose address the first
@@ -79,7 +88,8 @@ private:
 
     // The count shares the header's spare word.
     uint32_t count_;
-    uint32_t capacity_;
+    uint32_t capacity_ : 31;
+    uint32_t numbersBefore_ : 1;    // no slots: the elements are the numbers placed just before the array
     uint32_t inlineCapacity_ : 31;  // slots made with the array
     uint32_t pooled_ : 1;           // placed in a decoder's value pool
     uint64_t mutations_;

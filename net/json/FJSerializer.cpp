@@ -57,14 +57,14 @@ const char kHex[] = "0123456789abcdef";
 
 struct FJEncodeState {
     // Output: starts on the caller's local area, then moves to a heap string
-    // (or byte vector) that the result takes over without a copy.
+    // (or byte buffer) that the result takes over without a copy.
     char* out = nullptr;
     size_t capacity = 0;
     size_t atIndex = 0;
     bool onHeap = false;
     bool asVector = false;
     std::string heapString;
-    std::vector<uint8_t> heapVector;
+    ns::ByteBuffer heapBytes;  // counts what was written when it grows and at the end
 
     // The concrete classes last identified for each kind.
     const std::type_info* stringClass = nullptr;
@@ -112,12 +112,11 @@ struct FJEncodeState {
         if (want <= capacity) return true;
         try {
             if (asVector) {
-                if (!onHeap) {
-                    heapVector.reserve(want);
-                    heapVector.assign(out, out + atIndex);
-                }
-                heapVector.resize(want);
-                out = reinterpret_cast<char*>(heapVector.data());
+                // Room past what was written is not zero-filled.
+                if (!onHeap) heapBytes.append(out, atIndex);
+                else heapBytes.commit(atIndex - heapBytes.size());
+                heapBytes.room(want - atIndex);
+                out = reinterpret_cast<char*>(heapBytes.data());
             } else {
                 if (!onHeap) {
                     heapString.reserve(want);
@@ -553,8 +552,8 @@ ns::Ref<ns::Object> FJSerializer::serializeObject(ns::Object* object, uint64_t s
                 break;
             case FJEncodeAsData:
                 if (s.onHeap) {
-                    s.heapVector.resize(s.atIndex);
-                    result = ns::Data::make(std::move(s.heapVector));
+                    s.heapBytes.commit(s.atIndex - s.heapBytes.size());
+                    result = ns::Data::make(std::move(s.heapBytes));
                 } else {
                     result = ns::Data::make(s.out, s.atIndex);
                 }

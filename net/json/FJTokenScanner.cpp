@@ -679,10 +679,21 @@ inline uint64_t eightDigitsValue(uint64_t w) {
     return (((w & mask) * (100 + (1000000ull << 32))) + (((w >> 16) & mask) * (1 + (10000ull << 32)))) >> 32;
 }
 
+// How many of the eight bytes of `w` (first byte lowest) are digits before
+// the first other byte (8 when all are). A carry out of a byte can only
+// disturb the bytes after it, which are not counted.
+inline int leadingDigits(uint64_t w) {
+    const uint64_t other = ((w & 0xF0F0F0F0F0F0F0F0ull) | (((w + 0x0606060606060606ull) & 0xF0F0F0F0F0F0F0F0ull) >> 4)) ^
+                           0x3333333333333333ull;
+    return other ? __builtin_ctzll(other) / 8 : 8;
+}
+
 // Reads a run of digits into the mantissa, counting significant digits
 // (more than 19 make the mantissa unusable for the exact path). Leading
-// zeros are skipped, then eight digits at a time while they fit.
-inline const uint8_t* gatherDigits(const uint8_t* p, const uint8_t* end, NumberScan& n, bool fraction) {
+// zeros are skipped, then eight digits at a time while they fit, then the
+// fewer than eight before the end of the run in one step.
+[[gnu::always_inline]] inline const uint8_t* gatherDigits(const uint8_t* p, const uint8_t* end, NumberScan& n, bool fraction) {
+    static constexpr uint64_t kPowers[8] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
     if (n.mantissa == 0) {
         for (; p < end && *p == '0'; ++p)
             if (fraction) --n.scale;
@@ -693,6 +704,18 @@ inline const uint8_t* gatherDigits(const uint8_t* p, const uint8_t* end, NumberS
         n.digits += 8;
         if (fraction) n.scale -= 8;
         p += 8;
+    }
+    if (end - p >= 8) {
+        std::memcpy(&w, p, 8);
+        const int k = leadingDigits(w);
+        if (k > 0 && k < 8 && n.digits + k <= 19) {
+            // The k digits moved to the end of a word of '0' bytes.
+            const uint64_t padded = (w << (8 * (8 - k))) | (0x3030303030303030ull >> (8 * k));
+            n.mantissa = n.mantissa * kPowers[k] + eightDigitsValue(padded);
+            n.digits += k;
+            if (fraction) n.scale -= k;
+            p += k;
+        }
     }
     for (; p < end && isDigit(*p); ++p) {
         if (n.digits < 19) {
@@ -786,23 +809,7 @@ inline bool literal(FJParseState& s, const char* rest, size_t n, FJTokenType kin
 
 }  // namespace
 
-namespace {
-// The tokens of one byte, by that byte (Invalid for any other).
-struct OneByteTokens {
-    FJTokenType kind[256];
-    constexpr OneByteTokens() : kind() {
-        kind[uint8_t('{')] = FJTokenType::ObjectBegin;
-        kind[uint8_t('}')] = FJTokenType::ObjectEnd;
-        kind[uint8_t('[')] = FJTokenType::ArrayBegin;
-        kind[uint8_t(']')] = FJTokenType::ArrayEnd;
-        kind[uint8_t(':')] = FJTokenType::Colon;
-        kind[uint8_t(',')] = FJTokenType::Comma;
-    }
-};
-constexpr OneByteTokens kOneByteTokens;
-}  // namespace
-
-bool FJReadToken(FJParseState& s) {
+bool FJReadScannedToken(FJParseState& s) {
     // Most tokens follow directly or after one blank.
     if (s.atIndex < s.length) {
         uint8_t c = s.input[s.atIndex];
@@ -818,7 +825,7 @@ bool FJReadToken(FJParseState& s) {
     const uint8_t c = *p;
     if (c == '"') return scanString(s);
     if (uint8_t(c - '0') < 10 || c == '-') return scanNumber(s) || unexpectedToken(s);
-    const FJTokenType single = kOneByteTokens.kind[c];
+    const FJTokenType single = FJOneByteTokenTable.kind[c];
     if (single == FJTokenType::Invalid) {
         switch (c) {
             case 't': return literal(s, "rue", 3, FJTokenType::True);

@@ -228,9 +228,42 @@ inline uint64_t FJHashBytes(const uint8_t* p, size_t n) {
 // FJParseFlagComments, comments. Stops at the first other byte or the end.
 void FJSkipWhitespace(FJParseState& s);
 
+// The tokens of one byte, by that byte (Invalid for any other).
+struct FJOneByteTokens {
+    FJTokenType kind[256];
+    constexpr FJOneByteTokens() : kind() {
+        kind[uint8_t('{')] = FJTokenType::ObjectBegin;
+        kind[uint8_t('}')] = FJTokenType::ObjectEnd;
+        kind[uint8_t('[')] = FJTokenType::ArrayBegin;
+        kind[uint8_t(']')] = FJTokenType::ArrayEnd;
+        kind[uint8_t(':')] = FJTokenType::Colon;
+        kind[uint8_t(',')] = FJTokenType::Comma;
+    }
+};
+inline constexpr FJOneByteTokens FJOneByteTokenTable;
+
+// FJReadToken for every token but a one-byte token right at the at index.
+bool FJReadScannedToken(FJParseState& s);
+
 // Reads the next token into s.token. On success the at index stands after
-// it; on failure an error has been recorded.
-bool FJReadToken(FJParseState& s);
+// it; on failure an error has been recorded. A bracket, comma or colon right
+// at the at index (most of them in most documents) is taken here, without
+// a call.
+inline bool FJReadToken(FJParseState& s) {
+    if (s.atIndex < s.length) {
+        const FJTokenType single = FJOneByteTokenTable.kind[s.input[s.atIndex]];
+        if (single != FJTokenType::Invalid) {
+            s.token.value.type = FJValueTypeNone;
+            s.token.value.cacheItem = nullptr;
+            s.token.ptr = s.input + s.atIndex;
+            s.token.length = 1;
+            s.token.kind = single;
+            s.atIndex += 1;
+            return true;
+        }
+    }
+    return FJReadScannedToken(s);
+}
 
 // Records a formatted message as the parse's error unless one exists.
 void FJRecordError(FJParseState& s, const char* format, ...) __attribute__((format(printf, 2, 3)));

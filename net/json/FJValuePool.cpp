@@ -10,7 +10,6 @@
 #define FJ_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
 #else
 #define FJ_POISON(p, n) ((void)(p), (void)(n))
-#define FJ_UNPOISON(p, n) ((void)(p), (void)(n))
 #endif
 
 namespace json {
@@ -20,7 +19,6 @@ constexpr size_t kBlockSize = 64 * 1024;  // blocks are aligned to their size
 // While a block is open its count starts this high, so releases seen before
 // the decoder closes it can never bring it to zero.
 constexpr int64_t kOpen = int64_t(1) << 40;
-constexpr size_t rounded(size_t n) { return (n + 7) / 8 * 8; }
 }  // namespace
 
 struct alignas(64) FJValuePool::Block {
@@ -77,36 +75,26 @@ void FJValuePool::close() {
     made_ = 0;
 }
 
-void* FJValuePool::allocate(size_t size) {
-    size = rounded(size);
-    if (static_cast<size_t>(end_ - next_) < size) {
-        close();
-        void* memory = std::aligned_alloc(kBlockSize, kBlockSize);
-        if (!memory) return nullptr;
-        block_ = new (memory) Block;
-        next_ = static_cast<char*>(memory) + sizeof(Block);
-        end_ = static_cast<char*>(memory) + kBlockSize;
-    }
-    void* p = next_;
-    next_ += size;
-    ++made_;
-    FJ_UNPOISON(p, size);
-    return p;
+void* FJValuePool::allocateInNewBlock(size_t size) {
+    close();
+    void* memory = std::aligned_alloc(kBlockSize, kBlockSize);
+    if (!memory) return nullptr;
+    block_ = new (memory) Block;
+    next_ = static_cast<char*>(memory) + sizeof(Block);
+    end_ = static_cast<char*>(memory) + kBlockSize;
+    return allocate(size);
 }
 
-ns::Number* FJValuePool::makeSigned(int64_t v) {
-    void* p = allocate(sizeof(FJPooledNumber));
-    return p ? ::new (p) FJPooledNumber(ns::NumberType::LongLong, v) : nullptr;
-}
+#if defined(__SANITIZE_ADDRESS__)
+void FJValuePool::unpoison(void* p, size_t size) { FJ_UNPOISON(p, size); }
+#endif
 
-ns::Number* FJValuePool::makeUnsigned(uint64_t v) {
-    void* p = allocate(sizeof(FJPooledNumber));
-    return p ? ::new (p) FJPooledNumber(ns::NumberType::UnsignedLongLong, v, 0) : nullptr;
-}
-
-ns::Number* FJValuePool::makeDouble(double v) {
-    void* p = allocate(sizeof(FJPooledNumber));
-    return p ? ::new (p) FJPooledNumber(ns::NumberType::Double, v) : nullptr;
+void* FJValuePool::allocateAfterRun(const void* first, const void* end, size_t size) {
+    const uintptr_t placedFrom = reinterpret_cast<uintptr_t>(block_) + sizeof(Block);
+    if (!block_ || reinterpret_cast<uintptr_t>(first) < placedFrom || end != next_ ||
+        static_cast<size_t>(end_ - next_) < placedSize(size))
+        return nullptr;
+    return allocate(size);
 }
 
 ns::String* FJValuePool::makeString(const char* bytes, size_t length) {

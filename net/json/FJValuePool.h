@@ -40,17 +40,34 @@ public:
     ~FJValuePool() { close(); }
 
     // New values at count 0, or nullptr when no memory can be had.
-    ns::Number* makeSigned(int64_t v);
-    ns::Number* makeUnsigned(uint64_t v);
-    ns::Number* makeDouble(double v);
+    ns::Number* makeSigned(int64_t v) { return makeNumber(ns::NumberType::LongLong, v); }
+    ns::Number* makeUnsigned(uint64_t v) {
+        void* p = allocate(sizeof(FJPooledNumber));
+        return p ? ::new (p) FJPooledNumber(ns::NumberType::UnsignedLongLong, v, 0) : nullptr;
+    }
+    ns::Number* makeDouble(double v) { return makeNumber(ns::NumberType::Double, v); }
     ns::String* makeString(const char* bytes, size_t length);
 
     // Whether a value of `size` bytes is placed in a block; larger ones
     // belong on the heap.
     static constexpr bool holds(size_t size) { return size <= kLargestValue; }
+    // The room a value of `size` bytes takes in a block.
+    static constexpr size_t placedSize(size_t size) { return (size + 7) / 8 * 8; }
     // Room for one value of `size` bytes (8-byte aligned, holds(size)), or
     // nullptr when no memory can be had.
-    void* allocate(size_t size);
+    void* allocate(size_t size) {
+        size = placedSize(size);
+        if (static_cast<size_t>(end_ - next_) < size) return allocateInNewBlock(size);
+        void* p = next_;
+        next_ += size;
+        ++made_;
+        unpoison(p, size);
+        return p;
+    }
+    // Room for one value of `size` bytes right after the values placed at
+    // [first, end), when they are the last ones placed in the current block
+    // and it has room left; nullptr otherwise.
+    void* allocateAfterRun(const void* first, const void* end, size_t size);
     // Gives up the current block: it is freed with its last value.
     void close();
     // The memory of a destroyed pooled value goes back to its block.
@@ -70,6 +87,16 @@ public:
     struct Block;
 
 private:
+    template <class T> ns::Number* makeNumber(ns::NumberType type, T v) {
+        void* p = allocate(sizeof(FJPooledNumber));
+        return p ? ::new (p) FJPooledNumber(type, v) : nullptr;
+    }
+    void* allocateInNewBlock(size_t size);
+#if defined(__SANITIZE_ADDRESS__)
+    static void unpoison(void* p, size_t size);  // a released value's memory is poisoned
+#else
+    static void unpoison(void*, size_t) {}
+#endif
     static void handOver();
     Block* block_ = nullptr;
     char* next_ = nullptr;

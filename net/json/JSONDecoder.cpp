@@ -285,6 +285,7 @@ ns::Object* parseArray(FJParseState& s) {
     FJObjectStack& st = s.objectStack;
     const size_t start = st.index;
     unsigned accept = kAcceptValue | kAcceptEnd;
+    bool onlyNumbers = true;
     while (s.atIndex < s.length) {
         if (st.capacity - st.index < 4 && !growStack(st, st.capacity + 128)) {
             FJRecordError(s, "Internal error: [array] objectsIndex > %zu, resize failed? %s line #%ld",
@@ -298,6 +299,7 @@ ns::Object* parseArray(FJParseState& s) {
                 FJRecordError(s, "Unexpected value.");
                 break;
             }
+            onlyNumbers &= kind == FJTokenType::Number;
             ns::Object* o = buildValue(s);
             if (!o) {
                 FJRecordError(s, "Internal error: Object == NULL");
@@ -318,7 +320,10 @@ ns::Object* parseArray(FJParseState& s) {
                 break;
             }
             size_t n = st.index - start;
-            ns::Ref<FJArray> a = FJArray::makeWithObjects(st.objects + start, n, s.mutableCollections, s.valuePool);
+            ns::Ref<FJArray> a;
+            if (onlyNumbers && s.valuePool && !s.mutableCollections)
+                a = FJArray::makeAfterPlacedNumbers(st.objects + start, n, *s.valuePool);
+            if (!a) a = FJArray::makeWithObjects(st.objects + start, n, s.mutableCollections, s.valuePool);
             st.index = start;  // the array took the references over (or released them)
             --s.depth;
             if (!a) {

@@ -101,7 +101,7 @@ Ref<Object> Coder::encodeValue(const Object* o) {
         }
         return as<MutableString>(o) ? Ref<Object>(String::make(s->utf8())) : Ref<Object>(const_cast<Object*>(o));
     }
-    if (auto* d = as<Data>(o)) return as<MutableData>(o) ? Ref<Object>(Data::make(d->vector())) : Ref<Object>(const_cast<Object*>(o));
+    if (auto* d = as<Data>(o)) return as<MutableData>(o) ? Ref<Object>(Data::make(d->bytes(), d->length())) : Ref<Object>(const_cast<Object*>(o));
     if (as<Number>(o) || as<Date>(o)) return Ref<Object>(const_cast<Object*>(o));
 
     Coder child(true, depth_ + 1);

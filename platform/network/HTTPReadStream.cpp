@@ -742,15 +742,12 @@ bool HTTPReadStream::receiveIntoSink(size_t plain, IOResult& r) {
     if (!sinkChunk_) sinkChunk_ = kReadChunk;
     const size_t want = std::min({plain, sinkMax_, sinkChunk_});
     if (!want) return false;
-    auto& bytes = sink_->mutableVector();
-    const size_t held = bytes.size();
-    bytes.resize(held + want);
-    r = conn_->read(bytes.data() + held, want);
+    r = conn_->read(sink_->roomToAppend(want), want);
     const size_t got = r.kind == IOResult::Done ? r.count : 0;
-    bytes.resize(held + got);
+    sink_->commitAppended(got);
     sinkReceived_ = got;
     // Ask for more while the socket fills whole receives, less when it
-    // gives only a small part (what is asked for is zero-filled first).
+    // gives only a small part.
     if (got == want && want == sinkChunk_) sinkChunk_ = std::min(sinkChunk_ * 2, kSinkChunkMax);
     else if (got && got < sinkChunk_ / 4) sinkChunk_ = std::max(sinkChunk_ / 2, kSinkChunkMin);
     return true;
@@ -758,10 +755,9 @@ bool HTTPReadStream::receiveIntoSink(size_t plain, IOResult& r) {
 
 void HTTPReadStream::reclaimSinkBytes() {
     if (sinkReceived_) {
-        auto& bytes = sink_->mutableVector();
-        const size_t from = bytes.size() - sinkReceived_;
-        body_.insert(bodyOffset_, reinterpret_cast<const char*>(bytes.data() + from), sinkReceived_);
-        bytes.resize(from);
+        const size_t from = sink_->length() - sinkReceived_;
+        body_.insert(bodyOffset_, reinterpret_cast<const char*>(sink_->bytes() + from), sinkReceived_);
+        sink_->setLength(from);
         sinkReceived_ = 0;
     }
     sink_ = nullptr;

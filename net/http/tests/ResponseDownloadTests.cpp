@@ -3,6 +3,7 @@
 // temporary folder.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -72,8 +73,11 @@ TEST(ResponseDownload, KeptInMemoryAsItComesOrInflated) {
         ASSERT_TRUE(d.keepsRawInMemory());
         EXPECT_GE(d.memoryBuffer().capacity(), 4096u);
         std::string body = text(4096);
-        d.memoryBuffer().insert(d.memoryBuffer().end(), body.begin(), body.end());
-        EXPECT_FALSE(d.received(d.memoryBuffer().data(), body.size()));
+        uint8_t* room = d.memoryBuffer().roomToAppend(body.size());
+        EXPECT_EQ(room, d.memoryBuffer().bytes());  // the reserved room, not a new block
+        std::memcpy(room, body.data(), body.size());
+        d.memoryBuffer().commitAppended(body.size());
+        EXPECT_FALSE(d.received(d.memoryBuffer().bytes(), body.size()));
         d.endBody(false);
         EXPECT_EQ(asString(d.body(false).get()), body);
     }
@@ -96,8 +100,7 @@ TEST(ResponseDownload, KeptInMemoryAsItComesOrInflated) {
         d.startAttempt();
         d.beginBody(Destination::Memory, true);
         ASSERT_TRUE(d.keepsRawInMemory());
-        auto& raw = d.memoryBuffer();
-        raw.insert(raw.end(), packed->bytes(), packed->bytes() + packed->length());
+        d.memoryBuffer().appendData(*packed);
         EXPECT_FALSE(d.received(packed->bytes(), packed->length()));
         d.endBody(true);
         auto first = d.body(true);
@@ -298,7 +301,7 @@ TEST(ResponseDownload, ResumeAppendsOrStartsOverAndCancelKeepsThePart) {
         ResponseDownload d;
         d.startAttempt();
         d.beginBody(Destination::Memory, false);
-        d.memoryBuffer().assign(bytes, bytes + 100);
+        d.memoryBuffer().appendBytes(bytes, 100);
         EXPECT_FALSE(d.cancel(complete));
         EXPECT_EQ(d.rawData() != nullptr, complete);
     }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -241,8 +242,20 @@ TEST(FastDecoder, NumberKindsAndLimits) {
         std::snprintf(buf, sizeof buf, "%llue%d", static_cast<unsigned long long>(mantissa), int(rng() % 55) - 27);
         all.push_back(buf);
     }
+    // Decimals of 1 to 20 significant digits, so that a run of digits ends
+    // at every place of an eight-byte word, followed by each kind of byte
+    // that can end a number.
+    for (int digits = 1; digits <= 20; ++digits) {
+        std::string run;
+        for (int i = 0; i < digits; ++i) run += char('1' + rng() % 9);
+        for (size_t point = 1; point <= run.size(); point += 3) {
+            all.push_back(run.substr(0, point) + "." + run.substr(point) + "1");
+            all.push_back("0.00" + run + "e+3");
+            all.push_back("-" + run.substr(0, point) + "." + run.substr(point) + "0E-2");
+        }
+    }
     std::string list = "[";
-    for (const auto& t : all) list += (list.size() > 1 ? "," : "") + t;
+    for (size_t i = 0; i < all.size(); ++i) list += (i == 0 ? "" : i % 3 ? "," : " ,\n") + all[i];
     auto d = decode(list + "]");
     ASSERT_TRUE(d.value) << d.message();
     auto* values = static_cast<ns::Array*>(d.value.get());
@@ -250,6 +263,42 @@ TEST(FastDecoder, NumberKindsAndLimits) {
     for (size_t i = 0; i < all.size(); ++i)
         EXPECT_EQ(static_cast<ns::Number*>(values->objectAtIndex(i))->doubleValue(), std::strtod(all[i].c_str(), nullptr))
             << all[i];
+
+    // Integers of every length up to the largest, alone before the end of
+    // the input and inside longer text, before ']', ',', a blank and '}'.
+    std::string run = "9";
+    for (int digits = 1; digits <= 20; ++digits, run += char('0' + rng() % 10)) {
+        for (const char* sign : {"", "-"}) {
+            const std::string number = std::string(sign) + run;
+            const bool negative = *sign != 0;
+            errno = 0;
+            const long long asSigned = std::strtoll(number.c_str(), nullptr, 10);
+            const bool fitsSigned = errno == 0;
+            errno = 0;
+            const unsigned long long asUnsigned = std::strtoull(run.c_str(), nullptr, 10);
+            const bool fits = negative ? fitsSigned : errno == 0;
+            for (const std::string& doc : {"[" + number + "]", "[" + number + ",0]", "[" + number + " ]",
+                                           "{\"key of some length\":" + number + "}"}) {
+                auto r = decode(doc);
+                if (!fits) {
+                    EXPECT_FALSE(r.value) << doc;
+                    continue;
+                }
+                ASSERT_TRUE(r.value) << doc << ": " << r.message();
+                auto* n = doc[0] == '['
+                              ? static_cast<ns::Number*>(first(r))
+                              : static_cast<ns::Number*>(static_cast<ns::Dictionary*>(r.value.get())->objectForKey(
+                                    "key of some length"));
+                if (negative) {
+                    EXPECT_EQ(n->objCType(), 'q') << doc;
+                    EXPECT_EQ(n->longLongValue(), asSigned) << doc;
+                } else {
+                    EXPECT_EQ(n->objCType(), asUnsigned > uint64_t(INT64_MAX) ? 'Q' : 'q') << doc;
+                    EXPECT_EQ(n->unsignedLongLongValue(), asUnsigned) << doc;
+                }
+            }
+        }
+    }
 }
 
 TEST(FastDecoder, StringEscapesAndSurrogates) {
@@ -425,9 +474,15 @@ TEST(FastDecoder, LargeDocumentsGrowTheObjectStack) {
     for (int i = 0; i < 20000; ++i)
         big += (i ? ",[" : "[") + std::to_string(i) + ",\"name " + std::to_string(i) + " is long enough\"," +
                std::to_string(i) + ".5,\"dup\"]";
+    // Rows of numbers alone, kept without element slots where they allow
+    // (every seventh row repeats a value, which the cache then shares).
+    for (int i = 0; i < 5000; ++i)
+        big += ",[" + std::to_string(i) + "," + std::to_string(-i - 1) + "," + std::to_string(i) + ".25" +
+               (i % 7 ? "]" : ",123456789]");
     big += "]";
     ASSERT_GE(big.size(), 128u * 1024);
-    std::vector<Ref<ns::Object>> trees;
+    std::vector<Ref<ns::Object>> trees, kept;
+    std::vector<ns::Weak<ns::Object>> linked;
     std::vector<std::thread> droppers;
     {
         JSONDecoder decoder;
@@ -447,6 +502,41 @@ TEST(FastDecoder, LargeDocumentsGrowTheObjectStack) {
                 auto* before = static_cast<ns::Array*>(static_cast<ns::Array*>(trees.back().get())->objectAtIndex(7));
                 EXPECT_NE(before->objectAtIndex(1), static_cast<ns::Array*>(rows->objectAtIndex(7))->objectAtIndex(1));
             }
+            for (size_t i = 20000; i < 25000; i += 499) {
+                auto* row = static_cast<ns::Array*>(rows->objectAtIndex(i));
+                const long long k = static_cast<long long>(i - 20000);
+                ASSERT_EQ(row->count(), k % 7 ? 3u : 4u);
+                auto* n0 = static_cast<ns::Number*>(row->objectAtIndex(0));
+                auto* n2 = static_cast<ns::Number*>(row->objectAtIndex(2));
+                EXPECT_EQ(n0->objCType(), 'q');
+                EXPECT_EQ(n0->longLongValue(), k);
+                EXPECT_EQ(static_cast<ns::Number*>(row->objectAtIndex(1))->longLongValue(), -k - 1);
+                EXPECT_EQ(n2->objCType(), 'd');
+                EXPECT_EQ(n2->doubleValue(), double(k) + 0.25);
+                auto* fj = static_cast<FJArray*>(row);
+                ns::Object* got[4];
+                fj->getObjectsRange(got, {0, row->count()});
+                FJFastEnumerationState state;
+                ns::Object* each[4];
+                ASSERT_EQ(fj->countByEnumeratingWithStateObjectsCount(&state, each, 4), row->count());
+                for (size_t j = 0; j < row->count(); ++j) {
+                    EXPECT_EQ(got[j], row->objectAtIndex(j));
+                    EXPECT_EQ(each[j], row->objectAtIndex(j));
+                }
+                EXPECT_TRUE(row->isEqual(*decode("[" + std::to_string(k) + "," + std::to_string(-k - 1) + "," +
+                                                 std::to_string(k) + ".25" + (k % 7 ? "]" : ",123456789]"))
+                                             .value));
+                EXPECT_THROW(row->objectAtIndex(row->count()), ns::Exception);
+            }
+            auto* repeats = static_cast<ns::Array*>(rows->objectAtIndex(20007));
+            auto* earlier = static_cast<ns::Array*>(rows->objectAtIndex(20000));
+            EXPECT_EQ(repeats->objectAtIndex(3), earlier->objectAtIndex(3));
+            // A number kept from a row outlives the tree; those only linked
+            // weakly go with it.
+            auto* numbers = static_cast<ns::Array*>(rows->objectAtIndex(24000 + round));
+            kept.push_back(numbers->objectAtIndex(1));
+            linked.emplace_back(numbers->objectAtIndex(0));
+            linked.emplace_back(numbers->objectAtIndex(2));
             if (round % 2) {
                 droppers.emplace_back([t = std::move(tree)]() mutable { t = nullptr; });
             } else {
@@ -456,8 +546,23 @@ TEST(FastDecoder, LargeDocumentsGrowTheObjectStack) {
         }
     }
     for (auto& t : droppers) t.join();
-    EXPECT_EQ(static_cast<ns::Array*>(trees.front().get())->count(), 20000u);
+    EXPECT_EQ(static_cast<ns::Array*>(trees.front().get())->count(), 25000u);
     trees.clear();
+    for (int round = 0; round < 4; ++round)
+        EXPECT_EQ(static_cast<ns::Number*>(kept[round].get())->longLongValue(), -4001 - round);
+    for (auto& link : linked) EXPECT_FALSE(link.lock());
+
+    // Changeable rows of numbers take changes.
+    Ref<ns::Error> error;
+    JSONDecoder decoder;
+    auto changeable = decoder.mutableObjectWithUTF8StringLengthError(big.data(), big.size(), &error);
+    ASSERT_TRUE(changeable);
+    auto* row = static_cast<FJArray*>(static_cast<ns::Array*>(changeable.get())->objectAtIndex(20001));
+    row->insertObjectAtIndex(ns::str("x"), 1);
+    row->removeObjectAtIndex(0);
+    ASSERT_EQ(row->count(), 3u);
+    EXPECT_EQ(text(row->objectAtIndex(0)), "x");
+    EXPECT_EQ(static_cast<ns::Number*>(row->objectAtIndex(1))->longLongValue(), -2);
 }
 
 TEST(FastDecoder, NestingIsBounded) {
