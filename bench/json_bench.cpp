@@ -8,7 +8,8 @@
 // sizes, so the reported rates are MB/s of JSON text.
 //
 //   json_bench                  Google Benchmark run
-//   json_bench --memory         memory held by each decoded tree, and peak rise
+//   json_bench --memory         memory held by each decoded tree (before and after
+//                               a walk), and peak rise
 #include <benchmark/benchmark.h>
 
 #include <malloc.h>
@@ -318,8 +319,9 @@ BENCHMARK(BM_Write_nlohmann) DOCS;
 // ---- memory ----
 
 struct MemoryUse {
-    long heldKiB = -1;  // heap bytes still allocated while the tree is held
-    long peakKiB = -1;  // rise of the resident high-water mark during the parse
+    long heldKiB = -1;       // heap bytes still allocated while the tree is held
+    long walkedHeldKiB = -1;  // the same after the tree has been walked
+    long peakKiB = -1;       // rise of the resident high-water mark during the parse
 };
 
 long residentKiB(const char* field) {
@@ -356,27 +358,32 @@ MemoryUse measure(int lib, const std::string& text) {
         long rss0 = residentKiB("VmRSS:");
         size_t heap0 = mallinfo2().uordblks + mallinfo2().hblkhd;
         MemoryUse use;
-        auto finish = [&] {
-            use.heldKiB = static_cast<long>((mallinfo2().uordblks + mallinfo2().hblkhd - heap0) / 1024);
+        auto heldKiB = [&] { return static_cast<long>((mallinfo2().uordblks + mallinfo2().hblkhd - heap0) / 1024); };
+        // Held before and after a walk of every value (a tree that made
+        // values on first access would hold more after it), and the peak.
+        auto finish = [&](auto&& tree) {
+            use.heldKiB = heldKiB();
+            Stats st;
+            walk(tree, st);
+            benchmark::DoNotOptimize(st);
+            use.walkedHeldKiB = heldKiB();
             use.peakKiB = residentKiB("VmHWM:") - rss0;
         };
         if (lib == 0) {
             json::JSONDecoder decoder;
             auto v = decoder.objectWithUTF8StringLengthError(text.data(), text.size());
-            finish();
-            benchmark::DoNotOptimize(v);
+            finish(v.get());
         } else if (lib == 1) {
             rapidjson::Document d;
             d.Parse<kRapidFlags>(text.data(), text.size());
-            finish();
+            finish(static_cast<const rapidjson::Value&>(d));
         } else if (lib == 2) {
             simdjson::dom::element root;
             if (parser.parse(padded).get(root)) _exit(1);
-            finish();
+            finish(root);
         } else {
             auto j = nlohmann::json::parse(text);
-            finish();
-            benchmark::DoNotOptimize(j);
+            finish(static_cast<const nlohmann::json&>(j));
         }
         if (write(fds[1], &use, sizeof use) != sizeof use) _exit(1);
         _exit(0);
@@ -392,18 +399,18 @@ MemoryUse measure(int lib, const std::string& text) {
 
 int memoryReport() {
     const char* libs[] = {"fast", "RapidJSON", "simdjson", "nlohmann"};
-    std::printf("KiB held by the decoded tree / rise of resident peak during the parse\n");
+    std::printf("KiB held by the decoded tree / held after a walk of it / rise of resident peak\n");
     std::printf("%-14s %9s", "document", "input");
-    for (const char* l : libs) std::printf(" %17s", l);
+    for (const char* l : libs) std::printf(" %23s", l);
     std::printf("\n");
     for (int which = 0; which < 3; ++which) {
         const std::string& text = document(which).text;
         std::printf("%-14s %9zu", document(which).name, text.size() / 1024);
         for (int lib = 0; lib < 4; ++lib) {
             MemoryUse u = measure(lib, text);
-            char cell[40];
-            std::snprintf(cell, sizeof cell, "%ld / %ld", u.heldKiB, u.peakKiB);
-            std::printf(" %17s", cell);
+            char cell[64];
+            std::snprintf(cell, sizeof cell, "%ld / %ld / %ld", u.heldKiB, u.walkedHeldKiB, u.peakKiB);
+            std::printf(" %23s", cell);
         }
         std::printf("\n");
     }

@@ -28,15 +28,20 @@ std::string format(const char* fmt, const char* a, const char* b, unsigned long 
 }  // namespace
 
 FJArray::FJArray(size_t count, bool mutableCollection, bool pooled)
-    : count_(static_cast<uint32_t>(count)), capacity_(static_cast<uint32_t>(count)), numbersBefore_(0),
-      inlineCapacity_(static_cast<uint32_t>(count)), pooled_(pooled), mutations_(mutableCollection ? 1 : 0) {}
+    : count_(static_cast<uint32_t>(count)), capacity_(static_cast<uint32_t>(count)), pooled_(pooled),
+      mutable_(mutableCollection), numbersBefore_(0) {
+    if (mutableCollection) ::new (changes()) Changes{1, static_cast<uint32_t>(count)};
+}
 
 namespace {
 constexpr size_t kPlacedNumberSize = FJValuePool::placedSize(sizeof(FJPooledNumber));
 }  // namespace
 
+static_assert(sizeof(FJArray) == 24, "the count and the flags share the header with the object's count");
+
 size_t FJArray::blockSize(size_t inlineCapacity, bool mutableCollection) {
-    return sizeof(FJArray) + (mutableCollection && inlineCapacity == 0 ? 1 : inlineCapacity) * sizeof(ns::Object*);
+    if (!mutableCollection) return sizeof(FJArray) + inlineCapacity * sizeof(ns::Object*);
+    return sizeof(FJArray) + sizeof(Changes) + (inlineCapacity == 0 ? 1 : inlineCapacity) * sizeof(ns::Object*);
 }
 
 ns::Ref<FJArray> FJArray::makeWithObjects(ns::Object* const* objects, size_t count, bool mutableCollection,
@@ -104,7 +109,7 @@ FJArray::~FJArray() {
 
 void FJArray::operator delete(FJArray* p, std::destroying_delete_t) {
     const bool pooled = p->pooled_;
-    const size_t size = p->numbersBefore_ ? sizeof(FJArray) : blockSize(p->inlineCapacity_, p->mutations_ != 0);
+    const size_t size = p->numbersBefore_ ? sizeof(FJArray) : blockSize(p->inlineCapacity(), p->mutable_);
     FJValuePool::ReleaseBatch batch;  // the elements and the collection, handed over at once
     p->~FJArray();
     if (pooled) FJValuePool::release(p, size);
@@ -128,8 +133,9 @@ void FJArray::getObjectsRange(ns::Object** objects, ns::Range range) const {
 
 size_t FJArray::countByEnumeratingWithStateObjectsCount(FJFastEnumerationState* state, ns::Object** buffer,
                                                         size_t len) const {
+    static constexpr uint64_t kNoMutations = 0;
     if (state->state == 0) {
-        state->mutationsPtr = &mutations_;
+        state->mutationsPtr = mutable_ ? &changes()->mutations : &kNoMutations;
         state->itemsPtr = buffer;
     }
     if (len == 0 || !buffer) return 0;
@@ -139,7 +145,7 @@ size_t FJArray::countByEnumeratingWithStateObjectsCount(FJFastEnumerationState* 
 }
 
 void FJArray::checkMutable(const char* operation) const {
-    if (mutations_ == 0)
+    if (!mutable_)
         throw ns::Exception(ns::kInternalInconsistencyException,
                             format("*** -[%s %s]: mutating method sent to immutable object", "FJArray", operation));
 }
@@ -208,7 +214,7 @@ void FJArray::removeAllObjects() {
 }
 
 ns::Ref<ns::Array> FJArray::copy() const {
-    if (mutations_ == 0) return ns::keepAlive(const_cast<FJArray*>(this));
+    if (!mutable_) return ns::keepAlive(const_cast<FJArray*>(this));
     return ns::Array::copy();
 }
 

@@ -64,35 +64,49 @@ public:
     ns::Ref<ns::Array> copy() const;
 
     size_t capacity() const { return capacity_; }
-    uint64_t mutations() const { return mutations_; }
-    bool isMutable() const { return mutations_ != 0; }
+    uint64_t mutations() const { return mutable_ ? changes()->mutations : 0; }
+    bool isMutable() const { return mutable_; }
 
     // Frees the combined object-and-elements block, from the heap or its pool.
     static void operator delete(FJArray* p, std::destroying_delete_t);
 
 private:
+    // What only a changeable array needs, kept right after its header.
+    struct Changes {
+        uint64_t mutations;       // from 1, never 0
+        uint32_t inlineCapacity;  // slots made with the array
+    };
+
     FJArray(size_t count, bool mutableCollection, bool pooled);
     void checkMutable(const char* operation) const;
     ns::Object* element(size_t index) const { return numbersBefore_ ? placedNumber(index) : objects()[index]; }
     ns::Object* placedNumber(size_t index) const;
-    void advanceMutations() { mutations_ = mutations_ == UINT64_MAX ? 1 : mutations_ + 1; }
-    // The elements follow the array in its block. Once a mutable array has
-    // outgrown them they live in a heap block, whose address the first
-    // inline slot keeps (a mutable array is made with at least one).
-    ns::Object** inlineSlots() const { return reinterpret_cast<ns::Object**>(const_cast<FJArray*>(this) + 1); }
-    bool grown() const { return capacity_ != inlineCapacity_; }
+    Changes* changes() const { return reinterpret_cast<Changes*>(const_cast<FJArray*>(this) + 1); }
+    void advanceMutations() {
+        uint64_t& m = changes()->mutations;
+        m = m == UINT64_MAX ? 1 : m + 1;
+    }
+    size_t inlineCapacity() const { return mutable_ ? changes()->inlineCapacity : capacity_; }
+    // The elements follow the array in its block (after its Changes). Once a
+    // mutable array has outgrown them they live in a heap block, whose
+    // address the first inline slot keeps (a mutable array is made with at
+    // least one).
+    ns::Object** inlineSlots() const {
+        return reinterpret_cast<ns::Object**>(reinterpret_cast<char*>(const_cast<FJArray*>(this) + 1) +
+                                              (mutable_ ? sizeof(Changes) : 0));
+    }
+    bool grown() const { return mutable_ && capacity_ != changes()->inlineCapacity; }
     ns::Object*** heapLink() const { return reinterpret_cast<ns::Object***>(inlineSlots()); }
     ns::Object** objects() const { return grown() ? *heapLink() : inlineSlots(); }
     static size_t blockSize(size_t inlineCapacity, bool mutableCollection);
     static constexpr size_t kMaxCount = INT32_MAX;
 
-    // The count shares the header's spare word.
+    // The count shares the header's spare word: the header is 24 bytes.
     uint32_t count_;
-    uint32_t capacity_ : 31;
-    uint32_t numbersBefore_ : 1;    // no slots: the elements are the numbers placed just before the array
-    uint32_t inlineCapacity_ : 31;  // slots made with the array
-    uint32_t pooled_ : 1;           // placed in a decoder's value pool
-    uint64_t mutations_;
+    uint32_t capacity_;
+    uint32_t pooled_ : 1;         // placed in a decoder's value pool
+    uint32_t mutable_ : 1;        // takes changes; its Changes follow the header
+    uint32_t numbersBefore_ : 1;  // no slots: the elements are the numbers placed just before the array
 };
 
 }  // namespace json

@@ -118,6 +118,13 @@ struct FJTokenCacheItem {
     };
     uint32_t size;         // value size in bytes
     uint16_t type;         // FJValueType
+};
+
+// What a probe of a cache slot reads first, kept apart from the slots (8 KiB
+// against 32 KiB, so it mostly stays near): the slot itself is read only
+// when its tag matches.
+struct FJTokenCacheTag {
+    uint32_t tag;    // 0 when the slot is empty, else FJCacheTag(value hash)
     // The parse that made the object (FJParseState::parse). While that parse
     // runs the slot borrows its object; when it ends the slot takes a
     // reference of its own (or is emptied, see JSONDecoder.cpp).
@@ -172,6 +179,7 @@ struct FJParseState {
     FJManagedBuffer tokenBuffer;
     FJObjectStack objectStack;
     FJTokenCacheItem* cache = nullptr;  // FJTokenCacheSize slots
+    FJTokenCacheTag* cacheTags = nullptr;  // one per slot
     size_t cacheCount = 0;
     ns::Ref<ns::Error> error;           // first error of the current parse
     bool mutableCollections = false;
@@ -194,6 +202,7 @@ inline uint64_t FJHashNumber(uint64_t bits, uint64_t type) {
     h = (h ^ (h >> 31)) * k;
     return h ^ (h >> 32);
 }
+inline uint32_t FJCacheTag(uint64_t hash) { return static_cast<uint32_t>(hash >> 32) | 1; }
 inline uint64_t FJHashBytes(const uint8_t* p, size_t n) {
     constexpr uint64_t k = 0x9E3779B97F4A7C15ull;
     uint64_t h = FJHashSeed ^ (n * k);

@@ -115,36 +115,42 @@ ns::Object* cachedValue(FJParseState& s) {
     FJTokenValue& v = s.token.value;
     if (v.type == FJValueTypeString && v.size == 0) return owned(shared().emptyString);
     FJTokenCacheItem* target = nullptr;
+    FJTokenCacheTag* targetTag = nullptr;
     const size_t mask = s.cacheCount - 1;
-    // The four slots are asked for at once: each is often a cache miss, and
-    // waiting for one before asking for the next would add them up.
+    const uint32_t tag = FJCacheTag(v.hash);
+    // Probes read the slots' tags, and a slot itself only when its tag
+    // matches: the tags stay near, the slots are often a cache miss.
     const size_t step = v.size + v.type + 3;
-    for (size_t i = 1; i < 4; ++i) __builtin_prefetch(&s.cache[(v.hash + step * i) & mask]);
     for (size_t i = 0; i < 4; ++i) {
-        size_t slot = (v.hash + step * i) & mask;
-        FJTokenCacheItem& item = s.cache[slot];
-        if (!item.object) {
-            target = &item;
+        const size_t slot = (v.hash + step * i) & mask;
+        FJTokenCacheTag& found = s.cacheTags[slot];
+        if (found.tag == 0) {
+            target = &s.cache[slot];
+            targetTag = &s.cacheTags[slot];
             break;
         }
-        if (slotMatches(item, v)) {
+        FJTokenCacheItem& item = s.cache[slot];
+        if (found.tag == tag && slotMatches(item, v)) {
             v.cacheItem = &item;
-            if (item.parse != s.parse) return owned(item.object);
+            if (found.parse != s.parse) return owned(item.object);
             item.object->retainUnpublished();
             return item.object;
         }
-        if (!target) target = &item;
+        if (!target) {
+            target = &item;
+            targetTag = &s.cacheTags[slot];
+        }
     }
     ns::Object* o = makeValue(v, 1, s.valuePool);
     if (target && o && v.size <= UINT32_MAX) {
-        if (target->object && target->parse != s.parse) target->object->release();
+        if (targetTag->tag && targetTag->parse != s.parse) target->object->release();
         target->object = o;
-        target->parse = s.parse;
         target->hash = v.hash;
         target->size = static_cast<uint32_t>(v.size);
         target->type = static_cast<uint16_t>(v.type);
         if (v.type == FJValueTypeString) target->platformHash = 0;
         else target->numberBits = v.number.bits;
+        *targetTag = FJTokenCacheTag{tag, s.parse};
         v.cacheItem = target;
     }
     return o;
@@ -156,10 +162,14 @@ ns::Object* cachedValue(FJParseState& s) {
 // tree is gone and so are the slots' objects.
 void settleCache(FJParseState& s, bool succeeded) {
     for (size_t i = 0; i < s.cacheCount; ++i) {
+        if (!s.cacheTags[i].tag || s.cacheTags[i].parse != s.parse) continue;
         FJTokenCacheItem& item = s.cache[i];
-        if (!item.object || item.parse != s.parse) continue;
-        if (succeeded && !s.valuePool) item.object->retainUnpublished();
-        else item = FJTokenCacheItem{};
+        if (succeeded && !s.valuePool) {
+            item.object->retainUnpublished();
+        } else {
+            item = FJTokenCacheItem{};
+            s.cacheTags[i] = FJTokenCacheTag{};
+        }
     }
 }
 
@@ -463,7 +473,12 @@ JSONDecoder::JSONDecoder(uint64_t parseOptions) {
     parseState_->tokenBuffer.granule = FJTokenBufferGranule;
     parseState_->objectStack.granule = FJObjectStackGranule;
     parseState_->cache = static_cast<FJTokenCacheItem*>(std::calloc(FJTokenCacheSize, sizeof(FJTokenCacheItem)));
-    if (!parseState_->cache) throw std::bad_alloc();
+    parseState_->cacheTags = static_cast<FJTokenCacheTag*>(std::calloc(FJTokenCacheSize, sizeof(FJTokenCacheTag)));
+    if (!parseState_->cache || !parseState_->cacheTags) {
+        std::free(parseState_->cache);
+        std::free(parseState_->cacheTags);
+        throw std::bad_alloc();
+    }
     parseState_->cacheCount = FJTokenCacheSize;
 }
 
@@ -481,6 +496,7 @@ void JSONDecoder::clearCache() {
         FJTokenCacheItem& item = parseState_->cache[i];
         if (item.object) item.object->release();
         item = FJTokenCacheItem{};
+        parseState_->cacheTags[i] = FJTokenCacheTag{};
     }
 }
 
@@ -488,6 +504,7 @@ void JSONDecoder::releaseParseState() {
     if (!parseState_) return;
     clearCache();
     std::free(parseState_->cache);
+    std::free(parseState_->cacheTags);
     parseState_.reset();
 }
 
@@ -532,7 +549,7 @@ ns::Ref<ns::Object> JSONDecoder::parse(const char* bytes, size_t length, bool mu
     // A new parse number; after a wrap, values of the parse that had the
     // same number long ago are counted with atomics like any other.
     if (++s.parse == 0) {
-        for (size_t i = 0; i < s.cacheCount; ++i) s.cache[i].parse = 0;
+        for (size_t i = 0; i < s.cacheCount; ++i) s.cacheTags[i].parse = 0;
         s.parse = 1;
     }
     FJValuePool valuePool;

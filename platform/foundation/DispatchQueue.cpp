@@ -8,6 +8,7 @@
 
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/WakeUpBatch.h"
 
 namespace ns {
 
@@ -110,6 +111,7 @@ void DispatchQueue::submitAndWait(std::function<void()> fn, bool barrier) {
         st->done = true;
         st->cv.notify_all();
     }, barrier);
+    WakeUpBatch::flush();
     std::unique_lock<std::mutex> lock(st->m);
     st->cv.wait(lock, [&] { return st->done; });
     if (st->error) std::rethrow_exception(st->error);

@@ -6,6 +6,7 @@
 
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/WakeUpBatch.h"
 
 namespace ns {
 
@@ -133,6 +134,7 @@ bool Operation::hasCompletionBlock() const {
 }
 
 void Operation::waitUntilFinished() {
+    WakeUpBatch::flush();
     std::unique_lock<std::mutex> lock(mutex_);
     finishedCv_.wait(lock, [&] { return finishDone_; });
 }
@@ -318,6 +320,7 @@ void OperationQueue::waitUntilAllOperationsAreFinished() {
         RunLoop::current()->runUntil([this] { return operationCount() == 0; }, RunLoop::kDistantFuture);
         return;
     }
+    WakeUpBatch::flush();
     std::unique_lock<std::mutex> lock(mutex_);
     emptyCv_.wait(lock, [&] { return all_.empty(); });
 }

@@ -16,6 +16,7 @@
 
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Timer.h"
+#include "platform/foundation/WakeUpBatch.h"
 
 namespace ns {
 
@@ -25,6 +26,9 @@ long currentTid() {
     static thread_local long tid = static_cast<long>(::syscall(SYS_gettid));
     return tid;
 }
+
+// How long a busy loop may hold back the wake-ups it owes other loops.
+constexpr double kLongestWakeUpHold = 0.001;
 
 double steadyNow() {
     using namespace std::chrono;
@@ -208,6 +212,7 @@ void RunLoop::wakeUp() {
     // One write per wake-up: the turn that drains the descriptor runs every
     // call queued before it cleared the flag.
     if (wakePending_.exchange(true, std::memory_order_acq_rel)) return;
+    wakeUpsSent_.fetch_add(1, std::memory_order_relaxed);
     uint64_t one = 1;
     ssize_t n = ::write(wakeFd_, &one, sizeof one);
     (void)n;  // EAGAIN means a wake-up is already pending
@@ -235,7 +240,8 @@ bool RunLoop::performDeferred(std::function<void()> fn, const std::string& mode)
         if (finished_) return false;
         calls_.push_back(Call{std::move(fn), mode, nextSeq_++});
     }
-    if (!isCurrent()) wakeUp();
+    // From a turn of another loop, the wake-up leaves with that turn's batch.
+    if (!isCurrent() && !WakeUpBatch::defer(*this)) wakeUp();
     return true;
 }
 
@@ -487,7 +493,18 @@ int RunLoop::turn(const std::string& mode, double waitSeconds, bool pollFds) {
     if (std::isinf(wait)) timeoutMs = -1;
     else timeoutMs = static_cast<int>(std::min(std::ceil(wait * 1000.0), 1e9));
 
-    int n = ::poll(pfds.data(), pfds.size(), timeoutMs);
+    int n;
+    if (timeoutMs != 0 && WakeUpBatch::pending()) {
+        // Calls queued on other loops wait while this thread has more to
+        // handle, and reach them before it sleeps.
+        n = ::poll(pfds.data(), pfds.size(), 0);
+        if (n == 0) {
+            WakeUpBatch::flush();
+            n = ::poll(pfds.data(), pfds.size(), timeoutMs);
+        }
+    } else {
+        n = ::poll(pfds.data(), pfds.size(), timeoutMs);
+    }
     if (n < 0 && errno != EINTR)
         throw Exception(kInternalInconsistencyException, "run loop poll failed");
     if (n > 0 && (pfds[0].revents & POLLIN)) {
@@ -532,14 +549,19 @@ int RunLoop::turn(const std::string& mode, double waitSeconds, bool pollFds) {
             }
         }
     }
+    // A thread that stays busy still sends its calls every so often.
+    WakeUpBatch::flushIfHeldLongerThan(kLongestWakeUpHold);
     return handled;
 }
 
 namespace {
+// While a loop runs, what its turns queue on other loops is sent in
+// batches (see WakeUpBatch.h); what is left goes when the run returns.
 struct RunScope {
     RunLoop& loop;
     std::vector<std::string>& stack;
     std::atomic<int>& depth;
+    WakeUpBatch::Scope batch;
     RunScope(RunLoop& l, std::vector<std::string>& s, std::atomic<int>& d, const std::string& mode)
         : loop(l), stack(s), depth(d) {
         stack.push_back(mode);
@@ -651,6 +673,7 @@ bool performOnThread(RunLoop& target, std::function<void()> fn, bool waitUntilDo
         mode);
     signal = nullptr;  // the queued call now holds the only reference
     if (!queued) return false;
+    WakeUpBatch::flush();
     std::unique_lock<std::mutex> lock(state->mutex);
     state->cv.wait(lock, [&] { return state->done; });
     if (state->error) std::rethrow_exception(state->error);

@@ -110,7 +110,11 @@ public:
 
     // --- Queued calls (any thread) ----------------------------------------
     // Runs fn on this loop's next turn (in order of queueing). Returns false
-    // (and drops fn) when the loop's thread has ended.
+    // (and drops fn) when the loop's thread has ended. Queued by a thread
+    // that is running its own loop, the wake-up waits until that thread has
+    // nothing else to handle (about a millisecond at most while it stays
+    // busy) and is shared by every call it queued here meanwhile (see
+    // WakeUpBatch.h).
     bool performDeferred(std::function<void()> fn, const std::string& mode = kCommonModes);
     // A one-shot timer in the default mode that runs fn after `delay` seconds.
     Ref<Timer> performAfterDelay(double delay, std::function<void()> fn,
@@ -159,6 +163,9 @@ public:
     bool isRunning() const { return depth_ > 0; }
     // Wakes a blocked turn (safe from any thread).
     void wakeUp();
+    // How many wake-ups this loop has been sent so far (calls queued
+    // together share one; see WakeUpBatch).
+    uint64_t wakeUpsSent() const { return wakeUpsSent_.load(std::memory_order_relaxed); }
     // True once the owning thread has ended; calls queued then are dropped.
     bool isFinished() const;
     // Whether the calling thread owns this loop.
@@ -195,6 +202,7 @@ private:
     // drains it: any number of calls queued from other threads before that
     // turn takes them cost one write and one wake-up.
     std::atomic<bool> wakePending_{false};
+    std::atomic<uint64_t> wakeUpsSent_{0};
     mutable std::mutex mutex_;
     Ref<Clock> clock_;
     std::deque<Call> calls_;

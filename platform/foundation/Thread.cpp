@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/WakeUpBatch.h"
 
 namespace ns {
 
@@ -105,6 +106,7 @@ void Thread::join() const {
     if (adopted_) return;
     if (tCurrentThread.get() == this)
         throw Exception(kInternalInconsistencyException, "a thread cannot join itself");
+    WakeUpBatch::flush();
     std::unique_lock<std::mutex> lock(mutex_);
     if (!started_) return;
     cv_.wait(lock, [&] { return finished_; });

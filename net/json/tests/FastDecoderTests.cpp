@@ -425,6 +425,22 @@ TEST(FastDecoder, CacheSharesRepeatedValuesUntilCleared) {
     EXPECT_NE(dynamic_cast<ns::String*>(ma->objectAtIndex(0)), nullptr);
     EXPECT_EQ(static_cast<ns::Number*>(ma->objectAtIndex(1))->objCType(), 'q');
     EXPECT_EQ(static_cast<ns::Number*>(ma->objectAtIndex(2))->objCType(), 'd');
+
+    // Parses are numbered in 16 bits: a value cached long ago by a parse
+    // with the number the running one has after the count wraps is still
+    // a value of an earlier parse (it takes exactly one reference per hit).
+    JSONDecoder wrapping;
+    std::string once = R"(["wraps"])";
+    auto held = wrapping.objectWithUTF8StringLengthError(once.data(), once.size());
+    ns::Object* cached = first(Parsed{held, nullptr});
+    const uint32_t count = cached->retainCount();
+    for (int i = 0; i < 65535; ++i) ASSERT_TRUE(wrapping.objectWithUTF8StringLengthError("[]", 2));
+    {
+        auto again = wrapping.objectWithUTF8StringLengthError(once.data(), once.size());
+        EXPECT_EQ(first(Parsed{again, nullptr}), cached);
+        EXPECT_EQ(cached->retainCount(), count + 1);
+    }
+    EXPECT_EQ(cached->retainCount(), count);
 }
 
 TEST(FastDecoder, ManyDistinctValuesOverflowTheCacheSafely) {

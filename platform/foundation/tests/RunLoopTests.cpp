@@ -4,14 +4,17 @@
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/foundation/Clock.h"
+#include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/Thread.h"
 #include "platform/foundation/Timer.h"
 
 using namespace ns;
@@ -304,6 +307,59 @@ TEST_F(RunLoopTest, PerformOnMainThreadWithAndWithoutWaiting) {
     EXPECT_TRUE(loop->runUntil([&] { return ran.load() == kThreads * kBursts * kPerBurst; }, 30.0));
     for (auto& s : senders) s.join();
     EXPECT_EQ(ran.load(), kThreads * kBursts * kPerBurst);
+}
+
+// Calls that one turn of another thread's loop queues on this loop wake it
+// once, run in order, and are never held back while their sender waits.
+TEST_F(RunLoopTest, CallsQueuedInOneTurnShareOneWakeUp) {
+    Ref<Thread> sender = Thread::startRunLoopThread("sender");
+    while (loop->runOnce()) {}
+    const uint64_t wakeUpsBefore = loop->wakeUpsSent();
+    std::atomic<uint64_t> sentDuringTurn{99};
+    std::vector<int> order;
+    performOnThread(*sender->runLoop(), [&] {
+        for (int i = 0; i < 50; ++i) performOnMainThread([&order, i] { order.push_back(i); }, false);
+        sentDuringTurn = loop->wakeUpsSent() - wakeUpsBefore;
+    }, false);
+    EXPECT_TRUE(loop->runUntil([&] { return order.size() == 50; }, 30.0));
+    EXPECT_EQ(sentDuringTurn.load(), 0u);
+    EXPECT_EQ(loop->wakeUpsSent() - wakeUpsBefore, 1u);
+    for (int i = 0; i < static_cast<int>(order.size()); ++i) EXPECT_EQ(order[i], i);
+
+    // A sender that stays busy (its own loop always has more to do) still
+    // wakes this loop for what it queued.
+    const uint64_t sentBeforeBusy = loop->wakeUpsSent();
+    std::atomic<bool> stayBusy{true};
+    bool delivered = false, wokenForIt = false;
+    std::function<void()> keepBusy = [&] {
+        if (stayBusy) RunLoop::current()->performDeferred(keepBusy);
+    };
+    performOnThread(*sender->runLoop(), [&] {
+        performOnMainThread([&] {
+            delivered = true;
+            wokenForIt = loop->wakeUpsSent() > sentBeforeBusy;
+        }, false);
+        keepBusy();
+    }, false);
+    EXPECT_TRUE(loop->runUntil([&] { return delivered; }, 30.0));
+    EXPECT_TRUE(wokenForIt);
+    stayBusy = false;
+
+    // A sender that waits in its turn (for this thread, for a dispatch
+    // queue) sends what it queued before it waits.
+    order.clear();
+    auto serial = DispatchQueue::makeSerial("sender's");
+    performOnThread(*sender->runLoop(), [&] {
+        performOnMainThread([&] { order.push_back(1); }, false);
+        performOnMainThread([&] { order.push_back(2); }, true);
+        performOnMainThread([&] { order.push_back(3); }, false);
+        serial->sync([] {});
+    }, false);
+    EXPECT_TRUE(loop->runUntil([&] { return order.size() == 3; }, 30.0));
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+    sender->stop();
+    while (loop->runOnce()) {}  // a held-back call would otherwise keep the sender waiting
+    sender->join();
 }
 
 TEST_F(RunLoopTest, WaitedPerformRethrowsAndDeadThreadsRefuse) {
