@@ -65,6 +65,16 @@ std::string lower(std::string s) {
 }
 ns::Ref<ns::String> str(const std::string& s) { return ns::String::make(s); }
 std::string textOf(const ns::Object* o) { return o ? o->description() : std::string(); }
+bool isText(const ns::Object* o, std::string_view name) {
+    if (auto* s = dynamic_cast<const ns::String*>(o)) return net::equalsIgnoringCase(s->view(), name);
+    return o && net::equalsIgnoringCase(o->description(), name);
+}
+std::optional<std::string> headerIn(const ns::Dictionary* headers, std::string_view name) {
+    if (headers)
+        for (size_t i = 0; i < headers->count(); ++i)
+            if (isText(headers->keyAtIndex(i), name)) return textOf(headers->valueAtIndex(i));
+    return std::nullopt;
+}
 
 }  // namespace engine
 
@@ -274,12 +284,31 @@ void HTTPRequest::setError(ns::Ref<ns::Error> e) {
     error_ = std::move(e);
 }
 void HTTPRequest::storeResponseHeaders(ns::Ref<ns::Dictionary> headers) {
+    auto encoding = engine::headerIn(headers.get(), "Content-Encoding");
+    hasResponseHeaders_ = headers != nullptr;
+    responseCompressed_ = encoding && encoding->find("gzip") != std::string::npos;
     std::lock_guard<std::mutex> g(settingsLock_);
     responseHeaders_ = std::move(headers);
+    responseHeaderSource_ = nullptr;
+}
+void HTTPRequest::storeResponseMessage(ns::Ref<net::HTTPMessage> message) {
+    auto encoding = message->headerField("Content-Encoding");
+    hasResponseHeaders_ = true;
+    responseCompressed_ = encoding && encoding->find("gzip") != std::string::npos;
+    std::lock_guard<std::mutex> g(settingsLock_);
+    responseHeaders_ = nullptr;
+    responseHeaderSource_ = std::move(message);
 }
 ns::Ref<ns::Dictionary> HTTPRequest::responseHeaders() const {
     std::lock_guard<std::mutex> g(settingsLock_);
+    // The answer no longer changes once read, so any thread may build it.
+    if (!responseHeaders_ && responseHeaderSource_) responseHeaders_ = responseHeaderSource_->allHeaderFields();
     return responseHeaders_;
+}
+std::optional<std::string> HTTPRequest::responseHeaderField(std::string_view name) const {
+    // Only this thread changes the source, so it reads it without the lock.
+    if (responseHeaderSource_) return responseHeaderSource_->headerField(name);
+    return engine::headerIn(responseHeaders().get(), name);
 }
 ns::Ref<ns::Number> HTTPRequest::requestID() const {
     uint32_t id = requestIDValue_.load();
@@ -502,7 +531,7 @@ void HTTPRequest::startRequest() {
     if (lastBytesSent_ > 0) removeUploadProgressSoFar();
     lastBytesSent_ = 0;
     contentLength_ = 0;
-    storeResponseHeaders(nullptr);
+    if (hasResponseHeaders_) storeResponseHeaders(nullptr);
     responseMessage_ = nullptr;
     download_.startAttempt();
     readStreamIsScheduled_ = false;
@@ -601,7 +630,7 @@ void HTTPRequest::beginBody() {
 }
 
 void HTTPRequest::handleBytesAvailable() {
-    if (!responseHeaders_) {
+    if (!hasResponseHeaders_) {
         readResponseHeaders();
         if (complete_ || !readStream_) return;
         beginBody();
@@ -721,7 +750,7 @@ void HTTPRequest::handleStreamComplete() {
         statusTimer_ = nullptr;
     }
     downloadComplete_ = true;
-    if (!responseHeaders_) {
+    if (!hasResponseHeaders_) {
         readResponseHeaders();
         if (didUseCachedResponse_) return;
     }
@@ -808,7 +837,7 @@ void HTTPRequest::callOnMain(std::function<void()> fn) {
 }
 
 void HTTPRequest::reportStarted() {
-    if (isCompanionHEAD_) return;
+    if (isCompanionHEAD_ || !anyoneListens(&HTTPRequest::startedBlock_)) return;
     auto self = ns::keepAlive(this);
     callOnMain([self] {
         self->notifyListeners(HTTPRequestDelegate::Optional::requestStarted, &HTTPRequest::didStartSelector_,
@@ -822,6 +851,7 @@ void HTTPRequest::requestFinished() {
         reportFinished();
         return;
     }
+    if (!anyoneListens(&HTTPRequest::completionBlock_)) return;
     auto self = ns::keepAlive(this);
     callOnMain([self] { self->reportFinished(); });
 }
@@ -901,15 +931,7 @@ void HTTPRequest::markAsFinished() {
 
 // ---- Results -----------------------------------------------------------------------
 
-bool HTTPRequest::isResponseCompressed() const {
-    std::lock_guard<std::mutex> g(settingsLock_);
-    if (!responseHeaders_) return false;
-    for (size_t i = 0; i < responseHeaders_->count(); ++i) {
-        if (net::equalsIgnoringCase(engine::textOf(responseHeaders_->keyAtIndex(i)), "Content-Encoding"))
-            return engine::textOf(responseHeaders_->valueAtIndex(i)).find("gzip") != std::string::npos;
-    }
-    return false;
-}
+bool HTTPRequest::isResponseCompressed() const { return responseCompressed_.load(); }
 
 ns::Ref<ns::Data> HTTPRequest::responseData() const {
     return download_.body(isResponseCompressed());

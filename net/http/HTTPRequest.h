@@ -23,7 +23,9 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "net/http/AuthenticationController.h"
@@ -535,6 +537,10 @@ private:
     template <class Selector, class BlockType, class... Args>
     void notifyListeners(HTTPRequestDelegate::Optional event, Selector HTTPRequest::*chosen, Selector standard,
                          BlockType HTTPRequest::*blockField, Args... args);
+    // Whether a delegate, the queue or that block may hear a report (the
+    // report is not posted otherwise). Defined in HTTPRequestInternal.h.
+    template <class BlockType>
+    bool anyoneListens(BlockType HTTPRequest::*blockField) const;
     void reportStarted();
     void reportFinished();
     void reportFailure();
@@ -547,7 +553,15 @@ private:
     void performOnRequestThread(std::function<void()> fn);
     // The cache, kept for the caller's use (read under settingsLock_).
     ns::WeakDelegate<CacheDelegate>::Locked lockedDownloadCache() const;
-    void storeResponseHeaders(ns::Ref<ns::Dictionary> headers);  // under settingsLock_
+    // The response headers of the attempt (under settingsLock_): a
+    // dictionary as it stands (from the cache; nil forgets them), or the
+    // answer read from the stream, whose dictionary is built when first
+    // asked for.
+    void storeResponseHeaders(ns::Ref<ns::Dictionary> headers);
+    void storeResponseMessage(ns::Ref<net::HTTPMessage> message);
+    // A response header field (repeated ones joined by ", "), on the
+    // request's thread.
+    std::optional<std::string> responseHeaderField(std::string_view name) const;
     // Fixes the loop whose thread runs the sequence (see settingsLock_);
     // false when a cancel that came first owns it.
     bool claimLoop(ns::Ref<ns::RunLoop> loop);
@@ -563,7 +577,8 @@ private:
     void performRedirect();
     // Changes url_ (dropping the built message and authentication objects).
     void replaceURL(ns::Ref<ns::URL> url);
-    void reportHeaders(ns::Ref<ns::Dictionary> headers);
+    // Tells the headers to whoever listens (the dictionary is built for them).
+    void reportHeaders();
     void reportRedirected();
     void reportWillRedirect(ns::Ref<ns::URL> url);
     void readKeepAlive(const net::HTTPMessage& response);
@@ -625,7 +640,18 @@ private:
     void removeUploadProgressSoFar();
     void resetProgressAtStart();
     void storeInCache();
+    // Who may hear a progress report in one direction (read at once under
+    // settingsLock_); nothing is posted for a report nobody can receive.
+    struct ProgressListeners {
+        bool queue = false, delegate = false, bytesBlock = false, sizeBlock = false;
+    };
+    ProgressListeners progressListeners(bool upload) const;
     void deliverProgress(bool upload, std::function<void(ProgressDelegate&)> fn, ProgressDelegate::Optional op);
+    // Bytes sent or received: to the queue and progress delegate, then the
+    // indicator (set to `progress`) and the bytes block.
+    void deliverBytes(bool upload, int64_t amount, uint64_t total, double progress, const ProgressListeners& who);
+    void incrementSizeBy(bool upload, int64_t amount);
+    void resetProgressIndicator(bool upload);
 
     // --- State ------------------------------------------------------------
     // Threads: the sequence (main, opening the stream, its events, the
@@ -661,7 +687,12 @@ private:
 
     int responseStatusCode_ = 0;
     std::string responseStatusMessage_;
-    ns::Ref<ns::Dictionary> responseHeaders_;
+    // Under settingsLock_: the headers as a dictionary (built on first ask
+    // when they came from the stream) and the answer they came from.
+    mutable ns::Ref<ns::Dictionary> responseHeaders_;
+    ns::Ref<net::HTTPMessage> responseHeaderSource_;
+    bool hasResponseHeaders_ = false;  // either of the two is set
+    std::atomic<bool> responseCompressed_{false};  // Content-Encoding names gzip
     ns::Ref<net::HTTPMessage> responseMessage_;
     std::vector<ns::Ref<net::HTTPCookie>> responseCookies_;
     uint64_t contentLength_ = 0;

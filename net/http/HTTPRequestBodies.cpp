@@ -24,19 +24,6 @@ uint64_t fileSize(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
 }
 
-std::string headerIn(const ns::Dictionary* headers, std::string_view name) {
-    if (!headers) return {};
-    for (size_t i = 0; i < headers->count(); ++i)
-        if (net::equalsIgnoringCase(engine::textOf(headers->keyAtIndex(i)), name))
-            return engine::textOf(headers->valueAtIndex(i));
-    return {};
-}
-bool headerPresent(const ns::Dictionary* headers, std::string_view name) {
-    if (!headers) return false;
-    for (size_t i = 0; i < headers->count(); ++i)
-        if (net::equalsIgnoringCase(engine::textOf(headers->keyAtIndex(i)), name)) return true;
-    return false;
-}
 }  // namespace
 
 // ---- Bodies --------------------------------------------------------------------------------
@@ -74,8 +61,8 @@ void HTTPRequest::buildPostBody() {
 void HTTPRequest::storeReceivedBytes(const uint8_t* bytes, size_t length, const ns::Data* inflated) {
     using RangeAnswer = ResponseDownload::RangeAnswer;
     RangeAnswer range = RangeAnswer::NotAsked;
-    if (headerPresent(requestHeaders_.get(), "Range"))
-        range = headerPresent(responseHeaders_.get(), "Content-Range") ? RangeAnswer::Honoured : RangeAnswer::Ignored;
+    if (engine::headerIn(requestHeaders_.get(), "Range"))
+        range = responseHeaderField("Content-Range") ? RangeAnswer::Honoured : RangeAnswer::Ignored;
     uint64_t droppedPartial = 0;
     auto error = download_.store(bytes, length, inflated, range, &droppedPartial);
     if (droppedPartial) incrementDownloadSizeBy(-static_cast<int64_t>(droppedPartial));
@@ -142,7 +129,7 @@ void HTTPRequest::useDataFromCache() {
     HTTPRequest* receiver = main ? main.get() : this;
     if (headers && !dataPath.empty()) {
         receiver->responseStatusCode_ =
-            static_cast<int>(std::strtol(headerIn(headers.get(), DownloadCache::kStatusCodeKey).c_str(), nullptr, 10));
+            static_cast<int>(std::strtol(engine::headerIn(headers.get(), DownloadCache::kStatusCodeKey).value_or("").c_str(), nullptr, 10));
         receiver->didUseCachedResponse_ = true;
         receiver->storeResponseHeaders(headers);
         const std::string destination = receiver->download_.destinationPath();
@@ -164,7 +151,7 @@ void HTTPRequest::useDataFromCache() {
             auto data = cache->cachedResponseDataForURL(*url_);
             receiver->download_.useCachedBody(data.get());
         }
-        uint64_t length = std::strtoull(headerIn(headers.get(), "Content-Length").c_str(), nullptr, 10);
+        uint64_t length = std::strtoull(engine::headerIn(headers.get(), "Content-Length").value_or("").c_str(), nullptr, 10);
         if (!length && receiver->download_.rawData()) length = receiver->download_.rawData()->length();
         receiver->contentLength_ = length;
         receiver->totalBytesRead_ = length;
@@ -196,6 +183,21 @@ void HTTPRequest::useDataFromCache() {
 }
 
 // ---- Progress --------------------------------------------------------------------------------
+//
+// A progress report is posted to the main thread only when someone may hear
+// it (who listens is read once per report): most requests have no progress
+// delegate, block or queue, and their reports would cost a closure and a
+// main-thread call each for nothing.
+
+HTTPRequest::ProgressListeners HTTPRequest::progressListeners(bool upload) const {
+    std::lock_guard<std::mutex> g(settingsLock_);
+    ProgressListeners who;
+    who.queue = static_cast<bool>(queue_);
+    who.delegate = (upload ? uploadProgressDelegate_ : downloadProgressDelegate_).isSet();
+    who.bytesBlock = static_cast<bool>(upload ? bytesSentBlock_ : bytesReceivedBlock_);
+    who.sizeBlock = static_cast<bool>(upload ? uploadSizeIncrementedBlock_ : downloadSizeIncrementedBlock_);
+    return who;
+}
 
 void HTTPRequest::deliverProgress(bool upload, std::function<void(ProgressDelegate&)> fn, ProgressDelegate::Optional op) {
     auto self = ns::keepAlive(this);
@@ -209,6 +211,33 @@ void HTTPRequest::deliverProgress(bool upload, std::function<void(ProgressDelega
         }
         if (q && static_cast<ProgressDelegate*>(q.get())->answers(op)) fn(*q);
         if (d && d->answers(op)) fn(*d);
+    });
+}
+
+void HTTPRequest::deliverBytes(bool upload, int64_t amount, uint64_t total, double progress,
+                               const ProgressListeners& who) {
+    if (who.queue || who.delegate) {
+        auto op = upload ? ProgressDelegate::Optional::requestDidSendBytes : ProgressDelegate::Optional::requestDidReceiveBytes;
+        deliverProgress(upload, [self = ns::keepAlive(this), upload, amount](ProgressDelegate& p) {
+            if (upload) p.requestDidSendBytes(self.get(), amount);
+            else p.requestDidReceiveBytes(self.get(), amount);
+        }, op);
+    }
+    if (!who.delegate && !who.bytesBlock) return;
+    auto self = ns::keepAlive(this);
+    callOnMain([self, upload, amount, total, progress] {
+        ns::WeakDelegate<ProgressDelegate>::Locked d;
+        ProgressBlock block;
+        {
+            std::lock_guard<std::mutex> g(self->settingsLock_);
+            d = upload ? self->uploadProgressDelegate_.lock() : self->downloadProgressDelegate_.lock();
+            block = upload ? self->bytesSentBlock_ : self->bytesReceivedBlock_;
+        }
+        if (d && d->answers(ProgressDelegate::Optional::setProgress)) {
+            std::lock_guard<std::recursive_mutex> p(engine::progressLock());
+            d->setProgress(static_cast<float>(progress));
+        }
+        if (block) block(amount, total);
     });
 }
 
@@ -247,28 +276,11 @@ void HTTPRequest::updateUploadProgress() {
     uint64_t buffer = uploadBufferSize_ < total ? uploadBufferSize_ : 0;
     double progress = total > buffer ? static_cast<double>(sent - std::min(sent, buffer)) / static_cast<double>(total - buffer)
                                      : 1.0;
-    deliverProgress(true, [self = ns::keepAlive(this), amount](ProgressDelegate& p) {
-        p.requestDidSendBytes(self.get(), amount);
-    }, ProgressDelegate::Optional::requestDidSendBytes);
-    auto self = ns::keepAlive(this);
-    callOnMain([self, amount, total, progress] {
-        ns::WeakDelegate<ProgressDelegate>::Locked d;
-        ProgressBlock block;
-        {
-            std::lock_guard<std::mutex> g(self->settingsLock_);
-            d = self->uploadProgressDelegate_.lock();
-            block = self->bytesSentBlock_;
-        }
-        if (d && d->answers(ProgressDelegate::Optional::setProgress)) {
-            std::lock_guard<std::recursive_mutex> p(engine::progressLock());
-            d->setProgress(static_cast<float>(progress));
-        }
-        if (block) block(amount, total);
-    });
+    deliverBytes(true, amount, total, progress, progressListeners(true));
 }
 
 void HTTPRequest::updateDownloadProgress() {
-    if (!responseHeaders_ || needsRedirect_) return;
+    if (!hasResponseHeaders_ || needsRedirect_) return;
     if (!(contentLength_ || complete_)) return;
     const uint64_t partial = download_.partialSize();
     uint64_t soFar = totalBytesRead_ + partial;
@@ -282,102 +294,62 @@ void HTTPRequest::updateDownloadProgress() {
     }
     uint64_t total = contentLength_ + partial;
     double progress = total ? static_cast<double>(soFar) / static_cast<double>(total) : 1.0;
-    deliverProgress(false, [self = ns::keepAlive(this), amount](ProgressDelegate& p) {
-        p.requestDidReceiveBytes(self.get(), amount);
-    }, ProgressDelegate::Optional::requestDidReceiveBytes);
-    auto self = ns::keepAlive(this);
-    callOnMain([self, amount, total, progress] {
-        ns::WeakDelegate<ProgressDelegate>::Locked d;
-        ProgressBlock block;
-        {
-            std::lock_guard<std::mutex> g(self->settingsLock_);
-            d = self->downloadProgressDelegate_.lock();
-            block = self->bytesReceivedBlock_;
-        }
-        if (d && d->answers(ProgressDelegate::Optional::setProgress)) {
-            std::lock_guard<std::recursive_mutex> p(engine::progressLock());
-            d->setProgress(static_cast<float>(progress));
-        }
-        if (block) block(amount, total);
-    });
+    deliverBytes(false, amount, total, progress, progressListeners(false));
     lastBytesRead_ = soFar;
 }
 
-void HTTPRequest::incrementDownloadSizeBy(int64_t amount) {
-    deliverProgress(false, [self = ns::keepAlive(this), amount](ProgressDelegate& p) {
-        p.requestIncrementDownloadSizeBy(self.get(), amount);
-    }, ProgressDelegate::Optional::requestIncrementDownloadSizeBy);
+void HTTPRequest::incrementSizeBy(bool upload, int64_t amount) {
+    const ProgressListeners who = progressListeners(upload);
+    if (who.queue || who.delegate) {
+        auto op = upload ? ProgressDelegate::Optional::requestIncrementUploadSizeBy
+                         : ProgressDelegate::Optional::requestIncrementDownloadSizeBy;
+        deliverProgress(upload, [self = ns::keepAlive(this), upload, amount](ProgressDelegate& p) {
+            if (upload) p.requestIncrementUploadSizeBy(self.get(), amount);
+            else p.requestIncrementDownloadSizeBy(self.get(), amount);
+        }, op);
+    }
+    if (!who.sizeBlock) return;
     auto self = ns::keepAlive(this);
-    callOnMain([self, amount] {
+    callOnMain([self, upload, amount] {
         SizeBlock block;
         {
             std::lock_guard<std::mutex> g(self->settingsLock_);
-            block = self->downloadSizeIncrementedBlock_;
+            block = upload ? self->uploadSizeIncrementedBlock_ : self->downloadSizeIncrementedBlock_;
         }
         if (block) block(amount);
     });
 }
 
-void HTTPRequest::incrementUploadSizeBy(int64_t amount) {
-    deliverProgress(true, [self = ns::keepAlive(this), amount](ProgressDelegate& p) {
-        p.requestIncrementUploadSizeBy(self.get(), amount);
-    }, ProgressDelegate::Optional::requestIncrementUploadSizeBy);
-    auto self = ns::keepAlive(this);
-    callOnMain([self, amount] {
-        SizeBlock block;
-        {
-            std::lock_guard<std::mutex> g(self->settingsLock_);
-            block = self->uploadSizeIncrementedBlock_;
-        }
-        if (block) block(amount);
-    });
-}
+void HTTPRequest::incrementDownloadSizeBy(int64_t amount) { incrementSizeBy(false, amount); }
+
+void HTTPRequest::incrementUploadSizeBy(int64_t amount) { incrementSizeBy(true, amount); }
 
 void HTTPRequest::removeUploadProgressSoFar() {
     int64_t amount = -static_cast<int64_t>(uploadProgressReported_ ? uploadProgressReported_ : lastBytesSent_);
     uploadProgressReported_ = 0;
-    deliverProgress(true, [self = ns::keepAlive(this), amount](ProgressDelegate& p) {
-        p.requestDidSendBytes(self.get(), amount);
-    }, ProgressDelegate::Optional::requestDidSendBytes);
-    auto self = ns::keepAlive(this);
-    uint64_t total = body_.length();
-    callOnMain([self, amount, total] {
-        ns::WeakDelegate<ProgressDelegate>::Locked d;
-        ProgressBlock block;
-        {
-            std::lock_guard<std::mutex> g(self->settingsLock_);
-            d = self->uploadProgressDelegate_.lock();
-            block = self->bytesSentBlock_;
-        }
-        if (d && d->answers(ProgressDelegate::Optional::setProgress)) d->setProgress(0);
-        if (block) block(amount, total);
-    });
+    // The indicator goes back to nothing sent.
+    deliverBytes(true, amount, body_.length(), 0.0, progressListeners(true));
 }
 
 void HTTPRequest::resetProgressAtStart() {
     if (shouldResetUploadProgress_) {
         incrementUploadSizeBy(showAccurateProgress_ ? static_cast<int64_t>(body_.length()) : 1);
-        auto self = ns::keepAlive(this);
-        callOnMain([self] {
-            ns::WeakDelegate<ProgressDelegate>::Locked d;
-            {
-                std::lock_guard<std::mutex> g(self->settingsLock_);
-                d = self->uploadProgressDelegate_.lock();
-            }
-            if (d) updateProgressIndicator(d.get(), 0, 1);
-        });
+        resetProgressIndicator(true);
     }
-    if (shouldResetDownloadProgress_ && !download_.partialSize()) {
-        auto self = ns::keepAlive(this);
-        callOnMain([self] {
-            ns::WeakDelegate<ProgressDelegate>::Locked d;
-            {
-                std::lock_guard<std::mutex> g(self->settingsLock_);
-                d = self->downloadProgressDelegate_.lock();
-            }
-            if (d) updateProgressIndicator(d.get(), 0, 1);
-        });
-    }
+    if (shouldResetDownloadProgress_ && !download_.partialSize()) resetProgressIndicator(false);
+}
+
+void HTTPRequest::resetProgressIndicator(bool upload) {
+    if (!progressListeners(upload).delegate) return;
+    auto self = ns::keepAlive(this);
+    callOnMain([self, upload] {
+        ns::WeakDelegate<ProgressDelegate>::Locked d;
+        {
+            std::lock_guard<std::mutex> g(self->settingsLock_);
+            d = upload ? self->uploadProgressDelegate_.lock() : self->downloadProgressDelegate_.lock();
+        }
+        if (d) updateProgressIndicator(d.get(), 0, 1);
+    });
 }
 
 }  // namespace http

@@ -21,20 +21,6 @@ bool gUserAgentBuilt = false;
 std::string& gUserAgent = *new std::string;
 std::vector<ns::Ref<net::HTTPCookie>>& gSessionCookies = *new std::vector<ns::Ref<net::HTTPCookie>>;
 
-std::string headerValue(const ns::Dictionary* headers, std::string_view name) {
-    if (!headers) return {};
-    for (size_t i = 0; i < headers->count(); ++i)
-        if (net::equalsIgnoringCase(engine::textOf(headers->keyAtIndex(i)), name))
-            return engine::textOf(headers->valueAtIndex(i));
-    return {};
-}
-bool hasHeader(const ns::Dictionary* headers, std::string_view name) {
-    if (!headers) return false;
-    for (size_t i = 0; i < headers->count(); ++i)
-        if (net::equalsIgnoringCase(engine::textOf(headers->keyAtIndex(i)), name)) return true;
-    return false;
-}
-
 // Character set names this engine decodes, lower case.
 bool knownCharset(const std::string& name) {
     static const char* known[] = {"utf-8", "utf8", "iso-8859-1", "latin1", "iso-latin-1", "us-ascii", "ascii",
@@ -70,7 +56,7 @@ void HTTPRequest::buildRequestHeaders() {
         return;
     }
     applyCookieHeader();
-    if (!hasHeader(requestHeaders_.get(), "User-Agent")) {
+    if (!engine::headerIn(requestHeaders_.get(), "User-Agent")) {
         std::string agent = userAgent_.empty() ? defaultUserAgentString() : userAgent_;
         if (!agent.empty()) addRequestHeader("User-Agent", agent);
     }
@@ -105,7 +91,7 @@ void HTTPRequest::readResponseHeaders() {
     ns::Ref<net::HTTPMessage> message = readStream_ ? readStream_->responseHeader() : nullptr;
     if (!message || !message->isHeaderComplete()) return;
     responseMessage_ = message;
-    storeResponseHeaders(message->allHeaderFields());
+    storeResponseMessage(message);
     responseStatusCode_ = message->statusCode();
     responseStatusMessage_ = message->statusLine();
 
@@ -163,7 +149,7 @@ void HTTPRequest::readResponseHeaders() {
         }
     }
     readKeepAlive(*message);
-    reportHeaders(responseHeaders_->copy());
+    reportHeaders();
 }
 
 void HTTPRequest::readKeepAlive(const net::HTTPMessage& response) {
@@ -210,31 +196,32 @@ void HTTPRequest::parseMimeType(const std::string& contentType, std::string* mim
 
 void HTTPRequest::parseStringEncodingFromHeaders() {
     std::string charset;
-    parseMimeType(headerValue(responseHeaders_.get(), "Content-Type"), nullptr, &charset);
+    parseMimeType(responseHeaderField("Content-Type").value_or(""), nullptr, &charset);
     responseEncoding_ = knownCharset(charset) ? charset : defaultResponseEncoding_;
 }
 
 // ---- Redirects ---------------------------------------------------------------------
 
 bool HTTPRequest::willRedirect() {
-    if (!shouldRedirect_ || !hasHeader(responseHeaders_.get(), "Location")) return false;
+    if (!shouldRedirect_) return false;
     int s = responseStatusCode_;
     if (s != 301 && s != 302 && s != 303 && s != 307) return false;
+    auto location = responseHeaderField("Location");
+    if (!location) return false;
     reportRedirected();
 
-    auto target = ns::URL::URLWithStringRelativeToURL(headerValue(responseHeaders_.get(), "Location"), url_);
+    auto target = ns::URL::URLWithStringRelativeToURL(*location, url_);
     target = target ? target->absoluteURL() : nullptr;
     bool keptMethod = true;
     if (s != 307 && (!shouldUseRFC2616RedirectBehaviour_ || s == 303)) {
         keptMethod = false;
         requestMethod_ = "GET";
         body_.drop();
-        std::string agent = headerValue(requestHeaders_.get(), "User-Agent");
-        std::string accept = headerValue(requestHeaders_.get(), "Accept");
-        bool hadAccept = hasHeader(requestHeaders_.get(), "Accept");
+        std::string agent = engine::headerIn(requestHeaders_.get(), "User-Agent").value_or("");
+        auto accept = engine::headerIn(requestHeaders_.get(), "Accept");
         requestHeaders_ = nullptr;
         if (!agent.empty()) addRequestHeader("User-Agent", agent);
-        if (hadAccept) addRequestHeader("Accept", accept);
+        if (accept) addRequestHeader("Accept", *accept);
         haveBuiltRequestHeaders_ = false;
     }
     if (keptMethod && requestHeaders_) {
@@ -302,14 +289,15 @@ void HTTPRequest::performRedirect() {
     main();
 }
 
-void HTTPRequest::reportHeaders(ns::Ref<ns::Dictionary> headers) {
+void HTTPRequest::reportHeaders() {
     if (error_ || isCompanionHEAD_) return;
+    if (!anyoneListens(&HTTPRequest::headersReceivedBlock_)) return;  // nor is the dictionary built
     auto self = ns::keepAlive(this);
-    callOnMain([self, headers] {
+    callOnMain([self] {
         self->notifyListeners(HTTPRequestDelegate::Optional::requestDidReceiveResponseHeaders,
                               &HTTPRequest::didReceiveResponseHeadersSelector_,
                               &HTTPRequestDelegate::requestDidReceiveResponseHeaders,
-                              &HTTPRequest::headersReceivedBlock_, headers);
+                              &HTTPRequest::headersReceivedBlock_, self->responseHeaders());
     });
 }
 

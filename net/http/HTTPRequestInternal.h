@@ -39,6 +39,12 @@ void HTTPRequest::notifyListeners(HTTPRequestDelegate::Optional event, Selector 
     if (queueDelegate && queueDelegate->answers(event)) (queueDelegate->*standard)(this, args...);
 }
 
+template <class BlockType>
+bool HTTPRequest::anyoneListens(BlockType HTTPRequest::*blockField) const {
+    std::lock_guard<std::mutex> g(settingsLock_);
+    return delegate_.isSet() || queue_ || static_cast<bool>(this->*blockField);
+}
+
 namespace engine {
 
 uint32_t nextRequestNumber();
@@ -62,6 +68,10 @@ double steadyNow();
 std::string lower(std::string s);
 ns::Ref<ns::String> str(const std::string& s);
 std::string textOf(const ns::Object* o);  // description, "" for nil
+// Whether o's text is `name`, ignoring case (a header field name).
+bool isText(const ns::Object* o, std::string_view name);
+// The value of the field `name` in a header dictionary; nullopt when absent.
+std::optional<std::string> headerIn(const ns::Dictionary* headers, std::string_view name);
 
 }  // namespace engine
 }  // namespace http

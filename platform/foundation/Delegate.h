@@ -78,6 +78,8 @@ public:
     // The delegate, or nil once it is gone. Borrowed: use lock() to keep it
     // alive across a call that may release it.
     P* get() const { return owner_.lock() ? p_ : nullptr; }
+    // Whether one was set (it may be gone since): answers without locking.
+    bool isSet() const { return p_ != nullptr; }
     bool pointsTo(const P* p) const { return p && p == p_ && !owner_.expired(); }
 
 private:

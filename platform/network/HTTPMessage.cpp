@@ -8,10 +8,9 @@ namespace {
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 }  // namespace
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lower(b[i])) return false;
+bool equalsIgnoringCaseOfSameLength(const char* a, const char* b, size_t n) {
+    for (size_t i = 0; i < n; ++i)
+        if (a[i] != b[i] && lower(a[i]) != lower(b[i])) return false;
     return true;
 }
 
@@ -28,6 +27,9 @@ std::string_view trimmed(std::string_view s) {
 }
 
 void HeaderList::add(std::string_view name, std::string_view value) {
+    // Room for a usual header block at once rather than growing (and
+    // moving every field) several times.
+    if (fields_.empty()) fields_.reserve(kUsualFieldCount);
     fields_.emplace_back(std::string(name), std::string(value));
 }
 
@@ -84,14 +86,17 @@ std::vector<std::string> HeaderList::getAll(std::string_view name) const {
 
 ns::Ref<ns::Dictionary> HeaderList::dictionary() const {
     std::vector<ns::Dictionary::Entry> entries;
-    std::vector<std::string> seen;
-    for (auto& f : fields_) {
-        bool dup = false;
-        for (auto& s : seen)
-            if (equalsIgnoringCase(s, f.first)) dup = true;
-        if (dup) continue;
-        seen.push_back(f.first);
-        entries.emplace_back(ns::str(f.first), ns::str(*get(f.first)));
+    entries.reserve(fields_.size());
+    for (size_t i = 0; i < fields_.size(); ++i) {
+        const std::string& name = fields_[i].first;
+        bool seenBefore = false, repeated = false;
+        for (size_t j = 0; j < fields_.size() && !seenBefore; ++j) {
+            if (j == i || !equalsIgnoringCase(fields_[j].first, name)) continue;
+            if (j < i) seenBefore = true;
+            else repeated = true;
+        }
+        if (seenBefore) continue;
+        entries.emplace_back(ns::str(name), ns::str(repeated ? *get(name) : fields_[i].second));
     }
     return ns::Dictionary::make(std::move(entries));
 }

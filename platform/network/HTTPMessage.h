@@ -16,7 +16,10 @@
 namespace net {
 
 // ASCII case-insensitive comparison, as HTTP field names are compared.
-bool equalsIgnoringCase(std::string_view a, std::string_view b);
+bool equalsIgnoringCaseOfSameLength(const char* a, const char* b, size_t n);
+inline bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && equalsIgnoringCaseOfSameLength(a.data(), b.data(), a.size());
+}
 std::string lowercased(std::string_view s);
 std::string_view trimmed(std::string_view s);  // blanks and tabs at both ends
 
@@ -45,6 +48,7 @@ public:
     ns::Ref<ns::Dictionary> dictionary() const;
 
 private:
+    static constexpr size_t kUsualFieldCount = 16;
     std::vector<Field> fields_;
 };
 

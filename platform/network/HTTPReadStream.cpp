@@ -17,6 +17,22 @@ namespace net {
 
 std::atomic<uint64_t> HTTPReadStream::nextSerial_{1};
 
+namespace {
+// A header name or value that can go into the head as it is: no line
+// break (and, in a name, no colon or blank).
+bool fitsInHead(std::string_view text, bool name) {
+    for (char c : text)
+        if (c == '\r' || c == '\n' || (name && (c == ':' || c == ' '))) return false;
+    return true;
+}
+
+bool unescapedCharacterIn(std::string_view text) {
+    for (char ch : text)
+        if (static_cast<unsigned char>(ch) <= ' ' || ch == 0x7f) return true;
+    return false;
+}
+}  // namespace
+
 bool parseHTTPTarget(std::string_view url, HTTPTarget& out, std::string* why) {
     auto bad = [&](const char* w) {
         if (why) *why = w;
@@ -24,18 +40,22 @@ bool parseHTTPTarget(std::string_view url, HTTPTarget& out, std::string* why) {
     };
     size_t colon = url.find("://");
     if (colon == std::string_view::npos) return bad("not absolute");
-    out.scheme = lowercased(url.substr(0, colon));
-    if (out.scheme != "http" && out.scheme != "https") return bad("scheme is not http or https");
+    std::string_view scheme = url.substr(0, colon);
+    const bool https = equalsIgnoringCase(scheme, "https");
+    if (!https && !equalsIgnoringCase(scheme, "http")) return bad("scheme is not http or https");
+    out.scheme = https ? "https" : "http";
     std::string_view rest = url.substr(colon + 3);
-    size_t end = rest.find_first_of("/?#");
+    size_t end = 0;
+    while (end < rest.size() && rest[end] != '/' && rest[end] != '?' && rest[end] != '#') ++end;
+    if (end == rest.size()) end = std::string_view::npos;
     std::string_view authority = rest.substr(0, end);
     std::string_view tail = end == std::string_view::npos ? std::string_view() : rest.substr(end);
     if (size_t at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
-    std::string_view portText;
+    std::string_view host, portText;
     if (!authority.empty() && authority.front() == '[') {
         size_t close = authority.find(']');
         if (close == std::string_view::npos) return bad("unterminated IPv6 literal");
-        out.host = std::string(authority.substr(1, close - 1));
+        host = authority.substr(1, close - 1);
         std::string_view after = authority.substr(close + 1);
         if (!after.empty()) {
             if (after.front() != ':') return bad("junk after IPv6 literal");
@@ -43,14 +63,17 @@ bool parseHTTPTarget(std::string_view url, HTTPTarget& out, std::string* why) {
         }
     } else {
         size_t c = authority.rfind(':');
-        out.host = std::string(authority.substr(0, c));
+        host = authority.substr(0, c);
         if (c != std::string_view::npos) portText = authority.substr(c + 1);
     }
-    if (out.host.empty()) return bad("no host");
-    for (char ch : out.host)
+    if (host.empty()) return bad("no host");
+    out.host.resize(host.size());
+    for (size_t i = 0; i < host.size(); ++i) {
+        char ch = host[i];
         if (static_cast<unsigned char>(ch) <= ' ' || ch == '/' || ch == '\\') return bad("bad host");
-    out.host = lowercased(out.host);
-    uint16_t defaultPort = out.scheme == "https" ? 443 : 80;
+        out.host[i] = (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch + 32) : ch;
+    }
+    uint16_t defaultPort = https ? 443 : 80;
     out.port = defaultPort;
     if (!portText.empty()) {
         if (portText.size() > 5) return bad("bad port");
@@ -66,11 +89,12 @@ bool parseHTTPTarget(std::string_view url, HTTPTarget& out, std::string* why) {
     size_t hash = tail.find('#');
     if (hash != std::string_view::npos) tail = tail.substr(0, hash);
     size_t q = tail.find('?');
-    out.path = std::string(tail.substr(0, q));
-    if (out.path.empty()) out.path = "/";
-    out.query = q == std::string_view::npos ? "" : std::string(tail.substr(q));
-    for (char ch : out.path + out.query)
-        if (static_cast<unsigned char>(ch) <= ' ' || ch == 0x7f) return bad("unescaped character in path");
+    std::string_view path = tail.substr(0, q);
+    std::string_view query = q == std::string_view::npos ? std::string_view() : tail.substr(q);
+    if (unescapedCharacterIn(path) || unescapedCharacterIn(query)) return bad("unescaped character in path");
+    if (path.empty()) out.path = "/";
+    else out.path = path;
+    out.query = query;
     return true;
 }
 
@@ -587,18 +611,23 @@ std::string HTTPReadStream::buildHead() {
         }
     } else {
         bodyFinished_ = true;
-        std::string m = request_->method();
+        const std::string& m = request_->method();
         if ((m == "POST" || m == "PUT") && !h.contains("Content-Length")) h.add("Content-Length", "0");
     }
-    std::string head = request_->method() + " " + target_ + " " + request_->version() + "\r\n";
+    const std::string& method = request_->method();
+    const std::string& version = request_->version();
+    size_t length = method.size() + target_.size() + version.size() + 6;
+    for (auto& [name, value] : h.fields()) length += name.size() + value.size() + 4;
+    std::string head;
+    head.reserve(length);
+    head.append(method).append(" ").append(target_).append(" ").append(version).append("\r\n");
     for (auto& [name, value] : h.fields()) {
         if (tunnel_ && equalsIgnoringCase(name, "Proxy-Authorization")) continue;
         // Field values must not smuggle a line break into the head.
-        if (value.find_first_of("\r\n") != std::string::npos || name.find_first_of("\r\n: ") != std::string::npos)
-            continue;
-        head += name + ": " + value + "\r\n";
+        if (!fitsInHead(value, false) || !fitsInHead(name, true)) continue;
+        head.append(name).append(": ").append(value).append("\r\n");
     }
-    head += "\r\n";
+    head.append("\r\n");
     return head;
 }
 

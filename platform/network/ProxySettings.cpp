@@ -144,6 +144,9 @@ SystemProxySettings SystemProxySettings::fromEnvironment(const EnvironmentLookup
 }
 
 std::optional<std::vector<ProxyEntry>> SystemProxySettings::proxiesForURL(std::string_view url) const {
+    // Nothing configured (the usual case): direct, without reading the URL.
+    if (httpProxy.empty() && httpsProxy.empty() && allProxy.empty() && pacURL.empty())
+        return std::vector<ProxyEntry>{ProxyEntry{}};
     HTTPTarget t;
     if (!parseHTTPTarget(url, t)) return std::vector<ProxyEntry>{ProxyEntry{}};
     if (!pacURL.empty()) {

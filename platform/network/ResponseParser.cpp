@@ -64,7 +64,8 @@ void ResponseParser::fail(ParseError e, std::string detail) {
     if (!detail.empty()) errorText_ += ": " + detail;
 }
 
-bool ResponseParser::takeLine(const char* data, size_t n, size_t& i, size_t limit, ParseError overflow) {
+bool ResponseParser::takeLine(const char* data, size_t n, size_t& i, size_t limit, ParseError overflow,
+                              std::string_view& line) {
     const char* start = data + i;
     const void* nl = std::memchr(start, '\n', n - i);
     size_t take = nl ? static_cast<size_t>(static_cast<const char*>(nl) - start) + 1 : n - i;
@@ -73,17 +74,26 @@ bool ResponseParser::takeLine(const char* data, size_t n, size_t& i, size_t limi
         i = n;
         return false;
     }
-    line_.append(start, take);
     i += take;
-    if (!nl) return false;
-    line_.pop_back();  // '\n'
-    lineHasCR_ = !line_.empty() && line_.back() == '\r';
-    if (lineHasCR_) line_.pop_back();
+    if (!nl) {
+        line_.append(start, take);
+        return false;
+    }
+    // A line that lies whole in the input is read where it is; only one
+    // split across inputs is put together in line_.
+    if (line_.empty()) {
+        line = std::string_view(start, take - 1);
+    } else {
+        line_.append(start, take - 1);
+        line = line_;
+    }
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     return true;
 }
 
 size_t ResponseParser::feed(const char* data, size_t n, std::string* body) {
     size_t i = 0;
+    std::string_view line;
     while (i < n && state_ != State::Done && state_ != State::Failed) {
         switch (state_) {
             case State::StatusLine:
@@ -91,17 +101,14 @@ size_t ResponseParser::feed(const char* data, size_t n, std::string* body) {
                 size_t before = line_.size();
                 size_t start = i;
                 size_t room = limits_.maxHeaderBlockBytes - std::min(headerBytes_, limits_.maxHeaderBlockBytes);
-                if (!takeLine(data, n, i, room + before, ParseError::HeaderTooLarge)) {
-                    headerBytes_ += i - start;
-                    break;
-                }
+                bool whole = takeLine(data, n, i, room + before, ParseError::HeaderTooLarge, line);
                 headerBytes_ += i - start;
+                if (!whole) break;
                 if (state_ == State::StatusLine) {
                     // Blank lines before a status line are tolerated.
-                    if (line_.empty()) break;
-                    onStatusLine();
+                    if (!line.empty()) onStatusLine(line);
                 } else {
-                    onHeaderLine();
+                    onHeaderLine(line);
                 }
                 line_.clear();
                 break;
@@ -118,8 +125,8 @@ size_t ResponseParser::feed(const char* data, size_t n, std::string* body) {
                 break;
             }
             case State::ChunkSize:
-                if (takeLine(data, n, i, limits_.maxChunkLineBytes, ParseError::BadChunk)) {
-                    onChunkSizeLine();
+                if (takeLine(data, n, i, limits_.maxChunkLineBytes, ParseError::BadChunk, line)) {
+                    onChunkSizeLine(line);
                     line_.clear();
                 }
                 break;
@@ -134,8 +141,8 @@ size_t ResponseParser::feed(const char* data, size_t n, std::string* body) {
             }
             case State::ChunkDataEnd:
                 // The CRLF after a chunk's data.
-                if (takeLine(data, n, i, 2, ParseError::BadChunk)) {
-                    if (!line_.empty()) fail(ParseError::BadChunk, "missing CRLF after chunk data");
+                if (takeLine(data, n, i, 2, ParseError::BadChunk, line)) {
+                    if (!line.empty()) fail(ParseError::BadChunk, "missing CRLF after chunk data");
                     else state_ = State::ChunkSize;
                     line_.clear();
                 }
@@ -144,10 +151,10 @@ size_t ResponseParser::feed(const char* data, size_t n, std::string* body) {
                 size_t start = i;
                 size_t before = line_.size();
                 size_t room = limits_.maxHeaderBlockBytes - std::min(headerBytes_, limits_.maxHeaderBlockBytes);
-                bool whole = takeLine(data, n, i, room + before, ParseError::HeaderTooLarge);
+                bool whole = takeLine(data, n, i, room + before, ParseError::HeaderTooLarge, line);
                 headerBytes_ += i - start;
                 if (whole) {
-                    onTrailerLine();
+                    onTrailerLine(line);
                     line_.clear();
                 }
                 break;
@@ -184,9 +191,8 @@ bool ResponseParser::addBody(const char* p, size_t n, std::string* body) {
     return true;
 }
 
-void ResponseParser::onStatusLine() {
+void ResponseParser::onStatusLine(std::string_view l) {
     // HTTP/1.x SP 3DIGIT [SP reason]
-    std::string_view l(line_);
     if (l.size() < 12 || l.substr(0, 7) != "HTTP/1." || (l[7] != '0' && l[7] != '1') || l[8] != ' ')
         return fail(ParseError::BadStatusLine, std::string(l.substr(0, 64)));
     int code = 0;
@@ -199,24 +205,24 @@ void ResponseParser::onStatusLine() {
     state_ = State::Headers;
 }
 
-void ResponseParser::onHeaderLine() {
-    if (line_.empty()) return onHeadersDone();
+void ResponseParser::onHeaderLine(std::string_view line) {
+    if (line.empty()) return onHeadersDone();
     auto& headers = pending_->headers();
-    if (line_[0] == ' ' || line_[0] == '\t') {
+    if (line[0] == ' ' || line[0] == '\t') {
         // An obsolete folded line continues the previous value.
         if (headers.empty()) return fail(ParseError::BadHeader, "continuation without a field");
         auto& last = const_cast<HeaderList::Field&>(headers.fields().back());
         last.second += ' ';
-        last.second += trimmed(line_);
+        last.second += trimmed(line);
         return;
     }
-    size_t colon = line_.find(':');
-    if (colon == 0 || colon == std::string::npos) return fail(ParseError::BadHeader, line_.substr(0, 64));
-    std::string_view name(line_.data(), colon);
+    size_t colon = line.find(':');
+    if (colon == 0 || colon == std::string_view::npos) return fail(ParseError::BadHeader, std::string(line.substr(0, 64)));
+    std::string_view name = line.substr(0, colon);
     for (char c : name)
-        if (!isTokenChar(c)) return fail(ParseError::BadHeader, line_.substr(0, 64));
+        if (!isTokenChar(c)) return fail(ParseError::BadHeader, std::string(line.substr(0, 64)));
     if (headers.size() >= limits_.maxHeaderFields) return fail(ParseError::HeaderTooLarge, "too many fields");
-    headers.add(name, trimmed(std::string_view(line_).substr(colon + 1)));
+    headers.add(name, trimmed(line.substr(colon + 1)));
 }
 
 void ResponseParser::onHeadersDone() {
@@ -232,26 +238,28 @@ void ResponseParser::onHeadersDone() {
     response_ = pending_;
     pending_ = nullptr;
     response_->setHeaderComplete(true);
-    auto& h = response_->headers();
-
-    auto te = h.get("Transfer-Encoding");
-    auto lengths = h.getAll("Content-Length");
-    if (!lengths.empty()) {
-        // Several fields (or a list) must all say the same number.
-        std::optional<uint64_t> value;
-        for (auto& field : lengths) {
-            std::string_view rest(field);
-            while (true) {
-                size_t comma = rest.find(',');
-                auto v = parseDecimal(trimmed(rest.substr(0, comma)));
-                if (!v || (value && *value != *v)) return fail(ParseError::BadContentLength, field.substr(0, 64));
-                value = v;
-                if (comma == std::string_view::npos) break;
-                rest.remove_prefix(comma + 1);
-            }
+    // One pass over the fields for the framing: every Content-Length field
+    // (or list) must say the same number; the last coding of the last
+    // Transfer-Encoding field is what counts.
+    std::optional<std::string_view> te;
+    std::optional<uint64_t> length;
+    for (auto& [name, field] : response_->headers().fields()) {
+        if (equalsIgnoringCase(name, "Transfer-Encoding")) {
+            te = field;
+            continue;
         }
-        contentLength_ = value;
+        if (!equalsIgnoringCase(name, "Content-Length")) continue;
+        std::string_view rest(field);
+        while (true) {
+            size_t comma = rest.find(',');
+            auto v = parseDecimal(trimmed(rest.substr(0, comma)));
+            if (!v || (length && *length != *v)) return fail(ParseError::BadContentLength, field.substr(0, 64));
+            length = v;
+            if (comma == std::string_view::npos) break;
+            rest.remove_prefix(comma + 1);
+        }
     }
+    contentLength_ = length;
 
     if (headRequest_ || code == 204 || code == 304 || code == 101) {
         framing_ = Framing::None;
@@ -261,7 +269,7 @@ void ResponseParser::onHeadersDone() {
     if (te) {
         // Chunked must be the last coding; otherwise the body runs to the
         // close. A Content-Length beside Transfer-Encoding is ignored.
-        std::string_view list(*te);
+        std::string_view list = *te;
         size_t comma = list.rfind(',');
         std::string_view last = trimmed(comma == std::string_view::npos ? list : list.substr(comma + 1));
         if (equalsIgnoringCase(last, "chunked")) {
@@ -285,8 +293,7 @@ void ResponseParser::onHeadersDone() {
     state_ = State::Body;
 }
 
-void ResponseParser::onChunkSizeLine() {
-    std::string_view l(line_);
+void ResponseParser::onChunkSizeLine(std::string_view l) {
     size_t semi = l.find(';');
     std::string_view hex = trimmed(l.substr(0, semi));
     if (hex.empty() || hex.size() > 15) return fail(ParseError::BadChunk, "bad chunk size");
@@ -308,10 +315,10 @@ void ResponseParser::onChunkSizeLine() {
     state_ = State::ChunkData;
 }
 
-void ResponseParser::onTrailerLine() {
+void ResponseParser::onTrailerLine(std::string_view line) {
     // Trailer fields are read and dropped; only their size is limited.
-    if (line_.empty()) state_ = State::Done;
-    else if (line_.find(':') == std::string::npos) fail(ParseError::BadChunk, "malformed trailer");
+    if (line.empty()) state_ = State::Done;
+    else if (line.find(':') == std::string_view::npos) fail(ParseError::BadChunk, "malformed trailer");
 }
 
 void ResponseParser::finish() {

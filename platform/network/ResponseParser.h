@@ -84,13 +84,15 @@ private:
     enum class State { StatusLine, Headers, Body, ChunkSize, ChunkData, ChunkDataEnd, Trailers, Done, Failed };
 
     void fail(ParseError e, std::string detail = {});
-    // Pulls one line into line_; true when a whole line is there.
-    bool takeLine(const char* data, size_t n, size_t& i, size_t limit, ParseError overflow);
-    void onStatusLine();
-    void onHeaderLine();
+    // Takes one line from the input; true when it is whole, with `line`
+    // viewing it without its line break (in the input, or in line_ when it
+    // came in pieces; valid until line_ is cleared).
+    bool takeLine(const char* data, size_t n, size_t& i, size_t limit, ParseError overflow, std::string_view& line);
+    void onStatusLine(std::string_view line);
+    void onHeaderLine(std::string_view line);
     void onHeadersDone();
-    void onChunkSizeLine();
-    void onTrailerLine();
+    void onChunkSizeLine(std::string_view line);
+    void onTrailerLine(std::string_view line);
     bool addBody(const char* p, size_t n, std::string* body);
 
     ResponseLimits limits_;
@@ -98,8 +100,7 @@ private:
     ParseError error_ = ParseError::None;
     std::string errorText_;
     bool headRequest_ = false;
-    std::string line_;
-    bool lineHasCR_ = false;
+    std::string line_;  // the start of a line split across inputs
     size_t headerBytes_ = 0;
     size_t interim_ = 0;
     ns::Ref<HTTPMessage> pending_;   // the answer whose headers are being read

@@ -23,7 +23,7 @@ testsupport::Server echoServer() {
     return testsupport::Server([](testsupport::Conn& c) {
         while (auto r = c.readRequest()) {
             std::string body = r->method + " " + r->target + " " + r->body;
-            if (!c.respond(200, body, "Content-Type: text/plain; charset=utf-8\r\n")) return;
+            if (!c.respond(200, body, "Content-Type: text/plain; charset=utf-8\r\nX-Twice: a\r\nx-twice: b\r\n")) return;
         }
     });
 }
@@ -40,6 +40,14 @@ TEST(RequestBasic, SynchronousGetReadsStatusHeadersAndBody) {
     EXPECT_EQ(text(r), "GET /hello?x=1 ");
     EXPECT_EQ(r->responseEncoding(), "utf-8");
     EXPECT_EQ(r->contentLength(), 15u);
+    // The header dictionary, asked for after the end: one entry per name,
+    // repeated fields joined.
+    auto headers = r->responseHeaders();
+    ASSERT_TRUE(headers);
+    EXPECT_EQ(headers->objectForKey("Content-Length")->description(), "15");
+    EXPECT_EQ(headers->objectForKey("X-Twice")->description(), "a, b");
+    EXPECT_EQ(r->responseHeaders().get(), headers.get());
+    EXPECT_FALSE(r->isResponseCompressed());
     EXPECT_TRUE(r->complete());
     EXPECT_TRUE(r->isFinished());
     EXPECT_FALSE(r->isExecuting());
@@ -87,6 +95,22 @@ TEST(RequestBasic, AsynchronousCallbacksArriveOnMainThreadInOrder) {
     EXPECT_NE(HTTPRequest::threadForRequest(r.get())->runLoop().get(), ns::RunLoop::main().get());
     EXPECT_EQ(blocks, (std::vector<std::string>{"started", "headers", "finished:1"}));
     EXPECT_EQ(text(r), "GET /async ");
+
+    // Blocks alone, with no delegate or queue, hear every report too, and
+    // the headers block gets the whole header dictionary.
+    blocks.clear();
+    ns::Ref<ns::Dictionary> heard;
+    auto alone = HTTPRequest::requestWithURL(url(server.url("/blocks")));
+    alone->setStartedBlock([&] { blocks.push_back("started"); });
+    alone->setHeadersReceivedBlock([&](ns::Ref<ns::Dictionary> h) { heard = h; });
+    alone->setCompletionBlock([&] { blocks.push_back("finished"); });
+    alone->startAsynchronous();
+    ASSERT_TRUE(waitFor(alone));
+    drainMain();
+    EXPECT_EQ(blocks, (std::vector<std::string>{"started", "finished"}));
+    ASSERT_TRUE(heard);
+    EXPECT_EQ(heard->objectForKey("Content-Type")->description(), "text/plain; charset=utf-8");
+    EXPECT_EQ(heard.get(), alone->responseHeaders().get());
 }
 
 TEST(RequestBasic, DataGoesToTheDelegateInsteadOfMemory) {

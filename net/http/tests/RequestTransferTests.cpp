@@ -431,6 +431,17 @@ TEST(RequestProgress, DownloadProgressAddsUpAndInaccurateProgressReportsOnceAtTh
     ASSERT_TRUE(waitFor(r2));
     drainMain();
     EXPECT_EQ(d2->received, (std::vector<int64_t>{1}));
+
+    // Blocks alone (no progress delegate or queue) hear the progress too.
+    int64_t received = 0, size = 0;
+    auto r3 = HTTPRequest::requestWithURL(url(s.url("/file")));
+    r3->setBytesReceivedBlock([&](int64_t amount, uint64_t) { received += amount; });
+    r3->setDownloadSizeIncrementedBlock([&](int64_t amount) { size += amount; });
+    r3->startAsynchronous();
+    ASSERT_TRUE(waitFor(r3));
+    drainMain();
+    EXPECT_EQ(received, 100000);
+    EXPECT_EQ(size, 100000);
 }
 
 TEST(RequestProgress, UploadProgressReachesTheBodyLength) {

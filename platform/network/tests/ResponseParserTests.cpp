@@ -65,12 +65,19 @@ TEST(ResponseParser, ChunkedWithExtensionsAndTrailers) {
     std::string text =
         "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n"
         "5;name=x\r\nhello\r\n6\r\n world\r\n0\r\nX-Trailer: yes\r\n\r\n";
-    for (size_t step : {size_t(0), size_t(1), size_t(4)}) {
-        auto r = parse(text, step);
-        ASSERT_TRUE(r.complete) << step;
-        EXPECT_EQ(r.body, "hello world");
-        EXPECT_TRUE(r.keepAlive);
-    }
+    // The codings may come in several fields (the last one's last coding
+    // counts), with a Content-Length beside them that is ignored.
+    std::string split =
+        "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\nContent-Length: 3\r\ntransfer-encoding: chunked\r\n\r\n"
+        "5;name=x\r\nhello\r\n6\r\n world\r\n0\r\n\r\n";
+    for (const std::string& message : {text, split})
+        for (size_t step : {size_t(0), size_t(1), size_t(4)}) {
+            auto r = parse(message, step);
+            ASSERT_TRUE(r.complete) << step;
+            EXPECT_EQ(r.body, "hello world");
+            EXPECT_TRUE(r.keepAlive);
+            EXPECT_FALSE(r.response->headers().contains("X-Trailer"));
+        }
 }
 
 TEST(ResponseParser, CloseDelimitedBodyEndsAtClose) {
@@ -161,10 +168,51 @@ TEST(HeaderList, CaseInsensitiveOrderedAndCombined) {
     EXPECT_EQ(h.fields()[0].first, "Accept");
     EXPECT_EQ(h.fields()[0].second, "c");
     EXPECT_FALSE(h.get("missing"));
+    // One entry per name, under its first spelling, repeated values joined.
+    h.add("X-Two", "2");
+    h.add("x-one", "one");
     auto d = h.dictionary();
-    EXPECT_EQ(d->count(), 2u);
-    EXPECT_EQ(h.remove("x-one"), 1u);
+    ASSERT_EQ(d->count(), 3u);
+    EXPECT_EQ(d->keyAtIndex(0)->description(), "Accept");
+    EXPECT_EQ(d->keyAtIndex(1)->description(), "X-One");
+    EXPECT_EQ(d->objectForKey("X-One")->description(), "1, one");
+    EXPECT_EQ(d->objectForKey("X-Two")->description(), "2");
+    EXPECT_EQ(h.remove("x-one"), 2u);
+    EXPECT_EQ(h.remove("x-two"), 1u);
     EXPECT_FALSE(h.contains("X-One"));
+}
+
+TEST(HTTPTarget, PartsOfAnAbsoluteURLAndWhatIsRefused) {
+    net::HTTPTarget t;
+    ASSERT_TRUE(net::parseHTTPTarget("HTTPS://User:pw@Example.COM/a/b?x=1&y=2#frag", t));
+    EXPECT_EQ(t.scheme, "https");
+    EXPECT_EQ(t.host, "example.com");
+    EXPECT_EQ(t.port, 443);
+    EXPECT_TRUE(t.defaultPort);
+    EXPECT_EQ(t.path, "/a/b");
+    EXPECT_EQ(t.query, "?x=1&y=2");
+
+    ASSERT_TRUE(net::parseHTTPTarget("http://[::1]:8080?q", t));
+    EXPECT_EQ(t.scheme, "http");
+    EXPECT_EQ(t.host, "::1");
+    EXPECT_EQ(t.port, 8080);
+    EXPECT_FALSE(t.defaultPort);
+    EXPECT_EQ(t.path, "/");
+    EXPECT_EQ(t.query, "?q");
+
+    ASSERT_TRUE(net::parseHTTPTarget("http://host:80", t));
+    EXPECT_TRUE(t.defaultPort);
+    EXPECT_EQ(t.path, "/");
+    EXPECT_EQ(t.query, "");
+
+    std::string why;
+    for (const char* refused : {"example.com/a", "ftp://example.com/", "http:///path", "http://[::1/",
+                                "http://[::1]x/", "http://ex ample.com/", "http://host:0/", "http://host:65536/",
+                                "http://host:80a/", "http://host/a b", "http://host/?a\x7f"}) {
+        why.clear();
+        EXPECT_FALSE(net::parseHTTPTarget(refused, t, &why)) << refused;
+        EXPECT_FALSE(why.empty()) << refused;
+    }
 }
 
 }  // namespace
