@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -19,16 +20,23 @@ bool within(const void* p, const uint8_t* begin, size_t n) {
     auto* b = static_cast<const uint8_t*>(p);
     return begin && b >= begin && b < begin + n;
 }
-// Blocks this large are backed by 2 MiB pages where the system allows it:
-// filling one then takes one page fault per 2 MiB instead of one per 4 KiB.
-constexpr size_t kLargeBlock = size_t(8) << 20;
-constexpr uintptr_t kLargePage = uintptr_t(2) << 20;
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23
+#endif
 
-void adviseLargePages(uint8_t* p, size_t n) {
-    const uintptr_t begin = (reinterpret_cast<uintptr_t>(p) + kLargePage - 1) & ~(kLargePage - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(p) + n) & ~(kLargePage - 1);
-    // Only advice: a system without large pages keeps small ones.
-    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+// In blocks this large, the pages of room about to be written are made
+// resident ahead of the writes, at least kResidentStep at a time, in one
+// call each, instead of one page fault per page as each is first written
+// (about a quarter of the time it takes to fill fresh memory here).
+constexpr size_t kLargeBlock = size_t(8) << 20;
+constexpr size_t kResidentStep = size_t(2) << 20;
+constexpr uintptr_t kPage = 4096;
+
+void makeResident(uint8_t* from, uint8_t* to) {
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(from) + kPage - 1) & ~(kPage - 1);
+    const uintptr_t end = reinterpret_cast<uintptr_t>(to) & ~(kPage - 1);
+    // Only advice: where the system cannot, the pages fault in as written.
+    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
 }
 }  // namespace
 
@@ -39,7 +47,8 @@ ByteBuffer::ByteBuffer(const ByteBuffer& other) { append(other.data(), other.siz
 ByteBuffer::ByteBuffer(ByteBuffer&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)),
       size_(std::exchange(other.size_, 0)),
-      capacity_(std::exchange(other.capacity_, 0)) {}
+      capacity_(std::exchange(other.capacity_, 0)),
+      resident_(std::exchange(other.resident_, 0)) {}
 
 ByteBuffer& ByteBuffer::operator=(ByteBuffer other) noexcept {
     swap(other);
@@ -52,6 +61,7 @@ void ByteBuffer::swap(ByteBuffer& other) noexcept {
     std::swap(data_, other.data_);
     std::swap(size_, other.size_);
     std::swap(capacity_, other.capacity_);
+    std::swap(resident_, other.resident_);
 }
 
 uint8_t* ByteBuffer::emptyBytes() noexcept {
@@ -65,7 +75,6 @@ void ByteBuffer::reallocate(size_t capacity) {
     if (!p) throw std::bad_alloc();
     data_ = static_cast<uint8_t*>(p);
     capacity_ = capacity;
-    if (capacity >= kLargeBlock) adviseLargePages(data_, capacity);
 }
 
 void ByteBuffer::reserve(size_t capacity) {
@@ -83,6 +92,12 @@ void ByteBuffer::grow(size_t needed) {
 uint8_t* ByteBuffer::room(size_t n) {
     if (n > kMaxSize - size_) throw std::length_error("ByteBuffer::room: more than the largest size");
     grow(size_ + n);
+    if (capacity_ >= kLargeBlock && size_ + n > resident_) {
+        // Pages stay resident when realloc moves or copies them.
+        const size_t from = resident_ > size_ ? resident_ : size_;
+        resident_ = std::min(capacity_, std::max(size_ + n, from + kResidentStep));
+        makeResident(data_ + from, data_ + resident_);
+    }
     return data() + size_;
 }
 

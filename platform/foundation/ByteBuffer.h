@@ -5,6 +5,8 @@
 // inflated into it are not zero-filled first; resize() still zero-fills
 // what it adds. The bytes live in one malloc'd block grown with realloc,
 // which moves a large block by remapping its pages instead of copying them.
+// In a large block, the room asked for is made resident ahead of the
+// writes (a few MiB at a time), which is cheaper than faulting each page in.
 //
 // Impossible sizes (above kMaxSize, or a length that would overflow) throw
 // std::length_error before anything is allocated; an allocation the system
@@ -66,6 +68,7 @@ private:
     uint8_t* data_ = nullptr;
     size_t size_ = 0;
     size_t capacity_ = 0;
+    size_t resident_ = 0;  // of a large block, the bytes known to be in memory
 };
 
 }  // namespace ns
