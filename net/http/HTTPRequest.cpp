@@ -849,7 +849,8 @@ void HTTPRequest::callOnMain(std::function<void()> fn) {
 }
 
 void HTTPRequest::reportStarted() {
-    if (isCompanionHEAD_ || !anyoneListens(&HTTPRequest::startedBlock_)) return;
+    if (isCompanionHEAD_ || !anyoneListens(HTTPRequestDelegate::Optional::requestStarted, &HTTPRequest::startedBlock_))
+        return;
     auto self = ns::keepAlive(this);
     callOnMain([self] {
         self->notifyListeners(HTTPRequestDelegate::Optional::requestStarted, &HTTPRequest::didStartSelector_,
@@ -863,7 +864,7 @@ void HTTPRequest::requestFinished() {
         reportFinished();
         return;
     }
-    if (!anyoneListens(&HTTPRequest::completionBlock_)) return;
+    if (!anyoneListens(HTTPRequestDelegate::Optional::requestFinished, &HTTPRequest::completionBlock_)) return;
     auto self = ns::keepAlive(this);
     callOnMain([self] { self->reportFinished(); });
 }

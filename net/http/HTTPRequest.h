@@ -127,7 +127,10 @@ public:
 };
 
 // What the engine needs of the object set as a request's `queue` (a
-// NetworkQueue): the delegate and progress callbacks.
+// NetworkQueue): the delegate and progress callbacks. Its answers() for
+// requestStarted, requestDidReceiveResponseHeaders and requestFinished is
+// also asked on the thread that runs the request, to learn whether the
+// report is worth posting at all, so it must be safe to call there.
 class HTTPRequestQueue : public HTTPRequestDelegate, public ProgressDelegate {
 public:
     using HTTPRequestDelegate::answers;
@@ -537,10 +540,11 @@ private:
     template <class Selector, class BlockType, class... Args>
     void notifyListeners(HTTPRequestDelegate::Optional event, Selector HTTPRequest::*chosen, Selector standard,
                          BlockType HTTPRequest::*blockField, Args... args);
-    // Whether a delegate, the queue or that block may hear a report (the
-    // report is not posted otherwise). Defined in HTTPRequestInternal.h.
+    // Whether a delegate, that block or the queue (when it answers `event`)
+    // may hear a report (the report is not posted otherwise). Defined in
+    // HTTPRequestInternal.h.
     template <class BlockType>
-    bool anyoneListens(BlockType HTTPRequest::*blockField) const;
+    bool anyoneListens(HTTPRequestDelegate::Optional event, BlockType HTTPRequest::*blockField) const;
     void reportStarted();
     void reportFinished();
     void reportFailure();

@@ -291,7 +291,8 @@ void HTTPRequest::performRedirect() {
 
 void HTTPRequest::reportHeaders() {
     if (error_ || isCompanionHEAD_) return;
-    if (!anyoneListens(&HTTPRequest::headersReceivedBlock_)) return;  // nor is the dictionary built
+    if (!anyoneListens(HTTPRequestDelegate::Optional::requestDidReceiveResponseHeaders, &HTTPRequest::headersReceivedBlock_))
+        return;  // nor is the dictionary built
     auto self = ns::keepAlive(this);
     callOnMain([self] {
         self->notifyListeners(HTTPRequestDelegate::Optional::requestDidReceiveResponseHeaders,

@@ -40,10 +40,16 @@ void HTTPRequest::notifyListeners(HTTPRequestDelegate::Optional event, Selector 
 }
 
 template <class BlockType>
-bool HTTPRequest::anyoneListens(BlockType HTTPRequest::*blockField) const {
+bool HTTPRequest::anyoneListens(HTTPRequestDelegate::Optional event, BlockType HTTPRequest::*blockField) const {
     if (!listenersGiven_.load(std::memory_order_acquire)) return false;
-    std::lock_guard<std::mutex> g(settingsLock_);
-    return delegate_.isSet() || queue_ || static_cast<bool>(this->*blockField);
+    ns::StrongDelegate<HTTPRequestQueue>::Locked q;
+    {
+        std::lock_guard<std::mutex> g(settingsLock_);
+        if (delegate_.isSet() || static_cast<bool>(this->*blockField)) return true;
+        q = queue_.lock();
+    }
+    // A queue is asked (on this thread) whether it takes the report at all.
+    return q && static_cast<HTTPRequestDelegate*>(q.get())->answers(event);
 }
 
 namespace engine {

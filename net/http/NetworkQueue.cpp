@@ -23,8 +23,8 @@ void NetworkQueue::reset() {
     delegate_.set(nullptr);
     uploadProgressDelegate_.set(nullptr);
     downloadProgressDelegate_.set(nullptr);
-    requestDidStartSelector_ = nullptr;
-    requestDidReceiveResponseHeadersSelector_ = nullptr;
+    setRequestDidStartSelector(nullptr);
+    setRequestDidReceiveResponseHeadersSelector(nullptr);
     requestDidFailSelector_ = nullptr;
     requestDidFinishSelector_ = nullptr;
     queueDidFinishSelector_ = nullptr;
@@ -34,6 +34,16 @@ void NetworkQueue::reset() {
 void NetworkQueue::cancelAllOperations() {
     bytesUploadedSoFar_ = totalBytesToUpload_ = bytesDownloadedSoFar_ = totalBytesToDownload_ = 0;
     ns::OperationQueue::cancelAllOperations();
+}
+
+void NetworkQueue::setRequestDidStartSelector(QueueRequestSelector s) {
+    requestDidStartSelector_ = s;
+    forwardsStarts_.store(s != nullptr, std::memory_order_relaxed);
+}
+
+void NetworkQueue::setRequestDidReceiveResponseHeadersSelector(QueueHeadersSelector s) {
+    requestDidReceiveResponseHeadersSelector_ = s;
+    forwardsHeaders_.store(s != nullptr, std::memory_order_relaxed);
 }
 
 void NetworkQueue::resetProgressDelegate(ProgressDelegate* d) {
@@ -98,8 +108,8 @@ void NetworkQueue::addOperation(const ns::Ref<ns::Operation>& op) {
 ns::Ref<NetworkQueue> NetworkQueue::copy() const {
     auto q = queue();
     q->delegate_ = delegate_;
-    q->requestDidStartSelector_ = requestDidStartSelector_;
-    q->requestDidReceiveResponseHeadersSelector_ = requestDidReceiveResponseHeadersSelector_;
+    q->setRequestDidStartSelector(requestDidStartSelector_);
+    q->setRequestDidReceiveResponseHeadersSelector(requestDidReceiveResponseHeadersSelector_);
     q->requestWillRedirectSelector_ = requestWillRedirectSelector_;
     q->requestDidFinishSelector_ = requestDidFinishSelector_;
     q->requestDidFailSelector_ = requestDidFailSelector_;
@@ -114,17 +124,24 @@ ns::Ref<NetworkQueue> NetworkQueue::copy() const {
 
 // ---- Engine callbacks ------------------------------------------------------------------
 
+// Started and headers reach the queue only to be forwarded, so the queue
+// takes them only while a selector is set for them (asked on the network
+// thread too: atomics, no delegate lookup). Finished and failed keep the
+// queue's count.
 bool NetworkQueue::answers(HTTPRequestDelegate::Optional op) const {
     using O = HTTPRequestDelegate::Optional;
+    switch (op) {
+        case O::requestStarted: return forwardsStarts_.load(std::memory_order_relaxed);
+        case O::requestDidReceiveResponseHeaders: return forwardsHeaders_.load(std::memory_order_relaxed);
+        case O::requestFinished:
+        case O::requestFailed: return true;
+        default: break;
+    }
     auto d = delegate_.lock();
     switch (op) {
         case O::authenticationNeededForRequest:
         case O::proxyAuthenticationNeededForRequest: return d && d->answers(op);
         case O::requestWillRedirectToURL: return d && requestWillRedirectSelector_ != nullptr;
-        case O::requestStarted:
-        case O::requestDidReceiveResponseHeaders:
-        case O::requestFinished:
-        case O::requestFailed: return true;
         default: return false;
     }
 }

@@ -9,6 +9,7 @@
 // counters are plain fields changed only there.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "net/http/HTTPRequest.h"
@@ -53,8 +54,8 @@ public:
 
     NetworkQueueDelegate* delegate() const { return delegate_.get(); }
     void setDelegate(NetworkQueueDelegate* d) { delegate_.set(d); }
-    void setRequestDidStartSelector(QueueRequestSelector s) { requestDidStartSelector_ = s; }
-    void setRequestDidReceiveResponseHeadersSelector(QueueHeadersSelector s) { requestDidReceiveResponseHeadersSelector_ = s; }
+    void setRequestDidStartSelector(QueueRequestSelector s);
+    void setRequestDidReceiveResponseHeadersSelector(QueueHeadersSelector s);
     void setRequestWillRedirectSelector(QueueRedirectSelector s) { requestWillRedirectSelector_ = s; }
     void setRequestDidFinishSelector(QueueRequestSelector s) { requestDidFinishSelector_ = s; }
     void setRequestDidFailSelector(QueueRequestSelector s) { requestDidFailSelector_ = s; }
@@ -106,6 +107,11 @@ private:
     QueueRequestSelector requestDidFinishSelector_ = nullptr;
     QueueRequestSelector requestDidFailSelector_ = nullptr;
     QueueFinishedSelector queueDidFinishSelector_ = nullptr;
+    // Whether the start and headers selectors are set, readable from the
+    // network thread: requests post those reports only when they are (the
+    // headers report builds the header dictionary on the main thread).
+    std::atomic<bool> forwardsStarts_{false};
+    std::atomic<bool> forwardsHeaders_{false};
     ns::WeakDelegate<ProgressDelegate> uploadProgressDelegate_;
     ns::WeakDelegate<ProgressDelegate> downloadProgressDelegate_;
     uint64_t bytesUploadedSoFar_ = 0, totalBytesToUpload_ = 0;

@@ -20,12 +20,19 @@ public:
     const char* className() const override { return "QueueWatcher"; }
     bool answers(HTTPRequestDelegate::Optional) const override { return false; }
     bool answers(ProgressDelegate::Optional op) const override { return op == ProgressDelegate::Optional::setProgress; }
+    void requestStarted(HTTPRequest*) override { ++started; }
+    void requestDidReceiveResponseHeaders(HTTPRequest*, ns::Ref<ns::Dictionary> h) override {
+        auto* length = h ? h->objectForKey("Content-Length") : nullptr;
+        headerLengths.push_back(length ? length->description() : "none");
+    }
     void requestFinished(HTTPRequest*) override { ++finished; }
     void requestFailed(HTTPRequest* r) override { failedCodes.push_back(r->error()->code()); }
     void queueFinished(NetworkQueue*) override { ++queueDone; }
     void setProgress(float p) override { progress.push_back(p); }
+    int started = 0;
     int finished = 0;
     int queueDone = 0;
+    std::vector<std::string> headerLengths;
     std::vector<long> failedCodes;
     std::vector<float> progress;
 };
@@ -48,6 +55,19 @@ TEST(RequestQueue, NothingStartsBeforeGoAndTheQueueFinishesOnce) {
     auto w = ns::make<QueueWatcher>();
     watch(*q, *w);
     q->setDownloadProgressDelegate(w.get());
+    // Started and headers reach the delegate through the queue only while
+    // their selectors are set; a copy keeps them, a reset drops them.
+    using O = http::HTTPRequestDelegate::Optional;
+    EXPECT_FALSE(q->answers(O::requestStarted));
+    EXPECT_FALSE(q->answers(O::requestDidReceiveResponseHeaders));
+    q->setRequestDidStartSelector(&http::NetworkQueueDelegate::requestStarted);
+    q->setRequestDidReceiveResponseHeadersSelector(&http::NetworkQueueDelegate::requestDidReceiveResponseHeaders);
+    auto copied = q->copy();
+    EXPECT_TRUE(copied->answers(O::requestStarted));
+    EXPECT_TRUE(copied->answers(O::requestDidReceiveResponseHeaders));
+    copied->reset();
+    EXPECT_FALSE(copied->answers(O::requestStarted));
+    EXPECT_FALSE(copied->answers(O::requestDidReceiveResponseHeaders));
     std::vector<ns::Ref<HTTPRequest>> requests;
     for (int i = 0; i < 3; ++i) {
         auto r = HTTPRequest::requestWithURL(url(server.url("/" + std::to_string(i))));
@@ -61,7 +81,9 @@ TEST(RequestQueue, NothingStartsBeforeGoAndTheQueueFinishesOnce) {
     q->go();
     ASSERT_TRUE(waitUntil([&] { return w->queueDone == 1; }));
     drainMain();
+    EXPECT_EQ(w->started, 3);
     EXPECT_EQ(w->finished, 3);
+    EXPECT_EQ(w->headerLengths, std::vector<std::string>(3, "2"));
     EXPECT_EQ(w->queueDone, 1);
     EXPECT_EQ(q->requestsCount(), 0);
     EXPECT_EQ(q->bytesDownloadedSoFar(), 3u);
