@@ -36,6 +36,19 @@ SHARED_INSTANCE(JsonStreamWriterStateArrayValue)
 namespace {
 template <class State>
 const JsonStreamWriterState* next() { return State::sharedInstance(); }
+
+// The container states the writer compares with on every open and close,
+// looked up once.
+struct ContainerStates {
+    const JsonStreamWriterState* objectStart = JsonStreamWriterStateObjectStart::sharedInstance();
+    const JsonStreamWriterState* objectKey = JsonStreamWriterStateObjectKey::sharedInstance();
+    const JsonStreamWriterState* arrayStart = JsonStreamWriterStateArrayStart::sharedInstance();
+    const JsonStreamWriterState* arrayValue = JsonStreamWriterStateArrayValue::sharedInstance();
+};
+const ContainerStates& containerStates() {
+    static const ContainerStates states;
+    return states;
+}
 }  // namespace
 
 // Start: the top-level container moves the stream to complete, after which
@@ -262,7 +275,7 @@ inline bool JsonStreamWriter::beginValue(bool isKey, bool isOpening) {
 bool JsonStreamWriter::writeObjectOpen() {
     if (!beginValue(false, true)) return false;
     stateStack_.push_back(state_);
-    state_ = JsonStreamWriterStateObjectStart::sharedInstance();
+    state_ = containerStates().objectStart;
     if (maxDepth_ && stateStack_.size() > maxDepth_) {
         error_ = "Nested too deep";
         return false;
@@ -274,7 +287,7 @@ bool JsonStreamWriter::writeObjectOpen() {
 bool JsonStreamWriter::writeArrayOpen() {
     if (!beginValue(false, true)) return false;
     stateStack_.push_back(state_);
-    state_ = JsonStreamWriterStateArrayStart::sharedInstance();
+    state_ = containerStates().arrayStart;
     if (maxDepth_ && stateStack_.size() > maxDepth_) {
         error_ = "Nested too deep";
         return false;
@@ -286,8 +299,8 @@ bool JsonStreamWriter::writeArrayOpen() {
 bool JsonStreamWriter::writeObjectClose() {
     if (state_->isInvalidState(this)) return false;
     // Only an object whose last key has its value may close.
-    if (stateStack_.empty() || (state_ != JsonStreamWriterStateObjectStart::sharedInstance() &&
-                                state_ != JsonStreamWriterStateObjectKey::sharedInstance())) {
+    const ContainerStates& states = containerStates();
+    if (stateStack_.empty() || (state_ != states.objectStart && state_ != states.objectKey)) {
         error_ = "Unexpected object close";
         return false;
     }
@@ -303,8 +316,8 @@ bool JsonStreamWriter::writeObjectClose() {
 bool JsonStreamWriter::writeArrayClose() {
     if (state_->isInvalidState(this)) return false;
     if (state_->expectingKey(this)) return false;
-    if (stateStack_.empty() || (state_ != JsonStreamWriterStateArrayStart::sharedInstance() &&
-                                state_ != JsonStreamWriterStateArrayValue::sharedInstance())) {
+    const ContainerStates& states = containerStates();
+    if (stateStack_.empty() || (state_ != states.arrayStart && state_ != states.arrayValue)) {
         error_ = "Unexpected array close";
         return false;
     }
@@ -344,27 +357,30 @@ bool JsonStreamWriter::writeString(const ns::String* string) {
 bool JsonStreamWriter::writeStringIn(const ns::String* string) {
     std::string_view text = string->utf8();
     size_t from = firstEscape(text);
+    // Nothing to escape in a tree: the quoted text is the text itself.
+    char* out = from == text.size() && treeDelegate_ ? reserveTreeBytes(text.size() + 2) : nullptr;
+    if (!out) return writeStringQuoting(text, from);
+    *out++ = '"';
+    copyShort(out, text.data(), text.size());
+    out[text.size()] = '"';
+    treeNext_ = out + text.size() + 1;
+    state_->transitionState(this);
+    return true;
+}
+
+// The rest of writeStringIn: text with escapes, or text outside a tree.
+bool JsonStreamWriter::writeStringQuoting(std::string_view text, size_t from) {
+    scratch_.clear();
     if (from == text.size()) {
-        // Nothing to escape: the quoted text is the text itself.
-        if (char* out = treeDelegate_ ? reserveTreeBytes(text.size() + 2) : nullptr) {
-            *out++ = '"';
-            copyShort(out, text.data(), text.size());
-            out[text.size()] = '"';
-            treeNext_ = out + text.size() + 1;
-        } else {
-            scratch_.clear();
-            appendQuotedAndEscaped(scratch_, text, from);
-            appendBytes(scratch_);
-        }
+        appendQuotedAndEscaped(scratch_, text, from);
     } else {
-        scratch_.clear();
         EscapedStringCache& cache = escapedStringCache();
         if (!cache.lookup(text, &scratch_)) {
             appendQuotedAndEscaped(scratch_, text, from);
             cache.store(text, scratch_);
         }
-        appendBytes(scratch_);
     }
+    appendBytes(scratch_);
     state_->transitionState(this);
     return true;
 }
@@ -502,8 +518,11 @@ bool JsonStreamWriter::writeObjectTree(const ns::Object* object) {
     if (sortKeys_) return writeSortedObject(*dict);
     if (!writeObjectOpen()) return false;
     const uint64_t proxies = proxiesAsked_;
+    // The entries are read in place where the dictionary keeps them so, and
+    // found again after a proxy was asked (it may have changed them).
+    const ns::Dictionary::Entry* entries = dict->entriesInMemory();
     for (size_t i = 0, n = dict->count(); i < n; ++i) {
-        const ns::Object* key = dict->keyAtIndex(i);
+        const ns::Object* key = entries ? entries[i].first.get() : dict->keyAtIndex(i);
         if (kinds_.kindOf(key) != JsonValueKind::String) {
             error_ = "JSON object key must be string: " + ns::describe(key);
             return false;
@@ -512,8 +531,11 @@ bool JsonStreamWriter::writeObjectTree(const ns::Object* object) {
         state_->appendSeparator(this);
         if (humanReadable_) state_->appendWhitespace(this);
         if (!writeStringIn(static_cast<const ns::String*>(key))) return false;
-        if (!writeValue(dict->valueAtIndex(i))) return false;
-        if (proxiesAsked_ != proxies) n = dict->count();  // a proxy may have changed it
+        if (!writeValue(entries ? entries[i].second.get() : dict->valueAtIndex(i))) return false;
+        if (proxiesAsked_ != proxies) {
+            n = dict->count();
+            entries = dict->entriesInMemory();
+        }
     }
     return writeObjectClose();
 }
@@ -552,25 +574,32 @@ bool JsonStreamWriter::writeArrayTree(const ns::Object* object) {
     ContainerScope scope(*this, array);
     if (!writeArrayOpen()) return false;
     const uint64_t proxies = proxiesAsked_;
+    const ns::Ref<ns::Object>* objects = array->objectsInMemory();  // as for dictionaries
     for (size_t i = 0, n = array->count(); i < n; ++i) {
-        if (!writeValue(array->objectAtIndex(i))) return false;
-        if (proxiesAsked_ != proxies) n = array->count();  // a proxy may have changed it
+        if (!writeValue(objects ? objects[i].get() : array->objectAtIndex(i))) return false;
+        if (proxiesAsked_ != proxies) {
+            n = array->count();
+            objects = array->objectsInMemory();
+        }
     }
     return writeArrayClose();
 }
 
 bool JsonStreamWriter::writeValue(const ns::Object* value) {
-    switch (kinds_.kindOf(value)) {
+    const JsonValueKind kind = kinds_.kindOf(value);
+    // Strings and numbers by a plain test: a jump table whose target changes
+    // from value to value costs a mispredicted indirect branch each time.
+    if (kind == JsonValueKind::String) return writeString(static_cast<const ns::String*>(value));
+    if (kind == JsonValueKind::Number) return writeNumberOfKind(static_cast<const ns::Number*>(value), kind);
+    switch (kind) {
         // Inside a tree its bytes already go to the held delegate.
         case JsonValueKind::Dictionary:
             return treeDelegate_ ? writeObjectTree(value) : writeObject(static_cast<const ns::Dictionary*>(value));
         case JsonValueKind::Array:
             return treeDelegate_ ? writeArrayTree(value) : writeArray(static_cast<const ns::Array*>(value));
-        case JsonValueKind::String: return writeString(static_cast<const ns::String*>(value));
-        case JsonValueKind::Number: return writeNumberOfKind(static_cast<const ns::Number*>(value), JsonValueKind::Number);
-        case JsonValueKind::Decimal: return writeNumberOfKind(static_cast<const ns::Number*>(value), JsonValueKind::Decimal);
+        case JsonValueKind::Decimal: return writeNumberOfKind(static_cast<const ns::Number*>(value), kind);
         case JsonValueKind::Null: return writeNull();
-        case JsonValueKind::Other: break;
+        default: break;  // Other (strings and numbers were written above)
     }
     if (auto* p = dynamic_cast<const JsonProxy*>(value)) return writeProxy(value, p);
     error_ = std::string("JSON serialisation not supported for ") + (value ? value->className() : "(null)");

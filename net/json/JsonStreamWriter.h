@@ -150,8 +150,18 @@ public:
             std::memcpy(&b, f + length - 8, 8);
             std::memcpy(to, &a, 8);
             std::memcpy(to + length - 8, &b, 8);
-        } else {
-            for (size_t i = 0; i < length; ++i) to[i] = f[i];
+        } else if (length >= 4) {
+            uint32_t a, b;
+            std::memcpy(&a, f, 4);
+            std::memcpy(&b, f + length - 4, 4);
+            std::memcpy(to, &a, 4);
+            std::memcpy(to + length - 4, &b, 4);
+        } else if (length) {
+            // One to three bytes: the first, the middle and the last.
+            char first = f[0], middle = f[length / 2], last = f[length - 1];
+            to[0] = first;
+            to[length / 2] = middle;
+            to[length - 1] = last;
         }
     }
     void appendBytes(std::string_view s) { appendBytesLength(s.data(), s.size()); }
@@ -200,6 +210,7 @@ private:
         return treeNext_;
     }
     bool writeStringIn(const ns::String* string);
+    bool writeStringQuoting(std::string_view text, size_t from);
     bool emptyWrittenAtOnce() const;
     bool writeEmptyContainer(std::string_view brackets);
     bool writeNumberOfKind(const ns::Number* number, JsonValueKind kind);

@@ -18,4 +18,18 @@ JsonValueKind classifyJsonValue(const ns::Object* o) {
     return JsonValueKind::Other;
 }
 
+JsonValueKind JsonValueKindCache::remember(const ns::Object* o, const std::type_info* type, size_t slot) {
+    JsonValueKind kind = classifyJsonValue(o);
+    if (used_ + 1 == kSlots) {
+        // A writer that met 31 classes starts over, so a slot stays empty.
+        for (auto& t : types_) t = nullptr;
+        used_ = 0;
+        slot = home(type);
+    }
+    types_[slot] = type;
+    kinds_[slot] = kind;
+    ++used_;
+    return kind;
+}
+
 }  // namespace json

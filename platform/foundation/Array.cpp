@@ -26,6 +26,7 @@ public:
         if (i >= v_.size()) outOfRange(i, v_.size());
         return v_[i].get();
     }
+    const Ref<Object>* objectsInMemory() const override { return v_.data(); }
 
 private:
     std::vector<Ref<Object>> v_;
@@ -39,6 +40,7 @@ public:
         if (i >= v_.size()) outOfRange(i, v_.size());
         return v_[i].get();
     }
+    const Ref<Object>* objectsInMemory() const override { return v_.data(); }
     void addObject(Ref<Object> o) override {
         requireObject(o);
         v_.push_back(std::move(o));

@@ -24,6 +24,11 @@ public:
     virtual size_t count() const = 0;
     // Borrowed pointer to the element; raises RangeException past the end.
     virtual Object* objectAtIndex(size_t index) const = 0;
+    // The count() elements as one run in memory, where the class keeps them
+    // so (the standard arrays do), else nullptr: a reader of every element
+    // then makes one call instead of one per element. Valid until the array
+    // changes.
+    virtual const Ref<Object>* objectsInMemory() const { return nullptr; }
 
     static Ref<Array> make();
     static Ref<Array> make(std::vector<Ref<Object>> objects);

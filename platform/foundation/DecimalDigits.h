@@ -48,6 +48,12 @@ inline char* formatUnsigned(uint64_t n, char* out) {
         return out + 1;
     }
     if (n < kTen8) return writeShortUnsigned(n, out);
+    if (n < 100 * kTen8) {  // nine or ten digits (identifiers, times): one or two, then eight
+        uint64_t high = n / kTen8;
+        if (high >= 10) *out++ = static_cast<char>('0' + high / 10);
+        *out++ = static_cast<char>('0' + high % 10);
+        return writeEightDigits(n - high * kTen8, out);
+    }
     if (n < kTen16) return writeEightDigits(n % kTen8, writeShortUnsigned(n / kTen8, out));
     char* p = writeShortUnsigned(n / kTen16, out);
     p = writeEightDigits(n / kTen8 % kTen8, p);

@@ -17,6 +17,7 @@ class OrderedTable {
 public:
     size_t size() const { return entries_.size(); }
     const Dictionary::Entry& entry(size_t i) const { return entries_[i]; }
+    const Dictionary::Entry* entries() const { return entries_.data(); }
     void reserve(size_t n) { entries_.reserve(n); }
 
     long find(const Object& key) const {
@@ -121,6 +122,7 @@ public:
     }
     Object* keyAtIndex(size_t i) const override { return t_.entry(i).first.get(); }
     Object* valueAtIndex(size_t i) const override { return t_.entry(i).second.get(); }
+    const Dictionary::Entry* entriesInMemory() const override { return t_.entries(); }
     void reserve(size_t n) { t_.reserve(n); }
     void put(Ref<Object> key, Ref<Object> value) {
         if (!value) throw Exception(kInvalidArgumentException, "attempt to insert nil value");

@@ -34,8 +34,13 @@ public:
     // Entries in iteration order, 0 <= index < count().
     virtual Object* keyAtIndex(size_t index) const = 0;
     virtual Object* valueAtIndex(size_t index) const = 0;
-
     using Entry = std::pair<Ref<Object>, Ref<Object>>;  // key, value
+    // The count() entries in iteration order as one run in memory, where the
+    // class keeps them so (the standard dictionaries do), else nullptr: a
+    // reader of every entry then makes one call instead of two per entry.
+    // Valid until the dictionary changes.
+    virtual const Entry* entriesInMemory() const { return nullptr; }
+
     static Ref<Dictionary> make();
     static Ref<Dictionary> make(std::vector<Entry> entries);
     // make({{"Title", str("x")}, {"index", num(3)}}): text keys.

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 #include <thread>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -196,7 +197,26 @@ TEST(StreamWriterOutput, StringEscapes) {
     }
 }
 
+// Numbers of many classes, N for the class's value.
+template <int N>
+class NumberOfClass final : public ns::Number {
+public:
+    NumberOfClass() : ns::Number(ns::NumberType::Int, int64_t{N}) {}
+};
+template <int... N>
+std::vector<Ref<ns::Object>> numbersOfClasses(std::integer_sequence<int, N...>) {
+    return {ns::make<NumberOfClass<N>>()...};
+}
+
 TEST(StreamWriterOutput, NumberFormats) {
+    // More classes than the writer remembers, twice over: each is still told apart.
+    std::vector<Ref<ns::Object>> many = numbersOfClasses(std::make_integer_sequence<int, 70>());
+    const std::vector<Ref<ns::Object>> once = many;
+    many.insert(many.end(), once.begin(), once.end());
+    std::string manyText = "[";
+    for (size_t i = 0; i < many.size(); ++i) manyText += (i ? "," : "") + std::to_string(i % 70);
+    EXPECT_EQ(write(ns::Array::make(many)).text, manyText + "]");
+
     Written w = write(arr({
         ns::boolean(true), ns::boolean(false),
         ns::Number::numberWithUnsignedLongLong(18446744073709551615ull),
@@ -273,6 +293,35 @@ TEST(StreamWriterOutput, ProxiesAndParsedTreesRoundTrip) {
     inner = nullptr;
     EXPECT_EQ(write(outer).text, "[[\"gone\"]]");
     outer->removeAllObjects();
+
+    // A proxy that grows the containers being written, so that their
+    // entries move: the entries after it are read where they are now.
+    class Grower final : public ns::Object, public json::JsonProxy {
+    public:
+        Ref<ns::MutableArray> list;
+        Ref<ns::MutableDictionary> dict;
+        Ref<ns::Object> proxyForJson() const override {
+            for (int i = 0; i < 100; ++i) {
+                list->addObject(ns::num(i));
+                dict->setObject(ns::num(i), "k" + std::to_string(i));
+            }
+            return ns::str("grew");
+        }
+    };
+    auto grower = ns::make<Grower>();
+    grower->list = ns::MutableArray::make();
+    grower->dict = ns::MutableDictionary::make();
+    grower->list->addObject(grower);
+    grower->list->addObject(ns::num(-1));
+    grower->dict->setObject(grower->list, "a");
+    grower->dict->setObject(ns::num(-2), "z");
+    std::string grown = "{\"a\":[\"grew\",-1", grownKeys = "\"z\":-2";
+    for (int i = 0; i < 100; ++i) {
+        grown += "," + std::to_string(i);
+        grownKeys += ",\"k" + std::to_string(i) + "\":" + std::to_string(i);
+    }
+    EXPECT_EQ(write(grower->dict).text, grown + "]," + grownKeys + "}");
+    grower->list->removeAllObjects();  // the proxy and its array held each other
 
     const char* doc =
         "{\"n\":[0,-1,18,1.25,-0.0,1e400,12345678901234567890],\"s\":\"\\u00e9\\ud83d\\ude00\\t\",\"t\":true,"

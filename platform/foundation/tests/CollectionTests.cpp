@@ -20,6 +20,12 @@ TEST(Array, MutatesAndRefusesNil) {
     auto frozen = a->copy();
     EXPECT_EQ(dynamic_cast<MutableArray*>(frozen.get()), nullptr);
     EXPECT_TRUE(frozen->isEqual(*a));
+    // The standard arrays show their elements in memory, in order.
+    for (const Array* each : std::initializer_list<const Array*>{a.get(), frozen.get()}) {
+        const Ref<Object>* in = each->objectsInMemory();
+        ASSERT_NE(in, nullptr);
+        for (size_t i = 0; i < each->count(); ++i) EXPECT_EQ(in[i].get(), each->objectAtIndex(i)) << i;
+    }
 }
 
 TEST(Dictionary, KeepsInsertionOrderAcrossGrowthAndRemoval) {
@@ -33,6 +39,16 @@ TEST(Dictionary, KeepsInsertionOrderAcrossGrowthAndRemoval) {
     EXPECT_EQ(static_cast<String*>(d->keyAtIndex(0))->utf8(), "k1");
     for (int i = 1; i < 100; ++i) ASSERT_TRUE(d->objectForKey("k" + std::to_string(i))) << i;
     EXPECT_FALSE(d->objectForKey("k0"));
+    // The standard dictionaries show their entries in memory, in order.
+    Ref<Dictionary> frozen = d->copy();
+    for (const Dictionary* each : std::initializer_list<const Dictionary*>{d.get(), frozen.get()}) {
+        const Dictionary::Entry* in = each->entriesInMemory();
+        ASSERT_NE(in, nullptr);
+        for (size_t i = 0; i < each->count(); ++i) {
+            EXPECT_EQ(in[i].first.get(), each->keyAtIndex(i)) << i;
+            EXPECT_EQ(in[i].second.get(), each->valueAtIndex(i)) << i;
+        }
+    }
     // Non-string keys are found by value.
     d->setObjectForKey(str("one"), num(1));
     EXPECT_TRUE(d->objectForKey(*Number::numberWithDouble(1.0)));
