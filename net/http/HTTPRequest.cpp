@@ -130,8 +130,7 @@ void HTTPRequest::setDefaultCache(ns::Ref<DownloadCache> cache) {
 // ---- Making -------------------------------------------------------------------
 
 HTTPRequest::HTTPRequest(ns::Ref<ns::URL> url)
-    : timeOutSeconds_(defaultTimeOutSeconds()),
-      didStartSelector_(&HTTPRequestDelegate::requestStarted),
+    : didStartSelector_(&HTTPRequestDelegate::requestStarted),
       didReceiveResponseHeadersSelector_(&HTTPRequestDelegate::requestDidReceiveResponseHeaders),
       willRedirectSelector_(&HTTPRequestDelegate::requestWillRedirectToURL),
       didFinishSelector_(&HTTPRequestDelegate::requestFinished),
@@ -139,7 +138,13 @@ HTTPRequest::HTTPRequest(ns::Ref<ns::URL> url)
       didReceiveDataSelector_(&HTTPRequestDelegate::requestDidReceiveData),
       runLoopMode_(ns::RunLoop::kDefaultMode) {
     url_ = std::move(url);
-    if (CacheDelegate* c = defaultCache()) downloadCacheLink_.set(c);
+    CacheDelegate* cache;
+    {
+        std::lock_guard<std::mutex> g(gClassMutex);
+        timeOutSeconds_ = gDefaultTimeOut;
+        cache = gDefaultCache.get();
+    }
+    if (cache) setDownloadCache(cache);
 }
 
 HTTPRequest::~HTTPRequest() {
@@ -226,6 +231,7 @@ HTTPRequestDelegate* HTTPRequest::delegate() const {
 }
 void HTTPRequest::setDelegate(HTTPRequestDelegate* d) {
     std::lock_guard<std::mutex> g(settingsLock_);
+    noteListener(d != nullptr);
     delegate_.set(d);
 }
 HTTPRequestQueue* HTTPRequest::queue() const {
@@ -234,6 +240,7 @@ HTTPRequestQueue* HTTPRequest::queue() const {
 }
 void HTTPRequest::setQueue(HTTPRequestQueue* q) {
     std::lock_guard<std::mutex> g(settingsLock_);
+    noteListener(q != nullptr);
     queue_ = q;
 }
 std::string HTTPRequest::requestMethod() const {
@@ -253,6 +260,7 @@ ProgressDelegate* HTTPRequest::uploadProgressDelegate() const {
 }
 void HTTPRequest::setUploadProgressDelegate(ProgressDelegate* d) {
     std::lock_guard<std::mutex> g(settingsLock_);
+    noteListener(d != nullptr);
     uploadProgressDelegate_.set(d);
 }
 ProgressDelegate* HTTPRequest::downloadProgressDelegate() const {
@@ -261,6 +269,7 @@ ProgressDelegate* HTTPRequest::downloadProgressDelegate() const {
 }
 void HTTPRequest::setDownloadProgressDelegate(ProgressDelegate* d) {
     std::lock_guard<std::mutex> g(settingsLock_);
+    noteListener(d != nullptr);
     downloadProgressDelegate_.set(d);
 }
 CacheDelegate* HTTPRequest::downloadCache() const {
@@ -268,11 +277,13 @@ CacheDelegate* HTTPRequest::downloadCache() const {
     return downloadCacheLink_.get();
 }
 ns::WeakDelegate<CacheDelegate>::Locked HTTPRequest::lockedDownloadCache() const {
+    if (!cacheGiven_.load(std::memory_order_acquire)) return {};
     std::lock_guard<std::mutex> g(settingsLock_);
     return downloadCacheLink_.lock();
 }
 void HTTPRequest::setDownloadCache(CacheDelegate* cache) {
     std::lock_guard<std::mutex> g(settingsLock_);
+    if (cache) cacheGiven_.store(true, std::memory_order_release);
     downloadCacheLink_.set(cache);
 }
 ns::Ref<ns::Error> HTTPRequest::error() const {
@@ -322,6 +333,7 @@ void HTTPRequest::setClientCertificateIdentity(std::string chain, std::string ke
 #define HTTP_BLOCK_SETTER(Name, Type, field)                   \
     void HTTPRequest::Name(Type b) {                            \
         std::lock_guard<std::mutex> g(settingsLock_); \
+        noteListener(static_cast<bool>(b));                     \
         field = std::move(b);                                   \
     }
 HTTP_BLOCK_SETTER(setStartedBlock, Block, startedBlock_)
@@ -471,8 +483,7 @@ void HTTPRequest::runMain() {
     if (requestMethod_ != "GET") setDownloadCache(nullptr);
 
     request_ = nullptr;
-    net::HTTPTarget target;
-    if (!net::parseHTTPTarget(url_->absoluteText(), target)) {
+    if (!net::parseHTTPTarget(url_->absoluteText(), target_)) {
         failWithError(engine::unableToCreateRequestError());
         return;
     }
@@ -546,7 +557,7 @@ void HTTPRequest::startRequest() {
         failWithError(errorWithCode(kInternalErrorWhileBuildingRequestType, "Unable to create read stream"));
         return;
     }
-    if (engine::lower(url_->scheme() ? std::string(url_->scheme()->utf8()) : "") == "https") {
+    if (target_.scheme == "https") {
         net::TLSSettings tls;
         if (!validatesSecureCertificate_) tls.validatesCertificateChain = false;
         if (!clientCertificatePEM_.empty()) {
@@ -608,6 +619,7 @@ void HTTPRequest::handleNetworkEvent(net::StreamEvent event) {
 }
 
 bool HTTPRequest::deliversDataToCaller() {
+    if (!listenersGiven_.load(std::memory_order_acquire)) return false;
     ns::WeakDelegate<HTTPRequestDelegate>::Locked d;
     DataSelector selector;
     bool block;

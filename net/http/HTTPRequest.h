@@ -668,6 +668,14 @@ private:
     // logins, the connection pool, the bandwidth budget).
     mutable std::mutex settingsLock_;
     bool cancelBeforeStart_ = false;  // under settingsLock_
+    // Set (never cleared) once a delegate, queue, progress delegate or
+    // block, or a download cache, was given: until then the request asks
+    // nobody and takes no lock to find that out.
+    std::atomic<bool> listenersGiven_{false};
+    std::atomic<bool> cacheGiven_{false};
+    void noteListener(bool given) {
+        if (given) listenersGiven_.store(true, std::memory_order_release);
+    }
     ns::Ref<ns::URL> url_;
     ns::Ref<ns::URL> originalURL_;
     ns::Ref<ns::URL> redirectURL_;
@@ -675,6 +683,7 @@ private:
     ns::Ref<ns::MutableDictionary> requestHeaders_;
     std::vector<ns::Ref<net::HTTPCookie>> requestCookies_;
     ns::Ref<net::HTTPMessage> request_;  // the message built by main()
+    net::HTTPTarget target_;             // url_ as main() read it: scheme, host, port, path
     ns::Ref<ns::RunLoop> loop_;          // the loop the request runs on
 
     ns::Ref<net::HTTPReadStream> readStream_;
@@ -723,7 +732,7 @@ private:
     int redirectCount_ = 0;
     bool haveBuiltRequestHeaders_ = false;
 
-    double timeOutSeconds_;
+    double timeOutSeconds_ = 0;
     double lastActivityTime_ = 0;  // loop clock seconds; 0 when not set
     ns::Ref<ns::Timer> statusTimer_;
     int numberOfTimesToRetryOnTimeout_ = 0;

@@ -160,12 +160,7 @@ void HTTPRequest::addBasicAuthenticationHeader(const std::string& user, const st
 
 void HTTPRequest::applyAuthorizationHeader() {
     if (!shouldPresentCredentialsBeforeChallenge_) return;
-    bool haveHeader = false;
-    if (requestHeaders_)
-        for (size_t i = 0; i < requestHeaders_->count(); ++i)
-            haveHeader = haveHeader || net::equalsIgnoringCase(engine::textOf(requestHeaders_->keyAtIndex(i)),
-                                                              "Authorization");
-    if (!haveHeader) {
+    if (!engine::headerIn(requestHeaders_.get(), "Authorization")) {
         if (!username_.empty() && !password_.empty() && serverLogin_.scheme() == "Basic" &&
             ownCredentialsApplyTo(*url_)) {
             addBasicAuthenticationHeader(username_, password_);

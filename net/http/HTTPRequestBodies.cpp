@@ -190,8 +190,9 @@ void HTTPRequest::useDataFromCache() {
 // main-thread call each for nothing.
 
 HTTPRequest::ProgressListeners HTTPRequest::progressListeners(bool upload) const {
-    std::lock_guard<std::mutex> g(settingsLock_);
     ProgressListeners who;
+    if (!listenersGiven_.load(std::memory_order_acquire)) return who;
+    std::lock_guard<std::mutex> g(settingsLock_);
     who.queue = static_cast<bool>(queue_);
     who.delegate = (upload ? uploadProgressDelegate_ : downloadProgressDelegate_).isSet();
     who.bytesBlock = static_cast<bool>(upload ? bytesSentBlock_ : bytesReceivedBlock_);

@@ -20,14 +20,12 @@ int HTTPRequest::connectionID() const { return ConnectionRecords::shared().idOf(
 
 void HTTPRequest::chooseConnection() {
     expirePersistentConnections();
+    // The server as main() read it from the URL (scheme and host in lower
+    // case, the scheme's port when none is named).
     ConnectionRecords::Server server;
-    server.host = url_->host() ? std::string(url_->host()->utf8()) : std::string();
-    server.scheme = url_->scheme() ? std::string(url_->scheme()->utf8()) : std::string();
-    server.port = url_->port() ? static_cast<int>(url_->port()->longValue()) : 0;
-    if (server.host.empty() || server.scheme.empty()) {
-        connectionInfo_ = nullptr;
-        shouldAttemptPersistentConnection_ = false;
-    }
+    server.host = target_.host;
+    server.scheme = target_.scheme;
+    server.port = target_.port;
     if (!shouldAttemptPersistentConnection_) {
         readStream_->setAttemptPersistentConnection(false);
         return;

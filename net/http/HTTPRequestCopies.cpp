@@ -10,6 +10,7 @@ ns::Ref<HTTPRequest> HTTPRequest::copy() const {
     auto r = makeBlankCopy(url());
     std::lock_guard<std::mutex> g(settingsLock_);
     r->delegate_ = delegate_;
+    r->noteListener(listenersGiven_.load());
     r->requestMethod_ = requestMethod_;
     // A temporary body file belongs to the request that made it; the copy
     // sends the same file but never deletes it.

@@ -105,8 +105,8 @@ void HTTPRequest::readResponseHeaders() {
     if (responseStatusCode_ == 401) authenticationNeeded_ = kHTTPAuthenticationNeeded;
     else if (responseStatusCode_ == 407) authenticationNeeded_ = kProxyAuthenticationNeeded;
 
-    if (!authenticationNeeded_ && !serverLogin_.authentication() && serverLogin_.scheme() == "Basic" && !username_.empty() &&
-        !password_.empty() && useSessionPersistence_ && ownCredentialsApplyTo(*url_)) {
+    if (!authenticationNeeded_ && !username_.empty() && !password_.empty() && useSessionPersistence_ &&
+        !serverLogin_.authentication() && serverLogin_.scheme() == "Basic" && ownCredentialsApplyTo(*url_)) {
         auto record = ns::MutableDictionary::make();
         record->setObject(ns::Dictionary::make({{kCredentialUsernameKey, engine::str(username_)},
                                                 {kCredentialPasswordKey, engine::str(password_)}}),

@@ -41,6 +41,7 @@ void HTTPRequest::notifyListeners(HTTPRequestDelegate::Optional event, Selector 
 
 template <class BlockType>
 bool HTTPRequest::anyoneListens(BlockType HTTPRequest::*blockField) const {
+    if (!listenersGiven_.load(std::memory_order_acquire)) return false;
     std::lock_guard<std::mutex> g(settingsLock_);
     return delegate_.isSet() || queue_ || static_cast<bool>(this->*blockField);
 }

@@ -23,17 +23,19 @@ void widenSharedQueue(int delta) {
 // starts once a script has chosen.
 bool HTTPRequest::configureProxies() {
     if (isPACFileRequest_) return true;
-    ProxyResolver::Context context;
-    context.owner = ns::Weak<ns::Object>(this);
-    context.loop = loop_;
-    context.mode = runLoopMode_;
-    context.timeOutSeconds = timeOutSeconds_ > 0 ? timeOutSeconds_ : defaultTimeOutSeconds();
-    context.synchronous = isSynchronous_;
-    context.fetchScript = [this](ns::Ref<ns::URL> url, ProxyResolver::ScriptDone done) {
-        return fetchPACScript(std::move(url), std::move(done));
+    auto context = [this] {
+        ProxyResolver::Context context;
+        context.owner = ns::Weak<ns::Object>(this);
+        context.loop = loop_;
+        context.mode = runLoopMode_;
+        context.timeOutSeconds = timeOutSeconds_ > 0 ? timeOutSeconds_ : defaultTimeOutSeconds();
+        context.synchronous = isSynchronous_;
+        context.fetchScript = [this](ns::Ref<ns::URL> url, ProxyResolver::ScriptDone done) {
+            return fetchPACScript(std::move(url), std::move(done));
+        };
+        return context;
     };
-    ns::Weak<HTTPRequest> weak(this);
-    auto outcome = proxy_.resolve(*url_, context, [weak] {
+    auto outcome = proxy_.resolve(*url_, context, [weak = ns::Weak<HTTPRequest>(this)] {
         if (auto self = weak.lock()) self->startRequest();
     });
     if (outcome == ProxyResolver::Outcome::Failed) {

@@ -95,7 +95,7 @@ void ProxyResolver::copySettingsTo(ProxyResolver& other) const {
 
 // ---- Resolving -------------------------------------------------------------------
 
-ProxyResolver::Outcome ProxyResolver::resolve(const ns::URL& url, const Context& context,
+ProxyResolver::Outcome ProxyResolver::resolve(const ns::URL& url, const ContextMaker& makeContext,
                                               std::function<void()> done) {
     cancel();
     ns::Ref<ns::URL> script;
@@ -126,7 +126,7 @@ ProxyResolver::Outcome ProxyResolver::resolve(const ns::URL& url, const Context&
         PACurl_ = script;
     }
 
-    context_ = context;
+    context_ = makeContext();
     url_ = url.absoluteText();
     urlHost_ = url.host() ? std::string(url.host()->utf8()) : std::string();
     pending_ = true;

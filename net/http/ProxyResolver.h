@@ -77,8 +77,10 @@ public:
 
     // --- Resolving (on the context's loop) ----------------------------------
     // Chooses the proxy for `url`. Ready and Failed answer at once; Pending
-    // calls `done` later on the loop, once.
-    Outcome resolve(const ns::URL& url, const Context& context, std::function<void()> done);
+    // calls `done` later on the loop, once. The context is asked for only
+    // when a script has to be read (most requests need none).
+    using ContextMaker = std::function<Context()>;
+    Outcome resolve(const ns::URL& url, const ContextMaker& makeContext, std::function<void()> done);
     // Stops a pending resolution: no `done` call follows.
     void cancel();
     bool isPending() const { return pending_; }

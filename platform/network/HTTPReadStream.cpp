@@ -148,7 +148,9 @@ void HTTPReadStream::setClient(unsigned events, Client client) {
 void HTTPReadStream::scheduleInRunLoop(ns::RunLoop& loop, const std::string& mode) {
     if (loop_ && loop_.get() != &loop) return;  // one loop per stream
     loop_ = ns::Ref<ns::RunLoop>(&loop);
-    if (!modes_.insert(mode).second) return;
+    auto at = std::lower_bound(modes_.begin(), modes_.end(), mode);
+    if (at != modes_.end() && *at == mode) return;
+    modes_.insert(at, mode);
     if (source_) loop.addSource(source_, mode);
     if (timer_) loop.addTimer(timer_, mode);
     if (startPending_) {
@@ -169,7 +171,9 @@ void HTTPReadStream::scheduleInRunLoop(ns::RunLoop& loop, const std::string& mod
 }
 
 void HTTPReadStream::unscheduleFromRunLoop(ns::RunLoop& loop, const std::string& mode) {
-    if (loop_.get() != &loop || !modes_.erase(mode)) return;
+    auto at = std::lower_bound(modes_.begin(), modes_.end(), mode);
+    if (loop_.get() != &loop || at == modes_.end() || *at != mode) return;
+    modes_.erase(at);
     if (source_) loop.removeSource(*source_, mode);
     // Timers cannot leave a single mode; an unscheduled stream has no idle
     // clock, so drop the timer and make a new one when scheduled again.

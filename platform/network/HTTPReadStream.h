@@ -29,7 +29,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -191,7 +190,7 @@ private:
     unsigned eventMask_ = 0;
     Client client_;
     ns::Ref<ns::RunLoop> loop_;
-    std::set<std::string> modes_;
+    std::vector<std::string> modes_;  // sorted, each once (usually one)
 
     Phase phase_ = Phase::Idle;
     Status status_ = Status::NotOpen;

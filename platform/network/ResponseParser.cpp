@@ -24,7 +24,11 @@ namespace {
 bool isTokenChar(char c) {
     if (c >= '0' && c <= '9') return true;
     if ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') return true;
-    return std::strchr("!#$%&'*+-.^_`|~", c) != nullptr && c != 0;
+    switch (c) {
+        case '!': case '#': case '$': case '%': case '&': case '\'': case '*': case '+':
+        case '-': case '.': case '^': case '_': case '`': case '|': case '~': return true;
+        default: return false;
+    }
 }
 
 // Strict decimal without sign or blanks; nullopt on overflow or junk.

@@ -41,12 +41,23 @@ protected:
     // Resolves and, when the answer is pending, runs the loop until it is
     // done (bounded).
     Outcome resolve(ProxyResolver& resolver, const std::string& url, const ProxyResolver::Context& c) {
-        done = false;
-        auto outcome = resolver.resolve(*ns::URL::URLWithString(url), c, [this] { done = true; });
+        auto outcome = start(resolver, c, url);
         if (outcome == Outcome::Pending) {
             EXPECT_TRUE(loop->runUntil([this] { return done; }, 10));
         }
         return outcome;
+    }
+    // Starts a resolution, counting the contexts it asks for.
+    Outcome start(ProxyResolver& resolver, const ProxyResolver::Context& c,
+                  const std::string& url = "http://example.com/") {
+        done = false;
+        return resolver.resolve(
+            *ns::URL::URLWithString(url),
+            [this, &c] {
+                ++contextsMade;
+                return c;
+            },
+            [this] { done = true; });
     }
     static net::SystemProxySettings::EnvironmentLookup environment(std::map<std::string, std::string> values,
                                                                    int* lookups = nullptr) {
@@ -62,6 +73,7 @@ protected:
     ns::Ref<ns::RunLoop> loop = ns::RunLoop::current();
     testsupport::TempDir dir;
     bool done = false;
+    int contextsMade = 0;
 };
 
 TEST_F(ProxyResolverTest, RequestSettingsComeFirstThenTheSystemSettings) {
@@ -97,6 +109,8 @@ TEST_F(ProxyResolverTest, RequestSettingsComeFirstThenTheSystemSettings) {
     ProxyResolver broken;
     broken.setEnvironmentLookup(environment({{"http_proxy", "::not a proxy::"}}));
     EXPECT_EQ(resolve(broken, "http://example.com/", context()), Outcome::Failed);
+    // Without a script to read, nobody is asked for a context.
+    EXPECT_EQ(contextsMade, 0);
 
     // A copy of a request keeps the settings.
     ProxyResolver copy;
@@ -115,8 +129,10 @@ TEST_F(ProxyResolverTest, ScriptsFromFilesChooseTheProxyOrNone) {
         chosen.setPACurl(ns::URL::fileURLWithPath(dir / "proxy.pac"));
         auto c = context();
         c.synchronous = synchronous;
+        contextsMade = 0;
         EXPECT_EQ(resolve(chosen, "http://example.com/", c), Outcome::Pending);
         EXPECT_TRUE(done);
+        EXPECT_EQ(contextsMade, 1);
         EXPECT_EQ(chosen.host(), "127.0.0.1");
         EXPECT_EQ(chosen.port(), 3128);
     }
@@ -150,8 +166,7 @@ TEST_F(ProxyResolverTest, AScriptThatNeverEndsIsAbandonedAtTheTimeOutAndCancelSt
 
     ProxyResolver resolver;
     resolver.setPACurl(ns::URL::fileURLWithPath(fifo));
-    ASSERT_EQ(resolver.resolve(*ns::URL::URLWithString("http://example.com/"), context(3), [this] { done = true; }),
-              Outcome::Pending);
+    ASSERT_EQ(start(resolver, context(3)), Outcome::Pending);
     loop->runOnce();  // reads what is there
     EXPECT_FALSE(done);
     clock->advance(2.9);
@@ -162,9 +177,7 @@ TEST_F(ProxyResolverTest, AScriptThatNeverEndsIsAbandonedAtTheTimeOutAndCancelSt
     EXPECT_TRUE(resolver.host().empty());
 
     // Cancelled while reading: no answer comes, even after the time-out.
-    done = false;
-    ASSERT_EQ(resolver.resolve(*ns::URL::URLWithString("http://example.com/"), context(3), [this] { done = true; }),
-              Outcome::Pending);
+    ASSERT_EQ(start(resolver, context(3)), Outcome::Pending);
     resolver.cancel();
     clock->advance(5);
     EXPECT_FALSE(done);
@@ -184,8 +197,7 @@ TEST_F(ProxyResolverTest, ScriptsOverHTTPComeFromTheFetcherWhichACancelStops) {
     };
     ProxyResolver resolver;
     resolver.setPACurl(ns::URL::URLWithString("http://config.local/proxy.pac"));
-    ASSERT_EQ(resolver.resolve(*ns::URL::URLWithString("http://example.com/"), c, [this] { done = true; }),
-              Outcome::Pending);
+    ASSERT_EQ(start(resolver, c), Outcome::Pending);
     ASSERT_EQ(fetches, 1);
     pendingFetch(script("SOCKS 127.0.0.1:1080"));
     EXPECT_TRUE(loop->runUntil([this] { return done; }, 10));
@@ -197,9 +209,7 @@ TEST_F(ProxyResolverTest, ScriptsOverHTTPComeFromTheFetcherWhichACancelStops) {
     // ignored.
     ProxyResolver cancelled;
     cancelled.setPACurl(ns::URL::URLWithString("http://config.local/proxy.pac"));
-    done = false;
-    ASSERT_EQ(cancelled.resolve(*ns::URL::URLWithString("http://example.com/"), c, [this] { done = true; }),
-              Outcome::Pending);
+    ASSERT_EQ(start(cancelled, c), Outcome::Pending);
     cancelled.cancel();
     EXPECT_EQ(stops, 1);
     pendingFetch(script("PROXY 127.0.0.1:3128"));
