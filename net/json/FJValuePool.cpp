@@ -6,10 +6,6 @@
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>
-#define FJ_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
-#define FJ_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
-#else
-#define FJ_POISON(p, n) ((void)(p), (void)(n))
 #endif
 
 namespace json {
@@ -49,14 +45,13 @@ void FJValuePool::handOver() {
     pending.count = 0;
 }
 
-void FJValuePool::release(void* p, size_t size) {
-    FJ_POISON(p, size);
-    auto* block = reinterpret_cast<Block*>(reinterpret_cast<uintptr_t>(p) & ~(kBlockSize - 1));
+void FJValuePool::releaseCount(const void* inBlock, int64_t count) {
+    auto* block = reinterpret_cast<Block*>(reinterpret_cast<uintptr_t>(inBlock) & ~(kBlockSize - 1));
     if (block != pending.block) {
         handOver();
         pending.block = block;
     }
-    ++pending.count;
+    pending.count += count;
     if (pending.batches == 0) handOver();
 }
 
@@ -86,7 +81,8 @@ void* FJValuePool::allocateInNewBlock(size_t size) {
 }
 
 #if defined(__SANITIZE_ADDRESS__)
-void FJValuePool::unpoison(void* p, size_t size) { FJ_UNPOISON(p, size); }
+void FJValuePool::unpoison(void* p, size_t size) { ASAN_UNPOISON_MEMORY_REGION(p, size); }
+void FJValuePool::poison(void* p, size_t size) { ASAN_POISON_MEMORY_REGION(p, size); }
 #endif
 
 void* FJValuePool::allocateAfterRun(const void* first, const void* end, size_t size) {

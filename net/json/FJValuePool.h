@@ -71,7 +71,18 @@ public:
     // Gives up the current block: it is freed with its last value.
     void close();
     // The memory of a destroyed pooled value goes back to its block.
-    static void release(void* p, size_t size);
+    static void release(void* p, size_t size) {
+        poison(p, size);
+        releaseCount(p, 1);
+    }
+    // The memory of `count` destroyed values of the block that holds
+    // `inBlock` goes back at once (each already given to poison()).
+    static void releaseCount(const void* inBlock, int64_t count);
+#if defined(__SANITIZE_ADDRESS__)
+    static void poison(void* p, size_t size);  // a use after release is then reported
+#else
+    static void poison(void*, size_t) {}
+#endif
 
     // While one lives on a thread, the releases of that thread are counted
     // per block and handed to the block at once (one atomic operation for a

@@ -71,6 +71,11 @@ public:
         if ((old & kCountMask) == 1) destroy(old);
     }
     uint32_t retainCount() const { return refs_.load(std::memory_order_relaxed) & kCountMask; }
+    // True when the caller holds the only reference and no weak link exists
+    // (what release() checks before deleting without an atomic operation).
+    // An owner of many objects whose destruction has nothing to undo may
+    // then give their memory back itself instead of a virtual delete each.
+    bool isSoleReference() const { return refs_.load(std::memory_order_acquire) == 1; }
 
     // Objects made once for the life of the process (true, false, null, the
     // shared empty string) are immortal: counting is skipped entirely, so
