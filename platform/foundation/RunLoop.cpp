@@ -235,10 +235,11 @@ std::string RunLoop::currentMode() const {
 // --------------------------------------------------------------- queueing
 
 bool RunLoop::performDeferred(std::function<void()> fn, const std::string& mode) {
+    const std::string* interned = internedMode(mode);
     {
         std::lock_guard<std::mutex> g(mutex_);
         if (finished_) return false;
-        calls_.push_back(Call{std::move(fn), mode, nextSeq_++});
+        calls_.push_back(Call{std::move(fn), interned, nextSeq_++});
     }
     // From a turn of another loop, the wake-up leaves with that turn's batch.
     if (!isCurrent() && !WakeUpBatch::defer(*this)) wakeUp();
@@ -336,13 +337,14 @@ Ref<FdSource> RunLoop::addFd(int fd, unsigned events, FdSource::Callback cb, con
 }
 
 void RunLoop::finish() {
-    std::deque<Call> dropped;
+    std::deque<Call> dropped = std::move(callsInHand_);  // the owner thread is ending
+    std::vector<Call> droppedQueued;
     std::vector<Ref<Timer>> timers;
     std::vector<Ref<FdSource>> sources;
     {
         std::lock_guard<std::mutex> g(mutex_);
         finished_ = true;
-        dropped.swap(calls_);
+        droppedQueued.swap(calls_);
         timers.swap(timers_);
         sources.swap(sources_);
         for (auto& t : timers) {
@@ -423,26 +425,54 @@ int RunLoop::fireDueTimers(const std::string& mode) {
     return fired;
 }
 
-int RunLoop::runQueuedCalls(const std::string& mode) {
-    int ran = 0;
-    uint64_t limit;
-    {
-        std::lock_guard<std::mutex> g(mutex_);
-        limit = nextSeq_;
+const std::string* RunLoop::internedMode(const std::string& mode) {
+    if (&mode == &kCommonModes || mode == kCommonModes) return &kCommonModes;
+    if (&mode == &kDefaultMode || mode == kDefaultMode) return &kDefaultMode;
+    // Other modes are few (a request's private mode, a test's); kept for the
+    // process's life, as the two above are.
+    static std::mutex namesMutex;
+    static auto* names = new std::set<std::string>();
+    std::lock_guard<std::mutex> g(namesMutex);
+    return &*names->insert(mode).first;
+}
+
+bool RunLoop::callRunsIn(const Call& call, const std::string* mode) {
+    return call.mode == mode || call.mode == &kCommonModes;
+}
+
+uint64_t RunLoop::takeQueuedCalls(const std::string* mode) {
+    std::lock_guard<std::mutex> g(mutex_);
+    const uint64_t limit = nextSeq_;
+    auto firstLeft = std::stable_partition(calls_.begin(), calls_.end(),
+                                           [&](const Call& c) { return callRunsIn(c, mode); });
+    if (firstLeft == calls_.begin()) return limit;
+    // Calls an outer run holds came first unless a call of another mode
+    // stayed queued meanwhile: then the taken ones go in by number.
+    const bool inOrder = callsInHand_.empty() || callsInHand_.back().seq < calls_.front().seq;
+    for (auto it = calls_.begin(); it != firstLeft; ++it) {
+        auto at = inOrder ? callsInHand_.end()
+                          : std::upper_bound(callsInHand_.begin(), callsInHand_.end(), it->seq,
+                                             [](uint64_t seq, const Call& c) { return seq < c.seq; });
+        callsInHand_.insert(at, std::move(*it));
     }
-    // Calls are taken one at a time so that a nested run started by one of
-    // them still runs the rest in queueing order.
+    calls_.erase(calls_.begin(), firstLeft);
+    return limit;
+}
+
+int RunLoop::runQueuedCalls(const std::string& modeName) {
+    const std::string* mode = internedMode(modeName);
+    // One lock takes every call queued so far; calls queued while they run
+    // wait for the next turn.
+    const uint64_t limit = takeQueuedCalls(mode);
+    int ran = 0;
     for (;;) {
-        Call call;
-        {
-            std::lock_guard<std::mutex> g(mutex_);
-            auto it = std::find_if(calls_.begin(), calls_.end(), [&](const Call& c) {
-                return c.seq < limit && (c.mode == mode || c.mode == kCommonModes);
-            });
-            if (it == calls_.end()) break;
-            call = std::move(*it);
-            calls_.erase(it);
-        }
+        // Taken one at a time from the front, so that a nested run started
+        // by one of them runs the rest in queueing order.
+        auto it = std::find_if(callsInHand_.begin(), callsInHand_.end(),
+                               [&](const Call& c) { return c.seq < limit && callRunsIn(c, mode); });
+        if (it == callsInHand_.end()) break;
+        Call call = std::move(*it);
+        callsInHand_.erase(it);
         ++ran;
         if (call.fn) call.fn();
     }
@@ -454,6 +484,7 @@ int RunLoop::turn(const std::string& mode, double waitSeconds, bool pollFds) {
     std::vector<Ref<FdSource>> watched;
     bool callsPending = false;
     double timerWait = kDistantFuture;
+    const std::string* interned = internedMode(mode);
     {
         std::lock_guard<std::mutex> g(mutex_);
         pfds.push_back(pollfd{wakeFd_, POLLIN, 0});
@@ -469,8 +500,9 @@ int RunLoop::turn(const std::string& mode, double waitSeconds, bool pollFds) {
                 watched.push_back(s);
             }
         }
-        for (auto& c : calls_)
-            if (c.mode == mode || c.mode == kCommonModes) { callsPending = true; break; }
+        auto runsHere = [&](const Call& c) { return callRunsIn(c, interned); };
+        callsPending = std::any_of(calls_.begin(), calls_.end(), runsHere) ||
+                       std::any_of(callsInHand_.begin(), callsInHand_.end(), runsHere);
         if (!clock_->isManual()) {
             const double now = clock_->now();
             for (auto& t : timers_) {

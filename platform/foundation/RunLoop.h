@@ -177,9 +177,15 @@ private:
     friend class ManualClock;
     struct Call {
         std::function<void()> fn;
-        std::string mode;
+        const std::string* mode;  // interned: queueing a call allocates no name
         uint64_t seq;
     };
+    // The one lasting copy of a mode name.
+    static const std::string* internedMode(const std::string& mode);
+    static bool callRunsIn(const Call& call, const std::string* mode);
+    // Moves the calls queued for `mode` into callsInHand_, in order, and
+    // answers the number the next queued call will get.
+    uint64_t takeQueuedCalls(const std::string* mode);
     explicit RunLoop(long ownerTid);
     static Ref<RunLoop> makeForThread(long tid);
     void checkOwner(const char* what) const;
@@ -205,7 +211,12 @@ private:
     std::atomic<uint64_t> wakeUpsSent_{0};
     mutable std::mutex mutex_;
     Ref<Clock> clock_;
-    std::deque<Call> calls_;
+    // Queued by any thread; a vector, so that its room stays with the loop
+    // and a drain frees nothing another thread allocated.
+    std::vector<Call> calls_;
+    // Owner-thread state: calls taken from calls_ in one go and not run yet
+    // (a call that runs the loop again lets the nested run take the rest).
+    std::deque<Call> callsInHand_;
     std::vector<Ref<Timer>> timers_;
     std::vector<Ref<FdSource>> sources_;
     uint64_t nextSeq_ = 1;

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
@@ -327,23 +328,24 @@ TEST_F(RunLoopTest, CallsQueuedInOneTurnShareOneWakeUp) {
     for (int i = 0; i < static_cast<int>(order.size()); ++i) EXPECT_EQ(order[i], i);
 
     // A sender that stays busy (its own loop always has more to do) still
-    // wakes this loop for what it queued.
+    // wakes this loop for what it queued. This thread does not run its loop
+    // meanwhile, so only that wake-up can show up here.
     const uint64_t sentBeforeBusy = loop->wakeUpsSent();
     std::atomic<bool> stayBusy{true};
-    bool delivered = false, wokenForIt = false;
+    bool delivered = false;
     std::function<void()> keepBusy = [&] {
         if (stayBusy) RunLoop::current()->performDeferred(keepBusy);
     };
     performOnThread(*sender->runLoop(), [&] {
-        performOnMainThread([&] {
-            delivered = true;
-            wokenForIt = loop->wakeUpsSent() > sentBeforeBusy;
-        }, false);
+        performOnMainThread([&] { delivered = true; }, false);
         keepBusy();
     }, false);
-    EXPECT_TRUE(loop->runUntil([&] { return delivered; }, 30.0));
-    EXPECT_TRUE(wokenForIt);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (loop->wakeUpsSent() == sentBeforeBusy && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    EXPECT_GT(loop->wakeUpsSent(), sentBeforeBusy);
     stayBusy = false;
+    EXPECT_TRUE(loop->runUntil([&] { return delivered; }, 30.0));
 
     // A sender that waits in its turn (for this thread, for a dispatch
     // queue) sends what it queued before it waits.
@@ -428,6 +430,21 @@ TEST_F(RunLoopTest, NestedRunsKeepQueueOrder) {
     });
     loop->performDeferred([&] { order.push_back(2); });
     loop->performDeferred([&] { order.push_back(3); });
+    while (loop->runOnce()) {}
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
+
+    // A nested run in another mode keeps queueing order across what the
+    // outer run took already (a common-mode call) and what it left (a call
+    // of the other mode only).
+    order.clear();
+    const std::string other = "OtherTestMode";
+    loop->performDeferred([&] {
+        order.push_back(1);
+        loop->runOnce(other);
+    }, RunLoop::kDefaultMode);
+    loop->performDeferred([&] { order.push_back(2); }, other);
+    loop->performDeferred([&] { order.push_back(3); });
+    loop->performDeferred([&] { order.push_back(4); }, RunLoop::kDefaultMode);
     while (loop->runOnce()) {}
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
 }
