@@ -171,14 +171,18 @@ std::unique_ptr<Connection> ConnectionPool::take(const std::string& key, int64_t
     {
         std::lock_guard<std::mutex> g(mutex_);
         double now = steadySeconds();
+        // Only the candidate is probed (one receive); the others are
+        // dropped here when they have been idle too long, and probed when
+        // their turn comes.
         for (size_t i = idle_.size(); i-- > 0;) {
             auto& c = idle_[i];
-            if (now - c->idleSince > kMaxIdleSeconds || !c->looksReusable()) {
+            const bool candidate = !found && c->key() == key && (streamID == 0 || c->streamID == streamID);
+            if (now - c->idleSince > kMaxIdleSeconds || (candidate && !c->looksReusable())) {
                 dead.push_back(std::move(c));
                 idle_.erase(idle_.begin() + static_cast<long>(i));
                 continue;
             }
-            if (!found && c->key() == key && (streamID == 0 || c->streamID == streamID)) {
+            if (candidate) {
                 found = std::move(c);
                 idle_.erase(idle_.begin() + static_cast<long>(i));
             }

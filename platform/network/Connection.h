@@ -70,8 +70,8 @@ public:
     static ConnectionPool& shared();
 
     // Takes an idle connection for `key` whose identity matches `streamID`
-    // (0 matches any), dropping dead and stale ones on the way; nullptr when
-    // there is none.
+    // (0 matches any), dropping on the way the candidates the peer closed
+    // and every connection idle too long; nullptr when there is none.
     std::unique_ptr<Connection> take(const std::string& key, int64_t streamID);
     // Keeps a connection for reuse (closed at once when the pool is full).
     void put(std::unique_ptr<Connection> c);
