@@ -620,15 +620,12 @@ void HTTPRequest::handleNetworkEvent(net::StreamEvent event) {
 
 bool HTTPRequest::deliversDataToCaller() {
     if (!listenersGiven_.load(std::memory_order_acquire)) return false;
-    ns::WeakDelegate<HTTPRequestDelegate>::Locked d;
     DataSelector selector;
     bool block;
-    {
-        std::lock_guard<std::mutex> g(settingsLock_);
-        d = delegate_.lock();
+    auto d = listeners([&] {
         selector = didReceiveDataSelector_;
         block = static_cast<bool>(dataReceivedBlock_);
-    }
+    }).delegate;
     return block || (d && (selector != &HTTPRequestDelegate::requestDidReceiveData ||
                            d->answers(HTTPRequestDelegate::Optional::requestDidReceiveData)));
 }
@@ -722,15 +719,12 @@ void HTTPRequest::handleBytesAvailable() {
 void HTTPRequest::deliverData(ns::Ref<ns::Data> data) {
     auto self = ns::keepAlive(this);
     callOnMain([self, data] {
-        ns::WeakDelegate<HTTPRequestDelegate>::Locked del;
         DataSelector sel;
         DataBlock block;
-        {
-            std::lock_guard<std::mutex> g(self->settingsLock_);
-            del = self->delegate_.lock();
+        auto del = self->listeners([&] {
             sel = self->didReceiveDataSelector_;
             block = self->dataReceivedBlock_;
-        }
+        }).delegate;
         if (del && (sel != &HTTPRequestDelegate::requestDidReceiveData ||
                     del->answers(HTTPRequestDelegate::Optional::requestDidReceiveData)))
             (del.get()->*sel)(self.get(), data);

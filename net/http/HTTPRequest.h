@@ -537,6 +537,19 @@ private:
     // Tells one event to the delegate (through the selector it chose; the
     // standard one only when the delegate answers it), then the block, then
     // the queue. Defined in HTTPRequestInternal.h.
+    // The delegate and the queue as they stand, read under the settings lock
+    // together with whatever `alsoRead` reads there. Defined in
+    // HTTPRequestInternal.h.
+    struct Listeners {
+        ns::WeakDelegate<HTTPRequestDelegate>::Locked delegate;
+        ns::StrongDelegate<HTTPRequestQueue>::Locked queue;
+        // The queue seen as the delegate it is (nil without a queue).
+        HTTPRequestDelegate* queueDelegate() const {
+            return queue ? static_cast<HTTPRequestDelegate*>(queue.get()) : nullptr;
+        }
+    };
+    template <class ReadMore>
+    Listeners listeners(ReadMore&& alsoRead);
     template <class Selector, class BlockType, class... Args>
     void notifyListeners(HTTPRequestDelegate::Optional event, Selector HTTPRequest::*chosen, Selector standard,
                          BlockType HTTPRequest::*blockField, Args... args);

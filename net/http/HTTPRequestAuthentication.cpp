@@ -358,16 +358,11 @@ bool HTTPRequest::willAskDelegateForCredentials(bool proxy) {
     if (isSynchronous_) return false;
     auto op = proxy ? HTTPRequestDelegate::Optional::proxyAuthenticationNeededForRequest
                     : HTTPRequestDelegate::Optional::authenticationNeededForRequest;
-    ns::WeakDelegate<HTTPRequestDelegate>::Locked d;
-    ns::StrongDelegate<HTTPRequestQueue>::Locked q;
     bool block;
-    {
-        std::lock_guard<std::mutex> g(settingsLock_);
-        d = delegate_.lock();
-        q = queue_.lock();
+    auto l = listeners([&] {
         block = static_cast<bool>(proxy ? proxyAuthenticationNeededBlock_ : authenticationNeededBlock_);
-    }
-    bool targetAnswers = d ? d->answers(op) : (q && static_cast<HTTPRequestDelegate*>(q.get())->answers(op));
+    });
+    bool targetAnswers = l.delegate ? l.delegate->answers(op) : (l.queue && l.queueDelegate()->answers(op));
     if (!block && !targetAnswers) return false;
     auto self = ns::keepAlive(this);
     ns::performOnMainThread([self, proxy] { self->askDelegateForCredentials(proxy); }, false);
@@ -375,18 +370,11 @@ bool HTTPRequest::willAskDelegateForCredentials(bool proxy) {
 }
 
 void HTTPRequest::askDelegateForCredentials(bool proxy) {
-    ns::WeakDelegate<HTTPRequestDelegate>::Locked d;
-    ns::StrongDelegate<HTTPRequestQueue>::Locked q;
     Block block;
-    {
-        std::lock_guard<std::mutex> g(settingsLock_);
-        d = delegate_.lock();
-        q = queue_.lock();
-        block = proxy ? proxyAuthenticationNeededBlock_ : authenticationNeededBlock_;
-    }
+    auto l = listeners([&] { block = proxy ? proxyAuthenticationNeededBlock_ : authenticationNeededBlock_; });
     auto op = proxy ? HTTPRequestDelegate::Optional::proxyAuthenticationNeededForRequest
                     : HTTPRequestDelegate::Optional::authenticationNeededForRequest;
-    HTTPRequestDelegate* target = d ? d.get() : q ? static_cast<HTTPRequestDelegate*>(q.get()) : nullptr;
+    HTTPRequestDelegate* target = l.delegate ? l.delegate.get() : l.queueDelegate();
     if (target && target->answers(op)) {
         if (proxy) target->proxyAuthenticationNeededForRequest(this);
         else target->authenticationNeededForRequest(this);

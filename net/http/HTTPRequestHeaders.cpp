@@ -239,15 +239,8 @@ bool HTTPRequest::willRedirect() {
 }
 
 bool HTTPRequest::willAskDelegateToConfirmRedirect() {
-    ns::WeakDelegate<HTTPRequestDelegate>::Locked d;
-    ns::StrongDelegate<HTTPRequestQueue>::Locked q;
     RedirectSelector selector;
-    {
-        std::lock_guard<std::mutex> g(settingsLock_);
-        d = delegate_.lock();
-        q = queue_.lock();
-        selector = willRedirectSelector_;
-    }
+    auto [d, q] = listeners([&] { selector = willRedirectSelector_; });
     bool delegateAnswers = d && (selector != &HTTPRequestDelegate::requestWillRedirectToURL ||
                                  d->answers(HTTPRequestDelegate::Optional::requestWillRedirectToURL));
     bool queueAnswers =
@@ -306,13 +299,8 @@ void HTTPRequest::reportRedirected() {
     if (error_ || isCompanionHEAD_) return;
     auto self = ns::keepAlive(this);
     callOnMain([self] {
-        ns::WeakDelegate<HTTPRequestDelegate>::Locked del;
         Block block;
-        {
-            std::lock_guard<std::mutex> g(self->settingsLock_);
-            del = self->delegate_.lock();
-            block = self->requestRedirectedBlock_;
-        }
+        auto del = self->listeners([&] { block = self->requestRedirectedBlock_; }).delegate;
         if (del && del->answers(HTTPRequestDelegate::Optional::requestRedirected)) del->requestRedirected(self.get());
         if (block) block();
     });
@@ -322,15 +310,8 @@ void HTTPRequest::reportWillRedirect(ns::Ref<ns::URL> target) {
     if (error_ || isCompanionHEAD_) return;
     auto self = ns::keepAlive(this);
     callOnMain([self, target] {
-        ns::WeakDelegate<HTTPRequestDelegate>::Locked del;
         RedirectSelector sel;
-        ns::StrongDelegate<HTTPRequestQueue>::Locked q;
-        {
-            std::lock_guard<std::mutex> g(self->settingsLock_);
-            del = self->delegate_.lock();
-            sel = self->willRedirectSelector_;
-            q = self->queue_.lock();
-        }
+        auto [del, q] = self->listeners([&] { sel = self->willRedirectSelector_; });
         if (del && (sel != &HTTPRequestDelegate::requestWillRedirectToURL ||
                     del->answers(HTTPRequestDelegate::Optional::requestWillRedirectToURL)))
             (del.get()->*sel)(self.get(), target);

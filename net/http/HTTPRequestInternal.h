@@ -19,20 +19,23 @@
 
 namespace http {
 
+template <class ReadMore>
+HTTPRequest::Listeners HTTPRequest::listeners(ReadMore&& alsoRead) {
+    std::lock_guard<std::mutex> g(settingsLock_);
+    Listeners l{delegate_.lock(), queue_.lock()};
+    alsoRead();
+    return l;
+}
+
 template <class Selector, class BlockType, class... Args>
 void HTTPRequest::notifyListeners(HTTPRequestDelegate::Optional event, Selector HTTPRequest::*chosen,
                                   Selector standard, BlockType HTTPRequest::*blockField, Args... args) {
-    ns::WeakDelegate<HTTPRequestDelegate>::Locked del;
     Selector sel;
     BlockType block;
-    ns::StrongDelegate<HTTPRequestQueue>::Locked q;
-    {
-        std::lock_guard<std::mutex> g(settingsLock_);
-        del = delegate_.lock();
+    auto [del, q] = listeners([&] {
         sel = this->*chosen;
         block = this->*blockField;
-        q = queue_.lock();
-    }
+    });
     if (del && (sel != standard || del->answers(event))) (del.get()->*sel)(this, args...);
     if (block) block(args...);
     auto* queueDelegate = q ? static_cast<HTTPRequestDelegate*>(q.get()) : nullptr;
