@@ -89,9 +89,15 @@ ns::Ref<DownloadCache>& gDefaultCache = *new ns::Ref<DownloadCache>;
 }  // namespace
 
 ns::Ref<ns::RunLoop> HTTPRequest::networkRunLoop() {
+    // The thread and its loop are made once and kept for the process's
+    // life, so every start after the first finds the loop without a lock.
+    static std::atomic<ns::RunLoop*> known{nullptr};
+    if (ns::RunLoop* loop = known.load(std::memory_order_acquire)) return ns::Ref<ns::RunLoop>(loop);
     std::lock_guard<std::mutex> g(gClassMutex);
     if (!gNetworkThread) gNetworkThread = ns::Thread::startRunLoopThread("HTTPRequest network thread");
-    return gNetworkThread->runLoop();
+    ns::Ref<ns::RunLoop> loop = gNetworkThread->runLoop();
+    known.store(loop.get(), std::memory_order_release);
+    return loop;
 }
 
 ns::Ref<ns::Thread> HTTPRequest::threadForRequest(HTTPRequest*) {
