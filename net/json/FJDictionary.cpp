@@ -50,8 +50,18 @@ size_t capacityIndexForCount(size_t count) {
     return bottom;
 }
 
-// Slots and their tag bytes (rounded up to whole words).
-size_t tableSize(size_t capacity) { return capacity * sizeof(FJHashTableEntry) + (capacity + 7) / 8 * 8; }
+// The largest capacity whose walk position fits the header's word.
+constexpr size_t kLargestNarrowIndex = 20;
+static_assert(kCapacities[kLargestNarrowIndex] <= 0xFFFF && kCapacities[kLargestNarrowIndex + 1] > 0xFFFF);
+
+// Slots and their tag bytes (rounded up to whole words; a table of up to
+// three slots keeps its tags in the header).
+size_t tableSize(size_t capacityIndex) {
+    const size_t capacity = kCapacities[capacityIndex];
+    return capacity * sizeof(FJHashTableEntry) + (capacityIndex <= 1 ? 0 : (capacity + 7) / 8 * 8);
+}
+
+const uint64_t kNoMutations = 0;
 
 std::string message(const char* fmt, const char* operation) {
     char buf[256];
@@ -66,25 +76,98 @@ size_t FJDictionary::capacityForCount(size_t count) {
     return index < kCapacityCount ? kCapacities[index] : 0;
 }
 
-size_t FJDictionary::blockSize(size_t capacity, bool mutableCollection) {
-    return sizeof(FJDictionary) + std::max(tableSize(capacity), mutableCollection ? sizeof(FJHashTableEntry*) : 0);
+static_assert(sizeof(FJDictionary) == 24, "the count, the walk position and the flags share the header");
+
+bool FJDictionary::wideFor(size_t capacityIndex, bool mutableCollection) {
+    return mutableCollection || capacityIndex > kLargestNarrowIndex;
+}
+
+size_t FJDictionary::blockSize(size_t capacityIndex, bool mutableCollection) {
+    if (mutableCollection)
+        return sizeof(FJDictionary) + sizeof(Changes) + std::max(tableSize(capacityIndex), sizeof(FJHashTableEntry*));
+    return sizeof(FJDictionary) + (wideFor(capacityIndex, false) ? sizeof(uint64_t) : 0) + tableSize(capacityIndex);
 }
 
 FJDictionary::FJDictionary(size_t capacityIndex, bool mutableCollection, bool pooled)
-    : count_(0), capacity_(0), capacityIndex_(0), pooled_(pooled), mutations_(mutableCollection ? 1 : 0) {
-    setCapacityIndex(capacityIndex);
-    inlineCapacityIndex_ = capacityIndex_;
-    std::memset(static_cast<void*>(inlineTable()), 0, tableSize(capacity_));
+    : count_(0), word_(0), capacityIndex_(static_cast<uint8_t>(capacityIndex)),
+      inlineCapacityIndex_(static_cast<uint8_t>(capacityIndex)),
+      flags_(static_cast<uint8_t>((pooled ? kPooled : 0) | (mutableCollection ? kMutable : 0) |
+                                  (wideFor(capacityIndex, mutableCollection) ? kWide : 0))) {
+    if (mutableCollection) ::new (changes()) Changes{{0}, 1};
+    else if (wideCursor()) ::new (&changes()->cursor) std::atomic<uint64_t>(0);
+    std::memset(static_cast<void*>(inlineTable()), 0, tableSize(capacityIndex));
 }
 
-void FJDictionary::setCapacityIndex(size_t index) {
-    capacityIndex_ = static_cast<uint8_t>(index);
-    capacity_ = static_cast<uint32_t>(kCapacities[index]);
+size_t FJDictionary::capacity() const { return kCapacities[capacityIndex_]; }
+
+uint8_t* FJDictionary::tags() const {
+    if (tagsInHeader(capacityIndex_)) return reinterpret_cast<uint8_t*>(&word_);
+    return reinterpret_cast<uint8_t*>(table() + kCapacities[capacityIndex_]);
 }
 
-size_t FJDictionary::startSlot(size_t hash) const {
+void FJDictionary::rememberCursor(size_t index, size_t slot) const {
+    if (wideCursor()) {
+        if (index < 0xFFFFFFFFu)
+            changes()->cursor.store((static_cast<uint64_t>(index) << 32) | (slot + 1), std::memory_order_relaxed);
+    } else if (!tagsInHeader(capacityIndex_)) {
+        // index < count <= capacity and slot < capacity, both below 2^16.
+        std::atomic_ref<uint32_t>(word_).store(static_cast<uint32_t>(index << 16 | (slot + 1)),
+                                               std::memory_order_relaxed);
+    }
+}
+
+size_t FJDictionary::startSlot(size_t hash, size_t capacity) const {
     uint64_t low = kDivisors.of[capacityIndex_] * fold(hash);
-    return static_cast<size_t>((static_cast<__uint128_t>(low) * capacity_) >> 64);
+    return static_cast<size_t>((static_cast<__uint128_t>(low) * capacity) >> 64);
+}
+
+FJDictionary::Place FJDictionary::currentTable() const {
+    return Place{table(), tags(), capacity()};
+}
+
+void FJDictionary::insert(size_t hash, ns::Object* key, ns::Object* object, std::vector<ns::Object*>* displaced) {
+    insertInto(currentTable(), hash, key, object, displaced);
+}
+
+[[gnu::always_inline]] inline void FJDictionary::insertInto(const Place& where, size_t hash, ns::Object* key,
+                                                            ns::Object* object, std::vector<ns::Object*>* displaced) {
+    const size_t capacity = where.capacity;
+    if (capacity == 0) {
+        key->release();
+        object->release();
+        return;
+    }
+    const uint8_t tag = tagOf(hash);
+    FJHashTableEntry* table = where.slots;
+    uint8_t* tags = where.tags;
+    size_t slot = startSlot(hash, capacity);
+    for (size_t n = 0; n < capacity; ++n) {
+        FJHashTableEntry& e = table[slot];
+        if (!e.key) {
+            e = FJHashTableEntry{key, object};
+            tags[slot] = tag;
+            ++count_;
+            return;
+        }
+        if (tags[slot] == tag && (e.key == key || e.key->isEqual(*key))) {
+            // A repeated key: the new key and object take the slot.
+            ns::Object* oldKey = e.key;
+            ns::Object* oldObject = e.object;
+            e.key = key;
+            e.object = object;
+            if (displaced) {
+                displaced->push_back(oldKey);
+                displaced->push_back(oldObject);
+            } else {
+                oldKey->release();
+                oldObject->release();
+            }
+            return;
+        }
+        if (++slot == capacity) slot = 0;
+    }
+    key->release();
+    object->release();
 }
 
 ns::Ref<FJDictionary> FJDictionary::makeWithEntries(ns::Object* const* keys, ns::Object* const* objects,
@@ -101,7 +184,7 @@ ns::Ref<FJDictionary> FJDictionary::makeWithEntries(ns::Object* const* keys, ns:
     size_t index = capacityIndexForCount(count);
     void* mem = nullptr;
     if (index < kCapacityCount) {
-        size_t size = blockSize(kCapacities[index], mutableCollection);
+        size_t size = blockSize(index, mutableCollection);
         if (!FJValuePool::holds(size)) pool = nullptr;
         mem = pool ? pool->allocate(size) : ::operator new(size, std::nothrow);
     }
@@ -113,7 +196,8 @@ ns::Ref<FJDictionary> FJDictionary::makeWithEntries(ns::Object* const* keys, ns:
         return nullptr;
     }
     auto* d = ::new (mem) FJDictionary(index, mutableCollection, pool != nullptr);
-    for (size_t i = 0; i < count; ++i) d->insert(keyHashes[i], keys[i], objects[i], displaced);
+    const Place where = d->currentTable();
+    for (size_t i = 0; i < count; ++i) d->insertInto(where, keyHashes[i], keys[i], objects[i], displaced);
     d->setInitialReferences(1);
     return ns::Ref<FJDictionary>::adopt(d);
 }
@@ -126,7 +210,7 @@ ns::Ref<FJDictionary> FJDictionary::alloc() {
 
 FJDictionary::~FJDictionary() {
     FJHashTableEntry* entries = table();
-    for (size_t i = 0; i < capacity_; ++i) {
+    for (size_t i = 0, capacity = this->capacity(); i < capacity; ++i) {
         if (entries[i].key) {
             entries[i].key->release();
             entries[i].object->release();
@@ -136,8 +220,8 @@ FJDictionary::~FJDictionary() {
 }
 
 void FJDictionary::operator delete(FJDictionary* p, std::destroying_delete_t) {
-    const bool pooled = p->pooled_;
-    const size_t size = blockSize(kCapacities[p->inlineCapacityIndex_], p->mutations_ != 0);
+    const bool pooled = p->pooled();
+    const size_t size = blockSize(p->inlineCapacityIndex_, p->changeable());
     FJValuePool::ReleaseBatch batch;  // the elements and the collection, handed over at once
     p->~FJDictionary();
     if (pooled) FJValuePool::release(p, size);
@@ -146,15 +230,17 @@ void FJDictionary::operator delete(FJDictionary* p, std::destroying_delete_t) {
 
 template <class Eq>
 long FJDictionary::find(size_t hash, Eq equalKey) const {
-    if (capacity_ == 0) return -1;
+    const size_t capacity = this->capacity();
+    if (capacity == 0) return -1;
     const uint8_t tag = tagOf(hash);
     const uint8_t* tags = this->tags();
-    size_t slot = startSlot(hash);
-    for (size_t n = 0; n < capacity_; ++n) {
-        const FJHashTableEntry& e = table()[slot];
+    const FJHashTableEntry* table = this->table();
+    size_t slot = startSlot(hash, capacity);
+    for (size_t n = 0; n < capacity; ++n) {
+        const FJHashTableEntry& e = table[slot];
         if (!e.key) return -1;
         if (tags[slot] == tag && equalKey(e.key)) return static_cast<long>(slot);
-        if (++slot == capacity_) slot = 0;
+        if (++slot == capacity) slot = 0;
     }
     return -1;
 }
@@ -172,63 +258,28 @@ ns::Object* FJDictionary::objectForKey(std::string_view key) const {
     return slot < 0 ? nullptr : table()[slot].object;
 }
 
-void FJDictionary::insert(size_t hash, ns::Object* key, ns::Object* object, std::vector<ns::Object*>* displaced) {
-    if (capacity_ == 0) {
-        key->release();
-        object->release();
-        return;
-    }
-    const uint8_t tag = tagOf(hash);
-    size_t slot = startSlot(hash);
-    for (size_t n = 0; n < capacity_; ++n) {
-        FJHashTableEntry& e = table()[slot];
-        if (!e.key) {
-            place(slot, tag, key, object);
-            ++count_;
-            return;
-        }
-        if (tags()[slot] == tag && (e.key == key || e.key->isEqual(*key))) {
-            // A repeated key: the new key and object take the slot.
-            ns::Object* oldKey = e.key;
-            ns::Object* oldObject = e.object;
-            e.key = key;
-            e.object = object;
-            if (displaced) {
-                displaced->push_back(oldKey);
-                displaced->push_back(oldObject);
-            } else {
-                oldKey->release();
-                oldObject->release();
-            }
-            return;
-        }
-        if (++slot == capacity_) slot = 0;
-    }
-    key->release();
-    object->release();
-}
-
 void FJDictionary::place(size_t slot, uint8_t tag, ns::Object* key, ns::Object* object) {
     table()[slot] = FJHashTableEntry{key, object};
     tags()[slot] = tag;
 }
 
 void FJDictionary::removeSlot(size_t slot) {
+    const size_t capacity = this->capacity();
     ns::Object* oldKey = table()[slot].key;
     ns::Object* oldObject = table()[slot].object;
     table()[slot] = FJHashTableEntry{nullptr, nullptr};
     --count_;
     // Re-seat the rest of the cluster so every key stays reachable.
     size_t i = slot;
-    for (size_t n = 1; n < capacity_; ++n) {
-        if (++i == capacity_) i = 0;
+    for (size_t n = 1; n < capacity; ++n) {
+        if (++i == capacity) i = 0;
         FJHashTableEntry e = table()[i];
         if (!e.key) break;
         const uint8_t tag = tags()[i];
         table()[i] = FJHashTableEntry{nullptr, nullptr};
-        size_t j = startSlot(e.key->hash());
+        size_t j = startSlot(e.key->hash(), capacity);
         while (table()[j].key) {
-            if (++j == capacity_) j = 0;
+            if (++j == capacity) j = 0;
         }
         place(j, tag, e.key, e.object);
     }
@@ -243,7 +294,7 @@ size_t FJDictionary::slotOfIndex(size_t index) const {
                       static_cast<unsigned long>(index), static_cast<unsigned long>(count_));
         throw ns::Exception(ns::kRangeException, buf);
     }
-    uint64_t c = cursor_.load(std::memory_order_relaxed);
+    uint64_t c = cursor();
     size_t i = 0, slot = 0;
     if (c != 0) {
         size_t ci = static_cast<size_t>(c >> 32), cs = static_cast<size_t>(c & 0xFFFFFFFFu) - 1;
@@ -253,20 +304,20 @@ size_t FJDictionary::slotOfIndex(size_t index) const {
             slot = cs + 1;
         }
     }
-    for (; slot < capacity_; ++slot) {
-        if (!table()[slot].key) continue;
+    const FJHashTableEntry* table = this->table();
+    for (const size_t capacity = this->capacity(); slot < capacity; ++slot) {
+        if (!table[slot].key) continue;
         if (i == index) break;
         ++i;
     }
-    if (index < 0xFFFFFFFFu)
-        cursor_.store((static_cast<uint64_t>(index) << 32) | (slot + 1), std::memory_order_relaxed);
+    rememberCursor(index, slot);
     return slot;
 }
 
 
 void FJDictionary::getObjectsAndKeys(ns::Object** objects, ns::Object** keys) const {
     size_t n = 0;
-    for (size_t i = 0; i < capacity_; ++i) {
+    for (size_t i = 0, capacity = this->capacity(); i < capacity; ++i) {
         if (!table()[i].key) continue;
         if (keys) keys[n] = table()[i].key;
         if (objects) objects[n] = table()[i].object;
@@ -277,12 +328,12 @@ void FJDictionary::getObjectsAndKeys(ns::Object** objects, ns::Object** keys) co
 size_t FJDictionary::countByEnumeratingWithStateObjectsCount(FJFastEnumerationState* state, ns::Object** buffer,
                                                              size_t len) const {
     if (state->state == 0) {
-        state->mutationsPtr = &mutations_;
+        state->mutationsPtr = changeable() ? &changes()->mutations : &kNoMutations;
         state->itemsPtr = buffer;
     }
     if (len == 0 || !buffer) return 0;
     size_t n = 0;
-    while (n < len && state->state < capacity_) {
+    while (n < len && state->state < capacity()) {
         const FJHashTableEntry& e = table()[state->state++];
         if (e.key) buffer[n++] = e.key;
     }
@@ -294,7 +345,7 @@ ns::Ref<FJDictionaryEnumerator> FJDictionary::keyEnumerator() const {
 }
 
 void FJDictionary::checkMutable(const char* operation) const {
-    if (mutations_ == 0)
+    if (!changeable())
         throw ns::Exception(ns::kInternalInconsistencyException,
                             message("*** -[%s %s]: mutating method sent to immutable object", operation));
 }
@@ -310,12 +361,12 @@ void FJDictionary::setObjectForKey(ns::Ref<ns::Object> value, ns::Ref<ns::Object
     }
     size_t neededIndex = capacityIndexForCount(count_ + 1);
     if (neededIndex >= kCapacityCount) throw ns::Exception(kMallocException, "Unable to allocate memory for hash table.");
-    if (capacity_ < kCapacities[neededIndex]) {
-        auto* table = static_cast<FJHashTableEntry*>(std::calloc(1, tableSize(kCapacities[neededIndex])));
+    if (capacityIndex_ < neededIndex) {
+        auto* table = static_cast<FJHashTableEntry*>(std::calloc(1, tableSize(neededIndex)));
         if (!table) throw ns::Exception(kMallocException, "Unable to allocate memory for hash table.");
         FJHashTableEntry* old = this->table();
         const bool oldOnHeap = grown();
-        size_t oldCapacity = capacity_;
+        size_t oldCapacity = capacity();
         setCapacityIndex(neededIndex);
         // An inline old table gives its first slot's place to the new
         // table's address: that slot is read before.
@@ -347,7 +398,7 @@ void FJDictionary::removeObjectForKey(const ns::Object& key) {
 
 void FJDictionary::removeAllObjects() {
     checkMutable("removeAllObjects");
-    for (size_t i = 0; i < capacity_; ++i) {
+    for (size_t i = 0, capacity = this->capacity(); i < capacity; ++i) {
         FJHashTableEntry e = table()[i];
         table()[i] = FJHashTableEntry{nullptr, nullptr};
         if (e.key) {
@@ -360,7 +411,7 @@ void FJDictionary::removeAllObjects() {
 }
 
 ns::Ref<ns::Dictionary> FJDictionary::copy() const {
-    if (mutations_ == 0) return ns::keepAlive(const_cast<FJDictionary*>(this));
+    if (!changeable()) return ns::keepAlive(const_cast<FJDictionary*>(this));
     return ns::Dictionary::copy();
 }
 

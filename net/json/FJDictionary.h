@@ -4,7 +4,9 @@
 // hashes it has already computed. Iteration follows slot order. The table
 // made by the decoder lives in the same allocation as the dictionary: the
 // slots, then one tag byte per slot (a byte of the key's hash, so that most
-// probes of a different key are told apart without comparing keys).
+// probes of a different key are told apart without comparing keys). The
+// header is 24 bytes; the three tags of a three-slot table (the dictionaries
+// of one to three entries, most of them in the usual documents) live in it.
 #pragma once
 
 #include <atomic>
@@ -73,9 +75,9 @@ public:
     // Immutable: this dictionary itself; mutable: a standard immutable one.
     ns::Ref<ns::Dictionary> copy() const;
 
-    size_t capacity() const { return capacity_; }
-    uint64_t mutations() const { return mutations_; }
-    bool isMutable() const { return mutations_ != 0; }
+    size_t capacity() const;
+    uint64_t mutations() const { return changeable() ? changes()->mutations : 0; }
+    bool isMutable() const { return changeable(); }
     // Slot access for the enumerator.
     const FJHashTableEntry* entries() const { return table(); }
 
@@ -83,58 +85,104 @@ public:
     static void operator delete(FJDictionary* p, std::destroying_delete_t);
 
 private:
+    // What a changeable dictionary, or one too large for the narrow walk
+    // position, keeps right after the header: the wide walk position, then
+    // (changeable only) the change counter.
+    struct Changes {
+        std::atomic<uint64_t> cursor;  // as the narrow one, (index << 32 | slot + 1)
+        uint64_t mutations;            // from 1, never 0
+    };
+
     FJDictionary(size_t capacityIndex, bool mutableCollection, bool pooled);
+    enum : uint8_t {
+        kPooled = 1,   // placed in a decoder's value pool
+        kMutable = 2,  // takes changes; its Changes follow the header
+        kWide = 4,     // the walk position is in Changes (changeable, or more than 65,535 slots)
+    };
+    bool pooled() const { return flags_ & kPooled; }
+    bool changeable() const { return flags_ & kMutable; }
+    bool wideCursor() const { return flags_ & kWide; }
     // The dictionary with its first table (room for the address of a later
     // one in a mutable dictionary).
-    static size_t blockSize(size_t capacity, bool mutableCollection);
+    static size_t blockSize(size_t capacityIndex, bool mutableCollection);
+    static bool wideFor(size_t capacityIndex, bool mutableCollection);
+    Changes* changes() const { return reinterpret_cast<Changes*>(const_cast<FJDictionary*>(this) + 1); }
     FJHashTableEntry* inlineTable() const {
-        return reinterpret_cast<FJHashTableEntry*>(const_cast<FJDictionary*>(this) + 1);
+        return reinterpret_cast<FJHashTableEntry*>(reinterpret_cast<char*>(changes()) + extensionSize());
     }
+    size_t extensionSize() const { return changeable() ? sizeof(Changes) : wideCursor() ? sizeof(uint64_t) : 0; }
     // Once a mutable dictionary has outgrown the table made with it, the
     // table lives in a heap block whose address the first table's place keeps.
     bool grown() const { return capacityIndex_ != inlineCapacityIndex_; }
     FJHashTableEntry** heapLink() const { return reinterpret_cast<FJHashTableEntry**>(inlineTable()); }
     FJHashTableEntry* table() const { return grown() ? *heapLink() : inlineTable(); }
-    static uint8_t* tagsOf(FJHashTableEntry* table, size_t capacity) {
-        return reinterpret_cast<uint8_t*>(table + capacity);
-    }
-    uint8_t* tags() const { return tagsOf(table(), capacity_); }
+    // A table of up to three slots keeps its tags in the header's word;
+    // larger ones after their slots.
+    static bool tagsInHeader(size_t capacityIndex) { return capacityIndex <= 1; }
+    uint8_t* tags() const;
     static uint32_t fold(size_t hash) { return static_cast<uint32_t>(hash ^ (hash >> 32)); }
     static uint8_t tagOf(size_t hash) { return static_cast<uint8_t>(fold(hash)); }
     void checkMutable(const char* operation) const;
     void advanceMutations() {
-        mutations_ = mutations_ == UINT64_MAX ? 1 : mutations_ + 1;
-        cursor_.store(0, std::memory_order_relaxed);
+        uint64_t& m = changes()->mutations;
+        m = m == UINT64_MAX ? 1 : m + 1;
+        changes()->cursor.store(0, std::memory_order_relaxed);
     }
     template <class Eq> long find(size_t hash, Eq equalKey) const;
     // Owned references; see makeWithEntries for `displaced`.
     void insert(size_t hash, ns::Object* key, ns::Object* object, std::vector<ns::Object*>* displaced = nullptr);
+    // The current table, read once for a run of inserts into it.
+    struct Place {
+        FJHashTableEntry* slots;
+        uint8_t* tags;
+        size_t capacity;
+    };
+    Place currentTable() const;
+    void insertInto(const Place& where, size_t hash, ns::Object* key, ns::Object* object,
+                    std::vector<ns::Object*>* displaced);
     void place(size_t slot, uint8_t tag, ns::Object* key, ns::Object* object);
     void removeSlot(size_t slot);
     size_t slotOfIndex(size_t index) const;
+    // The last (index << 32 | slot + 1) looked up by keyAtIndex/valueAtIndex,
+    // 0 for none, so that walking the entries in order costs one step each.
+    // Tables of up to three slots remember none (a step or two finds any).
+    uint64_t cursor() const {
+        if (wideCursor()) return changes()->cursor.load(std::memory_order_relaxed);
+        if (tagsInHeader(capacityIndex_)) return 0;
+        const uint32_t c = std::atomic_ref<uint32_t>(word_).load(std::memory_order_relaxed);
+        return static_cast<uint64_t>(c >> 16) << 32 | (c & 0xFFFFu);
+    }
+    void rememberCursor(size_t index, size_t slot) const;
     // The slot of the entry at `index`: the remembered one at once (a walk
     // asks for a key and then its value), any other by slotOfIndex.
     size_t slotAt(size_t index) const {
-        uint64_t c = cursor_.load(std::memory_order_relaxed);
+        if (flags_ == kPooled || flags_ == 0) {
+            // Immutable with a narrow cursor: a table of up to three slots
+            // right after the header is searched at once.
+            if (tagsInHeader(capacityIndex_) && index < count_) {
+                const auto* slots = reinterpret_cast<const FJHashTableEntry*>(this + 1);
+                for (size_t slot = 0, i = 0;; ++slot)
+                    if (slots[slot].key && i++ == index) return slot;
+            }
+        }
+        uint64_t c = cursor();
         if (c != 0 && (c >> 32) == index) return static_cast<size_t>(c & 0xFFFFFFFFu) - 1;
         return slotOfIndex(index);
     }
 
     // Start slot of a hash: its 32-bit fold modulo the capacity, computed by
     // multiplication with a constant made for the capacity.
-    size_t startSlot(size_t hash) const;
-    void setCapacityIndex(size_t index);
+    size_t startSlot(size_t hash, size_t capacity) const;
+    void setCapacityIndex(size_t index) { capacityIndex_ = static_cast<uint8_t>(index); }
 
-    // The count and the capacity share the header's spare word and the next.
+    // The count shares the header's spare word with the object's count. The
+    // next word is the narrow walk position (index << 16 | slot + 1) of a
+    // table of 4 to 65,535 slots, or the tags of a table of up to three.
     uint32_t count_;
-    uint32_t capacity_;
-    uint8_t capacityIndex_;        // place of capacity_ in the table of capacities
+    mutable uint32_t word_;
+    uint8_t capacityIndex_;        // place of the capacity in the table of capacities
     uint8_t inlineCapacityIndex_;  // the same for the table made with the dictionary
-    bool pooled_;                  // placed in a decoder's value pool
-    uint64_t mutations_;
-    // Last (index << 32 | slot + 1) looked up by keyAtIndex/valueAtIndex, so
-    // that walking the entries in order costs one step each.
-    mutable std::atomic<uint64_t> cursor_{0};
+    uint8_t flags_;                // kPooled | kMutable | kWide
 };
 
 // Walks a dictionary's keys in slot order.

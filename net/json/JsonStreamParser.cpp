@@ -221,15 +221,15 @@ int32_t JsonStreamParser::parse(const void* bytes, size_t length) {
                 break;
 
             case JsonTokenNumber:
-                if (d) d->parserFoundNumber(this, ns::Ref<ns::Number>(static_cast<ns::Number*>(value.get())));
+                if (d) d->parserFoundNumber(this, ns::Ref<ns::Number>::adopt(static_cast<ns::Number*>(value.leak())));
                 state_->parserShouldTransitionTo(this, token);
                 break;
 
             case JsonTokenString: {
-                ns::Ref<ns::String> s(static_cast<ns::String*>(value.get()));
+                auto s = ns::Ref<ns::String>::adopt(static_cast<ns::String*>(value.leak()));
                 if (d) {
-                    if (state_->needKey()) d->parserFoundObjectKey(this, s);
-                    else d->parserFoundString(this, s);
+                    if (state_->needKey()) d->parserFoundObjectKey(this, std::move(s));
+                    else d->parserFoundString(this, std::move(s));
                 }
                 state_->parserShouldTransitionTo(this, token);
                 break;

@@ -33,18 +33,20 @@ enum JsonStreamParserStatus : int32_t {
     JsonStreamParserError = 2,
 };
 
-// Receives the parser's events, in document order.
+// Receives the parser's events, in document order. Keys, strings and numbers
+// are handed over: the parser keeps no reference of its own, so a delegate
+// that keeps one moves it instead of counting another.
 class JsonStreamParserDelegate : public virtual ns::Object {
 public:
     virtual void parserFoundObjectStart(JsonStreamParser* parser) = 0;
-    virtual void parserFoundObjectKey(JsonStreamParser* parser, const ns::Ref<ns::String>& key) = 0;
+    virtual void parserFoundObjectKey(JsonStreamParser* parser, ns::Ref<ns::String> key) = 0;
     virtual void parserFoundObjectEnd(JsonStreamParser* parser) = 0;
     virtual void parserFoundArrayStart(JsonStreamParser* parser) = 0;
     virtual void parserFoundArrayEnd(JsonStreamParser* parser) = 0;
     virtual void parserFoundBoolean(JsonStreamParser* parser, bool value) = 0;
     virtual void parserFoundNull(JsonStreamParser* parser) = 0;
-    virtual void parserFoundNumber(JsonStreamParser* parser, const ns::Ref<ns::Number>& number) = 0;
-    virtual void parserFoundString(JsonStreamParser* parser, const ns::Ref<ns::String>& string) = 0;
+    virtual void parserFoundNumber(JsonStreamParser* parser, ns::Ref<ns::Number> number) = 0;
+    virtual void parserFoundString(JsonStreamParser* parser, ns::Ref<ns::String> string) = 0;
 };
 
 // ---------------------------------------------------------------------------

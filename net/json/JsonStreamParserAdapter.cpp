@@ -5,87 +5,77 @@
 namespace json {
 
 JsonStreamParserAdapter::JsonStreamParserAdapter() {
-    keyStack_.reserve(32);
-    stack_.reserve(32);
-    stackTypes_.reserve(32);
+    values_.reserve(64);
+    open_.reserve(32);
 }
 
-void JsonStreamParserAdapter::start(bool isArray) {
+void JsonStreamParserAdapter::start(int type) {
     ++depth_;
     if (depth_ <= levelsToSkip_) return;
-    if (isArray) {
-        auto a = ns::MutableArray::make();
-        array_ = a.get();
-        stack_.push_back(std::move(a));
-        currentType_ = JsonStreamParserAdapterArray;
-        stackTypes_.push_back(JsonStreamParserAdapterArray);
-    } else {
-        auto d = ns::MutableDictionary::make();
-        dict_ = d.get();
-        stack_.push_back(std::move(d));
-        currentType_ = JsonStreamParserAdapterObject;
-        stackTypes_.push_back(JsonStreamParserAdapterObject);
-    }
+    open_.push_back({values_.size(), static_cast<uint8_t>(type), false});
 }
 
-void JsonStreamParserAdapter::pop() {
-    stack_.pop_back();
-    stackTypes_.pop_back();
-    array_ = nullptr;
-    dict_ = nullptr;
-    currentType_ = JsonStreamParserAdapterNone;
-    if (stack_.empty()) return;
-    ns::Object* top = stack_.back().get();
-    if (stackTypes_.back() == JsonStreamParserAdapterObject) {
-        dict_ = static_cast<ns::MutableDictionary*>(top);
-        currentType_ = JsonStreamParserAdapterObject;
-    } else {
-        array_ = static_cast<ns::MutableArray*>(top);
-        currentType_ = JsonStreamParserAdapterArray;
+ns::Ref<ns::Object> JsonStreamParserAdapter::finish(const Open& open) {
+    auto first = values_.begin() + static_cast<std::ptrdiff_t>(open.first);
+    const size_t count = values_.size() - open.first;
+    if (open.type == JsonStreamParserAdapterArray) {
+        auto array = ns::MutableArray::make(count);
+        for (auto it = first; it != values_.end(); ++it) array->addObject(std::move(*it));
+        values_.erase(first, values_.end());
+        return array;
     }
+    // Keys and values alternate; a key still waiting for its value (only
+    // when events came out of order) is dropped.
+    auto dictionary = ns::MutableDictionary::make(count / 2);
+    for (auto it = first; values_.end() - it >= 2; it += 2) dictionary->setObjectForKey(std::move(it[1]), std::move(it[0]));
+    values_.erase(first, values_.end());
+    return dictionary;
 }
 
 void JsonStreamParserAdapter::end(JsonStreamParser* parser) {
     unsigned was = depth_;
     if (depth_) --depth_;
-    if (was > levelsToSkip_ && !stack_.empty()) {
-        ns::Ref<ns::Object> finished = stack_.back();
-        pop();
-        parserFound(parser, std::move(finished));
+    if (was > levelsToSkip_ && !open_.empty()) {
+        Open open = open_.back();
+        open_.pop_back();
+        parserFound(parser, finish(open));
     }
 }
 
 void JsonStreamParserAdapter::parserFound(JsonStreamParser* parser, ns::Ref<ns::Object> value) {
-    switch (currentType_) {
-        case JsonStreamParserAdapterObject:
-            // A key always precedes a value inside an object; a repeated key
-            // replaces the earlier value.
-            if (!keyStack_.empty()) {
-                dict_->setObjectForKey(std::move(value), std::move(keyStack_.back()));
-                keyStack_.pop_back();
-            }
-            break;
-        case JsonStreamParserAdapterArray:
-            array_->addObject(std::move(value));
-            break;
-        default:
-            if (auto d = delegate_.lock()) {
-                if (auto* a = dynamic_cast<ns::Array*>(value.get()))
-                    d->parserFoundArray(parser, ns::Ref<ns::Array>(a));
-                else
-                    d->parserFoundObject(parser, value);
-            }
-            break;
+    if (open_.empty()) {
+        if (auto d = delegate_.lock()) {
+            if (auto* a = dynamic_cast<ns::Array*>(value.get()))
+                d->parserFoundArray(parser, ns::Ref<ns::Array>(a));
+            else
+                d->parserFoundObject(parser, value);
+        }
+        return;
     }
+    Open& open = open_.back();
+    if (open.type == JsonStreamParserAdapterObject) {
+        // A key always precedes a value inside an object; a value without
+        // one (events out of order) is dropped.
+        if (!open.keyPending) return;
+        open.keyPending = false;
+    }
+    values_.push_back(std::move(value));
 }
 
-void JsonStreamParserAdapter::parserFoundObjectStart(JsonStreamParser*) { start(false); }
-void JsonStreamParserAdapter::parserFoundArrayStart(JsonStreamParser*) { start(true); }
+void JsonStreamParserAdapter::parserFoundObjectStart(JsonStreamParser*) { start(JsonStreamParserAdapterObject); }
+void JsonStreamParserAdapter::parserFoundArrayStart(JsonStreamParser*) { start(JsonStreamParserAdapterArray); }
 void JsonStreamParserAdapter::parserFoundObjectEnd(JsonStreamParser* parser) { end(parser); }
 void JsonStreamParserAdapter::parserFoundArrayEnd(JsonStreamParser* parser) { end(parser); }
 
-void JsonStreamParserAdapter::parserFoundObjectKey(JsonStreamParser*, const ns::Ref<ns::String>& key) {
-    keyStack_.push_back(key);
+void JsonStreamParserAdapter::parserFoundObjectKey(JsonStreamParser*, ns::Ref<ns::String> key) {
+    if (open_.empty() || open_.back().type != JsonStreamParserAdapterObject) return;
+    Open& open = open_.back();
+    if (open.keyPending) {
+        values_.back() = std::move(key);  // the later of two keys in a row names the value
+    } else {
+        values_.push_back(std::move(key));
+        open.keyPending = true;
+    }
 }
 
 void JsonStreamParserAdapter::parserFoundBoolean(JsonStreamParser* parser, bool value) {
@@ -96,12 +86,12 @@ void JsonStreamParserAdapter::parserFoundNull(JsonStreamParser* parser) {
     parserFound(parser, ns::Null::null());
 }
 
-void JsonStreamParserAdapter::parserFoundNumber(JsonStreamParser* parser, const ns::Ref<ns::Number>& number) {
-    parserFound(parser, number);
+void JsonStreamParserAdapter::parserFoundNumber(JsonStreamParser* parser, ns::Ref<ns::Number> number) {
+    parserFound(parser, std::move(number));
 }
 
-void JsonStreamParserAdapter::parserFoundString(JsonStreamParser* parser, const ns::Ref<ns::String>& string) {
-    parserFound(parser, string);
+void JsonStreamParserAdapter::parserFoundString(JsonStreamParser* parser, ns::Ref<ns::String> string) {
+    parserFound(parser, std::move(string));
 }
 
 }  // namespace json

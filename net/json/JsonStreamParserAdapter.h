@@ -29,6 +29,10 @@ enum JsonStreamParserAdapterType : int {
 // Builds containers from events: objects become mutable dictionaries, arrays
 // mutable arrays, true and false the shared boolean numbers, null the shared
 // null object. A repeated key keeps the last value.
+//
+// The values of the open containers wait on one stack (an object's as key,
+// value, key, value); a container is made when it closes, sized for what it
+// holds, and its values are moved into it.
 class JsonStreamParserAdapter final : public JsonStreamParserDelegate {
 public:
     JsonStreamParserAdapter();
@@ -45,33 +49,37 @@ public:
     // Containers open now, skipped levels included.
     unsigned depth() const { return depth_; }
     // Kind of the container being filled (JsonStreamParserAdapterType).
-    int currentType() const { return currentType_; }
+    int currentType() const { return open_.empty() ? int(JsonStreamParserAdapterNone) : open_.back().type; }
 
     void parserFoundObjectStart(JsonStreamParser* parser) override;
-    void parserFoundObjectKey(JsonStreamParser* parser, const ns::Ref<ns::String>& key) override;
+    void parserFoundObjectKey(JsonStreamParser* parser, ns::Ref<ns::String> key) override;
     void parserFoundObjectEnd(JsonStreamParser* parser) override;
     void parserFoundArrayStart(JsonStreamParser* parser) override;
     void parserFoundArrayEnd(JsonStreamParser* parser) override;
     void parserFoundBoolean(JsonStreamParser* parser, bool value) override;
     void parserFoundNull(JsonStreamParser* parser) override;
-    void parserFoundNumber(JsonStreamParser* parser, const ns::Ref<ns::Number>& number) override;
-    void parserFoundString(JsonStreamParser* parser, const ns::Ref<ns::String>& string) override;
+    void parserFoundNumber(JsonStreamParser* parser, ns::Ref<ns::Number> number) override;
+    void parserFoundString(JsonStreamParser* parser, ns::Ref<ns::String> string) override;
 
 private:
-    void start(bool isArray);
+    // A container being filled: where its values begin on values_, and
+    // whether an object's last entry is a key still waiting for its value.
+    struct Open {
+        size_t first;
+        uint8_t type;  // JsonStreamParserAdapterType
+        bool keyPending;
+    };
+
+    void start(int type);
     void end(JsonStreamParser* parser);
-    void pop();
+    ns::Ref<ns::Object> finish(const Open& open);
     void parserFound(JsonStreamParser* parser, ns::Ref<ns::Object> value);
 
     ns::Weak<JsonStreamParserAdapterDelegate> delegate_;
     unsigned levelsToSkip_ = 0;
     unsigned depth_ = 0;
-    ns::MutableArray* array_ = nullptr;        // current container, owned by stack_
-    ns::MutableDictionary* dict_ = nullptr;    // current container, owned by stack_
-    std::vector<ns::Ref<ns::String>> keyStack_;
-    std::vector<ns::Ref<ns::Object>> stack_;
-    std::vector<uint8_t> stackTypes_;          // the type of each stack_ entry
-    int currentType_ = JsonStreamParserAdapterNone;
+    std::vector<ns::Ref<ns::Object>> values_;
+    std::vector<Open> open_;
 };
 
 // Keeps the last top-level value it was handed.

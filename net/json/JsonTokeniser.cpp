@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "net/json/NumberDigits.h"
 #include "platform/foundation/Number.h"
 
 namespace json {
@@ -85,8 +86,6 @@ ns::Ref<ns::String> JsonUTF8Stream::stringWithRange(size_t location, size_t leng
 // JsonTokeniser
 
 namespace {
-
-bool isDigit(uint8_t c) { return c >= '0' && c <= '9'; }
 
 int hexValue(uint8_t c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -290,75 +289,80 @@ int32_t JsonTokeniser::getStringToken(ns::Ref<ns::Object>* token) {
 }
 
 int32_t JsonTokeniser::getNumberToken(ns::Ref<ns::Object>* token) {
-    size_t start = stream_.index();
-    uint8_t c = 0;
-    stream_.getUnichar(&c);
-    bool negative = false;
-    if (c == '-') {
-        negative = true;
-        if (!stream_.getNextUnichar(&c)) return JsonTokenEOF;
-        if (!isDigit(c)) {
+    // One pass over the bytes present: the grammar, the mantissa and the
+    // power of ten. A number that runs into the end of the buffer may go on
+    // in the next piece, so it waits (nothing consumed).
+    const uint8_t* const base = stream_.bytes();
+    const uint8_t* const start = base + stream_.index();
+    const uint8_t* const end = base + stream_.length();
+    const uint8_t* p = start;
+    const bool negative = *p == '-';
+    if (negative) {
+        if (++p == end) return JsonTokenEOF;
+        if (!isDigit(*p)) {
             error_ = "No digits after initial minus";
             return JsonTokenError;
         }
     }
-    uint64_t mantissa = 0;
-    size_t digits = 0;
-    bool decimal = false;
-    if (c == '0') {
-        ++digits;
-        if (!stream_.getNextUnichar(&c)) return JsonTokenEOF;
-        if (isDigit(c)) {
+    NumberDigits n;
+    if (*p == '0') {
+        if (++p == end) return JsonTokenEOF;
+        if (isDigit(*p)) {
             error_ = "Leading zero is illegal in number";
             return JsonTokenError;
         }
     } else {
-        while (isDigit(c)) {
-            mantissa = mantissa * 10 + (c - '0');  // wraps past 19 digits; unused then
-            ++digits;
-            if (!stream_.getNextUnichar(&c)) return JsonTokenEOF;
-        }
+        p = gatherDigits(p, end, n, false);
+        if (p == end) return JsonTokenEOF;
     }
-    if (c == '.') {
+    bool decimal = false;
+    if (*p == '.') {
         decimal = true;
-        if (!stream_.getNextUnichar(&c)) return JsonTokenEOF;
-        if (!isDigit(c)) {
+        if (++p == end) return JsonTokenEOF;
+        if (!isDigit(*p)) {
             error_ = "No digits after decimal point";
             return JsonTokenError;
         }
-        while (isDigit(c)) {
-            mantissa = mantissa * 10 + (c - '0');
-            ++digits;
-            if (!stream_.getNextUnichar(&c)) return JsonTokenEOF;
-        }
+        p = gatherDigits(p, end, n, true);
+        if (p == end) return JsonTokenEOF;
     }
-    if (c == 'e' || c == 'E') {
+    if (*p == 'e' || *p == 'E') {
         decimal = true;
-        if (!stream_.getNextUnichar(&c)) return JsonTokenEOF;
-        if (c == '+' || c == '-') {
-            if (!stream_.getNextUnichar(&c)) return JsonTokenEOF;
+        if (++p == end) return JsonTokenEOF;
+        const bool minus = *p == '-';
+        if (*p == '+' || minus) {
+            if (++p == end) return JsonTokenEOF;
         }
-        if (!isDigit(c)) {
+        if (!isDigit(*p)) {
             error_ = "No digits in exponent";
             return JsonTokenError;
         }
-        while (isDigit(c)) {
-            if (!stream_.getNextUnichar(&c)) return JsonTokenEOF;
-        }
+        int e;
+        p = gatherExponent(p, end, e);
+        if (p == end) return JsonTokenEOF;
+        n.scale += minus ? -e : e;
     }
-    // The number ends at `c`, which is not consumed.
-    if (!decimal && digits < 19) {
-        if (negative)
-            *token = ns::Number::numberWithLongLong(-static_cast<long long>(mantissa));
-        else
-            *token = ns::Number::numberWithUnsignedLongLong(mantissa);
-    } else {
-        // A decimal keeps the token's own text: it is exact, already valid
-        // JSON, and carries any exponent without narrowing it.
-        *token = ns::DecimalNumber::decimalNumberWithString(
-            stream_.bytesInRange(start, stream_.index() - start));
-    }
+    // The number ends at *p, which is not consumed.
+    stream_.setIndex(static_cast<size_t>(p - base));
+    *token = makeNumber(n, negative, decimal,
+                        std::string_view(reinterpret_cast<const char*>(start), static_cast<size_t>(p - start)));
     return JsonTokenNumber;
+}
+
+ns::Ref<ns::Object> JsonTokeniser::makeNumber(const NumberDigits& n, bool negative, bool decimal,
+                                              std::string_view text) {
+    // Integers of fewer than 19 digits (gatherDigits stops counting at 19)
+    // fit their type. A decimal keeps the token's own text: it is exact,
+    // already valid JSON, and carries any exponent without narrowing it.
+    if (!decimal && n.digits < 19) {
+        ns::Number* number = negative ? new ns::Number(ns::NumberType::LongLong, -static_cast<int64_t>(n.mantissa))
+                                      : new ns::Number(ns::NumberType::UnsignedLongLong, n.mantissa, 0);
+        number->setInitialReferences(1);  // brand new: no atomic operation for its first reference
+        return ns::Ref<ns::Object>::adopt(number);
+    }
+    double nearest;
+    if (exactDouble(n, negative, nearest)) return ns::DecimalNumber::decimalNumberWithString(text, nearest);
+    return ns::DecimalNumber::decimalNumberWithString(text);
 }
 
 }  // namespace json

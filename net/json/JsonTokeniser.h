@@ -19,6 +19,8 @@
 
 namespace json {
 
+struct NumberDigits;
+
 // Token kinds answered by JsonTokeniser::getToken.
 enum JsonToken : int32_t {
     JsonTokenError = -1,  // message in JsonTokeniser::error()
@@ -107,6 +109,7 @@ public:
 private:
     int32_t getStringToken(ns::Ref<ns::Object>* token);
     int32_t getNumberToken(ns::Ref<ns::Object>* token);
+    static ns::Ref<ns::Object> makeNumber(const NumberDigits& n, bool negative, bool decimal, std::string_view text);
     int32_t matchWord(const char* word, size_t length, int32_t kind);
     // Reads four hexadecimal digits at the read position into *value.
     // Answers 1 on success, 0 when fewer than four characters are buffered

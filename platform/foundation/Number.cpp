@@ -123,16 +123,24 @@ double nearestDouble(std::string_view text, const char* terminated) {
 
 }  // namespace
 
-DecimalNumber::DecimalNumber(std::string_view text) : Number(NumberType::Double, 0.0), length_(text.size()) {
-    char* chars = chars_;
-    std::memcpy(chars, text.data(), text.size());
-    chars[text.size()] = '\0';
-    v_.d = nearestDouble(text, chars);
+DecimalNumber::DecimalNumber(std::string_view text, double nearest)
+    : Number(NumberType::Double, nearest), length_(text.size()) {
+    std::memcpy(chars_, text.data(), text.size());
+    chars_[text.size()] = '\0';
 }
 
-Ref<DecimalNumber> DecimalNumber::decimalNumberWithString(std::string_view text) {
+Ref<DecimalNumber> DecimalNumber::create(std::string_view text, double nearest, bool known) {
     void* memory = ::operator new(sizeof(DecimalNumber) + text.size());  // chars_ holds the NUL
-    return Ref<DecimalNumber>(new (memory) DecimalNumber(text));
+    auto* n = new (memory) DecimalNumber(text, nearest);
+    if (!known) n->v_.d = nearestDouble(text, n->chars_);
+    n->setInitialReferences(1);  // brand new: its first reference needs no atomic operation
+    return Ref<DecimalNumber>::adopt(n);
+}
+
+Ref<DecimalNumber> DecimalNumber::decimalNumberWithString(std::string_view text) { return create(text, 0.0, false); }
+
+Ref<DecimalNumber> DecimalNumber::decimalNumberWithString(std::string_view text, double nearest) {
+    return create(text, nearest, true);
 }
 
 Ref<String> DecimalNumber::stringValue() const { return String::make(text()); }

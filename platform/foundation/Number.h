@@ -115,11 +115,15 @@ public:
     Ref<String> stringValue() const override;
     std::string_view text() const { return {chars_, length_}; }
     static Ref<DecimalNumber> decimalNumberWithString(std::string_view text);
+    // For readers that already have the nearest double of `text` (worked out
+    // while scanning it), so the text is not read a second time.
+    static Ref<DecimalNumber> decimalNumberWithString(std::string_view text, double nearest);
 
     static void operator delete(void* p) { ::operator delete(p); }
 
 private:
-    explicit DecimalNumber(std::string_view text);
+    DecimalNumber(std::string_view text, double nearest);
+    static Ref<DecimalNumber> create(std::string_view text, double nearest, bool known);
     size_t length_;
     char chars_[1];  // length_ bytes and a terminating NUL, continuing past the object
 };

@@ -2,6 +2,8 @@
 
 #include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "net/json/FJArray.h"
 #include "net/json/FJDictionary.h"
@@ -147,6 +149,20 @@ TEST(FastCollections, DictionaryCapacityFollowsTheTable) {
     EXPECT_EQ(d->capacity(), 71u);
     for (int i = 0; i < 40; ++i)
         ASSERT_EQ(static_cast<ns::Number*>(d->objectForKey("k" + std::to_string(i)))->intValue(), i);
+    // From no table to three slots (tags kept in the header), then out of
+    // them into a heap table; a full three-slot table still ends a search.
+    auto s = dictionary("{}", true);
+    for (int i = 0; i < 6; ++i) {
+        s->setObject(ns::num(i), "s" + std::to_string(i));
+        EXPECT_EQ(s->capacity(), i < 3 ? 3u : 7u) << i;
+        for (int j = 0; j <= i; ++j)
+            ASSERT_EQ(static_cast<ns::Number*>(s->objectForKey("s" + std::to_string(j)))->intValue(), j) << i;
+        EXPECT_EQ(s->objectForKey("absent"), nullptr);
+    }
+    auto full = dictionary(members(3), false);
+    EXPECT_EQ(full->capacity(), 3u);
+    EXPECT_EQ(full->objectForKey("absent"), nullptr);
+    EXPECT_EQ(static_cast<ns::Number*>(full->objectForKey("k2"))->intValue(), 2);
 }
 
 TEST(FastCollections, DictionaryReplaceRemoveAndReachability) {
@@ -234,6 +250,55 @@ TEST(FastCollections, DictionaryWalksAndEnumerators) {
     size_t total = 0, n;
     while ((n = d->countByEnumeratingWithStateObjectsCount(&state, buf, 4)) > 0) total += n;
     EXPECT_EQ(total, 25u);
+    ASSERT_NE(state.mutationsPtr, nullptr);
+    EXPECT_EQ(*state.mutationsPtr, 0u);
+}
+
+// Keyed walks remember their place in the header (tables of 4 to 65,535
+// slots), after it (larger or changeable tables) or not at all (three
+// slots, whose tags the header keeps). Whatever the order of the calls and
+// however many threads read at once, each index answers its entry in slot
+// order.
+TEST(FastCollections, DictionaryKeyedWalksFromSeveralThreads) {
+    for (bool changeable : {false, true}) {
+        for (int size : {1, 2, 3, 25, 50000}) {
+            auto d = dictionary(members(size), changeable);
+            ASSERT_EQ(d->count(), size_t(size));
+            std::vector<ns::Object*> keys(size), objects(size);
+            d->getObjectsAndKeys(objects.data(), keys.data());
+            auto walk = [&](int thread) {
+                size_t wrong = 0;
+                for (int round = 0; round < 3; ++round) {
+                    for (int i = 0; i < size; ++i) {
+                        wrong += d->keyAtIndex(size_t(i)) != keys[size_t(i)];
+                        wrong += d->valueAtIndex(size_t(i)) != objects[size_t(i)];
+                    }
+                    // Backwards, and jumps, where the table is small enough
+                    // for a search from the start each time.
+                    const int jumps = size > 100 ? 50 : size;
+                    for (int i = 0; i < jumps; ++i) {
+                        size_t at = size_t((i * 7 + thread) % size), back = size_t(size - 1 - i % size);
+                        wrong += d->valueAtIndex(at) != objects[at];
+                        wrong += d->keyAtIndex(back) != keys[back];
+                    }
+                }
+                return wrong;
+            };
+            std::vector<size_t> wrong(4);
+            std::vector<std::thread> readers;
+            for (int t = 0; t < 4; ++t) readers.emplace_back([&, t] { wrong[size_t(t)] = walk(t); });
+            for (auto& r : readers) r.join();
+            for (size_t w : wrong) EXPECT_EQ(w, 0u) << size << (changeable ? " changeable" : "");
+            EXPECT_THROW(d->valueAtIndex(size_t(size)), ns::Exception);
+            // A change forgets the remembered place.
+            if (changeable && size > 1) {
+                d->removeObjectForKey(*keys[0]);
+                d->getObjectsAndKeys(objects.data(), keys.data());
+                for (int i = 0; i + 1 < size; ++i) ASSERT_EQ(d->keyAtIndex(size_t(i)), keys[size_t(i)]) << size;
+                EXPECT_THROW(d->keyAtIndex(size_t(size - 1)), ns::Exception);
+            }
+        }
+    }
 }
 
 TEST(FastCollections, EmptyObjectFindsNothing) {

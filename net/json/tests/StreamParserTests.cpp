@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -151,6 +156,107 @@ TEST(StreamParserNumbers, IntegerKindsAndDecimals) {
     EXPECT_TRUE(std::isinf(a->objectAtIndexAs<ns::Number>(15)->doubleValue()));
     // The exponent is not narrowed: 1E70000 stays far above any double.
     EXPECT_TRUE(std::isinf(a->objectAtIndexAs<ns::Number>(16)->doubleValue()));
+}
+
+// Number texts for the value checks: edge cases, then doubles printed with
+// 15 to 17 digits and decimals of 15 to 19 digits at powers of ten within
+// +-30 (where the scan converts the number itself), seeded.
+std::vector<std::string> numberTexts() {
+    std::vector<std::string> texts = {
+        "0", "-0", "-0.0", "0e5", "1e308", "1.7976931348623157e308", "1.7976931348623158e308", "1e309",
+        "-1e309", "4.9e-324", "2.4703282292062328e-324", "1e-400", "2.2250738585072014e-308",
+        "9223372036854775807", "-9223372036854775808", "9223372036854775808", "18446744073709551615",
+        "18446744073709551616", "999999999999999999", "-999999999999999999", "1000000000000000000",
+        "123456789012345678901234567890", "0.1", "0.30000000000000004", "-12.345678901234567",
+        "0.000001234567890123456789", "1.00000000000000011102230246251565404236316680908203125",
+        // Halfway between two doubles, and next to it: the one-operation
+        // conversions must not round these twice.
+        "9007199254740993.0", "9007199254740995.0", "4503599627370496.5", "4503599627370497.5",
+        "1.8014398509481985e16", "9007199254740993.0000001", "9007199254740992.9999999",
+        "123456789012345678e-20", "1234567890123456789e-27", "1234567890123456789e27",
+        // Rounded twice (to 64 bits, then to 53) these would come out one
+        // unit too low or too high.
+        "1561273521437639904e-8", "1784348932141245003e-23", "1530156521566334882e-26",
+        "1653668363063046112e-7", "15.70671751918118447e-9", "-1.812572848044378837e1", "0.1164379672950066353"};
+    std::mt19937_64 rng(20261207);
+    char buf[64];
+    for (int i = 0; i < 3000; ++i) {
+        uint64_t bits = rng();
+        double d;
+        std::memcpy(&d, &bits, sizeof d);
+        if (!std::isfinite(d)) continue;
+        for (const char* format : {"%.17g", "%.16g", "%.15g"}) {
+            std::snprintf(buf, sizeof buf, format, d);
+            texts.emplace_back(buf);
+        }
+        std::uniform_real_distribution<double> coordinate(-180.0, 180.0);
+        std::snprintf(buf, sizeof buf, "%.17g", coordinate(rng));
+        texts.emplace_back(buf);
+        // 15 to 19 digits, a point somewhere among them, a power of ten.
+        std::string digits = std::to_string(rng() % 9 + 1);
+        for (int n = static_cast<int>(rng() % 5) + 14; n > 0; --n) digits += static_cast<char>('0' + rng() % 10);
+        digits.insert(rng() % digits.size() + 1, ".");
+        if (digits.back() == '.') digits += "5";
+        texts.push_back((rng() % 2 ? "-" : "") + digits + "e" + std::to_string(static_cast<int>(rng() % 61) - 30));
+    }
+    return texts;
+}
+
+TEST(StreamParserNumbers, ValuesAreExactAndDoNotDependOnSplits) {
+    // Every decimal's double is the one strtod reads from its text, every
+    // integer the one strtoll/strtoull reads; the same when the document
+    // arrives in pieces that cut numbers anywhere.
+    const std::vector<std::string> texts = numberTexts();
+    std::string doc = "[";
+    for (size_t i = 0; i < texts.size(); ++i) doc += (i ? "," : "") + texts[i];
+    doc += "]";
+    Outcome o = parse(doc);
+    ASSERT_TRUE(o.value) << o.error;
+    auto* whole = ns::as<ns::Array>(o.value.get());
+    ASSERT_EQ(whole->count(), texts.size());
+    auto bitsOf = [](double d) {
+        uint64_t b;
+        std::memcpy(&b, &d, sizeof b);
+        return b;
+    };
+    for (size_t i = 0; i < texts.size(); ++i) {
+        const std::string& t = texts[i];
+        auto* n = whole->objectAtIndexAs<ns::Number>(i);
+        ASSERT_TRUE(n) << t;
+        if (auto* dec = ns::as<ns::DecimalNumber>(n)) {
+            EXPECT_EQ(dec->text(), t);
+            EXPECT_EQ(bitsOf(dec->doubleValue()), bitsOf(std::strtod(t.c_str(), nullptr))) << t;
+        } else if (t[0] == '-') {
+            EXPECT_EQ(n->objCType(), 'q') << t;
+            EXPECT_EQ(n->longLongValue(), std::strtoll(t.c_str(), nullptr, 10)) << t;
+        } else {
+            EXPECT_EQ(n->objCType(), 'Q') << t;
+            EXPECT_EQ(n->unsignedLongLongValue(), std::strtoull(t.c_str(), nullptr, 10)) << t;
+        }
+    }
+    EXPECT_EQ(dump(whole->objectAtIndex(13)), "dec(9223372036854775807)");
+    EXPECT_EQ(dump(whole->objectAtIndex(18)), "Q(999999999999999999)");
+
+    for (size_t piece : {1u, 7u, 8u, 9u, 4096u}) {
+        auto acc = ns::make<json::JsonStreamParserAccumulator>();
+        auto adapter = ns::make<json::JsonStreamParserAdapter>();
+        adapter->setDelegate(acc);
+        auto parser = ns::make<json::JsonStreamParser>();
+        parser->setDelegate(adapter);
+        int32_t status = json::JsonStreamParserWaitingForData;
+        for (size_t at = 0; at < doc.size(); at += piece)
+            status = parser->parse(doc.data() + at, std::min(piece, doc.size() - at));
+        ASSERT_EQ(status, json::JsonStreamParserComplete) << parser->error();
+        auto* split = ns::as<ns::Array>(acc->value().get());
+        ASSERT_TRUE(split);
+        ASSERT_EQ(split->count(), texts.size());
+        for (size_t i = 0; i < texts.size(); ++i) {
+            auto* a = whole->objectAtIndexAs<ns::Number>(i);
+            auto* b = split->objectAtIndexAs<ns::Number>(i);
+            ASSERT_EQ(dump(a), dump(b)) << "pieces of " << piece;
+            ASSERT_EQ(bitsOf(a->doubleValue()), bitsOf(b->doubleValue())) << texts[i] << " in pieces of " << piece;
+        }
+    }
 }
 
 TEST(StreamParserStrings, EscapesAndUnicode) {
