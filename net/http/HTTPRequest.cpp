@@ -8,6 +8,7 @@
 #include <cctype>
 
 #include "net/http/HTTPRequestInternal.h"
+#include "net/http/RequestStatusTicker.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/Thread.h"
@@ -89,9 +90,15 @@ ns::Ref<DownloadCache>& gDefaultCache = *new ns::Ref<DownloadCache>;
 }  // namespace
 
 ns::Ref<ns::RunLoop> HTTPRequest::networkRunLoop() {
+    // The thread and its loop are made once and kept for the process's
+    // life, so every start after the first finds the loop without a lock.
+    static std::atomic<ns::RunLoop*> known{nullptr};
+    if (ns::RunLoop* loop = known.load(std::memory_order_acquire)) return ns::Ref<ns::RunLoop>(loop);
     std::lock_guard<std::mutex> g(gClassMutex);
     if (!gNetworkThread) gNetworkThread = ns::Thread::startRunLoopThread("HTTPRequest network thread");
-    return gNetworkThread->runLoop();
+    ns::Ref<ns::RunLoop> loop = gNetworkThread->runLoop();
+    known.store(loop.get(), std::memory_order_release);
+    return loop;
 }
 
 ns::Ref<ns::Thread> HTTPRequest::threadForRequest(HTTPRequest*) {
@@ -152,7 +159,9 @@ HTTPRequest::~HTTPRequest() {
     // request any more.
     authenticationNeeded_ = 0;
     request_ = nullptr;
-    if (statusTimer_) statusTimer_->invalidate();
+    // On another thread the ticker drops the request at its next check.
+    if (statusTicker_ && loop_ && loop_->isCurrent())
+        if (auto* ticker = RequestStatusTicker::current(runLoopMode_)) ticker->remove(*this);
     if (readStream_) {
         readStream_->setClient(0, nullptr);
         if (!connectionCanBeReused_) readStream_->close();
@@ -592,11 +601,7 @@ void HTTPRequest::startRequest() {
     if (!isCompanionHEAD_) resetProgressAtStart();
 
     lastActivityTime_ = loop_->now();
-    if (statusTimer_) statusTimer_->invalidate();
-    statusTimer_ = ns::Timer::make(kStatusTimerInterval, true, [weak](ns::Timer&) {
-        if (auto self = weak.lock()) self->updateStatus();
-    });
-    loop_->addTimer(statusTimer_, runLoopMode_);
+    startStatusChecks(weak);
 }
 
 // ---- Stream events -----------------------------------------------------------------
@@ -751,10 +756,7 @@ void HTTPRequest::handleStreamError() {
 }
 
 void HTTPRequest::handleStreamComplete() {
-    if (statusTimer_) {
-        statusTimer_->invalidate();
-        statusTimer_ = nullptr;
-    }
+    stopStatusChecks();
     downloadComplete_ = true;
     if (!hasResponseHeaders_) {
         readResponseHeaders();
@@ -785,10 +787,17 @@ void HTTPRequest::handleStreamComplete() {
 
 void HTTPRequest::updateStatus() {
     checkRequestStatus();
-    if (!inProgress_ && statusTimer_) {
-        statusTimer_->invalidate();
-        statusTimer_ = nullptr;
-    }
+    if (!inProgress_) stopStatusChecks();
+}
+
+void HTTPRequest::startStatusChecks(const ns::Weak<HTTPRequest>& weak) {
+    stopStatusChecks();
+    statusTicker_ = RequestStatusTicker::current(runLoopMode_);
+    if (statusTicker_) statusTicker_->add(*this, weak, kStatusTimerInterval);
+}
+
+void HTTPRequest::stopStatusChecks() {
+    if (auto* ticker = std::exchange(statusTicker_, nullptr)) ticker->remove(*this);
 }
 
 bool HTTPRequest::shouldTimeOut() {
@@ -919,10 +928,7 @@ void HTTPRequest::markAsFinished() {
     request_ = nullptr;
     serverLogin_.forgetAuthentication();
     proxyLogin_.forgetAuthentication();
-    if (statusTimer_) {
-        statusTimer_->invalidate();
-        statusTimer_ = nullptr;
-    }
+    stopStatusChecks();
     bool wasFinished = finished_.load();
     bool wasInProgress = inProgress_.load();
     if (!wasFinished) willChangeValueForKey("isFinished");

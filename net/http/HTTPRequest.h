@@ -55,6 +55,7 @@
 namespace http {
 
 class HTTPRequest;
+class RequestStatusTicker;
 
 // Lets the credentials dialog present itself when a request wants
 // credentials and its shouldPresent...AuthenticationDialog flag is on; the
@@ -514,6 +515,7 @@ public:
 
 private:
     friend class HTTPRequestTestAccess;
+    friend class RequestStatusTicker;
 
     // Life cycle (HTTPRequest.cpp).
     // Moves every block out of the request (the fields are left empty) and
@@ -532,6 +534,10 @@ private:
     void handleStreamError();
     void handleStreamComplete();
     void updateStatus();
+    // The status checks every kStatusTimerInterval while the stream runs
+    // (one ticker per loop and mode drives them).
+    void startStatusChecks(const ns::Weak<HTTPRequest>& weak);
+    void stopStatusChecks();
     void checkRequestStatus();
     bool shouldTimeOut();
     // Tells one event to the delegate (through the selector it chose; the
@@ -751,7 +757,7 @@ private:
 
     double timeOutSeconds_ = 0;
     double lastActivityTime_ = 0;  // loop clock seconds; 0 when not set
-    ns::Ref<ns::Timer> statusTimer_;
+    RequestStatusTicker* statusTicker_ = nullptr;  // while the status checks run
     int numberOfTimesToRetryOnTimeout_ = 0;
 
     ns::Ref<ns::Error> error_;

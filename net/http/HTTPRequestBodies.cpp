@@ -114,10 +114,7 @@ void HTTPRequest::useDataFromCache() {
     // next request when the answer allows that; any other answer's unread
     // body closes it.
     if (readStream_) {
-        if (statusTimer_) {
-            statusTimer_->invalidate();
-            statusTimer_ = nullptr;
-        }
+        stopStatusChecks();
         if (responseStatusCode_ == 304 && responseMessage_) readKeepAlive(*responseMessage_);
         else connectionCanBeReused_ = false;
         releaseConnectionAfterCompletion();

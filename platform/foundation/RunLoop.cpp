@@ -13,6 +13,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <exception>
+#include <set>
 
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Timer.h"
@@ -85,54 +86,76 @@ Ref<FdSource> FdSource::make(int fd, unsigned events, Callback callback) {
     return Ref<FdSource>(new FdSource(fd, events, std::move(callback)));
 }
 
-unsigned FdSource::events() const {
-    std::lock_guard<std::mutex> g(mutex_);
-    return events_;
-}
+unsigned FdSource::events() const { return events_.load(std::memory_order_acquire); }
 
 void FdSource::setEvents(unsigned events) {
+    events_.store(events, std::memory_order_release);
+    // The loop's own thread reads the new events before it next waits.
+    const long tid = attachedTid_.load(std::memory_order_acquire);
+    if (tid == 0 || tid == currentTid()) return;
     Ref<RunLoop> loop;
     {
         std::lock_guard<std::mutex> g(mutex_);
-        events_ = events;
-        if (valid_) loop = attachedLoop_.lock();
+        if (valid_.load(std::memory_order_relaxed) && attachedLoop_) loop = Ref<RunLoop>(attachedLoop_);
     }
-    // The loop's own thread reads the new events before it next waits.
     if (loop && !loop->isCurrent()) loop->wakeUp();
 }
 
-bool FdSource::isValid() const {
-    std::lock_guard<std::mutex> g(mutex_);
-    return valid_;
-}
+bool FdSource::isValid() const { return valid_.load(std::memory_order_acquire); }
 
 void FdSource::invalidate() {
     Callback dropped;
     Ref<RunLoop> loop;
     {
         std::lock_guard<std::mutex> g(mutex_);
-        if (!valid_) return;
-        valid_ = false;
-        dropped = std::move(callback_);
-        callback_ = nullptr;
-        loop = attachedLoop_.lock();
+        if (!valid_.load(std::memory_order_relaxed)) return;
+        valid_.store(false, std::memory_order_seq_cst);
+        // A turn running the callback drops it when the callback returns.
+        if (firing_.load(std::memory_order_seq_cst) == 0) dropped = std::move(callback_);
+        if (attachedLoop_) loop = Ref<RunLoop>(attachedLoop_);
     }
     if (loop) loop->removeSourceAll(this);
 }
 
-FdSource::Callback FdSource::callbackForFiring() {
-    std::lock_guard<std::mutex> g(mutex_);
-    return valid_ ? callback_ : Callback();
+// ------------------------------------------------------------------ ModeSet
+
+bool ModeSet::runsIn(const std::string* mode) const {
+    auto matches = [&](const std::string* m) { return m == mode || m == &RunLoop::kCommonModes; };
+    return first_ && (matches(first_) || std::any_of(more_.begin(), more_.end(), matches));
+}
+
+void ModeSet::add(const std::string* mode) {
+    if (!first_) first_ = mode;
+    else if (first_ != mode && std::find(more_.begin(), more_.end(), mode) == more_.end()) more_.push_back(mode);
+}
+
+void ModeSet::remove(const std::string* mode) {
+    if (first_ == mode) {
+        first_ = more_.empty() ? nullptr : more_.back();
+        if (first_) more_.pop_back();
+    } else {
+        more_.erase(std::remove(more_.begin(), more_.end(), mode), more_.end());
+    }
 }
 
 // ------------------------------------------------------------------ RunLoop
 
-RunLoop::RunLoop(long ownerTid) : ownerTid_(ownerTid), clock_(SystemClock::shared()) {
+RunLoop::RunLoop(long ownerTid)
+    : ownerTid_(ownerTid), clock_(SystemClock::shared()), currentClock_(clock_.get()) {
     wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wakeFd_ < 0) throw Exception(kInternalInconsistencyException, "cannot create the run loop's wake-up descriptor");
 }
 
 RunLoop::~RunLoop() {
+    // A loop goes only after its thread ended (finish() let go of its timers
+    // and sources); what a loop never bound to a thread still holds is let
+    // go here, so that nothing keeps pointing at it.
+    std::vector<Ref<Timer>> timers;
+    std::vector<Ref<FdSource>> sources;
+    {
+        std::lock_guard<std::mutex> g(mutex_);
+        detachAll(timers, sources);
+    }
     if (auto* manual = dynamic_cast<ManualClock*>(clock_.get())) manual->detach(this);
     if (wakeFd_ >= 0) ::close(wakeFd_);
 }
@@ -199,10 +222,13 @@ void RunLoop::setClock(Ref<Clock> clock) {
         const double shift = clock->now() - old->now();
         for (auto& t : timers_) {
             std::lock_guard<std::mutex> tg(t->mutex_);
-            t->fireDate_ += shift;
+            t->fireDate_.store(t->fireDate_.load(std::memory_order_relaxed) + shift, std::memory_order_release);
         }
+        replacedClocks_.push_back(old);
         clock_ = clock;
+        currentClock_.store(clock.get(), std::memory_order_release);
     }
+    timersChanged();
     if (auto* manual = dynamic_cast<ManualClock*>(old.get())) manual->detach(this);
     if (auto* manual = dynamic_cast<ManualClock*>(clock.get())) manual->attach(this);
     wakeUp();
@@ -223,12 +249,9 @@ bool RunLoop::isFinished() const {
     return finished_;
 }
 
-bool RunLoop::modeMatches(const std::set<std::string>& modes, const std::string& mode) {
-    return modes.count(mode) || modes.count(kCommonModes);
-}
 
 std::string RunLoop::currentMode() const {
-    if (isCurrent() && !modeStack_.empty()) return modeStack_.back();
+    if (isCurrent() && !modeStack_.empty()) return *modeStack_.back();
     return kDefaultMode;
 }
 
@@ -239,7 +262,8 @@ bool RunLoop::performDeferred(std::function<void()> fn, const std::string& mode)
     {
         std::lock_guard<std::mutex> g(mutex_);
         if (finished_) return false;
-        calls_.push_back(Call{std::move(fn), interned, nextSeq_++});
+        calls_.push_back(Call{std::move(fn), interned, nextSeq_.fetch_add(1, std::memory_order_relaxed)});
+        queuedCount_.store(calls_.size(), std::memory_order_release);
     }
     // From a turn of another loop, the wake-up leaves with that turn's batch.
     if (!isCurrent() && !WakeUpBatch::defer(*this)) wakeUp();
@@ -254,72 +278,87 @@ Ref<Timer> RunLoop::performAfterDelay(double delay, std::function<void()> fn, co
 
 void RunLoop::addTimer(const Ref<Timer>& timer, const std::string& mode) {
     if (!timer) return;
+    const std::string* interned = internedMode(mode);
     {
         std::lock_guard<std::mutex> g(mutex_);
         std::lock_guard<std::mutex> tg(timer->mutex_);
-        if (!timer->valid_ || finished_) return;
-        Ref<RunLoop> owner = timer->loop_.lock();
-        if (owner && owner.get() != this)
+        if (!timer->valid_.load(std::memory_order_relaxed) || finished_) return;
+        RunLoop* owner = timer->loop_;
+        if (owner && owner != this)
             throw Exception(kInvalidArgumentException, "a timer cannot be scheduled on two run loops");
         if (!owner) {
             timer->loop_ = this;
-            timer->seq_ = nextSeq_++;
-            if (std::isnan(timer->fireDate_)) timer->fireDate_ = clock_->now() + std::max(0.0, timer->interval_);
+            timer->seq_ = nextSeq_.fetch_add(1, std::memory_order_relaxed);
+            if (std::isnan(timer->fireDate_.load(std::memory_order_relaxed)))
+                timer->fireDate_.store(now() + std::max(0.0, timer->interval_), std::memory_order_release);
             timers_.push_back(timer);
         }
-        timer->modes_.insert(mode);
+        timer->modes_.add(interned);
     }
+    timersChanged();
     if (!isCurrent()) wakeUp();
 }
 
 void RunLoop::removeTimer(Timer& timer, const std::string& mode) {
     Ref<Timer> keep(&timer);  // released after the lock is dropped
-    std::lock_guard<std::mutex> g(mutex_);
-    std::lock_guard<std::mutex> tg(timer.mutex_);
-    if (!timer.loop_.pointsTo(this)) return;
-    if (mode == kCommonModes) timer.modes_.clear();
-    else timer.modes_.erase(mode);
-    if (!timer.modes_.empty()) return;
-    timer.loop_ = nullptr;
-    timers_.erase(std::remove_if(timers_.begin(), timers_.end(), [&](const Ref<Timer>& t) { return t.get() == &timer; }),
-                  timers_.end());
+    const std::string* interned = internedMode(mode);
+    {
+        std::lock_guard<std::mutex> g(mutex_);
+        std::lock_guard<std::mutex> tg(timer.mutex_);
+        if (timer.loop_ != this) return;
+        if (interned == &kCommonModes) timer.modes_.clear();
+        else timer.modes_.remove(interned);
+        if (!timer.modes_.empty()) return;
+        timer.loop_ = nullptr;
+        timers_.erase(std::remove_if(timers_.begin(), timers_.end(),
+                                     [&](const Ref<Timer>& t) { return t.get() == &timer; }),
+                      timers_.end());
+    }
+    timersChanged();
 }
 
 void RunLoop::dropTimer(Timer* timer) {
     Ref<Timer> keep(timer);  // released after the lock is dropped
-    std::lock_guard<std::mutex> g(mutex_);
-    auto it = std::find_if(timers_.begin(), timers_.end(), [&](const Ref<Timer>& t) { return t.get() == timer; });
-    if (it != timers_.end()) timers_.erase(it);
+    {
+        std::lock_guard<std::mutex> g(mutex_);
+        auto it = std::find_if(timers_.begin(), timers_.end(), [&](const Ref<Timer>& t) { return t.get() == timer; });
+        if (it != timers_.end()) timers_.erase(it);
+    }
+    timersChanged();
 }
 
 void RunLoop::addSource(const Ref<FdSource>& source, const std::string& mode) {
     if (!source) return;
+    const std::string* interned = internedMode(mode);
     {
         std::lock_guard<std::mutex> g(mutex_);
         std::lock_guard<std::mutex> sg(source->mutex_);
-        if (!source->valid_ || finished_) return;
-        Ref<RunLoop> owner = source->attachedLoop_.lock();
-        if (owner && owner.get() != this)
+        if (!source->valid_.load(std::memory_order_relaxed) || finished_) return;
+        RunLoop* owner = source->attachedLoop_;
+        if (owner && owner != this)
             throw Exception(kInvalidArgumentException, "a source cannot be added to two run loops");
         if (!owner) {
             source->attachedLoop_ = this;
+            source->attachedTid_.store(ownerTid_, std::memory_order_release);
             sources_.push_back(source);
         }
-        source->modes_.insert(mode);
+        source->modes_.add(interned);
     }
     if (!isCurrent()) wakeUp();
 }
 
 void RunLoop::removeSource(FdSource& source, const std::string& mode) {
     Ref<FdSource> keep(&source);
+    const std::string* interned = internedMode(mode);
     {
         std::lock_guard<std::mutex> g(mutex_);
         std::lock_guard<std::mutex> sg(source.mutex_);
-        if (!source.attachedLoop_.pointsTo(this)) return;
-        if (mode == kCommonModes) source.modes_.clear();
-        else source.modes_.erase(mode);
+        if (source.attachedLoop_ != this) return;
+        if (interned == &kCommonModes) source.modes_.clear();
+        else source.modes_.remove(interned);
         if (source.modes_.empty()) {
             source.attachedLoop_ = nullptr;
+            source.attachedTid_.store(0, std::memory_order_release);
             sources_.erase(std::remove_if(sources_.begin(), sources_.end(),
                                           [&](const Ref<FdSource>& s) { return s.get() == &source; }),
                            sources_.end());
@@ -336,6 +375,20 @@ Ref<FdSource> RunLoop::addFd(int fd, unsigned events, FdSource::Callback cb, con
     return s;
 }
 
+void RunLoop::detachAll(std::vector<Ref<Timer>>& timers, std::vector<Ref<FdSource>>& sources) {
+    timers.swap(timers_);
+    sources.swap(sources_);
+    for (auto& t : timers) {
+        std::lock_guard<std::mutex> tg(t->mutex_);
+        t->loop_ = nullptr;
+    }
+    for (auto& s : sources) {
+        std::lock_guard<std::mutex> sg(s->mutex_);
+        s->attachedLoop_ = nullptr;
+        s->attachedTid_.store(0, std::memory_order_release);
+    }
+}
+
 void RunLoop::finish() {
     std::deque<Call> dropped = std::move(callsInHand_);  // the owner thread is ending
     std::vector<Call> droppedQueued;
@@ -345,17 +398,10 @@ void RunLoop::finish() {
         std::lock_guard<std::mutex> g(mutex_);
         finished_ = true;
         droppedQueued.swap(calls_);
-        timers.swap(timers_);
-        sources.swap(sources_);
-        for (auto& t : timers) {
-            std::lock_guard<std::mutex> tg(t->mutex_);
-            t->loop_ = nullptr;
-        }
-        for (auto& s : sources) {
-            std::lock_guard<std::mutex> sg(s->mutex_);
-            s->attachedLoop_ = nullptr;
-        }
+        queuedCount_.store(0, std::memory_order_release);
+        detachAll(timers, sources);
     }
+    timersChanged();
     for (auto& t : timers) t->invalidate();
     for (auto& s : sources) s->invalidate();
     // `dropped` goes out of scope here, releasing performers that wait.
@@ -363,63 +409,58 @@ void RunLoop::finish() {
 
 // ----------------------------------------------------------------- turning
 
-double RunLoop::nextTimerDate(const std::string& mode) {
+double RunLoop::nextTimerDate(const std::string& modeName) {
+    const std::string* mode = internedMode(modeName);
     std::lock_guard<std::mutex> g(mutex_);
     double best = std::nan("");
     for (auto& t : timers_) {
-        if (!modeMatches(t->modes_, mode)) continue;
-        std::lock_guard<std::mutex> tg(t->mutex_);
-        if (!t->valid_) continue;
-        if (std::isnan(best) || t->fireDate_ < best) best = t->fireDate_;
+        if (!t->modes_.runsIn(mode) || !t->valid_.load(std::memory_order_acquire)) continue;
+        const double date = t->fireDate_.load(std::memory_order_acquire);
+        if (std::isnan(best) || date < best) best = date;
     }
     return best;
 }
 
-int RunLoop::fireDueTimers(const std::string& mode) {
+int RunLoop::fireDueTimers(const std::string* mode) {
     int fired = 0;
-    uint64_t limit;
-    {
-        std::lock_guard<std::mutex> g(mutex_);
-        limit = nextSeq_;
-    }
+    const uint64_t limit = nextSeq_.load(std::memory_order_acquire);
     // Each timer that exists at the start of the turn fires at most once per
     // turn, earliest first (ties in scheduling order).
-    std::set<Timer*> done;
+    std::vector<Timer*> done;
     for (;;) {
         Ref<Timer> next;
         {
             std::lock_guard<std::mutex> g(mutex_);
-            const double now = clock_->now();
+            const double now = this->now();
             double bestDate = 0;
             uint64_t bestSeq = 0;
             for (auto& t : timers_) {
-                if (t->seq_ >= limit || done.count(t.get()) || !modeMatches(t->modes_, mode)) continue;
-                std::lock_guard<std::mutex> tg(t->mutex_);
-                if (!t->valid_ || t->fireDate_ > now) continue;
-                if (!next || t->fireDate_ < bestDate || (t->fireDate_ == bestDate && t->seq_ < bestSeq)) {
+                if (t->seq_ >= limit || !t->modes_.runsIn(mode)) continue;
+                if (!t->valid_.load(std::memory_order_acquire)) continue;
+                const double date = t->fireDate_.load(std::memory_order_acquire);
+                if (date > now || std::find(done.begin(), done.end(), t.get()) != done.end()) continue;
+                if (!next || date < bestDate || (date == bestDate && t->seq_ < bestSeq)) {
                     next = t;
-                    bestDate = t->fireDate_;
+                    bestDate = date;
                     bestSeq = t->seq_;
                 }
             }
             if (!next) break;
-            done.insert(next.get());
+            done.push_back(next.get());
             if (next->repeats_) {
                 std::lock_guard<std::mutex> tg(next->mutex_);
                 const double interval = std::max(next->interval_, 1e-4);
-                double d = next->fireDate_ + interval;
+                double d = next->fireDate_.load(std::memory_order_relaxed) + interval;
                 if (d <= now) d += std::ceil((now - d) / interval + 1e-9) * interval;
                 if (d <= now) d = now + interval;
-                next->fireDate_ = d;
+                next->fireDate_.store(d, std::memory_order_release);
             }
         }
-        if (!next->repeats_) {
-            Timer::Callback cb = next->callbackForFiring();
-            next->invalidate();
-            if (cb) { cb(*next); ++fired; }
-        } else {
-            Timer::Callback cb = next->callbackForFiring();
-            if (cb) { cb(*next); ++fired; }
+        Timer::Callback cb = next->callbackForFiring();
+        if (!next->repeats_) next->invalidate();
+        if (cb) {
+            cb(*next);
+            ++fired;
         }
     }
     return fired;
@@ -428,12 +469,17 @@ int RunLoop::fireDueTimers(const std::string& mode) {
 const std::string* RunLoop::internedMode(const std::string& mode) {
     if (&mode == &kCommonModes || mode == kCommonModes) return &kCommonModes;
     if (&mode == &kDefaultMode || mode == kDefaultMode) return &kDefaultMode;
+    // The last other name this thread asked for, answered without the lock
+    // (a synchronous request names its private mode at every step).
+    thread_local const std::string* lastAsked = nullptr;
+    if (lastAsked && (&mode == lastAsked || mode == *lastAsked)) return lastAsked;
     // Other modes are few (a request's private mode, a test's); kept for the
     // process's life, as the two above are.
     static std::mutex namesMutex;
     static auto* names = new std::set<std::string>();
     std::lock_guard<std::mutex> g(namesMutex);
-    return &*names->insert(mode).first;
+    lastAsked = &*names->insert(mode).first;
+    return lastAsked;
 }
 
 bool RunLoop::callRunsIn(const Call& call, const std::string* mode) {
@@ -441,8 +487,11 @@ bool RunLoop::callRunsIn(const Call& call, const std::string* mode) {
 }
 
 uint64_t RunLoop::takeQueuedCalls(const std::string* mode) {
+    // Nothing queued: no lock. A call queued meanwhile is taken next turn
+    // (its wake-up makes sure there is one).
+    if (queuedCount_.load(std::memory_order_acquire) == 0) return nextSeq_.load(std::memory_order_acquire);
     std::lock_guard<std::mutex> g(mutex_);
-    const uint64_t limit = nextSeq_;
+    const uint64_t limit = nextSeq_.load(std::memory_order_relaxed);
     auto firstLeft = std::stable_partition(calls_.begin(), calls_.end(),
                                            [&](const Call& c) { return callRunsIn(c, mode); });
     if (firstLeft == calls_.begin()) return limit;
@@ -456,16 +505,16 @@ uint64_t RunLoop::takeQueuedCalls(const std::string* mode) {
         callsInHand_.insert(at, std::move(*it));
     }
     calls_.erase(calls_.begin(), firstLeft);
+    queuedCount_.store(calls_.size(), std::memory_order_release);
     return limit;
 }
 
-int RunLoop::runQueuedCalls(const std::string& modeName) {
-    const std::string* mode = internedMode(modeName);
+int RunLoop::runQueuedCalls(const std::string* mode) {
     // One lock takes every call queued so far; calls queued while they run
     // wait for the next turn.
     const uint64_t limit = takeQueuedCalls(mode);
     int ran = 0;
-    for (;;) {
+    while (!callsInHand_.empty()) {
         // Taken one at a time from the front, so that a nested run started
         // by one of them runs the rest in queueing order.
         auto it = std::find_if(callsInHand_.begin(), callsInHand_.end(),
@@ -479,45 +528,85 @@ int RunLoop::runQueuedCalls(const std::string& modeName) {
     return ran;
 }
 
-int RunLoop::turn(const std::string& mode, double waitSeconds, bool pollFds) {
-    std::vector<pollfd> pfds;
-    std::vector<Ref<FdSource>> watched;
+bool RunLoop::fireSource(FdSource& s, short re, const std::string* mode) {
+    unsigned ev = 0;
+    {
+        // Skip sources removed from this mode by an earlier callback.
+        std::lock_guard<std::mutex> sg(s.mutex_);
+        if (s.attachedLoop_ != this || !s.modes_.runsIn(mode)) return false;
+        const unsigned wanted = s.events_.load(std::memory_order_relaxed);
+        if ((re & POLLIN) && (wanted & FdReadable)) ev |= FdReadable;
+        if ((re & POLLOUT) && (wanted & FdWritable)) ev |= FdWritable;
+        if (re & (POLLERR | POLLNVAL)) ev |= FdError;
+        if (re & POLLHUP) {
+            ev |= FdHangUp;
+            if (wanted & FdReadable) ev |= FdReadable;
+        }
+        if (!ev) return false;
+        if (!s.valid_.load(std::memory_order_relaxed) || !s.callback_) return false;
+        s.firing_.fetch_add(1, std::memory_order_seq_cst);
+    }
+    if (re & POLLNVAL) s.invalidate();
+    struct EndFiring {
+        FdSource& s;
+        ~EndFiring() {
+            // The last turn out drops a callback that was invalidated while
+            // it ran (see FdSource::invalidate).
+            if (s.firing_.fetch_sub(1, std::memory_order_seq_cst) != 1 || s.valid_.load(std::memory_order_seq_cst))
+                return;
+            FdSource::Callback dropped;
+            std::lock_guard<std::mutex> sg(s.mutex_);
+            if (s.firing_.load(std::memory_order_relaxed) == 0) dropped = std::move(s.callback_);
+        }
+    } end{s};
+    s.callback_(ev);
+    return true;
+}
+
+int RunLoop::turn(const std::string* mode, double waitSeconds, bool pollFds) {
+    // The poll list's room is kept from turn to turn; a nested turn (a
+    // callback running the loop again) finds it taken and makes its own.
+    std::vector<pollfd> pfds = std::move(sparePollFds_);
+    std::vector<Ref<FdSource>> watched = std::move(spareWatched_);
+    pfds.clear();
+    watched.clear();
     bool callsPending = false;
     double timerWait = kDistantFuture;
-    const std::string* interned = internedMode(mode);
+    // The earliest timer date seen and the timer epoch at that moment: if
+    // neither the clock nor the timers say otherwise after the wait, no
+    // timer is due and the turn does not look again.
+    double earliestTimer = kDistantFuture;
+    uint64_t epoch;
     {
         std::lock_guard<std::mutex> g(mutex_);
+        epoch = timerEpoch_.load(std::memory_order_acquire);
         pfds.push_back(pollfd{wakeFd_, POLLIN, 0});
         if (pollFds) {
             for (auto& s : sources_) {
-                if (!modeMatches(s->modes_, mode)) continue;
-                std::lock_guard<std::mutex> sg(s->mutex_);
-                if (!s->valid_) continue;
+                if (!s->modes_.runsIn(mode) || !s->valid_.load(std::memory_order_acquire)) continue;
+                const unsigned events = s->events_.load(std::memory_order_acquire);
                 short ev = 0;
-                if (s->events_ & FdReadable) ev |= POLLIN;
-                if (s->events_ & FdWritable) ev |= POLLOUT;
+                if (events & FdReadable) ev |= POLLIN;
+                if (events & FdWritable) ev |= POLLOUT;
                 pfds.push_back(pollfd{s->fd_, ev, 0});
                 watched.push_back(s);
             }
         }
-        auto runsHere = [&](const Call& c) { return callRunsIn(c, interned); };
+        auto runsHere = [&](const Call& c) { return callRunsIn(c, mode); };
         callsPending = std::any_of(calls_.begin(), calls_.end(), runsHere) ||
                        std::any_of(callsInHand_.begin(), callsInHand_.end(), runsHere);
-        if (!clock_->isManual()) {
-            const double now = clock_->now();
-            for (auto& t : timers_) {
-                if (!modeMatches(t->modes_, mode)) continue;
-                std::lock_guard<std::mutex> tg(t->mutex_);
-                if (t->valid_) timerWait = std::min(timerWait, std::max(0.0, t->fireDate_ - now));
-            }
-        } else {
-            // Timers already due on a manual clock fire without waiting.
-            const double now = clock_->now();
-            for (auto& t : timers_) {
-                if (!modeMatches(t->modes_, mode)) continue;
-                std::lock_guard<std::mutex> tg(t->mutex_);
-                if (t->valid_ && t->fireDate_ <= now) timerWait = 0;
-            }
+        for (auto& t : timers_) {
+            if (!t->modes_.runsIn(mode) || !t->valid_.load(std::memory_order_acquire)) continue;
+            earliestTimer = std::min(earliestTimer, t->fireDate_.load(std::memory_order_acquire));
+        }
+        if (earliestTimer != kDistantFuture) {
+            const double now = this->now();
+            // Timers on a manual clock are never waited for; those due
+            // already fire without waiting.
+            if (!currentClock_.load(std::memory_order_relaxed)->isManual())
+                timerWait = std::max(0.0, earliestTimer - now);
+            else if (earliestTimer <= now)
+                timerWait = 0;
         }
     }
     double wait = callsPending ? 0.0 : std::min(std::max(0.0, waitSeconds), timerWait);
@@ -549,38 +638,18 @@ int RunLoop::turn(const std::string& mode, double waitSeconds, bool pollFds) {
         wakePending_.exchange(false, std::memory_order_acq_rel);
     }
 
-    int handled = fireDueTimers(mode);
+    int handled = 0;
+    if (timerEpoch_.load(std::memory_order_acquire) != epoch || now() >= earliestTimer)
+        handled += fireDueTimers(mode);
     handled += runQueuedCalls(mode);
     if (n > 0) {
         for (size_t i = 1; i < pfds.size(); ++i) {
-            short re = pfds[i].revents;
-            if (!re) continue;
-            FdSource& s = *watched[i - 1];
-            unsigned wanted;
-            {
-                // Skip sources removed from this mode by an earlier callback.
-                std::lock_guard<std::mutex> g(mutex_);
-                std::lock_guard<std::mutex> sg(s.mutex_);
-                if (!s.attachedLoop_.pointsTo(this) || !modeMatches(s.modes_, mode)) continue;
-                wanted = s.events_;
-            }
-            unsigned ev = 0;
-            if ((re & POLLIN) && (wanted & FdReadable)) ev |= FdReadable;
-            if ((re & POLLOUT) && (wanted & FdWritable)) ev |= FdWritable;
-            if (re & (POLLERR | POLLNVAL)) ev |= FdError;
-            if (re & POLLHUP) {
-                ev |= FdHangUp;
-                if (wanted & FdReadable) ev |= FdReadable;
-            }
-            if (!ev) continue;
-            FdSource::Callback cb = s.callbackForFiring();
-            if (re & POLLNVAL) s.invalidate();
-            if (cb) {
-                cb(ev);
-                ++handled;
-            }
+            if (pfds[i].revents && fireSource(*watched[i - 1], pfds[i].revents, mode)) ++handled;
         }
     }
+    watched.clear();
+    if (sparePollFds_.capacity() < pfds.capacity()) sparePollFds_ = std::move(pfds);
+    if (spareWatched_.capacity() < watched.capacity()) spareWatched_ = std::move(watched);
     // A thread that stays busy still sends its calls every so often.
     WakeUpBatch::flushIfHeldLongerThan(kLongestWakeUpHold);
     return handled;
@@ -590,12 +659,11 @@ namespace {
 // While a loop runs, what its turns queue on other loops is sent in
 // batches (see WakeUpBatch.h); what is left goes when the run returns.
 struct RunScope {
-    RunLoop& loop;
-    std::vector<std::string>& stack;
+    std::vector<const std::string*>& stack;
     std::atomic<int>& depth;
     WakeUpBatch::Scope batch;
-    RunScope(RunLoop& l, std::vector<std::string>& s, std::atomic<int>& d, const std::string& mode)
-        : loop(l), stack(s), depth(d) {
+    RunScope(std::vector<const std::string*>& s, std::atomic<int>& d, const std::string* mode)
+        : stack(s), depth(d) {
         stack.push_back(mode);
         ++depth;
     }
@@ -606,9 +674,10 @@ struct RunScope {
 };
 }  // namespace
 
-bool RunLoop::runMode(const std::string& mode, double timeoutSeconds) {
+bool RunLoop::runMode(const std::string& modeName, double timeoutSeconds) {
     checkOwner("runMode");
-    RunScope scope(*this, modeStack_, depth_, mode);
+    const std::string* mode = internedMode(modeName);
+    RunScope scope(modeStack_, depth_, mode);
     if (stopRequested_.exchange(false)) return false;
     const double deadline = steadyNow() + std::max(0.0, timeoutSeconds);
     for (;;) {
@@ -620,9 +689,10 @@ bool RunLoop::runMode(const std::string& mode, double timeoutSeconds) {
     }
 }
 
-bool RunLoop::runUntil(const std::function<bool()>& condition, double timeoutSeconds, const std::string& mode) {
+bool RunLoop::runUntil(const std::function<bool()>& condition, double timeoutSeconds, const std::string& modeName) {
     checkOwner("runUntil");
-    RunScope scope(*this, modeStack_, depth_, mode);
+    const std::string* mode = internedMode(modeName);
+    RunScope scope(modeStack_, depth_, mode);
     const double deadline = steadyNow() + std::max(0.0, timeoutSeconds);
     for (;;) {
         if (condition()) return true;
@@ -633,16 +703,17 @@ bool RunLoop::runUntil(const std::function<bool()>& condition, double timeoutSec
     }
 }
 
-bool RunLoop::runOnce(const std::string& mode) {
+bool RunLoop::runOnce(const std::string& modeName) {
     checkOwner("runOnce");
-    RunScope scope(*this, modeStack_, depth_, mode);
+    const std::string* mode = internedMode(modeName);
+    RunScope scope(modeStack_, depth_, mode);
     return turn(mode, 0.0, true) > 0;
 }
 
 void RunLoop::run() {
     checkOwner("run");
-    RunScope scope(*this, modeStack_, depth_, kDefaultMode);
-    while (!stopRequested_.exchange(false)) turn(kDefaultMode, kDistantFuture, true);
+    RunScope scope(modeStack_, depth_, &kDefaultMode);
+    while (!stopRequested_.exchange(false)) turn(&kDefaultMode, kDistantFuture, true);
 }
 
 void RunLoop::stop() {
@@ -651,7 +722,7 @@ void RunLoop::stop() {
 }
 
 void RunLoop::serviceDue() {
-    const std::string mode = currentMode();
+    const std::string* mode = isCurrent() && !modeStack_.empty() ? modeStack_.back() : &kDefaultMode;
     for (int round = 0; round < 10000; ++round) {
         int n = fireDueTimers(mode);
         n += runQueuedCalls(mode);

@@ -20,13 +20,14 @@
 // the call may block; they are a safety net and do not move a manual clock.
 #pragma once
 
+#include <poll.h>
+
 #include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <limits>
 #include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,26 @@
 namespace ns {
 
 class Timer;
+
+// The modes a timer or source is scheduled in, as interned names (see
+// RunLoop). Almost always one, which is kept without an allocation.
+class ModeSet {
+public:
+    bool empty() const { return first_ == nullptr; }
+    // Whether something in these modes runs in `mode` (common modes run in
+    // every mode).
+    bool runsIn(const std::string* mode) const;
+    void add(const std::string* mode);
+    void remove(const std::string* mode);
+    void clear() {
+        first_ = nullptr;
+        more_.clear();
+    }
+
+private:
+    const std::string* first_ = nullptr;
+    std::vector<const std::string*> more_;
+};
 
 // Readiness bits for file-descriptor sources.
 enum FdEvent : unsigned {
@@ -68,15 +89,22 @@ public:
 private:
     friend class RunLoop;
     FdSource(int fd, unsigned events, Callback cb) : fd_(fd), events_(events), callback_(std::move(cb)) {}
-    Callback callbackForFiring();
 
     const int fd_;
+    // Read by the loop's turn without a lock.
+    std::atomic<unsigned> events_;
+    std::atomic<bool> valid_{true};
+    // The thread of the loop the source is on (0: none), so that a change
+    // made on that thread needs no lock and no wake-up.
+    std::atomic<long> attachedTid_{0};
+    // How many turns are running the callback now (nested runs may fire it
+    // again): an invalidate() meanwhile leaves the callback to the last of
+    // them to drop, so a source fires without copying its callback.
+    std::atomic<int> firing_{0};
     mutable std::mutex mutex_;
-    unsigned events_;
-    Callback callback_;
-    bool valid_ = true;
-    Weak<RunLoop> attachedLoop_;    // guarded by mutex_ (and set under the loop's lock)
-    std::set<std::string> modes_;  // guarded by the loop's lock
+    Callback callback_;            // guarded by mutex_ (see firing_)
+    RunLoop* attachedLoop_ = nullptr;  // guarded by mutex_ (set under the loop's lock too)
+    ModeSet modes_;  // guarded by the loop's lock and mutex_
 };
 
 class RunLoop : public Object {
@@ -106,7 +134,7 @@ public:
     // Switches clocks (nil: the system clock); scheduled timers keep their
     // remaining time.
     void setClock(Ref<Clock> clock);
-    double now() const { return clock()->now(); }
+    double now() const { return currentClock_.load(std::memory_order_acquire)->now(); }
 
     // --- Queued calls (any thread) ----------------------------------------
     // Runs fn on this loop's next turn (in order of queueing). Returns false
@@ -190,17 +218,22 @@ private:
     static Ref<RunLoop> makeForThread(long tid);
     void checkOwner(const char* what) const;
     // One turn; returns the number of items handled.
-    int turn(const std::string& mode, double waitSeconds, bool pollFds);
-    int fireDueTimers(const std::string& mode);
-    int runQueuedCalls(const std::string& mode);
+    int turn(const std::string* mode, double waitSeconds, bool pollFds);
+    int fireDueTimers(const std::string* mode);
+    int runQueuedCalls(const std::string* mode);
+    // Fires the ready source; returns whether its callback ran.
+    bool fireSource(FdSource& source, short revents, const std::string* mode);
     // Earliest valid timer in mode (NaN when none).
     double nextTimerDate(const std::string& mode);
+    // Something about this loop's timers changed (added, removed, moved).
+    void timersChanged() { timerEpoch_.fetch_add(1, std::memory_order_acq_rel); }
     // For ManualClock::advance: runs due timers and queued calls until quiet.
     void serviceDue();
     void dropTimer(Timer* timer);
     void removeSourceAll(FdSource* source);
     void finish();  // the owning thread is ending
-    static bool modeMatches(const std::set<std::string>& modes, const std::string& mode);
+    // Forgets the loop in every timer and source still on it.
+    void detachAll(std::vector<Ref<Timer>>& timers, std::vector<Ref<FdSource>>& sources);
 
     long ownerTid_;
     int wakeFd_ = -1;
@@ -211,6 +244,17 @@ private:
     std::atomic<uint64_t> wakeUpsSent_{0};
     mutable std::mutex mutex_;
     Ref<Clock> clock_;
+    // The clock read by now() without the lock; clocks replaced by
+    // setClock() are kept until the loop goes, so a reader never sees one
+    // destroyed.
+    std::atomic<Clock*> currentClock_;
+    std::vector<Ref<Clock>> replacedClocks_;
+    // Changes with every timer added, removed or moved: a turn that found
+    // no timer due before it waited and sees the same number after needs
+    // only to compare the clock with the earliest date it found.
+    std::atomic<uint64_t> timerEpoch_{0};
+    // Calls in calls_, so that a turn with nothing queued takes no lock.
+    std::atomic<size_t> queuedCount_{0};
     // Queued by any thread; a vector, so that its room stays with the loop
     // and a drain frees nothing another thread allocated.
     std::vector<Call> calls_;
@@ -219,12 +263,16 @@ private:
     std::deque<Call> callsInHand_;
     std::vector<Ref<Timer>> timers_;
     std::vector<Ref<FdSource>> sources_;
-    uint64_t nextSeq_ = 1;
+    std::atomic<uint64_t> nextSeq_{1};  // written under mutex_
     bool finished_ = false;
     std::atomic<bool> stopRequested_{false};
     // Owner-thread state.
     std::atomic<int> depth_{0};
-    std::vector<std::string> modeStack_;
+    std::vector<const std::string*> modeStack_;  // interned
+    // Room for a turn's poll list, kept between turns (a nested turn makes
+    // its own).
+    std::vector<pollfd> sparePollFds_;
+    std::vector<Ref<FdSource>> spareWatched_;
 
     friend struct LoopHolder;
 };

@@ -39,33 +39,30 @@ void Timer::invalidate() {
     Ref<RunLoop> loop;
     {
         std::lock_guard<std::mutex> g(mutex_);
-        if (!valid_) return;
-        valid_ = false;
+        if (!valid_.load(std::memory_order_relaxed)) return;
+        valid_.store(false, std::memory_order_release);
         dropped = std::move(callback_);
         callback_ = nullptr;
-        loop = loop_.lock();
+        loop = loop_;
     }
     if (loop) loop->dropTimer(this);
 }
 
-bool Timer::isValid() const {
-    std::lock_guard<std::mutex> g(mutex_);
-    return valid_;
-}
+bool Timer::isValid() const { return valid_.load(std::memory_order_acquire); }
 
-double Timer::fireDate() const {
-    std::lock_guard<std::mutex> g(mutex_);
-    return fireDate_;
-}
+double Timer::fireDate() const { return fireDate_.load(std::memory_order_acquire); }
 
 void Timer::setFireDate(double date) {
     Ref<RunLoop> loop;
     {
         std::lock_guard<std::mutex> g(mutex_);
-        fireDate_ = date;
-        loop = loop_.lock();
+        fireDate_.store(date, std::memory_order_release);
+        loop = loop_;
     }
-    if (loop) loop->wakeUp();
+    if (!loop) return;
+    loop->timersChanged();
+    // The loop's own thread looks at its timers again before it next waits.
+    if (!loop->isCurrent()) loop->wakeUp();
 }
 
 void Timer::fire() {
@@ -77,7 +74,7 @@ void Timer::fire() {
 
 Timer::Callback Timer::callbackForFiring() {
     std::lock_guard<std::mutex> g(mutex_);
-    return valid_ ? callback_ : Callback();
+    return valid_.load(std::memory_order_relaxed) ? callback_ : Callback();
 }
 
 }  // namespace ns

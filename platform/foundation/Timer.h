@@ -4,10 +4,11 @@
 // while the loop was busy are skipped rather than fired in a burst.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <mutex>
-#include <set>
 #include <string>
+#include <vector>
 
 #include "platform/foundation/Object.h"
 #include "platform/foundation/RunLoop.h"
@@ -59,12 +60,16 @@ private:
     const double interval_;
     const bool repeats_;
     mutable std::mutex mutex_;
-    Callback callback_;
-    bool valid_ = true;
-    double fireDate_;
-    Weak<RunLoop> loop_;  // guarded by mutex_ (and set under the loop's lock)
+    Callback callback_;  // guarded by mutex_
+    // Read by the loop's turn without a lock; written under mutex_.
+    std::atomic<bool> valid_{true};
+    std::atomic<double> fireDate_;
+    // The loop the timer is on: guarded by mutex_ (and set under the loop's
+    // lock). A loop lets go of its timers before it goes, so a timer never
+    // points at a loop that is gone.
+    RunLoop* loop_ = nullptr;
     // Scheduling state, guarded by the owning loop's lock.
-    std::set<std::string> modes_;
+    ModeSet modes_;
     uint64_t seq_ = 0;
 };
 

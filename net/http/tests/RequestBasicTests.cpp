@@ -217,10 +217,19 @@ TEST(RequestBasic, CancellingACompletedRequestChangesNothing) {
 
 TEST(RequestBasic, SilentServerTimesOutAfterRetries) {
     std::atomic<bool> release{false};
+    // Silent for ten seconds at most: a request that is never timed out
+    // then fails with another code instead of waiting for ever.
     testsupport::Server server([&](testsupport::Conn& c) {
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         if (c.readRequest())
-            while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            while (!release && std::chrono::steady_clock::now() < giveUp)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
     });
+    // Lets the server's connections end however the test ends.
+    struct ReleaseAtEnd {
+        std::atomic<bool>& flag;
+        ~ReleaseAtEnd() { flag = true; }
+    } releaseAtEnd{release};
     auto d = ns::make<RecordingDelegate>();
     auto r = HTTPRequest::requestWithURL(url(server.url("/silent")));
     r->setTimeOutSeconds(0.2);
@@ -229,13 +238,23 @@ TEST(RequestBasic, SilentServerTimesOutAfterRetries) {
     r->startAsynchronous();
     ASSERT_TRUE(waitFor(r));
     drainMain();
-    release = true;
     ASSERT_TRUE(r->error());
     EXPECT_EQ(r->error()->code(), 2);
     EXPECT_EQ(r->error()->localizedDescription(), "The request timed out");
     EXPECT_EQ(r->retryCount(), 2);
     EXPECT_EQ(d->count("started"), 3u);
     EXPECT_EQ(d->count("failed"), 1u);
+
+    // Synchronous requests are checked by their own thread's loop, one after
+    // the other: the second is checked as the first was, after the first
+    // one's checks ended.
+    for (int i = 0; i < 2; ++i) {
+        auto s = HTTPRequest::requestWithURL(url(server.url("/silent-sync")));
+        s->setTimeOutSeconds(0.2);
+        s->startSynchronous();
+        ASSERT_TRUE(s->error()) << i;
+        EXPECT_EQ(s->error()->code(), 2) << i;
+    }
 }
 
 TEST(RequestBasic, ClearDelegatesAndCancelStopsLaterCallbacks) {

@@ -248,7 +248,7 @@ TEST_F(RunLoopTest, ClosedDescriptorIsReportedOnceAndDropped) {
     ::close(fds[1]);
 }
 
-TEST_F(RunLoopTest, WritableSourceCanBeQuietedBySetEvents) {
+TEST_F(RunLoopTest, WritableSourceIsQuietedBySetEventsOrEndedFromItsCallback) {
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     int calls = 0;
@@ -262,6 +262,29 @@ TEST_F(RunLoopTest, WritableSourceCanBeQuietedBySetEvents) {
     EXPECT_FALSE(loop->runOnce());
     EXPECT_EQ(calls, 1);
     source->invalidate();
+
+    // A source ended while its callback runs, from the callback itself or
+    // from another thread: what the callback holds stays alive until it
+    // returns, and is let go then.
+    for (bool fromOtherThread : {false, true}) {
+        auto held = std::make_shared<std::string>("held");
+        long countInside = 0;
+        std::string readInside;
+        Ref<FdSource> ending;
+        ending = loop->addFd(fds[1], FdWritable, [&, held](unsigned) {
+            if (fromOtherThread) std::thread([&] { ending->invalidate(); }).join();
+            else ending->invalidate();
+            countInside = held.use_count();
+            readInside = *held;
+        });
+        EXPECT_EQ(held.use_count(), 2);
+        EXPECT_TRUE(loop->runOnce());
+        EXPECT_EQ(countInside, 2) << fromOtherThread;
+        EXPECT_EQ(readInside, "held");
+        EXPECT_EQ(held.use_count(), 1) << fromOtherThread;
+        EXPECT_FALSE(ending->isValid());
+        EXPECT_FALSE(loop->runOnce());
+    }
     ::close(fds[0]);
     ::close(fds[1]);
 }
