@@ -1,7 +1,8 @@
 // Fuzz target for the streaming JSON codec. For every input it checks:
 //  - the one-call parser answers a value or an error, never crashes;
 //  - the stream parser reaches the same status, value and error whether the
-//    input arrives whole or split in two at an offset taken from the input;
+//    input arrives whole (its values placed in blocks, as for large inputs)
+//    or split in two at an offset taken from the input (values on the heap);
 //  - every parsed tree is written back (compact, sorted, human-readable),
 //    the text reads back to an equal tree, and writing that tree again gives
 //    the same text.
@@ -24,12 +25,13 @@ struct Result {
     std::string error;
 };
 
-Result feed(std::string_view a, std::string_view b) {
+Result feed(std::string_view a, std::string_view b, bool inBlocks) {
     auto acc = ns::make<json::JsonStreamParserAccumulator>();
     auto adapter = ns::make<json::JsonStreamParserAdapter>();
     adapter->setDelegate(acc);
     auto parser = ns::make<json::JsonStreamParser>();
     parser->setDelegate(adapter);
+    parser->tokeniser().setPlacesValuesInBlocks(inBlocks);
     int32_t status = parser->parse(a.data(), a.size());
     if (!b.empty() || a.empty()) status = parser->parse(b.data(), b.size());
     return {status, status == json::JsonStreamParserComplete ? json::test::dump(acc->value()) : "",
@@ -50,8 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(value ? parser->error().empty() : !parser->error().empty());
 
     size_t split = size ? (static_cast<size_t>(data[0]) * 131 + size / 2) % (size + 1) : 0;
-    Result whole = feed(input, {});
-    Result pieces = feed(input.substr(0, split), input.substr(split));
+    Result whole = feed(input, {}, true);
+    Result pieces = feed(input.substr(0, split), input.substr(split), false);
     check(whole.status == pieces.status && whole.value == pieces.value && whole.error == pieces.error);
 
     if (!value) return 0;

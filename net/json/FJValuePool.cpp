@@ -28,6 +28,12 @@ void FJPooledString::operator delete(FJPooledString* p, std::destroying_delete_t
     FJValuePool::release(p, size);
 }
 
+void FJPooledDecimalNumber::operator delete(FJPooledDecimalNumber* p, std::destroying_delete_t) {
+    const size_t size = sizeWithText(p->text().size());
+    p->~FJPooledDecimalNumber();
+    FJValuePool::release(p, size);
+}
+
 namespace {
 // Releases of this thread not yet handed to their block.
 struct PendingReleases {
@@ -96,6 +102,13 @@ void* FJValuePool::allocateAfterRun(const void* first, const void* end, size_t s
 ns::String* FJValuePool::makeString(const char* bytes, size_t length) {
     void* p = allocate(sizeof(FJPooledString) + length + 1);
     return p ? ns::String::placeWithText<FJPooledString>(p, std::string_view(bytes, length)) : nullptr;
+}
+
+ns::DecimalNumber* FJValuePool::makeDecimal(std::string_view text, double nearest) {
+    const size_t size = ns::DecimalNumber::sizeWithText(text.size());
+    if (!holds(size)) return nullptr;
+    void* p = allocate(size);
+    return p ? ::new (p) FJPooledDecimalNumber(text, nearest) : nullptr;
 }
 
 }  // namespace json

@@ -22,6 +22,15 @@ public:
     static void operator delete(void* p);
 };
 
+// A decimal number (keeping its text) that lives in a pool block, its text
+// in the same place. It reads as any ns::DecimalNumber.
+class FJPooledDecimalNumber final : public ns::DecimalNumber {
+public:
+    FJPooledDecimalNumber(std::string_view text, double nearest) : ns::DecimalNumber(text, nearest) {}
+    // Gives the object and its text back to the block.
+    static void operator delete(FJPooledDecimalNumber* p, std::destroying_delete_t);
+};
+
 // A string that lives in a pool block, its text right after it.
 class FJPooledString final : public ns::String {
 public:
@@ -33,6 +42,9 @@ public:
 class FJValuePool {
 public:
     static constexpr size_t kLargestValue = 4096;
+    // Documents from this size on are worth placing in blocks; a value kept
+    // from a smaller one would hold a block mostly empty.
+    static constexpr size_t kPooledDocumentsFrom = 128 * 1024;
 
     FJValuePool() = default;
     FJValuePool(const FJValuePool&) = delete;
@@ -47,6 +59,8 @@ public:
     }
     ns::Number* makeDouble(double v) { return makeNumber(ns::NumberType::Double, v); }
     ns::String* makeString(const char* bytes, size_t length);
+    // `nearest` is the nearest double of `text`.
+    ns::DecimalNumber* makeDecimal(std::string_view text, double nearest);
 
     // Whether a value of `size` bytes is placed in a block; larger ones
     // belong on the heap.

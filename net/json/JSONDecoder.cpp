@@ -34,9 +34,6 @@ const Shared& shared() {
     return s;
 }
 
-// Documents from this size on take their strings and numbers from a pool.
-constexpr size_t kPooledValuesFrom = 128 * 1024;
-
 ns::Object* makePooledValue(const FJTokenValue& v, FJValuePool& pool) {
     switch (v.type) {
         case FJValueTypeString: return pool.makeString(reinterpret_cast<const char*>(v.bytes), v.size);
@@ -553,7 +550,7 @@ ns::Ref<ns::Object> JSONDecoder::parse(const char* bytes, size_t length, bool mu
         s.parse = 1;
     }
     FJValuePool valuePool;
-    if (length >= kPooledValuesFrom) s.valuePool = &valuePool;
+    if (length >= FJValuePool::kPooledDocumentsFrom) s.valuePool = &valuePool;
     ParseCleanup cleanup{s, {}};
     s.displaced = &cleanup.displaced;
     s.input = reinterpret_cast<const uint8_t*>(bytes);

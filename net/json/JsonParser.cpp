@@ -25,6 +25,7 @@ ns::Ref<ns::Object> JsonParser::objectWithBytes(const void* bytes, size_t length
     auto parser = ns::make<JsonStreamParser>();
     parser->setMaxDepth(maxDepth_);
     parser->setDelegate(adapter);
+    parser->tokeniser().setPlacesValuesInBlocks(length >= FJValuePool::kPooledDocumentsFrom);
 
     switch (parser->parse(bytes, length)) {
         case JsonStreamParserComplete: {

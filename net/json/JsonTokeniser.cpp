@@ -201,7 +201,7 @@ int32_t JsonTokeniser::getStringToken(ns::Ref<ns::Object>* token) {
     if (c == '"') {
         // The common case: no escapes, the fragment is the whole value.
         stream_.skip();
-        *token = fragment.empty() ? ns::String::empty() : ns::String::make(fragment);
+        *token = fragment.empty() ? ns::String::empty() : makeString(fragment);
         return JsonTokenString;
     }
 
@@ -210,7 +210,7 @@ int32_t JsonTokeniser::getStringToken(ns::Ref<ns::Object>* token) {
         if (!stream_.getUnichar(&c)) return JsonTokenEOF;
         if (c == '"') {
             stream_.skip();
-            *token = ns::String::make(std::move(text));
+            *token = makeString(text);
             return JsonTokenString;
         }
         if (c == '\\') {
@@ -349,20 +349,42 @@ int32_t JsonTokeniser::getNumberToken(ns::Ref<ns::Object>* token) {
     return JsonTokenNumber;
 }
 
+namespace {
+// The first reference of a value just made (count 0, seen by no other
+// thread yet), given without an atomic operation.
+ns::Ref<ns::Object> firstReference(ns::Object* value) {
+    value->setInitialReferences(1);
+    return ns::Ref<ns::Object>::adopt(value);
+}
+}  // namespace
+
 ns::Ref<ns::Object> JsonTokeniser::makeNumber(const NumberDigits& n, bool negative, bool decimal,
                                               std::string_view text) {
     // Integers of fewer than 19 digits (gatherDigits stops counting at 19)
     // fit their type. A decimal keeps the token's own text: it is exact,
     // already valid JSON, and carries any exponent without narrowing it.
     if (!decimal && n.digits < 19) {
-        ns::Number* number = negative ? new ns::Number(ns::NumberType::LongLong, -static_cast<int64_t>(n.mantissa))
-                                      : new ns::Number(ns::NumberType::UnsignedLongLong, n.mantissa, 0);
-        number->setInitialReferences(1);  // brand new: no atomic operation for its first reference
-        return ns::Ref<ns::Object>::adopt(number);
+        ns::Number* number = nullptr;
+        if (placesValuesInBlocks_)
+            number = negative ? pool_.makeSigned(-static_cast<int64_t>(n.mantissa)) : pool_.makeUnsigned(n.mantissa);
+        if (!number)
+            number = negative ? new ns::Number(ns::NumberType::LongLong, -static_cast<int64_t>(n.mantissa))
+                              : new ns::Number(ns::NumberType::UnsignedLongLong, n.mantissa, 0);
+        return firstReference(number);
     }
     double nearest;
-    if (exactDouble(n, negative, nearest)) return ns::DecimalNumber::decimalNumberWithString(text, nearest);
-    return ns::DecimalNumber::decimalNumberWithString(text);
+    if (!exactDouble(n, negative, nearest)) return ns::DecimalNumber::decimalNumberWithString(text);
+    if (placesValuesInBlocks_) {
+        if (ns::DecimalNumber* placed = pool_.makeDecimal(text, nearest)) return firstReference(placed);
+    }
+    return ns::DecimalNumber::decimalNumberWithString(text, nearest);
+}
+
+ns::Ref<ns::Object> JsonTokeniser::makeString(std::string_view text) {
+    if (placesValuesInBlocks_ && FJValuePool::holds(sizeof(FJPooledString) + text.size() + 1)) {
+        if (ns::String* placed = pool_.makeString(text.data(), text.size())) return firstReference(placed);
+    }
+    return firstReference(ns::String::allocate(text));
 }
 
 }  // namespace json

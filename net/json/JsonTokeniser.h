@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "net/json/FJValuePool.h"
 #include "platform/foundation/Object.h"
 #include "platform/foundation/String.h"
 
@@ -106,10 +107,16 @@ public:
 
     JsonUTF8Stream& stream() { return stream_; }
 
+    // With this set, the strings and numbers made from now on are placed in
+    // 64 KiB blocks (FJValuePool) instead of one heap allocation each: for
+    // large inputs, since a value kept keeps its whole block. Default off.
+    void setPlacesValuesInBlocks(bool v) { placesValuesInBlocks_ = v; }
+
 private:
     int32_t getStringToken(ns::Ref<ns::Object>* token);
     int32_t getNumberToken(ns::Ref<ns::Object>* token);
-    static ns::Ref<ns::Object> makeNumber(const NumberDigits& n, bool negative, bool decimal, std::string_view text);
+    ns::Ref<ns::Object> makeNumber(const NumberDigits& n, bool negative, bool decimal, std::string_view text);
+    ns::Ref<ns::Object> makeString(std::string_view text);
     int32_t matchWord(const char* word, size_t length, int32_t kind);
     // Reads four hexadecimal digits at the read position into *value.
     // Answers 1 on success, 0 when fewer than four characters are buffered
@@ -118,6 +125,8 @@ private:
 
     JsonUTF8Stream stream_;
     std::string error_;
+    bool placesValuesInBlocks_ = false;
+    FJValuePool pool_;
 };
 
 }  // namespace json

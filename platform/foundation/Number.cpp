@@ -130,7 +130,7 @@ DecimalNumber::DecimalNumber(std::string_view text, double nearest)
 }
 
 Ref<DecimalNumber> DecimalNumber::create(std::string_view text, double nearest, bool known) {
-    void* memory = ::operator new(sizeof(DecimalNumber) + text.size());  // chars_ holds the NUL
+    void* memory = ::operator new(sizeWithText(text.size()));  // chars_ holds the NUL
     auto* n = new (memory) DecimalNumber(text, nearest);
     if (!known) n->v_.d = nearestDouble(text, n->chars_);
     n->setInitialReferences(1);  // brand new: its first reference needs no atomic operation

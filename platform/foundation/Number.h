@@ -108,7 +108,7 @@ protected:
 // A decimal number that keeps its exact text ("0.1" stays "0.1"), for codecs
 // that must not round what they read. Its numeric value is the nearest double.
 // The text lives in the same allocation as the object.
-class DecimalNumber final : public Number {
+class DecimalNumber : public Number {
 public:
     const char* className() const override { return "DecimalNumber"; }
     std::string description() const override { return std::string(text()); }
@@ -119,10 +119,16 @@ public:
     // while scanning it), so the text is not read a second time.
     static Ref<DecimalNumber> decimalNumberWithString(std::string_view text, double nearest);
 
+    // The bytes a decimal with `length` bytes of text takes, text included.
+    static constexpr size_t sizeWithText(size_t length) { return sizeof(DecimalNumber) + length; }
     static void operator delete(void* p) { ::operator delete(p); }
 
-private:
+protected:
+    // For subclasses placed in memory of their own (sizeWithText bytes);
+    // `nearest` is the nearest double of `text`.
     DecimalNumber(std::string_view text, double nearest);
+
+private:
     static Ref<DecimalNumber> create(std::string_view text, double nearest, bool known);
     size_t length_;
     char chars_[1];  // length_ bytes and a terminating NUL, continuing past the object

@@ -7,12 +7,14 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "net/json/JsonCategories.h"
 #include "net/json/JsonParser.h"
 #include "net/json/JsonStreamParser.h"
 #include "net/json/JsonStreamParserAdapter.h"
+#include "net/json/JsonWriter.h"
 #include "net/json/tests/StreamTestUtil.h"
 #include "platform/foundation/Foundation.h"
 
@@ -257,6 +259,56 @@ TEST(StreamParserNumbers, ValuesAreExactAndDoNotDependOnSplits) {
             ASSERT_EQ(bitsOf(a->doubleValue()), bitsOf(b->doubleValue())) << texts[i] << " in pieces of " << piece;
         }
     }
+}
+
+TEST(StreamParserValues, LargeDocumentsValuesOutliveTheirTreeAndWriteBack) {
+    // A large document's strings and numbers share blocks of memory: what is
+    // kept from it stays valid after the tree and the parser are gone, also
+    // when let go on another thread, and writes back as it was read.
+    std::string doc = "[";
+    for (int i = 1; i <= 6000; ++i) {
+        char row[160];
+        std::snprintf(row, sizeof row, "%s[\"row %d\",-%d.%03de-7,%d,\"tab\\tquote\\\"%d\",%d%019d,-%d]", i > 1 ? "," : "",
+                      i, i, i % 1000, i, i, i + 1, i, i);
+        doc += row;
+    }
+    doc += ",[\"" + std::string(5000, 'x') + "\"]]";
+    ASSERT_GE(doc.size(), 128u * 1024);
+
+    ns::Ref<ns::Object> text, decimal, integer, escaped, bigInteger, negative, longText;
+    {
+        Outcome o = parse(doc);
+        ASSERT_TRUE(o.value) << o.error;
+        auto writer = ns::make<json::JsonWriter>();
+        auto written = writer->stringWithObject(o.value.get());
+        ASSERT_TRUE(written) << writer->error();
+        EXPECT_TRUE(written->utf8() == doc);
+        auto* rows = ns::as<ns::Array>(o.value.get());
+        auto* row = ns::as<ns::Array>(rows->objectAtIndex(4320));
+        text = row->objectAtIndex(0);
+        decimal = row->objectAtIndex(1);
+        integer = row->objectAtIndex(2);
+        escaped = row->objectAtIndex(3);
+        bigInteger = row->objectAtIndex(4);
+        negative = row->objectAtIndex(5);
+        longText = ns::as<ns::Array>(rows->objectAtIndex(6000))->objectAtIndex(0);
+    }
+    EXPECT_EQ(dump(text), "\"row 4321\"");
+    EXPECT_EQ(dump(decimal), "dec(-4321.321e-7)");
+    EXPECT_EQ(ns::as<ns::Number>(decimal.get())->doubleValue(), -4321.321e-7);
+    EXPECT_EQ(dump(integer), "Q(4321)");
+    EXPECT_EQ(dump(escaped), "\"tab\\x09quote\\x224321\"");
+    EXPECT_EQ(dump(bigInteger), "dec(43220000000000000004321)");
+    EXPECT_EQ(dump(negative), "q(-4321)");
+    EXPECT_EQ(ns::as<ns::String>(longText.get())->utf8().size(), 5000u);
+    std::thread other([&] {
+        decimal = nullptr;
+        text = nullptr;
+    });
+    other.join();
+    integer = nullptr;
+    escaped = nullptr;
+    EXPECT_EQ(dump(bigInteger), "dec(43220000000000000004321)");
 }
 
 TEST(StreamParserStrings, EscapesAndUnicode) {
