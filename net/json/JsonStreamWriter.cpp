@@ -37,19 +37,14 @@ namespace {
 template <class State>
 const JsonStreamWriterState* next() { return State::sharedInstance(); }
 
-// The container states the writer compares with on every open and close,
-// looked up once.
-struct ContainerStates {
+}  // namespace
+
+struct JsonStreamWriter::ContainerStates {
     const JsonStreamWriterState* objectStart = JsonStreamWriterStateObjectStart::sharedInstance();
     const JsonStreamWriterState* objectKey = JsonStreamWriterStateObjectKey::sharedInstance();
     const JsonStreamWriterState* arrayStart = JsonStreamWriterStateArrayStart::sharedInstance();
     const JsonStreamWriterState* arrayValue = JsonStreamWriterStateArrayValue::sharedInstance();
 };
-const ContainerStates& containerStates() {
-    static const ContainerStates states;
-    return states;
-}
-}  // namespace
 
 // Start: the top-level container moves the stream to complete, after which
 // it is closed. Object start and key want a key (a key is separated by ","
@@ -131,40 +126,47 @@ EscapedStringCache& escapedStringCache() {
 
 bool needsEscape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
 
+// Whether any byte of the word is below 0x20, a quote or a backslash.
+[[gnu::always_inline]] inline bool anyEscapeIn(uint64_t w) {
+    constexpr uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+    auto hasZero = [](uint64_t v) { return (v - ones) & ~v & highs; };
+    return (hasZero(w ^ (ones * '"')) | hasZero(w ^ (ones * '\\')) | ((w - ones * 0x20) & ~w & highs)) != 0;
+}
+
+// Whether a text of at most 16 bytes has nothing to escape: its bytes read
+// as two words of overlapping pieces (the short ones filled with a plain
+// letter), without a loop.
+[[gnu::always_inline]] inline bool shortTextIsClean(const char* p, size_t n) {
+    uint64_t a, b;
+    if (n >= 8) {
+        std::memcpy(&a, p, 8);
+        std::memcpy(&b, p + n - 8, 8);
+        return !anyEscapeIn(a) && !anyEscapeIn(b);
+    }
+    constexpr uint64_t letters = 0x6161616161616161ull;
+    if (n >= 4) {
+        uint32_t x, y;
+        std::memcpy(&x, p, 4);
+        std::memcpy(&y, p + n - 4, 4);
+        return !anyEscapeIn(x | (uint64_t(y) << 32));
+    }
+    if (n == 0) return true;
+    const auto* u = reinterpret_cast<const unsigned char*>(p);
+    a = (letters & ~0xFFFFFFull) | u[0] | (uint64_t(u[n / 2]) << 8) | (uint64_t(u[n - 1]) << 16);
+    return !anyEscapeIn(a);
+}
+
 // Index of the first byte that needs an escape, or the length.
 size_t firstEscape(std::string_view text) {
     size_t i = 0, n = text.size();
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    // Eight bytes at a time: a byte below 0x20, a quote or a backslash.
-    constexpr uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
-    auto hasZero = [&](uint64_t v) { return (v - ones) & ~v & highs; };
-    auto anyEscape = [&](uint64_t w) {
-        return (hasZero(w ^ (ones * '"')) | hasZero(w ^ (ones * '\\')) | ((w - ones * 0x20) & ~w & highs)) != 0;
-    };
+    // Eight bytes at a time, the last few as one word of pieces.
     for (; i + 8 <= n; i += 8) {
         uint64_t w;
         std::memcpy(&w, p + i, 8);
-        if (anyEscape(w)) break;
+        if (anyEscapeIn(w)) break;
     }
-    // The last few bytes as one word of overlapping pieces, filled with a
-    // plain letter: a short key needs no byte loop when it is clean.
-    if (size_t rest = n - i; rest > 0 && rest < 8) {
-        uint64_t w = ones * 'a';
-        if (rest >= 4) {
-            uint32_t a, b;
-            std::memcpy(&a, p + i, 4);
-            std::memcpy(&b, p + n - 4, 4);
-            w = a | (uint64_t(b) << 32);
-        } else if (rest >= 2) {
-            uint16_t a, b;
-            std::memcpy(&a, p + i, 2);
-            std::memcpy(&b, p + n - 2, 2);
-            w = (w & ~0xFFFFFFFFull) | a | (uint64_t(b) << 16);
-        } else {
-            w = (w & ~0xFFull) | p[i];
-        }
-        if (!anyEscape(w)) return n;
-    }
+    if (i + 8 > n && shortTextIsClean(text.data() + i, n - i)) return n;
     for (; i < n; ++i)
         if (needsEscape(p[i])) return i;
     return n;
@@ -240,6 +242,20 @@ bool isPlainValue(const ns::Object* o) {
 // Writer
 
 JsonStreamWriter::JsonStreamWriter() : state_(JsonStreamWriterStateStart::sharedInstance()) {
+    static const ContainerStates states = [] {
+        for (const JsonStreamWriterState* state :
+             {static_cast<const JsonStreamWriterState*>(JsonStreamWriterStateStart::sharedInstance()),
+              static_cast<const JsonStreamWriterState*>(JsonStreamWriterStateComplete::sharedInstance()),
+              static_cast<const JsonStreamWriterState*>(JsonStreamWriterStateError::sharedInstance()),
+              static_cast<const JsonStreamWriterState*>(JsonStreamWriterStateObjectStart::sharedInstance()),
+              static_cast<const JsonStreamWriterState*>(JsonStreamWriterStateObjectKey::sharedInstance()),
+              static_cast<const JsonStreamWriterState*>(JsonStreamWriterStateObjectValue::sharedInstance()),
+              static_cast<const JsonStreamWriterState*>(JsonStreamWriterStateArrayStart::sharedInstance()),
+              static_cast<const JsonStreamWriterState*>(JsonStreamWriterStateArrayValue::sharedInstance())})
+            state->resolveNext();
+        return ContainerStates{};
+    }();
+    states_ = &states;
     stateStack_.reserve(32);
     escapedStringCache();  // class set-up, once per process
 }
@@ -249,12 +265,39 @@ void JsonStreamWriter::sendBytes(const void* bytes, size_t length) {
 }
 
 void JsonStreamWriter::flushTreeBytes() {
+    if (treeData_) {
+        treeData_->commitAppended(static_cast<size_t>(treeNext_ - treeBase_));
+        treeBase_ = treeNext_;
+        return;
+    }
     char* begin = treeBytes_.get();
     if (treeDelegate_ && treeNext_ != begin) treeDelegate_->writerAppendBytesLength(this, begin, treeNext_ - begin);
     treeNext_ = begin;
 }
 
+void JsonStreamWriter::makeDataRoom(size_t length) {
+    // The data grows by doubling; a piece's worth is asked for at least, so
+    // that room is looked up again only every so often.
+    char* room = reinterpret_cast<char*>(treeData_->roomToAppend(std::max(length, kTreeBytesBatch)));
+    treeBase_ = treeNext_ = room;
+    treeEnd_ = room + (treeData_->capacity() - treeData_->length());
+}
+
+char* JsonStreamWriter::moreTreeRoom(size_t length) {
+    flushTreeBytes();
+    if (treeData_) {
+        makeDataRoom(length + 16);
+        return treeNext_;
+    }
+    return length + 16 > kTreeBytesBatch ? nullptr : treeNext_;
+}
+
 void JsonStreamWriter::appendToFullTree(const void* bytes, size_t length) {
+    if (treeData_) {
+        std::memcpy(moreTreeRoom(length), bytes, length);
+        treeNext_ += length;
+        return;
+    }
     flushTreeBytes();
     if (length + 16 > kTreeBytesBatch) {
         treeDelegate_->writerAppendBytesLength(this, bytes, length);
@@ -262,6 +305,12 @@ void JsonStreamWriter::appendToFullTree(const void* bytes, size_t length) {
     }
     std::memcpy(treeNext_, bytes, length);
     treeNext_ += length;
+}
+
+void JsonStreamWriter::settleTreeBytes() {
+    if (!treeData_) return;
+    flushTreeBytes();
+    treeBase_ = treeNext_ = treeEnd_ = nullptr;  // no room: the next write looks it up
 }
 
 inline bool JsonStreamWriter::beginValue(bool isKey, bool isOpening) {
@@ -275,31 +324,31 @@ inline bool JsonStreamWriter::beginValue(bool isKey, bool isOpening) {
 bool JsonStreamWriter::writeObjectOpen() {
     if (!beginValue(false, true)) return false;
     stateStack_.push_back(state_);
-    state_ = containerStates().objectStart;
+    state_ = states_->objectStart;
     if (maxDepth_ && stateStack_.size() > maxDepth_) {
         error_ = "Nested too deep";
         return false;
     }
-    appendBytes("{");
+    appendByte('{');
     return true;
 }
 
 bool JsonStreamWriter::writeArrayOpen() {
     if (!beginValue(false, true)) return false;
     stateStack_.push_back(state_);
-    state_ = containerStates().arrayStart;
+    state_ = states_->arrayStart;
     if (maxDepth_ && stateStack_.size() > maxDepth_) {
         error_ = "Nested too deep";
         return false;
     }
-    appendBytes("[");
+    appendByte('[');
     return true;
 }
 
 bool JsonStreamWriter::writeObjectClose() {
     if (state_->isInvalidState(this)) return false;
     // Only an object whose last key has its value may close.
-    const ContainerStates& states = containerStates();
+    const ContainerStates& states = *states_;
     if (stateStack_.empty() || (state_ != states.objectStart && state_ != states.objectKey)) {
         error_ = "Unexpected object close";
         return false;
@@ -308,7 +357,7 @@ bool JsonStreamWriter::writeObjectClose() {
     state_ = stateStack_.back();
     stateStack_.pop_back();
     if (humanReadable_) inner->appendWhitespace(this);
-    appendBytes("}");
+    appendByte('}');
     state_->transitionState(this);
     return true;
 }
@@ -316,7 +365,7 @@ bool JsonStreamWriter::writeObjectClose() {
 bool JsonStreamWriter::writeArrayClose() {
     if (state_->isInvalidState(this)) return false;
     if (state_->expectingKey(this)) return false;
-    const ContainerStates& states = containerStates();
+    const ContainerStates& states = *states_;
     if (stateStack_.empty() || (state_ != states.arrayStart && state_ != states.arrayValue)) {
         error_ = "Unexpected array close";
         return false;
@@ -325,7 +374,7 @@ bool JsonStreamWriter::writeArrayClose() {
     state_ = stateStack_.back();
     stateStack_.pop_back();
     if (humanReadable_) inner->appendWhitespace(this);
-    appendBytes("]");
+    appendByte(']');
     state_->transitionState(this);
     return true;
 }
@@ -345,6 +394,11 @@ bool JsonStreamWriter::writeBool(bool value) {
 }
 
 bool JsonStreamWriter::writeString(const ns::String* string) {
+    if (string && separatorWrittenAtOnce(true)) return writeStringIn(string);
+    return writeStringChecked(string);
+}
+
+bool JsonStreamWriter::writeStringChecked(const ns::String* string) {
     if (!string) {
         error_ = "JSON serialisation not supported for (null)";
         return false;
@@ -353,8 +407,25 @@ bool JsonStreamWriter::writeString(const ns::String* string) {
     return writeStringIn(string);
 }
 
-// The quoted text of a string whose separator is written.
+// The quoted text of a string whose separator is written. A short text with
+// nothing to escape is copied here without a call; anything else goes on in
+// writeStringSlowly.
 bool JsonStreamWriter::writeStringIn(const ns::String* string) {
+    std::string_view text = string->utf8();
+    const size_t n = text.size();
+    if (n <= 16 && n + 18 <= static_cast<size_t>(treeEnd_ - treeNext_) && shortTextIsClean(text.data(), n)) {
+        char* out = treeNext_;
+        *out++ = '"';
+        copyShort(out, text.data(), n);
+        out[n] = '"';
+        treeNext_ = out + n + 1;
+        state_->transitionState(this);
+        return true;
+    }
+    return writeStringSlowly(string);
+}
+
+bool JsonStreamWriter::writeStringSlowly(const ns::String* string) {
     std::string_view text = string->utf8();
     size_t from = firstEscape(text);
     // Nothing to escape in a tree: the quoted text is the text itself.
@@ -394,6 +465,19 @@ bool JsonStreamWriter::writeNumber(const ns::Number* number) {
 }
 
 bool JsonStreamWriter::writeNumberOfKind(const ns::Number* number, JsonValueKind kind) {
+    // An integer with room in a tree (where the number formatters may write
+    // kNumberRoom bytes) is made here without a call of its own.
+    if (kind == JsonValueKind::Number && !number->isBool() && !number->isFloatingPoint() &&
+        static_cast<size_t>(treeEnd_ - treeNext_) >= kNumberRoom + 17 && separatorWrittenAtOnce(false)) {
+        treeNext_ = number->isUnsigned() ? ns::formatUnsigned(number->unsignedLongLongValue(), treeNext_)
+                                         : ns::formatSigned(number->longLongValue(), treeNext_);
+        state_->transitionState(this);
+        return true;
+    }
+    return writeNumberChecked(number, kind);
+}
+
+bool JsonStreamWriter::writeNumberChecked(const ns::Number* number, JsonValueKind kind) {
     if (number->isBool()) return writeBool(number->boolValue());
     if (!beginValue(false, false)) return false;
 
@@ -409,7 +493,7 @@ bool JsonStreamWriter::writeNumberOfKind(const ns::Number* number, JsonValueKind
 }
 
 // A number formatted at `out` (a tree's bytes) or else in `buf`, ending at `end`.
-void JsonStreamWriter::finishNumber(char* out, const char* buf, char* end) {
+inline void JsonStreamWriter::finishNumber(char* out, const char* buf, char* end) {
     if (out) treeNext_ = end;
     else appendBytesLength(buf, static_cast<size_t>(end - buf));
     state_->transitionState(this);
@@ -441,20 +525,45 @@ bool JsonStreamWriter::writeDouble(double d) {
     return true;
 }
 
+// The delegate held and the tree's output set up for the length of a tree
+// write; at its end (also when a proxy throws) everything written is handed
+// on and the writer goes back to single writes.
+class JsonStreamWriter::TreeScope {
+public:
+    TreeScope(JsonStreamWriter& writer, ns::Ref<JsonStreamWriterDelegate> delegate)
+        : writer_(writer), delegate_(std::move(delegate)) {
+        JsonStreamWriter& w = writer_;
+        w.treeDelegate_ = delegate_.get();
+        if ((w.treeData_ = delegate_->writerOutputData(&w))) {
+            w.treeBase_ = w.treeNext_ = w.treeEnd_ = nullptr;  // room is made by the first write
+            return;
+        }
+        if (!w.treeBytes_) w.treeBytes_ = std::make_unique_for_overwrite<char[]>(kTreeBytesBatch);
+        w.treeNext_ = w.treeBytes_.get();
+        w.treeEnd_ = w.treeNext_ + kTreeBytesBatch;
+    }
+    ~TreeScope() {
+        JsonStreamWriter& w = writer_;
+        w.flushTreeBytes();  // what was written before a failure too
+        w.treeDelegate_ = nullptr;
+        w.treeData_ = nullptr;
+        w.treeBase_ = w.treeNext_ = w.treeEnd_ = nullptr;
+    }
+    TreeScope(const TreeScope&) = delete;
+    TreeScope& operator=(const TreeScope&) = delete;
+
+private:
+    JsonStreamWriter& writer_;
+    ns::Ref<JsonStreamWriterDelegate> delegate_;
+};
+
 // Holds the delegate for the whole tree, so bytes go straight to it.
 bool JsonStreamWriter::writeTree(const ns::Object* root, bool (JsonStreamWriter::*write)(const ns::Object*)) {
     if (treeDelegate_) return (this->*write)(root);
     ns::Ref<JsonStreamWriterDelegate> delegate = delegate_.lock();
     if (!delegate) return (this->*write)(root);
-    if (!treeBytes_) treeBytes_ = std::make_unique<char[]>(kTreeBytesBatch);
-    treeNext_ = treeBytes_.get();
-    treeEnd_ = treeNext_ + kTreeBytesBatch;
-    treeDelegate_ = delegate.get();
-    bool ok = (this->*write)(root);
-    flushTreeBytes();  // what was written before a failure too
-    treeDelegate_ = nullptr;
-    treeNext_ = treeEnd_ = nullptr;
-    return ok;
+    TreeScope scope(*this, std::move(delegate));
+    return (this->*write)(root);
 }
 
 bool JsonStreamWriter::writeObject(const ns::Dictionary* dict) {
@@ -500,9 +609,10 @@ bool JsonStreamWriter::emptyWrittenAtOnce() const {
     return !humanReadable_ && (!maxDepth_ || stateStack_.size() < maxDepth_);
 }
 
-bool JsonStreamWriter::writeEmptyContainer(std::string_view brackets) {
+bool JsonStreamWriter::writeEmptyContainer(char open, char close) {
     if (!beginValue(false, true)) return false;
-    appendBytes(brackets);
+    appendByte(open);
+    appendByte(close);
     state_->transitionState(this);
     return true;
 }
@@ -513,7 +623,8 @@ bool JsonStreamWriter::writeObjectTree(const ns::Object* object) {
         return false;
     }
     auto* dict = static_cast<const ns::Dictionary*>(object);
-    if (dict->count() == 0 && emptyWrittenAtOnce()) return writeEmptyContainer("{}");
+    size_t n = dict->count();
+    if (n == 0 && emptyWrittenAtOnce()) return writeEmptyContainer('{', '}');
     ContainerScope scope(*this, dict);
     if (sortKeys_) return writeSortedObject(*dict);
     if (!writeObjectOpen()) return false;
@@ -521,9 +632,10 @@ bool JsonStreamWriter::writeObjectTree(const ns::Object* object) {
     // The entries are read in place where the dictionary keeps them so, and
     // found again after a proxy was asked (it may have changed them).
     const ns::Dictionary::Entry* entries = dict->entriesInMemory();
-    for (size_t i = 0, n = dict->count(); i < n; ++i) {
+    for (size_t i = 0; i < n; ++i) {
         const ns::Object* key = entries ? entries[i].first.get() : dict->keyAtIndex(i);
-        if (kinds_.kindOf(key) != JsonValueKind::String) {
+        // Keys are nearly always of the one string class.
+        if (!key || (&typeid(*key) != &typeid(ns::String) && kinds_.kindOf(key) != JsonValueKind::String)) {
             error_ = "JSON object key must be string: " + ns::describe(key);
             return false;
         }
@@ -570,12 +682,13 @@ bool JsonStreamWriter::writeArrayTree(const ns::Object* object) {
         return false;
     }
     auto* array = static_cast<const ns::Array*>(object);
-    if (array->count() == 0 && emptyWrittenAtOnce()) return writeEmptyContainer("[]");
+    size_t n = array->count();
+    if (n == 0 && emptyWrittenAtOnce()) return writeEmptyContainer('[', ']');
     ContainerScope scope(*this, array);
     if (!writeArrayOpen()) return false;
     const uint64_t proxies = proxiesAsked_;
     const ns::Ref<ns::Object>* objects = array->objectsInMemory();  // as for dictionaries
-    for (size_t i = 0, n = array->count(); i < n; ++i) {
+    for (size_t i = 0; i < n; ++i) {
         if (!writeValue(objects ? objects[i].get() : array->objectAtIndex(i))) return false;
         if (proxiesAsked_ != proxies) {
             n = array->count();
@@ -586,7 +699,8 @@ bool JsonStreamWriter::writeArrayTree(const ns::Object* object) {
 }
 
 bool JsonStreamWriter::writeValue(const ns::Object* value) {
-    const JsonValueKind kind = kinds_.kindOf(value);
+    JsonValueKind kind;
+    if (!value || !kinds_.knownKind(value, kind)) return writeOtherValue(value);
     // Strings and numbers by a plain test: a jump table whose target changes
     // from value to value costs a mispredicted indirect branch each time.
     if (kind == JsonValueKind::String) return writeString(static_cast<const ns::String*>(value));
@@ -599,8 +713,15 @@ bool JsonStreamWriter::writeValue(const ns::Object* value) {
             return treeDelegate_ ? writeArrayTree(value) : writeArray(static_cast<const ns::Array*>(value));
         case JsonValueKind::Decimal: return writeNumberOfKind(static_cast<const ns::Number*>(value), kind);
         case JsonValueKind::Null: return writeNull();
-        default: break;  // Other (strings and numbers were written above)
+        default: return writeOtherValue(value);  // strings and numbers were written above
     }
+}
+
+// Kept out of writeValue (classes not yet met, proxies, failures), so that
+// the common kinds go on without a frame of their own.
+bool JsonStreamWriter::writeOtherValue(const ns::Object* value) {
+    // A class met for the first time is classified and written as its kind.
+    if (kinds_.kindOf(value) != JsonValueKind::Other) return writeValue(value);
     if (auto* p = dynamic_cast<const JsonProxy*>(value)) return writeProxy(value, p);
     error_ = std::string("JSON serialisation not supported for ") + (value ? value->className() : "(null)");
     return false;
@@ -610,10 +731,14 @@ bool JsonStreamWriter::writeProxy(const ns::Object* object, const JsonProxy* pro
     ns::Ref<const ns::Object> keep(object);  // the proxy may drop itself from the tree
     holdOpenContainers();
     ++proxiesAsked_;
+    settleTreeBytes();
     ns::Ref<ns::Object> v = proxy->proxyForJson();
     for (int hops = 1;; ++hops) {
         auto* next = dynamic_cast<const JsonProxy*>(v.get());
-        if (!next || isPlainValue(v.get())) return writeValue(v.get());
+        if (!next || isPlainValue(v.get())) {
+            settleTreeBytes();
+            return writeValue(v.get());
+        }
         if (hops >= kMaxProxyChain) {
             error_ = std::string("JSON serialisation not supported for ") + v->className();
             return false;

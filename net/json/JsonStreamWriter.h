@@ -32,6 +32,12 @@ class JsonStreamWriter;
 class JsonStreamWriterDelegate : public virtual ns::Object {
 public:
     virtual void writerAppendBytesLength(JsonStreamWriter* writer, const void* bytes, size_t length) = 0;
+    // A delegate that only collects the bytes at the end of data of its own
+    // may answer that data: the bytes of a whole tree (writeObject,
+    // writeArray) are then written straight into it, with no piece buffer
+    // in between and no call per piece. Everything written so far is in it
+    // when the tree is done or has failed, and before a proxy is asked.
+    virtual ns::MutableData* writerOutputData(JsonStreamWriter*) { return nullptr; }
 };
 
 // An object that is neither array, dictionary, string, number nor null can
@@ -79,13 +85,15 @@ protected:
     explicit JsonStreamWriterState(Traits t) : traits_(t), next_(nullptr) {}
 
 private:
+    friend class JsonStreamWriter;
     static bool failWith(JsonStreamWriter* writer, const char* message);
-    const JsonStreamWriterState* nextState() const {
-        // Looked up on first use: the states name each other.
-        const JsonStreamWriterState* n = next_.load(std::memory_order_acquire);
-        if (!n && traits_.next) next_.store(n = traits_.next(), std::memory_order_release);
-        return n;
+    // The states name each other, so the state after a value is looked up
+    // once, when the first writer is made (resolveNext), not as each state
+    // is constructed; a writer then reads it without a test.
+    void resolveNext() const {
+        if (traits_.next) next_.store(traits_.next(), std::memory_order_relaxed);
     }
+    const JsonStreamWriterState* nextState() const { return next_.load(std::memory_order_relaxed); }
 
     Traits traits_;
     mutable std::atomic<const JsonStreamWriterState*> next_{nullptr};
@@ -134,10 +142,15 @@ public:
     bool writeNumber(const ns::Number* number);
     // Passes bytes to the delegate.
     void appendBytesLength(const void* bytes, size_t length) {
+        // A tree's bytes, with 16 bytes to spare so that short copies may
+        // move whole words (outside a tree there is no room at all).
+        if (length + 16 <= static_cast<size_t>(treeEnd_ - treeNext_)) {
+            copyShort(treeNext_, bytes, length);
+            treeNext_ += length;
+            return;
+        }
         if (!treeDelegate_) return sendBytes(bytes, length);
-        if (length + 16 > static_cast<size_t>(treeEnd_ - treeNext_)) return appendToFullTree(bytes, length);
-        copyShort(treeNext_, bytes, length);
-        treeNext_ += length;
+        appendToFullTree(bytes, length);
     }
     // Copies `length` bytes to `to`, which has 16 bytes of room past them:
     // short runs (tokens, keys) without a library call.
@@ -165,6 +178,14 @@ public:
         }
     }
     void appendBytes(std::string_view s) { appendBytesLength(s.data(), s.size()); }
+    // One byte (a separator, a bracket): stored at once where a tree's room allows.
+    void appendByte(char c) {
+        if (static_cast<size_t>(treeEnd_ - treeNext_) > 16) {
+            *treeNext_++ = c;
+            return;
+        }
+        appendBytesLength(&c, 1);
+    }
 
     const std::string& error() const { return error_; }
     void setError(std::string e) { error_ = std::move(e); }
@@ -194,25 +215,46 @@ private:
     // The common steps before a value: validity and key tests, separator
     // and (human-readable) whitespace.
     bool beginValue(bool isKey, bool isOpening);
+    // The same where nothing can fail or be laid out (an open state, compact
+    // text, room in a tree): the separator stored at once; false, with
+    // nothing done, where beginValue is needed.
+    bool separatorWrittenAtOnce(bool isKey) {
+        const JsonStreamWriterState::Traits& t = state_->traits_;
+        if (t.closed || (t.keyOnly && !isKey) || humanReadable_ || static_cast<size_t>(treeEnd_ - treeNext_) <= 16)
+            return false;
+        if (t.separator) *treeNext_++ = t.separator;
+        return true;
+    }
+    [[gnu::noinline]] bool writeStringChecked(const ns::String* string);
+    [[gnu::noinline]] bool writeStringSlowly(const ns::String* string);
+    [[gnu::noinline]] bool writeNumberChecked(const ns::Number* number, JsonValueKind kind);
     bool writeProxy(const ns::Object* object, const JsonProxy* proxy);
+    [[gnu::noinline]] bool writeOtherValue(const ns::Object* value);
     bool writeSortedObject(const ns::Dictionary& dict);
     void sendBytes(const void* bytes, size_t length);
+    // Hands the tree's bytes written so far on: to the delegate (piece
+    // buffer) or counted in its data.
     void flushTreeBytes();
     void appendToFullTree(const void* bytes, size_t length);
     // Room for `length` more bytes of a tree at treeNext_ (the pieces already
     // collected handed on first when needed); nullptr when the bytes are too
     // many for the piece buffer.
     char* reserveTreeBytes(size_t length) {
-        if (length + 16 > static_cast<size_t>(treeEnd_ - treeNext_)) {
-            flushTreeBytes();
-            if (length + 16 > kTreeBytesBatch) return nullptr;
-        }
+        if (length + 16 > static_cast<size_t>(treeEnd_ - treeNext_)) return moreTreeRoom(length);
         return treeNext_;
     }
+    char* moreTreeRoom(size_t length);
+    // Room for at least `length` bytes at the end of the output data.
+    void makeDataRoom(size_t length);
+    // Before a proxy is asked: the bytes so far are handed on, and the room
+    // in the output data is looked up again afterwards (the proxy may have
+    // changed the data).
+    void settleTreeBytes();
+    class TreeScope;
     bool writeStringIn(const ns::String* string);
     bool writeStringQuoting(std::string_view text, size_t from);
     bool emptyWrittenAtOnce() const;
-    bool writeEmptyContainer(std::string_view brackets);
+    bool writeEmptyContainer(char open, char close);
     bool writeNumberOfKind(const ns::Number* number, JsonValueKind kind);
     static constexpr size_t kNumberRoom = 48;  // what the number formatters may write
     void finishNumber(char* out, const char* buf, char* end);
@@ -230,17 +272,25 @@ private:
     bool writeDouble(double d);
     bool writeDecimal(const ns::Number* number);
 
+    // The container states opens and closes compare with, looked up once.
+    struct ContainerStates;
+    const ContainerStates* states_;
+
     std::string error_;
     std::vector<const JsonStreamWriterState*> stateStack_;
     const JsonStreamWriterState* state_;
     ns::Weak<JsonStreamWriterDelegate> delegate_;
-    // While a whole tree is written, its bytes collect in treeBytes_ and go
-    // to the delegate (looked up once; writeTree holds it) in pieces, the
-    // last when the tree is done or has failed.
+    // While a whole tree is written, its bytes go straight into the
+    // delegate's output data when it has one (treeData_, from treeBase_ on
+    // not yet counted in it), or else collect in treeBytes_ and go to the
+    // delegate (looked up once; writeTree holds it) in pieces, the last when
+    // the tree is done or has failed.
     JsonStreamWriterDelegate* treeDelegate_ = nullptr;
+    ns::MutableData* treeData_ = nullptr;
     static constexpr size_t kTreeBytesBatch = 64 * 1024;  // handed on in pieces of at most this size
     std::unique_ptr<char[]> treeBytes_;
-    char* treeNext_ = nullptr;
+    char* treeBase_ = nullptr;
+    char* treeNext_ = nullptr;  // both nullptr outside a tree
     char* treeEnd_ = nullptr;
     std::vector<OpenContainer> openContainers_;
     uint64_t proxiesAsked_ = 0;  // proxies asked for their value so far
@@ -252,7 +302,7 @@ private:
 };
 
 inline void JsonStreamWriterState::appendSeparator(JsonStreamWriter* writer) const {
-    if (traits_.separator) writer->appendBytesLength(&traits_.separator, 1);
+    if (traits_.separator) writer->appendByte(traits_.separator);
 }
 
 inline void JsonStreamWriterState::transitionState(JsonStreamWriter* writer) const {
@@ -267,6 +317,7 @@ public:
     void writerAppendBytesLength(JsonStreamWriter*, const void* bytes, size_t length) override {
         data_->appendBytes(bytes, length);
     }
+    ns::MutableData* writerOutputData(JsonStreamWriter*) override { return data_.get(); }
     const ns::Ref<ns::MutableData>& data() const { return data_; }
 
 private:

@@ -36,6 +36,18 @@ public:
             if (!types_[slot]) return remember(o, type, slot);
         }
     }
+    // The kind of a non-nil object of a class met before, without a call:
+    // false for a class not yet remembered (kindOf then learns it).
+    bool knownKind(const ns::Object* o, JsonValueKind& kind) const {
+        const std::type_info* type = &typeid(*o);
+        for (size_t slot = home(type);; slot = (slot + 1) % kSlots) {
+            if (types_[slot] == type) {
+                kind = kinds_[slot];
+                return true;
+            }
+            if (!types_[slot]) return false;
+        }
+    }
 
 private:
     static constexpr size_t kSlots = 32;

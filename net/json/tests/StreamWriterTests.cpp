@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <stdexcept>
 #include <thread>
 #include <utility>
 #include <string>
@@ -183,15 +184,22 @@ TEST(StreamWriterOutput, StringEscapes) {
     EXPECT_EQ(ns::as<ns::Array>(back.get())->objectAtIndexAs<ns::String>(0)->utf8(), raw);
 
     // Short texts, as values and as keys: a byte to escape is found at every
-    // place of texts of 1 to 9 bytes.
-    for (size_t n = 1; n <= 9; ++n) {
+    // place of texts of 1 to 20 bytes (read a word or two at a time), and
+    // the bytes next to those that need it are copied as they are.
+    const std::pair<char, std::string> escaped[] = {{'"', "\\\""}, {'\\', "\\\\"}, {'\x01', "\\u0001"}, {'\x1f', "\\u001f"}};
+    for (size_t n = 1; n <= 20; ++n) {
         for (size_t at = 0; at < n; ++at) {
-            for (char c : {'"', '\x01'}) {
+            for (const auto& [c, escape] : escaped) {
                 std::string t(n, 'k');
                 t[at] = c;
-                std::string quoted = "\"" + t.substr(0, at) + (c == '"' ? "\\\"" : "\\u0001") + t.substr(at + 1) + "\"";
+                std::string quoted = "\"" + t.substr(0, at) + escape + t.substr(at + 1) + "\"";
                 EXPECT_EQ(write(arr({ns::String::make(t)})).text, "[" + quoted + "]") << n << " " << at;
                 EXPECT_EQ(write(ns::Dictionary::make({{ns::String::make(t), ns::num(1)}})).text, "{" + quoted + ":1}");
+            }
+            for (char c : {' ', '!', '#', '[', ']', '\x7f', '/'}) {
+                std::string t(n, 'k');
+                t[at] = c;
+                EXPECT_EQ(write(arr({ns::String::make(t)})).text, "[\"" + t + "\"]") << n << " " << at;
             }
         }
     }
@@ -235,6 +243,86 @@ TEST(StreamWriterOutput, NumberFormats) {
               "[true,false,18446744073709551615,9223372036854775808,-9223372036854775808,-5,-3,200,"
               "0.10000000000000001,1.5,1.0000000000000001e+300,-0,0.5,3,1.50,1E70000,-0.0,0.5,"
               "1e+21,1.0000000000000001e-05,4.9406564584124654e-324,10000000000000000,0.0001]");
+}
+
+// Collects what it is handed, piece by piece, without data of its own.
+class PieceCollector final : public json::JsonStreamWriterDelegate {
+public:
+    std::string text;
+    int pieces = 0;
+    void writerAppendBytesLength(json::JsonStreamWriter*, const void* bytes, size_t length) override {
+        text.append(static_cast<const char*>(bytes), length);
+        ++pieces;
+    }
+};
+
+// Asks the accumulator how many bytes it holds when the writer asks for the
+// proxy's value, or throws.
+class Probe final : public ns::Object, public json::JsonProxy {
+public:
+    Ref<json::JsonStreamWriterAccumulator> accumulator;
+    mutable std::vector<size_t> seen;
+    bool throws = false;
+    Ref<ns::Object> proxyForJson() const override {
+        if (throws) throw std::runtime_error("probe");
+        seen.push_back(accumulator->data()->length());
+        return ns::str("probe");
+    }
+};
+
+TEST(StreamWriterOutput, TreesReachEveryDelegateAlike) {
+    // Far more than one piece or one step of the output's growth: strings
+    // short and long, keys, integers, doubles, empty containers.
+    auto items = ns::MutableArray::make();
+    std::string expected = "[";
+    for (int i = 0; i < 6000; ++i) {
+        std::string s = std::string(size_t(i % 40), 'a' + char(i % 26)) + (i % 7 ? "" : "\n");
+        items->addObject(ns::Dictionary::make({{"id", ns::num(i * 100003)},
+                                               {"name", ns::String::make(s)},
+                                               {"x", ns::Number::numberWithDouble(i + 0.5)},
+                                               {"e", arr({})}}));
+        std::string quoted = "\"" + s.substr(0, s.size() - (i % 7 ? 0 : 1)) + (i % 7 ? "" : "\\n") + "\"";
+        expected += std::string(i ? "," : "") + "{\"id\":" + std::to_string(i * 100003) + ",\"name\":" + quoted +
+                    ",\"x\":" + std::to_string(i) + ".5,\"e\":[]}";
+    }
+    expected += "]";
+    ASSERT_GT(expected.size(), 300u * 1024);
+    EXPECT_EQ(write(items).text, expected);  // straight into the accumulator's data
+
+    auto pieces = ns::make<PieceCollector>();
+    auto w = ns::make<json::JsonStreamWriter>();
+    w->setDelegate(pieces);
+    ASSERT_TRUE(w->writeArray(items.get()));
+    EXPECT_EQ(pieces->text, expected);
+    EXPECT_GT(pieces->pieces, 4);
+
+    // A proxy finds every byte written before it in the accumulator's data,
+    // and what it is written as follows them.
+    auto probe = ns::make<Probe>();
+    probe->accumulator = ns::make<json::JsonStreamWriterAccumulator>();
+    items->insertObjectAtIndex(probe, 3000);
+    items->addObject(probe);
+    w = ns::make<json::JsonStreamWriter>();
+    w->setDelegate(probe->accumulator);
+    ASSERT_TRUE(w->writeArray(items.get()));
+    std::string_view all = probe->accumulator->data()->view();
+    ASSERT_EQ(probe->seen.size(), 2u);
+    EXPECT_EQ(all.substr(probe->seen[0], 8), ",\"probe\"");
+    EXPECT_EQ(all.substr(probe->seen[1]), ",\"probe\"]");
+    EXPECT_EQ(all.substr(0, probe->seen[0]), std::string_view(expected).substr(0, probe->seen[0]));
+
+    // A proxy that throws leaves the bytes before it with the delegate and
+    // the writer writing single values to the delegate again.
+    auto thrower = ns::make<Probe>();
+    thrower->throws = true;
+    auto acc = ns::make<json::JsonStreamWriterAccumulator>();
+    w = ns::make<json::JsonStreamWriter>();
+    w->setDelegate(acc);
+    EXPECT_THROW(w->writeArray(arr({ns::num(1), ns::str("two"), thrower}).get()), std::runtime_error);
+    EXPECT_EQ(acc->data()->view(), "[1,\"two\"");
+    EXPECT_TRUE(w->writeArrayClose());
+    EXPECT_EQ(acc->data()->view(), "[1,\"two\"]");
+    items->removeAllObjects();
 }
 
 TEST(StreamWriterOutput, SortedKeys) {
