@@ -10,9 +10,11 @@ BandwidthThrottle& BandwidthThrottle::shared() {
     return throttle;
 }
 
-bool BandwidthThrottle::isThrottled() const {
-    std::lock_guard<std::mutex> g(lock_);
-    return throttledLocked();
+bool BandwidthThrottle::isThrottled() const { return throttled_.load(std::memory_order_acquire); }
+
+void BandwidthThrottle::settingsChangedLocked() {
+    throttled_.store(throttledLocked(), std::memory_order_release);
+    readsLimited_.store(throttledLocked() && maxPerSecond_ > 0, std::memory_order_release);
 }
 
 uint64_t BandwidthThrottle::maxPerSecond() const {
@@ -28,17 +30,20 @@ void BandwidthThrottle::setMaxPerSecond(uint64_t bytes) {
     // to sleep for minutes.
     usedInWindow_ = 0;
     wakeUp_ = 0;
+    settingsChangedLocked();
 }
 
 void BandwidthThrottle::limitOnWWANOnly(uint64_t bytes) {
     std::lock_guard<std::mutex> g(lock_);
     wwanOnly_ = true;
     maxPerSecond_ = bytes;
+    settingsChangedLocked();
 }
 
 void BandwidthThrottle::setOnWWAN(bool onWWAN) {
     std::lock_guard<std::mutex> g(lock_);
     onWWAN_ = onWWAN;
+    settingsChangedLocked();
 }
 
 void BandwidthThrottle::lift() {
@@ -47,6 +52,7 @@ void BandwidthThrottle::lift() {
     wwanOnly_ = false;
     onWWAN_ = false;
     wakeUp_ = 0;
+    settingsChangedLocked();
 }
 
 void BandwidthThrottle::addUsed(uint64_t bytes) {
@@ -76,7 +82,7 @@ void BandwidthThrottle::measure(double now) {
     if (windowEnd_ == 0 || windowEnd_ <= now) recordWindow(now);
     if (throttledLocked() && maxPerSecond_ > 0 && usedInWindow_ > maxPerSecond_) {
         double excess = static_cast<double>(usedInWindow_ - maxPerSecond_);
-        wakeUp_ = windowEnd_ + excess / static_cast<double>(maxPerSecond_);
+        wakeUp_.store(windowEnd_ + excess / static_cast<double>(maxPerSecond_), std::memory_order_release);
     }
 }
 
@@ -85,12 +91,10 @@ uint64_t BandwidthThrottle::averagePerSecond() const {
     return average_;
 }
 
-double BandwidthThrottle::wakeUp() const {
-    std::lock_guard<std::mutex> g(lock_);
-    return wakeUp_;
-}
+double BandwidthThrottle::wakeUp() const { return wakeUp_.load(std::memory_order_acquire); }
 
 size_t BandwidthThrottle::readAllowance(size_t size) const {
+    if (!readsLimited_.load(std::memory_order_acquire)) return size;
     std::lock_guard<std::mutex> g(lock_);
     if (!throttledLocked() || maxPerSecond_ == 0) return size;
     uint64_t left = usedInWindow_ >= maxPerSecond_ ? 0 : maxPerSecond_ - usedInWindow_;
@@ -106,7 +110,7 @@ uint64_t BandwidthThrottle::uploadAllowance(double now) {
         if (usedInWindow_ + answer > maxPerSecond_)
             answer = usedInWindow_ >= maxPerSecond_ ? 0 : maxPerSecond_ - usedInWindow_;
     }
-    if (answer == 0 || windowEnd_ == 0 || windowEnd_ <= now) wakeUp_ = windowEnd_;
+    if (answer == 0 || windowEnd_ == 0 || windowEnd_ <= now) wakeUp_.store(windowEnd_, std::memory_order_release);
     return answer;
 }
 

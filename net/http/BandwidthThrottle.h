@@ -7,8 +7,11 @@
 // Times are steady seconds passed in by the caller (the engine passes the
 // system clock's), so the arithmetic is tested without waiting. Its lock is
 // plain, guards only the fields below and is never held while calling out.
+// Whether a limit applies and the wake-up time are also kept where every
+// request's reads find them without the lock (they change rarely).
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -51,6 +54,8 @@ public:
 
 private:
     bool throttledLocked() const { return onWWAN_ || (maxPerSecond_ > 0 && !wwanOnly_); }
+    // Copies the settings' answers for the readers without the lock.
+    void settingsChangedLocked();
     void recordWindow(double now);
 
     mutable std::mutex lock_;
@@ -59,9 +64,11 @@ private:
     double windowEnd_ = 0;  // 0: no window yet
     std::deque<uint64_t> samples_;
     uint64_t average_ = 0;
-    double wakeUp_ = 0;
+    std::atomic<double> wakeUp_{0};  // written under lock_
     bool wwanOnly_ = false;
     bool onWWAN_ = false;
+    std::atomic<bool> throttled_{false};     // throttledLocked()
+    std::atomic<bool> readsLimited_{false};  // throttled with a limit
 };
 
 }  // namespace http

@@ -66,6 +66,11 @@ std::string lower(std::string s) {
 }
 ns::Ref<ns::String> str(const std::string& s) { return ns::String::make(s); }
 std::string textOf(const ns::Object* o) { return o ? o->description() : std::string(); }
+std::string_view textView(const ns::Object* o, std::string& scratch) {
+    if (auto* text = ns::as<ns::String>(o)) return text->view();
+    scratch = textOf(o);
+    return scratch;
+}
 bool isText(const ns::Object* o, std::string_view name) {
     if (auto* s = dynamic_cast<const ns::String*>(o)) return net::equalsIgnoringCase(s->view(), name);
     return o && net::equalsIgnoringCase(o->description(), name);
@@ -526,9 +531,10 @@ void HTTPRequest::runMain() {
     }
     applyAuthorizationHeader();
     if (requestHeaders_) {
+        std::string key, value;
         for (size_t i = 0; i < requestHeaders_->count(); ++i)
-            request_->setHeaderField(engine::textOf(requestHeaders_->keyAtIndex(i)),
-                                     engine::textOf(requestHeaders_->valueAtIndex(i)));
+            request_->setHeaderField(engine::textView(requestHeaders_->keyAtIndex(i), key),
+                                     engine::textView(requestHeaders_->valueAtIndex(i), value));
     }
     if (configureProxies()) startRequest();
 }
@@ -561,7 +567,7 @@ void HTTPRequest::startRequest() {
     }
 
     ns::Ref<net::InputStream> body = body_.openStream(this);
-    readStream_ = net::HTTPReadStream::make(request_, body);
+    readStream_ = net::HTTPReadStream::make(request_, body, target_);
     if (!readStream_) {
         failWithError(errorWithCode(kInternalErrorWhileBuildingRequestType, "Unable to create read stream"));
         return;

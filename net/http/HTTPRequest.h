@@ -439,6 +439,8 @@ public:
     static CacheDelegate* defaultCache();
     static void setDefaultCache(ns::Ref<DownloadCache> cache);
     static std::string defaultUserAgentString();
+    // The same as a text object, made once and shared by every request.
+    static ns::Ref<ns::String> defaultUserAgentText();
     static void setDefaultUserAgentString(std::string agent);
     static std::string base64forData(const ns::Data& data);
     static ns::Ref<ns::Date> dateFromRFC1123String(const std::string& text);
@@ -534,6 +536,10 @@ private:
     void handleStreamError();
     void handleStreamComplete();
     void updateStatus();
+    // addRequestHeader with text objects the caller may share.
+    void addRequestHeaderText(ns::Ref<ns::String> name, ns::Ref<ns::String> value);
+    // The default user agent, built on first use (gUserAgentMutex held).
+    static std::string buildDefaultUserAgent();
     // The status checks every kStatusTimerInterval while the stream runs
     // (one ticker per loop and mode drives them).
     void startStatusChecks(const ns::Weak<HTTPRequest>& weak);

@@ -19,6 +19,8 @@ std::mutex gUserAgentMutex;
 bool gUserAgentBuilt = false;
 // Never destroyed, like the rest of the class-wide state (HTTPRequest.cpp).
 std::string& gUserAgent = *new std::string;
+// gUserAgent as the text object every request's header dictionary shares.
+ns::Ref<ns::String>& gUserAgentText = *new ns::Ref<ns::String>;
 std::vector<ns::Ref<net::HTTPCookie>>& gSessionCookies = *new std::vector<ns::Ref<net::HTTPCookie>>;
 
 // Character set names this engine decodes, lower case.
@@ -29,20 +31,40 @@ bool knownCharset(const std::string& name) {
         if (name == k) return true;
     return false;
 }
+// Header names and values the engine sets on every request: text objects
+// never change, so one of each serves every request.
+const ns::Ref<ns::String>& userAgentName() {
+    static const auto& name = *new ns::Ref<ns::String>(ns::String::make("User-Agent"));
+    return name;
+}
+const ns::Ref<ns::String>& acceptEncodingName() {
+    static const auto& name = *new ns::Ref<ns::String>(ns::String::make("Accept-Encoding"));
+    return name;
+}
+const ns::Ref<ns::String>& gzipValue() {
+    static const auto& value = *new ns::Ref<ns::String>(ns::String::make("gzip"));
+    return value;
+}
 }  // namespace
 
 void HTTPRequest::addRequestHeader(const std::string& name, const std::string& value) {
+    addRequestHeaderText(ns::String::make(name), engine::str(value));
+}
+
+void HTTPRequest::addRequestHeaderText(ns::Ref<ns::String> name, ns::Ref<ns::String> value) {
     std::lock_guard<std::mutex> g(settingsLock_);
     if (!requestHeaders_) requestHeaders_ = ns::MutableDictionary::make(1);
     // One entry per name, whatever its spelling.
+    std::string spelled;
     for (size_t i = 0; i < requestHeaders_->count(); ++i) {
-        std::string k = engine::textOf(requestHeaders_->keyAtIndex(i));
-        if (k != name && net::equalsIgnoringCase(k, name)) {
-            requestHeaders_->removeObjectForKey(k);
+        ns::Object* key = requestHeaders_->keyAtIndex(i);
+        std::string_view k = engine::textView(key, spelled);
+        if (k != name->view() && net::equalsIgnoringCase(k, name->view())) {
+            requestHeaders_->removeObjectForKey(*key);
             break;
         }
     }
-    requestHeaders_->setObject(engine::str(value), name);
+    requestHeaders_->setObjectForKey(std::move(value), std::move(name));
 }
 
 void HTTPRequest::buildRequestHeaders() {
@@ -57,10 +79,10 @@ void HTTPRequest::buildRequestHeaders() {
     }
     applyCookieHeader();
     if (!engine::headerIn(requestHeaders_.get(), "User-Agent")) {
-        std::string agent = userAgent_.empty() ? defaultUserAgentString() : userAgent_;
-        if (!agent.empty()) addRequestHeader("User-Agent", agent);
+        ns::Ref<ns::String> agent = userAgent_.empty() ? defaultUserAgentText() : engine::str(userAgent_);
+        if (agent && agent->length()) addRequestHeaderText(userAgentName(), std::move(agent));
     }
-    if (allowCompressedResponse_) addRequestHeader("Accept-Encoding", "gzip");
+    if (allowCompressedResponse_) addRequestHeaderText(acceptEncodingName(), gzipValue());
     if (body_.compresses()) addRequestHeader("Content-Encoding", "gzip");
     updatePartialDownloadSize();
     if (uint64_t partial = download_.partialSize())
@@ -324,6 +346,16 @@ void HTTPRequest::reportWillRedirect(ns::Ref<ns::URL> target) {
 
 std::string HTTPRequest::defaultUserAgentString() {
     std::lock_guard<std::mutex> g(gUserAgentMutex);
+    return buildDefaultUserAgent();
+}
+
+ns::Ref<ns::String> HTTPRequest::defaultUserAgentText() {
+    std::lock_guard<std::mutex> g(gUserAgentMutex);
+    if (!gUserAgentText) gUserAgentText = ns::String::make(buildDefaultUserAgent());
+    return gUserAgentText;
+}
+
+std::string HTTPRequest::buildDefaultUserAgent() {
     if (gUserAgentBuilt) return gUserAgent;
     gUserAgentBuilt = true;
     ns::Ref<ns::Object> plist = ns::PropertyList::readFromFile(ns::Paths::pathForResource("Info", "plist"));
@@ -351,6 +383,7 @@ void HTTPRequest::setDefaultUserAgentString(std::string agent) {
     std::lock_guard<std::mutex> g(gUserAgentMutex);
     gUserAgentBuilt = true;
     gUserAgent = std::move(agent);
+    gUserAgentText = nullptr;
 }
 
 std::string HTTPRequest::base64forData(const ns::Data& data) { return net::base64Encode(data.view()); }

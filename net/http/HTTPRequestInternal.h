@@ -78,6 +78,8 @@ double steadyNow();
 std::string lower(std::string s);
 ns::Ref<ns::String> str(const std::string& s);
 std::string textOf(const ns::Object* o);  // description, "" for nil
+// A text object read in place; anything else is spelled into `scratch`.
+std::string_view textView(const ns::Object* o, std::string& scratch);
 // Whether o's text is `name`, ignoring case (a header field name).
 bool isText(const ns::Object* o, std::string_view name);
 // The value of the field `name` in a header dictionary; nullopt when absent.
