@@ -90,7 +90,7 @@ HTTPPostReply URLLoadingHTTPPoster::post(const std::string& url, const std::vect
         return reply;
     }
     reply.status = collector->response->statusCode();
-    for (const auto& [name, value] : collector->response->headers().fields()) reply.headers.push_back({name, value});
+    for (const auto& [name, value] : collector->response->headers().fields()) reply.headers.push_back({std::string(name), std::string(value)});
     reply.body = collector->data;
     return reply;
 }

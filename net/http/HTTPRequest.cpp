@@ -579,7 +579,7 @@ void HTTPRequest::startRequest() {
     }
 
     ns::Ref<net::InputStream> body = body_.openStream(this);
-    readStream_ = net::HTTPReadStream::make(request_, body);
+    readStream_ = net::HTTPReadStream::make(request_, body, target_);
     if (!readStream_) {
         failWithError(errorWithCode(kInternalErrorWhileBuildingRequestType, "Unable to create read stream"));
         return;

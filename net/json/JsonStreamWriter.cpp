@@ -321,29 +321,21 @@ inline bool JsonStreamWriter::beginValue(bool isKey, bool isOpening) {
     return true;
 }
 
-bool JsonStreamWriter::writeObjectOpen() {
-    if (!beginValue(false, true)) return false;
+inline bool JsonStreamWriter::openContainer(const JsonStreamWriterState* inner, char bracket) {
+    if (!separatorWrittenAtOnce(false) && !beginValue(false, true)) return false;
     stateStack_.push_back(state_);
-    state_ = states_->objectStart;
+    state_ = inner;
     if (maxDepth_ && stateStack_.size() > maxDepth_) {
         error_ = "Nested too deep";
         return false;
     }
-    appendByte('{');
+    appendByte(bracket);
     return true;
 }
 
-bool JsonStreamWriter::writeArrayOpen() {
-    if (!beginValue(false, true)) return false;
-    stateStack_.push_back(state_);
-    state_ = states_->arrayStart;
-    if (maxDepth_ && stateStack_.size() > maxDepth_) {
-        error_ = "Nested too deep";
-        return false;
-    }
-    appendByte('[');
-    return true;
-}
+bool JsonStreamWriter::writeObjectOpen() { return openContainer(states_->objectStart, '{'); }
+
+bool JsonStreamWriter::writeArrayOpen() { return openContainer(states_->arrayStart, '['); }
 
 bool JsonStreamWriter::writeObjectClose() {
     if (state_->isInvalidState(this)) return false;
@@ -610,7 +602,7 @@ bool JsonStreamWriter::emptyWrittenAtOnce() const {
 }
 
 bool JsonStreamWriter::writeEmptyContainer(char open, char close) {
-    if (!beginValue(false, true)) return false;
+    if (!separatorWrittenAtOnce(false) && !beginValue(false, true)) return false;
     appendByte(open);
     appendByte(close);
     state_->transitionState(this);
@@ -627,17 +619,20 @@ bool JsonStreamWriter::writeObjectTree(const ns::Object* object) {
     if (n == 0 && emptyWrittenAtOnce()) return writeEmptyContainer('{', '}');
     ContainerScope scope(*this, dict);
     if (sortKeys_) return writeSortedObject(*dict);
-    if (!writeObjectOpen()) return false;
+    if (!openContainer(states_->objectStart, '{')) return false;
     const uint64_t proxies = proxiesAsked_;
     // The entries are read in place where the dictionary keeps them so, and
     // found again after a proxy was asked (it may have changed them).
     const ns::Dictionary::Entry* entries = dict->entriesInMemory();
     for (size_t i = 0; i < n; ++i) {
         const ns::Object* key = entries ? entries[i].first.get() : dict->keyAtIndex(i);
-        // Keys are nearly always of the one string class.
-        if (!key || (&typeid(*key) != &typeid(ns::String) && kinds_.kindOf(key) != JsonValueKind::String)) {
-            error_ = "JSON object key must be string: " + ns::describe(key);
-            return false;
+        // The keys of a document are nearly always of one string class.
+        if (!key || &typeid(*key) != keyClass_) {
+            if (kinds_.kindOf(key) != JsonValueKind::String) {
+                error_ = "JSON object key must be string: " + ns::describe(key);
+                return false;
+            }
+            keyClass_ = &typeid(*key);
         }
         // A key is always allowed where the last value ended.
         state_->appendSeparator(this);
@@ -682,10 +677,16 @@ bool JsonStreamWriter::writeArrayTree(const ns::Object* object) {
         return false;
     }
     auto* array = static_cast<const ns::Array*>(object);
-    size_t n = array->count();
+    const size_t n = array->count();
     if (n == 0 && emptyWrittenAtOnce()) return writeEmptyContainer('[', ']');
+    return writeArrayEntries(array, n);
+}
+
+// Kept apart from writeArrayTree, so that an empty array is written without
+// this function's frame.
+bool JsonStreamWriter::writeArrayEntries(const ns::Array* array, size_t n) {
     ContainerScope scope(*this, array);
-    if (!writeArrayOpen()) return false;
+    if (!openContainer(states_->arrayStart, '[')) return false;
     const uint64_t proxies = proxiesAsked_;
     const ns::Ref<ns::Object>* objects = array->objectsInMemory();  // as for dictionaries
     for (size_t i = 0; i < n; ++i) {

@@ -255,6 +255,9 @@ private:
     bool writeStringQuoting(std::string_view text, size_t from);
     bool emptyWrittenAtOnce() const;
     bool writeEmptyContainer(char open, char close);
+    // Separator, state and bracket of a container about to be written.
+    bool openContainer(const JsonStreamWriterState* inner, char bracket);
+    bool writeArrayEntries(const ns::Array* array, size_t n);
     bool writeNumberOfKind(const ns::Number* number, JsonValueKind kind);
     static constexpr size_t kNumberRoom = 48;  // what the number formatters may write
     void finishNumber(char* out, const char* buf, char* end);
@@ -295,6 +298,7 @@ private:
     std::vector<OpenContainer> openContainers_;
     uint64_t proxiesAsked_ = 0;  // proxies asked for their value so far
     JsonValueKindCache kinds_;
+    const std::type_info* keyClass_ = nullptr;  // the class of the last key found to be a string
     std::string scratch_;
     uint64_t maxDepth_ = 32;
     bool sortKeys_ = false;

@@ -1,5 +1,7 @@
 #include "platform/network/HTTPMessage.h"
 
+#include <algorithm>
+
 #include "platform/foundation/String.h"
 
 namespace net {
@@ -20,58 +22,134 @@ std::string lowercased(std::string_view s) {
     return out;
 }
 
-std::string_view trimmed(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
+HeaderList::Span HeaderList::appendText(std::string_view name, std::string_view value) {
+    const char* begin = text_.data();
+    if ((name.data() >= begin && name.data() < begin + text_.size()) ||
+        (value.data() >= begin && value.data() < begin + text_.size())) {
+        // A field of this list copied into it: copy it out first, as growing
+        // the text moves it.
+        std::string copy;
+        copy.reserve(name.size() + value.size());
+        copy.append(name).append(value);
+        return appendText(std::string_view(copy).substr(0, name.size()), std::string_view(copy).substr(name.size()));
+    }
+    const size_t needed = text_.size() + name.size() + value.size();
+    if (needed > text_.capacity() && text_.capacity() < kUsualTextBytes) text_.reserve(std::max(kUsualTextBytes, needed));
+    const auto at = static_cast<uint32_t>(text_.size());
+    text_.append(name).append(value);
+    usedBytes_ += name.size() + value.size();
+    return {at, static_cast<uint32_t>(name.size()), static_cast<uint32_t>(at + name.size()),
+            static_cast<uint32_t>(value.size())};
 }
 
 void HeaderList::add(std::string_view name, std::string_view value) {
     // Room for a usual header block at once rather than growing (and
     // moving every field) several times.
-    if (fields_.empty()) fields_.reserve(kUsualFieldCount);
-    fields_.emplace_back(std::string(name), std::string(value));
+    if (spans_.empty()) spans_.reserve(kUsualFieldCount);
+    spans_.push_back(appendText(name, value));
+}
+
+void HeaderList::adoptText(std::string_view block) {
+    clear();
+    text_.assign(block);
+}
+
+void HeaderList::addFromText(size_t nameAt, size_t nameLength, size_t valueAt, size_t valueLength) {
+    if (spans_.empty()) spans_.reserve(kUsualFieldCount);
+    spans_.push_back({static_cast<uint32_t>(nameAt), static_cast<uint32_t>(nameLength), static_cast<uint32_t>(valueAt),
+                      static_cast<uint32_t>(valueLength)});
+    usedBytes_ += nameLength + valueLength;
+}
+
+void HeaderList::clear() {
+    spans_.clear();
+    text_.clear();
+    usedBytes_ = 0;
+}
+
+void HeaderList::appendToLastValue(std::string_view more) {
+    if (spans_.empty()) return;
+    const Span last = spans_.back();
+    std::string value(field(spans_.size() - 1).second);
+    value += ' ';
+    value += more;
+    // Written anew at the end (the old value's bytes are left unused).
+    usedBytes_ -= last.valueLength;
+    if (last.valueAt + last.valueLength == text_.size()) text_.resize(last.valueAt);
+    const auto at = static_cast<uint32_t>(text_.size());
+    text_.append(value);
+    usedBytes_ += value.size();
+    spans_.back().valueAt = at;
+    spans_.back().valueLength = static_cast<uint32_t>(value.size());
+}
+
+void HeaderList::compactIfWasteful() {
+    if (text_.size() < 2 * usedBytes_ + kUsualTextBytes) return;
+    std::string packed;
+    packed.reserve(usedBytes_);
+    for (auto& s : spans_) {
+        const auto at = static_cast<uint32_t>(packed.size());
+        packed.append(text_, s.nameAt, s.nameLength).append(text_, s.valueAt, s.valueLength);
+        s = {at, s.nameLength, at + s.nameLength, s.valueLength};
+    }
+    text_ = std::move(packed);
 }
 
 void HeaderList::set(std::string_view name, std::string_view value) {
-    bool placed = false;
-    for (auto it = fields_.begin(); it != fields_.end();) {
-        if (equalsIgnoringCase(it->first, name)) {
-            if (!placed) {
-                it->second = value;
-                placed = true;
-                ++it;
-            } else {
-                it = fields_.erase(it);
-            }
-        } else {
-            ++it;
+    size_t placed = spans_.size();
+    for (size_t i = 0; i < spans_.size(); ++i) {
+        if (equalsIgnoringCase(field(i).first, name)) {
+            placed = i;
+            break;
         }
     }
-    if (!placed) add(name, value);
+    if (placed == spans_.size()) return add(name, value);
+    // The first one takes the new value (written at the end, under its own
+    // spelling); the others go.
+    const Span old = spans_[placed];
+    std::string spelling(field(placed).first);
+    usedBytes_ -= old.nameLength + old.valueLength;
+    spans_[placed] = appendText(spelling, value);
+    for (size_t i = spans_.size(); i-- > placed + 1;) {
+        if (!equalsIgnoringCase(field(i).first, name)) continue;
+        usedBytes_ -= spans_[i].nameLength + spans_[i].valueLength;
+        spans_.erase(spans_.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    compactIfWasteful();
 }
 
 size_t HeaderList::remove(std::string_view name) {
-    size_t before = fields_.size();
-    std::erase_if(fields_, [&](const Field& f) { return equalsIgnoringCase(f.first, name); });
-    return before - fields_.size();
+    size_t before = spans_.size();
+    std::erase_if(spans_, [&](const Span& s) {
+        if (!equalsIgnoringCase(std::string_view(text_.data() + s.nameAt, s.nameLength), name)) return false;
+        usedBytes_ -= s.nameLength + s.valueLength;
+        return true;
+    });
+    compactIfWasteful();
+    return before - spans_.size();
 }
 
 bool HeaderList::contains(std::string_view name) const {
-    for (auto& f : fields_)
-        if (equalsIgnoringCase(f.first, name)) return true;
+    for (const Span& s : spans_)
+        if (named(s, name)) return true;
     return false;
+}
+
+std::optional<std::string_view> HeaderList::first(std::string_view name) const {
+    for (const Span& s : spans_)
+        if (named(s, name)) return valueOf(s);
+    return std::nullopt;
 }
 
 std::optional<std::string> HeaderList::get(std::string_view name) const {
     std::optional<std::string> out;
-    for (auto& f : fields_) {
-        if (!equalsIgnoringCase(f.first, name)) continue;
+    for (const Span& s : spans_) {
+        if (!named(s, name)) continue;
         if (out) {
             *out += ", ";
-            *out += f.second;
+            *out += valueOf(s);
         } else {
-            out = f.second;
+            out.emplace(valueOf(s));
         }
     }
     return out;
@@ -79,24 +157,24 @@ std::optional<std::string> HeaderList::get(std::string_view name) const {
 
 std::vector<std::string> HeaderList::getAll(std::string_view name) const {
     std::vector<std::string> out;
-    for (auto& f : fields_)
-        if (equalsIgnoringCase(f.first, name)) out.push_back(f.second);
+    for (const Span& s : spans_)
+        if (named(s, name)) out.emplace_back(valueOf(s));
     return out;
 }
 
 ns::Ref<ns::Dictionary> HeaderList::dictionary() const {
     std::vector<ns::Dictionary::Entry> entries;
-    entries.reserve(fields_.size());
-    for (size_t i = 0; i < fields_.size(); ++i) {
-        const std::string& name = fields_[i].first;
+    entries.reserve(spans_.size());
+    for (size_t i = 0; i < spans_.size(); ++i) {
+        auto [name, value] = field(i);
         bool seenBefore = false, repeated = false;
-        for (size_t j = 0; j < fields_.size() && !seenBefore; ++j) {
-            if (j == i || !equalsIgnoringCase(fields_[j].first, name)) continue;
+        for (size_t j = 0; j < spans_.size() && !seenBefore; ++j) {
+            if (j == i || !equalsIgnoringCase(field(j).first, name)) continue;
             if (j < i) seenBefore = true;
             else repeated = true;
         }
         if (seenBefore) continue;
-        entries.emplace_back(ns::str(name), ns::str(repeated ? *get(name) : fields_[i].second));
+        entries.emplace_back(ns::str(name), ns::str(repeated ? *get(name) : std::string(value)));
     }
     return ns::Dictionary::make(std::move(entries));
 }

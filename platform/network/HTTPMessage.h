@@ -3,6 +3,9 @@
 // without regard to case and which keeps repeated fields (Set-Cookie) apart.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,13 +24,56 @@ inline bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && equalsIgnoringCaseOfSameLength(a.data(), b.data(), a.size());
 }
 std::string lowercased(std::string_view s);
-std::string_view trimmed(std::string_view s);  // blanks and tabs at both ends
+// Blanks and tabs at both ends.
+inline std::string_view trimmed(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    return s;
+}
 
 // Header fields in the order they were added. Names keep their spelling;
 // lookups ignore case. Repeated fields stay separate entries.
+//
+// The names and values live one after the other in one text buffer and the
+// list keeps where each lies, so adding a field copies its bytes once and
+// allocates nothing once the buffer has room (a parser reserves the size of
+// the header block it reads). A field is read as a pair of views into the
+// buffer, valid until the list changes.
 class HeaderList {
 public:
-    using Field = std::pair<std::string, std::string>;
+    using Field = std::pair<std::string_view, std::string_view>;
+
+    // The fields in order, read as views (a random-access range).
+    class Fields {
+    public:
+        class iterator {
+        public:
+            using iterator_category = std::random_access_iterator_tag;
+            using value_type = Field;
+            using difference_type = std::ptrdiff_t;
+            using pointer = void;
+            using reference = Field;
+            iterator(const HeaderList* list, size_t i) : list_(list), i_(i) {}
+            Field operator*() const { return list_->field(i_); }
+            iterator& operator++() { ++i_; return *this; }
+            bool operator==(const iterator& o) const { return i_ == o.i_; }
+            bool operator!=(const iterator& o) const { return i_ != o.i_; }
+
+        private:
+            const HeaderList* list_;
+            size_t i_;
+        };
+        explicit Fields(const HeaderList* list) : list_(list) {}
+        iterator begin() const { return {list_, 0}; }
+        iterator end() const { return {list_, list_->size()}; }
+        size_t size() const { return list_->size(); }
+        bool empty() const { return list_->empty(); }
+        Field operator[](size_t i) const { return list_->field(i); }
+        Field back() const { return list_->field(list_->size() - 1); }
+
+    private:
+        const HeaderList* list_;
+    };
 
     void add(std::string_view name, std::string_view value);
     // Replaces the first field of that name in place and drops the others;
@@ -39,17 +85,54 @@ public:
     // The value of a single field, or every value joined by ", " when the
     // field repeats; nullopt when absent.
     std::optional<std::string> get(std::string_view name) const;
+    // The value of the first field of that name, without a copy.
+    std::optional<std::string_view> first(std::string_view name) const;
     std::vector<std::string> getAll(std::string_view name) const;
-    const std::vector<Field>& fields() const { return fields_; }
-    size_t size() const { return fields_.size(); }
-    bool empty() const { return fields_.empty(); }
-    void clear() { fields_.clear(); }
+    Fields fields() const { return Fields(this); }
+    Field field(size_t i) const {
+        const Span& s = spans_[i];
+        return {std::string_view(text_.data() + s.nameAt, s.nameLength),
+                std::string_view(text_.data() + s.valueAt, s.valueLength)};
+    }
+    size_t size() const { return spans_.size(); }
+    bool empty() const { return spans_.empty(); }
+    void clear();
+    // Continues the value of the last field (an obsolete folded line): a
+    // blank, then `more`. Nothing when the list is empty.
+    void appendToLastValue(std::string_view more);
+    // Reading a header block in place: the block's text is copied once (to
+    // an empty list), then each field is added by where its name and value
+    // lie in that text.
+    void adoptText(std::string_view block);
+    void addFromText(size_t nameAt, size_t nameLength, size_t valueAt, size_t valueLength);
     // name (first spelling seen) -> value as get() answers it.
     ns::Ref<ns::Dictionary> dictionary() const;
 
 private:
+    // A field: where its name and its value lie in text_.
+    struct Span {
+        uint32_t nameAt;
+        uint32_t nameLength;
+        uint32_t valueAt;
+        uint32_t valueLength;
+    };
     static constexpr size_t kUsualFieldCount = 16;
-    std::vector<Field> fields_;
+    static constexpr size_t kUsualTextBytes = 512;
+    // Whether the field's name is `name` (ignoring case): lengths and first
+    // letters are compared before the whole names.
+    bool named(const Span& s, std::string_view name) const {
+        if (s.nameLength != name.size() || name.empty()) return s.nameLength == name.size();
+        const char* n = text_.data() + s.nameAt;
+        return ((n[0] ^ name[0]) & ~0x20) == 0 && equalsIgnoringCaseOfSameLength(n, name.data(), name.size());
+    }
+    std::string_view valueOf(const Span& s) const { return std::string_view(text_.data() + s.valueAt, s.valueLength); }
+    // Appends name and value to the text and answers where they lie.
+    Span appendText(std::string_view name, std::string_view value);
+    // Drops the bytes no field uses any more once they are most of the text.
+    void compactIfWasteful();
+    std::string text_;
+    std::vector<Span> spans_;
+    size_t usedBytes_ = 0;  // bytes of text_ that fields still use
 };
 
 // The parts of an absolute http or https URL a request needs. The query

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -18,11 +19,11 @@ namespace net {
 std::atomic<uint64_t> HTTPReadStream::nextSerial_{1};
 
 namespace {
-// A header name or value that can go into the head as it is: no line
-// break (and, in a name, no colon or blank).
-bool fitsInHead(std::string_view text, bool name) {
-    for (char c : text)
-        if (c == '\r' || c == '\n' || (name && (c == ':' || c == ' '))) return false;
+// A header name that can go into the head as it is: no line break, colon
+// or blank.
+bool nameFitsInHead(std::string_view name) {
+    for (char c : name)
+        if (c == '\r' || c == '\n' || c == ':' || c == ' ') return false;
     return true;
 }
 
@@ -108,15 +109,57 @@ constexpr size_t kBodyBufferHighWater = 1024 * 1024;  // stop reading the socket
 constexpr size_t kBodyChunk = 64 * 1024;
 constexpr int kMaxReadsPerWakeup = 16;
 
+// Appends the host as a Host field or an authority names it: an IPv6
+// literal in brackets, the port unless it is the scheme's own.
+void appendHostForHeader(std::string& out, const std::string& host, uint16_t port, bool defaultPort) {
+    const bool literal = host.find(':') != std::string::npos;
+    if (literal) out += '[';
+    out += host;
+    if (literal) out += ']';
+    if (!defaultPort) {
+        char digits[8];
+        auto end = std::to_chars(digits, digits + sizeof digits, port).ptr;
+        out += ':';
+        out.append(digits, end);
+    }
+}
+
 std::string hostForHeader(const std::string& host, uint16_t port, bool defaultPort) {
-    std::string h = host.find(':') != std::string::npos ? "[" + host + "]" : host;
-    if (!defaultPort) h += ":" + std::to_string(port);
+    std::string h;
+    h.reserve(host.size() + 8);
+    appendHostForHeader(h, host, port, defaultPort);
     return h;
+}
+
+// Whether a header value can go into the head as it is: no line break. Looks
+// at eight bytes at a time for one below 14 (CR is 13, LF 10) and only then
+// at the bytes themselves.
+bool hasLineBreak(std::string_view text) {
+    constexpr uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+    size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        uint64_t word;
+        std::memcpy(&word, text.data() + i, 8);
+        if (((word - kOnes * 14) & ~word & kHighs) == 0) continue;
+        for (size_t k = i; k < i + 8; ++k)
+            if (text[k] == '\r' || text[k] == '\n') return true;
+    }
+    for (; i < text.size(); ++i)
+        if (text[i] == '\r' || text[i] == '\n') return true;
+    return false;
 }
 }  // namespace
 
 ns::Ref<HTTPReadStream> HTTPReadStream::make(ns::Ref<HTTPMessage> request, ns::Ref<InputStream> body) {
     return ns::Ref<HTTPReadStream>(new HTTPReadStream(std::move(request), std::move(body)));
+}
+
+ns::Ref<HTTPReadStream> HTTPReadStream::make(ns::Ref<HTTPMessage> request, ns::Ref<InputStream> body,
+                                             const HTTPTarget& target) {
+    auto stream = make(std::move(request), std::move(body));
+    stream->url_ = target;
+    stream->targetRead_ = true;
+    return stream;
 }
 
 HTTPReadStream::HTTPReadStream(ns::Ref<HTTPMessage> request, ns::Ref<InputStream> body)
@@ -134,7 +177,7 @@ HTTPReadStream::~HTTPReadStream() {
 void HTTPReadStream::closeIdleConnections() { ConnectionPool::shared().clear(); }
 
 ns::Ref<HTTPMessage> HTTPReadStream::responseHeader() const {
-    if (tunnelRefused_) return tunnelParser_.response();
+    if (tunnelRefused_) return tunnelParser_->response();
     return parser_.headersComplete() ? parser_.response() : nullptr;
 }
 
@@ -221,57 +264,48 @@ void HTTPReadStream::notify(StreamEvent e) {
 
 bool HTTPReadStream::open() {
     if (status_ != Status::NotOpen) return false;
-    HTTPTarget t;
     std::string why;
-    if (!request_ || !parseHTTPTarget(request_->url(), t, &why)) {
+    if (!request_ || (!targetRead_ && !parseHTTPTarget(request_->url(), url_, &why))) {
         error_ = makeError(kNetworkErrorDomain, kErrorUnsupportedURL, "unsupported URL: " + why);
         status_ = Status::Error;
         phase_ = Phase::Failed;
         return false;
     }
-    scheme_ = t.scheme;
-    host_ = t.host;
-    port_ = t.port;
-    bool defaultPort = t.defaultPort;
-    const std::string& path = t.path;
-    const std::string& query = t.query;
     if (proxy_.isSet() && proxy_.type == ProxySettings::Type::SOCKS) {
-        if (host_.size() > 255) {
+        if (url_.host.size() > 255) {
             error_ = makeError(kNetworkErrorDomain, kErrorUnsupportedURL, "host name too long for a SOCKS proxy");
             status_ = Status::Error;
             phase_ = Phase::Failed;
             return false;
         }
         socks_ = true;
-        target_ = path + query;
-        connectHost_ = proxy_.host;
-        connectPort_ = proxy_.port;
-    } else if (proxy_.isSet() && scheme_ == "http") {
+    } else if (proxy_.isSet() && url_.scheme == "http") {
         // An HTTP proxy takes the absolute form (without user or fragment).
-        target_ = "http://" + hostForHeader(host_, port_, defaultPort) + path + query;
-        connectHost_ = proxy_.host;
-        connectPort_ = proxy_.port;
+        absoluteTarget_ = true;
     } else if (proxy_.isSet()) {
         tunnel_ = true;
-        target_ = path + query;
-        connectHost_ = proxy_.host;
-        connectPort_ = proxy_.port;
-    } else {
-        target_ = path + query;
-        connectHost_ = host_;
-        connectPort_ = port_;
     }
-    if (!request_->headers().contains("Host")) request_->headers().add("Host", hostForHeader(host_, port_, defaultPort));
+    if (!request_->headers().contains("Host"))
+        request_->headers().add("Host", hostForHeader(url_.host, url_.port, url_.defaultPort));
     status_ = Status::Opening;
     if (isScheduled()) start();
     else startPending_ = true;
     return true;
 }
 
-std::string HTTPReadStream::poolKey() const {
-    std::string k = scheme_ + "://" + host_ + ":" + std::to_string(port_);
+const std::string& HTTPReadStream::connectHost() const { return proxy_.isSet() ? proxy_.host : url_.host; }
+
+uint16_t HTTPReadStream::connectPort() const { return proxy_.isSet() ? proxy_.port : url_.port; }
+
+const std::string& HTTPReadStream::poolKey() {
+    if (!poolKey_.empty()) return poolKey_;
+    std::string& k = poolKey_;
+    char port[8];
+    const auto portEnd = std::to_chars(port, port + sizeof port, url_.port).ptr;
+    k.reserve(url_.scheme.size() + url_.host.size() + 12);
+    k.append(url_.scheme).append("://").append(url_.host).append(":").append(port, portEnd);
     if (proxy_.isSet()) k += "|proxy=" + proxy_.host + ":" + std::to_string(proxy_.port);
-    if (scheme_ == "https") k += "|tls=" + tls_.cacheKey() + "|" + tls_.peerName;
+    if (url_.scheme == "https") k += "|tls=" + tls_.cacheKey() + "|" + tls_.peerName;
     return k;
 }
 
@@ -289,7 +323,7 @@ void HTTPReadStream::start() {
     }
     phase_ = Phase::Resolving;
     ns::Weak<HTTPReadStream> weak(this);
-    lookup_ = Resolver::resolve(connectHost_, connectPort_, *loop_, *modes_.begin(),
+    lookup_ = Resolver::resolve(connectHost(), connectPort(), *loop_, *modes_.begin(),
                                 [weak](std::vector<SocketAddress> addresses, ns::Ref<ns::Error> error) {
                                     auto self = weak.lock();
                                     if (!self || self->phase_ != Phase::Resolving) return;
@@ -335,7 +369,7 @@ void HTTPReadStream::connectNext() {
         return;
     }
     fail(makeError(kNetworkErrorDomain, kErrorCannotConnectToHost,
-                   "Could not connect to the server " + connectHost_ + ":" + std::to_string(connectPort_),
+                   "Could not connect to the server " + connectHost() + ":" + std::to_string(connectPort()),
                    posixError(lastErr, "connect")));
 }
 
@@ -412,7 +446,7 @@ void HTTPReadStream::driveConnect() {
     if (err != 0) {
         if (addressIndex_ < addresses_.size()) return connectNext();
         return fail(makeError(kNetworkErrorDomain, kErrorCannotConnectToHost,
-                              "Could not connect to the server " + connectHost_ + ":" + std::to_string(connectPort_),
+                              "Could not connect to the server " + connectHost() + ":" + std::to_string(connectPort()),
                               posixError(err, "connect")));
     }
     onConnected();
@@ -433,18 +467,18 @@ void HTTPReadStream::onConnected() {
     }
     if (tunnel_) {
         phase_ = Phase::Tunnel;
-        std::string authority = hostForHeader(host_, port_, false);
+        std::string authority = hostForHeader(url_.host, url_.port, false);
         out_ = "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n";
         // Proxy credentials belong to the proxy, not to the origin.
         if (auto pa = request_->headers().get("Proxy-Authorization")) out_ += "Proxy-Authorization: " + *pa + "\r\n";
         out_ += "\r\n";
         outOffset_ = 0;
-        tunnelParser_ = ResponseParser(limits_);
-        tunnelParser_.setRequestMethod("CONNECT");
+        tunnelParser_ = std::make_unique<ResponseParser>(parser_.limits());
+        tunnelParser_->setRequestMethod("CONNECT");
         updateInterest();
         return;
     }
-    if (scheme_ == "https") return beginTLS();
+    if (url_.scheme == "https") return beginTLS();
     beginExchange();
 }
 
@@ -486,10 +520,10 @@ void HTTPReadStream::driveSocks() {
         socksIn_.clear();
         socksStep_ = 1;
         out_ = std::string("\x05\x01\x00\x03", 4);
-        out_ += static_cast<char>(host_.size());
-        out_ += host_;
-        out_ += static_cast<char>(port_ >> 8);
-        out_ += static_cast<char>(port_ & 0xFF);
+        out_ += static_cast<char>(url_.host.size());
+        out_ += url_.host;
+        out_ += static_cast<char>(url_.port >> 8);
+        out_ += static_cast<char>(url_.port & 0xFF);
         outOffset_ = 0;
         return driveSocks();
     }
@@ -504,7 +538,7 @@ void HTTPReadStream::driveSocks() {
     }
     out_.clear();
     outOffset_ = 0;
-    if (scheme_ == "https") return beginTLS();
+    if (url_.scheme == "https") return beginTLS();
     beginExchange();
 }
 
@@ -522,20 +556,20 @@ void HTTPReadStream::driveTunnel(unsigned events) {
     // Read the proxy's answer one byte at a time up to its end, so no byte
     // of the tunnelled TLS stream is taken by mistake.
     char c;
-    while (!tunnelParser_.headersComplete() && !tunnelParser_.failed()) {
+    while (!tunnelParser_->headersComplete() && !tunnelParser_->failed()) {
         IOResult r = conn_->read(&c, 1);
         if (r.kind == IOResult::WantRead) return updateInterest();
         if (r.kind != IOResult::Done) {
-            tunnelParser_.finish();
+            tunnelParser_->finish();
             return fail(makeError(kNetworkErrorDomain, kErrorProxyRefused, "The proxy closed the tunnel request"));
         }
         touch();
-        tunnelParser_.feed(&c, 1, nullptr);
+        tunnelParser_->feed(&c, 1, nullptr);
     }
-    if (tunnelParser_.failed())
+    if (tunnelParser_->failed())
         return fail(makeError(kNetworkErrorDomain, kErrorBadServerResponse,
-                              "Bad answer from the proxy: " + tunnelParser_.errorText()));
-    int code = tunnelParser_.response()->statusCode();
+                              "Bad answer from the proxy: " + tunnelParser_->errorText()));
+    int code = tunnelParser_->response()->statusCode();
     if (code >= 200 && code < 300) {
         out_.clear();
         outOffset_ = 0;
@@ -545,7 +579,7 @@ void HTTPReadStream::driveTunnel(unsigned events) {
     // body is read through the normal path.
     tunnelRefused_ = true;
     persistent_ = false;
-    parser_ = ResponseParser(limits_);
+    parser_ = ResponseParser(parser_.limits());
     phase_ = Phase::Exchange;
     headSent_ = true;
     bodyFinished_ = true;
@@ -554,7 +588,7 @@ void HTTPReadStream::driveTunnel(unsigned events) {
     headerReported_ = true;
     notify(kStreamEventHasBytesAvailable);
     if (phase_ != Phase::Exchange) return;
-    if (tunnelParser_.isComplete()) return finishExchange();
+    if (tunnelParser_->isComplete()) return finishExchange();
     updateInterest();
 }
 
@@ -562,7 +596,7 @@ void HTTPReadStream::beginTLS() {
     ns::Ref<ns::Error> err;
     auto ctx = tlsContextFor(tls_, &err);
     if (!ctx) return fail(err);
-    std::string name = tls_.peerName.empty() ? host_ : tls_.peerName;
+    std::string name = tls_.peerName.empty() ? url_.host : tls_.peerName;
     if (!conn_->startTLS(ctx->get(), name, tls_.validatesCertificateChain))
         return fail(makeError(kTLSErrorDomain, kTLSProtocolError, "Cannot start TLS"));
     phase_ = Phase::Handshake;
@@ -573,7 +607,7 @@ void HTTPReadStream::driveHandshake() {
     IOResult r = conn_->handshake();
     if (r.kind == IOResult::WantRead) return source_->setEvents(ns::FdReadable);
     if (r.kind == IOResult::WantWrite) return source_->setEvents(ns::FdWritable);
-    if (r.kind != IOResult::Done) return fail(tlsHandshakeError(conn_->ssl(), r.sslError, host_));
+    if (r.kind != IOResult::Done) return fail(tlsHandshakeError(conn_->ssl(), r.sslError, url_.host));
     touch();
     beginExchange();
 }
@@ -585,7 +619,7 @@ void HTTPReadStream::beginExchange() {
         if (reused_) notify(kStreamEventOpenCompleted);
         if (phase_ != Phase::Exchange) return;
     }
-    parser_ = ResponseParser(limits_);
+    parser_ = ResponseParser(parser_.limits());
     parser_.setRequestMethod(request_->method());
     if (!bodyStream_ && request_->body() && request_->body()->length() > 0)
         bodyStream_ = InputStream::inputStreamWithData(request_->body());
@@ -618,20 +652,31 @@ std::string HTTPReadStream::buildHead() {
         const std::string& m = request_->method();
         if ((m == "POST" || m == "PUT") && !h.contains("Content-Length")) h.add("Content-Length", "0");
     }
+    // The head is written into one buffer of the right size and sent whole.
     const std::string& method = request_->method();
     const std::string& version = request_->version();
-    size_t length = method.size() + target_.size() + version.size() + 6;
-    for (auto& [name, value] : h.fields()) length += name.size() + value.size() + 4;
-    std::string head;
-    head.reserve(length);
-    head.append(method).append(" ").append(target_).append(" ").append(version).append("\r\n");
-    for (auto& [name, value] : h.fields()) {
+    std::string origin;  // "http://host[:port]" before the path, for an HTTP proxy
+    if (absoluteTarget_) {
+        origin = "http://";
+        appendHostForHeader(origin, url_.host, url_.port, url_.defaultPort);
+    }
+    size_t length = method.size() + origin.size() + url_.path.size() + url_.query.size() + version.size() + 6;
+    for (const auto& [name, value] : h.fields()) length += name.size() + value.size() + 4;
+    std::string head(length, '\0');
+    char* w = head.data();
+    const auto put = [&w](std::string_view text) {
+        std::memcpy(w, text.data(), text.size());
+        w += text.size();
+    };
+    put(method), put(" "), put(origin), put(url_.path), put(url_.query), put(" "), put(version), put("\r\n");
+    for (const auto& [name, value] : h.fields()) {
         if (tunnel_ && equalsIgnoringCase(name, "Proxy-Authorization")) continue;
         // Field values must not smuggle a line break into the head.
-        if (!fitsInHead(value, false) || !fitsInHead(name, true)) continue;
-        head.append(name).append(": ").append(value).append("\r\n");
+        if (hasLineBreak(value) || !nameFitsInHead(name)) continue;
+        put(name), put(": "), put(value), put("\r\n");
     }
-    head.append("\r\n");
+    put("\r\n");
+    head.resize(static_cast<size_t>(w - head.data()));
     return head;
 }
 
@@ -752,7 +797,7 @@ void HTTPReadStream::driveRead() {
             break;
         }
         // Closed or failed.
-        ResponseParser& p = tunnelRefused_ ? tunnelParser_ : parser_;
+        ResponseParser& p = answerParser();
         if (r.kind == IOResult::Closed) {
             p.finish();
             if (p.isComplete()) return finishExchange();
@@ -797,17 +842,32 @@ void HTTPReadStream::reclaimSinkBytes() {
 }
 
 void HTTPReadStream::feedParser(const char* p, size_t n) {
-    ResponseParser& parser = tunnelRefused_ ? tunnelParser_ : parser_;
-    size_t before = body_.size();
+    ResponseParser& parser = answerParser();
     if (bodyOffset_ > 0 && bodyOffset_ == body_.size()) {
         body_.clear();
         bodyOffset_ = 0;
-        before = 0;
     }
-    size_t used = parser.feed(p, n, &body_);
-    if (parser.failed()) {
-        return fail(makeError(kNetworkErrorDomain, kErrorBadServerResponse,
-                              "The server sent a bad response: " + parser.errorText()));
+    const size_t before = body_.size();
+    size_t used = 0;
+    if (!parser.headersComplete()) {
+        used = parser.feedHead(p, n);
+        if (parser.failed()) return failBadResponse(parser);
+    }
+    // Plain body bytes right after the head are lent to the client where
+    // they lie rather than copied into body_ first.
+    const size_t plain = static_cast<size_t>(std::min<uint64_t>(parser.plainBodyBytesWanted(), n - used));
+    if (plain && body_.empty() && !sinkReceived_) {
+        if (!parser.bodyReceived(plain)) return failBadResponse(parser);
+        borrowed_ = std::string_view(p + used, plain);
+        used += plain;
+    }
+    struct KeepBorrowed {
+        HTTPReadStream* stream;
+        ~KeepBorrowed() { stream->keepBorrowedBytes(); }
+    } keep{this};
+    if (used < n && !parser.isComplete()) {
+        used += parser.feed(p + used, n - used, &body_);
+        if (parser.failed()) return failBadResponse(parser);
     }
     if (used < n) persistent_ = false;  // stray bytes after the answer
     bool newHeader = !headerReported_ && parser.headersComplete();
@@ -817,19 +877,29 @@ void HTTPReadStream::feedParser(const char* p, size_t n) {
         if (phase_ != Phase::Exchange) return;
     }
     if (parser.isComplete()) return finishExchange();
-    if (body_.size() > before && !newHeader) notify(kStreamEventHasBytesAvailable);
+    if ((body_.size() > before || !borrowed_.empty()) && !newHeader) notify(kStreamEventHasBytesAvailable);
+}
+
+void HTTPReadStream::keepBorrowedBytes() {
+    if (borrowed_.empty()) return;
+    // Only lent while body_ held nothing; what the client read is gone.
+    body_.assign(borrowed_);
+    bodyOffset_ = 0;
+    borrowed_ = {};
+}
+
+void HTTPReadStream::failBadResponse(const ResponseParser& parser) {
+    fail(makeError(kNetworkErrorDomain, kErrorBadServerResponse, "The server sent a bad response: " + parser.errorText()));
 }
 
 void HTTPReadStream::takeBodyReceived(size_t n) {
-    if (!parser_.bodyReceived(n))
-        return fail(makeError(kNetworkErrorDomain, kErrorBadServerResponse,
-                              "The server sent a bad response: " + parser_.errorText()));
+    if (!parser_.bodyReceived(n)) return failBadResponse(parser_);
     if (parser_.isComplete()) return finishExchange();
     if (n) notify(kStreamEventHasBytesAvailable);
 }
 
 void HTTPReadStream::finishExchange() {
-    ResponseParser& parser = tunnelRefused_ ? tunnelParser_ : parser_;
+    ResponseParser& parser = answerParser();
     if (!headerReported_) {
         headerReported_ = true;
         notify(kStreamEventHasBytesAvailable);
@@ -890,8 +960,9 @@ void HTTPReadStream::fail(ns::Ref<ns::Error> e) {
 long HTTPReadStream::read(uint8_t* buf, size_t max) {
     if (status_ == Status::Error) return -1;
     reclaimSinkBytes();
-    size_t n = std::min(max, body_.size() - bodyOffset_);
-    if (n) std::memcpy(buf, body_.data() + bodyOffset_, n);
+    const std::string_view waiting = waitingBody();
+    size_t n = std::min(max, waiting.size());
+    if (n) std::memcpy(buf, waiting.data(), n);
     consumeBody(n);
     return static_cast<long>(n);
 }
@@ -904,16 +975,18 @@ long HTTPReadStream::readAppending(const ns::Ref<ns::MutableData>& out, size_t m
     size_t n = std::exchange(sinkReceived_, 0);
     size_t fromBody = 0;
     if (!n) {
-        fromBody = n = std::min(max, body_.size() - bodyOffset_);
-        out->appendBytes(body_.data() + bodyOffset_, n);
+        const std::string_view waiting = waitingBody();
+        fromBody = n = std::min(max, waiting.size());
+        out->appendBytes(waiting.data(), n);
     }
     consumeBody(fromBody);
     return static_cast<long>(n);
 }
 
 void HTTPReadStream::consumeBody(size_t n) {
-    bodyOffset_ += n;
-    if (bodyOffset_ == body_.size()) {
+    if (!borrowed_.empty()) borrowed_.remove_prefix(n);
+    else bodyOffset_ += n;
+    if (borrowed_.empty() && bodyOffset_ == body_.size()) {
         body_.clear();
         bodyOffset_ = 0;
         if (phase_ == Phase::Done && !endReported_) post(kStreamEventEndEncountered);
@@ -940,6 +1013,7 @@ void HTTPReadStream::close() {
     releaseConnection(false);
     sink_ = nullptr;
     sinkReceived_ = 0;
+    borrowed_ = {};
     if (wasDone && handedBack_) ConnectionPool::shared().closeIdleFrom(serial_);
     if (bodyStream_ && bodyOpened_) bodyStream_->close();
     client_ = nullptr;

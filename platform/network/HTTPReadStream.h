@@ -73,6 +73,10 @@ public:
     // A stream for `request` (its URL must be absolute http or https). The
     // body comes from `body` when given, else from the message's body data.
     static ns::Ref<HTTPReadStream> make(ns::Ref<HTTPMessage> request, ns::Ref<InputStream> body = nullptr);
+    // The same, for a caller that has read the request's URL already:
+    // `target` is what parseHTTPTarget() answered for it.
+    static ns::Ref<HTTPReadStream> make(ns::Ref<HTTPMessage> request, ns::Ref<InputStream> body,
+                                        const HTTPTarget& target);
     ~HTTPReadStream() override;
     const char* className() const override { return "HTTPReadStream"; }
 
@@ -88,7 +92,7 @@ public:
     // Fails the stream with kErrorTimedOut after this many seconds without
     // any traffic (0, the default: never).
     void setIdleTimeout(double seconds) { idleTimeout_ = seconds; }
-    void setResponseLimits(ResponseLimits limits) { limits_ = limits; }
+    void setResponseLimits(ResponseLimits limits) { parser_ = ResponseParser(limits); }
 
     // --- Events and scheduling -------------------------------------------
     // `events` is a mask of StreamEvent; a nil client stops all events.
@@ -117,7 +121,7 @@ public:
     // `max` at a time, and the next call returns their count, the bytes
     // already at the end of `out`. A read() in between takes them back out.
     long readAppending(const ns::Ref<ns::MutableData>& out, size_t max);
-    bool hasBytesAvailable() const { return bodyOffset_ < body_.size() || sinkReceived_ > 0; }
+    bool hasBytesAvailable() const { return bodyOffset_ < body_.size() || !borrowed_.empty() || sinkReceived_ > 0; }
     Status streamStatus() const { return status_; }
     const ns::Ref<ns::Error>& streamError() const { return error_; }
     // The complete response header, nil until it has been read.
@@ -166,13 +170,28 @@ private:
     void finishExchange();
     void fail(ns::Ref<ns::Error> e);
     void failDropped(int sysError, const char* when);
+    void failBadResponse(const ResponseParser& parser);
     void notify(StreamEvent e);
     void post(StreamEvent e);
     void updateInterest();
     void attachSource();
     void touch();
     void releaseConnection(bool reusable);
-    std::string poolKey() const;
+    // The parser of the answer the caller sees: the proxy's refusal of a
+    // tunnel, else the server's answer.
+    ResponseParser& answerParser() { return tunnelRefused_ ? *tunnelParser_ : parser_; }
+    // Body bytes waiting to be read, in order.
+    std::string_view waitingBody() const {
+        return borrowed_.empty() ? std::string_view(body_).substr(bodyOffset_) : borrowed_;
+    }
+    // Keeps the borrowed body bytes nobody read in body_, before the
+    // receive buffer they lie in goes away.
+    void keepBorrowedBytes();
+    const std::string& connectHost() const;
+    uint16_t connectPort() const;
+    // scheme, host, port, proxy and TLS settings: what a pooled connection
+    // must match (made once per stream).
+    const std::string& poolKey();
     std::string buildHead();
 
     static std::atomic<uint64_t> nextSerial_;
@@ -182,10 +201,8 @@ private:
     ns::Ref<InputStream> bodyStream_;
     TLSSettings tls_;
     ProxySettings proxy_;
-    bool persistent_ = false;
     int64_t streamID_ = 0;
     double idleTimeout_ = 0;
-    ResponseLimits limits_;
 
     unsigned eventMask_ = 0;
     Client client_;
@@ -198,12 +215,17 @@ private:
     bool startPending_ = false;
     bool connectPending_ = false;
     bool bodyRetryPending_ = false;
+    bool persistent_ = false;
+    bool reused_ = false;
+    bool handedBack_ = false;
+    bool wantWriteForRead_ = false;  // TLS renegotiation needs the socket writable
+    bool anyResponseByte_ = false;
 
     // Where to go.
-    std::string scheme_, host_, target_;
-    uint16_t port_ = 0;
-    std::string connectHost_;
-    uint16_t connectPort_ = 0;
+    HTTPTarget url_;
+    std::string poolKey_;
+    bool targetRead_ = false;      // url_ holds the request's URL, read
+    bool absoluteTarget_ = false;  // a plain request through an HTTP proxy
     bool tunnel_ = false;
     bool socks_ = false;
     int socksStep_ = 0;
@@ -215,11 +237,7 @@ private:
     std::unique_ptr<Connection> conn_;
     ns::Ref<ns::FdSource> source_;
     ns::Ref<ns::Timer> timer_;
-    bool reused_ = false;
-    bool handedBack_ = false;
     uint64_t connectionSerial_ = 0;
-    bool wantWriteForRead_ = false;  // TLS renegotiation needs the socket writable
-    bool anyResponseByte_ = false;
 
     // Outgoing bytes.
     std::string out_;
@@ -232,10 +250,13 @@ private:
 
     // Incoming.
     ResponseParser parser_;
-    ResponseParser tunnelParser_;
-    bool tunnelRefused_ = false;  // the proxy's answer to CONNECT is the response
+    std::unique_ptr<ResponseParser> tunnelParser_;  // a CONNECT's answer, through a proxy only
     std::string body_;
     size_t bodyOffset_ = 0;
+    // Plain body bytes that came in the same receive as the head, read by
+    // the client where they lie in the receive buffer while it is told
+    // about them (what it leaves goes to body_ before the buffer goes).
+    std::string_view borrowed_;
     // Where the reader of readAppending() keeps the body, the most it takes
     // at a time, the bytes received there and not yet reported to it, and
     // how much the next receive asks for (grown while the socket fills it).
@@ -247,6 +268,7 @@ private:
     bool errorReported_ = false;
     bool headerReported_ = false;
     bool readPaused_ = false;
+    bool tunnelRefused_ = false;  // the proxy's answer to CONNECT is the response
 };
 
 }  // namespace net

@@ -1,5 +1,6 @@
 #include "platform/network/ResponseParser.h"
 
+#include <array>
 #include <cstring>
 
 namespace net {
@@ -21,15 +22,15 @@ const char* describe(ParseError e) {
 
 namespace {
 
-bool isTokenChar(char c) {
-    if (c >= '0' && c <= '9') return true;
-    if ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') return true;
-    switch (c) {
-        case '!': case '#': case '$': case '%': case '&': case '\'': case '*': case '+':
-        case '-': case '.': case '^': case '_': case '`': case '|': case '~': return true;
-        default: return false;
-    }
-}
+// The characters of a field name (a token), one flag per byte value.
+constexpr auto kTokenChars = [] {
+    std::array<bool, 256> table{};
+    for (int c = '0'; c <= '9'; ++c) table[c] = true;
+    for (int c = 'a'; c <= 'z'; ++c) table[c] = table[c - 32] = true;
+    for (char c : std::string_view("!#$%&'*+-.^_`|~")) table[static_cast<unsigned char>(c)] = true;
+    return table;
+}();
+
 
 // Strict decimal without sign or blanks; nullopt on overflow or junk.
 std::optional<uint64_t> parseDecimal(std::string_view s) {
@@ -95,10 +96,20 @@ bool ResponseParser::takeLine(const char* data, size_t n, size_t& i, size_t limi
     return true;
 }
 
-size_t ResponseParser::feed(const char* data, size_t n, std::string* body) {
+size_t ResponseParser::feed(const char* data, size_t n, std::string* body) { return consume(data, n, body, false); }
+
+size_t ResponseParser::feedHead(const char* data, size_t n) { return consume(data, n, nullptr, true); }
+
+size_t ResponseParser::consume(const char* data, size_t n, std::string* body, bool headOnly) {
     size_t i = 0;
     std::string_view line;
+    input_ = std::string_view(data, n);
+    struct ForgetInput {
+        ResponseParser* parser;
+        ~ForgetInput() { parser->input_ = parser->block_ = {}; }
+    } forget{this};
     while (i < n && state_ != State::Done && state_ != State::Failed) {
+        if (headOnly && state_ != State::StatusLine && state_ != State::Headers) break;
         switch (state_) {
             case State::StatusLine:
             case State::Headers: {
@@ -207,6 +218,23 @@ void ResponseParser::onStatusLine(std::string_view l) {
     if (code < 100 || (l.size() > 12 && l[12] != ' ')) return fail(ParseError::BadStatusLine, std::string(l.substr(0, 64)));
     pending_ = HTTPMessage::response(code, l, l.substr(0, 8));
     state_ = State::Headers;
+    adoptHeaderBlock(l);
+}
+
+void ResponseParser::adoptHeaderBlock(std::string_view line) {
+    // The status line read in place ends with its line break in the input;
+    // the block runs from after it to the blank line's end.
+    const char* end = input_.data() + input_.size();
+    const char* from = line.data() + line.size();
+    if (from < input_.data() || from >= end) return;
+    from = static_cast<const char*>(std::memchr(from, '\n', static_cast<size_t>(end - from)));
+    if (!from) return;
+    ++from;
+    const std::string_view rest(from, std::min(static_cast<size_t>(end - from), limits_.maxHeaderBlockBytes));
+    size_t blank = rest.starts_with("\r\n") ? 0 : rest.find("\n\r\n");
+    if (blank == std::string_view::npos) return;
+    block_ = rest.substr(0, blank == 0 ? 2 : blank + 3);
+    pending_->headers().adoptText(block_);
 }
 
 void ResponseParser::onHeaderLine(std::string_view line) {
@@ -215,18 +243,23 @@ void ResponseParser::onHeaderLine(std::string_view line) {
     if (line[0] == ' ' || line[0] == '\t') {
         // An obsolete folded line continues the previous value.
         if (headers.empty()) return fail(ParseError::BadHeader, "continuation without a field");
-        auto& last = const_cast<HeaderList::Field&>(headers.fields().back());
-        last.second += ' ';
-        last.second += trimmed(line);
+        headers.appendToLastValue(trimmed(line));
         return;
     }
-    size_t colon = line.find(':');
-    if (colon == 0 || colon == std::string_view::npos) return fail(ParseError::BadHeader, std::string(line.substr(0, 64)));
+    // The name is a token right up to the colon.
+    size_t colon = 0;
+    while (colon < line.size() && kTokenChars[static_cast<unsigned char>(line[colon])]) ++colon;
+    if (colon == 0 || colon == line.size() || line[colon] != ':')
+        return fail(ParseError::BadHeader, std::string(line.substr(0, 64)));
     std::string_view name = line.substr(0, colon);
-    for (char c : name)
-        if (!isTokenChar(c)) return fail(ParseError::BadHeader, std::string(line.substr(0, 64)));
     if (headers.size() >= limits_.maxHeaderFields) return fail(ParseError::HeaderTooLarge, "too many fields");
-    headers.add(name, trimmed(line.substr(colon + 1)));
+    const std::string_view value = trimmed(line.substr(colon + 1));
+    if (!block_.empty() && line.data() >= block_.data() && line.data() + line.size() <= block_.data() + block_.size()) {
+        const auto at = [&](std::string_view part) { return static_cast<size_t>(part.data() - block_.data()); };
+        headers.addFromText(at(name), name.size(), at(value), value.size());
+    } else {
+        headers.add(name, value);
+    }
 }
 
 void ResponseParser::onHeadersDone() {
@@ -242,14 +275,19 @@ void ResponseParser::onHeadersDone() {
     response_ = pending_;
     pending_ = nullptr;
     response_->setHeaderComplete(true);
-    // One pass over the fields for the framing: every Content-Length field
-    // (or list) must say the same number; the last coding of the last
-    // Transfer-Encoding field is what counts.
+    // One pass over the fields for the framing and the connection: every
+    // Content-Length field (or list) must say the same number; the last
+    // coding of the last Transfer-Encoding field is what counts.
     std::optional<std::string_view> te;
     std::optional<uint64_t> length;
-    for (auto& [name, field] : response_->headers().fields()) {
+    for (const auto& [name, field] : response_->headers().fields()) {
         if (equalsIgnoringCase(name, "Transfer-Encoding")) {
             te = field;
+            continue;
+        }
+        if (equalsIgnoringCase(name, "Connection")) {
+            connectionClose_ = connectionClose_ || hasToken(field, "close");
+            connectionKeepAlive_ = connectionKeepAlive_ || hasToken(field, "keep-alive");
             continue;
         }
         if (!equalsIgnoringCase(name, "Content-Length")) continue;
@@ -257,7 +295,8 @@ void ResponseParser::onHeadersDone() {
         while (true) {
             size_t comma = rest.find(',');
             auto v = parseDecimal(trimmed(rest.substr(0, comma)));
-            if (!v || (length && *length != *v)) return fail(ParseError::BadContentLength, field.substr(0, 64));
+            if (!v || (length && *length != *v))
+                return fail(ParseError::BadContentLength, std::string(field.substr(0, 64)));
             length = v;
             if (comma == std::string_view::npos) break;
             rest.remove_prefix(comma + 1);
@@ -341,10 +380,9 @@ void ResponseParser::finish() {
 bool ResponseParser::keepAlive() const {
     if (!response_ || state_ == State::Failed) return false;
     if (framing_ == Framing::UntilClose) return false;
-    auto connection = response_->headers().get("Connection");
-    if (connection && hasToken(*connection, "close")) return false;
+    if (connectionClose_) return false;
     if (response_->version() == "HTTP/1.1") return true;
-    return connection && hasToken(*connection, "keep-alive");
+    return connectionKeepAlive_;
 }
 
 }  // namespace net

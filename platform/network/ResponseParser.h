@@ -43,6 +43,7 @@ public:
     enum class Framing { None, Length, Chunked, UntilClose };
 
     explicit ResponseParser(ResponseLimits limits = {});
+    const ResponseLimits& limits() const { return limits_; }
 
     // The method of the request this answers; "HEAD" answers carry no body.
     void setRequestMethod(std::string_view method);
@@ -52,6 +53,10 @@ public:
     // the message ended (or failed) inside the input; the rest belongs to
     // nobody and makes the connection unusable.
     size_t feed(const char* data, size_t n, std::string* body);
+    // Like feed(), stopping where the final answer's header block ends (at
+    // once when it has ended before), so that the caller can take the body
+    // bytes after it where they lie.
+    size_t feedHead(const char* data, size_t n);
     // How many body bytes the parser takes next without any framing between
     // (the rest of a Content-Length body, or a close-delimited one), so the
     // reader may receive them straight into its body buffer and report them
@@ -84,11 +89,16 @@ private:
     enum class State { StatusLine, Headers, Body, ChunkSize, ChunkData, ChunkDataEnd, Trailers, Done, Failed };
 
     void fail(ParseError e, std::string detail = {});
+    size_t consume(const char* data, size_t n, std::string* body, bool headOnly);
     // Takes one line from the input; true when it is whole, with `line`
     // viewing it without its line break (in the input, or in line_ when it
     // came in pieces; valid until line_ is cleared).
     bool takeLine(const char* data, size_t n, size_t& i, size_t limit, ParseError overflow, std::string_view& line);
     void onStatusLine(std::string_view line);
+    // When the rest of the header block after `line` lies whole in the
+    // input, gives it to the answer's header list at once; its fields then
+    // point into that copy instead of being copied one by one.
+    void adoptHeaderBlock(std::string_view line);
     void onHeaderLine(std::string_view line);
     void onHeadersDone();
     void onChunkSizeLine(std::string_view line);
@@ -101,6 +111,8 @@ private:
     std::string errorText_;
     bool headRequest_ = false;
     std::string line_;  // the start of a line split across inputs
+    std::string_view input_;  // what consume() reads now
+    std::string_view block_;  // the header block adopted from input_, if any
     size_t headerBytes_ = 0;
     size_t interim_ = 0;
     ns::Ref<HTTPMessage> pending_;   // the answer whose headers are being read
@@ -109,6 +121,9 @@ private:
     std::optional<uint64_t> contentLength_;
     uint64_t remaining_ = 0;
     uint64_t bodyBytes_ = 0;
+    // What the answer's Connection fields ask for, read with the framing.
+    bool connectionClose_ = false;
+    bool connectionKeepAlive_ = false;
 };
 
 }  // namespace net

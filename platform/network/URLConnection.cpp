@@ -186,7 +186,7 @@ void URLConnection::start() {
 void URLConnection::openStream() {
     auto& req = *current_;
     auto msg = HTTPMessage::request(req.HTTPMethod(), req.URL()->absoluteText());
-    for (auto& [k, v] : req.headers().fields()) msg->headers().add(k, v);
+    for (const auto& [k, v] : req.headers().fields()) msg->headers().add(k, v);
     if (req.HTTPShouldHandleCookies() && !msg->headers().contains("Cookie")) {
         auto cookies = HTTPCookieStorage::sharedHTTPCookieStorage().cookiesForURL(*req.URL());
         if (!cookies.empty()) msg->headers().add("Cookie", HTTPCookie::requestHeaderValue(cookies));

@@ -369,6 +369,44 @@ TEST_F(HTTPReadStreamTest, UnscheduledStreamStopsReading) {
     EXPECT_TRUE(ended);
 }
 
+// Body bytes that came with the head and that the reader left in its header
+// event come before the ones received later.
+TEST_F(HTTPReadStreamTest, BodyBytesLeftInTheHeaderEventComeFirst) {
+    std::atomic<bool> release{false};
+    Server server([&](Conn& c) {
+        c.readRequest();
+        c.write("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabcdef");
+        while (!release) usleep(1000);
+        c.write("ghij");
+        c.waitForClose(5);
+    });
+    auto loop = ns::RunLoop::current();
+    auto s = get(server.url("/"));
+    std::string body;
+    bool ended = false;
+    s->setClient(net::kStreamEventHasBytesAvailable | net::kStreamEventEndEncountered | net::kStreamEventErrorOccurred,
+                 [&](HTTPReadStream& st, net::StreamEvent e) {
+                     uint8_t buf[64];
+                     if (body.empty()) {
+                         // Two bytes only, then more arrive.
+                         long n = st.read(buf, 2);
+                         if (n > 0) body.append(reinterpret_cast<char*>(buf), static_cast<size_t>(n));
+                         release = true;
+                         return;
+                     }
+                     long n;
+                     while ((n = st.read(buf, sizeof buf)) > 0) body.append(reinterpret_cast<char*>(buf), n);
+                     if (e != net::kStreamEventHasBytesAvailable) ended = true;
+                 });
+    s->scheduleInRunLoop(*loop);
+    ASSERT_TRUE(s->open());
+    loop->runUntil([&] { return ended; }, 10);
+    EXPECT_EQ(body, "abcdefghij");
+    EXPECT_FALSE(s->streamError());
+    s->unscheduleFromRunLoop(*loop);
+    s->setClient(0, nullptr);
+}
+
 // A reader that keeps the body in memory gets every byte once and in order,
 // never more at a time than it asked for, also when it changes where the
 // bytes go or switches to read() halfway.

@@ -37,8 +37,10 @@ Result parse(std::string_view text, size_t step = 0, bool close = false, std::st
 }
 
 TEST(ResponseParser, ContentLengthBodyInAnySplit) {
-    std::string text = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 11\r\n\r\nhello worldEXTRA";
-    for (size_t step : {size_t(0), size_t(1), size_t(3), size_t(7)}) {
+    // Whole, the header block is read in place; split, line by line.
+    std::string text = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nX-Folded: one\r\n  two\r\nX-Empty:\r\n"
+                       "Content-Length: 11\r\n\r\nhello worldEXTRA";
+    for (size_t step : {size_t(0), size_t(1), size_t(3), size_t(7), size_t(60)}) {
         auto r = parse(text, step);
         ASSERT_TRUE(r.complete) << step;
         EXPECT_EQ(r.body, "hello world");
@@ -46,6 +48,9 @@ TEST(ResponseParser, ContentLengthBodyInAnySplit) {
         EXPECT_EQ(r.response->statusLine(), "HTTP/1.1 200 OK");
         EXPECT_EQ(r.response->reasonPhrase(), "OK");
         EXPECT_EQ(*r.response->headerField("content-type"), "text/plain");
+        EXPECT_EQ(*r.response->headerField("x-folded"), "one two") << step;
+        EXPECT_EQ(*r.response->headerField("x-empty"), "");
+        EXPECT_EQ(r.response->headers().size(), 4u);
         EXPECT_TRUE(r.keepAlive);
     }
     // Bytes after the message are not consumed.
@@ -111,6 +116,10 @@ TEST(ResponseParser, KeepAliveRules) {
     EXPECT_FALSE(parse("HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 0\r\n\r\n").keepAlive);
     EXPECT_FALSE(parse("HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n").keepAlive);
     EXPECT_TRUE(parse("HTTP/1.0 200 OK\r\nConnection: Keep-Alive\r\nContent-Length: 0\r\n\r\n").keepAlive);
+    // Every Connection field counts, and a token anywhere in its list.
+    EXPECT_FALSE(parse("HTTP/1.1 200 OK\r\nConnection: Upgrade\r\nconnection: x, CLOSE\r\nContent-Length: 0\r\n\r\n").keepAlive);
+    EXPECT_TRUE(parse("HTTP/1.0 200 OK\r\nConnection: te\r\nConnection: keep-alive\r\nContent-Length: 0\r\n\r\n").keepAlive);
+    EXPECT_TRUE(parse("HTTP/1.1 200 OK\r\nX-Connection: close\r\nContent-Length: 0\r\n\r\n").keepAlive);
 }
 
 TEST(ResponseParser, MalformedInputFailsClearly) {
@@ -180,6 +189,16 @@ TEST(HeaderList, CaseInsensitiveOrderedAndCombined) {
     EXPECT_EQ(h.remove("x-one"), 2u);
     EXPECT_EQ(h.remove("x-two"), 1u);
     EXPECT_FALSE(h.contains("X-One"));
+    // A field copied from the list into itself, a value replaced many times
+    // (the list keeps its text small) and a folded line continued.
+    h.add("X-Copy", h.fields()[0].second);
+    h.add(h.fields()[1].first, h.fields()[0].first);
+    for (int i = 0; i < 200; ++i) h.set("Accept", std::string(40, static_cast<char>('a' + i % 26)));
+    h.appendToLastValue("more");
+    ASSERT_EQ(h.size(), 3u);
+    EXPECT_EQ(h.fields()[0].first, "Accept");
+    EXPECT_EQ(h.fields()[0].second, std::string(40, 'a' + 199 % 26));
+    EXPECT_EQ(*h.get("x-copy"), "c, Accept more");
 }
 
 TEST(HTTPTarget, PartsOfAnAbsoluteURLAndWhatIsRefused) {
