@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <set>
 
 #include "net/http/HTTPRequestInternal.h"
 #include "net/http/RequestStatusTicker.h"
@@ -94,6 +95,17 @@ ns::Ref<DownloadCache>& gDefaultCache = *new ns::Ref<DownloadCache>;
 
 }  // namespace
 
+const std::string& HTTPRequest::lastingModeName(const std::string& mode) {
+    if (mode == ns::RunLoop::kDefaultMode) return ns::RunLoop::kDefaultMode;
+    static const auto& requestMode = *new std::string(kHTTPRequestRunLoopMode);
+    if (mode == requestMode) return requestMode;
+    // Other names are few (a caller's own mode); kept, like the two above.
+    static std::mutex namesMutex;
+    static auto& names = *new std::set<std::string>();
+    std::lock_guard<std::mutex> g(namesMutex);
+    return *names.insert(mode).first;
+}
+
 ns::Ref<ns::RunLoop> HTTPRequest::networkRunLoop() {
     // The thread and its loop are made once and kept for the process's
     // life, so every start after the first finds the loop without a lock.
@@ -148,7 +160,7 @@ HTTPRequest::HTTPRequest(ns::Ref<ns::URL> url)
       didFinishSelector_(&HTTPRequestDelegate::requestFinished),
       didFailSelector_(&HTTPRequestDelegate::requestFailed),
       didReceiveDataSelector_(&HTTPRequestDelegate::requestDidReceiveData),
-      runLoopMode_(ns::RunLoop::kDefaultMode) {
+      runLoopMode_(&ns::RunLoop::kDefaultMode) {
     url_ = std::move(url);
     CacheDelegate* cache;
     {
@@ -166,7 +178,7 @@ HTTPRequest::~HTTPRequest() {
     request_ = nullptr;
     // On another thread the ticker drops the request at its next check.
     if (statusTicker_ && loop_ && loop_->isCurrent())
-        if (auto* ticker = RequestStatusTicker::current(runLoopMode_)) ticker->remove(*this);
+        if (auto* ticker = RequestStatusTicker::current(*runLoopMode_)) ticker->remove(*this);
     if (readStream_) {
         readStream_->setClient(0, nullptr);
         if (!connectionCanBeReused_) readStream_->close();
@@ -390,7 +402,7 @@ void HTTPRequest::start() {
 void HTTPRequest::startSynchronous() {
     if (!claimLoop(ns::RunLoop::current())) return;  // cancelled before it started
     isSynchronous_ = true;
-    runLoopMode_ = kHTTPRequestRunLoopMode;
+    runLoopMode_ = &lastingModeName(kHTTPRequestRunLoopMode);
     willChangeValueForKey("isExecuting");
     inProgress_ = true;
     didChangeValueForKey("isExecuting");
@@ -398,7 +410,7 @@ void HTTPRequest::startSynchronous() {
         main();
         auto loop = ns::RunLoop::current();
         while (!complete_.load()) loop->runUntil([this] { return complete_.load(); }, ns::RunLoop::kDistantFuture,
-                                                 kHTTPRequestRunLoopMode);
+                                                 *runLoopMode_);
     }
     inProgress_ = false;
 }
@@ -798,7 +810,7 @@ void HTTPRequest::updateStatus() {
 
 void HTTPRequest::startStatusChecks(const ns::Weak<HTTPRequest>& weak) {
     stopStatusChecks();
-    statusTicker_ = RequestStatusTicker::current(runLoopMode_);
+    statusTicker_ = RequestStatusTicker::current(*runLoopMode_);
     if (statusTicker_) statusTicker_->add(*this, weak, kStatusTimerInterval);
 }
 

@@ -376,8 +376,8 @@ public:
     void setSecondsToCache(double s) { secondsToCache_ = s; }
     bool shouldContinueWhenAppEntersBackground() const { return shouldContinueWhenAppEntersBackground_; }
     void setShouldContinueWhenAppEntersBackground(bool v) { shouldContinueWhenAppEntersBackground_ = v; }
-    std::string runLoopMode() const { return runLoopMode_; }
-    void setRunLoopMode(std::string m) { runLoopMode_ = std::move(m); }
+    std::string runLoopMode() const { return *runLoopMode_; }
+    void setRunLoopMode(const std::string& m) { runLoopMode_ = &lastingModeName(m); }
     // Sets the error before the request runs: it then ends at once.
     void setError(ns::Ref<ns::Error> e);
 
@@ -536,6 +536,8 @@ private:
     void handleStreamError();
     void handleStreamComplete();
     void updateStatus();
+    // The one lasting copy of a run loop mode's name.
+    static const std::string& lastingModeName(const std::string& mode);
     // addRequestHeader with text objects the caller may share.
     void addRequestHeaderText(ns::Ref<ns::String> name, ns::Ref<ns::String> value);
     // The default user agent, built on first use (gUserAgentMutex held).
@@ -822,7 +824,8 @@ private:
     bool shouldAttemptPersistentConnection_ = true;
     double persistentConnectionTimeoutSeconds_ = 60.0;
     bool shouldContinueWhenAppEntersBackground_ = false;
-    std::string runLoopMode_;
+    // A name kept for the process's life, so that no request copies one.
+    const std::string* runLoopMode_;
 
     // The body sent (memory or file, compression, length, its stream).
     RequestBody body_;

@@ -73,7 +73,7 @@ void HTTPRequest::scheduleReadStream() {
     if (!readStream_ || readStreamIsScheduled_ || !loop_) return;
     NetworkActivity::shared().streamScheduled();
     lastActivityTime_ = loop_->now();
-    readStream_->scheduleInRunLoop(*loop_, runLoopMode_);
+    readStream_->scheduleInRunLoop(*loop_, *runLoopMode_);
     readStreamIsScheduled_ = true;
 }
 
@@ -81,7 +81,7 @@ void HTTPRequest::unscheduleReadStream() {
     if (!readStream_ || !readStreamIsScheduled_) return;
     if (NetworkActivity::shared().streamUnscheduled())
         ns::performOnMainThread([] { hideNetworkActivityIndicatorAfterDelay(); }, ns::RunLoop::isMainThread());
-    readStream_->unscheduleFromRunLoop(*loop_, runLoopMode_);
+    readStream_->unscheduleFromRunLoop(*loop_, *runLoopMode_);
     readStreamIsScheduled_ = false;
 }
 

@@ -27,7 +27,7 @@ bool HTTPRequest::configureProxies() {
         ProxyResolver::Context context;
         context.owner = ns::Weak<ns::Object>(this);
         context.loop = loop_;
-        context.mode = runLoopMode_;
+        context.mode = *runLoopMode_;
         context.timeOutSeconds = timeOutSeconds_ > 0 ? timeOutSeconds_ : defaultTimeOutSeconds();
         context.synchronous = isSynchronous_;
         context.fetchScript = [this](ns::Ref<ns::URL> url, ProxyResolver::ScriptDone done) {

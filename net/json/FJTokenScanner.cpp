@@ -1,5 +1,6 @@
 #include "net/json/FJTokenScanner.h"
 
+#include "net/json/ByteRuns.h"
 #include "net/json/NumberDigits.h"
 
 #include <cerrno>
@@ -176,17 +177,7 @@ void FJSkipWhitespace(FJParseState& s) {
     while (p < end) {
         uint8_t c = *p;
         if (c == ' ') {
-            // Indentation comes in runs of blanks.
-            ++p;
-            while (end - p >= 8) {
-                uint64_t w;
-                std::memcpy(&w, p, 8);
-                if (w != 0x2020202020202020ull) {
-                    p += __builtin_ctzll(w ^ 0x2020202020202020ull) >> 3;
-                    break;
-                }
-                p += 8;
-            }
+            p = skipBlanks(p + 1, end);  // indentation comes in runs of blanks
             continue;
         }
         if (c == '\t') {
@@ -467,17 +458,6 @@ bool scanStringSlow(FJParseState& s, const uint8_t* begin, const uint8_t* p) {
         if (!w.putCodePoint(0xFFFD)) return failString(s);
         p = next;
     }
-}
-
-// Marks (bit 7 of a byte) the quotation marks, backslashes, control bytes
-// and bytes of 80 hex or more among 8 bytes read little-endian. Marks above
-// the lowest one may be false; the lowest one is exact.
-inline uint64_t specialBytes(uint64_t w) {
-    constexpr uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
-    uint64_t quote = w ^ (ones * '"');
-    uint64_t slash = w ^ (ones * '\\');
-    uint64_t t = ((quote - ones) & ~quote) | ((slash - ones) & ~slash) | (w - ones * 0x20) | w;
-    return t & highs;
 }
 
 // Length of a valid 2- or 3-byte UTF-8 sequence at p, or 0 when the full

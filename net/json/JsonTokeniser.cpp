@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "net/json/ByteRuns.h"
 #include "net/json/NumberDigits.h"
 #include "platform/foundation/Number.h"
 
@@ -50,25 +51,48 @@ bool JsonUTF8Stream::getNextUnichar(uint8_t* ch) {
 }
 
 bool JsonUTF8Stream::getRetainedStringFragment(std::string_view* fragment) {
-    size_t start = index_, i = index_, n = data_.size();
-    while (i < n) {
-        uint8_t c = data_[i];
-        if (c < 0x20 || c == '"' || c == '\\') break;
-        ++i;
+    const uint8_t* const begin = data_.data();
+    const uint8_t* const end = begin + data_.size();
+    const uint8_t* p = begin + index_;
+    for (;;) {
+        // Eight bytes at a time while none is special; a byte of 80 hex or
+        // more is marked too but belongs to the run.
+        while (end - p >= 8) {
+            uint64_t w;
+            std::memcpy(&w, p, 8);
+            if (uint64_t marks = specialBytes(w)) {
+                p += __builtin_ctzll(marks) >> 3;
+                break;
+            }
+            p += 8;
+        }
+        if (p == end) return false;
+        if (*p >= 0x80) {
+            ++p;
+            continue;
+        }
+        if (*p < 0x20 || *p == '"' || *p == '\\') break;
+        ++p;
     }
-    if (i == n) return false;
-    *fragment = bytesInRange(start, i - start);
-    index_ = i;
+    *fragment = bytesInRange(index_, static_cast<size_t>(p - begin) - index_);
+    index_ = static_cast<size_t>(p - begin);
     return true;
 }
 
 void JsonUTF8Stream::skipWhitespace() {
-    size_t n = data_.size();
-    while (index_ < n) {
-        uint8_t c = data_[index_];
-        if (c != ' ' && c != '\t' && c != '\n' && c != '\r') break;
-        ++index_;
+    const uint8_t* const begin = data_.data();
+    const uint8_t* const end = begin + data_.size();
+    const uint8_t* p = begin + index_;
+    while (p < end) {
+        uint8_t c = *p;
+        if (c == ' ') {
+            p = skipBlanks(p + 1, end);  // indentation comes in runs of blanks
+            continue;
+        }
+        if (c != '\t' && c != '\n' && c != '\r') break;
+        ++p;
     }
+    index_ = static_cast<size_t>(p - begin);
 }
 
 bool JsonUTF8Stream::skipCharactersLength(const char* word, size_t length) {
@@ -116,9 +140,12 @@ std::string printable(uint8_t c) {
 }  // namespace
 
 int32_t JsonTokeniser::getToken(ns::Ref<ns::Object>* token) {
-    stream_.skipWhitespace();
     uint8_t c = 0;
     if (!stream_.getUnichar(&c)) return JsonTokenEOF;
+    if (c <= ' ') {  // most tokens follow the last one directly
+        stream_.skipWhitespace();
+        if (!stream_.getUnichar(&c)) return JsonTokenEOF;
+    }
     size_t start = stream_.index();
     int32_t kind;
     switch (c) {

@@ -22,12 +22,6 @@ std::string lowercased(std::string_view s) {
     return out;
 }
 
-std::string_view trimmed(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
-}
-
 HeaderList::Span HeaderList::appendText(std::string_view name, std::string_view value) {
     const char* begin = text_.data();
     if ((name.data() >= begin && name.data() < begin + text_.size()) ||
@@ -136,29 +130,26 @@ size_t HeaderList::remove(std::string_view name) {
 }
 
 bool HeaderList::contains(std::string_view name) const {
-    for (size_t i = 0; i < spans_.size(); ++i)
-        if (equalsIgnoringCase(field(i).first, name)) return true;
+    for (const Span& s : spans_)
+        if (named(s, name)) return true;
     return false;
 }
 
 std::optional<std::string_view> HeaderList::first(std::string_view name) const {
-    for (size_t i = 0; i < spans_.size(); ++i) {
-        auto [n, v] = field(i);
-        if (equalsIgnoringCase(n, name)) return v;
-    }
+    for (const Span& s : spans_)
+        if (named(s, name)) return valueOf(s);
     return std::nullopt;
 }
 
 std::optional<std::string> HeaderList::get(std::string_view name) const {
     std::optional<std::string> out;
-    for (size_t i = 0; i < spans_.size(); ++i) {
-        auto [n, v] = field(i);
-        if (!equalsIgnoringCase(n, name)) continue;
+    for (const Span& s : spans_) {
+        if (!named(s, name)) continue;
         if (out) {
             *out += ", ";
-            *out += v;
+            *out += valueOf(s);
         } else {
-            out.emplace(v);
+            out.emplace(valueOf(s));
         }
     }
     return out;
@@ -166,10 +157,8 @@ std::optional<std::string> HeaderList::get(std::string_view name) const {
 
 std::vector<std::string> HeaderList::getAll(std::string_view name) const {
     std::vector<std::string> out;
-    for (size_t i = 0; i < spans_.size(); ++i) {
-        auto [n, v] = field(i);
-        if (equalsIgnoringCase(n, name)) out.emplace_back(v);
-    }
+    for (const Span& s : spans_)
+        if (named(s, name)) out.emplace_back(valueOf(s));
     return out;
 }
 

@@ -24,7 +24,12 @@ inline bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && equalsIgnoringCaseOfSameLength(a.data(), b.data(), a.size());
 }
 std::string lowercased(std::string_view s);
-std::string_view trimmed(std::string_view s);  // blanks and tabs at both ends
+// Blanks and tabs at both ends.
+inline std::string_view trimmed(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    return s;
+}
 
 // Header fields in the order they were added. Names keep their spelling;
 // lookups ignore case. Repeated fields stay separate entries.
@@ -113,6 +118,14 @@ private:
     };
     static constexpr size_t kUsualFieldCount = 16;
     static constexpr size_t kUsualTextBytes = 512;
+    // Whether the field's name is `name` (ignoring case): lengths and first
+    // letters are compared before the whole names.
+    bool named(const Span& s, std::string_view name) const {
+        if (s.nameLength != name.size() || name.empty()) return s.nameLength == name.size();
+        const char* n = text_.data() + s.nameAt;
+        return ((n[0] ^ name[0]) & ~0x20) == 0 && equalsIgnoringCaseOfSameLength(n, name.data(), name.size());
+    }
+    std::string_view valueOf(const Span& s) const { return std::string_view(text_.data() + s.valueAt, s.valueLength); }
     // Appends name and value to the text and answers where they lie.
     Span appendText(std::string_view name, std::string_view value);
     // Drops the bytes no field uses any more once they are most of the text.

@@ -300,8 +300,10 @@ uint16_t HTTPReadStream::connectPort() const { return proxy_.isSet() ? proxy_.po
 const std::string& HTTPReadStream::poolKey() {
     if (!poolKey_.empty()) return poolKey_;
     std::string& k = poolKey_;
-    k.reserve(url_.scheme.size() + url_.host.size() + 16);
-    k.append(url_.scheme).append("://").append(url_.host).append(":").append(std::to_string(url_.port));
+    char port[8];
+    const auto portEnd = std::to_chars(port, port + sizeof port, url_.port).ptr;
+    k.reserve(url_.scheme.size() + url_.host.size() + 12);
+    k.append(url_.scheme).append("://").append(url_.host).append(":").append(port, portEnd);
     if (proxy_.isSet()) k += "|proxy=" + proxy_.host + ":" + std::to_string(proxy_.port);
     if (url_.scheme == "https") k += "|tls=" + tls_.cacheKey() + "|" + tls_.peerName;
     return k;

@@ -31,11 +31,6 @@ constexpr auto kTokenChars = [] {
     return table;
 }();
 
-bool isToken(std::string_view name) {
-    for (char c : name)
-        if (!kTokenChars[static_cast<unsigned char>(c)]) return false;
-    return true;
-}
 
 // Strict decimal without sign or blanks; nullopt on overflow or junk.
 std::optional<uint64_t> parseDecimal(std::string_view s) {
@@ -251,10 +246,12 @@ void ResponseParser::onHeaderLine(std::string_view line) {
         headers.appendToLastValue(trimmed(line));
         return;
     }
-    size_t colon = line.find(':');
-    if (colon == 0 || colon == std::string_view::npos) return fail(ParseError::BadHeader, std::string(line.substr(0, 64)));
+    // The name is a token right up to the colon.
+    size_t colon = 0;
+    while (colon < line.size() && kTokenChars[static_cast<unsigned char>(line[colon])]) ++colon;
+    if (colon == 0 || colon == line.size() || line[colon] != ':')
+        return fail(ParseError::BadHeader, std::string(line.substr(0, 64)));
     std::string_view name = line.substr(0, colon);
-    if (!isToken(name)) return fail(ParseError::BadHeader, std::string(line.substr(0, 64)));
     if (headers.size() >= limits_.maxHeaderFields) return fail(ParseError::HeaderTooLarge, "too many fields");
     const std::string_view value = trimmed(line.substr(colon + 1));
     if (!block_.empty() && line.data() >= block_.data() && line.data() + line.size() <= block_.data() + block_.size()) {

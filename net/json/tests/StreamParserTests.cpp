@@ -479,6 +479,17 @@ TEST(StreamParserStream, LevelsToSkipDeliversInnerValues) {
     EXPECT_EQ(parser->parse(doc.data(), doc.size()), json::JsonStreamParserComplete);
     EXPECT_EQ(rec->seen, (std::vector<std::string>{"object Q(1)", "array [Q(2),{\"k\":Q(3)}]",
                                                    "object {\"a\":[]}", "object \"s\""}));
+
+    // A key met at a skipped level names nothing the adapter builds: it is
+    // not kept (a long stream of such objects must not pile keys up).
+    rec->seen.clear();
+    auto key = ns::String::make("skipped");
+    adapter->parserFoundObjectStart(parser.get());
+    adapter->parserFoundObjectKey(parser.get(), key);
+    adapter->parserFoundNull(parser.get());
+    adapter->parserFoundObjectEnd(parser.get());
+    EXPECT_EQ(key->retainCount(), 1u);
+    EXPECT_EQ(rec->seen, (std::vector<std::string>{"object null"}));
 }
 
 TEST(StreamParserStream, StatesHaveNamesAndSingletons) {

@@ -1,0 +1,36 @@
+// Runs of bytes read eight at a time, shared by both JSON readers: blanks
+// (indentation) and the plain bytes of a string.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "runs are read eight bytes at a time, little-endian");
+
+namespace json {
+
+// The first byte from p on that is not a blank (' '), or `end`.
+inline const uint8_t* skipBlanks(const uint8_t* p, const uint8_t* end) {
+    constexpr uint64_t blanks = 0x2020202020202020ull;
+    while (end - p >= 8) {
+        uint64_t w;
+        std::memcpy(&w, p, 8);
+        if (w != blanks) return p + (__builtin_ctzll(w ^ blanks) >> 3);
+        p += 8;
+    }
+    while (p < end && *p == ' ') ++p;
+    return p;
+}
+
+// Marks (bit 7 of a byte) the quotation marks, backslashes, control bytes
+// and bytes of 80 hex or more among 8 bytes read little-endian. Marks above
+// the lowest one may be false; the lowest one is exact.
+inline uint64_t specialBytes(uint64_t w) {
+    constexpr uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+    uint64_t quote = w ^ (ones * '"');
+    uint64_t slash = w ^ (ones * '\\');
+    uint64_t t = ((quote - ones) & ~quote) | ((slash - ones) & ~slash) | (w - ones * 0x20) | w;
+    return t & highs;
+}
+
+}  // namespace json
