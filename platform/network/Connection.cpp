@@ -176,7 +176,7 @@ std::unique_ptr<Connection> ConnectionPool::take(const std::string& key, int64_t
         // their turn comes.
         for (size_t i = idle_.size(); i-- > 0;) {
             auto& c = idle_[i];
-            const bool candidate = !found && c->key() == key && (streamID == 0 || c->streamID == streamID);
+            const bool candidate = !found && (streamID == 0 || c->streamID == streamID) && c->key() == key;
             if (now - c->idleSince > kMaxIdleSeconds || (candidate && !c->looksReusable())) {
                 dead.push_back(std::move(c));
                 idle_.erase(idle_.begin() + static_cast<long>(i));
