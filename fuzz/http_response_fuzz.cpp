@@ -1,5 +1,6 @@
 // Feeds arbitrary bytes to the HTTP response parser, whole and split at a
-// point taken from the input, and checks both readings agree.
+// point taken from the input, and checks both readings agree (state, body
+// and header fields).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -31,5 +32,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     readAll(p, n, split, bodyB, b);
     if (a.isComplete() != b.isComplete() || a.failed() != b.failed()) std::abort();
     if (a.isComplete() && bodyA != bodyB) std::abort();
+    // The header block read in place (whole) and line by line (split) gives
+    // the same fields.
+    if (a.response() && b.response()) {
+        const auto& fa = a.response()->headers();
+        const auto& fb = b.response()->headers();
+        if (fa.size() != fb.size()) std::abort();
+        for (size_t i = 0; i < fa.size(); ++i)
+            if (fa.field(i) != fb.field(i)) std::abort();
+    }
     return 0;
 }
