@@ -105,7 +105,7 @@ uint8_t* FJDictionary::tags() const {
     return reinterpret_cast<uint8_t*>(table() + kCapacities[capacityIndex_]);
 }
 
-void FJDictionary::rememberCursor(size_t index, size_t slot) const {
+inline void FJDictionary::rememberCursor(size_t index, size_t slot) const {
     if (wideCursor()) {
         if (index < 0xFFFFFFFFu)
             changes()->cursor.store((static_cast<uint64_t>(index) << 32) | (slot + 1), std::memory_order_relaxed);

@@ -56,8 +56,8 @@ public:
     ns::Object* objectForKey(std::string_view key) const override;
     using ns::Dictionary::objectForKey;
     // The index-th occupied slot in slot order; RangeException past the end.
-    ns::Object* keyAtIndex(size_t index) const override { return table()[slotAt(index)].key; }
-    ns::Object* valueAtIndex(size_t index) const override { return table()[slotAt(index)].object; }
+    ns::Object* keyAtIndex(size_t index) const override { return entryAt(index).key; }
+    ns::Object* valueAtIndex(size_t index) const override { return entryAt(index).object; }
 
     // Writes keys and objects (either may be nullptr) in slot order.
     void getObjectsAndKeys(ns::Object** objects, ns::Object** keys) const;
@@ -153,21 +153,24 @@ private:
         return static_cast<uint64_t>(c >> 16) << 32 | (c & 0xFFFFu);
     }
     void rememberCursor(size_t index, size_t slot) const;
-    // The slot of the entry at `index`: the remembered one at once (a walk
-    // asks for a key and then its value), any other by slotOfIndex.
-    size_t slotAt(size_t index) const {
-        if (flags_ == kPooled || flags_ == 0) {
-            // Immutable with a narrow cursor: a table of up to three slots
-            // right after the header is searched at once.
-            if (tagsInHeader(capacityIndex_) && index < count_) {
-                const auto* slots = reinterpret_cast<const FJHashTableEntry*>(this + 1);
+    // The entry at `index`: the remembered one at once (a walk asks for a
+    // key and then its value), any other by slotOfIndex.
+    [[gnu::always_inline]] const FJHashTableEntry& entryAt(size_t index) const {
+        if (!wideCursor()) {
+            // Immutable: the table right after the header.
+            const auto* slots = reinterpret_cast<const FJHashTableEntry*>(this + 1);
+            if (!tagsInHeader(capacityIndex_)) {
+                const uint32_t c = std::atomic_ref<uint32_t>(word_).load(std::memory_order_relaxed);
+                if (c != 0 && (c >> 16) == index) return slots[(c & 0xFFFFu) - 1];
+            } else if (index < count_) {
+                // Up to three slots: searched at once.
                 for (size_t slot = 0, i = 0;; ++slot)
-                    if (slots[slot].key && i++ == index) return slot;
+                    if (slots[slot].key && i++ == index) return slots[slot];
             }
+        } else if (uint64_t c = changes()->cursor.load(std::memory_order_relaxed); c != 0 && (c >> 32) == index) {
+            return table()[static_cast<size_t>(c & 0xFFFFFFFFu) - 1];
         }
-        uint64_t c = cursor();
-        if (c != 0 && (c >> 32) == index) return static_cast<size_t>(c & 0xFFFFFFFFu) - 1;
-        return slotOfIndex(index);
+        return table()[slotOfIndex(index)];
     }
 
     // Start slot of a hash: its 32-bit fold modulo the capacity, computed by
