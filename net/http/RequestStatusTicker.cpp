@@ -34,17 +34,14 @@ RequestStatusTicker* RequestStatusTicker::current(const std::string& mode) {
 }
 
 RequestStatusTicker::RequestStatusTicker(const std::string& mode)
-    : mode_(mode), loop_(ns::RunLoop::current()), armedFor_(kDisarmed) {
-    // The ticker lives as long as its thread and the timer fires only there,
-    // so the callback may name the ticker directly.
-    timer_ = ns::Timer::make(1.0, true, [this](ns::Timer&) { tick(); });
-    timer_->setFireDate(kDisarmed);
-    loop_->addTimer(timer_, mode_);
+    : mode_(mode), loop_(ns::RunLoop::current()), clock_(loop_->currentClock()), armedFor_(kDisarmed) {
+    arm();
 }
 
 RequestStatusTicker::~RequestStatusTicker() { timer_->invalidate(); }
 
 void RequestStatusTicker::add(HTTPRequest& request, const ns::Weak<HTTPRequest>& weak, double interval) {
+    followClock(timer_->fireDate());
     remove(request);
     entries_.push_back(Entry{&request, weak, interval, loop_->now() + interval});
     if (entries_.back().due < armedFor_) arm();
@@ -59,15 +56,35 @@ void RequestStatusTicker::remove(const HTTPRequest& request) {
     if (entries_.empty()) arm();
 }
 
+void RequestStatusTicker::followClock(double timerDate) {
+    const ns::Clock* clock = loop_->currentClock();
+    if (clock == clock_) return;
+    clock_ = clock;
+    // Disarmed means no request waits: nothing to move.
+    if (armedFor_ == kDisarmed) return;
+    const double shift = timerDate - armedFor_;
+    for (Entry& e : entries_) e.due += shift;
+    armedFor_ = timerDate;
+}
+
 void RequestStatusTicker::arm() {
     double earliest = kDisarmed;
     for (const Entry& e : entries_) earliest = std::min(earliest, e.due);
-    if (earliest == armedFor_) return;
+    if (timer_ && timer_->isValid()) {
+        if (earliest != armedFor_) timer_->setFireDate(earliest);
+    } else {
+        // A one-shot timer, so that the date it fired for tells how far a
+        // change of clocks moved it. The ticker lives as long as its thread
+        // and the timer fires only there, so the callback may name it.
+        timer_ = ns::Timer::make(0, false, [this](ns::Timer& fired) { tick(fired.fireDate()); });
+        timer_->setFireDate(earliest);
+        loop_->addTimer(timer_, mode_);
+    }
     armedFor_ = earliest;
-    timer_->setFireDate(earliest);
 }
 
-void RequestStatusTicker::tick() {
+void RequestStatusTicker::tick(double firedFor) {
+    followClock(firedFor);
     const double now = loop_->now();
     dueNow_.clear();
     for (auto it = entries_.begin(); it != entries_.end();) {
@@ -86,8 +103,9 @@ void RequestStatusTicker::tick() {
         }
         ++it;
     }
-    // Checks may add, remove or finish requests (their own or others').
-    armedFor_ = -kDisarmed;  // whatever the timer was armed for has passed
+    // Checks may add, remove or finish requests (their own or others');
+    // the timer that fired is spent, and arm() makes the next one.
+    armedFor_ = -kDisarmed;
     std::vector<ns::Ref<HTTPRequest>> due = std::move(dueNow_);
     for (auto& request : due) {
         auto still = std::find_if(entries_.begin(), entries_.end(),

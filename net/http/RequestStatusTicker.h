@@ -6,7 +6,8 @@
 // moment it was added, as a repeating timer of its own would check it, and
 // missed checks are skipped, not made in a burst. The timer is armed for the
 // earliest check due and stays on the loop, disarmed, while no request
-// waits. A ticker belongs to its thread: it is used only there, and lives
+// waits. When the loop changes clocks, the checks keep their remaining time,
+// as the loop's timers do. A ticker belongs to its thread: it is used only there, and lives
 // as long as the thread.
 #pragma once
 
@@ -47,11 +48,16 @@ private:
         double interval;
         double due;
     };
-    void tick();
+    void tick(double firedFor);
+    // Arms the timer for the earliest check (a new one after it fired).
     void arm();
+    // After the loop changed clocks, moves the checks as the loop moved the
+    // timer, which was armed for armedFor_ and is now set for `timerDate`.
+    void followClock(double timerDate);
 
     const std::string mode_;
     ns::Ref<ns::RunLoop> loop_;
+    const ns::Clock* clock_;  // the loop's clock the due times are on
     ns::Ref<ns::Timer> timer_;
     double armedFor_;
     std::vector<Entry> entries_;

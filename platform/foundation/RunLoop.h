@@ -135,6 +135,9 @@ public:
     // remaining time.
     void setClock(Ref<Clock> clock);
     double now() const { return currentClock_.load(std::memory_order_acquire)->now(); }
+    // The clock now() reads, without the lock. A clock the loop used stays
+    // valid as long as the loop.
+    const Clock* currentClock() const { return currentClock_.load(std::memory_order_acquire); }
 
     // --- Queued calls (any thread) ----------------------------------------
     // Runs fn on this loop's next turn (in order of queueing). Returns false
