@@ -51,16 +51,16 @@ void RequestStatusTicker::remove(const HTTPRequest& request) {
     auto it = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.key == &request; });
     if (it == entries_.end()) return;
     entries_.erase(it);
-    // Armed for a later check, the timer finds nothing due then and is
-    // armed again; only an empty list disarms it at once.
-    if (entries_.empty()) arm();
+    // The timer stays armed: at its time it finds nothing due and is armed
+    // again, or disarmed when nobody waits. A loop running one request after
+    // another so never moves it per request.
 }
 
 void RequestStatusTicker::followClock(double timerDate) {
     const ns::Clock* clock = loop_->currentClock();
     if (clock == clock_) return;
     clock_ = clock;
-    // Disarmed means no request waits: nothing to move.
+    // Disarmed means no request waited since the last check: nothing to move.
     if (armedFor_ == kDisarmed) return;
     const double shift = timerDate - armedFor_;
     for (Entry& e : entries_) e.due += shift;

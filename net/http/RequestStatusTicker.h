@@ -5,8 +5,8 @@
 // Each request keeps its own cadence: it is checked every interval from the
 // moment it was added, as a repeating timer of its own would check it, and
 // missed checks are skipped, not made in a burst. The timer is armed for the
-// earliest check due and stays on the loop, disarmed, while no request
-// waits. When the loop changes clocks, the checks keep their remaining time,
+// earliest check due; it stays on the loop when the last request leaves,
+// and is disarmed at its next time if nobody came meanwhile. When the loop changes clocks, the checks keep their remaining time,
 // as the loop's timers do. A ticker belongs to its thread: it is used only there, and lives
 // as long as the thread.
 #pragma once
