@@ -56,14 +56,25 @@ bool loadIdentity(SSL_CTX* ctx, const TLSSettings& s, std::string* why) {
     return true;
 }
 
+// The key of a context for `settings`, with the process-wide trust file
+// as read under gMutex.
+std::string contextKey(const TLSSettings& settings, const std::string& extraTrust) {
+    std::string k = settings.validatesCertificateChain ? "v1|" : "v0|";
+    k += settings.trustedCertificatesFile.empty() ? extraTrust : settings.trustedCertificatesFile;
+    k += "|" + std::to_string(std::hash<std::string>()(settings.clientCertificatePEM));
+    k += "|" + std::to_string(std::hash<std::string>()(settings.clientKeyPEM));
+    return k;
+}
+
 }  // namespace
 
 std::string TLSSettings::cacheKey() const {
-    std::string k = validatesCertificateChain ? "v1|" : "v0|";
-    k += trustedCertificatesFile.empty() ? gExtraTrust : trustedCertificatesFile;
-    k += "|" + std::to_string(std::hash<std::string>()(clientCertificatePEM));
-    k += "|" + std::to_string(std::hash<std::string>()(clientKeyPEM));
-    return k;
+    std::string extraTrust;
+    if (trustedCertificatesFile.empty()) {
+        std::lock_guard<std::mutex> g(gMutex);
+        extraTrust = gExtraTrust;
+    }
+    return contextKey(*this, extraTrust);
 }
 
 void setAdditionalTrustedCertificatesFile(std::string path) {
@@ -75,7 +86,7 @@ TLSContext::~TLSContext() { SSL_CTX_free(ctx_); }
 
 ns::Ref<TLSContext> tlsContextFor(const TLSSettings& settings, ns::Ref<ns::Error>* error) {
     std::lock_guard<std::mutex> g(gMutex);
-    std::string key = settings.cacheKey();
+    std::string key = contextKey(settings, gExtraTrust);
     if (auto it = gContexts.find(key); it != gContexts.end()) return it->second;
 
     SSL_CTX* raw = SSL_CTX_new(TLS_client_method());

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "platform/foundation/RunLoop.h"
 #include "platform/network/Connection.h"
@@ -483,6 +484,27 @@ Server::Handler answer(const std::string& text) {
     return [text](Conn& c) {
         while (auto r = c.readRequest()) c.respond(200, text);
     };
+}
+
+// The process-wide trust file may change while streams make their pool
+// keys on other threads; a key names the file as it was at one moment.
+TEST_F(HTTPReadStreamTest, TrustFileChangedWhileKeysAreMade) {
+    std::atomic<bool> stop{false};
+    std::thread setter([&] {
+        for (int i = 0; !stop; ++i)
+            net::setAdditionalTrustedCertificatesFile(i % 2 ? "/tmp/a-long-trust-file-name.pem" : "/tmp/b.pem");
+    });
+    net::TLSSettings settings;
+    bool onlyWhole = true;
+    for (int i = 0; i < 2000; ++i) {
+        const std::string key = settings.cacheKey();
+        onlyWhole = onlyWhole && (key.starts_with("v1|/tmp/a-long-trust-file-name.pem|") ||
+                                  key.starts_with("v1|/tmp/b.pem|") || key.starts_with("v1||"));
+    }
+    stop = true;
+    setter.join();
+    net::setAdditionalTrustedCertificatesFile("");
+    EXPECT_TRUE(onlyWhole);
 }
 
 TEST_F(TLSStreamTest, SelfSignedFailsUnlessValidationIsOff) {
