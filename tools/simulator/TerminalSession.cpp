@@ -1,6 +1,8 @@
 #include "tools/simulator/TerminalSession.h"
 
-#include "platform/foundation/RunLoop.h"
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace simulator {
 
@@ -21,6 +23,22 @@ TerminalSession::TerminalSession(Simulator& sim, std::ostream& out, std::functio
 
 TerminalSession::~TerminalSession() {
     if (resume_) resume_->invalidate();
+    if (input_) input_->invalidate();
+}
+
+void TerminalSession::readFrom(int fd) {
+    input_ = ns::RunLoop::main()->addFd(fd, ns::FdReadable, [this, fd](unsigned) {
+        char buf[4096];
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n > 0) {
+            feed(std::string_view(buf, static_cast<size_t>(n)));
+        } else if (n == 0 || errno != EINTR) {
+            // The input ended: stop watching it (it stays readable), and
+            // let a running wait and the lines after it finish.
+            input_->invalidate();
+            endOfInput();
+        }
+    });
 }
 
 void TerminalSession::start() {
@@ -40,6 +58,14 @@ void TerminalSession::endOfInput() {
 }
 
 void TerminalSession::carryOut() {
+    // Input that arrives while a line runs the loop again is left in
+    // pending_ for the loop below.
+    if (carrying_) return;
+    carrying_ = true;
+    struct Done {
+        bool& carrying;
+        ~Done() { carrying = false; }
+    } done{carrying_};
     while (!isDone() && !isWaiting()) {
         size_t nl = pending_.find('\n');
         if (nl == std::string::npos && !(ended_ && !pending_.empty())) break;
@@ -74,6 +100,7 @@ void TerminalSession::afterCommand(const std::string& line) {
 }
 
 void TerminalSession::finish() {
+    if (isDone()) return;
     if (resume_) resume_->invalidate();
     resume_ = nullptr;
     auto done = std::move(done_);

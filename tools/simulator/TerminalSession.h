@@ -7,6 +7,11 @@
 // lines after it (typed or already piped in) wait their turn, and the end of
 // the input does not cut the wait short. The session is done once the input
 // has ended and every line read has been carried out, or after `quit`.
+//
+// A command can run the main loop again while it works (the simulator lets
+// the app settle), so input read meanwhile arrives while a line is still
+// running: it waits its turn, and lines are carried out one at a time, in
+// order.
 #pragma once
 
 #include <functional>
@@ -14,6 +19,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Timer.h"
 #include "tools/simulator/Simulator.h"
 
@@ -29,6 +35,9 @@ public:
 
     // Prints the first screen and the prompt.
     void start();
+    // Watches `fd` on the main run loop and feeds what it reads, until the
+    // input ends; the session stops watching when it is destroyed.
+    void readFrom(int fd);
     // Bytes read from the terminal; complete lines are carried out.
     void feed(std::string_view bytes);
     // The terminal closed: a last line without a line end is carried out
@@ -49,6 +58,8 @@ private:
     std::function<void()> done_;
     std::string pending_;
     bool ended_ = false;
+    bool carrying_ = false;  // a line is being carried out
+    ns::Ref<ns::FdSource> input_;
     ns::Ref<ns::Timer> resume_;  // set while a wait is running
 };
 

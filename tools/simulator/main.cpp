@@ -173,21 +173,8 @@ int main(int argc, char** argv) {
     auto loop = ns::RunLoop::main();
     simulator::TerminalSession session(sim, std::cout, [&] { loop->stop(); });
     session.start();
-    ns::Ref<ns::FdSource> source;
-    source = loop->addFd(STDIN_FILENO, ns::FdReadable, [&](unsigned) {
-        char buf[4096];
-        ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
-        if (n > 0) {
-            session.feed(std::string_view(buf, static_cast<size_t>(n)));
-        } else if (n == 0 || errno != EINTR) {
-            // The input ended: stop watching it (it stays readable), and
-            // let a running wait and the lines after it finish.
-            source->invalidate();
-            session.endOfInput();
-        }
-    });
+    session.readFrom(STDIN_FILENO);
     if (!session.isDone()) loop->run();
-    source->invalidate();
     ui::Application::shared()->terminate();
     std::cout << "\n";
     return 0;

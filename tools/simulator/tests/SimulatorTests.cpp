@@ -238,5 +238,22 @@ TEST_F(TerminalSessionTest, QuitEndsTheSessionAndALastLineWithoutLineEndIsCarrie
     EXPECT_FALSE(session->isWaiting());
 }
 
+TEST_F(TerminalSessionTest, LinesPipedInRunInOrderWhileACommandRunsTheLoopAgain) {
+    // The simulator lets the app settle by running the main loop, so the
+    // rest of the pipe (and its end) is read while "screen" still runs.
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const std::string lines = "screen\nback\nquit\nscreen\n";
+    ASSERT_EQ(::write(fds[1], lines.data(), lines.size()), static_cast<ssize_t>(lines.size()));
+    ::close(fds[1]);
+    session->start();
+    session->readFrom(fds[0]);
+    for (int turn = 0; turn < 50 && !session->isDone(); ++turn) ns::RunLoop::main()->runOnce();
+    EXPECT_EQ(done, 1);
+    EXPECT_TRUE(has(out.str(), "error: back:")) << out.str();  // carried out after "screen", before "quit"
+    session.reset();  // stops watching the pipe
+    ::close(fds[0]);
+}
+
 }  // namespace
 
