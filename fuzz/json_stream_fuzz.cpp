@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "net/json/JsonParser.h"
 #include "net/json/JsonStreamParser.h"
@@ -26,16 +27,11 @@ struct Result {
 };
 
 Result feed(std::string_view a, std::string_view b, bool inBlocks) {
-    auto acc = ns::make<json::JsonStreamParserAccumulator>();
-    auto adapter = ns::make<json::JsonStreamParserAdapter>();
-    adapter->setDelegate(acc);
-    auto parser = ns::make<json::JsonStreamParser>();
-    parser->setDelegate(adapter);
-    parser->tokeniser().setPlacesValuesInBlocks(inBlocks);
-    int32_t status = parser->parse(a.data(), a.size());
-    if (!b.empty() || a.empty()) status = parser->parse(b.data(), b.size());
-    return {status, status == json::JsonStreamParserComplete ? json::test::dump(acc->value()) : "",
-            status == json::JsonStreamParserError ? parser->error() : ""};
+    // Both pieces, except an empty last piece after a non-empty first one.
+    std::vector<std::string_view> pieces{a};
+    if (!b.empty() || a.empty()) pieces.push_back(b);
+    json::test::Fed fed = json::test::feedPieces(pieces, inBlocks);
+    return {fed.status, fed.status == json::JsonStreamParserComplete ? json::test::dump(fed.value) : "", fed.error};
 }
 
 void check(bool ok) {

@@ -240,16 +240,9 @@ TEST(StreamParserNumbers, ValuesAreExactAndDoNotDependOnSplits) {
     EXPECT_EQ(dump(whole->objectAtIndex(18)), "Q(999999999999999999)");
 
     for (size_t piece : {1u, 7u, 8u, 9u, 4096u}) {
-        auto acc = ns::make<json::JsonStreamParserAccumulator>();
-        auto adapter = ns::make<json::JsonStreamParserAdapter>();
-        adapter->setDelegate(acc);
-        auto parser = ns::make<json::JsonStreamParser>();
-        parser->setDelegate(adapter);
-        int32_t status = json::JsonStreamParserWaitingForData;
-        for (size_t at = 0; at < doc.size(); at += piece)
-            status = parser->parse(doc.data() + at, std::min(piece, doc.size() - at));
-        ASSERT_EQ(status, json::JsonStreamParserComplete) << parser->error();
-        auto* split = ns::as<ns::Array>(acc->value().get());
+        json::test::Fed fed = json::test::feedPieces(json::test::piecesOf(doc, piece));
+        ASSERT_EQ(fed.status, json::JsonStreamParserComplete) << fed.error;
+        auto* split = ns::as<ns::Array>(fed.value.get());
         ASSERT_TRUE(split);
         ASSERT_EQ(split->count(), texts.size());
         for (size_t i = 0; i < texts.size(); ++i) {

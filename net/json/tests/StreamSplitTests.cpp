@@ -29,15 +29,8 @@ std::ostream& operator<<(std::ostream& os, const Result& r) {
 
 // Feeds the pieces in order; an empty piece list feeds nothing.
 Result feed(const std::vector<std::string_view>& pieces) {
-    auto acc = ns::make<json::JsonStreamParserAccumulator>();
-    auto adapter = ns::make<json::JsonStreamParserAdapter>();
-    adapter->setDelegate(acc);
-    auto parser = ns::make<json::JsonStreamParser>();
-    parser->setDelegate(adapter);
-    int32_t status = json::JsonStreamParserWaitingForData;
-    for (auto p : pieces) status = parser->parse(p.data(), p.size());
-    return {status, status == json::JsonStreamParserComplete ? dump(acc->value()) : "",
-            status == json::JsonStreamParserError ? parser->error() : ""};
+    json::test::Fed fed = json::test::feedPieces(pieces);
+    return {fed.status, fed.status == json::JsonStreamParserComplete ? dump(fed.value) : "", fed.error};
 }
 
 const std::vector<std::string> kDocuments = {

@@ -1,6 +1,10 @@
 #include "net/json/tests/StreamTestUtil.h"
 
+#include <algorithm>
 #include <cstdio>
+
+#include "net/json/JsonStreamParser.h"
+#include "net/json/JsonStreamParserAdapter.h"
 
 namespace json::test {
 
@@ -42,6 +46,27 @@ std::string dump(const ns::Object* o) {
         return out + "}";
     }
     return std::string("<") + o->className() + ">";
+}
+
+Fed feedPieces(const std::vector<std::string_view>& pieces, bool placesValuesInBlocks) {
+    auto acc = ns::make<json::JsonStreamParserAccumulator>();
+    auto adapter = ns::make<json::JsonStreamParserAdapter>();
+    adapter->setDelegate(acc);
+    auto parser = ns::make<json::JsonStreamParser>();
+    parser->setDelegate(adapter);
+    parser->tokeniser().setPlacesValuesInBlocks(placesValuesInBlocks);
+    int32_t status = json::JsonStreamParserWaitingForData;
+    for (auto p : pieces) status = parser->parse(p.data(), p.size());
+    Fed fed{status, nullptr, ""};
+    if (status == json::JsonStreamParserComplete) fed.value = acc->value();
+    if (status == json::JsonStreamParserError) fed.error = parser->error();
+    return fed;
+}
+
+std::vector<std::string_view> piecesOf(std::string_view doc, size_t size) {
+    std::vector<std::string_view> pieces;
+    for (size_t at = 0; at < doc.size(); at += size) pieces.push_back(doc.substr(at, std::min(size, doc.size() - at)));
+    return pieces;
 }
 
 }  // namespace json::test
