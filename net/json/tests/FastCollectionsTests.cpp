@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <thread>
@@ -137,6 +138,27 @@ TEST(FastCollections, DictionaryCapacityFollowsTheTable) {
     EXPECT_EQ(FJDictionary::capacityForCount(11), 23u);
     EXPECT_EQ(FJDictionary::capacityForCount(355569361), 472907251u);
     EXPECT_EQ(FJDictionary::capacityForCount(355569362), 0u);  // beyond the largest table
+    // Each capacity is a prime of at least floor(1.33 * count) slots for
+    // the counts it takes, which start where the one before no longer has
+    // enough: 39 steps through the table, each edge found and checked.
+    auto prime = [](size_t n) {
+        for (size_t d = 2; d * d <= n; ++d)
+            if (n % d == 0) return false;
+        return n > 1;
+    };
+    auto slotsFor = [](size_t count) { return static_cast<size_t>(static_cast<double>(count) * 1.33); };
+    size_t steps = 0, previous = 0;
+    for (size_t count = 1, capacity; (capacity = FJDictionary::capacityForCount(count)) != 0; ++steps) {
+        EXPECT_TRUE(prime(capacity)) << capacity;
+        EXPECT_LT(previous, slotsFor(count)) << count;
+        size_t last = std::max(count, static_cast<size_t>(static_cast<double>(capacity) / 1.33) - 2);
+        while (FJDictionary::capacityForCount(last + 1) == capacity) ++last;
+        EXPECT_EQ(FJDictionary::capacityForCount(last), capacity) << last;
+        EXPECT_GE(capacity, slotsFor(last)) << last;
+        previous = capacity;
+        count = last + 1;
+    }
+    EXPECT_EQ(steps, 39u);
     auto d = dictionary(members(10), true);
     EXPECT_EQ(d->capacity(), 13u);
     d->setObject(ns::num(10), "k10");

@@ -135,6 +135,10 @@ TEST(FastDecoder, ErrorIndexAndLineFollowTheScan) {
     EXPECT_EQ(t.message(),
               "A valid JSON object was parsed but there were additional non-white-space characters remaining.");
     EXPECT_EQ(t.at(), 4u);
+    // The index counts bytes, not the characters before it.
+    auto wide = decode("[\"\xC3\xA9\xF0\x9F\x98\x80\",]");
+    EXPECT_EQ(wide.message(), "Unexpected ']'.");
+    EXPECT_EQ(wide.at(), 11u);
     // A lone CR is a line break as well.
     EXPECT_EQ(decode("[\r\r1,]").line(), 3u);
 }
@@ -332,6 +336,7 @@ TEST(FastDecoder, StringEscapesAndSurrogates) {
     EXPECT_EQ(decode("[\"abc").message(), "Invalid string.");
     EXPECT_EQ(decode("[\"ab\\").message(), "Invalid string.");
     EXPECT_EQ(decode("[\"\\u12").message(), "Invalid string.");
+    EXPECT_EQ(decode("[\"\\uD83D\\").message(), "Invalid string.");
 }
 
 TEST(FastDecoder, StrictUTF8AndLooseRepair) {
@@ -340,11 +345,15 @@ TEST(FastDecoder, StrictUTF8AndLooseRepair) {
     ASSERT_TRUE(loose.value);
     EXPECT_EQ(text(first(loose)), "\xEF\xBF\xBD(");
     EXPECT_EQ(decode("[\"ab\xE2\x82").message(), "End of buffer reached while parsing UTF8 in \"\" string.");
-    // Overlong forms, encoded surrogates, non-characters and stray bytes.
-    for (const char* bad : {"[\"\xC0\xAF\"]", "[\"\xED\xA0\x80\"]", "[\"\xEF\xBF\xBF\"]", "[\"\x80\"]",
-                            "[\"\xF5\x80\x80\x80\"]", "[\"\xF4\x90\x80\x80\"]", "[\"\xEF\xB7\x90\"]"}) {
-        EXPECT_EQ(decode(bad).message(), "Illegal UTF8 sequence found in \"\" string.") << bad;
-        EXPECT_TRUE(decode(bad, FJParseFlagLooseUnicode).value) << bad;
+    // Overlong forms, encoded surrogates, non-characters and stray bytes:
+    // refused, and with the loose option one U+FFFD each (what follows kept).
+    for (const char* bad : {"\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xEF\xBF\xBF", "\x80", "\xF5\x80\x80\x80",
+                            "\xF4\x90\x80\x80", "\xEF\xB7\x90", "\xF0\x8F\xBF\xBF"}) {
+        const std::string doc = std::string("[\"") + bad + "z\"]";
+        EXPECT_EQ(decode(doc).message(), "Illegal UTF8 sequence found in \"\" string.") << doc;
+        auto repaired = decode(doc, FJParseFlagLooseUnicode);
+        ASSERT_TRUE(repaired.value) << doc;
+        EXPECT_EQ(text(first(repaired)), "\xEF\xBF\xBDz") << doc;
     }
     auto ok = decode("[\"\xF0\x9F\x98\x80\xE2\x82\xAC\xC3\xA9 plain\"]");
     ASSERT_TRUE(ok.value);

@@ -85,9 +85,18 @@ TEST(FastSerializer, StringEscapes) {
     EXPECT_EQ(write(arr({ns::str("\xC3\xA9")}), FJSerializeFlagEscapeUnicode), "[\"\\u00e9\"]");
     EXPECT_EQ(write(arr({ns::str("x\xF0\x9F\x98\x80y")}), FJSerializeFlagEscapeUnicode), "[\"x\\ud83d\\ude00y\"]");
     EXPECT_EQ(failure(arr({ns::str("\xEF\xBF\xBF")}), FJSerializeFlagEscapeUnicode), "Error converting UTF8.");
-    // Text that is not UTF-8 is refused instead of written as broken JSON.
-    EXPECT_EQ(failure(arr({ns::String::make("a\xC3")})),
-              "An error occurred converting the contents of a NSString to UTF8.");
+    // Text that is not UTF-8 is refused instead of written as broken JSON:
+    // each byte of a sequence is checked, at the edges of every range.
+    for (const char* bad : {"a\xC3", "\xC3\x41", "\xC1\x81", "\xE0\x9F\xBF", "\xE2\x41\x80", "\xE2\x82\x41",
+                            "\xED\xA0\x80", "\xF0\x8F\xBF\xBF", "\xF1\x41\x80\x80", "\xF1\x80\x41\x80",
+                            "\xF1\x80\x80\x41", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\x80"}) {
+        EXPECT_EQ(failure(arr({ns::String::make(bad)})),
+                  "An error occurred converting the contents of a NSString to UTF8.")
+            << bad;
+    }
+    for (const char* good : {"\xC2\x80", "\xDF\xBF", "\xE0\xA0\x80", "\xED\x9F\xBF", "\xEE\x80\x80",
+                             "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF"})
+        EXPECT_EQ(write(arr({ns::String::make(good)})), std::string("[\"") + good + "\"]") << good;
     // Many control characters: six output bytes each.
     std::string controls(5000, '\x01');
     std::string expect = "[\"";
@@ -204,4 +213,5 @@ TEST(FastSerializer, DepthAndCyclesAreBounded) {
     Ref<ns::Object> deep = ns::Array::make();
     for (size_t i = 1; i < FJMaxSerializeDepth; ++i) deep = ns::Array::make({deep});
     EXPECT_NE(write(deep), "<nil>");
+    EXPECT_EQ(failure(arr({deep})), "Arrays and dictionaries are nested more than 512 levels deep.");
 }

@@ -397,6 +397,16 @@ TEST(StreamParserDepth, LimitIsEnforcedWithoutRecursion) {
     // A raised limit is honoured and still builds the tree.
     Outcome big = parse(nested(500), 500);
     EXPECT_TRUE(big.value) << big.error;
+
+    // The default of each parser, with nothing set: 32 levels.
+    for (size_t depth : {32u, 33u}) {
+        const std::string doc = nested(depth);
+        auto fresh = ns::make<json::JsonParser>();
+        EXPECT_EQ(!!fresh->objectWithBytes(doc.data(), doc.size()), depth == 32) << fresh->error();
+        auto stream = ns::make<json::JsonStreamParser>();
+        EXPECT_EQ(stream->parse(doc.data(), doc.size()),
+                  depth == 32 ? json::JsonStreamParserComplete : json::JsonStreamParserError);
+    }
 }
 
 TEST(StreamParserEntryPoints, ErrorObjectAndJSONValueLogging) {
@@ -483,6 +493,21 @@ TEST(StreamParserStream, LevelsToSkipDeliversInnerValues) {
     adapter->parserFoundObjectEnd(parser.get());
     EXPECT_EQ(key->retainCount(), 1u);
     EXPECT_EQ(rec->seen, (std::vector<std::string>{"object null"}));
+
+    // Events out of order: a value without a key is dropped, the later of
+    // two keys names the value, and a key still waiting when its object
+    // ends is dropped.
+    rec->seen.clear();
+    adapter->setLevelsToSkip(0);
+    auto* p = parser.get();
+    adapter->parserFoundObjectStart(p);
+    adapter->parserFoundNull(p);
+    adapter->parserFoundObjectKey(p, ns::String::make("a"));
+    adapter->parserFoundObjectKey(p, ns::String::make("b"));
+    adapter->parserFoundBoolean(p, true);
+    adapter->parserFoundObjectKey(p, ns::String::make("dangling"));
+    adapter->parserFoundObjectEnd(p);
+    EXPECT_EQ(rec->seen, (std::vector<std::string>{"object {\"b\":true}"}));
 }
 
 TEST(StreamParserStream, StatesHaveNamesAndSingletons) {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "net/json/FJCategories.h"
+#include "net/json/FJValuePool.h"
 #include "net/json/JSONDecoder.h"
 #include "net/json/JsonParser.h"
 #include "net/json/JsonWriter.h"
@@ -264,6 +265,33 @@ TEST(StreamRoundTrip, BothDecodersAgreeOnTheSameText) {
         auto fast = fastRead(text.get());
         ASSERT_TRUE(stream && fast);
         EXPECT_TRUE(equivalent(stream.get(), fast.get())) << t;
+    }
+}
+
+TEST(StreamRoundTrip, BothDecodersPlaceValuesInBlocksFromTheSameSizeOn) {
+    // A document of 128 KiB or more places its strings in blocks, each one
+    // whose object and text fit the block's largest value; one byte less of
+    // document, or of text, and they are plain strings.
+    const size_t longest = json::FJValuePool::kLargestValue - sizeof(json::FJPooledString) - 1;
+    for (size_t size : {json::FJValuePool::kPooledDocumentsFrom - 1, json::FJValuePool::kPooledDocumentsFrom}) {
+        std::string doc = "[\"short\",\"" + std::string(longest, 'a') + "\",\"" + std::string(longest + 1, 'b') + "\"]";
+        doc.resize(size, ' ');
+        const bool large = size >= json::FJValuePool::kPooledDocumentsFrom;
+        auto stream = streamRead(ns::String::make(doc).get());
+        auto fast = fastRead(ns::String::make(doc).get());
+        for (const Ref<ns::Object>& tree : {stream, fast}) {
+            auto* a = ns::as<ns::Array>(tree.get());
+            ASSERT_TRUE(a && a->count() == 3) << size;
+            auto pooled = [&](size_t i) { return dynamic_cast<json::FJPooledString*>(a->objectAtIndex(i)) != nullptr; };
+            EXPECT_EQ(pooled(0), large) << size;
+            EXPECT_EQ(pooled(1), large) << size;
+            EXPECT_FALSE(pooled(2)) << size;
+            auto* fits = a->objectAtIndexAs<ns::String>(1);
+            auto* over = a->objectAtIndexAs<ns::String>(2);
+            ASSERT_TRUE(fits && over);
+            EXPECT_EQ(fits->utf8(), std::string(longest, 'a'));
+            EXPECT_EQ(over->utf8(), std::string(longest + 1, 'b'));
+        }
     }
 }
 

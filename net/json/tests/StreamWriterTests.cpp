@@ -111,7 +111,17 @@ TEST(StreamWriterErrors, DepthLimitAndCycles) {
     EXPECT_TRUE(write(nestedArrays(32)).ok());
     EXPECT_EQ(write(nestedArrays(33)).error, "Nested too deep");
     EXPECT_EQ(write(nestedArrays(3), false, false, 2).error, "Nested too deep");
-    EXPECT_TRUE(write(nestedArrays(200), false, false, 0).ok());
+    // A writer with nothing set: 32 levels, compact, keys in their order.
+    auto fresh = ns::make<json::JsonWriter>();
+    EXPECT_TRUE(fresh->stringWithObject(nestedArrays(32).get()));
+    EXPECT_FALSE(fresh->stringWithObject(nestedArrays(33).get()));
+    EXPECT_EQ(fresh->error(), "Nested too deep");
+    auto text = fresh->stringWithObject(ns::Dictionary::make({{"b", arr({ns::num(1)})}, {"a", ns::num(2)}}).get());
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->utf8(), "{\"b\":[1],\"a\":2}");
+    // Without a limit of the caller's, trees stop at 1024 levels.
+    EXPECT_TRUE(write(nestedArrays(1024), false, false, 0).ok());
+    EXPECT_EQ(write(nestedArrays(1025), false, false, 0).error, "Nested too deep");
 
     // A tree that contains itself ends in the error, not in a stack overflow,
     // even with the caller's limit lifted.
@@ -125,6 +135,14 @@ TEST(StreamWriterErrors, DepthLimitAndCycles) {
     auto self = ns::make<Proxy>(nullptr);
     EXPECT_EQ(write(arr({self})).error, "JSON serialisation not supported for Proxy");
     EXPECT_EQ(write(self).error, "Not valid type for JSON");
+    // A chain of 16 proxies is followed; one more is refused.
+    auto chain = [](int proxies) {
+        Ref<ns::Object> v = ns::str("end");
+        for (int i = 0; i < proxies; ++i) v = ns::make<Proxy>(v);
+        return write(arr({v}));
+    };
+    EXPECT_EQ(chain(16).text, "[\"end\"]");
+    EXPECT_EQ(chain(17).error, "JSON serialisation not supported for Proxy");
 }
 
 TEST(StreamWriterStream, StateErrorsOnTheStreamWriter) {
