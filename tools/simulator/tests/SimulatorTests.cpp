@@ -257,3 +257,201 @@ TEST_F(TerminalSessionTest, LinesPipedInRunInOrderWhileACommandRunsTheLoopAgain)
 
 }  // namespace
 
+
+// -- Every row of the sample deck -------------------------------------------------------
+
+#include "app/AppLog.h"
+#include "app/ContentModel.h"
+
+namespace {
+
+// The app in this process, driven line by line as korvel drives it, on a
+// manual clock.
+class DeckWalk : public SimulatorTest {
+protected:
+    void start(ui::UserInterfaceIdiom idiom) {
+        clock = ns::make<ns::ManualClock>(100.0);
+        app::launch(idiom, dir + "/home", std::string(DECK_SOURCE_DIR) + "/resources", clock);
+        sim = std::make_unique<simulator::Simulator>(clock);
+        does(idiom == ui::UserInterfaceIdiom::Phone ? "wait 4" : "wait 3");
+        does("tap No, thanks");
+        does("wait 1");
+        app::clearAppLog();
+    }
+    void TearDown() override {
+        sim.reset();
+        clock->advance(100);
+        ui::Panel::resetShown();
+        ui::Application::shared()->reset();
+        ns::UserDefaults::resetStandardUserDefaults();
+        ns::RunLoop::main()->setClock(ns::SystemClock::shared());
+        SimulatorTest::TearDown();
+    }
+    std::string screen() {
+        std::ostringstream o;
+        sim->run("screen", o);
+        return o.str();
+    }
+    // What korvel prints for `line` (events, errors), then the screen.
+    std::string does(const std::string& line) {
+        std::ostringstream out;
+        EXPECT_TRUE(sim->run(line, out)) << line << ": " << sim->lastError() << "\n" << screen();
+        return out.str() + screen();
+    }
+    // Taps `title` and checks that it opened something a person sees: a
+    // screen, a form, an alert, a page with text, a mail or an outside page.
+    std::string opens(const std::string& title) {
+        std::string before = screen();
+        std::string after = does("tap " + title);
+        EXPECT_NE(after, before) << "tap " << title << " changed nothing";
+        expectNoEmptyPage(title, after);
+        return after;
+    }
+    void expectNoEmptyPage(const std::string& title, const std::string& after) {
+        std::istringstream lines(after);
+        std::string line, previous;
+        while (std::getline(lines, line)) {
+            if (previous.find("[page ") != std::string::npos)
+                EXPECT_GT(line.find_first_not_of(' '), previous.find_first_not_of(' '))
+                    << "tap " << title << " shows an empty page:\n" << after;
+            previous = line;
+        }
+        for (const std::string& l : app::appLogLines())
+            EXPECT_EQ(l.find("missing"), std::string::npos) << "tap " << title << ": " << l;
+        app::clearAppLog();
+    }
+    // Leaves what the last tap opened as a person would (an alert's last
+    // button, "No, thanks" on a form, else back) until the screen is `before`.
+    // Where the screen is: what it shows but the rows of its lists (which
+    // a tap may have scrolled).
+    static std::string place(const std::string& screen) {
+        std::istringstream lines(screen);
+        std::string line, out;
+        while (std::getline(lines, line)) {
+            size_t at = line.find_first_not_of(' ');
+            if (at != std::string::npos && (line.compare(at, 2, "- ") == 0 || line.compare(at, 2, "* ") == 0 ||
+                                            (line[at] == '(' && line.find(" more ") != std::string::npos)))
+                continue;
+            out += line + "\n";
+        }
+        return out;
+    }
+    void leave(const std::string& before) {
+        for (int i = 0; i < 3 && place(screen()) != place(before); ++i) {
+            std::string s = screen();
+            if (s.rfind("+-- Alert", 0) == 0) {
+                size_t open = s.rfind('[', s.find("\n+--\n"));
+                does("alert " + s.substr(open + 1, s.find(']', open) - open - 1));
+            } else if (has(s, "[No, thanks]")) {
+                does("tap No, thanks");
+                does("wait 1");
+            } else {
+                does("back");
+            }
+        }
+        EXPECT_EQ(place(screen()), place(before));
+    }
+    // Opens each row of `rows` (and of every list below it) and leaves it.
+    void walk(ns::Array* rows, bool leaveEach = true) {
+        for (size_t i = 0; rows && i < rows->count(); ++i) {
+            ns::Dictionary* row = app::rowAt(rows, i);
+            auto title = app::rowTitle(row);
+            if (!title || app::rowHas(row, "lleva")) continue;  // headings open nothing
+            std::string before = screen();
+            std::string after = opens(std::string(title->utf8()));
+            if (app::rowChildren(row)) walk(app::rowChildren(row));
+            else if (app::rowHas(row, "index"))
+                EXPECT_TRUE(has(after, "[page KORVEL_" + app::rowString(row, "index") + ".html]")) << after;
+            if (leaveEach) leave(before);
+        }
+    }
+    // The tablet hub's list: a row shows its card (or page) in the pane, or
+    // pushes its rows, which "Back" leaves; the groups row lists the groups,
+    // whose add row opens the group editor.
+    void walkList(ns::Array* rows) {
+        for (size_t i = 0; rows && i < rows->count(); ++i) {
+            ns::Dictionary* row = app::rowAt(rows, i);
+            auto title = app::rowTitle(row);
+            if (!title || app::rowHas(row, "lleva")) continue;
+            std::string name(title->utf8());
+            std::string after = does("tap " + name);
+            expectNoEmptyPage(name, after);
+            if (app::rowChildren(row)) {
+                walkList(app::rowChildren(row));
+                does("tap Back");
+            } else if (app::rowHas(row, "index")) {
+                EXPECT_TRUE(has(after, "[page KORVEL_" + app::rowString(row, "index") + ".html]")) << after;
+            } else if (app::rowString(row, "ActionPractice") == "GroupCard") {
+                std::string groups = screen();
+                EXPECT_TRUE(has(opens("Add new group (swipe to delete)"), "Group name")) << screen();
+                leave(groups);
+                does("tap Back");
+            } else if (app::rowHas(row, "ActionData")) {
+                EXPECT_TRUE(has(after, "[page " + app::rowString(row, "ActionData") + "]")) << after;
+            } else {
+                EXPECT_TRUE(has(after, "[page MKTG_01_blank.html]")) << after;  // random practice
+            }
+        }
+    }
+    ns::Ref<ns::ManualClock> clock;
+    std::unique_ptr<simulator::Simulator> sim;
+};
+
+TEST_F(DeckWalk, EveryRowOnTheTabletOpensSomethingAndCanBeLeft) {
+    start(ui::UserInterfaceIdiom::Pad);
+    std::string home = screen();
+    auto decks = app::bundleArray("Jobframework.plist");
+    for (size_t i = 0; i < decks->count(); ++i) {
+        ns::Dictionary* deck = app::rowAt(decks.get(), i);
+        if (!app::rowChildren(deck)) continue;  // the tablet's home shows the decks only
+        opens(app::rowString(deck, "Title"));
+        walkList(app::rowChildren(deck));
+        leave(home);
+    }
+    opens("About you");
+    does("tap Interview");
+    walkList(app::bundleArray("InterviewIphone.plist").get());
+    does("tap Info");
+    walkList(app::rowChildren(app::bundleDictionary("infoIpad.plist").get()));
+    does("tap Practice");
+    walkList(app::rowChildren(app::bundleDictionary("Practice.plist").get()));
+    std::string hub = screen();
+    for (const char* button : {"Favorites", "Search", "Rate", "Referral", "Sign up"}) {
+        opens(button);
+        leave(hub);
+    }
+    // The follow-us sheet: its rows open a mail, the sign-up form or an
+    // outside page; its headings and note open nothing.
+    std::string sheet = opens("Share");
+    auto follow = app::bundleArray("FollowUS.plist");
+    for (size_t i = 0; i < follow->count(); ++i) {
+        ns::Dictionary* row = app::rowAt(follow.get(), i);
+        if (!app::rowHas(row, "tipo") && !app::rowHas(row, "ActionData")) continue;
+        std::string before = screen();
+        opens(app::rowString(row, "Title"));
+        leave(before);
+    }
+    leave(hub);
+}
+
+TEST_F(DeckWalk, EveryRowOnThePhoneOpensSomethingAndCanBeLeft) {
+    start(ui::UserInterfaceIdiom::Phone);
+    walk(app::bundleArray("Jobframework.plist").get());  // the decks, invite and sign-up rows
+    does("tap Tactics");
+    walk(app::bundleArray("InterviewIphone.plist").get());
+    does("tap More");
+    walk(app::bundleArray("more.plist").get());
+    does("tap Practice");
+    std::string practice = screen();
+    auto practiceList = app::bundleDictionary("Practice.plist");
+    ns::Dictionary* questions = app::rowAt(app::rowChildren(practiceList.get()), 2);
+    opens("Questions");
+    walk(app::rowChildren(questions));
+    leave(practice);
+    for (const char* button : {"Random cards", "Groups"}) {
+        EXPECT_TRUE(has(opens(button), button == std::string("Groups") ? "Groups" : "[page MKTG_01_blank.html]"));
+        leave(practice);
+    }
+}
+
+}  // namespace
