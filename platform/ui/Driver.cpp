@@ -312,7 +312,10 @@ bool Driver::actOnRow(const std::string& title, const char* refusal,
     const std::string what = "row \"" + title + "\"";
     for (TableView* t : visibleTables()) {
         ns::Ref<TableView> keep(t);
-        if (auto ip = findRow(t, title)) {
+        Point offset = t->contentOffset();
+        auto ip = findRow(t, title);
+        if (!ip && !(t->contentOffset() == offset)) t->setContentOffset(offset);  // looked through, left as it was
+        if (ip) {
             // The row is taken where it shows once scrolled into view.
             t->scrollToRowAtIndexPath(*ip, TableViewScrollPosition::None, false);
             TableViewCell* c = t->cellForRowAtIndexPath(*ip);
