@@ -33,9 +33,30 @@ void Connection::close() {
     fd_ = -1;
 }
 
+namespace {
+// Notes a HelloRequest that arrives once the handshake is over: the server
+// asks to renegotiate. OpenSSL ignores it (renegotiation is off in every
+// context), and the connection fails with a clear error instead of waiting
+// for a server that will not go on.
+void watchForRenegotiation(int writing, int, int contentType, const void* bytes, size_t length, SSL* ssl, void* arg) {
+    if (writing || contentType != SSL3_RT_HANDSHAKE || length == 0) return;
+    if (static_cast<const unsigned char*>(bytes)[0] != SSL3_MT_HELLO_REQUEST || !SSL_is_init_finished(ssl)) return;
+    static_cast<bool*>(arg)[0] = true;
+}
+
+IOResult refusedRenegotiation() {
+    IOResult r;
+    r.kind = IOResult::Failed;
+    r.sslError = SSL_ERROR_SSL;
+    return r;
+}
+}  // namespace
+
 bool Connection::startTLS(SSL_CTX* ctx, const std::string& sniName, bool checkName) {
     ssl_ = SSL_new(ctx);
     if (!ssl_) return false;
+    SSL_set_msg_callback(ssl_, watchForRenegotiation);
+    SSL_set_msg_callback_arg(ssl_, &renegotiationRequested_);
     SSL_set_fd(ssl_, fd_);
     SSL_set_connect_state(ssl_);
     if (!sniName.empty()) {
@@ -91,6 +112,7 @@ IOResult Connection::read(void* buf, size_t max) {
         errno = 0;
         size_t got = 0;
         int rc = SSL_read_ex(ssl_, buf, max, &got);
+        if (renegotiationRequested_) return refusedRenegotiation();
         if (rc == 1) {
             r.count = got;
             return r;
@@ -124,7 +146,9 @@ IOResult Connection::write(const void* buf, size_t len) {
         ERR_clear_error();
         errno = 0;
         size_t put = 0;
+        if (renegotiationRequested_) return refusedRenegotiation();
         int rc = SSL_write_ex(ssl_, buf, len, &put);
+        if (renegotiationRequested_) return refusedRenegotiation();
         if (rc == 1) {
             r.count = put;
             return r;
