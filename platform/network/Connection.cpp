@@ -34,14 +34,13 @@ void Connection::close() {
 }
 
 namespace {
-// Notes a HelloRequest that arrives once the handshake is over: the server
-// asks to renegotiate. OpenSSL ignores it (renegotiation is off in every
-// context), and the connection fails with a clear error instead of waiting
-// for a server that will not go on.
-void watchForRenegotiation(int writing, int, int contentType, const void* bytes, size_t length, SSL* ssl, void* arg) {
-    if (writing || contentType != SSL3_RT_HANDSHAKE || length == 0) return;
-    if (static_cast<const unsigned char*>(bytes)[0] != SSL3_MT_HELLO_REQUEST || !SSL_is_init_finished(ssl)) return;
-    static_cast<bool*>(arg)[0] = true;
+// Notes the server asking to renegotiate the session once the handshake is
+// over: renegotiation is off in every context, so OpenSSL answers with a
+// no_renegotiation alert, and the connection then fails with a clear error
+// instead of waiting for a server that may not go on.
+void watchForRenegotiation(const SSL* ssl, int where, int alert) {
+    if (!(where & SSL_CB_WRITE_ALERT) || (alert & 0xff) != SSL_AD_NO_RENEGOTIATION) return;
+    if (auto* requested = static_cast<bool*>(SSL_get_app_data(ssl))) *requested = true;
 }
 
 IOResult refusedRenegotiation() {
@@ -55,8 +54,8 @@ IOResult refusedRenegotiation() {
 bool Connection::startTLS(SSL_CTX* ctx, const std::string& sniName, bool checkName) {
     ssl_ = SSL_new(ctx);
     if (!ssl_) return false;
-    SSL_set_msg_callback(ssl_, watchForRenegotiation);
-    SSL_set_msg_callback_arg(ssl_, &renegotiationRequested_);
+    SSL_set_app_data(ssl_, &renegotiationRequested_);
+    SSL_set_info_callback(ssl_, watchForRenegotiation);
     SSL_set_fd(ssl_, fd_);
     SSL_set_connect_state(ssl_);
     if (!sniName.empty()) {

@@ -218,7 +218,8 @@ TEST(RequestBodies, GzipResponsesAreInflatedAtTheEndOrOnArrival) {
                 std::lock_guard<std::mutex> g(m);
                 acceptEncoding = r->header("Accept-Encoding");
             }
-            if (!c.respond(200, std::string(gz->view()), "Content-Encoding: gzip\r\n")) return;
+            const std::string body = r->target == "/garbage" ? std::string("not gzip at all") : std::string(gz->view());
+            if (!c.respond(200, body, "Content-Encoding: gzip\r\n")) return;
         }
     });
     auto a = HTTPRequest::requestWithURL(url(server.url("/")));
@@ -239,6 +240,21 @@ TEST(RequestBodies, GzipResponsesAreInflatedAtTheEndOrOnArrival) {
     b->startSynchronous();
     ASSERT_FALSE(b->error());
     EXPECT_EQ(b->rawResponseData()->view(), plain);
+
+    // A body that does not inflate is an error, however it is inflated,
+    // never an answer without data.
+    testsupport::TempDir dir;
+    for (int way = 0; way < 4; ++way) {
+        SCOPED_TRACE(way);
+        auto g = HTTPRequest::requestWithURL(url(server.url("/garbage")));
+        if (way == 1) g->setMaxResponseDataLength(http::kUnlimitedLength);
+        if (way == 2) g->setShouldWaitToInflateCompressedResponses(false);
+        if (way == 3) g->setDownloadDestinationPath(dir.path() + "/garbage");
+        g->startSynchronous();
+        ASSERT_TRUE(g->error());
+        EXPECT_EQ(g->error()->code(), 11);
+        EXPECT_EQ(g->error()->localizedDescription(), "Decompression of data failed with code -3");
+    }
 }
 
 TEST(RequestBodies, BodiesPastTheirLimitsEndTheRequestWithCode12) {
@@ -535,6 +551,20 @@ TEST(RequestProgress, DownloadProgressAddsUpAndInaccurateProgressReportsOnceAtTh
     drainMain();
     EXPECT_EQ(received, 100000);
     EXPECT_EQ(size, 100000);
+
+    // A length with a leading zero is decimal, for the body and the total.
+    testsupport::Server zero([](testsupport::Conn& c) {
+        if (c.readRequest()) c.write("HTTP/1.1 200 OK\r\nContent-Length: 010\r\n\r\n0123456789");
+    });
+    size = 0;
+    auto r4 = HTTPRequest::requestWithURL(url(zero.url("/")));
+    r4->setDownloadSizeIncrementedBlock([&](int64_t amount) { size += amount; });
+    r4->startSynchronous();
+    drainMain();
+    ASSERT_FALSE(r4->error()) << r4->error()->description();
+    EXPECT_EQ(text(r4), "0123456789");
+    EXPECT_EQ(r4->contentLength(), 10u);
+    EXPECT_EQ(size, 10);
 }
 
 TEST(RequestProgress, UploadProgressReachesTheBodyLength) {
