@@ -10,9 +10,11 @@
 #include "net/json/FJDictionary.h"
 #include "net/json/JSONDecoder.h"
 #include "platform/foundation/Foundation.h"
+#include "testsupport/Checked.h"
 
 using namespace json;
 using ns::Ref;
+using testsupport::must;
 
 namespace {
 
@@ -26,11 +28,11 @@ Ref<ns::Object> parse(const std::string& text, bool mutableCollections) {
 }
 
 Ref<FJArray> array(const std::string& text, bool mutableCollections) {
-    return ns::cast<FJArray>(parse(text, mutableCollections));
+    return Ref<FJArray>(must<FJArray>(parse(text, mutableCollections), text.c_str()));
 }
 
 Ref<FJDictionary> dictionary(const std::string& text, bool mutableCollections) {
-    return ns::cast<FJDictionary>(parse(text, mutableCollections));
+    return Ref<FJDictionary>(must<FJDictionary>(parse(text, mutableCollections), "the decoded object"));
 }
 
 std::string members(int n, int from = 0) {
@@ -83,19 +85,19 @@ TEST(FastCollections, MutableArrayGrowsBySixteenAndChecksBounds) {
     EXPECT_EQ(a->capacity(), 19u);
     EXPECT_EQ(a->count(), 4u);
     EXPECT_GT(a->mutations(), before);
-    EXPECT_EQ(static_cast<ns::String*>(a->objectAtIndex(3))->utf8(), "x");
+    EXPECT_EQ(must<ns::String>(a->objectAtIndex(3))->utf8(), "x");
     EXPECT_EQ(reason([&] { a->insertObjectAtIndex(ns::num(9), 5); }),
               "RangeException: *** -[FJArray insertObjectAtIndex]: index (5) beyond bounds (5)");
     EXPECT_EQ(reason([&] { a->insertObjectAtIndex(nullptr, 0); }),
               "InvalidArgumentException: *** -[FJArray insertObjectAtIndex]: attempt to insert nil");
     a->insertObjectAtIndex(ns::num(0), 0);
-    EXPECT_EQ(static_cast<ns::Number*>(a->objectAtIndex(0))->intValue(), 0);
-    EXPECT_EQ(static_cast<ns::Number*>(a->objectAtIndex(1))->intValue(), 1);
+    EXPECT_EQ(must<ns::Number>(a->objectAtIndex(0))->intValue(), 0);
+    EXPECT_EQ(must<ns::Number>(a->objectAtIndex(1))->intValue(), 1);
     a->removeObjectAtIndex(1);
     EXPECT_EQ(a->count(), 4u);
-    EXPECT_EQ(static_cast<ns::Number*>(a->objectAtIndex(1))->intValue(), 2);
+    EXPECT_EQ(must<ns::Number>(a->objectAtIndex(1))->intValue(), 2);
     a->replaceObjectAtIndex(1, ns::str("r"));
-    EXPECT_EQ(static_cast<ns::String*>(a->objectAtIndex(1))->utf8(), "r");
+    EXPECT_EQ(must<ns::String>(a->objectAtIndex(1))->utf8(), "r");
     EXPECT_THROW(a->removeObjectAtIndex(4), ns::Exception);
     for (int i = 0; i < 40; ++i) a->addObject(ns::num(i));
     EXPECT_EQ(a->count(), 44u);
@@ -108,7 +110,7 @@ TEST(FastCollections, MutableArrayGrowsBySixteenAndChecksBounds) {
     auto e = array("[]", true);
     for (int i = 0; i < 40; ++i) e->insertObjectAtIndex(ns::num(i), 0);
     EXPECT_EQ(e->capacity(), 48u);
-    for (int i = 0; i < 40; ++i) ASSERT_EQ(static_cast<ns::Number*>(e->objectAtIndex(i))->intValue(), 39 - i);
+    for (int i = 0; i < 40; ++i) ASSERT_EQ(must<ns::Number>(e->objectAtIndex(i))->intValue(), 39 - i);
 }
 
 TEST(FastCollections, ArrayRangeCopyAndEnumeration) {
@@ -165,12 +167,12 @@ TEST(FastCollections, DictionaryCapacityFollowsTheTable) {
     EXPECT_EQ(d->capacity(), 23u);
     EXPECT_EQ(d->count(), 11u);
     for (int i = 0; i <= 10; ++i)
-        EXPECT_EQ(static_cast<ns::Number*>(d->objectForKey("k" + std::to_string(i)))->intValue(), i);
+        EXPECT_EQ(must<ns::Number>(d->objectForKey("k" + std::to_string(i)))->intValue(), i);
     // Grown again, from one heap table to the next.
     for (int i = 11; i < 40; ++i) d->setObject(ns::num(i), "k" + std::to_string(i));
     EXPECT_EQ(d->capacity(), 71u);
     for (int i = 0; i < 40; ++i)
-        ASSERT_EQ(static_cast<ns::Number*>(d->objectForKey("k" + std::to_string(i)))->intValue(), i);
+        ASSERT_EQ(must<ns::Number>(d->objectForKey("k" + std::to_string(i)))->intValue(), i);
     // From no table to three slots (tags kept in the header), then out of
     // them into a heap table; a full three-slot table still ends a search.
     auto s = dictionary("{}", true);
@@ -178,20 +180,20 @@ TEST(FastCollections, DictionaryCapacityFollowsTheTable) {
         s->setObject(ns::num(i), "s" + std::to_string(i));
         EXPECT_EQ(s->capacity(), i < 3 ? 3u : 7u) << i;
         for (int j = 0; j <= i; ++j)
-            ASSERT_EQ(static_cast<ns::Number*>(s->objectForKey("s" + std::to_string(j)))->intValue(), j) << i;
+            ASSERT_EQ(must<ns::Number>(s->objectForKey("s" + std::to_string(j)))->intValue(), j) << i;
         EXPECT_EQ(s->objectForKey("absent"), nullptr);
     }
     auto full = dictionary(members(3), false);
     EXPECT_EQ(full->capacity(), 3u);
     EXPECT_EQ(full->objectForKey("absent"), nullptr);
-    EXPECT_EQ(static_cast<ns::Number*>(full->objectForKey("k2"))->intValue(), 2);
+    EXPECT_EQ(must<ns::Number>(full->objectForKey("k2"))->intValue(), 2);
 }
 
 TEST(FastCollections, DictionaryReplaceRemoveAndReachability) {
     auto d = dictionary(members(60), true);
     d->setObject(ns::str("new"), "k5");
     EXPECT_EQ(d->count(), 60u);
-    EXPECT_EQ(static_cast<ns::String*>(d->objectForKey("k5"))->utf8(), "new");
+    EXPECT_EQ(must<ns::String>(d->objectForKey("k5"))->utf8(), "new");
     // Remove every third key; all others stay reachable, also past removed slots.
     for (int i = 0; i < 60; i += 3) d->removeObjectForKey("k" + std::to_string(i));
     EXPECT_EQ(d->count(), 40u);
@@ -243,7 +245,7 @@ TEST(FastCollections, DictionaryWalksAndEnumerators) {
     auto d = dictionary(members(25), false);
     std::set<std::string> seen;
     for (size_t i = 0; i < d->count(); ++i) {
-        auto* k = static_cast<ns::String*>(d->keyAtIndex(i));
+        auto* k = must<ns::String>(d->keyAtIndex(i));
         seen.insert(std::string(k->utf8()));
         EXPECT_EQ(d->valueAtIndex(i), d->objectForKey(*k));
     }

@@ -15,9 +15,11 @@
 #include "net/json/FJDictionary.h"
 #include "net/json/JSONDecoder.h"
 #include "platform/foundation/Foundation.h"
+#include "testsupport/Checked.h"
 
 using namespace json;
 using ns::Ref;
+using testsupport::must;
 
 namespace {
 
@@ -26,10 +28,10 @@ struct Parsed {
     Ref<ns::Error> error;
     std::string message() const { return error ? error->localizedDescription() : std::string(); }
     unsigned long long at() const {
-        return error ? error->userInfo()->numberForKey(FJAtIndexKey)->unsignedLongLongValue() : ~0ull;
+        return error ? must<ns::Number>(error->userInfo()->numberForKey(FJAtIndexKey))->unsignedLongLongValue() : ~0ull;
     }
     unsigned long long line() const {
-        return error ? error->userInfo()->numberForKey(FJLineNumberKey)->unsignedLongLongValue() : ~0ull;
+        return error ? must<ns::Number>(error->userInfo()->numberForKey(FJLineNumberKey))->unsignedLongLongValue() : ~0ull;
     }
 };
 
@@ -46,9 +48,9 @@ Parsed decode(std::string_view text, uint64_t options = 0, bool mutableCollectio
     return p;
 }
 
-ns::Object* first(const Parsed& p) { return static_cast<ns::Array*>(p.value.get())->objectAtIndex(0); }
+ns::Object* first(const Parsed& p) { return must<ns::Array>(p.value.get())->objectAtIndex(0); }
 
-std::string text(ns::Object* o) { return std::string(static_cast<ns::String*>(o)->utf8()); }
+std::string text(ns::Object* o) { return std::string(must<ns::String>(o)->utf8()); }
 
 const char* kUnexpectedToken =
     "Unexpected token, wanted '{', '}', '[', ']', ',', ':', 'true', 'false', 'null', '\"STRING\"', 'NUMBER'.";
@@ -64,11 +66,11 @@ TEST(FastDecoder, BuildsCollectionsStringsNumbersAndSharedSingletons) {
     auto* a = dynamic_cast<FJArray*>(d->objectForKey("a"));
     ASSERT_NE(a, nullptr);
     ASSERT_EQ(a->count(), 8u);
-    auto* one = static_cast<ns::Number*>(a->objectAtIndex(0));
+    auto* one = must<ns::Number>(a->objectAtIndex(0));
     EXPECT_EQ(one->objCType(), 'q');
     EXPECT_EQ(one->longLongValue(), 1);
-    EXPECT_EQ(static_cast<ns::Number*>(a->objectAtIndex(1))->longLongValue(), -2);
-    EXPECT_EQ(static_cast<ns::Number*>(a->objectAtIndex(2))->objCType(), 'd');
+    EXPECT_EQ(must<ns::Number>(a->objectAtIndex(1))->longLongValue(), -2);
+    EXPECT_EQ(must<ns::Number>(a->objectAtIndex(2))->objCType(), 'd');
     EXPECT_EQ(a->objectAtIndex(3), ns::Number::numberWithBool(true).get());
     EXPECT_EQ(a->objectAtIndex(4), ns::Number::numberWithBool(false).get());
     EXPECT_EQ(a->objectAtIndex(5), ns::Null::shared());
@@ -151,7 +153,7 @@ TEST(FastDecoder, TrailingTextAndComments) {
     EXPECT_TRUE(decode("[1] // c", FJParseFlagComments).value);
     auto c = decode("/* a\n b */ [1, // one\n 2 /**/] /* open", FJParseFlagComments);
     ASSERT_TRUE(c.value) << c.message();
-    EXPECT_EQ(static_cast<ns::Array*>(c.value.get())->count(), 2u);
+    EXPECT_EQ(must<ns::Array>(c.value.get())->count(), 2u);
     auto line = decode("/* a\n b\r\n */ [1,]", FJParseFlagComments);
     EXPECT_EQ(line.line(), 3u);
     EXPECT_EQ(decode("[1 /x]", FJParseFlagComments).message(), kUnexpectedToken);
@@ -174,15 +176,15 @@ TEST(FastDecoder, UnicodeLineBreaksOnlyWithTheirOption) {
 TEST(FastDecoder, NumberKindsAndLimits) {
     auto max = decode("[18446744073709551615]");
     ASSERT_TRUE(max.value);
-    auto* u = static_cast<ns::Number*>(first(max));
+    auto* u = must<ns::Number>(first(max));
     EXPECT_EQ(u->objCType(), 'Q');
     EXPECT_EQ(u->unsignedLongLongValue(), 18446744073709551615ull);
     auto big = decode("[9223372036854775808]");
-    EXPECT_EQ(static_cast<ns::Number*>(first(big))->objCType(), 'Q');
+    EXPECT_EQ(must<ns::Number>(first(big))->objCType(), 'Q');
     auto signedMax = decode("[9223372036854775807]");
-    EXPECT_EQ(static_cast<ns::Number*>(first(signedMax))->objCType(), 'q');
+    EXPECT_EQ(must<ns::Number>(first(signedMax))->objCType(), 'q');
     auto min = decode("[-9223372036854775808]");
-    EXPECT_EQ(static_cast<ns::Number*>(first(min))->longLongValue(), INT64_MIN);
+    EXPECT_EQ(must<ns::Number>(first(min))->longLongValue(), INT64_MIN);
 
     EXPECT_EQ(decode("[18446744073709551616]").message(),
               "The value '18446744073709551616' exceeded the maximum value that could be represented: "
@@ -198,13 +200,13 @@ TEST(FastDecoder, NumberKindsAndLimits) {
     // Subnormal values are representable and accepted.
     auto tiny = decode("[5e-324]");
     ASSERT_TRUE(tiny.value) << tiny.message();
-    EXPECT_GT(static_cast<ns::Number*>(first(tiny))->doubleValue(), 0.0);
+    EXPECT_GT(must<ns::Number>(first(tiny))->doubleValue(), 0.0);
 
     auto negZero = decode("[-0]");
-    auto* z = static_cast<ns::Number*>(first(negZero));
+    auto* z = must<ns::Number>(first(negZero));
     EXPECT_EQ(z->objCType(), 'd');
     EXPECT_TRUE(std::signbit(z->doubleValue()));
-    EXPECT_EQ(static_cast<ns::Number*>(first(decode("[0]")))->objCType(), 'q');
+    EXPECT_EQ(must<ns::Number>(first(decode("[0]")))->objCType(), 'q');
 
     for (const char* bad : {"[-]", "[1.]", "[1e]", "[1e+]", "[-a]", "[.5]"}) {
         auto r = decode(bad);
@@ -217,12 +219,12 @@ TEST(FastDecoder, NumberKindsAndLimits) {
     EXPECT_EQ(decode("[1").message(), "Invalid number.");
     auto e = decode("[1E+2, 0.5e-1, 12.25]");
     ASSERT_TRUE(e.value);
-    EXPECT_DOUBLE_EQ(static_cast<ns::Number*>(first(e))->doubleValue(), 100.0);
+    EXPECT_DOUBLE_EQ(must<ns::Number>(first(e))->doubleValue(), 100.0);
     // A long decimal is converted exactly as a short one.
     std::string longDecimal = "[0." + std::string(300, '0') + "1e300]";
     auto l = decode(longDecimal);
     ASSERT_TRUE(l.value) << l.message();
-    EXPECT_DOUBLE_EQ(static_cast<ns::Number*>(first(l))->doubleValue(), 1e-1);
+    EXPECT_DOUBLE_EQ(must<ns::Number>(first(l))->doubleValue(), 1e-1);
     // Every double is the correctly rounded value of its text, whichever way
     // it is converted (short mantissas exactly, long ones by the library).
     const std::vector<std::string> texts = {
@@ -262,10 +264,10 @@ TEST(FastDecoder, NumberKindsAndLimits) {
     for (size_t i = 0; i < all.size(); ++i) list += (i == 0 ? "" : i % 3 ? "," : " ,\n") + all[i];
     auto d = decode(list + "]");
     ASSERT_TRUE(d.value) << d.message();
-    auto* values = static_cast<ns::Array*>(d.value.get());
+    auto* values = must<ns::Array>(d.value.get());
     ASSERT_EQ(values->count(), all.size());
     for (size_t i = 0; i < all.size(); ++i)
-        EXPECT_EQ(static_cast<ns::Number*>(values->objectAtIndex(i))->doubleValue(), std::strtod(all[i].c_str(), nullptr))
+        EXPECT_EQ(must<ns::Number>(values->objectAtIndex(i))->doubleValue(), std::strtod(all[i].c_str(), nullptr))
             << all[i];
 
     // Integers of every length up to the largest, alone before the end of
@@ -290,8 +292,8 @@ TEST(FastDecoder, NumberKindsAndLimits) {
                 }
                 ASSERT_TRUE(r.value) << doc << ": " << r.message();
                 auto* n = doc[0] == '['
-                              ? static_cast<ns::Number*>(first(r))
-                              : static_cast<ns::Number*>(static_cast<ns::Dictionary*>(r.value.get())->objectForKey(
+                              ? must<ns::Number>(first(r))
+                              : must<ns::Number>(must<ns::Dictionary>(r.value.get())->objectForKey(
                                     "key of some length"));
                 if (negative) {
                     EXPECT_EQ(n->objCType(), 'q') << doc;
@@ -308,7 +310,7 @@ TEST(FastDecoder, NumberKindsAndLimits) {
 TEST(FastDecoder, StringEscapesAndSurrogates) {
     auto p = decode(R"(["a\"\\\/\b\f\n\r\t", "\u00e9\u20AC", "\uD83D\uDE00"])");
     ASSERT_TRUE(p.value) << p.message();
-    auto* a = static_cast<ns::Array*>(p.value.get());
+    auto* a = must<ns::Array>(p.value.get());
     EXPECT_EQ(text(a->objectAtIndex(0)), "a\"\\/\b\f\n\r\t");
     EXPECT_EQ(text(a->objectAtIndex(1)), "\xC3\xA9\xE2\x82\xAC");
     EXPECT_EQ(text(a->objectAtIndex(2)), "\xF0\x9F\x98\x80");
@@ -320,7 +322,7 @@ TEST(FastDecoder, StringEscapesAndSurrogates) {
     auto loose = decode(R"(["\uD83D", "\uD83D\n"])", FJParseFlagLooseUnicode);
     ASSERT_TRUE(loose.value) << loose.message();
     EXPECT_EQ(text(first(loose)), "\xEF\xBF\xBD");
-    EXPECT_EQ(text(static_cast<ns::Array*>(loose.value.get())->objectAtIndex(1)), "\xEF\xBF\xBD\n");
+    EXPECT_EQ(text(must<ns::Array>(loose.value.get())->objectAtIndex(1)), "\xEF\xBF\xBD\n");
 
     EXPECT_EQ(decode(R"(["\uDE00"])").message(), "Illegal \\u Unicode escape sequence.");
     EXPECT_EQ(decode(R"(["\uD83D\u0041"])").message(), "Illegal \\u Unicode escape sequence.");
@@ -377,26 +379,27 @@ TEST(FastDecoder, CacheSharesRepeatedValuesUntilCleared) {
     JSONDecoder decoder;
     std::string doc = R"([{"name":"same","n":12345},{"name":"same","n":12345}])";
     auto a = decoder.objectWithUTF8StringLengthError(doc.data(), doc.size());
-    auto* arr = static_cast<ns::Array*>(a.get());
-    auto* d0 = static_cast<ns::Dictionary*>(arr->objectAtIndex(0));
-    auto* d1 = static_cast<ns::Dictionary*>(arr->objectAtIndex(1));
+    auto* arr = must<ns::Array>(a.get());
+    auto* d0 = must<ns::Dictionary>(arr->objectAtIndex(0));
+    auto* d1 = must<ns::Dictionary>(arr->objectAtIndex(1));
     EXPECT_EQ(d0->objectForKey("name"), d1->objectForKey("name"));
     EXPECT_EQ(d0->objectForKey("n"), d1->objectForKey("n"));
     EXPECT_EQ(d0->keyAtIndex(0) == d1->keyAtIndex(0) || d0->keyAtIndex(0) == d1->keyAtIndex(1), true);
     // A later parse of the same decoder shares them too.
     auto b = decoder.objectWithUTF8StringLengthError(doc.data(), doc.size());
-    auto* e0 = static_cast<ns::Dictionary*>(static_cast<ns::Array*>(b.get())->objectAtIndex(0));
+    auto* e0 = must<ns::Dictionary>(must<ns::Array>(b.get())->objectAtIndex(0));
     EXPECT_EQ(e0->objectForKey("name"), d0->objectForKey("name"));
     decoder.clearCache();
     auto c = decoder.objectWithUTF8StringLengthError(doc.data(), doc.size());
-    auto* f0 = static_cast<ns::Dictionary*>(static_cast<ns::Array*>(c.get())->objectAtIndex(0));
+    auto* f0 = must<ns::Dictionary>(must<ns::Array>(c.get())->objectAtIndex(0));
     EXPECT_NE(f0->objectForKey("name"), d0->objectForKey("name"));
-    EXPECT_TRUE(f0->objectForKey("name")->isEqual(*d0->objectForKey("name")));
+    EXPECT_TRUE(must<ns::String>(f0->objectForKey("name"))->isEqual(*must<ns::String>(d0->objectForKey("name"))));
     // Values handed out by an earlier parse are shared with other threads:
     // while one thread takes and drops references to them, later parses hit
     // them in the cache. Counts that missed an update would show below (and
     // in the sanitizer builds as a use after free).
     auto* shared = f0->objectForKey("name");
+    ASSERT_TRUE(shared);
     const uint32_t before = shared->retainCount();
     std::atomic<bool> stop{false};
     std::thread reader([&] {
@@ -407,7 +410,7 @@ TEST(FastDecoder, CacheSharesRepeatedValuesUntilCleared) {
     });
     for (int i = 0; i < 5000; ++i) {
         auto t = decoder.objectWithUTF8StringLengthError(doc.data(), doc.size());
-        auto* t0 = static_cast<ns::Dictionary*>(static_cast<ns::Array*>(t.get())->objectAtIndex(0));
+        auto* t0 = must<ns::Dictionary>(must<ns::Array>(t.get())->objectAtIndex(0));
         if (t0->objectForKey("name") != shared) {
             ADD_FAILURE() << "a later parse did not share the cached value";
             break;
@@ -422,18 +425,18 @@ TEST(FastDecoder, CacheSharesRepeatedValuesUntilCleared) {
     for (int round = 0; round < 2; ++round) {
         auto r = decoder.objectWithUTF8StringLengthError(repeated.data(), repeated.size());
         ASSERT_TRUE(r);
-        auto* ra = static_cast<ns::Array*>(r.get());
-        EXPECT_EQ(text(static_cast<ns::Dictionary*>(ra->objectAtIndex(0))->objectForKey("k")), "kept");
+        auto* ra = must<ns::Array>(r.get());
+        EXPECT_EQ(text(must<ns::Dictionary>(ra->objectAtIndex(0))->objectForKey("k")), "kept");
         EXPECT_EQ(text(ra->objectAtIndex(1)), "gone");
-        EXPECT_EQ(ra->objectAtIndex(1), static_cast<ns::Dictionary*>(ra->objectAtIndex(2))->keyAtIndex(0));
+        EXPECT_EQ(ra->objectAtIndex(1), must<ns::Dictionary>(ra->objectAtIndex(2))->keyAtIndex(0));
     }
     // Equal text as a number and as a string, or as signed and double, never mix.
     std::string mixed = R"(["1", 1, 1.0, -1, "-1"])";
     auto m = decoder.objectWithUTF8StringLengthError(mixed.data(), mixed.size());
-    auto* ma = static_cast<ns::Array*>(m.get());
+    auto* ma = must<ns::Array>(m.get());
     EXPECT_NE(dynamic_cast<ns::String*>(ma->objectAtIndex(0)), nullptr);
-    EXPECT_EQ(static_cast<ns::Number*>(ma->objectAtIndex(1))->objCType(), 'q');
-    EXPECT_EQ(static_cast<ns::Number*>(ma->objectAtIndex(2))->objCType(), 'd');
+    EXPECT_EQ(must<ns::Number>(ma->objectAtIndex(1))->objCType(), 'q');
+    EXPECT_EQ(must<ns::Number>(ma->objectAtIndex(2))->objCType(), 'd');
 
     // Parses are numbered in 16 bits: a value cached long ago by a parse
     // with the number the running one has after the count wraps is still
@@ -459,20 +462,20 @@ TEST(FastDecoder, ManyDistinctValuesOverflowTheCacheSafely) {
     doc += "]";
     for (int round = 0; round < 2; ++round) {
         auto v = decoder.objectWithUTF8StringLengthError(doc.data(), doc.size());
-        auto* a = static_cast<ns::Array*>(v.get());
+        auto* a = must<ns::Array>(v.get());
         ASSERT_EQ(a->count(), 10000u);
         for (int i = 0; i < 5000; ++i) {
             ASSERT_EQ(text(a->objectAtIndex(2 * i)), std::to_string(i));
-            ASSERT_EQ(static_cast<ns::Number*>(a->objectAtIndex(2 * i + 1))->longLongValue(), i);
+            ASSERT_EQ(must<ns::Number>(a->objectAtIndex(2 * i + 1))->longLongValue(), i);
         }
     }
 }
 
 TEST(FastDecoder, RepeatedKeysKeepTheLastValue) {
     auto p = decode(R"({"k":1,"x":2,"k":3})");
-    auto* d = static_cast<ns::Dictionary*>(p.value.get());
+    auto* d = must<ns::Dictionary>(p.value.get());
     EXPECT_EQ(d->count(), 2u);
-    EXPECT_EQ(static_cast<ns::Number*>(d->objectForKey("k"))->longLongValue(), 3);
+    EXPECT_EQ(must<ns::Number>(d->objectForKey("k"))->longLongValue(), 3);
 }
 
 TEST(FastDecoder, LargeDocumentsGrowTheObjectStack) {
@@ -483,11 +486,12 @@ TEST(FastDecoder, LargeDocumentsGrowTheObjectStack) {
     doc += "}}";
     auto p = decode(doc);
     ASSERT_TRUE(p.value) << p.message();
-    auto* d = static_cast<ns::Dictionary*>(p.value.get());
-    EXPECT_EQ(d->arrayForKey("list")->count(), 3000u);
+    auto* d = must<ns::Dictionary>(p.value.get());
+    EXPECT_EQ(must<ns::Array>(d->arrayForKey("list"))->count(), 3000u);
     auto* obj = d->dictionaryForKey("obj");
+    ASSERT_TRUE(obj);
     EXPECT_EQ(obj->count(), 3000u);
-    EXPECT_EQ(static_cast<ns::Number*>(obj->objectForKey("k2999"))->longLongValue(), 2999);
+    EXPECT_EQ(must<ns::Number>(obj->objectForKey("k2999"))->longLongValue(), 2999);
     // Failures deep inside a big document release everything pushed.
     EXPECT_FALSE(decode(doc.substr(0, doc.size() - 40)).value);
 
@@ -514,31 +518,31 @@ TEST(FastDecoder, LargeDocumentsGrowTheObjectStack) {
         for (int round = 0; round < 4; ++round) {
             Ref<ns::Error> error;
             auto tree = decoder.objectWithUTF8StringLengthError(big.data(), big.size(), &error);
-            ASSERT_TRUE(tree) << error->localizedDescription();
-            auto* rows = static_cast<ns::Array*>(tree.get());
-            auto* last = static_cast<ns::Array*>(rows->objectAtIndex(19999));
-            EXPECT_EQ(static_cast<ns::Number*>(last->objectAtIndex(0))->longLongValue(), 19999);
+            ASSERT_TRUE(tree && !error);
+            auto* rows = must<ns::Array>(tree.get());
+            auto* last = must<ns::Array>(rows->objectAtIndex(19999));
+            EXPECT_EQ(must<ns::Number>(last->objectAtIndex(0))->longLongValue(), 19999);
             EXPECT_EQ(text(last->objectAtIndex(1)), "name 19999 is long enough");
-            EXPECT_EQ(static_cast<ns::Number*>(last->objectAtIndex(2))->doubleValue(), 19999.5);
+            EXPECT_EQ(must<ns::Number>(last->objectAtIndex(2))->doubleValue(), 19999.5);
             // Repeats within one document are still shared...
-            EXPECT_EQ(last->objectAtIndex(3), static_cast<ns::Array*>(rows->objectAtIndex(19998))->objectAtIndex(3));
+            EXPECT_EQ(last->objectAtIndex(3), must<ns::Array>(rows->objectAtIndex(19998))->objectAtIndex(3));
             // ...but pooled values never stay in the cache for a later parse.
             if (!trees.empty()) {
-                auto* before = static_cast<ns::Array*>(static_cast<ns::Array*>(trees.back().get())->objectAtIndex(7));
-                EXPECT_NE(before->objectAtIndex(1), static_cast<ns::Array*>(rows->objectAtIndex(7))->objectAtIndex(1));
+                auto* before = must<ns::Array>(must<ns::Array>(trees.back().get())->objectAtIndex(7));
+                EXPECT_NE(before->objectAtIndex(1), must<ns::Array>(rows->objectAtIndex(7))->objectAtIndex(1));
             }
             for (size_t i = 20000; i < 25000; i += 499) {
-                auto* row = static_cast<ns::Array*>(rows->objectAtIndex(i));
+                auto* row = must<ns::Array>(rows->objectAtIndex(i));
                 const long long k = static_cast<long long>(i - 20000);
                 ASSERT_EQ(row->count(), k % 7 ? 3u : 4u);
-                auto* n0 = static_cast<ns::Number*>(row->objectAtIndex(0));
-                auto* n2 = static_cast<ns::Number*>(row->objectAtIndex(2));
+                auto* n0 = must<ns::Number>(row->objectAtIndex(0));
+                auto* n2 = must<ns::Number>(row->objectAtIndex(2));
                 EXPECT_EQ(n0->objCType(), 'q');
                 EXPECT_EQ(n0->longLongValue(), k);
-                EXPECT_EQ(static_cast<ns::Number*>(row->objectAtIndex(1))->longLongValue(), -k - 1);
+                EXPECT_EQ(must<ns::Number>(row->objectAtIndex(1))->longLongValue(), -k - 1);
                 EXPECT_EQ(n2->objCType(), 'd');
                 EXPECT_EQ(n2->doubleValue(), double(k) + 0.25);
-                auto* fj = static_cast<FJArray*>(row);
+                auto* fj = must<FJArray>(row);
                 ns::Object* got[4];
                 fj->getObjectsRange(got, {0, row->count()});
                 FJFastEnumerationState state;
@@ -553,12 +557,12 @@ TEST(FastDecoder, LargeDocumentsGrowTheObjectStack) {
                                              .value));
                 EXPECT_THROW(row->objectAtIndex(row->count()), ns::Exception);
             }
-            auto* repeats = static_cast<ns::Array*>(rows->objectAtIndex(20007));
-            auto* earlier = static_cast<ns::Array*>(rows->objectAtIndex(20000));
+            auto* repeats = must<ns::Array>(rows->objectAtIndex(20007));
+            auto* earlier = must<ns::Array>(rows->objectAtIndex(20000));
             EXPECT_EQ(repeats->objectAtIndex(3), earlier->objectAtIndex(3));
             // A number kept from a row outlives the tree; those only linked
             // weakly go with it.
-            auto* numbers = static_cast<ns::Array*>(rows->objectAtIndex(24000 + round));
+            auto* numbers = must<ns::Array>(rows->objectAtIndex(24000 + round));
             kept.push_back(numbers->objectAtIndex(1));
             linked.emplace_back(numbers->objectAtIndex(0));
             linked.emplace_back(numbers->objectAtIndex(2));
@@ -571,10 +575,10 @@ TEST(FastDecoder, LargeDocumentsGrowTheObjectStack) {
         }
     }
     for (auto& t : droppers) t.join();
-    EXPECT_EQ(static_cast<ns::Array*>(trees.front().get())->count(), 25000u);
+    EXPECT_EQ(must<ns::Array>(trees.front().get())->count(), 25000u);
     trees.clear();
     for (int round = 0; round < 4; ++round)
-        EXPECT_EQ(static_cast<ns::Number*>(kept[round].get())->longLongValue(), -4001 - round);
+        EXPECT_EQ(must<ns::Number>(kept[round].get())->longLongValue(), -4001 - round);
     for (auto& link : linked) EXPECT_FALSE(link.lock());
 
     // Changeable rows of numbers take changes.
@@ -582,12 +586,12 @@ TEST(FastDecoder, LargeDocumentsGrowTheObjectStack) {
     JSONDecoder decoder;
     auto changeable = decoder.mutableObjectWithUTF8StringLengthError(big.data(), big.size(), &error);
     ASSERT_TRUE(changeable);
-    auto* row = static_cast<FJArray*>(static_cast<ns::Array*>(changeable.get())->objectAtIndex(20001));
+    auto* row = must<FJArray>(must<ns::Array>(changeable.get())->objectAtIndex(20001));
     row->insertObjectAtIndex(ns::str("x"), 1);
     row->removeObjectAtIndex(0);
     ASSERT_EQ(row->count(), 3u);
     EXPECT_EQ(text(row->objectAtIndex(0)), "x");
-    EXPECT_EQ(static_cast<ns::Number*>(row->objectAtIndex(1))->longLongValue(), -2);
+    EXPECT_EQ(must<ns::Number>(row->objectAtIndex(1))->longLongValue(), -2);
 }
 
 TEST(FastDecoder, NestingIsBounded) {
@@ -616,10 +620,11 @@ TEST(FastDecoder, MutableParseGivesChangeableCollections) {
     d->setObject(ns::str("v"), "b");
     EXPECT_EQ(d->count(), 2u);
     auto* a = dynamic_cast<FJArray*>(d->objectForKey("a"));
+    ASSERT_TRUE(a);
     a->addObject(ns::num(2));
     EXPECT_EQ(a->count(), 2u);
     auto imm = decode(R"({"a":[1]})");
-    EXPECT_THROW(static_cast<FJDictionary*>(imm.value.get())->setObject(ns::str("v"), "b"), ns::Exception);
+    EXPECT_THROW(must<FJDictionary>(imm.value.get())->setObject(ns::str("v"), "b"), ns::Exception);
 }
 
 TEST(FastDecoder, MisuseRaises) {
@@ -657,21 +662,20 @@ TEST(FastDecoder, DataAndStringHelpers) {
     auto data = ns::Data::make(std::string_view("{\"a\":[true]}"));
     auto decoder = JSONDecoder::decoder();
     auto v = decoder->mutableObjectWithDataError(data.get());
-    EXPECT_TRUE(static_cast<FJDictionary*>(v.get())->isMutable());
+    EXPECT_TRUE(must<FJDictionary>(v.get())->isMutable());
     EXPECT_TRUE(decoder->parseJSONData(data.get()));
-    EXPECT_FALSE(static_cast<FJDictionary*>(objectFromJSONData(*data).get())->isMutable());
-    EXPECT_TRUE(static_cast<FJDictionary*>(mutableObjectFromJSONData(*data).get())->isMutable());
+    EXPECT_FALSE(must<FJDictionary>(objectFromJSONData(*data).get())->isMutable());
+    EXPECT_TRUE(must<FJDictionary>(mutableObjectFromJSONData(*data).get())->isMutable());
     EXPECT_TRUE(objectFromJSONString(*ns::str("[1]")));
-    EXPECT_TRUE(static_cast<FJArray*>(mutableObjectFromJSONStringWithParseOptions(*ns::str("[1] x"), 8).get())
-                    ->isMutable());
+    EXPECT_TRUE(must<FJArray>(mutableObjectFromJSONStringWithParseOptions(*ns::str("[1] x"), 8))->isMutable());
     Ref<ns::Error> error;
     EXPECT_FALSE(objectFromJSONStringWithParseOptionsError(*ns::str("[1,]"), 0, &error));
-    EXPECT_EQ(error->localizedDescription(), "Unexpected ']'.");
+    EXPECT_EQ(must<ns::Error>(error)->localizedDescription(), "Unexpected ']'.");
     error = nullptr;
     auto broken = ns::String::make("[\"\xC3\"]");
     EXPECT_FALSE(mutableObjectFromJSONStringWithParseOptionsError(*broken, 4, &error));
-    EXPECT_EQ(error->localizedDescription(), "An error occurred converting the contents of a NSString to UTF8.");
+    EXPECT_EQ(must<ns::Error>(error)->localizedDescription(), "An error occurred converting the contents of a NSString to UTF8.");
     error = nullptr;
     EXPECT_FALSE(objectFromJSONDataWithParseOptionsError(*ns::Data::make(std::string_view("")), 0, &error));
-    EXPECT_EQ(error->localizedDescription(), "Reached the end of the buffer.");
+    EXPECT_EQ(must<ns::Error>(error)->localizedDescription(), "Reached the end of the buffer.");
 }

@@ -9,9 +9,11 @@
 #include "net/json/JsonParser.h"
 #include "net/json/JsonWriter.h"
 #include "platform/foundation/Foundation.h"
+#include "testsupport/Checked.h"
 
 using namespace json;
 using ns::Ref;
+using testsupport::must;
 
 namespace {
 
@@ -98,11 +100,11 @@ TEST(FastRoundTrip, FastWriterToStreamingParser) {
             Ref<ns::Error> error;
             auto data = FJSerializer::serializeObjectOptionsEncodeOptionBlockDelegateSelectorError(
                 doc.get(), options, FJEncodeAsData, nullptr, nullptr, nullptr, &error);
-            ASSERT_TRUE(data) << error->localizedDescription();
+            ASSERT_TRUE(data && !error);
             JsonParser parser;
             auto back = parser.objectWithData(static_cast<ns::Data*>(data.get()));
-            ASSERT_TRUE(back) << parser.error() << "\n" << static_cast<ns::Data*>(data.get())->view();
-            ASSERT_TRUE(back->isEqual(*doc)) << static_cast<ns::Data*>(data.get())->view();
+            ASSERT_TRUE(back) << parser.error() << "\n" << must<ns::Data>(data.get())->view();
+            ASSERT_TRUE(back->isEqual(*doc)) << must<ns::Data>(data.get())->view();
         }
     }
 }
@@ -119,7 +121,7 @@ TEST(FastRoundTrip, StreamingWriterToFastDecoder) {
             ASSERT_TRUE(data) << writer.error();
             Ref<ns::Error> error;
             auto back = decoder.objectWithDataError(data.get(), &error);
-            ASSERT_TRUE(back) << error->localizedDescription() << "\n" << data->view();
+            ASSERT_TRUE(back && !error) << data->view();
             ASSERT_TRUE(back->isEqual(*doc)) << data->view();
             // The fast decoder's collections read the same as the streaming parser's.
             JsonParser parser;

@@ -7,16 +7,18 @@
 #include "net/json/FJCategories.h"
 #include "net/json/FJSerializer.h"
 #include "platform/foundation/Foundation.h"
+#include "testsupport/Checked.h"
 
 using namespace json;
 using ns::Ref;
+using testsupport::must;
 
 namespace {
 
 std::string write(const Ref<ns::Object>& o, uint64_t options = 0, Ref<ns::Error>* error = nullptr) {
     auto s = FJSerializer::serializeObjectOptionsEncodeOptionBlockDelegateSelectorError(
         o.get(), options, FJEncodeAsString, nullptr, nullptr, nullptr, error);
-    return s ? std::string(static_cast<ns::String*>(s.get())->utf8()) : std::string("<nil>");
+    return s ? std::string(must<ns::String>(s.get())->utf8()) : std::string("<nil>");
 }
 
 std::string failure(const Ref<ns::Object>& o, uint64_t options = 0, uint64_t encode = FJEncodeAsString) {
@@ -131,42 +133,44 @@ TEST(FastSerializer, TopLevelRulesAndResultKinds) {
     auto data = JSONData(*ns::Array::make({ns::num(1)}));
     ASSERT_TRUE(data);
     EXPECT_EQ(data->view(), "[1]");
-    EXPECT_EQ(JSONString(*ns::str("a\"b"))->utf8(), "\"a\\\"b\"");
-    EXPECT_EQ(JSONData(*ns::str("q"))->view(), "\"q\"");
-    EXPECT_EQ(JSONStringWithOptionsIncludeQuotesError(*ns::str("a/b"), FJSerializeFlagEscapeSlash, false, nullptr)
+    EXPECT_EQ(must<ns::String>(JSONString(*ns::str("a\"b")))->utf8(), "\"a\\\"b\"");
+    EXPECT_EQ(must<ns::Data>(JSONData(*ns::str("q")))->view(), "\"q\"");
+    EXPECT_EQ(must<ns::String>(JSONStringWithOptionsIncludeQuotesError(*ns::str("a/b"), FJSerializeFlagEscapeSlash,
+                                                                        false, nullptr))
                   ->utf8(),
               "a\\/b");
-    EXPECT_EQ(JSONDataWithOptionsIncludeQuotesError(*ns::str("x"), 0, false, nullptr)->view(), "x");
+    EXPECT_EQ(must<ns::Data>(JSONDataWithOptionsIncludeQuotesError(*ns::str("x"), 0, false, nullptr))->view(), "x");
     auto dict = ns::Dictionary::make({{"k", ns::str("v")}});
-    EXPECT_EQ(JSONString(*dict)->utf8(), R"({"k":"v"})");
-    EXPECT_EQ(JSONDataWithOptionsError(*dict, FJSerializeFlagPretty, nullptr)->view(), "{\n  \"k\": \"v\"\n}");
+    EXPECT_EQ(must<ns::String>(JSONString(*dict))->utf8(), R"({"k":"v"})");
+    EXPECT_EQ(must<ns::Data>(JSONDataWithOptionsError(*dict, FJSerializeFlagPretty, nullptr))->view(),
+              "{\n  \"k\": \"v\"\n}");
 }
 
 TEST(FastSerializer, UnsupportedObjectsGoThroughTheFormatters) {
     auto doc = ns::Array::make({ns::make<Widget>()});
     Ref<ns::Error> error;
     EXPECT_FALSE(JSONStringWithOptionsError(*doc, 0, &error));
-    EXPECT_EQ(error->localizedDescription(), "Unable to serialize object class Widget.");
+    EXPECT_EQ(must<ns::Error>(error)->localizedDescription(), "Unable to serialize object class Widget.");
 
     auto s = JSONStringWithOptionsSerializeUnsupportedClassesUsingBlockError(
         *doc, 0, [](ns::Object*) -> Ref<ns::Object> { return ns::str("w"); }, nullptr);
-    EXPECT_EQ(s->utf8(), R"(["w"])");
+    EXPECT_EQ(must<ns::String>(s)->utf8(), R"(["w"])");
     error = nullptr;
     EXPECT_FALSE(JSONDataWithOptionsSerializeUnsupportedClassesUsingBlockError(
         *doc, 0, [](ns::Object*) -> Ref<ns::Object> { return ns::make<Widget>(); }, &error));
-    EXPECT_EQ(error->localizedDescription(),
+    EXPECT_EQ(must<ns::Error>(error)->localizedDescription(),
               "Unable to serialize object class Widget that was returned by the unsupported class formatter.  "
               "Original object class was Widget.");
 
     Formatter f;
     auto byDelegate = JSONStringWithOptionsSerializeUnsupportedClassesUsingDelegateSelectorError(
         *doc, 0, &f, "formatWidget:", nullptr);
-    EXPECT_EQ(byDelegate->utf8(), R"(["widget:Widget"])");
+    EXPECT_EQ(must<ns::String>(byDelegate)->utf8(), R"(["widget:Widget"])");
     // The block comes first; the delegate answers when the block gives nothing.
     auto both = FJSerializer::serializeObjectOptionsEncodeOptionBlockDelegateSelectorError(
         doc.get(), 0, FJEncodeAsString, [](ns::Object*) -> Ref<ns::Object> { return nullptr; }, &f,
         "formatWidget:", nullptr);
-    EXPECT_EQ(static_cast<ns::String*>(both.get())->utf8(), R"(["widget:Widget"])");
+    EXPECT_EQ(must<ns::String>(both.get())->utf8(), R"(["widget:Widget"])");
 
     EXPECT_EQ(reason([&] { JSONDataWithOptionsSerializeUnsupportedClassesUsingDelegateSelectorError(*doc, 0, &f,
                                                                                                     nullptr, nullptr); }),
@@ -202,6 +206,7 @@ TEST(FastSerializer, RepeatedObjectsAndLargeOutput) {
     for (int i = 0; i < 20000; ++i) expect += (i ? ",{\"repeated-key\":" : "{\"repeated-key\":") + std::to_string(i) + "}";
     EXPECT_EQ(out->utf8(), expect + "]");
     auto data = JSONData(*ns::Array::make(rows));
+    ASSERT_TRUE(data);
     EXPECT_EQ(data->view(), expect + "]");
 }
 

@@ -17,8 +17,10 @@
 #include "net/json/JsonWriter.h"
 #include "net/json/tests/StreamTestUtil.h"
 #include "platform/foundation/Foundation.h"
+#include "testsupport/Checked.h"
 
 using json::test::dump;
+using testsupport::must;
 
 namespace {
 
@@ -149,15 +151,16 @@ TEST(StreamParserNumbers, IntegerKindsAndDecimals) {
               "dec(1.5),dec(-0.0),dec(1e5),dec(2E-3),dec(0.1),dec(1.50),dec(1e400),dec(1E70000),"
               "dec(123456789012345678.9)]");
     auto* a = ns::as<ns::Array>(o.value.get());
-    EXPECT_EQ(a->objectAtIndexAs<ns::Number>(1)->unsignedLongLongValue(), 3u);
-    EXPECT_EQ(a->objectAtIndexAs<ns::Number>(2)->longLongValue(), -3);
-    EXPECT_DOUBLE_EQ(a->objectAtIndexAs<ns::Number>(9)->doubleValue(), 1.5);
-    EXPECT_TRUE(std::signbit(a->objectAtIndexAs<ns::Number>(10)->doubleValue()));
-    EXPECT_DOUBLE_EQ(a->objectAtIndexAs<ns::Number>(11)->doubleValue(), 100000.0);
-    EXPECT_DOUBLE_EQ(a->objectAtIndexAs<ns::Number>(12)->doubleValue(), 0.002);
-    EXPECT_TRUE(std::isinf(a->objectAtIndexAs<ns::Number>(15)->doubleValue()));
+    ASSERT_TRUE(a);
+    EXPECT_EQ(must<ns::Number>(a->objectAtIndex(1))->unsignedLongLongValue(), 3u);
+    EXPECT_EQ(must<ns::Number>(a->objectAtIndex(2))->longLongValue(), -3);
+    EXPECT_DOUBLE_EQ(must<ns::Number>(a->objectAtIndex(9))->doubleValue(), 1.5);
+    EXPECT_TRUE(std::signbit(must<ns::Number>(a->objectAtIndex(10))->doubleValue()));
+    EXPECT_DOUBLE_EQ(must<ns::Number>(a->objectAtIndex(11))->doubleValue(), 100000.0);
+    EXPECT_DOUBLE_EQ(must<ns::Number>(a->objectAtIndex(12))->doubleValue(), 0.002);
+    EXPECT_TRUE(std::isinf(must<ns::Number>(a->objectAtIndex(15))->doubleValue()));
     // The exponent is not narrowed: 1E70000 stays far above any double.
-    EXPECT_TRUE(std::isinf(a->objectAtIndexAs<ns::Number>(16)->doubleValue()));
+    EXPECT_TRUE(std::isinf(must<ns::Number>(a->objectAtIndex(16))->doubleValue()));
 }
 
 // Number texts for the value checks: edge cases, then doubles printed with
@@ -215,6 +218,7 @@ TEST(StreamParserNumbers, ValuesAreExactAndDoNotDependOnSplits) {
     Outcome o = parse(doc);
     ASSERT_TRUE(o.value) << o.error;
     auto* whole = ns::as<ns::Array>(o.value.get());
+    ASSERT_TRUE(whole);
     ASSERT_EQ(whole->count(), texts.size());
     auto bitsOf = [](double d) {
         uint64_t b;
@@ -248,6 +252,7 @@ TEST(StreamParserNumbers, ValuesAreExactAndDoNotDependOnSplits) {
         for (size_t i = 0; i < texts.size(); ++i) {
             auto* a = whole->objectAtIndexAs<ns::Number>(i);
             auto* b = split->objectAtIndexAs<ns::Number>(i);
+            ASSERT_TRUE(a && b) << texts[i];
             ASSERT_EQ(dump(a), dump(b)) << "pieces of " << piece;
             ASSERT_EQ(bitsOf(a->doubleValue()), bitsOf(b->doubleValue())) << texts[i] << " in pieces of " << piece;
         }
@@ -277,7 +282,9 @@ TEST(StreamParserValues, LargeDocumentsValuesOutliveTheirTreeAndWriteBack) {
         ASSERT_TRUE(written) << writer->error();
         EXPECT_TRUE(written->utf8() == doc);
         auto* rows = ns::as<ns::Array>(o.value.get());
+        ASSERT_TRUE(rows);
         auto* row = ns::as<ns::Array>(rows->objectAtIndex(4320));
+        ASSERT_TRUE(row);
         text = row->objectAtIndex(0);
         decimal = row->objectAtIndex(1);
         integer = row->objectAtIndex(2);
@@ -310,19 +317,21 @@ TEST(StreamParserStrings, EscapesAndUnicode) {
         " \"\", \"x\\u20AC\\u20acy\", \"\\uFFFF\"]");
     ASSERT_TRUE(o.value) << o.error;
     auto* a = ns::as<ns::Array>(o.value.get());
+    ASSERT_TRUE(a);
     ASSERT_EQ(a->count(), 8u);
     auto* s0 = a->objectAtIndexAs<ns::String>(0);
+    auto* s1 = a->objectAtIndexAs<ns::String>(1);
+    ASSERT_TRUE(s0 && s1);
     EXPECT_EQ(s0->length(), 2u);
     EXPECT_EQ(s0->utf8(), "a\xC3\xA9");
-    auto* s1 = a->objectAtIndexAs<ns::String>(1);
     EXPECT_EQ(s1->length(), 2u);  // one character, two UTF-16 units
     EXPECT_EQ(s1->utf8(), "\xF0\x9F\x98\x80");
-    EXPECT_EQ(a->objectAtIndexAs<ns::String>(2)->utf8(), std::string(1, '\0'));
-    EXPECT_EQ(a->objectAtIndexAs<ns::String>(3)->utf8(), "\"\\/\b\f\n\r\t");
-    EXPECT_EQ(a->objectAtIndexAs<ns::String>(4)->utf8(), "\xC3\xA9\xF0\x9F\x98\x80");
-    EXPECT_EQ(a->objectAtIndexAs<ns::String>(5)->utf8(), "");
-    EXPECT_EQ(a->objectAtIndexAs<ns::String>(6)->utf8(), "x\xE2\x82\xAC\xE2\x82\xAC" "y");
-    EXPECT_EQ(a->objectAtIndexAs<ns::String>(7)->utf8(), "\xEF\xBF\xBF");
+    EXPECT_EQ(must<ns::String>(a->objectAtIndex(2))->utf8(), std::string(1, '\0'));
+    EXPECT_EQ(must<ns::String>(a->objectAtIndex(3))->utf8(), "\"\\/\b\f\n\r\t");
+    EXPECT_EQ(must<ns::String>(a->objectAtIndex(4))->utf8(), "\xC3\xA9\xF0\x9F\x98\x80");
+    EXPECT_EQ(must<ns::String>(a->objectAtIndex(5))->utf8(), "");
+    EXPECT_EQ(must<ns::String>(a->objectAtIndex(6))->utf8(), "x\xE2\x82\xAC\xE2\x82\xAC" "y");
+    EXPECT_EQ(must<ns::String>(a->objectAtIndex(7))->utf8(), "\xEF\xBF\xBF");
 }
 
 TEST(StreamParserStrings, EscapeAndEncodingErrors) {

@@ -14,9 +14,11 @@
 #include "net/json/JsonWriter.h"
 #include "net/json/tests/StreamTestUtil.h"
 #include "platform/foundation/Foundation.h"
+#include "testsupport/Checked.h"
 
 using json::test::dump;
 using ns::Ref;
+using testsupport::must;
 
 namespace {
 
@@ -86,7 +88,7 @@ TEST(StreamWriterErrors, UnsupportedValuesAndKeys) {
 
     std::vector<std::string> lines;
     json::setJsonLogHandler([&](const std::string& l) { lines.push_back(l); });
-    EXPECT_EQ(json::JSONRepresentation(arr({ns::str("a"), ns::boolean(true)}))->utf8(), "[\"a\",true]");
+    EXPECT_EQ(must<ns::String>(json::JSONRepresentation(arr({ns::str("a"), ns::boolean(true)})))->utf8(), "[\"a\",true]");
     EXPECT_FALSE(json::JSONRepresentation(ns::num(3)));
     json::setJsonLogHandler(nullptr);
     ASSERT_EQ(lines.size(), 1u);
