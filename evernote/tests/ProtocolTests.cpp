@@ -2,6 +2,7 @@
 // allocation sized by an unchecked length.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 
 #include <thrift/TApplicationException.h>
@@ -165,6 +166,27 @@ TEST(EDAMProtocol, DeepNestingFailsWithoutExhaustingTheStack) {
         FAIL() << "deep nesting decoded";
     } catch (const TProtocolException& e) {
         EXPECT_EQ(e.getType(), TProtocolException::DEPTH_LIMIT);
+    }
+    // The record read takes the first of the 64 levels: an unknown field of
+    // 63 nested structs is skipped, one of 64 fails; lists count alike.
+    auto nestedStructs = [](int levels) {
+        std::string in;
+        for (int i = 0; i < levels; ++i) in += bytes("0c 0063");
+        return in + std::string(levels + 1, '\0');
+    };
+    auto nestedLists = [](int levels) {
+        std::string in = bytes("0f 0063");
+        for (int i = 1; i < levels; ++i) in += bytes("0f 00000001");
+        return in + bytes("03 00000000 00");
+    };
+    for (const auto& nested : {std::function<std::string(int)>(nestedStructs), std::function<std::string(int)>(nestedLists)}) {
+        EXPECT_NO_THROW(test::decode<EDAMUser>(nested(WireReader::kMaxDepth - 1)));
+        try {
+            test::decode<EDAMUser>(nested(WireReader::kMaxDepth));
+            ADD_FAILURE() << "64 levels under a record decoded";
+        } catch (const TProtocolException& e) {
+            EXPECT_EQ(e.getType(), TProtocolException::DEPTH_LIMIT);
+        }
     }
     // Lists of lists, skipped.
     std::string lists;

@@ -121,6 +121,33 @@ TEST(EDAMRecord, DecodingSkipsUnknownAndMistypedFields) {
     // A field arriving twice keeps the later value.
     auto twice = decode<EDAMPublicUserInfo>(bytes("08 0001 00000001 08 0001 00000002 00"));
     EXPECT_EQ(twice->userId(), 2);
+
+    // An unknown field of each wire type is skipped whole, from memory and
+    // from a stream, and the field after it is read.
+    const std::pair<const char*, const char*> unknown[] = {
+        {"bool", "02 0063 01"},
+        {"byte", "03 0063 ff"},
+        {"double", "04 0063 3ff0000000000000"},
+        {"i16", "06 0063 8000"},
+        {"i32", "08 0063 7fffffff"},
+        {"i64", "0a 0063 8000000000000000"},
+        {"string", "0b 0063 00000003 'abc'"},
+        {"struct", "0c 0063 08 0001 00000005 0f 0002 0b 00000001 00000001 'x' 00"},
+        {"map", "0d 0063 0b 08 00000002 00000001 'a' 00000001 00000001 'b' 00000002"},
+        {"set", "0e 0063 06 00000003 0001 0002 0003"},
+        {"list of maps", "0f 0063 0d 00000001 03 04 00000001 01 3ff0000000000000"},
+        {"set of sets", "0e 0063 0e 00000002 02 00000001 01 02 00000000"},
+        {"empty map", "0d 0063 0b 08 00000000"},
+    };
+    for (const auto& [type, field] : unknown) {
+        const std::string input = bytes(field) + bytes("08 0001 00000007 00");
+        for (auto in : {test::reading(input), test::streaming(input)}) {
+            auto info = ns::make<EDAMPublicUserInfo>();
+            info->read(*in);
+            EXPECT_EQ(info->userId(), 7) << type;
+            EXPECT_FALSE(info->shardIdIsSet() || info->privilegeIsSet() || info->usernameIsSet()) << type;
+        }
+    }
 }
 
 TEST(EDAMRecord, BoolIsTrueOnlyForOne) {

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Number.h"
@@ -41,6 +42,7 @@ FakeRequest response(const std::string& url, std::vector<std::pair<std::string, 
                      const std::string& body = "body", int status = 200) {
     FakeRequest r;
     r.u = ns::URL::URLWithString(url);
+    if (!r.u) throw std::invalid_argument("not a URL: " + url);
     std::vector<ns::Dictionary::Entry> e;
     for (auto& [k, v] : headers) e.emplace_back(ns::str(k), ns::str(v));
     r.headers = ns::Dictionary::make(std::move(e));
@@ -115,13 +117,38 @@ TEST_F(DownloadCacheTest, WhatIsNotStored) {
         cache->storeResponseForRequest(r, 60);
         EXPECT_FALSE(cache->cachedResponseHeadersForURL(*r.u)) << status;
     }
-    auto noStore = response("http://example.com/ns", {{"Cache-Control", "no-store"}});
-    cache->storeResponseForRequest(noStore, 60);
-    EXPECT_FALSE(cache->cachedResponseHeadersForURL(*noStore.u));
-    // Only exact values forbid storing.
-    auto priv = response("http://example.com/priv", {{"Cache-Control", "private, no-cache"}});
-    cache->storeResponseForRequest(priv, 60);
-    EXPECT_TRUE(cache->cachedResponseHeadersForURL(*priv.u));
+    // Each "do not store" on its own, in any case; only exact values forbid
+    // storing, and a cache told to ignore them stores everything.
+    const std::vector<std::pair<std::string, std::string>> forbidding = {
+        {"Cache-Control", "no-store"}, {"Cache-Control", "no-cache"}, {"cache-control", "No-Cache"},
+        {"Pragma", "no-cache"}, {"PRAGMA", "NO-CACHE"}};
+    auto ignoring = ns::make<DownloadCache>();
+    ignoring->setStoragePath(dir + "/ignoring");
+    EXPECT_TRUE(cache->shouldRespectCacheControlHeaders());
+    ignoring->setShouldRespectCacheControlHeaders(false);
+    for (size_t i = 0; i < forbidding.size(); ++i) {
+        auto r = response("http://example.com/forbidden" + std::to_string(i), {forbidding[i]});
+        cache->storeResponseForRequest(r, 60);
+        EXPECT_FALSE(cache->cachedResponseHeadersForURL(*r.u)) << forbidding[i].first << ": " << forbidding[i].second;
+        ignoring->storeResponseForRequest(r, 60);
+        EXPECT_TRUE(ignoring->cachedResponseHeadersForURL(*r.u)) << forbidding[i].second;
+    }
+    const std::vector<std::pair<std::string, std::string>> allowing = {
+        {"Cache-Control", "private, no-cache"}, {"Cache-Control", "no-store, max-age=0"}, {"Pragma", "public"}};
+    for (size_t i = 0; i < allowing.size(); ++i) {
+        auto r = response("http://example.com/allowed" + std::to_string(i), {allowing[i]});
+        cache->storeResponseForRequest(r, 60);
+        EXPECT_TRUE(cache->cachedResponseHeadersForURL(*r.u)) << allowing[i].second;
+    }
+    // An answer that ended in an error, or one without headers, is not stored.
+    auto failed = response("http://example.com/failed", {{"Cache-Control", "max-age=60"}});
+    failed.err = ns::Error::withDescription("x", 1, "broken off");
+    cache->storeResponseForRequest(failed, 60);
+    EXPECT_FALSE(cache->cachedResponseHeadersForURL(*failed.u));
+    auto headless = response("http://example.com/headless", {});
+    headless.headers = nullptr;
+    cache->storeResponseForRequest(headless, 60);
+    EXPECT_TRUE(cache->pathToCachedResponseDataForURL(*headless.u).empty());
     auto bit2 = response("http://example.com/bit2", {});
     bit2.policy = http::kDoNotWriteToCacheCachePolicy;
     cache->storeResponseForRequest(bit2, 60);
@@ -144,11 +171,31 @@ TEST_F(DownloadCacheTest, ExpiryRules) {
     double now = ns::Date::date()->timeIntervalSince1970();
     EXPECT_NEAR(DownloadCache::expiryDateForRequestClassRule(r, 0)->timeIntervalSince1970(), now + 60, 5);
     EXPECT_NEAR(DownloadCache::expiryDateForRequestClassRule(r, 10)->timeIntervalSince1970(), now + 10, 5);
-    auto zero = response("http://e/x", {{"Cache-Control", "max-age=0"}, {"Expires", "Sun, 06 Nov 1994 08:49:37 GMT"}});
+    // max-age wins over Expires, in either order; max-age=0 counts as absent.
+    const char* expires = "Sun, 06 Nov 1994 08:49:37 GMT";
+    auto both = response("http://e/x", {{"Expires", expires}, {"Cache-Control", "max-age=60"}});
+    EXPECT_NEAR(DownloadCache::expiryDateForRequestClassRule(both, 0)->timeIntervalSince1970(), now + 60, 5);
+    auto zero = response("http://e/x", {{"Cache-Control", "max-age=0"}, {"Expires", expires}});
     EXPECT_DOUBLE_EQ(DownloadCache::expiryDateForRequestClassRule(zero, 0)->timeIntervalSince1970(), 784111777);
     EXPECT_FALSE(DownloadCache::expiryDateForRequestClassRule(response("http://e/x", {}), 0));
-    EXPECT_DOUBLE_EQ(DownloadCache::dateFromRFC1123String("06 Nov 1994 08:49 GMT")->timeIntervalSince1970(), 784111740);
-    EXPECT_FALSE(DownloadCache::dateFromRFC1123String("not a date"));
+
+    // Dates: with and without weekday and seconds, in every zone form; a
+    // field out of its range, or a zone that is none of these, is no date.
+    const std::pair<const char*, double> dates[] = {
+        {"Sun, 06 Nov 1994 08:49:37 GMT", 784111777}, {"06 Nov 1994 08:49 GMT", 784111740},
+        {"Sun, 06 Nov 1994 08:49:37 UTC", 784111777}, {"Sun, 06 Nov 1994 08:49:37 UT", 784111777},
+        {"Sun, 06 Nov 1994 08:49:37 Z", 784111777},   {"Sun, 06 Nov 1994 10:49:37 +0200", 784111777},
+        {"Sun, 06 Nov 1994 07:19:37 -0130", 784111777}, {"Sun, 06 NOV 1994 08:49:37 gmt", 784111777},
+        {"31 Dec 1601 23:59:60 GMT", -11612937600.0},  {"01 Jan 1601 00:00 GMT", -11644473600.0}};
+    for (const auto& [text, seconds] : dates) {
+        auto date = DownloadCache::dateFromRFC1123String(text);
+        ASSERT_TRUE(date) << text;
+        EXPECT_DOUBLE_EQ(date->timeIntervalSince1970(), seconds) << text;
+    }
+    for (const char* bad : {"not a date", "Sun, 06 Nov 1994 08:49:37 CET", "Sun, 06 Nov 1994 08:49:37 +02", "06 Xyz 1994 08:49 GMT",
+                            "32 Nov 1994 08:49 GMT", "00 Nov 1994 08:49 GMT", "06 Nov 1994 24:00 GMT", "06 Nov 1994 08:60 GMT",
+                            "06 Nov 1994 08:49:61 GMT", "06 Nov 1600 08:49 GMT", "06 Nov 1994 08:49 +02x0"})
+        EXPECT_FALSE(DownloadCache::dateFromRFC1123String(bad)) << bad;
 
     // Policy 4 without a stored expiry: not current.
     auto noExpiry = response("http://e/noexp", {});
@@ -190,6 +237,13 @@ TEST_F(DownloadCacheTest, PolicyBits) {
     EXPECT_TRUE(cache->isCachedDataCurrentForRequest(same));
     auto changed = response("http://e/v", {{"ETag", "\"2\""}, {"Last-Modified", "x"}});
     EXPECT_FALSE(cache->isCachedDataCurrentForRequest(changed));
+    // A validator the answer leaves out, or one the stored answer lacks, is
+    // no match either.
+    EXPECT_FALSE(cache->isCachedDataCurrentForRequest(response("http://e/v", {{"ETag", "\"1\""}})));
+    EXPECT_FALSE(cache->isCachedDataCurrentForRequest(response("http://e/v", {{"Last-Modified", "x"}})));
+    auto unvalidated = response("http://e/u", {{"Cache-Control", "max-age=100"}});
+    cache->storeResponseForRequest(unvalidated, 0);
+    EXPECT_FALSE(cache->isCachedDataCurrentForRequest(response("http://e/u", {{"Etag", "\"1\""}, {"Last-Modified", "x"}})));
 }
 
 TEST_F(DownloadCacheTest, SessionStoreIsClearedAndFoldersAreChecked) {

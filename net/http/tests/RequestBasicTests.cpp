@@ -6,6 +6,7 @@
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Exception.h"
 #include "testsupport/Certificates.h"
+#include "testsupport/Checked.h"
 #include "testsupport/PeerRequirement.h"
 #include "testsupport/RefusingPort.h"
 
@@ -20,6 +21,7 @@
 
 using namespace httptest;
 using http::HTTPRequest;
+using testsupport::must;
 
 namespace {
 
@@ -73,12 +75,44 @@ TEST(RequestBasic, SynchronousPostSendsBodyWithLengthAndGetWithBodyBecomesPost) 
     r->appendPostData(*ns::Data::make("name=Ann&age=42"));
     r->startSynchronous();
     ASSERT_FALSE(r->error());
-    std::lock_guard<std::mutex> g(m);
-    EXPECT_EQ(seen.method, "POST");
-    EXPECT_EQ(seen.header("Content-Length"), "15");
-    EXPECT_EQ(seen.body, "name=Ann&age=42");
+    {
+        std::lock_guard<std::mutex> g(m);
+        EXPECT_EQ(seen.method, "POST");
+        EXPECT_EQ(seen.header("Content-Length"), "15");
+        EXPECT_EQ(seen.body, "name=Ann&age=42");
+    }
     EXPECT_EQ(r->requestMethod(), "POST");
     EXPECT_EQ(r->postLength(), 15u);
+
+    // The length counts bytes of non-ASCII text; a header set again under
+    // another spelling is sent once, with the later value; a name or value
+    // with a line break (at any place of a word of eight) never reaches the
+    // server as a header of its own.
+    auto other = HTTPRequest::requestWithURL(url(server.url("/post")));
+    other->appendPostData(*ns::Data::make("\xC3\x85sa \xE2\x82\xAC \xF0\x9F\x98\x80"));
+    other->addRequestHeader("X-Custom", "1");
+    other->addRequestHeader("x-CUSTOM", "2");
+    for (size_t at : {0u, 7u, 8u, 9u, 15u}) {
+        std::string value(16, 'v');
+        value.insert(at, "\r\nX-Injected: " + std::to_string(at));
+        other->addRequestHeader("X-Value-" + std::to_string(at), value);
+    }
+    other->addRequestHeader("X-Name\r\nX-Injected", "name");
+    other->addRequestHeader("X-Name\nX-Injected", "name");
+    other->startSynchronous();
+    ASSERT_FALSE(other->error());
+    std::lock_guard<std::mutex> g(m);
+    EXPECT_EQ(seen.header("Content-Length"), "13");
+    EXPECT_EQ(seen.body.size(), 13u);
+    size_t custom = 0;
+    for (const auto& [name, value] : seen.headers) custom += name == "x-CUSTOM" || name == "X-Custom";
+    EXPECT_EQ(custom, 1u);
+    EXPECT_EQ(seen.header("X-Custom"), "2");
+    EXPECT_FALSE(seen.has("X-Injected"));
+    auto kept = other->requestHeaders();
+    ASSERT_TRUE(kept);
+    EXPECT_FALSE(kept->objectForKey("X-Custom"));
+    EXPECT_EQ(must<ns::String>(kept->objectForKey("x-CUSTOM"))->utf8(), "2");
 }
 
 TEST(RequestBasic, AsynchronousCallbacksArriveOnMainThreadInOrder) {

@@ -69,6 +69,18 @@ TEST(RequestThrottle, WindowsSetTheWakeUpTimeTheAllowanceAndTheAverage) {
     EXPECT_TRUE(throttle.isPausedAt(101.4));
     EXPECT_FALSE(throttle.isPausedAt(101.5));
 
+    // Exactly the limit used pauses nothing; one byte past it pauses for that
+    // byte's share of a second after the window.
+    http::BandwidthThrottle edge;
+    edge.setMaxPerSecond(1000);
+    edge.measure(200.0);
+    edge.addUsed(1000);
+    edge.measure(200.5);
+    EXPECT_EQ(edge.wakeUp(), 0.0);
+    edge.addUsed(1);
+    edge.measure(200.6);
+    EXPECT_DOUBLE_EQ(edge.wakeUp(), 201.001);
+
     throttle.measure(101.0);  // the next window: a quarter of the budget per read
     EXPECT_EQ(throttle.readAllowance(16384), 250u);
     EXPECT_EQ(throttle.readAllowance(100), 100u);

@@ -77,6 +77,8 @@ TEST(RequestConnections, KeepAliveAndConnectionHeadersDecideReuse) {
     std::vector<Case> cases = {
         {"HTTP/1.1 200 OK\r\nKeep-Alive: timeout=15, max=5\r\n", false, 60},
         {"HTTP/1.1 200 OK\r\nKeep-Alive: timeout=15, max=100\r\n", true, 15},
+        {"HTTP/1.1 200 OK\r\nKeep-Alive: timeout=15, max=6\r\n", true, 15},
+        {"HTTP/1.1 200 OK\r\nConnection: CLOSE\r\n", false, 60},
         {"HTTP/1.1 200 OK\r\n", true, 60},
         {"HTTP/1.1 200 OK\r\nConnection: close\r\n", false, 60},
         {"HTTP/1.0 200 OK\r\n", false, 60},
