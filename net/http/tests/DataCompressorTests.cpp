@@ -2,6 +2,8 @@
 #include "testsupport/TempDir.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cstdlib>
@@ -151,7 +153,7 @@ TEST(DataCompressorFiles, RoundTripAcrossBlockSizes) {
     testsupport::TempDir tmp;
     // 300000 is one full block and a short finishing block; 262144 ends on
     // a block boundary; 0 is an empty file. All must give valid gzip.
-    for (size_t size : {size_t(300000), size_t(262144), size_t(0), size_t(5)}) {
+    for (size_t size : {size_t(300000), size_t(262144), size_t(262145), size_t(0), size_t(5)}) {
         std::string text = randomText(size, static_cast<unsigned>(size));
         { std::ofstream(tmp / "src", std::ios::binary) << text; }
         ns::Ref<ns::Error> err;
@@ -161,6 +163,17 @@ TEST(DataCompressorFiles, RoundTripAcrossBlockSizes) {
         ASSERT_TRUE(DataDecompressor::uncompressDataFromFile(tmp / "src.gz", tmp / "back", &err)) << size;
         EXPECT_EQ(slurp(tmp / "back"), text) << size;
     }
+    // With standard input closed a file opened may get descriptor 0; it is
+    // closed all the same, also when the work fails.
+    const int input = ::dup(0);
+    ASSERT_GE(input, 0);
+    ::close(0);
+    ns::Ref<ns::Error> err;
+    EXPECT_FALSE(DataCompressor::compressDataFromFile(tmp / "missing", tmp / "again.gz", &err));
+    const bool leftOpen = ::fcntl(0, F_GETFD) != -1;
+    ::dup2(input, 0);
+    ::close(input);
+    EXPECT_FALSE(leftOpen);
 }
 
 TEST(DataCompressorFiles, MissingSourceLeavesEmptyDestination) {

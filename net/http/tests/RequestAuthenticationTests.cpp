@@ -92,6 +92,19 @@ TEST_F(RequestAuthentication, SecondRequestPresentsStoredCredentialsBeforeTheCha
     ASSERT_FALSE(second->error());
     EXPECT_EQ(s.requests, 3);  // no second challenge
     EXPECT_EQ(s.withCredentials, 2);
+    // The keychain is written only when asked for.
+    const int port = static_cast<int>(url(s.url("/"))->port()->longValue());
+    EXPECT_FALSE(HTTPRequest::savedCredentialsForHost("127.0.0.1", port, "http", "R"));
+
+    // With the session store switched off, working credentials are not kept.
+    HTTPRequest::clearSession();
+    auto unkept = HTTPRequest::requestWithURL(url(s.url("/basic")));
+    unkept->setUsername("user");
+    unkept->setPassword("pass");
+    unkept->setUseSessionPersistence(false);
+    unkept->startSynchronous();
+    ASSERT_FALSE(unkept->error());
+    EXPECT_TRUE(HTTPRequest::sessionCredentialsStore().empty());
 }
 
 TEST_F(RequestAuthentication, DigestIsAnsweredAndReusedForTheNextRequest) {

@@ -36,6 +36,43 @@ testsupport::Server echoServer() {
 
 }  // namespace
 
+TEST(RequestBasic, EverySettingHasItsDefaultWithNothingElseSet) {
+    auto r = HTTPRequest::requestWithURL(url("http://127.0.0.1:1/"));
+    const std::pair<const char*, bool> flags[] = {
+        {"shouldRedirect", r->shouldRedirect()},
+        {"!shouldUseRFC2616RedirectBehaviour", !r->shouldUseRFC2616RedirectBehaviour()},
+        {"useCookiePersistence", r->useCookiePersistence()},
+        {"useSessionPersistence", r->useSessionPersistence()},
+        {"!useKeychainPersistence", !r->useKeychainPersistence()},
+        {"shouldPresentCredentialsBeforeChallenge", r->shouldPresentCredentialsBeforeChallenge()},
+        {"!shouldPresentAuthenticationDialog", !r->shouldPresentAuthenticationDialog()},
+        {"shouldPresentProxyAuthenticationDialog", r->shouldPresentProxyAuthenticationDialog()},
+        {"validatesSecureCertificate", r->validatesSecureCertificate()},
+        {"!useHTTPVersionOne", !r->useHTTPVersionOne()},
+        {"shouldAttemptPersistentConnection", r->shouldAttemptPersistentConnection()},
+        {"allowCompressedResponse", r->allowCompressedResponse()},
+        {"shouldWaitToInflateCompressedResponses", r->shouldWaitToInflateCompressedResponses()},
+        {"!shouldCompressRequestBody", !r->shouldCompressRequestBody()},
+        {"!shouldStreamPostDataFromDisk", !r->shouldStreamPostDataFromDisk()},
+        {"!allowResumeForFileDownloads", !r->allowResumeForFileDownloads()},
+        {"showAccurateProgress", r->showAccurateProgress()},
+        {"shouldResetUploadProgress", r->shouldResetUploadProgress()},
+        {"shouldResetDownloadProgress", r->shouldResetDownloadProgress()}};
+    for (const auto& [name, holds] : flags) EXPECT_TRUE(holds) << name;
+    EXPECT_EQ(r->requestMethod(), "GET");
+    EXPECT_EQ(r->timeOutSeconds(), HTTPRequest::defaultTimeOutSeconds());
+    EXPECT_EQ(HTTPRequest::defaultTimeOutSeconds(), 10.0);
+    EXPECT_EQ(r->numberOfTimesToRetryOnTimeout(), 0);
+    EXPECT_EQ(r->persistentConnectionTimeoutSeconds(), 60.0);
+    EXPECT_EQ(r->maxResponseDataLength(), uint64_t(64) << 20);
+    EXPECT_EQ(r->maxInflatedLength(), uint64_t(1) << 30);
+    EXPECT_EQ(r->cachePolicy(), 0u);
+    EXPECT_EQ(r->cacheStoragePolicy(), 0);
+    EXPECT_EQ(r->secondsToCache(), 0.0);
+    EXPECT_EQ(r->defaultResponseEncoding(), "iso-8859-1");
+    EXPECT_EQ(r->userAgent(), "");
+}
+
 TEST(RequestBasic, SynchronousGetReadsStatusHeadersAndBody) {
     auto server = echoServer();
     auto r = HTTPRequest::requestWithURL(url(server.url("/hello?x=1")));
@@ -205,10 +242,12 @@ TEST(RequestBasic, RefusedConnectionIsCode1) {
 }
 
 TEST(RequestBasic, CancelReportsCode4OnceAndCancellingAgainDoesNothing) {
-    std::atomic<bool> release{false};
+    std::atomic<bool> release{false}, releaseHalf{false};
     testsupport::Server server([&](testsupport::Conn& c) {
-        if (c.readRequest()) {
-            while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (auto r = c.readRequest()) {
+            const bool half = r->target == "/half";
+            if (half) c.write("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nhalf");
+            while (!(half ? releaseHalf : release)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     });
     auto d = ns::make<RecordingDelegate>();
@@ -240,6 +279,24 @@ TEST(RequestBasic, CancelReportsCode4OnceAndCancellingAgainDoesNothing) {
     EXPECT_EQ(early->error()->code(), 4);
     EXPECT_EQ(e->count("failed"), 1u);
     EXPECT_EQ(server.connections(), 1);
+
+    // A cancel asked for inside a callback of a synchronous request waits
+    // for the loop's next turn: the step that called back finishes first,
+    // then the request ends cancelled.
+    auto sync = HTTPRequest::requestWithURL(url(server.url("/half")));
+    auto s = ns::make<RecordingDelegate>();
+    bool endedInside = true;
+    s->onHeaders = [&](HTTPRequest* q) {
+        q->cancel();
+        endedInside = q->complete() || q->error();
+    };
+    sync->setDelegate(s.get());
+    sync->startSynchronous();
+    releaseHalf = true;
+    EXPECT_FALSE(endedInside);
+    ASSERT_TRUE(sync->error());
+    EXPECT_EQ(sync->error()->code(), 4);
+    EXPECT_EQ(s->joined(), "started,headers,failed");
 }
 
 TEST(RequestBasic, CancellingACompletedRequestChangesNothing) {

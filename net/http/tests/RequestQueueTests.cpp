@@ -141,8 +141,12 @@ TEST(RequestQueue, FirstFailureCancelsTheRestUnlessTheQueueIsToldNotTo) {
     }
 }
 
-TEST(RequestQueue, OnlyRequestsMayBeAdded) {
+TEST(RequestQueue, OnlyRequestsMayBeAddedToAQueueWithItsDefaults) {
     auto q = NetworkQueue::queue();
+    EXPECT_TRUE(q->isSuspended());
+    EXPECT_EQ(q->maxConcurrentOperationCount(), 4);
+    EXPECT_TRUE(q->shouldCancelAllRequestsOnFailure());
+    EXPECT_FALSE(q->showAccurateProgress());
     try {
         q->addOperation(ns::BlockOperation::make([] {}));
         FAIL() << "no exception";

@@ -24,9 +24,9 @@ public:
                   bool ok;
                   if (t.rfind("/r", 0) == 0 && t.size() == 5) {
                       ok = c.respond(std::stoi(t.substr(2)), "moving", "Location: /target\r\n");
-                  } else if (t.rfind("/loop/", 0) == 0) {
+                  } else if (t.rfind("/loop/", 0) == 0 || (t.rfind("/five/", 0) == 0 && t != "/five/5")) {
                       int n = std::stoi(t.substr(6));
-                      ok = c.respond(302, "", "Location: /loop/" + std::to_string(n + 1) + "\r\n");
+                      ok = c.respond(302, "", "Location: " + t.substr(0, 6) + std::to_string(n + 1) + "\r\n");
                   } else {
                       ok = c.respond(200, r->method + " " + t + " " + r->body);
                   }
@@ -112,14 +112,20 @@ TEST(RequestRedirect, NotModifiedAndMultipleChoicesAreNotFollowed) {
     }
 }
 
-TEST(RequestRedirect, SixthRedirectFailsWithCode9) {
+TEST(RequestRedirect, FiveRedirectsAreFollowedAndTheSixthFailsWithCode9) {
     RedirectServer s;
+    auto five = HTTPRequest::requestWithURL(url(s.url("/five/0")));
+    five->startSynchronous();
+    ASSERT_FALSE(five->error()) << five->error()->description();
+    EXPECT_EQ(five->redirectCount(), 5);
+    EXPECT_EQ(text(five), "GET /five/5 ");
+    const size_t before = s.count();
     auto r = HTTPRequest::requestWithURL(url(s.url("/loop/0")));
     r->startSynchronous();
     ASSERT_TRUE(r->error());
     EXPECT_EQ(r->error()->code(), 9);
     EXPECT_EQ(r->error()->localizedDescription(), "The request failed because it redirected too many times");
-    EXPECT_EQ(s.count(), 6u);  // the first request and five followed redirects
+    EXPECT_EQ(s.count() - before, 6u);  // the first request and five followed redirects
 }
 
 TEST(RequestRedirect, RedirectsCanBeSwitchedOff) {

@@ -30,7 +30,10 @@ public:
     bool answers(ProgressDelegate::Optional) const override { return true; }
 
     void requestStarted(http::HTTPRequest*) override { note("started"); }
-    void requestDidReceiveResponseHeaders(http::HTTPRequest*, ns::Ref<ns::Dictionary>) override { note("headers"); }
+    void requestDidReceiveResponseHeaders(http::HTTPRequest* r, ns::Ref<ns::Dictionary>) override {
+        note("headers");
+        if (onHeaders) onHeaders(r);
+    }
     void requestWillRedirectToURL(http::HTTPRequest* r, ns::Ref<ns::URL> url) override {
         note("willRedirect " + url->absoluteText());
         if (onWillRedirect) onWillRedirect(r, url);
@@ -73,6 +76,7 @@ public:
     bool answerAuthentication = false;
     std::function<void(http::HTTPRequest*, ns::Ref<ns::URL>)> onWillRedirect;
     std::function<void(http::HTTPRequest*)> onAuthentication;
+    std::function<void(http::HTTPRequest*)> onHeaders;
     std::string data;
     std::vector<float> progress;
     std::vector<int64_t> received, sent;

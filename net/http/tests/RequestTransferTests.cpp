@@ -331,6 +331,12 @@ TEST(RequestBodies, BodiesPastTheirLimitsEndTheRequestWithCode12) {
     auto raised = run("/bomb", [](HTTPRequest& r) { r.setMaxResponseDataLength(2 << 20); });
     ASSERT_FALSE(raised->error()) << raised->error()->description();
     EXPECT_EQ(raised->responseData()->length(), zeros.size());
+    // A limit of exactly the body's length keeps it; one byte less does not.
+    auto exact = run("/big", [](HTTPRequest& r) { r.setMaxResponseDataLength(300000); });
+    ASSERT_FALSE(exact->error()) << exact->error()->description();
+    EXPECT_EQ(exact->rawResponseData()->length(), 300000u);
+    expectTooLarge(run("/big", [](HTTPRequest& r) { r.setMaxResponseDataLength(299999); }),
+                   "The response body is larger than the limit of 299999 bytes");
     auto lifted = run("/big", [](HTTPRequest& r) { r.setMaxResponseDataLength(http::kUnlimitedLength); });
     ASSERT_FALSE(lifted->error());
     EXPECT_EQ(lifted->rawResponseData()->length(), 300000u);
