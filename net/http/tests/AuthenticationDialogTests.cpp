@@ -103,12 +103,13 @@ protected:
         return ok;
     }
     static std::string footer() {
-        auto* d = AuthenticationDialog::dialogOnScreen();
+        auto* d = must<AuthenticationDialog>(AuthenticationDialog::dialogOnScreen(), "the sheet on screen");
         long sections = d->numberOfSectionsInTableView(d->tableView());
         return d->tableViewTitleForFooterInSection(d->tableView(), sections - 1);
     }
     static std::string prompt() {
-        return AuthenticationDialog::dialogOnScreen()->navigationBar()->topItem()->prompt();
+        auto* d = must<AuthenticationDialog>(AuthenticationDialog::dialogOnScreen(), "the sheet on screen");
+        return must<ui::NavigationItem>(must<ui::NavigationBar>(d->navigationBar())->topItem())->prompt();
     }
 
     ns::Ref<ui::Window> window;
@@ -129,6 +130,7 @@ TEST_F(AuthenticationDialogTest, BasicLoginOverHttpRetriesTheRequest) {
     EXPECT_TRUE(contains(screen, "== [Cancel] | 127.0.0.1 | [Login] ==")) << screen;
     EXPECT_TRUE(contains(screen, "-- R --")) << screen;
     auto* d = AuthenticationDialog::dialogOnScreen();
+    ASSERT_TRUE(d);
     EXPECT_EQ(d->type(), AuthenticationDialog::kServerLogin);
     EXPECT_EQ(d->numberOfSectionsInTableView(d->tableView()), 1);
     EXPECT_EQ(footer(), "Password will be sent in the clear.");
@@ -238,6 +240,7 @@ TEST_F(AuthenticationDialogTest, NTLMAsksForTheDomainAndSetsIt) {
     auto r = start(s.url("/ntlm"));
     ASSERT_TRUE(sheetFor(r));
     auto* d = AuthenticationDialog::dialogOnScreen();
+    ASSERT_TRUE(d);
     EXPECT_EQ(d->numberOfSectionsInTableView(d->tableView()), 2);
     ASSERT_TRUE(driver.findTextInput("Domain"));
     EXPECT_EQ(footer(), "Password will be sent securely.");
@@ -266,6 +269,7 @@ TEST_F(AuthenticationDialogTest, ProxyLoginIsTitledWithTheProxyAndSetsTheProxyCr
     r->startAsynchronous();  // proxy sheets are on by default
     ASSERT_TRUE(sheetFor(r));
     auto* d = AuthenticationDialog::dialogOnScreen();
+    ASSERT_TRUE(d);
     EXPECT_EQ(d->type(), AuthenticationDialog::kProxyLogin);
     std::string screen = driver.screen();
     EXPECT_TRUE(contains(screen, "Login to this secure proxy server.")) << screen;
@@ -326,6 +330,7 @@ TEST_F(AuthenticationDialogTest, OnATabletTheSheetIsAFormSheetWithATallerHeader)
     auto r = start(s.url("/basic"));
     ASSERT_TRUE(sheetFor(r));
     auto* d = AuthenticationDialog::dialogOnScreen();
+    ASSERT_TRUE(d);
     EXPECT_EQ(d->modalPresentationStyle(), ui::ModalPresentationStyle::FormSheet);
     EXPECT_EQ(d->tableViewHeightForHeaderInSection(d->tableView(), 0), 54);
     EXPECT_EQ(d->view()->frame().size.width, 540);

@@ -89,7 +89,7 @@ TEST(DataCompressor, LargeIncompressibleBlockGrowsItsBuffer) {
     for (auto& b : bytes) b = static_cast<char>(rng());
     ns::Ref<ns::Error> err;
     auto z = DataCompressor::compressData(ns::Data::make(bytes).get(), &err);
-    ASSERT_TRUE(z) << err->description();
+    ASSERT_TRUE(z && !err);
     auto back = DataDecompressor::uncompressData(z.get(), &err);
     ASSERT_TRUE(back);
     EXPECT_EQ(back->view(), bytes);

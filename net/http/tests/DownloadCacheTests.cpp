@@ -9,11 +9,13 @@
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Number.h"
 #include "platform/foundation/String.h"
+#include "testsupport/Checked.h"
 #include "testsupport/TempDir.h"
 
 namespace {
 
 using http::DownloadCache;
+using testsupport::must;
 
 struct FakeRequest : http::CacheRequest {
     ns::Ref<ns::URL> u;
@@ -161,8 +163,9 @@ TEST_F(DownloadCacheTest, NotModifiedStoresStatus200AndKeepsTheBody) {
     auto nm = response("http://example.com/page", {{"Cache-Control", "max-age=120"}}, "", 304);
     cache->storeResponseForRequest(nm, 0);
     auto headers = cache->cachedResponseHeadersForURL(*nm.u);
-    EXPECT_EQ(headers->numberForKey(DownloadCache::kStatusCodeKey)->intValue(), 200);
-    EXPECT_EQ(cache->cachedResponseDataForURL(*nm.u)->view(), "the page");
+    ASSERT_TRUE(headers);
+    EXPECT_EQ(must<ns::Number>(headers->numberForKey(DownloadCache::kStatusCodeKey))->intValue(), 200);
+    EXPECT_EQ(must<ns::Data>(cache->cachedResponseDataForURL(*nm.u))->view(), "the page");
     EXPECT_TRUE(cache->isCachedDataCurrentForRequest(nm));
 }
 

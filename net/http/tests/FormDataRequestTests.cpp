@@ -323,7 +323,8 @@ TEST_F(FormDataTest, AMissingFileFailsTheRequestWithCodeSix) {
     r->addFile(dir, "folder");
     ASSERT_EQ(r->fileData()->count(), 2u);  // added all the same
     auto* first = dynamic_cast<ns::Dictionary*>(r->fileData()->objectAtIndex(0));
-    EXPECT_EQ(first->objectForKey("fileName")->description(), "absent.txt");
+    ASSERT_TRUE(first);
+    EXPECT_EQ(must<ns::String>(first->objectForKey("fileName"))->utf8(), "absent.txt");
     r->startSynchronous();
     ASSERT_TRUE(r->error());
     EXPECT_EQ(r->error()->domain(), "HTTPRequestErrorDomain");

@@ -23,6 +23,7 @@ protected:
 
 TEST_F(ReachabilityTest, StatusForFlags) {
     auto r = Reachability::reachabilityWithHostName("example.com");
+    ASSERT_TRUE(r);
     EXPECT_EQ(r->networkStatusForFlags(0x2), http::ReachableViaWiFi);
     EXPECT_EQ(r->networkStatusForFlags(0x2 | 0x40000), http::ReachableViaWWAN);
     EXPECT_EQ(r->networkStatusForFlags(0x40000), http::NotReachable);
@@ -33,6 +34,8 @@ TEST_F(ReachabilityTest, StatusForFlags) {
     EXPECT_EQ(r->networkStatusForFlags(0x2 | 0x10000 | 0x20000), http::ReachableViaWiFi);
 
     auto wifi = Reachability::reachabilityForLocalWiFi();
+
+    ASSERT_TRUE(wifi);
     EXPECT_EQ(wifi->key(), "LocalWiFiConnection");
     EXPECT_EQ(wifi->networkStatusForFlags(0x2 | 0x20000), http::ReachableViaWiFi);
     EXPECT_EQ(wifi->networkStatusForFlags(0x2 | 0x40000), http::NotReachable);
@@ -42,9 +45,13 @@ TEST_F(ReachabilityTest, KeysAndEquality) {
     in_addr a;
     inet_pton(AF_INET, "10.0.0.1", &a);
     EXPECT_EQ(Reachability::makeAddressKey(a.s_addr), "10.0.0.1");
-    EXPECT_TRUE(Reachability::reachabilityWithHostName("h.example")->isEqual(*Reachability::reachabilityWithHostName("h.example")));
+    auto h = Reachability::reachabilityWithHostName("h.example");
+    ASSERT_TRUE(h);
+    EXPECT_TRUE(h->isEqual(*Reachability::reachabilityWithHostName("h.example")));
     EXPECT_FALSE(Reachability::reachabilityWithHostName(""));
-    EXPECT_EQ(Reachability::reachabilityForInternetConnection()->key(), "InternetConnection");
+    auto internet = Reachability::reachabilityForInternetConnection();
+    ASSERT_TRUE(internet);
+    EXPECT_EQ(internet->key(), "InternetConnection");
     sockaddr_in six{};
     six.sin_family = AF_INET6;
     EXPECT_FALSE(Reachability::reachabilityWithAddress(six));
@@ -52,6 +59,7 @@ TEST_F(ReachabilityTest, KeysAndEquality) {
 
 TEST_F(ReachabilityTest, QuestionsAndUnreadableFlags) {
     auto r = Reachability::reachabilityForInternetConnection();
+    ASSERT_TRUE(r);
     fake->setFlags("0.0.0.0", 0x2 | 0x40000);
     EXPECT_TRUE(r->isReachableViaWWAN());
     EXPECT_TRUE(r->isReachable());
@@ -67,6 +75,7 @@ TEST_F(ReachabilityTest, QuestionsAndUnreadableFlags) {
 
 TEST_F(ReachabilityTest, NotifierPostsOnChangeOnTheStartingLoop) {
     auto r = Reachability::reachabilityForInternetConnection();
+    ASSERT_TRUE(r);
     fake->setFlags("0.0.0.0", 0x2);
     int posted = 0;
     auto token = ns::NotificationCenter::defaultCenter()->addObserver(
@@ -97,6 +106,7 @@ TEST_F(ReachabilityTest, NotifierPostsOnChangeOnTheStartingLoop) {
 
 TEST_F(ReachabilityTest, NotifierHoldsNoReference) {
     auto r = Reachability::reachabilityForInternetConnection();
+    ASSERT_TRUE(r);
     ASSERT_TRUE(r->startNotifier());
     EXPECT_EQ(r->retainCount(), 1u);
     r = nullptr;  // disposal stops the notifier

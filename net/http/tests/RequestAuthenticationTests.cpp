@@ -53,6 +53,7 @@ public:
         std::string u = server_.url(p);
         return userinfo.empty() ? u : "http://" + userinfo + "@" + u.substr(7);
     }
+    int port() const { return server_.port(); }
     std::atomic<int> requests{0}, withCredentials{0};
 
 private:
@@ -93,8 +94,7 @@ TEST_F(RequestAuthentication, SecondRequestPresentsStoredCredentialsBeforeTheCha
     EXPECT_EQ(s.requests, 3);  // no second challenge
     EXPECT_EQ(s.withCredentials, 2);
     // The keychain is written only when asked for.
-    const int port = static_cast<int>(url(s.url("/"))->port()->longValue());
-    EXPECT_FALSE(HTTPRequest::savedCredentialsForHost("127.0.0.1", port, "http", "R"));
+    EXPECT_FALSE(HTTPRequest::savedCredentialsForHost("127.0.0.1", s.port(), "http", "R"));
 
     // With the session store switched off, working credentials are not kept.
     HTTPRequest::clearSession();
@@ -228,12 +228,12 @@ TEST_F(RequestAuthentication, KeychainPersistenceSavesWorkingCredentials) {
     r->setUseKeychainPersistence(true);
     r->startSynchronous();
     ASSERT_FALSE(r->error());
-    auto u = url(s.url("/"));
-    auto saved = HTTPRequest::savedCredentialsForHost("127.0.0.1", static_cast<int>(u->port()->longValue()), "http", "R");
+    const int port = s.port();
+    auto saved = HTTPRequest::savedCredentialsForHost("127.0.0.1", port, "http", "R");
     ASSERT_TRUE(saved);
-    EXPECT_EQ(saved->stringForKey(http::kCredentialUsernameKey)->utf8(), "user");
-    HTTPRequest::removeCredentialsForHost("127.0.0.1", static_cast<int>(u->port()->longValue()), "http", "R");
-    EXPECT_FALSE(HTTPRequest::savedCredentialsForHost("127.0.0.1", static_cast<int>(u->port()->longValue()), "http", "R"));
+    EXPECT_EQ(must<ns::String>(saved->stringForKey(http::kCredentialUsernameKey))->utf8(), "user");
+    HTTPRequest::removeCredentialsForHost("127.0.0.1", port, "http", "R");
+    EXPECT_FALSE(HTTPRequest::savedCredentialsForHost("127.0.0.1", port, "http", "R"));
 }
 
 TEST_F(RequestAuthentication, RegisteredDialogIsShownOnTheMainThreadWhenAllowed) {

@@ -12,10 +12,13 @@
 #include "platform/foundation/Number.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/String.h"
+#include "testsupport/Checked.h"
 #include "testsupport/LoopbackServer.h"
 #include "testsupport/MainLoopWait.h"
 
 namespace httptest {
+
+using testsupport::must;
 
 // Records every callback with the thread it arrived on.
 class RecordingDelegate : public ns::Object, public http::HTTPRequestDelegate, public http::ProgressDelegate {

@@ -12,6 +12,7 @@
 #include "net/http/DataCompressor.h"
 #include "net/http/RequestErrors.h"
 #include "net/http/ResponseDownload.h"
+#include "testsupport/Checked.h"
 #include "testsupport/TempDir.h"
 
 namespace {
@@ -32,7 +33,7 @@ ns::Ref<ns::Data> gzip(const std::string& s) {
     auto plain = ns::Data::make(s);
     auto packed = http::DataCompressor::compressData(plain.get(), &error);
     EXPECT_FALSE(error);
-    return packed;
+    return ns::Ref<ns::Data>(testsupport::must<ns::Data>(packed, "the gzip body"));
 }
 
 std::string contents(const std::string& path) {
