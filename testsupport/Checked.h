@@ -2,7 +2,8 @@
 // first: `must<ns::Number>(array->objectAtIndex(0))->longLongValue()`. A
 // null, or an object of another class, ends the running test with a failure
 // that says what was missing (GoogleTest reports the exception), and the rest
-// of the executable still runs. A named pointer is checked with ASSERT_TRUE.
+// of the executable still runs. A named pointer is checked with ASSERT_TRUE,
+// or taken through present() where it is made.
 #pragma once
 
 #include <stdexcept>
@@ -25,6 +26,13 @@ T* must(P* p, const char* what = nullptr) {
 template <class T, class P>
 T* must(const ns::Ref<P>& p, const char* what = nullptr) {
     return must<T>(p.get(), what);
+}
+
+// The same for a reference that is kept: `auto notes = present(client.findNotes(...))`.
+template <class T>
+ns::Ref<T> present(ns::Ref<T> p, const char* what = nullptr) {
+    if (!p) throw std::runtime_error(std::string(what ? what : "a value") + " is missing, wanted " + typeid(T).name());
+    return p;
 }
 
 }  // namespace testsupport

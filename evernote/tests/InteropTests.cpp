@@ -14,6 +14,7 @@
 #include "evernote/notestore/EDAMNoteStoreProcessor.h"
 #include "evernote/tests/MemoryNoteStore.h"
 #include "evernote/tests/TestSupport.h"
+#include "testsupport/Checked.h"
 #include "evernote/transport/THTTPClient.h"
 #include "evernote/types/EDAMAccount.h"
 #include "evernote/types/EDAMExceptions.h"
@@ -24,6 +25,9 @@
 
 namespace evernote {
 namespace {
+
+using testsupport::must;
+using testsupport::present;
 
 using apache::thrift::protocol::TBinaryProtocol;
 using apache::thrift::transport::TMemoryBuffer;
@@ -81,12 +85,12 @@ TEST(EDAMInterop, TheirFieldsAsWeDecodeThem) {
     user.write(&p);
     auto ours = test::decode<EDAMUser>(out->getBufferAsString());
     EXPECT_EQ(ours->id(), 5);
-    EXPECT_EQ(ours->shardId()->utf8(), "s5");
+    EXPECT_EQ(present(ours->shardId())->utf8(), "s5");
     EXPECT_TRUE(ours->active());
     EXPECT_FALSE(ours->usernameIsSet());
     ASSERT_TRUE(ours->attributesIsSet());
-    EXPECT_EQ(ours->attributes()->viewedPromotions()->count(), 2u);
-    EXPECT_EQ(ours->attributes()->defaultLongitude(), -122.25);
+    EXPECT_EQ(present(present(ours->attributes())->viewedPromotions())->count(), 2u);
+    EXPECT_EQ(present(ours->attributes())->defaultLongitude(), -122.25);
 }
 
 // Their service handler, for our client.
@@ -151,23 +155,23 @@ TEST(EDAMInterop, OurClientAgainstTheirDispatcher) {
 
     EXPECT_TRUE(client->checkVersion(ns::str("deck"), 1, 16));
     EXPECT_FALSE(client->checkVersion(ns::str("deck"), 1, 15));
-    auto result = client->authenticate(ns::str("carla"), ns::str("pw"), ns::str("k"), ns::str("s"));
-    EXPECT_EQ(result->authenticationToken()->utf8(), "token-carla");
-    EXPECT_EQ(result->user()->shardId()->utf8(), "s9");
+    auto result = present(client->authenticate(ns::str("carla"), ns::str("pw"), ns::str("k"), ns::str("s")));
+    EXPECT_EQ(present(result->authenticationToken())->utf8(), "token-carla");
+    EXPECT_EQ(present(present(result->user())->shardId())->utf8(), "s9");
     try {
         client->authenticate(ns::str("carla"), ns::str("no"), ns::str("k"), ns::str("s"));
         FAIL();
     } catch (const EDAMUserException& e) {
         EXPECT_EQ(e.errorCode(), 8);
-        EXPECT_EQ(e.parameter()->utf8(), "password");
+        EXPECT_EQ(present(e.parameter())->utf8(), "password");
     }
     EXPECT_THROW(client->refreshAuthentication(ns::str("t")), EDAMSystemException);
-    EXPECT_EQ(client->getUser(ns::str("me"))->username()->utf8(), "me");
+    EXPECT_EQ(present(client->getUser(ns::str("me"))->username())->utf8(), "me");
     try {
         client->getPublicUserInfo(ns::str("dana"));
         FAIL();
     } catch (const EDAMNotFoundException& e) {
-        EXPECT_EQ(e.key()->utf8(), "dana");
+        EXPECT_EQ(present(e.key())->utf8(), "dana");
     }
 }
 
@@ -278,18 +282,18 @@ TEST(EDAMInterop, TheirNoteAsWeDecodeIt) {
     TBinaryProtocol p(out);
     note.write(&p);
     auto ours = test::decode<EDAMNote>(out->getBufferAsString());
-    EXPECT_EQ(ours->title()->utf8(), "Card");
-    EXPECT_EQ(std::string(ours->contentHash()->view()), std::string("\0\x01\xff", 3));
+    EXPECT_EQ(present(ours->title())->utf8(), "Card");
+    EXPECT_EQ(std::string(present(ours->contentHash())->view()), std::string("\0\x01\xff", 3));
     EXPECT_EQ(ours->created(), 1300000123456LL);
     EXPECT_FALSE(ours->guidIsSet());
-    ASSERT_EQ(ours->resources()->count(), 2u);
-    auto* r = ours->resources()->objectAtIndexAs<EDAMResource>(1);
+    ASSERT_EQ(present(ours->resources())->count(), 2u);
+    auto* r = must<EDAMResource>(present(ours->resources())->objectAtIndex(1));
     EXPECT_EQ(r->width(), -2);
-    EXPECT_EQ(r->data()->size(), 4);
-    EXPECT_EQ(std::string(r->data()->body()->view()), std::string("\x89PNG", 4));
-    EXPECT_FALSE(r->data()->bodyHashIsSet());
-    EXPECT_EQ(ours->attributes()->sourceURL()->utf8(), "http://x.y/");
-    EXPECT_EQ(ours->attributes()->latitude(), -33.5);
+    EXPECT_EQ(present(r->data())->size(), 4);
+    EXPECT_EQ(std::string(present(present(r->data())->body())->view()), std::string("\x89PNG", 4));
+    EXPECT_FALSE(present(r->data())->bodyHashIsSet());
+    EXPECT_EQ(present(present(ours->attributes())->sourceURL())->utf8(), "http://x.y/");
+    EXPECT_EQ(present(ours->attributes())->latitude(), -33.5);
 }
 
 class TheirNoteStore : public edamcheck::NoteStoreIf {
@@ -345,11 +349,11 @@ TEST(EDAMInterop, OurNoteStoreClientAgainstTheirDispatcher) {
                                                    std::make_unique<ProcessorPoster>(processor));
     auto client = ns::make<EDAMNoteStoreClient>(std::make_shared<BinaryProtocol>(transport));
 
-    auto notebooks = client->listNotebooks(ns::str("t"));
+    auto notebooks = present(client->listNotebooks(ns::str("t")));
     ASSERT_EQ(notebooks->count(), 2u);
-    auto* b = notebooks->objectAtIndexAs<EDAMNotebook>(1);
+    auto* b = must<EDAMNotebook>(notebooks->objectAtIndex(1));
     EXPECT_TRUE(b->defaultNotebook());
-    EXPECT_EQ(b->publishing()->order(), -7);
+    EXPECT_EQ(present(b->publishing())->order(), -7);
     EXPECT_THROW(client->listNotebooks(ns::str("old")), EDAMUserException);
 
     auto note = ns::make<EDAMNote>();
@@ -359,17 +363,18 @@ TEST(EDAMInterop, OurNoteStoreClientAgainstTheirDispatcher) {
     resource->setData(ns::make<EDAMData>(ns::Data::make("h"), 3, ns::Data::make("abc")));
     resource->setAttributes(ns::make<EDAMResourceAttributes>());
     note->setResources(ns::Array::make({resource}));
-    auto created = client->createNote(ns::str("t"), note);
-    EXPECT_EQ(created->guid()->utf8(), "their-note");
-    EXPECT_EQ(created->resources()->objectAtIndexAs<EDAMResource>(0)->noteGuid()->utf8(), "their-note");
-    EXPECT_EQ(std::string(created->resources()->objectAtIndexAs<EDAMResource>(0)->data()->body()->view()), "abc");
+    auto created = present(client->createNote(ns::str("t"), note));
+    EXPECT_EQ(present(created->guid())->utf8(), "their-note");
+    auto* attachment = must<EDAMResource>(present(created->resources())->objectAtIndex(0));
+    EXPECT_EQ(present(attachment->noteGuid())->utf8(), "their-note");
+    EXPECT_EQ(std::string(present(present(attachment->data())->body())->view()), "abc");
     note->setNotebookGuid(ns::str("nb-gone"));
     EXPECT_THROW(client->createNote(ns::str("t"), note), EDAMNotFoundException);
     try {
         client->createNote(ns::str("t"), ns::make<EDAMNote>());
         FAIL();
     } catch (const EDAMUserException& e) {
-        EXPECT_EQ(e.parameter()->utf8(), "Note.title");
+        EXPECT_EQ(present(e.parameter())->utf8(), "Note.title");
     }
 
     client->untagAll(ns::str("t"), ns::str("tag-1"));

@@ -7,12 +7,16 @@
 #include "evernote/notestore/EDAMNoteStore.h"
 #include "evernote/notestore/EDAMNoteStoreTypes.h"
 #include "evernote/tests/TestSupport.h"
+#include "testsupport/Checked.h"
 #include "evernote/types/Coder.h"
 #include "evernote/types/EDAMTypes.h"
 #include "platform/foundation/Foundation.h"
 
 namespace evernote {
 namespace {
+
+using testsupport::must;
+using testsupport::present;
 
 using test::bytes;
 using test::decode;
@@ -56,25 +60,25 @@ TEST(EDAMNoteRecord, GoldenBytesAndSetButNil) {
                                   "0f 000f 0b 00000002 00000001 'a' 00000002 'bc' | 00"));
     auto back = decode<EDAMNote>(encode(full));
     EXPECT_TRUE(back->isEqual(full));
-    EXPECT_EQ(back->resources()->count(), 1u);
+    EXPECT_EQ(present(back->resources())->count(), 1u);
 }
 
 TEST(EDAMNoteRecord, SkipsUnknownAndMistypedFields) {
     // NoteAttributes has no ids 2 to 9; id 5 of type 11 is skipped.
     auto attributes = decode<EDAMNoteAttributes>(bytes("0b 0005 00000002 'zz' | 0b 000d 00000002 'me' 00"));
-    EXPECT_EQ(attributes->author()->utf8(), "me");
+    EXPECT_EQ(present(attributes->author())->utf8(), "me");
     EXPECT_FALSE(attributes->subjectDateIsSet());
 
     // Field 14 arriving as a string is skipped; an empty resource list is set.
     auto note = decode<EDAMNote>(bytes("0b 000e 00000001 'x' | 0f 000d 0c 00000000 | 08 0005 00000007 00"));
     EXPECT_FALSE(note->attributesIsSet());
     ASSERT_TRUE(note->resourcesIsSet());
-    EXPECT_EQ(note->resources()->count(), 0u);
+    EXPECT_EQ(present(note->resources())->count(), 0u);
     EXPECT_EQ(note->contentLength(), 7);
     // The list header's element type is not compared: a tag list announced
     // as i32 still reads strings.
     auto tags = decode<EDAMNote>(bytes("0f 000c 08 00000001 00000001 'q' 00"));
-    EXPECT_EQ(tags->tagGuids()->objectAtIndex(0)->description(), "q");
+    EXPECT_EQ(present(tags->tagGuids())->objectAtIndex(0)->description(), "q");
 }
 
 TEST(EDAMNoteRecord, Descriptions) {
@@ -106,11 +110,11 @@ TEST(EDAMResourceRecord, NestedDataAndAttributes) {
         "08 0005 00000001 | 06 0006 ffff 00"));
     ASSERT_TRUE(resource->dataIsSet() && resource->recognitionIsSet() && resource->alternateDataIsSet());
     EXPECT_NE(resource->data().get(), resource->recognition().get());
-    EXPECT_EQ(resource->data()->body()->length(), 1u);
-    EXPECT_EQ(std::string(resource->recognition()->body()->view()), "b");
-    EXPECT_EQ(resource->alternateData()->size(), 5);
-    EXPECT_FALSE(resource->alternateData()->bodyIsSet());
-    EXPECT_EQ(resource->attributes()->sourceURL()->utf8(), "http");
+    EXPECT_EQ(present(present(resource->data())->body())->length(), 1u);
+    EXPECT_EQ(std::string(present(present(resource->recognition())->body())->view()), "b");
+    EXPECT_EQ(present(resource->alternateData())->size(), 5);
+    EXPECT_FALSE(present(resource->alternateData())->bodyIsSet());
+    EXPECT_EQ(present(present(resource->attributes())->sourceURL())->utf8(), "http");
     // Field 5 came as an i32 and was skipped; field 6 is the i16 -1.
     EXPECT_FALSE(resource->widthIsSet());
     EXPECT_EQ(resource->width(), 0);
@@ -129,7 +133,7 @@ TEST(EDAMResourceRecord, DataAndTags) {
     EXPECT_EQ(encode(empty), bytes("0b 0003 00000000 00"));
     auto back = decode<EDAMData>(encode(empty));
     EXPECT_TRUE(back->bodyIsSet());
-    EXPECT_EQ(back->body()->length(), 0u);
+    EXPECT_EQ(present(back->body())->length(), 0u);
     empty.setBody(nullptr);
     EXPECT_TRUE(empty.bodyIsSet());
     EXPECT_EQ(hex(encode(empty)), "00");
@@ -168,7 +172,7 @@ TEST(EDAMNotebookRecord, FieldsPublishingAndEnumerations) {
     ordered.setOrder(3);
     KeyedArchive archive;
     ordered.encodeWithCoder(archive);
-    EXPECT_EQ(archive.contents()->numberForKey("order")->type(), ns::NumberType::Int);
+    EXPECT_EQ(must<ns::Number>(present(archive.contents())->numberForKey("order"))->type(), ns::NumberType::Int);
     EDAMPublishing restored(static_cast<const Coder&>(archive));
     EXPECT_TRUE(restored.orderIsSet());
     EXPECT_EQ(restored.order(), 3);
@@ -197,7 +201,7 @@ TEST(EDAMAdRecord, ShortFieldsImageAndArchive) {
     auto skipped = decode<EDAMAd>(bytes("08 0007 0000000a | 04 0008 3ff0000000000000 | 0b 0009 00000002 ff00 00"));
     EXPECT_FALSE(skipped->displaySecondsIsSet());
     EXPECT_EQ(skipped->score(), 1.0);
-    EXPECT_EQ(skipped->image()->length(), 2u);
+    EXPECT_EQ(present(skipped->image())->length(), 2u);
 
     EDAMAd noImage;
     noImage.setImage(nullptr);
@@ -208,8 +212,8 @@ TEST(EDAMAdRecord, ShortFieldsImageAndArchive) {
     narrow.setWidth(-1);
     KeyedArchive archive;
     narrow.encodeWithCoder(archive);
-    EXPECT_EQ(archive.contents()->numberForKey("width")->type(), ns::NumberType::Int);
-    EXPECT_EQ(archive.contents()->numberForKey("width")->intValue(), -1);
+    EXPECT_EQ(must<ns::Number>(present(archive.contents())->numberForKey("width"))->type(), ns::NumberType::Int);
+    EXPECT_EQ(must<ns::Number>(present(archive.contents())->numberForKey("width"))->intValue(), -1);
     auto wide = ns::MutableDictionary::make();
     wide->setObject(ns::Number::numberWithInt(65537), "width");
     EDAMAd truncated(static_cast<const Coder&>(KeyedArchive(wide)));
@@ -228,7 +232,7 @@ TEST(EDAMSyncRecord, ListsAndSkipping) {
     auto back = decode<EDAMSyncChunk>(encode(chunk));
     EXPECT_FALSE(back->notesIsSet());
     EXPECT_TRUE(back->expungedTagsIsSet());
-    EXPECT_EQ(back->expungedTags()->count(), 0u);
+    EXPECT_EQ(present(back->expungedTags())->count(), 0u);
     EXPECT_FALSE(back->expungedSearchesIsSet());
     EXPECT_FALSE(back->expungedSearches());
 
@@ -247,8 +251,8 @@ TEST(EDAMQueryRecord, FiltersCountsAndVersions) {
     // Two pairs under one key: the later value stays.
     auto counts = decode<EDAMNoteCollectionCounts>(
         bytes("0d 0001 0b 08 00000002 00000001 'a' 00000001 00000001 'a' 00000002 00"));
-    EXPECT_EQ(counts->notebookCounts()->count(), 1u);
-    EXPECT_EQ(counts->notebookCounts()->numberForKey("a")->intValue(), 2);
+    EXPECT_EQ(present(counts->notebookCounts())->count(), 1u);
+    EXPECT_EQ(must<ns::Number>(present(counts->notebookCounts())->numberForKey("a"))->intValue(), 2);
 
     // A number beyond the i32 range goes out as its low 32 bits.
     EDAMNoteCollectionCounts big;
@@ -277,13 +281,13 @@ TEST(EDAMAdQueryRecord, StringMapsAndEmailParameters) {
 
     auto twice = decode<EDAMAdParameters>(
         bytes("0d 0006 0b 0b 00000002 00000001 'k' 00000001 '1' 00000001 'k' 00000001 '2' 00"));
-    EXPECT_EQ(twice->clientProperties()->count(), 1u);
-    EXPECT_EQ(twice->clientProperties()->stringForKey("k")->utf8(), "2");
+    EXPECT_EQ(present(twice->clientProperties())->count(), 1u);
+    EXPECT_EQ(must<ns::String>(present(twice->clientProperties())->stringForKey("k"))->utf8(), "2");
 
     auto skipped = decode<EDAMAdParameters>(bytes("0f 0006 0b 00000000 | 0b 0001 00000001 'x' |"
                                                   "08 0003 00000001 | 0b 0002 00000002 'de' 00"));
     EXPECT_FALSE(skipped->clientPropertiesIsSet());
-    EXPECT_EQ(skipped->clientLanguage()->utf8(), "de");
+    EXPECT_EQ(present(skipped->clientLanguage())->utf8(), "de");
 
     EDAMAdParameters withImpressions;
     withImpressions.setImpressions(ns::Array::make({ns::make<EDAMAdImpressions>(7, 2, 30)}));
@@ -317,7 +321,7 @@ TEST(EDAMNoteStoreRecords, ArgumentRecords) {
     EDAMexpungeSharedNotebooks_args expunge(nullptr, ns::Array::make({ns::Number::numberWithLongLong(-2)}));
     EXPECT_EQ(encode(expunge), bytes("0f 0002 0a 00000001 fffffffffffffffe 00"));
     auto ids = decode<EDAMexpungeSharedNotebooks_args>(encode(expunge))->sharedNotebookIds();
-    EXPECT_EQ(ids->objectAtIndexAs<ns::Number>(0)->longLongValue(), -2);
+    EXPECT_EQ(must<ns::Number>(ids->objectAtIndex(0))->longLongValue(), -2);
 
     EXPECT_EQ(encode(EDAMgetPublicNotebook_args(0, nullptr)), bytes("08 0001 00000000 00"));
     EXPECT_EQ(encode(EDAMauthenticateToSharedNotebook_args(ns::str("k"), ns::str("t"))),
@@ -368,9 +372,9 @@ TEST(EDAMNoteStoreRecords, ResultRecordsWriteTheirFirstSetField) {
     EXPECT_FALSE(ads->successIsSet());
     auto versions = decode<EDAMListNoteVersions_result>(bytes("0f 0000 0c 00000000 00"));
     EXPECT_TRUE(versions->successIsSet());
-    EXPECT_EQ(versions->success()->count(), 0u);
+    EXPECT_EQ(present(versions->success())->count(), 0u);
     auto publicNotebook = decode<EDAMGetPublicNotebook_result>(bytes("0c 0001 08 0001 00000004 00 | 0c 0002 00 00"));
-    EXPECT_EQ(publicNotebook->systemException()->errorCode(), 4);
+    EXPECT_EQ(present(publicNotebook->systemException())->errorCode(), 4);
     EXPECT_TRUE(publicNotebook->notFoundExceptionIsSet());
 }
 

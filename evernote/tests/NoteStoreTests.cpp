@@ -17,6 +17,7 @@
 #include "testsupport/LoopbackServer.h"
 #include "evernote/tests/MemoryNoteStore.h"
 #include "evernote/tests/TestSupport.h"
+#include "testsupport/Checked.h"
 #include "evernote/transport/THTTPClient.h"
 #include "evernote/types/EDAMExceptions.h"
 #include "evernote/types/EDAMTypes.h"
@@ -29,6 +30,8 @@ namespace {
 using apache::thrift::TApplicationException;
 using namespace apache::thrift::protocol;
 using test::bytes;
+using testsupport::must;
+using testsupport::present;
 using testsupport::Request;
 using testsupport::Server;
 using test::MemoryNoteStore;
@@ -219,7 +222,7 @@ TEST(EDAMNoteStoreLoopback, TheSharersRoad) {
     auto& client = *service.client;
 
     // The first notebook whose defaultNotebook flag is set.
-    auto notebooks = client.listNotebooks(token());
+    auto notebooks = present(client.listNotebooks(token()));
     ASSERT_EQ(notebooks->count(), 2u);
     ns::Ref<EDAMNotebook> defaultNotebook;
     for (ns::Object* o : *notebooks) {
@@ -239,23 +242,23 @@ TEST(EDAMNoteStoreLoopback, TheSharersRoad) {
     EXPECT_THROW(client.createNote(token(), broken), apache::thrift::protocol::TProtocolException);
 
     auto note = sharedNote(defaultNotebook->guid());
-    auto created = client.createNote(token(), note);
+    auto created = present(client.createNote(token(), note));
     ASSERT_TRUE(created->guidIsSet());
     EXPECT_EQ(str(created->notebookGuid()), str(defaultNotebook->guid()));
     EXPECT_EQ(created->created(), 1300000123456LL);
-    EXPECT_EQ(created->tagGuids()->count(), 2u);
-    ASSERT_EQ(created->resources()->count(), 2u);
-    auto* first = created->resources()->objectAtIndexAs<EDAMResource>(0);
+    EXPECT_EQ(present(created->tagGuids())->count(), 2u);
+    ASSERT_EQ(present(created->resources())->count(), 2u);
+    auto* first = must<EDAMResource>(present(created->resources())->objectAtIndex(0));
     EXPECT_EQ(str(first->noteGuid()), str(created->guid()));
-    EXPECT_EQ(std::string(first->data()->bodyHash()->view()), "hash-one-16bytes");
-    EXPECT_FALSE(first->data()->bodyIsSet());  // bodies are not sent back
+    EXPECT_EQ(std::string(present(present(first->data())->bodyHash())->view()), "hash-one-16bytes");
+    EXPECT_FALSE(present(first->data())->bodyIsSet());  // bodies are not sent back
 
     // The service holds every byte of both images and the two new tags.
     ASSERT_EQ(service.store->notes.size(), 1u);
     auto& stored = service.store->notes[0];
-    EXPECT_EQ(std::string(stored->resources()->objectAtIndexAs<EDAMResource>(0)->data()->body()->view()),
-              std::string("\x89PNG\r\n\x1a\n\0\0", 10));
-    EXPECT_EQ(str(stored->attributes()->sourceURL()), "http://cards.example/12");
+    auto* image = must<EDAMResource>(present(stored->resources())->objectAtIndex(0));
+    EXPECT_EQ(std::string(present(present(image->data())->body())->view()), std::string("\x89PNG\r\n\x1a\n\0\0", 10));
+    EXPECT_EQ(str(present(stored->attributes())->sourceURL()), "http://cards.example/12");
     EXPECT_EQ(service.store->tags.size(), 2u);
 
     // Each call was one POST of a call message with sequence id 0; the
@@ -273,35 +276,36 @@ TEST(EDAMNoteStoreLoopback, TheSharersRoad) {
 TEST(EDAMNoteStoreLoopback, SyncStateAndChunks) {
     Service service;
     auto& client = *service.client;
-    auto state = client.getSyncState(token());
+    auto state = present(client.getSyncState(token()));
     EXPECT_EQ(state->updateCount(), 2);
     EXPECT_EQ(state->uploaded(), 0);
 
-    auto tag = client.createTag(token(), ns::make<EDAMTag>(nullptr, ns::str("deck"), nullptr, 0));
+    auto tag = present(client.createTag(token(), ns::make<EDAMTag>(nullptr, ns::str("deck"), nullptr, 0)));
     client.createSearch(token(), ns::make<EDAMSavedSearch>(nullptr, ns::str("decks"), ns::str("tag:deck"), 1, 0));
-    auto note = client.createNote(token(), ns::make<EDAMNote>(nullptr, ns::str("n"), ns::str("<en-note/>"), nullptr, 0, 0,
-                                                              0, 0, true, 0, nullptr, nullptr, nullptr, nullptr, nullptr));
+    auto note = present(client.createNote(token(), ns::make<EDAMNote>(nullptr, ns::str("n"), ns::str("<en-note/>"), nullptr,
+                                                                      0, 0, 0, 0, true, 0, nullptr, nullptr, nullptr,
+                                                                      nullptr, nullptr)));
 
-    auto chunk = client.getSyncChunk(token(), 0, 100, false);
+    auto chunk = present(client.getSyncChunk(token(), 0, 100, false));
     EXPECT_EQ(chunk->updateCount(), 5);
     EXPECT_EQ(chunk->chunkHighUSN(), 5);
-    EXPECT_EQ(chunk->notebooks()->count(), 2u);
-    EXPECT_EQ(chunk->tags()->count(), 1u);
-    EXPECT_EQ(chunk->searches()->count(), 1u);
-    EXPECT_EQ(chunk->notes()->count(), 1u);
+    EXPECT_EQ(present(chunk->notebooks())->count(), 2u);
+    EXPECT_EQ(present(chunk->tags())->count(), 1u);
+    EXPECT_EQ(present(chunk->searches())->count(), 1u);
+    EXPECT_EQ(present(chunk->notes())->count(), 1u);
     EXPECT_FALSE(chunk->resourcesIsSet());
     EXPECT_FALSE(chunk->expungedNotesIsSet());
 
     // Only what changed after the given number, at most maxEntries of it.
-    auto later = client.getSyncChunk(token(), 3, 1, false);
+    auto later = present(client.getSyncChunk(token(), 3, 1, false));
     EXPECT_EQ(later->chunkHighUSN(), 4);
     EXPECT_FALSE(later->notebooksIsSet());
-    EXPECT_EQ(later->searches()->count(), 1u);
+    EXPECT_EQ(present(later->searches())->count(), 1u);
 
     client.expungeNote(token(), note->guid());
-    auto expunged = client.getSyncChunk(token(), 5, 10, false);
+    auto expunged = present(client.getSyncChunk(token(), 5, 10, false));
     ASSERT_TRUE(expunged->expungedNotesIsSet());
-    EXPECT_EQ(expunged->expungedNotes()->objectAtIndex(0)->description(), str(note->guid()));
+    EXPECT_EQ(present(expunged->expungedNotes())->objectAtIndex(0)->description(), str(note->guid()));
     EXPECT_FALSE(client.getSyncChunk(token(), 5, 10, true)->expungedNotesIsSet());
     EXPECT_EQ(expectThrow<EDAMUserException>([&] { client.getSyncChunk(token(), 0, 0, false); }).errorCode(), 2);
     EXPECT_EQ(str(tag->name()), "deck");
@@ -310,7 +314,7 @@ TEST(EDAMNoteStoreLoopback, SyncStateAndChunks) {
 TEST(EDAMNoteStoreLoopback, Notebooks) {
     Service service;
     auto& client = *service.client;
-    auto inbox = client.getDefaultNotebook(token());
+    auto inbox = present(client.getDefaultNotebook(token()));
     EXPECT_EQ(str(inbox->name()), "Inbox");
     EXPECT_TRUE(client.getNotebook(token(), inbox->guid())->isEqual(*inbox));
     auto missing = expectThrow<EDAMNotFoundException>([&] { client.getNotebook(token(), ns::str("nb-99")); });
@@ -321,10 +325,10 @@ TEST(EDAMNoteStoreLoopback, Notebooks) {
     made->setName(ns::str("Travel"));
     made->setDefaultNotebook(true);
     made->setPublishing(ns::make<EDAMPublishing>(ns::str("travel"), 1, true, ns::str("Where I went")));
-    auto travel = client.createNotebook(token(), made);
+    auto travel = present(client.createNotebook(token(), made));
     EXPECT_EQ(str(travel->guid()), "nb-3");
     EXPECT_EQ(travel->updateSequenceNum(), 3);
-    EXPECT_EQ(str(travel->publishing()->publicDescription()), "Where I went");
+    EXPECT_EQ(str(present(travel->publishing())->publicDescription()), "Where I went");
     EXPECT_EQ(str(client.getDefaultNotebook(token())->guid()), "nb-3");
     EXPECT_EQ(expectThrow<EDAMUserException>([&] { client.createNotebook(token(), made); }).errorCode(), 10);
     EXPECT_EQ(str(expectThrow<EDAMUserException>([&] { client.createNotebook(token(), nullptr); }).parameter()),
@@ -350,8 +354,8 @@ TEST(EDAMNoteStoreLoopback, Notebooks) {
 TEST(EDAMNoteStoreLoopback, TagsAndTheVoidUntagAll) {
     Service service;
     auto& client = *service.client;
-    auto parent = client.createTag(token(), ns::make<EDAMTag>(nullptr, ns::str("deck"), nullptr, 0));
-    auto child = client.createTag(token(), ns::make<EDAMTag>(nullptr, ns::str("french"), parent->guid(), 0));
+    auto parent = present(client.createTag(token(), ns::make<EDAMTag>(nullptr, ns::str("deck"), nullptr, 0)));
+    auto child = present(client.createTag(token(), ns::make<EDAMTag>(nullptr, ns::str("french"), parent->guid(), 0)));
     EXPECT_EQ(str(child->parentGuid()), str(parent->guid()));
     EXPECT_EQ(str(expectThrow<EDAMNotFoundException>([&] {
                       client.createTag(token(), ns::make<EDAMTag>(nullptr, ns::str("x"), ns::str("tag-99"), 0));
@@ -359,14 +363,14 @@ TEST(EDAMNoteStoreLoopback, TagsAndTheVoidUntagAll) {
               "Tag.parentGuid");
     EXPECT_EQ(client.listTags(token())->count(), 2u);
 
-    auto inbox = client.getDefaultNotebook(token());
+    auto inbox = present(client.getDefaultNotebook(token()));
     auto note = ns::make<EDAMNote>();
     note->setTitle(ns::str("bonjour"));
     note->setTagGuids(ns::Array::make({child->guid()}));
     note = client.createNote(token(), note);
-    auto byNotebook = client.listTagsByNotebook(token(), inbox->guid());
+    auto byNotebook = present(client.listTagsByNotebook(token(), inbox->guid()));
     ASSERT_EQ(byNotebook->count(), 1u);
-    EXPECT_EQ(str(byNotebook->objectAtIndexAs<EDAMTag>(0)->name()), "french");
+    EXPECT_EQ(str(must<EDAMTag>(byNotebook->objectAtIndex(0))->name()), "french");
     EXPECT_THROW(client.listTagsByNotebook(token(), ns::str("nb-99")), EDAMNotFoundException);
 
     child->setName(ns::str("francais"));
@@ -386,8 +390,8 @@ TEST(EDAMNoteStoreLoopback, TagsAndTheVoidUntagAll) {
 TEST(EDAMNoteStoreLoopback, SavedSearches) {
     Service service;
     auto& client = *service.client;
-    auto search = client.createSearch(token(), ns::make<EDAMSavedSearch>(nullptr, ns::str("French"), ns::str("tag:french"),
-                                                                         -1, 0));
+    auto search = present(client.createSearch(
+        token(), ns::make<EDAMSavedSearch>(nullptr, ns::str("French"), ns::str("tag:french"), -1, 0)));
     EXPECT_EQ(search->format(), -1);
     EXPECT_EQ(client.listSearches(token())->count(), 1u);
     search->setQuery(ns::str("tag:francais"));
@@ -404,8 +408,8 @@ TEST(EDAMNoteStoreLoopback, SavedSearches) {
 TEST(EDAMNoteStoreLoopback, NotesFoundCountedReadUpdatedAndDeleted) {
     Service service;
     auto& client = *service.client;
-    auto inbox = client.getDefaultNotebook(token());
-    auto card = client.createNote(token(), sharedNote(inbox->guid()));
+    auto inbox = present(client.getDefaultNotebook(token()));
+    auto card = present(client.createNote(token(), sharedNote(inbox->guid())));
     for (const char* title : {"Grocery list", "Card 13", "Card 14"}) {
         auto n = ns::make<EDAMNote>();
         n->setTitle(ns::str(title));
@@ -415,13 +419,13 @@ TEST(EDAMNoteStoreLoopback, NotesFoundCountedReadUpdatedAndDeleted) {
 
     auto filter = ns::make<EDAMNoteFilter>();
     filter->setWords(ns::str("Card"));
-    auto page = client.findNotes(token(), filter, 1, 1);
+    auto page = present(client.findNotes(token(), filter, 1, 1));
     EXPECT_EQ(page->totalNotes(), 3);
     EXPECT_EQ(page->startIndex(), 1);
-    ASSERT_EQ(page->notes()->count(), 1u);
-    EXPECT_EQ(str(page->notes()->objectAtIndexAs<EDAMNote>(0)->title()), "Card 13");
-    EXPECT_EQ(page->searchedWords()->objectAtIndex(0)->description(), "Card");
-    EXPECT_EQ(client.findNotes(token(), nullptr, 0, 10)->notes()->count(), 4u);
+    ASSERT_EQ(present(page->notes())->count(), 1u);
+    EXPECT_EQ(str(must<EDAMNote>(present(page->notes())->objectAtIndex(0))->title()), "Card 13");
+    EXPECT_EQ(present(page->searchedWords())->objectAtIndex(0)->description(), "Card");
+    EXPECT_EQ(present(client.findNotes(token(), nullptr, 0, 10)->notes())->count(), 4u);
     // A handler with nothing to return: the empty result, the client's missing result.
     try {
         client.findNotes(token(), nullptr, 0, 0);
@@ -433,32 +437,33 @@ TEST(EDAMNoteStoreLoopback, NotesFoundCountedReadUpdatedAndDeleted) {
     filter->setNotebookGuid(ns::str("nb-99"));
     EXPECT_THROW(client.findNotes(token(), filter, 0, 10), EDAMNotFoundException);
 
-    auto full = client.getNote(token(), card->guid(), true, true, false, false);
+    auto full = present(client.getNote(token(), card->guid(), true, true, false, false));
     EXPECT_EQ(str(full->content()), "<?xml version=\"1.0\"?><en-note>Front<br/>Back</en-note>");
-    EXPECT_EQ(full->resources()->objectAtIndexAs<EDAMResource>(1)->data()->body()->length(), 9u);
-    auto bare = client.getNote(token(), card->guid(), false, false, false, false);
+    auto* second = must<EDAMResource>(present(full->resources())->objectAtIndex(1));
+    EXPECT_EQ(present(present(second->data())->body())->length(), 9u);
+    auto bare = present(client.getNote(token(), card->guid(), false, false, false, false));
     EXPECT_FALSE(bare->contentIsSet());
-    EXPECT_FALSE(bare->resources()->objectAtIndexAs<EDAMResource>(1)->data()->bodyIsSet());
+    EXPECT_FALSE(present(must<EDAMResource>(present(bare->resources())->objectAtIndex(1))->data())->bodyIsSet());
     EXPECT_EQ(bare->contentLength(), full->contentLength());
     EXPECT_EQ(str(client.getNoteContent(token(), card->guid())), str(full->content()));
     EXPECT_EQ(str(client.getNoteSearchText(token(), card->guid())), "Card 12 Front Back");
-    auto names = client.getNoteTagNames(token(), card->guid());
+    auto names = present(client.getNoteTagNames(token(), card->guid()));
     EXPECT_EQ(names->count(), 2u);
 
     card->setTitle(ns::str("Card 12, revised"));
     card->setResources(nullptr);
     card->unsetResources();
-    auto updated = client.updateNote(token(), card);
+    auto updated = present(client.updateNote(token(), card));
     EXPECT_EQ(str(updated->title()), "Card 12, revised");
-    EXPECT_EQ(updated->resources()->count(), 2u);
+    EXPECT_EQ(present(updated->resources())->count(), 2u);
     EXPECT_GT(updated->updateSequenceNum(), card->updateSequenceNum());
 
     int32_t usn = client.deleteNote(token(), updated->guid());
     EXPECT_EQ(usn, client.getSyncState(token())->updateCount());
     EXPECT_FALSE(client.getNote(token(), updated->guid(), false, false, false, false)->active());
-    auto counts = client.findNoteCounts(token(), nullptr, true);
+    auto counts = present(client.findNoteCounts(token(), nullptr, true));
     EXPECT_EQ(counts->trashCount(), 1);
-    EXPECT_EQ(counts->notebookCounts()->numberForKey(str(inbox->guid()))->intValue(), 3);
+    EXPECT_EQ(present(counts->notebookCounts())->numberForKey(str(inbox->guid()))->intValue(), 3);
     EXPECT_FALSE(client.findNoteCounts(token(), nullptr, false)->trashCountIsSet());
     auto trash = ns::make<EDAMNoteFilter>();
     trash->setInactive(true);
@@ -468,15 +473,15 @@ TEST(EDAMNoteStoreLoopback, NotesFoundCountedReadUpdatedAndDeleted) {
 TEST(EDAMNoteStoreLoopback, RemovalCopiesVersionsAndResources) {
     Service service;
     auto& client = *service.client;
-    auto notebooks = client.listNotebooks(token());
+    auto notebooks = present(client.listNotebooks(token()));
     ns::Ref<EDAMNotebook> recipes(notebooks->objectAtIndexAs<EDAMNotebook>(0));
-    auto note = client.createNote(token(), sharedNote(nullptr));
-    auto resourceGuid = note->resources()->objectAtIndexAs<EDAMResource>(0)->guid();
+    auto note = present(client.createNote(token(), sharedNote(nullptr)));
+    auto resourceGuid = must<EDAMResource>(present(note->resources())->objectAtIndex(0))->guid();
 
-    auto copy = client.copyNote(token(), note->guid(), recipes->guid());
+    auto copy = present(client.copyNote(token(), note->guid(), recipes->guid()));
     EXPECT_NE(str(copy->guid()), str(note->guid()));
     EXPECT_EQ(str(copy->notebookGuid()), str(recipes->guid()));
-    EXPECT_NE(str(copy->resources()->objectAtIndexAs<EDAMResource>(0)->guid()), str(resourceGuid));
+    EXPECT_NE(str(must<EDAMResource>(present(copy->resources())->objectAtIndex(0))->guid()), str(resourceGuid));
     EXPECT_THROW(client.copyNote(token(), note->guid(), ns::str("nb-99")), EDAMNotFoundException);
 
     EXPECT_EQ(client.listNoteVersions(token(), note->guid())->count(), 0u);
@@ -484,27 +489,28 @@ TEST(EDAMNoteStoreLoopback, RemovalCopiesVersionsAndResources) {
     note->setTitle(ns::str("second"));
     note->unsetResources();
     client.updateNote(token(), note);
-    auto versions = client.listNoteVersions(token(), note->guid());
+    auto versions = present(client.listNoteVersions(token(), note->guid()));
     ASSERT_EQ(versions->count(), 1u);
-    auto* version = versions->objectAtIndexAs<EDAMNoteVersionId>(0);
+    auto* version = must<EDAMNoteVersionId>(versions->objectAtIndex(0));
     EXPECT_EQ(version->updateSequenceNum(), firstUSN);
     EXPECT_EQ(str(version->title()), "Card 12");
-    auto old = client.getNoteVersion(token(), note->guid(), firstUSN, true, false, false);
+    auto old = present(client.getNoteVersion(token(), note->guid(), firstUSN, true, false, false));
     EXPECT_EQ(str(old->title()), "Card 12");
-    EXPECT_TRUE(old->resources()->objectAtIndexAs<EDAMResource>(0)->data()->bodyIsSet());
+    EXPECT_TRUE(present(must<EDAMResource>(present(old->resources())->objectAtIndex(0))->data())->bodyIsSet());
     EXPECT_THROW(client.getNoteVersion(token(), note->guid(), 999, false, false, false), EDAMNotFoundException);
 
-    auto resource = client.getResource(token(), resourceGuid, false, false, true, false);
-    EXPECT_FALSE(resource->data()->bodyIsSet());
-    EXPECT_EQ(str(resource->attributes()->fileName()), "card.png");
+    auto resource = present(client.getResource(token(), resourceGuid, false, false, true, false));
+    EXPECT_FALSE(present(resource->data())->bodyIsSet());
+    EXPECT_EQ(str(present(resource->attributes())->fileName()), "card.png");
     EXPECT_FALSE(client.getResource(token(), resourceGuid, true, false, false, false)->attributesIsSet());
     resource->setMime(ns::str("image/gif"));
     EXPECT_GT(client.updateResource(token(), resource), firstUSN);
     EXPECT_EQ(str(client.getResource(token(), resourceGuid, false, false, false, false)->mime()), "image/gif");
     EXPECT_EQ(client.getResourceData(token(), resourceGuid)->length(), 10u);
-    auto byHash = client.getResourceByHash(token(), note->guid(), data("hash-two-16bytes"), true, false, false);
+    auto byHash =
+        present(client.getResourceByHash(token(), note->guid(), data("hash-two-16bytes"), true, false, false));
     EXPECT_EQ(str(byHash->mime()), "image/jpeg");
-    EXPECT_EQ(std::string(byHash->data()->body()->view()), "\xff\xd8\xff\xe0 jpeg");
+    EXPECT_EQ(std::string(present(present(byHash->data())->body())->view()), "\xff\xd8\xff\xe0 jpeg");
     EXPECT_EQ(str(expectThrow<EDAMNotFoundException>([&] {
                       client.getResourceByHash(token(), note->guid(), nullptr, false, false, false);
                   }).identifier()),
@@ -546,26 +552,26 @@ TEST(EDAMNoteStoreLoopback, AdsSharedAndLinkedNotebooksAndEmail) {
     auto properties = ns::MutableDictionary::make();
     properties->setObject(ns::str("tablet"), "idiom");
     parameters->setClientProperties(properties);
-    auto ads = client.getAds(token(), parameters);
+    auto ads = present(client.getAds(token(), parameters));
     ASSERT_EQ(ads->count(), 1u);
-    auto* ad = ads->objectAtIndexAs<EDAMAd>(0);
+    auto* ad = must<EDAMAd>(ads->objectAtIndex(0));
     EXPECT_EQ(ad->id(), 2);
     EXPECT_EQ(ad->width(), 728);
     EXPECT_EQ(ad->displaySeconds(), 20);
     EXPECT_EQ(str(ad->advertiserName()), "Notizen GmbH");
     EXPECT_EQ(str(ad->html()), "<b>ad</b>");
-    EXPECT_EQ(ad->image()->length(), 4u);
-    auto random = client.getRandomAd(token(), ns::make<EDAMAdParameters>());
+    EXPECT_EQ(present(ad->image())->length(), 4u);
+    auto random = present(client.getRandomAd(token(), ns::make<EDAMAdParameters>()));
     EXPECT_EQ(random->width(), 320);
     EXPECT_FALSE(random->htmlIsSet());
     EXPECT_THROW(client.getAds(token(), nullptr), EDAMUserException);
 
-    auto inbox = client.getDefaultNotebook(token());
+    auto inbox = present(client.getDefaultNotebook(token()));
     auto share = ns::make<EDAMSharedNotebook>();
     share->setNotebookGuid(inbox->guid());
     share->setEmail(ns::str("friend@example.org"));
     share->setRequireLogin(false);
-    auto shared = client.createSharedNotebook(token(), share);
+    auto shared = present(client.createSharedNotebook(token(), share));
     EXPECT_EQ(shared->id(), 100);
     EXPECT_EQ(str(shared->shareKey()), "key-100");
     share->setNotebookGuid(ns::str("nb-99"));
@@ -573,7 +579,7 @@ TEST(EDAMNoteStoreLoopback, AdsSharedAndLinkedNotebooksAndEmail) {
     EXPECT_EQ(client.listSharedNotebooks(token())->count(), 1u);
 
     // The share key comes first, the token second (here none).
-    auto auth = client.authenticateToSharedNotebook(shared->shareKey(), nullptr);
+    auto auth = present(client.authenticateToSharedNotebook(shared->shareKey(), nullptr));
     EXPECT_EQ(str(auth->authenticationToken()), "SN:key-100");
     EXPECT_FALSE(auth->userIsSet());
     EXPECT_EQ(str(client.getSharedNotebookByAuth(auth->authenticationToken())->email()), "friend@example.org");
@@ -589,17 +595,17 @@ TEST(EDAMNoteStoreLoopback, AdsSharedAndLinkedNotebooksAndEmail) {
     link->setShareName(ns::str("Their recipes"));
     link->setShardId(ns::str("s7"));
     link->setShareKey(ns::str("k"));
-    auto linked = client.createLinkedNotebook(token(), link);
+    auto linked = present(client.createLinkedNotebook(token(), link));
     EXPECT_EQ(linked->id(), 500);
     linked->setShareName(ns::str("Recipes (Ana)"));
     EXPECT_EQ(str(client.updateLinkedNotebook(token(), linked)->shareName()), "Recipes (Ana)");
-    EXPECT_EQ(str(client.listLinkedNotebooks(token())->objectAtIndexAs<EDAMLinkedNotebook>(0)->shardId()), "s7");
+    EXPECT_EQ(str(must<EDAMLinkedNotebook>(client.listLinkedNotebooks(token())->objectAtIndex(0))->shardId()), "s7");
     EXPECT_THROW(client.createLinkedNotebook(token(), ns::make<EDAMLinkedNotebook>()), EDAMUserException);
     int32_t usn = client.expungeLinkedNotebook(token(), linked->id());
     EXPECT_EQ(usn, client.getSyncState(token())->updateCount());
     EXPECT_THROW(client.expungeLinkedNotebook(token(), linked->id()), EDAMNotFoundException);
 
-    auto note = client.createNote(token(), sharedNote(nullptr));
+    auto note = present(client.createNote(token(), sharedNote(nullptr)));
     auto email = ns::make<EDAMNoteEmailParameters>();
     email->setGuid(note->guid());
     email->setToAddresses(ns::Array::make({ns::str("ana@example.org")}));
@@ -869,7 +875,7 @@ TEST(EDAMNoteStoreProcessor, RepliesMessageByMessage) {
     std::string reply = dispatch(*processor, messageHeader("listNotebooks", T_ONEWAY, 5) + tokenField + bytes("00"));
     EXPECT_EQ(reply.substr(0, messageHeader("listNotebooks", T_REPLY, 5).size()), messageHeader("listNotebooks", T_REPLY, 5));
     auto result = test::decode<EDAMListNotebooks_result>(reply.substr(messageHeader("listNotebooks", T_REPLY, 5).size()));
-    EXPECT_EQ(result->success()->count(), 2u);
+    EXPECT_EQ(present(result->success())->count(), 2u);
 
     // getPublicNotebook passes userId then publicUri; authenticateToSharedNotebook
     // the share key before the token.
@@ -877,14 +883,14 @@ TEST(EDAMNoteStoreProcessor, RepliesMessageByMessage) {
     store->notebooks[1]->setPublishing(ns::make<EDAMPublishing>(ns::str("inbox"), 0, false, nullptr));
     reply = dispatch(*processor, messageHeader("getPublicNotebook", T_CALL, 6) + bytes("08 0001 00000001 0b 0002 00000005 'inbox' 00"));
     auto pub = test::decode<EDAMGetPublicNotebook_result>(reply.substr(messageHeader("getPublicNotebook", T_REPLY, 6).size()));
-    EXPECT_EQ(str(pub->success()->name()), "Inbox");
+    EXPECT_EQ(str(present(pub->success())->name()), "Inbox");
     store->createSharedNotebook(token(), ns::make<EDAMSharedNotebook>(0, 0, ns::str("nb-1"), nullptr, false, false, 0,
                                                                       nullptr, nullptr));
     reply = dispatch(*processor, messageHeader("authenticateToSharedNotebook", T_CALL, 8) +
                                      bytes("0b 0001 00000007 'key-100' 0b 0002 00000001 'x' 00"));
     auto auth = test::decode<EDAMAuthenticateToSharedNotebook_result>(
         reply.substr(messageHeader("authenticateToSharedNotebook", T_REPLY, 8).size()));
-    EXPECT_EQ(str(auth->success()->authenticationToken()), "SN:key-100");
+    EXPECT_EQ(str(present(auth->success())->authenticationToken()), "SN:key-100");
 
     // Names are matched exactly.
     EXPECT_EQ(dispatch(*processor, messageHeader("GetSyncState", T_CALL, 7) + tokenField + bytes("00")),

@@ -9,6 +9,7 @@
 
 #include "evernote/tests/EDAMRecordFixtures.h"
 #include "evernote/tests/TestSupport.h"
+#include "testsupport/Checked.h"
 #include "evernote/types/EDAMAccount.h"
 #include "evernote/types/EDAMConstants.h"
 #include "evernote/types/EDAMExceptions.h"
@@ -19,6 +20,9 @@
 
 namespace evernote {
 namespace {
+
+using testsupport::must;
+using testsupport::present;
 
 using test::bytes;
 using test::decode;
@@ -89,7 +93,7 @@ TEST(EDAMRecord, SetButNilAndUnset) {
     EXPECT_EQ(encode(attributes), bytes("0f 0007 0b 00000000 00"));
     auto back = decode<EDAMUserAttributes>(encode(attributes));
     ASSERT_TRUE(back->recentMailedAddressesIsSet());
-    EXPECT_EQ(back->recentMailedAddresses()->count(), 0u);
+    EXPECT_EQ(present(back->recentMailedAddresses())->count(), 0u);
     attributes.setRecentMailedAddresses(nullptr);
     EXPECT_EQ(hex(encode(attributes)), "00");
 }
@@ -103,10 +107,10 @@ TEST(EDAMRecord, DecodingSkipsUnknownAndMistypedFields) {
         "0c 000f  0b 0008 00000003 'xyz'  0c 0063 0f 0001 0b 00000001 00000001 'q' 00  "
         "         0b 0001 00000004 'home' 00 |"
         "0b 000e 00000002 's5' | 0f 000c 08 00000002 00000001 00000002 | 00"));
-    EXPECT_EQ(user->shardId()->utf8(), "s5");
+    EXPECT_EQ(present(user->shardId())->utf8(), "s5");
     ASSERT_TRUE(user->attributesIsSet());
-    EXPECT_EQ(user->attributes()->defaultLocationName()->utf8(), "home");
-    EXPECT_FALSE(user->attributes()->commentsIsSet());
+    EXPECT_EQ(present(present(user->attributes())->defaultLocationName())->utf8(), "home");
+    EXPECT_FALSE(present(user->attributes())->commentsIsSet());
     EXPECT_FALSE(user->idIsSet());
 
     auto fresh = decode<EDAMUser>(bytes("08 000e 00000001 00"));
@@ -159,10 +163,10 @@ TEST(EDAMRecord, BoolIsTrueOnlyForOne) {
 TEST(EDAMRecord, ContainerCountsAtOrBelowZeroDecodeEmpty) {
     auto a = decode<EDAMUserAttributes>(bytes("0f 0005 0b ffffffff 00"));
     ASSERT_TRUE(a->viewedPromotionsIsSet());
-    EXPECT_EQ(a->viewedPromotions()->count(), 0u);
+    EXPECT_EQ(present(a->viewedPromotions())->count(), 0u);
     auto b = decode<EDAMUserAttributes>(bytes("0f 0005 0b 00000000 00"));
     ASSERT_TRUE(b->viewedPromotionsIsSet());
-    EXPECT_EQ(b->viewedPromotions()->count(), 0u);
+    EXPECT_EQ(present(b->viewedPromotions())->count(), 0u);
 }
 
 TEST(EDAMRecord, InvalidUTF8StringIsSetButNil) {
@@ -232,9 +236,9 @@ TEST(EDAMRecord, KeyedArchivesKeepSetFieldsUnderTheirNames) {
     auto contents = archive.contents();
     EXPECT_EQ(contents->count(), 3u);
     // Enumerations archive with the plain integer operation, booleans as bools.
-    EXPECT_EQ(contents->numberForKey("privilege")->type(), ns::NumberType::Int);
-    EXPECT_EQ(contents->numberForKey("privilege")->intValue(), -1);
-    EXPECT_TRUE(contents->numberForKey("active")->isBool());
+    EXPECT_EQ(must<ns::Number>(contents->numberForKey("privilege"))->type(), ns::NumberType::Int);
+    EXPECT_EQ(must<ns::Number>(contents->numberForKey("privilege"))->intValue(), -1);
+    EXPECT_TRUE(must<ns::Number>(contents->numberForKey("active"))->isBool());
     EDAMUser back(static_cast<const Coder&>(archive));
     EXPECT_TRUE(back.shardIdIsSet());
     EXPECT_FALSE(back.shardId());
@@ -244,8 +248,8 @@ TEST(EDAMRecord, KeyedArchivesKeepSetFieldsUnderTheirNames) {
     EDAMUserException e(8, ns::str("password"));
     KeyedArchive ea;
     e.encodeWithCoder(ea);
-    EXPECT_EQ(ea.contents()->stringForKey(kExceptionNameKey)->utf8(), "EDAMUserException");
-    EXPECT_EQ(ea.contents()->stringForKey(kExceptionReasonKey)->utf8(), "unknown");
+    EXPECT_EQ(must<ns::String>(present(ea.contents())->stringForKey(kExceptionNameKey))->utf8(), "EDAMUserException");
+    EXPECT_EQ(must<ns::String>(present(ea.contents())->stringForKey(kExceptionReasonKey))->utf8(), "unknown");
 }
 
 TEST(EDAMRecord, Descriptions) {
@@ -314,7 +318,7 @@ TEST(EDAMException, NameReasonAndFields) {
     } catch (const ns::Exception& caught) {
         auto& user = dynamic_cast<const EDAMUserException&>(caught);
         EXPECT_EQ(user.errorCode(), 3);
-        EXPECT_EQ(user.parameter()->utf8(), "p");
+        EXPECT_EQ(present(user.parameter())->utf8(), "p");
         EXPECT_EQ(caught.reason(), "unknown");
     }
 }
@@ -339,7 +343,7 @@ TEST(EDAMResultRecord, WritesOnlyTheFirstSetField) {
     // success as a struct is taken; as a string it is skipped.
     auto ok = decode<EDAMAuthenticate_result>(bytes("0c 0000 0b 0002 00000001 't' 00 00"));
     ASSERT_TRUE(ok->successIsSet());
-    EXPECT_EQ(ok->success()->authenticationToken()->utf8(), "t");
+    EXPECT_EQ(present(present(ok->success())->authenticationToken())->utf8(), "t");
     auto skipped = decode<EDAMAuthenticate_result>(bytes("0b 0000 00000001 't' 00"));
     EXPECT_FALSE(skipped->successIsSet());
 

@@ -13,6 +13,7 @@
 
 #include "testsupport/LoopbackServer.h"
 #include "evernote/tests/TestSupport.h"
+#include "testsupport/Checked.h"
 #include "evernote/transport/THTTPClient.h"
 #include "evernote/types/EDAMConstants.h"
 #include "evernote/types/EDAMExceptions.h"
@@ -22,6 +23,9 @@
 
 namespace evernote {
 namespace {
+
+using testsupport::must;
+using testsupport::present;
 
 using apache::thrift::TApplicationException;
 using apache::thrift::transport::TMemoryBuffer;
@@ -178,20 +182,21 @@ TEST(EDAMUserStoreLoopback, TheSharersRoad) {
     EXPECT_FALSE(client->checkVersion(nullptr, 1, 15));
     EXPECT_EQ(service.store->lastClientName, "(nil)");
 
-    auto result = client->authenticate(ns::str("carla"), ns::str("pa55word"), ns::str("key"), ns::str("secret"));
+    auto result =
+        present(client->authenticate(ns::str("carla"), ns::str("pa55word"), ns::str("key"), ns::str("secret")));
     ASSERT_TRUE(result);
     ASSERT_TRUE(result->userIsSet());
     ASSERT_TRUE(result->authenticationTokenIsSet());
-    EXPECT_EQ(result->authenticationToken()->utf8(), "T:carla");
-    EXPECT_EQ(result->user()->shardId()->utf8(), "s42");
-    EXPECT_EQ(result->user()->attributes()->recentMailedAddresses()->count(), 2u);
+    EXPECT_EQ(present(result->authenticationToken())->utf8(), "T:carla");
+    EXPECT_EQ(present(present(result->user())->shardId())->utf8(), "s42");
+    EXPECT_EQ(present(present(present(result->user())->attributes())->recentMailedAddresses())->count(), 2u);
     EXPECT_EQ(result->expiration(), 1300003600000LL);
     EXPECT_FALSE(result->publicUserInfoIsSet());
 
-    auto refreshed = client->refreshAuthentication(result->authenticationToken());
-    EXPECT_EQ(refreshed->authenticationToken()->utf8(), "T:carla:2");
+    auto refreshed = present(client->refreshAuthentication(result->authenticationToken()));
+    EXPECT_EQ(present(refreshed->authenticationToken())->utf8(), "T:carla:2");
     EXPECT_EQ(client->getUser(result->authenticationToken())->id(), 17);
-    auto info = client->getPublicUserInfo(ns::str("carla"));
+    auto info = present(client->getPublicUserInfo(ns::str("carla")));
     EXPECT_EQ(info->description(), "PublicUserInfo(userId:17,shardId:\"s42\",privilege:1,username:\"carla\")");
 
     // Each call was one POST with a call message of sequence id 0.
@@ -209,7 +214,7 @@ TEST(EDAMUserStoreLoopback, ServiceExceptionsReachTheCaller) {
         FAIL();
     } catch (const EDAMUserException& e) {
         EXPECT_EQ(e.errorCode(), 8);
-        EXPECT_EQ(e.parameter()->utf8(), "password");
+        EXPECT_EQ(present(e.parameter())->utf8(), "password");
         EXPECT_EQ(e.name(), "EDAMUserException");
         EXPECT_EQ(e.reason(), "unknown");
     }
@@ -218,7 +223,7 @@ TEST(EDAMUserStoreLoopback, ServiceExceptionsReachTheCaller) {
         FAIL();
     } catch (const EDAMSystemException& e) {
         EXPECT_EQ(e.errorCode(), 4);
-        EXPECT_EQ(e.message()->utf8(), "consumer not recognised");
+        EXPECT_EQ(present(e.message())->utf8(), "consumer not recognised");
     }
     EXPECT_THROW(client->getUser(ns::str("T:bob")), EDAMUserException);
     EXPECT_THROW(client->refreshAuthentication(nullptr), EDAMUserException);
@@ -291,7 +296,7 @@ TEST(EDAMUserStoreLoopback, RepliesAsTheServiceMaySendThem) {
     // Success and an exception: the success wins.
     canned.setReply(bytes("00000007 'getUser' 02 00000000 | 0c 0000 0b 000e 00000002 's7' 00 |"
                          "0c 0001 08 0001 00000008 00 | 00"));
-    EXPECT_EQ(client->getUser(ns::str("t"))->shardId()->utf8(), "s7");
+    EXPECT_EQ(present(client->getUser(ns::str("t"))->shardId())->utf8(), "s7");
 
     // getPublicUserInfo tests not-found, system, then user.
     canned.setReply(bytes("00000011 'getPublicUserInfo' 02 00000000 |"

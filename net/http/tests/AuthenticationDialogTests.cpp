@@ -138,6 +138,7 @@ TEST_F(AuthenticationDialogTest, BasicLoginOverHttpRetriesTheRequest) {
     ASSERT_TRUE(d->passwordField());
     EXPECT_TRUE(d->passwordField()->isSecureTextEntry());
     // The user-name field has the focus, and the keyboard pushed the form up.
+    ASSERT_TRUE(d->usernameField() && d->tableView());
     EXPECT_TRUE(d->usernameField()->isEditing());
     EXPECT_EQ(d->tableView()->contentInset().bottom, 216);
 
@@ -146,7 +147,8 @@ TEST_F(AuthenticationDialogTest, BasicLoginOverHttpRetriesTheRequest) {
     EXPECT_EQ(prompt(), "");
     // The invisible presenter turned with the device (a quarter turn back
     // for the interface's landscape right) over the application frame.
-    ui::View* presenter = d->presentingController()->view();
+    ui::View* presenter = must<ui::ViewController>(d->presentingController())->view();
+    ASSERT_TRUE(presenter);
     EXPECT_NEAR(presenter->transform().b, -1, 1e-9);
     EXPECT_EQ(presenter->frame().size.width, 460);
     EXPECT_EQ(presenter->frame().size.height, 320);
@@ -333,9 +335,10 @@ TEST_F(AuthenticationDialogTest, OnATabletTheSheetIsAFormSheetWithATallerHeader)
     ASSERT_TRUE(d);
     EXPECT_EQ(d->modalPresentationStyle(), ui::ModalPresentationStyle::FormSheet);
     EXPECT_EQ(d->tableViewHeightForHeaderInSection(d->tableView(), 0), 54);
-    EXPECT_EQ(d->view()->frame().size.width, 540);
+    EXPECT_EQ(must<ui::View>(d->view())->frame().size.width, 540);
     EXPECT_FALSE(d->didEnableRotationNotifications());
     ASSERT_TRUE(driver.tapBarButton("Cancel"));
     ASSERT_TRUE(waitFor(r));
+    ASSERT_TRUE(r->error());
     EXPECT_EQ(r->error()->code(), http::kAuthenticationErrorType);
 }

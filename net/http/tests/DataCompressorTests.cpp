@@ -208,7 +208,7 @@ TEST(DataCompressorFiles, UnreadableSourceReportsTheReadFailure) {
     ASSERT_TRUE(err);
     EXPECT_EQ(err->localizedDescription(),
               "Compression of " + (tmp / "adir") + " failed because we were unable to read from the source data file");
-    EXPECT_TRUE(err->userInfo()->objectForKey(ns::kUnderlyingErrorKey));
+    EXPECT_TRUE(err->userInfo() && err->userInfo()->objectForKey(ns::kUnderlyingErrorKey));
 }
 
 }  // namespace

@@ -178,7 +178,7 @@ TEST_F(FormDataTest, SetReplacesAddKeepsBothAndAMissingKeyAddsNothing) {
     r->addPostValue(ns::str("lost").get(), nullptr);
     r->addPostValue("z", "a");
     r->setPostValue("only", "b");  // every earlier "b" goes, the new one comes last
-    ASSERT_EQ(r->postData()->count(), 3u);
+    ASSERT_EQ(must<ns::Array>(r->postData())->count(), 3u);
     auto fields = testsupport::formPairs(send(r).body);
     EXPECT_EQ(fields, (std::vector<std::pair<std::string, std::string>>{{"a", "second"}, {"a", "z"}, {"b", "only"}}));
 }
@@ -321,8 +321,8 @@ TEST_F(FormDataTest, AMissingFileFailsTheRequestWithCodeSix) {
     auto r = request();
     r->addFile(dir + "/absent.txt", "f");
     r->addFile(dir, "folder");
-    ASSERT_EQ(r->fileData()->count(), 2u);  // added all the same
-    auto* first = dynamic_cast<ns::Dictionary*>(r->fileData()->objectAtIndex(0));
+    ASSERT_EQ(must<ns::Array>(r->fileData())->count(), 2u);  // added all the same
+    auto* first = dynamic_cast<ns::Dictionary*>(must<ns::Array>(r->fileData())->objectAtIndex(0));
     ASSERT_TRUE(first);
     EXPECT_EQ(must<ns::String>(first->objectForKey("fileName"))->utf8(), "absent.txt");
     r->startSynchronous();
@@ -350,15 +350,15 @@ TEST_F(FormDataTest, ACopyCarriesTheFormAndStaysApart) {
     auto c = r->copy();
     auto* copy = dynamic_cast<FormDataRequest*>(c.get());
     ASSERT_TRUE(copy);
-    EXPECT_EQ(copy->postData()->count(), 1u);
-    EXPECT_EQ(copy->fileData()->count(), 1u);
+    EXPECT_EQ(must<ns::Array>(copy->postData())->count(), 1u);
+    EXPECT_EQ(must<ns::Array>(copy->fileData())->count(), 1u);
     EXPECT_EQ(copy->stringEncoding(), http::ISOLatin1StringEncoding);
     EXPECT_EQ(copy->postFormat(), r->postFormat());
     EXPECT_EQ(copy->requestMethod(), "POST");
     copy->addPostValue("2", "b");
     copy->addData(ns::Data::make("y"), "g");
-    EXPECT_EQ(r->postData()->count(), 1u);
-    EXPECT_EQ(r->fileData()->count(), 1u);
+    EXPECT_EQ(must<ns::Array>(r->postData())->count(), 1u);
+    EXPECT_EQ(must<ns::Array>(r->fileData())->count(), 1u);
 }
 
 TEST_F(FormDataTest, AsynchronousPostAnswersOnTheMainThread) {

@@ -26,7 +26,7 @@ public:
         headerLengths.push_back(length ? length->description() : "none");
     }
     void requestFinished(HTTPRequest*) override { ++finished; }
-    void requestFailed(HTTPRequest* r) override { failedCodes.push_back(r->error()->code()); }
+    void requestFailed(HTTPRequest* r) override { failedCodes.push_back(r->error() ? r->error()->code() : 0); }
     void queueFinished(NetworkQueue*) override { ++queueDone; }
     void setProgress(float p) override { progress.push_back(p); }
     int started = 0;

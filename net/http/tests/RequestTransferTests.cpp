@@ -228,8 +228,8 @@ TEST(RequestBodies, GzipResponsesAreInflatedAtTheEndOrOnArrival) {
     a->startSynchronous();
     ASSERT_FALSE(a->error());
     EXPECT_TRUE(a->isResponseCompressed());
-    EXPECT_EQ(a->rawResponseData()->length(), gz->length());
-    EXPECT_EQ(a->responseData()->view(), plain);
+    EXPECT_EQ(must<ns::Data>(a->rawResponseData())->length(), gz->length());
+    EXPECT_EQ(must<ns::Data>(a->responseData())->view(), plain);
     // Inflated once, as it arrived: every ask hands out the same body.
     EXPECT_EQ(a->responseData().get(), a->responseData().get());
     {
@@ -241,7 +241,7 @@ TEST(RequestBodies, GzipResponsesAreInflatedAtTheEndOrOnArrival) {
     b->setShouldWaitToInflateCompressedResponses(false);
     b->startSynchronous();
     ASSERT_FALSE(b->error());
-    EXPECT_EQ(b->rawResponseData()->view(), plain);
+    EXPECT_EQ(must<ns::Data>(b->rawResponseData())->view(), plain);
 
     // A body that does not inflate is an error, however it is inflated,
     // never an answer without data.
@@ -330,16 +330,16 @@ TEST(RequestBodies, BodiesPastTheirLimitsEndTheRequestWithCode12) {
     // Raised or lifted, the same bodies arrive whole.
     auto raised = run("/bomb", [](HTTPRequest& r) { r.setMaxResponseDataLength(2 << 20); });
     ASSERT_FALSE(raised->error()) << raised->error()->description();
-    EXPECT_EQ(raised->responseData()->length(), zeros.size());
+    EXPECT_EQ(must<ns::Data>(raised->responseData())->length(), zeros.size());
     // A limit of exactly the body's length keeps it; one byte less does not.
     auto exact = run("/big", [](HTTPRequest& r) { r.setMaxResponseDataLength(300000); });
     ASSERT_FALSE(exact->error()) << exact->error()->description();
-    EXPECT_EQ(exact->rawResponseData()->length(), 300000u);
+    EXPECT_EQ(must<ns::Data>(exact->rawResponseData())->length(), 300000u);
     expectTooLarge(run("/big", [](HTTPRequest& r) { r.setMaxResponseDataLength(299999); }),
                    "The response body is larger than the limit of 299999 bytes");
     auto lifted = run("/big", [](HTTPRequest& r) { r.setMaxResponseDataLength(http::kUnlimitedLength); });
     ASSERT_FALSE(lifted->error());
-    EXPECT_EQ(lifted->rawResponseData()->length(), 300000u);
+    EXPECT_EQ(must<ns::Data>(lifted->rawResponseData())->length(), 300000u);
     auto file = run("/bomb", [&](HTTPRequest& r) {
         r.setDownloadDestinationPath(dir / "zeros");
         r.setMaxInflatedLength(2 << 20);

@@ -18,6 +18,7 @@
 namespace {
 
 using http::ResponseDownload;
+using testsupport::must;
 using Destination = ResponseDownload::Destination;
 using RangeAnswer = ResponseDownload::RangeAnswer;
 
@@ -33,7 +34,7 @@ ns::Ref<ns::Data> gzip(const std::string& s) {
     auto plain = ns::Data::make(s);
     auto packed = http::DataCompressor::compressData(plain.get(), &error);
     EXPECT_FALSE(error);
-    return ns::Ref<ns::Data>(testsupport::must<ns::Data>(packed, "the gzip body"));
+    return ns::Ref<ns::Data>(must<ns::Data>(packed, "the gzip body"));
 }
 
 std::string contents(const std::string& path) {
@@ -107,7 +108,7 @@ TEST(ResponseDownload, KeptInMemoryAsItComesOrInflated) {
         auto first = d.body(true);
         EXPECT_EQ(asString(first.get()), body);
         EXPECT_EQ(first.get(), d.body(true).get());
-        EXPECT_EQ(d.rawData()->length(), packed->length());
+        EXPECT_EQ(must<ns::Data>(d.rawData())->length(), packed->length());
     }
     // Inflated on arrival: memory holds the inflated body only.
     {
