@@ -293,6 +293,17 @@ TEST(HTTPAuthentication, DigestMatchesTheRFCExample) {
     ASSERT_TRUE(a->applyCredentials(*req, "DOM\\Mu\"fasa", "Circle Of Life"));
     h = *req->headerField("Authorization");
     EXPECT_NE(h.find(R"(username="DOM\\Mu\"fasa")"), std::string::npos) << h;
+    // A line break in the name is refused (it would end the field), and the
+    // header set before stays as it was; non-ASCII names go as UTF-8.
+    for (const char* name : {"Mufasa\r\nX-Injected: 1", "Mufasa\n", "\rMufasa"}) {
+        ns::Ref<ns::Error> why;
+        EXPECT_FALSE(a->applyCredentials(*req, name, "Circle Of Life", &why)) << name;
+        ASSERT_TRUE(why) << name;
+        EXPECT_EQ(why->code(), net::kAuthenticationBadUserName);
+        EXPECT_EQ(*req->headerField("Authorization"), h);
+    }
+    ASSERT_TRUE(a->applyCredentials(*req, "M\xC3\xBCfasa", "Circle Of Life"));
+    EXPECT_NE(req->headerField("Authorization")->find("username=\"M\xC3\xBCfasa\""), std::string::npos);
 }
 
 TEST(HTTPAuthentication, RefusalAndStaleNonce) {

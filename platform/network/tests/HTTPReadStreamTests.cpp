@@ -619,12 +619,13 @@ TEST_F(HTTPReadStreamTest, PlainRequestThroughAnHTTPProxyUsesTheAbsoluteForm) {
 
 TEST_F(TLSStreamTest, TunnelThroughAProxyWithProxyAuthentication) {
     Server origin(answer("tunnelled"), certs_->path("server.pem"), certs_->path("server.key"));
-    std::atomic<int> refused{0};
+    std::atomic<int> refused{0}, injected{0};
     std::string connectLine;
     Server proxyServer([&](Conn& c) {
         auto r = c.readRequest();
         if (!r) return;
         if (r->method != "CONNECT") return;
+        if (!r->header("X-Injected").empty()) ++injected;
         if (r->header("Proxy-Authorization") != "Basic dXNlcjpwYXNz") {
             ++refused;
             c.respond(407, "credentials please", "Proxy-Authenticate: Basic realm=\"proxy\"\r\n");
@@ -663,6 +664,19 @@ TEST_F(TLSStreamTest, TunnelThroughAProxyWithProxyAuthentication) {
     EXPECT_EQ(o2.header->statusCode(), 200);
     EXPECT_EQ(o2.body, "tunnelled");
     EXPECT_EQ(connectLine, "127.0.0.1:" + std::to_string(origin.port()));
+
+    // A value with a line break is left out of the CONNECT head, not sent.
+    auto smuggling = HTTPMessage::request("GET", origin.url("/"));
+    smuggling->setHeaderField("Proxy-Authorization", "Basic dXNlcjpwYXNz\r\nX-Injected: 1");
+    auto third = HTTPReadStream::make(smuggling);
+    third->setProxy(p);
+    third->setTLSSettings(trust);
+    auto o3 = run(third);
+    ASSERT_TRUE(o3.ended) << (o3.error ? o3.error->description() : "");
+    ASSERT_TRUE(o3.header);
+    EXPECT_EQ(o3.header->statusCode(), 407);
+    EXPECT_EQ(injected.load(), 0);
+    EXPECT_EQ(refused.load(), 2);
 }
 
 }  // namespace proxy

@@ -123,7 +123,7 @@ TEST_F(URLConnectionTest, SynchronousSendAndStatusErrorsAreResponses) {
     ns::Ref<net::HTTPURLResponse> resp;
     ns::Ref<ns::Error> err;
     auto data = URLConnection::sendSynchronousRequest(*req, &resp, &err);
-    ASSERT_TRUE(data) << err->description();
+    ASSERT_TRUE(data) << ns::describe(err);
     EXPECT_EQ(data->view(), "POST caf\xc3\xa9");
     EXPECT_EQ(resp->statusCode(), 200);
 
@@ -218,7 +218,7 @@ TEST_F(URLConnectionTest, CallersCredentialsAndCookiesStayWithTheirOrigin) {
         ns::Ref<net::HTTPURLResponse> resp;
         ns::Ref<ns::Error> err;
         auto data = URLConnection::sendSynchronousRequest(*req, &resp, &err);
-        ASSERT_TRUE(data) << err->description();
+        ASSERT_TRUE(data) << ns::describe(err);
         // B's challenge is the answer: nothing was left to answer it with.
         EXPECT_EQ(resp->statusCode(), 401);
         std::lock_guard<std::mutex> g(m);
@@ -269,7 +269,7 @@ TEST_F(URLConnectionTest, GzipBodiesAreInflated) {
     ns::Ref<net::HTTPURLResponse> resp;
     ns::Ref<ns::Error> err;
     auto data = URLConnection::sendSynchronousRequest(*request(server.url("/")), &resp, &err);
-    ASSERT_TRUE(data) << err->description();
+    ASSERT_TRUE(data) << ns::describe(err);
     EXPECT_EQ(data->view(), text);
     EXPECT_EQ(resp->expectedContentLength(), -1);
 }
@@ -306,7 +306,7 @@ TEST_F(URLConnectionTest, BodiesPastTheLimitFailTheLoad) {
     }
     ns::Ref<ns::Error> err;
     auto whole = load("/bomb", 2 << 20, &err);
-    ASSERT_TRUE(whole) << err->description();
+    ASSERT_TRUE(whole) << ns::describe(err);
     EXPECT_EQ(whole->length(), zeros.size());
 }
 
@@ -396,7 +396,7 @@ TEST_F(URLConnectionTest, ReusedConnectionDroppedByTheServerIsRetriedOnce) {
     ns::Ref<ns::Error> err;
     auto a = URLConnection::sendSynchronousRequest(*request(server.url("/")), &resp, &err);
     auto b = URLConnection::sendSynchronousRequest(*request(server.url("/")), &resp, &err);
-    ASSERT_TRUE(b) << err->description();
+    ASSERT_TRUE(b) << ns::describe(err);
     EXPECT_EQ(a->view(), "answer 1");
     EXPECT_EQ(b->view(), "answer 2");
 }
@@ -475,6 +475,7 @@ TEST_F(URLConnectionTest, NTLMHandshakeOnOneConnection) {
     const std::string serverChallenge("\x11\x22\x33\x44\x55\x66\x77\x88", 8);
     std::atomic<int> accepted{0};
     std::vector<int> connectionOfStep;
+    std::vector<std::string> accounts;  // "domain|user" of each authenticate message
     std::mutex m;
     Server server([&](Conn& c) {
         while (auto r = c.readRequest()) {
@@ -503,6 +504,10 @@ TEST_F(URLConnectionTest, NTLMHandshakeOnOneConnection) {
                 std::string nt = msg.substr(le32(msg, 24), le16(msg, 20));
                 std::string user = narrow(msg.substr(le32(msg, 40), le16(msg, 36)));
                 std::string domain = narrow(msg.substr(le32(msg, 32), le16(msg, 28)));
+                {
+                    std::lock_guard<std::mutex> g(m);
+                    accounts.push_back(domain + "|" + user);
+                }
                 std::string upper = user;
                 for (auto& ch : upper) ch = static_cast<char>(toupper(ch));
                 std::string key = serverHMAC(serverMD4(wide("Secret1")), wide(upper + domain));
@@ -521,7 +526,7 @@ TEST_F(URLConnectionTest, NTLMHandshakeOnOneConnection) {
     ns::Ref<net::HTTPURLResponse> resp;
     ns::Ref<ns::Error> err;
     auto data = URLConnection::sendSynchronousRequest(*req, &resp, &err);
-    ASSERT_TRUE(data) << err->description();
+    ASSERT_TRUE(data) << ns::describe(err);
     EXPECT_EQ(resp->statusCode(), 200);
     EXPECT_EQ(data->view(), "ntlm ok");
     EXPECT_EQ(accepted.load(), 1);
@@ -534,7 +539,22 @@ TEST_F(URLConnectionTest, NTLMHandshakeOnOneConnection) {
     req->setCredentials("CORP\\alice", "wrong");
     data = URLConnection::sendSynchronousRequest(*req, &resp, &err);
     ASSERT_TRUE(data);
+    ASSERT_TRUE(resp);
     EXPECT_EQ(resp->statusCode(), 401);
+
+    // Only a name with exactly one backslash names a domain.
+    for (const char* name : {"alice", "CORP\\\\alice", "A\\B\\alice"}) {
+        req->setCredentials(name, "Secret1");
+        data = URLConnection::sendSynchronousRequest(*req, &resp, &err);
+        ASSERT_TRUE(resp) << name;
+        EXPECT_EQ(resp->statusCode(), 401) << name;
+    }
+    std::lock_guard<std::mutex> g(m);
+    ASSERT_EQ(accounts.size(), 5u);
+    EXPECT_EQ(accounts[0], "CORP|alice");
+    EXPECT_EQ(accounts[2], "|alice");
+    EXPECT_EQ(accounts[3], "|CORP\\\\alice");
+    EXPECT_EQ(accounts[4], "|A\\B\\alice");
 }
 
 }  // namespace

@@ -73,8 +73,19 @@ TEST_F(KeychainTest, AddFindUpdateDeleteList) {
     EXPECT_EQ(kc.addGenericPassword("SHR_AUTH_SHRTwitter", "accessSecret", std::string("s\0x", 3)), kStatusSuccess);
     EXPECT_EQ(kc.addGenericPassword("SHR_AUTH_SHRInstapaper", "username", "ann"), kStatusSuccess);
 
+    // Reads never write: the file keeps its inode and time (a save makes a new file).
+    struct stat saved{};
+    ASSERT_EQ(::stat(path_.c_str(), &saved), 0);
+    const auto unchanged = [&] {
+        struct stat now{};
+        return ::stat(path_.c_str(), &now) == 0 && now.st_ino == saved.st_ino &&
+               now.st_mtim.tv_sec == saved.st_mtim.tv_sec && now.st_mtim.tv_nsec == saved.st_mtim.tv_nsec;
+    };
     EXPECT_EQ(kc.findGenericPassword("SHR_AUTH_SHRTwitter", "accessKey", &secret), kStatusSuccess);
     EXPECT_EQ(secret, "k-123");
+    EXPECT_TRUE(unchanged());
+    EXPECT_EQ(kc.listGenericPasswords(std::nullopt, nullptr), kStatusSuccess);
+    EXPECT_TRUE(unchanged());
     EXPECT_EQ(kc.findGenericPassword("SHR_AUTH_SHRTwitter", "accessSecret", &secret), kStatusSuccess);
     EXPECT_EQ(secret, std::string("s\0x", 3));
 
