@@ -1,6 +1,9 @@
 #include "platform/network/PACScript.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cerrno>
 
 #include "platform/network/ProxySettings.h"
 
@@ -24,6 +27,14 @@ TEST(PACScript, AnswersFromTheScriptWithHelpers) {
               "PROXY media-proxy:3128");
     EXPECT_EQ(*PACScript::evaluateSynchronously(script, "http://10.1.2.3/", "10.1.2.3", 5, &err),
               "SOCKS5 socks.example:1080; DIRECT");
+    // A longer answer is cut at its limit.
+    for (size_t length : {PACScript::kMaxResultBytes, PACScript::kMaxResultBytes + 1}) {
+        auto big = PACScript::evaluateSynchronously(
+            "function FindProxyForURL(u, h) { return new Array(" + std::to_string(length + 1) + ").join('x'); }",
+            "http://a/", "a", 5, &err);
+        ASSERT_TRUE(big) << length;
+        EXPECT_EQ(big->size(), PACScript::kMaxResultBytes);
+    }
     auto answer = PACScript::evaluateSynchronously(script, "https://www.example.org/", "www.example.org", 5, &err);
     ASSERT_TRUE(answer);
     auto entries = net::parsePACResult(*answer);
@@ -39,20 +50,33 @@ TEST(PACScript, BrokenAndHostileScriptsFailCleanly) {
     EXPECT_EQ(err->code(), net::kPACScriptError);
 
     EXPECT_FALSE(PACScript::evaluateSynchronously("var x = 1;", "http://a/", "a", 5, &err));
+    ASSERT_TRUE(err);
     EXPECT_NE(err->localizedDescription().find("FindProxyForURL"), std::string::npos);
 
     EXPECT_FALSE(PACScript::evaluateSynchronously("function FindProxyForURL(u, h) { throw new Error('boom'); }",
                                                   "http://a/", "a", 5, &err));
+    ASSERT_TRUE(err);
     EXPECT_NE(err->localizedDescription().find("boom"), std::string::npos);
 
     // A script that never returns is stopped after the time-out.
     EXPECT_FALSE(PACScript::evaluateSynchronously("function FindProxyForURL(u, h) { for (;;) {} }", "http://a/", "a",
                                                   0.3, &err));
+    ASSERT_TRUE(err);
     EXPECT_EQ(err->code(), net::kPACTimedOut);
+    // The stopped script process was waited for: no child is left behind.
+    errno = 0;
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
 
     EXPECT_FALSE(PACScript::evaluateSynchronously(std::string(PACScript::kMaxScriptBytes + 1, ' '), "http://a/", "a", 5,
                                                   &err));
+    ASSERT_TRUE(err);
     EXPECT_EQ(err->code(), net::kPACScriptTooLarge);
+    // At the limit the script is run (and found wanting).
+    err = nullptr;
+    EXPECT_FALSE(PACScript::evaluateSynchronously(std::string(PACScript::kMaxScriptBytes, ' '), "http://a/", "a", 5, &err));
+    ASSERT_TRUE(err);
+    EXPECT_EQ(err->code(), net::kPACScriptError);
 
     // The script cannot reach this process: no host objects beyond the helpers.
     auto answer = PACScript::evaluateSynchronously(
