@@ -99,6 +99,7 @@ TEST_F(HTTPReadStreamTest, HeaderThenBodyThenEnd) {
     });
     auto o = run(get(server.url("/x?y=1")));
     ASSERT_TRUE(o.ended) << (o.error ? o.error->description() : "");
+    ASSERT_TRUE(o.header);
     EXPECT_EQ(o.header->statusCode(), 200);
     EXPECT_EQ(o.header->headers().getAll("set-cookie").size(), 2u);
     EXPECT_EQ(o.body, "hello body");
@@ -174,6 +175,7 @@ TEST_F(HTTPReadStreamTest, BodyFromStreamWithBytesWritten) {
     auto s = HTTPReadStream::make(msg, net::InputStream::inputStreamWithData(ns::Data::make(payload)));
     auto o = run(s);
     ASSERT_TRUE(o.ended);
+    ASSERT_TRUE(o.header);
     EXPECT_EQ(o.header->statusCode(), 201);
     EXPECT_EQ(received, payload);
     EXPECT_EQ(o.bytesWritten, payload.size());
@@ -219,7 +221,7 @@ TEST_F(HTTPReadStreamTest, ServerClosingWithoutAnswerIsADroppedConnection) {
     });
     auto o = run(get(server.url("/")));
     ASSERT_TRUE(o.error);
-    EXPECT_TRUE(net::isDroppedConnection(o.error.get())) << o.error->description();
+    EXPECT_TRUE(net::isDroppedConnection(o.error.get())) << ns::describe(o.error);
 }
 
 TEST_F(HTTPReadStreamTest, ResetMidBodyIsAClearError) {
@@ -274,7 +276,7 @@ TEST_F(HTTPReadStreamTest, MisbehavingServersEndInClearErrors) {
         });
         auto o = run(get(server.url("/")));
         ASSERT_TRUE(o.error) << tc.name;
-        EXPECT_EQ(o.error->code(), tc.code) << tc.name << ": " << o.error->description();
+        EXPECT_EQ(o.error->code(), tc.code) << tc.name << ": " << ns::describe(o.error);
         EXPECT_FALSE(o.error->localizedDescription().empty());
     }
 }
@@ -511,7 +513,7 @@ TEST_F(TLSStreamTest, SelfSignedFailsUnlessValidationIsOff) {
     Server server(answer("secret"), certs_->path("self.pem"), certs_->path("self.key"));
     auto o = run(get(server.url("/")));
     ASSERT_TRUE(o.error);
-    EXPECT_TRUE(net::isTLSError(o.error.get())) << o.error->description();
+    EXPECT_TRUE(net::isTLSError(o.error.get())) << ns::describe(o.error);
     EXPECT_EQ(o.error->code(), net::kTLSNoRootCertificate);
 
     auto s = get(server.url("/"));
@@ -555,7 +557,7 @@ TEST_F(TLSStreamTest, TestCAIsTrustedWhenGivenAndNamesAreChecked) {
     wrong->setTLSSettings(named);
     auto bad = run(wrong);
     ASSERT_TRUE(bad.error);
-    EXPECT_EQ(bad.error->code(), net::kTLSBadCertificate) << bad.error->description();
+    EXPECT_EQ(bad.error->code(), net::kTLSBadCertificate) << ns::describe(bad.error);
 }
 
 TEST_F(TLSStreamTest, ClientCertificateIsPresented) {
@@ -568,7 +570,7 @@ TEST_F(TLSStreamTest, ClientCertificateIsPresented) {
     auto refused = run(anonymous);
     ASSERT_TRUE(refused.error);
     EXPECT_TRUE(net::isTLSError(refused.error.get()) || net::isDroppedConnection(refused.error.get()))
-        << refused.error->description();
+        << ns::describe(refused.error);
 
     net::TLSSettings id = trust;
     id.clientCertificatePEM = certs_->read("client.pem");
@@ -648,6 +650,7 @@ TEST_F(TLSStreamTest, TunnelThroughAProxyWithProxyAuthentication) {
     first->setTLSSettings(trust);
     auto o = run(first);
     ASSERT_TRUE(o.ended) << (o.error ? o.error->description() : "");
+    ASSERT_TRUE(o.header);
     EXPECT_EQ(o.header->statusCode(), 407);
     EXPECT_EQ(o.body, "credentials please");
     EXPECT_EQ(refused.load(), 1);
@@ -661,6 +664,7 @@ TEST_F(TLSStreamTest, TunnelThroughAProxyWithProxyAuthentication) {
     second->setTLSSettings(trust);
     auto o2 = run(second);
     ASSERT_TRUE(o2.ended) << (o2.error ? o2.error->description() : "");
+    ASSERT_TRUE(o2.header);
     EXPECT_EQ(o2.header->statusCode(), 200);
     EXPECT_EQ(o2.body, "tunnelled");
     EXPECT_EQ(connectLine, "127.0.0.1:" + std::to_string(origin.port()));

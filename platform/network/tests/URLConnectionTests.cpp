@@ -103,6 +103,7 @@ TEST_F(URLConnectionTest, DeliversOnTheRunLoopItWasStartedFrom) {
     t.join();
     ASSERT_TRUE(rec->done);
     EXPECT_EQ(rec->body, "from a worker");
+    ASSERT_TRUE(rec->response);
     EXPECT_EQ(rec->response->MIMEType(), "text/plain");
     EXPECT_EQ(rec->response->textEncodingName(), "utf-8");
     EXPECT_EQ(rec->response->expectedContentLength(), 13);
@@ -125,10 +126,12 @@ TEST_F(URLConnectionTest, SynchronousSendAndStatusErrorsAreResponses) {
     auto data = URLConnection::sendSynchronousRequest(*req, &resp, &err);
     ASSERT_TRUE(data) << ns::describe(err);
     EXPECT_EQ(data->view(), "POST caf\xc3\xa9");
+    ASSERT_TRUE(resp);
     EXPECT_EQ(resp->statusCode(), 200);
 
     data = URLConnection::sendSynchronousRequest(*request(server.url("/missing")), &resp, &err);
     ASSERT_TRUE(data);
+    ASSERT_TRUE(resp);
     EXPECT_EQ(resp->statusCode(), 404);
     EXPECT_EQ(data->view(), "nope");
 }
@@ -156,6 +159,7 @@ TEST_F(URLConnectionTest, RedirectsAreFollowedWithTheRightMethod) {
     auto data = URLConnection::sendSynchronousRequest(*post, &resp, &err);
     ASSERT_TRUE(data);
     EXPECT_EQ(data->view(), "landed GET");
+    ASSERT_TRUE(resp);
     EXPECT_EQ(resp->URL()->absoluteText(), server.url("/landing"));
 
     post->setURL(ns::URL::URLWithString(server.url("/post307")));
@@ -220,6 +224,7 @@ TEST_F(URLConnectionTest, CallersCredentialsAndCookiesStayWithTheirOrigin) {
         auto data = URLConnection::sendSynchronousRequest(*req, &resp, &err);
         ASSERT_TRUE(data) << ns::describe(err);
         // B's challenge is the answer: nothing was left to answer it with.
+        ASSERT_TRUE(resp);
         EXPECT_EQ(resp->statusCode(), 401);
         std::lock_guard<std::mutex> g(m);
         ASSERT_EQ(atB.size(), 1u) << to;
@@ -271,6 +276,7 @@ TEST_F(URLConnectionTest, GzipBodiesAreInflated) {
     auto data = URLConnection::sendSynchronousRequest(*request(server.url("/")), &resp, &err);
     ASSERT_TRUE(data) << ns::describe(err);
     EXPECT_EQ(data->view(), text);
+    ASSERT_TRUE(resp);
     EXPECT_EQ(resp->expectedContentLength(), -1);
 }
 
@@ -351,6 +357,7 @@ TEST_F(URLConnectionTest, BasicAndDigestChallengesAreAnswered) {
     dreq->setCredentials("mufasa", "secret");
     data = URLConnection::sendSynchronousRequest(*dreq, &resp, &err);
     ASSERT_TRUE(data);
+    ASSERT_TRUE(resp);
     EXPECT_EQ(resp->statusCode(), 200);
     EXPECT_EQ(data->view(), "digest ok");
     EXPECT_EQ(digestOK.load(), 1);
@@ -359,6 +366,7 @@ TEST_F(URLConnectionTest, BasicAndDigestChallengesAreAnswered) {
     dreq->setCredentials("mufasa", "wrong");
     data = URLConnection::sendSynchronousRequest(*dreq, &resp, &err);
     ASSERT_TRUE(data);
+    ASSERT_TRUE(resp);
     EXPECT_EQ(resp->statusCode(), 401);
 }
 
@@ -527,6 +535,7 @@ TEST_F(URLConnectionTest, NTLMHandshakeOnOneConnection) {
     ns::Ref<ns::Error> err;
     auto data = URLConnection::sendSynchronousRequest(*req, &resp, &err);
     ASSERT_TRUE(data) << ns::describe(err);
+    ASSERT_TRUE(resp);
     EXPECT_EQ(resp->statusCode(), 200);
     EXPECT_EQ(data->view(), "ntlm ok");
     EXPECT_EQ(accepted.load(), 1);
