@@ -138,6 +138,17 @@ TEST(ResponseParser, MalformedInputFailsClearly) {
     EXPECT_EQ(parse("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nokX\r\n").error, ParseError::BadChunk);
     EXPECT_EQ(parse("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nFFFFFFFFFFFFFFFFFF\r\n").error,
               ParseError::BadChunk);
+    // The reason names the fault and quotes at most 64 bytes of the line.
+    const std::string longLine = "HTTP/1.1 200x" + std::string(100, 'r');
+    for (const std::string& line : {longLine, std::string("HTTP/1.1 200 OK\r\nBad Name") + std::string(100, 'n')}) {
+        ResponseParser p;
+        std::string body;
+        const std::string text = line + "\r\n\r\n";
+        p.feed(text.data(), text.size(), &body);
+        ASSERT_TRUE(p.failed());
+        const std::string quoted = line == longLine ? longLine.substr(0, 64) : ("Bad Name" + std::string(56, 'n'));
+        EXPECT_EQ(p.errorText(), std::string(net::describe(p.error())) + ": " + quoted);
+    }
 }
 
 TEST(ResponseParser, TruncationIsReported) {
