@@ -204,6 +204,7 @@ TEST(Exception, CarriesNameReasonAndUserInfo) {
     } catch (const Exception& e) {
         EXPECT_EQ(e.name(), "ProgressHUDViewIsNillException");
         EXPECT_EQ(e.reason(), "The view used in the HUD is nil.");
+        ASSERT_TRUE(e.userInfo()->stringForKey("k"));
         EXPECT_TRUE(e.userInfo()->stringForKey("k")->isEqualToString("v"));
     }
 }
