@@ -252,12 +252,41 @@ TEST(PropertyList, DepthAndSizeLimits) {
     EXPECT_EQ(errorCode("<array><true/><true/></array>", small), 0);
     EXPECT_EQ(errorCode("<array><true/><true/><true/></array>", small), kPropertyListReadTooLargeError);
 
-    // Writers refuse trees that no reader would take back.
-    Ref<Object> deep = Array::make();
-    for (int i = 0; i < 600; ++i) deep = Array::make({deep});
+    // Writers refuse trees that no reader would take back: the default depth
+    // is written and read in both formats, one more is refused.
+    const auto arrays = [](size_t depth) {
+        Ref<Object> deep = Array::make();
+        for (size_t i = 1; i < depth; ++i) deep = Array::make({deep});
+        return deep;
+    };
+    const size_t maxDepth = PropertyListReadOptions{}.maxDepth;
     Ref<Error> err;
-    EXPECT_FALSE(PropertyList::dataFromPropertyList(*deep, PropertyListFormat::XML, &err));
-    EXPECT_FALSE(PropertyList::dataFromPropertyList(*deep, PropertyListFormat::Binary, &err));
+    for (PropertyListFormat f : {PropertyListFormat::XML, PropertyListFormat::Binary}) {
+        auto atLimit = PropertyList::dataFromPropertyList(*arrays(maxDepth), f, &err);
+        ASSERT_TRUE(atLimit) << describe(err);
+        EXPECT_EQ(errorCode(*atLimit), 0);
+        EXPECT_FALSE(PropertyList::dataFromPropertyList(*arrays(maxDepth + 1), f, &err));
+        EXPECT_FALSE(PropertyList::dataFromPropertyList(*arrays(600), f, &err));
+    }
+    // Each read limit at the document's own size and one below it, in both formats.
+    const auto doc = Array::make({str("\xC3\xA9t\xC3\xA9"), Array::make({num(1), num(2)}), Dictionary::make({{"k", num(true)}})});
+    for (const std::string& bytes : {xml(*doc), binary(*doc)}) {
+        PropertyListReadOptions o;
+        o.maxBytes = bytes.size();
+        EXPECT_EQ(errorCode(bytes, o), 0);
+        o.maxBytes = bytes.size() - 1;
+        EXPECT_EQ(errorCode(bytes, o), kPropertyListReadTooLargeError);
+        o = {};
+        o.maxObjects = 7;  // the two arrays, the dictionary and the four values in them
+        EXPECT_EQ(errorCode(bytes, o), 0);
+        o.maxObjects = 6;
+        EXPECT_EQ(errorCode(bytes, o), kPropertyListReadTooLargeError);
+        o = {};
+        o.maxDepth = 2;
+        EXPECT_EQ(errorCode(bytes, o), 0);
+        o.maxDepth = 1;
+        EXPECT_EQ(errorCode(bytes, o), kPropertyListReadTooDeepError);
+    }
 }
 
 TEST(PropertyList, WritersRefuseValuesThatAreNotPropertyLists) {
