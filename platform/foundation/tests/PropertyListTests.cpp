@@ -243,6 +243,15 @@ TEST(PropertyList, DepthAndSizeLimits) {
     };
     EXPECT_EQ(errorCode(nested(512)), 0);
     EXPECT_EQ(errorCode(nested(513)), kPropertyListReadTooDeepError);
+    const auto dicts = [](size_t depth) {
+        std::string s;
+        for (size_t i = 0; i < depth; ++i) s += "<dict><key>k</key>";
+        s += "<true/>";
+        for (size_t i = 0; i < depth; ++i) s += "</dict>";
+        return s;
+    };
+    EXPECT_EQ(errorCode(dicts(512)), 0);
+    EXPECT_EQ(errorCode(dicts(513)), kPropertyListReadTooDeepError);
     EXPECT_EQ(errorCode(nested(100000)), kPropertyListReadTooDeepError);
     PropertyListReadOptions small;
     small.maxBytes = 10;
