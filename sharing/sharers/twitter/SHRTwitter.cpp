@@ -423,7 +423,11 @@ void SHRTwitter::sendImageTicketDidFinishWithData(OAServiceTicket* ticket, ns::D
     std::string_view reply = data ? data->view() : std::string_view();
     size_t open = findNoCase(reply, "<url>");
     size_t close = open == std::string_view::npos ? open : findNoCase(reply, "</url>", open + 5);
-    if (open == std::string_view::npos || close == std::string_view::npos) return;
+    if (open == std::string_view::npos || close == std::string_view::npos) {
+        // No link to tweet: the upload failed as far as the user is concerned.
+        sendDidFailWithError(SHR::errorWithDescription(SHRLocalizedString("There was an error while sharing")));
+        return;
+    }
     std::string link(reply.substr(open + 5, close - open - 5));
     item()->setCustomValueForKey(
         ns::str(ns::format("%@ %@", textOrEmpty(item()->customValueForKey("status")), link)), "status");
