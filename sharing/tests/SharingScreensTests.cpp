@@ -844,6 +844,11 @@ TEST_F(FormTest, LargeTextFieldFollowsTheKeyboardAndCountsCharacters) {
     ASSERT_TRUE(form->counter());
     EXPECT_EQ(form->counter()->text(), "Image + 5");
     EXPECT_TRUE(form->navigationItem()->rightBarButtonItem()->isEnabled());
+    // The counter keeps to the bottom right corner when the screen widens.
+    ui::Rect wide = v->frame();
+    wide.size.width += 160;
+    v->setFrame(wide);
+    EXPECT_EQ(form->counter()->frame().maxX(), form->textView()->frame().width() - 15);
     ui::Driver driver(clock);
     ASSERT_TRUE(driver.typeText("", std::string(6, 'b')));
     EXPECT_EQ(form->counter()->text(), "Image  -1");  // "Image %@ " with an empty fill
