@@ -315,7 +315,8 @@ void MenuViewController_iPad::EnviarMail(const ns::Notification& n) {
 }
 
 void MenuViewController_iPad::mailComposeControllerDidFinishWithResult(mail::MailComposeViewController* controller,
-                                                                       mail::MailComposeResult, ns::Error*) {
+                                                                       mail::MailComposeResult result, ns::Error*) {
+    if (result == mail::MailComposeResult::Failed) return;  // the composer stays with its alert
     if (controller) controller->dismissViewControllerAnimated(true);
 }
 

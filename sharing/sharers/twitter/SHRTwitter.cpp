@@ -424,8 +424,9 @@ void SHRTwitter::sendImageTicketDidFinishWithData(OAServiceTicket* ticket, ns::D
     size_t open = findNoCase(reply, "<url>");
     size_t close = open == std::string_view::npos ? open : findNoCase(reply, "</url>", open + 5);
     if (open == std::string_view::npos || close == std::string_view::npos) {
-        // No link to tweet: the upload failed as far as the user is concerned.
-        sendDidFailWithError(SHR::errorWithDescription(SHRLocalizedString("There was an error while sharing")));
+        // The image host answered without the picture's link: the tweet
+        // cannot be made, and the send must still end.
+        sendDidFailWithError(SHR::error("%@", SHRLocalizedString("There was an error while sharing")));
         return;
     }
     std::string link(reply.substr(open + 5, close - open - 5));
