@@ -166,11 +166,53 @@ TEST_F(CentreTest, KeychainStorage) {
     EXPECT_EQ(accounts->count(), 1u);
     SHR::removeAuthValueForKeyForSharer("accessKey", "SHRTwitter");
     EXPECT_FALSE(SHR::getAuthValueForKeyForSharer("accessKey", "SHRTwitter"));
+
+    // The keychain's limits, at and one past: a refused value is reported and
+    // the value stored before it is kept.
+    struct Case {
+        size_t secretBytes, accountBytes;
+        bool stored;
+    } cases[] = {
+        {sec::kMaxSecretLength, 4, true},
+        {sec::kMaxSecretLength + 1, 4, false},
+        {1, sec::kMaxKeyLength, true},
+        {1, sec::kMaxKeyLength + 1, false},
+    };
+    auto svc = ns::str("svc");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.secretBytes) + "/" + std::to_string(c.accountBytes));
+        auto account = ns::str(std::string(c.accountBytes, 'a'));
+        bool accountFits = c.accountBytes <= sec::kMaxKeyLength;
+        EXPECT_EQ(KeychainStore::setPassword(ns::str("old").get(), svc.get(), account.get()), accountFits);
+        error = nullptr;
+        EXPECT_EQ(KeychainStore::setPassword(ns::str(std::string(c.secretBytes, 's')).get(), svc.get(), account.get(),
+                                             &error),
+                  c.stored);
+        auto now = KeychainStore::passwordForService(svc.get(), account.get());
+        if (c.stored) {
+            EXPECT_FALSE(error);
+            ASSERT_TRUE(now);
+            EXPECT_EQ(now->length(), c.secretBytes);
+            continue;
+        }
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->code(), sec::kStatusParam);
+        if (accountFits) {
+            ASSERT_TRUE(now);
+            EXPECT_EQ(now->utf8(), "old");
+        }
+    }
 }
 
 TEST(SharingTextTest, EncodingHelpers) {
     EXPECT_EQ(SHREncode(ns::str("a &amp; b&c d").get()), "a%20%26%20b%26c%20d");
     EXPECT_EQ(SHREncode(static_cast<const ns::String*>(nullptr)), "");
+    // Every reserved character is escaped, so "+" and "=" do not turn into
+    // a blank or a second pair when the body is read back.
+    EXPECT_EQ(SHREncode(ns::str("c++ = 1?#/@:%~").get()), "c%2B%2B%20%3D%201%3F%23%2F%40%3A%25~");
+    // Credentials go exactly as typed: no entity is rewritten.
+    EXPECT_EQ(SHREncodeCredential(ns::str("a&amp;b+\xC3\xBC").get()), "a%26amp%3Bb%2B%C3%BC");
+    EXPECT_EQ(SHREncodeCredential(nullptr), "");
     EXPECT_EQ(SHREncodeURL(nullptr), "");
     EXPECT_EQ(SHREncodeURL(ns::URL::URLWithString("http://a.b/c?d=e&f=%20").get()),
               "http%3A%2F%2Fa.b%2Fc%3Fd%3De%26f%3D%2520");
