@@ -343,6 +343,11 @@ TEST(HTTPAuthentication, ProxyAndUnsupported) {
     p->applyCredentials(*req, "u", "p");
     EXPECT_TRUE(req->headers().contains("Proxy-Authorization"));
     EXPECT_FALSE(req->headers().contains("Authorization"));
+    // Another answer than 401 or 407 changes nothing; the proxy's second 407 refuses.
+    p->updateFromResponse(*challenge(403, "Proxy-Authenticate", {"Basic realm=\"p\""}));
+    EXPECT_TRUE(p->isValid());
+    p->updateFromResponse(*challenge(407, "Proxy-Authenticate", {"Basic realm=\"p\""}));
+    EXPECT_FALSE(p->isValid());
     EXPECT_FALSE(net::HTTPAuthentication::authenticationFromResponse(*challenge(401, "WWW-Authenticate", {"Negotiate"})));
     EXPECT_FALSE(net::HTTPAuthentication::authenticationFromResponse(*challenge(401, "X", {})));
 }

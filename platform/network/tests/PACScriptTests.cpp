@@ -1,7 +1,10 @@
 #include "platform/network/PACScript.h"
 
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
 #include <sys/wait.h>
 
 #include <cerrno>
@@ -28,6 +31,28 @@ TEST(PACScript, AnswersFromTheScriptWithHelpers) {
               "PROXY media-proxy:3128");
     EXPECT_EQ(*PACScript::evaluateSynchronously(script, "http://10.1.2.3/", "10.1.2.3", 5, &err),
               "SOCKS5 socks.example:1080; DIRECT");
+    // The host helpers answer from this machine: its first IPv4 address
+    // that is not a loopback one (or 127.0.0.1), and names looked up.
+    std::string mine = "127.0.0.1";
+    ifaddrs* list = nullptr;
+    ASSERT_EQ(::getifaddrs(&list), 0);
+    for (ifaddrs* p = list; p; p = p->ifa_next) {
+        if (!p->ifa_addr || p->ifa_addr->sa_family != AF_INET) continue;
+        char buf[INET_ADDRSTRLEN];
+        ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(p->ifa_addr)->sin_addr, buf, sizeof buf);
+        if (std::string_view(buf).substr(0, 4) != "127.") {
+            mine = buf;
+            break;
+        }
+    }
+    ::freeifaddrs(list);
+    EXPECT_EQ(PACScript::evaluateSynchronously("function FindProxyForURL(u, h) { return myIpAddress(); }", "http://a/", "a",
+                                               5, &err),
+              mine);
+    EXPECT_EQ(PACScript::evaluateSynchronously(
+                  "function FindProxyForURL(u, h) { return dnsResolve(h) + ',' + isResolvable('no-such-host.invalid'); }",
+                  "http://localhost/", "localhost", 5, &err),
+              "127.0.0.1,false");
     // A longer answer is cut at its limit.
     for (size_t length : {PACScript::kMaxResultBytes, PACScript::kMaxResultBytes + 1}) {
         auto big = PACScript::evaluateSynchronously(

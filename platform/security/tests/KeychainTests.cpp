@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <pthread.h>
 #include <signal.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -366,6 +367,14 @@ TEST_F(KeychainTest, AnotherHolderOfTheFileLockIsWaitedFor) {
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_FALSE(done);  // still waiting for the lock
+    // A signal that interrupts the wait does not end it.
+    struct sigaction quiet{}, saved{};
+    quiet.sa_handler = [](int) {};
+    ::sigaction(SIGUSR1, &quiet, &saved);  // no SA_RESTART: the wait sees EINTR
+    ::pthread_kill(writer.native_handle(), SIGUSR1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(done);
+    ::sigaction(SIGUSR1, &saved, nullptr);
     ::close(fd);
     writer.join();
     EXPECT_TRUE(done);
