@@ -200,40 +200,45 @@ TEST_F(SimulatorTest, SheetsAndFieldsCanBeLeftAndClearedAndCoversAreNamed) {
     Outcome r = korvel("tablet",
                        "wait 3\n"
                        "tap Experience\n"  // 2: under the sign-up form
+                       "back\n"            // 3: likewise
                        "tap No, thanks\nwait 1\n"
                        "tap About you\n"
                        "tap Search\n"
-                       "tap Info\n"  // 7: under the search sheet
+                       "tap Info\n"  // 8: under the search sheet
                        "type zzz\nclear\ntype tell\n"
                        "screen\n"
                        "tap Cancel\n"
                        "tap Search\n"
                        "type zzz\nreturn\n"
-                       "type x\n"  // 16: while "No data" shows
-                       "back\n"    // 17: likewise
+                       "type x\n"  // 17: while "No data" shows
+                       "back\n"    // 18: likewise
                        "alert OK\n"
                        "back\n"    // the sheet closes as its Cancel would
                        "tap Practice\ntap Groups\ntap Add new group (swipe to delete)\n"
                        "tap Answer length\n"  // the last card: the list scrolls to it
                        "tap Save\nscreen\nalert OK\n"
                        "back\n"
+                       "tap Full card\nback\n"  // the full card closes as its Close does
                        "screen\n");
     EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_TRUE(has(r.out, "error: line 2: tap Experience: button \"Experience\" is covered by the sign-up form\n"))
         << r.out;
-    EXPECT_TRUE(has(r.out, "error: line 7: tap Info: button \"Info\" is covered by the Search sheet\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "error: line 3: back: the way back is covered by the sign-up form; answer it first\n"))
+        << r.out;
+    EXPECT_TRUE(has(r.out, "error: line 8: tap Info: button \"Info\" is covered by the Search sheet\n")) << r.out;
     EXPECT_TRUE(has(r.out, "Search (Search): tell|____ [Cancel]\n")) << r.out;
-    EXPECT_TRUE(has(r.out, "error: line 16: type x: the alert \"No data\" is showing; text goes nowhere\n")) << r.out;
-    EXPECT_TRUE(has(r.out, "error: line 17: back: the alert \"No data\" is showing; answer it with: alert BUTTON\n"))
+    EXPECT_TRUE(has(r.out, "error: line 17: type x: the alert \"No data\" is showing; text goes nowhere\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "error: line 18: back: the alert \"No data\" is showing; answer it with: alert BUTTON\n"))
         << r.out;
     size_t errors = 0;
     for (size_t at = r.out.find("error:"); at != std::string::npos; at = r.out.find("error:", at + 1)) ++errors;
-    EXPECT_EQ(errors, 4u) << r.out;
+    EXPECT_EQ(errors, 5u) << r.out;
     // Save was in reach after the list scrolled: its "Group Name" alert came.
     EXPECT_TRUE(has(r.out, "Please choose a name for this group.")) << r.out;
     std::string last = r.out.substr(r.out.rfind("[Interview]"));
     EXPECT_FALSE(has(last, "---- sheet")) << last;
     EXPECT_TRUE(has(last, "add new group (swipe to delete) >")) << last;
+    EXPECT_FALSE(has(last, "[Close]")) << last;
 }
 
 TEST_F(SimulatorTest, PhoneRowsAndTabsUnderTheSignUpFormAndTheTextSizeOfAPinchedPage) {
