@@ -301,8 +301,8 @@ TEST_F(SimulatorTest, HelpAndBadOptions) {
     EXPECT_EQ(help.status, 0);
     const std::string& out = help.out;
     for (const char* word : {"--idiom", "--home", "--bundle", "--script", "screen", "tap TEXT", "back", "link HREF",
-                             "pinch in|out", "swipe left|right", "type TEXT", "alert TEXT", "rotate", "wait SECONDS",
-                             "quit"})
+                             "pinch in|out", "swipe left|right", "type TEXT", "clear [FIELD]", "alert TEXT", "rotate",
+                             "wait SECONDS", "quit"})
         EXPECT_TRUE(has(out, word)) << word;
     Outcome r = korvel("watch", "");
     EXPECT_EQ(r.status, 2) << r.out;
