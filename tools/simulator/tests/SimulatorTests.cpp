@@ -30,6 +30,11 @@ protected:
         return testsupport::runCommand(cmd);
     }
     static bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+    static std::string repeated(const std::string& piece, size_t n) {
+        std::string out;
+        while (n--) out += piece;
+        return out;
+    }
     testsupport::TempDir tmp{"korvel-test"};
     const std::string dir = tmp.path();
 };
@@ -123,7 +128,8 @@ TEST_F(SimulatorTest, AFailedCommandIsOneLineAndTheScriptEndsWithStatusOne) {
                    "tap Rate this app\n"
                    "alert Rate it\n"
                    "tapat 400,5\n"
-                   "tap " + std::string(300, 'x') + "\n");
+                   "tap " + std::string(300, 'x') + "\n"
+                   "tap " + repeated("\u00e9", 150) + "\n");
     EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_TRUE(has(r.out, "error: line 9: tapat 400,5: the point 400,5 is off the screen (x from 0 to 320, y from 0 to "
                            "480)\n"))
@@ -134,6 +140,7 @@ TEST_F(SimulatorTest, AFailedCommandIsOneLineAndTheScriptEndsWithStatusOne) {
     ASSERT_NE(longLine, std::string::npos) << r.out;
     EXPECT_EQ(r.out.substr(longLine, r.out.find('\n', longLine) - longLine),
               "error: line 10: tap " + std::string(96, 'x') + "...: nothing called \"" + cut + "\" on the screen");
+    EXPECT_TRUE(has(r.out, "nothing called \"" + repeated("\u00e9", 100) + "...\" on the screen\n")) << r.out;
     EXPECT_TRUE(has(r.out, "error: line 2: tap Nothing like this: nothing called \"Nothing like this\" on the screen\n"))
         << r.out;
     EXPECT_TRUE(has(r.out, "error: line 3: frobnicate: unknown command")) << r.out;
@@ -149,6 +156,7 @@ TEST_F(SimulatorTest, TypedTextKeepsItsBlanksBadWaitsAreRefusedAndSetAsideFilesA
                        "wait -2\n"
                        "wait 0x10\n"
                        "wait 1e3\n"
+                       "wait .\n"
                        "wait 4\n"
                        "tap Name\n"
                        "type    \r\n"
@@ -162,6 +170,7 @@ TEST_F(SimulatorTest, TypedTextKeepsItsBlanksBadWaitsAreRefusedAndSetAsideFilesA
     EXPECT_TRUE(has(r.out, "error: line 2: wait -2: wait SECONDS (a number from 0 to 86400)\n")) << r.out;
     EXPECT_TRUE(has(r.out, "error: line 3: wait 0x10: wait SECONDS (a number from 0 to 86400)\n")) << r.out;
     EXPECT_TRUE(has(r.out, "error: line 4: wait 1e3: wait SECONDS (a number from 0 to 86400)\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "error: line 5: wait .: wait SECONDS (a number from 0 to 86400)\n")) << r.out;
     EXPECT_TRUE(has(r.out, "Name:    |____")) << r.out;  // three blanks typed
     // Told once: the next run knows the file.
     Outcome again = korvel("phone", "screen\n");
@@ -188,7 +197,7 @@ TEST_F(SimulatorTest, TabletFormsCanBeAnsweredAfterTurningEitherWay) {
                        "rotate landscape\n"
                        "tap Sign up\n"
                        "rotate portrait\n"
-                       "tap Send\nalert Accept\n"
+                       "tap send\nalert Accept\n"  // names are found without regard to case too
                        "tap No, thanks\nwait 1\n"
                        "screen\n");
     EXPECT_EQ(r.status, 0) << r.out;
