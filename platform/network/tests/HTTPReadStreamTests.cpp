@@ -609,6 +609,23 @@ TEST_F(TLSStreamTest, OldVersionsAndRenegotiationAreRefused) {
     EXPECT_EQ(o.error->code(), net::kTLSProtocolError);
     EXPECT_NE(o.error->localizedDescription().find("renegotiate"), std::string::npos) << o.error->description();
     EXPECT_FALSE(net::isDroppedConnection(o.error.get()));
+
+    // Bytes that are no TLS record, once the session runs: a TLS error, not
+    // a dropped connection worth sending the request again for.
+    VersionedTLSServer garbling(*certs_, TLS1_2_VERSION, TLS1_3_VERSION, [](SSL* ssl) {
+        char c;
+        std::string head;
+        while (head.find("\r\n\r\n") == std::string::npos && SSL_read(ssl, &c, 1) == 1) head += c;
+        const std::string junk(64, '\x42');
+        (void)!::write(SSL_get_fd(ssl), junk.data(), junk.size());
+        ::usleep(200000);  // the client reads the junk before the close
+    });
+    auto g = get(garbling.url());
+    g->setTLSSettings(trust);
+    auto bad = run(g);
+    ASSERT_TRUE(bad.error);
+    EXPECT_EQ(bad.error->domain(), net::kTLSErrorDomain) << bad.error->description();
+    EXPECT_FALSE(net::isDroppedConnection(bad.error.get()));
 }
 
 TEST_F(TLSStreamTest, TestCAIsTrustedWhenGivenAndNamesAreChecked) {
