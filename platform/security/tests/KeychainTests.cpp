@@ -143,6 +143,13 @@ TEST_F(KeychainTest, FolderAndFileArePrivate) {
         std::string name = entry.path().filename();
         EXPECT_TRUE(name == "keychain.db" || name == "keychain.db.lock") << name;
     }
+    // A named temporary copy of this keychain goes at the next operation,
+    // even a read (the lock keeps every saver out); another file's stays.
+    const std::string folder = root_ + "/Library/Keychains/";
+    std::ofstream(folder + ".keychain.db.tmp." + std::to_string(::getpid()) + ".7.0123abcd") << "copy of a secret";
+    std::ofstream(folder + ".other.db.tmp.1.7.0123abcd") << "x";
+    EXPECT_EQ(kc.findGenericPassword("svc", "acct", nullptr), kStatusSuccess);
+    EXPECT_EQ(folderEntries(), (std::set<std::string>{"keychain.db", "keychain.db.lock", ".other.db.tmp.1.7.0123abcd"}));
 }
 
 TEST_F(KeychainTest, DefaultPathIsUnderTheHomeLibrary) {
