@@ -352,6 +352,9 @@ TEST_F(KeychainTest, FileSizeAtItsLimitAndOnePast) {
     EXPECT_EQ(kc.setGenericPassword("s", "a63", std::string(kMaxSecretLength - kFraming + 1, 'y')), kStatusAllocate);
     EXPECT_EQ(kc.findGenericPassword("s", "a63", nullptr), kStatusSuccess);
     EXPECT_TRUE(kc.corruptFilesMovedAside().empty());
+    ASSERT_EQ(log_.size(), 1u);  // the refusal is logged, without the secret
+    EXPECT_NE(log_[0].find("would grow past"), std::string::npos) << log_[0];
+    EXPECT_EQ(log_[0].find("yyyy"), std::string::npos);
     EXPECT_EQ(kc.setGenericPassword("s", "a63", std::string(kMaxSecretLength - kFraming, 'y')), kStatusSuccess);
     // A file one byte past the limit cannot have come from a save: it is set aside.
     ASSERT_TRUE(ns::writeFileAtomically(path_, file(1), nullptr, 0600));
