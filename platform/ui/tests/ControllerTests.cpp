@@ -161,6 +161,14 @@ TEST_F(ControllerTest, TabBarSelectsAndTellsItsDelegate) {
     one->pushViewController(ns::make<Logged>("deep", &log), false);
     tabs->userSelectTab(0);
     EXPECT_EQ(one->viewControllers().size(), 1u);
+
+    // The same controllers may be set again, in another order, keeping the
+    // selected one; a controller that belongs to another tab bar may not.
+    tabs->setViewControllers({two, one});
+    EXPECT_EQ(tabs->selectedIndex(), 1u);
+    auto other = ns::make<TabBarController>();
+    EXPECT_THROW(other->setViewControllers({two}), ns::Exception);
+    EXPECT_THROW(other->setViewControllers({nullptr}), ns::Exception);
 }
 
 TEST_F(ControllerTest, ModalPresentationCoversAndReturns) {

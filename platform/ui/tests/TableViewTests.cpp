@@ -68,6 +68,14 @@ TEST_F(TableTest, AsksItsDataSourceLazilyForVisibleRows) {
     EXPECT_EQ(src->made, 3);
     EXPECT_EQ(table->contentSize().height, 20 * 44);
     EXPECT_EQ(table->cellForRowAtIndexPath({0, 10}), nullptr);
+    // Reloading rows asks again for the visible ones and skips the others.
+    src->rows[0][1] = "changed";
+    src->rows[0][15] = "unseen";
+    table->reloadRowsAtIndexPaths({{0, 1}, {0, 15}}, TableViewRowAnimation::Fade);
+    cells = table->visibleCells();
+    ASSERT_EQ(cells.size(), 3u);
+    EXPECT_EQ(cells[1]->textLabel()->text(), "changed");
+    EXPECT_EQ(src->cellCalls, 4);
 }
 
 TEST_F(TableTest, CellsScrolledAwayAreReused) {
@@ -96,6 +104,7 @@ TEST_F(TableTest, SectionsAndHeaders) {
     src->headers = {"First", "Second"};
     auto table = TableView::make(makeRect(0, 0, 320, 480));
     table->setDataSource(src.get());
+    EXPECT_EQ(table->indexPathForRowAtPoint({5, 22 + 10}), (IndexPath{0, 0}));  // counted on first use
     EXPECT_EQ(table->numberOfSections(), 2);
     EXPECT_EQ(table->numberOfRowsInSection(1), 2);
     EXPECT_EQ(table->headerTitleForSection(1), "Second");
