@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 
 #include "testsupport/Command.h"
@@ -344,6 +345,17 @@ protected:
     std::ostringstream out;
     int done = 0;
 };
+
+TEST_F(TerminalSessionTest, SetAsideFilesAreLookedForEverywhereButTheOutbox) {
+    for (const char* f : {"Documents/b.plist.corrupt-1", "Library/Outbox/c.corrupt-2", "Outbox/a.corrupt-1",
+                          "Documents/.corrupt-hidden", "Documents/plain.plist"}) {
+        fs::path p = fs::path(dir) / "home" / f;
+        fs::create_directories(p.parent_path());
+        std::ofstream(p) << "x";
+    }
+    EXPECT_EQ(simulator::Simulator::setAsideFiles(),
+              (std::set<std::string>{"Documents/b.plist.corrupt-1", "Library/Outbox/c.corrupt-2"}));
+}
 
 TEST_F(TerminalSessionTest, WaitLetsTheTimePassBeforeTheLinesAfterItEvenWhenTheInputHasEnded) {
     session->start();
