@@ -121,6 +121,21 @@ TEST_F(ControllerTest, PopToRootSkipsTheMiddle) {
     auto popped = nav->popToRootViewControllerAnimated(true);
     EXPECT_EQ(popped.size(), 2u);
     EXPECT_EQ(log.joined(), "t:willDisappear,r:willAppear,t:didDisappear,r:didAppear");
+
+    // A stack set whole: a controller taken off leaves a view that lives
+    // elsewhere where it is, and one never shown is not loaded for it.
+    auto elsewhere = View::make(makeRect(0, 0, 10, 10));
+    elsewhere->addSubview(ns::Ref<View>(popped[0]->view()));
+    auto never = ns::make<Logged>("never", &log);
+    ns::Ref<ViewController> top(nav->topViewController());
+    nav->setViewControllers({never, popped[0], top}, false);
+    nav->setViewControllers({top}, false);
+    EXPECT_EQ(popped[0]->view()->superview(), elsewhere.get());
+    EXPECT_FALSE(never->isViewLoaded());
+    // A stack set on a controller that was never shown loads no view.
+    auto hidden = NavigationController::withRoot(ns::make<Logged>("h", &log));
+    hidden->setViewControllers({ns::make<Logged>("h2", &log)}, false);
+    EXPECT_FALSE(hidden->isViewLoaded());
 }
 
 struct TabWatcher : ns::Object, TabBarControllerDelegate {

@@ -401,6 +401,9 @@ TEST_F(TerminalSessionTest, LinesPipedInRunInOrderWhileACommandRunsTheLoopAgain)
     for (int turn = 0; turn < 50 && !session->isDone(); ++turn) ns::RunLoop::main()->runOnce();
     EXPECT_EQ(done, 1);
     EXPECT_TRUE(has(out.str(), "error: back:")) << out.str();  // carried out after "screen", before "quit"
+    // Nothing runs after "quit": the prompt after "back" ends the output.
+    const std::string text = out.str();
+    EXPECT_TRUE(text.size() > 2 && text.compare(text.size() - 2, 2, "> ") == 0) << text;
     session.reset();  // stops watching the pipe
     ::close(fds[0]);
 }
