@@ -325,6 +325,13 @@ TEST_F(DriverTest, CommandsDriveTheScreenAndReportMistakes) {
     EXPECT_TRUE(driver.perform("lift 1").ok);
     EXPECT_TRUE(driver.perform("lift").ok);
     EXPECT_FALSE(driver.perform("lift").ok);
+    // At most ten fingers.
+    std::string fingers = "touch";
+    for (int i = 1; i <= 10; ++i) fingers += " " + std::to_string(10 * i) + ",100";
+    EXPECT_TRUE(driver.perform(fingers).ok);
+    EXPECT_TRUE(driver.perform("lift").ok);
+    EXPECT_FALSE(driver.perform(fingers + " 5,5").ok);
+    EXPECT_EQ(driver.fingersDown(), 0u);
 
     auto r = driver.perform("frobnicate now");
     EXPECT_FALSE(r.ok);

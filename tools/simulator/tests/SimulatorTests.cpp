@@ -248,7 +248,12 @@ TEST_F(SimulatorTest, PhoneRowsAndTabsUnderTheSignUpFormAndTheTextSizeOfAPinched
                        "pinch out 3\n"
                        "screen\n"
                        "pinch in 10\n"
-                       "screen\n");
+                       "screen\n"
+                       "pinch in 0\n"
+                       "pinch in 101\n"
+                       "pinch in 100\n"
+                       "pinch in\n"
+                       "pinch out 1\n");
     EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_TRUE(has(r.out, "error: line 2: tap about you: row \"about you\" is covered by the sign-up form\n")) << r.out;
     EXPECT_TRUE(has(r.out, "error: line 3: tap Tactics: tab \"Tactics\" is covered by the sign-up form\n")) << r.out;
@@ -260,6 +265,13 @@ TEST_F(SimulatorTest, PhoneRowsAndTabsUnderTheSignUpFormAndTheTextSizeOfAPinched
     ASSERT_NE(at14, std::string::npos) << r.out;
     EXPECT_LT(at13, at16);
     EXPECT_LT(at16, at14);
+    // From 1 to 100 steps, one when not given.
+    const char* steps = "pinch in|out [STEPS] (STEPS a whole number from 1 to 100)\n";
+    EXPECT_TRUE(has(r.out, std::string("error: line 13: pinch in 0: ") + steps)) << r.out;
+    EXPECT_TRUE(has(r.out, std::string("error: line 14: pinch in 101: ") + steps)) << r.out;
+    EXPECT_FALSE(has(r.out, "error: line 15:")) << r.out;
+    EXPECT_FALSE(has(r.out, "error: line 16:")) << r.out;
+    EXPECT_FALSE(has(r.out, "error: line 17:")) << r.out;
     // The tablet's pane shows its size too.
     Outcome tablet = korvel("tablet", "wait 3\ntap No, thanks\nwait 1\ntap About you\npinch out 2\nscreen\n",
                             "--home " + dir + "/tablet");
@@ -386,6 +398,12 @@ TEST_F(TerminalSessionTest, QuitEndsTheSessionAndALastLineWithoutLineEndIsCarrie
     EXPECT_TRUE(session->isDone());
     session->feed("wait 1\n");  // nothing more is read
     EXPECT_FALSE(session->isWaiting());
+}
+
+TEST_F(TerminalSessionTest, ExitEndsTheSessionAsQuitDoes) {
+    session->start();
+    session->feed("exit\n");
+    EXPECT_EQ(done, 1);
 }
 
 TEST_F(TerminalSessionTest, LinesPipedInRunInOrderWhileACommandRunsTheLoopAgain) {
