@@ -416,6 +416,16 @@ TEST_F(ControllerTest, AlertsAreRecordedUntilPressedAndKeptAliveMeanwhile) {
     sheet->showInView(nullptr);
     EXPECT_TRUE(sheet->pressButtonWithTitle("Facebook"));
     EXPECT_EQ(log->seen.back(), "sheet2");
+    // Shown from a rect or a bar button as well (the tablet's popovers).
+    auto w = makeWindow();
+    for (int from = 0; from < 2; ++from) {
+        auto popover = ActionSheet::make("From", log.get(), "Cancel", "", {"One"});
+        if (from == 0) popover->showFromRect(makeRect(10, 10, 20, 20), w.get(), true);
+        else popover->showFromBarButtonItem(nullptr, true);
+        EXPECT_EQ(Panel::topPanel(), popover.get()) << from;
+        EXPECT_TRUE(popover->pressButtonWithTitle("Cancel"));
+        EXPECT_EQ(Panel::topPanel(), nullptr);
+    }
 }
 
 }  // namespace

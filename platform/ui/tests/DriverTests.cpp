@@ -155,6 +155,11 @@ TEST_F(DriverTest, RowsBarButtonsAndTabsDriveTheScreens) {
         << s;
     ASSERT_TRUE(driver.tapBarButton("Deck index")) << driver.lastError();
     EXPECT_NE(driver.screen().find("== Deck index =="), std::string::npos);
+    // A row by its place, and a table that is not there.
+    ASSERT_TRUE(driver.tapRowAt({0, 0})) << driver.lastError();
+    EXPECT_NE(driver.screen().find("== <Deck index | Card =="), std::string::npos);
+    ASSERT_TRUE(driver.tapBarButton("Deck index")) << driver.lastError();
+    EXPECT_FALSE(driver.tapRowAt({0, 0}, 5));
     EXPECT_FALSE(driver.tapRow("No such row"));
     EXPECT_FALSE(driver.tapBarButton("Nothing"));
     ASSERT_TRUE(driver.tapTab("More"));
