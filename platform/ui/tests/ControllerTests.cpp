@@ -181,8 +181,13 @@ TEST_F(ControllerTest, TabBarSelectsAndTellsItsDelegate) {
     // selected one; a controller that belongs to another tab bar may not.
     tabs->setViewControllers({two, one});
     EXPECT_EQ(tabs->selectedIndex(), 1u);
+    // New controllers: the first is shown in place of the old ones.
+    auto three = ns::make<Logged>("three", &log);
+    tabs->setViewControllers({three});
+    EXPECT_EQ(three->view()->superview(), tabs->view());
+    EXPECT_EQ(one->view()->superview(), nullptr);
     auto other = ns::make<TabBarController>();
-    EXPECT_THROW(other->setViewControllers({two}), ns::Exception);
+    EXPECT_THROW(other->setViewControllers({three}), ns::Exception);
     EXPECT_THROW(other->setViewControllers({nullptr}), ns::Exception);
 }
 
