@@ -202,6 +202,14 @@ TEST_F(MailTest, HeaderInjectionAndMissingRecipientsFailWithoutWriting) {
     EXPECT_EQ(bad->send(), "");
     EXPECT_FALSE(std::filesystem::exists(home.path() + "/Outbox") &&
                  !std::filesystem::is_empty(home.path() + "/Outbox"));
+    // The reason reaches the delegate (and the alert) in words.
+    auto large = MailComposeViewController::make();
+    large->setMailComposeDelegate(watcher.get());
+    large->setToRecipients({"ok@example.com"});
+    large->addAttachmentData(ns::Data::make(std::string(kMaxAttachmentBytes + 1, 'x')), "text/plain", "big.txt");
+    EXPECT_EQ(large->send(), "");
+    ASSERT_TRUE(watcher->error);
+    EXPECT_EQ(watcher->error->localizedDescription(), "The attachments are too large.");
 }
 
 TEST_F(MailTest, CancelAndDraftAndTheAccountSetting) {
@@ -294,6 +302,9 @@ TEST_F(MailTest, RefusedAddressesAndAnUnwritableOutboxKeepTheComposerWithAnAlert
          "Cannot Send Mail|The address \u201Cj\xC3\xB6" "e@ex\xC3\xA4" "mple.com\u201D cannot be used"},
         {"not an address", "friend at example.org", [] { return true; },
          "Cannot Send Mail|\u201C" "friend at example.org\u201D is not a valid e-mail address."},
+        // A name outside ASCII is fine; what is wrong here is the address.
+        {"name outside ASCII, bad address", "J\xC3\xB6 <friend at example.org>", [] { return true; },
+         "Cannot Send Mail|\u201CJ\xC3\xB6 <friend at example.org>\u201D is not a valid e-mail address."},
         {"full outbox", "friend@example.org", [&] { disk.fill(); return true; },
          std::string("Cannot Send Mail|The message could not be saved: ") +
              (disk.isTmpfs() ? "No space left on device" : "File too large")},

@@ -184,11 +184,18 @@ TEST_F(DriverTest, ButtonTapsAreTouchesThroughTheWindow) {
     EXPECT_EQ(Panel::topPanel(), nullptr);
     EXPECT_FALSE(driver.pressAlertButton("Accept"));
 
-    // A view laid over the button takes the touch instead.
+    // A view laid over the button takes the touch instead, and the refusal
+    // names it as a person would.
     auto cover = View::make(makeRect(0, 0, 320, 480));
     card->view()->addSubview(cover);
     EXPECT_FALSE(driver.tapButton("Share"));
-    EXPECT_NE(driver.lastError().find("covered"), std::string::npos);
+    EXPECT_EQ(driver.lastError(), "button \"Share\" is covered by another view");
+    cover->setCoverName("the test form");
+    EXPECT_FALSE(driver.tapButton("Share"));
+    EXPECT_EQ(driver.lastError(), "button \"Share\" is covered by the test form");
+    EXPECT_EQ(driver.lastFailure(), Driver::Failure::Refused);
+    auto loose = View::make(makeRect(0, 0, 10, 10));
+    EXPECT_EQ(driver.obstruction(loose.get(), {5, 5}), "not on the screen");
 }
 
 TEST_F(DriverTest, NothingUnderAModalScreenOrSheetTakesTaps) {
