@@ -155,6 +155,11 @@ TEST_F(DriverTest, RowsBarButtonsAndTabsDriveTheScreens) {
         << s;
     ASSERT_TRUE(driver.tapBarButton("Deck index")) << driver.lastError();
     EXPECT_NE(driver.screen().find("== Deck index =="), std::string::npos);
+    // A row by its place, and a table that is not there.
+    ASSERT_TRUE(driver.tapRowAt({0, 0})) << driver.lastError();
+    EXPECT_NE(driver.screen().find("== <Deck index | Card =="), std::string::npos);
+    ASSERT_TRUE(driver.tapBarButton("Deck index")) << driver.lastError();
+    EXPECT_FALSE(driver.tapRowAt({0, 0}, 5));
     EXPECT_FALSE(driver.tapRow("No such row"));
     EXPECT_FALSE(driver.tapBarButton("Nothing"));
     ASSERT_TRUE(driver.tapTab("More"));
@@ -332,6 +337,13 @@ TEST_F(DriverTest, CommandsDriveTheScreenAndReportMistakes) {
     EXPECT_TRUE(driver.perform("lift 1").ok);
     EXPECT_TRUE(driver.perform("lift").ok);
     EXPECT_FALSE(driver.perform("lift").ok);
+    // At most ten fingers.
+    std::string fingers = "touch";
+    for (int i = 1; i <= 10; ++i) fingers += " " + std::to_string(10 * i) + ",100";
+    EXPECT_TRUE(driver.perform(fingers).ok);
+    EXPECT_TRUE(driver.perform("lift").ok);
+    EXPECT_FALSE(driver.perform(fingers + " 5,5").ok);
+    EXPECT_EQ(driver.fingersDown(), 0u);
 
     auto r = driver.perform("frobnicate now");
     EXPECT_FALSE(r.ok);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 
 #include "testsupport/Command.h"
@@ -261,7 +262,12 @@ TEST_F(SimulatorTest, PhoneRowsAndTabsUnderTheSignUpFormAndTheTextSizeOfAPinched
                        "pinch out 3\n"
                        "screen\n"
                        "pinch in 10\n"
-                       "screen\n");
+                       "screen\n"
+                       "pinch in 0\n"
+                       "pinch in 101\n"
+                       "pinch in 100\n"
+                       "pinch in\n"
+                       "pinch out 1\n");
     EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_TRUE(has(r.out, "error: line 2: tap about you: row \"about you\" is covered by the sign-up form\n")) << r.out;
     EXPECT_TRUE(has(r.out, "error: line 3: tap Tactics: tab \"Tactics\" is covered by the sign-up form\n")) << r.out;
@@ -273,6 +279,13 @@ TEST_F(SimulatorTest, PhoneRowsAndTabsUnderTheSignUpFormAndTheTextSizeOfAPinched
     ASSERT_NE(at14, std::string::npos) << r.out;
     EXPECT_LT(at13, at16);
     EXPECT_LT(at16, at14);
+    // From 1 to 100 steps, one when not given.
+    const char* steps = "pinch in|out [STEPS] (STEPS a whole number from 1 to 100)\n";
+    EXPECT_TRUE(has(r.out, std::string("error: line 13: pinch in 0: ") + steps)) << r.out;
+    EXPECT_TRUE(has(r.out, std::string("error: line 14: pinch in 101: ") + steps)) << r.out;
+    EXPECT_FALSE(has(r.out, "error: line 15:")) << r.out;
+    EXPECT_FALSE(has(r.out, "error: line 16:")) << r.out;
+    EXPECT_FALSE(has(r.out, "error: line 17:")) << r.out;
     // The tablet's pane shows its size too.
     Outcome tablet = korvel("tablet", "wait 3\ntap No, thanks\nwait 1\ntap About you\npinch out 2\nscreen\n",
                             "--home " + dir + "/tablet");
@@ -359,6 +372,17 @@ protected:
     int done = 0;
 };
 
+TEST_F(TerminalSessionTest, SetAsideFilesAreLookedForEverywhereButTheOutbox) {
+    for (const char* f : {"Documents/b.plist.corrupt-1", "Library/Outbox/c.corrupt-2", "Outbox/a.corrupt-1",
+                          "Documents/.corrupt-hidden", "Documents/plain.plist"}) {
+        fs::path p = fs::path(dir) / "home" / f;
+        fs::create_directories(p.parent_path());
+        std::ofstream(p) << "x";
+    }
+    EXPECT_EQ(simulator::Simulator::setAsideFiles(),
+              (std::set<std::string>{"Documents/b.plist.corrupt-1", "Library/Outbox/c.corrupt-2"}));
+}
+
 TEST_F(TerminalSessionTest, WaitLetsTheTimePassBeforeTheLinesAfterItEvenWhenTheInputHasEnded) {
     session->start();
     session->feed("wait nan\nwait 5\nscr");
@@ -390,6 +414,12 @@ TEST_F(TerminalSessionTest, QuitEndsTheSessionAndALastLineWithoutLineEndIsCarrie
     EXPECT_FALSE(session->isWaiting());
 }
 
+TEST_F(TerminalSessionTest, ExitEndsTheSessionAsQuitDoes) {
+    session->start();
+    session->feed("exit\n");
+    EXPECT_EQ(done, 1);
+}
+
 TEST_F(TerminalSessionTest, LinesPipedInRunInOrderWhileACommandRunsTheLoopAgain) {
     // The simulator lets the app settle by running the main loop, so the
     // rest of the pipe (and its end) is read while "screen" still runs.
@@ -403,6 +433,9 @@ TEST_F(TerminalSessionTest, LinesPipedInRunInOrderWhileACommandRunsTheLoopAgain)
     for (int turn = 0; turn < 50 && !session->isDone(); ++turn) ns::RunLoop::main()->runOnce();
     EXPECT_EQ(done, 1);
     EXPECT_TRUE(has(out.str(), "error: back:")) << out.str();  // carried out after "screen", before "quit"
+    // Nothing runs after "quit": the prompt after "back" ends the output.
+    const std::string text = out.str();
+    EXPECT_TRUE(text.size() > 2 && text.compare(text.size() - 2, 2, "> ") == 0) << text;
     session.reset();  // stops watching the pipe
     ::close(fds[0]);
 }
