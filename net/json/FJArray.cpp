@@ -109,14 +109,14 @@ FJArray::~FJArray() {
                 FJValuePool::poison(number, kPlacedNumberSize);
                 ++gone;
             } else {
-                number->release();
+                FJValuePool::releaseElement(number);
             }
         }
         FJValuePool::releaseCount(this, gone);
         return;
     }
     ns::Object** slots = objects();
-    for (size_t i = 0; i < count_; ++i) slots[i]->release();
+    for (size_t i = 0; i < count_; ++i) FJValuePool::releaseElement(slots[i]);
     if (grown()) std::free(slots);
 }
 

@@ -212,8 +212,8 @@ FJDictionary::~FJDictionary() {
     FJHashTableEntry* entries = table();
     for (size_t i = 0, capacity = this->capacity(); i < capacity; ++i) {
         if (entries[i].key) {
-            entries[i].key->release();
-            entries[i].object->release();
+            FJValuePool::releaseElement(entries[i].key);
+            FJValuePool::releaseElement(entries[i].object);
         }
     }
     if (grown()) std::free(entries);

@@ -687,9 +687,17 @@ inline bool literal(FJParseState& s, const char* rest, size_t n, FJTokenType kin
 }  // namespace
 
 bool FJReadScannedToken(FJParseState& s) {
-    // Most tokens follow directly or after one blank.
+    // Most tokens follow directly or after one blank (as after a colon),
+    // which is stepped over here.
     if (s.atIndex < s.length) {
         uint8_t c = s.input[s.atIndex];
+        if (c == ' ' && s.length - s.atIndex >= 2) {
+            const uint8_t next = s.input[s.atIndex + 1];
+            if (next > ' ' && next != '/' && next < 0x80) {
+                ++s.atIndex;
+                c = next;
+            }
+        }
         if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '/' || c >= 0x80) FJSkipWhitespace(s);
     }
     s.token.value.type = FJValueTypeNone;

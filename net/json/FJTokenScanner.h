@@ -131,6 +131,20 @@ struct FJTokenCacheTag {
     uint16_t parse;
 };
 
+// The key a dictionary member is expected to have, by nesting depth and
+// member index: most documents repeat the shape of their objects, so the key
+// that stood there last is compared with the input before anything is
+// scanned, hashed or looked up. Valid only for the parse numbered `parse`.
+struct FJKeyGuess {
+    ns::Object* key;     // held by the tree of that parse
+    const char* text;    // the key's text, which is also its input text
+    size_t hash;         // the key's hash()
+    uint32_t size;       // text bytes
+    uint16_t parse;      // FJParseState::parse when made, 0 for none
+    bool shared;         // the key came from an earlier parse: counted atomically
+};
+inline constexpr size_t FJKeyGuessCount = 256;
+
 struct FJTokenValue {
     const uint8_t* bytes = nullptr;  // decoded UTF-8 of a string (no quotes)
     size_t size = 0;
@@ -143,6 +157,7 @@ struct FJTokenValue {
         uint64_t bits;
     } number{};
     FJTokenCacheItem* cacheItem = nullptr;
+    bool shared = false;  // the value came from an earlier parse (set by the cache)
 };
 
 struct FJParseToken {
@@ -188,6 +203,7 @@ struct FJParseState {
     // Numbers the parses of this state; values made by the current one are
     // seen by no other thread until it returns.
     uint16_t parse = 0;
+    FJKeyGuess* keyGuesses = nullptr;   // FJKeyGuessCount of them
     // References that repeated keys displaced during the current parse,
     // released when it ends (a displaced value may still be in the cache).
     std::vector<ns::Object*>* displaced = nullptr;

@@ -35,13 +35,39 @@ void FJPooledDecimalNumber::operator delete(FJPooledDecimalNumber* p, std::destr
 }
 
 namespace {
-// Releases of this thread not yet handed to their block.
+// Releases of this thread not yet handed to their block, and the gathered
+// references of shared objects (a direct-mapped table by address).
 struct PendingReleases {
     FJValuePool::Block* block = nullptr;
     int64_t count = 0;
     int batches = 0;  // ReleaseBatch objects alive on this thread
+    static constexpr size_t kDeferredSlots = 256;
+    static size_t slotOf(const ns::Object* o) {
+        return static_cast<size_t>((reinterpret_cast<uintptr_t>(o) * 0x9E3779B97F4A7C15ull) >> 56);
+    }
+    struct Deferred {
+        const ns::Object* object;
+        uint32_t references;
+    };
+    Deferred deferred[kDeferredSlots] = {};
+    size_t deferredCount = 0;
 };
 thread_local PendingReleases pending;
+
+// Lets every gathered reference go (inside a batch). Letting an object go
+// may destroy it, and a collection destroyed so gathers again: each slot is
+// emptied before its object is let go, and the table is swept until empty.
+void releaseDeferred() {
+    while (pending.deferredCount != 0) {
+        for (size_t i = 0; i < PendingReleases::kDeferredSlots; ++i) {
+            PendingReleases::Deferred d = pending.deferred[i];
+            if (!d.object) continue;
+            pending.deferred[i] = {};
+            --pending.deferredCount;
+            d.object->releaseReferences(d.references);
+        }
+    }
+}
 }  // namespace
 
 void FJValuePool::handOver() {
@@ -49,6 +75,23 @@ void FJValuePool::handOver() {
         std::free(pending.block);
     pending.block = nullptr;
     pending.count = 0;
+}
+
+void FJValuePool::deferRelease(const ns::Object* o) {
+    if (pending.batches == 0) {
+        o->release();
+        return;
+    }
+    PendingReleases::Deferred& d =
+        pending.deferred[PendingReleases::slotOf(o)];
+    if (d.object == o && d.references < UINT32_MAX) {
+        ++d.references;
+        return;
+    }
+    const PendingReleases::Deferred before = d;
+    d = {o, 1};
+    if (before.object) before.object->releaseReferences(before.references);
+    else ++pending.deferredCount;
 }
 
 void FJValuePool::releaseCount(const void* inBlock, int64_t count) {
@@ -64,7 +107,15 @@ void FJValuePool::releaseCount(const void* inBlock, int64_t count) {
 FJValuePool::ReleaseBatch::ReleaseBatch() { ++pending.batches; }
 
 FJValuePool::ReleaseBatch::~ReleaseBatch() {
-    if (--pending.batches == 0) handOver();
+    if (--pending.batches != 0) return;
+    // Gathered references first: objects they destroy hand their block
+    // counts over as they go.
+    if (pending.deferredCount) {
+        ++pending.batches;
+        releaseDeferred();
+        --pending.batches;
+    }
+    handOver();
 }
 
 void FJValuePool::close() {

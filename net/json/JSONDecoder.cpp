@@ -110,7 +110,11 @@ inline bool slotMatches(const FJTokenCacheItem& item, const FJTokenValue& v) {
 // replaced object; slots of earlier parses hold a reference of their own.
 ns::Object* cachedValue(FJParseState& s) {
     FJTokenValue& v = s.token.value;
-    if (v.type == FJValueTypeString && v.size == 0) return owned(shared().emptyString);
+    v.shared = false;
+    if (v.type == FJValueTypeString && v.size == 0) {
+        v.shared = true;
+        return owned(shared().emptyString);
+    }
     FJTokenCacheItem* target = nullptr;
     FJTokenCacheTag* targetTag = nullptr;
     const size_t mask = s.cacheCount - 1;
@@ -129,7 +133,10 @@ ns::Object* cachedValue(FJParseState& s) {
         FJTokenCacheItem& item = s.cache[slot];
         if (found.tag == tag && slotMatches(item, v)) {
             v.cacheItem = &item;
-            if (found.parse != s.parse) return owned(item.object);
+            if (found.parse != s.parse) {
+                v.shared = true;
+                return owned(item.object);
+            }
             item.object->retainUnpublished();
             return item.object;
         }
@@ -348,6 +355,46 @@ ns::Object* parseArray(FJParseState& s) {
     return nullptr;
 }
 
+// The slot of the key guess for member `index` of a dictionary at the
+// current depth.
+inline FJKeyGuess& keyGuessFor(FJParseState& s, size_t index) {
+    return s.keyGuesses[(s.depth * 37 + index) & (FJKeyGuessCount - 1)];
+}
+
+// When the input at the at index (after any blanks) is exactly the key that
+// member `index` had last time at this depth: that key (an owned reference)
+// with its hash, the at index past it. Otherwise nullptr, having moved past
+// blanks only. Only keys read without escapes are guessed, so the same input
+// bytes are the same key, already checked.
+inline ns::Object* guessedKey(FJParseState& s, size_t index, size_t& hash) {
+    if (s.atIndex >= s.length) return nullptr;
+    uint8_t c = s.input[s.atIndex];
+    if (c != '"') {
+        if (!(c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '/' || c >= 0x80)) return nullptr;
+        FJSkipWhitespace(s);
+        if (s.atIndex >= s.length || s.input[s.atIndex] != '"') return nullptr;
+    }
+    const FJKeyGuess& g = keyGuessFor(s, index);
+    if (g.parse != s.parse) return nullptr;
+    const uint8_t* text = s.input + s.atIndex + 1;
+    if (s.length - s.atIndex - 1 <= g.size || text[g.size] != '"' || !equalBytes(g.text, text, g.size))
+        return nullptr;
+    s.atIndex += g.size + 2;
+    if (g.shared) g.key->retain();
+    else g.key->retainUnpublished();
+    hash = g.hash;
+    return g.key;
+}
+
+// Remembers the key just built for member `index` (see guessedKey).
+inline void rememberKey(FJParseState& s, size_t index, ns::Object* key, size_t hash) {
+    const FJTokenValue& v = s.token.value;
+    // Only a key read in place (no escapes, no repairs): its text is its input.
+    if (v.bytes != s.token.ptr + 1 || v.size > UINT32_MAX) return;
+    keyGuessFor(s, index) = FJKeyGuess{key, static_cast<const ns::String*>(key)->c_str(), hash,
+                                       static_cast<uint32_t>(v.size), s.parse, v.shared};
+}
+
 ns::Object* parseObject(FJParseState& s) {
     if (!enterNesting(s)) return nullptr;
     FJObjectStack& st = s.objectStack;
@@ -362,25 +409,40 @@ ns::Object* parseObject(FJParseState& s) {
         const size_t e = st.index++;
         st.keys[e] = nullptr;
         st.objects[e] = nullptr;
-        if (!FJReadToken(s)) break;
-        FJTokenType kind = s.token.kind;
+        bool guessed = false;
+        if (accept & kAcceptValue) {
+            if (ns::Object* key = guessedKey(s, e - start, st.keyHashes[e])) {
+                st.keys[e] = key;
+                guessed = true;
+            }
+        }
+        if (!guessed && !FJReadToken(s)) break;
+        FJTokenType kind = guessed ? FJTokenType::String : s.token.kind;
         if (kind == FJTokenType::String && (accept & kAcceptValue)) {
-            ns::Object* key = buildValue(s);
-            if (!key) {
-                FJRecordError(s, "Internal error: Key == NULL.");
-                break;
+            if (!guessed) {
+                ns::Object* key = buildValue(s);
+                if (!key) {
+                    FJRecordError(s, "Internal error: Key == NULL.");
+                    break;
+                }
+                st.keys[e] = key;
+                if (FJTokenCacheItem* item = s.token.value.cacheItem) {
+                    if (!item->platformHash) item->platformHash = key->hash();
+                    st.keyHashes[e] = item->platformHash;
+                } else {
+                    st.keyHashes[e] = key->hash();
+                }
+                rememberKey(s, e - start, key, st.keyHashes[e]);
             }
-            st.keys[e] = key;
-            if (FJTokenCacheItem* item = s.token.value.cacheItem) {
-                if (!item->platformHash) item->platformHash = key->hash();
-                st.keyHashes[e] = item->platformHash;
+            // The colon, most often right after the key.
+            if (s.atIndex < s.length && s.input[s.atIndex] == ':') {
+                ++s.atIndex;
             } else {
-                st.keyHashes[e] = key->hash();
-            }
-            if (!FJReadToken(s)) break;
-            if (s.token.kind != FJTokenType::Colon) {
-                FJRecordError(s, "Expected ':'.");
-                break;
+                if (!FJReadToken(s)) break;
+                if (s.token.kind != FJTokenType::Colon) {
+                    FJRecordError(s, "Expected ':'.");
+                    break;
+                }
             }
             if (!FJReadToken(s)) break;
             if (!isValueToken(s.token.kind)) {
@@ -477,6 +539,12 @@ JSONDecoder::JSONDecoder(uint64_t parseOptions) {
         throw std::bad_alloc();
     }
     parseState_->cacheCount = FJTokenCacheSize;
+    parseState_->keyGuesses = static_cast<FJKeyGuess*>(std::calloc(FJKeyGuessCount, sizeof(FJKeyGuess)));
+    if (!parseState_->keyGuesses) {
+        std::free(parseState_->cache);
+        std::free(parseState_->cacheTags);
+        throw std::bad_alloc();
+    }
 }
 
 JSONDecoder::~JSONDecoder() { releaseParseState(); }
@@ -502,6 +570,7 @@ void JSONDecoder::releaseParseState() {
     clearCache();
     std::free(parseState_->cache);
     std::free(parseState_->cacheTags);
+    std::free(parseState_->keyGuesses);
     parseState_.reset();
 }
 
@@ -547,6 +616,7 @@ ns::Ref<ns::Object> JSONDecoder::parse(const char* bytes, size_t length, bool mu
     // same number long ago are counted with atomics like any other.
     if (++s.parse == 0) {
         for (size_t i = 0; i < s.cacheCount; ++i) s.cacheTags[i].parse = 0;
+        for (size_t i = 0; i < FJKeyGuessCount; ++i) s.keyGuesses[i].parse = 0;
         s.parse = 1;
     }
     FJValuePool valuePool;
