@@ -37,7 +37,7 @@ constexpr Divisors kDivisors;
 
 // Index of the first capacity not below floor(count * 1.33); kCapacityCount
 // when none is large enough.
-size_t capacityIndexForCount(size_t count) {
+constexpr size_t searchCapacityIndex(size_t count) {
     double target = static_cast<double>(count) * 1.33;
     if (target > static_cast<double>(FJDictionary::kLargestCapacity)) return kCapacityCount;
     size_t want = static_cast<size_t>(target);
@@ -48,6 +48,30 @@ size_t capacityIndexForCount(size_t count) {
         else top = mid;
     }
     return bottom;
+}
+
+// The same for the small counts that most dictionaries have, from a table.
+constexpr size_t kTabulatedCounts = 64;
+struct SmallCapacityIndexes {
+    uint8_t of[kTabulatedCounts];
+    constexpr SmallCapacityIndexes() : of() {
+        for (size_t n = 0; n < kTabulatedCounts; ++n) {
+            size_t want = n * 133 / 100, i = 0;  // floor(n * 1.33), exact for these n
+            while (kCapacities[i] < want) ++i;
+            of[n] = static_cast<uint8_t>(i);
+        }
+    }
+};
+constexpr SmallCapacityIndexes kSmallCapacityIndexes;
+constexpr bool tableAgreesWithSearch() {
+    for (size_t n = 0; n < kTabulatedCounts; ++n)
+        if (kSmallCapacityIndexes.of[n] != searchCapacityIndex(n)) return false;
+    return true;
+}
+static_assert(tableAgreesWithSearch());
+
+inline size_t capacityIndexForCount(size_t count) {
+    return count < kTabulatedCounts ? kSmallCapacityIndexes.of[count] : searchCapacityIndex(count);
 }
 
 // The largest capacity whose walk position fits the header's word.
@@ -95,7 +119,13 @@ FJDictionary::FJDictionary(size_t capacityIndex, bool mutableCollection, bool po
                                   (wideFor(capacityIndex, mutableCollection) ? kWide : 0))) {
     if (mutableCollection) ::new (changes()) Changes{{0}, 1};
     else if (wideCursor()) ::new (&changes()->cursor) std::atomic<uint64_t>(0);
-    std::memset(static_cast<void*>(inlineTable()), 0, tableSize(capacityIndex));
+    if (capacityIndex == 1 && !mutableCollection) {
+        // Three slots, the usual small table: cleared without a call.
+        FJHashTableEntry* slots = inlineTable();
+        for (size_t i = 0; i < 3; ++i) slots[i] = FJHashTableEntry{nullptr, nullptr};
+    } else {
+        std::memset(static_cast<void*>(inlineTable()), 0, tableSize(capacityIndex));
+    }
 }
 
 size_t FJDictionary::capacity() const { return kCapacities[capacityIndex_]; }
@@ -121,7 +151,7 @@ size_t FJDictionary::startSlot(size_t hash, size_t capacity) const {
     return static_cast<size_t>((static_cast<__uint128_t>(low) * capacity) >> 64);
 }
 
-FJDictionary::Place FJDictionary::currentTable() const {
+inline FJDictionary::Place FJDictionary::currentTable() const {
     return Place{table(), tags(), capacity()};
 }
 

@@ -460,8 +460,8 @@ bool scanStringSlow(FJParseState& s, const uint8_t* begin, const uint8_t* p) {
     }
 }
 
-// Length of a valid 2- or 3-byte UTF-8 sequence at p, or 0 when the full
-// decoder must look at it.
+// Length of a valid 2-, 3- or 4-byte UTF-8 sequence at p, or 0 when the
+// full decoder must look at it.
 inline size_t shortSequence(const uint8_t* p, const uint8_t* end) {
     uint8_t b0 = p[0];
     if (b0 >= 0xC2 && b0 <= 0xDF) return (end - p >= 2 && (p[1] & 0xC0) == 0x80) ? 2 : 0;
@@ -470,6 +470,13 @@ inline size_t shortSequence(const uint8_t* p, const uint8_t* end) {
         if (b0 == 0xED && p[1] >= 0xA0) return 0;
         if (b0 == 0xEF && (p[1] == 0xBF || p[1] == 0xB7)) return 0;  // U+FDxx and U+FFxx: check in full
         return 3;
+    }
+    if (b0 >= 0xF0 && b0 <= 0xF4 && end - p >= 4 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80 &&
+        (p[3] & 0xC0) == 0x80) {
+        if (b0 == 0xF0 && p[1] < 0x90) return 0;
+        if (b0 == 0xF4 && p[1] >= 0x90) return 0;
+        if ((p[1] & 0x0F) == 0x0F && p[2] == 0xBF && p[3] >= 0xBE) return 0;  // U+xFFFE, U+xFFFF
+        return 4;
     }
     return 0;
 }
@@ -482,11 +489,14 @@ bool scanString(FJParseState& s) {
     while (true) {
         // Plain bytes, eight at a time while the input lasts.
         bool found = false;
+        uint8_t c = 0;
         while (end - p >= 8) {
             uint64_t w;
             std::memcpy(&w, p, 8);
             if (uint64_t marks = specialBytes(w)) {
-                p += __builtin_ctzll(marks) >> 3;
+                const unsigned bit = __builtin_ctzll(marks);
+                p += bit >> 3;
+                c = static_cast<uint8_t>(w >> (bit & ~7u));  // the byte found, without reading it again
                 found = true;
                 break;
             }
@@ -495,8 +505,9 @@ bool scanString(FJParseState& s) {
         if (!found) {
             while (p < end && kClasses.c[*p] == kPlain) ++p;
             if (p >= end) return failString(s);
+            c = *p;
         }
-        uint8_t cls = kClasses.c[*p];
+        uint8_t cls = kClasses.c[c];
         if (cls == kQuote) {
             size_t size = static_cast<size_t>(p - begin);
             s.token.value.bytes = begin;
@@ -514,15 +525,19 @@ bool scanString(FJParseState& s) {
             return failString(s);
         }
         if (cls == kBackslash) return scanStringSlow(s, begin, p);
-        // A byte of 80 hex or more: whole valid sequences stay on the fast path.
-        if (size_t n = shortSequence(p, end)) {
-            p += n;
-            continue;
-        }
-        const uint8_t* next;
-        uint32_t cp;
-        if (FJDecodeCodePoint(p, end, &next, &cp) != FJUTF8Valid) return scanStringSlow(s, begin, p);
-        p = next;
+        // A byte of 80 hex or more: whole valid sequences stay on the fast
+        // path, a run of them (text in most scripts) without going back to
+        // the eight-byte test between them.
+        do {
+            if (size_t n = shortSequence(p, end)) {
+                p += n;
+                continue;
+            }
+            const uint8_t* next;
+            uint32_t cp;
+            if (FJDecodeCodePoint(p, end, &next, &cp) != FJUTF8Valid) return scanStringSlow(s, begin, p);
+            p = next;
+        } while (p < end && *p >= 0x80);
     }
 }
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "net/json/ByteRuns.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Object.h"
 
@@ -270,11 +271,33 @@ inline constexpr FJOneByteTokens FJOneByteTokenTable;
 // FJReadToken for every token but a one-byte token right at the at index.
 bool FJReadScannedToken(FJParseState& s);
 
+// Whether `c` may start a token and so ends the skipping of whitespace.
+inline bool FJEndsWhitespace(uint8_t c) { return c > ' ' && c != '/' && c < 0x80; }
+
+// FJSkipWhitespace for the common layouts without a call: a line break
+// followed by indentation, or blanks; anything else goes to FJSkipWhitespace.
+inline void FJSkipLayout(FJParseState& s) {
+    if (s.atIndex >= s.length) return;
+    const uint8_t* const begin = s.input;
+    const uint8_t* const end = begin + s.length;
+    const uint8_t* p = begin + s.atIndex;
+    if (FJEndsWhitespace(*p)) return;
+    if (*p == '\n') {
+        ++p;
+        ++s.lineNumber;
+        s.lineStart = static_cast<size_t>(p - begin);
+    }
+    if (p < end && *p == ' ') p = skipBlanks(p + 1, end);
+    s.atIndex = static_cast<size_t>(p - begin);
+    if (p < end && !FJEndsWhitespace(*p)) FJSkipWhitespace(s);
+}
+
 // Reads the next token into s.token. On success the at index stands after
-// it; on failure an error has been recorded. A bracket, comma or colon right
-// at the at index (most of them in most documents) is taken here, without
-// a call.
+// it; on failure an error has been recorded. A bracket, comma or colon at
+// the at index, or after the common layouts of line breaks and blanks (most
+// of them in most documents), is taken here, without a call.
 inline bool FJReadToken(FJParseState& s) {
+    FJSkipLayout(s);
     if (s.atIndex < s.length) {
         const FJTokenType single = FJOneByteTokenTable.kind[s.input[s.atIndex]];
         if (single != FJTokenType::Invalid) {

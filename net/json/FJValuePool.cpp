@@ -41,9 +41,10 @@ struct PendingReleases {
     FJValuePool::Block* block = nullptr;
     int64_t count = 0;
     int batches = 0;  // ReleaseBatch objects alive on this thread
-    static constexpr size_t kDeferredSlots = 256;
+    static constexpr size_t kDeferredSlots = 512;
+    static constexpr size_t kProbes = 4;  // slots looked at from an object's first one
     static size_t slotOf(const ns::Object* o) {
-        return static_cast<size_t>((reinterpret_cast<uintptr_t>(o) * 0x9E3779B97F4A7C15ull) >> 56);
+        return static_cast<size_t>((reinterpret_cast<uintptr_t>(o) * 0x9E3779B97F4A7C15ull) >> 55);
     }
     struct Deferred {
         const ns::Object* object;
@@ -82,16 +83,24 @@ void FJValuePool::deferRelease(const ns::Object* o) {
         o->release();
         return;
     }
-    PendingReleases::Deferred& d =
-        pending.deferred[PendingReleases::slotOf(o)];
-    if (d.object == o && d.references < UINT32_MAX) {
-        ++d.references;
-        return;
+    const size_t first = PendingReleases::slotOf(o);
+    for (size_t i = 0; i < PendingReleases::kProbes; ++i) {
+        PendingReleases::Deferred& d = pending.deferred[(first + i) % PendingReleases::kDeferredSlots];
+        if (d.object == o && d.references < UINT32_MAX) {
+            ++d.references;
+            return;
+        }
+        if (!d.object) {
+            d = {o, 1};
+            ++pending.deferredCount;
+            return;
+        }
     }
+    // All taken by others: the first one's references go now.
+    PendingReleases::Deferred& d = pending.deferred[first];
     const PendingReleases::Deferred before = d;
     d = {o, 1};
-    if (before.object) before.object->releaseReferences(before.references);
-    else ++pending.deferredCount;
+    before.object->releaseReferences(before.references);
 }
 
 void FJValuePool::releaseCount(const void* inBlock, int64_t count) {

@@ -89,9 +89,25 @@ inline bool equalBytes(const char* a, const uint8_t* b, size_t n) {
         return ((a0 ^ b0) | (a1 ^ b1)) == 0;
     }
     if (n < 8) {
-        for (size_t i = 0; i < n; ++i)
-            if (static_cast<uint8_t>(a[i]) != b[i]) return false;
-        return true;
+        // Two overlapping loads of each side, whatever the length: no loop
+        // whose exit changes with the key.
+        if (n >= 4) {
+            uint32_t a0, a1, b0, b1;
+            std::memcpy(&a0, a, 4);
+            std::memcpy(&b0, b, 4);
+            std::memcpy(&a1, a + n - 4, 4);
+            std::memcpy(&b1, b + n - 4, 4);
+            return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+        }
+        if (n >= 2) {
+            uint16_t a0, a1, b0, b1;
+            std::memcpy(&a0, a, 2);
+            std::memcpy(&b0, b, 2);
+            std::memcpy(&a1, a + n - 2, 2);
+            std::memcpy(&b1, b + n - 2, 2);
+            return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+        }
+        return n == 0 || static_cast<uint8_t>(a[0]) == b[0];
     }
     return std::memcmp(a, b, n) == 0;
 }
@@ -367,13 +383,8 @@ inline FJKeyGuess& keyGuessFor(FJParseState& s, size_t index) {
 // blanks only. Only keys read without escapes are guessed, so the same input
 // bytes are the same key, already checked.
 inline ns::Object* guessedKey(FJParseState& s, size_t index, size_t& hash) {
-    if (s.atIndex >= s.length) return nullptr;
-    uint8_t c = s.input[s.atIndex];
-    if (c != '"') {
-        if (!(c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '/' || c >= 0x80)) return nullptr;
-        FJSkipWhitespace(s);
-        if (s.atIndex >= s.length || s.input[s.atIndex] != '"') return nullptr;
-    }
+    FJSkipLayout(s);
+    if (s.atIndex >= s.length || s.input[s.atIndex] != '"') return nullptr;
     const FJKeyGuess& g = keyGuessFor(s, index);
     if (g.parse != s.parse) return nullptr;
     const uint8_t* text = s.input + s.atIndex + 1;
