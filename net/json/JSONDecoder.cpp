@@ -371,21 +371,26 @@ ns::Object* parseArray(FJParseState& s) {
     return nullptr;
 }
 
-// The slot of the key guess for member `index` of a dictionary at the
-// current depth.
-inline FJKeyGuess& keyGuessFor(FJParseState& s, size_t index) {
-    return s.keyGuesses[(s.depth * 37 + index) & (FJKeyGuessCount - 1)];
+// The slot of the key guess for the member that follows the key `previous`
+// (nullptr for a first member) in a dictionary at the current depth: keyed
+// by the key before rather than by position, an optional member that one
+// object has and the next has not costs a guess or two, not every guess
+// after it.
+inline FJKeyGuess& keyGuessFor(FJParseState& s, const ns::Object* previous) {
+    const uint64_t mixed = (reinterpret_cast<uintptr_t>(previous) + s.depth) * 0x9E3779B97F4A7C15ull;
+    return s.keyGuesses[mixed >> 56];
 }
+static_assert(FJKeyGuessCount == 256, "eight bits of the mixed key");
 
 // When the input at the at index (after any blanks) is exactly the key that
-// member `index` had last time at this depth: that key (an owned reference)
+// followed `previous` last time at this depth: that key (an owned reference)
 // with its hash, the at index past it. Otherwise nullptr, having moved past
 // blanks only. Only keys read without escapes are guessed, so the same input
 // bytes are the same key, already checked.
-inline ns::Object* guessedKey(FJParseState& s, size_t index, size_t& hash) {
+inline ns::Object* guessedKey(FJParseState& s, const ns::Object* previous, size_t& hash) {
     FJSkipLayout(s);
     if (s.atIndex >= s.length || s.input[s.atIndex] != '"') return nullptr;
-    const FJKeyGuess& g = keyGuessFor(s, index);
+    const FJKeyGuess& g = keyGuessFor(s, previous);
     if (g.parse != s.parse) return nullptr;
     const uint8_t* text = s.input + s.atIndex + 1;
     if (s.length - s.atIndex - 1 <= g.size || text[g.size] != '"' || !equalBytes(g.text, text, g.size))
@@ -397,12 +402,12 @@ inline ns::Object* guessedKey(FJParseState& s, size_t index, size_t& hash) {
     return g.key;
 }
 
-// Remembers the key just built for member `index` (see guessedKey).
-inline void rememberKey(FJParseState& s, size_t index, ns::Object* key, size_t hash) {
+// Remembers the key just built as the one after `previous` (see guessedKey).
+inline void rememberKey(FJParseState& s, const ns::Object* previous, ns::Object* key, size_t hash) {
     const FJTokenValue& v = s.token.value;
     // Only a key read in place (no escapes, no repairs): its text is its input.
     if (v.bytes != s.token.ptr + 1 || v.size > UINT32_MAX) return;
-    keyGuessFor(s, index) = FJKeyGuess{key, static_cast<const ns::String*>(key)->c_str(), hash,
+    keyGuessFor(s, previous) = FJKeyGuess{key, static_cast<const ns::String*>(key)->c_str(), hash,
                                        static_cast<uint32_t>(v.size), s.parse, v.shared};
 }
 
@@ -411,6 +416,7 @@ ns::Object* parseObject(FJParseState& s) {
     FJObjectStack& st = s.objectStack;
     const size_t start = st.index;
     unsigned accept = kAcceptValue | kAcceptEnd;
+    const ns::Object* previousKey = nullptr;
     while (s.atIndex < s.length) {
         if (st.capacity - st.index < 4 && !growStack(st, st.capacity + 128)) {
             FJRecordError(s, "Internal error: [dictionary] objectsIndex > %zu, resize failed? %s line #%ld",
@@ -422,7 +428,7 @@ ns::Object* parseObject(FJParseState& s) {
         st.objects[e] = nullptr;
         bool guessed = false;
         if (accept & kAcceptValue) {
-            if (ns::Object* key = guessedKey(s, e - start, st.keyHashes[e])) {
+            if (ns::Object* key = guessedKey(s, previousKey, st.keyHashes[e])) {
                 st.keys[e] = key;
                 guessed = true;
             }
@@ -443,8 +449,9 @@ ns::Object* parseObject(FJParseState& s) {
                 } else {
                     st.keyHashes[e] = key->hash();
                 }
-                rememberKey(s, e - start, key, st.keyHashes[e]);
+                rememberKey(s, previousKey, key, st.keyHashes[e]);
             }
+            previousKey = st.keys[e];
             // The colon, most often right after the key.
             if (s.atIndex < s.length && s.input[s.atIndex] == ':') {
                 ++s.atIndex;

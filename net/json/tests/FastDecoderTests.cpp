@@ -476,7 +476,7 @@ TEST(FastDecoder, RepeatedKeysKeepTheLastValue) {
     EXPECT_EQ(static_cast<ns::Number*>(d->objectForKey("k"))->longLongValue(), 3);
 }
 
-// Objects of one shape repeat their keys at the same places, which the
+// Objects of one shape repeat their keys in the same order, which the
 // decoder compares with the input first; a key that differs there (by a
 // byte, its length, its escapes or its depth) is read as written, and what
 // the scanner refuses stays refused.
