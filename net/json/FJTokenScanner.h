@@ -132,16 +132,16 @@ struct FJTokenCacheTag {
     uint16_t parse;
 };
 
-// The key a dictionary member is expected to have, by nesting depth and
-// member index: most documents repeat the shape of their objects, so the key
-// that stood there last is compared with the input before anything is
-// scanned, hashed or looked up. Valid only for the parse numbered `parse`.
+// The key a dictionary member is expected to have, by the key before it
+// and the nesting depth: most documents repeat the shape of their objects,
+// so the key that followed last time is compared with the input before
+// anything is scanned, hashed or looked up. Kept for one parse only, in the
+// parse call's own frame.
 struct FJKeyGuess {
-    ns::Object* key;     // held by the tree of that parse
+    ns::Object* key;     // held by the tree being built; nullptr for none
     const char* text;    // the key's text, which is also its input text
     size_t hash;         // the key's hash()
     uint32_t size;       // text bytes
-    uint16_t parse;      // FJParseState::parse when made, 0 for none
     bool shared;         // the key came from an earlier parse: counted atomically
 };
 inline constexpr size_t FJKeyGuessCount = 256;
@@ -204,7 +204,10 @@ struct FJParseState {
     // Numbers the parses of this state; values made by the current one are
     // seen by no other thread until it returns.
     uint16_t parse = 0;
-    FJKeyGuess* keyGuesses = nullptr;   // FJKeyGuessCount of them
+    // FJKeyGuessCount of them in the parse call's frame, cleared when the
+    // parse meets its first object (keyGuessesReady).
+    FJKeyGuess* keyGuesses = nullptr;
+    bool keyGuessesReady = false;
     // References that repeated keys displaced during the current parse,
     // released when it ends (a displaced value may still be in the cache).
     std::vector<ns::Object*>* displaced = nullptr;

@@ -391,7 +391,7 @@ inline ns::Object* guessedKey(FJParseState& s, const ns::Object* previous, size_
     FJSkipLayout(s);
     if (s.atIndex >= s.length || s.input[s.atIndex] != '"') return nullptr;
     const FJKeyGuess& g = keyGuessFor(s, previous);
-    if (g.parse != s.parse) return nullptr;
+    if (!g.key) return nullptr;
     const uint8_t* text = s.input + s.atIndex + 1;
     if (s.length - s.atIndex - 1 <= g.size || text[g.size] != '"' || !equalBytes(g.text, text, g.size))
         return nullptr;
@@ -408,11 +408,15 @@ inline void rememberKey(FJParseState& s, const ns::Object* previous, ns::Object*
     // Only a key read in place (no escapes, no repairs): its text is its input.
     if (v.bytes != s.token.ptr + 1 || v.size > UINT32_MAX) return;
     keyGuessFor(s, previous) = FJKeyGuess{key, static_cast<const ns::String*>(key)->c_str(), hash,
-                                       static_cast<uint32_t>(v.size), s.parse, v.shared};
+                                       static_cast<uint32_t>(v.size), v.shared};
 }
 
 ns::Object* parseObject(FJParseState& s) {
     if (!enterNesting(s)) return nullptr;
+    if (!s.keyGuessesReady) {
+        std::memset(static_cast<void*>(s.keyGuesses), 0, FJKeyGuessCount * sizeof(FJKeyGuess));
+        s.keyGuessesReady = true;
+    }
     FJObjectStack& st = s.objectStack;
     const size_t start = st.index;
     unsigned accept = kAcceptValue | kAcceptEnd;
@@ -536,6 +540,8 @@ struct ParseCleanup {
         s.error = nullptr;
         s.mutableCollections = false;
         s.depth = 0;
+        s.keyGuesses = nullptr;
+        s.keyGuessesReady = false;
         s.token = FJParseToken{};
     }
 };
@@ -557,12 +563,6 @@ JSONDecoder::JSONDecoder(uint64_t parseOptions) {
         throw std::bad_alloc();
     }
     parseState_->cacheCount = FJTokenCacheSize;
-    parseState_->keyGuesses = static_cast<FJKeyGuess*>(std::calloc(FJKeyGuessCount, sizeof(FJKeyGuess)));
-    if (!parseState_->keyGuesses) {
-        std::free(parseState_->cache);
-        std::free(parseState_->cacheTags);
-        throw std::bad_alloc();
-    }
 }
 
 JSONDecoder::~JSONDecoder() { releaseParseState(); }
@@ -588,7 +588,6 @@ void JSONDecoder::releaseParseState() {
     clearCache();
     std::free(parseState_->cache);
     std::free(parseState_->cacheTags);
-    std::free(parseState_->keyGuesses);
     parseState_.reset();
 }
 
@@ -627,6 +626,7 @@ ns::Ref<ns::Object> JSONDecoder::parse(const char* bytes, size_t length, bool mu
     ns::Object* stackObjects[FJObjectStackLocalSize];
     ns::Object* stackKeys[FJObjectStackLocalSize];
     size_t stackHashes[FJObjectStackLocalSize];
+    FJKeyGuess keyGuesses[FJKeyGuessCount];
 
     s.tokenBuffer.release();
     releaseStack(s.objectStack);
@@ -634,7 +634,6 @@ ns::Ref<ns::Object> JSONDecoder::parse(const char* bytes, size_t length, bool mu
     // same number long ago are counted with atomics like any other.
     if (++s.parse == 0) {
         for (size_t i = 0; i < s.cacheCount; ++i) s.cacheTags[i].parse = 0;
-        for (size_t i = 0; i < FJKeyGuessCount; ++i) s.keyGuesses[i].parse = 0;
         s.parse = 1;
     }
     FJValuePool valuePool;
@@ -649,6 +648,8 @@ ns::Ref<ns::Object> JSONDecoder::parse(const char* bytes, size_t length, bool mu
     s.error = nullptr;
     s.mutableCollections = mutableCollections;
     s.depth = 0;
+    s.keyGuesses = keyGuesses;
+    s.keyGuessesReady = false;
     s.tokenBuffer.setLocal(tokenLocal, sizeof tokenLocal, FJTokenBufferGranule);
     s.objectStack.objects = stackObjects;
     s.objectStack.keys = stackKeys;
