@@ -474,6 +474,13 @@ TEST(FastDecoder, RepeatedKeysKeepTheLastValue) {
     auto* d = static_cast<ns::Dictionary*>(p.value.get());
     EXPECT_EQ(d->count(), 2u);
     EXPECT_EQ(static_cast<ns::Number*>(d->objectForKey("k"))->longLongValue(), 3);
+    EXPECT_EQ(text(d->keyAtIndex(0)), "k");  // in its first place
+    auto big = decode(R"({"a":1,"b":2,"c":3,"d":4,"a":5,"e":6})");
+    auto* b = static_cast<ns::Dictionary*>(big.value.get());
+    ASSERT_EQ(b->count(), 5u);
+    EXPECT_EQ(text(b->keyAtIndex(0)), "a");
+    EXPECT_EQ(static_cast<ns::Number*>(b->valueAtIndex(0))->longLongValue(), 5);
+    EXPECT_EQ(text(b->keyAtIndex(4)), "e");
 }
 
 // Objects of one shape repeat their keys in the same order, which the
