@@ -1,5 +1,6 @@
 #include "app/ContentModel.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <sys/stat.h>
@@ -87,6 +88,16 @@ std::string documentsPath(std::string_view fileName) {
     return ns::Paths::join(ns::Paths::documentsDirectory(), fileName);
 }
 
+namespace {
+std::vector<std::string>& keptFiles() {
+    static std::vector<std::string> files;  // main thread only
+    return files;
+}
+}  // namespace
+
+const std::vector<std::string>& unreadableKeptFiles() { return keptFiles(); }
+void forgetUnreadableKeptFiles() { keptFiles().clear(); }
+
 DocumentsLoad loadDocumentsArray(std::string_view fileName) {
     DocumentsLoad out;
     out.rows = ns::MutableArray::make();
@@ -118,6 +129,9 @@ DocumentsLoad loadDocumentsArray(std::string_view fileName) {
     }
     if (out.movedAsideTo.empty()) {
         out.blocked = true;
+        std::string kept = ns::Paths::join("Documents", fileName);
+        auto& list = keptFiles();
+        if (std::find(list.begin(), list.end(), kept) == list.end()) list.push_back(kept);
         appLog("Documents file " + std::string(fileName) + " cannot be read (" + why +
                ") nor moved aside; it will not be overwritten");
     } else {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 #include <string_view>
 
 #include "platform/foundation/Array.h"
@@ -57,6 +58,12 @@ struct DocumentsLoad {
 // empty; when it cannot be moved, `blocked` is set and saves must refuse to
 // write over it.
 DocumentsLoad loadDocumentsArray(std::string_view fileName);
+// The Documents files (paths relative to the home folder, "Documents/x")
+// found unreadable that could not be moved aside either: they stay where
+// they are and nothing is saved over them. Each once, in the order found;
+// a launch starts the list anew (forgetUnreadableKeptFiles).
+const std::vector<std::string>& unreadableKeptFiles();
+void forgetUnreadableKeptFiles();
 // Writes `rows` whole and atomically to the Documents file. False (with
 // *error) when it could not be written; the file is then unchanged.
 bool writeDocumentsArray(const ns::Array& rows, std::string_view fileName, ns::Ref<ns::Error>* error = nullptr);

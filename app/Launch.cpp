@@ -1,5 +1,6 @@
 #include "app/Launch.h"
 
+#include "app/ContentModel.h"
 #include "app/SwipeableWebView_ipad.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/RunLoop.h"
@@ -22,6 +23,7 @@ ns::Ref<AppDelegate> launch(const LaunchSettings& s) {
     ns::UserDefaults::resetStandardUserDefaults();
     ui::TabBar::setAppearanceTintColor(nullptr);
     SwipeableWebView_ipad::resetSharedFlag();
+    forgetUnreadableKeptFiles();
 
     auto delegate = ns::make<AppDelegate>();
     ui::Application::shared()->launch(delegate);

@@ -12,7 +12,9 @@
 namespace app {
 
 // Presents a composer over `screen` with the subject, the HTML body and the
-// recipients; `delegate` (the screen) hears the result and dismisses it.
+// recipients; `delegate` (the screen) hears the result and dismisses it,
+// except on Failed: a message that could not be written keeps the composer
+// on screen with its alert.
 // Without mail: the alert "Sending mail" / "This device is not setup to send
 // mail." / "OK", and nil.
 ns::Ref<mail::MailComposeViewController> presentMailComposer(ui::ViewController* screen,

@@ -9,6 +9,7 @@ PACKAGES=(
   libthrift-dev libboost-dev thrift-compiler
   duktape-dev nginx openssl libcurl4-openssl-dev
   rapidjson-dev libsimdjson-dev nlohmann-json3-dev libplist-dev
+  libpsl-dev publicsuffix
 )
 missing=()
 for p in "${PACKAGES[@]}"; do

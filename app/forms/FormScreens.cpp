@@ -39,6 +39,14 @@ void FormViewController::loadView() {
     double x = (b.size.width - w) / 2;
     viewVentana_ = ui::View::make(ui::makeRect(x, 0, w, 480));
     viewVentana_->setBackgroundColor(ui::Color::white());
+    if (ui::isPad()) {
+        // On the tablet the form stands in the middle of its view and stays
+        // there as the view turns, so its fields and buttons are on the
+        // screen upright and in landscape alike.
+        viewVentana_->setFrame(ui::makeRect(x, std::max(0.0, (b.size.height - 480) / 2), w, 480));
+        viewVentana_->setAutoresizingMask(ui::AutoresizingFlexibleLeftMargin | ui::AutoresizingFlexibleRightMargin |
+                                          ui::AutoresizingFlexibleTopMargin | ui::AutoresizingFlexibleBottomMargin);
+    }
     scrVentana_->addSubview(viewVentana_);
     auto title = ui::Label::make(ui::makeRect(10, 20, w - 20, 40));
     title->setText(heading());

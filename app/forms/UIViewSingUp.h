@@ -47,7 +47,7 @@ private:
 
 class UIViewSingUp : public FormOverlay {
 public:
-    explicit UIViewSingUp(ui::Rect frame) : FormOverlay(frame) {}
+    explicit UIViewSingUp(ui::Rect frame) : FormOverlay(frame) { setCoverName("the sign-up form"); }
     const char* className() const override { return "UIViewSingUp"; }
 
 protected:
@@ -57,7 +57,7 @@ protected:
 
 class UIViewReferral : public FormOverlay {
 public:
-    explicit UIViewReferral(ui::Rect frame) : FormOverlay(frame) {}
+    explicit UIViewReferral(ui::Rect frame) : FormOverlay(frame) { setCoverName("the referral form"); }
     const char* className() const override { return "UIViewReferral"; }
 
 protected:

@@ -48,7 +48,10 @@ std::vector<ui::ViewController*> EmbeddedMailViewController::childViewController
 }
 
 void EmbeddedMailViewController::mailComposeControllerDidFinishWithResult(mail::MailComposeViewController* controller,
-                                                                          mail::MailComposeResult, ns::Error*) {
+                                                                          mail::MailComposeResult result, ns::Error*) {
+    // A message that could not be written: the embedded composer stays, with
+    // its alert, for the user to correct or cancel.
+    if (result == mail::MailComposeResult::Failed) return;
     auto keep = ns::keepAlive(this);
     if (controller && controller->isViewLoaded()) controller->view()->removeFromSuperview();
     leave();

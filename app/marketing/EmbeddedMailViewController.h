@@ -6,8 +6,9 @@
 // The first time the screen is about to appear (its view has no subviews
 // yet) it embeds a mail composer in its own view (not presented). Without a
 // mail account it shows the screen's "no mail" alert and leaves (pops) when
-// the alert goes. When the composer finishes, whatever the result, its view
-// is removed and the screen pops itself. Upright portrait only.
+// the alert goes. When the composer is done (sent, saved or cancelled), its
+// view is removed and the screen pops itself; when it could not write the
+// message it stays, showing its alert. Upright portrait only.
 #pragma once
 
 #include <string>

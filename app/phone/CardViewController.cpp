@@ -190,7 +190,8 @@ void CardViewController::showMail() {
 }
 
 void CardViewController::mailComposeControllerDidFinishWithResult(mail::MailComposeViewController* c,
-                                                                  mail::MailComposeResult, ns::Error*) {
+                                                                  mail::MailComposeResult result, ns::Error*) {
+    if (result == mail::MailComposeResult::Failed) return;  // the composer stays with its alert
     if (c) c->dismissViewControllerAnimated(true);
 }
 

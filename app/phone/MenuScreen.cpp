@@ -18,8 +18,9 @@ void MenuScreen::EnviarMail(const ns::Dictionary* mail) {
     presentMailComposer(this, this, rowString(mail, "subject"), rowString(mail, "mensaje"), {rowString(mail, "para")});
 }
 
-void MenuScreen::mailComposeControllerDidFinishWithResult(mail::MailComposeViewController*, mail::MailComposeResult,
-                                                          ns::Error*) {
+void MenuScreen::mailComposeControllerDidFinishWithResult(mail::MailComposeViewController*,
+                                                          mail::MailComposeResult result, ns::Error*) {
+    if (result == mail::MailComposeResult::Failed) return;  // the composer stays with its alert
     dismissViewControllerAnimated(true);
 }
 

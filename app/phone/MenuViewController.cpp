@@ -69,6 +69,12 @@ void MenuViewController::tableViewDidSelectRowAtIndexPath(ui::TableView* t, ui::
         showReferralOverlay();
         return;
     }
+    // A deck row asking for the sign-up form opens it, as the More tab's
+    // and the tablet list's rows do (not an empty card page).
+    if (action == "singUp:") {
+        showSignUpOverlay();
+        return;
+    }
     if (auto* mail = dynamic_cast<ns::Dictionary*>(row->objectForKey("email"))) {
         EnviarMail(mail);
         return;

@@ -37,6 +37,7 @@ void NewGroupController::loadView() {
     groupName_->setBorderStyle(ui::BorderStyle::RoundedRect);
     groupName_->setReturnKeyType(ui::ReturnKeyType::Done);
     headerView_->addSubview(groupName_);
+    root->setCoverName("the group editor");
     setView(root);
 }
 

@@ -60,7 +60,9 @@ void ShareCardViewController_Iphone::showMail() {
 }
 
 void ShareCardViewController_Iphone::mailComposeControllerDidFinishWithResult(mail::MailComposeViewController* c,
-                                                                              mail::MailComposeResult, ns::Error*) {
+                                                                              mail::MailComposeResult result,
+                                                                              ns::Error*) {
+    if (result == mail::MailComposeResult::Failed) return;  // the composer stays with its alert
     if (c) c->dismissViewControllerAnimated(true);
 }
 

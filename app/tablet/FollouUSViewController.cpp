@@ -160,7 +160,8 @@ void FollouUSViewController::showMail() {
 }
 
 void FollouUSViewController::mailComposeControllerDidFinishWithResult(mail::MailComposeViewController* controller,
-                                                                      mail::MailComposeResult, ns::Error*) {
+                                                                      mail::MailComposeResult result, ns::Error*) {
+    if (result == mail::MailComposeResult::Failed) return;  // the composer stays with its alert
     auto keep = ns::keepAlive(this);
     if (controller && controller->presentingViewController()) controller->dismissViewControllerAnimated(true);
 }

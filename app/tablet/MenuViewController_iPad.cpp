@@ -257,7 +257,7 @@ void MenuViewController_iPad::BorrarFavorito(const ns::Notification& n) {
     // The record to delete is the one the list showed in that row; the row
     // number is used only when no list says which record it was.
     size_t index = ns::NotFound;
-    if (ns::Dictionary* record = myTableList_->pendingDeletedFavorite()) {
+    if (ns::Object* record = myTableList_->pendingDeletedFavorite()) {
         index = favorites->indexOfObjectIdenticalTo(record);
         if (index == ns::NotFound) index = favorites->indexOfObject(*record);
     } else if (auto* number = ns::as<ns::Number>(n.object())) {
@@ -315,7 +315,8 @@ void MenuViewController_iPad::EnviarMail(const ns::Notification& n) {
 }
 
 void MenuViewController_iPad::mailComposeControllerDidFinishWithResult(mail::MailComposeViewController* controller,
-                                                                       mail::MailComposeResult, ns::Error*) {
+                                                                       mail::MailComposeResult result, ns::Error*) {
+    if (result == mail::MailComposeResult::Failed) return;  // the composer stays with its alert
     if (controller) controller->dismissViewControllerAnimated(true);
 }
 

@@ -12,27 +12,38 @@
 namespace app {
 
 void buildNewGroupViewControllerIpadInterface(NewGroupViewControllerIpad& c) {
+    // Cancel, Done and Save sit in a bar above the list, as a navigation
+    // bar would hold them, so they stay in reach however far the list has
+    // scrolled; the name field heads the list.
+    constexpr double kBar = 50;
     auto root = ui::View::make(ui::makeRect(0, 0, 540, 620));
-    auto table = ui::TableView::make(ui::makeRect(0, 0, 540, 620));
-    table->setAutoresizingMask(ui::AutoresizingFlexibleWidth | ui::AutoresizingFlexibleHeight);
-    root->addSubview(table);
-
-    auto header = ui::View::make(ui::makeRect(0, 0, 540, 100));
+    auto bar = ui::View::make(ui::makeRect(0, 0, 540, kBar));
+    bar->setAutoresizingMask(ui::AutoresizingFlexibleWidth);
+    root->addSubview(bar);
     auto cancel = ui::Button::make(ui::makeRect(10, 5, 100, 40), NewGroupViewControllerIpad::kCancelTitle);
     cancel->addTarget(&c, &NewGroupViewControllerIpad::cancelGroup, ui::ControlEventTouchUpInside);
-    header->addSubview(cancel);
+    cancel->setAutoresizingMask(ui::AutoresizingFlexibleRightMargin);
+    bar->addSubview(cancel);
     auto done = ui::Button::make(ui::makeRect(220, 5, 100, 40), NewGroupViewControllerIpad::kDoneTitle);
     done->addTarget(&c, &NewGroupViewControllerIpad::doneEditingName, ui::ControlEventTouchUpInside);
-    header->addSubview(done);
+    done->setAutoresizingMask(ui::AutoresizingFlexibleLeftMargin | ui::AutoresizingFlexibleRightMargin);
+    bar->addSubview(done);
     auto save = ui::Button::make(ui::makeRect(430, 5, 100, 40), NewGroupViewControllerIpad::kSaveTitle);
     save->addTarget(&c, &NewGroupViewControllerIpad::saveGroup, ui::ControlEventTouchUpInside);
-    header->addSubview(save);
-    auto name = ui::TextField::make(ui::makeRect(10, 55, 520, 40));
+    save->setAutoresizingMask(ui::AutoresizingFlexibleLeftMargin);
+    bar->addSubview(save);
+
+    auto table = ui::TableView::make(ui::makeRect(0, kBar, 540, 620 - kBar));
+    table->setAutoresizingMask(ui::AutoresizingFlexibleWidth | ui::AutoresizingFlexibleHeight);
+    root->addSubview(table);
+    auto header = ui::View::make(ui::makeRect(0, 0, 540, 50));
+    auto name = ui::TextField::make(ui::makeRect(10, 5, 520, 40));
     name->setPlaceholder(NewGroupViewControllerIpad::kNamePlaceholder);
     name->setBorderStyle(ui::BorderStyle::RoundedRect);
     name->setDelegate(&c);
     header->addSubview(name);
 
+    root->setCoverName("the group editor");
     c.setView(root);
     c.setOutlets(table, name, header);
 }

@@ -57,8 +57,8 @@ private:
     ns::Ref<ns::MutableArray> selectedCards_ = ns::MutableArray::make();
 };
 
-// The editor's interface: a header with the name field and the Cancel, Done
-// and Save buttons, over the table of cards.
+// The editor's interface: a bar with the Cancel, Done and Save buttons that
+// stays put, over the table of cards headed by the name field.
 void buildNewGroupViewControllerIpadInterface(NewGroupViewControllerIpad& c);
 
 }  // namespace app

@@ -16,7 +16,7 @@ class UIViewCardFull : public ui::View {
 public:
     static constexpr double kAnimationDuration = 0.5;
 
-    explicit UIViewCardFull(ui::Rect frame) : ui::View(frame) {}
+    explicit UIViewCardFull(ui::Rect frame) : ui::View(frame) { setCoverName("the full card"); }
     const char* className() const override { return "UIViewCardFull"; }
 
     ns::Dictionary* dicCarta() const { return dicCarta_.get(); }

@@ -138,9 +138,18 @@ double ViewTableList::tableViewHeightForRowAtIndexPath(ui::TableView*, ui::Index
     return kRowHeight;
 }
 
+bool ViewTableList::isDamagedFavorite(long row) const {
+    ns::Object* entry = entryAtIndex(row);
+    if (!entry || ns::as<ns::Dictionary>(entry) || showsGroupsList()) return false;
+    AppDelegate* d = AppDelegate::shared();
+    ns::MutableArray* favorites = d ? d->allFavorites() : nullptr;
+    return favorites && favorites->indexOfObjectIdenticalTo(entry) != ns::NotFound;
+}
+
 bool ViewTableList::tableViewCanEditRowAtIndexPath(ui::TableView*, ui::IndexPath ip) {
-    // A damaged group can be swiped away like any other.
-    return rowHas(rowAtIndex(ip.row), "Editable") || (showsGroupsList() && ip.row > 0 && entryAtIndex(ip.row));
+    // A damaged group or favourite can be swiped away like any other.
+    return rowHas(rowAtIndex(ip.row), "Editable") || (showsGroupsList() && ip.row > 0 && entryAtIndex(ip.row)) ||
+           isDamagedFavorite(ip.row);
 }
 
 namespace {
@@ -315,9 +324,9 @@ void ViewTableList::tableViewCommitEditingStyle(ui::TableView*, ui::TableViewCel
             StackObjetosTableView_->replaceObjectAtIndex(StackObjetosTableView_->count() - 1, newList);
         if (groupsList_ == oldList) groupsList_ = newList;
         setArayObjetosTableView(newList);
-    } else if (auto* favorite = ns::as<ns::Dictionary>(entry.get())) {
+    } else if (ns::as<ns::Dictionary>(entry.get()) || isDamagedFavorite(ip.row)) {
         setArayObjetosTableView(newList);
-        pendingDeleted_ = favorite;
+        pendingDeleted_ = entry;
         postTablet(kBorrarFavorito, ns::num(static_cast<int>(ip.row)));
         pendingDeleted_ = nullptr;
     }

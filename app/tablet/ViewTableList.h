@@ -68,8 +68,8 @@ public:
     // The favourite row that the last swipe took away, until the hub has
     // deleted it from the favourites (the hub finds the record by identity
     // rather than by a row number that may refer to another list).
-    ns::Dictionary* pendingDeletedFavorite() const { return pendingDeleted_.get(); }
-    ns::Ref<ns::Dictionary> takePendingDeletedFavorite() { return std::move(pendingDeleted_); }
+    ns::Object* pendingDeletedFavorite() const { return pendingDeleted_.get(); }
+    ns::Ref<ns::Object> takePendingDeletedFavorite() { return std::move(pendingDeleted_); }
 
     // -- Table ------------------------------------------------------------------------
     long tableViewNumberOfRowsInSection(ui::TableView* t, long section) override;
@@ -93,6 +93,8 @@ private:
     // Whether the row shows a group: any row but the first of the groups
     // list, whatever its entry holds, or a row with "Children".
     bool isGroupRow(long row) const;
+    // An entry of the shown favourites that is not a row dictionary.
+    bool isDamagedFavorite(long row) const;
     void openOverlay(bool referral);
     // Deletes the stored group that `entry` is (found by identity, then by
     // value) and saves; false, with the reason told, when it cannot.
@@ -103,7 +105,7 @@ private:
     ns::Ref<ns::Array> arayObjetosTableView_ = ns::Array::make();
     ns::Ref<ns::MutableArray> StackObjetosTableView_ = ns::MutableArray::make();
     ns::Weak<ui::ViewController> controller_;
-    ns::Ref<ns::Dictionary> pendingDeleted_;
+    ns::Ref<ns::Object> pendingDeleted_;
     ns::Ref<ns::Array> groupsList_;  // the last groups list made, while it is the one shown
     ns::ObserverToken actualizarGrupos_;
 };

@@ -67,7 +67,10 @@ void shareViewController_iPad::showMail() {
 }
 
 void shareViewController_iPad::mailComposeControllerDidFinishWithResult(mail::MailComposeViewController*,
-                                                                        mail::MailComposeResult, ns::Error*) {
+                                                                        mail::MailComposeResult result, ns::Error*) {
+    // A message that could not be written: the composer stays, with its
+    // alert, for the user to correct or cancel.
+    if (result == mail::MailComposeResult::Failed) return;
     // Closes the composer only: with nothing presented the call would close
     // the share screen itself.
     if (presentedViewController()) dismissViewControllerAnimated(true);

@@ -68,6 +68,18 @@ mail::MailComposeViewController* shownComposer() {
     return w ? dynamic_cast<mail::MailComposeViewController*>(w->topViewController()) : nullptr;
 }
 
+void sendToARefusedAddress(ui::Driver& driver) {
+    ASSERT_TRUE(driver.clearText("To")) << driver.lastError();
+    ASSERT_TRUE(driver.typeText("To", "j\xC3\xB6" "e@example.org")) << driver.lastError();
+    ASSERT_TRUE(driver.tapBarButton("Send")) << driver.lastError();
+    auto* alert = dynamic_cast<ui::AlertView*>(ui::Panel::topPanel());
+    ASSERT_TRUE(alert) << "no alert says why the mail was not sent";
+    EXPECT_EQ(alert->title(), "Cannot Send Mail");
+    EXPECT_EQ(alert->message(), "The address \u201Cj\xC3\xB6" "e@example.org\u201D cannot be used: only addresses "
+                                "written in ASCII can be sent.");
+    ASSERT_TRUE(driver.pressAlertButton("OK"));
+}
+
 void dismissCannotSendMailAlert(ui::Driver& driver) {
     auto* alert = dynamic_cast<ui::AlertView*>(ui::Panel::topPanel());
     ASSERT_TRUE(alert);

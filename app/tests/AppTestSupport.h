@@ -97,6 +97,11 @@ mail::MailComposeViewController* shownComposer();
 // presses its one button.
 void dismissCannotSendMailAlert(ui::Driver& driver);
 
+// Addresses the composer on screen to an address it refuses (text outside
+// ASCII) and taps Send: checks the composer's alert says why and presses
+// its button. The caller checks that the composer and its screen stayed.
+void sendToARefusedAddress(ui::Driver& driver);
+
 // The phone's selected tab's navigation controller, and the screen on top
 // of it as a T (nil when it is something else).
 inline ui::NavigationController* selectedNav() {

@@ -63,6 +63,13 @@ TEST_F(PhoneMarketing, TellAFriendEmbedsTheRecommendationAndSendsIt) {
     EXPECT_EQ(share->mailViewController(), composer);
     EXPECT_EQ(share->view()->subviews().size(), 1u);
 
+    // A refused address: the composer's alert, and the screen and its
+    // composer stay for the correction.
+    sendToARefusedAddress(*driver);
+    EXPECT_EQ(topScreen<ShareViewController>(), share);
+    EXPECT_EQ(composer->view()->superview(), share->view());
+    EXPECT_TRUE(outbox(home).empty());
+    ASSERT_TRUE(driver->clearText("To")) << driver->lastError();
     ASSERT_TRUE(driver->typeText("To", "friend@example.org")) << driver->lastError();
     ASSERT_TRUE(driver->tapBarButton("Send")) << driver->lastError() << screen();
     auto files = outbox(home);
@@ -110,6 +117,12 @@ TEST_F(PhoneMarketing, MailRowsOfTheMoreTabAndTheDeckIndexCloseOnCancelAndOnSend
     EXPECT_TRUE(outbox(home).empty());
 
     ASSERT_TRUE(driver->tapRow("contact us")) << driver->lastError();
+    auto* contact = shown();
+    sendToARefusedAddress(*driver);
+    EXPECT_EQ(shown(), contact) << "the composer stays with its alert";
+    EXPECT_EQ(topScreen<MoreViewController_iPhone>(), more);
+    ASSERT_TRUE(driver->clearText("To")) << driver->lastError();
+    ASSERT_TRUE(driver->typeText("To", "cards@korvel.example")) << driver->lastError();
     ASSERT_TRUE(driver->tapBarButton("Send")) << driver->lastError();
     EXPECT_FALSE(shown()) << screen();
     EXPECT_EQ(topScreen<MoreViewController_iPhone>(), more);
@@ -279,6 +292,10 @@ TEST_F(FollowUs, FeedbackRowPresentsTheCommentsMailAndSendingWritesIt) {
     EXPECT_FALSE(driver->tapBarButton("Send"));
     EXPECT_EQ(composer(), c);
     EXPECT_TRUE(outbox(home).empty());
+    sendToARefusedAddress(*driver);
+    EXPECT_EQ(composer(), c) << "the composer stays with its alert";
+    EXPECT_EQ(followUs(), follow.get());
+    ASSERT_TRUE(driver->clearText("To")) << driver->lastError();
     ASSERT_TRUE(driver->typeText("To", "team@tarnwick.example")) << driver->lastError();
     ASSERT_TRUE(driver->tapBarButton("Send")) << driver->lastError();
     EXPECT_FALSE(composer());

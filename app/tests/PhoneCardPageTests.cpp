@@ -112,6 +112,8 @@ TEST_F(PhoneCardPage, ContactLinkOpensTheComposerAndIsNotAlsoLoaded) {
     EXPECT_EQ(card->webView()->loadCount(), loads);
     EXPECT_EQ(ui::Application::shared()->openedURLs().size(), opened);
 
+    sendToARefusedAddress(*driver);
+    EXPECT_EQ(shownComposer(), composer) << "the composer stays with its alert";
     ASSERT_TRUE(driver->tapBarButton("Cancel")) << driver->lastError();
     EXPECT_FALSE(shownComposer());
     EXPECT_EQ(topScreen<CardViewController>(), card);
@@ -195,6 +197,9 @@ TEST_F(PhoneCardPage, ShareScreenMailsTheCard) {
     EXPECT_NE(screen().find("[Send] (disabled)"), std::string::npos) << screen();
     EXPECT_FALSE(driver->tapBarButton("Send"));
     EXPECT_EQ(shownComposer(), composer);
+    sendToARefusedAddress(*driver);
+    EXPECT_EQ(shownComposer(), composer) << "the composer stays with its alert";
+    EXPECT_EQ(topScreen<ShareCardViewController_Iphone>(), share);
     ASSERT_TRUE(driver->tapBarButton("Cancel"));
     EXPECT_FALSE(shownComposer());
     EXPECT_EQ(topScreen<ShareCardViewController_Iphone>(), share);

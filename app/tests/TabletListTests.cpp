@@ -225,6 +225,8 @@ TEST_F(TabletListTest, MailRowOpensTheComposerWithItsFields) {
     EXPECT_EQ(composer->message().to, std::vector<std::string>{"deck@korvel.example"});
     EXPECT_EQ(composer->message().subject, "Subject line");
     EXPECT_EQ(composer->message().body, "<p>Body</p>");
+    sendToARefusedAddress(*driver);
+    EXPECT_EQ(root()->presentedViewController(), composer) << "the composer stays with its alert";
     composer->cancel();
 }
 

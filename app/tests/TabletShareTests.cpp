@@ -155,7 +155,11 @@ TEST_F(TabletShareTest, EmailComposesTheCardOrExplainsThatMailIsNotSetUp) {
     ASSERT_TRUE(driver->tapButton("E-mail"));
     ASSERT_TRUE(dynamic_cast<mail::MailComposeViewController*>(top())) << screen();
     EXPECT_FALSE(driver->tapBarButton("Send"));
-    EXPECT_TRUE(dynamic_cast<mail::MailComposeViewController*>(top())) << screen();
+    auto* addressed = dynamic_cast<mail::MailComposeViewController*>(top());
+    EXPECT_TRUE(addressed) << screen();
+    sendToARefusedAddress(*driver);
+    EXPECT_EQ(dynamic_cast<mail::MailComposeViewController*>(top()), addressed) << "the composer stays with its alert";
+    ASSERT_TRUE(driver->clearText("To")) << driver->lastError();
     ASSERT_TRUE(driver->typeText("To", "friend@example.org")) << driver->lastError();
     ASSERT_TRUE(driver->tapBarButton("Send")) << driver->lastError();
     EXPECT_EQ(dynamic_cast<ui::NavigationController*>(top()), share->navigationController()) << screen();

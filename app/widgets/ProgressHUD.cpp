@@ -88,6 +88,7 @@ ProgressHUD::ProgressHUD(ui::Rect frame) : ui::View(frame) {
     setOpaque(false);
     setBackgroundColor(ui::Color::clear());
     setAlpha(0);
+    setCoverName("the progress box");
     // Mode 0: the activity indicator. The overlay is still being made (no
     // reference to it may be taken yet), so this is done directly.
     mode_ = ProgressHUDModeIndeterminate;
@@ -196,8 +197,12 @@ void ProgressHUD::setProgress(float p) {
 }
 
 void ProgressHUD::updateLabelText(const std::string& text) {
-    std::lock_guard<std::mutex> lock(textMutex_);
-    labelText_ = text;
+    {
+        std::lock_guard<std::mutex> lock(textMutex_);
+        labelText_ = text;
+    }
+    // What a person calls the box when it lies over a button.
+    setCoverName(text.empty() ? std::string("the progress box") : "the \"" + text + "\" box");
 }
 
 void ProgressHUD::updateDetailsLabelText(const std::string& text) {

@@ -16,6 +16,14 @@ class LimitedReplyCollector : public net::URLConnectionDelegate {
 public:
     explicit LimitedReplyCollector(uint64_t limit) : limit_(limit) {}
 
+    // A service call is never redirected: the redirect answer is the reply
+    // (and the transport fails on its status). Following one would post the
+    // call, with its authentication token, wherever the answer points.
+    ns::Ref<net::URLRequest> connectionWillSendRequest(net::URLConnection&, net::URLRequest&,
+                                                       const net::HTTPURLResponse*) override {
+        return nullptr;
+    }
+
     void connectionDidReceiveResponse(net::URLConnection& c, const net::HTTPURLResponse& r) override {
         response = ns::Ref<net::HTTPURLResponse>(const_cast<net::HTTPURLResponse*>(&r));
         data = ns::MutableData::make();

@@ -1,7 +1,7 @@
 // The Thrift transport's poster on the shared URL loading: one synchronous
 // POST per call, on the calling thread, with the same TLS validation,
-// proxies, redirects and connection reuse as every other request of the
-// process.
+// proxies and connection reuse as every other request of the process. It
+// follows no redirect: a 3xx answer is the reply.
 #pragma once
 
 #include "evernote/transport/HTTPPoster.h"
@@ -21,7 +21,8 @@ public:
     // Timeout used when a post passes 0.
     static constexpr double kDefaultTimeout = 60.0;
 
-    // Blocks until the reply has arrived. A reply of any status is a reply;
+    // Blocks until the reply has arrived. A reply of any status is a reply
+    // (a redirect too);
     // an unusable URL, no connection, a time-out or a broken reply is an
     // error (the URL loading's own error object); a body beyond the limit
     // stops the loading as soon as it shows.

@@ -10,6 +10,18 @@ BandwidthThrottle& BandwidthThrottle::shared() {
     return throttle;
 }
 
+void BandwidthThrottle::setClock(ns::Ref<ns::Clock> clock) {
+    if (!clock) clock = ns::SystemClock::shared();
+    std::lock_guard<std::mutex> g(lock_);
+    clocks_.push_back(clock);
+    clock_.store(clock.get(), std::memory_order_release);
+    windowEnd_ = 0;
+    usedInWindow_ = 0;
+    samples_.clear();
+    average_ = 0;
+    wakeUp_ = 0;
+}
+
 bool BandwidthThrottle::isThrottled() const { return throttled_.load(std::memory_order_acquire); }
 
 void BandwidthThrottle::settingsChangedLocked() {
@@ -104,14 +116,15 @@ size_t BandwidthThrottle::readAllowance(size_t size) const {
 
 uint64_t BandwidthThrottle::uploadAllowance(double now) {
     std::lock_guard<std::mutex> g(lock_);
-    uint64_t answer = 0;
-    if (maxPerSecond_ > 0) {
-        answer = maxPerSecond_ / 4;
-        if (usedInWindow_ + answer > maxPerSecond_)
-            answer = usedInWindow_ >= maxPerSecond_ ? 0 : maxPerSecond_ - usedInWindow_;
-    }
-    if (answer == 0 || windowEnd_ == 0 || windowEnd_ <= now) wakeUp_.store(windowEnd_, std::memory_order_release);
-    return answer;
+    if (maxPerSecond_ == 0) return 0;
+    if (windowEnd_ == 0 || windowEnd_ <= now) recordWindow(now);
+    const double elapsed = std::clamp(now - (windowEnd_ - 1.0), 0.0, 1.0);
+    // (A hair of tolerance: a clock moved in steps lands on a quarter as
+    // 0.2499999.)
+    const uint64_t quartersOpen = std::min<uint64_t>(4, static_cast<uint64_t>(elapsed * 4 + 1e-6) + 1);
+    const uint64_t open = maxPerSecond_ / 4 * quartersOpen + (quartersOpen == 4 ? maxPerSecond_ % 4 : 0);
+    const uint64_t left = open > usedInWindow_ ? open - usedInWindow_ : 0;
+    return std::min(left, std::max<uint64_t>(maxPerSecond_ / 4, 1));
 }
 
 }  // namespace http

@@ -4,8 +4,9 @@
 // paused once a window's budget is spent. A limit may apply always, or only
 // while the network is reached over WWAN.
 //
-// Times are steady seconds passed in by the caller (the engine passes the
-// system clock's), so the arithmetic is tested without waiting. Its lock is
+// Times are steady seconds passed in by the caller, so the arithmetic is
+// tested without waiting; the engine passes the throttle's clock (the
+// system clock unless a test sets a manual one with setClock). Its lock is
 // plain, guards only the fields below and is never held while calling out.
 // Whether a limit applies and the wake-up time are also kept where every
 // request's reads find them without the lock (they change rarely).
@@ -16,6 +17,9 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <vector>
+
+#include "platform/foundation/Clock.h"
 
 namespace http {
 
@@ -23,6 +27,12 @@ class BandwidthThrottle {
 public:
     // The engine's one budget.
     static BandwidthThrottle& shared();
+
+    // The time the engine reads for the budget: the clock's (nil: the
+    // system clock). Setting one starts the budget afresh (no window, no
+    // pause), since times of two clocks do not compare.
+    double now() const { return clock_.load(std::memory_order_acquire)->now(); }
+    void setClock(ns::Ref<ns::Clock> clock);
 
     // Whether reads are limited now: a limit that applies always, or a WWAN
     // limit while on WWAN.
@@ -48,8 +58,11 @@ public:
     // How much one download read may take: `size`, or a quarter of what is
     // left of this window's budget (at least 1) when throttled.
     size_t readAllowance(size_t size) const;
-    // How much one upload read may take (0 when the window is spent, which
-    // also sets the wake-up time to the window's end).
+    // How much one upload read may take now: a quarter of the budget opens
+    // at the window's start and one more each quarter second, so a body
+    // leaves at the limit's pace rather than in one burst a second; at most
+    // a quarter of the limit per read, 0 while nothing is open (the body
+    // stream then has nothing to give until later). 0 without a limit.
     uint64_t uploadAllowance(double now);
 
 private:
@@ -59,6 +72,8 @@ private:
     void recordWindow(double now);
 
     mutable std::mutex lock_;
+    std::atomic<ns::Clock*> clock_{ns::SystemClock::shared().get()};
+    std::vector<ns::Ref<ns::Clock>> clocks_;  // every clock set, kept so now() never dangles
     uint64_t maxPerSecond_ = 0;
     uint64_t usedInWindow_ = 0;
     double windowEnd_ = 0;  // 0: no window yet

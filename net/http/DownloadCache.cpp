@@ -46,6 +46,18 @@ bool hasHeader(const ns::Dictionary* headers, const std::string& name) {
 
 double nowSince1970() { return ns::Date::date()->timeIntervalSince1970(); }
 
+// Cached headers hold cookies and the bodies are the user's: files are
+// the owner's alone, in folders only the owner can enter.
+constexpr unsigned kFileMode = 0600;
+constexpr fs::perms kFolderPerms = fs::perms::owner_all;
+
+// Makes `dir` and any missing parent, each new one with kFolderPerms.
+void makeFolders(const fs::path& dir, std::error_code& ec) {
+    if (dir.empty() || fs::exists(dir, ec)) return;
+    makeFolders(dir.parent_path(), ec);
+    if (fs::create_directory(dir, ec)) fs::permissions(dir, kFolderPerms, ec);
+}
+
 [[noreturn]] void raise(const char* name, const char* format, const std::string& path) {
     std::string reason = format;
     size_t p = reason.find("%@");
@@ -198,8 +210,11 @@ void DownloadCache::setStoragePath(const std::string& path) {
         if (fs::exists(st) && !fs::is_directory(st))
             raise("FileExistsAtCachePath", "Cannot create a directory for the cache at '%@', because a file already exists", dir);
         if (!fs::exists(st)) {
-            fs::create_directories(dir, ec);
+            makeFolders(fs::path(dir).lexically_normal(), ec);
             if (!fs::is_directory(dir, ec)) raise("FailedToCreateCacheDirectory", "Failed to create a directory for the cache at '%@'", dir);
+        } else if (dir != path && (st.permissions() & fs::perms::mask) != kFolderPerms) {
+            // A store left by an earlier version, open to others.
+            fs::permissions(dir, kFolderPerms, ec);
         }
     }
     clearCachedResponsesForStoragePolicy(kCacheForSessionDurationCacheStoragePolicy);
@@ -308,18 +323,25 @@ void DownloadCache::storeResponseForRequest(const CacheRequest& request, double 
     copy->setObject(ns::Number::numberWithInt(status == 304 ? 200 : status), kStatusCodeKey);
     // Written whole through a temporary file, so a reader never sees half
     // a headers file; errors are ignored (the cache is best effort).
-    ns::PropertyList::writeToFile(*copy, headersPath, true);
+    ns::PropertyList::writeToFile(*copy, headersPath, true, nullptr, ns::PropertyListFormat::XML, kFileMode);
 
     // A not-modified answer carries no body: the stored one stays.
     if (status == 304) return;
     if (auto data = request.responseData()) {
-        ns::writeFileAtomically(dataPath, data->view());
+        ns::writeFileAtomically(dataPath, data->view(), nullptr, kFileMode);
     } else {
         std::string download = request.downloadDestinationPath();
         if (!download.empty() && download != dataPath) {
+            // Copied under a temporary name (inside the owner's folder),
+            // made the owner's alone, then moved into place.
             std::error_code ec;
-            fs::remove(dataPath, ec);
-            fs::copy_file(download, dataPath, fs::copy_options::overwrite_existing, ec);
+            std::string staging = dataPath + ".copying";
+            fs::remove(staging, ec);
+            if (fs::copy_file(download, staging, fs::copy_options::overwrite_existing, ec)) {
+                fs::permissions(staging, fs::perms::owner_read | fs::perms::owner_write, ec);
+                if (!ec) fs::rename(staging, dataPath, ec);
+            }
+            if (ec) fs::remove(staging, ec);
         }
     }
 }
@@ -334,7 +356,7 @@ void DownloadCache::updateExpiryForRequest(const CacheRequest& request, double m
     auto expiry = expiryDateForRequest(request, maxAge);
     if (!headers || !expiry) return;
     headers->setObject(ns::Number::numberWithDouble(expiry->timeIntervalSince1970()), kExpiresKey);
-    ns::PropertyList::writeToFile(*headers, path, true);
+    ns::PropertyList::writeToFile(*headers, path, true, nullptr, ns::PropertyListFormat::XML, kFileMode);
 }
 
 void DownloadCache::removeCachedDataForURL(const ns::URL& url) {

@@ -76,6 +76,16 @@ bool isText(const ns::Object* o, std::string_view name) {
     if (auto* s = dynamic_cast<const ns::String*>(o)) return net::equalsIgnoringCase(s->view(), name);
     return o && net::equalsIgnoringCase(o->description(), name);
 }
+std::optional<uint64_t> decimalLength(std::string_view text) {
+    text = net::trimmed(text.substr(0, text.find(',')));
+    if (text.empty() || text.size() > 19) return std::nullopt;
+    uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    return value;
+}
 std::optional<std::string> headerIn(const ns::Dictionary* headers, std::string_view name) {
     if (headers)
         for (size_t i = 0; i < headers->count(); ++i)
@@ -569,6 +579,7 @@ void HTTPRequest::startRequest() {
     if (lastBytesSent_ > 0) removeUploadProgressSoFar();
     lastBytesSent_ = 0;
     contentLength_ = 0;
+    downloadSizeAdded_ = 0;
     if (hasResponseHeaders_) storeResponseHeaders(nullptr);
     responseMessage_ = nullptr;
     download_.startAttempt();
@@ -598,7 +609,7 @@ void HTTPRequest::startRequest() {
 
     chooseConnection();
 
-    if (!readStreamIsScheduled_ && !BandwidthThrottle::shared().isPausedAt(engine::steadyNow())) scheduleReadStream();
+    if (!readStreamIsScheduled_ && !BandwidthThrottle::shared().isPausedAt(BandwidthThrottle::shared().now())) scheduleReadStream();
 
     ns::Weak<HTTPRequest> weak(this);
     readStream_->setClient(net::kStreamEventHasBytesAvailable | net::kStreamEventErrorOccurred |
@@ -722,7 +733,7 @@ void HTTPRequest::handleBytesAvailable() {
         // in the stream are announced again when it is scheduled.
         bool pause = false;
         if (auto& throttle = BandwidthThrottle::shared(); throttle.isThrottled()) {
-            const double now = engine::steadyNow();
+            const double now = throttle.now();
             throttle.measure(now);
             pause = throttle.isPausedAt(now);
         }
@@ -787,10 +798,13 @@ void HTTPRequest::handleStreamComplete() {
         if (contentLength_ == 0) contentLength_ = totalBytesRead_;
         updateProgressIndicators();
         body_.closeStream();
-        download_.endBody(isResponseCompressed());
+        // A gzip body that does not inflate fails the request (an answer
+        // that is redirected or challenged is not the request's body).
+        if (auto inflation = download_.endBody(isResponseCompressed()); inflation && !needsRedirect_ && !authenticationNeeded_)
+            fileError_ = inflation;
         if (!authenticationNeeded_) removeTemporaryUploadFiles();
         finishFileDownload();
-        if (!didUseCachedResponse_) storeInCache();
+        if (!didUseCachedResponse_ && !fileError_) storeInCache();
     }
     releaseConnectionAfterCompletion();
     if (!authenticationNeeded_) destroyReadStream();
@@ -836,6 +850,7 @@ void HTTPRequest::checkRequestStatus() {
             if (uint64_t partial = download_.partialSize(); partial && request_)
                 request_->setHeaderField("Range", ns::format("bytes=%llu-", (unsigned long long)partial));
             ++retryCount_;
+            takeBackDownloadSize();
             unscheduleReadStream();
             startRequest();
             return;
@@ -849,10 +864,11 @@ void HTTPRequest::checkRequestStatus() {
         if (body_.length() > 0) {
             lastBytesSent_ = totalBytesSent_;
             uint64_t written = readStream_->requestBytesWritten();
+            // The upload stream counted these bytes against the bandwidth
+            // budget as it handed them over; they are not counted again.
             if (written > lastBytesSent_) {
                 totalBytesSent_ = written;
                 lastActivityTime_ = loop_->now();
-                incrementBandwidthUsedInLastSecond(written - lastBytesSent_);
             }
         }
         updateProgressIndicators();

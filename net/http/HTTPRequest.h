@@ -652,6 +652,12 @@ private:
     void unscheduleReadStream();
     void destroyReadStream();
     bool retryUsingNewConnection();
+    // Whether a request whose stream failed may go out again: the server
+    // cannot have acted on it (a reused connection closed before any byte
+    // of the answer), or sending it twice does no harm (idempotent method).
+    bool mayResendAfterDrop() const;
+    // Takes back the download size the failed attempt's answer added.
+    void takeBackDownloadSize();
     void releaseConnectionAfterCompletion();
     void removeFromConnectionPool();
     void refreshConnectionExpiry();
@@ -743,6 +749,10 @@ private:
     uint64_t uploadBufferSize_ = 0;
     bool updatedProgress_ = false;
     uint64_t uploadProgressReported_ = 0;  // body bytes already reported as sent
+    // What this attempt's answer added to the download size (of this request
+    // or, for a companion HEAD request, its main request); a retry takes it
+    // back before the next answer adds its own.
+    int64_t downloadSizeAdded_ = 0;
     std::string responseEncoding_;
 
     std::atomic<bool> inProgress_{false};

@@ -148,7 +148,7 @@ void HTTPRequest::useDataFromCache() {
             auto data = cache->cachedResponseDataForURL(*url_);
             receiver->download_.useCachedBody(data.get());
         }
-        uint64_t length = std::strtoull(engine::headerIn(headers.get(), "Content-Length").value_or("").c_str(), nullptr, 10);
+        uint64_t length = engine::decimalLength(engine::headerIn(headers.get(), "Content-Length").value_or("")).value_or(0);
         if (!length && receiver->download_.rawData()) length = receiver->download_.rawData()->length();
         receiver->contentLength_ = length;
         receiver->totalBytesRead_ = length;

@@ -56,8 +56,22 @@ void HTTPRequest::refreshConnectionExpiry() {
         ConnectionRecords::shared().setExpiry(*connectionInfo_, engine::steadyNow() + persistentConnectionTimeoutSeconds_);
 }
 
+bool HTTPRequest::mayResendAfterDrop() const {
+    if (readStream_ && readStream_->connectionWasReused() && !readStream_->anyResponseByteReceived()) return true;
+    const std::string& m = requestMethod_;
+    return m == "GET" || m == "HEAD" || m == "PUT" || m == "DELETE" || m == "OPTIONS";
+}
+
+void HTTPRequest::takeBackDownloadSize() {
+    if (!downloadSizeAdded_) return;
+    auto main = mainRequest();
+    HTTPRequest* receiver = main ? main.get() : this;
+    receiver->incrementDownloadSizeBy(-std::exchange(downloadSizeAdded_, 0));
+}
+
 bool HTTPRequest::retryUsingNewConnection() {
-    if (retryCount_ != 0) return false;
+    if (retryCount_ != 0 || !mayResendAfterDrop()) return false;
+    takeBackDownloadSize();
     willRetryRequest_ = true;
     cancelLoad();
     willRetryRequest_ = false;
@@ -116,14 +130,17 @@ uint64_t HTTPRequest::maxBandwidthPerSecond() { return BandwidthThrottle::shared
 void HTTPRequest::setMaxBandwidthPerSecond(uint64_t bytes) { BandwidthThrottle::shared().setMaxPerSecond(bytes); }
 void HTTPRequest::incrementBandwidthUsedInLastSecond(uint64_t bytes) { BandwidthThrottle::shared().addUsed(bytes); }
 uint64_t HTTPRequest::averageBandwidthUsedPerSecond() { return BandwidthThrottle::shared().averagePerSecond(); }
-uint64_t HTTPRequest::maxUploadReadLength() { return BandwidthThrottle::shared().uploadAllowance(engine::steadyNow()); }
+uint64_t HTTPRequest::maxUploadReadLength() {
+    auto& throttle = BandwidthThrottle::shared();
+    return throttle.uploadAllowance(throttle.now());
+}
 
 // Pauses the stream until the throttle's wake-up time, and schedules it
 // again once that has passed (or when nothing throttles any more).
 void HTTPRequest::performThrottling() {
     if (!readStream_) return;
     auto& throttle = BandwidthThrottle::shared();
-    const double now = engine::steadyNow();
+    const double now = throttle.now();
     throttle.measure(now);
     if (throttle.isThrottled()) {
         if (double wakeUp = throttle.wakeUp(); wakeUp > 0) {

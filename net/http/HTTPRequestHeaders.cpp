@@ -149,8 +149,9 @@ void HTTPRequest::readResponseHeaders() {
         auto main = mainRequest();
         HTTPRequest* receiver = main ? main.get() : this;
         auto lengthText = message->headerField("Content-Length");
-        if (lengthText) {
-            uint64_t length = std::strtoull(lengthText->c_str(), nullptr, 0);
+        std::optional<uint64_t> announced = lengthText ? engine::decimalLength(*lengthText) : std::nullopt;
+        if (announced) {
+            uint64_t length = *announced;
             if (main && allowCompressedResponse_ && length == 20 && showAccurateProgress_ &&
                 shouldResetDownloadProgress_) {
                 main->showAccurateProgress_ = false;
@@ -162,8 +163,11 @@ void HTTPRequest::readResponseHeaders() {
                 // (bounded by the caller's limit: the length is the server's
                 // word, not a promise).
                 receiver->download_.reserve(length);
-                if (showAccurateProgress_ && shouldResetDownloadProgress_)
-                    receiver->incrementDownloadSizeBy(static_cast<int64_t>(length + receiver->download_.partialSize()));
+                if (showAccurateProgress_ && shouldResetDownloadProgress_) {
+                    const auto added = static_cast<int64_t>(length + receiver->download_.partialSize());
+                    receiver->incrementDownloadSizeBy(added);
+                    downloadSizeAdded_ += added;
+                }
             }
         } else if (showAccurateProgress_ && shouldResetDownloadProgress_) {
             receiver->showAccurateProgress_ = false;
@@ -176,7 +180,8 @@ void HTTPRequest::readResponseHeaders() {
 
 void HTTPRequest::readKeepAlive(const net::HTTPMessage& response) {
     connectionCanBeReused_ = false;
-    if (!shouldAttemptPersistentConnection_) return;
+    // After 101 the connection speaks another protocol.
+    if (!shouldAttemptPersistentConnection_ || response.statusCode() == 101) return;
     std::string connection = engine::lower(response.headerField("Connection").value_or(""));
     bool http11 = response.version() == "HTTP/1.1";
     bool http10 = response.version() == "HTTP/1.0";
@@ -414,14 +419,34 @@ void HTTPRequest::setSessionCookies(std::vector<ns::Ref<net::HTTPCookie>> cookie
 }
 
 void HTTPRequest::addSessionCookie(ns::Ref<net::HTTPCookie> cookie) {
+    if (!cookie) return;
+    using Storage = net::HTTPCookieStorage;
+    const double now = net::secondsSince1970();
     std::lock_guard<std::recursive_mutex> g(engine::sessionCookiesLock());
-    for (auto it = gSessionCookies.begin(); it != gSessionCookies.end(); ++it) {
-        if ((*it)->domain() == cookie->domain() && (*it)->path() == cookie->path() && (*it)->name() == cookie->name()) {
-            gSessionCookies.erase(it);
-            break;
+    // A cookie set again replaces the one before it; an expired one only
+    // removes it; expired cookies go.
+    std::erase_if(gSessionCookies, [&](const ns::Ref<net::HTTPCookie>& c) {
+        return c->isExpired(now) ||
+               (c->domain() == cookie->domain() && c->path() == cookie->path() && c->name() == cookie->name());
+    });
+    if (cookie->isExpired(now)) return;
+    gSessionCookies.push_back(std::move(cookie));
+    // The same limits as the cookie storage: per domain, then in all, the
+    // oldest going first, so answers full of cookies cannot grow the list.
+    const std::string domain = gSessionCookies.back()->domain();
+    size_t sameDomain = 0;
+    for (auto& c : gSessionCookies) sameDomain += c->domain() == domain;
+    for (auto it = gSessionCookies.begin(); sameDomain > Storage::kMaxCookiesPerDomain;) {
+        if ((*it)->domain() == domain) {
+            it = gSessionCookies.erase(it);
+            --sameDomain;
+        } else {
+            ++it;
         }
     }
-    gSessionCookies.push_back(std::move(cookie));
+    if (gSessionCookies.size() > Storage::kMaxCookies)
+        gSessionCookies.erase(gSessionCookies.begin(),
+                              gSessionCookies.begin() + static_cast<long>(gSessionCookies.size() - Storage::kMaxCookies));
 }
 
 void HTTPRequest::clearSession() {

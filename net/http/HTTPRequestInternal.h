@@ -82,6 +82,9 @@ std::string textOf(const ns::Object* o);  // description, "" for nil
 std::string_view textView(const ns::Object* o, std::string& scratch);
 // Whether o's text is `name`, ignoring case (a header field name).
 bool isText(const ns::Object* o, std::string_view name);
+// A Content-Length value read as decimal digits (the first of a list of
+// equal values); nullopt when it is not one.
+std::optional<uint64_t> decimalLength(std::string_view text);
 // The value of the field `name` in a header dictionary; nullopt when absent.
 std::optional<std::string> headerIn(const ns::Dictionary* headers, std::string_view name);
 

@@ -42,7 +42,6 @@ void InputStream::close() {
 size_t InputStream::allowedReadLength(size_t requested) {
     if (!HTTPRequest::isBandwidthThrottled()) return requested;
     uint64_t allowance = HTTPRequest::maxUploadReadLength();
-    if (allowance == 0) allowance = 1;
     return allowance <= requested ? static_cast<size_t>(allowance) : requested;
 }
 
@@ -59,6 +58,9 @@ long InputStream::read(uint8_t* buf, size_t max) {
     // sequence, whose state needs no lock there.
     if (throttled) {
         if (auto r = request()) r->performThrottling();
+        // Nothing may leave now: the body has bytes, but none to give until
+        // the budget opens (the HTTP stream asks again shortly).
+        if (length == 0 && max > 0) return 0;
     }
     long n = stream_->read(buf, length);
     if (n > 0) HTTPRequest::incrementBandwidthUsedInLastSecond(static_cast<uint64_t>(n));

@@ -1,9 +1,11 @@
 // The body stream the request engine hands to the HTTP read stream: wraps a
 // plain input stream over a body file or in-memory body and passes every
 // read through the engine's process-wide bandwidth budget. While bandwidth
-// is throttled a read is cut to the bytes still allowed this second (at
-// least 1), the owning request gets a chance to pause its stream, and
-// every byte read counts as used bandwidth.
+// is throttled a read is cut to the bytes the budget lets go now (none
+// while it is spent: the read answers 0 with bytes still available, and the
+// HTTP stream asks again shortly), the owning request gets a chance to
+// pause its stream, and every byte read counts as used bandwidth, once:
+// bytes are counted here, as they go to the wire, and nowhere else.
 #pragma once
 
 #include <mutex>
@@ -35,7 +37,8 @@ public:
     ns::Ref<HTTPRequest> request() const;
     void setRequest(HTTPRequest* request);
 
-    // The length a read of `requested` bytes may use now (the budget step).
+    // The length a read of `requested` bytes may use now (the budget step;
+    // 0 while the budget is spent).
     static size_t allowedReadLength(size_t requested);
 
 private:

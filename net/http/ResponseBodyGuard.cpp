@@ -47,6 +47,7 @@ public:
             if (kept_ && total_ <= limit) kept_->commitAppended(produced);
             if (status == Z_STREAM_END || (status != Z_OK && status != Z_BUF_ERROR)) {
                 ended_ = true;
+                status_ = status;
                 whole_ = status == Z_STREAM_END && z_.avail_in == 0;
                 break;
             }
@@ -54,6 +55,11 @@ public:
             if (status == Z_BUF_ERROR || (z_.avail_in == 0 && z_.avail_out != 0)) break;
         }
         return total_;
+    }
+    // The zlib status that ended inflation (Z_OK while it has not ended).
+    bool failed(int* status) const {
+        if (ended_ && status_ != Z_STREAM_END) *status = status_;
+        return ended_ && status_ != Z_STREAM_END;
     }
     // The kept output of a whole gzip stream, once; nil otherwise.
     ns::Ref<ns::Data> takeKept() {
@@ -75,6 +81,7 @@ private:
     bool ready_ = false;
     bool ended_ = false;
     bool whole_ = false;
+    int status_ = Z_OK;
     uint64_t total_ = 0;
     ns::Ref<ns::MutableData> kept_;
     Bytef scratch_[65536];
@@ -108,5 +115,7 @@ ns::Ref<ns::Error> ResponseBodyGuard::received(const uint8_t* bytes, size_t leng
 }
 
 ns::Ref<ns::Data> ResponseBodyGuard::takeInflatedBody() { return counter_ ? counter_->takeKept() : nullptr; }
+
+bool ResponseBodyGuard::inflationFailed(int* status) const { return counter_ && counter_->failed(status); }
 
 }  // namespace http

@@ -50,6 +50,9 @@ public:
     // body once its gzip stream ended with the last byte received, nil
     // otherwise (the caller inflates the raw bytes itself then). Once.
     ns::Ref<ns::Data> takeInflatedBody();
+    // Whether a gzip body inflated as it arrived was found not to inflate
+    // (not gzip or zlib data, or corrupt), and zlib's status then.
+    bool inflationFailed(int* status) const;
 
 private:
     class InflatedSizeCounter;

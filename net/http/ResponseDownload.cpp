@@ -121,13 +121,22 @@ ns::Ref<ns::Error> ResponseDownload::store(const uint8_t* bytes, size_t length, 
     return nullptr;
 }
 
-void ResponseDownload::endBody(bool compressed) {
+ns::Ref<ns::Error> ResponseDownload::endBody(bool compressed) {
     decompressor_ = nullptr;
-    if (rawData_ && compressed && waitToInflate_) {
-        // Inflated once already, while the body arrived.
-        inflatedData_ = guard_.takeInflatedBody();
-        inflatedFromLength_ = rawData_->length();
+    if (!rawData_ || !compressed || !waitToInflate_ || !destinationPath_.empty() || rawData_->length() == 0)
+        return nullptr;
+    int status = Z_OK;
+    if (guard_.inflationFailed(&status)) return DataDecompressor::inflateErrorWithCode(status);
+    // Inflated once already, while the body arrived; or, when nothing
+    // watched it (no limit), now.
+    inflatedData_ = guard_.takeInflatedBody();
+    inflatedFromLength_ = rawData_->length();
+    if (!inflatedData_ && maxKept_ == kUnlimitedLength) {
+        ns::Ref<ns::Error> error;
+        inflatedData_ = DataDecompressor::uncompressData(rawData_.get(), &error, maxKept_);
+        if (error) return error;
     }
+    return nullptr;
 }
 
 void ResponseDownload::closeFiles() {

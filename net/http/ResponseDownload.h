@@ -84,8 +84,10 @@ public:
     // again (the file starts over). Nil, or the file error.
     ns::Ref<ns::Error> store(const uint8_t* bytes, size_t length, const ns::Data* inflated, RangeAnswer range,
                              uint64_t* droppedPartial);
-    // The whole body arrived (`compressed`: it came gzip).
-    void endBody(bool compressed);
+    // The whole body arrived (`compressed`: it came gzip). Nil, or the
+    // inflation error (code 11) of a gzip body kept in memory that does
+    // not inflate: such a body is an error, not an empty answer.
+    ns::Ref<ns::Error> endBody(bool compressed);
     // Moves a finished file download into place (inflating it first when it
     // waited to inflate); nil, or the file or inflation error. Keeps the
     // partial file when `keepForResume` (a redirect of a resumable download).

@@ -1,13 +1,16 @@
 #include "platform/mail/MailComposeViewController.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <random>
 
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/ui/AlertView.h"
 #include "platform/ui/Label.h"
 
 namespace mail {
@@ -236,9 +239,13 @@ std::string MailComposeViewController::write(const std::string& folder, MailComp
     MailMessage m = message();
     auto text = m.render(&err);
     std::string path;
+    // What the user is told when the message cannot be written.
+    std::string why = err ? err->localizedDescription() : std::string();
     if (text) {
         if (!ns::Paths::ensureDirectory(folder, 0700)) {
+            int code = errno;
             err = ns::Error::withDescription(kMailComposeErrorDomain, failCode, "cannot create the folder " + folder);
+            why = std::string("The message could not be saved: ") + std::strerror(code) + ".";
         } else {
             static std::atomic<unsigned> serial{0};
             auto now = std::chrono::system_clock::now().time_since_epoch();
@@ -247,14 +254,23 @@ std::string MailComposeViewController::write(const std::string& folder, MailComp
             char name[96];
             std::snprintf(name, sizeof name, "%lld-%u-%08x.eml", ms, serial.fetch_add(1), unsigned(rd()));
             path = ns::Paths::join(folder, name);
-            if (!ns::writeFileAtomically(path, *text, &err, 0600)) path.clear();
+            if (!ns::writeFileAtomically(path, *text, &err, 0600)) {
+                path.clear();
+                why = std::string("The message could not be saved: ") +
+                      std::strerror(err && err->domain() == ns::kFileErrorDomain ? int(err->code()) : EIO) + ".";
+            }
         }
     }
     if (path.empty()) {
-        std::string why = err ? err->localizedDescription() : std::string("the message was not written");
+        if (why.empty()) why = "The message could not be saved.";
         auto info = err ? ns::Dictionary::make({{ns::kLocalizedDescriptionKey, ns::str(why)}, {ns::kUnderlyingErrorKey, err}})
                         : ns::Dictionary::make({{ns::kLocalizedDescriptionKey, ns::str(why)}});
         auto failure = ns::Error::make(kMailComposeErrorDomain, failCode, info);
+        // The composer stays on screen with what was typed, so the user can
+        // correct the address, try again or cancel; the alert says why.
+        ui::AlertView::make(failCode == kMailComposeErrorSaveFailed ? "Cannot Save Draft" : "Cannot Send Mail", why,
+                            nullptr, "OK")
+            ->show();
         finish(MailComposeResult::Failed, failure.get());
         return {};
     }

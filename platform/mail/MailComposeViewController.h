@@ -15,6 +15,14 @@
 // Saved or Cancelled both buttons are disabled, so one tap on Send writes
 // one message. (send(), cancel() and saveDraft() in code are not held
 // back: send() without a recipient reports Failed.)
+//
+// A message that cannot be written (an address the writer refuses, such as
+// one with characters outside ASCII; an outbox on a full or read-only disk)
+// is never dropped: the composer shows an alert ("Cannot Send Mail", or
+// "Cannot Save Draft", with the reason), tells the delegate Failed with an
+// error carrying that reason, and stays as it was, its buttons enabled, so
+// the user can correct the address and send again, or cancel. A delegate
+// leaves the composer on screen on Failed.
 #pragma once
 
 #include <string>

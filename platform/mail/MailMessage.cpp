@@ -130,9 +130,21 @@ bool addressHeader(std::string& out, const char* field, const std::vector<std::s
     for (size_t i = 0; i < list.size(); ++i) {
         auto a = parseAddress(list[i]);
         if (!a) {
+            // Said so that the user knows what to correct. Addresses are
+            // written as ASCII only (no RFC 6532 header), so one with other
+            // characters is refused rather than written damaged.
+            std::string shown = list[i];
+            for (char& c : shown)
+                if (c == '\r' || c == '\n' || c == '\t') c = ' ';
+            std::string_view addrPart = list[i];
+            if (size_t lt = addrPart.rfind('<'); lt != std::string_view::npos && addrPart.back() == '>')
+                addrPart = addrPart.substr(lt);
             if (error)
-                *error = ns::Error::withDescription(kMailErrorDomain, kMailErrorBadAddress,
-                                                    "not a usable e-mail address: " + list[i]);
+                *error = ns::Error::withDescription(
+                    kMailErrorDomain, kMailErrorBadAddress,
+                    isASCII(addrPart) ? "\u201C" + shown + "\u201D is not a valid e-mail address."
+                                     : "The address \u201C" + shown +
+                                           "\u201D cannot be used: only addresses written in ASCII can be sent.");
             return false;
         }
         std::string item = a->name.empty() ? a->addr : phrase(a->name, lineLen) + " <" + a->addr + ">";
@@ -353,7 +365,7 @@ std::string formatDate(double t) {
 
 std::optional<std::string> MailMessage::render(ns::Ref<ns::Error>* error) const {
     if (to.empty() && cc.empty() && bcc.empty()) {
-        if (error) *error = ns::Error::withDescription(kMailErrorDomain, kMailErrorNoRecipients, "the message has no recipient");
+        if (error) *error = ns::Error::withDescription(kMailErrorDomain, kMailErrorNoRecipients, "The message has no recipient.");
         return std::nullopt;
     }
     size_t total = 0;
@@ -382,7 +394,7 @@ std::optional<std::string> MailMessage::render(ns::Ref<ns::Error>* error) const 
         }
     }
     if (total > kMaxAttachmentBytes) {
-        if (error) *error = ns::Error::withDescription(kMailErrorDomain, kMailErrorTooLarge, "the attachments are too large");
+        if (error) *error = ns::Error::withDescription(kMailErrorDomain, kMailErrorTooLarge, "The attachments are too large.");
         return std::nullopt;
     }
 

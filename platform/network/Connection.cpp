@@ -33,9 +33,29 @@ void Connection::close() {
     fd_ = -1;
 }
 
+namespace {
+// Notes the server asking to renegotiate the session once the handshake is
+// over: renegotiation is off in every context, so OpenSSL answers with a
+// no_renegotiation alert, and the connection then fails with a clear error
+// instead of waiting for a server that may not go on.
+void watchForRenegotiation(const SSL* ssl, int where, int alert) {
+    if (!(where & SSL_CB_WRITE_ALERT) || (alert & 0xff) != SSL_AD_NO_RENEGOTIATION) return;
+    if (auto* requested = static_cast<bool*>(SSL_get_app_data(ssl))) *requested = true;
+}
+
+IOResult refusedRenegotiation() {
+    IOResult r;
+    r.kind = IOResult::Failed;
+    r.sslError = SSL_ERROR_SSL;
+    return r;
+}
+}  // namespace
+
 bool Connection::startTLS(SSL_CTX* ctx, const std::string& sniName, bool checkName) {
     ssl_ = SSL_new(ctx);
     if (!ssl_) return false;
+    SSL_set_app_data(ssl_, &renegotiationRequested_);
+    SSL_set_info_callback(ssl_, watchForRenegotiation);
     SSL_set_fd(ssl_, fd_);
     SSL_set_connect_state(ssl_);
     if (!sniName.empty()) {
@@ -91,6 +111,7 @@ IOResult Connection::read(void* buf, size_t max) {
         errno = 0;
         size_t got = 0;
         int rc = SSL_read_ex(ssl_, buf, max, &got);
+        if (renegotiationRequested_) return refusedRenegotiation();
         if (rc == 1) {
             r.count = got;
             return r;
@@ -124,7 +145,9 @@ IOResult Connection::write(const void* buf, size_t len) {
         ERR_clear_error();
         errno = 0;
         size_t put = 0;
+        if (renegotiationRequested_) return refusedRenegotiation();
         int rc = SSL_write_ex(ssl_, buf, len, &put);
+        if (renegotiationRequested_) return refusedRenegotiation();
         if (rc == 1) {
             r.count = put;
             return r;

@@ -39,6 +39,10 @@ public:
     IOResult handshake();
     bool isEncrypted() const { return ssl_ != nullptr; }
 
+    // Once the server asked to renegotiate the TLS session (a refused
+    // request: the context turns renegotiation off), reads and writes fail.
+    bool renegotiationRequested() const { return renegotiationRequested_; }
+
     IOResult read(void* buf, size_t max);
     IOResult write(const void* buf, size_t len);
     // Buffered TLS bytes that poll() cannot see.
@@ -61,6 +65,7 @@ private:
     std::string key_;
     uint64_t serial_;
     SSL* ssl_ = nullptr;
+    bool renegotiationRequested_ = false;
 };
 
 // Idle connections waiting for the next request to the same place. Thread

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <ctime>
 
+#include <libpsl.h>
+
 #include "platform/foundation/String.h"
 
 namespace net {
@@ -53,15 +55,24 @@ std::string hostOf(const ns::URL& url) {
     return h ? lowercased(h->utf8()) : std::string();
 }
 
-// A few public suffixes that must never carry cookies for every site below
-// them. Not a full public-suffix list; it blocks the obvious abuses.
-bool isPublicSuffix(std::string_view domain) {
-    if (domain.find('.') == std::string_view::npos) return true;  // "com", "localhost"-style TLDs
-    static const char* const kTwoLevel[] = {"co.uk", "org.uk", "ac.uk", "gov.uk", "com.au", "net.au", "org.au",
-                                            "co.jp", "ne.jp", "or.jp", "com.br", "com.cn", "co.nz", "co.in"};
-    for (auto* s : kTwoLevel)
-        if (domain == s) return true;
-    return false;
+// The public suffix list: domains under which anyone may register a name
+// ("com", "co.uk", "github.io"), so a cookie for one of them would reach
+// every site below it. The list of the publicsuffix package when it is
+// installed, else the one built into the library; names without a known
+// suffix (single labels, unknown top-level domains) count as public.
+const psl_ctx_t* publicSuffixList() {
+    static const psl_ctx_t* const list = [] {
+        const psl_ctx_t* latest = psl_latest(nullptr);
+        return latest ? latest : psl_builtin();
+    }();
+    return list;
+}
+
+bool isPublicSuffix(const std::string& domain) {
+    if (isIPAddress(domain)) return false;
+    const psl_ctx_t* list = publicSuffixList();
+    if (!list) return domain.find('.') == std::string::npos;
+    return psl_is_public_suffix2(list, domain.c_str(), PSL_TYPE_ANY) != 0;
 }
 
 }  // namespace

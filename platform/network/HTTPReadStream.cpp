@@ -211,6 +211,8 @@ void HTTPReadStream::scheduleInRunLoop(ns::RunLoop& loop, const std::string& mod
         readPaused_ = false;
         updateInterest();
     }
+    // A body that stopped while unscheduled goes on.
+    if (phase_ == Phase::Exchange && headSent_ && !bodyFinished_ && outOffset_ >= out_.size()) waitForBody();
 }
 
 void HTTPReadStream::unscheduleFromRunLoop(ns::RunLoop& loop, const std::string& mode) {
@@ -717,7 +719,9 @@ bool HTTPReadStream::fillOutput() {
 }
 
 void HTTPReadStream::driveWrite() {
-    while (phase_ == Phase::Exchange) {
+    // An unscheduled stream sends nothing: a paced body stream may
+    // unschedule it from inside fillOutput() (its request's throttle).
+    while (phase_ == Phase::Exchange && isScheduled()) {
         if (outOffset_ >= out_.size()) {
             headSent_ = true;
             out_.clear();
@@ -737,6 +741,7 @@ void HTTPReadStream::driveWrite() {
             continue;
         }
         if (r.kind == IOResult::WantWrite || r.kind == IOResult::WantRead) break;
+        if (r.kind == IOResult::Failed && conn_->isEncrypted()) return failTLS(r, "sending the request");
         // The peer went away while we were still sending: if it answered
         // already the reader will find out; otherwise the connection dropped.
         return failDropped(r.sysError, "sending the request");
@@ -797,6 +802,7 @@ void HTTPReadStream::driveRead() {
             break;
         }
         // Closed or failed.
+        if (r.kind == IOResult::Failed && conn_ && conn_->isEncrypted()) return failTLS(r, "waiting for the response");
         ResponseParser& p = answerParser();
         if (r.kind == IOResult::Closed) {
             p.finish();
@@ -932,6 +938,17 @@ void HTTPReadStream::releaseConnection(bool reusable) {
     } else {
         conn_.reset();
     }
+}
+
+void HTTPReadStream::failTLS(const IOResult& r, const char* when) {
+    // A TLS failure after the handshake (a fatal alert, a refused
+    // renegotiation, a bad record) is no dropped connection: it is not
+    // worth a retry and is reported as what it is.
+    if (conn_->renegotiationRequested())
+        return fail(makeError(kTLSErrorDomain, kTLSProtocolError,
+                              "The server asked to renegotiate the TLS session, which this client refuses"));
+    if (r.sslError != SSL_ERROR_SSL) return failDropped(r.sysError, when);
+    fail(makeError(kTLSErrorDomain, kTLSProtocolError, "The TLS connection failed: " + tlsErrorQueueText()));
 }
 
 void HTTPReadStream::failDropped(int sysError, const char* when) {

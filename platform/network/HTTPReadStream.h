@@ -130,6 +130,10 @@ public:
     uint64_t requestBytesWritten() const { return bytesWritten_.load(std::memory_order_relaxed); }
     // Whether the transport connection was adopted from the pool.
     bool connectionWasReused() const { return reused_; }
+    // Whether any byte of the answer arrived. A request that failed on a
+    // reused connection before this may be sent again: the server closed
+    // the idle connection as the request went out and has not acted on it.
+    bool anyResponseByteReceived() const { return anyResponseByte_; }
     // Serial number of the transport connection (0 before connecting).
     uint64_t connectionSerial() const { return connectionSerial_; }
     // Whether the answer left the connection reusable (known at the end).
@@ -170,6 +174,7 @@ private:
     void finishExchange();
     void fail(ns::Ref<ns::Error> e);
     void failDropped(int sysError, const char* when);
+    void failTLS(const IOResult& r, const char* when);
     void failBadResponse(const ResponseParser& parser);
     void notify(StreamEvent e);
     void post(StreamEvent e);

@@ -381,6 +381,8 @@ bool ResponseParser::keepAlive() const {
     if (!response_ || state_ == State::Failed) return false;
     if (framing_ == Framing::UntilClose) return false;
     if (connectionClose_) return false;
+    // After 101 the connection speaks another protocol.
+    if (response_->statusCode() == 101) return false;
     if (response_->version() == "HTTP/1.1") return true;
     return connectionKeepAlive_;
 }

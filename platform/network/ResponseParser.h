@@ -82,7 +82,7 @@ public:
     uint64_t bodyBytesReceived() const { return bodyBytes_; }
     // Whether the connection may carry another request after this answer:
     // HTTP/1.1 without "Connection: close", or HTTP/1.0 with keep-alive, and
-    // a body whose end is known.
+    // a body whose end is known; never after 101 Switching Protocols.
     bool keepAlive() const;
 
 private:

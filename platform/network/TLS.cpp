@@ -68,6 +68,8 @@ std::string contextKey(const TLSSettings& settings, const std::string& extraTrus
 
 }  // namespace
 
+std::string tlsErrorQueueText() { return opensslErrorText(); }
+
 std::string TLSSettings::cacheKey() const {
     std::string extraTrust;
     if (trustedCertificatesFile.empty()) {
@@ -96,6 +98,9 @@ ns::Ref<TLSContext> tlsContextFor(const TLSSettings& settings, ns::Ref<ns::Error
     }
     auto ctx = ns::make<TLSContext>(raw);
     SSL_CTX_set_min_proto_version(raw, TLS1_2_VERSION);
+    // A server may not renegotiate a session: its HelloRequest is refused
+    // (and the connection fails, see Connection).
+    SSL_CTX_set_options(raw, SSL_OP_NO_RENEGOTIATION);
     SSL_CTX_set_mode(raw, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     if (settings.validatesCertificateChain) {
         SSL_CTX_set_verify(raw, SSL_VERIFY_PEER, nullptr);

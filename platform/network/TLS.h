@@ -45,6 +45,9 @@ private:
 // Nil with *error when the client identity or the trust file cannot be read.
 ns::Ref<TLSContext> tlsContextFor(const TLSSettings& settings, ns::Ref<ns::Error>* error);
 
+// OpenSSL's queued error texts for this thread, joined (and cleared).
+std::string tlsErrorQueueText();
+
 // Maps a failed handshake to a kTLSErrorDomain error, using the verify
 // result for certificate problems and OpenSSL's error queue for the rest.
 ns::Ref<ns::Error> tlsHandshakeError(SSL* ssl, int sslError, const std::string& host);

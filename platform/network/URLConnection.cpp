@@ -385,9 +385,11 @@ void URLConnection::onEnd() {
 }
 
 void URLConnection::onError(ns::Ref<ns::Error> e) {
-    // A pooled connection the server had dropped: once more on a new one.
-    if (isDroppedConnection(e.get()) && stream_ && stream_->connectionWasReused() && !headerSeen_ && !retried_ &&
-        !current_->HTTPBodyStream()) {
+    // A pooled connection the server had dropped before answering anything:
+    // once more on a new one. A byte of an answer means the server took the
+    // request, which is never sent twice.
+    if (isDroppedConnection(e.get()) && stream_ && stream_->connectionWasReused() &&
+        !stream_->anyResponseByteReceived() && !retried_ && !current_->HTTPBodyStream()) {
         retried_ = true;
         dropStream();
         return openStream();

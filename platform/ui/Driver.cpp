@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <sstream>
 
 #include "platform/foundation/RunLoop.h"
 #include "platform/ui/AlertView.h"
@@ -50,6 +51,51 @@ bool reachable(Window* w, View* v) {
     return std::find(views.begin(), views.end(), v) != views.end();
 }
 
+// Every visible view, back to front, those under a modal screen or sheet
+// too: what a person sees, though not all of it takes a touch.
+std::vector<View*> allVisibleViews(Window* w) {
+    std::vector<View*> out;
+    if (w && w->isVisible()) visibleViews(w, out);
+    return out;
+}
+
+// The title a person reads on a screen: its own, else its shown child's.
+std::string screenTitle(ViewController* vc) {
+    for (ViewController* c = vc; c;) {
+        if (!c->navigationItem()->title().empty()) return c->navigationItem()->title();
+        if (!c->title().empty()) return c->title();
+        auto kids = c->visibleChildViewControllers();
+        c = kids.empty() ? nullptr : kids.front();
+    }
+    return {};
+}
+
+std::string panelName(Panel* p) {
+    std::string kind = dynamic_cast<ActionSheet*>(p) ? "the action sheet" : "the alert";
+    return p->title().empty() ? kind : kind + " \"" + p->title() + "\"";
+}
+
+// What a person calls `v` when it lies over something: its cover name, or
+// for the view of a presented screen "the <title> sheet" (or screen).
+std::string coverNameOf(View* v) {
+    if (!v->coverName().empty()) return v->coverName();
+    ViewController* vc = v->viewController();
+    if (vc && vc->presentingViewController()) {
+        std::string title = screenTitle(vc);
+        return "the " + (title.empty() ? std::string() : title + " ") + (vc->coversScreen() ? "screen" : "sheet");
+    }
+    return {};
+}
+
+// The name of what lies over `target` when a touch meant for it lands on
+// `hit`: the outermost named view between `hit` and what the two share.
+std::string coverBetween(View* hit, View* target) {
+    std::string name;
+    for (View* v = hit; v && !target->isDescendantOfView(v); v = v->superview())
+        if (std::string n = coverNameOf(v); !n.empty()) name = n;
+    return name.empty() ? std::string("another view") : name;
+}
+
 // Controllers whose bars can take a tap, back to front: the top presented
 // controller's visible chain when something is presented, else the root's.
 void visibleChain(ViewController* c, std::vector<ViewController*>& out) {
@@ -79,6 +125,13 @@ Driver::Driver(ns::Ref<ns::ManualClock> clock) : clock_(std::move(clock)) {}
 
 bool Driver::fail(std::string why) {
     error_ = std::move(why);
+    failure_ = Failure::Refused;
+    return false;
+}
+
+bool Driver::notFound(std::string why) {
+    error_ = std::move(why);
+    failure_ = Failure::NotFound;
     return false;
 }
 
@@ -91,21 +144,33 @@ Point Driver::centerOf(const View* v) {
 
 // -- Finding -------------------------------------------------------------------
 
-Button* Driver::findButton(const std::string& title) const {
-    Button* found = nullptr;
+namespace {
+// The buttons among `views` called `title` (exact first, then ignoring
+// case), the top-most last.
+std::vector<Button*> buttonsCalled(const std::vector<View*>& views, const std::string& title) {
+    std::vector<Button*> found;
     for (bool exact : {true, false}) {
-        for (View* v : visibleViewsOf(window()))
+        for (View* v : views)
             if (auto* b = dynamic_cast<Button*>(v)) {
                 const std::string t = b->currentTitle();
                 const std::string shown = b->displayName();
                 bool match = exact ? (t == title || b->accessibilityLabel() == title || shown == title)
                                    : (equalsNoCase(t, title) || equalsNoCase(b->accessibilityLabel(), title) ||
                                       equalsNoCase(shown, title));
-                if (match) found = b;  // the last one drawn is on top
+                if (match) found.push_back(b);
             }
-        if (found) return found;
+        if (!found.empty()) return found;
     }
-    return nullptr;
+    return found;
+}
+}  // namespace
+
+Button* Driver::findButton(const std::string& title) const {
+    // The top-most one a touch reaches, else the top-most one.
+    auto found = buttonsCalled(visibleViewsOf(window()), title);
+    for (auto it = found.rbegin(); it != found.rend(); ++it)
+        if (obstruction(*it, centerOf(*it)).empty()) return *it;
+    return found.empty() ? nullptr : found.back();
 }
 
 Label* Driver::findLabel(const std::string& text) const {
@@ -154,29 +219,67 @@ std::vector<TableView*> Driver::visibleTables() const {
     return out;
 }
 
+// -- Reach ------------------------------------------------------------------------
+
+std::string Driver::obstruction(View* target, Point p) const {
+    Window* w = window();
+    if (!w || !target || target->window() != w) return "not on the screen";
+    if (Panel* panel = Panel::topPanel()) return "covered by " + panelName(panel);
+    if (!w->bounds().contains(p)) return "off the screen";
+    View* hit = w->hitTest(p, nullptr);
+    if (hit && (hit == target || hit->isDescendantOfView(target))) return {};
+    // Under a modal screen or sheet: the touch stops at the sheet, or at
+    // the window beside it.
+    if (View* layer = w->modalLayer()) {
+        View* top = target;  // the window's subview that holds the target
+        while (top->superview() && top->superview() != w) top = top->superview();
+        const auto& subs = w->subviews();
+        auto at = [&](View* v) { return std::find_if(subs.begin(), subs.end(), [v](auto& x) { return x.get() == v; }); };
+        if (top != w && at(top) < at(layer)) {
+            std::string name = coverNameOf(layer);
+            return "covered by " + (name.empty() ? std::string("another screen") : name);
+        }
+    }
+    if (!hit) return "out of reach";
+    if (!target->isDescendantOfView(hit)) return "covered by " + coverBetween(hit, target);
+    // The touch stops at one of the target's own containers: the target
+    // lies outside what that container shows.
+    for (View* a = target->superview(); a && a != hit; a = a->superview())
+        if (!a->bounds().contains(a->convertPointFromView(p, nullptr)))
+            return dynamic_cast<ScrollView*>(a) ? "scrolled out of sight" : "out of view";
+    return "out of reach";
+}
+
+bool Driver::canReach(View* target, Point p, const std::string& what) {
+    std::string why = obstruction(target, p);
+    return why.empty() || fail(what + " is " + why);
+}
+
 // -- Taps ------------------------------------------------------------------------
 
 bool Driver::tapButton(const std::string& title) {
-    if (Panel::topPanel()) return fail("an alert or action sheet is showing: \"" + Panel::topPanel()->title() + "\"");
+    if (Panel* panel = Panel::topPanel()) return fail(panelName(panel) + " is showing");
     Button* b = findButton(title);
-    if (!b) return fail("no visible button \"" + title + "\"");
+    if (!b) {
+        auto under = buttonsCalled(allVisibleViews(window()), title);
+        if (under.empty()) return notFound("no visible button \"" + title + "\"");
+        return canReach(under.back(), centerOf(under.back()), "button \"" + title + "\"");
+    }
     if (!b->isEnabled()) return fail("button \"" + title + "\" is disabled");
-    Window* w = window();
     Point p = centerOf(b);
-    View* hit = w->hitTest(p, nullptr);
-    if (!hit || (hit != b && !hit->isDescendantOfView(b)))
-        return fail("button \"" + title + "\" is covered by " + (hit ? hit->className() : std::string("nothing")));
+    if (!canReach(b, p, "button \"" + title + "\"")) return false;
     tap(p);
     return true;
 }
 
 bool Driver::tapRowAt(IndexPath ip, size_t tableIndex) {
-    if (Panel::topPanel()) return fail("an alert or action sheet is showing");
+    if (Panel* panel = Panel::topPanel()) return fail(panelName(panel) + " is showing");
     auto tables = visibleTables();
-    if (tableIndex >= tables.size()) return fail("no visible table");
+    if (tableIndex >= tables.size()) return notFound("no visible table");
     TableView* t = tables[tableIndex];
     ns::Ref<TableView> keep(t);
     t->scrollToRowAtIndexPath(ip, TableViewScrollPosition::None, false);
+    if (TableViewCell* c = t->cellForRowAtIndexPath(ip); c && !canReach(c, centerOf(c), "the row")) return false;
     if (!t->userSelectRow(ip)) return fail("the row cannot be selected");
     settle();
     return true;
@@ -205,23 +308,34 @@ std::optional<IndexPath> findRow(TableView* t, const std::string& title) {
 
 bool Driver::actOnRow(const std::string& title, const char* refusal,
                       const std::function<bool(TableView*, IndexPath)>& act) {
-    if (Panel::topPanel()) return fail("an alert or action sheet is showing");
+    if (Panel* panel = Panel::topPanel()) return fail(panelName(panel) + " is showing");
+    const std::string what = "row \"" + title + "\"";
     for (TableView* t : visibleTables()) {
         ns::Ref<TableView> keep(t);
-        if (auto ip = findRow(t, title)) {
-            if (!act(t, *ip)) return fail("row \"" + title + "\" cannot be " + refusal);
+        Point offset = t->contentOffset();
+        auto ip = findRow(t, title);
+        if (!ip && !(t->contentOffset() == offset)) t->setContentOffset(offset);  // looked through, left as it was
+        if (ip) {
+            // The row is taken where it shows once scrolled into view.
+            t->scrollToRowAtIndexPath(*ip, TableViewScrollPosition::None, false);
+            TableViewCell* c = t->cellForRowAtIndexPath(*ip);
+            if (c && !canReach(c, centerOf(c), what)) return false;
+            if (!act(t, *ip)) return fail(what + " cannot be " + refusal);
             settle();
             return true;
         }
     }
-    return fail("no row \"" + title + "\" in a visible table");
+    // A row that is seen but lies under a screen or sheet.
+    for (View* v : allVisibleViews(window()))
+        if (auto* t = dynamic_cast<TableView*>(v))
+            for (TableViewCell* c : t->visibleCells())
+                for (bool exact : {true, false})
+                    if (labelMatches(c, title, exact)) return canReach(c, centerOf(c), what);
+    return notFound("no row \"" + title + "\" in a visible table");
 }
 
 bool Driver::tapRow(const std::string& title) {
-    return actOnRow(title, "selected", [](TableView* t, IndexPath ip) {
-        t->scrollToRowAtIndexPath(ip, TableViewScrollPosition::None, false);
-        return t->userSelectRow(ip);
-    });
+    return actOnRow(title, "selected", [](TableView* t, IndexPath ip) { return t->userSelectRow(ip); });
 }
 
 bool Driver::deleteRow(const std::string& title) {
@@ -229,11 +343,14 @@ bool Driver::deleteRow(const std::string& title) {
 }
 
 bool Driver::tapTab(const std::string& title) {
-    if (Panel::topPanel()) return fail("an alert or action sheet is showing");
-    auto controllers = visibleControllers(window());
+    if (Panel* panel = Panel::topPanel()) return fail(panelName(panel) + " is showing");
+    Window* w = window();
+    auto controllers = visibleControllers(w);
+    // A tab bar under a presented screen is seen (on the tablet) but out of reach.
+    if (w && w->modalLayer() && w->rootViewController()) visibleChain(w->rootViewController(), controllers);
     for (auto it = controllers.rbegin(); it != controllers.rend(); ++it) {
         auto* tc = dynamic_cast<TabBarController*>(*it);
-        if (!tc) continue;
+        if (!tc || !tc->isViewLoaded() || !tc->tabBar()->isVisibleOnScreen()) continue;
         ns::Ref<TabBarController> keep(tc);
         const auto& tabs = tc->viewControllers();
         for (bool exact : {true, false})
@@ -241,14 +358,20 @@ bool Driver::tapTab(const std::string& title) {
                 std::string t = tabs[i]->tabBarItem()->title();
                 if (t.empty()) t = tabs[i]->title();
                 if (exact ? t == title : equalsNoCase(t, title)) {
+                    // The tab's place: its share of the bar's width.
+                    TabBar* bar = tc->tabBar();
+                    Rect b = bar->bounds();
+                    Point p = bar->convertPointToView(
+                        {b.minX() + (double(i) + 0.5) * b.width() / double(tabs.size()), b.midY()}, nullptr);
+                    if (!canReach(bar, p, "tab \"" + title + "\"")) return false;
                     if (!tc->userSelectTab(i)) return fail("tab \"" + title + "\" refused the selection");
                     settle();
                     return true;
                 }
             }
-        return fail("no tab \"" + title + "\"");
+        return notFound("no tab \"" + title + "\"");
     }
-    return fail("no tab bar on screen");
+    return notFound("no tab bar on screen");
 }
 
 namespace {
@@ -264,30 +387,68 @@ ns::Ref<BarButtonItem> barItemTitled(NavigationItem* item, const std::string& ti
 }  // namespace
 
 namespace {
-// A bar button item on screen and the controller whose bar shows it (kept
-// alive while the item's action runs, as the screen keeps it on a device).
+// A bar button item on screen, the bar that shows it and the controller
+// whose bar it is (kept alive while the item's action runs, as the screen
+// keeps it on a device).
 struct BarHit {
     ns::Ref<BarButtonItem> item;
     ns::Ref<ns::Object> owner;
+    View* bar = nullptr;
+    bool right = false;
 };
+
+// Where a bar's left or right item (or back button) is touched.
+Point barItemPoint(View* bar, bool right) {
+    Rect b = bar->bounds();
+    double in = std::min(44.0, b.width() / 4);
+    return bar->convertPointToView({right ? b.maxX() - in : b.minX() + in, b.midY()}, nullptr);
+}
+
+// The controllers whose bars are on screen, back to front; `anywhere` adds
+// those under a presented screen (seen on the tablet, out of reach).
+std::vector<ViewController*> barControllers(Window* w, bool anywhere) {
+    auto controllers = visibleControllers(w);
+    if (anywhere && w && w->modalLayer() && w->rootViewController()) {
+        std::vector<ViewController*> under;
+        visibleChain(w->rootViewController(), under);
+        controllers.insert(controllers.begin(), under.begin(), under.end());
+    }
+    return controllers;
+}
 
 // The navigation bars' items on screen, front first: those of navigation
 // controllers, then of bars used on their own (their top item).
-BarHit findBarItem(Window* w, const std::string& title) {
-    std::vector<std::pair<NavigationItem*, ns::Object*>> items;
-    auto controllers = visibleControllers(w);
+BarHit findBarItem(Window* w, const std::string& title, bool anywhere = false) {
+    struct Shown { NavigationItem* item; ns::Object* owner; View* bar; };
+    std::vector<Shown> items;
+    auto controllers = barControllers(w, anywhere);
     for (auto it = controllers.rbegin(); it != controllers.rend(); ++it)
         if (auto* nav = dynamic_cast<NavigationController*>(*it);
             nav && !nav->isNavigationBarHidden() && nav->topViewController())
-            items.emplace_back(nav->topViewController()->navigationItem(), nav);
-    std::vector<View*> views = visibleViewsOf(w);
+            items.push_back({nav->topViewController()->navigationItem(), nav, nav->navigationBar()});
+    std::vector<View*> views = anywhere ? allVisibleViews(w) : visibleViewsOf(w);
     for (auto it = views.rbegin(); it != views.rend(); ++it)
         if (auto* bar = dynamic_cast<NavigationBar*>(*it); bar && bar->topItem())
-            items.emplace_back(bar->topItem(), bar);
+            items.push_back({bar->topItem(), bar, bar});
     for (bool exact : {true, false})
-        for (auto& [item, owner] : items)
-            if (auto b = barItemTitled(item, title, exact)) return {b, ns::Ref<ns::Object>(owner)};
+        for (auto& shown : items)
+            if (auto b = barItemTitled(shown.item, title, exact))
+                return {b, ns::Ref<ns::Object>(shown.owner), shown.bar, b == shown.item->rightBarButtonItem()};
     return {};
+}
+
+// The navigation controller on screen whose back button shows `title`.
+NavigationController* findBackButton(Window* w, const std::string& title, bool anywhere = false) {
+    auto controllers = barControllers(w, anywhere);
+    for (bool exact : {true, false})
+        for (auto it = controllers.rbegin(); it != controllers.rend(); ++it) {
+            auto* nav = dynamic_cast<NavigationController*>(*it);
+            if (!nav || nav->isNavigationBarHidden() || !nav->topViewController()) continue;
+            if (nav->topViewController()->navigationItem()->leftBarButtonItem()) continue;
+            std::string back = nav->backButtonTitle();
+            if (!back.empty() && (exact ? back == title : equalsNoCase(back, title))) return nav;
+        }
+    return nullptr;
 }
 }  // namespace
 
@@ -296,39 +457,38 @@ ns::Ref<BarButtonItem> Driver::findBarButton(const std::string& title) const {
 }
 
 bool Driver::tapBarButton(const std::string& title) {
-    if (Panel::topPanel()) return fail("an alert or action sheet is showing");
+    if (Panel* panel = Panel::topPanel()) return fail(panelName(panel) + " is showing");
+    const std::string what = "bar button \"" + title + "\"";
     if (BarHit hit = findBarItem(window(), title); hit.item) {
-        if (!hit.item->isEnabled()) return fail("bar button \"" + title + "\" is disabled");
-        if (!hit.item->performAction()) return fail("bar button \"" + title + "\" did nothing");
+        if (!hit.item->isEnabled()) return fail(what + " is disabled");
+        if (!canReach(hit.bar, barItemPoint(hit.bar, hit.right), what)) return false;
+        if (!hit.item->performAction()) return fail(what + " did nothing");
         settle();
         return true;
     }
-    auto controllers = visibleControllers(window());
-    for (bool exact : {true, false})
-        for (auto it = controllers.rbegin(); it != controllers.rend(); ++it) {
-            auto* nav = dynamic_cast<NavigationController*>(*it);
-            if (!nav || nav->isNavigationBarHidden() || !nav->topViewController()) continue;
-            if (nav->topViewController()->navigationItem()->leftBarButtonItem()) continue;
-            std::string back = nav->backButtonTitle();
-            if (!back.empty() && (exact ? back == title : equalsNoCase(back, title))) {
-                ns::Ref<NavigationController> keep(nav);
-                nav->popViewControllerAnimated(true);
-                settle();
-                return true;
-            }
-        }
-    return fail("no bar button \"" + title + "\" on screen");
+    if (NavigationController* nav = findBackButton(window(), title)) {
+        ns::Ref<NavigationController> keep(nav);
+        if (!canReach(nav->navigationBar(), barItemPoint(nav->navigationBar(), false), what)) return false;
+        nav->popViewControllerAnimated(true);
+        settle();
+        return true;
+    }
+    if (BarHit hit = findBarItem(window(), title, true); hit.item)
+        return canReach(hit.bar, barItemPoint(hit.bar, hit.right), what);
+    if (NavigationController* nav = findBackButton(window(), title, true))
+        return canReach(nav->navigationBar(), barItemPoint(nav->navigationBar(), false), what);
+    return notFound("no bar button \"" + title + "\" on screen");
 }
 
 bool Driver::pressAlertButton(const std::string& title) {
     Panel* p = Panel::topPanel();
-    if (!p) return fail("no alert or action sheet is showing");
+    if (!p) return notFound("no alert or action sheet is showing");
     ns::Ref<Panel> keep(p);
     long i = p->indexOfButtonWithTitle(title);
     if (i < 0)
         for (long k = 0; k < p->numberOfButtons(); ++k)
             if (equalsNoCase(p->buttonTitleAtIndex(k), title)) { i = k; break; }
-    if (i < 0) return fail("the alert has no button \"" + title + "\"");
+    if (i < 0) return notFound("the alert has no button \"" + title + "\"");
     p->pressButtonAtIndex(i);
     settle();
     return true;
@@ -352,9 +512,58 @@ std::vector<std::string> characters(const std::string& s) {
 }
 }  // namespace
 
-bool Driver::typeText(const std::string& field, const std::string& text) {
+namespace {
+// How a person names a text input in an error line.
+std::string inputName(View* v) {
+    if (auto* f = dynamic_cast<TextField*>(v)) {
+        std::string n = !f->accessibilityLabel().empty() ? f->accessibilityLabel() : f->placeholder();
+        return n.empty() ? std::string("the text field") : "the field \"" + n + "\"";
+    }
+    return "the search bar";
+}
+
+bool isPanelField(Panel* panel, View* v) {
+    auto* a = dynamic_cast<AlertView*>(panel);
+    for (long i = 0; a && a->textFieldAtIndex(i); ++i)
+        if (a->textFieldAtIndex(i) == v) return true;
+    return false;
+}
+}  // namespace
+
+View* Driver::textInputToUse(const std::string& field) {
     View* target = findTextInput(field);
-    if (!target) return fail("no text field \"" + field + "\"");
+    if (Panel* panel = Panel::topPanel()) {
+        // While an alert shows, only its own fields take text.
+        if (target && isPanelField(panel, target)) return target;
+        fail(panelName(panel) + " is showing; text goes nowhere");
+        return nullptr;
+    }
+    if (target) return canReach(target, centerOf(target), inputName(target)) ? target : nullptr;
+    // Why the field meant cannot be used: the focused one, or one of that
+    // name, lying under a screen or sheet.
+    View* seen = nullptr;
+    if (field.empty()) {
+        seen = dynamic_cast<View*>(Responder::currentFirstResponder());
+    } else {
+        for (View* v : allVisibleViews(window())) {
+            auto* f = dynamic_cast<TextField*>(v);
+            auto* b = dynamic_cast<SearchBar*>(v);
+            if ((f && (f->placeholder() == field || f->accessibilityLabel() == field)) ||
+                (b && (b->placeholder() == field || b->accessibilityLabel() == field)))
+                seen = v;
+        }
+    }
+    if (seen && seen->window() == window()) {
+        canReach(seen, centerOf(seen), inputName(seen));
+        if (failure_ == Failure::Refused) return nullptr;
+    }
+    notFound(field.empty() ? std::string("no text field has focus") : "no text field \"" + field + "\"");
+    return nullptr;
+}
+
+bool Driver::typeText(const std::string& field, const std::string& text) {
+    View* target = textInputToUse(field);
+    if (!target) return false;
     ns::Ref<View> keep(target);
     if (auto* f = dynamic_cast<TextField*>(target)) {
         if (!f->isFirstResponder() && !f->becomeFirstResponder()) return fail("the field refused focus");
@@ -370,24 +579,43 @@ bool Driver::typeText(const std::string& field, const std::string& text) {
 }
 
 bool Driver::clearText(const std::string& field) {
-    View* target = findTextInput(field);
-    if (!target) return fail("no text field \"" + field + "\"");
+    View* target = textInputToUse(field);
+    if (!target) return false;
     ns::Ref<View> keep(target);
     if (auto* f = dynamic_cast<TextField*>(target)) {
         if (!f->isFirstResponder() && !f->becomeFirstResponder()) return fail("the field refused focus");
+        // Key by key, as the delete key would: the field's delegate may keep
+        // some of it.
         while (!f->text().empty())
             if (!f->deleteBackward()) break;
     } else if (auto* s = dynamic_cast<SearchBar*>(target)) {
         if (!s->isFirstResponder() && !s->becomeFirstResponder()) return fail("the search bar refused focus");
         while (!s->text().empty()) s->deleteBackward();
+    } else {
+        return fail("the focused view does not take text");
     }
     settle();
     return true;
 }
 
+bool Driver::tapTextInput(const std::string& field) {
+    View* target = textInputToUse(field);
+    if (!target) return false;
+    if (isPanelField(Panel::topPanel(), target)) {
+        ns::Ref<View> keep(target);
+        target->becomeFirstResponder();
+        settle();
+        return true;
+    }
+    tap(centerOf(target));
+    return true;
+}
+
 bool Driver::pressReturn() {
     auto* f = dynamic_cast<TextField*>(Responder::currentFirstResponder());
-    if (!f) return fail("no text field has focus");
+    if (!f) return notFound("no text field has focus");
+    if (Panel* panel = Panel::topPanel(); panel && !isPanelField(panel, f))
+        return fail(panelName(panel) + " is showing; the key goes nowhere");
     ns::Ref<TextField> keep(f);
     f->pressReturn();
     settle();
@@ -400,7 +628,8 @@ bool Driver::pressSearch() {
         for (View* v : visibleViewsOf(window()))
             if (auto* b = dynamic_cast<SearchBar*>(v)) s = b;
     }
-    if (!s) return fail("no search bar on screen");
+    if (!s) return notFound("no search bar on screen");
+    if (Panel* panel = Panel::topPanel()) return fail(panelName(panel) + " is showing; the key goes nowhere");
     ns::Ref<SearchBar> keep(s);
     s->pressSearch();
     settle();
@@ -410,14 +639,15 @@ bool Driver::pressSearch() {
 // -- Web ---------------------------------------------------------------------------
 
 bool Driver::followLink(const std::string& textOrHref) {
-    if (Panel::topPanel()) return fail("an alert or action sheet is showing");
+    if (Panel* panel = Panel::topPanel()) return fail(panelName(panel) + " is showing");
     WebView* w = visibleWebView();
-    if (!w) return fail("no web view on screen");
+    if (!w) return notFound("no web view on screen");
     ns::Ref<WebView> keep(w);
     bool found = false;
     for (auto& l : w->links())
         if (l.text == textOrHref || l.href == textOrHref) found = true;
-    if (!found) return fail("no link \"" + textOrHref + "\" in the page");
+    if (!found) return notFound("no link \"" + textOrHref + "\" in the page");
+    if (!canReach(w, centerOf(w), "the page")) return false;
     bool followed = w->followLink(textOrHref);
     settle();
     if (!followed) return fail("the link was not followed (refused by the page's delegate)");
@@ -551,7 +781,16 @@ std::string Driver::screen() const { return TextScreen::render(window()); }
 namespace ui {
 
 bool parseNumber(const std::string& s, double& out) {
-    if (s.empty()) return false;
+    // Decimal notation only: an optional minus, digits, an optional point
+    // with digits (strtod alone would also take "0x10", "1e3" and "inf").
+    size_t i = s.size() > 0 && s[0] == '-' ? 1 : 0;
+    size_t digits = 0, point = 0;
+    for (; i < s.size(); ++i) {
+        if (s[i] >= '0' && s[i] <= '9') ++digits;
+        else if (s[i] == '.' && ++point == 1) continue;
+        else return false;
+    }
+    if (digits == 0 || digits > 30) return false;
     char* end = nullptr;
     out = std::strtod(s.c_str(), &end);
     return end && *end == '\0' && std::isfinite(out);
@@ -638,6 +877,16 @@ Driver::Result Driver::perform(const std::string& commandLine) {
         std::vector<Point> pts;
         unsigned taps = 1;
         if (!parsePoints(w, 0, pts, taps)) return bad("usage: " + cmd + " x,y [x,y ...]" + (cmd == "move" ? "" : " [#taps]"));
+        // A finger cannot touch beside the screen.
+        Window* win = window();
+        for (Point p : pts)
+            if (!win || !win->bounds().contains(p)) {
+                Rect b = win ? win->bounds() : Rect{};
+                std::ostringstream why;
+                why << "the point " << p.x << "," << p.y << " is off the screen (x from 0 to " << b.width()
+                    << ", y from 0 to " << b.height() << ")";
+                return bad(why.str());
+            }
         if (cmd == "touch") touchesBegan(pts, taps);
         else if (cmd == "move") {
             if (fingersDown() == 0) return bad("no finger is down");

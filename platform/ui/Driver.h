@@ -7,8 +7,11 @@
 // as the screen would before the next touch.
 //
 // Taps on buttons are real touches: began and ended at the button's centre,
-// delivered through Window::sendEvent, so a view lying over the button gets
-// the touch instead (and the tap reports the button as covered).
+// delivered through Window::sendEvent. Every element a person reaches for
+// (button, row, tab, bar button, field, page) is taken only where a touch at
+// its place would reach it: one lying under an overlay, a sheet or an alert,
+// scrolled out of sight or off the screen is refused, and lastError() says
+// why in a person's words ("row "x" is covered by the sign-up form").
 #pragma once
 
 #include <functional>
@@ -49,6 +52,13 @@ public:
     ns::Ref<BarButtonItem> findBarButton(const std::string& title) const;
     std::vector<TableView*> visibleTables() const;
 
+    // Why a touch at `p` (window coordinates) meant for `target` would not
+    // reach it: "covered by the sign-up form", "covered by the alert "X"",
+    // "off the screen", "scrolled out of sight", ...; empty when it would.
+    // A cover is named by its View::coverName, a presented screen by its
+    // title ("the Search sheet").
+    std::string obstruction(View* target, Point p) const;
+
     // -- Taps ------------------------------------------------------------------
     bool tapButton(const std::string& title);
     // Taps the row whose cell text (or detail text) is `title` in a visible
@@ -70,6 +80,9 @@ public:
     // label, or "" for the focused one) and types `text` key by key.
     bool typeText(const std::string& field, const std::string& text);
     bool clearText(const std::string& field);
+    // Taps the text field or search bar named (as typeText finds it), which
+    // focuses it.
+    bool tapTextInput(const std::string& field);
     bool pressReturn();   // on the focused text field
     bool pressSearch();   // on the focused (or only visible) search bar
 
@@ -106,6 +119,10 @@ public:
     // -- Screen ----------------------------------------------------------------------
     std::string screen() const;
     const std::string& lastError() const { return error_; }
+    // What the last failed step met: nothing of that name on the screen, or
+    // the element was found but could not be used (covered, disabled, ...).
+    enum class Failure { None, NotFound, Refused };
+    Failure lastFailure() const { return failure_; }
 
     // -- Commands (the simulator's and scripts' language) ----------------------------
     // One command per line; words after the command name are its argument:
@@ -116,7 +133,7 @@ public:
     //   link <text or href>         followLink
     //   type <field> = <text>       typeText ("type = text" types into the focused field)
     //   clear <field>               clearText            return | search
-    //   touch x,y [x,y ...] [#n]    fingers down (n: tap count)
+    //   touch x,y [x,y ...] [#n]    fingers down (n: tap count); points off the screen are refused
     //   move x,y [x,y ...]          fingers move         lift [i ...]    fingers up (all)
     //   cancel                      touches cancelled    tapat x,y [#n]  tap at a point
     //   swipe x,y x,y               one-finger swipe     pinch x,y from to   two fingers
@@ -131,7 +148,14 @@ public:
     Result perform(const std::string& commandLine);
 
 private:
-    bool fail(std::string why);
+    bool fail(std::string why);  // a refusal
+    bool notFound(std::string why);
+    // Refuses with `what` is <obstruction> when a touch at `p` would not
+    // reach `target`; true when it would.
+    bool canReach(View* target, Point p, const std::string& what);
+    // The text input named (see findTextInput) when a person could type
+    // into it now; else nil, with the reason as the last failure.
+    View* textInputToUse(const std::string& field);
     // Does `act` on the row `title` of the first visible table that has one,
     // then lets the screen settle; `refusal` names what failed when `act`
     // answers false ("row "title" cannot be <refusal>").
@@ -140,10 +164,12 @@ private:
     ns::Ref<ns::ManualClock> clock_;
     std::vector<ns::Ref<Touch>> touches_;
     std::string error_;
+    Failure failure_ = Failure::None;
 };
 
-// A whole command word read as a finite number (as strtod reads it); false
-// for an empty word, trailing characters, infinities and NaN.
+// A whole command word read as a decimal number ("12", "-3", "0.5", ".5");
+// false for anything else (an empty word, hexadecimal, exponents, "inf",
+// "nan", trailing characters).
 bool parseNumber(const std::string& s, double& out);
 
 }  // namespace ui

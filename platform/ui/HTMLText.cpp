@@ -233,4 +233,57 @@ std::vector<WebLink> htmlLinks(std::string_view html) {
     return links;
 }
 
+namespace {
+// A decimal number of pixels at s[at] ("13", "13.5", blanks before it),
+// followed by "px"; 0 when there is none.
+double pixelsAt(std::string_view s, size_t at) {
+    while (at < s.size() && isSpace(s[at])) ++at;
+    size_t from = at;
+    while (at < s.size() && ((s[at] >= '0' && s[at] <= '9') || s[at] == '.')) ++at;
+    if (at == from || !startsWithNoCase(s, at, "px")) return 0;
+    try {
+        return std::stod(std::string(s.substr(from, at - from)));
+    } catch (...) {
+        return 0;
+    }
+}
+}  // namespace
+
+double bodyTagFontSize(std::string_view html) {
+    size_t i = 0;
+    while (i < html.size()) {
+        size_t lt = html.find('<', i);
+        if (lt == std::string_view::npos) break;
+        Tag tag;
+        size_t next = readTag(html, lt, tag);
+        if (tag.name == "body" && !tag.closing) {
+            std::string style = attribute(tag.raw, "style");
+            for (size_t k = 0; k < style.size(); ++k) {
+                if (!startsWithNoCase(style, k, "font-size")) continue;
+                size_t colon = k + 9;
+                while (colon < style.size() && isSpace(style[colon])) ++colon;
+                return colon < style.size() && style[colon] == ':' ? pixelsAt(style, colon + 1) : 0;
+            }
+            return 0;
+        }
+        i = next > lt ? next : lt + 1;
+    }
+    return 0;
+}
+
+double scriptBodyFontSize(std::string_view script) {
+    // Blanks do not matter to the script; quotes may be single or double.
+    std::string s;
+    for (char c : script)
+        if (!isSpace(c)) s += c == '"' ? '\'' : c;
+    for (const char* target : {"document.body.style.fontSize=", "document.getElementsByTagName('body')[0].style.fontSize="}) {
+        size_t at = s.find(target);
+        if (at == std::string::npos) continue;
+        at += std::strlen(target);
+        if (at < s.size() && s[at] == '\'') ++at;
+        return pixelsAt(s, at);
+    }
+    return 0;
+}
+
 }  // namespace ui

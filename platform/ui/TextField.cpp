@@ -134,6 +134,22 @@ void SearchBar::pressCancel() {
     if (auto d = delegate_.lock()) d->searchBarCancelButtonClicked(this);
 }
 
+void SearchBar::setShowsCancelButton(bool b, bool) {
+    showsCancel_ = b;
+    if (b && !cancel_) {
+        static constexpr double kWidth = 64, kHeight = 30;
+        Rect bar = bounds();
+        cancel_ = Button::make(makeRect(bar.width() - kWidth - 6, (bar.height() - kHeight) / 2, kWidth, kHeight), "Cancel");
+        cancel_->setAutoresizingMask(AutoresizingFlexibleLeftMargin);
+        ns::Weak<SearchBar> weak(this);
+        cancel_->addAction([weak](Control*) {
+            if (auto self = weak.lock()) self->pressCancel();
+        }, ControlEventTouchUpInside);
+        addSubview(cancel_);
+    }
+    if (cancel_) cancel_->setHidden(!b);
+}
+
 void SearchBar::touchesEnded(const TouchSet&, Event*) { becomeFirstResponder(); }
 
 }  // namespace ui

@@ -123,8 +123,11 @@ public:
     void setPlaceholder(std::string p) { placeholder_ = std::move(p); }
     const std::string& prompt() const { return prompt_; }
     void setPrompt(std::string p) { prompt_ = std::move(p); }
+    // The bar's "Cancel" button, at its right end: a real button (a tap on
+    // it tells searchBarCancelButtonClicked), shown while showsCancelButton.
     bool showsCancelButton() const { return showsCancel_; }
-    void setShowsCancelButton(bool b, bool animated = false) { showsCancel_ = b; }
+    void setShowsCancelButton(bool b, bool animated = false);
+    Button* cancelButton() const { return cancel_.get(); }
     SearchBarDelegate* delegate() const { return delegate_.get(); }
     void setDelegate(SearchBarDelegate* d) { delegate_ = d; }
 
@@ -146,6 +149,7 @@ private:
     void textChanged();
     std::string text_, placeholder_, prompt_;
     bool showsCancel_ = false, editing_ = false;
+    ns::Ref<Button> cancel_;
     ns::WeakDelegate<SearchBarDelegate> delegate_;
 };
 

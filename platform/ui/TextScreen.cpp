@@ -129,7 +129,13 @@ public:
         std::string where;
         if (w->request() && w->request()->URL()) where = w->request()->URL()->lastPathComponent()->utf8();
         else if (w->baseURL()) where = w->baseURL()->lastPathComponent()->utf8();
-        line("[page" + (where.empty() ? std::string() : " " + where) + "]", indent);
+        std::string size;
+        if (double px = w->bodyFontSize(); px > 0) {
+            std::ostringstream n;
+            n << px;
+            size = " (text " + n.str() + "px)";
+        }
+        line("[page" + (where.empty() ? std::string() : " " + where) + "]" + size, indent);
         std::istringstream text(w->pageText());
         std::string l;
         while (std::getline(text, l)) line(l.empty() ? std::string(" ") : l, indent + 1);
@@ -186,7 +192,9 @@ public:
             return;
         }
         if (auto* s = dynamic_cast<SearchBar*>(v)) {
-            line("Search (" + s->placeholder() + "): " + s->text() + (s->isEditing() ? "|" : "") + "____", indent);
+            line("Search (" + s->placeholder() + "): " + s->text() + (s->isEditing() ? "|" : "") + "____" +
+                     (s->showsCancelButton() ? " [Cancel]" : ""),
+                 indent);
             return;
         }
         if (auto* a = dynamic_cast<ActivityIndicatorView*>(v)) {

@@ -91,6 +91,10 @@ public:
     // its own (an image-only button, say).
     const std::string& accessibilityLabel() const { return accessibilityLabel_; }
     void setAccessibilityLabel(std::string s) { accessibilityLabel_ = std::move(s); }
+    // What a person calls this view when it lies over something they try to
+    // reach ("the sign-up form"): the driver's refusals name the cover so.
+    const std::string& coverName() const { return coverName_; }
+    void setCoverName(std::string s) { coverName_ = std::move(s); }
 
     // -- Interaction ---------------------------------------------------------
     bool isUserInteractionEnabled() const { return userInteraction_; }
@@ -217,6 +221,7 @@ private:
     long tag_ = 0;
     ns::Ref<Color> backgroundColor_;
     std::string accessibilityLabel_;
+    std::string coverName_;
     std::vector<std::string> drawing_;
     std::vector<ns::Ref<View>> subviews_;
     ns::Weak<View> superview_;

@@ -43,6 +43,7 @@ void WebView::show(Entry e, bool record) {
     auto keep = ns::keepAlive(this);
     if (auto d = delegate_.lock()) d->webViewDidStartLoad(this);
     html_ = e.html;
+    bodyFontSize_ = bodyTagFontSize(html_);
     baseURL_ = e.base;
     request_ = e.request;
     scroll_->setContentOffset({0, 0});
@@ -134,6 +135,7 @@ void WebView::goForward() {
 
 std::string WebView::stringByEvaluatingJavaScriptFromString(const std::string& script) {
     scripts_.push_back(script);
+    if (double size = scriptBodyFontSize(script); size > 0) bodyFontSize_ = size;
     return {};
 }
 

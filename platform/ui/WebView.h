@@ -2,7 +2,8 @@
 // request it shows, and every script it was asked to run; it renders
 // nothing and runs no script (stringByEvaluatingJavaScriptFromString
 // records the script and answers ""). Its readable text (tags stripped,
-// entities decoded) is what the text screen shows.
+// entities decoded) is what the text screen shows, with the page's text size
+// (the body's font size, from its tag's style or a script that sets it).
 //
 // Loads and link-follows ask the delegate first
 // (webViewShouldStartLoadWithRequest); a refused load changes nothing.
@@ -108,8 +109,14 @@ public:
     // Number of loads that finished (HTML strings and requests).
     size_t loadCount() const { return loads_; }
 
-    // Records `script` and answers "" (no script engine here).
+    // Records `script` and answers "" (no script engine here). A script that
+    // sets the body's font size ("document.body.style.fontSize = '14px'", or
+    // through getElementsByTagName('body')[0]) changes bodyFontSize().
     std::string stringByEvaluatingJavaScriptFromString(const std::string& script);
+    // The body's font size in pixels as the page shows it: set by the last
+    // such script since the page loaded, else by the body tag's style
+    // ("font-size: 13px"); 0 when neither says.
+    double bodyFontSize() const { return bodyFontSize_; }
     const std::vector<std::string>& evaluatedScripts() const { return scripts_; }
     void clearEvaluatedScripts() { scripts_.clear(); }
 
@@ -149,6 +156,7 @@ private:
     std::vector<Entry> entries_;
     size_t history_ = 0;
     size_t loads_ = 0;
+    double bodyFontSize_ = 0;
     bool scales_ = false;
     ns::Ref<ScrollView> scroll_;
     ns::Ref<WebDocumentView> document_;
@@ -161,5 +169,10 @@ std::vector<WebLink> htmlLinks(std::string_view html);
 // Decodes character references (&amp; &lt; &#233; &#xE9; and the common
 // named ones); unknown ones are kept as written.
 std::string decodeEntities(std::string_view text);
+// The font size in pixels that the body tag's style attribute gives the page
+// ("<body style='font-size: 13px'>"), 0 when it gives none.
+double bodyTagFontSize(std::string_view html);
+// The size a script sets the body's font to, 0 when it does not set it.
+double scriptBodyFontSize(std::string_view script);
 
 }  // namespace ui

@@ -297,17 +297,14 @@ std::string SHRLocalizedStringFormat(std::string_view key) {
 std::string SHREncode(std::string_view text) {
     std::string s(text);
     for (size_t pos; (pos = s.find("&amp;")) != std::string::npos;) s.replace(pos, 5, "&");
-    s = ns::addPercentEscapes(s);
-    std::string out;
-    out.reserve(s.size());
-    for (char c : s) {
-        if (c == '&') out += "%26";
-        else out += c;
-    }
-    return out;
+    return ns::percentEncodeUnreserved(s);
 }
 
 std::string SHREncode(const ns::String* text) { return text ? SHREncode(text->view()) : std::string(); }
+
+std::string SHREncodeCredential(const ns::String* text) {
+    return text ? ns::percentEncodeUnreserved(text->view()) : std::string();
+}
 
 std::string SHRXMLEscaped(std::string_view text) {
     std::string out;

@@ -146,10 +146,16 @@ std::string SHRLocalizedString(std::string_view key, const Args&... args) {
     if constexpr (sizeof...(Args) == 0) return SHRLocalizedStringFormat(key);
     else return ns::format(SHRLocalizedStringFormat(key), args...);
 }
-// Form-value escaping: "&amp;" becomes "&", the standard URL escaping is
-// applied, then every "&" becomes "%26". nil gives "".
+// Form-value escaping: "&amp;" becomes "&", then every byte but the
+// unreserved characters (letters, digits, "-", ".", "_", "~") is
+// percent-encoded, so the value reads back whole from a form body or a URL
+// query ("+", "=", "&", "?", "#", "/", "@", ":" and "%" included). nil gives "".
 std::string SHREncode(const ns::String* text);
 std::string SHREncode(std::string_view text);
+// A user name or password for a form body or a URL: exactly as typed
+// (no "&amp;" rewriting), every byte but the unreserved characters
+// percent-encoded. nil gives "".
+std::string SHREncodeCredential(const ns::String* text);
 // The URL's absolute string with every reserved character escaped too.
 std::string SHREncodeURL(const ns::URL* url);
 // Text put into an XML document ("&", "<", ">" and the double quote as

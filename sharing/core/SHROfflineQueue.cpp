@@ -6,14 +6,19 @@
 // SHROfflineSharer), and its data file goes with it, so a process killed at
 // any moment loses no stored share. What a killed process can leave behind
 // (temporary files of a save, a data file whose entry was just removed) is
-// cleared the first time the next process uses the folder.
+// cleared the first time the next process uses the folder. A list that
+// cannot be read is set aside under a name of its own, never overwritten,
+// and the data files stay while such a list is there: its entries may
+// still be recovered.
 #include "sharing/core/SHR.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <set>
 
@@ -37,10 +42,25 @@ std::string entryKey(const ns::Dictionary& entry) {
     return "entry:" + entry.description();
 }
 
+// The prefix of a list set aside as unreadable.
+std::string setAsidePrefix() { return std::string(kSHROfflineQueueListName) + ".corrupt-"; }
+
 // Deletes the data files of `folder` that no entry of the list names. An
-// unreadable list may still be recovered, with its files: nothing is
-// deleted then.
+// unreadable list, here or set aside, may still be recovered with its
+// files: nothing is deleted then.
 void removeUnlistedDataFiles(const std::string& folder) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return;
+    std::vector<std::string> candidates;
+    bool setAsideList = false;
+    while (dirent* e = ::readdir(dir)) {
+        std::string name = e->d_name;
+        if (name.rfind(setAsidePrefix(), 0) == 0) setAsideList = true;
+        if (name.empty() || name[0] == '.' || name.rfind(kSHROfflineQueueListName, 0) == 0) continue;
+        candidates.push_back(name);
+    }
+    ::closedir(dir);
+    if (setAsideList) return;
     std::string listPath = ns::Paths::join(folder, kSHROfflineQueueListName);
     std::set<std::string> listed;
     if (exists(listPath)) {
@@ -50,20 +70,36 @@ void removeUnlistedDataFiles(const std::string& folder) {
         for (ns::Object* o : *list)
             if (auto* entry = ns::as<ns::Dictionary>(o)) listed.insert(SHR::offlineDataFileName(*entry));
     }
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return;
     std::vector<std::string> unlisted;
-    while (dirent* e = ::readdir(dir)) {
-        std::string name = e->d_name;
-        if (name.empty() || name[0] == '.' || name.rfind(kSHROfflineQueueListName, 0) == 0) continue;
+    for (const auto& name : candidates)
         if (!listed.count(name)) unlisted.push_back(name);
-    }
-    ::closedir(dir);
     for (const auto& name : unlisted) {
         std::string path = ns::Paths::join(folder, name);
         struct stat st{};
         if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(path.c_str());
     }
+}
+
+// Moves the unreadable list at `path` to "<path>.corrupt-<seconds>" (with
+// "-2", "-3", ... when that name is taken), never over an existing file.
+// Returns the new name, or "" when the list could not be moved.
+std::string setAside(const std::string& path) {
+    std::string base = path + ".corrupt-" + std::to_string(std::time(nullptr));
+    for (int n = 1; n <= 1000; ++n) {
+        std::string target = n == 1 ? base : base + "-" + std::to_string(n);
+        // A hard link fails when the name exists, so no other set-aside list
+        // is ever replaced.
+        if (::link(path.c_str(), target.c_str()) == 0) {
+            ::unlink(path.c_str());
+            return target;
+        }
+        if (errno == EEXIST) continue;
+        // A file system without hard links: the name is checked first.
+        if (exists(target)) continue;
+        if (std::rename(path.c_str(), target.c_str()) == 0) return target;
+        return {};
+    }
+    return {};
 }
 
 }  // namespace
@@ -102,9 +138,12 @@ ns::Ref<ns::MutableArray> SHR::getOfflineQueueList() {
     auto* list = ns::as<ns::Array>(root.get());
     if (!list) {
         // An unreadable list is kept aside, never overwritten by the next save.
-        std::string aside = path + ".corrupt-" + std::to_string(std::time(nullptr));
-        std::rename(path.c_str(), aside.c_str());
-        std::fprintf(stderr, "SHR: offline queue list unreadable, moved to %s\n", aside.c_str());
+        std::string aside = setAside(path);
+        if (aside.empty())
+            std::fprintf(stderr, "SHR: offline queue list unreadable and could not be moved aside (%s)\n",
+                         std::strerror(errno));
+        else
+            std::fprintf(stderr, "SHR: offline queue list unreadable, moved to %s\n", aside.c_str());
         return nullptr;
     }
     return list->mutableCopy();
@@ -117,23 +156,38 @@ bool SHR::saveOfflineQueueList(const ns::Array* list) {
 }
 
 bool SHR::addToOfflineQueueForSharer(const ns::Ref<SHRItem>& item, const std::string& sharerId) {
-    if (!item) return true;
+    if (!item) return false;
     auto seconds = static_cast<int32_t>(static_cast<int64_t>(std::time(nullptr)));
     int32_t random = static_cast<int32_t>(static_cast<uint32_t>(sec::randomUniform(0x100000000ull)));
     std::string uid = ns::format("%@-%i-%i-%i", sharerId, static_cast<int>(item->shareType()), seconds, random);
     std::string dataPath = ns::Paths::join(offlineQueuePath(), uid);
+    ns::Ref<ns::Error> error;
+    bool dataWritten = false;
+    auto refuse = [&](const std::string& why) {
+        if (dataWritten) ::unlink(dataPath.c_str());
+        std::fprintf(stderr, "SHR: a share for %s could not be stored for later: %s\n", sharerId.c_str(),
+                     why.c_str());
+        return false;
+    };
+    auto failure = [&] { return error ? error->localizedDescription() : std::string("write failed"); };
     if (item->shareType() == SHRShareTypeImage && item->image()) {
-        if (auto jpeg = imageJPEGRepresentation(item->image().get(), 1.0))
-            ns::writeFileAtomically(dataPath, jpeg->view(), nullptr, 0600);
+        auto jpeg = imageJPEGRepresentation(item->image().get(), 1.0);
+        if (!jpeg) return refuse("the image cannot be encoded");
+        if (!ns::writeFileAtomically(dataPath, jpeg->view(), &error, 0600)) return refuse(failure());
+        dataWritten = true;
     } else if (item->shareType() == SHRShareTypeFile && item->data()) {
-        ns::writeFileAtomically(dataPath, item->data()->view(), nullptr, 0600);
+        if (!ns::writeFileAtomically(dataPath, item->data()->view(), &error, 0600)) return refuse(failure());
+        dataWritten = true;
     }
     ns::Ref<ns::MutableArray> list = getOfflineQueueList();
+    // An unreadable list that could not be moved aside must not be replaced.
+    if (!list && exists(offlineQueueListPath())) return refuse("the stored list cannot be read");
     if (!list) list = ns::MutableArray::make();
     list->addObject(ns::Dictionary::make({{"item", item->dictionaryRepresentation()},
                                           {"sharer", ns::str(sharerId)},
                                           {"uid", ns::str(uid)}}));
-    saveOfflineQueueList(list.get());
+    if (!ns::PropertyList::writeToFile(*list, offlineQueueListPath(), true, &error, ns::PropertyListFormat::XML, 0600))
+        return refuse(failure());
     return true;
 }
 
@@ -143,13 +197,27 @@ void SHR::flushOfflineQueue() {
     if (!list) return;
     SHR* helper = currentHelper();
     if (!helper->offlineQueue_) helper->offlineQueue_ = ns::OperationQueue::make();
+    // Entries that are not dictionaries can never be sent: they leave the
+    // list at once.
+    auto kept = ns::MutableArray::make();
+    for (size_t i = 0; i < list->count(); ++i) {
+        ns::Object* o = list->objectAtIndex(i);
+        if (ns::as<ns::Dictionary>(o)) kept->addObject(ns::Ref<ns::Object>(o));
+        else
+            std::fprintf(stderr, "SHR: offline queue entry %zu is not a dictionary (%s); removed\n", i,
+                         o ? o->className() : "nil");
+    }
+    if (kept->count() != list->count()) {
+        if (kept->count() == 0) std::remove(offlineQueueListPath().c_str());
+        else saveOfflineQueueList(kept.get());
+    }
     std::vector<ns::Ref<ns::Dictionary>> dropped;
-    for (ns::Object* o : *list) {
+    for (ns::Object* o : *kept) {
         auto* entry = ns::as<ns::Dictionary>(o);
-        if (!entry) continue;
         ns::Dictionary* itemDict = entry->dictionaryForKey("item");
         ns::String* sharer = entry->stringForKey("sharer");
         if (!itemDict || !sharer) {
+            std::fprintf(stderr, "SHR: offline queue entry without %s; removed\n", itemDict ? "sharer" : "item");
             dropped.emplace_back(entry);  // nothing can be sent for it
             continue;
         }

@@ -1,6 +1,7 @@
 #include "sharing/core/SHROfflineSharer.h"
 
 #include <cstdio>
+#include <optional>
 
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/Paths.h"
@@ -45,24 +46,55 @@ void SHROfflineSharer::share() {
         handOver();
         return;
     }
+    // Offline again: the entry stays stored as it is for the next flush
+    // (nothing is written, so nothing can fail), and this re-send ends.
+    if (sharer_->shareRequiresInternetConnection() && !SHR::connected()) {
+        sharer_->setShareDelegate(nullptr);
+        finish();
+        return;
+    }
     std::string dataFile = entry_ ? SHR::offlineDataFileName(*entry_) : std::string();
     int type = item_->shareType();
-    if (!dataFile.empty() && (type == SHRShareTypeImage || type == SHRShareTypeFile)) {
+    if (type == SHRShareTypeImage || type == SHRShareTypeFile) {
         // The file stays until the entry leaves the queue.
-        if (auto bytes = ns::readFile(ns::Paths::join(SHR::offlineQueuePath(), dataFile))) {
-            if (type == SHRShareTypeImage) item_->setImage(imageWithData(*bytes));
-            else item_->setData(ns::Data::make(*bytes));
+        std::optional<std::string> bytes;
+        if (!dataFile.empty()) bytes = ns::readFile(ns::Paths::join(SHR::offlineQueuePath(), dataFile));
+        ns::Ref<ui::Image> image = bytes && type == SHRShareTypeImage ? imageWithData(*bytes) : nullptr;
+        ns::Dictionary* stored = entry_ ? entry_->dictionaryForKey("item") : nullptr;
+        ns::Data* storedData = stored ? stored->dataForKey("data") : nullptr;
+        if (image) {
+            item_->setImage(image);
+        } else if (type == SHRShareTypeFile && bytes) {
+            item_->setData(ns::Data::make(*bytes));
+        } else if (type == SHRShareTypeImage ? item_->image() != nullptr : storedData != nullptr) {
+            // The list holds a copy of the image (PNG) and of the file's bytes.
+            if (type == SHRShareTypeFile) item_->setData(ns::Ref<ns::Data>(storedData));
+            std::fprintf(stderr, "SHROfflineSharer: the data file of %s is missing or damaged; the list's copy is sent\n",
+                         uid_.c_str());
+        } else {
+            std::fprintf(stderr, "SHROfflineSharer: the data file of %s is missing or damaged and the list holds no "
+                                 "copy; the share is dropped\n",
+                         uid_.c_str());
+            sharer_->setShareDelegate(nullptr);
+            handOver();
+            return;
         }
     }
-    bool wasOnline = !sharer_->shareRequiresInternetConnection() || SHR::connected();
-    bool started = sharer_->tryToSend();
-    // A send that was refused, or that went back onto the offline queue as a
-    // new entry, reports nothing: this re-send ends here instead of waiting
-    // for ever.
-    if (!started || !wasOnline) {
+    // A send that was refused reports nothing: this re-send ends here
+    // instead of waiting for ever.
+    if (!sharer_->send()) {
         if (sharer_) sharer_->setShareDelegate(nullptr);
         handOver();
     }
+}
+
+void SHROfflineSharer::sharerFailedWithErrorShouldRelogin(SHRSharer* s, ns::Error* error, bool) {
+    // Not sent again: a service that refused the share would refuse it
+    // again, and one that failed may have stored it anyway.
+    std::fprintf(stderr, "SHROfflineSharer: %s did not take the stored share %s (%s); it is not sent again\n",
+                 sharerId_.c_str(), uid_.c_str(),
+                 error ? error->localizedDescription().c_str() : "no reason given");
+    done(s);
 }
 
 void SHROfflineSharer::done(SHRSharer* s) {

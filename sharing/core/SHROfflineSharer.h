@@ -4,10 +4,12 @@
 // thread's run loop until the sharer reports finished, failed or cancelled.
 //
 // The stored entry is taken off the queue (with its data file) only when the
-// share has been handed over: the sharer reported its outcome, or it will
-// never send this entry (no such sharer, no login any more, the item
-// refused, or stored again as a new entry while offline). An operation
-// cancelled or killed before that leaves the entry for the next flush.
+// share has been handed over: the sharer reported its outcome (a failure is
+// logged and not retried), or it will never send this entry (no such
+// sharer, no login any more, the item refused, an image whose data file is
+// damaged while the list holds no copy). Offline again, the re-send ends
+// and the entry stays as it is. An operation cancelled or killed before the
+// hand-over leaves the entry for the next flush.
 #pragma once
 
 #include <atomic>
@@ -44,7 +46,7 @@ public:
 
     void sharerStartedSending(SHRSharer*) override {}
     void sharerFinishedSending(SHRSharer* s) override { done(s); }
-    void sharerFailedWithErrorShouldRelogin(SHRSharer* s, ns::Error*, bool) override { done(s); }
+    void sharerFailedWithErrorShouldRelogin(SHRSharer* s, ns::Error* error, bool) override;
     void sharerCancelledSending(SHRSharer* s) override { done(s); }
 
 private:

@@ -284,7 +284,13 @@ void SHRSharer::shareFormSave(SHRFormController* form) {
 bool SHRSharer::tryToSend() {
     auto keep = ns::keepAlive(this);
     if (shareRequiresInternetConnection() && !SHR::connected()) {
-        if (canShareOffline()) return SHR::addToOfflineQueueForSharer(item_, sharerId());
+        if (canShareOffline()) {
+            if (SHR::addToOfflineQueueForSharer(item_, sharerId())) return true;
+            // Nothing was stored (a full disk, a read-only home): the share
+            // failed, and the user hears it as any failed share.
+            if (!quiet_) sendDidFailWithError(SHR::error("%@", SHRLocalizedString("There was an error while sharing")));
+            return false;
+        }
         if (quiet_) return false;
         ui::AlertView::make(SHRLocalizedString("Offline"),
                             SHRLocalizedString("You must be online in order to share with %@", sharerTitle()), nullptr,

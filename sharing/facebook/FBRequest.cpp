@@ -200,6 +200,7 @@ void FBRequest::connect() {
 
 void FBRequest::didReceiveResponse(const net::HTTPURLResponse& response) {
     responseText_ = ns::MutableData::make();
+    statusCode_ = response.statusCode();
     if (auto d = delegate_.lock()) d->requestDidReceiveResponse(this, response);
 }
 
@@ -240,6 +241,15 @@ void FBRequest::handleResponseData(ns::Data* data) {
     if (auto d = delegate_.lock()) d->requestDidLoadRawResponse(this, data);
     ns::Ref<ns::Error> error;
     auto result = parseJsonResponse(*data, &error);
+    // The service did not accept the request, whatever its body says (an
+    // error page, "{}", a proxy's text): a failure, never a result.
+    if (!error && (statusCode_ < 200 || statusCode_ > 299)) {
+        error = formError(kFacebookErrorCode,
+                          ns::Dictionary::make({{"error_msg", ns::str(ns::format("The service answered with status %@",
+                                                                                  statusCode_))},
+                                                {"http_status", ns::num(statusCode_)}}));
+        result = nullptr;
+    }
     error_ = error;
     auto d = delegate_.lock();
     if (!d) return;

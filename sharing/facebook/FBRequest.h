@@ -74,7 +74,8 @@ public:
     static ns::Ref<ns::Data> generatePostBody(const ns::Dictionary* params);
     // The reply rules: "true", "false", arrays, dictionaries with "error",
     // "error_code", "error_msg" or "error_reason". Nil result and nil error
-    // for text that is not JSON.
+    // for text that is not JSON. (A reply whose HTTP status is not 2xx fails
+    // as well, whatever its body: see handleResponseData.)
     static ns::Ref<ns::Object> parseJsonResponse(const ns::Data& data, ns::Ref<ns::Error>* error);
     static ns::Ref<ns::Error> formError(long code, ns::Ref<ns::Dictionary> userInfo);
 
@@ -91,6 +92,8 @@ public:
     net::URLConnection* connection() const { return connection_.get(); }
     ns::MutableData* responseText() const { return responseText_.get(); }
     FBRequestState state() const { return state_; }
+    // The reply's HTTP status (0 before a response).
+    int statusCode() const { return statusCode_; }
     void setState(FBRequestState s);
     ns::Error* error() const { return error_.get(); }
     void setError(ns::Ref<ns::Error> e) { error_ = std::move(e); }
@@ -115,6 +118,7 @@ private:
     ns::Ref<net::URLConnection> connection_;
     ns::Ref<ns::MutableData> responseText_;
     FBRequestState state_ = kFBRequestStateReady;
+    int statusCode_ = 0;
     ns::Ref<ns::Error> error_;
     std::function<void(FBRequest*)> stateObserver_;
 };

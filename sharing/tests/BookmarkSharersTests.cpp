@@ -88,19 +88,48 @@ TEST_F(BookmarkTest, PinboardSlashInPasswordAndUserNameIsEscapedInTheURL) {
     EXPECT_EQ(ns::describe(parsed->host().get()), "127.0.0.1");
 }
 
+// A login the service did not accept stores nothing, and the user is told.
 TEST_F(BookmarkTest, PinboardRefusedLoginIsNotSaved) {
-    services.setReplies(R"({"/v1/posts/get": [{"basic": true}]})");
-    NotificationRecorder rec;
-    auto sharer = ns::make<SHRPinboard>();
-    sharer->setItem(bookmark());
-    sharer->share();
-    ASSERT_TRUE(waitForForm("Login"));
-    shownForm()->setValueForKey("username", "pinuser");
-    shownForm()->setValueForKey("password", "wrong");
-    shownForm()->validateForm();
-    ASSERT_TRUE(runUntil([&] { return !rec.names.empty() && rec.names.back() == "SHRAuthDidFinish:false"; }));
-    EXPECT_FALSE(SHR::getAuthValueForKeyForSharer("password", "SHRPinboard"));
-    EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRSendDidFailWithError", "SHRAuthDidFinish:false"}));
+    struct Case {
+        const char* what;
+        const char* user;
+        const char* reply;
+        std::vector<std::string> names;
+        std::string alert;
+        size_t requests;
+    };
+    std::vector<Case> cases = {
+        {"wrong password (401)", "pinuser", R"({"/v1/posts/get": [{"basic": true}]})",
+         {"SHRSendDidFailWithError", "SHRAuthDidFinish:false"},
+         "Error|Could not authenticate you. Please relogin.", 1},
+        {"server error (500)", "pinuser", R"({"/v1/posts/get": [{"basic": "any", "status": 500}]})",
+         {"SHRAuthDidFinish:false"}, "Login Error|Sorry, Pinboard encountered an error. Please try again.", 1},
+        {"user name with a colon", "pin:user", R"({"/v1/posts/get": [{"basic": "any"}]})",
+         {"SHRAuthDidFinish:false"}, "Login Error|A Pinboard user name cannot contain \":\".", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ui::Panel::resetShown();
+        services.setReplies(c.reply);
+        size_t before = services.log()->count();
+        NotificationRecorder rec;
+        auto sharer = ns::make<SHRPinboard>();
+        sharer->setItem(bookmark());
+        sharer->share();
+        ASSERT_TRUE(waitForForm("Login"));
+        shownForm()->setValueForKey("username", c.user);
+        shownForm()->setValueForKey("password", "wrong");
+        shownForm()->validateForm();
+        ASSERT_TRUE(runUntil([&] { return !rec.names.empty() && rec.names.back() == "SHRAuthDidFinish:false"; }));
+        EXPECT_FALSE(SHR::getAuthValueForKeyForSharer("password", "SHRPinboard"));
+        EXPECT_FALSE(SHR::getAuthValueForKeyForSharer("username", "SHRPinboard"));
+        EXPECT_EQ(rec.names, c.names);
+        ASSERT_FALSE(alerts().empty());
+        EXPECT_EQ(alerts()[0], c.alert);
+        EXPECT_EQ(services.log()->count() - before, c.requests);
+        SHR::currentHelper()->hideCurrentViewControllerAnimated(false);
+        runUntil([] { return SHR::currentHelper()->currentView() == nullptr; }, 2);
+    }
 }
 
 TEST_F(BookmarkTest, PinboardReplyWithoutDoneFails) {

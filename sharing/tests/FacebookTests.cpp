@@ -403,8 +403,13 @@ TEST_F(FacebookTest, RepliesReachTheDelegateByTheRules) {
     service.reply("/html", "<html>hi</html>");
     service.reply("/reason", "{\"error_reason\":\"user_denied\"}");
     service.reply("/me", "{\"error\":{\"message\":\"bad\"}}");
+    // A status the service did not accept with fails whatever the body holds.
+    service.reply("/gone", "<html>not found</html>", 404);
+    service.reply("/busy", "{}", 503);
+    service.reply("/busytrue", "true", 500);
     for (auto [path, outcome] : std::vector<std::pair<std::string, std::string>>{
-             {"true", "load"}, {"false", "fail"}, {"array", "load"}, {"html", "load"}, {"reason", "fail"}, {"me", "fail"}}) {
+             {"true", "load"}, {"false", "fail"}, {"array", "load"}, {"html", "load"}, {"reason", "fail"}, {"me", "fail"},
+             {"gone", "fail"}, {"busy", "fail"}, {"busytrue", "fail"}}) {
         rec = ns::make<Recorder>();
         login();
         fb->requestWithGraphPath(path, rec.get());
@@ -418,6 +423,12 @@ TEST_F(FacebookTest, RepliesReachTheDelegateByTheRules) {
             EXPECT_EQ(raw->view(), "<html>hi</html>");
         }
         if (outcome == "fail") EXPECT_FALSE(fb->isSessionValid()) << path;
+        if (path == "busy") {
+            ASSERT_TRUE(rec->error);
+            EXPECT_EQ(rec->error->domain(), "facebookErrDomain");
+            EXPECT_EQ(ns::describe(rec->error->userInfo()->objectForKey("http_status")), "503");
+            EXPECT_FALSE(rec->result);
+        }
     }
     // A delegate that takes neither outcome hears nothing more after the raw bytes.
     rec = ns::make<Recorder>();
@@ -673,6 +684,7 @@ protected:
 };
 
 TEST_F(SHRFacebookTest, ImageShareWhileLoggedOutParksTheItemAndSendsItAfterLogin) {
+    service.reply("/me/photos", "{\"id\":\"7\",\"post_id\":\"1_7\"}");
     auto shared = SHRFacebook::shareItem(SHRItem::image(ui::Image::make("card", {30, 20}), ns::str("A card")));
     EXPECT_TRUE(shared->isHeld());
     auto defaults = ns::UserDefaults::standardUserDefaults();

@@ -171,6 +171,12 @@ TEST_F(CentreTest, KeychainStorage) {
 TEST(SharingTextTest, EncodingHelpers) {
     EXPECT_EQ(SHREncode(ns::str("a &amp; b&c d").get()), "a%20%26%20b%26c%20d");
     EXPECT_EQ(SHREncode(static_cast<const ns::String*>(nullptr)), "");
+    // Every reserved character is escaped, so "+" and "=" do not turn into
+    // a blank or a second pair when the body is read back.
+    EXPECT_EQ(SHREncode(ns::str("c++ = 1?#/@:%~").get()), "c%2B%2B%20%3D%201%3F%23%2F%40%3A%25~");
+    // Credentials go exactly as typed: no entity is rewritten.
+    EXPECT_EQ(SHREncodeCredential(ns::str("a&amp;b+\xC3\xBC").get()), "a%26amp%3Bb%2B%C3%BC");
+    EXPECT_EQ(SHREncodeCredential(nullptr), "");
     EXPECT_EQ(SHREncodeURL(nullptr), "");
     EXPECT_EQ(SHREncodeURL(ns::URL::URLWithString("http://a.b/c?d=e&f=%20").get()),
               "http%3A%2F%2Fa.b%2Fc%3Fd%3De%26f%3D%2520");

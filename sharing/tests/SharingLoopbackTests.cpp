@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <random>
 #include <set>
@@ -25,6 +26,7 @@
 #include "sharing/tests/QueueSharer.h"
 #include "sharing/tests/SharingTestSupport.h"
 #include "testsupport/ChildProcess.h"
+#include "testsupport/FullDisk.h"
 #include "testsupport/LoopbackServer.h"
 #include "testsupport/PythonFake.h"
 
@@ -455,6 +457,119 @@ TEST_F(SharingTest, OfflineQueueSurvivesAKillDuringTheFlush) {
         for (const auto& body : shared) EXPECT_TRUE(answered.count(body)) << "never sent: " << body;
     }
     EXPECT_TRUE(std::filesystem::is_empty(folder));  // list, data files and leftovers all gone
+}
+
+// A share that cannot be written while offline (a full disk, a read-only
+// home) is a failed share the user is told about; nothing half-written stays.
+TEST_F(SharingTest, OfflineQueueWriteFailuresAreReportedAndStoreNothing) {
+    QueueSharer::registerClass("");
+    setOnline(false);
+    std::string folder = ns::Paths::join(ns::Paths::cachesDirectory(), "SHR");
+    testsupport::FullDisk disk(folder);
+    auto stored = [&] {  // what the folder holds, but for the disk's own filler
+        std::vector<std::string> names;
+        for (auto& e : std::filesystem::directory_iterator(folder))
+            if (e.path().filename() != ".filler") names.push_back(e.path().filename());
+        return names;
+    };
+    struct Case {
+        const char* what;
+        std::function<bool()> arrange;  // false: cannot be arranged here
+    };
+    for (const auto& c : std::vector<Case>{{"full disk", [&] { disk.fill(); return true; }},
+                                           {"read-only folder", [&] { return disk.makeReadOnly(); }}}) {
+        SCOPED_TRACE(std::string(c.what) + " against " + disk.how());
+        disk.restore();
+        if (!c.arrange()) {
+            std::printf("skipped: %s cannot be arranged here\n", c.what);
+            continue;
+        }
+        ui::Panel::resetShown();
+        NotificationRecorder rec;
+        SHRSharer::shareImage<QueueSharer>(ui::Image::make("card.png", {40, 30}), ns::str("Card"));
+        EXPECT_EQ(rec.names, std::vector<std::string>{SHRSendDidFailWithErrorNotification});
+        EXPECT_EQ(alerts(), std::vector<std::string>{"Error|There was an error while sharing"});
+        EXPECT_FALSE(SHR::addToOfflineQueueForSharer(SHRItem::text(ns::str("t")), "QueueSharer"));
+        EXPECT_TRUE(stored().empty()) << ::testing::PrintToString(stored());
+    }
+    disk.restore();
+    EXPECT_TRUE(SHR::addToOfflineQueueForSharer(SHRItem::text(ns::str("t")), "QueueSharer"));
+    auto list = SHR::getOfflineQueueList();
+    ASSERT_TRUE(list);
+    EXPECT_EQ(list->count(), 1u);
+}
+
+// A list that cannot be read is set aside under a name of its own, and
+// while it is there no data file is cleared: its entries may be recovered.
+TEST_F(SharingTest, OfflineQueueListSetAsideKeepsItsDataFilesAndNeverReplacesAnother) {
+    std::string folder = SHR::offlineQueuePath();
+    std::string list = SHR::offlineQueueListPath();
+    std::string data = folder + "/QueueSharer-3-1700000000-7";
+    ASSERT_TRUE(ns::writeFileAtomically(data, "jpeg of a stored share"));
+    for (const char* garbage : {"damaged list one", "damaged list two"}) {  // within the same second
+        ASSERT_TRUE(ns::writeFileAtomically(list, garbage));
+        EXPECT_FALSE(SHR::getOfflineQueueList());
+        EXPECT_FALSE(std::filesystem::exists(list));
+    }
+    std::set<std::string> kept;
+    for (auto& e : std::filesystem::directory_iterator(folder))
+        if (e.path().filename().string().rfind("SHROfflineQueue.plist.corrupt-", 0) == 0)
+            kept.insert(ns::readFile(e.path()).value_or(""));
+    EXPECT_EQ(kept, (std::set<std::string>{"damaged list one", "damaged list two"}));
+    // The next process keeps the data file.
+    SHR::reset();
+    SHR::offlineQueuePath();
+    EXPECT_TRUE(std::filesystem::exists(data));
+}
+
+// What can never be sent leaves the list with a log line: entries that are
+// not dictionaries, and an image whose data file is damaged while the list
+// holds no copy of it (with a copy, the copy is sent). A share the service
+// refused (4xx) or failed (5xx) is not sent again.
+TEST_F(SharingTest, OfflineQueueDropsWhatItCannotSendAndNeverResendsARefusal) {
+    testsupport::Server server([](const testsupport::Request& r) -> std::optional<std::string> {
+        if (r.body == "text:refused") return testsupport::Server::reply(403, "no");
+        if (r.body == "text:busy") return testsupport::Server::reply(503, "later");
+        return testsupport::Server::reply(200, "ok");
+    });
+    QueueSharer::registerClass(server.url(""));
+    std::string folder = SHR::offlineQueuePath();
+    auto image = ui::Image::make("card.png", {40, 30});
+    auto entry = [](const std::string& uid, ns::Ref<ns::MutableDictionary> item) {
+        return ns::Dictionary::make({{"item", item}, {"sharer", ns::str("QueueSharer")}, {"uid", ns::str(uid)}});
+    };
+    auto withCopy = SHRItem::image(image, ns::str("a"))->dictionaryRepresentation();
+    auto noCopy = SHRItem::image(image, ns::str("b"))->dictionaryRepresentation();
+    noCopy->removeObjectForKey(std::string_view("image"));
+    ASSERT_TRUE(ns::writeFileAtomically(folder + "/QueueSharer-3-1-1", "damaged"));
+    ASSERT_TRUE(ns::writeFileAtomically(folder + "/QueueSharer-3-1-2", "damaged"));
+    auto stored = ns::Array::make({ns::str("junk"), entry("QueueSharer-3-1-1", withCopy), ns::num(42),
+                                   entry("QueueSharer-3-1-2", noCopy),
+                                   entry("QueueSharer-2-1-3", SHRItem::text(ns::str("refused"))->dictionaryRepresentation()),
+                                   entry("QueueSharer-2-1-4", SHRItem::text(ns::str("busy"))->dictionaryRepresentation())});
+    ASSERT_TRUE(SHR::saveOfflineQueueList(stored.get()));
+    auto flush = [] {
+        SHR::flushOfflineQueue();
+        ns::OperationQueue* queue = SHR::currentHelper()->offlineQueue();
+        return runUntil([&] { return !queue || queue->operationCount() == 0; }, 20);
+    };
+    testing::internal::CaptureStderr();
+    bool flushed = flush();
+    std::string log = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(flushed);
+    EXPECT_FALSE(std::filesystem::exists(SHR::offlineQueueListPath()));
+    std::multiset<std::string> bodies;
+    for (auto& r : server.requests()) bodies.insert(r.body);
+    EXPECT_EQ(bodies, (std::multiset<std::string>{"image:card.png", "text:refused", "text:busy"}));
+    for (const char* line : {"entry 0 is not a dictionary (String); removed", "entry 2 is not a dictionary",
+                             "QueueSharer-3-1-1 is missing or damaged; the list's copy is sent",
+                             "QueueSharer-3-1-2 is missing or damaged and the list holds no copy; the share is dropped",
+                             "stored share QueueSharer-2-1-3", "stored share QueueSharer-2-1-4"})
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+    // Nothing is left to send again.
+    ASSERT_TRUE(flush());
+    EXPECT_EQ(server.requests().size(), 3u);
+    EXPECT_TRUE(std::filesystem::is_empty(folder));
 }
 
 }  // namespace

@@ -60,6 +60,14 @@ TEST_F(SimpleSharersTest, MailBodySubjectAttachmentsAndResult) {
     SHRSharer::shareItem<SHRMail>(item);
     ASSERT_TRUE(mailComposer());
     EXPECT_EQ(mailComposer()->message().body, "Look<br/><br/>http://example.com/caf\xC3\xA9");
+    // An address the composer refuses: its alert, and the composer stays
+    // for a correction; the share is not over.
+    mailComposer()->setToRecipients({"friend at example.com"});
+    EXPECT_TRUE(mailComposer()->send().empty());
+    EXPECT_EQ(rec.names.back(), "SHRSendDidCancel");
+    ASSERT_EQ(alerts().size(), 1u);
+    EXPECT_EQ(alerts()[0].rfind("Cannot Send Mail|", 0), 0u) << alerts()[0];
+    ASSERT_TRUE(mailComposer());
     mailComposer()->setToRecipients({"friend@example.com"});
     EXPECT_FALSE(mailComposer()->send().empty());
     EXPECT_EQ(rec.names.back(), "SHRSendDidFinish");

@@ -189,6 +189,20 @@ TEST_F(TwitterTest, ImageIsUploadedWithDelegatedCredentialsThenTweetedWithItsLin
     EXPECT_NE(log.find("boundary=0xKhTmLbOuNdArY"), std::string::npos) << log;
     EXPECT_TRUE(logHasLine("status Great card http://pics.example/x9")) << log;  // the link exactly
     EXPECT_EQ(log.find("refused"), std::string::npos) << log;
+
+    // An upload answered without the picture's link ends the send as a
+    // failure instead of leaving it under way.
+    NotificationRecorder again;
+    auto second = ns::make<SHRTwitter>();
+    second->setShareDelegate(nullptr);
+    second->setItem(imageItem("No link #nolink"));
+    ASSERT_TRUE(second->isAuthorized());
+    ASSERT_TRUE(second->prepareItem());
+    ASSERT_TRUE(second->send());
+    ASSERT_TRUE(runUntil([&] { return !again.names.empty() && again.names.back() != SHRSendDidStartNotification; }))
+        << fakeTwitter->log();
+    EXPECT_EQ(again.names.back(), SHRSendDidFailWithErrorNotification);
+    EXPECT_FALSE(logHas("status No link"));
 }
 
 TEST(TwitterImageData, QualityStepsDownUntilTheImageFits) {

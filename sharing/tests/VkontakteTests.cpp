@@ -117,11 +117,12 @@ TEST_F(VkontakteTest, LinkWithoutTextAndServiceError) {
     auto sharer = ns::make<SHRVkontakte>();
     sharer->setShareDelegate(nullptr);
     sharer->isAuthorized();
-    sharer->setItem(SHRItem::URL(ns::URL::URLWithString("http://example.org/deck")));
+    // The link is one query value: its own "?", "&" and "#" arrive with it.
+    std::string link = "http://cards.test/c?id=7&deck=2#top";
+    sharer->setItem(SHRItem::URL(ns::URL::URLWithString(link)));
     EXPECT_TRUE(sharer->send());
-    EXPECT_EQ(pairs(services.last(), "query"), (Pairs{{"owner_id", "42"}, {"access_token", "tok1"},
-                                                      {"message", "http://example.org/deck"},
-                                                      {"attachment", "http://example.org/deck"}}));
+    EXPECT_EQ(pairs(services.last(), "query"),
+              (Pairs{{"owner_id", "42"}, {"access_token", "tok1"}, {"message", link}, {"attachment", link}}));
     EXPECT_FALSE(sharer->send());
     EXPECT_EQ(sharer->lastError()->domain(), "Access denied");
     EXPECT_EQ(sharer->lastError()->code(), 1);
@@ -206,6 +207,13 @@ TEST_F(VkontakteTest, CaptchaFailsTheShareThenResendsWithTheAnswer) {
     ASSERT_EQ(q.size(), 5u);
     EXPECT_EQ(q[3], (std::pair<std::string, std::string>{"captcha_sid", "555"}));
     EXPECT_EQ(q[4], (std::pair<std::string, std::string>{"captcha_key", "ab cd"}));
+
+    // Logout forgets every value the sharer stored, the request kept for
+    // the captcha (which carries the token) included.
+    sharer->logout();
+    for (const char* key : {kSHRVkontakteUserId, kSHRVkontakteAccessToken, kSHRVkontakteExpiryDate, "request",
+                            "captcha_sid", "captcha_img", "captcha_user"})
+        EXPECT_FALSE(d->objectForKey(key)) << key;
 }
 
 }  // namespace

@@ -394,8 +394,12 @@ def main():
     with open(os.path.join(html, "MKTG_01_blank.html"), "w", encoding="utf-8") as f:
         f.write('<html><head><meta charset="utf-8"><link rel="stylesheet" href="card.css"></head>'
                 '<body class="practice">**HEADER**<p class="hint">Tap to see the answer.</p></body></html>\n')
+    # The page beside the groups list (its add-group row names it): a hint
+    # rather than an empty page.
     with open(os.path.join(html, "VELTRA_Blanco.html"), "w", encoding="utf-8") as f:
-        f.write('<html><head><meta charset="utf-8"></head><body></body></html>\n')
+        f.write('<html><head><meta charset="utf-8"></head><body><p>Your groups of cards. Tap '
+                '&ldquo;add new group&rdquo; to make one: name it and tick the cards for one '
+                'interview.</p></body></html>\n')
     rate_page = ('<html><head><meta charset="utf-8"></head><body><p>Enjoying the cards? '
                  '<a href="rateApp">Rate the app</a>.</p></body></html>\n')
     # The rate page screen reads its page from a folder of its own.

@@ -4,8 +4,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <sstream>
 
+#include "app/ContentModel.h"
 #include "app/forms/HTTPFormPoster.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/RunLoop.h"
@@ -45,11 +47,20 @@ ui::NavigationController* backableNavigation(ui::ViewController* vc) {
 
 constexpr double kLongestWait = 86400;
 
-// The seconds of a `wait` argument: a number from 0 to a day.
+// The seconds of a `wait` argument: a decimal number from 0 to a day
+// ("5", "0.5"; not "0x10", "1e3" or "inf").
 std::optional<double> waitSeconds(const std::string& arg) {
     double s = 0;
     if (!ui::parseNumber(arg, s) || s < 0 || s > kLongestWait) return std::nullopt;
     return s;
+}
+
+// "the alert "No data" is showing; answer it with: alert BUTTON".
+std::string alertShowing() {
+    ui::Panel* p = ui::Panel::topPanel();
+    std::string kind = dynamic_cast<ui::ActionSheet*>(p) ? "the action sheet" : "the alert";
+    if (p && !p->title().empty()) kind += " \"" + p->title() + "\"";
+    return kind + " is showing; answer it with: alert BUTTON";
 }
 
 // The command word of a line, lower-cased, and the rest trimmed.
@@ -79,22 +90,25 @@ const char* Simulator::commandHelp() {
     return "Commands, one a line:\n"
            "  screen                   print the screen\n"
            "  tap TEXT                 tap the first visible button, row, cell, tab or field called TEXT\n"
+           "                           (what lies under a form, a sheet or an alert cannot be tapped)\n"
            "  delete TEXT              swipe the row called TEXT away and press Delete\n"
            "  tapat X,Y [#N]           tap the screen at a point (N: tap count), e.g. on a card page\n"
            "  touch X,Y [X,Y ...]      fingers down at points; move X,Y [X,Y ...] moves them; lift lifts them\n"
-           "  back                     go back one screen\n"
+           "  back                     go back one screen; on a sheet, close it as its Cancel (or Close) does\n"
            "  link HREF                follow a link (by its address or its text) in the shown card page\n"
            "  pinch in|out [STEPS]     pinch on the card page (each step changes the font size once)\n"
            "  swipe left|right         swipe sideways over the card page\n"
            "  type TEXT                type TEXT, exactly as written, into the focused field\n"
+           "  clear [FIELD]            empty the focused field (or the field called FIELD)\n"
            "  return                   press the return key in the focused field\n"
            "  alert TEXT               press that button of the shown alert\n"
            "  rotate portrait|landscape\n"
-           "  wait SECONDS             let time pass on the app's clock (0 to 86400)\n"
+           "  wait SECONDS             let time pass on the app's clock (a decimal number, 0 to 86400)\n"
            "  background               leave the app (as the home button does); foreground returns to it\n"
            "  help                     this list\n"
            "  quit\n"
-           "A command that cannot be carried out is reported in one line starting with \"error:\".\n";
+           "A command that cannot be carried out is reported in one line starting with \"error:\".\n"
+           "The page line of a card shows its text size, e.g. [page KORVEL_9.html] (text 14px).\n";
 }
 
 Simulator::Simulator(ns::Ref<ns::ManualClock> manualClock, std::set<std::string> setAsideBefore)
@@ -132,7 +146,7 @@ bool Simulator::run(const std::string& rawLine, std::ostream& out) {
         ok = arg.empty() ? fail("tap what? (tap TEXT)") : tap(arg);
     } else if (cmd == "delete") {
         if (arg.empty()) ok = fail("delete what? (delete TEXT)");
-        else if (ui::Panel::topPanel()) ok = fail("an alert is showing; answer it with: alert BUTTON");
+        else if (ui::Panel::topPanel()) ok = fail(alertShowing());
         else ok = driver_.deleteRow(arg) || fail(driver_.lastError());
     } else if (cmd == "back") {
         ok = back();
@@ -144,6 +158,8 @@ bool Simulator::run(const std::string& rawLine, std::ostream& out) {
         ok = swipe(arg);
     } else if (cmd == "type") {
         ok = driver_.typeText("", typedText(rawLine)) || fail(driver_.lastError());
+    } else if (cmd == "clear") {
+        ok = driver_.clearText(arg) || fail(driver_.lastError());
     } else if (cmd == "return") {
         // On a search bar the keyboard's return key is its Search key.
         if (dynamic_cast<ui::SearchBar*>(ui::Responder::currentFirstResponder()))
@@ -179,41 +195,84 @@ bool Simulator::run(const std::string& rawLine, std::ostream& out) {
     } else {
         ok = fail("unknown command \"" + cmd + "\" (help lists them)");
     }
+    // What was typed is quoted in the error line at most so long.
+    for (const std::string* typed : {&arg, &cmd})
+        if (!ok && typed->size() > kQuoteLimit)
+            for (size_t at = error_.find(*typed); at != std::string::npos; at = error_.find(*typed, at + 1))
+                error_.replace(at, typed->size(), shortened(*typed));
     reportEvents(out);
     return ok;
 }
 
-bool Simulator::tap(const std::string& text) {
-    if (ui::Panel::topPanel()) return fail("an alert is showing; answer it with: alert BUTTON");
-    if (driver_.findButton(text)) return driver_.tapButton(text) || fail(driver_.lastError());
-    if (driver_.tapRow(text)) return true;
-    if (driver_.tapTab(text)) return true;
-    if (ui::View* field = driver_.findTextInput(text)) {
-        driver_.tap(ui::Driver::centerOf(field));
-        return true;
+std::string Simulator::shortened(const std::string& text) {
+    size_t bytes = 0, chars = 0;
+    while (bytes < text.size() && chars < kQuoteLimit) {
+        unsigned char c = static_cast<unsigned char>(text[bytes]);
+        bytes += c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+        ++chars;
     }
-    if (driver_.tapBarButton(text)) return true;
-    if (driver_.findBarButton(text)) return fail(driver_.lastError());  // e.g. disabled
+    if (bytes >= text.size()) return text;
+    return text.substr(0, bytes) + "...";
+}
+
+bool Simulator::tap(const std::string& text) {
+    if (ui::Panel::topPanel()) return fail(alertShowing());
+    // The first kind of element called so that a touch reaches; else why the
+    // first one found cannot be tapped (covered, disabled, ...).
+    std::string refusal;
+    const std::function<bool()> kinds[] = {
+        [&] { return driver_.tapButton(text); },
+        [&] { return driver_.tapRow(text); },
+        [&] { return driver_.tapTab(text); },
+        [&] { return driver_.tapTextInput(text); },
+        [&] { return driver_.tapBarButton(text); },
+    };
+    for (auto& tapKind : kinds) {
+        if (tapKind()) return true;
+        if (refusal.empty() && driver_.lastFailure() == ui::Driver::Failure::Refused) refusal = driver_.lastError();
+    }
+    if (!refusal.empty()) return fail(refusal);
     return fail("nothing called \"" + text + "\" on the screen");
 }
 
 bool Simulator::back() {
-    if (ui::Panel::topPanel()) return fail("an alert is showing; answer it with: alert BUTTON");
+    if (ui::Panel::topPanel()) return fail(alertShowing());
     ui::Window* w = driver_.window();
     if (!w) return fail("no window");
     ui::NavigationController* nav = backableNavigation(w->rootViewController());
-    if (!nav) return fail("there is no screen to go back to");
+    if (!nav) {
+        // On a presented screen or sheet with nothing to pop: close it as
+        // its Cancel (or Close) would.
+        if (w->modalLayer()) return closeSheet();
+        return fail("there is no screen to go back to");
+    }
     ns::Ref<ui::NavigationController> keep(nav);
-    if (!nav->isNavigationBarHidden() && driver_.tapBarButton(nav->backButtonTitle())) return true;
+    if (!nav->isNavigationBarHidden()) return driver_.tapBarButton(nav->backButtonTitle()) || fail(driver_.lastError());
+    // The screen's own back button sits at its top left; what covers that
+    // place keeps the person from it.
+    ui::View* top = nav->topViewController() ? nav->topViewController()->view() : nav->view();
+    ui::Point corner = top->convertPointToView({std::min(30.0, top->bounds().width() / 2), 22}, nullptr);
+    if (std::string why = driver_.obstruction(top, corner); !why.empty())
+        return fail("the way back is " + why);
     nav->popViewControllerAnimated(true);
     driver_.settle();
     return true;
 }
 
+bool Simulator::closeSheet() {
+    // The sheet's own way out, as a person looks for it: Cancel, then Close,
+    // as a bar button, a button or a search bar's Cancel.
+    for (const char* word : {"Cancel", "Close"}) {
+        if (driver_.findBarButton(word)) return driver_.tapBarButton(word) || fail(driver_.lastError());
+        if (driver_.findButton(word)) return driver_.tapButton(word) || fail(driver_.lastError());
+    }
+    return fail("this screen has no Cancel or Close to leave it by");
+}
+
 bool Simulator::link(const std::string& textOrHref) {
     bool inPage = false;
     if (!ui::Panel::topPanel())
-        if (ui::WebView* page = driver_.visibleWebView())
+        if (ui::WebView* page = driver_.visibleWebView(); page && driver_.obstruction(page, ui::Driver::centerOf(page)).empty())
             for (auto& l : page->links())
                 if (l.text == textOrHref || l.href == textOrHref) inPage = true;
     if (driver_.followLink(textOrHref)) return true;
@@ -237,10 +296,11 @@ bool Simulator::pinch(const std::string& args) {
         steps = static_cast<long>(n);
     }
     if (direction != "in" && direction != "out") return fail("pinch in or pinch out");
-    if (ui::Panel::topPanel()) return fail("an alert is showing; answer it with: alert BUTTON");
+    if (ui::Panel::topPanel()) return fail(alertShowing());
     ui::WebView* page = driver_.visibleWebView();
     if (!page) return fail("no card page on the screen");
     ui::Point c = ui::Driver::centerOf(page);
+    if (std::string why = driver_.obstruction(page, c); !why.empty()) return fail("the card page is " + why);
     // Each move changes the fingers' distance by 10 points (one step); the
     // fingers stay on the page, so long pinches are made of several gestures.
     while (steps > 0) {
@@ -255,10 +315,11 @@ bool Simulator::pinch(const std::string& args) {
 
 bool Simulator::swipe(const std::string& arg) {
     if (arg != "left" && arg != "right") return fail("swipe left or swipe right");
-    if (ui::Panel::topPanel()) return fail("an alert is showing; answer it with: alert BUTTON");
+    if (ui::Panel::topPanel()) return fail(alertShowing());
     ui::WebView* page = driver_.visibleWebView();
     if (!page) return fail("no card page on the screen");
     ui::Point c = ui::Driver::centerOf(page);
+    if (std::string why = driver_.obstruction(page, c); !why.empty()) return fail("the card page is " + why);
     double dx = arg == "right" ? 75.0 : -75.0;
     driver_.swipe({c.x - dx, c.y}, {c.x + dx, c.y}, 4);
     return true;
@@ -312,6 +373,11 @@ void Simulator::reportEvents(std::ostream& out) {
     for (const std::string& aside : setAsideFiles())
         if (setAsideSeen_.insert(aside).second)
             out << "Unreadable file moved aside: " << originalOf(aside) << " is now " << aside << "\n";
+    const auto& kept = app::unreadableKeptFiles();
+    if (kept.size() < keptSeen_) keptSeen_ = 0;
+    for (; keptSeen_ < kept.size(); ++keptSeen_)
+        out << "Unreadable file kept as it is: " << kept[keptSeen_]
+            << " could not be read nor moved aside; the list starts empty and nothing is saved over the file\n";
 }
 
 }  // namespace simulator

@@ -33,8 +33,8 @@ public:
 
     // What the app did since the last call that a person would notice
     // outside the screen: URLs opened, mail written to the outbox, form
-    // posts sent, home-folder files found unreadable and moved aside. One
-    // line each.
+    // posts sent, home-folder files found unreadable and moved aside (or
+    // kept where they are when they could not be moved). One line each.
     void reportEvents(std::ostream& out);
 
     // When `line` is a well-formed `wait` and time is real (no manual
@@ -50,10 +50,16 @@ public:
 
     static const char* commandHelp();
 
+    // `text` cut to at most kQuoteLimit characters ("..." marks the cut):
+    // how an error line quotes what was typed.
+    static std::string shortened(const std::string& text);
+    static constexpr size_t kQuoteLimit = 100;
+
 private:
     bool fail(std::string why);
     bool tap(const std::string& text);
     bool back();
+    bool closeSheet();
     bool link(const std::string& textOrHref);
     bool pinch(const std::string& args);
     bool swipe(const std::string& args);
@@ -70,6 +76,7 @@ private:
     ns::Ref<FormPostWatcher> posts_;
     std::set<std::string> outboxSeen_;
     std::set<std::string> setAsideSeen_;
+    size_t keptSeen_ = 0;  // of app::unreadableKeptFiles()
 };
 
 }  // namespace simulator

@@ -160,7 +160,8 @@ int main(int argc, char** argv) {
             ++number;
             if (!sim.run(line, std::cout)) {
                 allOk = false;
-                std::cout << "error: line " << number << ": " << line << ": " << sim.lastError() << "\n";
+                std::cout << "error: line " << number << ": " << simulator::Simulator::shortened(line) << ": "
+                          << sim.lastError() << "\n";
             }
         }
         ui::Application::shared()->terminate();

@@ -233,4 +233,37 @@ TEST_F(DownloadCacheTest, DownloadedFileIsCopied) {
     EXPECT_NEAR(expires, ns::Date::date()->timeIntervalSince1970() + 500, 5);
 }
 
+TEST_F(DownloadCacheTest, FilesAreTheOwnersAloneInFoldersOnlyTheOwnerEnters) {
+    namespace fs = std::filesystem;
+    const auto mode = [](const std::string& path) { return fs::status(path).permissions() & fs::perms::mask; };
+    const fs::perms file = fs::perms::owner_read | fs::perms::owner_write;
+    // A store left open to others by an earlier run is closed; new folders,
+    // their parents included, are made closed.
+    fs::create_directories(dir + "/old/PermanentStore");
+    fs::permissions(dir + "/old/PermanentStore", fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read |
+                                                    fs::perms::group_exec | fs::perms::others_exec);
+    for (const std::string root : {dir + "/old", dir + "/new/deeper"}) {
+        SCOPED_TRACE(root);
+        cache->setStoragePath(root);
+        for (const char* store : {"/SessionStore", "/PermanentStore"}) EXPECT_EQ(mode(root + store), fs::perms::owner_all);
+        auto inMemory = response("http://e/page", {{"Cache-Control", "max-age=60"}, {"Set-Cookie", "session=secret"}});
+        inMemory.storage = http::kCachePermanentlyCacheStoragePolicy;
+        cache->storeResponseForRequest(inMemory, 0);
+        std::ofstream(dir + "/download.bin") << "downloaded";
+        fs::permissions(dir + "/download.bin", fs::perms::owner_all | fs::perms::others_read);
+        auto downloaded = response("http://e/file.bin", {{"Cache-Control", "max-age=60"}});
+        downloaded.data = nullptr;
+        downloaded.download = dir + "/download.bin";
+        cache->storeResponseForRequest(downloaded, 0);
+        cache->updateExpiryForRequest(response("http://e/file.bin", {}), 500);
+        for (const auto* r : {&inMemory, &downloaded}) {
+            ASSERT_FALSE(cache->pathToCachedResponseHeadersForURL(*r->u).empty());
+            EXPECT_EQ(mode(cache->pathToCachedResponseHeadersForURL(*r->u)), file);
+            EXPECT_EQ(mode(cache->pathToCachedResponseDataForURL(*r->u)), file);
+        }
+        EXPECT_EQ(cache->cachedResponseDataForURL(*downloaded.u)->view(), "downloaded");
+    }
+    EXPECT_EQ(mode(dir + "/new"), fs::perms::owner_all);
+}
+
 }  // namespace

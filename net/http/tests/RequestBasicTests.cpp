@@ -2,14 +2,18 @@
 // callbacks on the main thread and their order, errors, cancel, time-outs.
 #include "net/http/tests/RequestTestSupport.h"
 
+#include "net/http/BandwidthThrottle.h"
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/Exception.h"
 #include "testsupport/Certificates.h"
 #include "testsupport/PeerRequirement.h"
 #include "testsupport/RefusingPort.h"
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cmath>
 #include <cstdlib>
 #include <mutex>
 #include <thread>
@@ -368,6 +372,74 @@ TEST(RequestBasic, ThrottledDownloadStillArrivesWhole) {
     ASSERT_TRUE(done);
     ASSERT_FALSE(r->error());
     EXPECT_EQ(r->rawResponseData()->length(), body.size());
+}
+
+TEST(RequestBasic, ThrottledUploadLeavesAtTheLimitsPaceAndCountsOnce) {
+    // The budget and the sending thread's loop run on a manual clock, so
+    // what the server has received is held against the clock's time,
+    // however fast or loaded the machine is.
+    constexpr size_t kBody = 150000;
+    constexpr double kLimit = 50000, kStart = 1000;
+    auto clock = ns::make<ns::ManualClock>(kStart);
+    std::atomic<size_t> received{0};
+    std::atomic<double> lastByteAt{0};
+    testsupport::Server server([&](testsupport::Conn& c) {
+        std::string head;
+        while (head.find("\r\n\r\n") == std::string::npos) {
+            std::string byte = c.readExact(1);
+            if (byte.empty()) return;
+            head += byte;
+        }
+        char buf[4096];
+        while (received < kBody) {
+            long n = ::recv(c.fd(), buf, sizeof buf, 0);
+            if (n <= 0) return;
+            received += static_cast<size_t>(n);
+        }
+        lastByteAt = clock->now();
+        c.respond(200, "stored");
+    });
+    http::BandwidthThrottle::shared().setClock(clock);
+    HTTPRequest::setMaxBandwidthPerSecond(static_cast<uint64_t>(kLimit));
+    auto r = HTTPRequest::requestWithURL(url(server.url("/upload")));
+    r->setRequestMethod("PUT");
+    r->appendPostData(*ns::Data::make(std::string(kBody, 'u')));
+    std::atomic<bool> done{false};
+    std::thread sender([&] {
+        ns::RunLoop::current()->setClock(clock);
+        r->startSynchronous();
+        done = true;
+    });
+    // A quarter of the budget leaves at once and a quarter more each
+    // quarter second of the clock, never more. The clock moves in steps of
+    // 1/16 s (exact in binary); at each step the test waits until what is
+    // due has arrived, so the sender keeps step with the clock.
+    const auto due = [&](double t) {
+        const double second = std::floor(t);
+        const double quarters = std::min(3.0, std::floor((t - second) * 4)) + 1;
+        return std::min<double>(kBody, kLimit * second + kLimit / 4 * quarters);
+    };
+    double elapsed = 0;
+    EXPECT_TRUE(waitUntil([&] { return received >= due(0) || done; }));
+    while (received < kBody && !done && elapsed < 8) {
+        EXPECT_LE(received.load(), kLimit * (elapsed + 0.25)) << "at " << elapsed << " s";
+        clock->advance(0.0625);
+        elapsed += 0.0625;
+        if (!waitUntil([&] { return received >= due(elapsed) || done; }, 5)) break;
+    }
+    // The answer shares the budget, spent for this second: it is read once
+    // the next second begins (the status checks come every 0.25 s).
+    if (!done && elapsed < 8) clock->advance(std::ceil(elapsed) + 0.5 - elapsed);
+    EXPECT_TRUE(waitUntil([&] { return done.load(); }, 5));
+    if (!done) r->cancel();
+    sender.join();
+    HTTPRequest::setMaxBandwidthPerSecond(0);
+    http::BandwidthThrottle::shared().setClock(nullptr);
+    ASSERT_FALSE(r->error()) << r->error()->description();
+    EXPECT_EQ(text(r), "stored");
+    // 150,000 bytes at 50,000 a second: the last quarter of the third
+    // second (nearly six seconds when each byte counted twice).
+    EXPECT_EQ(lastByteAt - kStart, 2.75);
 }
 
 TEST(RequestBasic, ExitingWhileRequestsRunFreesNothingTheirThreadsUse) {

@@ -208,6 +208,54 @@ TEST(RequestCookies, CookiesAreStoredAndSentInOrder) {
     EXPECT_TRUE(net::HTTPCookieStorage::sharedHTTPCookieStorage().cookiesForURL(*url(server.url("/"))).empty());
 }
 
+TEST(RequestCookies, PublicSuffixesAreRefusedAndTheSessionListStaysBounded) {
+    using Storage = net::HTTPCookieStorage;
+    Storage::sharedHTTPCookieStorage().removeAllCookies();
+    HTTPRequest::setSessionCookies({});
+    testsupport::Server server([&](testsupport::Conn& c) {
+        while (auto r = c.readRequest()) {
+            std::string cookies;
+            if (r->target.find("/site") != std::string::npos) {
+                // One user's site sets cookies for every site under github.io.
+                cookies = "Set-Cookie: everyone=1; Domain=github.io\r\nSet-Cookie: mine=1; Domain=user.github.io\r\n";
+            } else {
+                // 200 new cookies an answer, one set again, one expired.
+                const std::string round = r->target.substr(r->target.find('=') + 1);
+                for (int i = 0; i < 200; ++i) cookies += "Set-Cookie: r" + round + "c" + std::to_string(i) + "=1\r\n";
+                cookies += std::string("Set-Cookie: gone=1") + (round == "0" ? "" : "; Max-Age=0") + "\r\n";
+                cookies += "Set-Cookie: again=" + round + "\r\n";
+            }
+            if (!c.respond(200, "ok", cookies)) return;
+        }
+    });
+    auto site = HTTPRequest::requestWithURL(url("http://user.github.io/site"));
+    site->setProxyHost("127.0.0.1");
+    site->setProxyPort(server.port());
+    site->startSynchronous();
+    ASSERT_FALSE(site->error()) << site->error()->description();
+    ASSERT_EQ(site->responseCookies().size(), 1u);
+    EXPECT_EQ(site->responseCookies()[0]->name(), "mine");
+
+    const auto named = [](const std::string& name) {
+        int n = 0;
+        for (auto& c : HTTPRequest::sessionCookies()) n += c->name() == name;
+        return n;
+    };
+    for (int round = 0; round < 200; ++round) {
+        auto many = HTTPRequest::requestWithURL(url(server.url("/many?round=" + std::to_string(round))));
+        many->startSynchronous();
+        ASSERT_FALSE(many->error());
+        if (round < 2) EXPECT_EQ(named("gone"), round == 0 ? 1 : 0);  // set, then expired
+    }
+    auto session = HTTPRequest::sessionCookies();
+    EXPECT_LE(session.size(), Storage::kMaxCookiesPerDomain + 1);  // and mine
+    EXPECT_EQ(named("again"), 1);  // set again, replaced
+    for (auto& c : session)
+        if (c->name() == "again") EXPECT_EQ(c->value(), "199");
+    EXPECT_LE(Storage::sharedHTTPCookieStorage().cookies().size(), Storage::kMaxCookiesPerDomain + 1);
+    HTTPRequest::setSessionCookies({});
+}
+
 TEST(RequestHeaders, MimeTypeAndCharsetAreParsed) {
     std::string mime, charset;
     HTTPRequest::parseMimeType("text/html; charset=utf-8", &mime, &charset);

@@ -25,8 +25,15 @@ TEST(RequestThrottle, UploadReadsFollowTheAllowance) {
     HTTPRequest::setMaxBandwidthPerSecond(2000);
     HTTPRequest::incrementBandwidthUsedInLastSecond(5000);  // this second is spent
     EXPECT_EQ(HTTPRequest::maxUploadReadLength(), 0u);
-    EXPECT_EQ(InputStream::allowedReadLength(16384), 1u);
+    EXPECT_EQ(InputStream::allowedReadLength(16384), 0u);
+    // A body stream with nothing allowed gives nothing, and says it has more.
+    auto s = InputStream::inputStreamWithData(ns::Data::make("hello body"), nullptr);
+    ASSERT_TRUE(s->open());
+    uint8_t buf[16];
+    EXPECT_EQ(s->read(buf, sizeof buf), 0);
+    EXPECT_TRUE(s->hasBytesAvailable());
     HTTPRequest::setMaxBandwidthPerSecond(0);
+    EXPECT_EQ(s->read(buf, sizeof buf), 10);
 }
 
 TEST(RequestThrottle, ReadsThroughTheWrapperPassEveryByte) {
@@ -75,15 +82,21 @@ TEST(RequestThrottle, WindowsSetTheWakeUpTimeTheAllowanceAndTheAverage) {
     throttle.measure(104.0);  // a silent window forgets the samples
     EXPECT_EQ(throttle.averagePerSecond(), 0u);
 
-    // Uploads: a quarter per read, what is left near the end of the budget,
-    // nothing once it is spent (then paused until the window ends).
+    // Uploads: a quarter of the budget opens at the window's start and one
+    // more each quarter second, at most a quarter per read, nothing while
+    // what is open is spent (no pause: the body stream is asked again).
     throttle.setMaxPerSecond(2000);
-    EXPECT_EQ(throttle.uploadAllowance(104.5), 500u);
-    throttle.addUsed(1800);
-    EXPECT_EQ(throttle.uploadAllowance(104.5), 200u);
+    EXPECT_EQ(throttle.uploadAllowance(104.1), 500u);
+    throttle.addUsed(500);
+    EXPECT_EQ(throttle.uploadAllowance(104.2), 0u);
+    EXPECT_EQ(throttle.uploadAllowance(104.3), 500u);
     throttle.addUsed(400);
-    EXPECT_EQ(throttle.uploadAllowance(104.5), 0u);
-    EXPECT_DOUBLE_EQ(throttle.wakeUp(), 105.0);
+    EXPECT_EQ(throttle.uploadAllowance(104.3), 100u);
+    EXPECT_EQ(throttle.uploadAllowance(104.9), 500u);  // 1100 open, a quarter per read
+    throttle.addUsed(1100);
+    EXPECT_EQ(throttle.uploadAllowance(104.99), 0u);
+    EXPECT_EQ(throttle.wakeUp(), 0.0);
+    EXPECT_EQ(throttle.uploadAllowance(105.0), 500u);  // the next window
 
     // Lifting the limit ends the pause.
     throttle.setMaxPerSecond(0);

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <mutex>
 
 #include "net/http/DataCompressor.h"
@@ -93,6 +94,98 @@ TEST(RequestConnections, KeepAliveAndConnectionHeadersDecideReuse) {
     }
 }
 
+TEST(RequestConnections, ConnectionAfterSwitchingProtocolsIsNeverReused) {
+    std::atomic<int> requestsAfterTheSwitch{0};
+    testsupport::Server server([&](testsupport::Conn& c) {
+        auto r = c.readRequest();
+        if (!r) return;
+        if (r->target == "/upgrade") {
+            c.write("HTTP/1.1 101 Switching Protocols\r\nUpgrade: other\r\nConnection: Upgrade\r\n\r\n");
+            // The connection now speaks the other protocol: an HTTP request
+            // arriving here went to the wrong place.
+            if (c.readRequest()) ++requestsAfterTheSwitch;
+            return;
+        }
+        c.respond(200, "plain");
+    });
+    auto up = HTTPRequest::requestWithURL(url(server.url("/upgrade")));
+    up->startSynchronous();
+    ASSERT_FALSE(up->error()) << up->error()->description();
+    EXPECT_EQ(up->responseStatusCode(), 101);
+    EXPECT_FALSE(up->connectionCanBeReused());
+    auto next = HTTPRequest::requestWithURL(url(server.url("/next")));
+    next->setTimeOutSeconds(2);
+    next->startSynchronous();
+    ASSERT_FALSE(next->error()) << next->error()->description();
+    EXPECT_EQ(text(next), "plain");
+    EXPECT_EQ(server.connections(), 2);
+    EXPECT_EQ(requestsAfterTheSwitch.load(), 0);
+}
+
+TEST(RequestConnections, ARequestTheServerMayHaveActedOnIsNeverSentAgain) {
+    // "/half" answers its first request with half of a 1000-byte body and
+    // closes, later ones whole; "/silent" closes its first request without
+    // a byte, answers later ones. Either way the server took the request.
+    struct Case {
+        const char* method;
+        const char* target;
+        bool onReusedConnection;
+        int timesReceived;  // by the server
+        bool succeeds;
+    };
+    const Case cases[] = {
+        {"GET", "/half", false, 2, true},      // idempotent: sent again
+        {"PUT", "/half", false, 2, true},
+        {"POST", "/half", false, 1, false},    // the server may have acted on it
+        {"POST", "/half", true, 1, false},
+        {"POST", "/silent", false, 1, false},  // a new connection the server closed
+        {"POST", "/silent", true, 2, true},    // a kept one closed before any answer: safe
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(std::string(k.method) + " " + k.target + (k.onReusedConnection ? " reused" : " fresh"));
+        std::mutex m;
+        std::map<std::string, int> seen;
+        testsupport::Server server([&](testsupport::Conn& c) {
+            while (auto r = c.readRequest()) {
+                int n;
+                {
+                    std::lock_guard<std::mutex> g(m);
+                    n = ++seen[r->method + " " + r->target];
+                }
+                if (r->target == "/half" && n == 1) {
+                    c.write("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + std::string(500, 'h'));
+                    return;
+                }
+                if (r->target == "/silent" && n == 1) return;
+                if (!c.respond(200, r->target == "/half" ? std::string(1000, 'w') : "answer")) return;
+            }
+        });
+        if (k.onReusedConnection) {
+            auto warm = HTTPRequest::requestWithURL(url(server.url("/warm")));
+            warm->startSynchronous();
+            ASSERT_FALSE(warm->error());
+        }
+        auto d = ns::make<RecordingDelegate>();
+        auto r = HTTPRequest::requestWithURL(url(server.url(k.target)));
+        r->setRequestMethod(k.method);
+        if (std::string(k.method) != "GET") r->appendPostData(*ns::Data::make("sign-up form"));
+        r->setShouldAttemptPersistentConnection(true);
+        r->setDownloadProgressDelegate(d.get());
+        r->startSynchronous();
+        drainMain();
+        std::lock_guard<std::mutex> g(m);
+        EXPECT_EQ(seen[std::string(k.method) + " " + k.target], k.timesReceived);
+        EXPECT_EQ(!r->error(), k.succeeds) << (r->error() ? r->error()->description() : "");
+        if (k.succeeds) {
+            // The size of the body, not of both answers.
+            if (std::string(k.target) == "/half") EXPECT_EQ(d->downloadSize, 1000);
+        } else {
+            ASSERT_TRUE(r->error());
+            EXPECT_EQ(r->error()->code(), 1);
+        }
+    }
+}
+
 TEST(RequestConnections, IdleConnectionPastItsTimeoutIsClosedByTheNextStart) {
     std::atomic<bool> firstClosed{false};
     testsupport::Server server([&](testsupport::Conn& c) {
@@ -125,7 +218,8 @@ TEST(RequestBodies, GzipResponsesAreInflatedAtTheEndOrOnArrival) {
                 std::lock_guard<std::mutex> g(m);
                 acceptEncoding = r->header("Accept-Encoding");
             }
-            if (!c.respond(200, std::string(gz->view()), "Content-Encoding: gzip\r\n")) return;
+            const std::string body = r->target == "/garbage" ? std::string("not gzip at all") : std::string(gz->view());
+            if (!c.respond(200, body, "Content-Encoding: gzip\r\n")) return;
         }
     });
     auto a = HTTPRequest::requestWithURL(url(server.url("/")));
@@ -146,6 +240,21 @@ TEST(RequestBodies, GzipResponsesAreInflatedAtTheEndOrOnArrival) {
     b->startSynchronous();
     ASSERT_FALSE(b->error());
     EXPECT_EQ(b->rawResponseData()->view(), plain);
+
+    // A body that does not inflate is an error, however it is inflated,
+    // never an answer without data.
+    testsupport::TempDir dir;
+    for (int way = 0; way < 4; ++way) {
+        SCOPED_TRACE(way);
+        auto g = HTTPRequest::requestWithURL(url(server.url("/garbage")));
+        if (way == 1) g->setMaxResponseDataLength(http::kUnlimitedLength);
+        if (way == 2) g->setShouldWaitToInflateCompressedResponses(false);
+        if (way == 3) g->setDownloadDestinationPath(dir.path() + "/garbage");
+        g->startSynchronous();
+        ASSERT_TRUE(g->error());
+        EXPECT_EQ(g->error()->code(), 11);
+        EXPECT_EQ(g->error()->localizedDescription(), "Decompression of data failed with code -3");
+    }
 }
 
 TEST(RequestBodies, BodiesPastTheirLimitsEndTheRequestWithCode12) {
@@ -442,6 +551,20 @@ TEST(RequestProgress, DownloadProgressAddsUpAndInaccurateProgressReportsOnceAtTh
     drainMain();
     EXPECT_EQ(received, 100000);
     EXPECT_EQ(size, 100000);
+
+    // A length with a leading zero is decimal, for the body and the total.
+    testsupport::Server zero([](testsupport::Conn& c) {
+        if (c.readRequest()) c.write("HTTP/1.1 200 OK\r\nContent-Length: 010\r\n\r\n0123456789");
+    });
+    size = 0;
+    auto r4 = HTTPRequest::requestWithURL(url(zero.url("/")));
+    r4->setDownloadSizeIncrementedBlock([&](int64_t amount) { size += amount; });
+    r4->startSynchronous();
+    drainMain();
+    ASSERT_FALSE(r4->error()) << r4->error()->description();
+    EXPECT_EQ(text(r4), "0123456789");
+    EXPECT_EQ(r4->contentLength(), 10u);
+    EXPECT_EQ(size, 10);
 }
 
 TEST(RequestProgress, UploadProgressReachesTheBodyLength) {

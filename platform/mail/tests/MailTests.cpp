@@ -4,14 +4,17 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <sstream>
 
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/Paths.h"
 #include "platform/mail/MailComposeViewController.h"
+#include "platform/ui/AlertView.h"
 #include "platform/ui/Driver.h"
 #include "platform/ui/Window.h"
+#include "testsupport/FullDisk.h"
 #include "testsupport/TempDir.h"
 #include "testsupport/UITest.h"
 
@@ -264,6 +267,80 @@ TEST_F(MailTest, SendWaitsForARecipientAndOneTapWritesOneMessage) {
     EXPECT_FALSE(hidden->isSendEnabled());
     hidden->setBccRecipients({"b@example.org"});
     EXPECT_TRUE(hidden->hasRecipient());
+}
+
+// Mail the composer cannot write is never dropped: it says why in an alert,
+// tells the delegate Failed and stays with what was typed, so the user can
+// correct it and send, or cancel.
+TEST_F(MailTest, RefusedAddressesAndAnUnwritableOutboxKeepTheComposerWithAnAlert) {
+    auto w = makeWindow();
+    w->setRootViewController(ns::make<ui::ViewController>());
+    std::string outbox = MailComposeViewController::outboxDirectory();
+    testsupport::FullDisk disk(outbox);
+    auto alerts = [] {
+        std::vector<std::string> out;
+        for (auto& p : ui::Panel::visiblePanels())
+            if (auto* a = ns::as<ui::AlertView>(p.get())) out.push_back(a->title() + "|" + a->message());
+        return out;
+    };
+    struct Case {
+        const char* what;
+        std::string to;
+        std::function<bool()> arrange;  // false: cannot be arranged here
+        std::string alert;              // the alert's message starts so
+    };
+    std::vector<Case> cases = {
+        {"non-ASCII address", "j\xC3\xB6" "e@ex\xC3\xA4" "mple.com", [] { return true; },
+         "Cannot Send Mail|The address \u201Cj\xC3\xB6" "e@ex\xC3\xA4" "mple.com\u201D cannot be used"},
+        {"not an address", "friend at example.org", [] { return true; },
+         "Cannot Send Mail|\u201C" "friend at example.org\u201D is not a valid e-mail address."},
+        {"full outbox", "friend@example.org", [&] { disk.fill(); return true; },
+         std::string("Cannot Send Mail|The message could not be saved: ") +
+             (disk.isTmpfs() ? "No space left on device" : "File too large")},
+        {"read-only outbox", "friend@example.org", [&] { return disk.makeReadOnly(); },
+         std::string("Cannot Send Mail|The message could not be saved: ") +
+             (disk.isTmpfs() ? "Read-only file system" : "Permission denied")},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(std::string(c.what) + " against " + disk.how());
+        ui::Panel::resetShown();
+        disk.restore();
+        auto listener = ns::make<Listener>();
+        auto composer = MailComposeViewController::make();
+        composer->setMailComposeDelegate(listener.get());
+        composer->setSubject("A card");
+        composer->setMessageBody("card", false);
+        ASSERT_TRUE(w->rootViewController()->presentViewController(composer, false));
+        ui::Driver d;
+        d.settle();
+        ASSERT_TRUE(d.typeText("To", c.to));
+        if (!c.arrange()) {
+            std::printf("skipped: %s cannot be arranged here\n", c.what);
+            w->rootViewController()->dismissViewControllerAnimated(false);
+            continue;
+        }
+        ASSERT_TRUE(d.tapBarButton("Send")) << d.lastError();
+        EXPECT_EQ(listener->results, std::vector<MailComposeResult>{MailComposeResult::Failed});
+        auto shown = alerts();
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0].rfind(c.alert, 0), 0u) << shown[0];
+        // Still on screen, as typed, and ready for another try.
+        EXPECT_EQ(w->rootViewController()->presentedViewController(), composer.get());
+        EXPECT_EQ(composer->message().to, std::vector<std::string>{c.to});
+        EXPECT_TRUE(composer->isSendEnabled());
+        ASSERT_TRUE(d.pressAlertButton("OK"));
+        // Corrected (or with room again), the same composer sends.
+        disk.restore();
+        ASSERT_TRUE(d.clearText("To"));
+        ASSERT_TRUE(d.typeText("To", "friend@example.org"));
+        ASSERT_TRUE(d.tapBarButton("Send")) << d.lastError();
+        EXPECT_EQ(listener->results,
+                  (std::vector<MailComposeResult>{MailComposeResult::Failed, MailComposeResult::Sent}));
+        EXPECT_FALSE(composer->lastWrittenPath().empty());
+        EXPECT_TRUE(std::filesystem::exists(composer->lastWrittenPath()));
+        w->rootViewController()->dismissViewControllerAnimated(false);
+        d.settle();
+    }
 }
 
 TEST(MailEncoding, QuotedPrintableKeepsLinesShortAndCharactersWhole) {

@@ -49,6 +49,18 @@ TEST(HTTPCookie, DomainRules) {
     EXPECT_FALSE(HTTPCookie::cookieFromSetCookie("a=1; Domain=other.com", *page, now));
     EXPECT_FALSE(HTTPCookie::cookieFromSetCookie("a=1; Domain=com", *page, now));
     EXPECT_FALSE(HTTPCookie::cookieFromSetCookie("a=1; Domain=co.uk", *url("http://x.co.uk/"), now));
+    // The whole public suffix list, its private part too: one user's pages
+    // may not set cookies for every user's.
+    for (const char* suffix : {"github.io", "blogspot.com", "s3.amazonaws.com", "pvt.k12.ma.us", "kawasaki.jp"})
+        EXPECT_FALSE(HTTPCookie::cookieFromSetCookie(std::string("a=1; Domain=") + suffix,
+                                                     *url((std::string("http://user.") + suffix + "/").c_str()), now))
+            << suffix;
+    EXPECT_TRUE(HTTPCookie::cookieFromSetCookie("a=1; Domain=user.github.io", *url("http://user.github.io/"), now));
+    EXPECT_TRUE(HTTPCookie::cookieFromSetCookie("a=1; Domain=shop.co.uk", *url("http://www.shop.co.uk/"), now));
+    // A public suffix that is the host itself gives a host-only cookie.
+    auto self = HTTPCookie::cookieFromSetCookie("a=1; Domain=github.io", *url("http://github.io/"), now);
+    ASSERT_TRUE(self);
+    EXPECT_TRUE(self->isHostOnly());
     EXPECT_FALSE(HTTPCookie::cookieFromSetCookie("a=1; Secure", *page, now));
     // Malformed: no '=', empty name, control characters.
     EXPECT_FALSE(HTTPCookie::cookieFromSetCookie("novalue", *page, now));

@@ -2,7 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <openssl/ssl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstring>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -521,6 +528,87 @@ TEST_F(TLSStreamTest, SelfSignedFailsUnlessValidationIsOff) {
     auto ok = run(s);
     ASSERT_TRUE(ok.ended) << (ok.error ? ok.error->description() : "");
     EXPECT_EQ(ok.body, "secret");
+}
+
+// A one-connection TLS server on 127.0.0.1 that speaks only the given
+// protocol versions (old ones too) and hands the accepted session to `serve`.
+class VersionedTLSServer {
+public:
+    VersionedTLSServer(const testsupport::Certificates& certs, int minVersion, int maxVersion,
+                       std::function<void(SSL*)> serve) {
+        ctx_ = SSL_CTX_new(TLS_server_method());
+        SSL_CTX_set_security_level(ctx_, 0);  // lets TLS 1.0 and 1.1 be offered at all
+        SSL_CTX_set_cipher_list(ctx_, "DEFAULT:@SECLEVEL=0");
+        SSL_CTX_set_min_proto_version(ctx_, minVersion);
+        SSL_CTX_set_max_proto_version(ctx_, maxVersion);
+        SSL_CTX_use_certificate_chain_file(ctx_, certs.path("server.pem").c_str());
+        SSL_CTX_use_PrivateKey_file(ctx_, certs.path("server.key").c_str(), SSL_FILETYPE_PEM);
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(fd_, 1);
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        thread_ = std::thread([this, serve] {
+            int c = ::accept(fd_, nullptr, nullptr);
+            if (c < 0) return;
+            timeval limit{5, 0};  // a client that stalls does not hold the test
+            ::setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+            SSL* ssl = SSL_new(ctx_);
+            SSL_set_fd(ssl, c);
+            if (SSL_accept(ssl) == 1) serve(ssl);
+            SSL_free(ssl);
+            ::close(c);
+        });
+    }
+    ~VersionedTLSServer() {
+        ::shutdown(fd_, SHUT_RDWR);
+        thread_.join();
+        ::close(fd_);
+        SSL_CTX_free(ctx_);
+    }
+    std::string url() const { return "https://127.0.0.1:" + std::to_string(port_) + "/"; }
+
+private:
+    SSL_CTX* ctx_;
+    int fd_;
+    uint16_t port_ = 0;
+    std::thread thread_;
+};
+
+TEST_F(TLSStreamTest, OldVersionsAndRenegotiationAreRefused) {
+    net::TLSSettings trust;
+    trust.trustedCertificatesFile = certs_->path("ca.pem");
+    for (int old : {TLS1_VERSION, TLS1_1_VERSION}) {
+        VersionedTLSServer server(*certs_, old, old, [](SSL*) {});
+        auto s = get(server.url());
+        s->setTLSSettings(trust);
+        auto o = run(s);
+        ASSERT_TRUE(o.error) << old;
+        EXPECT_TRUE(net::isTLSError(o.error.get())) << o.error->description();
+    }
+    // A server that asks to renegotiate once it has the request: the client
+    // refuses and fails at once with a clear error.
+    VersionedTLSServer server(*certs_, TLS1_2_VERSION, TLS1_2_VERSION, [](SSL* ssl) {
+        std::string head;
+        char c;
+        while (head.find("\r\n\r\n") == std::string::npos && SSL_read(ssl, &c, 1) == 1) head += c;
+        SSL_renegotiate(ssl);
+        SSL_do_handshake(ssl);  // sends the request to renegotiate
+        const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+        SSL_write(ssl, answer.data(), static_cast<int>(answer.size()));
+    });
+    auto s = get(server.url());
+    s->setTLSSettings(trust);
+    auto o = run(s);
+    ASSERT_TRUE(o.error) << o.body;
+    EXPECT_EQ(o.error->domain(), net::kTLSErrorDomain);
+    EXPECT_EQ(o.error->code(), net::kTLSProtocolError);
+    EXPECT_NE(o.error->localizedDescription().find("renegotiate"), std::string::npos) << o.error->description();
+    EXPECT_FALSE(net::isDroppedConnection(o.error.get()));
 }
 
 TEST_F(TLSStreamTest, TestCAIsTrustedWhenGivenAndNamesAreChecked) {

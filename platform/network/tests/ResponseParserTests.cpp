@@ -120,6 +120,8 @@ TEST(ResponseParser, KeepAliveRules) {
     EXPECT_FALSE(parse("HTTP/1.1 200 OK\r\nConnection: Upgrade\r\nconnection: x, CLOSE\r\nContent-Length: 0\r\n\r\n").keepAlive);
     EXPECT_TRUE(parse("HTTP/1.0 200 OK\r\nConnection: te\r\nConnection: keep-alive\r\nContent-Length: 0\r\n\r\n").keepAlive);
     EXPECT_TRUE(parse("HTTP/1.1 200 OK\r\nX-Connection: close\r\nContent-Length: 0\r\n\r\n").keepAlive);
+    // After switching protocols the connection carries no more HTTP.
+    EXPECT_FALSE(parse("HTTP/1.1 101 Switching Protocols\r\nUpgrade: other\r\nConnection: Upgrade\r\n\r\n").keepAlive);
 }
 
 TEST(ResponseParser, MalformedInputFailsClearly) {

@@ -1,6 +1,8 @@
 #include "platform/network/URLConnection.h"
 
 #include <gtest/gtest.h>
+
+#include <atomic>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 #include <openssl/provider.h>
@@ -399,6 +401,26 @@ TEST_F(URLConnectionTest, ReusedConnectionDroppedByTheServerIsRetriedOnce) {
     ASSERT_TRUE(b) << err->description();
     EXPECT_EQ(a->view(), "answer 1");
     EXPECT_EQ(b->view(), "answer 2");
+
+    // Once any byte of an answer came (even half a status line), the server
+    // took the request: it is not sent again, POST or GET.
+    std::atomic<int> posts{0};
+    Server partial([&](Conn& c) {
+        auto r = c.readRequest();
+        c.respond(200, "first");
+        if ((r = c.readRequest())) {
+            ++posts;
+            c.write("HTTP/1.1 200 O");
+        }
+    });
+    ASSERT_TRUE(URLConnection::sendSynchronousRequest(*request(partial.url("/")), &resp, &err));
+    auto post = request(partial.url("/form"));
+    post->setHTTPMethod("POST");
+    post->setHTTPBody(ns::Data::make("sign-up"));
+    EXPECT_FALSE(URLConnection::sendSynchronousRequest(*post, &resp, &err));
+    ASSERT_TRUE(err);
+    EXPECT_EQ(posts.load(), 1);
+    EXPECT_EQ(partial.connections(), 1);
 }
 
 }  // namespace

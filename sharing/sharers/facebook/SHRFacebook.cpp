@@ -231,7 +231,18 @@ bool SHRFacebook::send() {
 
 void SHRFacebook::requestDidLoad(FBRequest*, ns::Object* result) {
     auto keep = ns::keepAlive(this);
-    if (auto* dict = ns::as<ns::Dictionary>(result); dict && dict->objectForKey("username")) {
+    auto* dict = ns::as<ns::Dictionary>(result);
+    // A post is done when the service names what it made ("id"); account
+    // information is an object. Anything else (text that is not JSON, an
+    // empty object) is not what was asked for.
+    int type = item()->shareType();
+    bool expected = type == SHRShareTypeUserInfo ? dict != nullptr : dict && dict->objectForKey("id");
+    if (!expected) {
+        sendDidFailWithError(SHR::error("%@", SHRLocalizedString("There was an error while sharing")));
+        endHold();
+        return;
+    }
+    if (dict && dict->objectForKey("username")) {
         defaults().setObjectForKey(ns::Ref<ns::Object>(dict), kSHRFacebookUserInfo);
         defaults().synchronize();
     }

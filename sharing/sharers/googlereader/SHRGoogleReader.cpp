@@ -65,7 +65,8 @@ void SHRGoogleReader::authorizationFormValidate(SHRFormController* form) {
 
 void SHRGoogleReader::getSession(ns::Ref<ns::String> email, ns::Ref<ns::String> password) {
     std::string body = ns::format("service=reader&source=%@&Email=%@&Passwd=%@&accountType=GOOGLE", sourceString(),
-                                  SHREncode(email.get()), SHREncode(password.get()));
+                                  SHREncodeCredential(email.get()),
+                                  SHREncodeCredential(password.get()));
     setRequest(SHRRequest::calling(this, &SHRGoogleReader::authFinished,
                                    ns::URL::URLWithString(loginURL()), ns::str(body), "POST", true));
 }
@@ -80,7 +81,9 @@ void SHRGoogleReader::authFinished(SHRRequest* request) {
         if (parts.size() == 2) session_->setObject(ns::str(parts[1]), parts[0]);
     }
 
-    if (session_->stringForKey("Auth")) {
+    // A sign-in counts only when the service accepted it: an error page
+    // that happens to hold an "Auth" line is not a session.
+    if (request->success() && session_->stringForKey("Auth")) {
         if (!sendAfterLogin_) {
             if (auto* form = pendingForm()) ns::Ref<SHRFormController>(form)->saveForm();
         } else {

@@ -25,8 +25,8 @@ ns::Ref<ns::String> SHRInstapaper::authorizationFormCaption() const {
 void SHRInstapaper::authorizationFormValidate(SHRFormController* form) {
     if (!quiet()) SHRActivityIndicator::currentIndicator()->displayActivity(SHRLocalizedString("Logging In..."));
     auto values = form->formValues();
-    std::string body = ns::format("username=%@&password=%@", SHREncode(values->stringForKey("username")),
-                                  SHREncode(values->stringForKey("password")));
+    std::string body = ns::format("username=%@&password=%@", SHREncodeCredential(values->stringForKey("username")),
+                                  SHREncodeCredential(values->stringForKey("password")));
     setRequest(SHRRequest::calling(this, &SHRInstapaper::authFinished,
                                    ns::URL::URLWithString(authenticateURL()), ns::str(body), "POST", true));
     setPendingForm(ns::Ref<SHRFormController>(form));
@@ -43,8 +43,8 @@ bool SHRInstapaper::send() {
     if (!validateItem()) return false;
     auto keep = ns::keepAlive(this);
     std::string body = ns::format("url=%@&username=%@&password=%@", SHREncodeURL(item()->URL().get()),
-                                  SHREncode(getAuthValueForKey("username").get()),
-                                  SHREncode(getAuthValueForKey("password").get()));
+                                  SHREncodeCredential(getAuthValueForKey("username").get()),
+                                  SHREncodeCredential(getAuthValueForKey("password").get()));
     setRequest(SHRRequest::calling(this, &SHRInstapaper::sendFinished,
                                    ns::URL::URLWithString(addURL()), ns::str(body), "POST", true));
     sendDidStart();

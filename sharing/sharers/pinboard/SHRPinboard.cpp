@@ -1,6 +1,7 @@
 #include "sharing/sharers/pinboard/SHRPinboard.h"
 
 #include "platform/foundation/Format.h"
+#include "platform/ui/AlertView.h"
 #include "sharing/core/SHR.h"
 #include "sharing/ui/SHRActivityIndicator.h"
 #include "sharing/ui/SHRFormController.h"
@@ -9,18 +10,12 @@ namespace sharing {
 
 namespace {
 constexpr const char* kPinboardWeb = "http://pinboard.in";
-// Form escaping, and "/", "@" and ":" escaped as well so that they cannot
-// end the credentials (a password holding "@" would otherwise move the host).
-std::string credentialText(const ns::String* s) {
-    std::string e = SHREncode(s), out;
-    for (char c : e) {
-        if (c == '/') out += "%2F";
-        else if (c == '@') out += "%40";
-        else if (c == ':') out += "%3A";
-        else out += c;
-    }
-    return out;
-}
+constexpr const char* kLoginFailed = "Sorry, Pinboard encountered an error. Please try again.";
+// Everything but the unreserved characters escaped, so that no character
+// of a user name or password can end the credentials or the address ("@"
+// would move the host, "?" or "#" would end it) and the service decodes
+// exactly what was typed.
+std::string credentialText(const ns::String* s) { return SHREncodeCredential(s); }
 struct Registrar {
     Registrar() { registerPinboardSharer(); }
 } registrar;
@@ -44,10 +39,27 @@ ns::Ref<ns::String> SHRPinboard::authorizationFormCaption() const {
 }
 
 void SHRPinboard::authorizationFormValidate(SHRFormController* form) {
-    if (!quiet()) SHRActivityIndicator::currentIndicator()->displayActivity(SHRLocalizedString("Logging In..."));
     auto values = form->formValues();
-    auto url = ns::URL::URLWithString(
-        credentialURL(values->stringForKey("username"), values->stringForKey("password"), "/v1/posts/get"));
+    ns::String* user = values->stringForKey("username");
+    // The service reads the credentials as Basic authentication, where the
+    // first ":" ends the user name: such a name can never sign in.
+    if (user && user->view().find(':') != std::string_view::npos) {
+        auto keep = ns::keepAlive(this);
+        ui::AlertView::make(SHRLocalizedString("Login Error"),
+                            SHRLocalizedString("A Pinboard user name cannot contain \":\"."), nullptr,
+                            SHRLocalizedString("Close"))->show();
+        authDidFinish(false);
+        return;
+    }
+    auto url = ns::URL::URLWithString(credentialURL(user, values->stringForKey("password"), "/v1/posts/get"));
+    if (!url) {
+        auto keep = ns::keepAlive(this);
+        ui::AlertView::make(SHRLocalizedString("Login Error"), SHRLocalizedString(kLoginFailed), nullptr,
+                            SHRLocalizedString("Close"))->show();
+        authDidFinish(false);
+        return;
+    }
+    if (!quiet()) SHRActivityIndicator::currentIndicator()->displayActivity(SHRLocalizedString("Logging In..."));
     setRequest(SHRRequest::calling(this, &SHRPinboard::authFinished, url, nullptr, "POST", true));
     setPendingForm(ns::Ref<SHRFormController>(form));
 }
@@ -62,9 +74,14 @@ bool SHRPinboard::handleResponse(SHRRequest* request) {
 
 void SHRPinboard::authFinished(SHRRequest* request) {
     auto keep = ns::keepAlive(this);
-    SHRActivityIndicator::currentIndicator()->hide();
-    if (handleResponse(request) && pendingForm()) pendingForm()->saveForm();
-    authDidFinish(request->success());
+    // Only a login the service accepted is kept: a 401 asks for the login
+    // again, any other failure (a server error, no answer) says so.
+    if (!handleResponse(request)) {
+        SHRActivityIndicator::currentIndicator()->hide();
+        authDidFinish(false);
+        return;
+    }
+    finishFormLogin(request->success(), SHRLocalizedString(kLoginFailed));
 }
 
 bool SHRPinboard::send() {
@@ -84,7 +101,9 @@ bool SHRPinboard::send() {
 
 void SHRPinboard::sendFinished(SHRRequest* request) {
     auto keep = ns::keepAlive(this);
-    if (handleResponse(request) && request->getResult()->utf8().find("\"done\"") != std::string::npos) {
+    // Saved only when the service accepted the request and said so.
+    if (handleResponse(request) && request->success() &&
+        request->getResult()->utf8().find("\"done\"") != std::string::npos) {
         sendDidFinish();
         return;
     }

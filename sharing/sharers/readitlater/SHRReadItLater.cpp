@@ -43,7 +43,8 @@ void SHRReadItLater::authorizationFormValidate(SHRFormController* form) {
     if (!quiet()) SHRActivityIndicator::currentIndicator()->displayActivity(SHRLocalizedString("Logging In..."));
     auto values = form->formValues();
     std::string body = ns::format("apikey=%@&username=%@&password=%@", apiKey(),
-                                  SHREncode(values->stringForKey("username")), SHREncode(values->stringForKey("password")));
+                                  SHREncodeCredential(values->stringForKey("username")),
+                                  SHREncodeCredential(values->stringForKey("password")));
     auto url = ns::URL::URLWithString(ns::ServiceEndpoints::url(kService, "/v2/auth"));
     setRequest(SHRRequest::calling(this, &SHRReadItLater::authFinished, url, ns::str(body), "POST", true));
     setPendingForm(ns::Ref<SHRFormController>(form));
@@ -62,8 +63,8 @@ bool SHRReadItLater::send() {
     if (item->tags() && item->tags()->length() > 0)
         tags = ns::format("&update_tags={\"0\":{\"url\":\"%@\",\"tags\":\"%@\"}}", url, SHREncode(item->tags().get()));
     std::string body = ns::format("apikey=%@&username=%@&password=%@%@%@", apiKey(),
-                                  SHREncode(getAuthValueForKey("username").get()),
-                                  SHREncode(getAuthValueForKey("password").get()), newItem, tags);
+                                  SHREncodeCredential(getAuthValueForKey("username").get()),
+                                  SHREncodeCredential(getAuthValueForKey("password").get()), newItem, tags);
     auto address = ns::URL::URLWithString(ns::ServiceEndpoints::url(kService, "/v2/send"));
     setRequest(SHRRequest::calling(this, &SHRReadItLater::sendFinished, address, ns::str(body), "POST", true));
     sendDidStart();

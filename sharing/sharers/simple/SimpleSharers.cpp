@@ -96,6 +96,10 @@ bool SHRMail::sendMail() {
 
 void SHRMail::mailComposeControllerDidFinishWithResult(mail::MailComposeViewController* composer,
                                                        mail::MailComposeResult result, ns::Error*) {
+    // A message the composer could not write stays on screen with the
+    // composer's alert, for the user to correct or cancel: the share is not
+    // over yet.
+    if (result == mail::MailComposeResult::Failed) return;
     ns::Ref<SHRMail> keep = std::move(keepUntilResult_);
     ns::Ref<ui::ViewController> keepComposer(composer);
     SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
@@ -104,7 +108,7 @@ void SHRMail::mailComposeControllerDidFinishWithResult(mail::MailComposeViewCont
         case mail::MailComposeResult::Cancelled: sendDidCancel(); break;
         case mail::MailComposeResult::Saved:
         case mail::MailComposeResult::Sent: sendDidFinish(); break;
-        case mail::MailComposeResult::Failed: sendDidFailWithError(nullptr); break;
+        case mail::MailComposeResult::Failed: break;
     }
 }
 

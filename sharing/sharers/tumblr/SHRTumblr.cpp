@@ -54,8 +54,8 @@ ns::Ref<ns::String> SHRTumblr::authorizationFormCaption() const {
 void SHRTumblr::authorizationFormValidate(SHRFormController* form) {
     if (!quiet()) SHRActivityIndicator::currentIndicator()->displayActivity(SHRLocalizedString("Logging In..."));
     auto values = form->formValues();
-    std::string body = ns::format("email=%@&password=%@", SHREncode(values->stringForKey("email")),
-                                  SHREncode(values->stringForKey("password")));
+    std::string body = ns::format("email=%@&password=%@", SHREncodeCredential(values->stringForKey("email")),
+                                  SHREncodeCredential(values->stringForKey("password")));
     auto url = ns::URL::URLWithString(ns::ServiceEndpoints::url(kService, "/api/authenticate"));
     setRequest(SHRRequest::calling(this, &SHRTumblr::authFinished, url, ns::str(body), "POST", true));
     setPendingForm(ns::Ref<SHRFormController>(form));
@@ -91,11 +91,14 @@ bool SHRTumblr::send() {
     auto password = getAuthValueForKey("password");
     auto url = ns::URL::URLWithString(ns::ServiceEndpoints::url(kService, "/api/write"));
     if (item->shareType() == SHRShareTypeURL || item->shareType() == SHRShareTypeText) {
-        std::string body = ns::format("email=%@&password=%@", SHREncode(email.get()), SHREncode(password.get()));
+        std::string body = ns::format("email=%@&password=%@", SHREncodeCredential(email.get()),
+                                      SHREncodeCredential(password.get()));
         body += ns::format("&generator=%@", kGeneratorName);
         body += item->customBoolForSwitchKey("twitter") ? "&send-to-twitter=auto" : "&send-to-twitter=no";
-        if (item->tags()) body += "&tags=" + std::string(item->tags()->utf8());
-        if (auto* slug = item->customValueForKey("slug")) body += "&slug=" + std::string(slug->utf8());
+        // Tags and slug are escaped like every other value: a tag such as
+        // "Q&A" or "c++" would otherwise split the body or lose its "+".
+        if (item->tags()) body += "&tags=" + SHREncode(item->tags().get());
+        if (auto* slug = item->customValueForKey("slug")) body += "&slug=" + SHREncode(slug);
         body += item->customBoolForSwitchKey("private") ? "&private=1" : "&private=0";
         if (item->shareType() == SHRShareTypeURL) {
             body += "&type=link";

@@ -423,7 +423,12 @@ void SHRTwitter::sendImageTicketDidFinishWithData(OAServiceTicket* ticket, ns::D
     std::string_view reply = data ? data->view() : std::string_view();
     size_t open = findNoCase(reply, "<url>");
     size_t close = open == std::string_view::npos ? open : findNoCase(reply, "</url>", open + 5);
-    if (open == std::string_view::npos || close == std::string_view::npos) return;
+    if (open == std::string_view::npos || close == std::string_view::npos) {
+        // The image host answered without the picture's link: the tweet
+        // cannot be made, and the send must still end.
+        sendDidFailWithError(SHR::error("%@", SHRLocalizedString("There was an error while sharing")));
+        return;
+    }
     std::string link(reply.substr(open + 5, close - open - 5));
     item()->setCustomValueForKey(
         ns::str(ns::format("%@ %@", textOrEmpty(item()->customValueForKey("status")), link)), "status");

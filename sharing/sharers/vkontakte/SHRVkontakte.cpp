@@ -29,11 +29,14 @@ struct Registrar {
 
 ns::Ref<ns::UserDefaults> defaults() { return ns::UserDefaults::standardUserDefaults(); }
 
-// The body of a synchronous request; nil when nothing came back.
+// The body of a synchronous request; nil when nothing came back or the
+// service did not accept the request (a status other than 2xx), so that an
+// error page is never read as an answer.
 ns::Ref<ns::Data> fetch(const net::URLRequest& request) {
     ns::Ref<net::HTTPURLResponse> response;
     ns::Ref<ns::Error> error;
     auto data = net::URLConnection::sendSynchronousRequest(request, &response, &error);
+    if (!response || response->statusCode() < 200 || response->statusCode() > 299) return nullptr;
     if (!data || data->length() == 0) return nullptr;
     return data;
 }
@@ -161,6 +164,9 @@ void SHRVkontakte::flushAccessToken() {
     d->removeObjectForKey(kSHRVkontakteUserId);
     d->removeObjectForKey(kSHRVkontakteAccessToken);
     d->removeObjectForKey(kSHRVkontakteExpiryDate);
+    // The request kept for a captcha answer carries the token too; the
+    // captcha values go with it.
+    for (const char* key : {"request", "captcha_sid", "captcha_img", "captcha_user"}) d->removeObjectForKey(key);
     d->synchronize();
 }
 
@@ -203,8 +209,9 @@ std::string SHRVkontakte::URLEncodedString(std::string_view text) {
 }
 
 std::string SHRVkontakte::ownerAndToken() const {
-    return ns::format("owner_id=%@&access_token=%@", accessUserId_ ? accessUserId_->utf8() : std::string(),
-                      accessToken_ ? accessToken_->utf8() : std::string());
+    return ns::format("owner_id=%@&access_token=%@",
+                      URLEncodedString(accessUserId_ ? accessUserId_->view() : std::string_view()),
+                      URLEncodedString(accessToken_ ? accessToken_->view() : std::string_view()));
 }
 
 bool SHRVkontakte::send() {
@@ -231,6 +238,11 @@ bool SHRVkontakte::report(const ns::Object* reply) {
     }
     if (auto* error = dict(reply, "error"))
         if (ns::String* message = error->stringForKey("error_msg")) return fail(std::string(message->utf8()));
+    // Done only when the service answered with its result: an object without
+    // "response" (or a reply that is no object) is not a post.
+    auto* answer = ns::as<ns::Dictionary>(const_cast<ns::Object*>(reply));
+    if (!answer || !answer->objectForKey("response"))
+        return fail(SHRLocalizedString("There was an error while sharing"));
     sendDidFinish();
     return true;
 }
@@ -242,7 +254,9 @@ bool SHRVkontakte::sendText() {
 }
 
 bool SHRVkontakte::sendTextAndLink() {
-    std::string link = item()->URL()->absoluteText();
+    // The link is one query value: escaped, so that its own "?", "&" and "#"
+    // stay inside it.
+    std::string link = URLEncodedString(item()->URL()->absoluteText());
     std::string message = item()->text() ? URLEncodedString(item()->text()->view()) : link;
     std::string address = ns::format("%@/method/wall.post?%@&message=%@&attachment=%@", httpsBase(), ownerAndToken(),
                                      message, link);
@@ -264,8 +278,8 @@ bool SHRVkontakte::sendImageAction() {
     if (!up || text(up, "photo").empty()) return fail(SHRLocalizedString("There was an error while sharing"));
     // 3. Saved to the wall album.
     auto saved = sendRequestWithCaptcha(ns::format("%@/method/photos.saveWallPhoto?%@&server=%@&photo=%@&hash=%@",
-                                                   httpsBase(), ownerAndToken(), text(up, "server"), text(up, "photo"),
-                                                   text(up, "hash")),
+                                                   httpsBase(), ownerAndToken(), URLEncodedString(text(up, "server")),
+                                                   URLEncodedString(text(up, "photo")), URLEncodedString(text(up, "hash"))),
                                         false);
     if (!saved || dict(saved.get(), "error")) return report(saved.get());
     auto* savedDict = ns::as<ns::Dictionary>(saved.get());
@@ -276,7 +290,7 @@ bool SHRVkontakte::sendImageAction() {
     // 4. The wall post.
     std::string title = item()->title() ? URLEncodedString(item()->title()->view()) : std::string();
     auto posted = sendRequestWithCaptcha(ns::format("%@/method/wall.post?%@&message=%@&attachment=%@", httpsBase(),
-                                                    ownerAndToken(), title, photoId),
+                                                    ownerAndToken(), title, URLEncodedString(photoId)),
                                          false);
     return report(posted.get());
 }

@@ -134,6 +134,8 @@ class Handler(QuietHandler):
         log("upload provider=%s message=%s jpeg=%d boundary=%s" % (
             urllib.parse.urlsplit(provider).path, message[2].decode("utf-8") if message else None,
             len(media[2]), msg.get_boundary()))
+        if message and b"#nolink" in message[2]:
+            return self.reply(200, "<image><id>x9</id></image>", "application/xml")  # no link to tweet
         return self.reply(200, "<image><id>x9</id><URL>http://pics.example/x9</URL></image>", "application/xml")
 
 serve(Handler)

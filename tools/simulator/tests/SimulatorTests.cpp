@@ -121,8 +121,19 @@ TEST_F(SimulatorTest, AFailedCommandIsOneLineAndTheScriptEndsWithStatusOne) {
                    "wait 0.5\n"
                    "tap More\n"
                    "tap Rate this app\n"
-                   "alert Rate it\n");
+                   "alert Rate it\n"
+                   "tapat 400,5\n"
+                   "tap " + std::string(300, 'x') + "\n");
     EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_TRUE(has(r.out, "error: line 9: tapat 400,5: the point 400,5 is off the screen (x from 0 to 320, y from 0 to "
+                           "480)\n"))
+        << r.out;
+    // What was typed is quoted at most 100 characters long.
+    const std::string cut = std::string(100, 'x') + "...";
+    size_t longLine = r.out.find("error: line 10: ");
+    ASSERT_NE(longLine, std::string::npos) << r.out;
+    EXPECT_EQ(r.out.substr(longLine, r.out.find('\n', longLine) - longLine),
+              "error: line 10: tap " + std::string(96, 'x') + "...: nothing called \"" + cut + "\" on the screen");
     EXPECT_TRUE(has(r.out, "error: line 2: tap Nothing like this: nothing called \"Nothing like this\" on the screen\n"))
         << r.out;
     EXPECT_TRUE(has(r.out, "error: line 3: frobnicate: unknown command")) << r.out;
@@ -136,6 +147,8 @@ TEST_F(SimulatorTest, TypedTextKeepsItsBlanksBadWaitsAreRefusedAndSetAsideFilesA
     Outcome r = korvel("phone",
                        "wait nan\n"
                        "wait -2\n"
+                       "wait 0x10\n"
+                       "wait 1e3\n"
                        "wait 4\n"
                        "tap Name\n"
                        "type    \r\n"
@@ -147,10 +160,135 @@ TEST_F(SimulatorTest, TypedTextKeepsItsBlanksBadWaitsAreRefusedAndSetAsideFilesA
     EXPECT_EQ(r.out.rfind(notice, 0), 0u) << r.out;  // told before the first command's output
     EXPECT_TRUE(has(r.out, "error: line 1: wait nan: wait SECONDS (a number from 0 to 86400)\n")) << r.out;
     EXPECT_TRUE(has(r.out, "error: line 2: wait -2: wait SECONDS (a number from 0 to 86400)\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "error: line 3: wait 0x10: wait SECONDS (a number from 0 to 86400)\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "error: line 4: wait 1e3: wait SECONDS (a number from 0 to 86400)\n")) << r.out;
     EXPECT_TRUE(has(r.out, "Name:    |____")) << r.out;  // three blanks typed
     // Told once: the next run knows the file.
     Outcome again = korvel("phone", "screen\n");
     EXPECT_FALSE(has(again.out, "Unreadable file")) << again.out;
+}
+
+TEST_F(SimulatorTest, TabletFormsCanBeAnsweredAfterTurningEitherWay) {
+    // Each form opened upright, turned to landscape and back, and one
+    // opened in landscape and turned upright: Send and "No, thanks" take taps.
+    Outcome r = korvel("tablet",
+                       "wait 3\n"
+                       "rotate landscape\n"
+                       "tap Name\ntype Ada\n"
+                       "rotate portrait\nrotate landscape\n"
+                       "tap Send\nalert Accept\n"  // the fields are not all filled
+                       "tap No, thanks\nwait 1\n"
+                       "rotate portrait\n"
+                       "tap About you\n"
+                       "tap Referral\n"
+                       "rotate landscape\n"
+                       "tap Send\nalert Accept\n"
+                       "rotate portrait\n"
+                       "tap No, thanks\nwait 1\n"
+                       "rotate landscape\n"
+                       "tap Sign up\n"
+                       "rotate portrait\n"
+                       "tap Send\nalert Accept\n"
+                       "tap No, thanks\nwait 1\n"
+                       "screen\n");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_FALSE(has(r.out, "error:")) << r.out;
+    EXPECT_FALSE(has(r.out, "[No, thanks]")) << r.out;  // every form answered and gone
+}
+
+TEST_F(SimulatorTest, SheetsAndFieldsCanBeLeftAndClearedAndCoversAreNamed) {
+    Outcome r = korvel("tablet",
+                       "wait 3\n"
+                       "tap Experience\n"  // 2: under the sign-up form
+                       "tap No, thanks\nwait 1\n"
+                       "tap About you\n"
+                       "tap Search\n"
+                       "tap Info\n"  // 7: under the search sheet
+                       "type zzz\nclear\ntype tell\n"
+                       "screen\n"
+                       "tap Cancel\n"
+                       "tap Search\n"
+                       "type zzz\nreturn\n"
+                       "type x\n"  // 16: while "No data" shows
+                       "back\n"    // 17: likewise
+                       "alert OK\n"
+                       "back\n"    // the sheet closes as its Cancel would
+                       "tap Practice\ntap Groups\ntap Add new group (swipe to delete)\n"
+                       "tap Answer length\n"  // the last card: the list scrolls to it
+                       "tap Save\nscreen\nalert OK\n"
+                       "back\n"
+                       "screen\n");
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_TRUE(has(r.out, "error: line 2: tap Experience: button \"Experience\" is covered by the sign-up form\n"))
+        << r.out;
+    EXPECT_TRUE(has(r.out, "error: line 7: tap Info: button \"Info\" is covered by the Search sheet\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "Search (Search): tell|____ [Cancel]\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "error: line 16: type x: the alert \"No data\" is showing; text goes nowhere\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "error: line 17: back: the alert \"No data\" is showing; answer it with: alert BUTTON\n"))
+        << r.out;
+    size_t errors = 0;
+    for (size_t at = r.out.find("error:"); at != std::string::npos; at = r.out.find("error:", at + 1)) ++errors;
+    EXPECT_EQ(errors, 4u) << r.out;
+    // Save was in reach after the list scrolled: its "Group Name" alert came.
+    EXPECT_TRUE(has(r.out, "Please choose a name for this group.")) << r.out;
+    std::string last = r.out.substr(r.out.rfind("[Interview]"));
+    EXPECT_FALSE(has(last, "---- sheet")) << last;
+    EXPECT_TRUE(has(last, "add new group (swipe to delete) >")) << last;
+}
+
+TEST_F(SimulatorTest, PhoneRowsAndTabsUnderTheSignUpFormAndTheTextSizeOfAPinchedPage) {
+    Outcome r = korvel("phone",
+                       "wait 4\n"
+                       "tap about you\n"
+                       "tap Tactics\n"
+                       "tap No, thanks\nwait 1\n"
+                       "tap About you\ntap Tell me about yourself\n"
+                       "screen\n"
+                       "pinch out 3\n"
+                       "screen\n"
+                       "pinch in 10\n"
+                       "screen\n");
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_TRUE(has(r.out, "error: line 2: tap about you: row \"about you\" is covered by the sign-up form\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "error: line 3: tap Tactics: tab \"Tactics\" is covered by the sign-up form\n")) << r.out;
+    size_t at13 = r.out.find("[page KORVEL_1.html] (text 13px)\n");
+    size_t at16 = r.out.find("[page KORVEL_1.html] (text 16px)\n");
+    size_t at14 = r.out.find("[page KORVEL_1.html] (text 14px)\n");
+    ASSERT_NE(at13, std::string::npos) << r.out;
+    ASSERT_NE(at16, std::string::npos) << r.out;
+    ASSERT_NE(at14, std::string::npos) << r.out;
+    EXPECT_LT(at13, at16);
+    EXPECT_LT(at16, at14);
+    // The tablet's pane shows its size too.
+    Outcome tablet = korvel("tablet", "wait 3\ntap No, thanks\nwait 1\ntap About you\npinch out 2\nscreen\n",
+                            "--home " + dir + "/tablet");
+    EXPECT_TRUE(has(tablet.out, "[page KORVEL_1.html] (text 15px)\n")) << tablet.out;
+}
+
+TEST_F(SimulatorTest, AFavouritesFileThatCannotBeMovedAsideIsToldAndDamagedEntriesCanBeSweptAway) {
+    const std::string docs = dir + "/home/Documents";
+    fs::create_directories(docs);
+    std::ofstream(docs + "/Grupos-VeltraIpad.plist") << "not a property list";
+    for (int n = 1; n < 1000; ++n) std::ofstream(docs + "/Grupos-VeltraIpad.plist.corrupt-" + std::to_string(n));
+    std::ofstream(docs + "/Favorites-VeltraIpad.plist")
+        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><array><string>junk</string>"
+           "<dict><key>title</key><string>A conflict at work</string><key>index</key><string>9</string>"
+           "<key>Editable</key><string>YES</string></dict></array></plist>\n";
+    Outcome r = korvel("tablet",
+                       "wait 3\ntap No, thanks\nwait 1\n"
+                       "tap About you\ntap Favorites\n"
+                       "delete damaged entry\n"
+                       "screen\n");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out.rfind("Unreadable file kept as it is: Documents/Grupos-VeltraIpad.plist could not be read nor moved "
+                          "aside; the list starts empty and nothing is saved over the file\n",
+                          0),
+              0u)
+        << r.out;
+    std::ifstream in(docs + "/Favorites-VeltraIpad.plist");
+    std::string saved((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_FALSE(has(saved, "junk")) << saved;
+    EXPECT_TRUE(has(saved, "A conflict at work")) << saved;
 }
 
 TEST_F(SimulatorTest, HelpAndBadOptions) {
@@ -257,3 +395,201 @@ TEST_F(TerminalSessionTest, LinesPipedInRunInOrderWhileACommandRunsTheLoopAgain)
 
 }  // namespace
 
+
+// -- Every row of the sample deck -------------------------------------------------------
+
+#include "app/AppLog.h"
+#include "app/ContentModel.h"
+
+namespace {
+
+// The app in this process, driven line by line as korvel drives it, on a
+// manual clock.
+class DeckWalk : public SimulatorTest {
+protected:
+    void start(ui::UserInterfaceIdiom idiom) {
+        clock = ns::make<ns::ManualClock>(100.0);
+        app::launch(idiom, dir + "/home", std::string(DECK_SOURCE_DIR) + "/resources", clock);
+        sim = std::make_unique<simulator::Simulator>(clock);
+        does(idiom == ui::UserInterfaceIdiom::Phone ? "wait 4" : "wait 3");
+        does("tap No, thanks");
+        does("wait 1");
+        app::clearAppLog();
+    }
+    void TearDown() override {
+        sim.reset();
+        clock->advance(100);
+        ui::Panel::resetShown();
+        ui::Application::shared()->reset();
+        ns::UserDefaults::resetStandardUserDefaults();
+        ns::RunLoop::main()->setClock(ns::SystemClock::shared());
+        SimulatorTest::TearDown();
+    }
+    std::string screen() {
+        std::ostringstream o;
+        sim->run("screen", o);
+        return o.str();
+    }
+    // What korvel prints for `line` (events, errors), then the screen.
+    std::string does(const std::string& line) {
+        std::ostringstream out;
+        EXPECT_TRUE(sim->run(line, out)) << line << ": " << sim->lastError() << "\n" << screen();
+        return out.str() + screen();
+    }
+    // Taps `title` and checks that it opened something a person sees: a
+    // screen, a form, an alert, a page with text, a mail or an outside page.
+    std::string opens(const std::string& title) {
+        std::string before = screen();
+        std::string after = does("tap " + title);
+        EXPECT_NE(after, before) << "tap " << title << " changed nothing";
+        expectNoEmptyPage(title, after);
+        return after;
+    }
+    void expectNoEmptyPage(const std::string& title, const std::string& after) {
+        std::istringstream lines(after);
+        std::string line, previous;
+        while (std::getline(lines, line)) {
+            if (previous.find("[page ") != std::string::npos)
+                EXPECT_GT(line.find_first_not_of(' '), previous.find_first_not_of(' '))
+                    << "tap " << title << " shows an empty page:\n" << after;
+            previous = line;
+        }
+        for (const std::string& l : app::appLogLines())
+            EXPECT_EQ(l.find("missing"), std::string::npos) << "tap " << title << ": " << l;
+        app::clearAppLog();
+    }
+    // Leaves what the last tap opened as a person would (an alert's last
+    // button, "No, thanks" on a form, else back) until the screen is `before`.
+    // Where the screen is: what it shows but the rows of its lists (which
+    // a tap may have scrolled).
+    static std::string place(const std::string& screen) {
+        std::istringstream lines(screen);
+        std::string line, out;
+        while (std::getline(lines, line)) {
+            size_t at = line.find_first_not_of(' ');
+            if (at != std::string::npos && (line.compare(at, 2, "- ") == 0 || line.compare(at, 2, "* ") == 0 ||
+                                            (line[at] == '(' && line.find(" more ") != std::string::npos)))
+                continue;
+            out += line + "\n";
+        }
+        return out;
+    }
+    void leave(const std::string& before) {
+        for (int i = 0; i < 3 && place(screen()) != place(before); ++i) {
+            std::string s = screen();
+            if (s.rfind("+-- Alert", 0) == 0) {
+                size_t open = s.rfind('[', s.find("\n+--\n"));
+                does("alert " + s.substr(open + 1, s.find(']', open) - open - 1));
+            } else if (has(s, "[No, thanks]")) {
+                does("tap No, thanks");
+                does("wait 1");
+            } else {
+                does("back");
+            }
+        }
+        EXPECT_EQ(place(screen()), place(before));
+    }
+    // Opens each row of `rows` (and of every list below it) and leaves it.
+    void walk(ns::Array* rows, bool leaveEach = true) {
+        for (size_t i = 0; rows && i < rows->count(); ++i) {
+            ns::Dictionary* row = app::rowAt(rows, i);
+            auto title = app::rowTitle(row);
+            if (!title || app::rowHas(row, "lleva")) continue;  // headings open nothing
+            std::string before = screen();
+            std::string after = opens(std::string(title->utf8()));
+            if (app::rowChildren(row)) walk(app::rowChildren(row));
+            else if (app::rowHas(row, "index"))
+                EXPECT_TRUE(has(after, "[page KORVEL_" + app::rowString(row, "index") + ".html]")) << after;
+            if (leaveEach) leave(before);
+        }
+    }
+    // The tablet hub's list: a row shows its card (or page) in the pane, or
+    // pushes its rows, which "Back" leaves; the groups row lists the groups,
+    // whose add row opens the group editor.
+    void walkList(ns::Array* rows) {
+        for (size_t i = 0; rows && i < rows->count(); ++i) {
+            ns::Dictionary* row = app::rowAt(rows, i);
+            auto title = app::rowTitle(row);
+            if (!title || app::rowHas(row, "lleva")) continue;
+            std::string name(title->utf8());
+            std::string after = does("tap " + name);
+            expectNoEmptyPage(name, after);
+            if (app::rowChildren(row)) {
+                walkList(app::rowChildren(row));
+                does("tap Back");
+            } else if (app::rowHas(row, "index")) {
+                EXPECT_TRUE(has(after, "[page KORVEL_" + app::rowString(row, "index") + ".html]")) << after;
+            } else if (app::rowString(row, "ActionPractice") == "GroupCard") {
+                std::string groups = screen();
+                EXPECT_TRUE(has(opens("Add new group (swipe to delete)"), "Group name")) << screen();
+                leave(groups);
+                does("tap Back");
+            } else if (app::rowHas(row, "ActionData")) {
+                EXPECT_TRUE(has(after, "[page " + app::rowString(row, "ActionData") + "]")) << after;
+            } else {
+                EXPECT_TRUE(has(after, "[page MKTG_01_blank.html]")) << after;  // random practice
+            }
+        }
+    }
+    ns::Ref<ns::ManualClock> clock;
+    std::unique_ptr<simulator::Simulator> sim;
+};
+
+TEST_F(DeckWalk, EveryRowOnTheTabletOpensSomethingAndCanBeLeft) {
+    start(ui::UserInterfaceIdiom::Pad);
+    std::string home = screen();
+    auto decks = app::bundleArray("Jobframework.plist");
+    for (size_t i = 0; i < decks->count(); ++i) {
+        ns::Dictionary* deck = app::rowAt(decks.get(), i);
+        if (!app::rowChildren(deck)) continue;  // the tablet's home shows the decks only
+        opens(app::rowString(deck, "Title"));
+        walkList(app::rowChildren(deck));
+        leave(home);
+    }
+    opens("About you");
+    does("tap Interview");
+    walkList(app::bundleArray("InterviewIphone.plist").get());
+    does("tap Info");
+    walkList(app::rowChildren(app::bundleDictionary("infoIpad.plist").get()));
+    does("tap Practice");
+    walkList(app::rowChildren(app::bundleDictionary("Practice.plist").get()));
+    std::string hub = screen();
+    for (const char* button : {"Favorites", "Search", "Rate", "Referral", "Sign up"}) {
+        opens(button);
+        leave(hub);
+    }
+    // The follow-us sheet: its rows open a mail, the sign-up form or an
+    // outside page; its headings and note open nothing.
+    std::string sheet = opens("Share");
+    auto follow = app::bundleArray("FollowUS.plist");
+    for (size_t i = 0; i < follow->count(); ++i) {
+        ns::Dictionary* row = app::rowAt(follow.get(), i);
+        if (!app::rowHas(row, "tipo") && !app::rowHas(row, "ActionData")) continue;
+        std::string before = screen();
+        opens(app::rowString(row, "Title"));
+        leave(before);
+    }
+    leave(hub);
+}
+
+TEST_F(DeckWalk, EveryRowOnThePhoneOpensSomethingAndCanBeLeft) {
+    start(ui::UserInterfaceIdiom::Phone);
+    walk(app::bundleArray("Jobframework.plist").get());  // the decks, invite and sign-up rows
+    does("tap Tactics");
+    walk(app::bundleArray("InterviewIphone.plist").get());
+    does("tap More");
+    walk(app::bundleArray("more.plist").get());
+    does("tap Practice");
+    std::string practice = screen();
+    auto practiceList = app::bundleDictionary("Practice.plist");
+    ns::Dictionary* questions = app::rowAt(app::rowChildren(practiceList.get()), 2);
+    opens("Questions");
+    walk(app::rowChildren(questions));
+    leave(practice);
+    for (const char* button : {"Random cards", "Groups"}) {
+        EXPECT_TRUE(has(opens(button), button == std::string("Groups") ? "Groups" : "[page MKTG_01_blank.html]"));
+        leave(practice);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,231 @@
+// What reaches the web services and what comes back, for the sharers that
+// sign in with a user name and password and for every share path: the
+// credentials arrive exactly as typed whatever they hold, and a reply the
+// service did not accept (an error status, a body that is not the answer)
+// ends in the sharer's failure path, never in "Saved!". The fake services
+// read each request their own way (Python's form and Basic decoding).
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <set>
+
+#include "platform/foundation/UserDefaults.h"
+#include "sharing/facebook/Facebook.h"
+#include "sharing/sharers/facebook/SHRFacebook.h"
+#include "sharing/sharers/googlereader/SHRGoogleReader.h"
+#include "sharing/sharers/instapaper/SHRInstapaper.h"
+#include "sharing/sharers/pinboard/SHRPinboard.h"
+#include "sharing/sharers/readitlater/SHRReadItLater.h"
+#include "sharing/sharers/tumblr/SHRTumblr.h"
+#include "sharing/sharers/vkontakte/SHRVkontakte.h"
+#include "sharing/tests/FakeServices.h"
+#include "sharing/ui/SHRFormController.h"
+
+namespace sharing::test {
+namespace {
+
+class ServiceFailuresTest : public FakeServicesTest {
+protected:
+    void SetUp() override {
+        FakeServicesTest::SetUp();
+        endpoints.point({SHRInstapaper::kService, SHRReadItLater::kService, SHRTumblr::kService,
+                         SHRGoogleReader::kService, SHRGoogleReader::kTokenService, SHRPinboard::kService,
+                         SHRVkontakte::kService},
+                        services.base());
+        endpoints.point(Facebook::kGraphService, services.base() + "/");
+        SHRFacebook::resetSharedClient();
+    }
+    void TearDown() override {
+        SHRFacebook::resetSharedClient();
+        FakeServicesTest::TearDown();
+    }
+    SHRFormController* shownForm() {
+        auto* nav = ns::as<ui::NavigationController>(SHR::currentHelper()->currentView());
+        return nav ? ns::as<SHRFormController>(nav->topViewController()) : nullptr;
+    }
+    static bool saw(const NotificationRecorder& rec, const std::string& name) {
+        return std::find(rec.names.begin(), rec.names.end(), name) != rec.names.end();
+    }
+};
+
+ns::Ref<SHRItem> link() {
+    return SHRItem::URL(ns::URL::URLWithString("http://cards.test/c?id=7&deck=2#top"), ns::str("A card"));
+}
+
+// -- Credentials ----------------------------------------------------------------------------------
+
+TEST_F(ServiceFailuresTest, CredentialsArriveExactlyAsTyped) {
+    // Every reserved character, a blank, a percent sign and text outside
+    // ASCII. (The user name holds no ":": Basic credentials cannot carry one
+    // there, and Pinboard refuses such a name at login.)
+    const std::string user = "u+s=e&r?#/@%25 \xC3\xA9";
+    const std::string password = "p+a=s&s?w#o/r@d:%20 \xC3\xBC\xE6\xBC\xA2";
+    struct Row {
+        const char* sharer;
+        const char* userKey;
+        std::function<ns::Ref<SHRSharer>()> make;
+        std::string replies;
+        // Where the credentials are read: path, user and password field
+        // names of the form body ("" for the request's Basic credentials).
+        std::vector<std::array<std::string, 3>> reads;
+    };
+    std::vector<Row> rows = {
+        {"SHRInstapaper", "username", [] { return ns::Ref<SHRSharer>(ns::make<SHRInstapaper>()); },
+         R"({"/api/authenticate": [{"status": 200}], "/api/add": [{"status": 201}]})",
+         {{"/api/authenticate", "username", "password"}, {"/api/add", "username", "password"}}},
+        {"SHRReadItLater", "username", [] { return ns::Ref<SHRSharer>(ns::make<SHRReadItLater>()); },
+         R"({"/v2/auth": [{"status": 200}], "/v2/send": [{"status": 200}]})",
+         {{"/v2/auth", "username", "password"}, {"/v2/send", "username", "password"}}},
+        {"SHRTumblr", "email", [] { return ns::Ref<SHRSharer>(ns::make<SHRTumblr>()); },
+         R"({"/api/authenticate": [{"status": 200}], "/api/write": [{"status": 201}]})",
+         {{"/api/authenticate", "email", "password"}, {"/api/write", "email", "password"}}},
+        {"SHRGoogleReader", "email", [] { return ns::Ref<SHRSharer>(ns::make<SHRGoogleReader>()); },
+         R"({"/accounts/ClientLogin": [{"body": "SID=s1\nAuth=a1\n"}], "/reader/api/0/token": [{"body": "tok"}],
+             "/reader/api/0/item/edit": [{"status": 200}]})",
+         {{"/accounts/ClientLogin", "Email", "Passwd"}}},
+        {"SHRPinboard", "username", [] { return ns::Ref<SHRSharer>(ns::make<SHRPinboard>()); },
+         R"({"/v1/posts/get": [{"basic": "any", "body": "<posts/>"}],
+             "/v1/posts/add": [{"basic": "any", "body": "<result code=\"done\" />"}]})",
+         {{"/v1/posts/get", "", ""}, {"/v1/posts/add", "", ""}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.sharer);
+        services.setReplies(row.replies);
+        NotificationRecorder rec;
+        auto sharer = row.make();
+        sharer->setItem(link());
+        sharer->share();
+        ASSERT_TRUE(runUntil([&] { return shownForm() && shownForm()->rightButtonTitle() == "Login"; }, 5));
+        shownForm()->setValueForKey(row.userKey, user);
+        shownForm()->setValueForKey("password", password);
+        shownForm()->validateForm();
+        // A share form may follow the login: sent as it stands.
+        std::set<SHRFormController*> sent;
+        ASSERT_TRUE(runUntil([&] {
+            auto* form = shownForm();
+            if (form && form->rightButtonTitle() != "Login" && sent.insert(form).second) form->validateForm();
+            return saw(rec, SHRSendDidFinishNotification) || saw(rec, SHRSendDidFailWithErrorNotification);
+        })) << ::testing::PrintToString(rec.names);
+        EXPECT_TRUE(saw(rec, SHRSendDidFinishNotification)) << ::testing::PrintToString(rec.names);
+        EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer(row.userKey, row.sharer).get()), user);
+        EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("password", row.sharer).get()), password);
+        auto log = services.log();
+        for (const auto& [path, userField, passwordField] : row.reads) {
+            SCOPED_TRACE(path);
+            const ns::Dictionary* record = nullptr;
+            for (ns::Object* o : *log)
+                if (auto* d = ns::as<ns::Dictionary>(o); d && field(d, "path") == path) record = d;
+            ASSERT_TRUE(record) << "nothing reached " << path;
+            if (userField.empty()) {
+                EXPECT_EQ(ns::describe(record->objectForKey("basic")),
+                          ns::describe(ns::Array::make({ns::str(user), ns::str(password)}).get()));
+                continue;
+            }
+            std::map<std::string, std::string> form;
+            for (auto& [k, v] : pairs(record, "form")) form[k] = v;
+            EXPECT_EQ(form[userField], user);
+            EXPECT_EQ(form[passwordField], password);
+        }
+        sharer->logout();
+        SHR::currentHelper()->hideCurrentViewControllerAnimated(false);
+        runUntil([] { return SHR::currentHelper()->currentView() == nullptr; }, 2);
+    }
+}
+
+// -- Replies the service did not accept -----------------------------------------------------------
+
+TEST_F(ServiceFailuresTest, RepliesTheServiceDidNotAcceptEndAsFailures) {
+    auto defaults = ns::UserDefaults::standardUserDefaults();
+    auto storeFacebookToken = [defaults] {
+        defaults->setObjectForKey(ns::str("fbtok"), kSHRFacebookAccessToken);
+        defaults->setObjectForKey(ns::Date::dateWithTimeIntervalSinceReferenceDate(
+                                      ns::Date::date()->timeIntervalSinceReferenceDate() + 3600),
+                                  kSHRFacebookExpiryDate);
+    };
+    auto login = [](const char* sharer, const char* userKey, const char* user, const char* password) {
+        SHR::setAuthValueForKeyForSharer(ns::str(user).get(), userKey, sharer);
+        SHR::setAuthValueForKeyForSharer(ns::str(password).get(), "password", sharer);
+    };
+    login("SHRInstapaper", "username", "me", "pw");
+    login("SHRReadItLater", "username", "me", "pw");
+    login("SHRTumblr", "email", "me@example.org", "pw");
+    login("SHRGoogleReader", "email", "me@example.org", "pw");
+    login("SHRPinboard", "username", "pinuser", "pa/ss");
+    defaults->setObjectForKey(ns::str("42"), kSHRVkontakteUserId);
+    defaults->setObjectForKey(ns::str("vktok"), kSHRVkontakteAccessToken);
+    defaults->setObjectForKey(
+        ns::Date::dateWithTimeIntervalSinceReferenceDate(ns::Date::date()->timeIntervalSinceReferenceDate() + 3600),
+        kSHRVkontakteExpiryDate);
+
+    auto text = [] { return SHRItem::text(ns::str("t")); };
+    auto image = [] { return SHRItem::image(ui::Image::make("card", {8, 6}), ns::str("Card")); };
+    auto facebook = [&](ns::Ref<SHRItem> item) {
+        storeFacebookToken();  // a failed request ends the session
+        auto s = ns::make<SHRFacebook>();
+        s->setItem(std::move(item));
+        s->isAuthorized();
+        return ns::Ref<SHRSharer>(s);
+    };
+    auto with = [](ns::Ref<SHRSharer> s, ns::Ref<SHRItem> item) {
+        s->setItem(std::move(item));
+        s->isAuthorized();
+        return s;
+    };
+    struct Row {
+        const char* what;
+        std::function<ns::Ref<SHRSharer>()> make;
+        std::string replies;
+        bool done;
+    };
+    std::vector<Row> rows = {
+        {"Facebook text, 500 with an id", [&] { return facebook(text()); },
+         R"({"/me/feed": [{"status": 500, "body": "{\"id\":\"1_2\"}"}]})", false},
+        {"Facebook text, 200 that is not JSON", [&] { return facebook(text()); },
+         R"({"/me/feed": [{"status": 200, "body": "<html>down for maintenance</html>"}]})", false},
+        {"Facebook text, 200 without an id", [&] { return facebook(text()); },
+         R"({"/me/feed": [{"status": 200, "body": "{}"}]})", false},
+        {"Facebook text, 200 with an id", [&] { return facebook(text()); },
+         R"({"/me/feed": [{"status": 200, "body": "{\"id\":\"1_2\"}"}]})", true},
+        {"Facebook photo, 404", [&] { return facebook(image()); },
+         R"({"/me/photos": [{"status": 404, "body": "{\"id\":\"9\"}"}]})", false},
+        {"Facebook photo, 200 with an id", [&] { return facebook(image()); },
+         R"({"/me/photos": [{"status": 200, "body": "{\"id\":\"9\",\"post_id\":\"1_9\"}"}]})", true},
+        {"Vkontakte, 502 with a response", [&] { return with(ns::make<SHRVkontakte>(), text()); },
+         R"({"/method/wall.post": [{"status": 502, "body": "{\"response\":{\"post_id\":1}}"}]})", false},
+        {"Vkontakte, 200 without a response", [&] { return with(ns::make<SHRVkontakte>(), text()); },
+         R"({"/method/wall.post": [{"status": 200, "body": "{}"}]})", false},
+        {"Vkontakte, 200 with a response", [&] { return with(ns::make<SHRVkontakte>(), text()); },
+         R"({"/method/wall.post": [{"status": 200, "body": "{\"response\":{\"post_id\":1}}"}]})", true},
+        {"Pinboard, 500 saying done", [&] { return with(ns::make<SHRPinboard>(), link()); },
+         R"({"/v1/posts/add": [{"basic": true, "status": 500, "body": "<result code=\"done\" />"}]})", false},
+        {"Pinboard, 200 saying done", [&] { return with(ns::make<SHRPinboard>(), link()); },
+         R"({"/v1/posts/add": [{"basic": true, "status": 200, "body": "<result code=\"done\" />"}]})", true},
+        {"Google Reader, sign-in answered 503 with an Auth line", [&] { return with(ns::make<SHRGoogleReader>(), link()); },
+         R"({"/accounts/ClientLogin": [{"status": 503, "body": "SID=s\nAuth=a\n"}],
+             "/reader/api/0/token": [{"body": "tok"}], "/reader/api/0/item/edit": [{"status": 200}]})", false},
+        {"Instapaper, 503", [&] { return with(ns::make<SHRInstapaper>(), link()); },
+         R"({"/api/add": [{"status": 503}]})", false},
+        {"Read It Later, 500", [&] { return with(ns::make<SHRReadItLater>(), link()); },
+         R"({"/v2/send": [{"status": 500}]})", false},
+        {"Tumblr text, 502", [&] { return with(ns::make<SHRTumblr>(), text()); },
+         R"({"/api/write": [{"status": 502}]})", false},
+        {"Tumblr photo, 404", [&] { return with(ns::make<SHRTumblr>(), image()); },
+         R"({"/api/write": [{"status": 404}]})", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        services.setReplies(row.replies);
+        NotificationRecorder rec;
+        auto sharer = row.make();
+        sharer->setShareDelegate(nullptr);
+        ASSERT_TRUE(sharer->tryToSend() || !rec.names.empty());
+        ASSERT_TRUE(runUntil([&] {
+            return saw(rec, SHRSendDidFinishNotification) || saw(rec, SHRSendDidFailWithErrorNotification);
+        })) << ::testing::PrintToString(rec.names);
+        EXPECT_EQ(saw(rec, SHRSendDidFinishNotification), row.done) << ::testing::PrintToString(rec.names);
+        EXPECT_EQ(saw(rec, SHRSendDidFailWithErrorNotification), !row.done) << ::testing::PrintToString(rec.names);
+    }
+}
+
+}  // namespace
+}  // namespace sharing::test

@@ -1,0 +1,83 @@
+#include "testsupport/FullDisk.h"
+
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <filesystem>
+#include <string>
+
+namespace testsupport {
+
+namespace {
+constexpr const char* kFiller = ".filler";
+}  // namespace
+
+FullDisk::FullDisk(std::string folder) : folder_(std::move(folder)) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder_, ec);
+    mounted_ = ::mount("tmpfs", folder_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=64k,mode=0700") == 0;
+}
+
+FullDisk::~FullDisk() {
+    restore();
+    if (mounted_) ::umount2(folder_.c_str(), MNT_DETACH);
+}
+
+void FullDisk::fill() {
+    if (filled_) return;
+    filled_ = true;
+    if (mounted_) {
+        int fd = ::open((folder_ + "/" + kFiller).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (fd < 0) return;
+        char block[4096] = {};
+        while (::write(fd, block, sizeof block) > 0) {
+        }
+        // Whatever part of a page is left is taken too.
+        while (::write(fd, block, 1) > 0) {
+        }
+        ::close(fd);
+        return;
+    }
+    ::getrlimit(RLIMIT_FSIZE, &savedLimit_);
+    savedHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit none = savedLimit_;
+    none.rlim_cur = 0;
+    limited_ = ::setrlimit(RLIMIT_FSIZE, &none) == 0;
+}
+
+bool FullDisk::makeReadOnly() {
+    if (readOnly_) return true;
+    if (mounted_) {
+        readOnly_ = ::mount(nullptr, folder_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV,
+                            nullptr) == 0;
+        return readOnly_;
+    }
+    if (::geteuid() == 0) return false;
+    readOnly_ = ::chmod(folder_.c_str(), 0500) == 0;
+    return readOnly_;
+}
+
+void FullDisk::restore() {
+    if (readOnly_) {
+        if (mounted_) ::mount(nullptr, folder_.c_str(), nullptr, MS_REMOUNT | MS_NOSUID | MS_NODEV, nullptr);
+        else ::chmod(folder_.c_str(), 0700);
+        readOnly_ = false;
+    }
+    if (filled_) {
+        if (mounted_) ::unlink((folder_ + "/" + kFiller).c_str());
+        if (limited_) {
+            ::setrlimit(RLIMIT_FSIZE, &savedLimit_);
+            std::signal(SIGXFSZ, savedHandler_);
+            limited_ = false;
+        }
+        filled_ = false;
+    }
+}
+
+std::string FullDisk::how() const { return mounted_ ? "full disk (tmpfs)" : "file-size limit"; }
+
+}  // namespace testsupport
