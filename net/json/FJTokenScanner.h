@@ -300,9 +300,14 @@ inline void FJSkipLayout(FJParseState& s) {
 // the at index, or after the common layouts of line breaks and blanks (most
 // of them in most documents), is taken here, without a call.
 inline bool FJReadToken(FJParseState& s) {
-    FJSkipLayout(s);
     if (s.atIndex < s.length) {
-        const FJTokenType single = FJOneByteTokenTable.kind[s.input[s.atIndex]];
+        FJTokenType single = FJOneByteTokenTable.kind[s.input[s.atIndex]];
+        // Layout is looked for only after a byte that starts no one-byte
+        // token: a compact document's brackets and commas pay for no test.
+        if (single == FJTokenType::Invalid && !FJEndsWhitespace(s.input[s.atIndex])) {
+            FJSkipLayout(s);
+            if (s.atIndex < s.length) single = FJOneByteTokenTable.kind[s.input[s.atIndex]];
+        }
         if (single != FJTokenType::Invalid) {
             s.token.value.type = FJValueTypeNone;
             s.token.value.cacheItem = nullptr;
