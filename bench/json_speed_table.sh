@@ -20,8 +20,11 @@ pin=${PIN:-}
 export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=true
 export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-4}
 mkdir -p "$out/results"
-rm -f "$out"/results/*.json "$out"/results/loads.txt
+rm -f "$out"/results/*.json "$out"/results/loads.txt "$out"/results/commit.txt
 
+# The commit built (a change made while the rounds run is not in them).
+git log -1 --format='%h %s' >"$out/results/commit.txt"
+git status --short --untracked-files=no | grep -q . && echo "(with uncommitted changes)" >>"$out/results/commit.txt"
 declare -A type=([o3]=Release [o2]=RelWithDebInfo)
 for b in o3 o2; do
   cmake -S . -B "$out/$b" -G Ninja -DCMAKE_BUILD_TYPE="${type[$b]}" -DDECK_BENCH=ON >/dev/null
@@ -50,7 +53,7 @@ for ((r = 1; r <= rounds; ++r)); do
 done
 
 python3 - "$out/results" <<'PY'
-import glob, json, os, statistics, subprocess, sys, datetime
+import glob, json, os, statistics, sys, datetime
 d = sys.argv[1]
 med = {}  # (build, bench, doc) -> list of medians (one per round)
 for f in sorted(glob.glob(os.path.join(d, '*.json'))):
@@ -69,7 +72,7 @@ def ratios(b, binary, ours, peer, doc):
     # Peer time / our time in each round (above 1: ours is faster).
     o, p = med.get((b, binary, ours, doc), []), med.get((b, binary, peer, doc), [])
     return [pp / oo for oo, pp in zip(o, p)]
-commit = subprocess.run(['git', 'log', '-1', '--format=%h %s'], capture_output=True, text=True).stdout.strip()
+commit = ' '.join(open(os.path.join(d, 'commit.txt')).read().split('\n')).strip()
 loads = open(os.path.join(d, 'loads.txt')).read().split('\n')
 ls = [float(l.split()[3]) for l in loads if l.strip()]
 print(f"{datetime.datetime.utcnow():%Y-%m-%d %H:%M} UTC, commit {commit}")

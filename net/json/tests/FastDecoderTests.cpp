@@ -344,8 +344,21 @@ TEST(FastDecoder, StrictUTF8AndLooseRepair) {
     for (const char* bad : {"[\"\xC0\xAF\"]", "[\"\xED\xA0\x80\"]", "[\"\xEF\xBF\xBF\"]", "[\"\x80\"]",
                             "[\"\xF5\x80\x80\x80\"]", "[\"\xF4\x90\x80\x80\"]", "[\"\xEF\xB7\x90\"]"}) {
         EXPECT_EQ(decode(bad).message(), "Illegal UTF8 sequence found in \"\" string.") << bad;
-        EXPECT_TRUE(decode(bad, FJParseFlagLooseUnicode).value) << bad;
+        auto repaired = decode(bad, FJParseFlagLooseUnicode);
+        ASSERT_TRUE(repaired.value) << bad;
+        const std::string fixed = text(first(repaired));
+        EXPECT_TRUE(ns::isValidUTF8(fixed.data(), fixed.size())) << bad;
     }
+    // Four-byte sequences at the edges of what is allowed, alone and in a
+    // run of other sequences.
+    EXPECT_EQ(text(first(decode("[\"\xF4\x90\x80\x80\"]", FJParseFlagLooseUnicode))), "\xEF\xBF\xBD");
+    for (const char* good : {"\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBD", "\xC3\xA9\xF0\x9F\x98\x80\xE2\x82\xAC"}) {
+        auto p = decode(std::string("[\"") + good + "\"]");
+        ASSERT_TRUE(p.value) << good << ": " << p.message();
+        EXPECT_EQ(text(first(p)), good);
+    }
+    for (const char* bad : {"[\"\xF0\x9F\xBF\xBE\"]", "[\"\xF3\xBF\xBF\xBF\"]", "[\"\xC3\xA9\xF0\x8F\xBF\xBF\"]"})
+        EXPECT_EQ(decode(bad).message(), "Illegal UTF8 sequence found in \"\" string.") << bad;
     auto ok = decode("[\"\xF0\x9F\x98\x80\xE2\x82\xAC\xC3\xA9 plain\"]");
     ASSERT_TRUE(ok.value);
     EXPECT_EQ(text(first(ok)), "\xF0\x9F\x98\x80\xE2\x82\xAC\xC3\xA9 plain");
