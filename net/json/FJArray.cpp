@@ -121,7 +121,7 @@ FJArray::~FJArray() {
         return;
     }
     ns::Object** slots = objects();
-    for (size_t i = 0; i < count_; ++i) FJValuePool::releaseElement(slots[i]);
+    FJValuePool::releaseElements(slots, count_);
     if (grown()) std::free(slots);
 }
 

@@ -113,6 +113,24 @@ void FJValuePool::releaseCount(const void* inBlock, int64_t count) {
     if (pending.batches == 0) handOver();
 }
 
+void FJValuePool::releaseElements(ns::Object* const* elements, size_t count) {
+    if (pending.batches == 0) {
+        for (size_t i = 0; i < count; ++i) elements[i]->release();
+        return;
+    }
+    PendingReleases& p = pending;  // the thread's table, found once
+    for (size_t i = 0; i < count; ++i) {
+        const ns::Object* o = elements[i];
+        if (!o->releaseIsAtomic()) {
+            o->release();
+            continue;
+        }
+        PendingReleases::Deferred& d = p.deferred[PendingReleases::slotOf(o)];
+        if (d.object == o && d.references < UINT32_MAX) ++d.references;  // the usual case: met before
+        else deferRelease(o);
+    }
+}
+
 FJValuePool::ReleaseBatch::ReleaseBatch() { ++pending.batches; }
 
 FJValuePool::ReleaseBatch::~ReleaseBatch() {

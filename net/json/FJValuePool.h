@@ -108,6 +108,9 @@ public:
         if (o->releaseIsAtomic()) deferRelease(o);
         else o->release();
     }
+    // releaseElement() for `count` elements in a row (a collection's slots,
+    // or its keys and objects as they lie), with one call.
+    static void releaseElements(ns::Object* const* elements, size_t count);
 
     // While one lives on a thread, the releases of that thread are counted
     // per block and handed to the block at once (one atomic operation for a
