@@ -27,7 +27,7 @@ FullDisk::~FullDisk() {
     if (mounted_) ::umount2(folder_.c_str(), MNT_DETACH);
 }
 
-void FullDisk::fill() {
+void FullDisk::fill(size_t leave) {
     if (filled_) return;
     filled_ = true;
     if (mounted_) {
@@ -39,14 +39,20 @@ void FullDisk::fill() {
         // Whatever part of a page is left is taken too.
         while (::write(fd, block, 1) > 0) {
         }
+        if (leave) {
+            off_t size = ::lseek(fd, 0, SEEK_END);
+            off_t give = static_cast<off_t>((leave + sizeof block - 1) / sizeof block * sizeof block);
+            if (::ftruncate(fd, size > give ? size - give : 0) != 0) {
+            }
+        }
         ::close(fd);
         return;
     }
     ::getrlimit(RLIMIT_FSIZE, &savedLimit_);
     savedHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit none = savedLimit_;
-    none.rlim_cur = 0;
-    limited_ = ::setrlimit(RLIMIT_FSIZE, &none) == 0;
+    struct rlimit small = savedLimit_;
+    small.rlim_cur = leave;
+    limited_ = ::setrlimit(RLIMIT_FSIZE, &small) == 0;
 }
 
 bool FullDisk::makeReadOnly() {

@@ -28,8 +28,10 @@ public:
     const std::string& folder() const { return folder_; }
     // Whether the folder is a tmpfs of its own (else the fallbacks apply).
     bool isTmpfs() const { return mounted_; }
-    // From now on no data can be written in the folder.
-    void fill();
+    // From now on no data can be written in the folder, but for about
+    // `leave` bytes (rounded up to whole pages on the tmpfs; with the
+    // file-size limit, what one file may hold).
+    void fill(size_t leave = 0);
     // From now on nothing can be created in the folder; false when this
     // cannot be arranged here (root without the right to mount).
     bool makeReadOnly();

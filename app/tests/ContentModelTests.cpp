@@ -137,7 +137,12 @@ TEST_F(ContentTest, CardPagesGetTheFontSizeInEveryBodyTag) {
     // Missing and unsafe names give an empty page.
     EXPECT_FALSE(loadCardPage(web.get(), "KORVEL_99.html", 13));
     EXPECT_EQ(web->pageText(), "");
-    EXPECT_FALSE(loadCardPage(web.get(), "../Info.plist", 13));
+    // A name with a folder part is refused even where the file it names exists.
+    writeFile(bundle + "/outside.html", "<html><body>outside</body></html>");
+    for (const char* name : {"../outside.html", "sub/../../outside.html", ".", "..", ""}) {
+        EXPECT_FALSE(loadCardPage(web.get(), name, 13)) << name;
+        EXPECT_EQ(web->pageText(), "") << name;
+    }
     auto card = ns::Dictionary::make({{"index", ns::str("7")}});
     EXPECT_EQ(cardPageName(card.get()), "KORVEL_7.html");
 }

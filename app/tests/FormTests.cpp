@@ -77,6 +77,7 @@ TEST_F(FormTest, SignUpPostsSevenFieldsAndAFinishedReplySetsRegistro) {
     EXPECT_NE(request->encodedBody().find("universityCompany=Analytical%20%26%20Co"), std::string::npos);
     EXPECT_TRUE(screenHas("Loading...")) << screen();
     auto* form = overlayOnScreen<UIViewSingUp>()->singController();
+    ns::Ref<ui::View> content(form->view());
     ns::Ref<ProgressHUD> hud(form->hud());
     ASSERT_TRUE(hud);
     EXPECT_EQ(hud->superview(), form->view());
@@ -111,6 +112,7 @@ TEST_F(FormTest, SignUpPostsSevenFieldsAndAFinishedReplySetsRegistro) {
     EXPECT_EQ(eventNames().back(), "RegistrationComplete");
     driver->advance(0.5);
     EXPECT_FALSE(overlayOnScreen<UIViewSingUp>());
+    EXPECT_TRUE(content->transform().isDegenerate());  // it shrank away
 }
 
 TEST_F(FormTest, AFailedPostKeepsTheFormOpenAndTheFlagUnset) {
@@ -183,13 +185,31 @@ TEST_F(FormTest, ReferralPostsEightFieldsAndRefusingItSetsRegistro) {
     EXPECT_FALSE(overlayOnScreen<UIViewSingUp>());
 }
 
-TEST_F(FormTest, PhoneKeyboardShrinksTheFormAndReturnRestoresIt) {
+TEST_F(FormTest, PhoneFormFillsItsOverlayAndTheKeyboardShrinksItUntilReturn) {
     auto* overlay = overlayOnScreen<UIViewSingUp>();
+    ASSERT_TRUE(overlay && overlay->superview());
     auto* form = overlay->singController();
+    ASSERT_TRUE(form);
+    auto frameOf = [](const ui::View* v) { return ui::toString(v->frame()); };
+    // Across the whole width of the screen below the bar.
+    EXPECT_EQ(overlay->frame().x(), 0);
+    EXPECT_EQ(overlay->frame().width(), overlay->superview()->bounds().width());
+    // The form's window: its heading, three fields 45 points apart, the two buttons.
+    std::vector<std::string> frames;
+    for (auto& v : form->viewVentana()->subviews()) frames.push_back(frameOf(v.get()));
+    EXPECT_EQ(frames, (std::vector<std::string>{"{{10, 20}, {300, 40}}", "{{20, 80}, {280, 31}}", "{{20, 125}, {280, 31}}",
+                                                 "{{20, 170}, {280, 31}}", "{{20, 225}, {135, 40}}",
+                                                 "{{165, 225}, {135, 40}}"}));
+    // The form follows its overlay when the overlay grows.
+    ui::Rect grown = overlay->frame();
+    grown.size.height += 100;
+    overlay->setFrame(grown);
+    EXPECT_EQ(form->view()->frame().height(), grown.height());
+
     ASSERT_TRUE(driver->typeText("Name", "Ada"));
-    EXPECT_EQ(form->scrVentana()->frame().size.height, 480 - 216);
+    EXPECT_EQ(frameOf(form->scrVentana()), "{{0, 0}, {320, 264}}");  // 480 less the keyboard's 216
     ASSERT_TRUE(driver->pressReturn());
-    EXPECT_EQ(form->scrVentana()->frame().size.height, 480 + 10);
+    EXPECT_EQ(frameOf(form->scrVentana()), "{{0, 0}, {320, 490}}");
 }
 
 }  // namespace app::test

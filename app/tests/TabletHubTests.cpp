@@ -158,6 +158,7 @@ TEST_F(TabletTest, ReferralAndSignUpButtonsLayTheirOverlaysBelowTheButtonStrip) 
     EXPECT_EQ(eventNames().back(), "ReferrerButton");
     auto* referral = overlayOn<UIViewReferral>(root);
     ASSERT_TRUE(referral);
+    EXPECT_EQ(referral->frame().origin.x, 0);
     EXPECT_EQ(referral->frame().origin.y, 60);
     EXPECT_EQ(referral->frame().size.width, hub()->view()->frame().size.width);
     EXPECT_EQ(referral->autoresizingMask(), 63u);

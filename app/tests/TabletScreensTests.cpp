@@ -161,6 +161,8 @@ TEST_F(TabletScreensTest, SearchFindsCardTextsWithoutRegardToCase) {
     EXPECT_EQ(cell->reuseIdentifier(), "SearchCell");
     EXPECT_EQ(cell->textLabel()->text(), "A conflict at work");
     EXPECT_EQ(cell->textLabel()->textColor()->shortName(), "white");
+    ASSERT_TRUE(cell->textLabel()->font());
+    EXPECT_EQ(cell->textLabel()->font()->pointSize(), 16);
     EXPECT_EQ(ns::as<ui::ImageView>(cell->backgroundView().get())->image()->name(), "FranjaCarta-green.png");
     EXPECT_EQ(search()->tableViewHeightForRowAtIndexPath(t, {0, 0}), 55);
 

@@ -15,9 +15,8 @@ void BandwidthThrottle::setClock(ns::Ref<ns::Clock> clock) {
     std::lock_guard<std::mutex> g(lock_);
     clocks_.push_back(clock);
     clock_.store(clock.get(), std::memory_order_release);
-    windowEnd_ = 0;
+    windowEnd_ = 0;  // the next measure opens a window, dropping the samples
     usedInWindow_ = 0;
-    samples_.clear();
     average_ = 0;
     wakeUp_ = 0;
 }

@@ -77,7 +77,11 @@ private:
     }
 
     bool value(const Object& o, size_t level, Ref<Error>* error) {
-        if (level > kWriteMaxDepth) return invalid(error, "nested deeper than " + std::to_string(kWriteMaxDepth));
+        // A container at `level` is the (level + 1)th one nested: no deeper
+        // than the readers take by default.
+        const bool container = dynamic_cast<const Array*>(&o) || dynamic_cast<const Dictionary*>(&o);
+        if (level + container > kWriteMaxDepth)
+            return invalid(error, "nested deeper than " + std::to_string(kWriteMaxDepth));
         indent(level);
         if (auto* s = dynamic_cast<const String*>(&o)) {
             out_ += "<string>";
@@ -264,9 +268,10 @@ private:
     // Adds `o` and its children; returns false on an invalid value. Equal
     // leaves are written once and shared.
     bool add(const Object& o, size_t depth, Ref<Error>* error, size_t* index = nullptr) {
-        if (depth > kWriteMaxDepth) return invalid(error, "nested deeper than " + std::to_string(kWriteMaxDepth));
         auto* d = dynamic_cast<const Dictionary*>(&o);
         auto* a = d ? nullptr : dynamic_cast<const Array*>(&o);
+        if (depth + (d || a) > kWriteMaxDepth)
+            return invalid(error, "nested deeper than " + std::to_string(kWriteMaxDepth));
         if (!d && !a) {
             std::string b;
             if (!leaf(o, b, error)) return false;

@@ -285,11 +285,18 @@ bool HTTPAuthentication::applyCredentials(HTTPMessage& request, std::string_view
         applied_ = true;
         return true;
     }
-    // Basic has no way to carry a colon inside the user name.
+    // Basic has no way to carry a colon inside the user name; Digest carries
+    // the name as it is, where a line break would end the header field.
     if (user.find(':') != std::string_view::npos && method_ == "Basic") {
         if (error)
             *error = makeError(kHTTPAuthenticationErrorDomain, kAuthenticationBadUserName,
                                "A user name may not contain a colon");
+        return false;
+    }
+    if (user.find_first_of("\r\n") != std::string_view::npos) {
+        if (error)
+            *error = makeError(kHTTPAuthenticationErrorDomain, kAuthenticationBadUserName,
+                               "A user name may not contain a line break");
         return false;
     }
     const char* header = proxy_ ? "Proxy-Authorization" : "Authorization";

@@ -472,7 +472,8 @@ void HTTPReadStream::onConnected() {
         std::string authority = hostForHeader(url_.host, url_.port, false);
         out_ = "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n";
         // Proxy credentials belong to the proxy, not to the origin.
-        if (auto pa = request_->headers().get("Proxy-Authorization")) out_ += "Proxy-Authorization: " + *pa + "\r\n";
+        if (auto pa = request_->headers().get("Proxy-Authorization"); pa && !hasLineBreak(*pa))
+            out_ += "Proxy-Authorization: " + *pa + "\r\n";
         out_ += "\r\n";
         outOffset_ = 0;
         tunnelParser_ = std::make_unique<ResponseParser>(parser_.limits());

@@ -14,6 +14,7 @@
 #include <ctime>
 #include <memory>
 #include <mutex>
+#include <unordered_set>
 
 #include "platform/foundation/Date.h"
 #include "platform/foundation/FileIO.h"
@@ -222,6 +223,9 @@ int Keychain::load(Store& store) const {
                 Reader r{body, sizeof kMagic};
                 uint64_t count = r.raw(4);
                 if (count > kMaxItems) r.ok = false;
+                // Duplicates are found by a set of the pairs, so that a full
+                // keychain loads in linear time.
+                std::unordered_set<std::string> pairs;
                 for (uint64_t i = 0; r.ok && i < count; ++i) {
                     Item item;
                     item.service = r.bytes(kMaxKeyLength);
@@ -229,7 +233,8 @@ int Keychain::load(Store& store) const {
                     item.secret = r.bytes(kMaxSecretLength);
                     item.created = static_cast<int64_t>(r.raw(8));
                     item.modified = static_cast<int64_t>(r.raw(8));
-                    if (r.ok && store.find(item.service, item.account)) r.ok = false;  // duplicates
+                    if (r.ok && !pairs.insert(std::to_string(item.service.size()) + ':' + item.service + item.account).second)
+                        r.ok = false;  // duplicates
                     if (r.ok) store.items.push_back(std::move(item));
                 }
                 corrupt = !r.ok || r.pos != body.size();
@@ -264,6 +269,13 @@ int Keychain::save(const Store& store) const {
         putI64(out, item.modified);
     }
     out += sha256(out);
+    if (out.size() > kMaxFileSize) {
+        // A file past the limit could not be read back: it would be moved
+        // aside with every item in it.
+        OPENSSL_cleanse(out.data(), out.size());
+        logLine(ns::format("%s would grow past %zu bytes; not written", path_, kMaxFileSize));
+        return kStatusAllocate;
+    }
     ns::Ref<ns::Error> error;
     bool ok = ns::writeFileAtomically(path_, out, &error, 0600);
     OPENSSL_cleanse(out.data(), out.size());

@@ -27,10 +27,9 @@ ns::Ref<ns::String> KeychainStore::passwordForService(const ns::String* service,
 bool KeychainStore::setPassword(const ns::String* password, const ns::String* service, const ns::String* account,
                                 ns::Ref<ns::Error>* error) {
     if (!password || !service || !account) return fail(error, kKeychainMissingArgument);
-    auto kc = sec::Keychain::defaultKeychain();
-    int status = kc->deleteGenericPassword(service->view(), account->view());
-    if (status != sec::kStatusSuccess && status != sec::kStatusItemNotFound) return fail(error, status);
-    status = kc->addGenericPassword(service->view(), account->view(), password->view());
+    // One write that replaces or adds: a value the keychain refuses (too
+    // long, a full disk) leaves the stored one as it was.
+    int status = sec::Keychain::defaultKeychain()->setGenericPassword(service->view(), account->view(), password->view());
     if (status != sec::kStatusSuccess) return fail(error, status);
     return true;
 }

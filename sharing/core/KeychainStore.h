@@ -18,7 +18,9 @@ public:
     // there is no item, or its data is empty.
     static ns::Ref<ns::String> passwordForService(const ns::String* service, const ns::String* account,
                                                   ns::Ref<ns::Error>* error = nullptr);
-    // Replaces any existing item with one holding the password's UTF-8 bytes.
+    // Replaces the secret of an existing item (its creation date stays) or
+    // adds one, holding the password's UTF-8 bytes; on failure the stored
+    // item is unchanged.
     static bool setPassword(const ns::String* password, const ns::String* service, const ns::String* account,
                             ns::Ref<ns::Error>* error = nullptr);
     static bool deletePasswordForService(const ns::String* service, const ns::String* account,

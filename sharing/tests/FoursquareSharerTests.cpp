@@ -159,6 +159,7 @@ TEST_F(FoursquareTest, PlacesFromTheDevicePositionThenCheckIn) {
     EXPECT_EQ(ns::describe(first->icon()), "cafe.png");
     EXPECT_FALSE(ns::as<SHRFoursquareV2Venue>(form->venues()->objectAtIndex(1))->icon());
     auto* table = form->tableView();
+    EXPECT_EQ(table->numberOfSections(), 1);  // each place once
     EXPECT_EQ(table->numberOfRowsInSection(0), 2);
     table->layoutSubviews();
     auto* cell = table->cellForRowAtIndexPath({0, 0});

@@ -166,6 +166,42 @@ TEST_F(CentreTest, KeychainStorage) {
     EXPECT_EQ(accounts->count(), 1u);
     SHR::removeAuthValueForKeyForSharer("accessKey", "SHRTwitter");
     EXPECT_FALSE(SHR::getAuthValueForKeyForSharer("accessKey", "SHRTwitter"));
+
+    // The keychain's limits, at and one past: a refused value is reported and
+    // the value stored before it is kept.
+    struct Case {
+        size_t secretBytes, accountBytes;
+        bool stored;
+    } cases[] = {
+        {sec::kMaxSecretLength, 4, true},
+        {sec::kMaxSecretLength + 1, 4, false},
+        {1, sec::kMaxKeyLength, true},
+        {1, sec::kMaxKeyLength + 1, false},
+    };
+    auto svc = ns::str("svc");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.secretBytes) + "/" + std::to_string(c.accountBytes));
+        auto account = ns::str(std::string(c.accountBytes, 'a'));
+        bool accountFits = c.accountBytes <= sec::kMaxKeyLength;
+        EXPECT_EQ(KeychainStore::setPassword(ns::str("old").get(), svc.get(), account.get()), accountFits);
+        error = nullptr;
+        EXPECT_EQ(KeychainStore::setPassword(ns::str(std::string(c.secretBytes, 's')).get(), svc.get(), account.get(),
+                                             &error),
+                  c.stored);
+        auto now = KeychainStore::passwordForService(svc.get(), account.get());
+        if (c.stored) {
+            EXPECT_FALSE(error);
+            ASSERT_TRUE(now);
+            EXPECT_EQ(now->length(), c.secretBytes);
+            continue;
+        }
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->code(), sec::kStatusParam);
+        if (accountFits) {
+            ASSERT_TRUE(now);
+            EXPECT_EQ(now->utf8(), "old");
+        }
+    }
 }
 
 TEST(SharingTextTest, EncodingHelpers) {

@@ -6,6 +6,7 @@
 
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <netinet/in.h>
 #include <unistd.h>
@@ -14,12 +15,15 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <map>
 #include <random>
+#include <regex>
 #include <set>
 
 #include "platform/foundation/FileIO.h"
 #include "platform/network/HTTPCookie.h"
 #include "platform/ui/Driver.h"
+#include "sharing/core/ImageCoding.h"
 #include "sharing/core/SHROfflineSharer.h"
 #include "sharing/core/SHRRequest.h"
 #include "sharing/oauth/SHROAuthSharer.h"
@@ -492,11 +496,22 @@ TEST_F(SharingTest, OfflineQueueWriteFailuresAreReportedAndStoreNothing) {
         EXPECT_FALSE(SHR::addToOfflineQueueForSharer(SHRItem::text(ns::str("t")), "QueueSharer"));
         EXPECT_TRUE(stored().empty()) << ::testing::PrintToString(stored());
     }
+    // Room for the data file but not for the list: the data file goes again.
+    disk.restore();
+    disk.fill(8192);
+    auto file = SHRItem::file(ns::Data::make("x"), ns::str("f.txt"), ns::str("text/plain"), nullptr);
+    file->setText(ns::str(std::string(200000, 't')));
+    EXPECT_FALSE(SHR::addToOfflineQueueForSharer(file, "QueueSharer"));
+    EXPECT_TRUE(stored().empty()) << ::testing::PrintToString(stored());
+    EXPECT_FALSE(SHR::addToOfflineQueueForSharer(nullptr, "QueueSharer"));  // nothing to store
     disk.restore();
     EXPECT_TRUE(SHR::addToOfflineQueueForSharer(SHRItem::text(ns::str("t")), "QueueSharer"));
     auto list = SHR::getOfflineQueueList();
     ASSERT_TRUE(list);
     EXPECT_EQ(list->count(), 1u);
+    struct stat st{};
+    ASSERT_EQ(::stat(SHR::offlineQueueListPath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 // A list that cannot be read is set aside under a name of its own, and
@@ -511,11 +526,17 @@ TEST_F(SharingTest, OfflineQueueListSetAsideKeepsItsDataFilesAndNeverReplacesAno
         EXPECT_FALSE(SHR::getOfflineQueueList());
         EXPECT_FALSE(std::filesystem::exists(list));
     }
-    std::set<std::string> kept;
+    std::map<std::string, std::string> kept;  // contents -> name
     for (auto& e : std::filesystem::directory_iterator(folder))
         if (e.path().filename().string().rfind("SHROfflineQueue.plist.corrupt-", 0) == 0)
-            kept.insert(ns::readFile(e.path()).value_or(""));
-    EXPECT_EQ(kept, (std::set<std::string>{"damaged list one", "damaged list two"}));
+            kept[ns::readFile(e.path()).value_or("")] = e.path().filename().string();
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_TRUE(std::regex_match(kept["damaged list one"], std::regex(R"(SHROfflineQueue\.plist\.corrupt-[0-9]+)")))
+        << kept["damaged list one"];
+    // The second of the same second gets "-2"; a second later it has a name of its own anyway.
+    EXPECT_TRUE(std::regex_match(kept["damaged list two"], std::regex(R"(SHROfflineQueue\.plist\.corrupt-[0-9]+(-2)?)")))
+        << kept["damaged list two"];
+    EXPECT_NE(kept["damaged list one"], kept["damaged list two"]);
     // The next process keeps the data file.
     SHR::reset();
     SHR::offlineQueuePath();
@@ -543,7 +564,12 @@ TEST_F(SharingTest, OfflineQueueDropsWhatItCannotSendAndNeverResendsARefusal) {
     noCopy->removeObjectForKey(std::string_view("image"));
     ASSERT_TRUE(ns::writeFileAtomically(folder + "/QueueSharer-3-1-1", "damaged"));
     ASSERT_TRUE(ns::writeFileAtomically(folder + "/QueueSharer-3-1-2", "damaged"));
+    // A good data file is what is sent, not the list's copy.
+    auto jpeg = imageJPEGRepresentation(ui::Image::make("fromfile.png", {40, 30}).get(), 1.0);
+    ASSERT_TRUE(jpeg);
+    ASSERT_TRUE(ns::writeFileAtomically(folder + "/QueueSharer-3-1-5", jpeg->view()));
     auto stored = ns::Array::make({ns::str("junk"), entry("QueueSharer-3-1-1", withCopy), ns::num(42),
+                                   entry("QueueSharer-3-1-5", SHRItem::image(image, ns::str("c"))->dictionaryRepresentation()),
                                    entry("QueueSharer-3-1-2", noCopy),
                                    entry("QueueSharer-2-1-3", SHRItem::text(ns::str("refused"))->dictionaryRepresentation()),
                                    entry("QueueSharer-2-1-4", SHRItem::text(ns::str("busy"))->dictionaryRepresentation())});
@@ -560,7 +586,7 @@ TEST_F(SharingTest, OfflineQueueDropsWhatItCannotSendAndNeverResendsARefusal) {
     EXPECT_FALSE(std::filesystem::exists(SHR::offlineQueueListPath()));
     std::multiset<std::string> bodies;
     for (auto& r : server.requests()) bodies.insert(r.body);
-    EXPECT_EQ(bodies, (std::multiset<std::string>{"image:card.png", "text:refused", "text:busy"}));
+    EXPECT_EQ(bodies, (std::multiset<std::string>{"image:card.png", "image:fromfile.png", "text:refused", "text:busy"}));
     for (const char* line : {"entry 0 is not a dictionary (String); removed", "entry 2 is not a dictionary",
                              "QueueSharer-3-1-1 is missing or damaged; the list's copy is sent",
                              "QueueSharer-3-1-2 is missing or damaged and the list holds no copy; the share is dropped",
@@ -568,7 +594,7 @@ TEST_F(SharingTest, OfflineQueueDropsWhatItCannotSendAndNeverResendsARefusal) {
         EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
     // Nothing is left to send again.
     ASSERT_TRUE(flush());
-    EXPECT_EQ(server.requests().size(), 3u);
+    EXPECT_EQ(server.requests().size(), 4u);
     EXPECT_TRUE(std::filesystem::is_empty(folder));
 }
 

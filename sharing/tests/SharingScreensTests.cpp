@@ -539,7 +539,16 @@ TEST_F(FormTest, EveryFieldTypeTypedSwitchedAndSaved) {
     ASSERT_TRUE(driver.typeText("Username", "carla"));
     EXPECT_EQ(form->activeField(), user);
     ASSERT_TRUE(driver.typeText("Password!", "s3cret"));
-    form->setValueForKey("public", "0");
+    // The switch is on screen: a tap at its centre turns it off.
+    auto* publicCell = form->cellForKey("public");
+    ASSERT_TRUE(publicCell && publicCell->toggle());
+    // The platform's switch size, 10 points in from the right.
+    ui::Rect sf = publicCell->toggle()->frame();
+    EXPECT_EQ(sf.width(), 94);
+    EXPECT_EQ(sf.height(), 27);
+    EXPECT_EQ(sf.x() + sf.width(), publicCell->contentView()->bounds().width() - 10);
+    driver.tap(ui::Driver::centerOf(publicCell->toggle()));
+    EXPECT_FALSE(publicCell->toggle()->isOn());
     // The return key validates (and ends editing).
     ASSERT_TRUE(driver.pressReturn());
     EXPECT_EQ(owner->calls, (std::vector<std::string>{"validate"}));
@@ -616,6 +625,35 @@ TEST_F(FormTest, ValuesSurviveScrollingThroughReusedCells) {
     ASSERT_TRUE(form->cellForKey("t0"));
     EXPECT_EQ(form->cellForKey("t0")->textField()->text(), "start 0 typed");
     EXPECT_EQ(form->cellForKey("t1")->textField()->text(), "start 1");
+}
+
+TEST_F(FormTest, AutoSelectFocusesTheFirstRowOfTheFirstSectionWhenThereIsOne) {
+    struct Case {
+        int firstRows, secondRows;
+        bool selected;
+    } cases[] = {{1, 0, true}, {1, 1, true}, {0, 1, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.firstRows) + "+" + std::to_string(c.secondRows));
+        auto rows = [](int n, const char* key) {
+            auto list = ns::MutableArray::make();
+            for (int i = 0; i < n; ++i) list->addObject(SHRFormFieldSettings::label(key, key, SHRFormFieldTypeText, nullptr));
+            return list;
+        };
+        auto form = ns::make<SHRCustomFormController>(SHRFormStyle::Grouped, "One", "Send");
+        form->addSection(rows(c.firstRows, "first"), nullptr, nullptr);
+        form->addSection(rows(c.secondRows, "second"), nullptr, nullptr);
+        form->setAutoSelect(true);
+        SHR::currentHelper()->showViewController(form);
+        auto selected = form->tableView()->indexPathForSelectedRow();
+        EXPECT_EQ(selected.has_value(), c.selected);
+        if (c.selected) {
+            EXPECT_EQ(*selected, ui::IndexPath::forRow(0, 0));
+            ASSERT_TRUE(form->cellForKey("first"));
+            EXPECT_TRUE(form->cellForKey("first")->textField()->isFirstResponder());
+        }
+        SHR::currentHelper()->hideCurrentViewControllerAnimated(false);
+        SHR::currentHelper()->viewWasDismissed();
+    }
 }
 
 TEST_F(FormTest, SwitchOnlyFirstSectionHasNoLabelWidthAndCancelTellsTheDelegate) {
@@ -806,6 +844,11 @@ TEST_F(FormTest, LargeTextFieldFollowsTheKeyboardAndCountsCharacters) {
     ASSERT_TRUE(form->counter());
     EXPECT_EQ(form->counter()->text(), "Image + 5");
     EXPECT_TRUE(form->navigationItem()->rightBarButtonItem()->isEnabled());
+    // The counter keeps to the bottom right corner when the screen widens.
+    ui::Rect wide = v->frame();
+    wide.size.width += 160;
+    v->setFrame(wide);
+    EXPECT_EQ(form->counter()->frame().maxX(), form->textView()->frame().width() - 15);
     ui::Driver driver(clock);
     ASSERT_TRUE(driver.typeText("", std::string(6, 'b')));
     EXPECT_EQ(form->counter()->text(), "Image  -1");  // "Image %@ " with an empty fill

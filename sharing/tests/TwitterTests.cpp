@@ -165,6 +165,16 @@ TEST_F(TwitterTest, StatusRepliesDecideSuccessOrTheErrorAlert) {
     EXPECT_FALSE(sharer->send());
 }
 
+TEST_F(TwitterTest, ARequestTokenThatMakesNoAuthorizeAddressEndsTheLoginWithAnAlert) {
+    NotificationRecorder rec;
+    auto sharer = ns::make<SHRTwitter>();
+    auto ticket = ns::make<OAServiceTicket>(nullptr, nullptr, nullptr, true);
+    sharer->tokenRequestTicketDidFinishWithData(ticket.get(), ns::Data::make("oauth_token=a%20b&oauth_token_secret=s").get());
+    EXPECT_EQ(alerts(), (std::vector<std::string>{"Authorize Error|There was an error while authorizing"}));
+    EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRAuthDidFinish:false"}));
+    EXPECT_FALSE(SHR::currentHelper()->currentView());
+}
+
 // -- Image upload ------------------------------------------------------------------------------
 
 TEST_F(TwitterTest, ImageIsUploadedWithDelegatedCredentialsThenTweetedWithItsLink) {
@@ -203,6 +213,37 @@ TEST_F(TwitterTest, ImageIsUploadedWithDelegatedCredentialsThenTweetedWithItsLin
         << fakeTwitter->log();
     EXPECT_EQ(again.names.back(), SHRSendDidFailWithErrorNotification);
     EXPECT_FALSE(logHas("status No link"));
+}
+
+TEST_F(TwitterTest, ImageHostRepliesGiveTheLinkOrAFailureTheUserSees) {
+    startFake();
+    storeToken();
+    struct Case {
+        const char* reply;
+        const char* status;  // nullptr: the share fails
+    } cases[] = {
+        {"<url>http://pics.example/y1</url>", "status Bare http://pics.example/y1"},  // the element alone, lower case
+        {"<url>http://pics.example/never-closed", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reply);
+        NotificationRecorder rec;
+        auto sharer = ns::make<SHRTwitter>();
+        sharer->setItem(imageItem("Bare"));
+        ASSERT_TRUE(sharer->isAuthorized());
+        ASSERT_TRUE(sharer->prepareItem());
+        auto ticket = ns::make<OAServiceTicket>(nullptr, nullptr, nullptr, true);
+        sharer->sendImageTicketDidFinishWithData(ticket.get(), ns::Data::make(c.reply).get());
+        ASSERT_TRUE(runUntil([&] { return !rec.names.empty() && rec.names.back() != SHRSendDidStartNotification; }));
+        if (c.status) {
+            EXPECT_EQ(rec.names.back(), SHRSendDidFinishNotification);
+            EXPECT_TRUE(logHasLine(c.status)) << fakeTwitter->log();
+            continue;
+        }
+        EXPECT_EQ(rec.names, (std::vector<std::string>{SHRSendDidFailWithErrorNotification}));
+        EXPECT_EQ(alerts(), (std::vector<std::string>{"Error|There was an error while sharing"}));
+        ui::Panel::resetShown();
+    }
 }
 
 TEST(TwitterImageData, QualityStepsDownUntilTheImageFits) {
@@ -351,6 +392,11 @@ TEST_F(TwitterTest, XAuthLoginFormTradesThePasswordAndFollowsOnce) {
 
 TEST_F(TwitterTest, SystemComposerGetsTextCutWithoutSplittingAPairImageAndURL) {
     ui::TweetComposeViewController::setAvailable(true);
+    // Where the composer is there, asking whether the sharer is signed in
+    // forgets the OAuth token.
+    storeToken();
+    EXPECT_FALSE(ns::make<SHRTwitter>()->isAuthorized());
+    EXPECT_FALSE(SHR::getAuthValueForKeyForSharer("accessKey", "SHRTwitter"));
     storeToken();
     ns::UserDefaults::standardUserDefaults()->setObjectForKey(ns::Dictionary::make({{"a", ns::str("b")}}),
                                                               kSHRTwitterUserInfo);

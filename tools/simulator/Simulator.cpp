@@ -240,12 +240,19 @@ bool Simulator::back() {
     ui::Window* w = driver_.window();
     if (!w) return fail("no window");
     ui::NavigationController* nav = backableNavigation(w->rootViewController());
-    if (!nav) {
-        // On a presented screen or sheet with nothing to pop: close it as
-        // its Cancel (or Close) would.
-        if (w->modalLayer()) return closeSheet();
-        return fail("there is no screen to go back to");
+    // On a presented screen or sheet with nothing to pop: close it as its
+    // Cancel (or Close) would.
+    if (!nav && w->modalLayer()) return closeSheet();
+    // An overlay laid over the screen (the full card, a form) is what a
+    // person sees on top: it is closed first, by its own Cancel or Close.
+    if (!w->modalLayer()) {
+        ui::View* hit = w->hitTest({std::min(30.0, w->bounds().width() / 2), 22}, nullptr);
+        ui::View* cover = nullptr;
+        for (ui::View* v = hit; v && v != w; v = v->superview())
+            if (!v->coverName().empty()) cover = v;
+        if (cover) return closeOverlay(cover);
     }
+    if (!nav) return fail("there is no screen to go back to");
     ns::Ref<ui::NavigationController> keep(nav);
     if (!nav->isNavigationBarHidden()) return driver_.tapBarButton(nav->backButtonTitle()) || fail(driver_.lastError());
     // The screen's own back button sits at its top left; what covers that
@@ -267,6 +274,23 @@ bool Simulator::closeSheet() {
         if (driver_.findButton(word)) return driver_.tapButton(word) || fail(driver_.lastError());
     }
     return fail("this screen has no Cancel or Close to leave it by");
+}
+
+namespace {
+// A visible button of `v`'s tree titled `title`.
+bool hasButton(ui::View* v, const std::string& title) {
+    if (v->isHidden() || v->alpha() < 0.01) return false;
+    if (auto* b = dynamic_cast<ui::Button*>(v); b && b->currentTitle() == title) return true;
+    for (auto& sub : v->subviews())
+        if (hasButton(sub.get(), title)) return true;
+    return false;
+}
+}  // namespace
+
+bool Simulator::closeOverlay(ui::View* cover) {
+    for (const char* word : {"Cancel", "Close"})
+        if (hasButton(cover, word)) return driver_.tapButton(word) || fail(driver_.lastError());
+    return fail("the way back is covered by " + cover->coverName() + "; answer it first");
 }
 
 bool Simulator::link(const std::string& textOrHref) {

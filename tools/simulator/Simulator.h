@@ -60,6 +60,7 @@ private:
     bool tap(const std::string& text);
     bool back();
     bool closeSheet();
+    bool closeOverlay(ui::View* cover);
     bool link(const std::string& textOrHref);
     bool pinch(const std::string& args);
     bool swipe(const std::string& args);

@@ -223,9 +223,17 @@ TEST(RequestBasic, SilentServerTimesOutAfterRetries) {
     std::atomic<bool> release{false};
     // Silent for ten seconds at most: a request that is never timed out
     // then fails with another code instead of waiting for ever.
+    std::atomic<int> stallsSeen{0};
     testsupport::Server server([&](testsupport::Conn& c) {
         const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        if (c.readRequest())
+        auto r = c.readRequest();
+        if (r && r->target == "/stalls-once") {
+            if (++stallsSeen > 1 || !c.write("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nfirst bits")) {
+                c.respond(200, std::string(1000, 'w'));
+                return;
+            }
+        }
+        if (r)
             while (!release && std::chrono::steady_clock::now() < giveUp)
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
     });
@@ -248,6 +256,18 @@ TEST(RequestBasic, SilentServerTimesOutAfterRetries) {
     EXPECT_EQ(r->retryCount(), 2);
     EXPECT_EQ(d->count("started"), 3u);
     EXPECT_EQ(d->count("failed"), 1u);
+
+    // A retry after the headers came takes back the size they announced.
+    int64_t size = 0;
+    auto stalls = HTTPRequest::requestWithURL(url(server.url("/stalls-once")));
+    stalls->setTimeOutSeconds(0.2);
+    stalls->setNumberOfTimesToRetryOnTimeout(1);
+    stalls->setDownloadSizeIncrementedBlock([&](int64_t amount) { size += amount; });
+    stalls->startSynchronous();
+    drainMain();
+    ASSERT_FALSE(stalls->error()) << stalls->error()->description();
+    EXPECT_EQ(stalls->retryCount(), 1);
+    EXPECT_EQ(size, 1000);
 
     // Synchronous requests are checked by their own thread's loop, one after
     // the other: the second is checked as the first was, after the first

@@ -6,6 +6,7 @@
 #include "net/http/BandwidthThrottle.h"
 #include "net/http/HTTPRequest.h"
 #include "net/http/InputStream.h"
+#include "platform/foundation/Clock.h"
 
 using http::HTTPRequest;
 using http::InputStream;
@@ -112,6 +113,29 @@ TEST(RequestThrottle, WindowsSetTheWakeUpTimeTheAllowanceAndTheAverage) {
     EXPECT_EQ(throttle.readAllowance(60000), 15000u);
     throttle.measure(110.5);
     EXPECT_FALSE(throttle.isPausedAt(110.5));
+}
+
+TEST(RequestThrottle, AClockOfItsOwnStartsTheBudgetAfresh) {
+    http::BandwidthThrottle throttle;
+    throttle.setMaxPerSecond(1000);
+    throttle.measure(100.0);
+    throttle.addUsed(1500);
+    throttle.measure(100.5);  // paused until 101.5
+    throttle.measure(101.0);  // windows of 0 and 1500 bytes
+    throttle.addUsed(700);
+    EXPECT_EQ(throttle.averagePerSecond(), 750u);
+    EXPECT_GT(throttle.wakeUp(), 0.0);
+    // Times of another clock do not compare: no window, use, samples or
+    // pause are kept.
+    throttle.setClock(ns::make<ns::ManualClock>(5.0));  // kept by the throttle
+    EXPECT_EQ(throttle.now(), 5.0);
+    EXPECT_EQ(throttle.wakeUp(), 0.0);
+    EXPECT_EQ(throttle.averagePerSecond(), 0u);
+    throttle.measure(5.0);
+    EXPECT_EQ(throttle.averagePerSecond(), 0u);
+    EXPECT_EQ(throttle.uploadAllowance(5.0), 250u);
+    throttle.setClock(nullptr);
+    EXPECT_NE(throttle.now(), 5.0);  // the system clock again
 }
 
 TEST(RequestThrottle, AWWANLimitAppliesOnlyWhileOnWWAN) {

@@ -34,6 +34,7 @@ TEST(Dictionary, KeepsInsertionOrderAcrossGrowthAndRemoval) {
     d->setObject(str("again"), "k5");  // replacing keeps the place
     EXPECT_EQ(d->count(), 100u);
     EXPECT_EQ(static_cast<String*>(d->keyAtIndex(5))->utf8(), "k5");
+    ASSERT_TRUE(d->stringForKey("k5"));
     EXPECT_TRUE(d->stringForKey("k5")->isEqualToString("again"));
     d->removeObjectForKey("k0");
     EXPECT_EQ(static_cast<String*>(d->keyAtIndex(0))->utf8(), "k1");
@@ -61,6 +62,7 @@ TEST(Dictionary, ImmutableKindsAreDistinctAndEqualByValue) {
     EXPECT_TRUE(m->isEqual(*d));
     m->setObject(num(4), "index");
     EXPECT_FALSE(m->isEqual(*d));
+    ASSERT_TRUE(d->numberForKey("index"));
     EXPECT_EQ(d->numberForKey("index")->intValue(), 3);
     EXPECT_EQ(d->stringForKey("index"), nullptr);
 }

@@ -40,6 +40,7 @@ TEST(FileManager, CreatesListsInspectsAndRemoves) {
 
     auto attrs = fm->attributesOfItemAtPath(dir / "a/z.txt");
     ASSERT_TRUE(attrs);
+    ASSERT_TRUE(attrs->numberForKey(kFileSize));
     EXPECT_EQ(attrs->numberForKey(kFileSize)->unsignedLongLongValue(), 5u);
     EXPECT_EQ(describe(attrs->objectForKey(kFileType)), kFileTypeRegular);
     auto* modified = as<Date>(attrs->objectForKey(kFileModificationDate));

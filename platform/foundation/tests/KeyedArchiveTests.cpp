@@ -104,6 +104,8 @@ TEST(KeyedArchive, BadArchivesFailWithAnError) {
     auto doc = cast<Dictionary>(PropertyList::readFromData(bytes));
     ASSERT_TRUE(doc);
 
+    ASSERT_TRUE(doc->dictionaryForKey("$root"));
+    ASSERT_TRUE(doc->dictionaryForKey("$root")->dictionaryForKey("$fields"));
     auto tamper = [&](const char* field, Ref<Object> value, const char* cls = "TestNote") {
         auto fields = doc->dictionaryForKey("$root")->dictionaryForKey("$fields")->mutableCopy();
         fields->setObject(value, field);

@@ -161,6 +161,33 @@ TEST(Number, WritersTextIsPrintfs) {
     }
 }
 
+TEST(Date, ReadsISO8601FieldsUpToTheirLastValue) {
+    struct Row { const char* text; const char* iso; };  // nullptr: refused
+    for (const Row& r : {Row{"2024-02-29T12:34:56Z", "2024-02-29T12:34:56Z"}, Row{"2024-02-29", "2024-02-29T00:00:00Z"},
+                         Row{"2024-02-29T12:34:56", "2024-02-29T12:34:56Z"},
+                         Row{"1999-12-31T23:59:59Z", "1999-12-31T23:59:59Z"},
+                         Row{"2016-12-31T23:59:60Z", "2017-01-01T00:00:00Z"},  // a leap second
+                         Row{"2024-12-31T24:00:00Z", nullptr}, Row{"2024-12-31T23:60:00Z", nullptr},
+                         Row{"2024-12-31T23:59:61Z", nullptr}, Row{"2024-13-01", nullptr}, Row{"2024-00-01", nullptr},
+                         Row{"2024-01-32", nullptr}, Row{"2024-01-00", nullptr}, Row{"2024-01-31", "2024-01-31T00:00:00Z"},
+                         Row{"2024-12-01", "2024-12-01T00:00:00Z"}, Row{"2024-02-29T12:34:56+01", nullptr},
+                         Row{"2024-02", nullptr}, Row{"\xC3\xA9t\xC3\xA9", nullptr}, Row{"", nullptr}}) {
+        auto d = Date::fromISO8601(r.text);
+        if (!r.iso) {
+            EXPECT_FALSE(d) << r.text;
+            continue;
+        }
+        ASSERT_TRUE(d) << r.text;
+        EXPECT_EQ(d->iso8601(), r.iso) << r.text;
+    }
+    auto d = Date::fromISO8601("2024-02-29T12:34:56Z");
+    ASSERT_TRUE(d);
+    EXPECT_DOUBLE_EQ(d->timeIntervalSince1970(), 1709210096.0);
+    EXPECT_EQ(d->description(), "2024-02-29 12:34:56 +0000");
+    EXPECT_TRUE(d->isEqual(*Date::dateWithTimeIntervalSince1970(1709210096.0)));
+    EXPECT_FALSE(d->isEqual(*Date::dateWithTimeIntervalSince1970(1709210096.5)));
+}
+
 TEST(Error, DescribesDomainCodeAndUserInfo) {
     auto e = Error::withDescription("FJErrorDomain", -1, "Unexpected token.");
     EXPECT_EQ(e->localizedDescription(), "Unexpected token.");
@@ -177,6 +204,7 @@ TEST(Exception, CarriesNameReasonAndUserInfo) {
     } catch (const Exception& e) {
         EXPECT_EQ(e.name(), "ProgressHUDViewIsNillException");
         EXPECT_EQ(e.reason(), "The view used in the HUD is nil.");
+        ASSERT_TRUE(e.userInfo()->stringForKey("k"));
         EXPECT_TRUE(e.userInfo()->stringForKey("k")->isEqualToString("v"));
     }
 }

@@ -110,7 +110,9 @@ with open(base + "big.bin", "wb") as f:
         ASSERT_TRUE(got) << name << ": " << describe(err);
         EXPECT_TRUE(got->isEqual(*expected)) << name << ":\n" << got->description();
         auto* d = as<Dictionary>(got.get());
+        ASSERT_TRUE(d->numberForKey("true"));
         EXPECT_TRUE(d->numberForKey("true")->isBool()) << name;
+        ASSERT_TRUE(d->numberForKey("uint64 max"));
         EXPECT_EQ(d->numberForKey("uint64 max")->unsignedLongLongValue(), UINT64_MAX) << name;
     }
     // Wider references and offsets (more than 65,536 objects).
@@ -119,7 +121,10 @@ with open(base + "big.bin", "wb") as f:
     ASSERT_TRUE(big) << describe(err);
     ASSERT_EQ(big->count(), 70000u);
     auto* last = as<Dictionary>(big->objectAtIndex(69999));
-    EXPECT_EQ(last->stringForKey("Title")->utf8(), "card 69999");
+    ASSERT_TRUE(last);
+    EXPECT_EQ(describe(last->stringForKey("Title")), "card 69999");
+    ASSERT_TRUE(last->numberForKey("index"));
     EXPECT_EQ(last->numberForKey("index")->intValue(), 69999);
+    ASSERT_TRUE(last->stringForKey("text"));
     EXPECT_EQ(last->stringForKey("text")->length(), 69999u % 300);
 }

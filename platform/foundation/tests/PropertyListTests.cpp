@@ -59,13 +59,18 @@ TEST(PropertyList, EveryKindRoundTripsThroughXMLAndBinary) {
         EXPECT_TRUE(back->isEqual(*original)) << back->description();
         auto* d = as<Dictionary>(back.get());
         ASSERT_TRUE(d);
+        ASSERT_TRUE(d->numberForKey("uint64 max"));
         EXPECT_EQ(d->numberForKey("uint64 max")->unsignedLongLongValue(), UINT64_MAX);
         EXPECT_TRUE(d->numberForKey("uint64 max")->isUnsigned());
+        ASSERT_TRUE(d->numberForKey("int64 min"));
         EXPECT_EQ(d->numberForKey("int64 min")->longLongValue(), INT64_MIN);
+        ASSERT_TRUE(d->numberForKey("true"));
         EXPECT_TRUE(d->numberForKey("true")->isBool());
+        ASSERT_TRUE(d->numberForKey("int"));
         EXPECT_FALSE(d->numberForKey("int")->isBool());
+        ASSERT_TRUE(d->numberForKey("real"));
         EXPECT_TRUE(d->numberForKey("real")->isFloatingPoint());
-        EXPECT_EQ(d->stringForKey("whitespace")->utf8(), "tab\tnewline\ncarriage\rreturn  ");
+        EXPECT_EQ(describe(d->stringForKey("whitespace")), "tab\tnewline\ncarriage\rreturn  ");
         // Key order is kept.
         EXPECT_EQ(describe(d->keyAtIndex(0)), "string");
     }
@@ -79,10 +84,13 @@ TEST(PropertyList, SpecialRealsAndControlCharactersRoundTrip) {
     for (const std::string& doc : {xml(*d), binary(*d)}) {
         auto back = cast<Dictionary>(read(doc));
         ASSERT_TRUE(back);
+        ASSERT_TRUE(back->numberForKey("nan"));
         EXPECT_TRUE(std::isnan(back->numberForKey("nan")->doubleValue()));
+        ASSERT_TRUE(back->numberForKey("inf"));
         EXPECT_EQ(back->numberForKey("inf")->doubleValue(), HUGE_VAL);
+        ASSERT_TRUE(back->numberForKey("-inf"));
         EXPECT_EQ(back->numberForKey("-inf")->doubleValue(), -HUGE_VAL);
-        EXPECT_EQ(back->stringForKey("ctl")->utf8(), std::string("a\x01" "b\x1f" "c\0d", 7));
+        EXPECT_EQ(describe(back->stringForKey("ctl")), std::string("a\x01" "b\x1f" "c\0d", 7));
     }
 }
 
@@ -149,16 +157,22 @@ TEST(PropertyList, ReadsWhatHandWrittenFilesContain) {
     Ref<Error> err;
     auto d = cast<Dictionary>(read(doc, &err));
     ASSERT_TRUE(d) << describe(err);
-    EXPECT_EQ(d->stringForKey("cdata")->utf8(), "<b>&bold</b> and <more> AB");
-    EXPECT_EQ(d->stringForKey("empty")->utf8(), "");
-    EXPECT_EQ(d->stringForKey("crlf")->utf8(), "a\nb\nc");
+    EXPECT_EQ(describe(d->stringForKey("cdata")), "<b>&bold</b> and <more> AB");
+    EXPECT_EQ(describe(d->stringForKey("empty")), "");
+    EXPECT_EQ(describe(d->stringForKey("crlf")), "a\nb\nc");
+    ASSERT_TRUE(d->numberForKey("hex"));
     EXPECT_EQ(d->numberForKey("hex")->intValue(), 31);
+    ASSERT_TRUE(d->numberForKey("plus"));
     EXPECT_EQ(d->numberForKey("plus")->intValue(), 5);
+    ASSERT_TRUE(d->numberForKey("real"));
     EXPECT_EQ(d->numberForKey("real")->doubleValue(), 1000.0);
+    ASSERT_TRUE(d->numberForKey("t"));
     EXPECT_TRUE(d->numberForKey("t")->boolValue());
+    ASSERT_TRUE(as<Date>(d->objectForKey("day")));
     EXPECT_EQ(as<Date>(d->objectForKey("day"))->iso8601(), "2010-05-04T00:00:00Z");
+    ASSERT_TRUE(d->dataForKey("data"));
     EXPECT_EQ(d->dataForKey("data")->view(), "hello");
-    EXPECT_EQ(d->stringForKey("dup")->utf8(), "second");
+    EXPECT_EQ(describe(d->stringForKey("dup")), "second");
     EXPECT_TRUE(d->objectForKey(""));
 
     // A bare value without <plist> is accepted too.
@@ -229,6 +243,15 @@ TEST(PropertyList, DepthAndSizeLimits) {
     };
     EXPECT_EQ(errorCode(nested(512)), 0);
     EXPECT_EQ(errorCode(nested(513)), kPropertyListReadTooDeepError);
+    const auto dicts = [](size_t depth) {
+        std::string s;
+        for (size_t i = 0; i < depth; ++i) s += "<dict><key>k</key>";
+        s += "<true/>";
+        for (size_t i = 0; i < depth; ++i) s += "</dict>";
+        return s;
+    };
+    EXPECT_EQ(errorCode(dicts(512)), 0);
+    EXPECT_EQ(errorCode(dicts(513)), kPropertyListReadTooDeepError);
     EXPECT_EQ(errorCode(nested(100000)), kPropertyListReadTooDeepError);
     PropertyListReadOptions small;
     small.maxBytes = 10;
@@ -238,12 +261,41 @@ TEST(PropertyList, DepthAndSizeLimits) {
     EXPECT_EQ(errorCode("<array><true/><true/></array>", small), 0);
     EXPECT_EQ(errorCode("<array><true/><true/><true/></array>", small), kPropertyListReadTooLargeError);
 
-    // Writers refuse trees that no reader would take back.
-    Ref<Object> deep = Array::make();
-    for (int i = 0; i < 600; ++i) deep = Array::make({deep});
+    // Writers refuse trees that no reader would take back: the default depth
+    // is written and read in both formats, one more is refused.
+    const auto arrays = [](size_t depth) {
+        Ref<Object> deep = Array::make();
+        for (size_t i = 1; i < depth; ++i) deep = Array::make({deep});
+        return deep;
+    };
+    const size_t maxDepth = PropertyListReadOptions{}.maxDepth;
     Ref<Error> err;
-    EXPECT_FALSE(PropertyList::dataFromPropertyList(*deep, PropertyListFormat::XML, &err));
-    EXPECT_FALSE(PropertyList::dataFromPropertyList(*deep, PropertyListFormat::Binary, &err));
+    for (PropertyListFormat f : {PropertyListFormat::XML, PropertyListFormat::Binary}) {
+        auto atLimit = PropertyList::dataFromPropertyList(*arrays(maxDepth), f, &err);
+        ASSERT_TRUE(atLimit) << describe(err);
+        EXPECT_EQ(errorCode(*atLimit), 0);
+        EXPECT_FALSE(PropertyList::dataFromPropertyList(*arrays(maxDepth + 1), f, &err));
+        EXPECT_FALSE(PropertyList::dataFromPropertyList(*arrays(600), f, &err));
+    }
+    // Each read limit at the document's own size and one below it, in both formats.
+    const auto doc = Array::make({str("\xC3\xA9t\xC3\xA9"), Array::make({num(1), num(2)}), Dictionary::make({{"k", num(true)}})});
+    for (const std::string& bytes : {xml(*doc), binary(*doc)}) {
+        PropertyListReadOptions o;
+        o.maxBytes = bytes.size();
+        EXPECT_EQ(errorCode(bytes, o), 0);
+        o.maxBytes = bytes.size() - 1;
+        EXPECT_EQ(errorCode(bytes, o), kPropertyListReadTooLargeError);
+        o = {};
+        o.maxObjects = 7;  // the two arrays, the dictionary and the four values in them
+        EXPECT_EQ(errorCode(bytes, o), 0);
+        o.maxObjects = 6;
+        EXPECT_EQ(errorCode(bytes, o), kPropertyListReadTooLargeError);
+        o = {};
+        o.maxDepth = 2;
+        EXPECT_EQ(errorCode(bytes, o), 0);
+        o.maxDepth = 1;
+        EXPECT_EQ(errorCode(bytes, o), kPropertyListReadTooDeepError);
+    }
 }
 
 TEST(PropertyList, WritersRefuseValuesThatAreNotPropertyLists) {
@@ -328,8 +380,12 @@ TEST(PropertyList, BinaryReaderTakesSharedObjectsSetsAndUIDs) {
     ASSERT_EQ(a->count(), 5u);
     EXPECT_EQ(a->objectAtIndex(0), a->objectAtIndex(1));  // shared, not copied
     EXPECT_EQ(describe(a->objectAtIndex(0)), "ab");
+    ASSERT_TRUE(as<Array>(a->objectAtIndex(2)));
     EXPECT_EQ(as<Array>(a->objectAtIndex(2))->count(), 1u);
+    ASSERT_TRUE(as<Dictionary>(a->objectAtIndex(3)));
+    ASSERT_TRUE(as<Dictionary>(a->objectAtIndex(3))->numberForKey("CF$UID"));
     EXPECT_EQ(as<Dictionary>(a->objectAtIndex(3))->numberForKey("CF$UID")->intValue(), 7);
+    ASSERT_TRUE(as<Number>(a->objectAtIndex(4)));
     EXPECT_EQ(as<Number>(a->objectAtIndex(4))->unsignedLongLongValue(), UINT64_MAX);
     // UTF-16 strings, including a surrogate pair.
     auto s = cast<String>(read(bplist({bytes({0x63, 0, 'h', 0xD8, 0x3D, 0xDE, 0x00})})));

@@ -333,6 +333,31 @@ TEST_F(RunLoopTest, PerformOnMainThreadWithAndWithoutWaiting) {
     EXPECT_EQ(ran.load(), kThreads * kBursts * kPerBurst);
 }
 
+// Calls made on the loop's own thread that do not wait are queued: they run
+// on a later turn, in the order they were made, never inside the caller.
+TEST_F(RunLoopTest, CallsThatDoNotWaitRunOnALaterTurnNotAtOnce) {
+    std::vector<std::string> ran;
+    loop->performDeferred([&] { ran.push_back("deferred"); });
+    performOnMainThread([&] { ran.push_back("perform"); }, false);
+    DispatchQueue::main()->async([&] { ran.push_back("main queue"); });
+    loop->performAfterDelay(0, [&] { ran.push_back("after no delay"); });
+    auto timer = Timer::scheduledTimer(0, false, [&] { ran.push_back("timer"); });
+    EXPECT_TRUE(ran.empty());
+    while (loop->runOnce()) {}
+    // Due timers go first in a turn; queued calls keep their order.
+    EXPECT_EQ(ran, (std::vector<std::string>{"after no delay", "timer", "deferred", "perform", "main queue"}));
+    // A call queued by a queued call waits for the next turn too.
+    ran.clear();
+    loop->performDeferred([&] {
+        loop->performDeferred([&] { ran.push_back("inner"); });
+        ran.push_back("outer");
+    });
+    loop->runOnce();
+    EXPECT_EQ(ran, (std::vector<std::string>{"outer"}));
+    loop->runOnce();
+    EXPECT_EQ(ran, (std::vector<std::string>{"outer", "inner"}));
+}
+
 // Calls that one turn of another thread's loop queues on this loop wake it
 // once, run in order, and are never held back while their sender waits.
 TEST_F(RunLoopTest, CallsQueuedInOneTurnShareOneWakeUp) {

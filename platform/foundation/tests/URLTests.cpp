@@ -55,9 +55,13 @@ TEST(URL, AbsentDiffersFromEmpty) {
     EXPECT_EQ(text(b->path()), "/");
     EXPECT_EQ(text(b->lastPathComponent()), "/");
     EXPECT_EQ(b->absoluteText(), "http://h:/?#");
+    ASSERT_TRUE(URL::URLWithString("http://h/dir/"));
     EXPECT_EQ(text(URL::URLWithString("http://h/dir/")->path()), "/dir");
+    ASSERT_TRUE(URL::URLWithString("fbconnect://success#access_token=x"));
     EXPECT_EQ(text(URL::URLWithString("fbconnect://success#access_token=x")->host()), "success");
+    ASSERT_TRUE(URL::URLWithString("mailto:a@b.c"));
     EXPECT_EQ(text(URL::URLWithString("mailto:a@b.c")->resourceSpecifier()), "a@b.c");
+    ASSERT_TRUE(URL::URLWithString("file:///tmp/x"));
     EXPECT_FALSE(URL::URLWithString("file:///tmp/x")->host());
 }
 
@@ -123,10 +127,12 @@ TEST(URL, ResolvesTheReferenceExamples) {
         EXPECT_EQ(text(u->relativeString()), ref);
     }
     auto g = URL::URLWithStringRelativeToURL("g?y", base);
+    ASSERT_TRUE(g);
     EXPECT_EQ(g->baseURL(), base);
     EXPECT_FALSE(g->absoluteURL()->baseURL());
     EXPECT_TRUE(g->isEqual(*URL::URLWithString("http://a/b/c/g?y")));
     EXPECT_FALSE(URL::URLWithStringRelativeToURL("a b", base));
+    ASSERT_TRUE(URL::URLWithStringRelativeToURL("x", nullptr));
     EXPECT_EQ(URL::URLWithStringRelativeToURL("x", nullptr)->absoluteText(), "x");
 }
 
@@ -137,6 +143,7 @@ TEST(URL, FileURLsAndPathEditing) {
     EXPECT_EQ(f->absoluteText(), "file:///tmp/My%20Deck%20%231/cards.plist");
     EXPECT_EQ(text(f->path()), "/tmp/My Deck #1/cards.plist");
     EXPECT_EQ(text(f->pathExtension()), "plist");
+    ASSERT_TRUE(URL::URLWithString(f->absoluteText()));
     EXPECT_TRUE(URL::URLWithString(f->absoluteText())->isEqual(*f));
     EXPECT_EQ(URL::fileURLWithPathIsDirectory("/tmp", true)->absoluteText(), "file:///tmp/");
     char cwd[4096];
@@ -144,18 +151,26 @@ TEST(URL, FileURLsAndPathEditing) {
     EXPECT_EQ(text(URL::fileURLWithPath("rel.txt")->path()), std::string(cwd) + "/rel.txt");
 
     auto u = URL::URLWithString("http://h/api?x=1#top");
+    ASSERT_TRUE(u);
     auto appended = u->URLByAppendingPathComponent("a b?/c");
+    ASSERT_TRUE(appended);
     EXPECT_EQ(appended->absoluteText(), "http://h/api/a%20b%3F/c?x=1#top");
     EXPECT_EQ(text(appended->lastPathComponent()), "c");
+    ASSERT_TRUE(URL::URLWithString("http://h"));
     EXPECT_EQ(URL::URLWithString("http://h")->URLByAppendingPathComponent("x")->absoluteText(), "http://h/x");
+    ASSERT_TRUE(URL::URLWithString("http://h/d/"));
     EXPECT_EQ(URL::URLWithString("http://h/d/")->URLByAppendingPathComponent("x")->absoluteText(), "http://h/d/x");
     EXPECT_EQ(appended->URLByDeletingLastPathComponent()->absoluteText(), "http://h/api/a%20b%3F/?x=1#top");
+    ASSERT_TRUE(URL::URLWithString("http://h/.hidden"));
     EXPECT_EQ(text(URL::URLWithString("http://h/.hidden")->pathExtension()), "");
     // A colon in a first path segment is kept from reading as a scheme.
+    ASSERT_TRUE(URL::URLWithString("?q"));
     auto odd = URL::URLWithString("?q")->URLByAppendingPathComponent("1:2");
+    ASSERT_TRUE(odd);
     EXPECT_EQ(odd->absoluteText(), "./1:2?q");
     EXPECT_TRUE(URL::URLWithString(odd->absoluteText()));
     // A path that decodes to bytes that are not UTF-8 has no text form.
+    ASSERT_TRUE(URL::URLWithString("http://h/%FF"));
     EXPECT_FALSE(URL::URLWithString("http://h/%FF")->path());
 }
 

@@ -58,8 +58,9 @@ TEST(UserDefaults, ValuesPersistAsAnXMLPropertyListAtOnce) {
     EXPECT_TRUE(again->boolForKey("registro"));
     EXPECT_EQ(again->integerForKey("launches"), 3);
     EXPECT_EQ(again->doubleForKey("ratio"), 2.5);
+    ASSERT_TRUE(again->arrayForKey("SHR_FAVS_2"));
     EXPECT_EQ(again->arrayForKey("SHR_FAVS_2")->count(), 2u);
-    EXPECT_EQ(again->stringForKey("launches")->utf8(), "3");
+    EXPECT_EQ(describe(again->stringForKey("launches")), "3");
     EXPECT_FALSE(again->arrayForKey("launches"));
 
     again->removeObjectForKey("registro");
@@ -77,12 +78,14 @@ TEST(UserDefaults, StoresCopiesAndRefusesNonPropertyLists) {
     list->addObject(str("a"));
     d->setObjectForKey(list, "list");
     list->addObject(str("b"));  // later edits do not reach the defaults
+    ASSERT_TRUE(d->arrayForKey("list"));
     EXPECT_EQ(d->arrayForKey("list")->count(), 1u);
     EXPECT_FALSE(d->setObjectForKey(Array::make({Null::null()}), "bad"));
     EXPECT_FALSE(d->objectForKey("bad"));
 
     d->registerDefaults(*Dictionary::make({{"fallback", str("x")}, {"list", str("ignored")}}));
-    EXPECT_EQ(d->stringForKey("fallback")->utf8(), "x");
+    EXPECT_EQ(describe(d->stringForKey("fallback")), "x");
+    ASSERT_TRUE(d->arrayForKey("list"));
     EXPECT_EQ(d->arrayForKey("list")->count(), 1u);
     EXPECT_EQ(d->dictionaryRepresentation()->count(), 2u);
     d->setObjectForKey(str("YES"), "flag");
@@ -118,6 +121,7 @@ TEST(UserDefaults, FailedSaveIsReportedAndKeepsValuesInMemory) {
     ASSERT_TRUE(writeFileAtomically(dir / "blocker", "x"));
     UserDefaults d(dir / "blocker/prefs.plist");
     EXPECT_TRUE(d.setObjectForKey(str("v"), "k"));
+    ASSERT_TRUE(d.stringForKey("k"));
     EXPECT_EQ(d.stringForKey("k")->utf8(), "v");
     Ref<Error> err;
     EXPECT_FALSE(d.synchronize(&err));
@@ -186,7 +190,7 @@ TEST(UserDefaults, FileIsPrivateAndLeftoversOfKilledSavesGoAtLoad) {
     EXPECT_FALSE(std::filesystem::exists(dead));  // its writer is gone
     EXPECT_TRUE(std::filesystem::exists(live));   // a save of a running process is left alone
     EXPECT_TRUE(std::filesystem::exists(other));  // not this file's
-    EXPECT_EQ(d->stringForKey("kSHRFacebookAccessToken")->utf8(), "tok");
+    EXPECT_EQ(describe(d->stringForKey("kSHRFacebookAccessToken")), "tok");
     d->setObjectForKey(str("tok2"), "kSHRFacebookAccessToken");
     struct stat st{};
     ASSERT_EQ(::stat(home.file().c_str(), &st), 0);

@@ -202,6 +202,14 @@ TEST_F(MailTest, HeaderInjectionAndMissingRecipientsFailWithoutWriting) {
     EXPECT_EQ(bad->send(), "");
     EXPECT_FALSE(std::filesystem::exists(home.path() + "/Outbox") &&
                  !std::filesystem::is_empty(home.path() + "/Outbox"));
+    // The reason reaches the delegate (and the alert) in words.
+    auto large = MailComposeViewController::make();
+    large->setMailComposeDelegate(watcher.get());
+    large->setToRecipients({"ok@example.com"});
+    large->addAttachmentData(ns::Data::make(std::string(kMaxAttachmentBytes + 1, 'x')), "text/plain", "big.txt");
+    EXPECT_EQ(large->send(), "");
+    ASSERT_TRUE(watcher->error);
+    EXPECT_EQ(watcher->error->localizedDescription(), "The attachments are too large.");
 }
 
 TEST_F(MailTest, CancelAndDraftAndTheAccountSetting) {
@@ -294,6 +302,9 @@ TEST_F(MailTest, RefusedAddressesAndAnUnwritableOutboxKeepTheComposerWithAnAlert
          "Cannot Send Mail|The address \u201Cj\xC3\xB6" "e@ex\xC3\xA4" "mple.com\u201D cannot be used"},
         {"not an address", "friend at example.org", [] { return true; },
          "Cannot Send Mail|\u201C" "friend at example.org\u201D is not a valid e-mail address."},
+        // A name outside ASCII is fine; what is wrong here is the address.
+        {"name outside ASCII, bad address", "J\xC3\xB6 <friend at example.org>", [] { return true; },
+         "Cannot Send Mail|\u201CJ\xC3\xB6 <friend at example.org>\u201D is not a valid e-mail address."},
         {"full outbox", "friend@example.org", [&] { disk.fill(); return true; },
          std::string("Cannot Send Mail|The message could not be saved: ") +
              (disk.isTmpfs() ? "No space left on device" : "File too large")},
@@ -358,6 +369,25 @@ TEST(MailEncoding, QuotedPrintableKeepsLinesShortAndCharactersWhole) {
     EXPECT_EQ(encodeQuotedPrintable("a=b"), "a=3Db");
     EXPECT_EQ(encodeHeaderText("plain", 9), "plain");
     EXPECT_EQ(encodeHeaderText("\xC3\xA9", 9), "=?utf-8?B?w6k=?=");
+    // An encoded word holds at most 45 bytes of whole characters.
+    auto words = [](const std::string& text) {
+        std::string enc = encodeHeaderText(text, 9);
+        size_t n = 0;
+        for (size_t at = enc.find("=?utf-8?B?"); at != std::string::npos; at = enc.find("=?utf-8?B?", at + 1)) ++n;
+        return n;
+    };
+    auto repeat = [](const char* c, int n) {
+        std::string s;
+        while (n-- > 0) s += c;
+        return s;
+    };
+    EXPECT_EQ(words(repeat("\xE2\x82\xAC", 15)), 1u);  // 15 characters of three bytes: 45 bytes
+    EXPECT_EQ(words(repeat("\xE2\x82\xAC", 16)), 2u);
+    EXPECT_EQ(words(repeat("\xE2\x82\xAC", 15) + "a"), 2u);
+    // Four bytes each: eleven in the first word.
+    EXPECT_EQ(encodeHeaderText(repeat("\xF0\x9F\x83\x8F", 20), 9),
+              "=?utf-8?B?8J+Dj/Cfg4/wn4OP8J+Dj/Cfg4/wn4OP8J+Dj/Cfg4/wn4OP8J+Dj/Cfg48=?=\r\n"
+              " =?utf-8?B?8J+Dj/Cfg4/wn4OP8J+Dj/Cfg4/wn4OP8J+Dj/Cfg4/wn4OP?=");
     EXPECT_EQ(formatDate(0), "Thu, 01 Jan 1970 00:00:00 +0000");
 }
 

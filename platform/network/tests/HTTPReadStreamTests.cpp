@@ -106,6 +106,7 @@ TEST_F(HTTPReadStreamTest, HeaderThenBodyThenEnd) {
     });
     auto o = run(get(server.url("/x?y=1")));
     ASSERT_TRUE(o.ended) << (o.error ? o.error->description() : "");
+    ASSERT_TRUE(o.header);
     EXPECT_EQ(o.header->statusCode(), 200);
     EXPECT_EQ(o.header->headers().getAll("set-cookie").size(), 2u);
     EXPECT_EQ(o.body, "hello body");
@@ -181,6 +182,7 @@ TEST_F(HTTPReadStreamTest, BodyFromStreamWithBytesWritten) {
     auto s = HTTPReadStream::make(msg, net::InputStream::inputStreamWithData(ns::Data::make(payload)));
     auto o = run(s);
     ASSERT_TRUE(o.ended);
+    ASSERT_TRUE(o.header);
     EXPECT_EQ(o.header->statusCode(), 201);
     EXPECT_EQ(received, payload);
     EXPECT_EQ(o.bytesWritten, payload.size());
@@ -226,7 +228,7 @@ TEST_F(HTTPReadStreamTest, ServerClosingWithoutAnswerIsADroppedConnection) {
     });
     auto o = run(get(server.url("/")));
     ASSERT_TRUE(o.error);
-    EXPECT_TRUE(net::isDroppedConnection(o.error.get())) << o.error->description();
+    EXPECT_TRUE(net::isDroppedConnection(o.error.get())) << ns::describe(o.error);
 }
 
 TEST_F(HTTPReadStreamTest, ResetMidBodyIsAClearError) {
@@ -281,7 +283,7 @@ TEST_F(HTTPReadStreamTest, MisbehavingServersEndInClearErrors) {
         });
         auto o = run(get(server.url("/")));
         ASSERT_TRUE(o.error) << tc.name;
-        EXPECT_EQ(o.error->code(), tc.code) << tc.name << ": " << o.error->description();
+        EXPECT_EQ(o.error->code(), tc.code) << tc.name << ": " << ns::describe(o.error);
         EXPECT_FALSE(o.error->localizedDescription().empty());
     }
 }
@@ -518,7 +520,7 @@ TEST_F(TLSStreamTest, SelfSignedFailsUnlessValidationIsOff) {
     Server server(answer("secret"), certs_->path("self.pem"), certs_->path("self.key"));
     auto o = run(get(server.url("/")));
     ASSERT_TRUE(o.error);
-    EXPECT_TRUE(net::isTLSError(o.error.get())) << o.error->description();
+    EXPECT_TRUE(net::isTLSError(o.error.get())) << ns::describe(o.error);
     EXPECT_EQ(o.error->code(), net::kTLSNoRootCertificate);
 
     auto s = get(server.url("/"));
@@ -609,6 +611,23 @@ TEST_F(TLSStreamTest, OldVersionsAndRenegotiationAreRefused) {
     EXPECT_EQ(o.error->code(), net::kTLSProtocolError);
     EXPECT_NE(o.error->localizedDescription().find("renegotiate"), std::string::npos) << o.error->description();
     EXPECT_FALSE(net::isDroppedConnection(o.error.get()));
+
+    // Bytes that are no TLS record, once the session runs: a TLS error, not
+    // a dropped connection worth sending the request again for.
+    VersionedTLSServer garbling(*certs_, TLS1_2_VERSION, TLS1_3_VERSION, [](SSL* ssl) {
+        char c;
+        std::string head;
+        while (head.find("\r\n\r\n") == std::string::npos && SSL_read(ssl, &c, 1) == 1) head += c;
+        const std::string junk(64, '\x42');
+        (void)!::write(SSL_get_fd(ssl), junk.data(), junk.size());
+        ::usleep(200000);  // the client reads the junk before the close
+    });
+    auto g = get(garbling.url());
+    g->setTLSSettings(trust);
+    auto bad = run(g);
+    ASSERT_TRUE(bad.error);
+    EXPECT_EQ(bad.error->domain(), net::kTLSErrorDomain) << bad.error->description();
+    EXPECT_FALSE(net::isDroppedConnection(bad.error.get()));
 }
 
 TEST_F(TLSStreamTest, TestCAIsTrustedWhenGivenAndNamesAreChecked) {
@@ -643,7 +662,7 @@ TEST_F(TLSStreamTest, TestCAIsTrustedWhenGivenAndNamesAreChecked) {
     wrong->setTLSSettings(named);
     auto bad = run(wrong);
     ASSERT_TRUE(bad.error);
-    EXPECT_EQ(bad.error->code(), net::kTLSBadCertificate) << bad.error->description();
+    EXPECT_EQ(bad.error->code(), net::kTLSBadCertificate) << ns::describe(bad.error);
 }
 
 TEST_F(TLSStreamTest, ClientCertificateIsPresented) {
@@ -656,7 +675,7 @@ TEST_F(TLSStreamTest, ClientCertificateIsPresented) {
     auto refused = run(anonymous);
     ASSERT_TRUE(refused.error);
     EXPECT_TRUE(net::isTLSError(refused.error.get()) || net::isDroppedConnection(refused.error.get()))
-        << refused.error->description();
+        << ns::describe(refused.error);
 
     net::TLSSettings id = trust;
     id.clientCertificatePEM = certs_->read("client.pem");
@@ -707,12 +726,13 @@ TEST_F(HTTPReadStreamTest, PlainRequestThroughAnHTTPProxyUsesTheAbsoluteForm) {
 
 TEST_F(TLSStreamTest, TunnelThroughAProxyWithProxyAuthentication) {
     Server origin(answer("tunnelled"), certs_->path("server.pem"), certs_->path("server.key"));
-    std::atomic<int> refused{0};
+    std::atomic<int> refused{0}, injected{0};
     std::string connectLine;
     Server proxyServer([&](Conn& c) {
         auto r = c.readRequest();
         if (!r) return;
         if (r->method != "CONNECT") return;
+        if (!r->header("X-Injected").empty()) ++injected;
         if (r->header("Proxy-Authorization") != "Basic dXNlcjpwYXNz") {
             ++refused;
             c.respond(407, "credentials please", "Proxy-Authenticate: Basic realm=\"proxy\"\r\n");
@@ -735,6 +755,7 @@ TEST_F(TLSStreamTest, TunnelThroughAProxyWithProxyAuthentication) {
     first->setTLSSettings(trust);
     auto o = run(first);
     ASSERT_TRUE(o.ended) << (o.error ? o.error->description() : "");
+    ASSERT_TRUE(o.header);
     EXPECT_EQ(o.header->statusCode(), 407);
     EXPECT_EQ(o.body, "credentials please");
     EXPECT_EQ(refused.load(), 1);
@@ -748,9 +769,23 @@ TEST_F(TLSStreamTest, TunnelThroughAProxyWithProxyAuthentication) {
     second->setTLSSettings(trust);
     auto o2 = run(second);
     ASSERT_TRUE(o2.ended) << (o2.error ? o2.error->description() : "");
+    ASSERT_TRUE(o2.header);
     EXPECT_EQ(o2.header->statusCode(), 200);
     EXPECT_EQ(o2.body, "tunnelled");
     EXPECT_EQ(connectLine, "127.0.0.1:" + std::to_string(origin.port()));
+
+    // A value with a line break is left out of the CONNECT head, not sent.
+    auto smuggling = HTTPMessage::request("GET", origin.url("/"));
+    smuggling->setHeaderField("Proxy-Authorization", "Basic dXNlcjpwYXNz\r\nX-Injected: 1");
+    auto third = HTTPReadStream::make(smuggling);
+    third->setProxy(p);
+    third->setTLSSettings(trust);
+    auto o3 = run(third);
+    ASSERT_TRUE(o3.ended) << (o3.error ? o3.error->description() : "");
+    ASSERT_TRUE(o3.header);
+    EXPECT_EQ(o3.header->statusCode(), 407);
+    EXPECT_EQ(injected.load(), 0);
+    EXPECT_EQ(refused.load(), 2);
 }
 
 }  // namespace proxy

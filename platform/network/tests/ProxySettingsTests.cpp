@@ -16,7 +16,7 @@ TEST(ProxySettings, ParsesProxyURLs) {
     EXPECT_EQ(a->kind, Kind::HTTP);
     EXPECT_EQ(a->host, "proxy.lan");
     EXPECT_EQ(a->port, 3128);
-    EXPECT_EQ(net::parseProxyURL("proxy.lan")->port, 8080);
+    EXPECT_EQ(net::parseProxyURL("proxy.lan").value().port, 8080);
     auto s = net::parseProxyURL("socks5://user:pw@[::1]");
     ASSERT_TRUE(s);
     EXPECT_EQ(s->kind, Kind::SOCKS);

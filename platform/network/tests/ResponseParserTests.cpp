@@ -1,5 +1,7 @@
 #include "platform/network/ResponseParser.h"
 
+#include "platform/network/URLConnection.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -47,9 +49,9 @@ TEST(ResponseParser, ContentLengthBodyInAnySplit) {
         EXPECT_EQ(r.response->statusCode(), 200);
         EXPECT_EQ(r.response->statusLine(), "HTTP/1.1 200 OK");
         EXPECT_EQ(r.response->reasonPhrase(), "OK");
-        EXPECT_EQ(*r.response->headerField("content-type"), "text/plain");
-        EXPECT_EQ(*r.response->headerField("x-folded"), "one two") << step;
-        EXPECT_EQ(*r.response->headerField("x-empty"), "");
+        EXPECT_EQ(r.response->headerField("content-type"), "text/plain");
+        EXPECT_EQ(r.response->headerField("x-folded"), "one two") << step;
+        EXPECT_EQ(r.response->headerField("x-empty"), "");
         EXPECT_EQ(r.response->headers().size(), 4u);
         EXPECT_TRUE(r.keepAlive);
     }
@@ -138,6 +140,17 @@ TEST(ResponseParser, MalformedInputFailsClearly) {
     EXPECT_EQ(parse("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nokX\r\n").error, ParseError::BadChunk);
     EXPECT_EQ(parse("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nFFFFFFFFFFFFFFFFFF\r\n").error,
               ParseError::BadChunk);
+    // The reason names the fault and quotes at most 64 bytes of the line.
+    const std::string longLine = "HTTP/1.1 200x" + std::string(100, 'r');
+    for (const std::string& line : {longLine, std::string("HTTP/1.1 200 OK\r\nBad Name") + std::string(100, 'n')}) {
+        ResponseParser p;
+        std::string body;
+        const std::string text = line + "\r\n\r\n";
+        p.feed(text.data(), text.size(), &body);
+        ASSERT_TRUE(p.failed());
+        const std::string quoted = line == longLine ? longLine.substr(0, 64) : ("Bad Name" + std::string(56, 'n'));
+        EXPECT_EQ(p.errorText(), std::string(net::describe(p.error())) + ": " + quoted);
+    }
 }
 
 TEST(ResponseParser, TruncationIsReported) {
@@ -168,12 +181,138 @@ TEST(ResponseParser, LimitsAreEnforced) {
     EXPECT_EQ(parse(interim).error, ParseError::TooManyInterim);
 }
 
+// Each default limit at its value and one past it, whole and byte by byte.
+TEST(ResponseParser, DefaultLimitsAtTheirValueAndOnePast) {
+    const net::ResponseLimits limits;
+    const std::string status = "HTTP/1.1 200 OK\r\n";
+    // The header block counts from the status line to the blank line's end.
+    const auto block = [&](size_t total) {
+        return status + "X: " + std::string(total - status.size() - 7, 'a') + "\r\n\r\n";
+    };
+    const auto fields = [&](size_t n) {
+        std::string text = status;
+        for (size_t i = 0; i < n; ++i) text += "F" + std::to_string(i) + ": v\r\n";
+        return text + "\r\n";
+    };
+    const auto interim = [&](size_t n) {
+        std::string text;
+        for (size_t i = 0; i < n; ++i) text += "HTTP/1.1 103 Early Hints\r\nLink: </a>\r\n\r\n";
+        return text + status + "Content-Length: 0\r\n\r\n";
+    };
+    // The chunk-size line counts with its extensions and line break.
+    const auto chunkLine = [&](size_t total) {
+        return status + "Transfer-Encoding: chunked\r\n\r\n1;" + std::string(total - 4, 'e') + "\r\nx\r\n0\r\n\r\n";
+    };
+    struct Row { std::string name, text; ParseError error; };
+    const Row rows[] = {
+        {"header block at the limit", block(limits.maxHeaderBlockBytes), ParseError::None},
+        {"header block past it", block(limits.maxHeaderBlockBytes + 1), ParseError::HeaderTooLarge},
+        {"fields at the limit", fields(limits.maxHeaderFields), ParseError::None},
+        {"fields past it", fields(limits.maxHeaderFields + 1), ParseError::HeaderTooLarge},
+        {"interim answers at the limit", interim(limits.maxInterimResponses), ParseError::None},
+        {"interim answers past it", interim(limits.maxInterimResponses + 1), ParseError::TooManyInterim},
+        {"chunk line at the limit", chunkLine(limits.maxChunkLineBytes), ParseError::None},
+        {"chunk line past it", chunkLine(limits.maxChunkLineBytes + 1), ParseError::BadChunk},
+        {"15 hex digits of chunk size", status + "Transfer-Encoding: chunked\r\n\r\n000000000000001\r\nx\r\n0\r\n\r\n",
+         ParseError::None},
+        {"16 hex digits", status + "Transfer-Encoding: chunked\r\n\r\n0000000000000001\r\nx\r\n0\r\n\r\n", ParseError::BadChunk},
+        {"19 digits of length", status + "Content-Length: 0000000000000000001\r\n\r\nx", ParseError::None},
+        {"20 digits", status + "Content-Length: 00000000000000000001\r\n\r\nx", ParseError::BadContentLength},
+        // No body limit by default.
+        {"a large body", status + "Content-Length: 3000000\r\n\r\n" + std::string(3000000, 'b'), ParseError::None},
+    };
+    for (const Row& row : rows)
+        for (size_t step : {size_t(0), size_t(1)}) {
+            if (step == 1 && row.text.size() > 200000) continue;
+            auto r = parse(row.text, step, true);
+            EXPECT_EQ(r.error, row.error) << row.name << ", step " << step;
+            EXPECT_EQ(r.complete, row.error == ParseError::None) << row.name << ", step " << step;
+        }
+}
+
+TEST(ResponseParser, StatusLinesAndBodyLimitsAtTheEdges) {
+    struct Row { const char* text; ParseError error; int code; };
+    for (const Row& row : {Row{"HTTP/1.1 200\r\n\r\n", ParseError::None, 200},  // no reason phrase
+                           Row{"HTTP/1.0 599 Odd\r\n\r\n", ParseError::None, 599},
+                           Row{"\r\n\r\nHTTP/1.1 200 OK\r\n\r\n", ParseError::None, 200},  // blank lines first
+                           Row{"HTTP/1.1 101 Switching Protocols\r\n\r\n", ParseError::None, 101},  // no body
+                           Row{"HTTP/1.1 099 Low\r\n\r\n", ParseError::BadStatusLine, 0},
+                           Row{"HTTP/1.1 200X\r\n\r\n", ParseError::BadStatusLine, 0},
+                           Row{"HTTP/1.2 200 OK\r\n\r\n", ParseError::BadStatusLine, 0},
+                           Row{"HTTP/1.1  200 OK\r\n\r\n", ParseError::BadStatusLine, 0},
+                           Row{"HTTP/1.1 20\r\n\r\n", ParseError::BadStatusLine, 0},
+                           Row{"HTTP/1.1 200 OK\r\n folded first\r\n\r\n", ParseError::BadHeader, 0},
+                           Row{"HTTP/1.1 200 OK\r\n: no name\r\n\r\n", ParseError::BadHeader, 0},
+                           Row{"HTTP/1.1 200 OK\r\nNo-Colon\r\n\r\n", ParseError::BadHeader, 0},
+                           Row{"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n0\r\nno colon\r\n\r\n",
+                               ParseError::BadChunk, 200},
+                           Row{"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1\r\nx\r\nA\r\n0123456789\r\n0\r\n\r\n",
+                               ParseError::None, 200},
+                           Row{"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\na\r\n0123456789\r\n0\r\n\r\n",
+                               ParseError::None, 200}}) {
+        for (size_t step : {size_t(0), size_t(1)}) {
+            auto r = parse(row.text, step, true);
+            EXPECT_EQ(r.error, row.error) << row.text;
+            if (row.code) {
+                ASSERT_TRUE(r.response) << row.text;
+                EXPECT_EQ(r.response->statusCode(), row.code) << row.text;
+            }
+        }
+    }
+    // A body limit lets exactly that many bytes through, in every framing.
+    net::ResponseLimits limits;
+    limits.maxBodyBytes = 5;
+    for (const std::string body : {"Content-Length: 5\r\n\r\nhello", "Transfer-Encoding: chunked\r\n\r\n2\r\nhe\r\n3\r\nllo\r\n0\r\n\r\n",
+                                   "Connection: close\r\n\r\nhello"}) {
+        for (size_t step : {size_t(0), size_t(1)}) {
+            auto r = parse("HTTP/1.1 200 OK\r\n" + body, step, true, "GET", limits);
+            EXPECT_TRUE(r.complete) << body;
+            EXPECT_EQ(r.body, "hello") << body;
+        }
+    }
+    for (const std::string body : {"Content-Length: 6\r\n\r\nhello!", "Transfer-Encoding: chunked\r\n\r\n2\r\nhe\r\n4\r\nllo!\r\n0\r\n\r\n",
+                                   "Connection: close\r\n\r\nhello!"}) {
+        for (size_t step : {size_t(0), size_t(1)})
+            EXPECT_EQ(parse("HTTP/1.1 200 OK\r\n" + body, step, true, "GET", limits).error, ParseError::BodyTooLarge) << body;
+    }
+}
+
+TEST(HTTPURLResponse, LengthTypeAndCharsetFromTheFields) {
+    struct Row { std::vector<std::pair<const char*, const char*>> fields; long long length; const char* type, *charset; };
+    const Row rows[] = {
+        {{{"Content-Length", "13"}}, 13, "", ""},
+        {{{"content-length", "0"}, {"Content-Type", "Text/HTML; Charset=ISO-8859-1"}}, 0, "text/html", "iso-8859-1"},
+        {{{"Content-Length", "999999999999999999"}}, 999999999999999999LL, "", ""},  // 18 digits
+        {{{"Content-Length", "1000000000000000000"}}, -1, "", ""},                   // 19: not trusted
+        {{{"Content-Length", "-1"}}, -1, "", ""},
+        {{{"Content-Length", ""}}, -1, "", ""},
+        {{{"Content-Length", "12a"}}, -1, "", ""},
+        {{}, -1, "", ""},
+        // A body that is inflated on the way has no announced length.
+        {{{"Content-Length", "13"}, {"Content-Encoding", "gzip"}}, -1, "", ""},
+        {{{"Content-Length", "13"}, {"Content-Encoding", "Identity"}}, 13, "", ""},
+        {{{"Content-Length", "13"}, {"Content-Encoding", ""}}, 13, "", ""},
+        {{{"Content-Type", " application/json ;charset=\"UTF-8\""}}, -1, "application/json", "utf-8"},
+        {{{"Content-Type", "text/plain; charset=utf-8; format=flowed"}}, -1, "text/plain", "utf-8"},
+        {{{"Content-Type", "text/plain"}}, -1, "text/plain", ""},
+    };
+    for (const Row& row : rows) {
+        auto message = net::HTTPMessage::response(200, "HTTP/1.1 200 OK");
+        std::string trace;
+        for (const auto& [name, value] : row.fields) message->headers().add(name, value), trace += std::string(name) + ": " + value + "; ";
+        net::HTTPURLResponse r(ns::URL::URLWithString("http://example.com/"), message);
+        EXPECT_EQ(r.expectedContentLength(), row.length) << trace;
+        EXPECT_EQ(r.MIMEType(), row.type) << trace;
+        EXPECT_EQ(r.textEncodingName(), row.charset) << trace;
+    }
+}
+
 TEST(HeaderList, CaseInsensitiveOrderedAndCombined) {
     net::HeaderList h;
     h.add("Accept", "a");
     h.add("X-One", "1");
     h.add("accept", "b");
-    EXPECT_EQ(*h.get("ACCEPT"), "a, b");
+    EXPECT_EQ(h.get("ACCEPT"), "a, b");
     h.set("ACCEPT", "c");
     ASSERT_EQ(h.size(), 2u);
     EXPECT_EQ(h.fields()[0].first, "Accept");
@@ -184,10 +323,10 @@ TEST(HeaderList, CaseInsensitiveOrderedAndCombined) {
     h.add("x-one", "one");
     auto d = h.dictionary();
     ASSERT_EQ(d->count(), 3u);
-    EXPECT_EQ(d->keyAtIndex(0)->description(), "Accept");
-    EXPECT_EQ(d->keyAtIndex(1)->description(), "X-One");
-    EXPECT_EQ(d->objectForKey("X-One")->description(), "1, one");
-    EXPECT_EQ(d->objectForKey("X-Two")->description(), "2");
+    EXPECT_EQ(ns::describe(d->keyAtIndex(0)), "Accept");
+    EXPECT_EQ(ns::describe(d->keyAtIndex(1)), "X-One");
+    EXPECT_EQ(ns::describe(d->objectForKey("X-One")), "1, one");
+    EXPECT_EQ(ns::describe(d->objectForKey("X-Two")), "2");
     EXPECT_EQ(h.remove("x-one"), 2u);
     EXPECT_EQ(h.remove("x-two"), 1u);
     EXPECT_FALSE(h.contains("X-One"));
@@ -200,7 +339,7 @@ TEST(HeaderList, CaseInsensitiveOrderedAndCombined) {
     ASSERT_EQ(h.size(), 3u);
     EXPECT_EQ(h.fields()[0].first, "Accept");
     EXPECT_EQ(h.fields()[0].second, std::string(40, 'a' + 199 % 26));
-    EXPECT_EQ(*h.get("x-copy"), "c, Accept more");
+    EXPECT_EQ(h.get("x-copy"), "c, Accept more");
 }
 
 TEST(HTTPTarget, PartsOfAnAbsoluteURLAndWhatIsRefused) {

@@ -105,6 +105,7 @@ TEST_F(URLConnectionTest, DeliversOnTheRunLoopItWasStartedFrom) {
     t.join();
     ASSERT_TRUE(rec->done);
     EXPECT_EQ(rec->body, "from a worker");
+    ASSERT_TRUE(rec->response);
     EXPECT_EQ(rec->response->MIMEType(), "text/plain");
     EXPECT_EQ(rec->response->textEncodingName(), "utf-8");
     EXPECT_EQ(rec->response->expectedContentLength(), 13);
@@ -125,12 +126,14 @@ TEST_F(URLConnectionTest, SynchronousSendAndStatusErrorsAreResponses) {
     ns::Ref<net::HTTPURLResponse> resp;
     ns::Ref<ns::Error> err;
     auto data = URLConnection::sendSynchronousRequest(*req, &resp, &err);
-    ASSERT_TRUE(data) << err->description();
+    ASSERT_TRUE(data) << ns::describe(err);
     EXPECT_EQ(data->view(), "POST caf\xc3\xa9");
+    ASSERT_TRUE(resp);
     EXPECT_EQ(resp->statusCode(), 200);
 
     data = URLConnection::sendSynchronousRequest(*request(server.url("/missing")), &resp, &err);
     ASSERT_TRUE(data);
+    ASSERT_TRUE(resp);
     EXPECT_EQ(resp->statusCode(), 404);
     EXPECT_EQ(data->view(), "nope");
 }
@@ -158,6 +161,7 @@ TEST_F(URLConnectionTest, RedirectsAreFollowedWithTheRightMethod) {
     auto data = URLConnection::sendSynchronousRequest(*post, &resp, &err);
     ASSERT_TRUE(data);
     EXPECT_EQ(data->view(), "landed GET");
+    ASSERT_TRUE(resp);
     EXPECT_EQ(resp->URL()->absoluteText(), server.url("/landing"));
 
     post->setURL(ns::URL::URLWithString(server.url("/post307")));
@@ -220,8 +224,9 @@ TEST_F(URLConnectionTest, CallersCredentialsAndCookiesStayWithTheirOrigin) {
         ns::Ref<net::HTTPURLResponse> resp;
         ns::Ref<ns::Error> err;
         auto data = URLConnection::sendSynchronousRequest(*req, &resp, &err);
-        ASSERT_TRUE(data) << err->description();
+        ASSERT_TRUE(data) << ns::describe(err);
         // B's challenge is the answer: nothing was left to answer it with.
+        ASSERT_TRUE(resp);
         EXPECT_EQ(resp->statusCode(), 401);
         std::lock_guard<std::mutex> g(m);
         ASSERT_EQ(atB.size(), 1u) << to;
@@ -271,8 +276,9 @@ TEST_F(URLConnectionTest, GzipBodiesAreInflated) {
     ns::Ref<net::HTTPURLResponse> resp;
     ns::Ref<ns::Error> err;
     auto data = URLConnection::sendSynchronousRequest(*request(server.url("/")), &resp, &err);
-    ASSERT_TRUE(data) << err->description();
+    ASSERT_TRUE(data) << ns::describe(err);
     EXPECT_EQ(data->view(), text);
+    ASSERT_TRUE(resp);
     EXPECT_EQ(resp->expectedContentLength(), -1);
 }
 
@@ -308,7 +314,7 @@ TEST_F(URLConnectionTest, BodiesPastTheLimitFailTheLoad) {
     }
     ns::Ref<ns::Error> err;
     auto whole = load("/bomb", 2 << 20, &err);
-    ASSERT_TRUE(whole) << err->description();
+    ASSERT_TRUE(whole) << ns::describe(err);
     EXPECT_EQ(whole->length(), zeros.size());
 }
 
@@ -353,6 +359,7 @@ TEST_F(URLConnectionTest, BasicAndDigestChallengesAreAnswered) {
     dreq->setCredentials("mufasa", "secret");
     data = URLConnection::sendSynchronousRequest(*dreq, &resp, &err);
     ASSERT_TRUE(data);
+    ASSERT_TRUE(resp);
     EXPECT_EQ(resp->statusCode(), 200);
     EXPECT_EQ(data->view(), "digest ok");
     EXPECT_EQ(digestOK.load(), 1);
@@ -361,6 +368,7 @@ TEST_F(URLConnectionTest, BasicAndDigestChallengesAreAnswered) {
     dreq->setCredentials("mufasa", "wrong");
     data = URLConnection::sendSynchronousRequest(*dreq, &resp, &err);
     ASSERT_TRUE(data);
+    ASSERT_TRUE(resp);
     EXPECT_EQ(resp->statusCode(), 401);
 }
 
@@ -398,7 +406,7 @@ TEST_F(URLConnectionTest, ReusedConnectionDroppedByTheServerIsRetriedOnce) {
     ns::Ref<ns::Error> err;
     auto a = URLConnection::sendSynchronousRequest(*request(server.url("/")), &resp, &err);
     auto b = URLConnection::sendSynchronousRequest(*request(server.url("/")), &resp, &err);
-    ASSERT_TRUE(b) << err->description();
+    ASSERT_TRUE(b) << ns::describe(err);
     EXPECT_EQ(a->view(), "answer 1");
     EXPECT_EQ(b->view(), "answer 2");
 
@@ -497,6 +505,7 @@ TEST_F(URLConnectionTest, NTLMHandshakeOnOneConnection) {
     const std::string serverChallenge("\x11\x22\x33\x44\x55\x66\x77\x88", 8);
     std::atomic<int> accepted{0};
     std::vector<int> connectionOfStep;
+    std::vector<std::string> accounts;  // "domain|user" of each authenticate message
     std::mutex m;
     Server server([&](Conn& c) {
         while (auto r = c.readRequest()) {
@@ -525,6 +534,10 @@ TEST_F(URLConnectionTest, NTLMHandshakeOnOneConnection) {
                 std::string nt = msg.substr(le32(msg, 24), le16(msg, 20));
                 std::string user = narrow(msg.substr(le32(msg, 40), le16(msg, 36)));
                 std::string domain = narrow(msg.substr(le32(msg, 32), le16(msg, 28)));
+                {
+                    std::lock_guard<std::mutex> g(m);
+                    accounts.push_back(domain + "|" + user);
+                }
                 std::string upper = user;
                 for (auto& ch : upper) ch = static_cast<char>(toupper(ch));
                 std::string key = serverHMAC(serverMD4(wide("Secret1")), wide(upper + domain));
@@ -543,7 +556,8 @@ TEST_F(URLConnectionTest, NTLMHandshakeOnOneConnection) {
     ns::Ref<net::HTTPURLResponse> resp;
     ns::Ref<ns::Error> err;
     auto data = URLConnection::sendSynchronousRequest(*req, &resp, &err);
-    ASSERT_TRUE(data) << err->description();
+    ASSERT_TRUE(data) << ns::describe(err);
+    ASSERT_TRUE(resp);
     EXPECT_EQ(resp->statusCode(), 200);
     EXPECT_EQ(data->view(), "ntlm ok");
     EXPECT_EQ(accepted.load(), 1);
@@ -556,7 +570,22 @@ TEST_F(URLConnectionTest, NTLMHandshakeOnOneConnection) {
     req->setCredentials("CORP\\alice", "wrong");
     data = URLConnection::sendSynchronousRequest(*req, &resp, &err);
     ASSERT_TRUE(data);
+    ASSERT_TRUE(resp);
     EXPECT_EQ(resp->statusCode(), 401);
+
+    // Only a name with exactly one backslash names a domain.
+    for (const char* name : {"alice", "CORP\\\\alice", "A\\B\\alice"}) {
+        req->setCredentials(name, "Secret1");
+        data = URLConnection::sendSynchronousRequest(*req, &resp, &err);
+        ASSERT_TRUE(resp) << name;
+        EXPECT_EQ(resp->statusCode(), 401) << name;
+    }
+    std::lock_guard<std::mutex> g(m);
+    ASSERT_EQ(accounts.size(), 5u);
+    EXPECT_EQ(accounts[0], "CORP|alice");
+    EXPECT_EQ(accounts[2], "|alice");
+    EXPECT_EQ(accounts[3], "|CORP\\\\alice");
+    EXPECT_EQ(accounts[4], "|A\\B\\alice");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <set>
 
 #include "platform/security/Base64.h"
@@ -52,9 +53,27 @@ TEST(Digest, HMACSHA1KnownAnswers) {  // RFC 2202 section 3
     for (const auto& c : cases) EXPECT_EQ(toHex(hmacSHA1(c.key, c.data)), c.hex) << c.data;
     // Empty key and data are valid inputs.
     EXPECT_EQ(toHex(hmacSHA1("", "")), "fbdb1d1b18aa6c08324b7d64b71fb76370690e1d");
-    // RFC 4231 test case 2.
+    // RFC 4231 test cases 2 and 6 (a key longer than the block is hashed first).
     EXPECT_EQ(toHex(hmacSHA256("Jefe", "what do ya want for nothing?")),
               "5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843");
+    EXPECT_EQ(toHex(hmacSHA256(std::string(131, '\xaa'), "Test Using Larger Than Block-Size Key - Hash Key First")),
+              "60e431591ee0b67f0d8a26aacbf5b77f8e0bc6213728c5140546040f0ee37f54");
+    // Keys just under, at and just past the 64-byte block (a key of exactly
+    // the block size is used as it is, not hashed); answers computed
+    // independently.
+    struct Block { size_t keyLength; const char* sha1; const char* sha256; };
+    for (const Block& b : {
+             Block{63, "79430da7a2374a4304309bc9b6da5e9b667faf97",
+                   "57c375323d6bd46297958adcda5ab5fa43d72d1fde051dfa9aad6b266f37f4d2"},
+             Block{64, "e58320ce6747a337aa30b8dc26083788905a09df",
+                   "73dc42773f6412342a75834de8ee7359172ec9203100e65ff30c36afe567eb7e"},
+             Block{65, "cb0abbaead6b78c5c490753304a09fc67a4cf857",
+                   "afd0c60a5cbaf291b05cce3e8f20bfd420b8da8ec796ecd4b39c91e5894545e1"}}) {
+        std::string key;
+        for (size_t i = 1; i <= b.keyLength; ++i) key += static_cast<char>(i);
+        EXPECT_EQ(toHex(hmacSHA1(key, "block")), b.sha1) << b.keyLength;
+        EXPECT_EQ(toHex(hmacSHA256(key, "block")), b.sha256) << b.keyLength;
+    }
     EXPECT_TRUE(constantTimeEqual("abc", "abc"));
     EXPECT_FALSE(constantTimeEqual("abc", "abd"));
     EXPECT_FALSE(constantTimeEqual("abc", "ab"));
@@ -91,6 +110,24 @@ TEST(Base64, LineWrapping) {
     EXPECT_EQ(two.find("\r\n", 132), std::string::npos);
     EXPECT_EQ(two.size(), 136u + 4u);
     EXPECT_EQ(base64Decode(two), std::string(100, 'y'));
+    // Every input length against line lengths that do and do not divide a
+    // group of four: the predicted length is the real one, no line is longer
+    // than asked, a break ends the text only in the full-line mode, and the
+    // text decodes back.
+    for (size_t n = 0; n <= 20; ++n)
+        for (size_t line : {size_t(1), size_t(2), size_t(3), size_t(4), size_t(5), size_t(7), size_t(76)})
+            for (LineBreaks breaks : {LineBreaks::Between, LineBreaks::AfterEveryFullLine}) {
+                SCOPED_TRACE(testing::Message() << n << " bytes, lines of " << line);
+                const std::string bytes(n, '\x5a');
+                const std::string text = base64Encode(bytes, line, breaks);
+                EXPECT_EQ(text.size(), base64EncodedLength(n, line, breaks));
+                size_t chars = (n + 2) / 3 * 4, longest = 0, run = 0;
+                for (char c : text) run = c == '\r' || c == '\n' ? 0 : run + 1, longest = std::max(longest, run);
+                EXPECT_LE(longest, line);
+                const bool endsWithBreak = text.size() >= 2 && text.substr(text.size() - 2) == "\r\n";
+                EXPECT_EQ(endsWithBreak, breaks == LineBreaks::AfterEveryFullLine && chars % line == 0 && chars > 0);
+                EXPECT_EQ(base64Decode(text), bytes);
+            }
 }
 
 TEST(Base64, DecodeRefusesGarbage) {
@@ -120,12 +157,19 @@ TEST(Random, BytesIntegersAndUUIDs) {
         ASSERT_LE(r, 3);
     }
     EXPECT_EQ(randomInRange(5, 5), 5);
+    EXPECT_EQ(randomInRange(7, 3), 7);  // low above high answers low
+    // The whole 64-bit range: both signs turn up.
+    bool negative = false, positive = false;
+    for (int i = 0; i < 64; ++i) (randomInRange(INT64_MIN, INT64_MAX) < 0 ? negative : positive) = true;
+    EXPECT_TRUE(negative && positive);
     std::set<std::string> ids;
     for (int i = 0; i < 100; ++i) {
         std::string id = uuidString();
         ASSERT_EQ(id.size(), 36u);
         EXPECT_EQ(id[8], '-');
         EXPECT_EQ(id[13], '-');
+        EXPECT_EQ(id[18], '-');
+        EXPECT_EQ(id[23], '-');
         EXPECT_EQ(id[14], '4');
         EXPECT_NE(std::string("89AB").find(id[19]), std::string::npos);
         EXPECT_EQ(id.find_first_not_of("0123456789ABCDEF-"), std::string::npos);

@@ -1,12 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <pthread.h>
 #include <signal.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
+#include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -68,8 +74,19 @@ TEST_F(KeychainTest, AddFindUpdateDeleteList) {
     EXPECT_EQ(kc.addGenericPassword("SHR_AUTH_SHRTwitter", "accessSecret", std::string("s\0x", 3)), kStatusSuccess);
     EXPECT_EQ(kc.addGenericPassword("SHR_AUTH_SHRInstapaper", "username", "ann"), kStatusSuccess);
 
+    // Reads never write: the file keeps its inode and time (a save makes a new file).
+    struct stat saved{};
+    ASSERT_EQ(::stat(path_.c_str(), &saved), 0);
+    const auto unchanged = [&] {
+        struct stat now{};
+        return ::stat(path_.c_str(), &now) == 0 && now.st_ino == saved.st_ino &&
+               now.st_mtim.tv_sec == saved.st_mtim.tv_sec && now.st_mtim.tv_nsec == saved.st_mtim.tv_nsec;
+    };
     EXPECT_EQ(kc.findGenericPassword("SHR_AUTH_SHRTwitter", "accessKey", &secret), kStatusSuccess);
     EXPECT_EQ(secret, "k-123");
+    EXPECT_TRUE(unchanged());
+    EXPECT_EQ(kc.listGenericPasswords(std::nullopt, nullptr), kStatusSuccess);
+    EXPECT_TRUE(unchanged());
     EXPECT_EQ(kc.findGenericPassword("SHR_AUTH_SHRTwitter", "accessSecret", &secret), kStatusSuccess);
     EXPECT_EQ(secret, std::string("s\0x", 3));
 
@@ -241,7 +258,128 @@ namespace {
 void putU32(std::string& out, uint32_t v) {
     for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
 }
+// A keychain file in the stored layout: `count` items made by `item(i)`
+// (service, account, secret), zero times, and the checksum.
+std::string keychainFile(uint32_t count, const std::function<std::array<std::string, 3>(uint32_t)>& item) {
+    std::string body = "DECKKC01";
+    putU32(body, count);
+    for (uint32_t i = 0; i < count; ++i) {
+        for (const std::string& part : item(i)) {
+            putU32(body, static_cast<uint32_t>(part.size()));
+            body += part;
+        }
+        body.append(16, '\0');
+    }
+    return body + sha256(body);
+}
 }  // namespace
+
+TEST_F(KeychainTest, KeysAndSecretsAtTheirLimitsAndOnePast) {
+    Keychain kc(path_);
+    const std::string key(kMaxKeyLength, 'k'), longKey(kMaxKeyLength + 1, 'k');
+    const std::string secret(kMaxSecretLength, 'x'), longSecret(kMaxSecretLength + 1, 'x');
+    ASSERT_EQ(kc.addGenericPassword(key, key, secret), kStatusSuccess);
+    std::string found;
+    ASSERT_EQ(kc.findGenericPassword(key, key, &found), kStatusSuccess);
+    EXPECT_EQ(found.size(), kMaxSecretLength);
+    EXPECT_EQ(kc.updateGenericPassword(key, key, secret), kStatusSuccess);
+    EXPECT_EQ(kc.setGenericPassword(key, key, secret), kStatusSuccess);
+    std::vector<KeychainItemAttributes> items;
+    ASSERT_EQ(kc.listGenericPasswords(std::string_view(key), &items), kStatusSuccess);
+    EXPECT_EQ(items.size(), 1u);
+    // One byte past any limit is refused by every operation before the file is touched.
+    const std::string before = fileBytes();
+    for (const auto& [service, account] : {std::pair{longKey, key}, std::pair{key, longKey}}) {
+        EXPECT_EQ(kc.addGenericPassword(service, account, "v"), kStatusParam);
+        EXPECT_EQ(kc.findGenericPassword(service, account, nullptr), kStatusParam);
+        EXPECT_EQ(kc.updateGenericPassword(service, account, "v"), kStatusParam);
+        EXPECT_EQ(kc.setGenericPassword(service, account, "v"), kStatusParam);
+        EXPECT_EQ(kc.deleteGenericPassword(service, account), kStatusParam);
+    }
+    EXPECT_EQ(kc.listGenericPasswords(std::string_view(longKey), nullptr), kStatusParam);
+    EXPECT_EQ(kc.addGenericPassword("s", "a", longSecret), kStatusParam);
+    EXPECT_EQ(kc.updateGenericPassword(key, key, longSecret), kStatusParam);
+    EXPECT_EQ(kc.setGenericPassword(key, key, longSecret), kStatusParam);
+    EXPECT_EQ(fileBytes(), before);
+    EXPECT_EQ(kc.deleteGenericPassword(key, key), kStatusSuccess);
+}
+
+TEST_F(KeychainTest, ItemCountAtItsLimitAndOnePast) {
+    const auto item = [](uint32_t i) { return std::array<std::string, 3>{"svc", std::to_string(i), "v"}; };
+    ns::Paths::ensureDirectory(root_ + "/Library/Keychains", 0700);
+    ASSERT_TRUE(ns::writeFileAtomically(path_, keychainFile(kMaxItems, item), nullptr, 0600));
+    Keychain kc(path_);
+    EXPECT_EQ(kc.findGenericPassword("svc", std::to_string(kMaxItems - 1), nullptr), kStatusSuccess);
+    EXPECT_EQ(kc.addGenericPassword("svc", "one more", "v"), kStatusAllocate);
+    EXPECT_EQ(kc.setGenericPassword("svc", "one more", "v"), kStatusAllocate);
+    EXPECT_EQ(kc.setGenericPassword("svc", "0", "changed"), kStatusSuccess);  // no new item
+    std::string secret;
+    EXPECT_EQ(kc.findGenericPassword("svc", "0", &secret), kStatusSuccess);
+    EXPECT_EQ(secret, "changed");
+    EXPECT_TRUE(kc.corruptFilesMovedAside().empty());
+
+    ASSERT_TRUE(ns::writeFileAtomically(path_, keychainFile(kMaxItems + 1, item), nullptr, 0600));
+    EXPECT_EQ(kc.findGenericPassword("svc", "0", nullptr), kStatusItemNotFound);
+    EXPECT_EQ(kc.corruptFilesMovedAside().size(), 1u);
+}
+
+TEST_F(KeychainTest, FileSizeAtItsLimitAndOnePast) {
+    // 64 items of 32 bytes of framing each (one-byte service, three-byte
+    // account), 44 bytes of magic, count and checksum: the secrets fill the rest.
+    constexpr size_t kItems = 64, kFraming = kItems * 32 + 44;
+    const auto file = [&](size_t extra) {
+        return keychainFile(kItems, [&](uint32_t i) {
+            char account[4];
+            std::snprintf(account, sizeof account, "a%02u", i);
+            size_t length = i + 1 < kItems ? kMaxSecretLength : kMaxSecretLength - kFraming + extra;
+            return std::array<std::string, 3>{"s", account, std::string(length, 'x')};
+        });
+    };
+    ns::Paths::ensureDirectory(root_ + "/Library/Keychains", 0700);
+    ASSERT_TRUE(ns::writeFileAtomically(path_, file(0), nullptr, 0600));
+    ASSERT_EQ(fileBytes().size(), kMaxFileSize);
+    Keychain kc(path_);
+    EXPECT_EQ(kc.findGenericPassword("s", "a00", nullptr), kStatusSuccess);
+    // A change that would make the file one byte longer is refused and
+    // leaves every item where it was.
+    EXPECT_EQ(kc.setGenericPassword("s", "a63", std::string(kMaxSecretLength - kFraming + 1, 'y')), kStatusAllocate);
+    EXPECT_EQ(kc.findGenericPassword("s", "a63", nullptr), kStatusSuccess);
+    EXPECT_TRUE(kc.corruptFilesMovedAside().empty());
+    EXPECT_EQ(kc.setGenericPassword("s", "a63", std::string(kMaxSecretLength - kFraming, 'y')), kStatusSuccess);
+    // A file one byte past the limit cannot have come from a save: it is set aside.
+    ASSERT_TRUE(ns::writeFileAtomically(path_, file(1), nullptr, 0600));
+    EXPECT_EQ(kc.findGenericPassword("s", "a00", nullptr), kStatusItemNotFound);
+    EXPECT_EQ(kc.corruptFilesMovedAside().size(), 1u);
+}
+
+TEST_F(KeychainTest, AnotherHolderOfTheFileLockIsWaitedFor) {
+    Keychain kc(path_);
+    ASSERT_EQ(kc.addGenericPassword("svc", "first", "v"), kStatusSuccess);
+    // flock locks belong to an open file, so a second open in this process
+    // stands for another process.
+    int fd = ::open((path_ + ".lock").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        EXPECT_EQ(kc.addGenericPassword("svc", "second", "v"), kStatusSuccess);
+        done = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(done);  // still waiting for the lock
+    // A signal that interrupts the wait does not end it.
+    struct sigaction quiet{}, saved{};
+    quiet.sa_handler = [](int) {};
+    ::sigaction(SIGUSR1, &quiet, &saved);  // no SA_RESTART: the wait sees EINTR
+    ::pthread_kill(writer.native_handle(), SIGUSR1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(done);
+    ::sigaction(SIGUSR1, &saved, nullptr);
+    ::close(fd);
+    writer.join();
+    EXPECT_TRUE(done);
+    EXPECT_EQ(kc.findGenericPassword("svc", "second", nullptr), kStatusSuccess);
+}
 
 TEST_F(KeychainTest, LengthsAreCheckedEvenUnderAValidChecksum) {
     // A well-formed header and checksum around an item whose secret claims

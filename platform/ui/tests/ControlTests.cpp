@@ -57,6 +57,8 @@ struct Guard : ns::Object, TextFieldDelegate {
         size_t len = ns::utf8ToUTF16(f->text()).size();
         return len - r.length + ns::utf8ToUTF16(s).size() <= maxLength;
     }
+    bool allowFocus = true;
+    bool textFieldShouldBeginEditing(TextField*) override { return allowFocus; }
     bool textFieldShouldReturn(TextField* f) override {
         ++returns;
         f->resignFirstResponder();
@@ -90,6 +92,11 @@ TEST_F(ControlTest, TextFieldsAskBeforeEveryChangeAndDeleteWholeCharacters) {
     // Secure fields never show their text.
     f->setSecureTextEntry(true);
     EXPECT_EQ(d.screen(), "Name: ********____\n");
+    // A delegate may keep the focus away.
+    g->allowFocus = false;
+    EXPECT_FALSE(f->becomeFirstResponder());
+    EXPECT_FALSE(f->isFirstResponder());
+    EXPECT_FALSE(f->isEditing());
 }
 
 struct SearchLog : ns::Object, SearchBarDelegate {
@@ -110,6 +117,11 @@ TEST_F(ControlTest, SearchBarsTellEachKeystroke) {
     ASSERT_TRUE(d.pressSearch());
     EXPECT_EQ(log->seen, (std::vector<std::string>{"c", "ca", "caf", "caf\xC3\xA9", "search:caf\xC3\xA9"}));
     EXPECT_NE(d.screen().find("Search (Search cards): caf\xC3\xA9|____"), std::string::npos) << d.screen();
+    // Deleting takes a whole character; replacing the text tells it too.
+    bar->deleteBackward();
+    bar->replaceText("tea");
+    EXPECT_EQ(log->seen.back(), "tea");
+    EXPECT_EQ(log->seen[log->seen.size() - 2], "caf");
 }
 
 struct Scrolled : ns::Object, ScrollViewDelegate {

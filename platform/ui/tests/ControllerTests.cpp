@@ -121,6 +121,21 @@ TEST_F(ControllerTest, PopToRootSkipsTheMiddle) {
     auto popped = nav->popToRootViewControllerAnimated(true);
     EXPECT_EQ(popped.size(), 2u);
     EXPECT_EQ(log.joined(), "t:willDisappear,r:willAppear,t:didDisappear,r:didAppear");
+
+    // A stack set whole: a controller taken off leaves a view that lives
+    // elsewhere where it is, and one never shown is not loaded for it.
+    auto elsewhere = View::make(makeRect(0, 0, 10, 10));
+    elsewhere->addSubview(ns::Ref<View>(popped[0]->view()));
+    auto never = ns::make<Logged>("never", &log);
+    ns::Ref<ViewController> top(nav->topViewController());
+    nav->setViewControllers({never, popped[0], top}, false);
+    nav->setViewControllers({top}, false);
+    EXPECT_EQ(popped[0]->view()->superview(), elsewhere.get());
+    EXPECT_FALSE(never->isViewLoaded());
+    // A stack set on a controller that was never shown loads no view.
+    auto hidden = NavigationController::withRoot(ns::make<Logged>("h", &log));
+    hidden->setViewControllers({ns::make<Logged>("h2", &log)}, false);
+    EXPECT_FALSE(hidden->isViewLoaded());
 }
 
 struct TabWatcher : ns::Object, TabBarControllerDelegate {
@@ -161,6 +176,19 @@ TEST_F(ControllerTest, TabBarSelectsAndTellsItsDelegate) {
     one->pushViewController(ns::make<Logged>("deep", &log), false);
     tabs->userSelectTab(0);
     EXPECT_EQ(one->viewControllers().size(), 1u);
+
+    // The same controllers may be set again, in another order, keeping the
+    // selected one; a controller that belongs to another tab bar may not.
+    tabs->setViewControllers({two, one});
+    EXPECT_EQ(tabs->selectedIndex(), 1u);
+    // New controllers: the first is shown in place of the old ones.
+    auto three = ns::make<Logged>("three", &log);
+    tabs->setViewControllers({three});
+    EXPECT_EQ(three->view()->superview(), tabs->view());
+    EXPECT_EQ(one->view()->superview(), nullptr);
+    auto other = ns::make<TabBarController>();
+    EXPECT_THROW(other->setViewControllers({three}), ns::Exception);
+    EXPECT_THROW(other->setViewControllers({nullptr}), ns::Exception);
 }
 
 TEST_F(ControllerTest, ModalPresentationCoversAndReturns) {
@@ -393,6 +421,16 @@ TEST_F(ControllerTest, AlertsAreRecordedUntilPressedAndKeptAliveMeanwhile) {
     sheet->showInView(nullptr);
     EXPECT_TRUE(sheet->pressButtonWithTitle("Facebook"));
     EXPECT_EQ(log->seen.back(), "sheet2");
+    // Shown from a rect or a bar button as well (the tablet's popovers).
+    auto w = makeWindow();
+    for (int from = 0; from < 2; ++from) {
+        auto popover = ActionSheet::make("From", log.get(), "Cancel", "", {"One"});
+        if (from == 0) popover->showFromRect(makeRect(10, 10, 20, 20), w.get(), true);
+        else popover->showFromBarButtonItem(nullptr, true);
+        EXPECT_EQ(Panel::topPanel(), popover.get()) << from;
+        EXPECT_TRUE(popover->pressButtonWithTitle("Cancel"));
+        EXPECT_EQ(Panel::topPanel(), nullptr);
+    }
 }
 
 }  // namespace

@@ -155,6 +155,11 @@ TEST_F(DriverTest, RowsBarButtonsAndTabsDriveTheScreens) {
         << s;
     ASSERT_TRUE(driver.tapBarButton("Deck index")) << driver.lastError();
     EXPECT_NE(driver.screen().find("== Deck index =="), std::string::npos);
+    // A row by its place, and a table that is not there.
+    ASSERT_TRUE(driver.tapRowAt({0, 0})) << driver.lastError();
+    EXPECT_NE(driver.screen().find("== <Deck index | Card =="), std::string::npos);
+    ASSERT_TRUE(driver.tapBarButton("Deck index")) << driver.lastError();
+    EXPECT_FALSE(driver.tapRowAt({0, 0}, 5));
     EXPECT_FALSE(driver.tapRow("No such row"));
     EXPECT_FALSE(driver.tapBarButton("Nothing"));
     ASSERT_TRUE(driver.tapTab("More"));
@@ -179,11 +184,18 @@ TEST_F(DriverTest, ButtonTapsAreTouchesThroughTheWindow) {
     EXPECT_EQ(Panel::topPanel(), nullptr);
     EXPECT_FALSE(driver.pressAlertButton("Accept"));
 
-    // A view laid over the button takes the touch instead.
+    // A view laid over the button takes the touch instead, and the refusal
+    // names it as a person would.
     auto cover = View::make(makeRect(0, 0, 320, 480));
     card->view()->addSubview(cover);
     EXPECT_FALSE(driver.tapButton("Share"));
-    EXPECT_NE(driver.lastError().find("covered"), std::string::npos);
+    EXPECT_EQ(driver.lastError(), "button \"Share\" is covered by another view");
+    cover->setCoverName("the test form");
+    EXPECT_FALSE(driver.tapButton("Share"));
+    EXPECT_EQ(driver.lastError(), "button \"Share\" is covered by the test form");
+    EXPECT_EQ(driver.lastFailure(), Driver::Failure::Refused);
+    auto loose = View::make(makeRect(0, 0, 10, 10));
+    EXPECT_EQ(driver.obstruction(loose.get(), {5, 5}), "not on the screen");
 }
 
 TEST_F(DriverTest, NothingUnderAModalScreenOrSheetTakesTaps) {
@@ -325,6 +337,13 @@ TEST_F(DriverTest, CommandsDriveTheScreenAndReportMistakes) {
     EXPECT_TRUE(driver.perform("lift 1").ok);
     EXPECT_TRUE(driver.perform("lift").ok);
     EXPECT_FALSE(driver.perform("lift").ok);
+    // At most ten fingers.
+    std::string fingers = "touch";
+    for (int i = 1; i <= 10; ++i) fingers += " " + std::to_string(10 * i) + ",100";
+    EXPECT_TRUE(driver.perform(fingers).ok);
+    EXPECT_TRUE(driver.perform("lift").ok);
+    EXPECT_FALSE(driver.perform(fingers + " 5,5").ok);
+    EXPECT_EQ(driver.fingersDown(), 0u);
 
     auto r = driver.perform("frobnicate now");
     EXPECT_FALSE(r.ok);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/foundation/Exception.h"
+#include "platform/ui/ScrollView.h"
 #include "platform/ui/TableView.h"
 #include "testsupport/UITest.h"
 
@@ -68,6 +69,14 @@ TEST_F(TableTest, AsksItsDataSourceLazilyForVisibleRows) {
     EXPECT_EQ(src->made, 3);
     EXPECT_EQ(table->contentSize().height, 20 * 44);
     EXPECT_EQ(table->cellForRowAtIndexPath({0, 10}), nullptr);
+    // Reloading rows asks again for the visible ones and skips the others.
+    src->rows[0][1] = "changed";
+    src->rows[0][15] = "unseen";
+    table->reloadRowsAtIndexPaths({{0, 1}, {0, 15}}, TableViewRowAnimation::Fade);
+    cells = table->visibleCells();
+    ASSERT_EQ(cells.size(), 3u);
+    EXPECT_EQ(cells[1]->textLabel()->text(), "changed");
+    EXPECT_EQ(src->cellCalls, 4);
 }
 
 TEST_F(TableTest, CellsScrolledAwayAreReused) {
@@ -90,17 +99,48 @@ TEST_F(TableTest, CellsScrolledAwayAreReused) {
     EXPECT_EQ(src->made, before);
 }
 
+TEST_F(TableTest, ScrollingARectIntoViewMovesByTheLeastOnEachAxis) {
+    struct Case {
+        Point from;
+        Rect target;
+        Point to;
+    } cases[] = {
+        {{0, 0}, makeRect(10, 10, 20, 20), {0, 0}},       // already in view
+        {{0, 0}, makeRect(150, 20, 30, 30), {80, 0}},     // right edge to the right edge
+        {{80, 0}, makeRect(10, 10, 10, 10), {10, 0}},     // left edge to the left edge
+        {{0, 0}, makeRect(10, 250, 10, 40), {0, 190}},    // bottom edge to the bottom edge
+        {{0, 190}, makeRect(10, 100, 10, 10), {0, 100}},  // top edge to the top edge
+        {{0, 0}, makeRect(90, 90, 10, 10), {0, 0}},       // ends exactly at the edges
+    };
+    for (const auto& c : cases) {
+        auto scroll = ns::make<ScrollView>(makeRect(0, 0, 100, 100));
+        scroll->setContentSize({300, 300});
+        scroll->setContentOffset(c.from, false);
+        scroll->scrollRectToVisible(c.target, false);
+        EXPECT_EQ(scroll->contentOffset().x, c.to.x) << toString(c.target);
+        EXPECT_EQ(scroll->contentOffset().y, c.to.y) << toString(c.target);
+    }
+}
+
 TEST_F(TableTest, SectionsAndHeaders) {
     auto src = ns::make<Source>();
     src->rows = {{"x"}, {"y", "z"}};
     src->headers = {"First", "Second"};
     auto table = TableView::make(makeRect(0, 0, 320, 480));
     table->setDataSource(src.get());
+    EXPECT_EQ(table->indexPathForRowAtPoint({5, 22 + 10}), (IndexPath{0, 0}));  // counted on first use
     EXPECT_EQ(table->numberOfSections(), 2);
     EXPECT_EQ(table->numberOfRowsInSection(1), 2);
     EXPECT_EQ(table->headerTitleForSection(1), "Second");
     EXPECT_EQ(table->rectForRowAtIndexPath({1, 0}).y(), 22 + 44 + 22);
     EXPECT_EQ(table->indexPathForRowAtPoint({5, 22 + 44 + 22 + 50}), (IndexPath{1, 1}));
+    // A header view set or taken away later moves the rows at the next layout pass.
+    for (double header : {30.0, 0.0}) {
+        table->setTableHeaderView(header ? View::make(makeRect(0, 0, 320, header)) : nullptr);
+        table->layoutIfNeeded();
+        ASSERT_TRUE(table->cellForRowAtIndexPath({0, 0}));
+        EXPECT_EQ(table->cellForRowAtIndexPath({0, 0})->frame().y(), header + 22);
+    }
 }
 
 TEST_F(TableTest, SelectionAsksAndTellsTheDelegate) {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 
 #include "testsupport/Command.h"
@@ -30,6 +31,11 @@ protected:
         return testsupport::runCommand(cmd);
     }
     static bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+    static std::string repeated(const std::string& piece, size_t n) {
+        std::string out;
+        while (n--) out += piece;
+        return out;
+    }
     testsupport::TempDir tmp{"korvel-test"};
     const std::string dir = tmp.path();
 };
@@ -123,7 +129,8 @@ TEST_F(SimulatorTest, AFailedCommandIsOneLineAndTheScriptEndsWithStatusOne) {
                    "tap Rate this app\n"
                    "alert Rate it\n"
                    "tapat 400,5\n"
-                   "tap " + std::string(300, 'x') + "\n");
+                   "tap " + std::string(300, 'x') + "\n"
+                   "tap " + repeated("\u00e9", 150) + "\n");
     EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_TRUE(has(r.out, "error: line 9: tapat 400,5: the point 400,5 is off the screen (x from 0 to 320, y from 0 to "
                            "480)\n"))
@@ -134,6 +141,7 @@ TEST_F(SimulatorTest, AFailedCommandIsOneLineAndTheScriptEndsWithStatusOne) {
     ASSERT_NE(longLine, std::string::npos) << r.out;
     EXPECT_EQ(r.out.substr(longLine, r.out.find('\n', longLine) - longLine),
               "error: line 10: tap " + std::string(96, 'x') + "...: nothing called \"" + cut + "\" on the screen");
+    EXPECT_TRUE(has(r.out, "nothing called \"" + repeated("\u00e9", 100) + "...\" on the screen\n")) << r.out;
     EXPECT_TRUE(has(r.out, "error: line 2: tap Nothing like this: nothing called \"Nothing like this\" on the screen\n"))
         << r.out;
     EXPECT_TRUE(has(r.out, "error: line 3: frobnicate: unknown command")) << r.out;
@@ -149,6 +157,7 @@ TEST_F(SimulatorTest, TypedTextKeepsItsBlanksBadWaitsAreRefusedAndSetAsideFilesA
                        "wait -2\n"
                        "wait 0x10\n"
                        "wait 1e3\n"
+                       "wait .\n"
                        "wait 4\n"
                        "tap Name\n"
                        "type    \r\n"
@@ -162,6 +171,7 @@ TEST_F(SimulatorTest, TypedTextKeepsItsBlanksBadWaitsAreRefusedAndSetAsideFilesA
     EXPECT_TRUE(has(r.out, "error: line 2: wait -2: wait SECONDS (a number from 0 to 86400)\n")) << r.out;
     EXPECT_TRUE(has(r.out, "error: line 3: wait 0x10: wait SECONDS (a number from 0 to 86400)\n")) << r.out;
     EXPECT_TRUE(has(r.out, "error: line 4: wait 1e3: wait SECONDS (a number from 0 to 86400)\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "error: line 5: wait .: wait SECONDS (a number from 0 to 86400)\n")) << r.out;
     EXPECT_TRUE(has(r.out, "Name:    |____")) << r.out;  // three blanks typed
     // Told once: the next run knows the file.
     Outcome again = korvel("phone", "screen\n");
@@ -188,7 +198,7 @@ TEST_F(SimulatorTest, TabletFormsCanBeAnsweredAfterTurningEitherWay) {
                        "rotate landscape\n"
                        "tap Sign up\n"
                        "rotate portrait\n"
-                       "tap Send\nalert Accept\n"
+                       "tap send\nalert Accept\n"  // names are found without regard to case too
                        "tap No, thanks\nwait 1\n"
                        "screen\n");
     EXPECT_EQ(r.status, 0) << r.out;
@@ -200,40 +210,45 @@ TEST_F(SimulatorTest, SheetsAndFieldsCanBeLeftAndClearedAndCoversAreNamed) {
     Outcome r = korvel("tablet",
                        "wait 3\n"
                        "tap Experience\n"  // 2: under the sign-up form
+                       "back\n"            // 3: likewise
                        "tap No, thanks\nwait 1\n"
                        "tap About you\n"
                        "tap Search\n"
-                       "tap Info\n"  // 7: under the search sheet
+                       "tap Info\n"  // 8: under the search sheet
                        "type zzz\nclear\ntype tell\n"
                        "screen\n"
                        "tap Cancel\n"
                        "tap Search\n"
                        "type zzz\nreturn\n"
-                       "type x\n"  // 16: while "No data" shows
-                       "back\n"    // 17: likewise
+                       "type x\n"  // 17: while "No data" shows
+                       "back\n"    // 18: likewise
                        "alert OK\n"
                        "back\n"    // the sheet closes as its Cancel would
                        "tap Practice\ntap Groups\ntap Add new group (swipe to delete)\n"
                        "tap Answer length\n"  // the last card: the list scrolls to it
                        "tap Save\nscreen\nalert OK\n"
                        "back\n"
+                       "tap Full card\nback\n"  // the full card closes as its Close does
                        "screen\n");
     EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_TRUE(has(r.out, "error: line 2: tap Experience: button \"Experience\" is covered by the sign-up form\n"))
         << r.out;
-    EXPECT_TRUE(has(r.out, "error: line 7: tap Info: button \"Info\" is covered by the Search sheet\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "error: line 3: back: the way back is covered by the sign-up form; answer it first\n"))
+        << r.out;
+    EXPECT_TRUE(has(r.out, "error: line 8: tap Info: button \"Info\" is covered by the Search sheet\n")) << r.out;
     EXPECT_TRUE(has(r.out, "Search (Search): tell|____ [Cancel]\n")) << r.out;
-    EXPECT_TRUE(has(r.out, "error: line 16: type x: the alert \"No data\" is showing; text goes nowhere\n")) << r.out;
-    EXPECT_TRUE(has(r.out, "error: line 17: back: the alert \"No data\" is showing; answer it with: alert BUTTON\n"))
+    EXPECT_TRUE(has(r.out, "error: line 17: type x: the alert \"No data\" is showing; text goes nowhere\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "error: line 18: back: the alert \"No data\" is showing; answer it with: alert BUTTON\n"))
         << r.out;
     size_t errors = 0;
     for (size_t at = r.out.find("error:"); at != std::string::npos; at = r.out.find("error:", at + 1)) ++errors;
-    EXPECT_EQ(errors, 4u) << r.out;
+    EXPECT_EQ(errors, 5u) << r.out;
     // Save was in reach after the list scrolled: its "Group Name" alert came.
     EXPECT_TRUE(has(r.out, "Please choose a name for this group.")) << r.out;
     std::string last = r.out.substr(r.out.rfind("[Interview]"));
     EXPECT_FALSE(has(last, "---- sheet")) << last;
     EXPECT_TRUE(has(last, "add new group (swipe to delete) >")) << last;
+    EXPECT_FALSE(has(last, "[Close]")) << last;
 }
 
 TEST_F(SimulatorTest, PhoneRowsAndTabsUnderTheSignUpFormAndTheTextSizeOfAPinchedPage) {
@@ -241,13 +256,19 @@ TEST_F(SimulatorTest, PhoneRowsAndTabsUnderTheSignUpFormAndTheTextSizeOfAPinched
                        "wait 4\n"
                        "tap about you\n"
                        "tap Tactics\n"
-                       "tap No, thanks\nwait 1\n"
+                       // A form being answered fades out; what lies under it takes taps at once.
+                       "tap No, thanks\nscreen\n"
                        "tap About you\ntap Tell me about yourself\n"
                        "screen\n"
                        "pinch out 3\n"
                        "screen\n"
                        "pinch in 10\n"
-                       "screen\n");
+                       "screen\n"
+                       "pinch in 0\n"
+                       "pinch in 101\n"
+                       "pinch in 100\n"
+                       "pinch in\n"
+                       "pinch out 1\n");
     EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_TRUE(has(r.out, "error: line 2: tap about you: row \"about you\" is covered by the sign-up form\n")) << r.out;
     EXPECT_TRUE(has(r.out, "error: line 3: tap Tactics: tab \"Tactics\" is covered by the sign-up form\n")) << r.out;
@@ -259,8 +280,15 @@ TEST_F(SimulatorTest, PhoneRowsAndTabsUnderTheSignUpFormAndTheTextSizeOfAPinched
     ASSERT_NE(at14, std::string::npos) << r.out;
     EXPECT_LT(at13, at16);
     EXPECT_LT(at16, at14);
+    // From 1 to 100 steps, one when not given.
+    const char* steps = "pinch in|out [STEPS] (STEPS a whole number from 1 to 100)\n";
+    EXPECT_TRUE(has(r.out, std::string("error: line 13: pinch in 0: ") + steps)) << r.out;
+    EXPECT_TRUE(has(r.out, std::string("error: line 14: pinch in 101: ") + steps)) << r.out;
+    EXPECT_FALSE(has(r.out, "error: line 15:")) << r.out;
+    EXPECT_FALSE(has(r.out, "error: line 16:")) << r.out;
+    EXPECT_FALSE(has(r.out, "error: line 17:")) << r.out;
     // The tablet's pane shows its size too.
-    Outcome tablet = korvel("tablet", "wait 3\ntap No, thanks\nwait 1\ntap About you\npinch out 2\nscreen\n",
+    Outcome tablet = korvel("tablet", "wait 3\ntap No, thanks\ntap About you\npinch out 2\nscreen\n",
                             "--home " + dir + "/tablet");
     EXPECT_TRUE(has(tablet.out, "[page KORVEL_1.html] (text 15px)\n")) << tablet.out;
 }
@@ -296,8 +324,8 @@ TEST_F(SimulatorTest, HelpAndBadOptions) {
     EXPECT_EQ(help.status, 0);
     const std::string& out = help.out;
     for (const char* word : {"--idiom", "--home", "--bundle", "--script", "screen", "tap TEXT", "back", "link HREF",
-                             "pinch in|out", "swipe left|right", "type TEXT", "alert TEXT", "rotate", "wait SECONDS",
-                             "quit"})
+                             "pinch in|out", "swipe left|right", "type TEXT", "clear [FIELD]", "alert TEXT", "rotate",
+                             "wait SECONDS", "quit"})
         EXPECT_TRUE(has(out, word)) << word;
     Outcome r = korvel("watch", "");
     EXPECT_EQ(r.status, 2) << r.out;
@@ -345,6 +373,17 @@ protected:
     int done = 0;
 };
 
+TEST_F(TerminalSessionTest, SetAsideFilesAreLookedForEverywhereButTheOutbox) {
+    for (const char* f : {"Documents/b.plist.corrupt-1", "Library/Outbox/c.corrupt-2", "Outbox/a.corrupt-1",
+                          "Documents/.corrupt-hidden", "Documents/plain.plist"}) {
+        fs::path p = fs::path(dir) / "home" / f;
+        fs::create_directories(p.parent_path());
+        std::ofstream(p) << "x";
+    }
+    EXPECT_EQ(simulator::Simulator::setAsideFiles(),
+              (std::set<std::string>{"Documents/b.plist.corrupt-1", "Library/Outbox/c.corrupt-2"}));
+}
+
 TEST_F(TerminalSessionTest, WaitLetsTheTimePassBeforeTheLinesAfterItEvenWhenTheInputHasEnded) {
     session->start();
     session->feed("wait nan\nwait 5\nscr");
@@ -376,6 +415,12 @@ TEST_F(TerminalSessionTest, QuitEndsTheSessionAndALastLineWithoutLineEndIsCarrie
     EXPECT_FALSE(session->isWaiting());
 }
 
+TEST_F(TerminalSessionTest, ExitEndsTheSessionAsQuitDoes) {
+    session->start();
+    session->feed("exit\n");
+    EXPECT_EQ(done, 1);
+}
+
 TEST_F(TerminalSessionTest, LinesPipedInRunInOrderWhileACommandRunsTheLoopAgain) {
     // The simulator lets the app settle by running the main loop, so the
     // rest of the pipe (and its end) is read while "screen" still runs.
@@ -389,6 +434,9 @@ TEST_F(TerminalSessionTest, LinesPipedInRunInOrderWhileACommandRunsTheLoopAgain)
     for (int turn = 0; turn < 50 && !session->isDone(); ++turn) ns::RunLoop::main()->runOnce();
     EXPECT_EQ(done, 1);
     EXPECT_TRUE(has(out.str(), "error: back:")) << out.str();  // carried out after "screen", before "quit"
+    // Nothing runs after "quit": the prompt after "back" ends the output.
+    const std::string text = out.str();
+    EXPECT_TRUE(text.size() > 2 && text.compare(text.size() - 2, 2, "> ") == 0) << text;
     session.reset();  // stops watching the pipe
     ::close(fds[0]);
 }
