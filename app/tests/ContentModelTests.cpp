@@ -133,7 +133,7 @@ TEST_F(ContentTest, CardPagesGetTheFontSizeInEveryBodyTag) {
     EXPECT_TRUE(loadCardPage(web.get(), "KORVEL_7.html", 21));
     EXPECT_NE(web->html().find("<body style='font-size: 21px'>"), std::string::npos);
     ASSERT_TRUE(web->baseURL());
-    EXPECT_EQ(web->baseURL()->path()->utf8(), bundle + "/html_iphone/KORVEL_7.html");
+    EXPECT_EQ(ns::describe(web->baseURL()->path()), bundle + "/html_iphone/KORVEL_7.html");
     // Missing and unsafe names give an empty page.
     EXPECT_FALSE(loadCardPage(web.get(), "KORVEL_99.html", 13));
     EXPECT_EQ(web->pageText(), "");

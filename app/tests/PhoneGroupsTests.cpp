@@ -137,7 +137,7 @@ TEST_F(PhoneGroups, BlankNameBecomesNewGroupAndCancelDiscards) {
     auto inFile = groupsInFile(groupsFile());
     ASSERT_EQ(inFile.size(), 1u);
     EXPECT_EQ(inFile[0].first, "New Group");
-    EXPECT_EQ(SavedGroupsFile::makeGroup(" a ", *ns::Array::make())->objectForKeyAs<ns::String>("Name")->utf8(),
+    EXPECT_EQ(ns::describe(SavedGroupsFile::makeGroup(" a ", *ns::Array::make())->objectForKeyAs<ns::String>("Name")),
               " a ");
 }
 

@@ -122,10 +122,10 @@ TEST_F(AppTest, FirstLaunchStartsEmptyAndSavesReadBackAfterRestart) {
     ASSERT_EQ(delegate->allFavorites()->count(), 1u);
     ASSERT_EQ(delegate->allGroups()->count(), 1u);
     auto* fav = ns::as<ns::Dictionary>(delegate->allFavorites()->objectAtIndex(0));
-    EXPECT_EQ(fav->stringForKey("title")->utf8(), "Tell me about yourself");
-    EXPECT_EQ(fav->stringForKey("Editable")->utf8(), "YES");
+    EXPECT_EQ(ns::describe(fav->stringForKey("title")), "Tell me about yourself");
+    EXPECT_EQ(ns::describe(fav->stringForKey("Editable")), "YES");
     auto* g = ns::as<ns::Dictionary>(delegate->allGroups()->objectAtIndex(0));
-    EXPECT_EQ(g->stringForKey("Title")->utf8(), "Mine");
+    EXPECT_EQ(ns::describe(g->stringForKey("Title")), "Mine");
     // Read back as mutable arrays: later changes go on working.
     EXPECT_TRUE(delegate->removeFavoriteAtIndex(0));
     launchTablet();

@@ -59,7 +59,7 @@ TEST_F(TabletScreensTest, FullCardZoomsInShowsTheIndexPageAndTakesTheTouches) {
     EXPECT_EQ(ui::animationLog()[mark].duration, 0.5);
 
     CardFullViewController_iPad* c = full->cardController();
-    EXPECT_EQ(c->webView()->baseURL()->lastPathComponent()->utf8(), "KORVEL_5.html");
+    EXPECT_EQ(shownPageName(c->webView()), "KORVEL_5.html");
     EXPECT_NE(c->webView()->html().find("<body style='font-size: 13px'"), std::string::npos);
     EXPECT_EQ(c->imgheader()->image()->name(), "CabezaCarta-purple.png");
     EXPECT_EQ(c->imgfondo()->image()->name(), "FondoCarta-purple.png");

@@ -129,7 +129,7 @@ TEST_F(TabletShareTest, TwitterButtonRunsTheOAuthFlowAndPostsTheCard) {
         << log;
     EXPECT_NE(log.find("status " + std::string(kSentence) + post + " http://pics.example/x9"), std::string::npos) << log;
     EXPECT_EQ(log.find("refused"), std::string::npos) << log;
-    EXPECT_EQ(sharing::SHR::getAuthValueForKeyForSharer("accessKey", "SHRTwitter")->utf8(), "acc-tok");
+    EXPECT_EQ(ns::describe(sharing::SHR::getAuthValueForKeyForSharer("accessKey", "SHRTwitter")), "acc-tok");
     EXPECT_TRUE(waitFor([&] { return dynamic_cast<ui::NavigationController*>(top()) == share->navigationController(); }))
         << screen();
 }
@@ -183,7 +183,7 @@ TEST_F(TabletShareTest, FacebookButtonHandsTheSameItemToTheFacebookSharer) {
     ASSERT_TRUE(share);
     auto item = share->shareItem();
     EXPECT_EQ(item->shareType(), sharing::SHRShareTypeImage);
-    EXPECT_EQ(item->title()->utf8(), kSentence + rowString(share->dicCarta(), "post"));
+    EXPECT_EQ(ns::describe(item->title()), kSentence + rowString(share->dicCarta(), "post"));
     EXPECT_EQ(item->image()->name(), "icono-iPhone@2x.png");
     ASSERT_TRUE(driver->tapButton("Facebook")) << driver->lastError();
     // shareItem: moved the sharer to the front of the image favourites.
@@ -202,7 +202,7 @@ TEST_F(TabletShareTest, CardPaneShareSheetSharesTheCardWithItsOwnTitle) {
     auto item = card->shareSheetItem();
     ASSERT_TRUE(item);
     EXPECT_EQ(item->shareType(), sharing::SHRShareTypeImage);
-    EXPECT_EQ(item->title()->utf8(), "TarnWick Veltra media " + post);
+    EXPECT_EQ(ns::describe(item->title()), "TarnWick Veltra media " + post);
     EXPECT_EQ(item->image()->name(), "icono-iPhone@2x.png");
 
     // "Cancel" (0) does nothing; "Twitter" (1) fills the system composer.

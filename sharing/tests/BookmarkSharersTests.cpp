@@ -39,7 +39,7 @@ TEST_F(BookmarkTest, PinboardLoginSaveAndShareWithCredentialsInTheURL) {
                             "/v1/posts/add": [{"basic": true, "body": "<result code=\"done\" />"}]})");
     NotificationRecorder rec;
     auto sharer = ns::make<SHRPinboard>();
-    EXPECT_EQ(sharer->authorizationFormCaption()->utf8(), "Create an account at http://pinboard.in");
+    EXPECT_EQ(ns::describe(sharer->authorizationFormCaption()), "Create an account at http://pinboard.in");
     sharer->setItem(bookmark());
     sharer->share();
     ASSERT_TRUE(waitForForm("Login"));
@@ -50,7 +50,7 @@ TEST_F(BookmarkTest, PinboardLoginSaveAndShareWithCredentialsInTheURL) {
     EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRAuthDidFinish:true"}));
     // The share form follows by itself once the login screen is gone.
     ASSERT_TRUE(waitForForm("Send to Pinboard"));
-    EXPECT_EQ(SHR::getAuthValueForKeyForSharer("password", "SHRPinboard")->utf8(), "pa/ss");
+    EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("password", "SHRPinboard")), "pa/ss");
     auto login = services.last();
     EXPECT_EQ(field(login, "path"), "/v1/posts/get");
     EXPECT_EQ(ns::describe(login->objectForKey("basic")), ns::describe(ns::Array::make({ns::str("pinuser"), ns::str("pa/ss")}).get()));

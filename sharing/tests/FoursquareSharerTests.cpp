@@ -118,8 +118,8 @@ TEST_F(FoursquareTest, SignInThroughTheCallbackFragment) {
     ns::Ref<SHRFoursquareV2OAuthView> keep(view);
     EXPECT_FALSE(view->webViewShouldStartLoadWithRequest(view->webView(), cb.get(), ui::WebViewNavigationType::Other));
     EXPECT_FALSE(view->delegate());
-    EXPECT_EQ(s->accessToken()->utf8(), "tok-1");
-    EXPECT_EQ(SHR::getAuthValueForKeyForSharer("accessToken", "SHRFoursquareV2")->utf8(), "tok-1");
+    EXPECT_EQ(ns::describe(s->accessToken()), "tok-1");
+    EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("accessToken", "SHRFoursquareV2")), "tok-1");
     EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRAuthDidFinish:true"}));
     // The pending share goes on to the place list once the sign-in page is gone.
     ASSERT_TRUE(runUntil([&] { return ns::as<SHRFoursquareV2VenuesForm>(shownTop()) != nullptr; }));
@@ -190,7 +190,7 @@ TEST_F(FoursquareTest, PlacesFromTheDevicePositionThenCheckIn) {
     // Choosing the result opens the check-in form, the shared large text
     // form with a limit of 140: too long a text cannot be checked in.
     ASSERT_TRUE(form->searchResultsTableView()->userSelectRow({0, 0}));
-    EXPECT_EQ(s->venue()->venueId()->utf8(), "v9");
+    EXPECT_EQ(ns::describe(s->venue()->venueId()), "v9");
     auto* checkIn = ns::as<SHRFoursquareV2CheckInForm>(s->topViewController());
     ASSERT_TRUE(checkIn);
     ASSERT_TRUE(ns::as<SHRFormControllerLargeTextField>(checkIn));

@@ -105,15 +105,15 @@ TEST(OAuthSigning, ParametersOfQueryAndBody) {
 
 TEST(OAuthSigning, TokensAndBase64) {
     auto t = OAToken::initWithHTTPResponseBody("oauth_token=ab%2Bc&oauth_token_secret=s&oauth_callback_confirmed=true");
-    EXPECT_EQ(t->key()->utf8(), "ab+c");
-    EXPECT_EQ(t->secret()->utf8(), "s");
+    EXPECT_EQ(ns::describe(t->key()), "ab+c");
+    EXPECT_EQ(ns::describe(t->secret()), "s");
     EXPECT_FALSE(t->sessionHandle());
     // A value that is not UTF-8 is left out rather than kept as broken text.
     auto broken = OAToken::initWithHTTPResponseBody("oauth_token=a%FFb&oauth_token_secret=\xFF");
     EXPECT_FALSE(broken->key());
     EXPECT_FALSE(broken->secret());
     auto empty = OAToken::initWithHTTPResponseBody("oauth_token");
-    EXPECT_EQ(empty->key()->utf8(), "");
+    EXPECT_EQ(ns::describe(empty->key()), "");
 
     std::string bytes(54, '\x7f');
     char out[80];

@@ -265,7 +265,7 @@ TEST_F(ShareMenuTest, SectionsSortedRowsAndHeaders) {
     // "Alpha" and "Gamma" without regard to case.
     EXPECT_EQ(rows(menu.get()), "Actions|Copy it;Services|Alpha,beta,Gamma");
     auto* row = menu->rowDataAtIndexPath(ui::IndexPath::forRow(1, 1));
-    EXPECT_EQ(row->stringForKey("className")->utf8(), "ScreenBeta");
+    EXPECT_EQ(ns::describe(row->stringForKey("className")), "ScreenBeta");
 
     // An item no action can share: the empty section has no header.
     ns::Paths::setBundleResourcePath(bundle->path());
@@ -348,7 +348,7 @@ TEST_F(ShareMenuTest, ExcludingAndReincludingSharers) {
     auto stored = defaults->dictionaryForKey("SHRExcluded");
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->count(), 1u);
-    EXPECT_EQ(stored->stringForKey("ScreenAlpha")->utf8(), "1");
+    EXPECT_EQ(ns::describe(stored->stringForKey("ScreenAlpha")), "1");
     EXPECT_TRUE(menu->navigationItem()->rightBarButtonItem());
 
     // Cancel while editing keeps the stored exclusions (the logout stays).
@@ -393,8 +393,8 @@ TEST_F(ScreensTest, OAuthViewCatchesTheCallbackWhateverItsCase) {
         "HTTPS://DECK.EXAMPLE/OAUTH/callback?oauth_token=a%20b&oauth_verifier=v1&bare&x=1=2&oauth_verifier=v2")));
     ASSERT_EQ(d->calls, (std::vector<std::string>{"ok:params"}));
     EXPECT_EQ(d->params->count(), 2u);
-    EXPECT_EQ(d->params->stringForKey("oauth_token")->utf8(), "a%20b");
-    EXPECT_EQ(d->params->stringForKey("oauth_verifier")->utf8(), "v2");
+    EXPECT_EQ(ns::describe(d->params->stringForKey("oauth_token")), "a%20b");
+    EXPECT_EQ(ns::describe(d->params->stringForKey("oauth_verifier")), "v2");
     EXPECT_FALSE(view->delegate());
     // Delivered: a later load of the callback goes through.
     EXPECT_TRUE(web->followURL(ns::URL::URLWithString("https://deck.example/oauth/callback?x=1")));
@@ -555,16 +555,16 @@ TEST_F(FormTest, EveryFieldTypeTypedSwitchedAndSaved) {
     EXPECT_FALSE(pass->isFirstResponder());
 
     auto values = form->formValues();
-    EXPECT_EQ(values->stringForKey("title")->utf8(), "Card");
-    EXPECT_EQ(values->stringForKey("username")->utf8(), "carla");
-    EXPECT_EQ(values->stringForKey("password")->utf8(), "s3cret");
-    EXPECT_EQ(values->stringForKey("public")->utf8(), "0");
+    EXPECT_EQ(ns::describe(values->stringForKey("title")), "Card");
+    EXPECT_EQ(ns::describe(values->stringForKey("username")), "carla");
+    EXPECT_EQ(ns::describe(values->stringForKey("password")), "s3cret");
+    EXPECT_EQ(ns::describe(values->stringForKey("public")), "0");
     EXPECT_FALSE(values->objectForKey("colour"));  // left at its start value
     EXPECT_FALSE(values->objectForKey("odd"));
 
     form->saveForm();
     EXPECT_EQ(owner->calls.back(), "save");
-    EXPECT_EQ(owner->saved->stringForKey("username")->utf8(), "carla");
+    EXPECT_EQ(ns::describe(owner->saved->stringForKey("username")), "carla");
     EXPECT_FALSE(root->presentedViewController());
 }
 
@@ -660,7 +660,7 @@ TEST_F(FormTest, SwitchOnlyFirstSectionHasNoLabelWidthAndCancelTellsTheDelegate)
     auto form = showForm(ns::Array::make({SHRFormFieldSettings::label("Auto", "auto", SHRFormFieldTypeSwitch, ns::str("1"))}),
                          ns::Array::make({SHRFormFieldSettings::label("Long text label", "t", SHRFormFieldTypeText, nullptr)}));
     EXPECT_EQ(form->labelWidth(), 0);
-    EXPECT_EQ(form->formValues()->stringForKey("auto")->utf8(), "1");
+    EXPECT_EQ(ns::describe(form->formValues()->stringForKey("auto")), "1");
     ui::Driver driver(clock);
     ASSERT_TRUE(driver.tapBarButton("Cancel"));
     EXPECT_EQ(owner->calls, (std::vector<std::string>{"cancel"}));
@@ -683,10 +683,10 @@ TEST_F(FormTest, SingleChoiceOptionListPicksAndShows) {
               ui::TableViewCellAccessoryType::None);
     ASSERT_TRUE(driver.tapRow("Blue"));
     EXPECT_EQ(nav()->topViewController(), form.get());
-    EXPECT_EQ(info->stringForKey("curIndexes")->utf8(), "2");
+    EXPECT_EQ(ns::describe(info->stringForKey("curIndexes")), "2");
     EXPECT_EQ(form->cellForKey("colour")->detailTextLabel()->text(), "Blue");
-    EXPECT_EQ(form->values()->stringForKey("colour")->utf8(), "Blue");
-    EXPECT_EQ(form->formValues()->stringForKey("colour")->utf8(), "Blue");
+    EXPECT_EQ(ns::describe(form->values()->stringForKey("colour")), "Blue");
+    EXPECT_EQ(ns::describe(form->formValues()->stringForKey("colour")), "Blue");
 
     // Cancel pops and changes nothing.
     ASSERT_TRUE(driver.tapRow("Colour"));
@@ -716,7 +716,7 @@ TEST_F(FormTest, MultipleChoiceTicksUnticksAndConfirmsWithDone) {
     // Stored indexes that do not fit the delivered list are reset.
     info->setObject(ns::str("0,7"), "curIndexes");
     list->optionsEnumerated(ns::Array::make({ns::str("work"), ns::str("home"), ns::str("cards")}));
-    EXPECT_EQ(info->stringForKey("curIndexes")->utf8(), "-1");
+    EXPECT_EQ(ns::describe(info->stringForKey("curIndexes")), "-1");
     EXPECT_TRUE(list->didHaveOptionsDelivered());
     EXPECT_FALSE(list->isProviderRunning());
     clock->advance(1);
@@ -726,15 +726,15 @@ TEST_F(FormTest, MultipleChoiceTicksUnticksAndConfirmsWithDone) {
     ASSERT_TRUE(driver.tapRow("cards"));
     ASSERT_TRUE(driver.tapRow("work"));
     ASSERT_TRUE(driver.tapRow("home"));
-    EXPECT_EQ(info->stringForKey("curIndexes")->utf8(), "2,0,1");
+    EXPECT_EQ(ns::describe(info->stringForKey("curIndexes")), "2,0,1");
     ASSERT_TRUE(driver.tapRow("work"));
-    EXPECT_EQ(info->stringForKey("curIndexes")->utf8(), "2,1");
+    EXPECT_EQ(ns::describe(info->stringForKey("curIndexes")), "2,1");
     EXPECT_EQ(list->tableView()->cellForRowAtIndexPath(ui::IndexPath::forRow(0, 0))->accessoryType(),
               ui::TableViewCellAccessoryType::None);
     EXPECT_EQ(nav()->topViewController(), list.get());
     ASSERT_TRUE(driver.tapBarButton("Done"));
     EXPECT_EQ(nav()->topViewController(), form.get());
-    EXPECT_EQ(form->formValues()->stringForKey("tags")->utf8(), "cards,home");
+    EXPECT_EQ(ns::describe(form->formValues()->stringForKey("tags")), "cards,home");
 
     // Unticking everything gives "-1": the value goes and the start shows.
     // (A new list asks the provider again.)
@@ -742,7 +742,7 @@ TEST_F(FormTest, MultipleChoiceTicksUnticksAndConfirmsWithDone) {
     auto again = provider->running.lock();
     ASSERT_TRUE(again && again.get() != list.get());
     again->optionsEnumerated(ns::Array::make({ns::str("work"), ns::str("home"), ns::str("cards")}));
-    EXPECT_EQ(info->stringForKey("curIndexes")->utf8(), "2,1");
+    EXPECT_EQ(ns::describe(info->stringForKey("curIndexes")), "2,1");
     ASSERT_TRUE(driver.tapRow("cards"));
     ASSERT_TRUE(driver.tapRow("home"));
     ASSERT_TRUE(driver.tapBarButton("Done"));
@@ -784,18 +784,18 @@ TEST_F(FormTest, StaticMultipleChoiceListCanBeConfirmed) {
     ASSERT_TRUE(driver.tapRow("work"));
     ASSERT_TRUE(driver.tapBarButton("Done"));
     EXPECT_EQ(nav()->topViewController(), form.get());
-    EXPECT_EQ(form->formValues()->stringForKey("tags")->utf8(), "home,work");
+    EXPECT_EQ(ns::describe(form->formValues()->stringForKey("tags")), "home,work");
 }
 
 TEST(SHRFormFieldSettingsTest, OptionPickerValueForIndexes) {
     auto s = SHRFormFieldSettings::label("C", "c", SHRFormFieldTypeOptionPicker, nullptr,
                                          pickerInfo("C", {"a", "b", "c"}, "-1"));
-    EXPECT_EQ(s->optionPickerValueForIndexes(ns::str("-1").get())->utf8(), "-1");
-    EXPECT_EQ(s->optionPickerValueForIndexes(ns::str("2,0").get())->utf8(), "c,a");
-    EXPECT_EQ(s->optionPickerValueForIndexes(ns::str("1").get())->utf8(), "b");
+    EXPECT_EQ(ns::describe(s->optionPickerValueForIndexes(ns::str("-1").get())), "-1");
+    EXPECT_EQ(ns::describe(s->optionPickerValueForIndexes(ns::str("2,0").get())), "c,a");
+    EXPECT_EQ(ns::describe(s->optionPickerValueForIndexes(ns::str("1").get())), "b");
     // Indexes outside the list are skipped rather than read.
-    EXPECT_EQ(s->optionPickerValueForIndexes(ns::str("9,1").get())->utf8(), "b");
-    EXPECT_EQ(s->optionPickerValueForIndexes(ns::str("9").get())->utf8(), "-1");
+    EXPECT_EQ(ns::describe(s->optionPickerValueForIndexes(ns::str("9,1").get())), "b");
+    EXPECT_EQ(ns::describe(s->optionPickerValueForIndexes(ns::str("9").get())), "-1");
 }
 
 }  // namespace

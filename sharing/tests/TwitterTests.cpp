@@ -92,8 +92,8 @@ TEST_F(TwitterTest, OAuthFlowStoresTokenThenPostsTheEditedTweet) {
     ui::Driver driver(clock);
     EXPECT_FALSE(driver.followLink("Allow"));  // the callback is caught, not loaded
     ASSERT_TRUE(runUntil([&] { return visibleForm() != nullptr; })) << driver.screen();
-    EXPECT_EQ(SHR::getAuthValueForKeyForSharer("accessKey", "SHRTwitter")->utf8(), "acc-tok");
-    EXPECT_EQ(SHR::getAuthValueForKeyForSharer("accessSecret", "SHRTwitter")->utf8(), "acc secret");
+    EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("accessKey", "SHRTwitter")), "acc-tok");
+    EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("accessSecret", "SHRTwitter")), "acc secret");
 
     auto* form = visibleForm();
     EXPECT_EQ(form->text(), "hello deck");
@@ -375,7 +375,7 @@ TEST_F(TwitterTest, XAuthLoginFormTradesThePasswordAndFollowsOnce) {
     login->setValueForKey("password", "pa ss");
     login->validateForm();
     ASSERT_TRUE(runUntil([&] { return visibleForm() != nullptr; }));
-    EXPECT_EQ(SHR::getAuthValueForKeyForSharer("accessKey", "SHRTwitter")->utf8(), "acc-tok");
+    EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("accessKey", "SHRTwitter")), "acc-tok");
     visibleForm()->save();
     ASSERT_TRUE(runUntil([&] { return !rec.names.empty() && rec.names.back() == SHRSendDidFinishNotification; }));
     // Nobody waits for the follow request's reply, so the tweet may be done

@@ -107,7 +107,7 @@ TEST_F(VkontakteTest, TokenLivesOneDay) {
     storeToken(23 * 3600);
     auto sharer = ns::make<SHRVkontakte>();
     EXPECT_TRUE(sharer->isAuthorized());
-    EXPECT_EQ(sharer->accessUserId()->utf8(), "42");
+    EXPECT_EQ(ns::describe(sharer->accessUserId()), "42");
 }
 
 TEST_F(VkontakteTest, LinkWithoutTextAndServiceError) {
