@@ -61,6 +61,7 @@ TEST_F(ContentTest, BadBundleListsLeaveTheirPropertiesNilAndTheAppRuns) {
     driver->advance(3.0);
     auto* nav = dynamic_cast<ui::NavigationController*>(delegate->window()->rootViewController());
     ASSERT_TRUE(nav);
+    ASSERT_TRUE(nav->topViewController());
     EXPECT_STREQ(nav->topViewController()->className(), "HomeViewController");
 }
 

@@ -101,7 +101,7 @@ TEST_F(FormTest, SignUpPostsSevenFieldsAndAFinishedReplySetsRegistro) {
     EXPECT_EQ(hud->mode(), ProgressHUDModeCustomView);
     auto* check = dynamic_cast<ui::ImageView*>(hud->indicator());
     ASSERT_TRUE(check && check->image());
-    EXPECT_EQ(check->image()->name(), "HUDcheckmark.png");
+    EXPECT_EQ(imageName(check), "HUDcheckmark.png");
     EXPECT_EQ(hud->labelText(), "Got it! We\u2019ll keep you posted with the latest news from Tarnwick!");
     EXPECT_TRUE(screenHas("Got it! We\u2019ll keep you posted with the latest news from Tarnwick!")) << screen();
     driver->advance(2.9);
@@ -120,6 +120,8 @@ TEST_F(FormTest, AFailedPostKeepsTheFormOpenAndTheFlagUnset) {
     ASSERT_TRUE(driver->typeText("University or company", "X"));
     ASSERT_TRUE(driver->typeText("E-mail", "a@b.c"));
     ASSERT_TRUE(driver->tapButton("Send"));
+    ASSERT_TRUE(poster()->last());
+    ASSERT_TRUE(poster()->last()->delegate.lock());
     poster()->last()->delegate.lock()->requestFailed("connection refused");
     driver->advance(1.0);
     EXPECT_EQ(registro(), "<unset>");
@@ -172,6 +174,7 @@ TEST_F(FormTest, ReferralPostsEightFieldsAndRefusingItSetsRegistro) {
 
     // The progress overlay covers the form while the post runs.
     EXPECT_FALSE(driver->tapButton("No, thanks"));
+    ASSERT_TRUE(request->delegate.lock());
     request->delegate.lock()->requestFailed("timed out");
     driver->advance(0.3);
 

@@ -32,10 +32,8 @@ TEST_F(PhoneCardPage, MenuOpensTheCardPageWithFontSizeAndColourImages) {
     EXPECT_NE(html.find("<body style='font-size: 13px' class=\"blue\">"), std::string::npos) << html;
     ASSERT_TRUE(card->webView()->baseURL());
     EXPECT_EQ(shownPageName(card->webView()), "KORVEL_1.html");
-    ASSERT_TRUE(card->imgheader()->image());
-    EXPECT_EQ(card->imgheader()->image()->name(), "CabezaCarta-blue.png");
-    ASSERT_TRUE(card->imgfondo()->image());
-    EXPECT_EQ(card->imgfondo()->image()->name(), "FondoCarta-blue.png");
+    EXPECT_EQ(imageName(card->imgheader()), "CabezaCarta-blue.png");
+    EXPECT_EQ(imageName(card->imgfondo()), "FondoCarta-blue.png");
     EXPECT_EQ(card->btnBack()->currentTitle(), "About you");
     EXPECT_TRUE(card->lblTitle()->isHidden());
     EXPECT_FALSE(card->btnShare()->isHidden());  // the card has a "post"
@@ -82,7 +80,7 @@ TEST_F(PhoneCardPage, CardLinkPushesThatCardAndBackReturns) {
     EXPECT_EQ(ns::describe(second->dicCarta()->objectForKeyAs<ns::String>("index")), "2");
     EXPECT_EQ(shownPageName(second->webView()), "KORVEL_2.html");
     EXPECT_EQ(second->btnBack()->currentTitle(), "Back");
-    EXPECT_EQ(second->imgheader()->image()->name(), "CabezaCarta-blue.png");
+    EXPECT_EQ(imageName(second->imgheader()), "CabezaCarta-blue.png");
 
     ASSERT_TRUE(driver->tapButton("Back")) << driver->lastError();
     EXPECT_EQ(topScreen<CardViewController>(), first);
@@ -161,7 +159,7 @@ TEST_F(PhoneCardPage, LandscapeShowsTheFullPageAndPortraitDismissesIt) {
     EXPECT_EQ(full->interfaceOrientation(), ui::InterfaceOrientation::LandscapeRight);
     EXPECT_EQ(shownPageName(full->webView()), "KORVEL_1.html");
     EXPECT_NE(full->webView()->html().find("font-size: 13px"), std::string::npos);
-    EXPECT_EQ(full->imgheader()->image()->name(), "CabezaCarta-blue.png");
+    EXPECT_EQ(imageName(full->imgheader()), "CabezaCarta-blue.png");
     EXPECT_EQ(delegate->window()->child(), full);
     // Turning further in landscape keeps it.
     driver->rotate(ui::DeviceOrientation::LandscapeRight);

@@ -119,6 +119,7 @@ TEST_F(PhoneGroups, EditorChecksNameAndCardsThenSavesInTickOrder) {
     // Whole copies of the deck's cards.
     auto saved = ns::arrayWithContentsOfFile(groupsFile());
     auto* cards = saved->objectAtIndexAs<ns::Dictionary>(0)->objectForKeyAs<ns::Array>("SelectedCards");
+    ASSERT_TRUE(cards->objectAtIndex(0));
     EXPECT_TRUE(cards->objectAtIndex(0)->isEqual(*delegate->allCards()->objectAtIndex(0)));
 }
 

@@ -75,8 +75,8 @@ TEST_F(PhonePractice, RandomCardsShowQuestionThenAnswerThenANewQuestion) {
     EXPECT_NE(card->webView()->html().find("<h1 class='" + colour + "'>" + title + "</h1>"), std::string::npos)
         << card->webView()->html();
     EXPECT_NE(card->webView()->html().find("<body style='font-size: 13px'"), std::string::npos);
-    EXPECT_EQ(card->imgheader()->image()->name(), "CabezaCarta-" + colour + ".png");
-    EXPECT_EQ(card->imgfondo()->image()->name(), "FondoCarta-" + colour + ".png");
+    EXPECT_EQ(imageName(card->imgheader()), "CabezaCarta-" + colour + ".png");
+    EXPECT_EQ(imageName(card->imgfondo()), "FondoCarta-" + colour + ".png");
 
     // A tap turns to the answer page, flipping from the left.
     ui::clearAnimationLog();
@@ -222,7 +222,7 @@ TEST_F(PhoneSearch, FindsCardTextsWithoutRegardToCaseInDeckOrder) {
     EXPECT_EQ(card->dicCarta(), row);
     EXPECT_EQ(shownPageName(card->webView()),
               "KORVEL_" + rowString(row, "index") + ".html");
-    EXPECT_EQ(card->imgheader()->image()->name(), "CabezaCarta-" + rowString(row, "color") + ".png");
+    EXPECT_EQ(imageName(card->imgheader()), "CabezaCarta-" + rowString(row, "color") + ".png");
 }
 
 TEST_F(PhoneSearch, NoMatchShowsNoDataAndClearsTheFormerRows) {
@@ -272,7 +272,7 @@ TEST(PhoneSearchRows, ColourAndMatchingRules) {
     EXPECT_TRUE(cell->textLabel()->textColor()->isEqual(*ui::Color::black()));
     auto* bg = dynamic_cast<ui::ImageView*>(cell->backgroundView().get());
     ASSERT_TRUE(bg && bg->image());
-    EXPECT_EQ(bg->image()->name(), "FranjaCarta-silver.png");
+    EXPECT_EQ(imageName(bg), "FranjaCarta-silver.png");
     auto wine = screenObj->tableViewCellForRowAtIndexPath(screenObj->tableView(), {0, 1});
     EXPECT_TRUE(wine->textLabel()->textColor()->isEqual(*ui::Color::white()));
 }

@@ -86,6 +86,7 @@ TEST_F(AppTest, RefusingTheSignUpSetsRegistroAndClosesTheOverlay) {
     ASSERT_TRUE(driver->tapButton("No, thanks")) << driver->lastError();
     auto registro = ns::UserDefaults::standardUserDefaults()->objectForKey("registro");
     ASSERT_TRUE(registro);
+    ASSERT_TRUE(ns::as<ns::Number>(registro.get()));
     EXPECT_TRUE(ns::as<ns::Number>(registro.get())->boolValue());
     EXPECT_TRUE(signUpOverlay());  // closing takes 0.5 s
     driver->advance(0.5);
@@ -139,6 +140,7 @@ TEST_F(AppTest, HomeButtonOpensTheHubAndLogsTheEvent) {
     auto events = analytics::Analytics::currentSession().events;
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.back().name, "HomeButtonClick");
+    ASSERT_TRUE(events.back().parameters);
     EXPECT_EQ(ns::as<ns::Number>(events.back().parameters->objectForKey("ButtonIndex"))->integerValue(), 1);
     EXPECT_TRUE(screenHas("Experience")) << screen();
     auto* nav = dynamic_cast<ui::NavigationController*>(delegate->window()->rootViewController());
@@ -165,11 +167,11 @@ TEST_F(AppTest, RotatingTheTabletHomeSwapsItsBackground) {
     auto* nav = dynamic_cast<ui::NavigationController*>(delegate->window()->rootViewController());
     auto* home = dynamic_cast<HomeViewController*>(nav->topViewController());
     ASSERT_TRUE(home);
-    EXPECT_EQ(home->imgFondo()->image()->name(), "fondo_ipad_portrait.png");
+    EXPECT_EQ(imageName(home->imgFondo()), "fondo_ipad_portrait.png");
     driver->rotate(ui::DeviceOrientation::LandscapeLeft);
-    EXPECT_EQ(home->imgFondo()->image()->name(), "fondo_ipad_landscape.png");
+    EXPECT_EQ(imageName(home->imgFondo()), "fondo_ipad_landscape.png");
     driver->rotate(ui::DeviceOrientation::Portrait);
-    EXPECT_EQ(home->imgFondo()->image()->name(), "fondo_ipad_portrait.png");
+    EXPECT_EQ(imageName(home->imgFondo()), "fondo_ipad_portrait.png");
 }
 
 }  // namespace app::test

@@ -178,6 +178,7 @@ TEST_F(TabletTest, DeckButtonsShowTheirDeckAndLogMenuButtonClick) {
     ASSERT_TRUE(e);
     ASSERT_TRUE(e->parameters);
     EXPECT_EQ(e->parameters->count(), 1u);
+    ASSERT_TRUE(e->parameters->numberForKey("ButtonIndex"));
     EXPECT_EQ(e->parameters->numberForKey("ButtonIndex")->longValue(), 2);
     EXPECT_EQ(paneTitle(), "Technical interviews");
     EXPECT_EQ(shownCardTitle(), "Thinking aloud");

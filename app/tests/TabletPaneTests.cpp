@@ -39,11 +39,11 @@ TEST_F(TabletTest, CardPageIsLoadedWithTheFontSizeAndColourImages) {
     ns::URL* base = pane()->myWebView()->baseURL();
     ASSERT_TRUE(base);
     EXPECT_EQ(ns::describe(base->path()), sampleBundle() + "/html_iphone/KORVEL_3.html");
-    EXPECT_EQ(pane()->imgCabeza()->image()->name(), "CabezaCarta-blue.png");
-    EXPECT_EQ(pane()->imgCuerpo()->image()->name(), "FondoCarta-blue.png");
+    EXPECT_EQ(imageName(pane()->imgCabeza()), "CabezaCarta-blue.png");
+    EXPECT_EQ(imageName(pane()->imgCuerpo()), "FondoCarta-blue.png");
     ASSERT_TRUE(driver->tapButton("Technical interviews"));
-    EXPECT_EQ(pane()->imgCabeza()->image()->name(), "CabezaCarta-cyan.png");
-    EXPECT_EQ(pane()->imgCuerpo()->image()->name(), "FondoCarta-cyan.png");
+    EXPECT_EQ(imageName(pane()->imgCabeza()), "CabezaCarta-cyan.png");
+    EXPECT_EQ(imageName(pane()->imgCuerpo()), "FondoCarta-cyan.png");
 }
 
 TEST_F(TabletTest, CardLinksArePushedWithAFlipAndPoppedByBack) {

@@ -51,7 +51,7 @@ TEST_F(TabletScreensTest, FullCardZoomsInShowsTheIndexPageAndTakesTheTouches) {
     ASSERT_TRUE(full);
     EXPECT_EQ(full->frame(), hub()->view()->bounds());
     EXPECT_EQ(full->autoresizingMask(), 63u);
-    EXPECT_EQ(full->imgFondo()->image()->name(), "fondoTransparencia.png");
+    EXPECT_EQ(imageName(full->imgFondo()), "fondoTransparencia.png");
     EXPECT_EQ(full->imgFondo()->alpha(), 1.0);
     EXPECT_TRUE(full->viewContenido()->transform().isIdentity());
     EXPECT_EQ(full->viewContenido()->center().x, full->bounds().size.width / 2);
@@ -61,8 +61,8 @@ TEST_F(TabletScreensTest, FullCardZoomsInShowsTheIndexPageAndTakesTheTouches) {
     CardFullViewController_iPad* c = full->cardController();
     EXPECT_EQ(shownPageName(c->webView()), "KORVEL_5.html");
     EXPECT_NE(c->webView()->html().find("<body style='font-size: 13px'"), std::string::npos);
-    EXPECT_EQ(c->imgheader()->image()->name(), "CabezaCarta-purple.png");
-    EXPECT_EQ(c->imgfondo()->image()->name(), "FondoCarta-purple.png");
+    EXPECT_EQ(imageName(c->imgheader()), "CabezaCarta-purple.png");
+    EXPECT_EQ(imageName(c->imgfondo()), "FondoCarta-purple.png");
     EXPECT_EQ(delegate->window()->child(), c);
     EXPECT_FALSE(delegate->window()->blockSuperEvent());
     EXPECT_FALSE(driver->tapButton("Favorites"));  // the full card covers the hub
@@ -163,7 +163,7 @@ TEST_F(TabletScreensTest, SearchFindsCardTextsWithoutRegardToCase) {
     EXPECT_EQ(cell->textLabel()->textColor()->shortName(), "white");
     ASSERT_TRUE(cell->textLabel()->font());
     EXPECT_EQ(cell->textLabel()->font()->pointSize(), 16);
-    EXPECT_EQ(ns::as<ui::ImageView>(cell->backgroundView().get())->image()->name(), "FranjaCarta-green.png");
+    EXPECT_EQ(imageName(cell->backgroundView().get()), "FranjaCarta-green.png");
     EXPECT_EQ(search()->tableViewHeightForRowAtIndexPath(t, {0, 0}), 55);
 
     ASSERT_TRUE(driver->tapRow(found.back()));
@@ -242,7 +242,9 @@ TEST_F(TabletScreensTest, GroupKeepsTheCardsInTheOrderTickedAndARestartReadsItBa
     tick(t4);  // a second tap takes it out again
     EXPECT_FALSE(editor()->groupName()->isFirstResponder());
     ui::TableView* t = editor()->tableView();
+    ASSERT_TRUE(t->cellForRowAtIndexPath({0, 2}));
     EXPECT_EQ(t->cellForRowAtIndexPath({0, 2})->accessoryType(), ui::TableViewCellAccessoryType::Checkmark);
+    ASSERT_TRUE(t->cellForRowAtIndexPath({0, 3}));
     EXPECT_EQ(t->cellForRowAtIndexPath({0, 3})->accessoryType(), ui::TableViewCellAccessoryType::None);
     auto cell = editor()->tableViewCellForRowAtIndexPath(t, {0, 0});
     EXPECT_EQ(cell->textLabel()->textColor()->description(),

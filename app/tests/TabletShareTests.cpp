@@ -109,6 +109,8 @@ TEST_F(TabletShareTest, TwitterButtonRunsTheOAuthFlowAndPostsTheCard) {
         view = nav ? dynamic_cast<sharing::SHROAuthView*>(nav->topViewController()) : nullptr;
         return view != nullptr;
     })) << screen();
+    ASSERT_TRUE(view->webView()->request());
+    ASSERT_TRUE(view->webView()->request()->URL());
     std::string authURL = view->webView()->request()->URL()->absoluteText();
     view->webView()->loadHTMLString(fake.get("/oauth/authorize?oauth_token=reqtok"), ns::URL::URLWithString(authURL));
     EXPECT_FALSE(driver->followLink("Allow"));  // the callback is caught, not loaded
@@ -184,6 +186,7 @@ TEST_F(TabletShareTest, FacebookButtonHandsTheSameItemToTheFacebookSharer) {
     auto item = share->shareItem();
     EXPECT_EQ(item->shareType(), sharing::SHRShareTypeImage);
     EXPECT_EQ(ns::describe(item->title()), kSentence + rowString(share->dicCarta(), "post"));
+    ASSERT_TRUE(item->image());
     EXPECT_EQ(item->image()->name(), "icono-iPhone@2x.png");
     ASSERT_TRUE(driver->tapButton("Facebook")) << driver->lastError();
     // shareItem: moved the sharer to the front of the image favourites.
@@ -203,6 +206,7 @@ TEST_F(TabletShareTest, CardPaneShareSheetSharesTheCardWithItsOwnTitle) {
     ASSERT_TRUE(item);
     EXPECT_EQ(item->shareType(), sharing::SHRShareTypeImage);
     EXPECT_EQ(ns::describe(item->title()), "TarnWick Veltra media " + post);
+    ASSERT_TRUE(item->image());
     EXPECT_EQ(item->image()->name(), "icono-iPhone@2x.png");
 
     // "Cancel" (0) does nothing; "Twitter" (1) fills the system composer.

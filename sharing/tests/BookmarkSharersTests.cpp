@@ -142,6 +142,7 @@ TEST_F(BookmarkTest, PinboardReplyWithoutDoneFails) {
     ASSERT_TRUE(sharer->send());
     ASSERT_TRUE(runUntil([&] { return rec.names.size() >= 2; }));
     EXPECT_EQ(rec.names.back(), "SHRSendDidFailWithError");
+    ASSERT_TRUE(sharer->lastError());
     EXPECT_EQ(sharer->lastError()->localizedDescription(), "There was an error saving to Pinboard");
 }
 
@@ -186,6 +187,7 @@ TEST_F(BookmarkTest, ReadItLaterRepliesAndEmptyTags) {
     sharer->setItem(item);
     ASSERT_TRUE(sharer->send());
     ASSERT_TRUE(runUntil([&] { return rec.names.size() >= 2; }));
+    ASSERT_TRUE(sharer->lastError());
     EXPECT_EQ(sharer->lastError()->localizedDescription(), "Missing url");
     auto form = pairs(services.last(), "form");
     ASSERT_EQ(form.size(), 4u);

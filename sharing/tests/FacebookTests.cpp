@@ -201,6 +201,7 @@ TEST(FBRequestParse, ReplyRules) {
     auto r = FBRequest::parseJsonResponse(*bytes("true"), &error);
     ASSERT_TRUE(r);
     EXPECT_FALSE(error);
+    ASSERT_TRUE(ns::as<ns::Dictionary>(r.get()));
     EXPECT_EQ(ns::describe(ns::as<ns::Dictionary>(r.get())->stringForKey("result")), "true");
 
     r = FBRequest::parseJsonResponse(*bytes("false"), &error);
@@ -213,6 +214,7 @@ TEST(FBRequestParse, ReplyRules) {
     r = FBRequest::parseJsonResponse(*bytes("[1,{\"a\":2}]"), &error);
     ASSERT_TRUE(r);
     EXPECT_FALSE(error);
+    ASSERT_TRUE(ns::as<ns::Array>(r.get()));
     EXPECT_EQ(ns::as<ns::Array>(r.get())->count(), 2u);
 
     r = FBRequest::parseJsonResponse(*bytes("{\"error\":{\"type\":\"OAuthException\",\"message\":\"m\"}}"), &error);
@@ -316,6 +318,7 @@ TEST_F(FacebookTest, GraphPostSendsTextParamsInQueryAndImageAsMultipartPart) {
     EXPECT_EQ(fb->requestsInFlight(), 1u);
     ASSERT_TRUE(runUntil([&] { return rec->saw("load") || rec->saw("fail"); }));
     EXPECT_EQ(rec->events, (std::vector<std::string>{"loading", "response", "raw", "load"}));
+    ASSERT_TRUE(ns::as<ns::Dictionary>(rec->result.get()));
     EXPECT_EQ(ns::describe(ns::as<ns::Dictionary>(rec->result.get())->stringForKey("id")), "99");
     EXPECT_EQ(request->state(), kFBRequestStateComplete);
     EXPECT_EQ(fb->requestsInFlight(), 0u);

@@ -195,6 +195,7 @@ TEST_F(FoursquareTest, PlacesFromTheDevicePositionThenCheckIn) {
     ASSERT_TRUE(checkIn);
     ASSERT_TRUE(ns::as<SHRFormControllerLargeTextField>(checkIn));
     EXPECT_EQ(checkIn->text().size(), 162u);
+    ASSERT_TRUE(checkIn->counter());
     EXPECT_EQ(checkIn->counter()->text(), "-22");
     EXPECT_EQ(s->navigationBar()->tintColor()->description(), ns::make<ui::Color>(-1.0, -1.0, -1.0, 1.0)->description());
     ui::BarButtonItem* checkInButton = checkIn->navigationItem()->rightBarButtonItem().get();
@@ -251,6 +252,7 @@ TEST_F(FoursquareTest, ExpiredTokenAsksForReloginAndOtherErrors) {
     rec.names.clear();
     s->startCheckInRequest();
     ASSERT_TRUE(runUntil([&] { return rec.names.size() >= 2; }));
+    ASSERT_TRUE(s->lastError());
     EXPECT_EQ(s->lastError()->code(), 0);
     EXPECT_EQ(s->lastError()->localizedDescription(), "There was an error while sharing");
     EXPECT_FALSE(getFoursquareRelogin(s->lastError()));
@@ -266,6 +268,7 @@ TEST_F(FoursquareTest, CancellingThePlacesListReachesASharerOnlyItsScreenHeld) {
     NotificationRecorder rec;
     ns::Weak<SHRFoursquareV2> weak = signedInSharer("Here");
     ASSERT_TRUE(runUntil([&] { return ns::as<SHRFoursquareV2VenuesForm>(shownTop()) != nullptr; }));
+    ASSERT_TRUE(ns::as<SHRFoursquareV2VenuesForm>(shownTop()));
     ns::as<SHRFoursquareV2VenuesForm>(shownTop())->cancelPressed(nullptr);
     EXPECT_EQ(rec.names, (std::vector<std::string>{SHRSendDidCancelNotification}));
     EXPECT_TRUE(runUntil([&] { return weak.expired(); }));

@@ -193,6 +193,7 @@ TEST_F(GoogleReaderTest, LoginErrorsAndSendFailures) {
     rec.names.clear();
     EXPECT_TRUE(s->send());
     ASSERT_TRUE(waitFor(rec, SHRSendDidFailWithErrorNotification));
+    ASSERT_TRUE(s->lastError());
     EXPECT_EQ(s->lastError()->localizedDescription(), "Incorrect username and password");
     EXPECT_FALSE(s->sendAfterLogin());
     EXPECT_FALSE(s->session()) << "a failed sign-in leaves no session: the next send signs in again";
@@ -287,6 +288,7 @@ TEST_F(InstapaperTest, ThreeFailureMessages) {
         NotificationRecorder rec;
         ASSERT_TRUE(s->send());
         ASSERT_TRUE(waitFor(rec, SHRSendDidFailWithErrorNotification));
+        ASSERT_TRUE(s->lastError());
         EXPECT_EQ(s->lastError()->localizedDescription(), c.message);
     }
     // 403 asks for a new login: the default delegate shows the login form.

@@ -49,6 +49,8 @@ TEST_F(LinkedInTest, AuthoriseWithCallbackAndVerifierThenShareXML) {
     sharer->share();
     ASSERT_TRUE(runUntil([&] { return top<SHROAuthView>() != nullptr; }));
     auto* view = top<SHROAuthView>();
+    ASSERT_TRUE(view->webView()->request());
+    ASSERT_TRUE(view->webView()->request()->URL());
     std::string authURL = view->webView()->request()->URL()->absoluteText();
     EXPECT_EQ(authURL, services.base() + "/uas/oauth/authorize?oauth_token=reqtok");
     view->webView()->loadHTMLString(
@@ -84,6 +86,7 @@ TEST_F(LinkedInTest, AuthoriseWithCallbackAndVerifierThenShareXML) {
     ASSERT_TRUE(share);
     EXPECT_EQ(field(share, "method"), "POST");
     EXPECT_EQ(field(share->dictionaryForKey("oauth"), "ok"), "1") << field(share->dictionaryForKey("oauth"), "why");
+    ASSERT_TRUE(share->dictionaryForKey("oauth"));
     EXPECT_EQ(field(share->dictionaryForKey("oauth")->dictionaryForKey("params"), "oauth_token"), "acctok");
     EXPECT_EQ(field(share->dictionaryForKey("headers"), "content-type"), "text/xml;charset=UTF-8");
     EXPECT_EQ(field(share, "raw"),
@@ -113,6 +116,7 @@ TEST_F(LinkedInTest, TextShareVisibilityAndReplies) {
     ASSERT_TRUE(sharer->send());
     ASSERT_TRUE(runUntil([&] { return rec.names.size() >= 4; }));
     EXPECT_EQ(rec.names.back(), "SHRSendDidFailWithError");
+    ASSERT_TRUE(sharer->lastError());
     EXPECT_EQ(sharer->lastError()->localizedDescription(), "Why it failed");
     // A URL item needs a title; images are not sent.
     sharer->setItem(SHRItem::URL(ns::URL::URLWithString("http://example.org/")));

@@ -91,8 +91,10 @@ TEST(OAuthSigning, ParametersOfQueryAndBody) {
     ASSERT_EQ(params->count(), 3u);
     auto* y = ns::as<OARequestParameter>(params->objectAtIndex(1));
     EXPECT_EQ(y->value(), "a b");
+    ASSERT_TRUE(ns::as<OARequestParameter>(params->objectAtIndex(2)));
     EXPECT_EQ(ns::as<OARequestParameter>(params->objectAtIndex(2))->value(), "");
     r->setParameters(ns::Array::make({OARequestParameter::requestParameterWithName("q", "a&b")}).get());
+    ASSERT_TRUE(r->URL());
     EXPECT_EQ(r->URL()->absoluteText(), "http://h/p?q=a%26b");
     r->setHTTPMethod("POST");
     r->setParameters(ns::Array::make({OARequestParameter::requestParameterWithName("status", "h\xC3\xA9")}).get());

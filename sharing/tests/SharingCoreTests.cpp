@@ -40,6 +40,7 @@ TEST(SHRItemTest, FreshItemAndCustomValues) {
 TEST(SHRItemTest, DictionaryWithOnlyShareType) {
     auto d = ns::make<SHRItem>()->dictionaryRepresentation();
     ASSERT_EQ(d->count(), 1u);
+    ASSERT_TRUE(d->numberForKey("shareType"));
     EXPECT_EQ(d->numberForKey("shareType")->intValue(), 0);
 }
 
@@ -136,6 +137,7 @@ TEST_F(CentreTest, FavouritesDefaultsExclusionsAndPush) {
     auto url = SHR::favoriteSharersForType(1);
     ASSERT_EQ(url->count(), 1u);
     EXPECT_EQ(ns::describe(url->objectAtIndex(0)), "SHRTwitter");
+    ASSERT_TRUE(ns::UserDefaults::standardUserDefaults()->arrayForKey("SHR_FAVS_1"));
     EXPECT_EQ(ns::UserDefaults::standardUserDefaults()->arrayForKey("SHR_FAVS_1")->count(), 1u);
 }
 
@@ -244,6 +246,7 @@ TEST_F(CentreTest, SecondScreenWaitsForTheFirstToGo) {
     EXPECT_FALSE(root->presentedViewController());
     clock->advance(0.002);
     ASSERT_TRUE(root->presentedViewController());
+    ASSERT_TRUE(ns::as<ui::NavigationController>(root->presentedViewController()));
     EXPECT_EQ(ns::as<ui::NavigationController>(root->presentedViewController())->topViewController(), second.get());
 
     // A hide while a dismissal runs does nothing.

@@ -188,6 +188,7 @@ TEST_F(LoopbackTest, OAuthFlowRequestAuthoriseAccessThenSignedPost) {
     auto* view = ns::as<SHROAuthView>(nav->topViewController());
     ASSERT_TRUE(view);
     ASSERT_TRUE(view->webView()->request());
+    ASSERT_TRUE(view->webView()->request()->URL());
     std::string authURL = view->webView()->request()->URL()->absoluteText();
     EXPECT_EQ(authURL, provider.url("/authorize?oauth_token=reqtok"));
     // The stand-in web view does not fetch pages: the test is the browser.
@@ -314,8 +315,13 @@ TEST_F(LoopbackTest, OfflineQueueKeptAcrossRestartAndResentOncePerShare) {
     ASSERT_TRUE(entries);
     ASSERT_EQ(entries->count(), 5u);
     std::vector<std::string> uids;
-    for (ns::Object* o : *entries) uids.push_back(ns::describe(ns::as<ns::Dictionary>(o)->objectForKey("uid")));
+    for (ns::Object* o : *entries) {
+        auto* entry = ns::as<ns::Dictionary>(o);
+        ASSERT_TRUE(entry);
+        uids.push_back(ns::describe(entry->objectForKey("uid")));
+    }
     EXPECT_EQ(uids[0].rfind("QueueSharer-3-", 0), 0u) << uids[0];
+    ASSERT_TRUE(ns::as<ns::Dictionary>(entries->objectAtIndex(0)));
     EXPECT_EQ(ns::describe(ns::as<ns::Dictionary>(entries->objectAtIndex(0))->objectForKey("sharer")), "QueueSharer");
     auto jpeg = ns::readFile(folder + "/" + uids[0]);
     ASSERT_TRUE(jpeg);

@@ -288,7 +288,8 @@ TEST_F(ScreensTest, ShareMenuOfTheShippedSharerList) {
     auto titles = [&](long section) {
         std::vector<std::string> out;
         for (long r = 0; r < menu->tableView()->numberOfRowsInSection(section); ++r)
-            out.push_back(std::string(menu->rowDataAtIndexPath(ui::IndexPath::forRow(r, section))->stringForKey("name")->utf8()));
+            if (auto* row = menu->rowDataAtIndexPath(ui::IndexPath::forRow(r, section)))
+                out.push_back(ns::describe(row->stringForKey("name")));
         return out;
     };
     EXPECT_EQ(titles(0), (std::vector<std::string>{"Copy", "Email", "Logout", "Open in Safari", "SMS"}));
@@ -340,6 +341,7 @@ TEST_F(ShareMenuTest, ExcludingAndReincludingSharers) {
     EXPECT_EQ(rows(menu.get()), "Actions|Copy it[on];Services|Alpha[off],beta[on],Gamma[on]");
     EXPECT_FALSE(menu->tableView()->indexPathForSelectedRow());
     // Nothing is stored before Done.
+    ASSERT_TRUE(defaults->dictionaryForKey("SHRExcluded"));
     EXPECT_TRUE(defaults->dictionaryForKey("SHRExcluded")->objectForKey("ScreenBeta"));
 
     ASSERT_TRUE(driver.tapBarButton("Done"));
@@ -383,6 +385,8 @@ TEST_F(ScreensTest, OAuthViewCatchesTheCallbackWhateverItsCase) {
     EXPECT_TRUE(web->scalesPageToFit());
     ASSERT_EQ(web->evaluatedScripts().size(), 1u);
     EXPECT_EQ(web->evaluatedScripts()[0], "document.getElementsByTagName('body')[0].style.width = \"200px\"");
+    ASSERT_TRUE(web->request());
+    ASSERT_TRUE(web->request()->URL());
     EXPECT_EQ(web->request()->URL()->absoluteText(), "https://deck.example/authorize?oauth_token=rt");
 
     // Other pages load.
@@ -521,11 +525,14 @@ TEST_F(FormTest, EveryFieldTypeTypedSwitchedAndSaved) {
     EXPECT_EQ(title->text(), "Card");
     // Only option rows take the form's label width; text rows start 24 in.
     EXPECT_EQ(user->frame().x(), 24);
+    ASSERT_TRUE(form->cellForKey("colour"));
     EXPECT_EQ(form->cellForKey("colour")->detailTextLabel()->frame().x(), 77 + 24);
+    ASSERT_TRUE(form->cellForKey("username"));
     EXPECT_STREQ(form->cellForKey("username")->className(), "SHRCustomFormFieldCell");
     EXPECT_EQ(form->cellForKey("colour")->reuseIdentifier(), "OptionCell");
     EXPECT_EQ(form->cellForKey("colour")->accessoryType(), ui::TableViewCellAccessoryType::DisclosureIndicator);
     EXPECT_EQ(form->cellForKey("colour")->detailTextLabel()->text(), "Red");
+    ASSERT_TRUE(form->cellForKey("public"));
     EXPECT_TRUE(form->cellForKey("public")->toggle()->isOn());  // start "1", shown once the switch exists
     EXPECT_EQ(form->cellForKey("public")->textLabel()->text(), "Public");
     EXPECT_FALSE(title->isSecureTextEntry());
@@ -606,6 +613,7 @@ TEST_F(FormTest, ValuesSurviveScrollingThroughReusedCells) {
     EXPECT_FALSE(form->cellForKey("t0"));
     ASSERT_TRUE(form->cellForKey("t11") && form->cellForKey("public"));
     EXPECT_EQ(form->cellForKey("t11")->textField()->text(), "");
+    ASSERT_TRUE(form->cellForKey("t10"));
     EXPECT_EQ(form->cellForKey("t10")->textField()->text(), "start 10");
     EXPECT_TRUE(form->cellForKey("public")->toggle()->isOn());
     EXPECT_FALSE(form->cellForKey("public")->getTextField()->superview());
@@ -624,6 +632,7 @@ TEST_F(FormTest, ValuesSurviveScrollingThroughReusedCells) {
     table->scrollToRowAtIndexPath(ui::IndexPath::forRow(0, 0), ui::TableViewScrollPosition::Top, false);
     ASSERT_TRUE(form->cellForKey("t0"));
     EXPECT_EQ(form->cellForKey("t0")->textField()->text(), "start 0 typed");
+    ASSERT_TRUE(form->cellForKey("t1"));
     EXPECT_EQ(form->cellForKey("t1")->textField()->text(), "start 1");
 }
 
@@ -671,14 +680,17 @@ TEST_F(FormTest, SingleChoiceOptionListPicksAndShows) {
     auto info = pickerInfo("Colours", {"Red", "Green", "Blue"}, "0");
     auto form = showForm(ns::Array::make(
         {SHRFormFieldSettings::label("Colour", "colour", SHRFormFieldTypeOptionPicker, ns::str("Red"), info)}));
+    ASSERT_TRUE(form->cellForKey("colour"));
     EXPECT_EQ(form->cellForKey("colour")->detailTextLabel()->text(), "Red");
     ui::Driver driver(clock);
     ASSERT_TRUE(driver.tapRow("Colour"));
     auto* list = ns::as<SHRFormOptionController>(nav()->topViewController());
     ASSERT_TRUE(list);
     EXPECT_EQ(list->title(), "Colours");
+    ASSERT_TRUE(list->tableView()->cellForRowAtIndexPath(ui::IndexPath::forRow(0, 0)));
     EXPECT_EQ(list->tableView()->cellForRowAtIndexPath(ui::IndexPath::forRow(0, 0))->accessoryType(),
               ui::TableViewCellAccessoryType::Checkmark);
+    ASSERT_TRUE(list->tableView()->cellForRowAtIndexPath(ui::IndexPath::forRow(2, 0)));
     EXPECT_EQ(list->tableView()->cellForRowAtIndexPath(ui::IndexPath::forRow(2, 0))->accessoryType(),
               ui::TableViewCellAccessoryType::None);
     ASSERT_TRUE(driver.tapRow("Blue"));
@@ -729,6 +741,7 @@ TEST_F(FormTest, MultipleChoiceTicksUnticksAndConfirmsWithDone) {
     EXPECT_EQ(ns::describe(info->stringForKey("curIndexes")), "2,0,1");
     ASSERT_TRUE(driver.tapRow("work"));
     EXPECT_EQ(ns::describe(info->stringForKey("curIndexes")), "2,1");
+    ASSERT_TRUE(list->tableView()->cellForRowAtIndexPath(ui::IndexPath::forRow(0, 0)));
     EXPECT_EQ(list->tableView()->cellForRowAtIndexPath(ui::IndexPath::forRow(0, 0))->accessoryType(),
               ui::TableViewCellAccessoryType::None);
     EXPECT_EQ(nav()->topViewController(), list.get());
@@ -747,6 +760,7 @@ TEST_F(FormTest, MultipleChoiceTicksUnticksAndConfirmsWithDone) {
     ASSERT_TRUE(driver.tapRow("home"));
     ASSERT_TRUE(driver.tapBarButton("Done"));
     EXPECT_FALSE(form->values()->objectForKey("tags"));
+    ASSERT_TRUE(form->cellForKey("tags"));
     EXPECT_EQ(form->cellForKey("tags")->detailTextLabel()->text(), "-1");
 }
 
@@ -778,6 +792,7 @@ TEST_F(FormTest, StaticMultipleChoiceListCanBeConfirmed) {
     auto info = pickerInfo("Tags", {"work", "home"}, "1", true);
     auto form = showForm(ns::Array::make(
         {SHRFormFieldSettings::label("Tags", "tags", SHRFormFieldTypeOptionPicker, ns::str("home"), info)}));
+    ASSERT_TRUE(form->cellForKey("tags"));
     EXPECT_EQ(form->cellForKey("tags")->detailTextLabel()->text(), "home");
     ui::Driver driver(clock);
     ASSERT_TRUE(driver.tapRow("Tags"));
@@ -821,6 +836,7 @@ TEST_F(FormTest, LargeTextFieldFollowsTheKeyboardAndCountsCharacters) {
     EXPECT_FALSE(form->hasLink());
     form->setText("");
     EXPECT_FALSE(form->counter());  // no limit, image or link: no counter
+    ASSERT_TRUE(form->navigationItem()->rightBarButtonItem());
     EXPECT_FALSE(form->navigationItem()->rightBarButtonItem()->isEnabled());
     EXPECT_EQ(form->navigationItem()->rightBarButtonItem()->title(), "Send to Posts");
 

@@ -84,6 +84,8 @@ TEST_F(TwitterTest, OAuthFlowStoresTokenThenPostsTheEditedTweet) {
         return nav && ns::as<SHROAuthView>(nav->topViewController());
     }));
     auto* view = ns::as<SHROAuthView>(ns::as<ui::NavigationController>(SHR::currentHelper()->currentView())->topViewController());
+    ASSERT_TRUE(view->webView()->request());
+    ASSERT_TRUE(view->webView()->request()->URL());
     std::string authURL = view->webView()->request()->URL()->absoluteText();
     EXPECT_EQ(authURL, fakeTwitter->url("/oauth/authorize?oauth_token=reqtok"));
     // The stand-in web view fetches nothing: the test is the browser.
@@ -186,6 +188,7 @@ TEST_F(TwitterTest, ImageIsUploadedWithDelegatedCredentialsThenTweetedWithItsLin
     ASSERT_TRUE(runUntil([&] { return visibleForm() != nullptr; }));
     auto* form = visibleForm();
     EXPECT_EQ(form->text(), "Great card");
+    ASSERT_TRUE(form->counter());
     EXPECT_EQ(form->counter()->text(), "Image + 105");  // 140 - 25 for the image - 10
     ASSERT_TRUE(driver.tapBarButton("Send to Twitter")) << driver.lastError();
     ASSERT_TRUE(runUntil([&] { return !rec.names.empty() && rec.names.back() != SHRSendDidStartNotification; }))
@@ -290,6 +293,7 @@ TEST_F(TwitterTest, UserInfoIsStoredWithNullsOfNestedDictionariesReplaced) {
     auto* status = ns::as<ns::Dictionary>(info->objectForKey("status"));
     ASSERT_TRUE(status);
     EXPECT_EQ(ns::describe(status->objectForKey("place")), "");
+    ASSERT_TRUE(ns::as<ns::Dictionary>(status->objectForKey("geo")));
     EXPECT_EQ(ns::describe(ns::as<ns::Dictionary>(status->objectForKey("geo"))->objectForKey("coordinates")), "");
     // A null inside a list cannot be kept in the defaults: stored as "".
     auto* ids = ns::as<ns::Array>(info->objectForKey("ids"));
@@ -302,6 +306,7 @@ TEST_F(TwitterTest, UserInfoIsStoredWithNullsOfNestedDictionariesReplaced) {
     dict->setObject(list, "ids");
     dict->setObject(ns::Null::null(), "url");
     SHRTwitter::convertNSNullsToEmptyStrings(dict.get());
+    ASSERT_TRUE(ns::as<ns::Array>(dict->objectForKey("ids")));
     EXPECT_TRUE(ns::as<ns::Null>(ns::as<ns::Array>(dict->objectForKey("ids"))->objectAtIndex(0)));
     EXPECT_EQ(ns::describe(dict->objectForKey("url")), "");
 
@@ -482,6 +487,7 @@ TEST_F(TwitterTest, EditFormCountsTheImageAndRefusesTextOverTheLimit) {
     ASSERT_TRUE(runUntil([&] { return visibleForm() != nullptr; }));
     auto* form = visibleForm();
     EXPECT_EQ(form->text().size(), 200u);  // the form starts with all of it
+    ASSERT_TRUE(form->counter());
     EXPECT_EQ(form->counter()->text(), "Image  -85");
     auto& send = form->navigationItem()->rightBarButtonItem();
     EXPECT_FALSE(send->isEnabled());

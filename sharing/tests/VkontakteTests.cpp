@@ -52,6 +52,7 @@ TEST_F(VkontakteTest, AuthoriseThroughTheRedirectThenPostText) {
     sharer->share();
     ASSERT_TRUE(runUntil([&] { return top<SHRVkontakteOAuthView>() != nullptr; }));
     auto* view = top<SHRVkontakteOAuthView>();
+    ASSERT_TRUE(view->vkWebView()->request());
     auto* url = view->vkWebView()->request()->URL();
     EXPECT_EQ(url->absoluteText(), services.base() + "/oauth/authorize?client_id=4711&scope=wall,photos&redirect_uri=" +
                                        services.base() + "/blank.html&display=touch&response_type=token");
@@ -124,6 +125,7 @@ TEST_F(VkontakteTest, LinkWithoutTextAndServiceError) {
     EXPECT_EQ(pairs(services.last(), "query"),
               (Pairs{{"owner_id", "42"}, {"access_token", "tok1"}, {"message", link}, {"attachment", link}}));
     EXPECT_FALSE(sharer->send());
+    ASSERT_TRUE(sharer->lastError());
     EXPECT_EQ(sharer->lastError()->domain(), "Access denied");
     EXPECT_EQ(sharer->lastError()->code(), 1);
 }
@@ -181,6 +183,7 @@ TEST_F(VkontakteTest, CaptchaFailsTheShareThenResendsWithTheAnswer) {
     sharer->isAuthorized();
     sharer->setItem(SHRItem::text(ns::str("t")));
     EXPECT_FALSE(sharer->send());
+    ASSERT_TRUE(sharer->lastError());
     EXPECT_EQ(sharer->lastError()->domain(), "Captcha needed");
     EXPECT_TRUE(sharer->isCaptcha());
     auto d = ns::UserDefaults::standardUserDefaults();

@@ -159,6 +159,8 @@ TEST_F(ControlTest, WebHistoryGoesBackAndForward) {
     web->setDelegate(c.get());
     web->loadHTMLString("<p>one</p><a href='http://example.com/two'>two</a>", ns::URL::URLWithString("http://example.com/"));
     EXPECT_TRUE(web->followLink("two"));
+    ASSERT_TRUE(web->request());
+    ASSERT_TRUE(web->request()->URL());
     EXPECT_EQ(web->request()->URL()->absoluteText(), "http://example.com/two");
     EXPECT_EQ(web->pageText(), "");  // not fetched
     web->goBack();

@@ -151,6 +151,7 @@ TEST_F(TableTest, SelectionAsksAndTellsTheDelegate) {
     EXPECT_TRUE(table->userSelectRow({0, 1}));
     EXPECT_EQ(src->selected, std::vector<std::string>{"b"});
     EXPECT_EQ(table->indexPathForSelectedRow(), (IndexPath{0, 1}));
+    ASSERT_TRUE(table->cellForRowAtIndexPath({0, 1}));
     EXPECT_TRUE(table->cellForRowAtIndexPath({0, 1})->isSelected());
     table->deselectRowAtIndexPath({0, 1}, true);
     EXPECT_FALSE(table->indexPathForSelectedRow());

@@ -20,7 +20,7 @@ struct PageDelegate : ns::Object, WebViewDelegate {
     bool allowLinks = true;
     bool webViewShouldStartLoadWithRequest(WebView*, URLRequest* r, WebViewNavigationType type) override {
         asked.push_back(std::string(type == WebViewNavigationType::LinkClicked ? "link " : "other ") +
-                        r->URL()->absoluteText());
+                        (r->URL() ? r->URL()->absoluteText() : std::string("(none)")));
         return type != WebViewNavigationType::LinkClicked || allowLinks;
     }
     void webViewDidStartLoad(WebView*) override { events.push_back("start"); }
