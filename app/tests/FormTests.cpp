@@ -66,6 +66,7 @@ TEST_F(FormTest, SignUpPostsSevenFieldsAndAFinishedReplySetsRegistro) {
     ASSERT_TRUE(driver->tapButton("Send"));
     ASSERT_EQ(poster()->requests().size(), 1u);
     auto request = poster()->last();
+    ASSERT_TRUE(request);
     EXPECT_EQ(request->url, "https://services.tarnwick.example/tarnwick/WS/Tarnwick.php");
     EXPECT_EQ(keysOf(request->fields), (std::vector<std::string>{"metodo", "name", "universityCompany", "email",
                                                                   "appId", "systemId", "version"}));

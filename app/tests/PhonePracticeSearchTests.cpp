@@ -118,6 +118,7 @@ TEST_F(PhonePractice, SameSeedSameCardsAndATapOnANormalCardDoesNothing) {
     ASSERT_TRUE(driver->tapRow("about you"));
     ASSERT_TRUE(driver->tapRow("tell me about yourself"));
     auto* card = topScreen<CardViewController>();
+    ASSERT_TRUE(card);
     size_t loads = card->webView()->loadCount();
     ui::clearAnimationLog();
     tapPage(card);
@@ -229,6 +230,7 @@ TEST_F(PhoneSearch, NoMatchShowsNoDataAndClearsTheFormerRows) {
     startPhone();
     ASSERT_TRUE(driver->tapTab("Search"));
     auto* search = topScreen<SearchViewControllerIphone>();
+    ASSERT_TRUE(search);
     ASSERT_TRUE(driver->typeText("Search", "salary"));
     ASSERT_TRUE(driver->pressSearch());
     ASSERT_GT(search->searchResults()->count(), 0u);

@@ -123,9 +123,11 @@ TEST_F(AppTest, FirstLaunchStartsEmptyAndSavesReadBackAfterRestart) {
     ASSERT_EQ(delegate->allFavorites()->count(), 1u);
     ASSERT_EQ(delegate->allGroups()->count(), 1u);
     auto* fav = ns::as<ns::Dictionary>(delegate->allFavorites()->objectAtIndex(0));
+    ASSERT_TRUE(fav);
     EXPECT_EQ(ns::describe(fav->stringForKey("title")), "Tell me about yourself");
     EXPECT_EQ(ns::describe(fav->stringForKey("Editable")), "YES");
     auto* g = ns::as<ns::Dictionary>(delegate->allGroups()->objectAtIndex(0));
+    ASSERT_TRUE(g);
     EXPECT_EQ(ns::describe(g->stringForKey("Title")), "Mine");
     // Read back as mutable arrays: later changes go on working.
     EXPECT_TRUE(delegate->removeFavoriteAtIndex(0));
@@ -165,6 +167,7 @@ TEST_F(AppTest, RotatingTheTabletHomeSwapsItsBackground) {
     setRegistro();
     startTablet();
     auto* nav = dynamic_cast<ui::NavigationController*>(delegate->window()->rootViewController());
+    ASSERT_TRUE(nav);
     auto* home = dynamic_cast<HomeViewController*>(nav->topViewController());
     ASSERT_TRUE(home);
     EXPECT_EQ(imageName(home->imgFondo()), "fondo_ipad_portrait.png");

@@ -244,6 +244,7 @@ TEST_F(TabletTest, HubStopsObservingWhenItIsGone) {
     ASSERT_TRUE(openHub());
     ns::Weak<MenuViewController_iPad> weak(hub());
     auto* nav = dynamic_cast<ui::NavigationController*>(delegate->window()->rootViewController());
+    ASSERT_TRUE(nav);
     nav->popViewControllerAnimated(false);
     driver->advance(1);
     EXPECT_FALSE(weak.lock());

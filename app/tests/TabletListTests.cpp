@@ -77,6 +77,7 @@ TEST_F(TabletListTest, RowsShowTheirLookFromTheirKeys) {
     ASSERT_TRUE(openSmallDeck());
     ui::TableView* t = list()->myTableView();
     auto heading = list()->tableViewCellForRowAtIndexPath(t, {0, 0});
+    ASSERT_TRUE(heading);
     EXPECT_EQ(heading->textLabel()->text(), "heading");
     EXPECT_EQ(heading->accessoryType(), ui::TableViewCellAccessoryType::None);
     EXPECT_EQ(heading->selectionStyle(), ui::TableViewCellSelectionStyle::None);
@@ -87,6 +88,7 @@ TEST_F(TabletListTest, RowsShowTheirLookFromTheirKeys) {
     EXPECT_EQ(list()->tableViewHeightForRowAtIndexPath(t, {0, 1}), 55);
 
     auto sub = list()->tableViewCellForRowAtIndexPath(t, {0, 1});
+    ASSERT_TRUE(sub);
     EXPECT_EQ(sub->textLabel()->text(), "sub menu");
     EXPECT_EQ(sub->detailTextLabel()->text(), "two cards");
     EXPECT_EQ(sub->textLabel()->font()->fontName(), "Helvetica");
@@ -98,8 +100,10 @@ TEST_F(TabletListTest, RowsShowTheirLookFromTheirKeys) {
     EXPECT_EQ(imageName(sub->backgroundView().get()), "FranjaCarta-green.png");
 
     auto invite = list()->tableViewCellForRowAtIndexPath(t, {0, 6});
+    ASSERT_TRUE(invite);
     EXPECT_EQ(imageName(invite->backgroundView().get()), "FranjaCarta-flat.png");
     auto cardCell = list()->tableViewCellForRowAtIndexPath(t, {0, 9});
+    ASSERT_TRUE(cardCell);
     EXPECT_EQ(cardCell->textLabel()->text(), "card one");
     EXPECT_EQ(cardCell->textLabel()->font()->pointSize(), 16);
     EXPECT_EQ(cardCell->detailTextLabel()->text(), "");
@@ -339,9 +343,11 @@ TEST_F(TabletListTest, DamagedGroupsShowAsSuchAndSwipingThemAwayRemovesThemFromT
                                                       "broken", "last"}));
     ui::TableView* table = list()->myTableView();
     auto broken = list()->tableViewCellForRowAtIndexPath(table, {0, 3});
+    ASSERT_TRUE(broken);
     EXPECT_EQ(broken->detailTextLabel()->text(), "damaged group");
     EXPECT_EQ(broken->accessoryType(), ui::TableViewCellAccessoryType::None);
     auto damaged = list()->tableViewCellForRowAtIndexPath(table, {0, 2});
+    ASSERT_TRUE(damaged);
     EXPECT_EQ(damaged->accessoryType(), ui::TableViewCellAccessoryType::None);
     EXPECT_FALSE(damaged->imageView()->image());
 

@@ -123,6 +123,7 @@ TEST_F(TabletTest, RateContactAndOutsideLinksLeaveThePage) {
 TEST_F(TabletTest, PinchGrowsTheFontTo41AndShrinksItTo14WithTheExactScripts) {
     ASSERT_TRUE(openHub());
     ui::WebView* web = pane()->myWebView();
+    ASSERT_TRUE(web);
     web->clearEvaluatedScripts();
     // The first pinch-in from 13 is below the floor: the size stays.
     driver->pinch(pageCenter(), 200, 190, 1);

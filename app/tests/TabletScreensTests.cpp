@@ -158,6 +158,7 @@ TEST_F(TabletScreensTest, SearchFindsCardTextsWithoutRegardToCase) {
 
     ui::TableView* t = search()->tableView();
     auto cell = search()->tableViewCellForRowAtIndexPath(t, {0, 0});
+    ASSERT_TRUE(cell);
     EXPECT_EQ(cell->reuseIdentifier(), "SearchCell");
     EXPECT_EQ(cell->textLabel()->text(), "A conflict at work");
     EXPECT_EQ(cell->textLabel()->textColor()->shortName(), "white");
@@ -201,6 +202,7 @@ TEST_F(TabletScreensTest, SearchColoursSilverForACardWithoutColour) {
     ASSERT_EQ(search()->searchResults()->count(), 1u);
     EXPECT_EQ(search()->colorForRow(0), "silver");
     auto cell = search()->tableViewCellForRowAtIndexPath(search()->tableView(), {0, 0});
+    ASSERT_TRUE(cell);
     EXPECT_EQ(cell->textLabel()->textColor()->shortName(), "black");
 }
 
@@ -316,6 +318,7 @@ TEST_F(TabletScreensTest, WebPageScreenLoadsItsPageAndStopsTheIndicator) {
     page->setTipo(1);
     page->setPagina("/about.html");
     auto* nav = dynamic_cast<ui::NavigationController*>(root());
+    ASSERT_TRUE(nav);
     nav->pushViewController(page, true);
     driver->settle();
     EXPECT_NE(page->webView()->pageText().find("About the maker"), std::string::npos);

@@ -200,6 +200,7 @@ TEST_F(TabletShareTest, CardPaneShareSheetSharesTheCardWithItsOwnTitle) {
     openHub();
     ASSERT_TRUE(driver->tapRow("greatest strength")) << driver->lastError();
     ViewDetalle* card = pane();
+    ASSERT_TRUE(card);
     std::string post = rowString(card->DicDeCarta(), "post");
     ASSERT_FALSE(post.empty());
     auto item = card->shareSheetItem();

@@ -52,10 +52,12 @@ TEST_F(BookmarkTest, PinboardLoginSaveAndShareWithCredentialsInTheURL) {
     ASSERT_TRUE(waitForForm("Send to Pinboard"));
     EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("password", "SHRPinboard")), "pa/ss");
     auto login = services.last();
+    ASSERT_TRUE(login);
     EXPECT_EQ(field(login, "path"), "/v1/posts/get");
     EXPECT_EQ(ns::describe(login->objectForKey("basic")), ns::describe(ns::Array::make({ns::str("pinuser"), ns::str("pa/ss")}).get()));
     // The share form: title, tags, notes and the switch, then save with the switch on.
     auto* form = shownForm();
+    ASSERT_TRUE(form);
     auto* rows = form->rowsOfSection(0);
     ASSERT_EQ(rows->count(), 4u);
     std::vector<std::string> keys;

@@ -269,8 +269,10 @@ TEST_F(EvernoteSharerTest, PreparedNoteKeepsContentAndGetsRemoteImages) {
     EXPECT_EQ(ns::describe(stored->content()), "<en-note>" + tag + "<img src=\"" + bad + "\" /></en-note>");
     ASSERT_EQ(stored->resources()->count(), 2u);
     auto* fetched = ns::as<EDAMResource>(stored->resources()->objectAtIndex(0));
+    ASSERT_TRUE(fetched);
     EXPECT_EQ(std::string(fetched->data()->body()->view()), service.remoteJPEG);
     auto* skipped = ns::as<EDAMResource>(stored->resources()->objectAtIndex(1));
+    ASSERT_TRUE(skipped);
     EXPECT_FALSE(skipped->data() && skipped->data()->body());
 }
 

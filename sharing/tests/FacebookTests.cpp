@@ -410,9 +410,12 @@ TEST_F(FacebookTest, RepliesReachTheDelegateByTheRules) {
     service.reply("/gone", "<html>not found</html>", 404);
     service.reply("/busy", "{}", 503);
     service.reply("/busytrue", "true", 500);
+    // The reply limit, at and one past.
+    service.reply("/huge", std::string(FBRequest::kMaxReplyBytes, 'x'));
+    service.reply("/huger", std::string(FBRequest::kMaxReplyBytes + 1, 'x'));
     for (auto [path, outcome] : std::vector<std::pair<std::string, std::string>>{
              {"true", "load"}, {"false", "fail"}, {"array", "load"}, {"html", "load"}, {"reason", "fail"}, {"me", "fail"},
-             {"gone", "fail"}, {"busy", "fail"}, {"busytrue", "fail"}}) {
+             {"gone", "fail"}, {"busy", "fail"}, {"busytrue", "fail"}, {"huge", "load"}, {"huger", "fail"}}) {
         rec = ns::make<Recorder>();
         login();
         fb->requestWithGraphPath(path, rec.get());
@@ -426,9 +429,19 @@ TEST_F(FacebookTest, RepliesReachTheDelegateByTheRules) {
             EXPECT_EQ(raw->view(), "<html>hi</html>");
         }
         if (outcome == "fail") EXPECT_FALSE(fb->isSessionValid()) << path;
+        if (path == "huge") {
+            auto* raw = ns::as<ns::Data>(rec->result.get());
+            ASSERT_TRUE(raw);
+            EXPECT_EQ(raw->length(), FBRequest::kMaxReplyBytes);
+        }
+        if (path == "huger") {
+            ASSERT_TRUE(rec->error);
+            EXPECT_EQ(rec->error->localizedDescription(), "The reply is too large.");
+        }
         if (path == "busy") {
             ASSERT_TRUE(rec->error);
             EXPECT_EQ(rec->error->domain(), "facebookErrDomain");
+            ASSERT_TRUE(rec->error->userInfo());
             EXPECT_EQ(ns::describe(rec->error->userInfo()->objectForKey("http_status")), "503");
             EXPECT_FALSE(rec->result);
         }

@@ -105,6 +105,7 @@ TEST_F(FoursquareTest, SignInThroughTheCallbackFragment) {
     auto* view = ns::as<SHRFoursquareV2OAuthView>(shownTop());
     ASSERT_TRUE(view && view->webView()->request());
     auto* page = view->webView()->request()->URL();
+    ASSERT_TRUE(page);
     EXPECT_EQ(pathOf(page->absoluteText()), baseOf(fake.server) + "/oauth2/authenticate");
     auto q = formFields(queryOf(page->absoluteText()));
     EXPECT_EQ(q["client_id"], "client 7");
@@ -156,6 +157,7 @@ TEST_F(FoursquareTest, PlacesFromTheDevicePositionThenCheckIn) {
     EXPECT_EQ(q["altAcc"], "5.00");
     EXPECT_EQ(q.count("query"), 0u);
     auto* first = ns::as<SHRFoursquareV2Venue>(form->venues()->objectAtIndex(0));
+    ASSERT_TRUE(first);
     EXPECT_EQ(ns::describe(first->icon()), "cafe.png");
     EXPECT_FALSE(ns::as<SHRFoursquareV2Venue>(form->venues()->objectAtIndex(1))->icon());
     auto* table = form->tableView();
@@ -201,6 +203,14 @@ TEST_F(FoursquareTest, PlacesFromTheDevicePositionThenCheckIn) {
     ui::BarButtonItem* checkInButton = checkIn->navigationItem()->rightBarButtonItem().get();
     EXPECT_EQ(checkInButton->title(), "Check In");
     EXPECT_FALSE(checkInButton->isEnabled());
+    // 140 characters (of two bytes each) and one more.
+    for (size_t n : {140u, 141u}) {
+        std::string text;
+        for (size_t i = 0; i < n; ++i) text += "\xC3\xBC";
+        checkIn->setText(text);
+        EXPECT_EQ(checkIn->counter()->text(), n == 140 ? "0" : "-1");
+        EXPECT_EQ(checkInButton->isEnabled(), n == 140);
+    }
     checkIn->setText("Great bar & music!");
     EXPECT_TRUE(checkInButton->isEnabled());
     ui::Driver driver(clock);

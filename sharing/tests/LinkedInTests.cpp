@@ -62,6 +62,7 @@ TEST_F(LinkedInTest, AuthoriseWithCallbackAndVerifierThenShareXML) {
     auto access = record("/uas/oauth/accessToken");
     ASSERT_TRUE(access);
     auto* oauth = access->dictionaryForKey("oauth");
+    ASSERT_TRUE(oauth);
     EXPECT_EQ(field(oauth, "ok"), "1") << field(oauth, "why");
     EXPECT_EQ(field(oauth->dictionaryForKey("params"), "oauth_callback"), "http://callback.example/li");
     EXPECT_EQ(field(oauth->dictionaryForKey("params"), "oauth_verifier"), "v%2B1");
@@ -75,9 +76,20 @@ TEST_F(LinkedInTest, AuthoriseWithCallbackAndVerifierThenShareXML) {
     EXPECT_EQ(field(record("/uas/oauth/requestToken")->dictionaryForKey("oauth"), "ok"), "1");
     // The form holds the title; the edited text becomes the title.
     auto* form = top<SHRFormControllerLargeTextField>();
+    ASSERT_TRUE(form);
     EXPECT_EQ(form->text(), "Deck");
     EXPECT_TRUE(form->hasLink());
     EXPECT_EQ(form->maxTextLength(), 700u);
+    // 700 characters (of two bytes each) may go, one more may not.
+    for (size_t n : {700u, 701u}) {
+        std::string text;
+        for (size_t i = 0; i < n; ++i) text += "\xC3\xA9";
+        form->setText(text);
+        ASSERT_TRUE(form->counter());
+        EXPECT_EQ(form->counter()->text(), n == 700 ? "0" : "-1");
+        ASSERT_TRUE(form->navigationItem()->rightBarButtonItem());
+        EXPECT_EQ(form->navigationItem()->rightBarButtonItem()->isEnabled(), n == 700);
+    }
     form->setText("Tom & \"Jerry\" <3");
     form->save();
     ASSERT_TRUE(runUntil([&] { return !rec.names.empty() && rec.names.back() == "SHRSendDidFinish"; }))

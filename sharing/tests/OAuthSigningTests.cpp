@@ -90,6 +90,7 @@ TEST(OAuthSigning, ParametersOfQueryAndBody) {
     ASSERT_TRUE(params);
     ASSERT_EQ(params->count(), 3u);
     auto* y = ns::as<OARequestParameter>(params->objectAtIndex(1));
+    ASSERT_TRUE(y);
     EXPECT_EQ(y->value(), "a b");
     ASSERT_TRUE(ns::as<OARequestParameter>(params->objectAtIndex(2)));
     EXPECT_EQ(ns::as<OARequestParameter>(params->objectAtIndex(2))->value(), "");

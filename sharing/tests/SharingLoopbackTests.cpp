@@ -428,6 +428,7 @@ TEST_F(SharingTest, OfflineQueueSurvivesAKillDuringTheFlush) {
         std::set<std::string> stored;
         for (ns::Object* o : *list) {
             auto* entry = ns::as<ns::Dictionary>(o);
+            ASSERT_TRUE(entry);
             auto item = SHRItem::itemFromDictionary(entry->dictionaryForKey("item"));
             std::string name = SHR::offlineDataFileName(*entry);
             if (item->shareType() == SHRShareTypeFile) {

@@ -97,6 +97,7 @@ TEST_F(TumblrTest, PhotoMultipartPartsAndStatus) {
     std::vector<std::string> heads, values;
     for (ns::Object* o : *mp->arrayForKey("parts")) {
         auto* p = ns::as<ns::Dictionary>(o);
+        ASSERT_TRUE(p);
         std::string h;
         for (ns::Object* l : *p->arrayForKey("headers")) h += (h.empty() ? "" : "|") + ns::describe(l);
         heads.push_back(h);

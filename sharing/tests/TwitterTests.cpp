@@ -98,6 +98,7 @@ TEST_F(TwitterTest, OAuthFlowStoresTokenThenPostsTheEditedTweet) {
     EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("accessSecret", "SHRTwitter")), "acc secret");
 
     auto* form = visibleForm();
+    ASSERT_TRUE(form);
     EXPECT_EQ(form->text(), "hello deck");
     ASSERT_TRUE(form->counter());
     EXPECT_EQ(form->counter()->text(), "130");
@@ -187,6 +188,7 @@ TEST_F(TwitterTest, ImageIsUploadedWithDelegatedCredentialsThenTweetedWithItsLin
     auto sharer = SHRSharer::shareItem<SHRTwitter>(imageItem("Great card"));
     ASSERT_TRUE(runUntil([&] { return visibleForm() != nullptr; }));
     auto* form = visibleForm();
+    ASSERT_TRUE(form);
     EXPECT_EQ(form->text(), "Great card");
     ASSERT_TRUE(form->counter());
     EXPECT_EQ(form->counter()->text(), "Image + 105");  // 140 - 25 for the image - 10
@@ -268,6 +270,15 @@ TEST(TwitterImageData, QualityStepsDownUntilTheImageFits) {
     data = SHRTwitter::uploadImageData(image.get(), encoder(0));  // never fits: stops at 0.1
     EXPECT_EQ(asked, (std::vector<int>{9, 8, 7, 6, 5, 4, 3, 2, 1}));
     EXPECT_EQ(data->length(), 2000000u);
+    // The limit itself: 700000 bytes fit, one more does not.
+    for (size_t first : {kSHRTwitterMaxImageBytes, kSHRTwitterMaxImageBytes + 1}) {
+        asked.clear();
+        data = SHRTwitter::uploadImageData(image.get(), [&](const ui::Image*, double q) {
+            asked.push_back(static_cast<int>(q * 10 + 0.5));
+            return ns::Data::make(std::string(asked.size() == 1 ? first : 1000, 'j'));
+        });
+        EXPECT_EQ(asked.size(), first == kSHRTwitterMaxImageBytes ? 1u : 2u) << first;
+    }
     // The real encoder writes a JPEG that our decoder reads back.
     auto jpeg = SHRTwitter::uploadImageData(image.get(), [](const ui::Image* i, double q) {
         return imageJPEGRepresentation(i, q);
@@ -370,6 +381,7 @@ TEST_F(TwitterTest, XAuthLoginFormTradesThePasswordAndFollowsOnce) {
         return nav && ns::as<SHRFormController>(nav->topViewController());
     }));
     auto* login = ns::as<SHRFormController>(ns::as<ui::NavigationController>(SHR::currentHelper()->currentView())->topViewController());
+    ASSERT_TRUE(login);
     // A wrong password: the server's reply reaches the user.
     login->setValueForKey("username", "deckuser");
     login->setValueForKey("password", "wrong");
@@ -486,6 +498,7 @@ TEST_F(TwitterTest, EditFormCountsTheImageAndRefusesTextOverTheLimit) {
     auto sharer = SHRSharer::shareItem<SHRTwitter>(imageItem(std::string(200, 't')));
     ASSERT_TRUE(runUntil([&] { return visibleForm() != nullptr; }));
     auto* form = visibleForm();
+    ASSERT_TRUE(form);
     EXPECT_EQ(form->text().size(), 200u);  // the form starts with all of it
     ASSERT_TRUE(form->counter());
     EXPECT_EQ(form->counter()->text(), "Image  -85");
