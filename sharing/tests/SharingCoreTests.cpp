@@ -249,6 +249,21 @@ TEST_F(CentreTest, SecondScreenWaitsForTheFirstToGo) {
     ASSERT_TRUE(ns::as<ui::NavigationController>(root->presentedViewController()));
     EXPECT_EQ(ns::as<ui::NavigationController>(root->presentedViewController())->topViewController(), second.get());
 
+    // The end of a hide is told on a later turn of the loop, once the
+    // screen is gone.
+    std::vector<std::string> told;
+    auto token = ns::NotificationCenter::defaultCenter()->addObserver(
+        SHRHideCurrentViewFinishedNotification, nullptr,
+        [&](const ns::Notification&) { told.push_back(root->presentedViewController() ? "shown" : "gone"); });
+    shr->hideCurrentViewControllerAnimated(true);
+    EXPECT_TRUE(told.empty());
+    clock->advance(1);
+    EXPECT_EQ(told, (std::vector<std::string>{"gone"}));
+    token.reset();
+    shr->viewWasDismissed();
+    shr->showViewController(second);
+    ASSERT_TRUE(root->presentedViewController());
+
     // A hide while a dismissal runs does nothing.
     shr->setIsDismissingView(true);
     shr->hideCurrentViewControllerAnimated(false);

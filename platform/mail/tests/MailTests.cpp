@@ -258,6 +258,14 @@ TEST_F(MailTest, SendWaitsForARecipientAndOneTapWritesOneMessage) {
     EXPECT_TRUE(composer->isSendEnabled());
     ASSERT_TRUE(d.clearText("To"));
     EXPECT_FALSE(composer->isSendEnabled());
+    // Keystrokes of one turn of the loop are looked at together, after it.
+    auto* to = dynamic_cast<ui::TextField*>(d.findTextInput("To"));
+    ASSERT_TRUE(to);
+    ASSERT_TRUE(to->insertText("x@example.org"));
+    EXPECT_FALSE(composer->isSendEnabled());
+    d.settle();
+    EXPECT_TRUE(composer->isSendEnabled());
+    ASSERT_TRUE(d.clearText("To"));
     ASSERT_TRUE(d.typeText("To", "friend@example.org"));
     ASSERT_TRUE(d.tapBarButton("Send")) << d.lastError();
     EXPECT_EQ(listener->results, std::vector<MailComposeResult>{MailComposeResult::Sent});
