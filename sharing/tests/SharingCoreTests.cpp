@@ -353,6 +353,10 @@ TEST_F(LifeCycleTest, NotificationsThenDelegateInOrder) {
 
 TEST_F(LifeCycleTest, CapabilitiesAndAuthorisation) {
     auto note = ns::make<NoteSharer>();
+    // Defaults, each on its own: no auto share, not quiet, nothing pending.
+    EXPECT_FALSE(note->shouldAutoShare());
+    EXPECT_FALSE(note->quiet());
+    EXPECT_EQ(note->pendingAction(), SHRPendingNone);
     EXPECT_EQ(note->sharerId(), "NoteSharer");
     EXPECT_TRUE(note->canShareType(1));
     EXPECT_FALSE(note->canShareType(0));

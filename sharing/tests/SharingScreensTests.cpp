@@ -640,7 +640,8 @@ TEST_F(FormTest, AutoSelectFocusesTheFirstRowOfTheFirstSectionWhenThereIsOne) {
     struct Case {
         int firstRows, secondRows;
         bool selected;
-    } cases[] = {{1, 0, true}, {1, 1, true}, {0, 1, false}};
+        bool autoSelect = true;
+    } cases[] = {{1, 0, true}, {1, 1, true}, {0, 1, false}, {1, 0, false, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.firstRows) + "+" + std::to_string(c.secondRows));
         auto rows = [](int n, const char* key) {
@@ -651,7 +652,8 @@ TEST_F(FormTest, AutoSelectFocusesTheFirstRowOfTheFirstSectionWhenThereIsOne) {
         auto form = ns::make<SHRCustomFormController>(SHRFormStyle::Grouped, "One", "Send");
         form->addSection(rows(c.firstRows, "first"), nullptr, nullptr);
         form->addSection(rows(c.secondRows, "second"), nullptr, nullptr);
-        form->setAutoSelect(true);
+        EXPECT_FALSE(form->autoSelect());  // off unless asked for
+        if (c.autoSelect) form->setAutoSelect(true);
         SHR::currentHelper()->showViewController(form);
         auto selected = form->tableView()->indexPathForSelectedRow();
         EXPECT_EQ(selected.has_value(), c.selected);

@@ -372,6 +372,7 @@ TEST_F(TwitterTest, XAuthLoginFormTradesThePasswordAndFollowsOnce) {
     SHRTwitter::setFollowAccount("deckapp");
     NotificationRecorder rec;
     auto sharer = ns::make<SHRTwitter>();
+    EXPECT_FALSE(sharer->xAuth());  // the web page unless told otherwise
     sharer->setXAuth(true);
     sharer->setItem(SHRItem::text(ns::str("from the login form")));
     ASSERT_EQ(sharer->authorizationFormFields()->count(), 3u);

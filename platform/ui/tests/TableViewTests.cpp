@@ -122,6 +122,16 @@ TEST_F(TableTest, ScrollingARectIntoViewMovesByTheLeastOnEachAxis) {
     }
 }
 
+TEST_F(TableTest, RowsAre44PointsAndOnlyGroupedTablesHaveUntitledHeaders) {
+    for (auto style : {TableViewStyle::Plain, TableViewStyle::Grouped}) {
+        auto src = ns::make<Source>();
+        auto table = TableView::make(makeRect(0, 0, 320, 480), style);
+        table->setDataSource(src.get());
+        EXPECT_EQ(table->rowHeight(), 44);
+        EXPECT_EQ(table->rectForRowAtIndexPath({0, 1}).y(), (style == TableViewStyle::Grouped ? 44 : 0) + 44);
+    }
+}
+
 TEST_F(TableTest, SectionsAndHeaders) {
     auto src = ns::make<Source>();
     src->rows = {{"x"}, {"y", "z"}};
