@@ -124,6 +124,17 @@ TEST_F(ContentTest, SavedFilesAreReadableByAnotherPropertyListReader) {
     EXPECT_EQ(testsupport::runCommand(cmd).out, "1 Caf\u00e9 & <tags> YES\n");
 }
 
+TEST_F(ContentTest, TheLogKeepsAThousandLinesAndThenDropsTheOldestHundred) {
+    clearAppLog();
+    for (int i = 0; i < 1000; ++i) appLog("line " + std::to_string(i));
+    ASSERT_EQ(appLogLines().size(), 1000u);
+    EXPECT_EQ(appLogLines().front(), "line 0");
+    appLog("line 1000");
+    ASSERT_EQ(appLogLines().size(), 901u);
+    EXPECT_EQ(appLogLines().front(), "line 100");
+    EXPECT_EQ(appLogLines().back(), "line 1000");
+}
+
 TEST_F(ContentTest, CardPagesGetTheFontSizeInEveryBodyTag) {
     EXPECT_EQ(injectFontSize("<body class='a'>x</body><body>", 13),
               "<body style='font-size: 13px' class='a'>x</body><body style='font-size: 13px'>");

@@ -132,6 +132,26 @@ TEST_F(FormTest, AFailedPostKeepsTheFormOpenAndTheFlagUnset) {
     ASSERT_EQ(poster()->requests().size(), 2u);
     EXPECT_TRUE(screenHas("Loading...")) << screen();
 
+    // The reply goes to the log cut at 2000 bytes, never inside a character.
+    auto loggedReply = [] {
+        for (auto& line : appLogLines())
+            if (line.rfind("Form reply (500): ", 0) == 0) return line.substr(18);
+        return std::string("(none)");
+    };
+    for (auto [body, logged] : std::vector<std::pair<std::string, std::string>>{
+             {std::string(2000, 'x'), std::string(2000, 'x')},
+             {std::string(2001, 'x'), std::string(2000, 'x')},
+             {std::string(1999, 'x') + "\xC3\xA9", std::string(1999, 'x')}}) {
+        clearAppLog();
+        ASSERT_TRUE(poster()->last());
+        auto formDelegate = poster()->last()->delegate.lock();
+        ASSERT_TRUE(formDelegate);
+        formDelegate->requestFinished(500, body);
+        EXPECT_TRUE(loggedReply() == logged) << body.size() << " bytes logged as " << loggedReply().size();
+        driver->advance(1.0);
+        ASSERT_TRUE(driver->tapButton("Send")) << screen();
+    }
+
     // An answer with an error status is no better than none.
     for (int status : {500, 404}) {
         poster()->last()->delegate.lock()->requestFinished(status, "{\"error\":\"down\"}");

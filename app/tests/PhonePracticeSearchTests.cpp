@@ -261,10 +261,15 @@ TEST(PhoneSearchRows, ColourAndMatchingRules) {
         ns::Dictionary::make({{"title", ns::str("A")}, {"text", ns::str("Mixed CASE text")}}),
         ns::Dictionary::make({{"title", ns::str("B")}, {"text", ns::str("other")}, {"color", ns::str("wine")}}),
         ns::Dictionary::make({{"title", ns::str("C")}}),
+        ns::Dictionary::make({{"title", ns::str("D")}, {"text", ns::str("Un CAF\xC3\x89 noir")}}),
     });
     auto found = SearchViewControllerIphone::cardsMatching(cards.get(), "case");
     ASSERT_EQ(found->count(), 1u);
     EXPECT_EQ(rowString(rowAt(found.get(), 0), "title"), "A");
+    // Case is ignored beyond ASCII too.
+    found = SearchViewControllerIphone::cardsMatching(cards.get(), "caf\xC3\xA9");
+    ASSERT_EQ(found->count(), 1u);
+    EXPECT_EQ(rowString(rowAt(found.get(), 0), "title"), "D");
     EXPECT_EQ(SearchViewControllerIphone::cardsMatching(cards.get(), "")->count(), 0u);
     EXPECT_EQ(SearchViewControllerIphone::cardsMatching(nullptr, "x")->count(), 0u);
 
