@@ -55,6 +55,9 @@ TEST(OAuthSigning, Rfc5849Example) {
 TEST(OAuthSigning, NoTokenExtraParametersAndBodies) {
     auto r = OAMutableURLRequest::make(ns::URL::URLWithString("https://api.example.com/1/statuses/update.json"),
                                        ns::make<OAConsumer>("ck", "c s"), nullptr, ns::str("Realm"), nullptr, "N", "7");
+    // Signed requests are never answered from a cache and wait 10 s at most.
+    EXPECT_EQ(r->timeoutInterval(), 10);
+    EXPECT_EQ(r->cachePolicy(), net::kURLRequestReloadIgnoringLocalCacheData);
     r->setHTTPMethod("POST");
     r->setHTTPBody(ns::Data::make("status=hello%20world&a1=x&a=y"));
     r->setOAuthParameterNameWithValue("oauth_verifier", "12345");
