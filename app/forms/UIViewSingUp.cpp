@@ -62,6 +62,9 @@ void FormOverlay::dibujarElementos() {
 void FormOverlay::clicAceptar(const ns::Notification&) {
     if (closing_) return;
     closing_ = true;
+    // Answered: while it fades out, touches go to what lies under it, as the
+    // screen no longer shows the form.
+    setUserInteractionEnabled(false);
     auto keep = ns::keepAlive(this);
     logClose(true);
     ns::Ref<ui::View> contenido = viewContenido_;
@@ -75,6 +78,7 @@ void FormOverlay::clicAceptar(const ns::Notification&) {
 void FormOverlay::clicRechazar(const ns::Notification&) {
     if (closing_) return;
     closing_ = true;
+    setUserInteractionEnabled(false);  // touches pass while it fades out
     auto keep = ns::keepAlive(this);
     logClose(false);
     ui::View::animate(0.5, [this] {

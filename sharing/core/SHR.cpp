@@ -321,6 +321,26 @@ std::string SHRXMLEscaped(std::string_view text) {
     return out;
 }
 
+std::string SHRJSONEscaped(std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20) {
+            out += "\\u00";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 std::string SHREncodeURL(const ns::URL* url) {
     if (!url) return {};
     return ns::addPercentEscapes(url->absoluteText(), {}, "!*'();:@&=+$,/?%#[]");

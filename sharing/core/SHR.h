@@ -161,6 +161,9 @@ std::string SHREncodeURL(const ns::URL* url);
 // Text put into an XML document ("&", "<", ">" and the double quote as
 // entities), so the document stays well-formed whatever the text holds.
 std::string SHRXMLEscaped(std::string_view text);
+// Text put between the quotes of a JSON string (quote, backslash and control
+// characters escaped), so the text cannot end the string or break the document.
+std::string SHRJSONEscaped(std::string_view text);
 
 // MD5 of the bytes as 32 lower-case hexadecimal digits.
 std::string md5(const ns::Data& data);

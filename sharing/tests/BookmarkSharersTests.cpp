@@ -3,6 +3,7 @@
 // reply is reported.
 #include <gtest/gtest.h>
 
+#include "net/json/JSONDecoder.h"
 #include "sharing/sharers/pinboard/SHRPinboard.h"
 #include "sharing/sharers/readitlater/SHRReadItLater.h"
 #include "sharing/tests/FakeServices.h"
@@ -198,6 +199,41 @@ TEST_F(BookmarkTest, ReadItLaterRepliesAndEmptyTags) {
     ASSERT_TRUE(sharer->send());
     ASSERT_TRUE(runUntil([&] { return rec.names.size() >= 4; }));
     EXPECT_EQ(sharer->lastError()->localizedDescription(), "Could not authenticate you. Please relogin.");
+}
+
+// The title and tags travel inside JSON in the form body: quotes, backslashes,
+// control characters and non-ASCII text arrive as typed and the JSON stays valid.
+TEST_F(BookmarkTest, ReadItLaterTextsArriveWholeInsideTheirJSON) {
+    SHR::setAuthValueForKeyForSharer(ns::str("reader").get(), "username", "SHRReadItLater");
+    SHR::setAuthValueForKeyForSharer(ns::str("pw").get(), "password", "SHRReadItLater");
+    services.setReplies(R"({"/v2/send": [{"status": 200}]})");
+    NotificationRecorder rec;
+    const std::string title = "Say \"hi\" \\ to 50% & \xC3\xA9t\xC3\xA9\ttab\nline";
+    const std::string tags = "\"quoted\", back\\slash";
+    auto sharer = ns::make<SHRReadItLater>();
+    auto item = bookmark();
+    item->setTitle(ns::str(title));
+    item->setTags(ns::str(tags));
+    sharer->setItem(item);
+    ASSERT_TRUE(sharer->send());
+    ASSERT_TRUE(runUntil([&] { return !rec.names.empty() && rec.names.back() == "SHRSendDidFinish"; }));
+    auto form = pairs(services.last().get(), "form");
+    ASSERT_EQ(form.size(), 5u);
+    auto decode = [](const std::string& text) {
+        return json::JSONDecoder::decoder()->objectWithUTF8StringLengthError(text.data(), text.size());
+    };
+    auto text = [](ns::Object* o, const char* field) {
+        auto* entry = ns::as<ns::Dictionary>(o) ? ns::as<ns::Dictionary>(ns::as<ns::Dictionary>(o)->objectForKey("0")) : nullptr;
+        auto* value = entry ? ns::as<ns::String>(entry->objectForKey(field)) : nullptr;
+        return value ? std::string(value->view()) : std::string("<missing>");
+    };
+    auto added = decode(form[3].second);
+    ASSERT_TRUE(added) << form[3].second;
+    EXPECT_EQ(text(added.get(), "title"), title);
+    EXPECT_EQ(text(added.get(), "url"), "http://example.org/a?b=c&d=e");
+    auto tagged = decode(form[4].second);
+    ASSERT_TRUE(tagged) << form[4].second;
+    EXPECT_EQ(text(tagged.get(), "tags"), tags);
 }
 
 TEST_F(BookmarkTest, ReadItLaterLoginErrorShowsTheServiceMessage) {

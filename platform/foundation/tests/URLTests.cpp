@@ -87,8 +87,17 @@ TEST(URL, InvalidTextGivesNil) {
         EXPECT_FALSE(URL::URLWithString(bad)) << bad;
     }
     EXPECT_FALSE(URL::URLWithString(Ref<String>()));
-    std::string huge = "http://h/" + std::string(URL::kMaxLength, 'a');
-    EXPECT_FALSE(URL::URLWithString(huge));
+    // Text up to the length limit is read; one byte more is refused, also
+    // when a resolved reference would grow past it.
+    const std::string longest = "http://h/" + std::string(URL::kMaxLength - 9, 'a');
+    auto atLimit = URL::URLWithString(longest);
+    ASSERT_TRUE(atLimit);
+    EXPECT_EQ(atLimit->absoluteText().size(), URL::kMaxLength);
+    EXPECT_FALSE(URL::URLWithString(longest + "a"));
+    auto base = URL::URLWithString("http://h/");
+    ASSERT_TRUE(base);
+    EXPECT_TRUE(URL::URLWithStringRelativeToURL(std::string(URL::kMaxLength - 9, 'a'), base));
+    EXPECT_FALSE(URL::URLWithStringRelativeToURL(std::string(URL::kMaxLength - 8, 'a'), base));
     // Relative references without a base are kept as they are.
     auto rel = URL::URLWithString("a/b?c");
     ASSERT_TRUE(rel);

@@ -49,7 +49,8 @@ TEST(HTTPCookie, AttributesAndDefaults) {
                             Expiry{"Max-Age=0; Expires=Wed, 09 Jun 2100 10:18:14 GMT", -1},
                             Expiry{"Max-Age=-5", -1},
                             Expiry{"Max-Age=1", now + 1},
-                            Expiry{"Max-Age=9999999999999", now + 1e12},
+                            Expiry{"Max-Age=999999999999", now + 999999999999},  // 12 digits are read
+                            Expiry{"Max-Age=9999999999999", now + 1e12},         // more are capped
                             Expiry{"Max-Age=abc; Expires=Wed, 09 Jun 2100 10:18:14 GMT", in2100},
                             Expiry{"Max-Age=", 0},
                             Expiry{"Max-Age=-", 0},
@@ -372,6 +373,18 @@ TEST(NTLM, DigestsAndKeysMatchPublishedValues) {
     EXPECT_EQ(hex(net::ntlm::md4(std::string(1000, 'a'))).size(), 32u);
     // The NTLMv2 example of the protocol documentation.
     EXPECT_EQ(hex(net::ntlm::ntowfv2("User", "Password", "Domain")), "0c868a403bfd7a93a3001ef22ef02e3f");
+}
+
+TEST(NTLM, Base64OfTheMessages) {
+    struct Row { const char* text; const char* bytes; bool ok; };
+    for (const Row& r : {Row{"YQ==", "a", true}, Row{"YWI=", "ab", true}, Row{"YWJj", "abc", true}, Row{"", "", true},
+                         Row{" YW\r\nJj\t", "abc", true}, Row{"YQ=", "", false}, Row{"YW!j", "", false}}) {
+        bool ok = !r.ok;
+        EXPECT_EQ(net::ntlm::base64Decode(r.text, &ok), r.bytes) << r.text;
+        EXPECT_EQ(ok, r.ok) << r.text;
+    }
+    EXPECT_EQ(net::base64Encode("abc"), "YWJj");
+    EXPECT_EQ(net::base64Encode("a"), "YQ==");
 }
 
 TEST(NTLM, ChallengeParsingIsBounded) {

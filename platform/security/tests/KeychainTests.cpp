@@ -143,6 +143,13 @@ TEST_F(KeychainTest, FolderAndFileArePrivate) {
         std::string name = entry.path().filename();
         EXPECT_TRUE(name == "keychain.db" || name == "keychain.db.lock") << name;
     }
+    // A named temporary copy of this keychain goes at the next operation,
+    // even a read (the lock keeps every saver out); another file's stays.
+    const std::string folder = root_ + "/Library/Keychains/";
+    std::ofstream(folder + ".keychain.db.tmp." + std::to_string(::getpid()) + ".7.0123abcd") << "copy of a secret";
+    std::ofstream(folder + ".other.db.tmp.1.7.0123abcd") << "x";
+    EXPECT_EQ(kc.findGenericPassword("svc", "acct", nullptr), kStatusSuccess);
+    EXPECT_EQ(folderEntries(), (std::set<std::string>{"keychain.db", "keychain.db.lock", ".other.db.tmp.1.7.0123abcd"}));
 }
 
 TEST_F(KeychainTest, DefaultPathIsUnderTheHomeLibrary) {
@@ -345,6 +352,9 @@ TEST_F(KeychainTest, FileSizeAtItsLimitAndOnePast) {
     EXPECT_EQ(kc.setGenericPassword("s", "a63", std::string(kMaxSecretLength - kFraming + 1, 'y')), kStatusAllocate);
     EXPECT_EQ(kc.findGenericPassword("s", "a63", nullptr), kStatusSuccess);
     EXPECT_TRUE(kc.corruptFilesMovedAside().empty());
+    ASSERT_EQ(log_.size(), 1u);  // the refusal is logged, without the secret
+    EXPECT_NE(log_[0].find("would grow past"), std::string::npos) << log_[0];
+    EXPECT_EQ(log_[0].find("yyyy"), std::string::npos);
     EXPECT_EQ(kc.setGenericPassword("s", "a63", std::string(kMaxSecretLength - kFraming, 'y')), kStatusSuccess);
     // A file one byte past the limit cannot have come from a save: it is set aside.
     ASSERT_TRUE(ns::writeFileAtomically(path_, file(1), nullptr, 0600));

@@ -57,11 +57,14 @@ void SHRReadItLater::authFinished(SHRRequest* request) {
 bool SHRReadItLater::send() {
     if (!validateItem()) return false;
     auto* item = this->item().get();
+    // The texts sit inside JSON objects in the form body: escaped as JSON first, so a
+    // quote or backslash in a title or tag arrives as typed instead of ending the string.
+    auto jsonText = [](const ns::String* text) { return SHRJSONEscaped(text ? text->view() : std::string_view()); };
     std::string url = SHREncodeURL(item->URL().get());
-    std::string newItem = ns::format("&new={\"0\":{\"url\":\"%@\",\"title\":\"%@\"}}", url, SHREncode(item->title().get()));
+    std::string newItem = ns::format("&new={\"0\":{\"url\":\"%@\",\"title\":\"%@\"}}", url, SHREncode(jsonText(item->title().get())));
     std::string tags;
     if (item->tags() && item->tags()->length() > 0)
-        tags = ns::format("&update_tags={\"0\":{\"url\":\"%@\",\"tags\":\"%@\"}}", url, SHREncode(item->tags().get()));
+        tags = ns::format("&update_tags={\"0\":{\"url\":\"%@\",\"tags\":\"%@\"}}", url, SHREncode(jsonText(item->tags().get())));
     std::string body = ns::format("apikey=%@&username=%@&password=%@%@%@", apiKey(),
                                   SHREncodeCredential(getAuthValueForKey("username").get()),
                                   SHREncodeCredential(getAuthValueForKey("password").get()), newItem, tags);
