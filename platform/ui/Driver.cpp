@@ -59,17 +59,6 @@ std::vector<View*> allVisibleViews(Window* w) {
     return out;
 }
 
-// The title a person reads on a screen: its own, else its shown child's.
-std::string screenTitle(ViewController* vc) {
-    for (ViewController* c = vc; c;) {
-        if (!c->navigationItem()->title().empty()) return c->navigationItem()->title();
-        if (!c->title().empty()) return c->title();
-        auto kids = c->visibleChildViewControllers();
-        c = kids.empty() ? nullptr : kids.front();
-    }
-    return {};
-}
-
 std::string panelName(Panel* p) {
     std::string kind = dynamic_cast<ActionSheet*>(p) ? "the action sheet" : "the alert";
     return p->title().empty() ? kind : kind + " \"" + p->title() + "\"";
@@ -81,7 +70,7 @@ std::string coverNameOf(View* v) {
     if (!v->coverName().empty()) return v->coverName();
     ViewController* vc = v->viewController();
     if (vc && vc->presentingViewController()) {
-        std::string title = screenTitle(vc);
+        std::string title = vc->shownTitle();
         return "the " + (title.empty() ? std::string() : title + " ") + (vc->coversScreen() ? "screen" : "sheet");
     }
     return {};

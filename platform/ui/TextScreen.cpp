@@ -144,9 +144,14 @@ public:
     void view(View* v, int indent) {
         if (!visible(v)) return;
         ViewController* vc = v->viewController();
-        if (vc && vc->presentingViewController() && dynamic_cast<Window*>(v->superview()))
-            line("---- " + std::string(vc->coversScreen() ? "screen" : "sheet") + ": " + vc->className() + " ----",
+        if (vc && vc->presentingViewController() && dynamic_cast<Window*>(v->superview())) {
+            // Named as the person reads it: its title, or what it is called when covering.
+            std::string name = vc->shownTitle();
+            if (name.empty()) name = v->coverName();
+            line("---- " + std::string(vc->coversScreen() ? "screen" : "sheet") + (name.empty() ? "" : ": " + name) +
+                     " ----",
                  indent);
+        }
         if (auto* nav = dynamic_cast<NavigationController*>(vc)) navigationBar(nav, indent);
 
         if (auto* bar = dynamic_cast<NavigationBar*>(v)) {

@@ -41,6 +41,16 @@ void ViewController::setTitle(std::string t) {
     if (tabBarItem_) tabBarItem_->setTitle(title_);
 }
 
+std::string ViewController::shownTitle() {
+    for (ViewController* c = this; c;) {
+        if (!c->navigationItem()->title().empty()) return c->navigationItem()->title();
+        if (!c->title().empty()) return c->title();
+        auto kids = c->visibleChildViewControllers();
+        c = kids.empty() ? nullptr : kids.front();
+    }
+    return {};
+}
+
 NavigationItem* ViewController::navigationItem() {
     if (!navigationItem_) navigationItem_ = ns::make<NavigationItem>();
     return navigationItem_.get();

@@ -57,6 +57,9 @@ public:
     // -- Items and titles -----------------------------------------------------
     const std::string& title() const { return title_; }
     void setTitle(std::string t);
+    // The title a person reads on this screen: its navigation item's or its
+    // own, else that of its first shown child; empty when none has one.
+    std::string shownTitle();
     NavigationItem* navigationItem();
     TabBarItem* tabBarItem();
     void setTabBarItem(ns::Ref<TabBarItem> item) { tabBarItem_ = std::move(item); }

@@ -236,6 +236,7 @@ TEST_F(SimulatorTest, SheetsAndFieldsCanBeLeftAndClearedAndCoversAreNamed) {
     EXPECT_TRUE(has(r.out, "error: line 3: back: the way back is covered by the sign-up form; answer it first\n"))
         << r.out;
     EXPECT_TRUE(has(r.out, "error: line 8: tap Info: button \"Info\" is covered by the Search sheet\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "---- sheet: Search ----\n")) << r.out;  // named by its title, not its class
     EXPECT_TRUE(has(r.out, "Search (Search): tell|____ [Cancel]\n")) << r.out;
     EXPECT_TRUE(has(r.out, "error: line 17: type x: the alert \"No data\" is showing; text goes nowhere\n")) << r.out;
     EXPECT_TRUE(has(r.out, "error: line 18: back: the alert \"No data\" is showing; answer it with: alert BUTTON\n"))
