@@ -24,7 +24,6 @@
 #include <random>
 #include <sstream>
 #include <string>
-#include <typeinfo>
 
 #include <nlohmann/json.hpp>
 #include <rapidjson/document.h>
@@ -33,65 +32,19 @@
 #include <simdjson.h>
 
 #include "bench/JsonDocuments.h"
-#include "net/json/FJArray.h"
+#include "bench/JsonWalk.h"
 #include "net/json/FJCategories.h"
-#include "net/json/FJDictionary.h"
-#include "net/json/FJValuePool.h"
 #include "net/json/FJSerializer.h"
 #include "net/json/JSONDecoder.h"
 #include "platform/foundation/Foundation.h"
 
 namespace {
 
-struct Stats {
-    size_t nodes = 0;
-    double numbers = 0;
-    size_t stringBytes = 0;
-    bool operator==(const Stats& o) const {
-        return nodes == o.nodes && stringBytes == o.stringBytes &&
-               std::abs(numbers - o.numbers) <= 1e-9 * std::max(1.0, std::abs(numbers));
-    }
-};
-
+using jsonbench::Stats;
+using jsonbench::walk;
 using jsonbench::document;
 
-// ---- walks ----
-
-// Classifies by exact class first (a pointer comparison of type_info
-// objects), as a caller that knows the decoder's result classes would, and by
-// dynamic_cast for any other class.
-void walk(const ns::Object* o, Stats& st) {
-    ++st.nodes;
-    const std::type_info* t = &typeid(*o);
-    if (t == &typeid(ns::String) || t == &typeid(json::FJPooledString)) {
-        st.stringBytes += static_cast<const ns::String*>(o)->utf8().size();
-    } else if (t == &typeid(ns::Number) || t == &typeid(json::FJPooledNumber)) {
-        auto* n = static_cast<const ns::Number*>(o);
-        if (!n->isBool()) st.numbers += n->doubleValue();
-    } else if (t == &typeid(json::FJArray)) {
-        auto* a = static_cast<const json::FJArray*>(o);
-        for (size_t i = 0, c = a->count(); i < c; ++i) walk(a->objectAtIndex(i), st);
-    } else if (t == &typeid(json::FJDictionary)) {
-        auto* d = static_cast<const json::FJDictionary*>(o);
-        for (size_t i = 0, c = d->count(); i < c; ++i) {
-            st.stringBytes += static_cast<const ns::String*>(d->keyAtIndex(i))->utf8().size();
-            walk(d->valueAtIndex(i), st);
-        }
-    } else if (t == &typeid(ns::Null)) {
-        // the shared null: nothing to add
-    } else if (auto* s = dynamic_cast<const ns::String*>(o)) {
-        st.stringBytes += s->utf8().size();
-    } else if (auto* n = dynamic_cast<const ns::Number*>(o)) {
-        if (!n->isBool()) st.numbers += n->doubleValue();
-    } else if (auto* a = dynamic_cast<const ns::Array*>(o)) {
-        for (size_t i = 0, c = a->count(); i < c; ++i) walk(a->objectAtIndex(i), st);
-    } else if (auto* d = dynamic_cast<const ns::Dictionary*>(o)) {
-        for (size_t i = 0, c = d->count(); i < c; ++i) {
-            st.stringBytes += static_cast<const ns::String*>(d->keyAtIndex(i))->utf8().size();
-            walk(d->valueAtIndex(i), st);
-        }
-    }
-}
+// ---- walks (the project's trees: bench/JsonWalk.h) ----
 
 void walk(const rapidjson::Value& v, Stats& st) {
     ++st.nodes;
@@ -155,7 +108,7 @@ void walk(const nlohmann::json& j, Stats& st) {
 
 constexpr unsigned kRapidFlags = rapidjson::kParseFullPrecisionFlag | rapidjson::kParseValidateEncodingFlag;
 
-Stats decodeFast(const std::string& text, json::JSONDecoder* reuse = nullptr) {
+[[gnu::noinline]] Stats decodeFast(const std::string& text, json::JSONDecoder* reuse = nullptr) {
     Stats st;
     if (reuse) {
         auto v = reuse->objectWithUTF8StringLengthError(text.data(), text.size());
@@ -170,7 +123,7 @@ Stats decodeFast(const std::string& text, json::JSONDecoder* reuse = nullptr) {
     return st;
 }
 
-Stats decodeRapid(const std::string& text) {
+[[gnu::noinline]] Stats decodeRapid(const std::string& text) {
     rapidjson::Document d;
     d.Parse<kRapidFlags>(text.data(), text.size());
     if (d.HasParseError()) std::abort();
@@ -179,7 +132,7 @@ Stats decodeRapid(const std::string& text) {
     return st;
 }
 
-Stats decodeSimd(simdjson::dom::parser& parser, const simdjson::padded_string& text) {
+[[gnu::noinline]] Stats decodeSimd(simdjson::dom::parser& parser, const simdjson::padded_string& text) {
     simdjson::dom::element root;
     if (parser.parse(text).get(root)) std::abort();
     Stats st;
@@ -187,7 +140,7 @@ Stats decodeSimd(simdjson::dom::parser& parser, const simdjson::padded_string& t
     return st;
 }
 
-Stats decodeNlohmann(const std::string& text) {
+[[gnu::noinline]] Stats decodeNlohmann(const std::string& text) {
     auto j = nlohmann::json::parse(text);
     Stats st;
     walk(j, st);
@@ -420,6 +373,7 @@ int memoryReport() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    benchmark::AddCustomContext("build", DECK_BENCH_BUILD);
     if (argc > 1 && std::strcmp(argv[1], "--memory") == 0) return memoryReport();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

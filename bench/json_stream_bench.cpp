@@ -17,8 +17,8 @@
 #include <string>
 
 #include "bench/JsonDocuments.h"
+#include "bench/JsonWalk.h"
 #include "net/json/JsonParser.h"
-#include "net/json/JsonValueKind.h"
 #include "net/json/JsonWriter.h"
 #include "platform/foundation/Foundation.h"
 
@@ -27,49 +27,16 @@ namespace {
 using jsonbench::document;
 constexpr unsigned kRapidFlags = rapidjson::kParseFullPrecisionFlag | rapidjson::kParseValidateEncodingFlag;
 
-struct Stats {
-    size_t nodes = 0;
-    double numbers = 0;
-    size_t stringBytes = 0;
-    bool operator==(const Stats& o) const {
-        return nodes == o.nodes && stringBytes == o.stringBytes &&
-               std::abs(numbers - o.numbers) <= 1e-9 * std::max(1.0, std::abs(numbers));
-    }
-};
-
-void walk(const ns::Object* o, json::JsonValueKindCache& kinds, Stats& st) {
-    ++st.nodes;
-    switch (kinds.kindOf(o)) {
-        case json::JsonValueKind::String: st.stringBytes += static_cast<const ns::String*>(o)->utf8().size(); break;
-        case json::JsonValueKind::Number:
-        case json::JsonValueKind::Decimal: {
-            auto* n = static_cast<const ns::Number*>(o);
-            if (!n->isBool()) st.numbers += n->doubleValue();
-            break;
-        }
-        case json::JsonValueKind::Array: {
-            auto* a = static_cast<const ns::Array*>(o);
-            for (size_t i = 0, c = a->count(); i < c; ++i) walk(a->objectAtIndex(i), kinds, st);
-            break;
-        }
-        case json::JsonValueKind::Dictionary: {
-            auto* d = static_cast<const ns::Dictionary*>(o);
-            for (size_t i = 0, c = d->count(); i < c; ++i) {
-                st.stringBytes += static_cast<const ns::String*>(d->keyAtIndex(i))->utf8().size();
-                walk(d->valueAtIndex(i), kinds, st);
-            }
-            break;
-        }
-        default: break;
-    }
-}
+using jsonbench::Stats;
 
 Stats walk(const ns::Object* o) {
-    json::JsonValueKindCache kinds;
     Stats st;
-    walk(o, kinds, st);
+    jsonbench::walk(o, st);
     return st;
 }
+
+// The build type and flags, printed with the run's context.
+const bool kBuildNoted = (benchmark::AddCustomContext("build", DECK_BENCH_BUILD), true);
 
 void walk(const rapidjson::Value& v, Stats& st) {
     ++st.nodes;

@@ -4,6 +4,9 @@
 
 #include <cstdint>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "runs are read eight bytes at a time, little-endian");
 
@@ -11,6 +14,17 @@ namespace json {
 
 // The first byte from p on that is not a blank (' '), or `end`.
 inline const uint8_t* skipBlanks(const uint8_t* p, const uint8_t* end) {
+#if defined(__SSE2__)
+    // Sixteen at a time: most indentation ends within the first sixteen, so
+    // the loop mostly runs once and its exit is predicted.
+    const __m128i blanks16 = _mm_set1_epi8(' ');
+    while (end - p >= 16) {
+        const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const unsigned others = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(w, blanks16))) & 0xFFFFu;
+        if (others) return p + __builtin_ctz(others);
+        p += 16;
+    }
+#endif
     constexpr uint64_t blanks = 0x2020202020202020ull;
     while (end - p >= 8) {
         uint64_t w;

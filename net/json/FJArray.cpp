@@ -65,7 +65,12 @@ ns::Ref<FJArray> FJArray::makeWithObjects(ns::Object* const* objects, size_t cou
         return nullptr;
     }
     auto* a = ::new (mem) FJArray(count, mutableCollection, pool != nullptr);
-    if (count) std::memcpy(a->inlineSlots(), objects, count * sizeof(ns::Object*));
+    ns::Object** slots = a->inlineSlots();
+    if (count <= 4) {
+        for (size_t i = 0; i < count; ++i) slots[i] = objects[i];  // the usual short rows, without a call
+    } else {
+        std::memcpy(slots, objects, count * sizeof(ns::Object*));
+    }
     a->setInitialReferences(1);
     return ns::Ref<FJArray>::adopt(a);
 }
@@ -109,14 +114,14 @@ FJArray::~FJArray() {
                 FJValuePool::poison(number, kPlacedNumberSize);
                 ++gone;
             } else {
-                number->release();
+                FJValuePool::releaseElement(number);
             }
         }
         FJValuePool::releaseCount(this, gone);
         return;
     }
     ns::Object** slots = objects();
-    for (size_t i = 0; i < count_; ++i) slots[i]->release();
+    FJValuePool::releaseElements(slots, count_);
     if (grown()) std::free(slots);
 }
 

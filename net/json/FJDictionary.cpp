@@ -37,7 +37,7 @@ constexpr Divisors kDivisors;
 
 // Index of the first capacity not below floor(count * 1.33); kCapacityCount
 // when none is large enough.
-size_t capacityIndexForCount(size_t count) {
+constexpr size_t searchCapacityIndex(size_t count) {
     double target = static_cast<double>(count) * 1.33;
     if (target > static_cast<double>(FJDictionary::kLargestCapacity)) return kCapacityCount;
     size_t want = static_cast<size_t>(target);
@@ -50,15 +50,28 @@ size_t capacityIndexForCount(size_t count) {
     return bottom;
 }
 
-// The largest capacity whose walk position fits the header's word.
-constexpr size_t kLargestNarrowIndex = 20;
-static_assert(kCapacities[kLargestNarrowIndex] <= 0xFFFF && kCapacities[kLargestNarrowIndex + 1] > 0xFFFF);
+// The same for the small counts that most dictionaries have, from a table.
+constexpr size_t kTabulatedCounts = 64;
+struct SmallCapacityIndexes {
+    uint8_t of[kTabulatedCounts];
+    constexpr SmallCapacityIndexes() : of() {
+        for (size_t n = 0; n < kTabulatedCounts; ++n) {
+            size_t want = n * 133 / 100, i = 0;  // floor(n * 1.33), exact for these n
+            while (kCapacities[i] < want) ++i;
+            of[n] = static_cast<uint8_t>(i);
+        }
+    }
+};
+constexpr SmallCapacityIndexes kSmallCapacityIndexes;
+constexpr bool tableAgreesWithSearch() {
+    for (size_t n = 0; n < kTabulatedCounts; ++n)
+        if (kSmallCapacityIndexes.of[n] != searchCapacityIndex(n)) return false;
+    return true;
+}
+static_assert(tableAgreesWithSearch());
 
-// Slots and their tag bytes (rounded up to whole words; a table of up to
-// three slots keeps its tags in the header).
-size_t tableSize(size_t capacityIndex) {
-    const size_t capacity = kCapacities[capacityIndex];
-    return capacity * sizeof(FJHashTableEntry) + (capacityIndex <= 1 ? 0 : (capacity + 7) / 8 * 8);
+inline size_t capacityIndexForCount(size_t count) {
+    return count < kTabulatedCounts ? kSmallCapacityIndexes.of[count] : searchCapacityIndex(count);
 }
 
 const uint64_t kNoMutations = 0;
@@ -76,44 +89,49 @@ size_t FJDictionary::capacityForCount(size_t count) {
     return index < kCapacityCount ? kCapacities[index] : 0;
 }
 
-static_assert(sizeof(FJDictionary) == 24, "the count, the walk position and the flags share the header");
+static_assert(sizeof(FJDictionary) == 24, "the count, the tags and the flags share the header");
 
-bool FJDictionary::wideFor(size_t capacityIndex, bool mutableCollection) {
-    return mutableCollection || capacityIndex > kLargestNarrowIndex;
+unsigned FJDictionary::positionWidth(size_t capacityIndex) {
+    const size_t capacity = kCapacities[capacityIndex];
+    return capacity <= 0xFF ? 1 : capacity <= 0xFFFF ? 2 : 4;
 }
 
-size_t FJDictionary::blockSize(size_t capacityIndex, bool mutableCollection) {
-    if (mutableCollection)
-        return sizeof(FJDictionary) + sizeof(Changes) + std::max(tableSize(capacityIndex), sizeof(FJHashTableEntry*));
-    return sizeof(FJDictionary) + (wideFor(capacityIndex, false) ? sizeof(uint64_t) : 0) + tableSize(capacityIndex);
+size_t FJDictionary::indexSize(size_t capacityIndex) {
+    if (small(capacityIndex)) return 0;
+    const size_t capacity = kCapacities[capacityIndex];
+    return (capacity * (positionWidth(capacityIndex) + 1) + 7) / 8 * 8;
 }
 
-FJDictionary::FJDictionary(size_t capacityIndex, bool mutableCollection, bool pooled)
+size_t FJDictionary::blockSize(size_t capacityIndex, size_t inlineRoom, bool mutableCollection) {
+    return sizeof(FJDictionary) + (mutableCollection ? sizeof(Changes) : 0) +
+           inlineRoom * sizeof(FJHashTableEntry) + indexSize(capacityIndex);
+}
+
+FJDictionary::FJDictionary(size_t capacityIndex, size_t inlineRoom, bool mutableCollection, bool pooled)
     : count_(0), word_(0), capacityIndex_(static_cast<uint8_t>(capacityIndex)),
       inlineCapacityIndex_(static_cast<uint8_t>(capacityIndex)),
-      flags_(static_cast<uint8_t>((pooled ? kPooled : 0) | (mutableCollection ? kMutable : 0) |
-                                  (wideFor(capacityIndex, mutableCollection) ? kWide : 0))) {
-    if (mutableCollection) ::new (changes()) Changes{{0}, 1};
-    else if (wideCursor()) ::new (&changes()->cursor) std::atomic<uint64_t>(0);
-    std::memset(static_cast<void*>(inlineTable()), 0, tableSize(capacityIndex));
+      flags_(static_cast<uint8_t>((pooled ? kPooled : 0) | (mutableCollection ? kMutable : 0))) {
+    if (mutableCollection) ::new (changes()) Changes{1};
+    else word_ = small(capacityIndex) ? static_cast<uint32_t>(inlineRoom) << 24 : static_cast<uint32_t>(inlineRoom);
+    if (!small(capacityIndex))
+        std::memset(reinterpret_cast<char*>(inlineEntries()) + inlineRoom * sizeof(FJHashTableEntry), 0,
+                    indexSize(capacityIndex));
+}
+
+size_t FJDictionary::inlineRoom() const {
+    if (changeable()) return std::max<size_t>(kCapacities[inlineCapacityIndex_], 1);
+    return small(inlineCapacityIndex_) ? word_ >> 24 : word_;
 }
 
 size_t FJDictionary::capacity() const { return kCapacities[capacityIndex_]; }
 
-uint8_t* FJDictionary::tags() const {
-    if (tagsInHeader(capacityIndex_)) return reinterpret_cast<uint8_t*>(&word_);
-    return reinterpret_cast<uint8_t*>(table() + kCapacities[capacityIndex_]);
-}
-
-inline void FJDictionary::rememberCursor(size_t index, size_t slot) const {
-    if (wideCursor()) {
-        if (index < 0xFFFFFFFFu)
-            changes()->cursor.store((static_cast<uint64_t>(index) << 32) | (slot + 1), std::memory_order_relaxed);
-    } else if (!tagsInHeader(capacityIndex_)) {
-        // index < count <= capacity and slot < capacity, both below 2^16.
-        std::atomic_ref<uint32_t>(word_).store(static_cast<uint32_t>(index << 16 | (slot + 1)),
-                                               std::memory_order_relaxed);
-    }
+FJDictionary::Index FJDictionary::index() const {
+    const size_t capacity = this->capacity();
+    char* positions = grown() ? reinterpret_cast<char*>(*heapLink() + capacity)
+                              : reinterpret_cast<char*>(inlineEntries() + inlineRoom());
+    const unsigned width = positionWidth(capacityIndex_);
+    return Index{reinterpret_cast<uint8_t*>(positions), reinterpret_cast<uint8_t*>(positions) + capacity * width,
+                 capacity, width};
 }
 
 size_t FJDictionary::startSlot(size_t hash, size_t capacity) const {
@@ -121,53 +139,81 @@ size_t FJDictionary::startSlot(size_t hash, size_t capacity) const {
     return static_cast<size_t>((static_cast<__uint128_t>(low) * capacity) >> 64);
 }
 
-FJDictionary::Place FJDictionary::currentTable() const {
-    return Place{table(), tags(), capacity()};
+void FJDictionary::seat(const Index& ix, size_t hash, size_t position) const {
+    size_t slot = startSlot(hash, ix.capacity);
+    while (ix.at(slot) != 0)
+        if (++slot == ix.capacity) slot = 0;
+    ix.set(slot, position + 1);
+    ix.tags[slot] = tagOf(hash);
+}
+
+namespace {
+// Hands the references an equal key displaced to `displaced`, or lets them go.
+void letGo(ns::Object* key, ns::Object* object, std::vector<ns::Object*>* displaced) {
+    if (displaced) {
+        displaced->push_back(key);
+        displaced->push_back(object);
+    } else {
+        key->release();
+        object->release();
+    }
+}
+}  // namespace
+
+[[gnu::always_inline]] inline void FJDictionary::insertSmall(FJHashTableEntry* entries, size_t hash, ns::Object* key,
+                                                             ns::Object* object,
+                                                             std::vector<ns::Object*>* displaced) {
+    const uint8_t tag = tagOf(hash);
+    uint8_t* tags = smallTags();
+    for (size_t i = 0; i < count_; ++i) {
+        if (tags[i] == tag && (entries[i].key == key || entries[i].key->isEqual(*key))) {
+            // A repeated key: the new key and object take its place.
+            const FJHashTableEntry old = entries[i];
+            entries[i] = FJHashTableEntry{key, object};
+            letGo(old.key, old.object, displaced);
+            return;
+        }
+    }
+    entries[count_] = FJHashTableEntry{key, object};
+    tags[count_] = tag;
+    ++count_;
+}
+
+[[gnu::always_inline]] inline void FJDictionary::insertIndexed(const Index& ix, FJHashTableEntry* entries,
+                                                               size_t hash, ns::Object* key, ns::Object* object,
+                                                               std::vector<ns::Object*>* displaced) {
+    const uint8_t tag = tagOf(hash);
+    size_t slot = startSlot(hash, ix.capacity);
+    for (size_t n = 0; n < ix.capacity; ++n) {
+        const size_t at = ix.at(slot);
+        if (at == 0) {
+            entries[count_] = FJHashTableEntry{key, object};
+            ix.set(slot, count_ + 1);
+            ix.tags[slot] = tag;
+            ++count_;
+            return;
+        }
+        FJHashTableEntry& e = entries[at - 1];
+        if (ix.tags[slot] == tag && (e.key == key || e.key->isEqual(*key))) {
+            const FJHashTableEntry old = e;
+            e = FJHashTableEntry{key, object};
+            letGo(old.key, old.object, displaced);
+            return;
+        }
+        if (++slot == ix.capacity) slot = 0;
+    }
+    key->release();  // no free slot (a table holds more slots than entries, so never)
+    object->release();
 }
 
 void FJDictionary::insert(size_t hash, ns::Object* key, ns::Object* object, std::vector<ns::Object*>* displaced) {
-    insertInto(currentTable(), hash, key, object, displaced);
-}
-
-[[gnu::always_inline]] inline void FJDictionary::insertInto(const Place& where, size_t hash, ns::Object* key,
-                                                            ns::Object* object, std::vector<ns::Object*>* displaced) {
-    const size_t capacity = where.capacity;
-    if (capacity == 0) {
+    if (capacity() == 0) {
         key->release();
         object->release();
         return;
     }
-    const uint8_t tag = tagOf(hash);
-    FJHashTableEntry* table = where.slots;
-    uint8_t* tags = where.tags;
-    size_t slot = startSlot(hash, capacity);
-    for (size_t n = 0; n < capacity; ++n) {
-        FJHashTableEntry& e = table[slot];
-        if (!e.key) {
-            e = FJHashTableEntry{key, object};
-            tags[slot] = tag;
-            ++count_;
-            return;
-        }
-        if (tags[slot] == tag && (e.key == key || e.key->isEqual(*key))) {
-            // A repeated key: the new key and object take the slot.
-            ns::Object* oldKey = e.key;
-            ns::Object* oldObject = e.object;
-            e.key = key;
-            e.object = object;
-            if (displaced) {
-                displaced->push_back(oldKey);
-                displaced->push_back(oldObject);
-            } else {
-                oldKey->release();
-                oldObject->release();
-            }
-            return;
-        }
-        if (++slot == capacity) slot = 0;
-    }
-    key->release();
-    object->release();
+    if (small(capacityIndex_)) insertSmall(entryTable(), hash, key, object, displaced);
+    else insertIndexed(index(), entryTable(), hash, key, object, displaced);
 }
 
 ns::Ref<FJDictionary> FJDictionary::makeWithEntries(ns::Object* const* keys, ns::Object* const* objects,
@@ -175,16 +221,18 @@ ns::Ref<FJDictionary> FJDictionary::makeWithEntries(ns::Object* const* keys, ns:
                                                     FJValuePool* pool, std::vector<ns::Object*>* displaced) {
     if (count == 0 && !mutableCollection) {
         static FJDictionary* const empty = [] {
-            auto* d = ::new (::operator new(blockSize(0, false))) FJDictionary(0, false, false);
+            auto* d = ::new (::operator new(blockSize(0, 0, false))) FJDictionary(0, 0, false, false);
             d->makeImmortal();
             return d;
         }();
         return ns::Ref<FJDictionary>(empty);
     }
-    size_t index = capacityIndexForCount(count);
+    size_t capacityIndex = capacityIndexForCount(count);
     void* mem = nullptr;
-    if (index < kCapacityCount) {
-        size_t size = blockSize(index, mutableCollection);
+    size_t room = 0;
+    if (capacityIndex < kCapacityCount) {
+        room = mutableCollection ? std::max<size_t>(kCapacities[capacityIndex], 1) : count;
+        size_t size = blockSize(capacityIndex, room, mutableCollection);
         if (!FJValuePool::holds(size)) pool = nullptr;
         mem = pool ? pool->allocate(size) : ::operator new(size, std::nothrow);
     }
@@ -195,9 +243,15 @@ ns::Ref<FJDictionary> FJDictionary::makeWithEntries(ns::Object* const* keys, ns:
         }
         return nullptr;
     }
-    auto* d = ::new (mem) FJDictionary(index, mutableCollection, pool != nullptr);
-    const Place where = d->currentTable();
-    for (size_t i = 0; i < count; ++i) d->insertInto(where, keyHashes[i], keys[i], objects[i], displaced);
+    auto* d = ::new (mem) FJDictionary(capacityIndex, room, mutableCollection, pool != nullptr);
+    FJHashTableEntry* entries = d->inlineEntries();
+    if (small(capacityIndex)) {
+        for (size_t i = 0; i < count; ++i) d->insertSmall(entries, keyHashes[i], keys[i], objects[i], displaced);
+    } else {
+        const Index ix = d->index();
+        for (size_t i = 0; i < count; ++i)
+            d->insertIndexed(ix, entries, keyHashes[i], keys[i], objects[i], displaced);
+    }
     d->setInitialReferences(1);
     return ns::Ref<FJDictionary>::adopt(d);
 }
@@ -209,119 +263,72 @@ ns::Ref<FJDictionary> FJDictionary::alloc() {
 }
 
 FJDictionary::~FJDictionary() {
-    FJHashTableEntry* entries = table();
-    for (size_t i = 0, capacity = this->capacity(); i < capacity; ++i) {
-        if (entries[i].key) {
-            entries[i].key->release();
-            entries[i].object->release();
-        }
-    }
+    FJHashTableEntry* entries = entryTable();
+    // The keys and objects lie one after the other: let go as one run.
+    static_assert(sizeof(FJHashTableEntry) == 2 * sizeof(ns::Object*));
+    FJValuePool::releaseElements(&entries->key, 2 * size_t(count_));
     if (grown()) std::free(entries);
 }
 
 void FJDictionary::operator delete(FJDictionary* p, std::destroying_delete_t) {
     const bool pooled = p->pooled();
-    const size_t size = blockSize(p->inlineCapacityIndex_, p->changeable());
+    const size_t size = blockSize(p->inlineCapacityIndex_, p->inlineRoom(), p->changeable());
     FJValuePool::ReleaseBatch batch;  // the elements and the collection, handed over at once
     p->~FJDictionary();
     if (pooled) FJValuePool::release(p, size);
     else ::operator delete(p);
 }
 
+void FJDictionary::beyondBounds(size_t index) const {
+    char buf[160];
+    std::snprintf(buf, sizeof buf, "*** -[FJDictionary keyAtIndex]: index (%lu) beyond bounds (%lu)",
+                  static_cast<unsigned long>(index), static_cast<unsigned long>(count_));
+    throw ns::Exception(ns::kRangeException, buf);
+}
+
 template <class Eq>
-long FJDictionary::find(size_t hash, Eq equalKey) const {
-    const size_t capacity = this->capacity();
-    if (capacity == 0) return -1;
+long FJDictionary::find(size_t hash, Eq equalKey, size_t* slotFound) const {
+    if (count_ == 0) return -1;
     const uint8_t tag = tagOf(hash);
-    const uint8_t* tags = this->tags();
-    const FJHashTableEntry* table = this->table();
-    size_t slot = startSlot(hash, capacity);
-    for (size_t n = 0; n < capacity; ++n) {
-        const FJHashTableEntry& e = table[slot];
-        if (!e.key) return -1;
-        if (tags[slot] == tag && equalKey(e.key)) return static_cast<long>(slot);
-        if (++slot == capacity) slot = 0;
+    const FJHashTableEntry* entries = entryTable();
+    if (small(capacityIndex_)) {
+        const uint8_t* tags = smallTags();
+        for (size_t i = 0; i < count_; ++i)
+            if (tags[i] == tag && equalKey(entries[i].key)) return static_cast<long>(i);
+        return -1;
+    }
+    const Index ix = index();
+    size_t slot = startSlot(hash, ix.capacity);
+    for (size_t n = 0; n < ix.capacity; ++n) {
+        const size_t at = ix.at(slot);
+        if (at == 0) return -1;
+        if (ix.tags[slot] == tag && equalKey(entries[at - 1].key)) {
+            if (slotFound) *slotFound = slot;
+            return static_cast<long>(at - 1);
+        }
+        if (++slot == ix.capacity) slot = 0;
     }
     return -1;
 }
 
 ns::Object* FJDictionary::objectForKey(const ns::Object& key) const {
-    long slot = find(key.hash(), [&](const ns::Object* k) { return k == &key || k->isEqual(key); });
-    return slot < 0 ? nullptr : table()[slot].object;
+    long at = find(key.hash(), [&](const ns::Object* k) { return k == &key || k->isEqual(key); });
+    return at < 0 ? nullptr : entryTable()[at].object;
 }
 
 ns::Object* FJDictionary::objectForKey(std::string_view key) const {
-    long slot = find(ns::String::hashOf(key), [&](const ns::Object* k) {
+    long at = find(ns::String::hashOf(key), [&](const ns::Object* k) {
         auto* s = dynamic_cast<const ns::String*>(k);
         return s && s->view() == key;
     });
-    return slot < 0 ? nullptr : table()[slot].object;
+    return at < 0 ? nullptr : entryTable()[at].object;
 }
-
-void FJDictionary::place(size_t slot, uint8_t tag, ns::Object* key, ns::Object* object) {
-    table()[slot] = FJHashTableEntry{key, object};
-    tags()[slot] = tag;
-}
-
-void FJDictionary::removeSlot(size_t slot) {
-    const size_t capacity = this->capacity();
-    ns::Object* oldKey = table()[slot].key;
-    ns::Object* oldObject = table()[slot].object;
-    table()[slot] = FJHashTableEntry{nullptr, nullptr};
-    --count_;
-    // Re-seat the rest of the cluster so every key stays reachable.
-    size_t i = slot;
-    for (size_t n = 1; n < capacity; ++n) {
-        if (++i == capacity) i = 0;
-        FJHashTableEntry e = table()[i];
-        if (!e.key) break;
-        const uint8_t tag = tags()[i];
-        table()[i] = FJHashTableEntry{nullptr, nullptr};
-        size_t j = startSlot(e.key->hash(), capacity);
-        while (table()[j].key) {
-            if (++j == capacity) j = 0;
-        }
-        place(j, tag, e.key, e.object);
-    }
-    oldKey->release();
-    oldObject->release();
-}
-
-size_t FJDictionary::slotOfIndex(size_t index) const {
-    if (index >= count_) {
-        char buf[160];
-        std::snprintf(buf, sizeof buf, "*** -[FJDictionary keyAtIndex]: index (%lu) beyond bounds (%lu)",
-                      static_cast<unsigned long>(index), static_cast<unsigned long>(count_));
-        throw ns::Exception(ns::kRangeException, buf);
-    }
-    uint64_t c = cursor();
-    size_t i = 0, slot = 0;
-    if (c != 0) {
-        size_t ci = static_cast<size_t>(c >> 32), cs = static_cast<size_t>(c & 0xFFFFFFFFu) - 1;
-        if (ci == index) return cs;
-        if (ci < index) {
-            i = ci + 1;
-            slot = cs + 1;
-        }
-    }
-    const FJHashTableEntry* table = this->table();
-    for (const size_t capacity = this->capacity(); slot < capacity; ++slot) {
-        if (!table[slot].key) continue;
-        if (i == index) break;
-        ++i;
-    }
-    rememberCursor(index, slot);
-    return slot;
-}
-
 
 void FJDictionary::getObjectsAndKeys(ns::Object** objects, ns::Object** keys) const {
-    size_t n = 0;
-    for (size_t i = 0, capacity = this->capacity(); i < capacity; ++i) {
-        if (!table()[i].key) continue;
-        if (keys) keys[n] = table()[i].key;
-        if (objects) objects[n] = table()[i].object;
-        ++n;
+    const FJHashTableEntry* entries = entryTable();
+    for (size_t i = 0; i < count_; ++i) {
+        if (keys) keys[i] = entries[i].key;
+        if (objects) objects[i] = entries[i].object;
     }
 }
 
@@ -333,10 +340,8 @@ size_t FJDictionary::countByEnumeratingWithStateObjectsCount(FJFastEnumerationSt
     }
     if (len == 0 || !buffer) return 0;
     size_t n = 0;
-    while (n < len && state->state < capacity()) {
-        const FJHashTableEntry& e = table()[state->state++];
-        if (e.key) buffer[n++] = e.key;
-    }
+    const FJHashTableEntry* entries = entryTable();
+    while (n < len && state->state < count_) buffer[n++] = entries[state->state++].key;
     return n;
 }
 
@@ -350,6 +355,27 @@ void FJDictionary::checkMutable(const char* operation) const {
                             message("*** -[%s %s]: mutating method sent to immutable object", operation));
 }
 
+void FJDictionary::growTo(size_t capacityIndex) {
+    const size_t capacity = kCapacities[capacityIndex];
+    const size_t size = capacity * sizeof(FJHashTableEntry) + indexSize(capacityIndex);
+    auto* table = static_cast<FJHashTableEntry*>(std::calloc(1, size));
+    if (!table) throw ns::Exception(kMallocException, "Unable to allocate memory for hash table.");
+    FJHashTableEntry* old = entryTable();
+    const bool oldOnHeap = grown();
+    if (count_) std::memcpy(static_cast<void*>(table), old, count_ * sizeof(FJHashTableEntry));
+    // The inline entries give their first place to the new table's address
+    // (read above).
+    capacityIndex_ = static_cast<uint8_t>(capacityIndex);
+    *heapLink() = table;
+    if (oldOnHeap) std::free(old);
+    if (small(capacityIndex)) {
+        for (size_t i = 0; i < count_; ++i) smallTags()[i] = tagOf(table[i].key->hash());
+    } else {
+        const Index ix = index();
+        for (size_t i = 0; i < count_; ++i) seat(ix, table[i].key->hash(), i);
+    }
+}
+
 void FJDictionary::setObjectForKey(ns::Ref<ns::Object> value, ns::Ref<ns::Object> key) {
     checkMutable("setObjectForKey");
     if (!key)
@@ -361,24 +387,7 @@ void FJDictionary::setObjectForKey(ns::Ref<ns::Object> value, ns::Ref<ns::Object
     }
     size_t neededIndex = capacityIndexForCount(count_ + 1);
     if (neededIndex >= kCapacityCount) throw ns::Exception(kMallocException, "Unable to allocate memory for hash table.");
-    if (capacityIndex_ < neededIndex) {
-        auto* table = static_cast<FJHashTableEntry*>(std::calloc(1, tableSize(neededIndex)));
-        if (!table) throw ns::Exception(kMallocException, "Unable to allocate memory for hash table.");
-        FJHashTableEntry* old = this->table();
-        const bool oldOnHeap = grown();
-        size_t oldCapacity = capacity();
-        setCapacityIndex(neededIndex);
-        // An inline old table gives its first slot's place to the new
-        // table's address: that slot is read before.
-        const FJHashTableEntry first = oldCapacity ? old[0] : FJHashTableEntry{nullptr, nullptr};
-        *heapLink() = table;
-        count_ = 0;
-        for (size_t i = 0; i < oldCapacity; ++i) {
-            const FJHashTableEntry e = i == 0 ? first : old[i];
-            if (e.key) insert(e.key->hash(), e.key, e.object);
-        }
-        if (oldOnHeap) std::free(old);
-    }
+    if (capacityIndex_ < neededIndex) growTo(neededIndex);
     // The dictionary keeps its own copy of a changeable text key.
     ns::Object* ownKey;
     if (auto* m = dynamic_cast<ns::MutableString*>(key.get())) ownKey = ns::String::make(m->utf8()).leak();
@@ -390,24 +399,57 @@ void FJDictionary::setObjectForKey(ns::Ref<ns::Object> value, ns::Ref<ns::Object
 
 void FJDictionary::removeObjectForKey(const ns::Object& key) {
     checkMutable("removeObjectForKey");
-    long slot = find(key.hash(), [&](const ns::Object* k) { return k == &key || k->isEqual(key); });
-    if (slot < 0) return;
-    removeSlot(static_cast<size_t>(slot));
+    size_t slot = 0;
+    long found = find(key.hash(), [&](const ns::Object* k) { return k == &key || k->isEqual(key); }, &slot);
+    if (found < 0) return;
+    const size_t at = static_cast<size_t>(found);
+    FJHashTableEntry* entries = entryTable();
+    const FJHashTableEntry gone = entries[at];
+    // The later entries move up one place, so the order of the rest stays.
+    std::memmove(static_cast<void*>(entries + at), entries + at + 1, (count_ - at - 1) * sizeof(FJHashTableEntry));
+    if (small(capacityIndex_)) {
+        uint8_t* tags = smallTags();
+        for (size_t i = at; i + 1 < count_; ++i) tags[i] = tags[i + 1];
+        tags[count_ - 1] = 0;
+    } else {
+        const Index ix = index();
+        ix.set(slot, 0);
+        // Re-seat the rest of the cluster so every key stays reachable.
+        size_t i = slot;
+        for (size_t n = 1; n < ix.capacity; ++n) {
+            if (++i == ix.capacity) i = 0;
+            const size_t position = ix.at(i);
+            if (position == 0) break;
+            ix.set(i, 0);
+            // Positions after the removed entry are read at their new place.
+            const size_t now = position - 1 > at ? position - 2 : position - 1;
+            seat(ix, entries[now].key->hash(), position - 1);
+        }
+        for (size_t s = 0; s < ix.capacity; ++s)
+            if (const size_t position = ix.at(s); position > at + 1) ix.set(s, position - 1);
+    }
+    --count_;
     advanceMutations();
+    gone.key->release();
+    gone.object->release();
 }
 
 void FJDictionary::removeAllObjects() {
     checkMutable("removeAllObjects");
-    for (size_t i = 0, capacity = this->capacity(); i < capacity; ++i) {
-        FJHashTableEntry e = table()[i];
-        table()[i] = FJHashTableEntry{nullptr, nullptr};
-        if (e.key) {
-            e.key->release();
-            e.object->release();
-        }
-    }
+    FJHashTableEntry* entries = entryTable();
+    const size_t n = count_;
     count_ = 0;
+    if (small(capacityIndex_)) {
+        word_ = 0;
+    } else {
+        const Index ix = index();
+        std::memset(ix.positions, 0, ix.capacity * (ix.width + 1));
+    }
     advanceMutations();
+    for (size_t i = 0; i < n; ++i) {
+        entries[i].key->release();
+        entries[i].object->release();
+    }
 }
 
 ns::Ref<ns::Dictionary> FJDictionary::copy() const {
@@ -424,12 +466,8 @@ ns::Ref<FJDictionaryEnumerator> FJDictionaryEnumerator::initWithFJDictionary(con
 
 ns::Object* FJDictionaryEnumerator::nextObject() {
     const FJDictionary* d = collection_.get();
-    if (!d || !d->entries()) return nullptr;
-    while (nextObject_ < d->capacity()) {
-        const FJHashTableEntry& e = d->entries()[nextObject_++];
-        if (e.key) return e.key;
-    }
-    return nullptr;
+    if (!d || nextObject_ >= d->count()) return nullptr;
+    return d->entries()[nextObject_++].key;
 }
 
 ns::Ref<ns::Array> FJDictionaryEnumerator::allObjects() {

@@ -1,12 +1,15 @@
-// The fast decoder's own dictionary: an open-addressing hash table with
-// linear probing, sized from a fixed table of capacities (at least 1.33 slots
-// per entry when made or grown; it never shrinks). The decoder hands in key
-// hashes it has already computed. Iteration follows slot order. The table
-// made by the decoder lives in the same allocation as the dictionary: the
-// slots, then one tag byte per slot (a byte of the key's hash, so that most
-// probes of a different key are told apart without comparing keys). The
-// header is 24 bytes; the three tags of a three-slot table (the dictionaries
-// of one to three entries, most of them in the usual documents) live in it.
+// The fast decoder's own dictionary. Its entries (key, object) lie one after
+// the other in the order they were first inserted, which is the order of
+// iteration; an open-addressing index with linear probing finds them by key.
+// The index has as many slots as the capacity, taken from a fixed table of
+// capacities (at least 1.33 slots per entry when made or grown; it never
+// shrinks); each slot holds an entry's position and one tag byte (a byte of
+// the key's hash, so that most probes of a different key are told apart
+// without comparing keys). The decoder hands in key hashes it has already
+// computed. A dictionary made by the decoder is one allocation: the 24-byte
+// header, its entries, its index. Dictionaries of up to three entries (most
+// of them in the usual documents) keep no index: their three tags live in
+// the header and a lookup compares at most three keys.
 #pragma once
 
 #include <atomic>
@@ -21,7 +24,7 @@
 namespace json {
 
 struct FJHashTableEntry {
-    ns::Object* key;      // owned; nullptr for an empty slot
+    ns::Object* key;      // owned
     ns::Object* object;   // owned
 };
 
@@ -55,18 +58,19 @@ public:
     ns::Object* objectForKey(const ns::Object& key) const override;
     ns::Object* objectForKey(std::string_view key) const override;
     using ns::Dictionary::objectForKey;
-    // The index-th occupied slot in slot order; RangeException past the end.
+    // The index-th entry in iteration order; RangeException past the end.
     ns::Object* keyAtIndex(size_t index) const override { return entryAt(index).key; }
     ns::Object* valueAtIndex(size_t index) const override { return entryAt(index).object; }
 
-    // Writes keys and objects (either may be nullptr) in slot order.
+    // Writes keys and objects (either may be nullptr) in iteration order.
     void getObjectsAndKeys(ns::Object** objects, ns::Object** keys) const;
-    // Keys in slot order; state->state is the next slot to examine.
+    // Keys in iteration order; state->state is the next entry to hand out.
     size_t countByEnumeratingWithStateObjectsCount(FJFastEnumerationState* state, ns::Object** buffer,
                                                    size_t len) const;
     ns::Ref<class FJDictionaryEnumerator> keyEnumerator() const;
 
     // Changes raise InternalInconsistencyException on an immutable dictionary.
+    // A key set again keeps its place; a removal keeps the order of the rest.
     void setObjectForKey(ns::Ref<ns::Object> value, ns::Ref<ns::Object> key) override;
     void removeObjectForKey(const ns::Object& key) override;
     using ns::MutableDictionary::removeObjectForKey;
@@ -78,117 +82,109 @@ public:
     size_t capacity() const;
     uint64_t mutations() const { return changeable() ? changes()->mutations : 0; }
     bool isMutable() const { return changeable(); }
-    // Slot access for the enumerator.
-    const FJHashTableEntry* entries() const { return table(); }
+    // The count() entries in iteration order.
+    const FJHashTableEntry* entries() const { return entryTable(); }
 
     // Frees the combined dictionary-and-table block, from the heap or its pool.
     static void operator delete(FJDictionary* p, std::destroying_delete_t);
 
 private:
-    // What a changeable dictionary, or one too large for the narrow walk
-    // position, keeps right after the header: the wide walk position, then
-    // (changeable only) the change counter.
+    // What only a changeable dictionary keeps, right after the header.
     struct Changes {
-        std::atomic<uint64_t> cursor;  // as the narrow one, (index << 32 | slot + 1)
-        uint64_t mutations;            // from 1, never 0
+        uint64_t mutations;  // from 1, never 0
+    };
+    // Where a table's index is: the positions (entry + 1, 0 for an empty
+    // slot; 1, 2 or 4 bytes each by the capacity), then the tag bytes.
+    struct Index {
+        uint8_t* positions;
+        uint8_t* tags;
+        size_t capacity;
+        unsigned width;
+        size_t at(size_t slot) const {
+            if (width == 1) return positions[slot];
+            if (width == 2) return reinterpret_cast<const uint16_t*>(positions)[slot];
+            return reinterpret_cast<const uint32_t*>(positions)[slot];
+        }
+        void set(size_t slot, size_t position) const {
+            if (width == 1) positions[slot] = static_cast<uint8_t>(position);
+            else if (width == 2) reinterpret_cast<uint16_t*>(positions)[slot] = static_cast<uint16_t>(position);
+            else reinterpret_cast<uint32_t*>(positions)[slot] = static_cast<uint32_t>(position);
+        }
     };
 
-    FJDictionary(size_t capacityIndex, bool mutableCollection, bool pooled);
+    FJDictionary(size_t capacityIndex, size_t inlineRoom, bool mutableCollection, bool pooled);
     enum : uint8_t {
         kPooled = 1,   // placed in a decoder's value pool
         kMutable = 2,  // takes changes; its Changes follow the header
-        kWide = 4,     // the walk position is in Changes (changeable, or more than 65,535 slots)
     };
     bool pooled() const { return flags_ & kPooled; }
     bool changeable() const { return flags_ & kMutable; }
-    bool wideCursor() const { return flags_ & kWide; }
-    // The dictionary with its first table (room for the address of a later
-    // one in a mutable dictionary).
-    static size_t blockSize(size_t capacityIndex, bool mutableCollection);
-    static bool wideFor(size_t capacityIndex, bool mutableCollection);
+    // Up to three slots: no index, the tags in the header.
+    static bool small(size_t capacityIndex) { return capacityIndex <= 1; }
+    static unsigned positionWidth(size_t capacityIndex);
+    static size_t indexSize(size_t capacityIndex);
+    // The dictionary with room for `inlineRoom` entries and the index of its
+    // first table.
+    static size_t blockSize(size_t capacityIndex, size_t inlineRoom, bool mutableCollection);
+    // Entries made with the dictionary: as many as it was made with
+    // (immutable), the first table's capacity (changeable, at least one).
+    size_t inlineRoom() const;
     Changes* changes() const { return reinterpret_cast<Changes*>(const_cast<FJDictionary*>(this) + 1); }
-    FJHashTableEntry* inlineTable() const {
-        return reinterpret_cast<FJHashTableEntry*>(reinterpret_cast<char*>(changes()) + extensionSize());
+    FJHashTableEntry* inlineEntries() const {
+        return reinterpret_cast<FJHashTableEntry*>(reinterpret_cast<char*>(const_cast<FJDictionary*>(this) + 1) +
+                                                   (changeable() ? sizeof(Changes) : 0));
     }
-    size_t extensionSize() const { return changeable() ? sizeof(Changes) : wideCursor() ? sizeof(uint64_t) : 0; }
-    // Once a mutable dictionary has outgrown the table made with it, the
-    // table lives in a heap block whose address the first table's place keeps.
+    // Once a mutable dictionary has outgrown the table made with it, its
+    // entries and index live in a heap block whose address the first entry's
+    // place keeps.
     bool grown() const { return capacityIndex_ != inlineCapacityIndex_; }
-    FJHashTableEntry** heapLink() const { return reinterpret_cast<FJHashTableEntry**>(inlineTable()); }
-    FJHashTableEntry* table() const { return grown() ? *heapLink() : inlineTable(); }
-    // A table of up to three slots keeps its tags in the header's word;
-    // larger ones after their slots.
-    static bool tagsInHeader(size_t capacityIndex) { return capacityIndex <= 1; }
-    uint8_t* tags() const;
+    FJHashTableEntry** heapLink() const { return reinterpret_cast<FJHashTableEntry**>(inlineEntries()); }
+    FJHashTableEntry* entryTable() const { return grown() ? *heapLink() : inlineEntries(); }
+    Index index() const;
+    uint8_t* smallTags() const { return reinterpret_cast<uint8_t*>(&word_); }
     static uint32_t fold(size_t hash) { return static_cast<uint32_t>(hash ^ (hash >> 32)); }
     static uint8_t tagOf(size_t hash) { return static_cast<uint8_t>(fold(hash)); }
     void checkMutable(const char* operation) const;
     void advanceMutations() {
         uint64_t& m = changes()->mutations;
         m = m == UINT64_MAX ? 1 : m + 1;
-        changes()->cursor.store(0, std::memory_order_relaxed);
     }
-    template <class Eq> long find(size_t hash, Eq equalKey) const;
-    // Owned references; see makeWithEntries for `displaced`.
+    // The position of the entry with an equal key, or -1; its index slot
+    // (tables with an index) in *slotFound.
+    template <class Eq> long find(size_t hash, Eq equalKey, size_t* slotFound = nullptr) const;
+    // Owned references; an equal key's entry takes the new key and object
+    // and its old ones go to `displaced` (or are released).
     void insert(size_t hash, ns::Object* key, ns::Object* object, std::vector<ns::Object*>* displaced = nullptr);
-    // The current table, read once for a run of inserts into it.
-    struct Place {
-        FJHashTableEntry* slots;
-        uint8_t* tags;
-        size_t capacity;
-    };
-    Place currentTable() const;
-    void insertInto(const Place& where, size_t hash, ns::Object* key, ns::Object* object,
-                    std::vector<ns::Object*>* displaced);
-    void place(size_t slot, uint8_t tag, ns::Object* key, ns::Object* object);
-    void removeSlot(size_t slot);
-    size_t slotOfIndex(size_t index) const;
-    // The last (index << 32 | slot + 1) looked up by keyAtIndex/valueAtIndex,
-    // 0 for none, so that walking the entries in order costs one step each.
-    // Tables of up to three slots remember none (a step or two finds any).
-    uint64_t cursor() const {
-        if (wideCursor()) return changes()->cursor.load(std::memory_order_relaxed);
-        if (tagsInHeader(capacityIndex_)) return 0;
-        const uint32_t c = std::atomic_ref<uint32_t>(word_).load(std::memory_order_relaxed);
-        return static_cast<uint64_t>(c >> 16) << 32 | (c & 0xFFFFu);
-    }
-    void rememberCursor(size_t index, size_t slot) const;
-    // The entry at `index`: the remembered one at once (a walk asks for a
-    // key and then its value), any other by slotOfIndex.
+    void insertIndexed(const Index& ix, FJHashTableEntry* entries, size_t hash, ns::Object* key, ns::Object* object,
+                       std::vector<ns::Object*>* displaced);
+    void insertSmall(FJHashTableEntry* entries, size_t hash, ns::Object* key, ns::Object* object,
+                     std::vector<ns::Object*>* displaced);
+    // Puts entry `position` (0-based) into the index under `hash`.
+    void seat(const Index& ix, size_t hash, size_t position) const;
+    // Moves to a table of the capacity at `capacityIndex` (heap).
+    void growTo(size_t capacityIndex);
+    [[noreturn]] void beyondBounds(size_t index) const;
     [[gnu::always_inline]] const FJHashTableEntry& entryAt(size_t index) const {
-        if (!wideCursor()) {
-            // Immutable: the table right after the header.
-            const auto* slots = reinterpret_cast<const FJHashTableEntry*>(this + 1);
-            if (!tagsInHeader(capacityIndex_)) {
-                const uint32_t c = std::atomic_ref<uint32_t>(word_).load(std::memory_order_relaxed);
-                if (c != 0 && (c >> 16) == index) return slots[(c & 0xFFFFu) - 1];
-            } else if (index < count_) {
-                // Up to three slots: searched at once.
-                for (size_t slot = 0, i = 0;; ++slot)
-                    if (slots[slot].key && i++ == index) return slots[slot];
-            }
-        } else if (uint64_t c = changes()->cursor.load(std::memory_order_relaxed); c != 0 && (c >> 32) == index) {
-            return table()[static_cast<size_t>(c & 0xFFFFFFFFu) - 1];
-        }
-        return table()[slotOfIndex(index)];
+        if (index >= count_) beyondBounds(index);
+        return entryTable()[index];
     }
 
     // Start slot of a hash: its 32-bit fold modulo the capacity, computed by
     // multiplication with a constant made for the capacity.
     size_t startSlot(size_t hash, size_t capacity) const;
-    void setCapacityIndex(size_t index) { capacityIndex_ = static_cast<uint8_t>(index); }
 
     // The count shares the header's spare word with the object's count. The
-    // next word is the narrow walk position (index << 16 | slot + 1) of a
-    // table of 4 to 65,535 slots, or the tags of a table of up to three.
+    // next word holds the tags of a table of up to three slots (bytes 0-2)
+    // and, immutable, the room the dictionary was made with (byte 3; the
+    // whole word when it has an index).
     uint32_t count_;
     mutable uint32_t word_;
     uint8_t capacityIndex_;        // place of the capacity in the table of capacities
     uint8_t inlineCapacityIndex_;  // the same for the table made with the dictionary
-    uint8_t flags_;                // kPooled | kMutable | kWide
+    uint8_t flags_;                // kPooled | kMutable
 };
 
-// Walks a dictionary's keys in slot order.
+// Walks a dictionary's keys in iteration order.
 class FJDictionaryEnumerator final : public ns::Object {
 public:
     // Keeps a reference to the dictionary; nil when none is given.
@@ -196,7 +192,7 @@ public:
     const char* className() const override { return "FJDictionaryEnumerator"; }
     // The next key, or nullptr at the end.
     ns::Object* nextObject();
-    // The keys not yet returned, in slot order.
+    // The keys not yet returned, in iteration order.
     ns::Ref<ns::Array> allObjects();
 
     explicit FJDictionaryEnumerator(const FJDictionary* d) : collection_(const_cast<FJDictionary*>(d)) {}

@@ -457,15 +457,12 @@ struct FJEncodeState {
                 if (!encode(value)) return false;
             }
         } else if (&typeid(*d) == &typeid(FJDictionary)) {
-            // The decoder's own dictionary: its slots, in the same order.
+            // The decoder's own dictionary: its entries, in the same order.
             auto* fj = static_cast<FJDictionary*>(d);
-            const FJHashTableEntry* slot = fj->entries();
-            bool first = true;
-            for (const FJHashTableEntry* last = slot + fj->capacity(); slot < last; ++slot) {
-                if (!slot->key) continue;
-                if (!first && !comma()) return false;
-                first = false;
-                if (!encodeMember(slot->key, slot->object)) return false;
+            const FJHashTableEntry* entry = fj->entries();
+            for (size_t i = 0; i < n; ++i, ++entry) {
+                if (i && !comma()) return false;
+                if (!encodeMember(entry->key, entry->object)) return false;
             }
         } else {
             for (size_t i = 0; i < n; ++i) {

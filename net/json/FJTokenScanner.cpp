@@ -335,6 +335,27 @@ HexResult readHex4(FJParseState& s, const uint8_t*& p, const uint8_t* end, uint3
     return HexResult::Ok;
 }
 
+// Length of a valid 2-, 3- or 4-byte UTF-8 sequence at p, or 0 when the
+// full decoder must look at it.
+inline size_t shortSequence(const uint8_t* p, const uint8_t* end) {
+    uint8_t b0 = p[0];
+    if (b0 >= 0xC2 && b0 <= 0xDF) return (end - p >= 2 && (p[1] & 0xC0) == 0x80) ? 2 : 0;
+    if ((b0 & 0xF0) == 0xE0 && end - p >= 3 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80) {
+        if (b0 == 0xE0 && p[1] < 0xA0) return 0;
+        if (b0 == 0xED && p[1] >= 0xA0) return 0;
+        if (b0 == 0xEF && (p[1] == 0xBF || p[1] == 0xB7)) return 0;  // U+FDxx and U+FFxx: check in full
+        return 3;
+    }
+    if (b0 >= 0xF0 && b0 <= 0xF4 && end - p >= 4 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80 &&
+        (p[3] & 0xC0) == 0x80) {
+        if (b0 == 0xF0 && p[1] < 0x90) return 0;
+        if (b0 == 0xF4 && p[1] >= 0x90) return 0;
+        if ((p[1] & 0x0F) == 0x0F && p[2] == 0xBF && p[3] >= 0xBE) return 0;  // U+xFFFE, U+xFFFF
+        return 4;
+    }
+    return 0;
+}
+
 bool failString(FJParseState& s) {
     FJRecordError(s, FJ_INVALID_STRING);
     return false;
@@ -436,8 +457,32 @@ bool scanStringSlow(FJParseState& s, const uint8_t* begin, const uint8_t* p) {
             return failString(s);
         }
         if (c < 0x80) {
-            w.put(c);
-            ++p;
+            // A run of plain bytes, found eight at a time and copied at once.
+            const uint8_t* run = p + 1;
+            while (end - run >= 8) {
+                uint64_t word;
+                std::memcpy(&word, run, 8);
+                if (uint64_t marks = specialBytes(word)) {
+                    run += __builtin_ctzll(marks) >> 3;
+                    break;
+                }
+                run += 8;
+            }
+            if (end - run < 8)
+                while (run < end && kClasses.c[*run] == kPlain) ++run;
+            const size_t n = static_cast<size_t>(run - p);
+            if (s.tokenBuffer.length - w.written < n + 16 && !s.tokenBuffer.grow(w.written + n + 1024)) {
+                FJRecordError(s, kResizeFailed, __FILE__, static_cast<long>(__LINE__));
+                return failString(s);
+            }
+            std::memcpy(s.tokenBuffer.ptr + w.written, p, n);
+            w.written += n;
+            p = run;
+            continue;
+        }
+        if (size_t n = shortSequence(p, end)) {  // a valid sequence, copied as it is
+            for (size_t i = 0; i < n; ++i) w.put(p[i]);
+            p += n;
             continue;
         }
         const uint8_t* next;
@@ -460,20 +505,6 @@ bool scanStringSlow(FJParseState& s, const uint8_t* begin, const uint8_t* p) {
     }
 }
 
-// Length of a valid 2- or 3-byte UTF-8 sequence at p, or 0 when the full
-// decoder must look at it.
-inline size_t shortSequence(const uint8_t* p, const uint8_t* end) {
-    uint8_t b0 = p[0];
-    if (b0 >= 0xC2 && b0 <= 0xDF) return (end - p >= 2 && (p[1] & 0xC0) == 0x80) ? 2 : 0;
-    if ((b0 & 0xF0) == 0xE0 && end - p >= 3 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80) {
-        if (b0 == 0xE0 && p[1] < 0xA0) return 0;
-        if (b0 == 0xED && p[1] >= 0xA0) return 0;
-        if (b0 == 0xEF && (p[1] == 0xBF || p[1] == 0xB7)) return 0;  // U+FDxx and U+FFxx: check in full
-        return 3;
-    }
-    return 0;
-}
-
 // The at index stands on the opening quotation mark.
 bool scanString(FJParseState& s) {
     const uint8_t* const end = s.input + s.length;
@@ -482,11 +513,14 @@ bool scanString(FJParseState& s) {
     while (true) {
         // Plain bytes, eight at a time while the input lasts.
         bool found = false;
+        uint8_t c = 0;
         while (end - p >= 8) {
             uint64_t w;
             std::memcpy(&w, p, 8);
             if (uint64_t marks = specialBytes(w)) {
-                p += __builtin_ctzll(marks) >> 3;
+                const unsigned bit = __builtin_ctzll(marks);
+                p += bit >> 3;
+                c = static_cast<uint8_t>(w >> (bit & ~7u));  // the byte found, without reading it again
                 found = true;
                 break;
             }
@@ -495,8 +529,9 @@ bool scanString(FJParseState& s) {
         if (!found) {
             while (p < end && kClasses.c[*p] == kPlain) ++p;
             if (p >= end) return failString(s);
+            c = *p;
         }
-        uint8_t cls = kClasses.c[*p];
+        uint8_t cls = kClasses.c[c];
         if (cls == kQuote) {
             size_t size = static_cast<size_t>(p - begin);
             s.token.value.bytes = begin;
@@ -514,15 +549,19 @@ bool scanString(FJParseState& s) {
             return failString(s);
         }
         if (cls == kBackslash) return scanStringSlow(s, begin, p);
-        // A byte of 80 hex or more: whole valid sequences stay on the fast path.
-        if (size_t n = shortSequence(p, end)) {
-            p += n;
-            continue;
-        }
-        const uint8_t* next;
-        uint32_t cp;
-        if (FJDecodeCodePoint(p, end, &next, &cp) != FJUTF8Valid) return scanStringSlow(s, begin, p);
-        p = next;
+        // A byte of 80 hex or more: whole valid sequences stay on the fast
+        // path, a run of them (text in most scripts) without going back to
+        // the eight-byte test between them.
+        do {
+            if (size_t n = shortSequence(p, end)) {
+                p += n;
+                continue;
+            }
+            const uint8_t* next;
+            uint32_t cp;
+            if (FJDecodeCodePoint(p, end, &next, &cp) != FJUTF8Valid) return scanStringSlow(s, begin, p);
+            p = next;
+        } while (p < end && *p >= 0x80);
     }
 }
 
@@ -687,9 +726,17 @@ inline bool literal(FJParseState& s, const char* rest, size_t n, FJTokenType kin
 }  // namespace
 
 bool FJReadScannedToken(FJParseState& s) {
-    // Most tokens follow directly or after one blank.
+    // Most tokens follow directly or after one blank (as after a colon),
+    // which is stepped over here.
     if (s.atIndex < s.length) {
         uint8_t c = s.input[s.atIndex];
+        if (c == ' ' && s.length - s.atIndex >= 2) {
+            const uint8_t next = s.input[s.atIndex + 1];
+            if (next > ' ' && next != '/' && next < 0x80) {
+                ++s.atIndex;
+                c = next;
+            }
+        }
         if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '/' || c >= 0x80) FJSkipWhitespace(s);
     }
     s.token.value.type = FJValueTypeNone;

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "net/json/ByteRuns.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Object.h"
 
@@ -131,6 +132,20 @@ struct FJTokenCacheTag {
     uint16_t parse;
 };
 
+// The key a dictionary member is expected to have, by the key before it
+// and the nesting depth: most documents repeat the shape of their objects,
+// so the key that followed last time is compared with the input before
+// anything is scanned, hashed or looked up. Kept for one parse only, in the
+// parse call's own frame.
+struct FJKeyGuess {
+    ns::Object* key;     // held by the tree being built; nullptr for none
+    const char* text;    // the key's text, which is also its input text
+    size_t hash;         // the key's hash()
+    uint32_t size;       // text bytes
+    bool shared;         // the key came from an earlier parse: counted atomically
+};
+inline constexpr size_t FJKeyGuessCount = 256;
+
 struct FJTokenValue {
     const uint8_t* bytes = nullptr;  // decoded UTF-8 of a string (no quotes)
     size_t size = 0;
@@ -143,6 +158,7 @@ struct FJTokenValue {
         uint64_t bits;
     } number{};
     FJTokenCacheItem* cacheItem = nullptr;
+    bool shared = false;  // the value came from an earlier parse (set by the cache)
 };
 
 struct FJParseToken {
@@ -188,6 +204,10 @@ struct FJParseState {
     // Numbers the parses of this state; values made by the current one are
     // seen by no other thread until it returns.
     uint16_t parse = 0;
+    // FJKeyGuessCount of them in the parse call's frame, cleared when the
+    // parse meets its first object (keyGuessesReady).
+    FJKeyGuess* keyGuesses = nullptr;
+    bool keyGuessesReady = false;
     // References that repeated keys displaced during the current parse,
     // released when it ends (a displaced value may still be in the cache).
     std::vector<ns::Object*>* displaced = nullptr;
@@ -254,13 +274,40 @@ inline constexpr FJOneByteTokens FJOneByteTokenTable;
 // FJReadToken for every token but a one-byte token right at the at index.
 bool FJReadScannedToken(FJParseState& s);
 
+// Whether `c` may start a token and so ends the skipping of whitespace.
+inline bool FJEndsWhitespace(uint8_t c) { return c > ' ' && c != '/' && c < 0x80; }
+
+// FJSkipWhitespace for the common layouts without a call: a line break
+// followed by indentation, or blanks; anything else goes to FJSkipWhitespace.
+inline void FJSkipLayout(FJParseState& s) {
+    if (s.atIndex >= s.length) return;
+    const uint8_t* const begin = s.input;
+    const uint8_t* const end = begin + s.length;
+    const uint8_t* p = begin + s.atIndex;
+    if (FJEndsWhitespace(*p)) return;
+    if (*p == '\n') {
+        ++p;
+        ++s.lineNumber;
+        s.lineStart = static_cast<size_t>(p - begin);
+    }
+    if (p < end && *p == ' ') p = skipBlanks(p + 1, end);
+    s.atIndex = static_cast<size_t>(p - begin);
+    if (p < end && !FJEndsWhitespace(*p)) FJSkipWhitespace(s);
+}
+
 // Reads the next token into s.token. On success the at index stands after
-// it; on failure an error has been recorded. A bracket, comma or colon right
-// at the at index (most of them in most documents) is taken here, without
-// a call.
+// it; on failure an error has been recorded. A bracket, comma or colon at
+// the at index, or after the common layouts of line breaks and blanks (most
+// of them in most documents), is taken here, without a call.
 inline bool FJReadToken(FJParseState& s) {
     if (s.atIndex < s.length) {
-        const FJTokenType single = FJOneByteTokenTable.kind[s.input[s.atIndex]];
+        FJTokenType single = FJOneByteTokenTable.kind[s.input[s.atIndex]];
+        // Layout is looked for only after a byte that starts no one-byte
+        // token: a compact document's brackets and commas pay for no test.
+        if (single == FJTokenType::Invalid && !FJEndsWhitespace(s.input[s.atIndex])) {
+            FJSkipLayout(s);
+            if (s.atIndex < s.length) single = FJOneByteTokenTable.kind[s.input[s.atIndex]];
+        }
         if (single != FJTokenType::Invalid) {
             s.token.value.type = FJValueTypeNone;
             s.token.value.cacheItem = nullptr;

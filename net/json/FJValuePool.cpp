@@ -35,13 +35,40 @@ void FJPooledDecimalNumber::operator delete(FJPooledDecimalNumber* p, std::destr
 }
 
 namespace {
-// Releases of this thread not yet handed to their block.
+// Releases of this thread not yet handed to their block, and the gathered
+// references of shared objects (a direct-mapped table by address).
 struct PendingReleases {
     FJValuePool::Block* block = nullptr;
     int64_t count = 0;
     int batches = 0;  // ReleaseBatch objects alive on this thread
+    static constexpr size_t kDeferredSlots = 512;
+    static constexpr size_t kProbes = 4;  // slots looked at from an object's first one
+    static size_t slotOf(const ns::Object* o) {
+        return static_cast<size_t>((reinterpret_cast<uintptr_t>(o) * 0x9E3779B97F4A7C15ull) >> 55);
+    }
+    struct Deferred {
+        const ns::Object* object;
+        uint32_t references;
+    };
+    Deferred deferred[kDeferredSlots] = {};
+    size_t deferredCount = 0;
 };
 thread_local PendingReleases pending;
+
+// Lets every gathered reference go (inside a batch). Letting an object go
+// may destroy it, and a collection destroyed so gathers again: each slot is
+// emptied before its object is let go, and the table is swept until empty.
+void releaseDeferred() {
+    while (pending.deferredCount != 0) {
+        for (size_t i = 0; i < PendingReleases::kDeferredSlots; ++i) {
+            PendingReleases::Deferred d = pending.deferred[i];
+            if (!d.object) continue;
+            pending.deferred[i] = {};
+            --pending.deferredCount;
+            d.object->releaseReferences(d.references);
+        }
+    }
+}
 }  // namespace
 
 void FJValuePool::handOver() {
@@ -49,6 +76,31 @@ void FJValuePool::handOver() {
         std::free(pending.block);
     pending.block = nullptr;
     pending.count = 0;
+}
+
+void FJValuePool::deferRelease(const ns::Object* o) {
+    if (pending.batches == 0) {
+        o->release();
+        return;
+    }
+    const size_t first = PendingReleases::slotOf(o);
+    for (size_t i = 0; i < PendingReleases::kProbes; ++i) {
+        PendingReleases::Deferred& d = pending.deferred[(first + i) % PendingReleases::kDeferredSlots];
+        if (d.object == o && d.references < UINT32_MAX) {
+            ++d.references;
+            return;
+        }
+        if (!d.object) {
+            d = {o, 1};
+            ++pending.deferredCount;
+            return;
+        }
+    }
+    // All taken by others: the first one's references go now.
+    PendingReleases::Deferred& d = pending.deferred[first];
+    const PendingReleases::Deferred before = d;
+    d = {o, 1};
+    before.object->releaseReferences(before.references);
 }
 
 void FJValuePool::releaseCount(const void* inBlock, int64_t count) {
@@ -61,10 +113,36 @@ void FJValuePool::releaseCount(const void* inBlock, int64_t count) {
     if (pending.batches == 0) handOver();
 }
 
+void FJValuePool::releaseElements(ns::Object* const* elements, size_t count) {
+    if (pending.batches == 0) {
+        for (size_t i = 0; i < count; ++i) elements[i]->release();
+        return;
+    }
+    PendingReleases& p = pending;  // the thread's table, found once
+    for (size_t i = 0; i < count; ++i) {
+        const ns::Object* o = elements[i];
+        if (!o->releaseIsAtomic()) {
+            o->release();
+            continue;
+        }
+        PendingReleases::Deferred& d = p.deferred[PendingReleases::slotOf(o)];
+        if (d.object == o && d.references < UINT32_MAX) ++d.references;  // the usual case: met before
+        else deferRelease(o);
+    }
+}
+
 FJValuePool::ReleaseBatch::ReleaseBatch() { ++pending.batches; }
 
 FJValuePool::ReleaseBatch::~ReleaseBatch() {
-    if (--pending.batches == 0) handOver();
+    if (--pending.batches != 0) return;
+    // Gathered references first: objects they destroy hand their block
+    // counts over as they go.
+    if (pending.deferredCount) {
+        ++pending.batches;
+        releaseDeferred();
+        --pending.batches;
+    }
+    handOver();
 }
 
 void FJValuePool::close() {

@@ -98,9 +98,24 @@ public:
     static void poison(void*, size_t) {}
 #endif
 
+    // Lets a collection's element go. While a ReleaseBatch lives on the
+    // thread, a release that would take an atomic operation (a value shared
+    // through the decoder's cache, such as a key used by many dictionaries)
+    // is gathered instead, and each object's gathered references go in one
+    // step when the outermost batch ends: one atomic operation per object
+    // and tree instead of one per use.
+    static void releaseElement(const ns::Object* o) {
+        if (o->releaseIsAtomic()) deferRelease(o);
+        else o->release();
+    }
+    // releaseElement() for `count` elements in a row (a collection's slots,
+    // or its keys and objects as they lie), with one call.
+    static void releaseElements(ns::Object* const* elements, size_t count);
+
     // While one lives on a thread, the releases of that thread are counted
     // per block and handed to the block at once (one atomic operation for a
-    // run of values of one block, as when a collection lets its elements go).
+    // run of values of one block, as when a collection lets its elements go),
+    // and releaseElement() gathers the shared ones.
     class ReleaseBatch {
     public:
         ReleaseBatch();
@@ -123,6 +138,7 @@ private:
     static void unpoison(void*, size_t) {}
 #endif
     static void handOver();
+    static void deferRelease(const ns::Object* o);
     Block* block_ = nullptr;
     char* next_ = nullptr;
     char* end_ = nullptr;

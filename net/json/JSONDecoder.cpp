@@ -89,9 +89,25 @@ inline bool equalBytes(const char* a, const uint8_t* b, size_t n) {
         return ((a0 ^ b0) | (a1 ^ b1)) == 0;
     }
     if (n < 8) {
-        for (size_t i = 0; i < n; ++i)
-            if (static_cast<uint8_t>(a[i]) != b[i]) return false;
-        return true;
+        // Two overlapping loads of each side, whatever the length: no loop
+        // whose exit changes with the key.
+        if (n >= 4) {
+            uint32_t a0, a1, b0, b1;
+            std::memcpy(&a0, a, 4);
+            std::memcpy(&b0, b, 4);
+            std::memcpy(&a1, a + n - 4, 4);
+            std::memcpy(&b1, b + n - 4, 4);
+            return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+        }
+        if (n >= 2) {
+            uint16_t a0, a1, b0, b1;
+            std::memcpy(&a0, a, 2);
+            std::memcpy(&b0, b, 2);
+            std::memcpy(&a1, a + n - 2, 2);
+            std::memcpy(&b1, b + n - 2, 2);
+            return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+        }
+        return n == 0 || static_cast<uint8_t>(a[0]) == b[0];
     }
     return std::memcmp(a, b, n) == 0;
 }
@@ -110,7 +126,11 @@ inline bool slotMatches(const FJTokenCacheItem& item, const FJTokenValue& v) {
 // replaced object; slots of earlier parses hold a reference of their own.
 ns::Object* cachedValue(FJParseState& s) {
     FJTokenValue& v = s.token.value;
-    if (v.type == FJValueTypeString && v.size == 0) return owned(shared().emptyString);
+    v.shared = false;
+    if (v.type == FJValueTypeString && v.size == 0) {
+        v.shared = true;
+        return owned(shared().emptyString);
+    }
     FJTokenCacheItem* target = nullptr;
     FJTokenCacheTag* targetTag = nullptr;
     const size_t mask = s.cacheCount - 1;
@@ -129,7 +149,10 @@ ns::Object* cachedValue(FJParseState& s) {
         FJTokenCacheItem& item = s.cache[slot];
         if (found.tag == tag && slotMatches(item, v)) {
             v.cacheItem = &item;
-            if (found.parse != s.parse) return owned(item.object);
+            if (found.parse != s.parse) {
+                v.shared = true;
+                return owned(item.object);
+            }
             item.object->retainUnpublished();
             return item.object;
         }
@@ -348,11 +371,56 @@ ns::Object* parseArray(FJParseState& s) {
     return nullptr;
 }
 
+// The slot of the key guess for the member that follows the key `previous`
+// (nullptr for a first member) in a dictionary at the current depth: keyed
+// by the key before rather than by position, an optional member that one
+// object has and the next has not costs a guess or two, not every guess
+// after it.
+inline FJKeyGuess& keyGuessFor(FJParseState& s, const ns::Object* previous) {
+    const uint64_t mixed = (reinterpret_cast<uintptr_t>(previous) + s.depth) * 0x9E3779B97F4A7C15ull;
+    return s.keyGuesses[mixed >> 56];
+}
+static_assert(FJKeyGuessCount == 256, "eight bits of the mixed key");
+
+// When the input at the at index (after any blanks) is exactly the key that
+// followed `previous` last time at this depth: that key (an owned reference)
+// with its hash, the at index past it. Otherwise nullptr, having moved past
+// blanks only. Only keys read without escapes are guessed, so the same input
+// bytes are the same key, already checked.
+inline ns::Object* guessedKey(FJParseState& s, const ns::Object* previous, size_t& hash) {
+    FJSkipLayout(s);
+    if (s.atIndex >= s.length || s.input[s.atIndex] != '"') return nullptr;
+    const FJKeyGuess& g = keyGuessFor(s, previous);
+    if (!g.key) return nullptr;
+    const uint8_t* text = s.input + s.atIndex + 1;
+    if (s.length - s.atIndex - 1 <= g.size || text[g.size] != '"' || !equalBytes(g.text, text, g.size))
+        return nullptr;
+    s.atIndex += g.size + 2;
+    if (g.shared) g.key->retain();
+    else g.key->retainUnpublished();
+    hash = g.hash;
+    return g.key;
+}
+
+// Remembers the key just built as the one after `previous` (see guessedKey).
+inline void rememberKey(FJParseState& s, const ns::Object* previous, ns::Object* key, size_t hash) {
+    const FJTokenValue& v = s.token.value;
+    // Only a key read in place (no escapes, no repairs): its text is its input.
+    if (v.bytes != s.token.ptr + 1 || v.size > UINT32_MAX) return;
+    keyGuessFor(s, previous) = FJKeyGuess{key, static_cast<const ns::String*>(key)->c_str(), hash,
+                                       static_cast<uint32_t>(v.size), v.shared};
+}
+
 ns::Object* parseObject(FJParseState& s) {
     if (!enterNesting(s)) return nullptr;
+    if (!s.keyGuessesReady) {
+        std::memset(static_cast<void*>(s.keyGuesses), 0, FJKeyGuessCount * sizeof(FJKeyGuess));
+        s.keyGuessesReady = true;
+    }
     FJObjectStack& st = s.objectStack;
     const size_t start = st.index;
     unsigned accept = kAcceptValue | kAcceptEnd;
+    const ns::Object* previousKey = nullptr;
     while (s.atIndex < s.length) {
         if (st.capacity - st.index < 4 && !growStack(st, st.capacity + 128)) {
             FJRecordError(s, "Internal error: [dictionary] objectsIndex > %zu, resize failed? %s line #%ld",
@@ -362,25 +430,41 @@ ns::Object* parseObject(FJParseState& s) {
         const size_t e = st.index++;
         st.keys[e] = nullptr;
         st.objects[e] = nullptr;
-        if (!FJReadToken(s)) break;
-        FJTokenType kind = s.token.kind;
+        bool guessed = false;
+        if (accept & kAcceptValue) {
+            if (ns::Object* key = guessedKey(s, previousKey, st.keyHashes[e])) {
+                st.keys[e] = key;
+                guessed = true;
+            }
+        }
+        if (!guessed && !FJReadToken(s)) break;
+        FJTokenType kind = guessed ? FJTokenType::String : s.token.kind;
         if (kind == FJTokenType::String && (accept & kAcceptValue)) {
-            ns::Object* key = buildValue(s);
-            if (!key) {
-                FJRecordError(s, "Internal error: Key == NULL.");
-                break;
+            if (!guessed) {
+                ns::Object* key = buildValue(s);
+                if (!key) {
+                    FJRecordError(s, "Internal error: Key == NULL.");
+                    break;
+                }
+                st.keys[e] = key;
+                if (FJTokenCacheItem* item = s.token.value.cacheItem) {
+                    if (!item->platformHash) item->platformHash = key->hash();
+                    st.keyHashes[e] = item->platformHash;
+                } else {
+                    st.keyHashes[e] = key->hash();
+                }
+                rememberKey(s, previousKey, key, st.keyHashes[e]);
             }
-            st.keys[e] = key;
-            if (FJTokenCacheItem* item = s.token.value.cacheItem) {
-                if (!item->platformHash) item->platformHash = key->hash();
-                st.keyHashes[e] = item->platformHash;
+            previousKey = st.keys[e];
+            // The colon, most often right after the key.
+            if (s.atIndex < s.length && s.input[s.atIndex] == ':') {
+                ++s.atIndex;
             } else {
-                st.keyHashes[e] = key->hash();
-            }
-            if (!FJReadToken(s)) break;
-            if (s.token.kind != FJTokenType::Colon) {
-                FJRecordError(s, "Expected ':'.");
-                break;
+                if (!FJReadToken(s)) break;
+                if (s.token.kind != FJTokenType::Colon) {
+                    FJRecordError(s, "Expected ':'.");
+                    break;
+                }
             }
             if (!FJReadToken(s)) break;
             if (!isValueToken(s.token.kind)) {
@@ -456,6 +540,8 @@ struct ParseCleanup {
         s.error = nullptr;
         s.mutableCollections = false;
         s.depth = 0;
+        s.keyGuesses = nullptr;
+        s.keyGuessesReady = false;
         s.token = FJParseToken{};
     }
 };
@@ -540,6 +626,7 @@ ns::Ref<ns::Object> JSONDecoder::parse(const char* bytes, size_t length, bool mu
     ns::Object* stackObjects[FJObjectStackLocalSize];
     ns::Object* stackKeys[FJObjectStackLocalSize];
     size_t stackHashes[FJObjectStackLocalSize];
+    FJKeyGuess keyGuesses[FJKeyGuessCount];
 
     s.tokenBuffer.release();
     releaseStack(s.objectStack);
@@ -561,6 +648,8 @@ ns::Ref<ns::Object> JSONDecoder::parse(const char* bytes, size_t length, bool mu
     s.error = nullptr;
     s.mutableCollections = mutableCollections;
     s.depth = 0;
+    s.keyGuesses = keyGuesses;
+    s.keyGuessesReady = false;
     s.tokenBuffer.setLocal(tokenLocal, sizeof tokenLocal, FJTokenBufferGranule);
     s.objectStack.objects = stackObjects;
     s.objectStack.keys = stackKeys;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "net/json/ByteRuns.h"
+#include "net/json/FJTokenScanner.h"
 #include "net/json/NumberDigits.h"
 #include "platform/foundation/Number.h"
 
@@ -226,9 +227,14 @@ int32_t JsonTokeniser::getStringToken(ns::Ref<ns::Object>* token) {
     uint8_t c = 0;
     stream_.getUnichar(&c);
     if (c == '"') {
-        // The common case: no escapes, the fragment is the whole value.
+        // The common case: no escapes, the fragment is the whole value. A
+        // text followed at once by a colon can only be an object key.
         stream_.skip();
-        *token = fragment.empty() ? ns::String::empty() : makeString(fragment);
+        uint8_t after = 0;
+        if (fragment.empty()) *token = ns::String::empty();
+        else if (fragment.size() <= kLongestSharedKey && stream_.getUnichar(&after) && after == ':')
+            *token = sharedKey(fragment);
+        else *token = makeString(fragment);
         return JsonTokenString;
     }
 
@@ -405,6 +411,14 @@ ns::Ref<ns::Object> JsonTokeniser::makeNumber(const NumberDigits& n, bool negati
         if (ns::DecimalNumber* placed = pool_.makeDecimal(text, nearest)) return firstReference(placed);
     }
     return ns::DecimalNumber::decimalNumberWithString(text, nearest);
+}
+
+ns::Ref<ns::Object> JsonTokeniser::sharedKey(std::string_view text) {
+    if (sharedKeys_.empty()) sharedKeys_.resize(kSharedKeySlots);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    ns::Ref<ns::String>& key = sharedKeys_[FJHashBytes(bytes, text.size()) % kSharedKeySlots];
+    if (!key || key->view() != text) key = ns::String::make(text);
+    return key;
 }
 
 ns::Ref<ns::Object> JsonTokeniser::makeString(std::string_view text) {

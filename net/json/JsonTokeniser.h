@@ -117,6 +117,11 @@ private:
     int32_t getNumberToken(ns::Ref<ns::Object>* token);
     ns::Ref<ns::Object> makeNumber(const NumberDigits& n, bool negative, bool decimal, std::string_view text);
     ns::Ref<ns::Object> makeString(std::string_view text);
+    // The one string object of an object key with this text: the keys of a
+    // document repeat, so each of the last few hundred distinct ones is made
+    // once and shared by every object that has it (less memory, and a writer
+    // of the tree reads the same few key objects again).
+    ns::Ref<ns::Object> sharedKey(std::string_view text);
     int32_t matchWord(const char* word, size_t length, int32_t kind);
     // Reads four hexadecimal digits at the read position into *value.
     // Answers 1 on success, 0 when fewer than four characters are buffered
@@ -127,6 +132,11 @@ private:
     std::string error_;
     bool placesValuesInBlocks_ = false;
     FJValuePool pool_;
+    // Keys up to kLongestSharedKey bytes by a hash of their text, made on
+    // the heap (a key kept here keeps no pool block alive).
+    static constexpr size_t kSharedKeySlots = 256;
+    static constexpr size_t kLongestSharedKey = 32;
+    std::vector<ns::Ref<ns::String>> sharedKeys_;
 };
 
 }  // namespace json

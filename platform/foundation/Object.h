@@ -77,6 +77,27 @@ public:
     // then give their memory back itself instead of a virtual delete each.
     bool isSoleReference() const { return refs_.load(std::memory_order_acquire) == 1; }
 
+    // For owners that let many references go at once (a collection letting
+    // its elements go): true when release() would take an atomic
+    // read-modify-write (the object is shared or has a weak link). Such an
+    // owner may gather those releases and let each object's references go
+    // together with releaseReferences(), one atomic operation for many.
+    bool releaseIsAtomic() const {
+        uint32_t n = refs_.load(std::memory_order_relaxed);
+        return n != 1 && !(n & kImmortal);
+    }
+    // Lets `n` references that the caller owns go in one step.
+    void releaseReferences(uint32_t n) const {
+        uint32_t c = refs_.load(std::memory_order_acquire);
+        if (c == n) {
+            delete this;  // the caller's were the only references, and no weak link
+            return;
+        }
+        if (c & kImmortal) return;
+        uint32_t old = refs_.fetch_sub(n, std::memory_order_acq_rel);
+        if ((old & kCountMask) == n) destroy(old);
+    }
+
     // Objects made once for the life of the process (true, false, null, the
     // shared empty string) are immortal: counting is skipped entirely, so
     // threads sharing them never write to them.

@@ -38,6 +38,8 @@ std::string members(int n, int from = 0) {
     return s + "}";
 }
 
+std::string text(ns::Object* o) { return std::string(static_cast<ns::String*>(o)->utf8()); }
+
 std::string reason(const std::function<void()>& f) {
     try {
         f();
@@ -186,6 +188,21 @@ TEST(FastCollections, DictionaryReplaceRemoveAndReachability) {
     for (int i = 0; i < 200; i += 2) c->removeObjectForKey("c" + std::to_string(i));
     for (int i = 1; i < 200; i += 2) ASSERT_NE(c->objectForKey("c" + std::to_string(i)), nullptr) << i;
     EXPECT_EQ(c->count(), 100u);
+    // Entries keep the order they were first set in, through replacements
+    // and removals (tables of three slots, of one-byte and two-byte places).
+    c->setObject(ns::str("again"), "c7");
+    for (size_t i = 0; i < c->count(); ++i) ASSERT_EQ(text(c->keyAtIndex(i)), "c" + std::to_string(2 * i + 1)) << i;
+    EXPECT_EQ(text(c->valueAtIndex(3)), "again");
+    for (int i = 0; i < 60; ++i) {
+        if (i % 3 == 0) continue;
+        size_t at = size_t(i - i / 3 - 1);
+        ASSERT_EQ(text(d->keyAtIndex(at)), "k" + std::to_string(i)) << i;
+    }
+    auto three = dictionary(R"({"a":1,"b":2,"c":3})", true);
+    three->removeObjectForKey("a");
+    three->setObject(ns::num(4), "d");
+    EXPECT_EQ(text(three->keyAtIndex(0)) + text(three->keyAtIndex(1)) + text(three->keyAtIndex(2)), "bcd");
+    EXPECT_EQ(three->objectForKey("a"), nullptr);
     EXPECT_EQ(reason([&] { c->setObjectForKey(ns::num(1), nullptr); }),
               "InvalidArgumentException: *** -[FJDictionary setObjectForKey]: attempt to insert nil key");
     EXPECT_EQ(reason([&] { c->setObjectForKey(nullptr, ns::str("k")); }),
@@ -218,6 +235,14 @@ TEST(FastCollections, ImmutableDictionaryRefusesChanges) {
 }
 
 TEST(FastCollections, DictionaryWalksAndEnumerators) {
+    // Iteration follows the order of the text, also for the wider places of
+    // large tables.
+    for (int size : {3, 25, 300, 70000}) {
+        auto big = dictionary(members(size), false);
+        ASSERT_EQ(big->count(), size_t(size));
+        for (int i = 0; i < size; ++i) ASSERT_EQ(text(big->keyAtIndex(size_t(i))), "k" + std::to_string(i)) << size;
+        EXPECT_EQ(static_cast<ns::Number*>(big->objectForKey("k" + std::to_string(size - 1)))->intValue(), size - 1);
+    }
     auto d = dictionary(members(25), false);
     std::set<std::string> seen;
     for (size_t i = 0; i < d->count(); ++i) {

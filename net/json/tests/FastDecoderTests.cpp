@@ -344,8 +344,21 @@ TEST(FastDecoder, StrictUTF8AndLooseRepair) {
     for (const char* bad : {"[\"\xC0\xAF\"]", "[\"\xED\xA0\x80\"]", "[\"\xEF\xBF\xBF\"]", "[\"\x80\"]",
                             "[\"\xF5\x80\x80\x80\"]", "[\"\xF4\x90\x80\x80\"]", "[\"\xEF\xB7\x90\"]"}) {
         EXPECT_EQ(decode(bad).message(), "Illegal UTF8 sequence found in \"\" string.") << bad;
-        EXPECT_TRUE(decode(bad, FJParseFlagLooseUnicode).value) << bad;
+        auto repaired = decode(bad, FJParseFlagLooseUnicode);
+        ASSERT_TRUE(repaired.value) << bad;
+        const std::string fixed = text(first(repaired));
+        EXPECT_TRUE(ns::isValidUTF8(fixed.data(), fixed.size())) << bad;
     }
+    // Four-byte sequences at the edges of what is allowed, alone and in a
+    // run of other sequences.
+    EXPECT_EQ(text(first(decode("[\"\xF4\x90\x80\x80\"]", FJParseFlagLooseUnicode))), "\xEF\xBF\xBD");
+    for (const char* good : {"\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBD", "\xC3\xA9\xF0\x9F\x98\x80\xE2\x82\xAC"}) {
+        auto p = decode(std::string("[\"") + good + "\"]");
+        ASSERT_TRUE(p.value) << good << ": " << p.message();
+        EXPECT_EQ(text(first(p)), good);
+    }
+    for (const char* bad : {"[\"\xF0\x9F\xBF\xBE\"]", "[\"\xF3\xBF\xBF\xBF\"]", "[\"\xC3\xA9\xF0\x8F\xBF\xBF\"]"})
+        EXPECT_EQ(decode(bad).message(), "Illegal UTF8 sequence found in \"\" string.") << bad;
     auto ok = decode("[\"\xF0\x9F\x98\x80\xE2\x82\xAC\xC3\xA9 plain\"]");
     ASSERT_TRUE(ok.value);
     EXPECT_EQ(text(first(ok)), "\xF0\x9F\x98\x80\xE2\x82\xAC\xC3\xA9 plain");
@@ -387,26 +400,36 @@ TEST(FastDecoder, CacheSharesRepeatedValuesUntilCleared) {
     // while one thread takes and drops references to them, later parses hit
     // them in the cache. Counts that missed an update would show below (and
     // in the sanitizer builds as a use after free).
+    // The same holds for a key, which the second object of each parse takes
+    // from the first one's place without a cache lookup.
     auto* shared = f0->objectForKey("name");
-    const uint32_t before = shared->retainCount();
+    ns::Object* sharedKey = nullptr;
+    for (size_t i = 0; i < f0->count(); ++i)
+        if (text(f0->keyAtIndex(i)) == "name") sharedKey = f0->keyAtIndex(i);
+    ASSERT_NE(sharedKey, nullptr);
+    const uint32_t before = shared->retainCount(), keyBefore = sharedKey->retainCount();
     std::atomic<bool> stop{false};
     std::thread reader([&] {
         while (!stop.load()) {
-            Ref<ns::Object> held(shared);
-            Ref<ns::Object> again(held);
+            Ref<ns::Object> held(shared), key(sharedKey);
+            Ref<ns::Object> again(held), keyAgain(key);
         }
     });
     for (int i = 0; i < 5000; ++i) {
         auto t = decoder.objectWithUTF8StringLengthError(doc.data(), doc.size());
-        auto* t0 = static_cast<ns::Dictionary*>(static_cast<ns::Array*>(t.get())->objectAtIndex(0));
-        if (t0->objectForKey("name") != shared) {
-            ADD_FAILURE() << "a later parse did not share the cached value";
+        auto* ta = static_cast<ns::Array*>(t.get());
+        auto* t1 = static_cast<ns::Dictionary*>(ta->objectAtIndex(1));
+        bool keyShared = false;
+        for (size_t k = 0; k < t1->count(); ++k) keyShared |= t1->keyAtIndex(k) == sharedKey;
+        if (static_cast<ns::Dictionary*>(ta->objectAtIndex(0))->objectForKey("name") != shared || !keyShared) {
+            ADD_FAILURE() << "a later parse did not share the cached value and key";
             break;
         }
     }
     stop = true;
     reader.join();
     EXPECT_EQ(shared->retainCount(), before);
+    EXPECT_EQ(sharedKey->retainCount(), keyBefore);
     // A repeated key's displaced value that the cache still knows is used
     // again in the same document and by the next parse.
     std::string repeated = R"([{"k":"gone","k":"kept"},"gone",{"gone":1}])";
@@ -464,6 +487,53 @@ TEST(FastDecoder, RepeatedKeysKeepTheLastValue) {
     auto* d = static_cast<ns::Dictionary*>(p.value.get());
     EXPECT_EQ(d->count(), 2u);
     EXPECT_EQ(static_cast<ns::Number*>(d->objectForKey("k"))->longLongValue(), 3);
+    EXPECT_EQ(text(d->keyAtIndex(0)), "k");  // in its first place
+    auto big = decode(R"({"a":1,"b":2,"c":3,"d":4,"a":5,"e":6})");
+    auto* b = static_cast<ns::Dictionary*>(big.value.get());
+    ASSERT_EQ(b->count(), 5u);
+    EXPECT_EQ(text(b->keyAtIndex(0)), "a");
+    EXPECT_EQ(static_cast<ns::Number*>(b->valueAtIndex(0))->longLongValue(), 5);
+    EXPECT_EQ(text(b->keyAtIndex(4)), "e");
+}
+
+// Objects of one shape repeat their keys in the same order, which the
+// decoder compares with the input first; a key that differs there (by a
+// byte, its length, its escapes or its depth) is read as written, and what
+// the scanner refuses stays refused.
+TEST(FastDecoder, RepeatedObjectShapesReadEachKeyAsWritten) {
+    struct Case {
+        std::string doc;
+        std::vector<std::vector<std::string>> keys;  // of each object in the top array, in order
+    };
+    const Case cases[] = {
+        {R"([{"ab":1,"c":2},{"abc":1,"c":2},{"a":1,"c":2},{"ab":1,"c":2},{"c":1,"ab":2}])",
+         {{"ab", "c"}, {"abc", "c"}, {"a", "c"}, {"ab", "c"}, {"c", "ab"}}},
+        {R"([{"a\nb":1},{"a\nb":2},{"a\u0041":3},{"aA":4},{"":5},{"":6}])",
+         {{"a\nb"}, {"a\nb"}, {"aA"}, {"aA"}, {""}, {""}}},
+        {"[{\"k\" : 1},{ \"k\":2 },{\"k\"\n:3},{\"k\":4}]", {{"k"}, {"k"}, {"k"}, {"k"}}},
+        {R"([{"x":{"y":1}},{"y":{"x":2}},{"x":{"y":3}}])", {{"x"}, {"y"}, {"x"}}},
+        {R"([{"long key, sixteen+":1},{"long key, sixteen-":2},{"long key, sixteen+":3}])",
+         {{"long key, sixteen+"}, {"long key, sixteen-"}, {"long key, sixteen+"}}},
+    };
+    for (const Case& c : cases) {
+        auto p = decode(c.doc);
+        ASSERT_TRUE(p.value) << c.doc << ": " << p.message();
+        auto* a = static_cast<ns::Array*>(p.value.get());
+        ASSERT_EQ(a->count(), c.keys.size()) << c.doc;
+        for (size_t i = 0; i < c.keys.size(); ++i) {
+            auto* d = static_cast<ns::Dictionary*>(a->objectAtIndex(i));
+            ASSERT_EQ(d->count(), c.keys[i].size()) << c.doc << " #" << i;
+            for (const std::string& k : c.keys[i])
+                EXPECT_NE(d->objectForKey(k), nullptr) << c.doc << " #" << i << " " << k;
+        }
+    }
+    // A key read with escapes (here one that decodes to as many bytes as
+    // its input) is never taken for raw input: raw tabs stay refused.
+    std::string repaired = "[{\"\\t\\t\x80\":1},{\"\t\t\xEF\xBF\xBD\":2}]";
+    EXPECT_EQ(decode(repaired, FJParseFlagLooseUnicode).message(), "Invalid character < 0x20 found in string: 0x09.");
+    // A key that ends the input fails alike wherever it stands.
+    EXPECT_EQ(decode(R"([{"abc":1},{"abc")").message(), decode(R"([{"abc")").message());
+    EXPECT_EQ(decode(R"([{"abc":1},{"abc" 2}])").message(), "Expected ':'.");
 }
 
 TEST(FastDecoder, LargeDocumentsGrowTheObjectStack) {

@@ -377,6 +377,18 @@ TEST(StreamParserValues, ContainersLiteralsAndRepeatedKeys) {
     EXPECT_EQ(ns::as<ns::Array>(e.value.get())->count(), 0u);
     EXPECT_EQ(dump(parse("{}").value), "{}");
     EXPECT_EQ(dump(parse("[[1,[2]],{\"k\":[{}]}]").value), "[[Q(1),[Q(2)]],{\"k\":[{}]}]");
+
+    // Objects that repeat a key share its one string object; a value of the
+    // same text, and a key with a blank before its colon, are their own.
+    Outcome r = parse(R"([{"id":1,"k":"id"},{"id":2},{"id" :3}])");
+    ASSERT_TRUE(r.value) << r.error;
+    auto* rows = ns::as<ns::Array>(r.value.get());
+    ASSERT_TRUE(rows);
+    auto keyOf = [&](size_t row, size_t i) { return ns::as<ns::Dictionary>(rows->objectAtIndex(row))->keyAtIndex(i); };
+    EXPECT_EQ(keyOf(0, 0), keyOf(1, 0));
+    EXPECT_NE(keyOf(0, 0), keyOf(2, 0));
+    EXPECT_NE(ns::as<ns::Dictionary>(rows->objectAtIndex(0))->objectForKey("k"), keyOf(0, 0));
+    EXPECT_EQ(dump(r.value), "[{\"id\":Q(1),\"k\":\"id\"},{\"id\":Q(2)},{\"id\":Q(3)}]");
 }
 
 TEST(StreamParserDepth, LimitIsEnforcedWithoutRecursion) {
