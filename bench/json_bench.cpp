@@ -108,6 +108,11 @@ void walk(const nlohmann::json& j, Stats& st) {
 
 constexpr unsigned kRapidFlags = rapidjson::kParseFullPrecisionFlag | rapidjson::kParseValidateEncodingFlag;
 
+// Each decoder is called out of line (one call per document, nothing to
+// gain from inlining it into the loop), so that callgrind's
+// --toggle-collect='*decodeFast*' and '*decodeRapid*' count exactly a decode,
+// its walk and the release of its tree (docs/benchmarks.md).
+
 [[gnu::noinline]] Stats decodeFast(const std::string& text, json::JSONDecoder* reuse = nullptr) {
     Stats st;
     if (reuse) {
