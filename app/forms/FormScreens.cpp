@@ -123,7 +123,12 @@ void FormViewController::requestFinished(int status, const std::string& body) {
     // parser logs a reply that is not JSON).
     auto reply = json::JSONValue(ns::String::make(body));
     std::string text = reply ? reply->description() : body;
-    if (text.size() > 2000) text.resize(2000);
+    if (text.size() > 2000) {
+        // Cut at 2000 bytes, but never inside a character.
+        size_t cut = 2000;
+        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+        text.resize(cut);
+    }
     appLog("Form reply (" + std::to_string(status) + "): " + text);
     // An error status is the service turning the form down, not taking it:
     // the form stays for another try, as when no answer came at all.

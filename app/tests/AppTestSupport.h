@@ -28,7 +28,10 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/Driver.h"
 #include "platform/ui/NavigationController.h"
+#include "platform/ui/Image.h"
+#include "platform/ui/Label.h"
 #include "platform/ui/TextScreen.h"
+#include "platform/ui/WebView.h"
 #include "testsupport/EndpointOverrides.h"
 #include "testsupport/TempDir.h"
 
@@ -101,6 +104,18 @@ void dismissCannotSendMailAlert(ui::Driver& driver);
 // ASCII) and taps Send: checks the composer's alert says why and presses
 // its button. The caller checks that the composer and its screen stayed.
 void sendToARefusedAddress(ui::Driver& driver);
+
+// The file name of the page a web view shows; "(none)" when it shows none.
+inline std::string shownPageName(const ui::WebView* w) {
+    return w && w->baseURL() ? ns::describe(w->baseURL()->lastPathComponent()) : std::string("(none)");
+}
+
+// The name of the image an image view shows; "(none)" when it is no image
+// view or shows nothing.
+inline std::string imageName(const ui::View* v) {
+    auto* iv = dynamic_cast<const ui::ImageView*>(v);
+    return iv && iv->image() ? iv->image()->name() : std::string("(none)");
+}
 
 // The phone's selected tab's navigation controller, and the screen on top
 // of it as a T (nil when it is something else).

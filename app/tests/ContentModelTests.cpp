@@ -61,6 +61,7 @@ TEST_F(ContentTest, BadBundleListsLeaveTheirPropertiesNilAndTheAppRuns) {
     driver->advance(3.0);
     auto* nav = dynamic_cast<ui::NavigationController*>(delegate->window()->rootViewController());
     ASSERT_TRUE(nav);
+    ASSERT_TRUE(nav->topViewController());
     EXPECT_STREQ(nav->topViewController()->className(), "HomeViewController");
 }
 
@@ -123,6 +124,17 @@ TEST_F(ContentTest, SavedFilesAreReadableByAnotherPropertyListReader) {
     EXPECT_EQ(testsupport::runCommand(cmd).out, "1 Caf\u00e9 & <tags> YES\n");
 }
 
+TEST_F(ContentTest, TheLogKeepsAThousandLinesAndThenDropsTheOldestHundred) {
+    clearAppLog();
+    for (int i = 0; i < 1000; ++i) appLog("line " + std::to_string(i));
+    ASSERT_EQ(appLogLines().size(), 1000u);
+    EXPECT_EQ(appLogLines().front(), "line 0");
+    appLog("line 1000");
+    ASSERT_EQ(appLogLines().size(), 901u);
+    EXPECT_EQ(appLogLines().front(), "line 100");
+    EXPECT_EQ(appLogLines().back(), "line 1000");
+}
+
 TEST_F(ContentTest, CardPagesGetTheFontSizeInEveryBodyTag) {
     EXPECT_EQ(injectFontSize("<body class='a'>x</body><body>", 13),
               "<body style='font-size: 13px' class='a'>x</body><body style='font-size: 13px'>");
@@ -133,7 +145,7 @@ TEST_F(ContentTest, CardPagesGetTheFontSizeInEveryBodyTag) {
     EXPECT_TRUE(loadCardPage(web.get(), "KORVEL_7.html", 21));
     EXPECT_NE(web->html().find("<body style='font-size: 21px'>"), std::string::npos);
     ASSERT_TRUE(web->baseURL());
-    EXPECT_EQ(web->baseURL()->path()->utf8(), bundle + "/html_iphone/KORVEL_7.html");
+    EXPECT_EQ(ns::describe(web->baseURL()->path()), bundle + "/html_iphone/KORVEL_7.html");
     // Missing and unsafe names give an empty page.
     EXPECT_FALSE(loadCardPage(web.get(), "KORVEL_99.html", 13));
     EXPECT_EQ(web->pageText(), "");

@@ -66,6 +66,7 @@ TEST_F(FormTest, SignUpPostsSevenFieldsAndAFinishedReplySetsRegistro) {
     ASSERT_TRUE(driver->tapButton("Send"));
     ASSERT_EQ(poster()->requests().size(), 1u);
     auto request = poster()->last();
+    ASSERT_TRUE(request);
     EXPECT_EQ(request->url, "https://services.tarnwick.example/tarnwick/WS/Tarnwick.php");
     EXPECT_EQ(keysOf(request->fields), (std::vector<std::string>{"metodo", "name", "universityCompany", "email",
                                                                   "appId", "systemId", "version"}));
@@ -101,7 +102,7 @@ TEST_F(FormTest, SignUpPostsSevenFieldsAndAFinishedReplySetsRegistro) {
     EXPECT_EQ(hud->mode(), ProgressHUDModeCustomView);
     auto* check = dynamic_cast<ui::ImageView*>(hud->indicator());
     ASSERT_TRUE(check && check->image());
-    EXPECT_EQ(check->image()->name(), "HUDcheckmark.png");
+    EXPECT_EQ(imageName(check), "HUDcheckmark.png");
     EXPECT_EQ(hud->labelText(), "Got it! We\u2019ll keep you posted with the latest news from Tarnwick!");
     EXPECT_TRUE(screenHas("Got it! We\u2019ll keep you posted with the latest news from Tarnwick!")) << screen();
     driver->advance(2.9);
@@ -120,6 +121,8 @@ TEST_F(FormTest, AFailedPostKeepsTheFormOpenAndTheFlagUnset) {
     ASSERT_TRUE(driver->typeText("University or company", "X"));
     ASSERT_TRUE(driver->typeText("E-mail", "a@b.c"));
     ASSERT_TRUE(driver->tapButton("Send"));
+    ASSERT_TRUE(poster()->last());
+    ASSERT_TRUE(poster()->last()->delegate.lock());
     poster()->last()->delegate.lock()->requestFailed("connection refused");
     driver->advance(1.0);
     EXPECT_EQ(registro(), "<unset>");
@@ -128,6 +131,26 @@ TEST_F(FormTest, AFailedPostKeepsTheFormOpenAndTheFlagUnset) {
     EXPECT_TRUE(driver->tapButton("Send"));  // another try
     ASSERT_EQ(poster()->requests().size(), 2u);
     EXPECT_TRUE(screenHas("Loading...")) << screen();
+
+    // The reply goes to the log cut at 2000 bytes, never inside a character.
+    auto loggedReply = [] {
+        for (auto& line : appLogLines())
+            if (line.rfind("Form reply (500): ", 0) == 0) return line.substr(18);
+        return std::string("(none)");
+    };
+    for (auto [body, logged] : std::vector<std::pair<std::string, std::string>>{
+             {std::string(2000, 'x'), std::string(2000, 'x')},
+             {std::string(2001, 'x'), std::string(2000, 'x')},
+             {std::string(1999, 'x') + "\xC3\xA9", std::string(1999, 'x')}}) {
+        clearAppLog();
+        ASSERT_TRUE(poster()->last());
+        auto formDelegate = poster()->last()->delegate.lock();
+        ASSERT_TRUE(formDelegate);
+        formDelegate->requestFinished(500, body);
+        EXPECT_TRUE(loggedReply() == logged) << body.size() << " bytes logged as " << loggedReply().size();
+        driver->advance(1.0);
+        ASSERT_TRUE(driver->tapButton("Send")) << screen();
+    }
 
     // An answer with an error status is no better than none.
     for (int status : {500, 404}) {
@@ -172,6 +195,7 @@ TEST_F(FormTest, ReferralPostsEightFieldsAndRefusingItSetsRegistro) {
 
     // The progress overlay covers the form while the post runs.
     EXPECT_FALSE(driver->tapButton("No, thanks"));
+    ASSERT_TRUE(request->delegate.lock());
     request->delegate.lock()->requestFailed("timed out");
     driver->advance(0.3);
 

@@ -269,7 +269,7 @@ TEST_F(FollowUs, RowsComeFromTheBundleListWithHeadingsWithoutIndicators) {
     EXPECT_EQ(cell->textLabel()->text(), "Send us feedback");
     auto* bg = dynamic_cast<ui::ImageView*>(cell->backgroundView().get());
     ASSERT_TRUE(bg && bg->image());
-    EXPECT_EQ(bg->image()->name(), "FranjaCarta-blue.png");
+    EXPECT_EQ(imageName(bg), "FranjaCarta-blue.png");
     EXPECT_TRUE(screenHas("Send us feedback")) << screen();
     EXPECT_EQ(follow->supportedInterfaceOrientations(), ui::InterfaceOrientationMaskAll);
 }

@@ -119,6 +119,7 @@ TEST_F(PhoneGroups, EditorChecksNameAndCardsThenSavesInTickOrder) {
     // Whole copies of the deck's cards.
     auto saved = ns::arrayWithContentsOfFile(groupsFile());
     auto* cards = saved->objectAtIndexAs<ns::Dictionary>(0)->objectForKeyAs<ns::Array>("SelectedCards");
+    ASSERT_TRUE(cards->objectAtIndex(0));
     EXPECT_TRUE(cards->objectAtIndex(0)->isEqual(*delegate->allCards()->objectAtIndex(0)));
 }
 
@@ -137,7 +138,7 @@ TEST_F(PhoneGroups, BlankNameBecomesNewGroupAndCancelDiscards) {
     auto inFile = groupsInFile(groupsFile());
     ASSERT_EQ(inFile.size(), 1u);
     EXPECT_EQ(inFile[0].first, "New Group");
-    EXPECT_EQ(SavedGroupsFile::makeGroup(" a ", *ns::Array::make())->objectForKeyAs<ns::String>("Name")->utf8(),
+    EXPECT_EQ(ns::describe(SavedGroupsFile::makeGroup(" a ", *ns::Array::make())->objectForKeyAs<ns::String>("Name")),
               " a ");
 }
 

@@ -17,8 +17,10 @@ std::string ratedVersion() {
 }
 long lastRateAnswer() {
     for (auto& e : analytics::Analytics::currentSession().events)
-        if (e.name == "RateDismissed")
-            return ns::as<ns::Number>(e.parameters->objectForKey("ButtonClicked"))->integerValue();
+        if (e.name == "RateDismissed") {
+            auto* n = e.parameters ? ns::as<ns::Number>(e.parameters->objectForKey("ButtonClicked")) : nullptr;
+            return n ? n->integerValue() : -2;  // -2: the event without its answer
+        }
     return -1;
 }
 }  // namespace

@@ -86,6 +86,7 @@ TEST_F(AppTest, RefusingTheSignUpSetsRegistroAndClosesTheOverlay) {
     ASSERT_TRUE(driver->tapButton("No, thanks")) << driver->lastError();
     auto registro = ns::UserDefaults::standardUserDefaults()->objectForKey("registro");
     ASSERT_TRUE(registro);
+    ASSERT_TRUE(ns::as<ns::Number>(registro.get()));
     EXPECT_TRUE(ns::as<ns::Number>(registro.get())->boolValue());
     EXPECT_TRUE(signUpOverlay());  // closing takes 0.5 s
     driver->advance(0.5);
@@ -122,10 +123,12 @@ TEST_F(AppTest, FirstLaunchStartsEmptyAndSavesReadBackAfterRestart) {
     ASSERT_EQ(delegate->allFavorites()->count(), 1u);
     ASSERT_EQ(delegate->allGroups()->count(), 1u);
     auto* fav = ns::as<ns::Dictionary>(delegate->allFavorites()->objectAtIndex(0));
-    EXPECT_EQ(fav->stringForKey("title")->utf8(), "Tell me about yourself");
-    EXPECT_EQ(fav->stringForKey("Editable")->utf8(), "YES");
+    ASSERT_TRUE(fav);
+    EXPECT_EQ(ns::describe(fav->stringForKey("title")), "Tell me about yourself");
+    EXPECT_EQ(ns::describe(fav->stringForKey("Editable")), "YES");
     auto* g = ns::as<ns::Dictionary>(delegate->allGroups()->objectAtIndex(0));
-    EXPECT_EQ(g->stringForKey("Title")->utf8(), "Mine");
+    ASSERT_TRUE(g);
+    EXPECT_EQ(ns::describe(g->stringForKey("Title")), "Mine");
     // Read back as mutable arrays: later changes go on working.
     EXPECT_TRUE(delegate->removeFavoriteAtIndex(0));
     launchTablet();
@@ -139,6 +142,7 @@ TEST_F(AppTest, HomeButtonOpensTheHubAndLogsTheEvent) {
     auto events = analytics::Analytics::currentSession().events;
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.back().name, "HomeButtonClick");
+    ASSERT_TRUE(events.back().parameters);
     EXPECT_EQ(ns::as<ns::Number>(events.back().parameters->objectForKey("ButtonIndex"))->integerValue(), 1);
     EXPECT_TRUE(screenHas("Experience")) << screen();
     auto* nav = dynamic_cast<ui::NavigationController*>(delegate->window()->rootViewController());
@@ -163,13 +167,14 @@ TEST_F(AppTest, RotatingTheTabletHomeSwapsItsBackground) {
     setRegistro();
     startTablet();
     auto* nav = dynamic_cast<ui::NavigationController*>(delegate->window()->rootViewController());
+    ASSERT_TRUE(nav);
     auto* home = dynamic_cast<HomeViewController*>(nav->topViewController());
     ASSERT_TRUE(home);
-    EXPECT_EQ(home->imgFondo()->image()->name(), "fondo_ipad_portrait.png");
+    EXPECT_EQ(imageName(home->imgFondo()), "fondo_ipad_portrait.png");
     driver->rotate(ui::DeviceOrientation::LandscapeLeft);
-    EXPECT_EQ(home->imgFondo()->image()->name(), "fondo_ipad_landscape.png");
+    EXPECT_EQ(imageName(home->imgFondo()), "fondo_ipad_landscape.png");
     driver->rotate(ui::DeviceOrientation::Portrait);
-    EXPECT_EQ(home->imgFondo()->image()->name(), "fondo_ipad_portrait.png");
+    EXPECT_EQ(imageName(home->imgFondo()), "fondo_ipad_portrait.png");
 }
 
 }  // namespace app::test

@@ -178,6 +178,7 @@ TEST_F(TabletTest, DeckButtonsShowTheirDeckAndLogMenuButtonClick) {
     ASSERT_TRUE(e);
     ASSERT_TRUE(e->parameters);
     EXPECT_EQ(e->parameters->count(), 1u);
+    ASSERT_TRUE(e->parameters->numberForKey("ButtonIndex"));
     EXPECT_EQ(e->parameters->numberForKey("ButtonIndex")->longValue(), 2);
     EXPECT_EQ(paneTitle(), "Technical interviews");
     EXPECT_EQ(shownCardTitle(), "Thinking aloud");
@@ -243,6 +244,7 @@ TEST_F(TabletTest, HubStopsObservingWhenItIsGone) {
     ASSERT_TRUE(openHub());
     ns::Weak<MenuViewController_iPad> weak(hub());
     auto* nav = dynamic_cast<ui::NavigationController*>(delegate->window()->rootViewController());
+    ASSERT_TRUE(nav);
     nav->popViewControllerAnimated(false);
     driver->advance(1);
     EXPECT_FALSE(weak.lock());

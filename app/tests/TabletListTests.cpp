@@ -77,16 +77,18 @@ TEST_F(TabletListTest, RowsShowTheirLookFromTheirKeys) {
     ASSERT_TRUE(openSmallDeck());
     ui::TableView* t = list()->myTableView();
     auto heading = list()->tableViewCellForRowAtIndexPath(t, {0, 0});
+    ASSERT_TRUE(heading);
     EXPECT_EQ(heading->textLabel()->text(), "heading");
     EXPECT_EQ(heading->accessoryType(), ui::TableViewCellAccessoryType::None);
     EXPECT_EQ(heading->selectionStyle(), ui::TableViewCellSelectionStyle::None);
     EXPECT_EQ(heading->textLabel()->textColor()->shortName(), "black");
-    EXPECT_EQ(ns::as<ui::ImageView>(heading->backgroundView().get())->image()->name(), "menu-silver.png");
+    EXPECT_EQ(imageName(heading->backgroundView().get()), "menu-silver.png");
     EXPECT_EQ(heading->reuseIdentifier(), "CellIdentifier_0");
     EXPECT_EQ(list()->tableViewHeightForRowAtIndexPath(t, {0, 0}), 40);
     EXPECT_EQ(list()->tableViewHeightForRowAtIndexPath(t, {0, 1}), 55);
 
     auto sub = list()->tableViewCellForRowAtIndexPath(t, {0, 1});
+    ASSERT_TRUE(sub);
     EXPECT_EQ(sub->textLabel()->text(), "sub menu");
     EXPECT_EQ(sub->detailTextLabel()->text(), "two cards");
     EXPECT_EQ(sub->textLabel()->font()->fontName(), "Helvetica");
@@ -95,11 +97,13 @@ TEST_F(TabletListTest, RowsShowTheirLookFromTheirKeys) {
     EXPECT_EQ(sub->textLabel()->textColor()->shortName(), "white");
     EXPECT_EQ(sub->accessoryType(), ui::TableViewCellAccessoryType::DisclosureIndicator);
     EXPECT_EQ(sub->selectionStyle(), ui::TableViewCellSelectionStyle::Gray);
-    EXPECT_EQ(ns::as<ui::ImageView>(sub->backgroundView().get())->image()->name(), "FranjaCarta-green.png");
+    EXPECT_EQ(imageName(sub->backgroundView().get()), "FranjaCarta-green.png");
 
     auto invite = list()->tableViewCellForRowAtIndexPath(t, {0, 6});
-    EXPECT_EQ(ns::as<ui::ImageView>(invite->backgroundView().get())->image()->name(), "FranjaCarta-flat.png");
+    ASSERT_TRUE(invite);
+    EXPECT_EQ(imageName(invite->backgroundView().get()), "FranjaCarta-flat.png");
     auto cardCell = list()->tableViewCellForRowAtIndexPath(t, {0, 9});
+    ASSERT_TRUE(cardCell);
     EXPECT_EQ(cardCell->textLabel()->text(), "card one");
     EXPECT_EQ(cardCell->textLabel()->font()->pointSize(), 16);
     EXPECT_EQ(cardCell->detailTextLabel()->text(), "");
@@ -234,9 +238,8 @@ TEST_F(TabletListTest, CardRowShowsTheCard) {
     ASSERT_TRUE(openSmallDeck());
     ASSERT_TRUE(driver->tapRow("card one"));
     EXPECT_EQ(shownCardTitle(), "Card One");
-    ASSERT_TRUE(pane()->imgCabeza()->image());
-    EXPECT_EQ(pane()->imgCabeza()->image()->name(), "CabezaCarta-blue.png");
-    EXPECT_EQ(pane()->imgCuerpo()->image()->name(), "FondoCarta-blue.png");
+    EXPECT_EQ(imageName(pane()->imgCabeza()), "CabezaCarta-blue.png");
+    EXPECT_EQ(imageName(pane()->imgCuerpo()), "FondoCarta-blue.png");
     EXPECT_NE(pageHTML().find("<body style='font-size: 13px' class='x'>"), std::string::npos) << pageHTML();
 }
 
@@ -248,6 +251,8 @@ TEST_F(TabletListTest, DeckButtonPastTheEndOfTheDeckListDoesNothing) {
     ASSERT_TRUE(driver->tapButton("Deck 5"));
     EXPECT_EQ(listTitles(), std::vector<std::string>{"card three"});
     EXPECT_EQ(paneTitle(), "Second Deck");
+    ASSERT_TRUE(lastEvent("MenuButtonClick")->parameters);
+    ASSERT_TRUE(lastEvent("MenuButtonClick")->parameters->numberForKey("ButtonIndex"));
     EXPECT_EQ(lastEvent("MenuButtonClick")->parameters->numberForKey("ButtonIndex")->longValue(), 1);
 }
 
@@ -338,9 +343,11 @@ TEST_F(TabletListTest, DamagedGroupsShowAsSuchAndSwipingThemAwayRemovesThemFromT
                                                       "broken", "last"}));
     ui::TableView* table = list()->myTableView();
     auto broken = list()->tableViewCellForRowAtIndexPath(table, {0, 3});
+    ASSERT_TRUE(broken);
     EXPECT_EQ(broken->detailTextLabel()->text(), "damaged group");
     EXPECT_EQ(broken->accessoryType(), ui::TableViewCellAccessoryType::None);
     auto damaged = list()->tableViewCellForRowAtIndexPath(table, {0, 2});
+    ASSERT_TRUE(damaged);
     EXPECT_EQ(damaged->accessoryType(), ui::TableViewCellAccessoryType::None);
     EXPECT_FALSE(damaged->imageView()->image());
 

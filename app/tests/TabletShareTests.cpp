@@ -109,6 +109,8 @@ TEST_F(TabletShareTest, TwitterButtonRunsTheOAuthFlowAndPostsTheCard) {
         view = nav ? dynamic_cast<sharing::SHROAuthView*>(nav->topViewController()) : nullptr;
         return view != nullptr;
     })) << screen();
+    ASSERT_TRUE(view->webView()->request());
+    ASSERT_TRUE(view->webView()->request()->URL());
     std::string authURL = view->webView()->request()->URL()->absoluteText();
     view->webView()->loadHTMLString(fake.get("/oauth/authorize?oauth_token=reqtok"), ns::URL::URLWithString(authURL));
     EXPECT_FALSE(driver->followLink("Allow"));  // the callback is caught, not loaded
@@ -129,7 +131,7 @@ TEST_F(TabletShareTest, TwitterButtonRunsTheOAuthFlowAndPostsTheCard) {
         << log;
     EXPECT_NE(log.find("status " + std::string(kSentence) + post + " http://pics.example/x9"), std::string::npos) << log;
     EXPECT_EQ(log.find("refused"), std::string::npos) << log;
-    EXPECT_EQ(sharing::SHR::getAuthValueForKeyForSharer("accessKey", "SHRTwitter")->utf8(), "acc-tok");
+    EXPECT_EQ(ns::describe(sharing::SHR::getAuthValueForKeyForSharer("accessKey", "SHRTwitter")), "acc-tok");
     EXPECT_TRUE(waitFor([&] { return dynamic_cast<ui::NavigationController*>(top()) == share->navigationController(); }))
         << screen();
 }
@@ -183,7 +185,8 @@ TEST_F(TabletShareTest, FacebookButtonHandsTheSameItemToTheFacebookSharer) {
     ASSERT_TRUE(share);
     auto item = share->shareItem();
     EXPECT_EQ(item->shareType(), sharing::SHRShareTypeImage);
-    EXPECT_EQ(item->title()->utf8(), kSentence + rowString(share->dicCarta(), "post"));
+    EXPECT_EQ(ns::describe(item->title()), kSentence + rowString(share->dicCarta(), "post"));
+    ASSERT_TRUE(item->image());
     EXPECT_EQ(item->image()->name(), "icono-iPhone@2x.png");
     ASSERT_TRUE(driver->tapButton("Facebook")) << driver->lastError();
     // shareItem: moved the sharer to the front of the image favourites.
@@ -197,12 +200,14 @@ TEST_F(TabletShareTest, CardPaneShareSheetSharesTheCardWithItsOwnTitle) {
     openHub();
     ASSERT_TRUE(driver->tapRow("greatest strength")) << driver->lastError();
     ViewDetalle* card = pane();
+    ASSERT_TRUE(card);
     std::string post = rowString(card->DicDeCarta(), "post");
     ASSERT_FALSE(post.empty());
     auto item = card->shareSheetItem();
     ASSERT_TRUE(item);
     EXPECT_EQ(item->shareType(), sharing::SHRShareTypeImage);
-    EXPECT_EQ(item->title()->utf8(), "TarnWick Veltra media " + post);
+    EXPECT_EQ(ns::describe(item->title()), "TarnWick Veltra media " + post);
+    ASSERT_TRUE(item->image());
     EXPECT_EQ(item->image()->name(), "icono-iPhone@2x.png");
 
     // "Cancel" (0) does nothing; "Twitter" (1) fills the system composer.

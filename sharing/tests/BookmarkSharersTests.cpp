@@ -40,7 +40,7 @@ TEST_F(BookmarkTest, PinboardLoginSaveAndShareWithCredentialsInTheURL) {
                             "/v1/posts/add": [{"basic": true, "body": "<result code=\"done\" />"}]})");
     NotificationRecorder rec;
     auto sharer = ns::make<SHRPinboard>();
-    EXPECT_EQ(sharer->authorizationFormCaption()->utf8(), "Create an account at http://pinboard.in");
+    EXPECT_EQ(ns::describe(sharer->authorizationFormCaption()), "Create an account at http://pinboard.in");
     sharer->setItem(bookmark());
     sharer->share();
     ASSERT_TRUE(waitForForm("Login"));
@@ -51,12 +51,14 @@ TEST_F(BookmarkTest, PinboardLoginSaveAndShareWithCredentialsInTheURL) {
     EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRAuthDidFinish:true"}));
     // The share form follows by itself once the login screen is gone.
     ASSERT_TRUE(waitForForm("Send to Pinboard"));
-    EXPECT_EQ(SHR::getAuthValueForKeyForSharer("password", "SHRPinboard")->utf8(), "pa/ss");
+    EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("password", "SHRPinboard")), "pa/ss");
     auto login = services.last();
+    ASSERT_TRUE(login);
     EXPECT_EQ(field(login, "path"), "/v1/posts/get");
     EXPECT_EQ(ns::describe(login->objectForKey("basic")), ns::describe(ns::Array::make({ns::str("pinuser"), ns::str("pa/ss")}).get()));
     // The share form: title, tags, notes and the switch, then save with the switch on.
     auto* form = shownForm();
+    ASSERT_TRUE(form);
     auto* rows = form->rowsOfSection(0);
     ASSERT_EQ(rows->count(), 4u);
     std::vector<std::string> keys;
@@ -143,6 +145,7 @@ TEST_F(BookmarkTest, PinboardReplyWithoutDoneFails) {
     ASSERT_TRUE(sharer->send());
     ASSERT_TRUE(runUntil([&] { return rec.names.size() >= 2; }));
     EXPECT_EQ(rec.names.back(), "SHRSendDidFailWithError");
+    ASSERT_TRUE(sharer->lastError());
     EXPECT_EQ(sharer->lastError()->localizedDescription(), "There was an error saving to Pinboard");
 }
 
@@ -187,6 +190,7 @@ TEST_F(BookmarkTest, ReadItLaterRepliesAndEmptyTags) {
     sharer->setItem(item);
     ASSERT_TRUE(sharer->send());
     ASSERT_TRUE(runUntil([&] { return rec.names.size() >= 2; }));
+    ASSERT_TRUE(sharer->lastError());
     EXPECT_EQ(sharer->lastError()->localizedDescription(), "Missing url");
     auto form = pairs(services.last(), "form");
     ASSERT_EQ(form.size(), 4u);

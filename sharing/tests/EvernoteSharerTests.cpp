@@ -160,7 +160,7 @@ TEST_F(EvernoteSharerTest, LoginFormThenShareFormThenNote) {
     auto s = SHRSharer::shareItem<SHREvernote>(item);
     auto* login = ns::as<SHRFormController>(s->topViewController());
     ASSERT_TRUE(login);
-    EXPECT_EQ(login->footerOfSection(0)->utf8(), "Create a free account at evernote.com");
+    EXPECT_EQ(ns::describe(login->footerOfSection(0)), "Create a free account at evernote.com");
 
     // A wrong password: the service's user exception ends in "Login Error".
     login->setValueForKey("username", "carla");
@@ -175,7 +175,7 @@ TEST_F(EvernoteSharerTest, LoginFormThenShareFormThenNote) {
     login->setValueForKey("password", "pa55");
     login->validateForm();
     ASSERT_TRUE(waitFor(rec, SHRAuthDidFinishNotification));
-    EXPECT_EQ(SHR::getAuthValueForKeyForSharer("password", "SHREvernote")->utf8(), "pa55");
+    EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("password", "SHREvernote")), "pa55");
     {
         std::lock_guard<std::mutex> g(service.users->m);
         EXPECT_EQ(service.users->clientName, "ShrareKit EDMA");
@@ -194,16 +194,16 @@ TEST_F(EvernoteSharerTest, LoginFormThenShareFormThenNote) {
 
     ASSERT_EQ(service.notes->notes.size(), 1u);
     auto note = service.notes->notes[0];
-    EXPECT_EQ(note->title()->utf8(), "Tell me about you");
-    EXPECT_EQ(note->content()->utf8(),
+    EXPECT_EQ(ns::describe(note->title()), "Tell me about you");
+    EXPECT_EQ(ns::describe(note->content()),
               kHead + "<h1><a href=\"http://example.org/card?id=7\">Tell me about you</a></h1>"
                       "<p><a href=\"http://example.org/card?id=7\">http://example.org/card?id=7</a></p></en-note>");
     // The default notebook is the second one of the account.
-    EXPECT_EQ(note->notebookGuid()->utf8(), service.notes->notebooks[1]->guid()->utf8());
+    EXPECT_EQ(ns::describe(note->notebookGuid()), service.notes->notebooks[1]->guid()->utf8());
     std::vector<std::string> tags;
     for (ns::Object* t : *note->tagNames()) tags.push_back(ns::describe(t));
     EXPECT_EQ(tags, (std::vector<std::string>{"work", "", "cards"}));
-    EXPECT_EQ(note->attributes()->sourceURL()->utf8(), "http://example.org/card?id=7");
+    EXPECT_EQ(ns::describe(note->attributes()->sourceURL()), "http://example.org/card?id=7");
     EXPECT_EQ(note->created() % 1000, 0);
     EXPECT_GE(note->created() / 1000, before.count());
     EXPECT_EQ(service.notes->calls, (std::vector<std::string>{"listNotebooks", "createNote"}));
@@ -220,7 +220,7 @@ TEST_F(EvernoteSharerTest, ImageFileAndTextContent) {
     auto* resource = ns::as<EDAMResource>(note->resources()->objectAtIndex(0));
     ASSERT_TRUE(resource && resource->data() && resource->data()->body());
     const ns::Data& body = *resource->data()->body();
-    EXPECT_EQ(resource->mime()->utf8(), "image/jpeg");
+    EXPECT_EQ(ns::describe(resource->mime()), "image/jpeg");
     EXPECT_EQ(resource->data()->size(), static_cast<int32_t>(body.length()));
     EXPECT_EQ(std::string(resource->data()->bodyHash()->view()), sec::md5(body.view()));
     EXPECT_EQ(std::string(resource->recognition()->body()->view()), std::string(body.view()));
@@ -229,15 +229,15 @@ TEST_F(EvernoteSharerTest, ImageFileAndTextContent) {
     ASSERT_TRUE(ui::Image::readImageSize(body.view(), size));
     EXPECT_EQ(size.width, 320);
     std::string tag = "<en-media type=\"image/jpeg\" height=\"480\" width=\"320\" hash=\"" + sec::md5Hex(body.view()) + "\"/>";
-    EXPECT_EQ(note->content()->utf8(),
+    EXPECT_EQ(ns::describe(note->content()),
               kHead + "<h1>Card &lt;1&gt; &amp; 2</h1><p>Say &quot;why&quot;</p><p>" + tag + "</p></en-note>");
 
     // A file: its own MIME type, a tag without size; no title gives "Untitled".
     auto file = SHRItem::file(ns::Data::make("%PDF-1.4 tiny"), ns::str("a.pdf"), ns::str("application/pdf"), nullptr);
     note = sendAndGetNote(file);
     ASSERT_TRUE(note);
-    EXPECT_EQ(note->title()->utf8(), "Untitled");
-    EXPECT_EQ(note->content()->utf8(), kHead + "<p><en-media type=\"application/pdf\" hash=\"" +
+    EXPECT_EQ(ns::describe(note->title()), "Untitled");
+    EXPECT_EQ(ns::describe(note->content()), kHead + "<p><en-media type=\"application/pdf\" hash=\"" +
                                            sec::md5Hex("%PDF-1.4 tiny") + "\"/></p></en-note>");
 }
 
@@ -263,14 +263,16 @@ TEST_F(EvernoteSharerTest, PreparedNoteKeepsContentAndGetsRemoteImages) {
 
     auto stored = sendAndGetNote(item);
     ASSERT_TRUE(stored);
-    EXPECT_EQ(stored->title()->utf8(), "Prepared");
+    EXPECT_EQ(ns::describe(stored->title()), "Prepared");
     std::string tag = "<en-media type=\"image/jpeg\" height=\"48\" width=\"64\" hash=\"" +
                       sec::md5Hex(service.remoteJPEG) + "\"/>";
-    EXPECT_EQ(stored->content()->utf8(), "<en-note>" + tag + "<img src=\"" + bad + "\" /></en-note>");
+    EXPECT_EQ(ns::describe(stored->content()), "<en-note>" + tag + "<img src=\"" + bad + "\" /></en-note>");
     ASSERT_EQ(stored->resources()->count(), 2u);
     auto* fetched = ns::as<EDAMResource>(stored->resources()->objectAtIndex(0));
+    ASSERT_TRUE(fetched);
     EXPECT_EQ(std::string(fetched->data()->body()->view()), service.remoteJPEG);
     auto* skipped = ns::as<EDAMResource>(stored->resources()->objectAtIndex(1));
+    ASSERT_TRUE(skipped);
     EXPECT_FALSE(skipped->data() && skipped->data()->body());
 }
 

@@ -201,18 +201,20 @@ TEST(FBRequestParse, ReplyRules) {
     auto r = FBRequest::parseJsonResponse(*bytes("true"), &error);
     ASSERT_TRUE(r);
     EXPECT_FALSE(error);
-    EXPECT_EQ(ns::as<ns::Dictionary>(r.get())->stringForKey("result")->utf8(), "true");
+    ASSERT_TRUE(ns::as<ns::Dictionary>(r.get()));
+    EXPECT_EQ(ns::describe(ns::as<ns::Dictionary>(r.get())->stringForKey("result")), "true");
 
     r = FBRequest::parseJsonResponse(*bytes("false"), &error);
     EXPECT_FALSE(r);
     ASSERT_TRUE(error);
     EXPECT_EQ(error->domain(), "facebookErrDomain");
     EXPECT_EQ(error->code(), 10000);
-    EXPECT_EQ(error->userInfo()->stringForKey("error_msg")->utf8(), "This operation can not be completed");
+    EXPECT_EQ(ns::describe(error->userInfo()->stringForKey("error_msg")), "This operation can not be completed");
 
     r = FBRequest::parseJsonResponse(*bytes("[1,{\"a\":2}]"), &error);
     ASSERT_TRUE(r);
     EXPECT_FALSE(error);
+    ASSERT_TRUE(ns::as<ns::Array>(r.get()));
     EXPECT_EQ(ns::as<ns::Array>(r.get())->count(), 2u);
 
     r = FBRequest::parseJsonResponse(*bytes("{\"error\":{\"type\":\"OAuthException\",\"message\":\"m\"}}"), &error);
@@ -225,7 +227,7 @@ TEST(FBRequestParse, ReplyRules) {
     EXPECT_FALSE(r);
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code(), 190);
-    EXPECT_EQ(error->userInfo()->stringForKey("error_msg")->utf8(), "expired");
+    EXPECT_EQ(ns::describe(error->userInfo()->stringForKey("error_msg")), "expired");
 
     r = FBRequest::parseJsonResponse(*bytes("{\"error_code\":\"612\"}"), &error);
     ASSERT_TRUE(error);
@@ -273,8 +275,8 @@ TEST(FBRequestParse, SerializedURLs) {
     EXPECT_FALSE(FBDialog::getStringFromUrl("x://y?a=1", "error_code="));
 
     auto parsed = Facebook::parseURLParams("access_token=a%2Fb&lonely&expires_in=0");
-    EXPECT_EQ(parsed->stringForKey("access_token")->utf8(), "a/b");
-    EXPECT_EQ(parsed->stringForKey("expires_in")->utf8(), "0");
+    EXPECT_EQ(ns::describe(parsed->stringForKey("access_token")), "a/b");
+    EXPECT_EQ(ns::describe(parsed->stringForKey("expires_in")), "0");
     EXPECT_FALSE(parsed->objectForKey("lonely"));
 }
 
@@ -316,7 +318,8 @@ TEST_F(FacebookTest, GraphPostSendsTextParamsInQueryAndImageAsMultipartPart) {
     EXPECT_EQ(fb->requestsInFlight(), 1u);
     ASSERT_TRUE(runUntil([&] { return rec->saw("load") || rec->saw("fail"); }));
     EXPECT_EQ(rec->events, (std::vector<std::string>{"loading", "response", "raw", "load"}));
-    EXPECT_EQ(ns::as<ns::Dictionary>(rec->result.get())->stringForKey("id")->utf8(), "99");
+    ASSERT_TRUE(ns::as<ns::Dictionary>(rec->result.get()));
+    EXPECT_EQ(ns::describe(ns::as<ns::Dictionary>(rec->result.get())->stringForKey("id")), "99");
     EXPECT_EQ(request->state(), kFBRequestStateComplete);
     EXPECT_EQ(fb->requestsInFlight(), 0u);
     EXPECT_FALSE(request->loading());
@@ -407,15 +410,18 @@ TEST_F(FacebookTest, RepliesReachTheDelegateByTheRules) {
     service.reply("/gone", "<html>not found</html>", 404);
     service.reply("/busy", "{}", 503);
     service.reply("/busytrue", "true", 500);
+    // The reply limit, at and one past.
+    service.reply("/huge", std::string(FBRequest::kMaxReplyBytes, 'x'));
+    service.reply("/huger", std::string(FBRequest::kMaxReplyBytes + 1, 'x'));
     for (auto [path, outcome] : std::vector<std::pair<std::string, std::string>>{
              {"true", "load"}, {"false", "fail"}, {"array", "load"}, {"html", "load"}, {"reason", "fail"}, {"me", "fail"},
-             {"gone", "fail"}, {"busy", "fail"}, {"busytrue", "fail"}}) {
+             {"gone", "fail"}, {"busy", "fail"}, {"busytrue", "fail"}, {"huge", "load"}, {"huger", "fail"}}) {
         rec = ns::make<Recorder>();
         login();
         fb->requestWithGraphPath(path, rec.get());
         ASSERT_TRUE(runUntil([&] { return rec->saw("load") || rec->saw("fail"); })) << path;
         EXPECT_TRUE(rec->saw(outcome)) << path;
-        if (path == "true") EXPECT_EQ(ns::as<ns::Dictionary>(rec->result.get())->stringForKey("result")->utf8(), "true");
+        if (path == "true") EXPECT_EQ(ns::describe(ns::as<ns::Dictionary>(rec->result.get())->stringForKey("result")), "true");
         if (path == "array") EXPECT_TRUE(ns::as<ns::Array>(rec->result.get()));
         if (path == "html") {
             auto* raw = ns::as<ns::Data>(rec->result.get());
@@ -423,9 +429,19 @@ TEST_F(FacebookTest, RepliesReachTheDelegateByTheRules) {
             EXPECT_EQ(raw->view(), "<html>hi</html>");
         }
         if (outcome == "fail") EXPECT_FALSE(fb->isSessionValid()) << path;
+        if (path == "huge") {
+            auto* raw = ns::as<ns::Data>(rec->result.get());
+            ASSERT_TRUE(raw);
+            EXPECT_EQ(raw->length(), FBRequest::kMaxReplyBytes);
+        }
+        if (path == "huger") {
+            ASSERT_TRUE(rec->error);
+            EXPECT_EQ(rec->error->localizedDescription(), "The reply is too large.");
+        }
         if (path == "busy") {
             ASSERT_TRUE(rec->error);
             EXPECT_EQ(rec->error->domain(), "facebookErrDomain");
+            ASSERT_TRUE(rec->error->userInfo());
             EXPECT_EQ(ns::describe(rec->error->userInfo()->objectForKey("http_status")), "503");
             EXPECT_FALSE(rec->result);
         }
@@ -462,7 +478,7 @@ TEST_F(FacebookTest, LoginDialogSuccessStoresTokenAndExpiry) {
     EXPECT_EQ(driver.visibleWebView(), dialog->webView());
     auto url = ns::URL::URLWithString(dialog->loadingURL());
     ASSERT_TRUE(url);
-    EXPECT_EQ(url->path()->utf8(), "/dialog/oauth");
+    EXPECT_EQ(ns::describe(url->path()), "/dialog/oauth");
     Pairs q = queryOf(dialog->loadingURL());
     EXPECT_EQ(q["client_id"], "777");
     EXPECT_EQ(q["redirect_uri"], "fbconnect://success");
@@ -477,7 +493,7 @@ TEST_F(FacebookTest, LoginDialogSuccessStoresTokenAndExpiry) {
     driver.visibleWebView()->followURL(ns::URL::URLWithString("fbconnect://success#access_token=AB%2FC&expires_in=3600"),
                                        ui::WebViewNavigationType::Other);
     EXPECT_EQ(rec->events, (std::vector<std::string>{"fbDidLogin"}));
-    EXPECT_EQ(fb->accessToken()->utf8(), "AB/C");
+    EXPECT_EQ(ns::describe(fb->accessToken()), "AB/C");
     double in = fb->expirationDate()->timeIntervalSinceReferenceDate() - before;
     EXPECT_GE(in, 3599);
     EXPECT_LE(in, 3700);
@@ -515,7 +531,7 @@ TEST_F(FacebookTest, LoginDialogCancelAndMissingExpiry) {
     driver.visibleWebView()->followURL(ns::URL::URLWithString("fbconnect://success#access_token=T"),
                                        ui::WebViewNavigationType::Other);
     EXPECT_EQ(rec->events, (std::vector<std::string>{"fbDidLogin"}));
-    EXPECT_EQ(fb->accessToken()->utf8(), "T");
+    EXPECT_EQ(ns::describe(fb->accessToken()), "T");
     EXPECT_FALSE(fb->expirationDate());
     EXPECT_FALSE(fb->isSessionValid());
 }
@@ -553,7 +569,7 @@ TEST_F(FacebookTest, DialogErrorRedirectLinksAndSuccess) {
     EXPECT_EQ(rec->events, (std::vector<std::string>{"dialogFail"}));
     EXPECT_EQ(rec->error->domain(), "facebookErrDomain");
     EXPECT_EQ(rec->error->code(), 210);
-    EXPECT_EQ(rec->error->userInfo()->stringForKey("error_msg")->utf8(), "Not allowed");
+    EXPECT_EQ(ns::describe(rec->error->userInfo()->stringForKey("error_msg")), "Not allowed");
     driver.advance(0.5);
     EXPECT_FALSE(dialog->isShowing());
 
@@ -636,12 +652,12 @@ TEST_F(FacebookTest, OutsideLoginAnswers) {
     EXPECT_TRUE(fb->isSessionValid());
 
     EXPECT_TRUE(fb->handleOpenURL(ns::URL::URLWithString("fb777://authorize?access_token=y").get()));
-    EXPECT_EQ(fb->accessToken()->utf8(), "y");
+    EXPECT_EQ(ns::describe(fb->accessToken()), "y");
     EXPECT_TRUE(fb->isSessionValid());
     // An empty token is no login: the session keeps the one it has.
     fb->handleOpenURL(ns::URL::URLWithString("fb777://authorize#access_token=&expires_in=3600").get());
     EXPECT_EQ(rec->events.back(), "fbDidNotLogin:cancelled");
-    EXPECT_EQ(fb->accessToken()->utf8(), "y");
+    EXPECT_EQ(ns::describe(fb->accessToken()), "y");
 
     fb->handleOpenURL(ns::URL::URLWithString("fb777://authorize#error=access_denied&error_code=200").get());
     EXPECT_EQ(rec->events.back(), "fbDidNotLogin:cancelled");
@@ -707,7 +723,7 @@ TEST_F(SHRFacebookTest, ImageShareWhileLoggedOutParksTheItemAndSendsItAfterLogin
     ASSERT_TRUE(weak.lock()) << "the sharer keeps itself during the login";
     std::string answer = "fb" + SHRFacebook::applicationId() + "://authorize#access_token=TOKEN&expires_in=7200";
     ASSERT_TRUE(SHRFacebook::handleOpenURL(ns::URL::URLWithString(answer).get()));
-    EXPECT_EQ(defaults->stringForKey(kSHRFacebookAccessToken)->utf8(), "TOKEN");
+    EXPECT_EQ(ns::describe(defaults->stringForKey(kSHRFacebookAccessToken)), "TOKEN");
     EXPECT_TRUE(ns::cast<ns::Date>(defaults->objectForKey(kSHRFacebookExpiryDate)));
     EXPECT_FALSE(defaults->objectForKey(kSHRStoredItem));
     EXPECT_FALSE(std::filesystem::exists(path));
@@ -735,8 +751,8 @@ TEST_F(SHRFacebookTest, ImageShareWhileLoggedOutParksTheItemAndSendsItAfterLogin
     auto parser = ns::make<json::JsonParser>();
     auto actions = ns::cast<ns::Dictionary>(parser->objectWithString(ns::String::make(fields["actions"]).get()));
     ASSERT_TRUE(actions) << fields["actions"];
-    EXPECT_EQ(actions->stringForKey("name")->utf8(), "Get Fenwarel App");
-    EXPECT_EQ(actions->stringForKey("link")->utf8(), SHRFacebook::productWebSite());
+    EXPECT_EQ(ns::describe(actions->stringForKey("name")), "Get Fenwarel App");
+    EXPECT_EQ(ns::describe(actions->stringForKey("link")), SHRFacebook::productWebSite());
     EXPECT_EQ(notes.names, (std::vector<std::string>{SHRSendDidStartNotification, "SHRAuthDidFinish:true",
                                                      SHRSendDidFinishNotification}));
     runUntil([&] { return !weak.lock(); }, 1);
@@ -815,7 +831,7 @@ TEST_F(SHRFacebookTest, RejectedTokenInTheFeedDialogFlushesItAndLogsInAgain) {
     // The login starts again (outside the app) with the item parked ...
     EXPECT_EQ(ui::Application::shared()->openedURLs().size(), openedBefore + 1);
     ASSERT_TRUE(defaults->dictionaryForKey(kSHRStoredItem));
-    EXPECT_EQ(defaults->dictionaryForKey(kSHRStoredItem)->stringForKey("title")->utf8(), "Nine");
+    EXPECT_EQ(ns::describe(defaults->dictionaryForKey(kSHRStoredItem)->stringForKey("title")), "Nine");
     // ... while the dialog's send is reported finished, and the sharer waits for the login.
     EXPECT_EQ(notes.names, (std::vector<std::string>{SHRSendDidFinishNotification}));
     EXPECT_TRUE(sharer->isHeld());
@@ -836,7 +852,7 @@ TEST_F(SHRFacebookTest, FailedRequestEndsSessionButStoredTokenComesBack) {
     EXPECT_EQ(sharer->lastError()->domain(), "facebookErrDomain");
     EXPECT_FALSE(SHRFacebook::facebook()->isSessionValid());
     EXPECT_TRUE(sharer->isAuthorized());
-    EXPECT_EQ(SHRFacebook::facebook()->accessToken()->utf8(), "stored");
+    EXPECT_EQ(ns::describe(SHRFacebook::facebook()->accessToken()), "stored");
 }
 
 TEST_F(SHRFacebookTest, UserInfoIsStoredAndLogoutForgetsEverything) {
@@ -850,7 +866,7 @@ TEST_F(SHRFacebookTest, UserInfoIsStoredAndLogoutForgetsEverything) {
     auto defaults = ns::UserDefaults::standardUserDefaults();
     auto info = defaults->dictionaryForKey(kSHRFacebookUserInfo);
     ASSERT_TRUE(info);
-    EXPECT_EQ(info->stringForKey("username")->utf8(), "pat");
+    EXPECT_EQ(ns::describe(info->stringForKey("username")), "pat");
     EXPECT_EQ(service.requests().at(0).method, "GET");
 
     defaults->setObjectForKey(ns::Dictionary::make({{"shareType", ns::num(2)}}), kSHRStoredItem);

@@ -105,6 +105,7 @@ TEST_F(FoursquareTest, SignInThroughTheCallbackFragment) {
     auto* view = ns::as<SHRFoursquareV2OAuthView>(shownTop());
     ASSERT_TRUE(view && view->webView()->request());
     auto* page = view->webView()->request()->URL();
+    ASSERT_TRUE(page);
     EXPECT_EQ(pathOf(page->absoluteText()), baseOf(fake.server) + "/oauth2/authenticate");
     auto q = formFields(queryOf(page->absoluteText()));
     EXPECT_EQ(q["client_id"], "client 7");
@@ -118,8 +119,8 @@ TEST_F(FoursquareTest, SignInThroughTheCallbackFragment) {
     ns::Ref<SHRFoursquareV2OAuthView> keep(view);
     EXPECT_FALSE(view->webViewShouldStartLoadWithRequest(view->webView(), cb.get(), ui::WebViewNavigationType::Other));
     EXPECT_FALSE(view->delegate());
-    EXPECT_EQ(s->accessToken()->utf8(), "tok-1");
-    EXPECT_EQ(SHR::getAuthValueForKeyForSharer("accessToken", "SHRFoursquareV2")->utf8(), "tok-1");
+    EXPECT_EQ(ns::describe(s->accessToken()), "tok-1");
+    EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("accessToken", "SHRFoursquareV2")), "tok-1");
     EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRAuthDidFinish:true"}));
     // The pending share goes on to the place list once the sign-in page is gone.
     ASSERT_TRUE(runUntil([&] { return ns::as<SHRFoursquareV2VenuesForm>(shownTop()) != nullptr; }));
@@ -156,6 +157,7 @@ TEST_F(FoursquareTest, PlacesFromTheDevicePositionThenCheckIn) {
     EXPECT_EQ(q["altAcc"], "5.00");
     EXPECT_EQ(q.count("query"), 0u);
     auto* first = ns::as<SHRFoursquareV2Venue>(form->venues()->objectAtIndex(0));
+    ASSERT_TRUE(first);
     EXPECT_EQ(ns::describe(first->icon()), "cafe.png");
     EXPECT_FALSE(ns::as<SHRFoursquareV2Venue>(form->venues()->objectAtIndex(1))->icon());
     auto* table = form->tableView();
@@ -190,16 +192,25 @@ TEST_F(FoursquareTest, PlacesFromTheDevicePositionThenCheckIn) {
     // Choosing the result opens the check-in form, the shared large text
     // form with a limit of 140: too long a text cannot be checked in.
     ASSERT_TRUE(form->searchResultsTableView()->userSelectRow({0, 0}));
-    EXPECT_EQ(s->venue()->venueId()->utf8(), "v9");
+    EXPECT_EQ(ns::describe(s->venue()->venueId()), "v9");
     auto* checkIn = ns::as<SHRFoursquareV2CheckInForm>(s->topViewController());
     ASSERT_TRUE(checkIn);
     ASSERT_TRUE(ns::as<SHRFormControllerLargeTextField>(checkIn));
     EXPECT_EQ(checkIn->text().size(), 162u);
+    ASSERT_TRUE(checkIn->counter());
     EXPECT_EQ(checkIn->counter()->text(), "-22");
     EXPECT_EQ(s->navigationBar()->tintColor()->description(), ns::make<ui::Color>(-1.0, -1.0, -1.0, 1.0)->description());
     ui::BarButtonItem* checkInButton = checkIn->navigationItem()->rightBarButtonItem().get();
     EXPECT_EQ(checkInButton->title(), "Check In");
     EXPECT_FALSE(checkInButton->isEnabled());
+    // 140 characters (of two bytes each) and one more.
+    for (size_t n : {140u, 141u}) {
+        std::string text;
+        for (size_t i = 0; i < n; ++i) text += "\xC3\xBC";
+        checkIn->setText(text);
+        EXPECT_EQ(checkIn->counter()->text(), n == 140 ? "0" : "-1");
+        EXPECT_EQ(checkInButton->isEnabled(), n == 140);
+    }
     checkIn->setText("Great bar & music!");
     EXPECT_TRUE(checkInButton->isEnabled());
     ui::Driver driver(clock);
@@ -251,6 +262,7 @@ TEST_F(FoursquareTest, ExpiredTokenAsksForReloginAndOtherErrors) {
     rec.names.clear();
     s->startCheckInRequest();
     ASSERT_TRUE(runUntil([&] { return rec.names.size() >= 2; }));
+    ASSERT_TRUE(s->lastError());
     EXPECT_EQ(s->lastError()->code(), 0);
     EXPECT_EQ(s->lastError()->localizedDescription(), "There was an error while sharing");
     EXPECT_FALSE(getFoursquareRelogin(s->lastError()));
@@ -266,6 +278,7 @@ TEST_F(FoursquareTest, CancellingThePlacesListReachesASharerOnlyItsScreenHeld) {
     NotificationRecorder rec;
     ns::Weak<SHRFoursquareV2> weak = signedInSharer("Here");
     ASSERT_TRUE(runUntil([&] { return ns::as<SHRFoursquareV2VenuesForm>(shownTop()) != nullptr; }));
+    ASSERT_TRUE(ns::as<SHRFoursquareV2VenuesForm>(shownTop()));
     ns::as<SHRFoursquareV2VenuesForm>(shownTop())->cancelPressed(nullptr);
     EXPECT_EQ(rec.names, (std::vector<std::string>{SHRSendDidCancelNotification}));
     EXPECT_TRUE(runUntil([&] { return weak.expired(); }));

@@ -101,7 +101,7 @@ TEST_F(GoogleReaderTest, LoginShareFormTokenAndPost) {
     auto s = SHRSharer::shareItem<SHRGoogleReader>(linkItem());
     auto* login = topForm(s.get());
     ASSERT_TRUE(login);
-    EXPECT_EQ(login->footerOfSection(0)->utf8(), "Create a free account at google.com");
+    EXPECT_EQ(ns::describe(login->footerOfSection(0)), "Create a free account at google.com");
     login->setValueForKey("email", "ann@example.org");
     login->setValueForKey("password", "s3cret & more");
     login->validateForm();
@@ -116,9 +116,9 @@ TEST_F(GoogleReaderTest, LoginShareFormTokenAndPost) {
     EXPECT_EQ(f["Passwd"], "s3cret & more");
     EXPECT_EQ(f["source"], "Sharing-Fenwarel App-0.2.1");
     // Lines of exactly one "=" make the session; "Broken=a=b" does not.
-    EXPECT_EQ(s->session()->stringForKey("Auth")->utf8(), "auth-xyz");
+    EXPECT_EQ(ns::describe(s->session()->stringForKey("Auth")), "auth-xyz");
     EXPECT_FALSE(s->session()->stringForKey("Broken"));
-    EXPECT_EQ(SHR::getAuthValueForKeyForSharer("email", "SHRGoogleReader")->utf8(), "ann@example.org");
+    EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("email", "SHRGoogleReader")), "ann@example.org");
 
     // The share form: note and the public switch.
     auto* form = topForm(s.get());
@@ -193,6 +193,7 @@ TEST_F(GoogleReaderTest, LoginErrorsAndSendFailures) {
     rec.names.clear();
     EXPECT_TRUE(s->send());
     ASSERT_TRUE(waitFor(rec, SHRSendDidFailWithErrorNotification));
+    ASSERT_TRUE(s->lastError());
     EXPECT_EQ(s->lastError()->localizedDescription(), "Incorrect username and password");
     EXPECT_FALSE(s->sendAfterLogin());
     EXPECT_FALSE(s->session()) << "a failed sign-in leaves no session: the next send signs in again";
@@ -264,7 +265,7 @@ TEST_F(InstapaperTest, LoginThenAddAtOnce) {
     ASSERT_TRUE(waitFor(rec, SHRSendDidFinishNotification));
     // The saved login shares at once (no share form), before the login reports.
     EXPECT_EQ(rec.names.front(), SHRSendDidStartNotification);
-    EXPECT_EQ(SHR::getAuthValueForKeyForSharer("password", "SHRInstapaper")->utf8(), "p&ss=1");
+    EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("password", "SHRInstapaper")), "p&ss=1");
     auto requests = fake.server.requests();
     ASSERT_EQ(requests.size(), 3u);
     EXPECT_EQ(requests[2].target, "/api/add");
@@ -287,6 +288,7 @@ TEST_F(InstapaperTest, ThreeFailureMessages) {
         NotificationRecorder rec;
         ASSERT_TRUE(s->send());
         ASSERT_TRUE(waitFor(rec, SHRSendDidFailWithErrorNotification));
+        ASSERT_TRUE(s->lastError());
         EXPECT_EQ(s->lastError()->localizedDescription(), c.message);
     }
     // 403 asks for a new login: the default delegate shows the login form.

@@ -49,6 +49,8 @@ TEST_F(LinkedInTest, AuthoriseWithCallbackAndVerifierThenShareXML) {
     sharer->share();
     ASSERT_TRUE(runUntil([&] { return top<SHROAuthView>() != nullptr; }));
     auto* view = top<SHROAuthView>();
+    ASSERT_TRUE(view->webView()->request());
+    ASSERT_TRUE(view->webView()->request()->URL());
     std::string authURL = view->webView()->request()->URL()->absoluteText();
     EXPECT_EQ(authURL, services.base() + "/uas/oauth/authorize?oauth_token=reqtok");
     view->webView()->loadHTMLString(
@@ -60,6 +62,7 @@ TEST_F(LinkedInTest, AuthoriseWithCallbackAndVerifierThenShareXML) {
     auto access = record("/uas/oauth/accessToken");
     ASSERT_TRUE(access);
     auto* oauth = access->dictionaryForKey("oauth");
+    ASSERT_TRUE(oauth);
     EXPECT_EQ(field(oauth, "ok"), "1") << field(oauth, "why");
     EXPECT_EQ(field(oauth->dictionaryForKey("params"), "oauth_callback"), "http://callback.example/li");
     EXPECT_EQ(field(oauth->dictionaryForKey("params"), "oauth_verifier"), "v%2B1");
@@ -73,9 +76,20 @@ TEST_F(LinkedInTest, AuthoriseWithCallbackAndVerifierThenShareXML) {
     EXPECT_EQ(field(record("/uas/oauth/requestToken")->dictionaryForKey("oauth"), "ok"), "1");
     // The form holds the title; the edited text becomes the title.
     auto* form = top<SHRFormControllerLargeTextField>();
+    ASSERT_TRUE(form);
     EXPECT_EQ(form->text(), "Deck");
     EXPECT_TRUE(form->hasLink());
     EXPECT_EQ(form->maxTextLength(), 700u);
+    // 700 characters (of two bytes each) may go, one more may not.
+    for (size_t n : {700u, 701u}) {
+        std::string text;
+        for (size_t i = 0; i < n; ++i) text += "\xC3\xA9";
+        form->setText(text);
+        ASSERT_TRUE(form->counter());
+        EXPECT_EQ(form->counter()->text(), n == 700 ? "0" : "-1");
+        ASSERT_TRUE(form->navigationItem()->rightBarButtonItem());
+        EXPECT_EQ(form->navigationItem()->rightBarButtonItem()->isEnabled(), n == 700);
+    }
     form->setText("Tom & \"Jerry\" <3");
     form->save();
     ASSERT_TRUE(runUntil([&] { return !rec.names.empty() && rec.names.back() == "SHRSendDidFinish"; }))
@@ -84,6 +98,7 @@ TEST_F(LinkedInTest, AuthoriseWithCallbackAndVerifierThenShareXML) {
     ASSERT_TRUE(share);
     EXPECT_EQ(field(share, "method"), "POST");
     EXPECT_EQ(field(share->dictionaryForKey("oauth"), "ok"), "1") << field(share->dictionaryForKey("oauth"), "why");
+    ASSERT_TRUE(share->dictionaryForKey("oauth"));
     EXPECT_EQ(field(share->dictionaryForKey("oauth")->dictionaryForKey("params"), "oauth_token"), "acctok");
     EXPECT_EQ(field(share->dictionaryForKey("headers"), "content-type"), "text/xml;charset=UTF-8");
     EXPECT_EQ(field(share, "raw"),
@@ -113,6 +128,7 @@ TEST_F(LinkedInTest, TextShareVisibilityAndReplies) {
     ASSERT_TRUE(sharer->send());
     ASSERT_TRUE(runUntil([&] { return rec.names.size() >= 4; }));
     EXPECT_EQ(rec.names.back(), "SHRSendDidFailWithError");
+    ASSERT_TRUE(sharer->lastError());
     EXPECT_EQ(sharer->lastError()->localizedDescription(), "Why it failed");
     // A URL item needs a title; images are not sent.
     sharer->setItem(SHRItem::URL(ns::URL::URLWithString("http://example.org/")));

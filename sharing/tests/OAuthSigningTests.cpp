@@ -55,6 +55,9 @@ TEST(OAuthSigning, Rfc5849Example) {
 TEST(OAuthSigning, NoTokenExtraParametersAndBodies) {
     auto r = OAMutableURLRequest::make(ns::URL::URLWithString("https://api.example.com/1/statuses/update.json"),
                                        ns::make<OAConsumer>("ck", "c s"), nullptr, ns::str("Realm"), nullptr, "N", "7");
+    // Signed requests are never answered from a cache and wait 10 s at most.
+    EXPECT_EQ(r->timeoutInterval(), 10);
+    EXPECT_EQ(r->cachePolicy(), net::kURLRequestReloadIgnoringLocalCacheData);
     r->setHTTPMethod("POST");
     r->setHTTPBody(ns::Data::make("status=hello%20world&a1=x&a=y"));
     r->setOAuthParameterNameWithValue("oauth_verifier", "12345");
@@ -90,9 +93,12 @@ TEST(OAuthSigning, ParametersOfQueryAndBody) {
     ASSERT_TRUE(params);
     ASSERT_EQ(params->count(), 3u);
     auto* y = ns::as<OARequestParameter>(params->objectAtIndex(1));
+    ASSERT_TRUE(y);
     EXPECT_EQ(y->value(), "a b");
+    ASSERT_TRUE(ns::as<OARequestParameter>(params->objectAtIndex(2)));
     EXPECT_EQ(ns::as<OARequestParameter>(params->objectAtIndex(2))->value(), "");
     r->setParameters(ns::Array::make({OARequestParameter::requestParameterWithName("q", "a&b")}).get());
+    ASSERT_TRUE(r->URL());
     EXPECT_EQ(r->URL()->absoluteText(), "http://h/p?q=a%26b");
     r->setHTTPMethod("POST");
     r->setParameters(ns::Array::make({OARequestParameter::requestParameterWithName("status", "h\xC3\xA9")}).get());
@@ -105,15 +111,15 @@ TEST(OAuthSigning, ParametersOfQueryAndBody) {
 
 TEST(OAuthSigning, TokensAndBase64) {
     auto t = OAToken::initWithHTTPResponseBody("oauth_token=ab%2Bc&oauth_token_secret=s&oauth_callback_confirmed=true");
-    EXPECT_EQ(t->key()->utf8(), "ab+c");
-    EXPECT_EQ(t->secret()->utf8(), "s");
+    EXPECT_EQ(ns::describe(t->key()), "ab+c");
+    EXPECT_EQ(ns::describe(t->secret()), "s");
     EXPECT_FALSE(t->sessionHandle());
     // A value that is not UTF-8 is left out rather than kept as broken text.
     auto broken = OAToken::initWithHTTPResponseBody("oauth_token=a%FFb&oauth_token_secret=\xFF");
     EXPECT_FALSE(broken->key());
     EXPECT_FALSE(broken->secret());
     auto empty = OAToken::initWithHTTPResponseBody("oauth_token");
-    EXPECT_EQ(empty->key()->utf8(), "");
+    EXPECT_EQ(ns::describe(empty->key()), "");
 
     std::string bytes(54, '\x7f');
     char out[80];

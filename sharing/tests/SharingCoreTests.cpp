@@ -40,6 +40,7 @@ TEST(SHRItemTest, FreshItemAndCustomValues) {
 TEST(SHRItemTest, DictionaryWithOnlyShareType) {
     auto d = ns::make<SHRItem>()->dictionaryRepresentation();
     ASSERT_EQ(d->count(), 1u);
+    ASSERT_TRUE(d->numberForKey("shareType"));
     EXPECT_EQ(d->numberForKey("shareType")->intValue(), 0);
 }
 
@@ -51,7 +52,7 @@ TEST(SHRItemTest, DictionaryRoundTripKeepsEverythingButData) {
     item->setImage(ui::Image::make("icon.png", {57, 40}));
     item->setCustomValueForKey(ns::str("1"), "followMe");
     auto dict = item->dictionaryRepresentation();
-    EXPECT_EQ(dict->stringForKey("URL")->utf8(), "http://example.com/a\xC3\xA9" "b?q=1");
+    EXPECT_EQ(ns::describe(dict->stringForKey("URL")), "http://example.com/a\xC3\xA9" "b?q=1");
     ASSERT_TRUE(dict->dataForKey("image"));
     EXPECT_EQ(dict->dataForKey("image")->view().substr(0, 4), "\x89PNG");
     EXPECT_TRUE(dict->dataForKey("data"));
@@ -62,11 +63,11 @@ TEST(SHRItemTest, DictionaryRoundTripKeepsEverythingButData) {
     EXPECT_EQ(back->shareType(), SHRShareTypeFile);
     // The unescaped text with a non-ASCII letter is not a valid URL any more.
     EXPECT_FALSE(back->URL());
-    EXPECT_EQ(back->title()->utf8(), "Notes");
-    EXPECT_EQ(back->text()->utf8(), "some text");
-    EXPECT_EQ(back->tags()->utf8(), "a b");
-    EXPECT_EQ(back->mimeType()->utf8(), "text/plain");
-    EXPECT_EQ(back->filename()->utf8(), "notes.txt");
+    EXPECT_EQ(ns::describe(back->title()), "Notes");
+    EXPECT_EQ(ns::describe(back->text()), "some text");
+    EXPECT_EQ(ns::describe(back->tags()), "a b");
+    EXPECT_EQ(ns::describe(back->mimeType()), "text/plain");
+    EXPECT_EQ(ns::describe(back->filename()), "notes.txt");
     EXPECT_FALSE(back->data());
     ASSERT_TRUE(back->image());
     EXPECT_EQ(back->image()->name(), "icon.png");
@@ -136,6 +137,7 @@ TEST_F(CentreTest, FavouritesDefaultsExclusionsAndPush) {
     auto url = SHR::favoriteSharersForType(1);
     ASSERT_EQ(url->count(), 1u);
     EXPECT_EQ(ns::describe(url->objectAtIndex(0)), "SHRTwitter");
+    ASSERT_TRUE(ns::UserDefaults::standardUserDefaults()->arrayForKey("SHR_FAVS_1"));
     EXPECT_EQ(ns::UserDefaults::standardUserDefaults()->arrayForKey("SHR_FAVS_1")->count(), 1u);
 }
 
@@ -151,13 +153,13 @@ TEST_F(CentreTest, KeychainStorage) {
     EXPECT_EQ(error->code(), -25300);
 
     SHR::setAuthValueForKeyForSharer(ns::str("k\xC3\xA9y").get(), "accessKey", "SHRTwitter");
-    EXPECT_EQ(SHR::getAuthValueForKeyForSharer("accessKey", "SHRTwitter")->utf8(), "k\xC3\xA9y");
+    EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("accessKey", "SHRTwitter")), "k\xC3\xA9y");
     std::string secret;
     sec::Keychain kc(sec::Keychain::defaultPath());
     EXPECT_EQ(kc.findGenericPassword("SHR_AUTH_SHRTwitter", "accessKey", &secret), sec::kStatusSuccess);
     EXPECT_EQ(secret, "k\xC3\xA9y");
     SHR::setAuthValueForKeyForSharer(ns::str("second").get(), "accessKey", "SHRTwitter");
-    EXPECT_EQ(SHR::getAuthValueForKeyForSharer("accessKey", "SHRTwitter")->utf8(), "second");
+    EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("accessKey", "SHRTwitter")), "second");
     struct stat st{};
     ASSERT_EQ(stat(sec::Keychain::defaultPath().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -199,7 +201,7 @@ TEST_F(CentreTest, KeychainStorage) {
         EXPECT_EQ(error->code(), sec::kStatusParam);
         if (accountFits) {
             ASSERT_TRUE(now);
-            EXPECT_EQ(now->utf8(), "old");
+            EXPECT_EQ(ns::describe(now), "old");
         }
     }
 }
@@ -244,7 +246,23 @@ TEST_F(CentreTest, SecondScreenWaitsForTheFirstToGo) {
     EXPECT_FALSE(root->presentedViewController());
     clock->advance(0.002);
     ASSERT_TRUE(root->presentedViewController());
+    ASSERT_TRUE(ns::as<ui::NavigationController>(root->presentedViewController()));
     EXPECT_EQ(ns::as<ui::NavigationController>(root->presentedViewController())->topViewController(), second.get());
+
+    // The end of a hide is told on a later turn of the loop, once the
+    // screen is gone.
+    std::vector<std::string> told;
+    auto token = ns::NotificationCenter::defaultCenter()->addObserver(
+        SHRHideCurrentViewFinishedNotification, nullptr,
+        [&](const ns::Notification&) { told.push_back(root->presentedViewController() ? "shown" : "gone"); });
+    shr->hideCurrentViewControllerAnimated(true);
+    EXPECT_TRUE(told.empty());
+    clock->advance(1);
+    EXPECT_EQ(told, (std::vector<std::string>{"gone"}));
+    token.reset();
+    shr->viewWasDismissed();
+    shr->showViewController(second);
+    ASSERT_TRUE(root->presentedViewController());
 
     // A hide while a dismissal runs does nothing.
     shr->setIsDismissingView(true);
@@ -335,6 +353,10 @@ TEST_F(LifeCycleTest, NotificationsThenDelegateInOrder) {
 
 TEST_F(LifeCycleTest, CapabilitiesAndAuthorisation) {
     auto note = ns::make<NoteSharer>();
+    // Defaults, each on its own: no auto share, not quiet, nothing pending.
+    EXPECT_FALSE(note->shouldAutoShare());
+    EXPECT_FALSE(note->quiet());
+    EXPECT_EQ(note->pendingAction(), SHRPendingNone);
     EXPECT_EQ(note->sharerId(), "NoteSharer");
     EXPECT_TRUE(note->canShareType(1));
     EXPECT_FALSE(note->canShareType(0));
@@ -360,11 +382,11 @@ TEST_F(LifeCycleTest, ShareFormWhenAutoShareSendFails) {
     auto* form = ns::as<SHRFormController>(sharer->topViewController());
     ASSERT_TRUE(form);
     EXPECT_EQ(form->rightButtonTitle(), "Send to Notes");
-    EXPECT_EQ(form->footerOfSection(0)->utf8(), "http://example.com/p?q=%20");
+    EXPECT_EQ(ns::describe(form->footerOfSection(0)), "http://example.com/p?q=%20");
     ASSERT_EQ(form->numberOfSections(), 2u);
-    EXPECT_EQ(form->footerOfSection(1)->utf8(), "Enable auto share to skip this step in the future.");
-    EXPECT_EQ(form->formValuesForSection(1)->stringForKey("autoShare")->utf8(), "1");
-    EXPECT_EQ(form->formValues()->stringForKey("title")->utf8(), "Page");
+    EXPECT_EQ(ns::describe(form->footerOfSection(1)), "Enable auto share to skip this step in the future.");
+    EXPECT_EQ(ns::describe(form->formValuesForSection(1)->stringForKey("autoShare")), "1");
+    EXPECT_EQ(ns::describe(form->formValues()->stringForKey("title")), "Page");
 }
 
 TEST_F(LifeCycleTest, ShareFormSavesTitleCustomValuesAndAutoShare) {
@@ -388,9 +410,9 @@ TEST_F(LifeCycleTest, ShareFormSavesTitleCustomValuesAndAutoShare) {
     form->setValueForKey("autoShare", "1");
     ASSERT_TRUE(driver.tapBarButton("Send to Notes")) << driver.lastError();
     EXPECT_EQ(sharer->sends, 1);
-    EXPECT_EQ(sharer->item()->title()->utf8(), "t");
-    EXPECT_EQ(sharer->item()->text()->utf8(), "body");
-    EXPECT_EQ(sharer->item()->customValueForKey("status")->utf8(), "on my way");
+    EXPECT_EQ(ns::describe(sharer->item()->title()), "t");
+    EXPECT_EQ(ns::describe(sharer->item()->text()), "body");
+    EXPECT_EQ(ns::describe(sharer->item()->customValueForKey("status")), "on my way");
     EXPECT_TRUE(sharer->shouldAutoShare());
     EXPECT_FALSE(root->presentedViewController());
 }
@@ -436,8 +458,8 @@ TEST_F(LifeCycleTest, LoginFormThenReloginFailureShowsAlertAndLoginAgain) {
     ASSERT_TRUE(driver.typeText("Password", "secret")) << driver.lastError();
     // The base validation does nothing; the subclass would check and save.
     form->saveForm();
-    EXPECT_EQ(SHR::getAuthValueForKeyForSharer("username", "LoginSharer")->utf8(), "ann");
-    EXPECT_EQ(SHR::getAuthValueForKeyForSharer("password", "LoginSharer")->utf8(), "secret");
+    EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("username", "LoginSharer")), "ann");
+    EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("password", "LoginSharer")), "secret");
     // share() ran again: authorised now, no share form fields for text, so it
     // sent and failed asking for a new login.
     EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRSendDidStartNotification", "SHRSendDidFailWithError"}));

@@ -77,7 +77,7 @@ TEST_F(LoopbackTest, SimpleRequestBodiesMethodsAndStatus) {
     ASSERT_TRUE(runUntil([&] { return f->calls > 0; }));
     EXPECT_TRUE(r->success());
     // "status=café" is 11 characters and 12 bytes; all of them arrive.
-    EXPECT_EQ(r->getResult()->utf8(), "POST 12 status=caf\xC3\xA9");
+    EXPECT_EQ(ns::describe(r->getResult()), "POST 12 status=caf\xC3\xA9");
     EXPECT_EQ(r->getResult().get(), r->getResult().get());
     EXPECT_EQ(ns::describe(r->headers()->objectForKey("X-Test")), "yes");
     EXPECT_FALSE(r->delegate());
@@ -85,7 +85,7 @@ TEST_F(LoopbackTest, SimpleRequestBodiesMethodsAndStatus) {
     f->calls = 0;
     r = startRequest(provider.URL("/echo"), nullptr, f, "POST");
     ASSERT_TRUE(runUntil([&] { return f->calls > 0; }));
-    EXPECT_EQ(r->getResult()->utf8(), "GET 0 ");
+    EXPECT_EQ(ns::describe(r->getResult()), "GET 0 ");
 
     f->calls = 0;
     r = startRequest(provider.URL("/created"), "a=b", f, "PUT");
@@ -95,7 +95,7 @@ TEST_F(LoopbackTest, SimpleRequestBodiesMethodsAndStatus) {
     r = startRequest(provider.URL("/nocontent"), "a=b", f);
     ASSERT_TRUE(runUntil([&] { return f->calls > 0; }));
     EXPECT_FALSE(r->success());
-    EXPECT_EQ(r->getResult()->utf8(), "");
+    EXPECT_EQ(ns::describe(r->getResult()), "");
 }
 
 TEST_F(LoopbackTest, SimpleRequestConnectionFailureAndSilentDelegate) {
@@ -121,7 +121,7 @@ TEST_F(LoopbackTest, SimpleRequestConnectionFailureAndSilentDelegate) {
     auto r2 = SHRRequest::make(provider.URL("/empty"), nullptr, silent, nullptr, nullptr, true);
     silent = nullptr;
     ASSERT_TRUE(runUntil([&] { return weak.expired(); }));
-    EXPECT_EQ(r2->getResult()->utf8(), "");
+    EXPECT_EQ(ns::describe(r2->getResult()), "");
 }
 
 // -- OAuth flow ---------------------------------------------------------------------------------
@@ -188,6 +188,7 @@ TEST_F(LoopbackTest, OAuthFlowRequestAuthoriseAccessThenSignedPost) {
     auto* view = ns::as<SHROAuthView>(nav->topViewController());
     ASSERT_TRUE(view);
     ASSERT_TRUE(view->webView()->request());
+    ASSERT_TRUE(view->webView()->request()->URL());
     std::string authURL = view->webView()->request()->URL()->absoluteText();
     EXPECT_EQ(authURL, provider.url("/authorize?oauth_token=reqtok"));
     // The stand-in web view does not fetch pages: the test is the browser.
@@ -205,9 +206,9 @@ TEST_F(LoopbackTest, OAuthFlowRequestAuthoriseAccessThenSignedPost) {
     // share (which starts sending) before it reports its own result.
     EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRAuthDidFinish:true", "SHRSendDidStartNotification",
                                                    "SHRAuthDidFinish:true", "SHRSendDidFinish"}));
-    EXPECT_EQ(SHR::getAuthValueForKeyForSharer("accessKey", "FakeServiceSharer")->utf8(), "acc+tok");
-    EXPECT_EQ(SHR::getAuthValueForKeyForSharer("accessSecret", "FakeServiceSharer")->utf8(), "acc secret");
-    EXPECT_EQ(SHR::getAuthValueForKeyForSharer("sessionHandle", "FakeServiceSharer")->utf8(), "h1");
+    EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("accessKey", "FakeServiceSharer")), "acc+tok");
+    EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("accessSecret", "FakeServiceSharer")), "acc secret");
+    EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("sessionHandle", "FakeServiceSharer")), "h1");
     std::string log = provider.log();
     EXPECT_NE(log.find("status hello from the deck"), std::string::npos) << log;
     EXPECT_EQ(log.find("refused"), std::string::npos) << log;
@@ -218,7 +219,7 @@ TEST_F(LoopbackTest, OAuthFlowRequestAuthoriseAccessThenSignedPost) {
     auto again = ns::make<FakeServiceSharer>();
     again->configure();
     EXPECT_TRUE(again->isAuthorized());
-    EXPECT_EQ(again->accessToken()->sessionHandle()->utf8(), "h1");
+    EXPECT_EQ(ns::describe(again->accessToken()->sessionHandle()), "h1");
     net::HTTPCookieStorage::sharedHTTPCookieStorage().setCookie(
         net::HTTPCookie::make("sid", "1", "127.0.0.1", "/"));
     ASSERT_FALSE(net::HTTPCookieStorage::sharedHTTPCookieStorage().cookiesForURL(*provider.URL("/authorize")).empty());
@@ -314,8 +315,13 @@ TEST_F(LoopbackTest, OfflineQueueKeptAcrossRestartAndResentOncePerShare) {
     ASSERT_TRUE(entries);
     ASSERT_EQ(entries->count(), 5u);
     std::vector<std::string> uids;
-    for (ns::Object* o : *entries) uids.push_back(ns::describe(ns::as<ns::Dictionary>(o)->objectForKey("uid")));
+    for (ns::Object* o : *entries) {
+        auto* entry = ns::as<ns::Dictionary>(o);
+        ASSERT_TRUE(entry);
+        uids.push_back(ns::describe(entry->objectForKey("uid")));
+    }
     EXPECT_EQ(uids[0].rfind("QueueSharer-3-", 0), 0u) << uids[0];
+    ASSERT_TRUE(ns::as<ns::Dictionary>(entries->objectAtIndex(0)));
     EXPECT_EQ(ns::describe(ns::as<ns::Dictionary>(entries->objectAtIndex(0))->objectForKey("sharer")), "QueueSharer");
     auto jpeg = ns::readFile(folder + "/" + uids[0]);
     ASSERT_TRUE(jpeg);
@@ -422,6 +428,7 @@ TEST_F(SharingTest, OfflineQueueSurvivesAKillDuringTheFlush) {
         std::set<std::string> stored;
         for (ns::Object* o : *list) {
             auto* entry = ns::as<ns::Dictionary>(o);
+            ASSERT_TRUE(entry);
             auto item = SHRItem::itemFromDictionary(entry->dictionaryForKey("item"));
             std::string name = SHR::offlineDataFileName(*entry);
             if (item->shareType() == SHRShareTypeFile) {

@@ -265,7 +265,7 @@ TEST_F(ShareMenuTest, SectionsSortedRowsAndHeaders) {
     // "Alpha" and "Gamma" without regard to case.
     EXPECT_EQ(rows(menu.get()), "Actions|Copy it;Services|Alpha,beta,Gamma");
     auto* row = menu->rowDataAtIndexPath(ui::IndexPath::forRow(1, 1));
-    EXPECT_EQ(row->stringForKey("className")->utf8(), "ScreenBeta");
+    EXPECT_EQ(ns::describe(row->stringForKey("className")), "ScreenBeta");
 
     // An item no action can share: the empty section has no header.
     ns::Paths::setBundleResourcePath(bundle->path());
@@ -288,7 +288,8 @@ TEST_F(ScreensTest, ShareMenuOfTheShippedSharerList) {
     auto titles = [&](long section) {
         std::vector<std::string> out;
         for (long r = 0; r < menu->tableView()->numberOfRowsInSection(section); ++r)
-            out.push_back(std::string(menu->rowDataAtIndexPath(ui::IndexPath::forRow(r, section))->stringForKey("name")->utf8()));
+            if (auto* row = menu->rowDataAtIndexPath(ui::IndexPath::forRow(r, section)))
+                out.push_back(ns::describe(row->stringForKey("name")));
         return out;
     };
     EXPECT_EQ(titles(0), (std::vector<std::string>{"Copy", "Email", "Logout", "Open in Safari", "SMS"}));
@@ -340,6 +341,7 @@ TEST_F(ShareMenuTest, ExcludingAndReincludingSharers) {
     EXPECT_EQ(rows(menu.get()), "Actions|Copy it[on];Services|Alpha[off],beta[on],Gamma[on]");
     EXPECT_FALSE(menu->tableView()->indexPathForSelectedRow());
     // Nothing is stored before Done.
+    ASSERT_TRUE(defaults->dictionaryForKey("SHRExcluded"));
     EXPECT_TRUE(defaults->dictionaryForKey("SHRExcluded")->objectForKey("ScreenBeta"));
 
     ASSERT_TRUE(driver.tapBarButton("Done"));
@@ -348,7 +350,7 @@ TEST_F(ShareMenuTest, ExcludingAndReincludingSharers) {
     auto stored = defaults->dictionaryForKey("SHRExcluded");
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->count(), 1u);
-    EXPECT_EQ(stored->stringForKey("ScreenAlpha")->utf8(), "1");
+    EXPECT_EQ(ns::describe(stored->stringForKey("ScreenAlpha")), "1");
     EXPECT_TRUE(menu->navigationItem()->rightBarButtonItem());
 
     // Cancel while editing keeps the stored exclusions (the logout stays).
@@ -383,6 +385,8 @@ TEST_F(ScreensTest, OAuthViewCatchesTheCallbackWhateverItsCase) {
     EXPECT_TRUE(web->scalesPageToFit());
     ASSERT_EQ(web->evaluatedScripts().size(), 1u);
     EXPECT_EQ(web->evaluatedScripts()[0], "document.getElementsByTagName('body')[0].style.width = \"200px\"");
+    ASSERT_TRUE(web->request());
+    ASSERT_TRUE(web->request()->URL());
     EXPECT_EQ(web->request()->URL()->absoluteText(), "https://deck.example/authorize?oauth_token=rt");
 
     // Other pages load.
@@ -393,8 +397,8 @@ TEST_F(ScreensTest, OAuthViewCatchesTheCallbackWhateverItsCase) {
         "HTTPS://DECK.EXAMPLE/OAUTH/callback?oauth_token=a%20b&oauth_verifier=v1&bare&x=1=2&oauth_verifier=v2")));
     ASSERT_EQ(d->calls, (std::vector<std::string>{"ok:params"}));
     EXPECT_EQ(d->params->count(), 2u);
-    EXPECT_EQ(d->params->stringForKey("oauth_token")->utf8(), "a%20b");
-    EXPECT_EQ(d->params->stringForKey("oauth_verifier")->utf8(), "v2");
+    EXPECT_EQ(ns::describe(d->params->stringForKey("oauth_token")), "a%20b");
+    EXPECT_EQ(ns::describe(d->params->stringForKey("oauth_verifier")), "v2");
     EXPECT_FALSE(view->delegate());
     // Delivered: a later load of the callback goes through.
     EXPECT_TRUE(web->followURL(ns::URL::URLWithString("https://deck.example/oauth/callback?x=1")));
@@ -521,11 +525,14 @@ TEST_F(FormTest, EveryFieldTypeTypedSwitchedAndSaved) {
     EXPECT_EQ(title->text(), "Card");
     // Only option rows take the form's label width; text rows start 24 in.
     EXPECT_EQ(user->frame().x(), 24);
+    ASSERT_TRUE(form->cellForKey("colour"));
     EXPECT_EQ(form->cellForKey("colour")->detailTextLabel()->frame().x(), 77 + 24);
+    ASSERT_TRUE(form->cellForKey("username"));
     EXPECT_STREQ(form->cellForKey("username")->className(), "SHRCustomFormFieldCell");
     EXPECT_EQ(form->cellForKey("colour")->reuseIdentifier(), "OptionCell");
     EXPECT_EQ(form->cellForKey("colour")->accessoryType(), ui::TableViewCellAccessoryType::DisclosureIndicator);
     EXPECT_EQ(form->cellForKey("colour")->detailTextLabel()->text(), "Red");
+    ASSERT_TRUE(form->cellForKey("public"));
     EXPECT_TRUE(form->cellForKey("public")->toggle()->isOn());  // start "1", shown once the switch exists
     EXPECT_EQ(form->cellForKey("public")->textLabel()->text(), "Public");
     EXPECT_FALSE(title->isSecureTextEntry());
@@ -555,16 +562,16 @@ TEST_F(FormTest, EveryFieldTypeTypedSwitchedAndSaved) {
     EXPECT_FALSE(pass->isFirstResponder());
 
     auto values = form->formValues();
-    EXPECT_EQ(values->stringForKey("title")->utf8(), "Card");
-    EXPECT_EQ(values->stringForKey("username")->utf8(), "carla");
-    EXPECT_EQ(values->stringForKey("password")->utf8(), "s3cret");
-    EXPECT_EQ(values->stringForKey("public")->utf8(), "0");
+    EXPECT_EQ(ns::describe(values->stringForKey("title")), "Card");
+    EXPECT_EQ(ns::describe(values->stringForKey("username")), "carla");
+    EXPECT_EQ(ns::describe(values->stringForKey("password")), "s3cret");
+    EXPECT_EQ(ns::describe(values->stringForKey("public")), "0");
     EXPECT_FALSE(values->objectForKey("colour"));  // left at its start value
     EXPECT_FALSE(values->objectForKey("odd"));
 
     form->saveForm();
     EXPECT_EQ(owner->calls.back(), "save");
-    EXPECT_EQ(owner->saved->stringForKey("username")->utf8(), "carla");
+    EXPECT_EQ(ns::describe(owner->saved->stringForKey("username")), "carla");
     EXPECT_FALSE(root->presentedViewController());
 }
 
@@ -606,6 +613,7 @@ TEST_F(FormTest, ValuesSurviveScrollingThroughReusedCells) {
     EXPECT_FALSE(form->cellForKey("t0"));
     ASSERT_TRUE(form->cellForKey("t11") && form->cellForKey("public"));
     EXPECT_EQ(form->cellForKey("t11")->textField()->text(), "");
+    ASSERT_TRUE(form->cellForKey("t10"));
     EXPECT_EQ(form->cellForKey("t10")->textField()->text(), "start 10");
     EXPECT_TRUE(form->cellForKey("public")->toggle()->isOn());
     EXPECT_FALSE(form->cellForKey("public")->getTextField()->superview());
@@ -624,6 +632,7 @@ TEST_F(FormTest, ValuesSurviveScrollingThroughReusedCells) {
     table->scrollToRowAtIndexPath(ui::IndexPath::forRow(0, 0), ui::TableViewScrollPosition::Top, false);
     ASSERT_TRUE(form->cellForKey("t0"));
     EXPECT_EQ(form->cellForKey("t0")->textField()->text(), "start 0 typed");
+    ASSERT_TRUE(form->cellForKey("t1"));
     EXPECT_EQ(form->cellForKey("t1")->textField()->text(), "start 1");
 }
 
@@ -631,7 +640,8 @@ TEST_F(FormTest, AutoSelectFocusesTheFirstRowOfTheFirstSectionWhenThereIsOne) {
     struct Case {
         int firstRows, secondRows;
         bool selected;
-    } cases[] = {{1, 0, true}, {1, 1, true}, {0, 1, false}};
+        bool autoSelect = true;
+    } cases[] = {{1, 0, true}, {1, 1, true}, {0, 1, false}, {1, 0, false, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.firstRows) + "+" + std::to_string(c.secondRows));
         auto rows = [](int n, const char* key) {
@@ -642,7 +652,8 @@ TEST_F(FormTest, AutoSelectFocusesTheFirstRowOfTheFirstSectionWhenThereIsOne) {
         auto form = ns::make<SHRCustomFormController>(SHRFormStyle::Grouped, "One", "Send");
         form->addSection(rows(c.firstRows, "first"), nullptr, nullptr);
         form->addSection(rows(c.secondRows, "second"), nullptr, nullptr);
-        form->setAutoSelect(true);
+        EXPECT_FALSE(form->autoSelect());  // off unless asked for
+        if (c.autoSelect) form->setAutoSelect(true);
         SHR::currentHelper()->showViewController(form);
         auto selected = form->tableView()->indexPathForSelectedRow();
         EXPECT_EQ(selected.has_value(), c.selected);
@@ -660,7 +671,7 @@ TEST_F(FormTest, SwitchOnlyFirstSectionHasNoLabelWidthAndCancelTellsTheDelegate)
     auto form = showForm(ns::Array::make({SHRFormFieldSettings::label("Auto", "auto", SHRFormFieldTypeSwitch, ns::str("1"))}),
                          ns::Array::make({SHRFormFieldSettings::label("Long text label", "t", SHRFormFieldTypeText, nullptr)}));
     EXPECT_EQ(form->labelWidth(), 0);
-    EXPECT_EQ(form->formValues()->stringForKey("auto")->utf8(), "1");
+    EXPECT_EQ(ns::describe(form->formValues()->stringForKey("auto")), "1");
     ui::Driver driver(clock);
     ASSERT_TRUE(driver.tapBarButton("Cancel"));
     EXPECT_EQ(owner->calls, (std::vector<std::string>{"cancel"}));
@@ -671,22 +682,25 @@ TEST_F(FormTest, SingleChoiceOptionListPicksAndShows) {
     auto info = pickerInfo("Colours", {"Red", "Green", "Blue"}, "0");
     auto form = showForm(ns::Array::make(
         {SHRFormFieldSettings::label("Colour", "colour", SHRFormFieldTypeOptionPicker, ns::str("Red"), info)}));
+    ASSERT_TRUE(form->cellForKey("colour"));
     EXPECT_EQ(form->cellForKey("colour")->detailTextLabel()->text(), "Red");
     ui::Driver driver(clock);
     ASSERT_TRUE(driver.tapRow("Colour"));
     auto* list = ns::as<SHRFormOptionController>(nav()->topViewController());
     ASSERT_TRUE(list);
     EXPECT_EQ(list->title(), "Colours");
+    ASSERT_TRUE(list->tableView()->cellForRowAtIndexPath(ui::IndexPath::forRow(0, 0)));
     EXPECT_EQ(list->tableView()->cellForRowAtIndexPath(ui::IndexPath::forRow(0, 0))->accessoryType(),
               ui::TableViewCellAccessoryType::Checkmark);
+    ASSERT_TRUE(list->tableView()->cellForRowAtIndexPath(ui::IndexPath::forRow(2, 0)));
     EXPECT_EQ(list->tableView()->cellForRowAtIndexPath(ui::IndexPath::forRow(2, 0))->accessoryType(),
               ui::TableViewCellAccessoryType::None);
     ASSERT_TRUE(driver.tapRow("Blue"));
     EXPECT_EQ(nav()->topViewController(), form.get());
-    EXPECT_EQ(info->stringForKey("curIndexes")->utf8(), "2");
+    EXPECT_EQ(ns::describe(info->stringForKey("curIndexes")), "2");
     EXPECT_EQ(form->cellForKey("colour")->detailTextLabel()->text(), "Blue");
-    EXPECT_EQ(form->values()->stringForKey("colour")->utf8(), "Blue");
-    EXPECT_EQ(form->formValues()->stringForKey("colour")->utf8(), "Blue");
+    EXPECT_EQ(ns::describe(form->values()->stringForKey("colour")), "Blue");
+    EXPECT_EQ(ns::describe(form->formValues()->stringForKey("colour")), "Blue");
 
     // Cancel pops and changes nothing.
     ASSERT_TRUE(driver.tapRow("Colour"));
@@ -716,7 +730,7 @@ TEST_F(FormTest, MultipleChoiceTicksUnticksAndConfirmsWithDone) {
     // Stored indexes that do not fit the delivered list are reset.
     info->setObject(ns::str("0,7"), "curIndexes");
     list->optionsEnumerated(ns::Array::make({ns::str("work"), ns::str("home"), ns::str("cards")}));
-    EXPECT_EQ(info->stringForKey("curIndexes")->utf8(), "-1");
+    EXPECT_EQ(ns::describe(info->stringForKey("curIndexes")), "-1");
     EXPECT_TRUE(list->didHaveOptionsDelivered());
     EXPECT_FALSE(list->isProviderRunning());
     clock->advance(1);
@@ -726,15 +740,16 @@ TEST_F(FormTest, MultipleChoiceTicksUnticksAndConfirmsWithDone) {
     ASSERT_TRUE(driver.tapRow("cards"));
     ASSERT_TRUE(driver.tapRow("work"));
     ASSERT_TRUE(driver.tapRow("home"));
-    EXPECT_EQ(info->stringForKey("curIndexes")->utf8(), "2,0,1");
+    EXPECT_EQ(ns::describe(info->stringForKey("curIndexes")), "2,0,1");
     ASSERT_TRUE(driver.tapRow("work"));
-    EXPECT_EQ(info->stringForKey("curIndexes")->utf8(), "2,1");
+    EXPECT_EQ(ns::describe(info->stringForKey("curIndexes")), "2,1");
+    ASSERT_TRUE(list->tableView()->cellForRowAtIndexPath(ui::IndexPath::forRow(0, 0)));
     EXPECT_EQ(list->tableView()->cellForRowAtIndexPath(ui::IndexPath::forRow(0, 0))->accessoryType(),
               ui::TableViewCellAccessoryType::None);
     EXPECT_EQ(nav()->topViewController(), list.get());
     ASSERT_TRUE(driver.tapBarButton("Done"));
     EXPECT_EQ(nav()->topViewController(), form.get());
-    EXPECT_EQ(form->formValues()->stringForKey("tags")->utf8(), "cards,home");
+    EXPECT_EQ(ns::describe(form->formValues()->stringForKey("tags")), "cards,home");
 
     // Unticking everything gives "-1": the value goes and the start shows.
     // (A new list asks the provider again.)
@@ -742,11 +757,12 @@ TEST_F(FormTest, MultipleChoiceTicksUnticksAndConfirmsWithDone) {
     auto again = provider->running.lock();
     ASSERT_TRUE(again && again.get() != list.get());
     again->optionsEnumerated(ns::Array::make({ns::str("work"), ns::str("home"), ns::str("cards")}));
-    EXPECT_EQ(info->stringForKey("curIndexes")->utf8(), "2,1");
+    EXPECT_EQ(ns::describe(info->stringForKey("curIndexes")), "2,1");
     ASSERT_TRUE(driver.tapRow("cards"));
     ASSERT_TRUE(driver.tapRow("home"));
     ASSERT_TRUE(driver.tapBarButton("Done"));
     EXPECT_FALSE(form->values()->objectForKey("tags"));
+    ASSERT_TRUE(form->cellForKey("tags"));
     EXPECT_EQ(form->cellForKey("tags")->detailTextLabel()->text(), "-1");
 }
 
@@ -778,24 +794,25 @@ TEST_F(FormTest, StaticMultipleChoiceListCanBeConfirmed) {
     auto info = pickerInfo("Tags", {"work", "home"}, "1", true);
     auto form = showForm(ns::Array::make(
         {SHRFormFieldSettings::label("Tags", "tags", SHRFormFieldTypeOptionPicker, ns::str("home"), info)}));
+    ASSERT_TRUE(form->cellForKey("tags"));
     EXPECT_EQ(form->cellForKey("tags")->detailTextLabel()->text(), "home");
     ui::Driver driver(clock);
     ASSERT_TRUE(driver.tapRow("Tags"));
     ASSERT_TRUE(driver.tapRow("work"));
     ASSERT_TRUE(driver.tapBarButton("Done"));
     EXPECT_EQ(nav()->topViewController(), form.get());
-    EXPECT_EQ(form->formValues()->stringForKey("tags")->utf8(), "home,work");
+    EXPECT_EQ(ns::describe(form->formValues()->stringForKey("tags")), "home,work");
 }
 
 TEST(SHRFormFieldSettingsTest, OptionPickerValueForIndexes) {
     auto s = SHRFormFieldSettings::label("C", "c", SHRFormFieldTypeOptionPicker, nullptr,
                                          pickerInfo("C", {"a", "b", "c"}, "-1"));
-    EXPECT_EQ(s->optionPickerValueForIndexes(ns::str("-1").get())->utf8(), "-1");
-    EXPECT_EQ(s->optionPickerValueForIndexes(ns::str("2,0").get())->utf8(), "c,a");
-    EXPECT_EQ(s->optionPickerValueForIndexes(ns::str("1").get())->utf8(), "b");
+    EXPECT_EQ(ns::describe(s->optionPickerValueForIndexes(ns::str("-1").get())), "-1");
+    EXPECT_EQ(ns::describe(s->optionPickerValueForIndexes(ns::str("2,0").get())), "c,a");
+    EXPECT_EQ(ns::describe(s->optionPickerValueForIndexes(ns::str("1").get())), "b");
     // Indexes outside the list are skipped rather than read.
-    EXPECT_EQ(s->optionPickerValueForIndexes(ns::str("9,1").get())->utf8(), "b");
-    EXPECT_EQ(s->optionPickerValueForIndexes(ns::str("9").get())->utf8(), "-1");
+    EXPECT_EQ(ns::describe(s->optionPickerValueForIndexes(ns::str("9,1").get())), "b");
+    EXPECT_EQ(ns::describe(s->optionPickerValueForIndexes(ns::str("9").get())), "-1");
 }
 
 }  // namespace
@@ -821,6 +838,7 @@ TEST_F(FormTest, LargeTextFieldFollowsTheKeyboardAndCountsCharacters) {
     EXPECT_FALSE(form->hasLink());
     form->setText("");
     EXPECT_FALSE(form->counter());  // no limit, image or link: no counter
+    ASSERT_TRUE(form->navigationItem()->rightBarButtonItem());
     EXPECT_FALSE(form->navigationItem()->rightBarButtonItem()->isEnabled());
     EXPECT_EQ(form->navigationItem()->rightBarButtonItem()->title(), "Send to Posts");
 

@@ -49,7 +49,7 @@ TEST_F(SimpleSharersTest, MailBodySubjectAttachmentsAndResult) {
     EXPECT_EQ(msg.subject, "Full Quenvari!");
     EXPECT_TRUE(msg.isHTML);
     EXPECT_EQ(msg.body, "Look<br/><br/>http://example.com/caf\xC3\xA9");
-    EXPECT_EQ(item->customValueForKey("body")->utf8(), msg.body);
+    EXPECT_EQ(ns::describe(item->customValueForKey("body")), msg.body);
     composer->cancel();
     EXPECT_FALSE(root->presentedViewController());
     EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRSendDidCancel"}));

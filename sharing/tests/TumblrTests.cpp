@@ -68,6 +68,7 @@ TEST_F(TumblrTest, ReplyRules) {
     sharer->setShareDelegate(nullptr);
     sharer->setItem(SHRItem::text(ns::str("x")));
     EXPECT_EQ(sendAndWait(sharer), "SHRSendDidFailWithError");
+    ASSERT_TRUE(sharer->lastError());
     EXPECT_EQ(sharer->lastError()->localizedDescription(), "Invalid email or password.");
     EXPECT_EQ(sendAndWait(sharer), "SHRSendDidFailWithError");
     EXPECT_EQ(sharer->lastError()->localizedDescription(), "The service encountered an error. Please try again later.");
@@ -96,6 +97,7 @@ TEST_F(TumblrTest, PhotoMultipartPartsAndStatus) {
     std::vector<std::string> heads, values;
     for (ns::Object* o : *mp->arrayForKey("parts")) {
         auto* p = ns::as<ns::Dictionary>(o);
+        ASSERT_TRUE(p);
         std::string h;
         for (ns::Object* l : *p->arrayForKey("headers")) h += (h.empty() ? "" : "|") + ns::describe(l);
         heads.push_back(h);
@@ -110,6 +112,7 @@ TEST_F(TumblrTest, PhotoMultipartPartsAndStatus) {
                                                 "no", "md5:" + md5(*jpeg)}));
     // 302 is no success.
     EXPECT_EQ(sendAndWait(sharer), "SHRSendDidFailWithError");
+    ASSERT_TRUE(sharer->lastError());
     EXPECT_EQ(sharer->lastError()->localizedDescription(), "There was an error sending your post to Tumblr.");
 }
 

@@ -84,6 +84,8 @@ TEST_F(TwitterTest, OAuthFlowStoresTokenThenPostsTheEditedTweet) {
         return nav && ns::as<SHROAuthView>(nav->topViewController());
     }));
     auto* view = ns::as<SHROAuthView>(ns::as<ui::NavigationController>(SHR::currentHelper()->currentView())->topViewController());
+    ASSERT_TRUE(view->webView()->request());
+    ASSERT_TRUE(view->webView()->request()->URL());
     std::string authURL = view->webView()->request()->URL()->absoluteText();
     EXPECT_EQ(authURL, fakeTwitter->url("/oauth/authorize?oauth_token=reqtok"));
     // The stand-in web view fetches nothing: the test is the browser.
@@ -92,10 +94,11 @@ TEST_F(TwitterTest, OAuthFlowStoresTokenThenPostsTheEditedTweet) {
     ui::Driver driver(clock);
     EXPECT_FALSE(driver.followLink("Allow"));  // the callback is caught, not loaded
     ASSERT_TRUE(runUntil([&] { return visibleForm() != nullptr; })) << driver.screen();
-    EXPECT_EQ(SHR::getAuthValueForKeyForSharer("accessKey", "SHRTwitter")->utf8(), "acc-tok");
-    EXPECT_EQ(SHR::getAuthValueForKeyForSharer("accessSecret", "SHRTwitter")->utf8(), "acc secret");
+    EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("accessKey", "SHRTwitter")), "acc-tok");
+    EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("accessSecret", "SHRTwitter")), "acc secret");
 
     auto* form = visibleForm();
+    ASSERT_TRUE(form);
     EXPECT_EQ(form->text(), "hello deck");
     ASSERT_TRUE(form->counter());
     EXPECT_EQ(form->counter()->text(), "130");
@@ -185,7 +188,9 @@ TEST_F(TwitterTest, ImageIsUploadedWithDelegatedCredentialsThenTweetedWithItsLin
     auto sharer = SHRSharer::shareItem<SHRTwitter>(imageItem("Great card"));
     ASSERT_TRUE(runUntil([&] { return visibleForm() != nullptr; }));
     auto* form = visibleForm();
+    ASSERT_TRUE(form);
     EXPECT_EQ(form->text(), "Great card");
+    ASSERT_TRUE(form->counter());
     EXPECT_EQ(form->counter()->text(), "Image + 105");  // 140 - 25 for the image - 10
     ASSERT_TRUE(driver.tapBarButton("Send to Twitter")) << driver.lastError();
     ASSERT_TRUE(runUntil([&] { return !rec.names.empty() && rec.names.back() != SHRSendDidStartNotification; }))
@@ -265,6 +270,15 @@ TEST(TwitterImageData, QualityStepsDownUntilTheImageFits) {
     data = SHRTwitter::uploadImageData(image.get(), encoder(0));  // never fits: stops at 0.1
     EXPECT_EQ(asked, (std::vector<int>{9, 8, 7, 6, 5, 4, 3, 2, 1}));
     EXPECT_EQ(data->length(), 2000000u);
+    // The limit itself: 700000 bytes fit, one more does not.
+    for (size_t first : {kSHRTwitterMaxImageBytes, kSHRTwitterMaxImageBytes + 1}) {
+        asked.clear();
+        data = SHRTwitter::uploadImageData(image.get(), [&](const ui::Image*, double q) {
+            asked.push_back(static_cast<int>(q * 10 + 0.5));
+            return ns::Data::make(std::string(asked.size() == 1 ? first : 1000, 'j'));
+        });
+        EXPECT_EQ(asked.size(), first == kSHRTwitterMaxImageBytes ? 1u : 2u) << first;
+    }
     // The real encoder writes a JPEG that our decoder reads back.
     auto jpeg = SHRTwitter::uploadImageData(image.get(), [](const ui::Image* i, double q) {
         return imageJPEGRepresentation(i, q);
@@ -290,6 +304,7 @@ TEST_F(TwitterTest, UserInfoIsStoredWithNullsOfNestedDictionariesReplaced) {
     auto* status = ns::as<ns::Dictionary>(info->objectForKey("status"));
     ASSERT_TRUE(status);
     EXPECT_EQ(ns::describe(status->objectForKey("place")), "");
+    ASSERT_TRUE(ns::as<ns::Dictionary>(status->objectForKey("geo")));
     EXPECT_EQ(ns::describe(ns::as<ns::Dictionary>(status->objectForKey("geo"))->objectForKey("coordinates")), "");
     // A null inside a list cannot be kept in the defaults: stored as "".
     auto* ids = ns::as<ns::Array>(info->objectForKey("ids"));
@@ -302,6 +317,7 @@ TEST_F(TwitterTest, UserInfoIsStoredWithNullsOfNestedDictionariesReplaced) {
     dict->setObject(list, "ids");
     dict->setObject(ns::Null::null(), "url");
     SHRTwitter::convertNSNullsToEmptyStrings(dict.get());
+    ASSERT_TRUE(ns::as<ns::Array>(dict->objectForKey("ids")));
     EXPECT_TRUE(ns::as<ns::Null>(ns::as<ns::Array>(dict->objectForKey("ids"))->objectAtIndex(0)));
     EXPECT_EQ(ns::describe(dict->objectForKey("url")), "");
 
@@ -356,6 +372,7 @@ TEST_F(TwitterTest, XAuthLoginFormTradesThePasswordAndFollowsOnce) {
     SHRTwitter::setFollowAccount("deckapp");
     NotificationRecorder rec;
     auto sharer = ns::make<SHRTwitter>();
+    EXPECT_FALSE(sharer->xAuth());  // the web page unless told otherwise
     sharer->setXAuth(true);
     sharer->setItem(SHRItem::text(ns::str("from the login form")));
     ASSERT_EQ(sharer->authorizationFormFields()->count(), 3u);
@@ -365,6 +382,7 @@ TEST_F(TwitterTest, XAuthLoginFormTradesThePasswordAndFollowsOnce) {
         return nav && ns::as<SHRFormController>(nav->topViewController());
     }));
     auto* login = ns::as<SHRFormController>(ns::as<ui::NavigationController>(SHR::currentHelper()->currentView())->topViewController());
+    ASSERT_TRUE(login);
     // A wrong password: the server's reply reaches the user.
     login->setValueForKey("username", "deckuser");
     login->setValueForKey("password", "wrong");
@@ -375,7 +393,7 @@ TEST_F(TwitterTest, XAuthLoginFormTradesThePasswordAndFollowsOnce) {
     login->setValueForKey("password", "pa ss");
     login->validateForm();
     ASSERT_TRUE(runUntil([&] { return visibleForm() != nullptr; }));
-    EXPECT_EQ(SHR::getAuthValueForKeyForSharer("accessKey", "SHRTwitter")->utf8(), "acc-tok");
+    EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("accessKey", "SHRTwitter")), "acc-tok");
     visibleForm()->save();
     ASSERT_TRUE(runUntil([&] { return !rec.names.empty() && rec.names.back() == SHRSendDidFinishNotification; }));
     // Nobody waits for the follow request's reply, so the tweet may be done
@@ -481,7 +499,9 @@ TEST_F(TwitterTest, EditFormCountsTheImageAndRefusesTextOverTheLimit) {
     auto sharer = SHRSharer::shareItem<SHRTwitter>(imageItem(std::string(200, 't')));
     ASSERT_TRUE(runUntil([&] { return visibleForm() != nullptr; }));
     auto* form = visibleForm();
+    ASSERT_TRUE(form);
     EXPECT_EQ(form->text().size(), 200u);  // the form starts with all of it
+    ASSERT_TRUE(form->counter());
     EXPECT_EQ(form->counter()->text(), "Image  -85");
     auto& send = form->navigationItem()->rightBarButtonItem();
     EXPECT_FALSE(send->isEnabled());

@@ -52,7 +52,9 @@ TEST_F(VkontakteTest, AuthoriseThroughTheRedirectThenPostText) {
     sharer->share();
     ASSERT_TRUE(runUntil([&] { return top<SHRVkontakteOAuthView>() != nullptr; }));
     auto* view = top<SHRVkontakteOAuthView>();
+    ASSERT_TRUE(view->vkWebView()->request());
     auto* url = view->vkWebView()->request()->URL();
+    ASSERT_TRUE(url);
     EXPECT_EQ(url->absoluteText(), services.base() + "/oauth/authorize?client_id=4711&scope=wall,photos&redirect_uri=" +
                                        services.base() + "/blank.html&display=touch&response_type=token");
     redirect(view, services.base() + "/blank.html#access_token=tok9&expires_in=86400&user_id=77");
@@ -63,6 +65,7 @@ TEST_F(VkontakteTest, AuthoriseThroughTheRedirectThenPostText) {
     // The share resumes with the text form.
     ASSERT_TRUE(runUntil([&] { return top<SHRFormControllerLargeTextField>() != nullptr; }));
     auto* form = top<SHRFormControllerLargeTextField>();
+    ASSERT_TRUE(form);
     EXPECT_EQ(form->text(), "first");
     form->setText("hello & good/bye?");
     form->save();
@@ -80,6 +83,7 @@ TEST_F(VkontakteTest, RefusalErrorsAndMissingUserId) {
     sharer->share();
     ASSERT_TRUE(runUntil([&] { return top<SHRVkontakteOAuthView>() != nullptr; }));
     auto* view = top<SHRVkontakteOAuthView>();
+    ASSERT_TRUE(view);
     // The refusal address is not loaded; the view closes; nothing is stored.
     ui::Driver driver;
     view->vkWebView()->loadHTMLString("<a href=\"" + SHRVkontakteOAuthView::deniedAddress() + "\">Deny</a>",
@@ -107,7 +111,7 @@ TEST_F(VkontakteTest, TokenLivesOneDay) {
     storeToken(23 * 3600);
     auto sharer = ns::make<SHRVkontakte>();
     EXPECT_TRUE(sharer->isAuthorized());
-    EXPECT_EQ(sharer->accessUserId()->utf8(), "42");
+    EXPECT_EQ(ns::describe(sharer->accessUserId()), "42");
 }
 
 TEST_F(VkontakteTest, LinkWithoutTextAndServiceError) {
@@ -124,6 +128,7 @@ TEST_F(VkontakteTest, LinkWithoutTextAndServiceError) {
     EXPECT_EQ(pairs(services.last(), "query"),
               (Pairs{{"owner_id", "42"}, {"access_token", "tok1"}, {"message", link}, {"attachment", link}}));
     EXPECT_FALSE(sharer->send());
+    ASSERT_TRUE(sharer->lastError());
     EXPECT_EQ(sharer->lastError()->domain(), "Access denied");
     EXPECT_EQ(sharer->lastError()->code(), 1);
 }
@@ -147,16 +152,20 @@ TEST_F(VkontakteTest, PhotoUploadSaveAndPost) {
     auto log = services.log();
     ASSERT_EQ(log->count(), 4u);
     auto* up = ns::as<ns::Dictionary>(log->objectAtIndex(1));
+    ASSERT_TRUE(up);
     EXPECT_EQ(field(up, "method"), "POST");
     std::string ctype = field(up->dictionaryForKey("headers"), "content-type");
     EXPECT_EQ(ctype.rfind("multipart/form-data;  boundary=0xKhTmLbOuNdArY-", 0), 0u) << ctype;
     EXPECT_EQ(field(up->dictionaryForKey("headers"), "content-transfer-encoding"), "8bit");
     auto* mp = up->dictionaryForKey("multipart");
+    ASSERT_TRUE(mp);
     EXPECT_EQ(field(mp, "closed"), "0");
     EXPECT_EQ(field(mp, "ends_delim_line"), "1");
     auto* parts = mp->arrayForKey("parts");
+    ASSERT_TRUE(parts);
     ASSERT_EQ(parts->count(), 1u);
     auto* part = ns::as<ns::Dictionary>(parts->objectAtIndex(0));
+    ASSERT_TRUE(part);
     EXPECT_EQ(ns::describe(part->arrayForKey("headers")),
               ns::describe(ns::Array::make({ns::str("Content-Disposition: form-data; name=\"photo\"; filename=\"photo.jpg\""),
                                             ns::str("Content-Type: image/jpg")}).get()));
@@ -181,6 +190,7 @@ TEST_F(VkontakteTest, CaptchaFailsTheShareThenResendsWithTheAnswer) {
     sharer->isAuthorized();
     sharer->setItem(SHRItem::text(ns::str("t")));
     EXPECT_FALSE(sharer->send());
+    ASSERT_TRUE(sharer->lastError());
     EXPECT_EQ(sharer->lastError()->domain(), "Captcha needed");
     EXPECT_TRUE(sharer->isCaptcha());
     auto d = ns::UserDefaults::standardUserDefaults();

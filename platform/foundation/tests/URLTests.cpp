@@ -239,6 +239,10 @@ TEST(SecretMasking, ParametersURLsAndHeadersLoseTheirSecretsOnly) {
     EXPECT_EQ(maskSecretsInURL("http://u:p@h"), "http://u:********@h");
     EXPECT_EQ(maskSecretsInURL("http://h/a@b:c/d"), "http://h/a@b:c/d");  // an "@" in the path is no user part
     EXPECT_EQ(maskSecretsInURL("access_token=abc&x=1"), "access_token=********&x=1");
+    EXPECT_EQ(maskSecretsInURL("https://h/token=path"), "https://h/token=path");  // a path is not a list of pairs
+    // Non-ASCII names and values: a secret value goes whatever it holds.
+    EXPECT_EQ(maskSecretsInParameters("t\xC3\xADtulo=caf\xC3\xA9&password=\xC3\xA9t\xC3\xA9"),
+              "t\xC3\xADtulo=caf\xC3\xA9&password=********");
     EXPECT_EQ(maskSecretsInURL("(null)"), "(null)");
 
     // Headers: the scheme word of credentials stays, cookies go whole.

@@ -258,6 +258,14 @@ TEST_F(MailTest, SendWaitsForARecipientAndOneTapWritesOneMessage) {
     EXPECT_TRUE(composer->isSendEnabled());
     ASSERT_TRUE(d.clearText("To"));
     EXPECT_FALSE(composer->isSendEnabled());
+    // Keystrokes of one turn of the loop are looked at together, after it.
+    auto* to = dynamic_cast<ui::TextField*>(d.findTextInput("To"));
+    ASSERT_TRUE(to);
+    ASSERT_TRUE(to->insertText("x@example.org"));
+    EXPECT_FALSE(composer->isSendEnabled());
+    d.settle();
+    EXPECT_TRUE(composer->isSendEnabled());
+    ASSERT_TRUE(d.clearText("To"));
     ASSERT_TRUE(d.typeText("To", "friend@example.org"));
     ASSERT_TRUE(d.tapBarButton("Send")) << d.lastError();
     EXPECT_EQ(listener->results, std::vector<MailComposeResult>{MailComposeResult::Sent});
@@ -351,6 +359,63 @@ TEST_F(MailTest, RefusedAddressesAndAnUnwritableOutboxKeepTheComposerWithAnAlert
         EXPECT_TRUE(std::filesystem::exists(composer->lastWrittenPath()));
         w->rootViewController()->dismissViewControllerAnimated(false);
         d.settle();
+    }
+}
+
+TEST(MailEncoding, RenderRefusesWhatWouldBreakAHeaderAndKeepsToItsLimits) {
+    auto local = [](size_t n) { return std::string(n - 12, 'a') + "@example.com"; };  // n characters in all
+    struct Case {
+        const char* name;
+        std::function<void(MailMessage&)> change;
+        long error;  // 0: rendered
+    } cases[] = {
+        {"address of 254", [&](MailMessage& m) { m.to = {local(254)}; }, 0},
+        {"address of 255", [&](MailMessage& m) { m.to = {local(255)}; }, kMailErrorBadAddress},
+        {"line break in a name", [](MailMessage& m) { m.to = {"Ann\r\nBcc: x@example.com <a@example.com>"}; },
+         kMailErrorBadAddress},
+        {"line break in the sender", [](MailMessage& m) { m.from = "Me\n <me@example.com>"; }, kMailErrorBadAddress},
+        {"line break in a file name", [](MailMessage& m) { m.attachments[0].fileName = "a\r\nX-Evil: 1.txt"; },
+         kMailErrorBadFileName},
+        {"type of 127", [](MailMessage& m) { m.attachments[0].mimeType = "text/" + std::string(122, 'p'); }, 0},
+        {"type of 128", [](MailMessage& m) { m.attachments[0].mimeType = "text/" + std::string(123, 'p'); },
+         kMailErrorBadType},
+        {"attachments at the limit",
+         [](MailMessage& m) { m.attachments[0].data = ns::Data::make(std::string(kMaxAttachmentBytes, 'x')); }, 0},
+        {"one byte past", [](MailMessage& m) {
+             m.attachments[0].data = ns::Data::make(std::string(kMaxAttachmentBytes, 'x'));
+             m.attachments.push_back({ns::Data::make(std::string("y")), "text/plain", "b.txt"});
+         }, kMailErrorTooLarge},
+    };
+    for (const auto& c : cases) {
+        MailMessage m;
+        m.to = {"to@example.com"};
+        m.attachments = {{ns::Data::make(std::string("x")), "text/plain", "a.txt"}};
+        c.change(m);
+        ns::Ref<ns::Error> error;
+        auto text = m.render(&error);
+        if (!c.error) {
+            EXPECT_TRUE(text) << c.name;
+            continue;
+        }
+        EXPECT_FALSE(text) << c.name;
+        ASSERT_TRUE(error) << c.name;
+        EXPECT_EQ(error->code(), c.error) << c.name;
+    }
+    // A line break in the subject stays inside the header's text.
+    MailMessage m;
+    m.to = {"to@example.com"};
+    m.subject = "Hi\r\nBcc: everyone@example.com";
+    auto text = m.render();
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->find("\r\nBcc:"), std::string::npos) << *text;
+    // File names: 40 plain characters as they are, longer or non-ASCII in the extended form.
+    for (auto [name, plain] : std::vector<std::pair<std::string, bool>>{
+             {std::string(36, 'n') + ".txt", true}, {std::string(37, 'n') + ".txt", false}, {"r\xC3\xA9sum\xC3\xA9.txt", false}}) {
+        m.attachments = {{ns::Data::make(std::string("x")), "text/plain", name}};
+        text = m.render();
+        ASSERT_TRUE(text) << name;
+        EXPECT_EQ(text->find("filename=\"" + name + "\"") != std::string::npos, plain) << name;
+        EXPECT_EQ(text->find("filename*0*=utf-8''") != std::string::npos, !plain) << name;
     }
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/ui/Control.h"
+#include "platform/ui/Label.h"
 #include "platform/ui/ScrollView.h"
 #include "platform/ui/TextField.h"
 #include "platform/ui/WebView.h"
@@ -33,6 +34,23 @@ TEST_F(ControlTest, TouchesInsideAndOutsideAControl) {
     b->setEnabled(false);
     d.tap({120, 120});
     EXPECT_TRUE(seen.empty());
+}
+
+TEST_F(ControlTest, FreshControlsStartWithThePlatformsDefaults) {
+    auto field = TextField::make();
+    EXPECT_FALSE(field->isSecureTextEntry());
+    EXPECT_EQ(field->keyboardType(), KeyboardType::Default);
+    EXPECT_EQ(field->returnKeyType(), ReturnKeyType::Default);
+    EXPECT_EQ(field->autocorrectionType(), AutocorrectionType::Default);
+    EXPECT_EQ(field->autocapitalizationType(), AutocapitalizationType::Sentences);
+    EXPECT_EQ(field->borderStyle(), BorderStyle::None);
+    EXPECT_FALSE(ns::make<Switch>(makeRect(0, 0, 79, 27))->isOn());
+    EXPECT_EQ(Label::make()->numberOfLines(), 1);
+    auto scroll = ns::make<ScrollView>(makeRect(0, 0, 10, 10));
+    EXPECT_EQ(scroll->zoomScale(), 1);
+    EXPECT_EQ(scroll->minimumZoomScale(), 1);
+    EXPECT_EQ(scroll->maximumZoomScale(), 1);
+    EXPECT_FALSE(ns::make<SearchBar>(makeRect(0, 0, 320, 44))->showsCancelButton());
 }
 
 TEST_F(ControlTest, SwitchFlipsOnTap) {
@@ -159,6 +177,8 @@ TEST_F(ControlTest, WebHistoryGoesBackAndForward) {
     web->setDelegate(c.get());
     web->loadHTMLString("<p>one</p><a href='http://example.com/two'>two</a>", ns::URL::URLWithString("http://example.com/"));
     EXPECT_TRUE(web->followLink("two"));
+    ASSERT_TRUE(web->request());
+    ASSERT_TRUE(web->request()->URL());
     EXPECT_EQ(web->request()->URL()->absoluteText(), "http://example.com/two");
     EXPECT_EQ(web->pageText(), "");  // not fetched
     web->goBack();

@@ -74,7 +74,7 @@ struct CardScreen : ViewController, WebViewDelegate, AlertViewDelegate, TextFiel
     void alertViewClickedButtonAtIndex(AlertView*, long index) override { pressed = index; }
     bool webViewShouldStartLoadWithRequest(WebView*, URLRequest* r, WebViewNavigationType t) override {
         if (t != WebViewNavigationType::LinkClicked) return true;
-        links.push_back(std::string(r->URL()->lastPathComponent()->utf8()));
+        links.push_back(r->URL() ? ns::describe(r->URL()->lastPathComponent()) : std::string("(none)"));
         return false;
     }
     bool textFieldShouldChangeCharactersInRange(TextField*, ns::Range, const std::string& s) override {
@@ -177,6 +177,7 @@ TEST_F(DriverTest, ButtonTapsAreTouchesThroughTheWindow) {
     EXPECT_EQ(s.rfind("+-- Alert: Favorites --\n| was saved correctly.\n| [Accept] [Again]\n+--\n", 0), 0u) << s;
     EXPECT_FALSE(driver.tapButton("Share"));
     ASSERT_TRUE(driver.pressAlertButton("Again"));
+    ASSERT_TRUE(window->topViewController());
     auto* card = dynamic_cast<CardScreen*>(window->topViewController()->visibleChildViewControllers()[0]
                                                ->visibleChildViewControllers()[0]);
     ASSERT_NE(card, nullptr);

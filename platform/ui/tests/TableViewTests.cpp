@@ -122,6 +122,16 @@ TEST_F(TableTest, ScrollingARectIntoViewMovesByTheLeastOnEachAxis) {
     }
 }
 
+TEST_F(TableTest, RowsAre44PointsAndOnlyGroupedTablesHaveUntitledHeaders) {
+    for (auto style : {TableViewStyle::Plain, TableViewStyle::Grouped}) {
+        auto src = ns::make<Source>();
+        auto table = TableView::make(makeRect(0, 0, 320, 480), style);
+        table->setDataSource(src.get());
+        EXPECT_EQ(table->rowHeight(), 44);
+        EXPECT_EQ(table->rectForRowAtIndexPath({0, 1}).y(), (style == TableViewStyle::Grouped ? 44 : 0) + 44);
+    }
+}
+
 TEST_F(TableTest, SectionsAndHeaders) {
     auto src = ns::make<Source>();
     src->rows = {{"x"}, {"y", "z"}};
@@ -151,6 +161,7 @@ TEST_F(TableTest, SelectionAsksAndTellsTheDelegate) {
     EXPECT_TRUE(table->userSelectRow({0, 1}));
     EXPECT_EQ(src->selected, std::vector<std::string>{"b"});
     EXPECT_EQ(table->indexPathForSelectedRow(), (IndexPath{0, 1}));
+    ASSERT_TRUE(table->cellForRowAtIndexPath({0, 1}));
     EXPECT_TRUE(table->cellForRowAtIndexPath({0, 1})->isSelected());
     table->deselectRowAtIndexPath({0, 1}, true);
     EXPECT_FALSE(table->indexPathForSelectedRow());

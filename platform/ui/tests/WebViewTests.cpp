@@ -20,7 +20,7 @@ struct PageDelegate : ns::Object, WebViewDelegate {
     bool allowLinks = true;
     bool webViewShouldStartLoadWithRequest(WebView*, URLRequest* r, WebViewNavigationType type) override {
         asked.push_back(std::string(type == WebViewNavigationType::LinkClicked ? "link " : "other ") +
-                        r->URL()->absoluteText());
+                        (r->URL() ? r->URL()->absoluteText() : std::string("(none)")));
         return type != WebViewNavigationType::LinkClicked || allowLinks;
     }
     void webViewDidStartLoad(WebView*) override { events.push_back("start"); }
@@ -36,6 +36,7 @@ TEST_F(WebTest, KeepsTheHtmlItsBaseAndItsScripts) {
     web->setDelegate(d.get());
     auto base = ns::URL::URLWithString("file:///bundle/html_iphone/KORVEL_1.html");
     web->loadHTMLString("<html><body style='x'><h1>Title</h1><p>Tom &amp; Jerry&#33;</p></body></html>", base);
+    ASSERT_TRUE(web->baseURL());
     EXPECT_EQ(web->baseURL()->absoluteText(), "file:///bundle/html_iphone/KORVEL_1.html");
     EXPECT_NE(web->html().find("<h1>Title</h1>"), std::string::npos);
     EXPECT_EQ(web->pageText(), "Title\nTom & Jerry!");

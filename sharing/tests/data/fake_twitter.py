@@ -45,6 +45,11 @@ class Handler(QuietHandler):
     def handle_any(self, body):
         parts = urllib.parse.urlsplit(self.path)
         path, query = parts.path, dict(urllib.parse.parse_qsl(parts.query, keep_blank_values=True))
+        # What changes something on the service must be posted.
+        posts = ("/api/2/upload.xml", "/oauth/request_token", "/oauth/access_token", "/1/statuses/update.json")
+        if self.command != "POST" and (path in posts or path.startswith("/1/friendships/create/")):
+            log("refused %s %s" % (self.command, path))
+            return self.reply(405, "<error>post it</error>")
         if path == "/log":
             with LOCK:
                 return self.reply(200, "\n".join(LOG))
