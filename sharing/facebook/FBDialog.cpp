@@ -17,7 +17,6 @@ namespace sharing {
 namespace {
 
 constexpr double kPadding = 11;
-constexpr double kBorderWidth = 1;  // the grey border stroked round the web view
 constexpr double kTransitionDuration = 0.3;
 constexpr double kStatusBarRotationDuration = 0.3;
 
