@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <cmath>
 #include <filesystem>
+#include <functional>
 
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/PropertyList.h"
@@ -105,6 +107,144 @@ TEST(ImageCodingTest, JpegKeepsNameSizeAndQuality) {
     EXPECT_EQ(back->size().width, 30);
     EXPECT_FALSE(imageWithData("not an image"));
     EXPECT_FALSE(imagePNGRepresentation(ui::Image::make("huge", {1e9, 1}).get()));
+    EXPECT_FALSE(imagePNGRepresentation(nullptr));
+    EXPECT_FALSE(imageJPEGRepresentation(nullptr, 1));
+
+    // The asked quality is clamped to 0-1 and written as 1 to 100.
+    struct Quality {
+        double asked;
+        int written;
+    } qualities[] = {{-1, 1}, {0, 1}, {0.004, 1}, {0.02, 2}, {0.994, 99}, {1, 100}, {2, 100}, {std::nan(""), 1}};
+    for (const auto& q : qualities) {
+        auto bytes = imageJPEGRepresentation(image.get(), q.asked);
+        ASSERT_TRUE(bytes) << q.asked;
+        EXPECT_EQ(jpegQualityOf(bytes->view()), q.written) << q.asked;
+    }
+    // No quality recorded: not a JPEG we wrote, or not a JPEG at all.
+    auto png = imagePNGRepresentation(image.get());
+    ASSERT_TRUE(png);
+    EXPECT_EQ(jpegQualityOf(png->view()), -1);
+    EXPECT_EQ(jpegQualityOf(""), -1);
+}
+
+// Sides are whole pixels (a fraction rounds up) from 1 to kMaxImageSide, in
+// both encoders and in the decoder.
+TEST(ImageCodingTest, SidesAtTheLimitAndOnePast) {
+    struct Case {
+        const char* name;
+        double width, height;
+        int storedWidth, storedHeight;  // 0: refused
+    } cases[] = {
+        {"one pixel", 1, 1, 1, 1},
+        {"a fraction rounds up", 0.5, 2.2, 1, 3},
+        {"width at the limit", kMaxImageSide, 1, 16384, 1},
+        {"height at the limit", 1, kMaxImageSide, 1, 16384},
+        {"width rounds up to the limit", kMaxImageSide - 0.5, 1, 16384, 1},
+        {"width one past", kMaxImageSide + 1, 1, 0, 0},
+        {"height one past", 1, kMaxImageSide + 1, 0, 0},
+        {"width rounds up past the limit", kMaxImageSide + 0.5, 1, 0, 0},
+        {"no width", 0, 1, 0, 0},
+        {"no height", 1, 0, 0, 0},
+        {"negative", -1, 1, 0, 0},
+        {"not a number", std::nan(""), 1, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto image = ui::Image::make("side", {c.width, c.height});
+        auto png = imagePNGRepresentation(image.get());
+        auto jpeg = imageJPEGRepresentation(image.get(), 0.5);
+        if (!c.storedWidth) {
+            EXPECT_FALSE(png);
+            EXPECT_FALSE(jpeg);
+            continue;
+        }
+        ASSERT_TRUE(png);
+        ASSERT_TRUE(jpeg);
+        for (const auto& bytes : {png, jpeg}) {
+            auto back = imageWithData(bytes->view());
+            ASSERT_TRUE(back);
+            EXPECT_EQ(back->name(), "side");
+            EXPECT_EQ(back->size().width, c.storedWidth);
+            EXPECT_EQ(back->size().height, c.storedHeight);
+        }
+    }
+
+    // The decoder refuses a header that claims a side past the limit: the
+    // width field of a PNG's IHDR, and of a JPEG's frame header.
+    auto wide = imagePNGRepresentation(ui::Image::make("w", {kMaxImageSide, 2}).get());
+    ASSERT_TRUE(wide);
+    std::string bytes(wide->view());
+    ASSERT_GE(bytes.size(), 24u);
+    ASSERT_TRUE(imageWithData(bytes));
+    bytes[19] = 0x01;  // 16384 (0x4000) becomes 16385
+    EXPECT_FALSE(imageWithData(bytes));
+    bytes[16] = bytes[17] = bytes[18] = bytes[19] = 0;  // no width
+    EXPECT_FALSE(imageWithData(bytes));
+
+    auto tall = imageJPEGRepresentation(ui::Image::make("t", {2, kMaxImageSide}).get(), 0.5);
+    ASSERT_TRUE(tall);
+    std::string jpeg(tall->view());
+    size_t sof = jpeg.find("\xFF\xC0");
+    ASSERT_NE(sof, std::string::npos);
+    ASSERT_LT(sof + 6, jpeg.size());
+    ASSERT_TRUE(imageWithData(jpeg));
+    jpeg[sof + 6] = 0x01;  // height 16384 becomes 16385
+    EXPECT_FALSE(imageWithData(jpeg));
+}
+
+// The name travels inside the file: whole when it fits, in any script; a JPEG
+// comment holds 65000 bytes with its "name=" prefix, and a longer name is cut
+// there, never inside a character.
+TEST(ImageCodingTest, NamesTravelInsideTheFile) {
+    const std::string accented = "Kärtchen ✓ 日本";
+    const size_t room = 65000 - 5;  // the comment less "name="
+    struct Case {
+        const char* label;
+        std::string name;
+        std::string pngName, jpegName;
+    } cases[] = {
+        {"plain", "card", "card", "card"},
+        {"non-ASCII", accented, accented, accented},
+        {"empty", "", "image", "image"},
+        {"JPEG comment full", std::string(room, 'n'), std::string(room, 'n'), std::string(room, 'n')},
+        {"JPEG comment one past", std::string(room + 1, 'n'), std::string(room + 1, 'n'), std::string(room, 'n')},
+        // "é" is two bytes; the cut would fall between them.
+        {"cut before a character", std::string(room - 1, 'n') + "\xC3\xA9", std::string(room - 1, 'n') + "\xC3\xA9",
+         std::string(room - 1, 'n')},
+        {"cut after a character", std::string(room - 2, 'n') + "\xC3\xA9" + "x",
+         std::string(room - 2, 'n') + "\xC3\xA9" + "x", std::string(room - 2, 'n') + "\xC3\xA9"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        auto image = ui::Image::make(c.name, {3, 2});
+        auto png = imagePNGRepresentation(image.get());
+        auto jpeg = imageJPEGRepresentation(image.get(), 0.7);
+        ASSERT_TRUE(png);
+        ASSERT_TRUE(jpeg);
+        auto fromPNG = imageWithData(png->view());
+        auto fromJPEG = imageWithData(jpeg->view());
+        ASSERT_TRUE(fromPNG);
+        ASSERT_TRUE(fromJPEG);
+        EXPECT_EQ(fromPNG->name().size(), c.pngName.size());
+        EXPECT_TRUE(fromPNG->name() == c.pngName);  // long: not printed
+        EXPECT_EQ(fromJPEG->name().size(), c.jpegName.size());
+        EXPECT_TRUE(fromJPEG->name() == c.jpegName);
+        EXPECT_EQ(jpegQualityOf(jpeg->view()), 70);
+    }
+
+    // A PNG whose text chunk claims more bytes than there are is read up to
+    // the header: the size stays, the name is the default.
+    auto png = imagePNGRepresentation(ui::Image::make("card", {3, 2}).get());
+    ASSERT_TRUE(png);
+    std::string damaged(png->view());
+    size_t text = damaged.find("tEXt");
+    ASSERT_NE(text, std::string::npos);
+    ASSERT_GE(text, 4u);
+    damaged[text - 4] = '\x7F';
+    auto back = imageWithData(damaged);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->name(), "image");
+    EXPECT_EQ(back->size().width, 3);
 }
 
 // -- Sharing centre ----------------------------------------------------------------
@@ -147,6 +287,34 @@ TEST_F(CentreTest, KeychainStorage) {
     ASSERT_TRUE(error);
     EXPECT_EQ(error->domain(), "com.pelvardin.keychain");
     EXPECT_EQ(error->code(), -1001);
+    // Each missing argument of each call is refused with that code.
+    auto s = ns::str("svc"), a = ns::str("acct"), p = ns::str("pw");
+    struct Missing {
+        const char* name;
+        std::function<bool(ns::Ref<ns::Error>*)> call;
+    } missing[] = {
+        {"set: password", [&](auto* e) { return KeychainStore::setPassword(nullptr, s.get(), a.get(), e); }},
+        {"set: service", [&](auto* e) { return KeychainStore::setPassword(p.get(), nullptr, a.get(), e); }},
+        {"set: account", [&](auto* e) { return KeychainStore::setPassword(p.get(), s.get(), nullptr, e); }},
+        {"read: service",
+         [&](auto* e) { return KeychainStore::passwordForService(nullptr, a.get(), e) != nullptr; }},
+        {"read: account",
+         [&](auto* e) { return KeychainStore::passwordForService(s.get(), nullptr, e) != nullptr; }},
+        {"delete: service", [&](auto* e) { return KeychainStore::deletePasswordForService(nullptr, a.get(), e); }},
+        {"delete: account", [&](auto* e) { return KeychainStore::deletePasswordForService(s.get(), nullptr, e); }},
+    };
+    for (const auto& m : missing) {
+        ns::Ref<ns::Error> e;
+        EXPECT_FALSE(m.call(&e)) << m.name;
+        ASSERT_TRUE(e) << m.name;
+        EXPECT_EQ(e->code(), kKeychainMissingArgument) << m.name;
+        EXPECT_FALSE(m.call(nullptr)) << m.name << " (no error wanted)";
+    }
+    EXPECT_FALSE(KeychainStore::passwordForService(s.get(), a.get()));
+    error = nullptr;
+    EXPECT_FALSE(KeychainStore::deletePasswordForService(s.get(), a.get(), &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), -25300);
     error = nullptr;
     EXPECT_FALSE(KeychainStore::passwordForService(ns::str("none").get(), ns::str("acct").get(), &error));
     ASSERT_TRUE(error);
@@ -166,6 +334,14 @@ TEST_F(CentreTest, KeychainStorage) {
     auto accounts = KeychainStore::accountsForService(ns::str("SHR_AUTH_SHRTwitter").get());
     ASSERT_TRUE(accounts);
     EXPECT_EQ(accounts->count(), 1u);
+    KeychainStore::setPassword(p.get(), ns::str("other").get(), a.get());
+    auto every = KeychainStore::accountsForService(nullptr);  // no service: all of them
+    ASSERT_TRUE(every);
+    EXPECT_EQ(every->count(), 2u);
+    error = nullptr;
+    EXPECT_FALSE(KeychainStore::accountsForService(ns::str("SHR_AUTH_none").get(), &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), -25300);
     SHR::removeAuthValueForKeyForSharer("accessKey", "SHRTwitter");
     EXPECT_FALSE(SHR::getAuthValueForKeyForSharer("accessKey", "SHRTwitter"));
 
@@ -218,6 +394,25 @@ TEST(SharingTextTest, EncodingHelpers) {
     EXPECT_EQ(SHREncodeURL(nullptr), "");
     EXPECT_EQ(SHREncodeURL(ns::URL::URLWithString("http://a.b/c?d=e&f=%20").get()),
               "http%3A%2F%2Fa.b%2Fc%3Fd%3De%26f%3D%2520");
+    // Text inside an XML or a JSON body: only what the format needs is
+    // escaped; other bytes, UTF-8 included, pass as they are.
+    struct Escape {
+        const char* name;
+        std::string text, xml, json;
+    } escapes[] = {
+        {"markup", "<a href=\"x\">&amp;</a>", "&lt;a href=&quot;x&quot;&gt;&amp;amp;&lt;/a&gt;",
+         "<a href=\\\"x\\\">&amp;</a>"},
+        {"backslash and quote", "\\'\"", "\\'&quot;", "\\\\'\\\""},
+        {"control characters", std::string("\x01\n\x1F\x20\x7F", 5), std::string("\x01\n\x1F\x20\x7F", 5),
+         std::string("\\u0001\\u000a\\u001f\x20\x7F", 20)},
+        {"NUL", std::string("a\0b", 3), std::string("a\0b", 3), "a\\u0000b"},
+        {"non-ASCII", "K\xC3\xA4rtchen \xE2\x9C\x93", "K\xC3\xA4rtchen \xE2\x9C\x93", "K\xC3\xA4rtchen \xE2\x9C\x93"},
+        {"empty", "", "", ""},
+    };
+    for (const auto& e : escapes) {
+        EXPECT_EQ(SHRXMLEscaped(e.text), e.xml) << e.name;
+        EXPECT_EQ(SHRJSONEscaped(e.text), e.json) << e.name;
+    }
     EXPECT_EQ(SHRLocalizedString("Send to %@", "Twitter"), "Send to Twitter");
     auto e = SHR::error("%@ failed", "x");
     EXPECT_EQ(e->domain(), "sharing");
