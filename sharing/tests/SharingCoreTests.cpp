@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/FileIO.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/security/Keychain.h"
 #include "sharing/core/ImageCoding.h"
@@ -379,6 +380,70 @@ TEST_F(CentreTest, KeychainStorage) {
             ASSERT_TRUE(now);
             EXPECT_EQ(ns::describe(now), "old");
         }
+    }
+}
+
+// The first use of the queue folder in a process deletes the data files no
+// entry names, and nothing else: not the list, hidden files, folders, links
+// (nor what they point at), nor anything while the list cannot be read.
+TEST_F(CentreTest, OfflineQueueFirstUseClearsOnlyUnlistedDataFiles) {
+    std::string folder = ns::Paths::join(ns::Paths::cachesDirectory(), kSHROfflineQueueFolder);
+    std::string list = ns::Paths::join(folder, kSHROfflineQueueListName);
+    std::string outside = ns::Paths::join(ns::Paths::cachesDirectory(), "target");
+    auto entry = [](const char* uid) {
+        return ns::Dictionary::make({{"item", SHRItem::text(ns::str("t"))->dictionaryRepresentation()},
+                                     {"sharer", ns::str("QueueSharer")},
+                                     {"uid", ns::str(uid)}});
+    };
+    // The folder is made for the owner alone.
+    EXPECT_EQ(SHR::offlineQueuePath(), folder);
+    struct stat st{};
+    ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    struct Case {
+        const char* name;
+        const char* listText;  // nullptr: a list of the entries below; "": no list
+        std::vector<std::string> kept, removed;
+    } cases[] = {
+        {"a readable list",
+         nullptr,
+         {"Listed-1", "Listéd-2", ".hidden", "SHROfflineQueue.plist.old", "folder", "link"},
+         {"Unlisted-1", "x.y", "Ünlisted"}},
+        {"no list: every data file goes", "", {".hidden", "folder", "link"}, {"Listed-1", "Listéd-2", "x.y"}},
+        {"a list that is not a list", "<plist version=\"1.0\"><dict/></plist>", {"Listed-1", "Unlisted-1", "x.y"}, {}},
+        {"a damaged list", "damaged", {"Listed-1", "Unlisted-1", "x.y"}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directories(folder + "/folder");
+        ASSERT_TRUE(ns::writeFileAtomically(outside, "outside"));
+        std::filesystem::create_symlink(outside, folder + "/link");
+        for (const auto& name : c.kept) {
+            if (name == "folder" || name == "link") continue;
+            ASSERT_TRUE(ns::writeFileAtomically(folder + "/" + name, "k"));
+        }
+        for (const auto& name : c.removed) ASSERT_TRUE(ns::writeFileAtomically(folder + "/" + name, "r"));
+        if (!c.listText) {
+            auto entries = ns::Array::make({entry("Listed-1"), ns::str("not an entry"), entry("Listéd-2"),
+                                            ns::Dictionary::make({{"sharer", ns::str("QueueSharer")}})});
+            ASSERT_TRUE(ns::PropertyList::writeToFile(*entries, list, true));
+        } else if (*c.listText) {
+            ASSERT_TRUE(ns::writeFileAtomically(list, c.listText));
+        }
+        SHR::reset();
+        EXPECT_EQ(SHR::offlineQueuePath(), folder);
+        for (const auto& name : c.kept)
+            EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(folder + "/" + name))) << name;
+        for (const auto& name : c.removed) EXPECT_FALSE(std::filesystem::exists(folder + "/" + name)) << name;
+        EXPECT_EQ(ns::readFile(outside).value_or(""), "outside");
+        if (!c.listText) {
+            EXPECT_TRUE(std::filesystem::exists(list));
+        }
+        // Only the first use in a process looks.
+        ASSERT_TRUE(ns::writeFileAtomically(folder + "/Later", "r"));
+        SHR::offlineQueuePath();
+        EXPECT_TRUE(std::filesystem::exists(folder + "/Later"));
     }
 }
 

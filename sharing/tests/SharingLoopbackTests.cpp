@@ -575,11 +575,33 @@ TEST_F(SharingTest, OfflineQueueDropsWhatItCannotSendAndNeverResendsARefusal) {
     auto jpeg = imageJPEGRepresentation(ui::Image::make("fromfile.png", {40, 30}).get(), 1.0);
     ASSERT_TRUE(jpeg);
     ASSERT_TRUE(ns::writeFileAtomically(folder + "/QueueSharer-3-1-5", jpeg->view()));
+    // File shares: the data file is sent; without it the list's copy of the
+    // bytes; without either the share is dropped.
+    auto fileItem = [](const char* bytes) {
+        return SHRItem::file(ns::Data::make(bytes), ns::str("f.txt"), ns::str("text/plain"), nullptr)
+            ->dictionaryRepresentation();
+    };
+    auto fileWithoutCopy = fileItem("x");
+    fileWithoutCopy->removeObjectForKey(std::string_view("data"));
+    ASSERT_TRUE(ns::writeFileAtomically(folder + "/QueueSharer-4-1-7", "from the data file"));
+    ASSERT_TRUE(ns::writeFileAtomically(folder + "/.hidden", "not ours"));
+    std::string outside = ns::Paths::join(ns::Paths::cachesDirectory(), "outside");
+    ASSERT_TRUE(ns::writeFileAtomically(outside, "not ours either"));
     auto stored = ns::Array::make({ns::str("junk"), entry("QueueSharer-3-1-1", withCopy), ns::num(42),
                                    entry("QueueSharer-3-1-5", SHRItem::image(image, ns::str("c"))->dictionaryRepresentation()),
                                    entry("QueueSharer-3-1-2", noCopy),
                                    entry("QueueSharer-2-1-3", SHRItem::text(ns::str("refused"))->dictionaryRepresentation()),
-                                   entry("QueueSharer-2-1-4", SHRItem::text(ns::str("busy"))->dictionaryRepresentation())});
+                                   entry("QueueSharer-2-1-4", SHRItem::text(ns::str("busy"))->dictionaryRepresentation()),
+                                   ns::Dictionary::make({{"sharer", ns::str("QueueSharer")}, {"uid", ns::str("noitem")}}),
+                                   ns::Dictionary::make({{"item", SHRItem::text(ns::str("nosharer"))->dictionaryRepresentation()},
+                                                         {"uid", ns::str("QueueSharer-2-1-9")}}),
+                                   entry("QueueSharer-4-1-6", fileItem("stored copy")),
+                                   entry("QueueSharer-4-1-7", fileItem("not sent: the data file wins")),
+                                   entry("QueueSharer-4-1-8", fileWithoutCopy),
+                                   // Uids that are not plain names of the folder name no data file.
+                                   entry("../outside", SHRItem::text(ns::str("up"))->dictionaryRepresentation()),
+                                   entry(".hidden", SHRItem::text(ns::str("dot"))->dictionaryRepresentation()),
+                                   entry("SHROfflineQueue.plist", SHRItem::text(ns::str("list"))->dictionaryRepresentation())});
     ASSERT_TRUE(SHR::saveOfflineQueueList(stored.get()));
     auto flush = [] {
         SHR::flushOfflineQueue();
@@ -593,15 +615,25 @@ TEST_F(SharingTest, OfflineQueueDropsWhatItCannotSendAndNeverResendsARefusal) {
     EXPECT_FALSE(std::filesystem::exists(SHR::offlineQueueListPath()));
     std::multiset<std::string> bodies;
     for (auto& r : server.requests()) bodies.insert(r.body);
-    EXPECT_EQ(bodies, (std::multiset<std::string>{"image:card.png", "image:fromfile.png", "text:refused", "text:busy"}));
+    EXPECT_EQ(bodies, (std::multiset<std::string>{"image:card.png", "image:fromfile.png", "text:refused", "text:busy",
+                                                  "file:stored copy", "file:from the data file", "text:up", "text:dot",
+                                                  "text:list"}));
     for (const char* line : {"entry 0 is not a dictionary (String); removed", "entry 2 is not a dictionary",
                              "QueueSharer-3-1-1 is missing or damaged; the list's copy is sent",
                              "QueueSharer-3-1-2 is missing or damaged and the list holds no copy; the share is dropped",
-                             "stored share QueueSharer-2-1-3", "stored share QueueSharer-2-1-4"})
+                             "stored share QueueSharer-2-1-3", "stored share QueueSharer-2-1-4",
+                             "entry without item; removed", "entry without sharer; removed",
+                             "QueueSharer-4-1-6 is missing or damaged; the list's copy is sent",
+                             "QueueSharer-4-1-8 is missing or damaged and the list holds no copy; the share is dropped"})
         EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
-    // Nothing is left to send again.
+    EXPECT_EQ(log.find("QueueSharer-4-1-7 is missing"), std::string::npos) << log;
+    // Nothing is left to send again; what the odd uids seemed to name stays.
     ASSERT_TRUE(flush());
-    EXPECT_EQ(server.requests().size(), 4u);
+    EXPECT_EQ(server.requests().size(), 9u);
+    EXPECT_FALSE(std::filesystem::exists(SHR::offlineQueueListPath()));
+    EXPECT_EQ(ns::readFile(outside).value_or(""), "not ours either");
+    EXPECT_EQ(ns::readFile(folder + "/.hidden").value_or(""), "not ours");
+    ASSERT_EQ(::unlink((folder + "/.hidden").c_str()), 0);
     EXPECT_TRUE(std::filesystem::is_empty(folder));
 }
 
