@@ -328,6 +328,12 @@ TEST_F(LoopbackTest, OfflineQueueKeptAcrossRestartAndResentOncePerShare) {
     EXPECT_EQ(jpeg->substr(0, 3), "\xFF\xD8\xFF");
     EXPECT_FALSE(std::filesystem::exists(folder + "/" + uids[1]));  // text: no data file
     EXPECT_EQ(*ns::readFile(folder + "/" + uids[2]), "file body");
+    // The list and the data files are the owner's alone.
+    for (const std::string& path : {list, folder + "/" + uids[0], folder + "/" + uids[2]}) {
+        struct stat st{};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0) << path;
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << path;
+    }
 
     // A restart: the centre and the defaults start afresh, the files stay.
     SHR::reset();
@@ -603,6 +609,10 @@ TEST_F(SharingTest, OfflineQueueDropsWhatItCannotSendAndNeverResendsARefusal) {
                                    entry(".hidden", SHRItem::text(ns::str("dot"))->dictionaryRepresentation()),
                                    entry("SHROfflineQueue.plist", SHRItem::text(ns::str("list"))->dictionaryRepresentation())});
     ASSERT_TRUE(SHR::saveOfflineQueueList(stored.get()));
+    EXPECT_FALSE(SHR::saveOfflineQueueList(nullptr));
+    struct stat st{};
+    ASSERT_EQ(::stat(SHR::offlineQueueListPath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);  // a rewritten list too
     auto flush = [] {
         SHR::flushOfflineQueue();
         ns::OperationQueue* queue = SHR::currentHelper()->offlineQueue();
