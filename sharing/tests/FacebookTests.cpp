@@ -251,6 +251,37 @@ TEST(FBRequestParse, ReplyRules) {
     EXPECT_FALSE(error);
 }
 
+// A POST body: the text pairs first, then every file (an image as PNG, bytes
+// as they are), each in the order the parameters were set.
+TEST(FBRequestParse, PostBodyParts) {
+    auto params = ns::MutableDictionary::make();
+    params->setObject(ui::Image::make("pic", {4, 3}), "picture");
+    params->setObject(ns::str("h\xC3\xA9llo \xE2\x9C\x93"), "message");
+    params->setObject(ns::Data::make(std::string("raw\0bytes", 9)), "source");
+    params->setObject(ns::str(""), "empty");
+    auto body = FBRequest::generatePostBody(params.get());
+    ASSERT_TRUE(body);
+    auto parts = parseMultipart(std::string(body->view()), kFBStringBoundary);
+    ASSERT_EQ(parts.size(), 4u);
+    EXPECT_EQ(parts[0].disposition("name"), "message");
+    EXPECT_EQ(parts[0].content, "h\xC3\xA9llo \xE2\x9C\x93");
+    EXPECT_EQ(parts[1].disposition("name"), "empty");
+    EXPECT_EQ(parts[1].content, "");
+    EXPECT_EQ(parts[2].disposition("filename"), "picture");
+    EXPECT_EQ(parts[2].headers["content-type"], "image/png");
+    auto image = imageWithData(parts[2].content);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->name(), "pic");
+    EXPECT_EQ(image->size().width, 4);
+    EXPECT_EQ(parts[3].disposition("filename"), "source");
+    EXPECT_EQ(parts[3].headers["content-type"], "content/unknown");
+    EXPECT_EQ(parts[3].content, std::string("raw\0bytes", 9));
+
+    auto none = FBRequest::generatePostBody(nullptr);
+    ASSERT_TRUE(none);
+    EXPECT_EQ(none->view(), std::string("--") + kFBStringBoundary + "\r\n");
+}
+
 TEST(FBRequestParse, SerializedURLs) {
     auto params = ns::MutableDictionary::make();
     params->setObject(ns::str("a&b=c d/é"), "q");
