@@ -226,9 +226,11 @@ TEST_F(TwitterTest, ImageHostRepliesGiveTheLinkOrAFailureTheUserSees) {
     struct Case {
         const char* reply;
         const char* status;  // nullptr: the share fails
+        bool accepted = true;
     } cases[] = {
         {"<url>http://pics.example/y1</url>", "status Bare http://pics.example/y1"},  // the element alone, lower case
         {"<url>http://pics.example/never-closed", nullptr},
+        {"<url>http://pics.example/refused</url>", nullptr, false},  // an error status, whatever the body
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reply);
@@ -237,7 +239,7 @@ TEST_F(TwitterTest, ImageHostRepliesGiveTheLinkOrAFailureTheUserSees) {
         sharer->setItem(imageItem("Bare"));
         ASSERT_TRUE(sharer->isAuthorized());
         ASSERT_TRUE(sharer->prepareItem());
-        auto ticket = ns::make<OAServiceTicket>(nullptr, nullptr, nullptr, true);
+        auto ticket = ns::make<OAServiceTicket>(nullptr, nullptr, nullptr, c.accepted);
         sharer->sendImageTicketDidFinishWithData(ticket.get(), ns::Data::make(c.reply).get());
         ASSERT_TRUE(runUntil([&] { return !rec.names.empty() && rec.names.back() != SHRSendDidStartNotification; }));
         if (c.status) {
@@ -247,8 +249,22 @@ TEST_F(TwitterTest, ImageHostRepliesGiveTheLinkOrAFailureTheUserSees) {
         }
         EXPECT_EQ(rec.names, (std::vector<std::string>{SHRSendDidFailWithErrorNotification}));
         EXPECT_EQ(alerts(), (std::vector<std::string>{"Error|There was an error while sharing"}));
+        EXPECT_FALSE(logHas("status Bare http://pics.example/refused"));
         ui::Panel::resetShown();
     }
+
+    // An image host that cannot be reached ends the send as a failure.
+    endpoints.point({SHRTwitter::kImageHostService}, "http://127.0.0.1:1");
+    NotificationRecorder rec;
+    auto sharer = ns::make<SHRTwitter>();
+    sharer->setItem(imageItem("Unreachable"));
+    ASSERT_TRUE(sharer->isAuthorized());
+    ASSERT_TRUE(sharer->prepareItem());
+    ASSERT_TRUE(sharer->send());
+    ASSERT_TRUE(runUntil([&] { return !rec.names.empty() && rec.names.back() != SHRSendDidStartNotification; }));
+    EXPECT_EQ(rec.names.back(), SHRSendDidFailWithErrorNotification);
+    EXPECT_EQ(alerts().size(), 1u);
+    EXPECT_FALSE(logHas("Unreachable"));
 }
 
 TEST(TwitterImageData, QualityStepsDownUntilTheImageFits) {
