@@ -252,6 +252,43 @@ TEST(ImageCodingTest, NamesTravelInsideTheFile) {
 
 class CentreTest : public SharingTest {};
 
+// Each type's favourites before anything was stored, read on their own; a
+// push keeps at most three, the newest first.
+TEST_F(CentreTest, FavouritesOfEachTypeByDefaultAndTheirLimit) {
+    struct Case {
+        int type;
+        std::vector<std::string> defaults;
+        const char* pushed;
+        std::vector<std::string> afterPush;
+    } cases[] = {
+        {SHRShareTypeUndefined, {}, "SHRCopy", {"SHRCopy"}},
+        {SHRShareTypeURL, {"SHRTwitter", "SHRFacebook"}, "SHRCopy", {"SHRCopy", "SHRTwitter", "SHRFacebook"}},
+        {SHRShareTypeText, {"SHRMail", "SHRTwitter", "SHRFacebook"}, "SHRCopy", {"SHRCopy", "SHRMail", "SHRTwitter"}},
+        {SHRShareTypeImage, {"SHRMail", "SHRFacebook"}, "SHRFacebook", {"SHRFacebook", "SHRMail"}},
+        {SHRShareTypeFile, {"SHRMail"}, "SHRCopy", {"SHRCopy", "SHRMail"}},
+        {SHRShareTypeUserInfo, {}, "SHRTwitter", {"SHRTwitter"}},
+    };
+    auto names = [](const ns::Array* list) {
+        std::vector<std::string> out;
+        if (list)
+            for (ns::Object* o : *list) out.push_back(ns::describe(o));
+        return out;
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.type);
+        auto defaults = ns::UserDefaults::standardUserDefaults();
+        std::string key = "SHR_FAVS_" + std::to_string(c.type);
+        ASSERT_FALSE(defaults->objectForKey(key));
+        EXPECT_EQ(names(SHR::favoriteSharersForType(c.type).get()), c.defaults);
+        EXPECT_EQ(names(defaults->arrayForKey(key).get()), c.defaults);  // stored once read
+        defaults->removeObjectForKey(key);
+        SHR::pushOnFavoritesForType(c.pushed, c.type);
+        EXPECT_EQ(names(SHR::favoriteSharersForType(c.type).get()), c.afterPush);
+        EXPECT_EQ(names(defaults->arrayForKey(key).get()), c.afterPush);
+        defaults->removeObjectForKey(key);
+    }
+}
+
 TEST_F(CentreTest, FavouritesDefaultsExclusionsAndPush) {
     auto image = SHR::favoriteSharersForType(3);
     ASSERT_EQ(image->count(), 2u);
