@@ -124,6 +124,60 @@ TEST_F(LoopbackTest, SimpleRequestConnectionFailureAndSilentDelegate) {
     EXPECT_EQ(ns::describe(r2->getResult()), "");
 }
 
+// A signed request succeeds below status 400; an answer of 400 or more still
+// reaches the finish operation (the caller reads the body), and only a
+// request that got no answer reaches the failure operation. Both fetchers.
+TEST_F(LoopbackTest, OAuthFetchersSucceedBelowStatus400) {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    close(s);  // nobody listens on this port now
+    std::string closed = "http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/";
+    struct Case {
+        std::string url;
+        const char* outcome;  // "succeeded", "refused" (finished, not succeeded) or "failed"
+    } cases[] = {
+        {provider.url("/code/200"), "succeeded"}, {provider.url("/code/399"), "succeeded"},
+        {provider.url("/code/400"), "refused"},   {provider.url("/code/503"), "refused"},
+        {closed, "failed"},
+    };
+    for (const auto& c : cases) {
+        for (bool synchronous : {false, true}) {
+            SCOPED_TRACE(c.url + (synchronous ? " (synchronous)" : ""));
+            auto request = OAMutableURLRequest::make(ns::URL::URLWithString(c.url), ns::make<OAConsumer>("k", "s"),
+                                                     nullptr, nullptr, nullptr);
+            std::vector<std::string> calls;
+            std::string body;
+            auto finish = [&](OAServiceTicket* t, ns::Data* d) {
+                calls.push_back(t && t->didSucceed() ? "succeeded" : "refused");
+                body = d ? std::string(d->view()) : "(nil)";
+            };
+            auto fail = [&](OAServiceTicket* t, ns::Error*) {
+                calls.push_back("failed");
+                EXPECT_TRUE(t && !t->didSucceed());
+            };
+            if (synchronous) {
+                ns::make<OADataFetcher>()->fetchDataWithRequest(request, finish, fail);
+            } else {
+                OAAsynchronousDataFetcher::asynchronousFetcherWithRequest(request, nullptr, finish, fail)->start();
+                ASSERT_TRUE(runUntil([&] { return !calls.empty(); }));
+                runUntil([] { return false; }, 0.1);  // nothing more arrives
+            }
+            EXPECT_EQ(calls, std::vector<std::string>{c.outcome});
+            if (std::string(c.outcome) != "failed") {
+                EXPECT_EQ(body, "code");
+            }
+            // Signed once, whatever happened.
+            EXPECT_NE(request->valueForHTTPHeaderField("Authorization").value_or("").find("oauth_signature="),
+                      std::string::npos);
+        }
+    }
+}
+
 // -- OAuth flow ---------------------------------------------------------------------------------
 
 // A service sharer on the fake provider: posts the item's text as a status,
