@@ -648,6 +648,59 @@ TEST_F(LifeCycleTest, NotificationsThenDelegateInOrder) {
     EXPECT_EQ(rec.names.back(), "SHRAuthDidFinish:true");
 }
 
+// A sharer that can share one type only.
+class OneTypeSharer : public SHRSharer {
+public:
+    explicit OneTypeSharer(int type) : type_(type) {}
+    const char* className() const override { return "OneTypeSharer"; }
+    bool canShareURL() const override { return type_ == SHRShareTypeURL; }
+    bool canShareText() const override { return type_ == SHRShareTypeText; }
+    bool canShareImage() const override { return type_ == SHRShareTypeImage; }
+    bool canShareFile() const override { return type_ == SHRShareTypeFile; }
+    bool canGetUserInfo() const override { return type_ == SHRShareTypeUserInfo; }
+
+private:
+    int type_;
+};
+
+// Each type asks its own capability; an item is valid when it carries what
+// its type shares (user information: when the sharer can fetch it).
+TEST_F(LifeCycleTest, EachTypeHasItsCapabilityAndItsContent) {
+    for (int able = 0; able <= 6; ++able) {
+        auto sharer = ns::make<OneTypeSharer>(able);
+        for (int asked = -1; asked <= 6; ++asked)
+            EXPECT_EQ(sharer->canShareType(asked), asked == able && able >= 1 && able <= 5)
+                << "able " << able << ", asked " << asked;
+    }
+    struct Case {
+        const char* name;
+        ns::Ref<SHRItem> item;
+        bool valid;
+    } cases[] = {
+        {"URL", SHRItem::URL(ns::URL::URLWithString("http://a.example/")), true},
+        {"URL without one", SHRItem::URL(nullptr, ns::str("title")), false},
+        {"text", SHRItem::text(ns::str("\xC3\xA9")), true},
+        {"text without one", SHRItem::text(nullptr), false},
+        {"image", SHRItem::image(ui::Image::make("i", {1, 1})), true},
+        {"image without one", SHRItem::image(nullptr, ns::str("title")), false},
+        {"file", SHRItem::file(ns::Data::make(""), nullptr, nullptr, nullptr), true},
+        {"file without bytes", SHRItem::file(nullptr, ns::str("f"), nullptr, nullptr), false},
+        {"undefined", ns::make<SHRItem>(), false},
+    };
+    for (const auto& c : cases) {
+        auto sharer = ns::make<OneTypeSharer>(c.item->shareType());
+        sharer->setItem(c.item);
+        EXPECT_EQ(sharer->validateItem(), c.valid) << c.name;
+    }
+    for (int able : {SHRShareTypeUserInfo, SHRShareTypeText}) {
+        auto sharer = ns::make<OneTypeSharer>(able);
+        auto item = ns::make<SHRItem>();
+        item->setShareType(SHRShareTypeUserInfo);
+        sharer->setItem(item);
+        EXPECT_EQ(sharer->validateItem(), able == SHRShareTypeUserInfo) << able;
+    }
+}
+
 TEST_F(LifeCycleTest, CapabilitiesAndAuthorisation) {
     auto note = ns::make<NoteSharer>();
     // Defaults, each on its own: no auto share, not quiet, nothing pending.
