@@ -337,6 +337,37 @@ TEST_F(TwitterTest, UserInfoIsStoredWithNullsOfNestedDictionariesReplaced) {
     EXPECT_TRUE(ns::as<ns::Null>(ns::as<ns::Array>(dict->objectForKey("ids"))->objectAtIndex(0)));
     EXPECT_EQ(ns::describe(dict->objectForKey("url")), "");
 
+    // The stored copy keeps 64 levels below the top; a deeper value is stored
+    // as "" (the reply itself may nest far deeper).
+    for (int levels : {63, 64, 65, 300}) {
+        SCOPED_TRACE(levels);
+        std::string json = "{\"screen_name\":\"deep\",\"d\":";
+        for (int i = 0; i < levels; ++i) json += "{\"d\":";
+        json += "\"bottom\"";
+        for (int i = 0; i < levels; ++i) json += "}";
+        json += "}";
+        NotificationRecorder deep;
+        auto fetcher = ns::make<SHRTwitter>();
+        fetcher->setQuiet(true);
+        auto ticket = ns::make<OAServiceTicket>(nullptr, nullptr, nullptr, true);
+        fetcher->sendUserInfoDidFinishWithData(ticket.get(), ns::Data::make(json).get());
+        ASSERT_FALSE(deep.names.empty());
+        EXPECT_EQ(deep.names.back(), SHRSendDidFinishNotification);
+        auto stored = ns::UserDefaults::standardUserDefaults()->dictionaryForKey(kSHRTwitterUserInfo);
+        ASSERT_TRUE(stored);
+        EXPECT_EQ(ns::describe(stored->objectForKey("screen_name")), "deep");
+        // The top is level 0; "d" of the top holds level 1, and so on.
+        ns::Object* value = stored->objectForKey("d");
+        int level = 1;
+        while (auto* d = ns::as<ns::Dictionary>(value)) {
+            value = d->objectForKey("d");
+            ++level;
+        }
+        ASSERT_TRUE(value);
+        EXPECT_EQ(level, levels <= 63 ? levels + 1 : 65);
+        EXPECT_EQ(ns::describe(value), levels <= 63 ? "bottom" : "");
+    }
+
     // Logging out forgets the information and the token.
     ns::make<SHRTwitter>()->logout();
     EXPECT_FALSE(ns::UserDefaults::standardUserDefaults()->objectForKey(kSHRTwitterUserInfo));
