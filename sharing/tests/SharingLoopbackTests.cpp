@@ -394,6 +394,21 @@ TEST_F(LoopbackTest, OfflineQueueKeptAcrossRestartAndResentOncePerShare) {
     ns::UserDefaults::resetStandardUserDefaults();
     SHR::flushOfflineQueue();  // still offline: nothing happens
     ASSERT_TRUE(std::filesystem::exists(list));
+    EXPECT_FALSE(SHR::currentHelper()->offlineQueue());
+    // Online for the flush, offline again before its re-sends run: what can
+    // still be sent stays stored as it is; what never can (no login, no
+    // such sharer) leaves.
+    setOnline(true);
+    SHR::flushOfflineQueue();
+    setOnline(false);
+    ASSERT_TRUE(SHR::currentHelper()->offlineQueue());
+    ASSERT_TRUE(runUntil([] { return SHR::currentHelper()->offlineQueue()->operationCount() == 0; }, 20));
+    auto left = SHR::getOfflineQueueList();
+    ASSERT_TRUE(left);
+    EXPECT_EQ(left->count(), 3u);
+    EXPECT_EQ(provider.log().find("POST /echo"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(folder + "/" + uids[0]));
+    EXPECT_TRUE(std::filesystem::exists(folder + "/" + uids[2]));
     setOnline(true);
     SHR::flushOfflineQueue();
     SHR::flushOfflineQueue();  // a second flush starts nothing twice
