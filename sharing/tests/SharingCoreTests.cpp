@@ -246,6 +246,56 @@ TEST(ImageCodingTest, NamesTravelInsideTheFile) {
     ASSERT_TRUE(back);
     EXPECT_EQ(back->name(), "image");
     EXPECT_EQ(back->size().width, 3);
+
+    // Where the name is looked for in a PNG: the "Title" text chunk among
+    // others, up to the end chunk, and in a file cut right after it.
+    auto chunk = [](const std::string& type, const std::string& body) {
+        std::string c;
+        for (int shift : {24, 16, 8, 0}) c += static_cast<char>((body.size() >> shift) & 0xFF);
+        return c + type + body + std::string(4, '\0');  // the CRC is not read
+    };
+    std::string good(png->view());
+    size_t titleAt = text - 4;
+    size_t titleEnd = titleAt + 12 + 10;  // "Title\0card"
+    ASSERT_EQ(good.substr(titleAt + 8, 10), std::string("Title\0card", 10));
+    auto blank = imagePNGRepresentation(ui::Image::make("", {3, 2}).get());
+    ASSERT_TRUE(blank);
+    struct PNGCase {
+        const char* name;
+        std::string bytes, expected;
+    } pngCases[] = {
+        {"another text chunk first",
+         good.substr(0, titleAt) + chunk("tEXt", std::string("Author\0someone", 14)) + good.substr(titleAt), "card"},
+        {"a keyword that only starts with Title",
+         good.substr(0, titleAt) + chunk("tEXt", std::string("Titles\0other", 12)) + good.substr(titleAt), "card"},
+        {"cut right after the title", good.substr(0, titleEnd), "card"},
+        {"cut inside the title", good.substr(0, titleEnd - 1), "image"},
+        {"a title after the end chunk", std::string(blank->view()) + chunk("tEXt", std::string("Title\0late", 10)),
+         "image"},
+    };
+    for (const auto& c : pngCases) {
+        auto image = imageWithData(c.bytes);
+        ASSERT_TRUE(image) << c.name;
+        EXPECT_EQ(image->name(), c.expected) << c.name;
+    }
+
+    // In a JPEG: the comments before the frame, past an empty one, and the
+    // quality in a file cut right after its comment.
+    auto jpeg = imageJPEGRepresentation(ui::Image::make("card", {3, 2}).get(), 0.7);
+    ASSERT_TRUE(jpeg);
+    std::string j(jpeg->view());
+    std::string emptyFirst = j.substr(0, 2) + std::string("\xFF\xFE\x00\x02", 4) + j.substr(2);
+    auto fromEmptyFirst = imageWithData(emptyFirst);
+    ASSERT_TRUE(fromEmptyFirst);
+    EXPECT_EQ(fromEmptyFirst->name(), "card");
+    EXPECT_EQ(jpegQualityOf(emptyFirst), 70);
+    size_t quality = j.find("quality=70");
+    ASSERT_NE(quality, std::string::npos);
+    ASSERT_GE(quality, 4u);
+    size_t qualityEnd = quality - 2 + ((static_cast<unsigned char>(j[quality - 2]) << 8) |
+                                       static_cast<unsigned char>(j[quality - 1]));
+    EXPECT_EQ(jpegQualityOf(j.substr(0, qualityEnd)), 70);
+    EXPECT_EQ(jpegQualityOf(j.substr(0, qualityEnd - 1)), -1);
 }
 
 // -- Sharing centre ----------------------------------------------------------------
