@@ -45,6 +45,34 @@ TEST(SHRItemTest, DictionaryWithOnlyShareType) {
     ASSERT_EQ(d->count(), 1u);
     ASSERT_TRUE(d->numberForKey("shareType"));
     EXPECT_EQ(d->numberForKey("shareType")->intValue(), 0);
+
+    // The type read back, as a number or as text; anything else, or no
+    // dictionary at all, leaves it undefined.
+    struct Case {
+        const char* name;
+        ns::Ref<ns::Object> value;
+        SHRShareType type;
+    } cases[] = {
+        {"number", ns::num(3), SHRShareTypeImage},
+        {"text", ns::str("2"), SHRShareTypeText},
+        {"a date", ns::Date::dateWithTimeIntervalSinceReferenceDate(0), SHRShareTypeUndefined},
+        {"absent", nullptr, SHRShareTypeUndefined},
+    };
+    for (const auto& c : cases) {
+        auto dict = ns::MutableDictionary::make();
+        if (c.value) dict->setObject(c.value, "shareType");
+        dict->setObject(ns::str("t\xC3\xADtulo"), "title");
+        auto item = SHRItem::itemFromDictionary(dict.get());
+        EXPECT_EQ(item->shareType(), c.type) << c.name;
+        EXPECT_EQ(ns::describe(item->title()), "t\xC3\xADtulo") << c.name;
+    }
+    auto none = SHRItem::itemFromDictionary(nullptr);
+    EXPECT_EQ(none->shareType(), SHRShareTypeUndefined);
+    EXPECT_FALSE(none->title());
+    // An address whose escapes do not decode to text is left out.
+    auto odd = SHRItem::URL(ns::URL::URLWithString("http://example.com/%FF"), ns::str("T"));
+    ASSERT_TRUE(odd->URL());
+    EXPECT_FALSE(odd->dictionaryRepresentation()->objectForKey("URL"));
 }
 
 TEST(SHRItemTest, DictionaryRoundTripKeepsEverythingButData) {
