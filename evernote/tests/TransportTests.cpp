@@ -184,10 +184,53 @@ TEST(THTTPClient, RepliesLongerThanTheLimitFail) {
     client.setMaxReplySize(0);  // no limit
     EXPECT_EQ(post(client, "x").size(), 3000u);
 
+    client.setMaxReplySize(3000);  // a chunked body of exactly the limit
+    EXPECT_EQ(post(client, "x").size(), 3000u);
+
     // A poster that does not stop early is held to the limit all the same.
     THTTPClient held("http://unused.invalid/", "", 0, std::make_unique<FixedReplyPoster>(std::string(10, 'c')));
     held.setMaxReplySize(9);
     EXPECT_EQ(tooLong(held, false), "HTTP reply longer than 9 bytes");
+    held.setMaxReplySize(10);
+    EXPECT_EQ(post(held, "x"), std::string(10, 'c'));
+}
+
+TEST(THTTPClient, ReadsOnlyWhatTheReplyHolds) {
+    THTTPClient client("http://unused.invalid/", "", 0, std::make_unique<FixedReplyPoster>("abc"));
+    // Before any call there is nothing to read.
+    EXPECT_EQ(client.bytesRemaining(), 0u);
+    uint8_t byte;
+    EXPECT_THROW(client.readAll(&byte, 1), TTransportException);
+    uint32_t want = 1;
+    EXPECT_EQ(client.borrow(nullptr, &want), nullptr);
+    size_t length = 99;
+    EXPECT_EQ(client.unreadBytes(length), nullptr);
+    EXPECT_EQ(length, 0u);
+
+    // Borrowing lends the whole rest, and only when it holds what is asked.
+    client.flush();
+    want = 4;
+    EXPECT_EQ(client.borrow(nullptr, &want), nullptr);
+    want = 3;
+    const uint8_t* lent = client.borrow(nullptr, &want);
+    ASSERT_NE(lent, nullptr);
+    EXPECT_EQ(want, 3u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(lent), 3), "abc");
+    client.consume(1);
+    want = 1;
+    lent = client.borrow(nullptr, &want);
+    ASSERT_NE(lent, nullptr);
+    EXPECT_EQ(want, 2u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(lent), 2), "bc");
+    try {
+        client.consume(3);
+        ADD_FAILURE() << "consumed past the reply";
+    } catch (const TTransportException& e) {
+        EXPECT_EQ(e.getType(), TTransportException::BAD_ARGS);
+    }
+    client.consume(2);
+    EXPECT_EQ(client.bytesRemaining(), 0u);
+    EXPECT_THROW(client.readAll(&byte, 1), TTransportException);
 }
 
 TEST(THTTPClient, ReplacingTheURL) {
