@@ -195,6 +195,74 @@ TEST(THTTPClient, RepliesLongerThanTheLimitFail) {
     EXPECT_EQ(post(held, "x"), std::string(10, 'c'));
 }
 
+// Answers every post with the reply it was given.
+class ScriptedPoster : public HTTPPoster {
+public:
+    explicit ScriptedPoster(HTTPPostReply reply) : reply_(std::move(reply)) {}
+    HTTPPostReply post(const std::string&, const std::vector<HTTPHeader>&, const ns::Data&, double,
+                       uint64_t) override {
+        return reply_;
+    }
+
+private:
+    HTTPPostReply reply_;
+};
+
+TEST(THTTPClient, EachPosterAnswerBecomesItsTransportFailure) {
+    auto failed = [](const char* domain, long code) {
+        HTTPPostReply r;
+        r.error = ns::Error::withDescription(domain, code, "failed");
+        return r;
+    };
+    HTTPPostReply notHTTP;
+    notHTTP.isHTTP = false;
+    notHTTP.replyType = "file";
+    notHTTP.body = ns::Data::make(std::string("x"));
+    HTTPPostReply status;
+    status.status = 500;
+    status.body = ns::Data::make(std::string("x"));
+    const struct {
+        const char* name;
+        HTTPPostReply reply;
+        TTransportException::TTransportExceptionType type;
+        const char* what;
+        bool carriesError;
+    } rows[] = {
+        {"time-out", failed(net::kNetworkErrorDomain, net::kErrorTimedOut), TTransportException::TIMED_OUT,
+         "Could not make HTTP request", true},
+        {"refused", failed(net::kNetworkErrorDomain, net::kErrorCannotConnectToHost), TTransportException::NOT_OPEN,
+         "Could not make HTTP request", true},
+        {"time-out code of another domain", failed(kURLLoadingPosterErrorDomain, net::kErrorTimedOut),
+         TTransportException::NOT_OPEN, "Could not make HTTP request", true},
+        {"bad URL", failed(kURLLoadingPosterErrorDomain, kURLLoadingPosterBadURL), TTransportException::NOT_OPEN,
+         "Could not make HTTP request", true},
+        {"announced too long", failed(kURLLoadingPosterErrorDomain, kURLLoadingPosterReplyTooLarge),
+         TTransportException::CORRUPTED_DATA, "HTTP reply longer than 67108864 bytes", true},
+        {"grew too long", failed(net::kNetworkErrorDomain, net::kErrorDataLengthExceedsMaximum),
+         TTransportException::CORRUPTED_DATA, "HTTP reply longer than 67108864 bytes", true},
+        {"too-long code of another domain", failed(net::kNetworkErrorDomain, kURLLoadingPosterReplyTooLarge),
+         TTransportException::NOT_OPEN, "Could not make HTTP request", true},
+        {"not HTTP", notHTTP, TTransportException::UNKNOWN, "Unexpected NSURLResponse type: file", false},
+        {"status 500", status, TTransportException::UNKNOWN, "Bad response from HTTP server: 500", false},
+    };
+    for (const auto& row : rows) {
+        THTTPClient client("http://unused.invalid/", "", 0, std::make_unique<ScriptedPoster>(row.reply));
+        try {
+            post(client, "x");
+            ADD_FAILURE() << row.name << ": no failure";
+        } catch (const HTTPTransportException& e) {
+            EXPECT_EQ(e.getType(), row.type) << row.name;
+            EXPECT_STREQ(e.what(), row.what) << row.name;
+            auto* error = e.userInfo() ? e.userInfo()->objectForKeyAs<ns::Error>("error") : nullptr;
+            EXPECT_EQ(error != nullptr, row.carriesError) << row.name;
+            if (error) {
+                EXPECT_EQ(error, row.reply.error.get()) << row.name;
+            }
+        }
+        EXPECT_EQ(client.bytesRemaining(), 0u) << row.name;
+    }
+}
+
 TEST(THTTPClient, ReadsOnlyWhatTheReplyHolds) {
     THTTPClient client("http://unused.invalid/", "", 0, std::make_unique<FixedReplyPoster>("abc"));
     // Before any call there is nothing to read.
@@ -269,7 +337,13 @@ TEST(URLLoadingHTTPPoster, ReadsFramedRepliesAndRefusesBrokenOnes) {
     auto r0 = send(0);
     ASSERT_FALSE(r0.error);
     EXPECT_EQ(r0.body->view(), "hello abcdefghijklmnopqrstuvwxy");
-    EXPECT_EQ(send(1).body->view(), "until close");
+    auto r1 = send(1);
+    ASSERT_FALSE(r1.error);
+    EXPECT_EQ(r1.body->view(), "until close");
+    // The reply's header fields come with it.
+    bool typed = false;
+    for (const auto& h : r1.headers) typed |= h.name == "Content-Type" && h.value == "application/x-thrift";
+    EXPECT_TRUE(typed);
     auto r2 = send(2);
     EXPECT_EQ(r2.status, 200);
     EXPECT_EQ(r2.body->view(), "after");
