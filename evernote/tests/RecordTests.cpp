@@ -602,6 +602,13 @@ TEST(EDAMConstants, Values) {
               "image/gif, image/jpeg, image/png)}");
     EXPECT_EQ(EDAMLimitsConstants::EDAM_PUBLISHING_URI_PROHIBITED()->description(), "{(..)}");
     EXPECT_EQ(StringSet({}).description(), "{()}");
+    // A caller may hold the shared sets and let them go: they live on.
+    for (int round = 0; round < 2; ++round) {
+        ns::Ref<StringSet> heldMime(EDAMLimitsConstants::EDAM_MIME_TYPES());
+        ns::Ref<StringSet> heldURIs(EDAMLimitsConstants::EDAM_PUBLISHING_URI_PROHIBITED());
+    }
+    EXPECT_EQ(EDAMLimitsConstants::EDAM_MIME_TYPES()->description(), mime->description());
+    EXPECT_EQ(EDAMLimitsConstants::EDAM_PUBLISHING_URI_PROHIBITED()->description(), "{(..)}");
 }
 
 }  // namespace

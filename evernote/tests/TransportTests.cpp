@@ -348,9 +348,19 @@ TEST(URLLoadingHTTPPoster, ReadsFramedRepliesAndRefusesBrokenOnes) {
     EXPECT_EQ(r2.status, 200);
     EXPECT_EQ(r2.body->view(), "after");
     for (int broken : {3, 4, 5}) EXPECT_TRUE(send(broken).error) << broken;
-    EXPECT_EQ(poster.post("ftp://example.test/", {}, *ns::Data::make("q"), 5, 0).error->code(),
-              kURLLoadingPosterBadURL);
-    EXPECT_EQ(poster.post("not a url", {}, *ns::Data::make("q"), 5, 0).error->code(), kURLLoadingPosterBadURL);
+    // What a caller matches: the poster's error domain and its codes, 1 for a
+    // URL it cannot load and 2 for a reply announced beyond the limit.
+    for (const char* url : {"ftp://example.test/", "not a url"}) {
+        auto bad = poster.post(url, {}, *ns::Data::make("q"), 5, 0);
+        ASSERT_TRUE(bad.error) << url;
+        EXPECT_EQ(bad.error->domain(), "EvernoteHTTPErrorDomain") << url;
+        EXPECT_EQ(bad.error->code(), 1) << url;
+    }
+    mode = 4;  // announces 100 bytes
+    auto tooLong = poster.post(server.url(), {}, *ns::Data::make("q"), 5, 99);
+    ASSERT_TRUE(tooLong.error);
+    EXPECT_EQ(tooLong.error->domain(), "EvernoteHTTPErrorDomain");
+    EXPECT_EQ(tooLong.error->code(), 2);
 }
 
 TEST(THTTPClient, TimeOutIsATimedOutTransportFailure) {
