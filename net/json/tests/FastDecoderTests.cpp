@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <malloc.h>
 #include <random>
 #include <string>
 #include <thread>
@@ -160,6 +161,13 @@ TEST(FastDecoder, TrailingTextAndComments) {
     EXPECT_EQ(decode("[/**/1]").message(), kUnexpectedToken);
     // "/*/" does not close a block comment.
     EXPECT_EQ(decode("[1 /*/ 2]", FJParseFlagComments).message(), kUnexpectedToken);
+    // A comment that runs into the end of the input stops there: the error
+    // stands at the last byte, not past it.
+    for (const char* open : {"[1 // c", "[1 /* c", "[1 /* c *"}) {
+        auto end = decode(open, FJParseFlagComments);
+        EXPECT_EQ(end.message(), kUnexpectedToken) << open;
+        EXPECT_EQ(end.at(), std::strlen(open)) << open;
+    }
 }
 
 TEST(FastDecoder, UnicodeLineBreaksOnlyWithTheirOption) {
@@ -328,6 +336,39 @@ TEST(FastDecoder, StringEscapesAndSurrogates) {
     EXPECT_EQ(decode(R"(["\uD83D\u0041"])").message(), "Illegal \\u Unicode escape sequence.");
     EXPECT_EQ(decode(R"(["\u0000"])").message(), "Illegal \\u Unicode escape sequence.");
     EXPECT_EQ(decode(R"(["\uFFFE"])").message(), "Illegal \\u Unicode escape sequence.");
+    // Escaped code points at each edge of what is allowed: the surrogates,
+    // the non-characters U+FDD0 to U+FDEF and the last two of every plane.
+    struct Escape {
+        const char* escape;
+        const char* utf8;  // nullptr: refused, and U+FFFD with the loose option
+    } escapes[] = {
+        {R"(\u0001)", "\x01"},
+        {R"(\uD7FF)", "\xED\x9F\xBF"},
+        {R"(\uE000)", "\xEE\x80\x80"},
+        {R"(\uFDCF)", "\xEF\xB7\x8F"},
+        {R"(\uFDD0)", nullptr},
+        {R"(\uFDEF)", nullptr},
+        {R"(\uFDF0)", "\xEF\xB7\xB0"},
+        {R"(\uFFFD)", "\xEF\xBF\xBD"},
+        {R"(\uFFFF)", nullptr},
+        {R"(\uD800\uDC00)", "\xF0\x90\x80\x80"},
+        {R"(\uD83F\uDFFD)", "\xF0\x9F\xBF\xBD"},
+        {R"(\uD83F\uDFFE)", nullptr},
+        {R"(\uDBFF\uDFFD)", "\xF4\x8F\xBF\xBD"},
+        {R"(\uDBFF\uDFFF)", nullptr},
+    };
+    for (const Escape& e : escapes) {
+        const std::string doc = std::string("[\"") + e.escape + "\"]";
+        auto strict = decode(doc), loose = decode(doc, FJParseFlagLooseUnicode);
+        ASSERT_TRUE(loose.value) << doc << ": " << loose.message();
+        EXPECT_EQ(text(first(loose)), e.utf8 ? e.utf8 : "\xEF\xBF\xBD") << doc;
+        if (!e.utf8) {
+            EXPECT_EQ(strict.message(), "Illegal \\u Unicode escape sequence.") << doc;
+            continue;
+        }
+        ASSERT_TRUE(strict.value) << doc << ": " << strict.message();
+        EXPECT_EQ(text(first(strict)), e.utf8) << doc;
+    }
     auto zero = decode(R"(["\u0000\uD83D\u0041"])", FJParseFlagLooseUnicode);
     ASSERT_TRUE(zero.value);
     EXPECT_EQ(text(first(zero)), "\xEF\xBF\xBD\xEF\xBF\xBD");
@@ -647,6 +688,21 @@ TEST(FastDecoder, LargeDocumentsGrowTheObjectStack) {
     for (int round = 0; round < 4; ++round)
         EXPECT_EQ(must<ns::Number>(kept[round].get())->longLongValue(), -4001 - round);
     for (auto& link : linked) EXPECT_FALSE(link.lock());
+    // A dropped tree gives every block back: the document parsed and let go
+    // again and again leaves the heap where it was (each tree holds about
+    // a megabyte of blocks).
+    {
+        JSONDecoder again;
+        auto heapInUse = [] {
+            const struct mallinfo2 m = mallinfo2();
+            return m.uordblks + m.hblkhd;
+        };
+        ASSERT_TRUE(again.objectWithUTF8StringLengthError(big.data(), big.size(), nullptr));
+        const size_t before = heapInUse();
+        for (int round = 0; round < 16; ++round)
+            ASSERT_TRUE(again.objectWithUTF8StringLengthError(big.data(), big.size(), nullptr));
+        EXPECT_LT(heapInUse(), before + 1024 * 1024);
+    }
 
     // Changeable rows of numbers take changes.
     Ref<ns::Error> error;
