@@ -105,6 +105,10 @@ TEST(FastDecoder, GrammarMessages) {
     EXPECT_EQ(decode("[,1]").message(), "Unexpected ','.");
     EXPECT_EQ(decode("[1,,2]").message(), "Unexpected ','.");
     EXPECT_EQ(decode("{1:2}").message(), "Expected a \"STRING\" or a '}', not '1'");
+    EXPECT_EQ(decode("{true:2}").message(), "Expected a \"STRING\" or a '}', not 'true'");
+    EXPECT_EQ(decode("{false}").message(), "Expected a \"STRING\" or a '}', not 'false'");
+    EXPECT_EQ(decode("[null:2]").message(), "Expected a comma or a ']', not ':'");
+    EXPECT_EQ(decode("{\"a\":1 null}").message(), "Expected a comma or a '}', not 'null'");
     EXPECT_EQ(decode("[1:2]").message(), "Expected a comma or a ']', not ':'");
     EXPECT_EQ(decode("[}").message(), "Expected a value or a ']', not '}'");
     EXPECT_EQ(decode("{\"a\" 1}").message(), "Expected ':'.");
@@ -398,6 +402,15 @@ TEST(FastDecoder, StrictUTF8AndLooseRepair) {
         ASSERT_TRUE(repaired.value) << doc;
         EXPECT_EQ(text(first(repaired)), "\xEF\xBF\xBDz") << doc;
     }
+    // A sequence cut short by a byte that does not continue it, at each
+    // place: refused in a plain string and in one with an escape before it.
+    for (const char* cut : {"\xC3\x41", "\xE2\x41\x80", "\xE2\x82\x41", "\xF1\x41\x80\x80", "\xF1\x80\x41\x80",
+                            "\xF1\x80\x80\x41"}) {
+        for (const char* before : {"", "\\n"}) {
+            const std::string doc = std::string("[\"") + before + cut + "\"]";
+            EXPECT_EQ(decode(doc).message(), "Illegal UTF8 sequence found in \"\" string.") << doc;
+        }
+    }
     // Four-byte sequences at the edges of what is allowed, alone and in a
     // run of other sequences.
     EXPECT_EQ(text(first(decode("[\"\xF4\x90\x80\x80\"]", FJParseFlagLooseUnicode))), "\xEF\xBF\xBD");
@@ -436,6 +449,17 @@ TEST(FastDecoder, CacheSharesRepeatedValuesUntilCleared) {
     EXPECT_EQ(d0->objectForKey("name"), d1->objectForKey("name"));
     EXPECT_EQ(d0->objectForKey("n"), d1->objectForKey("n"));
     EXPECT_EQ(d0->keyAtIndex(0) == d1->keyAtIndex(0) || d0->keyAtIndex(0) == d1->keyAtIndex(1), true);
+    // A repeated string of every length up to 20 bytes is one object, and
+    // one that differs in its last byte is another.
+    for (size_t n = 1; n <= 20; ++n) {
+        std::string same(n, 'v'), other = same;
+        other.back() = 'w';
+        const std::string row = "[\"" + same + "\",\"" + same + "\",\"" + other + "\"]";
+        auto r = decoder.objectWithUTF8StringLengthError(row.data(), row.size());
+        auto* ra = must<ns::Array>(r.get());
+        EXPECT_EQ(ra->objectAtIndex(0), ra->objectAtIndex(1)) << n << " bytes";
+        EXPECT_EQ(text(ra->objectAtIndex(2)), other) << n << " bytes";
+    }
     // A later parse of the same decoder shares them too.
     auto b = decoder.objectWithUTF8StringLengthError(doc.data(), doc.size());
     auto* e0 = must<ns::Dictionary>(must<ns::Array>(b.get())->objectAtIndex(0));
@@ -758,7 +782,10 @@ TEST(FastDecoder, MisuseRaises) {
         EXPECT_EQ(e.name(), ns::kInvalidArgumentException);
         EXPECT_EQ(e.reason(), "Invalid parse options.");
     }
-    JSONDecoder d(FJParseFlagValidFlags);
+    // Every option together is valid: 15, the largest value taken.
+    JSONDecoder d(FJParseFlagComments | FJParseFlagUnicodeLineBreaks | FJParseFlagLooseUnicode |
+                  FJParseFlagTextAfterValue);
+    EXPECT_EQ(d.parseOptions(), 15u);
     try {
         d.objectWithUTF8StringLengthError(nullptr, 0);
         FAIL();
