@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <functional>
+
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Driver.h"
 #include "platform/ui/NavigationController.h"
@@ -38,6 +42,25 @@ struct Pad : View {
         log.push_back(std::string(what) + ":" + std::to_string(t.size()) + "/" + std::to_string(e->allTouches().size()) +
                       "@" + std::to_string(int(p.x)) + "," + std::to_string(int(p.y)) + "#" +
                       std::to_string(anyTouch(t)->tapCount()));
+    }
+};
+
+// A view that notes, at each delivery, the phase of the touches that
+// changed and where every finger on it is (x, left to right).
+struct Fingers : View {
+    explicit Fingers(Rect r) : View(r) {}
+    std::vector<std::string> log;
+    void touchesBegan(const TouchSet& t, Event* e) override { add("began", t, e); }
+    void touchesMoved(const TouchSet& t, Event* e) override { add("moved", t, e); }
+    void touchesEnded(const TouchSet& t, Event* e) override { add("ended", t, e); }
+    void touchesCancelled(const TouchSet& t, Event* e) override { add("cancelled", t, e); }
+    void add(const char* what, const TouchSet& changed, Event* e) {
+        std::vector<int> xs;
+        for (auto& touch : e->touchesForView(this)) xs.push_back(int(std::lround(touch->locationInView(this).x)));
+        std::sort(xs.begin(), xs.end());
+        std::string s = std::string(what) + std::to_string(changed.size()) + ":";
+        for (size_t i = 0; i < xs.size(); ++i) s += (i ? "," : "") + std::to_string(xs[i]);
+        log.push_back(s);
     }
 };
 
@@ -290,6 +313,45 @@ TEST_F(DriverTest, TouchSequencesWithOneAndTwoFingers) {
     EXPECT_EQ(pad->log, (std::vector<std::string>{"began:1/1@50,6#2", "ended:1/1@50,6#2"}));
 }
 
+TEST_F(DriverTest, SwipesAndPinchesMoveTheirFingersInEvenSteps) {
+    // The pad's left edge is the window's; its top is at y 144.
+    auto pad = ns::make<Fingers>(makeRect(0, 100, 320, 200));
+    menu->view()->addSubview(pad);
+    struct Row {
+        const char* name;
+        std::function<void()> gesture;
+        std::vector<std::string> seen;
+    } rows[] = {
+        {"swipe right in four steps", [&] { driver.swipe({10, 150}, {110, 150}, 4); },
+         {"began1:10", "moved1:35", "moved1:60", "moved1:85", "moved1:110", "ended1:110"}},
+        {"swipe left, steps 0 taken as one", [&] { driver.swipe({200, 150}, {100, 150}, 0); },
+         {"began1:200", "moved1:100", "ended1:100"}},
+        {"pinch out in two steps", [&] { driver.pinch({160, 200}, 20, 60, 2); },
+         {"began2:150,170", "moved2:140,180", "moved2:130,190", "ended2:130,190"}},
+        {"pinch in in one step", [&] { driver.pinch({160, 200}, 100, 40, 1); },
+         {"began2:110,210", "moved2:140,180", "ended2:140,180"}},
+        {"fingers down, then cancelled",
+         [&] {
+             driver.touchesBegan({{20, 150}, {40, 150}});
+             driver.touchesCancelled();
+         },
+         {"began2:20,40", "cancelled2:20,40"}},
+        {"lifting a finger that is not down lifts none",
+         [&] {
+             driver.touchesBegan({{20, 150}});
+             driver.touchesEnded({3});
+             driver.touchesEnded({0});
+         },
+         {"began1:20", "ended1:20"}},
+    };
+    for (const Row& row : rows) {
+        pad->log.clear();
+        row.gesture();
+        EXPECT_EQ(pad->log, row.seen) << row.name;
+        EXPECT_EQ(driver.fingersDown(), 0u) << row.name;
+    }
+}
+
 TEST_F(DriverTest, RotationAndTimeGoThroughTheDriver) {
     bool done = false;
     View::animate(1.0, [] {}, [&](bool) { done = true; });
@@ -355,6 +417,60 @@ TEST_F(DriverTest, CommandsDriveTheScreenAndReportMistakes) {
     EXPECT_FALSE(driver.perform("wait nan").ok);
     EXPECT_FALSE(driver.perform("rotate sideways").ok);
     EXPECT_FALSE(driver.perform("type Name Bob").ok);
+
+    // Each command's words, at their limits and one past.
+    struct Row {
+        std::string line;
+        std::string error;  // empty: carried out
+    } rows[] = {
+        {"rotate portrait", ""},
+        {"tapat 10,100 #10", ""},
+        {"tapat 10,100 #11", "usage: tapat x,y [x,y ...] [#taps]"},
+        {"tapat 10,100 #0", "usage: tapat x,y [x,y ...] [#taps]"},
+        {"tapat 10,100 #1.5x", "usage: tapat x,y [x,y ...] [#taps]"},
+        {"tapat", "usage: tapat x,y [x,y ...] [#taps]"},
+        {"tapat 10", "usage: tapat x,y [x,y ...] [#taps]"},
+        {"tapat 320,100", "the point 320,100 is off the screen (x from 0 to 320, y from 0 to 480)"},
+        {"tapat 319.5,479.5", ""},
+        {"tapat -1,5", "the point -1,5 is off the screen (x from 0 to 320, y from 0 to 480)"},
+        {"move", "usage: move x,y [x,y ...]"},
+        {"touch 10,100", ""},
+        {"lift 1", "no finger 1"},
+        {"lift x", "no finger x"},
+        {"lift 0", ""},
+        {"touch 10,100 20,100", ""},
+        {"cancel", ""},
+        {"lift", "no finger is down"},
+        {"swipe 10,100", "usage: swipe x,y x,y"},
+        {"swipe 10,100 50,x", "usage: swipe x,y x,y"},
+        {"swipe 10,100 50,100", ""},
+        {"pinch 100,100 10", "usage: pinch x,y from to"},
+        {"pinch 100,100 -1 10", "usage: pinch x,y from to"},
+        {"pinch 100,100 10 -1", "usage: pinch x,y from to"},
+        {"pinch 100,100 0 20", ""},
+        {"rotate upside-down", ""},
+        {"rotate landscape-right", ""},
+        {"rotate portrait", ""},
+        {"wait 86400", ""},
+        {"wait 86400.01", "usage: wait <seconds> (a number from 0 to 86400)"},
+        {"wait 1e3", "usage: wait <seconds> (a number from 0 to 86400)"},
+        {"wait " + std::string(29, '0') + "1", ""},  // at most 30 digits
+        {"wait " + std::string(30, '0') + "1", "usage: wait <seconds> (a number from 0 to 86400)"},
+        {"wait -0", ""},
+        {"wait 1.2.3", "usage: wait <seconds> (a number from 0 to 86400)"},
+        {"wait .5", ""},
+        {"wait 5.", ""},
+        {"wait -", "usage: wait <seconds> (a number from 0 to 86400)"},
+    };
+    for (const Row& row : rows) {
+        Driver::Result r = driver.perform(row.line);
+        EXPECT_EQ(r.ok, row.error.empty()) << row.line << ": " << r.output;
+        if (!row.error.empty()) {
+            EXPECT_EQ(r.output, row.error) << row.line;
+            EXPECT_EQ(driver.lastError(), row.error) << row.line;
+        }
+    }
+    EXPECT_EQ(driver.fingersDown(), 0u);
 }
 
 }  // namespace

@@ -333,8 +333,54 @@ TEST_F(SimulatorTest, HelpAndBadOptions) {
                              "pinch in|out", "swipe left|right", "type TEXT", "clear [FIELD]", "alert TEXT", "rotate",
                              "wait SECONDS", "quit"})
         EXPECT_TRUE(has(out, word)) << word;
-    Outcome r = korvel("watch", "");
-    EXPECT_EQ(r.status, 2) << r.out;
+    // Each option's mistakes: status 2 and one line that names the option.
+    std::ofstream(dir + "/script.txt") << "screen\n";
+    fs::create_directories(dir + "/empty-bundle");
+    std::ofstream(dir + "/plain-file") << "x";
+    const std::string files = " --home " + dir + "/home --bundle " + DECK_SOURCE_DIR + "/resources";
+    const std::string script = " --script " + dir + "/script.txt";
+    struct Row {
+        const char* name;
+        std::string args;
+        int status;
+        std::string says;
+    } rows[] = {
+        {"idiom without a value", files + script + " --idiom", 2, "korvel: --idiom needs phone or tablet\n"},
+        {"home without a value", script + " --home", 2, "korvel: --home needs a folder\n"},
+        {"bundle without a value", script + " --bundle", 2, "korvel: --bundle needs a folder\n"},
+        {"script without a value", files + " --script", 2, "korvel: --script needs a file\n"},
+        {"clock without a value", files + script + " --clock", 2, "korvel: --clock needs real or manual\n"},
+        {"seed without a value", files + script + " --seed", 2, "korvel: --seed needs a whole number\n"},
+        {"endpoint without a value", files + script + " --endpoint", 2, "korvel: --endpoint needs NAME=URL\n"},
+        {"unknown option", files + script + " --fast", 2, "korvel: unknown option --fast\n"},
+        {"unknown idiom", files + script + " --idiom watch", 2, "korvel: --idiom must be phone or tablet\n"},
+        {"unknown clock", files + script + " --clock sometimes", 2, "korvel: --clock must be real or manual\n"},
+        {"malformed endpoint", files + script + " --endpoint forms", 2, "korvel: --endpoint: \"forms\" is not NAME=URL"},
+        {"negative seed", files + script + " --seed -1", 2, "korvel: --seed must be a whole number from 0 to 4294967295\n"},
+        {"seed one past the largest", files + script + " --seed 4294967296", 2, "--seed must be a whole number"},
+        {"seed with a letter", files + script + " --seed 12x", 2, "--seed must be a whole number"},
+        {"the largest seed", files + script + " --seed 4294967295", 0, "Korvel interview cards"},
+        {"script that is missing", files + " --script " + dir + "/nothing.txt", 2,
+         "korvel: cannot read the script " + dir + "/nothing.txt\n"},
+        {"home that cannot be made", " --home " + dir + "/plain-file/home" + script, 2,
+         "korvel: cannot create the home folder " + dir + "/plain-file/home\n"},
+        {"bundle without the deck", " --home " + dir + "/home --bundle " + dir + "/empty-bundle" + script, 0,
+         "korvel: warning: " + dir + "/empty-bundle has no Jobframework.plist; the deck will be empty\n"},
+        {"short help", " -h", 0, "--idiom phone|tablet"},
+    };
+    for (const Row& row : rows) {
+        Outcome o = testsupport::runCommand(std::string(KORVEL_PATH) + row.args + " 2>&1 </dev/null");
+        EXPECT_EQ(o.status, row.status) << row.name << "\n" << o.out;
+        EXPECT_TRUE(has(o.out, row.says)) << row.name << "\n" << o.out;
+        EXPECT_EQ(has(o.out, "(korvel --help explains the options)\n"), row.status == 2) << row.name;
+    }
+    // A malformed DECK_ENDPOINTS is a warning: the run goes on without its bad entries.
+    ::setenv("DECK_ENDPOINTS", "forms", 1);
+    Outcome warned = testsupport::runCommand(std::string(KORVEL_PATH) + files + script + " 2>&1 </dev/null");
+    ::unsetenv("DECK_ENDPOINTS");
+    EXPECT_EQ(warned.status, 0) << warned.out;
+    EXPECT_TRUE(has(warned.out, "korvel: warning: DECK_ENDPOINTS: \"forms\" is not NAME=URL")) << warned.out;
+    EXPECT_TRUE(has(warned.out, "its malformed entries are ignored\n")) << warned.out;
 }
 
 }  // namespace
@@ -503,9 +549,10 @@ protected:
         std::istringstream lines(after);
         std::string line, previous;
         while (std::getline(lines, line)) {
-            if (previous.find("[page ") != std::string::npos)
+            if (previous.find("[page ") != std::string::npos) {
                 EXPECT_GT(line.find_first_not_of(' '), previous.find_first_not_of(' '))
                     << "tap " << title << " shows an empty page:\n" << after;
+            }
             previous = line;
         }
         for (const std::string& l : app::appLogLines())
@@ -551,9 +598,11 @@ protected:
             if (!title || app::rowHas(row, "lleva")) continue;  // headings open nothing
             std::string before = screen();
             std::string after = opens(std::string(title->utf8()));
-            if (app::rowChildren(row)) walk(app::rowChildren(row));
-            else if (app::rowHas(row, "index"))
+            if (app::rowChildren(row)) {
+                walk(app::rowChildren(row));
+            } else if (app::rowHas(row, "index")) {
                 EXPECT_TRUE(has(after, "[page KORVEL_" + app::rowString(row, "index") + ".html]")) << after;
+            }
             if (leaveEach) leave(before);
         }
     }
@@ -588,6 +637,85 @@ protected:
     ns::Ref<ns::ManualClock> clock;
     std::unique_ptr<simulator::Simulator> sim;
 };
+
+TEST_F(DeckWalk, EachCommandsMistakeIsToldInItsOwnWords) {
+    start(ui::UserInterfaceIdiom::Phone);
+    const std::string longWord(101, 'z');
+    struct Row {
+        const char* line;
+        std::string error;  // empty: carried out
+    } rows[] = {
+        {"", ""},
+        {"   # a note", ""},
+        {"\t", ""},
+        {"SCREEN", ""},
+        {"Help", ""},
+        {"wait 0", ""},
+        {"tap", "tap what? (tap TEXT)"},
+        {"tap   ", "tap what? (tap TEXT)"},
+        {"delete", "delete what? (delete TEXT)"},
+        {"delete Nothing", "no row \"Nothing\" in a visible table"},
+        {"link", "link what? (link HREF)"},
+        {"link Next", "no web view on screen"},
+        {"alert", "which button? (alert TEXT)"},
+        {"alert OK", "no alert or action sheet is showing"},
+        {"rotate", "rotate portrait or rotate landscape"},
+        {"rotate sideways", "rotate portrait or rotate landscape"},
+        {"wait 86400.5", "wait SECONDS (a number from 0 to 86400)"},
+        {"wait", "wait SECONDS (a number from 0 to 86400)"},
+        {"pinch", "pinch in or pinch out"},
+        {"pinch sideways 2", "pinch in or pinch out"},
+        {"pinch in 1.5", "pinch in|out [STEPS] (STEPS a whole number from 1 to 100)"},
+        {"pinch in", "no card page on the screen"},
+        {"swipe", "swipe left or swipe right"},
+        {"swipe up", "swipe left or swipe right"},
+        {"swipe left", "no card page on the screen"},
+        {"back", "there is no screen to go back to"},
+        {"return", "no text field has focus"},
+        {"type x", "no text field has focus"},
+        {"clear", "no text field has focus"},
+        {"clear Nope", "no text field \"Nope\""},
+        {"tapat 10,10 #11", "usage: tapat x,y [x,y ...] [#taps]"},
+        {"tapat 10,10 #0", "usage: tapat x,y [x,y ...] [#taps]"},
+        {"move 10,10", "no finger is down"},
+        {"lift", "no finger is down"},
+        {"frobnicate", "unknown command \"frobnicate\" (help lists them)"},
+        {"FROB now", "unknown command \"frob\" (help lists them)"},
+        {"tap About you", ""},
+        {"tap Tell me about yourself", ""},
+        {"swipe sideways", "swipe left or swipe right"},
+        {"link Nothing like it", "no link \"Nothing like it\" in the page"},
+        {"back", ""},
+        {"tap More", ""},
+        {"tap Rate this app", ""},
+        {"tap About you", "the alert is showing; answer it with: alert BUTTON"},
+        {"delete About you", "the alert is showing; answer it with: alert BUTTON"},
+        {"pinch in", "the alert is showing; answer it with: alert BUTTON"},
+        {"swipe left", "the alert is showing; answer it with: alert BUTTON"},
+        {"back", "the alert is showing; answer it with: alert BUTTON"},
+        {"link x", "the alert is showing"},
+        {"alert Never", "the alert has no button \"Never\""},
+        {"alert remind ME later", ""},
+    };
+    for (const Row& row : rows) {
+        std::ostringstream out;
+        bool ok = sim->run(row.line, out);
+        EXPECT_EQ(ok, row.error.empty()) << "\"" << row.line << "\": " << sim->lastError();
+        EXPECT_EQ(sim->lastError(), row.error) << "\"" << row.line << "\"";
+        if (std::string(row.line) == "Help") {
+            EXPECT_EQ(out.str(), simulator::Simulator::commandHelp());
+        }
+    }
+    // A long command word is quoted cut, as a long argument is.
+    std::ostringstream sink;
+    EXPECT_FALSE(sim->run(longWord + " now", sink));
+    EXPECT_EQ(sim->lastError(), "unknown command \"" + std::string(100, 'z') + "...\" (help lists them)");
+    // A day is the longest wait; quit ends the session, exit too.
+    EXPECT_TRUE(sim->run("wait 86400", sink)) << sim->lastError();
+    EXPECT_FALSE(sim->quitRequested());
+    EXPECT_TRUE(sim->run("Quit", sink));
+    EXPECT_TRUE(sim->quitRequested());
+}
 
 TEST_F(DeckWalk, EveryRowOnTheTabletOpensSomethingAndCanBeLeft) {
     start(ui::UserInterfaceIdiom::Pad);
