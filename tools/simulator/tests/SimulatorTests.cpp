@@ -8,12 +8,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <string>
 
 #include "testsupport/Command.h"
 #include "testsupport/RefusingPort.h"
 #include "testsupport/TempDir.h"
+#include "tools/simulator/Simulator.h"
 
 namespace {
 
@@ -22,6 +24,13 @@ namespace fs = std::filesystem;
 using Outcome = testsupport::CommandOutput;
 
 class SimulatorTest : public ::testing::Test {
+public:
+    static std::string repeated(const std::string& piece, size_t n) {
+        std::string out;
+        while (n--) out += piece;
+        return out;
+    }
+
 protected:
     Outcome korvel(const std::string& idiom, const std::string& script, const std::string& extra = "") {
         std::string scriptPath = dir + "/script.txt";
@@ -31,11 +40,6 @@ protected:
         return testsupport::runCommand(cmd);
     }
     static bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-    static std::string repeated(const std::string& piece, size_t n) {
-        std::string out;
-        while (n--) out += piece;
-        return out;
-    }
     testsupport::TempDir tmp{"korvel-test"};
     const std::string dir = tmp.path();
 };
@@ -150,8 +154,29 @@ TEST_F(SimulatorTest, AFailedCommandIsOneLineAndTheScriptEndsWithStatusOne) {
     EXPECT_TRUE(has(r.out, "error: line 2: tap Nothing like this: nothing called \"Nothing like this\" on the screen\n"))
         << r.out;
     EXPECT_TRUE(has(r.out, "error: line 3: frobnicate: unknown command")) << r.out;
-    // The session went on after the errors.
-    EXPECT_TRUE(has(r.out, "Opened URL: itms-apps://")) << r.out;
+    // The session went on after the errors; the page opened is told once.
+    size_t opened = r.out.find("Opened URL: itms-apps://");
+    ASSERT_NE(opened, std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Opened URL:", opened + 1), std::string::npos) << r.out;
+}
+
+TEST(SimulatorQuote, TypedTextIsQuotedAtMostAHundredCharactersLong) {
+    const std::string e = "\u00e9", euro = "\u20ac", face = "\U0001F600";
+    struct Row {
+        const char* name;
+        std::string text, quoted;
+    } rows[] = {
+        {"empty", "", ""},
+        {"a hundred letters", std::string(100, 'a'), std::string(100, 'a')},
+        {"a hundred and one letters", std::string(101, 'a'), std::string(100, 'a') + "..."},
+        {"a hundred two-byte characters", SimulatorTest::repeated(e, 100), SimulatorTest::repeated(e, 100)},
+        {"a hundred and one two-byte characters", SimulatorTest::repeated(e, 101), SimulatorTest::repeated(e, 100) + "..."},
+        {"three-byte characters", SimulatorTest::repeated(euro, 101), SimulatorTest::repeated(euro, 100) + "..."},
+        {"four-byte characters", SimulatorTest::repeated(face, 101), SimulatorTest::repeated(face, 100) + "..."},
+        {"mixed, cut after a four-byte one", std::string(99, 'a') + face + "b", std::string(99, 'a') + face + "..."},
+        {"mixed, a hundred in all", std::string(98, 'a') + e + face, std::string(98, 'a') + e + face},
+    };
+    for (const Row& row : rows) EXPECT_EQ(simulator::Simulator::shortened(row.text), row.quoted) << row.name;
 }
 
 TEST_F(SimulatorTest, TypedTextKeepsItsBlanksBadWaitsAreRefusedAndSetAsideFilesAreTold) {
@@ -465,6 +490,46 @@ TEST_F(TerminalSessionTest, QuitEndsTheSessionAndALastLineWithoutLineEndIsCarrie
     EXPECT_TRUE(session->isDone());
     session->feed("wait 1\n");  // nothing more is read
     EXPECT_FALSE(session->isWaiting());
+}
+
+TEST_F(TerminalSessionTest, TheScreenIsPrintedAgainOnlyAfterACommandThatMayChangeIt) {
+    auto count = [](const std::string& text, const std::string& part) {
+        size_t n = 0;
+        for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+        return n;
+    };
+    struct Row {
+        const char* name;
+        const char* lines;
+        size_t screens, prompts;
+    } rows[] = {
+        {"blank lines and notes", "\n  \t\n# a note\n", 0, 3},
+        {"screen prints it once", "screen\n", 1, 1},
+        {"  screen, after blanks", "  screen\n", 1, 1},
+        {"help", "help\n", 0, 1},
+        {"a command", "rotate portrait\n", 1, 1},
+        {"a refused command", "tap Nothing\n", 1, 1},
+    };
+    clock->advance(4);
+    for (const Row& row : rows) {
+        out.str("");
+        session->feed(row.lines);
+        EXPECT_EQ(count(out.str(), "Tabs: "), row.screens) << row.name << "\n" << out.str();
+        EXPECT_EQ(count(out.str(), "> "), row.prompts) << row.name << "\n" << out.str();
+    }
+    EXPECT_TRUE(has(out.str(), "error: tap Nothing: nothing called \"Nothing\" on the screen\n")) << out.str();
+    // The wait of a line at the terminal is let pass by the loop; a line
+    // that is not a good wait is carried out (and refused) at once.
+    struct Wait {
+        const char* line;
+        std::optional<double> seconds;
+    } waits[] = {
+        {"wait 5", 5.0}, {"  WAIT 2.5 ", 2.5}, {"wait 86400", 86400.0}, {"wait 86401", std::nullopt},
+        {"wait", std::nullopt}, {"wait x", std::nullopt}, {"screen", std::nullopt}, {"waiting 5", std::nullopt},
+    };
+    for (const Wait& w : waits) EXPECT_EQ(sim->realTimeWait(w.line), w.seconds) << w.line;
+    simulator::Simulator manual(clock);
+    EXPECT_EQ(manual.realTimeWait("wait 5"), std::nullopt);  // on the manual clock, run() advances it
 }
 
 TEST_F(TerminalSessionTest, ExitEndsTheSessionAsQuitDoes) {
