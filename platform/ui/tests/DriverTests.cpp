@@ -280,6 +280,47 @@ TEST_F(DriverTest, TypingAsksTheFieldsDelegate) {
     EXPECT_FALSE(driver.typeText("Nope", "x"));
 }
 
+TEST_F(DriverTest, AnAlertsFieldsTakeTextByFocusNameOrPlaceAndNothingElseDoes) {
+    ASSERT_TRUE(driver.tapRow("Introduction"));
+    auto alert = AlertView::make("Sign in", "", nullptr, "Cancel", {"OK"});
+    alert->setAlertViewStyle(AlertView::Style::LoginAndPasswordInput);
+    alert->show();
+    ASSERT_TRUE(alert->textFieldAtIndex(0));
+    ASSERT_TRUE(alert->textFieldAtIndex(1));
+    alert->textFieldAtIndex(1)->setAccessibilityLabel("Secret");
+    struct Row {
+        const char* name;
+        std::function<bool()> act;
+        std::string login, password, error;  // error empty: done
+    } rows[] = {
+        {"no name: the first field", [&] { return driver.typeText("", "ann"); }, "ann", "", ""},
+        {"by placeholder", [&] { return driver.typeText("Password", "pw"); }, "ann", "pw", ""},
+        {"by place", [&] { return driver.typeText("1", "x"); }, "ann", "pwx", ""},
+        {"by label", [&] { return driver.typeText("Secret", "y"); }, "ann", "pwxy", ""},
+        {"cleared by name", [&] { return driver.clearText("Login"); }, "", "pwxy", ""},
+        {"a field under the alert", [&] { return driver.typeText("Name", "z"); }, "", "pwxy",
+         "the alert \"Sign in\" is showing; text goes nowhere"},
+        {"a place past the fields", [&] { return driver.typeText("2", "z"); }, "", "pwxy",
+         "the alert \"Sign in\" is showing; text goes nowhere"},
+        {"focus by tap", [&] { return driver.tapTextInput("Password"); }, "", "pwxy", ""},
+        {"the return key of the focused field", [&] { return driver.pressReturn(); }, "", "pwxy", ""},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(row.act(), row.error.empty()) << row.name << ": " << driver.lastError();
+        if (!row.error.empty()) {
+            EXPECT_EQ(driver.lastError(), row.error) << row.name;
+        }
+        EXPECT_EQ(alert->textFieldAtIndex(0)->text(), row.login) << row.name;
+        EXPECT_EQ(alert->textFieldAtIndex(1)->text(), row.password) << row.name;
+    }
+    EXPECT_EQ(driver.screen().rfind("+-- Alert: Sign in --\n| Login: ____\n| Secret: ********|____\n| [Cancel] [OK]\n+--\n", 0),
+              0u)
+        << driver.screen();
+    ASSERT_TRUE(driver.pressAlertButton("ok"));
+    EXPECT_EQ(Panel::topPanel(), nullptr);
+    EXPECT_TRUE(driver.typeText("Name", "Bo")) << driver.lastError();
+}
+
 TEST_F(DriverTest, LinksAreOfferedToThePagesDelegate) {
     ASSERT_TRUE(driver.tapRow("Profitability"));
     EXPECT_FALSE(driver.followLink("Next card"));  // the delegate keeps the page
@@ -562,6 +603,137 @@ TEST_F(UITest, ButtonsOutsideTheirScrollViewCannotBeTapped) {
     scroll->setContentOffset({0, 640});
     ASSERT_TRUE(d.tapButton("Send")) << d.lastError();
     EXPECT_EQ(taps, 1);
+}
+
+}  // namespace
+}  // namespace ui::test
+
+namespace ui::test {
+namespace {
+
+// Rows in two sections, each with its own accessory.
+struct Sections : ns::Object, TableViewDataSource {
+    long numberOfSectionsInTableView(TableView*) override { return 2; }
+    long tableViewNumberOfRowsInSection(TableView*, long s) override { return s == 0 ? 3 : 4; }
+    ns::Ref<TableViewCell> tableViewCellForRowAtIndexPath(TableView* t, IndexPath ip) override {
+        auto c = t->dequeueReusableCellWithIdentifier("c");
+        if (!c) c = TableViewCell::make(TableViewCellStyle::Value1, "c");
+        c->textLabel()->setText("Row " + std::to_string(ip.section) + "." + std::to_string(ip.row));
+        c->detailTextLabel()->setText(ip.row == 1 ? "note" : "");
+        static const TableViewCellAccessoryType marks[] = {
+            TableViewCellAccessoryType::None, TableViewCellAccessoryType::DisclosureIndicator,
+            TableViewCellAccessoryType::DetailDisclosureButton, TableViewCellAccessoryType::Checkmark};
+        c->setAccessoryType(marks[ip.row % 4]);
+        return c;
+    }
+    std::string tableViewTitleForHeaderInSection(TableView*, long s) override { return s == 0 ? "First" : ""; }
+};
+
+TEST_F(UITest, TextScreenDrawsEachKindOfViewAsAPersonReadsIt) {
+    auto w = makeWindow();
+    auto label = [&](const std::string& text, double alpha, bool hidden) {
+        auto l = Label::make(makeRect(0, 0, 100, 20));
+        l->setText(text);
+        l->setAlpha(alpha);
+        l->setHidden(hidden);
+        w->addSubview(l);
+    };
+    label("Shown", 1, false);
+    label("Hidden", 1, true);
+    label("Too faint", 0.009, false);
+    label("Faint but seen", 0.01, false);
+    label("", 1, false);  // an empty label draws no line
+    auto send = Button::make(makeRect(0, 0, 10, 10), "Send");
+    send->setEnabled(false);
+    w->addSubview(send);
+    auto sound = ns::make<Switch>(makeRect(0, 0, 79, 27));
+    sound->setAccessibilityLabel("Sound");
+    w->addSubview(sound);
+    auto plain = TextField::make(makeRect(0, 0, 10, 10));
+    plain->setText("x");
+    w->addSubview(plain);
+    auto pass = TextField::make(makeRect(0, 0, 10, 10));
+    pass->setPlaceholder("Pass");
+    pass->setSecureTextEntry(true);
+    w->addSubview(pass);
+    auto labelled = TextField::make(makeRect(0, 0, 10, 10));
+    labelled->setPlaceholder("shown when no label");
+    labelled->setAccessibilityLabel("E-mail");
+    w->addSubview(labelled);
+    auto idle = ns::make<ActivityIndicatorView>();
+    idle->setHidesWhenStopped(false);
+    w->addSubview(idle);
+    auto busy = ns::make<ActivityIndicatorView>();
+    busy->startAnimating();
+    w->addSubview(busy);
+    auto search = ns::make<SearchBar>(makeRect(0, 0, 320, 44));
+    search->setPlaceholder("Find");
+    search->setShowsCancelButton(true);
+    w->addSubview(search);
+    auto bar = ns::make<NavigationBar>(makeRect(0, 0, 320, 44));
+    auto item = ns::make<NavigationItem>();
+    item->setTitle("Cards");
+    item->setPrompt("Pick one");
+    item->setLeftBarButtonItem(BarButtonItem::withTitle("Edit"));
+    auto done = BarButtonItem::withTitle("Done");
+    done->setEnabled(false);
+    item->setRightBarButtonItem(done);
+    bar->pushNavigationItem(item);
+    w->addSubview(bar);
+    auto titleOnly = ns::make<NavigationBar>(makeRect(0, 0, 320, 44));
+    auto plainItem = ns::make<NavigationItem>();
+    plainItem->setTitle("Alone");
+    titleOnly->pushNavigationItem(plainItem);
+    w->addSubview(titleOnly);
+    auto web = WebView::make(makeRect(0, 0, 320, 100));
+    web->loadHTMLString("<p>one</p><a href='x.html'>two</a>", ns::URL::URLWithString("file:///b/KORVEL_3.html"));
+    w->addSubview(web);
+    auto sections = ns::make<Sections>();
+    auto table = TableView::make(makeRect(0, 0, 320, 132));  // three rows of 44 points
+    table->setDataSource(sections.get());
+    auto header = Label::make(makeRect(0, 0, 320, 20));
+    header->setText("Above the rows");
+    table->setTableHeaderView(header);
+    w->addSubview(table);
+    auto empty = TableView::make(makeRect(0, 0, 320, 100));
+    w->addSubview(empty);
+    Driver d;
+    d.settle();
+    EXPECT_EQ(d.screen(),
+              "Shown\n"
+              "Faint but seen\n"
+              "[Send] (disabled)\n"
+              "(off) Sound\n"
+              "Field: x____\n"
+              "Pass: ____\n"
+              "E-mail: ____\n"
+              "(busy)\n"
+              "Search (Find): ____ [Cancel]\n"
+              "Pick one\n"
+              "== [Edit] | Cards | [Done] (disabled) ==\n"
+              "== Alone ==\n"
+              "[page KORVEL_3.html]\n"
+              "  one\n"
+              "  [two]\n"
+              "Above the rows\n"
+              "-- First --\n"
+              "- Row 0.0\n"
+              "- Row 0.1 | note >\n"
+              "- Row 0.2 (i)\n"
+              "(4 more below)\n"
+              "(empty list)\n");
+    // Scrolled to the end: the rows above are counted, a section without a
+    // title has no heading, and a selected row is marked.
+    table->scrollToRowAtIndexPath({1, 3}, TableViewScrollPosition::Bottom, false);
+    table->selectRowAtIndexPath(IndexPath{1, 2}, false, TableViewScrollPosition::None);
+    pass->setText("secret");
+    std::string s = TextScreen::renderView(table.get());
+    EXPECT_EQ(s.substr(s.find('(')),
+              "(4 more above)\n"
+              "- Row 1.1 | note >\n"
+              "* Row 1.2 (i)\n"
+              "- Row 1.3 (v)\n");
+    EXPECT_EQ(TextScreen::renderView(pass.get()), "Pass: ********____\n");
 }
 
 }  // namespace
