@@ -122,6 +122,8 @@ TEST_F(SimulatorTest, ASignUpTheServiceNeverGetsLeavesTheFormForAnotherTry) {
     EXPECT_FALSE(has(after.substr(1), "Loading...")) << r.out;
     EXPECT_TRUE(has(after, "[Send]")) << r.out;
     EXPECT_FALSE(has(r.out, "Got it!")) << r.out;
+    // A script's output is what it asked for: the app's own log lines stay out of it.
+    EXPECT_FALSE(has(r.out, "/tarnwick/WS/Tarnwick.php\n")) << r.out;
     // Nothing was taken, so the next start asks again.
     Outcome again = korvel("phone", "wait 4\nscreen\n");
     EXPECT_TRUE(has(again.out, "Sign up for news from Tarnwick")) << again.out;
@@ -380,6 +382,8 @@ TEST_F(SimulatorTest, HelpAndBadOptions) {
         {"unknown option", files + script + " --fast", 2, "korvel: unknown option --fast\n"},
         {"unknown idiom", files + script + " --idiom watch", 2, "korvel: --idiom must be phone or tablet\n"},
         {"unknown clock", files + script + " --clock sometimes", 2, "korvel: --clock must be real or manual\n"},
+        {"the real clock", files + script + " --clock real", 0, "Korvel interview cards"},
+        {"the manual clock", files + script + " --clock manual", 0, "Korvel interview cards"},
         {"malformed endpoint", files + script + " --endpoint forms", 2, "korvel: --endpoint: \"forms\" is not NAME=URL"},
         {"negative seed", files + script + " --seed -1", 2, "korvel: --seed must be a whole number from 0 to 4294967295\n"},
         {"seed one past the largest", files + script + " --seed 4294967296", 2, "--seed must be a whole number"},
@@ -399,6 +403,8 @@ TEST_F(SimulatorTest, HelpAndBadOptions) {
         EXPECT_TRUE(has(o.out, row.says)) << row.name << "\n" << o.out;
         EXPECT_EQ(has(o.out, "(korvel --help explains the options)\n"), row.status == 2) << row.name;
     }
+    // The home folder made for the app is the user's alone.
+    EXPECT_EQ(fs::status(dir + "/home").permissions() & fs::perms::all, fs::perms::owner_all);
     // A malformed DECK_ENDPOINTS is a warning: the run goes on without its bad entries.
     ::setenv("DECK_ENDPOINTS", "forms", 1);
     Outcome warned = testsupport::runCommand(std::string(KORVEL_PATH) + files + script + " 2>&1 </dev/null");
