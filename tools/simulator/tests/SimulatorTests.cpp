@@ -184,6 +184,8 @@ TEST(SimulatorQuote, TypedTextIsQuotedAtMostAHundredCharactersLong) {
 TEST_F(SimulatorTest, TypedTextKeepsItsBlanksBadWaitsAreRefusedAndSetAsideFilesAreTold) {
     fs::create_directories(dir + "/home/Documents");
     std::ofstream(dir + "/home/Documents/Favorites-VeltraIpad.plist") << "not a property list";
+    fs::create_directories(dir + "/home/Outbox");
+    std::ofstream(dir + "/home/Outbox/earlier.eml") << "Subject: from an earlier run\r\n";  // not news
     Outcome r = korvel("phone",
                        "wait nan\n"
                        "wait -2\n"
@@ -199,6 +201,7 @@ TEST_F(SimulatorTest, TypedTextKeepsItsBlanksBadWaitsAreRefusedAndSetAsideFilesA
         "Unreadable file moved aside: Documents/Favorites-VeltraIpad.plist is now "
         "Documents/Favorites-VeltraIpad.plist.corrupt-1\n";
     EXPECT_EQ(r.out.rfind(notice, 0), 0u) << r.out;  // told before the first command's output
+    EXPECT_FALSE(has(r.out, "Mail written")) << r.out;
     EXPECT_TRUE(has(r.out, "error: line 1: wait nan: wait SECONDS (a number from 0 to 86400)\n")) << r.out;
     EXPECT_TRUE(has(r.out, "error: line 2: wait -2: wait SECONDS (a number from 0 to 86400)\n")) << r.out;
     EXPECT_TRUE(has(r.out, "error: line 3: wait 0x10: wait SECONDS (a number from 0 to 86400)\n")) << r.out;
@@ -424,6 +427,7 @@ TEST_F(SimulatorTest, HelpAndBadOptions) {
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/ui/AlertView.h"
+#include "tools/simulator/FormPostWatcher.h"
 #include "tools/simulator/TerminalSession.h"
 
 namespace {
@@ -455,6 +459,75 @@ protected:
     std::ostringstream out;
     int done = 0;
 };
+
+// A poster that keeps the posts it is given; the test answers them.
+struct HeldPoster : app::FormPoster {
+    const char* className() const override { return "HeldPoster"; }
+    void post(ns::Ref<app::FormPostRequest> r) override { held.push_back(std::move(r)); }
+    std::vector<ns::Ref<app::FormPostRequest>> held;
+};
+
+struct HeardForm : ns::Object, app::FormPostDelegate {
+    const char* className() const override { return "HeardForm"; }
+    void requestFinished(int status, const std::string& body) override { heard.push_back(std::to_string(status) + " " + body); }
+    void requestFailed(const std::string& why) override { heard.push_back("failed: " + why); }
+    std::vector<std::string> heard;
+};
+
+TEST(FormPostWatcher, EachPostIsToldOnceWithItsSecretsMaskedAndWaitedForUntilAnswered) {
+    auto poster = ns::make<HeldPoster>();
+    auto watcher = ns::make<simulator::FormPostWatcher>(poster);
+    auto form = ns::make<HeardForm>();
+    auto post = [&](const std::string& url, app::FormFields fields) {
+        auto r = ns::make<app::FormPostRequest>();
+        r->url = url;
+        r->fields = std::move(fields);
+        r->delegate = form.get();
+        watcher->post(r);
+        return r;
+    };
+    watcher->post(nullptr);  // nothing to send, nothing told
+    EXPECT_FALSE(watcher->waiting());
+    EXPECT_TRUE(watcher->takeStartedLines().empty());
+    auto first = post("http://127.0.0.1:9/form?token=abc", {{"name", "Ann"}, {"password", "hunter2"}});
+    auto second = post("http://127.0.0.1:9/other", {{"e", "x@y"}});
+    EXPECT_EQ(watcher->takeStartedLines(),
+              (std::vector<std::string>{"Form post: POST http://127.0.0.1:9/form?token=******** name=Ann&password=********",
+                                        "Form post: POST http://127.0.0.1:9/other e=x%40y"}));
+    EXPECT_TRUE(watcher->takeStartedLines().empty());  // told once
+    ASSERT_EQ(poster->held.size(), 2u);                // passed on, unchanged
+    EXPECT_EQ(poster->held[0]->fields, first->fields);
+    struct Step {
+        const char* name;
+        std::function<void()> act;
+        bool waiting;
+        std::vector<std::string> heard;
+    } steps[] = {
+        {"nothing answered", [] {}, true, {}},
+        {"the first answered", [&] {
+             auto d = first->delegate.lock();
+             ASSERT_TRUE(d);
+             d->requestFinished(200, "ok");
+         },
+         true, {"200 ok"}},
+        {"the second failed", [&] {
+             auto d = second->delegate.lock();
+             ASSERT_TRUE(d);
+             d->requestFailed("refused");
+         },
+         false, {"200 ok", "failed: refused"}},
+    };
+    for (const Step& step : steps) {
+        step.act();
+        EXPECT_EQ(watcher->waiting(), step.waiting) << step.name;
+        EXPECT_EQ(form->heard, step.heard) << step.name;
+    }
+    // A post whose form request is gone is not waited for.
+    post("http://127.0.0.1:9/gone", {});
+    EXPECT_TRUE(watcher->waiting());
+    poster->held.clear();
+    EXPECT_FALSE(watcher->waiting());
+}
 
 TEST_F(TerminalSessionTest, SetAsideFilesAreLookedForEverywhereButTheOutbox) {
     for (const char* f : {"Documents/b.plist.corrupt-1", "Library/Outbox/c.corrupt-2", "Outbox/a.corrupt-1",
