@@ -260,7 +260,12 @@ TEST_F(DriverTest, NothingUnderAModalScreenOrSheetTakesTaps) {
     EXPECT_FALSE(driver.tapTab("More"));
     EXPECT_EQ(hubTabs->selectedIndex(), 0u);
     EXPECT_FALSE(driver.typeText("Note", "b"));
+    EXPECT_EQ(driver.lastError(), "the field \"Note\" is covered by the Card sheet");
+    EXPECT_EQ(driver.lastFailure(), Driver::Failure::Refused);
     driver.typeText("", "c");  // the focused field is under the sheet: not that one
+    EXPECT_FALSE(driver.clearText("Nowhere"));
+    EXPECT_EQ(driver.lastError(), "no text field \"Nowhere\"");
+    EXPECT_EQ(driver.lastFailure(), Driver::Failure::NotFound);
     EXPECT_EQ(note->text(), "a");
     driver.tap({20, 400});  // beside the sheet, over the pad
     EXPECT_TRUE(pad->log.empty());
