@@ -419,6 +419,53 @@ TEST(MailEncoding, RenderRefusesWhatWouldBreakAHeaderAndKeepsToItsLimits) {
     }
 }
 
+TEST(MailEncoding, ABodyIsSentAsItIsOnlyWhenEveryLineSurvivesTransport) {
+    struct Row {
+        const char* name;
+        std::string body;
+        bool plain;  // 7bit, else quoted-printable
+    } rows[] = {
+        {"a line of 76", std::string(76, 'a'), true},
+        {"a line of 77", std::string(77, 'a'), false},
+        {"76 after a line break", "x\n" + std::string(76, 'a'), true},
+        {"77 after a line break", "x\n" + std::string(77, 'a'), false},
+        {"tab", "a\tb", true},
+        {"control character", "a\x01" "b", false},
+        {"delete", "a\x7F" "b", false},
+        {"non-ASCII", "caf\xC3\xA9", false},
+        {"a lone dot inside", "a\n.\nb", false},
+        {"a lone dot first", ".\nb", false},
+        {"a lone dot last", "a\n.", false},
+        {"only a dot", ".", false},
+        {"a dot that starts a line", "a\n.b", true},
+        {"From first", "From me", false},
+        {"From on a later line", "a\nFrom me", false},
+        {"From inside a line", "a From me", true},
+    };
+    for (const Row& row : rows) {
+        MailMessage m;
+        m.to = {"to@example.com"};
+        m.body = row.body;
+        auto text = m.render();
+        ASSERT_TRUE(text) << row.name;
+        bool plain = text->find("Content-Transfer-Encoding: 7bit\r\n") != std::string::npos;
+        EXPECT_EQ(plain, row.plain) << row.name << "\n" << *text;
+        EXPECT_EQ(text->find("\r\n.\r\n"), std::string::npos) << row.name << "\n" << *text;
+        EXPECT_EQ(text->find("\r\nFrom "), std::string::npos) << row.name << "\n" << *text;
+    }
+    // Quoted-printable lines stay within 76 characters, a blank at their end included.
+    for (size_t n : {73u, 74u, 75u, 76u}) {
+        std::string qp = encodeQuotedPrintable(std::string(n, 'a') + " ");
+        std::istringstream lines(qp);
+        std::string line;
+        while (std::getline(lines, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            EXPECT_LE(line.size(), 76u) << n << ": " << qp;
+        }
+        EXPECT_EQ(qp.substr(qp.size() - 3), "=20") << n;
+    }
+}
+
 TEST(MailEncoding, QuotedPrintableKeepsLinesShortAndCharactersWhole) {
     std::string text = std::string(70, 'a') + "\xC3\xA9\xC3\xA9\xC3\xA9 trailing \r\nnext";
     std::string qp = encodeQuotedPrintable(text);
