@@ -379,6 +379,17 @@ TEST(MailEncoding, RenderRefusesWhatWouldBreakAHeaderAndKeepsToItsLimits) {
         {"type of 127", [](MailMessage& m) { m.attachments[0].mimeType = "text/" + std::string(122, 'p'); }, 0},
         {"type of 128", [](MailMessage& m) { m.attachments[0].mimeType = "text/" + std::string(123, 'p'); },
          kMailErrorBadType},
+        {"type without a slash", [](MailMessage& m) { m.attachments[0].mimeType = "text"; }, kMailErrorBadType},
+        {"type without its type", [](MailMessage& m) { m.attachments[0].mimeType = "/plain"; }, kMailErrorBadType},
+        {"type without its subtype", [](MailMessage& m) { m.attachments[0].mimeType = "text/"; }, kMailErrorBadType},
+        {"type with two slashes", [](MailMessage& m) { m.attachments[0].mimeType = "text/plain/x"; }, kMailErrorBadType},
+        {"type with a blank", [](MailMessage& m) { m.attachments[0].mimeType = "text/pl ain"; }, kMailErrorBadType},
+        {"type with a parameter", [](MailMessage& m) { m.attachments[0].mimeType = "text/plain;x=1"; },
+         kMailErrorBadType},
+        {"type outside ASCII", [](MailMessage& m) { m.attachments[0].mimeType = "text/pl\xC3\xA4in"; },
+         kMailErrorBadType},
+        {"shortest type", [](MailMessage& m) { m.attachments[0].mimeType = "a/b"; }, 0},
+        {"type in capitals", [](MailMessage& m) { m.attachments[0].mimeType = "TEXT/X-Card+1.0"; }, 0},
         {"attachments at the limit",
          [](MailMessage& m) { m.attachments[0].data = ns::Data::make(std::string(kMaxAttachmentBytes, 'x')); }, 0},
         {"one byte past", [](MailMessage& m) {
@@ -463,6 +474,28 @@ TEST(MailEncoding, ABodyIsSentAsItIsOnlyWhenEveryLineSurvivesTransport) {
             EXPECT_LE(line.size(), 76u) << n << ": " << qp;
         }
         EXPECT_EQ(qp.substr(qp.size() - 3), "=20") << n;
+    }
+}
+
+TEST(MailEncoding, AddressLinesFoldOnlyWhenTheyWouldPass78Characters) {
+    auto address = [](size_t n, char c) { return std::string(n - 12, c) + "@example.com"; };  // n characters
+    const std::string a = address(20, 'a'), b = address(20, 'b');
+    struct Row {
+        const char* name;
+        std::string c;
+        std::string header;
+    } rows[] = {
+        {"a line of 78", address(30, 'c'), "To: " + a + ", " + b + ", " + address(30, 'c') + "\r\n"},
+        {"one more", address(31, 'c'), "To: " + a + ", " + b + ",\r\n " + address(31, 'c') + "\r\n"},
+    };
+    for (const Row& row : rows) {
+        MailMessage m;
+        m.to = {a, b, row.c};
+        auto text = m.render();
+        ASSERT_TRUE(text) << row.name;
+        size_t to = text->find("\r\nTo: ");
+        ASSERT_NE(to, std::string::npos) << row.name << "\n" << *text;
+        EXPECT_EQ(text->substr(to + 2, row.header.size()), row.header) << row.name;
     }
 }
 
