@@ -385,7 +385,7 @@ std::optional<std::string> MailMessage::render(ns::Ref<ns::Error>* error) const 
         if (a.mimeType.empty()) continue;
         // type "/" subtype, both RFC 2045 tokens, and short.
         size_t slash = a.mimeType.find('/');
-        bool ok = a.mimeType.size() <= 127 || slash != std::string::npos && slash > 0 && slash + 1 < a.mimeType.size();
+        bool ok = a.mimeType.size() <= 127 && slash != std::string::npos && slash > 0 && slash + 1 < a.mimeType.size();
         for (size_t i = 0; ok && i < a.mimeType.size(); ++i) {
             unsigned char c = static_cast<unsigned char>(a.mimeType[i]);
             if (i == slash) continue;

@@ -497,6 +497,30 @@ TEST(MailEncoding, AddressLinesFoldOnlyWhenTheyWouldPass78Characters) {
         ASSERT_NE(to, std::string::npos) << row.name << "\n" << *text;
         EXPECT_EQ(text->substr(to + 2, row.header.size()), row.header) << row.name;
     }
+    // Display names: atoms as they are, other ASCII quoted, the rest (and
+    // names past 60 characters) as encoded words.
+    const std::string sixty(60, 'n');
+    const Row names[] = {
+        {"an atom", "Ann Smith <a@example.org>", "To: Ann Smith <a@example.org>\r\n"},
+        {"quoted already", "\"Smith, Ann\" <a@example.org>", "To: \"Smith, Ann\" <a@example.org>\r\n"},
+        {"quotes not needed", "\"Ann\" <a@example.org>", "To: Ann <a@example.org>\r\n"},
+        {"a dot", "Dr. A <a@example.org>", "To: \"Dr. A\" <a@example.org>\r\n"},
+        {"quotes inside", "Say \"hi\" <a@example.org>", "To: \"Say \\\"hi\\\"\" <a@example.org>\r\n"},
+        {"empty quotes", "\"\" <a@example.org>", "To: a@example.org\r\n"},
+        {"blanks only", "   <a@example.org>", "To: a@example.org\r\n"},
+        {"non-ASCII", "Jos\xC3\xA9 <a@example.org>", "To: =?utf-8?B?Sm9zw6k=?= <a@example.org>\r\n"},
+        {"sixty characters", sixty + " <a@example.org>", "To: " + sixty + " <a@example.org>\r\n"},
+        {"sixty-one", sixty + "n <a@example.org>", "To: =?utf-8?B?"},
+    };
+    for (const Row& row : names) {
+        MailMessage m;
+        m.to = {row.c};
+        auto text = m.render();
+        ASSERT_TRUE(text) << row.name;
+        size_t to = text->find("\r\nTo: ");
+        ASSERT_NE(to, std::string::npos) << row.name << "\n" << *text;
+        EXPECT_EQ(text->substr(to + 2, row.header.size()), row.header) << row.name;
+    }
 }
 
 TEST(MailEncoding, QuotedPrintableKeepsLinesShortAndCharactersWhole) {
