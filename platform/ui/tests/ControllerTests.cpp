@@ -199,6 +199,15 @@ TEST_F(ControllerTest, TabBarSelectsAndTellsItsDelegate) {
     offScreen->setViewControllers({five});
     offScreen->setSelectedIndex(0);
     EXPECT_EQ(log.joined().find("Appear"), std::string::npos) << log.joined();
+    // Choosing a tab by its controller: that one, and one that is no tab changes nothing.
+    auto six = ns::make<Logged>("six", &log), seven = ns::make<Logged>("seven", &log);
+    offScreen->setViewControllers({five, six, seven});
+    offScreen->setSelectedViewController(six.get());
+    EXPECT_EQ(offScreen->selectedIndex(), 1u);
+    offScreen->setSelectedViewController(four.get());
+    EXPECT_EQ(offScreen->selectedIndex(), 1u);
+    offScreen->setSelectedIndex(3);
+    EXPECT_EQ(offScreen->selectedIndex(), 1u);
     auto other = ns::make<TabBarController>();
     EXPECT_THROW(other->setViewControllers({three}), ns::Exception);
     EXPECT_THROW(other->setViewControllers({nullptr}), ns::Exception);
