@@ -224,6 +224,23 @@ TEST_F(FormTest, PhoneFormFillsItsOverlayAndTheKeyboardShrinksItUntilReturn) {
     EXPECT_EQ(frames, (std::vector<std::string>{"{{10, 20}, {300, 40}}", "{{20, 80}, {280, 31}}", "{{20, 125}, {280, 31}}",
                                                  "{{20, 170}, {280, 31}}", "{{20, 225}, {135, 40}}",
                                                  "{{165, 225}, {135, 40}}"}));
+    // Every field types without correction; the e-mail field gets the
+    // e-mail keyboard and no capitals, the others the plain keyboard.
+    size_t fields = 0;
+    for (auto& v : form->viewVentana()->subviews()) {
+        auto* f = dynamic_cast<ui::TextField*>(v.get());
+        if (!f) continue;
+        ++fields;
+        bool mail = f->placeholder() == "E-mail";
+        EXPECT_EQ(f->keyboardType(), mail ? ui::KeyboardType::EmailAddress : ui::KeyboardType::Default)
+            << f->placeholder();
+        EXPECT_EQ(f->autocapitalizationType(),
+                  mail ? ui::AutocapitalizationType::None : ui::AutocapitalizationType::Sentences)
+            << f->placeholder();
+        EXPECT_EQ(f->autocorrectionType(), ui::AutocorrectionType::No) << f->placeholder();
+        EXPECT_EQ(f->borderStyle(), ui::BorderStyle::RoundedRect) << f->placeholder();
+    }
+    EXPECT_EQ(fields, 3u);
     // The form follows its overlay when the overlay grows.
     ui::Rect grown = overlay->frame();
     grown.size.height += 100;

@@ -76,6 +76,11 @@ protected:
 TEST_F(TabletListTest, RowsShowTheirLookFromTheirKeys) {
     ASSERT_TRUE(openSmallDeck());
     ui::TableView* t = list()->myTableView();
+    ASSERT_TRUE(t);
+    // The table fills the list below the back button's strip.
+    ui::Rect b = list()->bounds();
+    EXPECT_EQ(ui::toString(t->frame()), ui::toString(ui::makeRect(0, 44, b.width(), b.height() - 44)));
+    EXPECT_EQ(ui::toString(list()->btnAtras()->frame()), "{{0, 0}, {100, 40}}");
     auto heading = list()->tableViewCellForRowAtIndexPath(t, {0, 0});
     ASSERT_TRUE(heading);
     EXPECT_EQ(heading->textLabel()->text(), "heading");
@@ -324,6 +329,27 @@ TEST_F(TabletListTest, SwipingAGroupAwayRemovesThatGroupAndRewritesTheFile) {
     EXPECT_EQ(peerTitles("Grupos-VeltraIpad.plist"), "");
     ASSERT_TRUE(driver->tapButton("Back"));
     EXPECT_EQ(listTitles().front(), "heading");
+}
+
+TEST_F(TabletListTest, AGroupReadAgainSinceTheListWasShownIsStillTheOneDeleted) {
+    ASSERT_TRUE(openSmallDeck());
+    ASSERT_TRUE(delegate->addGroup(group("First", {c1()})));
+    ASSERT_TRUE(delegate->addGroup(group("Second", {c2()})));
+    ASSERT_TRUE(driver->tapRow("groups row"));
+    // The stored groups are replaced by equal records read again (not the
+    // objects the list shows): the row still finds its group by its value.
+    ns::MutableArray* groups = delegate->allGroups();
+    ASSERT_TRUE(groups);
+    for (size_t i = 0; i < groups->count(); ++i) {
+        auto* g = ns::as<ns::Dictionary>(groups->at(i).get());
+        ASSERT_TRUE(g);
+        groups->replaceObjectAtIndex(i, g->mutableCopy());
+    }
+    ASSERT_TRUE(driver->deleteRow("second")) << driver->lastError();
+    EXPECT_FALSE(topAlert());
+    EXPECT_EQ(titlesIn(delegate->allGroups()), std::vector<std::string>{"First"});
+    EXPECT_EQ(peerTitles("Grupos-VeltraIpad.plist"), "First");
+    EXPECT_EQ(listTitles(), (std::vector<std::string>{"add new group (swipe to delete)", "first"}));
 }
 
 TEST_F(TabletListTest, DamagedGroupsShowAsSuchAndSwipingThemAwayRemovesThemFromTheFile) {
