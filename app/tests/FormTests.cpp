@@ -241,6 +241,7 @@ TEST_F(FormTest, PhoneFormFillsItsOverlayAndTheKeyboardShrinksItUntilReturn) {
         EXPECT_EQ(f->borderStyle(), ui::BorderStyle::RoundedRect) << f->placeholder();
     }
     EXPECT_EQ(fields, 3u);
+    EXPECT_EQ(ui::toString(form->scrVentana()->contentSize()), "{320, 480}");
     // The form follows its overlay when the overlay grows.
     ui::Rect grown = overlay->frame();
     grown.size.height += 100;

@@ -25,7 +25,7 @@ protected:
             row({{"Title", s("Heading")}, {"lleva", s("YES")}, {"color", s("black")}, {"tamano", ns::num(40)}}),
             row({{"Title", s("Sub Menu")}, {"SubTitle", s("two cards")}, {"color", s("green")},
                  {"Children", ns::Array::make({c1(), c2()})}}),
-            row({{"Title", s("Tactic Row")}, {"tactics", s("YES")}, {"color", s("silver")},
+            row({{"Title", s("Tactic Row")}, {"tactics", s("YES")}, {"color", s("silver")}, {"SubTitle", s("one card")},
                  {"Children", ns::Array::make({c3()})}}),
             row({{"Title", s("Questions Row")}, {"ActionPractice", s("Questions")}, {"color", s("cyan")},
                  {"Children", ns::Array::make({c2(), c3()})}}),
@@ -368,6 +368,20 @@ TEST_F(TabletListTest, DamagedGroupsShowAsSuchAndSwipingThemAwayRemovesThemFromT
     EXPECT_EQ(listTitles(), (std::vector<std::string>{"add new group (swipe to delete)", "first", "damaged entry",
                                                       "broken", "last"}));
     ui::TableView* table = list()->myTableView();
+    ASSERT_TRUE(table);
+    // The damaged entry shows in the cell the deck's "tactic row" had (a
+    // strip, a subtitle, a larger white title): nothing of that is left.
+    ui::TableViewCell* reused = table->cellForRowAtIndexPath({0, 2});
+    ASSERT_TRUE(reused);
+    EXPECT_EQ(reused->textLabel()->text(), "damaged entry");
+    EXPECT_FALSE(reused->backgroundView());
+    EXPECT_EQ(reused->detailTextLabel()->text(), "");
+    ASSERT_TRUE(reused->textLabel()->font());
+    EXPECT_EQ(reused->textLabel()->font()->pointSize(), 16);
+    ASSERT_TRUE(reused->textLabel()->textColor());
+    EXPECT_EQ(reused->textLabel()->textColor()->shortName(), "black");
+    EXPECT_EQ(reused->accessoryType(), ui::TableViewCellAccessoryType::None);
+    EXPECT_EQ(reused->selectionStyle(), ui::TableViewCellSelectionStyle::None);
     auto broken = list()->tableViewCellForRowAtIndexPath(table, {0, 3});
     ASSERT_TRUE(broken);
     EXPECT_EQ(broken->detailTextLabel()->text(), "damaged group");
