@@ -297,6 +297,29 @@ TEST_F(TabletListTest, DeletingAFavouriteRemovesThatRowsRecordEvenFromAStaleList
     EXPECT_EQ(listTitles(), std::vector<std::string>{"card three"});
 }
 
+TEST_F(TabletListTest, FavouritesAreSwipedAwayByTheirMarkAndADamagedOneAlways) {
+    // On file: a favourite with its "Editable" mark, an entry that is not a
+    // row, and a row without the mark (not written by this app).
+    auto marked = c1()->mutableCopy();
+    marked->setObject(s("YES"), "Editable");
+    auto stored = ns::Array::make({marked, s("not a card"), c2()});
+    writeFile(documents("Favorites-VeltraIpad.plist"), "");  // makes the folder
+    ASSERT_TRUE(ns::writeToFile(*stored, documents("Favorites-VeltraIpad.plist")));
+    ASSERT_TRUE(openSmallDeck());
+    ASSERT_TRUE(driver->tapButton("Favorites"));
+    EXPECT_EQ(listTitles(), (std::vector<std::string>{"card one", "damaged entry", "card two"}));
+    ui::TableView* table = list()->myTableView();
+    ASSERT_TRUE(table);
+    struct Row { long row; bool editable; };
+    for (Row r : {Row{0, true}, Row{1, true}, Row{2, false}, Row{3, false}})
+        EXPECT_EQ(list()->tableViewCanEditRowAtIndexPath(table, {0, r.row}), r.editable) << "row " << r.row;
+
+    ASSERT_TRUE(driver->deleteRow("damaged entry")) << driver->lastError();
+    EXPECT_FALSE(topAlert());
+    EXPECT_EQ(peerTitles("Favorites-VeltraIpad.plist"), "Card One|Card Two");
+    EXPECT_EQ(listTitles(), (std::vector<std::string>{"card one", "card two"}));
+}
+
 TEST_F(TabletListTest, AFavouriteThatCannotBeDeletedFromTheFileStays) {
     ASSERT_TRUE(openSmallDeck());
     addFavourite("card one");
