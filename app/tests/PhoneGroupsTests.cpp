@@ -55,7 +55,9 @@ protected:
     void createGroup(const std::string& name, const std::vector<std::string>& cards) {
         ASSERT_TRUE(driver->tapRow(ViewGroupsController::kAddRowText)) << driver->lastError();
         ASSERT_TRUE(shownEditor()) << screen();
-        if (!name.empty()) ASSERT_TRUE(driver->typeText("Group name", name)) << driver->lastError();
+        if (!name.empty()) {
+            ASSERT_TRUE(driver->typeText("Group name", name)) << driver->lastError();
+        }
         for (auto& c : cards) ASSERT_TRUE(driver->tapRow(c)) << driver->lastError();
         ASSERT_TRUE(driver->tapButton("Save")) << driver->lastError();
     }
@@ -192,7 +194,9 @@ TEST_F(PhoneGroups, RestartReadsTheGroupsBack) {
     openGroups();
     createGroup("Kept", {"Phone screen tips", "A conflict at work"});
     startPhone();  // a new process on the same home folder
-    if (topAlert()) ASSERT_TRUE(driver->pressAlertButton("Remind me later"));  // the rate prompt may ask
+    if (topAlert()) {
+        ASSERT_TRUE(driver->pressAlertButton("Remind me later"));  // the rate prompt may ask
+    }
     ViewGroupsController* list = openGroups();
     ASSERT_TRUE(list);
     EXPECT_EQ(list->filas(), 2);
@@ -259,6 +263,30 @@ TEST_F(PhoneGroups, UnreadableFileIsKeptAsideAndNotOverwritten) {
     createGroup("Fresh", {"Body language"});
     EXPECT_EQ(readFile(aside), "<?xml version=\"1.0\"?><plist><array><dict><key>Name</key>");
     EXPECT_EQ(groupsInFile(groupsFile()).size(), 1u);
+}
+
+TEST_F(PhoneGroups, UnreadableFileWithNoNameLeftToSetItAsideIsNeverWritten) {
+    const std::string truncated = "<?xml version=\"1.0\"?><plist><array><dict><key>Name</key>";
+    writeFile(groupsFile(), truncated);
+    for (int n = 1; n <= 999; ++n) writeFile(groupsFile() + ".corrupt-" + std::to_string(n), "older");
+    startPhone();
+    ViewGroupsController* list = openGroups();
+    ASSERT_TRUE(list);
+    EXPECT_EQ(list->filas(), 1);
+    EXPECT_EQ(list->loadProblem(), "The groups file cannot be read; it is kept as it is and not overwritten.");
+    ASSERT_TRUE(driver->tapRow(ViewGroupsController::kAddRowText)) << driver->lastError();
+    ASSERT_TRUE(driver->typeText("Group name", "Fresh"));
+    ASSERT_TRUE(driver->tapRow("Body language")) << driver->lastError();
+    ASSERT_TRUE(driver->tapButton("Save")) << driver->lastError();
+    driver->settle();
+    ASSERT_TRUE(topAlert());
+    EXPECT_EQ(topAlert()->title(), "Groups not saved");
+    EXPECT_EQ(topAlert()->message(), "Your change was not kept: the groups file cannot be read and is kept as it is.");
+    ASSERT_TRUE(driver->pressAlertButton("OK"));
+    EXPECT_EQ(list->filas(), 1);
+    EXPECT_EQ(list->grupos()->count(), 0u);
+    EXPECT_EQ(readFile(groupsFile()), truncated);
+    EXPECT_FALSE(fs::exists(groupsFile() + ".corrupt-1000"));
 }
 
 TEST(PhoneGroupEditorColours, ByCardColour) {
