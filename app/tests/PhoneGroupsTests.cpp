@@ -67,6 +67,18 @@ TEST_F(PhoneGroups, EditorChecksNameAndCardsThenSavesInTickOrder) {
     startPhone();
     ViewGroupsController* list = openGroups();
     ASSERT_TRUE(list);
+    // The title bar: the back button at its left, the title between two
+    // margins of 100 points, the table below the bar.
+    ui::Rect b = list->view()->bounds();
+    ui::Button* back = nullptr;
+    for (auto& v : list->view()->subviews())
+        if (auto* button = dynamic_cast<ui::Button*>(v.get())) back = button;
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->currentTitle(), "Practice");
+    EXPECT_EQ(ui::toString(back->frame()), "{{5, 10}, {90, 40}}");
+    EXPECT_EQ(ui::toString(list->lbltitle()->frame()), ui::toString(ui::makeRect(100, 10, b.width() - 200, 40)));
+    EXPECT_EQ(ui::toString(list->tableView()->frame()),
+              ui::toString(ui::makeRect(0, 60, b.width(), b.height() - 60)));
     EXPECT_EQ(list->filas(), 1);
     EXPECT_TRUE(screenHas(ViewGroupsController::kAddRowText)) << screen();
     EXPECT_FALSE(driver->deleteRow(ViewGroupsController::kAddRowText));  // the add row stays
@@ -120,7 +132,10 @@ TEST_F(PhoneGroups, EditorChecksNameAndCardsThenSavesInTickOrder) {
               (std::vector<std::string>{"Tell me about yourself", "Body language", "Salary expectations"}));
     // Whole copies of the deck's cards.
     auto saved = ns::arrayWithContentsOfFile(groupsFile());
+    ASSERT_TRUE(saved);
+    ASSERT_TRUE(saved->objectAtIndexAs<ns::Dictionary>(0));
     auto* cards = saved->objectAtIndexAs<ns::Dictionary>(0)->objectForKeyAs<ns::Array>("SelectedCards");
+    ASSERT_TRUE(cards);
     ASSERT_TRUE(cards->objectAtIndex(0));
     EXPECT_TRUE(cards->objectAtIndex(0)->isEqual(*delegate->allCards()->objectAtIndex(0)));
 }
