@@ -125,6 +125,13 @@ TEST_F(PhoneGroups, EditorChecksNameAndCardsThenSavesInTickOrder) {
 
     EXPECT_EQ(list->filas(), 2);
     EXPECT_TRUE(screenHas("Round one")) << screen();
+    // The back button returns to the practice screen.
+    ASSERT_TRUE(selectedNav());
+    size_t depth = selectedNav()->viewControllers().size();
+    ASSERT_TRUE(driver->tapButton("Practice")) << driver->lastError();
+    driver->settle();
+    EXPECT_EQ(selectedNav()->viewControllers().size(), depth - 1);
+    EXPECT_NE(topScreen<ViewGroupsController>(), list);
     auto inFile = groupsInFile(groupsFile());
     ASSERT_EQ(inFile.size(), 1u);
     EXPECT_EQ(inFile[0].first, "Round one");

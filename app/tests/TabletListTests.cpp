@@ -104,6 +104,12 @@ TEST_F(TabletListTest, RowsShowTheirLookFromTheirKeys) {
     EXPECT_EQ(sub->selectionStyle(), ui::TableViewCellSelectionStyle::Gray);
     EXPECT_EQ(imageName(sub->backgroundView().get()), "FranjaCarta-green.png");
 
+    // A row with a subtitle has a white title whatever its colour.
+    auto tactic = list()->tableViewCellForRowAtIndexPath(t, {0, 2});
+    ASSERT_TRUE(tactic);
+    EXPECT_EQ(tactic->textLabel()->textColor()->shortName(), "white");
+    EXPECT_EQ(imageName(tactic->backgroundView().get()), "FranjaCarta-silver.png");
+
     auto invite = list()->tableViewCellForRowAtIndexPath(t, {0, 6});
     ASSERT_TRUE(invite);
     EXPECT_EQ(imageName(invite->backgroundView().get()), "FranjaCarta-flat.png");
