@@ -381,6 +381,26 @@ TEST_F(TabletListTest, AGroupReadAgainSinceTheListWasShownIsStillTheOneDeleted) 
     EXPECT_EQ(listTitles(), (std::vector<std::string>{"add new group (swipe to delete)", "first"}));
 }
 
+TEST_F(TabletListTest, AGroupDeletedFromAListOffTheBackStackLeavesTheStackAsItWas) {
+    // The second deck holds a row equal to a saved group, and a sub-list.
+    auto mainDeck = ns::Array::make({row({{"Title", s("Tactic Row")}, {"tactics", s("YES")},
+                                          {"Children", ns::Array::make({c3()})}}),
+                                     c1()});
+    auto secondDeck = ns::Array::make({group("Mine", {c2()}), row({{"Title", s("Sub")}, {"Children", ns::Array::make({c1()})}})});
+    auto decks = ns::Array::make({row({{"Title", s("Main Deck")}, {"Children", mainDeck}}),
+                                  row({{"Title", s("Second Deck")}, {"Children", secondDeck}})});
+    ASSERT_TRUE(openHub("Main Deck", makeBundle(decks, ns::Array::make({c1(), c2(), c3()}))));
+    ASSERT_TRUE(delegate->addGroup(group("Mine", {c2()})));
+    ASSERT_TRUE(driver->tapRow("tactic row"));  // back stack: the main deck, then its tactic list
+    ASSERT_TRUE(driver->tapButton("Second Deck"));  // shown without going on the stack
+    ASSERT_TRUE(driver->deleteRow("mine")) << driver->lastError();
+    EXPECT_EQ(delegate->allGroups()->count(), 0u);
+    EXPECT_EQ(listTitles(), std::vector<std::string>{"sub"});
+    ASSERT_TRUE(driver->tapRow("sub"));
+    ASSERT_TRUE(driver->tapButton("Back"));
+    EXPECT_EQ(listTitles(), std::vector<std::string>{"card three"});
+}
+
 TEST_F(TabletListTest, DamagedGroupsShowAsSuchAndSwipingThemAwayRemovesThemFromTheFile) {
     auto stored = ns::Array::make({group("First", {c1()}), s("not a group"),
                                    row({{"Title", s("Broken")}, {"Children", s("oops")}, {"color", s("silver")},
@@ -428,16 +448,18 @@ TEST_F(TabletListTest, DamagedGroupsShowAsSuchAndSwipingThemAwayRemovesThemFromT
     EXPECT_EQ(listTitles().size(), 5u);
 
     // Both can be swiped away, and go from the groups file (not down the
-    // favourites' road).
+    // favourites' road), also after another group went first.
+    ASSERT_TRUE(driver->deleteRow("last")) << driver->lastError();
+    EXPECT_EQ(titlesIn(delegate->allGroups()), (std::vector<std::string>{"First", "", "Broken"}));
     EXPECT_TRUE(list()->tableViewCanEditRowAtIndexPath(table, {0, 2}));
     ASSERT_TRUE(driver->deleteRow("damaged entry")) << driver->lastError();
     EXPECT_FALSE(topAlert());
-    EXPECT_EQ(peerTitles("Grupos-VeltraIpad.plist"), "First|Broken|Last");
+    EXPECT_EQ(peerTitles("Grupos-VeltraIpad.plist"), "First|Broken");
     ASSERT_TRUE(driver->deleteRow("broken")) << driver->lastError();
     EXPECT_FALSE(topAlert());
-    EXPECT_EQ(peerTitles("Grupos-VeltraIpad.plist"), "First|Last");
-    EXPECT_EQ(titlesIn(delegate->allGroups()), (std::vector<std::string>{"First", "Last"}));
-    EXPECT_EQ(listTitles(), (std::vector<std::string>{"add new group (swipe to delete)", "first", "last"}));
+    EXPECT_EQ(peerTitles("Grupos-VeltraIpad.plist"), "First");
+    EXPECT_EQ(titlesIn(delegate->allGroups()), std::vector<std::string>{"First"});
+    EXPECT_EQ(listTitles(), (std::vector<std::string>{"add new group (swipe to delete)", "first"}));
     // The deck's own rows with children stay undeletable.
     ASSERT_TRUE(driver->tapButton("Back"));
     EXPECT_FALSE(list()->tableViewCanEditRowAtIndexPath(table, {0, 1}));
