@@ -180,7 +180,9 @@ TEST(RequestConnections, ARequestTheServerMayHaveActedOnIsNeverSentAgain) {
         EXPECT_EQ(!r->error(), k.succeeds) << (r->error() ? r->error()->description() : "");
         if (k.succeeds) {
             // The size of the body, not of both answers.
-            if (std::string(k.target) == "/half") EXPECT_EQ(d->downloadSize, 1000);
+            if (std::string(k.target) == "/half") {
+                EXPECT_EQ(d->downloadSize, 1000);
+            }
         } else {
             ASSERT_TRUE(r->error());
             EXPECT_EQ(r->error()->code(), 1);
@@ -461,6 +463,22 @@ TEST(RequestDownloads, DownloadGoesToTheDestinationThroughATemporaryFile) {
     EXPECT_TRUE(readAll(dir / "out.bin") == s.content);
     EXPECT_TRUE(r->temporaryFileDownloadPath().empty());
     EXPECT_FALSE(r->rawResponseData());
+
+    // A temporary file that cannot be made ends the request with code 8,
+    // reported to the delegate, and leaves no destination file.
+    auto d = ns::make<RecordingDelegate>();
+    auto unwritable = HTTPRequest::requestWithURL(url(s.url("/file")));
+    unwritable->setDownloadDestinationPath(dir / "never.bin");
+    unwritable->setTemporaryFileDownloadPath(dir / "missing-folder/partial");
+    unwritable->setDelegate(d.get());
+    unwritable->startAsynchronous();
+    ASSERT_TRUE(waitFor(unwritable));
+    drainMain();
+    ASSERT_TRUE(unwritable->error());
+    EXPECT_EQ(unwritable->error()->code(), http::kFileManagementError);
+    EXPECT_EQ(d->count("failed"), 1u);
+    EXPECT_EQ(d->count("finished"), 0u);
+    EXPECT_FALSE(fs::exists(dir / "never.bin"));
 }
 
 TEST(RequestDownloads, PartialFileIsResumedWithRange) {
