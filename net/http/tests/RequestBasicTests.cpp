@@ -17,7 +17,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <thread>
+#include <vector>
 
 using namespace httptest;
 using http::HTTPRequest;
@@ -297,6 +299,80 @@ TEST(RequestBasic, CancelReportsCode4OnceAndCancellingAgainDoesNothing) {
     ASSERT_TRUE(sync->error());
     EXPECT_EQ(sync->error()->code(), 4);
     EXPECT_EQ(s->joined(), "started,headers,failed");
+}
+
+namespace {
+
+// A request that records the state-change notices it sends, with the state
+// its accessors answer at each notice.
+class NoticeRecordingRequest : public HTTPRequest {
+public:
+    using HTTPRequest::HTTPRequest;
+    void willChangeValueForKey(const std::string& key) override {
+        note("will " + key);
+        HTTPRequest::willChangeValueForKey(key);
+    }
+    void didChangeValueForKey(const std::string& key) override {
+        note("did " + key);
+        HTTPRequest::didChangeValueForKey(key);
+    }
+    std::string joined() {
+        std::lock_guard<std::mutex> g(mutex_);
+        std::string all;
+        for (auto& n : notices_) all += (all.empty() ? "" : ",") + n;
+        return all;
+    }
+
+private:
+    void note(const std::string& what) {
+        std::lock_guard<std::mutex> g(mutex_);
+        notices_.push_back(what + "(" + (isExecuting() ? "E" : "") + (isFinished() ? "F" : "") + (isCancelled() ? "C" : "") + ")");
+    }
+    std::mutex mutex_;
+    std::vector<std::string> notices_;
+};
+
+}  // namespace
+
+TEST(RequestBasic, StateChangeNoticesComeInPairsAroundEveryChange) {
+    testsupport::Server server([](const testsupport::Request& r) -> std::optional<std::string> {
+        if (r.target == "/silent") return std::nullopt;
+        return testsupport::Server::reply(200, "ok");
+    });
+    const std::string ran = "will isExecuting(),did isExecuting(E),"
+                            "will isFinished(E),will isExecuting(E),did isExecuting(F),did isFinished(F)";
+    const std::string cancelled = "will isExecuting(),did isExecuting(E),will isCancelled(E),did isCancelled(EC),"
+                                  "will isFinished(EC),will isExecuting(EC),did isExecuting(FC),did isFinished(FC)";
+    struct Row {
+        const char* name;
+        const char* path;
+        bool synchronous;
+        bool cancel;
+        const std::string& notices;
+    };
+    const Row rows[] = {{"synchronous", "/ok", true, false, ran},
+                        {"asynchronous", "/ok", false, false, ran},
+                        {"cancelled while it runs", "/silent", false, true, cancelled}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto r = ns::make<NoticeRecordingRequest>(url(server.url(row.path)));
+        if (row.synchronous) {
+            r->startSynchronous();
+        } else {
+            r->startAsynchronous();
+            if (row.cancel) {
+                ASSERT_TRUE(waitUntil([&] {
+                    auto seen = server.requests();
+                    return !seen.empty() && seen.back().target == "/silent";
+                }));
+                r->cancel();
+            }
+            // isFinished() answers true before the last notices are sent.
+            ASSERT_TRUE(waitUntil([&] { return r->joined().find("did isFinished") != std::string::npos; }));
+        }
+        EXPECT_EQ(r->joined(), row.notices);
+        EXPECT_EQ(!r->error(), !row.cancel);
+    }
 }
 
 TEST(RequestBasic, CancellingACompletedRequestChangesNothing) {
