@@ -375,8 +375,10 @@ TEST(RequestBasic, StateChangeNoticesComeInPairsAroundEveryChange) {
     }
 }
 
-TEST(RequestBasic, CancellingACompletedRequestChangesNothing) {
-    auto server = echoServer();
+TEST(RequestBasic, CancellingOrStartingACompletedRequestChangesNothing) {
+    testsupport::Server server([](const testsupport::Request&) -> std::optional<std::string> {
+        return testsupport::Server::reply(200, "once");
+    });
     auto r = HTTPRequest::requestWithURL(url(server.url("/")));
     r->startSynchronous();
     r->cancel();
@@ -384,6 +386,11 @@ TEST(RequestBasic, CancellingACompletedRequestChangesNothing) {
     waitUntil([] { return false; }, 0.1);
     EXPECT_FALSE(r->error());
     EXPECT_FALSE(r->isCancelled());
+    // Started again synchronously, a completed request sends nothing.
+    r->startSynchronous();
+    EXPECT_TRUE(r->complete());
+    EXPECT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(text(r), "once");
 }
 
 TEST(RequestBasic, SilentServerTimesOutAfterRetries) {
