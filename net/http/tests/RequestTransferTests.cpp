@@ -348,6 +348,49 @@ TEST(RequestBodies, BodiesPastTheirLimitsEndTheRequestWithCode12) {
     });
     ASSERT_FALSE(file->error()) << file->error()->description();
     EXPECT_EQ(fs::file_size(dir / "zeros"), zeros.size());
+    // What a gzip body inflates to, at the limit and one byte past it: in
+    // memory (on demand and on arrival), for the delegate, into a file.
+    const uint64_t whole = zeros.size();
+    for (uint64_t limit : {whole, whole - 1}) {
+        const bool fits = limit == whole;
+        const std::string tooLarge = "The response body inflates to more than the limit of " + std::to_string(limit) + " bytes";
+        for (bool onArrival : {false, true}) {
+            SCOPED_TRACE(std::string("in memory, limit ") + std::to_string(limit) + (onArrival ? ", on arrival" : ""));
+            auto r = run("/bomb", [&](HTTPRequest& q) {
+                q.setMaxResponseDataLength(limit);
+                q.setShouldWaitToInflateCompressedResponses(!onArrival);
+            });
+            if (!fits) {
+                expectTooLarge(r, tooLarge);
+                continue;
+            }
+            ASSERT_FALSE(r->error()) << r->error()->description();
+            EXPECT_EQ(must<ns::Data>(r->responseData())->length(), whole);
+        }
+        SCOPED_TRACE("limit " + std::to_string(limit));
+        auto taker = ns::make<RecordingDelegate>();
+        taker->takeData = true;
+        auto toDelegate = run("/bomb", [&](HTTPRequest& q) {
+            q.setDelegate(taker.get());
+            q.setMaxInflatedLength(limit);
+            q.setShouldWaitToInflateCompressedResponses(false);
+        });
+        auto toFile = run("/bomb", [&](HTTPRequest& q) {
+            q.setDownloadDestinationPath(dir / "limited");
+            q.setMaxInflatedLength(limit);
+        });
+        if (!fits) {
+            expectTooLarge(toDelegate, tooLarge);
+            expectTooLarge(toFile, tooLarge);
+            EXPECT_FALSE(fs::exists(dir / "limited"));
+            continue;
+        }
+        ASSERT_FALSE(toDelegate->error()) << toDelegate->error()->description();
+        EXPECT_EQ(taker->data.size(), whole);
+        ASSERT_FALSE(toFile->error()) << toFile->error()->description();
+        EXPECT_EQ(fs::file_size(dir / "limited"), whole);
+        fs::remove(dir / "limited");
+    }
 }
 
 TEST(RequestBodies, BodyFromAFileIsStreamedAndTheTemporaryFileRemoved) {
