@@ -125,6 +125,19 @@ TEST(RequestThrottle, WindowsSetTheWakeUpTimeTheAllowanceAndTheAverage) {
     EXPECT_EQ(throttle.readAllowance(60000), 15000u);
     throttle.measure(110.5);
     EXPECT_FALSE(throttle.isPausedAt(110.5));
+
+    // The average is of the last six windows, late ones too.
+    http::BandwidthThrottle averaged;
+    averaged.measure(10.0);  // a first window of nothing
+    const uint64_t averages[] = {50, 100, 150, 200, 250, 350, 450};
+    for (int i = 1; i <= 7; ++i) {
+        averaged.addUsed(100 * i);
+        averaged.measure(10.0 + i);
+        EXPECT_EQ(averaged.averagePerSecond(), averages[i - 1]) << "after window " << i;
+    }
+    averaged.addUsed(800);
+    averaged.measure(20.5);  // two seconds late: windows of 300 to 800 remain
+    EXPECT_EQ(averaged.averagePerSecond(), 550u);
 }
 
 TEST(RequestThrottle, AClockOfItsOwnStartsTheBudgetAfresh) {
