@@ -60,6 +60,13 @@ TEST(RequestThrottle, WWANLimitAppliesOnlyOnWWAN) {
 
 TEST(RequestThrottle, WindowsSetTheWakeUpTimeTheAllowanceAndTheAverage) {
     http::BandwidthThrottle throttle;
+    // A new budget limits nothing, with nothing measured.
+    EXPECT_EQ(throttle.maxPerSecond(), 0u);
+    EXPECT_FALSE(throttle.isThrottled());
+    EXPECT_EQ(throttle.readAllowance(16384), 16384u);
+    EXPECT_EQ(throttle.wakeUp(), 0.0);
+    EXPECT_FALSE(throttle.isPausedAt(0.0));
+    EXPECT_EQ(throttle.averagePerSecond(), 0u);
     throttle.setMaxPerSecond(1000);
     throttle.measure(100.0);  // opens the first window, until 101
     throttle.addUsed(1500);
