@@ -336,10 +336,14 @@ TEST_F(FormDataTest, AMissingFileFailsTheRequestWithCodeSix) {
 
 TEST_F(FormDataTest, WithoutFieldsTheEngineSendsItsOwnBody) {
     auto r = request();
-    r->appendPostData(*ns::Data::make("raw body"));
+    r->appendPostData(*ns::Data::make("raw b\xC3\xB6" "dy"));
     auto got = send(r);
-    EXPECT_EQ(got.body, "raw body");
+    EXPECT_EQ(got.method, "POST");
+    EXPECT_EQ(got.body, "raw b\xC3\xB6" "dy");
     EXPECT_FALSE(got.has("Content-Type"));
+    // Measured like any request's body, in bytes.
+    EXPECT_EQ(got.header("Content-Length"), "9");
+    EXPECT_EQ(r->postLength(), 9u);
 }
 
 TEST_F(FormDataTest, ACopyCarriesTheFormAndStaysApart) {
