@@ -181,6 +181,22 @@ TEST_F(DownloadCacheTest, ExpiryRules) {
     auto zero = response("http://e/x", {{"Cache-Control", "max-age=0"}, {"Expires", expires}});
     EXPECT_DOUBLE_EQ(must<ns::Date>(DownloadCache::expiryDateForRequestClassRule(zero, 0))->timeIntervalSince1970(), 784111777);
     EXPECT_FALSE(DownloadCache::expiryDateForRequestClassRule(response("http://e/x", {}), 0));
+    // max-age: the digits right after it, at most twelve of them; without
+    // digits there is none.
+    const std::pair<const char*, double> maxAges[] = {
+        {"max-age=120, public", 120},           {"max-age=120abc", 120},
+        {"max-age=999999999999", 999999999999}, {"max-age=1000000000009", 100000000000},
+        {"max-age=abc", 0},                     {"max-age=", 0},
+        {"max-age", 0}};
+    for (const auto& [value, seconds] : maxAges) {
+        auto expiry = DownloadCache::expiryDateForRequestClassRule(response("http://e/x", {{"Cache-Control", value}}), 0);
+        if (seconds == 0) {
+            EXPECT_FALSE(expiry) << value;
+            continue;
+        }
+        ASSERT_TRUE(expiry) << value;
+        EXPECT_NEAR(expiry->timeIntervalSince1970(), ns::Date::date()->timeIntervalSince1970() + seconds, 5) << value;
+    }
 
     // Dates: with and without weekday and seconds, in every zone form; a
     // field out of its range, or a zone that is none of these, is no date.
