@@ -78,6 +78,7 @@ TEST(RequestConnections, KeepAliveAndConnectionHeadersDecideReuse) {
         {"HTTP/1.1 200 OK\r\nKeep-Alive: timeout=15, max=5\r\n", false, 60},
         {"HTTP/1.1 200 OK\r\nKeep-Alive: timeout=15, max=100\r\n", true, 15},
         {"HTTP/1.1 200 OK\r\nKeep-Alive: timeout=15, max=6\r\n", true, 15},
+        {"HTTP/1.1 200 OK\r\nKeep-Alive: timeout=19, max=9\r\n", true, 19},
         {"HTTP/1.1 200 OK\r\nConnection: CLOSE\r\n", false, 60},
         {"HTTP/1.1 200 OK\r\n", true, 60},
         {"HTTP/1.1 200 OK\r\nConnection: close\r\n", false, 60},
@@ -599,6 +600,8 @@ TEST(RequestProgress, DownloadProgressAddsUpAndInaccurateProgressReportsOnceAtTh
     EXPECT_EQ(sum, 100000);
     EXPECT_EQ(blockTotal, 100000);
     EXPECT_EQ(d->downloadSize, 100000);
+    ASSERT_FALSE(d->progress.empty());
+    EXPECT_FLOAT_EQ(d->progress.front(), 0.0f);  // reset at the start
     EXPECT_FLOAT_EQ(d->progress.back(), 1.0f);
 
     auto d2 = ns::make<RecordingDelegate>();
@@ -676,6 +679,7 @@ TEST(RequestProgress, UploadProgressReachesTheBodyLength) {
         }
         if (row.body) {
             ASSERT_FALSE(d->progress.empty());
+            EXPECT_FLOAT_EQ(d->progress.front(), 0.0f);  // reset at the start
             EXPECT_FLOAT_EQ(d->progress.back(), 1.0f);
         }
     }
