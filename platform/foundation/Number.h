@@ -122,6 +122,11 @@ public:
     // The bytes a decimal with `length` bytes of text takes, text included.
     static constexpr size_t sizeWithText(size_t length) { return sizeof(DecimalNumber) + length; }
     static void operator delete(void* p) { ::operator delete(p); }
+    // Paired with the delete above, so that `new` and `delete` of this class
+    // always meet the same allocator; the placement form places into a block
+    // made by ::operator new.
+    static void* operator new(size_t size) { return ::operator new(size); }
+    static void* operator new(size_t, void* where) noexcept { return where; }
 
 protected:
     // For subclasses placed in memory of their own (sizeWithText bytes);

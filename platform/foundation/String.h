@@ -111,6 +111,11 @@ public:
     static T* placeWithText(void* memory, std::string_view text);
     // The block of a string made by allocate() holds its text too.
     static void operator delete(void* p) { ::operator delete(p); }
+    // Paired with the delete above, so that `new` and `delete` of this class
+    // always meet the same allocator; the placement form places into a block
+    // made by ::operator new.
+    static void* operator new(size_t size) { return ::operator new(size); }
+    static void* operator new(size_t, void* where) noexcept { return where; }
 
 protected:
     // For subclasses that keep the text elsewhere: `chars` must stay valid

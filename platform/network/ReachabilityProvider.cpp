@@ -44,7 +44,8 @@ std::vector<Interface> interfaces() {
         for (auto& i : out)
             if (i.name == p->ifa_name) it = &i;
         if (!it) {
-            out.push_back(Interface{p->ifa_name});
+            out.emplace_back();
+            out.back().name = p->ifa_name;
             it = &out.back();
         }
         it->up = (p->ifa_flags & IFF_UP) && (p->ifa_flags & IFF_RUNNING);
@@ -118,7 +119,7 @@ bool LinuxReachabilityProvider::flagsForTarget(const ReachabilityTarget& target,
         anyDefault = true;
         if (!isCellularInterface(r)) cellularOnly = false;
     }
-    if (anyDefault) internet = kReachabilityReachable | (cellularOnly ? kReachabilityIsWWAN : 0);
+    if (anyDefault) internet = kReachabilityReachable | (cellularOnly ? uint32_t(kReachabilityIsWWAN) : 0u);
 
     uint32_t f = 0;
     if (!target.isAddress) {
@@ -148,7 +149,7 @@ bool LinuxReachabilityProvider::flagsForTarget(const ReachabilityTarget& target,
             for (auto& [addr, mask] : i.v4) {
                 if (addr == a) f = kReachabilityReachable | kReachabilityIsLocalAddress | kReachabilityIsDirect;
                 else if ((addr & mask) == (a & mask) && !f)
-                    f = kReachabilityReachable | kReachabilityIsDirect | (isCellularInterface(i.name) ? kReachabilityIsWWAN : 0);
+                    f = kReachabilityReachable | kReachabilityIsDirect | (isCellularInterface(i.name) ? uint32_t(kReachabilityIsWWAN) : 0u);
             }
         }
         if (!f) f = internet;

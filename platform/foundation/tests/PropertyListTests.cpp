@@ -33,8 +33,6 @@ std::string binary(const Object& o) {
     return out ? *out : std::string();
 }
 
-std::string wrap(std::string body) { return "<plist version=\"1.0\">" + body + "</plist>"; }
-
 long errorCode(std::string_view doc, PropertyListReadOptions o = {}) {
     Ref<Error> err;
     Ref<Object> r = read(doc, &err, o);

@@ -84,10 +84,10 @@ TEST(HTTPCookie, AttributesAndDefaults) {
     // UTF-8 among them, are kept as they came.
     for (const char* bad : {"a=b\x1f", "a\x7f=b", "a=b\tc", "\x01=b"})
         EXPECT_FALSE(HTTPCookie::cookieFromSetCookie(bad, *page, now)) << bad;
-    auto utf8 = HTTPCookie::cookieFromSetCookie("caf\xC3\xA9=cr\xC3\xA8me br\xC3\xBBl\xC3\xA9e", *page, now);
+    auto utf8 = HTTPCookie::cookieFromSetCookie("caf\xC3\xA9=cr\xC3\xA8me br\xC3\xBBl\xC3\xA9" "e", *page, now);
     ASSERT_TRUE(utf8);
     EXPECT_EQ(utf8->name(), "caf\xC3\xA9");
-    EXPECT_EQ(utf8->value(), "cr\xC3\xA8me br\xC3\xBBl\xC3\xA9e");
+    EXPECT_EQ(utf8->value(), "cr\xC3\xA8me br\xC3\xBBl\xC3\xA9" "e");
 }
 
 TEST(HTTPCookie, DomainRules) {
@@ -178,7 +178,9 @@ TEST(HTTPCookie, Dates) {
                          Row{"1 Jan 2000 00:00:000", -1}, Row{"1 Jan 20000 00:00:00", -1}, Row{"1 Ja 2000 0:0:0", -1}}) {
         bool ok = HTTPCookie::parseCookieDate(r.text, &t);
         EXPECT_EQ(ok, r.since1970 != -1) << r.text;
-        if (ok && r.since1970 != -1) EXPECT_DOUBLE_EQ(t, r.since1970) << r.text;
+        if (ok && r.since1970 != -1) {
+            EXPECT_DOUBLE_EQ(t, r.since1970) << r.text;
+        }
     }
 }
 
@@ -315,8 +317,8 @@ TEST(HTTPAuthentication, DigestMatchesTheRFCExample) {
         EXPECT_EQ(why->code(), net::kAuthenticationBadUserName);
         EXPECT_EQ(req->headerField("Authorization"), h);
     }
-    ASSERT_TRUE(a->applyCredentials(*req, "M\xC3\xBCfasa", "Circle Of Life"));
-    EXPECT_NE(req->headerField("Authorization").value_or("").find("username=\"M\xC3\xBCfasa\""), std::string::npos);
+    ASSERT_TRUE(a->applyCredentials(*req, "M\xC3\xBC" "fasa", "Circle Of Life"));
+    EXPECT_NE(req->headerField("Authorization").value_or("").find("username=\"M\xC3\xBC" "fasa\""), std::string::npos);
 }
 
 TEST(HTTPAuthentication, RefusalAndStaleNonce) {

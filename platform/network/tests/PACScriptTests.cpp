@@ -95,7 +95,9 @@ TEST(PACScript, BrokenAndHostileScriptsFailCleanly) {
     EXPECT_EQ(errno, ECHILD);
 
     // Refused before any process starts, it closes no descriptor of ours.
-    if (::fcntl(0, F_GETFD) < 0) ASSERT_EQ(::open("/dev/null", O_RDONLY), 0);
+    if (::fcntl(0, F_GETFD) < 0) {
+        ASSERT_EQ(::open("/dev/null", O_RDONLY), 0);
+    }
     EXPECT_FALSE(PACScript::evaluateSynchronously(std::string(PACScript::kMaxScriptBytes + 1, ' '), "http://a/", "a", 5,
                                                   &err));
     ASSERT_TRUE(err);

@@ -266,7 +266,7 @@ TEST_F(URLConnectionTest, GzipBodiesAreInflated) {
             std::string z = gzip(text);
             c.write("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n\r\n");
             // Two chunks, split inside the gzip data.
-            char size[16];
+            char size[32];
             snprintf(size, sizeof size, "%zx\r\n", z.size() / 2);
             c.write(size + z.substr(0, z.size() / 2) + "\r\n");
             snprintf(size, sizeof size, "%zx\r\n", z.size() - z.size() / 2);
