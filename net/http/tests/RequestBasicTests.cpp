@@ -89,8 +89,8 @@ TEST(RequestBasic, SynchronousGetReadsStatusHeadersAndBody) {
     // repeated fields joined.
     auto headers = r->responseHeaders();
     ASSERT_TRUE(headers);
-    EXPECT_EQ(headers->objectForKey("Content-Length")->description(), "15");
-    EXPECT_EQ(headers->objectForKey("X-Twice")->description(), "a, b");
+    EXPECT_EQ(must<ns::Object>(headers->objectForKey("Content-Length"))->description(), "15");
+    EXPECT_EQ(must<ns::Object>(headers->objectForKey("X-Twice"))->description(), "a, b");
     EXPECT_EQ(r->responseHeaders().get(), headers.get());
     EXPECT_FALSE(r->isResponseCompressed());
     EXPECT_TRUE(r->complete());
@@ -186,7 +186,7 @@ TEST(RequestBasic, AsynchronousCallbacksArriveOnMainThreadInOrder) {
     drainMain();
     EXPECT_EQ(blocks, (std::vector<std::string>{"started", "finished"}));
     ASSERT_TRUE(heard);
-    EXPECT_EQ(heard->objectForKey("Content-Type")->description(), "text/plain; charset=utf-8");
+    EXPECT_EQ(must<ns::Object>(heard->objectForKey("Content-Type"))->description(), "text/plain; charset=utf-8");
     EXPECT_EQ(heard.get(), alone->responseHeaders().get());
 }
 

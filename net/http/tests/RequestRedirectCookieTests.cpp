@@ -76,8 +76,8 @@ TEST(RequestRedirect, PostRedirectedBy302BecomesGetKeepingOnlyAgentAndAccept) {
     EXPECT_EQ(seen.header("Accept"), "text/plain");
     EXPECT_EQ(seen.header("User-Agent"), "tester/1");
     EXPECT_EQ(r->redirectCount(), 1);
-    EXPECT_EQ(r->url()->absoluteText(), s.url("/target"));
-    EXPECT_EQ(r->originalURL()->absoluteText(), s.url("/r302"));
+    EXPECT_EQ(must<ns::URL>(r->url())->absoluteText(), s.url("/target"));
+    EXPECT_EQ(must<ns::URL>(r->originalURL())->absoluteText(), s.url("/r302"));
 }
 
 TEST(RequestRedirect, RFC2616KeepsPostOn302And307AlwaysKeepsItAnd303NeverDoes) {
