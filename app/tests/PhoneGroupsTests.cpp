@@ -55,7 +55,9 @@ protected:
     void createGroup(const std::string& name, const std::vector<std::string>& cards) {
         ASSERT_TRUE(driver->tapRow(ViewGroupsController::kAddRowText)) << driver->lastError();
         ASSERT_TRUE(shownEditor()) << screen();
-        if (!name.empty()) ASSERT_TRUE(driver->typeText("Group name", name)) << driver->lastError();
+        if (!name.empty()) {
+            ASSERT_TRUE(driver->typeText("Group name", name)) << driver->lastError();
+        }
         for (auto& c : cards) ASSERT_TRUE(driver->tapRow(c)) << driver->lastError();
         ASSERT_TRUE(driver->tapButton("Save")) << driver->lastError();
     }
@@ -65,6 +67,18 @@ TEST_F(PhoneGroups, EditorChecksNameAndCardsThenSavesInTickOrder) {
     startPhone();
     ViewGroupsController* list = openGroups();
     ASSERT_TRUE(list);
+    // The title bar: the back button at its left, the title between two
+    // margins of 100 points, the table below the bar.
+    ui::Rect b = list->view()->bounds();
+    ui::Button* back = nullptr;
+    for (auto& v : list->view()->subviews())
+        if (auto* button = dynamic_cast<ui::Button*>(v.get())) back = button;
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->currentTitle(), "Practice");
+    EXPECT_EQ(ui::toString(back->frame()), "{{5, 10}, {90, 40}}");
+    EXPECT_EQ(ui::toString(list->lbltitle()->frame()), ui::toString(ui::makeRect(100, 10, b.width() - 200, 40)));
+    EXPECT_EQ(ui::toString(list->tableView()->frame()),
+              ui::toString(ui::makeRect(0, 60, b.width(), b.height() - 60)));
     EXPECT_EQ(list->filas(), 1);
     EXPECT_TRUE(screenHas(ViewGroupsController::kAddRowText)) << screen();
     EXPECT_FALSE(driver->deleteRow(ViewGroupsController::kAddRowText));  // the add row stays
@@ -111,6 +125,13 @@ TEST_F(PhoneGroups, EditorChecksNameAndCardsThenSavesInTickOrder) {
 
     EXPECT_EQ(list->filas(), 2);
     EXPECT_TRUE(screenHas("Round one")) << screen();
+    // The back button returns to the practice screen.
+    ASSERT_TRUE(selectedNav());
+    size_t depth = selectedNav()->viewControllers().size();
+    ASSERT_TRUE(driver->tapButton("Practice")) << driver->lastError();
+    driver->settle();
+    EXPECT_EQ(selectedNav()->viewControllers().size(), depth - 1);
+    EXPECT_NE(topScreen<ViewGroupsController>(), list);
     auto inFile = groupsInFile(groupsFile());
     ASSERT_EQ(inFile.size(), 1u);
     EXPECT_EQ(inFile[0].first, "Round one");
@@ -118,7 +139,10 @@ TEST_F(PhoneGroups, EditorChecksNameAndCardsThenSavesInTickOrder) {
               (std::vector<std::string>{"Tell me about yourself", "Body language", "Salary expectations"}));
     // Whole copies of the deck's cards.
     auto saved = ns::arrayWithContentsOfFile(groupsFile());
+    ASSERT_TRUE(saved);
+    ASSERT_TRUE(saved->objectAtIndexAs<ns::Dictionary>(0));
     auto* cards = saved->objectAtIndexAs<ns::Dictionary>(0)->objectForKeyAs<ns::Array>("SelectedCards");
+    ASSERT_TRUE(cards);
     ASSERT_TRUE(cards->objectAtIndex(0));
     EXPECT_TRUE(cards->objectAtIndex(0)->isEqual(*delegate->allCards()->objectAtIndex(0)));
 }
@@ -192,7 +216,9 @@ TEST_F(PhoneGroups, RestartReadsTheGroupsBack) {
     openGroups();
     createGroup("Kept", {"Phone screen tips", "A conflict at work"});
     startPhone();  // a new process on the same home folder
-    if (topAlert()) ASSERT_TRUE(driver->pressAlertButton("Remind me later"));  // the rate prompt may ask
+    if (topAlert()) {
+        ASSERT_TRUE(driver->pressAlertButton("Remind me later"));  // the rate prompt may ask
+    }
     ViewGroupsController* list = openGroups();
     ASSERT_TRUE(list);
     EXPECT_EQ(list->filas(), 2);
@@ -259,6 +285,30 @@ TEST_F(PhoneGroups, UnreadableFileIsKeptAsideAndNotOverwritten) {
     createGroup("Fresh", {"Body language"});
     EXPECT_EQ(readFile(aside), "<?xml version=\"1.0\"?><plist><array><dict><key>Name</key>");
     EXPECT_EQ(groupsInFile(groupsFile()).size(), 1u);
+}
+
+TEST_F(PhoneGroups, UnreadableFileWithNoNameLeftToSetItAsideIsNeverWritten) {
+    const std::string truncated = "<?xml version=\"1.0\"?><plist><array><dict><key>Name</key>";
+    writeFile(groupsFile(), truncated);
+    for (int n = 1; n <= 999; ++n) writeFile(groupsFile() + ".corrupt-" + std::to_string(n), "older");
+    startPhone();
+    ViewGroupsController* list = openGroups();
+    ASSERT_TRUE(list);
+    EXPECT_EQ(list->filas(), 1);
+    EXPECT_EQ(list->loadProblem(), "The groups file cannot be read; it is kept as it is and not overwritten.");
+    ASSERT_TRUE(driver->tapRow(ViewGroupsController::kAddRowText)) << driver->lastError();
+    ASSERT_TRUE(driver->typeText("Group name", "Fresh"));
+    ASSERT_TRUE(driver->tapRow("Body language")) << driver->lastError();
+    ASSERT_TRUE(driver->tapButton("Save")) << driver->lastError();
+    driver->settle();
+    ASSERT_TRUE(topAlert());
+    EXPECT_EQ(topAlert()->title(), "Groups not saved");
+    EXPECT_EQ(topAlert()->message(), "Your change was not kept: the groups file cannot be read and is kept as it is.");
+    ASSERT_TRUE(driver->pressAlertButton("OK"));
+    EXPECT_EQ(list->filas(), 1);
+    EXPECT_EQ(list->grupos()->count(), 0u);
+    EXPECT_EQ(readFile(groupsFile()), truncated);
+    EXPECT_FALSE(fs::exists(groupsFile() + ".corrupt-1000"));
 }
 
 TEST(PhoneGroupEditorColours, ByCardColour) {
