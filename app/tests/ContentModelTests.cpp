@@ -94,6 +94,41 @@ TEST_F(ContentTest, UnreadableDocumentsFilesAreKeptAsideAndNeverOverwritten) {
     EXPECT_TRUE(delegate->favoritesMovedAsideTo().empty());
 }
 
+TEST_F(ContentTest, SetAsideNamesRunOutAtNineHundredNinetyNineAndTheFileIsThenKeptInPlace) {
+    const std::string truncated = "<?xml version=\"1.0\"?><plist version=\"1.0\"><array><dict>";
+    const std::string file = documents("Favorites-VeltraIpad.plist");
+    struct Row { int taken; bool blocked; };
+    for (Row r : {Row{998, false}, Row{999, true}}) {
+        SCOPED_TRACE(std::to_string(r.taken) + " set-aside names taken");
+        fs::remove_all(home + "/Documents");
+        writeFile(file, truncated);
+        for (int n = 1; n <= r.taken; ++n) writeFile(file + ".corrupt-" + std::to_string(n), "older");
+        clearAppLog();
+        launchTablet();
+        EXPECT_EQ(delegate->allFavorites()->count(), 0u);
+        ns::Ref<ns::Error> error;
+        bool saved = delegate->addFavorite(ns::Dictionary::make({{"title", ns::str("New")}}), &error);
+        EXPECT_FALSE(fs::exists(file + ".corrupt-1000"));
+        if (!r.blocked) {
+            EXPECT_EQ(delegate->favoritesMovedAsideTo(), file + ".corrupt-999");
+            EXPECT_EQ(readFile(file + ".corrupt-999"), truncated);
+            EXPECT_TRUE(unreadableKeptFiles().empty());
+            EXPECT_TRUE(saved);
+            continue;
+        }
+        // Nowhere to put it: it stays where it is, and no save replaces it.
+        EXPECT_TRUE(delegate->favoritesMovedAsideTo().empty());
+        EXPECT_EQ(unreadableKeptFiles(), std::vector<std::string>{"Documents/Favorites-VeltraIpad.plist"});
+        EXPECT_FALSE(saved);
+        ASSERT_TRUE(error);
+        EXPECT_EQ(delegate->allFavorites()->count(), 0u);
+        EXPECT_EQ(readFile(file), truncated);
+        bool logged = false;
+        for (auto& l : appLogLines()) logged |= l.find("nor moved aside; it will not be overwritten") != std::string::npos;
+        EXPECT_TRUE(logged);
+    }
+}
+
 TEST_F(ContentTest, AFailedSaveIsReportedAndUndone) {
     launchTablet();
     ASSERT_TRUE(delegate->addFavorite(ns::Dictionary::make({{"title", ns::str("One")}})));

@@ -51,7 +51,7 @@ protected:
         startPhone();
         driver->advance(0.5);
         ASSERT_TRUE(signUpOverlay());
-        ASSERT_TRUE(driver->typeText("Name", "Ada Lovelace"));
+        ASSERT_TRUE(driver->typeText("Name", "Zo\u00eb \u00c5ngstr\u00f6m \u674e"));
         ASSERT_TRUE(driver->typeText("University or company", "Analytical & Co"));
         ASSERT_TRUE(driver->typeText("E-mail", "ada+news@example.org"));
     }
@@ -111,10 +111,11 @@ TEST_F(FormPostLoopback, SignUpIsPostedParsedAndAnswered) {
     EXPECT_EQ(r.header("Content-Type"), "application/x-www-form-urlencoded; charset=utf-8");
     auto fields = testsupport::formPairs(r.body);
     std::vector<std::pair<std::string, std::string>> want{
-        {"metodo", "SignUp"},         {"name", "Ada Lovelace"}, {"universityCompany", "Analytical & Co"},
+        {"metodo", "SignUp"},         {"name", "Zo\u00eb \u00c5ngstr\u00f6m \u674e"}, {"universityCompany", "Analytical & Co"},
         {"email", "ada+news@example.org"}, {"appId", "4"},      {"systemId", "2"},
         {"version", ui::Device::current()->systemVersion()}};
     EXPECT_EQ(fields, want);
+    EXPECT_NE(r.body.find("name=Zo%C3%AB%20%C3%85ngstr%C3%B6m%20%E6%9D%8E&"), std::string::npos) << r.body;
 
     // The reply was parsed as JSON and logged; the thank-you shows, then the
     // overlay closes after 3 s.

@@ -90,12 +90,13 @@ TEST_F(FormTest, SignUpPostsSevenFieldsAndAFinishedReplySetsRegistro) {
 
     auto formDelegate = request->delegate.lock();
     ASSERT_TRUE(formDelegate);
-    formDelegate->requestFinished(201, "{\"error\":false}");  // any status below 400 counts
+    formDelegate->requestFinished(399, "{\"error\":false}");  // any status from 100 to 399 counts
     EXPECT_EQ(registro(), "1");
+    EXPECT_FALSE(ui::Application::shared()->isNetworkActivityIndicatorVisible());
     driver->settle();
     // The reply was parsed as JSON before it was logged.
     bool logged = false;
-    for (auto& line : appLogLines()) logged |= line.find("Form reply (201): {") != std::string::npos &&
+    for (auto& line : appLogLines()) logged |= line.find("Form reply (399): {") != std::string::npos &&
                                               line.find("error") != std::string::npos &&
                                               line.find("{\"error\":false}") == std::string::npos;
     EXPECT_TRUE(logged);
@@ -153,7 +154,7 @@ TEST_F(FormTest, AFailedPostKeepsTheFormOpenAndTheFlagUnset) {
     }
 
     // An answer with an error status is no better than none.
-    for (int status : {500, 404}) {
+    for (int status : {500, 404, 400, 99}) {
         poster()->last()->delegate.lock()->requestFinished(status, "{\"error\":\"down\"}");
         driver->advance(1.0);
         EXPECT_EQ(registro(), "<unset>") << status;
@@ -164,6 +165,18 @@ TEST_F(FormTest, AFailedPostKeepsTheFormOpenAndTheFlagUnset) {
         EXPECT_TRUE(overlayOnScreen<UIViewSingUp>());
         ASSERT_TRUE(driver->tapButton("Send")) << screen();
     }
+}
+
+TEST_F(FormTest, TheLowestStatusThatTakesTheFormIs100) {
+    ASSERT_TRUE(driver->typeText("Name", "Ada"));
+    ASSERT_TRUE(driver->typeText("University or company", "X"));
+    ASSERT_TRUE(driver->typeText("E-mail", "a@b.c"));
+    ASSERT_TRUE(driver->tapButton("Send"));
+    ASSERT_TRUE(poster()->last());
+    auto formDelegate = poster()->last()->delegate.lock();
+    ASSERT_TRUE(formDelegate);
+    formDelegate->requestFinished(100, "");
+    EXPECT_EQ(registro(), "1");
 }
 
 TEST_F(FormTest, ReferralPostsEightFieldsAndRefusingItSetsRegistro) {
@@ -224,6 +237,24 @@ TEST_F(FormTest, PhoneFormFillsItsOverlayAndTheKeyboardShrinksItUntilReturn) {
     EXPECT_EQ(frames, (std::vector<std::string>{"{{10, 20}, {300, 40}}", "{{20, 80}, {280, 31}}", "{{20, 125}, {280, 31}}",
                                                  "{{20, 170}, {280, 31}}", "{{20, 225}, {135, 40}}",
                                                  "{{165, 225}, {135, 40}}"}));
+    // Every field types without correction; the e-mail field gets the
+    // e-mail keyboard and no capitals, the others the plain keyboard.
+    size_t fields = 0;
+    for (auto& v : form->viewVentana()->subviews()) {
+        auto* f = dynamic_cast<ui::TextField*>(v.get());
+        if (!f) continue;
+        ++fields;
+        bool mail = f->placeholder() == "E-mail";
+        EXPECT_EQ(f->keyboardType(), mail ? ui::KeyboardType::EmailAddress : ui::KeyboardType::Default)
+            << f->placeholder();
+        EXPECT_EQ(f->autocapitalizationType(),
+                  mail ? ui::AutocapitalizationType::None : ui::AutocapitalizationType::Sentences)
+            << f->placeholder();
+        EXPECT_EQ(f->autocorrectionType(), ui::AutocorrectionType::No) << f->placeholder();
+        EXPECT_EQ(f->borderStyle(), ui::BorderStyle::RoundedRect) << f->placeholder();
+    }
+    EXPECT_EQ(fields, 3u);
+    EXPECT_EQ(ui::toString(form->scrVentana()->contentSize()), "{320, 480}");
     // The form follows its overlay when the overlay grows.
     ui::Rect grown = overlay->frame();
     grown.size.height += 100;

@@ -38,6 +38,22 @@ TEST_F(PhoneCardPage, MenuOpensTheCardPageWithFontSizeAndColourImages) {
     EXPECT_TRUE(card->lblTitle()->isHidden());
     EXPECT_FALSE(card->btnShare()->isHidden());  // the card has a "post"
     EXPECT_TRUE(screenHas("Tell me about yourself.")) << screen();
+
+    // The header: back and share buttons of one size at its two ends, five
+    // points in from the edges, the title between them, the page below.
+    ui::Rect b = card->view()->bounds();
+    std::vector<std::pair<const char*, ui::View*>> parts{{"header", card->imgheader()},
+                                                          {"back", card->btnBack()},
+                                                          {"title", card->lblTitle()},
+                                                          {"share", card->btnShare()},
+                                                          {"page", card->webView()}};
+    std::vector<ui::Rect> want{ui::makeRect(0, 0, b.width(), 60), ui::makeRect(5, 10, 100, 40),
+                               ui::makeRect(110, 10, b.width() - 220, 40), ui::makeRect(b.width() - 105, 10, 100, 40),
+                               ui::makeRect(0, 60, b.width(), b.height() - 60)};
+    for (size_t i = 0; i < parts.size(); ++i) {
+        ASSERT_TRUE(parts[i].second) << parts[i].first;
+        EXPECT_EQ(ui::toString(parts[i].second->frame()), ui::toString(want[i])) << parts[i].first;
+    }
 }
 
 TEST_F(PhoneCardPage, PinchStepsStayBetweenFourteenAndFortyOne) {

@@ -55,7 +55,9 @@ protected:
     void createGroup(const std::string& name, const std::vector<std::string>& cards) {
         ASSERT_TRUE(driver->tapRow(ViewGroupsController::kAddRowText)) << driver->lastError();
         ASSERT_TRUE(shownEditor()) << screen();
-        if (!name.empty()) ASSERT_TRUE(driver->typeText("Group name", name)) << driver->lastError();
+        if (!name.empty()) {
+            ASSERT_TRUE(driver->typeText("Group name", name)) << driver->lastError();
+        }
         for (auto& c : cards) ASSERT_TRUE(driver->tapRow(c)) << driver->lastError();
         ASSERT_TRUE(driver->tapButton("Save")) << driver->lastError();
     }
@@ -65,6 +67,20 @@ TEST_F(PhoneGroups, EditorChecksNameAndCardsThenSavesInTickOrder) {
     startPhone();
     ViewGroupsController* list = openGroups();
     ASSERT_TRUE(list);
+    // The title bar: the back button at its left, the title between two
+    // margins of 100 points, the table below the bar.
+    ui::Rect b = list->view()->bounds();
+    ui::Button* back = nullptr;
+    for (auto& v : list->view()->subviews())
+        if (auto* button = dynamic_cast<ui::Button*>(v.get())) back = button;
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->currentTitle(), "Practice");
+    EXPECT_EQ(ui::toString(back->frame()), "{{5, 10}, {90, 40}}");
+    ASSERT_TRUE(list->view()->backgroundColor());
+    EXPECT_EQ(list->view()->backgroundColor()->shortName(), "black");
+    EXPECT_EQ(ui::toString(list->lbltitle()->frame()), ui::toString(ui::makeRect(100, 10, b.width() - 200, 40)));
+    EXPECT_EQ(ui::toString(list->tableView()->frame()),
+              ui::toString(ui::makeRect(0, 60, b.width(), b.height() - 60)));
     EXPECT_EQ(list->filas(), 1);
     EXPECT_TRUE(screenHas(ViewGroupsController::kAddRowText)) << screen();
     EXPECT_FALSE(driver->deleteRow(ViewGroupsController::kAddRowText));  // the add row stays
@@ -76,6 +92,10 @@ TEST_F(PhoneGroups, EditorChecksNameAndCardsThenSavesInTickOrder) {
     EXPECT_TRUE(editor->groupName()->isFirstResponder());
     EXPECT_EQ(editor->tableView()->tableHeaderView().get(), editor->headerView());
     EXPECT_EQ(editor->tableView()->numberOfRowsInSection(0), static_cast<long>(delegate->allCards()->count()));
+    ui::TableViewCell* first = editor->tableView()->cellForRowAtIndexPath({0, 0});
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(first->textLabel()->font());
+    EXPECT_EQ(first->textLabel()->font()->pointSize(), 16);
 
     // No name: the name alert; the editor keeps its state.
     ASSERT_TRUE(driver->tapRow("Greatest strength"));
@@ -111,6 +131,24 @@ TEST_F(PhoneGroups, EditorChecksNameAndCardsThenSavesInTickOrder) {
 
     EXPECT_EQ(list->filas(), 2);
     EXPECT_TRUE(screenHas("Round one")) << screen();
+    // The add row in white, the group in black, also when the table shows
+    // each in the other's cell.
+    list->tableView()->reloadData();
+    EXPECT_TRUE(screenHas("Round one")) << screen();
+    struct Row { long row; const char* colour; };
+    for (Row r : {Row{0, "white"}, Row{1, "black"}}) {
+        ui::TableViewCell* cell = list->tableView()->cellForRowAtIndexPath({0, r.row});
+        ASSERT_TRUE(cell) << r.row;
+        ASSERT_TRUE(cell->textLabel()->textColor()) << r.row;
+        EXPECT_EQ(cell->textLabel()->textColor()->shortName(), r.colour) << r.row;
+    }
+    // The back button returns to the practice screen.
+    ASSERT_TRUE(selectedNav());
+    size_t depth = selectedNav()->viewControllers().size();
+    ASSERT_TRUE(driver->tapButton("Practice")) << driver->lastError();
+    driver->settle();
+    EXPECT_EQ(selectedNav()->viewControllers().size(), depth - 1);
+    EXPECT_NE(topScreen<ViewGroupsController>(), list);
     auto inFile = groupsInFile(groupsFile());
     ASSERT_EQ(inFile.size(), 1u);
     EXPECT_EQ(inFile[0].first, "Round one");
@@ -118,7 +156,10 @@ TEST_F(PhoneGroups, EditorChecksNameAndCardsThenSavesInTickOrder) {
               (std::vector<std::string>{"Tell me about yourself", "Body language", "Salary expectations"}));
     // Whole copies of the deck's cards.
     auto saved = ns::arrayWithContentsOfFile(groupsFile());
+    ASSERT_TRUE(saved);
+    ASSERT_TRUE(saved->objectAtIndexAs<ns::Dictionary>(0));
     auto* cards = saved->objectAtIndexAs<ns::Dictionary>(0)->objectForKeyAs<ns::Array>("SelectedCards");
+    ASSERT_TRUE(cards);
     ASSERT_TRUE(cards->objectAtIndex(0));
     EXPECT_TRUE(cards->objectAtIndex(0)->isEqual(*delegate->allCards()->objectAtIndex(0)));
 }
@@ -192,7 +233,9 @@ TEST_F(PhoneGroups, RestartReadsTheGroupsBack) {
     openGroups();
     createGroup("Kept", {"Phone screen tips", "A conflict at work"});
     startPhone();  // a new process on the same home folder
-    if (topAlert()) ASSERT_TRUE(driver->pressAlertButton("Remind me later"));  // the rate prompt may ask
+    if (topAlert()) {
+        ASSERT_TRUE(driver->pressAlertButton("Remind me later"));  // the rate prompt may ask
+    }
     ViewGroupsController* list = openGroups();
     ASSERT_TRUE(list);
     EXPECT_EQ(list->filas(), 2);
@@ -259,6 +302,30 @@ TEST_F(PhoneGroups, UnreadableFileIsKeptAsideAndNotOverwritten) {
     createGroup("Fresh", {"Body language"});
     EXPECT_EQ(readFile(aside), "<?xml version=\"1.0\"?><plist><array><dict><key>Name</key>");
     EXPECT_EQ(groupsInFile(groupsFile()).size(), 1u);
+}
+
+TEST_F(PhoneGroups, UnreadableFileWithNoNameLeftToSetItAsideIsNeverWritten) {
+    const std::string truncated = "<?xml version=\"1.0\"?><plist><array><dict><key>Name</key>";
+    writeFile(groupsFile(), truncated);
+    for (int n = 1; n <= 999; ++n) writeFile(groupsFile() + ".corrupt-" + std::to_string(n), "older");
+    startPhone();
+    ViewGroupsController* list = openGroups();
+    ASSERT_TRUE(list);
+    EXPECT_EQ(list->filas(), 1);
+    EXPECT_EQ(list->loadProblem(), "The groups file cannot be read; it is kept as it is and not overwritten.");
+    ASSERT_TRUE(driver->tapRow(ViewGroupsController::kAddRowText)) << driver->lastError();
+    ASSERT_TRUE(driver->typeText("Group name", "Fresh"));
+    ASSERT_TRUE(driver->tapRow("Body language")) << driver->lastError();
+    ASSERT_TRUE(driver->tapButton("Save")) << driver->lastError();
+    driver->settle();
+    ASSERT_TRUE(topAlert());
+    EXPECT_EQ(topAlert()->title(), "Groups not saved");
+    EXPECT_EQ(topAlert()->message(), "Your change was not kept: the groups file cannot be read and is kept as it is.");
+    ASSERT_TRUE(driver->pressAlertButton("OK"));
+    EXPECT_EQ(list->filas(), 1);
+    EXPECT_EQ(list->grupos()->count(), 0u);
+    EXPECT_EQ(readFile(groupsFile()), truncated);
+    EXPECT_FALSE(fs::exists(groupsFile() + ".corrupt-1000"));
 }
 
 TEST(PhoneGroupEditorColours, ByCardColour) {

@@ -196,6 +196,11 @@ TEST_F(PhoneSearch, FindsCardTextsWithoutRegardToCaseInDeckOrder) {
     ASSERT_TRUE(driver->pressSearch());
     EXPECT_FALSE(search->searchBar()->isFirstResponder());
     EXPECT_EQ(search->tableView()->frame().height(), fullHeight);
+    // The bar along the top, the results right below it down to the tab bar.
+    ui::Rect screenBounds = ui::Screen::main()->bounds();
+    EXPECT_EQ(ui::toString(search->searchBar()->frame()), ui::toString(ui::makeRect(0, 0, screenBounds.width(), 44)));
+    EXPECT_EQ(ui::toString(search->tableView()->frame()),
+              ui::toString(ui::makeRect(0, 44, screenBounds.width(), screenBounds.height() - 44 - 49)));
 
     // The cards whose text holds the word in any case, in deck order.
     std::vector<std::string> expected;

@@ -118,6 +118,28 @@ TEST_F(RatePromptTest, ANewVersionCountsAgain) {
     EXPECT_TRUE(shownAlert());
 }
 
+TEST_F(RatePromptTest, TheVersionDeclinedIsTheBundlesAsTextWhateverItsForm) {
+    struct Row { const char* name; ns::Ref<ns::Object> version; std::string stored; };
+    for (const Row& r : {Row{"a number", ns::num(7), "7"}, Row{"no version", nullptr, ""}}) {
+        SCOPED_TRACE(r.name);
+        ns::UserDefaults::standardUserDefaults()->removeObjectForKey("RatedVersion");
+        ns::UserDefaults::standardUserDefaults()->removeObjectForKey("LaunchCount");
+        auto info = ns::MutableDictionary::make();
+        info->setObject(ns::str("Korvel"), "CFBundleName");
+        if (r.version) info->setObject(r.version, "CFBundleVersion");
+        ASSERT_TRUE(ns::PropertyList::writeToFile(*info, bundle + "/Info.plist"));
+        relaunch();
+        EXPECT_EQ(RatePromptManager::currentBundleVersion(), r.stored);
+        relaunch();
+        ASSERT_TRUE(shownAlert());
+        ASSERT_TRUE(driver->pressAlertButton("No thanks"));
+        EXPECT_EQ(ratedVersion(), r.stored);
+        relaunch();
+        EXPECT_FALSE(shownAlert());
+        EXPECT_EQ(launchCount(), 0);
+    }
+}
+
 TEST_F(RatePromptTest, TheTwinLogsNoEvent) {
     relaunch();
     auto twin = ns::make<RatePromptManagerIphone>();

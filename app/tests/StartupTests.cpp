@@ -197,3 +197,27 @@ TEST_F(AppTest, ASplashLeftBehindByARelaunchInstallsNothing) {
 }
 
 }  // namespace app::test
+
+namespace app::test {
+
+TEST_F(AppTest, ALaunchWithItsSettingsLeftEmptyKeepsFoldersAndClockAndForgetsTheLastLaunch) {
+    std::string bundle = home + "/bundle";  // no deck at all: the app runs without one
+    fs::create_directories(bundle);
+    launchApp(ui::UserInterfaceIdiom::Pad, bundle);
+    ui::AlertView::make("Left over", "from the last launch", nullptr, "OK")->show();
+    ASSERT_TRUE(ui::Panel::topPanel());
+    delegate = launch(LaunchSettings{});
+    ASSERT_TRUE(delegate);
+    for (auto& panel : ui::Panel::visiblePanels()) {  // the last launch's alert is gone
+        auto* alert = dynamic_cast<ui::AlertView*>(panel.get());
+        EXPECT_FALSE(alert && alert->title() == "Left over");
+    }
+    EXPECT_EQ(ns::Paths::homeDirectory(), home);
+    EXPECT_EQ(ns::Paths::bundleResourcePath(), bundle);
+    EXPECT_EQ(ns::RunLoop::main()->clock().get(), clock.get());
+    EXPECT_FALSE(ui::isPad());  // the phone
+    driver->advance(4.0);
+    EXPECT_TRUE(tabBarShown()) << screen();
+}
+
+}  // namespace app::test

@@ -167,7 +167,18 @@ TEST_F(TabletTest, ReferralAndSignUpButtonsLayTheirOverlaysBelowTheButtonStrip) 
 
     ASSERT_TRUE(driver->tapButton("Sign up"));
     EXPECT_EQ(eventNames().back(), "SignUpButton");
-    EXPECT_TRUE(overlayOn<UIViewSingUp>(root));
+    auto* signUp = overlayOn<UIViewSingUp>(root);
+    ASSERT_TRUE(signUp);
+    FormViewController* form = signUp->singController();
+    ASSERT_TRUE(form);
+    ASSERT_TRUE(form->viewVentana());
+    // The form's window, 320 by 480, stands in the middle of its view.
+    ui::Rect b = form->view()->bounds();
+    ui::Rect w = form->viewVentana()->frame();
+    EXPECT_EQ(ui::toString(w.size), "{320, 480}");
+    EXPECT_GT(b.width(), w.width());
+    EXPECT_EQ(w.minX(), b.width() - w.maxX()) << ui::toString(w) << " in " << ui::toString(b);
+    EXPECT_EQ(w.minY(), b.height() - w.maxY()) << ui::toString(w) << " in " << ui::toString(b);
 }
 
 TEST_F(TabletTest, DeckButtonsShowTheirDeckAndLogMenuButtonClick) {

@@ -25,7 +25,7 @@ protected:
             row({{"Title", s("Heading")}, {"lleva", s("YES")}, {"color", s("black")}, {"tamano", ns::num(40)}}),
             row({{"Title", s("Sub Menu")}, {"SubTitle", s("two cards")}, {"color", s("green")},
                  {"Children", ns::Array::make({c1(), c2()})}}),
-            row({{"Title", s("Tactic Row")}, {"tactics", s("YES")}, {"color", s("silver")},
+            row({{"Title", s("Tactic Row")}, {"tactics", s("YES")}, {"color", s("silver")}, {"SubTitle", s("one card")},
                  {"Children", ns::Array::make({c3()})}}),
             row({{"Title", s("Questions Row")}, {"ActionPractice", s("Questions")}, {"color", s("cyan")},
                  {"Children", ns::Array::make({c2(), c3()})}}),
@@ -76,6 +76,12 @@ protected:
 TEST_F(TabletListTest, RowsShowTheirLookFromTheirKeys) {
     ASSERT_TRUE(openSmallDeck());
     ui::TableView* t = list()->myTableView();
+    ASSERT_TRUE(t);
+    // The table fills the list below the back button's strip.
+    ui::Rect b = list()->bounds();
+    EXPECT_EQ(ui::toString(t->frame()), ui::toString(ui::makeRect(0, 44, b.width(), b.height() - 44)));
+    EXPECT_EQ(ui::toString(list()->btnAtras()->frame()), "{{0, 0}, {100, 40}}");
+    EXPECT_EQ(list()->btnAtras()->autoresizingMask(), static_cast<unsigned>(ui::AutoresizingFlexibleRightMargin));
     auto heading = list()->tableViewCellForRowAtIndexPath(t, {0, 0});
     ASSERT_TRUE(heading);
     EXPECT_EQ(heading->textLabel()->text(), "heading");
@@ -99,6 +105,12 @@ TEST_F(TabletListTest, RowsShowTheirLookFromTheirKeys) {
     EXPECT_EQ(sub->selectionStyle(), ui::TableViewCellSelectionStyle::Gray);
     EXPECT_EQ(imageName(sub->backgroundView().get()), "FranjaCarta-green.png");
 
+    // A row with a subtitle has a white title whatever its colour.
+    auto tactic = list()->tableViewCellForRowAtIndexPath(t, {0, 2});
+    ASSERT_TRUE(tactic);
+    EXPECT_EQ(tactic->textLabel()->textColor()->shortName(), "white");
+    EXPECT_EQ(imageName(tactic->backgroundView().get()), "FranjaCarta-silver.png");
+
     auto invite = list()->tableViewCellForRowAtIndexPath(t, {0, 6});
     ASSERT_TRUE(invite);
     EXPECT_EQ(imageName(invite->backgroundView().get()), "FranjaCarta-flat.png");
@@ -106,6 +118,10 @@ TEST_F(TabletListTest, RowsShowTheirLookFromTheirKeys) {
     ASSERT_TRUE(cardCell);
     EXPECT_EQ(cardCell->textLabel()->text(), "card one");
     EXPECT_EQ(cardCell->textLabel()->font()->pointSize(), 16);
+    EXPECT_EQ(cardCell->textLabel()->textColor()->shortName(), "white");  // blue
+    auto groupsRow = list()->tableViewCellForRowAtIndexPath(t, {0, 4});
+    ASSERT_TRUE(groupsRow);
+    EXPECT_EQ(groupsRow->textLabel()->textColor()->shortName(), "black");  // silver
     EXPECT_EQ(cardCell->detailTextLabel()->text(), "");
     EXPECT_FALSE(list()->tableViewCanEditRowAtIndexPath(t, {0, 9}));
 }
@@ -292,6 +308,29 @@ TEST_F(TabletListTest, DeletingAFavouriteRemovesThatRowsRecordEvenFromAStaleList
     EXPECT_EQ(listTitles(), std::vector<std::string>{"card three"});
 }
 
+TEST_F(TabletListTest, FavouritesAreSwipedAwayByTheirMarkAndADamagedOneAlways) {
+    // On file: a favourite with its "Editable" mark, an entry that is not a
+    // row, and a row without the mark (not written by this app).
+    auto marked = c1()->mutableCopy();
+    marked->setObject(s("YES"), "Editable");
+    auto stored = ns::Array::make({marked, s("not a card"), c2()});
+    writeFile(documents("Favorites-VeltraIpad.plist"), "");  // makes the folder
+    ASSERT_TRUE(ns::writeToFile(*stored, documents("Favorites-VeltraIpad.plist")));
+    ASSERT_TRUE(openSmallDeck());
+    ASSERT_TRUE(driver->tapButton("Favorites"));
+    EXPECT_EQ(listTitles(), (std::vector<std::string>{"card one", "damaged entry", "card two"}));
+    ui::TableView* table = list()->myTableView();
+    ASSERT_TRUE(table);
+    struct Row { long row; bool editable; };
+    for (Row r : {Row{0, true}, Row{1, true}, Row{2, false}, Row{3, false}})
+        EXPECT_EQ(list()->tableViewCanEditRowAtIndexPath(table, {0, r.row}), r.editable) << "row " << r.row;
+
+    ASSERT_TRUE(driver->deleteRow("damaged entry")) << driver->lastError();
+    EXPECT_FALSE(topAlert());
+    EXPECT_EQ(peerTitles("Favorites-VeltraIpad.plist"), "Card One|Card Two");
+    EXPECT_EQ(listTitles(), (std::vector<std::string>{"card one", "card two"}));
+}
+
 TEST_F(TabletListTest, AFavouriteThatCannotBeDeletedFromTheFileStays) {
     ASSERT_TRUE(openSmallDeck());
     addFavourite("card one");
@@ -326,6 +365,48 @@ TEST_F(TabletListTest, SwipingAGroupAwayRemovesThatGroupAndRewritesTheFile) {
     EXPECT_EQ(listTitles().front(), "heading");
 }
 
+TEST_F(TabletListTest, AGroupReadAgainSinceTheListWasShownIsStillTheOneDeleted) {
+    ASSERT_TRUE(openSmallDeck());
+    ASSERT_TRUE(delegate->addGroup(group("First", {c1()})));
+    ASSERT_TRUE(delegate->addGroup(group("Second", {c2()})));
+    ASSERT_TRUE(driver->tapRow("groups row"));
+    // The stored groups are replaced by equal records read again (not the
+    // objects the list shows): the row still finds its group by its value.
+    ns::MutableArray* groups = delegate->allGroups();
+    ASSERT_TRUE(groups);
+    for (size_t i = 0; i < groups->count(); ++i) {
+        auto* g = ns::as<ns::Dictionary>(groups->at(i).get());
+        ASSERT_TRUE(g);
+        groups->replaceObjectAtIndex(i, g->mutableCopy());
+    }
+    ASSERT_TRUE(driver->deleteRow("second")) << driver->lastError();
+    EXPECT_FALSE(topAlert());
+    EXPECT_EQ(titlesIn(delegate->allGroups()), std::vector<std::string>{"First"});
+    EXPECT_EQ(peerTitles("Grupos-VeltraIpad.plist"), "First");
+    EXPECT_EQ(listTitles(), (std::vector<std::string>{"add new group (swipe to delete)", "first"}));
+}
+
+TEST_F(TabletListTest, AGroupDeletedFromAListOffTheBackStackLeavesTheStackAsItWas) {
+    // The second deck holds a row equal to a saved group, and a sub-list.
+    auto mainDeck = ns::Array::make({row({{"Title", s("Tactic Row")}, {"tactics", s("YES")},
+                                          {"Children", ns::Array::make({c3()})}}),
+                                     c1()});
+    auto secondDeck = ns::Array::make({group("Mine", {c2()}), row({{"Title", s("Sub")}, {"Children", ns::Array::make({c1()})}})});
+    auto decks = ns::Array::make({row({{"Title", s("Main Deck")}, {"Children", mainDeck}}),
+                                  row({{"Title", s("Second Deck")}, {"Children", secondDeck}})});
+    ASSERT_TRUE(openHub("Main Deck", makeBundle(decks, ns::Array::make({c1(), c2(), c3()}))));
+    ASSERT_TRUE(delegate->addGroup(group("Mine", {c2()})));
+    ASSERT_TRUE(driver->tapRow("tactic row"));  // back stack: the main deck, then its tactic list
+    ASSERT_TRUE(driver->tapButton("Second Deck"));  // shown without going on the stack
+    EXPECT_TRUE(list()->btnAtras()->isHidden());
+    ASSERT_TRUE(driver->deleteRow("mine")) << driver->lastError();
+    EXPECT_EQ(delegate->allGroups()->count(), 0u);
+    EXPECT_EQ(listTitles(), std::vector<std::string>{"sub"});
+    ASSERT_TRUE(driver->tapRow("sub"));
+    ASSERT_TRUE(driver->tapButton("Back"));
+    EXPECT_EQ(listTitles(), std::vector<std::string>{"card three"});
+}
+
 TEST_F(TabletListTest, DamagedGroupsShowAsSuchAndSwipingThemAwayRemovesThemFromTheFile) {
     auto stored = ns::Array::make({group("First", {c1()}), s("not a group"),
                                    row({{"Title", s("Broken")}, {"Children", s("oops")}, {"color", s("silver")},
@@ -342,6 +423,20 @@ TEST_F(TabletListTest, DamagedGroupsShowAsSuchAndSwipingThemAwayRemovesThemFromT
     EXPECT_EQ(listTitles(), (std::vector<std::string>{"add new group (swipe to delete)", "first", "damaged entry",
                                                       "broken", "last"}));
     ui::TableView* table = list()->myTableView();
+    ASSERT_TRUE(table);
+    // The damaged entry shows in the cell the deck's "tactic row" had (a
+    // strip, a subtitle, a larger white title): nothing of that is left.
+    ui::TableViewCell* reused = table->cellForRowAtIndexPath({0, 2});
+    ASSERT_TRUE(reused);
+    EXPECT_EQ(reused->textLabel()->text(), "damaged entry");
+    EXPECT_FALSE(reused->backgroundView());
+    EXPECT_EQ(reused->detailTextLabel()->text(), "");
+    ASSERT_TRUE(reused->textLabel()->font());
+    EXPECT_EQ(reused->textLabel()->font()->pointSize(), 16);
+    ASSERT_TRUE(reused->textLabel()->textColor());
+    EXPECT_EQ(reused->textLabel()->textColor()->shortName(), "black");
+    EXPECT_EQ(reused->accessoryType(), ui::TableViewCellAccessoryType::None);
+    EXPECT_EQ(reused->selectionStyle(), ui::TableViewCellSelectionStyle::None);
     auto broken = list()->tableViewCellForRowAtIndexPath(table, {0, 3});
     ASSERT_TRUE(broken);
     EXPECT_EQ(broken->detailTextLabel()->text(), "damaged group");
@@ -359,16 +454,18 @@ TEST_F(TabletListTest, DamagedGroupsShowAsSuchAndSwipingThemAwayRemovesThemFromT
     EXPECT_EQ(listTitles().size(), 5u);
 
     // Both can be swiped away, and go from the groups file (not down the
-    // favourites' road).
+    // favourites' road), also after another group went first.
+    ASSERT_TRUE(driver->deleteRow("last")) << driver->lastError();
+    EXPECT_EQ(titlesIn(delegate->allGroups()), (std::vector<std::string>{"First", "", "Broken"}));
     EXPECT_TRUE(list()->tableViewCanEditRowAtIndexPath(table, {0, 2}));
     ASSERT_TRUE(driver->deleteRow("damaged entry")) << driver->lastError();
     EXPECT_FALSE(topAlert());
-    EXPECT_EQ(peerTitles("Grupos-VeltraIpad.plist"), "First|Broken|Last");
+    EXPECT_EQ(peerTitles("Grupos-VeltraIpad.plist"), "First|Broken");
     ASSERT_TRUE(driver->deleteRow("broken")) << driver->lastError();
     EXPECT_FALSE(topAlert());
-    EXPECT_EQ(peerTitles("Grupos-VeltraIpad.plist"), "First|Last");
-    EXPECT_EQ(titlesIn(delegate->allGroups()), (std::vector<std::string>{"First", "Last"}));
-    EXPECT_EQ(listTitles(), (std::vector<std::string>{"add new group (swipe to delete)", "first", "last"}));
+    EXPECT_EQ(peerTitles("Grupos-VeltraIpad.plist"), "First");
+    EXPECT_EQ(titlesIn(delegate->allGroups()), std::vector<std::string>{"First"});
+    EXPECT_EQ(listTitles(), (std::vector<std::string>{"add new group (swipe to delete)", "first"}));
     // The deck's own rows with children stay undeletable.
     ASSERT_TRUE(driver->tapButton("Back"));
     EXPECT_FALSE(list()->tableViewCanEditRowAtIndexPath(table, {0, 1}));

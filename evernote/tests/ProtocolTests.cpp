@@ -2,20 +2,28 @@
 // allocation sized by an unchecked length.
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
 #include <functional>
 #include <random>
+#include <stdexcept>
 
 #include <thrift/TApplicationException.h>
 #include <thrift/protocol/TCompactProtocol.h>
 #include <thrift/protocol/TProtocolException.h>
 #include <thrift/transport/TBufferTransports.h>
 #include <thrift/transport/TTransportException.h>
+#include <thrift/transport/TVirtualTransport.h>
 
 #include "evernote/notestore/EDAMNoteStore.h"
 #include "evernote/tests/AllocationMeter.h"
 #include "evernote/tests/EDAMRecordFixtures.h"
 #include "evernote/tests/TestSupport.h"
 #include "evernote/types/EDAMAccount.h"
+#include "evernote/types/InPlaceTransport.h"
 #include "evernote/types/Wire.h"
 #include "evernote/userstore/EDAMUserStoreClient.h"
 #include "evernote/userstore/EDAMUserStore.h"
@@ -59,6 +67,33 @@ TEST(EDAMProtocol, MessageHeaders) {
         EXPECT_EQ(name, "abc");
         EXPECT_EQ(type, apache::thrift::protocol::T_REPLY);
         EXPECT_EQ(seqid, 42);
+    }
+    // An unversioned header may carry an empty name; a type byte outside 1
+    // to 4 reads as a call, in either form.
+    const struct {
+        const char* name;
+        const char* input;
+        const char* method;
+        TMessageType type;
+    } headers[] = {
+        {"unversioned, empty name", "00000000 01 00000005", "", apache::thrift::protocol::T_CALL},
+        {"versioned, empty name", "80010004 00000000 00000005", "", apache::thrift::protocol::T_ONEWAY},
+        {"unversioned, type 0", "00000001 'a' 00 00000005", "a", apache::thrift::protocol::T_CALL},
+        {"unversioned, type 4", "00000001 'a' 04 00000005", "a", apache::thrift::protocol::T_ONEWAY},
+        {"unversioned, type 5", "00000001 'a' 05 00000005", "a", apache::thrift::protocol::T_CALL},
+        {"versioned, type 0", "80010000 00000001 'a' 00000005", "a", apache::thrift::protocol::T_CALL},
+        {"versioned, type 3", "80010003 00000001 'a' 00000005", "a", apache::thrift::protocol::T_EXCEPTION},
+        {"versioned, type 5", "80010005 00000001 'a' 00000005", "a", apache::thrift::protocol::T_CALL},
+    };
+    for (const auto& row : headers) {
+        std::string name = "?";
+        TMessageType type = apache::thrift::protocol::T_REPLY;
+        int32_t seqid = 0;
+        auto in = test::reading(bytes(row.input));
+        EXPECT_EQ(in->readMessageBegin(name, type, seqid), bytes(row.input).size()) << row.name;
+        EXPECT_EQ(name, row.method) << row.name;
+        EXPECT_EQ(type, row.type) << row.name;
+        EXPECT_EQ(seqid, 5) << row.name;
     }
     EXPECT_EQ(protocolFailure(bytes("80020002 00000003 'abc' 00000000")), "Bad version in readMessageBegin");
     EXPECT_EQ(protocolFailure(bytes("ffff0001 00000000 00000000")), "Bad version in readMessageBegin");
@@ -116,6 +151,62 @@ TEST(EDAMProtocol, LengthsAndCountsAreChecked) {
     EXPECT_TRUE(fails(bytes("08 0001 0000")));
     EXPECT_TRUE(fails(bytes("")));
 
+    // An unknown field of each wire type one byte short of its value: the
+    // skip fails at the end of the input instead of stepping past it.
+    const std::pair<const char*, const char*> shortValues[] = {
+        {"bool", "02 0063"},
+        {"byte", "03 0063"},
+        {"double", "04 0063 3ff00000000000"},
+        {"i16", "06 0063 80"},
+        {"i32", "08 0063 7fffff"},
+        {"i64", "0a 0063 80000000000000"},
+        {"string", "0b 0063 00000003 'ab'"},
+        {"string length", "0b 0063 000000"},
+        {"list of i32", "0f 0063 08 00000002 00000001 000000"},
+        {"map of i16 to i64", "0d 0063 06 0a 00000001 0001 00000000000000"},
+    };
+    for (const auto& [type, field] : shortValues) {
+        for (auto in : {test::reading(bytes(field)), test::streaming(bytes(field))}) {
+            try {
+                ns::make<EDAMPublicUserInfo>()->read(*in);
+                ADD_FAILURE() << type << ": decoded";
+            } catch (const TTransportException& e) {
+                EXPECT_EQ(e.getType(), TTransportException::END_OF_FILE) << type;
+            } catch (const TException& e) {
+                ADD_FAILURE() << type << ": " << e.what();
+            }
+        }
+    }
+
+    // Containers whose elements fill the input to its last byte read: a
+    // list element takes at least one byte, a map entry two.
+    const std::pair<const char*, const char*> tight[] = {
+        {"list of bytes", "0f 0063 03 00000003 010203 00"},
+        {"set of bools", "0e 0063 02 00000002 0100 00"},
+        {"map of bytes", "0d 0063 03 03 00000002 0102 0304 00"},
+        {"list of strings", "0f 0005 0b 00000002 00000001 'a' 00000000 00"},
+    };
+    for (const auto& [name, input] : tight) {
+        for (auto in : {test::reading(bytes(input)), test::streaming(bytes(input))}) {
+            auto attributes = ns::make<EDAMUserAttributes>();
+            EXPECT_NO_THROW(attributes->read(*in)) << name;
+        }
+    }
+    // One element more than the bytes left could hold fails at the header,
+    // before any element is read.
+    for (const auto& [input, needed] : {std::pair<const char*, const char*>{"0f 0063 03 00000005 010203 00", "needs 5 bytes"},
+                                        {"0d 0063 03 03 00000002 0102 03", "needs 4 bytes"},
+                                        {"0d 0063 03 03 00000003 0102 0304 00", "needs 6 bytes"}}) {
+        try {
+            test::decode<EDAMUser>(bytes(input));
+            ADD_FAILURE() << input << " decoded";
+        } catch (const TTransportException& e) {
+            EXPECT_EQ(e.getType(), TTransportException::END_OF_FILE) << input;
+            EXPECT_NE(std::string(e.what()).find(std::string("a list, set or map ") + needed), std::string::npos)
+                << input << ": " << e.what();
+        }
+    }
+
     // A length that passes the limits but not the bytes left fails before
     // anything is read or allocated for it, and says so.
     try {
@@ -155,6 +246,59 @@ TEST(EDAMProtocol, StringAndContainerLimitsHoldExactly) {
     // Maps count pairs against the same limit.
     EXPECT_FALSE(sizeLimit(bytes("0d 0063 03 03 00000003 0102 0304 0506 00")));
     EXPECT_TRUE(sizeLimit(bytes("0d 0063 03 03 00000004 0102 0304 0506 0708 00")));
+}
+
+TEST(EDAMProtocol, DefaultLimitsHoldAtTheirValue) {
+    // The default limits, 64 MiB for a string and 16 Mi elements for a
+    // container, are told apart without the bytes: a length at the limit
+    // passes the limit and fails for want of input; one more is refused by
+    // the limit. Our protocol and Thrift's own binary protocol alike.
+    const struct {
+        const char* name;
+        const char* input;
+        bool overLimit;
+    } rows[] = {
+        {"string at the limit", "0b 0001 04000000", false},
+        {"string one past", "0b 0001 04000001", true},
+        {"skipped string at the limit", "0b 0063 04000000", false},
+        {"skipped string one past", "0b 0063 04000001", true},
+        {"list at the limit", "0f 0005 0b 01000000", false},
+        {"list one past", "0f 0005 0b 01000001", true},
+        {"skipped list at the limit", "0f 0063 0b 01000000", false},
+        {"skipped list one past", "0f 0063 0b 01000001", true},
+        {"skipped map at the limit", "0d 0063 0b 0b 01000000", false},
+        {"skipped map one past", "0d 0063 0b 0b 01000001", true},
+    };
+    for (const auto& row : rows) {
+        const std::string input = bytes(row.input);
+        auto buffer = std::make_shared<test::TMemoryBuffer>();
+        buffer->write(reinterpret_cast<const uint8_t*>(input.data()), static_cast<uint32_t>(input.size()));
+        std::shared_ptr<apache::thrift::protocol::TProtocol> protocols[] = {
+            test::reading(input), std::make_shared<apache::thrift::protocol::TBinaryProtocol>(buffer)};
+        for (const auto& in : protocols) {
+            try {
+                ns::make<EDAMUserAttributes>()->read(*in);
+                ADD_FAILURE() << row.name << ": decoded";
+            } catch (const TProtocolException& e) {
+                EXPECT_TRUE(row.overLimit) << row.name << ": " << e.what();
+                EXPECT_EQ(e.getType(), TProtocolException::SIZE_LIMIT) << row.name;
+            } catch (const TTransportException& e) {
+                EXPECT_FALSE(row.overLimit) << row.name << ": " << e.what();
+                EXPECT_EQ(e.getType(), TTransportException::END_OF_FILE) << row.name;
+            }
+        }
+    }
+    // A protocol made with no limits (0) takes any length.
+    auto buffer = std::make_shared<test::TMemoryBuffer>();
+    const std::string huge = bytes("0b 0063 7fffffff");
+    buffer->write(reinterpret_cast<const uint8_t*>(huge.data()), static_cast<uint32_t>(huge.size()));
+    try {
+        BinaryProtocol unlimited(buffer, false, false, 0, 0);
+        ns::make<EDAMUser>()->read(unlimited);
+        ADD_FAILURE() << "2 GiB string decoded from no bytes";
+    } catch (const TTransportException& e) {
+        EXPECT_EQ(e.getType(), TTransportException::END_OF_FILE);
+    }
 }
 
 TEST(EDAMProtocol, DeepNestingFailsWithoutExhaustingTheStack) {
@@ -277,6 +421,111 @@ TEST(EDAMProtocol, ReadingTakesAtMostASmallMultipleOfTheInput) {
             back->readFrom(reader);
             ASSERT_LE(meter.peak(), static_cast<long long>(reader.budget().spent()))
                 << kind.className << " seed " << seed << " spent " << reader.budget().spent();
+        }
+    }
+}
+
+TEST(EDAMProtocol, BudgetHoldsAtItsLimit) {
+    // 1 MiB plus 16 times the input may be charged, to the byte; input that
+    // arrives later raises the limit by 16 times its size.
+    auto refused = [](AllocationBudget& budget, size_t bytes) {
+        try {
+            budget.charge(bytes);
+        } catch (const TProtocolException& e) {
+            EXPECT_EQ(e.getType(), TProtocolException::SIZE_LIMIT);
+            return true;
+        }
+        return false;
+    };
+    for (size_t input : {0u, 1u, 1000u}) {
+        const size_t limit = 1024 * 1024 + 16 * input;
+        AllocationBudget budget(input);
+        EXPECT_EQ(budget.limit(), limit) << input;
+        EXPECT_TRUE(refused(budget, limit + 1)) << input;
+        EXPECT_EQ(budget.spent(), 0u) << input;
+        EXPECT_FALSE(refused(budget, limit - 1)) << input;
+        EXPECT_FALSE(refused(budget, 1)) << input;
+        EXPECT_EQ(budget.spent(), limit) << input;
+        EXPECT_TRUE(refused(budget, 1)) << input;
+        budget.addInput(2);
+        EXPECT_FALSE(refused(budget, 32)) << input;
+        EXPECT_TRUE(refused(budget, 1)) << input;
+    }
+}
+
+// Input that ends where readable memory ends: the page after it is
+// inaccessible, so a read of even one byte past the input stops the test.
+// Lent in place, as the HTTP transport lends its reply.
+class GuardedInput : public apache::thrift::transport::TVirtualTransport<GuardedInput>,
+                     public InPlaceTransport {
+public:
+    explicit GuardedInput(const std::string& bytes) {
+        const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+        size_ = (bytes.size() + page - 1) / page * page + page;
+        void* map = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (map == MAP_FAILED) throw std::runtime_error("mmap failed");
+        base_ = static_cast<uint8_t*>(map);
+        if (mprotect(base_ + size_ - page, page, PROT_NONE) != 0) throw std::runtime_error("mprotect failed");
+        pos_ = end_ = base_ + size_ - page;
+        pos_ -= bytes.size();
+        if (!bytes.empty()) std::memcpy(pos_, bytes.data(), bytes.size());
+    }
+    ~GuardedInput() override { munmap(base_, size_); }
+
+    uint32_t read(uint8_t* buf, uint32_t len) {
+        uint32_t n = std::min<uint32_t>(len, static_cast<uint32_t>(end_ - pos_));
+        if (n) std::memcpy(buf, pos_, n);
+        pos_ += n;
+        return n;
+    }
+    const uint8_t* unreadBytes(size_t& length) override {
+        length = static_cast<size_t>(end_ - pos_);
+        return pos_;
+    }
+    void consumeBytes(size_t length) override { pos_ += length; }
+    apache::thrift::transport::TMemoryBuffer& outputBuffer() override { return output_; }
+
+private:
+    uint8_t* base_ = nullptr;
+    size_t size_ = 0;
+    uint8_t* pos_ = nullptr;
+    uint8_t* end_ = nullptr;
+    apache::thrift::transport::TMemoryBuffer output_;
+};
+
+TEST(EDAMProtocol, ReadingNeverTouchesABytePastTheInput) {
+    // Texts of every length up to past the 64-byte blocks the text check
+    // takes at a time, ASCII and not, as the last bytes of the input (the
+    // record's stop byte missing), and every record cut after each of its
+    // bytes.
+    for (size_t length = 0; length <= 140; ++length) {
+        for (const char* fill : {"a", "\xc3\xa9"}) {
+            std::string text;
+            while (text.size() + std::strlen(fill) <= length) text += fill;
+            uint32_t n = __builtin_bswap32(static_cast<uint32_t>(text.size()));
+            std::string input = bytes("0b 0002") + std::string(reinterpret_cast<const char*>(&n), 4) + text;
+            BinaryProtocol in(std::make_shared<GuardedInput>(input));
+            try {
+                ns::make<EDAMPublicUserInfo>()->read(in);
+                ADD_FAILURE() << "a record without its stop byte decoded, text of " << text.size();
+            } catch (const TTransportException& e) {
+                EXPECT_EQ(e.getType(), TTransportException::END_OF_FILE) << text.size();
+            }
+        }
+    }
+    for (const auto& kind : fixtures::allRecordKinds()) {
+        auto record = kind.make();
+        test::fillRecord(*record, 31337);
+        const std::string wire = test::encode(*record);
+        for (size_t cut = 0; cut <= wire.size(); ++cut) {
+            BinaryProtocol in(std::make_shared<GuardedInput>(wire.substr(0, cut)));
+            auto back = kind.make();
+            if (cut == wire.size()) {
+                back->read(in);
+                EXPECT_TRUE(back->isEqual(*record)) << kind.className;
+            } else {
+                EXPECT_THROW(back->read(in), TException) << kind.className << " cut at " << cut;
+            }
         }
     }
 }

@@ -2,6 +2,9 @@
 // nil, skipping, result records, descriptions, archives and constants.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstring>
+#include <functional>
 #include <random>
 
 #include <thrift/TApplicationException.h>
@@ -176,6 +179,68 @@ TEST(EDAMRecord, InvalidUTF8StringIsSetButNil) {
     // In a list an element cannot be nil: decoding fails instead.
     EXPECT_THROW(decode<EDAMUserAttributes>(bytes("0f 0005 0b 00000001 00000001 ff 00")),
                  apache::thrift::protocol::TProtocolException);
+
+    // Plain ASCII is checked in blocks: a stray byte, or a character of two,
+    // three or four bytes, is found wherever it sits in a long text.
+    auto shard = [](const std::string& text) {
+        uint32_t n = __builtin_bswap32(static_cast<uint32_t>(text.size()));
+        std::string wire = bytes("0b 0002") + std::string(reinterpret_cast<const char*>(&n), 4) + text + bytes("00");
+        return decode<EDAMPublicUserInfo>(wire)->shardId();
+    };
+    const struct {
+        const char* name;
+        const char* insert;
+        bool valid;
+    } inserts[] = {
+        {"stray continuation byte", "\x80", false},
+        {"byte ff", "\xff", false},
+        {"lead byte without its continuation", "\xc3", false},
+        {"overlong slash", "\xc0\xaf", false},
+        {"e acute", "\xc3\xa9", true},
+        {"euro sign", "\xe2\x82\xac", true},
+        {"emoji", "\xf0\x9f\x98\x80", true},
+    };
+    for (size_t length : {8u, 64u, 130u}) {
+        for (const auto& [name, insert, valid] : inserts) {
+            for (size_t at = 0; at + std::strlen(insert) <= length; ++at) {
+                std::string text(length, 'a');
+                text.replace(at, std::strlen(insert), insert);
+                auto read = shard(text);
+                EXPECT_EQ(static_cast<bool>(read), valid) << name << " at " << at << " of " << length;
+                if (read && valid) {
+                    EXPECT_EQ(read->utf8(), text) << name << " at " << at;
+                }
+            }
+        }
+    }
+}
+
+TEST(EDAMRecord, DecodedObjectsAreFreedWithTheRecord) {
+    // Every object a decode makes belongs to the record alone: letting the
+    // record go frees them all (the reader's first reference is the only one).
+    EDAMUser user;
+    user.setShardId(ns::str("s1"));
+    auto attributes = ns::make<EDAMUserAttributes>();
+    attributes->setViewedPromotions(ns::Array::make({ns::str("p1"), ns::str("p2")}));
+    user.setAttributes(attributes);
+    const std::string wire = encode(user);
+    for (auto in : {test::reading(wire), test::streaming(wire)}) {
+        auto back = ns::make<EDAMUser>();
+        back->read(*in);
+        ns::Weak<EDAMUser> weakUser(back);
+        ns::Weak<ns::String> shard(back->shardId());
+        ns::Weak<EDAMUserAttributes> nested(back->attributes());
+        ASSERT_TRUE(present(back->attributes())->viewedPromotions());
+        ns::Weak<ns::Array> list(present(back->attributes())->viewedPromotions());
+        ns::Weak<ns::Object> element(must<ns::String>(present(present(back->attributes())->viewedPromotions())->objectAtIndex(0)));
+        EXPECT_FALSE(shard.expired() || nested.expired() || list.expired() || element.expired());
+        back = nullptr;
+        EXPECT_TRUE(weakUser.expired());
+        EXPECT_TRUE(shard.expired());
+        EXPECT_TRUE(nested.expired());
+        EXPECT_TRUE(list.expired());
+        EXPECT_TRUE(element.expired());
+    }
 }
 
 TEST(EDAMRecord, ListElementsOfTheWrongClassFailToWrite) {
@@ -218,6 +283,47 @@ TEST(EDAMRecord, EveryRecordRoundTripsWithRandomFields) {
             ASSERT_EQ(test::encodeStreaming(*record), wire) << kind.className;
         }
     }
+}
+
+TEST(EDAMRecord, EqualityFieldByField) {
+    // Same flags and equal values in every set field; a double that is not a
+    // number equals itself, so a decoded copy equals its original.
+    auto base = [] {
+        auto a = ns::make<EDAMUserAttributes>();
+        a->setDefaultLatitude(std::nan(""));
+        a->setComments(ns::str("c"));
+        a->setMaxReferrals(3);
+        return a;
+    };
+    auto original = base();
+    EXPECT_TRUE(original->isEqual(*base()));
+    EXPECT_TRUE(decode<EDAMUserAttributes>(encode(*original))->isEqual(*original));
+    const struct {
+        const char* name;
+        std::function<void(EDAMUserAttributes&)> change;
+    } changes[] = {
+        {"latitude a number", [](EDAMUserAttributes& a) { a.setDefaultLatitude(0); }},
+        {"latitude unset", [](EDAMUserAttributes& a) { a.unsetDefaultLatitude(); }},
+        {"longitude set to 0", [](EDAMUserAttributes& a) { a.setDefaultLongitude(0); }},
+        {"other comments", [](EDAMUserAttributes& a) { a.setComments(ns::str("d")); }},
+        {"comments nil", [](EDAMUserAttributes& a) { a.setComments(nullptr); }},
+        {"comments unset", [](EDAMUserAttributes& a) { a.unsetComments(); }},
+        {"other referrals", [](EDAMUserAttributes& a) { a.setMaxReferrals(4); }},
+        {"referrals unset", [](EDAMUserAttributes& a) { a.unsetMaxReferrals(); }},
+        {"count set to 0", [](EDAMUserAttributes& a) { a.setReferralCount(0); }},
+    };
+    for (const auto& row : changes) {
+        auto changed = base();
+        row.change(*changed);
+        EXPECT_FALSE(changed->isEqual(*original)) << row.name;
+        EXPECT_FALSE(original->isEqual(*changed)) << row.name;
+    }
+    // Unset fields compare equal whatever value they kept.
+    auto a = base();
+    auto b = base();
+    a->setReferralCount(1);
+    a->unsetReferralCount();
+    EXPECT_TRUE(a->isEqual(*b));
 }
 
 TEST(EDAMRecord, KeyedArchivesKeepSetFieldsUnderTheirNames) {
@@ -384,13 +490,94 @@ TEST(EDAMApplicationException, NamesByType) {
 TEST(EDAMConstants, Values) {
     EXPECT_EQ(EDAMUserStoreConstants::EDAM_VERSION_MAJOR(), 1);
     EXPECT_EQ(EDAMUserStoreConstants::EDAM_VERSION_MINOR(), 16);
-    EXPECT_EQ(EDAMLimitsConstants::EDAM_GUID_LEN_MIN(), 36);
-    EXPECT_EQ(EDAMLimitsConstants::EDAM_GUID_LEN_MAX(), 36);
-    EXPECT_EQ(EDAMLimitsConstants::EDAM_SEARCH_QUERY_LEN_MIN(), 0);
-    EXPECT_EQ(EDAMLimitsConstants::EDAM_NOTE_CONTENT_LEN_MIN(), 0);
-    EXPECT_EQ(EDAMLimitsConstants::EDAM_NOTE_CONTENT_LEN_MAX(), 5 * 1048576);
-    EXPECT_EQ(EDAMLimitsConstants::EDAM_NOTE_SIZE_MAX_PREMIUM(), 50 * 1048576);
-    EXPECT_STREQ(EDAMTypesConstants::EDAM_NOTE_SOURCE_MAIL_SMTP_GATEWAY(), "mail.smtp");
+
+    // The service's limits: a wrong one lets a caller send what the service
+    // refuses, or refuse what it takes.
+    using L = EDAMLimitsConstants;
+    struct Limit {
+        const char* name;
+        int32_t value;
+        int32_t expected;
+    };
+    const Limit limits[] = {
+        {"ATTRIBUTE_LEN_MIN", L::EDAM_ATTRIBUTE_LEN_MIN(), 1},
+        {"ATTRIBUTE_LEN_MAX", L::EDAM_ATTRIBUTE_LEN_MAX(), 4096},
+        {"ATTRIBUTE_LIST_MAX", L::EDAM_ATTRIBUTE_LIST_MAX(), 100},
+        {"GUID_LEN_MIN", L::EDAM_GUID_LEN_MIN(), 36},
+        {"GUID_LEN_MAX", L::EDAM_GUID_LEN_MAX(), 36},
+        {"EMAIL_LEN_MIN", L::EDAM_EMAIL_LEN_MIN(), 6},
+        {"EMAIL_LEN_MAX", L::EDAM_EMAIL_LEN_MAX(), 255},
+        {"TIMEZONE_LEN_MIN", L::EDAM_TIMEZONE_LEN_MIN(), 1},
+        {"TIMEZONE_LEN_MAX", L::EDAM_TIMEZONE_LEN_MAX(), 32},
+        {"MIME_LEN_MIN", L::EDAM_MIME_LEN_MIN(), 3},
+        {"MIME_LEN_MAX", L::EDAM_MIME_LEN_MAX(), 255},
+        {"SEARCH_QUERY_LEN_MIN", L::EDAM_SEARCH_QUERY_LEN_MIN(), 0},
+        {"SEARCH_QUERY_LEN_MAX", L::EDAM_SEARCH_QUERY_LEN_MAX(), 1024},
+        {"HASH_LEN", L::EDAM_HASH_LEN(), 16},
+        {"USER_USERNAME_LEN_MIN", L::EDAM_USER_USERNAME_LEN_MIN(), 1},
+        {"USER_USERNAME_LEN_MAX", L::EDAM_USER_USERNAME_LEN_MAX(), 64},
+        {"USER_NAME_LEN_MIN", L::EDAM_USER_NAME_LEN_MIN(), 1},
+        {"USER_NAME_LEN_MAX", L::EDAM_USER_NAME_LEN_MAX(), 255},
+        {"TAG_NAME_LEN_MIN", L::EDAM_TAG_NAME_LEN_MIN(), 1},
+        {"TAG_NAME_LEN_MAX", L::EDAM_TAG_NAME_LEN_MAX(), 100},
+        {"NOTE_TITLE_LEN_MIN", L::EDAM_NOTE_TITLE_LEN_MIN(), 1},
+        {"NOTE_TITLE_LEN_MAX", L::EDAM_NOTE_TITLE_LEN_MAX(), 255},
+        {"NOTE_CONTENT_LEN_MIN", L::EDAM_NOTE_CONTENT_LEN_MIN(), 0},
+        {"NOTE_CONTENT_LEN_MAX", L::EDAM_NOTE_CONTENT_LEN_MAX(), 5 * 1048576},
+        {"NOTEBOOK_NAME_LEN_MIN", L::EDAM_NOTEBOOK_NAME_LEN_MIN(), 1},
+        {"NOTEBOOK_NAME_LEN_MAX", L::EDAM_NOTEBOOK_NAME_LEN_MAX(), 100},
+        {"NOTEBOOK_STACK_LEN_MIN", L::EDAM_NOTEBOOK_STACK_LEN_MIN(), 1},
+        {"NOTEBOOK_STACK_LEN_MAX", L::EDAM_NOTEBOOK_STACK_LEN_MAX(), 100},
+        {"PUBLISHING_URI_LEN_MIN", L::EDAM_PUBLISHING_URI_LEN_MIN(), 1},
+        {"PUBLISHING_URI_LEN_MAX", L::EDAM_PUBLISHING_URI_LEN_MAX(), 255},
+        {"PUBLISHING_DESCRIPTION_LEN_MIN", L::EDAM_PUBLISHING_DESCRIPTION_LEN_MIN(), 1},
+        {"PUBLISHING_DESCRIPTION_LEN_MAX", L::EDAM_PUBLISHING_DESCRIPTION_LEN_MAX(), 200},
+        {"SAVED_SEARCH_NAME_LEN_MIN", L::EDAM_SAVED_SEARCH_NAME_LEN_MIN(), 1},
+        {"SAVED_SEARCH_NAME_LEN_MAX", L::EDAM_SAVED_SEARCH_NAME_LEN_MAX(), 100},
+        {"USER_PASSWORD_LEN_MIN", L::EDAM_USER_PASSWORD_LEN_MIN(), 6},
+        {"USER_PASSWORD_LEN_MAX", L::EDAM_USER_PASSWORD_LEN_MAX(), 64},
+        {"NOTE_TAGS_MAX", L::EDAM_NOTE_TAGS_MAX(), 100},
+        {"NOTE_RESOURCES_MAX", L::EDAM_NOTE_RESOURCES_MAX(), 1000},
+        {"USER_TAGS_MAX", L::EDAM_USER_TAGS_MAX(), 100000},
+        {"USER_SAVED_SEARCHES_MAX", L::EDAM_USER_SAVED_SEARCHES_MAX(), 100},
+        {"USER_NOTES_MAX", L::EDAM_USER_NOTES_MAX(), 100000},
+        {"USER_NOTEBOOKS_MAX", L::EDAM_USER_NOTEBOOKS_MAX(), 100},
+        {"USER_RECENT_MAILED_ADDRESSES_MAX", L::EDAM_USER_RECENT_MAILED_ADDRESSES_MAX(), 10},
+        {"USER_MAIL_LIMIT_DAILY_FREE", L::EDAM_USER_MAIL_LIMIT_DAILY_FREE(), 50},
+        {"USER_MAIL_LIMIT_DAILY_PREMIUM", L::EDAM_USER_MAIL_LIMIT_DAILY_PREMIUM(), 200},
+        {"NOTE_SIZE_MAX_FREE", L::EDAM_NOTE_SIZE_MAX_FREE(), 25 * 1048576},
+        {"NOTE_SIZE_MAX_PREMIUM", L::EDAM_NOTE_SIZE_MAX_PREMIUM(), 50 * 1048576},
+        {"RESOURCE_SIZE_MAX_FREE", L::EDAM_RESOURCE_SIZE_MAX_FREE(), 25 * 1048576},
+        {"RESOURCE_SIZE_MAX_PREMIUM", L::EDAM_RESOURCE_SIZE_MAX_PREMIUM(), 50 * 1048576},
+        {"USER_LINKED_NOTEBOOK_MAX", L::EDAM_USER_LINKED_NOTEBOOK_MAX(), 100},
+        {"NOTEBOOK_SHARED_NOTEBOOK_MAX", L::EDAM_NOTEBOOK_SHARED_NOTEBOOK_MAX(), 100},
+    };
+    for (const auto& limit : limits) EXPECT_EQ(limit.value, limit.expected) << limit.name;
+
+    struct Text {
+        const char* name;
+        const char* value;
+        const char* expected;
+    };
+    const Text texts[] = {
+        {"NOTE_SOURCE_WEB_CLIP", EDAMTypesConstants::EDAM_NOTE_SOURCE_WEB_CLIP(), "web.clip"},
+        {"NOTE_SOURCE_MAIL_CLIP", EDAMTypesConstants::EDAM_NOTE_SOURCE_MAIL_CLIP(), "mail.clip"},
+        {"NOTE_SOURCE_MAIL_SMTP_GATEWAY", EDAMTypesConstants::EDAM_NOTE_SOURCE_MAIL_SMTP_GATEWAY(), "mail.smtp"},
+        {"MIME_TYPE_GIF", L::EDAM_MIME_TYPE_GIF(), "image/gif"},
+        {"MIME_TYPE_JPEG", L::EDAM_MIME_TYPE_JPEG(), "image/jpeg"},
+        {"MIME_TYPE_PNG", L::EDAM_MIME_TYPE_PNG(), "image/png"},
+        {"MIME_TYPE_WAV", L::EDAM_MIME_TYPE_WAV(), "audio/wav"},
+        {"MIME_TYPE_MP3", L::EDAM_MIME_TYPE_MP3(), "audio/mpeg"},
+        {"MIME_TYPE_AMR", L::EDAM_MIME_TYPE_AMR(), "audio/amr"},
+        {"MIME_TYPE_INK", L::EDAM_MIME_TYPE_INK(), "application/vnd.evernote.ink"},
+        {"MIME_TYPE_PDF", L::EDAM_MIME_TYPE_PDF(), "application/pdf"},
+        {"MIME_TYPE_DEFAULT", L::EDAM_MIME_TYPE_DEFAULT(), "application/octet-stream"},
+        {"COMMERCE_SERVICE_GOOGLE", L::EDAM_COMMERCE_SERVICE_GOOGLE(), "Google"},
+        {"COMMERCE_SERVICE_PAYPAL", L::EDAM_COMMERCE_SERVICE_PAYPAL(), "Paypal"},
+        {"COMMERCE_SERVICE_GIFT", L::EDAM_COMMERCE_SERVICE_GIFT(), "Gift"},
+        {"COMMERCE_SERVICE_TRIALPAY", L::EDAM_COMMERCE_SERVICE_TRIALPAY(), "TrialPay"},
+    };
+    for (const auto& text : texts) EXPECT_STREQ(text.value, text.expected) << text.name;
     EXPECT_STREQ(EDAMLimitsConstants::EDAM_NOTEBOOK_STACK_REGEX(),
                  EDAMLimitsConstants::EDAM_NOTEBOOK_NAME_REGEX());
     EXPECT_STREQ(EDAMLimitsConstants::EDAM_SAVED_SEARCH_NAME_REGEX(),
@@ -409,6 +596,24 @@ TEST(EDAMConstants, Values) {
     EXPECT_FALSE(mime->containsObject("application/octet-stream"));
     EXPECT_TRUE(EDAMLimitsConstants::EDAM_PUBLISHING_URI_PROHIBITED()->containsObject(".."));
     EXPECT_EQ(EDAMLimitsConstants::EDAM_PUBLISHING_URI_PROHIBITED()->count(), 1u);
+    // Descriptions list the members sorted, between "{(" and ")}".
+    EXPECT_EQ(mime->description(),
+              "{(application/pdf, application/vnd.evernote.ink, audio/amr, audio/mpeg, audio/wav, "
+              "image/gif, image/jpeg, image/png)}");
+    EXPECT_EQ(EDAMLimitsConstants::EDAM_PUBLISHING_URI_PROHIBITED()->description(), "{(..)}");
+    EXPECT_EQ(StringSet({}).description(), "{()}");
+    // A caller may hold the shared sets and let them go: they live on, and
+    // holding them counts nothing (they are never released).
+    for (StringSet* shared : {EDAMLimitsConstants::EDAM_MIME_TYPES(),
+                              EDAMLimitsConstants::EDAM_PUBLISHING_URI_PROHIBITED()}) {
+        const uint32_t count = shared->retainCount();
+        for (int round = 0; round < 2; ++round) {
+            ns::Ref<StringSet> held(shared);
+            EXPECT_EQ(held->retainCount(), count) << shared->description();
+        }
+    }
+    EXPECT_EQ(EDAMLimitsConstants::EDAM_MIME_TYPES()->description(), mime->description());
+    EXPECT_EQ(EDAMLimitsConstants::EDAM_PUBLISHING_URI_PROHIBITED()->description(), "{(..)}");
 }
 
 }  // namespace

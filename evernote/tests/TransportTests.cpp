@@ -184,10 +184,121 @@ TEST(THTTPClient, RepliesLongerThanTheLimitFail) {
     client.setMaxReplySize(0);  // no limit
     EXPECT_EQ(post(client, "x").size(), 3000u);
 
+    client.setMaxReplySize(3000);  // a chunked body of exactly the limit
+    EXPECT_EQ(post(client, "x").size(), 3000u);
+
     // A poster that does not stop early is held to the limit all the same.
     THTTPClient held("http://unused.invalid/", "", 0, std::make_unique<FixedReplyPoster>(std::string(10, 'c')));
     held.setMaxReplySize(9);
     EXPECT_EQ(tooLong(held, false), "HTTP reply longer than 9 bytes");
+    held.setMaxReplySize(10);
+    EXPECT_EQ(post(held, "x"), std::string(10, 'c'));
+}
+
+// Answers every post with the reply it was given.
+class ScriptedPoster : public HTTPPoster {
+public:
+    explicit ScriptedPoster(HTTPPostReply reply) : reply_(std::move(reply)) {}
+    HTTPPostReply post(const std::string&, const std::vector<HTTPHeader>&, const ns::Data&, double,
+                       uint64_t) override {
+        return reply_;
+    }
+
+private:
+    HTTPPostReply reply_;
+};
+
+TEST(THTTPClient, EachPosterAnswerBecomesItsTransportFailure) {
+    auto failed = [](const char* domain, long code) {
+        HTTPPostReply r;
+        r.error = ns::Error::withDescription(domain, code, "failed");
+        return r;
+    };
+    HTTPPostReply notHTTP;
+    notHTTP.isHTTP = false;
+    notHTTP.replyType = "file";
+    notHTTP.body = ns::Data::make(std::string("x"));
+    HTTPPostReply status;
+    status.status = 500;
+    status.body = ns::Data::make(std::string("x"));
+    const struct {
+        const char* name;
+        HTTPPostReply reply;
+        TTransportException::TTransportExceptionType type;
+        const char* what;
+        bool carriesError;
+    } rows[] = {
+        {"time-out", failed(net::kNetworkErrorDomain, net::kErrorTimedOut), TTransportException::TIMED_OUT,
+         "Could not make HTTP request", true},
+        {"refused", failed(net::kNetworkErrorDomain, net::kErrorCannotConnectToHost), TTransportException::NOT_OPEN,
+         "Could not make HTTP request", true},
+        {"time-out code of another domain", failed(kURLLoadingPosterErrorDomain, net::kErrorTimedOut),
+         TTransportException::NOT_OPEN, "Could not make HTTP request", true},
+        {"bad URL", failed(kURLLoadingPosterErrorDomain, kURLLoadingPosterBadURL), TTransportException::NOT_OPEN,
+         "Could not make HTTP request", true},
+        {"announced too long", failed(kURLLoadingPosterErrorDomain, kURLLoadingPosterReplyTooLarge),
+         TTransportException::CORRUPTED_DATA, "HTTP reply longer than 67108864 bytes", true},
+        {"grew too long", failed(net::kNetworkErrorDomain, net::kErrorDataLengthExceedsMaximum),
+         TTransportException::CORRUPTED_DATA, "HTTP reply longer than 67108864 bytes", true},
+        {"too-long code of another domain", failed(net::kNetworkErrorDomain, kURLLoadingPosterReplyTooLarge),
+         TTransportException::NOT_OPEN, "Could not make HTTP request", true},
+        {"not HTTP", notHTTP, TTransportException::UNKNOWN, "Unexpected NSURLResponse type: file", false},
+        {"status 500", status, TTransportException::UNKNOWN, "Bad response from HTTP server: 500", false},
+    };
+    for (const auto& row : rows) {
+        THTTPClient client("http://unused.invalid/", "", 0, std::make_unique<ScriptedPoster>(row.reply));
+        try {
+            post(client, "x");
+            ADD_FAILURE() << row.name << ": no failure";
+        } catch (const HTTPTransportException& e) {
+            EXPECT_EQ(e.getType(), row.type) << row.name;
+            EXPECT_STREQ(e.what(), row.what) << row.name;
+            auto* error = e.userInfo() ? e.userInfo()->objectForKeyAs<ns::Error>("error") : nullptr;
+            EXPECT_EQ(error != nullptr, row.carriesError) << row.name;
+            if (error) {
+                EXPECT_EQ(error, row.reply.error.get()) << row.name;
+            }
+        }
+        EXPECT_EQ(client.bytesRemaining(), 0u) << row.name;
+    }
+}
+
+TEST(THTTPClient, ReadsOnlyWhatTheReplyHolds) {
+    THTTPClient client("http://unused.invalid/", "", 0, std::make_unique<FixedReplyPoster>("abc"));
+    // Before any call there is nothing to read.
+    EXPECT_EQ(client.bytesRemaining(), 0u);
+    uint8_t byte;
+    EXPECT_THROW(client.readAll(&byte, 1), TTransportException);
+    uint32_t want = 1;
+    EXPECT_EQ(client.borrow(nullptr, &want), nullptr);
+    size_t length = 99;
+    EXPECT_EQ(client.unreadBytes(length), nullptr);
+    EXPECT_EQ(length, 0u);
+
+    // Borrowing lends the whole rest, and only when it holds what is asked.
+    client.flush();
+    want = 4;
+    EXPECT_EQ(client.borrow(nullptr, &want), nullptr);
+    want = 3;
+    const uint8_t* lent = client.borrow(nullptr, &want);
+    ASSERT_NE(lent, nullptr);
+    EXPECT_EQ(want, 3u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(lent), 3), "abc");
+    client.consume(1);
+    want = 1;
+    lent = client.borrow(nullptr, &want);
+    ASSERT_NE(lent, nullptr);
+    EXPECT_EQ(want, 2u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(lent), 2), "bc");
+    try {
+        client.consume(3);
+        ADD_FAILURE() << "consumed past the reply";
+    } catch (const TTransportException& e) {
+        EXPECT_EQ(e.getType(), TTransportException::BAD_ARGS);
+    }
+    client.consume(2);
+    EXPECT_EQ(client.bytesRemaining(), 0u);
+    EXPECT_THROW(client.readAll(&byte, 1), TTransportException);
 }
 
 TEST(THTTPClient, ReplacingTheURL) {
@@ -226,14 +337,30 @@ TEST(URLLoadingHTTPPoster, ReadsFramedRepliesAndRefusesBrokenOnes) {
     auto r0 = send(0);
     ASSERT_FALSE(r0.error);
     EXPECT_EQ(r0.body->view(), "hello abcdefghijklmnopqrstuvwxy");
-    EXPECT_EQ(send(1).body->view(), "until close");
+    auto r1 = send(1);
+    ASSERT_FALSE(r1.error);
+    EXPECT_EQ(r1.body->view(), "until close");
+    // The reply's header fields come with it.
+    bool typed = false;
+    for (const auto& h : r1.headers) typed |= h.name == "Content-Type" && h.value == "application/x-thrift";
+    EXPECT_TRUE(typed);
     auto r2 = send(2);
     EXPECT_EQ(r2.status, 200);
     EXPECT_EQ(r2.body->view(), "after");
     for (int broken : {3, 4, 5}) EXPECT_TRUE(send(broken).error) << broken;
-    EXPECT_EQ(poster.post("ftp://example.test/", {}, *ns::Data::make("q"), 5, 0).error->code(),
-              kURLLoadingPosterBadURL);
-    EXPECT_EQ(poster.post("not a url", {}, *ns::Data::make("q"), 5, 0).error->code(), kURLLoadingPosterBadURL);
+    // What a caller matches: the poster's error domain and its codes, 1 for a
+    // URL it cannot load and 2 for a reply announced beyond the limit.
+    for (const char* url : {"ftp://example.test/", "not a url"}) {
+        auto bad = poster.post(url, {}, *ns::Data::make("q"), 5, 0);
+        ASSERT_TRUE(bad.error) << url;
+        EXPECT_EQ(bad.error->domain(), "EvernoteHTTPErrorDomain") << url;
+        EXPECT_EQ(bad.error->code(), 1) << url;
+    }
+    mode = 4;  // announces 100 bytes
+    auto tooLong = poster.post(server.url(), {}, *ns::Data::make("q"), 5, 99);
+    ASSERT_TRUE(tooLong.error);
+    EXPECT_EQ(tooLong.error->domain(), "EvernoteHTTPErrorDomain");
+    EXPECT_EQ(tooLong.error->code(), 2);
 }
 
 TEST(THTTPClient, TimeOutIsATimedOutTransportFailure) {

@@ -182,9 +182,10 @@ std::string textPart(const std::string& subtype, const std::string& text) {
         if (c != '\r' && c != '\n' && c != '\t' && (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)) plain = false;
     }
     // A line that is just "." or starts with "From " survives transport
-    // only encoded.
-    if (crlf.find("\r\n.\r\n") != std::string::npos || crlf.rfind("From ", 0) == 0 ||
-        crlf.find("\r\nFrom ") != std::string::npos)
+    // only encoded; the first and the last line count too (the part's
+    // headers end in a line break and the part itself ends in one).
+    const std::string framed = "\r\n" + crlf + "\r\n";
+    if (framed.find("\r\n.\r\n") != std::string::npos || framed.find("\r\nFrom ") != std::string::npos)
         plain = false;
     std::string out = "Content-Type: text/" + subtype + "; charset=utf-8\r\n";
     if (plain) {
@@ -336,10 +337,12 @@ std::string encodeQuotedPrintable(std::string_view text) {
             i += len - 1;
         }
     }
+    // A blank at the very end is encoded too, on a line that stays short.
     if (!out.empty() && (out.back() == ' ' || out.back() == '\t')) {
         char last = out.back();
         out.pop_back();
-        out += std::string("=") + hex[(unsigned char)last >> 4] + hex[(unsigned char)last & 15];
+        --lineLen;
+        emit(std::string("=") + hex[(unsigned char)last >> 4] + hex[(unsigned char)last & 15]);
     }
     return out;
 }

@@ -74,6 +74,7 @@ std::string jpegComment(std::string_view b, std::string_view prefix) {
 
 constexpr std::string_view kNamePrefix = "name=";
 constexpr std::string_view kQualityPrefix = "quality=";
+constexpr size_t kMaxCommentBytes = 65000;
 
 struct JpegError {
     jpeg_error_mgr mgr;
@@ -145,9 +146,12 @@ ns::Ref<ns::Data> imageJPEGRepresentation(const ui::Image* image, double quality
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, q, TRUE);
     jpeg_start_compress(&cinfo, TRUE);
-    // Comments hold at most 65533 bytes; a longer name is cut.
-    jpeg_write_marker(&cinfo, JPEG_COM, reinterpret_cast<const JOCTET*>(name.data()),
-                      static_cast<unsigned>(std::min<size_t>(name.size(), 65000)));
+    // Comments hold at most 65533 bytes; a longer name is cut, between two
+    // UTF-8 characters so that the name read back is still text.
+    size_t cut = std::min<size_t>(name.size(), kMaxCommentBytes);
+    while (cut < name.size() && cut > kNamePrefix.size() && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+        --cut;
+    jpeg_write_marker(&cinfo, JPEG_COM, reinterpret_cast<const JOCTET*>(name.data()), static_cast<unsigned>(cut));
     jpeg_write_marker(&cinfo, JPEG_COM, reinterpret_cast<const JOCTET*>(qual.data()),
                       static_cast<unsigned>(qual.size()));
     while (cinfo.next_scanline < cinfo.image_height) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "platform/foundation/Format.h"
@@ -28,6 +30,14 @@ std::vector<std::string_view> split(std::string_view text, char sep) {
     }
     return out;
 }
+
+// A form pair splits at its first "=": the value keeps any later one (a
+// Base64 secret ends in "="). A piece without "=" is a name with no value.
+std::pair<std::string_view, std::optional<std::string_view>> nameAndValue(std::string_view piece) {
+    size_t eq = piece.find('=');
+    if (eq == std::string_view::npos) return {piece, std::nullopt};
+    return {piece.substr(0, eq), piece.substr(eq + 1)};
+}
 }  // namespace
 
 std::string OAURLEncodedString(std::string_view text) { return ns::percentEncodeUnreserved(text); }
@@ -50,12 +60,11 @@ ns::Ref<OAToken> OAToken::initWithHTTPResponseBody(std::string_view body) {
     t->secret_ = nullptr;
     t->sessionHandle_ = nullptr;
     for (std::string_view piece : split(body, '&')) {
-        auto parts = split(piece, '=');
-        std::string_view name = parts[0];
+        auto [name, raw] = nameAndValue(piece);
         std::string value;
-        if (parts.size() > 1) {
-            auto bytes = ns::percentDecodeBytes(parts[1]);
-            value = bytes ? *bytes : std::string(parts[1]);  // malformed escapes: as it stands
+        if (raw) {
+            auto bytes = ns::percentDecodeBytes(*raw);
+            value = bytes ? *bytes : std::string(*raw);  // malformed escapes: as it stands
         }
         // A value that is not UTF-8 text once decoded is left out.
         ns::Ref<ns::String> text = ns::String::fromBytes(value.data(), value.size());
@@ -125,9 +134,9 @@ ns::Ref<ns::Array> OARequestParameters(const net::URLRequest& request) {
     if (text.empty()) return nullptr;
     auto out = ns::MutableArray::make();
     for (std::string_view piece : split(text, '&')) {
-        auto parts = split(piece, '=');
-        out->addObject(OARequestParameter::requestParameterWithName(
-            OAURLDecodedString(parts[0]), parts.size() > 1 ? OAURLDecodedString(parts[1]) : std::string()));
+        auto [name, value] = nameAndValue(piece);
+        out->addObject(OARequestParameter::requestParameterWithName(OAURLDecodedString(name),
+                                                                    value ? OAURLDecodedString(*value) : std::string()));
     }
     return out;
 }

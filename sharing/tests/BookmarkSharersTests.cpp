@@ -7,6 +7,7 @@
 #include "sharing/sharers/pinboard/SHRPinboard.h"
 #include "sharing/sharers/readitlater/SHRReadItLater.h"
 #include "sharing/tests/FakeServices.h"
+#include "sharing/ui/SHRActivityIndicator.h"
 #include "sharing/ui/SHRFormController.h"
 
 namespace sharing::test {
@@ -130,6 +131,8 @@ TEST_F(BookmarkTest, PinboardRefusedLoginIsNotSaved) {
         ASSERT_FALSE(alerts().empty());
         EXPECT_EQ(alerts()[0], c.alert);
         EXPECT_EQ(services.log()->count() - before, c.requests);
+        // The "Logging In..." indicator goes with the answer.
+        EXPECT_TRUE(runUntil([] { return !SHRActivityIndicator::currentIndicator()->isShown(); }, 2));
         SHR::currentHelper()->hideCurrentViewControllerAnimated(false);
         runUntil([] { return SHR::currentHelper()->currentView() == nullptr; }, 2);
     }

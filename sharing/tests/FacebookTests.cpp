@@ -251,6 +251,37 @@ TEST(FBRequestParse, ReplyRules) {
     EXPECT_FALSE(error);
 }
 
+// A POST body: the text pairs first, then every file (an image as PNG, bytes
+// as they are), each in the order the parameters were set.
+TEST(FBRequestParse, PostBodyParts) {
+    auto params = ns::MutableDictionary::make();
+    params->setObject(ui::Image::make("pic", {4, 3}), "picture");
+    params->setObject(ns::str("h\xC3\xA9llo \xE2\x9C\x93"), "message");
+    params->setObject(ns::Data::make(std::string("raw\0bytes", 9)), "source");
+    params->setObject(ns::str(""), "empty");
+    auto body = FBRequest::generatePostBody(params.get());
+    ASSERT_TRUE(body);
+    auto parts = parseMultipart(std::string(body->view()), kFBStringBoundary);
+    ASSERT_EQ(parts.size(), 4u);
+    EXPECT_EQ(parts[0].disposition("name"), "message");
+    EXPECT_EQ(parts[0].content, "h\xC3\xA9llo \xE2\x9C\x93");
+    EXPECT_EQ(parts[1].disposition("name"), "empty");
+    EXPECT_EQ(parts[1].content, "");
+    EXPECT_EQ(parts[2].disposition("filename"), "picture");
+    EXPECT_EQ(parts[2].headers["content-type"], "image/png");
+    auto image = imageWithData(parts[2].content);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->name(), "pic");
+    EXPECT_EQ(image->size().width, 4);
+    EXPECT_EQ(parts[3].disposition("filename"), "source");
+    EXPECT_EQ(parts[3].headers["content-type"], "content/unknown");
+    EXPECT_EQ(parts[3].content, std::string("raw\0bytes", 9));
+
+    auto none = FBRequest::generatePostBody(nullptr);
+    ASSERT_TRUE(none);
+    EXPECT_EQ(none->view(), std::string("--") + kFBStringBoundary + "\r\n");
+}
+
 TEST(FBRequestParse, SerializedURLs) {
     auto params = ns::MutableDictionary::make();
     params->setObject(ns::str("a&b=c d/é"), "q");
@@ -269,6 +300,16 @@ TEST(FBRequestParse, SerializedURLs) {
     std::string withQuery = FBRequest::serializeURL("https://x.test/p?x=1", params.get(), "POST");
     EXPECT_EQ(queryOf(withQuery)["x"], "1");
     EXPECT_EQ(queryOf(withQuery)["q"], "a&b=c d/é");
+    // A file never goes into the address; a GET that has one says it cannot
+    // upload it, a POST sends it in its body and says nothing.
+    for (const char* method : {"GET", "POST"}) {
+        testing::internal::CaptureStderr();
+        std::string text = FBRequest::serializeURL("https://x.test/p", params.get(), method);
+        std::string log = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(text.find("picture"), std::string::npos) << method;
+        EXPECT_EQ(log.find("can not use GET to upload a file") != std::string::npos, std::string(method) == "GET")
+            << method << ": " << log;
+    }
 
     EXPECT_EQ(FBDialog::generateURL("https://x.test/d", nullptr), "https://x.test/d");
     EXPECT_EQ(FBDialog::getStringFromUrl("x://y?a=1&error_msg=bad%20thing&z=2", "error_msg=")->utf8(), "bad thing");
@@ -421,14 +462,22 @@ TEST_F(FacebookTest, RepliesReachTheDelegateByTheRules) {
         fb->requestWithGraphPath(path, rec.get());
         ASSERT_TRUE(runUntil([&] { return rec->saw("load") || rec->saw("fail"); })) << path;
         EXPECT_TRUE(rec->saw(outcome)) << path;
-        if (path == "true") EXPECT_EQ(ns::describe(ns::as<ns::Dictionary>(rec->result.get())->stringForKey("result")), "true");
-        if (path == "array") EXPECT_TRUE(ns::as<ns::Array>(rec->result.get()));
+        if (path == "true") {
+            auto* result = ns::as<ns::Dictionary>(rec->result.get());
+            ASSERT_TRUE(result);
+            EXPECT_EQ(ns::describe(result->stringForKey("result")), "true");
+        }
+        if (path == "array") {
+            EXPECT_TRUE(ns::as<ns::Array>(rec->result.get()));
+        }
         if (path == "html") {
             auto* raw = ns::as<ns::Data>(rec->result.get());
             ASSERT_TRUE(raw);
             EXPECT_EQ(raw->view(), "<html>hi</html>");
         }
-        if (outcome == "fail") EXPECT_FALSE(fb->isSessionValid()) << path;
+        if (outcome == "fail") {
+            EXPECT_FALSE(fb->isSessionValid()) << path;
+        }
         if (path == "huge") {
             auto* raw = ns::as<ns::Data>(rec->result.get());
             ASSERT_TRUE(raw);

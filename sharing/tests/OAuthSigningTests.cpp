@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "platform/security/Base64.h"
 #include "platform/security/Digest.h"
 #include "sharing/oauth/OAuth.h"
@@ -107,6 +111,47 @@ TEST(OAuthSigning, ParametersOfQueryAndBody) {
     EXPECT_EQ(*r->valueForHTTPHeaderField("Content-Type"), "application/x-www-form-urlencoded");
     r->setHTTPBody(ns::Data::make("s=\xC3\xA9"));  // not ASCII: no parameters
     EXPECT_FALSE(r->parameters());
+
+    // Where the pairs are read from, by method, and how a pair splits: at its
+    // first "=", escapes decoded after the split.
+    struct Case {
+        const char* name;
+        const char* method;
+        const char* url;
+        const char* body;  // nullptr: none
+        std::vector<std::pair<std::string, std::string>> pairs;
+    } cases[] = {
+        {"GET reads the query", "GET", "http://h/p?a=1", "b=2", {{"a", "1"}}},
+        {"DELETE reads the query", "DELETE", "http://h/p?a=1", "b=2", {{"a", "1"}}},
+        {"POST reads the body", "POST", "http://h/p?a=1", "b=2", {{"b", "2"}}},
+        {"PUT reads the body", "PUT", "http://h/p?a=1", "b=2", {{"b", "2"}}},
+        {"GET without a query", "GET", "http://h/p", "b=2", {}},
+        {"POST without a body", "POST", "http://h/p?a=1", nullptr, {}},
+        {"POST with an empty body", "POST", "http://h/p", "", {}},
+        {"a later = stays in the value", "POST", "http://h/p", "s=c2VjcmV0==&t=a=b", {{"s", "c2VjcmV0=="}, {"t", "a=b"}}},
+        {"an escaped = in the name", "GET", "http://h/p?a%3Db=c%3D", nullptr, {{"a=b", "c="}}},
+        {"no name, no value", "POST", "http://h/p", "=v&n=&m", {{"", "v"}, {"n", ""}, {"m", ""}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto q = OAMutableURLRequest::make(ns::URL::URLWithString(c.url), ns::make<OAConsumer>("k", "s"), nullptr,
+                                           nullptr, nullptr);
+        q->setHTTPMethod(c.method);
+        if (c.body) q->setHTTPBody(ns::Data::make(c.body));
+        auto got = q->parameters();
+        if (c.pairs.empty()) {
+            EXPECT_FALSE(got);
+            continue;
+        }
+        ASSERT_TRUE(got);
+        ASSERT_EQ(got->count(), c.pairs.size());
+        for (size_t i = 0; i < c.pairs.size(); ++i) {
+            auto* p = ns::as<OARequestParameter>(got->objectAtIndex(i));
+            ASSERT_TRUE(p);
+            EXPECT_EQ(p->name(), c.pairs[i].first);
+            EXPECT_EQ(p->value(), c.pairs[i].second);
+        }
+    }
 }
 
 TEST(OAuthSigning, TokensAndBase64) {
@@ -120,6 +165,15 @@ TEST(OAuthSigning, TokensAndBase64) {
     EXPECT_FALSE(broken->secret());
     auto empty = OAToken::initWithHTTPResponseBody("oauth_token");
     EXPECT_EQ(ns::describe(empty->key()), "");
+    // A secret in Base64 keeps its padding; a later pair of the same name wins.
+    auto padded = OAToken::initWithHTTPResponseBody(
+        "oauth_token=first&oauth_token_secret=c2VjcmV0==&oauth_session_handle=h%3D&oauth_token=k");
+    EXPECT_EQ(ns::describe(padded->key()), "k");
+    EXPECT_EQ(ns::describe(padded->secret()), "c2VjcmV0==");
+    EXPECT_EQ(ns::describe(padded->sessionHandle()), "h=");
+    auto none = OAToken::initWithHTTPResponseBody("");
+    EXPECT_FALSE(none->key());
+    EXPECT_FALSE(none->secret());
 
     std::string bytes(54, '\x7f');
     char out[80];

@@ -2,9 +2,12 @@
 
 #include <sys/stat.h>
 
+#include <cmath>
 #include <filesystem>
+#include <functional>
 
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/FileIO.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/security/Keychain.h"
 #include "sharing/core/ImageCoding.h"
@@ -42,6 +45,34 @@ TEST(SHRItemTest, DictionaryWithOnlyShareType) {
     ASSERT_EQ(d->count(), 1u);
     ASSERT_TRUE(d->numberForKey("shareType"));
     EXPECT_EQ(d->numberForKey("shareType")->intValue(), 0);
+
+    // The type read back, as a number or as text; anything else, or no
+    // dictionary at all, leaves it undefined.
+    struct Case {
+        const char* name;
+        ns::Ref<ns::Object> value;
+        SHRShareType type;
+    } cases[] = {
+        {"number", ns::num(3), SHRShareTypeImage},
+        {"text", ns::str("2"), SHRShareTypeText},
+        {"a date", ns::Date::dateWithTimeIntervalSinceReferenceDate(0), SHRShareTypeUndefined},
+        {"absent", nullptr, SHRShareTypeUndefined},
+    };
+    for (const auto& c : cases) {
+        auto dict = ns::MutableDictionary::make();
+        if (c.value) dict->setObject(c.value, "shareType");
+        dict->setObject(ns::str("t\xC3\xADtulo"), "title");
+        auto item = SHRItem::itemFromDictionary(dict.get());
+        EXPECT_EQ(item->shareType(), c.type) << c.name;
+        EXPECT_EQ(ns::describe(item->title()), "t\xC3\xADtulo") << c.name;
+    }
+    auto none = SHRItem::itemFromDictionary(nullptr);
+    EXPECT_EQ(none->shareType(), SHRShareTypeUndefined);
+    EXPECT_FALSE(none->title());
+    // An address whose escapes do not decode to text is left out.
+    auto odd = SHRItem::URL(ns::URL::URLWithString("http://example.com/%FF"), ns::str("T"));
+    ASSERT_TRUE(odd->URL());
+    EXPECT_FALSE(odd->dictionaryRepresentation()->objectForKey("URL"));
 }
 
 TEST(SHRItemTest, DictionaryRoundTripKeepsEverythingButData) {
@@ -105,11 +136,236 @@ TEST(ImageCodingTest, JpegKeepsNameSizeAndQuality) {
     EXPECT_EQ(back->size().width, 30);
     EXPECT_FALSE(imageWithData("not an image"));
     EXPECT_FALSE(imagePNGRepresentation(ui::Image::make("huge", {1e9, 1}).get()));
+    EXPECT_FALSE(imagePNGRepresentation(nullptr));
+    EXPECT_FALSE(imageJPEGRepresentation(nullptr, 1));
+
+    // The asked quality is clamped to 0-1 and written as 1 to 100.
+    struct Quality {
+        double asked;
+        int written;
+    } qualities[] = {{-1, 1}, {0, 1}, {0.004, 1}, {0.02, 2}, {0.994, 99}, {1, 100}, {2, 100}, {std::nan(""), 1}};
+    for (const auto& q : qualities) {
+        auto bytes = imageJPEGRepresentation(image.get(), q.asked);
+        ASSERT_TRUE(bytes) << q.asked;
+        EXPECT_EQ(jpegQualityOf(bytes->view()), q.written) << q.asked;
+    }
+    // No quality recorded: not a JPEG we wrote, or not a JPEG at all.
+    auto png = imagePNGRepresentation(image.get());
+    ASSERT_TRUE(png);
+    EXPECT_EQ(jpegQualityOf(png->view()), -1);
+    EXPECT_EQ(jpegQualityOf(""), -1);
+}
+
+// Sides are whole pixels (a fraction rounds up) from 1 to kMaxImageSide, in
+// both encoders and in the decoder.
+TEST(ImageCodingTest, SidesAtTheLimitAndOnePast) {
+    struct Case {
+        const char* name;
+        double width, height;
+        int storedWidth, storedHeight;  // 0: refused
+    } cases[] = {
+        {"one pixel", 1, 1, 1, 1},
+        {"a fraction rounds up", 0.5, 2.2, 1, 3},
+        {"width at the limit", kMaxImageSide, 1, 16384, 1},
+        {"height at the limit", 1, kMaxImageSide, 1, 16384},
+        {"width rounds up to the limit", kMaxImageSide - 0.5, 1, 16384, 1},
+        {"width one past", kMaxImageSide + 1, 1, 0, 0},
+        {"height one past", 1, kMaxImageSide + 1, 0, 0},
+        {"width rounds up past the limit", kMaxImageSide + 0.5, 1, 0, 0},
+        {"no width", 0, 1, 0, 0},
+        {"no height", 1, 0, 0, 0},
+        {"negative", -1, 1, 0, 0},
+        {"not a number", std::nan(""), 1, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto image = ui::Image::make("side", {c.width, c.height});
+        auto png = imagePNGRepresentation(image.get());
+        auto jpeg = imageJPEGRepresentation(image.get(), 0.5);
+        if (!c.storedWidth) {
+            EXPECT_FALSE(png);
+            EXPECT_FALSE(jpeg);
+            continue;
+        }
+        ASSERT_TRUE(png);
+        ASSERT_TRUE(jpeg);
+        for (const auto& bytes : {png, jpeg}) {
+            auto back = imageWithData(bytes->view());
+            ASSERT_TRUE(back);
+            EXPECT_EQ(back->name(), "side");
+            EXPECT_EQ(back->size().width, c.storedWidth);
+            EXPECT_EQ(back->size().height, c.storedHeight);
+        }
+    }
+
+    // The decoder refuses a header that claims a side past the limit: the
+    // width field of a PNG's IHDR, and of a JPEG's frame header.
+    auto wide = imagePNGRepresentation(ui::Image::make("w", {kMaxImageSide, 2}).get());
+    ASSERT_TRUE(wide);
+    std::string bytes(wide->view());
+    ASSERT_GE(bytes.size(), 24u);
+    ASSERT_TRUE(imageWithData(bytes));
+    bytes[19] = 0x01;  // 16384 (0x4000) becomes 16385
+    EXPECT_FALSE(imageWithData(bytes));
+    bytes[16] = bytes[17] = bytes[18] = bytes[19] = 0;  // no width
+    EXPECT_FALSE(imageWithData(bytes));
+
+    auto tall = imageJPEGRepresentation(ui::Image::make("t", {2, kMaxImageSide}).get(), 0.5);
+    ASSERT_TRUE(tall);
+    std::string jpeg(tall->view());
+    size_t sof = jpeg.find("\xFF\xC0");
+    ASSERT_NE(sof, std::string::npos);
+    ASSERT_LT(sof + 6, jpeg.size());
+    ASSERT_TRUE(imageWithData(jpeg));
+    jpeg[sof + 6] = 0x01;  // height 16384 becomes 16385
+    EXPECT_FALSE(imageWithData(jpeg));
+}
+
+// The name travels inside the file: whole when it fits, in any script; a JPEG
+// comment holds 65000 bytes with its "name=" prefix, and a longer name is cut
+// there, never inside a character.
+TEST(ImageCodingTest, NamesTravelInsideTheFile) {
+    const std::string accented = "Kärtchen ✓ 日本";
+    const size_t room = 65000 - 5;  // the comment less "name="
+    struct Case {
+        const char* label;
+        std::string name;
+        std::string pngName, jpegName;
+    } cases[] = {
+        {"plain", "card", "card", "card"},
+        {"non-ASCII", accented, accented, accented},
+        {"empty", "", "image", "image"},
+        {"JPEG comment full", std::string(room, 'n'), std::string(room, 'n'), std::string(room, 'n')},
+        {"JPEG comment one past", std::string(room + 1, 'n'), std::string(room + 1, 'n'), std::string(room, 'n')},
+        // "é" is two bytes; the cut would fall between them.
+        {"cut before a character", std::string(room - 1, 'n') + "\xC3\xA9", std::string(room - 1, 'n') + "\xC3\xA9",
+         std::string(room - 1, 'n')},
+        {"cut after a character", std::string(room - 2, 'n') + "\xC3\xA9" + "x",
+         std::string(room - 2, 'n') + "\xC3\xA9" + "x", std::string(room - 2, 'n') + "\xC3\xA9"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        auto image = ui::Image::make(c.name, {3, 2});
+        auto png = imagePNGRepresentation(image.get());
+        auto jpeg = imageJPEGRepresentation(image.get(), 0.7);
+        ASSERT_TRUE(png);
+        ASSERT_TRUE(jpeg);
+        auto fromPNG = imageWithData(png->view());
+        auto fromJPEG = imageWithData(jpeg->view());
+        ASSERT_TRUE(fromPNG);
+        ASSERT_TRUE(fromJPEG);
+        EXPECT_EQ(fromPNG->name().size(), c.pngName.size());
+        EXPECT_TRUE(fromPNG->name() == c.pngName);  // long: not printed
+        EXPECT_EQ(fromJPEG->name().size(), c.jpegName.size());
+        EXPECT_TRUE(fromJPEG->name() == c.jpegName);
+        EXPECT_EQ(jpegQualityOf(jpeg->view()), 70);
+    }
+
+    // A PNG whose text chunk claims more bytes than there are is read up to
+    // the header: the size stays, the name is the default.
+    auto png = imagePNGRepresentation(ui::Image::make("card", {3, 2}).get());
+    ASSERT_TRUE(png);
+    std::string damaged(png->view());
+    size_t text = damaged.find("tEXt");
+    ASSERT_NE(text, std::string::npos);
+    ASSERT_GE(text, 4u);
+    damaged[text - 4] = '\x7F';
+    auto back = imageWithData(damaged);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->name(), "image");
+    EXPECT_EQ(back->size().width, 3);
+
+    // Where the name is looked for in a PNG: the "Title" text chunk among
+    // others, up to the end chunk, and in a file cut right after it.
+    auto chunk = [](const std::string& type, const std::string& body) {
+        std::string c;
+        for (int shift : {24, 16, 8, 0}) c += static_cast<char>((body.size() >> shift) & 0xFF);
+        return c + type + body + std::string(4, '\0');  // the CRC is not read
+    };
+    std::string good(png->view());
+    size_t titleAt = text - 4;
+    size_t titleEnd = titleAt + 12 + 10;  // "Title\0card"
+    ASSERT_EQ(good.substr(titleAt + 8, 10), std::string("Title\0card", 10));
+    auto blank = imagePNGRepresentation(ui::Image::make("", {3, 2}).get());
+    ASSERT_TRUE(blank);
+    struct PNGCase {
+        const char* name;
+        std::string bytes, expected;
+    } pngCases[] = {
+        {"another text chunk first",
+         good.substr(0, titleAt) + chunk("tEXt", std::string("Author\0someone", 14)) + good.substr(titleAt), "card"},
+        {"a keyword that only starts with Title",
+         good.substr(0, titleAt) + chunk("tEXt", std::string("Titles\0other", 12)) + good.substr(titleAt), "card"},
+        {"cut right after the title", good.substr(0, titleEnd), "card"},
+        {"cut inside the title", good.substr(0, titleEnd - 1), "image"},
+        {"a title after the end chunk", std::string(blank->view()) + chunk("tEXt", std::string("Title\0late", 10)),
+         "image"},
+    };
+    for (const auto& c : pngCases) {
+        auto image = imageWithData(c.bytes);
+        ASSERT_TRUE(image) << c.name;
+        EXPECT_EQ(image->name(), c.expected) << c.name;
+    }
+
+    // In a JPEG: the comments before the frame, past an empty one, and the
+    // quality in a file cut right after its comment.
+    auto jpeg = imageJPEGRepresentation(ui::Image::make("card", {3, 2}).get(), 0.7);
+    ASSERT_TRUE(jpeg);
+    std::string j(jpeg->view());
+    std::string emptyFirst = j.substr(0, 2) + std::string("\xFF\xFE\x00\x02", 4) + j.substr(2);
+    auto fromEmptyFirst = imageWithData(emptyFirst);
+    ASSERT_TRUE(fromEmptyFirst);
+    EXPECT_EQ(fromEmptyFirst->name(), "card");
+    EXPECT_EQ(jpegQualityOf(emptyFirst), 70);
+    size_t quality = j.find("quality=70");
+    ASSERT_NE(quality, std::string::npos);
+    ASSERT_GE(quality, 4u);
+    size_t qualityEnd = quality - 2 + ((static_cast<unsigned char>(j[quality - 2]) << 8) |
+                                       static_cast<unsigned char>(j[quality - 1]));
+    EXPECT_EQ(jpegQualityOf(j.substr(0, qualityEnd)), 70);
+    EXPECT_EQ(jpegQualityOf(j.substr(0, qualityEnd - 1)), -1);
 }
 
 // -- Sharing centre ----------------------------------------------------------------
 
 class CentreTest : public SharingTest {};
+
+// Each type's favourites before anything was stored, read on their own; a
+// push keeps at most three, the newest first.
+TEST_F(CentreTest, FavouritesOfEachTypeByDefaultAndTheirLimit) {
+    struct Case {
+        int type;
+        std::vector<std::string> defaults;
+        const char* pushed;
+        std::vector<std::string> afterPush;
+    } cases[] = {
+        {SHRShareTypeUndefined, {}, "SHRCopy", {"SHRCopy"}},
+        {SHRShareTypeURL, {"SHRTwitter", "SHRFacebook"}, "SHRCopy", {"SHRCopy", "SHRTwitter", "SHRFacebook"}},
+        {SHRShareTypeText, {"SHRMail", "SHRTwitter", "SHRFacebook"}, "SHRCopy", {"SHRCopy", "SHRMail", "SHRTwitter"}},
+        {SHRShareTypeImage, {"SHRMail", "SHRFacebook"}, "SHRFacebook", {"SHRFacebook", "SHRMail"}},
+        {SHRShareTypeFile, {"SHRMail"}, "SHRCopy", {"SHRCopy", "SHRMail"}},
+        {SHRShareTypeUserInfo, {}, "SHRTwitter", {"SHRTwitter"}},
+    };
+    auto names = [](const ns::Array* list) {
+        std::vector<std::string> out;
+        if (list)
+            for (ns::Object* o : *list) out.push_back(ns::describe(o));
+        return out;
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.type);
+        auto defaults = ns::UserDefaults::standardUserDefaults();
+        std::string key = "SHR_FAVS_" + std::to_string(c.type);
+        ASSERT_FALSE(defaults->objectForKey(key));
+        EXPECT_EQ(names(SHR::favoriteSharersForType(c.type).get()), c.defaults);
+        EXPECT_EQ(names(defaults->arrayForKey(key).get()), c.defaults);  // stored once read
+        defaults->removeObjectForKey(key);
+        SHR::pushOnFavoritesForType(c.pushed, c.type);
+        EXPECT_EQ(names(SHR::favoriteSharersForType(c.type).get()), c.afterPush);
+        EXPECT_EQ(names(defaults->arrayForKey(key).get()), c.afterPush);
+        defaults->removeObjectForKey(key);
+    }
+}
 
 TEST_F(CentreTest, FavouritesDefaultsExclusionsAndPush) {
     auto image = SHR::favoriteSharersForType(3);
@@ -147,6 +403,34 @@ TEST_F(CentreTest, KeychainStorage) {
     ASSERT_TRUE(error);
     EXPECT_EQ(error->domain(), "com.pelvardin.keychain");
     EXPECT_EQ(error->code(), -1001);
+    // Each missing argument of each call is refused with that code.
+    auto s = ns::str("svc"), a = ns::str("acct"), p = ns::str("pw");
+    struct Missing {
+        const char* name;
+        std::function<bool(ns::Ref<ns::Error>*)> call;
+    } missing[] = {
+        {"set: password", [&](auto* e) { return KeychainStore::setPassword(nullptr, s.get(), a.get(), e); }},
+        {"set: service", [&](auto* e) { return KeychainStore::setPassword(p.get(), nullptr, a.get(), e); }},
+        {"set: account", [&](auto* e) { return KeychainStore::setPassword(p.get(), s.get(), nullptr, e); }},
+        {"read: service",
+         [&](auto* e) { return KeychainStore::passwordForService(nullptr, a.get(), e) != nullptr; }},
+        {"read: account",
+         [&](auto* e) { return KeychainStore::passwordForService(s.get(), nullptr, e) != nullptr; }},
+        {"delete: service", [&](auto* e) { return KeychainStore::deletePasswordForService(nullptr, a.get(), e); }},
+        {"delete: account", [&](auto* e) { return KeychainStore::deletePasswordForService(s.get(), nullptr, e); }},
+    };
+    for (const auto& m : missing) {
+        ns::Ref<ns::Error> e;
+        EXPECT_FALSE(m.call(&e)) << m.name;
+        ASSERT_TRUE(e) << m.name;
+        EXPECT_EQ(e->code(), kKeychainMissingArgument) << m.name;
+        EXPECT_FALSE(m.call(nullptr)) << m.name << " (no error wanted)";
+    }
+    EXPECT_FALSE(KeychainStore::passwordForService(s.get(), a.get()));
+    error = nullptr;
+    EXPECT_FALSE(KeychainStore::deletePasswordForService(s.get(), a.get(), &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), -25300);
     error = nullptr;
     EXPECT_FALSE(KeychainStore::passwordForService(ns::str("none").get(), ns::str("acct").get(), &error));
     ASSERT_TRUE(error);
@@ -166,6 +450,14 @@ TEST_F(CentreTest, KeychainStorage) {
     auto accounts = KeychainStore::accountsForService(ns::str("SHR_AUTH_SHRTwitter").get());
     ASSERT_TRUE(accounts);
     EXPECT_EQ(accounts->count(), 1u);
+    KeychainStore::setPassword(p.get(), ns::str("other").get(), a.get());
+    auto every = KeychainStore::accountsForService(nullptr);  // no service: all of them
+    ASSERT_TRUE(every);
+    EXPECT_EQ(every->count(), 2u);
+    error = nullptr;
+    EXPECT_FALSE(KeychainStore::accountsForService(ns::str("SHR_AUTH_none").get(), &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), -25300);
     SHR::removeAuthValueForKeyForSharer("accessKey", "SHRTwitter");
     EXPECT_FALSE(SHR::getAuthValueForKeyForSharer("accessKey", "SHRTwitter"));
 
@@ -206,6 +498,70 @@ TEST_F(CentreTest, KeychainStorage) {
     }
 }
 
+// The first use of the queue folder in a process deletes the data files no
+// entry names, and nothing else: not the list, hidden files, folders, links
+// (nor what they point at), nor anything while the list cannot be read.
+TEST_F(CentreTest, OfflineQueueFirstUseClearsOnlyUnlistedDataFiles) {
+    std::string folder = ns::Paths::join(ns::Paths::cachesDirectory(), kSHROfflineQueueFolder);
+    std::string list = ns::Paths::join(folder, kSHROfflineQueueListName);
+    std::string outside = ns::Paths::join(ns::Paths::cachesDirectory(), "target");
+    auto entry = [](const char* uid) {
+        return ns::Dictionary::make({{"item", SHRItem::text(ns::str("t"))->dictionaryRepresentation()},
+                                     {"sharer", ns::str("QueueSharer")},
+                                     {"uid", ns::str(uid)}});
+    };
+    // The folder is made for the owner alone.
+    EXPECT_EQ(SHR::offlineQueuePath(), folder);
+    struct stat st{};
+    ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    struct Case {
+        const char* name;
+        const char* listText;  // nullptr: a list of the entries below; "": no list
+        std::vector<std::string> kept, removed;
+    } cases[] = {
+        {"a readable list",
+         nullptr,
+         {"Listed-1", "Listéd-2", ".hidden", "SHROfflineQueue.plist.old", "folder", "link"},
+         {"Unlisted-1", "x.y", "Ünlisted"}},
+        {"no list: every data file goes", "", {".hidden", "folder", "link"}, {"Listed-1", "Listéd-2", "x.y"}},
+        {"a list that is not a list", "<plist version=\"1.0\"><dict/></plist>", {"Listed-1", "Unlisted-1", "x.y"}, {}},
+        {"a damaged list", "damaged", {"Listed-1", "Unlisted-1", "x.y"}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directories(folder + "/folder");
+        ASSERT_TRUE(ns::writeFileAtomically(outside, "outside"));
+        std::filesystem::create_symlink(outside, folder + "/link");
+        for (const auto& name : c.kept) {
+            if (name == "folder" || name == "link") continue;
+            ASSERT_TRUE(ns::writeFileAtomically(folder + "/" + name, "k"));
+        }
+        for (const auto& name : c.removed) ASSERT_TRUE(ns::writeFileAtomically(folder + "/" + name, "r"));
+        if (!c.listText) {
+            auto entries = ns::Array::make({entry("Listed-1"), ns::str("not an entry"), entry("Listéd-2"),
+                                            ns::Dictionary::make({{"sharer", ns::str("QueueSharer")}})});
+            ASSERT_TRUE(ns::PropertyList::writeToFile(*entries, list, true));
+        } else if (*c.listText) {
+            ASSERT_TRUE(ns::writeFileAtomically(list, c.listText));
+        }
+        SHR::reset();
+        EXPECT_EQ(SHR::offlineQueuePath(), folder);
+        for (const auto& name : c.kept)
+            EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(folder + "/" + name))) << name;
+        for (const auto& name : c.removed) EXPECT_FALSE(std::filesystem::exists(folder + "/" + name)) << name;
+        EXPECT_EQ(ns::readFile(outside).value_or(""), "outside");
+        if (!c.listText) {
+            EXPECT_TRUE(std::filesystem::exists(list));
+        }
+        // Only the first use in a process looks.
+        ASSERT_TRUE(ns::writeFileAtomically(folder + "/Later", "r"));
+        SHR::offlineQueuePath();
+        EXPECT_TRUE(std::filesystem::exists(folder + "/Later"));
+    }
+}
+
 TEST(SharingTextTest, EncodingHelpers) {
     EXPECT_EQ(SHREncode(ns::str("a &amp; b&c d").get()), "a%20%26%20b%26c%20d");
     EXPECT_EQ(SHREncode(static_cast<const ns::String*>(nullptr)), "");
@@ -218,6 +574,25 @@ TEST(SharingTextTest, EncodingHelpers) {
     EXPECT_EQ(SHREncodeURL(nullptr), "");
     EXPECT_EQ(SHREncodeURL(ns::URL::URLWithString("http://a.b/c?d=e&f=%20").get()),
               "http%3A%2F%2Fa.b%2Fc%3Fd%3De%26f%3D%2520");
+    // Text inside an XML or a JSON body: only what the format needs is
+    // escaped; other bytes, UTF-8 included, pass as they are.
+    struct Escape {
+        const char* name;
+        std::string text, xml, json;
+    } escapes[] = {
+        {"markup", "<a href=\"x\">&amp;</a>", "&lt;a href=&quot;x&quot;&gt;&amp;amp;&lt;/a&gt;",
+         "<a href=\\\"x\\\">&amp;</a>"},
+        {"backslash and quote", "\\'\"", "\\'&quot;", "\\\\'\\\""},
+        {"control characters", std::string("\x01\n\x1F\x20\x7F", 5), std::string("\x01\n\x1F\x20\x7F", 5),
+         std::string("\\u0001\\u000a\\u001f\x20\x7F", 20)},
+        {"NUL", std::string("a\0b", 3), std::string("a\0b", 3), "a\\u0000b"},
+        {"non-ASCII", "K\xC3\xA4rtchen \xE2\x9C\x93", "K\xC3\xA4rtchen \xE2\x9C\x93", "K\xC3\xA4rtchen \xE2\x9C\x93"},
+        {"empty", "", "", ""},
+    };
+    for (const auto& e : escapes) {
+        EXPECT_EQ(SHRXMLEscaped(e.text), e.xml) << e.name;
+        EXPECT_EQ(SHRJSONEscaped(e.text), e.json) << e.name;
+    }
     EXPECT_EQ(SHRLocalizedString("Send to %@", "Twitter"), "Send to Twitter");
     auto e = SHR::error("%@ failed", "x");
     EXPECT_EQ(e->domain(), "sharing");
@@ -349,6 +724,59 @@ TEST_F(LifeCycleTest, NotificationsThenDelegateInOrder) {
     sharer->setShareDelegate(nullptr);
     sharer->authDidFinish(true);
     EXPECT_EQ(rec.names.back(), "SHRAuthDidFinish:true");
+}
+
+// A sharer that can share one type only.
+class OneTypeSharer : public SHRSharer {
+public:
+    explicit OneTypeSharer(int type) : type_(type) {}
+    const char* className() const override { return "OneTypeSharer"; }
+    bool canShareURL() const override { return type_ == SHRShareTypeURL; }
+    bool canShareText() const override { return type_ == SHRShareTypeText; }
+    bool canShareImage() const override { return type_ == SHRShareTypeImage; }
+    bool canShareFile() const override { return type_ == SHRShareTypeFile; }
+    bool canGetUserInfo() const override { return type_ == SHRShareTypeUserInfo; }
+
+private:
+    int type_;
+};
+
+// Each type asks its own capability; an item is valid when it carries what
+// its type shares (user information: when the sharer can fetch it).
+TEST_F(LifeCycleTest, EachTypeHasItsCapabilityAndItsContent) {
+    for (int able = 0; able <= 6; ++able) {
+        auto sharer = ns::make<OneTypeSharer>(able);
+        for (int asked = -1; asked <= 6; ++asked)
+            EXPECT_EQ(sharer->canShareType(asked), asked == able && able >= 1 && able <= 5)
+                << "able " << able << ", asked " << asked;
+    }
+    struct Case {
+        const char* name;
+        ns::Ref<SHRItem> item;
+        bool valid;
+    } cases[] = {
+        {"URL", SHRItem::URL(ns::URL::URLWithString("http://a.example/")), true},
+        {"URL without one", SHRItem::URL(nullptr, ns::str("title")), false},
+        {"text", SHRItem::text(ns::str("\xC3\xA9")), true},
+        {"text without one", SHRItem::text(nullptr), false},
+        {"image", SHRItem::image(ui::Image::make("i", {1, 1})), true},
+        {"image without one", SHRItem::image(nullptr, ns::str("title")), false},
+        {"file", SHRItem::file(ns::Data::make(""), nullptr, nullptr, nullptr), true},
+        {"file without bytes", SHRItem::file(nullptr, ns::str("f"), nullptr, nullptr), false},
+        {"undefined", ns::make<SHRItem>(), false},
+    };
+    for (const auto& c : cases) {
+        auto sharer = ns::make<OneTypeSharer>(c.item->shareType());
+        sharer->setItem(c.item);
+        EXPECT_EQ(sharer->validateItem(), c.valid) << c.name;
+    }
+    for (int able : {SHRShareTypeUserInfo, SHRShareTypeText}) {
+        auto sharer = ns::make<OneTypeSharer>(able);
+        auto item = ns::make<SHRItem>();
+        item->setShareType(SHRShareTypeUserInfo);
+        sharer->setItem(item);
+        EXPECT_EQ(sharer->validateItem(), able == SHRShareTypeUserInfo) << able;
+    }
 }
 
 TEST_F(LifeCycleTest, CapabilitiesAndAuthorisation) {

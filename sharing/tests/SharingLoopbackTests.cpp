@@ -74,6 +74,11 @@ ns::Ref<SHRRequest> startRequest(const ns::Ref<ns::URL>& url, const char* params
 TEST_F(LoopbackTest, SimpleRequestBodiesMethodsAndStatus) {
     auto f = ns::make<Finisher>();
     auto r = startRequest(provider.URL("/echo"), "status=caf\xC3\xA9", f);
+    // Sent past every cache, given 90 seconds.
+    ASSERT_TRUE(r->connection());
+    ASSERT_TRUE(r->connection()->originalRequest());
+    EXPECT_EQ(r->connection()->originalRequest()->timeoutInterval(), 90);
+    EXPECT_EQ(r->connection()->originalRequest()->cachePolicy(), net::kURLRequestReloadIgnoringLocalAndRemoteCacheData);
     ASSERT_TRUE(runUntil([&] { return f->calls > 0; }));
     EXPECT_TRUE(r->success());
     // "status=café" is 11 characters and 12 bytes; all of them arrive.
@@ -122,6 +127,60 @@ TEST_F(LoopbackTest, SimpleRequestConnectionFailureAndSilentDelegate) {
     silent = nullptr;
     ASSERT_TRUE(runUntil([&] { return weak.expired(); }));
     EXPECT_EQ(ns::describe(r2->getResult()), "");
+}
+
+// A signed request succeeds below status 400; an answer of 400 or more still
+// reaches the finish operation (the caller reads the body), and only a
+// request that got no answer reaches the failure operation. Both fetchers.
+TEST_F(LoopbackTest, OAuthFetchersSucceedBelowStatus400) {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    close(s);  // nobody listens on this port now
+    std::string closed = "http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/";
+    struct Case {
+        std::string url;
+        const char* outcome;  // "succeeded", "refused" (finished, not succeeded) or "failed"
+    } cases[] = {
+        {provider.url("/code/200"), "succeeded"}, {provider.url("/code/399"), "succeeded"},
+        {provider.url("/code/400"), "refused"},   {provider.url("/code/503"), "refused"},
+        {closed, "failed"},
+    };
+    for (const auto& c : cases) {
+        for (bool synchronous : {false, true}) {
+            SCOPED_TRACE(c.url + (synchronous ? " (synchronous)" : ""));
+            auto request = OAMutableURLRequest::make(ns::URL::URLWithString(c.url), ns::make<OAConsumer>("k", "s"),
+                                                     nullptr, nullptr, nullptr);
+            std::vector<std::string> calls;
+            std::string body;
+            auto finish = [&](OAServiceTicket* t, ns::Data* d) {
+                calls.push_back(t && t->didSucceed() ? "succeeded" : "refused");
+                body = d ? std::string(d->view()) : "(nil)";
+            };
+            auto fail = [&](OAServiceTicket* t, ns::Error*) {
+                calls.push_back("failed");
+                EXPECT_TRUE(t && !t->didSucceed());
+            };
+            if (synchronous) {
+                ns::make<OADataFetcher>()->fetchDataWithRequest(request, finish, fail);
+            } else {
+                OAAsynchronousDataFetcher::asynchronousFetcherWithRequest(request, nullptr, finish, fail)->start();
+                ASSERT_TRUE(runUntil([&] { return !calls.empty(); }));
+                runUntil([] { return false; }, 0.1);  // nothing more arrives
+            }
+            EXPECT_EQ(calls, std::vector<std::string>{c.outcome});
+            if (std::string(c.outcome) != "failed") {
+                EXPECT_EQ(body, "code");
+            }
+            // Signed once, whatever happened.
+            EXPECT_NE(request->valueForHTTPHeaderField("Authorization").value_or("").find("oauth_signature="),
+                      std::string::npos);
+        }
+    }
 }
 
 // -- OAuth flow ---------------------------------------------------------------------------------
@@ -328,12 +387,33 @@ TEST_F(LoopbackTest, OfflineQueueKeptAcrossRestartAndResentOncePerShare) {
     EXPECT_EQ(jpeg->substr(0, 3), "\xFF\xD8\xFF");
     EXPECT_FALSE(std::filesystem::exists(folder + "/" + uids[1]));  // text: no data file
     EXPECT_EQ(*ns::readFile(folder + "/" + uids[2]), "file body");
+    // The list and the data files are the owner's alone.
+    for (const std::string& path : {list, folder + "/" + uids[0], folder + "/" + uids[2]}) {
+        struct stat st{};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0) << path;
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << path;
+    }
 
     // A restart: the centre and the defaults start afresh, the files stay.
     SHR::reset();
     ns::UserDefaults::resetStandardUserDefaults();
     SHR::flushOfflineQueue();  // still offline: nothing happens
     ASSERT_TRUE(std::filesystem::exists(list));
+    EXPECT_FALSE(SHR::currentHelper()->offlineQueue());
+    // Online for the flush, offline again before its re-sends run: what can
+    // still be sent stays stored as it is; what never can (no login, no
+    // such sharer) leaves.
+    setOnline(true);
+    SHR::flushOfflineQueue();
+    setOnline(false);
+    ASSERT_TRUE(SHR::currentHelper()->offlineQueue());
+    ASSERT_TRUE(runUntil([] { return SHR::currentHelper()->offlineQueue()->operationCount() == 0; }, 20));
+    auto left = SHR::getOfflineQueueList();
+    ASSERT_TRUE(left);
+    EXPECT_EQ(left->count(), 3u);
+    EXPECT_EQ(provider.log().find("POST /echo"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(folder + "/" + uids[0]));
+    EXPECT_TRUE(std::filesystem::exists(folder + "/" + uids[2]));
     setOnline(true);
     SHR::flushOfflineQueue();
     SHR::flushOfflineQueue();  // a second flush starts nothing twice
@@ -575,12 +655,38 @@ TEST_F(SharingTest, OfflineQueueDropsWhatItCannotSendAndNeverResendsARefusal) {
     auto jpeg = imageJPEGRepresentation(ui::Image::make("fromfile.png", {40, 30}).get(), 1.0);
     ASSERT_TRUE(jpeg);
     ASSERT_TRUE(ns::writeFileAtomically(folder + "/QueueSharer-3-1-5", jpeg->view()));
+    // File shares: the data file is sent; without it the list's copy of the
+    // bytes; without either the share is dropped.
+    auto fileItem = [](const char* bytes) {
+        return SHRItem::file(ns::Data::make(bytes), ns::str("f.txt"), ns::str("text/plain"), nullptr)
+            ->dictionaryRepresentation();
+    };
+    auto fileWithoutCopy = fileItem("x");
+    fileWithoutCopy->removeObjectForKey(std::string_view("data"));
+    ASSERT_TRUE(ns::writeFileAtomically(folder + "/QueueSharer-4-1-7", "from the data file"));
+    ASSERT_TRUE(ns::writeFileAtomically(folder + "/.hidden", "not ours"));
+    std::string outside = ns::Paths::join(ns::Paths::cachesDirectory(), "outside");
+    ASSERT_TRUE(ns::writeFileAtomically(outside, "not ours either"));
     auto stored = ns::Array::make({ns::str("junk"), entry("QueueSharer-3-1-1", withCopy), ns::num(42),
                                    entry("QueueSharer-3-1-5", SHRItem::image(image, ns::str("c"))->dictionaryRepresentation()),
                                    entry("QueueSharer-3-1-2", noCopy),
                                    entry("QueueSharer-2-1-3", SHRItem::text(ns::str("refused"))->dictionaryRepresentation()),
-                                   entry("QueueSharer-2-1-4", SHRItem::text(ns::str("busy"))->dictionaryRepresentation())});
+                                   entry("QueueSharer-2-1-4", SHRItem::text(ns::str("busy"))->dictionaryRepresentation()),
+                                   ns::Dictionary::make({{"sharer", ns::str("QueueSharer")}, {"uid", ns::str("noitem")}}),
+                                   ns::Dictionary::make({{"item", SHRItem::text(ns::str("nosharer"))->dictionaryRepresentation()},
+                                                         {"uid", ns::str("QueueSharer-2-1-9")}}),
+                                   entry("QueueSharer-4-1-6", fileItem("stored copy")),
+                                   entry("QueueSharer-4-1-7", fileItem("not sent: the data file wins")),
+                                   entry("QueueSharer-4-1-8", fileWithoutCopy),
+                                   // Uids that are not plain names of the folder name no data file.
+                                   entry("../outside", SHRItem::text(ns::str("up"))->dictionaryRepresentation()),
+                                   entry(".hidden", SHRItem::text(ns::str("dot"))->dictionaryRepresentation()),
+                                   entry("SHROfflineQueue.plist", SHRItem::text(ns::str("list"))->dictionaryRepresentation())});
     ASSERT_TRUE(SHR::saveOfflineQueueList(stored.get()));
+    EXPECT_FALSE(SHR::saveOfflineQueueList(nullptr));
+    struct stat st{};
+    ASSERT_EQ(::stat(SHR::offlineQueueListPath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);  // a rewritten list too
     auto flush = [] {
         SHR::flushOfflineQueue();
         ns::OperationQueue* queue = SHR::currentHelper()->offlineQueue();
@@ -593,15 +699,25 @@ TEST_F(SharingTest, OfflineQueueDropsWhatItCannotSendAndNeverResendsARefusal) {
     EXPECT_FALSE(std::filesystem::exists(SHR::offlineQueueListPath()));
     std::multiset<std::string> bodies;
     for (auto& r : server.requests()) bodies.insert(r.body);
-    EXPECT_EQ(bodies, (std::multiset<std::string>{"image:card.png", "image:fromfile.png", "text:refused", "text:busy"}));
+    EXPECT_EQ(bodies, (std::multiset<std::string>{"image:card.png", "image:fromfile.png", "text:refused", "text:busy",
+                                                  "file:stored copy", "file:from the data file", "text:up", "text:dot",
+                                                  "text:list"}));
     for (const char* line : {"entry 0 is not a dictionary (String); removed", "entry 2 is not a dictionary",
                              "QueueSharer-3-1-1 is missing or damaged; the list's copy is sent",
                              "QueueSharer-3-1-2 is missing or damaged and the list holds no copy; the share is dropped",
-                             "stored share QueueSharer-2-1-3", "stored share QueueSharer-2-1-4"})
+                             "stored share QueueSharer-2-1-3", "stored share QueueSharer-2-1-4",
+                             "entry without item; removed", "entry without sharer; removed",
+                             "QueueSharer-4-1-6 is missing or damaged; the list's copy is sent",
+                             "QueueSharer-4-1-8 is missing or damaged and the list holds no copy; the share is dropped"})
         EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
-    // Nothing is left to send again.
+    EXPECT_EQ(log.find("QueueSharer-4-1-7 is missing"), std::string::npos) << log;
+    // Nothing is left to send again; what the odd uids seemed to name stays.
     ASSERT_TRUE(flush());
-    EXPECT_EQ(server.requests().size(), 4u);
+    EXPECT_EQ(server.requests().size(), 9u);
+    EXPECT_FALSE(std::filesystem::exists(SHR::offlineQueueListPath()));
+    EXPECT_EQ(ns::readFile(outside).value_or(""), "not ours either");
+    EXPECT_EQ(ns::readFile(folder + "/.hidden").value_or(""), "not ours");
+    ASSERT_EQ(::unlink((folder + "/.hidden").c_str()), 0);
     EXPECT_TRUE(std::filesystem::is_empty(folder));
 }
 

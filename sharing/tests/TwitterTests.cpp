@@ -226,9 +226,11 @@ TEST_F(TwitterTest, ImageHostRepliesGiveTheLinkOrAFailureTheUserSees) {
     struct Case {
         const char* reply;
         const char* status;  // nullptr: the share fails
+        bool accepted = true;
     } cases[] = {
         {"<url>http://pics.example/y1</url>", "status Bare http://pics.example/y1"},  // the element alone, lower case
         {"<url>http://pics.example/never-closed", nullptr},
+        {"<url>http://pics.example/refused</url>", nullptr, false},  // an error status, whatever the body
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reply);
@@ -237,7 +239,7 @@ TEST_F(TwitterTest, ImageHostRepliesGiveTheLinkOrAFailureTheUserSees) {
         sharer->setItem(imageItem("Bare"));
         ASSERT_TRUE(sharer->isAuthorized());
         ASSERT_TRUE(sharer->prepareItem());
-        auto ticket = ns::make<OAServiceTicket>(nullptr, nullptr, nullptr, true);
+        auto ticket = ns::make<OAServiceTicket>(nullptr, nullptr, nullptr, c.accepted);
         sharer->sendImageTicketDidFinishWithData(ticket.get(), ns::Data::make(c.reply).get());
         ASSERT_TRUE(runUntil([&] { return !rec.names.empty() && rec.names.back() != SHRSendDidStartNotification; }));
         if (c.status) {
@@ -247,8 +249,22 @@ TEST_F(TwitterTest, ImageHostRepliesGiveTheLinkOrAFailureTheUserSees) {
         }
         EXPECT_EQ(rec.names, (std::vector<std::string>{SHRSendDidFailWithErrorNotification}));
         EXPECT_EQ(alerts(), (std::vector<std::string>{"Error|There was an error while sharing"}));
+        EXPECT_FALSE(logHas("status Bare http://pics.example/refused"));
         ui::Panel::resetShown();
     }
+
+    // An image host that cannot be reached ends the send as a failure.
+    endpoints.point({SHRTwitter::kImageHostService}, "http://127.0.0.1:1");
+    NotificationRecorder rec;
+    auto sharer = ns::make<SHRTwitter>();
+    sharer->setItem(imageItem("Unreachable"));
+    ASSERT_TRUE(sharer->isAuthorized());
+    ASSERT_TRUE(sharer->prepareItem());
+    ASSERT_TRUE(sharer->send());
+    ASSERT_TRUE(runUntil([&] { return !rec.names.empty() && rec.names.back() != SHRSendDidStartNotification; }));
+    EXPECT_EQ(rec.names.back(), SHRSendDidFailWithErrorNotification);
+    EXPECT_EQ(alerts().size(), 1u);
+    EXPECT_FALSE(logHas("Unreachable"));
 }
 
 TEST(TwitterImageData, QualityStepsDownUntilTheImageFits) {
@@ -320,6 +336,37 @@ TEST_F(TwitterTest, UserInfoIsStoredWithNullsOfNestedDictionariesReplaced) {
     ASSERT_TRUE(ns::as<ns::Array>(dict->objectForKey("ids")));
     EXPECT_TRUE(ns::as<ns::Null>(ns::as<ns::Array>(dict->objectForKey("ids"))->objectAtIndex(0)));
     EXPECT_EQ(ns::describe(dict->objectForKey("url")), "");
+
+    // The stored copy keeps 64 levels below the top; a deeper value is stored
+    // as "" (the reply itself may nest far deeper).
+    for (int levels : {63, 64, 65, 300}) {
+        SCOPED_TRACE(levels);
+        std::string json = "{\"screen_name\":\"deep\",\"d\":";
+        for (int i = 0; i < levels; ++i) json += "{\"d\":";
+        json += "\"bottom\"";
+        for (int i = 0; i < levels; ++i) json += "}";
+        json += "}";
+        NotificationRecorder deep;
+        auto fetcher = ns::make<SHRTwitter>();
+        fetcher->setQuiet(true);
+        auto ticket = ns::make<OAServiceTicket>(nullptr, nullptr, nullptr, true);
+        fetcher->sendUserInfoDidFinishWithData(ticket.get(), ns::Data::make(json).get());
+        ASSERT_FALSE(deep.names.empty());
+        EXPECT_EQ(deep.names.back(), SHRSendDidFinishNotification);
+        auto stored = ns::UserDefaults::standardUserDefaults()->dictionaryForKey(kSHRTwitterUserInfo);
+        ASSERT_TRUE(stored);
+        EXPECT_EQ(ns::describe(stored->objectForKey("screen_name")), "deep");
+        // The top is level 0; "d" of the top holds level 1, and so on.
+        ns::Object* value = stored->objectForKey("d");
+        int level = 1;
+        while (auto* d = ns::as<ns::Dictionary>(value)) {
+            value = d->objectForKey("d");
+            ++level;
+        }
+        ASSERT_TRUE(value);
+        EXPECT_EQ(level, levels <= 63 ? levels + 1 : 65);
+        EXPECT_EQ(ns::describe(value), levels <= 63 ? "bottom" : "");
+    }
 
     // Logging out forgets the information and the token.
     ns::make<SHRTwitter>()->logout();

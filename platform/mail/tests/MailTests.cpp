@@ -379,6 +379,17 @@ TEST(MailEncoding, RenderRefusesWhatWouldBreakAHeaderAndKeepsToItsLimits) {
         {"type of 127", [](MailMessage& m) { m.attachments[0].mimeType = "text/" + std::string(122, 'p'); }, 0},
         {"type of 128", [](MailMessage& m) { m.attachments[0].mimeType = "text/" + std::string(123, 'p'); },
          kMailErrorBadType},
+        {"type without a slash", [](MailMessage& m) { m.attachments[0].mimeType = "text"; }, kMailErrorBadType},
+        {"type without its type", [](MailMessage& m) { m.attachments[0].mimeType = "/plain"; }, kMailErrorBadType},
+        {"type without its subtype", [](MailMessage& m) { m.attachments[0].mimeType = "text/"; }, kMailErrorBadType},
+        {"type with two slashes", [](MailMessage& m) { m.attachments[0].mimeType = "text/plain/x"; }, kMailErrorBadType},
+        {"type with a blank", [](MailMessage& m) { m.attachments[0].mimeType = "text/pl ain"; }, kMailErrorBadType},
+        {"type with a parameter", [](MailMessage& m) { m.attachments[0].mimeType = "text/plain;x=1"; },
+         kMailErrorBadType},
+        {"type outside ASCII", [](MailMessage& m) { m.attachments[0].mimeType = "text/pl\xC3\xA4in"; },
+         kMailErrorBadType},
+        {"shortest type", [](MailMessage& m) { m.attachments[0].mimeType = "a/b"; }, 0},
+        {"type in capitals", [](MailMessage& m) { m.attachments[0].mimeType = "TEXT/X-Card+1.0"; }, 0},
         {"attachments at the limit",
          [](MailMessage& m) { m.attachments[0].data = ns::Data::make(std::string(kMaxAttachmentBytes, 'x')); }, 0},
         {"one byte past", [](MailMessage& m) {
@@ -416,6 +427,99 @@ TEST(MailEncoding, RenderRefusesWhatWouldBreakAHeaderAndKeepsToItsLimits) {
         ASSERT_TRUE(text) << name;
         EXPECT_EQ(text->find("filename=\"" + name + "\"") != std::string::npos, plain) << name;
         EXPECT_EQ(text->find("filename*0*=utf-8''") != std::string::npos, !plain) << name;
+    }
+}
+
+TEST(MailEncoding, ABodyIsSentAsItIsOnlyWhenEveryLineSurvivesTransport) {
+    struct Row {
+        const char* name;
+        std::string body;
+        bool plain;  // 7bit, else quoted-printable
+    } rows[] = {
+        {"a line of 76", std::string(76, 'a'), true},
+        {"a line of 77", std::string(77, 'a'), false},
+        {"76 after a line break", "x\n" + std::string(76, 'a'), true},
+        {"77 after a line break", "x\n" + std::string(77, 'a'), false},
+        {"tab", "a\tb", true},
+        {"control character", "a\x01" "b", false},
+        {"delete", "a\x7F" "b", false},
+        {"non-ASCII", "caf\xC3\xA9", false},
+        {"a lone dot inside", "a\n.\nb", false},
+        {"a lone dot first", ".\nb", false},
+        {"a lone dot last", "a\n.", false},
+        {"only a dot", ".", false},
+        {"a dot that starts a line", "a\n.b", true},
+        {"From first", "From me", false},
+        {"From on a later line", "a\nFrom me", false},
+        {"From inside a line", "a From me", true},
+    };
+    for (const Row& row : rows) {
+        MailMessage m;
+        m.to = {"to@example.com"};
+        m.body = row.body;
+        auto text = m.render();
+        ASSERT_TRUE(text) << row.name;
+        bool plain = text->find("Content-Transfer-Encoding: 7bit\r\n") != std::string::npos;
+        EXPECT_EQ(plain, row.plain) << row.name << "\n" << *text;
+        EXPECT_EQ(text->find("\r\n.\r\n"), std::string::npos) << row.name << "\n" << *text;
+        EXPECT_EQ(text->find("\r\nFrom "), std::string::npos) << row.name << "\n" << *text;
+    }
+    // Quoted-printable lines stay within 76 characters, a blank at their end included.
+    for (size_t n : {73u, 74u, 75u, 76u}) {
+        std::string qp = encodeQuotedPrintable(std::string(n, 'a') + " ");
+        std::istringstream lines(qp);
+        std::string line;
+        while (std::getline(lines, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            EXPECT_LE(line.size(), 76u) << n << ": " << qp;
+        }
+        EXPECT_EQ(qp.substr(qp.size() - 3), "=20") << n;
+    }
+}
+
+TEST(MailEncoding, AddressLinesFoldOnlyWhenTheyWouldPass78Characters) {
+    auto address = [](size_t n, char c) { return std::string(n - 12, c) + "@example.com"; };  // n characters
+    const std::string a = address(20, 'a'), b = address(20, 'b');
+    struct Row {
+        const char* name;
+        std::string c;
+        std::string header;
+    } rows[] = {
+        {"a line of 78", address(30, 'c'), "To: " + a + ", " + b + ", " + address(30, 'c') + "\r\n"},
+        {"one more", address(31, 'c'), "To: " + a + ", " + b + ",\r\n " + address(31, 'c') + "\r\n"},
+    };
+    for (const Row& row : rows) {
+        MailMessage m;
+        m.to = {a, b, row.c};
+        auto text = m.render();
+        ASSERT_TRUE(text) << row.name;
+        size_t to = text->find("\r\nTo: ");
+        ASSERT_NE(to, std::string::npos) << row.name << "\n" << *text;
+        EXPECT_EQ(text->substr(to + 2, row.header.size()), row.header) << row.name;
+    }
+    // Display names: atoms as they are, other ASCII quoted, the rest (and
+    // names past 60 characters) as encoded words.
+    const std::string sixty(60, 'n');
+    const Row names[] = {
+        {"an atom", "Ann Smith <a@example.org>", "To: Ann Smith <a@example.org>\r\n"},
+        {"quoted already", "\"Smith, Ann\" <a@example.org>", "To: \"Smith, Ann\" <a@example.org>\r\n"},
+        {"quotes not needed", "\"Ann\" <a@example.org>", "To: Ann <a@example.org>\r\n"},
+        {"a dot", "Dr. A <a@example.org>", "To: \"Dr. A\" <a@example.org>\r\n"},
+        {"quotes inside", "Say \"hi\" <a@example.org>", "To: \"Say \\\"hi\\\"\" <a@example.org>\r\n"},
+        {"empty quotes", "\"\" <a@example.org>", "To: a@example.org\r\n"},
+        {"blanks only", "   <a@example.org>", "To: a@example.org\r\n"},
+        {"non-ASCII", "Jos\xC3\xA9 <a@example.org>", "To: =?utf-8?B?Sm9zw6k=?= <a@example.org>\r\n"},
+        {"sixty characters", sixty + " <a@example.org>", "To: " + sixty + " <a@example.org>\r\n"},
+        {"sixty-one", sixty + "n <a@example.org>", "To: =?utf-8?B?"},
+    };
+    for (const Row& row : names) {
+        MailMessage m;
+        m.to = {row.c};
+        auto text = m.render();
+        ASSERT_TRUE(text) << row.name;
+        size_t to = text->find("\r\nTo: ");
+        ASSERT_NE(to, std::string::npos) << row.name << "\n" << *text;
+        EXPECT_EQ(text->substr(to + 2, row.header.size()), row.header) << row.name;
     }
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/ui/Application.h"
 #include "platform/ui/Control.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/ScrollView.h"
@@ -193,6 +194,64 @@ TEST_F(ControlTest, WebHistoryGoesBackAndForward) {
                                                             WebViewNavigationType::BackForward,
                                                             WebViewNavigationType::Reload}));
     EXPECT_EQ(web->loadCount(), 5u);
+}
+
+TEST_F(ControlTest, TheApplicationOpensOnlyURLsWithASchemeAndReadsRectsAndPlacesTheKeyboard) {
+    struct Open {
+        const char* url;
+        bool opens;
+    } urls[] = {
+        {"", false},           {"no colon", false},         {":x", false},
+        {"a:", true},          {"mailto:a@example.com", true}, {"itms-apps://x", true},
+        {"a1+-.:x", true},     {"1a:x", false},             {"+a:x", false},
+        {"a_b:x", false},      {"a b:x", false},            {"\xC3\xA9:x", false},
+    };
+    auto app = Application::shared();
+    size_t opened = app->openedURLs().size();
+    for (const Open& u : urls) {
+        EXPECT_EQ(app->canOpenURL(u.url), u.opens) << u.url;
+        EXPECT_EQ(app->openURL(u.url), u.opens) << u.url;
+        if (u.opens) ++opened;
+        EXPECT_EQ(app->openedURLs().size(), opened) << u.url;
+    }
+    struct Text {
+        const char* text;
+        bool ok;
+        Rect rect;
+    } rects[] = {
+        {"{{1, 2}, {3, 4}}", true, makeRect(1, 2, 3, 4)},
+        {"{{-1.5,2e1},{0,.5}}", true, makeRect(-1.5, 20, 0, 0.5)},
+        {"{{1, 2}, {3}}", false, {}},
+        {"{{1, 2}, {3, x}}", false, {}},
+        {"{{1..2, 2}, {3, 4}}", false, {}},
+        {"", false, {}},
+    };
+    for (const Text& t : rects) {
+        Rect r = makeRect(9, 9, 9, 9);
+        EXPECT_EQ(rectFromString(t.text, r), t.ok) << t.text;
+        EXPECT_EQ(r, t.ok ? t.rect : makeRect(9, 9, 9, 9)) << t.text;
+    }
+    // The keyboard rises from the bottom of the interface, as tall as the
+    // device and orientation make it.
+    struct Keyboard {
+        UserInterfaceIdiom idiom;
+        DeviceOrientation turned;
+        Rect frame;
+    } keyboards[] = {
+        {UserInterfaceIdiom::Phone, DeviceOrientation::Portrait, makeRect(0, 264, 320, 216)},
+        {UserInterfaceIdiom::Phone, DeviceOrientation::LandscapeLeft, makeRect(0, 158, 480, 162)},
+        {UserInterfaceIdiom::Pad, DeviceOrientation::Portrait, makeRect(0, 760, 768, 264)},
+        {UserInterfaceIdiom::Pad, DeviceOrientation::LandscapeLeft, makeRect(0, 416, 1024, 352)},
+    };
+    for (const Keyboard& k : keyboards) {
+        Device::current()->setUserInterfaceIdiom(k.idiom);
+        auto w = makeWindow();
+        w->setRootViewController(ns::make<ViewController>());
+        Driver d;
+        d.rotate(k.turned);
+        EXPECT_EQ(app->keyboardFrame(), k.frame) << toString(k.frame);
+        d.rotate(DeviceOrientation::Portrait);
+    }
 }
 
 }  // namespace

@@ -179,16 +179,42 @@ TEST_F(ControllerTest, TabBarSelectsAndTellsItsDelegate) {
 
     // The same controllers may be set again, in another order, keeping the
     // selected one; a controller that belongs to another tab bar may not.
+    log.clear();
     tabs->setViewControllers({two, one});
     EXPECT_EQ(tabs->selectedIndex(), 1u);
+    EXPECT_EQ(log.joined(), "");  // the shown one stays shown
     // New controllers: the first is shown in place of the old ones.
     auto three = ns::make<Logged>("three", &log);
     tabs->setViewControllers({three});
     EXPECT_EQ(three->view()->superview(), tabs->view());
     EXPECT_EQ(one->view()->superview(), nullptr);
+    EXPECT_EQ(log.joined(), "one:willDisappear,three:load,three:didLoad,three:willAppear,one:didDisappear,three:didAppear");
+    // A tab bar that is not on screen tells nobody that anything appears.
+    auto offScreen = ns::make<TabBarController>();
+    auto four = ns::make<Logged>("four", &log);
+    auto five = ns::make<Logged>("five", &log);
+    offScreen->setViewControllers({four});
+    offScreen->view();
+    log.clear();
+    offScreen->setViewControllers({five});
+    offScreen->setSelectedIndex(0);
+    EXPECT_EQ(log.joined().find("Appear"), std::string::npos) << log.joined();
+    // Choosing a tab by its controller: that one, and one that is no tab changes nothing.
+    auto six = ns::make<Logged>("six", &log), seven = ns::make<Logged>("seven", &log);
+    offScreen->setViewControllers({five, six, seven});
+    offScreen->setSelectedViewController(six.get());
+    EXPECT_EQ(offScreen->selectedIndex(), 1u);
+    offScreen->setSelectedViewController(four.get());
+    EXPECT_EQ(offScreen->selectedIndex(), 1u);
+    offScreen->setSelectedIndex(3);
+    EXPECT_EQ(offScreen->selectedIndex(), 1u);
     auto other = ns::make<TabBarController>();
     EXPECT_THROW(other->setViewControllers({three}), ns::Exception);
     EXPECT_THROW(other->setViewControllers({nullptr}), ns::Exception);
+    // None at all: the last one leaves.
+    log.clear();
+    tabs->setViewControllers({});
+    EXPECT_EQ(log.joined(), "three:willDisappear,three:didDisappear");
 }
 
 TEST_F(ControllerTest, ModalPresentationCoversAndReturns) {

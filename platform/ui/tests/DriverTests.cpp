@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <functional>
+
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Driver.h"
 #include "platform/ui/NavigationController.h"
@@ -38,6 +42,25 @@ struct Pad : View {
         log.push_back(std::string(what) + ":" + std::to_string(t.size()) + "/" + std::to_string(e->allTouches().size()) +
                       "@" + std::to_string(int(p.x)) + "," + std::to_string(int(p.y)) + "#" +
                       std::to_string(anyTouch(t)->tapCount()));
+    }
+};
+
+// A view that notes, at each delivery, the phase of the touches that
+// changed and where every finger on it is (x, left to right).
+struct Fingers : View {
+    explicit Fingers(Rect r) : View(r) {}
+    std::vector<std::string> log;
+    void touchesBegan(const TouchSet& t, Event* e) override { add("began", t, e); }
+    void touchesMoved(const TouchSet& t, Event* e) override { add("moved", t, e); }
+    void touchesEnded(const TouchSet& t, Event* e) override { add("ended", t, e); }
+    void touchesCancelled(const TouchSet& t, Event* e) override { add("cancelled", t, e); }
+    void add(const char* what, const TouchSet& changed, Event* e) {
+        std::vector<int> xs;
+        for (auto& touch : e->touchesForView(this)) xs.push_back(int(std::lround(touch->locationInView(this).x)));
+        std::sort(xs.begin(), xs.end());
+        std::string s = std::string(what) + std::to_string(changed.size()) + ":";
+        for (size_t i = 0; i < xs.size(); ++i) s += (i ? "," : "") + std::to_string(xs[i]);
+        log.push_back(s);
     }
 };
 
@@ -237,7 +260,12 @@ TEST_F(DriverTest, NothingUnderAModalScreenOrSheetTakesTaps) {
     EXPECT_FALSE(driver.tapTab("More"));
     EXPECT_EQ(hubTabs->selectedIndex(), 0u);
     EXPECT_FALSE(driver.typeText("Note", "b"));
+    EXPECT_EQ(driver.lastError(), "the field \"Note\" is covered by the Card sheet");
+    EXPECT_EQ(driver.lastFailure(), Driver::Failure::Refused);
     driver.typeText("", "c");  // the focused field is under the sheet: not that one
+    EXPECT_FALSE(driver.clearText("Nowhere"));
+    EXPECT_EQ(driver.lastError(), "no text field \"Nowhere\"");
+    EXPECT_EQ(driver.lastFailure(), Driver::Failure::NotFound);
     EXPECT_EQ(note->text(), "a");
     driver.tap({20, 400});  // beside the sheet, over the pad
     EXPECT_TRUE(pad->log.empty());
@@ -255,6 +283,47 @@ TEST_F(DriverTest, TypingAsksTheFieldsDelegate) {
     EXPECT_NE(driver.screen().find("Name: Anaé|____"), std::string::npos) << driver.screen();
     ASSERT_TRUE(driver.pressReturn());
     EXPECT_FALSE(driver.typeText("Nope", "x"));
+}
+
+TEST_F(DriverTest, AnAlertsFieldsTakeTextByFocusNameOrPlaceAndNothingElseDoes) {
+    ASSERT_TRUE(driver.tapRow("Introduction"));
+    auto alert = AlertView::make("Sign in", "", nullptr, "Cancel", {"OK"});
+    alert->setAlertViewStyle(AlertView::Style::LoginAndPasswordInput);
+    alert->show();
+    ASSERT_TRUE(alert->textFieldAtIndex(0));
+    ASSERT_TRUE(alert->textFieldAtIndex(1));
+    alert->textFieldAtIndex(1)->setAccessibilityLabel("Secret");
+    struct Row {
+        const char* name;
+        std::function<bool()> act;
+        std::string login, password, error;  // error empty: done
+    } rows[] = {
+        {"no name: the first field", [&] { return driver.typeText("", "ann"); }, "ann", "", ""},
+        {"by placeholder", [&] { return driver.typeText("Password", "pw"); }, "ann", "pw", ""},
+        {"by place", [&] { return driver.typeText("1", "x"); }, "ann", "pwx", ""},
+        {"by label", [&] { return driver.typeText("Secret", "y"); }, "ann", "pwxy", ""},
+        {"cleared by name", [&] { return driver.clearText("Login"); }, "", "pwxy", ""},
+        {"a field under the alert", [&] { return driver.typeText("Name", "z"); }, "", "pwxy",
+         "the alert \"Sign in\" is showing; text goes nowhere"},
+        {"a place past the fields", [&] { return driver.typeText("2", "z"); }, "", "pwxy",
+         "the alert \"Sign in\" is showing; text goes nowhere"},
+        {"focus by tap", [&] { return driver.tapTextInput("Password"); }, "", "pwxy", ""},
+        {"the return key of the focused field", [&] { return driver.pressReturn(); }, "", "pwxy", ""},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(row.act(), row.error.empty()) << row.name << ": " << driver.lastError();
+        if (!row.error.empty()) {
+            EXPECT_EQ(driver.lastError(), row.error) << row.name;
+        }
+        EXPECT_EQ(alert->textFieldAtIndex(0)->text(), row.login) << row.name;
+        EXPECT_EQ(alert->textFieldAtIndex(1)->text(), row.password) << row.name;
+    }
+    EXPECT_EQ(driver.screen().rfind("+-- Alert: Sign in --\n| Login: ____\n| Secret: ********|____\n| [Cancel] [OK]\n+--\n", 0),
+              0u)
+        << driver.screen();
+    ASSERT_TRUE(driver.pressAlertButton("ok"));
+    EXPECT_EQ(Panel::topPanel(), nullptr);
+    EXPECT_TRUE(driver.typeText("Name", "Bo")) << driver.lastError();
 }
 
 TEST_F(DriverTest, LinksAreOfferedToThePagesDelegate) {
@@ -288,6 +357,45 @@ TEST_F(DriverTest, TouchSequencesWithOneAndTwoFingers) {
     pad->log.clear();
     driver.tap({50, 150}, 2);
     EXPECT_EQ(pad->log, (std::vector<std::string>{"began:1/1@50,6#2", "ended:1/1@50,6#2"}));
+}
+
+TEST_F(DriverTest, SwipesAndPinchesMoveTheirFingersInEvenSteps) {
+    // The pad's left edge is the window's; its top is at y 144.
+    auto pad = ns::make<Fingers>(makeRect(0, 100, 320, 200));
+    menu->view()->addSubview(pad);
+    struct Row {
+        const char* name;
+        std::function<void()> gesture;
+        std::vector<std::string> seen;
+    } rows[] = {
+        {"swipe right in four steps", [&] { driver.swipe({10, 150}, {110, 150}, 4); },
+         {"began1:10", "moved1:35", "moved1:60", "moved1:85", "moved1:110", "ended1:110"}},
+        {"swipe left, steps 0 taken as one", [&] { driver.swipe({200, 150}, {100, 150}, 0); },
+         {"began1:200", "moved1:100", "ended1:100"}},
+        {"pinch out in two steps", [&] { driver.pinch({160, 200}, 20, 60, 2); },
+         {"began2:150,170", "moved2:140,180", "moved2:130,190", "ended2:130,190"}},
+        {"pinch in in one step", [&] { driver.pinch({160, 200}, 100, 40, 1); },
+         {"began2:110,210", "moved2:140,180", "ended2:140,180"}},
+        {"fingers down, then cancelled",
+         [&] {
+             driver.touchesBegan({{20, 150}, {40, 150}});
+             driver.touchesCancelled();
+         },
+         {"began2:20,40", "cancelled2:20,40"}},
+        {"lifting a finger that is not down lifts none",
+         [&] {
+             driver.touchesBegan({{20, 150}});
+             driver.touchesEnded({3});
+             driver.touchesEnded({0});
+         },
+         {"began1:20", "ended1:20"}},
+    };
+    for (const Row& row : rows) {
+        pad->log.clear();
+        row.gesture();
+        EXPECT_EQ(pad->log, row.seen) << row.name;
+        EXPECT_EQ(driver.fingersDown(), 0u) << row.name;
+    }
 }
 
 TEST_F(DriverTest, RotationAndTimeGoThroughTheDriver) {
@@ -355,6 +463,60 @@ TEST_F(DriverTest, CommandsDriveTheScreenAndReportMistakes) {
     EXPECT_FALSE(driver.perform("wait nan").ok);
     EXPECT_FALSE(driver.perform("rotate sideways").ok);
     EXPECT_FALSE(driver.perform("type Name Bob").ok);
+
+    // Each command's words, at their limits and one past.
+    struct Row {
+        std::string line;
+        std::string error;  // empty: carried out
+    } rows[] = {
+        {"rotate portrait", ""},
+        {"tapat 10,100 #10", ""},
+        {"tapat 10,100 #11", "usage: tapat x,y [x,y ...] [#taps]"},
+        {"tapat 10,100 #0", "usage: tapat x,y [x,y ...] [#taps]"},
+        {"tapat 10,100 #1.5x", "usage: tapat x,y [x,y ...] [#taps]"},
+        {"tapat", "usage: tapat x,y [x,y ...] [#taps]"},
+        {"tapat 10", "usage: tapat x,y [x,y ...] [#taps]"},
+        {"tapat 320,100", "the point 320,100 is off the screen (x from 0 to 320, y from 0 to 480)"},
+        {"tapat 319.5,479.5", ""},
+        {"tapat -1,5", "the point -1,5 is off the screen (x from 0 to 320, y from 0 to 480)"},
+        {"move", "usage: move x,y [x,y ...]"},
+        {"touch 10,100", ""},
+        {"lift 1", "no finger 1"},
+        {"lift x", "no finger x"},
+        {"lift 0", ""},
+        {"touch 10,100 20,100", ""},
+        {"cancel", ""},
+        {"lift", "no finger is down"},
+        {"swipe 10,100", "usage: swipe x,y x,y"},
+        {"swipe 10,100 50,x", "usage: swipe x,y x,y"},
+        {"swipe 10,100 50,100", ""},
+        {"pinch 100,100 10", "usage: pinch x,y from to"},
+        {"pinch 100,100 -1 10", "usage: pinch x,y from to"},
+        {"pinch 100,100 10 -1", "usage: pinch x,y from to"},
+        {"pinch 100,100 0 20", ""},
+        {"rotate upside-down", ""},
+        {"rotate landscape-right", ""},
+        {"rotate portrait", ""},
+        {"wait 86400", ""},
+        {"wait 86400.01", "usage: wait <seconds> (a number from 0 to 86400)"},
+        {"wait 1e3", "usage: wait <seconds> (a number from 0 to 86400)"},
+        {"wait " + std::string(29, '0') + "1", ""},  // at most 30 digits
+        {"wait " + std::string(30, '0') + "1", "usage: wait <seconds> (a number from 0 to 86400)"},
+        {"wait -0", ""},
+        {"wait 1.2.3", "usage: wait <seconds> (a number from 0 to 86400)"},
+        {"wait .5", ""},
+        {"wait 5.", ""},
+        {"wait -", "usage: wait <seconds> (a number from 0 to 86400)"},
+    };
+    for (const Row& row : rows) {
+        Driver::Result r = driver.perform(row.line);
+        EXPECT_EQ(r.ok, row.error.empty()) << row.line << ": " << r.output;
+        if (!row.error.empty()) {
+            EXPECT_EQ(r.output, row.error) << row.line;
+            EXPECT_EQ(driver.lastError(), row.error) << row.line;
+        }
+    }
+    EXPECT_EQ(driver.fingersDown(), 0u);
 }
 
 }  // namespace
@@ -446,6 +608,137 @@ TEST_F(UITest, ButtonsOutsideTheirScrollViewCannotBeTapped) {
     scroll->setContentOffset({0, 640});
     ASSERT_TRUE(d.tapButton("Send")) << d.lastError();
     EXPECT_EQ(taps, 1);
+}
+
+}  // namespace
+}  // namespace ui::test
+
+namespace ui::test {
+namespace {
+
+// Rows in two sections, each with its own accessory.
+struct Sections : ns::Object, TableViewDataSource {
+    long numberOfSectionsInTableView(TableView*) override { return 2; }
+    long tableViewNumberOfRowsInSection(TableView*, long s) override { return s == 0 ? 3 : 4; }
+    ns::Ref<TableViewCell> tableViewCellForRowAtIndexPath(TableView* t, IndexPath ip) override {
+        auto c = t->dequeueReusableCellWithIdentifier("c");
+        if (!c) c = TableViewCell::make(TableViewCellStyle::Value1, "c");
+        c->textLabel()->setText("Row " + std::to_string(ip.section) + "." + std::to_string(ip.row));
+        c->detailTextLabel()->setText(ip.row == 1 ? "note" : "");
+        static const TableViewCellAccessoryType marks[] = {
+            TableViewCellAccessoryType::None, TableViewCellAccessoryType::DisclosureIndicator,
+            TableViewCellAccessoryType::DetailDisclosureButton, TableViewCellAccessoryType::Checkmark};
+        c->setAccessoryType(marks[ip.row % 4]);
+        return c;
+    }
+    std::string tableViewTitleForHeaderInSection(TableView*, long s) override { return s == 0 ? "First" : ""; }
+};
+
+TEST_F(UITest, TextScreenDrawsEachKindOfViewAsAPersonReadsIt) {
+    auto w = makeWindow();
+    auto label = [&](const std::string& text, double alpha, bool hidden) {
+        auto l = Label::make(makeRect(0, 0, 100, 20));
+        l->setText(text);
+        l->setAlpha(alpha);
+        l->setHidden(hidden);
+        w->addSubview(l);
+    };
+    label("Shown", 1, false);
+    label("Hidden", 1, true);
+    label("Too faint", 0.009, false);
+    label("Faint but seen", 0.01, false);
+    label("", 1, false);  // an empty label draws no line
+    auto send = Button::make(makeRect(0, 0, 10, 10), "Send");
+    send->setEnabled(false);
+    w->addSubview(send);
+    auto sound = ns::make<Switch>(makeRect(0, 0, 79, 27));
+    sound->setAccessibilityLabel("Sound");
+    w->addSubview(sound);
+    auto plain = TextField::make(makeRect(0, 0, 10, 10));
+    plain->setText("x");
+    w->addSubview(plain);
+    auto pass = TextField::make(makeRect(0, 0, 10, 10));
+    pass->setPlaceholder("Pass");
+    pass->setSecureTextEntry(true);
+    w->addSubview(pass);
+    auto labelled = TextField::make(makeRect(0, 0, 10, 10));
+    labelled->setPlaceholder("shown when no label");
+    labelled->setAccessibilityLabel("E-mail");
+    w->addSubview(labelled);
+    auto idle = ns::make<ActivityIndicatorView>();
+    idle->setHidesWhenStopped(false);
+    w->addSubview(idle);
+    auto busy = ns::make<ActivityIndicatorView>();
+    busy->startAnimating();
+    w->addSubview(busy);
+    auto search = ns::make<SearchBar>(makeRect(0, 0, 320, 44));
+    search->setPlaceholder("Find");
+    search->setShowsCancelButton(true);
+    w->addSubview(search);
+    auto bar = ns::make<NavigationBar>(makeRect(0, 0, 320, 44));
+    auto item = ns::make<NavigationItem>();
+    item->setTitle("Cards");
+    item->setPrompt("Pick one");
+    item->setLeftBarButtonItem(BarButtonItem::withTitle("Edit"));
+    auto done = BarButtonItem::withTitle("Done");
+    done->setEnabled(false);
+    item->setRightBarButtonItem(done);
+    bar->pushNavigationItem(item);
+    w->addSubview(bar);
+    auto titleOnly = ns::make<NavigationBar>(makeRect(0, 0, 320, 44));
+    auto plainItem = ns::make<NavigationItem>();
+    plainItem->setTitle("Alone");
+    titleOnly->pushNavigationItem(plainItem);
+    w->addSubview(titleOnly);
+    auto web = WebView::make(makeRect(0, 0, 320, 100));
+    web->loadHTMLString("<p>one</p><a href='x.html'>two</a>", ns::URL::URLWithString("file:///b/KORVEL_3.html"));
+    w->addSubview(web);
+    auto sections = ns::make<Sections>();
+    auto table = TableView::make(makeRect(0, 0, 320, 132));  // three rows of 44 points
+    table->setDataSource(sections.get());
+    auto header = Label::make(makeRect(0, 0, 320, 20));
+    header->setText("Above the rows");
+    table->setTableHeaderView(header);
+    w->addSubview(table);
+    auto empty = TableView::make(makeRect(0, 0, 320, 100));
+    w->addSubview(empty);
+    Driver d;
+    d.settle();
+    EXPECT_EQ(d.screen(),
+              "Shown\n"
+              "Faint but seen\n"
+              "[Send] (disabled)\n"
+              "(off) Sound\n"
+              "Field: x____\n"
+              "Pass: ____\n"
+              "E-mail: ____\n"
+              "(busy)\n"
+              "Search (Find): ____ [Cancel]\n"
+              "Pick one\n"
+              "== [Edit] | Cards | [Done] (disabled) ==\n"
+              "== Alone ==\n"
+              "[page KORVEL_3.html]\n"
+              "  one\n"
+              "  [two]\n"
+              "Above the rows\n"
+              "-- First --\n"
+              "- Row 0.0\n"
+              "- Row 0.1 | note >\n"
+              "- Row 0.2 (i)\n"
+              "(4 more below)\n"
+              "(empty list)\n");
+    // Scrolled to the end: the rows above are counted, a section without a
+    // title has no heading, and a selected row is marked.
+    table->scrollToRowAtIndexPath({1, 3}, TableViewScrollPosition::Bottom, false);
+    table->selectRowAtIndexPath(IndexPath{1, 2}, false, TableViewScrollPosition::None);
+    pass->setText("secret");
+    std::string s = TextScreen::renderView(table.get());
+    EXPECT_EQ(s.substr(s.find('(')),
+              "(4 more above)\n"
+              "- Row 1.1 | note >\n"
+              "* Row 1.2 (i)\n"
+              "- Row 1.3 (v)\n");
+    EXPECT_EQ(TextScreen::renderView(pass.get()), "Pass: ********____\n");
 }
 
 }  // namespace

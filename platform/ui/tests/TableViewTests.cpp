@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "platform/foundation/Exception.h"
 #include "platform/ui/ScrollView.h"
 #include "platform/ui/TableView.h"
@@ -53,6 +55,33 @@ struct Source : ns::Object, TableViewDataSource, TableViewDelegate {
         selected.push_back(rows[size_t(ip.section)][size_t(ip.row)]);
     }
 };
+
+TEST_F(TableTest, AReplacedBackgroundHeaderOrFooterLeavesAndOneMovedElsewhereStaysThere) {
+    auto table = TableView::make(makeRect(0, 0, 320, 400));
+    auto cell = TableViewCell::make(TableViewCellStyle::Default, "c");
+    auto elsewhere = View::make(makeRect(0, 0, 10, 10));
+    struct Row {
+        const char* name;
+        View* owner;
+        std::function<void(ns::Ref<View>)> set;
+    } rows[] = {
+        {"cell background", cell.get(), [&](ns::Ref<View> v) { cell->setBackgroundView(std::move(v)); }},
+        {"table header", table.get(), [&](ns::Ref<View> v) { table->setTableHeaderView(std::move(v)); }},
+        {"table footer", table.get(), [&](ns::Ref<View> v) { table->setTableFooterView(std::move(v)); }},
+    };
+    for (const Row& row : rows) {
+        auto first = View::make(makeRect(0, 0, 320, 20));
+        auto second = View::make(makeRect(0, 0, 320, 20));
+        row.set(first);
+        EXPECT_EQ(first->superview(), row.owner) << row.name;
+        row.set(second);
+        EXPECT_EQ(first->superview(), nullptr) << row.name;
+        EXPECT_EQ(second->superview(), row.owner) << row.name;
+        elsewhere->addSubview(second);  // taken away by the app
+        row.set(nullptr);
+        EXPECT_EQ(second->superview(), elsewhere.get()) << row.name;
+    }
+}
 
 TEST_F(TableTest, AsksItsDataSourceLazilyForVisibleRows) {
     auto src = ns::make<Source>();

@@ -104,5 +104,71 @@ TEST_F(WebTest, ReadableTextSkipsScriptsAndMarksLinksAndBlocks) {
     EXPECT_EQ(decodeEntities("&#1114112; &#xD800; &#65;"), "&#1114112; \xEF\xBF\xBD A");
 }
 
+TEST_F(WebTest, EntitiesTagsAndFontSizesAreReadByTheirRules) {
+    struct Text {
+        const char* name;
+        std::string in, out;
+    };
+    const Text entities[] = {
+        {"named", "&amp;&lt;&gt;&quot;&apos;", "&<>\"'"},
+        {"names keep their case", "&AMP; &Eacute;", "&AMP; \xC3\x89"},
+        {"no-break space as a space", "a&nbsp;b", "a b"},
+        {"decimal", "&#65;", "A"},
+        {"hexadecimal either case", "&#x41;&#X42;&#xfF;", "AB\xC3\xBF"},
+        {"no digits", "&#; &#x;", "&#; &#x;"},
+        {"a letter among decimal digits", "&#12a;", "&#12a;"},
+        {"no semicolon", "&gt and", "&gt and"},
+        {"the last code point", "&#1114111;&#x10FFFF;", "\xF4\x8F\xBF\xBF\xF4\x8F\xBF\xBF"},
+        {"one past it", "&#x110000;", "&#x110000;"},
+        {"nul", "&#0;", "\xEF\xBF\xBD"},
+        {"surrogates", "&#xD800;&#xDFFF;", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"beside the surrogates", "&#xD7FF;&#xE000;", "\xED\x9F\xBF\xEE\x80\x80"},
+        {"twelve bytes from & to ;", "&#0000000065;", "A"},
+        {"thirteen", "&#00000000065;", "&#00000000065;"},
+    };
+    for (const Text& t : entities) EXPECT_EQ(decodeEntities(t.in), t.out) << t.name;
+    const Text pages[] = {
+        {"tags in capitals", "<P>a</P><BR>b<Li>c", "a\nb\n- c"},
+        {"an image's words", "<p>x<img src='l.png' alt='Logo'>y<IMG ALT=\"\">z</p>", "x(Logo)yz"},
+        {"table cells", "<table><tr><td>a</td><th>b</th></tr><tr><td>c</td></tr></table>", "a b\nc"},
+        {"scripts in capitals", "<SCRIPT>x</script>y<Style>p{}</STYLE>z", "yz"},
+        {"an unclosed script", "a<script>b", "a"},
+        {"an unclosed comment", "a<!-- b", "a"},
+        {"blanks", " a \t\r b \n\n c ", "a b\nc"},
+        {"entities in text", "caf&eacute; &mdash; 5&euro;", "caf\xC3\xA9 \xE2\x80\x94 5\xE2\x82\xAC"},
+    };
+    for (const Text& t : pages) EXPECT_EQ(htmlToText(t.in), t.out) << t.name;
+    auto links = htmlLinks("<A HREF=\"a.html\">one\n two</a><a name='x'>no href</a><a href=b&amp;c.html>B</A>");
+    ASSERT_EQ(links.size(), 2u);
+    EXPECT_EQ(links[0].href, "a.html");
+    EXPECT_EQ(links[0].text, "one two");
+    EXPECT_EQ(links[1].href, "b&c.html");
+    EXPECT_EQ(links[1].text, "B");
+    struct Size {
+        const char* name;
+        std::string in;
+        double px;
+    };
+    const Size bodies[] = {
+        {"quoted", "<body style='font-size: 14px'>", 14},
+        {"capitals and a fraction", "<BODY STYLE=\"FONT-SIZE:13.5PX\">", 13.5},
+        {"among other rules", "<p style='font-size:9px'><body style=\"color:red; font-size : 16px\">", 16},
+        {"unquoted", "<body style=font-size:12px>", 12},
+        {"without px", "<body style='font-size:14'>", 0},
+        {"without a colon", "<body style='font-size 14px'>", 0},
+        {"no style", "<body>", 0},
+        {"no body", "<p style='font-size:9px'>x</p>", 0},
+    };
+    for (const Size& b : bodies) EXPECT_EQ(bodyTagFontSize(b.in), b.px) << b.name;
+    const Size scripts[] = {
+        {"body's style", "document.body.style.fontSize = '15px';", 15},
+        {"by tag name, double quotes", "document.getElementsByTagName(\"body\")[0].style.fontSize=\"17px\"", 17},
+        {"unquoted", "document.body.style.fontSize=11px", 11},
+        {"without px", "document.body.style.fontSize=18", 0},
+        {"another property", "document.body.style.color='red'", 0},
+    };
+    for (const Size& s : scripts) EXPECT_EQ(scriptBodyFontSize(s.in), s.px) << s.name;
+}
+
 }  // namespace
 }  // namespace ui::test

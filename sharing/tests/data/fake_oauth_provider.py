@@ -38,6 +38,8 @@ class Handler(QuietHandler):
             return self.send(204, "")
         if path == "/empty":
             return self.reply(200, "")
+        if path.startswith("/code/"):  # answers with the status the path names
+            return self.reply(int(path[len("/code/"):]), "code")
         if path == "/log":
             with LOCK:
                 return self.reply(200, "\n".join(LOG))

@@ -8,12 +8,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <string>
 
 #include "testsupport/Command.h"
 #include "testsupport/RefusingPort.h"
 #include "testsupport/TempDir.h"
+#include "tools/simulator/Simulator.h"
 
 namespace {
 
@@ -22,6 +24,13 @@ namespace fs = std::filesystem;
 using Outcome = testsupport::CommandOutput;
 
 class SimulatorTest : public ::testing::Test {
+public:
+    static std::string repeated(const std::string& piece, size_t n) {
+        std::string out;
+        while (n--) out += piece;
+        return out;
+    }
+
 protected:
     Outcome korvel(const std::string& idiom, const std::string& script, const std::string& extra = "") {
         std::string scriptPath = dir + "/script.txt";
@@ -31,11 +40,6 @@ protected:
         return testsupport::runCommand(cmd);
     }
     static bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-    static std::string repeated(const std::string& piece, size_t n) {
-        std::string out;
-        while (n--) out += piece;
-        return out;
-    }
     testsupport::TempDir tmp{"korvel-test"};
     const std::string dir = tmp.path();
 };
@@ -118,6 +122,8 @@ TEST_F(SimulatorTest, ASignUpTheServiceNeverGetsLeavesTheFormForAnotherTry) {
     EXPECT_FALSE(has(after.substr(1), "Loading...")) << r.out;
     EXPECT_TRUE(has(after, "[Send]")) << r.out;
     EXPECT_FALSE(has(r.out, "Got it!")) << r.out;
+    // A script's output is what it asked for: the app's own log lines stay out of it.
+    EXPECT_FALSE(has(r.out, "/tarnwick/WS/Tarnwick.php\n")) << r.out;
     // Nothing was taken, so the next start asks again.
     Outcome again = korvel("phone", "wait 4\nscreen\n");
     EXPECT_TRUE(has(again.out, "Sign up for news from Tarnwick")) << again.out;
@@ -150,13 +156,36 @@ TEST_F(SimulatorTest, AFailedCommandIsOneLineAndTheScriptEndsWithStatusOne) {
     EXPECT_TRUE(has(r.out, "error: line 2: tap Nothing like this: nothing called \"Nothing like this\" on the screen\n"))
         << r.out;
     EXPECT_TRUE(has(r.out, "error: line 3: frobnicate: unknown command")) << r.out;
-    // The session went on after the errors.
-    EXPECT_TRUE(has(r.out, "Opened URL: itms-apps://")) << r.out;
+    // The session went on after the errors; the page opened is told once.
+    size_t opened = r.out.find("Opened URL: itms-apps://");
+    ASSERT_NE(opened, std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Opened URL:", opened + 1), std::string::npos) << r.out;
+}
+
+TEST(SimulatorQuote, TypedTextIsQuotedAtMostAHundredCharactersLong) {
+    const std::string e = "\u00e9", euro = "\u20ac", face = "\U0001F600";
+    struct Row {
+        const char* name;
+        std::string text, quoted;
+    } rows[] = {
+        {"empty", "", ""},
+        {"a hundred letters", std::string(100, 'a'), std::string(100, 'a')},
+        {"a hundred and one letters", std::string(101, 'a'), std::string(100, 'a') + "..."},
+        {"a hundred two-byte characters", SimulatorTest::repeated(e, 100), SimulatorTest::repeated(e, 100)},
+        {"a hundred and one two-byte characters", SimulatorTest::repeated(e, 101), SimulatorTest::repeated(e, 100) + "..."},
+        {"three-byte characters", SimulatorTest::repeated(euro, 101), SimulatorTest::repeated(euro, 100) + "..."},
+        {"four-byte characters", SimulatorTest::repeated(face, 101), SimulatorTest::repeated(face, 100) + "..."},
+        {"mixed, cut after a four-byte one", std::string(99, 'a') + face + "b", std::string(99, 'a') + face + "..."},
+        {"mixed, a hundred in all", std::string(98, 'a') + e + face, std::string(98, 'a') + e + face},
+    };
+    for (const Row& row : rows) EXPECT_EQ(simulator::Simulator::shortened(row.text), row.quoted) << row.name;
 }
 
 TEST_F(SimulatorTest, TypedTextKeepsItsBlanksBadWaitsAreRefusedAndSetAsideFilesAreTold) {
     fs::create_directories(dir + "/home/Documents");
     std::ofstream(dir + "/home/Documents/Favorites-VeltraIpad.plist") << "not a property list";
+    fs::create_directories(dir + "/home/Outbox");
+    std::ofstream(dir + "/home/Outbox/earlier.eml") << "Subject: from an earlier run\r\n";  // not news
     Outcome r = korvel("phone",
                        "wait nan\n"
                        "wait -2\n"
@@ -172,6 +201,7 @@ TEST_F(SimulatorTest, TypedTextKeepsItsBlanksBadWaitsAreRefusedAndSetAsideFilesA
         "Unreadable file moved aside: Documents/Favorites-VeltraIpad.plist is now "
         "Documents/Favorites-VeltraIpad.plist.corrupt-1\n";
     EXPECT_EQ(r.out.rfind(notice, 0), 0u) << r.out;  // told before the first command's output
+    EXPECT_FALSE(has(r.out, "Mail written")) << r.out;
     EXPECT_TRUE(has(r.out, "error: line 1: wait nan: wait SECONDS (a number from 0 to 86400)\n")) << r.out;
     EXPECT_TRUE(has(r.out, "error: line 2: wait -2: wait SECONDS (a number from 0 to 86400)\n")) << r.out;
     EXPECT_TRUE(has(r.out, "error: line 3: wait 0x10: wait SECONDS (a number from 0 to 86400)\n")) << r.out;
@@ -333,8 +363,58 @@ TEST_F(SimulatorTest, HelpAndBadOptions) {
                              "pinch in|out", "swipe left|right", "type TEXT", "clear [FIELD]", "alert TEXT", "rotate",
                              "wait SECONDS", "quit"})
         EXPECT_TRUE(has(out, word)) << word;
-    Outcome r = korvel("watch", "");
-    EXPECT_EQ(r.status, 2) << r.out;
+    // Each option's mistakes: status 2 and one line that names the option.
+    std::ofstream(dir + "/script.txt") << "screen\n";
+    fs::create_directories(dir + "/empty-bundle");
+    std::ofstream(dir + "/plain-file") << "x";
+    const std::string files = " --home " + dir + "/home --bundle " + DECK_SOURCE_DIR + "/resources";
+    const std::string script = " --script " + dir + "/script.txt";
+    struct Row {
+        const char* name;
+        std::string args;
+        int status;
+        std::string says;
+    } rows[] = {
+        {"idiom without a value", files + script + " --idiom", 2, "korvel: --idiom needs phone or tablet\n"},
+        {"home without a value", script + " --home", 2, "korvel: --home needs a folder\n"},
+        {"bundle without a value", script + " --bundle", 2, "korvel: --bundle needs a folder\n"},
+        {"script without a value", files + " --script", 2, "korvel: --script needs a file\n"},
+        {"clock without a value", files + script + " --clock", 2, "korvel: --clock needs real or manual\n"},
+        {"seed without a value", files + script + " --seed", 2, "korvel: --seed needs a whole number\n"},
+        {"endpoint without a value", files + script + " --endpoint", 2, "korvel: --endpoint needs NAME=URL\n"},
+        {"unknown option", files + script + " --fast", 2, "korvel: unknown option --fast\n"},
+        {"unknown idiom", files + script + " --idiom watch", 2, "korvel: --idiom must be phone or tablet\n"},
+        {"unknown clock", files + script + " --clock sometimes", 2, "korvel: --clock must be real or manual\n"},
+        {"the real clock", files + script + " --clock real", 0, "Korvel interview cards"},
+        {"the manual clock", files + script + " --clock manual", 0, "Korvel interview cards"},
+        {"malformed endpoint", files + script + " --endpoint forms", 2, "korvel: --endpoint: \"forms\" is not NAME=URL"},
+        {"negative seed", files + script + " --seed -1", 2, "korvel: --seed must be a whole number from 0 to 4294967295\n"},
+        {"seed one past the largest", files + script + " --seed 4294967296", 2, "--seed must be a whole number"},
+        {"seed with a letter", files + script + " --seed 12x", 2, "--seed must be a whole number"},
+        {"the largest seed", files + script + " --seed 4294967295", 0, "Korvel interview cards"},
+        {"script that is missing", files + " --script " + dir + "/nothing.txt", 2,
+         "korvel: cannot read the script " + dir + "/nothing.txt\n"},
+        {"home that cannot be made", " --home " + dir + "/plain-file/home" + script, 2,
+         "korvel: cannot create the home folder " + dir + "/plain-file/home\n"},
+        {"bundle without the deck", " --home " + dir + "/home --bundle " + dir + "/empty-bundle" + script, 0,
+         "korvel: warning: " + dir + "/empty-bundle has no Jobframework.plist; the deck will be empty\n"},
+        {"short help", " -h", 0, "--idiom phone|tablet"},
+    };
+    for (const Row& row : rows) {
+        Outcome o = testsupport::runCommand(std::string(KORVEL_PATH) + row.args + " 2>&1 </dev/null");
+        EXPECT_EQ(o.status, row.status) << row.name << "\n" << o.out;
+        EXPECT_TRUE(has(o.out, row.says)) << row.name << "\n" << o.out;
+        EXPECT_EQ(has(o.out, "(korvel --help explains the options)\n"), row.status == 2) << row.name;
+    }
+    // The home folder made for the app is the user's alone.
+    EXPECT_EQ(fs::status(dir + "/home").permissions() & fs::perms::all, fs::perms::owner_all);
+    // A malformed DECK_ENDPOINTS is a warning: the run goes on without its bad entries.
+    ::setenv("DECK_ENDPOINTS", "forms", 1);
+    Outcome warned = testsupport::runCommand(std::string(KORVEL_PATH) + files + script + " 2>&1 </dev/null");
+    ::unsetenv("DECK_ENDPOINTS");
+    EXPECT_EQ(warned.status, 0) << warned.out;
+    EXPECT_TRUE(has(warned.out, "korvel: warning: DECK_ENDPOINTS: \"forms\" is not NAME=URL")) << warned.out;
+    EXPECT_TRUE(has(warned.out, "its malformed entries are ignored\n")) << warned.out;
 }
 
 }  // namespace
@@ -347,6 +427,7 @@ TEST_F(SimulatorTest, HelpAndBadOptions) {
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/ui/AlertView.h"
+#include "tools/simulator/FormPostWatcher.h"
 #include "tools/simulator/TerminalSession.h"
 
 namespace {
@@ -378,6 +459,75 @@ protected:
     std::ostringstream out;
     int done = 0;
 };
+
+// A poster that keeps the posts it is given; the test answers them.
+struct HeldPoster : app::FormPoster {
+    const char* className() const override { return "HeldPoster"; }
+    void post(ns::Ref<app::FormPostRequest> r) override { held.push_back(std::move(r)); }
+    std::vector<ns::Ref<app::FormPostRequest>> held;
+};
+
+struct HeardForm : ns::Object, app::FormPostDelegate {
+    const char* className() const override { return "HeardForm"; }
+    void requestFinished(int status, const std::string& body) override { heard.push_back(std::to_string(status) + " " + body); }
+    void requestFailed(const std::string& why) override { heard.push_back("failed: " + why); }
+    std::vector<std::string> heard;
+};
+
+TEST(FormPostWatcher, EachPostIsToldOnceWithItsSecretsMaskedAndWaitedForUntilAnswered) {
+    auto poster = ns::make<HeldPoster>();
+    auto watcher = ns::make<simulator::FormPostWatcher>(poster);
+    auto form = ns::make<HeardForm>();
+    auto post = [&](const std::string& url, app::FormFields fields) {
+        auto r = ns::make<app::FormPostRequest>();
+        r->url = url;
+        r->fields = std::move(fields);
+        r->delegate = form.get();
+        watcher->post(r);
+        return r;
+    };
+    watcher->post(nullptr);  // nothing to send, nothing told
+    EXPECT_FALSE(watcher->waiting());
+    EXPECT_TRUE(watcher->takeStartedLines().empty());
+    auto first = post("http://127.0.0.1:9/form?token=abc", {{"name", "Ann"}, {"password", "hunter2"}});
+    auto second = post("http://127.0.0.1:9/other", {{"e", "x@y"}});
+    EXPECT_EQ(watcher->takeStartedLines(),
+              (std::vector<std::string>{"Form post: POST http://127.0.0.1:9/form?token=******** name=Ann&password=********",
+                                        "Form post: POST http://127.0.0.1:9/other e=x%40y"}));
+    EXPECT_TRUE(watcher->takeStartedLines().empty());  // told once
+    ASSERT_EQ(poster->held.size(), 2u);                // passed on, unchanged
+    EXPECT_EQ(poster->held[0]->fields, first->fields);
+    struct Step {
+        const char* name;
+        std::function<void()> act;
+        bool waiting;
+        std::vector<std::string> heard;
+    } steps[] = {
+        {"nothing answered", [] {}, true, {}},
+        {"the first answered", [&] {
+             auto d = first->delegate.lock();
+             ASSERT_TRUE(d);
+             d->requestFinished(200, "ok");
+         },
+         true, {"200 ok"}},
+        {"the second failed", [&] {
+             auto d = second->delegate.lock();
+             ASSERT_TRUE(d);
+             d->requestFailed("refused");
+         },
+         false, {"200 ok", "failed: refused"}},
+    };
+    for (const Step& step : steps) {
+        step.act();
+        EXPECT_EQ(watcher->waiting(), step.waiting) << step.name;
+        EXPECT_EQ(form->heard, step.heard) << step.name;
+    }
+    // A post whose form request is gone is not waited for.
+    post("http://127.0.0.1:9/gone", {});
+    EXPECT_TRUE(watcher->waiting());
+    poster->held.clear();
+    EXPECT_FALSE(watcher->waiting());
+}
 
 TEST_F(TerminalSessionTest, SetAsideFilesAreLookedForEverywhereButTheOutbox) {
     for (const char* f : {"Documents/b.plist.corrupt-1", "Library/Outbox/c.corrupt-2", "Outbox/a.corrupt-1",
@@ -419,6 +569,46 @@ TEST_F(TerminalSessionTest, QuitEndsTheSessionAndALastLineWithoutLineEndIsCarrie
     EXPECT_TRUE(session->isDone());
     session->feed("wait 1\n");  // nothing more is read
     EXPECT_FALSE(session->isWaiting());
+}
+
+TEST_F(TerminalSessionTest, TheScreenIsPrintedAgainOnlyAfterACommandThatMayChangeIt) {
+    auto count = [](const std::string& text, const std::string& part) {
+        size_t n = 0;
+        for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+        return n;
+    };
+    struct Row {
+        const char* name;
+        const char* lines;
+        size_t screens, prompts;
+    } rows[] = {
+        {"blank lines and notes", "\n  \t\n# a note\n", 0, 3},
+        {"screen prints it once", "screen\n", 1, 1},
+        {"  screen, after blanks", "  screen\n", 1, 1},
+        {"help", "help\n", 0, 1},
+        {"a command", "rotate portrait\n", 1, 1},
+        {"a refused command", "tap Nothing\n", 1, 1},
+    };
+    clock->advance(4);
+    for (const Row& row : rows) {
+        out.str("");
+        session->feed(row.lines);
+        EXPECT_EQ(count(out.str(), "Tabs: "), row.screens) << row.name << "\n" << out.str();
+        EXPECT_EQ(count(out.str(), "> "), row.prompts) << row.name << "\n" << out.str();
+    }
+    EXPECT_TRUE(has(out.str(), "error: tap Nothing: nothing called \"Nothing\" on the screen\n")) << out.str();
+    // The wait of a line at the terminal is let pass by the loop; a line
+    // that is not a good wait is carried out (and refused) at once.
+    struct Wait {
+        const char* line;
+        std::optional<double> seconds;
+    } waits[] = {
+        {"wait 5", 5.0}, {"  WAIT 2.5 ", 2.5}, {"wait 86400", 86400.0}, {"wait 86401", std::nullopt},
+        {"wait", std::nullopt}, {"wait x", std::nullopt}, {"screen", std::nullopt}, {"waiting 5", std::nullopt},
+    };
+    for (const Wait& w : waits) EXPECT_EQ(sim->realTimeWait(w.line), w.seconds) << w.line;
+    simulator::Simulator manual(clock);
+    EXPECT_EQ(manual.realTimeWait("wait 5"), std::nullopt);  // on the manual clock, run() advances it
 }
 
 TEST_F(TerminalSessionTest, ExitEndsTheSessionAsQuitDoes) {
@@ -503,9 +693,10 @@ protected:
         std::istringstream lines(after);
         std::string line, previous;
         while (std::getline(lines, line)) {
-            if (previous.find("[page ") != std::string::npos)
+            if (previous.find("[page ") != std::string::npos) {
                 EXPECT_GT(line.find_first_not_of(' '), previous.find_first_not_of(' '))
                     << "tap " << title << " shows an empty page:\n" << after;
+            }
             previous = line;
         }
         for (const std::string& l : app::appLogLines())
@@ -551,9 +742,11 @@ protected:
             if (!title || app::rowHas(row, "lleva")) continue;  // headings open nothing
             std::string before = screen();
             std::string after = opens(std::string(title->utf8()));
-            if (app::rowChildren(row)) walk(app::rowChildren(row));
-            else if (app::rowHas(row, "index"))
+            if (app::rowChildren(row)) {
+                walk(app::rowChildren(row));
+            } else if (app::rowHas(row, "index")) {
                 EXPECT_TRUE(has(after, "[page KORVEL_" + app::rowString(row, "index") + ".html]")) << after;
+            }
             if (leaveEach) leave(before);
         }
     }
@@ -588,6 +781,85 @@ protected:
     ns::Ref<ns::ManualClock> clock;
     std::unique_ptr<simulator::Simulator> sim;
 };
+
+TEST_F(DeckWalk, EachCommandsMistakeIsToldInItsOwnWords) {
+    start(ui::UserInterfaceIdiom::Phone);
+    const std::string longWord(101, 'z');
+    struct Row {
+        const char* line;
+        std::string error;  // empty: carried out
+    } rows[] = {
+        {"", ""},
+        {"   # a note", ""},
+        {"\t", ""},
+        {"SCREEN", ""},
+        {"Help", ""},
+        {"wait 0", ""},
+        {"tap", "tap what? (tap TEXT)"},
+        {"tap   ", "tap what? (tap TEXT)"},
+        {"delete", "delete what? (delete TEXT)"},
+        {"delete Nothing", "no row \"Nothing\" in a visible table"},
+        {"link", "link what? (link HREF)"},
+        {"link Next", "no web view on screen"},
+        {"alert", "which button? (alert TEXT)"},
+        {"alert OK", "no alert or action sheet is showing"},
+        {"rotate", "rotate portrait or rotate landscape"},
+        {"rotate sideways", "rotate portrait or rotate landscape"},
+        {"wait 86400.5", "wait SECONDS (a number from 0 to 86400)"},
+        {"wait", "wait SECONDS (a number from 0 to 86400)"},
+        {"pinch", "pinch in or pinch out"},
+        {"pinch sideways 2", "pinch in or pinch out"},
+        {"pinch in 1.5", "pinch in|out [STEPS] (STEPS a whole number from 1 to 100)"},
+        {"pinch in", "no card page on the screen"},
+        {"swipe", "swipe left or swipe right"},
+        {"swipe up", "swipe left or swipe right"},
+        {"swipe left", "no card page on the screen"},
+        {"back", "there is no screen to go back to"},
+        {"return", "no text field has focus"},
+        {"type x", "no text field has focus"},
+        {"clear", "no text field has focus"},
+        {"clear Nope", "no text field \"Nope\""},
+        {"tapat 10,10 #11", "usage: tapat x,y [x,y ...] [#taps]"},
+        {"tapat 10,10 #0", "usage: tapat x,y [x,y ...] [#taps]"},
+        {"move 10,10", "no finger is down"},
+        {"lift", "no finger is down"},
+        {"frobnicate", "unknown command \"frobnicate\" (help lists them)"},
+        {"FROB now", "unknown command \"frob\" (help lists them)"},
+        {"tap About you", ""},
+        {"tap Tell me about yourself", ""},
+        {"swipe sideways", "swipe left or swipe right"},
+        {"link Nothing like it", "no link \"Nothing like it\" in the page"},
+        {"back", ""},
+        {"tap More", ""},
+        {"tap Rate this app", ""},
+        {"tap About you", "the alert is showing; answer it with: alert BUTTON"},
+        {"delete About you", "the alert is showing; answer it with: alert BUTTON"},
+        {"pinch in", "the alert is showing; answer it with: alert BUTTON"},
+        {"swipe left", "the alert is showing; answer it with: alert BUTTON"},
+        {"back", "the alert is showing; answer it with: alert BUTTON"},
+        {"link x", "the alert is showing"},
+        {"alert Never", "the alert has no button \"Never\""},
+        {"alert remind ME later", ""},
+    };
+    for (const Row& row : rows) {
+        std::ostringstream out;
+        bool ok = sim->run(row.line, out);
+        EXPECT_EQ(ok, row.error.empty()) << "\"" << row.line << "\": " << sim->lastError();
+        EXPECT_EQ(sim->lastError(), row.error) << "\"" << row.line << "\"";
+        if (std::string(row.line) == "Help") {
+            EXPECT_EQ(out.str(), simulator::Simulator::commandHelp());
+        }
+    }
+    // A long command word is quoted cut, as a long argument is.
+    std::ostringstream sink;
+    EXPECT_FALSE(sim->run(longWord + " now", sink));
+    EXPECT_EQ(sim->lastError(), "unknown command \"" + std::string(100, 'z') + "...\" (help lists them)");
+    // A day is the longest wait; quit ends the session, exit too.
+    EXPECT_TRUE(sim->run("wait 86400", sink)) << sim->lastError();
+    EXPECT_FALSE(sim->quitRequested());
+    EXPECT_TRUE(sim->run("Quit", sink));
+    EXPECT_TRUE(sim->quitRequested());
+}
 
 TEST_F(DeckWalk, EveryRowOnTheTabletOpensSomethingAndCanBeLeft) {
     start(ui::UserInterfaceIdiom::Pad);
