@@ -76,6 +76,8 @@ TEST_F(PhoneGroups, EditorChecksNameAndCardsThenSavesInTickOrder) {
     ASSERT_TRUE(back);
     EXPECT_EQ(back->currentTitle(), "Practice");
     EXPECT_EQ(ui::toString(back->frame()), "{{5, 10}, {90, 40}}");
+    ASSERT_TRUE(list->view()->backgroundColor());
+    EXPECT_EQ(list->view()->backgroundColor()->shortName(), "black");
     EXPECT_EQ(ui::toString(list->lbltitle()->frame()), ui::toString(ui::makeRect(100, 10, b.width() - 200, 40)));
     EXPECT_EQ(ui::toString(list->tableView()->frame()),
               ui::toString(ui::makeRect(0, 60, b.width(), b.height() - 60)));
@@ -90,6 +92,10 @@ TEST_F(PhoneGroups, EditorChecksNameAndCardsThenSavesInTickOrder) {
     EXPECT_TRUE(editor->groupName()->isFirstResponder());
     EXPECT_EQ(editor->tableView()->tableHeaderView().get(), editor->headerView());
     EXPECT_EQ(editor->tableView()->numberOfRowsInSection(0), static_cast<long>(delegate->allCards()->count()));
+    ui::TableViewCell* first = editor->tableView()->cellForRowAtIndexPath({0, 0});
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(first->textLabel()->font());
+    EXPECT_EQ(first->textLabel()->font()->pointSize(), 16);
 
     // No name: the name alert; the editor keeps its state.
     ASSERT_TRUE(driver->tapRow("Greatest strength"));
@@ -125,6 +131,17 @@ TEST_F(PhoneGroups, EditorChecksNameAndCardsThenSavesInTickOrder) {
 
     EXPECT_EQ(list->filas(), 2);
     EXPECT_TRUE(screenHas("Round one")) << screen();
+    // The add row in white, the group in black, also when the table shows
+    // each in the other's cell.
+    list->tableView()->reloadData();
+    EXPECT_TRUE(screenHas("Round one")) << screen();
+    struct Row { long row; const char* colour; };
+    for (Row r : {Row{0, "white"}, Row{1, "black"}}) {
+        ui::TableViewCell* cell = list->tableView()->cellForRowAtIndexPath({0, r.row});
+        ASSERT_TRUE(cell) << r.row;
+        ASSERT_TRUE(cell->textLabel()->textColor()) << r.row;
+        EXPECT_EQ(cell->textLabel()->textColor()->shortName(), r.colour) << r.row;
+    }
     // The back button returns to the practice screen.
     ASSERT_TRUE(selectedNav());
     size_t depth = selectedNav()->viewControllers().size();

@@ -81,6 +81,7 @@ TEST_F(TabletListTest, RowsShowTheirLookFromTheirKeys) {
     ui::Rect b = list()->bounds();
     EXPECT_EQ(ui::toString(t->frame()), ui::toString(ui::makeRect(0, 44, b.width(), b.height() - 44)));
     EXPECT_EQ(ui::toString(list()->btnAtras()->frame()), "{{0, 0}, {100, 40}}");
+    EXPECT_EQ(list()->btnAtras()->autoresizingMask(), static_cast<unsigned>(ui::AutoresizingFlexibleRightMargin));
     auto heading = list()->tableViewCellForRowAtIndexPath(t, {0, 0});
     ASSERT_TRUE(heading);
     EXPECT_EQ(heading->textLabel()->text(), "heading");
@@ -117,6 +118,10 @@ TEST_F(TabletListTest, RowsShowTheirLookFromTheirKeys) {
     ASSERT_TRUE(cardCell);
     EXPECT_EQ(cardCell->textLabel()->text(), "card one");
     EXPECT_EQ(cardCell->textLabel()->font()->pointSize(), 16);
+    EXPECT_EQ(cardCell->textLabel()->textColor()->shortName(), "white");  // blue
+    auto groupsRow = list()->tableViewCellForRowAtIndexPath(t, {0, 4});
+    ASSERT_TRUE(groupsRow);
+    EXPECT_EQ(groupsRow->textLabel()->textColor()->shortName(), "black");  // silver
     EXPECT_EQ(cardCell->detailTextLabel()->text(), "");
     EXPECT_FALSE(list()->tableViewCanEditRowAtIndexPath(t, {0, 9}));
 }
@@ -393,6 +398,7 @@ TEST_F(TabletListTest, AGroupDeletedFromAListOffTheBackStackLeavesTheStackAsItWa
     ASSERT_TRUE(delegate->addGroup(group("Mine", {c2()})));
     ASSERT_TRUE(driver->tapRow("tactic row"));  // back stack: the main deck, then its tactic list
     ASSERT_TRUE(driver->tapButton("Second Deck"));  // shown without going on the stack
+    EXPECT_TRUE(list()->btnAtras()->isHidden());
     ASSERT_TRUE(driver->deleteRow("mine")) << driver->lastError();
     EXPECT_EQ(delegate->allGroups()->count(), 0u);
     EXPECT_EQ(listTitles(), std::vector<std::string>{"sub"});

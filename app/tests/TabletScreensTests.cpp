@@ -165,6 +165,8 @@ TEST_F(TabletScreensTest, SearchFindsCardTextsWithoutRegardToCase) {
     ASSERT_TRUE(cell->textLabel()->font());
     EXPECT_EQ(cell->textLabel()->font()->pointSize(), 16);
     EXPECT_EQ(imageName(cell->backgroundView().get()), "FranjaCarta-green.png");
+    ASSERT_TRUE(cell->textLabel()->backgroundColor());
+    EXPECT_EQ(cell->textLabel()->backgroundColor()->shortName(), "clear");  // the strip shows through
     EXPECT_EQ(search()->tableViewHeightForRowAtIndexPath(t, {0, 0}), 55);
 
     ASSERT_TRUE(driver->tapRow(found.back()));

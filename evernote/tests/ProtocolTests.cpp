@@ -2,20 +2,28 @@
 // allocation sized by an unchecked length.
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
 #include <functional>
 #include <random>
+#include <stdexcept>
 
 #include <thrift/TApplicationException.h>
 #include <thrift/protocol/TCompactProtocol.h>
 #include <thrift/protocol/TProtocolException.h>
 #include <thrift/transport/TBufferTransports.h>
 #include <thrift/transport/TTransportException.h>
+#include <thrift/transport/TVirtualTransport.h>
 
 #include "evernote/notestore/EDAMNoteStore.h"
 #include "evernote/tests/AllocationMeter.h"
 #include "evernote/tests/EDAMRecordFixtures.h"
 #include "evernote/tests/TestSupport.h"
 #include "evernote/types/EDAMAccount.h"
+#include "evernote/types/InPlaceTransport.h"
 #include "evernote/types/Wire.h"
 #include "evernote/userstore/EDAMUserStoreClient.h"
 #include "evernote/userstore/EDAMUserStore.h"
@@ -442,6 +450,83 @@ TEST(EDAMProtocol, BudgetHoldsAtItsLimit) {
         budget.addInput(2);
         EXPECT_FALSE(refused(budget, 32)) << input;
         EXPECT_TRUE(refused(budget, 1)) << input;
+    }
+}
+
+// Input that ends where readable memory ends: the page after it is
+// inaccessible, so a read of even one byte past the input stops the test.
+// Lent in place, as the HTTP transport lends its reply.
+class GuardedInput : public apache::thrift::transport::TVirtualTransport<GuardedInput>,
+                     public InPlaceTransport {
+public:
+    explicit GuardedInput(const std::string& bytes) {
+        const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+        size_ = (bytes.size() + page - 1) / page * page + page;
+        void* map = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (map == MAP_FAILED) throw std::runtime_error("mmap failed");
+        base_ = static_cast<uint8_t*>(map);
+        if (mprotect(base_ + size_ - page, page, PROT_NONE) != 0) throw std::runtime_error("mprotect failed");
+        pos_ = end_ = base_ + size_ - page;
+        pos_ -= bytes.size();
+        if (!bytes.empty()) std::memcpy(pos_, bytes.data(), bytes.size());
+    }
+    ~GuardedInput() override { munmap(base_, size_); }
+
+    uint32_t read(uint8_t* buf, uint32_t len) {
+        uint32_t n = std::min<uint32_t>(len, static_cast<uint32_t>(end_ - pos_));
+        if (n) std::memcpy(buf, pos_, n);
+        pos_ += n;
+        return n;
+    }
+    const uint8_t* unreadBytes(size_t& length) override {
+        length = static_cast<size_t>(end_ - pos_);
+        return pos_;
+    }
+    void consumeBytes(size_t length) override { pos_ += length; }
+    apache::thrift::transport::TMemoryBuffer& outputBuffer() override { return output_; }
+
+private:
+    uint8_t* base_ = nullptr;
+    size_t size_ = 0;
+    uint8_t* pos_ = nullptr;
+    uint8_t* end_ = nullptr;
+    apache::thrift::transport::TMemoryBuffer output_;
+};
+
+TEST(EDAMProtocol, ReadingNeverTouchesABytePastTheInput) {
+    // Texts of every length up to past the 64-byte blocks the text check
+    // takes at a time, ASCII and not, as the last bytes of the input (the
+    // record's stop byte missing), and every record cut after each of its
+    // bytes.
+    for (size_t length = 0; length <= 140; ++length) {
+        for (const char* fill : {"a", "\xc3\xa9"}) {
+            std::string text;
+            while (text.size() + std::strlen(fill) <= length) text += fill;
+            uint32_t n = __builtin_bswap32(static_cast<uint32_t>(text.size()));
+            std::string input = bytes("0b 0002") + std::string(reinterpret_cast<const char*>(&n), 4) + text;
+            BinaryProtocol in(std::make_shared<GuardedInput>(input));
+            try {
+                ns::make<EDAMPublicUserInfo>()->read(in);
+                ADD_FAILURE() << "a record without its stop byte decoded, text of " << text.size();
+            } catch (const TTransportException& e) {
+                EXPECT_EQ(e.getType(), TTransportException::END_OF_FILE) << text.size();
+            }
+        }
+    }
+    for (const auto& kind : fixtures::allRecordKinds()) {
+        auto record = kind.make();
+        test::fillRecord(*record, 31337);
+        const std::string wire = test::encode(*record);
+        for (size_t cut = 0; cut <= wire.size(); ++cut) {
+            BinaryProtocol in(std::make_shared<GuardedInput>(wire.substr(0, cut)));
+            auto back = kind.make();
+            if (cut == wire.size()) {
+                back->read(in);
+                EXPECT_TRUE(back->isEqual(*record)) << kind.className;
+            } else {
+                EXPECT_THROW(back->read(in), TException) << kind.className << " cut at " << cut;
+            }
+        }
     }
 }
 

@@ -74,6 +74,11 @@ ns::Ref<SHRRequest> startRequest(const ns::Ref<ns::URL>& url, const char* params
 TEST_F(LoopbackTest, SimpleRequestBodiesMethodsAndStatus) {
     auto f = ns::make<Finisher>();
     auto r = startRequest(provider.URL("/echo"), "status=caf\xC3\xA9", f);
+    // Sent past every cache, given 90 seconds.
+    ASSERT_TRUE(r->connection());
+    ASSERT_TRUE(r->connection()->originalRequest());
+    EXPECT_EQ(r->connection()->originalRequest()->timeoutInterval(), 90);
+    EXPECT_EQ(r->connection()->originalRequest()->cachePolicy(), net::kURLRequestReloadIgnoringLocalAndRemoteCacheData);
     ASSERT_TRUE(runUntil([&] { return f->calls > 0; }));
     EXPECT_TRUE(r->success());
     // "status=café" is 11 characters and 12 bytes; all of them arrive.

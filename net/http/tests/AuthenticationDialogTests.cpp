@@ -173,8 +173,9 @@ TEST_F(AuthenticationDialogTest, OneLoginServesEveryRequestWaitingForTheSameCred
     auto second = start(s.url("/basic/2"));
     ASSERT_TRUE(waitUntil([] { return AuthenticationDialog::waitingRequests().size() == 1; }));
     // Still the first request's sheet: one at a time.
-    EXPECT_EQ(AuthenticationDialog::dialogOnScreen()->request().get(), first.get());
-    auto matching = AuthenticationDialog::dialogOnScreen()->requestsRequiringTheseCredentials();
+    auto* onScreen = must<AuthenticationDialog>(AuthenticationDialog::dialogOnScreen());
+    EXPECT_EQ(onScreen->request().get(), first.get());
+    auto matching = onScreen->requestsRequiringTheseCredentials();
     ASSERT_EQ(matching.size(), 2u);
     EXPECT_EQ(matching[0].get(), second.get());
     EXPECT_EQ(matching[1].get(), first.get());
@@ -198,7 +199,7 @@ TEST_F(AuthenticationDialogTest, ARequestForAnotherRealmGetsItsOwnSheetAfterTheF
     ASSERT_TRUE(sheetFor(first));
     auto other = start(s.url("/other"));
     ASSERT_TRUE(waitUntil([] { return AuthenticationDialog::waitingRequests().size() == 1; }));
-    EXPECT_EQ(AuthenticationDialog::dialogOnScreen()->requestsRequiringTheseCredentials().size(), 1u);
+    EXPECT_EQ(must<AuthenticationDialog>(AuthenticationDialog::dialogOnScreen())->requestsRequiringTheseCredentials().size(), 1u);
 
     ASSERT_TRUE(driver.typeText("User", "user"));
     ASSERT_TRUE(driver.typeText("Password", "pass"));
@@ -311,9 +312,10 @@ TEST_F(AuthenticationDialogTest, RefusedCredentialsBringTheSheetBackForTheSameRe
     }));
     driver.settle();
     EXPECT_FALSE(r->isFinished());
-    EXPECT_EQ(AuthenticationDialog::dialogOnScreen()->request().get(), r.get());
+    auto* again = must<AuthenticationDialog>(AuthenticationDialog::dialogOnScreen());
+    EXPECT_EQ(again->request().get(), r.get());
     // A fresh form: nothing typed carries over.
-    EXPECT_EQ(AuthenticationDialog::dialogOnScreen()->passwordField()->text(), "");
+    EXPECT_EQ(must<ui::TextField>(again->passwordField())->text(), "");
     ASSERT_TRUE(driver.typeText("User", "user"));
     ASSERT_TRUE(driver.typeText("Password", "pass"));
     ASSERT_TRUE(driver.tapBarButton("Login"));

@@ -96,11 +96,11 @@ TEST_F(DownloadCacheTest, StoreAndReadBack) {
     auto headers = cache->cachedResponseHeadersForURL(*r.u);
     ASSERT_TRUE(headers);
     EXPECT_FALSE(headers->objectForKey("Content-Encoding"));
-    EXPECT_EQ(headers->numberForKey(DownloadCache::kStatusCodeKey)->intValue(), 200);
-    double expires = headers->numberForKey(DownloadCache::kExpiresKey)->doubleValue();
+    EXPECT_EQ(must<ns::Number>(headers->numberForKey(DownloadCache::kStatusCodeKey))->intValue(), 200);
+    double expires = must<ns::Number>(headers->numberForKey(DownloadCache::kExpiresKey))->doubleValue();
     double now = ns::Date::date()->timeIntervalSince1970();
     EXPECT_NEAR(expires, now + 60, 5);
-    EXPECT_EQ(cache->cachedResponseDataForURL(*r.u)->view(), "inflated text");
+    EXPECT_EQ(must<ns::Data>(cache->cachedResponseDataForURL(*r.u))->view(), "inflated text");
 
     // Policy 4: current while the expiry lies ahead.
     FakeRequest ask;
@@ -172,22 +172,38 @@ TEST_F(DownloadCacheTest, NotModifiedStoresStatus200AndKeepsTheBody) {
 TEST_F(DownloadCacheTest, ExpiryRules) {
     auto r = response("http://e/x", {{"Cache-Control", "public, Max-Age=60"}});
     double now = ns::Date::date()->timeIntervalSince1970();
-    EXPECT_NEAR(DownloadCache::expiryDateForRequestClassRule(r, 0)->timeIntervalSince1970(), now + 60, 5);
-    EXPECT_NEAR(DownloadCache::expiryDateForRequestClassRule(r, 10)->timeIntervalSince1970(), now + 10, 5);
+    EXPECT_NEAR(must<ns::Date>(DownloadCache::expiryDateForRequestClassRule(r, 0))->timeIntervalSince1970(), now + 60, 5);
+    EXPECT_NEAR(must<ns::Date>(DownloadCache::expiryDateForRequestClassRule(r, 10))->timeIntervalSince1970(), now + 10, 5);
     // max-age wins over Expires, in either order; max-age=0 counts as absent.
     const char* expires = "Sun, 06 Nov 1994 08:49:37 GMT";
     auto both = response("http://e/x", {{"Expires", expires}, {"Cache-Control", "max-age=60"}});
-    EXPECT_NEAR(DownloadCache::expiryDateForRequestClassRule(both, 0)->timeIntervalSince1970(), now + 60, 5);
+    EXPECT_NEAR(must<ns::Date>(DownloadCache::expiryDateForRequestClassRule(both, 0))->timeIntervalSince1970(), now + 60, 5);
     auto zero = response("http://e/x", {{"Cache-Control", "max-age=0"}, {"Expires", expires}});
-    EXPECT_DOUBLE_EQ(DownloadCache::expiryDateForRequestClassRule(zero, 0)->timeIntervalSince1970(), 784111777);
+    EXPECT_DOUBLE_EQ(must<ns::Date>(DownloadCache::expiryDateForRequestClassRule(zero, 0))->timeIntervalSince1970(), 784111777);
     EXPECT_FALSE(DownloadCache::expiryDateForRequestClassRule(response("http://e/x", {}), 0));
+    // max-age: the digits right after it, at most twelve of them; without
+    // digits there is none.
+    const std::pair<const char*, double> maxAges[] = {
+        {"max-age=120, public", 120},           {"max-age=120abc", 120},
+        {"max-age=999999999999", 999999999999}, {"max-age=1000000000009", 100000000000},
+        {"max-age=abc", 0},                     {"max-age=", 0},
+        {"max-age", 0}};
+    for (const auto& [value, seconds] : maxAges) {
+        auto expiry = DownloadCache::expiryDateForRequestClassRule(response("http://e/x", {{"Cache-Control", value}}), 0);
+        if (seconds == 0) {
+            EXPECT_FALSE(expiry) << value;
+            continue;
+        }
+        ASSERT_TRUE(expiry) << value;
+        EXPECT_NEAR(expiry->timeIntervalSince1970(), ns::Date::date()->timeIntervalSince1970() + seconds, 5) << value;
+    }
 
     // Dates: with and without weekday and seconds, in every zone form; a
     // field out of its range, or a zone that is none of these, is no date.
     const std::pair<const char*, double> dates[] = {
         {"Sun, 06 Nov 1994 08:49:37 GMT", 784111777}, {"06 Nov 1994 08:49 GMT", 784111740},
         {"Sun, 06 Nov 1994 08:49:37 UTC", 784111777}, {"Sun, 06 Nov 1994 08:49:37 UT", 784111777},
-        {"Sun, 06 Nov 1994 08:49:37 Z", 784111777},   {"Sun, 06 Nov 1994 10:49:37 +0200", 784111777},
+        {"Sun, 06 Nov 1994 08:49:37 Z", 784111777},    {"Sun,16 Nov 1994 08:49:37 GMT", 784975777},   {"Sun, 06 Nov 1994 10:49:37 +0200", 784111777},
         {"Sun, 06 Nov 1994 07:19:37 -0130", 784111777}, {"Sun, 06 NOV 1994 08:49:37 gmt", 784111777},
         {"31 Dec 1601 23:59:60 GMT", -11612937600.0},  {"01 Jan 1601 00:00 GMT", -11644473600.0}};
     for (const auto& [text, seconds] : dates) {
@@ -284,9 +300,11 @@ TEST_F(DownloadCacheTest, DownloadedFileIsCopied) {
     r.data = nullptr;
     r.download = file;
     cache->storeResponseForRequest(r, 0);
-    EXPECT_EQ(cache->cachedResponseDataForURL(*r.u)->view(), "downloaded");
+    EXPECT_EQ(must<ns::Data>(cache->cachedResponseDataForURL(*r.u))->view(), "downloaded");
     cache->updateExpiryForRequest(response("http://e/file.bin", {}), 500);
-    double expires = cache->cachedResponseHeadersForURL(*r.u)->numberForKey(DownloadCache::kExpiresKey)->doubleValue();
+    double expires =
+        must<ns::Number>(must<ns::Dictionary>(cache->cachedResponseHeadersForURL(*r.u))->numberForKey(DownloadCache::kExpiresKey))
+            ->doubleValue();
     EXPECT_NEAR(expires, ns::Date::date()->timeIntervalSince1970() + 500, 5);
 }
 
@@ -299,7 +317,7 @@ TEST_F(DownloadCacheTest, FilesAreTheOwnersAloneInFoldersOnlyTheOwnerEnters) {
     fs::create_directories(dir + "/old/PermanentStore");
     fs::permissions(dir + "/old/PermanentStore", fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read |
                                                     fs::perms::group_exec | fs::perms::others_exec);
-    for (const std::string root : {dir + "/old", dir + "/new/deeper"}) {
+    for (const std::string& root : {dir + "/old", dir + "/new/deeper"}) {
         SCOPED_TRACE(root);
         cache->setStoragePath(root);
         for (const char* store : {"/SessionStore", "/PermanentStore"}) EXPECT_EQ(mode(root + store), fs::perms::owner_all);
@@ -318,7 +336,7 @@ TEST_F(DownloadCacheTest, FilesAreTheOwnersAloneInFoldersOnlyTheOwnerEnters) {
             EXPECT_EQ(mode(cache->pathToCachedResponseHeadersForURL(*r->u)), file);
             EXPECT_EQ(mode(cache->pathToCachedResponseDataForURL(*r->u)), file);
         }
-        EXPECT_EQ(cache->cachedResponseDataForURL(*downloaded.u)->view(), "downloaded");
+        EXPECT_EQ(must<ns::Data>(cache->cachedResponseDataForURL(*downloaded.u))->view(), "downloaded");
     }
     EXPECT_EQ(mode(dir + "/new"), fs::perms::owner_all);
 }

@@ -215,6 +215,33 @@ TEST_F(FormDataTest, LatinOneEncodingNamesItsCharsetAndDropsWhatItCannotWrite) {
     auto got = send(r);
     EXPECT_EQ(got.header("Content-Type"), "application/x-www-form-urlencoded; charset=iso-8859-1");
     EXPECT_EQ(got.body, "name=caf%E9&city=");
+
+    // The conversion itself: the output holds only this text's bytes, and
+    // nothing when the text cannot be written.
+    struct Row {
+        const char* name;
+        const char* text;
+        uint64_t encoding;
+        bool converts;
+        const char* bytes;
+    };
+    const Row rows[] = {
+        {"utf-8 as it is", "Zo\xC3\xAB \xE6\x97\xA5", http::UTF8StringEncoding, true, "Zo\xC3\xAB \xE6\x97\xA5"},
+        {"latin-1: one byte a character", "Zo\xC3\xAB\xC3\xBF", http::ISOLatin1StringEncoding, true, "Zo\xEB\xFF"},
+        {"latin-1: past U+00FF", "Zo\xE2\x82\xAC", http::ISOLatin1StringEncoding, false, ""},
+        {"ascii", "plain", http::ASCIIStringEncoding, true, "plain"},
+        {"ascii: past U+007F", "Zo\xC2\x80", http::ASCIIStringEncoding, false, ""},
+        {"not UTF-8", "Zo\xFF", http::UTF8StringEncoding, false, ""},
+        {"an encoding this class does not write", "Zo", 99, false, ""},
+        {"empty", "", http::ISOLatin1StringEncoding, true, ""},
+    };
+    for (const Row& row : rows) {
+        std::string out = "left over";
+        EXPECT_EQ(FormDataRequest::convertText(row.text, row.encoding, out), row.converts) << row.name;
+        EXPECT_EQ(out, row.bytes) << row.name;
+    }
+    EXPECT_EQ(FormDataRequest::charsetNameForEncoding(http::ASCIIStringEncoding), "us-ascii");
+    EXPECT_EQ(FormDataRequest::charsetNameForEncoding(99), "utf-8");
 }
 
 TEST_F(FormDataTest, OneFieldMultipartHasOnlyTheClosingLineAfterTheValue) {
@@ -336,10 +363,14 @@ TEST_F(FormDataTest, AMissingFileFailsTheRequestWithCodeSix) {
 
 TEST_F(FormDataTest, WithoutFieldsTheEngineSendsItsOwnBody) {
     auto r = request();
-    r->appendPostData(*ns::Data::make("raw body"));
+    r->appendPostData(*ns::Data::make("raw b\xC3\xB6" "dy"));
     auto got = send(r);
-    EXPECT_EQ(got.body, "raw body");
+    EXPECT_EQ(got.method, "POST");
+    EXPECT_EQ(got.body, "raw b\xC3\xB6" "dy");
     EXPECT_FALSE(got.has("Content-Type"));
+    // Measured like any request's body, in bytes.
+    EXPECT_EQ(got.header("Content-Length"), "9");
+    EXPECT_EQ(r->postLength(), 9u);
 }
 
 TEST_F(FormDataTest, ACopyCarriesTheFormAndStaysApart) {

@@ -17,7 +17,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <thread>
+#include <vector>
 
 using namespace httptest;
 using http::HTTPRequest;
@@ -87,8 +89,8 @@ TEST(RequestBasic, SynchronousGetReadsStatusHeadersAndBody) {
     // repeated fields joined.
     auto headers = r->responseHeaders();
     ASSERT_TRUE(headers);
-    EXPECT_EQ(headers->objectForKey("Content-Length")->description(), "15");
-    EXPECT_EQ(headers->objectForKey("X-Twice")->description(), "a, b");
+    EXPECT_EQ(must<ns::Object>(headers->objectForKey("Content-Length"))->description(), "15");
+    EXPECT_EQ(must<ns::Object>(headers->objectForKey("X-Twice"))->description(), "a, b");
     EXPECT_EQ(r->responseHeaders().get(), headers.get());
     EXPECT_FALSE(r->isResponseCompressed());
     EXPECT_TRUE(r->complete());
@@ -184,7 +186,7 @@ TEST(RequestBasic, AsynchronousCallbacksArriveOnMainThreadInOrder) {
     drainMain();
     EXPECT_EQ(blocks, (std::vector<std::string>{"started", "finished"}));
     ASSERT_TRUE(heard);
-    EXPECT_EQ(heard->objectForKey("Content-Type")->description(), "text/plain; charset=utf-8");
+    EXPECT_EQ(must<ns::Object>(heard->objectForKey("Content-Type"))->description(), "text/plain; charset=utf-8");
     EXPECT_EQ(heard.get(), alone->responseHeaders().get());
 }
 
@@ -299,8 +301,84 @@ TEST(RequestBasic, CancelReportsCode4OnceAndCancellingAgainDoesNothing) {
     EXPECT_EQ(s->joined(), "started,headers,failed");
 }
 
-TEST(RequestBasic, CancellingACompletedRequestChangesNothing) {
-    auto server = echoServer();
+namespace {
+
+// A request that records the state-change notices it sends, with the state
+// its accessors answer at each notice.
+class NoticeRecordingRequest : public HTTPRequest {
+public:
+    using HTTPRequest::HTTPRequest;
+    void willChangeValueForKey(const std::string& key) override {
+        note("will " + key);
+        HTTPRequest::willChangeValueForKey(key);
+    }
+    void didChangeValueForKey(const std::string& key) override {
+        note("did " + key);
+        HTTPRequest::didChangeValueForKey(key);
+    }
+    std::string joined() {
+        std::lock_guard<std::mutex> g(mutex_);
+        std::string all;
+        for (auto& n : notices_) all += (all.empty() ? "" : ",") + n;
+        return all;
+    }
+
+private:
+    void note(const std::string& what) {
+        std::lock_guard<std::mutex> g(mutex_);
+        notices_.push_back(what + "(" + (isExecuting() ? "E" : "") + (isFinished() ? "F" : "") + (isCancelled() ? "C" : "") + ")");
+    }
+    std::mutex mutex_;
+    std::vector<std::string> notices_;
+};
+
+}  // namespace
+
+TEST(RequestBasic, StateChangeNoticesComeInPairsAroundEveryChange) {
+    testsupport::Server server([](const testsupport::Request& r) -> std::optional<std::string> {
+        if (r.target == "/silent") return std::nullopt;
+        return testsupport::Server::reply(200, "ok");
+    });
+    const std::string ran = "will isExecuting(),did isExecuting(E),"
+                            "will isFinished(E),will isExecuting(E),did isExecuting(F),did isFinished(F)";
+    const std::string cancelled = "will isExecuting(),did isExecuting(E),will isCancelled(E),did isCancelled(EC),"
+                                  "will isFinished(EC),will isExecuting(EC),did isExecuting(FC),did isFinished(FC)";
+    struct Row {
+        const char* name;
+        const char* path;
+        bool synchronous;
+        bool cancel;
+        const std::string& notices;
+    };
+    const Row rows[] = {{"synchronous", "/ok", true, false, ran},
+                        {"asynchronous", "/ok", false, false, ran},
+                        {"cancelled while it runs", "/silent", false, true, cancelled}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto r = ns::make<NoticeRecordingRequest>(url(server.url(row.path)));
+        if (row.synchronous) {
+            r->startSynchronous();
+        } else {
+            r->startAsynchronous();
+            if (row.cancel) {
+                ASSERT_TRUE(waitUntil([&] {
+                    auto seen = server.requests();
+                    return !seen.empty() && seen.back().target == "/silent";
+                }));
+                r->cancel();
+            }
+            // isFinished() answers true before the last notices are sent.
+            ASSERT_TRUE(waitUntil([&] { return r->joined().find("did isFinished") != std::string::npos; }));
+        }
+        EXPECT_EQ(r->joined(), row.notices);
+        EXPECT_EQ(!r->error(), !row.cancel);
+    }
+}
+
+TEST(RequestBasic, CancellingOrStartingACompletedRequestChangesNothing) {
+    testsupport::Server server([](const testsupport::Request&) -> std::optional<std::string> {
+        return testsupport::Server::reply(200, "once");
+    });
     auto r = HTTPRequest::requestWithURL(url(server.url("/")));
     r->startSynchronous();
     r->cancel();
@@ -308,6 +386,11 @@ TEST(RequestBasic, CancellingACompletedRequestChangesNothing) {
     waitUntil([] { return false; }, 0.1);
     EXPECT_FALSE(r->error());
     EXPECT_FALSE(r->isCancelled());
+    // Started again synchronously, a completed request sends nothing.
+    r->startSynchronous();
+    EXPECT_TRUE(r->complete());
+    EXPECT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(text(r), "once");
 }
 
 TEST(RequestBasic, SilentServerTimesOutAfterRetries) {

@@ -154,6 +154,19 @@ TEST(RequestQueue, OnlyRequestsMayBeAddedToAQueueWithItsDefaults) {
         EXPECT_EQ(e.name(), "AttemptToAddInvalidRequest");
         EXPECT_EQ(e.reason(), "Attempted to add an object that was not an HTTPRequest to an NetworkQueue");
     }
+    // A HEAD operation: any request becomes a HEAD that goes before the
+    // rest (priority 10, above "very high") and reports accurate progress;
+    // anything else is ignored without an exception.
+    q->addHEADOperation(ns::BlockOperation::make([] {}));
+    EXPECT_EQ(q->operationCount(), 0u);
+    auto r = HTTPRequest::requestWithURL(url("http://127.0.0.1:1/head"));
+    r->setShowAccurateProgress(false);
+    q->addHEADOperation(r);
+    EXPECT_EQ(r->requestMethod(), "HEAD");
+    EXPECT_EQ(r->queuePriority(), 10);
+    EXPECT_TRUE(r->showAccurateProgress());
+    EXPECT_EQ(r->queue(), q.get());
+    EXPECT_EQ(q->operationCount(), 1u);
 }
 
 TEST(RequestQueue, AccurateProgressLearnsTheSizeFromAHeadRequestFirst) {

@@ -2,7 +2,9 @@
 // confirmation) and cookies sent and stored.
 #include "net/http/tests/RequestTestSupport.h"
 
+#include <iterator>
 #include <mutex>
+#include <optional>
 
 using namespace httptest;
 using http::HTTPRequest;
@@ -74,8 +76,8 @@ TEST(RequestRedirect, PostRedirectedBy302BecomesGetKeepingOnlyAgentAndAccept) {
     EXPECT_EQ(seen.header("Accept"), "text/plain");
     EXPECT_EQ(seen.header("User-Agent"), "tester/1");
     EXPECT_EQ(r->redirectCount(), 1);
-    EXPECT_EQ(r->url()->absoluteText(), s.url("/target"));
-    EXPECT_EQ(r->originalURL()->absoluteText(), s.url("/r302"));
+    EXPECT_EQ(must<ns::URL>(r->url())->absoluteText(), s.url("/target"));
+    EXPECT_EQ(must<ns::URL>(r->originalURL())->absoluteText(), s.url("/r302"));
 }
 
 TEST(RequestRedirect, RFC2616KeepsPostOn302And307AlwaysKeepsItAnd303NeverDoes) {
@@ -251,13 +253,18 @@ TEST(RequestCookies, PublicSuffixesAreRefusedAndTheSessionListStaysBounded) {
         auto many = HTTPRequest::requestWithURL(url(server.url("/many?round=" + std::to_string(round))));
         many->startSynchronous();
         ASSERT_FALSE(many->error());
-        if (round < 2) EXPECT_EQ(named("gone"), round == 0 ? 1 : 0);  // set, then expired
+        if (round < 2) {
+            EXPECT_EQ(named("gone"), round == 0 ? 1 : 0);  // set, then expired
+        }
     }
     auto session = HTTPRequest::sessionCookies();
     EXPECT_LE(session.size(), Storage::kMaxCookiesPerDomain + 1);  // and mine
     EXPECT_EQ(named("again"), 1);  // set again, replaced
-    for (auto& c : session)
-        if (c->name() == "again") EXPECT_EQ(c->value(), "199");
+    for (auto& c : session) {
+        if (c->name() == "again") {
+            EXPECT_EQ(c->value(), "199");
+        }
+    }
     EXPECT_LE(Storage::sharedHTTPCookieStorage().cookies().size(), Storage::kMaxCookiesPerDomain + 1);
     HTTPRequest::setSessionCookies({});
 }
@@ -270,6 +277,42 @@ TEST(RequestHeaders, MimeTypeAndCharsetAreParsed) {
     HTTPRequest::parseMimeType(" text/html ", &mime, &charset);
     EXPECT_EQ(mime, "text/html");
     EXPECT_EQ(charset, "");
+}
+
+TEST(RequestHeaders, OnlyKnownCharsetsAreTakenAndTheRestFallBackToTheDefault) {
+    // "/<n>" answers "\xC3\xA9" (é in UTF-8) with the n-th Content-Type.
+    struct Row {
+        const char* name;
+        const char* contentType;
+        const char* defaultEncoding;
+        const char* encoding;
+        const char* text;
+    };
+    const Row rows[] = {
+        {"utf-8", "text/plain; charset=utf-8", nullptr, "utf-8", "\xC3\xA9"},
+        {"utf8", "text/plain; charset=UTF8", nullptr, "utf8", "\xC3\xA9"},
+        {"quoted latin", "text/plain; charset=\"ISO-8859-1\"", nullptr, "iso-8859-1", "\xC3\x83\xC2\xA9"},
+        {"windows-1252", "text/plain; charset=windows-1252", "utf-8", "windows-1252", "\xC3\x83\xC2\xA9"},
+        {"unknown, default latin", "text/plain; charset=koi8-r", nullptr, "iso-8859-1", "\xC3\x83\xC2\xA9"},
+        {"unknown, default utf-8", "text/plain; charset=koi8-r", "utf-8", "utf-8", "\xC3\xA9"},
+        {"none", "text/plain", nullptr, "iso-8859-1", "\xC3\x83\xC2\xA9"},
+    };
+    testsupport::Server server([&](const testsupport::Request& r) -> std::optional<std::string> {
+        size_t i = std::stoul(r.target.substr(1));
+        return testsupport::Server::reply(200, "\xC3\xA9", std::string("Content-Type: ") + rows[i].contentType + "\r\n");
+    });
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        const Row& row = rows[i];
+        SCOPED_TRACE(row.name);
+        auto r = HTTPRequest::requestWithURL(url(server.url("/" + std::to_string(i))));
+        if (row.defaultEncoding) r->setDefaultResponseEncoding(row.defaultEncoding);
+        r->startSynchronous();
+        ASSERT_FALSE(r->error()) << r->error()->description();
+        EXPECT_EQ(r->responseEncoding(), row.encoding);
+        auto s = r->responseString();
+        ASSERT_TRUE(s);
+        EXPECT_EQ(s->utf8(), std::string(row.text));
+    }
 }
 
 TEST(RequestHeaders, DatesWithAndWithoutWeekdayAndSecondsAreRead) {

@@ -60,6 +60,13 @@ TEST(RequestThrottle, WWANLimitAppliesOnlyOnWWAN) {
 
 TEST(RequestThrottle, WindowsSetTheWakeUpTimeTheAllowanceAndTheAverage) {
     http::BandwidthThrottle throttle;
+    // A new budget limits nothing, with nothing measured.
+    EXPECT_EQ(throttle.maxPerSecond(), 0u);
+    EXPECT_FALSE(throttle.isThrottled());
+    EXPECT_EQ(throttle.readAllowance(16384), 16384u);
+    EXPECT_EQ(throttle.wakeUp(), 0.0);
+    EXPECT_FALSE(throttle.isPausedAt(0.0));
+    EXPECT_EQ(throttle.averagePerSecond(), 0u);
     throttle.setMaxPerSecond(1000);
     throttle.measure(100.0);  // opens the first window, until 101
     throttle.addUsed(1500);
@@ -125,6 +132,19 @@ TEST(RequestThrottle, WindowsSetTheWakeUpTimeTheAllowanceAndTheAverage) {
     EXPECT_EQ(throttle.readAllowance(60000), 15000u);
     throttle.measure(110.5);
     EXPECT_FALSE(throttle.isPausedAt(110.5));
+
+    // The average is of the last six windows, late ones too.
+    http::BandwidthThrottle averaged;
+    averaged.measure(10.0);  // a first window of nothing
+    const uint64_t averages[] = {50, 100, 150, 200, 250, 350, 450};
+    for (int i = 1; i <= 7; ++i) {
+        averaged.addUsed(100 * i);
+        averaged.measure(10.0 + i);
+        EXPECT_EQ(averaged.averagePerSecond(), averages[i - 1]) << "after window " << i;
+    }
+    averaged.addUsed(800);
+    averaged.measure(20.5);  // two seconds late: windows of 300 to 800 remain
+    EXPECT_EQ(averaged.averagePerSecond(), 550u);
 }
 
 TEST(RequestThrottle, AClockOfItsOwnStartsTheBudgetAfresh) {

@@ -78,6 +78,7 @@ TEST(RequestConnections, KeepAliveAndConnectionHeadersDecideReuse) {
         {"HTTP/1.1 200 OK\r\nKeep-Alive: timeout=15, max=5\r\n", false, 60},
         {"HTTP/1.1 200 OK\r\nKeep-Alive: timeout=15, max=100\r\n", true, 15},
         {"HTTP/1.1 200 OK\r\nKeep-Alive: timeout=15, max=6\r\n", true, 15},
+        {"HTTP/1.1 200 OK\r\nKeep-Alive: timeout=19, max=9\r\n", true, 19},
         {"HTTP/1.1 200 OK\r\nConnection: CLOSE\r\n", false, 60},
         {"HTTP/1.1 200 OK\r\n", true, 60},
         {"HTTP/1.1 200 OK\r\nConnection: close\r\n", false, 60},
@@ -180,7 +181,9 @@ TEST(RequestConnections, ARequestTheServerMayHaveActedOnIsNeverSentAgain) {
         EXPECT_EQ(!r->error(), k.succeeds) << (r->error() ? r->error()->description() : "");
         if (k.succeeds) {
             // The size of the body, not of both answers.
-            if (std::string(k.target) == "/half") EXPECT_EQ(d->downloadSize, 1000);
+            if (std::string(k.target) == "/half") {
+                EXPECT_EQ(d->downloadSize, 1000);
+            }
         } else {
             ASSERT_TRUE(r->error());
             EXPECT_EQ(r->error()->code(), 1);
@@ -346,6 +349,49 @@ TEST(RequestBodies, BodiesPastTheirLimitsEndTheRequestWithCode12) {
     });
     ASSERT_FALSE(file->error()) << file->error()->description();
     EXPECT_EQ(fs::file_size(dir / "zeros"), zeros.size());
+    // What a gzip body inflates to, at the limit and one byte past it: in
+    // memory (on demand and on arrival), for the delegate, into a file.
+    const uint64_t whole = zeros.size();
+    for (uint64_t limit : {whole, whole - 1}) {
+        const bool fits = limit == whole;
+        const std::string tooLarge = "The response body inflates to more than the limit of " + std::to_string(limit) + " bytes";
+        for (bool onArrival : {false, true}) {
+            SCOPED_TRACE(std::string("in memory, limit ") + std::to_string(limit) + (onArrival ? ", on arrival" : ""));
+            auto r = run("/bomb", [&](HTTPRequest& q) {
+                q.setMaxResponseDataLength(limit);
+                q.setShouldWaitToInflateCompressedResponses(!onArrival);
+            });
+            if (!fits) {
+                expectTooLarge(r, tooLarge);
+                continue;
+            }
+            ASSERT_FALSE(r->error()) << r->error()->description();
+            EXPECT_EQ(must<ns::Data>(r->responseData())->length(), whole);
+        }
+        SCOPED_TRACE("limit " + std::to_string(limit));
+        auto taker = ns::make<RecordingDelegate>();
+        taker->takeData = true;
+        auto toDelegate = run("/bomb", [&](HTTPRequest& q) {
+            q.setDelegate(taker.get());
+            q.setMaxInflatedLength(limit);
+            q.setShouldWaitToInflateCompressedResponses(false);
+        });
+        auto toFile = run("/bomb", [&](HTTPRequest& q) {
+            q.setDownloadDestinationPath(dir / "limited");
+            q.setMaxInflatedLength(limit);
+        });
+        if (!fits) {
+            expectTooLarge(toDelegate, tooLarge);
+            expectTooLarge(toFile, tooLarge);
+            EXPECT_FALSE(fs::exists(dir / "limited"));
+            continue;
+        }
+        ASSERT_FALSE(toDelegate->error()) << toDelegate->error()->description();
+        EXPECT_EQ(taker->data.size(), whole);
+        ASSERT_FALSE(toFile->error()) << toFile->error()->description();
+        EXPECT_EQ(fs::file_size(dir / "limited"), whole);
+        fs::remove(dir / "limited");
+    }
 }
 
 TEST(RequestBodies, BodyFromAFileIsStreamedAndTheTemporaryFileRemoved) {
@@ -461,6 +507,22 @@ TEST(RequestDownloads, DownloadGoesToTheDestinationThroughATemporaryFile) {
     EXPECT_TRUE(readAll(dir / "out.bin") == s.content);
     EXPECT_TRUE(r->temporaryFileDownloadPath().empty());
     EXPECT_FALSE(r->rawResponseData());
+
+    // A temporary file that cannot be made ends the request with code 8,
+    // reported to the delegate, and leaves no destination file.
+    auto d = ns::make<RecordingDelegate>();
+    auto unwritable = HTTPRequest::requestWithURL(url(s.url("/file")));
+    unwritable->setDownloadDestinationPath(dir / "never.bin");
+    unwritable->setTemporaryFileDownloadPath(dir / "missing-folder/partial");
+    unwritable->setDelegate(d.get());
+    unwritable->startAsynchronous();
+    ASSERT_TRUE(waitFor(unwritable));
+    drainMain();
+    ASSERT_TRUE(unwritable->error());
+    EXPECT_EQ(unwritable->error()->code(), http::kFileManagementError);
+    EXPECT_EQ(d->count("failed"), 1u);
+    EXPECT_EQ(d->count("finished"), 0u);
+    EXPECT_FALSE(fs::exists(dir / "never.bin"));
 }
 
 TEST(RequestDownloads, PartialFileIsResumedWithRange) {
@@ -538,6 +600,8 @@ TEST(RequestProgress, DownloadProgressAddsUpAndInaccurateProgressReportsOnceAtTh
     EXPECT_EQ(sum, 100000);
     EXPECT_EQ(blockTotal, 100000);
     EXPECT_EQ(d->downloadSize, 100000);
+    ASSERT_FALSE(d->progress.empty());
+    EXPECT_FLOAT_EQ(d->progress.front(), 0.0f);  // reset at the start
     EXPECT_FLOAT_EQ(d->progress.back(), 1.0f);
 
     auto d2 = ns::make<RecordingDelegate>();
@@ -577,20 +641,48 @@ TEST(RequestProgress, DownloadProgressAddsUpAndInaccurateProgressReportsOnceAtTh
 
 TEST(RequestProgress, UploadProgressReachesTheBodyLength) {
     testsupport::Server server([](testsupport::Conn& c) {
-        if (c.readRequest()) c.respond(200, "ok");
+        while (c.readRequest())
+            if (!c.respond(200, "ok")) return;
     });
-    auto d = ns::make<RecordingDelegate>();
-    auto r = HTTPRequest::requestWithURL(url(server.url("/")));
-    r->appendPostData(*ns::Data::make(pattern(50000)));
-    r->setUploadProgressDelegate(d.get());
-    r->startAsynchronous();
-    ASSERT_TRUE(waitFor(r));
-    drainMain();
-    int64_t sum = 0;
-    for (auto n : d->sent) sum += n;
-    EXPECT_EQ(static_cast<uint64_t>(sum), r->totalBytesSent());
-    EXPECT_EQ(r->totalBytesSent(), 50000u);
-    EXPECT_FLOAT_EQ(d->progress.back(), 1.0f);
+    struct Row {
+        const char* name;
+        size_t body;
+        bool accurate;
+        std::vector<int64_t> sent;  // empty: the sum is the body's length
+    };
+    const Row rows[] = {{"one byte", 1, true, {}},
+                        {"50000 bytes", 50000, true, {}},
+                        {"inaccurate: one step at the end", 50000, false, {1}},
+                        {"no body: nothing sent, nothing reported", 0, true, {}},
+                        {"no body, inaccurate", 0, false, {}}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto d = ns::make<RecordingDelegate>();
+        auto r = HTTPRequest::requestWithURL(url(server.url("/")));
+        if (row.body) r->appendPostData(*ns::Data::make(pattern(row.body)));
+        r->setShowAccurateProgress(row.accurate);
+        r->setUploadProgressDelegate(d.get());
+        r->startAsynchronous();
+        ASSERT_TRUE(waitFor(r));
+        drainMain();
+        ASSERT_FALSE(r->error()) << r->error()->description();
+        EXPECT_EQ(r->totalBytesSent(), row.body);
+        if (!row.sent.empty() || !row.body) {
+            EXPECT_EQ(d->sent, row.sent);
+        } else {
+            int64_t sum = 0;
+            for (auto n : d->sent) {
+                EXPECT_GT(n, 0) << "a step that sent nothing reports nothing";
+                sum += n;
+            }
+            EXPECT_EQ(static_cast<uint64_t>(sum), row.body);
+        }
+        if (row.body) {
+            ASSERT_FALSE(d->progress.empty());
+            EXPECT_FLOAT_EQ(d->progress.front(), 0.0f);  // reset at the start
+            EXPECT_FLOAT_EQ(d->progress.back(), 1.0f);
+        }
+    }
 }
 
 TEST(RequestCache, StoredResponseIsServedWithoutConnecting) {

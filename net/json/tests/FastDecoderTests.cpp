@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <malloc.h>
 #include <random>
 #include <string>
 #include <thread>
@@ -104,6 +105,10 @@ TEST(FastDecoder, GrammarMessages) {
     EXPECT_EQ(decode("[,1]").message(), "Unexpected ','.");
     EXPECT_EQ(decode("[1,,2]").message(), "Unexpected ','.");
     EXPECT_EQ(decode("{1:2}").message(), "Expected a \"STRING\" or a '}', not '1'");
+    EXPECT_EQ(decode("{true:2}").message(), "Expected a \"STRING\" or a '}', not 'true'");
+    EXPECT_EQ(decode("{false}").message(), "Expected a \"STRING\" or a '}', not 'false'");
+    EXPECT_EQ(decode("[null:2]").message(), "Expected a comma or a ']', not ':'");
+    EXPECT_EQ(decode("{\"a\":1 null}").message(), "Expected a comma or a '}', not 'null'");
     EXPECT_EQ(decode("[1:2]").message(), "Expected a comma or a ']', not ':'");
     EXPECT_EQ(decode("[}").message(), "Expected a value or a ']', not '}'");
     EXPECT_EQ(decode("{\"a\" 1}").message(), "Expected ':'.");
@@ -160,6 +165,13 @@ TEST(FastDecoder, TrailingTextAndComments) {
     EXPECT_EQ(decode("[/**/1]").message(), kUnexpectedToken);
     // "/*/" does not close a block comment.
     EXPECT_EQ(decode("[1 /*/ 2]", FJParseFlagComments).message(), kUnexpectedToken);
+    // A comment that runs into the end of the input stops there: the error
+    // stands at the last byte, not past it.
+    for (const char* open : {"[1 // c", "[1 /* c", "[1 /* c *"}) {
+        auto end = decode(open, FJParseFlagComments);
+        EXPECT_EQ(end.message(), kUnexpectedToken) << open;
+        EXPECT_EQ(end.at(), std::strlen(open)) << open;
+    }
 }
 
 TEST(FastDecoder, UnicodeLineBreaksOnlyWithTheirOption) {
@@ -328,6 +340,39 @@ TEST(FastDecoder, StringEscapesAndSurrogates) {
     EXPECT_EQ(decode(R"(["\uD83D\u0041"])").message(), "Illegal \\u Unicode escape sequence.");
     EXPECT_EQ(decode(R"(["\u0000"])").message(), "Illegal \\u Unicode escape sequence.");
     EXPECT_EQ(decode(R"(["\uFFFE"])").message(), "Illegal \\u Unicode escape sequence.");
+    // Escaped code points at each edge of what is allowed: the surrogates,
+    // the non-characters U+FDD0 to U+FDEF and the last two of every plane.
+    struct Escape {
+        const char* escape;
+        const char* utf8;  // nullptr: refused, and U+FFFD with the loose option
+    } escapes[] = {
+        {R"(\u0001)", "\x01"},
+        {R"(\uD7FF)", "\xED\x9F\xBF"},
+        {R"(\uE000)", "\xEE\x80\x80"},
+        {R"(\uFDCF)", "\xEF\xB7\x8F"},
+        {R"(\uFDD0)", nullptr},
+        {R"(\uFDEF)", nullptr},
+        {R"(\uFDF0)", "\xEF\xB7\xB0"},
+        {R"(\uFFFD)", "\xEF\xBF\xBD"},
+        {R"(\uFFFF)", nullptr},
+        {R"(\uD800\uDC00)", "\xF0\x90\x80\x80"},
+        {R"(\uD83F\uDFFD)", "\xF0\x9F\xBF\xBD"},
+        {R"(\uD83F\uDFFE)", nullptr},
+        {R"(\uDBFF\uDFFD)", "\xF4\x8F\xBF\xBD"},
+        {R"(\uDBFF\uDFFF)", nullptr},
+    };
+    for (const Escape& e : escapes) {
+        const std::string doc = std::string("[\"") + e.escape + "\"]";
+        auto strict = decode(doc), loose = decode(doc, FJParseFlagLooseUnicode);
+        ASSERT_TRUE(loose.value) << doc << ": " << loose.message();
+        EXPECT_EQ(text(first(loose)), e.utf8 ? e.utf8 : "\xEF\xBF\xBD") << doc;
+        if (!e.utf8) {
+            EXPECT_EQ(strict.message(), "Illegal \\u Unicode escape sequence.") << doc;
+            continue;
+        }
+        ASSERT_TRUE(strict.value) << doc << ": " << strict.message();
+        EXPECT_EQ(text(first(strict)), e.utf8) << doc;
+    }
     auto zero = decode(R"(["\u0000\uD83D\u0041"])", FJParseFlagLooseUnicode);
     ASSERT_TRUE(zero.value);
     EXPECT_EQ(text(first(zero)), "\xEF\xBF\xBD\xEF\xBF\xBD");
@@ -356,6 +401,15 @@ TEST(FastDecoder, StrictUTF8AndLooseRepair) {
         auto repaired = decode(doc, FJParseFlagLooseUnicode);
         ASSERT_TRUE(repaired.value) << doc;
         EXPECT_EQ(text(first(repaired)), "\xEF\xBF\xBDz") << doc;
+    }
+    // A sequence cut short by a byte that does not continue it, at each
+    // place: refused in a plain string and in one with an escape before it.
+    for (const char* cut : {"\xC3\x41", "\xE2\x41\x80", "\xE2\x82\x41", "\xF1\x41\x80\x80", "\xF1\x80\x41\x80",
+                            "\xF1\x80\x80\x41"}) {
+        for (const char* before : {"", "\\n"}) {
+            const std::string doc = std::string("[\"") + before + cut + "\"]";
+            EXPECT_EQ(decode(doc).message(), "Illegal UTF8 sequence found in \"\" string.") << doc;
+        }
     }
     // Four-byte sequences at the edges of what is allowed, alone and in a
     // run of other sequences.
@@ -395,6 +449,17 @@ TEST(FastDecoder, CacheSharesRepeatedValuesUntilCleared) {
     EXPECT_EQ(d0->objectForKey("name"), d1->objectForKey("name"));
     EXPECT_EQ(d0->objectForKey("n"), d1->objectForKey("n"));
     EXPECT_EQ(d0->keyAtIndex(0) == d1->keyAtIndex(0) || d0->keyAtIndex(0) == d1->keyAtIndex(1), true);
+    // A repeated string of every length up to 20 bytes is one object, and
+    // one that differs in its last byte is another.
+    for (size_t n = 1; n <= 20; ++n) {
+        std::string same(n, 'v'), other = same;
+        other.back() = 'w';
+        const std::string row = "[\"" + same + "\",\"" + same + "\",\"" + other + "\"]";
+        auto r = decoder.objectWithUTF8StringLengthError(row.data(), row.size());
+        auto* ra = must<ns::Array>(r.get());
+        EXPECT_EQ(ra->objectAtIndex(0), ra->objectAtIndex(1)) << n << " bytes";
+        EXPECT_EQ(text(ra->objectAtIndex(2)), other) << n << " bytes";
+    }
     // A later parse of the same decoder shares them too.
     auto b = decoder.objectWithUTF8StringLengthError(doc.data(), doc.size());
     auto* e0 = must<ns::Dictionary>(must<ns::Array>(b.get())->objectAtIndex(0));
@@ -647,6 +712,21 @@ TEST(FastDecoder, LargeDocumentsGrowTheObjectStack) {
     for (int round = 0; round < 4; ++round)
         EXPECT_EQ(must<ns::Number>(kept[round].get())->longLongValue(), -4001 - round);
     for (auto& link : linked) EXPECT_FALSE(link.lock());
+    // A dropped tree gives every block back: the document parsed and let go
+    // again and again leaves the heap where it was (each tree holds about
+    // a megabyte of blocks).
+    {
+        JSONDecoder again;
+        auto heapInUse = [] {
+            const struct mallinfo2 m = mallinfo2();
+            return m.uordblks + m.hblkhd;
+        };
+        ASSERT_TRUE(again.objectWithUTF8StringLengthError(big.data(), big.size(), nullptr));
+        const size_t before = heapInUse();
+        for (int round = 0; round < 16; ++round)
+            ASSERT_TRUE(again.objectWithUTF8StringLengthError(big.data(), big.size(), nullptr));
+        EXPECT_LT(heapInUse(), before + 1024 * 1024);
+    }
 
     // Changeable rows of numbers take changes.
     Ref<ns::Error> error;
@@ -702,7 +782,10 @@ TEST(FastDecoder, MisuseRaises) {
         EXPECT_EQ(e.name(), ns::kInvalidArgumentException);
         EXPECT_EQ(e.reason(), "Invalid parse options.");
     }
-    JSONDecoder d(FJParseFlagValidFlags);
+    // Every option together is valid: 15, the largest value taken.
+    JSONDecoder d(FJParseFlagComments | FJParseFlagUnicodeLineBreaks | FJParseFlagLooseUnicode |
+                  FJParseFlagTextAfterValue);
+    EXPECT_EQ(d.parseOptions(), 15u);
     try {
         d.objectWithUTF8StringLengthError(nullptr, 0);
         FAIL();

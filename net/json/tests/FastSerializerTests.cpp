@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <string>
 
@@ -99,6 +100,17 @@ TEST(FastSerializer, StringEscapes) {
     for (const char* good : {"\xC2\x80", "\xDF\xBF", "\xE0\xA0\x80", "\xED\x9F\xBF", "\xEE\x80\x80",
                              "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF"})
         EXPECT_EQ(write(arr({ns::String::make(good)})), std::string("[\"") + good + "\"]") << good;
+    // Each ASCII byte alone, NUL included: the controls and the two marks
+    // escaped (short forms where JSON has them), everything else as it is.
+    for (int c = 0; c < 0x80; ++c) {
+        static const char* const kShort[] = {"\\b", "\\t", "\\n", "", "\\f", "\\r"};
+        char expected[8] = {char(c), 0};
+        if (c >= 0x08 && c <= 0x0D && c != 0x0B) std::snprintf(expected, sizeof expected, "%s", kShort[c - 8]);
+        else if (c < 0x20) std::snprintf(expected, sizeof expected, "\\u%04x", c);
+        else if (c == '"' || c == '\\') std::snprintf(expected, sizeof expected, "\\%c", c);
+        EXPECT_EQ(write(arr({ns::String::make(std::string(1, char(c)))})), std::string("[\"") + expected + "\"]")
+            << "byte " << c;
+    }
     // Many control characters: six output bytes each.
     std::string controls(5000, '\x01');
     std::string expect = "[\"";

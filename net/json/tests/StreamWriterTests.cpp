@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <stdexcept>
 #include <thread>
@@ -145,6 +146,14 @@ TEST(StreamWriterErrors, DepthLimitAndCycles) {
     };
     EXPECT_EQ(chain(16).text, "[\"end\"]");
     EXPECT_EQ(chain(17).error, "JSON serialisation not supported for Proxy");
+    // The same limit for the value handed to the writer itself.
+    auto topChain = [](int proxies) {
+        Ref<ns::Object> v = arr({ns::str("end")});
+        for (int i = 0; i < proxies; ++i) v = ns::make<Proxy>(v);
+        return write(v);
+    };
+    EXPECT_EQ(topChain(16).text, "[\"end\"]");
+    EXPECT_EQ(topChain(17).error, "Not valid type for JSON");
 }
 
 TEST(StreamWriterStream, StateErrorsOnTheStreamWriter) {
@@ -343,6 +352,49 @@ TEST(StreamWriterOutput, TreesReachEveryDelegateAlike) {
     EXPECT_TRUE(w->writeArrayClose());
     EXPECT_EQ(acc->data()->view(), "[1,\"two\"]");
     items->removeAllObjects();
+}
+
+TEST(StreamWriterOutput, ValuesThatMeetTheEndOfTheRoom) {
+    // Rows of one kind of value that has to ask for room of its own (long
+    // integers and doubles, strings too long to be copied at once), shifted
+    // by a leading string of every length up to one row step, so that some
+    // value meets the end of a piece and of the output data's room at each
+    // byte it can: every delegate gets exactly the text.
+    char dbl[32];
+    std::snprintf(dbl, sizeof dbl, "%.17g", -1.2345678901234567e-100);
+    const std::string longText(40, 'q');
+    struct Row {
+        const char* name;
+        Ref<ns::Object> value;
+        std::string text;
+    } rows[] = {
+        {"twenty-byte integer", ns::num(-1000000000000000007LL), "-1000000000000000007"},
+        {"double", ns::Number::numberWithDouble(-1.2345678901234567e-100), dbl},
+        {"forty-byte string", ns::String::make(longText), "\"" + longText + "\""},
+    };
+    for (const Row& row : rows) {
+        const size_t step = row.text.size() + 1;
+        for (size_t pad = 0; pad < step; ++pad) {
+            SCOPED_TRACE(std::string(row.name) + ", shifted by " + std::to_string(pad));
+            auto items = ns::MutableArray::make();
+            items->addObject(ns::String::make(std::string(pad, 'p')));
+            std::string expected = "[\"" + std::string(pad, 'p') + "\"";
+            while (expected.size() < 140 * 1024) {
+                items->addObject(row.value);
+                expected += "," + row.text;
+            }
+            expected += "]";
+            auto pieces = ns::make<PieceCollector>();
+            auto w = ns::make<json::JsonStreamWriter>();
+            w->setDelegate(pieces);
+            ASSERT_TRUE(w->writeArray(items.get()));
+            const bool intoData = write(items).text == expected, inPieces = pieces->text == expected;
+            if (!intoData || !inPieces) {
+                ADD_FAILURE() << "text differs: written into the data " << !intoData << ", in pieces " << !inPieces;
+                break;
+            }
+        }
+    }
 }
 
 TEST(StreamWriterOutput, SortedKeys) {
