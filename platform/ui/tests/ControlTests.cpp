@@ -31,6 +31,15 @@ TEST_F(ControlTest, TouchesInsideAndOutsideAControl) {
     EXPECT_FALSE(b->isHighlighted());
     d.touchesEnded();
     EXPECT_EQ(seen, (std::vector<std::string>{"down", "up-out"}));
+    // A second tap in a row is a repeat too; a first is not.
+    b->addAction([&](Control*) { seen.push_back("repeat"); }, ControlEventTouchDownRepeat);
+    for (unsigned taps : {1u, 2u, 3u}) {
+        seen.clear();
+        d.tap({120, 120}, taps);
+        EXPECT_EQ(seen, taps == 1 ? (std::vector<std::string>{"down", "up-in"})
+                                  : (std::vector<std::string>{"down", "repeat", "up-in"}))
+            << taps;
+    }
     seen.clear();
     b->setEnabled(false);
     d.tap({120, 120});

@@ -159,6 +159,22 @@ TEST_F(TableTest, RowsAre44PointsAndOnlyGroupedTablesHaveUntitledHeaders) {
         EXPECT_EQ(table->rowHeight(), 44);
         EXPECT_EQ(table->rectForRowAtIndexPath({0, 1}).y(), (style == TableViewStyle::Grouped ? 44 : 0) + 44);
     }
+    // A height the delegate gives is taken as it is, 0 included; a
+    // negative one leaves the table's own (22 over a titled section).
+    struct Heights : ns::Object, TableViewDelegate {
+        double header = -1;
+        double tableViewHeightForHeaderInSection(TableView*, long) override { return header; }
+    };
+    for (double given : {-1.0, 0.0, 0.5, 30.0}) {
+        auto src = ns::make<Source>();
+        src->headers = {"Titled"};
+        auto heights = ns::make<Heights>();
+        heights->header = given;
+        auto table = TableView::make(makeRect(0, 0, 320, 480));
+        table->setDataSource(src.get());
+        table->setDelegate(heights.get());
+        EXPECT_EQ(table->rectForRowAtIndexPath({0, 0}).y(), given < 0 ? 22 : given) << given;
+    }
 }
 
 TEST_F(TableTest, SectionsAndHeaders) {

@@ -199,6 +199,17 @@ TEST_F(ViewTest, ViewsDrawOnceWhenFirstShownAndAgainWhenAsked) {
     d->setNeedsDisplay();
     driver.settle();
     EXPECT_EQ(d->draws, 2);
+    // The run loop's own display pass draws the views of visible windows
+    // only, on its next turn.
+    auto offScreen = ns::make<Window>(makeRect(0, 0, 10, 10));
+    auto unseen = ns::make<Drawer>(makeRect(0, 0, 10, 10));
+    offScreen->addSubview(unseen);
+    unseen->setNeedsDisplay();
+    d->setNeedsDisplay();
+    EXPECT_EQ(d->draws, 2);
+    for (int turn = 0; turn < 10 && ns::RunLoop::main()->runOnce(); ++turn) {}
+    EXPECT_EQ(d->draws, 3);
+    EXPECT_EQ(unseen->draws, 0);
 }
 
 struct Target : ns::Object {

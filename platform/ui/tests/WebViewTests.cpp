@@ -144,6 +144,12 @@ TEST_F(WebTest, EntitiesTagsAndFontSizesAreReadByTheirRules) {
     EXPECT_EQ(links[0].text, "one two");
     EXPECT_EQ(links[1].href, "b&c.html");
     EXPECT_EQ(links[1].text, "B");
+    // A link whose tag is never closed ends with the text.
+    links = htmlLinks("see <a href='x.html");
+    ASSERT_EQ(links.size(), 1u);
+    EXPECT_EQ(links[0].href, "x.html");
+    EXPECT_EQ(links[0].text, "");
+    EXPECT_EQ(bodyTagFontSize("<body style='font-size:12px'"), 12);
     struct Size {
         const char* name;
         std::string in;
