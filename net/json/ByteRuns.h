@@ -47,4 +47,17 @@ inline uint64_t specialBytes(uint64_t w) {
     return t & highs;
 }
 
+// Steps over whole words of plain string bytes: the first byte from p on
+// that specialBytes marks, when it lies in a word that ends by `end`; else
+// the first byte after the last whole word (fewer than eight remain).
+inline const uint8_t* skipPlainWords(const uint8_t* p, const uint8_t* end) {
+    while (end - p >= 8) {
+        uint64_t w;
+        std::memcpy(&w, p, 8);
+        if (uint64_t marks = specialBytes(w)) return p + (__builtin_ctzll(marks) >> 3);
+        p += 8;
+    }
+    return p;
+}
+
 }  // namespace json

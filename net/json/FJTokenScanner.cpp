@@ -458,16 +458,7 @@ bool scanStringSlow(FJParseState& s, const uint8_t* begin, const uint8_t* p) {
         }
         if (c < 0x80) {
             // A run of plain bytes, found eight at a time and copied at once.
-            const uint8_t* run = p + 1;
-            while (end - run >= 8) {
-                uint64_t word;
-                std::memcpy(&word, run, 8);
-                if (uint64_t marks = specialBytes(word)) {
-                    run += __builtin_ctzll(marks) >> 3;
-                    break;
-                }
-                run += 8;
-            }
+            const uint8_t* run = skipPlainWords(p + 1, end);
             if (end - run < 8)
                 while (run < end && kClasses.c[*run] == kPlain) ++run;
             const size_t n = static_cast<size_t>(run - p);

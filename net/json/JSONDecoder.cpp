@@ -78,35 +78,24 @@ ns::Object* makeValue(const FJTokenValue& v, uint32_t references, FJValuePool* p
     return o;
 }
 
+// Two overlapping loads of width W from each side cover any n from
+// sizeof(W) to 2 * sizeof(W) bytes: no loop whose exit changes with the key.
+template <class W>
+inline bool equalByTwoLoads(const char* a, const uint8_t* b, size_t n) {
+    W a0, a1, b0, b1;
+    std::memcpy(&a0, a, sizeof(W));
+    std::memcpy(&b0, b, sizeof(W));
+    std::memcpy(&a1, a + n - sizeof(W), sizeof(W));
+    std::memcpy(&b1, b + n - sizeof(W), sizeof(W));
+    return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+}
+
 // Byte comparison inlined for the short texts that keys mostly are.
 inline bool equalBytes(const char* a, const uint8_t* b, size_t n) {
-    if (n <= 16 && n >= 8) {
-        uint64_t a0, a1, b0, b1;
-        std::memcpy(&a0, a, 8);
-        std::memcpy(&b0, b, 8);
-        std::memcpy(&a1, a + n - 8, 8);
-        std::memcpy(&b1, b + n - 8, 8);
-        return ((a0 ^ b0) | (a1 ^ b1)) == 0;
-    }
+    if (n <= 16 && n >= 8) return equalByTwoLoads<uint64_t>(a, b, n);
     if (n < 8) {
-        // Two overlapping loads of each side, whatever the length: no loop
-        // whose exit changes with the key.
-        if (n >= 4) {
-            uint32_t a0, a1, b0, b1;
-            std::memcpy(&a0, a, 4);
-            std::memcpy(&b0, b, 4);
-            std::memcpy(&a1, a + n - 4, 4);
-            std::memcpy(&b1, b + n - 4, 4);
-            return ((a0 ^ b0) | (a1 ^ b1)) == 0;
-        }
-        if (n >= 2) {
-            uint16_t a0, a1, b0, b1;
-            std::memcpy(&a0, a, 2);
-            std::memcpy(&b0, b, 2);
-            std::memcpy(&a1, a + n - 2, 2);
-            std::memcpy(&b1, b + n - 2, 2);
-            return ((a0 ^ b0) | (a1 ^ b1)) == 0;
-        }
+        if (n >= 4) return equalByTwoLoads<uint32_t>(a, b, n);
+        if (n >= 2) return equalByTwoLoads<uint16_t>(a, b, n);
         return n == 0 || static_cast<uint8_t>(a[0]) == b[0];
     }
     return std::memcmp(a, b, n) == 0;

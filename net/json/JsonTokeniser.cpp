@@ -58,15 +58,7 @@ bool JsonUTF8Stream::getRetainedStringFragment(std::string_view* fragment) {
     for (;;) {
         // Eight bytes at a time while none is special; a byte of 80 hex or
         // more is marked too but belongs to the run.
-        while (end - p >= 8) {
-            uint64_t w;
-            std::memcpy(&w, p, 8);
-            if (uint64_t marks = specialBytes(w)) {
-                p += __builtin_ctzll(marks) >> 3;
-                break;
-            }
-            p += 8;
-        }
+        p = skipPlainWords(p, end);
         if (p == end) return false;
         if (*p >= 0x80) {
             ++p;

@@ -33,6 +33,7 @@
 #include "testsupport/FullDisk.h"
 #include "testsupport/LoopbackServer.h"
 #include "testsupport/PythonFake.h"
+#include "testsupport/RefusingPort.h"
 
 namespace sharing::test {
 namespace {
@@ -104,16 +105,9 @@ TEST_F(LoopbackTest, SimpleRequestBodiesMethodsAndStatus) {
 }
 
 TEST_F(LoopbackTest, SimpleRequestConnectionFailureAndSilentDelegate) {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    close(s);  // nobody listens on this port now
+    testsupport::RefusingPort refusing;
     auto f = ns::make<Finisher>();
-    auto url = ns::URL::URLWithString("http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/");
+    auto url = ns::URL::URLWithString(refusing.url("/"));
     auto r = startRequest(url, "x=1", f);
     ASSERT_TRUE(runUntil([&] { return f->calls > 0; }));
     runUntil([] { return false; }, 0.2);
@@ -133,15 +127,8 @@ TEST_F(LoopbackTest, SimpleRequestConnectionFailureAndSilentDelegate) {
 // reaches the finish operation (the caller reads the body), and only a
 // request that got no answer reaches the failure operation. Both fetchers.
 TEST_F(LoopbackTest, OAuthFetchersSucceedBelowStatus400) {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    close(s);  // nobody listens on this port now
-    std::string closed = "http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/";
+    testsupport::RefusingPort refusing;
+    std::string closed = refusing.url("/");
     struct Case {
         std::string url;
         const char* outcome;  // "succeeded", "refused" (finished, not succeeded) or "failed"
