@@ -350,10 +350,23 @@ TEST(FastCollections, DictionaryKeyedWalksFromSeveralThreads) {
     }
 }
 
-TEST(FastCollections, EmptyObjectFindsNothing) {
+TEST(FastCollections, EmptyAndFullSmallObjectsFindNoAbsentKey) {
     auto d = dictionary("{}", false);
     EXPECT_EQ(d->capacity(), 0u);
     EXPECT_EQ(d->objectForKey("a"), nullptr);
     EXPECT_EQ(d->keyEnumerator()->nextObject(), nullptr);
     EXPECT_EQ(d->allKeys()->count(), 0u);
+
+    // Tables of up to three slots keep their tags in the header, beside other
+    // bytes: a lookup reads the tags of its entries only. Thousands of absent
+    // keys (every tag value many times over) find nothing in full ones.
+    for (const char* text : {R"({"a":1})", R"({"a":1,"b":2})", R"({"a":1,"b":2,"c":3})"}) {
+        for (bool changeable : {false, true}) {
+            auto full = dictionary(text, changeable);
+            ASSERT_TRUE(full);
+            for (int i = 0; i < 4000; ++i)
+                ASSERT_EQ(full->objectForKey("absent" + std::to_string(i)), nullptr) << text << " " << i;
+            EXPECT_NE(full->objectForKey("a"), nullptr) << text;
+        }
+    }
 }
