@@ -1,5 +1,5 @@
 // The three documents the JSON benchmarks share: twitter.json and
-// citm_catalog.json from the data folder (DECK_JSON_DATA, or
+// citm_catalog.json from bench/data (DECK_JSON_DATA, or
 // DECK_JSON_DATA_DIR, overrides it), and a generated number-heavy document of
 // 17-digit doubles, 15-digit doubles and 64-bit integers.
 #pragma once
