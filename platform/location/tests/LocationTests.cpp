@@ -87,5 +87,89 @@ TEST_F(LocationTest, RefusedWhenOffOrDenied) {
     EXPECT_EQ(rec->events.back(), "1.0<-nil");
 }
 
+TEST_F(LocationTest, EveryAuthorisationStatusAllowsOrRefuses) {
+    struct Row {
+        const char* name;
+        bool enabled, hasStatus;
+        AuthorizationStatus status;
+        bool told;
+    } rows[] = {
+        {"authorised", true, true, AuthorizationStatusAuthorized, true},
+        {"when in use", true, true, AuthorizationStatusAuthorizedWhenInUse, true},
+        {"not determined", true, true, AuthorizationStatusNotDetermined, true},
+        {"restricted", true, true, AuthorizationStatusRestricted, false},
+        {"denied", true, true, AuthorizationStatusDenied, false},
+        {"no status at all", true, false, AuthorizationStatusDenied, true},
+        {"services off", false, true, AuthorizationStatusAuthorized, false},
+        {"services off, no status", false, false, AuthorizationStatusAuthorized, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        LocationManager::resetDevice();
+        LocationManager::setLocationServicesEnabled(row.enabled);
+        LocationManager::setHasAuthorizationStatus(row.hasStatus);
+        LocationManager::setAuthorizationStatus(row.status);
+        LocationManager::setDevicePosition(Location::make(1, 2));
+        auto rec = ns::make<Recorder>();
+        auto m = ns::make<LocationManager>();
+        m->setDelegate(rec.get());
+        m->startMonitoringSignificantLocationChanges();
+        drain();
+        LocationManager::setDevicePosition(Location::make(3, 4));
+        drain();
+        if (row.told)
+            EXPECT_EQ(rec->events, (std::vector<std::string>{"1.0<-nil", "3.0<-1.0"}));
+        else
+            EXPECT_EQ(rec->events, (std::vector<std::string>{"error kCLErrorDomain 1"}));
+    }
+}
+
+// The list of running managers: one manager is told once however it was
+// started, and stopping one takes out that one and no other.
+TEST_F(LocationTest, StoppingOneManagerLeavesTheOthers) {
+    auto rec1 = ns::make<Recorder>(), rec2 = ns::make<Recorder>(), rec3 = ns::make<Recorder>();
+    auto m1 = ns::make<LocationManager>(), m2 = ns::make<LocationManager>(), m3 = ns::make<LocationManager>();
+    m1->setDelegate(rec1.get());
+    m2->setDelegate(rec2.get());
+    m3->setDelegate(rec3.get());
+    m1->startUpdatingLocation();
+    m1->startMonitoringSignificantLocationChanges();  // running already: not listed twice
+    m1->startUpdatingLocation();
+    m2->startUpdatingLocation();
+    m3->startUpdatingLocation();
+    LocationManager::setDevicePosition(Location::make(1, 2));
+    drain();
+    EXPECT_EQ(rec1->events, (std::vector<std::string>{"1.0<-nil"}));
+    EXPECT_EQ(rec2->events, (std::vector<std::string>{"1.0<-nil"}));
+
+    m2->stopUpdatingLocation();
+    m1->stopUpdatingLocation();  // still monitoring: stays
+    LocationManager::setDevicePosition(Location::make(3, 4));
+    drain();
+    EXPECT_EQ(rec1->events, (std::vector<std::string>{"1.0<-nil", "3.0<-1.0"}));
+    EXPECT_EQ(rec2->events, (std::vector<std::string>{"1.0<-nil"}));
+    EXPECT_EQ(rec3->events, (std::vector<std::string>{"1.0<-nil", "3.0<-1.0"}));
+
+    // Forgetting the position tells nobody; the last one told stays.
+    LocationManager::setDevicePosition(nullptr);
+    drain();
+    EXPECT_EQ(rec1->events.size(), 2u);
+    EXPECT_EQ(LocationManager::devicePosition(), nullptr);
+    ASSERT_NE(m1->location(), nullptr);
+    EXPECT_EQ(m1->location()->coordinate().longitude, 4);
+
+    // A manager restarted after a stop is listed once again.
+    m2->startUpdatingLocation();
+    LocationManager::setDevicePosition(Location::make(5, 6));
+    drain();
+    EXPECT_EQ(rec2->events, (std::vector<std::string>{"1.0<-nil", "5.0<-1.0"}));
+}
+
+TEST_F(LocationTest, DescriptionShowsEveryField) {
+    auto l = Location::make(-33.8688, 151.2093, 58.25, 5, 7.5);
+    EXPECT_EQ(l->description(), "<-33.86880000, +151.20930000> +/- 5.00m (alt 58.25 +/- 7.50m)");
+    EXPECT_EQ(l->horizontalAccuracy(), 5);
+}
+
 }  // namespace
 }  // namespace loc
