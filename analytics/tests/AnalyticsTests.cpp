@@ -3,7 +3,9 @@
 #include "analytics/Analytics.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/NavigationController.h"
 
 using namespace analytics;
 using ns::str;
@@ -263,4 +265,102 @@ TEST_F(AnalyticsTest, PageViewsCountOnlyWhereEventsWould) {
     }
     Analytics::reset();
     ui::Application::shared()->reset();
+}
+
+// Each line the agent writes appears at its level and not one below it; the
+// default level (0) writes none of them.
+TEST_F(AnalyticsTest, EachLogLineAtItsLevelAndNotBelow) {
+    auto clock = ns::make<ns::ManualClock>(100.0);
+    ns::RunLoop::main()->setClock(clock);
+    auto* app = ui::Application::shared();
+    struct Row {
+        const char* name;
+        int level;
+        std::function<void()> action;
+        std::string line;
+    } rows[] = {
+        {"started", 2, [] { Analytics::startSession("KEY"); }, "Analytics: Session started"},
+        {"already started", 1,
+         [] {
+             Analytics::startSession("KEY");
+             Analytics::startSession("KEY");
+         },
+         "Analytics: Session already started"},
+        {"paused", 2,
+         [app] {
+             Analytics::startSession("KEY");
+             app->resignActive();
+         },
+         "Analytics: Session paused"},
+        {"resumed", 2,
+         [app, clock] {
+             Analytics::startSession("KEY");
+             app->resignActive();
+             clock->advance(1);
+             app->becomeActive();
+         },
+         "Analytics: Session resumed"},
+        {"ended", 2,
+         [app] {
+             Analytics::startSession("KEY");
+             app->terminate();
+         },
+         "Analytics: Session ended"},
+        {"no controller", 1, [] { Analytics::logAllPageViews(nullptr); },
+         "Analytics: logAllPageViews: no controller given"},
+        {"other controller", 1,
+         [] {
+             auto plain = ns::make<ui::ViewController>();
+             Analytics::logAllPageViews(plain.get());
+         },
+         "Analytics: logAllPageViews: ViewController is neither a navigation nor a tab bar controller"},
+    };
+    const auto linesAfter = [&](const Row& row, std::optional<int> level) {
+        Analytics::reset();
+        app->reset();
+        app->becomeActive();
+        if (level) Analytics::setLogLevel(*level);
+        row.action();
+        return Analytics::logLines();
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto lines = linesAfter(row, row.level);
+        EXPECT_NE(std::find(lines.begin(), lines.end(), row.line), lines.end()) << "level " << row.level;
+        lines = linesAfter(row, row.level - 1);
+        EXPECT_EQ(std::find(lines.begin(), lines.end(), row.line), lines.end()) << "level " << row.level - 1;
+        lines = linesAfter(row, std::nullopt);
+        EXPECT_TRUE(lines.empty()) << "default level";
+    }
+    EXPECT_EQ(Analytics::logLevel(), 0);
+
+    Analytics::reset();
+    app->reset();
+    ns::RunLoop::main()->setClock(ns::SystemClock::shared());
+}
+
+// Starting observes the application's four notifications; a reset stops
+// observing them, so the next start does not add to what was there.
+TEST_F(AnalyticsTest, ResetStopsObservingTheApplication) {
+    auto center = ns::NotificationCenter::defaultCenter();
+    const size_t before = center->observerCount();
+    Analytics::startSession("KEY");
+    EXPECT_EQ(center->observerCount(), before + 4);
+    Analytics::startSession("KEY");
+    EXPECT_EQ(center->observerCount(), before + 4);
+    Analytics::reset();
+    EXPECT_EQ(center->observerCount(), before);
+    Analytics::startSession("KEY");
+    EXPECT_EQ(center->observerCount(), before + 4);
+    Analytics::reset();
+}
+
+// The settings a process starts with, read before anything resets them (CTest
+// runs each case in a process of its own).
+TEST(AnalyticsDefaults, AProcessStartsQuietWithReportingOn) {
+    EXPECT_EQ(Analytics::logLevel(), 0);
+    EXPECT_DOUBLE_EQ(Analytics::sessionContinueSeconds(), 10);
+    EXPECT_TRUE(Analytics::usageReportingEnabled());
+    EXPECT_FALSE(Analytics::isWatchExtension());
+    EXPECT_FALSE(Analytics::sessionStarted());
 }
