@@ -165,6 +165,70 @@ TEST_F(LocationTest, StoppingOneManagerLeavesTheOthers) {
     EXPECT_EQ(rec2->events, (std::vector<std::string>{"1.0<-nil", "5.0<-1.0"}));
 }
 
+// However a manager is started, stopped and started again, with either kind
+// of updates first, it is listed once and told each position once.
+TEST_F(LocationTest, EachWayOfStartingListsAManagerOnce) {
+    using Step = void (LocationManager::*)();
+    const Step updating = &LocationManager::startUpdatingLocation;
+    const Step monitoring = &LocationManager::startMonitoringSignificantLocationChanges;
+    const Step stopUpdating = &LocationManager::stopUpdatingLocation;
+    const Step stopMonitoring = &LocationManager::stopMonitoringSignificantLocationChanges;
+    struct Row {
+        const char* name;
+        std::vector<Step> steps;
+    } rows[] = {
+        {"updating, then monitoring", {updating, monitoring}},
+        {"monitoring, then updating", {monitoring, updating}},
+        {"updating stopped and started", {updating, stopUpdating, updating}},
+        {"monitoring stopped and started", {monitoring, stopMonitoring, monitoring}},
+        {"monitoring stopped, updating started", {monitoring, stopMonitoring, updating}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        LocationManager::resetDevice();
+        auto rec = ns::make<Recorder>();
+        auto m = ns::make<LocationManager>();
+        m->setDelegate(rec.get());
+        for (Step step : row.steps) (m.get()->*step)();
+        LocationManager::setDevicePosition(Location::make(1, 2));
+        drain();
+        EXPECT_EQ(rec->events, (std::vector<std::string>{"1.0<-nil"}));
+    }
+}
+
+// A reset device has no running manager: one that ran before is told
+// nothing more until it starts again.
+TEST_F(LocationTest, ResetForgetsTheRunningManagers) {
+    auto rec = ns::make<Recorder>();
+    auto m = ns::make<LocationManager>();
+    m->setDelegate(rec.get());
+    m->startUpdatingLocation();
+    LocationManager::resetDevice();
+    LocationManager::setDevicePosition(Location::make(1, 2));
+    drain();
+    EXPECT_TRUE(rec->events.empty());
+    EXPECT_EQ(LocationManager::devicePosition()->coordinate().latitude, 1);
+}
+
+// The values callers compare with and store: a new location's defaults, a
+// new manager's accuracy, the status and accuracy numbers.
+TEST_F(LocationTest, PublishedValuesAndDefaults) {
+    auto l = Location::make(1, 2);
+    EXPECT_EQ(l->altitude(), 0);
+    EXPECT_EQ(l->horizontalAccuracy(), 65);
+    EXPECT_EQ(l->verticalAccuracy(), 10);
+    Coordinate origin;
+    EXPECT_EQ(origin.latitude, 0);
+    EXPECT_EQ(origin.longitude, 0);
+    EXPECT_EQ(kLocationAccuracyBest, -1);
+    EXPECT_EQ(ns::make<LocationManager>()->desiredAccuracy(), -1);
+    EXPECT_STREQ(kLocationErrorDomain, "kCLErrorDomain");
+    const std::pair<AuthorizationStatus, int> statuses[] = {
+        {AuthorizationStatusNotDetermined, 0}, {AuthorizationStatusRestricted, 1}, {AuthorizationStatusDenied, 2},
+        {AuthorizationStatusAuthorized, 3}, {AuthorizationStatusAuthorizedWhenInUse, 4}};
+    for (const auto& [status, number] : statuses) EXPECT_EQ(static_cast<int>(status), number);
+}
+
 TEST_F(LocationTest, DescriptionShowsEveryField) {
     auto l = Location::make(-33.8688, 151.2093, 58.25, 5, 7.5);
     EXPECT_EQ(l->description(), "<-33.86880000, +151.20930000> +/- 5.00m (alt 58.25 +/- 7.50m)");

@@ -133,6 +133,7 @@ TEST_F(KeychainTest, FolderAndFileArePrivate) {
     ASSERT_EQ(kc.addGenericPassword("svc", "acct", "secret"), kStatusSuccess);
     EXPECT_EQ(modeOf(root_ + "/Library/Keychains"), 0700u);
     EXPECT_EQ(modeOf(path_), 0600u);
+    EXPECT_EQ(modeOf(path_ + ".lock"), 0600u);
     // A folder that was left open is tightened on the next write.
     ::chmod((root_ + "/Library/Keychains").c_str(), 0755);
     ASSERT_EQ(kc.setGenericPassword("svc", "acct", "secret2"), kStatusSuccess);
@@ -472,12 +473,45 @@ TEST_F(KeychainTest, LengthsAreCheckedEvenUnderAValidChecksum) {
     EXPECT_EQ(kc.findGenericPassword("svc", "acct", nullptr), kStatusItemNotFound);
     EXPECT_EQ(kc.corruptFilesMovedAside().size(), 1u);
 
+    // A file cut anywhere inside its item, under a checksum of what is left,
+    // is set aside: no length or time is read past the end.
+    std::string whole = "DECKKC01";
+    putU32(whole, 1);
+    putU32(whole, 3); whole += "svc";
+    putU32(whole, 4); whole += "acct";
+    putU32(whole, 6); whole += "secret";
+    whole.append(16, '\x01');
+    size_t aside = kc.corruptFilesMovedAside().size();
+    for (size_t cut = 12; cut < whole.size(); ++cut) {
+        SCOPED_TRACE(testing::Message() << "cut at byte " << cut);
+        const std::string part = whole.substr(0, cut);
+        ASSERT_TRUE(ns::writeFileAtomically(path_, part + sha256(part), nullptr, 0600));
+        EXPECT_EQ(kc.findGenericPassword("svc", "acct", nullptr), kStatusItemNotFound);
+        EXPECT_EQ(kc.corruptFilesMovedAside().size(), ++aside);
+    }
+    ASSERT_TRUE(ns::writeFileAtomically(path_, whole + sha256(whole), nullptr, 0600));
+    std::string secret;
+    EXPECT_EQ(kc.findGenericPassword("svc", "acct", &secret), kStatusSuccess);
+    EXPECT_EQ(secret, "secret");
+
     // An item count beyond the limit is refused before anything is read.
     std::string many = "DECKKC01";
     putU32(many, 0xFFFFFFFF);
     ASSERT_TRUE(ns::writeFileAtomically(path_, many + sha256(many), nullptr, 0600));
     EXPECT_EQ(kc.listGenericPasswords(std::nullopt, nullptr), kStatusItemNotFound);
-    EXPECT_EQ(kc.corruptFilesMovedAside().size(), 2u);
+    EXPECT_EQ(kc.corruptFilesMovedAside().size(), aside + 1);
+}
+
+// The status codes are the numbers callers of the platform keychain compare
+// with, each a different one.
+TEST_F(KeychainTest, StatusCodesAreThePlatformsNumbers) {
+    const std::pair<int, int> codes[] = {
+        {kStatusSuccess, 0},       {kStatusIO, -36},
+        {kStatusParam, -50},       {kStatusAllocate, -108},
+        {kStatusDuplicateItem, -25299}, {kStatusItemNotFound, -25300},
+        {kStatusDecode, -26275},
+    };
+    for (const auto& [code, number] : codes) EXPECT_EQ(code, number);
 }
 
 TEST_F(KeychainTest, ConcurrentWritersLoseNothing) {
