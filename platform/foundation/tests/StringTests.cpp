@@ -27,6 +27,44 @@ TEST(String, ConvertsAndValidatesEncodings) {
     lone.push_back(char16_t(0xD800));
     EXPECT_FALSE(String::fromUTF16(lone));
     EXPECT_EQ(String::fromUTF16(u"\U0001F600x")->utf8(), "\xF0\x9F\x98\x80x");
+
+    // The first and last code point of every length, and one past each end.
+    struct Row {
+        const char* name;
+        std::string bytes;
+        bool valid;
+    } rows[] = {
+        {"U+007F", "\x7F", true},
+        {"U+0080", "\xC2\x80", true},
+        {"U+007F in two bytes", "\xC1\xBF", false},
+        {"U+07FF", "\xDF\xBF", true},
+        {"U+0800", "\xE0\xA0\x80", true},
+        {"U+07FF in three bytes", "\xE0\x9F\xBF", false},
+        {"U+D7FF", "\xED\x9F\xBF", true},
+        {"U+D800", "\xED\xA0\x80", false},
+        {"U+DFFF", "\xED\xBF\xBF", false},
+        {"U+E000", "\xEE\x80\x80", true},
+        {"U+FFFF", "\xEF\xBF\xBF", true},
+        {"U+10000", "\xF0\x90\x80\x80", true},
+        {"U+FFFF in four bytes", "\xF0\x8F\xBF\xBF", false},
+        {"U+10FFFF", "\xF4\x8F\xBF\xBF", true},
+        {"U+110000", "\xF4\x90\x80\x80", false},
+        {"five-byte lead", "\xF8\x88\x80\x80\x80", false},
+        {"lone continuation", "\x80", false},
+        {"cut after its lead", "a\xE2\x82", false},
+        {"continuation missing inside", "\xE2\x41\xAC", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(isValidUTF8(row.bytes.data(), row.bytes.size()), row.valid);
+        EXPECT_EQ(static_cast<bool>(String::fromBytes(row.bytes.data(), row.bytes.size())), row.valid);
+        if (row.valid) {
+            // A valid code point survives the trip through UTF-16 and back.
+            std::string back;
+            ASSERT_TRUE(utf16ToUTF8(utf8ToUTF16(row.bytes), back));
+            EXPECT_EQ(back, row.bytes);
+        }
+    }
 }
 
 TEST(String, SearchesWithAndWithoutCase) {
