@@ -105,7 +105,7 @@ TEST(Array, RemoveObjectTakesEveryEqualElement) {
 // (past eight entries), and before and after a removal.
 TEST(Dictionary, EqualKeysHeldByOtherObjectsAreOneKey) {
     for (size_t size : {1u, 7u, 8u, 9u, 16u, 17u, 100u}) {
-        SCOPED_TRACE(testing::Message() << size << " entries");
+        SCOPED_TRACE(::testing::Message() << size << " entries");
         auto d = MutableDictionary::make();
         for (size_t i = 0; i < size; ++i) d->setObjectForKey(num(static_cast<long long>(i)), String::make("k" + std::to_string(i)));
         const std::string last = "k" + std::to_string(size - 1);

@@ -67,6 +67,63 @@ TEST(String, ConvertsAndValidatesEncodings) {
     }
 }
 
+TEST(String, UTF16SurrogatesOnlyInPairs) {
+    struct Row {
+        const char* name;
+        std::u16string units;
+        const char* utf8;  // nullptr: refused
+    } rows[] = {
+        {"first pair", {0xD800, 0xDC00}, "\xF0\x90\x80\x80"},
+        {"last pair", {0xDBFF, 0xDFFF}, "\xF4\x8F\xBF\xBF"},
+        {"below the surrogates", {0xD7FF}, "\xED\x9F\xBF"},
+        {"above the surrogates", {0xE000}, "\xEE\x80\x80"},
+        {"high then a letter", {0xD800, u'a'}, nullptr},
+        {"high then high", {0xDBFF, 0xDBFF}, nullptr},
+        {"high then one below the lows", {0xD800, 0xDBFF}, nullptr},
+        {"high then one above the lows", {0xD800, 0xE000}, nullptr},
+        {"high at the end", {u'a', 0xD800}, nullptr},
+        {"low alone", {0xDC00, u'a'}, nullptr},
+        {"last low alone", {0xDFFF}, nullptr},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string out;
+        EXPECT_EQ(utf16ToUTF8(row.units, out), row.utf8 != nullptr);
+        auto s = String::fromUTF16(row.units);
+        EXPECT_EQ(static_cast<bool>(s), row.utf8 != nullptr);
+        if (row.utf8 && s) EXPECT_EQ(s->utf8(), row.utf8);
+    }
+}
+
+TEST(String, SearchAnswersLocationAndLength) {
+    struct Row {
+        const char* name;
+        const char* hay;
+        const char* needle;
+        unsigned options;
+        Range range;
+    } rows[] = {
+        {"absent", "abcabc", "x", 0, {NotFound, 0}},
+        {"empty needle", "abc", "", 0, {NotFound, 0}},
+        {"first", "abcabc", "bc", 0, {1, 2}},
+        {"backwards", "abcabc", "bc", BackwardsSearch, {4, 2}},
+        {"anchored", "abcabc", "ab", AnchoredSearch, {0, 2}},
+        {"anchored absent", "abcabc", "bc", AnchoredSearch, {NotFound, 0}},
+        {"anchored backwards", "abcabc", "bc", AnchoredSearch | BackwardsSearch, {4, 2}},
+        {"anchored backwards absent", "abcabc", "ab", AnchoredSearch | BackwardsSearch, {NotFound, 0}},
+        {"needle longer than the text", "ab", "abc", AnchoredSearch | BackwardsSearch, {NotFound, 0}},
+        {"any case", "\xC3\x81ngel \xC3\x81NGEL", "\xC3\xA1ngel", CaseInsensitiveSearch | BackwardsSearch, {6, 5}},
+        {"any case absent", "\xC3\x81ngel", "angel", CaseInsensitiveSearch, {NotFound, 0}},
+        {"after a pair", "\xF0\x9F\x98\x80x", "x", 0, {2, 1}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Range r = str(row.hay)->rangeOfString(row.needle, row.options);
+        EXPECT_EQ(r.location, row.range.location);
+        EXPECT_EQ(r.length, row.range.length);
+    }
+}
+
 TEST(String, SearchesWithAndWithoutCase) {
     auto s = str("Tell me about YOURSELF, \xC3\x81ngel");
     EXPECT_EQ(s->rangeOfString("yourself", CaseInsensitiveSearch).location, 14u);
