@@ -5,7 +5,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -637,6 +639,46 @@ TEST(RequestProgress, DownloadProgressAddsUpAndInaccurateProgressReportsOnceAtTh
     EXPECT_EQ(text(r4), "0123456789abcdefghi");
     EXPECT_EQ(r4->contentLength(), 19u);
     EXPECT_EQ(size, 19);
+
+    // Chunks and a Content-Length together: the chunks frame the body and
+    // the length counts nowhere (content length, download size, progress);
+    // the connection is not used again.
+    const std::string body = pattern(550);
+    testsupport::Server both([&](testsupport::Conn& c) {
+        while (auto req = c.readRequest()) {
+            if (req->target != "/both") {
+                if (!c.respond(200, "after")) return;
+                continue;
+            }
+            std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 250\r\nTransfer-Encoding: chunked\r\n\r\n";
+            for (size_t at = 0; at < body.size(); at += 100) {
+                const std::string piece = body.substr(at, 100);
+                char size[16];
+                std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
+                answer += size + piece + "\r\n";
+            }
+            if (!c.write(answer + "0\r\n\r\n")) return;
+        }
+    });
+    auto d5 = ns::make<RecordingDelegate>();
+    auto r5 = HTTPRequest::requestWithURL(url(both.url("/both")));
+    r5->setDownloadProgressDelegate(d5.get());
+    r5->startAsynchronous();
+    ASSERT_TRUE(waitFor(r5));
+    drainMain();
+    ASSERT_FALSE(r5->error()) << r5->error()->description();
+    EXPECT_EQ(text(r5), body);
+    EXPECT_EQ(r5->contentLength(), 550u);
+    EXPECT_FALSE(must<ns::Dictionary>(r5->responseHeaders())->objectForKey("Content-Length"));
+    EXPECT_NE(d5->downloadSize, 250);
+    ASSERT_FALSE(d5->progress.empty());
+    EXPECT_LE(*std::max_element(d5->progress.begin(), d5->progress.end()), 1.0f);
+    EXPECT_FLOAT_EQ(d5->progress.back(), 1.0f);
+    auto after = HTTPRequest::requestWithURL(url(both.url("/after")));
+    after->startSynchronous();
+    ASSERT_FALSE(after->error()) << after->error()->description();
+    EXPECT_EQ(text(after), "after");
+    EXPECT_EQ(both.connections(), 2);
 }
 
 TEST(RequestProgress, UploadProgressReachesTheBodyLength) {

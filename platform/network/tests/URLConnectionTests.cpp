@@ -282,6 +282,61 @@ TEST_F(URLConnectionTest, GzipBodiesAreInflated) {
     EXPECT_EQ(resp->expectedContentLength(), -1);
 }
 
+TEST_F(URLConnectionTest, MethodOrHeaderFieldThatIsNotValidHTTPFailsBeforeConnecting) {
+    std::atomic<int> injected{0};
+    Server server([&](Conn& c) {
+        while (auto r = c.readRequest()) {
+            if (r->has("X-Injected")) ++injected;
+            if (!c.respond(200, r->method + " " + r->target)) return;
+        }
+    });
+    struct Row {
+        const char* name;
+        std::string method, field, value;
+        std::string refusal;  // "" when the load goes through
+    };
+    const std::string bad = "The request cannot be sent: ";
+    const std::vector<Row> rows = {
+        {"method writing a field", "GET /x HTTP/1.1\r\nX-Injected: 1\r\nX-Pad:", "", "",
+         bad + "the method \"GET /x HTTP/1.1\\r\\nX-Injected: 1\\r\\nX-Pad:\" is not an HTTP token"},
+        {"method changing the target", "GET /other", "", "", bad + "the method \"GET /other\" is not an HTTP token"},
+        {"value with CR LF", "GET", "X-Note", "a\r\nX-Injected: 1",
+         bad + "the value of the header field \"X-Note\" holds a CR, LF or NUL character"},
+        {"value with a NUL", "GET", "X-Note", std::string("a\0b", 3),
+         bad + "the value of the header field \"X-Note\" holds a CR, LF or NUL character"},
+        {"name with a blank", "GET", "X Note", "1", bad + "the header field name \"X Note\" is not an HTTP token"},
+        {"name of many bytes", "GET", std::string(100, '\x01'), "1",
+         bad + "the header field name \"" + [] {
+             std::string shown;
+             for (int i = 0; i < 64; ++i) shown += "\\x01";
+             return shown;
+         }() + "...\" is not an HTTP token"},
+        {"valid token method and field", "PROPFIND", "X-Note", "a\tb", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const int before = server.connections();
+        auto req = request(server.url("/x"));
+        req->setHTTPMethod(row.method);
+        if (!row.field.empty()) req->setValueForHTTPHeaderField(row.value, row.field);
+        ns::Ref<net::HTTPURLResponse> resp;
+        ns::Ref<ns::Error> err;
+        auto data = URLConnection::sendSynchronousRequest(*req, &resp, &err);
+        if (row.refusal.empty()) {
+            ASSERT_TRUE(data) << ns::describe(err);
+            EXPECT_EQ(data->view(), row.method + " /x");
+            continue;
+        }
+        EXPECT_FALSE(data);
+        EXPECT_FALSE(resp);
+        ASSERT_TRUE(err);
+        EXPECT_EQ(err->code(), net::kErrorRequestCannotBeSent);
+        EXPECT_EQ(err->localizedDescription(), row.refusal);
+        EXPECT_EQ(server.connections(), before);
+    }
+    EXPECT_EQ(injected.load(), 0);
+}
+
 TEST_F(URLConnectionTest, BodiesPastTheLimitFailTheLoad) {
     std::string zeros(2 << 20, '\0');
     std::string bomb = gzip(zeros);
