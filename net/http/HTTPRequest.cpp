@@ -807,12 +807,16 @@ void HTTPRequest::handleStreamComplete() {
         if (contentLength_ == 0) contentLength_ = totalBytesRead_;
         updateProgressIndicators();
         body_.closeStream();
-        // A gzip body that does not inflate fails the request (an answer
-        // that is redirected or challenged is not the request's body).
-        if (auto inflation = download_.endBody(isResponseCompressed()); inflation && !needsRedirect_ && !authenticationNeeded_)
-            fileError_ = inflation;
+        // A gzip body that does not inflate, or whose stream stops before
+        // its end, fails the request, and no file of it reaches the
+        // destination (an answer that is redirected or challenged is not
+        // the request's body).
+        auto inflation = download_.endBody(isResponseCompressed());
+        const bool bodyFailed = inflation && !needsRedirect_ && !authenticationNeeded_;
+        if (bodyFailed) fileError_ = inflation;
         if (!authenticationNeeded_) removeTemporaryUploadFiles();
-        finishFileDownload();
+        if (bodyFailed) download_.abandonFiles();
+        else finishFileDownload();
         if (!didUseCachedResponse_ && !fileError_) storeInCache();
     }
     releaseConnectionAfterCompletion();
