@@ -288,12 +288,15 @@ TEST(RequestBodies, GzipResponsesAreInflatedAtTheEndOrOnArrival) {
                 g->setDelegate(d.get());
             }
             g->startSynchronous();
-            drainMain();
-            ASSERT_TRUE(g->error());
-            EXPECT_EQ(g->error()->code(), 11);
-            EXPECT_EQ(g->error()->localizedDescription(), text);
+            if (way == 5) drainMain();
             EXPECT_FALSE(fs::exists(destination));
             EXPECT_EQ(d->count("finished"), 0u);
+            if (!g->error()) {
+                ADD_FAILURE() << "reported success";
+                continue;
+            }
+            EXPECT_EQ(g->error()->code(), 11);
+            EXPECT_EQ(g->error()->localizedDescription(), text);
         }
     }
     EXPECT_TRUE(fs::is_empty(dir.path()));
