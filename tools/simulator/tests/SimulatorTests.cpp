@@ -6,15 +6,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "testsupport/Command.h"
+#include "testsupport/LoopbackServer.h"
 #include "testsupport/RefusingPort.h"
 #include "testsupport/TempDir.h"
 #include "tools/simulator/Simulator.h"
@@ -129,6 +132,51 @@ TEST_F(SimulatorTest, ASignUpTheServiceNeverGetsLeavesTheFormForAnotherTry) {
     // Nothing was taken, so the next start asks again.
     Outcome again = korvel("phone", "wait 4\nscreen\n");
     EXPECT_TRUE(has(again.out, "Sign up for news from Tarnwick")) << again.out;
+}
+
+TEST_F(SimulatorTest, ASignUpWhoseAnswerTricklesInIsGivenUpAtTheLimitAndTheFormStays) {
+    // The service sends the head of an answer and then a byte every 0.1 s,
+    // for as long as the connection stays.
+    testsupport::Server trickling([](testsupport::Conn& c) {
+        if (!c.readRequest()) return;
+        if (!c.write("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n")) return;
+        for (int i = 0; i < 600 && c.write(" "); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    });
+    const std::string fill =
+        "tap Name\ntype Ada\n"
+        "tap University or company\ntype Analytical & Co\n"
+        "tap E-mail\ntype ada@example.org\nreturn\n"
+        "tap Send\n"
+        "screen\n"
+        "wait 1\n"
+        "screen\n"
+        "tap No, thanks\nwait 1\n"
+        "screen\n";
+    for (const char* idiom : {"phone", "tablet"}) {
+        SCOPED_TRACE(idiom);
+        std::ofstream(dir + "/script.txt") << (std::string(idiom) == "phone" ? "wait 4\n" : "wait 3\n") + fill;
+        auto started = std::chrono::steady_clock::now();
+        Outcome r = testsupport::runCommand("timeout 60 " + std::string(KORVEL_PATH) + " --idiom " + idiom + " --home " +
+                                            dir + "/" + idiom + " --bundle " + DECK_SOURCE_DIR + "/resources --script " +
+                                            dir + "/script.txt --endpoint tarnwick-forms=" + trickling.url("") +
+                                            " --form-post-limit 1.5 2>&1 </dev/null");
+        double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_GE(took, 1.5) << r.out;
+        // "Loading..." while the post runs; after the wait, the form again,
+        // which takes its "No, thanks".
+        size_t loading = r.out.find("Loading...");
+        ASSERT_NE(loading, std::string::npos) << r.out;
+        std::string after = r.out.substr(loading + 1);
+        EXPECT_FALSE(has(after, "Loading...")) << r.out;
+        EXPECT_TRUE(has(after, "[Send]")) << r.out;
+        EXPECT_FALSE(has(r.out, "Got it!")) << r.out;
+        EXPECT_FALSE(has(r.out, "error:")) << r.out;
+        // The last screen: the form answered and gone, the screen under it.
+        std::string last = r.out.substr(r.out.rfind("[No, thanks]") + 1);
+        EXPECT_FALSE(has(last, "Sign up for news from Tarnwick")) << r.out;
+        EXPECT_TRUE(has(last, "bout you")) << r.out;
+    }
 }
 
 TEST_F(SimulatorTest, AFailedCommandIsOneLineAndTheScriptEndsWithStatusOne) {
@@ -401,7 +449,7 @@ TEST_F(SimulatorTest, HelpAndBadOptions) {
     Outcome help = testsupport::runCommand(std::string(KORVEL_PATH) + " --help");
     EXPECT_EQ(help.status, 0);
     const std::string& out = help.out;
-    for (const char* word : {"--idiom", "--home", "--bundle", "--script", "screen", "tap TEXT", "back", "link HREF",
+    for (const char* word : {"--idiom", "--home", "--bundle", "--script", "--form-post-limit", "screen", "tap TEXT", "back", "link HREF",
                              "pinch in|out", "swipe left|right", "type TEXT", "clear [FIELD]", "alert TEXT", "rotate",
                              "wait SECONDS", "quit"})
         EXPECT_TRUE(has(out, word)) << word;
@@ -424,6 +472,16 @@ TEST_F(SimulatorTest, HelpAndBadOptions) {
         {"clock without a value", files + script + " --clock", 2, "korvel: --clock needs real or manual\n"},
         {"seed without a value", files + script + " --seed", 2, "korvel: --seed needs a whole number\n"},
         {"endpoint without a value", files + script + " --endpoint", 2, "korvel: --endpoint needs NAME=URL\n"},
+        {"form post limit without a value", files + script + " --form-post-limit", 2,
+         "korvel: --form-post-limit needs a number of seconds\n"},
+        {"form post limit below the shortest", files + script + " --form-post-limit 0.09", 2,
+         "korvel: --form-post-limit must be a number of seconds from 0.1 to 3600\n"},
+        {"form post limit past the longest", files + script + " --form-post-limit 3600.5", 2,
+         "--form-post-limit must be a number of seconds"},
+        {"form post limit in hexadecimal", files + script + " --form-post-limit 0x10", 2,
+         "--form-post-limit must be a number of seconds"},
+        {"the shortest form post limit", files + script + " --form-post-limit 0.1", 0, "Korvel interview cards"},
+        {"the longest form post limit", files + script + " --form-post-limit 3600", 0, "Korvel interview cards"},
         {"unknown option", files + script + " --fast", 2, "korvel: unknown option --fast\n"},
         {"unknown idiom", files + script + " --idiom watch", 2, "korvel: --idiom must be phone or tablet\n"},
         {"unknown clock", files + script + " --clock sometimes", 2, "korvel: --clock must be real or manual\n"},
