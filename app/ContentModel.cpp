@@ -41,6 +41,13 @@ ns::Dictionary* rowAt(const ns::Array* rows, size_t index) {
     return dynamic_cast<ns::Dictionary*>(rows->objectAtIndex(index));
 }
 
+bool rowIsCard(const ns::Dictionary* row) {
+    if (!row) return false;
+    for (const char* other : {"Children", "ActionPractice", "Action", "email", "lleva"})
+        if (rowHas(row, other)) return false;
+    return !rowString(row, "index").empty() || !rowString(row, "title").empty();
+}
+
 // -- Bundle ----------------------------------------------------------------------
 
 std::string bundlePath(std::string_view fileName) {

@@ -405,6 +405,46 @@ TEST_F(SimulatorTest, AFavouritesFileThatCannotBeMovedAsideIsToldAndDamagedEntri
     EXPECT_TRUE(has(saved, "A conflict at work")) << saved;
 }
 
+TEST_F(SimulatorTest, TheTabletsCardButtonsAreNotOfferedOverTheAddGroupRowOrAnInformationPage) {
+    // The Interview button keeps what the pane shows: there, neither a
+    // card's favourite nor its share has anything to act on.
+    Outcome r = korvel("tablet",
+                       "wait 3\ntap No, thanks\nwait 1\n"
+                       "tap About you\n"
+                       "tap Practice\ntap Groups\n"
+                       "tap Interview\n"
+                       "screen\n"
+                       "tap Add to favorites\n"  // 9
+                       "tap Info\n"
+                       "tap Interview\n"
+                       "screen\n"
+                       "tap Share card\n"  // 13
+                       "tap Before the interview\ntap Research the company\n"
+                       "screen\n");
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_TRUE(has(r.out, "error: line 9: tap Add to favorites: nothing called \"Add to favorites\" on the screen\n"))
+        << r.out;
+    EXPECT_TRUE(has(r.out, "error: line 13: tap Share card: nothing called \"Share card\" on the screen\n")) << r.out;
+    size_t group = r.out.find("[page VELTRA_Blanco.html]");
+    size_t info = r.out.find("[page KORVEL_info.html]");
+    size_t card = r.out.find("[page KORVEL_39.html]");
+    ASSERT_NE(group, std::string::npos) << r.out;
+    ASSERT_NE(info, std::string::npos) << r.out;
+    ASSERT_NE(card, std::string::npos) << r.out;
+    size_t lastScreen = r.out.rfind("[Interview]");
+    EXPECT_LT(info, lastScreen);
+    EXPECT_LT(lastScreen, card);
+    EXPECT_FALSE(has(r.out.substr(0, lastScreen), "[Add to favorites]")) << r.out;
+    EXPECT_FALSE(has(r.out.substr(0, lastScreen), "[Share card]")) << r.out;
+    EXPECT_FALSE(has(r.out, "was saved correctly.")) << r.out;
+    EXPECT_FALSE(has(r.out, "---- sheet")) << r.out;
+    // Over a card they are back.
+    std::string last = r.out.substr(lastScreen);
+    EXPECT_TRUE(has(last, "[Add to favorites]")) << last;
+    EXPECT_TRUE(has(last, "[Share card]")) << last;
+    EXPECT_FALSE(fs::exists(dir + "/home/Documents/Favorites-VeltraIpad.plist"));
+}
+
 TEST_F(SimulatorTest, HomeFilesThatAreNamedPipesAreMovedAsideAndTheAppStarts) {
     // Each home file the app reads at launch (and the phone's groups file,
     // read when its screen opens) is a named pipe nobody writes to.
