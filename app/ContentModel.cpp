@@ -95,6 +95,16 @@ std::string documentsPath(std::string_view fileName) {
     return ns::Paths::join(ns::Paths::documentsDirectory(), fileName);
 }
 
+std::string withPathsFromHome(std::string_view text) {
+    std::string home = ns::Paths::homeDirectory();
+    std::string out(text);
+    if (home.empty() || home == "/") return out;
+    const std::string prefix = home + "/";  // the home folder never ends in "/" but as "/" itself
+    for (size_t at = out.find(prefix); at != std::string::npos; at = out.find(prefix, at))
+        out.erase(at, prefix.size());
+    return out;
+}
+
 namespace {
 std::vector<std::string>& keptFiles() {
     static std::vector<std::string> files;  // main thread only

@@ -52,6 +52,10 @@ std::string bundlePath(std::string_view fileName);
 
 // -- Documents files -----------------------------------------------------------
 std::string documentsPath(std::string_view fileName);
+// `text` (an error's description, say) with the paths inside the home
+// folder written from it, as a person knows them: "Documents/x.plist", not
+// the machine's absolute path.
+std::string withPathsFromHome(std::string_view text);
 
 struct DocumentsLoad {
     ns::Ref<ns::MutableArray> rows;  // never nil: empty when nothing could be read

@@ -290,4 +290,22 @@ TEST_F(ContentTest, ACardIsARowNamedAsCardsAreThatATapDoesNothingElseWith) {
     for (const Row& r : rows) EXPECT_EQ(rowIsCard(r.row.get()), r.card) << r.name;
 }
 
+TEST_F(ContentTest, PathsInTheHomeFolderAreWrittenFromIt) {
+    const std::string h = ns::Paths::homeDirectory();
+    struct Row {
+        const char* name;
+        std::string text, shown;
+    } rows[] = {
+        {"a file of Documents", "Cannot write " + h + "/Documents/a.plist: No space left on device",
+         "Cannot write Documents/a.plist: No space left on device"},
+        {"twice", h + "/Documents/a " + h + "/Library/b", "Documents/a Library/b"},
+        {"a folder beside the home", "Cannot write " + h + "x/Documents/a", "Cannot write " + h + "x/Documents/a"},
+        {"no path", "unknown error", "unknown error"},
+    };
+    for (const Row& r : rows) EXPECT_EQ(withPathsFromHome(r.text), r.shown) << r.name;
+    ns::Paths::setHomeDirectory("/");
+    EXPECT_EQ(withPathsFromHome("/Documents/a /b"), "/Documents/a /b");
+    ns::Paths::setHomeDirectory(h);
+}
+
 }  // namespace app::test

@@ -207,6 +207,10 @@ bool Simulator::run(const std::string& rawLine, std::ostream& out) {
     return ok;
 }
 
+std::string Simulator::failureText(const std::string& line) const {
+    return ui::TextScreen::printable(shortened(line), false) + ": " + ui::TextScreen::printable(error_, false);
+}
+
 std::string Simulator::shortened(const std::string& text) {
     size_t bytes = 0, chars = 0;
     while (bytes < text.size() && chars < kQuoteLimit) {

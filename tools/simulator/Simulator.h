@@ -33,6 +33,9 @@ public:
     // starting with '#' do nothing.
     bool run(const std::string& line, std::ostream& out);
     const std::string& lastError() const { return error_; }
+    // "<line>: <why>" for the error line after `line` failed: the line cut
+    // as shortened() cuts it, control characters in both shown escaped.
+    std::string failureText(const std::string& line) const;
     bool quitRequested() const { return quit_; }
 
     // What the app did since the last call that a person would notice

@@ -176,8 +176,7 @@ int main(int argc, char** argv) {
             ++number;
             if (!sim.run(line, std::cout)) {
                 allOk = false;
-                std::cout << "error: line " << number << ": " << simulator::Simulator::shortened(line) << ": "
-                          << sim.lastError() << "\n";
+                std::cout << "error: line " << number << ": " << sim.failureText(line) << "\n";
             }
         }
         ui::Application::shared()->terminate();

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "testsupport/Command.h"
+#include "testsupport/FullDisk.h"
 #include "testsupport/LoopbackServer.h"
 #include "testsupport/RefusingPort.h"
 #include "testsupport/TempDir.h"
@@ -443,6 +444,75 @@ TEST_F(SimulatorTest, TheTabletsCardButtonsAreNotOfferedOverTheAddGroupRowOrAnIn
     EXPECT_TRUE(has(last, "[Add to favorites]")) << last;
     EXPECT_TRUE(has(last, "[Share card]")) << last;
     EXPECT_FALSE(fs::exists(dir + "/home/Documents/Favorites-VeltraIpad.plist"));
+}
+
+TEST_F(SimulatorTest, TypingWithNoFieldFocusedSaysSoAndControlCharactersAreShownEscaped) {
+    for (const char* idiom : {"phone", "tablet"}) {
+        SCOPED_TRACE(idiom);
+        Outcome r = korvel(idiom,
+                           std::string(std::string(idiom) == "phone" ? "wait 4\n" : "wait 3\n") +
+                           "tap Name\n"
+                           "type Ada\x1b[2J\x1b]0;owned\x07\tX\n"
+                           "return\n"
+                           "type Lovelace\n"  // 5: nothing has focus
+                           "clear\n"          // 6: likewise
+                           "tap E-mail\ntype a@b.org\x1b[1m\nreturn\n"
+                           "screen\n"
+                           "tap \x1b[31mred\n",  // 11: quoted escaped in the error line
+                           "--home " + dir + "/" + idiom);
+        EXPECT_EQ(r.status, 1) << r.out;
+        EXPECT_TRUE(has(r.out, "error: line 5: type Lovelace: no text field has focus\n")) << r.out;
+        EXPECT_TRUE(has(r.out, "error: line 6: clear: no text field has focus\n")) << r.out;
+        EXPECT_TRUE(has(r.out, "Name: Ada\\x1B[2J\\x1B]0;owned\\x07\\x09X____\n")) << r.out;
+        EXPECT_TRUE(has(r.out, "E-mail: a@b.org\\x1B[1m____\n")) << r.out;
+        EXPECT_TRUE(has(r.out, "error: line 11: tap \\x1B[31mred: nothing called \"\\x1B[31mred\" on the screen\n"))
+            << r.out;
+        EXPECT_FALSE(has(r.out, "Lovelace____")) << r.out;
+        // Nothing the terminal would act on is written as it is.
+        for (char c : {'\x1b', '\x07', '\t', '\r'}) EXPECT_EQ(r.out.find(c), std::string::npos) << int(c);
+    }
+}
+
+TEST_F(SimulatorTest, TheLaunchCountStopsAtItsLargestValueAndThePromptStillComes) {
+    for (const char* idiom : {"phone", "tablet"}) {
+        SCOPED_TRACE(idiom);
+        const std::string home = dir + "/" + idiom;
+        const std::string prefs = home + "/Library/Preferences/com.tarnwick.korvel.plist";
+        fs::create_directories(home + "/Library/Preferences");
+        std::ofstream(prefs) << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+                                "<key>registro</key><true/>"
+                                "<key>LaunchCount</key><integer>9223372036854775807</integer></dict></plist>\n";
+        Outcome r = korvel(idiom, "screen\n", "--home " + home);
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_TRUE(has(r.out, "If you like our app, please review it in the app store.")) << r.out;
+        std::ifstream in(prefs);
+        std::string saved((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_TRUE(has(saved, "<key>LaunchCount</key>\n\t<integer>9223372036854775807</integer>")) << saved;
+    }
+}
+
+TEST_F(SimulatorTest, AGroupThatCannotBeSavedIsToldByItsPlaceInTheHome) {
+    const std::string home = dir + "/home";
+    fs::create_directories(home + "/Library/Preferences");
+    std::ofstream(home + "/Library/Preferences/com.tarnwick.korvel.plist")
+        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>registro</key><true/>"
+           "</dict></plist>\n";
+    // Nothing more can be written in Documents.
+    testsupport::FullDisk disk(home + "/Documents");
+    disk.fill();
+    Outcome r = korvel("phone",
+                       "wait 4\n"
+                       "tap Practice\ntap Groups\ntap Add new group (swipe to delete)\n"
+                       "type Interview day\ntap Body language\ntap Save\n"
+                       "screen\n");
+    disk.restore();
+    EXPECT_EQ(r.status, 0) << disk.how() << "\n" << r.out;
+    size_t alert = r.out.find("+-- Alert: Groups not saved --\n| Your change was not kept: ");
+    ASSERT_NE(alert, std::string::npos) << disk.how() << "\n" << r.out;
+    std::string message = r.out.substr(alert, r.out.find('\n', r.out.find('\n', alert) + 1) - alert);
+    EXPECT_TRUE(has(message, " Documents/savedGroups-QuillonIphone.plist")) << message;
+    EXPECT_FALSE(has(message, home)) << message;
+    EXPECT_FALSE(has(message, dir)) << message;
 }
 
 TEST_F(SimulatorTest, HomeFilesThatAreNamedPipesAreMovedAsideAndTheAppStarts) {
