@@ -62,6 +62,7 @@ void SHR::reset() {
     if (s->offlineQueue_) s->offlineQueue_->cancelAllOperations();
     s->offlineQueue_ = nullptr;
     s->offlineResends_.clear();
+    s->offlineUnremoved_.clear();
     s->offlineFolderChecked_.clear();
     s->rootViewController_ = nullptr;
     s->currentRootViewController_ = nullptr;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -104,13 +105,19 @@ public:
     static bool saveOfflineQueueList(const ns::Array* list);
     static bool addToOfflineQueueForSharer(const ns::Ref<SHRItem>& item, const std::string& sharerId);
     // Starts one re-send for each stored entry that is not being re-sent
-    // already. The list keeps each entry until its re-send has been handed
-    // over (SHROfflineSharer), so a process killed during a flush loses no
-    // share: what was not handed over is still stored for the next flush.
+    // already, one at a time. The list keeps each entry until its re-send
+    // has been handed over (SHROfflineSharer) and is rewritten before the
+    // next share goes out, so a process killed during a flush loses no share
+    // and sends again at most the one whose reply had not been recorded.
+    // Nothing is sent while the list cannot be rewritten (a read-only
+    // folder, a full disk): first the shares already sent must leave it.
     static void flushOfflineQueue();
     // Takes a handed-over entry off the list (the list file goes with the
-    // last entry) and deletes its data file.
-    static void removeFromOfflineQueue(const ns::Dictionary& entry);
+    // last entry) and deletes its data file (a folder in its place too).
+    // When the list cannot be rewritten the entry stays listed but is not
+    // sent again by this process until a later flush removes it; the flush
+    // under way stops, and the reason is logged. False then.
+    static bool removeFromOfflineQueue(const ns::Dictionary& entry);
     // The name of an entry's data file: its uid, when that is a plain file
     // name of the queue folder; "" otherwise.
     static std::string offlineDataFileName(const ns::Dictionary& entry);
@@ -129,6 +136,9 @@ private:
     // Re-sends under way, by entry, so that a second flush does not start
     // them again.
     std::map<std::string, ns::Weak<ns::Operation>> offlineResends_;
+    // Entries whose re-send was handed over but that could not be taken off
+    // the list: never sent again, removed first by the next flush.
+    std::set<std::string> offlineUnremoved_;
     // The queue folder whose leftovers were cleared in this process.
     std::string offlineFolderChecked_;
     ns::Ref<ui::ViewController> rootViewController_;

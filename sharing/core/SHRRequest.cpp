@@ -20,7 +20,12 @@ public:
         request_->data_->appendData(data);
     }
     void connectionDidFinishLoading(net::URLConnection&) override { request_->finish(); }
-    void connectionDidFailWithError(net::URLConnection&, const ns::Error&) override { request_->finish(); }
+    // A failure after the head (a reset, a body cut short of its length)
+    // keeps the response, but the request did not succeed.
+    void connectionDidFailWithError(net::URLConnection&, const ns::Error&) override {
+        request_->failed_ = true;
+        request_->finish();
+    }
 
 private:
     ns::Ref<SHRRequest> request_;  // kept until the connection lets go of this receiver
@@ -42,6 +47,7 @@ ns::Ref<SHRRequest> SHRRequest::make(ns::Ref<ns::URL> url, ns::Ref<ns::String> p
 void SHRRequest::start() {
     data_ = ns::MutableData::make();
     finished_ = false;
+    failed_ = false;
     auto request = net::URLRequest::requestWithURL(url_, net::kURLRequestReloadIgnoringLocalAndRemoteCacheData, 90);
     if (headerFields_) request->setAllHTTPHeaderFields(headerFields_.get());
     if (params_) {
@@ -63,7 +69,7 @@ void SHRRequest::finish() {
     finished_ = true;
     auto keep = ns::keepAlive(this);
     int status = response_ ? response_->statusCode() : 0;
-    success_ = status == 200 || status == 201;
+    success_ = !failed_ && (status == 200 || status == 201);
     ns::Ref<ns::Object> delegate = delegate_;
     if (delegate && isFinished_) isFinished_(this);
     delegate_ = nullptr;

@@ -1,7 +1,7 @@
 // The small asynchronous HTTP request the web-service sharers use for their
 // unsigned calls: one URL, an already form-encoded body, a method, optional
 // header fields, and a delegate told once when the request has ended
-// (success: status 200 or 201). Runs on the URL connection of the run loop
+// (success: status 200 or 201 and the whole body received). Runs on the URL connection of the run loop
 // it was started from (the main thread).
 #pragma once
 
@@ -68,6 +68,7 @@ private:
     ns::Ref<ns::String> result_;
     bool success_ = false;
     bool finished_ = false;
+    bool failed_ = false;  // the connection ended in an error
 };
 
 }  // namespace sharing

@@ -287,9 +287,12 @@ bool SHRSharer::tryToSend() {
         if (canShareOffline()) {
             if (SHR::addToOfflineQueueForSharer(item_, sharerId())) return true;
             // Nothing was stored (a full disk, a read-only home): the share
-            // failed, and the user hears it as any failed share.
-            if (!quiet_) sendDidFailWithError(SHR::error("%@", SHRLocalizedString("There was an error while sharing")));
-            return false;
+            // failed, and the user hears it once, as any failed share. Like
+            // the "Offline" alert, a reported failure ends the share: false
+            // would make an auto-share fall back to the form, or try again.
+            if (quiet_) return false;
+            sendDidFailWithError(SHR::error("%@", SHRLocalizedString("There was an error while sharing")));
+            return true;
         }
         if (quiet_) return false;
         ui::AlertView::make(SHRLocalizedString("Offline"),

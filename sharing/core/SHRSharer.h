@@ -146,6 +146,9 @@ public:
     virtual void shareFormValidate(SHRFormController* form);
     virtual void shareFormSave(SHRFormController* form);
     virtual void shareFormCancel(SHRFormController* form) { sendDidCancel(); }
+    // True when the share is under way or has ended with what the user was
+    // told (queued offline, refused offline, failed to be stored); false
+    // when nothing happened and the share form may still help.
     virtual bool tryToSend();
     virtual bool send() { return false; }
     virtual bool validateItem();

@@ -10,13 +10,16 @@
 #include <set>
 
 #include "platform/foundation/UserDefaults.h"
+#include "platform/ui/TweetComposeViewController.h"
 #include "sharing/facebook/Facebook.h"
 #include "sharing/sharers/facebook/SHRFacebook.h"
 #include "sharing/sharers/googlereader/SHRGoogleReader.h"
 #include "sharing/sharers/instapaper/SHRInstapaper.h"
+#include "sharing/sharers/linkedin/SHRLinkedIn.h"
 #include "sharing/sharers/pinboard/SHRPinboard.h"
 #include "sharing/sharers/readitlater/SHRReadItLater.h"
 #include "sharing/sharers/tumblr/SHRTumblr.h"
+#include "sharing/sharers/twitter/SHRTwitter.h"
 #include "sharing/sharers/vkontakte/SHRVkontakte.h"
 #include "sharing/tests/FakeServices.h"
 #include "sharing/ui/SHRFormController.h"
@@ -30,12 +33,15 @@ protected:
         FakeServicesTest::SetUp();
         endpoints.point({SHRInstapaper::kService, SHRReadItLater::kService, SHRTumblr::kService,
                          SHRGoogleReader::kService, SHRGoogleReader::kTokenService, SHRPinboard::kService,
-                         SHRVkontakte::kService},
+                         SHRVkontakte::kService, SHRTwitter::kService, SHRLinkedIn::kShareService},
                         services.base());
         endpoints.point(Facebook::kGraphService, services.base() + "/");
         SHRFacebook::resetSharedClient();
+        ui::TweetComposeViewController::reset();
+        ui::TweetComposeViewController::setAvailable(false);
     }
     void TearDown() override {
+        ui::TweetComposeViewController::reset();
         SHRFacebook::resetSharedClient();
         FakeServicesTest::TearDown();
     }
@@ -224,6 +230,132 @@ TEST_F(ServiceFailuresTest, RepliesTheServiceDidNotAcceptEndAsFailures) {
         })) << ::testing::PrintToString(rec.names);
         EXPECT_EQ(saw(rec, SHRSendDidFinishNotification), row.done) << ::testing::PrintToString(rec.names);
         EXPECT_EQ(saw(rec, SHRSendDidFailWithErrorNotification), !row.done) << ::testing::PrintToString(rec.names);
+    }
+}
+
+// -- Replies that break off ----------------------------------------------------------------------
+
+// A reply whose head says 200 but whose body then stops (the connection
+// reset after the head, or closed before the announced length) is not a
+// reply the service was seen to give: every sharer ends the share as
+// failed, whatever the part that arrived holds (Pinboard's still says
+// "done", Google's sign-in still has an "Auth" line).
+TEST_F(ServiceFailuresTest, RepliesThatBreakOffEndAsFailures) {
+    auto defaults = ns::UserDefaults::standardUserDefaults();
+    auto login = [](const char* sharer, const char* userKey, const char* user, const char* password) {
+        SHR::setAuthValueForKeyForSharer(ns::str(user).get(), userKey, sharer);
+        SHR::setAuthValueForKeyForSharer(ns::str(password).get(), "password", sharer);
+    };
+    login("SHRInstapaper", "username", "me", "pw");
+    login("SHRReadItLater", "username", "me", "pw");
+    login("SHRTumblr", "email", "me@example.org", "pw");
+    login("SHRGoogleReader", "email", "me@example.org", "pw");
+    login("SHRPinboard", "username", "pinuser", "pa/ss");
+    for (const char* sharer : {"SHRTwitter", "SHRLinkedIn"}) {
+        SHR::setAuthValueForKeyForSharer(ns::str("acctok").get(), "accessKey", sharer);
+        SHR::setAuthValueForKeyForSharer(ns::str("accsecret").get(), "accessSecret", sharer);
+    }
+    defaults->setObjectForKey(ns::str("42"), kSHRVkontakteUserId);
+    defaults->setObjectForKey(ns::str("vktok"), kSHRVkontakteAccessToken);
+    defaults->setObjectForKey(
+        ns::Date::dateWithTimeIntervalSinceReferenceDate(ns::Date::date()->timeIntervalSinceReferenceDate() + 3600),
+        kSHRVkontakteExpiryDate);
+
+    auto text = [] { return SHRItem::text(ns::str("t")); };
+    auto image = [] { return SHRItem::image(ui::Image::make("card", {8, 6}), ns::str("Card")); };
+    auto with = [](ns::Ref<SHRSharer> s, ns::Ref<SHRItem> item) {
+        s->setItem(std::move(item));
+        s->isAuthorized();
+        return s;
+    };
+    auto facebook = [&](ns::Ref<SHRItem> item) {
+        // A failed request ends the session: a token for every share.
+        defaults->setObjectForKey(ns::str("fbtok"), kSHRFacebookAccessToken);
+        defaults->setObjectForKey(ns::Date::dateWithTimeIntervalSinceReferenceDate(
+                                      ns::Date::date()->timeIntervalSinceReferenceDate() + 3600),
+                                  kSHRFacebookExpiryDate);
+        return with(ns::make<SHRFacebook>(), std::move(item));
+    };
+    auto twitter = [&] {
+        auto item = text();
+        item->setCustomValueForKey(ns::str("a tweet"), "status");
+        auto s = ns::make<SHRTwitter>();
+        s->setConsumerKey("lkey");
+        s->setSecretKey("lsecret");
+        return with(s, item);
+    };
+    auto linkedIn = [&] {
+        auto s = ns::make<SHRLinkedIn>();
+        s->setConsumerKey("lkey");
+        s->setSecretKey("lsecret");
+        return with(s, text());
+    };
+    struct Row {
+        const char* what;
+        std::function<ns::Ref<SHRSharer>()> make;
+        std::string path;   // the reply that breaks off
+        std::string reply;  // its fields, as JSON members
+        int shortCut;       // body bytes sent before the short body ends
+        std::string others; // the whole replies of the other steps, as JSON members
+    };
+    std::vector<Row> rows = {
+        {"Instapaper", [&] { return with(ns::make<SHRInstapaper>(), link()); }, "/api/add",
+         R"("status": 201, "body": "201 Created")", 3, ""},
+        {"Read It Later", [&] { return with(ns::make<SHRReadItLater>(), link()); }, "/v2/send",
+         R"("status": 200, "body": "200 OK")", 3, ""},
+        {"Tumblr link", [&] { return with(ns::make<SHRTumblr>(), link()); }, "/api/write",
+         R"("status": 201, "body": "Created")", 3, ""},
+        {"Tumblr text", [&] { return with(ns::make<SHRTumblr>(), text()); }, "/api/write",
+         R"("status": 201, "body": "Created")", 3, ""},
+        {"Tumblr photo", [&] { return with(ns::make<SHRTumblr>(), image()); }, "/api/write",
+         R"("status": 201, "body": "Created")", 3, ""},
+        {"Google Reader post", [&] { return with(ns::make<SHRGoogleReader>(), link()); }, "/reader/api/0/item/edit",
+         R"("status": 200, "body": "OK")", 1,
+         R"("/accounts/ClientLogin": [{"body": "SID=s1\nAuth=a1\n"}], "/reader/api/0/token": [{"body": "tok"}])"},
+        {"Google Reader edit token", [&] { return with(ns::make<SHRGoogleReader>(), link()); }, "/reader/api/0/token",
+         R"("status": 200, "body": "tokentokentoken")", 5,
+         R"("/accounts/ClientLogin": [{"body": "SID=s1\nAuth=a1\n"}], "/reader/api/0/item/edit": [{"body": "OK"}])"},
+        {"Google Reader sign-in", [&] { return with(ns::make<SHRGoogleReader>(), link()); }, "/accounts/ClientLogin",
+         R"("status": 200, "body": "SID=s1\nAuth=a1-and-the-rest\n")", 14,
+         R"("/reader/api/0/token": [{"body": "tok"}], "/reader/api/0/item/edit": [{"body": "OK"}])"},
+        {"Pinboard", [&] { return with(ns::make<SHRPinboard>(), link()); }, "/v1/posts/add",
+         R"("basic": true, "status": 200, "body": "<result code=\"done\" />                                ")", 20, ""},
+        {"Twitter", twitter, "/1/statuses/update.json", R"("status": 200, "body": "{\"id\":1}")", 3, ""},
+        {"LinkedIn", linkedIn, "/v1/people/~/shares", R"("status": 201, "body": "Created")", 3, ""},
+        {"Facebook text", [&] { return facebook(text()); }, "/me/feed",
+         R"("status": 200, "body": "{\"id\":\"1_2\"}")", 9, ""},
+        {"Facebook photo", [&] { return facebook(image()); }, "/me/photos",
+         R"("status": 200, "body": "{\"id\":\"9\",\"post_id\":\"1_9\"}")", 9, ""},
+        {"Vkontakte", [&] { return with(ns::make<SHRVkontakte>(), text()); }, "/method/wall.post",
+         R"("status": 200, "body": "{\"response\":{\"post_id\":1}}")", 20, ""},
+    };
+    struct Shape {
+        const char* what;
+        std::function<std::string(const Row&)> fields;
+        bool done;
+    };
+    std::vector<Shape> shapes = {
+        {"whole", [](const Row&) { return std::string(); }, true},
+        {"reset after the head", [](const Row&) { return std::string(R"(, "cut": 0, "reset": true)"); }, false},
+        {"body shorter than its length",
+         [](const Row& r) { return ns::format(R"(, "cut": %@)", std::to_string(r.shortCut)); }, false},
+    };
+    for (const auto& row : rows) {
+        for (const auto& shape : shapes) {
+            SCOPED_TRACE(std::string(row.what) + ", " + shape.what);
+            services.setReplies("{\"" + row.path + "\": [{" + row.reply + shape.fields(row) + "}]" +
+                                (row.others.empty() ? "" : ", " + row.others) + "}");
+            NotificationRecorder rec;
+            auto sharer = row.make();
+            sharer->setShareDelegate(nullptr);
+            ASSERT_TRUE(sharer->tryToSend() || !rec.names.empty());
+            ASSERT_TRUE(runUntil([&] {
+                return saw(rec, SHRSendDidFinishNotification) || saw(rec, SHRSendDidFailWithErrorNotification);
+            })) << ::testing::PrintToString(rec.names);
+            EXPECT_EQ(saw(rec, SHRSendDidFinishNotification), shape.done) << ::testing::PrintToString(rec.names);
+            EXPECT_EQ(saw(rec, SHRSendDidFailWithErrorNotification), !shape.done)
+                << ::testing::PrintToString(rec.names);
+        }
     }
 }
 

@@ -37,7 +37,12 @@ public:
     void connectionDidReceiveResponse(net::URLConnection* c, net::HTTPURLResponse* response);
     void connectionDidReceiveData(net::URLConnection* c, const ns::Data& data);
     void connectionDidFinishLoading(net::URLConnection* c) { finish(); }
-    void connectionDidFailWithError(net::URLConnection* c, const ns::Error& error) { finish(); }
+    // A connection that fails after the head (reset, body cut short) is
+    // decided as one that got no answer.
+    void connectionDidFailWithError(net::URLConnection* c, const ns::Error& error) {
+        response_ = nullptr;
+        finish();
+    }
 
     net::HTTPURLResponse* response() const { return response_.get(); }
 

@@ -6,10 +6,12 @@
 # test: POST /__reply with JSON {"path": [reply, ...]} where a reply is
 # {"status": n, "headers": {..}, "body": "..", "basic": true | "any"} ("basic"
 # asks for Basic credentials: true accepts only those of BASIC, "any"
-# accepts and records whatever comes); replies of a path are used in
-# order, the last one stays. GET /__log answers the records as JSON.
+# accepts and records whatever comes; "cut": n sends the head announcing
+# the whole body and only its first n bytes, then closes the connection,
+# with a reset when "reset" is true); replies of a path are used in order,
+# the last one stays. GET /__log answers the records as JSON.
 # Prints its port on the first line, then serves until killed.
-import base64, hashlib, hmac, json, threading, urllib.parse
+import base64, hashlib, hmac, json, socket, struct, threading, urllib.parse
 
 from fake_server import QuietHandler, serve
 from oauth_check import CONSUMER_KEY_PARAMETER, signature
@@ -116,7 +118,28 @@ class Handler(QuietHandler):
                 return self.send(401, "bad", {"WWW-Authenticate": 'Basic realm="fake"'})
         with LOCK:
             LOG.append(rec)
+        if "cut" in reply:
+            return self.send_cut(reply)
         self.send(reply.get("status", 200), reply.get("body", ""), reply.get("headers"))
+
+    def send_cut(self, reply):
+        """A reply that breaks off: the head announces the whole body, the
+        connection ends after its first reply["cut"] bytes."""
+        data = reply.get("body", "").encode()
+        self.send_response(reply.get("status", 200))
+        for k, v in (reply.get("headers") or {}).items():
+            self.send_header(k, v)
+        self.send_header("Content-Length", str(len(data)))
+        self.end_headers()
+        self.wfile.write(data[:reply["cut"]])
+        self.wfile.flush()
+        self.close_connection = True
+        if reply.get("reset"):
+            # A close with lingering off sends a reset instead of the end
+            # of the stream; the reader's buffer holds the socket open.
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            self.rfile.close()
+            self.connection.close()
 
     do_GET = do_POST = do_PUT = handle_any
 

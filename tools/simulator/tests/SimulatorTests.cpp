@@ -2,6 +2,7 @@
 // reads what it prints (the text screen) and its exit status.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "testsupport/Command.h"
 #include "testsupport/RefusingPort.h"
@@ -353,6 +355,46 @@ TEST_F(SimulatorTest, AFavouritesFileThatCannotBeMovedAsideIsToldAndDamagedEntri
     std::string saved((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_FALSE(has(saved, "junk")) << saved;
     EXPECT_TRUE(has(saved, "A conflict at work")) << saved;
+}
+
+TEST_F(SimulatorTest, HomeFilesThatAreNamedPipesAreMovedAsideAndTheAppStarts) {
+    // Each home file the app reads at launch (and the phone's groups file,
+    // read when its screen opens) is a named pipe nobody writes to.
+    const std::string prefs = "Library/Preferences/com.tarnwick.korvel.plist";
+    struct Run {
+        const char* idiom;
+        std::string script;
+        std::vector<std::string> files;
+        std::string shows;
+    } runs[] = {
+        {"phone", "wait 4\ntap No, thanks\nwait 0.5\ntap Practice\ntap Groups\nscreen\n",
+         {"Documents/Favorites-VeltraIpad.plist", "Documents/Grupos-VeltraIpad.plist", prefs,
+          "Documents/savedGroups-QuillonIphone.plist"},
+         "Add new group"},
+        {"tablet", "wait 3\nscreen\n",
+         {"Documents/Favorites-VeltraIpad.plist", "Documents/Grupos-VeltraIpad.plist", prefs},
+         "Sign up for news from Tarnwick"},
+    };
+    for (const Run& run : runs) {
+        SCOPED_TRACE(run.idiom);
+        const std::string home = dir + "/" + run.idiom;
+        fs::create_directories(home + "/Documents");
+        fs::create_directories(home + "/Library/Preferences");
+        for (const std::string& f : run.files) ASSERT_EQ(::mkfifo((home + "/" + f).c_str(), 0600), 0) << f;
+        std::ofstream(dir + "/script.txt") << run.script;
+        // Bounded: a launch stuck on a pipe is killed and fails the test.
+        Outcome r = testsupport::runCommand("timeout 30 " + std::string(KORVEL_PATH) + " --idiom " + run.idiom +
+                                            " --home " + home + " --bundle " + DECK_SOURCE_DIR +
+                                            "/resources --script " + dir + "/script.txt 2>&1 </dev/null");
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_TRUE(has(r.out, run.shows)) << r.out;
+        for (const std::string& f : run.files) {
+            std::string aside = f + (f == prefs ? ".corrupt" : ".corrupt-1");
+            EXPECT_TRUE(has(r.out, "Unreadable file moved aside: " + f + " is now " + aside + "\n")) << f << "\n" << r.out;
+            // Kept as it was, beside the new file.
+            EXPECT_EQ(fs::symlink_status(home + "/" + aside).type(), fs::file_type::fifo) << aside;
+        }
+    }
 }
 
 TEST_F(SimulatorTest, HelpAndBadOptions) {
