@@ -11,6 +11,8 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/foundation/Foundation.h"
 #include "platform/foundation/Format.h"
@@ -72,10 +74,18 @@ public:
     static ns::Ref<ns::Object> getUserExclusions();
     static void setUserExclusions(const ns::Ref<ns::Object>& exclusions);
 
-    // -- Auth values (keychain; failures are silent, a read gives nil) ------
+    // -- Auth values (keychain; a read that fails gives nil) ----------------
     static ns::Ref<ns::String> getAuthValueForKeyForSharer(std::string_view key, std::string_view sharerId);
-    static void setAuthValueForKeyForSharer(const ns::String* value, std::string_view key, std::string_view sharerId);
-    static void removeAuthValueForKeyForSharer(std::string_view key, std::string_view sharerId);
+    // False when the value was not stored (nil, or the keychain refused it:
+    // a full disk, a read-only home); the reason is logged, without the value.
+    static bool setAuthValueForKeyForSharer(const ns::String* value, std::string_view key, std::string_view sharerId);
+    static bool removeAuthValueForKeyForSharer(std::string_view key, std::string_view sharerId);
+    // Stores the values of one login together, in one keychain write (a nil
+    // value removes its key): afterwards the keychain holds the new login
+    // whole or, on failure, the one stored before, whole. False on failure
+    // (logged, without the values).
+    static bool setAuthValuesForSharer(const std::vector<std::pair<std::string, ns::Ref<ns::String>>>& values,
+                                       std::string_view sharerId);
 
     // -- Logout ---------------------------------------------------------------
     static void logoutOfAll();
