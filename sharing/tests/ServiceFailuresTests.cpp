@@ -12,6 +12,7 @@
 #include "platform/foundation/UserDefaults.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/TweetComposeViewController.h"
+#include "sharing/core/SHRRequest.h"
 #include "sharing/facebook/Facebook.h"
 #include "sharing/sharers/facebook/SHRFacebook.h"
 #include "sharing/sharers/googlereader/SHRGoogleReader.h"
@@ -360,6 +361,19 @@ TEST_F(ServiceFailuresTest, RepliesThatBreakOffEndAsFailures) {
                 << ::testing::PrintToString(rec.names);
         }
     }
+
+    // A request started again after its connection failed is judged by
+    // its new reply alone.
+    services.setReplies(R"({"/again": [{"body": "whole", "cut": 2}, {"body": "whole"}]})");
+    std::vector<bool> outcomes;
+    auto request = SHRRequest::make(ns::URL::URLWithString(services.base() + "/again"), nullptr, ns::str("caller"),
+                                    [&](SHRRequest* r) { outcomes.push_back(r->success()); }, nullptr, true);
+    ASSERT_TRUE(runUntil([&] { return outcomes.size() == 1; }));
+    request->setDelegate(ns::str("caller"));
+    request->start();
+    ASSERT_TRUE(runUntil([&] { return outcomes.size() == 2; }));
+    EXPECT_EQ(outcomes, (std::vector<bool>{false, true}));
+    EXPECT_EQ(ns::describe(request->getResult().get()), "whole");
 }
 
 // -- Token replies that hold no token ------------------------------------------------------------
