@@ -5,10 +5,17 @@
 namespace app {
 
 namespace {
-// Touches over a page land on the web view's document view.
-bool overWebPage(const ui::Touch* t) {
+// Touches over a page land on the web view's document view. The page is the
+// child's own when the child lies on the document view's responder chain:
+// the card web view itself, or the full card's controller around its page.
+// Any other page (a mail composer's body, a web page screen) is not a card
+// and keeps its touches.
+bool overChildsPage(const ui::Touch* t, const ui::Responder* child) {
     const ui::View* v = t->view();
-    return v && std::strcmp(v->className(), "WebDocumentView") == 0;
+    if (!child || !v || std::strcmp(v->className(), "WebDocumentView") != 0) return false;
+    for (const ui::Responder* r = v; r; r = r->nextResponder())
+        if (r == child) return true;
+    return false;
 }
 }  // namespace
 
@@ -21,9 +28,10 @@ void EventWindow::sendEvent(ui::Event* event) {
     ns::Ref<ui::Event> keepEvent(event);
     ns::Ref<ns::Object> keepSelf(this);
     const ui::TouchSet touches = event->allTouches();
+    ns::Ref<ui::Responder> child = child_.lock();
     bool anyOverPage = false;
     for (auto& t : touches)
-        if (overWebPage(t.get())) anyOverPage = true;
+        if (overChildsPage(t.get(), child.get())) anyOverPage = true;
     if (!anyOverPage) {
         deliverNormally(event);
         return;
@@ -34,10 +42,8 @@ void EventWindow::sendEvent(ui::Event* event) {
         ui::TouchPhase phase = t->phase();
         if (phase == ui::TouchPhase::Began || phase == ui::TouchPhase::Ended) {
             blockSuperEvent_ = false;
-            if (auto c = child_.lock()) {
-                if (phase == ui::TouchPhase::Began) c->touchesBegan(touches, event);
-                else c->touchesEnded(touches, event);
-            }
+            if (phase == ui::TouchPhase::Began) child->touchesBegan(touches, event);
+            else child->touchesEnded(touches, event);
             if (!blockSuperEvent_) deliverNormally(event);
             return;
         }
@@ -45,7 +51,7 @@ void EventWindow::sendEvent(ui::Event* event) {
     }
     blockSuperEvent_ = false;
     if (sawMoved) {
-        if (auto c = child_.lock()) c->touchesMoved(touches, event);
+        child->touchesMoved(touches, event);
         if (!blockSuperEvent_) deliverNormally(event);
         return;
     }

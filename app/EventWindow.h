@@ -1,6 +1,9 @@
-// The application window. Touches over a card page (a web view's document
-// view) go first to `child`, the responder that registered itself last (the
-// card web view of the shown card, or a full-screen card). The child may set
+// The application window. Touches over a card page go first to `child`, the
+// responder that registered itself last (the card web view of the shown
+// card, or a full-screen card's controller). A card page is the child's own
+// page: a web view's document view that lies in the child (or in the view
+// of the child controller); any other page, such as a mail composer's body
+// laid over the card, is not a card and keeps its touches. The child may set
 // `blockSuperEvent` while it handles the touches, and the window then does
 // not also deliver the event normally (so the page neither scrolls nor
 // zooms during a pinch or swipe). Every other event is delivered normally.

@@ -1,5 +1,6 @@
 #include "app/SwipeableWebView_ipad.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "app/AppDelegate.h"
@@ -41,11 +42,15 @@ double SwipeableWebView_ipad::getPinchDistance(const ui::TouchSet& touches) cons
 
 void SwipeableWebView_ipad::touchesBegan(const ui::TouchSet& touches, ui::Event* event) {
     const ui::TouchSet& all = event ? event->allTouches() : touches;
+    // A new sequence starts when no finger was down before these.
+    bool fresh = std::all_of(all.begin(), all.end(), [](auto& t) { return t->phase() == ui::TouchPhase::Began; });
+    if (fresh) pinchSequence_ = false;
     if (all.size() != 2) {
         if (ui::Touch* t = ui::anyTouch(touches)) startTouchPosition_ = t->locationInView(this);
         gSharedFlag = false;
     } else {
         gSharedFlag = true;
+        pinchSequence_ = true;
         pinchDistance_ = getPinchDistance(all);
         setBlockSuperEvent();
     }
@@ -82,6 +87,10 @@ void SwipeableWebView_ipad::touchesEnded(const ui::TouchSet& touches, ui::Event*
     auto keep = ns::keepAlive(this);
     const ui::TouchSet& all = event ? event->allTouches() : touches;
     if (all.size() <= 2) pinchDistance_ = 0;
+    // The fingers of a pinch keep their tap count of 1 while they move, so
+    // a sequence that had two fingers down is never a tap, however its
+    // fingers lift: a pinch changes the text size and nothing else.
+    if (pinchSequence_) return;
     if (ui::Touch* t = ui::anyTouch(all); t && t->tapCount() == 1) {
         if (auto d = swipeDelegate_.lock(); d && d->answers(Opt::RegisterTap)) d->registerTap();
     }

@@ -7,7 +7,8 @@
 //  - two fingers are a pinch: each change of their distance by more than
 //    5 points is one step, closing or opening; the page does not scroll or
 //    zoom meanwhile;
-//  - a touch that ends with a tap count of 1 is a tap.
+//  - a touch that ends with a tap count of 1 is a tap, unless two fingers
+//    were down together since the sequence began (a pinch is never a tap).
 #pragma once
 
 #include "platform/foundation/Delegate.h"
@@ -66,6 +67,7 @@ public:
 private:
     ui::Point startTouchPosition_;
     double pinchDistance_ = 0;
+    bool pinchSequence_ = false;  // two fingers were down in this touch sequence
     ns::WeakDelegate<SwipeableWebViewDelegate_ipad> swipeDelegate_;
 };
 

@@ -2,6 +2,8 @@
 // and tap recognition of the card web view.
 #include "app/tests/AppTestSupport.h"
 
+#include <functional>
+
 #include "platform/ui/Control.h"
 
 namespace app::test {
@@ -24,8 +26,9 @@ public:
     }
 };
 
-// A child that records what the window forwards and may block delivery.
-class ChildRecorder : public ui::Responder {
+// A child that records what the window forwards and may block delivery: a
+// controller around a page of its own, as the full card is.
+class ChildRecorder : public ui::ViewController {
 public:
     std::vector<std::string> calls;
     bool block = false;
@@ -84,6 +87,10 @@ TEST_F(GestureTest, TouchesOverOrdinaryViewsNeverReachTheChild) {
 TEST_F(GestureTest, ChildHearsFirstAndMayBlockNormalDelivery) {
     auto child = ns::make<ChildRecorder>();
     child->window = window;
+    auto holder = ui::View::make(page->frame());
+    holder->addSubview(ui::WebView::make(holder->bounds()));
+    child->setView(holder);
+    window->rootViewController()->view()->addSubview(holder);
     window->setChild(child.get());
     size_t before = window->normalDeliveries();
     driver->touchesBegan({at(50, 50)});
@@ -104,6 +111,79 @@ TEST_F(GestureTest, ChildHearsFirstAndMayBlockNormalDelivery) {
     driver->touchesEnded();
     EXPECT_EQ(child->calls.size(), 3u);
     EXPECT_EQ(window->normalDeliveries(), before);
+}
+
+TEST_F(GestureTest, APageThatIsNotTheChildsKeepsItsTouches) {
+    // A mail composer's body laid over the card, and a page beside it: a
+    // page, but not the card's, so its taps and pinches never reach the card.
+    struct Row {
+        const char* name;
+        ui::Rect frame;
+    };
+    for (const Row& row : {Row{"over the card", page->frame()}, Row{"beside the card", ui::makeRect(100, 100, 500, 300)}}) {
+        SCOPED_TRACE(row.name);
+        recorder->calls.clear();
+        auto other = ui::WebView::make(row.frame);
+        window->rootViewController()->view()->addSubview(other);
+        other->loadHTMLString("<html><body><p>Mail body</p></body></html>", nullptr);
+        driver->settle();
+        ui::Point c = ui::Driver::centerOf(other.get());
+        size_t before = window->normalDeliveries();
+        driver->tap(c);
+        driver->tap(c);
+        driver->pinch(c, 60, 120);
+        EXPECT_EQ(recorder->joined(), "");
+        EXPECT_EQ(window->normalDeliveries(), before + 10);  // 2 taps of 2, a pinch of 6: all delivered
+        other->removeFromSuperview();
+        // The card's own page still hears its touches.
+        driver->tap(at(50, 50));
+        EXPECT_EQ(recorder->joined(), "tap");
+        recorder->calls.clear();
+    }
+}
+
+TEST_F(GestureTest, APinchIsNeverATap) {
+    struct Row {
+        const char* name;
+        std::function<void()> gesture;
+        const char* heard;
+    };
+    const Row rows[] = {
+        {"pinch out, both fingers lifted together",
+         [&] { driver->pinch(at(200, 100), 60, 120); }, "pinch-out,pinch-out,pinch-out,pinch-out"},
+        {"pinch in, fingers lifted one by one",
+         [&] {
+             driver->touchesBegan({at(100, 100), at(300, 100)});
+             driver->touchesMoved({at(120, 100), at(280, 100)});
+             driver->touchesEnded({0});
+             driver->touchesEnded();
+         },
+         "pinch-in"},
+        {"two fingers down and up without moving",
+         [&] {
+             driver->touchesBegan({at(100, 100), at(200, 100)});
+             driver->touchesEnded();
+         },
+         ""},
+        {"a second finger joining a one-finger touch",
+         [&] {
+             driver->touchesBegan({at(100, 100)});
+             driver->touchesBegan({at(200, 100)});
+             driver->touchesMoved({at(100, 100), at(220, 100)});
+             driver->touchesEnded();
+         },
+         "pinch-out"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        recorder->calls.clear();
+        row.gesture();
+        EXPECT_EQ(recorder->joined(), row.heard);
+        // The next one-finger touch is a tap again.
+        recorder->calls.clear();
+        driver->tap(at(50, 50));
+        EXPECT_EQ(recorder->joined(), "tap");
+    }
 }
 
 TEST_F(GestureTest, HundredPointsSidewaysIsASwipeNinetyNineIsNot) {

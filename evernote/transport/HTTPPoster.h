@@ -34,9 +34,12 @@ class HTTPPoster {
 public:
     virtual ~HTTPPoster() = default;
     // Blocks until the reply has arrived or the post failed. timeout is in
-    // seconds for the whole exchange; 0 means the poster's default. A reply
-    // body longer than maxReplyBytes (0: no limit) is an error, found as
-    // early as the poster can (an announced length, or as the bytes arrive).
+    // seconds and limits the silence between bytes (connecting, sending,
+    // waiting for and reading the reply), not the whole exchange: a reply
+    // that keeps arriving, however slowly, is waited for. 0 means the
+    // poster's default, 60 s for URLLoadingHTTPPoster. A reply body longer
+    // than maxReplyBytes (0: no limit) is an error, found as early as the
+    // poster can (an announced length, or as the bytes arrive).
     virtual HTTPPostReply post(const std::string& url, const std::vector<HTTPHeader>& headers,
                                const ns::Data& body, double timeout, uint64_t maxReplyBytes) = 0;
 };

@@ -361,6 +361,12 @@ ns::Ref<ns::Data> DataDecompressor::uncompressData(const ns::Data* data, ns::Ref
         store(error, e);
         return nullptr;
     }
+    // Data that stops before the end of its stream is cut short: an error,
+    // as for a file, never the part that inflated.
+    if (data->length() && !d->reachedEnd()) {
+        store(error, inflateErrorWithCode(Z_BUF_ERROR));
+        return nullptr;
+    }
     if (auto closeErr = d->closeStream()) {
         store(error, closeErr);
         return nullptr;

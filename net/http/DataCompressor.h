@@ -87,7 +87,9 @@ public:
     bool reachedEnd() const { return ended_; }
 
     // Both take an optional cap on the inflated size (0: none), as
-    // setMaxOutputLength.
+    // setMaxOutputLength. Input that ends before its compressed stream does
+    // fails with code Z_BUF_ERROR (-5): what inflated of it is not handed
+    // out.
     static ns::Ref<ns::Data> uncompressData(const ns::Data* data, ns::Ref<ns::Error>* error,
                                             uint64_t maxOutputLength = 0);
     static bool uncompressDataFromFile(const std::string& source, const std::string& destination,

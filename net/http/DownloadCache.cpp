@@ -1,16 +1,24 @@
 #include "net/http/DownloadCache.h"
 
+#include <fcntl.h>
 #include <openssl/evp.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <memory>
+#include <random>
 
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/Number.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/PropertyList.h"
+#include "platform/foundation/SecretMasking.h"
 #include "platform/foundation/String.h"
 
 namespace fs = std::filesystem;
@@ -57,6 +65,146 @@ void makeFolders(const fs::path& dir, std::error_code& ec) {
     makeFolders(dir.parent_path(), ec);
     if (fs::create_directory(dir, ec)) fs::permissions(dir, kFolderPerms, ec);
 }
+
+std::mutex& logMutex() {
+    static auto& m = *new std::mutex;
+    return m;
+}
+
+std::function<void(const std::string&)>& logHandlerSlot() {
+    static auto& h = *new std::function<void(const std::string&)>;
+    return h;
+}
+
+void logLine(const std::string& line) {
+    std::function<void(const std::string&)> h;
+    {
+        std::lock_guard<std::mutex> g(logMutex());
+        h = logHandlerSlot();
+    }
+    if (h) h(line);
+    else std::fprintf(stderr, "DownloadCache: %s\n", line.c_str());
+}
+
+std::string describe(const ns::Ref<ns::Error>& error) {
+    return error ? error->localizedDescription() : std::string("unknown error");
+}
+
+// SHA-256 over bytes given in pieces, as lower-case hex.
+class BodyDigest {
+public:
+    BodyDigest() : ctx_(EVP_MD_CTX_new(), EVP_MD_CTX_free) {
+        if (!ctx_ || EVP_DigestInit_ex(ctx_.get(), EVP_sha256(), nullptr) != 1) ctx_.reset();
+    }
+    void update(const void* bytes, size_t n) {
+        if (ctx_ && EVP_DigestUpdate(ctx_.get(), bytes, n) != 1) ctx_.reset();
+    }
+    // Empty when the digest could not be made.
+    std::string hex() {
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned len = 0;
+        if (!ctx_ || EVP_DigestFinal_ex(ctx_.get(), digest, &len) != 1) return {};
+        static const char* const kDigits = "0123456789abcdef";
+        std::string out;
+        for (unsigned i = 0; i < len; ++i) {
+            out += kDigits[digest[i] >> 4];
+            out += kDigits[digest[i] & 15];
+        }
+        return out;
+    }
+
+private:
+    std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> ctx_;
+};
+
+// The digest of a regular file's bytes; empty when it cannot be read whole.
+std::string digestOfFile(const std::string& path, off_t expectedSize) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return {};
+    BodyDigest digest;
+    std::vector<char> buffer(1 << 16);
+    off_t total = 0;
+    for (;;) {
+        ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ::close(fd);
+            return n == 0 && total == expectedSize ? digest.hex() : std::string();
+        }
+        digest.update(buffer.data(), static_cast<size_t>(n));
+        total += n;
+    }
+}
+
+// A temporary name beside `path` of the form that
+// ns::removeLeftoverTemporaryFiles clears once its process has ended.
+std::string temporaryNameFor(const std::string& path) {
+    static std::atomic<unsigned> counter{0};
+    thread_local std::mt19937_64 rng(std::random_device{}());
+    char suffix[96];
+    std::snprintf(suffix, sizeof suffix, ".tmp.%d.%u.%08llx", static_cast<int>(::getpid()), counter.fetch_add(1),
+                  static_cast<unsigned long long>(rng() & 0xffffffffu));
+    fs::path p(path);
+    return (p.parent_path() / ("." + p.filename().string() + suffix)).string();
+}
+
+// Copies `from` to `to` through a temporary file (written, flushed, then
+// renamed), giving its length and digest. False, with *error, on failure;
+// nothing is left behind then.
+bool copyWithDigest(const std::string& from, const std::string& to, long long& length, std::string& digestHex,
+                    ns::Ref<ns::Error>* error) {
+    int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
+        *error = ns::fileError(errno, "Cannot open", from);
+        return false;
+    }
+    std::string temp = temporaryNameFor(to);
+    int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kFileMode);
+    if (out < 0) {
+        *error = ns::fileError(errno, "Cannot create a temporary file for", to);
+        ::close(in);
+        return false;
+    }
+    auto fail = [&](const char* what, const std::string& path) {
+        *error = ns::fileError(errno, what, path);
+        ::close(in);
+        ::close(out);
+        ::unlink(temp.c_str());
+        return false;
+    };
+    BodyDigest digest;
+    std::vector<char> buffer(1 << 16);
+    length = 0;
+    for (;;) {
+        ssize_t n = ::read(in, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return fail("Cannot read", from);
+        if (n == 0) break;
+        if (!ns::writeAll(out, buffer.data(), static_cast<size_t>(n))) return fail("Cannot write", to);
+        digest.update(buffer.data(), static_cast<size_t>(n));
+        length += n;
+    }
+    if (::fsync(out) != 0) return fail("Cannot flush", to);
+    ::close(in);
+    if (::close(out) != 0 || ::rename(temp.c_str(), to.c_str()) != 0) {
+        *error = ns::fileError(errno, "Cannot replace", to);
+        ::unlink(temp.c_str());
+        return false;
+    }
+    digestHex = digest.hex();
+    if (digestHex.empty()) {
+        *error = ns::fileError(EIO, "Cannot take the digest of", to);
+        ::unlink(to.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool regularFile(const std::string& path, struct stat& st) {
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+long long nanoseconds(const struct timespec& t) { return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec; }
 
 [[noreturn]] void raise(const char* name, const char* format, const std::string& path) {
     std::string reason = format;
@@ -218,6 +366,31 @@ void DownloadCache::setStoragePath(const std::string& path) {
         }
     }
     clearCachedResponsesForStoragePolicy(kCacheForSessionDurationCacheStoragePolicy);
+    clearLeftovers(storeFolderFor(kCachePermanentlyCacheStoragePolicy));
+}
+
+void DownloadCache::setLogHandler(std::function<void(const std::string&)> handler) {
+    std::lock_guard<std::mutex> g(logMutex());
+    logHandlerSlot() = std::move(handler);
+}
+
+void DownloadCache::clearLeftovers(const std::string& folder) {
+    ns::removeLeftoverTemporaryFiles(folder);
+    const std::string suffix = kIncomingSuffix;
+    std::error_code ec;
+    std::vector<std::string> incoming;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+            incoming.push_back(name);
+    }
+    for (const std::string& name : incoming) {
+        // A store killed after its headers were written is finished; any
+        // other new body never became part of an entry.
+        std::string bodyName = name.substr(0, name.size() - suffix.size());
+        checkedPair(folder, bodyName.substr(0, bodyName.find('.')), bodyName);
+        fs::remove(ns::Paths::join(folder, name), ec);
+    }
 }
 
 std::string DownloadCache::storeFolderFor(int storagePolicy) {
@@ -256,11 +429,16 @@ std::string DownloadCache::pathToFile(const std::string& file) {
 }
 
 std::string DownloadCache::pathToCachedResponseHeadersForURL(const ns::URL& url) {
-    std::string key = keyForURL(url);
-    return key.empty() ? std::string() : pathToFile(key + ".cachedheaders");
+    std::lock_guard<std::recursive_mutex> g(accessLock_);
+    auto entry = entryForURL(url);
+    return entry ? entry->headersPath : std::string();
 }
 
-std::string DownloadCache::pathToCachedResponseDataForURL(const ns::URL& url) { return pathToFile(bodyFileName(url)); }
+std::string DownloadCache::pathToCachedResponseDataForURL(const ns::URL& url) {
+    std::lock_guard<std::recursive_mutex> g(accessLock_);
+    auto entry = entryForURL(url);
+    return entry ? entry->bodyPath : std::string();
+}
 
 std::string DownloadCache::pathToStoreCachedResponseHeadersForRequest(const CacheRequest& request) {
     std::lock_guard<std::recursive_mutex> g(accessLock_);
@@ -280,20 +458,72 @@ std::string DownloadCache::pathToStoreCachedResponseDataForRequest(const CacheRe
     return ns::Paths::join(storeFolderFor(request.cacheStoragePolicy()), name);
 }
 
+// ---- Checked pairs ----------------------------------------------------------------
+
+bool DownloadCache::bodyMatches(const std::string& path, long long length, const std::string& digest) {
+    struct stat st{};
+    if (!regularFile(path, st) || st.st_size != length) return false;
+    auto known = knownDigests_.find(path);
+    if (known != knownDigests_.end() && known->second.device == st.st_dev && known->second.inode == st.st_ino &&
+        known->second.size == st.st_size && known->second.modifiedNs == nanoseconds(st.st_mtim) &&
+        known->second.changedNs == nanoseconds(st.st_ctim))
+        return known->second.digest == digest;
+    std::string actual = digestOfFile(path, st.st_size);
+    if (actual.empty()) return false;
+    if (knownDigests_.size() >= 256) knownDigests_.clear();
+    knownDigests_[path] = {st.st_dev, st.st_ino, st.st_size, nanoseconds(st.st_mtim), nanoseconds(st.st_ctim), actual};
+    return actual == digest;
+}
+
+std::optional<DownloadCache::Entry> DownloadCache::checkedPair(const std::string& folder, const std::string& key,
+                                                               const std::string& bodyName) {
+    Entry entry{ns::Paths::join(folder, key + ".cachedheaders"), ns::Paths::join(folder, bodyName), nullptr};
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(entry.headersPath, ec))) return std::nullopt;
+    const std::string incoming = entry.bodyPath + kIncomingSuffix;
+    entry.headers = ns::mutableDictionaryWithContentsOfFile(entry.headersPath);
+    auto* length = entry.headers ? entry.headers->numberForKey(kBodyLengthKey) : nullptr;
+    auto* digest = entry.headers ? entry.headers->stringForKey(kBodyDigestKey) : nullptr;
+    if (length && digest) {
+        const std::string want(digest->utf8());
+        if (bodyMatches(entry.bodyPath, length->longLongValue(), want)) return entry;
+        // Cut after its headers were written: the new body waits beside the old one.
+        if (bodyMatches(incoming, length->longLongValue(), want) &&
+            ::rename(incoming.c_str(), entry.bodyPath.c_str()) == 0)
+            return entry;
+    }
+    logLine("dropped the stored response " + entry.headersPath + ": its headers and body do not belong together");
+    for (const std::string& p : {entry.headersPath, entry.bodyPath, incoming}) fs::remove(p, ec);
+    return std::nullopt;
+}
+
+std::optional<DownloadCache::Entry> DownloadCache::entryForURL(const ns::URL& url) {
+    std::lock_guard<std::recursive_mutex> g(accessLock_);
+    if (storagePath_.empty()) return std::nullopt;
+    std::string key = keyForURL(url);
+    std::string bodyName = bodyFileName(url);
+    if (key.empty() || bodyName.empty()) return std::nullopt;
+    for (int policy : {kCacheForSessionDurationCacheStoragePolicy, kCachePermanentlyCacheStoragePolicy})
+        if (auto entry = checkedPair(storeFolderFor(policy), key, bodyName)) return entry;
+    return std::nullopt;
+}
+
 // ---- Reading and writing -----------------------------------------------------------
 
 ns::Ref<ns::Dictionary> DownloadCache::cachedResponseHeadersForURL(const ns::URL& url) {
     std::lock_guard<std::recursive_mutex> g(accessLock_);
-    std::string path = pathToCachedResponseHeadersForURL(url);
-    if (path.empty()) return nullptr;
-    return ns::dictionaryWithContentsOfFile(path);  // unreadable counts as missing
+    auto entry = entryForURL(url);
+    if (!entry) return nullptr;
+    entry->headers->removeObjectForKey(kBodyLengthKey);
+    entry->headers->removeObjectForKey(kBodyDigestKey);
+    return entry->headers;
 }
 
 ns::Ref<ns::Data> DownloadCache::cachedResponseDataForURL(const ns::URL& url) {
     std::lock_guard<std::recursive_mutex> g(accessLock_);
-    std::string path = pathToCachedResponseDataForURL(url);
-    if (path.empty()) return nullptr;
-    auto bytes = ns::readFile(path, nullptr, kMaxCachedBodyBytes);
+    auto entry = entryForURL(url);
+    if (!entry) return nullptr;
+    auto bytes = ns::readFile(entry->bodyPath, nullptr, kMaxCachedBodyBytes);
     if (!bytes) return nullptr;
     return ns::Data::make(*bytes);
 }
@@ -308,6 +538,11 @@ void DownloadCache::storeResponseForRequest(const CacheRequest& request, double 
     std::string headersPath = pathToStoreCachedResponseHeadersForRequest(request);
     std::string dataPath = pathToStoreCachedResponseDataForRequest(request);
     if (headersPath.empty() || dataPath.empty()) return;
+    auto url = request.url();
+    auto failed = [&](const std::string& what, const ns::Ref<ns::Error>& error) {
+        logLine("cannot store the response for " + ns::maskSecretsInURL(url->absoluteText()) + ": " + what + ": " +
+                describe(error));
+    };
 
     auto copy = headers->mutableCopy();
     if (request.isResponseCompressed()) {
@@ -318,31 +553,67 @@ void DownloadCache::storeResponseForRequest(const CacheRequest& request, double 
                 break;
             }
     }
+    // Names only this cache writes: a server's own are not taken for them.
+    copy->removeObjectForKey(kBodyLengthKey);
+    copy->removeObjectForKey(kBodyDigestKey);
     if (auto expiry = expiryDateForRequest(request, maxAge))
         copy->setObject(ns::Number::numberWithDouble(expiry->timeIntervalSince1970()), kExpiresKey);
     copy->setObject(ns::Number::numberWithInt(status == 304 ? 200 : status), kStatusCodeKey);
-    // Written whole through a temporary file, so a reader never sees half
-    // a headers file; errors are ignored (the cache is best effort).
-    ns::PropertyList::writeToFile(*copy, headersPath, true, nullptr, ns::PropertyListFormat::XML, kFileMode);
 
-    // A not-modified answer carries no body: the stored one stays.
-    if (status == 304) return;
+    ns::Ref<ns::Error> error;
+    const std::string folder = storeFolderFor(request.cacheStoragePolicy());
+    if (status == 304) {
+        // A not-modified answer carries no body: its headers go with the
+        // body stored before in this store, or are not stored.
+        auto old = checkedPair(folder, keyForURL(*url), bodyFileName(*url));
+        if (!old) return;
+        for (const char* k : {kBodyLengthKey, kBodyDigestKey}) copy->setObject(ns::Ref<ns::Object>(old->headers->objectForKey(k)), k);
+        if (!ns::PropertyList::writeToFile(*copy, headersPath, true, &error, ns::PropertyListFormat::XML, kFileMode))
+            failed("headers", error);
+        return;
+    }
+
+    // The new body waits beside the old one until the headers that name it
+    // are in place: a store cut at any moment leaves the old pair, or new
+    // headers whose body a reader moves into place.
+    const std::string incoming = dataPath + kIncomingSuffix;
+    long long length = 0;
+    std::string digest;
     if (auto data = request.responseData()) {
-        ns::writeFileAtomically(dataPath, data->view(), nullptr, kFileMode);
+        BodyDigest d;
+        d.update(data->bytes(), data->length());
+        digest = d.hex();
+        length = static_cast<long long>(data->length());
+        if (digest.empty()) error = ns::fileError(EIO, "Cannot take the digest of", incoming);
+        if (digest.empty() || !ns::writeFileAtomically(incoming, data->view(), &error, kFileMode)) {
+            failed("body", error);
+            return;
+        }
     } else {
         std::string download = request.downloadDestinationPath();
-        if (!download.empty() && download != dataPath) {
-            // Copied under a temporary name (inside the owner's folder),
-            // made the owner's alone, then moved into place.
-            std::error_code ec;
-            std::string staging = dataPath + ".copying";
-            fs::remove(staging, ec);
-            if (fs::copy_file(download, staging, fs::copy_options::overwrite_existing, ec)) {
-                fs::permissions(staging, fs::perms::owner_read | fs::perms::owner_write, ec);
-                if (!ec) fs::rename(staging, dataPath, ec);
-            }
-            if (ec) fs::remove(staging, ec);
+        if (download.empty()) return;  // no body to go with the headers
+        if (!copyWithDigest(download, incoming, length, digest, &error)) {
+            failed("body", error);
+            return;
         }
+    }
+    copy->setObject(ns::Number::numberWithLongLong(length), kBodyLengthKey);
+    copy->setObject(ns::String::make(digest), kBodyDigestKey);
+    if (!ns::PropertyList::writeToFile(*copy, headersPath, true, &error, ns::PropertyListFormat::XML, kFileMode)) {
+        std::error_code ec;
+        fs::remove(incoming, ec);
+        failed("headers", error);
+        return;
+    }
+    if (::rename(incoming.c_str(), dataPath.c_str()) != 0) {
+        // The headers name the body still waiting beside: a reader moves it.
+        failed("body", ns::fileError(errno, "Cannot replace", dataPath));
+        return;
+    }
+    struct stat st{};
+    if (regularFile(dataPath, st)) {
+        if (knownDigests_.size() >= 256) knownDigests_.clear();
+        knownDigests_[dataPath] = {st.st_dev, st.st_ino, st.st_size, nanoseconds(st.st_mtim), nanoseconds(st.st_ctim), digest};
     }
 }
 
@@ -350,20 +621,26 @@ void DownloadCache::updateExpiryForRequest(const CacheRequest& request, double m
     auto url = request.url();
     if (!url) return;
     std::lock_guard<std::recursive_mutex> g(accessLock_);
-    std::string path = pathToCachedResponseHeadersForURL(*url);
-    if (path.empty()) return;
-    auto headers = ns::mutableDictionaryWithContentsOfFile(path);
+    auto entry = entryForURL(*url);
     auto expiry = expiryDateForRequest(request, maxAge);
-    if (!headers || !expiry) return;
-    headers->setObject(ns::Number::numberWithDouble(expiry->timeIntervalSince1970()), kExpiresKey);
-    ns::PropertyList::writeToFile(*headers, path, true, nullptr, ns::PropertyListFormat::XML, kFileMode);
+    if (!entry || !expiry) return;
+    entry->headers->setObject(ns::Number::numberWithDouble(expiry->timeIntervalSince1970()), kExpiresKey);
+    ns::Ref<ns::Error> error;
+    if (!ns::PropertyList::writeToFile(*entry->headers, entry->headersPath, true, &error, ns::PropertyListFormat::XML,
+                                       kFileMode))
+        logLine("cannot store the new expiry for " + ns::maskSecretsInURL(url->absoluteText()) + ": " + describe(error));
 }
 
 void DownloadCache::removeCachedDataForURL(const ns::URL& url) {
     std::lock_guard<std::recursive_mutex> g(accessLock_);
     std::error_code ec;
-    for (const std::string& p : {pathToCachedResponseHeadersForURL(url), pathToCachedResponseDataForURL(url)})
-        if (!p.empty()) fs::remove(p, ec);
+    if (auto entry = entryForURL(url)) {
+        for (const std::string& p : {entry->headersPath, entry->bodyPath, entry->bodyPath + kIncomingSuffix})
+            fs::remove(p, ec);
+    }
+    // A body left without its headers.
+    std::string body = pathToFile(bodyFileName(url));
+    if (!body.empty()) fs::remove(body, ec);
 }
 
 void DownloadCache::removeCachedDataForRequest(const CacheRequest& request) {
@@ -374,13 +651,14 @@ bool DownloadCache::isCachedDataCurrentForRequest(const CacheRequest& request) {
     std::lock_guard<std::recursive_mutex> g(accessLock_);
     auto url = request.url();
     if (storagePath_.empty() || !url) return false;
-    auto cached = cachedResponseHeadersForURL(*url);
-    if (!cached || pathToCachedResponseDataForURL(*url).empty()) return false;
+    auto entry = entryForURL(*url);
+    if (!entry) return false;
+    const ns::Dictionary* cached = entry->headers.get();
     if (request.responseStatusCode() == 304) return true;
     auto headers = request.responseHeaders();
     if (headers && request.complete()) {
         for (const char* name : {"Etag", "Last-Modified"}) {
-            if (!hasHeader(headers.get(), name) || headerValue(headers.get(), name) != headerValue(cached.get(), name))
+            if (!hasHeader(headers.get(), name) || headerValue(headers.get(), name) != headerValue(cached, name))
                 return false;
         }
     }
@@ -399,7 +677,7 @@ bool DownloadCache::canUseCachedDataForRequest(const CacheRequest& request) {
     auto url = request.url();
     if (!url) return false;
     std::lock_guard<std::recursive_mutex> g(accessLock_);
-    if (!cachedResponseHeadersForURL(*url) || pathToCachedResponseDataForURL(*url).empty()) return false;
+    if (!entryForURL(*url)) return false;
     if (policy & kOnlyLoadIfNotCachedCachePolicy) return true;
     if ((policy & kFallbackToCacheIfLoadFailsCachePolicy) && request.complete()) return true;
     if (policy & kAskServerIfModifiedWhenStaleCachePolicy) return isCachedDataCurrentForRequest(request);

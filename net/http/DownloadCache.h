@@ -2,15 +2,29 @@
 // one body file per URL, in a session store emptied whenever the cache's
 // folder is set, and a permanent store kept across launches.
 //
+// A stored response is whole or absent. The headers file records the
+// length and SHA-256 digest of its body and is written last: a store puts
+// the new body beside the old one (body name + ".incoming"), replaces the
+// headers file, then renames the new body into place. A reader takes a
+// pair only when the body matches what its headers record, finishes a
+// store that ended after its headers were written, and drops a pair whose
+// parts do not belong together. Leftovers of killed stores go when the
+// cache's folder is set.
+//
 // The request engine talks to it through CacheDelegate; the cache reads
 // what it needs of a request through CacheRequest (the engine's request
 // implements it). Every operation on the folder holds the recursive access
 // lock, so the network thread and other threads may use one cache at once.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/foundation/Data.h"
@@ -111,6 +125,10 @@ public:
     bool shouldRespectCacheControlHeaders() const { return respectCacheControl_; }
     void setShouldRespectCacheControlHeaders(bool v) { respectCacheControl_ = v; }
     std::recursive_mutex& accessLock() { return accessLock_; }
+    // Receives the cache's log lines (a store that could not be written, a
+    // stored pair dropped); URLs in them are masked. Standard error when
+    // none is set. Process-wide.
+    static void setLogHandler(std::function<void(const std::string&)> handler);
 
     void storeResponseForRequest(const CacheRequest& request, double maxAge) override;
     void updateExpiryForRequest(const CacheRequest& request, double maxAge) override;
@@ -135,12 +153,46 @@ public:
     static constexpr const char* kPermanentStore = "PermanentStore";
     static constexpr const char* kExpiresKey = "X-HTTPRequest-Expires";
     static constexpr const char* kStatusCodeKey = "X-HTTPRequest-Response-Status-Code";
+    // What the headers file records of its body (taken out of the headers
+    // the cache answers): its length in bytes and its SHA-256 digest in
+    // lower-case hex. A headers file without them is dropped when read.
+    static constexpr const char* kBodyLengthKey = "X-HTTPRequest-Body-Length";
+    static constexpr const char* kBodyDigestKey = "X-HTTPRequest-Body-SHA256";
+    // A new body waits under its file name + this while its headers are written.
+    static constexpr const char* kIncomingSuffix = ".incoming";
     // Cached bodies larger than this are not read back into memory.
     static constexpr size_t kMaxCachedBodyBytes = 256u << 20;
 
 private:
+    // A checked pair of one store.
+    struct Entry {
+        std::string headersPath, bodyPath;
+        ns::Ref<ns::MutableDictionary> headers;  // as stored, with the body's length and digest
+    };
     static std::string bodyFileName(const ns::URL& url);
     std::string storeFolderFor(int storagePolicy);
+    // The pair of `key` in `folder` when its body is the one its headers
+    // name (finishing a store cut after its headers were written); a pair
+    // that does not belong together is removed.
+    std::optional<Entry> checkedPair(const std::string& folder, const std::string& key, const std::string& bodyName);
+    // The checked pair of the URL: the session store's first, then the permanent store's.
+    std::optional<Entry> entryForURL(const ns::URL& url);
+    // Whether the file at `path` holds `length` bytes whose digest is `digest`.
+    bool bodyMatches(const std::string& path, long long length, const std::string& digest);
+    // Finishes or removes what killed stores left in `folder`.
+    void clearLeftovers(const std::string& folder);
+
+    // Digests of body files already read, by path, valid while the file's
+    // identity, size and change times are those recorded: a cache consulted
+    // several times per request reads each body once.
+    struct KnownDigest {
+        dev_t device;
+        ino_t inode;
+        off_t size;
+        long long modifiedNs, changedNs;
+        std::string digest;
+    };
+    std::unordered_map<std::string, KnownDigest> knownDigests_;
 
     std::recursive_mutex accessLock_;
     std::string storagePath_;

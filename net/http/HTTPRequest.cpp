@@ -588,6 +588,14 @@ void HTTPRequest::startRequest() {
         failWithError(engine::unableToCreateRequestError());
         return;
     }
+    // A method or header field (the caller's, a cookie, the user agent,
+    // credentials) that is not valid HTTP fails the request before anything
+    // is sent, naming what is wrong: sent, it would rewrite the head; left
+    // out, the request would run without it and still report success.
+    if (std::string bad = request_->whyRequestCannotBeSent(); !bad.empty()) {
+        failWithError(errorWithCode(kUnableToCreateRequestErrorType, "Unable to create request: " + bad));
+        return;
+    }
 
     ns::Ref<net::InputStream> body = body_.openStream(this);
     readStream_ = net::HTTPReadStream::make(request_, body, target_);
@@ -630,6 +638,7 @@ void HTTPRequest::startRequest() {
     if (!isCompanionHEAD_) resetProgressAtStart();
 
     lastActivityTime_ = loop_->now();
+    streamBytesReceivedSeen_ = 0;
     startStatusChecks(weak);
 }
 
@@ -798,12 +807,16 @@ void HTTPRequest::handleStreamComplete() {
         if (contentLength_ == 0) contentLength_ = totalBytesRead_;
         updateProgressIndicators();
         body_.closeStream();
-        // A gzip body that does not inflate fails the request (an answer
-        // that is redirected or challenged is not the request's body).
-        if (auto inflation = download_.endBody(isResponseCompressed()); inflation && !needsRedirect_ && !authenticationNeeded_)
-            fileError_ = inflation;
+        // A gzip body that does not inflate, or whose stream stops before
+        // its end, fails the request, and no file of it reaches the
+        // destination (an answer that is redirected or challenged is not
+        // the request's body).
+        auto inflation = download_.endBody(isResponseCompressed());
+        const bool bodyFailed = inflation && !needsRedirect_ && !authenticationNeeded_;
+        if (bodyFailed) fileError_ = inflation;
         if (!authenticationNeeded_) removeTemporaryUploadFiles();
-        finishFileDownload();
+        if (bodyFailed) download_.abandonFiles();
+        else finishFileDownload();
         if (!didUseCachedResponse_ && !fileError_) storeInCache();
     }
     releaseConnectionAfterCompletion();
@@ -844,6 +857,15 @@ bool HTTPRequest::shouldTimeOut() {
 void HTTPRequest::checkRequestStatus() {
     if (cancelled_ || complete_) return;
     performThrottling();
+    // Bytes of the answer that arrived since the last check are activity,
+    // those of its head as much as those of its body: an answer that keeps
+    // coming, however slowly, is not timed out.
+    if (readStream_) {
+        if (const uint64_t received = readStream_->responseBytesReceived(); received != streamBytesReceivedSeen_) {
+            streamBytesReceivedSeen_ = received;
+            lastActivityTime_ = loop_->now();
+        }
+    }
     if (shouldTimeOut()) {
         if (retryCount_ < numberOfTimesToRetryOnTimeout_) {
             updatePartialDownloadSize();

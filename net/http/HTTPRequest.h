@@ -775,6 +775,9 @@ private:
 
     double timeOutSeconds_ = 0;
     double lastActivityTime_ = 0;  // loop clock seconds; 0 when not set
+    // The read stream's count of bytes received when the status check last
+    // looked: any growth (the answer's head too) is activity.
+    uint64_t streamBytesReceivedSeen_ = 0;
     RequestStatusTicker* statusTicker_ = nullptr;  // while the status checks run
     int numberOfTimesToRetryOnTimeout_ = 0;
 

@@ -122,21 +122,34 @@ ns::Ref<ns::Error> ResponseDownload::store(const uint8_t* bytes, size_t length, 
 }
 
 ns::Ref<ns::Error> ResponseDownload::endBody(bool compressed) {
+    // A body inflated as it arrived (into memory, a file or for the
+    // delegate) whose gzip stream had not ended when the body did was cut
+    // short: the part that inflated is not the body.
+    const bool cutShort = decompressor_ && !decompressor_->reachedEnd();
     decompressor_ = nullptr;
+    if (cutShort) return DataDecompressor::inflateErrorWithCode(Z_BUF_ERROR);
     if (!rawData_ || !compressed || !waitToInflate_ || !destinationPath_.empty() || rawData_->length() == 0)
         return nullptr;
     int status = Z_OK;
     if (guard_.inflationFailed(&status)) return DataDecompressor::inflateErrorWithCode(status);
-    // Inflated once already, while the body arrived; or, when nothing
-    // watched it (no limit), now.
+    // Inflated once already, while the body arrived, when its gzip stream
+    // ended with its last byte. Otherwise (nothing watched it, as it has no
+    // limit; the stream was cut short; bytes followed its end) it is
+    // inflated now, and a stream cut short fails here.
     inflatedData_ = guard_.takeInflatedBody();
     inflatedFromLength_ = rawData_->length();
-    if (!inflatedData_ && maxKept_ == kUnlimitedLength) {
+    if (!inflatedData_) {
         ns::Ref<ns::Error> error;
         inflatedData_ = DataDecompressor::uncompressData(rawData_.get(), &error, maxKept_);
         if (error) return error;
     }
     return nullptr;
+}
+
+void ResponseDownload::abandonFiles() {
+    closeFiles();
+    removeTemporaryFile(temporaryPath_);
+    removeTemporaryFile(inflatedTemporaryPath_);
 }
 
 void ResponseDownload::closeFiles() {

@@ -86,8 +86,14 @@ public:
                              uint64_t* droppedPartial);
     // The whole body arrived (`compressed`: it came gzip). Nil, or the
     // inflation error (code 11) of a gzip body kept in memory that does
-    // not inflate: such a body is an error, not an empty answer.
+    // not inflate, or of one inflated as it arrived (anywhere) whose gzip
+    // stream stopped before its end: such a body is an error, not an empty
+    // or partial answer.
     ns::Ref<ns::Error> endBody(bool compressed);
+    // Closes the download files and removes them, the partial file too: for
+    // a body that arrived but failed (it did not inflate), which must not
+    // reach the destination.
+    void abandonFiles();
     // Moves a finished file download into place (inflating it first when it
     // waited to inflate); nil, or the file or inflation error. Keeps the
     // partial file when `keepForResume` (a redirect of a resumable download).

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "net/json/JsonStreamParser.h"
 #include "platform/foundation/Data.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Object.h"
@@ -35,9 +36,10 @@ public:
     const std::string& error() const { return error_; }
     void setError(std::string e) { error_ = std::move(e); }
 
-    // Containers open at once; deeper input is refused. Default 32.
+    // Containers open at once; deeper input is refused. Default 32; a
+    // larger value than kMaxDepthCeiling (1024) sets kMaxDepthCeiling.
     uint64_t maxDepth() const { return maxDepth_; }
-    void setMaxDepth(uint64_t v) { maxDepth_ = v; }
+    void setMaxDepth(uint64_t v) { maxDepth_ = v < kMaxDepthCeiling ? v : kMaxDepthCeiling; }
 
 private:
     std::string error_;

@@ -160,6 +160,12 @@ public:
 
 // ---------------------------------------------------------------------------
 
+// The deepest nesting any parser may be set to accept: the object model
+// releases nested containers recursively, and a tree this deep is released
+// in well under a megabyte of stack (the tree writers stop at the same
+// depth, so whatever is read can be written back).
+inline constexpr uint64_t kMaxDepthCeiling = 1024;
+
 class JsonStreamParser : public ns::Object {
 public:
     JsonStreamParser();
@@ -184,9 +190,10 @@ public:
     ns::Ref<JsonStreamParserDelegate> delegate() const { return delegate_.lock(); }
     void setDelegate(const ns::Ref<JsonStreamParserDelegate>& d) { delegate_ = d; }
 
-    // Containers open at once; the (maxDepth+1)th is refused. Default 32.
+    // Containers open at once; the (maxDepth+1)th is refused. Default 32;
+    // a larger value than kMaxDepthCeiling sets kMaxDepthCeiling.
     uint64_t maxDepth() const { return maxDepth_; }
-    void setMaxDepth(uint64_t v) { maxDepth_ = v; }
+    void setMaxDepth(uint64_t v) { maxDepth_ = v < kMaxDepthCeiling ? v : kMaxDepthCeiling; }
 
     const std::string& error() const { return error_; }
     void setError(std::string e) { error_ = std::move(e); }

@@ -204,27 +204,45 @@ size_t removeLeftoverTemporaryFiles(const std::string& folder, std::string_view 
     return removed;
 }
 
+namespace {
+// Why a file of this kind is not read: only regular files are.
+bool refuseKind(const struct stat& st, const std::string& path, Ref<Error>* error) {
+    if (S_ISDIR(st.st_mode)) {
+        setError(error, EISDIR, "Cannot read", path);
+        return true;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        setError(error, EINVAL, "Not a regular file:", path);
+        return true;
+    }
+    return false;
+}
+}  // namespace
+
 std::optional<std::string> readFile(const std::string& path, Ref<Error>* error, size_t maxBytes) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Refused before it is opened: opening a named pipe waits for a writer
+    // (for ever, if none comes), and opening a device may act on it.
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0) {
+        setError(error, errno, "Cannot open", path);
+        return std::nullopt;
+    }
+    if (refuseKind(st, path, error)) return std::nullopt;
+    // Should another kind of file take the name meanwhile, opening it
+    // still does not wait, and it is refused below.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         setError(error, errno, "Cannot open", path);
         return std::nullopt;
     }
-    struct stat st{};
     if (::fstat(fd, &st) != 0) {
         int err = errno;
         ::close(fd);
         setError(error, err, "Cannot inspect", path);
         return std::nullopt;
     }
-    if (S_ISDIR(st.st_mode)) {
+    if (refuseKind(st, path, error)) {
         ::close(fd);
-        setError(error, EISDIR, "Cannot read", path);
-        return std::nullopt;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        setError(error, EINVAL, "Not a regular file:", path);
         return std::nullopt;
     }
     if (static_cast<unsigned long long>(st.st_size) > maxBytes) {

@@ -55,7 +55,9 @@ inline bool writeAll(int fd, std::string_view bytes) { return writeAll(fd, bytes
 
 // Reads the whole file at `path`. Returns nullopt and stores an error when
 // the file is missing, unreadable, not a regular file, or larger than
-// `maxBytes` (code EFBIG).
+// `maxBytes` (code EFBIG). A file that is not regular (a named pipe, a
+// socket, a device: code EINVAL; a folder: EISDIR) is refused without being
+// opened, so a pipe nobody writes to never blocks the reader.
 std::optional<std::string> readFile(const std::string& path, Ref<Error>* error = nullptr,
                                     size_t maxBytes = 256u << 20);
 

@@ -1,6 +1,7 @@
 #include "platform/network/HTTPMessage.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "platform/foundation/String.h"
 
@@ -8,7 +9,55 @@ namespace net {
 
 namespace {
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+bool isTokenChar(unsigned char c) {
+    if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) return true;
+    switch (c) {
+        case '!': case '#': case '$': case '%': case '&': case '\'': case '*': case '+':
+        case '-': case '.': case '^': case '_': case '`': case '|': case '~':
+            return true;
+        default:
+            return false;
+    }
+}
+
+// `text` quoted for an error message: control and non-ASCII bytes escaped,
+// at most 64 bytes of it shown.
+std::string quotedForMessage(std::string_view text) {
+    constexpr size_t kShown = 64;
+    std::string out = "\"";
+    for (size_t i = 0; i < text.size() && i < kShown; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\r') out += "\\r";
+        else if (c == '\n') out += "\\n";
+        else if (c == '"' || c == '\\') (out += '\\') += static_cast<char>(c);
+        else if (c < 0x20 || c >= 0x7f) {
+            static const char kHex[] = "0123456789abcdef";
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    if (text.size() > kShown) out += "...";
+    out += '"';
+    return out;
+}
 }  // namespace
+
+bool isHTTPToken(std::string_view text) {
+    if (text.empty()) return false;
+    for (char c : text)
+        if (!isTokenChar(static_cast<unsigned char>(c))) return false;
+    return true;
+}
+
+bool isSendableFieldValue(std::string_view value) {
+    const char* p = value.data();
+    const size_t n = value.size();
+    return !std::memchr(p, '\n', n) && !std::memchr(p, '\r', n) && !std::memchr(p, '\0', n);
+}
 
 bool equalsIgnoringCaseOfSameLength(const char* a, const char* b, size_t n) {
     for (size_t i = 0; i < n; ++i)
@@ -218,6 +267,16 @@ ns::Ref<HTTPMessage> HTTPMessage::copy() const {
     m->headerComplete_ = headerComplete_;
     m->headers_ = headers_;
     return m;
+}
+
+std::string HTTPMessage::whyRequestCannotBeSent() const {
+    if (!isHTTPToken(method_)) return "the method " + quotedForMessage(method_) + " is not an HTTP token";
+    for (const auto& [name, value] : headers_.fields()) {
+        if (!isHTTPToken(name)) return "the header field name " + quotedForMessage(name) + " is not an HTTP token";
+        if (!isSendableFieldValue(value))
+            return "the value of the header field \"" + std::string(name) + "\" holds a CR, LF or NUL character";
+    }
+    return {};
 }
 
 std::string HTTPMessage::description() const {

@@ -31,6 +31,13 @@ inline std::string_view trimmed(std::string_view s) {
     return s;
 }
 
+// Whether `text` is an HTTP token (RFC 9110 `tchar`s, at least one): what a
+// method and a field name must be.
+bool isHTTPToken(std::string_view text);
+// Whether a field value can go on the wire as it is: no CR, LF or NUL, any
+// of which would end the field early or let the value write lines of its own.
+bool isSendableFieldValue(std::string_view value);
+
 // Header fields in the order they were added. Names keep their spelling;
 // lookups ignore case. Repeated fields stay separate entries.
 //
@@ -184,6 +191,12 @@ public:
 
     // A copy that shares the body data.
     ns::Ref<HTTPMessage> copy() const;
+
+    // For a request: why it cannot be sent as it is (a method that is not a
+    // token, a field whose name is not a token or whose value holds CR, LF
+    // or NUL), naming the method or the field but never showing a value;
+    // empty when it can.
+    std::string whyRequestCannotBeSent() const;
 
 private:
     bool isRequest_ = true;

@@ -19,14 +19,6 @@ namespace net {
 std::atomic<uint64_t> HTTPReadStream::nextSerial_{1};
 
 namespace {
-// A header name that can go into the head as it is: no line break, colon
-// or blank.
-bool nameFitsInHead(std::string_view name) {
-    for (char c : name)
-        if (c == '\r' || c == '\n' || c == ':' || c == ' ') return false;
-    return true;
-}
-
 bool unescapedCharacterIn(std::string_view text) {
     for (char ch : text)
         if (static_cast<unsigned char>(ch) <= ' ' || ch == 0x7f) return true;
@@ -131,23 +123,6 @@ std::string hostForHeader(const std::string& host, uint16_t port, bool defaultPo
     return h;
 }
 
-// Whether a header value can go into the head as it is: no line break. Looks
-// at eight bytes at a time for one below 14 (CR is 13, LF 10) and only then
-// at the bytes themselves.
-bool hasLineBreak(std::string_view text) {
-    constexpr uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
-    size_t i = 0;
-    for (; i + 8 <= text.size(); i += 8) {
-        uint64_t word;
-        std::memcpy(&word, text.data() + i, 8);
-        if (((word - kOnes * 14) & ~word & kHighs) == 0) continue;
-        for (size_t k = i; k < i + 8; ++k)
-            if (text[k] == '\r' || text[k] == '\n') return true;
-    }
-    for (; i < text.size(); ++i)
-        if (text[i] == '\r' || text[i] == '\n') return true;
-    return false;
-}
 }  // namespace
 
 ns::Ref<HTTPReadStream> HTTPReadStream::make(ns::Ref<HTTPMessage> request, ns::Ref<InputStream> body) {
@@ -269,6 +244,15 @@ bool HTTPReadStream::open() {
     std::string why;
     if (!request_ || (!targetRead_ && !parseHTTPTarget(request_->url(), url_, &why))) {
         error_ = makeError(kNetworkErrorDomain, kErrorUnsupportedURL, "unsupported URL: " + why);
+        status_ = Status::Error;
+        phase_ = Phase::Failed;
+        return false;
+    }
+    // A method or field that is not valid HTTP would change what the head
+    // says (a line break starts a field or a request of its own): refused
+    // whole before anything is sent, never dropped or sent as it is.
+    if (std::string bad = request_->whyRequestCannotBeSent(); !bad.empty()) {
+        error_ = makeError(kNetworkErrorDomain, kErrorRequestCannotBeSent, "The request cannot be sent: " + bad);
         status_ = Status::Error;
         phase_ = Phase::Failed;
         return false;
@@ -472,7 +456,7 @@ void HTTPReadStream::onConnected() {
         std::string authority = hostForHeader(url_.host, url_.port, false);
         out_ = "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n";
         // Proxy credentials belong to the proxy, not to the origin.
-        if (auto pa = request_->headers().get("Proxy-Authorization"); pa && !hasLineBreak(*pa))
+        if (auto pa = request_->headers().get("Proxy-Authorization"); pa)
             out_ += "Proxy-Authorization: " + *pa + "\r\n";
         out_ += "\r\n";
         outOffset_ = 0;
@@ -567,6 +551,7 @@ void HTTPReadStream::driveTunnel(unsigned events) {
             return fail(makeError(kNetworkErrorDomain, kErrorProxyRefused, "The proxy closed the tunnel request"));
         }
         touch();
+        ++bytesReceived_;
         tunnelParser_->feed(&c, 1, nullptr);
     }
     if (tunnelParser_->failed())
@@ -674,8 +659,7 @@ std::string HTTPReadStream::buildHead() {
     put(method), put(" "), put(origin), put(url_.path), put(url_.query), put(" "), put(version), put("\r\n");
     for (const auto& [name, value] : h.fields()) {
         if (tunnel_ && equalsIgnoringCase(name, "Proxy-Authorization")) continue;
-        // Field values must not smuggle a line break into the head.
-        if (hasLineBreak(value) || !nameFitsInHead(name)) continue;
+        // open() refused any field that could not be sent as it is.
         put(name), put(": "), put(value), put("\r\n");
     }
     put("\r\n");
@@ -791,6 +775,7 @@ void HTTPReadStream::driveRead() {
         if (r.kind == IOResult::Done) {
             touch();
             anyResponseByte_ = true;
+            bytesReceived_ += r.count;
             if (direct || toSink) takeBodyReceived(r.count);
             else feedParser(buf, r.count);
             if (phase_ != Phase::Exchange) return;

@@ -128,6 +128,10 @@ public:
     ns::Ref<HTTPMessage> responseHeader() const;
     // Request body bytes written so far (readable from any thread).
     uint64_t requestBytesWritten() const { return bytesWritten_.load(std::memory_order_relaxed); }
+    // Bytes received from the peer so far, the answer's head included (and
+    // a proxy's answer to a tunnel request): what a time-out counts as
+    // activity while no body byte has come yet.
+    uint64_t responseBytesReceived() const { return bytesReceived_; }
     // Whether the transport connection was adopted from the pool.
     bool connectionWasReused() const { return reused_; }
     // Whether any byte of the answer arrived. A request that failed on a
@@ -225,6 +229,7 @@ private:
     bool handedBack_ = false;
     bool wantWriteForRead_ = false;  // TLS renegotiation needs the socket writable
     bool anyResponseByte_ = false;
+    uint64_t bytesReceived_ = 0;
 
     // Where to go.
     HTTPTarget url_;

@@ -20,6 +20,7 @@ inline constexpr const char* kPOSIXErrorDomain = "POSIXErrorDomain";
 
 enum NetworkErrorCode : long {
     kErrorUnknown = -1,
+    kErrorRequestCannotBeSent = -1000,    // a method or header field the caller set is not valid HTTP
     kErrorTimedOut = -1001,
     kErrorUnsupportedURL = -1002,
     kErrorCannotFindHost = -1003,

@@ -323,6 +323,15 @@ void ResponseParser::onHeadersDone() {
             state_ = State::Body;
         }
         contentLength_.reset();
+        if (length) {
+            // Both framings at once: the chunks decide where the body ends,
+            // and the length is taken out of the answer so that nobody
+            // reading its fields (content length, progress, a cache) counts
+            // by it. Such an answer may be an attempt to split the stream
+            // into answers of its own, so the connection ends with it.
+            response_->headers().remove("Content-Length");
+            framingConflict_ = true;
+        }
         return;
     }
     if (contentLength_) {
@@ -380,7 +389,7 @@ void ResponseParser::finish() {
 bool ResponseParser::keepAlive() const {
     if (!response_ || state_ == State::Failed) return false;
     if (framing_ == Framing::UntilClose) return false;
-    if (connectionClose_) return false;
+    if (connectionClose_ || framingConflict_) return false;
     // After 101 the connection speaks another protocol.
     if (response_->statusCode() == 101) return false;
     if (response_->version() == "HTTP/1.1") return true;

@@ -82,7 +82,9 @@ public:
     uint64_t bodyBytesReceived() const { return bodyBytes_; }
     // Whether the connection may carry another request after this answer:
     // HTTP/1.1 without "Connection: close", or HTTP/1.0 with keep-alive, and
-    // a body whose end is known; never after 101 Switching Protocols.
+    // a body whose end is known; never after 101 Switching Protocols, nor
+    // after an answer framed both by Transfer-Encoding and Content-Length
+    // (whose Content-Length field the parser drops).
     bool keepAlive() const;
 
 private:
@@ -124,6 +126,8 @@ private:
     // What the answer's Connection fields ask for, read with the framing.
     bool connectionClose_ = false;
     bool connectionKeepAlive_ = false;
+    // Transfer-Encoding and Content-Length both came with the answer.
+    bool framingConflict_ = false;
 };
 
 }  // namespace net

@@ -110,6 +110,7 @@ struct URLConnection::Inflater {
     bool ready = false;
     bool ended = false;
     size_t produced = 0;
+    size_t taken = 0;  // compressed bytes fed so far
 
     bool init() {
         ready = inflateInit2(&z, 47) == Z_OK;
@@ -122,6 +123,7 @@ struct URLConnection::Inflater {
     // as soon as more than `room` bytes came out of this call (TooLarge).
     Result feed(const uint8_t* p, size_t n, uint64_t room, const std::function<void(const char*, size_t)>& take) {
         if (ended) return Result::Ok;
+        taken += n;
         z.next_in = const_cast<Bytef*>(p);
         z.avail_in = static_cast<uInt>(n);
         char buf[32768];
@@ -377,11 +379,22 @@ void URLConnection::onBody(HTTPReadStream& s) {
 void URLConnection::onEnd() {
     if (bodyIsRedirect_) return followRedirect();
     if (bodyIsChallenge_) return retryWithCredentials();
-    if (inflater_ && !inflater_->ended && inflater_->produced > 0) {
-        return failWith(makeError(kNetworkErrorDomain, kErrorNetworkConnectionLost,
+    // A compressed body is one whole stream or an error: cut anywhere
+    // (by its length, by the connection closing, before a byte inflated),
+    // it is not handed on as an empty or partial answer. Only an answer
+    // without a body (HEAD, 204, 304, a length of 0) has none to check.
+    if (inflater_ && !inflater_->ended && (inflater_->taken > 0 || !announcesNoBody())) {
+        return failWith(makeError(kNetworkErrorDomain, kErrorBadServerResponse,
                                   "The compressed response body ended early"));
     }
     finish();
+}
+
+bool URLConnection::announcesNoBody() const {
+    const int code = response_->statusCode();
+    if (current_->HTTPMethod() == "HEAD" || code == 204 || code == 304) return true;
+    const auto length = response_->valueForHTTPHeaderField("Content-Length");
+    return length && trimmed(*length) == "0";
 }
 
 void URLConnection::onError(ns::Ref<ns::Error> e) {

@@ -197,6 +197,9 @@ private:
     void dropStream();
     bool deliverData(const uint8_t* p, size_t n);
     void failTooLarge();
+    // Whether the response says it has no body at all (an answer to HEAD,
+    // 204, 304, a Content-Length of 0).
+    bool announcesNoBody() const;
 
     ns::Ref<URLRequest> original_;
     ns::Ref<URLRequest> current_;

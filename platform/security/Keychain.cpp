@@ -382,6 +382,37 @@ int Keychain::deleteGenericPassword(std::string_view service, std::string_view a
     });
 }
 
+int Keychain::setGenericPasswords(std::string_view service, const std::vector<KeychainValue>& values) {
+    std::unordered_set<std::string_view> accounts;
+    for (const auto& v : values) {
+        if (!validKeys(service, v.account) || (v.secret && v.secret->size() > kMaxSecretLength) ||
+            !accounts.insert(v.account).second)
+            return kStatusParam;
+    }
+    return withStore(true, [&](Store& s, bool& changed) {
+        int64_t now = nowMillis();
+        for (const auto& v : values) {
+            auto it = s.items.begin();
+            while (it != s.items.end() && !(it->service == service && it->account == v.account)) ++it;
+            if (!v.secret) {
+                if (it == s.items.end()) continue;
+                OPENSSL_cleanse(it->secret.data(), it->secret.size());
+                s.items.erase(it);
+            } else if (it != s.items.end()) {
+                OPENSSL_cleanse(it->secret.data(), it->secret.size());
+                it->secret.assign(*v.secret);
+                it->modified = now;
+            } else {
+                // Refused whole: the changes made so far stay in memory only.
+                if (s.items.size() >= kMaxItems) return kStatusAllocate;
+                s.items.push_back(Item{std::string(service), v.account, *v.secret, now, now});
+            }
+            changed = true;
+        }
+        return kStatusSuccess;
+    });
+}
+
 int Keychain::listGenericPasswords(std::optional<std::string_view> service,
                                    std::vector<KeychainItemAttributes>* out) const {
     if (service && service->size() > kMaxKeyLength) return kStatusParam;

@@ -63,6 +63,13 @@ struct KeychainItemAttributes {
     ns::Ref<ns::Dictionary> dictionary() const;
 };
 
+// One change of a write of several items: the secret to store, or nullopt
+// to delete the item.
+struct KeychainValue {
+    std::string account;
+    std::optional<std::string> secret;
+};
+
 // Receives the keychain's log lines (which never hold secrets). The default
 // writes them to standard error. Pass nullptr to restore the default.
 void setKeychainLogHandler(std::function<void(const std::string&)> handler);
@@ -90,6 +97,12 @@ public:
     // Adds or updates.
     int setGenericPassword(std::string_view service, std::string_view account, std::string_view secret);
     int deleteGenericPassword(std::string_view service, std::string_view account);
+    // Sets and deletes several items of `service` in one save of the file, so
+    // that a reader, a failure or a kill sees all the changes or none: what
+    // belongs together (a key and its secret) is never found half replaced.
+    // Deleting an item that is not there is no error; kStatusParam when an
+    // account repeats or a key or secret is out of range (nothing changes).
+    int setGenericPasswords(std::string_view service, const std::vector<KeychainValue>& values);
     // The items of `service` (all items when nullopt), in the order they
     // were added; kStatusItemNotFound when there are none.
     int listGenericPasswords(std::optional<std::string_view> service,

@@ -239,6 +239,35 @@ std::string Driver::obstruction(View* target, Point p) const {
     return "out of reach";
 }
 
+namespace {
+// The front-most named overlay in `v`'s tree that touches reach and that
+// shows inside `screen` (window coordinates); the outer one of nested ones.
+View* frontOverlay(View* v, const Rect& screen) {
+    if (v->isHidden() || v->alpha() < 0.01 || !v->isUserInteractionEnabled() || v->transform().isDegenerate())
+        return nullptr;
+    if (!v->coverName().empty() && !v->viewController() && v->convertRectToView(v->bounds(), nullptr).intersects(screen))
+        return v;
+    const auto& subs = v->subviews();
+    for (size_t i = subs.size(); i-- > 0;)
+        if (View* found = frontOverlay(subs[i].get(), screen)) return found;
+    return nullptr;
+}
+}  // namespace
+
+View* Driver::overlayOnScreen() const {
+    Window* w = window();
+    if (!w || !w->isVisible()) return nullptr;
+    // With a screen or sheet presented, only what lies in it or above it.
+    View* layer = w->modalLayer();
+    const auto& subs = w->subviews();
+    for (size_t i = subs.size(); i-- > 0;) {
+        View* s = subs[i].get();
+        if (View* found = frontOverlay(s, w->bounds())) return found;
+        if (s == layer) break;
+    }
+    return nullptr;
+}
+
 bool Driver::canReach(View* target, Point p, const std::string& what) {
     std::string why = obstruction(target, p);
     return why.empty() || fail(what + " is " + why);

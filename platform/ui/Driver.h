@@ -58,6 +58,13 @@ public:
     // A cover is named by its View::coverName, a presented screen by its
     // title ("the Search sheet").
     std::string obstruction(View* target, Point p) const;
+    // What lies over the screen and must be answered or closed before
+    // anything under it: the front-most view with a cover name (a form, the
+    // progress box, the full card) that takes touches and shows on the
+    // screen, the outermost of nested ones, wherever on the screen it lies.
+    // A screen's own view (a presented sheet) is a screen, not an overlay.
+    // Nil when nothing lies over the screen.
+    View* overlayOnScreen() const;
 
     // -- Taps ------------------------------------------------------------------
     bool tapButton(const std::string& title);

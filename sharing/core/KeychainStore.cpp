@@ -34,6 +34,19 @@ bool KeychainStore::setPassword(const ns::String* password, const ns::String* se
     return true;
 }
 
+bool KeychainStore::setPasswords(const std::vector<std::pair<std::string, ns::Ref<ns::String>>>& accountsAndPasswords,
+                                 const ns::String* service, ns::Ref<ns::Error>* error) {
+    if (!service) return fail(error, kKeychainMissingArgument);
+    std::vector<sec::KeychainValue> values;
+    for (const auto& [account, password] : accountsAndPasswords) {
+        if (account.empty()) return fail(error, kKeychainMissingArgument);
+        values.push_back({account, password ? std::optional<std::string>(std::string(password->view())) : std::nullopt});
+    }
+    int status = sec::Keychain::defaultKeychain()->setGenericPasswords(service->view(), values);
+    if (status != sec::kStatusSuccess) return fail(error, status);
+    return true;
+}
+
 bool KeychainStore::deletePasswordForService(const ns::String* service, const ns::String* account,
                                              ns::Ref<ns::Error>* error) {
     if (!service || !account) return fail(error, kKeychainMissingArgument);

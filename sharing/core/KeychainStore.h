@@ -5,6 +5,10 @@
 // a required argument is missing (no keychain call is made then).
 #pragma once
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "platform/foundation/Foundation.h"
 
 namespace sharing {
@@ -23,6 +27,13 @@ public:
     // item is unchanged.
     static bool setPassword(const ns::String* password, const ns::String* service, const ns::String* account,
                             ns::Ref<ns::Error>* error = nullptr);
+    // Stores several accounts of one service together, in one keychain
+    // write: each account gets its password's UTF-8 bytes, and an account
+    // whose password is nil loses its item. Afterwards the keychain holds
+    // every change or, on failure, none. -1001 when the service or an
+    // account (nil or empty) is missing.
+    static bool setPasswords(const std::vector<std::pair<std::string, ns::Ref<ns::String>>>& accountsAndPasswords,
+                             const ns::String* service, ns::Ref<ns::Error>* error = nullptr);
     static bool deletePasswordForService(const ns::String* service, const ns::String* account,
                                          ns::Ref<ns::Error>* error = nullptr);
     // Attribute dictionaries ("svce", "acct", "cdat", "mdat") of the items of

@@ -62,6 +62,7 @@ void SHR::reset() {
     if (s->offlineQueue_) s->offlineQueue_->cancelAllOperations();
     s->offlineQueue_ = nullptr;
     s->offlineResends_.clear();
+    s->offlineUnremoved_.clear();
     s->offlineFolderChecked_.clear();
     s->rootViewController_ = nullptr;
     s->currentRootViewController_ = nullptr;
@@ -234,14 +235,32 @@ ns::Ref<ns::String> SHR::getAuthValueForKeyForSharer(std::string_view key, std::
     return KeychainStore::passwordForService(service.get(), ns::str(key).get());
 }
 
-void SHR::setAuthValueForKeyForSharer(const ns::String* value, std::string_view key, std::string_view sharerId) {
+namespace {
+bool reportAuthFailure(bool ok, const char* what, std::string_view sharerId, const ns::Ref<ns::Error>& error) {
+    if (!ok)
+        std::fprintf(stderr, "SHR: the login of %.*s could not be %s (keychain status %ld)\n",
+                     static_cast<int>(sharerId.size()), sharerId.data(), what, error ? static_cast<long>(error->code()) : 0L);
+    return ok;
+}
+}  // namespace
+
+bool SHR::setAuthValueForKeyForSharer(const ns::String* value, std::string_view key, std::string_view sharerId) {
     auto service = ns::str(std::string(kSHRAuthServicePrefix) + std::string(sharerId));
-    KeychainStore::setPassword(value, service.get(), ns::str(key).get());
+    ns::Ref<ns::Error> error;
+    return reportAuthFailure(KeychainStore::setPassword(value, service.get(), ns::str(key).get(), &error), "stored",
+                             sharerId, error);
 }
 
-void SHR::removeAuthValueForKeyForSharer(std::string_view key, std::string_view sharerId) {
+bool SHR::removeAuthValueForKeyForSharer(std::string_view key, std::string_view sharerId) {
     auto service = ns::str(std::string(kSHRAuthServicePrefix) + std::string(sharerId));
-    KeychainStore::deletePasswordForService(service.get(), ns::str(key).get());
+    return KeychainStore::deletePasswordForService(service.get(), ns::str(key).get());
+}
+
+bool SHR::setAuthValuesForSharer(const std::vector<std::pair<std::string, ns::Ref<ns::String>>>& values,
+                                 std::string_view sharerId) {
+    auto service = ns::str(std::string(kSHRAuthServicePrefix) + std::string(sharerId));
+    ns::Ref<ns::Error> error;
+    return reportAuthFailure(KeychainStore::setPasswords(values, service.get(), &error), "stored", sharerId, error);
 }
 
 // -- Logout and others -------------------------------------------------------------------------

@@ -8,8 +8,11 @@
 #pragma once
 
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/foundation/Foundation.h"
 #include "platform/foundation/Format.h"
@@ -71,10 +74,18 @@ public:
     static ns::Ref<ns::Object> getUserExclusions();
     static void setUserExclusions(const ns::Ref<ns::Object>& exclusions);
 
-    // -- Auth values (keychain; failures are silent, a read gives nil) ------
+    // -- Auth values (keychain; a read that fails gives nil) ----------------
     static ns::Ref<ns::String> getAuthValueForKeyForSharer(std::string_view key, std::string_view sharerId);
-    static void setAuthValueForKeyForSharer(const ns::String* value, std::string_view key, std::string_view sharerId);
-    static void removeAuthValueForKeyForSharer(std::string_view key, std::string_view sharerId);
+    // False when the value was not stored (nil, or the keychain refused it:
+    // a full disk, a read-only home); the reason is logged, without the value.
+    static bool setAuthValueForKeyForSharer(const ns::String* value, std::string_view key, std::string_view sharerId);
+    static bool removeAuthValueForKeyForSharer(std::string_view key, std::string_view sharerId);
+    // Stores the values of one login together, in one keychain write (a nil
+    // value removes its key): afterwards the keychain holds the new login
+    // whole or, on failure, the one stored before, whole. False on failure
+    // (logged, without the values).
+    static bool setAuthValuesForSharer(const std::vector<std::pair<std::string, ns::Ref<ns::String>>>& values,
+                                       std::string_view sharerId);
 
     // -- Logout ---------------------------------------------------------------
     static void logoutOfAll();
@@ -104,13 +115,19 @@ public:
     static bool saveOfflineQueueList(const ns::Array* list);
     static bool addToOfflineQueueForSharer(const ns::Ref<SHRItem>& item, const std::string& sharerId);
     // Starts one re-send for each stored entry that is not being re-sent
-    // already. The list keeps each entry until its re-send has been handed
-    // over (SHROfflineSharer), so a process killed during a flush loses no
-    // share: what was not handed over is still stored for the next flush.
+    // already, one at a time. The list keeps each entry until its re-send
+    // has been handed over (SHROfflineSharer) and is rewritten before the
+    // next share goes out, so a process killed during a flush loses no share
+    // and sends again at most the one whose reply had not been recorded.
+    // Nothing is sent while the list cannot be rewritten (a read-only
+    // folder, a full disk): first the shares already sent must leave it.
     static void flushOfflineQueue();
     // Takes a handed-over entry off the list (the list file goes with the
-    // last entry) and deletes its data file.
-    static void removeFromOfflineQueue(const ns::Dictionary& entry);
+    // last entry) and deletes its data file (a folder in its place too).
+    // When the list cannot be rewritten the entry stays listed but is not
+    // sent again by this process until a later flush removes it; the flush
+    // under way stops, and the reason is logged. False then.
+    static bool removeFromOfflineQueue(const ns::Dictionary& entry);
     // The name of an entry's data file: its uid, when that is a plain file
     // name of the queue folder; "" otherwise.
     static std::string offlineDataFileName(const ns::Dictionary& entry);
@@ -129,6 +146,9 @@ private:
     // Re-sends under way, by entry, so that a second flush does not start
     // them again.
     std::map<std::string, ns::Weak<ns::Operation>> offlineResends_;
+    // Entries whose re-send was handed over but that could not be taken off
+    // the list: never sent again, removed first by the next flush.
+    std::set<std::string> offlineUnremoved_;
     // The queue folder whose leftovers were cleared in this process.
     std::string offlineFolderChecked_;
     ns::Ref<ui::ViewController> rootViewController_;

@@ -4,7 +4,11 @@
 //
 // An entry leaves the list only when its re-send has been handed over (see
 // SHROfflineSharer), and its data file goes with it, so a process killed at
-// any moment loses no stored share. What a killed process can leave behind
+// any moment loses no stored share. Shares are re-sent one at a time and
+// each reply rewrites the list before the next share goes out, so a kill
+// sends again at most the one share whose reply was not yet recorded; and
+// nothing is sent while the list cannot be rewritten, so a share whose
+// entry cannot be removed is not sent twice by one process. What a killed process can leave behind
 // (temporary files of a save, a data file whose entry was just removed) is
 // cleared the first time the next process uses the folder. A list that
 // cannot be read is set aside under a name of its own, never overwritten,
@@ -20,6 +24,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <iterator>
 #include <set>
 
 #include "platform/foundation/FileIO.h"
@@ -100,6 +106,35 @@ std::string setAside(const std::string& path) {
         return {};
     }
     return {};
+}
+
+// Writes the list whole, or removes the file when the list is empty.
+// False with the reason when that fails.
+bool writeOfflineQueueList(const ns::Array& list, std::string* why) {
+    std::string path = SHR::offlineQueueListPath();
+    if (list.count() == 0) {
+        if (std::remove(path.c_str()) == 0 || errno == ENOENT) return true;
+        *why = std::strerror(errno);
+        return false;
+    }
+    ns::Ref<ns::Error> error;
+    if (ns::PropertyList::writeToFile(list, path, true, &error, ns::PropertyListFormat::XML, 0600)) return true;
+    *why = error ? error->localizedDescription() : std::string("write failed");
+    return false;
+}
+
+// Deletes an entry's data file, or the folder found in its place (links
+// are removed, never followed).
+void removeDataFile(const std::string& path) {
+    struct stat st{};
+    if (::lstat(path.c_str(), &st) != 0) return;
+    if (S_ISDIR(st.st_mode)) {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+        if (ec) std::fprintf(stderr, "SHR: %s could not be removed (%s)\n", path.c_str(), ec.message().c_str());
+    } else {
+        ::unlink(path.c_str());
+    }
 }
 
 }  // namespace
@@ -196,61 +231,109 @@ void SHR::flushOfflineQueue() {
     auto list = getOfflineQueueList();
     if (!list) return;
     SHR* helper = currentHelper();
-    if (!helper->offlineQueue_) helper->offlineQueue_ = ns::OperationQueue::make();
-    // Entries that are not dictionaries can never be sent: they leave the
-    // list at once.
+    if (!helper->offlineQueue_) {
+        helper->offlineQueue_ = ns::OperationQueue::make();
+        // One share at a time: each reply takes its entry off the list before
+        // the next share goes out, so a killed process sends again at most
+        // the one share whose reply it had not yet recorded.
+        helper->offlineQueue_->setMaxConcurrentOperationCount(1);
+    }
+    // Shares already sent whose entries could not be taken off the list
+    // leave it first; while one still cannot, nothing is sent.
+    std::set<std::string> listed;
+    std::vector<ns::Ref<ns::Dictionary>> sentBefore;
+    for (ns::Object* o : *list) {
+        auto* entry = ns::as<ns::Dictionary>(o);
+        if (!entry) continue;
+        listed.insert(entryKey(*entry));
+        if (helper->offlineUnremoved_.count(entryKey(*entry))) sentBefore.emplace_back(entry);
+    }
+    for (auto it = helper->offlineUnremoved_.begin(); it != helper->offlineUnremoved_.end();)
+        it = listed.count(*it) ? std::next(it) : helper->offlineUnremoved_.erase(it);
+    for (const auto& entry : sentBefore)
+        if (!removeFromOfflineQueue(*entry)) return;
+    if (!sentBefore.empty() && !(list = getOfflineQueueList())) return;
+
+    // Entries that can never be sent (not dictionaries, no item or no
+    // sharer) leave the list at once.
     auto kept = ns::MutableArray::make();
+    std::vector<ns::Ref<ns::Dictionary>> dropped;
     for (size_t i = 0; i < list->count(); ++i) {
         ns::Object* o = list->objectAtIndex(i);
-        if (ns::as<ns::Dictionary>(o)) kept->addObject(ns::Ref<ns::Object>(o));
-        else
+        auto* entry = ns::as<ns::Dictionary>(o);
+        if (!entry) {
             std::fprintf(stderr, "SHR: offline queue entry %zu is not a dictionary (%s); removed\n", i,
                          o ? o->className() : "nil");
+        } else if (!entry->dictionaryForKey("item") || !entry->stringForKey("sharer")) {
+            std::fprintf(stderr, "SHR: offline queue entry without %s; removed\n",
+                         entry->dictionaryForKey("item") ? "sharer" : "item");
+            dropped.emplace_back(entry);
+        } else {
+            kept->addObject(ns::Ref<ns::Object>(o));
+        }
     }
-    if (kept->count() != list->count()) {
-        if (kept->count() == 0) std::remove(offlineQueueListPath().c_str());
-        else saveOfflineQueueList(kept.get());
+    // The list is rewritten before anything is sent: a sent share leaves the
+    // list by a rewrite, so while the list cannot be written nothing goes
+    // out (it would be sent again by every later process).
+    std::string why;
+    if (!writeOfflineQueueList(*kept, &why)) {
+        std::fprintf(stderr, "SHR: the offline queue list cannot be rewritten (%s); nothing is sent until it can be\n",
+                     why.c_str());
+        return;
     }
-    std::vector<ns::Ref<ns::Dictionary>> dropped;
+    std::set<std::string> keptFiles;
+    for (ns::Object* o : *kept) keptFiles.insert(offlineDataFileName(*ns::as<ns::Dictionary>(o)));
+    for (const auto& entry : dropped) {
+        std::string name = offlineDataFileName(*entry);
+        if (!name.empty() && !keptFiles.count(name)) removeDataFile(ns::Paths::join(offlineQueuePath(), name));
+    }
+
     for (ns::Object* o : *kept) {
         auto* entry = ns::as<ns::Dictionary>(o);
-        ns::Dictionary* itemDict = entry->dictionaryForKey("item");
-        ns::String* sharer = entry->stringForKey("sharer");
-        if (!itemDict || !sharer) {
-            std::fprintf(stderr, "SHR: offline queue entry without %s; removed\n", itemDict ? "sharer" : "item");
-            dropped.emplace_back(entry);  // nothing can be sent for it
-            continue;
-        }
-        auto& running = helper->offlineResends_[entryKey(*entry)];
+        std::string key = entryKey(*entry);
+        if (helper->offlineUnremoved_.count(key)) continue;  // sent already
+        auto& running = helper->offlineResends_[key];
         if (auto op = running.lock(); op && !op->isFinished() && !op->isCancelled()) continue;
         ns::String* uid = entry->stringForKey("uid");
-        auto resend = ns::make<SHROfflineSharer>(SHRItem::itemFromDictionary(itemDict), std::string(sharer->utf8()),
+        auto resend = ns::make<SHROfflineSharer>(SHRItem::itemFromDictionary(entry->dictionaryForKey("item")),
+                                                 std::string(entry->stringForKey("sharer")->utf8()),
                                                  uid ? std::string(uid->utf8()) : std::string());
         resend->setQueueEntry(ns::Ref<ns::Dictionary>(entry));
         running = ns::Weak<ns::Operation>(resend);
         helper->offlineQueue_->addOperation(resend);
     }
-    for (const auto& entry : dropped) removeFromOfflineQueue(*entry);
 }
 
-void SHR::removeFromOfflineQueue(const ns::Dictionary& entry) {
+bool SHR::removeFromOfflineQueue(const ns::Dictionary& entry) {
     std::string key = entryKey(entry);
-    currentHelper()->offlineResends_.erase(key);
+    SHR* helper = currentHelper();
+    helper->offlineResends_.erase(key);
     if (auto list = getOfflineQueueList()) {
         for (size_t i = 0; i < list->count(); ++i) {
             auto* stored = ns::as<ns::Dictionary>(list->objectAtIndex(i));
-            if (stored && entryKey(*stored) == key) {
-                list->removeObjectAtIndex(i);
-                if (list->count() == 0) std::remove(offlineQueueListPath().c_str());
-                else saveOfflineQueueList(list.get());
-                break;
+            if (!stored || entryKey(*stored) != key) continue;
+            list->removeObjectAtIndex(i);
+            std::string why;
+            if (!writeOfflineQueueList(*list, &why)) {
+                // Still listed, but sent: this process does not send it again,
+                // nor anything else that could not be taken off either.
+                helper->offlineUnremoved_.insert(key);
+                std::fprintf(stderr,
+                             "SHR: the stored share %s was handed over but cannot be taken off the offline queue list "
+                             "(%s); the flush stops, and it is not sent again before it can be removed\n",
+                             key.c_str(), why.c_str());
+                if (helper->offlineQueue_) helper->offlineQueue_->cancelAllOperations();
+                return false;
             }
+            break;
         }
     }
+    helper->offlineUnremoved_.erase(key);
     // After the list: a kill in between leaves a data file that no entry
     // names, which the next process clears.
     std::string dataFile = offlineDataFileName(entry);
-    if (!dataFile.empty()) ::unlink(ns::Paths::join(offlineQueuePath(), dataFile).c_str());
+    if (!dataFile.empty()) removeDataFile(ns::Paths::join(offlineQueuePath(), dataFile));
+    return true;
 }
 
 }  // namespace sharing

@@ -123,8 +123,10 @@ void SHRSharer::loadItem(ns::Ref<SHRItem> item) {
 void SHRSharer::logout() {
     auto fields = authorizationFormFields();
     if (!fields) return;
+    std::vector<std::pair<std::string, ns::Ref<ns::String>>> login;
     for (ns::Object* o : *fields)
-        if (auto* f = ns::as<SHRFormFieldSettings>(o)) SHR::removeAuthValueForKeyForSharer(f->key(), sharerId());
+        if (auto* f = ns::as<SHRFormFieldSettings>(o)) login.emplace_back(f->key(), nullptr);
+    SHR::setAuthValuesForSharer(login, sharerId());  // all of it goes, or (logged) none
 }
 
 void SHRSharer::logoutSharer(const std::string& name) {
@@ -185,11 +187,21 @@ void SHRSharer::finishFormLogin(bool success, const std::string& failureMessage)
     auto keep = ns::keepAlive(this);
     SHRActivityIndicator::currentIndicator()->hide();
     if (success) {
+        loginNotSaved_ = false;
         if (auto* form = pendingForm()) ns::Ref<SHRFormController>(form)->saveForm();
+        success = !loginNotSaved_;  // refused by the keychain: told already
     } else {
         ui::AlertView::make(SHRLocalizedString("Login Error"), failureMessage, nullptr, SHRLocalizedString("Close"))->show();
     }
     authDidFinish(success);
+}
+
+void SHRSharer::loginNotSaved() {
+    loginNotSaved_ = true;
+    SHRActivityIndicator::currentIndicator()->hide();
+    ui::AlertView::make(SHRLocalizedString("Login Error"),
+                        SHRLocalizedString("Your login to %@ could not be saved. Please try again.", sharerTitle()),
+                        nullptr, SHRLocalizedString("Close"))->show();
 }
 
 void SHRSharer::showItemTextForm() {
@@ -221,12 +233,18 @@ void SHRSharer::authorizationFormSave(SHRFormController* form) {
     auto keep = ns::keepAlive(this);
     auto rows = form->rowsOfSection(0);
     auto values = form->formValues();
+    // The form's values are one login, stored together: a failure or a kill
+    // leaves the old login or the new one, never a new user name beside an
+    // old password (a field left without a value removes its old one).
+    std::vector<std::pair<std::string, ns::Ref<ns::String>>> login;
     if (rows) {
-        for (ns::Object* o : *rows) {
-            auto* f = ns::as<SHRFormFieldSettings>(o);
-            if (!f) continue;
-            SHR::setAuthValueForKeyForSharer(values->stringForKey(f->key()), f->key(), sharerId());
-        }
+        for (ns::Object* o : *rows)
+            if (auto* f = ns::as<SHRFormFieldSettings>(o))
+                login.emplace_back(f->key(), ns::Ref<ns::String>(values->stringForKey(f->key())));
+    }
+    if (!SHR::setAuthValuesForSharer(login, sharerId())) {
+        loginNotSaved();
+        return;
     }
     share();
 }
@@ -287,9 +305,12 @@ bool SHRSharer::tryToSend() {
         if (canShareOffline()) {
             if (SHR::addToOfflineQueueForSharer(item_, sharerId())) return true;
             // Nothing was stored (a full disk, a read-only home): the share
-            // failed, and the user hears it as any failed share.
-            if (!quiet_) sendDidFailWithError(SHR::error("%@", SHRLocalizedString("There was an error while sharing")));
-            return false;
+            // failed, and the user hears it once, as any failed share. Like
+            // the "Offline" alert, a reported failure ends the share: false
+            // would make an auto-share fall back to the form, or try again.
+            if (quiet_) return false;
+            sendDidFailWithError(SHR::error("%@", SHRLocalizedString("There was an error while sharing")));
+            return true;
         }
         if (quiet_) return false;
         ui::AlertView::make(SHRLocalizedString("Offline"),

@@ -146,6 +146,9 @@ public:
     virtual void shareFormValidate(SHRFormController* form);
     virtual void shareFormSave(SHRFormController* form);
     virtual void shareFormCancel(SHRFormController* form) { sendDidCancel(); }
+    // True when the share is under way or has ended with what the user was
+    // told (queued offline, refused offline, failed to be stored); false
+    // when nothing happened and the share form may still help.
     virtual bool tryToSend();
     virtual bool send() { return false; }
     virtual bool validateItem();
@@ -198,6 +201,10 @@ protected:
     // goes; on success the pending form saves its values, else the "Login
     // Error" alert shows `failureMessage`; then authDidFinish(success).
     void finishFormLogin(bool success, const std::string& failureMessage);
+    // The login the user gave could not be stored (a full disk, a read-only
+    // home): the activity indicator goes and the "Login Error" alert says
+    // so; the sharer does not go on as signed in.
+    void loginNotSaved();
     // Shows the item's text in the large text form (under a bar tinted as the
     // services' own pages); Send puts the edited text into the item and
     // tries to send it.
@@ -212,6 +219,7 @@ private:
     ns::Ref<ns::Object> request_;
     ns::Ref<ns::Error> lastError_;
     bool quiet_ = false;
+    bool loginNotSaved_ = false;  // set by loginNotSaved, read by finishFormLogin
     SHRPendingAction pendingAction_ = SHRPendingNone;
 };
 

@@ -119,8 +119,13 @@ void SHROAuthSharer::tokenAccessTicketDidFinishWithData(OAServiceTicket* ticket,
     bool ok = token != nullptr;
     if (ok) {
         accessToken_ = token;
-        storeAccessToken();
-        tryPendingAction();
+        if (storeAccessToken()) {
+            tryPendingAction();
+        } else {  // not stored: not signed in either
+            accessToken_ = nullptr;
+            ok = false;
+            loginNotSaved();
+        }
     } else {
         auto error = SHR::error("%@", SHRLocalizedString("There was a problem requesting access from %@", sharerTitle()));
         tokenAccessTicketDidFailWithError(ticket, error.get());
@@ -134,17 +139,19 @@ void SHROAuthSharer::tokenAccessTicketDidFailWithError(OAServiceTicket* ticket, 
     alert("Access Error", error, "There was an error while sharing");
 }
 
-void SHROAuthSharer::storeAccessToken() {
-    if (!accessToken_) return;
-    SHR::setAuthValueForKeyForSharer(accessToken_->key().get(), "accessKey", sharerId());
-    SHR::setAuthValueForKeyForSharer(accessToken_->secret().get(), "accessSecret", sharerId());
-    SHR::setAuthValueForKeyForSharer(accessToken_->sessionHandle().get(), "sessionHandle", sharerId());
+bool SHROAuthSharer::storeAccessToken() {
+    if (!accessToken_ || !accessToken_->key() || !accessToken_->secret() || accessToken_->key()->length() == 0 ||
+        accessToken_->secret()->length() == 0)
+        return false;
+    return SHR::setAuthValuesForSharer({{"accessKey", accessToken_->key()},
+                                        {"accessSecret", accessToken_->secret()},
+                                        {"sessionHandle", accessToken_->sessionHandle()}},
+                                       sharerId());
 }
 
 void SHROAuthSharer::deleteStoredAccessToken() {
-    SHR::removeAuthValueForKeyForSharer("accessKey", sharerId());
-    SHR::removeAuthValueForKeyForSharer("accessSecret", sharerId());
-    SHR::removeAuthValueForKeyForSharer("sessionHandle", sharerId());
+    SHR::setAuthValuesForSharer({{"accessKey", nullptr}, {"accessSecret", nullptr}, {"sessionHandle", nullptr}},
+                                sharerId());
 }
 
 bool SHROAuthSharer::restoreAccessToken() {

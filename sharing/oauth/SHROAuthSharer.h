@@ -40,8 +40,11 @@ public:
     // whole one (a key and a secret, neither empty).
     static ns::Ref<OAToken> tokenFromReply(const ns::Data* data);
 
-    // Token storage.
-    void storeAccessToken();
+    // Token storage. The key, secret and session handle are written
+    // together (a token without session handle removes the stored one), so
+    // a failure or a kill leaves the old token or the new one whole; false
+    // when nothing was stored (no key or secret, the keychain refused).
+    bool storeAccessToken();
     void deleteStoredAccessToken();
     bool restoreAccessToken();
     void refreshToken();

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <filesystem>
 #include <functional>
+#include <random>
 
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/FileIO.h"
@@ -13,8 +17,11 @@
 #include "sharing/core/ImageCoding.h"
 #include "sharing/core/KeychainStore.h"
 #include "sharing/core/SHRRequest.h"
+#include "sharing/oauth/SHROAuthSharer.h"
 #include "sharing/tests/SharingTestSupport.h"
 #include "sharing/ui/SHRFormController.h"
+#include "testsupport/ChildProcess.h"
+#include "testsupport/FullDisk.h"
 
 namespace sharing::test {
 namespace {
@@ -498,6 +505,50 @@ TEST_F(CentreTest, KeychainStorage) {
     }
 }
 
+// An OAuth sharer without a service behind it: only its token storage and
+// the end of its access step are used.
+class TokenSharer : public SHROAuthSharer {
+public:
+    const char* className() const override { return "TokenSharer"; }
+    std::string sharerTitle() const override { return "Token Service"; }
+};
+
+// A login is stored whole: a process killed at any moment while it stores
+// tokens leaves one token, never the key of one beside the secret or the
+// session handle of another (a token without handle leaves none).
+TEST_F(CentreTest, ALoginIsStoredWholeWhateverTheMomentOfAKill) {
+    std::mt19937 rng(22);
+    for (int round = 0; round < 40; ++round) {
+        pid_t child = testsupport::startChildAndWaitUntilReady([&](const std::function<void()>& ready) {
+            auto sharer = ns::make<TokenSharer>();
+            for (unsigned i = 0;; ++i) {
+                std::string n = std::to_string(round) + "." + std::to_string(i);
+                auto token = ns::make<OAToken>("key-" + n, "secret-" + n);
+                if (i % 2) token->setSessionHandle(ns::str("handle-" + n));
+                sharer->setAccessToken(token);
+                if (!sharer->storeAccessToken()) ::_exit(3);
+                ready();
+            }
+        });
+        ASSERT_GT(child, 0) << "round " << round;
+        ::usleep(std::uniform_int_distribution<unsigned>(0, 20000)(rng));
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        auto key = SHR::getAuthValueForKeyForSharer("accessKey", "TokenSharer");
+        auto secret = SHR::getAuthValueForKeyForSharer("accessSecret", "TokenSharer");
+        auto handle = SHR::getAuthValueForKeyForSharer("sessionHandle", "TokenSharer");
+        ASSERT_TRUE(key && secret) << "round " << round;
+        std::string n = ns::describe(key).substr(4);
+        EXPECT_EQ(ns::describe(secret), "secret-" + n) << "round " << round;
+        bool withHandle = (std::stoul(n.substr(n.find('.') + 1)) % 2) == 1;
+        EXPECT_EQ(handle ? ns::describe(handle) : std::string("none"), withHandle ? "handle-" + n : "none")
+            << "round " << round;
+    }
+    // Logging out takes the three values together too.
+    ns::make<TokenSharer>()->logout();
+    EXPECT_TRUE(KeychainStore::accountsForService(ns::str("SHR_AUTH_TokenSharer").get()) == nullptr);
+}
+
 // The first use of the queue folder in a process deletes the data files no
 // entry names, and nothing else: not the list, hidden files, folders, links
 // (nor what they point at), nor anything while the list cannot be read.
@@ -906,6 +957,77 @@ TEST_F(LifeCycleTest, LoginFormThenReloginFailureShowsAlertAndLoginAgain) {
     auto* again = ns::as<SHRFormController>(sharer->topViewController());
     ASSERT_TRUE(again);
     EXPECT_EQ(again->title(), "Login");
+}
+
+// A login the keychain cannot store (a full disk, a read-only home) is
+// reported, the sharer does not go on as signed in, and the login stored
+// before stays whole: through the login form and through the OAuth access
+// step.
+TEST_F(LifeCycleTest, ALoginThatCannotBeSavedIsReportedAndNotUsed) {
+    // Checks the form's values as a service would, then saves them.
+    class FormLoginSharer : public LoginSharer {
+    public:
+        void authorizationFormValidate(SHRFormController* form) override {
+            setPendingForm(ns::Ref<SHRFormController>(form));
+            finishFormLogin(true, "");
+        }
+    };
+    std::string folder = ns::Paths::join(ns::Paths::libraryDirectory(), "Keychains");
+    testsupport::FullDisk disk(folder);
+    struct Case {
+        const char* what;
+        std::function<bool()> arrange;  // false: cannot be arranged here
+    };
+    for (const auto& c : std::vector<Case>{{"full disk", [&] { disk.fill(); return true; }},
+                                           {"read-only home", [&] { return disk.makeReadOnly(); }}}) {
+        SCOPED_TRACE(std::string(c.what) + " against " + disk.how());
+        disk.restore();
+        ASSERT_TRUE(SHR::setAuthValuesForSharer({{"username", ns::str("ann")}, {"password", ns::str("old")}},
+                                                "LoginSharer"));
+        auto old = ns::make<OAToken>("old-key", "old-secret");
+        old->setSessionHandle(ns::str("old-handle"));
+        auto tokens = ns::make<TokenSharer>();
+        tokens->setAccessToken(old);
+        ASSERT_TRUE(tokens->storeAccessToken());
+        if (!c.arrange()) {
+            std::printf("skipped: %s cannot be arranged here\n", c.what);
+            continue;
+        }
+        EXPECT_FALSE(SHR::setAuthValueForKeyForSharer(ns::str("x").get(), "username", "LoginSharer"));
+        ui::Panel::resetShown();
+        NotificationRecorder rec;
+        auto sharer = ns::make<FormLoginSharer>();
+        sharer->setItem(SHRItem::text(ns::str("hello")));
+        sharer->authorizationFormShow();
+        ui::Driver driver;
+        ASSERT_TRUE(driver.typeText("Username", "bob")) << driver.lastError();
+        ASSERT_TRUE(driver.typeText("Password", "new")) << driver.lastError();
+        ASSERT_TRUE(driver.tapBarButton("Login")) << driver.lastError();
+        EXPECT_EQ(alerts(), std::vector<std::string>{
+                                "Login Error|Your login to Login Service could not be saved. Please try again."});
+        EXPECT_EQ(rec.names, std::vector<std::string>{"SHRAuthDidFinish:false"});  // nothing sent
+        EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("username", "LoginSharer")), "ann");
+        EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("password", "LoginSharer")), "old");
+
+        // The OAuth access step: a token the keychain refuses is not kept.
+        ui::Panel::resetShown();
+        rec.names.clear();
+        auto oauth = ns::make<TokenSharer>();
+        oauth->setItem(SHRItem::text(ns::str("hello")));
+        oauth->setPendingAction(SHRPendingShare);
+        auto ticket = ns::make<OAServiceTicket>(nullptr, nullptr, nullptr, true);
+        oauth->tokenAccessTicketDidFinishWithData(
+            ticket.get(), ns::Data::make("oauth_token=new-key&oauth_token_secret=new-secret").get());
+        EXPECT_EQ(alerts(), std::vector<std::string>{
+                                "Login Error|Your login to Token Service could not be saved. Please try again."});
+        EXPECT_EQ(rec.names, std::vector<std::string>{"SHRAuthDidFinish:false"});
+        EXPECT_FALSE(oauth->accessToken());
+        auto restored = ns::make<TokenSharer>();
+        ASSERT_TRUE(restored->isAuthorized());
+        EXPECT_EQ(restored->accessToken()->keyText(), "old-key");
+        EXPECT_EQ(restored->accessToken()->secretText(), "old-secret");
+        EXPECT_EQ(ns::describe(restored->accessToken()->sessionHandle()), "old-handle");
+    }
 }
 
 TEST_F(LifeCycleTest, OfflineRefusalAndQuietSharers) {

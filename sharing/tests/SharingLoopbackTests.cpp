@@ -424,6 +424,46 @@ TEST_F(LoopbackTest, OfflineQueueKeptAcrossRestartAndResentOncePerShare) {
     EXPECT_EQ(finished, 3u);
 }
 
+// Starts the process that flushes the queue of `home` against `server`; its
+// id once it has started the flush, -1 when it did not start.
+pid_t startFlushingChild(const std::string& home, const std::string& server) {
+    int out[2];
+    if (::pipe(out) != 0) return -1;
+    pid_t child = ::fork();
+    if (child < 0) return -1;
+    if (child == 0) {
+        ::dup2(out[1], 1);
+        ::execl(OFFLINE_FLUSH_CHILD, OFFLINE_FLUSH_CHILD, home.c_str(), server.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    char line[16] = {0};
+    bool started = ::read(out[0], line, sizeof line - 1) > 0;
+    ::close(out[0]);
+    if (started) return child;
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    return -1;
+}
+
+// The bodies of the shares the queue holds, with their data files.
+std::multiset<std::string> storedShares() {
+    std::multiset<std::string> stored;
+    ns::Ref<ns::Array> list = SHR::getOfflineQueueList();
+    if (!list) return stored;
+    for (ns::Object* o : *list) {
+        auto* entry = ns::as<ns::Dictionary>(o);
+        if (!entry) continue;
+        auto item = SHRItem::itemFromDictionary(entry->dictionaryForKey("item"));
+        if (item->shareType() == SHRShareTypeFile) {
+            auto bytes = ns::readFile(ns::Paths::join(SHR::offlineQueuePath(), SHR::offlineDataFileName(*entry)));
+            item->setData(bytes ? ns::Data::make(*bytes) : nullptr);
+        }
+        stored.insert(QueueSharer::bodyFor(*item));
+    }
+    return stored;
+}
+
 // A process killed in the middle of a flush loses no share: every share was
 // either answered by the service or is still stored with its data file,
 // and the next process sends what is left and clears what the kill left.
@@ -464,20 +504,8 @@ TEST_F(SharingTest, OfflineQueueSurvivesAKillDuringTheFlush) {
             received = 0;
             answerFirst = std::uniform_int_distribution<size_t>(0, 5)(rng);
         }
-        int out[2];
-        ASSERT_EQ(::pipe(out), 0);
-        pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            ::dup2(out[1], 1);
-            ::execl(OFFLINE_FLUSH_CHILD, OFFLINE_FLUSH_CHILD, home->path().c_str(), server.url("").c_str(),
-                    static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        char line[16] = {0};
-        ASSERT_GT(::read(out[0], line, sizeof line - 1), 0) << "the flushing process did not start";
-        ::close(out[0]);
+        pid_t child = startFlushingChild(home->path(), server.url(""));
+        ASSERT_GT(child, 0) << "the flushing process did not start";
         // Kill it once the service holds a request it will never answer.
         for (int i = 0; i < 1000; ++i) {
             {
@@ -539,6 +567,157 @@ TEST_F(SharingTest, OfflineQueueSurvivesAKillDuringTheFlush) {
     EXPECT_TRUE(std::filesystem::is_empty(folder));  // list, data files and leftovers all gone
 }
 
+// A kill sends again at most the one share whose reply had arrived but was
+// not yet recorded: shares go out one at a time, and each reply rewrites
+// the list before the next share leaves. Kills at random moments of
+// flushes; after each, the shares the service received in that flush and
+// that are still stored (to be sent again) are at most one.
+TEST_F(SharingTest, OfflineQueueKillRepeatsAtMostTheShareInFlight) {
+    std::mutex m;
+    std::map<std::string, int> copies;  // body -> times the service received it
+    std::set<std::string> thisRound;    // bodies received by the current flush
+    testsupport::Server server([&](const testsupport::Request& r) -> std::optional<std::string> {
+        std::lock_guard<std::mutex> g(m);
+        ++copies[r.body];
+        thisRound.insert(r.body);
+        return testsupport::Server::reply(200, "ok");
+    });
+    setOnline(false);
+    QueueSharer::registerClass(server.url(""));
+    std::set<std::string> shared;
+    for (int i = 0; i < 24; ++i) {
+        std::string text = "share " + std::to_string(i);
+        if (i % 3 == 0) SHRSharer::shareFile<QueueSharer>(ns::Data::make(text), ns::str("f.txt"), ns::str("text/plain"), nullptr);
+        else SHRSharer::shareText<QueueSharer>(ns::str(text));
+        shared.insert((i % 3 == 0 ? "file:" : "text:") + text);
+    }
+    ASSERT_EQ(storedShares().size(), shared.size());
+    std::mt19937 rng(41);
+    int kills = 0;
+    for (int round = 0; round < 12 && !storedShares().empty(); ++round) {
+        size_t before;
+        {
+            std::lock_guard<std::mutex> g(m);
+            thisRound.clear();
+            before = 0;
+            for (auto& [body, n] : copies) before += n;
+        }
+        size_t wait = std::uniform_int_distribution<size_t>(1, 3)(rng);
+        pid_t child = startFlushingChild(home->path(), server.url(""));
+        ASSERT_GT(child, 0) << "the flushing process did not start";
+        for (int i = 0; i < 500; ++i) {  // until `wait` more requests arrived (5 s at most)
+            {
+                std::lock_guard<std::mutex> g(m);
+                if (thisRound.size() >= wait) break;
+            }
+            ::usleep(10000);
+        }
+        ::usleep(std::uniform_int_distribution<unsigned>(0, 3000)(rng));
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        ++kills;
+        std::multiset<std::string> stored = storedShares();
+        std::lock_guard<std::mutex> g(m);
+        std::vector<std::string> again;  // received, yet still stored: sent again
+        for (const auto& body : thisRound)
+            if (stored.count(body)) again.push_back(body);
+        EXPECT_LE(again.size(), 1u) << "round " << round << " (killed after " << before << " requests): "
+                                    << ::testing::PrintToString(again);
+    }
+    // The rest goes out in this process; every share arrived, and each kill
+    // added at most one copy.
+    SHR::reset();
+    setOnline(true);
+    SHR::flushOfflineQueue();
+    ns::OperationQueue* queue = SHR::currentHelper()->offlineQueue();
+    ASSERT_TRUE(runUntil([&] { return !queue || queue->operationCount() == 0; }, 20));
+    EXPECT_TRUE(storedShares().empty());
+    std::lock_guard<std::mutex> g(m);
+    int extra = 0, most = 0;
+    for (const auto& body : shared) {
+        EXPECT_GE(copies[body], 1) << "never sent: " << body;
+        extra += std::max(copies[body] - 1, 0);
+        most = std::max(most, copies[body]);
+    }
+    EXPECT_LE(extra, kills);
+    std::printf("%d kills during flushes of %zu shares: %d extra copies, at most %d copies of one share\n", kills,
+                shared.size(), extra, most);
+}
+
+// A flush whose list cannot be rewritten after a reply (the disk fills, or
+// the folder turns read-only, while the service answers) stops there: each
+// share reaches the service once however often the queue is flushed, in
+// this process or a later one, and the rest goes once the list can be
+// written again.
+TEST_F(SharingTest, OfflineQueueSendsEachShareOnceWhileItsListCannotBeRewritten) {
+    std::string folder = ns::Paths::join(ns::Paths::cachesDirectory(), "SHR");
+    testsupport::FullDisk disk(folder);
+    std::mutex m;
+    std::function<void()> onFirstRequest;
+    testsupport::Server server([&](const testsupport::Request&) -> std::optional<std::string> {
+        std::function<void()> f;
+        {
+            std::lock_guard<std::mutex> g(m);
+            f = std::move(onFirstRequest);
+            onFirstRequest = nullptr;
+        }
+        if (f) f();
+        return testsupport::Server::reply(200, "ok");
+    });
+    QueueSharer::registerClass(server.url(""));
+    auto flush = [] {
+        SHR::flushOfflineQueue();
+        ns::OperationQueue* queue = SHR::currentHelper()->offlineQueue();
+        return runUntil([&] { return !queue || queue->operationCount() == 0; }, 20);
+    };
+    struct Case {
+        const char* what;
+        std::function<void()> breakDisk;
+        bool possible;
+    };
+    for (const auto& c : std::vector<Case>{{"full disk", [&] { disk.fill(); }, true},
+                                           {"read-only folder", [&] { disk.makeReadOnly(); },
+                                            disk.isTmpfs() || ::geteuid() != 0}}) {
+        SCOPED_TRACE(std::string(c.what) + " against " + disk.how());
+        if (!c.possible) {
+            std::printf("skipped: %s cannot be arranged here\n", c.what);
+            continue;
+        }
+        disk.restore();
+        SHR::reset();
+        setOnline(true);
+        size_t seen = server.requests().size();
+        for (const char* text : {"one", "two", "three"})
+            ASSERT_TRUE(SHR::addToOfflineQueueForSharer(SHRItem::text(ns::str(text)), "QueueSharer"));
+        {
+            std::lock_guard<std::mutex> g(m);
+            onFirstRequest = c.breakDisk;
+        }
+        auto sentSince = [&] {
+            std::multiset<std::string> bodies;
+            auto all = server.requests();
+            for (size_t i = seen; i < all.size(); ++i) bodies.insert(all[i].body);
+            return bodies;
+        };
+        testing::internal::CaptureStderr();
+        bool flushed = flush() && flush() && flush();
+        SHR::reset();  // a new process knows nothing of what was sent
+        flushed = flushed && flush();
+        std::string log = testing::internal::GetCapturedStderr();
+        ASSERT_TRUE(flushed);
+        EXPECT_EQ(sentSince(), std::multiset<std::string>{"text:one"});
+        EXPECT_NE(log.find("cannot be taken off the offline queue list"), std::string::npos) << log;
+        EXPECT_NE(log.find("the offline queue list cannot be rewritten"), std::string::npos) << log;
+        EXPECT_EQ(storedShares().size(), 3u);
+        // Writable again: what was sent leaves, the rest goes once.
+        disk.restore();
+        ASSERT_TRUE(flush());
+        ASSERT_TRUE(flush());
+        EXPECT_EQ(sentSince(), (std::multiset<std::string>{"text:one", "text:one", "text:two", "text:three"}));
+        EXPECT_TRUE(storedShares().empty());
+    }
+}
+
 // A share that cannot be written while offline (a full disk, a read-only
 // home) is a failed share the user is told about; nothing half-written stays.
 TEST_F(SharingTest, OfflineQueueWriteFailuresAreReportedAndStoreNothing) {
@@ -564,11 +743,17 @@ TEST_F(SharingTest, OfflineQueueWriteFailuresAreReportedAndStoreNothing) {
             std::printf("skipped: %s cannot be arranged here\n", c.what);
             continue;
         }
-        ui::Panel::resetShown();
-        NotificationRecorder rec;
-        SHRSharer::shareImage<QueueSharer>(ui::Image::make("card.png", {40, 30}), ns::str("Card"));
-        EXPECT_EQ(rec.names, std::vector<std::string>{SHRSendDidFailWithErrorNotification});
-        EXPECT_EQ(alerts(), std::vector<std::string>{"Error|There was an error while sharing"});
+        // Tried and reported once, with auto-share on too (it used to fall
+        // back to the form's path and fail a second time).
+        for (bool autoShare : {false, true}) {
+            SCOPED_TRACE(autoShare ? "auto-share" : "no auto-share");
+            ns::UserDefaults::standardUserDefaults()->setBoolForKey(autoShare, "QueueSharer_shouldAutoShare");
+            ui::Panel::resetShown();
+            NotificationRecorder rec;
+            SHRSharer::shareImage<QueueSharer>(ui::Image::make("card.png", {40, 30}), ns::str("Card"));
+            EXPECT_EQ(rec.names, std::vector<std::string>{SHRSendDidFailWithErrorNotification});
+            EXPECT_EQ(alerts(), std::vector<std::string>{"Error|There was an error while sharing"});
+        }
         EXPECT_FALSE(SHR::addToOfflineQueueForSharer(SHRItem::text(ns::str("t")), "QueueSharer"));
         EXPECT_TRUE(stored().empty()) << ::testing::PrintToString(stored());
     }
@@ -640,6 +825,9 @@ TEST_F(SharingTest, OfflineQueueDropsWhatItCannotSendAndNeverResendsARefusal) {
     noCopy->removeObjectForKey(std::string_view("image"));
     ASSERT_TRUE(ns::writeFileAtomically(folder + "/QueueSharer-3-1-1", "damaged"));
     ASSERT_TRUE(ns::writeFileAtomically(folder + "/QueueSharer-3-1-2", "damaged"));
+    // A folder in place of a data file goes with its entry.
+    std::filesystem::create_directories(folder + "/QueueSharer-3-1-10/inner");
+    ASSERT_TRUE(ns::writeFileAtomically(folder + "/QueueSharer-3-1-10/inner/file", "x"));
     // A good data file is what is sent, not the list's copy.
     auto jpeg = imageJPEGRepresentation(ui::Image::make("fromfile.png", {40, 30}).get(), 1.0);
     ASSERT_TRUE(jpeg);
@@ -659,6 +847,7 @@ TEST_F(SharingTest, OfflineQueueDropsWhatItCannotSendAndNeverResendsARefusal) {
     auto stored = ns::Array::make({ns::str("junk"), entry("QueueSharer-3-1-1", withCopy), ns::num(42),
                                    entry("QueueSharer-3-1-5", SHRItem::image(image, ns::str("c"))->dictionaryRepresentation()),
                                    entry("QueueSharer-3-1-2", noCopy),
+                                   entry("QueueSharer-3-1-10", withCopy),
                                    entry("QueueSharer-2-1-3", SHRItem::text(ns::str("refused"))->dictionaryRepresentation()),
                                    entry("QueueSharer-2-1-4", SHRItem::text(ns::str("busy"))->dictionaryRepresentation()),
                                    ns::Dictionary::make({{"sharer", ns::str("QueueSharer")}, {"uid", ns::str("noitem")}}),
@@ -688,11 +877,13 @@ TEST_F(SharingTest, OfflineQueueDropsWhatItCannotSendAndNeverResendsARefusal) {
     EXPECT_FALSE(std::filesystem::exists(SHR::offlineQueueListPath()));
     std::multiset<std::string> bodies;
     for (auto& r : server.requests()) bodies.insert(r.body);
-    EXPECT_EQ(bodies, (std::multiset<std::string>{"image:card.png", "image:fromfile.png", "text:refused", "text:busy",
+    EXPECT_EQ(bodies, (std::multiset<std::string>{"image:card.png", "image:card.png", "image:fromfile.png",
+                                                  "text:refused", "text:busy",
                                                   "file:stored copy", "file:from the data file", "text:up", "text:dot",
                                                   "text:list"}));
     for (const char* line : {"entry 0 is not a dictionary (String); removed", "entry 2 is not a dictionary",
                              "QueueSharer-3-1-1 is missing or damaged; the list's copy is sent",
+                             "QueueSharer-3-1-10 is missing or damaged; the list's copy is sent",
                              "QueueSharer-3-1-2 is missing or damaged and the list holds no copy; the share is dropped",
                              "stored share QueueSharer-2-1-3", "stored share QueueSharer-2-1-4",
                              "entry without item; removed", "entry without sharer; removed",
@@ -702,7 +893,7 @@ TEST_F(SharingTest, OfflineQueueDropsWhatItCannotSendAndNeverResendsARefusal) {
     EXPECT_EQ(log.find("QueueSharer-4-1-7 is missing"), std::string::npos) << log;
     // Nothing is left to send again; what the odd uids seemed to name stays.
     ASSERT_TRUE(flush());
-    EXPECT_EQ(server.requests().size(), 9u);
+    EXPECT_EQ(server.requests().size(), 10u);
     EXPECT_FALSE(std::filesystem::exists(SHR::offlineQueueListPath()));
     EXPECT_EQ(ns::readFile(outside).value_or(""), "not ours either");
     EXPECT_EQ(ns::readFile(folder + "/.hidden").value_or(""), "not ours");

@@ -9,6 +9,7 @@
 
 #include "app/ContentModel.h"
 #include "app/forms/HTTPFormPoster.h"
+#include "app/phone/CardFullViewController.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/SecretMasking.h"
@@ -239,19 +240,14 @@ bool Simulator::back() {
     if (ui::Panel::topPanel()) return fail(alertShowing());
     ui::Window* w = driver_.window();
     if (!w) return fail("no window");
+    // An overlay laid over the screen (the full card, a form), wherever it
+    // lies, is what a person sees on top: it is closed first, by its own
+    // Cancel or Close, and nothing is taken away from under it.
+    if (ui::View* cover = driver_.overlayOnScreen()) return closeOverlay(cover);
     ui::NavigationController* nav = backableNavigation(w->rootViewController());
     // On a presented screen or sheet with nothing to pop: close it as its
     // Cancel (or Close) would.
     if (!nav && w->modalLayer()) return closeSheet();
-    // An overlay laid over the screen (the full card, a form) is what a
-    // person sees on top: it is closed first, by its own Cancel or Close.
-    if (!w->modalLayer()) {
-        ui::View* hit = w->hitTest({std::min(30.0, w->bounds().width() / 2), 22}, nullptr);
-        ui::View* cover = nullptr;
-        for (ui::View* v = hit; v && v != w; v = v->superview())
-            if (!v->coverName().empty()) cover = v;
-        if (cover) return closeOverlay(cover);
-    }
     if (!nav) return fail("there is no screen to go back to");
     ns::Ref<ui::NavigationController> keep(nav);
     if (!nav->isNavigationBarHidden()) return driver_.tapBarButton(nav->backButtonTitle()) || fail(driver_.lastError());
@@ -273,6 +269,10 @@ bool Simulator::closeSheet() {
         if (driver_.findBarButton(word)) return driver_.tapBarButton(word) || fail(driver_.lastError());
         if (driver_.findButton(word)) return driver_.tapButton(word) || fail(driver_.lastError());
     }
+    // The phone's full card has no way out of its own: it goes when the
+    // phone is turned upright again.
+    if (dynamic_cast<app::CardFullViewController*>(driver_.window()->topViewController()))
+        return fail("the full card closes when the phone is turned upright; turn it with: rotate portrait");
     return fail("this screen has no Cancel or Close to leave it by");
 }
 

@@ -5,6 +5,7 @@
 #include "net/http/BandwidthThrottle.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Exception.h"
+#include "platform/network/HTTPCookie.h"
 #include "testsupport/Certificates.h"
 #include "testsupport/Checked.h"
 #include "testsupport/PeerRequirement.h"
@@ -16,6 +17,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -100,12 +102,14 @@ TEST(RequestBasic, SynchronousGetReadsStatusHeadersAndBody) {
 
 TEST(RequestBasic, SynchronousPostSendsBodyWithLengthAndGetWithBodyBecomesPost) {
     testsupport::Request seen;
+    int requests = 0;
     std::mutex m;
     testsupport::Server server([&](testsupport::Conn& c) {
         while (auto r = c.readRequest()) {
             {
                 std::lock_guard<std::mutex> g(m);
                 seen = *r;
+                ++requests;
             }
             if (!c.respond(200, "ok")) return;
         }
@@ -123,24 +127,32 @@ TEST(RequestBasic, SynchronousPostSendsBodyWithLengthAndGetWithBodyBecomesPost) 
     EXPECT_EQ(r->requestMethod(), "POST");
     EXPECT_EQ(r->postLength(), 15u);
 
+    // A value with a line break at any place (of a word of eight too)
+    // fails the POST before anything is sent.
+    for (size_t at : {0u, 7u, 8u, 9u, 15u, 16u}) {
+        SCOPED_TRACE(at);
+        std::string value(16, 'v');
+        value.insert(at, "\r\nX-Injected: " + std::to_string(at));
+        auto injecting = HTTPRequest::requestWithURL(url(server.url("/post")));
+        injecting->appendPostData(*ns::Data::make("body"));
+        injecting->addRequestHeader("X-Value", value);
+        injecting->startSynchronous();
+        ASSERT_TRUE(injecting->error());
+        EXPECT_EQ(injecting->error()->code(), 5);
+        std::lock_guard<std::mutex> g(m);
+        EXPECT_EQ(requests, 1);
+    }
+
     // The length counts bytes of non-ASCII text; a header set again under
-    // another spelling is sent once, with the later value; a name or value
-    // with a line break (at any place of a word of eight) never reaches the
-    // server as a header of its own.
+    // another spelling is sent once, with the later value.
     auto other = HTTPRequest::requestWithURL(url(server.url("/post")));
     other->appendPostData(*ns::Data::make("\xC3\x85sa \xE2\x82\xAC \xF0\x9F\x98\x80"));
     other->addRequestHeader("X-Custom", "1");
     other->addRequestHeader("x-CUSTOM", "2");
-    for (size_t at : {0u, 7u, 8u, 9u, 15u}) {
-        std::string value(16, 'v');
-        value.insert(at, "\r\nX-Injected: " + std::to_string(at));
-        other->addRequestHeader("X-Value-" + std::to_string(at), value);
-    }
-    other->addRequestHeader("X-Name\r\nX-Injected", "name");
-    other->addRequestHeader("X-Name\nX-Injected", "name");
     other->startSynchronous();
     ASSERT_FALSE(other->error());
     std::lock_guard<std::mutex> g(m);
+    EXPECT_EQ(requests, 2);
     EXPECT_EQ(seen.header("Content-Length"), "13");
     EXPECT_EQ(seen.body.size(), 13u);
     size_t custom = 0;
@@ -217,6 +229,109 @@ TEST(RequestBasic, MissingOrBadURLFailsWithCode5AndFinishes) {
     f->startSynchronous();
     ASSERT_TRUE(f->error());
     EXPECT_EQ(f->error()->code(), 5);
+}
+
+TEST(RequestBasic, MethodOrHeaderFieldThatIsNotValidHTTPFailsBeforeAnythingIsSent) {
+    std::mutex m;
+    std::vector<testsupport::Request> seen;
+    testsupport::Server server([&](testsupport::Conn& c) {
+        while (auto r = c.readRequest()) {
+            {
+                std::lock_guard<std::mutex> g(m);
+                seen.push_back(*r);
+            }
+            bool ok;
+            if (r->target == "/digest" && !r->has("Authorization"))
+                ok = c.respond(401, "", "WWW-Authenticate: Digest realm=\"r\", nonce=\"n1\", qop=\"auth\"\r\n");
+            else
+                ok = c.respond(200, r->method + " " + r->target);
+            if (!ok) return;
+        }
+    });
+    struct Row {
+        const char* name;
+        std::function<void(HTTPRequest&)> setUp;
+        std::string path;
+        // "" when the request goes through; else the text of the code-5 error.
+        std::string refusal;
+    };
+    const std::string bad = "Unable to create request: ";
+    const std::vector<Row> rows = {
+        {"method writing a field of its own",
+         [](HTTPRequest& r) { r.setRequestMethod("GET /echo HTTP/1.1\r\nX-Injected: 1\r\nX-Pad:"); }, "/echo",
+         bad + "the method \"GET /echo HTTP/1.1\\r\\nX-Injected: 1\\r\\nX-Pad:\" is not an HTTP token"},
+        {"method changing the target", [](HTTPRequest& r) { r.setRequestMethod("GET /other"); }, "/echo",
+         bad + "the method \"GET /other\" is not an HTTP token"},
+        {"empty method", [](HTTPRequest& r) { r.setRequestMethod(""); }, "/echo",
+         bad + "the method \"\" is not an HTTP token"},
+        {"method with a NUL", [](HTTPRequest& r) { r.setRequestMethod(std::string("GET\0X", 5)); }, "/echo",
+         bad + "the method \"GET\\x00X\" is not an HTTP token"},
+        {"method of every token character",
+         [](HTTPRequest& r) { r.setRequestMethod("M-SEARCH.v1!#$%&'*+^_`|~09az"); }, "/echo", ""},
+        {"value with CR LF", [](HTTPRequest& r) { r.addRequestHeader("X-Note", "a\r\nX-Injected: 1"); }, "/echo",
+         bad + "the value of the header field \"X-Note\" holds a CR, LF or NUL character"},
+        {"value with a lone LF", [](HTTPRequest& r) { r.addRequestHeader("X-Note", "a\nb"); }, "/echo",
+         bad + "the value of the header field \"X-Note\" holds a CR, LF or NUL character"},
+        {"value with a lone CR", [](HTTPRequest& r) { r.addRequestHeader("X-Note", "a\rb"); }, "/echo",
+         bad + "the value of the header field \"X-Note\" holds a CR, LF or NUL character"},
+        {"value with a NUL", [](HTTPRequest& r) { r.addRequestHeader("X-Note", std::string("a\0b", 3)); }, "/echo",
+         bad + "the value of the header field \"X-Note\" holds a CR, LF or NUL character"},
+        {"value with a tab and non-ASCII text", [](HTTPRequest& r) { r.addRequestHeader("X-Note", "a\tb \xc3\xa9"); },
+         "/echo", ""},
+        {"name with a blank", [](HTTPRequest& r) { r.addRequestHeader("X Note", "1"); }, "/echo",
+         bad + "the header field name \"X Note\" is not an HTTP token"},
+        {"name with a colon", [](HTTPRequest& r) { r.addRequestHeader("X:Note", "1"); }, "/echo",
+         bad + "the header field name \"X:Note\" is not an HTTP token"},
+        {"name with a line break", [](HTTPRequest& r) { r.addRequestHeader("X-Injected: 1\r\nX-Note", "1"); },
+         "/echo", bad + "the header field name \"X-Injected: 1\\r\\nX-Note\" is not an HTTP token"},
+        {"empty name", [](HTTPRequest& r) { r.addRequestHeader("", "1"); }, "/echo",
+         bad + "the header field name \"\" is not an HTTP token"},
+        {"user agent", [](HTTPRequest& r) { r.setUserAgent("Deck 1.0\r\nX-Injected: 1"); }, "/echo",
+         bad + "the value of the header field \"User-Agent\" holds a CR, LF or NUL character"},
+        {"cookie",
+         [](HTTPRequest& r) {
+             r.setUseCookiePersistence(false);
+             r.setRequestCookies({net::HTTPCookie::make("c", "1\r\nX-Injected: 1", "127.0.0.1")});
+         },
+         "/echo", bad + "the value of the header field \"Cookie\" holds a CR, LF or NUL character"},
+        {"credentials set as a field", [](HTTPRequest& r) { r.addRequestHeader("Authorization", "Basic x\ny"); },
+         "/echo", bad + "the value of the header field \"Authorization\" holds a CR, LF or NUL character"},
+        {"credentials answering a challenge",
+         [](HTTPRequest& r) {
+             r.setUsername(std::string("user\0X", 6));
+             r.setPassword("secret");
+         },
+         "/digest", bad + "the value of the header field \"Authorization\" holds a CR, LF or NUL character"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        {
+            std::lock_guard<std::mutex> g(m);
+            seen.clear();
+        }
+        auto r = HTTPRequest::requestWithURL(url(server.url(row.path)));
+        r->setUseSessionPersistence(false);
+        row.setUp(*r);
+        r->startSynchronous();
+        EXPECT_TRUE(r->isFinished());
+        std::lock_guard<std::mutex> g(m);
+        if (row.refusal.empty()) {
+            ASSERT_FALSE(r->error()) << r->error()->description();
+            ASSERT_EQ(seen.size(), 1u);
+            EXPECT_EQ(seen[0].target, row.path);
+            EXPECT_FALSE(seen[0].has("X-Injected"));
+            continue;
+        }
+        ASSERT_TRUE(r->error());
+        EXPECT_EQ(r->error()->code(), 5);
+        EXPECT_EQ(r->error()->localizedDescription(), row.refusal);
+        // Nothing of it reached the server (a challenge answered first is
+        // the only request seen), and the secret is never shown.
+        EXPECT_EQ(seen.size(), row.path == "/digest" ? 1u : 0u);
+        for (const auto& req : seen) EXPECT_FALSE(req.has("X-Injected"));
+        EXPECT_EQ(r->error()->description().find("secret"), std::string::npos);
+        EXPECT_EQ(r->responseStatusCode(), row.path == "/digest" ? 401 : 0);
+    }
 }
 
 TEST(RequestBasic, ErrorSetBeforeStartEndsAsFinishedWithoutConnecting) {
@@ -453,6 +568,26 @@ TEST(RequestBasic, SilentServerTimesOutAfterRetries) {
         ASSERT_TRUE(s->error()) << i;
         EXPECT_EQ(s->error()->code(), 2) << i;
     }
+}
+
+TEST(RequestBasic, AnswerArrivingSteadilyIsNotTimedOutHeadIncluded) {
+    // One byte every 100 ms, the head as much as the body, against a 1 s
+    // time-out: the head alone takes almost four seconds.
+    const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+    testsupport::Server server([&](testsupport::Conn& c) {
+        if (!c.readRequest()) return;
+        for (char byte : answer) {
+            if (!c.write(std::string(1, byte))) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    auto r = HTTPRequest::requestWithURL(url(server.url("/slow")));
+    r->setTimeOutSeconds(1);
+    r->startSynchronous();
+    ASSERT_FALSE(r->error()) << r->error()->description();
+    EXPECT_EQ(r->responseStatusCode(), 200);
+    EXPECT_EQ(text(r), "ok");
+    EXPECT_EQ(r->retryCount(), 0);
 }
 
 TEST(RequestBasic, ClearDelegatesAndCancelStopsLaterCallbacks) {

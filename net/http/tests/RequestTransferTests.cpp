@@ -5,7 +5,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -223,7 +225,19 @@ TEST(RequestBodies, GzipResponsesAreInflatedAtTheEndOrOnArrival) {
                 std::lock_guard<std::mutex> g(m);
                 acceptEncoding = r->header("Accept-Encoding");
             }
-            const std::string body = r->target == "/garbage" ? std::string("not gzip at all") : std::string(gz->view());
+            const std::string whole(gz->view());
+            if (r->target == "/cut-by-length") {
+                // The length ends the body halfway through the gzip stream.
+                if (!c.respond(200, whole.substr(0, whole.size() / 2), "Content-Encoding: gzip\r\n")) return;
+                continue;
+            }
+            if (r->target == "/cut-by-close" || r->target == "/cut-in-header") {
+                // No length: the body ends where the connection closes.
+                c.write("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nConnection: close\r\n\r\n" +
+                        whole.substr(0, r->target == "/cut-in-header" ? 5 : whole.size() / 2));
+                return;
+            }
+            const std::string body = r->target == "/garbage" ? std::string("not gzip at all") : whole;
             if (!c.respond(200, body, "Content-Encoding: gzip\r\n")) return;
         }
     });
@@ -246,20 +260,46 @@ TEST(RequestBodies, GzipResponsesAreInflatedAtTheEndOrOnArrival) {
     ASSERT_FALSE(b->error());
     EXPECT_EQ(must<ns::Data>(b->rawResponseData())->view(), plain);
 
-    // A body that does not inflate is an error, however it is inflated,
-    // never an answer without data.
+    // A body that does not inflate, or whose gzip stream stops before its
+    // end, is an error, however it is inflated and wherever it goes, never
+    // an answer without data or with the part that inflated; no file of it
+    // reaches the destination.
     testsupport::TempDir dir;
-    for (int way = 0; way < 4; ++way) {
-        SCOPED_TRACE(way);
-        auto g = HTTPRequest::requestWithURL(url(server.url("/garbage")));
-        if (way == 1) g->setMaxResponseDataLength(http::kUnlimitedLength);
-        if (way == 2) g->setShouldWaitToInflateCompressedResponses(false);
-        if (way == 3) g->setDownloadDestinationPath(dir.path() + "/garbage");
-        g->startSynchronous();
-        ASSERT_TRUE(g->error());
-        EXPECT_EQ(g->error()->code(), 11);
-        EXPECT_EQ(g->error()->localizedDescription(), "Decompression of data failed with code -3");
+    const std::vector<std::pair<std::string, std::string>> broken = {
+        {"/garbage", "Decompression of data failed with code -3"},
+        {"/cut-by-length", "Decompression of data failed with code -5"},
+        {"/cut-by-close", "Decompression of data failed with code -5"},
+        {"/cut-in-header", "Decompression of data failed with code -5"},
+    };
+    const char* const ways[] = {"in memory, inflated at the end",  "in memory without a limit",
+                                "in memory, inflated on arrival",  "into a file, inflated at the end",
+                                "into a file, inflated on arrival", "to the delegate, inflated on arrival"};
+    for (const auto& [path, text] : broken) {
+        for (int way = 0; way < 6; ++way) {
+            SCOPED_TRACE(path + " " + ways[way]);
+            auto g = HTTPRequest::requestWithURL(url(server.url(path)));
+            auto d = ns::make<RecordingDelegate>();
+            const std::string destination = dir.path() + "/broken" + std::to_string(way);
+            if (way == 1) g->setMaxResponseDataLength(http::kUnlimitedLength);
+            if (way == 2 || way == 4 || way == 5) g->setShouldWaitToInflateCompressedResponses(false);
+            if (way == 3 || way == 4) g->setDownloadDestinationPath(destination);
+            if (way == 5) {
+                d->takeData = true;
+                g->setDelegate(d.get());
+            }
+            g->startSynchronous();
+            if (way == 5) drainMain();
+            EXPECT_FALSE(fs::exists(destination));
+            EXPECT_EQ(d->count("finished"), 0u);
+            if (!g->error()) {
+                ADD_FAILURE() << "reported success";
+                continue;
+            }
+            EXPECT_EQ(g->error()->code(), 11);
+            EXPECT_EQ(g->error()->localizedDescription(), text);
+        }
     }
+    EXPECT_TRUE(fs::is_empty(dir.path()));
 }
 
 TEST(RequestBodies, BodiesPastTheirLimitsEndTheRequestWithCode12) {
@@ -637,6 +677,46 @@ TEST(RequestProgress, DownloadProgressAddsUpAndInaccurateProgressReportsOnceAtTh
     EXPECT_EQ(text(r4), "0123456789abcdefghi");
     EXPECT_EQ(r4->contentLength(), 19u);
     EXPECT_EQ(size, 19);
+
+    // Chunks and a Content-Length together: the chunks frame the body and
+    // the length counts nowhere (content length, download size, progress);
+    // the connection is not used again.
+    const std::string body = pattern(550);
+    testsupport::Server both([&](testsupport::Conn& c) {
+        while (auto req = c.readRequest()) {
+            if (req->target != "/both") {
+                if (!c.respond(200, "after")) return;
+                continue;
+            }
+            std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 250\r\nTransfer-Encoding: chunked\r\n\r\n";
+            for (size_t at = 0; at < body.size(); at += 100) {
+                const std::string piece = body.substr(at, 100);
+                char size[16];
+                std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
+                answer += size + piece + "\r\n";
+            }
+            if (!c.write(answer + "0\r\n\r\n")) return;
+        }
+    });
+    auto d5 = ns::make<RecordingDelegate>();
+    auto r5 = HTTPRequest::requestWithURL(url(both.url("/both")));
+    r5->setDownloadProgressDelegate(d5.get());
+    r5->startAsynchronous();
+    ASSERT_TRUE(waitFor(r5));
+    drainMain();
+    ASSERT_FALSE(r5->error()) << r5->error()->description();
+    EXPECT_EQ(text(r5), body);
+    EXPECT_EQ(r5->contentLength(), 550u);
+    EXPECT_FALSE(must<ns::Dictionary>(r5->responseHeaders())->objectForKey("Content-Length"));
+    EXPECT_NE(d5->downloadSize, 250);
+    ASSERT_FALSE(d5->progress.empty());
+    EXPECT_LE(*std::max_element(d5->progress.begin(), d5->progress.end()), 1.0f);
+    EXPECT_FLOAT_EQ(d5->progress.back(), 1.0f);
+    auto after = HTTPRequest::requestWithURL(url(both.url("/after")));
+    after->startSynchronous();
+    ASSERT_FALSE(after->error()) << after->error()->description();
+    EXPECT_EQ(text(after), "after");
+    EXPECT_EQ(both.connections(), 2);
 }
 
 TEST(RequestProgress, UploadProgressReachesTheBodyLength) {

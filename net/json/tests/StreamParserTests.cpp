@@ -1,6 +1,13 @@
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <functional>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "net/json/FJCategories.h"
+#include "net/json/FJTokenScanner.h"
 #include "net/json/JsonCategories.h"
 #include "net/json/JsonParser.h"
 #include "net/json/JsonStreamParser.h"
@@ -398,6 +407,118 @@ TEST(StreamParserValues, ContainersLiteralsAndRepeatedKeys) {
     EXPECT_NE(keyOf(0, 0), keyOf(2, 0));
     EXPECT_NE(ns::as<ns::Dictionary>(rows->objectAtIndex(0))->objectForKey("k"), keyOf(0, 0));
     EXPECT_EQ(dump(r.value), "[{\"id\":Q(1),\"k\":\"id\"},{\"id\":Q(2)},{\"id\":Q(3)}]");
+}
+
+// Runs `work` on a new thread with a stack of `stackBytes`; false when the
+// thread could not be made.
+bool onSmallStack(size_t stackBytes, const std::function<void()>& work) {
+    pthread_attr_t attr;
+    if (pthread_attr_init(&attr) != 0) return false;
+    pthread_attr_setstacksize(&attr, stackBytes);
+    pthread_t thread;
+    auto* copy = new std::function<void()>(work);
+    int made = pthread_create(
+        &thread, &attr,
+        [](void* arg) -> void* {
+            std::unique_ptr<std::function<void()>> w(static_cast<std::function<void()>*>(arg));
+            (*w)();
+            return nullptr;
+        },
+        copy);
+    pthread_attr_destroy(&attr);
+    if (made != 0) {
+        delete copy;
+        return false;
+    }
+    pthread_join(thread, nullptr);
+    return true;
+}
+
+// Runs `check` in a child process, so that a crash fails this test only:
+// the child answers what went wrong ("" when nothing did). The wait is bounded.
+std::string inChildProcess(const std::function<std::string()>& check) {
+    int fds[2];
+    if (::pipe(fds) != 0) return "no pipe";
+    pid_t child = ::fork();
+    if (child < 0) return "no child";
+    if (child == 0) {
+        ::close(fds[0]);
+        std::string failure = check();
+        (void)!::write(fds[1], failure.data(), failure.size());
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    std::string said;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    for (;;) {
+        pollfd p{fds[0], POLLIN, 0};
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) {
+            ::kill(child, SIGKILL);
+            said += " (timed out)";
+            break;
+        }
+        char buffer[512];
+        ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+        if (n <= 0) break;
+        said.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (WIFSIGNALED(status)) return said + " (child ended by signal " + std::to_string(WTERMSIG(status)) + ")";
+    return said;
+}
+
+// The stack the deepest trees are released on: a quarter of a megabyte;
+// under the thread sanitizer, whose frames take over a kilobyte a level,
+// a thread's default 8 MiB.
+#if defined(__SANITIZE_THREAD__)
+constexpr size_t kReleaseStack = 8192 << 10;
+#else
+constexpr size_t kReleaseStack = 256 << 10;
+#endif
+
+// No parser can be set to a depth whose tree cannot be released: a limit
+// above 1024 sets 1024, and the deepest tree either codec builds (1024
+// levels here, 512 in the fast decoder) is released on a thread with a
+// quarter of a megabyte of stack. As written, a parser set to 1,000,001
+// built 1,000,000 nested arrays and then overflowed the stack releasing them.
+TEST(StreamParserDepth, NoParserBuildsATreeTooDeepToRelease) {
+    const std::string failure = inChildProcess([]() -> std::string {
+        auto parser = ns::make<json::JsonParser>();
+        parser->setMaxDepth(1000001);
+        if (parser->maxDepth() != json::kMaxDepthCeiling) return "JsonParser kept " + std::to_string(parser->maxDepth());
+        auto stream = ns::make<json::JsonStreamParser>();
+        stream->setMaxDepth(UINT64_MAX);
+        if (stream->maxDepth() != json::kMaxDepthCeiling) return "JsonStreamParser kept " + std::to_string(stream->maxDepth());
+        for (uint64_t kept : {uint64_t{1024}, uint64_t{1023}}) {
+            stream->setMaxDepth(kept);
+            if (stream->maxDepth() != kept) return "JsonStreamParser changed " + std::to_string(kept);
+            parser->setMaxDepth(kept);
+            if (parser->maxDepth() != kept) return "JsonParser changed " + std::to_string(kept);
+        }
+        parser->setMaxDepth(1000001);
+        if (parser->objectWithString(ns::str(nested(1000000)).get()))
+            return "a million levels parsed";
+        if (parser->error() != "Input depth exceeds max depth of 1024") return "error: " + parser->error();
+        if (parser->objectWithString(ns::str(nested(1025)).get())) return "1025 levels parsed";
+
+        std::string failed;
+        const bool ran = onSmallStack(kReleaseStack, [&] {
+            for (const auto& [open, close] : {std::pair{"[", "]"}, std::pair{"{\"a\":", "}"}}) {
+                std::string doc = nested(json::kMaxDepthCeiling, open, close);
+                if (open[0] == '{') doc.replace(doc.find('}'), 0, "1");
+                if (!parser->objectWithString(ns::str(doc).get())) failed += "1024 levels refused: " + parser->error() + "; ";
+                std::string fast = nested(json::FJMaxParseDepth, open, close);
+                if (open[0] == '{') fast.replace(fast.find('}'), 0, "1");
+                if (!json::objectFromJSONString(*ns::str(fast))) failed += "fast decoder refused 512 levels; ";
+                if (!json::mutableObjectFromJSONString(*ns::str(fast))) failed += "fast decoder refused 512 mutable levels; ";
+            }
+        });
+        return ran ? failed : "no thread";
+    });
+    EXPECT_EQ(failure, "");
 }
 
 TEST(StreamParserDepth, LimitIsEnforcedWithoutRecursion) {

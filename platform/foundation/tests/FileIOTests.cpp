@@ -1,11 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <future>
 
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/Paths.h"
@@ -101,6 +107,52 @@ TEST(FileIO, ReadReportsMissingFolderAndOversizedFiles) {
     auto empty = readFile(dir / "empty");
     ASSERT_TRUE(empty);
     EXPECT_TRUE(empty->empty());
+}
+
+TEST(FileIO, WhatIsNotARegularFileIsRefusedWithoutWaitingForIt) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+    std::filesystem::create_symlink(dir / "pipe", dir / "link-to-pipe");
+    int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(sock, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::string sockPath = dir / "socket";
+    ASSERT_LT(sockPath.size(), sizeof addr.sun_path);
+    std::memcpy(addr.sun_path, sockPath.c_str(), sockPath.size() + 1);
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    struct Row {
+        const char* name;
+        std::string path;
+        long code;
+    } rows[] = {
+        {"named pipe", dir / "pipe", EINVAL},
+        {"link to a named pipe", dir / "link-to-pipe", EINVAL},
+        {"socket", sockPath, EINVAL},
+        {"character device", "/dev/null", EINVAL},
+        {"folder", dir.path(), EISDIR},
+    };
+    for (const Row& row : rows) {
+        auto read = std::async(std::launch::async, [&] {
+            Ref<Error> err;
+            bool refused = !readFile(row.path, &err);
+            return std::make_pair(refused, err ? err->code() : 0L);
+        });
+        if (read.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+            // A reader stuck opening the pipe is let go by a writer.
+            int w = ::open(row.path.c_str(), O_WRONLY | O_NONBLOCK);
+            if (w >= 0) ::close(w);
+            ADD_FAILURE() << row.name << ": the read waited";
+        }
+        auto [refused, code] = read.get();
+        EXPECT_TRUE(refused) << row.name;
+        EXPECT_EQ(code, row.code) << row.name;
+    }
+    ::close(sock);
+    // The pipe is still there, untouched, for whoever owns it.
+    struct stat st{};
+    ASSERT_EQ(::lstat((dir / "pipe").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 TEST(Paths, HomeFoldersAreCreatedOnDemand) {

@@ -73,17 +73,21 @@ TEST(ResponseParser, ChunkedWithExtensionsAndTrailers) {
         "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n"
         "5;name=x\r\nhello\r\n6\r\n world\r\n0\r\nX-Trailer: yes\r\n\r\n";
     // The codings may come in several fields (the last one's last coding
-    // counts), with a Content-Length beside them that is ignored.
+    // counts), with a Content-Length beside them that is ignored: taken out
+    // of the answer's fields, and the connection is not kept after it.
     std::string split =
         "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\nContent-Length: 3\r\ntransfer-encoding: chunked\r\n\r\n"
         "5;name=x\r\nhello\r\n6\r\n world\r\n0\r\n\r\n";
     for (const std::string& message : {text, split})
         for (size_t step : {size_t(0), size_t(1), size_t(4)}) {
+            SCOPED_TRACE(message == split ? "with a Content-Length" : "chunks alone");
             auto r = parse(message, step);
             ASSERT_TRUE(r.complete) << step;
             EXPECT_EQ(r.body, "hello world");
-            EXPECT_TRUE(r.keepAlive);
+            EXPECT_EQ(r.keepAlive, message == text);
             EXPECT_FALSE(r.response->headers().contains("X-Trailer"));
+            EXPECT_FALSE(r.response->headers().contains("Content-Length"));
+            EXPECT_EQ(r.response->headers().getAll("Transfer-Encoding").size(), message == text ? 1u : 2u);
         }
 }
 

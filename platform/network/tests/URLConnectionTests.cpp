@@ -282,6 +282,124 @@ TEST_F(URLConnectionTest, GzipBodiesAreInflated) {
     EXPECT_EQ(resp->expectedContentLength(), -1);
 }
 
+TEST_F(URLConnectionTest, CompressedBodyThatIsNotOneWholeStreamIsAnError) {
+    const std::string text = "the whole text, several times over; " + std::string(500, 'w') + " and its end";
+    const std::string z = gzip(text);
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n";
+    Server server([&](Conn& c) {
+        auto r = c.readRequest();
+        if (!r) return;
+        const std::string& t = r->target;
+        if (t == "/cut-by-length")
+            c.write(head + "Content-Length: 20\r\n\r\n" + z.substr(0, 20));
+        else if (t == "/cut-by-close")
+            c.write(head + "Connection: close\r\n\r\n" + z.substr(0, z.size() - 8));
+        else if (t == "/cut-in-header")
+            c.write(head + "Connection: close\r\n\r\n" + z.substr(0, 5));
+        else if (t == "/empty-until-close")
+            c.write(head + "Connection: close\r\n\r\n");
+        else if (t == "/empty-chunked")
+            c.write(head + "Transfer-Encoding: chunked\r\nConnection: close\r\n\r\n0\r\n\r\n");
+        else if (t == "/corrupt")
+            c.write(head + "Content-Length: 9\r\nConnection: close\r\n\r\nnot gzip!");
+        else if (t == "/no-body")
+            c.write(head + "Content-Length: 0\r\nConnection: close\r\n\r\n");
+        else if (t == "/no-content")
+            c.write("HTTP/1.1 204 No Content\r\nContent-Encoding: gzip\r\nConnection: close\r\n\r\n");
+        else
+            c.write(head + "Content-Length: " + std::to_string(z.size()) + "\r\nConnection: close\r\n\r\n" + z);
+    });
+    struct Row {
+        const char* path;
+        const char* method;
+        long code;  // 0: loads
+        std::string body;
+    };
+    const Row rows[] = {
+        {"/cut-by-length", "GET", net::kErrorBadServerResponse, ""},
+        {"/cut-by-close", "GET", net::kErrorBadServerResponse, ""},
+        {"/cut-in-header", "GET", net::kErrorBadServerResponse, ""},
+        {"/empty-until-close", "GET", net::kErrorBadServerResponse, ""},
+        {"/empty-chunked", "GET", net::kErrorBadServerResponse, ""},
+        {"/corrupt", "GET", net::kErrorBadServerResponse, ""},
+        {"/whole", "GET", 0, text},
+        {"/no-body", "GET", 0, ""},
+        {"/no-content", "GET", 0, ""},
+        {"/whole", "HEAD", 0, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.method) + " " + row.path);
+        auto req = request(server.url(row.path));
+        req->setHTTPMethod(row.method);
+        ns::Ref<net::HTTPURLResponse> resp;
+        ns::Ref<ns::Error> err;
+        auto data = URLConnection::sendSynchronousRequest(*req, &resp, &err);
+        if (row.code) {
+            EXPECT_FALSE(data);
+            ASSERT_TRUE(err);
+            EXPECT_EQ(err->code(), row.code);
+            continue;
+        }
+        ASSERT_TRUE(data) << ns::describe(err);
+        EXPECT_EQ(data->view(), row.body);
+    }
+}
+
+TEST_F(URLConnectionTest, MethodOrHeaderFieldThatIsNotValidHTTPFailsBeforeConnecting) {
+    std::atomic<int> injected{0};
+    Server server([&](Conn& c) {
+        while (auto r = c.readRequest()) {
+            if (r->has("X-Injected")) ++injected;
+            if (!c.respond(200, r->method + " " + r->target)) return;
+        }
+    });
+    struct Row {
+        const char* name;
+        std::string method, field, value;
+        std::string refusal;  // "" when the load goes through
+    };
+    const std::string bad = "The request cannot be sent: ";
+    const std::vector<Row> rows = {
+        {"method writing a field", "GET /x HTTP/1.1\r\nX-Injected: 1\r\nX-Pad:", "", "",
+         bad + "the method \"GET /x HTTP/1.1\\r\\nX-Injected: 1\\r\\nX-Pad:\" is not an HTTP token"},
+        {"method changing the target", "GET /other", "", "", bad + "the method \"GET /other\" is not an HTTP token"},
+        {"value with CR LF", "GET", "X-Note", "a\r\nX-Injected: 1",
+         bad + "the value of the header field \"X-Note\" holds a CR, LF or NUL character"},
+        {"value with a NUL", "GET", "X-Note", std::string("a\0b", 3),
+         bad + "the value of the header field \"X-Note\" holds a CR, LF or NUL character"},
+        {"name with a blank", "GET", "X Note", "1", bad + "the header field name \"X Note\" is not an HTTP token"},
+        {"name of many bytes", "GET", std::string(100, '\x01'), "1",
+         bad + "the header field name \"" + [] {
+             std::string shown;
+             for (int i = 0; i < 64; ++i) shown += "\\x01";
+             return shown;
+         }() + "...\" is not an HTTP token"},
+        {"valid token method and field", "PROPFIND", "X-Note", "a\tb", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const int before = server.connections();
+        auto req = request(server.url("/x"));
+        req->setHTTPMethod(row.method);
+        if (!row.field.empty()) req->setValueForHTTPHeaderField(row.value, row.field);
+        ns::Ref<net::HTTPURLResponse> resp;
+        ns::Ref<ns::Error> err;
+        auto data = URLConnection::sendSynchronousRequest(*req, &resp, &err);
+        if (row.refusal.empty()) {
+            ASSERT_TRUE(data) << ns::describe(err);
+            EXPECT_EQ(data->view(), row.method + " /x");
+            continue;
+        }
+        EXPECT_FALSE(data);
+        EXPECT_FALSE(resp);
+        ASSERT_TRUE(err);
+        EXPECT_EQ(err->code(), net::kErrorRequestCannotBeSent);
+        EXPECT_EQ(err->localizedDescription(), row.refusal);
+        EXPECT_EQ(server.connections(), before);
+    }
+    EXPECT_EQ(injected.load(), 0);
+}
+
 TEST_F(URLConnectionTest, BodiesPastTheLimitFailTheLoad) {
     std::string zeros(2 << 20, '\0');
     std::string bomb = gzip(zeros);

@@ -201,6 +201,51 @@ TEST_F(KeychainTest, FailedWriteKeepsTheOldValue) {
     }
 }
 
+// Several items of one service change in one save: all of them, or, when
+// one is refused or the save fails, none.
+TEST_F(KeychainTest, SeveralItemsAreWrittenTogetherOrNotAtAll) {
+    Keychain kc(path_);
+    ASSERT_EQ(kc.setGenericPassword("other", "key", "kept"), kStatusSuccess);
+    ASSERT_EQ(kc.setGenericPasswords("svc", {{"key", "k1"}, {"secret", "s1"}, {"handle", "h1"}}), kStatusSuccess);
+    auto values = [&] {
+        std::string out;
+        for (const char* account : {"key", "secret", "handle"}) {
+            std::string v;
+            out += kc.findGenericPassword("svc", account, &v) == kStatusSuccess ? v : "-";
+            out += ";";
+        }
+        return out;
+    };
+    EXPECT_EQ(values(), "k1;s1;h1;");
+    // Replaced, deleted, and a delete of what is not there.
+    ASSERT_EQ(kc.setGenericPasswords("svc", {{"key", "k2"}, {"secret", "s2"}, {"handle", std::nullopt},
+                                             {"never", std::nullopt}}),
+              kStatusSuccess);
+    EXPECT_EQ(values(), "k2;s2;-;");
+    std::string other;
+    EXPECT_EQ(kc.findGenericPassword("other", "key", &other), kStatusSuccess);
+    EXPECT_EQ(other, "kept");
+    std::vector<KeychainItemAttributes> items;
+    ASSERT_EQ(kc.listGenericPasswords(std::string_view("svc"), &items), kStatusSuccess);
+    EXPECT_EQ(items.size(), 2u);
+    const std::string before = fileBytes();
+    EXPECT_EQ(kc.setGenericPasswords("svc", {}), kStatusSuccess);  // nothing to write
+    EXPECT_EQ(kc.setGenericPasswords("svc", {{"key", "k3"}, {"key", "k4"}}), kStatusParam);  // which one?
+    // A save that fails (writes past the file-size limit) changes nothing.
+    struct rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 200;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    int status = kc.setGenericPasswords("svc", {{"key", std::string(4096, 'N')}, {"handle", "h3"}});
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(status, kStatusIO);
+    EXPECT_EQ(fileBytes(), before);
+    EXPECT_EQ(values(), "k2;s2;-;");
+}
+
 TEST_F(KeychainTest, UnwritablePathReportsAnError) {
     std::ofstream(root_ + "/file") << "x";
     Keychain kc(root_ + "/file/keychain.db");  // its folder is a regular file
@@ -307,7 +352,11 @@ TEST_F(KeychainTest, KeysAndSecretsAtTheirLimitsAndOnePast) {
     EXPECT_EQ(kc.addGenericPassword("s", "a", longSecret), kStatusParam);
     EXPECT_EQ(kc.updateGenericPassword(key, key, longSecret), kStatusParam);
     EXPECT_EQ(kc.setGenericPassword(key, key, longSecret), kStatusParam);
+    EXPECT_EQ(kc.setGenericPasswords(key, {{key, "v"}, {"b", longSecret}}), kStatusParam);
+    EXPECT_EQ(kc.setGenericPasswords(key, {{"a", "v"}, {longKey, "v"}}), kStatusParam);
+    EXPECT_EQ(kc.setGenericPasswords(longKey, {{"a", "v"}}), kStatusParam);
     EXPECT_EQ(fileBytes(), before);
+    EXPECT_EQ(kc.setGenericPasswords(key, {{key, secret}, {"b", std::nullopt}}), kStatusSuccess);
     EXPECT_EQ(kc.deleteGenericPassword(key, key), kStatusSuccess);
 }
 
@@ -320,9 +369,15 @@ TEST_F(KeychainTest, ItemCountAtItsLimitAndOnePast) {
     EXPECT_EQ(kc.addGenericPassword("svc", "one more", "v"), kStatusAllocate);
     EXPECT_EQ(kc.setGenericPassword("svc", "one more", "v"), kStatusAllocate);
     EXPECT_EQ(kc.setGenericPassword("svc", "0", "changed"), kStatusSuccess);  // no new item
+    // Several at once: refused whole when one would be an item too many.
+    EXPECT_EQ(kc.setGenericPasswords("svc", {{"0", "changed twice"}, {"one more", "v"}}), kStatusAllocate);
     std::string secret;
     EXPECT_EQ(kc.findGenericPassword("svc", "0", &secret), kStatusSuccess);
     EXPECT_EQ(secret, "changed");
+    // A delete first makes the room.
+    EXPECT_EQ(kc.setGenericPasswords("svc", {{"1", std::nullopt}, {"one more", "v"}}), kStatusSuccess);
+    EXPECT_EQ(kc.findGenericPassword("svc", "one more", nullptr), kStatusSuccess);
+    EXPECT_EQ(kc.findGenericPassword("svc", "1", nullptr), kStatusItemNotFound);
     EXPECT_TRUE(kc.corruptFilesMovedAside().empty());
 
     ASSERT_TRUE(ns::writeFileAtomically(path_, keychainFile(kMaxItems + 1, item), nullptr, 0600));

@@ -222,6 +222,66 @@ TEST_F(DriverTest, ButtonTapsAreTouchesThroughTheWindow) {
     EXPECT_EQ(driver.obstruction(loose.get(), {5, 5}), "not on the screen");
 }
 
+TEST_F(DriverTest, TheOverlayOnTheScreenIsTheFrontNamedViewThatTakesTouches) {
+    EXPECT_EQ(driver.overlayOnScreen(), nullptr);  // nothing laid over the menu
+    View* screen = menu->view();
+    auto named = [](const char* name, Rect r) {
+        auto v = View::make(r);
+        v->setCoverName(name);
+        return v;
+    };
+    struct Row {
+        const char* name;
+        std::function<void(View*)> change;  // applied to the form
+        bool found;
+    };
+    const Row rows[] = {
+        {"below the bar, away from the top left", [](View*) {}, true},
+        {"hidden", [](View* v) { v->setHidden(true); }, false},
+        {"faded out", [](View* v) { v->setAlpha(0.005); }, false},
+        {"still faintly there", [](View* v) { v->setAlpha(0.01); }, true},
+        {"answered, fading out (takes no touches)", [](View* v) { v->setUserInteractionEnabled(false); }, false},
+        {"scaled to nothing", [](View* v) { v->setTransform(Transform::scale(0, 0)); }, false},
+        {"below the screen", [&](View* v) { v->setFrame({screen->convertPointFromView({0, 480}, nullptr), {320, 400}}); }, false},
+        {"one point on the screen",
+         [&](View* v) { v->setFrame({screen->convertPointFromView({319, 479}, nullptr), {320, 400}}); }, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto form = named("the test form", makeRect(0, 60, 320, 420));
+        screen->addSubview(form);
+        row.change(form.get());
+        EXPECT_EQ(driver.overlayOnScreen(), row.found ? form.get() : nullptr);
+        form->removeFromSuperview();
+    }
+
+    // Nested covers: the outer one; side by side: the front one; an unnamed
+    // view in front changes nothing.
+    auto form = named("the test form", makeRect(0, 60, 320, 420));
+    auto box = named("the progress box", makeRect(100, 100, 100, 100));
+    form->addSubview(box);
+    screen->addSubview(form);
+    EXPECT_EQ(driver.overlayOnScreen(), form.get());
+    auto card = named("the full card", makeRect(0, 0, 320, 480));
+    screen->addSubview(card);
+    screen->addSubview(View::make(makeRect(0, 0, 320, 480)));
+    EXPECT_EQ(driver.overlayOnScreen(), card.get());
+    card->removeFromSuperview();
+
+    // A presented screen hides the covers under it; its own view is a
+    // screen, not an overlay, but a cover inside it is one.
+    auto sheet = ns::make<CardScreen>();
+    ASSERT_TRUE(menu->presentViewController(sheet, false));
+    driver.settle();
+    sheet->view()->setCoverName("the card screen");
+    EXPECT_EQ(driver.overlayOnScreen(), nullptr);
+    auto inner = named("the inner form", makeRect(0, -40, 320, 480));
+    sheet->view()->addSubview(inner);
+    EXPECT_EQ(driver.overlayOnScreen(), inner.get());
+    menu->dismissViewControllerAnimated(false);
+    EXPECT_EQ(driver.overlayOnScreen(), form.get());
+}
+
 TEST_F(DriverTest, NothingUnderAModalScreenOrSheetTakesTaps) {
     // Full screen on the phone: the tab bar under it is out of reach.
     auto modal = NavigationController::withRoot(ns::make<CardScreen>());

@@ -389,8 +389,8 @@ bool SHRFoursquareV2::restoreAccessToken() {
     return accessToken_ && accessToken_->length() > 0;
 }
 
-void SHRFoursquareV2::storeAccessToken() {
-    SHR::setAuthValueForKeyForSharer(accessToken_.get(), kAccessTokenKey, sharerId());
+bool SHRFoursquareV2::storeAccessToken() {
+    return SHR::setAuthValueForKeyForSharer(accessToken_.get(), kAccessTokenKey, sharerId());
 }
 
 void SHRFoursquareV2::deleteStoredAccessToken() {
@@ -419,8 +419,13 @@ void SHRFoursquareV2::tokenAuthorizeViewDidFinishWithSuccess(SHROAuthView*, bool
     SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
     if (success) {
         accessToken_ = ns::Ref<ns::String>(queryParams ? queryParams->stringForKey("access_token") : nullptr);
-        storeAccessToken();
-        tryPendingAction();
+        if (accessToken_ && accessToken_->length() > 0 && !storeAccessToken()) {
+            accessToken_ = nullptr;  // not stored: not signed in either
+            success = false;
+            loginNotSaved();
+        } else {
+            tryPendingAction();
+        }
     } else {
         ui::AlertView::make(SHRLocalizedString("Access Error"), error ? error->localizedDescription() : generalError(),
                             nullptr, SHRLocalizedString("Close"))->show();

@@ -198,7 +198,7 @@ public:
 
     bool isAuthorized() override;
     void promptAuthorization() override;
-    void storeAccessToken();
+    bool storeAccessToken();  // false when the keychain refused it
     bool restoreAccessToken();
     static void deleteStoredAccessToken();
     void logout() override;

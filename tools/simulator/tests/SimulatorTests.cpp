@@ -2,6 +2,7 @@
 // reads what it prints (the text screen) and its exit status.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "testsupport/Command.h"
 #include "testsupport/RefusingPort.h"
@@ -329,6 +331,189 @@ TEST_F(SimulatorTest, PhoneRowsAndTabsUnderTheSignUpFormAndTheTextSizeOfAPinched
     EXPECT_TRUE(has(tablet.out, "[page KORVEL_1.html] (text 15px)\n")) << tablet.out;
 }
 
+namespace {
+// The page lines of the text screens a run printed, in order.
+std::vector<std::string> pageLines(const std::string& out) {
+    std::vector<std::string> lines;
+    for (size_t at = out.find("[page "); at != std::string::npos; at = out.find("[page ", at + 1))
+        lines.push_back(out.substr(at, out.find('\n', at) - at));
+    return lines;
+}
+
+size_t errorLines(const std::string& out) {
+    size_t n = 0;
+    for (size_t at = out.find("error:"); at != std::string::npos; at = out.find("error:", at + 1)) ++n;
+    return n;
+}
+
+const std::string kCovered = "back: the way back is covered by the ";
+}  // namespace
+
+// `back` answers what lies over the screen first, wherever it lies: the
+// start-up form, a form the hub lays over itself below its bar's back
+// button, a form inside the follow-us sheet.
+TEST_F(SimulatorTest, BackNeverTakesTheHubFromUnderAFormThatCoversIt) {
+    Outcome r = korvel("tablet",
+                       "wait 3\n"
+                       "back\n"  // 2: the start-up form
+                       "tap No, thanks\nwait 1\n"
+                       "tap About you\n"
+                       "tap Sign up\n"
+                       "back\n"  // 7: the hub's form
+                       "tap No, thanks\nwait 1\n"
+                       "tap Referral\n"
+                       "back\n"  // 11
+                       "tap No, thanks\nwait 1\n"
+                       "tap Share\n"
+                       "tap Sign up for news\n"
+                       "back\n"  // 16: a form inside the follow-us sheet
+                       "tap No, thanks\nwait 1\n"
+                       "back\n"  // the sheet closes
+                       "screen\n"
+                       "back\n"  // the hub goes
+                       "screen\n");
+    EXPECT_EQ(r.status, 1) << r.out;
+    for (const char* line : {"error: line 2: ", "error: line 7: ", "error: line 16: "})
+        EXPECT_TRUE(has(r.out, line + kCovered + "sign-up form; answer it first\n")) << "missing " << line << "\n" << r.out;
+    EXPECT_TRUE(has(r.out, "error: line 11: " + kCovered + "referral form; answer it first\n")) << r.out;
+    EXPECT_EQ(errorLines(r.out), 4u) << r.out;
+    // With the forms answered the hub was still there; `back` then closed
+    // the sheet and left the hub for the home screen.
+    std::string shown = r.out.substr(r.out.rfind("error:"));
+    size_t hub = shown.find("[Interview]");
+    size_t home = shown.rfind("[Technical interviews]");
+    ASSERT_NE(hub, std::string::npos) << r.out;
+    EXPECT_FALSE(has(shown, "---- sheet")) << r.out;
+    EXPECT_FALSE(has(shown, "Sign up for news from Tarnwick")) << r.out;
+    EXPECT_TRUE(has(shown, "- tell me about yourself >")) << r.out;
+    EXPECT_NE(home, std::string::npos) << r.out;
+    EXPECT_EQ(shown.find("[Interview]", hub + 1), std::string::npos) << r.out;  // one hub screen, then home
+    EXPECT_GT(home, shown.find("- tell me about yourself >")) << r.out;
+}
+
+// On the phone the forms cover screens with nothing to pop, and the
+// landscape card is left by turning the phone upright.
+TEST_F(SimulatorTest, BackOnThePhoneNamesTheFormOrTheTurnThatLeavesTheScreen) {
+    Outcome r = korvel("phone",
+                       "wait 4\n"
+                       "back\n"  // 2: the start-up form
+                       "tap No, thanks\nwait 1\n"
+                       "tap Invite a friend\nwait 1\n"
+                       "back\n"  // 7
+                       "tap No, thanks\nwait 1\n"
+                       "tap More\ntap sign up\nwait 1\n"
+                       "back\n"  // 13
+                       "tap No, thanks\nwait 1\n"
+                       "tap Deck index\ntap About you\ntap Tell me about yourself\n"
+                       "rotate landscape\n"
+                       "back\n"  // 20: the landscape card
+                       "rotate portrait\n"
+                       "back\n"
+                       "screen\n");
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_TRUE(has(r.out, "error: line 2: " + kCovered + "sign-up form; answer it first\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "error: line 7: " + kCovered + "referral form; answer it first\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "error: line 13: " + kCovered + "sign-up form; answer it first\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "error: line 20: back: the full card closes when the phone is turned upright; turn it "
+                           "with: rotate portrait\n"))
+        << r.out;
+    EXPECT_EQ(errorLines(r.out), 4u) << r.out;
+    // Upright again, `back` leaves the card for its menu.
+    std::string shown = r.out.substr(r.out.rfind("error:"));
+    EXPECT_TRUE(has(shown, "About you\n- tell me about yourself >\n")) << r.out;
+    EXPECT_FALSE(has(shown, "[page")) << r.out;
+}
+
+// A mail composer laid over a card keeps the taps and pinches made on its
+// message body: the practice card under it neither turns nor changes its
+// text size.
+TEST_F(SimulatorTest, TouchesOnAMailComposersBodyStayInTheComposer) {
+    Outcome phone = korvel("phone",
+                           "wait 4\ntap No, thanks\nwait 1\n"
+                           "tap Practice\ntap Random cards\n"
+                           "tapat 160,300\n"  // the answer
+                           "screen\n"
+                           "link Write to us\n"
+                           "tapat 160,400\ntapat 160,400\ntapat 160,400\n"  // the composer's body
+                           "pinch out 3\n"
+                           "tap Cancel\n"
+                           "screen\n",
+                           "--home " + dir + "/phone");
+    Outcome tablet = korvel("tablet",
+                            "wait 3\ntap No, thanks\nwait 1\n"
+                            "tap About you\ntap Practice\n"
+                            "tapat 500,700\n"  // the answer
+                            "screen\n"
+                            "link Write to us\n"
+                            "tapat 384,700\ntapat 384,700\ntapat 384,700\n"
+                            "pinch out 3\n"
+                            "tap Cancel\n"
+                            "screen\n"
+                            // The card's own mail, from the share screen.
+                            "tap Share card\ntap E-mail\n"
+                            "pinch out 3\n"
+                            "tapat 384,700\n"
+                            "tap Cancel\ntap Close\n"
+                            "screen\n",
+                            "--home " + dir + "/tablet");
+    struct Run {
+        const char* idiom;
+        const Outcome& outcome;
+        size_t screens;
+    };
+    for (const Run& run : {Run{"phone", phone, 2}, Run{"tablet", tablet, 3}}) {
+        SCOPED_TRACE(run.idiom);
+        const std::string& out = run.outcome.out;
+        EXPECT_EQ(run.outcome.status, 0) << out;
+        auto pages = pageLines(out);
+        ASSERT_EQ(pages.size(), run.screens) << out;
+        EXPECT_EQ(pages[0].rfind("[page KORVEL_", 0), 0u) << out;  // the answer side
+        EXPECT_TRUE(has(pages[0], "(text 13px)")) << out;
+        for (size_t i = 1; i < pages.size(); ++i) EXPECT_EQ(pages[i], pages[0]) << out;
+    }
+}
+
+// A pinch on a practice card changes its text size and nothing else, also
+// with its fingers lifted one at a time; a tap after it still turns the card.
+TEST_F(SimulatorTest, APinchOnAPracticeCardOnlyChangesItsTextSize) {
+    Outcome phone = korvel("phone",
+                           "wait 4\ntap No, thanks\nwait 1\n"
+                           "tap Practice\ntap Random cards\n"
+                           "pinch out 2\n"
+                           "screen\n"
+                           "touch 100,300 220,300\nmove 90,300 230,300\nlift 0\nlift\n"
+                           "screen\n"
+                           "tapat 160,300\n"
+                           "screen\n",
+                           "--home " + dir + "/phone");
+    Outcome tablet = korvel("tablet",
+                            "wait 3\ntap No, thanks\nwait 1\n"
+                            "tap About you\ntap Practice\n"
+                            "pinch out 2\n"
+                            "screen\n"
+                            "touch 400,700 520,700\nmove 410,700 510,700\nlift 1\nlift\n"
+                            "screen\n"
+                            "tapat 500,700\n"
+                            "screen\n",
+                            "--home " + dir + "/tablet");
+    struct Run {
+        const char* idiom;
+        const Outcome& outcome;
+        const char* secondSize;
+    };
+    for (const Run& run : {Run{"phone", phone, "(text 16px)"}, Run{"tablet", tablet, "(text 14px)"}}) {
+        SCOPED_TRACE(run.idiom);
+        const std::string& out = run.outcome.out;
+        EXPECT_EQ(run.outcome.status, 0) << out;
+        auto pages = pageLines(out);
+        ASSERT_EQ(pages.size(), 3u) << out;
+        EXPECT_EQ(pages[0], "[page MKTG_01_blank.html] (text 15px)") << out;
+        EXPECT_EQ(pages[1], std::string("[page MKTG_01_blank.html] ") + run.secondSize) << out;
+        EXPECT_EQ(pages[2].rfind("[page KORVEL_", 0), 0u) << out;  // a tap turns it
+        EXPECT_TRUE(has(pages[2], run.secondSize)) << out;
+    }
+}
+
 TEST_F(SimulatorTest, AFavouritesFileThatCannotBeMovedAsideIsToldAndDamagedEntriesCanBeSweptAway) {
     const std::string docs = dir + "/home/Documents";
     fs::create_directories(docs);
@@ -353,6 +538,46 @@ TEST_F(SimulatorTest, AFavouritesFileThatCannotBeMovedAsideIsToldAndDamagedEntri
     std::string saved((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_FALSE(has(saved, "junk")) << saved;
     EXPECT_TRUE(has(saved, "A conflict at work")) << saved;
+}
+
+TEST_F(SimulatorTest, HomeFilesThatAreNamedPipesAreMovedAsideAndTheAppStarts) {
+    // Each home file the app reads at launch (and the phone's groups file,
+    // read when its screen opens) is a named pipe nobody writes to.
+    const std::string prefs = "Library/Preferences/com.tarnwick.korvel.plist";
+    struct Run {
+        const char* idiom;
+        std::string script;
+        std::vector<std::string> files;
+        std::string shows;
+    } runs[] = {
+        {"phone", "wait 4\ntap No, thanks\nwait 0.5\ntap Practice\ntap Groups\nscreen\n",
+         {"Documents/Favorites-VeltraIpad.plist", "Documents/Grupos-VeltraIpad.plist", prefs,
+          "Documents/savedGroups-QuillonIphone.plist"},
+         "Add new group"},
+        {"tablet", "wait 3\nscreen\n",
+         {"Documents/Favorites-VeltraIpad.plist", "Documents/Grupos-VeltraIpad.plist", prefs},
+         "Sign up for news from Tarnwick"},
+    };
+    for (const Run& run : runs) {
+        SCOPED_TRACE(run.idiom);
+        const std::string home = dir + "/" + run.idiom;
+        fs::create_directories(home + "/Documents");
+        fs::create_directories(home + "/Library/Preferences");
+        for (const std::string& f : run.files) ASSERT_EQ(::mkfifo((home + "/" + f).c_str(), 0600), 0) << f;
+        std::ofstream(dir + "/script.txt") << run.script;
+        // Bounded: a launch stuck on a pipe is killed and fails the test.
+        Outcome r = testsupport::runCommand("timeout 30 " + std::string(KORVEL_PATH) + " --idiom " + run.idiom +
+                                            " --home " + home + " --bundle " + DECK_SOURCE_DIR +
+                                            "/resources --script " + dir + "/script.txt 2>&1 </dev/null");
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_TRUE(has(r.out, run.shows)) << r.out;
+        for (const std::string& f : run.files) {
+            std::string aside = f + (f == prefs ? ".corrupt" : ".corrupt-1");
+            EXPECT_TRUE(has(r.out, "Unreadable file moved aside: " + f + " is now " + aside + "\n")) << f << "\n" << r.out;
+            // Kept as it was, beside the new file.
+            EXPECT_EQ(fs::symlink_status(home + "/" + aside).type(), fs::file_type::fifo) << aside;
+        }
+    }
 }
 
 TEST_F(SimulatorTest, HelpAndBadOptions) {
