@@ -227,9 +227,11 @@ struct FJEncodeState {
             case 'c': case 'i': case 's': case 'l': case 'q':
                 end = ns::formatSigned(n->longLongValue(), at);
                 break;
-            case 'C': case 'I': case 'S': case 'L': case 'Q': case 'B':
+            case 'C': case 'I': case 'S': case 'L': case 'Q':
                 end = ns::formatUnsigned(static_cast<uint64_t>(n->longLongValue()), at);
                 break;
+            case 'B':  // a boolean that is not one of the two shared ones
+                return n->boolValue() ? putText("true", 4) : putText("false", 5);
             case 'f': case 'd': {
                 double d = n->doubleValue();
                 if (!std::isfinite(d))

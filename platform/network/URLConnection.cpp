@@ -393,8 +393,7 @@ void URLConnection::onEnd() {
 bool URLConnection::announcesNoBody() const {
     const int code = response_->statusCode();
     if (current_->HTTPMethod() == "HEAD" || code == 204 || code == 304) return true;
-    const auto length = response_->valueForHTTPHeaderField("Content-Length");
-    return length && trimmed(*length) == "0";
+    return trimmed(response_->valueForHTTPHeaderField("Content-Length").value_or("")) == "0";
 }
 
 void URLConnection::onError(ns::Ref<ns::Error> e) {

@@ -282,7 +282,10 @@ TEST(RequestBodies, GzipResponsesAreInflatedAtTheEndOrOnArrival) {
             const std::string destination = dir.path() + "/broken" + std::to_string(way);
             if (way == 1) g->setMaxResponseDataLength(http::kUnlimitedLength);
             if (way == 2 || way == 4 || way == 5) g->setShouldWaitToInflateCompressedResponses(false);
-            if (way == 3 || way == 4) g->setDownloadDestinationPath(destination);
+            if (way == 3 || way == 4) {
+                g->setDownloadDestinationPath(destination);
+                g->setTemporaryFileDownloadPath(destination + ".download");
+            }
             if (way == 5) {
                 d->takeData = true;
                 g->setDelegate(d.get());

@@ -103,6 +103,36 @@ TEST(FastCollections, MutableArrayGrowsBySixteenAndChecksBounds) {
     EXPECT_THROW(a->removeObjectAtIndex(4), ns::Exception);
     for (int i = 0; i < 40; ++i) a->addObject(ns::num(i));
     EXPECT_EQ(a->count(), 44u);
+    // Every element equal to the one given goes, next to each other or not,
+    // at both ends, whatever object holds the value (the caller's own is not
+    // the array's), in the slots made with the array and after it grew.
+    struct Removal {
+        const char* name;
+        std::string doc;
+        bool grow;
+        std::string left;
+    };
+    for (const Removal& r : std::initializer_list<Removal>{
+             {"neighbours at both ends", R"([1,1,2,1,1,"1",1.5,1])", false, "2 \"1\" 1.5"},
+             {"all of them", "[1,1,1]", false, "" },
+             {"none of them", "[2,3]", false, "2 3"},
+             {"after growing", "[1,2]", true, "2 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20"},
+         }) {
+        auto g = array(r.doc, true);
+        if (r.grow) {
+            for (int i = 1; i <= 20; ++i) {
+                g->addObject(ns::num(1));
+                g->addObject(ns::num(i));
+            }
+        }
+        g->removeObject(*ns::Number::numberWithLongLong(1));
+        std::string left;
+        for (size_t i = 0; i < g->count(); ++i) {
+            ns::Object* o = g->objectAtIndex(i);
+            left += (i ? " " : "") + (ns::as<ns::String>(o) ? "\"" + text(o) + "\"" : o->description());
+        }
+        EXPECT_EQ(left, r.left) << r.name;
+    }
     auto frozen = a->copy();
     EXPECT_NE(frozen.get(), a.get());
     EXPECT_TRUE(frozen->isEqual(*a));
@@ -126,11 +156,20 @@ TEST(FastCollections, ArrayRangeCopyAndEnumeration) {
     EXPECT_EQ(reason([&] { a->getObjectsRange(nullptr, {0, 2}); }),
               "RangeException: *** -[FJArray getObjectsRange]: pointer to objects array is NULL but range length "
               "is 2");
+    // Every call is counted, so an enumeration that never ends fails here
+    // instead of hanging the test.
     FJFastEnumerationState state;
     ns::Object* buf[2];
-    size_t total = 0, n;
-    while ((n = a->countByEnumeratingWithStateObjectsCount(&state, buf, 2)) > 0) total += n;
+    size_t total = 0, n, calls = 0;
+    std::vector<ns::Object*> handed;
+    while (calls++ < 10 && (n = a->countByEnumeratingWithStateObjectsCount(&state, buf, 2)) > 0) {
+        total += n;
+        handed.insert(handed.end(), buf, buf + n);
+    }
+    EXPECT_EQ(calls, 4u);  // 2 + 2 + 1, then the 0 that ends it
     EXPECT_EQ(total, 5u);
+    ASSERT_EQ(handed.size(), 5u);
+    for (size_t i = 0; i < 5; ++i) EXPECT_EQ(handed[i], a->objectAtIndex(i)) << i;
     ASSERT_NE(state.mutationsPtr, nullptr);
     EXPECT_EQ(*state.mutationsPtr, 0u);
 }
@@ -152,11 +191,12 @@ TEST(FastCollections, DictionaryCapacityFollowsTheTable) {
     };
     auto slotsFor = [](size_t count) { return static_cast<size_t>(static_cast<double>(count) * 1.33); };
     size_t steps = 0, previous = 0;
-    for (size_t count = 1, capacity; (capacity = FJDictionary::capacityForCount(count)) != 0; ++steps) {
+    for (size_t count = 1, capacity; steps < 60 && (capacity = FJDictionary::capacityForCount(count)) != 0; ++steps) {
         EXPECT_TRUE(prime(capacity)) << capacity;
         EXPECT_LT(previous, slotsFor(count)) << count;
         size_t last = std::max(count, static_cast<size_t>(static_cast<double>(capacity) / 1.33) - 2);
-        while (FJDictionary::capacityForCount(last + 1) == capacity) ++last;
+        // Bounded, so a table that never moves on fails instead of hanging.
+        for (size_t guard = 0; guard < 1000 && FJDictionary::capacityForCount(last + 1) == capacity; ++guard) ++last;
         EXPECT_EQ(FJDictionary::capacityForCount(last), capacity) << last;
         EXPECT_GE(capacity, slotsFor(last)) << last;
         previous = capacity;
@@ -227,6 +267,39 @@ TEST(FastCollections, DictionaryReplaceRemoveAndReachability) {
     three->setObject(ns::num(4), "d");
     EXPECT_EQ(text(three->keyAtIndex(0)) + text(three->keyAtIndex(1)) + text(three->keyAtIndex(2)), "bcd");
     EXPECT_EQ(three->objectForKey("a"), nullptr);
+    // Keys are compared by their text, not by the object: another object of
+    // equal text (made apart, or changeable) finds, replaces in place and
+    // removes the entry, in tables of each kind (keys in the header, one-byte
+    // and two-byte places), immutable ones alike.
+    for (int size : {1, 3, 25, 300}) {
+        for (bool changeable : {false, true}) {
+            const std::string row = std::to_string(size) + (changeable ? " changeable" : " immutable");
+            auto e = dictionary(members(size), changeable);
+            const size_t at = size_t(size / 2);
+            const std::string key = "k" + std::to_string(at);
+            auto apart = ns::String::make(key);
+            auto changing = ns::MutableString::make(key);
+            ASSERT_NE(apart.get(), e->keyAtIndex(at)) << row;
+            EXPECT_EQ(e->objectForKey(*apart), e->valueAtIndex(at)) << row;
+            EXPECT_EQ(e->objectForKey(*changing), e->valueAtIndex(at)) << row;
+            if (!changeable) continue;
+            e->setObjectForKey(ns::str("apart"), apart);
+            e->setObjectForKey(ns::str("changing"), changing);
+            ASSERT_EQ(e->count(), size_t(size)) << row;
+            EXPECT_EQ(text(e->keyAtIndex(at)), key) << row;
+            EXPECT_EQ(text(e->valueAtIndex(at)), "changing") << row;
+            e->removeObjectForKey(*ns::String::make(key));
+            ASSERT_EQ(e->count(), size_t(size - 1)) << row;
+            EXPECT_EQ(e->objectForKey(*apart), nullptr) << row;
+            for (int i = 0; i < size; ++i) {
+                if (size_t(i) == at) continue;
+                const size_t place = size_t(i) < at ? size_t(i) : size_t(i) - 1;
+                ASSERT_EQ(text(e->keyAtIndex(place)), "k" + std::to_string(i)) << row;
+                ASSERT_EQ(must<ns::Number>(e->objectForKey(*ns::String::make("k" + std::to_string(i))))->intValue(), i)
+                    << row;
+            }
+        }
+    }
     EXPECT_EQ(reason([&] { c->setObjectForKey(ns::num(1), nullptr); }),
               "InvalidArgumentException: *** -[FJDictionary setObjectForKey]: attempt to insert nil key");
     EXPECT_EQ(reason([&] { c->setObjectForKey(nullptr, ns::str("k")); }),
@@ -296,9 +369,16 @@ TEST(FastCollections, DictionaryWalksAndEnumerators) {
 
     FJFastEnumerationState state;
     ns::Object* buf[4];
-    size_t total = 0, n;
-    while ((n = d->countByEnumeratingWithStateObjectsCount(&state, buf, 4)) > 0) total += n;
+    size_t total = 0, n, calls = 0;
+    std::vector<ns::Object*> handed;
+    while (calls++ < 20 && (n = d->countByEnumeratingWithStateObjectsCount(&state, buf, 4)) > 0) {
+        total += n;
+        handed.insert(handed.end(), buf, buf + n);
+    }
+    EXPECT_EQ(calls, 8u);  // six of four, one of one, then the 0 that ends it
     EXPECT_EQ(total, 25u);
+    ASSERT_EQ(handed.size(), 25u);
+    for (size_t i = 0; i < 25; ++i) EXPECT_EQ(handed[i], d->keyAtIndex(i)) << i;
     ASSERT_NE(state.mutationsPtr, nullptr);
     EXPECT_EQ(*state.mutationsPtr, 0u);
 }

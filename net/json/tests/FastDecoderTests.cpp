@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -95,6 +96,22 @@ TEST(FastDecoder, TopLevelAndEndOfInputMessages) {
     EXPECT_EQ(lone.message(), "Reached the end of the buffer.");
     EXPECT_EQ(lone.at(), 1u);
     EXPECT_EQ(decode("{\"a\":true").message(), "Reached the end of the buffer.");
+    // The text ends where the caller says, also inside a run of blanks that
+    // goes on in memory after it (runs of every length around the eight and
+    // sixteen bytes read at once) before a value that would complete it or
+    // a byte that would spoil it: the outcome is that of the text alone.
+    for (size_t blanks = 0; blanks <= 40; ++blanks) {
+        for (const std::string& text : {"[1,\n" + std::string(blanks, ' '), "[1]\n" + std::string(blanks, ' ')}) {
+            const std::string memory = text + std::string(20, ' ') + (text[2] == ',' ? "2]" : "x");
+            const Parsed alone = decode(text);
+            const Parsed cut = decode(std::string_view(memory.data(), text.size()));
+            EXPECT_EQ(!cut.value, !alone.value) << blanks << " blanks after " << text.substr(0, 3);
+            EXPECT_EQ(cut.message(), alone.message()) << blanks << " blanks after " << text.substr(0, 3);
+            EXPECT_EQ(cut.at(), alone.at()) << blanks << " blanks after " << text.substr(0, 3);
+        }
+    }
+    EXPECT_TRUE(decode("[1]\n        ").value);
+    EXPECT_EQ(decode("[1,\n        ").at(), 12u);
 }
 
 TEST(FastDecoder, GrammarMessages) {
@@ -213,6 +230,37 @@ TEST(FastDecoder, NumberKindsAndLimits) {
     auto tiny = decode("[5e-324]");
     ASSERT_TRUE(tiny.value) << tiny.message();
     EXPECT_GT(must<ns::Number>(first(tiny))->doubleValue(), 0.0);
+    // The largest and the smallest double, and the texts just inside and
+    // just outside them (the edges are halfway points: past the largest
+    // rounds to infinity, below half the smallest to zero).
+    const std::string overflow = "' could not be represented as a 'double' due to overflow.";
+    const std::string underflow = "' could not be represented as a 'double' due to underflow.";
+    struct Edge {
+        std::string text;
+        double value;
+        std::string error;
+    };
+    for (const Edge& edge : std::initializer_list<Edge>{
+             {"1.7976931348623157e308", DBL_MAX, ""},
+             {"1.7976931348623158e308", DBL_MAX, ""},
+             {"-1.7976931348623158e308", -DBL_MAX, ""},
+             {"1.7976931348623159e308", 0, "The value '1.7976931348623159e308" + overflow},
+             {"-1.7976931348623159e308", 0, "The value '-1.7976931348623159e308" + overflow},
+             {"4.9406564584124654e-324", 5e-324, ""},
+             {"2.4703282292062328e-324", 5e-324, ""},
+             {"-2.4703282292062328e-324", -5e-324, ""},
+             {"2.4703282292062327e-324", 0, "The value '2.4703282292062327e-324" + underflow},
+             {"2.2250738585072014e-308", DBL_MIN, ""},
+             {"0e-400", 0, ""},
+         }) {
+        auto r = decode("[" + edge.text + "]");
+        if (!edge.error.empty()) {
+            EXPECT_EQ(r.message(), edge.error) << edge.text;
+            continue;
+        }
+        ASSERT_TRUE(r.value) << edge.text << ": " << r.message();
+        EXPECT_EQ(must<ns::Number>(first(r))->doubleValue(), edge.value) << edge.text;
+    }
 
     auto negZero = decode("[-0]");
     auto* z = must<ns::Number>(first(negZero));
@@ -489,6 +537,16 @@ TEST(FastDecoder, CacheSharesRepeatedValuesUntilCleared) {
             Ref<ns::Object> again(held), keyAgain(key);
         }
     });
+    // The reader is stopped and joined however this part ends (a check that
+    // throws included), so a failure reports instead of leaving it running.
+    struct StopAndJoin {
+        std::atomic<bool>& stop;
+        std::thread& thread;
+        ~StopAndJoin() {
+            stop = true;
+            if (thread.joinable()) thread.join();
+        }
+    } stopAndJoin{stop, reader};
     for (int i = 0; i < 5000; ++i) {
         auto t = decoder.objectWithUTF8StringLengthError(doc.data(), doc.size());
         auto* ta = must<ns::Array>(t.get());
@@ -540,6 +598,27 @@ TEST(FastDecoder, CacheSharesRepeatedValuesUntilCleared) {
     EXPECT_EQ(cached->retainCount(), count);
 }
 
+// A parse that fails lets go of every value it had taken, at any depth, as
+// a key or a value: the count of a value held from an earlier parse (and
+// shared with the failing one through the cache) is as it was.
+TEST(FastDecoder, FailedParsesLetGoOfWhatTheyTook) {
+    JSONDecoder decoder;
+    auto kept = decoder.objectWithUTF8StringLengthError(R"(["held"])", 8);
+    ASSERT_TRUE(kept);
+    ns::Object* held = first(Parsed{kept, nullptr});
+    const uint32_t count = held->retainCount();
+    for (const char* bad : {R"(["held",)", R"(["held",[)", R"([["held"],{"held":)", R"({"held":"held",)",
+                            R"([{"a":["held",["held"]],"b":x]})", R"(["held","held","held","held","held",1e400])"}) {
+        Ref<ns::Error> error;
+        EXPECT_FALSE(decoder.objectWithUTF8StringLengthError(bad, std::strlen(bad), &error)) << bad;
+        EXPECT_TRUE(error) << bad;
+        EXPECT_EQ(held->retainCount(), count) << bad;
+    }
+    auto again = decoder.objectWithUTF8StringLengthError(R"(["held"])", 8);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(first(Parsed{again, nullptr}), held);
+}
+
 TEST(FastDecoder, ManyDistinctValuesOverflowTheCacheSafely) {
     JSONDecoder decoder;
     std::string doc = "[";
@@ -568,6 +647,30 @@ TEST(FastDecoder, RepeatedKeysKeepTheLastValue) {
     EXPECT_EQ(text(b->keyAtIndex(0)), "a");
     EXPECT_EQ(must<ns::Number>(b->valueAtIndex(0))->longLongValue(), 5);
     EXPECT_EQ(text(b->keyAtIndex(4)), "e");
+    // A key written with escapes is the key of its text: a key object of
+    // its own, equal to the plain one, and the later value wins, in tables
+    // without an index and with one, immutable and changeable.
+    struct Row {
+        const char* doc;
+        std::string keys;  // in order, with the value of each
+    };
+    for (const Row& row : std::initializer_list<Row>{
+             {R"({"a":1,"\u0061":2})", "a=2"},
+             {R"({"\u0061":1,"a":2,"b":3})", "a=2 b=3"},
+             {R"({"a":1,"b":2,"c":3,"d":4,"\u0061":5,"e":6})", "a=5 b=2 c=3 d=4 e=6"},
+             {"{\"\\u00e9\":1,\"\xC3\xA9\":2,\"\\u00E9\":3}", "\xC3\xA9=3"},
+             {R"({"x\/y":1,"x/y":2})", "x/y=2"},
+         }) {
+        for (bool changeable : {false, true}) {
+            auto r = decode(row.doc, 0, changeable);
+            auto* d = must<ns::Dictionary>(r.value.get(), row.doc);
+            std::string keys;
+            for (size_t i = 0; i < d->count(); ++i)
+                keys += (i ? " " : "") + text(d->keyAtIndex(i)) + "=" +
+                        std::to_string(must<ns::Number>(d->valueAtIndex(i))->longLongValue());
+            EXPECT_EQ(keys, row.keys) << row.doc << (changeable ? " changeable" : "");
+        }
+    }
 }
 
 // Objects of one shape repeat their keys in the same order, which the

@@ -79,6 +79,24 @@ TEST(FastSerializer, PrettyLayoutSortsKeys) {
     EXPECT_EQ(write(d, FJSerializeFlagPretty),
               "{\n  \"a\": [\n    1,\n    2\n  ],\n  \"b\": 2,\n  \"e\": [\n    \n  ]\n}");
     EXPECT_EQ(write(arr({}), FJSerializeFlagPretty), "[\n  \n]");
+    // Keys sort by their bytes, so by code point, in the decoder's own
+    // dictionaries as in any other: a prefix first, capitals before small
+    // letters, U+FFFD before a character beyond U+FFFF.
+    const std::string sorted =
+        "{\n  \"\": 1,\n  \"Z\": 2,\n  \"a\": 3,\n  \"aa\": 4,\n  \"\x7f\": 5,\n  \"\xC3\xA9\": 6,\n"
+        "  \"\xEF\xBF\xBD\": 7,\n  \"\xF0\x9F\x98\x80\": 8\n}";
+    auto shuffled = ns::Dictionary::make({{"\xF0\x9F\x98\x80", ns::num(8)}, {"aa", ns::num(4)}, {"\xEF\xBF\xBD", ns::num(7)},
+                                          {"", ns::num(1)}, {"\xC3\xA9", ns::num(6)}, {"Z", ns::num(2)},
+                                          {"\x7f", ns::num(5)}, {"a", ns::num(3)}});
+    EXPECT_EQ(write(shuffled, FJSerializeFlagPretty), sorted);
+    const std::string compact = write(shuffled);
+    for (bool changeable : {false, true}) {
+        auto decoded = changeable ? mutableObjectFromJSONString(*ns::String::make(compact))
+                                  : objectFromJSONString(*ns::String::make(compact));
+        ASSERT_TRUE(decoded) << compact;
+        EXPECT_EQ(write(decoded), compact) << "the order of the text, kept";
+        EXPECT_EQ(write(decoded, FJSerializeFlagPretty), sorted) << (changeable ? "changeable" : "immutable");
+    }
 }
 
 TEST(FastSerializer, StringEscapes) {
@@ -125,6 +143,12 @@ TEST(FastSerializer, Numbers) {
     EXPECT_EQ(write(arr({ns::Number::numberWithInt(-7), ns::Number::numberWithChar(3),
                          ns::Number::numberWithFloat(0.5f), ns::Number::numberWithDouble(1e300)})),
               "[-7,3,0.5,1.0000000000000001e+300]");
+    // A boolean is true or false whatever object holds it: the shared ones
+    // and any other number of the boolean type.
+    EXPECT_EQ(write(arr({ns::Number::numberWithBool(true), ns::Number::numberWithBool(false),
+                         ns::Number::makeUnsigned(ns::NumberType::Bool, 1),
+                         ns::Number::makeUnsigned(ns::NumberType::Bool, 0)})),
+              "[true,false,true,false]");
     const char* finite = "Floating point values must be finite.  JSON does not support NaN or Infinity.";
     EXPECT_EQ(failure(arr({ns::Number::numberWithDouble(std::nan(""))})), finite);
     EXPECT_EQ(failure(arr({ns::Number::numberWithDouble(-INFINITY)})), finite);

@@ -99,6 +99,18 @@ TEST(StreamParserGrammar, IncompleteAndMissingInput) {
                            "[\"\\u12", "[\"\\uD83D", "[\"\\uD83D\\", "[-", "[1e", "[1.", "[1e+"}) {
         EXPECT_EQ(errorOf(in), "Unexpected end of input") << in;
     }
+    // The input ends where the caller says, also inside a run of blanks that
+    // goes on in memory after it (runs of every length around the eight and
+    // sixteen bytes read at once), before a value that would complete it.
+    for (size_t blanks = 0; blanks <= 40; ++blanks) {
+        const std::string memory = "[1,\n" + std::string(blanks, ' ') + std::string(20, ' ') + "2]";
+        auto cut = ns::make<json::JsonParser>();
+        EXPECT_FALSE(cut->objectWithBytes(memory.data(), 4 + blanks)) << blanks << " blanks";
+        EXPECT_EQ(cut->error(), "Unexpected end of input") << blanks << " blanks";
+        const std::string complete = "[1]\n" + std::string(blanks, ' ') + std::string(20, ' ') + "x";
+        auto whole = ns::make<json::JsonParser>();
+        EXPECT_TRUE(whole->objectWithBytes(complete.data(), 4 + blanks)) << blanks << " blanks: " << whole->error();
+    }
     auto p = ns::make<json::JsonParser>();
     EXPECT_FALSE(p->objectWithData(nullptr));
     EXPECT_EQ(p->error(), "Input was 'nil'");
@@ -407,6 +419,38 @@ TEST(StreamParserValues, ContainersLiteralsAndRepeatedKeys) {
     EXPECT_NE(keyOf(0, 0), keyOf(2, 0));
     EXPECT_NE(ns::as<ns::Dictionary>(rows->objectAtIndex(0))->objectForKey("k"), keyOf(0, 0));
     EXPECT_EQ(dump(r.value), "[{\"id\":Q(1),\"k\":\"id\"},{\"id\":Q(2)},{\"id\":Q(3)}]");
+
+    // A key written with an escape is the same key as its plain text (one
+    // the shared key object, the other made apart): the later value wins.
+    EXPECT_EQ(dump(parse(R"({"a":1,"\u0061":2,"b":3})").value), "{\"a\":Q(2),\"b\":Q(3)}");
+    EXPECT_EQ(dump(parse(R"({"\u0061":1,"a":2})").value), "{\"a\":Q(2)}");
+    EXPECT_EQ(dump(parse(R"({"x/y":1,"x\/y":2,"a" :3,"a":4})").value), "{\"x/y\":Q(2),\"a\":Q(4)}");
+
+    // Keys of up to 32 bytes are shared, longer ones made for each object.
+    // A slot of the shared table keeps the last key made for it: with many
+    // more keys than slots, every key still reads as written.
+    const std::string k32(32, 'k'), k33(33, 'k');
+    Outcome lengths = parse("[{\"" + k32 + "\":1,\"" + k33 + "\":2},{\"" + k32 + "\":3,\"" + k33 + "\":4}]");
+    ASSERT_TRUE(lengths.value) << lengths.error;
+    auto* pair = ns::as<ns::Array>(lengths.value.get());
+    ASSERT_TRUE(pair && pair->count() == 2);
+    auto* left = ns::as<ns::Dictionary>(pair->objectAtIndex(0));
+    auto* right = ns::as<ns::Dictionary>(pair->objectAtIndex(1));
+    ASSERT_TRUE(left && right && left->count() == 2 && right->count() == 2);
+    EXPECT_EQ(left->keyAtIndex(0), right->keyAtIndex(0));
+    EXPECT_NE(left->keyAtIndex(1), right->keyAtIndex(1));
+    EXPECT_EQ(dump(right), "{\"" + k32 + "\":Q(3),\"" + k33 + "\":Q(4)}");
+    std::string many = "[", expected = "[";
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 1000; ++i) {
+            const std::string key = "key" + std::to_string(i * 7919 % 1000);
+            many += std::string(round || i ? "," : "") + "{\"" + key + "\":" + std::to_string(i) + "}";
+            expected += std::string(round || i ? "," : "") + "{\"" + key + "\":Q(" + std::to_string(i) + ")}";
+        }
+    }
+    Outcome keyed = parse(many + "]");
+    ASSERT_TRUE(keyed.value) << keyed.error;
+    EXPECT_EQ(dump(keyed.value), expected + "]");
 }
 
 // Runs `work` on a new thread with a stack of `stackBytes`; false when the

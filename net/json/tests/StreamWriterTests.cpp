@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <limits>
 #include <stdexcept>
 #include <thread>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "net/json/FJCategories.h"
 #include "net/json/JsonCategories.h"
 #include "net/json/JsonParser.h"
 #include "net/json/JsonStreamWriter.h"
@@ -189,6 +191,21 @@ TEST(StreamWriterStream, StateErrorsOnTheStreamWriter) {
     EXPECT_EQ(w->error(), "Stream is closed");
     EXPECT_FALSE(w->writeObject(ns::Dictionary::make().get()));
     EXPECT_EQ(w->error(), "Stream is closed");
+    // Every kind of write, closing ones too, fails the same way and adds nothing.
+    const std::pair<const char*, std::function<bool()>> writes[] = {
+        {"array close", [&] { return w->writeArrayClose(); }},
+        {"object close", [&] { return w->writeObjectClose(); }},
+        {"object open", [&] { return w->writeObjectOpen(); }},
+        {"null", [&] { return w->writeNull(); }},
+        {"bool", [&] { return w->writeBool(true); }},
+        {"number", [&] { return w->writeNumber(ns::num(1).get()); }},
+        {"array", [&] { return w->writeArray(arr({}).get()); }},
+    };
+    for (const auto& [name, write] : writes) {
+        w->setError("");
+        EXPECT_FALSE(write()) << name;
+        EXPECT_EQ(w->error(), "Stream is closed") << name;
+    }
     EXPECT_EQ(acc->data()->view(), "{\"k\":[null,false]}");
 
     EXPECT_EQ(json::JsonStreamWriterState::sharedInstance(), nullptr);
@@ -234,6 +251,37 @@ TEST(StreamWriterOutput, StringEscapes) {
     }
 }
 
+// More distinct texts to escape than the writers' shared cache keeps (it is
+// emptied when full), twice over, and texts of 256 and 257 bytes (the
+// longest it keeps, and one past), each written twice: every one comes out
+// with its own escapes, whatever the cache held.
+TEST(StreamWriterOutput, EscapedTextsBeyondWhatTheCacheKeeps) {
+    std::vector<Ref<ns::Object>> texts;
+    std::string expected = "[";
+    auto add = [&](const std::string& text, const std::string& written) {
+        texts.push_back(ns::String::make(text));
+        expected += (texts.size() > 1 ? "," : "") + written;
+    };
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 5000; ++i) {
+            const std::string n = std::to_string(i);
+            add("q\"" + n + "\n", "\"q\\\"" + n + "\\n\"");
+        }
+        for (size_t length : {255u, 256u, 257u}) {
+            const std::string body(length - 1, 'x');
+            add(body + "\t", "\"" + body + "\\t\"");
+            add("\\" + body, "\"\\\\" + body + "\"");
+        }
+    }
+    const Written w = write(ns::Array::make(texts));
+    ASSERT_TRUE(w.ok()) << w.error;
+    EXPECT_TRUE(w.text == expected + "]") << "the texts differ from byte " << [&] {
+        size_t i = 0;
+        while (i < w.text.size() && i < expected.size() && w.text[i] == expected[i]) ++i;
+        return i;
+    }();
+}
+
 // Numbers of many classes, N for the class's value.
 template <int N>
 class NumberOfClass final : public ns::Number {
@@ -256,6 +304,7 @@ TEST(StreamWriterOutput, NumberFormats) {
 
     Written w = write(arr({
         ns::boolean(true), ns::boolean(false),
+        ns::Number::makeUnsigned(ns::NumberType::Bool, 1), ns::Number::makeUnsigned(ns::NumberType::Bool, 0),
         ns::Number::numberWithUnsignedLongLong(18446744073709551615ull),
         ns::Number::numberWithUnsignedLongLong(9223372036854775808ull),
         ns::Number::numberWithLongLong(std::numeric_limits<long long>::min()),
@@ -269,7 +318,7 @@ TEST(StreamWriterOutput, NumberFormats) {
     }));
     ASSERT_TRUE(w.ok()) << w.error;
     EXPECT_EQ(w.text,
-              "[true,false,18446744073709551615,9223372036854775808,-9223372036854775808,-5,-3,200,"
+              "[true,false,true,false,18446744073709551615,9223372036854775808,-9223372036854775808,-5,-3,200,"
               "0.10000000000000001,1.5,1.0000000000000001e+300,-0,0.5,3,1.50,1E70000,-0.0,0.5,"
               "1e+21,1.0000000000000001e-05,4.9406564584124654e-324,10000000000000000,0.0001]");
 }
@@ -407,6 +456,15 @@ TEST(StreamWriterOutput, SortedKeys) {
                                    {"", ns::num(5)}});
     EXPECT_EQ(write(d).text, "{\"b\":1,\"\xC3\xA9\":2,\"a\":{\"z\":1,\"m\":2},\"Z\":3,\"aa\":4,\"\":5}");
     EXPECT_EQ(write(d, true).text, "{\"\":5,\"Z\":3,\"a\":{\"m\":2,\"z\":1},\"aa\":4,\"b\":1,\"\xC3\xA9\":2}");
+    // Code point order is the order of the UTF-8 bytes: U+FFFD before a
+    // character beyond U+FFFF (which UTF-16 units would put first), for the
+    // fast decoder's dictionaries as for the standard ones.
+    auto wide = ns::Dictionary::make({{"\xF0\x9F\x98\x80", ns::num(3)}, {"\x7f", ns::num(1)}, {"\xEF\xBF\xBD", ns::num(2)}});
+    const std::string wideSorted = "{\"\x7f\":1,\"\xEF\xBF\xBD\":2,\"\xF0\x9F\x98\x80\":3}";
+    EXPECT_EQ(write(wide, true).text, wideSorted);
+    auto decoded = json::objectFromJSONString(*ns::String::make(write(wide).text));
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(write(decoded, true).text, wideSorted);
 }
 
 TEST(StreamWriterOutput, HumanReadableLayout) {

@@ -368,6 +368,10 @@ TEST_F(URLConnectionTest, MethodOrHeaderFieldThatIsNotValidHTTPFailsBeforeConnec
         {"value with a NUL", "GET", "X-Note", std::string("a\0b", 3),
          bad + "the value of the header field \"X-Note\" holds a CR, LF or NUL character"},
         {"name with a blank", "GET", "X Note", "1", bad + "the header field name \"X Note\" is not an HTTP token"},
+        {"name with a quote and a backslash", "GET", "X\"N\\ote", "1",
+         bad + "the header field name \"X\\\"N\\\\ote\" is not an HTTP token"},
+        {"name in non-ASCII text", "GET", "Not\xc3\xa9", "1",
+         bad + "the header field name \"Not\\xc3\\xa9\" is not an HTTP token"},
         {"name of many bytes", "GET", std::string(100, '\x01'), "1",
          bad + "the header field name \"" + [] {
              std::string shown;

@@ -280,6 +280,33 @@ TEST_F(DriverTest, TheOverlayOnTheScreenIsTheFrontNamedViewThatTakesTouches) {
     EXPECT_EQ(driver.overlayOnScreen(), inner.get());
     menu->dismissViewControllerAnimated(false);
     EXPECT_EQ(driver.overlayOnScreen(), form.get());
+    // A view laid on the window above the screen hides nothing it does not cover.
+    auto strip = View::make(makeRect(0, 0, 320, 20));
+    window->addSubview(strip);
+    EXPECT_EQ(driver.overlayOnScreen(), form.get());
+
+    // A form sheet on the tablet leaves the screen and its form in view, but
+    // what lies under the sheet is not over the screen a person acts on.
+    Device::current()->setUserInterfaceIdiom(UserInterfaceIdiom::Pad);
+    auto hub = ns::make<MenuScreen>();
+    auto padWindow = ns::make<Window>(Screen::main()->bounds());
+    padWindow->setRootViewController(NavigationController::withRoot(hub));
+    padWindow->makeKeyAndVisible();
+    auto hubForm = named("the hub's form", makeRect(0, 60, 768, 900));
+    hub->view()->addSubview(hubForm);
+    EXPECT_EQ(driver.overlayOnScreen(), hubForm.get());
+    auto formSheet = NavigationController::withRoot(ns::make<CardScreen>());
+    formSheet->setModalPresentationStyle(ModalPresentationStyle::FormSheet);
+    ASSERT_TRUE(hub->presentViewController(formSheet, false));
+    driver.settle();
+    EXPECT_EQ(driver.overlayOnScreen(), nullptr);
+    hub->dismissViewControllerAnimated(false);
+
+    // A key window that is not shown has nothing on the screen.
+    auto unseen = ns::make<Window>(Screen::main()->bounds());
+    unseen->addSubview(named("an unseen form", makeRect(0, 0, 100, 100)));
+    unseen->makeKeyWindow();
+    EXPECT_EQ(driver.overlayOnScreen(), nullptr);
 }
 
 TEST_F(DriverTest, NothingUnderAModalScreenOrSheetTakesTaps) {
