@@ -544,6 +544,26 @@ TEST_F(CentreTest, ALoginIsStoredWholeWhateverTheMomentOfAKill) {
         EXPECT_EQ(handle ? ns::describe(handle) : std::string("none"), withHandle ? "handle-" + n : "none")
             << "round " << round;
     }
+    // A token without key or secret is not stored; the stored one stays.
+    std::string kept = ns::describe(SHR::getAuthValueForKeyForSharer("accessKey", "TokenSharer"));
+    auto noKey = ns::make<OAToken>("k", "s");
+    noKey->setKey(nullptr);
+    auto noSecret = ns::make<OAToken>("k", "s");
+    noSecret->setSecret(nullptr);
+    struct Refused {
+        const char* name;
+        ns::Ref<OAToken> token;
+    } refused[] = {{"no token", nullptr},
+                   {"nil key", noKey},
+                   {"nil secret", noSecret},
+                   {"empty key", ns::make<OAToken>("", "s")},
+                   {"empty secret", ns::make<OAToken>("k", "")}};
+    for (const auto& r : refused) {
+        auto sharer = ns::make<TokenSharer>();
+        sharer->setAccessToken(r.token);
+        EXPECT_FALSE(sharer->storeAccessToken()) << r.name;
+        EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("accessKey", "TokenSharer")), kept) << r.name;
+    }
     // Logging out takes the three values together too.
     ns::make<TokenSharer>()->logout();
     EXPECT_TRUE(KeychainStore::accountsForService(ns::str("SHR_AUTH_TokenSharer").get()) == nullptr);

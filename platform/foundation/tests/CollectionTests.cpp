@@ -17,6 +17,15 @@ TEST(Array, MutatesAndRefusesNil) {
     EXPECT_EQ(a->count(), 6u);
     a->removeObject(*str("a"));
     EXPECT_EQ(a->count(), 4u);
+    {
+        // The object to remove may be held by the array alone, after equal neighbours:
+        // all of them go, and nothing is compared with it once it is freed.
+        auto b = MutableArray::make();
+        for (const char* s : {"x", "y", "x", "x"}) b->addObject(str(s));
+        b->removeObject(*b->objectAtIndex(3));
+        ASSERT_EQ(b->count(), 1u);
+        EXPECT_TRUE(b->objectAtIndex(0)->isEqual(*str("y")));
+    }
     auto frozen = a->copy();
     EXPECT_EQ(dynamic_cast<MutableArray*>(frozen.get()), nullptr);
     EXPECT_TRUE(frozen->isEqual(*a));
