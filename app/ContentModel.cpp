@@ -41,6 +41,13 @@ ns::Dictionary* rowAt(const ns::Array* rows, size_t index) {
     return dynamic_cast<ns::Dictionary*>(rows->objectAtIndex(index));
 }
 
+bool rowIsCard(const ns::Dictionary* row) {
+    if (!row) return false;
+    for (const char* other : {"Children", "ActionPractice", "Action", "email", "lleva"})
+        if (rowHas(row, other)) return false;
+    return !rowString(row, "index").empty() || !rowString(row, "title").empty();
+}
+
 // -- Bundle ----------------------------------------------------------------------
 
 std::string bundlePath(std::string_view fileName) {
@@ -86,6 +93,16 @@ ns::Ref<ns::Dictionary> bundleDictionary(std::string_view fileName) {
 
 std::string documentsPath(std::string_view fileName) {
     return ns::Paths::join(ns::Paths::documentsDirectory(), fileName);
+}
+
+std::string withPathsFromHome(std::string_view text) {
+    std::string home = ns::Paths::homeDirectory();
+    std::string out(text);
+    if (home.empty() || home == "/") return out;
+    const std::string prefix = home + "/";  // the home folder never ends in "/" but as "/" itself
+    for (size_t at = out.find(prefix); at != std::string::npos; at = out.find(prefix, at))
+        out.erase(at, prefix.size());
+    return out;
 }
 
 namespace {

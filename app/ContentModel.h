@@ -35,6 +35,12 @@ ns::Ref<ns::String> rowTitle(const ns::Dictionary* row);
 ns::Array* rowChildren(const ns::Dictionary* row);
 // The dictionary at `index` of `rows`, or nil (out of range, not a dictionary).
 ns::Dictionary* rowAt(const ns::Array* rows, size_t index);
+// Whether the row is a card: named as cards are (an "index", or a card's
+// "title") and none of the rows a tap does something else with: a menu,
+// deck or group ("Children"), the add-group and practice rows
+// ("ActionPractice"), a form row ("Action"), a mail row ("email"), a
+// heading ("lleva"). An information page ("Title" and its page) is not one.
+bool rowIsCard(const ns::Dictionary* row);
 
 // -- Bundle property lists ---------------------------------------------------
 // The bundle file `fileName` (full name, e.g. "Jobframework.plist") when its
@@ -46,6 +52,10 @@ std::string bundlePath(std::string_view fileName);
 
 // -- Documents files -----------------------------------------------------------
 std::string documentsPath(std::string_view fileName);
+// `text` (an error's description, say) with the paths inside the home
+// folder written from it, as a person knows them: "Documents/x.plist", not
+// the machine's absolute path.
+std::string withPathsFromHome(std::string_view text);
 
 struct DocumentsLoad {
     ns::Ref<ns::MutableArray> rows;  // never nil: empty when nothing could be read

@@ -1,5 +1,7 @@
 #include "app/RatePromptManager.h"
 
+#include <limits>
+
 #include "analytics/Analytics.h"
 #include "app/AppConfig.h"
 #include "app/AppLog.h"
@@ -31,7 +33,11 @@ bool ratedThisVersion() {
 void RatePromptManager::incrementLaunchCount() {
     if (ratedThisVersion()) return;
     auto defaults = ns::UserDefaults::standardUserDefaults();
-    defaults->setIntegerForKey(defaults->integerForKey(kLaunchCountKey) + 1, kLaunchCountKey);
+    // The count stops at its largest value: one more would wrap it negative
+    // and silence the prompt for good.
+    long count = defaults->integerForKey(kLaunchCountKey);
+    if (count < std::numeric_limits<long>::max()) ++count;
+    defaults->setIntegerForKey(count, kLaunchCountKey);
 }
 
 bool RatePromptManager::needsPromptToRate() {

@@ -155,7 +155,8 @@ bool ViewGroupsController::writeGroups() {
 }
 
 void ViewGroupsController::reportSaveFailure(const std::string& title, ns::Error* error) {
-    std::string why = error ? error->localizedDescription() : std::string("unknown error");
+    // The file is named by its place in the home folder, as the person knows it.
+    std::string why = error ? withPathsFromHome(error->localizedDescription()) : std::string("unknown error");
     ui::AlertView::make(title, "Your change was not kept: " + why + ".", nullptr, "OK")->show();
 }
 

@@ -116,8 +116,8 @@ void MenuViewController_iPad::viewDidLoad() {
 }
 
 void MenuViewController_iPad::showCardButtons(bool shown) {
-    myViewDetalle_->btnAddFavorites()->setHidden(!shown);
-    myViewDetalle_->btnShare()->setHidden(!shown);
+    // The pane shows them only over a card.
+    myViewDetalle_->setCardButtonsShown(shown);
 }
 
 void MenuViewController_iPad::presentFormSheet(ns::Ref<ui::ViewController> vc) {
@@ -291,8 +291,13 @@ void MenuViewController_iPad::BorrarFavorito(const ns::Notification& n) {
 }
 
 void MenuViewController_iPad::CompartirRedes(const ns::Notification& n) {
+    auto* card = ns::as<ns::Dictionary>(n.object());
+    if (!rowIsCard(card) || rowString(card, "post").empty()) {
+        appLog("Hub: only a card with its web address is shared; nothing to share");
+        return;
+    }
     auto share = ns::make<shareViewController_iPad>();
-    share->setDicCarta(ns::Ref<ns::Dictionary>(ns::as<ns::Dictionary>(n.object())));
+    share->setDicCarta(ns::Ref<ns::Dictionary>(card));
     presentFormSheet(ui::NavigationController::withRoot(share));
 }
 

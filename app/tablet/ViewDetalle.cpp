@@ -103,6 +103,11 @@ void ViewDetalle::setUp() {
     if (!random_) random_ = systemRandomSource();
 }
 
+void ViewDetalle::setDicDeCarta(ns::Ref<ns::Dictionary> card) {
+    DicDeCarta_ = std::move(card);
+    updateCardButtons();
+}
+
 void ViewDetalle::setArrayDeTodasLasCartas(ns::Ref<ns::Array> cards) {
     ArrayDeTodasLasCartas_ = cards ? std::move(cards) : ns::Array::make();
 }
@@ -129,13 +134,34 @@ void ViewDetalle::webViewSwip(const ns::Notification&) {
 
 // -- Buttons ----------------------------------------------------------------------------
 
+void ViewDetalle::setCardButtonsShown(bool shown) {
+    cardButtonsWanted_ = shown;
+    updateCardButtons();
+}
+
+bool ViewDetalle::showsCard() const { return rowIsCard(DicDeCarta_.get()); }
+
+bool ViewDetalle::showsShareableCard() const {
+    return showsCard() && !rowString(DicDeCarta_.get(), "post").empty();
+}
+
+void ViewDetalle::updateCardButtons() {
+    if (btnAddFavorites_) btnAddFavorites_->setHidden(!(cardButtonsWanted_ && showsCard()));
+    if (btnShare_) btnShare_->setHidden(!(cardButtonsWanted_ && showsShareableCard()));
+}
+
 void ViewDetalle::clicFullCard(ns::Object*) {
     auto d = delegate_.lock();
     if (d && DicDeCarta_) d->mostrarCarta(DicDeCarta_.get());
 }
 
 void ViewDetalle::ClicShare(ns::Object*) {
-    if (DicDeCarta_) postTablet(kCompartirRedes, DicDeCarta_);
+    if (!DicDeCarta_) return;
+    if (!showsShareableCard()) {
+        CrearAlertaConMensajeConTitulo("Only a card with its web address can be shared.", "Share card");
+        return;
+    }
+    postTablet(kCompartirRedes, DicDeCarta_);
 }
 
 // -- Share sheet ----------------------------------------------------------------------
@@ -153,7 +179,7 @@ std::string ViewDetalle::shareSheetTitle(const std::string& post) {
 }
 
 ns::Ref<sharing::SHRItem> ViewDetalle::shareSheetItem() const {
-    if (!DicDeCarta_) return nullptr;
+    if (!showsShareableCard()) return nullptr;
     return shareViewController_iPad::iconItem(shareSheetTitle(rowString(DicDeCarta_.get(), "post")));
 }
 
@@ -171,6 +197,10 @@ void ViewDetalle::CrearAlertaConMensajeConTitulo(const std::string& message, con
 
 void ViewDetalle::ClicAgregarFavoritos(ns::Object*) {
     if (!DicDeCarta_) return;
+    if (!showsCard()) {
+        CrearAlertaConMensajeConTitulo("Only cards can be added to your favorites.", "Favorites");
+        return;
+    }
     auto copy = DicDeCarta_->mutableCopy();
     copy->setObject(ns::String::make("YES"), "Editable");
     auto title = rowTitle(DicDeCarta_.get());
@@ -196,7 +226,7 @@ void ViewDetalle::ClicAgregarFavoritos(ns::Object*) {
 void ViewDetalle::clicBtnAtras(ns::Object*) {
     if (arrayCartas_->count() < 2) return;
     arrayCartas_->removeLastObject();
-    DicDeCarta_ = ns::Ref<ns::Dictionary>(ns::as<ns::Dictionary>(arrayCartas_->lastObject()));
+    setDicDeCarta(ns::Ref<ns::Dictionary>(ns::as<ns::Dictionary>(arrayCartas_->lastObject())));
     cargaHtmlWebView();
     ActualizaColorCarta();
     ui::View::transitionWithView(this, kFlipDuration, ui::AnimationOptionTransitionFlipFromRight, [] {});
@@ -210,7 +240,7 @@ void ViewDetalle::clicBtnAtras(ns::Object*) {
 
 void ViewDetalle::CargarNuevaCartaEnStack(ns::Ref<ns::Dictionary> card) {
     if (!card) return;
-    DicDeCarta_ = card;
+    setDicDeCarta(card);
     arrayCartas_->addObject(card);
     if (btnAtras_) btnAtras_->setHidden(false);
     if (lblTitulo_) lblTitulo_->setHidden(true);
@@ -252,7 +282,7 @@ void ViewDetalle::cargaHtmlPractice() {
     ns::Ref<ns::Dictionary> card(rowAt(ArrayDeTodasLasCartas_.get(), static_cast<size_t>(IndexCartaRandom_)));
     if (!card) return;
     if (myWebView_) loadPracticePage(myWebView_.get(), card.get(), savedFont_ ? savedFont_ : kStartFont);
-    DicDeCarta_ = card;
+    setDicDeCarta(card);
     AgregarDicDeCartaComoRootCartas();
     ActualizaColorCarta();
 }

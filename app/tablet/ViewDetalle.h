@@ -88,7 +88,7 @@ public:
 
     // -- State --------------------------------------------------------------------
     ns::Dictionary* DicDeCarta() const { return DicDeCarta_.get(); }
-    void setDicDeCarta(ns::Ref<ns::Dictionary> card) { DicDeCarta_ = std::move(card); }
+    void setDicDeCarta(ns::Ref<ns::Dictionary> card);
     ns::MutableArray* arrayCartas() const { return arrayCartas_.get(); }
     ns::Array* ArrayDeTodasLasCartas() const { return ArrayDeTodasLasCartas_.get(); }
     void setArrayDeTodasLasCartas(ns::Ref<ns::Array> cards);
@@ -108,6 +108,14 @@ public:
     void webViewSwip(const ns::Notification& n);
 
     // -- Buttons --------------------------------------------------------------------
+    // The hub's wish to show the add-to-favourites and share buttons. They
+    // show only while the pane shows a card (rowIsCard), share only a card
+    // with its "post" (the address it shares): the add-group row or an
+    // information page keeps them hidden, and they come back with a card.
+    void setCardButtonsShown(bool shown);
+    // Whether the pane shows a card / one that can be shared.
+    bool showsCard() const;
+    bool showsShareableCard() const;
     void clicFullCard(ns::Object* sender);
     void ClicShare(ns::Object* sender);
     void ClicAgregarFavoritos(ns::Object* sender);
@@ -146,6 +154,7 @@ public:
 
 private:
     void setUp();
+    void updateCardButtons();
 
     ns::Ref<ui::ImageView> imgCabeza_, imgCuerpo_;
     ns::Ref<ui::Label> lblTitulo_;
@@ -159,6 +168,7 @@ private:
     long modo_ = 0;
     bool viendoCarta_ = false;
     long IndexCartaRandom_ = 0;
+    bool cardButtonsWanted_ = true;
     ns::WeakDelegate<cardFullDelegate> delegate_;
     RandomDraw random_;
     ns::ObserverToken titulo_, modoToken_, swip_;

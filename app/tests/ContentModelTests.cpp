@@ -225,6 +225,7 @@ TEST_F(ContentTest, SampleDeckHasEveryBundleFile) {
         ASSERT_TRUE(card);
         for (const char* key : {"title", "index", "ActionData", "color", "post", "text"})
             EXPECT_FALSE(rowString(card, key).empty()) << key;
+        EXPECT_TRUE(rowIsCard(card)) << rowString(card, "title");
         EXPECT_TRUE(fs::exists(cardPagePath(rowString(card, "ActionData"))));
         // Every link of a card page is one the phone's card page handles: a
         // card by its index, or a URL with a scheme (mail, the store's review
@@ -249,6 +250,7 @@ TEST_F(ContentTest, SampleDeckHasEveryBundleFile) {
     auto info = bundleDictionary("infoIpad.plist");
     ASSERT_TRUE(info && rowChildren(info.get()));
     EXPECT_GE(rowChildren(info.get())->count(), 3u);
+    for (ns::Object* o : *rowChildren(info.get())) EXPECT_FALSE(rowIsCard(ns::as<ns::Dictionary>(o)));
     auto practice = bundleDictionary("Practice.plist");
     ASSERT_TRUE(practice && rowChildren(practice.get()));
     std::string tmpl = readFile(cardPagePath("MKTG_01_blank.html"));
@@ -259,6 +261,51 @@ TEST_F(ContentTest, SampleDeckHasEveryBundleFile) {
     EXPECT_NE(page.find("href=\"2\""), std::string::npos);  // a card link
     EXPECT_NE(page.find("href=\"http://"), std::string::npos);
     EXPECT_TRUE(fs::exists(cardPagePath("VELTRA_Blanco.html")));
+}
+
+TEST_F(ContentTest, ACardIsARowNamedAsCardsAreThatATapDoesNothingElseWith) {
+    auto with = [](std::initializer_list<std::pair<std::string_view, ns::Ref<ns::Object>>> entries) {
+        return ns::Dictionary::make(entries);
+    };
+    struct Row {
+        const char* name;
+        ns::Ref<ns::Dictionary> row;
+        bool card;
+    } rows[] = {
+        {"a card", with({{"title", ns::str("Body language")}, {"index", ns::str("41")}}), true},
+        {"a card with its index only", with({{"index", ns::str("9")}}), true},
+        {"a card with its title only", with({{"title", ns::str("Nine")}}), true},
+        {"an information page", with({{"Title", ns::str("About this deck")}, {"ActionData", ns::str("KORVEL_info.html")}}),
+         false},
+        {"the add-group row", with({{"Title", ns::str("Add new group")}, {"ActionPractice", ns::str("CrearGrupo")},
+                                    {"title", ns::str("x")}}),
+         false},
+        {"a group", with({{"Title", ns::str("G")}, {"index", ns::str("1")}, {"Children", ns::Array::make()}}), false},
+        {"a form row", with({{"title", ns::str("Tell a friend")}, {"Action", ns::str("referral:")}}), false},
+        {"a mail row", with({{"title", ns::str("Write to us")}, {"email", ns::Dictionary::make()}}), false},
+        {"a heading", with({{"title", ns::str("Tactics")}, {"lleva", ns::str("YES")}}), false},
+        {"an empty index and title", with({{"index", ns::str("")}, {"title", ns::str("")}}), false},
+        {"nothing", nullptr, false},
+    };
+    for (const Row& r : rows) EXPECT_EQ(rowIsCard(r.row.get()), r.card) << r.name;
+}
+
+TEST_F(ContentTest, PathsInTheHomeFolderAreWrittenFromIt) {
+    const std::string h = ns::Paths::homeDirectory();
+    struct Row {
+        const char* name;
+        std::string text, shown;
+    } rows[] = {
+        {"a file of Documents", "Cannot write " + h + "/Documents/a.plist: No space left on device",
+         "Cannot write Documents/a.plist: No space left on device"},
+        {"twice", h + "/Documents/a " + h + "/Library/b", "Documents/a Library/b"},
+        {"a folder beside the home", "Cannot write " + h + "x/Documents/a", "Cannot write " + h + "x/Documents/a"},
+        {"no path", "unknown error", "unknown error"},
+    };
+    for (const Row& r : rows) EXPECT_EQ(withPathsFromHome(r.text), r.shown) << r.name;
+    ns::Paths::setHomeDirectory("/");
+    EXPECT_EQ(withPathsFromHome("/Documents/a /b"), "/Documents/a /b");
+    ns::Paths::setHomeDirectory(h);
 }
 
 }  // namespace app::test

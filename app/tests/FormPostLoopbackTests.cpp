@@ -5,11 +5,14 @@
 // answers with an error status, leaves the form open.
 #include "app/tests/AppTestSupport.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 #include "app/AppConfig.h"
+#include "app/forms/HTTPFormPoster.h"
 #include "app/forms/UIViewSingUp.h"
 #include "testsupport/FormBody.h"
 #include "testsupport/LoopbackServer.h"
@@ -57,13 +60,13 @@ protected:
     }
     // Sends the form and waits until the post has failed: the progress
     // overlay gone, the form still open, the flag unset.
-    void sendAndExpectFailure(const std::string& why) {
+    void sendAndExpectFailure(const std::string& why, double seconds = 10) {
         SCOPED_TRACE(why);
         clearAppLog();
         ASSERT_TRUE(driver->tapButton("Send")) << driver->lastError() << screen();
         EXPECT_TRUE(screenHas("Loading...")) << screen();
         auto* form = signUpOverlay()->singController();
-        ASSERT_TRUE(testsupport::waitUntil([] { return logged("Form post failed: "); })) << screen();
+        ASSERT_TRUE(testsupport::waitUntil([] { return logged("Form post failed: "); }, seconds)) << screen();
         driver->advance(1.0);
         EXPECT_FALSE(ui::Application::shared()->isNetworkActivityIndicatorVisible());
         EXPECT_EQ(registro(), "<unset>");
@@ -159,6 +162,57 @@ TEST_F(FormPostLoopback, NoAnswerOrAnErrorStatusLeavesTheFormOpenForAnotherTry) 
     testsupport::Server dropping([](testsupport::Conn& c) { (void)c.readRequest(); });
     pointFormsAt(dropping.url(""));
     sendAndExpectFailure("connection dropped");
+}
+
+TEST_F(FormPostLoopback, AServiceThatTricklesItsAnswerFailsThePostWithinItsTimeLimit) {
+    {
+        auto poster = ns::make<HTTPFormPoster>();
+        EXPECT_EQ(poster->timeLimitSeconds(), 60.0);
+        for (double odd : {0.0, -1.0, std::nan("")})
+            EXPECT_EQ(ns::make<HTTPFormPoster>(odd)->timeLimitSeconds(), 60.0) << odd;
+    }
+    const double limit = 2.0;
+    setFormPoster(ns::make<HTTPFormPoster>(limit));
+    // The head of an answer, then its body a byte every 0.1 s: never quiet
+    // for as long as the request's own time-out, and never done.
+    std::atomic<int> trickled{0};
+    testsupport::Server trickling([&](testsupport::Conn& c) {
+        if (!c.readRequest()) return;
+        if (!c.write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 1000\r\n\r\n")) return;
+        for (int i = 0; i < 300 && c.write(" "); ++i) {
+            ++trickled;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    fillSignUp();
+    pointFormsAt(trickling.url(""));
+    auto started = std::chrono::steady_clock::now();
+    sendAndExpectFailure("a trickled answer", limit + 10);
+    double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_GE(took, limit);
+    EXPECT_GT(trickled.load(), 5);  // the answer was still coming
+    EXPECT_TRUE(logged("Form post failed: ")) << appLogLines().back();
+    bool toldWhy = false;
+    for (auto& line : appLogLines()) toldWhy |= line.find("took longer than 2 s and was given up") != std::string::npos;
+    EXPECT_TRUE(toldWhy);
+
+    // The form is usable: sent again to a service that answers in pieces,
+    // well within the limit, it is taken.
+    testsupport::Server answering([](testsupport::Conn& c) {
+        if (!c.readRequest()) return;
+        const std::string body = "{\"status\":\"ok\"}";
+        c.write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+                "\r\n\r\n");
+        for (char ch : body) {
+            if (!c.write(std::string(1, ch))) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    pointFormsAt(answering.url(""));
+    ASSERT_TRUE(driver->tapButton("Send")) << driver->lastError() << screen();
+    ASSERT_TRUE(testsupport::waitUntil([] { return registro() == "1"; })) << screen();
+    driver->settle();
+    EXPECT_TRUE(screenHas("Got it!")) << screen();
 }
 
 }  // namespace app::test

@@ -82,6 +82,32 @@ TEST_F(GestureTest, TouchesOverOrdinaryViewsNeverReachTheChild) {
     ASSERT_TRUE(driver->tapButton("Experience")) << driver->lastError();
     EXPECT_TRUE(child->calls.empty());
     EXPECT_EQ(window->normalDeliveries(), before + 2);  // began and ended
+
+    // Nor over an ordinary view of the child's own: the full card's Close
+    // button is no page. (The hub that opened made its pane the child.)
+    window->setChild(child.get());
+    before = window->normalDeliveries();
+    auto holder = ui::View::make(ui::makeRect(0, 100, 300, 200));
+    auto button = ui::Button::make(ui::makeRect(10, 10, 100, 40), "Close");
+    holder->addSubview(button);
+    child->setView(holder);
+    window->rootViewController()->view()->addSubview(holder);
+    ASSERT_TRUE(driver->tapButton("Close")) << driver->lastError();
+    EXPECT_TRUE(child->calls.empty());
+    EXPECT_EQ(window->normalDeliveries(), before + 2);
+
+    // A touch whose view went away while the finger was down.
+    holder->removeFromSuperview();
+    child->setView(ui::View::make(ui::makeRect(0, 0, 10, 10)));
+    holder = nullptr;
+    button = ui::Button::make(ui::makeRect(10, 110, 100, 40), "Gone");
+    window->rootViewController()->view()->addSubview(button);
+    driver->touchesBegan({{60, 130}});
+    button->removeFromSuperview();
+    button = nullptr;
+    driver->touchesEnded();
+    EXPECT_TRUE(child->calls.empty());
+    EXPECT_EQ(window->normalDeliveries(), before + 4);
 }
 
 TEST_F(GestureTest, ChildHearsFirstAndMayBlockNormalDelivery) {

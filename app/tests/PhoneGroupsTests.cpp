@@ -258,6 +258,10 @@ TEST_F(PhoneGroups, FailedSavesAreReportedAndUndone) {
     ASSERT_TRUE(driver->deleteRow("One"));
     ASSERT_TRUE(topAlert()) << screen();
     EXPECT_EQ(topAlert()->title(), "Groups not saved");
+    // The file is named by its place in the home folder.
+    EXPECT_NE(topAlert()->message().find(" Documents/savedGroups-QuillonIphone.plist"), std::string::npos)
+        << topAlert()->message();
+    EXPECT_EQ(topAlert()->message().find(home), std::string::npos) << topAlert()->message();
     ASSERT_TRUE(driver->pressAlertButton("OK"));
     EXPECT_EQ(list->filas(), 3);
     EXPECT_EQ(list->grupos()->count(), 2u);

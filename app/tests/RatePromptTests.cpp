@@ -2,6 +2,8 @@
 // the alert's texts and buttons, the store URL and the analytics events.
 #include "app/tests/AppTestSupport.h"
 
+#include <limits>
+
 #include "app/RateAppViewController.h"
 #include "app/RatePromptManager.h"
 #include "app/phone/MoreViewController_iPhone.h"
@@ -138,6 +140,30 @@ TEST_F(RatePromptTest, TheVersionDeclinedIsTheBundlesAsTextWhateverItsForm) {
         EXPECT_FALSE(shownAlert());
         EXPECT_EQ(launchCount(), 0);
     }
+}
+
+TEST_F(RatePromptTest, TheLaunchCountStopsAtItsLargestValue) {
+    const long largest = std::numeric_limits<long>::max();
+    struct Row {
+        const char* name;
+        long stored, counted;
+    } rows[] = {
+        {"one below the largest", largest - 1, largest},
+        {"the largest", largest, largest},
+    };
+    for (const Row& r : rows) {
+        ns::UserDefaults::standardUserDefaults()->setIntegerForKey(r.stored, "LaunchCount");
+        relaunch();
+        EXPECT_EQ(launchCount(), r.counted) << r.name;
+        EXPECT_TRUE(shownAlert()) << r.name;  // still a count above 1: the prompt shows
+        ASSERT_TRUE(driver->pressAlertButton("Remind me later")) << r.name;
+    }
+    // The More row's count stops there too.
+    ns::UserDefaults::standardUserDefaults()->setIntegerForKey(largest, "LaunchCount");
+    auto manager = ns::make<RatePromptManager>();
+    manager->checkForRatePrompt1();
+    EXPECT_EQ(launchCount(), largest);
+    EXPECT_TRUE(shownAlert());
 }
 
 TEST_F(RatePromptTest, TheTwinLogsNoEvent) {

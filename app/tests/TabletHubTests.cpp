@@ -210,6 +210,58 @@ TEST_F(TabletTest, ShareCardPresentsTheShareScreenForTheShownCard) {
     EXPECT_FALSE(root()->presentedViewController());
 }
 
+TEST_F(TabletTest, TheCardButtonsActOnlyOnACard) {
+    ASSERT_TRUE(openHub());
+    struct Row {
+        const char* name;
+        std::vector<std::string> taps;  // buttons, then rows: what brings the page into the pane
+        std::string page;
+    } rows[] = {
+        {"the add-group row", {"Practice", "groups"}, "[page VELTRA_Blanco.html]"},
+        {"an information page", {"Info"}, "[page KORVEL_info.html]"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(driver->tapButton(row.taps[0])) << driver->lastError();
+        for (size_t i = 1; i < row.taps.size(); ++i) ASSERT_TRUE(driver->tapRow(row.taps[i])) << driver->lastError();
+        // The Interview list leaves the pane as it is: still not a card.
+        ASSERT_TRUE(driver->tapButton("Interview")) << driver->lastError();
+        EXPECT_TRUE(screenHas(row.page)) << screen();
+        EXPECT_FALSE(pane()->showsCard());
+        EXPECT_TRUE(pane()->btnAddFavorites()->isHidden());
+        EXPECT_TRUE(pane()->btnShare()->isHidden());
+        EXPECT_FALSE(driver->tapButton("Add to favorites"));
+        EXPECT_FALSE(driver->tapButton("Share card"));
+        // Pressed all the same, they answer and keep nothing.
+        pane()->ClicAgregarFavoritos(nullptr);
+        ASSERT_TRUE(topAlert()) << screen();
+        EXPECT_EQ(topAlert()->title(), "Favorites");
+        EXPECT_EQ(topAlert()->message(), "Only cards can be added to your favorites.");
+        ASSERT_TRUE(driver->pressAlertButton("Accept"));
+        pane()->ClicShare(nullptr);
+        ASSERT_TRUE(topAlert()) << screen();
+        EXPECT_EQ(topAlert()->message(), "Only a card with its web address can be shared.");
+        ASSERT_TRUE(driver->pressAlertButton("Accept"));
+        EXPECT_FALSE(pane()->shareSheetItem());
+        postTablet(kCompartirRedes, ns::Ref<ns::Dictionary>(pane()->DicDeCarta()));
+        EXPECT_FALSE(root()->presentedViewController());
+        EXPECT_EQ(delegate->allFavorites()->count(), 0u);
+        EXPECT_FALSE(fs::exists(documents("Favorites-VeltraIpad.plist")));
+        // A card brings them back.
+        ASSERT_TRUE(driver->tapRow("before the interview")) << driver->lastError();
+        ASSERT_TRUE(driver->tapRow("research the company")) << driver->lastError();
+        EXPECT_TRUE(pane()->showsCard());
+        EXPECT_FALSE(pane()->btnAddFavorites()->isHidden());
+        EXPECT_FALSE(pane()->btnShare()->isHidden());
+    }
+    // A card without its web address can be kept but not shared.
+    auto noPost = card("3", "Greatest strength", "blue")->mutableCopy();
+    noPost->removeObjectForKey("post");
+    postTablet(kActualizaContenidoCarta, noPost);
+    EXPECT_FALSE(pane()->btnAddFavorites()->isHidden());
+    EXPECT_TRUE(pane()->btnShare()->isHidden());
+}
+
 TEST_F(TabletTest, MailWithoutAnAccountShowsTheSendingMailAlert) {
     ASSERT_TRUE(openHub());
     mail::MailComposeViewController::setCanSendMail(false);

@@ -179,15 +179,17 @@ View* Driver::findTextInput(const std::string& name) const {
         }
     }
     if (name.empty()) {
+        // The focused field or none: text never goes to a field nobody chose.
         Responder* r = Responder::currentFirstResponder();
-        if (auto* v = dynamic_cast<View*>(r); v && reachable(window(), v)) return v;
+        auto* v = dynamic_cast<View*>(r);
+        return v && reachable(window(), v) ? v : nullptr;
     }
     View* found = nullptr;
     for (View* v : visibleViewsOf(window())) {
         if (auto* f = dynamic_cast<TextField*>(v)) {
-            if (name.empty() || f->placeholder() == name || f->accessibilityLabel() == name) found = f;
+            if (f->placeholder() == name || f->accessibilityLabel() == name) found = f;
         } else if (auto* s = dynamic_cast<SearchBar*>(v)) {
-            if (name.empty() || s->placeholder() == name || s->accessibilityLabel() == name) found = s;
+            if (s->placeholder() == name || s->accessibilityLabel() == name) found = s;
         }
     }
     return found;

@@ -14,13 +14,66 @@ namespace ui {
 
 namespace {
 
+constexpr char kHex[] = "0123456789ABCDEF";
+
+void escapeByte(std::string& out, unsigned char c) {
+    out += "\\x";
+    out += kHex[c >> 4];
+    out += kHex[c & 0xF];
+}
+
+// The length of the UTF-8 character starting at `at`, or 0 when the bytes
+// there are not one.
+size_t utf8Length(std::string_view text, size_t at) {
+    unsigned char c = static_cast<unsigned char>(text[at]);
+    size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    if (n == 0 || at + n > text.size()) return 0;
+    for (size_t k = 1; k < n; ++k)
+        if ((static_cast<unsigned char>(text[at + k]) & 0xC0) != 0x80) return 0;
+    return n;
+}
+
+}  // namespace
+
+std::string TextScreen::printable(std::string_view text, bool keepLineBreaks) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            if ((c < 0x20 && !(keepLineBreaks && (c == '\n' || c == '\t'))) || c == 0x7F) escapeByte(out, c);
+            else out += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        size_t n = utf8Length(text, i);
+        if (n == 0) {
+            escapeByte(out, c);
+            ++i;
+        } else if (c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+            // U+0080 to U+009F: the C1 controls.
+            unsigned char low = static_cast<unsigned char>(text[i + 1]);
+            out += "\\u00";
+            out += kHex[low >> 4];
+            out += kHex[low & 0xF];
+            i += n;
+        } else {
+            out.append(text.substr(i, n));
+            i += n;
+        }
+    }
+    return out;
+}
+
+namespace {
+
 class Renderer {
 public:
     std::ostringstream out;
 
     void line(const std::string& s, int indent = 0) {
         if (s.empty()) return;
-        out << std::string(static_cast<size_t>(indent) * 2, ' ') << s << '\n';
+        out << std::string(static_cast<size_t>(indent) * 2, ' ') << TextScreen::printable(s) << '\n';
     }
 
     void panels() {
@@ -28,23 +81,27 @@ public:
         for (auto it = list.rbegin(); it != list.rend(); ++it) {
             Panel* p = it->get();
             bool sheet = dynamic_cast<ActionSheet*>(p) != nullptr;
-            out << "+-- " << (sheet ? "Sheet" : "Alert") << (p->title().empty() ? "" : ": " + p->title()) << " --\n";
+            std::string title = TextScreen::printable(p->title(), false);
+            out << "+-- " << (sheet ? "Sheet" : "Alert") << (title.empty() ? "" : ": " + title) << " --\n";
             if (auto* a = dynamic_cast<AlertView*>(p)) {
                 std::istringstream msg(a->message());
                 std::string l;
-                while (std::getline(msg, l)) out << "| " << l << '\n';
+                while (std::getline(msg, l)) out << "| " << TextScreen::printable(l) << '\n';
                 for (long i = 0; a->textFieldAtIndex(i); ++i) out << "| " << field(a->textFieldAtIndex(i)) << '\n';
             }
             std::string buttons;
             for (auto& b : p->buttonTitles()) buttons += (buttons.empty() ? "" : " ") + std::string("[") + b + "]";
-            out << "| " << buttons << '\n' << "+--\n";
+            out << "| " << TextScreen::printable(buttons, false) << '\n' << "+--\n";
         }
     }
 
+    // A field's text is one line: whatever was typed into it, line breaks
+    // and tabs included, is shown escaped.
     static std::string field(TextField* f) {
-        std::string text = f->text();
-        if (f->isSecureTextEntry()) text = std::string(text.empty() ? 0 : 8, '*');
+        std::string text = TextScreen::printable(f->text(), false);
+        if (f->isSecureTextEntry()) text = std::string(f->text().empty() ? 0 : 8, '*');
         std::string name = !f->accessibilityLabel().empty() ? f->accessibilityLabel() : f->placeholder();
+        name = TextScreen::printable(name, false);
         return (name.empty() ? std::string("Field") : name) + ": " + text + (f->isEditing() ? "|" : "") + "____";
     }
 
@@ -197,7 +254,8 @@ public:
             return;
         }
         if (auto* s = dynamic_cast<SearchBar*>(v)) {
-            line("Search (" + s->placeholder() + "): " + s->text() + (s->isEditing() ? "|" : "") + "____" +
+            line("Search (" + TextScreen::printable(s->placeholder(), false) + "): " +
+                     TextScreen::printable(s->text(), false) + (s->isEditing() ? "|" : "") + "____" +
                      (s->showsCancelButton() ? " [Cancel]" : ""),
                  indent);
             return;

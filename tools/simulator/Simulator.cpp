@@ -112,11 +112,14 @@ const char* Simulator::commandHelp() {
            "The page line of a card shows its text size, e.g. [page KORVEL_9.html] (text 14px).\n";
 }
 
-Simulator::Simulator(ns::Ref<ns::ManualClock> manualClock, std::set<std::string> setAsideBefore)
+Simulator::Simulator(ns::Ref<ns::ManualClock> manualClock, std::set<std::string> setAsideBefore,
+                     double formPostLimitSeconds)
     : clock_(std::move(manualClock)),
       driver_(clock_),
-      posts_(ns::make<FormPostWatcher>(ns::make<app::HTTPFormPoster>())),
       setAsideSeen_(std::move(setAsideBefore)) {
+    auto poster = ns::make<app::HTTPFormPoster>(formPostLimitSeconds);
+    formPostLimit_ = poster->timeLimitSeconds();
+    posts_ = ns::make<FormPostWatcher>(poster);
     app::setFormPoster(posts_);
     // Mail already in the outbox from earlier sessions is not news.
     std::error_code ec;
@@ -203,6 +206,10 @@ bool Simulator::run(const std::string& rawLine, std::ostream& out) {
                 error_.replace(at, typed->size(), shortened(*typed));
     reportEvents(out);
     return ok;
+}
+
+std::string Simulator::failureText(const std::string& line) const {
+    return ui::TextScreen::printable(shortened(line), false) + ": " + ui::TextScreen::printable(error_, false);
 }
 
 std::string Simulator::shortened(const std::string& text) {
@@ -375,10 +382,12 @@ std::set<std::string> Simulator::setAsideFiles() {
 
 // On the manual clock the network is the one thing that does not wait for
 // `wait`: a form post's answer is taken before time moves on, so a script
-// sees the same screens on every run. The post's own time-out bounds this.
+// sees the same screens on every run. The post's time limit bounds this: a
+// post has ended, answered or given up, by then.
 void Simulator::letFormPostsAnswer() {
     if (!clock_) return;
-    ns::RunLoop::main()->runUntil([this] { return !posts_->waiting(); }, kFormPostAnswerSeconds);
+    ns::RunLoop::main()->runUntil([this] { return !posts_->waiting(); },
+                                  formPostLimit_ + kFormPostAnswerMarginSeconds);
 }
 
 void Simulator::reportEvents(std::ostream& out) {

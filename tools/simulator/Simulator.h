@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/foundation/Clock.h"
+#include "app/forms/HTTPFormPoster.h"
 #include "platform/ui/Driver.h"
 #include "tools/simulator/FormPostWatcher.h"
 
@@ -22,13 +23,19 @@ public:
     // `setAsideBefore`: the files of the home folder that were already moved
     // aside before the app launched (setAsideFiles() then); the others are
     // news, reported once by reportEvents.
-    explicit Simulator(ns::Ref<ns::ManualClock> manualClock, std::set<std::string> setAsideBefore = {});
+    // `formPostLimitSeconds`: the time limit of each form post (the app's
+    // HTTP form poster gives a post up after it).
+    explicit Simulator(ns::Ref<ns::ManualClock> manualClock, std::set<std::string> setAsideBefore = {},
+                       double formPostLimitSeconds = app::HTTPFormPoster::kDefaultTimeLimitSeconds);
 
     // Carries out one command line. Returns false when it could not be
     // carried out; the reason is in lastError(). Blank lines and lines
     // starting with '#' do nothing.
     bool run(const std::string& line, std::ostream& out);
     const std::string& lastError() const { return error_; }
+    // "<line>: <why>" for the error line after `line` failed: the line cut
+    // as shortened() cuts it, control characters in both shown escaped.
+    std::string failureText(const std::string& line) const;
     bool quitRequested() const { return quit_; }
 
     // What the app did since the last call that a person would notice
@@ -66,8 +73,9 @@ private:
     bool swipe(const std::string& args);
     void letFormPostsAnswer();
 
-    // Longest real time a script's `wait` gives a form post to be answered.
-    static constexpr double kFormPostAnswerSeconds = 30.0;
+    // Real time a script's `wait` gives a form post beyond the post's own
+    // time limit, for its end to reach the form.
+    static constexpr double kFormPostAnswerMarginSeconds = 5.0;
 
     ns::Ref<ns::ManualClock> clock_;
     ui::Driver driver_;
@@ -75,6 +83,7 @@ private:
     bool quit_ = false;
     size_t urlsSeen_ = 0;
     ns::Ref<FormPostWatcher> posts_;
+    double formPostLimit_ = 0;
     std::set<std::string> outboxSeen_;
     std::set<std::string> setAsideSeen_;
     size_t keptSeen_ = 0;  // of app::unreadableKeptFiles()

@@ -86,7 +86,7 @@ void TerminalSession::runLine(const std::string& line) {
         });
         return;
     }
-    if (!sim_.run(line, out_)) out_ << "error: " << Simulator::shortened(line) << ": " << sim_.lastError() << "\n";
+    if (!sim_.run(line, out_)) out_ << "error: " << sim_.failureText(line) << "\n";
     if (sim_.quitRequested()) {
         finish();
         return;

@@ -14,10 +14,12 @@
 
 #include "app/AppLog.h"
 #include "app/Launch.h"
+#include "app/forms/HTTPFormPoster.h"
 #include "app/phone/RandomSource.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/ServiceEndpoints.h"
+#include "platform/ui/Driver.h"
 #include "tools/simulator/Simulator.h"
 #include "tools/simulator/TerminalSession.h"
 
@@ -25,7 +27,8 @@ namespace {
 
 const char* kUsage =
     "Usage: korvel [--idiom phone|tablet] [--home DIR] [--bundle DIR] [--script FILE]\n"
-    "              [--clock real|manual] [--seed N] [--endpoint NAME=URL] [--help]\n"
+    "              [--clock real|manual] [--seed N] [--endpoint NAME=URL]\n"
+    "              [--form-post-limit SECONDS] [--help]\n"
     "\n"
     "Runs the Korvel interview-card app on a headless phone or tablet screen.\n"
     "\n"
@@ -53,6 +56,11 @@ const char* kUsage =
     "                        list is in docs/sharing.md).\n"
     "                        The environment variable DECK_ENDPOINTS takes the same\n"
     "                        NAME=URL entries, separated by commas; --endpoint wins.\n"
+    "  --form-post-limit SECONDS\n"
+    "                        the longest a sign-up or referral post may take, from its\n"
+    "                        start to the last byte of the answer; a post still running\n"
+    "                        then is given up as failed and the form stays (a decimal\n"
+    "                        number from 0.1 to 3600; default: 60)\n"
     "  --help                this text\n"
     "\n"
     "Without --script the program reads commands from the terminal and prints the screen\n"
@@ -69,7 +77,7 @@ int usageError(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string idiom = "phone", home, bundle, script, clockKind, seed;
+    std::string idiom = "phone", home, bundle, script, clockKind, seed, formPostLimit;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&](std::string& into) {
@@ -92,6 +100,8 @@ int main(int argc, char** argv) {
             if (!value(clockKind)) return usageError("--clock needs real or manual");
         } else if (a == "--seed") {
             if (!value(seed)) return usageError("--seed needs a whole number");
+        } else if (a == "--form-post-limit") {
+            if (!value(formPostLimit)) return usageError("--form-post-limit needs a number of seconds");
         } else if (a == "--endpoint") {
             std::string entry, why;
             if (!value(entry)) return usageError("--endpoint needs NAME=URL");
@@ -120,6 +130,12 @@ int main(int argc, char** argv) {
         app::RandomSource::setShared(app::RandomSource::withSeed(static_cast<uint32_t>(n)));
     }
 
+    double formPostLimitSeconds = app::HTTPFormPoster::kDefaultTimeLimitSeconds;
+    if (!formPostLimit.empty() &&
+        (!ui::parseNumber(formPostLimit, formPostLimitSeconds) || formPostLimitSeconds < 0.1 ||
+         formPostLimitSeconds > 3600))
+        return usageError("--form-post-limit must be a number of seconds from 0.1 to 3600");
+
     std::ifstream scriptFile;
     if (!script.empty()) {
         scriptFile.open(script);
@@ -147,7 +163,7 @@ int main(int argc, char** argv) {
     if (!home.empty()) ns::Paths::setHomeDirectory(home);
     std::set<std::string> setAsideBefore = simulator::Simulator::setAsideFiles();
     app::launch(settings);
-    simulator::Simulator sim(manual, std::move(setAsideBefore));
+    simulator::Simulator sim(manual, std::move(setAsideBefore), formPostLimitSeconds);
     // What the launch itself did (a favourites file it could not read and
     // moved aside, say) is told before the first command.
     sim.reportEvents(std::cout);
@@ -160,8 +176,7 @@ int main(int argc, char** argv) {
             ++number;
             if (!sim.run(line, std::cout)) {
                 allOk = false;
-                std::cout << "error: line " << number << ": " << simulator::Simulator::shortened(line) << ": "
-                          << sim.lastError() << "\n";
+                std::cout << "error: line " << number << ": " << sim.failureText(line) << "\n";
             }
         }
         ui::Application::shared()->terminate();

@@ -280,6 +280,33 @@ TEST_F(DriverTest, TheOverlayOnTheScreenIsTheFrontNamedViewThatTakesTouches) {
     EXPECT_EQ(driver.overlayOnScreen(), inner.get());
     menu->dismissViewControllerAnimated(false);
     EXPECT_EQ(driver.overlayOnScreen(), form.get());
+    // A view laid on the window above the screen hides nothing it does not cover.
+    auto strip = View::make(makeRect(0, 0, 320, 20));
+    window->addSubview(strip);
+    EXPECT_EQ(driver.overlayOnScreen(), form.get());
+
+    // A form sheet on the tablet leaves the screen and its form in view, but
+    // what lies under the sheet is not over the screen a person acts on.
+    Device::current()->setUserInterfaceIdiom(UserInterfaceIdiom::Pad);
+    auto hub = ns::make<MenuScreen>();
+    auto padWindow = ns::make<Window>(Screen::main()->bounds());
+    padWindow->setRootViewController(NavigationController::withRoot(hub));
+    padWindow->makeKeyAndVisible();
+    auto hubForm = named("the hub's form", makeRect(0, 60, 768, 900));
+    hub->view()->addSubview(hubForm);
+    EXPECT_EQ(driver.overlayOnScreen(), hubForm.get());
+    auto formSheet = NavigationController::withRoot(ns::make<CardScreen>());
+    formSheet->setModalPresentationStyle(ModalPresentationStyle::FormSheet);
+    ASSERT_TRUE(hub->presentViewController(formSheet, false));
+    driver.settle();
+    EXPECT_EQ(driver.overlayOnScreen(), nullptr);
+    hub->dismissViewControllerAnimated(false);
+
+    // A key window that is not shown has nothing on the screen.
+    auto unseen = ns::make<Window>(Screen::main()->bounds());
+    unseen->addSubview(named("an unseen form", makeRect(0, 0, 100, 100)));
+    unseen->makeKeyWindow();
+    EXPECT_EQ(driver.overlayOnScreen(), nullptr);
 }
 
 TEST_F(DriverTest, NothingUnderAModalScreenOrSheetTakesTaps) {
@@ -343,6 +370,16 @@ TEST_F(DriverTest, TypingAsksTheFieldsDelegate) {
     EXPECT_NE(driver.screen().find("Name: Anaé|____"), std::string::npos) << driver.screen();
     ASSERT_TRUE(driver.pressReturn());
     EXPECT_FALSE(driver.typeText("Nope", "x"));
+    // With no field focused, text and the clear key go nowhere, not into
+    // whichever field is last on the screen.
+    View* name = driver.findTextInput("Name");
+    ASSERT_TRUE(name);
+    name->resignFirstResponder();
+    EXPECT_FALSE(driver.typeText("", "x"));
+    EXPECT_EQ(driver.lastError(), "no text field has focus");
+    EXPECT_FALSE(driver.clearText(""));
+    EXPECT_EQ(driver.lastError(), "no text field has focus");
+    EXPECT_NE(driver.screen().find("Name: Anaé____"), std::string::npos) << driver.screen();
 }
 
 TEST_F(DriverTest, AnAlertsFieldsTakeTextByFocusNameOrPlaceAndNothingElseDoes) {
@@ -799,6 +836,62 @@ TEST_F(UITest, TextScreenDrawsEachKindOfViewAsAPersonReadsIt) {
               "* Row 1.2 (i)\n"
               "- Row 1.3 (v)\n");
     EXPECT_EQ(TextScreen::renderView(pass.get()), "Pass: ********____\n");
+}
+
+TEST_F(UITest, TheScreenShowsControlCharactersEscapedAndNeverAsTheyAre) {
+    struct Row {
+        const char* name;
+        std::string text, field, line;  // as a field shows it, as a label's line shows it
+    } rows[] = {
+        {"escape sequence", "a\x1b[2Jb", "a\\x1B[2Jb", "a\\x1B[2Jb"},
+        {"bell, backspace, carriage return", "\x07\x08\r", "\\x07\\x08\\x0D", "\\x07\\x08\\x0D"},
+        {"tab", "a\tb", "a\\x09b", "a\tb"},
+        {"NUL and the last C0", std::string("a\0\x1f", 3), "a\\x00\\x1F", "a\\x00\\x1F"},
+        {"DEL", "\x7f", "\\x7F", "\\x7F"},
+        {"C1 controls", "\xc2\x80\xc2\x9b\xc2\x9f", "\\u0080\\u009B\\u009F", "\\u0080\\u009B\\u009F"},
+        {"just past the C1 controls", "\xc2\xa0\xc3\xa9", "\xc2\xa0\xc3\xa9", "\xc2\xa0\xc3\xa9"},
+        {"other characters", "\xe2\x82\xac \xf0\x9f\x98\x80 ~", "\xe2\x82\xac \xf0\x9f\x98\x80 ~",
+         "\xe2\x82\xac \xf0\x9f\x98\x80 ~"},
+        {"bytes that are no character", "\xff\xc2\xe2\x82 \x80", "\\xFF\\xC2\\xE2\\x82 \\x80",
+         "\\xFF\\xC2\\xE2\\x82 \\x80"},
+        {"a character cut at the end", "\xf0\x9f\x98", "\\xF0\\x9F\\x98", "\\xF0\\x9F\\x98"},
+    };
+    for (const Row& row : rows) {
+        auto w = makeWindow();
+        auto f = TextField::make(makeRect(0, 0, 100, 20));
+        f->setPlaceholder("Name");
+        f->setText(row.text);
+        w->addSubview(f);
+        auto l = Label::make(makeRect(0, 30, 100, 20));
+        l->setText(row.text);
+        w->addSubview(l);
+        EXPECT_EQ(TextScreen::renderView(f.get()), "Name: " + row.field + "____\n") << row.name;
+        EXPECT_EQ(TextScreen::renderView(l.get()), row.line + "\n") << row.name;
+        EXPECT_EQ(TextScreen::printable(row.text, false), row.field) << row.name;
+    }
+    // A label over lines keeps them; an alert's texts and buttons are shown
+    // escaped too, as a page's text is.
+    auto w = makeWindow();
+    auto l = Label::make(makeRect(0, 0, 100, 40));
+    l->setText("one\ntwo");
+    w->addSubview(l);
+    auto web = WebView::make(makeRect(0, 50, 320, 100));
+    web->loadHTMLString("<p>x&#27;]0;title&#7;y</p>", ns::URL::URLWithString("file:///b/p.html"));
+    w->addSubview(web);
+    auto alert = AlertView::make("T\x1b]0;x", "m\x1b[1m\nsecond", nullptr, "O\x07K");
+    alert->show();
+    Driver d;
+    d.settle();
+    EXPECT_EQ(d.screen(),
+              "+-- Alert: T\\x1B]0;x --\n"
+              "| m\\x1B[1m\n"
+              "| second\n"
+              "| [O\\x07K]\n"
+              "+--\n"
+              "one\ntwo\n"
+              "[page p.html]\n"
+              "  x\\x1B]0;title\\x07y\n");
+    alert->dismissWithClickedButtonIndex(0, false);
 }
 
 }  // namespace

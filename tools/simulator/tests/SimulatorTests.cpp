@@ -6,15 +6,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "testsupport/Command.h"
+#include "testsupport/FullDisk.h"
+#include "testsupport/LoopbackServer.h"
 #include "testsupport/RefusingPort.h"
 #include "testsupport/TempDir.h"
 #include "tools/simulator/Simulator.h"
@@ -129,6 +133,51 @@ TEST_F(SimulatorTest, ASignUpTheServiceNeverGetsLeavesTheFormForAnotherTry) {
     // Nothing was taken, so the next start asks again.
     Outcome again = korvel("phone", "wait 4\nscreen\n");
     EXPECT_TRUE(has(again.out, "Sign up for news from Tarnwick")) << again.out;
+}
+
+TEST_F(SimulatorTest, ASignUpWhoseAnswerTricklesInIsGivenUpAtTheLimitAndTheFormStays) {
+    // The service sends the head of an answer and then a byte every 0.1 s,
+    // for as long as the connection stays.
+    testsupport::Server trickling([](testsupport::Conn& c) {
+        if (!c.readRequest()) return;
+        if (!c.write("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n")) return;
+        for (int i = 0; i < 600 && c.write(" "); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    });
+    const std::string fill =
+        "tap Name\ntype Ada\n"
+        "tap University or company\ntype Analytical & Co\n"
+        "tap E-mail\ntype ada@example.org\nreturn\n"
+        "tap Send\n"
+        "screen\n"
+        "wait 1\n"
+        "screen\n"
+        "tap No, thanks\nwait 1\n"
+        "screen\n";
+    for (const char* idiom : {"phone", "tablet"}) {
+        SCOPED_TRACE(idiom);
+        std::ofstream(dir + "/script.txt") << (std::string(idiom) == "phone" ? "wait 4\n" : "wait 3\n") + fill;
+        auto started = std::chrono::steady_clock::now();
+        Outcome r = testsupport::runCommand("timeout 60 " + std::string(KORVEL_PATH) + " --idiom " + idiom + " --home " +
+                                            dir + "/" + idiom + " --bundle " + DECK_SOURCE_DIR + "/resources --script " +
+                                            dir + "/script.txt --endpoint tarnwick-forms=" + trickling.url("") +
+                                            " --form-post-limit 1.5 2>&1 </dev/null");
+        double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_GE(took, 1.5) << r.out;
+        // "Loading..." while the post runs; after the wait, the form again,
+        // which takes its "No, thanks".
+        size_t loading = r.out.find("Loading...");
+        ASSERT_NE(loading, std::string::npos) << r.out;
+        std::string after = r.out.substr(loading + 1);
+        EXPECT_FALSE(has(after, "Loading...")) << r.out;
+        EXPECT_TRUE(has(after, "[Send]")) << r.out;
+        EXPECT_FALSE(has(r.out, "Got it!")) << r.out;
+        EXPECT_FALSE(has(r.out, "error:")) << r.out;
+        // The last screen: the form answered and gone, the screen under it.
+        std::string last = r.out.substr(r.out.rfind("[No, thanks]") + 1);
+        EXPECT_FALSE(has(last, "Sign up for news from Tarnwick")) << r.out;
+        EXPECT_TRUE(has(last, "bout you")) << r.out;
+    }
 }
 
 TEST_F(SimulatorTest, AFailedCommandIsOneLineAndTheScriptEndsWithStatusOne) {
@@ -540,6 +589,115 @@ TEST_F(SimulatorTest, AFavouritesFileThatCannotBeMovedAsideIsToldAndDamagedEntri
     EXPECT_TRUE(has(saved, "A conflict at work")) << saved;
 }
 
+TEST_F(SimulatorTest, TheTabletsCardButtonsAreNotOfferedOverTheAddGroupRowOrAnInformationPage) {
+    // The Interview button keeps what the pane shows: there, neither a
+    // card's favourite nor its share has anything to act on.
+    Outcome r = korvel("tablet",
+                       "wait 3\ntap No, thanks\nwait 1\n"
+                       "tap About you\n"
+                       "tap Practice\ntap Groups\n"
+                       "tap Interview\n"
+                       "screen\n"
+                       "tap Add to favorites\n"  // 9
+                       "tap Info\n"
+                       "tap Interview\n"
+                       "screen\n"
+                       "tap Share card\n"  // 13
+                       "tap Before the interview\ntap Research the company\n"
+                       "screen\n");
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_TRUE(has(r.out, "error: line 9: tap Add to favorites: nothing called \"Add to favorites\" on the screen\n"))
+        << r.out;
+    EXPECT_TRUE(has(r.out, "error: line 13: tap Share card: nothing called \"Share card\" on the screen\n")) << r.out;
+    size_t group = r.out.find("[page VELTRA_Blanco.html]");
+    size_t info = r.out.find("[page KORVEL_info.html]");
+    size_t card = r.out.find("[page KORVEL_39.html]");
+    ASSERT_NE(group, std::string::npos) << r.out;
+    ASSERT_NE(info, std::string::npos) << r.out;
+    ASSERT_NE(card, std::string::npos) << r.out;
+    size_t lastScreen = r.out.rfind("[Interview]");
+    EXPECT_LT(info, lastScreen);
+    EXPECT_LT(lastScreen, card);
+    EXPECT_FALSE(has(r.out.substr(0, lastScreen), "[Add to favorites]")) << r.out;
+    EXPECT_FALSE(has(r.out.substr(0, lastScreen), "[Share card]")) << r.out;
+    EXPECT_FALSE(has(r.out, "was saved correctly.")) << r.out;
+    EXPECT_FALSE(has(r.out, "---- sheet")) << r.out;
+    // Over a card they are back.
+    std::string last = r.out.substr(lastScreen);
+    EXPECT_TRUE(has(last, "[Add to favorites]")) << last;
+    EXPECT_TRUE(has(last, "[Share card]")) << last;
+    EXPECT_FALSE(fs::exists(dir + "/home/Documents/Favorites-VeltraIpad.plist"));
+}
+
+TEST_F(SimulatorTest, TypingWithNoFieldFocusedSaysSoAndControlCharactersAreShownEscaped) {
+    for (const char* idiom : {"phone", "tablet"}) {
+        SCOPED_TRACE(idiom);
+        Outcome r = korvel(idiom,
+                           std::string(std::string(idiom) == "phone" ? "wait 4\n" : "wait 3\n") +
+                           "tap Name\n"
+                           "type Ada\x1b[2J\x1b]0;owned\x07\tX\n"
+                           "return\n"
+                           "type Lovelace\n"  // 5: nothing has focus
+                           "clear\n"          // 6: likewise
+                           "tap E-mail\ntype a@b.org\x1b[1m\nreturn\n"
+                           "screen\n"
+                           "tap \x1b[31mred\n",  // 11: quoted escaped in the error line
+                           "--home " + dir + "/" + idiom);
+        EXPECT_EQ(r.status, 1) << r.out;
+        EXPECT_TRUE(has(r.out, "error: line 5: type Lovelace: no text field has focus\n")) << r.out;
+        EXPECT_TRUE(has(r.out, "error: line 6: clear: no text field has focus\n")) << r.out;
+        EXPECT_TRUE(has(r.out, "Name: Ada\\x1B[2J\\x1B]0;owned\\x07\\x09X____\n")) << r.out;
+        EXPECT_TRUE(has(r.out, "E-mail: a@b.org\\x1B[1m____\n")) << r.out;
+        EXPECT_TRUE(has(r.out, "error: line 11: tap \\x1B[31mred: nothing called \"\\x1B[31mred\" on the screen\n"))
+            << r.out;
+        EXPECT_FALSE(has(r.out, "Lovelace____")) << r.out;
+        // Nothing the terminal would act on is written as it is.
+        for (char c : {'\x1b', '\x07', '\t', '\r'}) EXPECT_EQ(r.out.find(c), std::string::npos) << int(c);
+    }
+}
+
+TEST_F(SimulatorTest, TheLaunchCountStopsAtItsLargestValueAndThePromptStillComes) {
+    for (const char* idiom : {"phone", "tablet"}) {
+        SCOPED_TRACE(idiom);
+        const std::string home = dir + "/" + idiom;
+        const std::string prefs = home + "/Library/Preferences/com.tarnwick.korvel.plist";
+        fs::create_directories(home + "/Library/Preferences");
+        std::ofstream(prefs) << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+                                "<key>registro</key><true/>"
+                                "<key>LaunchCount</key><integer>9223372036854775807</integer></dict></plist>\n";
+        Outcome r = korvel(idiom, "screen\n", "--home " + home);
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_TRUE(has(r.out, "If you like our app, please review it in the app store.")) << r.out;
+        std::ifstream in(prefs);
+        std::string saved((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_TRUE(has(saved, "<key>LaunchCount</key>\n\t<integer>9223372036854775807</integer>")) << saved;
+    }
+}
+
+TEST_F(SimulatorTest, AGroupThatCannotBeSavedIsToldByItsPlaceInTheHome) {
+    const std::string home = dir + "/home";
+    fs::create_directories(home + "/Library/Preferences");
+    std::ofstream(home + "/Library/Preferences/com.tarnwick.korvel.plist")
+        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>registro</key><true/>"
+           "</dict></plist>\n";
+    // Nothing more can be written in Documents.
+    testsupport::FullDisk disk(home + "/Documents");
+    disk.fill();
+    Outcome r = korvel("phone",
+                       "wait 4\n"
+                       "tap Practice\ntap Groups\ntap Add new group (swipe to delete)\n"
+                       "type Interview day\ntap Body language\ntap Save\n"
+                       "screen\n");
+    disk.restore();
+    EXPECT_EQ(r.status, 0) << disk.how() << "\n" << r.out;
+    size_t alert = r.out.find("+-- Alert: Groups not saved --\n| Your change was not kept: ");
+    ASSERT_NE(alert, std::string::npos) << disk.how() << "\n" << r.out;
+    std::string message = r.out.substr(alert, r.out.find('\n', r.out.find('\n', alert) + 1) - alert);
+    EXPECT_TRUE(has(message, " Documents/savedGroups-QuillonIphone.plist")) << message;
+    EXPECT_FALSE(has(message, home)) << message;
+    EXPECT_FALSE(has(message, dir)) << message;
+}
+
 TEST_F(SimulatorTest, HomeFilesThatAreNamedPipesAreMovedAsideAndTheAppStarts) {
     // Each home file the app reads at launch (and the phone's groups file,
     // read when its screen opens) is a named pipe nobody writes to.
@@ -584,7 +742,7 @@ TEST_F(SimulatorTest, HelpAndBadOptions) {
     Outcome help = testsupport::runCommand(std::string(KORVEL_PATH) + " --help");
     EXPECT_EQ(help.status, 0);
     const std::string& out = help.out;
-    for (const char* word : {"--idiom", "--home", "--bundle", "--script", "screen", "tap TEXT", "back", "link HREF",
+    for (const char* word : {"--idiom", "--home", "--bundle", "--script", "--form-post-limit", "screen", "tap TEXT", "back", "link HREF",
                              "pinch in|out", "swipe left|right", "type TEXT", "clear [FIELD]", "alert TEXT", "rotate",
                              "wait SECONDS", "quit"})
         EXPECT_TRUE(has(out, word)) << word;
@@ -607,6 +765,16 @@ TEST_F(SimulatorTest, HelpAndBadOptions) {
         {"clock without a value", files + script + " --clock", 2, "korvel: --clock needs real or manual\n"},
         {"seed without a value", files + script + " --seed", 2, "korvel: --seed needs a whole number\n"},
         {"endpoint without a value", files + script + " --endpoint", 2, "korvel: --endpoint needs NAME=URL\n"},
+        {"form post limit without a value", files + script + " --form-post-limit", 2,
+         "korvel: --form-post-limit needs a number of seconds\n"},
+        {"form post limit below the shortest", files + script + " --form-post-limit 0.09", 2,
+         "korvel: --form-post-limit must be a number of seconds from 0.1 to 3600\n"},
+        {"form post limit past the longest", files + script + " --form-post-limit 3600.5", 2,
+         "--form-post-limit must be a number of seconds"},
+        {"form post limit in hexadecimal", files + script + " --form-post-limit 0x10", 2,
+         "--form-post-limit must be a number of seconds"},
+        {"the shortest form post limit", files + script + " --form-post-limit 0.1", 0, "Korvel interview cards"},
+        {"the longest form post limit", files + script + " --form-post-limit 3600", 0, "Korvel interview cards"},
         {"unknown option", files + script + " --fast", 2, "korvel: unknown option --fast\n"},
         {"unknown idiom", files + script + " --idiom watch", 2, "korvel: --idiom must be phone or tablet\n"},
         {"unknown clock", files + script + " --clock sometimes", 2, "korvel: --clock must be real or manual\n"},
