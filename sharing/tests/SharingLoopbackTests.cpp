@@ -286,9 +286,11 @@ TEST_F(LoopbackTest, OAuthFailuresEndWithTheirAlerts) {
     sharer->share();
     ASSERT_TRUE(runUntil([&] { return !alerts().empty(); }));
     EXPECT_EQ(alerts()[0], "Request Error|There was a problem requesting authorization from Fake");
-    EXPECT_TRUE(rec.names.empty());
+    // The login has ended, and the caller hears it.
+    EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRAuthDidFinish:false"}));
     EXPECT_NE(provider.log().find("refused bad signature"), std::string::npos);
     ui::Panel::resetShown();
+    rec.names.clear();
 
     // A callback carrying oauth_problem fails even though the page "succeeded".
     auto other = ns::make<FakeServiceSharer>();

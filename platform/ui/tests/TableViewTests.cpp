@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <set>
 
 #include "platform/foundation/Exception.h"
 #include "platform/ui/ScrollView.h"
@@ -126,6 +127,28 @@ TEST_F(TableTest, CellsScrolledAwayAreReused) {
     table->reloadData();
     table->visibleCells();
     EXPECT_EQ(src->made, before);
+
+    // The pool keeps 64 cells of one kind: with one more put back, the
+    // first 64 are kept and the last one, only it, is let go.
+    auto many = ns::make<Source>();
+    many->rows[0].clear();
+    for (int i = 0; i < 65; ++i) many->rows[0].push_back("r" + std::to_string(i));
+    auto tall = TableView::make(makeRect(0, 0, 320, 480));
+    tall->setRowHeight(1);
+    tall->setDataSource(many.get());
+    std::vector<ns::Weak<TableViewCell>> shown;
+    std::set<TableViewCell*> kept;
+    for (TableViewCell* c : tall->visibleCells()) shown.emplace_back(c);
+    ASSERT_EQ(shown.size(), 65u);
+    ASSERT_EQ(many->made, 65);
+    for (size_t i = 0; i < 64; ++i) kept.insert(shown[i].lock().get());
+    tall->reloadData();  // puts the 65 back, row by row
+    many->rows[0].resize(64);
+    auto again = tall->visibleCells();
+    ASSERT_EQ(again.size(), 64u);
+    EXPECT_EQ(many->made, 65);  // all 64 came from the pool
+    EXPECT_EQ(std::set<TableViewCell*>(again.begin(), again.end()), kept);
+    EXPECT_TRUE(shown[64].expired());  // the one past the pool's size
 }
 
 TEST_F(TableTest, ScrollingARectIntoViewMovesByTheLeastOnEachAxis) {
