@@ -26,6 +26,15 @@ TEST_F(ViewTest, HierarchyKeepsOrderAndRefusesCycles) {
     EXPECT_EQ(root->subviews()[2], a);
     root->sendSubviewToBack(a.get());
     EXPECT_EQ(root->subviews()[0], a);
+    // Inserted just above or just below a sibling that has others around it.
+    auto above = View::make(), below = View::make();
+    root->insertSubviewAbove(above, b.get());   // a b c -> a b above c
+    root->insertSubviewBelow(below, b.get());   // -> a below b above c
+    EXPECT_EQ(root->subviews(), (std::vector<ns::Ref<View>>{a, below, b, above, c}));
+    root->insertSubviewAbove(below, above.get());  // moved within: a b above below c
+    EXPECT_EQ(root->subviews(), (std::vector<ns::Ref<View>>{a, b, above, below, c}));
+    above->removeFromSuperview();
+    below->removeFromSuperview();
 
     // Moving a view to another superview takes it out of the first.
     b->addSubview(c);
@@ -238,6 +247,37 @@ TEST_F(ViewTest, ControlActionsUseWeakTargets) {
     EXPECT_TRUE(weak.expired());
     button->sendActionsForControlEvents(ControlEventAllEvents);  // must skip the dead target
     EXPECT_EQ(button->actionCountForEvents(ControlEventAllEvents), 0u);
+
+    // Actions side by side go together: a target's two neighbouring actions
+    // both leave on removeTarget, two dead targets next to each other both
+    // leave on the next send, and what is between or after them stays.
+    auto keep = ns::make<Target>(), gone = ns::make<Target>();
+    auto dead1 = ns::make<Target>(), dead2 = ns::make<Target>();
+    button->addTarget(gone.get(), &Target::clic, ControlEventTouchUpInside);
+    button->addTarget(gone.get(), &Target::plain, ControlEventTouchUpInside);
+    button->addTarget(keep.get(), &Target::clic, ControlEventTouchUpInside);
+    button->addTarget(dead1.get(), &Target::clic, ControlEventTouchUpInside);
+    button->addTarget(dead2.get(), &Target::clic, ControlEventTouchUpInside);
+    button->addTarget(keep.get(), &Target::plain, ControlEventTouchUpInside);
+    EXPECT_EQ(button->actionCountForEvents(ControlEventTouchUpInside), 6u);
+    button->removeTarget(gone.get(), ControlEventTouchUpInside);
+    EXPECT_EQ(button->actionCountForEvents(ControlEventTouchUpInside), 4u);
+    dead1 = nullptr;
+    dead2 = nullptr;
+    button->sendActionsForControlEvents(ControlEventTouchUpInside);
+    EXPECT_EQ(button->actionCountForEvents(ControlEventTouchUpInside), 2u);
+    EXPECT_EQ(keep->hits, 2);
+    EXPECT_EQ(gone->hits, 0);
+    // Removing one kind of event keeps the action for the others.
+    button->addTarget(gone.get(), &Target::clic, ControlEventTouchUpInside | ControlEventTouchDown);
+    button->removeTarget(gone.get(), ControlEventTouchDown);
+    button->sendActionsForControlEvents(ControlEventTouchDown);
+    EXPECT_EQ(gone->hits, 0);
+    button->sendActionsForControlEvents(ControlEventTouchUpInside);
+    EXPECT_EQ(gone->hits, 1);
+    // A nil target removes every target's actions for those events.
+    button->removeTarget(nullptr, ControlEventTouchUpInside);
+    EXPECT_EQ(button->actionCountForEvents(ControlEventAllEvents), 0u);
 }
 
 TEST_F(ViewTest, ButtonTitlesFallBackToNormal) {
@@ -298,6 +338,7 @@ TEST_F(ViewTest, TextMeasurementIsFixedAndWraps) {
     auto font = Font::boldSystemFontOfSize(16);
     EXPECT_EQ(textSize("Loading...", font.get()), (Size{80, 20}));  // 10 chars x 8, 1.2 x 16 rounded up
     EXPECT_EQ(textSize("", font.get()).width, 0);
+    EXPECT_EQ(textSize("ab", nullptr), (Size{17, 21}));  // no font: the system's 17 points
     // "aaaa bbbb cccc" in 40-point lines: one word (32) per line.
     Size s = textSizeConstrained("aaaa bbbb cccc", font.get(), {40, 0});
     EXPECT_EQ(s, (Size{32, 58}));
