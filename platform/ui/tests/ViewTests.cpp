@@ -102,6 +102,11 @@ TEST_F(ViewTest, AutoresizingFollowsTheMask) {
     EXPECT_EQ(fill->frame(), makeRect(0, 0, 480, 320));
     EXPECT_EQ(bottomBar->frame(), makeRect(0, 271, 480, 49));
     EXPECT_EQ(fixed->frame(), makeRect(10, 10, 50, 50));
+    // New bounds resize the subviews as a new frame does.
+    parent->setBounds(makeRect(0, 0, 320, 480));
+    EXPECT_EQ(fill->frame(), makeRect(0, 0, 320, 480));
+    EXPECT_EQ(bottomBar->frame(), makeRect(0, 431, 320, 49));
+    EXPECT_EQ(fixed->frame(), makeRect(10, 10, 50, 50));
 }
 
 TEST_F(ViewTest, AnimationAppliesEndStateAndCompletesAfterItsDuration) {
