@@ -308,6 +308,39 @@ TEST_F(ViewTest, ImageSizesComeFromPngAndJpegHeaders) {
     EXPECT_FALSE(Image::readImageSize(std::string("\xFF\xD8\xFF\xE0\x00\x40", 6), s));  // truncated
     EXPECT_FALSE(Image::readImageSize("GIF89a", s));
     EXPECT_EQ(Image::imageNamed("no-such-image"), nullptr);
+    // Each side at its smallest and largest and one past; headers cut at their last byte and one before.
+    auto pngOf = [&](const std::string& w, const std::string& h) { return png.substr(0, 16) + w + h; };
+    auto sof = [&](const std::string& h, const std::string& w) {
+        return std::string("\xFF\xD8\xFF\xC0\x00\x0B\x08", 7) + h + w + std::string("\x03\x01\x11\x00", 4);
+    };
+    const std::string z4("\0\0\0\0", 4), one4("\0\0\0\x01", 4), z2("\0\0", 2), one2("\0\x01", 2);
+    struct Row {
+        const char* name;
+        std::string bytes;
+        bool ok;
+        Size size;
+    } rows[] = {
+        {"png 1 x 1", pngOf(one4, one4), true, {1, 1}},
+        {"png width 0", pngOf(z4, one4), false, {}},
+        {"png height 0", pngOf(one4, z4), false, {}},
+        {"png largest sides", pngOf("\x7F\xFF\xFF\xFF", "\x7F\xFF\xFF\xFF"), true, {2147483647.0, 2147483647.0}},
+        {"png width one past", pngOf(std::string("\x80\0\0\0", 4), one4), false, {}},
+        {"png height one past", pngOf(one4, std::string("\x80\0\0\0", 4)), false, {}},
+        {"png cut one byte short", png.substr(0, 23), false, {}},
+        {"jpeg 1 x 1", sof(one2, one2), true, {1, 1}},
+        {"jpeg largest sides", sof("\xFF\xFF", "\xFF\xFF"), true, {65535, 65535}},
+        {"jpeg width 0", sof(one2, z2), false, {}},
+        {"jpeg height 0", sof(z2, one2), false, {}},
+        {"jpeg frame ends at the last byte", jpg, true, {200, 100}},
+        {"jpeg frame one byte short", jpg.substr(0, 20), false, {}},
+        {"jpeg fill bytes before a marker", std::string("\xFF\xD8\xFF\xFF", 4) + jpg.substr(2), true, {200, 100}},
+        {"jpeg frame header too short", std::string("\xFF\xD8\xFF\xC0\x00\x06\x08\x00\x64\x00\xC8", 11), false, {}},
+    };
+    for (const Row& row : rows) {
+        Size got{-1, -1};
+        EXPECT_EQ(Image::readImageSize(row.bytes, got), row.ok) << row.name;
+        if (row.ok) EXPECT_EQ(got, row.size) << row.name;
+    }
 }
 
 }  // namespace
