@@ -869,6 +869,11 @@ TEST_F(UITest, TheScreenShowsControlCharactersEscapedAndNeverAsTheyAre) {
         EXPECT_EQ(TextScreen::renderView(l.get()), row.line + "\n") << row.name;
         EXPECT_EQ(TextScreen::printable(row.text, false), row.field) << row.name;
     }
+    // A character cut by the end of the text is no character, whatever
+    // bytes lie past that end.
+    const char fourBytes[] = "\xf0\x9f\x98\x80";
+    EXPECT_EQ(TextScreen::printable(std::string_view(fourBytes, 3)), "\\xF0\\x9F\\x98");
+    EXPECT_EQ(TextScreen::printable(std::string_view(fourBytes, 4)), fourBytes);
     // A label over lines keeps them; an alert's texts and buttons are shown
     // escaped too, as a page's text is.
     auto w = makeWindow();
