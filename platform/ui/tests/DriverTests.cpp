@@ -838,6 +838,31 @@ TEST_F(UITest, TextScreenDrawsEachKindOfViewAsAPersonReadsIt) {
     EXPECT_EQ(TextScreen::renderView(pass.get()), "Pass: ********____\n");
 }
 
+TEST_F(UITest, SearchBarsAndFieldsAreFoundByPlaceholderOrLabel) {
+    auto w = makeWindow();
+    auto find = ns::make<SearchBar>(makeRect(0, 0, 320, 44));
+    find->setPlaceholder("Find");
+    w->addSubview(find);
+    auto filter = ns::make<SearchBar>(makeRect(0, 50, 320, 44));
+    filter->setPlaceholder("words");
+    filter->setAccessibilityLabel("Filter");
+    w->addSubview(filter);
+    auto name = TextField::make(makeRect(0, 100, 200, 30));
+    name->setPlaceholder("Name");
+    w->addSubview(name);
+    auto mail = TextField::make(makeRect(0, 140, 200, 30));
+    mail->setPlaceholder("you@example.org");
+    mail->setAccessibilityLabel("E-mail");
+    w->addSubview(mail);
+    Driver d;
+    d.settle();
+    EXPECT_TRUE(d.typeText("Find", "a")) << d.lastError();
+    EXPECT_TRUE(d.typeText("Filter", "b")) << d.lastError();
+    EXPECT_TRUE(d.typeText("Name", "c")) << d.lastError();
+    EXPECT_TRUE(d.typeText("E-mail", "d")) << d.lastError();
+    EXPECT_EQ(find->text() + filter->text() + name->text() + mail->text(), "abcd");
+}
+
 TEST_F(UITest, TheScreenShowsControlCharactersEscapedAndNeverAsTheyAre) {
     struct Row {
         const char* name;
