@@ -43,6 +43,16 @@ TEST_F(PageViewTest, TabSelectionsCountAndReachTheFormerDelegate) {
     EXPECT_EQ(Analytics::currentSession().pageViews, 2);
 }
 
+TEST_F(PageViewTest, TabSelectionsCountWithoutAFormerDelegate) {
+    auto tabs = ns::make<ui::TabBarController>();
+    tabs->setViewControllers({ns::make<ui::ViewController>(), ns::make<ui::ViewController>()});
+    Analytics::logAllPageViews(tabs.get());
+    ASSERT_NE(tabs->delegate(), nullptr);
+    EXPECT_TRUE(tabs->userSelectTab(1));
+    EXPECT_EQ(tabs->selectedIndex(), 1u);
+    EXPECT_EQ(Analytics::currentSession().pageViews, 1);
+}
+
 TEST_F(PageViewTest, NavigationPushesCount) {
     auto nav = ui::NavigationController::withRoot(ns::make<ui::ViewController>());
     Analytics::logAllPageViews(nav.get());

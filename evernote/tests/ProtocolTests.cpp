@@ -2,6 +2,8 @@
 // allocation sized by an unchecked length.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -145,11 +147,47 @@ TEST(EDAMProtocol, LengthsAndCountsAreChecked) {
     EXPECT_TRUE(fails(bytes("0f 0063 11 00000001 00 00")));
     EXPECT_TRUE(fails(bytes("0f 0063 7f 00000001 00 00")));
     EXPECT_TRUE(fails(bytes("0d 0063 0b 80 00000001 00000000 00 00")));
+    // Every type code a byte can hold, as an unknown field with a value of
+    // that type: the wire's codes are skipped, every other one is refused as
+    // invalid, and the edges of each run of codes are among them.
+    for (int code = 0; code < 256; ++code) {
+        SCOPED_TRACE(testing::Message() << "type code " << code);
+        static const std::map<int, const char*> kValues = {
+            {0, ""},  // the stop byte: the record ends at once
+            {2, "01"}, {3, "7f"}, {4, "3ff0000000000000"}, {6, "0001"}, {8, "00000001"},
+            {10, "0000000000000001"}, {11, "00000001 'x'"}, {12, "00"}, {13, "0b 08 00000001 00000001 'k' 00000002"},
+            {14, "08 00000001 00000003"}, {15, "0b 00000001 00000001 'y'"},
+        };
+        char head[8];
+        std::snprintf(head, sizeof head, "%02x", code);
+        auto value = kValues.find(code);
+        const std::string input = code == 0 ? bytes("00")
+                                            : bytes(std::string(head) + " 0063 " +
+                                                    (value != kValues.end() ? value->second : "00") + " 00");
+        if (value != kValues.end()) {
+            EXPECT_FALSE(fails(input));
+        } else {
+            try {
+                test::decode<EDAMUser>(input);
+                ADD_FAILURE() << "decoded";
+            } catch (const TProtocolException& e) {
+                EXPECT_EQ(e.getType(), TProtocolException::INVALID_DATA);
+            }
+        }
+    }
     // An empty list's element type is never used.
     EXPECT_FALSE(fails(bytes("0c 000f 0f 0005 7f 00000000 00 00")));
     // Truncated.
     EXPECT_TRUE(fails(bytes("08 0001 0000")));
     EXPECT_TRUE(fails(bytes("")));
+    // A memory buffer that never had any memory holds no bytes at all.
+    auto none = std::make_shared<test::TMemoryBuffer>(nullptr, 0u, test::TMemoryBuffer::OBSERVE);
+    try {
+        ns::make<EDAMUser>()->read(*std::make_shared<BinaryProtocol>(none));
+        ADD_FAILURE() << "decoded from no memory";
+    } catch (const TTransportException& e) {
+        EXPECT_EQ(e.getType(), TTransportException::END_OF_FILE);
+    }
 
     // An unknown field of each wire type one byte short of its value: the
     // skip fails at the end of the input instead of stepping past it.

@@ -152,8 +152,12 @@ Ref<Array> Array::subarrayWithRange(size_t location, size_t length) const {
 }
 
 void MutableArray::removeObject(const Object& o) {
+    // Every comparison is made before anything is removed: `o` may be held only by this
+    // array, and removing its last holder frees it.
+    std::vector<size_t> matches;
     for (size_t i = count(); i-- > 0;)
-        if (equal(objectAtIndex(i), &o)) removeObjectAtIndex(i);
+        if (equal(objectAtIndex(i), &o)) matches.push_back(i);
+    for (size_t i : matches) removeObjectAtIndex(i);
 }
 
 void MutableArray::addObjectsFromArray(const Array& a) {

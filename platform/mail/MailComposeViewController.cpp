@@ -26,9 +26,13 @@ std::string& sender() {
 std::vector<std::string> splitAddresses(const std::string& text) {
     std::vector<std::string> out;
     std::string cur;
-    bool quoted = false;
+    bool quoted = false, escaped = false;
     for (char c : text) {
-        if (c == '"') quoted = !quoted;
+        // Inside quotes a backslash takes the next character as it is (a
+        // quote or a backslash in a display name).
+        if (escaped) escaped = false;
+        else if (quoted && c == '\\') escaped = true;
+        else if (c == '"') quoted = !quoted;
         if (c == ',' && !quoted) {
             out.push_back(cur);
             cur.clear();

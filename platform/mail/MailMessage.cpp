@@ -87,8 +87,17 @@ std::optional<Address> parseAddress(std::string_view text) {
         out.name = s.substr(0, lt);
         size_t e = out.name.find_last_not_of(" \t");
         out.name = e == std::string::npos ? std::string() : out.name.substr(0, e + 1);
-        if (out.name.size() >= 2 && out.name.front() == '"' && out.name.back() == '"')
-            out.name = out.name.substr(1, out.name.size() - 2);
+        if (out.name.size() >= 2 && out.name.front() == '"' && out.name.back() == '"') {
+            // A quoted name: its quoted pairs ("\"", "\\") stand for the
+            // character after the backslash; the name is quoted again when
+            // it is written.
+            std::string inner;
+            for (size_t i = 1; i + 1 < out.name.size(); ++i) {
+                if (out.name[i] == '\\' && i + 2 < out.name.size()) ++i;
+                inner += out.name[i];
+            }
+            out.name = inner;
+        }
     } else {
         out.addr = s;
     }
@@ -106,8 +115,12 @@ std::optional<Address> parseAddress(std::string_view text) {
 // A display name as a phrase: atoms as they are, other short ASCII quoted,
 // non-ASCII or long names as encoded words (which fold).
 std::string forceEncoded(const std::string& name);
+// Text with "=?" could be read as an encoded word by the reader, so it is
+// written as one.
+bool looksEncoded(std::string_view s) { return s.find("=?") != std::string_view::npos; }
+
 std::string phrase(const std::string& name, size_t used) {
-    if (!isASCII(name) || name.size() > 60) return forceEncoded(name);
+    if (!isASCII(name) || name.size() > 60 || looksEncoded(name)) return forceEncoded(name);
     bool atom = true;
     for (char c : name)
         if (!(std::isalnum(static_cast<unsigned char>(c)) || c == ' ' || std::string_view("!#$%&'*+-/=?^_`{|}~").find(c) != std::string_view::npos))
@@ -202,7 +215,7 @@ std::string textPart(const std::string& subtype, const std::string& text) {
 // line grows past 78 characters (a %XX triplet is never split).
 std::string parameter(const std::string& name, const std::string& value) {
     bool simple = isASCII(value) && !hasControl(value) && value.size() <= 40 &&
-                  value.find_first_of("\"\\") == std::string::npos;
+                  value.find_first_of("\"\\") == std::string::npos && !looksEncoded(value);
     if (simple) return name + "=\"" + value + "\"";
     static const char hex[] = "0123456789ABCDEF";
     std::vector<std::string> pieces;  // one character or triplet each
@@ -244,7 +257,7 @@ bool hasLongWord(std::string_view s, size_t limit) {
 std::string encodeHeaderText(std::string_view utf8, size_t used) {
     // Plain text when it is printable ASCII in words that fit a line; other
     // text as encoded words, which can be folded anywhere.
-    if (isASCII(utf8) && !hasControl(utf8) && !hasLongWord(utf8, 70)) {
+    if (isASCII(utf8) && !hasControl(utf8) && !hasLongWord(utf8, 70) && !looksEncoded(utf8)) {
         // Plain text: fold at blanks to keep lines near 78 characters.
         std::string out;
         size_t lineLen = used;
@@ -320,8 +333,10 @@ std::string encodeQuotedPrintable(std::string_view text) {
             continue;
         }
         bool literal = (c >= 33 && c <= 126 && c != '=') || c == ' ' || c == '\t';
-        // A leading "." or "From " is encoded so transports leave it alone.
-        if (lineLen == 0 && (c == '.' || (c == 'F' && text.substr(i, 5) == "From "))) literal = false;
+        // A leading "." or "From " is encoded so transports leave it alone,
+        // also where a soft line break is about to start a line with it.
+        bool startsLine = lineLen == 0 || lineLen + 1 > 75;
+        if (startsLine && (c == '.' || (c == 'F' && text.substr(i, 5) == "From "))) literal = false;
         if (literal) emit(std::string(1, char(c)));
         else {
             // Keep a character's bytes together on one line.

@@ -137,6 +137,9 @@ bool rectFromString(std::string_view t, Rect& out) {
             return false;
         }
     }
+    // Four numbers and nothing after them but the closing braces.
+    for (; i < t.size(); ++i)
+        if (t[i] != '}' && t[i] != ' ') return false;
     if (n != 4) return false;
     out = makeRect(v[0], v[1], v[2], v[3]);
     return true;

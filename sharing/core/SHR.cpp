@@ -328,7 +328,18 @@ std::string SHREncodeCredential(const ns::String* text) {
 std::string SHRXMLEscaped(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (char c : text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        auto byte = static_cast<unsigned char>(c);
+        // Characters XML 1.0 does not allow, not even as references, are
+        // dropped: the control characters other than tab, line feed and
+        // carriage return, and U+FFFE and U+FFFF (EF BF BE, EF BF BF).
+        if (byte < 0x20 && c != '\t' && c != '\n' && c != '\r') continue;
+        std::string_view three = text.substr(i, 3);
+        if (three == "\xEF\xBF\xBE" || three == "\xEF\xBF\xBF") {
+            i += 2;
+            continue;
+        }
         switch (c) {
             case '&': out += "&amp;"; break;
             case '<': out += "&lt;"; break;

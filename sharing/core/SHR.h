@@ -179,7 +179,8 @@ std::string SHREncodeCredential(const ns::String* text);
 // The URL's absolute string with every reserved character escaped too.
 std::string SHREncodeURL(const ns::URL* url);
 // Text put into an XML document ("&", "<", ">" and the double quote as
-// entities), so the document stays well-formed whatever the text holds.
+// entities, the characters XML does not allow dropped), so the document
+// stays well-formed whatever the text holds. The text is UTF-8.
 std::string SHRXMLEscaped(std::string_view text);
 // Text put between the quotes of a JSON string (quote, backslash and control
 // characters escaped), so the text cannot end the string or break the document.

@@ -39,15 +39,30 @@ void SHROAuthSharer::tokenRequestTicketDidFinishWithData(OAServiceTicket* ticket
         tokenRequestTicketDidFailWithError(ticket, error.get());
         return;
     }
-    std::string body = data ? std::string(data->view()) : std::string();
-    requestToken_ = OAToken::initWithHTTPResponseBody(body);
+    // A reply without a whole token (an error page, empty values) ends the
+    // flow here: the authorise page needs the token's key.
+    auto token = tokenFromReply(data);
+    if (!token) {
+        auto error = SHR::error("%@", SHRLocalizedString("There was a problem requesting authorization from %@", sharerTitle()));
+        tokenRequestTicketDidFailWithError(ticket, error.get());
+        return;
+    }
+    requestToken_ = token;
     tokenAuthorize();
 }
 
 void SHROAuthSharer::tokenRequestTicketDidFailWithError(OAServiceTicket* ticket, ns::Error* error) {
+    auto keep = ns::keepAlive(this);
     fetcher_ = nullptr;
     SHRActivityIndicator::currentIndicator()->hide();
     alert("Request Error", error, "There was an error while sharing");
+    authDidFinish(false);
+}
+
+ns::Ref<OAToken> SHROAuthSharer::tokenFromReply(const ns::Data* data) {
+    auto token = OAToken::initWithHTTPResponseBody(data ? data->view() : std::string_view());
+    if (token->keyText().empty() || token->secretText().empty()) return nullptr;
+    return token;
 }
 
 void SHROAuthSharer::tokenAuthorize() {
@@ -98,9 +113,12 @@ void SHROAuthSharer::tokenAccessTicketDidFinishWithData(OAServiceTicket* ticket,
     auto keep = ns::keepAlive(this);
     fetcher_ = nullptr;
     SHRActivityIndicator::currentIndicator()->hide();
-    bool ok = ticket->didSucceed();
+    // Only a reply holding a whole token signs the user in; anything else
+    // keeps the token held and stored before.
+    auto token = ticket->didSucceed() ? tokenFromReply(data) : nullptr;
+    bool ok = token != nullptr;
     if (ok) {
-        accessToken_ = OAToken::initWithHTTPResponseBody(data ? std::string(data->view()) : std::string());
+        accessToken_ = token;
         if (storeAccessToken()) {
             tryPendingAction();
         } else {  // not stored: not signed in either

@@ -36,6 +36,10 @@ public:
     virtual void tokenAccessTicketDidFinishWithData(OAServiceTicket* ticket, ns::Data* data);
     virtual void tokenAccessTicketDidFailWithError(OAServiceTicket* ticket, ns::Error* error);
 
+    // The token a token endpoint answered, or nil when the reply holds no
+    // whole one (a key and a secret, neither empty).
+    static ns::Ref<OAToken> tokenFromReply(const ns::Data* data);
+
     // Token storage. The key, secret and session handle are written
     // together (a token without session handle removes the stored one), so
     // a failure or a kill leaves the old token or the new one whole; false

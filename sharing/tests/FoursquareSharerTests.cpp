@@ -11,6 +11,7 @@
 #include "platform/ui/NavigationController.h"
 #include "sharing/sharers/foursquare/SHRFoursquareV2.h"
 #include "sharing/tests/SharerTestSupport.h"
+#include "testsupport/FullDisk.h"
 
 namespace sharing::test {
 namespace {
@@ -133,6 +134,24 @@ TEST_F(FoursquareTest, SignInThroughTheCallbackFragment) {
     EXPECT_EQ(params->count(), 2u);
     EXPECT_EQ(ns::describe(params->objectForKey("c")), "%41");
     EXPECT_FALSE(SHRFoursquareV2OAuthView::fragmentParameters(*ns::URL::URLWithString("x://y?a=1")));
+}
+
+// A token the keychain cannot store (a full disk) is reported and not used:
+// the sharer is not signed in and the share does not go on.
+TEST_F(FoursquareTest, ATokenThatCannotBeSavedIsReportedAndNotUsed) {
+    testsupport::FullDisk disk(ns::Paths::join(ns::Paths::libraryDirectory(), "Keychains"));
+    disk.fill();
+    NotificationRecorder rec;
+    auto s = ns::make<SHRFoursquareV2>();
+    s->setItem(SHRItem::text(ns::str("Here")));
+    s->setPendingAction(SHRPendingShare);
+    s->tokenAuthorizeViewDidFinishWithSuccess(nullptr, true, ns::Dictionary::make({{"access_token", ns::str("t")}}),
+                                              nullptr);
+    EXPECT_EQ(alerts(), std::vector<std::string>{"Login Error|Your login to Foursquare could not be saved. Please try again."});
+    EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRAuthDidFinish:false"}));
+    EXPECT_FALSE(s->accessToken());
+    EXPECT_FALSE(s->isAuthorized());
+    EXPECT_FALSE(ns::as<SHRFoursquareV2VenuesForm>(shownTop()));
 }
 
 TEST_F(FoursquareTest, PlacesFromTheDevicePositionThenCheckIn) {

@@ -30,7 +30,8 @@ protected:
     }
     ns::Ref<ns::Dictionary> record(const std::string& path) {
         auto l = services.log();
-        for (size_t i = l->count(); i-- > 0;) {
+        EXPECT_TRUE(l) << "the fake's log does not decode";
+        for (size_t i = l ? l->count() : 0; i-- > 0;) {
             auto* d = ns::as<ns::Dictionary>(l->objectAtIndex(i));
             if (field(d, "path") == path) return ns::Ref<ns::Dictionary>(d);
         }
@@ -134,6 +135,47 @@ TEST_F(LinkedInTest, TextShareVisibilityAndReplies) {
     sharer->setItem(SHRItem::URL(ns::URL::URLWithString("http://example.org/")));
     EXPECT_FALSE(sharer->validateItem());
     EXPECT_FALSE(sharer->send());
+}
+
+// Text holding characters that XML 1.0 cannot carry (control characters
+// other than tab, line feed and carriage return; U+FFFE, U+FFFF) still
+// makes a document an XML parser reads: those characters are dropped, the
+// rest arrives as typed.
+TEST_F(LinkedInTest, CharactersXMLCannotCarryAreDroppedFromTheShare) {
+    struct Row {
+        const char* name;
+        std::string text, comment;  // typed; as the service's parser reads it
+    } rows[] = {
+        {"C0 controls", std::string("a\x01" "b\x08" "c\x0B" "d\x0C" "e\x1B" "f\x1F" "g"), "abcdefg"},
+        {"NUL", std::string("nul\0here", 8), "nulhere"},
+        {"kept whitespace", "tab\there\nline", "tab\there\nline"},
+        {"with markup", "Q&A <\x02\"x\">", "Q&A <\"x\">"},
+        {"non-characters", "one\xEF\xBF\xBE" "two\xEF\xBF\xBF" "three\xEF\xBF\xBD", "onetwothree\xEF\xBF\xBD"},
+        {"DEL and C1 kept", "\x7F\xC2\x85\xC3\xA9", "\x7F\xC2\x85\xC3\xA9"},
+        {"only controls", "\x01\x02\x03", ""},
+    };
+    auto sharer = configured();
+    sharer->setAccessToken(ns::make<OAToken>("acctok", "accsecret"));
+    sharer->isAuthorized();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        for (bool link : {false, true}) {
+            SCOPED_TRACE(link ? "link" : "text");
+            NotificationRecorder rec;
+            sharer->setItem(link ? SHRItem::URL(ns::URL::URLWithString("http://example.org/c?a=1&b=2"), ns::str(row.text))
+                                 : SHRItem::text(ns::str(row.text)));
+            ASSERT_TRUE(sharer->send());
+            ASSERT_TRUE(runUntil([&] { return rec.names.size() >= 2; }));
+            EXPECT_EQ(rec.names.back(), "SHRSendDidFinish");
+            auto share = record("/v1/people/~/shares");
+            ASSERT_TRUE(share);
+            auto* xml = share->dictionaryForKey("xml");
+            ASSERT_TRUE(xml);
+            EXPECT_EQ(field(xml, "ok"), "1") << field(xml, "why");
+            EXPECT_EQ(field(xml, "comment"), row.comment);
+            EXPECT_EQ(field(xml, "url"), link ? "http://example.org/c?a=1&b=2" : "");
+        }
+    }
 }
 
 TEST_F(LinkedInTest, EmptyCallbackIsLeftOut) {

@@ -10,7 +10,9 @@
 #include <set>
 
 #include "platform/foundation/UserDefaults.h"
+#include "platform/ui/AlertView.h"
 #include "platform/ui/TweetComposeViewController.h"
+#include "sharing/core/SHRRequest.h"
 #include "sharing/facebook/Facebook.h"
 #include "sharing/sharers/facebook/SHRFacebook.h"
 #include "sharing/sharers/googlereader/SHRGoogleReader.h"
@@ -23,6 +25,7 @@
 #include "sharing/sharers/vkontakte/SHRVkontakte.h"
 #include "sharing/tests/FakeServices.h"
 #include "sharing/ui/SHRFormController.h"
+#include "sharing/ui/SHROAuthView.h"
 
 namespace sharing::test {
 namespace {
@@ -33,7 +36,8 @@ protected:
         FakeServicesTest::SetUp();
         endpoints.point({SHRInstapaper::kService, SHRReadItLater::kService, SHRTumblr::kService,
                          SHRGoogleReader::kService, SHRGoogleReader::kTokenService, SHRPinboard::kService,
-                         SHRVkontakte::kService, SHRTwitter::kService, SHRLinkedIn::kShareService},
+                         SHRVkontakte::kService, SHRTwitter::kService, SHRLinkedIn::kService,
+                         SHRLinkedIn::kWebService, SHRLinkedIn::kShareService},
                         services.base());
         endpoints.point(Facebook::kGraphService, services.base() + "/");
         SHRFacebook::resetSharedClient();
@@ -355,6 +359,149 @@ TEST_F(ServiceFailuresTest, RepliesThatBreakOffEndAsFailures) {
             EXPECT_EQ(saw(rec, SHRSendDidFinishNotification), shape.done) << ::testing::PrintToString(rec.names);
             EXPECT_EQ(saw(rec, SHRSendDidFailWithErrorNotification), !shape.done)
                 << ::testing::PrintToString(rec.names);
+        }
+    }
+
+    // A request started again after its connection failed is judged by
+    // its new reply alone.
+    services.setReplies(R"({"/again": [{"body": "whole", "cut": 2}, {"body": "whole"}]})");
+    std::vector<bool> outcomes;
+    auto request = SHRRequest::make(ns::URL::URLWithString(services.base() + "/again"), nullptr, ns::str("caller"),
+                                    [&](SHRRequest* r) { outcomes.push_back(r->success()); }, nullptr, true);
+    ASSERT_TRUE(runUntil([&] { return outcomes.size() == 1; }));
+    request->setDelegate(ns::str("caller"));
+    request->start();
+    ASSERT_TRUE(runUntil([&] { return outcomes.size() == 2; }));
+    EXPECT_EQ(outcomes, (std::vector<bool>{false, true}));
+    EXPECT_EQ(ns::describe(request->getResult().get()), "whole");
+}
+
+// -- Token replies that hold no token ------------------------------------------------------------
+
+// A token endpoint that answers 200 with something other than a token (an
+// error page, nothing, empty values, bytes, half a token) has not signed
+// the user in: the step ends with its alert and a failed login, nothing is
+// stored, the authorise page is not opened, and nothing is posted. Run
+// through the web sign-in (LinkedIn: request token, then access token) and
+// the password login (Twitter's xAuth: access token).
+TEST_F(ServiceFailuresTest, TokenRepliesWithoutATokenFailTheLogin) {
+    struct Reply {
+        const char* what;
+        std::string fields;  // JSON members of the token endpoint's reply
+    };
+    std::vector<Reply> replies = {
+        {"a token", R"("body": "oauth_token=acctok&oauth_token_secret=accsecret")"},
+        {"an HTML page", R"("body": "<html><body><p>Back soon: oauth_token=acctok</p></body></html>")"},
+        {"an empty body", R"("body": "")"},
+        {"empty values", R"("body": "oauth_token=&oauth_token_secret=&oauth_callback_confirmed=true")"},
+        {"binary bytes", R"("bytes": "\u0089PNG\r\n\u001a\n\u0000\u0000\u00ff\u00fe&=")"},
+        {"values that are not text", R"("body": "oauth_token=%FF%FE&oauth_token_secret=%C3")"},
+        {"a key without a secret", R"("body": "oauth_token=acctok")"},
+        {"a secret without a key", R"("body": "oauth_token_secret=accsecret")"},
+    };
+    struct Flow {
+        const char* what;
+        const char* sharer;
+        // Starts the login and brings it to the token step whose reply is
+        // `reply`; the other step answers with a token.
+        std::function<ns::Ref<SHROAuthSharer>(const std::string& reply)> start;
+        std::string alert;
+        std::vector<std::string> failed;  // the notifications of a failed login
+        const char* post;                 // where a share would be posted
+    };
+    auto linkedIn = [this] {
+        auto s = ns::make<SHRLinkedIn>();
+        s->setConsumerKey("lkey");
+        s->setSecretKey("lsecret");
+        s->setAuthorizeCallbackURL(ns::URL::URLWithString("http://callback.example/li"));
+        s->setItem(SHRItem::text(ns::str("hello")));
+        return s;
+    };
+    auto authoriseView = [] {
+        auto* nav = ns::as<ui::NavigationController>(SHR::currentHelper()->currentView());
+        return nav ? ns::as<SHROAuthView>(nav->topViewController()) : nullptr;
+    };
+    const std::string good = R"({"body": "oauth_token=reqtok&oauth_token_secret=reqsecret"})";
+    std::vector<Flow> flows = {
+        {"web sign-in, request token", "SHRLinkedIn",
+         [&](const std::string& reply) {
+             services.setReplies(R"({"/uas/oauth/requestToken": [)" + reply + "]}");
+             auto s = linkedIn();
+             s->share();
+             return ns::Ref<SHROAuthSharer>(s);
+         },
+         "Request Error|There was a problem requesting authorization from LinkedIn", {"SHRAuthDidFinish:false"},
+         "/v1/people/~/shares"},
+        {"web sign-in, access token", "SHRLinkedIn",
+         [&](const std::string& reply) {
+             services.setReplies(R"({"/uas/oauth/requestToken": [)" + good + R"(], "/uas/oauth/accessToken": [)" +
+                                 reply + "]}");
+             auto s = linkedIn();
+             s->share();
+             if (!runUntil([&] { return authoriseView() != nullptr; })) return ns::Ref<SHROAuthSharer>(s);
+             authoriseView()->webView()->loadRequest(
+                 ui::URLRequest::requestWithString("http://callback.example/li?oauth_token=reqtok&oauth_verifier=v1"));
+             return ns::Ref<SHROAuthSharer>(s);
+         },
+         "Access Error|There was a problem requesting access from LinkedIn",
+         {"SHRAuthDidFinish:true", "SHRAuthDidFinish:false"}, "/v1/people/~/shares"},
+        {"password login, access token", "SHRTwitter",
+         [&](const std::string& reply) {
+             services.setReplies(R"({"/oauth/access_token": [)" + reply + "]}");
+             auto s = ns::make<SHRTwitter>();
+             s->setConsumerKey("lkey");
+             s->setSecretKey("lsecret");
+             s->setXAuth(true);
+             s->setItem(SHRItem::text(ns::str("hello")));
+             s->share();
+             if (!runUntil([&] { return shownForm() && shownForm()->rightButtonTitle() == "Login"; }))
+                 return ns::Ref<SHROAuthSharer>(s);
+             shownForm()->setValueForKey("username", "me");
+             shownForm()->setValueForKey("password", "pw");
+             shownForm()->validateForm();
+             return ns::Ref<SHROAuthSharer>(s);
+         },
+         "Access Error|There was a problem requesting access from Twitter", {"SHRAuthDidFinish:false"},
+         "/1/statuses/update.json"},
+    };
+    for (const auto& flow : flows) {
+        for (const auto& reply : replies) {
+            SCOPED_TRACE(std::string(flow.what) + ", " + reply.what);
+            bool token = reply.what == std::string("a token");
+            NotificationRecorder rec;
+            auto sharer = flow.start("{" + reply.fields + "}");
+            if (token) {
+                // The flow goes on: to the authorise page, or to the share's
+                // form with the token stored.
+                ASSERT_TRUE(runUntil([&] {
+                    return authoriseView() || SHR::getAuthValueForKeyForSharer("accessKey", flow.sharer);
+                }));
+                EXPECT_TRUE(alerts().empty()) << ::testing::PrintToString(alerts());
+            } else {
+                ASSERT_TRUE(runUntil([&] { return !alerts().empty(); })) << ::testing::PrintToString(rec.names);
+                runUntil([] { return false; }, 0.1);  // nothing more follows
+                EXPECT_EQ(alerts(), std::vector<std::string>{flow.alert});
+                EXPECT_EQ(rec.names, flow.failed);
+                EXPECT_FALSE(authoriseView()) << "the authorise page was opened";
+                EXPECT_FALSE(SHR::getAuthValueForKeyForSharer("accessKey", flow.sharer));
+                EXPECT_FALSE(SHR::getAuthValueForKeyForSharer("accessSecret", flow.sharer));
+                EXPECT_FALSE(ns::make<SHRLinkedIn>()->isAuthorized());
+                EXPECT_FALSE(sharer->accessToken()) << "an access token is held";
+                EXPECT_EQ(sharer->pendingAction(), SHRPendingShare);
+                // Twitter's login form stays for another try.
+                if (flow.sharer == std::string("SHRTwitter")) {
+                    EXPECT_TRUE(shownForm() && shownForm()->rightButtonTitle() == "Login");
+                }
+            }
+            auto log = services.log();
+            ASSERT_TRUE(log);
+            for (ns::Object* o : *log) {
+                EXPECT_NE(field(ns::as<ns::Dictionary>(o), "path"), flow.post) << "posted without a login";
+            }
+            sharer->logout();
+            ui::Panel::resetShown();
+            SHR::currentHelper()->hideCurrentViewControllerAnimated(false);
+            ASSERT_TRUE(runUntil([] { return SHR::currentHelper()->currentView() == nullptr; }, 2));
         }
     }
 }

@@ -544,6 +544,26 @@ TEST_F(CentreTest, ALoginIsStoredWholeWhateverTheMomentOfAKill) {
         EXPECT_EQ(handle ? ns::describe(handle) : std::string("none"), withHandle ? "handle-" + n : "none")
             << "round " << round;
     }
+    // A token without key or secret is not stored; the stored one stays.
+    std::string kept = ns::describe(SHR::getAuthValueForKeyForSharer("accessKey", "TokenSharer"));
+    auto noKey = ns::make<OAToken>("k", "s");
+    noKey->setKey(nullptr);
+    auto noSecret = ns::make<OAToken>("k", "s");
+    noSecret->setSecret(nullptr);
+    struct Refused {
+        const char* name;
+        ns::Ref<OAToken> token;
+    } refused[] = {{"no token", nullptr},
+                   {"nil key", noKey},
+                   {"nil secret", noSecret},
+                   {"empty key", ns::make<OAToken>("", "s")},
+                   {"empty secret", ns::make<OAToken>("k", "")}};
+    for (const auto& r : refused) {
+        auto sharer = ns::make<TokenSharer>();
+        sharer->setAccessToken(r.token);
+        EXPECT_FALSE(sharer->storeAccessToken()) << r.name;
+        EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("accessKey", "TokenSharer")), kept) << r.name;
+    }
     // Logging out takes the three values together too.
     ns::make<TokenSharer>()->logout();
     EXPECT_TRUE(KeychainStore::accountsForService(ns::str("SHR_AUTH_TokenSharer").get()) == nullptr);
@@ -634,9 +654,18 @@ TEST(SharingTextTest, EncodingHelpers) {
         {"markup", "<a href=\"x\">&amp;</a>", "&lt;a href=&quot;x&quot;&gt;&amp;amp;&lt;/a&gt;",
          "<a href=\\\"x\\\">&amp;</a>"},
         {"backslash and quote", "\\'\"", "\\'&quot;", "\\\\'\\\""},
-        {"control characters", std::string("\x01\n\x1F\x20\x7F", 5), std::string("\x01\n\x1F\x20\x7F", 5),
+        // XML has no way to carry most control characters: they are dropped
+        // there (tab, line feed, carriage return and DEL stay).
+        {"control characters", std::string("\x01\n\x1F\x20\x7F", 5), std::string("\n\x20\x7F", 3),
          std::string("\\u0001\\u000a\\u001f\x20\x7F", 20)},
-        {"NUL", std::string("a\0b", 3), std::string("a\0b", 3), "a\\u0000b"},
+        {"tab and carriage return", "\t\r\x08\x0B\x0C\x0E", "\t\r", "\\u0009\\u000d\\u0008\\u000b\\u000c\\u000e"},
+        {"NUL", std::string("a\0b", 3), "ab", "a\\u0000b"},
+        // U+FFFE and U+FFFF are not XML characters either; their neighbours
+        // U+FFFD and U+FFFC, and U+10FFFF, are.
+        {"non-characters", "a\xEF\xBF\xBE\xEF\xBF\xBF" "b\xEF\xBF\xBD\xEF\xBF\xBC\xF4\x8F\xBF\xBF",
+         "ab\xEF\xBF\xBD\xEF\xBF\xBC\xF4\x8F\xBF\xBF",
+         "a\xEF\xBF\xBE\xEF\xBF\xBF" "b\xEF\xBF\xBD\xEF\xBF\xBC\xF4\x8F\xBF\xBF"},
+        {"cut at the end", "a\xEF\xBF", "a\xEF\xBF", "a\xEF\xBF"},
         {"non-ASCII", "K\xC3\xA4rtchen \xE2\x9C\x93", "K\xC3\xA4rtchen \xE2\x9C\x93", "K\xC3\xA4rtchen \xE2\x9C\x93"},
         {"empty", "", "", ""},
     };

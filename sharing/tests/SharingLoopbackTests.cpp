@@ -286,9 +286,11 @@ TEST_F(LoopbackTest, OAuthFailuresEndWithTheirAlerts) {
     sharer->share();
     ASSERT_TRUE(runUntil([&] { return !alerts().empty(); }));
     EXPECT_EQ(alerts()[0], "Request Error|There was a problem requesting authorization from Fake");
-    EXPECT_TRUE(rec.names.empty());
+    // The login has ended, and the caller hears it.
+    EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRAuthDidFinish:false"}));
     EXPECT_NE(provider.log().find("refused bad signature"), std::string::npos);
     ui::Panel::resetShown();
+    rec.names.clear();
 
     // A callback carrying oauth_problem fails even though the page "succeeded".
     auto other = ns::make<FakeServiceSharer>();
@@ -398,6 +400,11 @@ TEST_F(LoopbackTest, OfflineQueueKeptAcrossRestartAndResentOncePerShare) {
     auto left = SHR::getOfflineQueueList();
     ASSERT_TRUE(left);
     EXPECT_EQ(left->count(), 3u);
+    {
+        struct stat st{};  // rewritten by the flush, still the owner's alone
+        ASSERT_EQ(::stat(list.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+    }
     EXPECT_EQ(provider.log().find("POST /echo"), std::string::npos);
     EXPECT_TRUE(std::filesystem::exists(folder + "/" + uids[0]));
     EXPECT_TRUE(std::filesystem::exists(folder + "/" + uids[2]));
@@ -699,19 +706,31 @@ TEST_F(SharingTest, OfflineQueueSendsEachShareOnceWhileItsListCannotBeRewritten)
         };
         testing::internal::CaptureStderr();
         bool flushed = flush() && flush() && flush();
-        SHR::reset();  // a new process knows nothing of what was sent
-        flushed = flushed && flush();
         std::string log = testing::internal::GetCapturedStderr();
         ASSERT_TRUE(flushed);
         EXPECT_EQ(sentSince(), std::multiset<std::string>{"text:one"});
         EXPECT_NE(log.find("cannot be taken off the offline queue list"), std::string::npos) << log;
-        EXPECT_NE(log.find("the offline queue list cannot be rewritten"), std::string::npos) << log;
         EXPECT_EQ(storedShares().size(), 3u);
-        // Writable again: what was sent leaves, the rest goes once.
+        // Writable again: the next flush takes off what was sent, then sends
+        // the rest, once.
         disk.restore();
         ASSERT_TRUE(flush());
+        EXPECT_EQ(sentSince(), (std::multiset<std::string>{"text:one", "text:two", "text:three"}));
+        EXPECT_TRUE(storedShares().empty());
+
+        // A process that starts while the list cannot be rewritten sends nothing.
+        ASSERT_TRUE(SHR::addToOfflineQueueForSharer(SHRItem::text(ns::str("four")), "QueueSharer"));
+        c.breakDisk();
+        SHR::reset();
+        testing::internal::CaptureStderr();
+        flushed = flush();
+        log = testing::internal::GetCapturedStderr();
+        ASSERT_TRUE(flushed);
+        EXPECT_NE(log.find("the offline queue list cannot be rewritten"), std::string::npos) << log;
+        EXPECT_EQ(sentSince().count("text:four"), 0u);
+        disk.restore();
         ASSERT_TRUE(flush());
-        EXPECT_EQ(sentSince(), (std::multiset<std::string>{"text:one", "text:one", "text:two", "text:three"}));
+        EXPECT_EQ(sentSince().count("text:four"), 1u);
         EXPECT_TRUE(storedShares().empty());
     }
 }
@@ -752,6 +771,15 @@ TEST_F(SharingTest, OfflineQueueWriteFailuresAreReportedAndStoreNothing) {
             EXPECT_EQ(rec.names, std::vector<std::string>{SHRSendDidFailWithErrorNotification});
             EXPECT_EQ(alerts(), std::vector<std::string>{"Error|There was an error while sharing"});
         }
+        // A quiet sharer only answers that nothing was stored.
+        ui::Panel::resetShown();
+        NotificationRecorder quietRec;
+        auto quiet = ns::make<QueueSharer>();
+        quiet->setItem(SHRItem::text(ns::str("t")));
+        quiet->setQuiet(true);
+        EXPECT_FALSE(quiet->tryToSend());
+        EXPECT_TRUE(quietRec.names.empty());
+        EXPECT_TRUE(alerts().empty());
         EXPECT_FALSE(SHR::addToOfflineQueueForSharer(SHRItem::text(ns::str("t")), "QueueSharer"));
         EXPECT_TRUE(stored().empty()) << ::testing::PrintToString(stored());
     }

@@ -17,6 +17,15 @@ TEST(Array, MutatesAndRefusesNil) {
     EXPECT_EQ(a->count(), 6u);
     a->removeObject(*str("a"));
     EXPECT_EQ(a->count(), 4u);
+    {
+        // The object to remove may be held by the array alone, after equal neighbours:
+        // all of them go, and nothing is compared with it once it is freed.
+        auto b = MutableArray::make();
+        for (const char* s : {"x", "y", "x", "x"}) b->addObject(str(s));
+        b->removeObject(*b->objectAtIndex(3));
+        ASSERT_EQ(b->count(), 1u);
+        EXPECT_TRUE(b->objectAtIndex(0)->isEqual(*str("y")));
+    }
     auto frozen = a->copy();
     EXPECT_EQ(dynamic_cast<MutableArray*>(frozen.get()), nullptr);
     EXPECT_TRUE(frozen->isEqual(*a));
@@ -70,4 +79,68 @@ TEST(Dictionary, ImmutableKindsAreDistinctAndEqualByValue) {
 TEST(Collections, DescribeLikeTheLogFormat) {
     auto d = Dictionary::make({{"a b", Array::make({str("x"), num(1)})}});
     EXPECT_EQ(d->description(), "{\n    \"a b\" = (\n        x,\n        1\n    );\n}");
+}
+
+// removeObject takes out every equal element wherever it stands: neighbours,
+// the ends, the whole array; equal means isEqual, not the same object.
+TEST(Array, RemoveObjectTakesEveryEqualElement) {
+    struct Row {
+        const char* name;
+        std::vector<const char*> before;
+        std::vector<const char*> after;
+    } rows[] = {
+        {"two neighbours", {"a", "x", "x", "b"}, {"a", "b"}},
+        {"three neighbours at the start", {"x", "x", "x", "b"}, {"b"}},
+        {"neighbours at the end", {"a", "x", "x"}, {"a"}},
+        {"apart", {"x", "a", "x", "b", "x"}, {"a", "b"}},
+        {"all", {"x", "x"}, {}},
+        {"none", {"a", "b"}, {"a", "b"}},
+        {"empty", {}, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto a = MutableArray::make();
+        for (const char* s : row.before) a->addObject(String::make(std::string(s)));  // distinct objects
+        auto x = MutableString::make("x");
+        a->removeObject(*x);
+        std::vector<std::string> left;
+        for (Object* o : *a) left.push_back(describe(o));
+        EXPECT_EQ(left, std::vector<std::string>(row.after.begin(), row.after.end()));
+    }
+}
+
+// Keys are found by value: a key held by another object that is equal finds,
+// replaces and removes the entry, in a small table and in an indexed one
+// (past eight entries), and before and after a removal.
+TEST(Dictionary, EqualKeysHeldByOtherObjectsAreOneKey) {
+    for (size_t size : {1u, 7u, 8u, 9u, 16u, 17u, 100u}) {
+        SCOPED_TRACE(::testing::Message() << size << " entries");
+        auto d = MutableDictionary::make();
+        for (size_t i = 0; i < size; ++i) d->setObjectForKey(num(static_cast<long long>(i)), String::make("k" + std::to_string(i)));
+        const std::string last = "k" + std::to_string(size - 1);
+        auto other = MutableString::make(last);  // equal text in another object (and class)
+        ASSERT_NE(d->objectForKey(*other), nullptr);
+        d->setObjectForKey(str("replaced"), other);
+        EXPECT_EQ(d->count(), size);
+        EXPECT_EQ(describe(d->objectForKey(last)), "replaced");
+        EXPECT_EQ(describe(d->keyAtIndex(size - 1)), last);  // keeps its place
+        // Numbers: 2 and 2.0 are one key.
+        d->setObjectForKey(str("two"), num(2));
+        d->setObjectForKey(str("two again"), Number::numberWithDouble(2.0));
+        EXPECT_EQ(d->count(), size + 1);
+        EXPECT_EQ(describe(d->objectForKey(*num(2))), "two again");
+        // Removing by an equal key takes the one entry and leaves the others.
+        d->removeObjectForKey(*String::make("k0"));
+        EXPECT_EQ(d->count(), size);
+        EXPECT_EQ(d->objectForKey("k0"), nullptr);
+        for (size_t i = 1; i < size; ++i) EXPECT_NE(d->objectForKey("k" + std::to_string(i)), nullptr) << i;
+        d->removeObjectForKey(*Number::numberWithDouble(2.0));
+        EXPECT_EQ(d->objectForKey(*num(2)), nullptr);
+        EXPECT_EQ(d->count(), size - 1);
+        // Set again after the removals: one entry each.
+        d->setObjectForKey(str("back"), String::make("k0"));
+        d->setObjectForKey(str("back again"), MutableString::make("k0"));
+        EXPECT_EQ(d->count(), size);
+        EXPECT_EQ(describe(d->objectForKey("k0")), "back again");
+    }
 }

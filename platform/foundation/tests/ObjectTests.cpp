@@ -91,6 +91,14 @@ TEST(Object, WeakUpgradeRacesWithLastReleaseSafely) {
 
 TEST(Object, SingletonsAreShared) {
     EXPECT_EQ(Number::numberWithBool(true).get(), Number::numberWithBool(true).get());
+    // A boolean made from a number is true for any value but 0, and is the
+    // shared true or false.
+    for (int64_t v : {int64_t(0), int64_t(1), int64_t(2), int64_t(-1), INT64_MIN}) {
+        auto b = Number::make(NumberType::Bool, v);
+        EXPECT_TRUE(b->isBool()) << v;
+        EXPECT_EQ(b->boolValue(), v != 0) << v;
+        EXPECT_EQ(b.get(), Number::numberWithBool(v != 0).get()) << v;
+    }
     EXPECT_NE(Number::numberWithBool(true).get(), Number::numberWithBool(false).get());
     EXPECT_EQ(Null::null().get(), Null::shared());
     EXPECT_TRUE(isNull(Null::null().get()));

@@ -22,16 +22,19 @@ struct Gate {
     std::condition_variable cv;
     bool open = false;
     int waiting = 0;
+    // Both waits are bounded: a gate never opened, or operations that never
+    // come, fail the test instead of hanging it.
     void pass() {
         std::unique_lock<std::mutex> lock(m);
         ++waiting;
         cv.notify_all();
-        cv.wait(lock, [&] { return open; });
+        EXPECT_TRUE(cv.wait_for(lock, std::chrono::seconds(30), [&] { return open; })) << "the gate never opened";
         --waiting;
     }
     void waitForWaiting(int n) {
         std::unique_lock<std::mutex> lock(m);
-        cv.wait(lock, [&] { return waiting >= n; });
+        EXPECT_TRUE(cv.wait_for(lock, std::chrono::seconds(30), [&] { return waiting >= n; }))
+            << waiting << " operations at the gate, not " << n;
     }
     void release() {
         std::lock_guard<std::mutex> g(m);

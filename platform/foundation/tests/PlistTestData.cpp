@@ -13,6 +13,7 @@ Ref<Dictionary> everyKindOfValue() {
         {"string", str("h\xC3\xA9llo & <world> \xF0\x9F\x98\x80")},
         {"whitespace", str("tab\tnewline\ncarriage\rreturn  ")},
         {"empty string", str("")},
+        {"key & <reserved> \"quoted\" 'single' ]]>", str("value ]]> & <b> \"q\" 'a' &amp;")},
         {"int", num(42)},
         {"negative", num(-7LL)},
         {"int64 max", Number::numberWithLongLong(std::numeric_limits<long long>::max())},

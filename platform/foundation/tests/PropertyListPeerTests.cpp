@@ -24,6 +24,7 @@ data = {
     "string": "h\u00e9llo & <world> \U0001F600",
     "whitespace": "tab\tnewline\ncarriage\rreturn  ",
     "empty string": "",
+    "key & <reserved> \"quoted\" 'single' ]]>": "value ]]> & <b> \"q\" 'a' &amp;",
     "int": 42,
     "negative": -7,
     "int64 max": 2**63 - 1,

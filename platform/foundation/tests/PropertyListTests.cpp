@@ -391,6 +391,42 @@ TEST(PropertyList, BinaryReaderTakesSharedObjectsSetsAndUIDs) {
     EXPECT_EQ(s->utf8(), "h\xF0\x9F\x98\x80");
 }
 
+// An object referred to twice is read once and shared, unless the reader is
+// asked for mutable leaves: each reference to a text or data then gets an
+// object of its own, so changing one changes nothing else.
+TEST(PropertyList, SharedLeavesAreSharedOnlyWhileNobodyMayChangeThem) {
+    struct Leaf {
+        const char* name;
+        std::string object;
+        bool changeable;
+    } leaves[] = {
+        {"data", "\x42xy", true},
+        {"ASCII text", "\x52" "ab", true},
+        {"UTF-16 text", bytes({0x61, 0, 'h'}), true},
+        {"integer", bytes({0x10, 1}), false},
+        {"real", bytes({0x23, 0x3f, 0xf0, 0, 0, 0, 0, 0, 0}), false},
+    };
+    const std::pair<const char*, PropertyListMutability> modes[] = {
+        {"immutable", PropertyListMutability::Immutable},
+        {"mutable containers", PropertyListMutability::MutableContainers},
+        {"mutable leaves", PropertyListMutability::MutableContainersAndLeaves},
+    };
+    for (const auto& leaf : leaves) {
+        for (const auto& [modeName, mode] : modes) {
+            SCOPED_TRACE(::testing::Message() << leaf.name << ", " << modeName);
+            PropertyListReadOptions o;
+            o.mutability = mode;
+            Ref<Error> err;
+            auto a = cast<Array>(read(bplist({bytes({0xA2, 1, 1}), leaf.object}), &err, o));
+            ASSERT_TRUE(a) << describe(err);
+            ASSERT_EQ(a->count(), 2u);
+            const bool own = leaf.changeable && mode == PropertyListMutability::MutableContainersAndLeaves;
+            EXPECT_EQ(a->objectAtIndex(0) == a->objectAtIndex(1), !own);
+            EXPECT_TRUE(a->objectAtIndex(0)->isEqual(*a->objectAtIndex(1)));
+        }
+    }
+}
+
 TEST(PropertyList, CorruptBinaryDocumentsAreRefused) {
     struct Case {
         const char* what;

@@ -114,6 +114,27 @@ TEST_F(RunLoopTest, InvalidatedTimerNeverFiresAndReleasesItsCallback) {
     t->invalidate();  // twice is harmless
 }
 
+// A timer added after it was invalidated, or to the loop of a thread that
+// has ended, is not taken: it belongs to no loop, and a live loop may still
+// schedule it.
+TEST_F(RunLoopTest, InvalidOrLateTimersAreNotTaken) {
+    auto invalid = Timer::make(1.0, false, [] {});
+    invalid->invalidate();
+    loop->addTimer(invalid);
+    std::thread([&] { EXPECT_NO_THROW(RunLoop::current()->addTimer(invalid)); }).join();
+
+    Ref<RunLoop> ended;
+    std::thread([&] { ended = RunLoop::current(); }).join();
+    ASSERT_TRUE(ended);
+    ASSERT_TRUE(ended->isFinished());
+    bool fired = false;
+    auto late = Timer::make(1.0, false, [&] { fired = true; });
+    ended->addTimer(late);
+    EXPECT_NO_THROW(loop->addTimer(late));
+    clock->advance(1.0);
+    EXPECT_TRUE(fired);
+}
+
 TEST_F(RunLoopTest, SetFireDatePostponesATimer) {
     int fired = 0;
     auto t = Timer::scheduledTimer(1.0, false, [&] { ++fired; });
@@ -192,6 +213,19 @@ TEST_F(RunLoopTest, ModesSelectWhatARunServices) {
     loop->runOnce("Private");
     EXPECT_EQ(log.back(), "inner");
     EXPECT_EQ(loop->currentMode(), RunLoop::kDefaultMode);
+}
+
+// A call left for another mode by an earlier turn (which took the loop's
+// wake-up) is pending work: a run of its mode does not sleep before it.
+TEST_F(RunLoopTest, ACallLeftForAnotherModeRunsWithoutAWait) {
+    bool ran = false;
+    loop->performDeferred([&] { ran = true; }, "Private");
+    EXPECT_FALSE(loop->runMode(RunLoop::kDefaultMode, 0));
+    EXPECT_FALSE(ran);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(loop->runMode("Private", 60));
+    EXPECT_TRUE(ran);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30)) << "the turn slept";
 }
 
 TEST_F(RunLoopTest, FileDescriptorSourceReportsReadability) {

@@ -27,6 +27,101 @@ TEST(String, ConvertsAndValidatesEncodings) {
     lone.push_back(char16_t(0xD800));
     EXPECT_FALSE(String::fromUTF16(lone));
     EXPECT_EQ(String::fromUTF16(u"\U0001F600x")->utf8(), "\xF0\x9F\x98\x80x");
+
+    // The first and last code point of every length, and one past each end.
+    struct Row {
+        const char* name;
+        std::string bytes;
+        bool valid;
+    } rows[] = {
+        {"U+007F", "\x7F", true},
+        {"U+0080", "\xC2\x80", true},
+        {"U+007F in two bytes", "\xC1\xBF", false},
+        {"U+07FF", "\xDF\xBF", true},
+        {"U+0800", "\xE0\xA0\x80", true},
+        {"U+07FF in three bytes", "\xE0\x9F\xBF", false},
+        {"U+D7FF", "\xED\x9F\xBF", true},
+        {"U+D800", "\xED\xA0\x80", false},
+        {"U+DFFF", "\xED\xBF\xBF", false},
+        {"U+E000", "\xEE\x80\x80", true},
+        {"U+FFFF", "\xEF\xBF\xBF", true},
+        {"U+10000", "\xF0\x90\x80\x80", true},
+        {"U+FFFF in four bytes", "\xF0\x8F\xBF\xBF", false},
+        {"U+10FFFF", "\xF4\x8F\xBF\xBF", true},
+        {"U+110000", "\xF4\x90\x80\x80", false},
+        {"five-byte lead", "\xF8\x88\x80\x80\x80", false},
+        {"lone continuation", "\x80", false},
+        {"cut after its lead", "a\xE2\x82", false},
+        {"continuation missing inside", "\xE2\x41\xAC", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(isValidUTF8(row.bytes.data(), row.bytes.size()), row.valid);
+        EXPECT_EQ(static_cast<bool>(String::fromBytes(row.bytes.data(), row.bytes.size())), row.valid);
+        if (row.valid) {
+            // A valid code point survives the trip through UTF-16 and back.
+            std::string back;
+            ASSERT_TRUE(utf16ToUTF8(utf8ToUTF16(row.bytes), back));
+            EXPECT_EQ(back, row.bytes);
+        }
+    }
+}
+
+TEST(String, UTF16SurrogatesOnlyInPairs) {
+    struct Row {
+        const char* name;
+        std::u16string units;
+        const char* utf8;  // nullptr: refused
+    } rows[] = {
+        {"first pair", {0xD800, 0xDC00}, "\xF0\x90\x80\x80"},
+        {"last pair", {0xDBFF, 0xDFFF}, "\xF4\x8F\xBF\xBF"},
+        {"below the surrogates", {0xD7FF}, "\xED\x9F\xBF"},
+        {"above the surrogates", {0xE000}, "\xEE\x80\x80"},
+        {"high then a letter", {0xD800, u'a'}, nullptr},
+        {"high then high", {0xDBFF, 0xDBFF}, nullptr},
+        {"high then one below the lows", {0xD800, 0xDBFF}, nullptr},
+        {"high then one above the lows", {0xD800, 0xE000}, nullptr},
+        {"high at the end", {u'a', 0xD800}, nullptr},
+        {"low alone", {0xDC00, u'a'}, nullptr},
+        {"last low alone", {0xDFFF}, nullptr},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string out;
+        EXPECT_EQ(utf16ToUTF8(row.units, out), row.utf8 != nullptr);
+        auto s = String::fromUTF16(row.units);
+        EXPECT_EQ(static_cast<bool>(s), row.utf8 != nullptr);
+        if (row.utf8 && s) EXPECT_EQ(s->utf8(), row.utf8);
+    }
+}
+
+TEST(String, SearchAnswersLocationAndLength) {
+    struct Row {
+        const char* name;
+        const char* hay;
+        const char* needle;
+        unsigned options;
+        Range range;
+    } rows[] = {
+        {"absent", "abcabc", "x", 0, {NotFound, 0}},
+        {"empty needle", "abc", "", 0, {NotFound, 0}},
+        {"first", "abcabc", "bc", 0, {1, 2}},
+        {"backwards", "abcabc", "bc", BackwardsSearch, {4, 2}},
+        {"anchored", "abcabc", "ab", AnchoredSearch, {0, 2}},
+        {"anchored absent", "abcabc", "bc", AnchoredSearch, {NotFound, 0}},
+        {"anchored backwards", "abcabc", "bc", AnchoredSearch | BackwardsSearch, {4, 2}},
+        {"anchored backwards absent", "abcabc", "ab", AnchoredSearch | BackwardsSearch, {NotFound, 0}},
+        {"needle longer than the text", "ab", "abc", AnchoredSearch | BackwardsSearch, {NotFound, 0}},
+        {"any case", "\xC3\x81ngel \xC3\x81NGEL", "\xC3\xA1ngel", CaseInsensitiveSearch | BackwardsSearch, {6, 5}},
+        {"any case absent", "\xC3\x81ngel", "angel", CaseInsensitiveSearch, {NotFound, 0}},
+        {"after a pair", "\xF0\x9F\x98\x80x", "x", 0, {2, 1}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Range r = str(row.hay)->rangeOfString(row.needle, row.options);
+        EXPECT_EQ(r.location, row.range.location);
+        EXPECT_EQ(r.length, row.range.length);
+    }
 }
 
 TEST(String, SearchesWithAndWithoutCase) {

@@ -41,7 +41,7 @@ TEST(Thread, RunLoopThreadServesPerformsUntilStopped) {
     }, false);
     {
         std::unique_lock<std::mutex> lock(m);
-        cv.wait(lock, [&] { return fired; });
+        ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(30), [&] { return fired; })) << "the timer never fired";
     }
 
     // A stop of the loop alone (from a callback) does not end the thread.

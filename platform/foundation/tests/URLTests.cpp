@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <unistd.h>
 
 #include "platform/foundation/Foundation.h"
@@ -206,6 +208,24 @@ TEST(PercentEncoding, DecodingRefusesMalformedEscapes) {
     EXPECT_FALSE(removePercentEncoding("%g0"));
     EXPECT_FALSE(removePercentEncoding("%FF"));  // not UTF-8
     EXPECT_EQ(percentDecodeBytes("%FF"), std::string("\xFF"));
+    // Every edge of the three runs of hexadecimal digits, and the characters
+    // just outside them.
+    const std::pair<const char*, const char*> escapes[] = {
+        {"%00", "\x00"}, {"%09", "\x09"}, {"%90", "\x90"}, {"%0A", "\x0A"}, {"%0a", "\x0A"},
+        {"%F0", "\xF0"}, {"%f0", "\xF0"}, {"%fF", "\xFF"}, {"%A0", "\xA0"}, {"%a0", "\xA0"},
+        {"%/0", nullptr}, {"%:0", nullptr}, {"%0/", nullptr}, {"%0:", nullptr}, {"%@0", nullptr},
+        {"%G0", nullptr}, {"%0G", nullptr}, {"%`0", nullptr}, {"%g0", nullptr}, {"%0g", nullptr},
+        {"a%4", nullptr}, {"%4", nullptr}, {"a%41", "aA"}, {"%41%", nullptr}, {"%41b", "Ab"},
+    };
+    for (const auto& [escaped, byte] : escapes) {
+        auto got = percentDecodeBytes(escaped);
+        if (byte) {
+            ASSERT_TRUE(got) << escaped;
+            EXPECT_EQ(*got, std::string(byte, std::strlen(byte) + (byte[0] == 0))) << escaped;
+        } else {
+            EXPECT_FALSE(got) << escaped;
+        }
+    }
     EXPECT_FALSE(stringByRemovingPercentEncoding(*str("%zz")));
     EXPECT_EQ(text(stringByRemovingPercentEncoding(*str("User%20denied"))), "User denied");
     // Round trip of every byte.

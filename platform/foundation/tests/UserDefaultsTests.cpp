@@ -47,7 +47,11 @@ TEST(UserDefaults, ValuesPersistAsAnXMLPropertyListAtOnce) {
     d->setInteger(3, "launches");
     d->setObjectForKey(Array::make({str("SHRMail"), str("SHRTwitter")}), "SHR_FAVS_2");
     d->setDoubleForKey(2.5, "ratio");
-    // Written without synchronize, as XML.
+    // A stored user name and token with the characters XML escapes, in a key
+    // and in its value, and text that looks like an escape already.
+    const std::string reservedKey = "user <name> & \"token\" 'x' ]]>";
+    const std::string reservedValue = "p&q <b>\"quoted\"</b> 'single' ]]> &amp; &#38;";
+    d->setObjectForKey(str(reservedValue), reservedKey);
     auto text = readFile(home.file());
     ASSERT_TRUE(text);
     EXPECT_EQ(text->rfind("<?xml", 0), 0u);
@@ -58,6 +62,7 @@ TEST(UserDefaults, ValuesPersistAsAnXMLPropertyListAtOnce) {
     EXPECT_TRUE(again->boolForKey("registro"));
     EXPECT_EQ(again->integerForKey("launches"), 3);
     EXPECT_EQ(again->doubleForKey("ratio"), 2.5);
+    EXPECT_EQ(describe(again->stringForKey(reservedKey)), reservedValue);
     ASSERT_TRUE(again->arrayForKey("SHR_FAVS_2"));
     EXPECT_EQ(again->arrayForKey("SHR_FAVS_2")->count(), 2u);
     EXPECT_EQ(describe(again->stringForKey("launches")), "3");

@@ -38,6 +38,9 @@ print('subject=' + repr(str(m['subject'])))
 print('to=' + repr([a.addr_spec for a in m['to'].addresses]))
 print('to_names=' + repr([a.display_name for a in m['to'].addresses]))
 print('cc=' + repr([a.addr_spec for a in m['cc'].addresses] if m['cc'] else []))
+print('cc_names=' + repr([a.display_name for a in m['cc'].addresses] if m['cc'] else []))
+print('from=' + repr([(a.display_name, a.addr_spec) for a in m['from'].addresses]))
+print('date=' + m['date'].datetime.isoformat())
 print('type=' + m.get_content_type())
 print('defects=' + repr([type(d).__name__ for p in m.walk() for d in p.defects]))
 for part in m.walk():
@@ -54,7 +57,8 @@ for part in m.walk():
 std::string runPeer(const std::string& path) {
     std::string script = path + ".py";
     std::ofstream(script) << kPeerScript;
-    std::string cmd = "python3 '" + script + "' '" + path + "' 2>&1";
+    // Bounded, so a reader that never ends fails this test and the rest still run.
+    std::string cmd = "timeout 60 python3 '" + script + "' '" + path + "' 2>&1";
     FILE* p = popen(cmd.c_str(), "r");
     if (!p) return "popen failed";
     std::string out;
@@ -68,7 +72,7 @@ std::string runPeer(const std::string& path) {
 std::string sha1Hex(const std::string& bytes, const std::string& dir) {
     std::string path = dir + "/blob";
     std::ofstream(path, std::ios::binary) << bytes;
-    std::string cmd = "python3 -c \"import hashlib,sys;print(hashlib.sha1(open(sys.argv[1],'rb').read()).hexdigest())\" '" + path + "'";
+    std::string cmd = "timeout 60 python3 -c \"import hashlib,sys;print(hashlib.sha1(open(sys.argv[1],'rb').read()).hexdigest())\" '" + path + "'";
     FILE* p = popen(cmd.c_str(), "r");
     char buf[64] = {0};
     if (p) {
@@ -177,6 +181,64 @@ TEST_F(MailTest, PlainAsciiMailIsOnePart) {
     EXPECT_EQ(text->find("multipart"), std::string::npos);
     std::string out = runPeer(path);
     EXPECT_NE(out.find("text/plain='Short plain text.\\n'"), std::string::npos) << out;
+}
+
+// Every text the writer escapes (header words, display names, file names,
+// the body) with the characters that mean something there, read back by an
+// independent reader exactly as they were given. The sender comes from the
+// stored setting and the recipients back out of the composer's fields, as
+// on a real send.
+TEST_F(MailTest, ReservedCharactersAreReadBackAsTheyWereGiven) {
+    struct Row {
+        const char* name;
+        std::string sender;                // stored setting, "Name <addr>"
+        std::vector<std::string> to;       // set in code, read back from the field
+        std::string subject, fileName, body;
+        std::vector<std::string> expect;   // lines of the reader's output
+    } rows[] = {
+        {"an encoded word's look everywhere", "=?utf-8?B?SGk=?= <me@example.com>",
+         {"=?utf-8?B?SGk=?= <a@example.org>"}, "=?utf-8?B?SGk=?=", "=?utf-8?B?SGk=?=.txt", "=?utf-8?B?SGk=?=",
+         {"subject='=?utf-8?B?SGk=?='", "from=[('=?utf-8?B?SGk=?=', 'me@example.com')]",
+          "to_names=['=?utf-8?B?SGk=?=']", "attachment='=?utf-8?B?SGk=?=.txt' text/plain",
+          "text/plain='=?utf-8?B?SGk=?='"}},
+        {"quotes, backslashes and commas in names", "\"O'Neil \\\"Deck\\\" (cards)\" <me@example.com>",
+         {"\"Say \\\"hi, you\\\"\" <a@example.org>", "\"Back\\\\slash, B.\" <b@example.org>"}, "a \"b\" \\ c; d: <e>",
+         "a \"b\"; c\\d.txt", "x",
+         {"subject='a \"b\" \\\\ c; d: <e>'", "from=[('O\\'Neil \"Deck\" (cards)', 'me@example.com')]",
+          "to=['a@example.org', 'b@example.org']", "to_names=['Say \"hi, you\"', 'Back\\\\slash, B.']",
+          "attachment='a \"b\"; c\\\\d.txt' text/plain"}},
+        {"specials in names", "<me> <me@example.com>", {"a@b.c <a@example.org>", "x;y:z <b@example.org>"},
+         "100% = 1/1 ? yes", "100% & 50%.txt", "a\n.\nFrom x\n" + std::string(75, 'a') + ".\n" + std::string(75, 'a') + "From y\n\xC3\xA9",
+         {"subject='100% = 1/1 ? yes'", "from=[('<me>', 'me@example.com')]", "to_names=['a@b.c', 'x;y:z']",
+          "attachment='100% & 50%.txt' text/plain",
+          "text/plain='a\\n.\\nFrom x\\n" + std::string(75, 'a') + ".\\n" + std::string(75, 'a') + "From y\\n\xC3\xA9'",
+          "defects=[]"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        MailComposeViewController::setSenderAddress(row.sender);
+        auto composer = MailComposeViewController::make();
+        composer->view();  // the fields hold the recipients now
+        composer->setToRecipients(row.to);
+        composer->setSubject(row.subject);
+        composer->setMessageBody(row.body, false);
+        composer->addAttachmentData(ns::Data::make(std::string("x")), "text/plain", row.fileName);
+        EXPECT_EQ(composer->message().to, row.to);
+        std::string path = composer->send();
+        ASSERT_FALSE(path.empty());
+        std::string out = runPeer(path);
+        for (const std::string& line : row.expect) EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
+    }
+    MailComposeViewController::setSenderAddress("Deck User <user@localhost>");
+    // The date the writer was given is the one read back.
+    MailMessage m;
+    m.to = {"a@example.org"};
+    m.date = 253402300799;
+    auto text = m.render();
+    ASSERT_TRUE(text);
+    std::ofstream(home.path() + "/dated.eml", std::ios::binary) << *text;
+    std::string out = runPeer(home.path() + "/dated.eml");
+    EXPECT_NE(out.find("date=9999-12-31T23:59:59+00:00"), std::string::npos) << out;
 }
 
 TEST_F(MailTest, HeaderInjectionAndMissingRecipientsFailWithoutWriting) {
@@ -452,6 +514,11 @@ TEST(MailEncoding, ABodyIsSentAsItIsOnlyWhenEveryLineSurvivesTransport) {
         {"From first", "From me", false},
         {"From on a later line", "a\nFrom me", false},
         {"From inside a line", "a From me", true},
+        // Quoted-printable lines are broken softly at 75 characters: what
+        // starts the next line is looked at too.
+        {"a dot after a soft line break", std::string(75, 'a') + ".\ncaf\xC3\xA9", false},
+        {"From after a soft line break", std::string(75, 'a') + "From me, caf\xC3\xA9", false},
+        {"a dot one before a soft line break", std::string(74, 'a') + ".\ncaf\xC3\xA9", false},
     };
     for (const Row& row : rows) {
         MailMessage m;
@@ -475,6 +542,11 @@ TEST(MailEncoding, ABodyIsSentAsItIsOnlyWhenEveryLineSurvivesTransport) {
         }
         EXPECT_EQ(qp.substr(qp.size() - 3), "=20") << n;
     }
+    // What a soft line break puts first on a line is encoded as it would be after a hard one.
+    EXPECT_EQ(encodeQuotedPrintable(std::string(75, 'a') + ".\r\nb"), std::string(75, 'a') + "=\r\n=2E\r\nb");
+    EXPECT_EQ(encodeQuotedPrintable(std::string(75, 'a') + "From x"), std::string(75, 'a') + "=\r\n=46rom x");
+    EXPECT_EQ(encodeQuotedPrintable(std::string(74, 'a') + ".b"), std::string(74, 'a') + ".=\r\nb");
+    EXPECT_EQ(encodeQuotedPrintable(std::string(74, 'a') + "From x"), std::string(74, 'a') + "F=\r\nrom x");
 }
 
 TEST(MailEncoding, AddressLinesFoldOnlyWhenTheyWouldPass78Characters) {
@@ -511,6 +583,9 @@ TEST(MailEncoding, AddressLinesFoldOnlyWhenTheyWouldPass78Characters) {
         {"non-ASCII", "Jos\xC3\xA9 <a@example.org>", "To: =?utf-8?B?Sm9zw6k=?= <a@example.org>\r\n"},
         {"sixty characters", sixty + " <a@example.org>", "To: " + sixty + " <a@example.org>\r\n"},
         {"sixty-one", sixty + "n <a@example.org>", "To: =?utf-8?B?"},
+        {"a lone quote", "\" <a@example.org>", "To: \"\\\"\" <a@example.org>\r\n"},
+        {"quoted pairs", "\"Say \\\"hi\\\" \\\\ bye\" <a@example.org>", "To: \"Say \\\"hi\\\" \\\\ bye\" <a@example.org>\r\n"},
+        {"an encoded word's look", "=?utf-8?B?SGk=?= <a@example.org>", "To: =?utf-8?B?PT91dGYtOD9CP1NHaz0/PQ==?= <a@example.org>\r\n"},
     };
     for (const Row& row : names) {
         MailMessage m;
@@ -557,7 +632,23 @@ TEST(MailEncoding, QuotedPrintableKeepsLinesShortAndCharactersWhole) {
     EXPECT_EQ(encodeHeaderText(repeat("\xF0\x9F\x83\x8F", 20), 9),
               "=?utf-8?B?8J+Dj/Cfg4/wn4OP8J+Dj/Cfg4/wn4OP8J+Dj/Cfg4/wn4OP8J+Dj/Cfg48=?=\r\n"
               " =?utf-8?B?8J+Dj/Cfg4/wn4OP8J+Dj/Cfg4/wn4OP8J+Dj/Cfg4/wn4OP?=");
-    EXPECT_EQ(formatDate(0), "Thu, 01 Jan 1970 00:00:00 +0000");
+    EXPECT_EQ(encodeHeaderText("=?utf-8?B?SGk=?=", 9), "=?utf-8?B?PT91dGYtOD9CP1NHaz0/PQ==?=");
+    EXPECT_EQ(encodeHeaderText("a = ? b", 9), "a = ? b");
+    // Words of up to 70 characters fold at blanks; a longer one is encoded (encoded words fold anywhere).
+    EXPECT_EQ(encodeHeaderText("a " + std::string(70, 'w'), 9), "a\r\n " + std::string(70, 'w'));
+    EXPECT_EQ(encodeHeaderText("a " + std::string(71, 'w'), 9).rfind("=?utf-8?B?", 0), 0u);
+    struct Date {
+        double t;
+        const char* text;
+    } dates[] = {
+        {0, "Thu, 01 Jan 1970 00:00:00 +0000"},
+        {-1, "Wed, 31 Dec 1969 23:59:59 +0000"},
+        {951782400, "Tue, 29 Feb 2000 00:00:00 +0000"},
+        {253402300799, "Fri, 31 Dec 9999 23:59:59 +0000"},   // the last moment of a four-digit year
+        {-62135596800, "Mon, 01 Jan 0001 00:00:00 +0000"},  // the first
+        {1.9, "Thu, 01 Jan 1970 00:00:01 +0000"},
+    };
+    for (const Date& d : dates) EXPECT_EQ(formatDate(d.t), d.text) << d.t;
 }
 
 }  // namespace

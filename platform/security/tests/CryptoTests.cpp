@@ -176,4 +176,13 @@ TEST(Random, BytesIntegersAndUUIDs) {
         ids.insert(id);
     }
     EXPECT_EQ(ids.size(), 100u);
+    // Only the version and variant bits are fixed: the characters around
+    // them vary on their own (each pair agrees in 1 of 16 ids by chance).
+    int sameAroundVersion = 0, sameAroundVariant = 0;
+    for (const auto& id : ids) {
+        sameAroundVersion += id[15] == id[17];
+        sameAroundVariant += id[20] == id[22];
+    }
+    EXPECT_LT(sameAroundVersion, 50);
+    EXPECT_LT(sameAroundVariant, 50);
 }

@@ -133,6 +133,7 @@ TEST_F(KeychainTest, FolderAndFileArePrivate) {
     ASSERT_EQ(kc.addGenericPassword("svc", "acct", "secret"), kStatusSuccess);
     EXPECT_EQ(modeOf(root_ + "/Library/Keychains"), 0700u);
     EXPECT_EQ(modeOf(path_), 0600u);
+    EXPECT_EQ(modeOf(path_ + ".lock"), 0600u);
     // A folder that was left open is tightened on the next write.
     ::chmod((root_ + "/Library/Keychains").c_str(), 0755);
     ASSERT_EQ(kc.setGenericPassword("svc", "acct", "secret2"), kStatusSuccess);
@@ -292,7 +293,21 @@ TEST_F(KeychainTest, CorruptFileIsMovedAsideNotOverwritten) {
     EXPECT_EQ(kc.corruptFilesMovedAside().size(), 2u);
     ASSERT_TRUE(ns::writeFileAtomically(path_, "garbage that is no keychain at all, but long enough", nullptr, 0600));
     EXPECT_EQ(kc.findGenericPassword("svc", "acct", nullptr), kStatusItemNotFound);
-    EXPECT_EQ(kc.corruptFilesMovedAside().size(), 3u);
+    ASSERT_EQ(kc.corruptFilesMovedAside().size(), 3u);
+
+    // Files set aside within one second get names of their own: each one
+    // holds the bytes it was set aside with.
+    aside = kc.corruptFilesMovedAside();
+    const std::string kept[] = {bad, truncated, "garbage that is no keychain at all, but long enough"};
+    EXPECT_EQ(std::set<std::string>(aside.begin(), aside.end()).size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(aside[i]);
+        EXPECT_EQ(aside[i].rfind(path_ + ".corrupt-", 0), 0u);
+        std::ifstream f(aside[i], std::ios::binary);
+        std::stringstream bytes;
+        bytes << f.rdbuf();
+        EXPECT_EQ(bytes.str(), kept[i]);
+    }
 }
 
 TEST_F(KeychainTest, SecretsNeverInDescriptions) {
@@ -417,33 +432,85 @@ TEST_F(KeychainTest, FileSizeAtItsLimitAndOnePast) {
     EXPECT_EQ(kc.corruptFilesMovedAside().size(), 1u);
 }
 
+// The state of a child process after waiting at most `seconds` for it to
+// end: its exit status, or -1 while it still runs.
+int exitStatusWithin(pid_t child, double seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    for (;;) {
+        int status = 0;
+        if (::waitpid(child, &status, WNOHANG) == child) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+        if (std::chrono::steady_clock::now() >= deadline) return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
 TEST_F(KeychainTest, AnotherHolderOfTheFileLockIsWaitedFor) {
     Keychain kc(path_);
     ASSERT_EQ(kc.addGenericPassword("svc", "first", "v"), kStatusSuccess);
-    // flock locks belong to an open file, so a second open in this process
-    // stands for another process.
+    // flock locks belong to an open file: this one stands for another
+    // process's save. The waiting writer is a child process, so the test
+    // bounds its wait and kills it if it never returns.
     int fd = ::open((path_ + ".lock").c_str(), O_RDWR | O_CLOEXEC);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::flock(fd, LOCK_EX), 0);
-    std::atomic<bool> done{false};
-    std::thread writer([&] {
-        EXPECT_EQ(kc.addGenericPassword("svc", "second", "v"), kStatusSuccess);
-        done = true;
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_FALSE(done);  // still waiting for the lock
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    pid_t writer = ::fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        ::close(fd);  // the lock stays with the parent's copy
+        ::close(ready[0]);
+        struct sigaction quiet{};
+        quiet.sa_handler = [](int) {};
+        ::sigaction(SIGUSR1, &quiet, nullptr);  // no SA_RESTART: the wait sees EINTR
+        (void)!::write(ready[1], "x", 1);
+        ::_exit(Keychain(path_).addGenericPassword("svc", "second", "v") == kStatusSuccess ? 0 : 1);
+    }
+    ::close(ready[1]);
+    char c = 0;
+    EXPECT_EQ(::read(ready[0], &c, 1), 1);
+    ::close(ready[0]);
+    EXPECT_EQ(exitStatusWithin(writer, 0.2), -1) << "the writer did not wait for the lock";
     // A signal that interrupts the wait does not end it.
-    struct sigaction quiet{}, saved{};
-    quiet.sa_handler = [](int) {};
-    ::sigaction(SIGUSR1, &quiet, &saved);  // no SA_RESTART: the wait sees EINTR
-    ::pthread_kill(writer.native_handle(), SIGUSR1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_FALSE(done);
-    ::sigaction(SIGUSR1, &saved, nullptr);
+    ::kill(writer, SIGUSR1);
+    EXPECT_EQ(exitStatusWithin(writer, 0.2), -1) << "an interrupted wait ended";
     ::close(fd);
-    writer.join();
-    EXPECT_TRUE(done);
+    int status = exitStatusWithin(writer, 30);
+    if (status < 0) {
+        ::kill(writer, SIGKILL);
+        ::waitpid(writer, nullptr, 0);
+    }
+    EXPECT_EQ(status, 0) << "the writer did not finish once the lock was free";
     EXPECT_EQ(kc.findGenericPassword("svc", "second", nullptr), kStatusSuccess);
+}
+
+// Items are told apart by service and account both: pairs whose joined text
+// is the same are separate items, in memory and when read back from the file.
+TEST_F(KeychainTest, KeysThatJoinAlikeAreSeparateItems) {
+    const std::pair<std::string, std::string> pairs[] = {
+        {"ab", "c"}, {"a", "bc"}, {"abc", ""}, {"", "abc"}, {"1:a", "bc"}, {"1:ab", "c"}};
+    {
+        Keychain kc(path_);
+        for (const auto& [service, account] : pairs)
+            ASSERT_EQ(kc.addGenericPassword(service, account, service + "|" + account), kStatusSuccess)
+                << service << "|" << account;
+    }
+    Keychain kc(path_);  // reads the file afresh
+    for (const auto& [service, account] : pairs) {
+        std::string secret;
+        ASSERT_EQ(kc.findGenericPassword(service, account, &secret), kStatusSuccess) << service << "|" << account;
+        EXPECT_EQ(secret, service + "|" + account);
+    }
+    EXPECT_TRUE(kc.corruptFilesMovedAside().empty());
+    std::vector<KeychainItemAttributes> items;
+    ASSERT_EQ(kc.listGenericPasswords(std::string_view("ab"), &items), kStatusSuccess);
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].account, "c");
+    ASSERT_EQ(kc.deleteGenericPassword("a", "bc"), kStatusSuccess);
+    ASSERT_EQ(kc.listGenericPasswords(std::nullopt, &items), kStatusSuccess);
+    EXPECT_EQ(items.size(), std::size(pairs) - 1);
+    EXPECT_EQ(kc.findGenericPassword("ab", "c", nullptr), kStatusSuccess);
+    EXPECT_EQ(kc.findGenericPassword("a", "bc", nullptr), kStatusItemNotFound);
 }
 
 TEST_F(KeychainTest, LengthsAreCheckedEvenUnderAValidChecksum) {
@@ -461,12 +528,45 @@ TEST_F(KeychainTest, LengthsAreCheckedEvenUnderAValidChecksum) {
     EXPECT_EQ(kc.findGenericPassword("svc", "acct", nullptr), kStatusItemNotFound);
     EXPECT_EQ(kc.corruptFilesMovedAside().size(), 1u);
 
+    // A file cut anywhere inside its item, under a checksum of what is left,
+    // is set aside: no length or time is read past the end.
+    std::string whole = "DECKKC01";
+    putU32(whole, 1);
+    putU32(whole, 3); whole += "svc";
+    putU32(whole, 4); whole += "acct";
+    putU32(whole, 6); whole += "secret";
+    whole.append(16, '\x01');
+    size_t aside = kc.corruptFilesMovedAside().size();
+    for (size_t cut = 12; cut < whole.size(); ++cut) {
+        SCOPED_TRACE(testing::Message() << "cut at byte " << cut);
+        const std::string part = whole.substr(0, cut);
+        ASSERT_TRUE(ns::writeFileAtomically(path_, part + sha256(part), nullptr, 0600));
+        EXPECT_EQ(kc.findGenericPassword("svc", "acct", nullptr), kStatusItemNotFound);
+        EXPECT_EQ(kc.corruptFilesMovedAside().size(), ++aside);
+    }
+    ASSERT_TRUE(ns::writeFileAtomically(path_, whole + sha256(whole), nullptr, 0600));
+    std::string secret;
+    EXPECT_EQ(kc.findGenericPassword("svc", "acct", &secret), kStatusSuccess);
+    EXPECT_EQ(secret, "secret");
+
     // An item count beyond the limit is refused before anything is read.
     std::string many = "DECKKC01";
     putU32(many, 0xFFFFFFFF);
     ASSERT_TRUE(ns::writeFileAtomically(path_, many + sha256(many), nullptr, 0600));
     EXPECT_EQ(kc.listGenericPasswords(std::nullopt, nullptr), kStatusItemNotFound);
-    EXPECT_EQ(kc.corruptFilesMovedAside().size(), 2u);
+    EXPECT_EQ(kc.corruptFilesMovedAside().size(), aside + 1);
+}
+
+// The status codes are the numbers callers of the platform keychain compare
+// with, each a different one.
+TEST_F(KeychainTest, StatusCodesAreThePlatformsNumbers) {
+    const std::pair<int, int> codes[] = {
+        {kStatusSuccess, 0},       {kStatusIO, -36},
+        {kStatusParam, -50},       {kStatusAllocate, -108},
+        {kStatusDuplicateItem, -25299}, {kStatusItemNotFound, -25300},
+        {kStatusDecode, -26275},
+    };
+    for (const auto& [code, number] : codes) EXPECT_EQ(code, number);
 }
 
 TEST_F(KeychainTest, ConcurrentWritersLoseNothing) {

@@ -233,6 +233,9 @@ TEST_F(ControlTest, TheApplicationOpensOnlyURLsWithASchemeAndReadsRectsAndPlaces
         {"{{1, 2}, {3}}", false, {}},
         {"{{1, 2}, {3, x}}", false, {}},
         {"{{1..2, 2}, {3, 4}}", false, {}},
+        {"{{1, 2}, {3, 4}, 5}", false, {}},
+        {"{{1, 2}, {3, 4}}x", false, {}},
+        {" {{1, 2},{3, 4}} ", true, makeRect(1, 2, 3, 4)},
         {"", false, {}},
     };
     for (const Text& t : rects) {

@@ -571,6 +571,9 @@ TEST_F(DriverTest, CommandsDriveTheScreenAndReportMistakes) {
         {"tapat 10,100 #11", "usage: tapat x,y [x,y ...] [#taps]"},
         {"tapat 10,100 #0", "usage: tapat x,y [x,y ...] [#taps]"},
         {"tapat 10,100 #1.5x", "usage: tapat x,y [x,y ...] [#taps]"},
+        {"tapat 10,100 #1.5", "usage: tapat x,y [x,y ...] [#taps]"},  // a count is a whole number
+        {"tapat 10,100 #1", ""},
+        {"tapat 0,0", ""},
         {"tapat", "usage: tapat x,y [x,y ...] [#taps]"},
         {"tapat 10", "usage: tapat x,y [x,y ...] [#taps]"},
         {"tapat 320,100", "the point 320,100 is off the screen (x from 0 to 320, y from 0 to 480)"},
@@ -580,6 +583,7 @@ TEST_F(DriverTest, CommandsDriveTheScreenAndReportMistakes) {
         {"touch 10,100", ""},
         {"lift 1", "no finger 1"},
         {"lift x", "no finger x"},
+        {"lift 0.5", "no finger 0.5"},
         {"lift 0", ""},
         {"touch 10,100 20,100", ""},
         {"cancel", ""},

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <set>
 
 #include "platform/foundation/Exception.h"
 #include "platform/ui/ScrollView.h"
@@ -54,6 +55,10 @@ struct Source : ns::Object, TableViewDataSource, TableViewDelegate {
     void tableViewDidSelectRowAtIndexPath(TableView* t, IndexPath ip) override {
         selected.push_back(rows[size_t(ip.section)][size_t(ip.row)]);
     }
+    void tableViewDidDeselectRowAtIndexPath(TableView*, IndexPath ip) override {
+        deselected.push_back(rows[size_t(ip.section)][size_t(ip.row)]);
+    }
+    std::vector<std::string> deselected;
 };
 
 TEST_F(TableTest, AReplacedBackgroundHeaderOrFooterLeavesAndOneMovedElsewhereStaysThere) {
@@ -126,6 +131,28 @@ TEST_F(TableTest, CellsScrolledAwayAreReused) {
     table->reloadData();
     table->visibleCells();
     EXPECT_EQ(src->made, before);
+
+    // The pool keeps 64 cells of one kind: with one more put back, the
+    // first 64 are kept and the last one, only it, is let go.
+    auto many = ns::make<Source>();
+    many->rows[0].clear();
+    for (int i = 0; i < 65; ++i) many->rows[0].push_back("r" + std::to_string(i));
+    auto tall = TableView::make(makeRect(0, 0, 320, 480));
+    tall->setRowHeight(1);
+    tall->setDataSource(many.get());
+    std::vector<ns::Weak<TableViewCell>> shown;
+    std::set<TableViewCell*> kept;
+    for (TableViewCell* c : tall->visibleCells()) shown.emplace_back(c);
+    ASSERT_EQ(shown.size(), 65u);
+    ASSERT_EQ(many->made, 65);
+    for (size_t i = 0; i < 64; ++i) kept.insert(shown[i].lock().get());
+    tall->reloadData();  // puts the 65 back, row by row
+    many->rows[0].resize(64);
+    auto again = tall->visibleCells();
+    ASSERT_EQ(again.size(), 64u);
+    EXPECT_EQ(many->made, 65);  // all 64 came from the pool
+    EXPECT_EQ(std::set<TableViewCell*>(again.begin(), again.end()), kept);
+    EXPECT_TRUE(shown[64].expired());  // the one past the pool's size
 }
 
 TEST_F(TableTest, ScrollingARectIntoViewMovesByTheLeastOnEachAxis) {
@@ -214,6 +241,17 @@ TEST_F(TableTest, SelectionAsksAndTellsTheDelegate) {
     EXPECT_FALSE(table->userSelectRow({0, 2}));
     EXPECT_FALSE(table->userSelectRow({0, 9}));
     EXPECT_EQ(src->selected.size(), 1u);
+    // Another row taken by the user lets go of the one before (told once);
+    // the same row again lets go of nothing.
+    src->refuse.reset();
+    src->selected.clear();
+    ASSERT_TRUE(table->userSelectRow({0, 0}));
+    ASSERT_TRUE(table->userSelectRow({0, 2}));
+    ASSERT_TRUE(table->userSelectRow({0, 2}));
+    EXPECT_EQ(src->selected, (std::vector<std::string>{"a", "c", "c"}));
+    EXPECT_EQ(src->deselected, std::vector<std::string>{"a"});
+    EXPECT_FALSE(table->cellForRowAtIndexPath({0, 0})->isSelected());
+    EXPECT_TRUE(table->cellForRowAtIndexPath({0, 2})->isSelected());
 }
 
 TEST_F(TableTest, SwipeToDeleteOnlyWhenTheDataSourceCommits) {

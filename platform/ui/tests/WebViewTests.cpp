@@ -85,6 +85,49 @@ TEST_F(WebTest, FollowedLinksLoadFilesOrLeaveForTheSystem) {
     d->events.clear();
     web->followLink("gone");
     EXPECT_EQ(d->events, (std::vector<std::string>{"start", "fail -1100"}));
+
+    // Hrefs with the characters that mean something in a URL or in HTML:
+    // entities are undone, escapes are kept until the file is opened.
+    std::ofstream(dir + "/a b&c #1.html") << "reserved name";
+    std::ofstream(dir + "/caf\xC3\xA9.html") << "accented name";
+    web->loadHTMLString("<a href='a%20b&amp;c%20%231.html'>spaces</a> <a href=\"caf%C3%A9.html?x=1&amp;y=%26#top\">caf</a> "
+                        "<a href='mailto:a@example.com?subject=A%20%26%20B&amp;body=%3D'>ask</a>",
+                        ns::URL::fileURLWithPath(dir + "/one.html"));
+    EXPECT_TRUE(web->followLink("spaces"));
+    EXPECT_EQ(web->pageText(), "reserved name");
+    web->goBack();
+    EXPECT_TRUE(web->followLink("caf"));
+    EXPECT_EQ(web->pageText(), "accented name");
+    web->goBack();
+    EXPECT_TRUE(web->followLink("ask"));
+    EXPECT_EQ(Application::shared()->openedURLs().back(), "mailto:a@example.com?subject=A%20%26%20B&body=%3D");
+
+    // A page is read up to its size limit, whether given or read from a file.
+    struct Page {
+        const char* name;
+        size_t bytes;
+        bool fromFile;
+        const char* ends;
+    } pages[] = {
+        {"given, at the limit", WebView::kMaxPageBytes, false, "finish"},
+        {"given, one byte past", WebView::kMaxPageBytes + 1, false, "fail -1103"},
+        {"a file at the limit", WebView::kMaxPageBytes, true, "finish"},
+        {"a file one byte past", WebView::kMaxPageBytes + 1, true, "fail -1100"},
+    };
+    for (const Page& p : pages) {
+        auto page = WebView::make(makeRect(0, 0, 320, 400));
+        auto pd = ns::make<PageDelegate>();
+        page->setDelegate(pd.get());
+        std::string html(p.bytes, 'x');
+        if (p.fromFile) {
+            std::ofstream(dir + "/big.html", std::ios::binary | std::ios::trunc) << html;
+            page->loadRequest(URLRequest::requestWithURL(ns::URL::fileURLWithPath(dir + "/big.html")));
+        } else {
+            page->loadHTMLString(html, nullptr);
+        }
+        EXPECT_EQ(pd->events, (std::vector<std::string>{"start", p.ends})) << p.name;
+        EXPECT_EQ(page->html().size(), std::string(p.ends) == "finish" ? p.bytes : 0u) << p.name;
+    }
 }
 
 TEST_F(WebTest, ReadableTextSkipsScriptsAndMarksLinksAndBlocks) {

@@ -204,10 +204,18 @@ void SHRTwitter::tokenAccessModifyRequest(OAMutableURLRequest* request) {
 
 void SHRTwitter::tokenAccessTicketDidFinishWithData(OAServiceTicket* ticket, ns::Data* data) {
     if (xAuth_) {
-        if (!ticket->didSucceed()) {
+        // A refused password, or a reply without a whole token: the login
+        // form stays for another try.
+        if (!ticket->didSucceed() || !tokenFromReply(data)) {
+            auto keep = ns::keepAlive(this);
             SHRActivityIndicator::currentIndicator()->hide();
             std::string body = data ? std::string(data->view()) : std::string();
-            tokenAccessTicketDidFailWithError(ticket, SHR::errorWithDescription(body).get());
+            tokenAccessTicketDidFailWithError(
+                ticket, ticket->didSucceed()
+                            ? SHR::error("%@", SHRLocalizedString("There was a problem requesting access from %@",
+                                                                  sharerTitle())).get()
+                            : SHR::errorWithDescription(body).get());
+            authDidFinish(false);
             return;
         }
         if (auto* form = pendingForm()) {

@@ -2,9 +2,11 @@
 # to. It records every request with its own reading of it: the query and a
 # form body as ordered name/value pairs, a multipart body split into its
 # parts (with a digest of binary values), Basic credentials, and for OAuth
-# requests its own check of the HMAC-SHA1 signature. Replies are set by the
+# requests its own check of the HMAC-SHA1 signature; an XML body is parsed
+# (its comment and submitted URL kept). Replies are set by the
 # test: POST /__reply with JSON {"path": [reply, ...]} where a reply is
-# {"status": n, "headers": {..}, "body": "..", "basic": true | "any"} ("basic"
+# {"status": n, "headers": {..}, "body": "..", "basic": true | "any"} ("bytes"
+# in place of "body" gives the reply's bytes as Latin-1 text; "basic"
 # asks for Basic credentials: true accepts only those of BASIC, "any"
 # accepts and records whatever comes; "cut": n sends the head announcing
 # the whole body and only its first n bytes, then closes the connection,
@@ -12,6 +14,7 @@
 # the last one stays. GET /__log answers the records as JSON.
 # Prints its port on the first line, then serves until killed.
 import base64, hashlib, hmac, json, socket, struct, threading, urllib.parse
+import xml.etree.ElementTree as ElementTree
 
 from fake_server import QuietHandler, serve
 from oauth_check import CONSUMER_KEY_PARAMETER, signature
@@ -100,6 +103,15 @@ class Handler(QuietHandler):
             rec["raw"] = ""  # binary: only its reading is recorded
         elif body:
             rec["form"] = urllib.parse.parse_qsl(body.decode("latin-1"), keep_blank_values=True)
+        if ctype.startswith("text/xml"):
+            # Read by an XML parser (expat): a document that is not
+            # well-formed is refused the way a real service would.
+            try:
+                root = ElementTree.fromstring(body)
+                rec["xml"] = {"ok": True, "comment": root.findtext("comment") or "",
+                              "url": root.findtext("content/submitted-url") or ""}
+            except ElementTree.ParseError as e:
+                rec["xml"] = {"ok": False, "why": str(e)}
         if "OAuth" in self.headers.get("Authorization", ""):
             rec["oauth"] = check_oauth(self, self.path)
         with LOCK:
@@ -118,6 +130,8 @@ class Handler(QuietHandler):
                 return self.send(401, "bad", {"WWW-Authenticate": 'Basic realm="fake"'})
         with LOCK:
             LOG.append(rec)
+        if "bytes" in reply:
+            reply = dict(reply, body=reply["bytes"].encode("latin-1"))
         if "cut" in reply:
             return self.send_cut(reply)
         self.send(reply.get("status", 200), reply.get("body", ""), reply.get("headers"))
@@ -125,7 +139,8 @@ class Handler(QuietHandler):
     def send_cut(self, reply):
         """A reply that breaks off: the head announces the whole body, the
         connection ends after its first reply["cut"] bytes."""
-        data = reply.get("body", "").encode()
+        data = reply.get("body", "")
+        data = data.encode() if isinstance(data, str) else data
         self.send_response(reply.get("status", 200))
         for k, v in (reply.get("headers") or {}).items():
             self.send_header(k, v)

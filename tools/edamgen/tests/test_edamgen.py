@@ -74,6 +74,42 @@ class ParseTests(unittest.TestCase):
                 parse(text)
             self.assertIn(message, str(caught.exception))
 
+    def test_a_map_type_may_have_a_blank_after_its_comma(self):
+        for written in ("map<string,i32>", "map<string, i32>", "map<string,  list<string>>"):
+            with self.subTest(written=written):
+                f = parse("file a\nstruct X \"X\"\n  1 m %s\nend\n" % written).record("X").fields[0]
+                self.assertEqual(f.type.kind, "map")
+                self.assertEqual(f.type.key.name, "string")
+
+    def test_field_ids_at_their_limits_and_one_past(self):
+        for fid, ok in ((0, True), (32767, True), (-1, False), (32768, False)):
+            with self.subTest(fid=fid):
+                text = "file a\nstruct X \"X\"\n  %d a i32\nend\n" % fid
+                if ok:
+                    self.assertEqual(parse(text).record("X").fields[0].id, fid)
+                else:
+                    with self.assertRaises(edamgen.TableError) as caught:
+                        parse(text)
+                    self.assertIn("line 3: field id %d out of range" % fid, str(caught.exception))
+
+
+class EscapeTests(unittest.TestCase):
+    def test_cxx_strings_read_back_as_written(self):
+        import ast
+        for text in ("plain", 'a"b', "back\\slash", '\\"', "ends with \\", '""', "\\\\n"):
+            with self.subTest(text=text):
+                literal = edamgen.cxx_string(text)
+                self.assertTrue(literal.startswith('"') and literal.endswith('"'))
+                # C++ and Python read these two escapes alike.
+                self.assertEqual(ast.literal_eval(literal), text)
+
+    def test_struct_names_with_reserved_characters_are_escaped(self):
+        t = parse('file out/Q\nstruct EDAMQ "Q\\uote"\n  1 a i32\nend\n')
+        self.assertEqual(t.record("EDAMQ").struct_name, "Q\\uote")
+        cpp = edamgen.generate(t)["out/Q.cpp"] + edamgen.generate(t)["out/Q.h"]
+        self.assertIn('"Q\\\\uote"', cpp)
+        self.assertNotIn('"Q\\uote"', cpp)
+
 
 class EmitTests(unittest.TestCase):
     def setUp(self):
