@@ -4,6 +4,7 @@
 // web view, and the offline queue re-sent once the network is back.
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -44,6 +45,35 @@ public:
     // What the provider saw, one request a line.
     std::string log() const { return get("/log"); }
 };
+
+// The fakes' start and stop are bounded: a fake that never prints its port
+// is killed after the time allowed (port 0, the test fails and the program
+// goes on), and one that ignores SIGTERM is killed after the grace time.
+TEST(PythonFakeTest, AFakeThatHangsIsStoppedWithinItsBounds) {
+    struct Case {
+        const char* name;
+        bool printsPort;
+    } cases[] = {{"prints no port", false}, {"ignores SIGTERM", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.printsPort) ::setenv("HANGING_FAKE_PRINTS_PORT", "1", 1);
+        else ::unsetenv("HANGING_FAKE_PRINTS_PORT");
+        // Python starts in well under the 10 s allowed where it prints.
+        testsupport::PythonFake fake("sharing/tests/data/hanging_fake.py", c.printsPort ? 10 : 0.5);
+        ::unsetenv("HANGING_FAKE_PRINTS_PORT");
+        if (!c.printsPort) {
+            EXPECT_EQ(fake.port(), 0);
+            EXPECT_EQ(fake.pid(), -1) << "killed and reaped";
+            continue;
+        }
+        ASSERT_EQ(fake.port(), 9) << "the script ran";
+        pid_t pid = fake.pid();
+        ASSERT_GT(pid, 0);
+        fake.stop(0.2);
+        EXPECT_EQ(fake.pid(), -1);
+        EXPECT_NE(::kill(pid, 0), 0) << "the process is gone";
+    }
+}
 
 class LoopbackTest : public SharingTest {
 protected:
@@ -442,8 +472,10 @@ pid_t startFlushingChild(const std::string& home, const std::string& server) {
         ::_exit(127);
     }
     ::close(out[1]);
+    // A child that hangs before its flush starts fails the test within 30 s.
     char line[16] = {0};
-    bool started = ::read(out[0], line, sizeof line - 1) > 0;
+    pollfd ready{out[0], POLLIN, 0};
+    bool started = ::poll(&ready, 1, 30000) == 1 && ::read(out[0], line, sizeof line - 1) > 0;
     ::close(out[0]);
     if (started) return child;
     ::kill(child, SIGKILL);
