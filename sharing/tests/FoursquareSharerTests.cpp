@@ -251,6 +251,20 @@ TEST_F(FoursquareTest, PlacesFromTheDevicePositionThenCheckIn) {
     EXPECT_FALSE(form->locationManager());
 }
 
+// A place is chosen from the main list as from the search results.
+TEST_F(FoursquareTest, APlaceChosenFromTheMainListIsCheckedInTo) {
+    auto s = signedInSharer("Here");
+    ASSERT_TRUE(runUntil([&] { return ns::as<SHRFoursquareV2VenuesForm>(shownTop()) != nullptr; }));
+    ns::Ref<SHRFoursquareV2VenuesForm> form(ns::as<SHRFoursquareV2VenuesForm>(shownTop()));
+    loc::LocationManager::setDevicePosition(loc::Location::make(1, 2));
+    ASSERT_TRUE(runUntil([&] { return form->venues() && form->venues()->count() == 2; }));
+    form->tableView()->layoutSubviews();
+    ASSERT_TRUE(form->tableView()->userSelectRow({0, 1}));
+    ASSERT_TRUE(s->venue());
+    EXPECT_EQ(ns::describe(s->venue()->venueId()), "v2");
+    EXPECT_TRUE(ns::as<SHRFoursquareV2CheckInForm>(s->topViewController()));
+}
+
 TEST_F(FoursquareTest, ExpiredTokenAsksForReloginAndOtherErrors) {
     SHR::setAuthValueForKeyForSharer(ns::str("old").get(), "accessToken", "SHRFoursquareV2");
     auto s = ns::make<SHRFoursquareV2>();

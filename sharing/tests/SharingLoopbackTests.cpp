@@ -290,12 +290,26 @@ TEST_F(LoopbackTest, OAuthFlowRequestAuthoriseAccessThenSignedPost) {
     EXPECT_EQ(log.find("refused"), std::string::npos) << log;
     EXPECT_TRUE(alerts().empty());
 
+    // A refreshed token is stored and the share goes out again with it.
+    rec.names.clear();
+    sharer->refreshToken();
+    ASSERT_TRUE(runUntil([&] {
+        return std::find(rec.names.begin(), rec.names.end(), "SHRSendDidFinish") != rec.names.end();
+    })) << ::testing::PrintToString(rec.names);
+    EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRSendDidStartNotification", "SHRAuthDidFinish:true",
+                                                   "SHRSendDidFinish"}));
+    EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("sessionHandle", "FakeServiceSharer")), "h2");
+    log = provider.log();
+    size_t posts = 0;
+    for (size_t p = 0; (p = log.find("status hello from the deck", p)) != std::string::npos; ++p) ++posts;
+    EXPECT_EQ(posts, 2u) << log;
+
     // A new sharer finds the stored token; logging out forgets it and the
     // authorise page's cookies.
     auto again = ns::make<FakeServiceSharer>();
     again->configure();
     EXPECT_TRUE(again->isAuthorized());
-    EXPECT_EQ(ns::describe(again->accessToken()->sessionHandle()), "h1");
+    EXPECT_EQ(ns::describe(again->accessToken()->sessionHandle()), "h2");
     net::HTTPCookieStorage::sharedHTTPCookieStorage().setCookie(
         net::HTTPCookie::make("sid", "1", "127.0.0.1", "/"));
     ASSERT_FALSE(net::HTTPCookieStorage::sharedHTTPCookieStorage().cookiesForURL(*provider.URL("/authorize")).empty());
@@ -900,6 +914,11 @@ TEST_F(SharingTest, OfflineQueueDropsWhatItCannotSendAndNeverResendsARefusal) {
     fileWithoutCopy->removeObjectForKey(std::string_view("data"));
     ASSERT_TRUE(ns::writeFileAtomically(folder + "/QueueSharer-4-1-7", "from the data file"));
     ASSERT_TRUE(ns::writeFileAtomically(folder + "/.hidden", "not ours"));
+    // A file share whose bytes are a picture is still a file share.
+    std::string pictureFile(jpeg->view());
+    ASSERT_TRUE(ns::writeFileAtomically(folder + "/QueueSharer-4-1-11", pictureFile));
+    // A file named like a set-aside list is never read as a share's data.
+    ASSERT_TRUE(ns::writeFileAtomically(folder + "/SHROfflineQueue.plist.corrupt-1", "set aside"));
     std::string outside = ns::Paths::join(ns::Paths::cachesDirectory(), "outside");
     ASSERT_TRUE(ns::writeFileAtomically(outside, "not ours either"));
     auto stored = ns::Array::make({ns::str("junk"), entry("QueueSharer-3-1-1", withCopy), ns::num(42),
@@ -917,7 +936,9 @@ TEST_F(SharingTest, OfflineQueueDropsWhatItCannotSendAndNeverResendsARefusal) {
                                    // Uids that are not plain names of the folder name no data file.
                                    entry("../outside", SHRItem::text(ns::str("up"))->dictionaryRepresentation()),
                                    entry(".hidden", SHRItem::text(ns::str("dot"))->dictionaryRepresentation()),
-                                   entry("SHROfflineQueue.plist", SHRItem::text(ns::str("list"))->dictionaryRepresentation())});
+                                   entry("SHROfflineQueue.plist", SHRItem::text(ns::str("list"))->dictionaryRepresentation()),
+                                   entry("SHROfflineQueue.plist.corrupt-1", fileItem("copy, not the set-aside list")),
+                                   entry("QueueSharer-4-1-11", fileItem("copy of a picture file"))});
     ASSERT_TRUE(SHR::saveOfflineQueueList(stored.get()));
     EXPECT_FALSE(SHR::saveOfflineQueueList(nullptr));
     struct stat st{};
@@ -938,7 +959,8 @@ TEST_F(SharingTest, OfflineQueueDropsWhatItCannotSendAndNeverResendsARefusal) {
     EXPECT_EQ(bodies, (std::multiset<std::string>{"image:card.png", "image:card.png", "image:fromfile.png",
                                                   "text:refused", "text:busy",
                                                   "file:stored copy", "file:from the data file", "text:up", "text:dot",
-                                                  "text:list"}));
+                                                  "text:list", "file:copy, not the set-aside list",
+                                                  "file:" + pictureFile}));
     for (const char* line : {"entry 0 is not a dictionary (String); removed", "entry 2 is not a dictionary",
                              "QueueSharer-3-1-1 is missing or damaged; the list's copy is sent",
                              "QueueSharer-3-1-10 is missing or damaged; the list's copy is sent",
@@ -951,11 +973,13 @@ TEST_F(SharingTest, OfflineQueueDropsWhatItCannotSendAndNeverResendsARefusal) {
     EXPECT_EQ(log.find("QueueSharer-4-1-7 is missing"), std::string::npos) << log;
     // Nothing is left to send again; what the odd uids seemed to name stays.
     ASSERT_TRUE(flush());
-    EXPECT_EQ(server.requests().size(), 10u);
+    EXPECT_EQ(server.requests().size(), 12u);
     EXPECT_FALSE(std::filesystem::exists(SHR::offlineQueueListPath()));
     EXPECT_EQ(ns::readFile(outside).value_or(""), "not ours either");
     EXPECT_EQ(ns::readFile(folder + "/.hidden").value_or(""), "not ours");
     ASSERT_EQ(::unlink((folder + "/.hidden").c_str()), 0);
+    EXPECT_EQ(ns::readFile(folder + "/SHROfflineQueue.plist.corrupt-1").value_or(""), "set aside");
+    ASSERT_EQ(::unlink((folder + "/SHROfflineQueue.plist.corrupt-1").c_str()), 0);
     EXPECT_TRUE(std::filesystem::is_empty(folder));
 }
 
