@@ -290,8 +290,10 @@ TEST_F(LoopbackTest, OAuthFlowRequestAuthoriseAccessThenSignedPost) {
     EXPECT_EQ(log.find("refused"), std::string::npos) << log;
     EXPECT_TRUE(alerts().empty());
 
-    // A refreshed token is stored and the share goes out again with it.
+    // A refreshed token is stored and the share goes out again with it,
+    // with no share pending from before.
     rec.names.clear();
+    sharer->setPendingAction(SHRPendingNone);
     sharer->refreshToken();
     ASSERT_TRUE(runUntil([&] {
         return std::find(rec.names.begin(), rec.names.end(), "SHRSendDidFinish") != rec.names.end();
