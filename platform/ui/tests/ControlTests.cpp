@@ -268,3 +268,49 @@ TEST_F(ControlTest, TheApplicationOpensOnlyURLsWithASchemeAndReadsRectsAndPlaces
 
 }  // namespace
 }  // namespace ui::test
+
+#include "platform/ui/TweetComposeViewController.h"
+#include "platform/ui/Window.h"
+
+namespace ui::test {
+namespace {
+
+// The tweet sheet's text at its 140 UTF-16 units and one past, in
+// characters of one and of two units, and never once the sheet is shown.
+TEST_F(ControlTest, ATweetTakesUpTo140UnitsOfTextBeforeItIsShown) {
+    auto repeat = [](const std::string& piece, size_t n) {
+        std::string out;
+        while (n--) out += piece;
+        return out;
+    };
+    const std::string astral = "\xF0\x9F\x83\x8F";  // two units
+    struct Row {
+        const char* name;
+        std::string text;
+        bool taken;
+    } rows[] = {
+        {"140 letters", repeat("a", 140), true},
+        {"141 letters", repeat("a", 141), false},
+        {"140 accented letters (280 bytes)", repeat("\xC3\xA9", 140), true},
+        {"70 cards of two units", repeat(astral, 70), true},
+        {"70 cards and a letter", repeat(astral, 70) + "a", false},
+        {"nothing", "", true},
+    };
+    for (const Row& row : rows) {
+        auto sheet = TweetComposeViewController::make();
+        ASSERT_TRUE(sheet->setInitialText("before")) << row.name;
+        EXPECT_EQ(sheet->setInitialText(row.text), row.taken) << row.name;
+        EXPECT_EQ(sheet->initialText(), row.taken ? row.text : std::string("before")) << row.name;
+    }
+    auto w = makeWindow();
+    auto root = ns::make<ViewController>();
+    w->setRootViewController(root);
+    auto shown = TweetComposeViewController::make();
+    ASSERT_TRUE(root->presentViewController(shown, false));
+    EXPECT_FALSE(shown->setInitialText("late"));
+    EXPECT_EQ(shown->initialText(), "");
+    TweetComposeViewController::reset();
+}
+
+}  // namespace
+}  // namespace ui::test
