@@ -203,6 +203,29 @@ TEST_F(ControlTest, WebHistoryGoesBackAndForward) {
                                                             WebViewNavigationType::BackForward,
                                                             WebViewNavigationType::Reload}));
     EXPECT_EQ(web->loadCount(), 5u);
+
+    // A new page after going back drops what was ahead, and only that: the
+    // pages behind stay, in order.
+    auto pages = WebView::make(makeRect(0, 0, 320, 400));
+    auto at = [&] { return pages->request() ? pages->request()->URL()->absoluteText() : std::string("(none)"); };
+    for (const char* u : {"http://example.com/a", "http://example.com/b", "http://example.com/c", "http://example.com/d"})
+        pages->loadRequest(URLRequest::requestWithString(u));
+    pages->goBack();
+    pages->goBack();  // at b; c and d ahead
+    pages->loadRequest(URLRequest::requestWithString("http://example.com/e"));
+    EXPECT_FALSE(pages->canGoForward());
+    std::vector<std::string> behind;
+    while (pages->canGoBack()) {
+        pages->goBack();
+        behind.push_back(at());
+    }
+    EXPECT_EQ(behind, (std::vector<std::string>{"http://example.com/b", "http://example.com/a"}));
+    std::vector<std::string> ahead;
+    while (pages->canGoForward()) {
+        pages->goForward();
+        ahead.push_back(at());
+    }
+    EXPECT_EQ(ahead, (std::vector<std::string>{"http://example.com/b", "http://example.com/e"}));
 }
 
 TEST_F(ControlTest, TheApplicationOpensOnlyURLsWithASchemeAndReadsRectsAndPlacesTheKeyboard) {
