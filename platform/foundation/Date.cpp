@@ -37,8 +37,10 @@ std::string Date::description() const {
 std::string Date::iso8601() const { return formatUTC(timeIntervalSince1970(), "%Y-%m-%dT%H:%M:%SZ"); }
 
 namespace {
+// 0 for a month that does not exist, so no day fits in it.
 int daysInMonth(int year, int month) {
     static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (month < 1 || month > 12) return 0;
     bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
     return month == 2 && leap ? 29 : kDays[month - 1];
 }

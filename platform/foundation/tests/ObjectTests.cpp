@@ -197,6 +197,19 @@ TEST(Date, ReadsISO8601FieldsUpToTheirLastValue) {
         ASSERT_TRUE(d) << r.text;
         EXPECT_EQ(d->iso8601(), r.iso) << r.text;
     }
+    // Every month's last day in a common and a leap year, and the day after.
+    for (int year : {2023, 2024}) {
+        const int last[] = {31, year == 2024 ? 29 : 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+        for (int month = 1; month <= 12; ++month) {
+            char text[16];
+            std::snprintf(text, sizeof text, "%04d-%02d-%02d", year, month, last[month - 1]);
+            auto lastDay = Date::fromISO8601(text);
+            ASSERT_TRUE(lastDay) << text;
+            EXPECT_EQ(lastDay->iso8601(), std::string(text) + "T00:00:00Z");
+            std::snprintf(text, sizeof text, "%04d-%02d-%02d", year, month, last[month - 1] + 1);
+            EXPECT_FALSE(Date::fromISO8601(text)) << text;
+        }
+    }
     auto d = Date::fromISO8601("2024-02-29T12:34:56Z");
     ASSERT_TRUE(d);
     EXPECT_DOUBLE_EQ(d->timeIntervalSince1970(), 1709210096.0);
