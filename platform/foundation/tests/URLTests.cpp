@@ -295,6 +295,13 @@ TEST(SecretMasking, ParametersURLsAndHeadersLoseTheirSecretsOnly) {
     EXPECT_EQ(maskSecretsInParameters("t\xC3\xADtulo=caf\xC3\xA9&password=\xC3\xA9t\xC3\xA9"),
               "t\xC3\xADtulo=caf\xC3\xA9&password=********");
     EXPECT_EQ(maskSecretsInURL("(null)"), "(null)");
+    // Stored secrets with reserved characters, escaped or not where the
+    // syntax lets them stand: the whole value goes, the pairs after it stay.
+    EXPECT_EQ(maskSecretsInParameters("password=a%26b%3Dc%25&x=1"), "password=********&x=1");
+    EXPECT_EQ(maskSecretsInParameters("oauth_token=ab=cd==&oauth_verifier=v%2Fw&next=%3F"),
+              "oauth_token=********&oauth_verifier=********&next=%3F");
+    EXPECT_EQ(maskSecretsInURL("https://ann:p@ss:w%2Frd@h:8/x?token=a?b%23c&u=ann%40h#secret=c?d&e=f"),
+              "https://ann:********@h:8/x?token=********&u=ann%40h#secret=********&e=f");
 
     // Headers: the scheme word of credentials stays, cookies go whole.
     EXPECT_EQ(maskSecretsInHeader("authorization", "OAuth realm=\"\", oauth_token=\"t\""), "OAuth ********");
