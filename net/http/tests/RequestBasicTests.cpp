@@ -364,7 +364,7 @@ TEST(RequestBasic, CancelReportsCode4OnceAndCancellingAgainDoesNothing) {
         if (auto r = c.readRequest()) {
             const bool half = r->target == "/half";
             if (half) c.write("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nhalf");
-            while (!(half ? releaseHalf : release)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            waitForRelease(half ? releaseHalf : release);
         }
     });
     auto d = ns::make<RecordingDelegate>();
@@ -594,7 +594,7 @@ TEST(RequestBasic, ClearDelegatesAndCancelStopsLaterCallbacks) {
     std::atomic<bool> release{false};
     testsupport::Server server([&](testsupport::Conn& c) {
         if (c.readRequest())
-            while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            waitForRelease(release);
     });
     auto d = ns::make<RecordingDelegate>();
     bool failedBlock = false;

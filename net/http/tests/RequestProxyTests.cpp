@@ -172,7 +172,7 @@ TEST_F(RequestProxy, PACScriptFetchedOverHTTPChoosesTheProxyEvenWithTheQueueFull
     std::atomic<bool> release{false};
     testsupport::Server slow([&](testsupport::Conn& c) {
         if (c.readRequest()) {
-            while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            waitForRelease(release);
             c.respond(200, "slow");
         }
     });

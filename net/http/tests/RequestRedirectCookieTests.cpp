@@ -2,6 +2,7 @@
 // confirmation) and cookies sent and stored.
 #include "net/http/tests/RequestTestSupport.h"
 
+#include <algorithm>
 #include <iterator>
 #include <mutex>
 #include <optional>
@@ -266,6 +267,44 @@ TEST(RequestCookies, PublicSuffixesAreRefusedAndTheSessionListStaysBounded) {
         }
     }
     EXPECT_LE(Storage::sharedHTTPCookieStorage().cookies().size(), Storage::kMaxCookiesPerDomain + 1);
+    HTTPRequest::setSessionCookies({});
+
+    // The list's limits by the cookie that goes: at a domain's limit nothing
+    // goes; one past it the domain's oldest goes, and only it; the same for
+    // the limit in all.
+    const auto names = [] {
+        std::vector<std::string> out;
+        for (auto& c : HTTPRequest::sessionCookies()) out.push_back(c->name());
+        return out;
+    };
+    const size_t perDomain = Storage::kMaxCookiesPerDomain;
+    HTTPRequest::addSessionCookie(net::HTTPCookie::make("other", "1", "elsewhere.example"));
+    std::vector<std::string> want = {"other"};
+    for (size_t i = 0; i < perDomain; ++i) {
+        HTTPRequest::addSessionCookie(net::HTTPCookie::make("c" + std::to_string(i), "1", "flood.example"));
+        want.push_back("c" + std::to_string(i));
+    }
+    EXPECT_EQ(names(), want);
+    HTTPRequest::addSessionCookie(net::HTTPCookie::make("c" + std::to_string(perDomain), "1", "flood.example"));
+    want.erase(want.begin() + 1);
+    want.push_back("c" + std::to_string(perDomain));
+    EXPECT_EQ(names(), want);
+    // Set again by an equal cookie made apart: replaced, nothing else goes.
+    HTTPRequest::addSessionCookie(net::HTTPCookie::make("c5", "2", "FLOOD.example"));
+    want.erase(std::find(want.begin(), want.end(), "c5"));
+    want.push_back("c5");
+    EXPECT_EQ(names(), want);
+    HTTPRequest::setSessionCookies({});
+    want.clear();
+    for (size_t i = 0; i < Storage::kMaxCookies; ++i) {
+        want.push_back("t" + std::to_string(i));
+        HTTPRequest::addSessionCookie(net::HTTPCookie::make(want.back(), "1", "d" + std::to_string(i / perDomain) + ".example"));
+    }
+    EXPECT_EQ(names(), want);
+    HTTPRequest::addSessionCookie(net::HTTPCookie::make("last", "1", "new.example"));
+    want.erase(want.begin());
+    want.push_back("last");
+    EXPECT_EQ(names(), want);
     HTTPRequest::setSessionCookies({});
 }
 

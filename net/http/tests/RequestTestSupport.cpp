@@ -1,9 +1,21 @@
 #include "net/http/tests/RequestTestSupport.h"
 
+#include <chrono>
+#include <thread>
+
 namespace httptest {
 
 bool waitFor(const ns::Ref<http::HTTPRequest>& r, double seconds) {
     return waitUntil([&] { return r->isFinished(); }, seconds);
+}
+
+bool waitForRelease(const std::atomic<bool>& flag, double seconds) {
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!flag) {
+        if (std::chrono::steady_clock::now() >= giveUp) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 void drainMain() {

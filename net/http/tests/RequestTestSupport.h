@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
@@ -92,6 +93,10 @@ using testsupport::waitUntil;
 bool waitFor(const ns::Ref<http::HTTPRequest>& r, double seconds = 10);
 // Lets deliveries already queued for the main thread arrive.
 void drainMain();
+// For a server's handler that holds its answer back: waits until `flag` is
+// set, for at most `seconds`, so that a test that fails before it lets go
+// still ends (the server joins its handlers when it stops).
+bool waitForRelease(const std::atomic<bool>& flag, double seconds = 30);
 // The response body as text, "" when none.
 std::string text(const ns::Ref<http::HTTPRequest>& r);
 ns::Ref<ns::URL> url(const std::string& s);

@@ -175,7 +175,12 @@ TEST(HTTPCookie, Dates) {
                          Row{"1 Jan 70 00:00:00", 0}, Row{"31 Dec 69 23:59:59", 3155759999},
                          Row{"1 Jan 00 00:00:00", 946684800}, Row{"1-jan-2000 0:0:0", 946684800},
                          Row{"1 January 2000 00:00:00", 946684800}, Row{"1 Jan 2000", -1},
-                         Row{"1 Jan 2000 00:00:000", -1}, Row{"1 Jan 20000 00:00:00", -1}, Row{"1 Ja 2000 0:0:0", -1}}) {
+                         Row{"1 Jan 2000 00:00:000", -1}, Row{"1 Jan 20000 00:00:00", -1}, Row{"1 Ja 2000 0:0:0", -1},
+                         // The last day of each kind of month and one past it, the last year.
+                         Row{"29 Feb 1996 00:00:00", 825552000}, Row{"29 Feb 1995 00:00:00", -1},
+                         Row{"29 Feb 2000 12:00:00", 951825600}, Row{"29 Feb 1900 00:00:00", -1},
+                         Row{"30 Apr 1994 08:49:00", 767695740}, Row{"31 Apr 1994 08:49:00", -1},
+                         Row{"30 Feb 1996 00:00:00", -1}, Row{"31 Dec 9999 23:59:59", 253402300799}}) {
         bool ok = HTTPCookie::parseCookieDate(r.text, &t);
         EXPECT_EQ(ok, r.since1970 != -1) << r.text;
         if (ok && r.since1970 != -1) {
@@ -211,8 +216,17 @@ TEST(HTTPCookieStorage, PerDomainLimit) {
     EXPECT_EQ(s.cookies().front()->name(), "c0");
     s.setCookie(HTTPCookie::make("other", "v", "elsewhere.example"));  // other domains do not count
     EXPECT_EQ(s.cookies().size(), perDomain + 1);
-    for (size_t i = perDomain; i < 60; ++i) s.setCookie(HTTPCookie::make("c" + std::to_string(i), "v", "flood.example"));
+    // One past the limit: the domain's oldest goes, and only it.
+    s.setCookie(HTTPCookie::make("c" + std::to_string(perDomain), "v", "flood.example"));
     auto all = s.cookies();
+    ASSERT_EQ(all.size(), perDomain + 1);
+    for (size_t i = 0; i < all.size(); ++i) {
+        // c1 ... c49, "other", c50: the order of setting, less c0.
+        const std::string want = i + 1 < perDomain ? "c" + std::to_string(i + 1) : i + 1 == perDomain ? "other" : "c" + std::to_string(perDomain);
+        EXPECT_EQ(all[i]->name(), want) << "at " << i;
+    }
+    for (size_t i = perDomain + 1; i < 60; ++i) s.setCookie(HTTPCookie::make("c" + std::to_string(i), "v", "flood.example"));
+    all = s.cookies();
     ASSERT_EQ(all.size(), perDomain + 1);
     // The oldest of the domain went.
     EXPECT_EQ(all.front()->name(), "c10");
@@ -230,7 +244,17 @@ TEST(HTTPCookieStorage, PerDomainLimit) {
     all = s.cookies();
     ASSERT_EQ(all.size(), total);
     EXPECT_EQ(all.front()->name(), "c1");
+    EXPECT_EQ(all[total - 2]->name(), "c" + std::to_string(total - 1));
     EXPECT_EQ(all.back()->name(), "last");
+    // A cookie set again by an equal cookie made apart (another object, the
+    // domain in other case) replaces it: the count stays, nothing else goes,
+    // and it is the newest now.
+    s.setCookie(HTTPCookie::make("c1", "new", "D0.Example"));
+    all = s.cookies();
+    ASSERT_EQ(all.size(), total);
+    EXPECT_EQ(all.front()->name(), "c2");
+    EXPECT_EQ(all.back()->name(), "c1");
+    EXPECT_EQ(all.back()->value(), "new");
     s.removeAllCookies();
 }
 

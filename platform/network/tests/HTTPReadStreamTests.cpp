@@ -8,6 +8,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <filesystem>
@@ -24,6 +26,18 @@
 #include "testsupport/TempDir.h"
 
 namespace {
+
+// Waits for another thread to set `flag`, for at most `seconds`, so that a
+// server handler or a test that waits on it still ends when a fault keeps
+// the flag from being set.
+bool waitForFlag(const std::atomic<bool>& flag, double seconds = 30) {
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!flag) {
+        if (std::chrono::steady_clock::now() >= giveUp) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
 
 using net::HTTPMessage;
 using net::HTTPReadStream;
@@ -215,7 +229,7 @@ TEST_F(HTTPReadStreamTest, DroppedIdleConnectionIsNotAdopted) {
     });
     auto a = run(get(server.url("/"), true));
     ASSERT_TRUE(a.ended);
-    while (!closed) std::this_thread::yield();
+    ASSERT_TRUE(waitForFlag(closed, 10));
     auto b = run(get(server.url("/"), true));
     ASSERT_TRUE(b.ended) << (b.error ? b.error->description() : "");
     EXPECT_FALSE(b.reused);
@@ -348,7 +362,7 @@ TEST_F(HTTPReadStreamTest, UnscheduledStreamStopsReading) {
     Server server([&](Conn& c) {
         c.readRequest();
         c.write("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nfirst");
-        while (!release) usleep(1000);
+        waitForFlag(release);
         c.write("!");
         c.waitForClose(5);
     });
@@ -386,7 +400,7 @@ TEST_F(HTTPReadStreamTest, BodyBytesLeftInTheHeaderEventComeFirst) {
     Server server([&](Conn& c) {
         c.readRequest();
         c.write("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabcdef");
-        while (!release) usleep(1000);
+        waitForFlag(release);
         c.write("ghij");
         c.waitForClose(5);
     });
