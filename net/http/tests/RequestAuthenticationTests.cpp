@@ -129,7 +129,7 @@ protected:
 TEST_F(RequestAuthentication, CredentialsInTheURLAnswerBasicWithoutAskingAnyone) {
     AuthServer s;
     auto r = HTTPRequest::requestWithURL(url(s.url("/basic", "user:pass")));
-    r->startSynchronous();
+    startSynchronous(r);
     ASSERT_FALSE(r->error()) << r->error()->description();
     EXPECT_EQ(text(r), "basic ok");
     EXPECT_EQ(r->authenticationScheme(), "Basic");
@@ -141,13 +141,13 @@ TEST_F(RequestAuthentication, SecondRequestPresentsStoredCredentialsBeforeTheCha
     auto first = HTTPRequest::requestWithURL(url(s.url("/basic")));
     first->setUsername("user");
     first->setPassword("pass");
-    first->startSynchronous();
+    startSynchronous(first);
     ASSERT_FALSE(first->error());
     EXPECT_EQ(s.requests, 2);
     EXPECT_FALSE(HTTPRequest::sessionCredentialsStore().empty());
 
     auto second = HTTPRequest::requestWithURL(url(s.url("/basic")));
-    second->startSynchronous();
+    startSynchronous(second);
     ASSERT_FALSE(second->error());
     EXPECT_EQ(s.requests, 3);  // no second challenge
     EXPECT_EQ(s.withCredentials, 2);
@@ -160,7 +160,7 @@ TEST_F(RequestAuthentication, SecondRequestPresentsStoredCredentialsBeforeTheCha
     unkept->setUsername("user");
     unkept->setPassword("pass");
     unkept->setUseSessionPersistence(false);
-    unkept->startSynchronous();
+    startSynchronous(unkept);
     ASSERT_FALSE(unkept->error());
     EXPECT_TRUE(HTTPRequest::sessionCredentialsStore().empty());
 }
@@ -170,13 +170,13 @@ TEST_F(RequestAuthentication, DigestIsAnsweredAndReusedForTheNextRequest) {
     auto r = HTTPRequest::requestWithURL(url(s.url("/digest/a")));
     r->setUsername("user");
     r->setPassword("secret");
-    r->startSynchronous();
+    startSynchronous(r);
     ASSERT_FALSE(r->error()) << r->error()->description();
     EXPECT_EQ(text(r), "digest ok");
     EXPECT_EQ(r->authenticationScheme(), "Digest");
 
     auto again = HTTPRequest::requestWithURL(url(s.url("/digest/a")));
-    again->startSynchronous();
+    startSynchronous(again);
     ASSERT_FALSE(again->error());
     EXPECT_EQ(s.requests, 3);
 }
@@ -204,7 +204,7 @@ TEST_F(RequestAuthentication, NTLMTakesTheDomainFromTheSettingOrFromAUserNamedWi
         r->setUsername(row.user);
         r->setPassword("Secret1");
         if (*row.domain) r->setDomain(row.domain);
-        r->startSynchronous();
+        startSynchronous(r);
         ASSERT_FALSE(r->error()) << r->error()->description();
         EXPECT_EQ(text(r), "ntlm ok");
         EXPECT_EQ(r->authenticationScheme(), "NTLM");
@@ -216,7 +216,7 @@ TEST_F(RequestAuthentication, SynchronousRequestWithoutCredentialsFailsWithCode3
     AuthServer s;
     auto r = HTTPRequest::requestWithURL(url(s.url("/basic")));
     r->setAuthenticationNeededBlock([] { ADD_FAILURE() << "a synchronous request never asks"; });
-    r->startSynchronous();
+    startSynchronous(r);
     ASSERT_TRUE(r->error());
     EXPECT_EQ(r->error()->code(), 3);
     EXPECT_EQ(r->error()->localizedDescription(), "Authentication needed");
@@ -318,7 +318,7 @@ TEST_F(RequestAuthentication, KeychainPersistenceSavesWorkingCredentials) {
     r->setUsername("user");
     r->setPassword("pass");
     r->setUseKeychainPersistence(true);
-    r->startSynchronous();
+    startSynchronous(r);
     ASSERT_FALSE(r->error());
     const int port = s.port();
     auto saved = HTTPRequest::savedCredentialsForHost("127.0.0.1", port, "http", "R");
@@ -400,7 +400,7 @@ TEST_F(RequestAuthentication, CredentialsAndCookiesStayWithTheirOriginOnARedirec
         auto r = HTTPRequest::requestWithURL(url(a.url("/start")));
         r->addRequestHeader("Authorization", "Basic dXNlcjpwYXNz");
         r->addRequestHeader("Cookie", "caller=secret");
-        r->startSynchronous();
+        startSynchronous(r);
         ASSERT_FALSE(r->error()) << r->error()->description();
         bool sameOrigin = to == a.url("/here");
         auto got = lastAt(sameOrigin ? 'A' : 'B');
@@ -417,7 +417,7 @@ TEST_F(RequestAuthentication, CredentialsAndCookiesStayWithTheirOriginOnARedirec
     auto r = HTTPRequest::requestWithURL(url(a.url("/login")));
     r->setUsername("user");
     r->setPassword("pass");
-    r->startSynchronous();
+    startSynchronous(r);
     ASSERT_TRUE(r->error());
     EXPECT_EQ(r->error()->code(), 3);
     std::lock_guard<std::mutex> g(m);

@@ -66,7 +66,7 @@ TEST(RequestRedirect, PostRedirectedBy302BecomesGetKeepingOnlyAgentAndAccept) {
     RedirectServer s;
     auto r = post(s.url("/r302"));
     r->setUserAgent("tester/1");
-    r->startSynchronous();
+    startSynchronous(r);
     ASSERT_FALSE(r->error());
     auto seen = s.last();
     EXPECT_EQ(seen.method, "GET");
@@ -85,23 +85,23 @@ TEST(RequestRedirect, RFC2616KeepsPostOn302And307AlwaysKeepsItAnd303NeverDoes) {
     RedirectServer s;
     auto a = post(s.url("/r302"));
     a->setShouldUseRFC2616RedirectBehaviour(true);
-    a->startSynchronous();
+    startSynchronous(a);
     EXPECT_EQ(s.last().method, "POST");
     EXPECT_EQ(s.last().body, "body!");
 
     auto b = post(s.url("/r307"));
-    b->startSynchronous();
+    startSynchronous(b);
     EXPECT_EQ(s.last().method, "POST");
     EXPECT_EQ(s.last().body, "body!");
     EXPECT_EQ(s.last().header("X-Custom"), "1");
 
     auto c = post(s.url("/r303"));
     c->setShouldUseRFC2616RedirectBehaviour(true);
-    c->startSynchronous();
+    startSynchronous(c);
     EXPECT_EQ(s.last().method, "GET");
 
     auto d = post(s.url("/r301"));
-    d->startSynchronous();
+    startSynchronous(d);
     EXPECT_EQ(s.last().method, "GET");
 }
 
@@ -109,7 +109,7 @@ TEST(RequestRedirect, NotModifiedAndMultipleChoicesAreNotFollowed) {
     RedirectServer s;
     for (const char* p : {"/r304", "/r300"}) {
         auto r = HTTPRequest::requestWithURL(url(s.url(p)));
-        r->startSynchronous();
+        startSynchronous(r);
         EXPECT_EQ(r->redirectCount(), 0) << p;
         EXPECT_EQ(s.last().target, p);
     }
@@ -118,13 +118,13 @@ TEST(RequestRedirect, NotModifiedAndMultipleChoicesAreNotFollowed) {
 TEST(RequestRedirect, FiveRedirectsAreFollowedAndTheSixthFailsWithCode9) {
     RedirectServer s;
     auto five = HTTPRequest::requestWithURL(url(s.url("/five/0")));
-    five->startSynchronous();
+    startSynchronous(five);
     ASSERT_FALSE(five->error()) << five->error()->description();
     EXPECT_EQ(five->redirectCount(), 5);
     EXPECT_EQ(text(five), "GET /five/5 ");
     const size_t before = s.count();
     auto r = HTTPRequest::requestWithURL(url(s.url("/loop/0")));
-    r->startSynchronous();
+    startSynchronous(r);
     ASSERT_TRUE(r->error());
     EXPECT_EQ(r->error()->code(), 9);
     EXPECT_EQ(r->error()->localizedDescription(), "The request failed because it redirected too many times");
@@ -135,7 +135,7 @@ TEST(RequestRedirect, RedirectsCanBeSwitchedOff) {
     RedirectServer s;
     auto r = HTTPRequest::requestWithURL(url(s.url("/r302")));
     r->setShouldRedirect(false);
-    r->startSynchronous();
+    startSynchronous(r);
     EXPECT_EQ(r->responseStatusCode(), 302);
     EXPECT_EQ(text(r), "moving");
 }
@@ -186,12 +186,12 @@ TEST(RequestCookies, CookiesAreStoredAndSentInOrder) {
         }
     });
     auto set = HTTPRequest::requestWithURL(url(server.url("/set")));
-    set->startSynchronous();
+    startSynchronous(set);
     ASSERT_EQ(set->responseCookies().size(), 2u);
     EXPECT_GE(HTTPRequest::sessionCookies().size(), 2u);
 
     auto check = HTTPRequest::requestWithURL(url(server.url("/check")));
-    check->startSynchronous();
+    startSynchronous(check);
     {
         std::lock_guard<std::mutex> g(m);
         EXPECT_EQ(cookieHeader, "a=1; b=2");
@@ -199,7 +199,7 @@ TEST(RequestCookies, CookiesAreStoredAndSentInOrder) {
     // A redirect that keeps its method sends the new URL's cookies too.
     auto moved = HTTPRequest::requestWithURL(url(server.url("/moved")));
     moved->appendPostData(*ns::Data::make("x"));
-    moved->startSynchronous();
+    startSynchronous(moved);
     {
         std::lock_guard<std::mutex> g(m);
         EXPECT_EQ(cookieHeader, "a=1; b=2");
@@ -208,7 +208,7 @@ TEST(RequestCookies, CookiesAreStoredAndSentInOrder) {
     auto without = HTTPRequest::requestWithURL(url(server.url("/check")));
     without->setUseCookiePersistence(false);
     without->setRequestCookies({net::HTTPCookie::make("c", "3", "127.0.0.1")});
-    without->startSynchronous();
+    startSynchronous(without);
     {
         std::lock_guard<std::mutex> g(m);
         EXPECT_EQ(cookieHeader, "c=3");
@@ -240,7 +240,7 @@ TEST(RequestCookies, PublicSuffixesAreRefusedAndTheSessionListStaysBounded) {
     auto site = HTTPRequest::requestWithURL(url("http://user.github.io/site"));
     site->setProxyHost("127.0.0.1");
     site->setProxyPort(server.port());
-    site->startSynchronous();
+    startSynchronous(site);
     ASSERT_FALSE(site->error()) << site->error()->description();
     ASSERT_EQ(site->responseCookies().size(), 1u);
     EXPECT_EQ(site->responseCookies()[0]->name(), "mine");
@@ -252,7 +252,7 @@ TEST(RequestCookies, PublicSuffixesAreRefusedAndTheSessionListStaysBounded) {
     };
     for (int round = 0; round < 200; ++round) {
         auto many = HTTPRequest::requestWithURL(url(server.url("/many?round=" + std::to_string(round))));
-        many->startSynchronous();
+        startSynchronous(many);
         ASSERT_FALSE(many->error());
         if (round < 2) {
             EXPECT_EQ(named("gone"), round == 0 ? 1 : 0);  // set, then expired
@@ -345,7 +345,7 @@ TEST(RequestHeaders, OnlyKnownCharsetsAreTakenAndTheRestFallBackToTheDefault) {
         SCOPED_TRACE(row.name);
         auto r = HTTPRequest::requestWithURL(url(server.url("/" + std::to_string(i))));
         if (row.defaultEncoding) r->setDefaultResponseEncoding(row.defaultEncoding);
-        r->startSynchronous();
+        startSynchronous(r);
         ASSERT_FALSE(r->error()) << r->error()->description();
         EXPECT_EQ(r->responseEncoding(), row.encoding);
         auto s = r->responseString();
