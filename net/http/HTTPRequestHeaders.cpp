@@ -99,13 +99,10 @@ void HTTPRequest::applyCookieHeader() {
     }
     auto main = mainRequest();
     const auto& list = main ? main->requestCookies_ : requestCookies_;
-    if (list.empty()) return;
-    std::string header;
-    for (size_t i = 0; i < list.size(); ++i) {
-        if (i == 0) header = ns::format("%@=%@", list[i]->name(), list[i]->value());
-        else header = ns::format("%@; %@=%@", header, list[i]->name(), list[i]->value());
-    }
-    addRequestHeader("Cookie", header);
+    // The storage's writer of the field: a cookie whose name or value would
+    // not read back as that one pair is left out.
+    std::string header = net::HTTPCookie::requestHeaderValue(list);
+    if (!header.empty()) addRequestHeader("Cookie", header);
 }
 
 void HTTPRequest::readResponseHeaders() {

@@ -364,6 +364,13 @@ TEST(HTTPTarget, PartsOfAnAbsoluteURLAndWhatIsRefused) {
     EXPECT_EQ(t.path, "/");
     EXPECT_EQ(t.query, "?q");
 
+    // The first and last ports there are (one past each is refused below).
+    for (int port : {1, 65535}) {
+        ASSERT_TRUE(net::parseHTTPTarget("http://host:" + std::to_string(port) + "/", t)) << port;
+        EXPECT_EQ(t.port, port);
+        EXPECT_FALSE(t.defaultPort);
+    }
+
     ASSERT_TRUE(net::parseHTTPTarget("http://host:80", t));
     EXPECT_TRUE(t.defaultPort);
     EXPECT_EQ(t.path, "/");

@@ -252,6 +252,13 @@ TEST_F(URLConnectionTest, CookiesAreStoredAndSent) {
     URLConnection::sendSynchronousRequest(*request(server.url("/login")), &resp, &err);
     URLConnection::sendSynchronousRequest(*request(server.url("/next")), &resp, &err);
     EXPECT_EQ(cookieSeen, "session=s1; pref=dark");
+    // A stored cookie a caller made with a line break in its value: left out,
+    // and the load goes on with the others.
+    net::HTTPCookieStorage::sharedHTTPCookieStorage().setCookie(
+        net::HTTPCookie::make("split", "x\r\nX-Forged: 1", "127.0.0.1", "/"));
+    auto data = URLConnection::sendSynchronousRequest(*request(server.url("/next")), &resp, &err);
+    ASSERT_TRUE(data) << ns::describe(err);
+    EXPECT_EQ(cookieSeen, "session=s1; pref=dark");
     // The logout helper removes them for the site.
     net::HTTPCookieStorage::sharedHTTPCookieStorage().deleteCookiesForURL(*ns::URL::URLWithString(server.url("/")));
     URLConnection::sendSynchronousRequest(*request(server.url("/next")), &resp, &err);
