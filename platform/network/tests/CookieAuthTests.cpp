@@ -173,6 +173,7 @@ TEST(HTTPCookie, Dates) {
                          Row{"Sun, 31 Dec 1995 23:60:00 GMT", -1}, Row{"Sun, 31 Dec 1995 23:59:60 GMT", -1},
                          Row{"1 Jan 1601 00:00:00", -11644473600}, Row{"31 Dec 1600 23:59:59", -1},
                          Row{"1 Jan 70 00:00:00", 0}, Row{"31 Dec 69 23:59:59", 3155759999},
+                         Row{"31 Dec 99 23:59:59", 946684799}, Row{"1 Jan 100 00:00:00", -1},
                          Row{"1 Jan 00 00:00:00", 946684800}, Row{"1-jan-2000 0:0:0", 946684800},
                          Row{"1 January 2000 00:00:00", 946684800}, Row{"1 Jan 2000", -1},
                          Row{"1 Jan 2000 00:00:000", -1}, Row{"1 Jan 20000 00:00:00", -1}, Row{"1 Ja 2000 0:0:0", -1},
@@ -412,6 +413,15 @@ TEST(NTLM, DigestsAndKeysMatchPublishedValues) {
     EXPECT_EQ(hex(net::ntlm::md4("")), "31d6cfe0d16ae931b73c59d7e0c089c0");
     EXPECT_EQ(hex(net::ntlm::md4("abc")), "a448017aaf21d8525fc10ae87aa6729d");
     EXPECT_EQ(hex(net::ntlm::md4(std::string(1000, 'a'))).size(), 32u);
+    // The rest of the published test suite: texts that fill every word of a
+    // block, and one that takes two blocks.
+    struct Row { const char* text; const char* digest; };
+    for (const Row& r : {Row{"a", "bde52cb31de33e46245e05fbdbd6fb24"}, Row{"message digest", "d9130a8164549fe818874806e1c7014b"},
+                         Row{"abcdefghijklmnopqrstuvwxyz", "d79e1c308aa5bbcdeea8ed63df412da9"},
+                         Row{"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "043f8582f241db351ce627e153e7f0e4"},
+                         Row{"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+                             "e33b4ddc9c38f2199c3e7b164fcc0536"}})
+        EXPECT_EQ(hex(net::ntlm::md4(r.text)), r.digest) << r.text;
     // The NTLMv2 example of the protocol documentation.
     EXPECT_EQ(hex(net::ntlm::ntowfv2("User", "Password", "Domain")), "0c868a403bfd7a93a3001ef22ef02e3f");
 }

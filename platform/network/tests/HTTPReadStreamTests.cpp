@@ -243,6 +243,7 @@ TEST_F(HTTPReadStreamTest, ServerClosingWithoutAnswerIsADroppedConnection) {
     auto o = run(get(server.url("/")));
     ASSERT_TRUE(o.error);
     EXPECT_TRUE(net::isDroppedConnection(o.error.get())) << ns::describe(o.error);
+    EXPECT_EQ(o.error->localizedDescription(), "The network connection was lost while waiting for the response");
 }
 
 TEST_F(HTTPReadStreamTest, ResetMidBodyIsAClearError) {
@@ -278,13 +279,16 @@ TEST_F(HTTPReadStreamTest, MisbehavingServersEndInClearErrors) {
         const char* name;
         std::string reply;
         long code;
+        std::string says = "";  // how the description begins, where it is checked
     };
+    const std::string cut = "The network connection was lost before the response was complete (";
     std::vector<Case> cases = {
-        {"truncated chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10\r\nshort", net::kErrorNetworkConnectionLost},
+        {"truncated chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10\r\nshort", net::kErrorNetworkConnectionLost, cut},
         {"bad chunk size", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nxyz\r\n", net::kErrorBadServerResponse},
         {"oversized header", "HTTP/1.1 200 OK\r\nX-Big: " + std::string(100000, 'a') + "\r\n\r\n",
          net::kErrorBadServerResponse},
-        {"content-length too long", "HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\nonly this", net::kErrorNetworkConnectionLost},
+        {"content-length too long", "HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\nonly this", net::kErrorNetworkConnectionLost, cut},
+        {"head cut short", "HTTP/1.1 200 OK\r\nContent-Le", net::kErrorNetworkConnectionLost, cut},
         {"conflicting lengths", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 7\r\n\r\nhello",
          net::kErrorBadServerResponse},
         {"not http", "SSH-2.0-OpenSSH\r\n\r\n", net::kErrorBadServerResponse},
@@ -299,6 +303,7 @@ TEST_F(HTTPReadStreamTest, MisbehavingServersEndInClearErrors) {
         ASSERT_TRUE(o.error) << tc.name;
         EXPECT_EQ(o.error->code(), tc.code) << tc.name << ": " << ns::describe(o.error);
         EXPECT_FALSE(o.error->localizedDescription().empty());
+        EXPECT_EQ(o.error->localizedDescription().rfind(tc.says, 0), 0u) << tc.name << ": " << o.error->localizedDescription();
     }
 }
 
