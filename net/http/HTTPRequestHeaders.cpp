@@ -378,6 +378,11 @@ std::string HTTPRequest::buildDefaultUserAgent() {
     locale = locale.substr(0, locale.find('.'));
     gUserAgent = ns::format("%@ %@ (%@; %@ %@; %@)", name, v, std::string(u.machine), std::string(u.sysname),
                             std::string(u.release), locale);
+    // The texts come from a file and the environment: a control character
+    // (a line break above all) would have every request refused as a field
+    // that cannot be sent, so each becomes a blank.
+    for (char& c : gUserAgent)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
     return gUserAgent;
 }
 

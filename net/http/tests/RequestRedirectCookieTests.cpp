@@ -2,10 +2,19 @@
 // confirmation) and cookies sent and stored.
 #include "net/http/tests/RequestTestSupport.h"
 
+#include <sys/utsname.h>
+
+#include <cstdio>
+#include <cstdlib>
+
 #include <algorithm>
 #include <iterator>
 #include <mutex>
 #include <optional>
+
+#include "platform/foundation/Paths.h"
+#include "platform/foundation/PropertyList.h"
+#include "testsupport/TempDir.h"
 
 using namespace httptest;
 using http::HTTPRequest;
@@ -381,4 +390,54 @@ TEST(RequestHeaders, Base64PadsAndEmptyGivesEmpty) {
     EXPECT_EQ(HTTPRequest::base64forData(*ns::Data::make("")), "");
     EXPECT_EQ(HTTPRequest::base64forData(*ns::Data::make("ab")), "YWI=");
     EXPECT_EQ(HTTPRequest::base64forData(*ns::Data::make("user:pass")), "dXNlcjpwYXNz");
+}
+
+// The default agent is built once a process, from the bundle's Info.plist and
+// the system: each row runs in a process of its own. Texts read from that
+// file keep their reserved characters; a control character (a line break
+// would have every request refused) becomes a blank.
+TEST(RequestHeaders, DefaultUserAgentIsBuiltFromTheBundleInformation) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    utsname u{};
+    ::uname(&u);
+    const std::string system = std::string(" (") + u.machine + "; " + u.sysname + " " + u.release + "; ";
+    struct Row {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> info;
+        const char* lang;
+        std::string agent;
+    };
+    const Row rows[] = {
+        {"display name and both versions",
+         {{"CFBundleDisplayName", "Deck Prep"}, {"CFBundleName", "Deck"}, {"CFBundleShortVersionString", "1.2"},
+          {"CFBundleVersion", "34"}},
+         "de_DE.UTF-8", "Deck Prep 1.2 rv:34" + system + "de_DE)"},
+        {"bundle name without a display name, one version", {{"CFBundleName", "Deck"}, {"CFBundleVersion", "34"}}, "",
+         "Deck 34" + system + "en_US)"},
+        {"versions alike", {{"CFBundleName", "Deck"}, {"CFBundleShortVersionString", "2.0"}, {"CFBundleVersion", "2.0"}},
+         "fr_FR", "Deck 2.0" + system + "fr_FR)"},
+        {"reserved characters kept, control characters blanked",
+         {{"CFBundleDisplayName", "D\xC3\xA9" "ck <&> \"Prep\"; (1)\r\nX-Forged:\t1"}, {"CFBundleVersion", "1\x7F"}}, "C",
+         "D\xC3\xA9" "ck <&> \"Prep\"; (1)  X-Forged: 1 1 " + system + "C)"},
+        {"no name: no agent", {{"CFBundleVersion", "1"}}, "C", ""},
+    };
+    for (const Row& row : rows) {
+        testsupport::TempDir dir;
+        std::vector<ns::Dictionary::Entry> entries;
+        for (auto& [k, v] : row.info) entries.emplace_back(ns::str(k), ns::str(v));
+        ASSERT_TRUE(ns::PropertyList::writeToFile(*ns::Dictionary::make(std::move(entries)), dir.path() + "/Info.plist"));
+        EXPECT_EXIT(
+            {
+                ns::Paths::setBundleResourcePath(dir.path());
+                ::setenv("LANG", row.lang, 1);
+                const std::string agent = HTTPRequest::defaultUserAgentString();
+                if (agent != row.agent) {
+                    std::fprintf(stderr, "agent [%s]\n", agent.c_str());
+                    std::exit(1);
+                }
+                std::exit(0);
+            },
+            ::testing::ExitedWithCode(0), "")
+            << row.name;
+    }
 }
