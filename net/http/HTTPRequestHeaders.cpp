@@ -99,10 +99,9 @@ void HTTPRequest::applyCookieHeader() {
     }
     auto main = mainRequest();
     const auto& list = main ? main->requestCookies_ : requestCookies_;
-    // The storage's writer of the field: a cookie whose name or value would
-    // not read back as that one pair is left out.
-    std::string header = net::HTTPCookie::requestHeaderValue(list);
-    if (!header.empty()) addRequestHeader("Cookie", header);
+    cookieRefusal_ = net::HTTPCookie::whyCookiesCannotBeSent(list);
+    if (list.empty()) return;
+    addRequestHeader("Cookie", net::HTTPCookie::requestHeaderValue(list));
 }
 
 void HTTPRequest::readResponseHeaders() {

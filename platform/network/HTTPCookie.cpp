@@ -7,6 +7,7 @@
 #include <libpsl.h>
 
 #include "platform/foundation/String.h"
+#include "platform/network/HTTPMessage.h"
 
 namespace net {
 
@@ -276,23 +277,25 @@ ns::Ref<HTTPCookie> HTTPCookie::make(std::string name, std::string value, std::s
 }
 
 std::string HTTPCookie::requestHeaderValue(const std::vector<ns::Ref<HTTPCookie>>& cookies) {
-    // A cookie made by a caller (a stored session token, say) may hold what
-    // no Set-Cookie field can: a ";" would read as a second pair, an "=" in
-    // the name would move where the value starts, and a control character
-    // (a line break above all) would end the field or have the whole
-    // request refused. Such a cookie is left out; the others are sent.
-    const auto sendable = [](std::string_view text, bool name) {
-        for (unsigned char c : text)
-            if (c < 0x20 || c == 0x7F || c == ';' || (name && c == '=')) return false;
-        return true;
-    };
     std::string out;
     for (auto& c : cookies) {
-        if (!sendable(c->name_, true) || !sendable(c->value_, false)) continue;
         if (!out.empty()) out += "; ";
         out += c->name_ + "=" + c->value_;
     }
     return out;
+}
+
+std::string HTTPCookie::whyCannotBeSent() const {
+    if (name_.find_first_of(";=") != std::string::npos)
+        return "the name of the cookie " + quotedForMessage(name_) + " holds a \";\" or \"=\"";
+    if (value_.find(';') != std::string::npos) return "the value of the cookie " + quotedForMessage(name_) + " holds a \";\"";
+    return {};
+}
+
+std::string HTTPCookie::whyCookiesCannotBeSent(const std::vector<ns::Ref<HTTPCookie>>& cookies) {
+    for (auto& c : cookies)
+        if (std::string why = c->whyCannotBeSent(); !why.empty()) return why;
+    return {};
 }
 
 ns::Ref<ns::Date> HTTPCookie::expiresDate() const {

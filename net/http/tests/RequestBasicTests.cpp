@@ -294,6 +294,20 @@ TEST(RequestBasic, MethodOrHeaderFieldThatIsNotValidHTTPFailsBeforeAnythingIsSen
              r.setRequestCookies({net::HTTPCookie::make("c", "1\r\nX-Injected: 1", "127.0.0.1")});
          },
          "/echo", bad + "the value of the header field \"Cookie\" holds a CR, LF or NUL character"},
+        // A stored token with a ";" would read as a cookie of its own.
+        {"cookie that reads as two",
+         [](HTTPRequest& r) {
+             r.setUseCookiePersistence(false);
+             r.setRequestCookies({net::HTTPCookie::make("ok", "1", "127.0.0.1"),
+                                  net::HTTPCookie::make("session", "secret; admin=1", "127.0.0.1")});
+         },
+         "/echo", bad + "the value of the cookie \"session\" holds a \";\""},
+        {"cookie name with an equals sign",
+         [](HTTPRequest& r) {
+             r.setUseCookiePersistence(false);
+             r.setRequestCookies({net::HTTPCookie::make("admin=1; x", "secret", "127.0.0.1")});
+         },
+         "/echo", bad + "the name of the cookie \"admin=1; x\" holds a \";\" or \"=\""},
         {"credentials set as a field", [](HTTPRequest& r) { r.addRequestHeader("Authorization", "Basic x\ny"); },
          "/echo", bad + "the value of the header field \"Authorization\" holds a CR, LF or NUL character"},
         {"credentials answering a challenge",

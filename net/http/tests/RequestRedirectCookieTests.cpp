@@ -222,20 +222,18 @@ TEST(RequestCookies, CookiesAreStoredAndSentInOrder) {
         std::lock_guard<std::mutex> g(m);
         EXPECT_EQ(cookieHeader, "c=3");
     }
-    // Cookies made from stored tokens: reserved characters of a header go as
-    // they are; what would read as another pair, or end the field, is left
-    // out, and the request is still sent.
+    // Cookies made from stored tokens: the reserved characters of a header go
+    // as they are (one that would read as other pairs refuses the request,
+    // see RequestBasic's refusals).
     auto stored = HTTPRequest::requestWithURL(url(server.url("/check")));
     stored->setUseCookiePersistence(false);
     stored->setRequestCookies({net::HTTPCookie::make("token", "a/b+c==", "127.0.0.1"),
-                               net::HTTPCookie::make("forged", "x; admin=1", "127.0.0.1"),
-                               net::HTTPCookie::make("split", "x\r\nX-Forged: 1", "127.0.0.1"),
-                               net::HTTPCookie::make("user", "\"ann,o'hara\"", "127.0.0.1")});
+                               net::HTTPCookie::make("user", "\"ann,o'hara\" <&>", "127.0.0.1")});
     startSynchronous(stored);
     ASSERT_FALSE(stored->error()) << stored->error()->description();
     {
         std::lock_guard<std::mutex> g(m);
-        EXPECT_EQ(cookieHeader, "token=a/b+c==; user=\"ann,o'hara\"");
+        EXPECT_EQ(cookieHeader, "token=a/b+c==; user=\"ann,o'hara\" <&>");
     }
     HTTPRequest::setSessionCookies({});
     EXPECT_TRUE(net::HTTPCookieStorage::sharedHTTPCookieStorage().cookiesForURL(*url(server.url("/"))).empty());

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <thread>
 
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/network/Connection.h"
 #include "platform/network/NetworkErrors.h"
@@ -741,6 +742,72 @@ TEST_F(HTTPReadStreamTest, PlainRequestThroughAnHTTPProxyUsesTheAbsoluteForm) {
     EXPECT_EQ(o.body, "via proxy");
     EXPECT_EQ(seenTarget, "http://origin.invalid:8081/path?q=1");
     EXPECT_EQ(seenHost, "origin.invalid:8081");
+}
+
+// Each byte of the proxy's answer to CONNECT is activity: an answer whose
+// parts come within the time-out of each other, though not within one
+// time-out of the request, still opens the tunnel. The loop runs on a
+// manual clock; what the proxy sends waits for the test's word.
+TEST_F(TLSStreamTest, ProxyAnswerThatTricklesInKeepsTheTunnelRequestAlive) {
+    Server origin(answer("tunnelled"), certs_->path("server.pem"), certs_->path("server.key"));
+    std::atomic<bool> connectSeen{false}, sendFirst{false}, sendRest{false};
+    const std::string first = "HTTP/1.1 200 Connection";
+    auto loop = ns::RunLoop::current();
+    Server proxyServer([&](Conn& c) {
+        auto r = c.readRequest();
+        if (!r || r->method != "CONNECT") return;
+        connectSeen = true;
+        loop->wakeUp();
+        if (!waitForFlag(sendFirst) || !c.write(first)) return;
+        if (!waitForFlag(sendRest) || !c.write(" established\r\n\r\n")) return;
+        c.relayTo(origin.port());
+    });
+    auto clock = ns::make<ns::ManualClock>(1000);
+    loop->setClock(clock);
+    struct Restore {
+        ns::RunLoop& loop;
+        std::atomic<bool>& a;
+        std::atomic<bool>& b;
+        ~Restore() {
+            a = b = true;
+            loop.setClock(nullptr);
+        }
+    } restore{*loop, sendFirst, sendRest};
+    net::ProxySettings p;
+    p.type = net::ProxySettings::Type::HTTP;
+    p.host = "127.0.0.1";
+    p.port = proxyServer.port();
+    net::TLSSettings trust;
+    trust.trustedCertificatesFile = certs_->path("ca.pem");
+    auto s = get(origin.url("/"));
+    s->setProxy(p);
+    s->setTLSSettings(trust);
+    s->setIdleTimeout(10);
+    bool done = false;
+    std::string body;
+    s->setClient(net::kStreamEventHasBytesAvailable | net::kStreamEventEndEncountered | net::kStreamEventErrorOccurred,
+                 [&](HTTPReadStream& st, net::StreamEvent e) {
+                     uint8_t buf[256];
+                     long n;
+                     while ((n = st.read(buf, sizeof buf)) > 0) body.append(reinterpret_cast<char*>(buf), n);
+                     if (e != net::kStreamEventHasBytesAvailable) done = true;
+                 });
+    s->scheduleInRunLoop(*loop);
+    ASSERT_TRUE(s->open());
+    ASSERT_TRUE(loop->runUntil([&] { return connectSeen.load(); }, 10));
+    clock->advance(8);  // the request went at 1000: the time-out is at 1010
+    sendFirst = true;
+    ASSERT_TRUE(loop->runUntil([&] { return s->responseBytesReceived() >= first.size() || done; }, 10));
+    clock->advance(4);  // 1012: ten seconds since the request, four since the first part
+    EXPECT_FALSE(s->streamError()) << ns::describe(s->streamError());
+    sendRest = true;
+    loop->runUntil([&] { return done; }, 10);
+    ASSERT_TRUE(done);
+    EXPECT_FALSE(s->streamError()) << ns::describe(s->streamError());
+    EXPECT_EQ(body, "tunnelled");
+    s->close();
+    s->unscheduleFromRunLoop(*loop);
+    s->setClient(0, nullptr);
 }
 
 TEST_F(TLSStreamTest, TunnelThroughAProxyWithProxyAuthentication) {
