@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -248,6 +249,31 @@ TEST_F(DownloadCacheTest, ExpiryRules) {
                             "31 Apr 1994 08:49 GMT", "31 Nov 1994 08:49:37 GMT", "31 Dec 10000 23:59:59 GMT",
                             "06 Nov 1994 08:49:37 +2400", "06 Nov 1994 08:49:37 -0060"})
         EXPECT_FALSE(DownloadCache::dateFromRFC1123String(bad)) << bad;
+
+    // Every month's last day, in a common and a leap year, and the day after it.
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    for (int year : {1995, 1996}) {
+        for (int m = 0; m < 12; ++m) {
+            std::tm next{};
+            next.tm_year = year - 1900;
+            next.tm_mon = m + 1;
+            next.tm_mday = 1;
+            const double firstOfNext = static_cast<double>(timegm(&next));  // December's rolls into January
+            std::tm probe{};
+            probe.tm_year = year - 1900;
+            probe.tm_mon = m;
+            probe.tm_mday = 1;
+            const double first = static_cast<double>(timegm(&probe));
+            const int days = static_cast<int>((firstOfNext - first) / 86400);
+            const std::string month = std::string(kMonths[m]) + " " + std::to_string(year);
+            auto lastDay = DownloadCache::dateFromRFC1123String(std::to_string(days) + " " + month + " 00:00 GMT");
+            ASSERT_TRUE(lastDay) << days << " " << month;
+            EXPECT_DOUBLE_EQ(lastDay->timeIntervalSince1970(), firstOfNext - 86400) << month;
+            EXPECT_FALSE(DownloadCache::dateFromRFC1123String(std::to_string(days + 1) + " " + month + " 00:00 GMT"))
+                << days + 1 << " " << month;
+        }
+    }
 
     // Policy 4 without a stored expiry: not current.
     auto noExpiry = response("http://e/noexp", {});

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ctime>
 
 #include "platform/network/HTTPAuthentication.h"
 #include "platform/network/HTTPCookie.h"
@@ -186,6 +187,28 @@ TEST(HTTPCookie, Dates) {
         EXPECT_EQ(ok, r.since1970 != -1) << r.text;
         if (ok && r.since1970 != -1) {
             EXPECT_DOUBLE_EQ(t, r.since1970) << r.text;
+        }
+    }
+}
+
+// Every month's last day, in a common and a leap year, and the day after it.
+TEST(HTTPCookie, EveryMonthEndsOnItsLastDay) {
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    for (int year : {1995, 1996}) {
+        for (int m = 0; m < 12; ++m) {
+            std::tm first{}, next{};
+            first.tm_year = next.tm_year = year - 1900;
+            first.tm_mon = m;
+            next.tm_mon = m + 1;  // December's rolls into January
+            first.tm_mday = next.tm_mday = 1;
+            const double firstOfNext = static_cast<double>(timegm(&next));
+            const int days = static_cast<int>((firstOfNext - static_cast<double>(timegm(&first))) / 86400);
+            const std::string month = std::string(kMonths[m]) + " " + std::to_string(year) + " 00:00:00";
+            double t = 0;
+            ASSERT_TRUE(HTTPCookie::parseCookieDate(std::to_string(days) + " " + month, &t)) << days << " " << month;
+            EXPECT_DOUBLE_EQ(t, firstOfNext - 86400) << month;
+            EXPECT_FALSE(HTTPCookie::parseCookieDate(std::to_string(days + 1) + " " + month, &t)) << days + 1 << " " << month;
         }
     }
 }
