@@ -215,4 +215,29 @@ TEST_F(FormPostLoopback, AServiceThatTricklesItsAnswerFailsThePostWithinItsTimeL
     EXPECT_TRUE(screenHas("Got it!")) << screen();
 }
 
+TEST_F(FormPostLoopback, APostWhoseFormIsGoneIsStillGivenUpAtItsLimit) {
+    setFormPoster(ns::make<HTTPFormPoster>(0.5));
+    std::mutex closedMutex;
+    std::condition_variable closedChanged;
+    bool closed = false;
+    testsupport::Server trickling([&](testsupport::Conn& c) {
+        if (!c.readRequest()) return;
+        c.write("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n");
+        for (int i = 0; i < 300 && c.write(" "); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::lock_guard<std::mutex> g(closedMutex);
+        closed = true;
+        closedChanged.notify_all();
+    });
+    auto request = ns::make<FormPostRequest>();
+    request->url = trickling.url("/tarnwick/WS/Tarnwick.php");
+    request->fields = {{"metodo", "SignUp"}};
+    formPoster().post(request);
+    // The form goes away at once, and with it what it kept of the post.
+    request = nullptr;
+    // The post is cancelled at its limit all the same: its connection is
+    // let go long before the service would stop on its own (15 s).
+    std::unique_lock<std::mutex> g(closedMutex);
+    EXPECT_TRUE(closedChanged.wait_for(g, std::chrono::seconds(10), [&] { return closed; }));
+}
+
 }  // namespace app::test

@@ -243,8 +243,11 @@ TEST_F(TabletTest, TheCardButtonsActOnlyOnACard) {
         EXPECT_EQ(topAlert()->message(), "Only a card with its web address can be shared.");
         ASSERT_TRUE(driver->pressAlertButton("Accept"));
         EXPECT_FALSE(pane()->shareSheetItem());
+        clearAppLog();
         postTablet(kCompartirRedes, ns::Ref<ns::Dictionary>(pane()->DicDeCarta()));
         EXPECT_FALSE(root()->presentedViewController());
+        ASSERT_FALSE(appLogLines().empty());
+        EXPECT_EQ(appLogLines().back(), "Hub: only a card with its web address is shared; nothing to share");
         EXPECT_EQ(delegate->allFavorites()->count(), 0u);
         EXPECT_FALSE(fs::exists(documents("Favorites-VeltraIpad.plist")));
         // A card brings them back.

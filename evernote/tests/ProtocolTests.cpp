@@ -180,6 +180,14 @@ TEST(EDAMProtocol, LengthsAndCountsAreChecked) {
     // Truncated.
     EXPECT_TRUE(fails(bytes("08 0001 0000")));
     EXPECT_TRUE(fails(bytes("")));
+    // A memory buffer that never had any memory holds no bytes at all.
+    auto none = std::make_shared<test::TMemoryBuffer>(nullptr, 0u, test::TMemoryBuffer::OBSERVE);
+    try {
+        ns::make<EDAMUser>()->read(*std::make_shared<BinaryProtocol>(none));
+        ADD_FAILURE() << "decoded from no memory";
+    } catch (const TTransportException& e) {
+        EXPECT_EQ(e.getType(), TTransportException::END_OF_FILE);
+    }
 
     // An unknown field of each wire type one byte short of its value: the
     // skip fails at the end of the input instead of stepping past it.

@@ -356,10 +356,13 @@ TEST(EDAMUserStoreLoopback, RepliesAsTheServiceMaySendThem) {
 }
 
 // The dispatcher on memory buffers, message by message.
+// The dispatcher's answer as a peer receives it: written through a buffered
+// transport, whose bytes go out only when the dispatcher flushes them.
 std::string dispatch(EDAMUserStoreProcessor& processor, const std::string& call) {
-    test::Wire out;
-    EXPECT_TRUE(processor.processOnInputProtocolOutputProtocol(*test::reading(call), *out.protocol));
-    return out.contents();
+    auto sent = std::make_shared<TMemoryBuffer>();
+    BinaryProtocol out(std::make_shared<test::TBufferedTransport>(sent));
+    EXPECT_TRUE(processor.processOnInputProtocolOutputProtocol(*test::reading(call), out));
+    return sent->getBufferAsString();
 }
 
 TEST(EDAMUserStoreProcessor, RepliesCarryTheCallsSequenceId) {

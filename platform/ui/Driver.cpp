@@ -849,7 +849,7 @@ bool parsePoints(const std::vector<std::string>& w, size_t from, std::vector<Poi
     for (size_t i = from; i < w.size(); ++i) {
         if (w[i][0] == '#') {
             double n;
-            if (!parseNumber(w[i].substr(1), n) || n < 1 || n > 10) return false;
+            if (!parseNumber(w[i].substr(1), n) || n < 1 || n > 10 || n != std::floor(n)) return false;
             taps = static_cast<unsigned>(n);
             continue;
         }
@@ -919,7 +919,8 @@ Driver::Result Driver::perform(const std::string& commandLine) {
         std::vector<size_t> fingers;
         for (auto& x : w) {
             double n;
-            if (!parseNumber(x, n) || n < 0 || n >= double(fingersDown())) return bad("no finger " + x);
+            if (!parseNumber(x, n) || n < 0 || n >= double(fingersDown()) || n != std::floor(n))
+                return bad("no finger " + x);
             fingers.push_back(static_cast<size_t>(n));
         }
         touchesEnded(fingers);

@@ -32,7 +32,10 @@ bool Image::readImageSize(std::string_view bytes, Size& out) {
     size_t n = bytes.size();
     static const unsigned char png[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
     if (n >= 24 && std::equal(png, png + 8, p) && std::string_view(bytes.data() + 12, 4) == "IHDR") {
-        out = {double(be32(p + 16)), double(be32(p + 20))};
+        // Each side from 1 to 2^31 - 1, as the format allows.
+        uint32_t w = be32(p + 16), h = be32(p + 20);
+        if (w == 0 || h == 0 || w > 0x7FFFFFFFu || h > 0x7FFFFFFFu) return false;
+        out = {double(w), double(h)};
         return true;
     }
     if (n >= 4 && p[0] == 0xFF && p[1] == 0xD8) {
@@ -49,6 +52,9 @@ bool Image::readImageSize(std::string_view bytes, Size& out) {
             bool sof = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
             if (sof) {
                 if (len < 7) return false;
+                // A frame has a width; its height may come later in the
+                // file (0 here), which this header cannot tell.
+                if (be16(p + i + 7) == 0 || be16(p + i + 5) == 0) return false;
                 out = {double(be16(p + i + 7)), double(be16(p + i + 5))};
                 return true;
             }

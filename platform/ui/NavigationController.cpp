@@ -12,6 +12,16 @@ namespace {
 bool contains(const std::vector<ns::Ref<ViewController>>& v, const ViewController* c) {
     return std::any_of(v.begin(), v.end(), [&](auto& x) { return x.get() == c; });
 }
+// A list of children that holds one controller twice, or the container
+// itself, would leave a child shown by two slots (and taken off by either).
+bool repeatsOrHolds(const std::vector<ns::Ref<ViewController>>& v, const ViewController* container) {
+    for (size_t i = 0; i < v.size(); ++i) {
+        if (v[i].get() == container) return true;
+        for (size_t j = i + 1; j < v.size(); ++j)
+            if (v[i] == v[j]) return true;
+    }
+    return false;
+}
 }  // namespace
 
 // -- Container ------------------------------------------------------------------
@@ -148,6 +158,8 @@ void NavigationController::setViewControllers(std::vector<ns::Ref<ViewController
     for (auto& c : vcs)
         if (!c || (c->parentViewController() && c->parentViewController() != this))
             throw ns::Exception(ns::kInvalidArgumentException, "setViewControllers: a controller is nil or elsewhere");
+    if (repeatsOrHolds(vcs, this))
+        throw ns::Exception(ns::kInvalidArgumentException, "setViewControllers: a controller is in the list twice");
     ns::Ref<ViewController> from(topViewController());
     auto old = std::move(stack_);
     stack_ = std::move(vcs);
@@ -233,6 +245,8 @@ void TabBarController::setViewControllers(std::vector<ns::Ref<ViewController>> v
     for (auto& c : vcs)
         if (!c || (c->parentViewController() && c->parentViewController() != this))
             throw ns::Exception(ns::kInvalidArgumentException, "setViewControllers: a controller is nil or elsewhere");
+    if (repeatsOrHolds(vcs, this))
+        throw ns::Exception(ns::kInvalidArgumentException, "setViewControllers: a controller is in the list twice");
     auto keep = ns::keepAlive(this);
     ns::Ref<ViewController> from(selectedViewController());
     auto old = std::move(tabs_);

@@ -583,6 +583,7 @@ TEST(MailEncoding, AddressLinesFoldOnlyWhenTheyWouldPass78Characters) {
         {"non-ASCII", "Jos\xC3\xA9 <a@example.org>", "To: =?utf-8?B?Sm9zw6k=?= <a@example.org>\r\n"},
         {"sixty characters", sixty + " <a@example.org>", "To: " + sixty + " <a@example.org>\r\n"},
         {"sixty-one", sixty + "n <a@example.org>", "To: =?utf-8?B?"},
+        {"a lone quote", "\" <a@example.org>", "To: \"\\\"\" <a@example.org>\r\n"},
         {"quoted pairs", "\"Say \\\"hi\\\" \\\\ bye\" <a@example.org>", "To: \"Say \\\"hi\\\" \\\\ bye\" <a@example.org>\r\n"},
         {"an encoded word's look", "=?utf-8?B?SGk=?= <a@example.org>", "To: =?utf-8?B?PT91dGYtOD9CP1NHaz0/PQ==?= <a@example.org>\r\n"},
     };
@@ -633,6 +634,9 @@ TEST(MailEncoding, QuotedPrintableKeepsLinesShortAndCharactersWhole) {
               " =?utf-8?B?8J+Dj/Cfg4/wn4OP8J+Dj/Cfg4/wn4OP8J+Dj/Cfg4/wn4OP?=");
     EXPECT_EQ(encodeHeaderText("=?utf-8?B?SGk=?=", 9), "=?utf-8?B?PT91dGYtOD9CP1NHaz0/PQ==?=");
     EXPECT_EQ(encodeHeaderText("a = ? b", 9), "a = ? b");
+    // Words of up to 70 characters fold at blanks; a longer one is encoded (encoded words fold anywhere).
+    EXPECT_EQ(encodeHeaderText("a " + std::string(70, 'w'), 9), "a\r\n " + std::string(70, 'w'));
+    EXPECT_EQ(encodeHeaderText("a " + std::string(71, 'w'), 9).rfind("=?utf-8?B?", 0), 0u);
     struct Date {
         double t;
         const char* text;

@@ -132,6 +132,18 @@ TEST_F(ControllerTest, PopToRootSkipsTheMiddle) {
     nav->setViewControllers({top}, false);
     EXPECT_EQ(popped[0]->view()->superview(), elsewhere.get());
     EXPECT_FALSE(never->isViewLoaded());
+    // One controller twice in a stack, side by side or apart, or the
+    // navigation controller inside itself, is refused and the stack kept.
+    const std::pair<const char*, std::vector<ns::Ref<ViewController>>> twice[] = {
+        {"side by side", {never, never}},
+        {"apart", {never, top, never}},
+        {"the top twice", {top, top}},
+        {"inside itself", {never, nav}}};
+    for (const auto& [name, stack] : twice) {
+        EXPECT_THROW(nav->setViewControllers(stack, false), ns::Exception) << name;
+        EXPECT_EQ(nav->viewControllers(), std::vector<ns::Ref<ViewController>>{top}) << name;
+        EXPECT_EQ(never->parentViewController(), nullptr) << name;
+    }
     // A stack set on a controller that was never shown loads no view.
     auto hidden = NavigationController::withRoot(ns::make<Logged>("h", &log));
     hidden->setViewControllers({ns::make<Logged>("h2", &log)}, false);
@@ -211,6 +223,12 @@ TEST_F(ControllerTest, TabBarSelectsAndTellsItsDelegate) {
     auto other = ns::make<TabBarController>();
     EXPECT_THROW(other->setViewControllers({three}), ns::Exception);
     EXPECT_THROW(other->setViewControllers({nullptr}), ns::Exception);
+    auto eight = ns::make<Logged>("eight", &log);
+    EXPECT_THROW(other->setViewControllers({eight, eight}), ns::Exception);  // one controller, two tabs
+    EXPECT_EQ(eight->parentViewController(), nullptr);
+    EXPECT_THROW(other->setViewControllers({other}), ns::Exception);
+    EXPECT_THROW(offScreen->setViewControllers({six, five, six}), ns::Exception);
+    EXPECT_EQ(offScreen->viewControllers(), (std::vector<ns::Ref<ViewController>>{five, six, seven}));
     // None at all: the last one leaves.
     log.clear();
     tabs->setViewControllers({});

@@ -571,6 +571,9 @@ TEST_F(DriverTest, CommandsDriveTheScreenAndReportMistakes) {
         {"tapat 10,100 #11", "usage: tapat x,y [x,y ...] [#taps]"},
         {"tapat 10,100 #0", "usage: tapat x,y [x,y ...] [#taps]"},
         {"tapat 10,100 #1.5x", "usage: tapat x,y [x,y ...] [#taps]"},
+        {"tapat 10,100 #1.5", "usage: tapat x,y [x,y ...] [#taps]"},  // a count is a whole number
+        {"tapat 10,100 #1", ""},
+        {"tapat 0,0", ""},
         {"tapat", "usage: tapat x,y [x,y ...] [#taps]"},
         {"tapat 10", "usage: tapat x,y [x,y ...] [#taps]"},
         {"tapat 320,100", "the point 320,100 is off the screen (x from 0 to 320, y from 0 to 480)"},
@@ -580,6 +583,7 @@ TEST_F(DriverTest, CommandsDriveTheScreenAndReportMistakes) {
         {"touch 10,100", ""},
         {"lift 1", "no finger 1"},
         {"lift x", "no finger x"},
+        {"lift 0.5", "no finger 0.5"},
         {"lift 0", ""},
         {"touch 10,100 20,100", ""},
         {"cancel", ""},
@@ -838,6 +842,31 @@ TEST_F(UITest, TextScreenDrawsEachKindOfViewAsAPersonReadsIt) {
     EXPECT_EQ(TextScreen::renderView(pass.get()), "Pass: ********____\n");
 }
 
+TEST_F(UITest, SearchBarsAndFieldsAreFoundByPlaceholderOrLabel) {
+    auto w = makeWindow();
+    auto find = ns::make<SearchBar>(makeRect(0, 0, 320, 44));
+    find->setPlaceholder("Find");
+    w->addSubview(find);
+    auto filter = ns::make<SearchBar>(makeRect(0, 50, 320, 44));
+    filter->setPlaceholder("words");
+    filter->setAccessibilityLabel("Filter");
+    w->addSubview(filter);
+    auto name = TextField::make(makeRect(0, 100, 200, 30));
+    name->setPlaceholder("Name");
+    w->addSubview(name);
+    auto mail = TextField::make(makeRect(0, 140, 200, 30));
+    mail->setPlaceholder("you@example.org");
+    mail->setAccessibilityLabel("E-mail");
+    w->addSubview(mail);
+    Driver d;
+    d.settle();
+    EXPECT_TRUE(d.typeText("Find", "a")) << d.lastError();
+    EXPECT_TRUE(d.typeText("Filter", "b")) << d.lastError();
+    EXPECT_TRUE(d.typeText("Name", "c")) << d.lastError();
+    EXPECT_TRUE(d.typeText("E-mail", "d")) << d.lastError();
+    EXPECT_EQ(find->text() + filter->text() + name->text() + mail->text(), "abcd");
+}
+
 TEST_F(UITest, TheScreenShowsControlCharactersEscapedAndNeverAsTheyAre) {
     struct Row {
         const char* name;
@@ -869,6 +898,11 @@ TEST_F(UITest, TheScreenShowsControlCharactersEscapedAndNeverAsTheyAre) {
         EXPECT_EQ(TextScreen::renderView(l.get()), row.line + "\n") << row.name;
         EXPECT_EQ(TextScreen::printable(row.text, false), row.field) << row.name;
     }
+    // A character cut by the end of the text is no character, whatever
+    // bytes lie past that end.
+    const char fourBytes[] = "\xf0\x9f\x98\x80";
+    EXPECT_EQ(TextScreen::printable(std::string_view(fourBytes, 3)), "\\xF0\\x9F\\x98");
+    EXPECT_EQ(TextScreen::printable(std::string_view(fourBytes, 4)), fourBytes);
     // A label over lines keeps them; an alert's texts and buttons are shown
     // escaped too, as a page's text is.
     auto w = makeWindow();

@@ -55,6 +55,10 @@ struct Source : ns::Object, TableViewDataSource, TableViewDelegate {
     void tableViewDidSelectRowAtIndexPath(TableView* t, IndexPath ip) override {
         selected.push_back(rows[size_t(ip.section)][size_t(ip.row)]);
     }
+    void tableViewDidDeselectRowAtIndexPath(TableView*, IndexPath ip) override {
+        deselected.push_back(rows[size_t(ip.section)][size_t(ip.row)]);
+    }
+    std::vector<std::string> deselected;
 };
 
 TEST_F(TableTest, AReplacedBackgroundHeaderOrFooterLeavesAndOneMovedElsewhereStaysThere) {
@@ -237,6 +241,17 @@ TEST_F(TableTest, SelectionAsksAndTellsTheDelegate) {
     EXPECT_FALSE(table->userSelectRow({0, 2}));
     EXPECT_FALSE(table->userSelectRow({0, 9}));
     EXPECT_EQ(src->selected.size(), 1u);
+    // Another row taken by the user lets go of the one before (told once);
+    // the same row again lets go of nothing.
+    src->refuse.reset();
+    src->selected.clear();
+    ASSERT_TRUE(table->userSelectRow({0, 0}));
+    ASSERT_TRUE(table->userSelectRow({0, 2}));
+    ASSERT_TRUE(table->userSelectRow({0, 2}));
+    EXPECT_EQ(src->selected, (std::vector<std::string>{"a", "c", "c"}));
+    EXPECT_EQ(src->deselected, std::vector<std::string>{"a"});
+    EXPECT_FALSE(table->cellForRowAtIndexPath({0, 0})->isSelected());
+    EXPECT_TRUE(table->cellForRowAtIndexPath({0, 2})->isSelected());
 }
 
 TEST_F(TableTest, SwipeToDeleteOnlyWhenTheDataSourceCommits) {

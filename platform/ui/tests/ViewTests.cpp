@@ -26,6 +26,15 @@ TEST_F(ViewTest, HierarchyKeepsOrderAndRefusesCycles) {
     EXPECT_EQ(root->subviews()[2], a);
     root->sendSubviewToBack(a.get());
     EXPECT_EQ(root->subviews()[0], a);
+    // Inserted just above or just below a sibling that has others around it.
+    auto above = View::make(), below = View::make();
+    root->insertSubviewAbove(above, b.get());   // a b c -> a b above c
+    root->insertSubviewBelow(below, b.get());   // -> a below b above c
+    EXPECT_EQ(root->subviews(), (std::vector<ns::Ref<View>>{a, below, b, above, c}));
+    root->insertSubviewAbove(below, above.get());  // moved within: a b above below c
+    EXPECT_EQ(root->subviews(), (std::vector<ns::Ref<View>>{a, b, above, below, c}));
+    above->removeFromSuperview();
+    below->removeFromSuperview();
 
     // Moving a view to another superview takes it out of the first.
     b->addSubview(c);
@@ -92,6 +101,11 @@ TEST_F(ViewTest, AutoresizingFollowsTheMask) {
     parent->setFrame(makeRect(0, 0, 480, 320));
     EXPECT_EQ(fill->frame(), makeRect(0, 0, 480, 320));
     EXPECT_EQ(bottomBar->frame(), makeRect(0, 271, 480, 49));
+    EXPECT_EQ(fixed->frame(), makeRect(10, 10, 50, 50));
+    // New bounds resize the subviews as a new frame does.
+    parent->setBounds(makeRect(0, 0, 320, 480));
+    EXPECT_EQ(fill->frame(), makeRect(0, 0, 320, 480));
+    EXPECT_EQ(bottomBar->frame(), makeRect(0, 431, 320, 49));
     EXPECT_EQ(fixed->frame(), makeRect(10, 10, 50, 50));
 }
 
@@ -238,6 +252,37 @@ TEST_F(ViewTest, ControlActionsUseWeakTargets) {
     EXPECT_TRUE(weak.expired());
     button->sendActionsForControlEvents(ControlEventAllEvents);  // must skip the dead target
     EXPECT_EQ(button->actionCountForEvents(ControlEventAllEvents), 0u);
+
+    // Actions side by side go together: a target's two neighbouring actions
+    // both leave on removeTarget, two dead targets next to each other both
+    // leave on the next send, and what is between or after them stays.
+    auto keep = ns::make<Target>(), gone = ns::make<Target>();
+    auto dead1 = ns::make<Target>(), dead2 = ns::make<Target>();
+    button->addTarget(gone.get(), &Target::clic, ControlEventTouchUpInside);
+    button->addTarget(gone.get(), &Target::plain, ControlEventTouchUpInside);
+    button->addTarget(keep.get(), &Target::clic, ControlEventTouchUpInside);
+    button->addTarget(dead1.get(), &Target::clic, ControlEventTouchUpInside);
+    button->addTarget(dead2.get(), &Target::clic, ControlEventTouchUpInside);
+    button->addTarget(keep.get(), &Target::plain, ControlEventTouchUpInside);
+    EXPECT_EQ(button->actionCountForEvents(ControlEventTouchUpInside), 6u);
+    button->removeTarget(gone.get(), ControlEventTouchUpInside);
+    EXPECT_EQ(button->actionCountForEvents(ControlEventTouchUpInside), 4u);
+    dead1 = nullptr;
+    dead2 = nullptr;
+    button->sendActionsForControlEvents(ControlEventTouchUpInside);
+    EXPECT_EQ(button->actionCountForEvents(ControlEventTouchUpInside), 2u);
+    EXPECT_EQ(keep->hits, 2);
+    EXPECT_EQ(gone->hits, 0);
+    // Removing one kind of event keeps the action for the others.
+    button->addTarget(gone.get(), &Target::clic, ControlEventTouchUpInside | ControlEventTouchDown);
+    button->removeTarget(gone.get(), ControlEventTouchDown);
+    button->sendActionsForControlEvents(ControlEventTouchDown);
+    EXPECT_EQ(gone->hits, 0);
+    button->sendActionsForControlEvents(ControlEventTouchUpInside);
+    EXPECT_EQ(gone->hits, 1);
+    // A nil target removes every target's actions for those events.
+    button->removeTarget(nullptr, ControlEventTouchUpInside);
+    EXPECT_EQ(button->actionCountForEvents(ControlEventAllEvents), 0u);
 }
 
 TEST_F(ViewTest, ButtonTitlesFallBackToNormal) {
@@ -263,6 +308,39 @@ TEST_F(ViewTest, ImageSizesComeFromPngAndJpegHeaders) {
     EXPECT_FALSE(Image::readImageSize(std::string("\xFF\xD8\xFF\xE0\x00\x40", 6), s));  // truncated
     EXPECT_FALSE(Image::readImageSize("GIF89a", s));
     EXPECT_EQ(Image::imageNamed("no-such-image"), nullptr);
+    // Each side at its smallest and largest and one past; headers cut at their last byte and one before.
+    auto pngOf = [&](const std::string& w, const std::string& h) { return png.substr(0, 16) + w + h; };
+    auto sof = [&](const std::string& h, const std::string& w) {
+        return std::string("\xFF\xD8\xFF\xC0\x00\x0B\x08", 7) + h + w + std::string("\x03\x01\x11\x00", 4);
+    };
+    const std::string z4("\0\0\0\0", 4), one4("\0\0\0\x01", 4), z2("\0\0", 2), one2("\0\x01", 2);
+    struct Row {
+        const char* name;
+        std::string bytes;
+        bool ok;
+        Size size;
+    } rows[] = {
+        {"png 1 x 1", pngOf(one4, one4), true, {1, 1}},
+        {"png width 0", pngOf(z4, one4), false, {}},
+        {"png height 0", pngOf(one4, z4), false, {}},
+        {"png largest sides", pngOf("\x7F\xFF\xFF\xFF", "\x7F\xFF\xFF\xFF"), true, {2147483647.0, 2147483647.0}},
+        {"png width one past", pngOf(std::string("\x80\0\0\0", 4), one4), false, {}},
+        {"png height one past", pngOf(one4, std::string("\x80\0\0\0", 4)), false, {}},
+        {"png cut one byte short", png.substr(0, 23), false, {}},
+        {"jpeg 1 x 1", sof(one2, one2), true, {1, 1}},
+        {"jpeg largest sides", sof("\xFF\xFF", "\xFF\xFF"), true, {65535, 65535}},
+        {"jpeg width 0", sof(one2, z2), false, {}},
+        {"jpeg height 0", sof(z2, one2), false, {}},
+        {"jpeg frame ends at the last byte", jpg, true, {200, 100}},
+        {"jpeg frame one byte short", jpg.substr(0, 20), false, {}},
+        {"jpeg fill bytes before a marker", std::string("\xFF\xD8\xFF\xFF", 4) + jpg.substr(2), true, {200, 100}},
+        {"jpeg frame header too short", std::string("\xFF\xD8\xFF\xC0\x00\x06\x08\x00\x64\x00\xC8", 11), false, {}},
+    };
+    for (const Row& row : rows) {
+        Size got{-1, -1};
+        EXPECT_EQ(Image::readImageSize(row.bytes, got), row.ok) << row.name;
+        if (row.ok) EXPECT_EQ(got, row.size) << row.name;
+    }
 }
 
 }  // namespace
@@ -298,6 +376,7 @@ TEST_F(ViewTest, TextMeasurementIsFixedAndWraps) {
     auto font = Font::boldSystemFontOfSize(16);
     EXPECT_EQ(textSize("Loading...", font.get()), (Size{80, 20}));  // 10 chars x 8, 1.2 x 16 rounded up
     EXPECT_EQ(textSize("", font.get()).width, 0);
+    EXPECT_EQ(textSize("ab", nullptr), (Size{17, 21}));  // no font: the system's 17 points
     // "aaaa bbbb cccc" in 40-point lines: one word (32) per line.
     Size s = textSizeConstrained("aaaa bbbb cccc", font.get(), {40, 0});
     EXPECT_EQ(s, (Size{32, 58}));

@@ -74,6 +74,13 @@ class ParseTests(unittest.TestCase):
                 parse(text)
             self.assertIn(message, str(caught.exception))
 
+    def test_a_map_type_may_have_a_blank_after_its_comma(self):
+        for written in ("map<string,i32>", "map<string, i32>", "map<string,  list<string>>"):
+            with self.subTest(written=written):
+                f = parse("file a\nstruct X \"X\"\n  1 m %s\nend\n" % written).record("X").fields[0]
+                self.assertEqual(f.type.kind, "map")
+                self.assertEqual(f.type.key.name, "string")
+
     def test_field_ids_at_their_limits_and_one_past(self):
         for fid, ok in ((0, True), (32767, True), (-1, False), (32768, False)):
             with self.subTest(fid=fid):
