@@ -36,6 +36,16 @@ std::string Date::description() const {
 
 std::string Date::iso8601() const { return formatUTC(timeIntervalSince1970(), "%Y-%m-%dT%H:%M:%SZ"); }
 
+namespace {
+// 0 for a month that does not exist, so no day fits in it.
+int daysInMonth(int year, int month) {
+    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (month < 1 || month > 12) return 0;
+    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : kDays[month - 1];
+}
+}  // namespace
+
 Ref<Date> Date::fromISO8601(std::string_view text) {
     int y, mo, d, h = 0, mi = 0, s = 0;
     char tail[4] = {0};
@@ -43,7 +53,12 @@ Ref<Date> Date::fromISO8601(std::string_view text) {
     int n = std::sscanf(t.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%1s", &y, &mo, &d, &h, &mi, &s, tail);
     if (n < 3) return nullptr;
     if (n > 6 && tail[0] != 'Z') return nullptr;
-    if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 60) return nullptr;
+    // Each field within its own range (the day within its month's), so a day
+    // past the month's end or a negative time is refused, not carried into
+    // the next or previous field.
+    if (y < 0 || mo < 1 || mo > 12 || d < 1 || d > daysInMonth(y, mo) || h < 0 || h > 23 || mi < 0 || mi > 59 ||
+        s < 0 || s > 60)
+        return nullptr;
     struct tm tm {};
     tm.tm_year = y - 1900;
     tm.tm_mon = mo - 1;

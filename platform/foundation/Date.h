@@ -29,7 +29,9 @@ public:
 
     // ISO 8601 in UTC with a Z, as XML property lists write dates.
     std::string iso8601() const;
-    // Reads "YYYY-MM-DDTHH:MM:SSZ" (the Z optional); nil when malformed.
+    // Reads "YYYY-MM-DDTHH:MM:SSZ" (the Z optional); nil when malformed or
+    // when a field is outside its range (a day past its month's end, a
+    // negative time), never carried into the next field.
     static Ref<Date> fromISO8601(std::string_view text);
 
 private:

@@ -187,13 +187,18 @@ void SHRSharer::finishFormLogin(bool success, const std::string& failureMessage)
     auto keep = ns::keepAlive(this);
     SHRActivityIndicator::currentIndicator()->hide();
     if (success) {
-        loginNotSaved_ = false;
-        if (auto* form = pendingForm()) ns::Ref<SHRFormController>(form)->saveForm();
-        success = !loginNotSaved_;  // refused by the keychain: told already
+        success = savePendingLoginForm();
     } else {
         ui::AlertView::make(SHRLocalizedString("Login Error"), failureMessage, nullptr, SHRLocalizedString("Close"))->show();
     }
     authDidFinish(success);
+}
+
+bool SHRSharer::savePendingLoginForm() {
+    auto keep = ns::keepAlive(this);
+    loginNotSaved_ = false;
+    if (auto* form = pendingForm()) ns::Ref<SHRFormController>(form)->saveForm();
+    return !loginNotSaved_;  // refused by the keychain: told already
 }
 
 void SHRSharer::loginNotSaved() {

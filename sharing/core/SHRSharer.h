@@ -201,6 +201,10 @@ protected:
     // goes; on success the pending form saves its values, else the "Login
     // Error" alert shows `failureMessage`; then authDidFinish(success).
     void finishFormLogin(bool success, const std::string& failureMessage);
+    // Saves the pending login form (its save stores the login and goes on
+    // with the pending share); false when the keychain refused the login,
+    // which loginNotSaved has told the user already.
+    bool savePendingLoginForm();
     // The login the user gave could not be stored (a full disk, a read-only
     // home): the activity indicator goes and the "Login Error" alert says
     // so; the sharer does not go on as signed in.
@@ -219,7 +223,7 @@ private:
     ns::Ref<ns::Object> request_;
     ns::Ref<ns::Error> lastError_;
     bool quiet_ = false;
-    bool loginNotSaved_ = false;  // set by loginNotSaved, read by finishFormLogin
+    bool loginNotSaved_ = false;  // set by loginNotSaved, read by savePendingLoginForm
     SHRPendingAction pendingAction_ = SHRPendingNone;
 };
 

@@ -24,6 +24,7 @@
 #include "sharing/sharers/evernote/SHREvernote.h"
 #include "sharing/tests/SharerTestSupport.h"
 #include "sharing/ui/SHRFormController.h"
+#include "testsupport/FullDisk.h"
 
 namespace sharing::test {
 namespace {
@@ -207,6 +208,51 @@ TEST_F(EvernoteSharerTest, LoginFormThenShareFormThenNote) {
     EXPECT_EQ(note->created() % 1000, 0);
     EXPECT_GE(note->created() / 1000, before.count());
     EXPECT_EQ(service.notes->calls, (std::vector<std::string>{"listNotebooks", "createNote"}));
+}
+
+// A login the service accepts but the keychain cannot store (a full disk, a
+// read-only home) is reported as failed: the "Login Error" alert, no note,
+// and the login stored before stays whole.
+TEST_F(EvernoteSharerTest, ALoginThatCannotBeSavedIsReportedAndNotUsed) {
+    testsupport::FullDisk disk(ns::Paths::join(ns::Paths::libraryDirectory(), "Keychains"));
+    struct Case {
+        const char* what;
+        std::function<bool()> arrange;  // false: cannot be arranged here
+    };
+    for (const auto& c : std::vector<Case>{{"full disk", [&] { disk.fill(); return true; }},
+                                           {"read-only home", [&] { return disk.makeReadOnly(); }}}) {
+        SCOPED_TRACE(std::string(c.what) + " against " + disk.how());
+        disk.restore();
+        ASSERT_TRUE(SHR::setAuthValuesForSharer({{"username", ns::str("carla")}, {"password", ns::str("old")}},
+                                                "SHREvernote"));
+        if (!c.arrange()) {
+            std::printf("skipped: %s cannot be arranged here\n", c.what);
+            continue;
+        }
+        ui::Panel::resetShown();
+        NotificationRecorder rec;
+        auto s = ns::make<SHREvernote>();
+        s->setItem(SHRItem::text(ns::str("hello")));
+        s->setPendingAction(SHRPendingShare);
+        s->authorizationFormShow();  // a new sign-in over the stored one
+        auto* login = ns::as<SHRFormController>(s->topViewController());
+        ASSERT_TRUE(login);
+        login->setValueForKey("username", "carla");
+        login->setValueForKey("password", "pa55");
+        login->validateForm();
+        ASSERT_TRUE(waitFor(rec, SHRAuthDidFinishNotification));
+        {
+            std::lock_guard<std::mutex> g(service.users->m);
+            ASSERT_FALSE(service.users->logins.empty());
+            EXPECT_EQ(service.users->logins.back(), "carla/pa55/deck-key/deck-secret") << "the service accepted it";
+        }
+        EXPECT_EQ(rec.names, std::vector<std::string>{std::string(SHRAuthDidFinishNotification) + ":false"});
+        EXPECT_EQ(alerts(), std::vector<std::string>{
+                                "Login Error|Your login to Evernote could not be saved. Please try again."});
+        EXPECT_TRUE(service.notes->calls.empty());
+        EXPECT_EQ(s->topViewController(), login) << "no share form after a login that was not kept";
+        EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("password", "SHREvernote")), "old");
+    }
 }
 
 TEST_F(EvernoteSharerTest, ImageFileAndTextContent) {

@@ -11,6 +11,7 @@
 #include "sharing/sharers/instapaper/SHRInstapaper.h"
 #include "sharing/tests/SharerTestSupport.h"
 #include "sharing/ui/SHRFormController.h"
+#include "testsupport/FullDisk.h"
 
 namespace sharing::test {
 namespace {
@@ -213,6 +214,50 @@ TEST_F(GoogleReaderTest, LoginErrorsAndSendFailures) {
     s->send();
     ASSERT_TRUE(waitFor(rec, SHRSendDidFailWithErrorNotification));
     EXPECT_EQ(s->lastError()->localizedDescription(), "There was a problem saving your note.");
+}
+
+// A login the service accepts but the keychain cannot store (a full disk, a
+// read-only home) is reported as failed: the "Login Error" alert, nothing
+// sent, and the login stored before stays whole.
+TEST_F(GoogleReaderTest, ALoginThatCannotBeSavedIsReportedAndNotUsed) {
+    testsupport::FullDisk disk(ns::Paths::join(ns::Paths::libraryDirectory(), "Keychains"));
+    struct Case {
+        const char* what;
+        std::function<bool()> arrange;  // false: cannot be arranged here
+    };
+    for (const auto& c : std::vector<Case>{{"full disk", [&] { disk.fill(); return true; }},
+                                           {"read-only home", [&] { return disk.makeReadOnly(); }}}) {
+        SCOPED_TRACE(std::string(c.what) + " against " + disk.how());
+        disk.restore();
+        ASSERT_TRUE(SHR::setAuthValuesForSharer({{"email", ns::str("old@example.org")}, {"password", ns::str("old")}},
+                                                "SHRGoogleReader"));
+        if (!c.arrange()) {
+            std::printf("skipped: %s cannot be arranged here\n", c.what);
+            continue;
+        }
+        ui::Panel::resetShown();
+        size_t loginsBefore = fake.on("/accounts/ClientLogin").size();
+        NotificationRecorder rec;
+        auto s = ns::make<SHRGoogleReader>();
+        s->setItem(linkItem());
+        s->setPendingAction(SHRPendingShare);
+        s->authorizationFormShow();  // a new sign-in over the stored one
+        auto* login = topForm(s.get());
+        ASSERT_TRUE(login);
+        login->setValueForKey("email", "ann@example.org");
+        login->setValueForKey("password", "s3cret & more");
+        login->validateForm();
+        ASSERT_TRUE(waitFor(rec, SHRAuthDidFinishNotification));
+        EXPECT_EQ(fake.on("/accounts/ClientLogin").size(), loginsBefore + 1) << "the service accepted the login";
+        EXPECT_EQ(rec.names, std::vector<std::string>{std::string(SHRAuthDidFinishNotification) + ":false"});
+        EXPECT_EQ(alerts(), std::vector<std::string>{
+                                "Login Error|Your login to Google Reader could not be saved. Please try again."});
+        EXPECT_TRUE(fake.on("/reader/api/0/token").empty());
+        EXPECT_TRUE(fake.on("/reader/api/0/item/edit").empty());
+        EXPECT_EQ(topForm(s.get()), login) << "no share form after a login that was not kept";
+        EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("email", "SHRGoogleReader")), "old@example.org");
+        EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("password", "SHRGoogleReader")), "old");
+    }
 }
 
 // -- Instapaper ------------------------------------------------------------------------------------

@@ -179,7 +179,16 @@ TEST(Date, ReadsISO8601FieldsUpToTheirLastValue) {
                          Row{"2024-12-31T23:59:61Z", nullptr}, Row{"2024-13-01", nullptr}, Row{"2024-00-01", nullptr},
                          Row{"2024-01-32", nullptr}, Row{"2024-01-00", nullptr}, Row{"2024-01-31", "2024-01-31T00:00:00Z"},
                          Row{"2024-12-01", "2024-12-01T00:00:00Z"}, Row{"2024-02-29T12:34:56+01", nullptr},
-                         Row{"2024-02", nullptr}, Row{"\xC3\xA9t\xC3\xA9", nullptr}, Row{"", nullptr}}) {
+                         Row{"2024-02", nullptr}, Row{"\xC3\xA9t\xC3\xA9", nullptr}, Row{"", nullptr},
+                         // The last day of each kind of month, and the day after it.
+                         Row{"2024-04-30", "2024-04-30T00:00:00Z"}, Row{"2024-04-31", nullptr},
+                         Row{"2023-02-28", "2023-02-28T00:00:00Z"}, Row{"2023-02-29", nullptr},
+                         Row{"2024-02-30", nullptr}, Row{"2000-02-29", "2000-02-29T00:00:00Z"},
+                         Row{"1900-02-29", nullptr}, Row{"2024-11-31", nullptr},
+                         // The first value of each time field, and one below it.
+                         Row{"2024-01-01T00:00:00Z", "2024-01-01T00:00:00Z"}, Row{"2024-01-01T-1:00:00Z", nullptr},
+                         Row{"2024-01-01T00:-1:00Z", nullptr}, Row{"2024-01-01T00:00:-1Z", nullptr},
+                         Row{"-001-01-01", nullptr}}) {
         auto d = Date::fromISO8601(r.text);
         if (!r.iso) {
             EXPECT_FALSE(d) << r.text;
@@ -187,6 +196,19 @@ TEST(Date, ReadsISO8601FieldsUpToTheirLastValue) {
         }
         ASSERT_TRUE(d) << r.text;
         EXPECT_EQ(d->iso8601(), r.iso) << r.text;
+    }
+    // Every month's last day in a common and a leap year, and the day after.
+    for (int year : {2023, 2024}) {
+        const int last[] = {31, year == 2024 ? 29 : 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+        for (int month = 1; month <= 12; ++month) {
+            char text[16];
+            std::snprintf(text, sizeof text, "%04d-%02d-%02d", year, month, last[month - 1]);
+            auto lastDay = Date::fromISO8601(text);
+            ASSERT_TRUE(lastDay) << text;
+            EXPECT_EQ(lastDay->iso8601(), std::string(text) + "T00:00:00Z");
+            std::snprintf(text, sizeof text, "%04d-%02d-%02d", year, month, last[month - 1] + 1);
+            EXPECT_FALSE(Date::fromISO8601(text)) << text;
+        }
     }
     auto d = Date::fromISO8601("2024-02-29T12:34:56Z");
     ASSERT_TRUE(d);

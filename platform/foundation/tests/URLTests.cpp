@@ -81,6 +81,37 @@ TEST(URL, IPv6Literals) {
     EXPECT_FALSE(URL::URLWithString("http://::1/"));
 }
 
+TEST(URL, PortsFromTheirFirstToTheirLastValue) {
+    struct Row {
+        const char* text;
+        bool valid;
+        int port;  // -1: none
+    } rows[] = {
+        {"http://h:0/", true, 0},          {"http://h:1/", true, 1},
+        {"http://h:9/", true, 9},          {"http://h:59999/", true, 59999},
+        {"http://h:8:/", false, -1},       {"http://h:/8/", true, -1},
+        {"http://h:65535/", true, 65535},  {"http://h:65536/", false, -1},
+        {"http://h:/", true, -1},          {"http://h:00080/", true, 80},
+        {"http://h:000000000000000000000065535/", true, 65535},
+        {"http://h:4294967376/", false, -1},  // 2^32 + 80
+        {"http://h:18446744073709551696/", false, -1},  // 2^64 + 80
+        {"http://h:+80/", false, -1},      {"http://h:-1/", false, -1},
+        {"http://[::1]:65535/", true, 65535}, {"http://[::1]:65536/", false, -1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        auto u = URL::URLWithString(row.text);
+        ASSERT_EQ(static_cast<bool>(u), row.valid);
+        if (!u) continue;
+        if (row.port < 0) {
+            EXPECT_FALSE(u->port());
+        } else {
+            ASSERT_TRUE(u->port());
+            EXPECT_EQ(u->port()->intValue(), row.port);
+        }
+    }
+}
+
 TEST(URL, InvalidTextGivesNil) {
     for (const char* bad : {"", "http://exa mple.com/", "http://h/a b", "http://h/%", "http://h/%4",
                             "http://h/%zz", "http://h/\xC3\xA9", "http://h:99999/", "http://h:8x/",
@@ -264,6 +295,13 @@ TEST(SecretMasking, ParametersURLsAndHeadersLoseTheirSecretsOnly) {
     EXPECT_EQ(maskSecretsInParameters("t\xC3\xADtulo=caf\xC3\xA9&password=\xC3\xA9t\xC3\xA9"),
               "t\xC3\xADtulo=caf\xC3\xA9&password=********");
     EXPECT_EQ(maskSecretsInURL("(null)"), "(null)");
+    // Stored secrets with reserved characters, escaped or not where the
+    // syntax lets them stand: the whole value goes, the pairs after it stay.
+    EXPECT_EQ(maskSecretsInParameters("password=a%26b%3Dc%25&x=1"), "password=********&x=1");
+    EXPECT_EQ(maskSecretsInParameters("oauth_token=ab=cd==&oauth_verifier=v%2Fw&next=%3F"),
+              "oauth_token=********&oauth_verifier=********&next=%3F");
+    EXPECT_EQ(maskSecretsInURL("https://ann:p@ss:w%2Frd@h:8/x?token=a?b%23c&u=ann%40h#secret=c?d&e=f"),
+              "https://ann:********@h:8/x?token=********&u=ann%40h#secret=********&e=f");
 
     // Headers: the scheme word of credentials stays, cookies go whole.
     EXPECT_EQ(maskSecretsInHeader("authorization", "OAuth realm=\"\", oauth_token=\"t\""), "OAuth ********");

@@ -131,8 +131,8 @@ void SHREvernote::authFinished(const ns::Dictionary* result) {
                             nullptr, SHRLocalizedString("Close"))->show();
         return;
     }
-    if (auto* form = pendingForm()) ns::Ref<SHRFormController>(form)->saveForm();
-    authDidFinish(true);
+    // A login the keychain refused is no login: the alert has said so.
+    authDidFinish(savePendingLoginForm());
 }
 
 ns::Ref<EDAMAuthenticationResult> SHREvernote::getAuthenticationResultForUsernamePassword(

@@ -85,11 +85,12 @@ void SHRGoogleReader::authFinished(SHRRequest* request) {
     // that happens to hold an "Auth" line is not a session.
     if (request->success() && session_->stringForKey("Auth")) {
         if (!sendAfterLogin_) {
-            if (auto* form = pendingForm()) ns::Ref<SHRFormController>(form)->saveForm();
-        } else {
-            tryToSend();
+            // A login the keychain refused is no login: the alert has said so.
+            authDidFinish(savePendingLoginForm());
+            return;
         }
-        authDidFinish(request->success());
+        tryToSend();
+        authDidFinish(true);
         return;
     }
 
