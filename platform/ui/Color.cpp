@@ -1,6 +1,7 @@
 #include "platform/ui/Color.h"
 
 #include <cmath>
+#include <functional>
 #include <cstdio>
 
 #include "platform/ui/Image.h"
@@ -30,6 +31,10 @@ bool Color::isEqual(const ns::Object& other) const {
     if (!o) return false;
     if (pattern_ || o->pattern_) return pattern_ == o->pattern_;
     return near(r_, o->r_) && near(g_, o->g_) && near(b_, o->b_) && near(a_, o->a_);
+}
+
+size_t Color::hash() const {
+    return pattern_ ? std::hash<const void*>()(pattern_.get()) : size_t(0x436F6C6F72);
 }
 
 std::string Color::shortName() const {

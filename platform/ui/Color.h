@@ -15,6 +15,10 @@ public:
     const char* className() const override { return "Color"; }
     std::string description() const override;  // "Color(r, g, b, a)" or the pattern image's name
     bool isEqual(const ns::Object& other) const override;
+    // Equal colors hash alike: a pattern by its image, every plain color to
+    // one value (their components are compared within a millionth, which no
+    // finer hash could follow).
+    size_t hash() const override;
 
     static ns::Ref<Color> colorWithRGBA(double r, double g, double b, double a);
     static ns::Ref<Color> colorWithWhite(double white, double a);

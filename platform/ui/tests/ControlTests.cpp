@@ -203,6 +203,29 @@ TEST_F(ControlTest, WebHistoryGoesBackAndForward) {
                                                             WebViewNavigationType::BackForward,
                                                             WebViewNavigationType::Reload}));
     EXPECT_EQ(web->loadCount(), 5u);
+
+    // A new page after going back drops what was ahead, and only that: the
+    // pages behind stay, in order.
+    auto pages = WebView::make(makeRect(0, 0, 320, 400));
+    auto at = [&] { return pages->request() ? pages->request()->URL()->absoluteText() : std::string("(none)"); };
+    for (const char* u : {"http://example.com/a", "http://example.com/b", "http://example.com/c", "http://example.com/d"})
+        pages->loadRequest(URLRequest::requestWithString(u));
+    pages->goBack();
+    pages->goBack();  // at b; c and d ahead
+    pages->loadRequest(URLRequest::requestWithString("http://example.com/e"));
+    EXPECT_FALSE(pages->canGoForward());
+    std::vector<std::string> behind;
+    while (pages->canGoBack()) {
+        pages->goBack();
+        behind.push_back(at());
+    }
+    EXPECT_EQ(behind, (std::vector<std::string>{"http://example.com/b", "http://example.com/a"}));
+    std::vector<std::string> ahead;
+    while (pages->canGoForward()) {
+        pages->goForward();
+        ahead.push_back(at());
+    }
+    EXPECT_EQ(ahead, (std::vector<std::string>{"http://example.com/b", "http://example.com/e"}));
 }
 
 TEST_F(ControlTest, TheApplicationOpensOnlyURLsWithASchemeAndReadsRectsAndPlacesTheKeyboard) {
@@ -264,6 +287,52 @@ TEST_F(ControlTest, TheApplicationOpensOnlyURLsWithASchemeAndReadsRectsAndPlaces
         EXPECT_EQ(app->keyboardFrame(), k.frame) << toString(k.frame);
         d.rotate(DeviceOrientation::Portrait);
     }
+}
+
+}  // namespace
+}  // namespace ui::test
+
+#include "platform/ui/TweetComposeViewController.h"
+#include "platform/ui/Window.h"
+
+namespace ui::test {
+namespace {
+
+// The tweet sheet's text at its 140 UTF-16 units and one past, in
+// characters of one and of two units, and never once the sheet is shown.
+TEST_F(ControlTest, ATweetTakesUpTo140UnitsOfTextBeforeItIsShown) {
+    auto repeat = [](const std::string& piece, size_t n) {
+        std::string out;
+        while (n--) out += piece;
+        return out;
+    };
+    const std::string astral = "\xF0\x9F\x83\x8F";  // two units
+    struct Row {
+        const char* name;
+        std::string text;
+        bool taken;
+    } rows[] = {
+        {"140 letters", repeat("a", 140), true},
+        {"141 letters", repeat("a", 141), false},
+        {"140 accented letters (280 bytes)", repeat("\xC3\xA9", 140), true},
+        {"70 cards of two units", repeat(astral, 70), true},
+        {"70 cards and a letter", repeat(astral, 70) + "a", false},
+        {"nothing", "", true},
+    };
+    for (const Row& row : rows) {
+        auto sheet = TweetComposeViewController::make();
+        ASSERT_TRUE(sheet->setInitialText("before")) << row.name;
+        EXPECT_EQ(sheet->setInitialText(row.text), row.taken) << row.name;
+        EXPECT_EQ(sheet->initialText(), row.taken ? row.text : std::string("before")) << row.name;
+    }
+    auto w = makeWindow();
+    auto root = ns::make<ViewController>();
+    w->setRootViewController(root);
+    auto shown = TweetComposeViewController::make();
+    ASSERT_TRUE(root->presentViewController(shown, false));
+    EXPECT_FALSE(shown->setInitialText("late"));
+    EXPECT_EQ(shown->initialText(), "");
+    TweetComposeViewController::reset();
 }
 
 }  // namespace

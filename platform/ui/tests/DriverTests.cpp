@@ -688,6 +688,62 @@ TEST_F(UITest, ImageButtonsAreNamedByTheirImage) {
     EXPECT_FALSE(d.tapButton("btnShare.png"));
 }
 
+// Two navigation stacks side by side, as the tablet's panes are.
+struct TwoPanes : ViewController {
+    ns::Ref<NavigationController> left, right;
+    void loadView() override {
+        ViewController::loadView();
+        for (auto* nav : {&left, &right}) {
+            *nav = NavigationController::withRoot(ns::make<ViewController>());
+            (*nav)->view()->setFrame(makeRect(nav == &left ? 0 : 160, 0, 160, 480));
+            view()->addSubview(ns::Ref<View>((*nav)->view()));
+        }
+    }
+    std::vector<ViewController*> visibleChildViewControllers() const override { return {left.get(), right.get()}; }
+};
+
+// A name that matches exactly wins over one that matches but for case,
+// wherever the exact one is: a button's title or its accessibility label, a
+// back button of either pane, an alert's button.
+TEST_F(UITest, AnExactNameWinsOverOneThatDiffersInCase) {
+    auto w = makeWindow();
+    auto root = ns::make<TwoPanes>();
+    w->setRootViewController(root);
+    root->view();
+    root->left->topViewController()->setTitle("Deck");
+    root->right->topViewController()->setTitle("Search");
+    root->left->pushViewController(ns::make<ViewController>(), false);
+    root->right->pushViewController(ns::make<ViewController>(), false);
+    auto lower = Button::make(makeRect(10, 100, 100, 30), "start");
+    auto labelled = Button::make(makeRect(10, 200, 100, 30), "Go");
+    labelled->setAccessibilityLabel("Start");
+    std::vector<std::string> tapped;
+    lower->addAction([&](Control*) { tapped.push_back("start"); }, ControlEventTouchUpInside);
+    labelled->addAction([&](Control*) { tapped.push_back("Go"); }, ControlEventTouchUpInside);
+    root->left->topViewController()->view()->addSubview(labelled);
+    root->left->topViewController()->view()->addSubview(lower);  // the top-most of the two
+    Driver d;
+    ASSERT_TRUE(d.tapButton("Start")) << d.lastError();
+    EXPECT_EQ(tapped, std::vector<std::string>{"Go"});
+    ASSERT_TRUE(d.tapButton("START")) << d.lastError();  // none exact: the top-most that differs in case
+    EXPECT_EQ(tapped, (std::vector<std::string>{"Go", "start"}));
+    // The back button of the pane that shows the name, whichever pane it is.
+    ASSERT_TRUE(d.tapBarButton("Search")) << d.lastError();
+    EXPECT_EQ(root->right->viewControllers().size(), 1u);
+    EXPECT_EQ(root->left->viewControllers().size(), 2u);
+    ASSERT_TRUE(d.tapBarButton("Deck")) << d.lastError();
+    EXPECT_EQ(root->left->viewControllers().size(), 1u);
+    // An alert's button by its exact title, by case, and no button at all for "".
+    auto alert = AlertView::make("Title", "", nullptr, "OK", {"ok!"});
+    alert->show();
+    EXPECT_FALSE(d.pressAlertButton(""));
+    EXPECT_EQ(d.lastFailure(), Driver::Failure::NotFound);
+    EXPECT_EQ(d.lastError(), "the alert has no button \"\"");
+    EXPECT_TRUE(alert->isVisible());
+    EXPECT_TRUE(d.pressAlertButton("OK!"));
+    EXPECT_FALSE(alert->isVisible());
+}
+
 }  // namespace
 }  // namespace ui::test
 

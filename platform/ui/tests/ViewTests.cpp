@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <unordered_set>
+
 #include "platform/foundation/Exception.h"
+#include "platform/ui/Color.h"
 #include "platform/ui/Control.h"
+#include "platform/ui/Image.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/View.h"
 #include "platform/ui/Window.h"
@@ -370,6 +374,33 @@ TEST_F(ViewTest, DrawingIsRecordedPerView) {
     EXPECT_EQ(box->drawingOperations(),
               (std::vector<std::string>{"setGrayFillColor 0 0.8", "fillRect {{10, 10}, {80, 20}}"}));
     EXPECT_EQ(GraphicsContext::current(), nullptr);
+}
+
+// Colors are values: equal ones held by different objects are one key in a
+// container that hashes and compares by value, whoever made them.
+TEST_F(ViewTest, EqualColorsAreOneKey) {
+    auto logo = Image::make("logo.png", {10, 10}), other = Image::make("logo.png", {10, 10});
+    struct Row {
+        const char* name;
+        ns::Ref<Color> a, b;
+        bool equal;
+    } rows[] = {
+        {"the same white twice", Color::white(), Color::colorWithWhite(1, 1), true},
+        {"a gray made two ways", Color::lightGray(), Color::colorWithRGBA(2.0 / 3, 2.0 / 3, 2.0 / 3, 1), true},
+        {"within a millionth", Color::colorWithRGBA(0.1, 0.2, 0.3, 1), Color::colorWithRGBA(0.1 + 4e-7, 0.2, 0.3, 1), true},
+        {"another alpha", Color::colorWithWhite(1, 1), Color::colorWithWhite(1, 0.5), false},
+        {"another red", Color::colorWithRGBA(0.1, 0.2, 0.3, 1), Color::colorWithRGBA(0.2, 0.2, 0.3, 1), false},
+        {"one pattern image", Color::colorWithPatternImage(logo), Color::colorWithPatternImage(logo), true},
+        {"two images", Color::colorWithPatternImage(logo), Color::colorWithPatternImage(other), false},
+        {"a pattern and black", Color::colorWithPatternImage(logo), Color::black(), false},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(row.a->isEqual(*row.b), row.equal) << row.name;
+        EXPECT_EQ(row.b->isEqual(*row.a), row.equal) << row.name;
+        if (row.equal) EXPECT_EQ(row.a->hash(), row.b->hash()) << row.name;
+        std::unordered_set<ns::Ref<Color>, ns::RefHash, ns::RefEqual> keys{row.a, row.b};
+        EXPECT_EQ(keys.size(), row.equal ? 1u : 2u) << row.name;
+    }
 }
 
 TEST_F(ViewTest, TextMeasurementIsFixedAndWraps) {
