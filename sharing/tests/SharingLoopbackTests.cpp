@@ -31,6 +31,7 @@
 #include "sharing/tests/QueueSharer.h"
 #include "sharing/tests/SharingTestSupport.h"
 #include "testsupport/ChildProcess.h"
+#include "testsupport/Command.h"
 #include "testsupport/FullDisk.h"
 #include "testsupport/LoopbackServer.h"
 #include "testsupport/PythonFake.h"
@@ -397,7 +398,9 @@ TEST_F(LoopbackTest, OfflineQueueKeptAcrossRestartAndResentOncePerShare) {
     std::string folder = ns::Paths::join(ns::Paths::cachesDirectory(), "SHR");
     std::string list = folder + "/SHROfflineQueue.plist";
     ASSERT_TRUE(std::filesystem::exists(list));
-    SHRSharer::shareText<QueueSharer>(ns::str("queued text"));
+    // A text with every character XML reserves, and more than ASCII.
+    const std::string queuedText = "queued <text> & \"q\" 'caf\xC3\xA9' ]]> \xF0\x9F\x83\x8F";
+    SHRSharer::shareText<QueueSharer>(ns::str(queuedText));
     SHRSharer::shareFile<QueueSharer>(ns::Data::make("file body"), ns::str("f.txt"), ns::str("text/plain"), nullptr);
     // Queued while a login was stored; the login is gone by the re-send.
     SHR::addToOfflineQueueForSharer(SHRItem::text(ns::str("needs a login")), "NeedsLoginSharer");
@@ -417,6 +420,14 @@ TEST_F(LoopbackTest, OfflineQueueKeptAcrossRestartAndResentOncePerShare) {
     EXPECT_EQ(uids[0].rfind("QueueSharer-3-", 0), 0u) << uids[0];
     ASSERT_TRUE(ns::as<ns::Dictionary>(entries->objectAtIndex(0)));
     EXPECT_EQ(ns::describe(ns::as<ns::Dictionary>(entries->objectAtIndex(0))->objectForKey("sharer")), "QueueSharer");
+    // The list is a property list another reader takes back whole.
+    std::string read = testsupport::runPython(
+        home->path(), "read_queue.py",
+        "import plistlib, sys\n"
+        "entries = plistlib.load(open(sys.argv[1], 'rb'))\n"
+        "sys.stdout.buffer.write(entries[1]['item']['text'].encode('utf-8'))\n",
+        {list});
+    EXPECT_EQ(read, queuedText);
     auto jpeg = ns::readFile(folder + "/" + uids[0]);
     ASSERT_TRUE(jpeg);
     EXPECT_EQ(jpeg->substr(0, 3), "\xFF\xD8\xFF");
