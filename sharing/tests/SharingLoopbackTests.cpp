@@ -951,7 +951,10 @@ TEST_F(SharingTest, OfflineQueueDropsWhatItCannotSendAndNeverResendsARefusal) {
                                    entry(".hidden", SHRItem::text(ns::str("dot"))->dictionaryRepresentation()),
                                    entry("SHROfflineQueue.plist", SHRItem::text(ns::str("list"))->dictionaryRepresentation()),
                                    entry("SHROfflineQueue.plist.corrupt-1", fileItem("copy, not the set-aside list")),
-                                   entry("QueueSharer-4-1-11", fileItem("copy of a picture file"))});
+                                   entry("QueueSharer-4-1-11", fileItem("copy of a picture file")),
+                                   // One share listed twice side by side (a damaged list) goes once.
+                                   entry("QueueSharer-2-1-12", SHRItem::text(ns::str("twice"))->dictionaryRepresentation()),
+                                   entry("QueueSharer-2-1-12", SHRItem::text(ns::str("twice"))->dictionaryRepresentation())});
     ASSERT_TRUE(SHR::saveOfflineQueueList(stored.get()));
     EXPECT_FALSE(SHR::saveOfflineQueueList(nullptr));
     struct stat st{};
@@ -973,7 +976,7 @@ TEST_F(SharingTest, OfflineQueueDropsWhatItCannotSendAndNeverResendsARefusal) {
                                                   "text:refused", "text:busy",
                                                   "file:stored copy", "file:from the data file", "text:up", "text:dot",
                                                   "text:list", "file:copy, not the set-aside list",
-                                                  "file:" + pictureFile}));
+                                                  "file:" + pictureFile, "text:twice"}));
     for (const char* line : {"entry 0 is not a dictionary (String); removed", "entry 2 is not a dictionary",
                              "QueueSharer-3-1-1 is missing or damaged; the list's copy is sent",
                              "QueueSharer-3-1-10 is missing or damaged; the list's copy is sent",
@@ -986,7 +989,7 @@ TEST_F(SharingTest, OfflineQueueDropsWhatItCannotSendAndNeverResendsARefusal) {
     EXPECT_EQ(log.find("QueueSharer-4-1-7 is missing"), std::string::npos) << log;
     // Nothing is left to send again; what the odd uids seemed to name stays.
     ASSERT_TRUE(flush());
-    EXPECT_EQ(server.requests().size(), 12u);
+    EXPECT_EQ(server.requests().size(), 13u);
     EXPECT_FALSE(std::filesystem::exists(SHR::offlineQueueListPath()));
     EXPECT_EQ(ns::readFile(outside).value_or(""), "not ours either");
     EXPECT_EQ(ns::readFile(folder + "/.hidden").value_or(""), "not ours");
