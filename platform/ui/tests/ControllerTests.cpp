@@ -144,6 +144,13 @@ TEST_F(ControllerTest, PopToRootSkipsTheMiddle) {
         EXPECT_EQ(nav->viewControllers(), std::vector<ns::Ref<ViewController>>{top}) << name;
         EXPECT_EQ(never->parentViewController(), nullptr) << name;
     }
+    // Only what the list holds counts: one whose repeated last entry was
+    // taken off (its room kept) is fine.
+    std::vector<ns::Ref<ViewController>> list{never, top, never};
+    list.pop_back();
+    EXPECT_NO_THROW(nav->setViewControllers(std::move(list), false));
+    EXPECT_EQ(nav->viewControllers(), (std::vector<ns::Ref<ViewController>>{never, top}));
+    EXPECT_FALSE(never->isViewLoaded());
     // A stack set on a controller that was never shown loads no view.
     auto hidden = NavigationController::withRoot(ns::make<Logged>("h", &log));
     hidden->setViewControllers({ns::make<Logged>("h2", &log)}, false);

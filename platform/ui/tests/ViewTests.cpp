@@ -335,6 +335,8 @@ TEST_F(ViewTest, ImageSizesComeFromPngAndJpegHeaders) {
         {"jpeg largest sides", sof("\xFF\xFF", "\xFF\xFF"), true, {65535, 65535}},
         {"jpeg width 0", sof(one2, z2), false, {}},
         {"jpeg height 0", sof(z2, one2), false, {}},
+        {"jpeg height 0, width 256", sof(z2, std::string("\x01\x00", 2)), false, {}},
+        {"jpeg 1 x 256", sof(std::string("\x01\x00", 2), one2), true, {1, 256}},
         {"jpeg frame ends at the last byte", jpg, true, {200, 100}},
         {"jpeg frame one byte short", jpg.substr(0, 20), false, {}},
         {"jpeg fill bytes before a marker", std::string("\xFF\xD8\xFF\xFF", 4) + jpg.substr(2), true, {200, 100}},
