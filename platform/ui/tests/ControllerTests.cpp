@@ -458,6 +458,31 @@ TEST_F(ControllerTest, AlertsAreRecordedUntilPressedAndKeptAliveMeanwhile) {
     EXPECT_TRUE(weak.expired());
     EXPECT_EQ(Panel::topPanel(), nullptr);
 
+    // Button indexes: the first and the last are pressed, one before or past them is not.
+    for (long index : {-1L, 0L, 2L, 3L}) {
+        auto three = AlertView::make("T", "M", log.get(), "A", {"B", "C"});
+        three->show();
+        log->seen.clear();
+        bool valid = index >= 0 && index < 3;
+        EXPECT_EQ(three->pressButtonAtIndex(index), valid) << index;
+        EXPECT_EQ(three->isVisible(), !valid) << index;
+        EXPECT_EQ(three->buttonTitleAtIndex(index), valid ? std::string(1, char('A' + index)) : std::string()) << index;
+        if (valid) EXPECT_EQ(log->seen.front(), "clicked" + std::to_string(index)) << index;
+        else EXPECT_TRUE(log->seen.empty()) << index;
+        Panel::resetShown();
+    }
+
+    // Several shown: the one dismissed leaves, and only it; the others keep their order.
+    auto first = AlertView::make("1", "", nullptr, "OK"), second = AlertView::make("2", "", nullptr, "OK"),
+         third = AlertView::make("3", "", nullptr, "OK");
+    for (auto* a : {&first, &second, &third, &second}) (*a)->show();  // shown twice is shown once
+    second->dismissWithClickedButtonIndex(0, false);
+    std::vector<std::string> left;
+    for (auto& p : Panel::visiblePanels()) left.push_back(p->title());
+    EXPECT_EQ(left, (std::vector<std::string>{"1", "3"}));
+    EXPECT_EQ(Panel::topPanel(), third.get());
+    Panel::resetShown();
+
     // Dismissed by code: no click.
     log->seen.clear();
     auto again = AlertView::make("T", "M", log.get(), "OK");
