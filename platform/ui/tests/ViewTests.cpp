@@ -111,6 +111,34 @@ TEST_F(ViewTest, AutoresizingFollowsTheMask) {
     EXPECT_EQ(fill->frame(), makeRect(0, 0, 320, 480));
     EXPECT_EQ(bottomBar->frame(), makeRect(0, 431, 320, 49));
     EXPECT_EQ(fixed->frame(), makeRect(10, 10, 50, 50));
+    // Each flexible part on its own, and shares in proportion to size (evenly
+    // when the flexible parts are all zero), from 320 x 480 to 480 x 320.
+    struct Row {
+        const char* name;
+        unsigned mask;
+        Rect from, to;
+    } rows[] = {
+        {"left margin", AutoresizingFlexibleLeftMargin, makeRect(270, 10, 50, 30), makeRect(430, 10, 50, 30)},
+        {"width", AutoresizingFlexibleWidth, makeRect(10, 10, 300, 30), makeRect(10, 10, 460, 30)},
+        {"right margin", AutoresizingFlexibleRightMargin, makeRect(10, 10, 50, 30), makeRect(10, 10, 50, 30)},
+        {"top margin", AutoresizingFlexibleTopMargin, makeRect(10, 400, 50, 30), makeRect(10, 240, 50, 30)},
+        {"height", AutoresizingFlexibleHeight, makeRect(10, 10, 50, 400), makeRect(10, 10, 50, 240)},
+        {"bottom margin", AutoresizingFlexibleBottomMargin, makeRect(10, 10, 50, 30), makeRect(10, 10, 50, 30)},
+        {"both side margins", AutoresizingFlexibleLeftMargin | AutoresizingFlexibleRightMargin,
+         makeRect(60, 10, 200, 30), makeRect(140, 10, 200, 30)},
+        {"margin and width in proportion", AutoresizingFlexibleLeftMargin | AutoresizingFlexibleWidth,
+         makeRect(80, 10, 240, 30), makeRect(120, 10, 360, 30)},
+        {"only the right margin has room", AutoresizingFlexibleLeftMargin | AutoresizingFlexibleWidth | AutoresizingFlexibleRightMargin,
+         makeRect(0, 10, 0, 30), makeRect(0, 10, 0, 30)},
+    };
+    for (const Row& row : rows) {
+        auto box = View::make(makeRect(0, 0, 320, 480));
+        auto v = View::make(row.from);
+        v->setAutoresizingMask(row.mask);
+        box->addSubview(v);
+        box->setFrame(makeRect(0, 0, 480, 320));
+        EXPECT_EQ(v->frame(), row.to) << row.name << ": " << toString(v->frame());
+    }
 }
 
 TEST_F(ViewTest, AnimationAppliesEndStateAndCompletesAfterItsDuration) {
