@@ -150,6 +150,24 @@ TEST_F(ControlTest, SearchBarsTellEachKeystroke) {
     bar->replaceText("tea");
     EXPECT_EQ(log->seen.back(), "tea");
     EXPECT_EQ(log->seen[log->seen.size() - 2], "caf");
+    // One Cancel button however often it is asked for, none until it is.
+    auto cancels = [&] {
+        size_t n = 0;
+        for (auto& v : bar->subviews())
+            if (auto* b = dynamic_cast<Button*>(v.get()); b && b->currentTitle() == "Cancel" && !b->isHidden()) ++n;
+        return n;
+    };
+    auto all = [&] { return bar->subviews().size(); };
+    size_t before = all();
+    bar->setShowsCancelButton(false, false);
+    EXPECT_EQ(all(), before);
+    bar->setShowsCancelButton(true, false);
+    bar->setShowsCancelButton(true, false);
+    EXPECT_EQ(cancels(), 1u);
+    EXPECT_EQ(all(), before + 1);
+    bar->setShowsCancelButton(false, false);
+    EXPECT_EQ(cancels(), 0u);
+    EXPECT_EQ(all(), before + 1);
 }
 
 struct Scrolled : ns::Object, ScrollViewDelegate {

@@ -281,6 +281,18 @@ TEST_F(ControllerTest, ModalPresentationCoversAndReturns) {
     root->dismissViewControllerAnimated(true);
     EXPECT_EQ(log.joined(), "");
     EXPECT_TRUE(root->isOnScreen());
+
+    // A presenter in no window (loaded, never shown) neither disappears nor
+    // returns: what it presented comes and goes without telling it.
+    auto offScreen = ns::make<Logged>("off", &log);
+    offScreen->view();
+    auto shown = ns::make<Logged>("shown", &log);
+    ASSERT_TRUE(offScreen->presentViewController(shown, false));
+    log.clear();
+    offScreen->dismissViewControllerAnimated(false);
+    EXPECT_EQ(offScreen->presentedViewController(), nullptr);
+    EXPECT_EQ(log.joined().find("off:"), std::string::npos) << log.joined();
+    EXPECT_FALSE(offScreen->isOnScreen());
 }
 
 TEST_F(ControllerTest, FormSheetOnTheTabletLeavesThePresenterShown) {

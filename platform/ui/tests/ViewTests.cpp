@@ -423,6 +423,9 @@ TEST_F(ViewTest, EqualColorsAreOneKey) {
         {"one pattern image", Color::colorWithPatternImage(logo), Color::colorWithPatternImage(logo), true},
         {"two images", Color::colorWithPatternImage(logo), Color::colorWithPatternImage(other), false},
         {"a pattern and black", Color::colorWithPatternImage(logo), Color::black(), false},
+        {"red by name and by parts", Color::red(), Color::colorWithRGBA(1, 0, 0, 1), true},
+        {"blue by name and by parts", Color::blue(), Color::colorWithRGBA(0, 0, 1, 1), true},
+        {"dark gray by name and by parts", Color::darkGray(), Color::colorWithWhite(1.0 / 3, 1), true},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(row.a->isEqual(*row.b), row.equal) << row.name;
@@ -431,6 +434,10 @@ TEST_F(ViewTest, EqualColorsAreOneKey) {
         std::unordered_set<ns::Ref<Color>, ns::RefHash, ns::RefEqual> keys{row.a, row.b};
         EXPECT_EQ(keys.size(), row.equal ? 1u : 2u) << row.name;
     }
+    EXPECT_EQ(Color::colorWithRGBA(1, 0.5, 0, 0.25)->description(), "Color(1, 0.5, 0, 0.25)");
+    EXPECT_EQ(Color::colorWithPatternImage(logo)->description(), "Color(pattern logo.png)");
+    EXPECT_EQ(Color::red()->shortName(), "#ff0000");
+    EXPECT_EQ(Color::colorWithWhite(1, 0.5)->shortName(), "white@0.5");
 }
 
 TEST_F(ViewTest, TextMeasurementIsFixedAndWraps) {
