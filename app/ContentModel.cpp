@@ -213,6 +213,13 @@ std::string readPage(std::string_view pageName, bool* ok) {
     return *text;
 }
 
+void showPage(ui::WebView* webView, std::string_view pageName, const std::string& html, long fontSize) {
+    std::string base = safePageName(pageName) ? cardPagePath(pageName) : cardPagePath("index.html");
+    webView->loadHTMLString(injectFontSize(html, fontSize), ns::URL::fileURLWithPath(base));
+}
+
+}  // namespace
+
 std::string escapeHTML(std::string_view s) {
     std::string out;
     for (char c : s) {
@@ -227,13 +234,6 @@ std::string escapeHTML(std::string_view s) {
     }
     return out;
 }
-
-void showPage(ui::WebView* webView, std::string_view pageName, const std::string& html, long fontSize) {
-    std::string base = safePageName(pageName) ? cardPagePath(pageName) : cardPagePath("index.html");
-    webView->loadHTMLString(injectFontSize(html, fontSize), ns::URL::fileURLWithPath(base));
-}
-
-}  // namespace
 
 bool loadCardPage(ui::WebView* webView, std::string_view pageName, long fontSize) {
     if (!webView) return false;

@@ -83,6 +83,9 @@ bool writeDocumentsArray(const ns::Array& rows, std::string_view fileName, ns::R
 std::string cardPagePath(std::string_view pageName);
 // Every "<body" becomes "<body style='font-size: Npx'".
 std::string injectFontSize(std::string_view html, long fontSize);
+// The text with HTML's reserved characters (& < > " ') written as character
+// references, for text and attribute values alike.
+std::string escapeHTML(std::string_view text);
 // Reads the page as UTF-8 (empty text when missing), injects the font size
 // and loads it into `webView` with the page file's URL as base URL. Returns
 // false when the page could not be read (the web view then shows an empty

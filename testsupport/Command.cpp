@@ -1,21 +1,90 @@
 #include "testsupport/Command.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <sstream>
+#include <thread>
 
 namespace testsupport {
 
-CommandOutput runCommand(const std::string& command) {
+CommandOutput runCommand(const std::string& command, double limitSeconds) {
+    using Clock = std::chrono::steady_clock;
     CommandOutput r;
-    FILE* p = ::popen(command.c_str(), "r");
-    if (!p) return r;
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return r;
+    pid_t pid = ::fork();
+    if (pid < 0) {
+        ::close(fds[0]);
+        ::close(fds[1]);
+        return r;
+    }
+    if (pid == 0) {
+        // A group of its own, so that whatever the shell starts is stopped
+        // with it.
+        ::setpgid(0, 0);
+        ::dup2(fds[1], STDOUT_FILENO);
+        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::setpgid(pid, pid);  // also here: the child may not have run yet
+    ::close(fds[1]);
+    const auto deadline =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limitSeconds));
+    auto msLeft = [&] {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        return static_cast<int>(std::clamp<long long>(left, 0, 60000));
+    };
     char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    int st = ::pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    while (true) {
+        int wait = msLeft();
+        if (wait <= 0) {
+            r.timedOut = true;
+            break;
+        }
+        pollfd p{fds[0], POLLIN, 0};
+        int n = ::poll(&p, 1, wait);
+        if (n < 0 && errno != EINTR) break;
+        if (n <= 0) continue;
+        ssize_t got = ::read(fds[0], buf, sizeof buf);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;  // the end: everything that held the pipe has gone
+        r.out.append(buf, static_cast<size_t>(got));
+    }
+    ::close(fds[0]);
+    int st = 0;
+    bool reaped = false;
+    while (!reaped) {
+        if (r.timedOut) ::kill(-pid, SIGKILL);
+        pid_t w = ::waitpid(pid, &st, r.timedOut ? 0 : WNOHANG);
+        if (w == pid) {
+            reaped = true;
+        } else if (w < 0 && errno != EINTR) {
+            break;
+        } else if (w == 0) {
+            // The output ended but the shell has not: it gets what is left
+            // of the limit.
+            if (msLeft() <= 0) r.timedOut = true;
+            else std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    if (r.timedOut) {
+        std::ostringstream note;
+        if (!r.out.empty() && r.out.back() != '\n') note << '\n';
+        note << "[stopped: still running after " << limitSeconds << " s]\n";
+        r.out += note.str();
+        r.status = -1;
+    } else {
+        r.status = reaped && WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    }
     return r;
 }
 

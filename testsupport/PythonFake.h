@@ -15,8 +15,10 @@ namespace testsupport {
 class PythonFake {
 public:
     // `script` is relative to the repository root, for example
-    // "sharing/tests/data/fake_twitter.py". port() is 0 when it did not start.
-    explicit PythonFake(const std::string& script);
+    // "sharing/tests/data/fake_twitter.py". port() is 0 when it did not start
+    // or printed no port within `startSeconds` (it is killed then), so a
+    // fake that hangs fails the test instead of stopping the test program.
+    explicit PythonFake(const std::string& script, double startSeconds = 30);
     ~PythonFake();
     PythonFake(const PythonFake&) = delete;
     PythonFake& operator=(const PythonFake&) = delete;
@@ -28,6 +30,11 @@ public:
     // GET `path` (a POST when `body` is given); the reply body, "" when none.
     std::string call(const std::string& path, const std::string& body = {}) const;
     std::string get(const std::string& path) const { return call(path); }
+    // The fake's process id while it runs, -1 once it is gone.
+    pid_t pid() const { return pid_; }
+    // Stops the fake: SIGTERM, then SIGKILL when it has not ended within
+    // `graceSeconds` (the destructor does this with 5 s).
+    void stop(double graceSeconds = 5);
 
 private:
     pid_t pid_ = -1;

@@ -12,9 +12,12 @@ std::string ShareCardViewController_Iphone::mailSubject() {
 }
 
 std::string ShareCardViewController_Iphone::mailBody(const std::string& post) {
+    // The card's address comes from the deck or a saved group: written as
+    // HTML text, so a quote or "<" in it cannot end the link or add markup.
+    std::string shown = escapeHTML(post);
     return "Here is a card from the Tarnwick Veltra Media Job Search App that I found useful.  "
            "I thought you might like it as well <a href=\"http://" +
-           post + "\">" + post + "</a> .";
+           shown + "\">" + shown + "</a> .";
 }
 
 // The screen's interface: a back button along the top, and the three share

@@ -53,9 +53,10 @@ std::string shareViewController_iPad::mailSubject() {
 }
 
 std::string shareViewController_iPad::mailBody(const std::string& post) {
+    // The card's address written as HTML text (see the phone's share screen).
     return ns::format("Here is a card from the Tarnwick Veltra Media Job Search App that I found useful.  I thought "
                       "you might like it as well <a href=\"http://%@\">%@</a> .",
-                      post, post);
+                      escapeHTML(post), escapeHTML(post));
 }
 
 void shareViewController_iPad::showMail() {

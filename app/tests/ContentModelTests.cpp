@@ -132,6 +132,18 @@ TEST_F(ContentTest, SetAsideNamesRunOutAtNineHundredNinetyNineAndTheFileIsThenKe
 TEST_F(ContentTest, AFailedSaveIsReportedAndUndone) {
     launchTablet();
     ASSERT_TRUE(delegate->addFavorite(ns::Dictionary::make({{"title", ns::str("One")}})));
+    ASSERT_TRUE(delegate->addFavorite(ns::Dictionary::make({{"title", ns::str("Two")}})));
+    ASSERT_TRUE(delegate->addFavorite(ns::Dictionary::make({{"title", ns::str("Three")}})));
+    ASSERT_TRUE(delegate->addGroup(ns::Dictionary::make({{"Title", ns::str("G1")}})));
+    ASSERT_TRUE(delegate->addGroup(ns::Dictionary::make({{"Title", ns::str("G2")}})));
+    auto titles = [](ns::Array* rows) {
+        std::string out;
+        for (size_t i = 0; rows && i < rows->count(); ++i) {
+            auto* row = ns::as<ns::Dictionary>(rows->objectAtIndex(i));
+            out += (out.empty() ? "" : "|") + (row && rowTitle(row) ? ns::describe(rowTitle(row)) : "?");
+        }
+        return out;
+    };
     std::string saved = readFile(documents("Favorites-VeltraIpad.plist"));
     // The Documents folder becomes unwritable: a file stands where it was.
     fs::rename(home + "/Documents", home + "/Documents-away");
@@ -139,11 +151,15 @@ TEST_F(ContentTest, AFailedSaveIsReportedAndUndone) {
     ns::Ref<ns::Error> error;
     EXPECT_FALSE(delegate->addFavorite(ns::Dictionary::make({{"title", ns::str("Two")}}), &error));
     ASSERT_TRUE(error);
-    EXPECT_EQ(delegate->allFavorites()->count(), 1u);  // memory agrees with the file
+    EXPECT_EQ(titles(delegate->allFavorites()), "One|Two|Three");  // memory agrees with the file
+    // A row whose removal was not saved is put back in its place.
+    EXPECT_FALSE(delegate->removeFavoriteAtIndex(1));
+    EXPECT_EQ(titles(delegate->allFavorites()), "One|Two|Three");
     EXPECT_FALSE(delegate->removeFavoriteAtIndex(0));
-    EXPECT_EQ(delegate->allFavorites()->count(), 1u);
+    EXPECT_EQ(titles(delegate->allFavorites()), "One|Two|Three");
     EXPECT_FALSE(delegate->addGroup(ns::Dictionary::make({{"Title", ns::str("G")}})));
-    EXPECT_EQ(delegate->allGroups()->count(), 0u);
+    EXPECT_FALSE(delegate->removeGroupAtIndex(0));
+    EXPECT_EQ(titles(delegate->allGroups()), "G1|G2");
     fs::remove(home + "/Documents");
     fs::rename(home + "/Documents-away", home + "/Documents");
     EXPECT_EQ(readFile(documents("Favorites-VeltraIpad.plist")), saved);
@@ -151,12 +167,21 @@ TEST_F(ContentTest, AFailedSaveIsReportedAndUndone) {
 
 TEST_F(ContentTest, SavedFilesAreReadableByAnotherPropertyListReader) {
     launchTablet();
-    auto card = ns::Dictionary::make({{"title", ns::str("Caf\u00e9 & <tags>")}, {"Editable", ns::str("YES")}});
+    // Every character XML reserves, a CDATA end and text outside ASCII.
+    const std::string title = "Caf\u00e9 & <tags> \"q\" 'a' ]]> &amp;";
+    auto card = ns::Dictionary::make({{"title", ns::String::make(title)}, {"Editable", ns::str("YES")}});
     ASSERT_TRUE(delegate->addFavorite(card));
     std::string cmd = "python3 -c \"import plistlib,sys; d=plistlib.load(open(sys.argv[1],'rb')); "
                       "print(len(d), d[0]['title'], d[0]['Editable'])\" " +
                       documents("Favorites-VeltraIpad.plist");
-    EXPECT_EQ(testsupport::runCommand(cmd).out, "1 Caf\u00e9 & <tags> YES\n");
+    EXPECT_EQ(testsupport::runCommand(cmd).out, "1 " + title + " YES\n");
+    // Read back by the app: the same title, typed anew, is already there; a
+    // title that differs only in a reserved character is not.
+    launchTablet();
+    ASSERT_EQ(delegate->allFavorites()->count(), 1u);
+    EXPECT_TRUE(delegate->ExistingCard(ns::String::make(title).get()));
+    EXPECT_FALSE(delegate->ExistingCard(ns::String::make("Caf\u00e9 &amp; <tags> \"q\" 'a' ]]> &amp;").get()));
+    EXPECT_FALSE(delegate->ExistingCard(ns::String::make("Caf\u00e9 & <tags> \"q\" 'a' ]]> &").get()));
 }
 
 TEST_F(ContentTest, TheLogKeepsAThousandLinesAndThenDropsTheOldestHundred) {

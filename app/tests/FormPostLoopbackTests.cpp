@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <limits>
 #include <mutex>
 #include <thread>
 
@@ -168,8 +169,13 @@ TEST_F(FormPostLoopback, AServiceThatTricklesItsAnswerFailsThePostWithinItsTimeL
     {
         auto poster = ns::make<HTTPFormPoster>();
         EXPECT_EQ(poster->timeLimitSeconds(), 60.0);
-        for (double odd : {0.0, -1.0, std::nan("")})
+        // Any positive finite number is a limit, the smallest and the
+        // largest too; what is not gives the default.
+        const double inf = std::numeric_limits<double>::infinity();
+        for (double odd : {0.0, -0.0, -1.0, -std::numeric_limits<double>::denorm_min(), std::nan(""), inf, -inf})
             EXPECT_EQ(ns::make<HTTPFormPoster>(odd)->timeLimitSeconds(), 60.0) << odd;
+        for (double kept : {std::numeric_limits<double>::denorm_min(), 0.001, 3600.0, std::numeric_limits<double>::max()})
+            EXPECT_EQ(ns::make<HTTPFormPoster>(kept)->timeLimitSeconds(), kept) << kept;
     }
     const double limit = 2.0;
     setFormPoster(ns::make<HTTPFormPoster>(limit));

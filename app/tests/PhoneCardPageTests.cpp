@@ -3,10 +3,12 @@
 // the share screen's mail, and the landscape full-screen card.
 #include "app/tests/AppTestSupport.h"
 
+#include "app/AppConfig.h"
 #include "app/RatePromptManager.h"
 #include "app/phone/CardFullViewController.h"
 #include "app/phone/CardViewController.h"
 #include "app/phone/ShareCardViewController_Iphone.h"
+#include "app/tablet/shareViewController_iPad.h"
 #include "platform/mail/MailComposeViewController.h"
 
 namespace app::test {
@@ -163,6 +165,35 @@ TEST_F(PhoneCardPage, OutsideLinkGoesToTheSystemAndStaysOutOfThePage) {
     driver->followLink("Rate this app");
     EXPECT_EQ(opened.back(), RatePromptManager::ratePageURL());
     EXPECT_EQ(card->webView()->html(), before);
+
+    // What the page itself goes on to load, and what the screen takes.
+    struct Row {
+        const char* name;
+        std::string link;
+        ui::WebViewNavigationType type;
+        bool pageLoadsIt;
+    } rows[] = {
+        {"the feedback mail", kFeedbackMailLink, ui::WebViewNavigationType::LinkClicked, true},
+        {"the suggestion mail", kSuggestionMailLink, ui::WebViewNavigationType::LinkClicked, true},
+        {"an outside page", "http://www.korvel.example/x", ui::WebViewNavigationType::LinkClicked, false},
+        {"a page load that is no tap", "http://www.korvel.example/x", ui::WebViewNavigationType::Other, true},
+    };
+    for (const Row& r : rows) {
+        auto request = ui::URLRequest::requestWithString(r.link);
+        ASSERT_TRUE(request) << r.name;
+        EXPECT_EQ(card->webViewShouldStartLoadWithRequest(card->webView(), request.get(), r.type), r.pageLoadsIt)
+            << r.name;
+    }
+    EXPECT_EQ(topScreen<CardViewController>(), card);
+
+    // A card page on no navigation stack follows no card link: nothing to
+    // push it on, and the page does not load the link itself.
+    auto loose = ns::make<CardViewController>();
+    loose->view();
+    auto cardLink = ui::URLRequest::requestWithString("file:///cards/2");
+    ASSERT_TRUE(cardLink);
+    EXPECT_FALSE(loose->webViewShouldStartLoadWithRequest(loose->webView(), cardLink.get(),
+                                                          ui::WebViewNavigationType::LinkClicked));
 }
 
 TEST_F(PhoneCardPage, LandscapeShowsTheFullPageAndPortraitDismissesIt) {
@@ -242,9 +273,25 @@ TEST_F(PhoneCardPage, ShareWithoutMailAccountShowsTheAlertAndStays) {
 }
 
 TEST(PhoneShareText, TitleAndBodyRules) {
-    EXPECT_EQ(ShareCardViewController_Iphone::mailBody("a.example/x"),
-              "Here is a card from the Tarnwick Veltra Media Job Search App that I found useful.  I thought "
-              "you might like it as well <a href=\"http://a.example/x\">a.example/x</a> .");
+    // The card's address is written as HTML text in the link and its text,
+    // on the phone and the tablet alike: a quote cannot end the link, a "<"
+    // cannot start a tag, and "&" is not read as a reference.
+    struct Row {
+        const char* name;
+        std::string post, written;
+    } rows[] = {
+        {"a plain address", "a.example/x", "a.example/x"},
+        {"a query of two parts", "a.example/x?id=7&from=group", "a.example/x?id=7&amp;from=group"},
+        {"quotes and a tag", "a.example/\"><b>'x'</b>", "a.example/&quot;&gt;&lt;b&gt;&#39;x&#39;&lt;/b&gt;"},
+        {"a reference already written", "a.example/&amp;", "a.example/&amp;amp;"},
+        {"text outside ASCII", "a.example/caf\u00e9", "a.example/caf\u00e9"},
+    };
+    for (const Row& r : rows) {
+        std::string want = "Here is a card from the Tarnwick Veltra Media Job Search App that I found useful.  I thought "
+                           "you might like it as well <a href=\"http://" + r.written + "\">" + r.written + "</a> .";
+        EXPECT_EQ(ShareCardViewController_Iphone::mailBody(r.post), want) << r.name;
+        EXPECT_EQ(shareViewController_iPad::mailBody(r.post), want) << r.name << " (tablet)";
+    }
     // "Title" wins over "title" on the back button.
     auto share = ns::make<ShareCardViewController_Iphone>();
     share->setDicCarta(ns::Dictionary::make({{"Title", ns::str("Upper")}, {"title", ns::str("lower")}}));

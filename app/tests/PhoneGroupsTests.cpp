@@ -4,6 +4,7 @@
 #include "app/tests/AppTestSupport.h"
 
 #include "app/ContentModel.h"
+#include "app/GroupCardList.h"
 #include "app/phone/CardViewController.h"
 #include "app/phone/MenuViewController.h"
 #include "app/phone/NewGroupController.h"
@@ -344,6 +345,44 @@ TEST(PhoneGroupEditorColours, ByCardColour) {
     EXPECT_TRUE(c("cyan")->isEqual(*ui::Color::colorWithRGBA(0, 0.7, 0.86, 1)));
     EXPECT_TRUE(c("silver")->isEqual(*ui::Color::black()));
     EXPECT_TRUE(NewGroupController::colourForCard(nullptr)->isEqual(*ui::Color::black()));
+}
+
+// The editors' ticks (phone and tablet) follow the card object, for any
+// caller: two cards with equal contents are two rows, ticked and unticked
+// apart, and the chosen list keeps the objects in the order they were ticked.
+TEST(PhoneGroupEditorTicks, FollowTheCardNotAnEqualOne) {
+    auto a = ns::Dictionary::make({{"title", ns::str("Same")}, {"index", ns::str("1")}, {"color", ns::str("blue")}});
+    auto b = a->mutableCopy();
+    ASSERT_TRUE(a->isEqual(*b));
+    auto table = ui::TableView::make(ui::makeRect(0, 0, 320, 480));
+    auto chosen = ns::MutableArray::make();
+    auto ticked = [&](const ns::Dictionary* card) {
+        auto cell = groupCardCell(table.get(), card, chosen.get());
+        return cell && cell->accessoryType() == ui::TableViewCellAccessoryType::Checkmark;
+    };
+    struct Step {
+        const char* name;
+        ns::Dictionary* tapped;
+        bool aTicked, bTicked;
+        std::vector<ns::Object*> chosen;
+    } steps[] = {
+        {"the first ticked", a.get(), true, false, {a.get()}},
+        {"the equal one ticked too", b.get(), true, true, {a.get(), b.get()}},
+        {"the first unticked", a.get(), false, true, {b.get()}},
+        {"the first ticked again, after the other", a.get(), true, true, {b.get(), a.get()}},
+        {"the other unticked", b.get(), true, false, {a.get()}},
+    };
+    for (const Step& step : steps) {
+        toggleGroupCard(table.get(), {0, 0}, step.tapped, *chosen);
+        EXPECT_EQ(ticked(a.get()), step.aTicked) << step.name;
+        EXPECT_EQ(ticked(b.get()), step.bTicked) << step.name;
+        std::vector<ns::Object*> now;
+        for (size_t i = 0; i < chosen->count(); ++i) now.push_back(chosen->at(i).get());
+        EXPECT_EQ(now, step.chosen) << step.name;
+    }
+    EXPECT_FALSE(ticked(nullptr));
+    EXPECT_FALSE(groupCardCell(table.get(), a.get(), nullptr)->accessoryType() ==
+                 ui::TableViewCellAccessoryType::Checkmark);
 }
 
 }  // namespace app::test

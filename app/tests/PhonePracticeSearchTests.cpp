@@ -257,6 +257,9 @@ TEST_F(PhoneSearch, NoMatchShowsNoDataAndClearsTheFormerRows) {
     EXPECT_EQ(search->searchResults()->count(), 0u);
     EXPECT_EQ(search->tableView()->numberOfRowsInSection(0), 0);
     ASSERT_TRUE(driver->pressAlertButton("OK"));
+    // A row that is no longer there opens nothing.
+    search->tableViewDidSelectRowAtIndexPath(search->tableView(), {0, 0});
+    EXPECT_EQ(topScreen<SearchViewControllerIphone>(), search);
 }
 
 TEST(PhoneSearchRows, ColourAndMatchingRules) {

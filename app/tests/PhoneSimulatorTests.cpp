@@ -103,4 +103,32 @@ TEST_F(PhoneSimulator, PracticeDrawsTheSameCardsForTheSameSeed) {
     EXPECT_EQ(practicePages(""), practicePages("--seed 1"));  // scripts default to seed 1
 }
 
+// A korvel run that never ends (or any program a test starts) is stopped at
+// its time limit with all it started, and the test reads what it printed:
+// the test fails on it and the rest of the program still runs.
+TEST_F(PhoneSimulator, AProgramThatNeverEndsIsStoppedAtItsLimit) {
+    struct Row {
+        const char* name;
+        std::string command;
+        int status;
+        bool timedOut;
+        std::string printed;
+    } rows[] = {
+        {"one that ends", "echo done; exit 3", 3, false, "done\n"},
+        {"one that waits", "echo started; exec sleep 600", -1, true, "started\n[stopped: still running after 0.5 s]\n"},
+        {"one whose child waits", "sleep 600 & echo started; wait", -1, true,
+         "started\n[stopped: still running after 0.5 s]\n"},
+        {"one that closes its output and waits", "echo started; exec sleep 600 >/dev/null", -1, true,
+         "started\n[stopped: still running after 0.5 s]\n"},
+        {"one that prints no line end", "printf started; exec sleep 600", -1, true,
+         "started\n[stopped: still running after 0.5 s]\n"},
+    };
+    for (const Row& r : rows) {
+        Outcome o = testsupport::runCommand(r.command, 0.5);
+        EXPECT_EQ(o.status, r.status) << r.name;
+        EXPECT_EQ(o.timedOut, r.timedOut) << r.name;
+        EXPECT_EQ(o.out, r.printed) << r.name;
+    }
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <mutex>
@@ -40,8 +41,10 @@ public:
     void work(ns::Object* arg) {
         argument = arg;
         started = true;
+        // Bounded: a test that fails before letting it go leaves no thread
+        // waiting for ever on a gate that is gone.
         std::unique_lock<std::mutex> lock(m);
-        cv.wait(lock, [this] { return open; });
+        cv.wait_for(lock, std::chrono::seconds(30), [this] { return open; });
         ns::RunLoop::main()->wakeUp();
     }
     void letGo() {

@@ -206,6 +206,9 @@ TEST_F(AppTest, ALaunchWithItsSettingsLeftEmptyKeepsFoldersAndClockAndForgetsThe
     launchApp(ui::UserInterfaceIdiom::Pad, bundle);
     ui::AlertView::make("Left over", "from the last launch", nullptr, "OK")->show();
     ASSERT_TRUE(ui::Panel::topPanel());
+    // The device as the last launch left it: turned, and of another system.
+    ui::Device::current()->setOrientation(ui::DeviceOrientation::LandscapeLeft);
+    ui::Device::current()->setSystemVersion("9.9");
     delegate = launch(LaunchSettings{});
     ASSERT_TRUE(delegate);
     for (auto& panel : ui::Panel::visiblePanels()) {  // the last launch's alert is gone
@@ -216,6 +219,8 @@ TEST_F(AppTest, ALaunchWithItsSettingsLeftEmptyKeepsFoldersAndClockAndForgetsThe
     EXPECT_EQ(ns::Paths::bundleResourcePath(), bundle);
     EXPECT_EQ(ns::RunLoop::main()->clock().get(), clock.get());
     EXPECT_FALSE(ui::isPad());  // the phone
+    EXPECT_EQ(ui::Device::current()->orientation(), ui::DeviceOrientation::Portrait);
+    EXPECT_EQ(ui::Device::current()->systemVersion(), "6.1");
     driver->advance(4.0);
     EXPECT_TRUE(tabBarShown()) << screen();
 }

@@ -386,6 +386,58 @@ TEST_F(TabletListTest, AGroupReadAgainSinceTheListWasShownIsStillTheOneDeleted) 
     EXPECT_EQ(listTitles(), (std::vector<std::string>{"add new group (swipe to delete)", "first"}));
 }
 
+// Two records with equal contents are two rows: the row swiped away takes
+// its own record, and the equal one beside it stays (the same object), for
+// the favourites and the groups alike.
+TEST_F(TabletListTest, OfTwoEqualRecordsTheRowSwipedAwayTakesItsOwn) {
+    auto marked = [] {
+        auto m = c1()->mutableCopy();
+        m->setObject(s("YES"), "Editable");
+        return m;
+    };
+    writeFile(documents("Favorites-VeltraIpad.plist"), "");  // makes the folder
+    ASSERT_TRUE(ns::writeToFile(*ns::Array::make({marked(), marked(), c2()}), documents("Favorites-VeltraIpad.plist")));
+    ASSERT_TRUE(openSmallDeck());
+    ns::MutableArray* favourites = delegate->allFavorites();
+    ASSERT_TRUE(favourites && favourites->count() == 3u);
+    ASSERT_TRUE(favourites->at(0)->isEqual(*favourites->at(1)));
+    ns::Ref<ns::Object> first = favourites->at(0), third = favourites->at(2);
+    ASSERT_TRUE(driver->tapButton("Favorites"));
+    ASSERT_EQ(listTitles(), (std::vector<std::string>{"card one", "card one", "card two"}));
+    ui::TableView* table = list()->myTableView();
+    ASSERT_TRUE(table);
+    list()->tableViewCommitEditingStyle(table, ui::TableViewCellEditingStyle::Delete, {0, 1});
+    ASSERT_EQ(favourites->count(), 2u);
+    EXPECT_EQ(favourites->at(0).get(), first.get()) << "the first of the two equal favourites was taken";
+    EXPECT_EQ(favourites->at(1).get(), third.get());
+    EXPECT_EQ(peerTitles("Favorites-VeltraIpad.plist"), "Card One|Card Two");
+    EXPECT_EQ(listTitles(), (std::vector<std::string>{"card one", "card two"}));
+
+    // A group record without cards (written elsewhere) is a group all the
+    // same: its row deletes it, never a favourite.
+    ASSERT_TRUE(delegate->addGroup(row({{"Title", s("Bare")}, {"Editable", s("YES")}})));
+    auto firstGroup = group("Same", {c1()}), secondGroup = group("Same", {c1()});
+    ASSERT_TRUE(firstGroup->isEqual(*secondGroup));
+    ASSERT_TRUE(delegate->addGroup(firstGroup));
+    ASSERT_TRUE(delegate->addGroup(secondGroup));
+    ASSERT_TRUE(delegate->addGroup(group("Other", {c2()})));
+    ASSERT_TRUE(driver->tapButton("Main Deck"));
+    ASSERT_TRUE(driver->tapRow("groups row"));
+    ASSERT_EQ(listTitles(),
+              (std::vector<std::string>{"add new group (swipe to delete)", "bare", "same", "same", "other"}));
+    list()->tableViewCommitEditingStyle(table, ui::TableViewCellEditingStyle::Delete, {0, 3});
+    ns::MutableArray* groups = delegate->allGroups();
+    ASSERT_TRUE(groups && groups->count() == 3u);
+    EXPECT_EQ(groups->at(1).get(), static_cast<ns::Object*>(firstGroup.get()))
+        << "the first of the two equal groups was taken";
+    EXPECT_EQ(peerTitles("Grupos-VeltraIpad.plist"), "Bare|Same|Other");
+    EXPECT_EQ(listTitles(), (std::vector<std::string>{"add new group (swipe to delete)", "bare", "same", "other"}));
+    list()->tableViewCommitEditingStyle(table, ui::TableViewCellEditingStyle::Delete, {0, 1});
+    EXPECT_EQ(peerTitles("Grupos-VeltraIpad.plist"), "Same|Other");
+    EXPECT_EQ(peerTitles("Favorites-VeltraIpad.plist"), "Card One|Card Two");
+    EXPECT_EQ(listTitles(), (std::vector<std::string>{"add new group (swipe to delete)", "same", "other"}));
+}
+
 TEST_F(TabletListTest, AGroupDeletedFromAListOffTheBackStackLeavesTheStackAsItWas) {
     // The second deck holds a row equal to a saved group, and a sub-list.
     auto mainDeck = ns::Array::make({row({{"Title", s("Tactic Row")}, {"tactics", s("YES")},

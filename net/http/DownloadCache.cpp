@@ -200,6 +200,14 @@ bool copyWithDigest(const std::string& from, const std::string& to, long long& l
     return true;
 }
 
+// The last day of month `m` (0 for January) of `year`: a date past it is no
+// date, where the C library would roll it over into the next month.
+int daysInMonth(int year, int m) {
+    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return kDays[m] + (m == 1 && leap ? 1 : 0);
+}
+
 bool regularFile(const std::string& path, struct stat& st) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
@@ -289,11 +297,12 @@ ns::Ref<ns::Date> DownloadCache::dateFromRFC1123String(const std::string& text) 
     int m = -1;
     for (int i = 0; i < 12; ++i)
         if (lower(mon) == months[i]) m = i;
-    if (m < 0 || day < 1 || day > 31 || hh > 23 || mm > 59 || ss > 60 || year < 1601) return nullptr;
+    if (m < 0 || day < 1 || day > daysInMonth(year, m) || hh > 23 || mm > 59 || ss > 60 || year < 1601) return nullptr;
     std::string z = lower(zone);
     long offset = 0;
     if (z == "gmt" || z == "utc" || z == "ut" || z == "z") offset = 0;
-    else if ((z[0] == '+' || z[0] == '-') && z.size() == 5 && z.find_first_not_of("0123456789", 1) == std::string::npos) {
+    else if ((z[0] == '+' || z[0] == '-') && z.size() == 5 && z.find_first_not_of("0123456789", 1) == std::string::npos &&
+             std::stol(z.substr(1, 2)) <= 23 && std::stol(z.substr(3, 2)) <= 59) {
         offset = (std::stol(z.substr(1, 2)) * 3600 + std::stol(z.substr(3, 2)) * 60) * (z[0] == '-' ? -1 : 1);
     } else {
         return nullptr;

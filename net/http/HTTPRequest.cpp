@@ -592,7 +592,9 @@ void HTTPRequest::startRequest() {
     // credentials) that is not valid HTTP fails the request before anything
     // is sent, naming what is wrong: sent, it would rewrite the head; left
     // out, the request would run without it and still report success.
-    if (std::string bad = request_->whyRequestCannotBeSent(); !bad.empty()) {
+    std::string bad = request_->whyRequestCannotBeSent();
+    if (bad.empty() && request_->headers().contains("Cookie")) bad = cookieRefusal_;
+    if (!bad.empty()) {
         failWithError(errorWithCode(kUnableToCreateRequestErrorType, "Unable to create request: " + bad));
         return;
     }

@@ -719,6 +719,9 @@ private:
     std::string requestMethod_ = "GET";
     ns::Ref<ns::MutableDictionary> requestHeaders_;
     std::vector<ns::Ref<net::HTTPCookie>> requestCookies_;
+    // Why the cookies last put in the Cookie field cannot be sent ("" when
+    // they can): a pair that would read as others refuses the request.
+    std::string cookieRefusal_;
     ns::Ref<net::HTTPMessage> request_;  // the message built by main()
     net::HTTPTarget target_;             // url_ as main() read it: scheme, host, port, path
     ns::Ref<ns::RunLoop> loop_;          // the loop the request runs on

@@ -99,13 +99,9 @@ void HTTPRequest::applyCookieHeader() {
     }
     auto main = mainRequest();
     const auto& list = main ? main->requestCookies_ : requestCookies_;
+    cookieRefusal_ = net::HTTPCookie::whyCookiesCannotBeSent(list);
     if (list.empty()) return;
-    std::string header;
-    for (size_t i = 0; i < list.size(); ++i) {
-        if (i == 0) header = ns::format("%@=%@", list[i]->name(), list[i]->value());
-        else header = ns::format("%@; %@=%@", header, list[i]->name(), list[i]->value());
-    }
-    addRequestHeader("Cookie", header);
+    addRequestHeader("Cookie", net::HTTPCookie::requestHeaderValue(list));
 }
 
 void HTTPRequest::readResponseHeaders() {
@@ -381,6 +377,11 @@ std::string HTTPRequest::buildDefaultUserAgent() {
     locale = locale.substr(0, locale.find('.'));
     gUserAgent = ns::format("%@ %@ (%@; %@ %@; %@)", name, v, std::string(u.machine), std::string(u.sysname),
                             std::string(u.release), locale);
+    // The texts come from a file and the environment: a control character
+    // (a line break above all) would have every request refused as a field
+    // that cannot be sent, so each becomes a blank.
+    for (char& c : gUserAgent)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
     return gUserAgent;
 }
 

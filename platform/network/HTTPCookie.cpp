@@ -7,6 +7,7 @@
 #include <libpsl.h>
 
 #include "platform/foundation/String.h"
+#include "platform/network/HTTPMessage.h"
 
 namespace net {
 
@@ -150,7 +151,12 @@ bool HTTPCookie::parseCookieDate(std::string_view text, double* since1970) {
     if (haveYear && year >= 70 && year <= 99) year += 1900;
     if (haveYear && year >= 0 && year <= 69) year += 2000;
     if (!haveTime || !haveDay || !haveMonth || !haveYear) return false;
-    if (day < 1 || day > 31 || year < 1601 || hour > 23 || minute > 59 || second > 59) return false;
+    // A day past its month's end is no date (the C library would roll it
+    // into the next month).
+    static const int kMonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    const int lastDay = kMonthDays[month - 1] + (month == 2 && leap ? 1 : 0);
+    if (day < 1 || day > lastDay || year < 1601 || hour > 23 || minute > 59 || second > 59) return false;
     std::tm tm{};
     tm.tm_year = year - 1900;
     tm.tm_mon = month - 1;
@@ -277,6 +283,19 @@ std::string HTTPCookie::requestHeaderValue(const std::vector<ns::Ref<HTTPCookie>
         out += c->name_ + "=" + c->value_;
     }
     return out;
+}
+
+std::string HTTPCookie::whyCannotBeSent() const {
+    if (name_.find_first_of(";=") != std::string::npos)
+        return "the name of the cookie " + quotedForMessage(name_) + " holds a \";\" or \"=\"";
+    if (value_.find(';') != std::string::npos) return "the value of the cookie " + quotedForMessage(name_) + " holds a \";\"";
+    return {};
+}
+
+std::string HTTPCookie::whyCookiesCannotBeSent(const std::vector<ns::Ref<HTTPCookie>>& cookies) {
+    for (auto& c : cookies)
+        if (std::string why = c->whyCannotBeSent(); !why.empty()) return why;
+    return {};
 }
 
 ns::Ref<ns::Date> HTTPCookie::expiresDate() const {

@@ -41,6 +41,15 @@ public:
                                     double expiresSince1970 = 0, bool secure = false, bool httpOnly = false);
     // "a=1; b=2" for a Cookie header, in the given order.
     static std::string requestHeaderValue(const std::vector<ns::Ref<HTTPCookie>>& cookies);
+    // Why the cookie cannot go into a Cookie field as the one pair it is, ""
+    // when it can: a ";" in its name or value would read as a further pair,
+    // an "=" in its name would move where its value starts. A Set-Cookie
+    // field never makes such a cookie; a caller's cookie (a stored token)
+    // may. The message names the cookie but never shows its value. (A line
+    // break or NUL is refused with the field that holds it.)
+    std::string whyCannotBeSent() const;
+    // The first such reason among `cookies`, "" when all can be sent.
+    static std::string whyCookiesCannotBeSent(const std::vector<ns::Ref<HTTPCookie>>& cookies);
 
     const std::string& name() const { return name_; }
     const std::string& value() const { return value_; }

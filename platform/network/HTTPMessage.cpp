@@ -21,8 +21,8 @@ bool isTokenChar(unsigned char c) {
     }
 }
 
-// `text` quoted for an error message: control and non-ASCII bytes escaped,
-// at most 64 bytes of it shown.
+}  // namespace
+
 std::string quotedForMessage(std::string_view text) {
     constexpr size_t kShown = 64;
     std::string out = "\"";
@@ -44,7 +44,6 @@ std::string quotedForMessage(std::string_view text) {
     out += '"';
     return out;
 }
-}  // namespace
 
 bool isHTTPToken(std::string_view text) {
     if (text.empty()) return false;

@@ -25,6 +25,9 @@ inline bool equalsIgnoringCase(std::string_view a, std::string_view b) {
 }
 std::string lowercased(std::string_view s);
 // Blanks and tabs at both ends.
+// `text` quoted for an error message: control and non-ASCII bytes escaped,
+// at most 64 bytes of it shown.
+std::string quotedForMessage(std::string_view text);
 inline std::string_view trimmed(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);

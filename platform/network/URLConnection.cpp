@@ -189,8 +189,10 @@ void URLConnection::openStream() {
     auto& req = *current_;
     auto msg = HTTPMessage::request(req.HTTPMethod(), req.URL()->absoluteText());
     for (const auto& [k, v] : req.headers().fields()) msg->headers().add(k, v);
+    std::string cookieRefusal;
     if (req.HTTPShouldHandleCookies() && !msg->headers().contains("Cookie")) {
         auto cookies = HTTPCookieStorage::sharedHTTPCookieStorage().cookiesForURL(*req.URL());
+        cookieRefusal = HTTPCookie::whyCookiesCannotBeSent(cookies);
         if (!cookies.empty()) msg->headers().add("Cookie", HTTPCookie::requestHeaderValue(cookies));
     }
     if (!msg->headers().contains("Accept-Encoding")) msg->headers().add("Accept-Encoding", "gzip, deflate");
@@ -209,12 +211,23 @@ void URLConnection::openStream() {
     ns::Ref<InputStream> body = req.HTTPBodyStream();
     if (!body && req.HTTPBody()) msg->setBody(req.HTTPBody());
     sentMessage_ = msg;
+    ns::Weak<URLConnection> weak(this);
+    if (!cookieRefusal.empty()) {
+        // A stored cookie that would read as other pairs: refused like a
+        // field that cannot be sent, before anything is sent.
+        ns::Ref<ns::Error> e = makeError(kNetworkErrorDomain, kErrorRequestCannotBeSent, "The request cannot be sent: " + cookieRefusal);
+        loop_->performDeferred(
+            [weak, e] {
+                if (auto self = weak.lock()) self->failWith(e);
+            },
+            mode_);
+        return;
+    }
     stream_ = HTTPReadStream::make(msg, body);
     stream_->setTLSSettings(req.tlsSettings());
     stream_->setProxy(req.proxy());
     stream_->setAttemptPersistentConnection(!retried_);
     stream_->setIdleTimeout(req.timeoutInterval());
-    ns::Weak<URLConnection> weak(this);
     stream_->setClient(kStreamEventHasBytesAvailable | kStreamEventEndEncountered | kStreamEventErrorOccurred,
                        [weak](HTTPReadStream& s, StreamEvent e) {
                            if (auto self = weak.lock()) self->onEvent(s, e);

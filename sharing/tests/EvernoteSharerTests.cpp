@@ -106,6 +106,11 @@ struct EvernoteService {
     std::string remoteJPEG = std::string(jpegOf(64, 48)->view());
     Server server{[this](const Request& r) -> std::optional<std::string> {
         if (r.target == "/img/cat.jpg") return Server::reply(200, remoteJPEG, "Content-Type: image/jpeg\r\n");
+        if (r.target.rfind("/img/sized/", 0) == 0) {  // the picture padded after its end to the size asked for
+            std::string padded = remoteJPEG;
+            padded.resize(std::stoul(r.target.substr(11)), '\0');
+            return Server::reply(200, padded, "Content-Type: image/jpeg\r\n");
+        }
         if (r.method != "POST" || r.header("Content-Type") != "application/x-thrift")
             return Server::reply(400, "");
         if (r.target == "/edam/user") return Server::reply(200, serve(*userProcessor, r.body));
@@ -320,6 +325,28 @@ TEST_F(EvernoteSharerTest, PreparedNoteKeepsContentAndGetsRemoteImages) {
     auto* skipped = ns::as<EDAMResource>(stored->resources()->objectAtIndex(1));
     ASSERT_TRUE(skipped);
     EXPECT_FALSE(skipped->data() && skipped->data()->body());
+
+    // A remote picture of 32 MiB is fetched; one byte more is skipped.
+    for (size_t size : {size_t(32) << 20, (size_t(32) << 20) + 1}) {
+        SCOPED_TRACE(size);
+        std::string url = service.url("/img/sized/" + std::to_string(size));
+        auto big = ns::make<EDAMNote>();
+        big->setTitle(ns::str("Big"));
+        big->setContent(ns::str("<en-note/>"));
+        big->setResources(ns::Array::make({makeRemote(url)}));
+        auto bigItem = ns::make<SHREvernoteItem>();
+        bigItem->setShareType(SHRShareTypeText);
+        bigItem->setText(ns::str("ignored"));
+        bigItem->setNote(big);
+        auto sent = sendAndGetNote(bigItem);
+        ASSERT_TRUE(sent);
+        ASSERT_EQ(sent->resources()->count(), 1u);
+        auto* r = ns::as<EDAMResource>(sent->resources()->objectAtIndex(0));
+        ASSERT_TRUE(r);
+        bool fetched = r->data() && r->data()->body();
+        EXPECT_EQ(fetched, size == (size_t(32) << 20));
+        if (fetched) EXPECT_EQ(r->data()->body()->length(), size);
+    }
 }
 
 TEST_F(EvernoteSharerTest, SendFailures) {

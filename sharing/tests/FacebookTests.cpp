@@ -297,6 +297,7 @@ TEST(FBRequestParse, SerializedURLs) {
     // A base with a query gets "&"; an empty set still gets the separator.
     EXPECT_EQ(FBRequest::serializeURL("https://x.test/p?x=1", ns::MutableDictionary::make().get()), "https://x.test/p?x=1&");
     EXPECT_EQ(FBRequest::serializeURL("https://x.test/p", ns::MutableDictionary::make().get()), "https://x.test/p?");
+    EXPECT_EQ(FBRequest::serializeURL("https://x.test/p", nullptr), "https://x.test/p?");  // no set at all
     std::string withQuery = FBRequest::serializeURL("https://x.test/p?x=1", params.get(), "POST");
     EXPECT_EQ(queryOf(withQuery)["x"], "1");
     EXPECT_EQ(queryOf(withQuery)["q"], "a&b=c d/é");
@@ -681,6 +682,36 @@ TEST_F(FacebookTest, DialogLayoutFollowsIdiomAndOrientation) {
     EXPECT_FALSE(dialog->isShowing());
     // Gone from the window, it no longer listens.
     driver.rotate(ui::DeviceOrientation::Portrait);
+    driver.settle();
+    driver.advance(0.5);
+
+    // On a phone turned sideways the page takes 10 more points on every side
+    // while the keyboard is up, and gives them back when it goes.
+    ui::Device::current()->setUserInterfaceIdiom(ui::UserInterfaceIdiom::Phone);
+    driver.rotate(ui::DeviceOrientation::LandscapeLeft);
+    driver.settle();
+    driver.advance(0.5);
+    fb->dialog("feed", rec.get());
+    auto* phone = fb->fbDialog();
+    ASSERT_TRUE(phone);
+    ASSERT_NE(phone->orientation(), ui::InterfaceOrientation::Portrait);
+    struct Row {
+        const char* name;
+        const char* notification;
+        double inset;
+    } rows[] = {{"before the keyboard", nullptr, 11},
+                {"keyboard up", ui::kKeyboardWillShowNotification, 1},
+                {"keyboard gone", ui::kKeyboardWillHideNotification, 11}};
+    for (const auto& r : rows) {
+        if (r.notification) ns::NotificationCenter::defaultCenter()->postNotification(r.notification);
+        ui::Rect page = phone->webView()->frame(), whole = phone->frame();
+        EXPECT_EQ(page.origin.x, r.inset) << r.name;
+        EXPECT_EQ(page.origin.y, r.inset) << r.name;
+        EXPECT_EQ(page.size.width, whole.size.width - 2 * r.inset) << r.name;
+        EXPECT_EQ(page.size.height, whole.size.height - 21 + 2 * (11 - r.inset)) << r.name;
+    }
+    phone->cancel();
+    driver.advance(0.5);
 }
 
 TEST_F(FacebookTest, OutsideLoginAnswers) {
@@ -925,6 +956,48 @@ TEST_F(SHRFacebookTest, UserInfoIsStoredAndLogoutForgetsEverything) {
     EXPECT_FALSE(defaults->objectForKey(kSHRFacebookUserInfo));
     EXPECT_FALSE(defaults->objectForKey(kSHRStoredItem));
     EXPECT_FALSE(ns::make<SHRFacebook>()->isAuthorized());
+}
+
+// A post holds its sharer until the service answers, so a caller may let go
+// of it at once; only account information with a user name is kept as the
+// account's, never the answer to a post.
+TEST_F(SHRFacebookTest, EachPostHoldsItsSharerAndOnlyAccountInformationIsKept) {
+    struct Case {
+        const char* name;
+        SHRShareType type;
+        const char* path;
+        const char* reply;
+        bool kept;
+    } cases[] = {
+        {"photo", SHRShareTypeImage, "/me/photos", "{\"id\":\"7\",\"post_id\":\"1_7\"}", false},
+        {"account information", SHRShareTypeUserInfo, "/me", "{\"id\":\"5\",\"username\":\"pat\"}", true},
+        {"account information without a user name", SHRShareTypeUserInfo, "/me", "{\"id\":\"5\"}", false},
+    };
+    auto defaults = ns::UserDefaults::standardUserDefaults();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        storeToken("stored");
+        defaults->removeObjectForKey(kSHRFacebookUserInfo);
+        service.reply(c.path, c.reply);
+        notes.names.clear();
+        auto item = c.type == SHRShareTypeImage ? SHRItem::image(ui::Image::make("card", {8, 6}), ns::str("A card"))
+                                                : ns::make<SHRItem>();
+        item->setShareType(c.type);
+        auto sharer = ns::make<SHRFacebook>();
+        sharer->setItem(item);
+        ASSERT_TRUE(sharer->isAuthorized());
+        ASSERT_TRUE(sharer->tryToSend());
+        EXPECT_TRUE(sharer->isHeld()) << "held until the answer";
+        ns::Weak<SHRFacebook> weak(sharer.get());
+        sharer = nullptr;
+        ASSERT_TRUE(runUntil([&] {
+            return std::find(notes.names.begin(), notes.names.end(), SHRSendDidFinishNotification) != notes.names.end();
+        })) << ::testing::PrintToString(notes.names);
+        EXPECT_TRUE(runUntil([&] { return weak.expired(); })) << "let go once answered";
+        auto info = defaults->dictionaryForKey(kSHRFacebookUserInfo);
+        EXPECT_EQ(info != nullptr, c.kept);
+        if (info && c.kept) EXPECT_EQ(ns::describe(info->stringForKey("username")), "pat");
+    }
 }
 
 TEST_F(SHRFacebookTest, LoginOutcomesAlertOnlyOnFailure) {

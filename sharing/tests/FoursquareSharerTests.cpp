@@ -26,17 +26,18 @@ const char* kExpired = R"({"meta":{"code":401,"errorType":"invalid_auth","errorD
 struct FakeFoursquare {
     std::mutex m;
     std::string checkinStatusBody;  // empty: success
+    std::string token = "tok-1";     // the token the service gave, decoded
     Server server{[this](const Request& r) -> std::optional<std::string> {
+        std::unique_lock<std::mutex> g(m);
         auto q = formFields(queryOf(r.target));
         std::string path = pathOf(r.target);
         if (q["v"] != "20110927") return Server::reply(400, R"({"meta":{"code":400,"errorType":"param_error"}})");
-        if (q["oauth_token"] != "tok-1") return Server::reply(401, kExpired);
+        if (q["oauth_token"] != token) return Server::reply(401, kExpired);
         if (path == "/v2/venues/search" && r.method == "GET") {
             if (q.count("ll") == 0) return Server::reply(400, "{}");
             return Server::reply(200, q.count("query") ? kFound : kVenues);
         }
         if (path == "/v2/checkins/add" && r.method == "POST") {
-            std::lock_guard<std::mutex> g(m);
             if (checkinStatusBody == "garbage") return Server::reply(500, "<html>oops</html>");
             if (q["venueId"].empty()) return Server::reply(400, R"({"meta":{"code":400}})");
             return Server::reply(200, R"({"meta":{"code":200},"response":{"checkin":{"id":"c1"}}})");
@@ -250,6 +251,20 @@ TEST_F(FoursquareTest, PlacesFromTheDevicePositionThenCheckIn) {
     EXPECT_FALSE(form->locationManager());
 }
 
+// A place is chosen from the main list as from the search results.
+TEST_F(FoursquareTest, APlaceChosenFromTheMainListIsCheckedInTo) {
+    auto s = signedInSharer("Here");
+    ASSERT_TRUE(runUntil([&] { return ns::as<SHRFoursquareV2VenuesForm>(shownTop()) != nullptr; }));
+    ns::Ref<SHRFoursquareV2VenuesForm> form(ns::as<SHRFoursquareV2VenuesForm>(shownTop()));
+    loc::LocationManager::setDevicePosition(loc::Location::make(1, 2));
+    ASSERT_TRUE(runUntil([&] { return form->venues() && form->venues()->count() == 2; }));
+    form->tableView()->layoutSubviews();
+    ASSERT_TRUE(form->tableView()->userSelectRow({0, 1}));
+    ASSERT_TRUE(s->venue());
+    EXPECT_EQ(ns::describe(s->venue()->venueId()), "v2");
+    EXPECT_TRUE(ns::as<SHRFoursquareV2CheckInForm>(s->topViewController()));
+}
+
 TEST_F(FoursquareTest, ExpiredTokenAsksForReloginAndOtherErrors) {
     SHR::setAuthValueForKeyForSharer(ns::str("old").get(), "accessToken", "SHRFoursquareV2");
     auto s = ns::make<SHRFoursquareV2>();
@@ -291,6 +306,61 @@ TEST_F(FoursquareTest, ExpiredTokenAsksForReloginAndOtherErrors) {
 
     // An error of another domain with code 401 is not a relogin.
     EXPECT_FALSE(getFoursquareRelogin(ns::Error::make("other", 401).get()));
+}
+
+// The stored token (kept as the sign-in page's fragment gave it) and the ids
+// the service chose reach it as they are, whatever characters they hold:
+// the fake decodes every query and compares.
+TEST_F(FoursquareTest, StoredTokensAndIdsArriveAsTheyAre) {
+    struct Case {
+        const char* name;
+        const char* stored;   // in the keychain
+        const char* arrives;  // what the service must decode
+        const char* venueId;  // as a search reply gave it
+    } cases[] = {
+        {"plain", "tok-1", "tok-1", "v1"},
+        {"reserved characters", "t+k/1?;@:$,!'()*", "t+k/1?;@:$,!'()*", "v#1&b=2 +c"},
+        {"escaped in the fragment", "tok%2B1%2F2%26", "tok+1/2&", "v%41"},
+        {"outside ASCII", "t\xC3\xA9k", "t\xC3\xA9k", "caf\xC3\xA9"},
+    };
+    loc::LocationManager::setDevicePosition(loc::Location::make(1, 2));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            std::lock_guard<std::mutex> g(fake.m);
+            fake.token = c.arrives;
+        }
+        ASSERT_TRUE(SHR::setAuthValueForKeyForSharer(ns::str(c.stored).get(), "accessToken", "SHRFoursquareV2"));
+        auto s = ns::make<SHRFoursquareV2>();
+        s->setShareDelegate(nullptr);
+        ASSERT_TRUE(s->isAuthorized());  // reads the token back
+        size_t searches = fake.on("/v2/venues/search").size(), checkins = fake.on("/v2/checkins/add").size();
+
+        bool searched = false, searchOK = false;
+        auto search = SHRFoursquareV2Request::requestVenuesSearchLocationQuery(
+            loc::Location::make(1, 2).get(), ns::str("a&b=c").get(), s,
+            [&](SHRRequest* r) { searched = true; searchOK = r->success(); }, s->accessToken().get(), true);
+        ASSERT_TRUE(runUntil([&] { return searched; }));
+        EXPECT_TRUE(searchOK);
+        ASSERT_EQ(fake.on("/v2/venues/search").size(), searches + 1);
+        auto q = formFields(queryOf(fake.on("/v2/venues/search").back().target));
+        EXPECT_EQ(q["oauth_token"], c.arrives);
+        EXPECT_EQ(q["query"], "a&b=c");
+
+        NotificationRecorder rec;
+        auto venue = ns::make<SHRFoursquareV2Venue>();
+        venue->setVenueId(ns::str(c.venueId));
+        s->setVenue(venue);
+        s->setLocation(loc::Location::make(1, 2));
+        s->setItem(SHRItem::text(ns::str("x")));
+        s->startCheckInRequest();
+        ASSERT_TRUE(runUntil([&] { return rec.names.size() >= 2; }));
+        EXPECT_EQ(rec.names.back(), SHRSendDidFinishNotification);
+        ASSERT_EQ(fake.on("/v2/checkins/add").size(), checkins + 1);
+        auto checkin = formFields(queryOf(fake.on("/v2/checkins/add").back().target));
+        EXPECT_EQ(checkin["oauth_token"], c.arrives);
+        EXPECT_EQ(checkin["venueId"], c.venueId);
+    }
 }
 
 TEST_F(FoursquareTest, CancellingThePlacesListReachesASharerOnlyItsScreenHeld) {

@@ -127,6 +127,9 @@ TEST_F(GoogleReaderTest, LoginShareFormTokenAndPost) {
     form->setValueForKey("share", "1");
     form->validateForm();
     ASSERT_TRUE(waitFor(rec, SHRSendDidFinishNotification));
+    // A send with a session starts once, then finishes.
+    EXPECT_EQ(rec.names, (std::vector<std::string>{std::string(SHRAuthDidFinishNotification) + ":true",
+                                                   SHRSendDidStartNotification, SHRSendDidFinishNotification}));
     EXPECT_TRUE(ns::UserDefaults::standardUserDefaults()->boolForKey("SHRGoogleReader_isPublic"));
 
     auto edits = fake.on("/reader/api/0/item/edit");

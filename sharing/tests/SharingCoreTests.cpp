@@ -372,6 +372,33 @@ TEST_F(CentreTest, FavouritesOfEachTypeByDefaultAndTheirLimit) {
         EXPECT_EQ(names(defaults->arrayForKey(key).get()), c.afterPush);
         defaults->removeObjectForKey(key);
     }
+
+    // Pushes onto stored lists: the limit is kept by dropping the oldest
+    // entry and only it; a sharer already listed (as a string object of its
+    // own, as the defaults read it back) moves to the front, every copy of it.
+    struct Stored {
+        const char* name;
+        std::vector<std::string> stored;
+        const char* pushed;
+        std::vector<std::string> afterPush;
+    } stored[] = {
+        {"full list, a new sharer", {"A", "B", "C"}, "D", {"D", "A", "B"}},
+        {"full list, its last entry", {"A", "B", "C"}, "C", {"C", "A", "B"}},
+        {"full list, its first entry", {"A", "B", "C"}, "A", {"A", "B", "C"}},
+        {"two short of full", {"A"}, "B", {"B", "A"}},
+        {"a copy beside another", {"A", "A", "B"}, "A", {"A", "B"}},
+        {"copies apart", {"B", "A", "C", "A"}, "A", {"A", "B", "C"}},
+        {"longer than the limit", {"A", "B", "C", "D", "E"}, "F", {"F", "A", "B"}},
+    };
+    for (const auto& c : stored) {
+        SCOPED_TRACE(c.name);
+        auto defaults = ns::UserDefaults::standardUserDefaults();
+        auto list = ns::MutableArray::make();
+        for (const auto& n : c.stored) list->addObject(ns::str(n));
+        defaults->setObjectForKey(list, "SHR_FAVS_2");
+        SHR::pushOnFavoritesForType(c.pushed, SHRShareTypeText);
+        EXPECT_EQ(names(defaults->arrayForKey("SHR_FAVS_2").get()), c.afterPush);
+    }
 }
 
 TEST_F(CentreTest, FavouritesDefaultsExclusionsAndPush) {

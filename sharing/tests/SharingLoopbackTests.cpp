@@ -4,6 +4,7 @@
 // web view, and the offline queue re-sent once the network is back.
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -44,6 +45,35 @@ public:
     // What the provider saw, one request a line.
     std::string log() const { return get("/log"); }
 };
+
+// The fakes' start and stop are bounded: a fake that never prints its port
+// is killed after the time allowed (port 0, the test fails and the program
+// goes on), and one that ignores SIGTERM is killed after the grace time.
+TEST(PythonFakeTest, AFakeThatHangsIsStoppedWithinItsBounds) {
+    struct Case {
+        const char* name;
+        bool printsPort;
+    } cases[] = {{"prints no port", false}, {"ignores SIGTERM", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.printsPort) ::setenv("HANGING_FAKE_PRINTS_PORT", "1", 1);
+        else ::unsetenv("HANGING_FAKE_PRINTS_PORT");
+        // Python starts in well under the 10 s allowed where it prints.
+        testsupport::PythonFake fake("sharing/tests/data/hanging_fake.py", c.printsPort ? 10 : 0.5);
+        ::unsetenv("HANGING_FAKE_PRINTS_PORT");
+        if (!c.printsPort) {
+            EXPECT_EQ(fake.port(), 0);
+            EXPECT_EQ(fake.pid(), -1) << "killed and reaped";
+            continue;
+        }
+        ASSERT_EQ(fake.port(), 9) << "the script ran";
+        pid_t pid = fake.pid();
+        ASSERT_GT(pid, 0);
+        fake.stop(0.2);
+        EXPECT_EQ(fake.pid(), -1);
+        EXPECT_NE(::kill(pid, 0), 0) << "the process is gone";
+    }
+}
 
 class LoopbackTest : public SharingTest {
 protected:
@@ -260,12 +290,28 @@ TEST_F(LoopbackTest, OAuthFlowRequestAuthoriseAccessThenSignedPost) {
     EXPECT_EQ(log.find("refused"), std::string::npos) << log;
     EXPECT_TRUE(alerts().empty());
 
+    // A refreshed token is stored and the share goes out again with it,
+    // with no share pending from before.
+    rec.names.clear();
+    sharer->setPendingAction(SHRPendingNone);
+    sharer->refreshToken();
+    ASSERT_TRUE(runUntil([&] {
+        return std::find(rec.names.begin(), rec.names.end(), "SHRSendDidFinish") != rec.names.end();
+    })) << ::testing::PrintToString(rec.names);
+    EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRSendDidStartNotification", "SHRAuthDidFinish:true",
+                                                   "SHRSendDidFinish"}));
+    EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("sessionHandle", "FakeServiceSharer")), "h2");
+    log = provider.log();
+    size_t posts = 0;
+    for (size_t p = 0; (p = log.find("status hello from the deck", p)) != std::string::npos; ++p) ++posts;
+    EXPECT_EQ(posts, 2u) << log;
+
     // A new sharer finds the stored token; logging out forgets it and the
     // authorise page's cookies.
     auto again = ns::make<FakeServiceSharer>();
     again->configure();
     EXPECT_TRUE(again->isAuthorized());
-    EXPECT_EQ(ns::describe(again->accessToken()->sessionHandle()), "h1");
+    EXPECT_EQ(ns::describe(again->accessToken()->sessionHandle()), "h2");
     net::HTTPCookieStorage::sharedHTTPCookieStorage().setCookie(
         net::HTTPCookie::make("sid", "1", "127.0.0.1", "/"));
     ASSERT_FALSE(net::HTTPCookieStorage::sharedHTTPCookieStorage().cookiesForURL(*provider.URL("/authorize")).empty());
@@ -442,8 +488,10 @@ pid_t startFlushingChild(const std::string& home, const std::string& server) {
         ::_exit(127);
     }
     ::close(out[1]);
+    // A child that hangs before its flush starts fails the test within 30 s.
     char line[16] = {0};
-    bool started = ::read(out[0], line, sizeof line - 1) > 0;
+    pollfd ready{out[0], POLLIN, 0};
+    bool started = ::poll(&ready, 1, 30000) == 1 && ::read(out[0], line, sizeof line - 1) > 0;
     ::close(out[0]);
     if (started) return child;
     ::kill(child, SIGKILL);
@@ -868,6 +916,11 @@ TEST_F(SharingTest, OfflineQueueDropsWhatItCannotSendAndNeverResendsARefusal) {
     fileWithoutCopy->removeObjectForKey(std::string_view("data"));
     ASSERT_TRUE(ns::writeFileAtomically(folder + "/QueueSharer-4-1-7", "from the data file"));
     ASSERT_TRUE(ns::writeFileAtomically(folder + "/.hidden", "not ours"));
+    // A file share whose bytes are a picture is still a file share.
+    std::string pictureFile(jpeg->view());
+    ASSERT_TRUE(ns::writeFileAtomically(folder + "/QueueSharer-4-1-11", pictureFile));
+    // A file named like a set-aside list is never read as a share's data.
+    ASSERT_TRUE(ns::writeFileAtomically(folder + "/SHROfflineQueue.plist.corrupt-1", "set aside"));
     std::string outside = ns::Paths::join(ns::Paths::cachesDirectory(), "outside");
     ASSERT_TRUE(ns::writeFileAtomically(outside, "not ours either"));
     auto stored = ns::Array::make({ns::str("junk"), entry("QueueSharer-3-1-1", withCopy), ns::num(42),
@@ -885,7 +938,9 @@ TEST_F(SharingTest, OfflineQueueDropsWhatItCannotSendAndNeverResendsARefusal) {
                                    // Uids that are not plain names of the folder name no data file.
                                    entry("../outside", SHRItem::text(ns::str("up"))->dictionaryRepresentation()),
                                    entry(".hidden", SHRItem::text(ns::str("dot"))->dictionaryRepresentation()),
-                                   entry("SHROfflineQueue.plist", SHRItem::text(ns::str("list"))->dictionaryRepresentation())});
+                                   entry("SHROfflineQueue.plist", SHRItem::text(ns::str("list"))->dictionaryRepresentation()),
+                                   entry("SHROfflineQueue.plist.corrupt-1", fileItem("copy, not the set-aside list")),
+                                   entry("QueueSharer-4-1-11", fileItem("copy of a picture file"))});
     ASSERT_TRUE(SHR::saveOfflineQueueList(stored.get()));
     EXPECT_FALSE(SHR::saveOfflineQueueList(nullptr));
     struct stat st{};
@@ -906,7 +961,8 @@ TEST_F(SharingTest, OfflineQueueDropsWhatItCannotSendAndNeverResendsARefusal) {
     EXPECT_EQ(bodies, (std::multiset<std::string>{"image:card.png", "image:card.png", "image:fromfile.png",
                                                   "text:refused", "text:busy",
                                                   "file:stored copy", "file:from the data file", "text:up", "text:dot",
-                                                  "text:list"}));
+                                                  "text:list", "file:copy, not the set-aside list",
+                                                  "file:" + pictureFile}));
     for (const char* line : {"entry 0 is not a dictionary (String); removed", "entry 2 is not a dictionary",
                              "QueueSharer-3-1-1 is missing or damaged; the list's copy is sent",
                              "QueueSharer-3-1-10 is missing or damaged; the list's copy is sent",
@@ -919,11 +975,13 @@ TEST_F(SharingTest, OfflineQueueDropsWhatItCannotSendAndNeverResendsARefusal) {
     EXPECT_EQ(log.find("QueueSharer-4-1-7 is missing"), std::string::npos) << log;
     // Nothing is left to send again; what the odd uids seemed to name stays.
     ASSERT_TRUE(flush());
-    EXPECT_EQ(server.requests().size(), 10u);
+    EXPECT_EQ(server.requests().size(), 12u);
     EXPECT_FALSE(std::filesystem::exists(SHR::offlineQueueListPath()));
     EXPECT_EQ(ns::readFile(outside).value_or(""), "not ours either");
     EXPECT_EQ(ns::readFile(folder + "/.hidden").value_or(""), "not ours");
     ASSERT_EQ(::unlink((folder + "/.hidden").c_str()), 0);
+    EXPECT_EQ(ns::readFile(folder + "/SHROfflineQueue.plist.corrupt-1").value_or(""), "set aside");
+    ASSERT_EQ(::unlink((folder + "/SHROfflineQueue.plist.corrupt-1").c_str()), 0);
     EXPECT_TRUE(std::filesystem::is_empty(folder));
 }
 

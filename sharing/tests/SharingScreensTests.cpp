@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
 
 #include "platform/foundation/PropertyList.h"
 #include "platform/ui/NavigationController.h"
@@ -441,9 +447,49 @@ TEST_F(ScreensTest, OAuthViewReportsAPinPageOfTheTwitterHost) {
               "fail:nil:Your SHRTwitter config is incorrect.  You must set your application type to Browser and "
               "define a callback url.  See SHRConfig for more details");
     EXPECT_EQ(web->evaluatedScripts().back(), "document.getElementById('oauth_pin').innerHTML");
-    EXPECT_EQ(SHROAuthView::innerHTMLOfElementWithId("<div id='oauth_pin'><div>a</div>b</div>", "oauth_pin"),
-              "<div>a</div>b");
-    EXPECT_EQ(SHROAuthView::innerHTMLOfElementWithId("<div id='oauth_pin'>never closed", "oauth_pin"), "");
+}
+
+// SHROAuthView::innerHTMLOfElementWithId on a thread of its own, given at most
+// 10 s: a scan that never ends fails its row instead of stopping the program.
+std::optional<std::string> innerHTMLWithin(const std::string& html, const std::string& id) {
+    struct Shared {
+        std::mutex m;
+        std::condition_variable done;
+        std::optional<std::string> answer;
+    };
+    auto shared = std::make_shared<Shared>();
+    std::thread([shared, html, id] {
+        std::string answer = SHROAuthView::innerHTMLOfElementWithId(html, id);
+        std::lock_guard<std::mutex> g(shared->m);
+        shared->answer = std::move(answer);
+        shared->done.notify_all();
+    }).detach();
+    std::unique_lock<std::mutex> g(shared->m);
+    shared->done.wait_for(g, std::chrono::seconds(10), [&] { return shared->answer.has_value(); });
+    return shared->answer;
+}
+
+TEST(OAuthViewTest, InnerHTMLOfAnElementReadFromThePage) {
+    struct Case {
+        const char* name;
+        const char* html;
+        const char* expected;
+    } cases[] = {
+        {"nested tags of the same name", "<div id='oauth_pin'><div>a</div>b</div>", "<div>a</div>b"},
+        {"never closed", "<div id='oauth_pin'>never closed", ""},
+        {"double quotes, any case", "<DIV ID=\"OAUTH_PIN\">7</Div>", "7"},
+        {"the id as text before the element", "<p>type id='oauth_pin' here</p><div id='oauth_pin'>42</div>", "42"},
+        {"the id as text after a tag closed", "<b>x</b>id='oauth_pin'<span id='oauth_pin'>5</span>", "5"},
+        {"the id as text only", "<p>id='oauth_pin'</p>", ""},
+        {"a tag whose name begins with the element's", "<b id='oauth_pin'>1<br>2<bdi>3</bdi></b>", "1<br>2<bdi>3</bdi>"},
+        {"an end tag whose name begins with the element's", "<p id='oauth_pin'>1<pre>x</pre>2</p>", "1<pre>x</pre>2"},
+        {"no such element", "<div id='other'>1</div>", ""},
+    };
+    for (const auto& c : cases) {
+        auto answer = innerHTMLWithin(c.html, "oauth_pin");
+        ASSERT_TRUE(answer) << c.name << ": no answer within 10 s";
+        EXPECT_EQ(*answer, c.expected) << c.name;
+    }
 }
 
 }  // namespace
@@ -527,6 +573,12 @@ TEST_F(FormTest, EveryFieldTypeTypedSwitchedAndSaved) {
     EXPECT_EQ(user->frame().x(), 24);
     ASSERT_TRUE(form->cellForKey("colour"));
     EXPECT_EQ(form->cellForKey("colour")->detailTextLabel()->frame().x(), 77 + 24);
+    EXPECT_EQ(form->cellForKey("colour")->detailTextLabel()->frame().maxX(),
+              form->cellForKey("colour")->contentView()->bounds().width() - 10);
+    // The section's header and footer are the table's titles of section 0.
+    EXPECT_EQ(form->tableViewTitleForHeaderInSection(form->tableView(), 0), "Account");
+    EXPECT_EQ(form->tableViewTitleForFooterInSection(form->tableView(), 0), "Kept in the keychain");
+    EXPECT_EQ(form->tableViewTitleForFooterInSection(form->tableView(), -1), "");
     ASSERT_TRUE(form->cellForKey("username"));
     EXPECT_STREQ(form->cellForKey("username")->className(), "SHRCustomFormFieldCell");
     EXPECT_EQ(form->cellForKey("colour")->reuseIdentifier(), "OptionCell");
@@ -708,6 +760,21 @@ TEST_F(FormTest, SingleChoiceOptionListPicksAndShows) {
     EXPECT_EQ(nav()->topViewController(), form.get());
     EXPECT_EQ(form->cellForKey("colour")->detailTextLabel()->text(), "Blue");
     EXPECT_TRUE(owner->calls.empty());
+
+    // An option row of a later section shows its pick too.
+    SHR::currentHelper()->hideCurrentViewControllerAnimated(false);
+    SHR::currentHelper()->viewWasDismissed();
+    auto later = showForm(ns::Array::make({SHRFormFieldSettings::label("Title", "title", SHRFormFieldTypeText, nullptr)}),
+                          ns::Array::make({SHRFormFieldSettings::label("Size", "size", SHRFormFieldTypeOptionPicker,
+                                                                       ns::str("S"), pickerInfo("Sizes", {"S", "M"}, "0"))}));
+    ASSERT_TRUE(later->cellForKey("size"));
+    EXPECT_EQ(later->cellForKey("size")->detailTextLabel()->text(), "S");
+    ASSERT_TRUE(driver.tapRow("Size"));
+    ASSERT_TRUE(driver.tapRow("M"));
+    EXPECT_EQ(nav()->topViewController(), later.get());
+    ASSERT_TRUE(later->cellForKey("size"));
+    EXPECT_EQ(later->cellForKey("size")->detailTextLabel()->text(), "M");
+    EXPECT_EQ(ns::describe(later->formValuesForSection(1)->stringForKey("size")), "M");
 }
 
 TEST_F(FormTest, MultipleChoiceTicksUnticksAndConfirmsWithDone) {
@@ -862,6 +929,19 @@ TEST_F(FormTest, LargeTextFieldFollowsTheKeyboardAndCountsCharacters) {
     ASSERT_TRUE(form->counter());
     EXPECT_EQ(form->counter()->text(), "Image + 5");
     EXPECT_TRUE(form->navigationItem()->rightBarButtonItem()->isEnabled());
+    // With an image, at the limit and either side of it: the "+" shows while
+    // characters are left, the send button works until one is too many.
+    struct Left {
+        size_t typed;
+        const char* counter;
+        bool sendable;
+    } edges[] = {{114, "Image + 1", true}, {115, "Image  0", true}, {116, "Image  -1", false}};
+    for (const auto& e : edges) {
+        form->setText(std::string(e.typed, 'a'));
+        EXPECT_EQ(form->counter()->text(), e.counter) << e.typed;
+        EXPECT_EQ(form->navigationItem()->rightBarButtonItem()->isEnabled(), e.sendable) << e.typed;
+    }
+    form->setText(std::string(110, 'a'));
     // The counter keeps to the bottom right corner when the screen widens.
     ui::Rect wide = v->frame();
     wide.size.width += 160;

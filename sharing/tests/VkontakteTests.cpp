@@ -183,7 +183,7 @@ TEST_F(VkontakteTest, PhotoUploadSaveAndPost) {
 
 TEST_F(VkontakteTest, CaptchaFailsTheShareThenResendsWithTheAnswer) {
     storeToken(0);
-    services.setReplies(R"({"/method/wall.post": [{"body": "{\"error\":{\"error_code\":14,\"error_msg\":\"Captcha needed\",\"captcha_sid\":\"555\",\"captcha_img\":\")" +
+    services.setReplies(R"({"/method/wall.post": [{"body": "{\"error\":{\"error_code\":14,\"error_msg\":\"Captcha needed\",\"captcha_sid\":\"55+5 &x=1#\",\"captcha_img\":\")" +
                         services.base() + R"(/captcha.jpg\"}}"}, {"body": "{\"response\":{}}"}]})");
     auto sharer = ns::make<SHRVkontakte>();
     sharer->setShareDelegate(nullptr);
@@ -194,7 +194,8 @@ TEST_F(VkontakteTest, CaptchaFailsTheShareThenResendsWithTheAnswer) {
     EXPECT_EQ(sharer->lastError()->domain(), "Captcha needed");
     EXPECT_TRUE(sharer->isCaptcha());
     auto d = ns::UserDefaults::standardUserDefaults();
-    EXPECT_EQ(ns::describe(d->stringForKey("captcha_sid").get()), "555");
+    // The service's captcha id, with characters a query reserves, is kept as it came.
+    EXPECT_EQ(ns::describe(d->stringForKey("captcha_sid").get()), "55+5 &x=1#");
     EXPECT_EQ(ns::describe(d->stringForKey("captcha_img").get()), services.base() + "/captcha.jpg");
     std::string first = ns::describe(d->stringForKey("request").get());
     EXPECT_EQ(first.rfind(services.base() + "/method/wall.post?owner_id=42&access_token=tok1&message=t", 0), 0u);
@@ -206,7 +207,7 @@ TEST_F(VkontakteTest, CaptchaFailsTheShareThenResendsWithTheAnswer) {
     ASSERT_TRUE(field33);
     EXPECT_EQ(field33->frame().origin.x, 12);
     EXPECT_EQ(field33->frame().size.width, 260);
-    field33->setText("ab cd");
+    field33->setText("ab cd+&=#%");
     // The image request went to the stored address.
     EXPECT_EQ(field(ns::as<ns::Dictionary>(services.log()->objectAtIndex(1)), "path"), "/captcha.jpg");
     ASSERT_TRUE(alert->pressButtonWithTitle("OK"));
@@ -215,8 +216,8 @@ TEST_F(VkontakteTest, CaptchaFailsTheShareThenResendsWithTheAnswer) {
     EXPECT_EQ(field(resent, "path"), "/method/wall.post");
     auto q = pairs(resent, "query");
     ASSERT_EQ(q.size(), 5u);
-    EXPECT_EQ(q[3], (std::pair<std::string, std::string>{"captcha_sid", "555"}));
-    EXPECT_EQ(q[4], (std::pair<std::string, std::string>{"captcha_key", "ab cd"}));
+    EXPECT_EQ(q[3], (std::pair<std::string, std::string>{"captcha_sid", "55+5 &x=1#"}));
+    EXPECT_EQ(q[4], (std::pair<std::string, std::string>{"captcha_key", "ab cd+&=#%"}));
 
     // Logout forgets every value the sharer stored, the request kept for
     // the captcha (which carries the token) included.

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/SecretMasking.h"
@@ -93,10 +94,18 @@ std::string SHROAuthView::innerHTMLOfElementWithId(const std::string& html, cons
             size_t nameEnd = text.find_first_of(" \t\r\n/>", open + 1);
             std::string name = text.substr(open + 1, nameEnd - open - 1);
             if (name.empty()) return {};
+            // A tag of this name, not of a longer one ("<b" is not "<br").
+            auto findTag = [&](const std::string& start, size_t from) {
+                for (size_t at = text.find(start, from); at != std::string::npos; at = text.find(start, at + 1)) {
+                    size_t after = at + start.size();
+                    if (after == text.size() || (text[after] != '\0' && std::strchr(" \t\r\n/>", text[after]))) return at;
+                }
+                return std::string::npos;
+            };
             size_t pos = close + 1, depth = 1;
             while (depth > 0) {
-                size_t nextOpen = text.find("<" + name, pos);
-                size_t nextClose = text.find("</" + name, pos);
+                size_t nextOpen = findTag("<" + name, pos);
+                size_t nextClose = findTag("</" + name, pos);
                 if (nextClose == std::string::npos) return {};
                 if (nextOpen != std::string::npos && nextOpen < nextClose) {
                     ++depth;

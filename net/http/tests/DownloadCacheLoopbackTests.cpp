@@ -48,7 +48,7 @@ TEST(RequestCache, AnswerComesFromTheNetworkWhenItCannotBeStored) {
             log.clear();
         }
         auto request = HTTPRequest::requestWithURL(url(server.url("/doc")), cache.get());
-        request->startSynchronous();
+        startSynchronous(request);
         ASSERT_FALSE(request->error()) << request->error()->description();
         EXPECT_EQ(request->responseStatusCode(), 200);
         EXPECT_EQ(text(request), "fresh answer");
@@ -60,11 +60,11 @@ TEST(RequestCache, AnswerComesFromTheNetworkWhenItCannotBeStored) {
     }
     disk.restore();
     auto stored = HTTPRequest::requestWithURL(url(server.url("/doc")), cache.get());
-    stored->startSynchronous();
+    startSynchronous(stored);
     ASSERT_FALSE(stored->error());
     int connections = server.connections();
     auto served = HTTPRequest::requestWithURL(url(server.url("/doc")), cache.get());
-    served->startSynchronous();
+    startSynchronous(served);
     ASSERT_FALSE(served->error());
     EXPECT_TRUE(served->didUseCachedResponse());
     EXPECT_EQ(text(served), "fresh answer");

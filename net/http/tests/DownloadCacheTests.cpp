@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -229,7 +230,11 @@ TEST_F(DownloadCacheTest, ExpiryRules) {
         {"Sun, 06 Nov 1994 08:49:37 UTC", 784111777}, {"Sun, 06 Nov 1994 08:49:37 UT", 784111777},
         {"Sun, 06 Nov 1994 08:49:37 Z", 784111777},    {"Sun,16 Nov 1994 08:49:37 GMT", 784975777},   {"Sun, 06 Nov 1994 10:49:37 +0200", 784111777},
         {"Sun, 06 Nov 1994 07:19:37 -0130", 784111777}, {"Sun, 06 NOV 1994 08:49:37 gmt", 784111777},
-        {"31 Dec 1601 23:59:60 GMT", -11612937600.0},  {"01 Jan 1601 00:00 GMT", -11644473600.0}};
+        {"31 Dec 1601 23:59:60 GMT", -11612937600.0},  {"01 Jan 1601 00:00 GMT", -11644473600.0},
+        // The last day of each kind of month, the last year, the widest zones.
+        {"29 Feb 1996 00:00 GMT", 825552000},          {"Tue, 29 Feb 2000 12:00:00 GMT", 951825600},
+        {"30 Apr 1994 08:49 GMT", 767695740},          {"31 Dec 9999 23:59:59 GMT", 253402300799.0},
+        {"Sun, 06 Nov 1994 08:49:37 +2359", 784025437}, {"Sun, 06 Nov 1994 08:49:37 -2359", 784198117}};
     for (const auto& [text, seconds] : dates) {
         auto date = DownloadCache::dateFromRFC1123String(text);
         ASSERT_TRUE(date) << text;
@@ -237,8 +242,38 @@ TEST_F(DownloadCacheTest, ExpiryRules) {
     }
     for (const char* bad : {"not a date", "Sun, 06 Nov 1994 08:49:37 CET", "Sun, 06 Nov 1994 08:49:37 +02", "06 Xyz 1994 08:49 GMT",
                             "32 Nov 1994 08:49 GMT", "00 Nov 1994 08:49 GMT", "06 Nov 1994 24:00 GMT", "06 Nov 1994 08:60 GMT",
-                            "06 Nov 1994 08:49:61 GMT", "06 Nov 1600 08:49 GMT", "06 Nov 1994 08:49 +02x0"})
+                            "06 Nov 1994 08:49:61 GMT", "06 Nov 1600 08:49 GMT", "06 Nov 1994 08:49 +02x0",
+                            // One past the month's last day (the C library would roll these into the next
+                            // month), past the last year, past the widest zone.
+                            "29 Feb 1995 00:00 GMT", "29 Feb 1900 00:00 GMT", "30 Feb 1996 00:00 GMT",
+                            "31 Apr 1994 08:49 GMT", "31 Nov 1994 08:49:37 GMT", "31 Dec 10000 23:59:59 GMT",
+                            "06 Nov 1994 08:49:37 +2400", "06 Nov 1994 08:49:37 -0060"})
         EXPECT_FALSE(DownloadCache::dateFromRFC1123String(bad)) << bad;
+
+    // Every month's last day, in a common and a leap year, and the day after it.
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    for (int year : {1995, 1996}) {
+        for (int m = 0; m < 12; ++m) {
+            std::tm next{};
+            next.tm_year = year - 1900;
+            next.tm_mon = m + 1;
+            next.tm_mday = 1;
+            const double firstOfNext = static_cast<double>(timegm(&next));  // December's rolls into January
+            std::tm probe{};
+            probe.tm_year = year - 1900;
+            probe.tm_mon = m;
+            probe.tm_mday = 1;
+            const double first = static_cast<double>(timegm(&probe));
+            const int days = static_cast<int>((firstOfNext - first) / 86400);
+            const std::string month = std::string(kMonths[m]) + " " + std::to_string(year);
+            auto lastDay = DownloadCache::dateFromRFC1123String(std::to_string(days) + " " + month + " 00:00 GMT");
+            ASSERT_TRUE(lastDay) << days << " " << month;
+            EXPECT_DOUBLE_EQ(lastDay->timeIntervalSince1970(), firstOfNext - 86400) << month;
+            EXPECT_FALSE(DownloadCache::dateFromRFC1123String(std::to_string(days + 1) + " " + month + " 00:00 GMT"))
+                << days + 1 << " " << month;
+        }
+    }
 
     // Policy 4 without a stored expiry: not current.
     auto noExpiry = response("http://e/noexp", {});
@@ -618,6 +653,30 @@ TEST_F(DownloadCacheTest, StoresThatCannotBeWrittenAreLoggedAndLeaveTheOldRespon
         }
     }
     disk.restore();
+
+    // The headers are in place but the new body cannot be moved to its
+    // name: a folder with something in it stands there. The failure is
+    // logged, and no reader takes those headers for a response.
+    for (bool download : {false, true}) {
+        SCOPED_TRACE(download ? "downloaded body" : "body in memory");
+        log.clear();
+        auto blocked = make("blocked", "n", download);
+        const std::string body = cache->pathToStoreCachedResponseDataForRequest(blocked);
+        ASSERT_FALSE(body.empty());
+        fs::create_directories(body + "/inside");
+        cache->storeResponseForRequest(blocked, 0);
+        ASSERT_EQ(log.size(), 1u) << logged();
+        EXPECT_EQ(log[0].rfind("cannot store the response for http://", 0), 0u) << log[0];
+        EXPECT_NE(log[0].find(": body: "), std::string::npos) << log[0];
+        EXPECT_NE(log[0].find("Cannot replace"), std::string::npos) << log[0];
+        EXPECT_EQ(logged().find("secret"), std::string::npos) << logged();
+        EXPECT_EQ(logged().find("t0ken"), std::string::npos) << logged();
+        EXPECT_FALSE(cache->cachedResponseHeadersForURL(*blocked.u));
+        EXPECT_FALSE(cache->cachedResponseDataForURL(*blocked.u));
+        EXPECT_FALSE(fs::exists(body + DownloadCache::kIncomingSuffix));
+        EXPECT_TRUE(fs::is_directory(body + "/inside"));  // what was there is not the cache's to remove
+        fs::remove_all(body);
+    }
 }
 
 }  // namespace

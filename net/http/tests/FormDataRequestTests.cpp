@@ -139,7 +139,7 @@ protected:
         return FormDataRequest::requestWithURL(url(server->url(path)));
     }
     testsupport::Request send(const ns::Ref<FormDataRequest>& r) {
-        r->startSynchronous();
+        startSynchronous(r);
         EXPECT_FALSE(r->error()) << r->error()->description();
         std::lock_guard<std::mutex> g(seen.m);
         return seen.last;
@@ -352,7 +352,7 @@ TEST_F(FormDataTest, AMissingFileFailsTheRequestWithCodeSix) {
     auto* first = dynamic_cast<ns::Dictionary*>(must<ns::Array>(r->fileData())->objectAtIndex(0));
     ASSERT_TRUE(first);
     EXPECT_EQ(must<ns::String>(first->objectForKey("fileName"))->utf8(), "absent.txt");
-    r->startSynchronous();
+    startSynchronous(r);
     ASSERT_TRUE(r->error());
     EXPECT_EQ(r->error()->domain(), "HTTPRequestErrorDomain");
     EXPECT_EQ(r->error()->code(), 6);

@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace httptest;
@@ -17,8 +18,34 @@ using http::HTTPRequest;
 
 namespace {
 
-using testsupport::digestParams;
 using testsupport::md5hex;
+
+// The parameters of "Digest a=b, c=\"d\"" with the backslash escapes of
+// quoted strings undone (RFC 9110 section 5.6.4).
+std::map<std::string, std::string> quotedParams(const std::string& header) {
+    std::map<std::string, std::string> m;
+    size_t i = header.find(' ');
+    if (i == std::string::npos) return m;
+    while (++i < header.size()) {
+        while (i < header.size() && (header[i] == ' ' || header[i] == ',')) ++i;
+        const size_t eq = header.find('=', i);
+        if (eq == std::string::npos) break;
+        std::string key = header.substr(i, eq - i), value;
+        i = eq + 1;
+        if (i < header.size() && header[i] == '"') {
+            for (++i; i < header.size() && header[i] != '"'; ++i) {
+                if (header[i] == '\\' && i + 1 < header.size()) ++i;
+                value += header[i];
+            }
+        } else {
+            const size_t end = header.find(',', i);
+            value = header.substr(i, end == std::string::npos ? std::string::npos : end - i);
+            i = end == std::string::npos ? header.size() : end;
+        }
+        m[key] = value;
+    }
+    return m;
+}
 
 // /basic wants user:pass in Basic; /digest wants user:secret in Digest.
 // Counts requests and those that came with credentials before any challenge.
@@ -38,17 +65,24 @@ public:
                       else ok = c.respond(401, "who?", "WWW-Authenticate: Basic realm=\"R\"\r\n");
                   } else {
                       bool good = false;
+                      std::map<std::string, std::string> p;
                       if (auth.rfind("Digest ", 0) == 0) {
-                          auto p = digestParams(auth);
+                          p = quotedParams(auth);
                           std::string ha1 = md5hex(p["username"] + ":R:secret");
                           std::string ha2 = md5hex(r->method + ":" + p["uri"]);
                           good = p["response"] == md5hex(ha1 + ":n0nce:" + p["nc"] + ":" + p["cnonce"] + ":auth:" + ha2) &&
                                  p["uri"] == r->target;
                       }
-                      if (good) ok = c.respond(200, "digest ok");
-                      else
+                      if (good) {
+                          {
+                              std::lock_guard<std::mutex> g(mutex_);
+                              digestUsers_.push_back(p["username"]);
+                          }
+                          ok = c.respond(200, "digest ok");
+                      } else {
                           ok = c.respond(401, "who?",
                                          "WWW-Authenticate: Digest realm=\"R\", nonce=\"n0nce\", qop=\"auth\"\r\n");
+                      }
                   }
                   if (!ok) return;
               }
@@ -59,6 +93,12 @@ public:
     }
     int port() const { return server_.port(); }
     std::atomic<int> requests{0}, withCredentials{0};
+    // The user name of each Digest answer accepted, as the server read it;
+    // cleared when taken.
+    std::vector<std::string> takeDigestUsers() {
+        std::lock_guard<std::mutex> g(mutex_);
+        return std::exchange(digestUsers_, {});
+    }
     // "domain|user" of each NTLM authenticate message /ntlm received.
     std::vector<std::string> ntlmAccounts() {
         std::lock_guard<std::mutex> g(mutex_);
@@ -115,6 +155,7 @@ private:
 
     std::mutex mutex_;
     std::vector<std::string> ntlmAccounts_;
+    std::vector<std::string> digestUsers_;
     testsupport::Server server_;
 };
 
@@ -129,7 +170,7 @@ protected:
 TEST_F(RequestAuthentication, CredentialsInTheURLAnswerBasicWithoutAskingAnyone) {
     AuthServer s;
     auto r = HTTPRequest::requestWithURL(url(s.url("/basic", "user:pass")));
-    r->startSynchronous();
+    startSynchronous(r);
     ASSERT_FALSE(r->error()) << r->error()->description();
     EXPECT_EQ(text(r), "basic ok");
     EXPECT_EQ(r->authenticationScheme(), "Basic");
@@ -141,13 +182,13 @@ TEST_F(RequestAuthentication, SecondRequestPresentsStoredCredentialsBeforeTheCha
     auto first = HTTPRequest::requestWithURL(url(s.url("/basic")));
     first->setUsername("user");
     first->setPassword("pass");
-    first->startSynchronous();
+    startSynchronous(first);
     ASSERT_FALSE(first->error());
     EXPECT_EQ(s.requests, 2);
     EXPECT_FALSE(HTTPRequest::sessionCredentialsStore().empty());
 
     auto second = HTTPRequest::requestWithURL(url(s.url("/basic")));
-    second->startSynchronous();
+    startSynchronous(second);
     ASSERT_FALSE(second->error());
     EXPECT_EQ(s.requests, 3);  // no second challenge
     EXPECT_EQ(s.withCredentials, 2);
@@ -160,7 +201,7 @@ TEST_F(RequestAuthentication, SecondRequestPresentsStoredCredentialsBeforeTheCha
     unkept->setUsername("user");
     unkept->setPassword("pass");
     unkept->setUseSessionPersistence(false);
-    unkept->startSynchronous();
+    startSynchronous(unkept);
     ASSERT_FALSE(unkept->error());
     EXPECT_TRUE(HTTPRequest::sessionCredentialsStore().empty());
 }
@@ -170,13 +211,13 @@ TEST_F(RequestAuthentication, DigestIsAnsweredAndReusedForTheNextRequest) {
     auto r = HTTPRequest::requestWithURL(url(s.url("/digest/a")));
     r->setUsername("user");
     r->setPassword("secret");
-    r->startSynchronous();
+    startSynchronous(r);
     ASSERT_FALSE(r->error()) << r->error()->description();
     EXPECT_EQ(text(r), "digest ok");
     EXPECT_EQ(r->authenticationScheme(), "Digest");
 
     auto again = HTTPRequest::requestWithURL(url(s.url("/digest/a")));
-    again->startSynchronous();
+    startSynchronous(again);
     ASSERT_FALSE(again->error());
     EXPECT_EQ(s.requests, 3);
 }
@@ -204,7 +245,7 @@ TEST_F(RequestAuthentication, NTLMTakesTheDomainFromTheSettingOrFromAUserNamedWi
         r->setUsername(row.user);
         r->setPassword("Secret1");
         if (*row.domain) r->setDomain(row.domain);
-        r->startSynchronous();
+        startSynchronous(r);
         ASSERT_FALSE(r->error()) << r->error()->description();
         EXPECT_EQ(text(r), "ntlm ok");
         EXPECT_EQ(r->authenticationScheme(), "NTLM");
@@ -216,7 +257,7 @@ TEST_F(RequestAuthentication, SynchronousRequestWithoutCredentialsFailsWithCode3
     AuthServer s;
     auto r = HTTPRequest::requestWithURL(url(s.url("/basic")));
     r->setAuthenticationNeededBlock([] { ADD_FAILURE() << "a synchronous request never asks"; });
-    r->startSynchronous();
+    startSynchronous(r);
     ASSERT_TRUE(r->error());
     EXPECT_EQ(r->error()->code(), 3);
     EXPECT_EQ(r->error()->localizedDescription(), "Authentication needed");
@@ -318,7 +359,7 @@ TEST_F(RequestAuthentication, KeychainPersistenceSavesWorkingCredentials) {
     r->setUsername("user");
     r->setPassword("pass");
     r->setUseKeychainPersistence(true);
-    r->startSynchronous();
+    startSynchronous(r);
     ASSERT_FALSE(r->error());
     const int port = s.port();
     auto saved = HTTPRequest::savedCredentialsForHost("127.0.0.1", port, "http", "R");
@@ -326,6 +367,30 @@ TEST_F(RequestAuthentication, KeychainPersistenceSavesWorkingCredentials) {
     EXPECT_EQ(must<ns::String>(saved->stringForKey(http::kCredentialUsernameKey))->utf8(), "user");
     HTTPRequest::removeCredentialsForHost("127.0.0.1", port, "http", "R");
     EXPECT_FALSE(HTTPRequest::savedCredentialsForHost("127.0.0.1", port, "http", "R"));
+
+    // User names with the characters a Digest field escapes, and others a
+    // header may hold, read back from the session store and then from the
+    // keychain by later requests: the server reads each as it was typed.
+    for (const std::string user : {"ann \"the admin\"", "DOM\\ann\\", "o'hara, ann", "ann=1; x", "M\xC3\xBCller <&>"}) {
+        SCOPED_TRACE(user);
+        HTTPRequest::clearSession();
+        auto typed = HTTPRequest::requestWithURL(url(s.url("/digest/k")));
+        typed->setUsername(user);
+        typed->setPassword("secret");
+        typed->setUseKeychainPersistence(true);
+        startSynchronous(typed);
+        ASSERT_FALSE(typed->error()) << typed->error()->description();
+        auto fromSession = HTTPRequest::requestWithURL(url(s.url("/digest/k")));
+        startSynchronous(fromSession);
+        ASSERT_FALSE(fromSession->error()) << fromSession->error()->description();
+        HTTPRequest::clearSession();
+        auto fromKeychain = HTTPRequest::requestWithURL(url(s.url("/digest/k")));
+        fromKeychain->setUseKeychainPersistence(true);
+        startSynchronous(fromKeychain);
+        ASSERT_FALSE(fromKeychain->error()) << fromKeychain->error()->description();
+        EXPECT_EQ(s.takeDigestUsers(), std::vector<std::string>(3, user));
+        HTTPRequest::removeCredentialsForHost("127.0.0.1", port, "http", "R");
+    }
 }
 
 TEST_F(RequestAuthentication, RegisteredDialogIsShownOnTheMainThreadWhenAllowed) {
@@ -400,7 +465,7 @@ TEST_F(RequestAuthentication, CredentialsAndCookiesStayWithTheirOriginOnARedirec
         auto r = HTTPRequest::requestWithURL(url(a.url("/start")));
         r->addRequestHeader("Authorization", "Basic dXNlcjpwYXNz");
         r->addRequestHeader("Cookie", "caller=secret");
-        r->startSynchronous();
+        startSynchronous(r);
         ASSERT_FALSE(r->error()) << r->error()->description();
         bool sameOrigin = to == a.url("/here");
         auto got = lastAt(sameOrigin ? 'A' : 'B');
@@ -417,7 +482,7 @@ TEST_F(RequestAuthentication, CredentialsAndCookiesStayWithTheirOriginOnARedirec
     auto r = HTTPRequest::requestWithURL(url(a.url("/login")));
     r->setUsername("user");
     r->setPassword("pass");
-    r->startSynchronous();
+    startSynchronous(r);
     ASSERT_TRUE(r->error());
     EXPECT_EQ(r->error()->code(), 3);
     std::lock_guard<std::mutex> g(m);

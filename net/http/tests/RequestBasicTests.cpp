@@ -80,7 +80,7 @@ TEST(RequestBasic, EverySettingHasItsDefaultWithNothingElseSet) {
 TEST(RequestBasic, SynchronousGetReadsStatusHeadersAndBody) {
     auto server = echoServer();
     auto r = HTTPRequest::requestWithURL(url(server.url("/hello?x=1")));
-    r->startSynchronous();
+    startSynchronous(r);
     ASSERT_FALSE(r->error()) << r->error()->description();
     EXPECT_EQ(r->responseStatusCode(), 200);
     EXPECT_EQ(r->responseStatusMessage(), "HTTP/1.1 200 OK");
@@ -116,7 +116,7 @@ TEST(RequestBasic, SynchronousPostSendsBodyWithLengthAndGetWithBodyBecomesPost) 
     });
     auto r = HTTPRequest::requestWithURL(url(server.url("/post")));
     r->appendPostData(*ns::Data::make("name=Ann&age=42"));
-    r->startSynchronous();
+    startSynchronous(r);
     ASSERT_FALSE(r->error());
     {
         std::lock_guard<std::mutex> g(m);
@@ -136,7 +136,7 @@ TEST(RequestBasic, SynchronousPostSendsBodyWithLengthAndGetWithBodyBecomesPost) 
         auto injecting = HTTPRequest::requestWithURL(url(server.url("/post")));
         injecting->appendPostData(*ns::Data::make("body"));
         injecting->addRequestHeader("X-Value", value);
-        injecting->startSynchronous();
+        startSynchronous(injecting);
         ASSERT_TRUE(injecting->error());
         EXPECT_EQ(injecting->error()->code(), 5);
         std::lock_guard<std::mutex> g(m);
@@ -149,7 +149,7 @@ TEST(RequestBasic, SynchronousPostSendsBodyWithLengthAndGetWithBodyBecomesPost) 
     other->appendPostData(*ns::Data::make("\xC3\x85sa \xE2\x82\xAC \xF0\x9F\x98\x80"));
     other->addRequestHeader("X-Custom", "1");
     other->addRequestHeader("x-CUSTOM", "2");
-    other->startSynchronous();
+    startSynchronous(other);
     ASSERT_FALSE(other->error());
     std::lock_guard<std::mutex> g(m);
     EXPECT_EQ(requests, 2);
@@ -219,14 +219,14 @@ TEST(RequestBasic, DataGoesToTheDelegateInsteadOfMemory) {
 
 TEST(RequestBasic, MissingOrBadURLFailsWithCode5AndFinishes) {
     auto r = HTTPRequest::requestWithURL(nullptr);
-    r->startSynchronous();
+    startSynchronous(r);
     ASSERT_TRUE(r->error());
     EXPECT_EQ(r->error()->code(), 5);
     EXPECT_EQ(r->error()->localizedDescription(), "Unable to create request (bad url?)");
     EXPECT_TRUE(r->isFinished());
 
     auto f = HTTPRequest::requestWithURL(url("ftp://example.invalid/x"));
-    f->startSynchronous();
+    startSynchronous(f);
     ASSERT_TRUE(f->error());
     EXPECT_EQ(f->error()->code(), 5);
 }
@@ -294,6 +294,20 @@ TEST(RequestBasic, MethodOrHeaderFieldThatIsNotValidHTTPFailsBeforeAnythingIsSen
              r.setRequestCookies({net::HTTPCookie::make("c", "1\r\nX-Injected: 1", "127.0.0.1")});
          },
          "/echo", bad + "the value of the header field \"Cookie\" holds a CR, LF or NUL character"},
+        // A stored token with a ";" would read as a cookie of its own.
+        {"cookie that reads as two",
+         [](HTTPRequest& r) {
+             r.setUseCookiePersistence(false);
+             r.setRequestCookies({net::HTTPCookie::make("ok", "1", "127.0.0.1"),
+                                  net::HTTPCookie::make("session", "secret; admin=1", "127.0.0.1")});
+         },
+         "/echo", bad + "the value of the cookie \"session\" holds a \";\""},
+        {"cookie name with an equals sign",
+         [](HTTPRequest& r) {
+             r.setUseCookiePersistence(false);
+             r.setRequestCookies({net::HTTPCookie::make("admin=1; x", "secret", "127.0.0.1")});
+         },
+         "/echo", bad + "the name of the cookie \"admin=1; x\" holds a \";\" or \"=\""},
         {"credentials set as a field", [](HTTPRequest& r) { r.addRequestHeader("Authorization", "Basic x\ny"); },
          "/echo", bad + "the value of the header field \"Authorization\" holds a CR, LF or NUL character"},
         {"credentials answering a challenge",
@@ -312,7 +326,7 @@ TEST(RequestBasic, MethodOrHeaderFieldThatIsNotValidHTTPFailsBeforeAnythingIsSen
         auto r = HTTPRequest::requestWithURL(url(server.url(row.path)));
         r->setUseSessionPersistence(false);
         row.setUp(*r);
-        r->startSynchronous();
+        startSynchronous(r);
         EXPECT_TRUE(r->isFinished());
         std::lock_guard<std::mutex> g(m);
         if (row.refusal.empty()) {
@@ -338,7 +352,7 @@ TEST(RequestBasic, ErrorSetBeforeStartEndsAsFinishedWithoutConnecting) {
     auto server = echoServer();
     auto r = HTTPRequest::requestWithURL(url(server.url("/")));
     r->setError(ns::Error::withDescription("x", 1, "earlier"));
-    r->startSynchronous();
+    startSynchronous(r);
     EXPECT_TRUE(r->isFinished());
     EXPECT_EQ(server.connections(), 0);
 }
@@ -364,7 +378,7 @@ TEST(RequestBasic, CancelReportsCode4OnceAndCancellingAgainDoesNothing) {
         if (auto r = c.readRequest()) {
             const bool half = r->target == "/half";
             if (half) c.write("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nhalf");
-            while (!(half ? releaseHalf : release)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            waitForRelease(half ? releaseHalf : release);
         }
     });
     auto d = ns::make<RecordingDelegate>();
@@ -389,7 +403,7 @@ TEST(RequestBasic, CancelReportsCode4OnceAndCancellingAgainDoesNothing) {
     auto e = ns::make<RecordingDelegate>();
     early->setDelegate(e.get());
     early->cancel();
-    early->startSynchronous();
+    startSynchronous(early);
     ASSERT_TRUE(waitUntil([&] { return early->isCancelled(); }));
     drainMain();
     ASSERT_TRUE(early->error());
@@ -408,7 +422,7 @@ TEST(RequestBasic, CancelReportsCode4OnceAndCancellingAgainDoesNothing) {
         endedInside = q->complete() || q->error();
     };
     sync->setDelegate(s.get());
-    sync->startSynchronous();
+    startSynchronous(sync);
     releaseHalf = true;
     EXPECT_FALSE(endedInside);
     ASSERT_TRUE(sync->error());
@@ -472,7 +486,7 @@ TEST(RequestBasic, StateChangeNoticesComeInPairsAroundEveryChange) {
         SCOPED_TRACE(row.name);
         auto r = ns::make<NoticeRecordingRequest>(url(server.url(row.path)));
         if (row.synchronous) {
-            r->startSynchronous();
+            startSynchronous(r);
         } else {
             r->startAsynchronous();
             if (row.cancel) {
@@ -495,14 +509,14 @@ TEST(RequestBasic, CancellingOrStartingACompletedRequestChangesNothing) {
         return testsupport::Server::reply(200, "once");
     });
     auto r = HTTPRequest::requestWithURL(url(server.url("/")));
-    r->startSynchronous();
+    startSynchronous(r);
     r->cancel();
     drainMain();
     waitUntil([] { return false; }, 0.1);
     EXPECT_FALSE(r->error());
     EXPECT_FALSE(r->isCancelled());
     // Started again synchronously, a completed request sends nothing.
-    r->startSynchronous();
+    startSynchronous(r);
     EXPECT_TRUE(r->complete());
     EXPECT_EQ(server.requests().size(), 1u);
     EXPECT_EQ(text(r), "once");
@@ -552,7 +566,7 @@ TEST(RequestBasic, SilentServerTimesOutAfterRetries) {
     stalls->setTimeOutSeconds(0.2);
     stalls->setNumberOfTimesToRetryOnTimeout(1);
     stalls->setDownloadSizeIncrementedBlock([&](int64_t amount) { size += amount; });
-    stalls->startSynchronous();
+    startSynchronous(stalls);
     drainMain();
     ASSERT_FALSE(stalls->error()) << stalls->error()->description();
     EXPECT_EQ(stalls->retryCount(), 1);
@@ -564,7 +578,7 @@ TEST(RequestBasic, SilentServerTimesOutAfterRetries) {
     for (int i = 0; i < 2; ++i) {
         auto s = HTTPRequest::requestWithURL(url(server.url("/silent-sync")));
         s->setTimeOutSeconds(0.2);
-        s->startSynchronous();
+        startSynchronous(s);
         ASSERT_TRUE(s->error()) << i;
         EXPECT_EQ(s->error()->code(), 2) << i;
     }
@@ -583,7 +597,7 @@ TEST(RequestBasic, AnswerArrivingSteadilyIsNotTimedOutHeadIncluded) {
     });
     auto r = HTTPRequest::requestWithURL(url(server.url("/slow")));
     r->setTimeOutSeconds(1);
-    r->startSynchronous();
+    startSynchronous(r);
     ASSERT_FALSE(r->error()) << r->error()->description();
     EXPECT_EQ(r->responseStatusCode(), 200);
     EXPECT_EQ(text(r), "ok");
@@ -594,7 +608,7 @@ TEST(RequestBasic, ClearDelegatesAndCancelStopsLaterCallbacks) {
     std::atomic<bool> release{false};
     testsupport::Server server([&](testsupport::Conn& c) {
         if (c.readRequest())
-            while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            waitForRelease(release);
     });
     auto d = ns::make<RecordingDelegate>();
     bool failedBlock = false;
@@ -625,7 +639,7 @@ public:
 TEST(RequestBasic, ExceptionWhileBuildingTheBodyFailsWithCode10) {
     auto server = echoServer();
     auto r = ns::make<ThrowingRequest>(url(server.url("/")));
-    r->startSynchronous();
+    startSynchronous(r);
     ASSERT_TRUE(r->error());
     EXPECT_EQ(r->error()->code(), 10);
     EXPECT_EQ(r->error()->localizedDescription(), "BodyTrouble");
@@ -652,9 +666,9 @@ TEST(RequestBasic, CopyOfAFinishedRequestSendsTheSameRequestAgain) {
     r->setRequestMethod("PUT");
     r->addRequestHeader("X-Thing", "42");
     r->appendPostData(*ns::Data::make("payload"));
-    r->startSynchronous();
+    startSynchronous(r);
     auto again = r->copy();
-    again->startSynchronous();
+    startSynchronous(again);
     ASSERT_FALSE(again->error());
     std::lock_guard<std::mutex> g(m);
     ASSERT_EQ(seen.size(), 2u);
@@ -675,7 +689,7 @@ TEST(RequestBasic, SelfSignedCertificateGivesTheSSLProblemTextUnlessValidationIs
         },
         certs.path("self.pem"), certs.path("self.key"));
     auto r = HTTPRequest::requestWithURL(url(server.url("/")));
-    r->startSynchronous();
+    startSynchronous(r);
     ASSERT_TRUE(r->error());
     EXPECT_EQ(r->error()->code(), 1);
     EXPECT_EQ(r->error()->localizedDescription(),
@@ -684,7 +698,7 @@ TEST(RequestBasic, SelfSignedCertificateGivesTheSSLProblemTextUnlessValidationIs
 
     auto lax = HTTPRequest::requestWithURL(url(server.url("/")));
     lax->setValidatesSecureCertificate(false);
-    lax->startSynchronous();
+    startSynchronous(lax);
     ASSERT_FALSE(lax->error()) << lax->error()->description();
     EXPECT_EQ(text(lax), "secret");
 }
@@ -737,7 +751,7 @@ TEST(RequestBasic, ThrottledUploadLeavesAtTheLimitsPaceAndCountsOnce) {
     std::atomic<bool> done{false};
     std::thread sender([&] {
         ns::RunLoop::current()->setClock(clock);
-        r->startSynchronous();
+        startSynchronous(r);
         done = true;
     });
     // A quarter of the budget leaves at once and a quarter more each

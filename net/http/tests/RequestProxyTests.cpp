@@ -65,7 +65,7 @@ TEST_F(RequestProxy, RequestProxyIsUsedWithoutConsultingTheSystem) {
     auto r = HTTPRequest::requestWithURL(url("http://origin.invalid/open/page"));
     r->setProxyHost("127.0.0.1");
     r->setProxyPort(proxy.port());
-    r->startSynchronous();
+    startSynchronous(r);
     ASSERT_FALSE(r->error()) << r->error()->description();
     EXPECT_EQ(text(r), "via proxy http://origin.invalid/open/page");
     EXPECT_EQ(r->proxyType(), "HTTP");
@@ -78,7 +78,7 @@ TEST_F(RequestProxy, ProxyChallengeIsAnsweredFromTheProxyCredentials) {
     r->setProxyPort(proxy.port());
     r->setProxyUsername("user");
     r->setProxyPassword("pass");
-    r->startSynchronous();
+    startSynchronous(r);
     ASSERT_FALSE(r->error()) << r->error()->description();
     EXPECT_EQ(text(r), "via proxy http://origin.invalid/private");
     EXPECT_EQ(r->proxyAuthenticationScheme(), "Basic");
@@ -90,7 +90,7 @@ TEST_F(RequestProxy, ProxyChallengeIsAnsweredFromTheProxyCredentials) {
     auto again = HTTPRequest::requestWithURL(url("http://origin.invalid/private2"));
     again->setProxyHost("127.0.0.1");
     again->setProxyPort(proxy.port());
-    again->startSynchronous();
+    startSynchronous(again);
     ASSERT_FALSE(again->error());
     EXPECT_EQ(proxy.targets().size(), before + 1);
 }
@@ -100,7 +100,7 @@ TEST_F(RequestProxy, ProxyChallengeWithoutCredentialsFailsWithCode3) {
     auto r = HTTPRequest::requestWithURL(url("http://origin.invalid/private"));
     r->setProxyHost("127.0.0.1");
     r->setProxyPort(proxy.port());
-    r->startSynchronous();
+    startSynchronous(r);
     ASSERT_TRUE(r->error());
     EXPECT_EQ(r->error()->code(), 3);
 }
@@ -114,7 +114,7 @@ TEST_F(RequestProxy, LocalPACFileChoosesTheProxy) {
         auto r = HTTPRequest::requestWithURL(url("http://origin.invalid/open/pac"));
         r->setPACurl(ns::URL::fileURLWithPath(dir / "proxy.pac"));
         if (synchronous) {
-            r->startSynchronous();
+            startSynchronous(r);
         } else {
             r->startAsynchronous();
             ASSERT_TRUE(waitFor(r));
@@ -172,7 +172,7 @@ TEST_F(RequestProxy, PACScriptFetchedOverHTTPChoosesTheProxyEvenWithTheQueueFull
     std::atomic<bool> release{false};
     testsupport::Server slow([&](testsupport::Conn& c) {
         if (c.readRequest()) {
-            while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            waitForRelease(release);
             c.respond(200, "slow");
         }
     });
@@ -202,7 +202,7 @@ TEST_F(RequestProxy, PACScriptFetchedOverHTTPChoosesTheProxyEvenWithTheQueueFull
 
     auto sync = HTTPRequest::requestWithURL(url("http://origin.invalid/open/sync-pac"));
     sync->setPACurl(url(pacServer.url("/proxy.pac")));
-    sync->startSynchronous();
+    startSynchronous(sync);
     ASSERT_FALSE(sync->error());
     EXPECT_EQ(text(sync), "via proxy http://origin.invalid/open/sync-pac");
 }

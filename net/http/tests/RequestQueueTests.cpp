@@ -96,7 +96,7 @@ TEST(RequestQueue, FirstFailureCancelsTheRestUnlessTheQueueIsToldNotTo) {
         std::atomic<bool> release{false};
         testsupport::Server slow([&](testsupport::Conn& c) {
             if (!c.readRequest()) return;
-            while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            waitForRelease(release);
             c.respond(200, "late");
         });
         // However the case ends, the server's handlers are let go first.

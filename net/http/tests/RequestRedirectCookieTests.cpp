@@ -2,9 +2,19 @@
 // confirmation) and cookies sent and stored.
 #include "net/http/tests/RequestTestSupport.h"
 
+#include <sys/utsname.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include <algorithm>
 #include <iterator>
 #include <mutex>
 #include <optional>
+
+#include "platform/foundation/Paths.h"
+#include "platform/foundation/PropertyList.h"
+#include "testsupport/TempDir.h"
 
 using namespace httptest;
 using http::HTTPRequest;
@@ -65,7 +75,7 @@ TEST(RequestRedirect, PostRedirectedBy302BecomesGetKeepingOnlyAgentAndAccept) {
     RedirectServer s;
     auto r = post(s.url("/r302"));
     r->setUserAgent("tester/1");
-    r->startSynchronous();
+    startSynchronous(r);
     ASSERT_FALSE(r->error());
     auto seen = s.last();
     EXPECT_EQ(seen.method, "GET");
@@ -84,23 +94,23 @@ TEST(RequestRedirect, RFC2616KeepsPostOn302And307AlwaysKeepsItAnd303NeverDoes) {
     RedirectServer s;
     auto a = post(s.url("/r302"));
     a->setShouldUseRFC2616RedirectBehaviour(true);
-    a->startSynchronous();
+    startSynchronous(a);
     EXPECT_EQ(s.last().method, "POST");
     EXPECT_EQ(s.last().body, "body!");
 
     auto b = post(s.url("/r307"));
-    b->startSynchronous();
+    startSynchronous(b);
     EXPECT_EQ(s.last().method, "POST");
     EXPECT_EQ(s.last().body, "body!");
     EXPECT_EQ(s.last().header("X-Custom"), "1");
 
     auto c = post(s.url("/r303"));
     c->setShouldUseRFC2616RedirectBehaviour(true);
-    c->startSynchronous();
+    startSynchronous(c);
     EXPECT_EQ(s.last().method, "GET");
 
     auto d = post(s.url("/r301"));
-    d->startSynchronous();
+    startSynchronous(d);
     EXPECT_EQ(s.last().method, "GET");
 }
 
@@ -108,7 +118,7 @@ TEST(RequestRedirect, NotModifiedAndMultipleChoicesAreNotFollowed) {
     RedirectServer s;
     for (const char* p : {"/r304", "/r300"}) {
         auto r = HTTPRequest::requestWithURL(url(s.url(p)));
-        r->startSynchronous();
+        startSynchronous(r);
         EXPECT_EQ(r->redirectCount(), 0) << p;
         EXPECT_EQ(s.last().target, p);
     }
@@ -117,13 +127,13 @@ TEST(RequestRedirect, NotModifiedAndMultipleChoicesAreNotFollowed) {
 TEST(RequestRedirect, FiveRedirectsAreFollowedAndTheSixthFailsWithCode9) {
     RedirectServer s;
     auto five = HTTPRequest::requestWithURL(url(s.url("/five/0")));
-    five->startSynchronous();
+    startSynchronous(five);
     ASSERT_FALSE(five->error()) << five->error()->description();
     EXPECT_EQ(five->redirectCount(), 5);
     EXPECT_EQ(text(five), "GET /five/5 ");
     const size_t before = s.count();
     auto r = HTTPRequest::requestWithURL(url(s.url("/loop/0")));
-    r->startSynchronous();
+    startSynchronous(r);
     ASSERT_TRUE(r->error());
     EXPECT_EQ(r->error()->code(), 9);
     EXPECT_EQ(r->error()->localizedDescription(), "The request failed because it redirected too many times");
@@ -134,7 +144,7 @@ TEST(RequestRedirect, RedirectsCanBeSwitchedOff) {
     RedirectServer s;
     auto r = HTTPRequest::requestWithURL(url(s.url("/r302")));
     r->setShouldRedirect(false);
-    r->startSynchronous();
+    startSynchronous(r);
     EXPECT_EQ(r->responseStatusCode(), 302);
     EXPECT_EQ(text(r), "moving");
 }
@@ -185,12 +195,12 @@ TEST(RequestCookies, CookiesAreStoredAndSentInOrder) {
         }
     });
     auto set = HTTPRequest::requestWithURL(url(server.url("/set")));
-    set->startSynchronous();
+    startSynchronous(set);
     ASSERT_EQ(set->responseCookies().size(), 2u);
     EXPECT_GE(HTTPRequest::sessionCookies().size(), 2u);
 
     auto check = HTTPRequest::requestWithURL(url(server.url("/check")));
-    check->startSynchronous();
+    startSynchronous(check);
     {
         std::lock_guard<std::mutex> g(m);
         EXPECT_EQ(cookieHeader, "a=1; b=2");
@@ -198,7 +208,7 @@ TEST(RequestCookies, CookiesAreStoredAndSentInOrder) {
     // A redirect that keeps its method sends the new URL's cookies too.
     auto moved = HTTPRequest::requestWithURL(url(server.url("/moved")));
     moved->appendPostData(*ns::Data::make("x"));
-    moved->startSynchronous();
+    startSynchronous(moved);
     {
         std::lock_guard<std::mutex> g(m);
         EXPECT_EQ(cookieHeader, "a=1; b=2");
@@ -207,10 +217,23 @@ TEST(RequestCookies, CookiesAreStoredAndSentInOrder) {
     auto without = HTTPRequest::requestWithURL(url(server.url("/check")));
     without->setUseCookiePersistence(false);
     without->setRequestCookies({net::HTTPCookie::make("c", "3", "127.0.0.1")});
-    without->startSynchronous();
+    startSynchronous(without);
     {
         std::lock_guard<std::mutex> g(m);
         EXPECT_EQ(cookieHeader, "c=3");
+    }
+    // Cookies made from stored tokens: the reserved characters of a header go
+    // as they are (one that would read as other pairs refuses the request,
+    // see RequestBasic's refusals).
+    auto stored = HTTPRequest::requestWithURL(url(server.url("/check")));
+    stored->setUseCookiePersistence(false);
+    stored->setRequestCookies({net::HTTPCookie::make("token", "a/b+c==", "127.0.0.1"),
+                               net::HTTPCookie::make("user", "\"ann,o'hara\" <&>", "127.0.0.1")});
+    startSynchronous(stored);
+    ASSERT_FALSE(stored->error()) << stored->error()->description();
+    {
+        std::lock_guard<std::mutex> g(m);
+        EXPECT_EQ(cookieHeader, "token=a/b+c==; user=\"ann,o'hara\" <&>");
     }
     HTTPRequest::setSessionCookies({});
     EXPECT_TRUE(net::HTTPCookieStorage::sharedHTTPCookieStorage().cookiesForURL(*url(server.url("/"))).empty());
@@ -239,7 +262,7 @@ TEST(RequestCookies, PublicSuffixesAreRefusedAndTheSessionListStaysBounded) {
     auto site = HTTPRequest::requestWithURL(url("http://user.github.io/site"));
     site->setProxyHost("127.0.0.1");
     site->setProxyPort(server.port());
-    site->startSynchronous();
+    startSynchronous(site);
     ASSERT_FALSE(site->error()) << site->error()->description();
     ASSERT_EQ(site->responseCookies().size(), 1u);
     EXPECT_EQ(site->responseCookies()[0]->name(), "mine");
@@ -251,7 +274,7 @@ TEST(RequestCookies, PublicSuffixesAreRefusedAndTheSessionListStaysBounded) {
     };
     for (int round = 0; round < 200; ++round) {
         auto many = HTTPRequest::requestWithURL(url(server.url("/many?round=" + std::to_string(round))));
-        many->startSynchronous();
+        startSynchronous(many);
         ASSERT_FALSE(many->error());
         if (round < 2) {
             EXPECT_EQ(named("gone"), round == 0 ? 1 : 0);  // set, then expired
@@ -266,6 +289,44 @@ TEST(RequestCookies, PublicSuffixesAreRefusedAndTheSessionListStaysBounded) {
         }
     }
     EXPECT_LE(Storage::sharedHTTPCookieStorage().cookies().size(), Storage::kMaxCookiesPerDomain + 1);
+    HTTPRequest::setSessionCookies({});
+
+    // The list's limits by the cookie that goes: at a domain's limit nothing
+    // goes; one past it the domain's oldest goes, and only it; the same for
+    // the limit in all.
+    const auto names = [] {
+        std::vector<std::string> out;
+        for (auto& c : HTTPRequest::sessionCookies()) out.push_back(c->name());
+        return out;
+    };
+    const size_t perDomain = Storage::kMaxCookiesPerDomain;
+    HTTPRequest::addSessionCookie(net::HTTPCookie::make("other", "1", "elsewhere.example"));
+    std::vector<std::string> want = {"other"};
+    for (size_t i = 0; i < perDomain; ++i) {
+        HTTPRequest::addSessionCookie(net::HTTPCookie::make("c" + std::to_string(i), "1", "flood.example"));
+        want.push_back("c" + std::to_string(i));
+    }
+    EXPECT_EQ(names(), want);
+    HTTPRequest::addSessionCookie(net::HTTPCookie::make("c" + std::to_string(perDomain), "1", "flood.example"));
+    want.erase(want.begin() + 1);
+    want.push_back("c" + std::to_string(perDomain));
+    EXPECT_EQ(names(), want);
+    // Set again by an equal cookie made apart: replaced, nothing else goes.
+    HTTPRequest::addSessionCookie(net::HTTPCookie::make("c5", "2", "FLOOD.example"));
+    want.erase(std::find(want.begin(), want.end(), "c5"));
+    want.push_back("c5");
+    EXPECT_EQ(names(), want);
+    HTTPRequest::setSessionCookies({});
+    want.clear();
+    for (size_t i = 0; i < Storage::kMaxCookies; ++i) {
+        want.push_back("t" + std::to_string(i));
+        HTTPRequest::addSessionCookie(net::HTTPCookie::make(want.back(), "1", "d" + std::to_string(i / perDomain) + ".example"));
+    }
+    EXPECT_EQ(names(), want);
+    HTTPRequest::addSessionCookie(net::HTTPCookie::make("last", "1", "new.example"));
+    want.erase(want.begin());
+    want.push_back("last");
+    EXPECT_EQ(names(), want);
     HTTPRequest::setSessionCookies({});
 }
 
@@ -306,7 +367,7 @@ TEST(RequestHeaders, OnlyKnownCharsetsAreTakenAndTheRestFallBackToTheDefault) {
         SCOPED_TRACE(row.name);
         auto r = HTTPRequest::requestWithURL(url(server.url("/" + std::to_string(i))));
         if (row.defaultEncoding) r->setDefaultResponseEncoding(row.defaultEncoding);
-        r->startSynchronous();
+        startSynchronous(r);
         ASSERT_FALSE(r->error()) << r->error()->description();
         EXPECT_EQ(r->responseEncoding(), row.encoding);
         auto s = r->responseString();
@@ -327,4 +388,54 @@ TEST(RequestHeaders, Base64PadsAndEmptyGivesEmpty) {
     EXPECT_EQ(HTTPRequest::base64forData(*ns::Data::make("")), "");
     EXPECT_EQ(HTTPRequest::base64forData(*ns::Data::make("ab")), "YWI=");
     EXPECT_EQ(HTTPRequest::base64forData(*ns::Data::make("user:pass")), "dXNlcjpwYXNz");
+}
+
+// The default agent is built once a process, from the bundle's Info.plist and
+// the system: each row runs in a process of its own. Texts read from that
+// file keep their reserved characters; a control character (a line break
+// would have every request refused) becomes a blank.
+TEST(RequestHeaders, DefaultUserAgentIsBuiltFromTheBundleInformation) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    utsname u{};
+    ::uname(&u);
+    const std::string system = std::string(" (") + u.machine + "; " + u.sysname + " " + u.release + "; ";
+    struct Row {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> info;
+        const char* lang;
+        std::string agent;
+    };
+    const Row rows[] = {
+        {"display name and both versions",
+         {{"CFBundleDisplayName", "Deck Prep"}, {"CFBundleName", "Deck"}, {"CFBundleShortVersionString", "1.2"},
+          {"CFBundleVersion", "34"}},
+         "de_DE.UTF-8", "Deck Prep 1.2 rv:34" + system + "de_DE)"},
+        {"bundle name without a display name, one version", {{"CFBundleName", "Deck"}, {"CFBundleVersion", "34"}}, "",
+         "Deck 34" + system + "en_US)"},
+        {"versions alike", {{"CFBundleName", "Deck"}, {"CFBundleShortVersionString", "2.0"}, {"CFBundleVersion", "2.0"}},
+         "fr_FR", "Deck 2.0" + system + "fr_FR)"},
+        {"reserved characters kept, control characters blanked",
+         {{"CFBundleDisplayName", "D\xC3\xA9" "ck <&> \"Prep\"; (1)\r\nX-Forged:\t1"}, {"CFBundleVersion", "1\x7F"}}, "C",
+         "D\xC3\xA9" "ck <&> \"Prep\"; (1)  X-Forged: 1 1 " + system + "C)"},
+        {"no name: no agent", {{"CFBundleVersion", "1"}}, "C", ""},
+    };
+    for (const Row& row : rows) {
+        testsupport::TempDir dir;
+        std::vector<ns::Dictionary::Entry> entries;
+        for (auto& [k, v] : row.info) entries.emplace_back(ns::str(k), ns::str(v));
+        ASSERT_TRUE(ns::PropertyList::writeToFile(*ns::Dictionary::make(std::move(entries)), dir.path() + "/Info.plist"));
+        EXPECT_EXIT(
+            {
+                ns::Paths::setBundleResourcePath(dir.path());
+                ::setenv("LANG", row.lang, 1);
+                const std::string agent = HTTPRequest::defaultUserAgentString();
+                if (agent != row.agent) {
+                    std::fprintf(stderr, "agent [%s]\n", agent.c_str());
+                    std::exit(1);
+                }
+                std::exit(0);
+            },
+            ::testing::ExitedWithCode(0), "")
+            << row.name;
+    }
 }

@@ -1,9 +1,44 @@
 #include "net/http/tests/RequestTestSupport.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 namespace httptest {
 
 bool waitFor(const ns::Ref<http::HTTPRequest>& r, double seconds) {
     return waitUntil([&] { return r->isFinished(); }, seconds);
+}
+
+void startSynchronous(http::HTTPRequest* r, double seconds) {
+    std::mutex m;
+    std::condition_variable cv;
+    bool ended = false;
+    std::thread watchdog([&] {
+        std::unique_lock<std::mutex> lock(m);
+        if (cv.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return ended; })) return;
+        lock.unlock();
+        ADD_FAILURE() << "the synchronous request for " << (r->url() ? r->url()->absoluteText() : std::string("no URL"))
+                      << " had not ended after " << seconds << " s; cancelled";
+        r->cancel();
+    });
+    r->startSynchronous();
+    {
+        std::lock_guard<std::mutex> g(m);
+        ended = true;
+    }
+    cv.notify_all();
+    watchdog.join();
+}
+
+bool waitForRelease(const std::atomic<bool>& flag, double seconds) {
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!flag) {
+        if (std::chrono::steady_clock::now() >= giveUp) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 void drainMain() {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
@@ -92,6 +93,18 @@ using testsupport::waitUntil;
 bool waitFor(const ns::Ref<http::HTTPRequest>& r, double seconds = 10);
 // Lets deliveries already queued for the main thread arrive.
 void drainMain();
+// Starts `r` synchronously on this thread. Should it not have ended after
+// `seconds`, another thread cancels it and the test fails: a fault that keeps
+// a request running then fails its test instead of hanging the binary.
+void startSynchronous(http::HTTPRequest* r, double seconds = 60);
+template <class Request>
+void startSynchronous(const ns::Ref<Request>& r, double seconds = 60) {
+    startSynchronous(static_cast<http::HTTPRequest*>(r.get()), seconds);
+}
+// For a server's handler that holds its answer back: waits until `flag` is
+// set, for at most `seconds`, so that a test that fails before it lets go
+// still ends (the server joins its handlers when it stops).
+bool waitForRelease(const std::atomic<bool>& flag, double seconds = 30);
 // The response body as text, "" when none.
 std::string text(const ns::Ref<http::HTTPRequest>& r);
 ns::Ref<ns::URL> url(const std::string& s);

@@ -50,16 +50,16 @@ TEST(RequestConnections, RequestsInARowReuseOneConnectionAndAPostDoesNot) {
         }
     });
     auto a = HTTPRequest::requestWithURL(url(server.url("/a")));
-    a->startSynchronous();
+    startSynchronous(a);
     auto b = HTTPRequest::requestWithURL(url(server.url("/b")));
-    b->startSynchronous();
+    startSynchronous(b);
     ASSERT_FALSE(b->error());
     EXPECT_EQ(a->connectionID(), b->connectionID());
     EXPECT_TRUE(a->connectionCanBeReused());
 
     auto p = HTTPRequest::requestWithURL(url(server.url("/p")));
     p->appendPostData(*ns::Data::make("x"));
-    p->startSynchronous();
+    startSynchronous(p);
     auto c = HTTPRequest::requestWithURL(url(server.url("/c")));
     c->startAsynchronous();
     ASSERT_TRUE(waitFor(c));
@@ -92,7 +92,7 @@ TEST(RequestConnections, KeepAliveAndConnectionHeadersDecideReuse) {
             if (c.readRequest()) c.write(k.head + "Content-Length: 2\r\n\r\nok");
         });
         auto r = HTTPRequest::requestWithURL(url(server.url("/")));
-        r->startSynchronous();
+        startSynchronous(r);
         ASSERT_FALSE(r->error()) << k.head;
         EXPECT_EQ(r->connectionCanBeReused(), k.reusable) << k.head;
         EXPECT_EQ(r->persistentConnectionTimeoutSeconds(), k.timeout) << k.head;
@@ -114,13 +114,13 @@ TEST(RequestConnections, ConnectionAfterSwitchingProtocolsIsNeverReused) {
         c.respond(200, "plain");
     });
     auto up = HTTPRequest::requestWithURL(url(server.url("/upgrade")));
-    up->startSynchronous();
+    startSynchronous(up);
     ASSERT_FALSE(up->error()) << up->error()->description();
     EXPECT_EQ(up->responseStatusCode(), 101);
     EXPECT_FALSE(up->connectionCanBeReused());
     auto next = HTTPRequest::requestWithURL(url(server.url("/next")));
     next->setTimeOutSeconds(2);
-    next->startSynchronous();
+    startSynchronous(next);
     ASSERT_FALSE(next->error()) << next->error()->description();
     EXPECT_EQ(text(next), "plain");
     EXPECT_EQ(server.connections(), 2);
@@ -167,7 +167,7 @@ TEST(RequestConnections, ARequestTheServerMayHaveActedOnIsNeverSentAgain) {
         });
         if (k.onReusedConnection) {
             auto warm = HTTPRequest::requestWithURL(url(server.url("/warm")));
-            warm->startSynchronous();
+            startSynchronous(warm);
             ASSERT_FALSE(warm->error());
         }
         auto d = ns::make<RecordingDelegate>();
@@ -176,7 +176,7 @@ TEST(RequestConnections, ARequestTheServerMayHaveActedOnIsNeverSentAgain) {
         if (std::string(k.method) != "GET") r->appendPostData(*ns::Data::make("sign-up form"));
         r->setShouldAttemptPersistentConnection(true);
         r->setDownloadProgressDelegate(d.get());
-        r->startSynchronous();
+        startSynchronous(r);
         drainMain();
         std::lock_guard<std::mutex> g(m);
         EXPECT_EQ(seen[std::string(k.method) + " " + k.target], k.timesReceived);
@@ -202,10 +202,10 @@ TEST(RequestConnections, IdleConnectionPastItsTimeoutIsClosedByTheNextStart) {
     });
     auto a = HTTPRequest::requestWithURL(url(server.url("/a")));
     a->setPersistentConnectionTimeoutSeconds(0.05);
-    a->startSynchronous();
+    startSynchronous(a);
     waitUntil([] { return false; }, 0.1);  // let the kept connection expire
     auto b = HTTPRequest::requestWithURL(url(server.url("/b")));
-    b->startSynchronous();
+    startSynchronous(b);
     ASSERT_FALSE(b->error());
     EXPECT_EQ(server.connections(), 2);
     EXPECT_TRUE(waitUntil([&] { return firstClosed.load(); }, 5));
@@ -242,7 +242,7 @@ TEST(RequestBodies, GzipResponsesAreInflatedAtTheEndOrOnArrival) {
         }
     });
     auto a = HTTPRequest::requestWithURL(url(server.url("/")));
-    a->startSynchronous();
+    startSynchronous(a);
     ASSERT_FALSE(a->error());
     EXPECT_TRUE(a->isResponseCompressed());
     EXPECT_EQ(must<ns::Data>(a->rawResponseData())->length(), gz->length());
@@ -256,7 +256,7 @@ TEST(RequestBodies, GzipResponsesAreInflatedAtTheEndOrOnArrival) {
 
     auto b = HTTPRequest::requestWithURL(url(server.url("/")));
     b->setShouldWaitToInflateCompressedResponses(false);
-    b->startSynchronous();
+    startSynchronous(b);
     ASSERT_FALSE(b->error());
     EXPECT_EQ(must<ns::Data>(b->rawResponseData())->view(), plain);
 
@@ -290,7 +290,7 @@ TEST(RequestBodies, GzipResponsesAreInflatedAtTheEndOrOnArrival) {
                 d->takeData = true;
                 g->setDelegate(d.get());
             }
-            g->startSynchronous();
+            startSynchronous(g);
             if (way == 5) drainMain();
             EXPECT_FALSE(fs::exists(destination));
             EXPECT_EQ(d->count("finished"), 0u);
@@ -332,7 +332,7 @@ TEST(RequestBodies, BodiesPastTheirLimitsEndTheRequestWithCode12) {
     auto run = [&](const std::string& path, const std::function<void(HTTPRequest&)>& setUp) {
         auto r = HTTPRequest::requestWithURL(url(server.url(path)));
         setUp(*r);
-        r->startSynchronous();
+        startSynchronous(r);
         return r;
     };
     auto expectTooLarge = [](const ns::Ref<HTTPRequest>& r, const std::string& text) {
@@ -457,7 +457,7 @@ TEST(RequestBodies, BodyFromAFileIsStreamedAndTheTemporaryFileRemoved) {
     ASSERT_TRUE(r->appendPostDataFromFile(dir / "in.bin"));
     std::string tmp = r->postBodyFilePath();
     EXPECT_TRUE(r->didCreateTemporaryPostDataFile());
-    r->startSynchronous();
+    startSynchronous(r);
     ASSERT_FALSE(r->error()) << r->error()->description();
     {
         std::lock_guard<std::mutex> g(m);
@@ -467,6 +467,12 @@ TEST(RequestBodies, BodyFromAFileIsStreamedAndTheTemporaryFileRemoved) {
     EXPECT_EQ(r->postLength(), content.size());
     EXPECT_FALSE(fs::exists(tmp));
     EXPECT_TRUE(fs::exists(dir / "in.bin"));
+    // The finished request, still held, keeps no descriptor of the body's file.
+    for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        const std::string target = fs::read_symlink(fd.path(), ec).string();
+        EXPECT_EQ(target.rfind(tmp, 0), std::string::npos) << fd.path() << " -> " << target;
+    }
 }
 
 TEST(RequestBodies, CompressedRequestBodyIsSentAsGzip) {
@@ -486,7 +492,7 @@ TEST(RequestBodies, CompressedRequestBodyIsSentAsGzip) {
     auto r = HTTPRequest::requestWithURL(url(server.url("/")));
     r->setShouldCompressRequestBody(true);
     r->appendPostData(*ns::Data::make(plain));
-    r->startSynchronous();
+    startSynchronous(r);
     ASSERT_FALSE(r->error());
     std::lock_guard<std::mutex> g(m);
     EXPECT_EQ(encoding, "gzip");
@@ -545,7 +551,7 @@ TEST(RequestDownloads, DownloadGoesToTheDestinationThroughATemporaryFile) {
     FileServer s;
     auto r = HTTPRequest::requestWithURL(url(s.url("/file")));
     r->setDownloadDestinationPath(dir / "out.bin");
-    r->startSynchronous();
+    startSynchronous(r);
     ASSERT_FALSE(r->error()) << r->error()->description();
     EXPECT_TRUE(readAll(dir / "out.bin") == s.content);
     EXPECT_TRUE(r->temporaryFileDownloadPath().empty());
@@ -619,7 +625,7 @@ TEST(RequestDownloads, InterruptedDownloadKeepsItsTemporaryFileOnlyWithResume) {
         r->setTemporaryFileDownloadPath(dir / (resume ? "keep" : "drop"));
         std::ofstream(dir / (resume ? "keep" : "drop")) << "";
         r->setAllowResumeForFileDownloads(resume);
-        r->startSynchronous();
+        startSynchronous(r);
         ASSERT_TRUE(r->error());
         EXPECT_EQ(r->error()->code(), 1);
         if (resume) EXPECT_EQ(fs::file_size(dir / "keep"), 5000u);
@@ -674,7 +680,7 @@ TEST(RequestProgress, DownloadProgressAddsUpAndInaccurateProgressReportsOnceAtTh
     size = 0;
     auto r4 = HTTPRequest::requestWithURL(url(zero.url("/")));
     r4->setDownloadSizeIncrementedBlock([&](int64_t amount) { size += amount; });
-    r4->startSynchronous();
+    startSynchronous(r4);
     drainMain();
     ASSERT_FALSE(r4->error()) << r4->error()->description();
     EXPECT_EQ(text(r4), "0123456789abcdefghi");
@@ -711,12 +717,16 @@ TEST(RequestProgress, DownloadProgressAddsUpAndInaccurateProgressReportsOnceAtTh
     EXPECT_EQ(text(r5), body);
     EXPECT_EQ(r5->contentLength(), 550u);
     EXPECT_FALSE(must<ns::Dictionary>(r5->responseHeaders())->objectForKey("Content-Length"));
-    EXPECT_NE(d5->downloadSize, 250);
+    // Without a length the progress cannot be accurate: the size counts one
+    // and the one byte is reported at the end, as when asked to be inaccurate.
+    EXPECT_EQ(d5->downloadSize, 1);
+    EXPECT_EQ(d5->received, (std::vector<int64_t>{1}));
+    EXPECT_FALSE(r5->showAccurateProgress());
     ASSERT_FALSE(d5->progress.empty());
     EXPECT_LE(*std::max_element(d5->progress.begin(), d5->progress.end()), 1.0f);
     EXPECT_FLOAT_EQ(d5->progress.back(), 1.0f);
     auto after = HTTPRequest::requestWithURL(url(both.url("/after")));
-    after->startSynchronous();
+    startSynchronous(after);
     ASSERT_FALSE(after->error()) << after->error()->description();
     EXPECT_EQ(text(after), "after");
     EXPECT_EQ(both.connections(), 2);
@@ -777,7 +787,7 @@ TEST(RequestCache, StoredResponseIsServedWithoutConnecting) {
             if (!c.respond(200, "fresh", "Cache-Control: max-age=60\r\nContent-Type: text/plain\r\n")) return;
     });
     auto a = HTTPRequest::requestWithURL(url(server.url("/doc")), cache.get());
-    a->startSynchronous();
+    startSynchronous(a);
     ASSERT_FALSE(a->error());
     EXPECT_FALSE(a->didUseCachedResponse());
     int before = server.connections();
@@ -815,17 +825,17 @@ TEST(RequestCache, NotModifiedAnswerServesTheCachedBody) {
     });
     auto a = HTTPRequest::requestWithURL(url(server.url("/etag")), cache.get());
     a->setSecondsToCache(0);
-    a->startSynchronous();
+    startSynchronous(a);
     ASSERT_FALSE(a->error());
     auto b = HTTPRequest::requestWithURL(url(server.url("/etag")), cache.get(), http::kAskServerIfModifiedCachePolicy);
-    b->startSynchronous();
+    startSynchronous(b);
     ASSERT_FALSE(b->error()) << b->error()->description();
     EXPECT_EQ(conditional, 1);
     EXPECT_TRUE(b->didUseCachedResponse());
     EXPECT_EQ(text(b), "body v1");
     // The answer without a body left the connection open for the next one.
     auto c = HTTPRequest::requestWithURL(url(server.url("/other")), cache.get());
-    c->startSynchronous();
+    startSynchronous(c);
     ASSERT_FALSE(c->error());
     EXPECT_EQ(server.connections(), 1);
 }
@@ -847,10 +857,10 @@ TEST(RequestConnections, DroppedPooledConnectionIsRetriedOnceOnAFreshOne) {
             c.reset();
         });
         auto a = HTTPRequest::requestWithURL(url(server.url("/")));
-        a->startSynchronous();
+        startSynchronous(a);
         ASSERT_FALSE(a->error());
         auto b = HTTPRequest::requestWithURL(url(server.url("/")));
-        b->startSynchronous();
+        startSynchronous(b);
         if (!secondDropToo) {
             ASSERT_FALSE(b->error()) << b->error()->description();
             EXPECT_EQ(text(b), "answer 2");

@@ -159,6 +159,10 @@ TEST(Paths, HomeFoldersAreCreatedOnDemand) {
     TempDir dir;
     Paths::setHomeDirectory(dir / "home/");
     EXPECT_EQ(Paths::homeDirectory(), dir / "home");
+    // Asking for the home folder makes it, private to its owner.
+    ASSERT_TRUE(std::filesystem::is_directory(dir / "home"));
+    EXPECT_EQ(std::filesystem::status(dir / "home").permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_all);
     EXPECT_EQ(Paths::documentsDirectory(), dir / "home/Documents");
     EXPECT_EQ(Paths::cachesDirectory(), dir / "home/Library/Caches");
     EXPECT_EQ(Paths::preferencesDirectory(), dir / "home/Library/Preferences");

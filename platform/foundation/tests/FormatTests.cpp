@@ -41,7 +41,9 @@ TEST(Format, IntegersOfEveryWidth) {
     EXPECT_EQ(format("%lx", -1L), "ffffffffffffffff");
     EXPECT_EQ(format("%4.4x|%2.2x|%02X|%0.2X", 0xe9, 5, 10, 0xab), "00e9|05|0A|AB");
     EXPECT_EQ(format("%+d % d %05d %-5d| %20d", 3, 3, -42, 7, 1), "+3  3 -0042 7    |                    1");
-    EXPECT_EQ(format("%#ld", 12L), "12");
+    // Widths whose first digit is the first and the last a width may start with.
+    EXPECT_EQ(format("%1d|%10d|%9d|%19s|%1.1s", 5, 5, 5, "x", "ab"),
+              "5|         5|        5|                  x|a");
     EXPECT_EQ(format("%d %d", true, 'A'), "1 65");
     enum class Colour { Red = 2 };
     EXPECT_EQ(format("%d", Colour::Red), "2");

@@ -347,6 +347,16 @@ TEST(ServiceEndpoints, OverrideThenEnvironmentThenBuiltIn) {
     ServiceEndpoints::clearOverrides();
     EXPECT_EQ(ServiceEndpoints::baseURL(other), "https://other.maker.example");
 
+    // Names: up to 64 letters, digits, "-", "_" and "."; the characters just
+    // outside each run of them and a 65th character are refused.
+    for (const std::string& name : {std::string(64, 'n'), std::string("aAzZ09-_.")})
+        EXPECT_TRUE(ServiceEndpoints::setOverride(name, "http://127.0.0.1:5")) << name;
+    for (const std::string& name : {std::string(65, 'n'), std::string("a/"), std::string("a:"), std::string("a@"),
+                                    std::string("a["), std::string("a`"), std::string("a{"), std::string("a,"),
+                                    std::string("a b")})
+        EXPECT_FALSE(ServiceEndpoints::setOverride(name, "http://127.0.0.1:5")) << name;
+    ServiceEndpoints::clearOverrides();
+
     // The tests' helper: a scope's overrides go with it, other ones stay.
     EXPECT_TRUE(ServiceEndpoints::setOverride("test-other", "http://127.0.0.1:3"));
     {

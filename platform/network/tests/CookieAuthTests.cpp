@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ctime>
 
 #include "platform/network/HTTPAuthentication.h"
 #include "platform/network/HTTPCookie.h"
@@ -173,13 +174,41 @@ TEST(HTTPCookie, Dates) {
                          Row{"Sun, 31 Dec 1995 23:60:00 GMT", -1}, Row{"Sun, 31 Dec 1995 23:59:60 GMT", -1},
                          Row{"1 Jan 1601 00:00:00", -11644473600}, Row{"31 Dec 1600 23:59:59", -1},
                          Row{"1 Jan 70 00:00:00", 0}, Row{"31 Dec 69 23:59:59", 3155759999},
+                         Row{"31 Dec 99 23:59:59", 946684799}, Row{"1 Jan 100 00:00:00", -1},
                          Row{"1 Jan 00 00:00:00", 946684800}, Row{"1-jan-2000 0:0:0", 946684800},
                          Row{"1 January 2000 00:00:00", 946684800}, Row{"1 Jan 2000", -1},
-                         Row{"1 Jan 2000 00:00:000", -1}, Row{"1 Jan 20000 00:00:00", -1}, Row{"1 Ja 2000 0:0:0", -1}}) {
+                         Row{"1 Jan 2000 00:00:000", -1}, Row{"1 Jan 20000 00:00:00", -1}, Row{"1 Ja 2000 0:0:0", -1},
+                         // The last day of each kind of month and one past it, the last year.
+                         Row{"29 Feb 1996 00:00:00", 825552000}, Row{"29 Feb 1995 00:00:00", -1},
+                         Row{"29 Feb 2000 12:00:00", 951825600}, Row{"29 Feb 1900 00:00:00", -1},
+                         Row{"30 Apr 1994 08:49:00", 767695740}, Row{"31 Apr 1994 08:49:00", -1},
+                         Row{"30 Feb 1996 00:00:00", -1}, Row{"31 Dec 9999 23:59:59", 253402300799}}) {
         bool ok = HTTPCookie::parseCookieDate(r.text, &t);
         EXPECT_EQ(ok, r.since1970 != -1) << r.text;
         if (ok && r.since1970 != -1) {
             EXPECT_DOUBLE_EQ(t, r.since1970) << r.text;
+        }
+    }
+}
+
+// Every month's last day, in a common and a leap year, and the day after it.
+TEST(HTTPCookie, EveryMonthEndsOnItsLastDay) {
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    for (int year : {1995, 1996}) {
+        for (int m = 0; m < 12; ++m) {
+            std::tm first{}, next{};
+            first.tm_year = next.tm_year = year - 1900;
+            first.tm_mon = m;
+            next.tm_mon = m + 1;  // December's rolls into January
+            first.tm_mday = next.tm_mday = 1;
+            const double firstOfNext = static_cast<double>(timegm(&next));
+            const int days = static_cast<int>((firstOfNext - static_cast<double>(timegm(&first))) / 86400);
+            const std::string month = std::string(kMonths[m]) + " " + std::to_string(year) + " 00:00:00";
+            double t = 0;
+            ASSERT_TRUE(HTTPCookie::parseCookieDate(std::to_string(days) + " " + month, &t)) << days << " " << month;
+            EXPECT_DOUBLE_EQ(t, firstOfNext - 86400) << month;
+            EXPECT_FALSE(HTTPCookie::parseCookieDate(std::to_string(days + 1) + " " + month, &t)) << days + 1 << " " << month;
         }
     }
 }
@@ -195,6 +224,27 @@ TEST(HTTPCookieStorage, ReplaceOrderExpireAndDelete) {
     auto sent = s.cookiesForURL(*page);
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(HTTPCookie::requestHeaderValue(sent), "b=2; a=3");  // longer path first
+    // Cookies made by a caller from stored text go as they are, reserved
+    // characters of a header and all; one that would read as other pairs
+    // cannot be sent, and the reason names it without its value.
+    struct Row { std::string name, value; bool sendable; };
+    const Row rows[] = {{"token", "a=b/c+d==", true},      {"q", "\"x,y\" \\ %3B <&>", true},
+                        {"", "nameless", true},            {"t", "", true},
+                        {"t", "secret; admin=1", false},    {"t", ";", false},
+                        {"a=b", "secret", false},           {"a;b", "secret", false}};
+    for (const Row& r : rows) {
+        auto cookie = HTTPCookie::make(r.name, r.value, "example.com");
+        const std::vector<ns::Ref<HTTPCookie>> three = {HTTPCookie::make("before", "1", "example.com"), cookie,
+                                                        HTTPCookie::make("after", "2", "example.com")};
+        EXPECT_EQ(HTTPCookie::requestHeaderValue(three), "before=1; " + r.name + "=" + r.value + "; after=2") << r.name;
+        const std::string why = HTTPCookie::whyCookiesCannotBeSent(three);
+        EXPECT_EQ(why, cookie->whyCannotBeSent()) << r.name;
+        EXPECT_EQ(why.empty(), r.sendable) << r.name << "=" << r.value << ": " << why;
+        EXPECT_EQ(why.find("secret"), std::string::npos) << why;
+        if (!why.empty()) {
+            EXPECT_NE(why.find("cookie \"" + r.name + "\""), std::string::npos) << why;
+        }
+    }
     // Max-Age=0 deletes.
     s.setCookie(HTTPCookie::cookieFromSetCookie("b=x; Path=/a; Max-Age=0", *page, now));
     EXPECT_EQ(s.cookiesForURL(*page).size(), 1u);
@@ -211,8 +261,17 @@ TEST(HTTPCookieStorage, PerDomainLimit) {
     EXPECT_EQ(s.cookies().front()->name(), "c0");
     s.setCookie(HTTPCookie::make("other", "v", "elsewhere.example"));  // other domains do not count
     EXPECT_EQ(s.cookies().size(), perDomain + 1);
-    for (size_t i = perDomain; i < 60; ++i) s.setCookie(HTTPCookie::make("c" + std::to_string(i), "v", "flood.example"));
+    // One past the limit: the domain's oldest goes, and only it.
+    s.setCookie(HTTPCookie::make("c" + std::to_string(perDomain), "v", "flood.example"));
     auto all = s.cookies();
+    ASSERT_EQ(all.size(), perDomain + 1);
+    for (size_t i = 0; i < all.size(); ++i) {
+        // c1 ... c49, "other", c50: the order of setting, less c0.
+        const std::string want = i + 1 < perDomain ? "c" + std::to_string(i + 1) : i + 1 == perDomain ? "other" : "c" + std::to_string(perDomain);
+        EXPECT_EQ(all[i]->name(), want) << "at " << i;
+    }
+    for (size_t i = perDomain + 1; i < 60; ++i) s.setCookie(HTTPCookie::make("c" + std::to_string(i), "v", "flood.example"));
+    all = s.cookies();
     ASSERT_EQ(all.size(), perDomain + 1);
     // The oldest of the domain went.
     EXPECT_EQ(all.front()->name(), "c10");
@@ -230,7 +289,17 @@ TEST(HTTPCookieStorage, PerDomainLimit) {
     all = s.cookies();
     ASSERT_EQ(all.size(), total);
     EXPECT_EQ(all.front()->name(), "c1");
+    EXPECT_EQ(all[total - 2]->name(), "c" + std::to_string(total - 1));
     EXPECT_EQ(all.back()->name(), "last");
+    // A cookie set again by an equal cookie made apart (another object, the
+    // domain in other case) replaces it: the count stays, nothing else goes,
+    // and it is the newest now.
+    s.setCookie(HTTPCookie::make("c1", "new", "D0.Example"));
+    all = s.cookies();
+    ASSERT_EQ(all.size(), total);
+    EXPECT_EQ(all.front()->name(), "c2");
+    EXPECT_EQ(all.back()->name(), "c1");
+    EXPECT_EQ(all.back()->value(), "new");
     s.removeAllCookies();
 }
 
@@ -373,6 +442,15 @@ TEST(NTLM, DigestsAndKeysMatchPublishedValues) {
     EXPECT_EQ(hex(net::ntlm::md4("")), "31d6cfe0d16ae931b73c59d7e0c089c0");
     EXPECT_EQ(hex(net::ntlm::md4("abc")), "a448017aaf21d8525fc10ae87aa6729d");
     EXPECT_EQ(hex(net::ntlm::md4(std::string(1000, 'a'))).size(), 32u);
+    // The rest of the published test suite: texts that fill every word of a
+    // block, and one that takes two blocks.
+    struct Row { const char* text; const char* digest; };
+    for (const Row& r : {Row{"a", "bde52cb31de33e46245e05fbdbd6fb24"}, Row{"message digest", "d9130a8164549fe818874806e1c7014b"},
+                         Row{"abcdefghijklmnopqrstuvwxyz", "d79e1c308aa5bbcdeea8ed63df412da9"},
+                         Row{"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "043f8582f241db351ce627e153e7f0e4"},
+                         Row{"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+                             "e33b4ddc9c38f2199c3e7b164fcc0536"}})
+        EXPECT_EQ(hex(net::ntlm::md4(r.text)), r.digest) << r.text;
     // The NTLMv2 example of the protocol documentation.
     EXPECT_EQ(hex(net::ntlm::ntowfv2("User", "Password", "Domain")), "0c868a403bfd7a93a3001ef22ef02e3f");
 }

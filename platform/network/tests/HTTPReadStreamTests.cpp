@@ -8,12 +8,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
+#include "platform/foundation/Clock.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/network/Connection.h"
 #include "platform/network/NetworkErrors.h"
@@ -24,6 +27,18 @@
 #include "testsupport/TempDir.h"
 
 namespace {
+
+// Waits for another thread to set `flag`, for at most `seconds`, so that a
+// server handler or a test that waits on it still ends when a fault keeps
+// the flag from being set.
+bool waitForFlag(const std::atomic<bool>& flag, double seconds = 30) {
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!flag) {
+        if (std::chrono::steady_clock::now() >= giveUp) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
 
 using net::HTTPMessage;
 using net::HTTPReadStream;
@@ -215,7 +230,7 @@ TEST_F(HTTPReadStreamTest, DroppedIdleConnectionIsNotAdopted) {
     });
     auto a = run(get(server.url("/"), true));
     ASSERT_TRUE(a.ended);
-    while (!closed) std::this_thread::yield();
+    ASSERT_TRUE(waitForFlag(closed, 10));
     auto b = run(get(server.url("/"), true));
     ASSERT_TRUE(b.ended) << (b.error ? b.error->description() : "");
     EXPECT_FALSE(b.reused);
@@ -229,6 +244,7 @@ TEST_F(HTTPReadStreamTest, ServerClosingWithoutAnswerIsADroppedConnection) {
     auto o = run(get(server.url("/")));
     ASSERT_TRUE(o.error);
     EXPECT_TRUE(net::isDroppedConnection(o.error.get())) << ns::describe(o.error);
+    EXPECT_EQ(o.error->localizedDescription(), "The network connection was lost while waiting for the response");
 }
 
 TEST_F(HTTPReadStreamTest, ResetMidBodyIsAClearError) {
@@ -264,13 +280,16 @@ TEST_F(HTTPReadStreamTest, MisbehavingServersEndInClearErrors) {
         const char* name;
         std::string reply;
         long code;
+        std::string says = "";  // how the description begins, where it is checked
     };
+    const std::string cut = "The network connection was lost before the response was complete (";
     std::vector<Case> cases = {
-        {"truncated chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10\r\nshort", net::kErrorNetworkConnectionLost},
+        {"truncated chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10\r\nshort", net::kErrorNetworkConnectionLost, cut},
         {"bad chunk size", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nxyz\r\n", net::kErrorBadServerResponse},
         {"oversized header", "HTTP/1.1 200 OK\r\nX-Big: " + std::string(100000, 'a') + "\r\n\r\n",
          net::kErrorBadServerResponse},
-        {"content-length too long", "HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\nonly this", net::kErrorNetworkConnectionLost},
+        {"content-length too long", "HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\nonly this", net::kErrorNetworkConnectionLost, cut},
+        {"head cut short", "HTTP/1.1 200 OK\r\nContent-Le", net::kErrorNetworkConnectionLost, cut},
         {"conflicting lengths", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 7\r\n\r\nhello",
          net::kErrorBadServerResponse},
         {"not http", "SSH-2.0-OpenSSH\r\n\r\n", net::kErrorBadServerResponse},
@@ -285,6 +304,7 @@ TEST_F(HTTPReadStreamTest, MisbehavingServersEndInClearErrors) {
         ASSERT_TRUE(o.error) << tc.name;
         EXPECT_EQ(o.error->code(), tc.code) << tc.name << ": " << ns::describe(o.error);
         EXPECT_FALSE(o.error->localizedDescription().empty());
+        EXPECT_EQ(o.error->localizedDescription().rfind(tc.says, 0), 0u) << tc.name << ": " << o.error->localizedDescription();
     }
 }
 
@@ -348,7 +368,7 @@ TEST_F(HTTPReadStreamTest, UnscheduledStreamStopsReading) {
     Server server([&](Conn& c) {
         c.readRequest();
         c.write("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nfirst");
-        while (!release) usleep(1000);
+        waitForFlag(release);
         c.write("!");
         c.waitForClose(5);
     });
@@ -386,7 +406,7 @@ TEST_F(HTTPReadStreamTest, BodyBytesLeftInTheHeaderEventComeFirst) {
     Server server([&](Conn& c) {
         c.readRequest();
         c.write("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabcdef");
-        while (!release) usleep(1000);
+        waitForFlag(release);
         c.write("ghij");
         c.waitForClose(5);
     });
@@ -722,6 +742,72 @@ TEST_F(HTTPReadStreamTest, PlainRequestThroughAnHTTPProxyUsesTheAbsoluteForm) {
     EXPECT_EQ(o.body, "via proxy");
     EXPECT_EQ(seenTarget, "http://origin.invalid:8081/path?q=1");
     EXPECT_EQ(seenHost, "origin.invalid:8081");
+}
+
+// Each byte of the proxy's answer to CONNECT is activity: an answer whose
+// parts come within the time-out of each other, though not within one
+// time-out of the request, still opens the tunnel. The loop runs on a
+// manual clock; what the proxy sends waits for the test's word.
+TEST_F(TLSStreamTest, ProxyAnswerThatTricklesInKeepsTheTunnelRequestAlive) {
+    Server origin(answer("tunnelled"), certs_->path("server.pem"), certs_->path("server.key"));
+    std::atomic<bool> connectSeen{false}, sendFirst{false}, sendRest{false};
+    const std::string first = "HTTP/1.1 200 Connection";
+    auto loop = ns::RunLoop::current();
+    Server proxyServer([&](Conn& c) {
+        auto r = c.readRequest();
+        if (!r || r->method != "CONNECT") return;
+        connectSeen = true;
+        loop->wakeUp();
+        if (!waitForFlag(sendFirst) || !c.write(first)) return;
+        if (!waitForFlag(sendRest) || !c.write(" established\r\n\r\n")) return;
+        c.relayTo(origin.port());
+    });
+    auto clock = ns::make<ns::ManualClock>(1000);
+    loop->setClock(clock);
+    struct Restore {
+        ns::RunLoop& loop;
+        std::atomic<bool>& a;
+        std::atomic<bool>& b;
+        ~Restore() {
+            a = b = true;
+            loop.setClock(nullptr);
+        }
+    } restore{*loop, sendFirst, sendRest};
+    net::ProxySettings p;
+    p.type = net::ProxySettings::Type::HTTP;
+    p.host = "127.0.0.1";
+    p.port = proxyServer.port();
+    net::TLSSettings trust;
+    trust.trustedCertificatesFile = certs_->path("ca.pem");
+    auto s = get(origin.url("/"));
+    s->setProxy(p);
+    s->setTLSSettings(trust);
+    s->setIdleTimeout(10);
+    bool done = false;
+    std::string body;
+    s->setClient(net::kStreamEventHasBytesAvailable | net::kStreamEventEndEncountered | net::kStreamEventErrorOccurred,
+                 [&](HTTPReadStream& st, net::StreamEvent e) {
+                     uint8_t buf[256];
+                     long n;
+                     while ((n = st.read(buf, sizeof buf)) > 0) body.append(reinterpret_cast<char*>(buf), n);
+                     if (e != net::kStreamEventHasBytesAvailable) done = true;
+                 });
+    s->scheduleInRunLoop(*loop);
+    ASSERT_TRUE(s->open());
+    ASSERT_TRUE(loop->runUntil([&] { return connectSeen.load(); }, 10));
+    clock->advance(8);  // the request went at 1000: the time-out is at 1010
+    sendFirst = true;
+    ASSERT_TRUE(loop->runUntil([&] { return s->responseBytesReceived() >= first.size() || done; }, 10));
+    clock->advance(4);  // 1012: ten seconds since the request, four since the first part
+    EXPECT_FALSE(s->streamError()) << ns::describe(s->streamError());
+    sendRest = true;
+    loop->runUntil([&] { return done; }, 10);
+    ASSERT_TRUE(done);
+    EXPECT_FALSE(s->streamError()) << ns::describe(s->streamError());
+    EXPECT_EQ(body, "tunnelled");
+    s->close();
+    s->unscheduleFromRunLoop(*loop);
+    s->setClient(0, nullptr);
 }
 
 TEST_F(TLSStreamTest, TunnelThroughAProxyWithProxyAuthentication) {

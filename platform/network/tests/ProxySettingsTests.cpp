@@ -25,6 +25,17 @@ TEST(ProxySettings, ParsesProxyURLs) {
     EXPECT_FALSE(net::parseProxyURL("ftp://x"));
     EXPECT_FALSE(net::parseProxyURL("http://host:99999"));
     EXPECT_FALSE(net::parseProxyURL(""));
+    // Ports: the first and last there are, and one past each; five digits at most.
+    struct Row { const char* text; int port; };  // 0: refused
+    for (const Row& r : {Row{"http://host:1", 1}, Row{"http://host:65535", 65535}, Row{"host:00080", 80},
+                         Row{"[::1]:65535", 65535}, Row{"http://host:0", 0}, Row{"http://host:65536", 0},
+                         Row{"[::1]:65536", 0}, Row{"host:000080", 0}, Row{"host:-1", 0}, Row{"host:8o", 0}}) {
+        auto e = net::parseProxyURL(r.text);
+        ASSERT_EQ(e.has_value(), r.port != 0) << r.text;
+        if (e) {
+            EXPECT_EQ(e->port, r.port) << r.text;
+        }
+    }
 }
 
 TEST(ProxySettings, ChoosesByScheme_AndHonoursNoProxy) {
@@ -83,6 +94,13 @@ TEST(ProxySettings, PACResults) {
     EXPECT_EQ(e[1].port, 1081);
     EXPECT_EQ(e[2].kind, Kind::Direct);
     EXPECT_EQ(net::parsePACResult("")[0].kind, Kind::Direct);
+    // The last port there is is taken; one past it, or port 0, drops that entry only.
+    auto edges = net::parsePACResult("PROXY a:65536; PROXY b:65535; SOCKS c:0; SOCKS d:1");
+    ASSERT_EQ(edges.size(), 2u);
+    EXPECT_EQ(edges[0].host, "b");
+    EXPECT_EQ(edges[0].port, 65535);
+    EXPECT_EQ(edges[1].host, "d");
+    EXPECT_EQ(edges[1].port, 1);
 }
 
 }  // namespace

@@ -344,6 +344,46 @@ TEST(HeaderList, CaseInsensitiveOrderedAndCombined) {
     EXPECT_EQ(h.fields()[0].first, "Accept");
     EXPECT_EQ(h.fields()[0].second, std::string(40, 'a' + 199 % 26));
     EXPECT_EQ(h.get("x-copy"), "c, Accept more");
+
+    // The text behind the fields stays near what they use: a value replaced
+    // a thousand times, or fields added and removed as often, leave it small
+    // (field views point into it, so their spread bounds it).
+    const auto spread = [](const net::HeaderList& l) {
+        const char* lo = nullptr;
+        const char* hi = nullptr;
+        for (size_t i = 0; i < l.size(); ++i)
+            for (std::string_view part : {l.field(i).first, l.field(i).second}) {
+                if (!lo || part.data() < lo) lo = part.data();
+                if (!hi || part.data() + part.size() > hi) hi = part.data() + part.size();
+            }
+        return static_cast<size_t>(hi - lo);
+    };
+    net::HeaderList big;
+    big.add("Kept", "k");
+    for (int i = 0; i < 1000; ++i) {
+        big.set("Replaced", std::string(10000, static_cast<char>('a' + i % 26)));
+        big.add("Gone", std::string(10000, 'g'));
+        EXPECT_EQ(big.remove("gone"), 1u);
+    }
+    ASSERT_EQ(big.size(), 2u);
+    EXPECT_EQ(big.fields()[0].second, "k");
+    EXPECT_EQ(big.fields()[1].second, std::string(10000, 'a' + 999 % 26));
+    EXPECT_LT(spread(big), 3 * 10000u + 1024);
+
+    // Equal names next to each other, in any case, all go together; the
+    // first place keeps the value set.
+    net::HeaderList runs;
+    for (const char* n : {"a", "X", "x", "X", "b", "x"}) runs.add(n, n);
+    runs.set("x", "new");
+    ASSERT_EQ(runs.size(), 3u);
+    EXPECT_EQ(runs.fields()[1].first, "X");
+    EXPECT_EQ(runs.fields()[1].second, "new");
+    EXPECT_EQ(runs.fields()[2].first, "b");
+    for (const char* n : {"x", "X", "b"}) runs.add(n, "again");
+    EXPECT_EQ(runs.remove("X"), 3u);
+    ASSERT_EQ(runs.size(), 3u);
+    EXPECT_EQ(runs.fields()[0].first, "a");
+    EXPECT_EQ(runs.get("B"), "b, again");
 }
 
 TEST(HTTPTarget, PartsOfAnAbsoluteURLAndWhatIsRefused) {
@@ -363,6 +403,13 @@ TEST(HTTPTarget, PartsOfAnAbsoluteURLAndWhatIsRefused) {
     EXPECT_FALSE(t.defaultPort);
     EXPECT_EQ(t.path, "/");
     EXPECT_EQ(t.query, "?q");
+
+    // The first and last ports there are (one past each is refused below).
+    for (int port : {1, 65535}) {
+        ASSERT_TRUE(net::parseHTTPTarget("http://host:" + std::to_string(port) + "/", t)) << port;
+        EXPECT_EQ(t.port, port);
+        EXPECT_FALSE(t.defaultPort);
+    }
 
     ASSERT_TRUE(net::parseHTTPTarget("http://host:80", t));
     EXPECT_TRUE(t.defaultPort);

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <map>
+#include <mutex>
 #include <thread>
 
 #include "platform/foundation/RunLoop.h"
@@ -237,12 +238,20 @@ TEST_F(URLConnectionTest, CallersCredentialsAndCookiesStayWithTheirOrigin) {
 }
 
 TEST_F(URLConnectionTest, CookiesAreStoredAndSent) {
-    std::string cookieSeen;
+    std::mutex seenLock;
+    std::string seen;
+    const auto cookieSeen = [&] {
+        std::lock_guard<std::mutex> g(seenLock);
+        return seen;
+    };
     Server server([&](Conn& c) {
         while (auto r = c.readRequest()) {
             if (r->target == "/login") c.respond(200, "hi", "Set-Cookie: session=s1; Path=/\r\nSet-Cookie: pref=dark\r\n");
             else {
-                cookieSeen = r->header("Cookie");
+                {
+                    std::lock_guard<std::mutex> g(seenLock);
+                    seen = r->header("Cookie");
+                }
                 c.respond(200, "again");
             }
         }
@@ -251,11 +260,36 @@ TEST_F(URLConnectionTest, CookiesAreStoredAndSent) {
     ns::Ref<ns::Error> err;
     URLConnection::sendSynchronousRequest(*request(server.url("/login")), &resp, &err);
     URLConnection::sendSynchronousRequest(*request(server.url("/next")), &resp, &err);
-    EXPECT_EQ(cookieSeen, "session=s1; pref=dark");
+    EXPECT_EQ(cookieSeen(), "session=s1; pref=dark");
+    // A stored cookie a caller made that would read as other pairs, or whose
+    // value ends the field: the load fails before anything is sent, naming
+    // the cookie or the field; without it, the others go again.
+    for (const auto& [value, says] : std::vector<std::pair<std::string, std::string>>{
+             {"x; admin=1", "The request cannot be sent: the value of the cookie \"forged\" holds a \";\""},
+             {"x\r\nX-Forged: 1",
+              "The request cannot be sent: the value of the header field \"Cookie\" holds a CR, LF or NUL character"}}) {
+        auto& storage = net::HTTPCookieStorage::sharedHTTPCookieStorage();
+        storage.setCookie(net::HTTPCookie::make("forged", value, "127.0.0.1", "/"));
+        {
+            std::lock_guard<std::mutex> g(seenLock);
+            seen = "none";
+        }
+        auto refused = URLConnection::sendSynchronousRequest(*request(server.url("/next")), &resp, &err);
+        EXPECT_FALSE(refused);
+        ASSERT_TRUE(err);
+        EXPECT_EQ(err->code(), net::kErrorRequestCannotBeSent);
+        EXPECT_EQ(err->localizedDescription(), says);
+        EXPECT_EQ(cookieSeen(), "none");
+        storage.deleteCookie(*net::HTTPCookie::make("forged", "", "127.0.0.1", "/"));
+        err = nullptr;
+        auto data = URLConnection::sendSynchronousRequest(*request(server.url("/next")), &resp, &err);
+        ASSERT_TRUE(data) << ns::describe(err);
+        EXPECT_EQ(cookieSeen(), "session=s1; pref=dark");
+    }
     // The logout helper removes them for the site.
     net::HTTPCookieStorage::sharedHTTPCookieStorage().deleteCookiesForURL(*ns::URL::URLWithString(server.url("/")));
     URLConnection::sendSynchronousRequest(*request(server.url("/next")), &resp, &err);
-    EXPECT_EQ(cookieSeen, "");
+    EXPECT_EQ(cookieSeen(), "");
 }
 
 TEST_F(URLConnectionTest, GzipBodiesAreInflated) {

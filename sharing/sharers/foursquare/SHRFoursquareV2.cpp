@@ -1,6 +1,7 @@
 #include "sharing/sharers/foursquare/SHRFoursquareV2.h"
 
 #include "net/json/JsonParser.h"
+#include "platform/foundation/PercentEncoding.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/BarItems.h"
 #include "platform/ui/Color.h"
@@ -28,6 +29,19 @@ std::string urlEncode(std::string_view text) {
     }
     return out;
 }
+
+// The access token as one query value. It is kept as the sign-in page's
+// fragment gave it, escapes and all: they are decoded once here, then every
+// byte but the unreserved characters is escaped, so a "+", "&", "#" or "/"
+// in it arrives as itself. Nil stays "(null)", as it was written before.
+std::string tokenValue(const ns::String* token) {
+    if (!token) return ns::format("%@", nullptr);
+    auto decoded = ns::removePercentEncoding(token->view());
+    return urlEncode(decoded ? std::string_view(*decoded) : token->view());
+}
+
+// An id a reply gave (venue, user) as one query value or path segment.
+std::string idValue(const ns::String* id) { return id ? urlEncode(id->view()) : ns::format("%@", nullptr); }
 
 std::string locationParts(const loc::Location* l) {
     if (!l) return "";
@@ -104,7 +118,8 @@ ns::Ref<SHRFoursquareV2Request> makeRequest(const std::string& url, const char* 
 ns::Ref<SHRFoursquareV2Request> SHRFoursquareV2Request::requestVenuesSearchLocationQuery(
     const loc::Location* location, const ns::String* query, ns::Ref<ns::Object> delegate, FinishedSelector isFinished,
     const ns::String* accessToken, bool autostart) {
-    std::string url = ns::format("%@/venues/search?oauth_token=%@&v=%@", apiRoot(), accessToken, kSHRFoursquareV2APIVersion);
+    std::string url = ns::format("%@/venues/search?oauth_token=%@&v=%@", apiRoot(), tokenValue(accessToken),
+                                 kSHRFoursquareV2APIVersion);
     url += locationParts(location);
     if (query) url += ns::format("&query=%@", urlEncode(query->view()));
     return makeRequest(url, "GET", nullptr, std::move(delegate), std::move(isFinished), autostart);
@@ -113,8 +128,9 @@ ns::Ref<SHRFoursquareV2Request> SHRFoursquareV2Request::requestVenuesSearchLocat
 ns::Ref<SHRFoursquareV2Request> SHRFoursquareV2Request::requestCheckinLocationVenueMessage(
     const loc::Location* location, const SHRFoursquareV2Venue* venue, const ns::String* message,
     ns::Ref<ns::Object> delegate, FinishedSelector isFinished, const ns::String* accessToken, bool autostart) {
-    std::string url = ns::format("%@/checkins/add?oauth_token=%@&v=%@", apiRoot(), accessToken, kSHRFoursquareV2APIVersion);
-    url += ns::format("&venueId=%@", venue ? venue->venueId().get() : nullptr);
+    std::string url = ns::format("%@/checkins/add?oauth_token=%@&v=%@", apiRoot(), tokenValue(accessToken),
+                                 kSHRFoursquareV2APIVersion);
+    url += ns::format("&venueId=%@", idValue(venue ? venue->venueId().get() : nullptr));
     url += locationParts(location);
     if (message && message->length() > 0) url += ns::format("&shout=%@", urlEncode(message->view()));
     return makeRequest(url, "POST", "", std::move(delegate), std::move(isFinished), autostart);
@@ -125,7 +141,8 @@ ns::Ref<SHRFoursquareV2Request> SHRFoursquareV2Request::requestProfileForUserId(
                                                                                 FinishedSelector isFinished,
                                                                                 const ns::String* accessToken,
                                                                                 bool autostart) {
-    std::string url = ns::format("%@/users/%@?oauth_token=%@&v=%@", apiRoot(), userId, accessToken, kSHRFoursquareV2APIVersion);
+    std::string url = ns::format("%@/users/%@?oauth_token=%@&v=%@", apiRoot(), idValue(userId),
+                                 tokenValue(accessToken), kSHRFoursquareV2APIVersion);
     return makeRequest(url, "GET", nullptr, std::move(delegate), std::move(isFinished), autostart);
 }
 

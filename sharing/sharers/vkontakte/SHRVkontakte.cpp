@@ -300,7 +300,8 @@ ns::Ref<ns::Object> SHRVkontakte::sendRequestWithCaptcha(std::string address, bo
     if (captcha) {
         auto sid = d->stringForKey("captcha_sid");
         auto answer = d->stringForKey("captcha_user");
-        address += ns::format("&captcha_sid=%@&captcha_key=%@", sid ? sid->utf8() : std::string(),
+        // Both escaped: the id is the service's text, kept in the defaults.
+        address += ns::format("&captcha_sid=%@&captcha_key=%@", URLEncodedString(sid ? sid->view() : std::string_view()),
                               URLEncodedString(answer ? answer->view() : std::string_view()));
     }
     auto url = ns::URL::URLWithString(address);

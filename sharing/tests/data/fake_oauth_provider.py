@@ -59,6 +59,8 @@ class Handler(QuietHandler):
                 return self.reply(401, "oauth_problem=token_not_expected")
             return self.reply(200, "oauth_token=reqtok&oauth_token_secret=reqsecret&oauth_callback_confirmed=true")
         if path == "/access_token":
+            if auth.get("oauth_token") == "acc+tok":  # a refresh, signed with the access token
+                return self.reply(200, "oauth_token=acc%2Btok&oauth_token_secret=acc%20secret&oauth_session_handle=h2")
             if auth.get("oauth_token") != "reqtok" or auth.get("oauth_verifier") == "0000":
                 return self.reply(401, "oauth_problem=token_rejected")
             TOKENS["acc%2Btok"] = "acc secret"
