@@ -150,6 +150,24 @@ TEST_F(ControlTest, SearchBarsTellEachKeystroke) {
     bar->replaceText("tea");
     EXPECT_EQ(log->seen.back(), "tea");
     EXPECT_EQ(log->seen[log->seen.size() - 2], "caf");
+    // One Cancel button however often it is asked for, none until it is.
+    auto cancels = [&] {
+        size_t n = 0;
+        for (auto& v : bar->subviews())
+            if (auto* b = dynamic_cast<Button*>(v.get()); b && b->currentTitle() == "Cancel" && !b->isHidden()) ++n;
+        return n;
+    };
+    auto all = [&] { return bar->subviews().size(); };
+    size_t before = all();
+    bar->setShowsCancelButton(false, false);
+    EXPECT_EQ(all(), before);
+    bar->setShowsCancelButton(true, false);
+    bar->setShowsCancelButton(true, false);
+    EXPECT_EQ(cancels(), 1u);
+    EXPECT_EQ(all(), before + 1);
+    bar->setShowsCancelButton(false, false);
+    EXPECT_EQ(cancels(), 0u);
+    EXPECT_EQ(all(), before + 1);
 }
 
 struct Scrolled : ns::Object, ScrollViewDelegate {
@@ -333,6 +351,49 @@ TEST_F(ControlTest, ATweetTakesUpTo140UnitsOfTextBeforeItIsShown) {
     EXPECT_FALSE(shown->setInitialText("late"));
     EXPECT_EQ(shown->initialText(), "");
     TweetComposeViewController::reset();
+}
+
+}  // namespace
+}  // namespace ui::test
+
+#include "platform/ui/Pasteboard.h"
+
+namespace ui::test {
+namespace {
+
+// The pasteboard holds one item: each kind put on it takes the place of
+// whatever was there, and every change counts; the album keeps its images
+// in the order they were saved.
+TEST_F(ControlTest, ThePasteboardHoldsTheLastItemAndTheAlbumKeepsThemAll) {
+    auto board = ns::make<Pasteboard>();
+    auto url = ns::URL::URLWithString("http://example.com/a%20b?x=1&y=%26");
+    auto image = Image::make("card.png", {10, 10});
+    long changes = board->changeCount();
+    board->setString("text & more");
+    EXPECT_EQ(board->string(), "text & more");
+    board->setURL(url);
+    EXPECT_EQ(board->string(), "http://example.com/a%20b?x=1&y=%26");  // a URL reads as its text
+    EXPECT_EQ(board->URL(), url);
+    board->setImage(image);
+    EXPECT_EQ(board->string(), "");
+    EXPECT_EQ(board->URL(), nullptr);
+    EXPECT_EQ(board->image(), image);
+    board->setString("");  // an empty text is an item too
+    EXPECT_EQ(board->image(), nullptr);
+    EXPECT_EQ(board->string(), "");
+    EXPECT_EQ(board->changeCount(), changes + 4);
+    board->clear();
+    EXPECT_EQ(board->changeCount(), changes + 5);
+
+    clearSavedPhotosAlbum();
+    auto other = Image::make("card.png", {10, 10});  // equal name, another image
+    imageWriteToSavedPhotosAlbum(image);
+    imageWriteToSavedPhotosAlbum(nullptr);
+    imageWriteToSavedPhotosAlbum(other);
+    imageWriteToSavedPhotosAlbum(image);
+    EXPECT_EQ(savedPhotosAlbum(), (std::vector<ns::Ref<Image>>{image, other, image}));
+    clearSavedPhotosAlbum();
+    EXPECT_TRUE(savedPhotosAlbum().empty());
 }
 
 }  // namespace

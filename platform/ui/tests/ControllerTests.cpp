@@ -144,6 +144,13 @@ TEST_F(ControllerTest, PopToRootSkipsTheMiddle) {
         EXPECT_EQ(nav->viewControllers(), std::vector<ns::Ref<ViewController>>{top}) << name;
         EXPECT_EQ(never->parentViewController(), nullptr) << name;
     }
+    // Only what the list holds counts: one whose repeated last entry was
+    // taken off (its room kept) is fine.
+    std::vector<ns::Ref<ViewController>> list{never, top, never};
+    list.pop_back();
+    EXPECT_NO_THROW(nav->setViewControllers(std::move(list), false));
+    EXPECT_EQ(nav->viewControllers(), (std::vector<ns::Ref<ViewController>>{never, top}));
+    EXPECT_FALSE(never->isViewLoaded());
     // A stack set on a controller that was never shown loads no view.
     auto hidden = NavigationController::withRoot(ns::make<Logged>("h", &log));
     hidden->setViewControllers({ns::make<Logged>("h2", &log)}, false);
@@ -274,6 +281,18 @@ TEST_F(ControllerTest, ModalPresentationCoversAndReturns) {
     root->dismissViewControllerAnimated(true);
     EXPECT_EQ(log.joined(), "");
     EXPECT_TRUE(root->isOnScreen());
+
+    // A presenter in no window (loaded, never shown) neither disappears nor
+    // returns: what it presented comes and goes without telling it.
+    auto offScreen = ns::make<Logged>("off", &log);
+    offScreen->view();
+    auto shown = ns::make<Logged>("shown", &log);
+    ASSERT_TRUE(offScreen->presentViewController(shown, false));
+    log.clear();
+    offScreen->dismissViewControllerAnimated(false);
+    EXPECT_EQ(offScreen->presentedViewController(), nullptr);
+    EXPECT_EQ(log.joined().find("off:"), std::string::npos) << log.joined();
+    EXPECT_FALSE(offScreen->isOnScreen());
 }
 
 TEST_F(ControllerTest, FormSheetOnTheTabletLeavesThePresenterShown) {
@@ -450,6 +469,31 @@ TEST_F(ControllerTest, AlertsAreRecordedUntilPressedAndKeptAliveMeanwhile) {
     EXPECT_EQ(log->seen, (std::vector<std::string>{"clicked2", "will2", "did2gone"}));
     EXPECT_TRUE(weak.expired());
     EXPECT_EQ(Panel::topPanel(), nullptr);
+
+    // Button indexes: the first and the last are pressed, one before or past them is not.
+    for (long index : {-1L, 0L, 2L, 3L}) {
+        auto three = AlertView::make("T", "M", log.get(), "A", {"B", "C"});
+        three->show();
+        log->seen.clear();
+        bool valid = index >= 0 && index < 3;
+        EXPECT_EQ(three->pressButtonAtIndex(index), valid) << index;
+        EXPECT_EQ(three->isVisible(), !valid) << index;
+        EXPECT_EQ(three->buttonTitleAtIndex(index), valid ? std::string(1, char('A' + index)) : std::string()) << index;
+        if (valid) EXPECT_EQ(log->seen.front(), "clicked" + std::to_string(index)) << index;
+        else EXPECT_TRUE(log->seen.empty()) << index;
+        Panel::resetShown();
+    }
+
+    // Several shown: the one dismissed leaves, and only it; the others keep their order.
+    auto first = AlertView::make("1", "", nullptr, "OK"), second = AlertView::make("2", "", nullptr, "OK"),
+         third = AlertView::make("3", "", nullptr, "OK");
+    for (auto* a : {&first, &second, &third, &second}) (*a)->show();  // shown twice is shown once
+    second->dismissWithClickedButtonIndex(0, false);
+    std::vector<std::string> left;
+    for (auto& p : Panel::visiblePanels()) left.push_back(p->title());
+    EXPECT_EQ(left, (std::vector<std::string>{"1", "3"}));
+    EXPECT_EQ(Panel::topPanel(), third.get());
+    Panel::resetShown();
 
     // Dismissed by code: no click.
     log->seen.clear();

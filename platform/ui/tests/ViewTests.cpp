@@ -111,6 +111,34 @@ TEST_F(ViewTest, AutoresizingFollowsTheMask) {
     EXPECT_EQ(fill->frame(), makeRect(0, 0, 320, 480));
     EXPECT_EQ(bottomBar->frame(), makeRect(0, 431, 320, 49));
     EXPECT_EQ(fixed->frame(), makeRect(10, 10, 50, 50));
+    // Each flexible part on its own, and shares in proportion to size (evenly
+    // when the flexible parts are all zero), from 320 x 480 to 480 x 320.
+    struct Row {
+        const char* name;
+        unsigned mask;
+        Rect from, to;
+    } rows[] = {
+        {"left margin", AutoresizingFlexibleLeftMargin, makeRect(270, 10, 50, 30), makeRect(430, 10, 50, 30)},
+        {"width", AutoresizingFlexibleWidth, makeRect(10, 10, 300, 30), makeRect(10, 10, 460, 30)},
+        {"right margin", AutoresizingFlexibleRightMargin, makeRect(10, 10, 50, 30), makeRect(10, 10, 50, 30)},
+        {"top margin", AutoresizingFlexibleTopMargin, makeRect(10, 400, 50, 30), makeRect(10, 240, 50, 30)},
+        {"height", AutoresizingFlexibleHeight, makeRect(10, 10, 50, 400), makeRect(10, 10, 50, 240)},
+        {"bottom margin", AutoresizingFlexibleBottomMargin, makeRect(10, 10, 50, 30), makeRect(10, 10, 50, 30)},
+        {"both side margins", AutoresizingFlexibleLeftMargin | AutoresizingFlexibleRightMargin,
+         makeRect(60, 10, 200, 30), makeRect(140, 10, 200, 30)},
+        {"margin and width in proportion", AutoresizingFlexibleLeftMargin | AutoresizingFlexibleWidth,
+         makeRect(80, 10, 240, 30), makeRect(120, 10, 360, 30)},
+        {"only the right margin has room", AutoresizingFlexibleLeftMargin | AutoresizingFlexibleWidth | AutoresizingFlexibleRightMargin,
+         makeRect(0, 10, 0, 30), makeRect(0, 10, 0, 30)},
+    };
+    for (const Row& row : rows) {
+        auto box = View::make(makeRect(0, 0, 320, 480));
+        auto v = View::make(row.from);
+        v->setAutoresizingMask(row.mask);
+        box->addSubview(v);
+        box->setFrame(makeRect(0, 0, 480, 320));
+        EXPECT_EQ(v->frame(), row.to) << row.name << ": " << toString(v->frame());
+    }
 }
 
 TEST_F(ViewTest, AnimationAppliesEndStateAndCompletesAfterItsDuration) {
@@ -335,6 +363,8 @@ TEST_F(ViewTest, ImageSizesComeFromPngAndJpegHeaders) {
         {"jpeg largest sides", sof("\xFF\xFF", "\xFF\xFF"), true, {65535, 65535}},
         {"jpeg width 0", sof(one2, z2), false, {}},
         {"jpeg height 0", sof(z2, one2), false, {}},
+        {"jpeg height 0, width 256", sof(z2, std::string("\x01\x00", 2)), false, {}},
+        {"jpeg 1 x 256", sof(std::string("\x01\x00", 2), one2), true, {1, 256}},
         {"jpeg frame ends at the last byte", jpg, true, {200, 100}},
         {"jpeg frame one byte short", jpg.substr(0, 20), false, {}},
         {"jpeg fill bytes before a marker", std::string("\xFF\xD8\xFF\xFF", 4) + jpg.substr(2), true, {200, 100}},
@@ -393,6 +423,9 @@ TEST_F(ViewTest, EqualColorsAreOneKey) {
         {"one pattern image", Color::colorWithPatternImage(logo), Color::colorWithPatternImage(logo), true},
         {"two images", Color::colorWithPatternImage(logo), Color::colorWithPatternImage(other), false},
         {"a pattern and black", Color::colorWithPatternImage(logo), Color::black(), false},
+        {"red by name and by parts", Color::red(), Color::colorWithRGBA(1, 0, 0, 1), true},
+        {"blue by name and by parts", Color::blue(), Color::colorWithRGBA(0, 0, 1, 1), true},
+        {"dark gray by name and by parts", Color::darkGray(), Color::colorWithWhite(1.0 / 3, 1), true},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(row.a->isEqual(*row.b), row.equal) << row.name;
@@ -401,6 +434,10 @@ TEST_F(ViewTest, EqualColorsAreOneKey) {
         std::unordered_set<ns::Ref<Color>, ns::RefHash, ns::RefEqual> keys{row.a, row.b};
         EXPECT_EQ(keys.size(), row.equal ? 1u : 2u) << row.name;
     }
+    EXPECT_EQ(Color::colorWithRGBA(1, 0.5, 0, 0.25)->description(), "Color(1, 0.5, 0, 0.25)");
+    EXPECT_EQ(Color::colorWithPatternImage(logo)->description(), "Color(pattern logo.png)");
+    EXPECT_EQ(Color::red()->shortName(), "#ff0000");
+    EXPECT_EQ(Color::colorWithWhite(1, 0.5)->shortName(), "white@0.5");
 }
 
 TEST_F(ViewTest, TextMeasurementIsFixedAndWraps) {

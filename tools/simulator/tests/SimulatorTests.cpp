@@ -228,6 +228,10 @@ TEST(SimulatorQuote, TypedTextIsQuotedAtMostAHundredCharactersLong) {
         {"a hundred two-byte characters", SimulatorTest::repeated(e, 100), SimulatorTest::repeated(e, 100)},
         {"a hundred and one two-byte characters", SimulatorTest::repeated(e, 101), SimulatorTest::repeated(e, 100) + "..."},
         {"three-byte characters", SimulatorTest::repeated(euro, 101), SimulatorTest::repeated(euro, 100) + "..."},
+        // The lowest first byte of each length: U+0080 (C2), U+0800 (E0), U+10000 (F0).
+        {"three-byte characters from E0", SimulatorTest::repeated("\u0915", 101), SimulatorTest::repeated("\u0915", 100) + "..."},
+        {"two-byte characters from C2", SimulatorTest::repeated("\u00a9", 101), SimulatorTest::repeated("\u00a9", 100) + "..."},
+        {"four-byte characters from F0", SimulatorTest::repeated("\U00010348", 101), SimulatorTest::repeated("\U00010348", 100) + "..."},
         {"four-byte characters", SimulatorTest::repeated(face, 101), SimulatorTest::repeated(face, 100) + "..."},
         {"mixed, cut after a four-byte one", std::string(99, 'a') + face + "b", std::string(99, 'a') + face + "..."},
         {"mixed, a hundred in all", std::string(98, 'a') + e + face, std::string(98, 'a') + e + face},
