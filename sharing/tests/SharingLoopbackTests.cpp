@@ -103,6 +103,54 @@ ns::Ref<SHRRequest> startRequest(const ns::Ref<ns::URL>& url, const char* params
                             ns::str(method), true);
 }
 
+// Sends `request` to 127.0.0.1:`port` on a socket of its own (its writing
+// side shut when `shutWrite`) and answers what came back before the peer
+// closed or 10 s went by.
+std::string rawExchange(int port, const std::string& request, bool shutWrite) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return "";
+    timeval limit{10, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string reply;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+        if (shutWrite) ::shutdown(fd, SHUT_WR);
+        char buf[4096];
+        for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;) reply.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return reply;
+}
+
+// The fakes trust no length: one that is no count of bytes, or a body that
+// ends before it, is answered 400 at once instead of waiting for bytes that
+// never come or taking a cut body for the request.
+TEST_F(LoopbackTest, TheFakesAnswerALengthTheyCannotTrustWith400) {
+    struct Case {
+        const char* name;
+        const char* head;
+        const char* body;
+        bool shutWrite;
+        const char* status;
+    } cases[] = {
+        {"whole", "Content-Length: 3", "abc", false, "HTTP/1.1 200"},
+        {"negative", "Content-Length: -1", "", false, "HTTP/1.1 400"},
+        {"not a number", "Content-Length: 3x", "abc", false, "HTTP/1.1 400"},
+        {"past the largest body", "Content-Length: 67108865", "", false, "HTTP/1.1 400"},
+        {"cut short", "Content-Length: 10", "abc", true, "HTTP/1.1 400"},
+    };
+    for (const auto& c : cases) {
+        std::string request = std::string("POST /echo HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n") +
+                              c.head + "\r\n\r\n" + c.body;
+        std::string reply = rawExchange(provider.port(), request, c.shutWrite);
+        EXPECT_EQ(reply.substr(0, 12), c.status) << c.name << ": " << reply;
+    }
+}
+
 TEST_F(LoopbackTest, SimpleRequestBodiesMethodsAndStatus) {
     auto f = ns::make<Finisher>();
     auto r = startRequest(provider.URL("/echo"), "status=caf\xC3\xA9", f);
