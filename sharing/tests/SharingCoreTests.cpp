@@ -532,6 +532,38 @@ TEST_F(CentreTest, KeychainStorage) {
     }
 }
 
+// A token kept in the user defaults by provider and prefix comes back whole,
+// whatever characters its parts and their names hold; half a token is none.
+TEST_F(CentreTest, OAuthTokensInTheUserDefaultsComeBackWhole) {
+    struct Case {
+        const char* name;
+        const char* key;
+        const char* secret;
+        const char* provider;
+        const char* prefix;
+    } cases[] = {
+        {"plain", "key", "secret", "Provider", "deck"},
+        {"reserved characters", "k+y&=/?#%25 <k>", "s\"e'c&r<e>t ]]>", "Pro & <vider>", "de%ck"},
+        {"outside ASCII", "k\xC3\xA9y", "s\xF0\x9F\x83\x8F", "Provid\xC3\xA9r", "d\xC3\xA9ck"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_FALSE(OAToken::initWithUserDefaultsUsingServiceProviderName(c.provider, c.prefix));
+        auto token = ns::make<OAToken>(c.key, c.secret);
+        token->storeInUserDefaultsWithServiceProviderName(c.provider, c.prefix);
+        ns::UserDefaults::resetStandardUserDefaults();  // read back from the file
+        auto back = OAToken::initWithUserDefaultsUsingServiceProviderName(c.provider, c.prefix);
+        ASSERT_TRUE(back);
+        EXPECT_EQ(back->keyText(), c.key);
+        EXPECT_EQ(back->secretText(), c.secret);
+        EXPECT_FALSE(OAToken::initWithUserDefaultsUsingServiceProviderName(c.provider, "other"));
+        // Without its secret the key alone is no token.
+        ns::UserDefaults::standardUserDefaults()->removeObjectForKey(
+            ns::format("OAUTH_%@_%@_SECRET", c.prefix, c.provider));
+        EXPECT_FALSE(OAToken::initWithUserDefaultsUsingServiceProviderName(c.provider, c.prefix));
+    }
+}
+
 // An OAuth sharer without a service behind it: only its token storage and
 // the end of its access step are used.
 class TokenSharer : public SHROAuthSharer {

@@ -747,6 +747,12 @@ TEST_F(FormTest, SingleChoiceOptionListPicksAndShows) {
     ASSERT_TRUE(list->tableView()->cellForRowAtIndexPath(ui::IndexPath::forRow(2, 0)));
     EXPECT_EQ(list->tableView()->cellForRowAtIndexPath(ui::IndexPath::forRow(2, 0))->accessoryType(),
               ui::TableViewCellAccessoryType::None);
+    // A selection outside the list (one past its end, or before it) picks nothing.
+    for (long row : {3L, -1L}) {
+        list->tableViewDidSelectRowAtIndexPath(list->tableView(), ui::IndexPath::forRow(row, 0));
+        EXPECT_EQ(nav()->topViewController(), list) << row;
+        EXPECT_EQ(ns::describe(info->stringForKey("curIndexes")), "0") << row;
+    }
     ASSERT_TRUE(driver.tapRow("Blue"));
     EXPECT_EQ(nav()->topViewController(), form.get());
     EXPECT_EQ(ns::describe(info->stringForKey("curIndexes")), "2");
