@@ -135,6 +135,32 @@ TEST_F(LinkedInTest, TextShareVisibilityAndReplies) {
     sharer->setItem(SHRItem::URL(ns::URL::URLWithString("http://example.org/")));
     EXPECT_FALSE(sharer->validateItem());
     EXPECT_FALSE(sharer->send());
+
+    // The form each kind of item is edited in: a text's text, a link's
+    // title (with the link), nothing for an image.
+    struct Shown {
+        const char* name;
+        ns::Ref<SHRItem> item;
+        bool form;
+        const char* text;
+        bool link;
+    } shown[] = {
+        {"text", SHRItem::text(ns::str("a text")), true, "a text", false},
+        {"link", SHRItem::URL(ns::URL::URLWithString("http://example.org/"), ns::str("A title")), true, "A title", true},
+        {"image", SHRItem::image(ui::Image::make("pic", {4, 4}), ns::str("A caption")), false, "", false},
+    };
+    for (const auto& r : shown) {
+        auto s = configured();
+        s->setItem(r.item);
+        s->show();
+        auto* form = ns::as<SHRFormControllerLargeTextField>(s->topViewController());
+        EXPECT_EQ(form != nullptr, r.form) << r.name;
+        if (!form) continue;
+        EXPECT_EQ(form->text(), r.text) << r.name;
+        EXPECT_EQ(form->hasLink(), r.link) << r.name;
+        SHR::currentHelper()->hideCurrentViewControllerAnimated(false);
+        SHR::currentHelper()->viewWasDismissed();
+    }
 }
 
 // Text holding characters that XML 1.0 cannot carry (control characters
