@@ -326,6 +326,24 @@ TEST_F(EvernoteSharerTest, PreparedNoteKeepsContentAndGetsRemoteImages) {
     ASSERT_TRUE(skipped);
     EXPECT_FALSE(skipped->data() && skipped->data()->body());
 
+    // An Evernote item without a prepared note, or whose note has no
+    // resources, is sent as a new note of its text.
+    for (bool withNote : {false, true}) {
+        SCOPED_TRACE(withNote ? "a note without resources" : "no note");
+        auto plain = ns::make<SHREvernoteItem>();
+        plain->setShareType(SHRShareTypeText);
+        plain->setText(ns::str("plain text"));
+        if (withNote) {
+            auto bare = ns::make<EDAMNote>();
+            bare->setTitle(ns::str("Bare"));
+            plain->setNote(bare);
+        }
+        auto sentPlain = sendAndGetNote(plain);
+        ASSERT_TRUE(sentPlain);
+        EXPECT_NE(ns::describe(sentPlain->content()).find("plain text"), std::string::npos);
+        EXPECT_TRUE(!sentPlain->resources() || sentPlain->resources()->count() == 0);
+    }
+
     // A remote picture of 32 MiB is fetched; one byte more is skipped.
     for (size_t size : {size_t(32) << 20, (size_t(32) << 20) + 1}) {
         SCOPED_TRACE(size);

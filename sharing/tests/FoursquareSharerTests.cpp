@@ -114,7 +114,8 @@ TEST_F(FoursquareTest, SignInThroughTheCallbackFragment) {
     EXPECT_EQ(q["response_type"], "token");
     EXPECT_EQ(q["redirect_uri"], "deck://fsq/callback");
 
-    // Other pages load; the callback is caught and not loaded.
+    // Other pages load, and so does a load of nothing; the callback is caught and not loaded.
+    EXPECT_TRUE(view->webViewShouldStartLoadWithRequest(view->webView(), nullptr, ui::WebViewNavigationType::Other));
     auto other = ui::URLRequest::requestWithString(baseOf(fake.server) + "/login");
     EXPECT_TRUE(view->webViewShouldStartLoadWithRequest(view->webView(), other.get(), ui::WebViewNavigationType::Other));
     auto cb = ui::URLRequest::requestWithString("deck://fsq/callback#access_token=tok-1&bare&expires=a=b");

@@ -272,6 +272,12 @@ TEST_F(ShareMenuTest, SectionsSortedRowsAndHeaders) {
     EXPECT_EQ(rows(menu.get()), "Actions|Copy it;Services|Alpha,beta,Gamma");
     auto* row = menu->rowDataAtIndexPath(ui::IndexPath::forRow(1, 1));
     EXPECT_EQ(ns::describe(row->stringForKey("className")), "ScreenBeta");
+    // Sections and rows just past the ends hold nothing.
+    EXPECT_EQ(menu->tableViewNumberOfRowsInSection(menu->tableView(), 1), 3);
+    EXPECT_EQ(menu->tableViewNumberOfRowsInSection(menu->tableView(), 2), 0);
+    EXPECT_EQ(menu->tableViewNumberOfRowsInSection(menu->tableView(), -1), 0);
+    EXPECT_FALSE(menu->rowDataAtIndexPath(ui::IndexPath::forRow(3, 1)));
+    EXPECT_FALSE(menu->rowDataAtIndexPath(ui::IndexPath::forRow(0, 2)));
 
     // An item no action can share: the empty section has no header.
     ns::Paths::setBundleResourcePath(bundle->path());
@@ -584,6 +590,7 @@ TEST_F(FormTest, EveryFieldTypeTypedSwitchedAndSaved) {
     EXPECT_EQ(form->cellForKey("colour")->reuseIdentifier(), "OptionCell");
     EXPECT_EQ(form->cellForKey("colour")->accessoryType(), ui::TableViewCellAccessoryType::DisclosureIndicator);
     EXPECT_EQ(form->cellForKey("colour")->detailTextLabel()->text(), "Red");
+    EXPECT_EQ(form->cellForKey("colour")->detailTextLabel()->superview(), form->cellForKey("colour")->contentView());
     ASSERT_TRUE(form->cellForKey("public"));
     EXPECT_TRUE(form->cellForKey("public")->toggle()->isOn());  // start "1", shown once the switch exists
     EXPECT_EQ(form->cellForKey("public")->textLabel()->text(), "Public");
@@ -927,6 +934,8 @@ TEST_F(FormTest, LargeTextFieldFollowsTheKeyboardAndCountsCharacters) {
     double top = v->convertRectToView(v->bounds(), nullptr).y();
     EXPECT_EQ(form->textView()->frame().height(), 480 - 216 - top - 20);
     EXPECT_EQ(form->textView()->frame().width(), v->bounds().width());
+    ASSERT_TRUE(form->textView()->font());
+    EXPECT_EQ(form->textView()->font()->pointSize(), 15);
 
     form->setMaxTextLength(140);
     form->setImage(ui::Image::make("photo", {10, 10}));

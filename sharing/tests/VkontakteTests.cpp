@@ -207,6 +207,15 @@ TEST_F(VkontakteTest, CaptchaFailsTheShareThenResendsWithTheAnswer) {
     ASSERT_TRUE(field33);
     EXPECT_EQ(field33->frame().origin.x, 12);
     EXPECT_EQ(field33->frame().size.width, 260);
+    // The captcha picture above it: 130 by 50 at 12, 45.
+    ui::View* picture = nullptr;
+    for (const auto& sub : alert->subviews())
+        if (ns::as<ui::ImageView>(sub.get())) picture = sub.get();
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(picture->frame().origin.x, 12);
+    EXPECT_EQ(picture->frame().origin.y, 45);
+    EXPECT_EQ(picture->frame().size.width, 130);
+    EXPECT_EQ(picture->frame().size.height, 50);
     field33->setText("ab cd+&=#%");
     // The image request went to the stored address.
     EXPECT_EQ(field(ns::as<ns::Dictionary>(services.log()->objectAtIndex(1)), "path"), "/captcha.jpg");
