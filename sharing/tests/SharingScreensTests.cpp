@@ -857,6 +857,13 @@ TEST_F(FormTest, AListThatCannotBeHadEndsAsACancel) {
     ASSERT_TRUE(driver.tapRow("Notebook"));
     auto list = ns::Ref<SHRFormOptionController>(ns::as<SHRFormOptionController>(nav()->topViewController()));
     ASSERT_TRUE(list);
+    // Before any list arrives a selection picks nothing, whatever its row.
+    list->settings()->optionPickerInfo()->removeObjectForKey(std::string_view("itemsList"));
+    for (long row : {0L, -1L}) {
+        list->tableViewDidSelectRowAtIndexPath(list->tableView(), ui::IndexPath::forRow(row, 0));
+        EXPECT_EQ(nav()->topViewController(), list.get()) << row;
+    }
+    info->setObject(ns::MutableArray::make(), "itemsList");
     list->optionsEnumerationFailedWithError(SHR::error("offline"));
     ASSERT_EQ(alerts(), (std::vector<std::string>{"No Options|Could not find any Notebooks"}));
     ASSERT_TRUE(driver.pressAlertButton("Cancel"));
