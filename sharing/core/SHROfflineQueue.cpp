@@ -309,10 +309,20 @@ bool SHR::removeFromOfflineQueue(const ns::Dictionary& entry) {
     SHR* helper = currentHelper();
     helper->offlineResends_.erase(key);
     if (auto list = getOfflineQueueList()) {
-        for (size_t i = 0; i < list->count(); ++i) {
+        // Every entry of this share goes, a copy of it (a damaged list)
+        // too: the copy names the same data file, removed below, and would
+        // be sent again by the next flush.
+        bool found = false;
+        for (size_t i = 0; i < list->count();) {
             auto* stored = ns::as<ns::Dictionary>(list->objectAtIndex(i));
-            if (!stored || entryKey(*stored) != key) continue;
+            if (!stored || entryKey(*stored) != key) {
+                ++i;
+                continue;
+            }
             list->removeObjectAtIndex(i);
+            found = true;
+        }
+        if (found) {
             std::string why;
             if (!writeOfflineQueueList(*list, &why)) {
                 // Still listed, but sent: this process does not send it again,
@@ -325,7 +335,6 @@ bool SHR::removeFromOfflineQueue(const ns::Dictionary& entry) {
                 if (helper->offlineQueue_) helper->offlineQueue_->cancelAllOperations();
                 return false;
             }
-            break;
         }
     }
     helper->offlineUnremoved_.erase(key);

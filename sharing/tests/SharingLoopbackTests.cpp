@@ -31,6 +31,7 @@
 #include "sharing/tests/QueueSharer.h"
 #include "sharing/tests/SharingTestSupport.h"
 #include "testsupport/ChildProcess.h"
+#include "testsupport/Command.h"
 #include "testsupport/FullDisk.h"
 #include "testsupport/LoopbackServer.h"
 #include "testsupport/PythonFake.h"
@@ -397,7 +398,9 @@ TEST_F(LoopbackTest, OfflineQueueKeptAcrossRestartAndResentOncePerShare) {
     std::string folder = ns::Paths::join(ns::Paths::cachesDirectory(), "SHR");
     std::string list = folder + "/SHROfflineQueue.plist";
     ASSERT_TRUE(std::filesystem::exists(list));
-    SHRSharer::shareText<QueueSharer>(ns::str("queued text"));
+    // A text with every character XML reserves, and more than ASCII.
+    const std::string queuedText = "queued <text> & \"q\" 'caf\xC3\xA9' ]]> \xF0\x9F\x83\x8F";
+    SHRSharer::shareText<QueueSharer>(ns::str(queuedText));
     SHRSharer::shareFile<QueueSharer>(ns::Data::make("file body"), ns::str("f.txt"), ns::str("text/plain"), nullptr);
     // Queued while a login was stored; the login is gone by the re-send.
     SHR::addToOfflineQueueForSharer(SHRItem::text(ns::str("needs a login")), "NeedsLoginSharer");
@@ -417,6 +420,14 @@ TEST_F(LoopbackTest, OfflineQueueKeptAcrossRestartAndResentOncePerShare) {
     EXPECT_EQ(uids[0].rfind("QueueSharer-3-", 0), 0u) << uids[0];
     ASSERT_TRUE(ns::as<ns::Dictionary>(entries->objectAtIndex(0)));
     EXPECT_EQ(ns::describe(ns::as<ns::Dictionary>(entries->objectAtIndex(0))->objectForKey("sharer")), "QueueSharer");
+    // The list is a property list another reader takes back whole.
+    std::string read = testsupport::runPython(
+        home->path(), "read_queue.py",
+        "import plistlib, sys\n"
+        "entries = plistlib.load(open(sys.argv[1], 'rb'))\n"
+        "sys.stdout.buffer.write(entries[1]['item']['text'].encode('utf-8'))\n",
+        {list});
+    EXPECT_EQ(read, queuedText);
     auto jpeg = ns::readFile(folder + "/" + uids[0]);
     ASSERT_TRUE(jpeg);
     EXPECT_EQ(jpeg->substr(0, 3), "\xFF\xD8\xFF");
@@ -940,7 +951,10 @@ TEST_F(SharingTest, OfflineQueueDropsWhatItCannotSendAndNeverResendsARefusal) {
                                    entry(".hidden", SHRItem::text(ns::str("dot"))->dictionaryRepresentation()),
                                    entry("SHROfflineQueue.plist", SHRItem::text(ns::str("list"))->dictionaryRepresentation()),
                                    entry("SHROfflineQueue.plist.corrupt-1", fileItem("copy, not the set-aside list")),
-                                   entry("QueueSharer-4-1-11", fileItem("copy of a picture file"))});
+                                   entry("QueueSharer-4-1-11", fileItem("copy of a picture file")),
+                                   // One share listed twice side by side (a damaged list) goes once.
+                                   entry("QueueSharer-2-1-12", SHRItem::text(ns::str("twice"))->dictionaryRepresentation()),
+                                   entry("QueueSharer-2-1-12", SHRItem::text(ns::str("twice"))->dictionaryRepresentation())});
     ASSERT_TRUE(SHR::saveOfflineQueueList(stored.get()));
     EXPECT_FALSE(SHR::saveOfflineQueueList(nullptr));
     struct stat st{};
@@ -962,7 +976,7 @@ TEST_F(SharingTest, OfflineQueueDropsWhatItCannotSendAndNeverResendsARefusal) {
                                                   "text:refused", "text:busy",
                                                   "file:stored copy", "file:from the data file", "text:up", "text:dot",
                                                   "text:list", "file:copy, not the set-aside list",
-                                                  "file:" + pictureFile}));
+                                                  "file:" + pictureFile, "text:twice"}));
     for (const char* line : {"entry 0 is not a dictionary (String); removed", "entry 2 is not a dictionary",
                              "QueueSharer-3-1-1 is missing or damaged; the list's copy is sent",
                              "QueueSharer-3-1-10 is missing or damaged; the list's copy is sent",
@@ -975,7 +989,7 @@ TEST_F(SharingTest, OfflineQueueDropsWhatItCannotSendAndNeverResendsARefusal) {
     EXPECT_EQ(log.find("QueueSharer-4-1-7 is missing"), std::string::npos) << log;
     // Nothing is left to send again; what the odd uids seemed to name stays.
     ASSERT_TRUE(flush());
-    EXPECT_EQ(server.requests().size(), 12u);
+    EXPECT_EQ(server.requests().size(), 13u);
     EXPECT_FALSE(std::filesystem::exists(SHR::offlineQueueListPath()));
     EXPECT_EQ(ns::readFile(outside).value_or(""), "not ours either");
     EXPECT_EQ(ns::readFile(folder + "/.hidden").value_or(""), "not ours");
