@@ -241,8 +241,12 @@ double pixelsAt(std::string_view s, size_t at) {
     size_t from = at;
     while (at < s.size() && ((s[at] >= '0' && s[at] <= '9') || s[at] == '.')) ++at;
     if (at == from || !startsWithNoCase(s, at, "px")) return 0;
+    // The whole number or nothing: "1.2.3px" is no size (not 1.2).
+    std::string number(s.substr(from, at - from));
     try {
-        return std::stod(std::string(s.substr(from, at - from)));
+        size_t used = 0;
+        double px = std::stod(number, &used);
+        return used == number.size() ? px : 0;
     } catch (...) {
         return 0;
     }

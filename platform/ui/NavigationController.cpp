@@ -159,7 +159,7 @@ void NavigationController::setViewControllers(std::vector<ns::Ref<ViewController
         if (!c || (c->parentViewController() && c->parentViewController() != this))
             throw ns::Exception(ns::kInvalidArgumentException, "setViewControllers: a controller is nil or elsewhere");
     if (repeatsOrHolds(vcs, this))
-        throw ns::Exception(ns::kInvalidArgumentException, "setViewControllers: a controller is in the list twice");
+        throw ns::Exception(ns::kInvalidArgumentException, "setViewControllers: a controller is in the list twice, or the container in its own list");
     ns::Ref<ViewController> from(topViewController());
     auto old = std::move(stack_);
     stack_ = std::move(vcs);
@@ -246,7 +246,7 @@ void TabBarController::setViewControllers(std::vector<ns::Ref<ViewController>> v
         if (!c || (c->parentViewController() && c->parentViewController() != this))
             throw ns::Exception(ns::kInvalidArgumentException, "setViewControllers: a controller is nil or elsewhere");
     if (repeatsOrHolds(vcs, this))
-        throw ns::Exception(ns::kInvalidArgumentException, "setViewControllers: a controller is in the list twice");
+        throw ns::Exception(ns::kInvalidArgumentException, "setViewControllers: a controller is in the list twice, or the container in its own list");
     auto keep = ns::keepAlive(this);
     ns::Ref<ViewController> from(selectedViewController());
     auto old = std::move(tabs_);

@@ -638,7 +638,8 @@ TEST_F(UITest, KeyboardComesWithTheFirstFieldAndGoesWithTheLast) {
     Rect end;
     auto center = ns::NotificationCenter::defaultCenter();
     std::vector<ns::ObserverToken> tokens;
-    for (const char* n : {kKeyboardWillShowNotification, kKeyboardWillHideNotification})
+    for (const char* n : {kKeyboardWillShowNotification, kKeyboardDidShowNotification, kKeyboardWillHideNotification,
+                          kKeyboardDidHideNotification})
         tokens.push_back(center->addObserver(n, nullptr, [&](const ns::Notification& note) {
             seen.push_back(note.name());
             auto* s = note.userInfo() ? note.userInfo()->stringForKey(kKeyboardFrameEndUserInfoKey) : nullptr;
@@ -650,7 +651,8 @@ TEST_F(UITest, KeyboardComesWithTheFirstFieldAndGoesWithTheLast) {
     EXPECT_TRUE(b->becomeFirstResponder());  // the focus moves; the keyboard stays
     EXPECT_FALSE(a->isFirstResponder());
     EXPECT_TRUE(b->resignFirstResponder());
-    EXPECT_EQ(seen, (std::vector<std::string>{kKeyboardWillShowNotification, kKeyboardWillHideNotification}));
+    EXPECT_EQ(seen, (std::vector<std::string>{kKeyboardWillShowNotification, kKeyboardDidShowNotification,
+                                              kKeyboardWillHideNotification, kKeyboardDidHideNotification}));
     EXPECT_EQ(end, makeRect(0, 480, 320, 216));
     EXPECT_FALSE(Application::shared()->isKeyboardVisible());
 }

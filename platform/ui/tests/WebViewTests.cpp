@@ -207,6 +207,10 @@ TEST_F(WebTest, EntitiesTagsAndFontSizesAreReadByTheirRules) {
         {"without a colon", "<body style='font-size 14px'>", 0},
         {"no style", "<body>", 0},
         {"no body", "<p style='font-size:9px'>x</p>", 0},
+        {"two points", "<body style='font-size:1.2.3px'>", 0},
+        {"a point alone", "<body style='font-size:.px'>", 0},
+        {"a point first", "<body style='font-size:.5px'>", 0.5},
+        {"past the largest number", "<body style='font-size:" + std::string(400, '9') + "px'>", 0},
     };
     for (const Size& b : bodies) EXPECT_EQ(bodyTagFontSize(b.in), b.px) << b.name;
     const Size scripts[] = {
@@ -215,6 +219,7 @@ TEST_F(WebTest, EntitiesTagsAndFontSizesAreReadByTheirRules) {
         {"unquoted", "document.body.style.fontSize=11px", 11},
         {"without px", "document.body.style.fontSize=18", 0},
         {"another property", "document.body.style.color='red'", 0},
+        {"two points", "document.body.style.fontSize='1.2.3px'", 0},
     };
     for (const Size& s : scripts) EXPECT_EQ(scriptBodyFontSize(s.in), s.px) << s.name;
 }
