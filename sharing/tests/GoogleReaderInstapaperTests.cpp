@@ -176,18 +176,21 @@ TEST_F(GoogleReaderTest, LoginErrorsAndSendFailures) {
     EXPECT_EQ(alerts()[0], "Login Error|Incorrect username and password");
     ui::Panel::resetShown();
 
-    // Another error name is shown as it is; no error at all gets the general text.
+    // Another error name is shown as it is; no error at all gets the general
+    // text. Answered with status 200, each is still a failed sign-in.
     fake.loginReply = "Error=CaptchaRequired\n";
     rec.names.clear();
     s->getSession(ns::str("a"), ns::str("s3cret & more"));
     ASSERT_TRUE(waitFor(rec, SHRAuthDidFinishNotification));
     EXPECT_EQ(alerts()[0], "Login Error|CaptchaRequired");
+    EXPECT_EQ(rec.names.back(), std::string(SHRAuthDidFinishNotification) + ":false");
     ui::Panel::resetShown();
     fake.loginReply = "nothing\n";
     rec.names.clear();
     s->getSession(ns::str("a"), ns::str("s3cret & more"));
     ASSERT_TRUE(waitFor(rec, SHRAuthDidFinishNotification));
     EXPECT_EQ(alerts()[0], "Login Error|There was an error logging into Google Reader");
+    EXPECT_EQ(rec.names.back(), std::string(SHRAuthDidFinishNotification) + ":false");
     ui::Panel::resetShown();
 
     // A send whose sign-in fails ends as a failed send.
@@ -217,6 +220,54 @@ TEST_F(GoogleReaderTest, LoginErrorsAndSendFailures) {
     s->send();
     ASSERT_TRUE(waitFor(rec, SHRSendDidFailWithErrorNotification));
     EXPECT_EQ(s->lastError()->localizedDescription(), "There was a problem saving your note.");
+}
+
+// The sign-in reply's lines as the service may end them, and an "Auth" that
+// is there but empty: a session holds the values whole, an empty "Auth" is
+// no sign-in, and a send with the session reaches the service signed.
+TEST_F(GoogleReaderTest, SignInRepliesOfEveryShape) {
+    struct Case {
+        const char* name;
+        const char* reply;
+        bool signedIn;
+    } cases[] = {
+        {"line feeds", "SID=sid1\nAuth=auth-xyz\n", true},
+        {"carriage returns and line feeds", "SID=sid1\r\nAuth=auth-xyz\r\n", true},
+        {"no line end after the last", "SID=sid1\nAuth=auth-xyz", true},
+        {"an empty Auth", "SID=sid1\nAuth=\n", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            std::lock_guard<std::mutex> g(fake.m);
+            fake.loginReply = c.reply;
+        }
+        ui::Panel::resetShown();
+        NotificationRecorder rec;
+        auto s = ns::make<SHRGoogleReader>();
+        s->setItem(linkItem());
+        s->getSession(ns::str("ann@example.org"), ns::str("s3cret & more"));
+        ASSERT_TRUE(waitFor(rec, SHRAuthDidFinishNotification));
+        EXPECT_EQ(rec.names.back(), std::string(SHRAuthDidFinishNotification) + (c.signedIn ? ":true" : ":false"));
+        if (!c.signedIn) {
+            EXPECT_FALSE(s->session());
+            EXPECT_EQ(alerts(), std::vector<std::string>{"Login Error|There was an error logging into Google Reader"});
+            continue;
+        }
+        ASSERT_TRUE(s->session());
+        EXPECT_EQ(ns::describe(s->session()->stringForKey("Auth")), "auth-xyz");
+        EXPECT_EQ(ns::describe(s->session()->stringForKey("SID")), "sid1");
+        size_t edits = fake.on("/reader/api/0/item/edit").size();
+        rec.names.clear();
+        s->setShareDelegate(nullptr);
+        ASSERT_TRUE(s->send());
+        ASSERT_TRUE(runUntil([&] {
+            return !rec.names.empty() && (rec.names.back() == SHRSendDidFinishNotification ||
+                                          rec.names.back() == SHRSendDidFailWithErrorNotification);
+        }));
+        EXPECT_EQ(rec.names.back(), SHRSendDidFinishNotification);
+        EXPECT_EQ(fake.on("/reader/api/0/item/edit").size(), edits + 1);
+    }
 }
 
 // A login the service accepts but the keychain cannot store (a full disk, a

@@ -76,14 +76,18 @@ void SHRGoogleReader::authFinished(SHRRequest* request) {
     if (!sendAfterLogin_) SHRActivityIndicator::currentIndicator()->hide();
 
     session_ = ns::MutableDictionary::make();
-    for (const std::string& line : split(request->getResult()->view(), '\n')) {
+    for (std::string line : split(request->getResult()->view(), '\n')) {
+        // Lines may end in CR LF: the CR is no part of a value.
+        if (!line.empty() && line.back() == '\r') line.pop_back();
         auto parts = split(line, '=');
         if (parts.size() == 2) session_->setObject(ns::str(parts[1]), parts[0]);
     }
 
-    // A sign-in counts only when the service accepted it: an error page
-    // that happens to hold an "Auth" line is not a session.
-    if (request->success() && session_->stringForKey("Auth")) {
+    // A sign-in counts only when the service accepted it and gave a token:
+    // an error page that happens to hold an "Auth" line is not a session,
+    // and neither is an empty "Auth".
+    ns::String* auth = session_->stringForKey("Auth");
+    if (request->success() && auth && !auth->isEmpty()) {
         if (!sendAfterLogin_) {
             // A login the keychain refused is no login: the alert has said so.
             authDidFinish(savePendingLoginForm());
@@ -108,12 +112,13 @@ void SHRGoogleReader::authFinished(SHRRequest* request) {
         // start: end it as a failure (its report shows the message), or it
         // would never end.
         sendAfterLogin_ = false;
-        authDidFinish(request->success());
+        authDidFinish(false);
         sendDidFailWithErrorShouldRelogin(SHR::error("%@", message), false);
         return;
     }
+    // A reply of status 200 without a token is a failed sign-in too.
     ui::AlertView::make(SHRLocalizedString("Login Error"), message, nullptr, SHRLocalizedString("Close"))->show();
-    authDidFinish(request->success());
+    authDidFinish(false);
 }
 
 // -- Share form -------------------------------------------------------------------------------
