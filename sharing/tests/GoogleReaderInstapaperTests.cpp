@@ -200,6 +200,9 @@ TEST_F(GoogleReaderTest, LoginErrorsAndSendFailures) {
     rec.names.clear();
     EXPECT_TRUE(s->send());
     ASSERT_TRUE(waitFor(rec, SHRSendDidFailWithErrorNotification));
+    EXPECT_EQ(rec.names, (std::vector<std::string>{SHRSendDidStartNotification,
+                                                   std::string(SHRAuthDidFinishNotification) + ":false",
+                                                   SHRSendDidFailWithErrorNotification}));
     ASSERT_TRUE(s->lastError());
     EXPECT_EQ(s->lastError()->localizedDescription(), "Incorrect username and password");
     EXPECT_FALSE(s->sendAfterLogin());
