@@ -57,10 +57,12 @@ TEST_F(VkontakteTest, AuthoriseThroughTheRedirectThenPostText) {
     ASSERT_TRUE(url);
     EXPECT_EQ(url->absoluteText(), services.base() + "/oauth/authorize?client_id=4711&scope=wall,photos&redirect_uri=" +
                                        services.base() + "/blank.html&display=touch&response_type=token");
-    redirect(view, services.base() + "/blank.html#access_token=tok9&expires_in=86400&user_id=77");
+    // The redirect carries the token and the user id escaped; they are kept
+    // as it gave them and reach the service as the values they stand for.
+    redirect(view, services.base() + "/blank.html#access_token=t%2Bk%2F9&expires_in=86400&user_id=7%37");
     auto d = ns::UserDefaults::standardUserDefaults();
-    EXPECT_EQ(ns::describe(d->stringForKey(kSHRVkontakteAccessToken).get()), "tok9");
-    EXPECT_EQ(ns::describe(d->stringForKey(kSHRVkontakteUserId).get()), "77");
+    EXPECT_EQ(ns::describe(d->stringForKey(kSHRVkontakteAccessToken).get()), "t%2Bk%2F9");
+    EXPECT_EQ(ns::describe(d->stringForKey(kSHRVkontakteUserId).get()), "7%37");
     EXPECT_TRUE(ns::make<SHRVkontakte>()->isAuthorized());
     // The share resumes with the text form.
     ASSERT_TRUE(runUntil([&] { return top<SHRFormControllerLargeTextField>() != nullptr; }));
@@ -73,7 +75,7 @@ TEST_F(VkontakteTest, AuthoriseThroughTheRedirectThenPostText) {
     auto post = services.last();
     EXPECT_EQ(field(post, "method"), "GET");
     EXPECT_EQ(field(post, "path"), "/method/wall.post");
-    EXPECT_EQ(pairs(post, "query"), (Pairs{{"owner_id", "77"}, {"access_token", "tok9"}, {"message", "hello & good/bye?"}}));
+    EXPECT_EQ(pairs(post, "query"), (Pairs{{"owner_id", "77"}, {"access_token", "t+k/9"}, {"message", "hello & good/bye?"}}));
     EXPECT_NE(field(post, "rawquery").find("message=hello%20%26%20good%2Fbye%3F"), std::string::npos);
 }
 

@@ -208,10 +208,20 @@ std::string SHRVkontakte::URLEncodedString(std::string_view text) {
     return ns::addPercentEscapes(text, {}, "!*'();:@&=+$,/?%#[]");
 }
 
+namespace {
+// The user id and token are kept as the redirect address gave them, escapes
+// and all: decoded once here, so that escaping them again for the query
+// sends the values they stand for (a malformed escape stays as it is).
+std::string redirectValue(const ns::String* value) {
+    if (!value) return {};
+    auto decoded = ns::removePercentEncoding(value->view());
+    return decoded ? *decoded : std::string(value->view());
+}
+}  // namespace
+
 std::string SHRVkontakte::ownerAndToken() const {
-    return ns::format("owner_id=%@&access_token=%@",
-                      URLEncodedString(accessUserId_ ? accessUserId_->view() : std::string_view()),
-                      URLEncodedString(accessToken_ ? accessToken_->view() : std::string_view()));
+    return ns::format("owner_id=%@&access_token=%@", URLEncodedString(redirectValue(accessUserId_.get())),
+                      URLEncodedString(redirectValue(accessToken_.get())));
 }
 
 bool SHRVkontakte::send() {
