@@ -64,6 +64,11 @@ TEST(AtomicWrite, KilledWriterLeavesOldOrNewFileNeverATornOne) {
     size_t entries = 0;
     for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.path())) ++entries;
     EXPECT_EQ(entries, 1u);
+
+    // A child that never gets ready (a writer stuck before its first write) is stopped
+    // within its limit instead of holding the test up.
+    pid_t stuck = startChildAndWaitUntilReady([](const std::function<void()>&) { ::pause(); }, 200);
+    EXPECT_EQ(stuck, -1);
 }
 
 TEST(AtomicWrite, LeftoverTemporaryFilesOfEndedWritersAreRemoved) {
