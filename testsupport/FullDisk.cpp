@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -82,6 +83,20 @@ void FullDisk::restore() {
         }
         filled_ = false;
     }
+}
+
+const char* FullDisk::describe(Failure failure) {
+    return failure == Failure::Full ? "full disk" : "read-only folder";
+}
+
+bool FullDisk::arrange(Failure failure) {
+    if (failure == Failure::Full) {
+        fill();
+        return true;
+    }
+    if (makeReadOnly()) return true;
+    std::printf("skipped: %s cannot be arranged here\n", describe(failure));
+    return false;
 }
 
 std::string FullDisk::how() const { return mounted_ ? "full disk (tmpfs)" : "file-size limit"; }

@@ -40,6 +40,15 @@ public:
     // "full disk (tmpfs)" or "file-size limit": what the test ran against.
     std::string how() const;
 
+    // The ways a store fails that a table of cases goes through, in order.
+    enum class Failure { Full, ReadOnly };
+    static constexpr Failure kFailures[] = {Failure::Full, Failure::ReadOnly};
+    // "full disk" or "read-only folder".
+    static const char* describe(Failure failure);
+    // Makes writes in the folder fail that way: fill() or makeReadOnly(). Where that
+    // cannot be arranged here it prints a "skipped" line and answers false.
+    bool arrange(Failure failure);
+
 private:
     std::string folder_;
     bool mounted_ = false;

@@ -278,20 +278,12 @@ TEST_F(GoogleReaderTest, SignInRepliesOfEveryShape) {
 // sent, and the login stored before stays whole.
 TEST_F(GoogleReaderTest, ALoginThatCannotBeSavedIsReportedAndNotUsed) {
     testsupport::FullDisk disk(ns::Paths::join(ns::Paths::libraryDirectory(), "Keychains"));
-    struct Case {
-        const char* what;
-        std::function<bool()> arrange;  // false: cannot be arranged here
-    };
-    for (const auto& c : std::vector<Case>{{"full disk", [&] { disk.fill(); return true; }},
-                                           {"read-only home", [&] { return disk.makeReadOnly(); }}}) {
-        SCOPED_TRACE(std::string(c.what) + " against " + disk.how());
+    for (auto failure : testsupport::FullDisk::kFailures) {
+        SCOPED_TRACE(std::string(testsupport::FullDisk::describe(failure)) + " against " + disk.how());
         disk.restore();
         ASSERT_TRUE(SHR::setAuthValuesForSharer({{"email", ns::str("old@example.org")}, {"password", ns::str("old")}},
                                                 "SHRGoogleReader"));
-        if (!c.arrange()) {
-            std::printf("skipped: %s cannot be arranged here\n", c.what);
-            continue;
-        }
+        if (!disk.arrange(failure)) continue;
         ui::Panel::resetShown();
         size_t loginsBefore = fake.on("/accounts/ClientLogin").size();
         NotificationRecorder rec;

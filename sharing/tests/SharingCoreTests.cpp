@@ -1053,13 +1053,8 @@ TEST_F(LifeCycleTest, ALoginThatCannotBeSavedIsReportedAndNotUsed) {
     };
     std::string folder = ns::Paths::join(ns::Paths::libraryDirectory(), "Keychains");
     testsupport::FullDisk disk(folder);
-    struct Case {
-        const char* what;
-        std::function<bool()> arrange;  // false: cannot be arranged here
-    };
-    for (const auto& c : std::vector<Case>{{"full disk", [&] { disk.fill(); return true; }},
-                                           {"read-only home", [&] { return disk.makeReadOnly(); }}}) {
-        SCOPED_TRACE(std::string(c.what) + " against " + disk.how());
+    for (auto failure : testsupport::FullDisk::kFailures) {
+        SCOPED_TRACE(std::string(testsupport::FullDisk::describe(failure)) + " against " + disk.how());
         disk.restore();
         ASSERT_TRUE(SHR::setAuthValuesForSharer({{"username", ns::str("ann")}, {"password", ns::str("old")}},
                                                 "LoginSharer"));
@@ -1068,10 +1063,7 @@ TEST_F(LifeCycleTest, ALoginThatCannotBeSavedIsReportedAndNotUsed) {
         auto tokens = ns::make<TokenSharer>();
         tokens->setAccessToken(old);
         ASSERT_TRUE(tokens->storeAccessToken());
-        if (!c.arrange()) {
-            std::printf("skipped: %s cannot be arranged here\n", c.what);
-            continue;
-        }
+        if (!disk.arrange(failure)) continue;
         EXPECT_FALSE(SHR::setAuthValueForKeyForSharer(ns::str("x").get(), "username", "LoginSharer"));
         ui::Panel::resetShown();
         NotificationRecorder rec;

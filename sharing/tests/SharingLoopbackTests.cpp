@@ -855,18 +855,10 @@ TEST_F(SharingTest, OfflineQueueWriteFailuresAreReportedAndStoreNothing) {
             if (e.path().filename() != ".filler") names.push_back(e.path().filename());
         return names;
     };
-    struct Case {
-        const char* what;
-        std::function<bool()> arrange;  // false: cannot be arranged here
-    };
-    for (const auto& c : std::vector<Case>{{"full disk", [&] { disk.fill(); return true; }},
-                                           {"read-only folder", [&] { return disk.makeReadOnly(); }}}) {
-        SCOPED_TRACE(std::string(c.what) + " against " + disk.how());
+    for (auto failure : testsupport::FullDisk::kFailures) {
+        SCOPED_TRACE(std::string(testsupport::FullDisk::describe(failure)) + " against " + disk.how());
         disk.restore();
-        if (!c.arrange()) {
-            std::printf("skipped: %s cannot be arranged here\n", c.what);
-            continue;
-        }
+        if (!disk.arrange(failure)) continue;
         // Tried and reported once, with auto-share on too (it used to fall
         // back to the form's path and fail a second time).
         for (bool autoShare : {false, true}) {

@@ -31,18 +31,10 @@ TEST(RequestCache, AnswerComesFromTheNetworkWhenItCannotBeStored) {
         while (auto r = c.readRequest())
             if (!c.respond(200, "fresh answer", "Cache-Control: max-age=60\r\nContent-Type: text/plain\r\n")) return;
     });
-    struct Case {
-        const char* what;
-        std::function<bool()> arrange;  // false: cannot be arranged here
-    };
-    for (const auto& c : std::vector<Case>{{"full disk", [&] { disk.fill(); return true; }},
-                                           {"read-only folder", [&] { return disk.makeReadOnly(); }}}) {
-        SCOPED_TRACE(std::string(c.what) + " against " + disk.how());
+    for (auto failure : testsupport::FullDisk::kFailures) {
+        SCOPED_TRACE(std::string(testsupport::FullDisk::describe(failure)) + " against " + disk.how());
         disk.restore();
-        if (!c.arrange()) {
-            std::printf("skipped: %s cannot be arranged here\n", c.what);
-            continue;
-        }
+        if (!disk.arrange(failure)) continue;
         {
             std::lock_guard<std::mutex> g(m);
             log.clear();
