@@ -81,7 +81,9 @@ bool transformFile(const char* verb, Coder* coder, const std::string& source,
                    const std::string& destination, ns::Ref<ns::Error>* error, Step step) {
     std::string v(verb);
     File out;
-    out.fd = ::open(destination.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // The engine's own files (a compressed body, an inflated download on
+    // its way to its destination): the user's alone.
+    out.fd = ::open(destination.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (out.fd < 0) {
         store(error, makeError(format((v + " of %s failed because we were to create a file at %s").c_str(),
                                       source, destination)));

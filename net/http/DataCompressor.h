@@ -3,9 +3,10 @@
 // DataCompressor makes gzip members (for compressed request bodies);
 // DataDecompressor inflates gzip or zlib data (the header kind is detected),
 // one block at a time as a response arrives, whole in memory, or file to
-// file. Each instance owns one zlib stream and is used from one thread; the
-// static operations make a fresh instance per call. Every failure is an
-// error in "HTTPRequestErrorDomain" with code 11.
+// file (a new destination file is the user's alone, 0600). Each instance
+// owns one zlib stream and is used from one thread; the static operations
+// make a fresh instance per call. Every failure is an error in
+// "HTTPRequestErrorDomain" with code 11.
 #pragma once
 
 #include <string>

@@ -2,8 +2,10 @@
 
 #include <fcntl.h>
 #include <openssl/evp.h>
+#include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -117,23 +119,27 @@ private:
     std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> ctx_;
 };
 
-// The digest of a regular file's bytes; empty when it cannot be read whole.
-std::string digestOfFile(const std::string& path, off_t expectedSize) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return {};
-    BodyDigest digest;
-    std::vector<char> buffer(1 << 16);
-    off_t total = 0;
-    for (;;) {
-        ssize_t n = ::read(fd, buffer.data(), buffer.size());
+// Reads `size` bytes of the open file `fd` from its start, into `keep`
+// when given, feeding `digest` when given. False when it cannot be read
+// whole (errno set; EIO when it ended early).
+bool readOpenFile(int fd, uint64_t size, ns::MutableData* keep, BodyDigest* digest) {
+    std::vector<char> scratch;
+    if (!keep) scratch.resize(1 << 16);
+    uint64_t got = 0;
+    while (got < size) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(size - got, 1 << 20));
+        char* into = keep ? reinterpret_cast<char*>(keep->roomToAppend(want)) : scratch.data();
+        ssize_t n = ::pread(fd, into, keep ? want : std::min(want, scratch.size()), static_cast<off_t>(got));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            ::close(fd);
-            return n == 0 && total == expectedSize ? digest.hex() : std::string();
+            if (n == 0) errno = EIO;
+            return false;
         }
-        digest.update(buffer.data(), static_cast<size_t>(n));
-        total += n;
+        if (keep) keep->commitAppended(static_cast<size_t>(n));
+        if (digest) digest->update(into, static_cast<size_t>(n));
+        got += static_cast<uint64_t>(n);
     }
+    return true;
 }
 
 // A temporary name beside `path` of the form that
@@ -148,28 +154,65 @@ std::string temporaryNameFor(const std::string& path) {
     return (p.parent_path() / ("." + p.filename().string() + suffix)).string();
 }
 
-// Copies `from` to `to` through a temporary file (written, flushed, then
-// renamed), giving its length and digest. False, with *error, on failure;
-// nothing is left behind then.
-bool copyWithDigest(const std::string& from, const std::string& to, long long& length, std::string& digestHex,
-                    ns::Ref<ns::Error>* error) {
+// Makes a new temporary file beside `path` (mode kFileMode); its name in
+// `staged`. -1 with *error on failure.
+int createStaged(const std::string& path, std::string& staged, ns::Ref<ns::Error>* error) {
+    staged = temporaryNameFor(path);
+    int fd = ::open(staged.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kFileMode);
+    if (fd < 0) *error = ns::fileError(errno, "Cannot create a temporary file for", path);
+    return fd;
+}
+
+// Flushes and closes a staged file; removes it on failure. False with *error then.
+bool finishStaged(int fd, const std::string& staged, const std::string& path, ns::Ref<ns::Error>* error) {
+    if (::fsync(fd) != 0) {
+        *error = ns::fileError(errno, "Cannot flush", path);
+        ::close(fd);
+        ::unlink(staged.c_str());
+        return false;
+    }
+    if (::close(fd) != 0) {
+        *error = ns::fileError(errno, "Cannot write", path);
+        ::unlink(staged.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Writes `bytes` to a new temporary file beside `path`, flushed; its name
+// in `staged`. False with *error on failure; nothing is left behind then.
+bool stageBytes(const std::string& path, std::string_view bytes, std::string& staged, ns::Ref<ns::Error>* error) {
+    int fd = createStaged(path, staged, error);
+    if (fd < 0) return false;
+    if (!ns::writeAll(fd, bytes.data(), bytes.size())) {
+        *error = ns::fileError(errno, "Cannot write", path);
+        ::close(fd);
+        ::unlink(staged.c_str());
+        return false;
+    }
+    return finishStaged(fd, staged, path, error);
+}
+
+// Copies `from` to a new temporary file beside `path`, flushed, giving its
+// name, length and digest. False, with *error, on failure; nothing is left
+// behind then.
+bool stageCopyWithDigest(const std::string& from, const std::string& path, std::string& staged, long long& length,
+                         std::string& digestHex, ns::Ref<ns::Error>* error) {
     int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) {
         *error = ns::fileError(errno, "Cannot open", from);
         return false;
     }
-    std::string temp = temporaryNameFor(to);
-    int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kFileMode);
+    int out = createStaged(path, staged, error);
     if (out < 0) {
-        *error = ns::fileError(errno, "Cannot create a temporary file for", to);
         ::close(in);
         return false;
     }
-    auto fail = [&](const char* what, const std::string& path) {
-        *error = ns::fileError(errno, what, path);
+    auto fail = [&](const char* what, const std::string& where) {
+        *error = ns::fileError(errno, what, where);
         ::close(in);
         ::close(out);
-        ::unlink(temp.c_str());
+        ::unlink(staged.c_str());
         return false;
     };
     BodyDigest digest;
@@ -180,24 +223,25 @@ bool copyWithDigest(const std::string& from, const std::string& to, long long& l
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return fail("Cannot read", from);
         if (n == 0) break;
-        if (!ns::writeAll(out, buffer.data(), static_cast<size_t>(n))) return fail("Cannot write", to);
+        if (!ns::writeAll(out, buffer.data(), static_cast<size_t>(n))) return fail("Cannot write", path);
         digest.update(buffer.data(), static_cast<size_t>(n));
         length += n;
     }
-    if (::fsync(out) != 0) return fail("Cannot flush", to);
     ::close(in);
-    if (::close(out) != 0 || ::rename(temp.c_str(), to.c_str()) != 0) {
-        *error = ns::fileError(errno, "Cannot replace", to);
-        ::unlink(temp.c_str());
-        return false;
-    }
     digestHex = digest.hex();
     if (digestHex.empty()) {
-        *error = ns::fileError(EIO, "Cannot take the digest of", to);
-        ::unlink(to.c_str());
-        return false;
+        errno = EIO;
+        return fail("Cannot take the digest of", path);
     }
-    return true;
+    return finishStaged(out, staged, path, error);
+}
+
+// Makes the renames done in `folder` last (best effort).
+void syncFolder(const std::string& folder) {
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
 }
 
 // The last day of month `m` (0 for January) of `year`: a date past it is no
@@ -206,10 +250,6 @@ int daysInMonth(int year, int m) {
     static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
     return kDays[m] + (m == 1 && leap ? 1 : 0);
-}
-
-bool regularFile(const std::string& path, struct stat& st) {
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 long long nanoseconds(const struct timespec& t) { return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec; }
@@ -223,7 +263,84 @@ long long nanoseconds(const struct timespec& t) { return static_cast<long long>(
 
 }  // namespace
 
+void OpenFile::reset(int fd) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+}
+
+std::optional<CachedResponse> CacheDelegate::takeCachedResponseForURL(const ns::URL& url, uint64_t readUpTo) {
+    auto headers = cachedResponseHeadersForURL(url);
+    const std::string path = pathToCachedResponseDataForURL(url);
+    if (!headers || path.empty()) return std::nullopt;
+    CachedResponse taken;
+    taken.headers = headers;
+    taken.bodyFile.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st{};
+    if (!taken.bodyFile || ::fstat(taken.bodyFile.fd(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    taken.bodyLength = static_cast<uint64_t>(st.st_size);
+    if (taken.bodyLength <= readUpTo) {
+        auto bytes = ns::MutableData::make(static_cast<size_t>(taken.bodyLength));
+        if (!readOpenFile(taken.bodyFile.fd(), taken.bodyLength, bytes.get(), nullptr)) return std::nullopt;
+        taken.body = bytes;
+    }
+    return taken;
+}
+
+// ---- The folder lock -------------------------------------------------------------
+
+class DownloadCache::FolderLock {
+public:
+    FolderLock(DownloadCache& cache, bool exclusive) : cache_(cache), held_(cache.lockFolder(exclusive)) {}
+    ~FolderLock() {
+        if (held_) cache_.unlockFolder();
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    bool held() const { return held_; }
+
+private:
+    DownloadCache& cache_;
+    bool held_;
+};
+
+bool DownloadCache::lockFolder(bool exclusive) {
+    if (lockDepth_ > 0) {
+        // Inside a shared lock nothing asks for the exclusive one: turning
+        // it exclusive would let go of it for a moment.
+        if (exclusive && !lockExclusive_) return false;
+        ++lockDepth_;
+        return true;
+    }
+    // A forked child shares its parent's open lock file, and with it the lock.
+    if (lockFd_ >= 0 && lockPid_ != ::getpid()) closeLockFile();
+    if (lockFd_ < 0) {
+        if (storagePath_.empty()) return false;
+        lockFd_ = ::open(ns::Paths::join(storagePath_, kLockFileName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kFileMode);
+        if (lockFd_ < 0) return false;
+        lockPid_ = ::getpid();
+    }
+    int r;
+    do r = ::flock(lockFd_, exclusive ? LOCK_EX : LOCK_SH);
+    while (r != 0 && errno == EINTR);
+    if (r != 0) return false;
+    lockDepth_ = 1;
+    lockExclusive_ = exclusive;
+    return true;
+}
+
+void DownloadCache::unlockFolder() {
+    if (--lockDepth_ == 0) ::flock(lockFd_, LOCK_UN);
+}
+
+void DownloadCache::closeLockFile() {
+    if (lockFd_ >= 0) ::close(lockFd_);
+    lockFd_ = -1;
+    lockDepth_ = 0;
+}
+
 DownloadCache::DownloadCache() { setDefaultCachePolicy(0); }
+
+DownloadCache::~DownloadCache() { closeLockFile(); }
 
 ns::Ref<DownloadCache> DownloadCache::sharedCache() {
     static std::mutex m;
@@ -360,6 +477,7 @@ void DownloadCache::setDefaultCachePolicy(uint32_t policy) {
 void DownloadCache::setStoragePath(const std::string& path) {
     std::lock_guard<std::recursive_mutex> g(accessLock_);
     if (!storagePath_.empty()) clearCachedResponsesForStoragePolicy(kCacheForSessionDurationCacheStoragePolicy);
+    closeLockFile();
     storagePath_ = path;
     for (const std::string& dir : {path, ns::Paths::join(path, kSessionStore), ns::Paths::join(path, kPermanentStore)}) {
         std::error_code ec;
@@ -385,6 +503,8 @@ void DownloadCache::setLogHandler(std::function<void(const std::string&)> handle
 
 void DownloadCache::clearLeftovers(const std::string& folder) {
     ns::removeLeftoverTemporaryFiles(folder);
+    FolderLock lock(*this, true);
+    if (!lock.held()) return;  // another start settles them
     const std::string suffix = kIncomingSuffix;
     std::error_code ec;
     std::vector<std::string> incoming;
@@ -397,7 +517,8 @@ void DownloadCache::clearLeftovers(const std::string& folder) {
         // A store killed after its headers were written is finished; any
         // other new body never became part of an entry.
         std::string bodyName = name.substr(0, name.size() - suffix.size());
-        checkedPair(folder, bodyName.substr(0, bodyName.find('.')), bodyName);
+        Entry entry;
+        readPair(folder, bodyName.substr(0, bodyName.find('.')), bodyName, true, entry, nullptr);
         fs::remove(ns::Paths::join(folder, name), ec);
     }
 }
@@ -411,6 +532,8 @@ void DownloadCache::clearCachedResponsesForStoragePolicy(int storagePolicy) {
     std::lock_guard<std::recursive_mutex> g(accessLock_);
     if (storagePath_.empty()) return;
     std::string folder = storeFolderFor(storagePolicy);
+    // Cleared even when the lock cannot be had: the caller asked for it.
+    FolderLock lock(*this, true);
     std::error_code ec;
     if (!fs::is_directory(folder, ec)) return;
     fs::directory_iterator it(folder, ec);
@@ -469,52 +592,119 @@ std::string DownloadCache::pathToStoreCachedResponseDataForRequest(const CacheRe
 
 // ---- Checked pairs ----------------------------------------------------------------
 
-bool DownloadCache::bodyMatches(const std::string& path, long long length, const std::string& digest) {
+DownloadCache::BodyCheck DownloadCache::checkBody(const std::string& path, long long length, const std::string& digest,
+                                                  BodyWanted* want) {
+    OpenFile file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!file) return errno == ENOENT || errno == ENOTDIR ? BodyCheck::DoesNotMatch : BodyCheck::Unavailable;
     struct stat st{};
-    if (!regularFile(path, st) || st.st_size != length) return false;
+    if (::fstat(file.fd(), &st) != 0) return BodyCheck::Unavailable;
+    if (!S_ISREG(st.st_mode) || st.st_size != length) return BodyCheck::DoesNotMatch;
+    const uint64_t size = static_cast<uint64_t>(st.st_size);
+    const bool keep = want && size <= want->readUpTo;
+    ns::Ref<ns::MutableData> bytes = keep ? ns::MutableData::make(static_cast<size_t>(size)) : nullptr;
     auto known = knownDigests_.find(path);
     if (known != knownDigests_.end() && known->second.device == st.st_dev && known->second.inode == st.st_ino &&
         known->second.size == st.st_size && known->second.modifiedNs == nanoseconds(st.st_mtim) &&
-        known->second.changedNs == nanoseconds(st.st_ctim))
-        return known->second.digest == digest;
-    std::string actual = digestOfFile(path, st.st_size);
-    if (actual.empty()) return false;
-    if (knownDigests_.size() >= 256) knownDigests_.clear();
-    knownDigests_[path] = {st.st_dev, st.st_ino, st.st_size, nanoseconds(st.st_mtim), nanoseconds(st.st_ctim), actual};
-    return actual == digest;
+        known->second.changedNs == nanoseconds(st.st_ctim)) {
+        if (known->second.digest != digest) return BodyCheck::DoesNotMatch;
+        if (keep && !readOpenFile(file.fd(), size, bytes.get(), nullptr)) return BodyCheck::Unavailable;
+    } else {
+        BodyDigest d;
+        if (!readOpenFile(file.fd(), size, bytes.get(), &d)) return BodyCheck::Unavailable;
+        std::string actual = d.hex();
+        if (actual.empty()) return BodyCheck::Unavailable;
+        if (knownDigests_.size() >= 256) knownDigests_.clear();
+        knownDigests_[path] = {st.st_dev, st.st_ino, st.st_size, nanoseconds(st.st_mtim), nanoseconds(st.st_ctim), actual};
+        if (actual != digest) return BodyCheck::DoesNotMatch;
+    }
+    if (want) {
+        want->bytes = bytes;
+        want->file = std::move(file);
+    }
+    return BodyCheck::Matches;
 }
 
-std::optional<DownloadCache::Entry> DownloadCache::checkedPair(const std::string& folder, const std::string& key,
-                                                               const std::string& bodyName) {
-    Entry entry{ns::Paths::join(folder, key + ".cachedheaders"), ns::Paths::join(folder, bodyName), nullptr};
-    std::error_code ec;
-    if (!fs::exists(fs::symlink_status(entry.headersPath, ec))) return std::nullopt;
+DownloadCache::Found DownloadCache::readPair(const std::string& folder, const std::string& key,
+                                             const std::string& bodyName, bool mayMend, Entry& entry, BodyWanted* want) {
+    entry = {ns::Paths::join(folder, key + ".cachedheaders"), ns::Paths::join(folder, bodyName), nullptr};
     const std::string incoming = entry.bodyPath + kIncomingSuffix;
-    entry.headers = ns::mutableDictionaryWithContentsOfFile(entry.headersPath);
+    ns::Ref<ns::Error> error;
+    auto text = ns::readFile(entry.headersPath, &error, 1u << 20);
+    if (!text) {
+        const long code = error ? error->code() : 0;
+        if (code == ENOENT || code == ENOTDIR) return Found::Absent;
+        // Another kind of file, or one too large, is no headers file of
+        // ours; anything else (no descriptor left, a permission, an I/O
+        // error) may pass.
+        if (code != EISDIR && code != EINVAL && code != EFBIG) return Found::Unavailable;
+    } else {
+        ns::PropertyListReadOptions options;
+        options.mutability = ns::PropertyListMutability::MutableContainers;
+        entry.headers = ns::cast<ns::MutableDictionary>(ns::PropertyList::readFromData(*text, nullptr, options));
+    }
     auto* length = entry.headers ? entry.headers->numberForKey(kBodyLengthKey) : nullptr;
     auto* digest = entry.headers ? entry.headers->stringForKey(kBodyDigestKey) : nullptr;
     if (length && digest) {
-        const std::string want(digest->utf8());
-        if (bodyMatches(entry.bodyPath, length->longLongValue(), want)) return entry;
+        const std::string wantDigest(digest->utf8());
+        switch (checkBody(entry.bodyPath, length->longLongValue(), wantDigest, want)) {
+            case BodyCheck::Matches: return Found::Whole;
+            case BodyCheck::Unavailable: return Found::Unavailable;
+            case BodyCheck::DoesNotMatch: break;
+        }
         // Cut after its headers were written: the new body waits beside the old one.
-        if (bodyMatches(incoming, length->longLongValue(), want) &&
-            ::rename(incoming.c_str(), entry.bodyPath.c_str()) == 0)
-            return entry;
+        switch (checkBody(incoming, length->longLongValue(), wantDigest, want)) {
+            case BodyCheck::Unavailable: return Found::Unavailable;
+            case BodyCheck::DoesNotMatch: break;
+            case BodyCheck::Matches:
+                if (!mayMend) {
+                    if (want) *want = BodyWanted{want->readUpTo, nullptr, OpenFile()};
+                    return Found::Mismatched;
+                }
+                if (::rename(incoming.c_str(), entry.bodyPath.c_str()) == 0) {
+                    if (auto known = knownDigests_.find(incoming); known != knownDigests_.end()) {
+                        knownDigests_[entry.bodyPath] = known->second;
+                        knownDigests_.erase(incoming);
+                    }
+                    return Found::Whole;
+                }
+                if (want) *want = BodyWanted{want->readUpTo, nullptr, OpenFile()};
+                break;
+        }
     }
+    if (!mayMend) return Found::Mismatched;
     logLine("dropped the stored response " + entry.headersPath + ": its headers and body do not belong together");
+    std::error_code ec;
     for (const std::string& p : {entry.headersPath, entry.bodyPath, incoming}) fs::remove(p, ec);
-    return std::nullopt;
+    return Found::Mismatched;
 }
 
-std::optional<DownloadCache::Entry> DownloadCache::entryForURL(const ns::URL& url) {
+std::optional<DownloadCache::Entry> DownloadCache::entryForURL(const ns::URL& url, BodyWanted* want) {
     std::lock_guard<std::recursive_mutex> g(accessLock_);
     if (storagePath_.empty()) return std::nullopt;
     std::string key = keyForURL(url);
     std::string bodyName = bodyFileName(url);
     if (key.empty() || bodyName.empty()) return std::nullopt;
-    for (int policy : {kCacheForSessionDurationCacheStoragePolicy, kCachePermanentlyCacheStoragePolicy})
-        if (auto entry = checkedPair(storeFolderFor(policy), key, bodyName)) return entry;
-    return std::nullopt;
+    // A pair that looks wrong under the shared lock may be a store between
+    // its steps: it is looked at again under the exclusive lock, where it
+    // is mended or dropped.
+    bool exclusive = lockDepth_ > 0 && lockExclusive_;
+    for (;;) {
+        FolderLock lock(*this, exclusive);
+        if (!lock.held()) return std::nullopt;
+        bool lookAgain = false;
+        for (int policy : {kCacheForSessionDurationCacheStoragePolicy, kCachePermanentlyCacheStoragePolicy}) {
+            Entry entry;
+            Found found = readPair(storeFolderFor(policy), key, bodyName, exclusive, entry, want);
+            if (found == Found::Whole) return entry;
+            if (found == Found::Unavailable) return std::nullopt;
+            if (found == Found::Mismatched && !exclusive) {
+                lookAgain = true;
+                break;
+            }
+        }
+        if (!lookAgain) return std::nullopt;
+        exclusive = true;
+    }
 }
 
 // ---- Reading and writing -----------------------------------------------------------
@@ -530,11 +720,26 @@ ns::Ref<ns::Dictionary> DownloadCache::cachedResponseHeadersForURL(const ns::URL
 
 ns::Ref<ns::Data> DownloadCache::cachedResponseDataForURL(const ns::URL& url) {
     std::lock_guard<std::recursive_mutex> g(accessLock_);
-    auto entry = entryForURL(url);
-    if (!entry) return nullptr;
-    auto bytes = ns::readFile(entry->bodyPath, nullptr, kMaxCachedBodyBytes);
-    if (!bytes) return nullptr;
-    return ns::Data::make(*bytes);
+    BodyWanted want;
+    want.readUpTo = kMaxCachedBodyBytes;
+    if (!entryForURL(url, &want)) return nullptr;
+    return want.bytes;
+}
+
+std::optional<CachedResponse> DownloadCache::takeCachedResponseForURL(const ns::URL& url, uint64_t readUpTo) {
+    std::lock_guard<std::recursive_mutex> g(accessLock_);
+    BodyWanted want;
+    want.readUpTo = readUpTo;
+    auto entry = entryForURL(url, &want);
+    if (!entry || !want.file) return std::nullopt;
+    CachedResponse taken;
+    taken.bodyLength = static_cast<uint64_t>(entry->headers->numberForKey(kBodyLengthKey)->longLongValue());
+    entry->headers->removeObjectForKey(kBodyLengthKey);
+    entry->headers->removeObjectForKey(kBodyDigestKey);
+    taken.headers = entry->headers;
+    taken.body = want.bytes;
+    taken.bodyFile = std::move(want.file);
+    return taken;
 }
 
 void DownloadCache::storeResponseForRequest(const CacheRequest& request, double maxAge) {
@@ -552,6 +757,7 @@ void DownloadCache::storeResponseForRequest(const CacheRequest& request, double 
         logLine("cannot store the response for " + ns::maskSecretsInURL(url->absoluteText()) + ": " + what + ": " +
                 describe(error));
     };
+    auto lockError = [] { return ns::fileError(errno ? errno : ENOLCK, "Cannot lock", kLockFileName); };
 
     auto copy = headers->mutableCopy();
     if (request.isResponseCompressed()) {
@@ -574,65 +780,81 @@ void DownloadCache::storeResponseForRequest(const CacheRequest& request, double 
     if (status == 304) {
         // A not-modified answer carries no body: its headers go with the
         // body stored before in this store, or are not stored.
-        auto old = checkedPair(folder, keyForURL(*url), bodyFileName(*url));
-        if (!old) return;
-        for (const char* k : {kBodyLengthKey, kBodyDigestKey}) copy->setObject(ns::Ref<ns::Object>(old->headers->objectForKey(k)), k);
+        FolderLock lock(*this, true);
+        if (!lock.held()) return failed("headers", lockError());
+        Entry old;
+        if (readPair(folder, keyForURL(*url), bodyFileName(*url), true, old, nullptr) != Found::Whole) return;
+        for (const char* k : {kBodyLengthKey, kBodyDigestKey}) copy->setObject(ns::Ref<ns::Object>(old.headers->objectForKey(k)), k);
         if (!ns::PropertyList::writeToFile(*copy, headersPath, true, &error, ns::PropertyListFormat::XML, kFileMode))
             failed("headers", error);
         return;
     }
 
-    // The new body waits beside the old one until the headers that name it
+    // The new body and headers are written under temporary names first
+    // (the slow part, without the lock). Then, under the exclusive lock,
+    // the new body waits beside the old one until the headers that name it
     // are in place: a store cut at any moment leaves the old pair, or new
     // headers whose body a reader moves into place.
     const std::string incoming = dataPath + kIncomingSuffix;
     long long length = 0;
-    std::string digest;
+    std::string digest, stagedBody, stagedHeaders;
     if (auto data = request.responseData()) {
         BodyDigest d;
         d.update(data->bytes(), data->length());
         digest = d.hex();
         length = static_cast<long long>(data->length());
         if (digest.empty()) error = ns::fileError(EIO, "Cannot take the digest of", incoming);
-        if (digest.empty() || !ns::writeFileAtomically(incoming, data->view(), &error, kFileMode)) {
-            failed("body", error);
-            return;
-        }
+        if (digest.empty() || !stageBytes(dataPath, data->view(), stagedBody, &error)) return failed("body", error);
     } else {
         std::string download = request.downloadDestinationPath();
         if (download.empty()) return;  // no body to go with the headers
-        if (!copyWithDigest(download, incoming, length, digest, &error)) {
-            failed("body", error);
-            return;
-        }
+        if (!stageCopyWithDigest(download, dataPath, stagedBody, length, digest, &error)) return failed("body", error);
     }
     copy->setObject(ns::Number::numberWithLongLong(length), kBodyLengthKey);
     copy->setObject(ns::String::make(digest), kBodyDigestKey);
-    if (!ns::PropertyList::writeToFile(*copy, headersPath, true, &error, ns::PropertyListFormat::XML, kFileMode)) {
-        std::error_code ec;
-        fs::remove(incoming, ec);
-        failed("headers", error);
-        return;
+    auto text = ns::PropertyList::dataFromPropertyList(*copy, ns::PropertyListFormat::XML, &error);
+    if (!text || !stageBytes(headersPath, *text, stagedHeaders, &error)) {
+        ::unlink(stagedBody.c_str());
+        return failed("headers", error);
     }
-    if (::rename(incoming.c_str(), dataPath.c_str()) != 0) {
-        // The headers name the body still waiting beside: a reader moves it.
-        failed("body", ns::fileError(errno, "Cannot replace", dataPath));
-        return;
+    {
+        FolderLock lock(*this, true);
+        if (!lock.held()) {
+            error = lockError();
+        } else if (::rename(stagedBody.c_str(), incoming.c_str()) != 0) {
+            error = ns::fileError(errno, "Cannot replace", incoming);
+        } else if (::rename(stagedHeaders.c_str(), headersPath.c_str()) != 0) {
+            error = ns::fileError(errno, "Cannot replace", headersPath);
+            ::unlink(stagedHeaders.c_str());
+            ::unlink(incoming.c_str());
+            return failed("headers", error);
+        } else if (::rename(incoming.c_str(), dataPath.c_str()) != 0) {
+            // The headers name the body still waiting beside: a reader moves it.
+            return failed("body", ns::fileError(errno, "Cannot replace", dataPath));
+        } else if (struct stat st{}; ::stat(dataPath.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+            // Still under the lock: once it is let go, another store may
+            // put its own body here.
+            if (knownDigests_.size() >= 256) knownDigests_.clear();
+            knownDigests_[dataPath] = {st.st_dev, st.st_ino, st.st_size, nanoseconds(st.st_mtim), nanoseconds(st.st_ctim), digest};
+        }
     }
-    struct stat st{};
-    if (regularFile(dataPath, st)) {
-        if (knownDigests_.size() >= 256) knownDigests_.clear();
-        knownDigests_[dataPath] = {st.st_dev, st.st_ino, st.st_size, nanoseconds(st.st_mtim), nanoseconds(st.st_ctim), digest};
+    if (error) {
+        ::unlink(stagedBody.c_str());
+        ::unlink(stagedHeaders.c_str());
+        return failed("body", error);
     }
+    syncFolder(folder);
 }
 
 void DownloadCache::updateExpiryForRequest(const CacheRequest& request, double maxAge) {
     auto url = request.url();
     if (!url) return;
     std::lock_guard<std::recursive_mutex> g(accessLock_);
-    auto entry = entryForURL(*url);
     auto expiry = expiryDateForRequest(request, maxAge);
-    if (!entry || !expiry) return;
+    if (!expiry) return;
+    FolderLock lock(*this, true);
+    auto entry = lock.held() ? entryForURL(*url) : std::nullopt;
+    if (!entry) return;
     entry->headers->setObject(ns::Number::numberWithDouble(expiry->timeIntervalSince1970()), kExpiresKey);
     ns::Ref<ns::Error> error;
     if (!ns::PropertyList::writeToFile(*entry->headers, entry->headersPath, true, &error, ns::PropertyListFormat::XML,
@@ -642,6 +864,8 @@ void DownloadCache::updateExpiryForRequest(const CacheRequest& request, double m
 
 void DownloadCache::removeCachedDataForURL(const ns::URL& url) {
     std::lock_guard<std::recursive_mutex> g(accessLock_);
+    // Removed even when the lock cannot be had: the caller asked for it.
+    FolderLock lock(*this, true);
     std::error_code ec;
     if (auto entry = entryForURL(url)) {
         for (const std::string& p : {entry->headersPath, entry->bodyPath, entry->bodyPath + kIncomingSuffix})

@@ -3,21 +3,31 @@
 // folder is set, and a permanent store kept across launches.
 //
 // A stored response is whole or absent. The headers file records the
-// length and SHA-256 digest of its body and is written last: a store puts
-// the new body beside the old one (body name + ".incoming"), replaces the
-// headers file, then renames the new body into place. A reader takes a
-// pair only when the body matches what its headers record, finishes a
-// store that ended after its headers were written, and drops a pair whose
-// parts do not belong together. Leftovers of killed stores go when the
-// cache's folder is set.
+// length and SHA-256 digest of its body and is written last: a store writes
+// the new body and headers under temporary names, then, holding the cache
+// folder's lock file exclusively, puts the new body beside the old one
+// (body name + ".incoming"), renames the headers file into place and then
+// the new body. A reader holds the lock file shared while it reads a pair,
+// takes it only when the body matches what its headers record, and keeps
+// the body's file open: no file of a pair is ever written in place, so
+// what it reads from that file afterwards is the body it checked. A pair
+// that looks wrong is looked at again under the exclusive lock, when no
+// store is between its steps: a store that ended after its headers were
+// written is finished then, and a pair whose parts do not belong together
+// is dropped. A file that cannot be opened for the moment (no descriptor
+// left, a permission) makes the entry missing for that call, never
+// dropped. Leftovers of killed stores go when the cache's folder is set.
 //
 // The request engine talks to it through CacheDelegate; the cache reads
 // what it needs of a request through CacheRequest (the engine's request
-// implements it). Every operation on the folder holds the recursive access
-// lock, so the network thread and other threads may use one cache at once.
+// implements it). Every operation holds the recursive access lock, so the
+// network thread and other threads may use one cache at once; the lock
+// file orders them with other processes (and other caches of this one) on
+// the same folder.
 #pragma once
 
 #include <sys/stat.h>
+#include <sys/types.h>
 
 #include <cstdint>
 #include <functional>
@@ -25,6 +35,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/foundation/Data.h"
@@ -73,6 +84,39 @@ public:
     virtual std::string downloadDestinationPath() const = 0;
 };
 
+// An open file that closes itself.
+class OpenFile {
+public:
+    OpenFile() = default;
+    explicit OpenFile(int fd) : fd_(fd) {}
+    ~OpenFile() { reset(); }
+    OpenFile(OpenFile&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    OpenFile& operator=(OpenFile&& other) noexcept {
+        if (this != &other) {
+            reset();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+    int fd() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    void reset(int fd = -1);
+
+private:
+    int fd_ = -1;
+};
+
+// A stored answer taken as one pair (CacheDelegate::takeCachedResponseForURL).
+struct CachedResponse {
+    ns::Ref<ns::Dictionary> headers;  // as stored, less what the cache records of the body
+    uint64_t bodyLength = 0;
+    // The body, when it is at most the size asked for; nil otherwise.
+    ns::Ref<ns::Data> body;
+    // The body's file, open at its start: the file whose bytes matched the
+    // digest the headers record (never written in place).
+    OpenFile bodyFile;
+};
+
 // The operations the engine uses; any object answering them may serve.
 class CacheDelegate {
 public:
@@ -92,12 +136,18 @@ public:
     virtual bool isCachedDataCurrentForRequest(const CacheRequest& request) = 0;
     virtual bool canUseCachedDataForRequest(const CacheRequest& request) = 0;
     virtual void clearCachedResponsesForStoragePolicy(int storagePolicy) = 0;
+    // The stored answer for `url` as one pair: its headers and its body,
+    // read into memory when it holds at most `readUpTo` bytes; nullopt when
+    // no whole pair can be taken now. This default puts it together from
+    // the operations above, for a stand-in that keeps nothing in pieces.
+    virtual std::optional<CachedResponse> takeCachedResponseForURL(const ns::URL& url, uint64_t readUpTo);
 };
 
 class DownloadCache : public ns::Object, public CacheDelegate {
 public:
     const char* className() const override { return "DownloadCache"; }
     DownloadCache();  // init: respects cache-control headers, default policy 4
+    ~DownloadCache() override;
 
     // The process-wide cache in the caches folder + "HTTPRequestCache".
     static ns::Ref<DownloadCache> sharedCache();
@@ -148,6 +198,9 @@ public:
     bool canUseCachedDataForRequest(const CacheRequest& request) override;
     // Raises "FailedToTraverseCacheDirectory" or "FailedToRemoveCacheFile".
     void clearCachedResponsesForStoragePolicy(int storagePolicy) override;
+    // One checked pair, the body read from the file its digest was checked
+    // on (the session store's first, then the permanent store's).
+    std::optional<CachedResponse> takeCachedResponseForURL(const ns::URL& url, uint64_t readUpTo) override;
 
     static constexpr const char* kSessionStore = "SessionStore";
     static constexpr const char* kPermanentStore = "PermanentStore";
@@ -160,8 +213,12 @@ public:
     static constexpr const char* kBodyDigestKey = "X-HTTPRequest-Body-SHA256";
     // A new body waits under its file name + this while its headers are written.
     static constexpr const char* kIncomingSuffix = ".incoming";
-    // Cached bodies larger than this are not read back into memory.
+    // cachedResponseDataForURL answers nil for a body larger than this (the
+    // engine reads a body up to its request's own limit instead).
     static constexpr size_t kMaxCachedBodyBytes = 256u << 20;
+    // The lock file in the storage folder that orders stores and reads of
+    // every process (and every cache object) using the folder.
+    static constexpr const char* kLockFileName = ".lock";
 
 private:
     // A checked pair of one store.
@@ -169,18 +226,50 @@ private:
         std::string headersPath, bodyPath;
         ns::Ref<ns::MutableDictionary> headers;  // as stored, with the body's length and digest
     };
+    // What a lookup takes of the body of the pair it finds: the open file,
+    // and its bytes when there are at most readUpTo of them.
+    struct BodyWanted {
+        uint64_t readUpTo = 0;
+        ns::Ref<ns::Data> bytes;
+        OpenFile file;
+    };
+    // What a look at a pair found.
+    enum class Found {
+        Whole,        // headers and a body that matches them
+        Absent,       // no headers file
+        Unavailable,  // a file could not be opened or read for the moment: missing for now, kept
+        Mismatched,   // read, and found not to belong together
+    };
+    enum class BodyCheck { Matches, DoesNotMatch, Unavailable };
     static std::string bodyFileName(const ns::URL& url);
     std::string storeFolderFor(int storagePolicy);
-    // The pair of `key` in `folder` when its body is the one its headers
-    // name (finishing a store cut after its headers were written); a pair
-    // that does not belong together is removed.
-    std::optional<Entry> checkedPair(const std::string& folder, const std::string& key, const std::string& bodyName);
-    // The checked pair of the URL: the session store's first, then the permanent store's.
-    std::optional<Entry> entryForURL(const ns::URL& url);
-    // Whether the file at `path` holds `length` bytes whose digest is `digest`.
-    bool bodyMatches(const std::string& path, long long length, const std::string& digest);
+    // Looks at the pair of `key` in `folder` (the folder lock held). With
+    // `mayMend` (the lock held exclusively) a store cut after its headers
+    // were written is finished and a mismatched pair is removed; without,
+    // both answer Mismatched, to be looked at again under the exclusive lock.
+    Found readPair(const std::string& folder, const std::string& key, const std::string& bodyName, bool mayMend,
+                   Entry& entry, BodyWanted* want);
+    // Whether the file at `path` holds `length` bytes whose digest is
+    // `digest`; on a match, `want` takes the open file (and the bytes).
+    BodyCheck checkBody(const std::string& path, long long length, const std::string& digest, BodyWanted* want);
+    // The checked pair of the URL: the session store's first, then the
+    // permanent store's; none when a file of it is unavailable for now.
+    std::optional<Entry> entryForURL(const ns::URL& url, BodyWanted* want = nullptr);
     // Finishes or removes what killed stores left in `folder`.
     void clearLeftovers(const std::string& folder);
+
+    // The folder lock (the lock file, flock): shared while a pair is read,
+    // exclusive while one is changed. Taken with accessLock_ held; nested
+    // takes count (a shared take inside an exclusive one is the exclusive
+    // one), a shared lock is never turned exclusive in place.
+    class FolderLock;
+    bool lockFolder(bool exclusive);
+    void unlockFolder();
+    void closeLockFile();
+    int lockFd_ = -1;
+    pid_t lockPid_ = 0;  // the process that opened lockFd_ (a forked child opens its own)
+    int lockDepth_ = 0;
+    bool lockExclusive_ = false;
 
     // Digests of body files already read, by path, valid while the file's
     // identity, size and change times are those recorded: a cache consulted

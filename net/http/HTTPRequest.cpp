@@ -533,21 +533,41 @@ void HTTPRequest::runMain() {
         applyCookieHeader();
     }
 
+    cacheValidatorsSent_ = {};
     if (auto keep = lockedDownloadCache()) {
         CacheDelegate* cache = keep.get();
         if (cachePolicy_ == 0) cachePolicy_ = cache->defaultCachePolicy();
         if (cache->canUseCachedDataForRequest(*this)) {
-            useDataFromCache();
-            return;
+            if (auto taken = takeFromCache(nullptr)) {
+                answerFromCache(*taken);
+                return;
+            }
+            // Nothing whole to take (another thread or process changed or
+            // dropped it meanwhile): the network answers, unless the caller
+            // forbade loading.
+            if (cachePolicy_ & kDontLoadCachePolicy) {
+                failWithError(errorWithCode(kFileManagementError,
+                                            "The download cache holds no whole answer for the request, and its cache "
+                                            "policy does not let it load one"));
+                return;
+            }
         }
-        if (cachePolicy_ & (kAskServerIfModifiedWhenStaleCachePolicy | kAskServerIfModifiedCachePolicy)) {
+        // The stored answer's validators go with this URL's message only
+        // (never into the header set a redirect carries on), unless the
+        // caller asks conditionally himself or they were just answered by
+        // a not-modified the cache could not serve. A stored value that
+        // cannot be sent (an entry of an older build kept CR or NUL) is
+        // left out rather than refusing the request.
+        if ((cachePolicy_ & (kAskServerIfModifiedWhenStaleCachePolicy | kAskServerIfModifiedCachePolicy)) &&
+            !ns::equal(noCacheValidatorsFor_, url_) && !engine::headerIn(requestHeaders_.get(), "If-None-Match") &&
+            !engine::headerIn(requestHeaders_.get(), "If-Modified-Since")) {
             if (auto cached = cache->cachedResponseHeadersForURL(*url_)) {
-                for (size_t i = 0; i < cached->count(); ++i) {
-                    std::string k = engine::textOf(cached->keyAtIndex(i));
-                    std::string v = engine::textOf(cached->valueAtIndex(i));
-                    if (net::equalsIgnoringCase(k, "Etag")) addRequestHeader("If-None-Match", v);
-                    else if (net::equalsIgnoringCase(k, "Last-Modified")) addRequestHeader("If-Modified-Since", v);
-                }
+                auto sendable = [](std::optional<std::string> v) -> std::optional<std::string> {
+                    if (v && v->find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) return std::nullopt;
+                    return v;
+                };
+                cacheValidatorsSent_.etag = sendable(engine::headerIn(cached.get(), "Etag"));
+                cacheValidatorsSent_.lastModified = sendable(engine::headerIn(cached.get(), "Last-Modified"));
             }
         }
     }
@@ -558,6 +578,8 @@ void HTTPRequest::runMain() {
             request_->setHeaderField(engine::textView(requestHeaders_->keyAtIndex(i), key),
                                      engine::textView(requestHeaders_->valueAtIndex(i), value));
     }
+    if (cacheValidatorsSent_.etag) request_->setHeaderField("If-None-Match", *cacheValidatorsSent_.etag);
+    if (cacheValidatorsSent_.lastModified) request_->setHeaderField("If-Modified-Since", *cacheValidatorsSent_.lastModified);
     if (configureProxies()) startRequest();
 }
 
@@ -656,7 +678,10 @@ void HTTPRequest::handleNetworkEvent(net::StreamEvent event) {
         default: break;
     }
     performThrottling();
-    if (downloadComplete_ && needsRedirect_) {
+    if (askingAgain_) {
+        askingAgain_ = false;
+        main();
+    } else if (downloadComplete_ && needsRedirect_) {
         if (!willAskDelegateToConfirmRedirect()) performRedirect();
     } else if (downloadComplete_ && authenticationNeeded_) {
         attemptToApplyCredentialsAndResume();
@@ -680,7 +705,14 @@ void HTTPRequest::beginBody() {
     Destination where = !download_.destinationPath().empty() ? Destination::File
                         : deliversDataToCaller()             ? Destination::Delegate
                                                              : Destination::Memory;
-    download_.beginBody(where, isResponseCompressed());
+    download_.beginBody(where, isResponseCompressed(), rangeAnswer());
+}
+
+ResponseDownload::RangeAnswer HTTPRequest::rangeAnswer() const {
+    using RangeAnswer = ResponseDownload::RangeAnswer;
+    // The message, which also carries a Range that a retry put there alone.
+    if (!request_ || !request_->headers().contains("Range")) return RangeAnswer::NotAsked;
+    return responseHeaderField("Content-Range") ? RangeAnswer::Honoured : RangeAnswer::Ignored;
 }
 
 void HTTPRequest::handleBytesAvailable() {
@@ -721,7 +753,10 @@ void HTTPRequest::handleBytesAvailable() {
         }
         if (n == 0) break;
         const size_t length = static_cast<size_t>(n);
+        // A body that crosses its limit or does not inflate cannot be
+        // continued either: a partial file kept to resume from goes too.
         if (auto tooLarge = download_.received(bytes, length)) {
+            download_.abandonFiles();
             cancelLoad();
             failWithError(tooLarge);
             return;
@@ -731,6 +766,7 @@ void HTTPRequest::handleBytesAvailable() {
             ns::Ref<ns::Error> err;
             inflated = download_.inflate(buffer, length, &err);
             if (!inflated) {
+                download_.abandonFiles();
                 cancelLoad();
                 failWithError(err);
                 return;
@@ -800,7 +836,7 @@ void HTTPRequest::handleStreamComplete() {
     downloadComplete_ = true;
     if (!hasResponseHeaders_) {
         readResponseHeaders();
-        if (didUseCachedResponse_) return;
+        if (didUseCachedResponse_ || askingAgain_) return;
     }
     {
         std::lock_guard<std::recursive_mutex> p(engine::progressLock());
@@ -964,8 +1000,11 @@ bool HTTPRequest::recordFailure(ns::Ref<ns::Error> theError) {
         // Not when the cache's own answer is what failed.
         if ((cachePolicy_ & kFallbackToCacheIfLoadFailsCachePolicy) && !didUseCachedResponse_ &&
             cache->canUseCachedDataForRequest(*this)) {
-            useDataFromCache();
-            return false;
+            // With no whole pair to take, the load's own failure is reported.
+            if (auto taken = takeFromCache(nullptr)) {
+                answerFromCache(*taken);
+                return false;
+            }
         }
     }
     setError(theError);

@@ -664,11 +664,33 @@ private:
 
     // Bodies, downloads, progress, cache (HTTPRequestBodies.cpp).
     void storeReceivedBytes(const uint8_t* bytes, size_t length, const ns::Data* inflated);
+    // How the server met this attempt's Range question, if it asked one.
+    ResponseDownload::RangeAnswer rangeAnswer() const;
     void finishFileDownload();
     bool updatePartialDownloadSize();
     void removeTemporaryUploadFiles();
     void cancelLoad();
-    void useDataFromCache();
+    // The validators the engine put on the message from the cache (never
+    // the caller's own fields): a not-modified answer to them is the
+    // engine's to resolve.
+    struct CacheValidators {
+        std::optional<std::string> etag, lastModified;
+        bool any() const { return etag || lastModified; }
+    };
+    // The stored answer for the URL, taken from the cache as one pair (the
+    // body read into memory within the receiving request's limit, or its
+    // file left open for a download destination); nullopt when no whole
+    // pair can be taken, or, with `sent`, when the pair is not the one
+    // those validators named.
+    std::optional<CachedResponse> takeFromCache(const CacheValidators* sent);
+    // Answers the request (or its main request) with a taken answer.
+    void answerFromCache(CachedResponse& taken);
+    // Drops the stream of an answer the request does not read on.
+    void dropAnswerStream();
+    // A not-modified answer to the engine's own validators that the cache
+    // cannot serve: the request is sent again without them (by
+    // handleNetworkEvent, once the event that read it has ended).
+    void askAgainWithoutCacheValidators();
     void updateProgressIndicators();
     void updateUploadProgress();
     void updateDownloadProgress();
@@ -857,6 +879,9 @@ private:
     bool shouldResetDownloadProgress_ = true;
 
     // Cache.
+    CacheValidators cacheValidatorsSent_;  // by this attempt
+    ns::Ref<ns::URL> noCacheValidatorsFor_;  // asked again without them, for this URL
+    bool askingAgain_ = false;
     ns::WeakDelegate<CacheDelegate> downloadCacheLink_;
     uint32_t cachePolicy_ = 0;
     int cacheStoragePolicy_ = 0;

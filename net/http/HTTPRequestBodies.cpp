@@ -17,15 +17,6 @@
 
 namespace http {
 
-namespace {
-
-uint64_t fileSize(const std::string& path) {
-    struct stat st{};
-    return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
-}
-
-}  // namespace
-
 // ---- Bodies --------------------------------------------------------------------------------
 
 void HTTPRequest::setupPostBody() {
@@ -59,12 +50,8 @@ void HTTPRequest::buildPostBody() {
 // ---- Response storage ----------------------------------------------------------------------
 
 void HTTPRequest::storeReceivedBytes(const uint8_t* bytes, size_t length, const ns::Data* inflated) {
-    using RangeAnswer = ResponseDownload::RangeAnswer;
-    RangeAnswer range = RangeAnswer::NotAsked;
-    if (engine::headerIn(requestHeaders_.get(), "Range"))
-        range = responseHeaderField("Content-Range") ? RangeAnswer::Honoured : RangeAnswer::Ignored;
     uint64_t droppedPartial = 0;
-    auto error = download_.store(bytes, length, inflated, range, &droppedPartial);
+    auto error = download_.store(bytes, length, inflated, rangeAnswer(), &droppedPartial);
     if (droppedPartial) incrementDownloadSizeBy(-static_cast<int64_t>(droppedPartial));
     if (error) {
         cancelLoad();
@@ -106,68 +93,92 @@ void HTTPRequest::storeInCache() {
     if (auto cache = lockedDownloadCache()) cache->storeResponseForRequest(*this, secondsToCache_);
 }
 
-void HTTPRequest::useDataFromCache() {
+std::optional<CachedResponse> HTTPRequest::takeFromCache(const CacheValidators* sent) {
     auto cache = lockedDownloadCache();
-    if (!cache || !url_) return;
+    if (!cache || !url_) return std::nullopt;
+    auto main = mainRequest();
+    const ResponseDownload& receiving = main ? main->download_ : download_;
+    // A body for a download destination is copied from its open file; one
+    // kept in memory is read within the request's limit (a larger one is
+    // the size error, never an empty body).
+    const uint64_t readUpTo = receiving.destinationPath().empty() ? receiving.maxKept() : 0;
+    auto taken = cache->takeCachedResponseForURL(*url_, readUpTo);
+    if (!taken || !taken->headers || !taken->bodyFile) return std::nullopt;
+    const auto status = engine::decimalLength(engine::headerIn(taken->headers.get(), DownloadCache::kStatusCodeKey).value_or(""));
+    if (!status || *status < 100 || *status > 599) return std::nullopt;
+    if (sent) {
+        // Not modified means the answer those validators named, not
+        // whatever is stored now.
+        if (engine::headerIn(taken->headers.get(), "Etag") != sent->etag && sent->etag) return std::nullopt;
+        if (engine::headerIn(taken->headers.get(), "Last-Modified") != sent->lastModified && sent->lastModified)
+            return std::nullopt;
+    }
+    return taken;
+}
+
+void HTTPRequest::dropAnswerStream() {
     // The stream that brought the answer is not needed any more. A
     // not-modified answer has no body, so its connection stays open for the
     // next request when the answer allows that; any other answer's unread
     // body closes it.
-    if (readStream_) {
-        stopStatusChecks();
-        if (responseStatusCode_ == 304 && responseMessage_) readKeepAlive(*responseMessage_);
-        else connectionCanBeReused_ = false;
-        releaseConnectionAfterCompletion();
-        destroyReadStream();
-    }
-    auto headers = cache->cachedResponseHeadersForURL(*url_);
-    std::string dataPath = cache->pathToCachedResponseDataForURL(*url_);
+    if (!readStream_) return;
+    stopStatusChecks();
+    if (responseStatusCode_ == 304 && responseMessage_) readKeepAlive(*responseMessage_);
+    else connectionCanBeReused_ = false;
+    releaseConnectionAfterCompletion();
+    destroyReadStream();
+}
+
+void HTTPRequest::askAgainWithoutCacheValidators() {
+    dropAnswerStream();
+    noCacheValidatorsFor_ = url_;
+    storeResponseHeaders(nullptr);
+    responseStatusCode_ = 0;
+    responseStatusMessage_.clear();
+    responseMessage_ = nullptr;
+    // Nothing more of this answer is read; handleNetworkEvent sends the
+    // request again once the event that read it has ended.
+    complete_ = true;
+    askingAgain_ = true;
+}
+
+void HTTPRequest::answerFromCache(CachedResponse& taken) {
+    dropAnswerStream();
     auto main = mainRequest();
     HTTPRequest* receiver = main ? main.get() : this;
-    if (headers && !dataPath.empty()) {
-        receiver->responseStatusCode_ =
-            static_cast<int>(std::strtol(engine::headerIn(headers.get(), DownloadCache::kStatusCodeKey).value_or("").c_str(), nullptr, 10));
-        receiver->didUseCachedResponse_ = true;
-        receiver->storeResponseHeaders(headers);
-        const std::string destination = receiver->download_.destinationPath();
-        if (!destination.empty()) {
-            // The caller gets the cached body at the place it asked for.
-            std::error_code ec;
-            std::filesystem::copy_file(dataPath, destination + ".fromcache",
-                                       std::filesystem::copy_options::overwrite_existing, ec);
-            if (!ec) std::filesystem::rename(destination + ".fromcache", destination, ec);
-            if (ec)
-                receiver->fileError_ = errorWithCode(
-                    kFileManagementError, ns::format("Failed to move file from '%@' to '%@'", dataPath, destination),
-                    net::posixError(ec.value(), "copy"));
-        } else if (fileSize(dataPath) > receiver->download_.maxKept()) {
-            // A body the cache took from a download may be larger than what
-            // this request keeps in memory.
-            receiver->fileError_ = responseTooLargeError(receiver->download_.maxKept());
-        } else {
-            auto data = cache->cachedResponseDataForURL(*url_);
-            receiver->download_.useCachedBody(data.get());
-        }
-        uint64_t length = engine::decimalLength(engine::headerIn(headers.get(), "Content-Length").value_or("")).value_or(0);
-        if (!length && receiver->download_.rawData()) length = receiver->download_.rawData()->length();
-        receiver->contentLength_ = length;
-        receiver->totalBytesRead_ = length;
-        receiver->parseStringEncodingFromHeaders();
-        net::HeaderList list;
-        for (size_t i = 0; i < headers->count(); ++i)
-            list.add(engine::textOf(headers->keyAtIndex(i)), engine::textOf(headers->valueAtIndex(i)));
-        receiver->responseCookies_ = net::HTTPCookie::cookiesWithResponseHeaderFields(list, *url_);
-        if (receiver == this && willRedirect()) {
-            complete_ = true;
-            downloadComplete_ = true;
-            if (!willAskDelegateToConfirmRedirect()) {
-                auto self = ns::keepAlive(this);
-                performOnRequestThread([self] { self->performRedirect(); });
-            }
-            return;
-        }
-    }
+    const ns::Ref<ns::Dictionary> headers = taken.headers;
+    receiver->responseStatusCode_ = static_cast<int>(
+        engine::decimalLength(engine::headerIn(headers.get(), DownloadCache::kStatusCodeKey).value_or("")).value_or(0));
     receiver->didUseCachedResponse_ = true;
+    receiver->storeResponseHeaders(headers);
+    if (!receiver->download_.destinationPath().empty()) {
+        // The caller gets the cached body at the place it asked for, whole.
+        if (auto error = receiver->download_.landCachedBody(taken.bodyFile.fd())) receiver->fileError_ = error;
+    } else if (!taken.body) {
+        // A body the cache took from a download may be larger than what
+        // this request keeps in memory.
+        receiver->fileError_ = responseTooLargeError(receiver->download_.maxKept());
+    } else {
+        receiver->download_.useCachedBody(taken.body.get());
+    }
+    uint64_t length = engine::decimalLength(engine::headerIn(headers.get(), "Content-Length").value_or("")).value_or(0);
+    if (!length) length = taken.bodyLength;
+    receiver->contentLength_ = length;
+    receiver->totalBytesRead_ = length;
+    receiver->parseStringEncodingFromHeaders();
+    net::HeaderList list;
+    for (size_t i = 0; i < headers->count(); ++i)
+        list.add(engine::textOf(headers->keyAtIndex(i)), engine::textOf(headers->valueAtIndex(i)));
+    receiver->responseCookies_ = net::HTTPCookie::cookiesWithResponseHeaderFields(list, *url_);
+    if (receiver == this && !fileError_ && willRedirect()) {
+        complete_ = true;
+        downloadComplete_ = true;
+        if (!willAskDelegateToConfirmRedirect()) {
+            auto self = ns::keepAlive(this);
+            performOnRequestThread([self] { self->performRedirect(); });
+        }
+        return;
+    }
     receiver->complete_ = true;
     receiver->downloadComplete_ = true;
     if (receiver->redirectCount_ == 0) receiver->originalURL_ = receiver->url_;

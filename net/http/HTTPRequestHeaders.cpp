@@ -113,12 +113,23 @@ void HTTPRequest::readResponseHeaders() {
     responseStatusCode_ = message->statusCode();
     responseStatusMessage_ = message->statusLine();
 
+    // A not-modified answer to the validators the engine added is for the
+    // stored answer they named: served from it when the cache can, else
+    // the request is asked again without them. It never reaches the caller
+    // of a plain GET.
+    const bool toOwnValidators = responseStatusCode_ == 304 && cacheValidatorsSent_.any();
     if (auto cache = lockedDownloadCache()) {
         if (cache->canUseCachedDataForRequest(*this)) {
-            cache->updateExpiryForRequest(*this, secondsToCache_);
-            useDataFromCache();
-            return;
+            if (auto taken = takeFromCache(toOwnValidators ? &cacheValidatorsSent_ : nullptr)) {
+                cache->updateExpiryForRequest(*this, secondsToCache_);
+                answerFromCache(*taken);
+                return;
+            }
         }
+    }
+    if (toOwnValidators) {
+        askAgainWithoutCacheValidators();
+        return;
     }
     if (responseStatusCode_ == 401) authenticationNeeded_ = kHTTPAuthenticationNeeded;
     else if (responseStatusCode_ == 407) authenticationNeeded_ = kProxyAuthenticationNeeded;

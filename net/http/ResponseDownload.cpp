@@ -5,7 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <vector>
 
 #include "net/http/RequestErrors.h"
 #include "platform/foundation/FileIO.h"
@@ -22,14 +25,93 @@ bool fileExists(const std::string& path) {
 
 const char* const kAttributesText = "Failed to get attributes for file at path";
 
-// Replaces `to` with `from`; nil or the error.
-ns::Ref<ns::Error> moveInto(const std::string& from, const std::string& to) {
-    if (fileExists(to) && ::unlink(to.c_str()) != 0) return fileError("Failed to delete file at path", to, errno, "unlink");
-    std::error_code ec;
-    std::filesystem::rename(from, to, ec);
-    if (ec)
-        return requestError(kFileManagementError, "Failed to move file from '" + from + "' to '" + to + "'",
-                            net::posixError(ec.value(), "rename"));
+ns::Ref<ns::Error> moveError(const std::string& from, const std::string& to, int sysError, const char* operation) {
+    return requestError(kFileManagementError, "Failed to move file from '" + from + "' to '" + to + "'",
+                        net::posixError(sysError, operation));
+}
+
+// The process's umask, read without changing it (umask() sets it, for
+// every thread, while it answers); 077 when it cannot be read.
+mode_t currentUmask() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8) & 0777);
+    return 077;
+}
+
+// The permission bits of a file that lands at `to`: those of the file it
+// replaces, or what a file made there anew gets.
+mode_t landingMode(const std::string& to) {
+    struct stat st{};
+    if (::stat(to.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return st.st_mode & 07777;
+    return 0666 & ~currentUmask();
+}
+
+// Copies the open file `in` (from its start) into a new file beside `to`
+// (0600, flushed); its name in `staged`. False with errno set on failure;
+// nothing is left behind then.
+bool copyBeside(int in, const std::string& to, std::string& staged) {
+    const std::filesystem::path target(to);
+    staged = (target.parent_path() / ("." + target.filename().string() + ".landing-XXXXXX")).string();
+    int out = ::mkostemp(staged.data(), O_CLOEXEC);
+    if (out < 0) return false;
+    auto fail = [&] {
+        int err = errno;
+        ::close(out);
+        ::unlink(staged.c_str());
+        errno = err;
+        return false;
+    };
+    std::vector<uint8_t> buffer(1 << 16);
+    for (off_t at = 0;;) {
+        ssize_t n = ::pread(in, buffer.data(), buffer.size(), at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return fail();
+        if (n == 0) break;
+        if (!ns::writeAll(out, buffer.data(), static_cast<size_t>(n))) return fail();
+        at += n;
+    }
+    if (::fsync(out) != 0) return fail();
+    if (::close(out) != 0) {
+        int err = errno;
+        ::unlink(staged.c_str());
+        errno = err;
+        return false;
+    }
+    return true;
+}
+
+// Puts the whole staged file `staged` (beside `to`) in place of `to`.
+int renameInto(const std::string& staged, const std::string& to, mode_t mode) {
+    ::chmod(staged.c_str(), mode);
+    if (::rename(staged.c_str(), to.c_str()) == 0) return 0;
+    int err = errno;
+    ::unlink(staged.c_str());
+    return err;
+}
+
+// Replaces `to` with the whole file `from`: a rename, or, when `from` lies
+// on another file system, a copy into `to`'s folder renamed over it (then
+// `from` goes). The file at `to` is never removed first, so it stays as it
+// was when this fails. Nil or the error.
+ns::Ref<ns::Error> landFile(const std::string& from, const std::string& to) {
+    const mode_t mode = landingMode(to);
+    if (::rename(from.c_str(), to.c_str()) == 0) {
+        // Private until it landed; now what the file it replaced had.
+        ::chmod(to.c_str(), mode);
+        return nullptr;
+    }
+    if (errno != EXDEV) return moveError(from, to, errno, "rename");
+    int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return moveError(from, to, errno, "open");
+    std::string staged;
+    const bool copied = copyBeside(in, to, staged);
+    const int copyError = errno;
+    ::close(in);
+    if (!copied) return moveError(from, to, copyError, "copy");
+    if (int err = renameInto(staged, to, mode)) return moveError(from, to, err, "rename");
+    ::unlink(from.c_str());
     return nullptr;
 }
 
@@ -51,10 +133,12 @@ void ResponseDownload::startAttempt() {
     announcedLength_ = 0;
 }
 
-void ResponseDownload::beginBody(Destination where, bool compressed) {
+void ResponseDownload::beginBody(Destination where, bool compressed, RangeAnswer range) {
     compressed_ = compressed;
     decompressor_ = nullptr;
-    guard_.begin(where, compressed, !waitToInflate_, {maxKept_, maxInflated_}, announcedLength_);
+    inflateAtEnd_ = compressed && !waitToInflate_ && where == Destination::File && allowResume_ &&
+                    range == RangeAnswer::Honoured && partialSize_ > 0;
+    guard_.begin(where, compressed, inflatesOnArrival(), {maxKept_, maxInflated_}, announcedLength_);
 }
 
 void ResponseDownload::reserve(uint64_t announcedLength) {
@@ -85,8 +169,10 @@ ns::Ref<ns::Data> ResponseDownload::inflate(const uint8_t* bytes, size_t length,
 bool ResponseDownload::openDownloadFile(std::string& path, int& fd, RangeAnswer range, bool isMainFile,
                                         uint64_t* droppedPartial) {
     bool append = false;
+    bool fresh = false;
     if (path.empty()) {
         path = temporaryFilePath();
+        fresh = true;
     } else if (allowResume_) {
         if (range == RangeAnswer::Honoured) {
             append = true;
@@ -96,8 +182,13 @@ bool ResponseDownload::openDownloadFile(std::string& path, int& fd, RangeAnswer 
             partialSize_ = 0;
         }
     }
-    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC), 0644);
-    return fd >= 0;
+    // The user's alone; a name made up here is a new file (never one that
+    // someone put there meanwhile, nor a link).
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC) | (fresh ? O_EXCL : 0),
+                0600);
+    if (fd < 0) return false;
+    if (!fresh) ::fchmod(fd, 0600);
+    return true;
 }
 
 ns::Ref<ns::Error> ResponseDownload::store(const uint8_t* bytes, size_t length, const ns::Data* inflated,
@@ -148,8 +239,7 @@ ns::Ref<ns::Error> ResponseDownload::endBody(bool compressed) {
 
 void ResponseDownload::abandonFiles() {
     closeFiles();
-    removeTemporaryFile(temporaryPath_);
-    removeTemporaryFile(inflatedTemporaryPath_);
+    removeTemporaryFiles();
 }
 
 void ResponseDownload::closeFiles() {
@@ -162,32 +252,51 @@ ns::Ref<ns::Error> ResponseDownload::finishFile(bool compressed, bool keepForRes
     if (temporaryPath_.empty()) return nullptr;
     closeFiles();
     if (keepForResume) return nullptr;
-    if (!compressed) {
-        auto error = moveInto(temporaryPath_, destinationPath_);
-        if (!error) temporaryPath_.clear();
-        return error;
-    }
     ns::Ref<ns::Error> error;
-    if (waitToInflate_) {
+    if (!compressed) {
+        error = landFile(temporaryPath_, destinationPath_);
+        if (!error) temporaryPath_.clear();
+    } else if (waitToInflate_ || inflateAtEnd_) {
         // Inflate beside the destination, then move into place whole.
         std::string staging = destinationPath_ + ".inflating";
         if (!DataDecompressor::uncompressDataFromFile(temporaryPath_, staging, &error, maxInflated_)) {
             ::unlink(staging.c_str());
         } else {
-            error = moveInto(staging, destinationPath_);
+            error = landFile(staging, destinationPath_);
+            if (error) ::unlink(staging.c_str());
         }
     } else if (!inflatedTemporaryPath_.empty()) {
-        error = moveInto(inflatedTemporaryPath_, destinationPath_);
+        error = landFile(inflatedTemporaryPath_, destinationPath_);
         if (!error) inflatedTemporaryPath_.clear();
     }
+    // What did not land goes: a failed download leaves no copy of its body
+    // behind (nor a partial file to resume from, which would only fail again).
+    if (error) {
+        removeTemporaryFiles();
+        return error;
+    }
     auto removal = removeTemporaryFile(temporaryPath_);
-    return error ? error : removal;
+    auto second = removeTemporaryFile(inflatedTemporaryPath_);
+    return removal ? removal : second;
 }
 
 void ResponseDownload::useCachedBody(const ns::Data* data) {
     rawData_ = ns::MutableData::make();
     inflatedData_ = nullptr;
     if (data) rawData_->appendData(*data);
+}
+
+ns::Ref<ns::Error> ResponseDownload::landCachedBody(int fd) {
+    const mode_t mode = landingMode(destinationPath_);
+    std::string staged;
+    if (!copyBeside(fd, destinationPath_, staged)) return moveError("the download cache", destinationPath_, errno, "copy");
+    if (int err = renameInto(staged, destinationPath_, mode)) return moveError("the download cache", destinationPath_, err, "rename");
+    return nullptr;
+}
+
+void ResponseDownload::removeTemporaryFiles() {
+    removeTemporaryFile(temporaryPath_);
+    removeTemporaryFile(inflatedTemporaryPath_);
 }
 
 ns::Ref<ns::Error> ResponseDownload::removeTemporaryFile(std::string& path) {

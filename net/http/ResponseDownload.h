@@ -4,6 +4,13 @@
 // inflated as it arrives or at the end), always under the request's size
 // limits (ResponseBodyGuard).
 //
+// A download's temporary files are the user's alone (0600) and go when the
+// download fails (but the partial file a resumable download keeps when it
+// is cut). A finished download lands at its destination whole: renamed
+// over the file there, or, when the temporary folder lies on another file
+// system, copied into the destination's folder first and renamed there.
+// The file it replaces stays as it was until then, and when landing fails.
+//
 // Owned by one request and used only on the thread the request runs on
 // (the network thread, or the caller's for a synchronous request) while the
 // request runs; the caller reads the results once the request has finished
@@ -59,8 +66,12 @@ public:
     // --- One attempt ----------------------------------------------------------
     // A new attempt: a body kept in memory starts empty.
     void startAttempt();
-    // The headers of a body were read: where it goes and whether it is gzip.
-    void beginBody(Destination where, bool compressed);
+    // The headers of a body were read: where it goes, whether it is gzip,
+    // and how the server met a resumed download's Range question. A gzip
+    // download inflated on arrival that continues a partial file is
+    // inflated at the end instead, from the whole raw file: its new bytes
+    // continue a gzip stream whose start an earlier attempt inflated.
+    void beginBody(Destination where, bool compressed, RangeAnswer range = RangeAnswer::NotAsked);
     // Room for an announced body kept in memory as it comes, and for what a
     // gzip body kept in memory inflates to, up to the limit (the length is
     // the server's word, not a promise).
@@ -68,7 +79,7 @@ public:
     // Whether the body's bytes are appended to memoryBuffer() as they come
     // (kept in memory, not inflated on arrival).
     bool keepsRawInMemory() const { return rawData_ && destinationPath_.empty() && !inflatesOnArrival(); }
-    bool inflatesOnArrival() const { return compressed_ && !waitToInflate_; }
+    bool inflatesOnArrival() const { return compressed_ && !waitToInflate_ && !inflateAtEnd_; }
     // The body kept in memory, for reading straight into it.
     ns::MutableData& memoryBuffer() { return *rawData_; }
     // Raw bytes as they are read (already appended when they were read into
@@ -100,6 +111,10 @@ public:
     ns::Ref<ns::Error> finishFile(bool compressed, bool keepForResume);
     // The body of a cached answer kept in memory.
     void useCachedBody(const ns::Data* data);
+    // Lands the body of a cached answer, read from the open file `fd` (from
+    // its start), at the destination: copied beside it, then renamed over
+    // it. Nil, or the file error (the destination as it was).
+    ns::Ref<ns::Error> landCachedBody(int fd);
     // Stops: closes the files, and, when the body did not arrive whole,
     // drops what was kept (but a resumable partial file). Nil, or the error
     // of a temporary file that could not be removed.
@@ -120,6 +135,8 @@ public:
 
 private:
     bool openDownloadFile(std::string& path, int& fd, RangeAnswer range, bool isMainFile, uint64_t* droppedPartial);
+    // Removes both temporary files (a failed download).
+    void removeTemporaryFiles();
     ns::Ref<ns::Error> removeTemporaryFile(std::string& path);
     void closeFiles();
 
@@ -133,6 +150,7 @@ private:
 
     // State of the body being read.
     bool compressed_ = false;
+    bool inflateAtEnd_ = false;  // a resumed gzip body inflated on arrival: at the end after all
     ResponseBodyGuard guard_;
     ns::Ref<DataDecompressor> decompressor_;
     ns::Ref<ns::MutableData> rawData_;

@@ -31,6 +31,17 @@ constexpr auto kTokenChars = [] {
     return table;
 }();
 
+// A received field value with CR, LF or NUL inside, each replaced by a
+// space and trimmed again (RFC 9110, 5.5); nullopt when it has none. Kept,
+// they would go out again in a field made from the value (a cached
+// validator sent back) and have that request refused.
+std::optional<std::string> cleanedValue(std::string_view value) {
+    if (value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos) return std::nullopt;
+    std::string out(value);
+    for (char& c : out)
+        if (c == '\r' || c == '\n' || c == '\0') c = ' ';
+    return std::string(trimmed(out));
+}
 
 // Strict decimal without sign or blanks; nullopt on overflow or junk.
 std::optional<uint64_t> parseDecimal(std::string_view s) {
@@ -243,7 +254,8 @@ void ResponseParser::onHeaderLine(std::string_view line) {
     if (line[0] == ' ' || line[0] == '\t') {
         // An obsolete folded line continues the previous value.
         if (headers.empty()) return fail(ParseError::BadHeader, "continuation without a field");
-        headers.appendToLastValue(trimmed(line));
+        const auto cleaned = cleanedValue(trimmed(line));
+        headers.appendToLastValue(cleaned ? std::string_view(*cleaned) : trimmed(line));
         return;
     }
     // The name is a token right up to the colon.
@@ -254,7 +266,9 @@ void ResponseParser::onHeaderLine(std::string_view line) {
     std::string_view name = line.substr(0, colon);
     if (headers.size() >= limits_.maxHeaderFields) return fail(ParseError::HeaderTooLarge, "too many fields");
     const std::string_view value = trimmed(line.substr(colon + 1));
-    if (!block_.empty() && line.data() >= block_.data() && line.data() + line.size() <= block_.data() + block_.size()) {
+    if (const auto cleaned = cleanedValue(value)) {
+        headers.add(name, *cleaned);
+    } else if (!block_.empty() && line.data() >= block_.data() && line.data() + line.size() <= block_.data() + block_.size()) {
         const auto at = [&](std::string_view part) { return static_cast<size_t>(part.data() - block_.data()); };
         headers.addFromText(at(name), name.size(), at(value), value.size());
     } else {

@@ -545,6 +545,54 @@ TEST_F(DownloadCacheTest, PairsThatDoNotBelongTogetherAreDropped) {
     EXPECT_EQ(must<ns::Data>(cache->cachedResponseDataForURL(*forged.u))->view(), "real body");
 }
 
+// A pair whose files cannot be opened for the moment (no descriptor left)
+// counts as missing for that call and stays: only a pair that was read and
+// found not to belong together is dropped. Run in a child process, whose
+// descriptors can be used up without harm to anything else.
+TEST_F(DownloadCacheTest, PairThatCannotBeOpenedForNowStays) {
+    namespace fs = std::filesystem;
+    for (int storage : {0, 1}) {
+        SCOPED_TRACE(storage ? "permanent" : "session");
+        log.clear();
+        auto r = response("http://example.com/busy", {{"Cache-Control", "max-age=60"}}, "kept body");
+        r.storage = storage;
+        cache->storeResponseForRequest(r, 0);
+        const std::string headers = cache->pathToCachedResponseHeadersForURL(*r.u);
+        const std::string body = cache->pathToCachedResponseDataForURL(*r.u);
+        ASSERT_FALSE(headers.empty());
+        pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // Bit by bit what went wrong; 0 when all went right.
+            int faults = 0;
+            if (!cache->cachedResponseHeadersForURL(*r.u)) faults |= 1;  // the child's own lock file is open now
+            std::vector<int> held;
+            for (int fd; (fd = ::dup(0)) >= 0;) held.push_back(fd);
+            FakeRequest ask;
+            ask.u = r.u;
+            ask.policy = http::kOnlyLoadIfNotCachedCachePolicy;
+            if (cache->cachedResponseHeadersForURL(*r.u)) faults |= 2;
+            if (cache->cachedResponseDataForURL(*r.u)) faults |= 2;
+            if (cache->takeCachedResponseForURL(*r.u, 1000)) faults |= 2;
+            if (cache->canUseCachedDataForRequest(ask)) faults |= 2;
+            if (!cache->pathToCachedResponseDataForURL(*r.u).empty()) faults |= 2;
+            for (int fd : held) ::close(fd);
+            if (!fs::exists(headers) || !fs::exists(body)) faults |= 4;
+            auto again = cache->cachedResponseDataForURL(*r.u);
+            if (!again || again->view() != "kept body") faults |= 8;
+            ::_exit(faults);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "1: not whole at first, 2: taken without descriptors, 4: dropped, "
+                                             "8: not whole afterwards";
+        EXPECT_TRUE(fs::exists(headers));
+        EXPECT_EQ(must<ns::Data>(cache->cachedResponseDataForURL(*r.u))->view(), "kept body");
+        EXPECT_EQ(logged().find("do not belong together"), std::string::npos) << logged();
+    }
+}
+
 // What killed stores left in the permanent store goes at the next start:
 // temporary files of ended writers and new bodies whose headers never came;
 // a store cut after its headers were written is finished.

@@ -16,6 +16,7 @@
 
 #include "net/http/DataCompressor.h"
 #include "net/http/DownloadCache.h"
+#include "testsupport/OtherFileSystem.h"
 #include "testsupport/TempDir.h"
 
 using namespace httptest;
@@ -614,6 +615,106 @@ TEST(RequestDownloads, ServerIgnoringRangeRestartsTheFileAndTakesTheSizeBack) {
     EXPECT_EQ(r->partialDownloadSize(), 0u);
     // Announced 100000 + 30000, then the 30000 taken back.
     EXPECT_EQ(d->downloadSize, 100000);
+}
+
+// A download whose temporary file lies on another file system than its
+// destination (a temporary folder on tmpfs beside a home on disk) lands
+// whole over the file that was there.
+TEST(RequestDownloads, DownloadLandsFromATemporaryFolderOnAnotherFileSystem) {
+    testsupport::TempDir dir;
+    testsupport::FolderOnAnotherFileSystem other(dir.path());
+    if (other.empty()) GTEST_SKIP() << testsupport::FolderOnAnotherFileSystem::kMissing;
+    FileServer s;
+    std::ofstream(dir / "out.bin") << "the older file";
+    auto r = HTTPRequest::requestWithURL(url(s.url("/file")));
+    r->setDownloadDestinationPath(dir / "out.bin");
+    r->setTemporaryFileDownloadPath(other / "partial");
+    startSynchronous(r);
+    ASSERT_FALSE(r->error()) << r->error()->description();
+    EXPECT_TRUE(readAll(dir / "out.bin") == s.content);
+    EXPECT_FALSE(fs::exists(other / "partial"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
+// A gzip download inflated as it arrives, cut with resume allowed, ends
+// with the whole inflated file on the next attempt; a resume that cannot
+// continue (its partial file is not the start of this body) drops the
+// partial file, so the attempt after it starts over and succeeds.
+TEST(RequestDownloads, GzipDownloadInflatedOnArrivalResumesWhole) {
+    std::string plain;
+    for (int i = 0; plain.size() < 200000; ++i) plain += "line " + std::to_string(i) + " of the inflated file\n";
+    ns::Ref<ns::Error> error;
+    auto packedData = http::DataCompressor::compressData(ns::Data::make(plain).get(), &error);
+    ASSERT_TRUE(packedData);
+    const std::string packed(packedData->view());
+    const size_t cut = packed.size() / 2;
+    // The first request and the one retry a dropped connection gets are cut.
+    std::atomic<int> cutsLeft{2};
+    std::mutex m;
+    std::vector<std::string> ranges;
+    testsupport::Server server([&](testsupport::Conn& c) {
+        while (auto r = c.readRequest()) {
+            const std::string range = r->header("Range");
+            {
+                std::lock_guard<std::mutex> g(m);
+                ranges.push_back(range);
+            }
+            if (!range.empty()) {
+                const size_t from = std::stoul(range.substr(6));
+                if (!c.respond(206, packed.substr(from),
+                               "Content-Encoding: gzip\r\nContent-Range: bytes " + std::to_string(from) + "-" +
+                                   std::to_string(packed.size() - 1) + "/" + std::to_string(packed.size()) + "\r\n"))
+                    return;
+            } else if (cutsLeft.fetch_sub(1) > 0) {
+                c.write("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " + std::to_string(packed.size()) +
+                        "\r\n\r\n" + packed.substr(0, cut));
+                c.reset();
+                return;
+            } else if (!c.respond(200, packed, "Content-Encoding: gzip\r\n")) {
+                return;
+            }
+        }
+    });
+    testsupport::TempDir dir;
+    auto attempt = [&] {
+        auto r = HTTPRequest::requestWithURL(url(server.url("/inflated.txt")));
+        r->setDownloadDestinationPath(dir / "out.txt");
+        r->setTemporaryFileDownloadPath(dir / "partial");
+        r->setAllowResumeForFileDownloads(true);
+        r->setShouldWaitToInflateCompressedResponses(false);
+        startSynchronous(r);
+        return r;
+    };
+    auto cutShort = attempt();
+    ASSERT_TRUE(cutShort->error());
+    EXPECT_EQ(cutShort->error()->code(), http::kConnectionFailureErrorType);
+    ASSERT_EQ(fs::file_size(dir / "partial"), cut);
+    auto resumed = attempt();
+    ASSERT_FALSE(resumed->error()) << resumed->error()->description();
+    EXPECT_TRUE(readAll(dir / "out.txt") == plain);
+    EXPECT_FALSE(fs::exists(dir / "partial"));
+    {
+        std::lock_guard<std::mutex> g(m);
+        ASSERT_EQ(ranges.size(), 3u);
+        EXPECT_EQ(ranges[2], "bytes=" + std::to_string(cut) + "-");
+        ranges.clear();
+    }
+
+    // A partial file that is not the start of this body: the resume fails,
+    // its file goes, and the next attempt starts over.
+    fs::remove(dir / "out.txt");
+    std::ofstream(dir / "partial", std::ios::binary) << std::string(cut, 'x');
+    auto broken = attempt();
+    ASSERT_TRUE(broken->error());
+    EXPECT_EQ(broken->error()->code(), http::kCompressionErrorType);
+    EXPECT_FALSE(fs::exists(dir / "partial"));
+    EXPECT_FALSE(fs::exists(dir / "out.txt"));
+    auto again = attempt();
+    ASSERT_FALSE(again->error()) << again->error()->description();
+    EXPECT_TRUE(readAll(dir / "out.txt") == plain);
+    std::lock_guard<std::mutex> g(m);
+    ASSERT_EQ(ranges.size(), 2u);
+    EXPECT_EQ(ranges[1], "");
 }
 
 TEST(RequestDownloads, InterruptedDownloadKeepsItsTemporaryFileOnlyWithResume) {

@@ -3,7 +3,11 @@
 // temporary folder.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -13,6 +17,8 @@
 #include "net/http/RequestErrors.h"
 #include "net/http/ResponseDownload.h"
 #include "testsupport/Checked.h"
+#include "testsupport/FullDisk.h"
+#include "testsupport/OtherFileSystem.h"
 #include "testsupport/TempDir.h"
 
 namespace {
@@ -45,6 +51,24 @@ std::string contents(const std::string& path) {
 }
 
 std::string asString(const ns::Data* d) { return d ? std::string(d->view()) : std::string("(nil)"); }
+
+unsigned modeOf(const std::string& path) {
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+dev_t deviceOf(const std::string& path) {
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_dev : 0;
+}
+
+// The names in a folder.
+std::vector<std::string> namesIn(const std::string& folder) {
+    std::vector<std::string> out;
+    for (auto& e : std::filesystem::directory_iterator(folder)) out.push_back(e.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
 
 // Hands `bytes` over in pieces as the request does for a body it does not
 // read straight into memory.
@@ -237,6 +261,90 @@ TEST(ResponseDownload, FileDownloadsMoveIntoPlaceWhole) {
     }
 }
 
+// A finished download lands whole whatever file system its temporary file
+// is on: renamed, or copied into the destination's folder and renamed there.
+// The file it replaces keeps its permission bits and stays as it was when
+// landing fails; temporary files are private and go when the download
+// fails.
+TEST(ResponseDownload, DownloadsLandAcrossFileSystems) {
+    testsupport::TempDir dir("download");
+    testsupport::FolderOnAnotherFileSystem other(dir.path());
+    if (other.empty()) GTEST_SKIP() << testsupport::FolderOnAnotherFileSystem::kMissing;
+    const std::string body = text(300000);
+    auto packed = gzip(body);
+    auto plain = ns::Data::make(body);
+    struct Row {
+        const char* name;
+        bool compressed, wait;
+    };
+    for (const Row& row : {Row{"plain", false, true}, Row{"gzip inflated at the end", true, true},
+                           Row{"gzip inflated on arrival", true, false}}) {
+        SCOPED_TRACE(row.name);
+        const std::string destination = dir / "landed.txt";
+        std::ofstream(destination) << "older";
+        ::chmod(destination.c_str(), 0640);
+        ResponseDownload d;
+        d.setDestinationPath(destination);
+        d.setTemporaryPath(other / "partial");
+        d.setWaitsToInflate(row.wait);
+        d.startAttempt();
+        d.beginBody(Destination::File, row.compressed);
+        const ns::Data& sent = row.compressed ? *packed : *plain;
+        ASSERT_FALSE(feed(d, sent.bytes(), sent.length() / 2, 4096));
+        EXPECT_EQ(modeOf(other / "partial"), 0600u);
+        ASSERT_FALSE(feed(d, sent.bytes() + sent.length() / 2, sent.length() - sent.length() / 2, 4096));
+        d.endBody(row.compressed);
+        auto error = d.finishFile(row.compressed, false);
+        ASSERT_FALSE(error) << error->description();
+        EXPECT_TRUE(contents(destination) == body);
+        EXPECT_EQ(modeOf(destination), 0640u);
+        EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"landed.txt"});
+        EXPECT_FALSE(std::filesystem::exists(other / "partial"));
+    }
+    // A temporary file the download makes up is private too.
+    {
+        ResponseDownload d;
+        d.setDestinationPath(dir / "made-up.txt");
+        d.startAttempt();
+        d.beginBody(Destination::File, false);
+        ASSERT_FALSE(feed(d, reinterpret_cast<const uint8_t*>(body.data()), 1000, 1000));
+        EXPECT_EQ(modeOf(d.temporaryPath()), 0600u);
+        EXPECT_FALSE(d.cancel(false));
+    }
+    // The copy into a full destination folder fails: the file there stays
+    // as it was, and neither the download's file nor a half copy is left.
+    testsupport::FullDisk disk(dir / "disk");
+    if (!disk.isTmpfs() || deviceOf(disk.folder()) == deviceOf(dir.path())) {
+        std::printf("skipped: no full destination on another file system here (%s)\n", disk.how().c_str());
+        return;
+    }
+    const std::string kept = disk.folder() + "/kept.txt";
+    std::ofstream(kept) << "older";
+    disk.fill();
+    for (bool compressed : {false, true}) {
+        SCOPED_TRACE(compressed ? "gzip inflated on arrival" : "plain");
+        ResponseDownload d;
+        d.setDestinationPath(kept);
+        d.setTemporaryPath(dir / "partial");
+        d.setWaitsToInflate(false);
+        d.setAllowsResume(true);
+        d.startAttempt();
+        d.beginBody(Destination::File, compressed);
+        const ns::Data& sent = compressed ? *packed : *plain;
+        ASSERT_FALSE(feed(d, sent.bytes(), sent.length(), 65536));
+        d.endBody(compressed);
+        auto error = d.finishFile(compressed, false);
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->code(), http::kFileManagementError);
+        EXPECT_EQ(contents(kept), "older");
+        auto left = namesIn(disk.folder());
+        left.erase(std::remove(left.begin(), left.end(), ".filler"), left.end());
+        EXPECT_EQ(left, std::vector<std::string>{"kept.txt"});
+        EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"disk", "landed.txt"}));
+    }
+    disk.restore();
+}
+
 TEST(ResponseDownload, ResumeAppendsOrStartsOverAndCancelKeepsThePart) {
     testsupport::TempDir dir("download");
     std::string body = text(10000);
@@ -274,6 +382,47 @@ TEST(ResponseDownload, ResumeAppendsOrStartsOverAndCancelKeepsThePart) {
         ASSERT_FALSE(feed(d, bytes + 1000, body.size() - 1000, 1000, RangeAnswer::Ignored));
         EXPECT_FALSE(d.finishFile(false, false));
         EXPECT_EQ(contents(dir / "whole.txt"), body);
+    }
+    // A gzip body inflated on arrival, cut and resumed: the part it adds
+    // continues the gzip stream, so the whole raw file is inflated at the
+    // end; a server that sends it all again starts it over, inflated on
+    // arrival as before.
+    {
+        auto packed = gzip(body);
+        for (RangeAnswer range : {RangeAnswer::Honoured, RangeAnswer::Ignored}) {
+            SCOPED_TRACE(range == RangeAnswer::Honoured ? "range honoured" : "range ignored");
+            const std::string destination = dir / "inflated.txt";
+            std::filesystem::remove(destination);
+            ResponseDownload first;
+            first.setDestinationPath(destination);
+            first.setTemporaryPath(dir / "gzip-partial");
+            first.setAllowsResume(true);
+            first.setWaitsToInflate(false);
+            first.startAttempt();
+            first.beginBody(Destination::File, true);
+            const size_t cut = packed->length() / 3;
+            ASSERT_FALSE(feed(first, packed->bytes(), cut, 1000));
+            EXPECT_FALSE(first.cancel(false));
+            ASSERT_EQ(std::filesystem::file_size(dir / "gzip-partial"), cut);
+
+            ResponseDownload d;
+            d.setDestinationPath(destination);
+            d.setTemporaryPath(dir / "gzip-partial");
+            d.setAllowsResume(true);
+            d.setWaitsToInflate(false);
+            ASSERT_FALSE(d.refreshPartialSize());
+            d.startAttempt();
+            d.beginBody(Destination::File, true, range);
+            EXPECT_EQ(d.inflatesOnArrival(), range == RangeAnswer::Ignored);
+            const size_t from = range == RangeAnswer::Honoured ? cut : 0;
+            auto error = feed(d, packed->bytes() + from, packed->length() - from, 1000, range);
+            ASSERT_FALSE(error) << error->description();
+            EXPECT_FALSE(d.endBody(true));
+            error = d.finishFile(true, false);
+            ASSERT_FALSE(error) << error->description();
+            EXPECT_TRUE(contents(destination) == body);
+            EXPECT_FALSE(std::filesystem::exists(dir / "gzip-partial"));
+        }
     }
     // Cancelled halfway: a resumable part stays for the next attempt, a
     // plain one goes, and a redirect keeps the part without moving it.

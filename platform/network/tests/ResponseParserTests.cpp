@@ -59,6 +59,27 @@ TEST(ResponseParser, ContentLengthBodyInAnySplit) {
     EXPECT_EQ(parse(text).consumed, text.size() - 5);
 }
 
+// A CR, LF or NUL inside a received value becomes a space, read in place or
+// line by line: the value can be sent back (a validator) and never injects
+// or refuses anything. A value ending in a bare CR is trimmed.
+TEST(ResponseParser, ControlCharactersInsideValuesBecomeSpaces) {
+    std::string text = "HTTP/1.1 200 OK\r\nETag: \"a\rb\"\r\nLast-Modified: Sun, 06 Nov 1994 08:49:37";
+    text += std::string("\0", 1);
+    text += " GMT\r\nX-Folded: one\r\n  t\rwo\r\nX-End: v\r\r\nX-Plain: untouched\r\nContent-Length: 2\r\n\r\nok";
+    for (size_t step : {size_t(0), size_t(1), size_t(5), size_t(33)}) {
+        SCOPED_TRACE("pieces of " + std::to_string(step));
+        auto r = parse(text, step);
+        ASSERT_TRUE(r.complete);
+        EXPECT_EQ(r.body, "ok");
+        EXPECT_EQ(r.response->headerField("ETag"), "\"a b\"");
+        EXPECT_EQ(r.response->headerField("Last-Modified"), "Sun, 06 Nov 1994 08:49:37  GMT");
+        EXPECT_EQ(r.response->headerField("X-Folded"), "one t wo");
+        EXPECT_EQ(r.response->headerField("X-End"), "v");
+        EXPECT_EQ(r.response->headerField("X-Plain"), "untouched");
+        EXPECT_EQ(r.response->headers().size(), 6u);
+    }
+}
+
 TEST(ResponseParser, RepeatedSetCookieStaysApart) {
     auto r = parse("HTTP/1.1 200 OK\r\nSet-Cookie: a=1; Path=/\r\nset-cookie: b=2\r\nContent-Length: 0\r\n\r\n");
     ASSERT_TRUE(r.complete);
