@@ -17,6 +17,7 @@
 #include "net/http/DownloadCache.h"
 #include "testsupport/Command.h"
 #include "testsupport/FullDisk.h"
+#include "testsupport/RefusingPort.h"
 #include "testsupport/TempDir.h"
 
 using namespace httptest;
@@ -361,6 +362,9 @@ TEST(RequestCache, NotModifiedThatTheCacheCannotServeIsAskedAgain) {
         int status;
         std::string body;
         size_t requests;
+        bool fromCache = false;
+        // What the stored answer has besides its ETag.
+        std::vector<std::pair<std::string, std::string>> alsoStored = {};
     };
     const Row rows[] = {
         {"the stored answer dropped meanwhile", [&] { cache->removeCachedDataForURL(*url(address)); }, false, 200,
@@ -368,10 +372,15 @@ TEST(RequestCache, NotModifiedThatTheCacheCannotServeIsAskedAgain) {
         {"the stored answer replaced by another meanwhile",
          [&] { store(*cache, address, {{"ETag", "\"v3\""}}, "another stored answer"); }, false, 200, "the whole answer", 2},
         {"the caller's own If-None-Match", [&] { cache->removeCachedDataForURL(*url(address)); }, true, 304, "", 1},
+        // Its Last-Modified was left out (it holds a NUL): the ETag alone names it.
+        {"the stored answer still there", nullptr, false, 200, "the stored answer", 1, true,
+         {{"Last-Modified", std::string("Sun, 06 Nov 1994\0 08:49:37 GMT", 30)}}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        store(*cache, address, {{"ETag", "\"v1\""}}, "the stored answer");
+        auto stored = row.alsoStored;
+        stored.emplace_back("ETag", "\"v1\"");
+        store(*cache, address, stored, "the stored answer");
         meanwhile = row.meanwhile;
         {
             std::lock_guard<std::mutex> g(m);
@@ -384,7 +393,7 @@ TEST(RequestCache, NotModifiedThatTheCacheCannotServeIsAskedAgain) {
         ASSERT_FALSE(r->error()) << r->error()->description();
         EXPECT_EQ(r->responseStatusCode(), row.status);
         EXPECT_EQ(text(r), row.body);
-        EXPECT_FALSE(r->didUseCachedResponse());
+        EXPECT_EQ(r->didUseCachedResponse(), row.fromCache);
         std::lock_guard<std::mutex> g(m);
         ASSERT_EQ(seen.size(), row.requests);
         EXPECT_EQ(seen[0].header("If-None-Match"), "\"v1\"");
@@ -500,6 +509,34 @@ TEST(RequestCache, StoredBodyComesWholeOrAsTheSizeError) {
     ASSERT_TRUE(nothing->error());
     EXPECT_EQ(nothing->error()->code(), http::kFileManagementError);
     EXPECT_NE(nothing->responseStatusCode(), 200);
+}
+
+// A load that fails falls back to the stored answer when the policy says
+// so, taken whole; with nothing whole stored, the load's own failure is
+// reported.
+TEST(RequestCache, FailedLoadFallsBackToTheStoredAnswerOrReportsItsFailure) {
+    testsupport::TempDir dir;
+    auto cache = ns::make<http::DownloadCache>();
+    cache->setStoragePath(dir / "cache");
+    testsupport::RefusingPort refusing;
+    store(*cache, refusing.url("/stored"), {{"ETag", "\"s\""}}, "the stored answer");
+    for (bool stored : {true, false}) {
+        SCOPED_TRACE(stored ? "stored" : "nothing stored");
+        auto r = HTTPRequest::requestWithURL(url(refusing.url(stored ? "/stored" : "/never")), cache.get(),
+                                             http::kAskServerIfModifiedCachePolicy |
+                                                 http::kFallbackToCacheIfLoadFailsCachePolicy);
+        startSynchronous(r);
+        if (stored) {
+            ASSERT_FALSE(r->error()) << r->error()->description();
+            EXPECT_TRUE(r->didUseCachedResponse());
+            EXPECT_EQ(r->responseStatusCode(), 200);
+            EXPECT_EQ(text(r), "the stored answer");
+        } else {
+            ASSERT_TRUE(r->error());
+            EXPECT_EQ(r->error()->code(), http::kConnectionFailureErrorType);
+            EXPECT_FALSE(r->didUseCachedResponse());
+        }
+    }
 }
 
 }  // namespace

@@ -118,6 +118,7 @@ TEST_F(DownloadCacheTest, StoreAndReadBack) {
                       "inflated text");
     r.compressed = true;
     cache->storeResponseForRequest(r, 0);
+    EXPECT_TRUE(log.empty()) << logged();  // a store that worked says nothing
     auto headers = cache->cachedResponseHeadersForURL(*r.u);
     ASSERT_TRUE(headers);
     EXPECT_FALSE(headers->objectForKey("Content-Encoding"));
@@ -185,10 +186,13 @@ TEST_F(DownloadCacheTest, WhatIsNotStored) {
 TEST_F(DownloadCacheTest, NotModifiedStoresStatus200AndKeepsTheBody) {
     auto full = response("http://example.com/page", {{"Cache-Control", "max-age=60"}}, "the page");
     cache->storeResponseForRequest(full, 0);
-    auto nm = response("http://example.com/page", {{"Cache-Control", "max-age=120"}}, "", 304);
+    auto nm = response("http://example.com/page", {{"Cache-Control", "max-age=120"}, {"X-Refreshed", "yes"}}, "", 304);
     cache->storeResponseForRequest(nm, 0);
     auto headers = cache->cachedResponseHeadersForURL(*nm.u);
     ASSERT_TRUE(headers);
+    // The not-modified answer's headers, with the body stored before.
+    EXPECT_EQ(std::string(must<ns::String>(headers->stringForKey("X-Refreshed"))->utf8()), "yes");
+    EXPECT_TRUE(log.empty()) << logged();
     EXPECT_EQ(must<ns::Number>(headers->numberForKey(DownloadCache::kStatusCodeKey))->intValue(), 200);
     EXPECT_EQ(must<ns::Data>(cache->cachedResponseDataForURL(*nm.u))->view(), "the page");
     EXPECT_TRUE(cache->isCachedDataCurrentForRequest(nm));

@@ -917,7 +917,7 @@ TEST(RequestCache, NotModifiedAnswerServesTheCachedBody) {
             bool ok;
             if (r->header("If-None-Match") == "\"v1\"") {
                 ++conditional;
-                ok = c.write("HTTP/1.1 304 Not Modified\r\nETag: \"v1\"\r\n\r\n");
+                ok = c.write("HTTP/1.1 304 Not Modified\r\nETag: \"v1\"\r\nCache-Control: max-age=600\r\n\r\n");
             } else {
                 ok = c.respond(200, "body v1", "ETag: \"v1\"\r\nCache-Control: max-age=0\r\n");
             }
@@ -934,6 +934,11 @@ TEST(RequestCache, NotModifiedAnswerServesTheCachedBody) {
     EXPECT_EQ(conditional, 1);
     EXPECT_TRUE(b->didUseCachedResponse());
     EXPECT_EQ(text(b), "body v1");
+    // The not-modified answer gave the stored one a new expiry.
+    auto stored = cache->cachedResponseHeadersForURL(*url(server.url("/etag")));
+    ASSERT_TRUE(stored);
+    EXPECT_GT(must<ns::Number>(stored->numberForKey(http::DownloadCache::kExpiresKey))->doubleValue(),
+              ns::Date::date()->timeIntervalSince1970() + 500);
     // The answer without a body left the connection open for the next one.
     auto c = HTTPRequest::requestWithURL(url(server.url("/other")), cache.get());
     startSynchronous(c);
