@@ -19,10 +19,10 @@ FormViewController::~FormViewController() {
     if (noticeTimer_) noticeTimer_->invalidate();
 }
 
-std::vector<ui::TextField*> FormViewController::textFields() {
+std::vector<ns::Ref<ui::TextField>> FormViewController::textFields() {
     view();
-    std::vector<ui::TextField*> out;
-    for (auto& [name, outlet] : fieldOutlets()) out.push_back(outlet->get());
+    std::vector<ns::Ref<ui::TextField>> out;
+    for (auto& [name, outlet] : fieldOutlets()) out.push_back(*outlet);
     return out;
 }
 
@@ -87,7 +87,7 @@ void FormViewController::viewDidLoad() {
 }
 
 bool FormViewController::camposVacios() {
-    for (ui::TextField* f : textFields())
+    for (auto& f : textFields())
         if (!f || f->text().empty()) return true;
     return false;
 }
@@ -98,7 +98,10 @@ void FormViewController::clicAceptar(ns::Object*) {
         ui::AlertView::make("Error", "You must fill in all fields", nullptr, "Accept")->show();
         return;
     }
-    for (ui::TextField* f : textFields()) f->resignFirstResponder();
+    // Held: a field leaving the focus tells its delegate and the keyboard's
+    // observers, who may change the form.
+    for (auto& f : textFields())
+        if (f) f->resignFirstResponder();
     ui::Application::shared()->setNetworkActivityIndicatorVisible(true);
 
     auto hud = ProgressHUD::showHUDAddedTo(view(), true);

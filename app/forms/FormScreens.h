@@ -64,7 +64,7 @@ protected:
     virtual std::string heading() const = 0;
     virtual std::string successText() const = 0;
     virtual std::vector<std::pair<std::string, ns::Ref<ui::TextField>*>> fieldOutlets() = 0;
-    std::vector<ui::TextField*> textFields();
+    std::vector<ns::Ref<ui::TextField>> textFields();
     static std::string text(const ns::Ref<ui::TextField>& f) { return f ? f->text() : std::string(); }
     // `fields` followed by the app's and the device's fields every form sends.
     static FormFields withAppFields(FormFields fields);

@@ -331,12 +331,18 @@ bool ViewDetalle::webViewShouldStartLoadWithRequest(ui::WebView*, ui::URLRequest
                                                       {"mensaje", ns::String::make(kContactMessage)}}));
         return false;
     }
+    // The card is found first and the list let go before the flip: the flip
+    // loads another card, which may change the list.
+    ns::Ref<ns::Dictionary> linked;
     for (ns::Object* o : *ArrayDeTodasLasCartas_) {
         auto* card = ns::as<ns::Dictionary>(o);
         if (!card || !rowHas(card, "index") || rowString(card, "index") != name) continue;
-        ns::Ref<ns::Dictionary> copy = card->mutableCopy();
-        ui::View::transitionWithView(this, kFlipDuration, ui::AnimationOptionTransitionFlipFromLeft, [this, copy] {
-            CargarNuevaCartaEnStack(copy);
+        linked = card->mutableCopy();
+        break;
+    }
+    if (linked) {
+        ui::View::transitionWithView(this, kFlipDuration, ui::AnimationOptionTransitionFlipFromLeft, [this, linked] {
+            CargarNuevaCartaEnStack(linked);
             ActualizaColorCarta();
             cargaHtmlWebView();
         });

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "platform/foundation/RunLoop.h"
+#include "platform/foundation/String.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/TextScreen.h"
 
@@ -20,19 +21,28 @@ bool equalsNoCase(const std::string& a, const std::string& b) {
            });
 }
 
+// The views of a walk, held: looking at one of them (a table asked for its
+// cells, a row scrolled into view) lays the tree out again, which can take
+// other views of the list out of it and free them.
+using ViewList = std::vector<ns::Ref<View>>;
+
 // Visible views of the tree in drawing order (back to front).
-void visibleViews(View* v, std::vector<View*>& out) {
+void visibleViews(View* v, ViewList& out) {
     if (v->isHidden() || v->alpha() < 0.01 || v->transform().isDegenerate()) return;
-    out.push_back(v);
+    out.emplace_back(v);
     for (auto& s : v->subviews()) visibleViews(s.get(), out);
 }
 
 // Visible views that can take a tap, back to front: with a presented
 // controller on the window, only its view and what lies above it (nothing
-// under a modal screen or sheet takes taps).
-std::vector<View*> visibleViewsOf(Window* w) {
-    std::vector<View*> out;
+// under a modal screen or sheet takes taps). The window is laid out first,
+// so the walk sees the cells a table shows now, not those of an earlier
+// scroll position.
+ViewList visibleViewsOf(Window* w) {
+    ViewList out;
     if (!w || !w->isVisible()) return out;
+    ns::Ref<Window> keep(w);
+    w->layoutIfNeeded();
     View* layer = w->modalLayer();
     if (!layer) {
         visibleViews(w, out);
@@ -48,14 +58,17 @@ std::vector<View*> visibleViewsOf(Window* w) {
 
 bool reachable(Window* w, View* v) {
     auto views = visibleViewsOf(w);
-    return std::find(views.begin(), views.end(), v) != views.end();
+    return std::any_of(views.begin(), views.end(), [v](const ns::Ref<View>& x) { return x.get() == v; });
 }
 
 // Every visible view, back to front, those under a modal screen or sheet
 // too: what a person sees, though not all of it takes a touch.
-std::vector<View*> allVisibleViews(Window* w) {
-    std::vector<View*> out;
-    if (w && w->isVisible()) visibleViews(w, out);
+ViewList allVisibleViews(Window* w) {
+    ViewList out;
+    if (!w || !w->isVisible()) return out;
+    ns::Ref<Window> keep(w);
+    w->layoutIfNeeded();
+    visibleViews(w, out);
     return out;
 }
 
@@ -136,11 +149,11 @@ Point Driver::centerOf(const View* v) {
 namespace {
 // The buttons among `views` called `title` (exact first, then ignoring
 // case), the top-most last.
-std::vector<Button*> buttonsCalled(const std::vector<View*>& views, const std::string& title) {
-    std::vector<Button*> found;
+std::vector<ns::Ref<Button>> buttonsCalled(const ViewList& views, const std::string& title) {
+    std::vector<ns::Ref<Button>> found;
     for (bool exact : {true, false}) {
-        for (View* v : views)
-            if (auto* b = dynamic_cast<Button*>(v)) {
+        for (auto& v : views)
+            if (auto* b = dynamic_cast<Button*>(v.get())) {
                 const std::string t = b->currentTitle();
                 const std::string shown = b->displayName();
                 bool match = exact ? (t == title || b->accessibilityLabel() == title || shown == title)
@@ -158,14 +171,14 @@ Button* Driver::findButton(const std::string& title) const {
     // The top-most one a touch reaches, else the top-most one.
     auto found = buttonsCalled(visibleViewsOf(window()), title);
     for (auto it = found.rbegin(); it != found.rend(); ++it)
-        if (obstruction(*it, centerOf(*it)).empty()) return *it;
-    return found.empty() ? nullptr : found.back();
+        if (obstruction(it->get(), centerOf(it->get())).empty()) return it->get();
+    return found.empty() ? nullptr : found.back().get();
 }
 
 Label* Driver::findLabel(const std::string& text) const {
     Label* found = nullptr;
-    for (View* v : visibleViewsOf(window()))
-        if (auto* l = dynamic_cast<Label*>(v); l && l->text() == text) found = l;
+    for (auto& v : visibleViewsOf(window()))
+        if (auto* l = dynamic_cast<Label*>(v.get()); l && l->text() == text) found = l;
     return found;
 }
 
@@ -185,10 +198,10 @@ View* Driver::findTextInput(const std::string& name) const {
         return v && reachable(window(), v) ? v : nullptr;
     }
     View* found = nullptr;
-    for (View* v : visibleViewsOf(window())) {
-        if (auto* f = dynamic_cast<TextField*>(v)) {
+    for (auto& v : visibleViewsOf(window())) {
+        if (auto* f = dynamic_cast<TextField*>(v.get())) {
             if (f->placeholder() == name || f->accessibilityLabel() == name) found = f;
-        } else if (auto* s = dynamic_cast<SearchBar*>(v)) {
+        } else if (auto* s = dynamic_cast<SearchBar*>(v.get())) {
             if (s->placeholder() == name || s->accessibilityLabel() == name) found = s;
         }
     }
@@ -197,15 +210,15 @@ View* Driver::findTextInput(const std::string& name) const {
 
 WebView* Driver::visibleWebView() const {
     WebView* found = nullptr;
-    for (View* v : visibleViewsOf(window()))
-        if (auto* w = dynamic_cast<WebView*>(v)) found = w;
+    for (auto& v : visibleViewsOf(window()))
+        if (auto* w = dynamic_cast<WebView*>(v.get())) found = w;
     return found;
 }
 
-std::vector<TableView*> Driver::visibleTables() const {
-    std::vector<TableView*> out;
-    for (View* v : visibleViewsOf(window()))
-        if (auto* t = dynamic_cast<TableView*>(v)) out.push_back(t);
+std::vector<ns::Ref<TableView>> Driver::visibleTables() const {
+    std::vector<ns::Ref<TableView>> out;
+    for (auto& v : visibleViewsOf(window()))
+        if (auto* t = dynamic_cast<TableView*>(v.get())) out.emplace_back(t);
     std::reverse(out.begin(), out.end());  // topmost first
     return out;
 }
@@ -283,21 +296,19 @@ bool Driver::tapButton(const std::string& title) {
     if (!b) {
         auto under = buttonsCalled(allVisibleViews(window()), title);
         if (under.empty()) return notFound("no visible button \"" + title + "\"");
-        return canReach(under.back(), centerOf(under.back()), "button \"" + title + "\"");
+        return canReach(under.back().get(), centerOf(under.back().get()), "button \"" + title + "\"");
     }
     if (!b->isEnabled()) return fail("button \"" + title + "\" is disabled");
     Point p = centerOf(b);
     if (!canReach(b, p, "button \"" + title + "\"")) return false;
-    tap(p);
-    return true;
+    return tap(p);
 }
 
 bool Driver::tapRowAt(IndexPath ip, size_t tableIndex) {
     if (Panel* panel = Panel::topPanel()) return fail(panelName(panel) + " is showing");
     auto tables = visibleTables();
     if (tableIndex >= tables.size()) return notFound("no visible table");
-    TableView* t = tables[tableIndex];
-    ns::Ref<TableView> keep(t);
+    ns::Ref<TableView> t = tables[tableIndex];
     t->scrollToRowAtIndexPath(ip, TableViewScrollPosition::None, false);
     if (TableViewCell* c = t->cellForRowAtIndexPath(ip); c && !canReach(c, centerOf(c), "the row")) return false;
     if (!t->userSelectRow(ip)) return fail("the row cannot be selected");
@@ -306,20 +317,28 @@ bool Driver::tapRowAt(IndexPath ip, size_t tableIndex) {
 }
 
 namespace {
+// The cells a table shows now, held.
+std::vector<ns::Ref<TableViewCell>> shownCells(TableView* t) {
+    std::vector<ns::Ref<TableViewCell>> out;
+    for (TableViewCell* c : t->visibleCells()) out.emplace_back(c);
+    return out;
+}
+
 // Finds the row showing `title` (exact first, then ignoring case), scrolling
-// through the table as a person would.
+// through the table as a person would. Each scroll lays the table out again
+// and lets cells go, so a cell is looked at only right after it was asked for.
 std::optional<IndexPath> findRow(TableView* t, const std::string& title) {
     for (bool exact : {true, false}) {
-        for (TableViewCell* c : t->visibleCells())
-            if (labelMatches(c, title, exact)) return t->indexPathForCell(c);
+        for (auto& c : shownCells(t))
+            if (labelMatches(c.get(), title, exact)) return t->indexPathForCell(c.get());
         for (long s = 0; s < t->numberOfSections(); ++s)
             for (long r = 0; r < t->numberOfRowsInSection(s); ++r) {
-                TableViewCell* c = t->cellForRowAtIndexPath({s, r});
+                ns::Ref<TableViewCell> c(t->cellForRowAtIndexPath({s, r}));
                 if (!c) {
                     t->scrollToRowAtIndexPath({s, r}, TableViewScrollPosition::None, false);
                     c = t->cellForRowAtIndexPath({s, r});
                 }
-                if (c && labelMatches(c, title, exact)) return IndexPath{s, r};
+                if (c && labelMatches(c.get(), title, exact)) return IndexPath{s, r};
             }
     }
     return std::nullopt;
@@ -330,27 +349,32 @@ bool Driver::actOnRow(const std::string& title, const char* refusal,
                       const std::function<bool(TableView*, IndexPath)>& act) {
     if (Panel* panel = Panel::topPanel()) return fail(panelName(panel) + " is showing");
     const std::string what = "row \"" + title + "\"";
-    for (TableView* t : visibleTables()) {
-        ns::Ref<TableView> keep(t);
+    // Looking through one table lays it out again (and its data source may
+    // change other views): the tables are held, and one that left the
+    // screen meanwhile is passed over.
+    for (const ns::Ref<TableView>& t : visibleTables()) {
+        if (t->window() != window()) continue;
         Point offset = t->contentOffset();
-        auto ip = findRow(t, title);
+        auto ip = findRow(t.get(), title);
         if (!ip && !(t->contentOffset() == offset)) t->setContentOffset(offset);  // looked through, left as it was
         if (ip) {
             // The row is taken where it shows once scrolled into view.
             t->scrollToRowAtIndexPath(*ip, TableViewScrollPosition::None, false);
-            TableViewCell* c = t->cellForRowAtIndexPath(*ip);
-            if (c && !canReach(c, centerOf(c), what)) return false;
-            if (!act(t, *ip)) return fail(what + " cannot be " + refusal);
+            ns::Ref<TableViewCell> c(t->cellForRowAtIndexPath(*ip));
+            if (c && !canReach(c.get(), centerOf(c.get()), what)) return false;
+            if (!act(t.get(), *ip)) return fail(what + " cannot be " + refusal);
             settle();
             return true;
         }
     }
-    // A row that is seen but lies under a screen or sheet.
-    for (View* v : allVisibleViews(window()))
-        if (auto* t = dynamic_cast<TableView*>(v))
-            for (TableViewCell* c : t->visibleCells())
+    // A row that is seen but lies under a screen or sheet. The walk starts
+    // after the tables were looked through (and laid out where they were),
+    // and each table's cells are taken as it shows them now.
+    for (auto& v : allVisibleViews(window()))
+        if (auto* t = dynamic_cast<TableView*>(v.get()); t && t->window() == window())
+            for (auto& c : shownCells(t))
                 for (bool exact : {true, false})
-                    if (labelMatches(c, title, exact)) return canReach(c, centerOf(c), what);
+                    if (labelMatches(c.get(), title, exact)) return canReach(c.get(), centerOf(c.get()), what);
     return notFound("no row \"" + title + "\" in a visible table");
 }
 
@@ -439,21 +463,24 @@ std::vector<ViewController*> barControllers(Window* w, bool anywhere) {
 // The navigation bars' items on screen, front first: those of navigation
 // controllers, then of bars used on their own (their top item).
 BarHit findBarItem(Window* w, const std::string& title, bool anywhere = false) {
-    struct Shown { NavigationItem* item; ns::Object* owner; View* bar; };
+    struct Shown { ns::Ref<NavigationItem> item; ns::Ref<ns::Object> owner; View* bar; };
     std::vector<Shown> items;
+    // The views first: walking them lays the window out, which may change
+    // what the controllers show.
+    ViewList views = anywhere ? allVisibleViews(w) : visibleViewsOf(w);
     auto controllers = barControllers(w, anywhere);
     for (auto it = controllers.rbegin(); it != controllers.rend(); ++it)
         if (auto* nav = dynamic_cast<NavigationController*>(*it);
             nav && !nav->isNavigationBarHidden() && nav->topViewController())
-            items.push_back({nav->topViewController()->navigationItem(), nav, nav->navigationBar()});
-    std::vector<View*> views = anywhere ? allVisibleViews(w) : visibleViewsOf(w);
+            items.push_back({ns::Ref<NavigationItem>(nav->topViewController()->navigationItem()), ns::Ref<ns::Object>(nav),
+                             nav->navigationBar()});
     for (auto it = views.rbegin(); it != views.rend(); ++it)
-        if (auto* bar = dynamic_cast<NavigationBar*>(*it); bar && bar->topItem())
-            items.push_back({bar->topItem(), bar, bar});
+        if (auto* bar = dynamic_cast<NavigationBar*>(it->get()); bar && bar->topItem())
+            items.push_back({ns::Ref<NavigationItem>(bar->topItem()), ns::Ref<ns::Object>(bar), bar});
     for (bool exact : {true, false})
         for (auto& shown : items)
-            if (auto b = barItemTitled(shown.item, title, exact))
-                return {b, ns::Ref<ns::Object>(shown.owner), shown.bar, b == shown.item->rightBarButtonItem()};
+            if (auto b = barItemTitled(shown.item.get(), title, exact))
+                return {b, shown.owner, shown.bar, b == shown.item->rightBarButtonItem()};
     return {};
 }
 
@@ -565,12 +592,12 @@ View* Driver::textInputToUse(const std::string& field) {
     if (field.empty()) {
         seen = dynamic_cast<View*>(Responder::currentFirstResponder());
     } else {
-        for (View* v : allVisibleViews(window())) {
-            auto* f = dynamic_cast<TextField*>(v);
-            auto* b = dynamic_cast<SearchBar*>(v);
+        for (auto& v : allVisibleViews(window())) {
+            auto* f = dynamic_cast<TextField*>(v.get());
+            auto* b = dynamic_cast<SearchBar*>(v.get());
             if ((f && (f->placeholder() == field || f->accessibilityLabel() == field)) ||
                 (b && (b->placeholder() == field || b->accessibilityLabel() == field)))
-                seen = v;
+                seen = v.get();
         }
     }
     if (seen && seen->window() == window()) {
@@ -581,7 +608,30 @@ View* Driver::textInputToUse(const std::string& field) {
     return nullptr;
 }
 
+namespace {
+// Where `text` stops being UTF-8: the offset of its first byte that is not
+// part of a character (a stray continuation byte, a cut or overlong
+// sequence, a surrogate, a byte no character starts with), or npos.
+size_t firstByteNotUTF8(const std::string& text) {
+    for (size_t i = 0; i < text.size();) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        size_t n = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
+        if (n == 0 || n > text.size() - i || !ns::isValidUTF8(text.data() + i, n)) return i;
+        i += n;
+    }
+    return std::string::npos;
+}
+}  // namespace
+
 bool Driver::typeText(const std::string& field, const std::string& text) {
+    // A keyboard types characters: bytes that are not UTF-8 are no text, and
+    // a field holding them would reach a form's service as nothing at all.
+    if (size_t bad = firstByteNotUTF8(text); bad != std::string::npos) {
+        static const char hex[] = "0123456789ABCDEF";
+        unsigned char c = static_cast<unsigned char>(text[bad]);
+        return fail(std::string("the text is not UTF-8 (byte \\x") + hex[c >> 4] + hex[c & 0xF] + " at position " +
+                    std::to_string(bad + 1) + " is not part of a character); nothing was typed");
+    }
     View* target = textInputToUse(field);
     if (!target) return false;
     ns::Ref<View> keep(target);
@@ -627,8 +677,7 @@ bool Driver::tapTextInput(const std::string& field) {
         settle();
         return true;
     }
-    tap(centerOf(target));
-    return true;
+    return tap(centerOf(target));
 }
 
 bool Driver::pressReturn() {
@@ -645,8 +694,8 @@ bool Driver::pressReturn() {
 bool Driver::pressSearch() {
     auto* s = dynamic_cast<SearchBar*>(Responder::currentFirstResponder());
     if (!s) {
-        for (View* v : visibleViewsOf(window()))
-            if (auto* b = dynamic_cast<SearchBar*>(v)) s = b;
+        for (auto& v : visibleViewsOf(window()))
+            if (auto* b = dynamic_cast<SearchBar*>(v.get())) s = b;
     }
     if (!s) return notFound("no search bar on screen");
     if (Panel* panel = Panel::topPanel()) return fail(panelName(panel) + " is showing; the key goes nowhere");
@@ -676,9 +725,17 @@ bool Driver::followLink(const std::string& textOrHref) {
 
 // -- Touches -------------------------------------------------------------------------
 
-void Driver::deliver(TouchPhase phase, const std::vector<size_t>& changed) {
+bool Driver::touchesAllowed() {
+    // The alert is in front of everything: a finger lands on it, never on
+    // what lies under it, and its buttons are pressed by name (`alert`).
+    if (Panel* panel = Panel::topPanel()) return fail(panelName(panel) + " is showing");
+    return true;
+}
+
+bool Driver::deliver(TouchPhase phase, const std::vector<size_t>& changed) {
+    if (!touchesAllowed()) return false;
     Window* w = window();
-    if (!w || touches_.empty()) return;
+    if (!w || touches_.empty()) return true;
     ns::Ref<Window> keep(w);
     double now = ns::RunLoop::main()->now();
     for (size_t i = 0; i < touches_.size(); ++i) {
@@ -697,11 +754,33 @@ void Driver::deliver(TouchPhase phase, const std::vector<size_t>& changed) {
         touches_ = std::move(left);
     }
     settle();
+    return true;
 }
 
-void Driver::touchesBegan(const std::vector<Point>& points, unsigned tapCount) {
-    Window* w = window();
+void Driver::cancelFingersUnderPanel() {
+    if (touches_.empty() || !Panel::topPanel()) return;
+    // The fingers are cancelled where they are; none is left down to be
+    // lifted onto the screen after the alert is answered.
+    std::vector<ns::Ref<Touch>> fingers = std::move(touches_);
+    touches_.clear();
+    Window* w = fingers.front()->window();
     if (!w) return;
+    ns::Ref<Window> keep(w);
+    double now = ns::RunLoop::main()->now();
+    for (auto& t : fingers) {
+        t->setPhase(TouchPhase::Cancelled);
+        t->setTimestamp(now);
+    }
+    auto event = ns::make<Event>();
+    event->setTimestamp(now);
+    event->setTouches(fingers);
+    w->sendEvent(event.get());
+}
+
+bool Driver::touchesBegan(const std::vector<Point>& points, unsigned tapCount) {
+    if (!touchesAllowed()) return false;
+    Window* w = window();
+    if (!w) return true;
     std::vector<size_t> changed;
     for (Point p : points) {
         auto t = ns::make<Touch>();
@@ -714,54 +793,58 @@ void Driver::touchesBegan(const std::vector<Point>& points, unsigned tapCount) {
         changed.push_back(touches_.size());
         touches_.push_back(t);
     }
-    deliver(TouchPhase::Began, changed);
+    return deliver(TouchPhase::Began, changed);
 }
 
-void Driver::touchesMoved(const std::vector<Point>& points) {
+bool Driver::touchesMoved(const std::vector<Point>& points) {
+    if (!touchesAllowed()) return false;
     std::vector<size_t> changed;
     for (size_t i = 0; i < points.size() && i < touches_.size(); ++i) {
         touches_[i]->moveTo(points[i]);
         changed.push_back(i);
     }
-    deliver(TouchPhase::Moved, changed);
+    return deliver(TouchPhase::Moved, changed);
 }
 
-void Driver::touchesEnded(const std::vector<size_t>& fingers) {
+bool Driver::touchesEnded(const std::vector<size_t>& fingers) {
     std::vector<size_t> changed = fingers;
     if (changed.empty())
         for (size_t i = 0; i < touches_.size(); ++i) changed.push_back(i);
     changed.erase(std::remove_if(changed.begin(), changed.end(), [&](size_t i) { return i >= touches_.size(); }),
                   changed.end());
-    deliver(TouchPhase::Ended, changed);
+    return deliver(TouchPhase::Ended, changed);
 }
 
-void Driver::touchesCancelled() {
+bool Driver::touchesCancelled() {
     std::vector<size_t> all;
     for (size_t i = 0; i < touches_.size(); ++i) all.push_back(i);
-    deliver(TouchPhase::Cancelled, all);
+    return deliver(TouchPhase::Cancelled, all);
 }
 
-void Driver::tap(Point p, unsigned tapCount) {
-    touchesBegan({p}, tapCount);
-    touchesEnded();
+// The gestures below are made of several deliveries. An alert that comes up
+// part way has taken the fingers (see settle): the gesture ends there, and
+// what it did until then stands.
+bool Driver::tap(Point p, unsigned tapCount) {
+    if (!touchesBegan({p}, tapCount)) return false;
+    return touches_.empty() || touchesEnded();
 }
 
-void Driver::swipe(Point from, Point to, int steps) {
-    touchesBegan({from});
-    for (int k = 1; k <= std::max(1, steps); ++k) {
+bool Driver::swipe(Point from, Point to, int steps) {
+    if (!touchesBegan({from})) return false;
+    for (int k = 1; k <= std::max(1, steps) && !touches_.empty(); ++k) {
         double f = double(k) / std::max(1, steps);
         touchesMoved({{from.x + (to.x - from.x) * f, from.y + (to.y - from.y) * f}});
     }
-    touchesEnded();
+    return touches_.empty() || touchesEnded();
 }
 
-void Driver::pinch(Point c, double d0, double d1, int steps) {
-    touchesBegan({{c.x - d0 / 2, c.y}, {c.x + d0 / 2, c.y}});
-    for (int k = 1; k <= std::max(1, steps); ++k) {
+bool Driver::pinch(Point c, double d0, double d1, int steps) {
+    if (!touchesBegan({{c.x - d0 / 2, c.y}, {c.x + d0 / 2, c.y}})) return false;
+    for (int k = 1; k <= std::max(1, steps) && !touches_.empty(); ++k) {
         double d = d0 + (d1 - d0) * double(k) / std::max(1, steps);
         touchesMoved({{c.x - d / 2, c.y}, {c.x + d / 2, c.y}});
     }
-    touchesEnded();
+    return touches_.empty() || touchesEnded();
 }
 
 // -- Device and time -------------------------------------------------------------------
@@ -789,8 +872,15 @@ void Driver::settle() {
     if (!loop->isCurrent()) return;
     for (int round = 0; round < 2; ++round) {
         for (int i = 0; i < 1000 && loop->runOnce(ns::RunLoop::kDefaultMode); ++i) {}
-        for (auto& w : Application::shared()->windows())
+        auto windows = Application::shared()->windows();
+        for (auto& w : windows)
             if (w->isVisible()) w->displayIfNeeded();
+    }
+    // An alert that came up while fingers were down (a touch-down showed
+    // it, or a timer did) takes them over, as it does on the device.
+    if (!touches_.empty() && Panel::topPanel()) {
+        cancelFingersUnderPanel();
+        settle();
     }
 }
 
@@ -893,6 +983,10 @@ Driver::Result Driver::perform(const std::string& commandLine) {
         if (!text.empty() && text[0] == ' ') text.erase(0, 1);
         return done(typeText(trim(raw.substr(from, eq - from)), text));
     }
+    static const char* const touchCommands[] = {"touch", "move", "tapat", "lift", "cancel", "swipe", "pinch"};
+    if (std::find(std::begin(touchCommands), std::end(touchCommands), cmd) != std::end(touchCommands) &&
+        !touchesAllowed())
+        return done(false);
     if (cmd == "touch" || cmd == "move" || cmd == "tapat") {
         std::vector<Point> pts;
         unsigned taps = 1;
@@ -907,12 +1001,12 @@ Driver::Result Driver::perform(const std::string& commandLine) {
                     << ", y from 0 to " << b.height() << ")";
                 return bad(why.str());
             }
-        if (cmd == "touch") touchesBegan(pts, taps);
-        else if (cmd == "move") {
+        if (cmd == "touch") return done(touchesBegan(pts, taps));
+        if (cmd == "move") {
             if (fingersDown() == 0) return bad("no finger is down");
-            touchesMoved(pts);
-        } else tap(pts[0], taps);
-        return {};
+            return done(touchesMoved(pts));
+        }
+        return done(tap(pts[0], taps));
     }
     if (cmd == "lift") {
         if (fingersDown() == 0) return bad("no finger is down");
@@ -923,26 +1017,20 @@ Driver::Result Driver::perform(const std::string& commandLine) {
                 return bad("no finger " + x);
             fingers.push_back(static_cast<size_t>(n));
         }
-        touchesEnded(fingers);
-        return {};
+        return done(touchesEnded(fingers));
     }
-    if (cmd == "cancel") {
-        touchesCancelled();
-        return {};
-    }
+    if (cmd == "cancel") return done(touchesCancelled());
     if (cmd == "swipe") {
         Point a, b;
         if (w.size() != 2 || !parsePoint(w[0], a) || !parsePoint(w[1], b)) return bad("usage: swipe x,y x,y");
-        swipe(a, b);
-        return {};
+        return done(swipe(a, b));
     }
     if (cmd == "pinch") {
         Point c;
         double d0, d1;
         if (w.size() != 3 || !parsePoint(w[0], c) || !parseNumber(w[1], d0) || !parseNumber(w[2], d1) || d0 < 0 || d1 < 0)
             return bad("usage: pinch x,y from to");
-        pinch(c, d0, d1);
-        return {};
+        return done(pinch(c, d0, d1));
     }
     if (cmd == "rotate") {
         static const std::pair<const char*, DeviceOrientation> names[] = {

@@ -50,7 +50,9 @@ public:
     // The left or right item of a navigation bar on screen showing `title`
     // (exact first, then ignoring case), the front-most bar first.
     ns::Ref<BarButtonItem> findBarButton(const std::string& title) const;
-    std::vector<TableView*> visibleTables() const;
+    // Held: looking through one table lays it out again, which may take
+    // views (another table among them) off the screen.
+    std::vector<ns::Ref<TableView>> visibleTables() const;
 
     // Why a touch at `p` (window coordinates) meant for `target` would not
     // reach it: "covered by the sign-up form", "covered by the alert "X"",
@@ -98,22 +100,28 @@ public:
     bool followLink(const std::string& textOrHref);
 
     // -- Touches (window coordinates) ----------------------------------------------
+    // While an alert or action sheet shows, the screen under it takes no
+    // touch: each of these refuses (false, "the alert "X" is showing") and
+    // delivers nothing. An alert that comes up while fingers are down takes
+    // them over: the driver cancels them (touchesCancelled to the views they
+    // were on), so no finger lifted later acts on what lay under it.
+    //
     // A new touch sequence: one finger per point, all in the began phase.
-    void touchesBegan(const std::vector<Point>& points, unsigned tapCount = 1);
+    bool touchesBegan(const std::vector<Point>& points, unsigned tapCount = 1);
     // Moves the fingers of the sequence (point i moves finger i; fingers
     // without a point stay, stationary).
-    void touchesMoved(const std::vector<Point>& points);
+    bool touchesMoved(const std::vector<Point>& points);
     // Lifts the given fingers (all when empty); others are stationary.
-    void touchesEnded(const std::vector<size_t>& fingers = {});
-    void touchesCancelled();
+    bool touchesEnded(const std::vector<size_t>& fingers = {});
+    bool touchesCancelled();
     size_t fingersDown() const { return touches_.size(); }
     // Down and up at `p`.
-    void tap(Point p, unsigned tapCount = 1);
+    bool tap(Point p, unsigned tapCount = 1);
     // One finger from `from` to `to` in `steps` moves.
-    void swipe(Point from, Point to, int steps = 4);
+    bool swipe(Point from, Point to, int steps = 4);
     // Two fingers about `center`, horizontally apart, from `fromDistance`
     // to `toDistance` in `steps` moves.
-    void pinch(Point center, double fromDistance, double toDistance, int steps = 4);
+    bool pinch(Point center, double fromDistance, double toDistance, int steps = 4);
     static Point centerOf(const View* v);
 
     // -- Device and time -----------------------------------------------------------
@@ -167,7 +175,11 @@ private:
     // then lets the screen settle; `refusal` names what failed when `act`
     // answers false ("row "title" cannot be <refusal>").
     bool actOnRow(const std::string& title, const char* refusal, const std::function<bool(TableView*, IndexPath)>& act);
-    void deliver(TouchPhase phaseForChanged, const std::vector<size_t>& changed);
+    // False (and why) while an alert or action sheet shows.
+    bool touchesAllowed();
+    bool deliver(TouchPhase phaseForChanged, const std::vector<size_t>& changed);
+    // Cancels the fingers that are down when an alert or sheet shows.
+    void cancelFingersUnderPanel();
     ns::Ref<ns::ManualClock> clock_;
     std::vector<ns::Ref<Touch>> touches_;
     std::string error_;

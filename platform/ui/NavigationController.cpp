@@ -86,9 +86,12 @@ void NavigationController::layoutContent() {
     bar->setFrame(makeRect(0, 0, b.width(), kBarHeight));
     bar->setAutoresizingMask(AutoresizingFlexibleWidth);
     bar->setHidden(barHidden_);
-    ViewController* top = topViewController();
-    for (auto& c : stack_) {
-        if (c.get() == top || !c->isViewLoaded()) continue;
+    // Held: a view leaving its superview is told so, and a controller's
+    // first view() loads it; either may change the stack.
+    ns::Ref<ViewController> top(topViewController());
+    const auto stack = stack_;
+    for (auto& c : stack) {
+        if (c == top || !c->isViewLoaded()) continue;
         if (c->view()->superview() == v) c->view()->removeFromSuperview();
     }
     if (top) {
@@ -224,9 +227,10 @@ void TabBarController::layoutContent() {
     TabBar* bar = tabBar();
     bar->setFrame(makeRect(0, b.height() - kBarHeight, b.width(), kBarHeight));
     bar->setAutoresizingMask(AutoresizingFlexibleWidth | AutoresizingFlexibleTopMargin);
-    ViewController* sel = selectedViewController();
-    for (auto& c : tabs_) {
-        if (c.get() == sel || !c->isViewLoaded()) continue;
+    ns::Ref<ViewController> sel(selectedViewController());
+    const auto tabs = tabs_;
+    for (auto& c : tabs) {
+        if (c == sel || !c->isViewLoaded()) continue;
         if (c->view()->superview() == v) c->view()->removeFromSuperview();
     }
     if (sel) {
@@ -264,13 +268,14 @@ void TabBarController::setViewControllers(std::vector<ns::Ref<ViewController>> v
     for (size_t i = 0; i < tabs_.size(); ++i)
         if (tabs_[i] == from) index = i;
     selected_ = index;
-    ViewController* to = selectedViewController();
+    // Held: the old tab's disappearance may change the tabs.
+    ns::Ref<ViewController> to(selectedViewController());
     bool shown = isOnScreen();
-    if (shown && from && from.get() != to) from->beginAppearanceTransition(false, false);
-    if (shown && to && from.get() != to) to->beginAppearanceTransition(true, false);
+    if (shown && from && from != to) from->beginAppearanceTransition(false, false);
+    if (shown && to && from != to) to->beginAppearanceTransition(true, false);
     layoutContent();
-    if (shown && from && from.get() != to) from->endAppearanceTransition();
-    if (shown && to && from.get() != to) to->endAppearanceTransition();
+    if (shown && from && from != to) from->endAppearanceTransition();
+    if (shown && to && from != to) to->endAppearanceTransition();
 }
 
 void TabBarController::select(size_t index) {
@@ -278,7 +283,7 @@ void TabBarController::select(size_t index) {
     auto keep = ns::keepAlive(this);
     ns::Ref<ViewController> from(selectedViewController());
     selected_ = index;
-    ViewController* to = selectedViewController();
+    ns::Ref<ViewController> to(selectedViewController());
     bool shown = isOnScreen();
     if (shown && from) from->beginAppearanceTransition(false, false);
     if (shown) to->beginAppearanceTransition(true, false);
@@ -291,7 +296,10 @@ void TabBarController::setSelectedIndex(size_t index) { select(index); }
 
 void TabBarController::setSelectedViewController(ViewController* vc) {
     for (size_t i = 0; i < tabs_.size(); ++i)
-        if (tabs_[i].get() == vc) select(i);
+        if (tabs_[i].get() == vc) {
+            select(i);
+            return;
+        }
 }
 
 bool TabBarController::userSelectTab(size_t index) {

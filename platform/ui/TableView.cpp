@@ -101,6 +101,7 @@ ns::Ref<TableViewCell> TableView::dequeueReusableCellWithIdentifier(const std::s
 }
 
 void TableView::reloadData() {
+    ++reloads_;
     auto cells = std::move(visible_);
     visible_.clear();
     for (auto& [ip, cell] : cells) enqueue(cell);
@@ -133,10 +134,15 @@ void TableView::ensureCounts() {
 void TableView::computeGeometry() {
     auto ds = dataSource_.lock();
     auto d = delegate_.lock();
+    // Heights and headers are asked of the delegate and the data source, and
+    // one of them may reload the table meanwhile (which empties sections_):
+    // the geometry is worked out on a copy, kept only when no reload came.
+    const unsigned long generation = reloads_;
+    std::vector<SectionInfo> sections = sections_;
     double y = tableHeader_ ? tableHeader_->frame().height() : 0;
     if (tableHeader_) tableHeader_->setFrame(makeRect(0, 0, bounds().width(), tableHeader_->frame().height()));
-    for (long s = 0; s < static_cast<long>(sections_.size()); ++s) {
-        SectionInfo& info = sections_[static_cast<size_t>(s)];
+    for (long s = 0; s < static_cast<long>(sections.size()); ++s) {
+        SectionInfo& info = sections[static_cast<size_t>(s)];
         info.top = y;
         double hh = d ? d->tableViewHeightForHeaderInSection(this, s) : -1;
         if (hh < 0) {
@@ -153,6 +159,8 @@ void TableView::computeGeometry() {
         }
         info.height = y - info.top;
     }
+    if (reloads_ != generation) return;  // worked out again when next asked
+    sections_ = std::move(sections);
     if (tableFooter_) {
         tableFooter_->setFrame(makeRect(0, y, bounds().width(), tableFooter_->frame().height()));
         y += tableFooter_->frame().height();
@@ -174,7 +182,9 @@ Rect TableView::rectForRowAtIndexPath(IndexPath ip) {
     ensureCounts();
     if (ip.section < 0 || ip.section >= long(sections_.size())) return {};
     auto& info = sections_[size_t(ip.section)];
-    if (ip.row < 0 || ip.row >= info.rows) return {};
+    // No rows' places yet while they are being worked out (a delegate asking
+    // for a row's place while it is asked for a height).
+    if (ip.row < 0 || ip.row >= info.rows || size_t(ip.row) >= info.rowTops.size()) return {};
     double top = info.rowTops[size_t(ip.row)];
     double bottom = ip.row + 1 < info.rows ? info.rowTops[size_t(ip.row + 1)] : info.top + info.height;
     return makeRect(0, top, bounds().width(), bottom - top);
@@ -193,6 +203,7 @@ void TableView::layoutSubviews() {
     auto ds = dataSource_.lock();
     if (!ds) return;
     auto keep = ns::keepAlive(this);
+    const unsigned long generation = reloads_;
     Rect visibleRect{contentOffset(), bounds().size};
     std::set<IndexPath> wanted;
     for (long s = 0; s < long(sections_.size()); ++s)
@@ -201,18 +212,26 @@ void TableView::layoutSubviews() {
             if (rr.intersects(visibleRect)) wanted.insert({s, r});
             else if (rr.minY() >= visibleRect.maxY()) break;
         }
+    // Cells that scrolled out leave the map before they leave the table:
+    // a cell is told it leaves its superview, and what it does then must not
+    // meet a half-walked map.
+    std::vector<ns::Ref<TableViewCell>> gone;
     for (auto it = visible_.begin(); it != visible_.end();) {
         if (!wanted.count(it->first)) {
-            enqueue(it->second);
+            gone.push_back(std::move(it->second));
             it = visible_.erase(it);
         } else {
             ++it;
         }
     }
+    for (auto& cell : gone) enqueue(cell);
     for (auto& ip : wanted) {
-        auto found = visible_.find(ip);
-        if (found != visible_.end()) {
-            found->second->setFrame(rectForRowAtIndexPath(ip));
+        // A reload while a cell was made or shown: this pass is over, and
+        // the table is laid out again when next asked.
+        if (reloads_ != generation) return;
+        Rect place = rectForRowAtIndexPath(ip);
+        if (auto found = visible_.find(ip); found != visible_.end()) {
+            found->second->setFrame(place);
             continue;
         }
         ns::Ref<TableViewCell> cell = ds->tableViewCellForRowAtIndexPath(this, ip);
@@ -220,6 +239,10 @@ void TableView::layoutSubviews() {
             throw ns::Exception(ns::kInternalInconsistencyException,
                                 "the table's data source returned no cell for row " + std::to_string(ip.row) +
                                     " of section " + std::to_string(ip.section));
+        if (reloads_ != generation) {
+            enqueue(cell);
+            return;
+        }
         cell->setFrame(rectForRowAtIndexPath(ip));
         cell->setSelected(selected_ && *selected_ == ip);
         cell->setEditing(editing_);
@@ -358,6 +381,7 @@ void TableView::applyUpdateCheck() {
                                     std::to_string(sections_[s].rows) + " rows after the update, expected " +
                                     std::to_string(before[s] + delta[s]));
     }
+    ++reloads_;
     auto cells = std::move(visible_);
     visible_.clear();
     for (auto& [ip, cell] : cells) enqueue(cell);
@@ -391,12 +415,14 @@ void TableView::insertRowsAtIndexPaths(const std::vector<IndexPath>& paths, Tabl
 }
 
 void TableView::reloadRowsAtIndexPaths(const std::vector<IndexPath>& paths, TableViewRowAnimation) {
+    std::vector<ns::Ref<TableViewCell>> gone;
     for (auto& ip : paths) {
         auto it = visible_.find(ip);
         if (it == visible_.end()) continue;
-        enqueue(it->second);
+        gone.push_back(std::move(it->second));
         visible_.erase(it);
     }
+    for (auto& cell : gone) enqueue(cell);
     setNeedsLayout();
 }
 

@@ -167,6 +167,11 @@ public:
     long numberOfSections();
     long numberOfRowsInSection(long section);
     // The visible cell at `ip`, or nil when that row is not on screen.
+    // These pointers hold until the table is laid out again (a scroll, a
+    // reload, another of these calls after a change): a cell that leaves
+    // the screen goes to the reuse pool, or is freed when the pool has no
+    // room or it has no identifier. Hold a cell (ns::Ref) to keep it across
+    // such a call.
     TableViewCell* cellForRowAtIndexPath(IndexPath ip);
     std::vector<TableViewCell*> visibleCells();
     std::vector<IndexPath> indexPathsForVisibleRows();
@@ -225,6 +230,7 @@ private:
     std::map<std::string, std::vector<ns::Ref<TableViewCell>>> reuse_;
     std::optional<IndexPath> selected_;
     int updateDepth_ = 0;
+    unsigned long reloads_ = 0;  // counts reloads, so a pass can tell one came while it called out
     std::vector<long> countsBeforeUpdate_;
     std::vector<long> expectedDelta_;
 };

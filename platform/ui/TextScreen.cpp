@@ -128,8 +128,10 @@ public:
         line("== " + left + (left.empty() ? "" : " | ") + title + (right.empty() ? "" : " | " + right) + " ==", indent);
     }
 
+    // Each row's cell is asked for as it is written: asking lays the table
+    // out (and its data source may reload it), which lets go of cells.
     void table(TableView* t, int indent) {
-        auto cells = t->visibleCells();
+        ns::Ref<TableView> keep(t);
         auto paths = t->indexPathsForVisibleRows();
         long total = 0;
         for (long s = 0; s < t->numberOfSections(); ++s) total += t->numberOfRowsInSection(s);
@@ -150,9 +152,9 @@ public:
                 std::string h = t->headerTitleForSection(ip.section);
                 if (!h.empty()) line("-- " + h + " --", indent);
             }
-            TableViewCell* c = t->cellForRowAtIndexPath(ip);
+            ns::Ref<TableViewCell> c(t->cellForRowAtIndexPath(ip));
             if (!c) continue;
-            std::string text = cellText(c);
+            std::string text = cellText(c.get());
             std::string mark;
             switch (c->accessoryType()) {
                 case TableViewCellAccessoryType::DisclosureIndicator: mark = " >"; break;
@@ -265,16 +267,22 @@ public:
             return;
         }
         if (auto* t = dynamic_cast<TableView*>(v)) {
-            if (t->tableHeaderView()) view(t->tableHeaderView().get(), indent);
+            ns::Ref<TableView> keep(t);
+            if (ns::Ref<View> header = t->tableHeaderView()) view(header.get(), indent);
             table(t, indent);
-            if (t->tableFooterView()) view(t->tableFooterView().get(), indent);
+            if (ns::Ref<View> footer = t->tableFooterView()) view(footer.get(), indent);
             return;
         }
         if (auto* w = dynamic_cast<WebView*>(v)) {
             webPage(w, indent);
             return;
         }
-        for (auto& s : v->subviews()) view(s.get(), indent);
+        // A copy: writing a table lays it out, and its data source may add
+        // or take away views anywhere, this one's subviews among them; one
+        // taken away meanwhile is no longer on the screen.
+        const std::vector<ns::Ref<View>> subviews = v->subviews();
+        for (auto& s : subviews)
+            if (s->superview() == v) view(s.get(), indent);
     }
 };
 

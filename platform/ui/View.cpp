@@ -157,7 +157,10 @@ bool View::pointInside(Point p, Event*) const { return bounds_.contains(p); }
 View* View::hitTest(Point p, Event* event) {
     if (hidden_ || alpha_ < 0.01 || !userInteraction_ || transform_.isDegenerate()) return nullptr;
     if (!pointInside(p, event)) return nullptr;
-    for (auto it = subviews_.rbegin(); it != subviews_.rend(); ++it) {
+    // A copy: hitTest and pointInside are a subclass's to answer, and may
+    // change the tree they are asked about.
+    const auto subs = subviews_;
+    for (auto it = subs.rbegin(); it != subs.rend(); ++it) {
         View* s = it->get();
         Point q{p.x - s->frame_.origin.x + s->bounds_.origin.x, p.y - s->frame_.origin.y + s->bounds_.origin.y};
         if (View* hit = s->hitTest(q, event)) return hit;

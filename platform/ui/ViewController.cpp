@@ -103,7 +103,16 @@ void ViewController::beginAppearanceTransition(bool appearing, bool animated) {
     appearanceAnimated_ = animated;
     if (appearing) viewWillAppear(animated);
     else viewWillDisappear(animated);
-    for (auto* c : visibleChildViewControllers()) c->beginAppearanceTransition(appearing, animated);
+    for (auto& c : heldVisibleChildren()) c->beginAppearanceTransition(appearing, animated);
+}
+
+// The children shown now, held: each is told of an appearance change in
+// turn, and what one does then (a tab switch, a new stack) may let another
+// go while it is still to be told.
+std::vector<ns::Ref<ViewController>> ViewController::heldVisibleChildren() const {
+    std::vector<ns::Ref<ViewController>> out;
+    for (auto* c : visibleChildViewControllers()) out.emplace_back(c);
+    return out;
 }
 
 void ViewController::endAppearanceTransition() {
@@ -117,7 +126,7 @@ void ViewController::endAppearanceTransition() {
     } else {
         return;
     }
-    for (auto* c : visibleChildViewControllers()) c->endAppearanceTransition();
+    for (auto& c : heldVisibleChildren()) c->endAppearanceTransition();
 }
 
 // -- Presentation ---------------------------------------------------------------------
@@ -249,7 +258,9 @@ unsigned ViewController::supportedInterfaceOrientations() {
 
 void ViewController::setInterfaceOrientationQuietly(InterfaceOrientation o) {
     orientation_ = o;
-    for (auto* c : childViewControllers()) c->setInterfaceOrientationQuietly(o);
+    std::vector<ns::Ref<ViewController>> children;
+    for (auto* c : childViewControllers()) children.emplace_back(c);
+    for (auto& c : children) c->setInterfaceOrientationQuietly(o);
 }
 
 }  // namespace ui

@@ -138,6 +138,7 @@ protected:
     Appearance appearance() const { return appearance_; }
 
 private:
+    std::vector<ns::Ref<ViewController>> heldVisibleChildren() const;
     friend class Window;
     ns::Ref<View> view_;
     bool loading_ = false;

@@ -106,7 +106,7 @@ View* Window::hitTest(Point p, Event* event) {
     View* layer = modalLayer();
     if (!layer) return View::hitTest(p, event);
     if (isHidden() || !isUserInteractionEnabled() || !pointInside(p, event)) return nullptr;
-    const auto& subs = subviews();
+    const auto subs = subviews();  // a copy, as View::hitTest walks one
     for (size_t i = subs.size(); i-- > 0;) {
         View* s = subs[i].get();
         if (View* hit = s->hitTest(s->convertPointFromView(p, this), event)) return hit;

@@ -193,9 +193,14 @@ bool Simulator::run(const std::string& rawLine, std::ostream& out) {
     } else if (cmd == "quit" || cmd == "exit") {
         quit_ = true;
     } else if (cmd == "tapat" || cmd == "touch" || cmd == "move" || cmd == "lift") {
-        // Touches at points of the screen, in the driver's own words.
-        ui::Driver::Result r = driver_.perform(line);
-        ok = r.ok || fail(r.output);
+        // Touches at points of the screen, in the driver's own words. An
+        // alert takes every touch, as it takes `tap`, `pinch` and `swipe`.
+        if (ui::Panel::topPanel()) {
+            ok = fail(alertShowing());
+        } else {
+            ui::Driver::Result r = driver_.perform(line);
+            ok = r.ok || fail(r.output);
+        }
     } else {
         ok = fail("unknown command \"" + cmd + "\" (help lists them)");
     }

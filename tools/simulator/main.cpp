@@ -178,6 +178,8 @@ int main(int argc, char** argv) {
                 allOk = false;
                 std::cout << "error: line " << number << ": " << sim.failureText(line) << "\n";
             }
+            // What a command printed is out before the next one runs.
+            std::cout.flush();
         }
         ui::Application::shared()->terminate();
         std::cout.flush();

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <functional>
 
+#include "platform/foundation/Timer.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Driver.h"
 #include "platform/ui/NavigationController.h"
@@ -61,7 +62,9 @@ struct Fingers : View {
         std::string s = std::string(what) + std::to_string(changed.size()) + ":";
         for (size_t i = 0; i < xs.size(); ++i) s += (i ? "," : "") + std::to_string(xs[i]);
         log.push_back(s);
+        if (after) after(what);
     }
+    std::function<void(const std::string&)> after;  // what the view does once a delivery is noted
 };
 
 struct CardScreen : ViewController, WebViewDelegate, AlertViewDelegate, TextFieldDelegate {
@@ -132,6 +135,27 @@ struct MenuScreen : ViewController, TableViewDataSource, TableViewDelegate {
     }
 };
 
+// A list longer than the screen whose cells are made anew for every row
+// (no reuse identifier): each scroll frees the cells it lets go.
+struct LongList : ViewController, TableViewDataSource, TableViewDelegate {
+    ns::Ref<TableView> table;
+    long rows = 40;
+    void loadView() override {
+        ViewController::loadView();
+        table = TableView::make(view()->bounds());
+        table->setAutoresizingMask(AutoresizingFlexibleWidth | AutoresizingFlexibleHeight);
+        table->setDataSource(this);
+        table->setDelegate(this);
+        view()->addSubview(table);
+    }
+    long tableViewNumberOfRowsInSection(TableView*, long) override { return rows; }
+    ns::Ref<TableViewCell> tableViewCellForRowAtIndexPath(TableView*, IndexPath ip) override {
+        auto c = TableViewCell::make(TableViewCellStyle::Default, "");
+        c->textLabel()->setText("result " + std::to_string(ip.row));
+        return c;
+    }
+};
+
 class DriverTest : public UITest {
 protected:
     void SetUp() override {
@@ -199,6 +223,37 @@ TEST_F(DriverTest, ButtonTapsAreTouchesThroughTheWindow) {
     std::string s = driver.screen();
     EXPECT_EQ(s.rfind("+-- Alert: Favorites --\n| was saved correctly.\n| [Accept] [Again]\n+--\n", 0), 0u) << s;
     EXPECT_FALSE(driver.tapButton("Share"));
+    // Every touch is refused while it shows, whatever the point, and none
+    // reaches the window: the button under it is not pressed again.
+    window->seen.clear();
+    Point share = Driver::centerOf(driver.findButton("Share"));
+    const std::string at = std::to_string(int(share.x)) + "," + std::to_string(int(share.y));
+    struct Touches {
+        const char* name;
+        std::function<bool()> act;
+    } touches[] = {
+        {"tap", [&] { return driver.tap(share); }},
+        {"touch down", [&] { return driver.touchesBegan({share}); }},
+        {"move", [&] { return driver.touchesMoved({share}); }},
+        {"lift", [&] { return driver.touchesEnded(); }},
+        {"cancel", [&] { return driver.touchesCancelled(); }},
+        {"swipe", [&] { return driver.swipe(share, {share.x + 50, share.y}); }},
+        {"pinch", [&] { return driver.pinch(share, 20, 60); }},
+        {"tapat command", [&] { return driver.perform("tapat " + at).ok; }},
+        {"touch command", [&] { return driver.perform("touch " + at).ok; }},
+        {"move command", [&] { return driver.perform("move " + at).ok; }},
+        {"lift command", [&] { return driver.perform("lift").ok; }},
+        {"cancel command", [&] { return driver.perform("cancel").ok; }},
+        {"swipe command", [&] { return driver.perform("swipe " + at + " 200,200").ok; }},
+        {"pinch command", [&] { return driver.perform("pinch " + at + " 20 60").ok; }},
+    };
+    for (const Touches& t : touches) {
+        EXPECT_FALSE(t.act()) << t.name;
+        EXPECT_EQ(driver.lastError(), "the alert \"Favorites\" is showing") << t.name;
+        EXPECT_EQ(driver.fingersDown(), 0u) << t.name;
+    }
+    EXPECT_EQ(window->seen, std::vector<std::string>{});
+    EXPECT_EQ(Panel::visiblePanels().size(), 1u);
     ASSERT_TRUE(driver.pressAlertButton("Again"));
     ASSERT_TRUE(window->topViewController());
     auto* card = dynamic_cast<CardScreen*>(window->topViewController()->visibleChildViewControllers()[0]
@@ -364,6 +419,43 @@ TEST_F(DriverTest, NothingUnderAModalScreenOrSheetTakesTaps) {
     EXPECT_TRUE(driver.tapRow("Market sizing")) << driver.lastError();
 }
 
+TEST_F(DriverTest, NamesLookedForThroughALongListLeaveItWholeAndInPlace) {
+    auto list = ns::make<LongList>();
+    list->setTitle("Results");
+    menu->navigationController()->pushViewController(list, false);
+    driver.settle();
+    ASSERT_NE(driver.screen().find("(31 more below)"), std::string::npos) << driver.screen();
+    struct Row {
+        const char* name;
+        std::function<bool()> act;
+        std::string error;  // empty: done
+        Driver::Failure failure;
+    } rows[] = {
+        {"a row that is not there", [&] { return driver.tapRow("zzz"); }, "no row \"zzz\" in a visible table",
+         Driver::Failure::NotFound},
+        {"deleting a row that is not there", [&] { return driver.deleteRow("zzz"); },
+         "no row \"zzz\" in a visible table", Driver::Failure::NotFound},
+        {"a row below the screen", [&] { return driver.tapRow("result 39"); }, "", Driver::Failure::None},
+        {"a row above it again", [&] { return driver.tapRow("Result 2"); }, "", Driver::Failure::None},
+        {"a tab's name", [&] { return driver.tapRow("More"); }, "no row \"More\" in a visible table",
+         Driver::Failure::NotFound},
+    };
+    for (const Row& row : rows) {
+        Point offset = list->table->contentOffset();
+        EXPECT_EQ(row.act(), row.error.empty()) << row.name << ": " << driver.lastError();
+        if (!row.error.empty()) {
+            EXPECT_EQ(driver.lastError(), row.error) << row.name;
+            EXPECT_EQ(driver.lastFailure(), row.failure) << row.name;
+            EXPECT_TRUE(list->table->contentOffset() == offset) << row.name;  // looked through, left where it was
+        }
+        std::string shown = driver.screen();
+        EXPECT_NE(shown.find("- result "), std::string::npos) << row.name << "\n" << shown;
+    }
+    // The tab is taken as it would be after the list was looked through.
+    EXPECT_TRUE(driver.tapTab("More")) << driver.lastError();
+    EXPECT_NE(driver.screen().find("Tabs: Deck index | More*"), std::string::npos) << driver.screen();
+}
+
 TEST_F(DriverTest, TypingAsksTheFieldsDelegate) {
     ASSERT_TRUE(driver.tapRow("Introduction"));
     ASSERT_TRUE(driver.typeText("Name", "Ana!é"));
@@ -380,6 +472,38 @@ TEST_F(DriverTest, TypingAsksTheFieldsDelegate) {
     EXPECT_FALSE(driver.clearText(""));
     EXPECT_EQ(driver.lastError(), "no text field has focus");
     EXPECT_NE(driver.screen().find("Name: Anaé____"), std::string::npos) << driver.screen();
+
+    // Bytes that are not UTF-8 are no text: refused whole, the field as it
+    // was, and the refusal says which byte (shown escaped, never raw).
+    struct Row {
+        const char* name;
+        std::string text;
+        std::string error;  // empty: typed
+    } rows[] = {
+        {"a byte no character starts with", "Ana\xff", "the text is not UTF-8 (byte \\xFF at position 4 is not part of a character); nothing was typed"},
+        {"a stray continuation byte", "\x80x", "the text is not UTF-8 (byte \\x80 at position 1 is not part of a character); nothing was typed"},
+        {"a character cut short at the end", "ab\xc3", "the text is not UTF-8 (byte \\xC3 at position 3 is not part of a character); nothing was typed"},
+        {"a character cut short by another", "\xe6\x9d" "a", "the text is not UTF-8 (byte \\xE6 at position 1 is not part of a character); nothing was typed"},
+        {"an overlong slash", "\xc0\xaf", "the text is not UTF-8 (byte \\xC0 at position 1 is not part of a character); nothing was typed"},
+        {"a surrogate", "\xed\xa0\x80", "the text is not UTF-8 (byte \\xED at position 1 is not part of a character); nothing was typed"},
+        {"past the last code point", "\xf4\x90\x80\x80", "the text is not UTF-8 (byte \\xF4 at position 1 is not part of a character); nothing was typed"},
+        {"four bytes, the last character", "\xf4\x8f\xbf\xbf", ""},
+        {"two, three and four bytes", "\xc3\xa9\xe6\x9d\x8e\xf0\x9f\x98\x80", ""},
+    };
+    for (const Row& row : rows) {
+        ASSERT_TRUE(driver.clearText("Name")) << driver.lastError();
+        EXPECT_EQ(driver.typeText("Name", row.text), row.error.empty()) << row.name;
+        EXPECT_EQ(driver.perform("type Name = " + row.text).ok, row.error.empty()) << row.name;
+        auto* field = dynamic_cast<TextField*>(driver.findTextInput("Name"));
+        ASSERT_TRUE(field);
+        if (row.error.empty()) {
+            EXPECT_EQ(field->text(), row.text + row.text) << row.name;
+        } else {
+            EXPECT_EQ(driver.lastError(), row.error) << row.name;
+            EXPECT_EQ(driver.lastFailure(), Driver::Failure::Refused) << row.name;
+            EXPECT_EQ(field->text(), "") << row.name;
+        }
+    }
 }
 
 TEST_F(DriverTest, AnAlertsFieldsTakeTextByFocusNameOrPlaceAndNothingElseDoes) {
@@ -492,6 +616,50 @@ TEST_F(DriverTest, SwipesAndPinchesMoveTheirFingersInEvenSteps) {
         row.gesture();
         EXPECT_EQ(pad->log, row.seen) << row.name;
         EXPECT_EQ(driver.fingersDown(), 0u) << row.name;
+    }
+}
+
+TEST_F(DriverTest, AnAlertThatComesUpTakesTheFingersThatAreDown) {
+    auto pad = ns::make<Fingers>(makeRect(0, 100, 320, 200));
+    menu->view()->addSubview(pad);
+    auto alertOn = [&](const std::string& phase) {
+        pad->after = [phase](const std::string& what) {
+            if (what == phase && !Panel::topPanel()) AlertView::make("Stop", "", nullptr, "OK")->show();
+        };
+    };
+    struct Row {
+        const char* name;
+        std::function<bool()> gesture;
+        std::vector<std::string> seen;
+    } rows[] = {
+        {"a tap whose touch-down shows it", [&] { alertOn("began"); return driver.tap({10, 150}); },
+         {"began1:10", "cancelled1:10"}},
+        {"a swipe whose first move shows it", [&] { alertOn("moved"); return driver.swipe({10, 150}, {110, 150}, 4); },
+         {"began1:10", "moved1:35", "cancelled1:35"}},
+        {"a pinch whose first move shows it", [&] { alertOn("moved"); return driver.pinch({160, 200}, 20, 60, 2); },
+         {"began2:150,170", "moved2:140,180", "cancelled2:140,180"}},
+        {"fingers down when a timer shows it",
+         [&] {
+             pad->after = nullptr;
+             if (!driver.touchesBegan({{20, 150}, {40, 150}})) return false;
+             ns::RunLoop::main()->performAfterDelay(1.0, [] { AlertView::make("Stop", "", nullptr, "OK")->show(); });
+             driver.advance(1.0);
+             return true;
+         },
+         {"began2:20,40", "cancelled2:20,40"}},
+    };
+    for (const Row& row : rows) {
+        pad->log.clear();
+        EXPECT_TRUE(row.gesture()) << row.name << ": " << driver.lastError();
+        EXPECT_EQ(pad->log, row.seen) << row.name;
+        EXPECT_EQ(driver.fingersDown(), 0u) << row.name;
+        // Nothing is left to lift onto the screen once the alert is answered.
+        EXPECT_FALSE(driver.touchesEnded()) << row.name;
+        EXPECT_EQ(driver.lastError(), "the alert \"Stop\" is showing") << row.name;
+        ASSERT_TRUE(driver.pressAlertButton("OK")) << row.name;
+        EXPECT_FALSE(driver.perform("lift").ok) << row.name;
+        EXPECT_EQ(driver.lastError(), "no finger is down") << row.name;
+        EXPECT_EQ(pad->log, row.seen) << row.name;
     }
 }
 

@@ -300,5 +300,89 @@ TEST_F(TableTest, ADeadDataSourceMeansAnEmptyTable) {
     EXPECT_EQ(table->numberOfSections(), 0);
 }
 
+// A cell that does something of its own as it leaves the table.
+struct LeavingCell : TableViewCell {
+    using TableViewCell::TableViewCell;
+    std::function<void()> leaving;
+    void willMoveToSuperview(View* to) override {
+        if (to || !leaving) return;
+        auto once = std::move(leaving);
+        leaving = nullptr;
+        once();
+    }
+};
+
+// Twelve rows; reloads its table (once per place named) from inside the
+// calls the table makes, a row more each time, and asks for the new count
+// at once, as a data source that refreshes itself would.
+struct ReloadingSource : ns::Object, TableViewDataSource, TableViewDelegate {
+    std::vector<std::string> rows;
+    std::set<std::string> reloadIn;  // "height", "header", "cell", "shown", "leaving"
+    ReloadingSource() {
+        for (int i = 0; i < 12; ++i) rows.push_back("r" + std::to_string(i));
+    }
+    long tableViewNumberOfRowsInSection(TableView*, long) override { return long(rows.size()); }
+    ns::Ref<TableViewCell> tableViewCellForRowAtIndexPath(TableView* t, IndexPath ip) override {
+        auto cell = ns::make<LeavingCell>(TableViewCellStyle::Default, "");
+        cell->textLabel()->setText(rows[size_t(ip.row)]);
+        ns::Weak<TableView> table(t);
+        if (reloadIn.count("leaving")) cell->leaving = [this, table] {
+            if (auto held = table.lock()) again(held.get(), "leaving");
+        };
+        again(t, "cell");
+        return cell;
+    }
+    double tableViewHeightForRowAtIndexPath(TableView* t, IndexPath) override {
+        again(t, "height");
+        return -1;
+    }
+    double tableViewHeightForHeaderInSection(TableView* t, long) override {
+        again(t, "header");
+        return -1;
+    }
+    void tableViewWillDisplayCell(TableView* t, TableViewCell*, IndexPath) override { again(t, "shown"); }
+    void again(TableView* t, const std::string& where) {
+        if (!reloadIn.erase(where)) return;
+        rows.push_back("r" + std::to_string(rows.size()));
+        t->reloadData();
+        t->numberOfRowsInSection(0);
+    }
+};
+
+TEST_F(TableTest, ADataSourceThatReloadsTheTableWhileAskedLeavesItWhole) {
+    for (const char* where : {"height", "header", "cell", "shown", "leaving"}) {
+        SCOPED_TRACE(where);
+        auto src = ns::make<ReloadingSource>();
+        src->reloadIn.insert(where);
+        auto table = TableView::make(makeRect(0, 0, 320, 400));
+        table->setDataSource(src.get());
+        table->setDelegate(src.get());
+        table->visibleCells();
+        table->setContentOffset({0, 200});  // the first rows leave
+        table->visibleCells();
+        EXPECT_TRUE(src->reloadIn.empty());
+        // Whatever was asked while the table called out, it now shows its
+        // data as it is: thirteen rows, each cell at its place and with its text.
+        EXPECT_EQ(table->numberOfRowsInSection(0), 13);
+        EXPECT_EQ(table->contentSize().height, 13 * 44.0);
+        EXPECT_EQ(table->rectForRowAtIndexPath({0, 12}), makeRect(0, 12 * 44.0, 320, 44));
+        auto paths = table->indexPathsForVisibleRows();
+        ASSERT_FALSE(paths.empty());
+        EXPECT_EQ(paths.front().row, 4);
+        EXPECT_EQ(paths.back().row, 12);
+        for (IndexPath ip : paths) {
+            TableViewCell* c = table->cellForRowAtIndexPath(ip);
+            ASSERT_TRUE(c) << ip.row;
+            EXPECT_EQ(c->textLabel()->text(), src->rows[size_t(ip.row)]);
+            EXPECT_EQ(c->frame(), table->rectForRowAtIndexPath(ip));
+            EXPECT_EQ(c->superview(), table.get());
+        }
+        size_t inTable = 0;
+        for (auto& v : table->subviews())
+            if (dynamic_cast<TableViewCell*>(v.get())) ++inTable;
+        EXPECT_EQ(inTable, paths.size());
+    }
+}
+
 }  // namespace
 }  // namespace ui::test

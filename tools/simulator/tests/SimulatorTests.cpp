@@ -1053,8 +1053,14 @@ TEST_F(TerminalSessionTest, LinesPipedInRunInOrderWhileACommandRunsTheLoopAgain)
 
 // -- Every row of the sample deck -------------------------------------------------------
 
+#include <cstring>
+#include <random>
+
+#include "app/AppConfig.h"
 #include "app/AppLog.h"
 #include "app/ContentModel.h"
+#include "app/phone/RandomSource.h"
+#include "platform/foundation/ServiceEndpoints.h"
 
 namespace {
 
@@ -1062,22 +1068,43 @@ namespace {
 // manual clock.
 class DeckWalk : public SimulatorTest {
 protected:
-    void start(ui::UserInterfaceIdiom idiom) {
+    // Launches the app; with `refuseSignUp` the sign-up form it opens with
+    // is answered "No, thanks", else it is left on the screen.
+    void start(ui::UserInterfaceIdiom idiom, bool refuseSignUp = true) {
         clock = ns::make<ns::ManualClock>(100.0);
         app::launch(idiom, dir + "/home", std::string(DECK_SOURCE_DIR) + "/resources", clock);
         sim = std::make_unique<simulator::Simulator>(clock);
         does(idiom == ui::UserInterfaceIdiom::Phone ? "wait 4" : "wait 3");
-        does("tap No, thanks");
-        does("wait 1");
+        if (refuseSignUp) {
+            does("tap No, thanks");
+            does("wait 1");
+        }
         app::clearAppLog();
     }
-    void TearDown() override {
+    // What the line answers: its error, or "" when it was carried out.
+    std::string errorOf(const std::string& line) {
+        std::ostringstream out;
+        return sim->run(line, out) ? std::string() : sim->lastError();
+    }
+    // "X,Y": the centre of the button called `title`, found under whatever covers it.
+    static std::string pointOf(const std::string& title) {
+        ui::Driver look;
+        ui::Button* b = look.findButton(title);
+        if (!b) return "0,0";
+        ui::Point p = ui::Driver::centerOf(b);
+        return std::to_string(int(p.x)) + "," + std::to_string(int(p.y));
+    }
+    // Ends the app started by start(), so that another can start.
+    void stop() {
         sim.reset();
-        clock->advance(100);
+        if (clock) clock->advance(100);
         ui::Panel::resetShown();
         ui::Application::shared()->reset();
         ns::UserDefaults::resetStandardUserDefaults();
         ns::RunLoop::main()->setClock(ns::SystemClock::shared());
+    }
+    void TearDown() override {
+        stop();
         SimulatorTest::TearDown();
     }
     std::string screen() {
@@ -1270,6 +1297,243 @@ TEST_F(DeckWalk, EachCommandsMistakeIsToldInItsOwnWords) {
     EXPECT_FALSE(sim->quitRequested());
     EXPECT_TRUE(sim->run("Quit", sink));
     EXPECT_TRUE(sim->quitRequested());
+}
+
+// A list longer than the screen (search results, seven groups) is looked
+// through for a name that is not one of its rows, which lays it out again
+// many times; the command answers, the list is still there, and the name's
+// own element (a tab) is then taken.
+TEST_F(DeckWalk, NamesLookedForPastALongListLeaveItWhole) {
+    struct Step {
+        std::string line;
+        std::string error;  // empty: carried out
+    };
+    struct Scenario {
+        const char* name;
+        ui::UserInterfaceIdiom idiom;
+        size_t groups;  // saved before the launch
+        std::vector<std::string> open;
+        std::vector<Step> steps;
+        const char* stillShown;  // after the steps
+    } scenarios[] = {
+        {"phone Search tab",
+         ui::UserInterfaceIdiom::Phone,
+         0,
+         {"tap Search", "tap Search", "type a", "return"},
+         {{"tap zzz", "nothing called \"zzz\" on the screen"},
+          {"delete zzz", "no row \"zzz\" in a visible table"},
+          {"tap More", ""},
+          {"tap Search", ""},
+          {"tap Deck index", ""}},
+         "Tabs: Deck index* |"},
+        {"tablet hub's Search sheet",
+         ui::UserInterfaceIdiom::Pad,
+         0,
+         {"tap Experience", "tap Search", "tap Search", "type a", "return"},
+         {{"tap More", "nothing called \"More\" on the screen"},
+          {"tap zzz", "nothing called \"zzz\" on the screen"},
+          {"delete zzz", "no row \"zzz\" in a visible table"},
+          {"delete A failure", "row \"A failure\" cannot be deleted"}},
+         "- Tell me about yourself"},
+        {"phone groups list",
+         ui::UserInterfaceIdiom::Phone,
+         7,
+         {"tap Practice", "tap Groups"},
+         {{"tap zzz", "nothing called \"zzz\" on the screen"},
+          {"delete zzz", "no row \"zzz\" in a visible table"},
+          {"tap Deck index", ""}},
+         "Tabs: Deck index* |"},
+    };
+    for (const Scenario& scenario : scenarios) {
+        SCOPED_TRACE(scenario.name);
+        fs::remove_all(dir + "/home");
+        if (scenario.groups > 0) {
+            fs::create_directories(dir + "/home/Documents");
+            std::ofstream file(dir + "/home/Documents/savedGroups-QuillonIphone.plist");
+            file << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<array>\n";
+            for (size_t i = 0; i < scenario.groups; ++i)
+                file << "<dict><key>Name</key><string>group " << i
+                     << "</string><key>SelectedCards</key><array/></dict>\n";
+            file << "</array>\n</plist>\n";
+        }
+        start(scenario.idiom);
+        for (const std::string& line : scenario.open) does(line);
+        EXPECT_TRUE(has(screen(), "more below)")) << screen();  // longer than the screen
+        for (const Step& step : scenario.steps) {
+            EXPECT_EQ(errorOf(step.line), step.error) << step.line;
+            EXPECT_TRUE(has(screen(), "- ")) << step.line << "\n" << screen();
+        }
+        EXPECT_TRUE(has(screen(), scenario.stillShown)) << screen();
+        stop();
+    }
+}
+
+// While an alert shows, every touch command is refused with the line `tap`
+// gives, and nothing under the alert changes.
+TEST_F(DeckWalk, AnAlertTakesEveryTouchAndNothingUnderItChanges) {
+    const std::vector<std::string> touches = {"tapat {P}", "touch {P}", "move {P}", "lift", "touch {Q}", "lift",
+                                              "tapat {Q}", "tap {T}", "pinch in", "swipe left", "back"};
+    struct Scenario {
+        const char* name;
+        ui::UserInterfaceIdiom idiom;
+        std::vector<std::string> open;  // ends with the alert showing
+        std::string alert;
+        std::string p, q;  // buttons under the alert the touches aim at
+    } scenarios[] = {
+        {"the sign-up form's empty fields", ui::UserInterfaceIdiom::Phone, {"tap Send"}, "Error", "No, thanks", "Send"},
+        {"the tablet's saved favourite", ui::UserInterfaceIdiom::Pad, {"tap No, thanks", "wait 1", "tap Experience",
+         "tap Add to favorites"}, "Favorites", "Favorites", "Add to favorites"},
+    };
+    for (const Scenario& scenario : scenarios) {
+        SCOPED_TRACE(scenario.name);
+        fs::remove_all(dir + "/home");
+        start(scenario.idiom, false);
+        for (const std::string& line : scenario.open) does(line);
+        const std::string before = screen();
+        ASSERT_EQ(before.rfind("+-- Alert: " + scenario.alert + " --\n", 0), 0u) << before;
+        const std::string p = pointOf(scenario.p), q = pointOf(scenario.q);
+        for (std::string line : touches) {
+            for (auto [mark, value] : {std::pair<std::string, std::string>{"{P}", p}, {"{Q}", q}, {"{T}", scenario.p}})
+                if (size_t at = line.find(mark); at != std::string::npos) line.replace(at, mark.size(), value);
+            EXPECT_EQ(errorOf(line), "the alert \"" + scenario.alert + "\" is showing; answer it with: alert BUTTON")
+                << line;
+            EXPECT_EQ(screen(), before) << line;
+        }
+        EXPECT_EQ(ui::Panel::visiblePanels().size(), 1u);
+        const bool answered = ns::UserDefaults::standardUserDefaults()->objectForKey("registro") != nullptr;
+        EXPECT_EQ(answered, scenario.idiom == ui::UserInterfaceIdiom::Pad);  // the phone's form not answered
+        // Once the alert is answered, the same touch does its work.
+        does("alert Accept");
+        EXPECT_EQ(errorOf("tapat " + p), "");
+        EXPECT_NE(screen(), before);
+        if (scenario.idiom == ui::UserInterfaceIdiom::Phone) {
+            EXPECT_TRUE(ns::UserDefaults::standardUserDefaults()->objectForKey("registro"));
+        }
+        stop();
+    }
+}
+
+// What a person could name on `screen`: buttons, rows, tabs, fields, bar
+// items and links, and the buttons of the alert on top.
+struct Shown {
+    std::vector<std::string> names, rows, links, alertButtons;
+};
+
+Shown namesOn(const std::string& screen) {
+    Shown out;
+    std::istringstream lines(screen);
+    std::string line;
+    bool inAlert = false;
+    auto bracketed = [](const std::string& l, std::vector<std::string>& into) {
+        for (size_t at = l.find('['); at != std::string::npos; at = l.find('[', at + 1)) {
+            size_t end = l.find(']', at);
+            if (end == std::string::npos) break;
+            if (end > at + 1) into.push_back(l.substr(at + 1, end - at - 1));
+        }
+    };
+    while (std::getline(lines, line)) {
+        if (line.rfind("+-- ", 0) == 0) inAlert = true;
+        if (inAlert) {
+            if (line.rfind("| [", 0) == 0) bracketed(line, out.alertButtons);
+            if (line == "+--") inAlert = false;
+            continue;
+        }
+        size_t at = line.find_first_not_of(' ');
+        if (at == std::string::npos) continue;
+        std::string l = line.substr(at);
+        if (l.rfind("Tabs: ", 0) == 0) {
+            std::istringstream tabs(l.substr(6));
+            std::string tab;
+            while (std::getline(tabs, tab, '|')) {
+                size_t a = tab.find_first_not_of(' '), e = tab.find_last_not_of(" *");
+                if (a != std::string::npos && e != std::string::npos && e >= a) out.names.push_back(tab.substr(a, e - a + 1));
+            }
+        } else if (l.rfind("- ", 0) == 0 || l.rfind("* ", 0) == 0) {
+            std::string row = l.substr(2);
+            for (const char* mark : {" >", " (i)", " (v)"})
+                if (row.size() > strlen(mark) && row.compare(row.size() - strlen(mark), strlen(mark), mark) == 0)
+                    row.resize(row.size() - strlen(mark));
+            row = row.substr(0, row.find(" | "));
+            if (row.rfind("[", 0) == 0) bracketed(row, out.links);  // a page's link line
+            else out.rows.push_back(row);
+        } else if (l.rfind("== <", 0) == 0) {
+            out.names.push_back(l.substr(4, l.find(" |") == std::string::npos ? std::string::npos : l.find(" |") - 4));
+            bracketed(l, out.names);
+        } else if (l.rfind("Search (", 0) == 0) {
+            out.names.push_back(l.substr(8, l.find("):") - 8));
+        } else if (size_t colon = l.find(": "); colon != std::string::npos && l.find("____") != std::string::npos) {
+            out.names.push_back(l.substr(0, colon));
+        } else if (l[0] == '[') {
+            bracketed(l, out.names);
+        } else if (at >= 2) {
+            bracketed(l, out.links);  // links inside a page's text
+        }
+    }
+    for (auto& r : out.rows) out.names.push_back(r);
+    return out;
+}
+
+// korvel's commands at random, as a person trying things would type them:
+// names taken from the screen, names that are not on it, text (some not
+// UTF-8), touches at any point, gestures, turns, time. Each walk is fixed by
+// its seed: the same seed gives the same walk. While an alert shows, every
+// touch command must be refused with the alert's line.
+TEST_F(DeckWalk, RandomWalksOfCommandsKeepTheAppAnswering) {
+    testsupport::Server service([](const testsupport::Request&) -> std::optional<std::string> {
+        return testsupport::Server::reply(200, "{\"status\":\"ok\"}", "Content-Type: application/json\r\n");
+    });
+    ASSERT_TRUE(ns::ServiceEndpoints::setOverride(app::kFormService.name, service.url("")));
+    const char* const texts[] = {"a", "e", "Ada", "ada@example.org", "Zo\u00eb", " ", "\xff\xfe", "an\xc3"};
+    const char* const others[] = {"zzz", "More", "Deck index", "Search", "Back", "Cancel", "Close", "Send",
+                                  "No, thanks", "Groups", "Favorites", "Add new group (swipe to delete)"};
+    const char* const fixed[] = {"back", "return", "clear", "screen", "wait 0.5", "wait 1", "wait 4", "rotate portrait",
+                                 "rotate landscape", "pinch in", "pinch out 3", "swipe left", "swipe right", "lift",
+                                 "background", "foreground"};
+    for (uint32_t seed = 1; seed <= 8; ++seed) {
+        const auto idiom = seed % 2 ? ui::UserInterfaceIdiom::Phone : ui::UserInterfaceIdiom::Pad;
+        SCOPED_TRACE("seed " + std::to_string(seed) + (seed % 2 ? ", phone" : ", tablet"));
+        fs::remove_all(dir + "/home");
+        app::RandomSource::setShared(app::RandomSource::withSeed(seed));
+        start(idiom, (seed / 2) % 2 == 0);
+        std::mt19937 rng(seed);
+        auto pick = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng); };
+        std::string walked;  // the commands so far, for a failure's message
+        std::string shown = screen();
+        for (int step = 0; step < 150; ++step) {
+            Shown on = namesOn(shown);
+            std::string line;
+            size_t kind = pick(100);
+            ui::Rect b = ui::Application::shared()->keyWindow()->bounds();
+            auto point = [&] {
+                return std::to_string(pick(size_t(b.width()))) + "," + std::to_string(pick(size_t(b.height())));
+            };
+            if (!on.alertButtons.empty() && kind < 30) line = "alert " + on.alertButtons[pick(on.alertButtons.size())];
+            else if (kind < 45 && !on.names.empty()) line = "tap " + on.names[pick(on.names.size())];
+            else if (kind < 50) line = std::string("tap ") + others[pick(std::size(others))];
+            else if (kind < 54) line = "delete " + (on.rows.empty() || pick(3) == 0 ? std::string("zzz") : on.rows[pick(on.rows.size())]);
+            else if (kind < 62) line = std::string("type ") + texts[pick(std::size(texts))];
+            else if (kind < 65 && !on.links.empty()) line = "link " + on.links[pick(on.links.size())];
+            else if (kind < 70) line = "tapat " + point();
+            else if (kind < 75) line = "touch " + point() + (pick(2) ? " " + point() : std::string());
+            else if (kind < 79) line = "move " + point();
+            else line = fixed[pick(std::size(fixed))];
+            walked += line + "\n";
+            const bool alertShown = shown.rfind("+-- ", 0) == 0;
+            std::ostringstream out;
+            bool ok = sim->run(line, out);
+            const std::string cmd = line.substr(0, line.find(' '));
+            if (alertShown && (cmd == "tap" || cmd == "tapat" || cmd == "touch" || cmd == "move" || cmd == "lift" ||
+                               cmd == "pinch" || cmd == "swipe" || cmd == "delete")) {
+                EXPECT_FALSE(ok) << walked;
+                EXPECT_TRUE(has(sim->lastError(), " is showing; answer it with: alert BUTTON"))
+                    << sim->lastError() << "\n" << walked;
+            }
+            shown = screen();
+            ASSERT_FALSE(shown.empty()) << walked;
+        }
+        stop();
+    }
+    ns::ServiceEndpoints::clearOverrides();
 }
 
 TEST_F(DeckWalk, EveryRowOnTheTabletOpensSomethingAndCanBeLeft) {
