@@ -133,6 +133,42 @@ TEST_F(FormPostLoopback, SignUpIsPostedParsedAndAnswered) {
     EXPECT_FALSE(signUpOverlay());
 }
 
+TEST_F(FormPostLoopback, TextThatIsNotUTF8IsRefusedAndNeverReachesTheServiceAsNothing) {
+    testsupport::Server service([](const testsupport::Request&) -> std::optional<std::string> {
+        return testsupport::Server::reply(200, "{\"status\":\"ok\"}", "Content-Type: application/json\r\n");
+    });
+    startPhone();
+    driver->advance(0.5);
+    ASSERT_TRUE(signUpOverlay());
+    pointFormsAt(service.url(""));
+    // The name typed with a byte that is no character: refused whole, with
+    // why, and the field stays empty.
+    EXPECT_FALSE(driver->typeText("Name", "Ada \xff"));
+    EXPECT_EQ(driver->lastError(),
+              "the text is not UTF-8 (byte \\xFF at position 5 is not part of a character); nothing was typed");
+    EXPECT_FALSE(driver->perform("type Name = Ada \xc3").ok);
+    ASSERT_TRUE(driver->typeText("University or company", "Analytical & Co"));
+    ASSERT_TRUE(driver->typeText("E-mail", "ada@example.org"));
+    EXPECT_TRUE(screenHas("Name: ____")) << screen();
+    // So Send asks for every field, and nothing is posted.
+    ASSERT_TRUE(driver->tapButton("Send")) << driver->lastError();
+    EXPECT_TRUE(screenHas("You must fill in all fields")) << screen();
+    ASSERT_TRUE(driver->pressAlertButton("Accept"));
+    driver->advance(1.0);
+    EXPECT_EQ(service.connections(), 0);
+    EXPECT_EQ(registro(), "<unset>");
+    EXPECT_FALSE(screenHas("Got it!")) << screen();
+    // Typed as characters, the name reaches the service exactly as typed.
+    ASSERT_TRUE(driver->typeText("Name", "Ada \xc3\xa9"));
+    ASSERT_TRUE(driver->tapButton("Send")) << driver->lastError();
+    ASSERT_TRUE(testsupport::waitUntil([] { return registro() == "1"; })) << screen();
+    auto requests = service.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    auto fields = testsupport::formPairs(requests[0].body);
+    ASSERT_GE(fields.size(), 2u);
+    EXPECT_EQ(fields[1], (std::pair<std::string, std::string>{"name", "Ada \xc3\xa9"}));
+}
+
 TEST_F(FormPostLoopback, NoAnswerOrAnErrorStatusLeavesTheFormOpenForAnotherTry) {
     fillSignUp();
     // Nothing listens on the port: the connection is refused.

@@ -648,7 +648,10 @@ TEST_F(SimulatorTest, TypingWithNoFieldFocusedSaysSoAndControlCharactersAreShown
                            "clear\n"          // 6: likewise
                            "tap E-mail\ntype a@b.org\x1b[1m\nreturn\n"
                            "screen\n"
-                           "tap \x1b[31mred\n",  // 11: quoted escaped in the error line
+                           "tap \x1b[31mred\n"  // 11: quoted escaped in the error line
+                           "tap Name\n"
+                           "type Bad\xff\xfe\n"  // 13: not UTF-8, refused whole
+                           "screen\n",
                            "--home " + dir + "/" + idiom);
         EXPECT_EQ(r.status, 1) << r.out;
         EXPECT_TRUE(has(r.out, "error: line 5: type Lovelace: no text field has focus\n")) << r.out;
@@ -657,7 +660,11 @@ TEST_F(SimulatorTest, TypingWithNoFieldFocusedSaysSoAndControlCharactersAreShown
         EXPECT_TRUE(has(r.out, "E-mail: a@b.org\\x1B[1m____\n")) << r.out;
         EXPECT_TRUE(has(r.out, "error: line 11: tap \\x1B[31mred: nothing called \"\\x1B[31mred\" on the screen\n"))
             << r.out;
+        EXPECT_TRUE(has(r.out, "error: line 13: type Bad\\xFF\\xFE: the text is not UTF-8 (byte \\xFF at position 4 is "
+                               "not part of a character); nothing was typed\n"))
+            << r.out;
         EXPECT_FALSE(has(r.out, "Lovelace____")) << r.out;
+        EXPECT_TRUE(has(r.out, "Name: Ada\\x1B[2J\\x1B]0;owned\\x07\\x09X|____\n")) << r.out;  // as it was
         // Nothing the terminal would act on is written as it is.
         for (char c : {'\x1b', '\x07', '\t', '\r'}) EXPECT_EQ(r.out.find(c), std::string::npos) << int(c);
     }
@@ -1416,7 +1423,7 @@ TEST_F(DeckWalk, AnAlertTakesEveryTouchAndNothingUnderItChanges) {
 // What a person could name on `screen`: buttons, rows, tabs, fields, bar
 // items and links, and the buttons of the alert on top.
 struct Shown {
-    std::vector<std::string> names, rows, links, alertButtons;
+    std::vector<std::string> names, rows, links, alertButtons, fields, searchBars;
 };
 
 Shown namesOn(const std::string& screen) {
@@ -1460,9 +1467,11 @@ Shown namesOn(const std::string& screen) {
             out.names.push_back(l.substr(4, l.find(" |") == std::string::npos ? std::string::npos : l.find(" |") - 4));
             bracketed(l, out.names);
         } else if (l.rfind("Search (", 0) == 0) {
-            out.names.push_back(l.substr(8, l.find("):") - 8));
+            out.searchBars.push_back(l.substr(8, l.find("):") - 8));
+            out.names.push_back(out.searchBars.back());
         } else if (size_t colon = l.find(": "); colon != std::string::npos && l.find("____") != std::string::npos) {
-            out.names.push_back(l.substr(0, colon));
+            out.fields.push_back(l.substr(0, colon));
+            out.names.push_back(out.fields.back());
         } else if (l[0] == '[') {
             bracketed(l, out.names);
         } else if (at >= 2) {
@@ -1474,10 +1483,13 @@ Shown namesOn(const std::string& screen) {
 }
 
 // korvel's commands at random, as a person trying things would type them:
-// names taken from the screen, names that are not on it, text (some not
-// UTF-8), touches at any point, gestures, turns, time. Each walk is fixed by
-// its seed: the same seed gives the same walk. While an alert shows, every
-// touch command must be refused with the alert's line.
+// names taken from the screen, names that are not on it, searches, text in
+// a form's fields (some not UTF-8), touches at any point, gestures, turns,
+// time. Half the walks start with the sign-up form up, and half of each
+// idiom's with seven saved groups, so long lists, forms, sheets and alerts
+// all come up. Each walk is fixed by its seed: the same seed gives the same
+// walk. While an alert shows, every touch command must be refused with the
+// alert's line.
 TEST_F(DeckWalk, RandomWalksOfCommandsKeepTheAppAnswering) {
     testsupport::Server service([](const testsupport::Request&) -> std::optional<std::string> {
         return testsupport::Server::reply(200, "{\"status\":\"ok\"}", "Content-Type: application/json\r\n");
@@ -1493,12 +1505,21 @@ TEST_F(DeckWalk, RandomWalksOfCommandsKeepTheAppAnswering) {
         const auto idiom = seed % 2 ? ui::UserInterfaceIdiom::Phone : ui::UserInterfaceIdiom::Pad;
         SCOPED_TRACE("seed " + std::to_string(seed) + (seed % 2 ? ", phone" : ", tablet"));
         fs::remove_all(dir + "/home");
+        if ((seed / 4) % 2) {
+            fs::create_directories(dir + "/home/Documents");
+            std::ofstream groups(dir + "/home/Documents/savedGroups-QuillonIphone.plist");
+            groups << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<array>\n";
+            for (int i = 0; i < 7; ++i)
+                groups << "<dict><key>Name</key><string>group " << i << "</string><key>SelectedCards</key><array/></dict>\n";
+            groups << "</array>\n</plist>\n";
+        }
         app::RandomSource::setShared(app::RandomSource::withSeed(seed));
         start(idiom, (seed / 2) % 2 == 0);
         std::mt19937 rng(seed);
         auto pick = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng); };
         std::string walked;  // the commands so far, for a failure's message
         std::string shown = screen();
+        std::vector<std::string> queued;  // the rest of a search or of a field's filling
         for (int step = 0; step < 150; ++step) {
             Shown on = namesOn(shown);
             std::string line;
@@ -1507,8 +1528,18 @@ TEST_F(DeckWalk, RandomWalksOfCommandsKeepTheAppAnswering) {
             auto point = [&] {
                 return std::to_string(pick(size_t(b.width()))) + "," + std::to_string(pick(size_t(b.height())));
             };
-            if (!on.alertButtons.empty() && kind < 30) line = "alert " + on.alertButtons[pick(on.alertButtons.size())];
-            else if (kind < 45 && !on.names.empty()) line = "tap " + on.names[pick(on.names.size())];
+            if (!queued.empty()) {
+                line = queued.front();
+                queued.erase(queued.begin());
+            } else if (!on.alertButtons.empty() && kind < 30) {
+                line = "alert " + on.alertButtons[pick(on.alertButtons.size())];
+            } else if (kind < 12 && !on.searchBars.empty()) {
+                line = "tap " + on.searchBars[pick(on.searchBars.size())];
+                queued = {std::string("type ") + (pick(2) ? "a" : "e"), "return"};
+            } else if (kind < 20 && !on.fields.empty()) {
+                line = "tap " + on.fields[pick(on.fields.size())];
+                queued = {std::string("type ") + texts[pick(std::size(texts))]};
+            } else if (kind < 45 && !on.names.empty()) line = "tap " + on.names[pick(on.names.size())];
             else if (kind < 50) line = std::string("tap ") + others[pick(std::size(others))];
             else if (kind < 54) line = "delete " + (on.rows.empty() || pick(3) == 0 ? std::string("zzz") : on.rows[pick(on.rows.size())]);
             else if (kind < 62) line = std::string("type ") + texts[pick(std::size(texts))];
