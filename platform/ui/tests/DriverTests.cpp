@@ -62,8 +62,10 @@ struct Fingers : View {
         std::string s = std::string(what) + std::to_string(changed.size()) + ":";
         for (size_t i = 0; i < xs.size(); ++i) s += (i ? "," : "") + std::to_string(xs[i]);
         log.push_back(s);
+        lastTime = anyTouch(changed)->timestamp();
         if (after) after(what);
     }
+    double lastTime = -1;  // the timestamp of the last delivery's touches
     std::function<void(const std::string&)> after;  // what the view does once a delivery is noted
 };
 
@@ -591,6 +593,8 @@ TEST_F(DriverTest, SwipesAndPinchesMoveTheirFingersInEvenSteps) {
     } rows[] = {
         {"swipe right in four steps", [&] { driver.swipe({10, 150}, {110, 150}, 4); },
          {"began1:10", "moved1:35", "moved1:60", "moved1:85", "moved1:110", "ended1:110"}},
+        {"swipe right in four steps unless told", [&] { driver.swipe({10, 150}, {110, 150}); },
+         {"began1:10", "moved1:35", "moved1:60", "moved1:85", "moved1:110", "ended1:110"}},
         {"swipe left, steps 0 taken as one", [&] { driver.swipe({200, 150}, {100, 150}, 0); },
          {"began1:200", "moved1:100", "ended1:100"}},
         {"pinch out in two steps", [&] { driver.pinch({160, 200}, 20, 60, 2); },
@@ -644,6 +648,7 @@ TEST_F(DriverTest, AnAlertThatComesUpTakesTheFingersThatAreDown) {
              if (!driver.touchesBegan({{20, 150}, {40, 150}})) return false;
              ns::RunLoop::main()->performAfterDelay(1.0, [] { AlertView::make("Stop", "", nullptr, "OK")->show(); });
              driver.advance(1.0);
+             EXPECT_EQ(pad->lastTime, ns::RunLoop::main()->now());  // cancelled when the alert came
              return true;
          },
          {"began2:20,40", "cancelled2:20,40"}},
