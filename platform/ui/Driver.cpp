@@ -734,8 +734,9 @@ bool Driver::touchesAllowed() {
 
 bool Driver::deliver(TouchPhase phase, const std::vector<size_t>& changed) {
     if (!touchesAllowed()) return false;
+    if (touches_.empty()) return true;
     Window* w = window();
-    if (!w || touches_.empty()) return true;
+    if (!w) return fail("no window on the screen");
     ns::Ref<Window> keep(w);
     double now = ns::RunLoop::main()->now();
     for (size_t i = 0; i < touches_.size(); ++i) {
@@ -780,7 +781,7 @@ void Driver::cancelFingersUnderPanel() {
 bool Driver::touchesBegan(const std::vector<Point>& points, unsigned tapCount) {
     if (!touchesAllowed()) return false;
     Window* w = window();
-    if (!w) return true;
+    if (!w) return fail("no window on the screen");
     std::vector<size_t> changed;
     for (Point p : points) {
         auto t = ns::make<Touch>();
