@@ -734,7 +734,7 @@ bool Driver::touchesAllowed() {
 
 bool Driver::deliver(TouchPhase phase, const std::vector<size_t>& changed) {
     if (!touchesAllowed()) return false;
-    if (touches_.empty()) return true;
+    if (touches_.empty()) return notFound("no finger is down");
     Window* w = window();
     if (!w) return fail("no window on the screen");
     ns::Ref<Window> keep(w);

@@ -106,6 +106,9 @@ public:
     // them over: the driver cancels them (touchesCancelled to the views they
     // were on), so no finger lifted later acts on what lay under it.
     //
+    // Moving, lifting or cancelling with no finger down fails ("no finger
+    // is down").
+    //
     // A new touch sequence: one finger per point, all in the began phase.
     bool touchesBegan(const std::vector<Point>& points, unsigned tapCount = 1);
     // Moves the fingers of the sequence (point i moves finger i; fingers
