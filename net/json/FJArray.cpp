@@ -9,6 +9,7 @@
 #include "net/json/FJTokenScanner.h"
 #include "net/json/FJValuePool.h"
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/ReleaseScope.h"
 
 namespace json {
 
@@ -121,7 +122,15 @@ FJArray::~FJArray() {
         return;
     }
     ns::Object** slots = objects();
-    FJValuePool::releaseElements(slots, count_);
+    // Deep in a tree, the elements are put off rather than let go here
+    // (ReleaseScope), so that a deep tree is let go without recursing once
+    // per level.
+    ns::ReleaseScope scope;
+    if (scope.deep()) {
+        for (size_t i = 0; i < count_; ++i) ns::ReleaseScope::putOff(ns::Ref<const ns::Object>::adopt(slots[i]));
+    } else {
+        FJValuePool::releaseElements(slots, count_);
+    }
     if (grown()) std::free(slots);
 }
 

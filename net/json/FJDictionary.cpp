@@ -11,6 +11,7 @@
 #include "net/json/FJTokenScanner.h"
 #include "net/json/FJValuePool.h"
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/ReleaseScope.h"
 #include "platform/foundation/String.h"
 
 namespace json {
@@ -266,7 +267,15 @@ FJDictionary::~FJDictionary() {
     FJHashTableEntry* entries = entryTable();
     // The keys and objects lie one after the other: let go as one run.
     static_assert(sizeof(FJHashTableEntry) == 2 * sizeof(ns::Object*));
-    FJValuePool::releaseElements(&entries->key, 2 * size_t(count_));
+    ns::Object** elements = &entries->key;
+    // Deep in a tree they are put off instead (see FJArray's destructor).
+    ns::ReleaseScope scope;
+    if (scope.deep()) {
+        for (size_t i = 0; i < 2 * size_t(count_); ++i)
+            ns::ReleaseScope::putOff(ns::Ref<const ns::Object>::adopt(elements[i]));
+    } else {
+        FJValuePool::releaseElements(elements, 2 * size_t(count_));
+    }
     if (grown()) std::free(entries);
 }
 

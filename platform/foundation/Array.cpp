@@ -4,6 +4,7 @@
 
 #include "platform/foundation/CollectionDescription.h"
 #include "platform/foundation/Exception.h"
+#include "platform/foundation/ReleaseScope.h"
 
 namespace ns {
 
@@ -11,6 +12,15 @@ namespace {
 
 void requireObject(const Ref<Object>& o) {
     if (!o) throw Exception(kInvalidArgumentException, "attempt to insert nil object");
+}
+
+// Lets the elements go within a release scope, so that a deep tree of
+// arrays is let go without recursing once per level.
+void letGo(std::vector<Ref<Object>>& v) {
+    ReleaseScope scope;
+    if (scope.deep())
+        for (Ref<Object>& o : v) ReleaseScope::putOff(std::move(o));
+    v.clear();
 }
 
 [[noreturn]] void outOfRange(size_t index, size_t count) {
@@ -21,6 +31,7 @@ void requireObject(const Ref<Object>& o) {
 class VectorArray final : public Array {
 public:
     explicit VectorArray(std::vector<Ref<Object>> v) : v_(std::move(v)) {}
+    ~VectorArray() override { letGo(v_); }
     size_t count() const override { return v_.size(); }
     Object* objectAtIndex(size_t i) const override {
         if (i >= v_.size()) outOfRange(i, v_.size());
@@ -35,6 +46,7 @@ private:
 class VectorMutableArray final : public MutableArray {
 public:
     explicit VectorMutableArray(std::vector<Ref<Object>> v = {}) : v_(std::move(v)) {}
+    ~VectorMutableArray() override { letGo(v_); }
     size_t count() const override { return v_.size(); }
     Object* objectAtIndex(size_t i) const override {
         if (i >= v_.size()) outOfRange(i, v_.size());

@@ -5,6 +5,7 @@
 #include "platform/foundation/Data.h"
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/Number.h"
+#include "platform/foundation/ReleaseScope.h"
 #include "platform/foundation/String.h"
 
 namespace ns {
@@ -57,6 +58,18 @@ public:
         entries_.clear();
         hashes_.clear();
         index_.clear();
+    }
+    // Lets the entries go within a release scope, so that a deep tree of
+    // dictionaries is let go without recursing once per level.
+    void letGo() {
+        ReleaseScope scope;
+        if (scope.deep()) {
+            for (Dictionary::Entry& e : entries_) {
+                ReleaseScope::putOff(std::move(e.first));
+                ReleaseScope::putOff(std::move(e.second));
+            }
+        }
+        entries_.clear();
     }
 
 private:
@@ -111,6 +124,7 @@ Ref<Object> frozenKey(Ref<Object> key) {
 template <class Base>
 class TableBacked : public Base {
 public:
+    ~TableBacked() override { t_.letGo(); }
     size_t count() const override { return t_.size(); }
     Object* objectForKey(const Object& key) const override {
         long i = t_.find(key);

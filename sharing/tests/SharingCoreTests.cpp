@@ -591,8 +591,7 @@ TEST_F(CentreTest, ALoginIsStoredWholeWhateverTheMomentOfAKill) {
         });
         ASSERT_GT(child, 0) << "round " << round;
         ::usleep(std::uniform_int_distribution<unsigned>(0, 20000)(rng));
-        ::kill(child, SIGKILL);
-        ::waitpid(child, nullptr, 0);
+        ASSERT_EQ(testsupport::killChild(child), "") << "round " << round;
         auto key = SHR::getAuthValueForKeyForSharer("accessKey", "TokenSharer");
         auto secret = SHR::getAuthValueForKeyForSharer("accessSecret", "TokenSharer");
         auto handle = SHR::getAuthValueForKeyForSharer("sessionHandle", "TokenSharer");

@@ -627,8 +627,7 @@ TEST_F(SharingTest, OfflineQueueSurvivesAKillDuringTheFlush) {
             ::usleep(10000);
         }
         ::usleep(std::uniform_int_distribution<unsigned>(0, 20000)(rng));
-        ::kill(child, SIGKILL);
-        ::waitpid(child, nullptr, 0);
+        ASSERT_EQ(testsupport::killChild(child), "") << "round " << round;
         server.stop();
 
         // Nothing lost: each share was answered or is still stored, with its file.
@@ -725,8 +724,7 @@ TEST_F(SharingTest, OfflineQueueKillRepeatsAtMostTheShareInFlight) {
             ::usleep(10000);
         }
         ::usleep(std::uniform_int_distribution<unsigned>(0, 3000)(rng));
-        ::kill(child, SIGKILL);
-        ::waitpid(child, nullptr, 0);
+        ASSERT_EQ(testsupport::killChild(child), "") << "round " << round;
         ++kills;
         std::multiset<std::string> stored = storedShares();
         std::lock_guard<std::mutex> g(m);

@@ -440,9 +440,7 @@ TEST_F(DownloadCacheTest, KilledStoreLeavesTheOldOrTheNewResponse) {
         });
         ASSERT_GT(child, 0);
         ::usleep(std::uniform_int_distribution<unsigned>(0, 20000)(rng));
-        ::kill(child, SIGKILL);
-        int status = 0;
-        ::waitpid(child, &status, 0);
+        ASSERT_EQ(testsupport::killChild(child), "");
 
         // The running cache first on even rounds, else a new one that clears
         // what the kill left; then a new one in any case.

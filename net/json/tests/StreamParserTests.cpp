@@ -1,12 +1,10 @@
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <functional>
 #include <cmath>
 #include <cstdio>
@@ -17,7 +15,9 @@
 #include <thread>
 #include <vector>
 
+#include "net/json/FJArray.h"
 #include "net/json/FJCategories.h"
+#include "net/json/FJDictionary.h"
 #include "net/json/FJTokenScanner.h"
 #include "net/json/JsonCategories.h"
 #include "net/json/JsonParser.h"
@@ -27,6 +27,7 @@
 #include "net/json/tests/StreamTestUtil.h"
 #include "platform/foundation/Foundation.h"
 #include "testsupport/Checked.h"
+#include "testsupport/ChildProcess.h"
 
 using json::test::dump;
 using testsupport::must;
@@ -478,58 +479,101 @@ bool onSmallStack(size_t stackBytes, const std::function<void()>& work) {
     return true;
 }
 
-// Runs `check` in a child process, so that a crash fails this test only:
-// the child answers what went wrong ("" when nothing did). The wait is bounded.
-std::string inChildProcess(const std::function<std::string()>& check) {
-    int fds[2];
-    if (::pipe(fds) != 0) return "no pipe";
-    pid_t child = ::fork();
-    if (child < 0) return "no child";
-    if (child == 0) {
-        ::close(fds[0]);
-        std::string failure = check();
-        (void)!::write(fds[1], failure.data(), failure.size());
-        ::_exit(0);
-    }
-    ::close(fds[1]);
-    std::string said;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    for (;;) {
-        pollfd p{fds[0], POLLIN, 0};
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) {
-            ::kill(child, SIGKILL);
-            said += " (timed out)";
-            break;
-        }
-        char buffer[512];
-        ssize_t n = ::read(fds[0], buffer, sizeof buffer);
-        if (n <= 0) break;
-        said.append(buffer, static_cast<size_t>(n));
-    }
-    ::close(fds[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    if (WIFSIGNALED(status)) return said + " (child ended by signal " + std::to_string(WTERMSIG(status)) + ")";
-    return said;
-}
-
-// The stack the deepest trees are released on: a quarter of a megabyte;
-// under the thread sanitizer, whose frames take over a kilobyte a level,
-// a thread's default 8 MiB.
+// The stack the deepest trees are parsed and released on: a quarter of a
+// megabyte; under the thread sanitizer, whose frames take over a kilobyte
+// a level, a thread's default 8 MiB (the fast decoder's 512 levels of
+// parsing recurse).
 #if defined(__SANITIZE_THREAD__)
 constexpr size_t kReleaseStack = 8192 << 10;
 #else
 constexpr size_t kReleaseStack = 256 << 10;
 #endif
 
-// No parser can be set to a depth whose tree cannot be released: a limit
-// above 1024 sets 1024, and the deepest tree either codec builds (1024
-// levels here, 512 in the fast decoder) is released on a thread with a
-// quarter of a megabyte of stack. As written, a parser set to 1,000,001
-// built 1,000,000 nested arrays and then overflowed the stack releasing them.
+// The child-process checks count every abnormal end as a failure: a check
+// that the deep-tree test below runs in a child passes only when the child
+// ran it through and ended as such a child ends. As written, only an end by
+// a signal counted; a sanitizer ends a process with an exit code, so the
+// deep-tree test overflowed its stack under AddressSanitizer in every run
+// and was reported passed.
+TEST(ChildProcessCheck, EveryAbnormalEndIsAFailure) {
+    const struct {
+        const char* name;
+        std::function<std::string()> check;
+        int withinMs;
+        std::string failure;  // the answer, or the start of it
+    } rows[] = {
+        {"ran through", [] { return std::string(); }, 120000, ""},
+        {"answered a failure", [] { return std::string("wrong value"); }, 120000, "wrong value"},
+        {"ended by a signal", []() -> std::string { ::raise(SIGKILL); return ""; }, 120000,
+         "the child ended with signal 9 (Killed), not exit code 86"},
+        {"aborted", []() -> std::string { std::abort(); }, 120000, "the child ended with signal 6 (Aborted)"},
+        {"ended as a sanitizer's report ends it", []() -> std::string { ::_exit(1); }, 120000,
+         "the child ended with exit code 1, not exit code 86"},
+        {"ended with success half way", []() -> std::string { ::_exit(0); }, 120000,
+         "the child ended with exit code 0, not exit code 86"},
+        {"ended with its own code before answering", []() -> std::string { ::_exit(testsupport::kCheckedChildExitCode); },
+         120000, "the child's answer was cut short"},
+        {"never ended", []() -> std::string { for (;;) ::pause(); }, 300,
+         "the child did not end within 300 ms and was killed"},
+    };
+    for (const auto& row : rows) {
+        const std::string failure = testsupport::failureInChildProcess(row.check, row.withinMs);
+        if (row.failure.empty()) EXPECT_EQ(failure, "") << row.name;
+        else EXPECT_EQ(failure.substr(0, row.failure.size()), row.failure) << row.name << ": " << failure;
+    }
+    // A child meant to be running is ended by the kill; one that had ended
+    // by itself is told apart.
+    pid_t running = testsupport::startChildAndWaitUntilReady([](const std::function<void()>& ready) {
+        ready();
+        for (;;) ::pause();
+    });
+    ASSERT_GT(running, 0);
+    EXPECT_EQ(testsupport::killChild(running), "");
+    pid_t ended = testsupport::startChildAndWaitUntilReady([](const std::function<void()>& ready) {
+        ready();
+        ::_exit(3);
+    });
+    ASSERT_GT(ended, 0);
+    siginfo_t info{};  // waits for its end, leaving it to be reaped
+    ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(ended), &info, WEXITED | WNOWAIT), 0);
+    EXPECT_EQ(testsupport::killChild(ended), "the child had ended before it was killed, with exit code 3");
+}
+
+// A tree `levels` deep of one collection family, arrays and dictionaries
+// by turns, each holding the next: the standard classes, or the fast
+// decoder's own (mutable, as a caller may nest them without a parser).
+ns::Ref<ns::Object> chainOfCollections(size_t levels, bool fast) {
+    ns::Ref<ns::Object> inner = ns::num(0);
+    auto key = ns::str("a");
+    const size_t hash = key->hash();
+    for (size_t i = 0; i < levels; ++i) {
+        if (!fast) {
+            if (i % 2) inner = ns::Dictionary::make(std::vector<ns::Dictionary::Entry>{{key, inner}});
+            else inner = ns::Array::make({inner});
+            continue;
+        }
+        ns::Object* held = inner.leak();
+        ns::Object* k = ns::Ref<ns::Object>(key).leak();
+        if (i % 2) inner = json::FJDictionary::makeWithEntries(&k, &held, &hash, 1, true);
+        else {
+            k->release();
+            inner = json::FJArray::makeWithObjects(&held, 1, true);
+        }
+    }
+    return inner;
+}
+
+// No parser can be set to a depth whose tree cannot be released, and no
+// tree, however deep, needs more stack to be released than a shallow one:
+// a limit above 1024 sets 1024; the deepest tree either codec builds (1024
+// levels here, 512 in the fast decoder) is parsed and released on a thread
+// with a quarter of a megabyte of stack, and so are trees of 100,000
+// levels of either collection family. As written, a parser set to 1,000,001
+// built 1,000,000 nested arrays and then overflowed the stack releasing
+// them. The check runs in a child process: a crash, a sanitizer's report
+// or a hang there fails this test.
 TEST(StreamParserDepth, NoParserBuildsATreeTooDeepToRelease) {
-    const std::string failure = inChildProcess([]() -> std::string {
+    const std::string failure = testsupport::failureInChildProcess([]() -> std::string {
         auto parser = ns::make<json::JsonParser>();
         parser->setMaxDepth(1000001);
         if (parser->maxDepth() != json::kMaxDepthCeiling) return "JsonParser kept " + std::to_string(parser->maxDepth());
@@ -548,6 +592,8 @@ TEST(StreamParserDepth, NoParserBuildsATreeTooDeepToRelease) {
         if (parser->error() != "Input depth exceeds max depth of 1024") return "error: " + parser->error();
         if (parser->objectWithString(ns::str(nested(1025)).get())) return "1025 levels parsed";
 
+        std::vector<ns::Ref<ns::Object>> chains = {chainOfCollections(100000, false),
+                                                   chainOfCollections(100000, true)};
         std::string failed;
         const bool ran = onSmallStack(kReleaseStack, [&] {
             for (const auto& [open, close] : {std::pair{"[", "]"}, std::pair{"{\"a\":", "}"}}) {
@@ -559,6 +605,7 @@ TEST(StreamParserDepth, NoParserBuildsATreeTooDeepToRelease) {
                 if (!json::objectFromJSONString(*ns::str(fast))) failed += "fast decoder refused 512 levels; ";
                 if (!json::mutableObjectFromJSONString(*ns::str(fast))) failed += "fast decoder refused 512 mutable levels; ";
             }
+            for (auto& chain : chains) chain = nullptr;
         });
         return ran ? failed : "no thread";
     });

@@ -46,9 +46,7 @@ TEST(AtomicWrite, KilledWriterLeavesOldOrNewFileNeverATornOne) {
         ASSERT_GT(child, 0);
         // Let it get somewhere into a later write, then kill it without warning.
         ::usleep(std::uniform_int_distribution<unsigned>(0, 30000)(rng));
-        ::kill(child, SIGKILL);
-        int status;
-        ::waitpid(child, &status, 0);
+        ASSERT_EQ(testsupport::killChild(child), "") << "round " << round;
 
         Ref<Error> err;
         Ref<Object> got = PropertyList::readFromFile(path, &err);

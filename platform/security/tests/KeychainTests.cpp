@@ -599,8 +599,7 @@ TEST_F(KeychainTest, KilledSavesLeaveNoCopyOfASecretBehind) {
         });
         ASSERT_GT(child, 0);
         ::usleep(std::uniform_int_distribution<unsigned>(0, 20000)(rng));
-        ::kill(child, SIGKILL);
-        ::waitpid(child, nullptr, 0);
+        ASSERT_EQ(testsupport::killChild(child), "") << "round " << round;
 
         // The next operation, even a read, clears what the killed save left.
         std::string value;
