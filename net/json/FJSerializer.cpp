@@ -36,6 +36,19 @@ struct EncodeCacheSlot {
     const ns::Object* object;  // not owned
     size_t offset;
     size_t length;
+    uint64_t generation;  // the formatter calls made before it was recorded
+};
+
+// An array or dictionary being written is read where it keeps its entries
+// until a formatter is called while it is open; from then on its entries
+// are read from `entries`, the references taken just before that call
+// (elements, or keys and values by turns, in its order), so that a
+// formatter that changes or frees entries frees nothing still to be read.
+// Once it is written it is compared with them.
+struct HeldContainer {
+    ns::Ref<ns::Object> container;
+    bool dictionary = false;
+    std::vector<ns::Ref<ns::Object>> entries;
 };
 
 // Byte classes for string output: 0 copied, 1 escaped, 2 "/" (escaped on
@@ -85,9 +98,15 @@ struct FJEncodeState {
     const char* selector = nullptr;
     FJFormatterBlock delegateImplementation;
     const FJFormatterBlock* block = nullptr;
-    // Replacements made by the formatters stay alive for the whole call, so
-    // that an address in the cache always means the same object.
-    std::vector<ns::Ref<ns::Object>> replacements;
+    // Formatters are the caller's code, run in the middle of the write: they
+    // may change or free what is being written, the replacements they made
+    // before included. Each call starts a new generation of the cache (an
+    // address recorded before may be another object now), and the
+    // containers open at the call are held first.
+    uint64_t formatterCalls = 0;
+    ns::Object* openContainers[FJMaxSerializeDepth];  // the `nesting` open ones, not owned
+    std::vector<HeldContainer> held;  // by nesting; records reused
+    size_t heldCount = 0;             // the open containers held, from the outermost
 
     ns::Object* yes = nullptr;
     ns::Object* no = nullptr;
@@ -175,10 +194,15 @@ struct FJEncodeState {
 
     // ---- values ----
 
+    // The value writers come in two versions: Formatters is whether a
+    // formatter may run (a block or a delegate was given). Only then can
+    // the tree change while it is written, and only then do the writers
+    // keep track of the open containers and of the cache's generation.
+    template <bool Formatters>
     bool encode(ns::Object* o) {
         uintptr_t a = reinterpret_cast<uintptr_t>(o);
         EncodeCacheSlot& slot = cache[(((a >> 21) ^ (a >> 9)) + (a >> 4)) & (kCacheSlots - 1)];
-        if (slot.object == o) {
+        if (slot.object == o && (!Formatters || slot.generation == formatterCalls)) {
             if (!ensure(slot.length + 256, slot.length + 1024)) return false;
             std::memcpy(out + atIndex, out + slot.offset, slot.length);
             atIndex += slot.length;
@@ -186,32 +210,119 @@ struct FJEncodeState {
         }
         Kind kind = classify(o);
         if (kind == kUnsupported) {
-            ns::Ref<ns::Object> replacement;
-            if (block && *block) replacement = (*block)(o);
-            if (!replacement && delegateImplementation) replacement = delegateImplementation(o);
-            if (!replacement) return fail("Unable to serialize object class %s.", o->className());
-            kind = classify(replacement.get());
-            if (kind == kUnsupported)
-                return fail("Unable to serialize object class %s that was returned by the unsupported class "
-                            "formatter.  Original object class was %s.",
-                            replacement->className(), o->className());
-            o = replacement.get();
-            replacements.push_back(std::move(replacement));
+            if constexpr (Formatters) return encodeUnsupported(o);
+            else return fail("Unable to serialize object class %s.", o->className());
         }
+        return encodeAs<Formatters>(o, kind);
+    }
+
+    template <bool Formatters>
+    [[gnu::always_inline]] bool encodeAs(ns::Object* o, Kind kind) {
         size_t start = atIndex;
         bool ok;
         switch (kind) {
             case kNull: ok = putText("null", 4); break;
             case kNumber: ok = encodeNumber(static_cast<ns::Number*>(o)); break;
             case kString: ok = encodeString(static_cast<ns::String*>(o)); break;
-            case kArray: return encodeArray(static_cast<ns::Array*>(o));
-            case kDictionary: return encodeDictionary(static_cast<ns::Dictionary*>(o));
+            case kArray: return encodeArray<Formatters>(static_cast<ns::Array*>(o));
+            case kDictionary: return encodeDictionary<Formatters>(static_cast<ns::Dictionary*>(o));
             default: return false;
         }
         if (!ok) return false;
         uintptr_t b = reinterpret_cast<uintptr_t>(o);
         EncodeCacheSlot& own = cache[(((b >> 21) ^ (b >> 9)) + (b >> 4)) & (kCacheSlots - 1)];
-        own = EncodeCacheSlot{o, start, atIndex - start};
+        own = EncodeCacheSlot{o, start, atIndex - start, formatterCalls};
+        return true;
+    }
+
+    // ---- formatters ----
+
+    // An object of a class the writer does not know: written as the
+    // replacement the formatters give for it (the block first, then the
+    // delegate). The object and its replacement are held meanwhile: a
+    // formatter may take the object out of the tree, and the replacement
+    // may be held by nothing else.
+    [[gnu::noinline]] bool encodeUnsupported(ns::Object* o) {
+        const ns::Ref<ns::Object> original(o);
+        holdOpenContainers();
+        ++formatterCalls;
+        ns::Ref<ns::Object> replacement;
+        if (block && *block) replacement = (*block)(o);
+        if (!replacement && delegateImplementation) replacement = delegateImplementation(o);
+        if (!replacement) return fail("Unable to serialize object class %s.", o->className());
+        const Kind kind = classify(replacement.get());
+        if (kind == kUnsupported)
+            return fail("Unable to serialize object class %s that was returned by the unsupported class "
+                        "formatter.  Original object class was %s.",
+                        replacement->className(), o->className());
+        return encodeAs<true>(replacement.get(), kind);
+    }
+
+    // ---- containers changed while they are written ----
+
+    // The container entered at nesting level `level` (enterNesting has
+    // bounded the levels).
+    void openContainer(ns::Object* container, size_t level) { openContainers[level] = container; }
+
+    // Holds every open container not yet held, with its entries as they are.
+    void holdOpenContainers() {
+        if (held.size() < nesting) held.resize(nesting);
+        for (; heldCount < nesting; ++heldCount) {
+            HeldContainer& c = held[heldCount];
+            c.container = openContainers[heldCount];
+            c.entries.clear();
+            if (auto* d = dynamic_cast<ns::Dictionary*>(c.container.get())) {
+                c.dictionary = true;
+                const size_t n = d->count();
+                c.entries.reserve(2 * n);
+                for (size_t i = 0; i < n; ++i) {
+                    c.entries.emplace_back(d->keyAtIndex(i));
+                    c.entries.emplace_back(d->valueAtIndex(i));
+                }
+            } else {
+                auto* a = static_cast<ns::Array*>(c.container.get());
+                c.dictionary = false;
+                const size_t n = a->count();
+                c.entries.reserve(n);
+                for (size_t i = 0; i < n; ++i) c.entries.emplace_back(a->objectAtIndex(i));
+            }
+        }
+    }
+
+    // The i-th of the entries held for the open container at `level`.
+    ns::Object* heldEntry(size_t level, size_t i) const { return held[level].entries[i].get(); }
+
+    // The container at `level` is written.
+    void closeContainer(size_t level) {
+        if (heldCount > level) closeHeldContainer(level);
+    }
+
+    // A held container must still be as it was, or GenericException is raised.
+    [[gnu::noinline]] void closeHeldContainer(size_t level) {
+        HeldContainer& c = held[level];
+        heldCount = level;
+        const bool same = unchanged(c);
+        ns::Ref<ns::Object> container = std::move(c.container);
+        c.entries.clear();
+        if (!same)
+            throw ns::Exception(kGenericException, std::string("*** Collection <") + container->className() +
+                                                       "> was mutated while being enumerated.");
+    }
+
+    static bool unchanged(const HeldContainer& c) {
+        const std::vector<ns::Ref<ns::Object>>& held = c.entries;
+        if (c.dictionary) {
+            auto* d = static_cast<ns::Dictionary*>(c.container.get());
+            if (2 * d->count() != held.size()) return false;
+            for (size_t i = 0; i < held.size() / 2; ++i)
+                if (d->keyAtIndex(i) != held[2 * i].get() || d->valueAtIndex(i) != held[2 * i + 1].get())
+                    return false;
+            return true;
+        }
+        auto* a = static_cast<ns::Array*>(c.container.get());
+        if (a->count() != held.size()) return false;
+        for (size_t i = 0; i < held.size(); ++i)
+            if (a->objectAtIndex(i) != held[i].get()) return false;
         return true;
     }
 
@@ -415,14 +526,23 @@ struct FJEncodeState {
         return (serializeOptions & FJSerializeFlagPretty) ? putChar(' ') : true;
     }
 
+    // Arrays and dictionaries: their entries as they were when the write
+    // of each began, read in place until a formatter is called, then from
+    // the references taken before it (HeldContainer).
+    template <bool Formatters>
     bool encodeArray(ns::Array* a) {
         if (!enterNesting()) return false;
         if (!open('[')) return false;
+        const size_t level = nesting - 1;
+        if (Formatters) openContainer(a, level);
+        const uint64_t calls = formatterCalls;
         for (size_t i = 0, n = a->count(); i < n; ++i) {
             if (i && !comma()) return false;
-            if (!encode(a->objectAtIndex(i))) return false;
+            ns::Object* o = !Formatters || formatterCalls == calls ? a->objectAtIndex(i) : heldEntry(level, i);
+            if (!encode<Formatters>(o)) return false;
         }
         if (!close(']')) return false;
+        if (Formatters) closeContainer(level);
         --nesting;
         return true;
     }
@@ -432,47 +552,62 @@ struct FJEncodeState {
         return classify(key) == kString;
     }
 
+    template <bool Formatters>
     bool encodeMember(ns::Object* key, ns::Object* value) {
         if (!isStringKey(key)) return fail("Key must be a string object.");
-        return encode(key) && colon() && encode(value);
+        return encode<Formatters>(key) && colon() && encode<Formatters>(value);
     }
 
+    template <bool Formatters>
     bool encodeDictionary(ns::Dictionary* d) {
         if (!enterNesting()) return false;
         if (!open('{')) return false;
-        size_t n = d->count();
+        const size_t n = d->count();
+        const size_t level = nesting - 1;
+        if (Formatters) openContainer(d, level);
+        const uint64_t calls = formatterCalls;
         if (serializeOptions & FJSerializeFlagPretty) {
-            std::vector<ns::String*> keys;
-            keys.reserve(n);
+            // Keys and values as they are now, sorted by key; once a
+            // formatter is called they are held (HeldContainer), as all of
+            // them were in the dictionary until then.
+            std::vector<std::pair<ns::String*, ns::Object*>> members;
+            members.reserve(n);
             for (size_t i = 0; i < n; ++i) {
                 ns::Object* key = d->keyAtIndex(i);
                 if (!isStringKey(key)) return fail("Key must be a string object.");
-                keys.push_back(static_cast<ns::String*>(key));
+                ns::Object* value = d->objectForKey(*key);
+                if (!value) return fail("Unable to serialize object class %s.", "(null)");
+                members.emplace_back(static_cast<ns::String*>(key), value);
             }
-            std::sort(keys.begin(), keys.end(),
-                      [](ns::String* x, ns::String* y) { return x->compare(*y) == ns::ComparisonResult::Ascending; });
+            std::sort(members.begin(), members.end(), [](const auto& x, const auto& y) {
+                return x.first->compare(*y.first) == ns::ComparisonResult::Ascending;
+            });
             for (size_t i = 0; i < n; ++i) {
                 if (i && !comma()) return false;
-                if (!encode(keys[i]) || !colon()) return false;
-                ns::Object* value = d->objectForKey(*keys[i]);
-                if (!value) return fail("Unable to serialize object class %s.", "(null)");
-                if (!encode(value)) return false;
+                if (!encode<Formatters>(members[i].first) || !colon()) return false;
+                if (!encode<Formatters>(members[i].second)) return false;
             }
         } else if (&typeid(*d) == &typeid(FJDictionary)) {
             // The decoder's own dictionary: its entries, in the same order.
-            auto* fj = static_cast<FJDictionary*>(d);
-            const FJHashTableEntry* entry = fj->entries();
-            for (size_t i = 0; i < n; ++i, ++entry) {
+            const FJHashTableEntry* entries = static_cast<FJDictionary*>(d)->entries();
+            for (size_t i = 0; i < n; ++i) {
                 if (i && !comma()) return false;
-                if (!encodeMember(entry->key, entry->object)) return false;
+                ns::Object *key, *value;
+                if (!Formatters || formatterCalls == calls) key = entries[i].key, value = entries[i].object;
+                else key = heldEntry(level, 2 * i), value = heldEntry(level, 2 * i + 1);
+                if (!encodeMember<Formatters>(key, value)) return false;
             }
         } else {
             for (size_t i = 0; i < n; ++i) {
                 if (i && !comma()) return false;
-                if (!encodeMember(d->keyAtIndex(i), d->valueAtIndex(i))) return false;
+                ns::Object *key, *value;
+                if (!Formatters || formatterCalls == calls) key = d->keyAtIndex(i), value = d->valueAtIndex(i);
+                else key = heldEntry(level, 2 * i), value = heldEntry(level, 2 * i + 1);
+                if (!encodeMember<Formatters>(key, value)) return false;
             }
         }
         if (!close('}')) return false;
+        if (Formatters) closeContainer(level);
         --nesting;
         return true;
     }
@@ -537,7 +672,16 @@ ns::Ref<ns::Object> FJSerializer::serializeObject(ns::Object* object, uint64_t s
     } else if ((encodeOption & FJEncodeRequireString) && !dynamic_cast<ns::String*>(object)) {
         ok = s.fail("Unable to serialize object class %s, expected a NSString.", object->className());
     }
-    if (ok) ok = s.encode(object);
+    if (ok) {
+        try {
+            ok = (block || s.delegateImplementation) ? s.encode<true>(object) : s.encode<false>(object);
+        } catch (...) {
+            // A container changed while it was written (or a formatter threw):
+            // nothing of the call stays behind.
+            releaseState();
+            throw;
+        }
+    }
     if (ok) {
         switch (encodeOption & FJEncodeAsTypeMask) {
             case FJEncodeAsString:

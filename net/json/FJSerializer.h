@@ -5,7 +5,9 @@
 //
 // A serializer must not be used by two threads at once; the class operation
 // makes a fresh one per call. The objects written must not change during
-// the call.
+// the call: an array or dictionary that a formatter changes while it is
+// being written raises kGenericException once it is done, as a change
+// during an enumeration does, and nothing that was freed is read meanwhile.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +36,10 @@ enum FJEncodeOptionType : uint64_t {
     FJEncodeRequireString = 16,     // the top-level object must be a string
     FJEncodeBareString = 32,        // a top-level string without its quotation marks
 };
+
+// Raised when an array or dictionary changed while it was written:
+// "*** Collection <class> was mutated while being enumerated."
+inline constexpr const char* kGenericException = "GenericException";
 
 // Deepest nesting of arrays and dictionaries the serializer writes; deeper
 // (or cyclic) trees fail with an error.

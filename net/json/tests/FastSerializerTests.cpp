@@ -256,3 +256,128 @@ TEST(FastSerializer, DepthAndCyclesAreBounded) {
     EXPECT_NE(write(deep), "<nil>");
     EXPECT_EQ(failure(arr({deep})), "Arrays and dictionaries are nested more than 512 levels deep.");
 }
+
+// A formatter that changes the array or dictionary being written (or one
+// that holds it): the write raises GenericException once that container is
+// done, as a change during an enumeration does, whatever the change, the
+// container's class and the layout, and reads nothing the change freed
+// meanwhile (the sanitizer builds would report it). As written, the fast
+// dictionary's entries were read where they had been: a removal in the
+// formatter read freed memory.
+TEST(FastSerializer, ContainersChangedByAFormatterRaise) {
+    // Every row's container holds a widget first (itself or in an array),
+    // then entries that only it holds, so that a change frees them before
+    // they are written; the formatter changes that container.
+    auto dictionary = [](bool fast) -> Ref<ns::Object> {
+        Ref<ns::MutableDictionary> d;
+        if (fast) d = ns::Ref(must<ns::MutableDictionary>(mutableObjectFromJSONString(*ns::str(R"({"a":0})")).get()));
+        else d = ns::MutableDictionary::make();
+        d->setObject(ns::make<Widget>(), "a");
+        for (int i = 0; i < 12; ++i) d->setObject(ns::String::make("value " + std::to_string(i)), "k" + std::to_string(i));
+        return d;
+    };
+    auto array = [](bool fast) -> Ref<ns::Object> {
+        Ref<ns::MutableArray> a;
+        if (fast) a = ns::Ref(must<ns::MutableArray>(mutableObjectFromJSONString(*ns::str("[0]")).get()));
+        else a = ns::MutableArray::make();
+        if (fast) a->replaceObjectAtIndex(0, ns::make<Widget>());
+        else a->addObject(ns::make<Widget>());
+        for (int i = 0; i < 12; ++i) a->addObject(ns::String::make("value " + std::to_string(i)));
+        return a;
+    };
+    const struct {
+        const char* name;
+        std::function<Ref<ns::Object>()> make;
+    } containers[] = {
+        {"standard dictionary", [&] { return dictionary(false); }},
+        {"fast dictionary", [&] { return dictionary(true); }},
+        {"standard array", [&] { return array(false); }},
+        {"fast array", [&] { return array(true); }},
+        {"standard dictionary, the widget in an inner array", [&] {
+             auto d = ns::MutableDictionary::make();
+             d->setObject(arr({ns::make<Widget>()}), "a");
+             for (int i = 0; i < 12; ++i) d->setObject(ns::String::make("value " + std::to_string(i)), "k" + std::to_string(i));
+             return Ref<ns::Object>(d);
+         }},
+        {"fast dictionary, the widget in an inner array", [&] {
+             auto parsed = mutableObjectFromJSONString(*ns::str(R"({"a":[0]})"));
+             auto* d = must<ns::MutableDictionary>(parsed.get());
+             must<ns::MutableArray>(d->objectForKey("a"))->replaceObjectAtIndex(0, ns::make<Widget>());
+             for (int i = 0; i < 12; ++i) d->setObject(ns::String::make("value " + std::to_string(i)), "k" + std::to_string(i));
+             return parsed;
+         }},
+    };
+    struct Change {
+        const char* name;
+        std::function<void(ns::Object*)> apply;
+    } changes[] = {
+        {"all entries removed", [](ns::Object* c) {
+             if (auto* d = ns::as<ns::MutableDictionary>(c)) d->removeAllObjects();
+             else must<ns::MutableArray>(c)->removeAllObjects();
+         }},
+        {"one entry removed", [](ns::Object* c) {
+             if (auto* d = ns::as<ns::MutableDictionary>(c)) d->removeObjectForKey("k0");
+             else must<ns::MutableArray>(c)->removeObjectAtIndex(1);
+         }},
+        {"entries added", [](ns::Object* c) {
+             for (int i = 0; i < 40; ++i) {
+                 if (auto* d = ns::as<ns::MutableDictionary>(c)) d->setObject(ns::num(i), "added" + std::to_string(i));
+                 else must<ns::MutableArray>(c)->addObject(ns::num(i));
+             }
+         }},
+        {"values replaced", [](ns::Object* c) {
+             for (int i = 0; i < 12; ++i) {
+                 if (auto* d = ns::as<ns::MutableDictionary>(c)) d->setObject(ns::str("new"), "k" + std::to_string(i));
+                 else must<ns::MutableArray>(c)->replaceObjectAtIndex(size_t(i) + 1, ns::str("new"));
+             }
+         }},
+    };
+    for (const auto& container : containers) {
+        for (const Change& change : changes) {
+            for (uint64_t options : {uint64_t{0}, uint64_t{FJSerializeFlagPretty}}) {
+                const std::string row = std::string(change.name) + ", " + container.name +
+                                        (options ? ", pretty" : ", compact");
+                const Ref<ns::Object> top = container.make();
+                ns::Object* target = top.get();
+                bool once = false;
+                FJFormatterBlock formatter = [&](ns::Object*) -> Ref<ns::Object> {
+                    if (!once) change.apply(target);
+                    once = true;
+                    return ns::str("w");
+                };
+                EXPECT_EQ(reason([&] {
+                              FJSerializer::serializeObjectOptionsEncodeOptionBlockDelegateSelectorError(
+                                  top.get(), options, FJEncodeAsString, formatter, nullptr, nullptr, nullptr);
+                          }),
+                          std::string("GenericException: *** Collection <") + target->className() +
+                              "> was mutated while being enumerated.")
+                    << row;
+                EXPECT_TRUE(once) << row;
+            }
+        }
+    }
+
+    // A container changed after it was written, or before it is reached,
+    // raises nothing: what it held when it was written is written. An
+    // object freed by the formatter may leave its address to the
+    // replacement; the replacement is written as itself, not as the text
+    // the freed object had at that address.
+    for (uint64_t options : {uint64_t{0}, uint64_t{FJSerializeFlagPretty}}) {
+        auto done = ns::MutableArray::make();
+        done->addObject(ns::String::make("aaaa"));
+        auto later = ns::MutableArray::make();
+        later->addObject(ns::String::make("cccc"));
+        auto top = arr({done, ns::make<Widget>(), later});
+        auto s = JSONStringWithOptionsSerializeUnsupportedClassesUsingBlockError(
+            *must<ns::Array>(top), options,
+            [&](ns::Object*) -> Ref<ns::Object> {
+                done->removeAllObjects();  // "aaaa" is freed
+                later->replaceObjectAtIndex(0, ns::String::make("dddd"));
+                return ns::String::make("bbbb");
+            },
+            nullptr);
+        ASSERT_TRUE(s);
+        EXPECT_EQ(s->utf8(), options ? "[\n  [\n    \"aaaa\"\n  ],\n  \"bbbb\",\n  [\n    \"dddd\"\n  ]\n]"
+                                     : R"([["aaaa"],"bbbb",["dddd"]])");
+    }
+}
