@@ -273,6 +273,41 @@ void JsonStreamWriter::flushTreeBytes() {
     char* begin = treeBytes_.get();
     if (treeDelegate_ && treeNext_ != begin) treeDelegate_->writerAppendBytesLength(this, begin, treeNext_ - begin);
     treeNext_ = begin;
+    treeEnd_ = begin + kTreeBytesBatch;
+    piecesDue_ = false;
+}
+
+// The piece buffer is full: it takes more bytes (growing when a value does
+// not fit in what it has), and the pieces are handed on where the tree
+// write is between two entries (handOnDuePieces).
+void JsonStreamWriter::morePieceRoom(size_t length) {
+    if (!piecesDue_) {
+        piecesDue_ = true;
+        ++treeEvents_;
+    }
+    char* begin = treeBytes_.get();
+    const size_t used = static_cast<size_t>(treeNext_ - begin);
+    if (used + length > treeBytesCapacity_) {
+        const size_t capacity = std::max(2 * treeBytesCapacity_, used + length);
+        auto bigger = std::make_unique_for_overwrite<char[]>(capacity);
+        std::memcpy(bigger.get(), begin, used);
+        treeBytes_ = std::move(bigger);
+        treeBytesCapacity_ = capacity;
+        begin = treeBytes_.get();
+        treeNext_ = begin + used;
+    }
+    treeEnd_ = begin + treeBytesCapacity_;
+}
+
+// Called between two entries of a tree: a delegate without data of its own
+// is handed the pieces that are due here, where no entry is in use, with
+// the open containers held (it may change the tree); the writer then looks
+// up the entries again, as after a proxy.
+void JsonStreamWriter::handOnDuePieces() {
+    if (!piecesDue_) return;
+    holdOpenContainers();
+    ++treeEvents_;
+    flushTreeBytes();
 }
 
 void JsonStreamWriter::makeDataRoom(size_t length) {
@@ -284,26 +319,17 @@ void JsonStreamWriter::makeDataRoom(size_t length) {
 }
 
 char* JsonStreamWriter::moreTreeRoom(size_t length) {
-    flushTreeBytes();
     if (treeData_) {
+        flushTreeBytes();
         makeDataRoom(length + 16);
-        return treeNext_;
+    } else {
+        morePieceRoom(length + 16);
     }
-    return length + 16 > kTreeBytesBatch ? nullptr : treeNext_;
+    return treeNext_;
 }
 
 void JsonStreamWriter::appendToFullTree(const void* bytes, size_t length) {
-    if (treeData_) {
-        std::memcpy(moreTreeRoom(length), bytes, length);
-        treeNext_ += length;
-        return;
-    }
-    flushTreeBytes();
-    if (length + 16 > kTreeBytesBatch) {
-        treeDelegate_->writerAppendBytesLength(this, bytes, length);
-        return;
-    }
-    std::memcpy(treeNext_, bytes, length);
+    std::memcpy(moreTreeRoom(length), bytes, length);
     treeNext_ += length;
 }
 
@@ -530,9 +556,13 @@ public:
             w.treeBase_ = w.treeNext_ = w.treeEnd_ = nullptr;  // room is made by the first write
             return;
         }
-        if (!w.treeBytes_) w.treeBytes_ = std::make_unique_for_overwrite<char[]>(kTreeBytesBatch);
+        if (!w.treeBytes_) {
+            w.treeBytes_ = std::make_unique_for_overwrite<char[]>(kTreeBytesBatch);
+            w.treeBytesCapacity_ = kTreeBytesBatch;
+        }
         w.treeNext_ = w.treeBytes_.get();
         w.treeEnd_ = w.treeNext_ + kTreeBytesBatch;
+        w.piecesDue_ = false;
     }
     ~TreeScope() {
         JsonStreamWriter& w = writer_;
@@ -566,9 +596,10 @@ bool JsonStreamWriter::writeArray(const ns::Array* array) {
     return writeTree(array, &JsonStreamWriter::writeArrayTree);
 }
 
-// Containers are read entry by entry while they are written. Before a proxy
-// is asked for its value, every container being written gets a reference of
-// its own until it is done: a proxy that changes the tree as it is written
+// Containers are read entry by entry while they are written. Before the
+// caller's code runs in the middle of a tree (a proxy asked for its value,
+// a delegate handed pieces), every container being written gets a reference
+// of its own until it is done: code that changes the tree as it is written
 // can change what is written but cannot free what is being read.
 class JsonStreamWriter::ContainerScope {
 public:
@@ -620,16 +651,18 @@ bool JsonStreamWriter::writeObjectTree(const ns::Object* object) {
     ContainerScope scope(*this, dict);
     if (sortKeys_) return writeSortedObject(*dict);
     if (!openContainer(states_->objectStart, '{')) return false;
-    const uint64_t proxies = proxiesAsked_;
+    uint64_t events = treeEvents_;
     // The entries are read in place where the dictionary keeps them so, and
-    // found again after a proxy was asked (it may have changed them).
+    // found again after the caller's code ran (it may have changed them).
     const ns::Dictionary::Entry* entries = dict->entriesInMemory();
     for (size_t i = 0; i < n; ++i) {
         const ns::Object* key = entries ? entries[i].first.get() : dict->keyAtIndex(i);
         // The keys of a document are nearly always of one string class.
         if (!key || &typeid(*key) != keyClass_) {
             if (kinds_.kindOf(key) != JsonValueKind::String) {
-                error_ = "JSON object key must be string: " + ns::describe(key);
+                // Held: its description is its own code, which may change the tree.
+                const ns::Ref<const ns::Object> held(key);
+                error_ = "JSON object key must be string: " + ns::describe(held);
                 return false;
             }
             keyClass_ = &typeid(*key);
@@ -639,9 +672,11 @@ bool JsonStreamWriter::writeObjectTree(const ns::Object* object) {
         if (humanReadable_) state_->appendWhitespace(this);
         if (!writeStringIn(static_cast<const ns::String*>(key))) return false;
         if (!writeValue(entries ? entries[i].second.get() : dict->valueAtIndex(i))) return false;
-        if (proxiesAsked_ != proxies) {
+        if (treeEvents_ != events) {
+            handOnDuePieces();
             n = dict->count();
             entries = dict->entriesInMemory();
+            events = treeEvents_;
         }
     }
     return writeObjectClose();
@@ -667,6 +702,7 @@ bool JsonStreamWriter::writeSortedObject(const ns::Dictionary& dict) {
     for (const auto& e : entries) {
         if (!writeString(static_cast<const ns::String*>(e.first.get()))) return false;
         if (!writeValue(e.second.get())) return false;
+        handOnDuePieces();
     }
     return writeObjectClose();
 }
@@ -687,13 +723,15 @@ bool JsonStreamWriter::writeArrayTree(const ns::Object* object) {
 bool JsonStreamWriter::writeArrayEntries(const ns::Array* array, size_t n) {
     ContainerScope scope(*this, array);
     if (!openContainer(states_->arrayStart, '[')) return false;
-    const uint64_t proxies = proxiesAsked_;
+    uint64_t events = treeEvents_;
     const ns::Ref<ns::Object>* objects = array->objectsInMemory();  // as for dictionaries
     for (size_t i = 0; i < n; ++i) {
         if (!writeValue(objects ? objects[i].get() : array->objectAtIndex(i))) return false;
-        if (proxiesAsked_ != proxies) {
+        if (treeEvents_ != events) {
+            handOnDuePieces();
             n = array->count();
             objects = array->objectsInMemory();
+            events = treeEvents_;
         }
     }
     return writeArrayClose();
@@ -731,7 +769,7 @@ bool JsonStreamWriter::writeOtherValue(const ns::Object* value) {
 bool JsonStreamWriter::writeProxy(const ns::Object* object, const JsonProxy* proxy) {
     ns::Ref<const ns::Object> keep(object);  // the proxy may drop itself from the tree
     holdOpenContainers();
-    ++proxiesAsked_;
+    ++treeEvents_;
     settleTreeBytes();
     ns::Ref<ns::Object> v = proxy->proxyForJson();
     for (int hops = 1;; ++hops) {

@@ -236,9 +236,10 @@ private:
     // buffer) or counted in its data.
     void flushTreeBytes();
     void appendToFullTree(const void* bytes, size_t length);
-    // Room for `length` more bytes of a tree at treeNext_ (the pieces already
-    // collected handed on first when needed); nullptr when the bytes are too
-    // many for the piece buffer.
+    void morePieceRoom(size_t length);
+    void handOnDuePieces();
+    // Room for `length` more bytes of a tree at treeNext_: more of the
+    // output data, or of the piece buffer (whose pieces are then due).
     char* reserveTreeBytes(size_t length) {
         if (length + 16 > static_cast<size_t>(treeEnd_ - treeNext_)) return moreTreeRoom(length);
         return treeNext_;
@@ -287,16 +288,24 @@ private:
     // delegate's output data when it has one (treeData_, from treeBase_ on
     // not yet counted in it), or else collect in treeBytes_ and go to the
     // delegate (looked up once; writeTree holds it) in pieces, the last when
-    // the tree is done or has failed.
+    // the tree is done or has failed. A piece is due once kTreeBytesBatch
+    // bytes are collected, and handed on between two entries of the tree
+    // (the delegate is the caller's code); a value that does not fit grows
+    // the buffer meanwhile.
     JsonStreamWriterDelegate* treeDelegate_ = nullptr;
     ns::MutableData* treeData_ = nullptr;
-    static constexpr size_t kTreeBytesBatch = 64 * 1024;  // handed on in pieces of at most this size
+    static constexpr size_t kTreeBytesBatch = 64 * 1024;  // a piece is due from this size on
     std::unique_ptr<char[]> treeBytes_;
+    size_t treeBytesCapacity_ = 0;
+    bool piecesDue_ = false;
     char* treeBase_ = nullptr;
     char* treeNext_ = nullptr;  // both nullptr outside a tree
     char* treeEnd_ = nullptr;
     std::vector<OpenContainer> openContainers_;
-    uint64_t proxiesAsked_ = 0;  // proxies asked for their value so far
+    // Times the caller's code ran in the middle of a tree (proxies asked,
+    // pieces handed on) or pieces fell due: the containers being written
+    // look up their entries again after each.
+    uint64_t treeEvents_ = 0;
     JsonValueKindCache kinds_;
     const std::type_info* keyClass_ = nullptr;  // the class of the last key found to be a string
     std::string scratch_;

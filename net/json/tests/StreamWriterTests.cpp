@@ -403,6 +403,72 @@ TEST(StreamWriterOutput, TreesReachEveryDelegateAlike) {
     items->removeAllObjects();
 }
 
+// A delegate without data of its own is handed a tree's bytes while the tree
+// is being written: the first time, it changes every container of the tree
+// (emptied, so that each entry is freed; or grown, so that the entries
+// move). What it changes is written as it is when each container is read
+// on, nothing freed is read (the sanitizer builds would report it), and the
+// text is JSON, in every layout. As written, the writer handed the pieces on
+// in the middle of a value, kept the entries' places and the value across
+// that call, and read freed entries.
+TEST(StreamWriterOutput, ADelegateThatChangesTheTreeFreesNothingInUse) {
+    class Meddler final : public json::JsonStreamWriterDelegate {
+    public:
+        std::string text;
+        std::function<void()> onFirstPiece;
+        void writerAppendBytesLength(json::JsonStreamWriter*, const void* bytes, size_t length) override {
+            text.append(static_cast<const char*>(bytes), length);
+            if (auto change = std::move(onFirstPiece)) change();
+        }
+    };
+    for (bool grow : {false, true}) {
+        for (int layout = 0; layout < 3; ++layout) {
+            const std::string row = std::string(grow ? "grown" : "emptied") +
+                                    (layout == 0 ? ", compact" : layout == 1 ? ", sorted keys" : ", human readable");
+            // Each entry is held by the tree alone.
+            std::vector<Ref<ns::MutableArray>> arrays;
+            std::vector<Ref<ns::MutableDictionary>> dicts;
+            auto top = ns::MutableArray::make();
+            arrays.push_back(top);
+            for (int i = 0; i < 1500; ++i) {
+                auto list = ns::MutableArray::make();
+                for (int j = 0; j < 4; ++j) list->addObject(ns::String::make(std::string(20, char('a' + j)) + "\t"));
+                auto d = ns::MutableDictionary::make();
+                d->setObject(ns::num(i), "id");
+                d->setObject(ns::String::make(std::string(30, 'n') + std::to_string(i)), "name");
+                d->setObject(list, "list");
+                d->setObject(ns::DecimalNumber::decimalNumberWithString("1.25"), "d");
+                top->addObject(d);
+                arrays.push_back(list);
+                dicts.push_back(d);
+            }
+            auto meddler = ns::make<Meddler>();
+            meddler->onFirstPiece = [&] {
+                for (auto& a : arrays) {
+                    if (grow) a->addObject(ns::String::make("added"));
+                    else a->removeAllObjects();
+                }
+                for (auto& d : dicts) {
+                    if (grow) d->setObject(ns::String::make("added"), "zz");
+                    else d->removeAllObjects();
+                }
+                arrays.clear();
+                dicts.clear();
+            };
+            auto w = ns::make<json::JsonStreamWriter>();
+            w->setDelegate(meddler);
+            w->setSortKeys(layout == 1);
+            w->setHumanReadable(layout == 2);
+            EXPECT_TRUE(w->writeArray(top.get())) << row << ": " << w->error();
+            EXPECT_FALSE(meddler->onFirstPiece) << row << ": no piece was handed on during the tree";
+            auto p = ns::make<json::JsonParser>();
+            EXPECT_TRUE(p->objectWithString(ns::String::make(meddler->text).get())) << row << ": " << p->error();
+            EXPECT_EQ(meddler->text.find("added") != std::string::npos, grow) << row;
+            top->removeAllObjects();
+        }
+    }
+}
+
 TEST(StreamWriterOutput, ValuesThatMeetTheEndOfTheRoom) {
     // Rows of one kind of value that has to ask for room of its own (long
     // integers and doubles, strings too long to be copied at once), shifted
