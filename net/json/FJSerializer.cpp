@@ -268,9 +268,8 @@ struct FJEncodeState {
     void holdOpenContainers() {
         if (held.size() < nesting) held.resize(nesting);
         for (; heldCount < nesting; ++heldCount) {
-            HeldContainer& c = held[heldCount];
+            HeldContainer& c = held[heldCount];  // its entries emptied when the last one at its level was done
             c.container = openContainers[heldCount];
-            c.entries.clear();
             if (auto* d = dynamic_cast<ns::Dictionary*>(c.container.get())) {
                 c.dictionary = true;
                 const size_t n = d->count();

@@ -27,7 +27,7 @@ public:
 
     ReleaseScope() noexcept { ++depth_; }
     ~ReleaseScope() {
-        if (depth_ == 1 && putOffCount_ != 0) letGoOfPutOff();
+        if (depth_ == 1 && putOff_.size != 0) letGoOfPutOff();
         --depth_;
     }
     ReleaseScope(const ReleaseScope&) = delete;
@@ -40,9 +40,19 @@ public:
     static void putOff(Ref<const Object> element);
 
 private:
+    // The elements put off on this thread (owned references), let go last
+    // in, first out. Plain memory with no destructor of its own, so that a
+    // tree let go while the thread's other objects are destroyed at its end
+    // still finds it; it is freed whenever the outermost scope has let
+    // everything go.
+    struct PutOffList {
+        const Object** items;
+        size_t size;
+        size_t capacity;
+    };
     static void letGoOfPutOff();
     static inline thread_local int depth_ = 0;
-    static inline thread_local size_t putOffCount_ = 0;
+    static inline thread_local PutOffList putOff_{};
 };
 
 }  // namespace ns

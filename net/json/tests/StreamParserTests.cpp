@@ -539,24 +539,38 @@ TEST(ChildProcessCheck, EveryAbnormalEndIsAFailure) {
     EXPECT_EQ(testsupport::killChild(ended), "the child had ended before it was killed, with exit code 3");
 }
 
-// A tree `levels` deep of one collection family, arrays and dictionaries
-// by turns, each holding the next: the standard classes, or the fast
-// decoder's own (mutable, as a caller may nest them without a parser).
-ns::Ref<ns::Object> chainOfCollections(size_t levels, bool fast) {
-    ns::Ref<ns::Object> inner = ns::num(0);
-    auto key = ns::str("a");
+// Counts its own destruction: the innermost value of a chain, gone once
+// the whole chain is.
+class Sentinel final : public ns::Object {
+public:
+    explicit Sentinel(int* gone) : gone_(gone) {}
+    ~Sentinel() override { ++*gone_; }
+
+private:
+    int* gone_;
+};
+
+enum class ChainShape { Arrays, Dictionaries, ByTurns };
+
+// A tree `levels` deep around `inner`, each collection holding the next
+// under `key`: arrays, dictionaries or both by turns, of the standard
+// classes or of the fast decoder's own (mutable, as a caller may nest them
+// without a parser).
+ns::Ref<ns::Object> chainOfCollections(size_t levels, bool fast, ChainShape shape, ns::Ref<ns::Object> inner,
+                                       const ns::Ref<ns::String>& key) {
     const size_t hash = key->hash();
     for (size_t i = 0; i < levels; ++i) {
+        const bool dictionary = shape == ChainShape::Dictionaries || (shape == ChainShape::ByTurns && i % 2);
         if (!fast) {
-            if (i % 2) inner = ns::Dictionary::make(std::vector<ns::Dictionary::Entry>{{key, inner}});
+            if (dictionary) inner = ns::Dictionary::make(std::vector<ns::Dictionary::Entry>{{key, inner}});
             else inner = ns::Array::make({inner});
             continue;
         }
         ns::Object* held = inner.leak();
-        ns::Object* k = ns::Ref<ns::Object>(key).leak();
-        if (i % 2) inner = json::FJDictionary::makeWithEntries(&k, &held, &hash, 1, true);
-        else {
-            k->release();
+        if (dictionary) {
+            ns::Object* k = ns::Ref<ns::Object>(key).leak();
+            inner = json::FJDictionary::makeWithEntries(&k, &held, &hash, 1, true);
+        } else {
             inner = json::FJArray::makeWithObjects(&held, 1, true);
         }
     }
@@ -567,8 +581,9 @@ ns::Ref<ns::Object> chainOfCollections(size_t levels, bool fast) {
 // tree, however deep, needs more stack to be released than a shallow one:
 // a limit above 1024 sets 1024; the deepest tree either codec builds (1024
 // levels here, 512 in the fast decoder) is parsed and released on a thread
-// with a quarter of a megabyte of stack, and so are trees of 100,000
-// levels of either collection family. As written, a parser set to 1,000,001
+// with a quarter of a megabyte of stack, and so are trees of 50,000 levels
+// of either collection family, arrays, dictionaries or both by turns (whose
+// innermost values and keys are let go with them). As written, a parser set to 1,000,001
 // built 1,000,000 nested arrays and then overflowed the stack releasing
 // them. The check runs in a child process: a crash, a sanitizer's report
 // or a hang there fails this test.
@@ -592,8 +607,12 @@ TEST(StreamParserDepth, NoParserBuildsATreeTooDeepToRelease) {
         if (parser->error() != "Input depth exceeds max depth of 1024") return "error: " + parser->error();
         if (parser->objectWithString(ns::str(nested(1025)).get())) return "1025 levels parsed";
 
-        std::vector<ns::Ref<ns::Object>> chains = {chainOfCollections(100000, false),
-                                                   chainOfCollections(100000, true)};
+        int gone = 0;
+        const auto key = ns::String::make("key");
+        std::vector<ns::Ref<ns::Object>> chains;
+        for (bool fast : {false, true})
+            for (ChainShape shape : {ChainShape::Arrays, ChainShape::Dictionaries, ChainShape::ByTurns})
+                chains.push_back(chainOfCollections(50000, fast, shape, ns::make<Sentinel>(&gone), key));
         std::string failed;
         const bool ran = onSmallStack(kReleaseStack, [&] {
             for (const auto& [open, close] : {std::pair{"[", "]"}, std::pair{"{\"a\":", "}"}}) {
@@ -607,7 +626,10 @@ TEST(StreamParserDepth, NoParserBuildsATreeTooDeepToRelease) {
             }
             for (auto& chain : chains) chain = nullptr;
         });
-        return ran ? failed : "no thread";
+        if (!ran) return "no thread";
+        if (gone != 6) failed += std::to_string(gone) + " of the 6 chains let go to their innermost value; ";
+        if (key->retainCount() != 1) failed += "the chains' keys were not all let go; ";
+        return failed;
     });
     EXPECT_EQ(failure, "");
 }
