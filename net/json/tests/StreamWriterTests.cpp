@@ -328,9 +328,11 @@ class PieceCollector final : public json::JsonStreamWriterDelegate {
 public:
     std::string text;
     int pieces = 0;
+    size_t largest = 0;
     void writerAppendBytesLength(json::JsonStreamWriter*, const void* bytes, size_t length) override {
         text.append(static_cast<const char*>(bytes), length);
         ++pieces;
+        largest = std::max(largest, length);
     }
 };
 
@@ -367,12 +369,28 @@ TEST(StreamWriterOutput, TreesReachEveryDelegateAlike) {
     ASSERT_GT(expected.size(), 300u * 1024);
     EXPECT_EQ(write(items).text, expected);  // straight into the accumulator's data
 
+    // In pieces of about 64 KiB (one entry more at most), also when the
+    // tree is all dictionaries written with sorted keys.
     auto pieces = ns::make<PieceCollector>();
     auto w = ns::make<json::JsonStreamWriter>();
     w->setDelegate(pieces);
     ASSERT_TRUE(w->writeArray(items.get()));
     EXPECT_EQ(pieces->text, expected);
     EXPECT_GT(pieces->pieces, 4);
+    EXPECT_LE(pieces->largest, 64u * 1024 + 200);
+    auto byKey = ns::MutableDictionary::make();
+    for (size_t i = 0; i < items->count(); ++i) byKey->setObject(items->objectAtIndex(i), "row" + std::to_string(i));
+    auto sorted = ns::make<PieceCollector>();
+    w = ns::make<json::JsonStreamWriter>();
+    w->setDelegate(sorted);
+    w->setSortKeys(true);
+    ASSERT_TRUE(w->writeObject(byKey.get()));
+    auto parser = ns::make<json::JsonParser>();
+    auto back = parser->objectWithString(ns::String::make(sorted->text).get());
+    ASSERT_TRUE(back) << parser->error();
+    EXPECT_TRUE(back->isEqual(*byKey));
+    EXPECT_GT(sorted->pieces, 4);
+    EXPECT_LE(sorted->largest, 64u * 1024 + 200);
 
     // A proxy finds every byte written before it in the accumulator's data,
     // and what it is written as follows them.
