@@ -14,7 +14,9 @@
 #include <ctime>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <unordered_set>
+#include <utility>
 
 #include "platform/foundation/Date.h"
 #include "platform/foundation/FileIO.h"
@@ -383,29 +385,36 @@ int Keychain::deleteGenericPassword(std::string_view service, std::string_view a
 }
 
 int Keychain::setGenericPasswords(std::string_view service, const std::vector<KeychainValue>& values) {
-    std::unordered_set<std::string_view> accounts;
-    for (const auto& v : values) {
-        if (!validKeys(service, v.account) || (v.secret && v.secret->size() > kMaxSecretLength) ||
-            !accounts.insert(v.account).second)
+    std::vector<KeychainChange> changes;
+    changes.reserve(values.size());
+    for (const auto& v : values) changes.push_back({std::string(service), v.account, v.secret});
+    return setGenericPasswords(changes);
+}
+
+int Keychain::setGenericPasswords(const std::vector<KeychainChange>& changes) {
+    std::set<std::pair<std::string_view, std::string_view>> pairs;
+    for (const auto& c : changes) {
+        if (!validKeys(c.service, c.account) || (c.secret && c.secret->size() > kMaxSecretLength) ||
+            !pairs.insert({c.service, c.account}).second)
             return kStatusParam;
     }
     return withStore(true, [&](Store& s, bool& changed) {
         int64_t now = nowMillis();
-        for (const auto& v : values) {
+        for (const auto& c : changes) {
             auto it = s.items.begin();
-            while (it != s.items.end() && !(it->service == service && it->account == v.account)) ++it;
-            if (!v.secret) {
+            while (it != s.items.end() && !(it->service == c.service && it->account == c.account)) ++it;
+            if (!c.secret) {
                 if (it == s.items.end()) continue;
                 OPENSSL_cleanse(it->secret.data(), it->secret.size());
                 s.items.erase(it);
             } else if (it != s.items.end()) {
                 OPENSSL_cleanse(it->secret.data(), it->secret.size());
-                it->secret.assign(*v.secret);
+                it->secret.assign(*c.secret);
                 it->modified = now;
             } else {
                 // Refused whole: the changes made so far stay in memory only.
                 if (s.items.size() >= kMaxItems) return kStatusAllocate;
-                s.items.push_back(Item{std::string(service), v.account, *v.secret, now, now});
+                s.items.push_back(Item{c.service, c.account, *c.secret, now, now});
             }
             changed = true;
         }

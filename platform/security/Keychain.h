@@ -70,6 +70,13 @@ struct KeychainValue {
     std::optional<std::string> secret;
 };
 
+// The same for a write that spans several services.
+struct KeychainChange {
+    std::string service;
+    std::string account;
+    std::optional<std::string> secret;
+};
+
 // Receives the keychain's log lines (which never hold secrets). The default
 // writes them to standard error. Pass nullptr to restore the default.
 void setKeychainLogHandler(std::function<void(const std::string&)> handler);
@@ -103,6 +110,10 @@ public:
     // Deleting an item that is not there is no error; kStatusParam when an
     // account repeats or a key or secret is out of range (nothing changes).
     int setGenericPasswords(std::string_view service, const std::vector<KeychainValue>& values);
+    // The same for items of several services, in one save: what the
+    // sharers keep of their logins goes or stays together at a logout.
+    // kStatusParam when a service and account pair repeats.
+    int setGenericPasswords(const std::vector<KeychainChange>& changes);
     // The items of `service` (all items when nullopt), in the order they
     // were added; kStatusItemNotFound when there are none.
     int listGenericPasswords(std::optional<std::string_view> service,

@@ -47,6 +47,18 @@ bool KeychainStore::setPasswords(const std::vector<std::pair<std::string, ns::Re
     return true;
 }
 
+bool KeychainStore::setPasswordsForServices(const std::vector<Change>& changes, ns::Ref<ns::Error>* error) {
+    std::vector<sec::KeychainChange> values;
+    for (const auto& c : changes) {
+        if (c.service.empty() || c.account.empty()) return fail(error, kKeychainMissingArgument);
+        values.push_back({c.service, c.account,
+                          c.password ? std::optional<std::string>(std::string(c.password->view())) : std::nullopt});
+    }
+    int status = sec::Keychain::defaultKeychain()->setGenericPasswords(values);
+    if (status != sec::kStatusSuccess) return fail(error, status);
+    return true;
+}
+
 bool KeychainStore::deletePasswordForService(const ns::String* service, const ns::String* account,
                                              ns::Ref<ns::Error>* error) {
     if (!service || !account) return fail(error, kKeychainMissingArgument);

@@ -34,6 +34,17 @@ public:
     // account (nil or empty) is missing.
     static bool setPasswords(const std::vector<std::pair<std::string, ns::Ref<ns::String>>>& accountsAndPasswords,
                              const ns::String* service, ns::Ref<ns::Error>* error = nullptr);
+    // One account's new password (nil: the item goes) in a write that
+    // spans several services.
+    struct Change {
+        std::string service;
+        std::string account;
+        ns::Ref<ns::String> password;
+    };
+    // Stores changes of several services together, in one keychain write:
+    // afterwards the keychain holds every change or, on failure, none.
+    // -1001 when a service or an account is empty.
+    static bool setPasswordsForServices(const std::vector<Change>& changes, ns::Ref<ns::Error>* error = nullptr);
     static bool deletePasswordForService(const ns::String* service, const ns::String* account,
                                          ns::Ref<ns::Error>* error = nullptr);
     // Attribute dictionaries ("svce", "acct", "cdat", "mdat") of the items of

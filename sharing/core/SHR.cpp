@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <mutex>
+#include <set>
 
 #include "net/http/Reachability.h"
 #include "platform/foundation/FileIO.h"
@@ -265,16 +266,88 @@ bool SHR::setAuthValuesForSharer(const std::vector<std::pair<std::string, ns::Re
 
 // -- Logout and others -------------------------------------------------------------------------
 
-void SHR::logoutOfAll() {
-    auto sharers = sharersDictionary();
-    if (!sharers) return;
-    ns::Array* services = sharers->arrayForKey("services");
-    if (!services) return;
-    for (ns::Object* o : *services)
-        if (auto* id = ns::as<ns::String>(o)) logoutOfService(std::string(id->utf8()));
+// -- User defaults that belong together ---------------------------------------------------------
+
+bool SHR::setDefaultsValues(const std::vector<std::pair<std::string, ns::Ref<ns::Object>>>& values) {
+    auto defaults = ns::UserDefaults::standardUserDefaults();
+    // The values held before, of the keys that change: what goes back when
+    // the new ones cannot be saved.
+    std::vector<std::pair<std::string, ns::Ref<ns::Object>>> before;
+    for (const auto& [key, value] : values) {
+        ns::Ref<ns::Object> old = defaults->objectForKey(key);
+        bool same = old ? value && old->isEqual(*value) : !value;
+        if (!same) before.emplace_back(key, old);
+    }
+    if (before.empty()) return true;  // nothing to save
+    bool stored = true;
+    for (const auto& [key, value] : values) stored = defaults->setObjectForKey(value, key) && stored;
+    ns::Ref<ns::Error> error;
+    if (stored && defaults->synchronize(&error)) return true;
+    std::fprintf(stderr, "SHR: the user defaults could not be saved (%s); the values held before are kept\n",
+                 error ? error->localizedDescription().c_str() : "a value is not a property list");
+    for (const auto& [key, old] : before) defaults->setObjectForKey(old, key);
+    defaults->synchronize();
+    return false;
 }
 
-void SHR::logoutOfService(const std::string& sharerId) { SHRSharer::logoutSharer(sharerId); }
+// -- Logout and others -------------------------------------------------------------------------
+
+bool SHR::logoutOfAll() {
+    auto sharers = sharersDictionary();
+    ns::Ref<ns::Array> services(sharers ? sharers->arrayForKey("services") : nullptr);
+    if (!services) {
+        std::fprintf(stderr, "SHR: there is no sharer list, so no login was removed\n");
+        return false;
+    }
+    std::vector<ns::Ref<SHRSharer>> all;
+    for (ns::Object* o : *services)
+        if (auto* id = ns::as<ns::String>(o))
+            if (auto sharer = SHRSharer::sharerWithClassName(std::string(id->utf8()))) all.push_back(sharer);
+    return logoutOfSharers(all);
+}
+
+bool SHR::logoutOfService(const std::string& sharerId) { return SHRSharer::logoutSharer(sharerId); }
+
+bool SHR::logoutOfSharers(const std::vector<ns::Ref<SHRSharer>>& sharers) {
+    std::vector<KeychainStore::Change> removals, restore;
+    std::vector<std::pair<std::string, ns::Ref<ns::Object>>> defaultsRemovals;
+    std::set<std::pair<std::string, std::string>> authSeen;
+    std::set<std::string> defaultsSeen;
+    for (const auto& sharer : sharers) {
+        if (!sharer) continue;
+        SHRStoredLogin login = sharer->storedLogin();
+        std::string service = std::string(kSHRAuthServicePrefix) + sharer->sharerId();
+        for (const std::string& key : login.authKeys) {
+            if (!authSeen.insert({service, key}).second) continue;
+            removals.push_back({service, key, nullptr});
+            if (auto old = KeychainStore::passwordForService(ns::str(service).get(), ns::str(key).get()))
+                restore.push_back({service, key, old});
+        }
+        for (const std::string& key : login.defaultsKeys)
+            if (defaultsSeen.insert(key).second) defaultsRemovals.emplace_back(key, nullptr);
+    }
+    ns::Ref<ns::Error> error;
+    if (!KeychainStore::setPasswordsForServices(removals, &error)) {
+        std::fprintf(stderr, "SHR: the logins could not be removed (keychain status %ld); they stay stored\n",
+                     error ? static_cast<long>(error->code()) : 0L);
+        return false;
+    }
+    if (!setDefaultsValues(defaultsRemovals)) {
+        // The keychain's logins go back: a logout that failed leaves every
+        // login as it was.
+        if (KeychainStore::setPasswordsForServices(restore, &error))
+            std::fprintf(stderr, "SHR: the logins could not be removed from the user defaults; they stay stored\n");
+        else
+            std::fprintf(stderr,
+                         "SHR: the logins could not be removed from the user defaults, and those of the keychain "
+                         "could not be put back (keychain status %ld)\n",
+                         error ? static_cast<long>(error->code()) : 0L);
+        return false;
+    }
+    for (const auto& sharer : sharers)
+        if (sharer) sharer->didLogout();
+    return true;
+}
 
 bool SHR::connected() {
     auto r = http::Reachability::reachabilityForInternetConnection();

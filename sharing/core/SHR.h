@@ -24,6 +24,8 @@
 
 namespace sharing {
 
+class SHRSharer;
+
 inline constexpr const char* kSHRErrorDomain = "sharing";
 inline constexpr const char* SHRHideCurrentViewFinishedNotification = "SHRHideCurrentViewFinished";
 inline constexpr const char* kSHRAuthServicePrefix = "SHR_AUTH_";
@@ -87,9 +89,30 @@ public:
     static bool setAuthValuesForSharer(const std::vector<std::pair<std::string, ns::Ref<ns::String>>>& values,
                                        std::string_view sharerId);
 
+    // -- User defaults that belong together -----------------------------------
+    // Sets several user-defaults values as one change (a nil value removes
+    // its key) and saves them. True when the defaults hold and have saved
+    // every new value. When they could not be saved (a full disk, a
+    // read-only home) the values held before are put back, so that what is
+    // read in this process and what the file holds stay the old whole;
+    // false then, with the reason logged (never the values).
+    static bool setDefaultsValues(const std::vector<std::pair<std::string, ns::Ref<ns::Object>>>& values);
+
     // -- Logout ---------------------------------------------------------------
-    static void logoutOfAll();
-    static void logoutOfService(const std::string& sharerId);
+    // Removes the logins of every sharer of the list's "services" as one
+    // change (see logoutOfSharers). False when they could not be removed,
+    // which leaves every login stored as it was; also false when there is
+    // no sharer list (nothing is known to log out of).
+    static bool logoutOfAll();
+    static bool logoutOfService(const std::string& sharerId);
+    // Removes what the sharers keep of their logins (SHRSharer::storedLogin)
+    // from the keychain and the user defaults: all of it, or, on failure,
+    // none. The keychain goes first, in one write; then the user defaults,
+    // in one change; when those cannot be saved, the keychain's values are
+    // written back. Only when both are gone does each sharer forget what it
+    // holds in memory (SHRSharer::didLogout: tokens, cookies). False on
+    // failure, with the reason logged.
+    static bool logoutOfSharers(const std::vector<ns::Ref<SHRSharer>>& sharers);
 
     // -- Other ------------------------------------------------------------------
     // True unless the internet connection's reachability is not-reachable.

@@ -120,17 +120,19 @@ void SHRSharer::loadItem(ns::Ref<SHRItem> item) {
     setItem(std::move(item));
 }
 
-void SHRSharer::logout() {
-    auto fields = authorizationFormFields();
-    if (!fields) return;
-    std::vector<std::pair<std::string, ns::Ref<ns::String>>> login;
-    for (ns::Object* o : *fields)
-        if (auto* f = ns::as<SHRFormFieldSettings>(o)) login.emplace_back(f->key(), nullptr);
-    SHR::setAuthValuesForSharer(login, sharerId());  // all of it goes, or (logged) none
+SHRStoredLogin SHRSharer::storedLogin() const {
+    SHRStoredLogin login;
+    if (auto fields = authorizationFormFields())
+        for (ns::Object* o : *fields)
+            if (auto* f = ns::as<SHRFormFieldSettings>(o)) login.authKeys.push_back(f->key());
+    return login;
 }
 
-void SHRSharer::logoutSharer(const std::string& name) {
-    if (auto s = sharerWithClassName(name)) s->logout();
+bool SHRSharer::logout() { return SHR::logoutOfSharers({ns::keepAlive(this)}); }
+
+bool SHRSharer::logoutSharer(const std::string& name) {
+    auto s = sharerWithClassName(name);
+    return !s || s->logout();
 }
 
 bool SHRSharer::isServiceAuthorized(const std::string& name) {
@@ -228,10 +230,18 @@ void SHRSharer::authorizationFormShow() {
     auto form = ns::make<SHRCustomFormController>(SHRFormStyle::Grouped, SHRLocalizedString("Login"),
                                                   SHRLocalizedString("Login"));
     form->addSection(authorizationFormFields(), nullptr, authorizationFormCaption());
-    form->setDelegate<SHRSharer>(this, &SHRSharer::authorizationFormValidate, &SHRSharer::authorizationFormSave,
+    form->setDelegate<SHRSharer>(this, &SHRSharer::loginPressed, &SHRSharer::authorizationFormSave,
                                  &SHRSharer::authorizationFormCancel);
     form->setAutoSelect(true);
+    loginUnderWay_ = false;  // a new form, a new login
     presentForm(form);
+}
+
+void SHRSharer::loginPressed(SHRFormController* form) {
+    if (loginUnderWay_) return;
+    auto keep = ns::keepAlive(this);
+    loginUnderWay_ = true;
+    authorizationFormValidate(form);
 }
 
 void SHRSharer::authorizationFormSave(SHRFormController* form) {
@@ -380,6 +390,7 @@ void SHRSharer::sendDidCancel() {
 
 void SHRSharer::authDidFinish(bool success) {
     auto keep = ns::keepAlive(this);
+    loginUnderWay_ = false;
     ns::NotificationCenter::defaultCenter()->postNotification(
         SHRAuthDidFinishNotification, keep, ns::Dictionary::make({{"success", ns::boolean(success)}}));
     tellDelegate([&](SHRSharerDelegate* d) { d->sharerAuthDidFinishSuccess(this, success); });

@@ -14,6 +14,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/foundation/Delegate.h"
 #include "platform/foundation/Foundation.h"
@@ -31,6 +32,14 @@ inline constexpr const char* SHRSendDidFinishNotification = "SHRSendDidFinish";
 inline constexpr const char* SHRSendDidFailWithErrorNotification = "SHRSendDidFailWithError";
 inline constexpr const char* SHRSendDidCancelNotification = "SHRSendDidCancel";
 inline constexpr const char* SHRAuthDidFinishNotification = "SHRAuthDidFinish";
+
+// What a sharer keeps of a login, which a logout removes: the keys of its
+// values in the keychain (service "SHR_AUTH_" + sharer id) and its keys in
+// the user defaults.
+struct SHRStoredLogin {
+    std::vector<std::string> authKeys;
+    std::vector<std::string> defaultsKeys;
+};
 
 enum SHRPendingAction : int {
     SHRPendingNone = 0,
@@ -127,9 +136,17 @@ public:
     void loadItem(ns::Ref<SHRItem> item);
 
     // "Class" operations that act on the stored state of this sharer class.
-    // logout removes the stored value of every login form field.
-    virtual void logout();
-    static void logoutSharer(const std::string& name);
+    // What a login of this class leaves stored (the base: the login form's
+    // field keys in the keychain).
+    virtual SHRStoredLogin storedLogin() const;
+    // Forgets what the class holds in memory of a login (tokens, the
+    // service's cookies), once its stored login is gone.
+    virtual void didLogout() {}
+    // Removes the stored login, whole (SHR::logoutOfSharers); false when it
+    // could not be removed, which leaves it stored as it was.
+    virtual bool logout();
+    // True for a name no sharer class has (nothing is stored for it).
+    static bool logoutSharer(const std::string& name);
     static bool isServiceAuthorized(const std::string& name);
 
     // -- Life cycle ------------------------------------------------------------
@@ -209,12 +226,20 @@ protected:
     // home): the activity indicator goes and the "Login Error" alert says
     // so; the sharer does not go on as signed in.
     void loginNotSaved();
+    // A login started from the login form has ended without a report
+    // (authDidFinish, which ends it too): Login starts a new one again.
+    void loginEnded() { loginUnderWay_ = false; }
     // Shows the item's text in the large text form (under a bar tinted as the
     // services' own pages); Send puts the edited text into the item and
     // tries to send it.
     void showItemTextForm();
 
 private:
+    // The login form's Login (and its return key): starts checking the
+    // login (authorizationFormValidate) unless one is under way already, so
+    // that pressing it again while the service has not answered sends no
+    // second login, shows no second alert and shares once.
+    void loginPressed(SHRFormController* form);
     void sendItemTextForm(SHRFormControllerLargeTextField* form);
     template <class F> void tellDelegate(F&& f);
     ns::StrongDelegate<SHRSharerDelegate> delegate_;
@@ -224,6 +249,7 @@ private:
     ns::Ref<ns::Error> lastError_;
     bool quiet_ = false;
     bool loginNotSaved_ = false;  // set by loginNotSaved, read by savePendingLoginForm
+    bool loginUnderWay_ = false;  // from Login until the login's end
     SHRPendingAction pendingAction_ = SHRPendingNone;
 };
 

@@ -6,8 +6,10 @@
 
 namespace sharing {
 
-void SHROAuthSharer::logout() {
-    deleteStoredAccessToken();
+SHRStoredLogin SHROAuthSharer::storedLogin() const { return {{"accessKey", "accessSecret", "sessionHandle"}, {}}; }
+
+void SHROAuthSharer::didLogout() {
+    accessToken_ = nullptr;
     deleteCookiesForURL(authorizeURL_.get());
 }
 
@@ -135,6 +137,7 @@ void SHROAuthSharer::tokenAccessTicketDidFinishWithData(OAServiceTicket* ticket,
 
 void SHROAuthSharer::tokenAccessTicketDidFailWithError(OAServiceTicket* ticket, ns::Error* error) {
     fetcher_ = nullptr;
+    loginEnded();  // a password login may be tried again
     SHRActivityIndicator::currentIndicator()->hide();
     alert("Access Error", error, "There was an error while sharing");
 }
@@ -149,8 +152,8 @@ bool SHROAuthSharer::storeAccessToken() {
                                        sharerId());
 }
 
-void SHROAuthSharer::deleteStoredAccessToken() {
-    SHR::setAuthValuesForSharer({{"accessKey", nullptr}, {"accessSecret", nullptr}, {"sessionHandle", nullptr}},
+bool SHROAuthSharer::deleteStoredAccessToken() {
+    return SHR::setAuthValuesForSharer({{"accessKey", nullptr}, {"accessSecret", nullptr}, {"sessionHandle", nullptr}},
                                 sharerId());
 }
 

@@ -18,7 +18,11 @@ public:
 
     bool isAuthorized() override { return restoreAccessToken(); }
     void promptAuthorization() override { tokenRequest(); }
-    void logout() override;
+    // The stored token: "accessKey", "accessSecret", "sessionHandle".
+    SHRStoredLogin storedLogin() const override;
+    // Forgets the token held and the authorise page's cookies, so that the
+    // service's login page does not remember the user.
+    void didLogout() override;
     void tryPendingAction() override;
 
     // The flow, in calling order.
@@ -45,7 +49,8 @@ public:
     // a failure or a kill leaves the old token or the new one whole; false
     // when nothing was stored (no key or secret, the keychain refused).
     bool storeAccessToken();
-    void deleteStoredAccessToken();
+    // False when the keychain refused (the token stays stored).
+    bool deleteStoredAccessToken();
     bool restoreAccessToken();
     void refreshToken();
 

@@ -168,19 +168,32 @@ TEST_F(EvernoteSharerTest, LoginFormThenShareFormThenNote) {
     ASSERT_TRUE(login);
     EXPECT_EQ(ns::describe(login->footerOfSection(0)), "Create a free account at evernote.com");
 
+    auto logins = [&] {
+        std::lock_guard<std::mutex> g(service.users->m);
+        return service.users->logins.size();
+    };
     // A wrong password: the service's user exception ends in "Login Error".
+    // Login pressed again while the first login is on its way starts none.
     login->setValueForKey("username", "carla");
     login->setValueForKey("password", "nope");
     login->validateForm();
+    login->validateForm();
     ASSERT_TRUE(runUntil([&] { return !alerts().empty(); }));
-    EXPECT_EQ(alerts()[0], "Login Error|Your username and password did not match");
+    runUntil([] { return false; }, 0.2);  // a second answer would be in by now
+    EXPECT_EQ(alerts(), std::vector<std::string>{"Login Error|Your username and password did not match"});
+    EXPECT_EQ(logins(), 1u);
     EXPECT_FALSE(SHR::getAuthValueForKeyForSharer("password", "SHREvernote"));
     EXPECT_TRUE(rec.names.empty());
     ui::Panel::resetShown();
 
+    // Once answered, Login tries again (twice pressed, once sent).
     login->setValueForKey("password", "pa55");
     login->validateForm();
+    login->validateForm();
     ASSERT_TRUE(waitFor(rec, SHRAuthDidFinishNotification));
+    runUntil([] { return false; }, 0.2);
+    EXPECT_EQ(rec.names, std::vector<std::string>{std::string(SHRAuthDidFinishNotification) + ":true"});
+    EXPECT_EQ(logins(), 2u);
     EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("password", "SHREvernote")), "pa55");
     {
         std::lock_guard<std::mutex> g(service.users->m);

@@ -20,6 +20,7 @@
 #include "sharing/facebook/Facebook.h"
 #include "sharing/sharers/facebook/SHRFacebook.h"
 #include "sharing/tests/SharingTestSupport.h"
+#include "testsupport/FullDisk.h"
 #include "testsupport/LoopbackServer.h"
 
 namespace sharing::test {
@@ -1013,6 +1014,48 @@ TEST_F(SHRFacebookTest, LoginOutcomesAlertOnlyOnFailure) {
     auto again = SHRFacebook::shareItem(SHRItem::text(ns::str("t")));
     SHRFacebook::handleOpenURL(ns::URL::URLWithString(prefix + "#error=server&error_code=2").get());
     EXPECT_EQ(alerts(), (std::vector<std::string>{"Authorize Error|There was an error while authorizing"}));
+}
+
+// A login the user defaults cannot save (their folder full or read-only) is
+// not used: the "Login Error" alert, the login reported failed, nothing
+// posted, the item left parked, and the login stored before kept, in this
+// process (the client too) and the next.
+TEST_F(SHRFacebookTest, ALoginThatCannotBeSavedIsReportedAndNotUsed) {
+    testsupport::FullDisk disk(ns::Paths::join(ns::Paths::libraryDirectory(), "Preferences"));
+    ns::UserDefaults::resetStandardUserDefaults();  // read from the new folder
+    service.reply("/me/photos", "{\"id\":\"7\",\"post_id\":\"1_7\"}");
+    std::string answer = "fb" + SHRFacebook::applicationId() + "://authorize#access_token=TOKEN&expires_in=7200";
+    for (auto failure : testsupport::FullDisk::kFailures) {
+        SCOPED_TRACE(std::string(testsupport::FullDisk::describe(failure)) + " against " + disk.how());
+        disk.restore();
+        SHRFacebook::resetSharedClient();
+        auto defaults = ns::UserDefaults::standardUserDefaults();
+        // The login stored before, expired.
+        auto expired = ns::Date::dateWithTimeIntervalSinceReferenceDate(ns::Date::date()->timeIntervalSinceReferenceDate() - 60);
+        defaults->setObjectForKey(ns::str("OLD"), kSHRFacebookAccessToken);
+        defaults->setObjectForKey(expired, kSHRFacebookExpiryDate);
+        ui::Panel::resetShown();
+        notes.names.clear();
+        ns::Weak<SHRFacebook> weak(SHRFacebook::shareItem(SHRItem::image(ui::Image::make("card", {30, 20}))).get());
+        ASSERT_TRUE(defaults->objectForKey(kSHRStoredItem));
+        if (!disk.arrange(failure)) continue;
+
+        ASSERT_TRUE(SHRFacebook::handleOpenURL(ns::URL::URLWithString(answer).get()));
+        EXPECT_EQ(alerts(), std::vector<std::string>{"Login Error|Your login to Facebook could not be saved. Please try again."});
+        EXPECT_EQ(notes.names, (std::vector<std::string>{"SHRAuthDidFinish:false"}));
+        EXPECT_FALSE(weak.lock()) << "the login's hold ends";
+        EXPECT_EQ(ns::describe(defaults->stringForKey(kSHRFacebookAccessToken)), "OLD");
+        EXPECT_EQ(ns::describe(SHRFacebook::facebook()->accessToken()), "OLD");
+        EXPECT_FALSE(SHRFacebook::facebook()->isSessionValid());
+        EXPECT_FALSE(ns::make<SHRFacebook>()->isAuthorized());
+        EXPECT_TRUE(defaults->objectForKey(kSHRStoredItem)) << "the item stays parked";
+        runUntil([] { return false; }, 0.1);
+        EXPECT_TRUE(service.requests().empty()) << "posted without a login";
+
+        disk.restore();
+        ns::UserDefaults::resetStandardUserDefaults();  // as the next process reads them
+        EXPECT_EQ(ns::describe(ns::UserDefaults::standardUserDefaults()->stringForKey(kSHRFacebookAccessToken)), "OLD");
+    }
 }
 
 TEST_F(SHRFacebookTest, OfflineShareIsRefusedNotQueued) {

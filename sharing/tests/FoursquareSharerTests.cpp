@@ -138,6 +138,53 @@ TEST_F(FoursquareTest, SignInThroughTheCallbackFragment) {
     EXPECT_FALSE(SHRFoursquareV2OAuthView::fragmentParameters(*ns::URL::URLWithString("x://y?a=1")));
 }
 
+// A callback that brings no token (the user denied, an empty token) or an
+// error is a failed login: "Access Error", the login reported failed,
+// nothing stored (the token stored before stays), and the share does not go
+// on, neither with nothing nor with the token stored before.
+TEST_F(FoursquareTest, CallbacksWithoutATokenAreFailedLogins) {
+    struct Row {
+        const char* what;
+        const char* callback;
+    };
+    const std::vector<Row> rows = {
+        {"no fragment", "deck://fsq/callback"},
+        {"denied", "deck://fsq/callback#error=access_denied"},
+        {"denied, in the query", "deck://fsq/callback?error=access_denied"},
+        {"no token", "deck://fsq/callback#expires=1"},
+        {"an empty token", "deck://fsq/callback#access_token=&expires=1"},
+        {"a token and an error", "deck://fsq/callback#access_token=tok-9&error=server_error"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        // The token stored before, which the service no longer takes: this
+        // login was to replace it.
+        ASSERT_TRUE(SHR::setAuthValueForKeyForSharer(ns::str("old-tok").get(), "accessToken", "SHRFoursquareV2"));
+        ui::Panel::resetShown();
+        NotificationRecorder rec;
+        auto s = ns::make<SHRFoursquareV2>();
+        s->setAuthorizeCallbackURL(ns::URL::URLWithString("deck://fsq/callback"));
+        s->setItem(SHRItem::text(ns::str("Here")));
+        s->setPendingAction(SHRPendingShare);
+        s->promptAuthorization();
+        auto* view = ns::as<SHRFoursquareV2OAuthView>(shownTop());
+        ASSERT_TRUE(view);
+        ns::Ref<SHRFoursquareV2OAuthView> keep(view);
+        auto cb = ui::URLRequest::requestWithString(row.callback);
+        EXPECT_FALSE(view->webViewShouldStartLoadWithRequest(view->webView(), cb.get(), ui::WebViewNavigationType::Other));
+        EXPECT_EQ(alerts(), std::vector<std::string>{"Access Error|There was an error while sharing"});
+        EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRAuthDidFinish:false"}));
+        EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("accessToken", "SHRFoursquareV2")), "old-tok");
+        EXPECT_FALSE(s->accessToken());
+        EXPECT_EQ(s->pendingAction(), SHRPendingShare);
+        // The sign-in page goes, and no screen of the share follows it.
+        ASSERT_TRUE(runUntil([] {
+            return SHR::currentHelper()->currentView() == nullptr && SHR::currentHelper()->pendingView() == nullptr;
+        }, 2)) << "the share went on to " << (shownTop() ? shownTop()->className() : "?");
+        EXPECT_TRUE(fake.server.requests().empty()) << "something was sent";
+    }
+}
+
 // A token the keychain cannot store (a full disk) is reported and not used:
 // the sharer is not signed in and the share does not go on.
 TEST_F(FoursquareTest, ATokenThatCannotBeSavedIsReportedAndNotUsed) {

@@ -11,6 +11,7 @@
 
 #include "platform/foundation/UserDefaults.h"
 #include "platform/ui/AlertView.h"
+#include "platform/ui/Driver.h"
 #include "platform/ui/TweetComposeViewController.h"
 #include "sharing/core/SHRRequest.h"
 #include "sharing/facebook/Facebook.h"
@@ -25,6 +26,7 @@
 #include "sharing/sharers/vkontakte/SHRVkontakte.h"
 #include "sharing/tests/FakeServices.h"
 #include "sharing/ui/SHRFormController.h"
+#include "sharing/ui/SHRFormControllerLargeTextField.h"
 #include "sharing/ui/SHROAuthView.h"
 
 namespace sharing::test {
@@ -234,6 +236,121 @@ TEST_F(ServiceFailuresTest, RepliesTheServiceDidNotAcceptEndAsFailures) {
         })) << ::testing::PrintToString(rec.names);
         EXPECT_EQ(saw(rec, SHRSendDidFinishNotification), row.done) << ::testing::PrintToString(rec.names);
         EXPECT_EQ(saw(rec, SHRSendDidFailWithErrorNotification), !row.done) << ::testing::PrintToString(rec.names);
+    }
+}
+
+// -- A login on its way ----------------------------------------------------------------------------
+
+// Login pressed twice before the service answers (the second press comes
+// while the first login is on its way): one login request, one alert when
+// it is refused, the share sent once when it is accepted. Once the answer
+// is in, Login starts a login again. Every sharer with a login form.
+TEST_F(ServiceFailuresTest, LoginPressedAgainWhileALoginIsOnItsWayStartsNothing) {
+    struct Row {
+        const char* sharer;
+        const char* userKey;
+        std::function<ns::Ref<SHRSharer>()> make;
+        const char* loginPath;
+        const char* sharePath;
+        std::string accepted;  // the login path's reply that signs in
+        std::string refused;   // and one that does not
+        std::string alert;     // the alert of the refusal
+    };
+    auto twitter = [] {
+        auto s = ns::make<SHRTwitter>();
+        s->setConsumerKey("lkey");
+        s->setSecretKey("lsecret");
+        s->setXAuth(true);
+        return ns::Ref<SHRSharer>(s);
+    };
+    std::vector<Row> rows = {
+        {"SHRInstapaper", "username", [] { return ns::Ref<SHRSharer>(ns::make<SHRInstapaper>()); },
+         "/api/authenticate", "/api/add", R"({"status": 200})", R"({"status": 403})",
+         "Login Error|Sorry, Instapaper did not accept your credentials. Please try again."},
+        {"SHRReadItLater", "username", [] { return ns::Ref<SHRSharer>(ns::make<SHRReadItLater>()); }, "/v2/auth",
+         "/v2/send", R"({"status": 200})", R"({"status": 401, "headers": {"X-Error": "Wrong password"}})",
+         "Login Error|Wrong password"},
+        {"SHRPinboard", "username", [] { return ns::Ref<SHRSharer>(ns::make<SHRPinboard>()); }, "/v1/posts/get",
+         "/v1/posts/add", R"({"basic": "any", "body": "<posts/>"})", R"({"basic": "any", "status": 500})",
+         "Login Error|Sorry, Pinboard encountered an error. Please try again."},
+        {"SHRTumblr", "email", [] { return ns::Ref<SHRSharer>(ns::make<SHRTumblr>()); }, "/api/authenticate",
+         "/api/write", R"({"status": 200})", R"({"status": 403})", "Login Error|Invalid email or password."},
+        {"SHRGoogleReader", "email", [] { return ns::Ref<SHRSharer>(ns::make<SHRGoogleReader>()); },
+         "/accounts/ClientLogin", "/reader/api/0/item/edit", R"({"body": "SID=s1\nAuth=a1\n"})",
+         R"({"status": 403, "body": "Error=BadAuthentication\n"})", "Login Error|Incorrect username and password"},
+        {"SHRTwitter", "username", twitter, "/oauth/access_token", "/1/statuses/update.json",
+         R"({"body": "oauth_token=acctok&oauth_token_secret=accsecret"})", R"({"status": 401, "body": "Invalid user"})",
+         "Access Error|Invalid user"},
+    };
+    auto count = [&](const char* path) {
+        int n = 0;
+        auto log = services.log();
+        for (ns::Object* o : *log)
+            if (field(ns::as<ns::Dictionary>(o), "path") == path) ++n;
+        return n;
+    };
+    auto times = [](const NotificationRecorder& rec, const std::string& name) {
+        return std::count(rec.names.begin(), rec.names.end(), name);
+    };
+    ui::Driver driver;
+    for (const auto& row : rows) {
+        for (bool accept : {true, false}) {
+            SCOPED_TRACE(std::string(row.sharer) + (accept ? ", accepted" : ", refused"));
+            const int loginsBefore = count(row.loginPath), sharesBefore = count(row.sharePath);
+            // The service takes its time to answer the login: both presses
+            // come while it is on its way.
+            std::string reply = accept ? row.accepted : row.refused;
+            reply.insert(1, R"("delay": 0.15, )");
+            services.setReplies(std::string("{\"") + row.loginPath + "\": [" + reply +
+                                "], \"/reader/api/0/token\": [{\"body\": \"tok\"}], \"/v1/posts/add\": " +
+                                R"([{"basic": "any", "body": "<result code=\"done\" />"}]})");
+            ui::Panel::resetShown();
+            NotificationRecorder rec;
+            auto sharer = row.make();
+            sharer->setItem(row.sharer == std::string("SHRTwitter") ? SHRItem::text(ns::str("hello")) : link());
+            sharer->share();
+            ASSERT_TRUE(runUntil([&] { return shownForm() && shownForm()->rightButtonTitle() == "Login"; }));
+            shownForm()->setValueForKey(row.userKey, row.sharer == std::string("SHRPinboard") ? "pinuser" : "me");
+            shownForm()->setValueForKey("password", "pw");
+            // Twice: the first login is on its way.
+            ASSERT_TRUE(driver.tapBarButton("Login")) << driver.lastError();
+            ASSERT_TRUE(driver.tapBarButton("Login")) << driver.lastError();
+            if (accept) {
+                // A share form may follow the login: sent as it stands, once.
+                std::set<ui::ViewController*> sent;
+                ASSERT_TRUE(runUntil([&] {
+                    auto* nav = ns::as<ui::NavigationController>(SHR::currentHelper()->currentView());
+                    auto* top = nav ? nav->topViewController() : nullptr;
+                    if (top && sent.insert(top).second) {
+                        if (auto* form = ns::as<SHRFormController>(top); form && form->rightButtonTitle() != "Login")
+                            form->validateForm();
+                        else if (auto* text = ns::as<SHRFormControllerLargeTextField>(top))
+                            text->save();
+                    }
+                    return saw(rec, SHRSendDidFinishNotification);
+                })) << ::testing::PrintToString(rec.names);
+            } else {
+                ASSERT_TRUE(runUntil([&] { return !alerts().empty(); })) << ::testing::PrintToString(rec.names);
+            }
+            runUntil([] { return false; }, 0.1);  // a second answer would be in by now
+            EXPECT_EQ(count(row.loginPath) - loginsBefore, 1);
+            EXPECT_EQ(count(row.sharePath) - sharesBefore, accept ? 1 : 0);
+            EXPECT_EQ(alerts(), accept ? std::vector<std::string>{} : std::vector<std::string>{row.alert});
+            EXPECT_EQ(times(rec, accept ? "SHRAuthDidFinish:true" : "SHRAuthDidFinish:false"), 1)
+                << ::testing::PrintToString(rec.names);
+            EXPECT_EQ(times(rec, SHRSendDidFinishNotification), accept ? 1 : 0);
+            if (!accept) {
+                // The answer is in: Login tries again.
+                ASSERT_TRUE(shownForm() && shownForm()->rightButtonTitle() == "Login");
+                ASSERT_TRUE(driver.pressAlertButton("Close")) << driver.lastError();
+                ASSERT_TRUE(driver.tapBarButton("Login")) << driver.lastError();
+                ASSERT_TRUE(runUntil([&] { return alerts().size() == 1; }));
+                EXPECT_EQ(count(row.loginPath) - loginsBefore, 2);
+            }
+            sharer->logout();
+            SHR::currentHelper()->hideCurrentViewControllerAnimated(false);
+            ASSERT_TRUE(runUntil([] { return SHR::currentHelper()->currentView() == nullptr; }, 2));
+        }
     }
 }
 

@@ -40,7 +40,10 @@ public:
     void share() override {
         events().push_back("share:" + name_ + ":" + (item() && item()->text() ? std::string(item()->text()->utf8()) : "-"));
     }
-    void logout() override { events().push_back("logout:" + name_); }
+    bool logout() override {
+        events().push_back("logout:" + name_);
+        return true;
+    }
 
 private:
     std::string name_, title_;

@@ -12,6 +12,7 @@
 #include "sharing/sharers/vkontakte/SHRVkontakte.h"
 #include "sharing/tests/SharingTestSupport.h"
 #include "sharing/ui/SHRActivityIndicator.h"
+#include "testsupport/FullDisk.h"
 
 namespace sharing::test {
 namespace {
@@ -169,41 +170,117 @@ TEST_F(SimpleSharersTest, TheShippedSharerListNamesEverySharer) {
     }
 }
 
+// Stores a login for every service of the shipped list (in the keychain and
+// in the user defaults) and tells which of them are still stored.
+class StoredLogins {
+public:
+    void signIn() {
+        for (auto& [id, key] : keychain_) SHR::setAuthValueForKeyForSharer(ns::str("secret").get(), key, id);
+        auto defaults = ns::UserDefaults::standardUserDefaults();
+        for (const char* key : defaultsKeys_) defaults->setObjectForKey(ns::str("secret"), key);
+        auto later = ns::Date::dateWithTimeIntervalSinceReferenceDate(ns::Date::date()->timeIntervalSinceReferenceDate() +
+                                                                      3600);
+        defaults->setObjectForKey(later, kSHRFacebookExpiryDate);
+        defaults->setObjectForKey(later, kSHRVkontakteExpiryDate);
+    }
+    // The sharer ids and defaults keys whose login is still stored, as read
+    // in this process; with `fromDisk`, as the next process would read them.
+    std::vector<std::string> stillSignedIn(bool fromDisk = false) const {
+        if (fromDisk) ns::UserDefaults::resetStandardUserDefaults();
+        std::vector<std::string> left;
+        for (auto& [id, key] : keychain_)
+            if (ns::describe(SHR::getAuthValueForKeyForSharer(key, id)) == "secret") left.push_back(id);
+        auto defaults = ns::UserDefaults::standardUserDefaults();
+        for (const char* key : defaultsKeys_)
+            if (ns::describe(defaults->objectForKey(key)) == "secret") left.push_back(key);
+        return left;
+    }
+    size_t count() const { return keychain_.size() + defaultsKeys_.size(); }
+
+private:
+    // Sharer id and the key of one value it keeps in the keychain.
+    const std::vector<std::pair<const char*, const char*>> keychain_{
+        {"SHRPinboard", "username"}, {"SHRReadItLater", "username"}, {"SHRInstapaper", "username"},
+        {"SHREvernote", "username"}, {"SHRGoogleReader", "email"},  {"SHRTumblr", "email"},
+        {"SHRTwitter", "accessKey"}, {"SHRLinkedIn", "accessKey"},   {"SHRFoursquareV2", "accessToken"}};
+    const std::vector<const char*> defaultsKeys_{kSHRFacebookAccessToken, kSHRVkontakteAccessToken, kSHRTwitterUserInfo};
+};
+
 // Logging out of everything, directly and through the Logout sharer, reaches
 // every service of the shipped list: keychain values, tokens kept in the
 // user defaults and stored account information all go.
 TEST_F(SimpleSharersTest, LogoutOfAllClearsEveryServiceOfTheShippedList) {
-    // Sharer id and the key of one value it keeps in the keychain.
-    const std::vector<std::pair<const char*, const char*>> keychain{
-        {"SHRPinboard", "username"}, {"SHRReadItLater", "username"}, {"SHRInstapaper", "username"},
-        {"SHREvernote", "username"}, {"SHRGoogleReader", "email"},  {"SHRTumblr", "email"},
-        {"SHRTwitter", "accessKey"}, {"SHRLinkedIn", "accessKey"},   {"SHRFoursquareV2", "accessToken"}};
-    const std::vector<const char*> defaultsKeys{kSHRFacebookAccessToken, kSHRVkontakteAccessToken, kSHRTwitterUserInfo};
-    auto defaults = ns::UserDefaults::standardUserDefaults();
-    auto signIn = [&] {
-        for (auto& [id, key] : keychain) SHR::setAuthValueForKeyForSharer(ns::str("secret").get(), key, id);
-        for (const char* key : defaultsKeys) defaults->setObjectForKey(ns::str("secret"), key);
-    };
-    auto stillSignedIn = [&] {
-        std::vector<std::string> left;
-        for (auto& [id, key] : keychain)
-            if (SHR::getAuthValueForKeyForSharer(key, id)) left.push_back(id);
-        for (const char* key : defaultsKeys)
-            if (defaults->objectForKey(key)) left.push_back(key);
-        return left;
-    };
-    signIn();
-    ASSERT_EQ(stillSignedIn().size(), keychain.size() + defaultsKeys.size());
-    SHR::logoutOfAll();
-    EXPECT_EQ(stillSignedIn(), std::vector<std::string>{});
+    StoredLogins logins;
+    logins.signIn();
+    ASSERT_EQ(logins.stillSignedIn().size(), logins.count());
+    EXPECT_TRUE(SHR::logoutOfAll());
+    EXPECT_EQ(logins.stillSignedIn(), std::vector<std::string>{});
+    EXPECT_EQ(logins.stillSignedIn(true), std::vector<std::string>{});
 
-    signIn();
+    logins.signIn();
     NotificationRecorder rec;
     auto logout = SHRSharer::shareURL<SHRLogout>(ns::URL::URLWithString("http://example.com/"));
-    EXPECT_EQ(stillSignedIn(), std::vector<std::string>{});
+    EXPECT_EQ(logins.stillSignedIn(), std::vector<std::string>{});
     EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRSendDidFinish"}));
     EXPECT_EQ(SHRActivityIndicator::currentIndicator()->subMessageLabel()->text(), "Logged Out!");
     EXPECT_TRUE(logout->quiet());
+    EXPECT_TRUE(alerts().empty());
+}
+
+// A logout that cannot remove what is stored (the keychain's folder, the
+// user defaults' folder or both full or read-only) removes nothing: the user
+// is told, the logout is not reported done, and every login stays stored and
+// readable, in this process and the next. (When the keychain could be
+// changed and the user defaults not, the keychain's logins are put back.)
+TEST_F(SimpleSharersTest, ALogoutThatCannotRemoveEveryLoginRemovesNone) {
+    std::string library = ns::Paths::libraryDirectory();
+    testsupport::FullDisk keychainFolder(ns::Paths::join(library, "Keychains"));
+    testsupport::FullDisk defaultsFolder(ns::Paths::join(library, "Preferences"));
+    ns::UserDefaults::resetStandardUserDefaults();  // read from the new folder
+    struct Place {
+        const char* what;
+        std::vector<testsupport::FullDisk*> disks;
+    };
+    const std::vector<Place> places = {{"keychain", {&keychainFolder}},
+                                       {"user defaults", {&defaultsFolder}},
+                                       {"both", {&keychainFolder, &defaultsFolder}}};
+    StoredLogins logins;
+    for (const auto& place : places) {
+        for (auto failure : testsupport::FullDisk::kFailures) {
+            SCOPED_TRACE(std::string(place.what) + ", " + testsupport::FullDisk::describe(failure) + " against " +
+                         keychainFolder.how());
+            keychainFolder.restore();
+            defaultsFolder.restore();
+            logins.signIn();
+            ASSERT_EQ(logins.stillSignedIn(true).size(), logins.count());
+            bool arranged = true;
+            for (auto* disk : place.disks) arranged = disk->arrange(failure) && arranged;
+            if (!arranged) continue;
+
+            EXPECT_FALSE(SHR::logoutOfAll());
+            EXPECT_EQ(logins.stillSignedIn().size(), logins.count());
+            EXPECT_TRUE(ns::make<SHRFacebook>()->isAuthorized());
+
+            ui::Panel::resetShown();
+            SHRActivityIndicator::currentIndicator()->setSubMessage("");
+            NotificationRecorder rec;
+            SHRSharer::shareURL<SHRLogout>(ns::URL::URLWithString("http://example.com/"));
+            EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRSendDidFailWithError"}));
+            EXPECT_EQ(alerts(), (std::vector<std::string>{"Error|Your logins could not be removed. Please try again."}));
+            EXPECT_NE(SHRActivityIndicator::currentIndicator()->subMessageLabel()->text(), "Logged Out!");
+            EXPECT_EQ(logins.stillSignedIn().size(), logins.count());
+            keychainFolder.restore();
+            defaultsFolder.restore();
+            EXPECT_EQ(logins.stillSignedIn(true).size(), logins.count()) << "as the next process reads them";
+        }
+    }
+    // With room again, the logout removes every login.
+    ui::Panel::resetShown();
+    NotificationRecorder rec;
+    SHRSharer::shareURL<SHRLogout>(ns::URL::URLWithString("http://example.com/"));
+    EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRSendDidFinish"}));
+    EXPECT_EQ(logins.stillSignedIn(true), std::vector<std::string>{});
+    EXPECT_TRUE(alerts().empty());
 }
 
 }  // namespace

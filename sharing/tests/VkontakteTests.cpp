@@ -8,6 +8,7 @@
 #include "sharing/core/ImageCoding.h"
 #include "sharing/sharers/vkontakte/SHRVkontakte.h"
 #include "sharing/tests/FakeServices.h"
+#include "testsupport/FullDisk.h"
 
 namespace sharing::test {
 namespace {
@@ -80,6 +81,7 @@ TEST_F(VkontakteTest, AuthoriseThroughTheRedirectThenPostText) {
 }
 
 TEST_F(VkontakteTest, RefusalErrorsAndMissingUserId) {
+    NotificationRecorder rec;
     auto sharer = ns::make<SHRVkontakte>();
     sharer->setItem(SHRItem::text(ns::str("x")));
     sharer->share();
@@ -93,18 +95,74 @@ TEST_F(VkontakteTest, RefusalErrorsAndMissingUserId) {
     EXPECT_FALSE(driver.followLink("Deny"));
     ASSERT_TRUE(runUntil([&] { return SHR::currentHelper()->currentView() == nullptr; }));
     EXPECT_FALSE(ns::UserDefaults::standardUserDefaults()->objectForKey(kSHRVkontakteAccessToken));
+    EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRAuthDidFinish:false"}));
+
+    // A redirect without a token (none, or an empty one) signs nobody in:
+    // nothing is stored and nothing shared.
+    auto redirected = [&](const std::string& fragment) {
+        auto v = ns::make<SHRVkontakteOAuthView>();
+        v->setAppID(ns::str("4711"));
+        v->setDelegate(sharer);
+        v->view();
+        std::string address = services.base() + "/blank.html#" + fragment;
+        v->vkWebView()->loadRequest(ui::URLRequest::requestWithURL(ns::URL::URLWithString(address)));
+        return address;
+    };
+    for (const char* fragment : {"access_token=&expires_in=1&user_id=5", "user_id=5&access_token=tok5"}) {
+        SCOPED_TRACE(fragment);
+        rec.names.clear();
+        redirected(fragment);
+        EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRAuthDidFinish:false"}));
+        EXPECT_FALSE(ns::UserDefaults::standardUserDefaults()->objectForKey(kSHRVkontakteUserId));
+        EXPECT_FALSE(ns::UserDefaults::standardUserDefaults()->objectForKey(kSHRVkontakteAccessToken));
+    }
 
     // Without "&user_id=" the whole address is the user id.
-    auto view2 = ns::make<SHRVkontakteOAuthView>();
-    view2->setAppID(ns::str("4711"));
-    view2->view();
-    std::string address = services.base() + "/blank.html#access_token=tok5&expires_in=1";
-    view2->vkWebView()->loadRequest(ui::URLRequest::requestWithURL(ns::URL::URLWithString(address)));
+    rec.names.clear();
+    sharer->setItem(nullptr);  // nothing left to share
+    std::string address = redirected("access_token=tok5&expires_in=1");
+    EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRAuthDidFinish:true"}));
     EXPECT_EQ(ns::describe(ns::UserDefaults::standardUserDefaults()->stringForKey(kSHRVkontakteUserId).get()), address);
     EXPECT_EQ(ns::describe(ns::UserDefaults::standardUserDefaults()->stringForKey(kSHRVkontakteAccessToken).get()),
               "tok5");
-    SHRVkontakte::flushAccessToken();
+    EXPECT_TRUE(SHRVkontakte::flushAccessToken());
     EXPECT_FALSE(ns::UserDefaults::standardUserDefaults()->objectForKey(kSHRVkontakteUserId));
+}
+
+// A token the user defaults cannot save (their folder full or read-only) is
+// not used: the "Login Error" alert, the login reported failed, nothing
+// posted, and the login stored before kept, in this process and the next.
+TEST_F(VkontakteTest, ALoginThatCannotBeSavedIsReportedAndNotUsed) {
+    testsupport::FullDisk disk(ns::Paths::join(ns::Paths::libraryDirectory(), "Preferences"));
+    ns::UserDefaults::resetStandardUserDefaults();  // read from the new folder
+    for (auto failure : testsupport::FullDisk::kFailures) {
+        SCOPED_TRACE(std::string(testsupport::FullDisk::describe(failure)) + " against " + disk.how());
+        disk.restore();
+        storeToken(25 * 3600);  // the login stored before, expired
+        if (!disk.arrange(failure)) continue;
+        ui::Panel::resetShown();
+        NotificationRecorder rec;
+        auto sharer = ns::make<SHRVkontakte>();
+        sharer->setItem(SHRItem::text(ns::str("first")));
+        sharer->share();
+        ASSERT_TRUE(runUntil([&] { return top<SHRVkontakteOAuthView>() != nullptr; }));
+        redirect(top<SHRVkontakteOAuthView>(), services.base() + "/blank.html#access_token=tok2&expires_in=86400&user_id=77");
+        EXPECT_EQ(alerts(), std::vector<std::string>{"Login Error|Your login to Vkontakte could not be saved. Please try again."});
+        EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRAuthDidFinish:false"}));
+        ASSERT_TRUE(runUntil([] {
+            return SHR::currentHelper()->currentView() == nullptr && SHR::currentHelper()->pendingView() == nullptr;
+        }, 2)) << "the share went on";
+        auto d = ns::UserDefaults::standardUserDefaults();
+        EXPECT_EQ(ns::describe(d->stringForKey(kSHRVkontakteAccessToken).get()), "tok1");
+        EXPECT_EQ(ns::describe(d->stringForKey(kSHRVkontakteUserId).get()), "42");
+        EXPECT_FALSE(ns::make<SHRVkontakte>()->isAuthorized());
+        disk.restore();
+        ns::UserDefaults::resetStandardUserDefaults();  // as the next process reads them
+        EXPECT_EQ(ns::describe(ns::UserDefaults::standardUserDefaults()->stringForKey(kSHRVkontakteAccessToken).get()),
+                  "tok1");
+    }
+    auto log = services.log();
+    for (ns::Object* o : *log) EXPECT_NE(field(ns::as<ns::Dictionary>(o), "path"), "/method/wall.post");
 }
 
 TEST_F(VkontakteTest, TokenLivesOneDay) {

@@ -245,6 +245,29 @@ TEST_F(KeychainTest, SeveralItemsAreWrittenTogetherOrNotAtAll) {
     EXPECT_EQ(status, kStatusIO);
     EXPECT_EQ(fileBytes(), before);
     EXPECT_EQ(values(), "k2;s2;-;");
+
+    // Items of several services in one save, the same way (the file left
+    // would be smaller: the limit is lower).
+    small.rlim_cur = 16;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    oldHandler = signal(SIGXFSZ, SIG_IGN);
+    status = kc.setGenericPasswords(std::vector<KeychainChange>{{"svc", "key", std::nullopt}, {"other", "key", std::nullopt}});
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(status, kStatusIO);
+    EXPECT_EQ(fileBytes(), before);
+    EXPECT_EQ(kc.setGenericPasswords(std::vector<KeychainChange>{{"svc", "key", "a"}, {"other", "key", "b"},
+                                                                 {"svc", "key", std::nullopt}}),
+              kStatusParam);  // which one?
+    EXPECT_EQ(fileBytes(), before);
+    ASSERT_EQ(kc.setGenericPasswords(std::vector<KeychainChange>{
+                  {"svc", "key", std::nullopt}, {"other", "key", std::nullopt}, {"third", "key", "t1"}}),
+              kStatusSuccess);
+    EXPECT_EQ(values(), "-;s2;-;");
+    EXPECT_EQ(kc.findGenericPassword("other", "key", nullptr), kStatusItemNotFound);
+    std::string third;
+    EXPECT_EQ(kc.findGenericPassword("third", "key", &third), kStatusSuccess);
+    EXPECT_EQ(third, "t1");
 }
 
 TEST_F(KeychainTest, UnwritablePathReportsAnError) {

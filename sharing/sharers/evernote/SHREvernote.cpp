@@ -129,6 +129,7 @@ void SHREvernote::authFinished(const ns::Dictionary* result) {
     if (!isOne(result, "success")) {
         ui::AlertView::make(SHRLocalizedString("Login Error"), SHRLocalizedString("Your username and password did not match"),
                             nullptr, SHRLocalizedString("Close"))->show();
+        loginEnded();
         return;
     }
     // A login the keychain refused is no login: the alert has said so.

@@ -106,13 +106,11 @@ ns::Ref<ui::Image> SHRFacebook::storedImage(const std::string& path) {
 
 bool SHRFacebook::handleOpenURL(const ns::URL* url) { return facebook()->handleOpenURL(url); }
 
-void SHRFacebook::logout() { logoutFacebook(); }
-
-void SHRFacebook::logoutFacebook() {
-    defaults().removeObjectForKey(kSHRStoredItem);
-    flushAccessToken();
-    facebook()->logout();
+SHRStoredLogin SHRFacebook::storedLogin() const {
+    return {{}, {kSHRStoredItem, kSHRFacebookAccessToken, kSHRFacebookExpiryDate, kSHRFacebookUserInfo}};
 }
+
+void SHRFacebook::didLogout() { facebook()->logout(); }
 
 // -- Authorisation ---------------------------------------------------------------------
 
@@ -146,8 +144,21 @@ void SHRFacebook::promptAuthorization() {
 void SHRFacebook::fbDidLogin() {
     auto keep = ns::keepAlive(this);
     auto* fb = facebook();
-    if (fb->accessToken()) defaults().setObjectForKey(fb->accessToken(), kSHRFacebookAccessToken);
-    if (fb->expirationDate()) defaults().setObjectForKey(fb->expirationDate(), kSHRFacebookExpiryDate);
+    // The token and its expiry are saved together. A login the defaults
+    // cannot save (a full disk, a read-only home) would be gone at the next
+    // start: it is not used, and the client goes back to the login stored
+    // before. The parked item stays parked, as after a failed login.
+    std::vector<std::pair<std::string, ns::Ref<ns::Object>>> login;
+    if (fb->accessToken()) login.emplace_back(kSHRFacebookAccessToken, fb->accessToken());
+    if (fb->expirationDate()) login.emplace_back(kSHRFacebookExpiryDate, fb->expirationDate());
+    if (!SHR::setDefaultsValues(login)) {
+        fb->setAccessToken(defaults().stringForKey(kSHRFacebookAccessToken));
+        fb->setExpirationDate(ns::cast<ns::Date>(defaults().objectForKey(kSHRFacebookExpiryDate)));
+        loginNotSaved();
+        authDidFinish(false);
+        endHold();
+        return;
+    }
     if (auto stored = defaults().dictionaryForKey(kSHRStoredItem)) {
         auto restored = SHRItem::itemFromDictionary(stored.get());
         if (auto* path = stored->stringForKey("imagePath")) restored->setImage(storedImage(std::string(path->utf8())));

@@ -58,9 +58,10 @@ public:
     // The image in that file (nil when unreadable); the file is deleted.
     static ns::Ref<ui::Image> storedImage(const std::string& path);
     static bool handleOpenURL(const ns::URL* url);
-    // Forgets the parked item, the token, and ends the client's session.
-    void logout() override;
-    static void logoutFacebook();
+    // A logout forgets the parked item, the token and its expiry and the
+    // account information (user defaults), then ends the client's session.
+    SHRStoredLogin storedLogin() const override;
+    void didLogout() override;
 
     // The application identifier and web-site address (configuration).
     static std::string applicationId();

@@ -410,12 +410,12 @@ bool SHRFoursquareV2::storeAccessToken() {
     return SHR::setAuthValueForKeyForSharer(accessToken_.get(), kAccessTokenKey, sharerId());
 }
 
-void SHRFoursquareV2::deleteStoredAccessToken() {
-    SHR::removeAuthValueForKeyForSharer(kAccessTokenKey, "SHRFoursquareV2");
+bool SHRFoursquareV2::deleteStoredAccessToken() {
+    return SHR::removeAuthValueForKeyForSharer(kAccessTokenKey, "SHRFoursquareV2");
 }
 
-void SHRFoursquareV2::logout() {
-    deleteStoredAccessToken();
+void SHRFoursquareV2::didLogout() {
+    accessToken_ = nullptr;
     deleteCookiesForURL(ns::URL::URLWithString(authorizationPage()).get());
 }
 
@@ -434,9 +434,14 @@ void SHRFoursquareV2::tokenAuthorizeViewDidFinishWithSuccess(SHROAuthView*, bool
                                                              ns::Ref<ns::Error> error) {
     auto keep = ns::keepAlive(this);
     SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
+    // Only a callback that carries a token signs the user in: one without
+    // (the user denied, an empty token) or with an error is a failed login,
+    // which stores nothing and sends nothing.
+    ns::String* token = queryParams ? queryParams->stringForKey("access_token") : nullptr;
+    if (success && (!token || token->isEmpty() || queryParams->objectForKey("error"))) success = false;
     if (success) {
-        accessToken_ = ns::Ref<ns::String>(queryParams ? queryParams->stringForKey("access_token") : nullptr);
-        if (accessToken_ && accessToken_->length() > 0 && !storeAccessToken()) {
+        accessToken_ = ns::Ref<ns::String>(token);
+        if (!storeAccessToken()) {
             accessToken_ = nullptr;  // not stored: not signed in either
             success = false;
             loginNotSaved();

@@ -200,8 +200,12 @@ public:
     void promptAuthorization() override;
     bool storeAccessToken();  // false when the keychain refused it
     bool restoreAccessToken();
-    static void deleteStoredAccessToken();
-    void logout() override;
+    // False when the keychain refused (the token stays stored).
+    static bool deleteStoredAccessToken();
+    // The stored token ("accessToken"); a logout also forgets the token
+    // held and the authorisation page's cookies.
+    SHRStoredLogin storedLogin() const override { return {{"accessToken"}, {}}; }
+    void didLogout() override;
     void show() override;
     void showFoursquareV2VenuesForm();
     void showFoursquareV2CheckInForm();

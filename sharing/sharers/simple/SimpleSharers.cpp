@@ -118,7 +118,13 @@ std::string SHRLogout::sharerTitle() const { return SHRLocalizedString("Logout")
 
 bool SHRLogout::send() {
     auto keep = ns::keepAlive(this);
-    SHR::logoutOfAll();
+    if (!SHR::logoutOfAll()) {
+        // Nothing was removed (a full disk, a read-only home): the user is
+        // told, in the default delegate's alert, that the logins are still
+        // there, and the logout is not reported done.
+        sendDidFailWithError(SHR::error("%@", SHRLocalizedString("Your logins could not be removed. Please try again.")));
+        return true;
+    }
     SHRActivityIndicator::currentIndicator()->displayCompleted(SHRLocalizedString("Logged Out!"));
     setQuiet(true);
     sendDidFinish();

@@ -181,9 +181,10 @@ void SHRTwitter::promptAuthorization() {
     else SHROAuthSharer::promptAuthorization();
 }
 
-void SHRTwitter::logout() {
-    ns::UserDefaults::standardUserDefaults()->removeObjectForKey(kSHRTwitterUserInfo);
-    SHROAuthSharer::logout();
+SHRStoredLogin SHRTwitter::storedLogin() const {
+    SHRStoredLogin login = SHROAuthSharer::storedLogin();
+    login.defaultsKeys.push_back(kSHRTwitterUserInfo);
+    return login;
 }
 
 void SHRTwitter::authorizationFormValidate(SHRFormController* form) {

@@ -95,9 +95,9 @@ public:
     bool prepareItem();
     bool isAuthorized() override;
     void promptAuthorization() override;
-    // Forgets the stored account information, the token and the authorise
-    // page's cookies.
-    void logout() override;
+    // A logout forgets the stored account information with the token (and
+    // the authorise page's cookies).
+    SHRStoredLogin storedLogin() const override;
     void authorizationFormValidate(SHRFormController* form) override;
     void tokenAccessModifyRequest(OAMutableURLRequest* request) override;
     void tokenAccessTicketDidFinishWithData(OAServiceTicket* ticket, ns::Data* data) override;

@@ -114,8 +114,15 @@ void SHRVkontakteOAuthView::viewDidDisappear(bool animated) {
 
 void SHRVkontakteOAuthView::dismiss() {
     if (dismissed_) return;
-    dismissed_ = true;
     auto keep = ns::keepAlive(this);
+    close();
+    // Closed without a token: the login failed (refused, an error page, no
+    // application id).
+    if (ns::Ref<SHRVkontakte> delegate = delegate_) delegate->authDidFinish(false);
+}
+
+void SHRVkontakteOAuthView::close() {
+    dismissed_ = true;
     if (vkWebView_) vkWebView_->setDelegate(nullptr);
     SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
 }
@@ -138,20 +145,11 @@ void SHRVkontakteOAuthView::webViewDidFinishLoad(ui::WebView* wv) {
         // Everything after the last "&user_id=" (the whole address without one).
         size_t at = address.rfind("&user_id=");
         std::string userId = at == std::string::npos ? address : address.substr(at + 9);
-        auto d = defaults();
-        d->setObjectForKey(ns::str(userId), kSHRVkontakteUserId);
-        if (token) {
-            d->setObjectForKey(token, kSHRVkontakteAccessToken);
-            d->setObjectForKey(ns::Date::dateWithTimeIntervalSinceReferenceDate(
-                                   ns::Date::date()->timeIntervalSinceReferenceDate() + kTokenLifetime),
-                               kSHRVkontakteExpiryDate);
-        }
-        d->synchronize();
         // Closed first, so that the screen the resumed share shows is not
         // the one being closed.
         ns::Ref<SHRVkontakte> delegate = delegate_;
-        dismiss();
-        if (delegate) delegate->authComplete();
+        close();
+        if (delegate) delegate->authorizedWithToken(ns::str(userId), token);
     } else if (address.find("error") != std::string::npos) {
         dismiss();
     }
@@ -159,15 +157,10 @@ void SHRVkontakteOAuthView::webViewDidFinishLoad(ui::WebView* wv) {
 
 // -- Sharer ------------------------------------------------------------------------------------
 
-void SHRVkontakte::flushAccessToken() {
-    auto d = defaults();
-    d->removeObjectForKey(kSHRVkontakteUserId);
-    d->removeObjectForKey(kSHRVkontakteAccessToken);
-    d->removeObjectForKey(kSHRVkontakteExpiryDate);
-    // The request kept for a captcha answer carries the token too; the
-    // captcha values go with it.
-    for (const char* key : {"request", "captcha_sid", "captcha_img", "captcha_user"}) d->removeObjectForKey(key);
-    d->synchronize();
+SHRStoredLogin SHRVkontakte::storedLogin() const {
+    return {{},
+            {kSHRVkontakteUserId, kSHRVkontakteAccessToken, kSHRVkontakteExpiryDate, "request", "captcha_sid",
+             "captcha_img", "captcha_user"}};
 }
 
 bool SHRVkontakte::isAuthorized() {
@@ -187,6 +180,25 @@ void SHRVkontakte::promptAuthorization() {
     navigationBar()->setTintColor(ui::Color::colorWithRGBA(-1.0, -1.0, -1.0, 1.0));
     pushViewController(view, false);
     SHR::currentHelper()->showViewController(ns::keepAlive(this));
+}
+
+void SHRVkontakte::authorizedWithToken(ns::Ref<ns::String> userId, ns::Ref<ns::String> token) {
+    auto keep = ns::keepAlive(this);
+    if (!token || token->isEmpty()) {
+        authDidFinish(false);
+        return;
+    }
+    auto expiry = ns::Date::dateWithTimeIntervalSinceReferenceDate(ns::Date::date()->timeIntervalSinceReferenceDate() +
+                                                                   kTokenLifetime);
+    if (!SHR::setDefaultsValues({{kSHRVkontakteUserId, userId},
+                                 {kSHRVkontakteAccessToken, token},
+                                 {kSHRVkontakteExpiryDate, expiry}})) {
+        loginNotSaved();
+        authDidFinish(false);
+        return;
+    }
+    authDidFinish(true);
+    authComplete();
 }
 
 void SHRVkontakte::authComplete() {

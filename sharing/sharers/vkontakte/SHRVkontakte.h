@@ -45,6 +45,8 @@ public:
     // when either is missing.
     static ns::Ref<ns::String> stringBetweenStringAndStringInnerString(std::string_view start, std::string_view end,
                                                                        std::string_view inner);
+    // Closes the view without a token: the delegate hears that the login
+    // failed. Once only.
     void dismiss();
 
     void loadView() override;
@@ -58,6 +60,7 @@ public:
     void webViewDidFailLoadWithError(ui::WebView* wv, ns::Error* error) override { dismiss(); }
 
 private:
+    void close();
     ns::Ref<ui::WebView> vkWebView_;
     ns::Ref<ns::String> appID_;
     ns::Ref<SHRVkontakte> delegate_;
@@ -75,11 +78,20 @@ public:
     bool canGetUserInfo() const override { return false; }
     bool shouldAutoShare() override { return false; }
 
-    static void flushAccessToken();
-    static void logoutService() { flushAccessToken(); }
-    void logout() override { flushAccessToken(); }
+    // Logs out (see storedLogin); false when the defaults could not be saved.
+    static bool flushAccessToken() { return ns::make<SHRVkontakte>()->logout(); }
+    // The user id, token and expiry, and the captcha values (the request
+    // kept for a captcha answer carries the token).
+    SHRStoredLogin storedLogin() const override;
     bool isAuthorized() override;
     void promptAuthorization() override;
+    // The authorise page's redirect gave a token and a user id (as the
+    // address holds them): they are stored together with the expiry, and
+    // the share goes on. A token that is missing or empty signs nobody in,
+    // and one the defaults cannot save (a full disk, a read-only home) is
+    // not used ("Login Error"); the login stored before stays, and the
+    // login is reported failed.
+    void authorizedWithToken(ns::Ref<ns::String> userId, ns::Ref<ns::String> token);
     void authComplete();
     void show() override;
     void showVkontakteForm();

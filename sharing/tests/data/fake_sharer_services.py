@@ -10,10 +10,11 @@
 # asks for Basic credentials: true accepts only those of BASIC, "any"
 # accepts and records whatever comes; "cut": n sends the head announcing
 # the whole body and only its first n bytes, then closes the connection,
-# with a reset when "reset" is true); replies of a path are used in order,
+# with a reset when "reset" is true; "delay": s answers after s seconds, a
+# service that takes its time); replies of a path are used in order,
 # the last one stays. GET /__log answers the records as JSON.
 # Prints its port on the first line, then serves until killed.
-import base64, hashlib, hmac, json, socket, struct, threading, urllib.parse
+import base64, hashlib, hmac, json, socket, struct, threading, time, urllib.parse
 import xml.etree.ElementTree as ElementTree
 
 from fake_server import QuietHandler, serve
@@ -130,6 +131,8 @@ class Handler(QuietHandler):
                 return self.send(401, "bad", {"WWW-Authenticate": 'Basic realm="fake"'})
         with LOCK:
             LOG.append(rec)
+        if "delay" in reply:
+            time.sleep(float(reply["delay"]))
         if "bytes" in reply:
             reply = dict(reply, body=reply["bytes"].encode("latin-1"))
         if "cut" in reply:
