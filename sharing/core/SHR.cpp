@@ -285,8 +285,9 @@ bool SHR::setDefaultsValues(const std::vector<std::pair<std::string, ns::Ref<ns:
     if (stored && defaults->synchronize(&error)) return true;
     std::fprintf(stderr, "SHR: the user defaults could not be saved (%s); the values held before are kept\n",
                  error ? error->localizedDescription().c_str() : "a value is not a property list");
+    // Each change is written at once: what was there before goes back to
+    // the file too, as far as it can still be written.
     for (const auto& [key, old] : before) defaults->setObjectForKey(old, key);
-    defaults->synchronize();
     return false;
 }
 

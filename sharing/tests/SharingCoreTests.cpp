@@ -564,6 +564,39 @@ TEST_F(CentreTest, OAuthTokensInTheUserDefaultsComeBackWhole) {
     }
 }
 
+// Values of the user defaults that belong together (a token and its expiry)
+// are saved together or not at all: when the defaults' folder is full or
+// read-only, or a value is not a property list, the values held before stay,
+// in memory and in the file; values that do not change need no save.
+TEST_F(CentreTest, DefaultsValuesAreSavedTogetherOrPutBack) {
+    testsupport::FullDisk disk(ns::Paths::preferencesDirectory());
+    ns::UserDefaults::resetStandardUserDefaults();  // read from the new folder
+    auto read = [](bool fromDisk) {
+        if (fromDisk) ns::UserDefaults::resetStandardUserDefaults();
+        auto d = ns::UserDefaults::standardUserDefaults();
+        auto text = [&](const char* key) { return d->objectForKey(key) ? ns::describe(d->objectForKey(key)) : "-"; };
+        return text("a") + "," + text("b");
+    };
+    ASSERT_TRUE(SHR::setDefaultsValues({{"a", ns::str("1")}, {"b", ns::str("2")}}));
+    EXPECT_EQ(read(true), "1,2");
+    EXPECT_FALSE(SHR::setDefaultsValues({{"a", ns::str("3")}, {"b", ns::URL::URLWithString("http://x.y/")}}));
+    EXPECT_EQ(read(false), "1,2");
+    EXPECT_EQ(read(true), "1,2");
+    for (auto failure : testsupport::FullDisk::kFailures) {
+        SCOPED_TRACE(std::string(testsupport::FullDisk::describe(failure)) + " against " + disk.how());
+        disk.restore();
+        if (!disk.arrange(failure)) continue;
+        EXPECT_TRUE(SHR::setDefaultsValues({{"a", ns::str("1")}, {"b", ns::str("2")}, {"c", nullptr}}))
+            << "nothing changes, nothing to save";
+        EXPECT_FALSE(SHR::setDefaultsValues({{"a", ns::str("3")}, {"b", nullptr}}));
+        EXPECT_EQ(read(false), "1,2");
+        disk.restore();
+        EXPECT_EQ(read(true), "1,2");
+    }
+    EXPECT_TRUE(SHR::setDefaultsValues({{"a", ns::str("3")}, {"b", nullptr}}));
+    EXPECT_EQ(read(true), "3,-");
+}
+
 // An OAuth sharer without a service behind it: only its token storage and
 // the end of its access step are used.
 class TokenSharer : public SHROAuthSharer {

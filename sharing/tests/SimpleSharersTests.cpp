@@ -268,12 +268,23 @@ TEST_F(SimpleSharersTest, ALogoutThatCannotRemoveEveryLoginRemovesNone) {
             EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRSendDidFailWithError"}));
             EXPECT_EQ(alerts(), (std::vector<std::string>{"Error|Your logins could not be removed. Please try again."}));
             EXPECT_NE(SHRActivityIndicator::currentIndicator()->subMessageLabel()->text(), "Logged Out!");
+            EXPECT_FALSE(SHR::currentHelper()->currentView()) << "the share went on to a form";
             EXPECT_EQ(logins.stillSignedIn().size(), logins.count());
             keychainFolder.restore();
             defaultsFolder.restore();
             EXPECT_EQ(logins.stillSignedIn(true).size(), logins.count()) << "as the next process reads them";
         }
     }
+    // Without a sharer list there is nothing known to log out of: that is no
+    // logout done either.
+    TempDir emptyBundle;
+    ns::Paths::setBundleResourcePath(emptyBundle.path());
+    SHR::reset();  // forgets the list read before
+    EXPECT_FALSE(SHR::logoutOfAll());
+    EXPECT_EQ(logins.stillSignedIn().size(), logins.count());
+    ns::Paths::setBundleResourcePath("");
+    SHR::reset();
+
     // With room again, the logout removes every login.
     ui::Panel::resetShown();
     NotificationRecorder rec;
