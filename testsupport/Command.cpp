@@ -14,11 +14,54 @@
 #include <sstream>
 #include <thread>
 
+#include <gtest/gtest.h>
+
+#include "testsupport/ChildProcess.h"
+
+extern char** environ;
+
 namespace testsupport {
+
+namespace {
+
+// The test's environment with "exitcode=<kSanitizerReportExitCode>" added
+// to each sanitizer's options. It goes last: of two settings of one flag
+// the later holds, and the options already there (CI's) stay in force.
+std::vector<std::string> commandEnvironment() {
+    const std::string setting = "exitcode=" + std::to_string(kSanitizerReportExitCode);
+    std::vector<std::string> options = {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS"};
+    std::vector<bool> given(options.size(), false);
+    std::vector<std::string> env;
+    for (char** e = environ; e && *e; ++e) {
+        std::string entry(*e);
+        for (size_t i = 0; i < options.size(); ++i) {
+            if (entry.compare(0, options[i].size() + 1, options[i] + "=") == 0) {
+                entry += ":" + setting;
+                given[i] = true;
+            }
+        }
+        env.push_back(std::move(entry));
+    }
+    for (size_t i = 0; i < options.size(); ++i)
+        if (!given[i]) env.push_back(options[i] + "=" + setting);
+    return env;
+}
+
+}  // namespace
 
 CommandOutput runCommand(const std::string& command, double limitSeconds) {
     using Clock = std::chrono::steady_clock;
     CommandOutput r;
+    // Made before the fork: the child only calls what is safe between a
+    // fork and an exec.
+    std::vector<std::string> env = commandEnvironment();
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    char shell[] = "sh";
+    char dashC[] = "-c";
+    std::vector<char> script(command.c_str(), command.c_str() + command.size() + 1);
+    char* argv[] = {shell, dashC, script.data(), nullptr};
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) return r;
     pid_t pid = ::fork();
@@ -32,7 +75,7 @@ CommandOutput runCommand(const std::string& command, double limitSeconds) {
         // with it.
         ::setpgid(0, 0);
         ::dup2(fds[1], STDOUT_FILENO);
-        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        ::execve("/bin/sh", argv, envp.data());
         ::_exit(127);
     }
     ::setpgid(pid, pid);  // also here: the child may not have run yet
@@ -84,6 +127,16 @@ CommandOutput runCommand(const std::string& command, double limitSeconds) {
         r.status = -1;
     } else {
         r.status = reaped && WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+        std::string end;
+        if (reaped && WIFSIGNALED(st)) end = "[ended by " + describeEnd(st) + "]\n";
+        if (r.status == kSanitizerReportExitCode) {
+            r.sanitizerReported = true;
+            end = "[a sanitizer reported an error: exit code " + std::to_string(kSanitizerReportExitCode) + "]\n";
+            ADD_FAILURE() << "a sanitizer reported an error in: " << command
+                          << "\n(its report is on standard error, or in the output when the command sent it there)";
+        }
+        if (!end.empty() && !r.out.empty() && r.out.back() != '\n') r.out += '\n';
+        r.out += end;
     }
     return r;
 }

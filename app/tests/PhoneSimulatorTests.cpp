@@ -1,8 +1,10 @@
 // End to end on the phone: the korvel program runs the scripts in
 // app/tests/scripts as a person would, on a home folder that survives
 // between runs. The mailed card is read back by Python's email package.
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -128,6 +130,73 @@ TEST_F(PhoneSimulator, AProgramThatNeverEndsIsStoppedAtItsLimit) {
         EXPECT_EQ(o.status, r.status) << r.name;
         EXPECT_EQ(o.timedOut, r.timedOut) << r.name;
         EXPECT_EQ(o.out, r.printed) << r.name;
+    }
+}
+
+// A sanitizer's report in a program a test starts is never an ordinary
+// exit: the address and undefined-behaviour sanitizers end a program with 1
+// by default, which a test expecting a failed script (status 1) would take
+// for that failure. The program here is built with both sanitizers in every
+// build.
+TEST_F(PhoneSimulator, ASanitizersReportIsNeverAnOrdinaryEnd) {
+    // The options the test's own environment gives (CI's) stay in force.
+    struct SavedVariable {
+        const char* name;
+        bool had;
+        std::string value;
+        explicit SavedVariable(const char* n) : name(n), had(std::getenv(n) != nullptr), value(had ? std::getenv(n) : "") {}
+        ~SavedVariable() {
+            if (had) ::setenv(name, value.c_str(), 1);
+            else ::unsetenv(name);
+        }
+    } asan("ASAN_OPTIONS"), ubsan("UBSAN_OPTIONS"), lsan("LSAN_OPTIONS");
+    const std::string program = SANITIZED_FAULT_PATH;
+    const std::string reported =
+        "[a sanitizer reported an error: exit code " + std::to_string(testsupport::kSanitizerReportExitCode) + "]\n";
+    struct Row {
+        const char* name;
+        std::string command;
+        const char* asanOptions;  // the environment's own (nullptr: none)
+        int status;
+        bool sanitizerReported;
+        std::string outEnd;
+    } rows[] = {
+        {"an ordinary failure", program + " fail", nullptr, 1, false, "doing fail\n"},
+        {"an ordinary success", program + " ok", nullptr, 0, false, "doing ok\n"},
+        {"a read past the end of a heap block", program + " read-past-end 2>/dev/null", nullptr,
+         testsupport::kSanitizerReportExitCode, true, reported},
+        {"a signed overflow", program + " signed-overflow 2>/dev/null", nullptr, testsupport::kSanitizerReportExitCode, true,
+         reported},
+        {"a leak", program + " leak 2>/dev/null", "detect_leaks=1", testsupport::kSanitizerReportExitCode, true, reported},
+        {"the environment's options stay: leaks not looked for", program + " leak", "detect_leaks=0", 0, false,
+         "doing leak\n"},
+        {"the environment's exit code is overridden", program + " read-past-end 2>/dev/null", "exitcode=1:detect_leaks=1",
+         testsupport::kSanitizerReportExitCode, true, reported},
+        {"through timeout, as korvel runs", "timeout 60 " + program + " read-past-end 2>&1", nullptr,
+         testsupport::kSanitizerReportExitCode, true, reported},
+        {"an end by a signal", "echo started; kill -SEGV $$", nullptr, -1, false,
+         "started\n[ended by signal 11 (Segmentation fault)]\n"},
+    };
+    for (const Row& r : rows) {
+        if (r.asanOptions) ::setenv("ASAN_OPTIONS", r.asanOptions, 1);
+        else if (asan.had) ::setenv("ASAN_OPTIONS", asan.value.c_str(), 1);
+        else ::unsetenv("ASAN_OPTIONS");
+        Outcome o;
+        if (r.sanitizerReported) {
+            // The running test fails too, whatever the caller reads of the
+            // result.
+            EXPECT_NONFATAL_FAILURE(o = testsupport::runCommand(r.command), "a sanitizer reported an error in");
+        } else {
+            o = testsupport::runCommand(r.command);
+        }
+        EXPECT_EQ(o.status, r.status) << r.name << "\n" << o.out;
+        EXPECT_EQ(o.sanitizerReported, r.sanitizerReported) << r.name;
+        EXPECT_FALSE(o.timedOut) << r.name;
+        if (o.out.size() < r.outEnd.size()) {
+            ADD_FAILURE() << r.name << ": too short\n" << o.out;
+            continue;
+        }
+        EXPECT_EQ(o.out.substr(o.out.size() - r.outEnd.size()), r.outEnd) << r.name << "\n" << o.out;
     }
 }
 
