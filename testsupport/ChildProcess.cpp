@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <thread>
 
 namespace testsupport {
@@ -63,7 +64,17 @@ std::string failureInChildProcess(const std::function<std::string()>& check, int
         ::close(fds[0]);
         // The answer goes with its length first, so that one cut short is
         // told from one written whole.
-        const std::string answer = check();
+        // A check that throws fails here: the exception must not reach the
+        // test framework in the child, which would go on to run the rest of
+        // the tests in a second process.
+        std::string answer;
+        try {
+            answer = check();
+        } catch (const std::exception& e) {
+            answer = std::string("the check threw: ") + e.what();
+        } catch (...) {
+            answer = "the check threw";
+        }
         const uint64_t length = answer.size();
         const bool whole = writeAll(fds[1], reinterpret_cast<const char*>(&length), sizeof length) &&
                            writeAll(fds[1], answer.data(), answer.size());

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -513,6 +514,8 @@ TEST(ChildProcessCheck, EveryAbnormalEndIsAFailure) {
          "the child ended with exit code 0, not exit code 86"},
         {"ended with its own code before answering", []() -> std::string { ::_exit(testsupport::kCheckedChildExitCode); },
          120000, "the child's answer was cut short"},
+        {"threw", []() -> std::string { throw std::runtime_error("out of range"); }, 120000,
+         "the check threw: out of range"},
         {"never ended", []() -> std::string { for (;;) ::pause(); }, 300,
          "the child did not end within 300 ms and was killed"},
     };

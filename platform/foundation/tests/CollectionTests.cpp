@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+
+#include "platform/foundation/CollectionDescription.h"
 #include "platform/foundation/Foundation.h"
+#include "testsupport/ChildProcess.h"
 
 using namespace ns;
 
@@ -79,6 +84,197 @@ TEST(Dictionary, ImmutableKindsAreDistinctAndEqualByValue) {
 TEST(Collections, DescribeLikeTheLogFormat) {
     auto d = Dictionary::make({{"a b", Array::make({str("x"), num(1)})}});
     EXPECT_EQ(d->description(), "{\n    \"a b\" = (\n        x,\n        1\n    );\n}");
+}
+
+namespace {
+
+// An element whose description does something first: changes or lets go of
+// the collection being described.
+class Meddler final : public Object {
+public:
+    Meddler(std::string text, std::function<void()> act) : text_(std::move(text)), act_(std::move(act)) {}
+    std::string description() const override {
+        if (act_) act_();
+        return text_;
+    }
+
+private:
+    std::string text_;
+    std::function<void()> act_;
+};
+
+// An object of another class that describes a collection of its own, as
+// part of its own text.
+class Wrapper final : public Object {
+public:
+    Ref<MutableArray> inner = MutableArray::make();
+    std::string description() const override { return "<" + inner->description() + ">"; }
+};
+
+}  // namespace
+
+// An element's description may change the collection being described, or
+// free it: the entries are held from the start, so the text has every entry
+// the collection had then, and nothing freed is read. Each row runs in a
+// child process: a crash or a sanitizer's report there fails it.
+TEST(Collections, DescriptionHoldsItsEntriesWhileAnElementChangesThem) {
+    struct Row {
+        const char* name;
+        std::function<std::string()> describe;  // the description it got
+        std::string expected;
+    };
+    const std::string arrayText = "(\n    a,\n    meddled,\n    c\n)";
+    const std::string dictionaryText = "{\n    k1 = a;\n    k2 = meddled;\n    k3 = c;\n}";
+    const Row rows[] = {
+        {"an element that empties its array",
+         [] {
+             auto a = MutableArray::make();
+             MutableArray* raw = a.get();
+             a->addObject(str("a"));
+             a->addObject(make<Meddler>("meddled", [raw] { raw->removeAllObjects(); }));
+             a->addObject(str("c"));
+             return a->description();
+         },
+         arrayText},
+        {"an element that adds to its array",
+         [] {
+             auto a = MutableArray::make();
+             MutableArray* raw = a.get();
+             a->addObject(str("a"));
+             a->addObject(make<Meddler>("meddled", [raw] {
+                 for (int i = 0; i < 100; ++i) raw->addObject(str("more"));
+             }));
+             a->addObject(str("c"));
+             return a->description();
+         },
+         arrayText},
+        {"an element that lets its array go",
+         [] {
+             static Ref<MutableArray> holder;
+             holder = MutableArray::make();
+             holder->addObject(str("a"));
+             holder->addObject(make<Meddler>("meddled", [] { holder = nullptr; }));
+             holder->addObject(str("c"));
+             MutableArray* raw = holder.get();
+             return raw->description();
+         },
+         arrayText},
+        {"a value that empties its dictionary",
+         [] {
+             auto d = MutableDictionary::make();
+             MutableDictionary* raw = d.get();
+             d->setObject(str("a"), "k1");
+             d->setObject(make<Meddler>("meddled", [raw] { raw->removeAllObjects(); }), "k2");
+             d->setObject(str("c"), "k3");
+             return d->description();
+         },
+         dictionaryText},
+        {"a key that empties its dictionary",
+         [] {
+             auto d = MutableDictionary::make();
+             MutableDictionary* raw = d.get();
+             d->setObject(str("a"), "k1");
+             d->setObjectForKey(str("meddled"), make<Meddler>("k2", [raw] { raw->removeAllObjects(); }));
+             d->setObject(str("c"), "k3");
+             return d->description();
+         },
+         dictionaryText},
+        {"an element of an inner array that lets the outer one go",
+         [] {
+             static Ref<MutableArray> holder;
+             holder = MutableArray::make();
+             auto inner = MutableArray::make();
+             inner->addObject(make<Meddler>("meddled", [] { holder = nullptr; }));
+             inner->addObject(str("c"));
+             holder->addObject(inner);
+             inner = nullptr;
+             holder->addObject(str("after"));
+             MutableArray* raw = holder.get();
+             return raw->description();
+         },
+         "(\n    (\n        meddled,\n        c\n    ),\n    after\n)"},
+    };
+    for (const Row& row : rows) {
+        const std::string failure = testsupport::failureInChildProcess([&row]() -> std::string {
+            std::string got = row.describe();
+            return got == row.expected ? "" : "described as:\n" + got;
+        });
+        EXPECT_EQ(failure, "") << row.name;
+    }
+}
+
+// Past kDescriptionDepthLimit collections (counted across the
+// descriptions one description calls), a collection is written as its
+// count alone: a deep tree, or one that holds itself, is described on a
+// bounded stack and in bounded text. Runs in a child process: a stack
+// overflow there fails the test.
+TEST(Collections, DeepTreesAreWrittenInShortFormPastTheLimit) {
+    // The limit itself: the 64th level in full, the 65th in short form.
+    auto nest = [](int levels, bool dictionaries) {
+        Ref<Object> top = str("leaf");
+        for (int i = 0; i < levels; ++i) {
+            if (dictionaries) top = Dictionary::make({{"k", top}});
+            else top = Array::make({top});
+        }
+        return top;
+    };
+    auto lines = [](const std::string& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); };
+    {
+        std::string full = nest(kDescriptionDepthLimit, false)->description();
+        EXPECT_EQ(full.find("(1 element)"), std::string::npos);
+        EXPECT_NE(full.find(std::string(static_cast<size_t>(kDescriptionDepthLimit) * 4, ' ') + "leaf\n"), std::string::npos);
+        std::string cut = nest(kDescriptionDepthLimit + 1, false)->description();
+        EXPECT_EQ(cut.find("leaf"), std::string::npos);
+        EXPECT_NE(cut.find(std::string(static_cast<size_t>(kDescriptionDepthLimit) * 4, ' ') + "(1 element)\n"),
+                  std::string::npos)
+            << cut;
+        EXPECT_EQ(lines(cut), lines(full));
+        std::string dict = nest(kDescriptionDepthLimit + 1, true)->description();
+        EXPECT_NE(dict.find("k = {1 entry};"), std::string::npos) << dict;
+        EXPECT_EQ(Array::make({Array::make({str("x"), str("y")}), Dictionary::make()})->description(),
+                  "(\n    (\n        x,\n        y\n    ),\n    {\n    }\n)");
+    }
+    const std::string failure = testsupport::failureInChildProcess([&]() -> std::string {
+        // Half a million levels of arrays and dictionaries by turns.
+        const int deep = 500000;
+        Ref<Object> top = str("leaf");
+        for (int i = 0; i < deep; ++i) {
+            if (i % 2) top = Dictionary::make({{"k", top}});
+            else top = Array::make({top});
+        }
+        std::string text = top->description();
+        if (text.find("leaf") != std::string::npos) return "the leaf was written";
+        if (text.size() > 64 * 1024) return "the text has " + std::to_string(text.size()) + " bytes";
+        // A chain through objects of another class that describe their own
+        // collections: each starts at indent 0, and the depth still counts.
+        auto first = make<Wrapper>();
+        Wrapper* last = first.get();
+        for (int i = 0; i < deep; ++i) {
+            auto next = make<Wrapper>();
+            last->inner->addObject(next);
+            last = next.get();
+        }
+        last->inner->addObject(str("leaf"));
+        text = first->description();
+        if (text.find("leaf") != std::string::npos) return "the wrapped leaf was written";
+        if (text.find("(1 element)") == std::string::npos) return "no short form in the wrapped chain";
+        // Let the chain go from its top, one link at a time.
+        for (Ref<Wrapper> at = first; at;) {
+            Ref<Wrapper> next;
+            if (at->inner->count() > 0) next = Ref<Wrapper>(dynamic_cast<Wrapper*>(at->inner->objectAtIndex(0)));
+            at->inner->removeAllObjects();
+            at = next;
+        }
+        // An array that holds itself.
+        auto self = MutableArray::make();
+        self->addObject(str("x"));
+        self->addObject(self);
+        text = self->description();
+        self->removeAllObjects();
+        if (text.find("(2 elements)") == std::string::npos) return "the array holding itself: " + text.substr(0, 200);
+        return "";
+    });
+    EXPECT_EQ(failure, "");
 }
 
 // removeObject takes out every equal element wherever it stands: neighbours,
