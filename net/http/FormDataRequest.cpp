@@ -247,7 +247,43 @@ void FormDataRequest::buildPostBody() {
     if (files && files->count() > 0) setShouldStreamPostDataFromDisk(true);
     if (postFormat_ == URLEncodedPostFormat) buildURLEncodedPostBody();
     else buildMultipartFormDataPostBody();
+    if (error()) return;  // a text or a file of the form could not be written: failed, nothing sent
     HTTPRequest::buildPostBody();
+}
+
+// A text of the form that stringEncoding cannot write (one that is not
+// UTF-8 at all: ns::String::make takes bytes as they are given) would be
+// sent as nothing, and the service would take an empty value for the one
+// the caller set. The request fails instead, before anything is sent,
+// naming the field (never its value, which may be a secret).
+bool FormDataRequest::formTextIsWritable(const ns::Array* fields, const ns::Array* files) {
+    std::string ignored;
+    auto writable = [&](const std::string& t) { return convertText(t, stringEncoding_, ignored); };
+    auto fail = [&](const char* what, const std::string& key) {
+        std::string field = ns::isValidUTF8(key.data(), key.size()) ? "form field \"" + key + "\""
+                                                                     : "a form field whose name is not UTF-8 text";
+        auto info = ns::Dictionary::make({{ns::kLocalizedDescriptionKey,
+                                           text(std::string(what) + " of " + field + " cannot be written as " +
+                                                charsetNameForEncoding(stringEncoding_))}});
+        failWithError(ns::Error::make(kHTTPRequestErrorDomain, kInternalErrorWhileBuildingRequestType, info));
+        return false;
+    };
+    for (size_t i = 0, n = fields ? fields->count() : 0; i < n; ++i) {
+        auto* entry = dynamic_cast<ns::Dictionary*>(fields->objectAtIndex(i));
+        if (!entry) continue;
+        const std::string key = textOf(entry->objectForKey("key"));
+        if (!writable(key)) return fail("The name", key);
+        if (!writable(textOf(entry->objectForKey("value")))) return fail("The value", key);
+    }
+    for (size_t i = 0, n = files ? files->count() : 0; i < n; ++i) {
+        auto* entry = dynamic_cast<ns::Dictionary*>(files->objectAtIndex(i));
+        if (!entry) continue;
+        const std::string key = textOf(entry->objectForKey("key"));
+        if (!writable(key)) return fail("The name", key);
+        if (!writable(textOf(entry->objectForKey("fileName")))) return fail("The file name", key);
+        if (!writable(textOf(entry->objectForKey("contentType")))) return fail("The content type", key);
+    }
+    return true;
 }
 
 void FormDataRequest::buildURLEncodedPostBody() {
@@ -257,9 +293,10 @@ void FormDataRequest::buildURLEncodedPostBody() {
         buildMultipartFormDataPostBody();
         return;
     }
+    auto fields = postData();
+    if (!formTextIsWritable(fields.get(), nullptr)) return;
     addRequestHeader("Content-Type",
                      "application/x-www-form-urlencoded; charset=" + charsetNameForEncoding(stringEncoding_));
-    auto fields = postData();
     size_t n = fields ? fields->count() : 0;
     for (size_t i = 0; i < n; ++i) {
         auto* entry = dynamic_cast<ns::Dictionary*>(fields->objectAtIndex(i));
@@ -270,13 +307,14 @@ void FormDataRequest::buildURLEncodedPostBody() {
 }
 
 void FormDataRequest::buildMultipartFormDataPostBody() {
+    auto fields = postData();
+    auto files = fileData();
+    if (!formTextIsWritable(fields.get(), files.get())) return;
     std::string charset = charsetNameForEncoding(stringEncoding_);
     std::string boundary = "0xKhTmLbOuNdArY-" + sec::uuidString();
     addRequestHeader("Content-Type", "multipart/form-data; charset=" + charset + "; boundary=" + boundary);
     appendPostString("--" + boundary + "\r\n");
 
-    auto fields = postData();
-    auto files = fileData();
     size_t nFields = fields ? fields->count() : 0;
     size_t nFiles = files ? files->count() : 0;
     const std::string separator = "\r\n--" + boundary + "\r\n";

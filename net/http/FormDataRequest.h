@@ -85,6 +85,11 @@ public:
     void setStringEncoding(uint64_t e) { stringEncoding_ = e; }
 
     // --- Body --------------------------------------------------------------
+    // A name, value, file name or content type that stringEncoding cannot
+    // write (text that is not UTF-8, or a character the encoding lacks)
+    // fails the request before anything is sent, with code 6 and a
+    // description naming the field ("The value of form field "city" cannot
+    // be written as iso-8859-1"); it is never sent as an empty text.
     void buildPostBody() override;
     void buildMultipartFormDataPostBody();
     void buildURLEncodedPostBody();
@@ -109,6 +114,10 @@ protected:
 
 private:
     static std::string quotedParameter(const std::string& text);
+    // True when stringEncoding can write every name, value, file name and
+    // content type of the form; otherwise fails the request (code 6, naming
+    // the field) and answers false.
+    bool formTextIsWritable(const ns::Array* fields, const ns::Array* files);
 
     mutable std::mutex listsMutex_;
     ns::Ref<ns::MutableArray> postData_;

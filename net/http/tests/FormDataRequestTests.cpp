@@ -5,6 +5,7 @@
 #include "net/http/tests/RequestTestSupport.h"
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -207,11 +208,11 @@ TEST_F(FormDataTest, EscapingLeavesOnlyLettersDigitsDashUnderscoreAndDot) {
     EXPECT_TRUE(got.body.find("plain=Az09-_.") != std::string::npos);
 }
 
-TEST_F(FormDataTest, LatinOneEncodingNamesItsCharsetAndDropsWhatItCannotWrite) {
+TEST_F(FormDataTest, LatinOneEncodingNamesItsCharsetAndWritesItsBytes) {
     auto r = request();
     r->setStringEncoding(http::ISOLatin1StringEncoding);
     r->addPostValue("café", "name");
-    r->addPostValue("日本", "city");  // not representable: escapes to nothing
+    r->addPostValue("", "city");
     auto got = send(r);
     EXPECT_EQ(got.header("Content-Type"), "application/x-www-form-urlencoded; charset=iso-8859-1");
     EXPECT_EQ(got.body, "name=caf%E9&city=");
@@ -242,6 +243,111 @@ TEST_F(FormDataTest, LatinOneEncodingNamesItsCharsetAndDropsWhatItCannotWrite) {
     }
     EXPECT_EQ(FormDataRequest::charsetNameForEncoding(http::ASCIIStringEncoding), "us-ascii");
     EXPECT_EQ(FormDataRequest::charsetNameForEncoding(99), "utf-8");
+}
+
+namespace {
+
+// A value whose text is not UTF-8.
+class NotText final : public ns::Object {
+public:
+    std::string description() const override { return "caf\xE9"; }
+};
+
+}  // namespace
+
+// A text the form's encoding cannot write (bytes that are not UTF-8, which
+// ns::String::make and MutableString take as given, or a character the
+// encoding lacks) fails the request before anything is sent, naming the
+// field and not its value; it never reaches the service as an empty value
+// reported as a success. An empty value the caller set is sent as such.
+TEST_F(FormDataTest, TextTheEncodingCannotWriteFailsTheRequestBeforeAnythingIsSent) {
+    const auto notUTF8 = ns::String::make("caf\xE9");
+    const auto cutShort = ns::MutableString::make("caf");
+    cutShort->appendString("\xC3");
+    const auto latin = ns::Data::make("d");
+    struct Row {
+        const char* name;
+        int32_t format;
+        uint64_t encoding;
+        std::function<void(FormDataRequest&)> fill;
+        std::string message;  // "" when the request succeeds
+        std::string body;     // what the service receives then
+    };
+    const std::string utf8 = " cannot be written as utf-8";
+    const Row rows[] = {
+        {"a value that is not UTF-8, URL-encoded", http::URLEncodedPostFormat, http::UTF8StringEncoding,
+         [&](FormDataRequest& r) {
+             r.addPostValue("Ann", "name");
+             r.addPostValue(notUTF8.get(), ns::str("city").get());
+         },
+         "The value of form field \"city\"" + utf8, ""},
+        {"a value that is not UTF-8, multipart", http::multipartFormDataPostFormat, http::UTF8StringEncoding,
+         [&](FormDataRequest& r) { r.addPostValue(notUTF8.get(), ns::str("city").get()); },
+         "The value of form field \"city\"" + utf8, ""},
+        {"a mutable text cut inside a character", http::URLEncodedPostFormat, http::UTF8StringEncoding,
+         [&](FormDataRequest& r) { r.setPostValue(cutShort.get(), ns::str("city").get()); },
+         "The value of form field \"city\"" + utf8, ""},
+        {"an object whose description is not UTF-8", http::URLEncodedPostFormat, http::UTF8StringEncoding,
+         [&](FormDataRequest& r) { r.addPostValue(ns::make<NotText>().get(), ns::str("city").get()); },
+         "The value of form field \"city\"" + utf8, ""},
+        {"a name that is not UTF-8", http::multipartFormDataPostFormat, http::UTF8StringEncoding,
+         [&](FormDataRequest& r) { r.addPostValue(ns::str("Ann").get(), notUTF8.get()); },
+         "The name of a form field whose name is not UTF-8 text" + utf8, ""},
+        {"a value Latin-1 lacks", http::URLEncodedPostFormat, http::ISOLatin1StringEncoding,
+         [&](FormDataRequest& r) {
+             r.addPostValue("café", "name");
+             r.addPostValue("日本", "city");
+         },
+         "The value of form field \"city\" cannot be written as iso-8859-1", ""},
+        {"a name ASCII lacks", http::multipartFormDataPostFormat, http::ASCIIStringEncoding,
+         [&](FormDataRequest& r) { r.addPostValue("Ann", "café"); },
+         "The name of form field \"café\" cannot be written as us-ascii", ""},
+        {"a file name that is not UTF-8", http::multipartFormDataPostFormat, http::UTF8StringEncoding,
+         [&](FormDataRequest& r) {
+             r.addPostValue("Ann", "name");
+             r.addData(latin, "caf\xE9.txt", "", "upload");
+         },
+         "The file name of form field \"upload\"" + utf8, ""},
+        {"a content type Latin-1 lacks", http::URLEncodedPostFormat, http::ISOLatin1StringEncoding,
+         [&](FormDataRequest& r) { r.addData(latin, "a.txt", "text/日本", "upload"); },
+         "The content type of form field \"upload\" cannot be written as iso-8859-1", ""},
+        {"an empty value the caller set", http::URLEncodedPostFormat, http::UTF8StringEncoding,
+         [&](FormDataRequest& r) {
+             r.addPostValue("", "city");
+             r.addPostValue(ns::str("Ann").get(), ns::str("name").get());
+         },
+         "", "city=&name=Ann"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        int before;
+        {
+            std::lock_guard<std::mutex> g(seen.m);
+            before = seen.count;
+        }
+        auto r = request();
+        r->setPostFormat(row.format);
+        r->setStringEncoding(row.encoding);
+        row.fill(*r);
+        startSynchronous(r);
+        std::lock_guard<std::mutex> g(seen.m);
+        if (row.message.empty()) {
+            EXPECT_FALSE(r->error());
+            EXPECT_EQ(seen.count, before + 1);
+            EXPECT_EQ(seen.last.body, row.body);
+            continue;
+        }
+        if (!r->error()) {
+            ADD_FAILURE() << "reported as a success; the service got: " << seen.last.body;
+            continue;
+        }
+        EXPECT_EQ(r->error()->domain(), "HTTPRequestErrorDomain");
+        EXPECT_EQ(r->error()->code(), 6);
+        EXPECT_EQ(r->error()->localizedDescription(), row.message);
+        EXPECT_EQ(seen.count, before);  // nothing reached the service
+        EXPECT_FALSE(r->haveBuiltPostBody());
+        EXPECT_EQ(r->responseStatusCode(), 0);
+    }
 }
 
 TEST_F(FormDataTest, OneFieldMultipartHasOnlyTheClosingLineAfterTheValue) {
