@@ -48,13 +48,22 @@ mode_t landingMode(const std::string& to) {
     return 0666 & ~currentUmask();
 }
 
+// A new file beside `to` for a body on its way there, named
+// ".<name>.<purpose>-XXXXXX" with a part made up here and created new
+// (0600, never a file or link that was there), so that two downloads to
+// one destination never write one file. Its name in `path`; the open
+// file, or -1 with errno set.
+int createBeside(const std::string& to, const char* purpose, std::string& path) {
+    const std::filesystem::path target(to);
+    path = (target.parent_path() / ("." + target.filename().string() + "." + purpose + "-XXXXXX")).string();
+    return ::mkostemp(path.data(), O_CLOEXEC);
+}
+
 // Copies the open file `in` (from its start) into a new file beside `to`
 // (0600, flushed); its name in `staged`. False with errno set on failure;
 // nothing is left behind then.
 bool copyBeside(int in, const std::string& to, std::string& staged) {
-    const std::filesystem::path target(to);
-    staged = (target.parent_path() / ("." + target.filename().string() + ".landing-XXXXXX")).string();
-    int out = ::mkostemp(staged.data(), O_CLOEXEC);
+    int out = createBeside(to, "landing", staged);
     if (out < 0) return false;
     auto fail = [&] {
         int err = errno;
@@ -112,6 +121,38 @@ ns::Ref<ns::Error> landFile(const std::string& from, const std::string& to) {
     if (!copied) return moveError(from, to, copyError, "copy");
     if (int err = renameInto(staged, to, mode)) return moveError(from, to, err, "rename");
     ::unlink(from.c_str());
+    return nullptr;
+}
+
+// Inflates the gzip file at `from` into the open file `out`, at most
+// `limit` bytes (0: no limit). Nil, or the error: the file's own, the
+// inflation's (code 11; a stream that stops before its end is one), or the
+// limit's. Writes into the file it is given rather than one it opens by
+// name, so nothing put in place of that name meanwhile is written.
+ns::Ref<ns::Error> inflateInto(const std::string& from, int out, const std::string& outPath, uint64_t limit) {
+    int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return fileError(kAttributesText, from, errno, "open");
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closeIn{in};
+    auto inflater = DataDecompressor::decompressor();
+    if (!inflater) return DataDecompressor::inflateErrorWithCode(Z_MEM_ERROR);
+    inflater->setMaxOutputLength(limit);
+    std::vector<uint8_t> block(1 << 16);
+    for (;;) {
+        ssize_t n = ::read(in, block.data(), block.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return fileError(kAttributesText, from, errno, "read");
+        if (n == 0) break;
+        ns::Ref<ns::Error> error;
+        ns::Ref<ns::Data> produced = inflater->uncompressBytes(block.data(), static_cast<size_t>(n), &error);
+        if (error) return error;
+        if (produced && produced->length() > 0 && !ns::writeAll(out, produced->bytes(), produced->length()))
+            return fileError(kAttributesText, outPath, errno, "write");
+    }
+    // A file that stops before the end of its gzip stream is cut short.
+    if (!inflater->reachedEnd()) return DataDecompressor::inflateErrorWithCode(Z_BUF_ERROR);
     return nullptr;
 }
 
@@ -257,12 +298,16 @@ ns::Ref<ns::Error> ResponseDownload::finishFile(bool compressed, bool keepForRes
         error = landFile(temporaryPath_, destinationPath_);
         if (!error) temporaryPath_.clear();
     } else if (waitToInflate_ || inflateAtEnd_) {
-        // Inflate beside the destination, then move into place whole.
-        std::string staging = destinationPath_ + ".inflating";
-        if (!DataDecompressor::uncompressDataFromFile(temporaryPath_, staging, &error, maxInflated_)) {
-            ::unlink(staging.c_str());
+        // Inflate into a file of its own beside the destination, then move
+        // it into place whole; it goes when either fails.
+        std::string staging;
+        const int out = createBeside(destinationPath_, "inflating", staging);
+        if (out < 0) {
+            error = fileError(kAttributesText, staging, errno, "open");
         } else {
-            error = landFile(staging, destinationPath_);
+            error = inflateInto(temporaryPath_, out, staging, maxInflated_);
+            if (::close(out) != 0 && !error) error = fileError(kAttributesText, staging, errno, "close");
+            if (!error) error = landFile(staging, destinationPath_);
             if (error) ::unlink(staging.c_str());
         }
     } else if (!inflatedTemporaryPath_.empty()) {

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
@@ -257,7 +258,120 @@ TEST(ResponseDownload, FileDownloadsMoveIntoPlaceWhole) {
         ASSERT_TRUE(e);
         EXPECT_EQ(e->code(), http::kResponseTooLargeErrorType);
         EXPECT_FALSE(std::filesystem::exists(dir / "bomb.txt"));
-        EXPECT_FALSE(std::filesystem::exists(dir / "bomb.txt.inflating"));
+        for (const std::string& name : namesIn(dir.path())) EXPECT_EQ(name.find("bomb.txt"), std::string::npos) << name;
+    }
+}
+
+// A gzip body inflated at the end is inflated into a file of its own
+// beside the destination (".<name>.inflating-XXXXXX", made new and
+// private), so that two downloads to one destination never share it:
+// whatever stands at any other name there (another download's file, a
+// link, a folder) is left as it was, and the file goes when the inflation
+// or the landing fails.
+TEST(ResponseDownload, InflationBesideTheDestinationIsAFileOfItsOwn) {
+    testsupport::TempDir dir("download");
+    const std::string body = text(100000);
+    auto packed = gzip(body);
+    const std::string destination = dir / "out.txt";
+    const std::string fixedName = destination + ".inflating";  // a name any download to it could pick
+    struct Row {
+        const char* name;
+        std::function<void()> plant;
+        std::function<std::string()> planted;  // what stands there afterwards
+        std::string expected;
+    };
+    const Row rows[] = {
+        {"another download's file",
+         [&] { std::ofstream(fixedName) << "theirs"; },
+         [&] { return contents(fixedName); }, "theirs"},
+        {"a link to another file",
+         [&] {
+             std::ofstream(dir / "victim.txt") << "victim";
+             std::filesystem::create_symlink(dir / "victim.txt", fixedName);
+         },
+         [&] {
+             return std::filesystem::is_symlink(fixedName) ? "link to " + contents(dir / "victim.txt")
+                                                           : std::string("not a link");
+         },
+         "link to victim"},
+        {"a folder",
+         [&] { std::filesystem::create_directory(fixedName); },
+         [&] { return std::filesystem::is_directory(fixedName) ? std::string("folder") : std::string("gone"); },
+         "folder"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        for (auto& e : std::filesystem::directory_iterator(dir.path())) std::filesystem::remove_all(e.path());
+        row.plant();
+        const auto before = namesIn(dir.path());
+        ResponseDownload d;
+        d.setDestinationPath(destination);
+        d.startAttempt();
+        d.beginBody(Destination::File, true);
+        ASSERT_FALSE(feed(d, packed->bytes(), packed->length(), 4096));
+        d.endBody(true);
+        auto error = d.finishFile(true, false);
+        EXPECT_FALSE(error) << error->description();
+        EXPECT_EQ(std::filesystem::is_symlink(destination), false);
+        EXPECT_TRUE(contents(destination) == body);
+        EXPECT_EQ(row.planted(), row.expected);
+        auto after = before;
+        after.push_back("out.txt");
+        std::sort(after.begin(), after.end());
+        EXPECT_EQ(namesIn(dir.path()), after);
+    }
+    // Two downloads to one destination, finished one after the other: each
+    // lands whole, and no file of either is left beside it.
+    for (auto& e : std::filesystem::directory_iterator(dir.path())) std::filesystem::remove_all(e.path());
+    {
+        const std::string second = text(5000);
+        auto packedSecond = gzip(second);
+        ResponseDownload a, b;
+        for (ResponseDownload* d : {&a, &b}) {
+            d->setDestinationPath(destination);
+            d->startAttempt();
+            d->beginBody(Destination::File, true);
+        }
+        ASSERT_FALSE(feed(a, packed->bytes(), packed->length(), 4096));
+        ASSERT_FALSE(feed(b, packedSecond->bytes(), packedSecond->length(), 4096));
+        EXPECT_FALSE(a.finishFile(true, false));
+        EXPECT_TRUE(contents(destination) == body);
+        EXPECT_FALSE(b.finishFile(true, false));
+        EXPECT_TRUE(contents(destination) == second);
+        EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"out.txt"});
+    }
+    // The file goes when the inflation fails (not gzip, cut short) or the
+    // landing does (a folder stands at the destination); the file there
+    // stays.
+    struct Failure {
+        const char* name;
+        std::string sent;
+        bool folderAtDestination;
+        long code;
+    };
+    const std::string whole(reinterpret_cast<const char*>(packed->bytes()), packed->length());
+    const Failure failures[] = {
+        {"not gzip", "plain text, not gzip", false, http::kCompressionError},
+        {"cut short", whole.substr(0, whole.size() / 2), false, http::kCompressionError},
+        {"a folder at the destination", whole, true, http::kFileManagementError},
+    };
+    for (const Failure& f : failures) {
+        SCOPED_TRACE(f.name);
+        for (auto& e : std::filesystem::directory_iterator(dir.path())) std::filesystem::remove_all(e.path());
+        if (f.folderAtDestination) std::filesystem::create_directories(destination + "/inside");
+        else std::ofstream(destination) << "older";
+        ResponseDownload d;
+        d.setDestinationPath(destination);
+        d.startAttempt();
+        d.beginBody(Destination::File, true);
+        ASSERT_FALSE(feed(d, reinterpret_cast<const uint8_t*>(f.sent.data()), f.sent.size(), 4096));
+        auto error = d.finishFile(true, false);
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->code(), f.code) << error->description();
+        EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"out.txt"});
+        if (!f.folderAtDestination) {
+            EXPECT_EQ(contents(destination), "older");
+        }
     }
 }
 
