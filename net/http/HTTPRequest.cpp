@@ -29,7 +29,6 @@ uint32_t nextRequestNumber() {
     static std::atomic<uint32_t> n{0};
     return ++n;
 }
-std::recursive_mutex& progressLock() { static std::recursive_mutex m; return m; }
 std::recursive_mutex& sessionCookiesLock() { static std::recursive_mutex m; return m; }
 std::recursive_mutex& sessionCredentialsLock() { static std::recursive_mutex m; return m; }
 std::recursive_mutex& delegateAuthenticationLock() { static std::recursive_mutex m; return m; }
@@ -838,25 +837,29 @@ void HTTPRequest::handleStreamComplete() {
         readResponseHeaders();
         if (didUseCachedResponse_ || askingAgain_) return;
     }
-    {
-        std::lock_guard<std::recursive_mutex> p(engine::progressLock());
-        if (readStream_) totalBytesSent_ = readStream_->requestBytesWritten();
-        complete_ = true;
-        if (contentLength_ == 0) contentLength_ = totalBytesRead_;
-        updateProgressIndicators();
-        body_.closeStream();
-        // A gzip body that does not inflate, or whose stream stops before
-        // its end, fails the request, and no file of it reaches the
-        // destination (an answer that is redirected or challenged is not
-        // the request's body).
-        auto inflation = download_.endBody(isResponseCompressed());
-        const bool bodyFailed = inflation && !needsRedirect_ && !authenticationNeeded_;
-        if (bodyFailed) fileError_ = inflation;
-        if (!authenticationNeeded_) removeTemporaryUploadFiles();
-        if (bodyFailed) download_.abandonFiles();
-        else finishFileDownload();
-        if (!didUseCachedResponse_ && !fileError_) storeInCache();
-    }
+    // No process-wide lock is held while a request ends: its progress
+    // reports run the caller's code at once when the request runs on the
+    // main thread, and landing a download or storing it in the cache may
+    // take long, so such a lock would hold up every asynchronous request
+    // ending meanwhile (for good, should a report wait for one). What this
+    // touches is the request's own; the cache has its own lock, and each
+    // download lands through a file of its own.
+    if (readStream_) totalBytesSent_ = readStream_->requestBytesWritten();
+    complete_ = true;
+    if (contentLength_ == 0) contentLength_ = totalBytesRead_;
+    updateProgressIndicators();
+    body_.closeStream();
+    // A gzip body that does not inflate, or whose stream stops before
+    // its end, fails the request, and no file of it reaches the
+    // destination (an answer that is redirected or challenged is not
+    // the request's body).
+    auto inflation = download_.endBody(isResponseCompressed());
+    const bool bodyFailed = inflation && !needsRedirect_ && !authenticationNeeded_;
+    if (bodyFailed) fileError_ = inflation;
+    if (!authenticationNeeded_) removeTemporaryUploadFiles();
+    if (bodyFailed) download_.abandonFiles();
+    else finishFileDownload();
+    if (!didUseCachedResponse_ && !fileError_) storeInCache();
     releaseConnectionAfterCompletion();
     if (!authenticationNeeded_) destroyReadStream();
     if (!needsRedirect_ && !authenticationNeeded_ && !didUseCachedResponse_) {

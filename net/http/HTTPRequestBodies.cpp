@@ -242,10 +242,7 @@ void HTTPRequest::deliverBytes(bool upload, int64_t amount, uint64_t total, doub
             d = upload ? self->uploadProgressDelegate_.lock() : self->downloadProgressDelegate_.lock();
             block = upload ? self->bytesSentBlock_ : self->bytesReceivedBlock_;
         }
-        if (d && d->answers(ProgressDelegate::Optional::setProgress)) {
-            std::lock_guard<std::recursive_mutex> p(engine::progressLock());
-            d->setProgress(static_cast<float>(progress));
-        }
+        if (d && d->answers(ProgressDelegate::Optional::setProgress)) d->setProgress(static_cast<float>(progress));
         if (block) block(amount, total);
     });
 }
@@ -253,7 +250,6 @@ void HTTPRequest::deliverBytes(bool upload, int64_t amount, uint64_t total, doub
 void HTTPRequest::updateProgressIndicator(ProgressDelegate* indicator, uint64_t progress, uint64_t total) {
     if (!indicator || !indicator->answers(ProgressDelegate::Optional::setProgress)) return;
     float value = total ? static_cast<float>(static_cast<double>(progress) / static_cast<double>(total)) : 0.0f;
-    std::lock_guard<std::recursive_mutex> g(engine::progressLock());
     indicator->setProgress(value);
 }
 

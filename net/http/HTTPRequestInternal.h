@@ -59,8 +59,6 @@ namespace engine {
 
 uint32_t nextRequestNumber();
 
-// Held while progress indicators update and finished streams are wrapped up.
-std::recursive_mutex& progressLock();
 std::recursive_mutex& sessionCookiesLock();
 std::recursive_mutex& sessionCredentialsLock();
 std::recursive_mutex& delegateAuthenticationLock();

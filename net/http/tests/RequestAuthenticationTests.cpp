@@ -1,7 +1,9 @@
 // Basic and Digest challenges answered from the URL, the request, the
 // session store and the delegate; refused credentials; synchronous
-// requests that cannot ask anyone.
+// requests that cannot ask anyone; a challenged asynchronous request
+// beside a main thread that runs synchronous requests or no loop at all.
 #include "net/http/tests/RequestTestSupport.h"
+#include "net/http/NetworkQueue.h"
 #include "testsupport/DigestVerifier.h"
 
 #include <openssl/evp.h>
@@ -493,4 +495,159 @@ TEST_F(RequestAuthentication, CredentialsAndCookiesStayWithTheirOriginOnARedirec
         EXPECT_EQ(req.header("Authorization"), "");
     }
     EXPECT_EQ(atB, 1u);
+}
+
+namespace {
+// A queue's delegate that hands the credential question and the ends to a
+// recording delegate.
+class QueueRelay : public ns::Object, public http::NetworkQueueDelegate {
+public:
+    explicit QueueRelay(RecordingDelegate& d) : d_(d) {}
+    const char* className() const override { return "QueueRelay"; }
+    bool answers(HTTPRequestDelegate::Optional op) const override { return d_.answers(op); }
+    void requestFinished(HTTPRequest* r) override { d_.requestFinished(r); }
+    void requestFailed(HTTPRequest* r) override { d_.requestFailed(r); }
+    void authenticationNeededForRequest(HTTPRequest* r) override { d_.authenticationNeededForRequest(r); }
+
+private:
+    RecordingDelegate& d_;
+};
+}  // namespace
+
+TEST_F(RequestAuthentication, ChallengedAsynchronousRequestIsNotHeldUpByTheMainThread) {
+    AuthServer s;
+    // Each one challenged itself: no session store, credentials on the request.
+    auto runSynchronous = [&] {
+        auto sync = HTTPRequest::requestWithURL(url(s.url("/basic")));
+        sync->setUsername("user");
+        sync->setPassword("pass");
+        sync->setUseSessionPersistence(false);
+        startSynchronous(sync);
+        EXPECT_FALSE(sync->error()) << sync->error()->description();
+    };
+    auto challenged = [&](RecordingDelegate& d) {
+        d.answerAuthentication = true;
+        d.onAuthentication = [](HTTPRequest* r) {
+            r->setUsername("user");
+            r->setPassword("pass");
+            r->retryUsingSuppliedCredentials();
+        };
+        auto r = HTTPRequest::requestWithURL(url(s.url("/basic")));
+        r->setUseSessionPersistence(false);
+        return r;
+    };
+    auto ended = [](RecordingDelegate& d) { return d.count("finished") + d.count("failed") > 0; };
+
+    // The main thread runs synchronous requests to the same server while an
+    // asynchronous one is challenged: its question, its retry and its end
+    // reach the main thread during them (a run in the synchronous mode also
+    // serves calls made to the main thread), asked through the delegate or
+    // a queue's delegate.
+    for (bool throughQueue : {false, true}) {
+        SCOPED_TRACE(throughQueue ? "queue" : "delegate");
+        auto d = ns::make<RecordingDelegate>();
+        auto relay = ns::make<QueueRelay>(*d);
+        auto queue = http::NetworkQueue::queue();
+        auto r = challenged(*d);
+        if (throughQueue) {
+            queue->setDelegate(relay.get());
+            queue->setRequestDidFinishSelector(&http::NetworkQueueDelegate::requestFinished);
+            queue->setRequestDidFailSelector(&http::NetworkQueueDelegate::requestFailed);
+            queue->addOperation(r);
+            queue->go();
+        } else {
+            r->setDelegate(d.get());
+            r->startAsynchronous();
+        }
+        int synchronous = 0;
+        while (!ended(*d) && synchronous < 500) {
+            runSynchronous();
+            ++synchronous;
+        }
+        EXPECT_TRUE(ended(*d)) << "not ended after " << synchronous << " synchronous requests";
+        ASSERT_TRUE(waitFor(r));
+        drainMain();
+        ASSERT_FALSE(r->error()) << r->error()->description();
+        EXPECT_EQ(text(r), "basic ok");
+        EXPECT_EQ(d->count("authenticationNeeded"), 1u);
+        EXPECT_EQ(d->count("finished"), 1u);
+    }
+
+    // A main thread that runs no loop at all holds the question back, for
+    // as long as it takes: the request waiting for it has no time-out
+    // running, and goes on once the main thread runs its loop again.
+    {
+        auto clock = ns::make<ns::ManualClock>();
+        auto network = HTTPRequest::networkRunLoop();
+        network->setClock(clock);
+        struct SystemClockAtEnd {
+            ns::Ref<ns::RunLoop> loop;
+            ~SystemClockAtEnd() { loop->setClock(nullptr); }
+        } restore{network};
+        auto d = ns::make<RecordingDelegate>();
+        auto r = challenged(*d);
+        r->setDelegate(d.get());
+        r->setTimeOutSeconds(1);
+        r->startAsynchronous();
+        // The challenge was read; the question waits for the main thread.
+        ASSERT_TRUE(waitForRelease([&] { return r->complete() && r->authenticationNeeded() == 1; }));
+        clock->advance(60);
+        EXPECT_EQ(d->count("authenticationNeeded"), 0u);
+        ASSERT_TRUE(waitFor(r));
+        drainMain();
+        ASSERT_FALSE(r->error()) << r->error()->description();
+        EXPECT_EQ(text(r), "basic ok");
+        EXPECT_EQ(d->count("authenticationNeeded"), 1u);
+    }
+
+    // A synchronous request's callbacks as it ends (here its one progress
+    // report) may wait for an asynchronous request: nothing the ending
+    // request holds keeps the network thread from reading the challenge,
+    // answering it and finishing.
+    {
+        std::atomic<bool> releaseChallenge{false};
+        testsupport::Server held([&](testsupport::Conn& c) {
+            while (auto q = c.readRequest()) {
+                bool ok;
+                if (q->target == "/plain") {
+                    ok = c.respond(200, "plain");
+                } else if (q->header("Authorization") == "Basic dXNlcjpwYXNz") {
+                    ok = c.respond(200, "held ok");
+                } else {
+                    waitForRelease(releaseChallenge);
+                    ok = c.respond(401, "who?", "WWW-Authenticate: Basic realm=\"R\"\r\n");
+                }
+                if (!ok) return;
+            }
+        });
+        struct ReleaseAtEnd {
+            std::atomic<bool>& flag;
+            ~ReleaseAtEnd() { flag = true; }
+        } releaseAtEnd{releaseChallenge};
+        auto async = HTTPRequest::requestWithURL(url(held.url("/held")));
+        async->setUsername("user");
+        async->setPassword("pass");
+        async->setUseSessionPersistence(false);
+        std::atomic<bool> asyncFinished{false};
+        async->ns::Operation::setCompletionBlock([&asyncFinished] { asyncFinished = true; });
+        async->startAsynchronous();
+
+        auto sync = HTTPRequest::requestWithURL(url(held.url("/plain")));
+        sync->setShowAccurateProgress(false);  // one report, as it ends
+        int reports = 0;
+        bool asyncEndedMeanwhile = false;
+        sync->setBytesReceivedBlock([&](int64_t, int64_t) {
+            ++reports;
+            releaseChallenge = true;
+            asyncEndedMeanwhile = waitForRelease(asyncFinished, 10);
+        });
+        startSynchronous(sync);
+        EXPECT_EQ(reports, 1);
+        EXPECT_TRUE(asyncEndedMeanwhile);
+        ASSERT_TRUE(waitFor(async));
+        ASSERT_FALSE(async->error()) << async->error()->description();
+        EXPECT_EQ(text(async), "held ok");
+        EXPECT_EQ(text(sync), "plain");
+        sync->setBytesReceivedBlock(nullptr);
+    }
 }

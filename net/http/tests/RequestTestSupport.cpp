@@ -33,8 +33,12 @@ void startSynchronous(http::HTTPRequest* r, double seconds) {
 }
 
 bool waitForRelease(const std::atomic<bool>& flag, double seconds) {
+    return waitForRelease([&] { return flag.load(); }, seconds);
+}
+
+bool waitForRelease(const std::function<bool()>& condition, double seconds) {
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!flag) {
+    while (!condition()) {
         if (std::chrono::steady_clock::now() >= giveUp) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }

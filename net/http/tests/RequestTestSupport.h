@@ -105,6 +105,9 @@ void startSynchronous(const ns::Ref<Request>& r, double seconds = 60) {
 // set, for at most `seconds`, so that a test that fails before it lets go
 // still ends (the server joins its handlers when it stops).
 bool waitForRelease(const std::atomic<bool>& flag, double seconds = 30);
+// The same for a condition another thread makes true, checked without
+// running the calling thread's loop.
+bool waitForRelease(const std::function<bool()>& condition, double seconds = 30);
 // The response body as text, "" when none.
 std::string text(const ns::Ref<http::HTTPRequest>& r);
 ns::Ref<ns::URL> url(const std::string& s);
