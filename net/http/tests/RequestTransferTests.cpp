@@ -264,8 +264,11 @@ TEST(RequestBodies, GzipResponsesAreInflatedAtTheEndOrOnArrival) {
     // A body that does not inflate, or whose gzip stream stops before its
     // end, is an error, however it is inflated and wherever it goes, never
     // an answer without data or with the part that inflated; no file of it
-    // reaches the destination.
+    // reaches the destination, and none is kept in the download cache.
     testsupport::TempDir dir;
+    testsupport::TempDir cacheDir;
+    auto cache = ns::make<http::DownloadCache>();
+    cache->setStoragePath(cacheDir / "cache");
     const std::vector<std::pair<std::string, std::string>> broken = {
         {"/garbage", "Decompression of data failed with code -3"},
         {"/cut-by-length", "Decompression of data failed with code -5"},
@@ -278,7 +281,7 @@ TEST(RequestBodies, GzipResponsesAreInflatedAtTheEndOrOnArrival) {
     for (const auto& [path, text] : broken) {
         for (int way = 0; way < 6; ++way) {
             SCOPED_TRACE(path + " " + ways[way]);
-            auto g = HTTPRequest::requestWithURL(url(server.url(path)));
+            auto g = HTTPRequest::requestWithURL(url(server.url(path)), cache.get());
             auto d = ns::make<RecordingDelegate>();
             const std::string destination = dir.path() + "/broken" + std::to_string(way);
             if (way == 1) g->setMaxResponseDataLength(http::kUnlimitedLength);
@@ -294,6 +297,7 @@ TEST(RequestBodies, GzipResponsesAreInflatedAtTheEndOrOnArrival) {
             startSynchronous(g);
             if (way == 5) drainMain();
             EXPECT_FALSE(fs::exists(destination));
+            EXPECT_FALSE(cache->cachedResponseHeadersForURL(*g->url()));
             EXPECT_EQ(d->count("finished"), 0u);
             if (!g->error()) {
                 ADD_FAILURE() << "reported success";
