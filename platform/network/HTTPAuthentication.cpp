@@ -224,7 +224,18 @@ bool HTTPAuthentication::adopt(const AuthChallenge& c) {
     return true;
 }
 
+std::string HTTPAuthentication::method() const {
+    std::lock_guard<std::mutex> g(mutex_);
+    return method_;
+}
+
+std::string HTTPAuthentication::realm() const {
+    std::lock_guard<std::mutex> g(mutex_);
+    return realm_;
+}
+
 void HTTPAuthentication::updateFromResponse(const HTTPMessage& response) {
+    std::lock_guard<std::mutex> g(mutex_);
     if (!applied_) return;
     int code = response.statusCode();
     if (code != 401 && code != 407) return;
@@ -253,6 +264,11 @@ void HTTPAuthentication::updateFromResponse(const HTTPMessage& response) {
 }
 
 bool HTTPAuthentication::isValid(ns::Ref<ns::Error>* reason) const {
+    std::lock_guard<std::mutex> g(mutex_);
+    return isValidLocked(reason);
+}
+
+bool HTTPAuthentication::isValidLocked(ns::Ref<ns::Error>* reason) const {
     if (!refused_) return true;
     if (reason)
         *reason = makeError(kHTTPAuthenticationErrorDomain, kAuthenticationBadPassword,
@@ -274,7 +290,8 @@ bool HTTPAuthentication::applyCredentials(HTTPMessage& request, std::string_view
 
 bool HTTPAuthentication::applyCredentials(HTTPMessage& request, std::string_view user, std::string_view password,
                                           std::string_view domain, ns::Ref<ns::Error>* error) {
-    if (!isValid(error)) return false;
+    std::lock_guard<std::mutex> g(mutex_);
+    if (!isValidLocked(error)) return false;
     if (method_ == "NTLM") {
         const char* header = proxy_ ? "Proxy-Authorization" : "Authorization";
         std::string message = ntlmStage_ == 0

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <map>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +34,9 @@ struct AuthChallenge {
 // Every challenge in the fields' values, in order; malformed parts skipped.
 std::vector<AuthChallenge> parseChallenges(const std::vector<std::string>& fieldValues);
 
+// One object may be shared by requests on several threads (a login kept for
+// the session is applied to every later request of its realm): its calls
+// take its own lock, so a Digest nonce count is never given out twice.
 class HTTPAuthentication : public ns::Object {
 public:
     const char* className() const override { return "HTTPAuthentication"; }
@@ -49,12 +53,12 @@ public:
 
     // False with the reason when the credentials given last were refused.
     bool isValid(ns::Ref<ns::Error>* reason = nullptr) const;
-    const std::string& method() const { return method_; }  // "Basic", "Digest" or "NTLM"
-    const std::string& realm() const { return realm_; }
+    std::string method() const;  // "Basic", "Digest" or "NTLM"
+    std::string realm() const;
     bool isProxy() const { return proxy_; }
-    bool requiresAccountDomain() const { return method_ == "NTLM"; }
+    bool requiresAccountDomain() const { return method() == "NTLM"; }
     // NTLM needs the same connection for all its messages.
-    bool requiresOrderedRequests() const { return method_ == "NTLM"; }
+    bool requiresOrderedRequests() const { return method() == "NTLM"; }
     bool requiresUserNameAndPassword() const { return true; }
 
     // Sets "Authorization" (or "Proxy-Authorization") on `request` for the
@@ -74,13 +78,20 @@ public:
     // A fixed client nonce (Digest) or 8-byte client challenge (NTLM)
     // instead of a random one, for an exchange that must come out byte for
     // byte as a published example or a recorded peer has it.
-    void setClientNonce(std::string cnonce) { fixedCnonce_ = std::move(cnonce); }
+    void setClientNonce(std::string cnonce) {
+        std::lock_guard<std::mutex> g(mutex_);
+        fixedCnonce_ = std::move(cnonce);
+    }
 
 private:
     bool adopt(const AuthChallenge& c);
+    bool isValidLocked(ns::Ref<ns::Error>* reason) const;
+    mutable std::mutex mutex_;
+    // Set once when made, read without the lock.
+    bool proxy_ = false;
+    // Guarded by mutex_.
     std::string method_;
     std::string realm_;
-    bool proxy_ = false;
     bool applied_ = false;
     bool refused_ = false;
     // Digest state.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <ctime>
+#include <set>
+#include <thread>
 
 #include "platform/network/HTTPAuthentication.h"
 #include "platform/network/HTTPCookie.h"
@@ -405,6 +407,38 @@ TEST(HTTPAuthentication, RefusalAndStaleNonce) {
     EXPECT_FALSE(a->isValid(&why));
     ASSERT_TRUE(why);
     EXPECT_EQ(why->code(), net::kAuthenticationBadPassword);
+}
+
+// A login kept for the session is one object that requests on several
+// threads apply at once: every request gets a nonce count of its own.
+TEST(HTTPAuthentication, OneDigestObjectAppliedFromManyThreadsCountsEveryRequest) {
+    auto a = net::HTTPAuthentication::authenticationFromResponse(
+        *challenge(401, "WWW-Authenticate", {R"(Digest realm="r", nonce="n1", qop="auth")"}));
+    ASSERT_TRUE(a);
+    constexpr int kThreads = 8, kEach = 250;
+    std::vector<std::vector<std::string>> seen(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kEach; ++i) {
+                auto req = net::HTTPMessage::request("GET", "http://h/x");
+                if (!a->applyCredentials(*req, "u", "p")) continue;
+                std::string h = req->headerField("Authorization").value_or("");
+                auto at = h.find("nc=");
+                seen[t].push_back(at == std::string::npos ? h : h.substr(at + 3, 8));
+                (void)a->realm();
+            }
+        });
+    for (auto& th : threads) th.join();
+    std::set<std::string> counts;
+    size_t total = 0;
+    for (auto& s : seen) {
+        total += s.size();
+        counts.insert(s.begin(), s.end());
+    }
+    EXPECT_EQ(total, size_t(kThreads * kEach));
+    EXPECT_EQ(counts.size(), total);
+    EXPECT_EQ(*counts.rbegin(), "000007d0");  // 2000
 }
 
 TEST(HTTPAuthentication, ProxyAndUnsupported) {
