@@ -17,6 +17,7 @@
 #include "sharing/ui/SHRFormOptionController.h"
 #include "sharing/ui/SHROAuthView.h"
 #include "sharing/ui/SHRShareMenu.h"
+#include "testsupport/FullDisk.h"
 
 namespace sharing::test {
 namespace {
@@ -296,7 +297,15 @@ TEST_F(ShareMenuTest, SectionsSortedRowsAndHeaders) {
 
 // The menu of the app's own sharer list: the sharers that can take a link,
 // sorted by title; switching one off in edit mode logs the user out of it.
+// A logout that cannot remove the login (the keychain's folder full or
+// read-only) is told, and the switch stays on; a Done whose choice cannot
+// be saved (the user defaults' folder full or read-only) is told, and the
+// menu stays in edit mode with nothing hidden.
 TEST_F(ScreensTest, ShareMenuOfTheShippedSharerList) {
+    std::string library = ns::Paths::libraryDirectory();
+    testsupport::FullDisk keychainFolder(ns::Paths::join(library, "Keychains"));
+    testsupport::FullDisk defaultsFolder(ns::Paths::join(library, "Preferences"));
+    ns::UserDefaults::resetStandardUserDefaults();  // read from the new folder
     auto menu = ns::make<SHRCustomShareMenu>(ui::TableViewStyle::Grouped);
     menu->setItem(SHRItem::URL(ns::URL::URLWithString("http://deck.example/card/1"), ns::str("Card")));
     SHR::currentHelper()->showViewController(menu);
@@ -310,13 +319,59 @@ TEST_F(ScreensTest, ShareMenuOfTheShippedSharerList) {
     EXPECT_EQ(titles(0), (std::vector<std::string>{"Copy", "Email", "Logout", "Open in Safari", "SMS"}));
     EXPECT_EQ(titles(1), (std::vector<std::string>{"Evernote", "Facebook", "Google Reader", "Instapaper", "LinkedIn",
                                                    "Pinboard", "Read It Later", "Tumblr", "Twitter", "Vkontakte"}));
-    SHR::setAuthValueForKeyForSharer(ns::str("me").get(), "username", "SHRPinboard");
+    ASSERT_TRUE(SHR::setAuthValueForKeyForSharer(ns::str("me").get(), "username", "SHRPinboard"));
     ui::Driver driver(clock);
     ASSERT_TRUE(driver.tapBarButton("Edit"));
+    auto pinboardSwitchOn = [&] {
+        for (long r = 0; r < menu->tableView()->numberOfRowsInSection(1); ++r)
+            if (auto* cell = ns::as<SHRCustomShareMenuCell>(
+                    menu->tableView()->cellForRowAtIndexPath(ui::IndexPath::forRow(r, 1))))
+                if (cell->textLabel()->text() == "Pinboard") return cell->toggle()->isOn();
+        ADD_FAILURE() << "no Pinboard row";
+        return false;
+    };
+    for (auto failure : testsupport::FullDisk::kFailures) {
+        SCOPED_TRACE(std::string("keychain, ") + testsupport::FullDisk::describe(failure) + " against " +
+                     keychainFolder.how());
+        keychainFolder.restore();
+        if (!keychainFolder.arrange(failure)) continue;
+        ui::Panel::resetShown();
+        ASSERT_TRUE(driver.tapRow("Pinboard")) << driver.lastError();
+        EXPECT_EQ(alerts(), (std::vector<std::string>{"Error|Your logins could not be removed. Please try again."}));
+        EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("username", "SHRPinboard")), "me");
+        EXPECT_TRUE(pinboardSwitchOn());
+        EXPECT_FALSE(menu->exclusions()->objectForKey("SHRPinboard"));
+        ASSERT_TRUE(driver.pressAlertButton("Close")) << driver.lastError();
+    }
+    keychainFolder.restore();
     ASSERT_TRUE(driver.tapRow("Pinboard"));
     EXPECT_FALSE(SHR::getAuthValueForKeyForSharer("username", "SHRPinboard"));
+    EXPECT_FALSE(pinboardSwitchOn());
+    for (auto failure : testsupport::FullDisk::kFailures) {
+        SCOPED_TRACE(std::string("user defaults, ") + testsupport::FullDisk::describe(failure) + " against " +
+                     defaultsFolder.how());
+        defaultsFolder.restore();
+        if (!defaultsFolder.arrange(failure)) continue;
+        ui::Panel::resetShown();
+        ASSERT_TRUE(driver.tapBarButton("Done")) << driver.lastError();
+        EXPECT_EQ(alerts(),
+                  (std::vector<std::string>{"Error|Your choice of services could not be saved. Please try again."}));
+        EXPECT_TRUE(menu->tableView()->isEditing());
+        EXPECT_EQ(titles(1).size(), 10u);
+        EXPECT_FALSE(ns::UserDefaults::standardUserDefaults()->dictionaryForKey("SHRExcluded"));
+        ASSERT_TRUE(driver.pressAlertButton("Close")) << driver.lastError();
+        defaultsFolder.restore();
+        ns::UserDefaults::resetStandardUserDefaults();  // as the next process reads them
+        EXPECT_FALSE(ns::UserDefaults::standardUserDefaults()->dictionaryForKey("SHRExcluded"));
+    }
+    defaultsFolder.restore();
     ASSERT_TRUE(driver.tapBarButton("Done"));
+    EXPECT_FALSE(menu->tableView()->isEditing());
     EXPECT_EQ(titles(1).size(), 9u);
+    ns::UserDefaults::resetStandardUserDefaults();
+    auto stored = ns::UserDefaults::standardUserDefaults()->dictionaryForKey("SHRExcluded");
+    ASSERT_TRUE(stored);
+    EXPECT_TRUE(stored->objectForKey("SHRPinboard"));
 }
 
 TEST_F(ShareMenuTest, SelectingARowSharesAndClosesUnlessTheDelegateSaysNo) {
@@ -327,13 +382,22 @@ TEST_F(ShareMenuTest, SelectingARowSharesAndClosesUnlessTheDelegateSaysNo) {
     ASSERT_TRUE(driver.tapRow("Gamma"));
     EXPECT_EQ(events(), (std::vector<std::string>{"share:ScreenGamma:pick"}));
     EXPECT_FALSE(root->presentedViewController());
+    // A row chosen again while the menu closes (here it has closed at once;
+    // on a device it fades out) starts nothing.
+    menu->tableViewDidSelectRowAtIndexPath(menu->tableView(), ui::IndexPath::forRow(0, 1));
+    EXPECT_EQ(events(), (std::vector<std::string>{"share:ScreenGamma:pick"}));
+    // Shown again, it takes a choice again.
+    clock->advance(1);
+    SHR::currentHelper()->showViewController(menu);
+    ASSERT_TRUE(driver.tapRow("Alpha")) << driver.lastError();
+    EXPECT_EQ(events(), (std::vector<std::string>{"share:ScreenGamma:pick", "share:ScreenAlpha:pick"}));
 
     clock->advance(1);
     auto second = showMenu(textItem("stop"));
     decider->allow = false;
     second->setShareDelegate(decider.get());
     ASSERT_TRUE(driver.tapRow("Alpha"));
-    EXPECT_EQ(events().size(), 1u);
+    EXPECT_EQ(events().size(), 2u);
     EXPECT_EQ(decider->asked.back(), "ScreenAlpha");
     EXPECT_FALSE(root->presentedViewController());
 }

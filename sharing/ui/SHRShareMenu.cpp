@@ -2,6 +2,7 @@
 
 #include "platform/foundation/Exception.h"
 #include "platform/foundation/UserDefaults.h"
+#include "platform/ui/AlertView.h"
 #include "platform/ui/BarItems.h"
 #include "sharing/core/SHR.h"
 #include "sharing/core/SHRSharer.h"
@@ -157,6 +158,10 @@ void SHRShareMenu::tableViewDidSelectRowAtIndexPath(ui::TableView* t, ui::IndexP
     if (!className) return;
     std::string name(className->utf8());
     if (!t->isEditing()) {
+        // One choice a showing: a row tapped again while the menu closes
+        // starts no second share.
+        if (chosen_) return;
+        chosen_ = true;
         if (auto sharer = SHRSharer::sharerWithClassName(name)) {
             sharer->loadItem(item_);
             auto d = shareDelegate_.lock();
@@ -167,15 +172,21 @@ void SHRShareMenu::tableViewDidSelectRowAtIndexPath(ui::TableView* t, ui::IndexP
         SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
         return;
     }
-    auto* cell = ns::as<SHRCustomShareMenuCell>(t->cellForRowAtIndexPath(ip));
+    ns::Ref<SHRCustomShareMenuCell> cell(ns::as<SHRCustomShareMenuCell>(t->cellForRowAtIndexPath(ip)));
     bool on = cell ? cell->toggle()->isOn() : !exclusions_->objectForKey(name);
-    if (cell) cell->toggle()->setOn(!on, true);
-    if (on) {
-        exclusions_->setObject(ns::str("1"), name);
-        SHR::logoutOfService(name);
-    } else {
-        exclusions_->removeObjectForKey(std::string_view(name));
+    if (on && !SHR::logoutOfService(name)) {
+        // The login is still stored (a full disk, a read-only home): the
+        // service stays switched on and included, and the user is told, as
+        // the Logout action tells it.
+        t->deselectRowAtIndexPath(ip, false);
+        ui::AlertView::make(SHRLocalizedString("Error"),
+                            SHRLocalizedString("Your logins could not be removed. Please try again."), nullptr,
+                            SHRLocalizedString("Close"))->show();
+        return;
     }
+    if (cell) cell->toggle()->setOn(!on, true);
+    if (on) exclusions_->setObject(ns::str("1"), name);
+    else exclusions_->removeObjectForKey(std::string_view(name));
     t->deselectRowAtIndexPath(ip, false);
 }
 
@@ -191,9 +202,15 @@ void SHRShareMenu::edit() {
 
 void SHRShareMenu::save() {
     auto keep = ns::keepAlive(this);
-    auto defaults = ns::UserDefaults::standardUserDefaults();
-    defaults->setObjectForKey(exclusions_, kExcludedKey);
-    defaults->synchronize();
+    // The switched-off services are saved whole, or the menu stays in edit
+    // mode with the user told: hiding them now would show a menu that the
+    // next start does not (the logouts made while editing stay done).
+    if (!SHR::setDefaultsValues({{kExcludedKey, exclusions_->copy()}})) {
+        ui::AlertView::make(SHRLocalizedString("Error"),
+                            SHRLocalizedString("Your choice of services could not be saved. Please try again."),
+                            nullptr, SHRLocalizedString("Close"))->show();
+        return;
+    }
     tableView()->setEditing(false, true);
     rebuildTableDataAnimated(true);
     for (auto* c : table_->visibleCells())
@@ -203,6 +220,11 @@ void SHRShareMenu::save() {
 }
 
 void SHRShareMenu::cancel() { SHR::currentHelper()->hideCurrentViewControllerAnimated(true); }
+
+void SHRShareMenu::viewWillAppear(bool animated) {
+    ui::ViewController::viewWillAppear(animated);
+    chosen_ = false;  // shown (again): a choice to make
+}
 
 void SHRShareMenu::viewDidDisappear(bool) { SHR::currentHelper()->viewWasDismissed(); }
 

@@ -1,8 +1,12 @@
 // The full list of sharers that can share an item, in two sections
-// ("Actions" and "Services"), sorted by title. Edit mode shows every sharer
-// with a switch; switching one off logs the user out of it at once and,
-// after Done (save), hides it from the menu. Switched-off sharers are
-// remembered under "SHRExcluded" in the user defaults (class name -> "1").
+// ("Actions" and "Services"), sorted by title. Choosing a row shares with
+// that sharer and closes the menu (once: a second choice while it closes
+// starts nothing). Edit mode shows every sharer with a switch; switching
+// one off logs the user out of it at once (when the login cannot be
+// removed, the user is told and the switch stays on) and, after Done
+// (save), hides it from the menu. Switched-off sharers are remembered under
+// "SHRExcluded" in the user defaults (class name -> "1"); when they cannot
+// be saved, Done tells the user and the menu stays in edit mode.
 #pragma once
 
 #include <string>
@@ -60,6 +64,7 @@ public:
     void savePressed(ns::Object*) { save(); }
 
     void loadView() override;
+    void viewWillAppear(bool animated) override;
     void viewDidDisappear(bool animated) override;
     unsigned supportedInterfaceOrientations() override { return ui::InterfaceOrientationMaskAll; }
 
@@ -80,6 +85,7 @@ private:
     ns::Ref<ns::MutableArray> tableData_;
     ns::Ref<ns::MutableDictionary> exclusions_;
     ns::StrongDelegate<SHRShareDelegate> shareDelegate_;
+    bool chosen_ = false;  // a sharer was chosen; the menu is closing
 };
 
 // A plain view controller that allows every orientation.
