@@ -281,11 +281,24 @@ TEST_F(FoursquareTest, PlacesFromTheDevicePositionThenCheckIn) {
     }
     checkIn->setText("Great bar & music!");
     EXPECT_TRUE(checkInButton->isEnabled());
+    ns::Ref<SHRFoursquareV2CheckInForm> heldForm(checkIn);
+    ns::Ref<ui::BarButtonItem> heldButton(checkInButton);
     ui::Driver driver(clock);
     ASSERT_TRUE(driver.tapBarButton("Check In")) << driver.lastError();
+    // The form stays up while the check-in is on its way: Check In is off,
+    // pressed again it sends nothing more, whatever the text does, and
+    // Cancel only closes the screen (the check-in reports its own end).
+    EXPECT_FALSE(heldButton->isEnabled());
+    heldForm->setText("Another shout");
+    EXPECT_FALSE(heldButton->isEnabled());
+    heldButton->performAction();
+    heldForm->cancel();
     ASSERT_TRUE(runUntil([&] {
         return std::find(rec.names.begin(), rec.names.end(), SHRSendDidFinishNotification) != rec.names.end();
     }));
+    runUntil([] { return false; }, 0.2);  // a second check-in would be answered by now
+    EXPECT_EQ(std::count(rec.names.begin(), rec.names.end(), SHRSendDidFinishNotification), 1);
+    EXPECT_EQ(std::count(rec.names.begin(), rec.names.end(), SHRSendDidCancelNotification), 0);
     auto checkins = fake.on("/v2/checkins/add");
     ASSERT_EQ(checkins.size(), 1u);
     auto c = formFields(queryOf(checkins[0].target));

@@ -363,6 +363,126 @@ TEST_F(ServiceFailuresTest, LoginPressedAgainWhileALoginIsOnItsWayStartsNothing)
     }
 }
 
+// -- A send on its way ------------------------------------------------------------------------------
+
+// Send pressed twice before the service answers (the second press comes
+// while the form closes and the share is on its way): one share reaches the
+// service and one end is reported. Every kind of share form: the share
+// form of the sharers that have one and the large text form (Foursquare's
+// check-in form, which stays up while the check-in is on its way, is in
+// its own tests).
+TEST_F(ServiceFailuresTest, SendPressedAgainWhileASendIsOnItsWaySendsOnce) {
+    auto defaults = ns::UserDefaults::standardUserDefaults();
+    auto later = [] {
+        return ns::Date::dateWithTimeIntervalSinceReferenceDate(ns::Date::date()->timeIntervalSinceReferenceDate() +
+                                                                3600);
+    };
+    auto login = [](const char* sharer, const char* userKey, const char* user) {
+        SHR::setAuthValuesForSharer({{userKey, ns::str(user)}, {"password", ns::str("pw")}}, sharer);
+    };
+    login("SHRTumblr", "email", "me@example.org");
+    login("SHRGoogleReader", "email", "me@example.org");
+    login("SHRPinboard", "username", "pinuser");
+    for (const char* sharer : {"SHRTwitter", "SHRLinkedIn"})
+        SHR::setAuthValuesForSharer({{"accessKey", ns::str("acctok")}, {"accessSecret", ns::str("accsecret")}}, sharer);
+    auto text = [] { return SHRItem::text(ns::str("hello")); };
+    auto oauth = [&](ns::Ref<SHROAuthSharer> s) {
+        s->setConsumerKey("lkey");
+        s->setSecretKey("lsecret");
+        s->setItem(text());
+        return ns::Ref<SHRSharer>(s);
+    };
+    auto with = [](ns::Ref<SHRSharer> s, ns::Ref<SHRItem> item) {
+        s->setItem(std::move(item));
+        return s;
+    };
+    struct Row {
+        const char* what;
+        std::function<ns::Ref<SHRSharer>()> make;
+        std::string path;    // where the share goes
+        std::string reply;   // its reply's fields, as JSON members
+        std::string others;  // the replies of the other steps, as JSON members
+    };
+    std::vector<Row> rows = {
+        {"Pinboard, share form", [&] { return with(ns::make<SHRPinboard>(), link()); }, "/v1/posts/add",
+         R"("basic": "any", "body": "<result code=\"done\" />")", ""},
+        {"Tumblr, share form", [&] { return with(ns::make<SHRTumblr>(), link()); }, "/api/write",
+         R"("status": 201)", ""},
+        {"Google Reader, share form", [&] { return with(ns::make<SHRGoogleReader>(), link()); },
+         "/reader/api/0/item/edit", R"("status": 200)",
+         R"("/accounts/ClientLogin": [{"body": "SID=s1\nAuth=a1\n"}], "/reader/api/0/token": [{"body": "tok"}])"},
+        {"Twitter, text form", [&] { return oauth(ns::make<SHRTwitter>()); }, "/1/statuses/update.json",
+         R"("body": "{\"id\":1}")", ""},
+        {"LinkedIn, text form", [&] { return oauth(ns::make<SHRLinkedIn>()); }, "/v1/people/~/shares",
+         R"("status": 201)", ""},
+        {"Facebook, text form",
+         [&] {
+             defaults->setObjectForKey(ns::str("fbtok"), kSHRFacebookAccessToken);
+             defaults->setObjectForKey(later(), kSHRFacebookExpiryDate);
+             return with(ns::make<SHRFacebook>(), text());
+         },
+         "/me/feed", R"("body": "{\"id\":\"1_2\"}")", ""},
+        {"Vkontakte, text form",
+         [&] {
+             defaults->setObjectForKey(ns::str("42"), kSHRVkontakteUserId);
+             defaults->setObjectForKey(ns::str("vktok"), kSHRVkontakteAccessToken);
+             defaults->setObjectForKey(later(), kSHRVkontakteExpiryDate);
+             return with(ns::make<SHRVkontakte>(), text());
+         },
+         "/method/wall.post", R"("body": "{\"response\":{\"post_id\":1}}")", ""},
+    };
+    auto count = [&](const std::string& path) {
+        int n = 0;
+        auto log = services.log();
+        for (ns::Object* o : *log)
+            if (field(ns::as<ns::Dictionary>(o), "path") == path) ++n;
+        return n;
+    };
+    auto times = [](const NotificationRecorder& rec, const std::string& name) {
+        return std::count(rec.names.begin(), rec.names.end(), name);
+    };
+    auto shownScreen = []() -> ui::ViewController* {
+        auto* nav = ns::as<ui::NavigationController>(SHR::currentHelper()->currentView());
+        return nav ? nav->topViewController() : nullptr;
+    };
+    ui::Driver driver;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const int before = count(row.path);
+        services.setReplies("{\"" + row.path + R"(": [{"delay": 0.15, )" + row.reply + "}]" +
+                            (row.others.empty() ? "" : ", " + row.others) + "}");
+        ui::Panel::resetShown();
+        NotificationRecorder rec;
+        auto sharer = row.make();
+        sharer->share();
+        ASSERT_TRUE(runUntil([&] {
+            auto* top = shownScreen();
+            return ns::as<SHRFormController>(top) || ns::as<SHRFormControllerLargeTextField>(top);
+        }));
+        ns::Ref<ui::ViewController> form(shownScreen());
+        ns::Ref<ui::BarButtonItem> button(form->navigationItem()->rightBarButtonItem());
+        ASSERT_TRUE(button);
+        ASSERT_TRUE(driver.tapBarButton("Send to " + sharer->sharerTitle())) << driver.lastError();
+        // On a device the form closes with an animation, during which its
+        // button can still be pressed; the screens here close at once, so
+        // the second press goes through the button itself. It is off now.
+        EXPECT_FALSE(button->isEnabled());
+        button->performAction();
+        if (auto* f = ns::as<SHRFormController>(form.get())) f->validateForm();  // its text fields' return key
+        ASSERT_TRUE(runUntil([&] {
+            return saw(rec, SHRSendDidFinishNotification) || saw(rec, SHRSendDidFailWithErrorNotification);
+        })) << ::testing::PrintToString(rec.names);
+        runUntil([] { return false; }, 0.3);  // a second share would be answered by now
+        EXPECT_EQ(count(row.path) - before, 1);
+        EXPECT_EQ(times(rec, SHRSendDidFinishNotification), 1) << ::testing::PrintToString(rec.names);
+        EXPECT_EQ(times(rec, SHRSendDidFailWithErrorNotification), 0) << ::testing::PrintToString(rec.names);
+        EXPECT_EQ(times(rec, SHRSendDidCancelNotification), 0) << ::testing::PrintToString(rec.names);
+        EXPECT_TRUE(alerts().empty()) << ::testing::PrintToString(alerts());
+        SHR::currentHelper()->hideCurrentViewControllerAnimated(false);
+        ASSERT_TRUE(runUntil([] { return SHR::currentHelper()->currentView() == nullptr; }, 2));
+    }
+}
+
 // -- Replies that break off ----------------------------------------------------------------------
 
 // A reply whose head says 200 but whose body then stops (the connection

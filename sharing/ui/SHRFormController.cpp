@@ -345,12 +345,18 @@ bool SHRFormController::textFieldShouldReturn(ui::TextField*) {
 }
 
 void SHRFormController::validateForm() {
+    if (saved_) return;  // sent already: the form is on its way out
     if (auto f = activeField_.lock()) f->resignFirstResponder();
     auto keep = ns::keepAlive(this);
     tell(validate_, delegate_.lock());
 }
 
 void SHRFormController::saveForm() {
+    // A form is saved once: its button (or return key) pressed again while
+    // it closes, or while the share it started is under way, starts nothing.
+    if (saved_) return;
+    saved_ = true;
+    if (auto& right = navigationItem()->rightBarButtonItem()) right->setEnabled(false);
     auto keep = ns::keepAlive(this);
     tell(save_, delegate_.lock());
     close();
@@ -361,7 +367,8 @@ void SHRFormController::cancel() {
     // Closing may drop the delegate's last owner (its screen): hold it.
     auto delegate = delegate_.lock();
     close();
-    tell(cancel_, delegate);
+    // After a save the share reports its own end: Cancel only closes.
+    if (!saved_) tell(cancel_, delegate);
 }
 
 void SHRFormController::tell(const Action& op, const ns::Ref<ns::Object>& delegate) {

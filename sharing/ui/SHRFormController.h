@@ -191,8 +191,14 @@ public:
     // option row as if the option had been picked. False for an unknown key.
     bool setValueForKey(std::string_view key, std::string_view value);
 
+    // The right button (and a text field's return key): tells the
+    // delegate's validate, unless the form has been saved already.
     void validateForm();
+    // Tells the delegate's save and closes the form, once: a form that has
+    // been saved ignores its button and later saves (a second press would
+    // send the share again).
     void saveForm();
+    bool isSaved() const { return saved_; }
     void cancel();
     void close();
 
@@ -231,6 +237,7 @@ private:
     ns::Weak<ns::Object> delegate_;
     Action validate_, save_, cancel_;
     bool autoSelect_ = false;
+    bool saved_ = false;  // set by the first saveForm
     double labelWidth_ = 0;
     ns::Ref<ns::MutableDictionary> values_ = ns::MutableDictionary::make();
     ns::Weak<ui::TextField> activeField_;

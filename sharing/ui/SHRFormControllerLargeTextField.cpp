@@ -82,7 +82,7 @@ bool SHRFormControllerLargeTextField::shouldShowCounter() const {
 }
 
 void SHRFormControllerLargeTextField::ifNoTextDisableSendButton() {
-    if (auto& right = navigationItem()->rightBarButtonItem()) right->setEnabled(!textView()->text().empty());
+    if (auto& right = navigationItem()->rightBarButtonItem()) right->setEnabled(!sent_ && !textView()->text().empty());
 }
 
 long SHRFormControllerLargeTextField::remaining() {
@@ -115,7 +115,7 @@ void SHRFormControllerLargeTextField::updateCounter() {
         if (right) right->setEnabled(false);
     } else {
         counter_->setTextColor(ui::Color::colorWithRGBA(0, 0, 0, 1));
-        if (right) right->setEnabled(!textView()->text().empty());
+        if (right) right->setEnabled(!sent_ && !textView()->text().empty());
     }
 }
 
@@ -126,17 +126,26 @@ void SHRFormControllerLargeTextField::layoutCounter() {
 }
 
 void SHRFormControllerLargeTextField::save() {
+    if (sent_) return;
     auto keep = ns::keepAlive(this);
     auto sharer = delegate();
     SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
     sendFormTo(sharer.get());
 }
 
+void SHRFormControllerLargeTextField::sendFormTo(SHRSharer* sharer) {
+    if (sent_ || !sharer || !sendForm_) return;
+    sent_ = true;
+    if (auto& right = navigationItem()->rightBarButtonItem()) right->setEnabled(false);
+    sendForm_(sharer, this);
+}
+
 void SHRFormControllerLargeTextField::cancel() {
     auto keep = ns::keepAlive(this);
     auto sharer = delegate();
     SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
-    if (sharer) sharer->sendDidCancel();
+    // After Send the send reports its own end: Cancel only closes the screen.
+    if (sharer && !sent_) sharer->sendDidCancel();
 }
 
 }  // namespace sharing

@@ -35,8 +35,12 @@ public:
         sendForm_ = [sendForm](SHRSharer* d, SHRFormControllerLargeTextField* f) { (static_cast<D*>(d)->*sendForm)(f); };
     }
     ns::Ref<SHRSharer> delegate() const { return delegate_.lock(); }
-    // Gives the form to the delegate's send operation, if it is still there.
+    // Gives the form to the delegate's send operation, if it is still there
+    // and the form has not been sent already: Send pressed again while the
+    // screen closes, or while a check-in that keeps it up is under way,
+    // sends nothing more.
     void sendFormToDelegate() { sendFormTo(delegate().get()); }
+    bool isSent() const { return sent_; }
 
     // The text view (a text input; loads the view on first use).
     ui::TextField* textView();
@@ -79,7 +83,7 @@ public:
     void editingChanged(ns::Object*) { updateCounter(); }
 
 private:
-    void sendFormTo(SHRSharer* sharer) { if (sharer && sendForm_) sendForm_(sharer, this); }
+    void sendFormTo(SHRSharer* sharer);
     ns::Weak<SHRSharer> delegate_;
     SendForm sendForm_;
     ns::Ref<ui::TextField> textView_;
@@ -88,6 +92,7 @@ private:
     bool hasLink_ = false;
     ns::Ref<ui::Image> image_;
     size_t imageTextLength_ = 0;
+    bool sent_ = false;  // Send was pressed: the send button stays off
     ns::ObserverToken keyboardToken_;
 };
 
