@@ -918,6 +918,65 @@ TEST_F(SHRFacebookTest, RejectedTokenInTheFeedDialogFlushesItAndLogsInAgain) {
     EXPECT_TRUE(sharer->isHeld());
 }
 
+// A refused token that cannot be removed (the user defaults' folder full or
+// read-only) stays the stored login, here and at the next start: no login
+// is started as if it were gone, and the share ends as failed, with the
+// user told. With room again, the next share removes it and logs in again.
+TEST_F(SHRFacebookTest, ARejectedTokenThatCannotBeRemovedStaysAndTheShareFails) {
+    testsupport::FullDisk disk(ns::Paths::join(ns::Paths::libraryDirectory(), "Preferences"));
+    ns::UserDefaults::resetStandardUserDefaults();  // read from the new folder
+    const char* refused = "fbconnect://success?error_code=190&error_msg=expired";
+    auto shareLink = [&] {
+        auto sharer = ns::make<SHRFacebook>();
+        sharer->setItem(SHRItem::URL(ns::URL::URLWithString("http://cards.test/9"), ns::str("Nine")));
+        sharer->share();
+        return sharer;
+    };
+    for (auto failure : testsupport::FullDisk::kFailures) {
+        SCOPED_TRACE(std::string(testsupport::FullDisk::describe(failure)) + " against " + disk.how());
+        disk.restore();
+        SHRFacebook::resetSharedClient();
+        storeToken("old");
+        auto defaults = ns::UserDefaults::standardUserDefaults();
+        defaults->setObjectForKey(ns::Dictionary::make({{"username", ns::str("u")}}), kSHRFacebookUserInfo);
+        auto sharer = shareLink();
+        auto* dialog = SHRFacebook::facebook()->fbDialog();
+        ASSERT_TRUE(dialog);
+        if (!disk.arrange(failure)) continue;
+        ui::Panel::resetShown();
+        notes.names.clear();
+        size_t openedBefore = ui::Application::shared()->openedURLs().size();
+        dialog->webView()->followURL(ns::URL::URLWithString(refused), ui::WebViewNavigationType::Other);
+        EXPECT_EQ(notes.names, (std::vector<std::string>{SHRSendDidFailWithErrorNotification}));
+        EXPECT_EQ(alerts(), (std::vector<std::string>{"Error|Facebook no longer accepts your login, and it could not "
+                                                      "be removed. Please try again."}));
+        EXPECT_EQ(ui::Application::shared()->openedURLs().size(), openedBefore) << "a login started";
+        EXPECT_FALSE(sharer->isHeld());
+        EXPECT_EQ(ns::describe(defaults->stringForKey(kSHRFacebookAccessToken)), "old");
+        EXPECT_TRUE(defaults->objectForKey(kSHRFacebookExpiryDate));
+        EXPECT_TRUE(defaults->objectForKey(kSHRFacebookUserInfo));
+        disk.restore();
+        ns::UserDefaults::resetStandardUserDefaults();  // as the next process reads them
+        EXPECT_EQ(ns::describe(ns::UserDefaults::standardUserDefaults()->stringForKey(kSHRFacebookAccessToken)), "old");
+        EXPECT_TRUE(ns::UserDefaults::standardUserDefaults()->objectForKey(kSHRFacebookUserInfo));
+    }
+    // With room again the refused token goes and the login starts again.
+    disk.restore();
+    SHRFacebook::resetSharedClient();
+    storeToken("old");
+    auto sharer = shareLink();
+    ASSERT_TRUE(SHRFacebook::facebook()->fbDialog());
+    notes.names.clear();
+    size_t openedBefore = ui::Application::shared()->openedURLs().size();
+    SHRFacebook::facebook()->fbDialog()->webView()->followURL(ns::URL::URLWithString(refused),
+                                                              ui::WebViewNavigationType::Other);
+    EXPECT_EQ(ui::Application::shared()->openedURLs().size(), openedBefore + 1);
+    EXPECT_EQ(notes.names, (std::vector<std::string>{SHRSendDidFinishNotification}));
+    ns::UserDefaults::resetStandardUserDefaults();
+    EXPECT_FALSE(ns::UserDefaults::standardUserDefaults()->objectForKey(kSHRFacebookAccessToken));
+    EXPECT_FALSE(ns::UserDefaults::standardUserDefaults()->objectForKey(kSHRFacebookExpiryDate));
+}
+
 TEST_F(SHRFacebookTest, FailedRequestEndsSessionButStoredTokenComesBack) {
     storeToken("stored");
     service.reply("/me/feed", "{\"error\":{\"type\":\"OAuthException\"}}");

@@ -1,5 +1,6 @@
 #include "sharing/sharers/facebook/SHRFacebook.h"
 
+#include <cstdio>
 #include <ctime>
 #include <mutex>
 #include <random>
@@ -68,14 +69,18 @@ void SHRFacebook::resetSharedClient() {
     sharedFacebook() = nullptr;
 }
 
-void SHRFacebook::flushAccessToken() {
+bool SHRFacebook::flushAccessToken() {
+    // The three keys go together, or none does: a token that stayed in the
+    // file while this process forgot it would come back at the next start.
+    if (!SHR::setDefaultsValues(
+            {{kSHRFacebookAccessToken, nullptr}, {kSHRFacebookExpiryDate, nullptr}, {kSHRFacebookUserInfo, nullptr}})) {
+        std::fprintf(stderr, "SHRFacebook: the refused login could not be removed; it stays stored\n");
+        return false;
+    }
     auto* fb = facebook();
     fb->setAccessToken(nullptr);
     fb->setExpirationDate(nullptr);
-    defaults().removeObjectForKey(kSHRFacebookAccessToken);
-    defaults().removeObjectForKey(kSHRFacebookExpiryDate);
-    defaults().removeObjectForKey(kSHRFacebookUserInfo);
-    defaults().synchronize();
+    return true;
 }
 
 std::string SHRFacebook::storedImagePath(const ui::Image* image) {
@@ -272,14 +277,23 @@ void SHRFacebook::dialogCompleteWithUrl(ns::URL* url) {
     std::string text = url ? url->absoluteText() : std::string();
     if (text == "fbconnect://success") setQuiet(true);
     if (text.find("error_code=190") != std::string::npos) {
-        flushAccessToken();
-        authorize();
+        // The service no longer accepts the token. A token that could not be
+        // removed is still the stored login, so no new login starts (it
+        // would find that token again); the share ends as failed below.
+        if (flushAccessToken()) authorize();
+        else tokenNotFlushed_ = true;
     }
 }
 
 void SHRFacebook::dialogDidComplete(FBDialog*) {
     auto keep = ns::keepAlive(this);
-    sendDidFinish();
+    if (tokenNotFlushed_) {
+        tokenNotFlushed_ = false;
+        sendDidFailWithError(SHR::error(
+            "%@", SHRLocalizedString("Facebook no longer accepts your login, and it could not be removed. Please try again.")));
+    } else {
+        sendDidFinish();
+    }
     endHold();
 }
 

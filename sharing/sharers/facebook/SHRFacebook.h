@@ -50,8 +50,11 @@ public:
     // -- Class operations -------------------------------------------------------------
     // The shared client, made on first use (under a lock).
     static Facebook* facebook();
-    // Clears the client's token and expiry and the three stored keys.
-    static void flushAccessToken();
+    // Removes the three stored keys (token, expiry, account information)
+    // together and clears the client's token and expiry. False when the
+    // user defaults could not be saved: then nothing has changed, in this
+    // process or on disk.
+    static bool flushAccessToken();
     // Writes the image's PNG to a new file in <caches>/SHRImage; its path
     // ("" when it could not be written).
     static std::string storedImagePath(const ui::Image* image);
@@ -104,6 +107,9 @@ private:
     void endHold();
     ns::Ref<ns::Object> selfHold_;
     int holds_ = 0;
+    // The feed dialog reported a refused token that could not be removed:
+    // its completion is a failed share.
+    bool tokenNotFlushed_ = false;
 };
 
 }  // namespace sharing
