@@ -341,6 +341,7 @@ TEST_F(ScreensTest, ShareMenuOfTheShippedSharerList) {
         EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("username", "SHRPinboard")), "me");
         EXPECT_TRUE(pinboardSwitchOn());
         EXPECT_FALSE(menu->exclusions()->objectForKey("SHRPinboard"));
+        EXPECT_FALSE(menu->tableView()->indexPathForSelectedRow());
         ASSERT_TRUE(driver.pressAlertButton("Close")) << driver.lastError();
     }
     keychainFolder.restore();

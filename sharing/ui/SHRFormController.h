@@ -198,7 +198,6 @@ public:
     // been saved ignores its button and later saves (a second press would
     // send the share again).
     void saveForm();
-    bool isSaved() const { return saved_; }
     void cancel();
     void close();
 

@@ -40,7 +40,6 @@ public:
     // screen closes, or while a check-in that keeps it up is under way,
     // sends nothing more.
     void sendFormToDelegate() { sendFormTo(delegate().get()); }
-    bool isSent() const { return sent_; }
 
     // The text view (a text input; loads the view on first use).
     ui::TextField* textView();
