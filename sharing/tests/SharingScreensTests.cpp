@@ -1048,6 +1048,24 @@ TEST_F(FormTest, LargeTextFieldFollowsTheKeyboardAndCountsCharacters) {
     ASSERT_TRUE(driver.tapBarButton("Send to Posts"));
     EXPECT_EQ(sharer->sent, (std::vector<std::string>{"short"}));
     EXPECT_FALSE(root->presentedViewController());
+    // Sent once: the button stays off whatever the text does, and the form
+    // gives its text to the sharer no more.
+    form->setText("longer");
+    EXPECT_FALSE(form->navigationItem()->rightBarButtonItem()->isEnabled());
+    form->save();
+    form->sendFormToDelegate();
+    EXPECT_EQ(sharer->sent, (std::vector<std::string>{"short"}));
+
+    // A form whose sharer is gone sends to nobody.
+    auto orphan = ns::make<SHRFormControllerLargeTextField>();
+    {
+        auto gone = ns::make<PostSharer>();
+        orphan->setDelegate(gone.get(), &PostSharer::sendForm);
+    }
+    orphan->setText("nobody");
+    orphan->sendFormToDelegate();
+    orphan->save();
+    EXPECT_TRUE(orphan->navigationItem()->rightBarButtonItem()->isEnabled());
 }
 
 }  // namespace
