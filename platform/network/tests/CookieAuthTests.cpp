@@ -407,6 +407,13 @@ TEST(HTTPAuthentication, RefusalAndStaleNonce) {
     EXPECT_FALSE(a->isValid(&why));
     ASSERT_TRUE(why);
     EXPECT_EQ(why->code(), net::kAuthenticationBadPassword);
+    EXPECT_FALSE(a->requiresOrderedRequests());
+    // A refused object applies nothing more.
+    auto next = net::HTTPMessage::request("GET", "http://h/");
+    why = nullptr;
+    EXPECT_FALSE(a->applyCredentials(*next, "u", "p", &why));
+    ASSERT_TRUE(why);
+    EXPECT_FALSE(next->headers().contains("Authorization"));
 }
 
 // A login kept for the session is one object that requests on several
@@ -520,6 +527,7 @@ TEST(NTLM, ThreeMessagesThroughTheAuthenticationObject) {
     ASSERT_TRUE(a);
     EXPECT_EQ(a->method(), "NTLM");
     EXPECT_TRUE(a->requiresAccountDomain());
+    EXPECT_TRUE(a->requiresOrderedRequests());
     auto req = net::HTTPMessage::request("GET", "http://h/");
     ASSERT_TRUE(a->applyCredentials(*req, "user", "pw", "DOM", nullptr));
     std::string type1 = req->headerField("Authorization").value_or("").substr(5);
