@@ -2,6 +2,7 @@
 
 #include <sstream>
 
+#include "platform/foundation/String.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Control.h"
@@ -23,14 +24,14 @@ void escapeByte(std::string& out, unsigned char c) {
 }
 
 // The length of the UTF-8 character starting at `at`, or 0 when the bytes
-// there are not one.
+// there are not one: a sequence of the right shape is no character either
+// when it is overlong, a surrogate or past U+10FFFF, and goes out escaped,
+// so that what is printed is always UTF-8.
 size_t utf8Length(std::string_view text, size_t at) {
     unsigned char c = static_cast<unsigned char>(text[at]);
     size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
     if (n == 0 || at + n > text.size()) return 0;
-    for (size_t k = 1; k < n; ++k)
-        if ((static_cast<unsigned char>(text[at + k]) & 0xC0) != 0x80) return 0;
-    return n;
+    return ns::isValidUTF8(text.data() + at, n) ? n : 0;
 }
 
 }  // namespace

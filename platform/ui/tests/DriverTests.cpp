@@ -1119,6 +1119,12 @@ TEST_F(UITest, TheScreenShowsControlCharactersEscapedAndNeverAsTheyAre) {
         {"bytes that are no character", "\xff\xc2\xe2\x82 \x80", "\\xFF\\xC2\\xE2\\x82 \\x80",
          "\\xFF\\xC2\\xE2\\x82 \\x80"},
         {"a character cut at the end", "\xf0\x9f\x98", "\\xF0\\x9F\\x98", "\\xF0\\x9F\\x98"},
+        // Of a character's shape, but none: a surrogate, an overlong "/",
+        // a code point past U+10FFFF.
+        {"a surrogate", "a\xed\xa0\x80" "b", "a\\xED\\xA0\\x80b", "a\\xED\\xA0\\x80b"},
+        {"an overlong character", "\xe0\x80\xaf", "\\xE0\\x80\\xAF", "\\xE0\\x80\\xAF"},
+        {"past the last code point", "\xf4\x90\x80\x80", "\\xF4\\x90\\x80\\x80", "\\xF4\\x90\\x80\\x80"},
+        {"the last code point", "\xf4\x8f\xbf\xbf", "\xf4\x8f\xbf\xbf", "\xf4\x8f\xbf\xbf"},
     };
     for (const Row& row : rows) {
         auto w = makeWindow();
