@@ -515,11 +515,14 @@ void DownloadCache::clearLeftovers(const std::string& folder) {
     }
     for (const std::string& name : incoming) {
         // A store killed after its headers were written is finished; any
-        // other new body never became part of an entry.
+        // other new body never became part of an entry. When the pair
+        // cannot be read for now, the waiting body may be the one its
+        // headers name: it stays for a later reader to settle.
         std::string bodyName = name.substr(0, name.size() - suffix.size());
         Entry entry;
-        readPair(folder, bodyName.substr(0, bodyName.find('.')), bodyName, true, entry, nullptr);
-        fs::remove(ns::Paths::join(folder, name), ec);
+        if (readPair(folder, bodyName.substr(0, bodyName.find('.')), bodyName, true, entry, nullptr) !=
+            Found::Unavailable)
+            fs::remove(ns::Paths::join(folder, name), ec);
     }
 }
 

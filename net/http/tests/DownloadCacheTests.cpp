@@ -660,6 +660,27 @@ TEST_F(DownloadCacheTest, LeftoversOfKilledStoresGoAtStart) {
     EXPECT_EQ(must<ns::Data>(again->cachedResponseDataForURL(*kept.u))->view(), "kept body");
     EXPECT_EQ(must<ns::Data>(again->cachedResponseDataForURL(*cut.u))->view(), "new body");
     EXPECT_EQ(ns::readFile(cutBody).value_or(""), "new body");
+
+    // A cut store whose headers cannot be opened at the start (here a loop
+    // of links at their name, which stops a root user too) keeps its
+    // waiting body: once the headers can be read, the store is finished.
+    auto waiting = response("http://example.com/waiting.txt", {{"Cache-Control", "max-age=60"}, {"X-Version", "3"}},
+                            "waiting body");
+    waiting.storage = http::kCachePermanentlyCacheStoragePolicy;
+    again->storeResponseForRequest(waiting, 0);
+    const std::string waitingHeaders = again->pathToCachedResponseHeadersForURL(*waiting.u);
+    const std::string waitingBody = again->pathToCachedResponseDataForURL(*waiting.u);
+    ASSERT_FALSE(waitingHeaders.empty());
+    ASSERT_TRUE(ns::writeFileAtomically(waitingBody + DownloadCache::kIncomingSuffix, "waiting body"));
+    ASSERT_TRUE(ns::writeFileAtomically(waitingBody, "older body"));
+    fs::rename(waitingHeaders, dir + "/held");
+    fs::create_symlink(fs::path(waitingHeaders).filename(), waitingHeaders);
+    auto third = ns::make<DownloadCache>();
+    third->setStoragePath(dir + "/cache");
+    EXPECT_TRUE(fs::exists(waitingBody + DownloadCache::kIncomingSuffix));
+    fs::remove(waitingHeaders);
+    fs::rename(dir + "/held", waitingHeaders);
+    EXPECT_EQ(must<ns::Data>(third->cachedResponseDataForURL(*waiting.u))->view(), "waiting body");
 }
 
 // A store that cannot be written (a full disk, a read-only folder) is
