@@ -145,6 +145,39 @@ void UserDefaults::removeObjectForKey(std::string_view key) {
     persistLocked(nullptr);
 }
 
+bool UserDefaults::setObjectsForKeys(const std::vector<std::pair<std::string, Ref<Object>>>& values,
+                                     Ref<Error>* error) {
+    std::vector<std::pair<std::string, Ref<Object>>> copies;
+    copies.reserve(values.size());
+    for (const auto& [key, value] : values) {
+        Ref<Object> copy = value ? frozenCopy(*value) : nullptr;
+        if (value && !copy) {
+            std::string why = "The value for \"" + key + "\" is not a property list (" + value->className() + ")";
+            std::fprintf(stderr, "UserDefaults: refused %s\n", why.c_str());
+            if (error) *error = Error::withDescription(kPropertyListErrorDomain, 0, why);
+            return false;
+        }
+        copies.emplace_back(key, std::move(copy));
+    }
+    std::lock_guard<std::mutex> g(mutex_);
+    std::vector<std::pair<std::string, Ref<Object>>> before;
+    before.reserve(copies.size());
+    for (auto& [key, copy] : copies) {
+        before.emplace_back(key, Ref<Object>(values_->objectForKey(key)));
+        if (copy) values_->setObject(std::move(copy), key);
+        else values_->removeObjectForKey(key);
+    }
+    if (persistLocked(error)) return true;
+    // The file still holds what it held (writes are atomic): memory goes
+    // back to it, the last change first so that a key named twice gets
+    // its first value back.
+    for (auto it = before.rbegin(); it != before.rend(); ++it) {
+        if (it->second) values_->setObject(it->second, it->first);
+        else values_->removeObjectForKey(it->first);
+    }
+    return false;
+}
+
 long UserDefaults::integerForKey(std::string_view key) const {
     Ref<Object> v = objectForKey(key);
     if (auto* n = as<Number>(v.get())) return n->longValue();

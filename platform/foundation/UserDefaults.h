@@ -17,6 +17,8 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/foundation/Array.h"
 #include "platform/foundation/Data.h"
@@ -52,6 +54,12 @@ public:
     bool setObjectForKey(const Ref<Object>& value, std::string_view key);
     bool setObject(const Ref<Object>& value, std::string_view key) { return setObjectForKey(value, key); }
     void removeObjectForKey(std::string_view key);
+    // Stores every value (nil removes its key) with one write of the file:
+    // all of them are saved, or none is and the values held before stay, in
+    // memory and in the file. False (with *error) when a value is not a
+    // property list or the file cannot be written.
+    bool setObjectsForKeys(const std::vector<std::pair<std::string, Ref<Object>>>& values,
+                           Ref<Error>* error = nullptr);
 
     // Typed access. Numbers and number-like strings convert; anything else
     // reads as 0, false or nil.

@@ -264,30 +264,22 @@ bool SHR::setAuthValuesForSharer(const std::vector<std::pair<std::string, ns::Re
     return reportAuthFailure(KeychainStore::setPasswords(values, service.get(), &error), "stored", sharerId, error);
 }
 
-// -- Logout and others -------------------------------------------------------------------------
-
 // -- User defaults that belong together ---------------------------------------------------------
 
 bool SHR::setDefaultsValues(const std::vector<std::pair<std::string, ns::Ref<ns::Object>>>& values) {
     auto defaults = ns::UserDefaults::standardUserDefaults();
-    // The values held before, of the keys that change: what goes back when
-    // the new ones cannot be saved.
-    std::vector<std::pair<std::string, ns::Ref<ns::Object>>> before;
+    bool changes = false;
     for (const auto& [key, value] : values) {
         ns::Ref<ns::Object> old = defaults->objectForKey(key);
-        bool same = old ? value && old->isEqual(*value) : !value;
-        if (!same) before.emplace_back(key, old);
+        changes = changes || !(old ? value && old->isEqual(*value) : !value);
     }
-    if (before.empty()) return true;  // nothing to save
-    bool stored = true;
-    for (const auto& [key, value] : values) stored = defaults->setObjectForKey(value, key) && stored;
+    if (!changes) return true;  // nothing to save
+    // One write of the file: every value is saved, or none is and the
+    // values held before stay, in memory and in the file.
     ns::Ref<ns::Error> error;
-    if (stored && defaults->synchronize(&error)) return true;
+    if (defaults->setObjectsForKeys(values, &error)) return true;
     std::fprintf(stderr, "SHR: the user defaults could not be saved (%s); the values held before are kept\n",
-                 error ? error->localizedDescription().c_str() : "a value is not a property list");
-    // Each change is written at once: what was there before goes back to
-    // the file too, as far as it can still be written.
-    for (const auto& [key, old] : before) defaults->setObjectForKey(old, key);
+                 error ? error->localizedDescription().c_str() : "unknown error");
     return false;
 }
 

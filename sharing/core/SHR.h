@@ -91,11 +91,11 @@ public:
 
     // -- User defaults that belong together -----------------------------------
     // Sets several user-defaults values as one change (a nil value removes
-    // its key) and saves them. True when the defaults hold and have saved
-    // every new value. When they could not be saved (a full disk, a
-    // read-only home) the values held before are put back, so that what is
-    // read in this process and what the file holds stay the old whole;
-    // false then, with the reason logged (never the values).
+    // its key) and saves them with one write of the file. True when the
+    // defaults hold and have saved every new value. When they could not be
+    // saved (a full disk, a read-only home) the values held before stay, so
+    // that what is read in this process and what the file holds are the old
+    // whole; false then, with the reason logged (never the values).
     static bool setDefaultsValues(const std::vector<std::pair<std::string, ns::Ref<ns::Object>>>& values);
 
     // -- Logout ---------------------------------------------------------------

@@ -15,6 +15,7 @@
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/UserDefaults.h"
 #include "testsupport/ChildProcess.h"
+#include "testsupport/FullDisk.h"
 #include "testsupport/TempDir.h"
 
 using namespace ns;
@@ -132,6 +133,54 @@ TEST(UserDefaults, FailedSaveIsReportedAndKeepsValuesInMemory) {
     EXPECT_FALSE(d.synchronize(&err));
     ASSERT_TRUE(err);
     EXPECT_EQ(err->domain(), kPropertyListErrorDomain);
+}
+
+// Values that belong together (a login's token and its expiry) are saved
+// with one write: all of them, or none, in memory and in the file.
+TEST(UserDefaults, SeveralValuesAreSavedTogetherOrNotAtAll) {
+    TempDir dir;
+    const std::string path = dir / "prefs/prefs.plist";
+    testsupport::FullDisk disk(dir / "prefs");  // where the file is, from the start
+    UserDefaults d(path);
+    ASSERT_TRUE(d.setObjectForKey(str("old-token"), "token"));
+    ASSERT_TRUE(d.setObjectForKey(str("old-expiry"), "expiry"));
+    ASSERT_TRUE(d.setObjectForKey(str("kept"), "other"));
+    // Saved together; nil removes a key; a key named twice ends with its
+    // last value.
+    ASSERT_TRUE(d.setObjectsForKeys({{"token", str("t1")}, {"expiry", nullptr}, {"token", str("t2")}}));
+    EXPECT_EQ(d.stringForKey("token")->utf8(), "t2");
+    EXPECT_FALSE(d.objectForKey("expiry"));
+    {
+        UserDefaults reread(path);
+        EXPECT_EQ(reread.stringForKey("token")->utf8(), "t2");
+        EXPECT_FALSE(reread.objectForKey("expiry"));
+        EXPECT_EQ(reread.stringForKey("other")->utf8(), "kept");
+    }
+    // A value that is not a property list: nothing of the change is stored.
+    Ref<Error> why;
+    EXPECT_FALSE(d.setObjectsForKeys({{"token", str("t3")}, {"bad", Array::make({Null::null()})}}, &why));
+    ASSERT_TRUE(why);
+    EXPECT_EQ(d.stringForKey("token")->utf8(), "t2");
+    EXPECT_FALSE(d.objectForKey("bad"));
+    // The file cannot be written: false, and memory keeps what the file
+    // holds, a key named twice and a key removed too.
+    for (auto failure : testsupport::FullDisk::kFailures) {
+        SCOPED_TRACE(testsupport::FullDisk::describe(failure));
+        if (!disk.arrange(failure)) continue;
+        why = nullptr;
+        EXPECT_FALSE(d.setObjectsForKeys(
+            {{"token", str("t4")}, {"other", nullptr}, {"expiry", str("e4")}, {"token", str("t5")}}, &why));
+        EXPECT_TRUE(why);
+        EXPECT_EQ(d.stringForKey("token")->utf8(), "t2");
+        ASSERT_TRUE(d.stringForKey("other"));
+        EXPECT_EQ(d.stringForKey("other")->utf8(), "kept");
+        EXPECT_FALSE(d.objectForKey("expiry"));
+        disk.restore();
+        UserDefaults reread(path);
+        EXPECT_EQ(reread.stringForKey("token")->utf8(), "t2");
+        EXPECT_EQ(reread.stringForKey("other")->utf8(), "kept");
+        EXPECT_FALSE(reread.objectForKey("expiry"));
+    }
 }
 
 TEST(UserDefaults, BundleIdentifierComesFromInfoPlist) {
