@@ -605,11 +605,14 @@ DownloadCache::BodyCheck DownloadCache::checkBody(const std::string& path, long 
     const uint64_t size = static_cast<uint64_t>(st.st_size);
     const bool keep = want && size <= want->readUpTo;
     ns::Ref<ns::MutableData> bytes = keep ? ns::MutableData::make(static_cast<size_t>(size)) : nullptr;
+    // A digest read before is trusted only to say that the body matches:
+    // a file replaced within one clock tick by another of the same size
+    // on a reused inode looks unchanged, so a remembered mismatch is read
+    // again rather than trusted to drop the entry.
     auto known = knownDigests_.find(path);
     if (known != knownDigests_.end() && known->second.device == st.st_dev && known->second.inode == st.st_ino &&
         known->second.size == st.st_size && known->second.modifiedNs == nanoseconds(st.st_mtim) &&
-        known->second.changedNs == nanoseconds(st.st_ctim)) {
-        if (known->second.digest != digest) return BodyCheck::DoesNotMatch;
+        known->second.changedNs == nanoseconds(st.st_ctim) && known->second.digest == digest) {
         if (keep && !readOpenFile(file.fd(), size, bytes.get(), nullptr)) return BodyCheck::Unavailable;
     } else {
         BodyDigest d;
