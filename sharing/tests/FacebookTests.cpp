@@ -1009,6 +1009,36 @@ TEST_F(SHRFacebookTest, UserInfoIsStoredAndLogoutForgetsEverything) {
     EXPECT_EQ(ns::describe(info->stringForKey("username")), "pat");
     EXPECT_EQ(service.requests().at(0).method, "GET");
 
+    // Account information that cannot be stored is a failed share, and
+    // what was stored before stays.
+    {
+        testsupport::FullDisk disk(ns::Paths::join(ns::Paths::libraryDirectory(), "Preferences"));
+        ns::UserDefaults::resetStandardUserDefaults();  // read from the new folder
+        ASSERT_TRUE(ns::UserDefaults::standardUserDefaults()->setObjectForKey(
+            ns::Dictionary::make({{"username", ns::str("before")}}), kSHRFacebookUserInfo));
+        for (auto failure : testsupport::FullDisk::kFailures) {
+            SCOPED_TRACE(testsupport::FullDisk::describe(failure));
+            disk.restore();
+            storeToken("stored");
+            if (!disk.arrange(failure)) continue;
+            service.reply("/me", "{\"id\":\"5\",\"username\":\"after\"}");
+            notes.names.clear();
+            auto again = SHRSharer::getUserInfo<SHRFacebook>();
+            auto saw = [&](const char* name) {
+                return std::find(notes.names.begin(), notes.names.end(), name) != notes.names.end();
+            };
+            ASSERT_TRUE(runUntil([&] { return saw(SHRSendDidFailWithErrorNotification) || saw(SHRSendDidFinishNotification); }));
+            EXPECT_TRUE(saw(SHRSendDidFailWithErrorNotification));
+            EXPECT_FALSE(saw(SHRSendDidFinishNotification));
+            auto kept = ns::UserDefaults::standardUserDefaults()->dictionaryForKey(kSHRFacebookUserInfo);
+            ASSERT_TRUE(kept);
+            EXPECT_EQ(ns::describe(kept->stringForKey("username")), "before");
+        }
+        disk.restore();
+        ns::UserDefaults::resetStandardUserDefaults();
+        defaults = ns::UserDefaults::standardUserDefaults();
+    }
+
     defaults->setObjectForKey(ns::Dictionary::make({{"shareType", ns::num(2)}}), kSHRStoredItem);
     sharer->logout();
     EXPECT_FALSE(defaults->objectForKey(kSHRFacebookAccessToken));

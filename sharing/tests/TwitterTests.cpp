@@ -10,6 +10,7 @@
 
 #include <cstdio>
 
+#include "platform/foundation/Paths.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/ui/Driver.h"
 #include "platform/ui/TweetComposeViewController.h"
@@ -17,6 +18,7 @@
 #include "sharing/sharers/twitter/SHRTwitter.h"
 #include "sharing/tests/SharingTestSupport.h"
 #include "sharing/ui/SHRFormController.h"
+#include "testsupport/FullDisk.h"
 #include "testsupport/PythonFake.h"
 
 namespace sharing::test {
@@ -366,6 +368,31 @@ TEST_F(TwitterTest, UserInfoIsStoredWithNullsOfNestedDictionariesReplaced) {
         ASSERT_TRUE(value);
         EXPECT_EQ(level, levels <= 63 ? levels + 1 : 65);
         EXPECT_EQ(ns::describe(value), levels <= 63 ? "bottom" : "");
+    }
+
+    // Account information that cannot be stored is a failed share, and
+    // what was stored before stays.
+    {
+        testsupport::FullDisk disk(ns::Paths::join(ns::Paths::libraryDirectory(), "Preferences"));
+        ns::UserDefaults::resetStandardUserDefaults();  // read from the new folder
+        ASSERT_TRUE(ns::UserDefaults::standardUserDefaults()->setObjectForKey(
+            ns::Dictionary::make({{"screen_name", ns::str("before")}}), kSHRTwitterUserInfo));
+        for (auto failure : testsupport::FullDisk::kFailures) {
+            SCOPED_TRACE(testsupport::FullDisk::describe(failure));
+            disk.restore();
+            if (!disk.arrange(failure)) continue;
+            NotificationRecorder full;
+            auto fetcher = ns::make<SHRTwitter>();
+            fetcher->setQuiet(true);
+            auto ticket = ns::make<OAServiceTicket>(nullptr, nullptr, nullptr, true);
+            fetcher->sendUserInfoDidFinishWithData(ticket.get(), ns::Data::make(R"({"screen_name":"after"})").get());
+            EXPECT_EQ(full.names, std::vector<std::string>{SHRSendDidFailWithErrorNotification});
+            auto stored = ns::UserDefaults::standardUserDefaults()->dictionaryForKey(kSHRTwitterUserInfo);
+            ASSERT_TRUE(stored);
+            EXPECT_EQ(ns::describe(stored->objectForKey("screen_name")), "before");
+        }
+        disk.restore();
+        ns::UserDefaults::resetStandardUserDefaults();
     }
 
     // Logging out forgets the information and the token.

@@ -258,9 +258,13 @@ void SHRFacebook::requestDidLoad(FBRequest*, ns::Object* result) {
         endHold();
         return;
     }
-    if (dict && dict->objectForKey("username")) {
-        defaults().setObjectForKey(ns::Ref<ns::Object>(dict), kSHRFacebookUserInfo);
-        defaults().synchronize();
+    // Account information asked for is done only once it is stored (a
+    // post that went out is done whatever becomes of the account lines).
+    if (dict && dict->objectForKey("username") &&
+        !SHR::setDefaultsValues({{kSHRFacebookUserInfo, ns::Ref<ns::Object>(dict)}}) && type == SHRShareTypeUserInfo) {
+        sendDidFailWithError(SHR::error("%@", SHRLocalizedString("There was an error while sharing")));
+        endHold();
+        return;
     }
     sendDidFinish();
     endHold();

@@ -466,7 +466,7 @@ void SHRTwitter::sendUserInfoDidFinishWithData(OAServiceTicket* ticket, ns::Data
     // The defaults hold property lists only: the stored copy is made of
     // standard collections, and a null left inside a list is stored as ""
     // (otherwise the whole account information could not be kept).
-    if (!ns::UserDefaults::standardUserDefaults()->setObjectForKey(propertyListCopy(dict), kSHRTwitterUserInfo)) {
+    if (!SHR::setDefaultsValues({{kSHRTwitterUserInfo, propertyListCopy(dict)}})) {
         sendDidFailWithError(SHR::errorWithDescription(SHRLocalizedString("There was an error while sharing")));
         return;
     }
