@@ -1023,13 +1023,14 @@ TEST_F(SHRFacebookTest, UserInfoIsStoredAndLogoutForgetsEverything) {
             if (!disk.arrange(failure)) continue;
             service.reply("/me", "{\"id\":\"5\",\"username\":\"after\"}");
             notes.names.clear();
-            auto again = SHRSharer::getUserInfo<SHRFacebook>();
+            ns::Weak<SHRSharer> again(SHRSharer::getUserInfo<SHRFacebook>().get());
             auto saw = [&](const char* name) {
                 return std::find(notes.names.begin(), notes.names.end(), name) != notes.names.end();
             };
             ASSERT_TRUE(runUntil([&] { return saw(SHRSendDidFailWithErrorNotification) || saw(SHRSendDidFinishNotification); }));
             EXPECT_TRUE(saw(SHRSendDidFailWithErrorNotification));
             EXPECT_FALSE(saw(SHRSendDidFinishNotification));
+            EXPECT_FALSE(again.lock()) << "the request's hold ends";
             auto kept = ns::UserDefaults::standardUserDefaults()->dictionaryForKey(kSHRFacebookUserInfo);
             ASSERT_TRUE(kept);
             EXPECT_EQ(ns::describe(kept->stringForKey("username")), "before");
