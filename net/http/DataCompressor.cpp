@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "net/http/ResponseLimits.h"
@@ -75,20 +76,12 @@ ssize_t readBlock(int fd, uint8_t* p, size_t n) {
     return static_cast<ssize_t>(got);
 }
 
-// The shared file-to-file loop. `Coder` is DataCompressor or DataDecompressor.
+// The shared file-to-file loop: `source` through `coder` into the open file
+// `outFd` (named `destination` in errors), which stays open. `Coder` is
+// DataCompressor or DataDecompressor.
 template <class Coder, class Step>
-bool transformFile(const char* verb, Coder* coder, const std::string& source,
+bool transformInto(const std::string& v, Coder* coder, const std::string& source, int outFd,
                    const std::string& destination, ns::Ref<ns::Error>* error, Step step) {
-    std::string v(verb);
-    File out;
-    // The engine's own files (a compressed body, an inflated download on
-    // its way to its destination): the user's alone.
-    out.fd = ::open(destination.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (out.fd < 0) {
-        store(error, makeError(format((v + " of %s failed because we were to create a file at %s").c_str(),
-                                      source, destination)));
-        return false;
-    }
     struct stat st;
     if (::stat(source.c_str(), &st) != 0) {
         store(error, makeError(format((v + " of %s failed the file does not exist").c_str(), source)));
@@ -124,7 +117,7 @@ bool transformFile(const char* verb, Coder* coder, const std::string& source,
             store(error, stepError);
             return false;
         }
-        if (produced && produced->length() > 0 && !ns::writeAll(out.fd, produced->bytes(), produced->length())) {
+        if (produced && produced->length() > 0 && !ns::writeAll(outFd, produced->bytes(), produced->length())) {
             int err = errno;
             coder->closeStream();
             store(error, makeError(format((v + " of %s failed because we were unable to write to the destination data file at %s").c_str(),
@@ -134,18 +127,33 @@ bool transformFile(const char* verb, Coder* coder, const std::string& source,
         }
         if (n == 0) break;
     }
-    if (::close(out.fd) != 0) {
-        int err = errno;
-        out.fd = -1;
-        coder->closeStream();
-        store(error, makeError(format((v + " of %s failed because we were unable to write to the destination data file at %s").c_str(),
-                                      source, destination),
-                               posixError(err)));
-        return false;
-    }
-    out.fd = -1;
     if (auto e = coder->closeStream()) {
         store(error, e);
+        return false;
+    }
+    return true;
+}
+
+// The same into a file made (or emptied) at `destination`, closed at the end.
+template <class Coder, class Step>
+bool transformFile(const char* verb, Coder* coder, const std::string& source,
+                   const std::string& destination, ns::Ref<ns::Error>* error, Step step) {
+    std::string v(verb);
+    File out;
+    // The engine's own files (a compressed body, an inflated download on
+    // its way to its destination): the user's alone.
+    out.fd = ::open(destination.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (out.fd < 0) {
+        store(error, makeError(format((v + " of %s failed because we were to create a file at %s").c_str(),
+                                      source, destination)));
+        return false;
+    }
+    if (!transformInto(v, coder, source, out.fd, destination, error, step)) return false;
+    const int closed = ::close(std::exchange(out.fd, -1));
+    if (closed != 0) {
+        store(error, makeError(format((v + " of %s failed because we were unable to write to the destination data file at %s").c_str(),
+                                      source, destination),
+                               posixError(errno)));
         return false;
     }
     return true;
@@ -376,22 +384,36 @@ ns::Ref<ns::Data> DataDecompressor::uncompressData(const ns::Data* data, ns::Ref
     return out;
 }
 
+namespace {
+// One block of a file being inflated; the file's end (n == 0) checks that
+// the gzip stream ended too: a file that stops before it is truncated, and
+// that is said instead of reporting a short result as success.
+auto inflateStep(DataDecompressor* coder) {
+    return [coder](const uint8_t* p, size_t n, ns::Ref<ns::Error>* e) -> ns::Ref<ns::Data> {
+        if (n == 0) {
+            if (!coder->reachedEnd()) *e = DataDecompressor::inflateErrorWithCode(Z_BUF_ERROR);
+            return nullptr;
+        }
+        return coder->uncompressBytes(p, n, e);
+    };
+}
+}  // namespace
+
 bool DataDecompressor::uncompressDataFromFile(const std::string& source, const std::string& destination,
                                               ns::Ref<ns::Error>* error, uint64_t maxOutputLength) {
     auto d = decompressor();
     DataDecompressor* coder = d.get();
     if (coder) coder->setMaxOutputLength(maxOutputLength);
-    return transformFile("Decompression", coder, source, destination, error,
-                         [coder](const uint8_t* p, size_t n, ns::Ref<ns::Error>* e) -> ns::Ref<ns::Data> {
-                             // A file that stops before the end of its gzip
-                             // stream is truncated: say so instead of
-                             // reporting a short result as success.
-                             if (n == 0) {
-                                 if (!coder->reachedEnd()) *e = inflateErrorWithCode(Z_BUF_ERROR);
-                                 return nullptr;
-                             }
-                             return coder->uncompressBytes(p, n, e);
-                         });
+    return transformFile("Decompression", coder, source, destination, error, inflateStep(coder));
+}
+
+bool DataDecompressor::uncompressDataFromFileInto(const std::string& source, int destinationFd,
+                                                  const std::string& destinationName, ns::Ref<ns::Error>* error,
+                                                  uint64_t maxOutputLength) {
+    auto d = decompressor();
+    DataDecompressor* coder = d.get();
+    if (coder) coder->setMaxOutputLength(maxOutputLength);
+    return transformInto("Decompression", coder, source, destinationFd, destinationName, error, inflateStep(coder));
 }
 
 ns::Ref<ns::Error> DataDecompressor::inflateErrorWithCode(int code) {

@@ -95,6 +95,11 @@ public:
                                             uint64_t maxOutputLength = 0);
     static bool uncompressDataFromFile(const std::string& source, const std::string& destination,
                                        ns::Ref<ns::Error>* error, uint64_t maxOutputLength = 0);
+    // Into a file the caller opened (and closes), named `destinationName`
+    // in errors: nothing put in place of a name meanwhile is written.
+    static bool uncompressDataFromFileInto(const std::string& source, int destinationFd,
+                                           const std::string& destinationName, ns::Ref<ns::Error>* error,
+                                           uint64_t maxOutputLength = 0);
     static ns::Ref<ns::Error> inflateErrorWithCode(int code);
 
 private:

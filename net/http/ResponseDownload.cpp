@@ -124,38 +124,6 @@ ns::Ref<ns::Error> landFile(const std::string& from, const std::string& to) {
     return nullptr;
 }
 
-// Inflates the gzip file at `from` into the open file `out`, at most
-// `limit` bytes (0: no limit). Nil, or the error: the file's own, the
-// inflation's (code 11; a stream that stops before its end is one), or the
-// limit's. Writes into the file it is given rather than one it opens by
-// name, so nothing put in place of that name meanwhile is written.
-ns::Ref<ns::Error> inflateInto(const std::string& from, int out, const std::string& outPath, uint64_t limit) {
-    int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return fileError(kAttributesText, from, errno, "open");
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closeIn{in};
-    auto inflater = DataDecompressor::decompressor();
-    if (!inflater) return DataDecompressor::inflateErrorWithCode(Z_MEM_ERROR);
-    inflater->setMaxOutputLength(limit);
-    std::vector<uint8_t> block(1 << 16);
-    for (;;) {
-        ssize_t n = ::read(in, block.data(), block.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return fileError(kAttributesText, from, errno, "read");
-        if (n == 0) break;
-        ns::Ref<ns::Error> error;
-        ns::Ref<ns::Data> produced = inflater->uncompressBytes(block.data(), static_cast<size_t>(n), &error);
-        if (error) return error;
-        if (produced && produced->length() > 0 && !ns::writeAll(out, produced->bytes(), produced->length()))
-            return fileError(kAttributesText, outPath, errno, "write");
-    }
-    // A file that stops before the end of its gzip stream is cut short.
-    if (!inflater->reachedEnd()) return DataDecompressor::inflateErrorWithCode(Z_BUF_ERROR);
-    return nullptr;
-}
-
 }  // namespace
 
 ResponseDownload::~ResponseDownload() { closeFiles(); }
@@ -305,7 +273,8 @@ ns::Ref<ns::Error> ResponseDownload::finishFile(bool compressed, bool keepForRes
         if (out < 0) {
             error = fileError(kAttributesText, staging, errno, "open");
         } else {
-            error = inflateInto(temporaryPath_, out, staging, maxInflated_);
+            // Written through the file made here, never one put in place of its name.
+            DataDecompressor::uncompressDataFromFileInto(temporaryPath_, out, staging, &error, maxInflated_);
             if (::close(out) != 0 && !error) error = fileError(kAttributesText, staging, errno, "close");
             if (!error) error = landFile(staging, destinationPath_);
             if (error) ::unlink(staging.c_str());
