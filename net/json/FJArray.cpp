@@ -126,11 +126,8 @@ FJArray::~FJArray() {
     // (ReleaseScope), so that a deep tree is let go without recursing once
     // per level.
     ns::ReleaseScope scope;
-    if (scope.deep()) {
-        for (size_t i = 0; i < count_; ++i) ns::ReleaseScope::putOff(ns::Ref<const ns::Object>::adopt(slots[i]));
-    } else {
-        FJValuePool::releaseElements(slots, count_);
-    }
+    if (scope.deep()) ns::ReleaseScope::putOffAll(slots, count_);
+    else FJValuePool::releaseElements(slots, count_);
     if (grown()) std::free(slots);
 }
 

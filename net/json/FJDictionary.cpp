@@ -270,12 +270,8 @@ FJDictionary::~FJDictionary() {
     ns::Object** elements = &entries->key;
     // Deep in a tree they are put off instead (see FJArray's destructor).
     ns::ReleaseScope scope;
-    if (scope.deep()) {
-        for (size_t i = 0; i < 2 * size_t(count_); ++i)
-            ns::ReleaseScope::putOff(ns::Ref<const ns::Object>::adopt(elements[i]));
-    } else {
-        FJValuePool::releaseElements(elements, 2 * size_t(count_));
-    }
+    if (scope.deep()) ns::ReleaseScope::putOffAll(elements, 2 * size_t(count_));
+    else FJValuePool::releaseElements(elements, 2 * size_t(count_));
     if (grown()) std::free(entries);
 }
 

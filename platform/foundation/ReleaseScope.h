@@ -38,6 +38,10 @@ public:
     bool deep() const { return depth_ > kDepth; }
     // Takes over a reference, let go when the outermost scope ends.
     static void putOff(Ref<const Object> element);
+    // Takes over the `count` references held in raw slots (nil ones skipped).
+    static void putOffAll(Object* const* slots, size_t count) {
+        for (size_t i = 0; i < count; ++i) putOff(Ref<const Object>::adopt(slots[i]));
+    }
 
 private:
     // The elements put off on this thread (owned references), let go last
