@@ -20,7 +20,6 @@
 #include "sharing/facebook/Facebook.h"
 #include "sharing/sharers/facebook/SHRFacebook.h"
 #include "sharing/tests/SharingTestSupport.h"
-#include "testsupport/FullDisk.h"
 #include "testsupport/LoopbackServer.h"
 
 namespace sharing::test {
@@ -923,8 +922,7 @@ TEST_F(SHRFacebookTest, RejectedTokenInTheFeedDialogFlushesItAndLogsInAgain) {
 // is started as if it were gone, and the share ends as failed, with the
 // user told. With room again, the next share removes it and logs in again.
 TEST_F(SHRFacebookTest, ARejectedTokenThatCannotBeRemovedStaysAndTheShareFails) {
-    testsupport::FullDisk disk(ns::Paths::join(ns::Paths::libraryDirectory(), "Preferences"));
-    ns::UserDefaults::resetStandardUserDefaults();  // read from the new folder
+    FullPreferences disk;
     const char* refused = "fbconnect://success?error_code=190&error_msg=expired";
     auto shareLink = [&] {
         auto sharer = ns::make<SHRFacebook>();
@@ -955,10 +953,9 @@ TEST_F(SHRFacebookTest, ARejectedTokenThatCannotBeRemovedStaysAndTheShareFails) 
         EXPECT_EQ(ns::describe(defaults->stringForKey(kSHRFacebookAccessToken)), "old");
         EXPECT_TRUE(defaults->objectForKey(kSHRFacebookExpiryDate));
         EXPECT_TRUE(defaults->objectForKey(kSHRFacebookUserInfo));
-        disk.restore();
-        ns::UserDefaults::resetStandardUserDefaults();  // as the next process reads them
-        EXPECT_EQ(ns::describe(ns::UserDefaults::standardUserDefaults()->stringForKey(kSHRFacebookAccessToken)), "old");
-        EXPECT_TRUE(ns::UserDefaults::standardUserDefaults()->objectForKey(kSHRFacebookUserInfo));
+        auto next = disk.reread();
+        EXPECT_EQ(ns::describe(next->stringForKey(kSHRFacebookAccessToken)), "old");
+        EXPECT_TRUE(next->objectForKey(kSHRFacebookUserInfo));
     }
     // With room again the refused token goes and the login starts again.
     disk.restore();
@@ -972,9 +969,9 @@ TEST_F(SHRFacebookTest, ARejectedTokenThatCannotBeRemovedStaysAndTheShareFails) 
                                                               ui::WebViewNavigationType::Other);
     EXPECT_EQ(ui::Application::shared()->openedURLs().size(), openedBefore + 1);
     EXPECT_EQ(notes.names, (std::vector<std::string>{SHRSendDidFinishNotification}));
-    ns::UserDefaults::resetStandardUserDefaults();
-    EXPECT_FALSE(ns::UserDefaults::standardUserDefaults()->objectForKey(kSHRFacebookAccessToken));
-    EXPECT_FALSE(ns::UserDefaults::standardUserDefaults()->objectForKey(kSHRFacebookExpiryDate));
+    auto next = disk.reread();
+    EXPECT_FALSE(next->objectForKey(kSHRFacebookAccessToken));
+    EXPECT_FALSE(next->objectForKey(kSHRFacebookExpiryDate));
 }
 
 TEST_F(SHRFacebookTest, FailedRequestEndsSessionButStoredTokenComesBack) {
@@ -1012,8 +1009,7 @@ TEST_F(SHRFacebookTest, UserInfoIsStoredAndLogoutForgetsEverything) {
     // Account information that cannot be stored is a failed share, and
     // what was stored before stays.
     {
-        testsupport::FullDisk disk(ns::Paths::join(ns::Paths::libraryDirectory(), "Preferences"));
-        ns::UserDefaults::resetStandardUserDefaults();  // read from the new folder
+        FullPreferences disk;
         ASSERT_TRUE(ns::UserDefaults::standardUserDefaults()->setObjectForKey(
             ns::Dictionary::make({{"username", ns::str("before")}}), kSHRFacebookUserInfo));
         for (auto failure : testsupport::FullDisk::kFailures) {
@@ -1035,9 +1031,7 @@ TEST_F(SHRFacebookTest, UserInfoIsStoredAndLogoutForgetsEverything) {
             ASSERT_TRUE(kept);
             EXPECT_EQ(ns::describe(kept->stringForKey("username")), "before");
         }
-        disk.restore();
-        ns::UserDefaults::resetStandardUserDefaults();
-        defaults = ns::UserDefaults::standardUserDefaults();
+        defaults = disk.reread();
     }
 
     defaults->setObjectForKey(ns::Dictionary::make({{"shareType", ns::num(2)}}), kSHRStoredItem);
@@ -1111,8 +1105,7 @@ TEST_F(SHRFacebookTest, LoginOutcomesAlertOnlyOnFailure) {
 // posted, the item left parked, and the login stored before kept, in this
 // process (the client too) and the next.
 TEST_F(SHRFacebookTest, ALoginThatCannotBeSavedIsReportedAndNotUsed) {
-    testsupport::FullDisk disk(ns::Paths::join(ns::Paths::libraryDirectory(), "Preferences"));
-    ns::UserDefaults::resetStandardUserDefaults();  // read from the new folder
+    FullPreferences disk;
     service.reply("/me/photos", "{\"id\":\"7\",\"post_id\":\"1_7\"}");
     std::string answer = "fb" + SHRFacebook::applicationId() + "://authorize#access_token=TOKEN&expires_in=7200";
     for (auto failure : testsupport::FullDisk::kFailures) {
@@ -1142,9 +1135,7 @@ TEST_F(SHRFacebookTest, ALoginThatCannotBeSavedIsReportedAndNotUsed) {
         runUntil([] { return false; }, 0.1);
         EXPECT_TRUE(service.requests().empty()) << "posted without a login";
 
-        disk.restore();
-        ns::UserDefaults::resetStandardUserDefaults();  // as the next process reads them
-        EXPECT_EQ(ns::describe(ns::UserDefaults::standardUserDefaults()->stringForKey(kSHRFacebookAccessToken)), "OLD");
+        EXPECT_EQ(ns::describe(disk.reread()->stringForKey(kSHRFacebookAccessToken)), "OLD");
     }
 }
 

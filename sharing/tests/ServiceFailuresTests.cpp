@@ -51,12 +51,27 @@ protected:
         SHRFacebook::resetSharedClient();
         FakeServicesTest::TearDown();
     }
-    SHRFormController* shownForm() {
+    static ui::ViewController* shownScreen() {
         auto* nav = ns::as<ui::NavigationController>(SHR::currentHelper()->currentView());
-        return nav ? ns::as<SHRFormController>(nav->topViewController()) : nullptr;
+        return nav ? nav->topViewController() : nullptr;
     }
-    static bool saw(const NotificationRecorder& rec, const std::string& name) {
-        return std::find(rec.names.begin(), rec.names.end(), name) != rec.names.end();
+    SHRFormController* shownForm() { return ns::as<SHRFormController>(shownScreen()); }
+    static bool saw(const NotificationRecorder& rec, const std::string& name) { return times(rec, name) > 0; }
+    static long times(const NotificationRecorder& rec, const std::string& name) {
+        return std::count(rec.names.begin(), rec.names.end(), name);
+    }
+    // How many requests the services have had for `path`.
+    int requestsTo(const std::string& path) {
+        int n = 0;
+        auto log = services.log();
+        for (ns::Object* o : *log)
+            if (field(ns::as<ns::Dictionary>(o), "path") == path) ++n;
+        return n;
+    }
+    // Closes whatever the sharer shows and waits until it is gone.
+    bool closeShown() {
+        SHR::currentHelper()->hideCurrentViewControllerAnimated(false);
+        return runUntil([] { return SHR::currentHelper()->currentView() == nullptr; }, 2);
     }
 };
 
@@ -288,22 +303,12 @@ TEST_F(ServiceFailuresTest, LoginPressedAgainWhileALoginIsOnItsWayStartsNothing)
          R"({"body": "oauth_token=acctok&oauth_token_secret=accsecret", "cut": 5, "reset": true})", "Access Error|",
          false},
     };
-    auto count = [&](const char* path) {
-        int n = 0;
-        auto log = services.log();
-        for (ns::Object* o : *log)
-            if (field(ns::as<ns::Dictionary>(o), "path") == path) ++n;
-        return n;
-    };
-    auto times = [](const NotificationRecorder& rec, const std::string& name) {
-        return std::count(rec.names.begin(), rec.names.end(), name);
-    };
     ui::Driver driver;
     for (const auto& row : rows) {
         for (bool accept : {true, false}) {
             if (accept && row.accepted.empty()) continue;
             SCOPED_TRACE(std::string(row.sharer) + (accept ? ", accepted" : ", refused: " + row.refused));
-            const int loginsBefore = count(row.loginPath), sharesBefore = count(row.sharePath);
+            const int loginsBefore = requestsTo(row.loginPath), sharesBefore = requestsTo(row.sharePath);
             // The service takes its time to answer the login: both presses
             // come while it is on its way.
             std::string reply = accept ? row.accepted : row.refused;
@@ -326,8 +331,7 @@ TEST_F(ServiceFailuresTest, LoginPressedAgainWhileALoginIsOnItsWayStartsNothing)
                 // A share form may follow the login: sent as it stands, once.
                 std::set<ui::ViewController*> sent;
                 ASSERT_TRUE(runUntil([&] {
-                    auto* nav = ns::as<ui::NavigationController>(SHR::currentHelper()->currentView());
-                    auto* top = nav ? nav->topViewController() : nullptr;
+                    auto* top = shownScreen();
                     if (top && sent.insert(top).second) {
                         if (auto* form = ns::as<SHRFormController>(top); form && form->rightButtonTitle() != "Login")
                             form->validateForm();
@@ -340,8 +344,8 @@ TEST_F(ServiceFailuresTest, LoginPressedAgainWhileALoginIsOnItsWayStartsNothing)
                 ASSERT_TRUE(runUntil([&] { return !alerts().empty(); })) << ::testing::PrintToString(rec.names);
             }
             runUntil([] { return false; }, 0.1);  // a second answer would be in by now
-            EXPECT_EQ(count(row.loginPath) - loginsBefore, 1);
-            EXPECT_EQ(count(row.sharePath) - sharesBefore, accept ? 1 : 0);
+            EXPECT_EQ(requestsTo(row.loginPath) - loginsBefore, 1);
+            EXPECT_EQ(requestsTo(row.sharePath) - sharesBefore, accept ? 1 : 0);
             ASSERT_EQ(alerts().size(), accept ? 0u : 1u) << ::testing::PrintToString(alerts());
             if (!accept) EXPECT_EQ(alerts()[0].substr(0, row.alert.size()), row.alert);
             EXPECT_EQ(times(rec, accept ? "SHRAuthDidFinish:true" : "SHRAuthDidFinish:false"),
@@ -354,11 +358,10 @@ TEST_F(ServiceFailuresTest, LoginPressedAgainWhileALoginIsOnItsWayStartsNothing)
                 ASSERT_TRUE(driver.pressAlertButton("Close")) << driver.lastError();
                 ASSERT_TRUE(driver.tapBarButton("Login")) << driver.lastError();
                 ASSERT_TRUE(runUntil([&] { return alerts().size() == 1; }));
-                EXPECT_EQ(count(row.loginPath) - loginsBefore, 2);
+                EXPECT_EQ(requestsTo(row.loginPath) - loginsBefore, 2);
             }
             sharer->logout();
-            SHR::currentHelper()->hideCurrentViewControllerAnimated(false);
-            ASSERT_TRUE(runUntil([] { return SHR::currentHelper()->currentView() == nullptr; }, 2));
+            ASSERT_TRUE(closeShown());
         }
     }
 }
@@ -431,24 +434,10 @@ TEST_F(ServiceFailuresTest, SendPressedAgainWhileASendIsOnItsWaySendsOnce) {
          },
          "/method/wall.post", R"("body": "{\"response\":{\"post_id\":1}}")", ""},
     };
-    auto count = [&](const std::string& path) {
-        int n = 0;
-        auto log = services.log();
-        for (ns::Object* o : *log)
-            if (field(ns::as<ns::Dictionary>(o), "path") == path) ++n;
-        return n;
-    };
-    auto times = [](const NotificationRecorder& rec, const std::string& name) {
-        return std::count(rec.names.begin(), rec.names.end(), name);
-    };
-    auto shownScreen = []() -> ui::ViewController* {
-        auto* nav = ns::as<ui::NavigationController>(SHR::currentHelper()->currentView());
-        return nav ? nav->topViewController() : nullptr;
-    };
     ui::Driver driver;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        const int before = count(row.path);
+        const int before = requestsTo(row.path);
         services.setReplies("{\"" + row.path + R"(": [{"delay": 0.15, )" + row.reply + "}]" +
                             (row.others.empty() ? "" : ", " + row.others) + "}");
         ui::Panel::resetShown();
@@ -480,13 +469,12 @@ TEST_F(ServiceFailuresTest, SendPressedAgainWhileASendIsOnItsWaySendsOnce) {
             return saw(rec, SHRSendDidFinishNotification) || saw(rec, SHRSendDidFailWithErrorNotification);
         })) << ::testing::PrintToString(rec.names);
         runUntil([] { return false; }, 0.3);  // a second share would be answered by now
-        EXPECT_EQ(count(row.path) - before, 1);
+        EXPECT_EQ(requestsTo(row.path) - before, 1);
         EXPECT_EQ(times(rec, SHRSendDidFinishNotification), 1) << ::testing::PrintToString(rec.names);
         EXPECT_EQ(times(rec, SHRSendDidFailWithErrorNotification), 0) << ::testing::PrintToString(rec.names);
         EXPECT_EQ(times(rec, SHRSendDidCancelNotification), 0) << ::testing::PrintToString(rec.names);
         EXPECT_TRUE(alerts().empty()) << ::testing::PrintToString(alerts());
-        SHR::currentHelper()->hideCurrentViewControllerAnimated(false);
-        ASSERT_TRUE(runUntil([] { return SHR::currentHelper()->currentView() == nullptr; }, 2));
+        ASSERT_TRUE(closeShown());
     }
 }
 
@@ -753,8 +741,7 @@ TEST_F(ServiceFailuresTest, TokenRepliesWithoutATokenFailTheLogin) {
             }
             sharer->logout();
             ui::Panel::resetShown();
-            SHR::currentHelper()->hideCurrentViewControllerAnimated(false);
-            ASSERT_TRUE(runUntil([] { return SHR::currentHelper()->currentView() == nullptr; }, 2));
+            ASSERT_TRUE(closeShown());
         }
     }
 }

@@ -569,8 +569,7 @@ TEST_F(CentreTest, OAuthTokensInTheUserDefaultsComeBackWhole) {
 // read-only, or a value is not a property list, the values held before stay,
 // in memory and in the file; values that do not change need no save.
 TEST_F(CentreTest, DefaultsValuesAreSavedTogetherOrPutBack) {
-    testsupport::FullDisk disk(ns::Paths::preferencesDirectory());
-    ns::UserDefaults::resetStandardUserDefaults();  // read from the new folder
+    FullPreferences disk;
     auto read = [](bool fromDisk) {
         if (fromDisk) ns::UserDefaults::resetStandardUserDefaults();
         auto d = ns::UserDefaults::standardUserDefaults();

@@ -17,7 +17,6 @@
 #include "sharing/ui/SHRFormOptionController.h"
 #include "sharing/ui/SHROAuthView.h"
 #include "sharing/ui/SHRShareMenu.h"
-#include "testsupport/FullDisk.h"
 
 namespace sharing::test {
 namespace {
@@ -302,10 +301,8 @@ TEST_F(ShareMenuTest, SectionsSortedRowsAndHeaders) {
 // be saved (the user defaults' folder full or read-only) is told, and the
 // menu stays in edit mode with nothing hidden.
 TEST_F(ScreensTest, ShareMenuOfTheShippedSharerList) {
-    std::string library = ns::Paths::libraryDirectory();
-    testsupport::FullDisk keychainFolder(ns::Paths::join(library, "Keychains"));
-    testsupport::FullDisk defaultsFolder(ns::Paths::join(library, "Preferences"));
-    ns::UserDefaults::resetStandardUserDefaults();  // read from the new folder
+    testsupport::FullDisk keychainFolder(ns::Paths::join(ns::Paths::libraryDirectory(), "Keychains"));
+    FullPreferences defaultsFolder;
     auto menu = ns::make<SHRCustomShareMenu>(ui::TableViewStyle::Grouped);
     menu->setItem(SHRItem::URL(ns::URL::URLWithString("http://deck.example/card/1"), ns::str("Card")));
     SHR::currentHelper()->showViewController(menu);
@@ -361,16 +358,13 @@ TEST_F(ScreensTest, ShareMenuOfTheShippedSharerList) {
         EXPECT_EQ(titles(1).size(), 10u);
         EXPECT_FALSE(ns::UserDefaults::standardUserDefaults()->dictionaryForKey("SHRExcluded"));
         ASSERT_TRUE(driver.pressAlertButton("Close")) << driver.lastError();
-        defaultsFolder.restore();
-        ns::UserDefaults::resetStandardUserDefaults();  // as the next process reads them
-        EXPECT_FALSE(ns::UserDefaults::standardUserDefaults()->dictionaryForKey("SHRExcluded"));
+        EXPECT_FALSE(defaultsFolder.reread()->dictionaryForKey("SHRExcluded"));
     }
     defaultsFolder.restore();
     ASSERT_TRUE(driver.tapBarButton("Done"));
     EXPECT_FALSE(menu->tableView()->isEditing());
     EXPECT_EQ(titles(1).size(), 9u);
-    ns::UserDefaults::resetStandardUserDefaults();
-    auto stored = ns::UserDefaults::standardUserDefaults()->dictionaryForKey("SHRExcluded");
+    auto stored = defaultsFolder.reread()->dictionaryForKey("SHRExcluded");
     ASSERT_TRUE(stored);
     EXPECT_TRUE(stored->objectForKey("SHRPinboard"));
 }

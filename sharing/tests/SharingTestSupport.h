@@ -21,6 +21,7 @@
 #include "sharing/core/SHR.h"
 #include "sharing/core/SHRSharer.h"
 #include "testsupport/EndpointOverrides.h"
+#include "testsupport/FullDisk.h"
 #include "testsupport/MainLoopWait.h"
 #include "testsupport/TempDir.h"
 #include "testsupport/UITest.h"
@@ -57,6 +58,19 @@ struct NotificationRecorder {
     std::vector<std::string> names;
     std::vector<ns::ObserverToken> tokens;
     NotificationRecorder();
+};
+
+// The user defaults' folder, whose writes can be made to fail; the defaults
+// are read anew from it from the start.
+class FullPreferences : public testsupport::FullDisk {
+public:
+    FullPreferences() : FullDisk(ns::Paths::preferencesDirectory()) { ns::UserDefaults::resetStandardUserDefaults(); }
+    // Room again, and the defaults as the next process reads them.
+    ns::Ref<ns::UserDefaults> reread() {
+        restore();
+        ns::UserDefaults::resetStandardUserDefaults();
+        return ns::UserDefaults::standardUserDefaults();
+    }
 };
 
 }  // namespace sharing::test

@@ -12,7 +12,6 @@
 #include "sharing/sharers/vkontakte/SHRVkontakte.h"
 #include "sharing/tests/SharingTestSupport.h"
 #include "sharing/ui/SHRActivityIndicator.h"
-#include "testsupport/FullDisk.h"
 
 namespace sharing::test {
 namespace {
@@ -233,10 +232,8 @@ TEST_F(SimpleSharersTest, LogoutOfAllClearsEveryServiceOfTheShippedList) {
 // readable, in this process and the next. (When the keychain could be
 // changed and the user defaults not, the keychain's logins are put back.)
 TEST_F(SimpleSharersTest, ALogoutThatCannotRemoveEveryLoginRemovesNone) {
-    std::string library = ns::Paths::libraryDirectory();
-    testsupport::FullDisk keychainFolder(ns::Paths::join(library, "Keychains"));
-    testsupport::FullDisk defaultsFolder(ns::Paths::join(library, "Preferences"));
-    ns::UserDefaults::resetStandardUserDefaults();  // read from the new folder
+    testsupport::FullDisk keychainFolder(ns::Paths::join(ns::Paths::libraryDirectory(), "Keychains"));
+    FullPreferences defaultsFolder;
     struct Place {
         const char* what;
         std::vector<testsupport::FullDisk*> disks;

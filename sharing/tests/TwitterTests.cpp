@@ -10,7 +10,6 @@
 
 #include <cstdio>
 
-#include "platform/foundation/Paths.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/ui/Driver.h"
 #include "platform/ui/TweetComposeViewController.h"
@@ -18,7 +17,6 @@
 #include "sharing/sharers/twitter/SHRTwitter.h"
 #include "sharing/tests/SharingTestSupport.h"
 #include "sharing/ui/SHRFormController.h"
-#include "testsupport/FullDisk.h"
 #include "testsupport/PythonFake.h"
 
 namespace sharing::test {
@@ -373,8 +371,7 @@ TEST_F(TwitterTest, UserInfoIsStoredWithNullsOfNestedDictionariesReplaced) {
     // Account information that cannot be stored is a failed share, and
     // what was stored before stays.
     {
-        testsupport::FullDisk disk(ns::Paths::join(ns::Paths::libraryDirectory(), "Preferences"));
-        ns::UserDefaults::resetStandardUserDefaults();  // read from the new folder
+        FullPreferences disk;
         ASSERT_TRUE(ns::UserDefaults::standardUserDefaults()->setObjectForKey(
             ns::Dictionary::make({{"screen_name", ns::str("before")}}), kSHRTwitterUserInfo));
         for (auto failure : testsupport::FullDisk::kFailures) {
@@ -391,8 +388,7 @@ TEST_F(TwitterTest, UserInfoIsStoredWithNullsOfNestedDictionariesReplaced) {
             ASSERT_TRUE(stored);
             EXPECT_EQ(ns::describe(stored->objectForKey("screen_name")), "before");
         }
-        disk.restore();
-        ns::UserDefaults::resetStandardUserDefaults();
+        disk.reread();
     }
 
     // Logging out forgets the information and the token.

@@ -8,7 +8,6 @@
 #include "sharing/core/ImageCoding.h"
 #include "sharing/sharers/vkontakte/SHRVkontakte.h"
 #include "sharing/tests/FakeServices.h"
-#include "testsupport/FullDisk.h"
 
 namespace sharing::test {
 namespace {
@@ -133,8 +132,7 @@ TEST_F(VkontakteTest, RefusalErrorsAndMissingUserId) {
 // not used: the "Login Error" alert, the login reported failed, nothing
 // posted, and the login stored before kept, in this process and the next.
 TEST_F(VkontakteTest, ALoginThatCannotBeSavedIsReportedAndNotUsed) {
-    testsupport::FullDisk disk(ns::Paths::join(ns::Paths::libraryDirectory(), "Preferences"));
-    ns::UserDefaults::resetStandardUserDefaults();  // read from the new folder
+    FullPreferences disk;
     for (auto failure : testsupport::FullDisk::kFailures) {
         SCOPED_TRACE(std::string(testsupport::FullDisk::describe(failure)) + " against " + disk.how());
         disk.restore();
@@ -156,10 +154,7 @@ TEST_F(VkontakteTest, ALoginThatCannotBeSavedIsReportedAndNotUsed) {
         EXPECT_EQ(ns::describe(d->stringForKey(kSHRVkontakteAccessToken).get()), "tok1");
         EXPECT_EQ(ns::describe(d->stringForKey(kSHRVkontakteUserId).get()), "42");
         EXPECT_FALSE(ns::make<SHRVkontakte>()->isAuthorized());
-        disk.restore();
-        ns::UserDefaults::resetStandardUserDefaults();  // as the next process reads them
-        EXPECT_EQ(ns::describe(ns::UserDefaults::standardUserDefaults()->stringForKey(kSHRVkontakteAccessToken).get()),
-                  "tok1");
+        EXPECT_EQ(ns::describe(disk.reread()->stringForKey(kSHRVkontakteAccessToken).get()), "tok1");
     }
     auto log = services.log();
     for (ns::Object* o : *log) EXPECT_NE(field(ns::as<ns::Dictionary>(o), "path"), "/method/wall.post");

@@ -125,60 +125,39 @@ TEST(Collections, DescriptionHoldsItsEntriesWhileAnElementChangesThem) {
     };
     const std::string arrayText = "(\n    a,\n    meddled,\n    c\n)";
     const std::string dictionaryText = "{\n    k1 = a;\n    k2 = meddled;\n    k3 = c;\n}";
+    // (a, meddled, c), held by `holder` alone, whose middle element runs
+    // `act` on the holder when it is described.
+    auto array = [](std::function<void(Ref<MutableArray>&)> act) {
+        static Ref<MutableArray> holder;
+        holder = MutableArray::make();
+        holder->addObject(str("a"));
+        holder->addObject(make<Meddler>("meddled", [act] { act(holder); }));
+        holder->addObject(str("c"));
+        MutableArray* raw = holder.get();
+        return raw->description();
+    };
+    // {k1 = a; k2 = meddled; k3 = c;}, the meddling element the value of k2
+    // or its key, which empties the dictionary when it is described.
+    auto dictionary = [](bool meddlingKey) {
+        auto d = MutableDictionary::make();
+        MutableDictionary* raw = d.get();
+        auto meddler = make<Meddler>(meddlingKey ? "k2" : "meddled", [raw] { raw->removeAllObjects(); });
+        d->setObject(str("a"), "k1");
+        if (meddlingKey) d->setObjectForKey(str("meddled"), meddler);
+        else d->setObject(meddler, "k2");
+        d->setObject(str("c"), "k3");
+        return d->description();
+    };
     const Row rows[] = {
         {"an element that empties its array",
-         [] {
-             auto a = MutableArray::make();
-             MutableArray* raw = a.get();
-             a->addObject(str("a"));
-             a->addObject(make<Meddler>("meddled", [raw] { raw->removeAllObjects(); }));
-             a->addObject(str("c"));
-             return a->description();
-         },
-         arrayText},
+         [&] { return array([](Ref<MutableArray>& a) { a->removeAllObjects(); }); }, arrayText},
         {"an element that adds to its array",
-         [] {
-             auto a = MutableArray::make();
-             MutableArray* raw = a.get();
-             a->addObject(str("a"));
-             a->addObject(make<Meddler>("meddled", [raw] {
-                 for (int i = 0; i < 100; ++i) raw->addObject(str("more"));
-             }));
-             a->addObject(str("c"));
-             return a->description();
-         },
+         [&] { return array([](Ref<MutableArray>& a) { for (int i = 0; i < 100; ++i) a->addObject(str("more")); }); },
          arrayText},
-        {"an element that lets its array go",
-         [] {
-             static Ref<MutableArray> holder;
-             holder = MutableArray::make();
-             holder->addObject(str("a"));
-             holder->addObject(make<Meddler>("meddled", [] { holder = nullptr; }));
-             holder->addObject(str("c"));
-             MutableArray* raw = holder.get();
-             return raw->description();
-         },
+        {"an element that lets its array go", [&] { return array([](Ref<MutableArray>& a) { a = nullptr; }); },
          arrayText},
-        {"a value that empties its dictionary",
-         [] {
-             auto d = MutableDictionary::make();
-             MutableDictionary* raw = d.get();
-             d->setObject(str("a"), "k1");
-             d->setObject(make<Meddler>("meddled", [raw] { raw->removeAllObjects(); }), "k2");
-             d->setObject(str("c"), "k3");
-             return d->description();
-         },
-         dictionaryText},
-        {"a key that empties its dictionary",
-         [] {
-             auto d = MutableDictionary::make();
-             MutableDictionary* raw = d.get();
-             d->setObject(str("a"), "k1");
-             d->setObjectForKey(str("meddled"), make<Meddler>("k2", [raw] { raw->removeAllObjects(); }));
-             d->setObject(str("c"), "k3");
-             return d->description();
-         },
-         dictionaryText},
+        {"a value that empties its dictionary", [&] { return dictionary(false); }, dictionaryText},
+        {"a key that empties its dictionary", [&] { return dictionary(true); }, dictionaryText},
         {"an element of an inner array that lets the outer one go",
          [] {
              static Ref<MutableArray> holder;
@@ -210,26 +189,28 @@ TEST(Collections, DescriptionHoldsItsEntriesWhileAnElementChangesThem) {
 // overflow there fails the test.
 TEST(Collections, DeepTreesAreWrittenInShortFormPastTheLimit) {
     // The limit itself: the 64th level in full, the 65th in short form.
-    auto nest = [](int levels, bool dictionaries) {
+    // `levels` arrays around "leaf", or dictionaries, or the two by turns.
+    enum Kind { Arrays, Dictionaries, ByTurns };
+    auto nest = [](int levels, Kind kind) {
         Ref<Object> top = str("leaf");
         for (int i = 0; i < levels; ++i) {
-            if (dictionaries) top = Dictionary::make({{"k", top}});
+            if (kind == Dictionaries || (kind == ByTurns && i % 2)) top = Dictionary::make({{"k", top}});
             else top = Array::make({top});
         }
         return top;
     };
     auto lines = [](const std::string& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); };
     {
-        std::string full = nest(kDescriptionDepthLimit, false)->description();
+        std::string full = nest(kDescriptionDepthLimit, Arrays)->description();
         EXPECT_EQ(full.find("(1 element)"), std::string::npos);
         EXPECT_NE(full.find(std::string(static_cast<size_t>(kDescriptionDepthLimit) * 4, ' ') + "leaf\n"), std::string::npos);
-        std::string cut = nest(kDescriptionDepthLimit + 1, false)->description();
+        std::string cut = nest(kDescriptionDepthLimit + 1, Arrays)->description();
         EXPECT_EQ(cut.find("leaf"), std::string::npos);
         EXPECT_NE(cut.find(std::string(static_cast<size_t>(kDescriptionDepthLimit) * 4, ' ') + "(1 element)\n"),
                   std::string::npos)
             << cut;
         EXPECT_EQ(lines(cut), lines(full));
-        std::string dict = nest(kDescriptionDepthLimit + 1, true)->description();
+        std::string dict = nest(kDescriptionDepthLimit + 1, Dictionaries)->description();
         EXPECT_NE(dict.find("k = {1 entry};"), std::string::npos) << dict;
         EXPECT_EQ(Array::make({Array::make({str("x"), str("y")}), Dictionary::make()})->description(),
                   "(\n    (\n        x,\n        y\n    ),\n    {\n    }\n)");
@@ -237,12 +218,7 @@ TEST(Collections, DeepTreesAreWrittenInShortFormPastTheLimit) {
     const std::string failure = testsupport::failureInChildProcess([&]() -> std::string {
         // Half a million levels of arrays and dictionaries by turns.
         const int deep = 500000;
-        Ref<Object> top = str("leaf");
-        for (int i = 0; i < deep; ++i) {
-            if (i % 2) top = Dictionary::make({{"k", top}});
-            else top = Array::make({top});
-        }
-        std::string text = top->description();
+        std::string text = nest(deep, ByTurns)->description();
         if (text.find("leaf") != std::string::npos) return "the leaf was written";
         if (text.size() > 64 * 1024) return "the text has " + std::to_string(text.size()) + " bytes";
         // A chain through objects of another class that describe their own

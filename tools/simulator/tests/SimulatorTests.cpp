@@ -1101,6 +1101,17 @@ protected:
         ui::Point p = ui::Driver::centerOf(b);
         return std::to_string(int(p.x)) + "," + std::to_string(int(p.y));
     }
+    // An empty home folder for the next start(), with `groups` saved groups.
+    void freshHome(size_t groups) {
+        fs::remove_all(dir + "/home");
+        if (groups == 0) return;
+        fs::create_directories(dir + "/home/Documents");
+        std::ofstream file(dir + "/home/Documents/savedGroups-QuillonIphone.plist");
+        file << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<array>\n";
+        for (size_t i = 0; i < groups; ++i)
+            file << "<dict><key>Name</key><string>group " << i << "</string><key>SelectedCards</key><array/></dict>\n";
+        file << "</array>\n</plist>\n";
+    }
     // Ends the app started by start(), so that another can start.
     void stop() {
         sim.reset();
@@ -1353,16 +1364,7 @@ TEST_F(DeckWalk, NamesLookedForPastALongListLeaveItWhole) {
     };
     for (const Scenario& scenario : scenarios) {
         SCOPED_TRACE(scenario.name);
-        fs::remove_all(dir + "/home");
-        if (scenario.groups > 0) {
-            fs::create_directories(dir + "/home/Documents");
-            std::ofstream file(dir + "/home/Documents/savedGroups-QuillonIphone.plist");
-            file << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<array>\n";
-            for (size_t i = 0; i < scenario.groups; ++i)
-                file << "<dict><key>Name</key><string>group " << i
-                     << "</string><key>SelectedCards</key><array/></dict>\n";
-            file << "</array>\n</plist>\n";
-        }
+        freshHome(scenario.groups);
         start(scenario.idiom);
         for (const std::string& line : scenario.open) does(line);
         EXPECT_TRUE(has(screen(), "more below)")) << screen();  // longer than the screen
@@ -1393,7 +1395,7 @@ TEST_F(DeckWalk, AnAlertTakesEveryTouchAndNothingUnderItChanges) {
     };
     for (const Scenario& scenario : scenarios) {
         SCOPED_TRACE(scenario.name);
-        fs::remove_all(dir + "/home");
+        freshHome(0);
         start(scenario.idiom, false);
         for (const std::string& line : scenario.open) does(line);
         const std::string before = screen();
@@ -1504,15 +1506,7 @@ TEST_F(DeckWalk, RandomWalksOfCommandsKeepTheAppAnswering) {
     for (uint32_t seed = 1; seed <= 8; ++seed) {
         const auto idiom = seed % 2 ? ui::UserInterfaceIdiom::Phone : ui::UserInterfaceIdiom::Pad;
         SCOPED_TRACE("seed " + std::to_string(seed) + (seed % 2 ? ", phone" : ", tablet"));
-        fs::remove_all(dir + "/home");
-        if ((seed / 4) % 2) {
-            fs::create_directories(dir + "/home/Documents");
-            std::ofstream groups(dir + "/home/Documents/savedGroups-QuillonIphone.plist");
-            groups << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<array>\n";
-            for (int i = 0; i < 7; ++i)
-                groups << "<dict><key>Name</key><string>group " << i << "</string><key>SelectedCards</key><array/></dict>\n";
-            groups << "</array>\n</plist>\n";
-        }
+        freshHome((seed / 4) % 2 ? 7 : 0);
         app::RandomSource::setShared(app::RandomSource::withSeed(seed));
         start(idiom, (seed / 2) % 2 == 0);
         std::mt19937 rng(seed);
