@@ -34,8 +34,9 @@ bool Request::has(const std::string& name) const {
 
 // ---- Conn ---------------------------------------------------------------------------
 
-Conn::Conn(int fd, SSL* ssl, int index, std::function<void(int)> onClose)
-    : fd_(fd), ssl_(ssl), index_(index), onClose_(std::move(onClose)) {}
+Conn::Conn(int fd, SSL* ssl, int index, std::function<void(int)> onClose,
+           std::function<void(const Request&)> onRequest)
+    : fd_(fd), ssl_(ssl), index_(index), onClose_(std::move(onClose)), onRequest_(std::move(onRequest)) {}
 
 Conn::~Conn() { close(); }
 
@@ -106,6 +107,7 @@ std::optional<Request> Conn::readRequest() {
             r.body += chunk.substr(0, n);
         }
     }
+    if (onRequest_) onRequest_(r);
     return r;
 }
 
@@ -218,7 +220,8 @@ Server::Server(Handler handler, const std::string& certFile, const std::string& 
     listen();
 }
 
-Server::Server(Answer answer) : handler_([this, answer = std::move(answer)](Conn& c) { answerOne(c, answer); }) {
+Server::Server(Answer answer)
+    : handler_([this, answer = std::move(answer)](Conn& c) { answerOne(c, answer); }), answering_(true) {
     listen();
 }
 
@@ -268,6 +271,28 @@ std::vector<Request> Server::requests() const {
     return requests_;
 }
 
+size_t Server::requestCount() const {
+    std::lock_guard<std::mutex> g(requestsMutex_);
+    return requests_.size();
+}
+
+void Server::clearRequests() {
+    std::lock_guard<std::mutex> g(requestsMutex_);
+    requests_.clear();
+}
+
+void Server::record(const Request& r) {
+    std::lock_guard<std::mutex> g(requestsMutex_);
+    requests_.push_back(r);
+}
+
+Server::Handler Server::eachRequest(std::function<std::string(const Request&)> answer) {
+    return [answer = std::move(answer)](Conn& c) {
+        while (auto r = c.readRequest())
+            if (!c.write(answer(*r))) return;
+    };
+}
+
 std::string Server::reply(int status, const std::string& body, const std::string& extraHeaders) {
     return "HTTP/1.1 " + std::to_string(status) + " " + Conn::reason(status) + "\r\nContent-Length: " +
            std::to_string(body.size()) + "\r\n" + extraHeaders + "\r\n" + body;
@@ -304,7 +329,8 @@ void Server::serve(int c, int index) {
             return;
         }
     }
-    Conn conn(c, ssl, index, [this](int fd) { forget(fd); });
+    Conn conn(c, ssl, index, [this](int fd) { forget(fd); },
+              answering_ ? std::function<void(const Request&)>() : [this](const Request& r) { record(r); });
     handler_(conn);
 }
 
@@ -314,10 +340,7 @@ void Server::answerOne(Conn& conn, const Answer& answer) {
     std::optional<std::string> bytes;
     {
         std::lock_guard<std::mutex> one(answerMutex_);
-        {
-            std::lock_guard<std::mutex> g(requestsMutex_);
-            requests_.push_back(*request);
-        }
+        record(*request);
         bytes = answer(*request);
     }
     if (!bytes) {

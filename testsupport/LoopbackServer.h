@@ -2,7 +2,8 @@
 // connection runs on a thread of its own, in one of two ways:
 //  - with a connection handler, the test reads requests and writes whatever
 //    bytes it wants (well-formed answers or misbehaviour), over TLS too with
-//    a certificate the test made;
+//    a certificate the test made; every request a connection reads is
+//    recorded;
 //  - with an answer function, the server reads one request, records it,
 //    sends the bytes the function returns and closes the connection; the
 //    answers are computed one at a time, in the order the requests came.
@@ -33,7 +34,8 @@ struct Request {
 
 class Conn {
 public:
-    Conn(int fd, SSL* ssl, int index, std::function<void(int)> onClose = nullptr);
+    Conn(int fd, SSL* ssl, int index, std::function<void(int)> onClose = nullptr,
+         std::function<void(const Request&)> onRequest = nullptr);
     ~Conn();
     Conn(const Conn&) = delete;
     Conn& operator=(const Conn&) = delete;
@@ -45,7 +47,7 @@ public:
     // connection to 127.0.0.1:port until either side closes.
     void relayTo(uint16_t port);
     // Reads one request (body by Content-Length or chunked); nullopt when
-    // the peer closed or sent garbage.
+    // the peer closed or sent garbage. The server records what it reads.
     std::optional<Request> readRequest();
     // Exactly n bytes (fewer when the peer closed).
     std::string readExact(size_t n);
@@ -69,6 +71,7 @@ private:
     SSL* ssl_;
     int index_;
     std::function<void(int)> onClose_;
+    std::function<void(const Request&)> onRequest_;
 };
 
 class Server {
@@ -94,9 +97,17 @@ public:
     uint16_t port() const { return port_; }
     std::string url(const std::string& path = "/") const;
     int connections() const { return accepted_.load(); }
-    // The requests an answer function was asked about, oldest first.
+    // The requests the connections read (with an answer function: the ones
+    // it was asked about, in the order it was asked), oldest first.
     std::vector<Request> requests() const;
+    size_t requestCount() const;
+    // Forgets the requests recorded so far.
+    void clearRequests();
 
+    // A connection handler that answers every request the connection reads
+    // with the bytes `answer` returns, until the client leaves or a write
+    // fails; the connection stays open between requests.
+    static Handler eachRequest(std::function<std::string(const Request&)> answer);
     // A whole reply with a Content-Length header.
     static std::string reply(int status, const std::string& body, const std::string& extraHeaders = "");
 
@@ -106,8 +117,10 @@ private:
     void serve(int fd, int index);
     void answerOne(Conn& conn, const Answer& answer);
     void forget(int fd);
+    void record(const Request& r);
 
     Handler handler_;
+    bool answering_ = false;  // answerOne records, in answer order
     std::vector<int> live_;
     SSL_CTX* ctx_ = nullptr;
     int fd_ = -1;

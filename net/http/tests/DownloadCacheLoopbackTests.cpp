@@ -25,14 +25,19 @@ using http::HTTPRequest;
 
 namespace {
 
+ns::Ref<http::DownloadCache> cacheIn(const std::string& folder) {
+    auto cache = ns::make<http::DownloadCache>();
+    cache->setStoragePath(folder);
+    return cache;
+}
+
 // A full disk or a read-only cache folder costs the cache its copy, never
 // the answer: the request answers from the network and the failed store is
 // logged; once there is room again the answer is stored and served.
 TEST(RequestCache, AnswerComesFromTheNetworkWhenItCannotBeStored) {
     testsupport::TempDir dir;
     testsupport::FullDisk disk(dir / "disk");
-    auto cache = ns::make<http::DownloadCache>();
-    cache->setStoragePath(disk.folder() + "/cache");
+    auto cache = cacheIn(disk.folder() + "/cache");
     std::mutex m;
     std::vector<std::string> log;
     http::DownloadCache::setLogHandler([&](const std::string& line) {
@@ -102,15 +107,12 @@ std::string answerBody(long n) {
 class ChangingServer {
 public:
     ChangingServer()
-        : server_([this](testsupport::Conn& c) {
-              while (auto r = c.readRequest()) {
-                  const long n = ++answered_;
-                  if (!c.respond(200, answerBody(n),
-                                 "X-Answer: " + std::to_string(n) + "\r\nETag: \"" + std::to_string(n) +
-                                     "\"\r\nCache-Control: max-age=600\r\nContent-Type: text/plain\r\n"))
-                      return;
-              }
-          }) {}
+        : server_(testsupport::Server::eachRequest([this](const testsupport::Request&) {
+              const long n = ++answered_;
+              return testsupport::Server::reply(200, answerBody(n),
+                                                "X-Answer: " + std::to_string(n) + "\r\nETag: \"" + std::to_string(n) +
+                                                    "\"\r\nCache-Control: max-age=600\r\nContent-Type: text/plain\r\n");
+          })) {}
     std::string url() const { return server_.url("/changing"); }
     long answered() const { return answered_; }
 
@@ -181,8 +183,7 @@ TEST(RequestCacheConcurrency, ThreadsOfOneProcessStoreAndReadOneURL) {
         address = own->url();
         cacheFolder = *ownDir / "cache";
     }
-    auto cache = ns::make<http::DownloadCache>();
-    cache->setStoragePath(cacheFolder);
+    auto cache = cacheIn(cacheFolder);
     StressTally tally;
     storeAndReadFromThreads(address, cache.get(), 4, 40, tally);
     EXPECT_EQ(tally.wrong, 0) << ::testing::PrintToString(tally.firstFaults);
@@ -195,8 +196,7 @@ TEST(RequestCacheConcurrency, ProcessesAndThreadsStoreAndReadOneURL) {
     ChangingServer server;
     testsupport::TempDir dir;
     const std::string cacheFolder = dir / "cache";
-    auto cache = ns::make<http::DownloadCache>();
-    cache->setStoragePath(cacheFolder);
+    auto cache = cacheIn(cacheFolder);
     char self[4096];
     const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
     ASSERT_GT(n, 0);
@@ -260,22 +260,12 @@ void store(http::DownloadCache& cache, const std::string& address,
 // which sends its own only when it has its own stored answer.
 TEST(RequestCache, ValidatorsFromTheCacheStayWithTheirURL) {
     testsupport::TempDir dir;
-    auto cache = ns::make<http::DownloadCache>();
-    cache->setStoragePath(dir / "cache");
-    std::mutex m;
-    std::vector<testsupport::Request> seenByOther;
-    testsupport::Server other([&](testsupport::Conn& c) {
-        while (auto r = c.readRequest()) {
-            {
-                std::lock_guard<std::mutex> g(m);
-                seenByOther.push_back(*r);
-            }
-            bool ok = r->has("If-None-Match") || r->has("If-Modified-Since")
-                          ? c.write("HTTP/1.1 304 Not Modified\r\nETag: \"own\"\r\nContent-Length: 0\r\n\r\n")
-                          : c.respond(200, "fresh from the other server", "Cache-Control: no-store\r\n");
-            if (!ok) return;
-        }
-    });
+    auto cache = cacheIn(dir / "cache");
+    testsupport::Server other(testsupport::Server::eachRequest([](const testsupport::Request& r) {
+        return r.has("If-None-Match") || r.has("If-Modified-Since")
+                   ? testsupport::Server::reply(304, "", "ETag: \"own\"\r\n")
+                   : testsupport::Server::reply(200, "fresh from the other server", "Cache-Control: no-store\r\n");
+    }));
     struct Row {
         const char* name;
         int status;
@@ -290,26 +280,20 @@ TEST(RequestCache, ValidatorsFromTheCacheStayWithTheirURL) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         const std::string target = other.url("/target" + std::to_string(i++));
-        testsupport::Server first([&](testsupport::Conn& c) {
-            while (auto r = c.readRequest())
-                if (!c.write("HTTP/1.1 " + std::to_string(row.status) + " Moved\r\nLocation: " + target +
-                             "\r\nContent-Length: 0\r\n\r\n"))
-                    return;
-        });
+        testsupport::Server first(testsupport::Server::eachRequest([&](const testsupport::Request&) {
+            return testsupport::Server::reply(row.status, "", "Location: " + target + "\r\n");
+        }));
         store(*cache, first.url("/start"),
               {{"ETag", "\"start\""}, {"Last-Modified", "Sun, 06 Nov 1994 08:49:37 GMT"}}, "stale start");
         if (row.otherHasItsOwn) store(*cache, target, {{"ETag", "\"own\""}}, "stored at the target");
-        {
-            std::lock_guard<std::mutex> g(m);
-            seenByOther.clear();
-        }
+        other.clearRequests();
         auto r = HTTPRequest::requestWithURL(url(first.url("/start")), cache.get());
         if (row.status != 307) r->addRequestHeader("X-Kept", "yes");
         r->setShouldUseRFC2616RedirectBehaviour(row.rfc2616);
         startSynchronous(r);
         ASSERT_FALSE(r->error()) << r->error()->description();
         EXPECT_EQ(r->responseStatusCode(), 200);
-        std::lock_guard<std::mutex> g(m);
+        const auto seenByOther = other.requests();
         ASSERT_EQ(seenByOther.size(), 1u);
         if (row.otherHasItsOwn) {
             EXPECT_EQ(seenByOther[0].header("If-None-Match"), "\"own\"");
@@ -333,27 +317,14 @@ TEST(RequestCache, ValidatorsFromTheCacheStayWithTheirURL) {
 // fields himself gets the server's 304.
 TEST(RequestCache, NotModifiedThatTheCacheCannotServeIsAskedAgain) {
     testsupport::TempDir dir;
-    auto cache = ns::make<http::DownloadCache>();
-    cache->setStoragePath(dir / "cache");
+    auto cache = cacheIn(dir / "cache");
     std::function<void()> meanwhile;
-    std::mutex m;
-    std::vector<testsupport::Request> seen;
-    testsupport::Server server([&](testsupport::Conn& c) {
-        while (auto r = c.readRequest()) {
-            {
-                std::lock_guard<std::mutex> g(m);
-                seen.push_back(*r);
-            }
-            bool ok;
-            if (r->has("If-None-Match")) {
-                if (meanwhile) meanwhile();
-                ok = c.write("HTTP/1.1 304 Not Modified\r\nETag: \"v1\"\r\nContent-Length: 0\r\n\r\n");
-            } else {
-                ok = c.respond(200, "the whole answer", "ETag: \"v2\"\r\nCache-Control: no-store\r\n");
-            }
-            if (!ok) return;
-        }
-    });
+    testsupport::Server server(testsupport::Server::eachRequest([&](const testsupport::Request& r) {
+        if (!r.has("If-None-Match"))
+            return testsupport::Server::reply(200, "the whole answer", "ETag: \"v2\"\r\nCache-Control: no-store\r\n");
+        if (meanwhile) meanwhile();
+        return testsupport::Server::reply(304, "", "ETag: \"v1\"\r\n");
+    }));
     const std::string address = server.url("/doc");
     struct Row {
         const char* name;
@@ -382,10 +353,7 @@ TEST(RequestCache, NotModifiedThatTheCacheCannotServeIsAskedAgain) {
         stored.emplace_back("ETag", "\"v1\"");
         store(*cache, address, stored, "the stored answer");
         meanwhile = row.meanwhile;
-        {
-            std::lock_guard<std::mutex> g(m);
-            seen.clear();
-        }
+        server.clearRequests();
         auto r = HTTPRequest::requestWithURL(url(address), cache.get(), http::kAskServerIfModifiedCachePolicy);
         if (row.callerAsks) r->addRequestHeader("If-None-Match", "\"v1\"");
         startSynchronous(r);
@@ -394,7 +362,7 @@ TEST(RequestCache, NotModifiedThatTheCacheCannotServeIsAskedAgain) {
         EXPECT_EQ(r->responseStatusCode(), row.status);
         EXPECT_EQ(text(r), row.body);
         EXPECT_EQ(r->didUseCachedResponse(), row.fromCache);
-        std::lock_guard<std::mutex> g(m);
+        const auto seen = server.requests();
         ASSERT_EQ(seen.size(), row.requests);
         EXPECT_EQ(seen[0].header("If-None-Match"), "\"v1\"");
         if (row.requests > 1) {
@@ -408,22 +376,12 @@ TEST(RequestCache, NotModifiedThatTheCacheCannotServeIsAskedAgain) {
 // an older build) has them left out of the conditional request.
 TEST(RequestCache, ValidatorsWithControlCharactersNeverBlockTheirURL) {
     testsupport::TempDir dir;
-    auto cache = ns::make<http::DownloadCache>();
-    cache->setStoragePath(dir / "cache");
-    std::mutex m;
-    std::vector<testsupport::Request> seen;
-    testsupport::Server server([&](testsupport::Conn& c) {
-        while (auto r = c.readRequest()) {
-            {
-                std::lock_guard<std::mutex> g(m);
-                seen.push_back(*r);
-            }
-            std::string head = "HTTP/1.1 200 OK\r\nETag: \"a\rb\"\r\nLast-Modified: Sun, 06 Nov 1994";
-            head += std::string("\0", 1);
-            head += " 08:49:37 GMT\r\nCache-Control: max-age=0\r\nContent-Length: 6\r\n\r\nanswer";
-            if (!c.write(head)) return;
-        }
-    });
+    auto cache = cacheIn(dir / "cache");
+    testsupport::Server server(testsupport::Server::eachRequest([](const testsupport::Request&) {
+        return testsupport::Server::reply(200, "answer",
+                                          "ETag: \"a\rb\"\r\nLast-Modified: Sun, 06 Nov 1994" + std::string("\0", 1) +
+                                              " 08:49:37 GMT\r\nCache-Control: max-age=0\r\n");
+    }));
     // Through the parser: the stale answer's validators go out with spaces.
     const std::string received = server.url("/received");
     for (int i = 0; i < 3; ++i) {
@@ -433,13 +391,11 @@ TEST(RequestCache, ValidatorsWithControlCharactersNeverBlockTheirURL) {
         ASSERT_FALSE(r->error()) << i << ": " << r->error()->description();
         EXPECT_EQ(text(r), "answer");
     }
-    {
-        std::lock_guard<std::mutex> g(m);
-        ASSERT_EQ(seen.size(), 3u);
-        EXPECT_EQ(seen[2].header("If-None-Match"), "\"a b\"");
-        EXPECT_EQ(seen[2].header("If-Modified-Since"), "Sun, 06 Nov 1994  08:49:37 GMT");
-        seen.clear();
-    }
+    auto seen = server.requests();
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[2].header("If-None-Match"), "\"a b\"");
+    EXPECT_EQ(seen[2].header("If-Modified-Since"), "Sun, 06 Nov 1994  08:49:37 GMT");
+    server.clearRequests();
     // Stored with them: left out, the other one still sent.
     const std::string older = server.url("/older");
     store(*cache, older, {{"ETag", "\"x\ry\""}, {"Last-Modified", "Sun, 06 Nov 1994 08:49:37 GMT"}}, "stored");
@@ -447,7 +403,7 @@ TEST(RequestCache, ValidatorsWithControlCharactersNeverBlockTheirURL) {
     startSynchronous(r);
     ASSERT_FALSE(r->error()) << r->error()->description();
     EXPECT_EQ(text(r), "answer");
-    std::lock_guard<std::mutex> g(m);
+    seen = server.requests();
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_FALSE(seen[0].has("If-None-Match"));
     EXPECT_EQ(seen[0].header("If-Modified-Since"), "Sun, 06 Nov 1994 08:49:37 GMT");
@@ -459,8 +415,7 @@ TEST(RequestCache, ValidatorsWithControlCharactersNeverBlockTheirURL) {
 // request that may not load fails when nothing whole is stored.
 TEST(RequestCache, StoredBodyComesWholeOrAsTheSizeError) {
     testsupport::TempDir dir;
-    auto cache = ns::make<http::DownloadCache>();
-    cache->setStoragePath(dir / "cache");
+    auto cache = cacheIn(dir / "cache");
     const std::string address = "http://127.0.0.1:9/large.bin";
     const size_t large = http::DownloadCache::kMaxCachedBodyBytes + 4096;
     {
@@ -516,8 +471,7 @@ TEST(RequestCache, StoredBodyComesWholeOrAsTheSizeError) {
 // reported.
 TEST(RequestCache, FailedLoadFallsBackToTheStoredAnswerOrReportsItsFailure) {
     testsupport::TempDir dir;
-    auto cache = ns::make<http::DownloadCache>();
-    cache->setStoragePath(dir / "cache");
+    auto cache = cacheIn(dir / "cache");
     testsupport::RefusingPort refusing;
     store(*cache, refusing.url("/stored"), {{"ETag", "\"s\""}}, "the stored answer");
     for (bool stored : {true, false}) {

@@ -20,26 +20,6 @@ using http::FormDataRequest;
 
 namespace {
 
-// Everything the server saw of the last request.
-struct Seen {
-    std::mutex m;
-    testsupport::Request last;
-    int count = 0;
-};
-
-std::unique_ptr<testsupport::Server> recordingServer(Seen& seen) {
-    return std::make_unique<testsupport::Server>([&seen](testsupport::Conn& c) {
-        while (auto r = c.readRequest()) {
-            {
-                std::lock_guard<std::mutex> g(seen.m);
-                seen.last = *r;
-                ++seen.count;
-            }
-            if (!c.respond(200, "{\"ok\":true}", "Content-Type: application/json\r\n")) return;
-        }
-    });
-}
-
 struct Part {
     std::map<std::string, std::string> headers;  // lower-case names
     std::string name, fileName;
@@ -132,23 +112,24 @@ bool parseMultipart(const std::string& contentType, const std::string& body, std
 
 class FormDataTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        server = recordingServer(seen);
-    }
-    void TearDown() override { server.reset(); }
     ns::Ref<FormDataRequest> request(const std::string& path = "/form") {
-        return FormDataRequest::requestWithURL(url(server->url(path)));
+        return FormDataRequest::requestWithURL(url(server.url(path)));
+    }
+    // What the server saw of the last request.
+    testsupport::Request last() const {
+        auto seen = server.requests();
+        return seen.empty() ? testsupport::Request{} : seen.back();
     }
     testsupport::Request send(const ns::Ref<FormDataRequest>& r) {
         startSynchronous(r);
         EXPECT_FALSE(r->error()) << r->error()->description();
-        std::lock_guard<std::mutex> g(seen.m);
-        return seen.last;
+        return last();
     }
-    Seen seen;
-    std::unique_ptr<testsupport::Server> server;
     testsupport::TempDir tmp;
     const std::string dir = tmp.path();
+    testsupport::Server server{testsupport::Server::eachRequest([](const testsupport::Request&) {
+        return testsupport::Server::reply(200, "{\"ok\":true}", "Content-Type: application/json\r\n");
+    })};
 };
 
 }  // namespace
@@ -320,31 +301,26 @@ TEST_F(FormDataTest, TextTheEncodingCannotWriteFailsTheRequestBeforeAnythingIsSe
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        int before;
-        {
-            std::lock_guard<std::mutex> g(seen.m);
-            before = seen.count;
-        }
+        const size_t before = server.requestCount();
         auto r = request();
         r->setPostFormat(row.format);
         r->setStringEncoding(row.encoding);
         row.fill(*r);
         startSynchronous(r);
-        std::lock_guard<std::mutex> g(seen.m);
         if (row.message.empty()) {
             EXPECT_FALSE(r->error());
-            EXPECT_EQ(seen.count, before + 1);
-            EXPECT_EQ(seen.last.body, row.body);
+            EXPECT_EQ(server.requestCount(), before + 1);
+            EXPECT_EQ(last().body, row.body);
             continue;
         }
         if (!r->error()) {
-            ADD_FAILURE() << "reported as a success; the service got: " << seen.last.body;
+            ADD_FAILURE() << "reported as a success; the service got: " << last().body;
             continue;
         }
         EXPECT_EQ(r->error()->domain(), "HTTPRequestErrorDomain");
         EXPECT_EQ(r->error()->code(), 6);
         EXPECT_EQ(r->error()->localizedDescription(), row.message);
-        EXPECT_EQ(seen.count, before);  // nothing reached the service
+        EXPECT_EQ(server.requestCount(), before);  // nothing reached the service
         EXPECT_FALSE(r->haveBuiltPostBody());
         EXPECT_EQ(r->responseStatusCode(), 0);
     }
@@ -463,8 +439,7 @@ TEST_F(FormDataTest, AMissingFileFailsTheRequestWithCodeSix) {
     EXPECT_EQ(r->error()->domain(), "HTTPRequestErrorDomain");
     EXPECT_EQ(r->error()->code(), 6);
     EXPECT_EQ(r->error()->localizedDescription(), "No file exists at " + dir + "/absent.txt");
-    std::lock_guard<std::mutex> g(seen.m);
-    EXPECT_EQ(seen.count, 0);
+    EXPECT_EQ(server.requestCount(), 0u);
 }
 
 TEST_F(FormDataTest, WithoutFieldsTheEngineSendsItsOwnBody) {
@@ -508,7 +483,6 @@ TEST_F(FormDataTest, AsynchronousPostAnswersOnTheMainThread) {
     drainMain();
     EXPECT_EQ(delegate->count("finished"), 1u) << delegate->joined();
     EXPECT_FALSE(delegate->offMain);
-    std::lock_guard<std::mutex> g(seen.m);
-    EXPECT_EQ(seen.last.target, "/tarnwick/WS/Tarnwick.php");
-    EXPECT_EQ(seen.last.body, "metodo=SignUp");
+    EXPECT_EQ(last().target, "/tarnwick/WS/Tarnwick.php");
+    EXPECT_EQ(last().body, "metodo=SignUp");
 }

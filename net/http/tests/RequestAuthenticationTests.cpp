@@ -606,20 +606,12 @@ TEST_F(RequestAuthentication, ChallengedAsynchronousRequestIsNotHeldUpByTheMainT
     // answering it and finishing.
     {
         std::atomic<bool> releaseChallenge{false};
-        testsupport::Server held([&](testsupport::Conn& c) {
-            while (auto q = c.readRequest()) {
-                bool ok;
-                if (q->target == "/plain") {
-                    ok = c.respond(200, "plain");
-                } else if (q->header("Authorization") == "Basic dXNlcjpwYXNz") {
-                    ok = c.respond(200, "held ok");
-                } else {
-                    waitForRelease(releaseChallenge);
-                    ok = c.respond(401, "who?", "WWW-Authenticate: Basic realm=\"R\"\r\n");
-                }
-                if (!ok) return;
-            }
-        });
+        testsupport::Server held(testsupport::Server::eachRequest([&](const testsupport::Request& q) {
+            if (q.target == "/plain") return testsupport::Server::reply(200, "plain");
+            if (q.header("Authorization") == "Basic dXNlcjpwYXNz") return testsupport::Server::reply(200, "held ok");
+            waitForRelease(releaseChallenge);
+            return testsupport::Server::reply(401, "who?", "WWW-Authenticate: Basic realm=\"R\"\r\n");
+        }));
         struct ReleaseAtEnd {
             std::atomic<bool>& flag;
             ~ReleaseAtEnd() { flag = true; }

@@ -101,29 +101,16 @@ TEST(RequestBasic, SynchronousGetReadsStatusHeadersAndBody) {
 }
 
 TEST(RequestBasic, SynchronousPostSendsBodyWithLengthAndGetWithBodyBecomesPost) {
-    testsupport::Request seen;
-    int requests = 0;
-    std::mutex m;
-    testsupport::Server server([&](testsupport::Conn& c) {
-        while (auto r = c.readRequest()) {
-            {
-                std::lock_guard<std::mutex> g(m);
-                seen = *r;
-                ++requests;
-            }
-            if (!c.respond(200, "ok")) return;
-        }
-    });
+    testsupport::Server server(
+        testsupport::Server::eachRequest([](const testsupport::Request&) { return testsupport::Server::reply(200, "ok"); }));
     auto r = HTTPRequest::requestWithURL(url(server.url("/post")));
     r->appendPostData(*ns::Data::make("name=Ann&age=42"));
     startSynchronous(r);
     ASSERT_FALSE(r->error());
-    {
-        std::lock_guard<std::mutex> g(m);
-        EXPECT_EQ(seen.method, "POST");
-        EXPECT_EQ(seen.header("Content-Length"), "15");
-        EXPECT_EQ(seen.body, "name=Ann&age=42");
-    }
+    auto seen = server.requests().back();
+    EXPECT_EQ(seen.method, "POST");
+    EXPECT_EQ(seen.header("Content-Length"), "15");
+    EXPECT_EQ(seen.body, "name=Ann&age=42");
     EXPECT_EQ(r->requestMethod(), "POST");
     EXPECT_EQ(r->postLength(), 15u);
 
@@ -139,8 +126,7 @@ TEST(RequestBasic, SynchronousPostSendsBodyWithLengthAndGetWithBodyBecomesPost) 
         startSynchronous(injecting);
         ASSERT_TRUE(injecting->error());
         EXPECT_EQ(injecting->error()->code(), 5);
-        std::lock_guard<std::mutex> g(m);
-        EXPECT_EQ(requests, 1);
+        EXPECT_EQ(server.requestCount(), 1u);
     }
 
     // The length counts bytes of non-ASCII text; a header set again under
@@ -151,8 +137,8 @@ TEST(RequestBasic, SynchronousPostSendsBodyWithLengthAndGetWithBodyBecomesPost) 
     other->addRequestHeader("x-CUSTOM", "2");
     startSynchronous(other);
     ASSERT_FALSE(other->error());
-    std::lock_guard<std::mutex> g(m);
-    EXPECT_EQ(requests, 2);
+    ASSERT_EQ(server.requestCount(), 2u);
+    seen = server.requests().back();
     EXPECT_EQ(seen.header("Content-Length"), "13");
     EXPECT_EQ(seen.body.size(), 13u);
     size_t custom = 0;
@@ -232,22 +218,11 @@ TEST(RequestBasic, MissingOrBadURLFailsWithCode5AndFinishes) {
 }
 
 TEST(RequestBasic, MethodOrHeaderFieldThatIsNotValidHTTPFailsBeforeAnythingIsSent) {
-    std::mutex m;
-    std::vector<testsupport::Request> seen;
-    testsupport::Server server([&](testsupport::Conn& c) {
-        while (auto r = c.readRequest()) {
-            {
-                std::lock_guard<std::mutex> g(m);
-                seen.push_back(*r);
-            }
-            bool ok;
-            if (r->target == "/digest" && !r->has("Authorization"))
-                ok = c.respond(401, "", "WWW-Authenticate: Digest realm=\"r\", nonce=\"n1\", qop=\"auth\"\r\n");
-            else
-                ok = c.respond(200, r->method + " " + r->target);
-            if (!ok) return;
-        }
-    });
+    testsupport::Server server(testsupport::Server::eachRequest([](const testsupport::Request& r) {
+        return r.target == "/digest" && !r.has("Authorization")
+                   ? testsupport::Server::reply(401, "", "WWW-Authenticate: Digest realm=\"r\", nonce=\"n1\", qop=\"auth\"\r\n")
+                   : testsupport::Server::reply(200, r.method + " " + r.target);
+    }));
     struct Row {
         const char* name;
         std::function<void(HTTPRequest&)> setUp;
@@ -319,16 +294,13 @@ TEST(RequestBasic, MethodOrHeaderFieldThatIsNotValidHTTPFailsBeforeAnythingIsSen
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        {
-            std::lock_guard<std::mutex> g(m);
-            seen.clear();
-        }
+        server.clearRequests();
         auto r = HTTPRequest::requestWithURL(url(server.url(row.path)));
         r->setUseSessionPersistence(false);
         row.setUp(*r);
         startSynchronous(r);
         EXPECT_TRUE(r->isFinished());
-        std::lock_guard<std::mutex> g(m);
+        const auto seen = server.requests();
         if (row.refusal.empty()) {
             ASSERT_FALSE(r->error()) << r->error()->description();
             ASSERT_EQ(seen.size(), 1u);
@@ -651,17 +623,8 @@ TEST(RequestBasic, ExceptionWhileBuildingTheBodyFailsWithCode10) {
 }
 
 TEST(RequestBasic, CopyOfAFinishedRequestSendsTheSameRequestAgain) {
-    std::mutex m;
-    std::vector<testsupport::Request> seen;
-    testsupport::Server server([&](testsupport::Conn& c) {
-        while (auto r = c.readRequest()) {
-            {
-                std::lock_guard<std::mutex> g(m);
-                seen.push_back(*r);
-            }
-            if (!c.respond(200, "ok")) return;
-        }
-    });
+    testsupport::Server server(
+        testsupport::Server::eachRequest([](const testsupport::Request&) { return testsupport::Server::reply(200, "ok"); }));
     auto r = HTTPRequest::requestWithURL(url(server.url("/put")));
     r->setRequestMethod("PUT");
     r->addRequestHeader("X-Thing", "42");
@@ -670,7 +633,7 @@ TEST(RequestBasic, CopyOfAFinishedRequestSendsTheSameRequestAgain) {
     auto again = r->copy();
     startSynchronous(again);
     ASSERT_FALSE(again->error());
-    std::lock_guard<std::mutex> g(m);
+    const auto seen = server.requests();
     ASSERT_EQ(seen.size(), 2u);
     for (auto& s : seen) {
         EXPECT_EQ(s.method, "PUT");

@@ -26,38 +26,21 @@ namespace {
 class RedirectServer {
 public:
     RedirectServer()
-        : server_([this](testsupport::Conn& c) {
-              while (auto r = c.readRequest()) {
-                  {
-                      std::lock_guard<std::mutex> g(mutex_);
-                      seen_.push_back(*r);
-                  }
-                  const std::string& t = r->target;
-                  bool ok;
-                  if (t.rfind("/r", 0) == 0 && t.size() == 5) {
-                      ok = c.respond(std::stoi(t.substr(2)), "moving", "Location: /target\r\n");
-                  } else if (t.rfind("/loop/", 0) == 0 || (t.rfind("/five/", 0) == 0 && t != "/five/5")) {
-                      int n = std::stoi(t.substr(6));
-                      ok = c.respond(302, "", "Location: " + t.substr(0, 6) + std::to_string(n + 1) + "\r\n");
-                  } else {
-                      ok = c.respond(200, r->method + " " + t + " " + r->body);
-                  }
-                  if (!ok) return;
+        : server_(testsupport::Server::eachRequest([](const testsupport::Request& r) {
+              const std::string& t = r.target;
+              if (t.rfind("/r", 0) == 0 && t.size() == 5)
+                  return testsupport::Server::reply(std::stoi(t.substr(2)), "moving", "Location: /target\r\n");
+              if (t.rfind("/loop/", 0) == 0 || (t.rfind("/five/", 0) == 0 && t != "/five/5")) {
+                  int n = std::stoi(t.substr(6));
+                  return testsupport::Server::reply(302, "", "Location: " + t.substr(0, 6) + std::to_string(n + 1) + "\r\n");
               }
-          }) {}
+              return testsupport::Server::reply(200, r.method + " " + t + " " + r.body);
+          })) {}
     std::string url(const std::string& p) { return server_.url(p); }
-    testsupport::Request last() {
-        std::lock_guard<std::mutex> g(mutex_);
-        return seen_.back();
-    }
-    size_t count() {
-        std::lock_guard<std::mutex> g(mutex_);
-        return seen_.size();
-    }
+    testsupport::Request last() { return server_.requests().back(); }
+    size_t count() { return server_.requestCount(); }
 
 private:
-    std::mutex mutex_;
-    std::vector<testsupport::Request> seen_;
     testsupport::Server server_;
 };
 
