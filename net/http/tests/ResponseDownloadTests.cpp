@@ -71,6 +71,27 @@ std::vector<std::string> namesIn(const std::string& folder) {
     return out;
 }
 
+void emptyFolder(const std::string& folder) {
+    for (auto& e : std::filesystem::directory_iterator(folder)) std::filesystem::remove_all(e.path());
+}
+
+// How a download into a file is set up.
+struct FileSetup {
+    std::string temporary;  // made up by the download when empty
+    bool resume = false;
+    bool waits = true;  // to inflate a gzip body at the end
+};
+
+// Points `d` at `destination` and begins a body into a file.
+void beginFile(ResponseDownload& d, const std::string& destination, bool compressed, const FileSetup& setup = {}) {
+    d.setDestinationPath(destination);
+    if (!setup.temporary.empty()) d.setTemporaryPath(setup.temporary);
+    d.setAllowsResume(setup.resume);
+    d.setWaitsToInflate(setup.waits);
+    d.startAttempt();
+    d.beginBody(Destination::File, compressed);
+}
+
 // Hands `bytes` over in pieces as the request does for a body it does not
 // read straight into memory.
 ns::Ref<ns::Error> feed(ResponseDownload& d, const uint8_t* bytes, size_t length, size_t piece,
@@ -191,11 +212,9 @@ TEST(ResponseDownload, LimitsEndTheBodyWhereverItGoes) {
     {
         testsupport::TempDir dir("download");
         ResponseDownload d;
-        d.setDestinationPath(dir / "out.txt");
         d.setMaxKept(100);
         d.setMaxInflated(1 << 20);
-        d.startAttempt();
-        d.beginBody(Destination::File, true);
+        beginFile(d, dir / "out.txt", true);
         auto e = feed(d, bomb->bytes(), bomb->length(), 512);
         ASSERT_TRUE(e);
         EXPECT_EQ(e->code(), http::kResponseTooLargeErrorType);
@@ -213,9 +232,7 @@ TEST(ResponseDownload, FileDownloadsMoveIntoPlaceWhole) {
     {
         std::ofstream(dir / "plain.txt") << "older";
         ResponseDownload d;
-        d.setDestinationPath(dir / "plain.txt");
-        d.startAttempt();
-        d.beginBody(Destination::File, false);
+        beginFile(d, dir / "plain.txt", false);
         EXPECT_FALSE(d.keepsRawInMemory());
         ASSERT_FALSE(feed(d, bytes, body.size(), 65536));
         std::string temporary = d.temporaryPath();
@@ -232,10 +249,7 @@ TEST(ResponseDownload, FileDownloadsMoveIntoPlaceWhole) {
     for (bool wait : {true, false}) {
         std::string destination = dir / (wait ? "late.txt" : "early.txt");
         ResponseDownload d;
-        d.setDestinationPath(destination);
-        d.setWaitsToInflate(wait);
-        d.startAttempt();
-        d.beginBody(Destination::File, true);
+        beginFile(d, destination, true, {.waits = wait});
         ASSERT_FALSE(feed(d, packed->bytes(), packed->length(), 4096));
         std::string temporary = d.temporaryPath();
         d.endBody(true);
@@ -248,11 +262,9 @@ TEST(ResponseDownload, FileDownloadsMoveIntoPlaceWhole) {
         std::string zeros(2 << 20, '\0');
         auto bomb = gzip(zeros);
         ResponseDownload d;
-        d.setDestinationPath(dir / "bomb.txt");
         d.setMaxInflated(1 << 20);
-        d.startAttempt();
         // Counting on arrival is off, as for a body the guard was not told about.
-        d.beginBody(Destination::File, false);
+        beginFile(d, dir / "bomb.txt", false);
         ASSERT_FALSE(feed(d, bomb->bytes(), bomb->length(), 4096));
         auto e = d.finishFile(true, false);
         ASSERT_TRUE(e);
@@ -301,13 +313,11 @@ TEST(ResponseDownload, InflationBesideTheDestinationIsAFileOfItsOwn) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        for (auto& e : std::filesystem::directory_iterator(dir.path())) std::filesystem::remove_all(e.path());
+        emptyFolder(dir.path());
         row.plant();
         const auto before = namesIn(dir.path());
         ResponseDownload d;
-        d.setDestinationPath(destination);
-        d.startAttempt();
-        d.beginBody(Destination::File, true);
+        beginFile(d, destination, true);
         ASSERT_FALSE(feed(d, packed->bytes(), packed->length(), 4096));
         d.endBody(true);
         auto error = d.finishFile(true, false);
@@ -322,16 +332,12 @@ TEST(ResponseDownload, InflationBesideTheDestinationIsAFileOfItsOwn) {
     }
     // Two downloads to one destination, finished one after the other: each
     // lands whole, and no file of either is left beside it.
-    for (auto& e : std::filesystem::directory_iterator(dir.path())) std::filesystem::remove_all(e.path());
+    emptyFolder(dir.path());
     {
         const std::string second = text(5000);
         auto packedSecond = gzip(second);
         ResponseDownload a, b;
-        for (ResponseDownload* d : {&a, &b}) {
-            d->setDestinationPath(destination);
-            d->startAttempt();
-            d->beginBody(Destination::File, true);
-        }
+        for (ResponseDownload* d : {&a, &b}) beginFile(*d, destination, true);
         ASSERT_FALSE(feed(a, packed->bytes(), packed->length(), 4096));
         ASSERT_FALSE(feed(b, packedSecond->bytes(), packedSecond->length(), 4096));
         EXPECT_FALSE(a.finishFile(true, false));
@@ -357,13 +363,11 @@ TEST(ResponseDownload, InflationBesideTheDestinationIsAFileOfItsOwn) {
     };
     for (const Failure& f : failures) {
         SCOPED_TRACE(f.name);
-        for (auto& e : std::filesystem::directory_iterator(dir.path())) std::filesystem::remove_all(e.path());
+        emptyFolder(dir.path());
         if (f.folderAtDestination) std::filesystem::create_directories(destination + "/inside");
         else std::ofstream(destination) << "older";
         ResponseDownload d;
-        d.setDestinationPath(destination);
-        d.startAttempt();
-        d.beginBody(Destination::File, true);
+        beginFile(d, destination, true);
         ASSERT_FALSE(feed(d, reinterpret_cast<const uint8_t*>(f.sent.data()), f.sent.size(), 4096));
         auto error = d.finishFile(true, false);
         ASSERT_TRUE(error);
@@ -398,11 +402,7 @@ TEST(ResponseDownload, DownloadsLandAcrossFileSystems) {
         std::ofstream(destination) << "older";
         ::chmod(destination.c_str(), 0640);
         ResponseDownload d;
-        d.setDestinationPath(destination);
-        d.setTemporaryPath(other / "partial");
-        d.setWaitsToInflate(row.wait);
-        d.startAttempt();
-        d.beginBody(Destination::File, row.compressed);
+        beginFile(d, destination, row.compressed, {.temporary = other / "partial", .waits = row.wait});
         const ns::Data& sent = row.compressed ? *packed : *plain;
         ASSERT_FALSE(feed(d, sent.bytes(), sent.length() / 2, 4096));
         EXPECT_EQ(modeOf(other / "partial"), 0600u);
@@ -418,9 +418,7 @@ TEST(ResponseDownload, DownloadsLandAcrossFileSystems) {
     // A temporary file the download makes up is private too.
     {
         ResponseDownload d;
-        d.setDestinationPath(dir / "made-up.txt");
-        d.startAttempt();
-        d.beginBody(Destination::File, false);
+        beginFile(d, dir / "made-up.txt", false);
         ASSERT_FALSE(feed(d, reinterpret_cast<const uint8_t*>(body.data()), 1000, 1000));
         EXPECT_EQ(modeOf(d.temporaryPath()), 0600u);
         EXPECT_FALSE(d.cancel(false));
@@ -438,12 +436,7 @@ TEST(ResponseDownload, DownloadsLandAcrossFileSystems) {
     for (bool compressed : {false, true}) {
         SCOPED_TRACE(compressed ? "gzip inflated on arrival" : "plain");
         ResponseDownload d;
-        d.setDestinationPath(kept);
-        d.setTemporaryPath(dir / "partial");
-        d.setWaitsToInflate(false);
-        d.setAllowsResume(true);
-        d.startAttempt();
-        d.beginBody(Destination::File, compressed);
+        beginFile(d, kept, compressed, {.temporary = dir / "partial", .resume = true, .waits = false});
         const ns::Data& sent = compressed ? *packed : *plain;
         ASSERT_FALSE(feed(d, sent.bytes(), sent.length(), 65536));
         d.endBody(compressed);
@@ -507,13 +500,9 @@ TEST(ResponseDownload, ResumeAppendsOrStartsOverAndCancelKeepsThePart) {
             SCOPED_TRACE(range == RangeAnswer::Honoured ? "range honoured" : "range ignored");
             const std::string destination = dir / "inflated.txt";
             std::filesystem::remove(destination);
+            const FileSetup setup{.temporary = dir / "gzip-partial", .resume = true, .waits = false};
             ResponseDownload first;
-            first.setDestinationPath(destination);
-            first.setTemporaryPath(dir / "gzip-partial");
-            first.setAllowsResume(true);
-            first.setWaitsToInflate(false);
-            first.startAttempt();
-            first.beginBody(Destination::File, true);
+            beginFile(first, destination, true, setup);
             const size_t cut = packed->length() / 3;
             ASSERT_FALSE(feed(first, packed->bytes(), cut, 1000));
             EXPECT_FALSE(first.cancel(false));
@@ -542,10 +531,7 @@ TEST(ResponseDownload, ResumeAppendsOrStartsOverAndCancelKeepsThePart) {
     // plain one goes, and a redirect keeps the part without moving it.
     for (bool resumable : {true, false}) {
         ResponseDownload d;
-        d.setDestinationPath(dir / "cancelled.txt");
-        d.setAllowsResume(resumable);
-        d.startAttempt();
-        d.beginBody(Destination::File, false);
+        beginFile(d, dir / "cancelled.txt", false, {.resume = resumable});
         ASSERT_FALSE(feed(d, bytes, 3000, 1000));
         std::string temporary = d.temporaryPath();
         EXPECT_FALSE(d.cancel(false));
