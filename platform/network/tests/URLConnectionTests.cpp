@@ -140,20 +140,17 @@ TEST_F(URLConnectionTest, SynchronousSendAndStatusErrorsAreResponses) {
 }
 
 TEST_F(URLConnectionTest, RedirectsAreFollowedWithTheRightMethod) {
-    std::vector<std::string> seen;
-    std::mutex m;
-    Server server([&](Conn& c) {
-        while (auto r = c.readRequest()) {
-            {
-                std::lock_guard<std::mutex> g(m);
-                seen.push_back(r->method + " " + r->target + " [" + r->body + "]");
-            }
-            if (r->target == "/post302") c.respond(302, "", "Location: /landing\r\n");
-            else if (r->target == "/post307") c.respond(307, "moved", "Location: /landing\r\n");
-            else if (r->target == "/loop") c.respond(302, "", "Location: /loop\r\n");
-            else c.respond(200, "landed " + r->method);
-        }
-    });
+    Server server(Server::eachRequest([](const testsupport::Request& r) {
+        if (r.target == "/post302") return Server::reply(302, "", "Location: /landing\r\n");
+        if (r.target == "/post307") return Server::reply(307, "moved", "Location: /landing\r\n");
+        if (r.target == "/loop") return Server::reply(302, "", "Location: /loop\r\n");
+        return Server::reply(200, "landed " + r.method);
+    }));
+    auto seen = [&] {
+        std::vector<std::string> out;
+        for (const auto& r : server.requests()) out.push_back(r.method + " " + r.target + " [" + r.body + "]");
+        return out;
+    };
     auto post = request(server.url("/post302"));
     post->setHTTPMethod("POST");
     post->setHTTPBody(ns::Data::make("x=1"));
@@ -168,11 +165,9 @@ TEST_F(URLConnectionTest, RedirectsAreFollowedWithTheRightMethod) {
     post->setURL(ns::URL::URLWithString(server.url("/post307")));
     data = URLConnection::sendSynchronousRequest(*post, &resp, &err);
     EXPECT_EQ(data->view(), "landed POST");
-    {
-        std::lock_guard<std::mutex> g(m);
-        EXPECT_EQ(seen.back(), "POST /landing [x=1]");
-        EXPECT_EQ(seen[1], "GET /landing []");
-    }
+    ASSERT_EQ(seen().size(), 4u);
+    EXPECT_EQ(seen()[3], "POST /landing [x=1]");
+    EXPECT_EQ(seen()[1], "GET /landing []");
     // Redirects reused one connection.
     EXPECT_EQ(server.connections(), 1);
 
@@ -181,8 +176,8 @@ TEST_F(URLConnectionTest, RedirectsAreFollowedWithTheRightMethod) {
     ASSERT_TRUE(err);
     EXPECT_EQ(err->code(), net::kErrorRedirectLoop);
     // The first request and exactly the allowed number of redirects went out.
-    std::lock_guard<std::mutex> g(m);
-    EXPECT_EQ(std::count(seen.begin(), seen.end(), "GET /loop []"), URLConnection::kMaxRedirects + 1);
+    const auto all = seen();
+    EXPECT_EQ(std::count(all.begin(), all.end(), "GET /loop []"), URLConnection::kMaxRedirects + 1);
 }
 
 TEST_F(URLConnectionTest, DelegateMayRefuseARedirect) {
@@ -200,24 +195,13 @@ TEST_F(URLConnectionTest, DelegateMayRefuseARedirect) {
 }
 
 TEST_F(URLConnectionTest, CallersCredentialsAndCookiesStayWithTheirOrigin) {
-    std::mutex m;
-    std::vector<testsupport::Request> atB;
-    Server b([&](Conn& c) {
-        while (auto r = c.readRequest()) {
-            {
-                std::lock_guard<std::mutex> g(m);
-                atB.push_back(*r);
-            }
-            if (!c.respond(401, "who?", "WWW-Authenticate: Basic realm=\"B\"\r\n")) return;
-        }
-    });
+    Server b(Server::eachRequest([](const testsupport::Request&) {
+        return Server::reply(401, "who?", "WWW-Authenticate: Basic realm=\"B\"\r\n");
+    }));
     std::string bPort = std::to_string(b.port());
     // Another host, and the same host on another port.
     for (std::string to : {"http://localhost:" + bPort + "/x", "http://127.0.0.1:" + bPort + "/x"}) {
-        Server a([&](Conn& c) {
-            while (auto r = c.readRequest())
-                if (!c.respond(307, "", "Location: " + to + "\r\n")) return;
-        });
+        Server a(Server::eachRequest([&](const testsupport::Request&) { return Server::reply(307, "", "Location: " + to + "\r\n"); }));
         auto req = request(a.url("/start"));
         req->setValueForHTTPHeaderField("Basic dXNlcjpwYXNz", "Authorization");
         req->setValueForHTTPHeaderField("caller=secret", "Cookie");
@@ -229,33 +213,24 @@ TEST_F(URLConnectionTest, CallersCredentialsAndCookiesStayWithTheirOrigin) {
         // B's challenge is the answer: nothing was left to answer it with.
         ASSERT_TRUE(resp);
         EXPECT_EQ(resp->statusCode(), 401);
-        std::lock_guard<std::mutex> g(m);
+        const auto atB = b.requests();
         ASSERT_EQ(atB.size(), 1u) << to;
         EXPECT_EQ(atB[0].header("Authorization"), "") << to;
         EXPECT_EQ(atB[0].header("Cookie"), "") << to;
-        atB.clear();
+        b.clearRequests();
     }
 }
 
 TEST_F(URLConnectionTest, CookiesAreStoredAndSent) {
-    std::mutex seenLock;
-    std::string seen;
+    Server server(Server::eachRequest([](const testsupport::Request& r) {
+        return r.target == "/login" ? Server::reply(200, "hi", "Set-Cookie: session=s1; Path=/\r\nSet-Cookie: pref=dark\r\n")
+                                    : Server::reply(200, "again");
+    }));
+    // The cookies the last request sent; "none" when none was sent.
     const auto cookieSeen = [&] {
-        std::lock_guard<std::mutex> g(seenLock);
-        return seen;
+        auto seen = server.requests();
+        return seen.empty() ? std::string("none") : seen.back().header("Cookie");
     };
-    Server server([&](Conn& c) {
-        while (auto r = c.readRequest()) {
-            if (r->target == "/login") c.respond(200, "hi", "Set-Cookie: session=s1; Path=/\r\nSet-Cookie: pref=dark\r\n");
-            else {
-                {
-                    std::lock_guard<std::mutex> g(seenLock);
-                    seen = r->header("Cookie");
-                }
-                c.respond(200, "again");
-            }
-        }
-    });
     ns::Ref<net::HTTPURLResponse> resp;
     ns::Ref<ns::Error> err;
     URLConnection::sendSynchronousRequest(*request(server.url("/login")), &resp, &err);
@@ -270,10 +245,7 @@ TEST_F(URLConnectionTest, CookiesAreStoredAndSent) {
               "The request cannot be sent: the value of the header field \"Cookie\" holds a CR, LF or NUL character"}}) {
         auto& storage = net::HTTPCookieStorage::sharedHTTPCookieStorage();
         storage.setCookie(net::HTTPCookie::make("forged", value, "127.0.0.1", "/"));
-        {
-            std::lock_guard<std::mutex> g(seenLock);
-            seen = "none";
-        }
+        server.clearRequests();
         auto refused = URLConnection::sendSynchronousRequest(*request(server.url("/next")), &resp, &err);
         EXPECT_FALSE(refused);
         ASSERT_TRUE(err);
