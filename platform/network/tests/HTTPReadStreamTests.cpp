@@ -723,14 +723,7 @@ using tls::TLSStreamTest;
 using tls::answer;
 
 TEST_F(HTTPReadStreamTest, PlainRequestThroughAnHTTPProxyUsesTheAbsoluteForm) {
-    std::string seenTarget, seenHost;
-    Server proxyServer([&](Conn& c) {
-        while (auto r = c.readRequest()) {
-            seenTarget = r->target;
-            seenHost = r->header("Host");
-            c.respond(200, "via proxy");
-        }
-    });
+    Server proxyServer(Server::eachRequest([](const testsupport::Request&) { return Server::reply(200, "via proxy"); }));
     auto s = get("http://origin.invalid:8081/path?q=1#frag");
     net::ProxySettings p;
     p.type = net::ProxySettings::Type::HTTP;
@@ -740,8 +733,10 @@ TEST_F(HTTPReadStreamTest, PlainRequestThroughAnHTTPProxyUsesTheAbsoluteForm) {
     auto o = run(s);
     ASSERT_TRUE(o.ended) << (o.error ? o.error->description() : "");
     EXPECT_EQ(o.body, "via proxy");
-    EXPECT_EQ(seenTarget, "http://origin.invalid:8081/path?q=1");
-    EXPECT_EQ(seenHost, "origin.invalid:8081");
+    const auto seen = proxyServer.requests();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].target, "http://origin.invalid:8081/path?q=1");
+    EXPECT_EQ(seen[0].header("Host"), "origin.invalid:8081");
 }
 
 // Each byte of the proxy's answer to CONNECT is activity: an answer whose
@@ -983,20 +978,14 @@ TEST_F(HTTPReadStreamTest, BodyFromAFileAndAMissingFile) {
     std::string file = dir / "body.bin";
     std::string payload(100000, 'f');
     { std::ofstream(file, std::ios::binary) << payload; }
-    std::string received, length;
-    Server server([&](Conn& c) {
-        while (auto r = c.readRequest()) {
-            received = r->body;
-            length = r->header("Content-Length");
-            c.respond(200, "ok");
-        }
-    });
+    Server server(Server::eachRequest([](const testsupport::Request&) { return Server::reply(200, "ok"); }));
     auto s = HTTPReadStream::make(HTTPMessage::request("POST", server.url("/")),
                                   net::InputStream::inputStreamWithFileAtPath(file));
     auto o = run(s);
     ASSERT_TRUE(o.ended);
-    EXPECT_EQ(received, payload);
-    EXPECT_EQ(length, "100000");
+    ASSERT_EQ(server.requestCount(), 1u);
+    EXPECT_TRUE(server.requests()[0].body == payload);
+    EXPECT_EQ(server.requests()[0].header("Content-Length"), "100000");
     EXPECT_EQ(o.bytesWritten, payload.size());
 
     auto missing = HTTPReadStream::make(HTTPMessage::request("POST", server.url("/")),
