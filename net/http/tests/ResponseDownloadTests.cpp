@@ -75,19 +75,15 @@ void emptyFolder(const std::string& folder) {
     for (auto& e : std::filesystem::directory_iterator(folder)) std::filesystem::remove_all(e.path());
 }
 
-// How a download into a file is set up.
-struct FileSetup {
-    std::string temporary;  // made up by the download when empty
-    bool resume = false;
-    bool waits = true;  // to inflate a gzip body at the end
-};
-
-// Points `d` at `destination` and begins a body into a file.
-void beginFile(ResponseDownload& d, const std::string& destination, bool compressed, const FileSetup& setup = {}) {
+// Points `d` at `destination` and begins a body into a file; the download
+// makes up its temporary file when `temporary` is empty, and `waits` to
+// inflate a gzip body at the end.
+void beginFile(ResponseDownload& d, const std::string& destination, bool compressed, const std::string& temporary = "",
+               bool resume = false, bool waits = true) {
     d.setDestinationPath(destination);
-    if (!setup.temporary.empty()) d.setTemporaryPath(setup.temporary);
-    d.setAllowsResume(setup.resume);
-    d.setWaitsToInflate(setup.waits);
+    if (!temporary.empty()) d.setTemporaryPath(temporary);
+    d.setAllowsResume(resume);
+    d.setWaitsToInflate(waits);
     d.startAttempt();
     d.beginBody(Destination::File, compressed);
 }
@@ -249,7 +245,7 @@ TEST(ResponseDownload, FileDownloadsMoveIntoPlaceWhole) {
     for (bool wait : {true, false}) {
         std::string destination = dir / (wait ? "late.txt" : "early.txt");
         ResponseDownload d;
-        beginFile(d, destination, true, {.waits = wait});
+        beginFile(d, destination, true, "", false, wait);
         ASSERT_FALSE(feed(d, packed->bytes(), packed->length(), 4096));
         std::string temporary = d.temporaryPath();
         d.endBody(true);
@@ -402,7 +398,7 @@ TEST(ResponseDownload, DownloadsLandAcrossFileSystems) {
         std::ofstream(destination) << "older";
         ::chmod(destination.c_str(), 0640);
         ResponseDownload d;
-        beginFile(d, destination, row.compressed, {.temporary = other / "partial", .waits = row.wait});
+        beginFile(d, destination, row.compressed, other / "partial", false, row.wait);
         const ns::Data& sent = row.compressed ? *packed : *plain;
         ASSERT_FALSE(feed(d, sent.bytes(), sent.length() / 2, 4096));
         EXPECT_EQ(modeOf(other / "partial"), 0600u);
@@ -436,7 +432,7 @@ TEST(ResponseDownload, DownloadsLandAcrossFileSystems) {
     for (bool compressed : {false, true}) {
         SCOPED_TRACE(compressed ? "gzip inflated on arrival" : "plain");
         ResponseDownload d;
-        beginFile(d, kept, compressed, {.temporary = dir / "partial", .resume = true, .waits = false});
+        beginFile(d, kept, compressed, dir / "partial", true, false);
         const ns::Data& sent = compressed ? *packed : *plain;
         ASSERT_FALSE(feed(d, sent.bytes(), sent.length(), 65536));
         d.endBody(compressed);
@@ -500,9 +496,8 @@ TEST(ResponseDownload, ResumeAppendsOrStartsOverAndCancelKeepsThePart) {
             SCOPED_TRACE(range == RangeAnswer::Honoured ? "range honoured" : "range ignored");
             const std::string destination = dir / "inflated.txt";
             std::filesystem::remove(destination);
-            const FileSetup setup{.temporary = dir / "gzip-partial", .resume = true, .waits = false};
             ResponseDownload first;
-            beginFile(first, destination, true, setup);
+            beginFile(first, destination, true, dir / "gzip-partial", true, false);
             const size_t cut = packed->length() / 3;
             ASSERT_FALSE(feed(first, packed->bytes(), cut, 1000));
             EXPECT_FALSE(first.cancel(false));
@@ -531,7 +526,7 @@ TEST(ResponseDownload, ResumeAppendsOrStartsOverAndCancelKeepsThePart) {
     // plain one goes, and a redirect keeps the part without moving it.
     for (bool resumable : {true, false}) {
         ResponseDownload d;
-        beginFile(d, dir / "cancelled.txt", false, {.resume = resumable});
+        beginFile(d, dir / "cancelled.txt", false, "", resumable);
         ASSERT_FALSE(feed(d, bytes, 3000, 1000));
         std::string temporary = d.temporaryPath();
         EXPECT_FALSE(d.cancel(false));
