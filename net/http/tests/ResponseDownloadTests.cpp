@@ -82,8 +82,9 @@ void beginFile(ResponseDownload& d, const std::string& destination, bool compres
                bool resume = false, bool waits = true) {
     d.setDestinationPath(destination);
     if (!temporary.empty()) d.setTemporaryPath(temporary);
-    d.setAllowsResume(resume);
-    d.setWaitsToInflate(waits);
+    // Set only when not the default, so the defaults stay under test.
+    if (resume) d.setAllowsResume(true);
+    if (!waits) d.setWaitsToInflate(false);
     d.startAttempt();
     d.beginBody(Destination::File, compressed);
 }
