@@ -241,8 +241,10 @@ TEST(ResponseDownload, FileDownloadsMoveIntoPlaceWhole) {
         EXPECT_FALSE(d.rawData());
     }
     // Gzip, inflated at the end and on arrival: the destination holds the
-    // inflated body and no temporary file is left.
+    // inflated body and no temporary file is left. A file made anew there
+    // is not private: it gets what the umask gives, as any new file.
     auto packed = gzip(body);
+    const mode_t umaskBefore = ::umask(022);
     for (bool wait : {true, false}) {
         std::string destination = dir / (wait ? "late.txt" : "early.txt");
         ResponseDownload d;
@@ -252,8 +254,10 @@ TEST(ResponseDownload, FileDownloadsMoveIntoPlaceWhole) {
         d.endBody(true);
         EXPECT_FALSE(d.finishFile(true, false));
         EXPECT_EQ(contents(destination), body) << "waiting: " << wait;
+        EXPECT_EQ(modeOf(destination), 0644u) << "waiting: " << wait;
         EXPECT_FALSE(std::filesystem::exists(temporary));
     }
+    ::umask(umaskBefore);
     // Inflating at the end past the limit leaves no half file in place.
     {
         std::string zeros(2 << 20, '\0');
