@@ -18,6 +18,7 @@
 #include "platform/ui/Graphics.h"
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
+#include "testsupport/MainLoopWait.h"
 
 namespace app::test {
 
@@ -329,7 +330,7 @@ TEST_F(ProgressHUDTest, TaskLongerThanGraceTimeShowsAndHidesOnMain) {
     clock->advance(0.5);  // the task still runs: the box shows
     EXPECT_EQ(hud->alpha(), 1.0);
     gate->letGo();
-    ASSERT_TRUE(ns::RunLoop::main()->runUntil([&] { return !hud->taskInProgress(); }, 10));
+    ASSERT_TRUE(ns::RunLoop::main()->runUntil([&] { return !hud->taskInProgress(); }, testsupport::kEventWaitSeconds));
     EXPECT_EQ(gate->argument, arg.get());
     EXPECT_EQ(hud->alpha(), 0);
     EXPECT_EQ(counter->withArgument, 1);
@@ -342,7 +343,7 @@ TEST_F(ProgressHUDTest, TaskShorterThanGraceTimeNeverShows) {
     hud->setGraceTime(0.5f);
     gate->letGo();
     hud->showWhileExecuting(&Gate::work, gate.get(), nullptr, true);
-    ASSERT_TRUE(ns::RunLoop::main()->runUntil([&] { return !hud->taskInProgress(); }, 10));
+    ASSERT_TRUE(ns::RunLoop::main()->runUntil([&] { return !hud->taskInProgress(); }, testsupport::kEventWaitSeconds));
     clock->advance(1.0);
     EXPECT_EQ(hud->alpha(), 0);
     EXPECT_TRUE(std::isnan(hud->showStarted()));

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 
 #include "app/tablet/shareViewController_iPad.h"
@@ -20,6 +21,7 @@
 #include "sharing/sharers/twitter/SHRTwitter.h"
 #include "sharing/ui/SHRFormControllerLargeTextField.h"
 #include "sharing/ui/SHROAuthView.h"
+#include "testsupport/MainLoopWait.h"
 #include "testsupport/PythonFake.h"
 
 namespace app::test {
@@ -56,13 +58,16 @@ protected:
         auto* nav = dynamic_cast<ui::NavigationController*>(p);
         return nav ? dynamic_cast<shareViewController_iPad*>(nav->topViewController()) : nullptr;
     }
-    bool waitFor(const std::function<bool()>& cond, int rounds = 400) {
-        for (int i = 0; i < rounds; ++i) {
-            if (cond()) return true;
+    // Runs the main loop and moves the screen's clock on until `cond` holds;
+    // given up only after a limit far above what the awaited work takes.
+    bool waitFor(const std::function<bool()>& cond) {
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::duration<double>(testsupport::kEventWaitSeconds);
+        while (!cond()) {
+            if (std::chrono::steady_clock::now() >= giveUp) return false;
             ns::RunLoop::main()->runUntil(cond, 0.025);
             driver->advance(0.05);
         }
-        return cond();
+        return true;
     }
     ui::ViewController* top() { return root()->topPresentedViewController(); }
     ns::Ref<net::FakeReachabilityProvider> reachability;

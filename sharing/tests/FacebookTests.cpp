@@ -835,7 +835,7 @@ TEST_F(SHRFacebookTest, ImageShareWhileLoggedOutParksTheItemAndSendsItAfterLogin
     EXPECT_EQ(ns::describe(actions->stringForKey("link")), SHRFacebook::productWebSite());
     EXPECT_EQ(notes.names, (std::vector<std::string>{SHRSendDidStartNotification, "SHRAuthDidFinish:true",
                                                      SHRSendDidFinishNotification}));
-    runUntil([&] { return !weak.lock(); }, 1);
+    runUntil([&] { return !weak.lock(); }, testsupport::kEventWaitSeconds);
     EXPECT_FALSE(weak.lock()) << "the hold ends with the send";
 }
 

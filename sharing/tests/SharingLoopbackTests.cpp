@@ -591,7 +591,7 @@ TEST_F(SharingTest, OfflineQueueSurvivesAKillDuringTheFlush) {
         ++received;
         if (received > answerFirst) {
             g.unlock();
-            c.waitForClose(15);
+            c.waitForClose(testsupport::kEventWaitSeconds);
             return;
         }
         if (c.respond(200, "ok")) answered.insert(r->body);

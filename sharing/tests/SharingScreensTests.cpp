@@ -533,7 +533,7 @@ std::optional<std::string> innerHTMLWithin(const std::string& html, const std::s
         shared->done.notify_all();
     }).detach();
     std::unique_lock<std::mutex> g(shared->m);
-    shared->done.wait_for(g, std::chrono::seconds(10), [&] { return shared->answer.has_value(); });
+    shared->done.wait_for(g, std::chrono::duration<double>(testsupport::kEventWaitSeconds), [&] { return shared->answer.has_value(); });
     return shared->answer;
 }
 

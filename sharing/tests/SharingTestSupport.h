@@ -33,7 +33,7 @@ using testsupport::TempDir;
 // Replies of the test's servers arrive in real time; transitions, fades and
 // the sharing centre's delayed presentations run on the main loop's manual
 // clock: a wait in these tests moves both on.
-inline bool runUntil(const std::function<bool()>& cond, double seconds = 10) {
+inline bool runUntil(const std::function<bool()>& cond, double seconds = testsupport::kEventWaitSeconds) {
     return testsupport::waitMovingClockUntil(cond, seconds);
 }
 

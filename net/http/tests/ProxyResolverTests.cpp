@@ -14,6 +14,7 @@
 
 #include "net/http/ProxyResolver.h"
 #include "testsupport/TempDir.h"
+#include "testsupport/MainLoopWait.h"
 
 namespace {
 
@@ -43,7 +44,7 @@ protected:
     Outcome resolve(ProxyResolver& resolver, const std::string& url, const ProxyResolver::Context& c) {
         auto outcome = start(resolver, c, url);
         if (outcome == Outcome::Pending) {
-            EXPECT_TRUE(loop->runUntil([this] { return done; }, 10));
+            EXPECT_TRUE(loop->runUntil([this] { return done; }, testsupport::kEventWaitSeconds));
         }
         return outcome;
     }
@@ -200,7 +201,7 @@ TEST_F(ProxyResolverTest, ScriptsOverHTTPComeFromTheFetcherWhichACancelStops) {
     ASSERT_EQ(start(resolver, c), Outcome::Pending);
     ASSERT_EQ(fetches, 1);
     pendingFetch(script("SOCKS 127.0.0.1:1080"));
-    EXPECT_TRUE(loop->runUntil([this] { return done; }, 10));
+    EXPECT_TRUE(loop->runUntil([this] { return done; }, testsupport::kEventWaitSeconds));
     EXPECT_EQ(resolver.host(), "127.0.0.1");
     EXPECT_EQ(resolver.type(), "SOCKS");
     EXPECT_EQ(stops, 0);

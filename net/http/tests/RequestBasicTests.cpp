@@ -557,7 +557,7 @@ TEST(RequestBasic, SilentServerTimesOutAfterRetries) {
 }
 
 TEST(RequestBasic, AnswerArrivingSteadilyIsNotTimedOutHeadIncluded) {
-    // One byte every 100 ms, the head as much as the body, against a 1 s
+    // One byte every 100 ms, the head as much as the body, against a 2 s
     // time-out: the head alone takes almost four seconds.
     const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
     testsupport::Server server([&](testsupport::Conn& c) {
@@ -568,7 +568,7 @@ TEST(RequestBasic, AnswerArrivingSteadilyIsNotTimedOutHeadIncluded) {
         }
     });
     auto r = HTTPRequest::requestWithURL(url(server.url("/slow")));
-    r->setTimeOutSeconds(1);
+    r->setTimeOutSeconds(2);
     startSynchronous(r);
     ASSERT_FALSE(r->error()) << r->error()->description();
     EXPECT_EQ(r->responseStatusCode(), 200);
@@ -732,12 +732,12 @@ TEST(RequestBasic, ThrottledUploadLeavesAtTheLimitsPaceAndCountsOnce) {
         EXPECT_LE(received.load(), kLimit * (elapsed + 0.25)) << "at " << elapsed << " s";
         clock->advance(0.0625);
         elapsed += 0.0625;
-        if (!waitUntil([&] { return received >= due(elapsed) || done; }, 5)) break;
+        if (!waitUntil([&] { return received >= due(elapsed) || done; })) break;
     }
     // The answer shares the budget, spent for this second: it is read once
     // the next second begins (the status checks come every 0.25 s).
     if (!done && elapsed < 8) clock->advance(std::ceil(elapsed) + 0.5 - elapsed);
-    EXPECT_TRUE(waitUntil([&] { return done.load(); }, 5));
+    EXPECT_TRUE(waitUntil([&] { return done.load(); }));
     if (!done) r->cancel();
     sender.join();
     HTTPRequest::setMaxBandwidthPerSecond(0);

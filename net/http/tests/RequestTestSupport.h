@@ -90,7 +90,7 @@ public:
 using testsupport::waitUntil;
 
 // Runs the main loop until the request finished (or `seconds` passed).
-bool waitFor(const ns::Ref<http::HTTPRequest>& r, double seconds = 10);
+bool waitFor(const ns::Ref<http::HTTPRequest>& r, double seconds = testsupport::kEventWaitSeconds);
 // Lets deliveries already queued for the main thread arrive.
 void drainMain();
 // Starts `r` synchronously on this thread. Should it not have ended after

@@ -138,7 +138,7 @@ TEST(FileIO, WhatIsNotARegularFileIsRefusedWithoutWaitingForIt) {
             bool refused = !readFile(row.path, &err);
             return std::make_pair(refused, err ? err->code() : 0L);
         });
-        if (read.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        if (read.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
             // A reader stuck opening the pipe is let go by a writer.
             int w = ::open(row.path.c_str(), O_WRONLY | O_NONBLOCK);
             if (w >= 0) ::close(w);

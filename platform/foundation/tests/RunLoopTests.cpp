@@ -17,6 +17,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Thread.h"
 #include "platform/foundation/Timer.h"
+#include "testsupport/MainLoopWait.h"
 
 using namespace ns;
 
@@ -241,7 +242,7 @@ TEST_F(RunLoopTest, FileDescriptorSourceReportsReadability) {
     });
     EXPECT_FALSE(loop->runOnce());
     ASSERT_EQ(::write(fds[1], "abc", 3), 3);
-    EXPECT_TRUE(loop->runUntil([&] { return got == "abc"; }, 5.0));
+    EXPECT_TRUE(loop->runUntil([&] { return got == "abc"; }, testsupport::kEventWaitSeconds));
     EXPECT_EQ(lastEvents, unsigned(FdReadable));
 
     // Not serviced in another mode, nor after removal.

@@ -5,6 +5,7 @@
 #include "platform/foundation/Format.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/location/LocationManager.h"
+#include "testsupport/MainLoopWait.h"
 
 namespace loc {
 namespace {
@@ -25,7 +26,7 @@ struct Recorder : ns::Object, LocationManagerDelegate {
 void drain() {
     auto done = std::make_shared<bool>(false);
     ns::RunLoop::main()->performDeferred([done] { *done = true; });
-    ns::RunLoop::main()->runUntil([done] { return *done; }, 5);
+    ns::RunLoop::main()->runUntil([done] { return *done; }, testsupport::kEventWaitSeconds);
 }
 
 class LocationTest : public ::testing::Test {

@@ -22,6 +22,7 @@
 #include "platform/network/NetworkErrors.h"
 #include "testsupport/Certificates.h"
 #include "testsupport/LoopbackServer.h"
+#include "testsupport/MainLoopWait.h"
 #include "testsupport/RefusingPort.h"
 #include "testsupport/PeerRequirement.h"
 #include "testsupport/TempDir.h"
@@ -117,7 +118,7 @@ TEST_F(HTTPReadStreamTest, HeaderThenBodyThenEnd) {
         auto r = c.readRequest();
         seenHost = r->header("Host");
         c.respond(200, "hello body", "Content-Type: text/plain\r\nSet-Cookie: a=1\r\nSet-Cookie: b=2\r\n");
-        c.waitForClose(5);
+        c.waitForClose(testsupport::kEventWaitSeconds);
     });
     auto o = run(get(server.url("/x?y=1")));
     ASSERT_TRUE(o.ended) << (o.error ? o.error->description() : "");
@@ -265,7 +266,7 @@ TEST_F(HTTPReadStreamTest, StallAfterHeadersTimesOut) {
     Server server([&](Conn& c) {
         c.readRequest();
         c.write("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nab");
-        c.waitForClose(5);
+        c.waitForClose(testsupport::kEventWaitSeconds);
     });
     auto s = get(server.url("/"));
     s->setIdleTimeout(0.2);
@@ -370,7 +371,7 @@ TEST_F(HTTPReadStreamTest, UnscheduledStreamStopsReading) {
         c.write("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nfirst");
         waitForFlag(release);
         c.write("!");
-        c.waitForClose(5);
+        c.waitForClose(testsupport::kEventWaitSeconds);
     });
     auto loop = ns::RunLoop::current();
     auto s = get(server.url("/"));
@@ -385,7 +386,7 @@ TEST_F(HTTPReadStreamTest, UnscheduledStreamStopsReading) {
                  });
     s->scheduleInRunLoop(*loop);
     ASSERT_TRUE(s->open());
-    loop->runUntil([&] { return body == "first"; }, 10);
+    loop->runUntil([&] { return body == "first"; }, testsupport::kEventWaitSeconds);
     ASSERT_EQ(body, "first");
     s->unscheduleFromRunLoop(*loop);
     release = true;
@@ -394,7 +395,7 @@ TEST_F(HTTPReadStreamTest, UnscheduledStreamStopsReading) {
     EXPECT_EQ(body, "first");
     EXPECT_FALSE(ended);
     s->scheduleInRunLoop(*loop);
-    loop->runUntil([&] { return ended; }, 10);
+    loop->runUntil([&] { return ended; }, testsupport::kEventWaitSeconds);
     EXPECT_EQ(body, "first!");
     EXPECT_TRUE(ended);
 }
@@ -408,7 +409,7 @@ TEST_F(HTTPReadStreamTest, BodyBytesLeftInTheHeaderEventComeFirst) {
         c.write("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabcdef");
         waitForFlag(release);
         c.write("ghij");
-        c.waitForClose(5);
+        c.waitForClose(testsupport::kEventWaitSeconds);
     });
     auto loop = ns::RunLoop::current();
     auto s = get(server.url("/"));
@@ -430,7 +431,7 @@ TEST_F(HTTPReadStreamTest, BodyBytesLeftInTheHeaderEventComeFirst) {
                  });
     s->scheduleInRunLoop(*loop);
     ASSERT_TRUE(s->open());
-    loop->runUntil([&] { return ended; }, 10);
+    loop->runUntil([&] { return ended; }, testsupport::kEventWaitSeconds);
     EXPECT_EQ(body, "abcdefghij");
     EXPECT_FALSE(s->streamError());
     s->unscheduleFromRunLoop(*loop);
@@ -447,7 +448,7 @@ TEST_F(HTTPReadStreamTest, ReadAppendingKeepsEveryByteInOrder) {
         c.readRequest();
         c.write("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(sent.size()) + "\r\n\r\n" + sent.substr(0, 1000));
         for (size_t at = 1000; at < sent.size(); at += 300000) c.write(sent.substr(at, 300000));
-        c.waitForClose(5);
+        c.waitForClose(testsupport::kEventWaitSeconds);
     });
     auto loop = ns::RunLoop::current();
     auto s = get(server.url("/"));
@@ -478,7 +479,7 @@ TEST_F(HTTPReadStreamTest, ReadAppendingKeepsEveryByteInOrder) {
                  });
     s->scheduleInRunLoop(*loop);
     ASSERT_TRUE(s->open());
-    loop->runUntil([&] { return ended; }, 10);
+    loop->runUntil([&] { return ended; }, testsupport::kEventWaitSeconds);
     ASSERT_TRUE(ended);
     EXPECT_FALSE(s->streamError());
     EXPECT_FALSE(overMax);
@@ -789,14 +790,14 @@ TEST_F(TLSStreamTest, ProxyAnswerThatTricklesInKeepsTheTunnelRequestAlive) {
                  });
     s->scheduleInRunLoop(*loop);
     ASSERT_TRUE(s->open());
-    ASSERT_TRUE(loop->runUntil([&] { return connectSeen.load(); }, 10));
+    ASSERT_TRUE(loop->runUntil([&] { return connectSeen.load(); }, testsupport::kEventWaitSeconds));
     clock->advance(8);  // the request went at 1000: the time-out is at 1010
     sendFirst = true;
-    ASSERT_TRUE(loop->runUntil([&] { return s->responseBytesReceived() >= first.size() || done; }, 10));
+    ASSERT_TRUE(loop->runUntil([&] { return s->responseBytesReceived() >= first.size() || done; }, testsupport::kEventWaitSeconds));
     clock->advance(4);  // 1012: ten seconds since the request, four since the first part
     EXPECT_FALSE(s->streamError()) << ns::describe(s->streamError());
     sendRest = true;
-    loop->runUntil([&] { return done; }, 10);
+    loop->runUntil([&] { return done; }, testsupport::kEventWaitSeconds);
     ASSERT_TRUE(done);
     EXPECT_FALSE(s->streamError()) << ns::describe(s->streamError());
     EXPECT_EQ(body, "tunnelled");

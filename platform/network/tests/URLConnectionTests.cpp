@@ -18,6 +18,7 @@
 #include "platform/network/NetworkErrors.h"
 #include "testsupport/DigestVerifier.h"
 #include "testsupport/LoopbackServer.h"
+#include "testsupport/MainLoopWait.h"
 #include "testsupport/PeerRequirement.h"
 
 namespace {
@@ -101,7 +102,7 @@ TEST_F(URLConnectionTest, DeliversOnTheRunLoopItWasStartedFrom) {
     std::thread t([&] {
         worker = std::this_thread::get_id();
         auto c = URLConnection::connectionWithRequest(request(server.url("/")), rec);
-        ns::RunLoop::current()->runUntil([&] { return rec->done.load(); }, 10);
+        ns::RunLoop::current()->runUntil([&] { return rec->done.load(); }, testsupport::kEventWaitSeconds);
     });
     t.join();
     ASSERT_TRUE(rec->done);
@@ -187,7 +188,7 @@ TEST_F(URLConnectionTest, DelegateMayRefuseARedirect) {
     auto rec = ns::make<Recorder>();
     rec->refuseRedirects = true;
     auto c = URLConnection::connectionWithRequest(request(server.url("/")), rec);
-    ns::RunLoop::current()->runUntil([&] { return rec->done.load(); }, 10);
+    ns::RunLoop::current()->runUntil([&] { return rec->done.load(); }, testsupport::kEventWaitSeconds);
     ASSERT_EQ(rec->events.size(), 3u);
     EXPECT_EQ(rec->events[0], "redirect 301");
     EXPECT_EQ(rec->events[1], "response 301");
@@ -503,7 +504,7 @@ TEST_F(URLConnectionTest, BasicAndDigestChallengesAreAnswered) {
 TEST_F(URLConnectionTest, CancelStopsCallbacksAndTimeoutFails) {
     Server server([](Conn& c) {
         c.readRequest();
-        c.waitForClose(5);
+        c.waitForClose(testsupport::kEventWaitSeconds);
     });
     auto rec = ns::make<Recorder>();
     auto c = URLConnection::connectionWithRequest(request(server.url("/")), rec);

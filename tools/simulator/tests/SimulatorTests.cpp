@@ -738,7 +738,7 @@ TEST_F(SimulatorTest, HomeFilesThatAreNamedPipesAreMovedAsideAndTheAppStarts) {
         for (const std::string& f : run.files) ASSERT_EQ(::mkfifo((home + "/" + f).c_str(), 0600), 0) << f;
         std::ofstream(dir + "/script.txt") << run.script;
         // Bounded: a launch stuck on a pipe is killed and fails the test.
-        Outcome r = testsupport::runCommand("timeout 30 " + std::string(KORVEL_PATH) + " --idiom " + run.idiom +
+        Outcome r = testsupport::runCommand("timeout 120 " + std::string(KORVEL_PATH) + " --idiom " + run.idiom +
                                             " --home " + home + " --bundle " + DECK_SOURCE_DIR +
                                             "/resources --script " + dir + "/script.txt 2>&1 </dev/null");
         EXPECT_EQ(r.status, 0) << r.out;
