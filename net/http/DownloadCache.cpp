@@ -888,7 +888,15 @@ void DownloadCache::updateExpiryForRequest(const CacheRequest& request, double m
     auto expiry = expiryDateForRequest(request, maxAge);
     if (!expiry) return;
     FolderLock lock(*this, true);
-    auto entry = lock.held() ? entryForURL(*url) : std::nullopt;
+    if (!lock.held()) {
+        const int err = errno ? errno : ENOLCK;
+        // Only an answer that is stored has an expiry to change.
+        if (entryForURL(*url))
+            logLine("cannot store the new expiry for " + ns::maskSecretsInURL(url->absoluteText()) + ": " +
+                    describe(ns::fileError(err, "Cannot lock", kLockFileName)));
+        return;
+    }
+    auto entry = entryForURL(*url);
     if (!entry) return;
     entry->headers->setObject(ns::Number::numberWithDouble(expiry->timeIntervalSince1970()), kExpiresKey);
     ns::Ref<ns::Error> error;

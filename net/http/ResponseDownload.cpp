@@ -177,6 +177,7 @@ void ResponseDownload::startAttempt() {
     if (destinationPath_.empty()) rawData_ = ns::MutableData::make();
     inflatedData_ = nullptr;
     announcedLength_ = 0;
+    answerRecord_ = {};
 }
 
 void ResponseDownload::beginBody(Destination where, bool compressed, RangeAnswer range) {
@@ -424,9 +425,8 @@ ResponseDownload::RangeAnswer ResponseDownload::answerHead(bool rangeAsked, cons
     else if (head.status == 206 && wholeRange) answerRecord_.length = range->total;
 
     if (!rangeAsked) return RangeAnswer::NotAsked;
-    // Nothing to continue: only whether a part came.
-    if (!allowResume_ || destinationPath_.empty() || partialSize_ == 0)
-        return head.contentRange ? RangeAnswer::Honoured : RangeAnswer::Ignored;
+    // Nothing resumed: only whether a part came.
+    if (!allowResume_ || destinationPath_.empty()) return head.contentRange ? RangeAnswer::Honoured : RangeAnswer::Ignored;
     if (head.status != 206) return RangeAnswer::Ignored;
     // A part runs to the body's end, and its length is what it says.
     if (!range || (range->total && range->last + 1 != *range->total) ||
@@ -440,7 +440,7 @@ ResponseDownload::RangeAnswer ResponseDownload::answerHead(bool rangeAsked, cons
     const bool sameBody = !(record_.length && range->last + 1 != *record_.length) &&
                           !differs(record_.etag, head.etag) &&
                           !(!record_.etag && differs(record_.lastModified, head.lastModified));
-    if (range->first == partialSize_ && sameBody) return RangeAnswer::Honoured;
+    if (partialSize_ > 0 && range->first == partialSize_ && sameBody) return RangeAnswer::Honoured;
     if (wholeRange) return RangeAnswer::Ignored;
     return RangeAnswer::Refused;
 }

@@ -719,12 +719,16 @@ TEST_F(DownloadCacheTest, FolderThatCannotBeWrittenIsReadAndStoresIntoItAreLogge
             if (!reader->canUseCachedDataForRequest(ask)) wrong += "the stored answer counted as missing; ";
             if (reader->cachedResponseDataForURL(*earlier.u)) wrong += "an earlier session's answer was served; ";
             reader->storeResponseForRequest(fresh, 0);
+            reader->updateExpiryForRequest(kept, 900);
             auto stored = reader->cachedResponseDataForURL(*fresh.u);
             if (!stored != !row.storeSucceeds) wrong += stored ? "stored; " : "not stored; ";
             std::string all;
             for (auto& l : lines) all += l + "\n";
             if (!row.storeSucceeds && all.find("cannot store the response for http://example.com/fresh.txt") == std::string::npos)
                 wrong += "the failed store was not logged: " + all;
+            if ((all.find("cannot store the new expiry for http://example.com/kept.txt") == std::string::npos) !=
+                row.storeSucceeds)
+                wrong += "the new expiry was " + std::string(row.storeSucceeds ? "not " : "") + "stored: " + all;
             return wrong;
         });
         EXPECT_EQ(failure, "");

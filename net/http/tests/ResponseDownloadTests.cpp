@@ -521,6 +521,23 @@ TEST(ResponseDownload, ResumeTakesOnlyAPartThatContinuesTheRecordedBody) {
         EXPECT_EQ(d.answerHead(false, row.head), RangeAnswer::NotAsked);
     }
 
+    // A Range asked with no partial file to continue (the caller's own):
+    // only a whole body is taken.
+    {
+        ResponseDownload d;
+        d.setDestinationPath(dir / "whole.txt");
+        d.setTemporaryPath(dir / "none");
+        d.setAllowsResume(true);
+        ASSERT_FALSE(d.refreshPartialSize());
+        ASSERT_EQ(d.partialSize(), 0u);
+        d.startAttempt();
+        EXPECT_EQ(d.answerHead(true, {206, "bytes 0-9999/10000", std::nullopt, std::nullopt, std::nullopt}),
+                  RangeAnswer::Ignored);
+        EXPECT_EQ(d.answerHead(true, {206, "bytes 500-9999/10000", std::nullopt, std::nullopt, std::nullopt}),
+                  RangeAnswer::Refused);
+        EXPECT_EQ(d.answerHead(true, {200, std::nullopt, std::nullopt, std::nullopt, std::nullopt}),
+                  RangeAnswer::Ignored);
+    }
     // Continued: the record stays the first answer's; landed, it goes.
     {
         ResponseDownload d;
