@@ -17,6 +17,9 @@
 // is dropped. A file that cannot be opened for the moment (no descriptor
 // left, a permission) makes the entry missing for that call, never
 // dropped. Leftovers of killed stores go when the cache's folder is set.
+// A folder this process can read but not write is read all the same (its
+// lock file opened for reading, or, where there is none, no lock taken);
+// what would change it fails, logged.
 //
 // The request engine talks to it through CacheDelegate; the cache reads
 // what it needs of a request through CacheRequest (the engine's request
