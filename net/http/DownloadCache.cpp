@@ -315,8 +315,21 @@ bool DownloadCache::lockFolder(bool exclusive) {
     if (lockFd_ >= 0 && lockPid_ != ::getpid()) closeLockFile();
     if (lockFd_ < 0) {
         if (storagePath_.empty()) return false;
-        lockFd_ = ::open(ns::Paths::join(storagePath_, kLockFileName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kFileMode);
-        if (lockFd_ < 0) return false;
+        const std::string path = ns::Paths::join(storagePath_, kLockFileName);
+        lockFd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kFileMode);
+        // A folder this process may read but not write (another user's, a
+        // read-only file system): flock takes either lock on a file open
+        // for reading alone.
+        if (lockFd_ < 0) lockFd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        if (lockFd_ < 0) {
+            // No lock file to take (none, in a folder that cannot be
+            // written): a reader reads without it, the pairs it takes being
+            // checked anyway; nothing that changes the folder goes on.
+            if (exclusive) return false;
+            lockDepth_ = 1;
+            lockExclusive_ = false;
+            return true;
+        }
         lockPid_ = ::getpid();
     }
     int r;
@@ -329,7 +342,7 @@ bool DownloadCache::lockFolder(bool exclusive) {
 }
 
 void DownloadCache::unlockFolder() {
-    if (--lockDepth_ == 0) ::flock(lockFd_, LOCK_UN);
+    if (--lockDepth_ == 0 && lockFd_ >= 0) ::flock(lockFd_, LOCK_UN);
 }
 
 void DownloadCache::closeLockFile() {
@@ -476,9 +489,10 @@ void DownloadCache::setDefaultCachePolicy(uint32_t policy) {
 
 void DownloadCache::setStoragePath(const std::string& path) {
     std::lock_guard<std::recursive_mutex> g(accessLock_);
-    if (!storagePath_.empty()) clearCachedResponsesForStoragePolicy(kCacheForSessionDurationCacheStoragePolicy);
+    if (!storagePath_.empty()) emptySessionStore();
     closeLockFile();
     storagePath_ = path;
+    sessionStoreServed_ = true;
     for (const std::string& dir : {path, ns::Paths::join(path, kSessionStore), ns::Paths::join(path, kPermanentStore)}) {
         std::error_code ec;
         auto st = fs::status(dir, ec);
@@ -492,8 +506,22 @@ void DownloadCache::setStoragePath(const std::string& path) {
             fs::permissions(dir, kFolderPerms, ec);
         }
     }
-    clearCachedResponsesForStoragePolicy(kCacheForSessionDurationCacheStoragePolicy);
+    sessionStoreServed_ = emptySessionStore();
     clearLeftovers(storeFolderFor(kCachePermanentlyCacheStoragePolicy));
+}
+
+bool DownloadCache::emptySessionStore() {
+    try {
+        clearCachedResponsesForStoragePolicy(kCacheForSessionDurationCacheStoragePolicy);
+        return true;
+    } catch (const ns::Exception& e) {
+        // A folder that cannot be written (read-only, another user's) still
+        // serves its permanent store; the answers of an earlier session are
+        // not this one's.
+        logLine("cannot empty the session store of " + storagePath_ + ": " + e.reason() +
+                "; its stored responses are not served");
+        return false;
+    }
 }
 
 void DownloadCache::setLogHandler(std::function<void(const std::string&)> handler) {
@@ -699,6 +727,7 @@ std::optional<DownloadCache::Entry> DownloadCache::entryForURL(const ns::URL& ur
         if (!lock.held()) return std::nullopt;
         bool lookAgain = false;
         for (int policy : {kCacheForSessionDurationCacheStoragePolicy, kCachePermanentlyCacheStoragePolicy}) {
+            if (policy == kCacheForSessionDurationCacheStoragePolicy && !sessionStoreServed_) continue;
             Entry entry;
             Found found = readPair(storeFolderFor(policy), key, bodyName, exclusive, entry, want);
             if (found == Found::Whole) return entry;
@@ -859,7 +888,15 @@ void DownloadCache::updateExpiryForRequest(const CacheRequest& request, double m
     auto expiry = expiryDateForRequest(request, maxAge);
     if (!expiry) return;
     FolderLock lock(*this, true);
-    auto entry = lock.held() ? entryForURL(*url) : std::nullopt;
+    if (!lock.held()) {
+        const int err = errno ? errno : ENOLCK;
+        // Only an answer that is stored has an expiry to change.
+        if (entryForURL(*url))
+            logLine("cannot store the new expiry for " + ns::maskSecretsInURL(url->absoluteText()) + ": " +
+                    describe(ns::fileError(err, "Cannot lock", kLockFileName)));
+        return;
+    }
+    auto entry = entryForURL(*url);
     if (!entry) return;
     entry->headers->setObject(ns::Number::numberWithDouble(expiry->timeIntervalSince1970()), kExpiresKey);
     ns::Ref<ns::Error> error;

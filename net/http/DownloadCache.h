@@ -17,6 +17,9 @@
 // is dropped. A file that cannot be opened for the moment (no descriptor
 // left, a permission) makes the entry missing for that call, never
 // dropped. Leftovers of killed stores go when the cache's folder is set.
+// A folder this process can read but not write is read all the same (its
+// lock file opened for reading, or, where there is none, no lock taken);
+// what would change it fails, logged.
 //
 // The request engine talks to it through CacheDelegate; the cache reads
 // what it needs of a request through CacheRequest (the engine's request
@@ -257,9 +260,17 @@ private:
     std::optional<Entry> entryForURL(const ns::URL& url, BodyWanted* want = nullptr);
     // Finishes or removes what killed stores left in `folder`.
     void clearLeftovers(const std::string& folder);
+    // Empties the session store; false (logged) when it cannot be emptied.
+    bool emptySessionStore();
+    // False while the session store holds answers of an earlier session
+    // that could not be removed (a folder that cannot be written).
+    bool sessionStoreServed_ = true;
 
     // The folder lock (the lock file, flock): shared while a pair is read,
-    // exclusive while one is changed. Taken with accessLock_ held; nested
+    // exclusive while one is changed. A lock file this process may not
+    // write is opened for reading (flock needs no more); where there is
+    // none and none can be made, pairs are read without it (they are
+    // checked anyway) and nothing is changed. Taken with accessLock_ held; nested
     // takes count (a shared take inside an exclusive one is the exclusive
     // one), a shared lock is never turned exclusive in place.
     class FolderLock;

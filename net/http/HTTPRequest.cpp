@@ -604,6 +604,7 @@ void HTTPRequest::startRequest() {
     if (hasResponseHeaders_) storeResponseHeaders(nullptr);
     responseMessage_ = nullptr;
     download_.startAttempt();
+    rangeAnswer_ = ResponseDownload::RangeAnswer::NotAsked;
     readStreamIsScheduled_ = false;
     if (!request_) {
         failWithError(engine::unableToCreateRequestError());
@@ -705,13 +706,6 @@ void HTTPRequest::beginBody() {
                         : deliversDataToCaller()             ? Destination::Delegate
                                                              : Destination::Memory;
     download_.beginBody(where, isResponseCompressed(), rangeAnswer());
-}
-
-ResponseDownload::RangeAnswer HTTPRequest::rangeAnswer() const {
-    using RangeAnswer = ResponseDownload::RangeAnswer;
-    // The message, which also carries a Range that a retry put there alone.
-    if (!request_ || !request_->headers().contains("Range")) return RangeAnswer::NotAsked;
-    return responseHeaderField("Content-Range") ? RangeAnswer::Honoured : RangeAnswer::Ignored;
 }
 
 void HTTPRequest::handleBytesAvailable() {
@@ -835,7 +829,7 @@ void HTTPRequest::handleStreamComplete() {
     downloadComplete_ = true;
     if (!hasResponseHeaders_) {
         readResponseHeaders();
-        if (didUseCachedResponse_ || askingAgain_) return;
+        if (didUseCachedResponse_ || askingAgain_ || complete_) return;
     }
     // No process-wide lock is held while a request ends: its progress
     // reports run the caller's code at once when the request runs on the
@@ -910,8 +904,11 @@ void HTTPRequest::checkRequestStatus() {
     if (shouldTimeOut()) {
         if (retryCount_ < numberOfTimesToRetryOnTimeout_) {
             updatePartialDownloadSize();
-            if (uint64_t partial = download_.partialSize(); partial && request_)
+            if (uint64_t partial = download_.partialSize(); partial && request_) {
                 request_->setHeaderField("Range", ns::format("bytes=%llu-", (unsigned long long)partial));
+                if (auto validator = download_.resumeValidator(); !validator.empty())
+                    request_->setHeaderField("If-Range", validator);
+            }
             ++retryCount_;
             takeBackDownloadSize();
             unscheduleReadStream();

@@ -664,8 +664,12 @@ private:
 
     // Bodies, downloads, progress, cache (HTTPRequestBodies.cpp).
     void storeReceivedBytes(const uint8_t* bytes, size_t length, const ns::Data* inflated);
-    // How the server met this attempt's Range question, if it asked one.
-    ResponseDownload::RangeAnswer rangeAnswer() const;
+    // How the server met this attempt's Range question, if it asked one
+    // (judged once its head was read).
+    ResponseDownload::RangeAnswer rangeAnswer() const { return rangeAnswer_; }
+    // Judges the answer's head against a resumed download's partial file;
+    // false when the answer does not continue it (the request has failed).
+    bool takeRangeAnswer(const net::HTTPMessage& answer);
     void finishFileDownload();
     bool updatePartialDownloadSize();
     void removeTemporaryUploadFiles();
@@ -870,6 +874,7 @@ private:
 
     // Where the response body goes (memory, file, inflation, resume, limits).
     ResponseDownload download_;
+    ResponseDownload::RangeAnswer rangeAnswer_ = ResponseDownload::RangeAnswer::NotAsked;
     bool allowCompressedResponse_ = true;
     ns::Ref<ns::Error> fileError_;
 

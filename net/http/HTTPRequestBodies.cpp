@@ -59,6 +59,28 @@ void HTTPRequest::storeReceivedBytes(const uint8_t* bytes, size_t length, const 
     }
 }
 
+bool HTTPRequest::takeRangeAnswer(const net::HTTPMessage& answer) {
+    using RangeAnswer = ResponseDownload::RangeAnswer;
+    // The message, which also carries a Range that a retry put there alone.
+    const bool asked = request_ && request_->headers().contains("Range");
+    rangeAnswer_ = download_.answerHead(asked, {answer.statusCode(), answer.headerField("Content-Range"),
+                                                answer.headerField("Content-Length"), answer.headerField("ETag"),
+                                                answer.headerField("Last-Modified")});
+    if (rangeAnswer_ != RangeAnswer::Refused) return true;
+    // A part that does not continue the partial file (of another body, or
+    // another part of it) is not read: appended, it would make a file the
+    // server never held. The partial file goes, so that the next attempt
+    // starts over, and the destination stays as it was.
+    cancelLoad();
+    download_.dropPartial();
+    failWithError(errorWithCode(
+        kFileManagementError,
+        "The answer to the resumed download (status " + std::to_string(answer.statusCode()) + ", Content-Range '" +
+            answer.headerField("Content-Range").value_or("") +
+            "') does not continue its partial file: the partial file was dropped, and the next attempt starts over"));
+    return false;
+}
+
 void HTTPRequest::finishFileDownload() {
     bool keepForResume = needsRedirect_ && shouldRedirect_ && download_.allowsResume();
     if (auto error = download_.finishFile(isResponseCompressed(), keepForResume)) fileError_ = error;

@@ -85,8 +85,12 @@ void HTTPRequest::buildRequestHeaders() {
     if (allowCompressedResponse_) addRequestHeaderText(acceptEncodingName(), gzipValue());
     if (body_.compresses()) addRequestHeader("Content-Encoding", "gzip");
     updatePartialDownloadSize();
-    if (uint64_t partial = download_.partialSize())
+    if (uint64_t partial = download_.partialSize()) {
+        // The rest of the body the partial file starts, and only of that
+        // body: a server holding another one answers with it whole.
         addRequestHeader("Range", ns::format("bytes=%llu-", (unsigned long long)partial));
+        if (auto validator = download_.resumeValidator(); !validator.empty()) addRequestHeader("If-Range", validator);
+    }
 }
 
 void HTTPRequest::applyCookieHeader() {
@@ -131,6 +135,7 @@ void HTTPRequest::readResponseHeaders() {
         askAgainWithoutCacheValidators();
         return;
     }
+    if (!takeRangeAnswer(*message)) return;
     if (responseStatusCode_ == 401) authenticationNeeded_ = kHTTPAuthenticationNeeded;
     else if (responseStatusCode_ == 407) authenticationNeeded_ = kProxyAuthenticationNeeded;
 

@@ -8,10 +8,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 #include "net/http/RequestErrors.h"
 #include "platform/foundation/FileIO.h"
+#include "platform/network/HTTPMessage.h"
 #include "platform/network/NetworkErrors.h"
 
 namespace http {
@@ -124,6 +127,40 @@ ns::Ref<ns::Error> landFile(const std::string& from, const std::string& to) {
     return nullptr;
 }
 
+// "bytes first-last/total" or "bytes first-last/*" (total unknown).
+struct ContentRange {
+    uint64_t first = 0, last = 0;
+    std::optional<uint64_t> total;
+};
+
+std::optional<uint64_t> decimal(std::string_view text) {
+    if (text.empty() || text.size() > 19) return std::nullopt;
+    uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    return value;
+}
+
+std::optional<ContentRange> parseContentRange(std::string_view text) {
+    constexpr std::string_view kUnit = "bytes ";
+    if (text.size() < kUnit.size() || !net::equalsIgnoringCase(text.substr(0, kUnit.size()), kUnit)) return std::nullopt;
+    text.remove_prefix(kUnit.size());
+    const size_t dash = text.find('-'), slash = text.find('/');
+    if (dash == std::string_view::npos || slash == std::string_view::npos || slash < dash) return std::nullopt;
+    auto first = decimal(text.substr(0, dash));
+    auto last = decimal(text.substr(dash + 1, slash - dash - 1));
+    if (!first || !last || *last < *first) return std::nullopt;
+    ContentRange range{*first, *last, std::nullopt};
+    const std::string_view total = text.substr(slash + 1);
+    if (total != "*") {
+        range.total = decimal(total);
+        if (!range.total || *range.total <= *last) return std::nullopt;
+    }
+    return range;
+}
+
 }  // namespace
 
 ResponseDownload::~ResponseDownload() { closeFiles(); }
@@ -140,6 +177,7 @@ void ResponseDownload::startAttempt() {
     if (destinationPath_.empty()) rawData_ = ns::MutableData::make();
     inflatedData_ = nullptr;
     announcedLength_ = 0;
+    answerRecord_ = {};
 }
 
 void ResponseDownload::beginBody(Destination where, bool compressed, RangeAnswer range) {
@@ -209,8 +247,13 @@ ns::Ref<ns::Error> ResponseDownload::store(const uint8_t* bytes, size_t length, 
         else rawData_->appendBytes(bytes, length);
         return nullptr;
     }
-    if (fileFd_ < 0 && !openDownloadFile(temporaryPath_, fileFd_, range, true, droppedPartial))
-        return fileError(kAttributesText, temporaryPath_, errno, "open");
+    if (fileFd_ < 0) {
+        const bool continues = allowResume_ && range == RangeAnswer::Honoured && !temporaryPath_.empty();
+        if (!openDownloadFile(temporaryPath_, fileFd_, range, true, droppedPartial))
+            return fileError(kAttributesText, temporaryPath_, errno, "open");
+        if (allowResume_ && !continues)
+            if (auto error = recordStartedBody()) return error;
+    }
     if (!ns::writeAll(fileFd_, bytes, length)) return fileError(kAttributesText, temporaryPath_, errno, "write");
     if (inflated) {
         if (inflatedFileFd_ < 0 && !openDownloadFile(inflatedTemporaryPath_, inflatedFileFd_, range, false, droppedPartial))
@@ -261,6 +304,8 @@ ns::Ref<ns::Error> ResponseDownload::finishFile(bool compressed, bool keepForRes
     if (temporaryPath_.empty()) return nullptr;
     closeFiles();
     if (keepForResume) return nullptr;
+    // Landed or failed, the partial file goes, and its record with it.
+    removeRecord();
     ns::Ref<ns::Error> error;
     if (!compressed) {
         error = landFile(temporaryPath_, destinationPath_);
@@ -308,7 +353,19 @@ ns::Ref<ns::Error> ResponseDownload::landCachedBody(int fd) {
     return nullptr;
 }
 
+ns::Ref<ns::Error> ResponseDownload::recordStartedBody() {
+    record_ = answerRecord_;
+    if (!record_.empty()) return record_.write(ResumeRecord::pathFor(temporaryPath_));
+    removeRecord();
+    return nullptr;
+}
+
+void ResponseDownload::removeRecord() {
+    if (!temporaryPath_.empty()) ::unlink(ResumeRecord::pathFor(temporaryPath_).c_str());
+}
+
 void ResponseDownload::removeTemporaryFiles() {
+    removeRecord();
     removeTemporaryFile(temporaryPath_);
     removeTemporaryFile(inflatedTemporaryPath_);
 }
@@ -331,17 +388,68 @@ ns::Ref<ns::Error> ResponseDownload::cancel(bool bodyComplete) {
     closeFiles();
     if (bodyComplete) return nullptr;
     ns::Ref<ns::Error> error;
-    if (!allowResume_) error = removeTemporaryFile(temporaryPath_);
+    if (!allowResume_) {
+        removeRecord();
+        error = removeTemporaryFile(temporaryPath_);
+    }
     auto second = removeTemporaryFile(inflatedTemporaryPath_);
     return error ? error : second;
 }
 
 ns::Ref<ns::Error> ResponseDownload::refreshPartialSize() {
+    record_ = {};
     if (!allowResume_ || destinationPath_.empty() || !fileExists(temporaryPath_)) return nullptr;
     struct stat st{};
     if (::stat(temporaryPath_.c_str(), &st) != 0) return fileError(kAttributesText, temporaryPath_, errno, "stat");
     partialSize_ = static_cast<uint64_t>(st.st_size);
+    // A partial file without a record (left by hand, or by an older build)
+    // is resumed with the range checks alone. One whose record cannot be
+    // read, or that is not shorter than the body it records, is not the
+    // start of a body this build can continue: the body starts over (the
+    // file and its record are written anew).
+    if (ResumeRecord::read(ResumeRecord::pathFor(temporaryPath_), &record_) == ResumeRecord::Found::Unreadable ||
+        (record_.length && partialSize_ >= *record_.length)) {
+        record_ = {};
+        partialSize_ = 0;
+    }
     return nullptr;
+}
+
+ResponseDownload::RangeAnswer ResponseDownload::answerHead(bool rangeAsked, const AnswerHead& head) {
+    const std::optional<uint64_t> length = head.contentLength ? decimal(*head.contentLength) : std::nullopt;
+    const std::optional<ContentRange> range = head.contentRange ? parseContentRange(*head.contentRange) : std::nullopt;
+    const bool wholeRange = range && range->first == 0 && range->total && range->last + 1 == *range->total;
+    // What a partial file started over with this answer's body records.
+    answerRecord_ = {head.etag, head.lastModified, std::nullopt};
+    if (head.status == 200) answerRecord_.length = length;
+    else if (head.status == 206 && wholeRange) answerRecord_.length = range->total;
+
+    if (!rangeAsked) return RangeAnswer::NotAsked;
+    // Nothing resumed: only whether a part came.
+    if (!allowResume_ || destinationPath_.empty()) return head.contentRange ? RangeAnswer::Honoured : RangeAnswer::Ignored;
+    if (head.status != 206) return RangeAnswer::Ignored;
+    // A part runs to the body's end, and its length is what it says.
+    if (!range || (range->total && range->last + 1 != *range->total) ||
+        (length && *length != range->last - range->first + 1))
+        return RangeAnswer::Refused;
+    auto differs = [](const std::optional<std::string>& recorded, const std::optional<std::string>& sent) {
+        return recorded && sent && *recorded != *sent;
+    };
+    // It ends where the recorded body ends (its total, when given, is that
+    // body's length), and names the recorded body when it names one.
+    const bool sameBody = !(record_.length && range->last + 1 != *record_.length) &&
+                          !differs(record_.etag, head.etag) &&
+                          !(!record_.etag && differs(record_.lastModified, head.lastModified));
+    if (partialSize_ > 0 && range->first == partialSize_ && sameBody) return RangeAnswer::Honoured;
+    if (wholeRange) return RangeAnswer::Ignored;
+    return RangeAnswer::Refused;
+}
+
+void ResponseDownload::dropPartial() {
+    closeFiles();
+    removeTemporaryFiles();
+    record_ = {};
+    partialSize_ = 0;
 }
 
 ns::Ref<ns::Data> ResponseDownload::body(bool compressed) const {

@@ -6,7 +6,9 @@
 //
 // A download's temporary files are the user's alone (0600) and go when the
 // download fails (but the partial file a resumable download keeps when it
-// is cut). A finished download lands at its destination whole: renamed
+// is cut). A resumable download keeps beside its partial file the record
+// of the body that file starts (ResumeRecord): a resume asks for the rest
+// of that body only, and takes only an answer that continues it. A finished download lands at its destination whole: renamed
 // over the file there, or, when the temporary folder lies on another file
 // system, copied into the destination's folder first and renamed there.
 // The file it replaces stays as it was until then, and when landing fails.
@@ -20,11 +22,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "net/http/DataCompressor.h"
 #include "net/http/ResponseBodyGuard.h"
 #include "net/http/ResponseLimits.h"
+#include "net/http/ResumeRecord.h"
 #include "platform/foundation/Data.h"
 #include "platform/foundation/Error.h"
 
@@ -33,8 +37,18 @@ namespace http {
 class ResponseDownload {
 public:
     using Destination = ResponseBodyGuard::Destination;
-    // How a server met a resumed download's Range question.
-    enum class RangeAnswer { NotAsked, Honoured, Ignored };
+    // How a server met a resumed download's Range question: with the rest
+    // of the body the partial file starts (appended to it), with a whole
+    // body (the file starts over), or with a part that does not continue
+    // the partial file (another body's, or another part: never taken).
+    enum class RangeAnswer { NotAsked, Honoured, Ignored, Refused };
+
+    // The fields of an answer's head that say which body and which part of
+    // it the answer brings.
+    struct AnswerHead {
+        int status = 0;
+        std::optional<std::string> contentRange, contentLength, etag, lastModified;
+    };
 
     // The most room reserved up front for an announced body kept in memory.
     static constexpr uint64_t kMaxReservation = uint64_t(2) << 30;
@@ -124,8 +138,26 @@ public:
     // The size of the partial file a resumed download continues (0 when
     // none); after refreshPartialSize().
     uint64_t partialSize() const { return partialSize_; }
-    // Reads the partial file's size when resuming is on; nil or the error.
+    // Reads the partial file's size and its record when resuming is on; a
+    // record that cannot be read, or a partial file as long as the body it
+    // records or longer, leaves nothing to resume (the body starts over).
+    // Nil or the error.
     ns::Ref<ns::Error> refreshPartialSize();
+    // What a resume sends as If-Range beside its Range (empty: nothing),
+    // from the partial file's record; after refreshPartialSize().
+    std::string resumeValidator() const { return record_.ifRangeValue(); }
+    // The head of the answer to this attempt: how it meets the Range
+    // question (`rangeAsked`). A resumable download takes a part only when
+    // it is a 206 whose Content-Range starts at the partial file's length
+    // and runs to the body's end, whose total (when given) is the recorded
+    // body's length and whose validator (when given) is the recorded one;
+    // a 206 with the whole body, or any other answer, starts the file over;
+    // any other 206 is Refused. What the answer says of its body is kept
+    // for the record a file started over gets.
+    RangeAnswer answerHead(bool rangeAsked, const AnswerHead& head);
+    // Drops the partial file and its record (an answer that does not
+    // continue it): the next attempt starts over.
+    void dropPartial();
 
     // --- Results ----------------------------------------------------------------
     ns::Ref<ns::MutableData> rawData() const { return rawData_; }
@@ -135,6 +167,11 @@ public:
 
 private:
     bool openDownloadFile(std::string& path, int& fd, RangeAnswer range, bool isMainFile, uint64_t* droppedPartial);
+    // Writes the record of the body the partial file starts over with (or
+    // removes a stale one when nothing identifies that body).
+    ns::Ref<ns::Error> recordStartedBody();
+    // Removes the partial file's record (it goes with that file).
+    void removeRecord();
     // Removes both temporary files (a failed download).
     void removeTemporaryFiles();
     ns::Ref<ns::Error> removeTemporaryFile(std::string& path);
@@ -162,6 +199,9 @@ private:
     int fileFd_ = -1;
     int inflatedFileFd_ = -1;
     uint64_t partialSize_ = 0;
+    // The partial file's record, and that of the body this attempt's
+    // answer brings (written when the file starts over with it).
+    ResumeRecord record_, answerRecord_;
 };
 
 }  // namespace http

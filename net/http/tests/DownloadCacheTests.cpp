@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <ctime>
+#include <optional>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -619,6 +620,129 @@ TEST_F(DownloadCacheTest, PairThatCannotBeOpenedForNowStays) {
             EXPECT_EQ(logged().find("do not belong together"), std::string::npos) << logged();
         }
     }
+}
+
+// A cache folder this process can read but not write serves its whole
+// stored answers (its lock file opened for reading, or none taken where
+// none can be made) but not an earlier session's, and a store into it
+// fails through the log with nothing left behind. The same with only the
+// top folder read-only: the stores inside are written, under the lock
+// file when there is one. Root ignores permission bits, so the reader is a
+// child process that runs as nobody where the test runs as root (and drops
+// permission bits otherwise), or a cache on a read-only file system.
+TEST_F(DownloadCacheTest, FolderThatCannotBeWrittenIsReadAndStoresIntoItAreLogged) {
+    namespace fs = std::filesystem;
+    struct Row {
+        const char* name;
+        bool onlyTop;        // the stores inside are the reader's to write
+        bool lockFile;       // a lock file is there
+        bool readOnlyMount;  // a read-only file system, not another user's folder
+        bool storeSucceeds;
+    };
+    const Row rows[] = {
+        {"another user's folder", false, true, false, false},
+        {"another user's folder without a lock file", false, false, false, false},
+        {"only the top folder another user's", true, true, false, true},
+        {"only the top folder another user's, without a lock file", true, false, false, false},
+        {"a read-only file system", false, true, true, false},
+    };
+    const bool root = ::geteuid() == 0;
+    constexpr uid_t kNobody = 65534;
+    auto kept = response("http://example.com/kept.txt", {{"Cache-Control", "max-age=600"}}, "kept body");
+    kept.storage = http::kCachePermanentlyCacheStoragePolicy;
+    auto earlier = response("http://example.com/earlier.txt", {{"Cache-Control", "max-age=600"}}, "earlier session");
+    auto fresh = response("http://example.com/fresh.txt", {{"Cache-Control", "max-age=600"}}, "fresh body");
+    fresh.storage = http::kCachePermanentlyCacheStoragePolicy;
+    ::chmod(dir.c_str(), 0755);  // the reader may pass through
+    int n = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string base = dir + "/" + std::to_string(n++);
+        std::optional<testsupport::FullDisk> disk;
+        if (row.readOnlyMount) {
+            disk.emplace(base);
+            if (!disk->isTmpfs()) {
+                std::printf("skipped: %s, no file system can be mounted here\n", row.name);
+                continue;
+            }
+            ::chmod(base.c_str(), 0755);
+        }
+        const std::string top = base + "/cache";
+        {
+            auto writer = ns::make<DownloadCache>();
+            writer->setStoragePath(top);
+            writer->storeResponseForRequest(kept, 0);
+            writer->storeResponseForRequest(earlier, 0);
+            ASSERT_TRUE(writer->cachedResponseDataForURL(*earlier.u));
+        }
+        if (!row.lockFile) fs::remove(top + "/" + DownloadCache::kLockFileName);
+        const std::string stores[] = {top + "/" + DownloadCache::kSessionStore, top + "/" + DownloadCache::kPermanentStore};
+        const auto before = names(stores[1]);
+        // Readable by all; writable by the reader only where the row says.
+        auto open = [&](const std::string& path, bool theReaders) {
+            const bool folder = fs::is_directory(path);
+            if (root || row.readOnlyMount) {
+                ::chmod(path.c_str(), folder ? 0755 : 0644);
+                if (theReaders && !row.readOnlyMount && ::chown(path.c_str(), kNobody, kNobody) != 0) ADD_FAILURE() << path;
+            } else {
+                ::chmod(path.c_str(), theReaders ? (folder ? 0700 : 0600) : (folder ? 0555 : 0444));
+            }
+        };
+        for (const auto& e : fs::recursive_directory_iterator(top)) {
+            const std::string path = e.path().string();
+            const bool inStore = path.rfind(stores[0], 0) == 0 || path.rfind(stores[1], 0) == 0;
+            open(path, row.onlyTop && inStore);
+        }
+        open(top, false);
+        ::chmod(base.c_str(), 0755);
+        if (disk) {
+            ASSERT_TRUE(disk->makeReadOnly());
+        }
+
+        const std::string failure = testsupport::failureInChildProcess([&]() -> std::string {
+            if (root && !row.readOnlyMount && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
+                return "could not become nobody";
+            std::vector<std::string> lines;
+            DownloadCache::setLogHandler([&](const std::string& line) { lines.push_back(line); });
+            auto reader = ns::make<DownloadCache>();
+            try {
+                reader->setStoragePath(top);
+            } catch (const ns::Exception& e) {
+                return "setting the folder raised " + e.reason();
+            }
+            std::string wrong;
+            auto taken = reader->takeCachedResponseForURL(*kept.u, 1000);
+            if (!taken || !taken->body || taken->body->view() != "kept body") wrong += "the stored answer was not served; ";
+            FakeRequest ask;
+            ask.u = kept.u;
+            ask.policy = http::kOnlyLoadIfNotCachedCachePolicy;
+            if (!reader->canUseCachedDataForRequest(ask)) wrong += "the stored answer counted as missing; ";
+            if (reader->cachedResponseDataForURL(*earlier.u)) wrong += "an earlier session's answer was served; ";
+            reader->storeResponseForRequest(fresh, 0);
+            reader->updateExpiryForRequest(kept, 900);
+            auto stored = reader->cachedResponseDataForURL(*fresh.u);
+            if (!stored != !row.storeSucceeds) wrong += stored ? "stored; " : "not stored; ";
+            std::string all;
+            for (auto& l : lines) all += l + "\n";
+            if (!row.storeSucceeds && all.find("cannot store the response for http://example.com/fresh.txt") == std::string::npos)
+                wrong += "the failed store was not logged: " + all;
+            if ((all.find("cannot store the new expiry for http://example.com/kept.txt") == std::string::npos) !=
+                row.storeSucceeds)
+                wrong += "the new expiry was " + std::string(row.storeSucceeds ? "not " : "") + "stored: " + all;
+            return wrong;
+        });
+        EXPECT_EQ(failure, "");
+        auto after = names(stores[1]);
+        if (row.storeSucceeds) {
+            EXPECT_EQ(after.size(), before.size() + 2) << ::testing::PrintToString(after);
+        } else {
+            EXPECT_EQ(after, before);  // nothing half written
+        }
+        if (disk) disk->restore();
+        for (const auto& e : fs::recursive_directory_iterator(top)) ::chmod(e.path().c_str(), 0700);
+        ::chmod(top.c_str(), 0700);
+    }
+    ::chmod(dir.c_str(), 0700);
 }
 
 // What killed stores left in the permanent store goes at the next start:

@@ -693,6 +693,120 @@ TEST(RequestDownloads, GzipDownloadInflatedOnArrivalResumesWhole) {
     EXPECT_FALSE(server.requests()[1].has("Range"));
 }
 
+// A resumed download takes only the rest of the body it started. A first
+// attempt is cut after 10000 of its 20000 bytes; the resume, a new request
+// as a later process would make, sends that answer's validator as If-Range
+// and gets the row's answer. A part of another body (same length, another
+// ETag, the server ignoring If-Range), another part, or a part of a body of
+// another length fails the request with the destination as it was and the
+// partial file gone, so the next attempt gets the whole body; a whole body
+// (a 200, or a 206 of all of it) starts the file over.
+TEST(RequestDownloads, ResumeTakesOnlyTheRestOfTheBodyItStarted) {
+    const std::string older = pattern(20000);
+    const std::string newer(older.rbegin(), older.rend());
+    const std::string lastModified = "Tue, 01 Dec 2026 10:00:00 GMT";
+    using Answer = std::function<bool(testsupport::Conn&)>;
+    auto part = [](const std::string& body, size_t from, size_t to, const std::string& total,
+                   const std::string& more) -> Answer {
+        return [=](testsupport::Conn& c) {
+            return c.respond(206, body.substr(from, to - from + 1),
+                             more + "Content-Range: bytes " + std::to_string(from) + "-" + std::to_string(to) + "/" +
+                                 total + "\r\n");
+        };
+    };
+    struct Row {
+        const char* name;
+        std::string firstValidators;  // header lines of the cut first answer
+        std::string ifRange;          // what the resume must send
+        Answer resumed;               // the answer to the resume
+        bool succeeds;                // else code 8, and the next attempt gets `newer` whole
+        const std::string* lands;     // the destination after a success
+    };
+    const std::string etagA = "ETag: \"a\"\r\n", etagB = "ETag: \"b\"\r\n";
+    const std::string longer = older + pattern(10000);
+    const Row rows[] = {
+        {"the same body resumed (ETag)", etagA, "\"a\"", part(older, 10000, 19999, "20000", etagA), true, &older},
+        {"the same body resumed (Last-Modified)", "Last-Modified: " + lastModified + "\r\n", lastModified,
+         part(older, 10000, 19999, "20000", "Last-Modified: " + lastModified + "\r\n"), true, &older},
+        {"a weak ETag is not sent: Last-Modified is", "ETag: W/\"a\"\r\nLast-Modified: " + lastModified + "\r\n",
+         lastModified, part(older, 10000, 19999, "*", "ETag: W/\"a\"\r\n"), true, &older},
+        {"a changed body sent whole (200)", etagA, "\"a\"",
+         [&](testsupport::Conn& c) { return c.respond(200, newer, etagB); }, true, &newer},
+        {"the whole body as a 206", etagA, "\"a\"", part(older, 0, 19999, "20000", etagA), true, &older},
+        {"a changed body of the same length, If-Range ignored", etagA, "\"a\"",
+         part(newer, 10000, 19999, "20000", etagB), false, nullptr},
+        {"a changed body, Last-Modified, If-Range ignored", "Last-Modified: " + lastModified + "\r\n", lastModified,
+         part(newer, 10000, 19999, "20000", "Last-Modified: Wed, 02 Dec 2026 10:00:00 GMT\r\n"), false, nullptr},
+        {"another part", etagA, "\"a\"", part(older, 5000, 19999, "20000", etagA), false, nullptr},
+        {"a part that stops short", etagA, "\"a\"", part(older, 10000, 14999, "20000", etagA), false, nullptr},
+        {"a part of a longer body", etagA, "\"a\"", part(longer, 10000, 29999, "30000", etagA), false, nullptr},
+        {"a part of a longer body, its total unknown", etagA, "\"a\"", part(longer, 10000, 29999, "*", ""), false,
+         nullptr},
+    };
+    std::mutex m;
+    const Row* row = nullptr;
+    int cutsLeft = 0;
+    testsupport::Server server([&](testsupport::Conn& c) {
+        while (auto r = c.readRequest()) {
+            std::unique_lock<std::mutex> g(m);
+            if (r->has("Range")) {
+                Answer answer = row->resumed;
+                g.unlock();
+                if (!answer(c)) return;
+            } else if (cutsLeft > 0) {
+                --cutsLeft;
+                c.write("HTTP/1.1 200 OK\r\nContent-Length: 20000\r\n" + row->firstValidators + "\r\n" +
+                        older.substr(0, 10000));
+                c.reset();
+                return;
+            } else if (!c.respond(200, newer, etagB)) {
+                return;
+            }
+        }
+    });
+    for (const Row& each : rows) {
+        SCOPED_TRACE(each.name);
+        testsupport::TempDir dir;
+        std::ofstream(dir / "out.bin") << "the older file";
+        {
+            std::lock_guard<std::mutex> g(m);
+            row = &each;
+            cutsLeft = 2;  // the first request and the retry a dropped connection gets
+        }
+        server.clearRequests();
+        auto attempt = [&] {
+            auto r = HTTPRequest::requestWithURL(url(server.url("/file")));
+            r->setDownloadDestinationPath(dir / "out.bin");
+            r->setTemporaryFileDownloadPath(dir / "partial");
+            r->setAllowResumeForFileDownloads(true);
+            startSynchronous(r);
+            return r;
+        };
+        auto cut = attempt();
+        ASSERT_TRUE(cut->error());
+        ASSERT_EQ(fs::file_size(dir / "partial"), 10000u);
+        auto resumed = attempt();
+        const auto seen = server.requests();
+        ASSERT_FALSE(seen.empty());
+        EXPECT_EQ(seen.back().header("Range"), "bytes=10000-");
+        EXPECT_EQ(seen.back().header("If-Range"), each.ifRange);
+        if (each.succeeds) {
+            ASSERT_FALSE(resumed->error()) << resumed->error()->description();
+            EXPECT_TRUE(readAll(dir / "out.bin") == *each.lands) << readAll(dir / "out.bin").size() << " bytes";
+        } else {
+            ASSERT_TRUE(resumed->error());
+            EXPECT_EQ(resumed->error()->code(), http::kFileManagementError) << resumed->error()->description();
+            EXPECT_EQ(readAll(dir / "out.bin"), "the older file");
+            auto again = attempt();
+            ASSERT_FALSE(again->error()) << again->error()->description();
+            EXPECT_FALSE(server.requests().back().has("Range"));
+            EXPECT_TRUE(readAll(dir / "out.bin") == newer);
+        }
+        // Nothing of the download is left beside the destination.
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+    }
+}
+
 TEST(RequestDownloads, InterruptedDownloadKeepsItsTemporaryFileOnlyWithResume) {
     testsupport::TempDir dir;
     FileServer s;

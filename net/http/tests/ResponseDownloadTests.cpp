@@ -453,6 +453,179 @@ TEST(ResponseDownload, DownloadsLandAcrossFileSystems) {
     disk.restore();
 }
 
+// A resumable download records the body its partial file starts (beside
+// it, atomically) and takes on a resume only a part that continues that
+// body; a whole body starts the file over with a record of its own.
+TEST(ResponseDownload, ResumeTakesOnlyAPartThatContinuesTheRecordedBody) {
+    testsupport::TempDir dir("download");
+    const std::string body = text(10000);
+    const auto bytes = reinterpret_cast<const uint8_t*>(body.data());
+    const std::string partial = dir / "partial", record = partial + ".resume";
+    using Head = ResponseDownload::AnswerHead;
+    auto point = [&](ResponseDownload& d) {
+        d.setDestinationPath(dir / "whole.txt");
+        d.setTemporaryPath(partial);
+        d.setAllowsResume(true);
+        ASSERT_FALSE(d.refreshPartialSize());
+    };
+    // A first attempt cut after 4000 bytes of a 200 with an ETag.
+    auto cutFirst = [&](const Head& head) {
+        ResponseDownload d;
+        point(d);
+        d.startAttempt();
+        EXPECT_EQ(d.answerHead(false, head), RangeAnswer::NotAsked);
+        d.beginBody(Destination::File, false);
+        ASSERT_FALSE(feed(d, bytes, 4000, 1000));
+        EXPECT_FALSE(d.cancel(false));
+    };
+    const Head first{200, std::nullopt, "10000", "\"a\"", "Tue, 01 Dec 2026 10:00:00 GMT"};
+    cutFirst(first);
+    EXPECT_EQ(contents(record), "resume 1\netag \"a\"\nlast-modified Tue, 01 Dec 2026 10:00:00 GMT\nlength 10000\n");
+    EXPECT_EQ(modeOf(record), 0600u);
+
+    struct Row {
+        const char* name;
+        Head head;
+        RangeAnswer expected;
+    };
+    const Row rows[] = {
+        {"the rest, same ETag", {206, "bytes 4000-9999/10000", "6000", "\"a\"", std::nullopt}, RangeAnswer::Honoured},
+        {"the rest, total unknown", {206, "bytes 4000-9999/*", std::nullopt, std::nullopt, std::nullopt}, RangeAnswer::Honoured},
+        {"the rest, unit in capitals", {206, "BYTES 4000-9999/10000", std::nullopt, std::nullopt, std::nullopt}, RangeAnswer::Honoured},
+        {"the rest, another Last-Modified beside the ETag", {206, "bytes 4000-9999/10000", std::nullopt, "\"a\"", "x"}, RangeAnswer::Honoured},
+        {"the rest of another body (ETag)", {206, "bytes 4000-9999/10000", std::nullopt, "\"b\"", std::nullopt}, RangeAnswer::Refused},
+        {"a part starting before", {206, "bytes 3999-9999/10000", std::nullopt, "\"a\"", std::nullopt}, RangeAnswer::Refused},
+        {"a part starting after", {206, "bytes 4001-9999/10000", std::nullopt, "\"a\"", std::nullopt}, RangeAnswer::Refused},
+        {"a part stopping short", {206, "bytes 4000-9998/10000", std::nullopt, "\"a\"", std::nullopt}, RangeAnswer::Refused},
+        {"a part of a longer body", {206, "bytes 4000-10000/10001", std::nullopt, "\"a\"", std::nullopt}, RangeAnswer::Refused},
+        {"a longer part, total unknown", {206, "bytes 4000-10000/*", std::nullopt, "\"a\"", std::nullopt}, RangeAnswer::Refused},
+        {"a part of a shorter body", {206, "bytes 4000-9998/9999", std::nullopt, "\"a\"", std::nullopt}, RangeAnswer::Refused},
+        {"a length that is not the part's", {206, "bytes 4000-9999/10000", "5999", "\"a\"", std::nullopt}, RangeAnswer::Refused},
+        {"no Content-Range", {206, std::nullopt, std::nullopt, "\"a\"", std::nullopt}, RangeAnswer::Refused},
+        {"no total", {206, "bytes 4000-9999", std::nullopt, "\"a\"", std::nullopt}, RangeAnswer::Refused},
+        {"last before first", {206, "bytes 9999-4000/10000", std::nullopt, "\"a\"", std::nullopt}, RangeAnswer::Refused},
+        {"another unit", {206, "items 4000-9999/10000", std::nullopt, "\"a\"", std::nullopt}, RangeAnswer::Refused},
+        {"the whole body as a part", {206, "bytes 0-9999/10000", "10000", "\"a\"", std::nullopt}, RangeAnswer::Ignored},
+        {"another whole body as a part", {206, "bytes 0-19999/20000", std::nullopt, "\"b\"", std::nullopt}, RangeAnswer::Ignored},
+        {"from the start, total unknown", {206, "bytes 0-9999/*", std::nullopt, "\"a\"", std::nullopt}, RangeAnswer::Refused},
+        {"a whole body (200)", {200, std::nullopt, "20000", "\"b\"", std::nullopt}, RangeAnswer::Ignored},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ResponseDownload d;
+        point(d);
+        EXPECT_EQ(d.partialSize(), 4000u);
+        EXPECT_EQ(d.resumeValidator(), "\"a\"");
+        d.startAttempt();
+        EXPECT_EQ(d.answerHead(true, row.head), row.expected);
+        EXPECT_EQ(d.answerHead(false, row.head), RangeAnswer::NotAsked);
+    }
+
+    // A Range asked with no partial file to continue (the caller's own):
+    // only a whole body is taken.
+    {
+        ResponseDownload d;
+        d.setDestinationPath(dir / "whole.txt");
+        d.setTemporaryPath(dir / "none");
+        d.setAllowsResume(true);
+        ASSERT_FALSE(d.refreshPartialSize());
+        ASSERT_EQ(d.partialSize(), 0u);
+        d.startAttempt();
+        EXPECT_EQ(d.answerHead(true, {206, "bytes 0-9999/10000", std::nullopt, std::nullopt, std::nullopt}),
+                  RangeAnswer::Ignored);
+        EXPECT_EQ(d.answerHead(true, {206, "bytes 500-9999/10000", std::nullopt, std::nullopt, std::nullopt}),
+                  RangeAnswer::Refused);
+        EXPECT_EQ(d.answerHead(true, {200, std::nullopt, std::nullopt, std::nullopt, std::nullopt}),
+                  RangeAnswer::Ignored);
+    }
+    // Continued: the record stays the first answer's; landed, it goes.
+    {
+        ResponseDownload d;
+        point(d);
+        d.startAttempt();
+        const Head rest{206, "bytes 4000-9999/10000", std::nullopt, "\"a\"", "Wed, 02 Dec 2026 10:00:00 GMT"};
+        ASSERT_EQ(d.answerHead(true, rest), RangeAnswer::Honoured);
+        d.beginBody(Destination::File, false, RangeAnswer::Honoured);
+        ASSERT_FALSE(feed(d, bytes + 4000, 3000, 1000, RangeAnswer::Honoured));
+        EXPECT_FALSE(d.cancel(false));
+        EXPECT_EQ(contents(record), "resume 1\netag \"a\"\nlast-modified Tue, 01 Dec 2026 10:00:00 GMT\nlength 10000\n");
+        ResponseDownload again;
+        point(again);
+        EXPECT_EQ(again.partialSize(), 7000u);
+        again.startAttempt();
+        ASSERT_EQ(again.answerHead(true, {206, "bytes 7000-9999/10000", std::nullopt, "\"a\"", std::nullopt}),
+                  RangeAnswer::Honoured);
+        again.beginBody(Destination::File, false, RangeAnswer::Honoured);
+        ASSERT_FALSE(feed(again, bytes + 7000, 3000, 1000, RangeAnswer::Honoured));
+        EXPECT_FALSE(again.finishFile(false, false));
+        EXPECT_EQ(contents(dir / "whole.txt"), body);
+        EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"whole.txt"});
+    }
+    // Started over with a whole body: the record is that body's; with one
+    // nothing identifies, a stale record goes.
+    {
+        cutFirst(first);
+        ResponseDownload d;
+        point(d);
+        d.startAttempt();
+        ASSERT_EQ(d.answerHead(true, {200, std::nullopt, "20000", "W/\"b\"", std::nullopt}), RangeAnswer::Ignored);
+        d.beginBody(Destination::File, false, RangeAnswer::Ignored);
+        ASSERT_FALSE(feed(d, bytes, 1000, 1000, RangeAnswer::Ignored));
+        EXPECT_FALSE(d.cancel(false));
+        EXPECT_EQ(contents(record), "resume 1\netag W/\"b\"\nlength 20000\n");
+        ResponseDownload weak;
+        point(weak);
+        EXPECT_EQ(weak.partialSize(), 1000u);
+        EXPECT_EQ(weak.resumeValidator(), "");  // a weak ETag is never sent as If-Range
+        weak.startAttempt();
+        ASSERT_EQ(weak.answerHead(true, {200, std::nullopt, std::nullopt, std::nullopt, std::nullopt}),
+                  RangeAnswer::Ignored);
+        weak.beginBody(Destination::File, false, RangeAnswer::Ignored);
+        ASSERT_FALSE(feed(weak, bytes, 1000, 1000, RangeAnswer::Ignored));
+        EXPECT_FALSE(weak.cancel(false));
+        EXPECT_FALSE(std::filesystem::exists(record));
+        std::filesystem::remove(partial);
+    }
+    // A record that cannot be read, or a partial file not shorter than the
+    // body it records, leaves nothing to resume; a partial file without a
+    // record is resumed with the range checks alone; a dropped partial
+    // file takes its record along.
+    {
+        const struct {
+            const char* name;
+            const char* record;  // nullptr: none
+            uint64_t partialSize;
+            const char* validator;
+        } cases[] = {
+            {"no record", nullptr, 4000, ""},
+            {"a record", "resume 1\nlast-modified x\nlength 4001\n", 4000, "x"},
+            {"a record of a body the file is as long as", "resume 1\nlength 4000\n", 0, ""},
+            {"another first line", "resume 2\netag \"a\"\n", 0, ""},
+            {"an unknown field", "resume 1\netag \"a\"\nsize 4\n", 0, ""},
+            {"a field twice", "resume 1\netag \"a\"\netag \"b\"\n", 0, ""},
+            {"a length that is no number", "resume 1\nlength 4e3\n", 0, ""},
+            {"a last line without its end", "resume 1\netag \"a\"", 0, ""},
+            {"too large", nullptr, 0, ""},
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.name);
+            std::ofstream(partial, std::ios::binary) << body.substr(0, 4000);
+            std::filesystem::remove(record);
+            if (c.record) std::ofstream(record, std::ios::binary) << c.record;
+            if (std::string(c.name) == "too large")
+                std::ofstream(record, std::ios::binary) << "resume 1\netag " << std::string(http::ResumeRecord::kMaxBytes, 'a') << "\n";
+            ResponseDownload d;
+            point(d);
+            EXPECT_EQ(d.partialSize(), c.partialSize);
+            EXPECT_EQ(d.resumeValidator(), c.validator);
+            d.dropPartial();
+            EXPECT_EQ(d.partialSize(), 0u);
+            EXPECT_FALSE(std::filesystem::exists(partial));
+            EXPECT_FALSE(std::filesystem::exists(record));
+        }
+    }
+}
+
 TEST(ResponseDownload, ResumeAppendsOrStartsOverAndCancelKeepsThePart) {
     testsupport::TempDir dir("download");
     std::string body = text(10000);
