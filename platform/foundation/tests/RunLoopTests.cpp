@@ -441,6 +441,20 @@ TEST_F(RunLoopTest, CallsQueuedInOneTurnShareOneWakeUp) {
     }, false);
     EXPECT_TRUE(loop->runUntil([&] { return order.size() == 3; }, 30.0));
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+
+    // A call handed over with performAtOnce wakes this loop in the sender's
+    // turn: the sender may wait for it by its own means (here polling a flag).
+    std::atomic<bool> ran{false}, sawRun{false}, senderDone{false};
+    performOnThread(*sender->runLoop(), [&] {
+        loop->performAtOnce([&] { ran = true; });
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!ran && std::chrono::steady_clock::now() < giveUp) std::this_thread::yield();
+        sawRun = ran.load();
+        senderDone = true;
+    }, false);
+    EXPECT_TRUE(loop->runUntil([&] { return ran.load(); }, 30.0));
+    while (!senderDone) std::this_thread::yield();
+    EXPECT_TRUE(sawRun);
     sender->stop();
     while (loop->runOnce()) {}  // a held-back call would otherwise keep the sender waiting
     sender->join();
