@@ -444,9 +444,9 @@ TEST_F(RunLoopTest, CallsQueuedInOneTurnShareOneWakeUp) {
 
     // A call handed over with performAtOnce wakes this loop in the sender's
     // turn: the sender may wait for it by its own means (here polling a flag).
-    std::atomic<bool> ran{false}, sawRun{false}, senderDone{false};
+    std::atomic<bool> ran{false}, sawRun{false}, senderDone{false}, queuedAtOnce{false};
     performOnThread(*sender->runLoop(), [&] {
-        loop->performAtOnce([&] { ran = true; });
+        queuedAtOnce = loop->performAtOnce([&] { ran = true; });
         const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (!ran && std::chrono::steady_clock::now() < giveUp) std::this_thread::yield();
         sawRun = ran.load();
@@ -455,6 +455,7 @@ TEST_F(RunLoopTest, CallsQueuedInOneTurnShareOneWakeUp) {
     EXPECT_TRUE(loop->runUntil([&] { return ran.load(); }, 30.0));
     while (!senderDone) std::this_thread::yield();
     EXPECT_TRUE(sawRun);
+    EXPECT_TRUE(queuedAtOnce);
     sender->stop();
     while (loop->runOnce()) {}  // a held-back call would otherwise keep the sender waiting
     sender->join();
@@ -476,6 +477,7 @@ TEST_F(RunLoopTest, WaitedPerformRethrowsAndDeadThreadsRefuse) {
     bool ran = false;
     EXPECT_FALSE(performOnThread(*workerLoop, [&] { ran = true; }, true));
     EXPECT_FALSE(performOnThread(*workerLoop, [&] { ran = true; }, false));
+    EXPECT_FALSE(workerLoop->performAtOnce([&] { ran = true; }));
     EXPECT_FALSE(ran);
 
     // A thread still posting to the main loop while the process exits (a
