@@ -1035,7 +1035,8 @@ bool HTTPRequest::recordFailure(ns::Ref<ns::Error> theError) {
 
 bool HTTPRequest::takeCompanionFailure(ns::Ref<ns::Error> theError) {
     // Both requests run on the network thread, so the main request's own
-    // end (a cancel, a failure) comes wholly before or after this.
+    // end comes wholly before or after this. A failure leaves its error; a
+    // cancel leaves one too, unless the cache answered in its place.
     std::lock_guard<std::mutex> g(settingsLock_);
     if (cancelled_ || error_) return false;
     error_ = std::move(theError);
