@@ -405,7 +405,9 @@ void HTTPRequest::start() {
     auto loop = networkRunLoop();
     claimLoop(loop);
     auto self = ns::keepAlive(this);
-    ns::performOnThread(*loop, [self] { self->main(); }, false);
+    // Woken at once: the thread starting it may be inside a main-thread
+    // callback that then waits for the request by its own means.
+    loop->performAtOnce([self] { self->main(); });
 }
 
 void HTTPRequest::startSynchronous() {
@@ -437,7 +439,9 @@ void HTTPRequest::performOnRequestThread(std::function<void()> fn) {
         loop = loop_;
     }
     if (!loop) loop = networkRunLoop();
-    ns::performOnThread(*loop, std::move(fn), false);
+    // Woken at once, like a start: the caller may go on to wait for what it
+    // asked for (a cancel's end, say) without returning to its loop.
+    loop->performAtOnce(std::move(fn));
 }
 
 void HTTPRequest::cancel() {
@@ -1008,15 +1012,31 @@ bool HTTPRequest::recordFailure(ns::Ref<ns::Error> theError) {
         }
     }
     setError(theError);
-    // A companion HEAD request's failure is its main request's.
-    ns::Ref<HTTPRequest> keep = mainRequest();
-    if (keep) {
-        keep->setError(theError);
-    } else {
-        keep = ns::keepAlive(this);
+    if (isCompanionHEAD_) {
+        // A companion HEAD request's failure is its main request's, unless
+        // that one has ended already (cancelled, or failed on its own): a
+        // request reports its end once. The companion itself is nobody's
+        // to report: its queue does not count it.
+        if (auto main = mainRequest(); main && main->takeCompanionFailure(theError))
+            callOnMain([main] { main->reportFailure(); });
+        return true;
     }
-    if (isPACFileRequest_) reportFailure();
-    else callOnMain([keep] { keep->reportFailure(); });
+    if (isPACFileRequest_) {
+        reportFailure();
+    } else {
+        auto self = ns::keepAlive(this);
+        callOnMain([self] { self->reportFailure(); });
+    }
+    return true;
+}
+
+bool HTTPRequest::takeCompanionFailure(ns::Ref<ns::Error> theError) {
+    // Both requests run on the network thread, so the main request's own
+    // end comes wholly before or after this. A failure leaves its error; a
+    // cancel leaves one too, unless the cache answered in its place.
+    std::lock_guard<std::mutex> g(settingsLock_);
+    if (cancelled_ || error_) return false;
+    error_ = std::move(theError);
     return true;
 }
 

@@ -581,6 +581,9 @@ private:
     // failWithError() but for the finish: true when this failure was
     // recorded and reported (the request then is to be marked finished).
     bool recordFailure(ns::Ref<ns::Error> error);
+    // Takes the failure of this request's companion HEAD request as its own:
+    // true when this request had not ended yet (no error, not cancelled).
+    bool takeCompanionFailure(ns::Ref<ns::Error> error);
     void performOnRequestThread(std::function<void()> fn);
     // The cache, kept for the caller's use (read under settingsLock_).
     ns::WeakDelegate<CacheDelegate>::Locked lockedDownloadCache() const;

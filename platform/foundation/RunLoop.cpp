@@ -257,16 +257,27 @@ std::string RunLoop::currentMode() const {
 
 // --------------------------------------------------------------- queueing
 
-bool RunLoop::performDeferred(std::function<void()> fn, const std::string& mode) {
+bool RunLoop::enqueue(std::function<void()> fn, const std::string& mode) {
     const std::string* interned = internedMode(mode);
-    {
-        std::lock_guard<std::mutex> g(mutex_);
-        if (finished_) return false;
-        calls_.push_back(Call{std::move(fn), interned, nextSeq_.fetch_add(1, std::memory_order_relaxed)});
-        queuedCount_.store(calls_.size(), std::memory_order_release);
-    }
+    std::lock_guard<std::mutex> g(mutex_);
+    if (finished_) return false;
+    calls_.push_back(Call{std::move(fn), interned, nextSeq_.fetch_add(1, std::memory_order_relaxed)});
+    queuedCount_.store(calls_.size(), std::memory_order_release);
+    return true;
+}
+
+bool RunLoop::performDeferred(std::function<void()> fn, const std::string& mode) {
+    if (!enqueue(std::move(fn), mode)) return false;
     // From a turn of another loop, the wake-up leaves with that turn's batch.
     if (!isCurrent() && !WakeUpBatch::defer(*this)) wakeUp();
+    return true;
+}
+
+bool RunLoop::performAtOnce(std::function<void()> fn, const std::string& mode) {
+    if (!enqueue(std::move(fn), mode)) return false;
+    // A wake-up this thread already holds for the loop still leaves with its
+    // batch: one turn more for the loop at most.
+    if (!isCurrent()) wakeUp();
     return true;
 }
 

@@ -147,6 +147,11 @@ public:
     // busy) and is shared by every call it queued here meanwhile (see
     // WakeUpBatch.h).
     bool performDeferred(std::function<void()> fn, const std::string& mode = kCommonModes);
+    // The same, but the loop is woken now, also by a thread that holds its
+    // wake-ups back: for work handed over that the sender may then wait
+    // for by means the run loop does not see (polling a flag, a condition
+    // variable of its own) from inside a turn of its own loop.
+    bool performAtOnce(std::function<void()> fn, const std::string& mode = kCommonModes);
     // A one-shot timer in the default mode that runs fn after `delay` seconds.
     Ref<Timer> performAfterDelay(double delay, std::function<void()> fn,
                                  const std::string& mode = kDefaultMode);
@@ -214,6 +219,8 @@ private:
     // The one lasting copy of a mode name.
     static const std::string* internedMode(const std::string& mode);
     static bool callRunsIn(const Call& call, const std::string* mode);
+    // Queues fn; false when the loop's thread has ended.
+    bool enqueue(std::function<void()> fn, const std::string& mode);
     // Moves the calls queued for `mode` into callsInHand_, in order, and
     // answers the number the next queued call will get.
     uint64_t takeQueuedCalls(const std::string* mode);

@@ -15,9 +15,12 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -400,6 +403,99 @@ TEST(RequestBasic, CancelReportsCode4OnceAndCancellingAgainDoesNothing) {
     ASSERT_TRUE(sync->error());
     EXPECT_EQ(sync->error()->code(), 4);
     EXPECT_EQ(s->joined(), "started,headers,failed");
+}
+
+// A main-thread callback (here a synchronous request's progress block) that
+// starts an asynchronous request, or cancels one, and then waits for its end
+// without returning to the loop sees it end: handing a request to the
+// network thread wakes that thread at once. Rows: waiting by polling
+// isFinished(), by a condition variable of its own signalled when the
+// operation finishes, and for a cancel of a request the server holds.
+TEST(RequestBasic, AMainThreadCallbackMayWaitForAnAsynchronousRequestItHandsOver) {
+    std::atomic<bool> release{false};
+    testsupport::Server server([&](testsupport::Conn& c) {
+        while (auto r = c.readRequest()) {
+            if (r->target == "/held") {
+                waitForRelease(release);
+                return;
+            }
+            if (!c.respond(200, r->target == "/outer" ? std::string(1000, 'o') : "inner")) return;
+        }
+    });
+    struct Release {
+        std::atomic<bool>& flag;
+        ~Release() { flag = true; }
+    } releaseOnExit{release};
+    // The network thread is running, and idle: on a manual clock no timer of
+    // its own (a status check left armed) wakes it meanwhile.
+    auto warm = HTTPRequest::requestWithURL(url(server.url("/warm")));
+    warm->startAsynchronous();
+    ASSERT_TRUE(waitFor(warm));
+    drainMain();
+    auto network = HTTPRequest::networkRunLoop();
+    network->setClock(ns::make<ns::ManualClock>());
+    struct SystemClockAtEnd {
+        ns::Ref<ns::RunLoop> loop;
+        ~SystemClockAtEnd() { loop->setClock(nullptr); }
+    } restore{network};
+
+    enum class Wait { PollIsFinished, OwnConditionVariable, CancelThenPoll };
+    const std::pair<const char*, Wait> rows[] = {
+        {"polling isFinished()", Wait::PollIsFinished},
+        {"its own condition variable", Wait::OwnConditionVariable},
+        {"a cancel, polling isFinished()", Wait::CancelThenPoll},
+    };
+    for (const auto& [name, wait] : rows) {
+        SCOPED_TRACE(name);
+        ns::Ref<HTTPRequest> inner;
+        bool called = false, sawEnd = false, sawStart = false;
+        auto outer = HTTPRequest::requestWithURL(url(server.url("/outer")));
+        outer->setBytesReceivedBlock([&](int64_t, uint64_t) {
+            if (std::exchange(called, true)) return;
+            const bool cancels = wait == Wait::CancelThenPoll;
+            inner = HTTPRequest::requestWithURL(url(server.url(cancels ? "/held" : "/inner")));
+            // Shared with the operation's completion block, which may run
+            // after this callback gave up waiting.
+            struct Ended {
+                std::mutex m;
+                std::condition_variable cv;
+                bool done = false;
+            };
+            auto ended = std::make_shared<Ended>();
+            inner->ns::Operation::setCompletionBlock([ended] {
+                std::lock_guard<std::mutex> g(ended->m);
+                ended->done = true;
+                ended->cv.notify_all();
+            });
+            const size_t seenBefore = server.requestCount();
+            inner->startAsynchronous();
+            if (cancels) {
+                sawStart = waitForRelease([&] { return server.requestCount() > seenBefore; }, 20);
+                inner->cancel();
+            }
+            if (wait == Wait::OwnConditionVariable) {
+                std::unique_lock<std::mutex> lock(ended->m);
+                sawEnd = ended->cv.wait_for(lock, std::chrono::seconds(20), [&] { return ended->done; });
+            } else {
+                sawEnd = waitForRelease([&] { return inner->isFinished(); }, 20);
+            }
+            if (!cancels) sawStart = server.requestCount() > seenBefore;
+        });
+        startSynchronous(outer, 120);
+        ASSERT_FALSE(outer->error()) << outer->error()->description();
+        ASSERT_TRUE(called);
+        EXPECT_TRUE(sawStart);
+        EXPECT_TRUE(sawEnd);
+        ASSERT_TRUE(waitFor(inner));
+        if (wait == Wait::CancelThenPoll) {
+            ASSERT_TRUE(inner->error());
+            EXPECT_EQ(inner->error()->code(), 4);
+        } else {
+            ASSERT_FALSE(inner->error()) << inner->error()->description();
+            EXPECT_EQ(text(inner), "inner");
+        }
+        drainMain();
+    }
 }
 
 namespace {

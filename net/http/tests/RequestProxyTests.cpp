@@ -1,6 +1,7 @@
 // Proxies: one set on the request (with a 407 answered from the request's
 // proxy credentials), and PAC scripts read from local files.
 #include "net/http/tests/RequestTestSupport.h"
+#include "testsupport/RefusingPort.h"
 #include "testsupport/TempDir.h"
 
 #include <fcntl.h>
@@ -205,4 +206,15 @@ TEST_F(RequestProxy, PACScriptFetchedOverHTTPChoosesTheProxyEvenWithTheQueueFull
     startSynchronous(sync);
     ASSERT_FALSE(sync->error());
     EXPECT_EQ(text(sync), "via proxy http://origin.invalid/open/sync-pac");
+
+    // A fetch that fails (nobody listens) ends at once, long before the
+    // request's time-out, and the request goes on without a script.
+    testsupport::RefusingPort closed;
+    auto direct = HTTPRequest::requestWithURL(url(pacServer.url("/direct")));
+    direct->setPACurl(url(closed.url("/proxy.pac")));
+    direct->setTimeOutSeconds(120);
+    direct->startAsynchronous();
+    ASSERT_TRUE(waitFor(direct, 60));
+    ASSERT_FALSE(direct->error()) << direct->error()->description();
+    EXPECT_EQ(direct->responseStatusCode(), 200);
 }

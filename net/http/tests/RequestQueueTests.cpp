@@ -2,6 +2,7 @@
 // selectors, cancel-all on failure and the one queue-finished report.
 #include "net/http/tests/RequestTestSupport.h"
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -25,13 +26,28 @@ public:
         auto* length = h ? h->objectForKey("Content-Length") : nullptr;
         headerLengths.push_back(length ? length->description() : "none");
     }
-    void requestFinished(HTTPRequest*) override { ++finished; }
-    void requestFailed(HTTPRequest* r) override { failedCodes.push_back(r->error() ? r->error()->code() : 0); }
-    void queueFinished(NetworkQueue*) override { ++queueDone; }
+    void requestFinished(HTTPRequest* r) override {
+        ++finished;
+        noteCount(r);
+    }
+    void requestFailed(HTTPRequest* r) override {
+        failedCodes.push_back(r->error() ? r->error()->code() : 0);
+        noteCount(r);
+    }
+    void queueFinished(NetworkQueue*) override {
+        ++queueDone;
+        endsAtQueueDone = finished + static_cast<int>(failedCodes.size());
+    }
     void setProgress(float p) override { progress.push_back(p); }
+    // The lowest count of its queue a report left.
+    void noteCount(HTTPRequest* r) {
+        if (auto* q = dynamic_cast<NetworkQueue*>(r->queue())) lowestCount = std::min(lowestCount, q->requestsCount());
+    }
     int started = 0;
     int finished = 0;
     int queueDone = 0;
+    int endsAtQueueDone = -1;  // requests reported ended when the queue finished
+    int lowestCount = 1 << 30;
     std::vector<std::string> headerLengths;
     std::vector<long> failedCodes;
     std::vector<float> progress;
@@ -215,4 +231,95 @@ TEST(RequestQueue, AccurateProgressLearnsTheSizeFromAHeadRequestFirst) {
     drainMain();
     EXPECT_FALSE(main.lock());
     EXPECT_FALSE(head->mainRequest());
+}
+
+// A request with accurate progress waits for a companion HEAD request. Cancelled
+// from another thread, the request reports its end once, as a cancel, whatever
+// its companion does (fails after the cancel or while it runs, or is cancelled
+// with the rest); the companion's end never reports for a request that has
+// ended. The queue finishes once, after its last request, and its count never
+// goes below zero. Each row runs several rounds.
+TEST(RequestQueue, ACancelledRequestEndsOnceWhateverItsCompanionDoes) {
+    struct Row {
+        const char* name;
+        bool cancelAll;  // the queue cancels the rest on the first failure
+        bool companionFailsDuringCancel;  // else once the cancel has been reported
+    };
+    const Row rows[] = {
+        {"the companion fails after the cancel", false, false},
+        {"the companion fails while the cancel runs", false, true},
+        {"the cancel cancels the rest, companions too", true, false},
+    };
+    constexpr int kRounds = 8;
+    constexpr int kRequests = 3;
+    constexpr int kVictim = 1;
+    for (const Row& row : rows) {
+        for (int round = 0; round < kRounds; ++round) {
+            SCOPED_TRACE(std::string(row.name) + ", round " + std::to_string(round));
+            // HEAD requests wait until released, then lose their connection:
+            // each companion fails with code 1 (after one retry).
+            std::atomic<bool> release{false};
+            testsupport::Server server([&](testsupport::Conn& c) {
+                while (auto r = c.readRequest()) {
+                    if (r->method == "HEAD") {
+                        waitForRelease(release);
+                        c.reset();
+                        return;
+                    }
+                    if (!c.respond(200, "body")) return;
+                }
+            });
+            struct Release {
+                std::atomic<bool>& flag;
+                ~Release() { flag = true; }
+            } releaseOnExit{release};
+            auto q = NetworkQueue::queue();
+            auto w = ns::make<QueueWatcher>();
+            watch(*q, *w);
+            q->setShowAccurateProgress(true);
+            q->setShouldCancelAllRequestsOnFailure(row.cancelAll);
+            std::vector<ns::Ref<HTTPRequest>> requests;
+            std::vector<int> ends(kRequests, 0);  // the request's own blocks
+            for (int i = 0; i < kRequests; ++i) {
+                auto r = HTTPRequest::requestWithURL(url(server.url("/" + std::to_string(i))));
+                r->setCompletionBlock([&ends, i] { ++ends[i]; });
+                r->setFailedBlock([&ends, i] { ++ends[i]; });
+                requests.push_back(r);
+                q->addOperation(r);
+            }
+            q->go();
+            ASSERT_TRUE(waitUntil([&] { return server.requestCount() >= kRequests; }));
+            std::thread canceller([&] {
+                requests[kVictim]->cancel();
+                if (row.companionFailsDuringCancel) release = true;
+            });
+            canceller.join();
+            if (!row.companionFailsDuringCancel) {
+                ASSERT_TRUE(waitUntil([&] { return ends[kVictim] == 1; }));
+                release = true;
+            }
+            // Every request and companion has ended; what they posted arrives.
+            ASSERT_TRUE(waitUntil([&] { return q->operationCount() == 0; }));
+            drainMain();
+            for (int i = 0; i < kRequests; ++i) EXPECT_EQ(ends[i], 1) << "request " << i;
+            EXPECT_EQ(w->finished, 0);
+            EXPECT_EQ(w->failedCodes.size(), static_cast<size_t>(kRequests));
+            auto victim = requests[kVictim]->error();
+            ASSERT_TRUE(victim);
+            // A companion that fails before the cancel runs ends its request first.
+            if (!row.companionFailsDuringCancel) {
+                EXPECT_EQ(victim->code(), 4);
+            }
+            for (int i = 0; i < kRequests; ++i) {
+                ASSERT_TRUE(requests[i]->error());
+                if (i != kVictim) {
+                    EXPECT_EQ(requests[i]->error()->code(), row.cancelAll ? 4 : 1) << "request " << i;
+                }
+            }
+            EXPECT_EQ(w->queueDone, 1);
+            EXPECT_EQ(w->endsAtQueueDone, kRequests);
+            EXPECT_EQ(q->requestsCount(), 0);
+            EXPECT_GE(w->lowestCount, 0);
+        }
+    }
 }

@@ -442,6 +442,21 @@ TEST_F(RunLoopTest, CallsQueuedInOneTurnShareOneWakeUp) {
     }, false);
     EXPECT_TRUE(loop->runUntil([&] { return order.size() == 3; }, 30.0));
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+
+    // A call handed over with performAtOnce wakes this loop in the sender's
+    // turn: the sender may wait for it by its own means (here polling a flag).
+    std::atomic<bool> ran{false}, sawRun{false}, senderDone{false}, queuedAtOnce{false};
+    performOnThread(*sender->runLoop(), [&] {
+        queuedAtOnce = loop->performAtOnce([&] { ran = true; });
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!ran && std::chrono::steady_clock::now() < giveUp) std::this_thread::yield();
+        sawRun = ran.load();
+        senderDone = true;
+    }, false);
+    EXPECT_TRUE(loop->runUntil([&] { return ran.load(); }, 30.0));
+    while (!senderDone) std::this_thread::yield();
+    EXPECT_TRUE(sawRun);
+    EXPECT_TRUE(queuedAtOnce);
     sender->stop();
     while (loop->runOnce()) {}  // a held-back call would otherwise keep the sender waiting
     sender->join();
@@ -463,6 +478,7 @@ TEST_F(RunLoopTest, WaitedPerformRethrowsAndDeadThreadsRefuse) {
     bool ran = false;
     EXPECT_FALSE(performOnThread(*workerLoop, [&] { ran = true; }, true));
     EXPECT_FALSE(performOnThread(*workerLoop, [&] { ran = true; }, false));
+    EXPECT_FALSE(workerLoop->performAtOnce([&] { ran = true; }));
     EXPECT_FALSE(ran);
 
     // A thread still posting to the main loop while the process exits (a
