@@ -768,6 +768,65 @@ TEST(StreamParserStream, LevelsToSkipDeliversInnerValues) {
     EXPECT_EQ(rec->seen, (std::vector<std::string>{"object {\"b\":true}"}));
 }
 
+// A delegate that lets the parser go in the middle of a parse does not free
+// it there: the parser lives to the end of the call. A delegate that feeds
+// the parser more bytes from inside its own parse is refused with an error
+// (the bytes are not taken), and the parse that called it goes on as if
+// nothing had happened. As written, the parser was freed in the middle of
+// the call, and a parse from inside one ran the grammar out of order.
+TEST(StreamParserStream, ADelegateThatLetsGoOrFeedsTheParser) {
+    class Meddler final : public json::JsonStreamParserAdapterDelegate {
+    public:
+        ns::Ref<json::JsonStreamParser> parser;
+        ns::Weak<json::JsonStreamParser> watched;
+        bool letGo = false;
+        bool aliveAfterLetGo = false;
+        std::vector<std::string> seen;
+        std::vector<std::pair<int32_t, std::string>> nested;
+        void parserFoundArray(json::JsonStreamParser* p, const ns::Ref<ns::Array>& a) override { found(p, dump(a)); }
+        void parserFoundObject(json::JsonStreamParser* p, const ns::Ref<ns::Object>& o) override { found(p, dump(o)); }
+
+    private:
+        void found(json::JsonStreamParser* p, std::string text) {
+            seen.push_back(std::move(text));
+            if (letGo) {
+                parser = nullptr;
+                aliveAfterLetGo = !watched.expired();
+                return;
+            }
+            const int32_t status = p->parse(",[9]", 4);
+            nested.emplace_back(status, p->error());
+        }
+    };
+    for (bool letGo : {true, false}) {
+        SCOPED_TRACE(letGo ? "let go" : "fed");
+        auto meddler = ns::make<Meddler>();
+        meddler->letGo = letGo;
+        auto adapter = ns::make<json::JsonStreamParserAdapter>();
+        adapter->setDelegate(meddler);
+        adapter->setLevelsToSkip(1);
+        meddler->parser = ns::make<json::JsonStreamParser>();
+        meddler->watched = meddler->parser;
+        meddler->parser->setDelegate(adapter);
+        json::JsonStreamParser* raw = meddler->parser.get();
+        ns::Ref<json::JsonStreamParser> kept = letGo ? nullptr : meddler->parser;
+        EXPECT_EQ(raw->parse("[1,[2],3]", 9), json::JsonStreamParserComplete);
+        EXPECT_EQ(meddler->seen, (std::vector<std::string>{"Q(1)", "[Q(2)]", "Q(3)"}));
+        if (letGo) {
+            EXPECT_TRUE(meddler->aliveAfterLetGo);
+            EXPECT_TRUE(meddler->watched.expired()) << "the parser outlived its call";
+            continue;
+        }
+        ASSERT_EQ(meddler->nested.size(), 3u);
+        for (const auto& [status, error] : meddler->nested) {
+            EXPECT_EQ(status, json::JsonStreamParserError);
+            EXPECT_EQ(error, "Parser is busy: bytes fed from inside its own delegate");
+        }
+        // The parser is not in error: its document is complete.
+        EXPECT_EQ(kept->parse(" ", 1), json::JsonStreamParserComplete);
+    }
+}
+
 TEST(StreamParserStream, StatesHaveNamesAndSingletons) {
     EXPECT_EQ(json::JsonStreamParserState::sharedInstance(), nullptr);
     EXPECT_EQ(json::JsonStreamParserStateStart::sharedInstance(), json::JsonStreamParserStateStart::sharedInstance());
