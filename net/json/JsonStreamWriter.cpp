@@ -555,14 +555,19 @@ public:
         w.inCall_ = true;
         w.handingOn_ = false;
         if (!delegate_) return;  // no room: the call's bytes are dropped
-        w.treeDelegate_ = delegate_.get();
-        if ((w.treeData_ = delegate_->writerOutputData(&w))) {
-            w.treeBase_ = w.treeNext_ = w.treeEnd_ = nullptr;  // room is made by the first write
-            return;
-        }
-        if (!w.treeBytes_) {
-            w.treeBytes_ = std::make_unique_for_overwrite<char[]>(kTreeBytesBatch);
-            w.treeBytesCapacity_ = kTreeBytesBatch;
+        try {
+            w.treeDelegate_ = delegate_.get();
+            if ((w.treeData_ = delegate_->writerOutputData(&w))) {
+                w.treeBase_ = w.treeNext_ = w.treeEnd_ = nullptr;  // room is made by the first write
+                return;
+            }
+            if (!w.treeBytes_) {
+                w.treeBytes_ = std::make_unique_for_overwrite<char[]>(kTreeBytesBatch);
+                w.treeBytesCapacity_ = kTreeBytesBatch;
+            }
+        } catch (...) {
+            end();  // no destructor runs for a scope that was not made
+            throw;
         }
         w.treeNext_ = w.treeBytes_.get();
         w.treeEnd_ = w.treeNext_ + kTreeBytesBatch;
