@@ -350,7 +350,9 @@ inline bool JsonStreamWriter::beginValue(bool isKey, bool isOpening) {
     return true;
 }
 
-inline bool JsonStreamWriter::openContainer(const JsonStreamWriterState* inner, char bracket) {
+// Inlined where a tree opens a container: the single writes' calls would
+// otherwise take it out of line for every container of a tree.
+[[gnu::always_inline]] inline bool JsonStreamWriter::openContainer(const JsonStreamWriterState* inner, char bracket) {
     if (!separatorWrittenAtOnce(false) && !beginValue(false, true)) return false;
     stateStack_.push_back(state_);
     state_ = inner;

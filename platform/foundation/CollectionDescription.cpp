@@ -94,8 +94,9 @@ std::string describeCollection(const Object* o, int indent) {
         out = "(\n";
         for (size_t i = 0; i < items.size(); ++i) {
             out += inner + item(items[i].get(), indent + 1);
-            out += i + 1 < items.size() ? ",\n" : "\n";
-            tTextMade += inner.size() + 2;
+            const bool last = i + 1 == items.size();
+            out += last ? "\n" : ",\n";
+            tTextMade += inner.size() + (last ? 1 : 2);
         }
         out += pad + ")";
     } else {

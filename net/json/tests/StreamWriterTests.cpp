@@ -159,6 +159,19 @@ TEST(StreamWriterErrors, DepthLimitAndCycles) {
     EXPECT_EQ(topChain(17).error, "Not valid type for JSON");
 }
 
+// Collects what it is handed, piece by piece, without data of its own.
+class PieceCollector final : public json::JsonStreamWriterDelegate {
+public:
+    std::string text;
+    int pieces = 0;
+    size_t largest = 0;
+    void writerAppendBytesLength(json::JsonStreamWriter*, const void* bytes, size_t length) override {
+        text.append(static_cast<const char*>(bytes), length);
+        ++pieces;
+        largest = std::max(largest, length);
+    }
+};
+
 TEST(StreamWriterStream, StateErrorsOnTheStreamWriter) {
     auto acc = ns::make<json::JsonStreamWriterAccumulator>();
     auto w = ns::make<json::JsonStreamWriter>();
@@ -208,6 +221,20 @@ TEST(StreamWriterStream, StateErrorsOnTheStreamWriter) {
         EXPECT_EQ(w->error(), "Stream is closed") << name;
     }
     EXPECT_EQ(acc->data()->view(), "{\"k\":[null,false]}");
+
+    // Without a delegate every write goes through the grammar and its bytes
+    // are dropped; a delegate set later gets what is written from then on.
+    auto quiet = ns::make<json::JsonStreamWriter>();
+    EXPECT_TRUE(quiet->writeArrayOpen());
+    EXPECT_TRUE(quiet->writeArray(arr({ns::num(1), ns::str("s")}).get()));
+    EXPECT_TRUE(quiet->writeString(ns::str("t\n").get()));
+    EXPECT_TRUE(quiet->appendBytesLength("x", 1));
+    auto later = ns::make<PieceCollector>();
+    quiet->setDelegate(later);
+    EXPECT_TRUE(quiet->writeNull());
+    EXPECT_TRUE(quiet->writeArrayClose());
+    EXPECT_EQ(later->text, ",null]");
+    EXPECT_EQ(later->pieces, 2);  // one piece a call
 
     EXPECT_EQ(json::JsonStreamWriterState::sharedInstance(), nullptr);
     EXPECT_EQ(json::JsonStreamWriterStateArrayValue::sharedInstance(),
@@ -324,18 +351,6 @@ TEST(StreamWriterOutput, NumberFormats) {
               "1e+21,1.0000000000000001e-05,4.9406564584124654e-324,10000000000000000,0.0001]");
 }
 
-// Collects what it is handed, piece by piece, without data of its own.
-class PieceCollector final : public json::JsonStreamWriterDelegate {
-public:
-    std::string text;
-    int pieces = 0;
-    size_t largest = 0;
-    void writerAppendBytesLength(json::JsonStreamWriter*, const void* bytes, size_t length) override {
-        text.append(static_cast<const char*>(bytes), length);
-        ++pieces;
-        largest = std::max(largest, length);
-    }
-};
 
 // Asks the accumulator how many bytes it holds when the writer asks for the
 // proxy's value, or throws.
