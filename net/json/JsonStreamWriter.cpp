@@ -342,7 +342,7 @@ void JsonStreamWriter::settleTreeBytes() {
     treeBase_ = treeNext_ = treeEnd_ = nullptr;  // no room: the next write looks it up
 }
 
-inline bool JsonStreamWriter::beginValue(bool isKey, bool isOpening) {
+[[gnu::always_inline]] inline bool JsonStreamWriter::beginValue(bool isKey, bool isOpening) {
     if (state_->isInvalidState(this)) return false;
     if (!isKey && state_->expectingKey(this)) return false;
     state_->appendSeparator(this);
@@ -350,8 +350,9 @@ inline bool JsonStreamWriter::beginValue(bool isKey, bool isOpening) {
     return true;
 }
 
-// Inlined where a tree opens a container: the single writes' calls would
-// otherwise take it out of line for every container of a tree.
+// Inlined, with beginValue, where a tree opens a container and a value
+// begins: the single writes' calls would otherwise take them out of line
+// for every value of a tree (5 % more instructions on the numbers document).
 [[gnu::always_inline]] inline bool JsonStreamWriter::openContainer(const JsonStreamWriterState* inner, char bracket) {
     if (!separatorWrittenAtOnce(false) && !beginValue(false, true)) return false;
     stateStack_.push_back(state_);
