@@ -615,7 +615,9 @@ struct FJEncodeState {
 FJSerializer::FJSerializer() = default;
 FJSerializer::~FJSerializer() { releaseState(); }
 
-void FJSerializer::releaseState() { encodeState_.reset(); }
+void FJSerializer::releaseState() {
+    if (!serializing_) encodeState_.reset();  // the running call frees its state as it ends
+}
 
 ns::Ref<ns::Object> FJSerializer::serializeObjectOptionsEncodeOptionBlockDelegateSelectorError(
     ns::Object* object, uint64_t serializeOptions, uint64_t encodeOption, const FJFormatterBlock& block,
@@ -628,7 +630,21 @@ ns::Ref<ns::Object> FJSerializer::serializeObject(ns::Object* object, uint64_t s
                                                   uint64_t encodeOption, const FJFormatterBlock& block,
                                                   FJSerializerDelegate* delegate, const char* selector,
                                                   ns::Ref<ns::Error>* error) {
-    releaseState();
+    if (serializing_) {
+        // From inside a formatter of the running call, whose state is in
+        // use: the nested call is made with state of its own.
+        FJSerializer nested;
+        return nested.serializeObject(object, serializeOptions, encodeOption, block, delegate, selector, error);
+    }
+    // Held for the call when a formatter (the caller's code) may run: it may
+    // let the serializer go.
+    const ns::Ref<FJSerializer> self = block || delegate ? ns::keepAlive(this) : nullptr;
+    struct Running {
+        bool& flag;
+        explicit Running(bool& f) : flag(f) { flag = true; }
+        ~Running() { flag = false; }
+    } running(serializing_);
+    encodeState_.reset();
     try {
         encodeState_ = std::make_unique<FJEncodeState>();
     } catch (const std::bad_alloc&) {
@@ -677,7 +693,7 @@ ns::Ref<ns::Object> FJSerializer::serializeObject(ns::Object* object, uint64_t s
         } catch (...) {
             // A container changed while it was written (or a formatter threw):
             // nothing of the call stays behind.
-            releaseState();
+            encodeState_.reset();
             throw;
         }
     }
@@ -706,7 +722,7 @@ ns::Ref<ns::Object> FJSerializer::serializeObject(ns::Object* object, uint64_t s
         }
     }
     if (error && s.error) *error = s.error;
-    releaseState();
+    encodeState_.reset();
     return result;
 }
 

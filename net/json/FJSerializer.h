@@ -4,7 +4,9 @@
 // delegate's formatter) that returns a supported replacement.
 //
 // A serializer must not be used by two threads at once; the class operation
-// makes a fresh one per call. The objects written must not change during
+// makes a fresh one per call. A formatter may use its own serializer again:
+// a nested call gets state of its own, and a serializer let go by its
+// formatter lives to the end of the call. The objects written must not change during
 // the call: an array or dictionary that a formatter changes while it is
 // being written raises kGenericException once it is done, as a change
 // during an enumeration does, and nothing that was freed is read meanwhile.
@@ -78,11 +80,13 @@ public:
                                         const FJFormatterBlock& block, FJSerializerDelegate* delegate,
                                         const char* selector, ns::Ref<ns::Error>* error);
 
-    // Frees the state of the last call.
+    // Frees the state of the last call (called from inside a formatter, the
+    // running call frees it as it ends).
     void releaseState();
 
 private:
     std::unique_ptr<FJEncodeState> encodeState_;
+    bool serializing_ = false;  // a call is running
 };
 
 }  // namespace json

@@ -155,11 +155,27 @@ JsonStreamParser::JsonStreamParser() : state_(JsonStreamParserStateStart::shared
 }
 
 int32_t JsonStreamParser::parse(const void* bytes, size_t length) {
+    if (parsing_) {
+        // From inside the delegate: the grammar is in the middle of a token
+        // of the running call, so the bytes cannot be taken in order.
+        error_ = "Parser is busy: bytes fed from inside its own delegate";
+        return JsonStreamParserError;
+    }
+    // The parser and the delegate are held for the whole call: the delegate
+    // may let either go.
+    const ns::Ref<JsonStreamParser> self = ns::keepAlive(this);
+    const ns::Ref<JsonStreamParserDelegate> delegate = delegate_.lock();
+    struct Running {
+        bool& flag;
+        explicit Running(bool& f) : flag(f) { flag = true; }
+        ~Running() { flag = false; }
+    } running(parsing_);
+    return parseAppended(bytes, length, delegate.get());
+}
+
+int32_t JsonStreamParser::parseAppended(const void* bytes, size_t length, JsonStreamParserDelegate* d) {
     const JsonStreamParserState* const errorState = JsonStreamParserStateError::sharedInstance();
     tokeniser_.appendData(bytes, length);
-    // Held for the whole call so the delegate cannot go away mid-parse.
-    ns::Ref<JsonStreamParserDelegate> delegate = delegate_.lock();
-    JsonStreamParserDelegate* d = delegate.get();
 
     for (;;) {
         if (state_ == errorState) return JsonStreamParserError;

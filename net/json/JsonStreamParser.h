@@ -176,6 +176,11 @@ public:
     // whitespace may follow), JsonStreamParserWaitingForData when more bytes
     // are needed, and JsonStreamParserError with error() set on bad input;
     // once in error every further call answers JsonStreamParserError at once.
+    // Called from inside its own delegate it answers JsonStreamParserError
+    // with error() set and takes nothing ("Parser is busy: ..."), leaving
+    // the running parse as it was. The parser and its delegate are held
+    // while it runs: a delegate that lets the parser go frees it when the
+    // call returns.
     int32_t parse(const void* bytes, size_t length);
     int32_t parse(const ns::Data* data) {
         return data ? parse(data->bytes(), data->length()) : parse(nullptr, 0);
@@ -186,7 +191,8 @@ public:
     bool supportMultipleDocuments() const { return supportMultipleDocuments_; }
     void setSupportMultipleDocuments(bool v) { supportMultipleDocuments_ = v; }
 
-    // Not retained; events are dropped while no delegate is set.
+    // Not retained (a parse holds it while it runs); events are dropped
+    // while no delegate is set.
     ns::Ref<JsonStreamParserDelegate> delegate() const { return delegate_.lock(); }
     void setDelegate(const ns::Ref<JsonStreamParserDelegate>& d) { delegate_ = d; }
 
@@ -204,6 +210,9 @@ public:
     JsonTokeniser& tokeniser() { return tokeniser_; }
 
 private:
+    int32_t parseAppended(const void* bytes, size_t length, JsonStreamParserDelegate* d);
+
+    bool parsing_ = false;  // a parse call is running
     bool supportMultipleDocuments_ = false;
     ns::Weak<JsonStreamParserDelegate> delegate_;
     JsonTokeniser tokeniser_;

@@ -7,6 +7,16 @@
 // (JsonStreamWriterState and its subclasses). Every write answers true on
 // success and false with error() set; a failing write may already have
 // appended its separator. Errors do not change the state.
+//
+// Each write is one call, and the caller's code it runs (the delegate handed
+// bytes, a proxy asked for its value, a key's description) runs inside it:
+// meanwhile every write through the same writer is refused ("Writer is
+// busy: ..."), and the writer and its delegate are held, so code that lets
+// the writer go frees it when the call returns, not in its middle. A call's
+// last bytes are handed on as its last step, after it is done: a delegate
+// that writes again from there is no longer inside it, and its write
+// follows in order. An exception thrown by the delegate or a proxy leaves
+// the call; a delegate that threw is handed nothing more of that call.
 #pragma once
 
 #include <atomic>
@@ -140,18 +150,9 @@ public:
     bool writeString(const ns::String* string);
     // Booleans as true/false; infinities and not-a-number are refused.
     bool writeNumber(const ns::Number* number);
-    // Passes bytes to the delegate.
-    void appendBytesLength(const void* bytes, size_t length) {
-        // A tree's bytes, with 16 bytes to spare so that short copies may
-        // move whole words (outside a tree there is no room at all).
-        if (length + 16 <= static_cast<size_t>(treeEnd_ - treeNext_)) {
-            copyShort(treeNext_, bytes, length);
-            treeNext_ += length;
-            return;
-        }
-        if (!treeDelegate_) return sendBytes(bytes, length);
-        appendToFullTree(bytes, length);
-    }
+    // Passes bytes to the delegate as they are (nothing checks that they
+    // are JSON). False, with error() set, inside another call.
+    bool appendBytesLength(const void* bytes, size_t length);
     // Copies `length` bytes to `to`, which has 16 bytes of room past them:
     // short runs (tokens, keys) without a library call.
     static void copyShort(char* to, const void* from, size_t length) {
@@ -177,20 +178,12 @@ public:
             to[length - 1] = last;
         }
     }
-    void appendBytes(std::string_view s) { appendBytesLength(s.data(), s.size()); }
-    // One byte (a separator, a bracket): stored at once where a tree's room allows.
-    void appendByte(char c) {
-        if (static_cast<size_t>(treeEnd_ - treeNext_) > 16) {
-            *treeNext_++ = c;
-            return;
-        }
-        appendBytesLength(&c, 1);
-    }
 
     const std::string& error() const { return error_; }
     void setError(std::string e) { error_ = std::move(e); }
 
-    // Not retained; bytes are dropped while no delegate is set.
+    // Not retained (a call holds it while it runs); the bytes of a call that
+    // began without a delegate are dropped.
     ns::Ref<JsonStreamWriterDelegate> delegate() const { return delegate_.lock(); }
     void setDelegate(const ns::Ref<JsonStreamWriterDelegate>& d) { delegate_ = d; }
 
@@ -212,6 +205,46 @@ public:
     const std::vector<const JsonStreamWriterState*>& stateStack() const { return stateStack_; }
 
 private:
+    friend class JsonStreamWriterState;  // appends separators and whitespace
+
+    // The bytes of the running call: into its room, with 16 bytes to spare
+    // so that short copies may move whole words (without a delegate there
+    // is no room at all, and they are dropped).
+    void append(const void* bytes, size_t length) {
+        if (length + 16 <= static_cast<size_t>(treeEnd_ - treeNext_)) {
+            copyShort(treeNext_, bytes, length);
+            treeNext_ += length;
+            return;
+        }
+        if (treeDelegate_) appendToFullTree(bytes, length);
+    }
+    void appendBytes(std::string_view s) { append(s.data(), s.size()); }
+    // One byte (a separator, a bracket): stored at once where the room allows.
+    void appendByte(char c) {
+        if (static_cast<size_t>(treeEnd_ - treeNext_) > 16) {
+            *treeNext_++ = c;
+            return;
+        }
+        append(&c, 1);
+    }
+
+    // Runs `write` as one call (see the class comment): the writer and its
+    // delegate held, the bytes collected and handed on, writes from inside
+    // refused. Public writes are calls; inside one the emit functions below
+    // do the work.
+    class CallScope;
+    template <class Write>
+    bool inCall(Write&& write);
+    bool refuseInCall();
+    bool emitObjectOpen();
+    bool emitArrayOpen();
+    bool emitObjectClose();
+    bool emitArrayClose();
+    bool emitNull();
+    bool emitBool(bool value);
+    bool emitValue(const ns::Object* value);
+    bool emitString(const ns::String* string);
+
     // The common steps before a value: validity and key tests, separator
     // and (human-readable) whitespace.
     bool beginValue(bool isKey, bool isOpening);
@@ -231,7 +264,6 @@ private:
     bool writeProxy(const ns::Object* object, const JsonProxy* proxy);
     [[gnu::noinline]] bool writeOtherValue(const ns::Object* value);
     bool writeSortedObject(const ns::Dictionary& dict);
-    void sendBytes(const void* bytes, size_t length);
     // Hands the tree's bytes written so far on: to the delegate (piece
     // buffer) or counted in its data.
     void flushTreeBytes();
@@ -251,7 +283,6 @@ private:
     // in the output data is looked up again afterwards (the proxy may have
     // changed the data).
     void settleTreeBytes();
-    class TreeScope;
     bool writeStringIn(const ns::String* string);
     bool writeStringQuoting(std::string_view text, size_t from);
     bool emptyWrittenAtOnce() const;
@@ -270,7 +301,6 @@ private:
     };
     class ContainerScope;
     void holdOpenContainers();
-    bool writeTree(const ns::Object* root, bool (JsonStreamWriter::*write)(const ns::Object*));
     bool writeObjectTree(const ns::Object* dict);
     bool writeArrayTree(const ns::Object* array);
     bool writeDouble(double d);
@@ -284,14 +314,14 @@ private:
     std::vector<const JsonStreamWriterState*> stateStack_;
     const JsonStreamWriterState* state_;
     ns::Weak<JsonStreamWriterDelegate> delegate_;
-    // While a whole tree is written, its bytes go straight into the
-    // delegate's output data when it has one (treeData_, from treeBase_ on
-    // not yet counted in it), or else collect in treeBytes_ and go to the
-    // delegate (looked up once; writeTree holds it) in pieces, the last when
-    // the tree is done or has failed. A piece is due once kTreeBytesBatch
-    // bytes are collected, and handed on between two entries of the tree
-    // (the delegate is the caller's code); a value that does not fit grows
-    // the buffer meanwhile.
+    // While a call runs (a single write or a whole tree), its bytes go
+    // straight into the delegate's output data when it has one (treeData_,
+    // from treeBase_ on not yet counted in it), or else collect in
+    // treeBytes_ and go to the delegate (looked up once; the call holds it)
+    // in pieces, the last when the call is done or has failed. A piece is
+    // due once kTreeBytesBatch bytes are collected, and handed on between
+    // two entries of a tree (the delegate is the caller's code); a value
+    // that does not fit grows the buffer meanwhile.
     JsonStreamWriterDelegate* treeDelegate_ = nullptr;
     ns::MutableData* treeData_ = nullptr;
     static constexpr size_t kTreeBytesBatch = 64 * 1024;  // a piece is due from this size on
@@ -299,7 +329,7 @@ private:
     size_t treeBytesCapacity_ = 0;
     bool piecesDue_ = false;
     char* treeBase_ = nullptr;
-    char* treeNext_ = nullptr;  // both nullptr outside a tree
+    char* treeNext_ = nullptr;  // both nullptr outside a call
     char* treeEnd_ = nullptr;
     std::vector<OpenContainer> openContainers_;
     // Times the caller's code ran in the middle of a tree (proxies asked,
@@ -309,6 +339,8 @@ private:
     JsonValueKindCache kinds_;
     const std::type_info* keyClass_ = nullptr;  // the class of the last key found to be a string
     std::string scratch_;
+    bool inCall_ = false;     // a call is running
+    bool handingOn_ = false;  // the delegate is being handed bytes in the middle of a call
     uint64_t maxDepth_ = 32;
     bool sortKeys_ = false;
     bool humanReadable_ = false;

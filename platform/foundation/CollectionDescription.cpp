@@ -12,11 +12,23 @@ namespace ns {
 
 namespace {
 
-// How many collection descriptions are under way on this thread.
+// The collections being described on this thread, outermost first, and
+// the bytes of text the outermost description has made so far.
+thread_local const Object* tBeingDescribed[kDescriptionDepthLimit];
 thread_local int tDescriptionDepth = 0;
+thread_local size_t tTextMade = 0;
+
+bool beingDescribed(const Object* o) {
+    for (int i = 0; i < tDescriptionDepth; ++i)
+        if (tBeingDescribed[i] == o) return true;
+    return false;
+}
 
 struct DescriptionLevel {
-    DescriptionLevel() { ++tDescriptionDepth; }
+    explicit DescriptionLevel(const Object* o) {
+        if (tDescriptionDepth == 0) tTextMade = 0;
+        tBeingDescribed[tDescriptionDepth++] = o;
+    }
     ~DescriptionLevel() { --tDescriptionDepth; }
     DescriptionLevel(const DescriptionLevel&) = delete;
     DescriptionLevel& operator=(const DescriptionLevel&) = delete;
@@ -45,11 +57,16 @@ std::string quoted(const std::string& s) {
     return out;
 }
 
+// The text of an entry on a line indented `indent` levels, counted
+// against the description's budget (a collection counts its own).
 std::string item(const Object* o, int indent) {
-    if (!o) return "(null)";
-    if (auto* s = dynamic_cast<const String*>(o)) return quoted(std::string(s->utf8()));
     if (dynamic_cast<const Array*>(o) || dynamic_cast<const Dictionary*>(o)) return describeCollection(o, indent);
-    return o->description();
+    std::string text;
+    if (!o) text = "(null)";
+    else if (auto* s = dynamic_cast<const String*>(o)) text = quoted(std::string(s->utf8()));
+    else text = o->description();
+    tTextMade += text.size();
+    return text;
 }
 
 }  // namespace
@@ -58,11 +75,13 @@ std::string describeCollection(const Object* o, int indent) {
     auto* a = dynamic_cast<const Array*>(o);
     auto* d = a ? nullptr : dynamic_cast<const Dictionary*>(o);
     if (!a && !d) return {};
-    if (tDescriptionDepth >= kDescriptionDepthLimit) {
-        return a ? "(" + counted(a->count(), "element", "elements") + ")"
-                 : "{" + counted(d->count(), "entry", "entries") + "}";
+    if (tDescriptionDepth >= kDescriptionDepthLimit || tTextMade >= kDescriptionTextBudget || beingDescribed(o)) {
+        std::string text = a ? "(" + counted(a->count(), "element", "elements") + ")"
+                             : "{" + counted(d->count(), "entry", "entries") + "}";
+        tTextMade += text.size();
+        return text;
     }
-    DescriptionLevel level;
+    DescriptionLevel level(o);
     std::string pad(static_cast<size_t>(indent) * 4, ' ');
     std::string inner(static_cast<size_t>(indent + 1) * 4, ' ');
     std::string out;
@@ -75,7 +94,9 @@ std::string describeCollection(const Object* o, int indent) {
         out = "(\n";
         for (size_t i = 0; i < items.size(); ++i) {
             out += inner + item(items[i].get(), indent + 1);
-            out += i + 1 < items.size() ? ",\n" : "\n";
+            const bool last = i + 1 == items.size();
+            out += last ? "\n" : ",\n";
+            tTextMade += inner.size() + (last ? 1 : 2);
         }
         out += pad + ")";
     } else {
@@ -83,10 +104,13 @@ std::string describeCollection(const Object* o, int indent) {
         entries.reserve(d->count());
         for (size_t i = 0, n = d->count(); i < n; ++i) entries.emplace_back(d->keyAtIndex(i), d->valueAtIndex(i));
         out = "{\n";
-        for (const auto& [key, value] : entries)
+        for (const auto& [key, value] : entries) {
             out += inner + item(key.get(), indent + 1) + " = " + item(value.get(), indent + 1) + ";\n";
+            tTextMade += inner.size() + 5;
+        }
         out += pad + "}";
     }
+    tTextMade += pad.size() + 3;
     return out;
 }
 

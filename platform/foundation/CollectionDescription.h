@@ -2,6 +2,7 @@
 // the indented, quoted layout that log lines and "%@" print.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace ns {
@@ -15,6 +16,15 @@ class Object;
 // collection that holds itself, is described on a bounded stack and in
 // bounded text.
 inline constexpr int kDescriptionDepthLimit = 64;
+
+// A collection already being described on the calling thread (one that
+// holds itself, directly or through others) is written in short form where
+// it is met again. And once the text of one description (the outermost on
+// the thread) has passed this many bytes, every collection met from then on
+// is written in short form: collections that hold each other all around, or
+// a tree that holds the same collection twice at every level, have more
+// paths than the depth limit alone can bound.
+inline constexpr size_t kDescriptionTextBudget = 8u << 20;
 
 // The text of an array or dictionary `o` whose lines are indented `indent`
 // levels. Its entries are held while they are described, so an element

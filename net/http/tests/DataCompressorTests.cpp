@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -174,6 +175,36 @@ TEST(DataCompressorFiles, RoundTripAcrossBlockSizes) {
     ::dup2(input, 0);
     ::close(input);
     EXPECT_FALSE(leftOpen);
+}
+
+// The files the helpers make hold request and response bodies: they are
+// the user's alone (0600) whatever the umask allows.
+TEST(DataCompressorFiles, FilesTheyMakeAreTheUsersAlone) {
+    testsupport::TempDir tmp;
+    { std::ofstream(tmp / "src", std::ios::binary) << randomText(1000, 3); }
+    for (mode_t mask : {mode_t(0), mode_t(022), mode_t(077)}) {
+        const mode_t before = ::umask(mask);
+        ns::Ref<ns::Error> err;
+        const std::string gz = tmp / ("m" + std::to_string(mask) + ".gz"), back = tmp / ("m" + std::to_string(mask));
+        const bool compressed = DataCompressor::compressDataFromFile(tmp / "src", gz, &err);
+        const bool inflated = compressed && DataDecompressor::uncompressDataFromFile(gz, back, &err);
+        ::umask(before);
+        ASSERT_TRUE(compressed && inflated) << mask;
+        for (const std::string& made : {gz, back}) {
+            struct stat st {};
+            ASSERT_EQ(::stat(made.c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, 0600u) << made << " under umask " << mask;
+        }
+    }
+    // A file already there is emptied and written, and keeps its own mode.
+    { std::ofstream(tmp / "there.gz") << "old"; }
+    ASSERT_EQ(::chmod((tmp / "there.gz").c_str(), 0640), 0);
+    ns::Ref<ns::Error> err;
+    ASSERT_TRUE(DataCompressor::compressDataFromFile(tmp / "src", tmp / "there.gz", &err));
+    struct stat st {};
+    ASSERT_EQ(::stat((tmp / "there.gz").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(zlibInflate(slurp(tmp / "there.gz")), slurp(tmp / "src"));
 }
 
 TEST(DataCompressorFiles, MissingSourceLeavesEmptyDestination) {

@@ -9,6 +9,7 @@
 #include "net/json/FJSerializer.h"
 #include "platform/foundation/Foundation.h"
 #include "testsupport/Checked.h"
+#include "testsupport/ChildProcess.h"
 
 using namespace json;
 using ns::Ref;
@@ -215,6 +216,71 @@ TEST(FastSerializer, UnsupportedObjectsGoThroughTheFormatters) {
                                *doc, 0, &f, "other:", nullptr); }),
               "InvalidArgumentException: The serializeUnsupportedClassesUsingDelegate: delegate does not respond "
               "to the selector argument.");
+}
+
+// A formatter block that uses its own serializer again (serializes with it,
+// frees its state, lets it go) does not pull the outer call's state from
+// under it: a nested call gets state of its own and the right text, a
+// release of the state waits for the call's end, and the serializer lives
+// to the end of the call. Before and after a widget, text long enough to
+// take the output off the stack. As written, the nested call freed the outer
+// call's state while it was in use (a crash in a release build). Each row
+// runs in a child process: a crash or a sanitizer's report fails it.
+TEST(FastSerializer, AFormatterThatUsesItsOwnSerializerAgain) {
+    const std::string longText(6000, 'l');
+    auto doc = ns::Array::make({ns::String::make(longText), ns::make<Widget>(), ns::str("x"), ns::make<Widget>(),
+                                ns::String::make(longText)});
+    const auto inner = ns::Dictionary::make({{"k", arr({ns::num(1), ns::make<Widget>()})}});
+    const struct {
+        const char* name;
+        // What the block does with its serializer (held by `held` alone).
+        std::function<Ref<ns::Object>(Ref<FJSerializer>& held, const ns::Weak<FJSerializer>& watched)> act;
+        std::string replacement;  // the string the widgets are written as
+    } rows[] = {
+        {"serializes again",
+         [&](Ref<FJSerializer>& held, const ns::Weak<FJSerializer>&) -> Ref<ns::Object> {
+             Ref<ns::Error> error;
+             auto text = held->serializeObject(inner.get(), 0, FJEncodeAsString,
+                                               [](ns::Object*) -> Ref<ns::Object> { return ns::str("w"); }, nullptr,
+                                               nullptr, &error);
+             if (!text) return ns::str("nested failed");
+             return text;
+         },
+         R"({"k":[1,"w"]})"},
+        {"frees its state",
+         [](Ref<FJSerializer>& held, const ns::Weak<FJSerializer>&) -> Ref<ns::Object> {
+             held->releaseState();
+             return ns::str("freed");
+         },
+         "freed"},
+        {"lets it go",
+         [](Ref<FJSerializer>& held, const ns::Weak<FJSerializer>& watched) -> Ref<ns::Object> {
+             held = nullptr;
+             return ns::str(watched.expired() ? "gone" : "alive");
+         },
+         "alive"},
+    };
+    for (const auto& row : rows) {
+        const std::string failure = testsupport::failureInChildProcess([&]() -> std::string {
+            Ref<FJSerializer> held = ns::make<FJSerializer>();
+            FJSerializer* raw = held.get();
+            ns::Weak<FJSerializer> watched(held);
+            Ref<ns::Error> error;
+            auto text = raw->serializeObject(
+                doc.get(), 0, FJEncodeAsString, [&](ns::Object*) { return row.act(held, watched); }, nullptr, nullptr, &error);
+            if (!text) return "failed: " + (error ? error->localizedDescription() : std::string("no error"));
+            const std::string expected = write(ns::Array::make({ns::String::make(longText), ns::String::make(row.replacement),
+                                                                ns::str("x"), ns::String::make(row.replacement),
+                                                                ns::String::make(longText)}));
+            const std::string got(must<ns::String>(text)->utf8());
+            if (got != expected) return "wrote " + got.substr(longText.size() + 3, 200);
+            if (!held && !watched.expired()) return "the serializer outlived its call";
+            held = nullptr;
+            if (!watched.expired()) return "the serializer was kept after its call";
+            return "";
+        });
+        EXPECT_EQ(failure, "") << row.name;
+    }
 }
 
 TEST(FastSerializer, FreshReplacementsAreNeverMistakenForEachOther) {

@@ -480,12 +480,26 @@ bool onSmallStack(size_t stackBytes, const std::function<void()>& work) {
     return true;
 }
 
-// The stack the deepest trees are parsed and released on: a quarter of a
-// megabyte; under the thread sanitizer, whose frames take over a kilobyte
-// a level, a thread's default 8 MiB (the fast decoder's 512 levels of
-// parsing recurse).
+// The stack the deepest trees are parsed and released on, sized by the
+// sanitizer in use for the fast decoder's 512 levels of parsing, which
+// recurse: a quarter of a megabyte; under the thread sanitizer, whose
+// frames take over a kilobyte a level, a thread's default 8 MiB; under the
+// address sanitizer 1 MiB (an optimised build with it inlines the
+// decoder's steps into frames whose padded locals took between 256 and
+// 384 KiB for the 512 levels, and overflowed the quarter megabyte). A
+// release that recursed once per level would still overflow each of them
+// many times over on the 50,000-level chains.
+#if defined(__SANITIZE_ADDRESS__)
+#define JSON_TEST_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define JSON_TEST_ADDRESS_SANITIZER 1
+#endif
+#endif
 #if defined(__SANITIZE_THREAD__)
 constexpr size_t kReleaseStack = 8192 << 10;
+#elif defined(JSON_TEST_ADDRESS_SANITIZER)
+constexpr size_t kReleaseStack = 1024 << 10;
 #else
 constexpr size_t kReleaseStack = 256 << 10;
 #endif
@@ -766,6 +780,65 @@ TEST(StreamParserStream, LevelsToSkipDeliversInnerValues) {
     adapter->parserFoundObjectKey(p, ns::String::make("dangling"));
     adapter->parserFoundObjectEnd(p);
     EXPECT_EQ(rec->seen, (std::vector<std::string>{"object {\"b\":true}"}));
+}
+
+// A delegate that lets the parser go in the middle of a parse does not free
+// it there: the parser lives to the end of the call. A delegate that feeds
+// the parser more bytes from inside its own parse is refused with an error
+// (the bytes are not taken), and the parse that called it goes on as if
+// nothing had happened. As written, the parser was freed in the middle of
+// the call, and a parse from inside one ran the grammar out of order.
+TEST(StreamParserStream, ADelegateThatLetsGoOrFeedsTheParser) {
+    class Meddler final : public json::JsonStreamParserAdapterDelegate {
+    public:
+        ns::Ref<json::JsonStreamParser> parser;
+        ns::Weak<json::JsonStreamParser> watched;
+        bool letGo = false;
+        bool aliveAfterLetGo = false;
+        std::vector<std::string> seen;
+        std::vector<std::pair<int32_t, std::string>> nested;
+        void parserFoundArray(json::JsonStreamParser* p, const ns::Ref<ns::Array>& a) override { found(p, dump(a)); }
+        void parserFoundObject(json::JsonStreamParser* p, const ns::Ref<ns::Object>& o) override { found(p, dump(o)); }
+
+    private:
+        void found(json::JsonStreamParser* p, std::string text) {
+            seen.push_back(std::move(text));
+            if (letGo) {
+                parser = nullptr;
+                aliveAfterLetGo = !watched.expired();
+                return;
+            }
+            const int32_t status = p->parse(",[9]", 4);
+            nested.emplace_back(status, p->error());
+        }
+    };
+    for (bool letGo : {true, false}) {
+        SCOPED_TRACE(letGo ? "let go" : "fed");
+        auto meddler = ns::make<Meddler>();
+        meddler->letGo = letGo;
+        auto adapter = ns::make<json::JsonStreamParserAdapter>();
+        adapter->setDelegate(meddler);
+        adapter->setLevelsToSkip(1);
+        meddler->parser = ns::make<json::JsonStreamParser>();
+        meddler->watched = meddler->parser;
+        meddler->parser->setDelegate(adapter);
+        json::JsonStreamParser* raw = meddler->parser.get();
+        ns::Ref<json::JsonStreamParser> kept = letGo ? nullptr : meddler->parser;
+        EXPECT_EQ(raw->parse("[1,[2],3]", 9), json::JsonStreamParserComplete);
+        EXPECT_EQ(meddler->seen, (std::vector<std::string>{"Q(1)", "[Q(2)]", "Q(3)"}));
+        if (letGo) {
+            EXPECT_TRUE(meddler->aliveAfterLetGo);
+            EXPECT_TRUE(meddler->watched.expired()) << "the parser outlived its call";
+            continue;
+        }
+        ASSERT_EQ(meddler->nested.size(), 3u);
+        for (const auto& [status, error] : meddler->nested) {
+            EXPECT_EQ(status, json::JsonStreamParserError);
+            EXPECT_EQ(error, "Parser is busy: bytes fed from inside its own delegate");
+        }
+        // The parser is not in error: its document is complete.
+        EXPECT_EQ(kept->parse(" ", 1), json::JsonStreamParserComplete);
+    }
 }
 
 TEST(StreamParserStream, StatesHaveNamesAndSingletons) {

@@ -18,6 +18,7 @@
 #include "net/json/tests/StreamTestUtil.h"
 #include "platform/foundation/Foundation.h"
 #include "testsupport/Checked.h"
+#include "testsupport/ChildProcess.h"
 
 using json::test::dump;
 using ns::Ref;
@@ -158,6 +159,19 @@ TEST(StreamWriterErrors, DepthLimitAndCycles) {
     EXPECT_EQ(topChain(17).error, "Not valid type for JSON");
 }
 
+// Collects what it is handed, piece by piece, without data of its own.
+class PieceCollector final : public json::JsonStreamWriterDelegate {
+public:
+    std::string text;
+    int pieces = 0;
+    size_t largest = 0;
+    void writerAppendBytesLength(json::JsonStreamWriter*, const void* bytes, size_t length) override {
+        text.append(static_cast<const char*>(bytes), length);
+        ++pieces;
+        largest = std::max(largest, length);
+    }
+};
+
 TEST(StreamWriterStream, StateErrorsOnTheStreamWriter) {
     auto acc = ns::make<json::JsonStreamWriterAccumulator>();
     auto w = ns::make<json::JsonStreamWriter>();
@@ -207,6 +221,20 @@ TEST(StreamWriterStream, StateErrorsOnTheStreamWriter) {
         EXPECT_EQ(w->error(), "Stream is closed") << name;
     }
     EXPECT_EQ(acc->data()->view(), "{\"k\":[null,false]}");
+
+    // Without a delegate every write goes through the grammar and its bytes
+    // are dropped; a delegate set later gets what is written from then on.
+    auto quiet = ns::make<json::JsonStreamWriter>();
+    EXPECT_TRUE(quiet->writeArrayOpen());
+    EXPECT_TRUE(quiet->writeArray(arr({ns::num(1), ns::str("s")}).get()));
+    EXPECT_TRUE(quiet->writeString(ns::str("t\n").get()));
+    EXPECT_TRUE(quiet->appendBytesLength("x", 1));
+    auto later = ns::make<PieceCollector>();
+    quiet->setDelegate(later);
+    EXPECT_TRUE(quiet->writeNull());
+    EXPECT_TRUE(quiet->writeArrayClose());
+    EXPECT_EQ(later->text, ",null]");
+    EXPECT_EQ(later->pieces, 2);  // one piece a call
 
     EXPECT_EQ(json::JsonStreamWriterState::sharedInstance(), nullptr);
     EXPECT_EQ(json::JsonStreamWriterStateArrayValue::sharedInstance(),
@@ -323,18 +351,6 @@ TEST(StreamWriterOutput, NumberFormats) {
               "1e+21,1.0000000000000001e-05,4.9406564584124654e-324,10000000000000000,0.0001]");
 }
 
-// Collects what it is handed, piece by piece, without data of its own.
-class PieceCollector final : public json::JsonStreamWriterDelegate {
-public:
-    std::string text;
-    int pieces = 0;
-    size_t largest = 0;
-    void writerAppendBytesLength(json::JsonStreamWriter*, const void* bytes, size_t length) override {
-        text.append(static_cast<const char*>(bytes), length);
-        ++pieces;
-        largest = std::max(largest, length);
-    }
-};
 
 // Asks the accumulator how many bytes it holds when the writer asks for the
 // proxy's value, or throws.
@@ -527,6 +543,263 @@ TEST(StreamWriterOutput, ValuesThatMeetTheEndOfTheRoom) {
                 break;
             }
         }
+    }
+}
+
+// Two long texts compared: where they part, not the whole of each.
+testing::AssertionResult sameText(const std::string& got, const std::string& expected) {
+    if (got == expected) return testing::AssertionSuccess();
+    size_t at = 0;
+    while (at < got.size() && at < expected.size() && got[at] == expected[at]) ++at;
+    const size_t from = at > 40 ? at - 40 : 0;
+    return testing::AssertionFailure() << "the texts (" << got.size() << " and " << expected.size()
+                                       << " bytes) part at byte " << at << ": got \"" << got.substr(from, 120)
+                                       << "\", expected \"" << expected.substr(from, 120) << "\"";
+}
+
+// Twenty thousand short strings: a tree of four pieces.
+Ref<ns::MutableArray> fourPieces() {
+    auto items = ns::MutableArray::make();
+    for (int i = 0; i < 20000; ++i) items->addObject(ns::String::make("item " + std::to_string(i)));
+    return items;
+}
+
+// One entry far larger than a piece (a string of 200 KiB, and an array of
+// such strings) reaches a delegate without data of its own whole and in
+// order, between two shorter entries, in every layout.
+TEST(StreamWriterOutput, AnEntryLargerThanAPieceReachesThePieceDelegateWhole) {
+    const std::string big(200 * 1024, 'b');
+    const auto tree = arr({ns::str("before"), ns::String::make(big), arr({ns::String::make(big), ns::String::make(big)}),
+                           ns::str("after")});
+    for (bool human : {false, true}) {
+        SCOPED_TRACE(human ? "human readable" : "compact");
+        auto pieces = ns::make<PieceCollector>();
+        auto w = ns::make<json::JsonStreamWriter>();
+        w->setDelegate(pieces);
+        w->setHumanReadable(human);
+        ASSERT_TRUE(w->writeArray(tree.get())) << w->error();
+        EXPECT_TRUE(sameText(pieces->text, write(tree, false, human).text));
+        EXPECT_GE(pieces->pieces, 2);
+        EXPECT_GT(pieces->largest, big.size());  // the entry went in one piece, not cut
+    }
+}
+
+// A delegate that throws, on a whole tree's first, middle or last piece or
+// on a single write, makes the write call end with its exception: the
+// process goes on, the delegate is handed nothing more of that write, and
+// the writer takes writes again. As written, the last piece of a tree was
+// handed over inside a destructor, and a throw there ended the process
+// (terminate). Runs in a child process: any abnormal end fails the test.
+TEST(StreamWriterDelegate, AThrowOnAnyPieceLeavesTheWriteCall) {
+    class Thrower final : public json::JsonStreamWriterDelegate {
+    public:
+        std::string text;
+        int pieces = 0;
+        int throwOn = 1;  // the piece that throws, counted from 1; 0: asked for its data
+        void writerAppendBytesLength(json::JsonStreamWriter*, const void* bytes, size_t length) override {
+            if (++pieces == throwOn) throw std::runtime_error("delegate");
+            text.append(static_cast<const char*>(bytes), length);
+        }
+        ns::MutableData* writerOutputData(json::JsonStreamWriter*) override {
+            if (throwOn == 0) throw std::runtime_error("delegate");
+            return nullptr;
+        }
+    };
+    const auto items = fourPieces();
+    const std::string whole = write(items).text;
+    {
+        auto pieces = ns::make<PieceCollector>();
+        auto w = ns::make<json::JsonStreamWriter>();
+        w->setDelegate(pieces);
+        ASSERT_TRUE(w->writeArray(items.get()));
+        ASSERT_EQ(pieces->pieces, 4);
+    }
+    const std::string failure = testsupport::failureInChildProcess([&]() -> std::string {
+        std::string failed;
+        struct Row {
+            const char* name;
+            int throwOn;
+            std::function<bool(json::JsonStreamWriter&)> write;
+        } rows[] = {
+            {"a small tree's only piece", 1, [](json::JsonStreamWriter& w) { return w.writeArray(arr({ns::num(1)}).get()); }},
+            {"a large tree's first piece", 1, [&](json::JsonStreamWriter& w) { return w.writeArray(items.get()); }},
+            {"a large tree's second piece", 2, [&](json::JsonStreamWriter& w) { return w.writeArray(items.get()); }},
+            {"a large tree's last piece", 4, [&](json::JsonStreamWriter& w) { return w.writeArray(items.get()); }},
+            {"a sorted tree's last piece", 1,
+             [](json::JsonStreamWriter& w) {
+                 w.setSortKeys(true);
+                 return w.writeObject(ns::Dictionary::make({{"b", ns::num(2)}, {"a", ns::num(1)}}).get());
+             }},
+            {"a single write", 1, [](json::JsonStreamWriter& w) { return w.writeArrayOpen(); }},
+            {"a delegate asked for its data", 0, [](json::JsonStreamWriter& w) { return w.writeArrayOpen(); }},
+        };
+        for (const Row& row : rows) {
+            auto thrower = ns::make<Thrower>();
+            thrower->throwOn = row.throwOn;
+            auto w = ns::make<json::JsonStreamWriter>();
+            w->setDelegate(thrower);
+            std::string caught;
+            try {
+                row.write(*w);
+            } catch (const std::runtime_error& e) {
+                caught = e.what();
+            }
+            if (caught != "delegate") failed += std::string(row.name) + ": no exception left the call; ";
+            if (thrower->pieces != row.throwOn) failed += std::string(row.name) + ": handed more after the throw; ";
+            // The writer takes writes again (on another delegate): no call
+            // is left running.
+            auto acc = ns::make<json::JsonStreamWriterAccumulator>();
+            w->setDelegate(acc);
+            w->setError("");
+            const bool wrote = w->writeNull();
+            if (w->error() == "Writer is busy: a write from inside its own delegate or proxy")
+                failed += std::string(row.name) + ": the writer stayed busy; ";
+            else if (wrote != (acc->data()->view() == "null") && !(wrote && acc->data()->view() == ",null"))
+                failed += std::string(row.name) + ": answered " + (wrote ? "true" : "false") + " and wrote " +
+                          std::string(acc->data()->view()) + "; ";
+        }
+        // The pieces before the throw are whole: the first of the large tree's.
+        auto thrower = ns::make<Thrower>();
+        thrower->throwOn = 2;
+        auto w = ns::make<json::JsonStreamWriter>();
+        w->setDelegate(thrower);
+        try {
+            w->writeArray(items.get());
+        } catch (const std::runtime_error&) {
+        }
+        if (thrower->text.empty() || whole.compare(0, thrower->text.size(), thrower->text) != 0)
+            failed += "the piece before the throw is not the text's start; ";
+        return failed;
+    });
+    EXPECT_EQ(failure, "");
+}
+
+// A delegate that writes through its own writer: in the middle of a tree
+// the write is refused with an error (the piece being handed on is not
+// touched, whatever the length of what it tries to write); once the write
+// that called the delegate is done (a single write, or a tree's last
+// piece) the new write follows it in order. No write answers true with its
+// bytes missing, and the text is JSON in every layout. As written, a long
+// string written there made the writer use a freed piece buffer, a short
+// one answered true and was dropped, and human-readable single writes came
+// out as text that was not JSON.
+TEST(StreamWriterDelegate, WritesFromInsideTheDelegateAreRefusedOrInOrder) {
+    class Writer final : public json::JsonStreamWriterDelegate {
+    public:
+        std::string text;
+        int pieces = 0;
+        // Run on every piece, with the piece's number (from 1).
+        std::function<void(json::JsonStreamWriter*, int)> onPiece;
+        void writerAppendBytesLength(json::JsonStreamWriter* w, const void* bytes, size_t length) override {
+            text.append(static_cast<const char*>(bytes), length);
+            if (onPiece) onPiece(w, ++pieces);
+        }
+    };
+    const auto items = fourPieces();
+    const std::string whole = write(items).text;
+    const std::string longText(100 * 1024, 'L');
+    for (bool human : {false, true}) {
+        for (bool longString : {false, true}) {
+            const std::string row = std::string(human ? "human readable" : "compact") + (longString ? ", long" : ", short");
+            SCOPED_TRACE(row);
+            const auto inner = ns::String::make(longString ? longText : std::string("inner"));
+            // In the middle of a tree: refused, and the tree is written whole.
+            auto d = ns::make<Writer>();
+            std::vector<std::pair<bool, std::string>> answers;
+            d->onPiece = [&](json::JsonStreamWriter* w, int piece) {
+                if (piece != 1) return;
+                answers.emplace_back(w->writeString(inner.get()), w->error());
+                answers.emplace_back(w->writeArrayOpen(), w->error());
+                answers.emplace_back(w->appendBytesLength("xx", 2), w->error());
+            };
+            auto w = ns::make<json::JsonStreamWriter>();
+            w->setDelegate(d);
+            w->setHumanReadable(human);
+            ASSERT_TRUE(w->writeArray(items.get())) << w->error();
+            EXPECT_TRUE(sameText(d->text, write(items, false, human).text));
+            ASSERT_EQ(answers.size(), 3u);
+            for (const auto& [answered, error] : answers) {
+                EXPECT_FALSE(answered);
+                EXPECT_EQ(error, "Writer is busy: a write from inside its own delegate or proxy");
+            }
+
+            // Single writes whose delegate writes again once each is done:
+            // the inner values follow in order, each answered true.
+            d = ns::make<Writer>();
+            w = ns::make<json::JsonStreamWriter>();
+            w->setDelegate(d);
+            w->setHumanReadable(human);
+            int inners = 0;
+            bool writing = false;  // the inner write's own bytes are not answered
+            d->onPiece = [&](json::JsonStreamWriter* w, int) {
+                if (writing || w->stateStack().size() != 1 ||
+                    w->state() == json::JsonStreamWriterStateArrayStart::sharedInstance())
+                    return;
+                ++inners;
+                writing = true;
+                EXPECT_TRUE(w->writeString(inner.get())) << w->error();
+                writing = false;
+            };
+            ASSERT_TRUE(w->writeArrayOpen());
+            ASSERT_TRUE(w->writeNumber(ns::num(1).get()));
+            ASSERT_TRUE(w->writeObject(ns::Dictionary::make({{"k", ns::num(2)}}).get()));
+            ASSERT_TRUE(w->writeArray(items.get()));
+            ASSERT_TRUE(w->writeArrayClose());
+            EXPECT_EQ(inners, 3);
+            auto expected = arr({ns::num(1), inner, ns::Dictionary::make({{"k", ns::num(2)}}), inner, items, inner});
+            EXPECT_TRUE(sameText(d->text, write(expected, false, human).text));
+        }
+    }
+}
+
+// A delegate (or a proxy) that lets the writer go in the middle of a write
+// does not free it there: the writer lives to the end of the call, and
+// goes then. As written, it was freed in the middle of the call and the
+// call went on reading it. Each row runs in a child process.
+TEST(StreamWriterDelegate, AWriterLetGoInsideItsCallLivesToItsEnd) {
+    class LetGo final : public json::JsonStreamWriterDelegate {
+    public:
+        std::string text;
+        Ref<json::JsonStreamWriter> writer;
+        ns::Weak<json::JsonStreamWriter> watched;
+        int pieces = 0;
+        int letGoOn = 1;
+        bool aliveAfterLetGo = false;
+        void writerAppendBytesLength(json::JsonStreamWriter*, const void* bytes, size_t length) override {
+            text.append(static_cast<const char*>(bytes), length);
+            if (++pieces != letGoOn) return;
+            writer = nullptr;
+            aliveAfterLetGo = !watched.expired();
+        }
+    };
+    const auto items = fourPieces();
+    const struct {
+        const char* name;
+        int letGoOn;
+        std::function<bool(json::JsonStreamWriter*)> write;
+        std::string expected;
+    } rows[] = {
+        {"a tree's first piece", 1, [&](json::JsonStreamWriter* w) { return w->writeArray(items.get()); }, write(items).text},
+        {"a tree's last piece", 4, [&](json::JsonStreamWriter* w) { return w->writeArray(items.get()); }, write(items).text},
+        {"a single write", 1, [](json::JsonStreamWriter* w) { return w->writeArrayOpen(); }, "["},
+        {"the bytes handed on", 1, [](json::JsonStreamWriter* w) { return w->appendBytesLength("[]", 2); }, "[]"},
+    };
+    for (const auto& row : rows) {
+        const std::string failure = testsupport::failureInChildProcess([&]() -> std::string {
+            auto d = ns::make<LetGo>();
+            d->letGoOn = row.letGoOn;
+            d->writer = ns::make<json::JsonStreamWriter>();
+            d->watched = d->writer;
+            d->writer->setDelegate(d);
+            json::JsonStreamWriter* raw = d->writer.get();
+            std::string failed;
+            if (!row.write(raw)) failed += "the write failed; ";
+            if (!d->aliveAfterLetGo) failed += "the writer was freed inside its call; ";
+            if (!d->watched.expired()) failed += "the writer outlived its call; ";
+            if (d->text != row.expected) failed += "wrote " + d->text.substr(0, 100);
+            return failed;
+        });
+        EXPECT_EQ(failure, "") << row.name;
     }
 }
 

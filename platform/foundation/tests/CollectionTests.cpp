@@ -253,6 +253,109 @@ TEST(Collections, DeepTreesAreWrittenInShortFormPastTheLimit) {
     EXPECT_EQ(failure, "");
 }
 
+// A collection that holds itself, once or many times, directly or through
+// other collections or objects of other classes, is written in short form
+// where it is met again inside its own description: bounded text, in
+// bounded time. So is every collection met once the text of one
+// description has passed kDescriptionTextBudget (arrays that hold each
+// other all around make more paths than any depth limit can bound). As
+// written, an array that held itself twice was described without end.
+// Each row runs in a child process that fails past a minute.
+TEST(Collections, CollectionsThatHoldThemselvesAreDescribedInBoundedText) {
+    struct Row {
+        const char* name;
+        std::function<std::string()> describe;  // the text, with the cycles broken afterwards
+        std::string expected;                   // the text, or empty where only its size is checked
+    };
+    const Row rows[] = {
+        {"an array that holds itself twice",
+         [] {
+             auto a = MutableArray::make();
+             a->addObject(str("x"));
+             a->addObject(a);
+             a->addObject(a);
+             std::string text = a->description();
+             a->removeAllObjects();
+             return text;
+         },
+         "(\n    x,\n    (3 elements),\n    (3 elements)\n)"},
+        {"a dictionary that holds itself as two values",
+         [] {
+             auto d = MutableDictionary::make();
+             d->setObject(d, "a");
+             d->setObject(d, "b");
+             std::string text = d->description();
+             d->removeAllObjects();
+             return text;
+         },
+         "{\n    a = {2 entries};\n    b = {2 entries};\n}"},
+        {"two arrays that hold each other twice",
+         [] {
+             auto a = MutableArray::make(), b = MutableArray::make();
+             for (int i = 0; i < 2; ++i) a->addObject(b), b->addObject(a);
+             std::string text = a->description();
+             a->removeAllObjects();
+             b->removeAllObjects();
+             return text;
+         },
+         "(\n    (\n        (2 elements),\n        (2 elements)\n    ),\n    (\n        (2 elements),\n"
+         "        (2 elements)\n    )\n)"},
+        {"an array held again through an object of another class",
+         [] {
+             auto a = MutableArray::make();
+             auto w = make<Wrapper>();
+             w->inner->addObject(a);
+             w->inner->addObject(a);
+             a->addObject(w);
+             std::string text = a->description();
+             a->removeAllObjects();
+             return text;
+         },
+         "(\n    <(\n    (1 element),\n    (1 element)\n)>\n)"},
+        {"twelve arrays that each hold all twelve",
+         [] {
+             std::vector<Ref<MutableArray>> all;
+             for (int i = 0; i < 12; ++i) all.push_back(MutableArray::make());
+             for (auto& a : all)
+                 for (auto& b : all) a->addObject(b);
+             std::string text = all[0]->description();
+             for (auto& a : all) a->removeAllObjects();
+             return text;
+         },
+         ""},
+        {"forty levels that each hold the next twice",
+         [] {
+             Ref<Object> top = str("leaf");
+             for (int i = 0; i < 40; ++i) top = Array::make({top, top});
+             return top->description();
+         },
+         ""},
+        {"forty levels of dictionaries that hold the next under two keys",
+         [] {
+             Ref<Object> top = str("leaf");
+             for (int i = 0; i < 40; ++i) top = Dictionary::make({{"a", top}, {"b", top}});
+             return top->description();
+         },
+         ""},
+    };
+    for (const Row& row : rows) {
+        const std::string failure = testsupport::failureInChildProcess(
+            [&row]() -> std::string {
+                const std::string got = row.describe();
+                if (!row.expected.empty()) return got == row.expected ? "" : "described as:\n" + got;
+                // Cut where the budget ran out: past it by no more than the
+                // rest of the collections then open.
+                if (got.size() < kDescriptionTextBudget || got.size() > kDescriptionTextBudget + 16 * 1024)
+                    return "the text has " + std::to_string(got.size()) + " bytes";
+                if (got.find("elements)") == std::string::npos && got.find("entries}") == std::string::npos)
+                    return "no short form";
+                return "";
+            },
+            60000);
+        EXPECT_EQ(failure, "") << row.name;
+    }
+}
+
 // removeObject takes out every equal element wherever it stands: neighbours,
 // the ends, the whole array; equal means isEqual, not the same object.
 TEST(Array, RemoveObjectTakesEveryEqualElement) {

@@ -151,10 +151,22 @@ TEST(Random, BytesIntegersAndUUIDs) {
     for (int n : seen) EXPECT_GT(n, 40);  // each face turns up (p of failure ~1e-20)
     EXPECT_EQ(randomUniform(0), 0u);
     EXPECT_EQ(randomUniform(1), 0u);
-    for (int i = 0; i < 100; ++i) {
-        int64_t r = randomInRange(-3, 3);
-        ASSERT_GE(r, -3);
-        ASSERT_LE(r, 3);
+    // Every value of a range turns up, both ends included, also at the ends
+    // of the 64-bit range (p of failure below 1e-40 each).
+    const struct {
+        int64_t low, high;
+    } ranges[] = {{-3, 3}, {0, 1}, {INT64_MAX - 1, INT64_MAX}, {INT64_MIN, INT64_MIN + 1}};
+    for (const auto& range : ranges) {
+        std::set<int64_t> values;
+        for (int i = 0; i < 700; ++i) {
+            int64_t r = randomInRange(range.low, range.high);
+            ASSERT_GE(r, range.low);
+            ASSERT_LE(r, range.high);
+            values.insert(r);
+        }
+        EXPECT_EQ(values.size(), static_cast<size_t>(range.high - range.low) + 1) << range.low << ".." << range.high;
+        EXPECT_EQ(*values.begin(), range.low);
+        EXPECT_EQ(*values.rbegin(), range.high);
     }
     EXPECT_EQ(randomInRange(5, 5), 5);
     EXPECT_EQ(randomInRange(7, 3), 7);  // low above high answers low
