@@ -1,0 +1,54 @@
+#include "platform/network/DigestNonceCounts.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace net {
+
+// Read and written only under the table's lock.
+class DigestNonceCounts::Counter {
+public:
+    explicit Counter(Challenge c) : challenge(std::move(c)) {}
+    const Challenge challenge;
+    uint32_t last = 0;
+};
+
+DigestNonceCounts::DigestNonceCounts(size_t capacity) : capacity_(std::max<size_t>(capacity, 1)) {}
+
+DigestNonceCounts& DigestNonceCounts::shared() {
+    // Never destroyed: objects may draw on it while the process exits.
+    static DigestNonceCounts& table = *new DigestNonceCounts;
+    return table;
+}
+
+uint32_t DigestNonceCounts::next(const Challenge& challenge, std::shared_ptr<Counter>& held) {
+    std::lock_guard<std::mutex> g(mutex_);
+    if (held && held->challenge != challenge) held.reset();
+    std::shared_ptr<Counter> counter;
+    auto found = index_.find(challenge);
+    if (found != index_.end()) {
+        counter = *found->second;
+        recent_.splice(recent_.begin(), recent_, found->second);
+        // The caller's counter was forgotten and another made since: go on
+        // past the counts of both.
+        if (held && held != counter) counter->last = std::max(counter->last, held->last);
+    } else {
+        counter = held ? held : std::make_shared<Counter>(challenge);
+        recent_.push_front(counter);
+        index_.emplace(challenge, recent_.begin());
+        while (recent_.size() > capacity_) {
+            index_.erase(recent_.back()->challenge);
+            recent_.pop_back();
+        }
+    }
+    held = counter;
+    if (counter->last == std::numeric_limits<uint32_t>::max()) return 0;
+    return ++counter->last;
+}
+
+size_t DigestNonceCounts::size() const {
+    std::lock_guard<std::mutex> g(mutex_);
+    return recent_.size();
+}
+
+}  // namespace net
