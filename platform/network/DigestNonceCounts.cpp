@@ -1,7 +1,6 @@
 #include "platform/network/DigestNonceCounts.h"
 
 #include <algorithm>
-#include <limits>
 
 namespace net {
 
@@ -13,7 +12,8 @@ public:
     uint32_t last = 0;
 };
 
-DigestNonceCounts::DigestNonceCounts(size_t capacity) : capacity_(std::max<size_t>(capacity, 1)) {}
+DigestNonceCounts::DigestNonceCounts(size_t capacity, uint32_t lastCount)
+    : capacity_(std::max<size_t>(capacity, 1)), lastCount_(lastCount) {}
 
 DigestNonceCounts& DigestNonceCounts::shared() {
     // Never destroyed: objects may draw on it while the process exits.
@@ -42,7 +42,7 @@ uint32_t DigestNonceCounts::next(const Challenge& challenge, std::shared_ptr<Cou
         }
     }
     held = counter;
-    if (counter->last == std::numeric_limits<uint32_t>::max()) return 0;
+    if (counter->last >= lastCount_) return 0;
     return ++counter->last;
 }
 

@@ -18,6 +18,7 @@
 #include <compare>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <list>
 #include <map>
 #include <memory>
@@ -37,7 +38,10 @@ public:
     class Counter;
 
     static constexpr size_t kDefaultCapacity = 256;
-    explicit DigestNonceCounts(size_t capacity = kDefaultCapacity);
+    // At most `capacity` challenges remembered, at most `lastCount` counts
+    // given out for each (all that the eight hex digits of "nc" can write).
+    explicit DigestNonceCounts(size_t capacity = kDefaultCapacity,
+                               uint32_t lastCount = std::numeric_limits<uint32_t>::max());
     DigestNonceCounts(const DigestNonceCounts&) = delete;
     DigestNonceCounts& operator=(const DigestNonceCounts&) = delete;
 
@@ -47,7 +51,7 @@ public:
     // The next count for `challenge`: 1 the first time, then one more at
     // each call from any thread. `held` is the counter the caller drew on
     // before (null at first, ignored when it belongs to another challenge);
-    // it is set to the one drawn on now. 0 once all 2^32 - 1 counts of the
+    // it is set to the one drawn on now. 0 once all the counts of the
     // challenge were given out: the challenge cannot be answered again.
     uint32_t next(const Challenge& challenge, std::shared_ptr<Counter>& held);
 
@@ -56,6 +60,7 @@ public:
 
 private:
     const size_t capacity_;
+    const uint32_t lastCount_;
     mutable std::mutex mutex_;
     // Most recently drawn on first; the index finds a challenge's place.
     std::list<std::shared_ptr<Counter>> recent_;

@@ -348,7 +348,8 @@ bool HTTPAuthentication::applyCredentials(HTTPMessage& request, std::string_view
     }
     char nc[9] = "";
     if (!qop_.empty()) {
-        uint32_t count = DigestNonceCounts::shared().next({countSpace(request), realm_, nonce_, opaque_}, nonceCounter_);
+        DigestNonceCounts& counts = nonceCounts_ ? *nonceCounts_ : DigestNonceCounts::shared();
+        uint32_t count = counts.next({countSpace(request), realm_, nonce_, opaque_}, nonceCounter_);
         if (count == 0) {
             if (error)
                 *error = makeError(kHTTPAuthenticationErrorDomain, kAuthenticationNonceCountsUsedUp,

@@ -91,6 +91,13 @@ public:
         std::lock_guard<std::mutex> g(mutex_);
         fixedCnonce_ = std::move(cnonce);
     }
+    // Digest counts from `counts` instead of the process's table, for an
+    // exchange that must not share counts with the rest of the process.
+    void setNonceCounts(std::shared_ptr<DigestNonceCounts> counts) {
+        std::lock_guard<std::mutex> g(mutex_);
+        nonceCounts_ = std::move(counts);
+        nonceCounter_.reset();
+    }
 
 private:
     bool adopt(const AuthChallenge& c);
@@ -108,6 +115,7 @@ private:
     bool refused_ = false;
     // Digest state.
     std::string nonce_, opaque_, algorithm_, qop_;
+    std::shared_ptr<DigestNonceCounts> nonceCounts_;  // null: the process's
     std::shared_ptr<DigestNonceCounts::Counter> nonceCounter_;
     std::string fixedCnonce_;
     // NTLM state: 0 before the server's challenge, 1 after it.

@@ -369,6 +369,7 @@ TEST(HTTPAuthentication, DigestMatchesTheRFCExample) {
     ASSERT_TRUE(a);
     EXPECT_EQ(a->method(), "Digest");
     a->setClientNonce("0a4f113b");
+    a->setNonceCounts(std::make_shared<net::DigestNonceCounts>());
     auto req = net::HTTPMessage::request("GET", "http://www.nowhere.org/dir/index.html");
     ASSERT_TRUE(a->applyCredentials(*req, "Mufasa", "Circle Of Life"));
     std::string h = req->headerField("Authorization").value_or("");
@@ -429,14 +430,18 @@ std::string nonceCount(const net::HTTPMessage& request, const char* field = "Aut
 // another from the same challenge: every request gets a count of its own.
 TEST(HTTPAuthentication, DigestObjectsOfOneChallengeCountTogetherOnEveryThread) {
     auto challenged = challenge(401, "WWW-Authenticate", {R"(Digest realm="r", nonce="many-threads", qop="auth")"});
+    // A table of its own, so that the counts start at 1 however often the test runs.
+    auto table = std::make_shared<net::DigestNonceCounts>();
     auto shared = net::HTTPAuthentication::authenticationFromResponse(*challenged);
     ASSERT_TRUE(shared);
+    shared->setNonceCounts(table);
     constexpr int kThreads = 8, kEach = 250;
     std::vector<std::vector<std::string>> seen(kThreads);
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {
             auto own = net::HTTPAuthentication::authenticationFromResponse(*challenged);
+            own->setNonceCounts(table);
             for (int i = 0; i < kEach; ++i) {
                 auto req = net::HTTPMessage::request("GET", "http://h/x");
                 if (!(i % 2 ? own : shared)->applyCredentials(*req, "u", "p")) continue;
@@ -501,6 +506,9 @@ TEST(HTTPAuthentication, DigestCountsAreSharedWithinOneChallengeOnly) {
         auto second = net::HTTPAuthentication::authenticationFromResponse(
             *challenge(row.status, field, {std::string("Digest ") + row.second}), row.secondSpace);
         ASSERT_TRUE(first && second);
+        auto counts = std::make_shared<net::DigestNonceCounts>();
+        first->setNonceCounts(counts);
+        second->setNonceCounts(counts);
         auto req = net::HTTPMessage::request("GET", row.firstURL);
         ASSERT_TRUE(first->applyCredentials(*req, "u", "p"));
         EXPECT_EQ(nonceCount(*req, answer), "00000001");
@@ -514,6 +522,9 @@ TEST(HTTPAuthentication, DigestCountsAreSharedWithinOneChallengeOnly) {
         *challenge(401, "WWW-Authenticate", {R"(Digest realm="r", nonce="t10", qop="auth")"}));
     auto proxy = net::HTTPAuthentication::authenticationFromResponse(
         *challenge(407, "Proxy-Authenticate", {R"(Digest realm="r", nonce="t10", qop="auth")"}));
+    auto counts = std::make_shared<net::DigestNonceCounts>();
+    server->setNonceCounts(counts);
+    proxy->setNonceCounts(counts);
     auto req = net::HTTPMessage::request("GET", "http://a.test/x");
     ASSERT_TRUE(server->applyCredentials(*req, "u", "p") && proxy->applyCredentials(*req, "u", "p"));
     EXPECT_EQ(nonceCount(*req), "00000001");
@@ -526,12 +537,26 @@ TEST(HTTPAuthentication, DigestCountsAreSharedWithinOneChallengeOnly) {
     EXPECT_EQ(nonceCount(*req), "00000001");
     auto old = net::HTTPAuthentication::authenticationFromResponse(
         *challenge(401, "WWW-Authenticate", {R"(Digest realm="r", nonce="t12")"}));
+    old->setNonceCounts(counts);
     ASSERT_TRUE(old->applyCredentials(*req, "u", "p"));
     EXPECT_EQ(nonceCount(*req), "");
     auto later = net::HTTPAuthentication::authenticationFromResponse(
         *challenge(401, "WWW-Authenticate", {R"(Digest realm="r", nonce="t12", qop="auth")"}));
+    later->setNonceCounts(counts);
     ASSERT_TRUE(later->applyCredentials(*req, "u", "p"));
     EXPECT_EQ(nonceCount(*req), "00000001");
+    // Once the challenge's counts are all sent, it is not answered again
+    // and the request keeps what it had.
+    later->setNonceCounts(std::make_shared<net::DigestNonceCounts>(4, 1));
+    ASSERT_TRUE(later->applyCredentials(*req, "u", "p"));
+    const std::string last = req->headerField("Authorization").value_or("");
+    EXPECT_EQ(nonceCount(*req), "00000001");
+    ns::Ref<ns::Error> why;
+    EXPECT_FALSE(later->applyCredentials(*req, "u", "p", &why));
+    ASSERT_TRUE(why);
+    EXPECT_EQ(why->domain(), net::kHTTPAuthenticationErrorDomain);
+    EXPECT_EQ(why->code(), net::kAuthenticationNonceCountsUsedUp);
+    EXPECT_EQ(req->headerField("Authorization"), last);
 }
 
 // The table of counts is bounded: the challenge drawn on least recently goes.
@@ -559,6 +584,21 @@ TEST(DigestNonceCounts, BoundedAndHoldersNeverStartAgain) {
     EXPECT_EQ(table.next(c, heldA), 1u);
     EXPECT_EQ(table.next(a, otherA), 6u);
     EXPECT_LE(table.size(), 2u);
+
+    // A challenge whose counts were all given out answers 0 from then on,
+    // for every holder; the others go on.
+    net::DigestNonceCounts few(4, 2);
+    std::shared_ptr<net::DigestNonceCounts::Counter> one, two, three;
+    EXPECT_EQ(few.next(a, one), 1u);
+    EXPECT_EQ(few.next(a, two), 2u);
+    EXPECT_EQ(few.next(a, one), 0u);
+    EXPECT_EQ(few.next(a, three), 0u);
+    EXPECT_EQ(few.next(b, three), 1u);
+    // A capacity of 0 is taken as 1.
+    net::DigestNonceCounts none(0);
+    std::shared_ptr<net::DigestNonceCounts::Counter> loner;
+    EXPECT_EQ(none.next(a, loner), 1u);
+    EXPECT_EQ(none.size(), 1u);
 }
 
 TEST(HTTPAuthentication, ProxyAndUnsupported) {
