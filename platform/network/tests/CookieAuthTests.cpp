@@ -555,7 +555,7 @@ TEST(HTTPAuthentication, DigestCountsAreSharedWithinOneChallengeOnly) {
     EXPECT_FALSE(later->applyCredentials(*req, "u", "p", &why));
     ASSERT_TRUE(why);
     EXPECT_EQ(why->domain(), net::kHTTPAuthenticationErrorDomain);
-    EXPECT_EQ(why->code(), net::kAuthenticationNonceCountsUsedUp);
+    EXPECT_EQ(why->code(), -1004);  // as documented for callers
     EXPECT_EQ(req->headerField("Authorization"), last);
 }
 
@@ -596,9 +596,20 @@ TEST(DigestNonceCounts, BoundedAndHoldersNeverStartAgain) {
     EXPECT_EQ(few.next(b, three), 1u);
     // A capacity of 0 is taken as 1.
     net::DigestNonceCounts none(0);
-    std::shared_ptr<net::DigestNonceCounts::Counter> loner;
+    std::shared_ptr<net::DigestNonceCounts::Counter> loner, other;
     EXPECT_EQ(none.next(a, loner), 1u);
+    EXPECT_EQ(none.next(b, other), 1u);
     EXPECT_EQ(none.size(), 1u);
+    // The process's table remembers 256 challenges, the most recent ones.
+    net::DigestNonceCounts standard;
+    for (int i = 0; i < 300; ++i) {
+        std::shared_ptr<net::DigestNonceCounts::Counter> held;
+        standard.next({"s", "r", std::to_string(i), ""}, held);
+    }
+    EXPECT_EQ(standard.size(), 256u);
+    std::shared_ptr<net::DigestNonceCounts::Counter> again;
+    EXPECT_EQ(standard.next({"s", "r", "44", ""}, again), 2u);  // the 256th most recent
+    EXPECT_EQ(standard.next({"s", "r", "43", ""}, again), 1u);  // forgotten
 }
 
 TEST(HTTPAuthentication, ProxyAndUnsupported) {
