@@ -1,6 +1,7 @@
 #include "platform/network/DigestNonceCounts.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace net {
 
@@ -37,8 +38,18 @@ uint32_t DigestNonceCounts::next(const Challenge& challenge, std::shared_ptr<Cou
         recent_.push_front(counter);
         index_.emplace(challenge, recent_.begin());
         while (recent_.size() > capacity_) {
-            index_.erase(recent_.back()->challenge);
-            recent_.pop_back();
+            // The least recent challenge no object holds any more, else
+            // the least recent of all (the new one is first and held).
+            auto victim = std::prev(recent_.end());
+            for (auto it = victim;; --it) {
+                if (it->use_count() == 1) {
+                    victim = it;
+                    break;
+                }
+                if (it == recent_.begin()) break;
+            }
+            index_.erase((*victim)->challenge);
+            recent_.erase(victim);
         }
     }
     held = counter;

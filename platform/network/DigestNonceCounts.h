@@ -8,11 +8,12 @@
 // A challenge is named by its protection space (the server's origin, or the
 // proxy), its realm, nonce and opaque value, so no count is shared between
 // origins; the table holds counts only, never credentials. It is bounded:
-// past its capacity the challenge drawn on least recently is forgotten. An
-// object keeps the counter it drew on and puts it back when the table has
-// forgotten it, so its own counts never start again; only a challenge that no
-// object holds any more, and that `capacity` other challenges were drawn on
-// since, starts again at 1.
+// past its capacity it forgets the challenge drawn on least recently that no
+// object holds any more (else the least recent of all). An object keeps the
+// counter it drew on and puts it back when the table has forgotten it, so
+// its own counts never start again. A count can come twice only for a
+// challenge forgotten while objects of more than `capacity` challenges were
+// alive, or for one no object held when it was forgotten.
 #pragma once
 
 #include <compare>

@@ -579,11 +579,31 @@ TEST(DigestNonceCounts, BoundedAndHoldersNeverStartAgain) {
     EXPECT_EQ(table.next(b, loose), 2u);
     EXPECT_EQ(table.next(b, heldB), 3u);  // past both the old counter's 1 and the new one's 2
     EXPECT_EQ(table.next(b, loose), 4u);
-    EXPECT_EQ(table.next(a, heldA), 5u);
+    // The same when the holder's counter is the one ahead.
+    EXPECT_EQ(table.next(c, heldC), 2u);
+    EXPECT_EQ(table.next(c, heldC), 3u);
+    EXPECT_EQ(table.next(a, heldA), 5u);  // b goes
+    EXPECT_EQ(table.next(b, loose), 5u);  // back in from loose; c goes
+    std::shared_ptr<net::DigestNonceCounts::Counter> lateC;
+    EXPECT_EQ(table.next(c, lateC), 1u);  // a new counter for c; a goes
+    EXPECT_EQ(table.next(c, heldC), 4u);  // past its holder's 3
+    EXPECT_EQ(table.next(c, lateC), 5u);
+    EXPECT_EQ(table.next(a, heldA), 6u);
     // A counter held for one challenge is not used for another.
-    EXPECT_EQ(table.next(c, heldA), 1u);
-    EXPECT_EQ(table.next(a, otherA), 6u);
+    EXPECT_EQ(table.next(b, heldA), 1u);
+    EXPECT_EQ(table.next(a, otherA), 7u);
     EXPECT_LE(table.size(), 2u);
+
+    // A challenge no object holds any more goes before older ones still held.
+    net::DigestNonceCounts pair(2);
+    std::shared_ptr<net::DigestNonceCounts::Counter> keptA, droppedB, newC;
+    EXPECT_EQ(pair.next(a, keptA), 1u);
+    EXPECT_EQ(pair.next(b, droppedB), 1u);
+    droppedB.reset();
+    EXPECT_EQ(pair.next(c, newC), 1u);  // b goes, though a is older
+    std::shared_ptr<net::DigestNonceCounts::Counter> laterA, laterB;
+    EXPECT_EQ(pair.next(a, laterA), 2u);
+    EXPECT_EQ(pair.next(b, laterB), 1u);
 
     // A challenge whose counts were all given out answers 0 from then on,
     // for every holder; the others go on.
