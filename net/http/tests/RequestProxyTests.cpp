@@ -1,8 +1,8 @@
 // Proxies: one set on the request (with a 407 answered from the request's
 // proxy credentials), and PAC scripts read from local files.
 #include "net/http/tests/RequestTestSupport.h"
-#include "testsupport/DigestVerifier.h"
 #include "testsupport/TempDir.h"
+#include "testsupport/DigestVerifier.h"  // the proxy's own reading of Digest
 
 #include <fcntl.h>
 #include <sys/stat.h>
