@@ -31,7 +31,7 @@ AuthenticationController::Reading AuthenticationController::readChallenge(const 
                                                                           Sources& sources) {
     ns::Ref<net::HTTPAuthentication> authentication = this->authentication();
     if (!authentication) {
-        authentication = net::HTTPAuthentication::authenticationFromResponse(response);
+        authentication = net::HTTPAuthentication::authenticationFromResponse(response, sources.protectionSpace());
         if (!authentication) return Reading::NoObject;
         setScheme(authentication->method());
     } else {
@@ -59,7 +59,7 @@ bool AuthenticationController::retryFromSessionStore(const net::HTTPMessage& res
     if (!sources.usesSessionStore()) return false;
     auto record = sources.sessionRecord(realm());
     if (!record) return false;
-    auto fresh = net::HTTPAuthentication::authenticationFromResponse(response);
+    auto fresh = net::HTTPAuthentication::authenticationFromResponse(response, sources.protectionSpace());
     if (!fresh) return false;
     {
         std::lock_guard<std::mutex> g(mutex_);

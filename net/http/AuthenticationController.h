@@ -54,6 +54,10 @@ public:
         // account domain when `withDomain`); nil when there are none.
         virtual ns::Ref<ns::Dictionary> findCredentials(bool withDomain, const std::string& realm) = 0;
         virtual void saveToKeychain(const ns::Dictionary& credentials, const std::string& realm) = 0;
+        // Where the target's challenges come from, for the Digest nonce
+        // counts that objects made from one challenge share. Empty (the
+        // server's case): the origin of each request the object applies to.
+        virtual std::string protectionSpace() const { return {}; }
     };
 
     // What a challenge turned out to be.

@@ -107,6 +107,10 @@ public:
     void saveToKeychain(const ns::Dictionary& credentials, const std::string& realm) override {
         saveCredentialsForProxy(credentials, r_.proxyHost(), r_.proxyPort(), realm);
     }
+    // One proxy's challenges, whichever server the requests are for.
+    std::string protectionSpace() const override {
+        return "proxy " + r_.proxyHost() + ":" + std::to_string(r_.proxyPort());
+    }
 
 private:
     HTTPRequest& r_;

@@ -152,7 +152,8 @@ std::vector<AuthChallenge> parseChallenges(const std::vector<std::string>& field
     return out;
 }
 
-ns::Ref<HTTPAuthentication> HTTPAuthentication::authenticationFromResponse(const HTTPMessage& response) {
+ns::Ref<HTTPAuthentication> HTTPAuthentication::authenticationFromResponse(const HTTPMessage& response,
+                                                                        std::string space) {
     bool proxy = response.statusCode() == 407;
     auto values = response.headers().getAll(proxy ? "Proxy-Authenticate" : "WWW-Authenticate");
     auto challenges = parseChallenges(values);
@@ -181,6 +182,7 @@ ns::Ref<HTTPAuthentication> HTTPAuthentication::authenticationFromResponse(const
     if (!best) return nullptr;
     auto a = ns::make<HTTPAuthentication>();
     a->proxy_ = proxy;
+    a->space_ = std::move(space);
     a->adopt(*best);
     return a;
 }
@@ -219,7 +221,8 @@ bool HTTPAuthentication::adopt(const AuthChallenge& c) {
             if (comma == std::string::npos) break;
             pos = comma + 1;
         }
-        nonceCount_ = 0;
+        // A new nonce counts from its own counter.
+        nonceCounter_.reset();
     }
     return true;
 }
@@ -274,6 +277,15 @@ bool HTTPAuthentication::isValidLocked(ns::Ref<ns::Error>* reason) const {
         *reason = makeError(kHTTPAuthenticationErrorDomain, kAuthenticationBadPassword,
                             "The server refused the user name or password");
     return false;
+}
+
+std::string HTTPAuthentication::countSpace(const HTTPMessage& request) const {
+    if (!space_.empty()) return space_;
+    // The request's origin; a proxy's challenge apart from the server's.
+    HTTPTarget t;
+    if (!parseHTTPTarget(request.url(), t)) return proxy_ ? "proxy for ?" : "?";
+    std::string origin = t.scheme + "://" + t.host + ":" + std::to_string(t.port);
+    return proxy_ ? "proxy for " + origin : origin;
 }
 
 std::string HTTPAuthentication::basicAuthorization(std::string_view user, std::string_view password) {
@@ -334,8 +346,18 @@ bool HTTPAuthentication::applyCredentials(HTTPMessage& request, std::string_view
         RAND_bytes(r, sizeof r);
         cnonce = hashHex("MD5", std::string_view(reinterpret_cast<char*>(r), sizeof r)).substr(0, 16);
     }
-    char nc[9];
-    std::snprintf(nc, sizeof nc, "%08x", ++nonceCount_);
+    char nc[9] = "";
+    if (!qop_.empty()) {
+        DigestNonceCounts& counts = nonceCounts_ ? *nonceCounts_ : DigestNonceCounts::shared();
+        uint32_t count = counts.next({countSpace(request), realm_, nonce_, opaque_}, nonceCounter_);
+        if (count == 0) {
+            if (error)
+                *error = makeError(kHTTPAuthenticationErrorDomain, kAuthenticationNonceCountsUsedUp,
+                                   "The server's nonce has no count left to send");
+            return false;
+        }
+        std::snprintf(nc, sizeof nc, "%08x", count);
+    }
     std::string ha1 = hashHex(alg, std::string(user) + ":" + realm_ + ":" + std::string(password));
     if (sess) ha1 = hashHex(alg, ha1 + ":" + nonce_ + ":" + cnonce);
     std::string ha2 = hashHex(alg, request.method() + ":" + uri);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -12,6 +13,7 @@
 
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Object.h"
+#include "platform/network/DigestNonceCounts.h"
 #include "platform/network/HTTPMessage.h"
 #include "platform/network/NTLM.h"
 
@@ -23,6 +25,7 @@ enum HTTPAuthenticationErrorCode : long {
     kAuthenticationBadUserName = -1001,
     kAuthenticationBadPassword = -1002,
     kAuthenticationUnsupportedScheme = -1003,
+    kAuthenticationNonceCountsUsedUp = -1004,
 };
 
 // One challenge of a WWW-Authenticate or Proxy-Authenticate field.
@@ -36,14 +39,19 @@ std::vector<AuthChallenge> parseChallenges(const std::vector<std::string>& field
 
 // One object may be shared by requests on several threads (a login kept for
 // the session is applied to every later request of its realm): its calls
-// take its own lock, so a Digest nonce count is never given out twice.
+// take its own lock. A Digest nonce count is never given out twice for one
+// challenge: all objects made from it draw on one counter (DigestNonceCounts).
 class HTTPAuthentication : public ns::Object {
 public:
     const char* className() const override { return "HTTPAuthentication"; }
 
     // From a 401 (server) or 407 (proxy) answer: the strongest challenge we
     // can answer (Digest before Basic). Nil when the answer has none.
-    static ns::Ref<HTTPAuthentication> authenticationFromResponse(const HTTPMessage& response);
+    // `space` names where the challenge came from (the proxy, for a 407);
+    // Digest counts are shared within a space, realm and nonce. Empty: the
+    // origin of each request the object is applied to.
+    static ns::Ref<HTTPAuthentication> authenticationFromResponse(const HTTPMessage& response,
+                                                                  std::string space = {});
 
     // The answer to a request that carried our credentials: another
     // challenge means they were refused (the object becomes invalid with
@@ -62,7 +70,8 @@ public:
     bool requiresUserNameAndPassword() const { return true; }
 
     // Sets "Authorization" (or "Proxy-Authorization") on `request` for the
-    // user. False with *error when the object is invalid.
+    // user. False with *error when the object is invalid (or its Digest
+    // nonce has no count left).
     bool applyCredentials(HTTPMessage& request, std::string_view user, std::string_view password,
                           ns::Ref<ns::Error>* error = nullptr);
     // With the account domain NTLM needs (ignored by the other methods).
@@ -82,13 +91,23 @@ public:
         std::lock_guard<std::mutex> g(mutex_);
         fixedCnonce_ = std::move(cnonce);
     }
+    // Digest counts from `counts` instead of the process's table, for an
+    // exchange that must not share counts with the rest of the process.
+    void setNonceCounts(std::shared_ptr<DigestNonceCounts> counts) {
+        std::lock_guard<std::mutex> g(mutex_);
+        nonceCounts_ = std::move(counts);
+        nonceCounter_.reset();
+    }
 
 private:
     bool adopt(const AuthChallenge& c);
     bool isValidLocked(ns::Ref<ns::Error>* reason) const;
     mutable std::mutex mutex_;
+    // The protection space the nonce counts are drawn under.
+    std::string countSpace(const HTTPMessage& request) const;
     // Set once when made, read without the lock.
     bool proxy_ = false;
+    std::string space_;
     // Guarded by mutex_.
     std::string method_;
     std::string realm_;
@@ -96,7 +115,8 @@ private:
     bool refused_ = false;
     // Digest state.
     std::string nonce_, opaque_, algorithm_, qop_;
-    unsigned nonceCount_ = 0;
+    std::shared_ptr<DigestNonceCounts> nonceCounts_;  // null: the process's
+    std::shared_ptr<DigestNonceCounts::Counter> nonceCounter_;
     std::string fixedCnonce_;
     // NTLM state: 0 before the server's challenge, 1 after it.
     int ntlmStage_ = 0;

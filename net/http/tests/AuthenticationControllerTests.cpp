@@ -27,8 +27,10 @@ public:
     std::vector<std::string> keychainRealms;  // realms saved to the keychain
     std::vector<const ns::Dictionary*> forgotten;
     bool askedWithDomain = false;
+    std::string space;  // the protection space answered
 
     bool usesSessionStore() const override { return session; }
+    std::string protectionSpace() const override { return space; }
     bool usesKeychain() const override { return keychain; }
     ns::Ref<ns::Dictionary> sessionRecord(const std::string&) override { return record; }
     void storeSessionRecord(const ns::Ref<net::HTTPAuthentication>& authentication,
@@ -167,6 +169,39 @@ TEST(AuthenticationController, ProxyAndServerAreTwoControllersWithTheirOwnState)
     EXPECT_FALSE(server.authentication());
     EXPECT_EQ(server.credentials(), serverSources.found);
     EXPECT_TRUE(proxy.authentication());
+}
+
+// Requests to different servers through one proxy, challenged by it with one
+// Digest nonce, each make an object of their own (and another after a
+// refusal): all of them take their nonce counts from one counter, as the
+// proxy's protection space is the same whichever server a request is for.
+TEST(AuthenticationController, ProxyDigestCountsAreSharedByTheRequestsOfEveryServer) {
+    FakeSources sources;
+    sources.space = "proxy gate:3128";
+    sources.found = login("gate", "keeper");
+    const char* digest = "Digest realm=\"gateway\", nonce=\"shared-by-servers\", qop=\"auth\"";
+    auto count = [](const net::HTTPMessage& m) {
+        std::string h = field(m, "Proxy-Authorization");
+        auto at = h.find("nc=");
+        return at == std::string::npos ? h : h.substr(at + 3, 8);
+    };
+    AuthenticationController first(Target::Proxy), second(Target::Proxy);
+    auto toA = net::HTTPMessage::request("GET", "http://a.test/");
+    auto toB = net::HTTPMessage::request("GET", "http://b.test:8080/");
+    ASSERT_EQ(first.readChallenge(*challenge(407, digest), sources), Reading::Answerable);
+    ASSERT_EQ(second.readChallenge(*challenge(407, digest), sources), Reading::Answerable);
+    ASSERT_EQ(first.chooseCredentials(*toA, sources), Next::Resend);
+    ASSERT_EQ(second.chooseCredentials(*toB, sources), Next::Resend);
+    EXPECT_NE(first.authentication(), second.authentication());
+    EXPECT_EQ(count(*toA), "00000001");
+    EXPECT_EQ(count(*toB), "00000002");
+    // A refusal: the session store's login is applied with a fresh object.
+    sources.record = ns::MutableDictionary::make();
+    sources.record->setObject(login("gate", "keeper"), "Credentials");
+    ASSERT_EQ(second.readChallenge(*challenge(407, digest), sources), Reading::Refused);
+    auto toC = net::HTTPMessage::request("GET", "https://c.test/");
+    ASSERT_TRUE(second.retryFromSessionStore(*challenge(407, digest), *toC, sources));
+    EXPECT_EQ(count(*toC), "00000003");
 }
 
 TEST(AuthenticationController, SessionStoreBeforeAnyChallenge) {

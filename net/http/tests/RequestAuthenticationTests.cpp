@@ -11,7 +11,9 @@
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -49,7 +51,9 @@ std::map<std::string, std::string> quotedParams(const std::string& header) {
     return m;
 }
 
-// /basic wants user:pass in Basic; /digest wants user:secret in Digest.
+// /basic wants user:pass in Basic; /digest wants user:secret in Digest and
+// refuses a nonce count it has already taken, as a server guarding against
+// replays does.
 // Counts requests and those that came with credentials before any challenge.
 class AuthServer {
 public:
@@ -73,7 +77,17 @@ public:
                           std::string ha1 = md5hex(p["username"] + ":R:secret");
                           std::string ha2 = md5hex(r->method + ":" + p["uri"]);
                           good = p["response"] == md5hex(ha1 + ":n0nce:" + p["nc"] + ":" + p["cnonce"] + ":auth:" + ha2) &&
-                                 p["uri"] == r->target;
+                                 p["uri"] == r->target && p["nonce"] == "n0nce" && p["nc"].size() == 8 &&
+                                 !p["cnonce"].empty();
+                      }
+                      if (good) {
+                          // A (nonce, count) pair is taken once: a second
+                          // request with it is a replay and is refused.
+                          std::lock_guard<std::mutex> g(mutex_);
+                          if (!seenCounts_.insert(p["nonce"] + ":" + p["nc"]).second) {
+                              ++replays;
+                              good = false;
+                          }
                       }
                       if (good) {
                           {
@@ -95,6 +109,9 @@ public:
     }
     int port() const { return server_.port(); }
     std::atomic<int> requests{0}, withCredentials{0};
+    // Digest answers with the right credentials refused because their
+    // (nonce, count) pair was seen before.
+    std::atomic<int> replays{0};
     // The user name of each Digest answer accepted, as the server read it;
     // cleared when taken.
     std::vector<std::string> takeDigestUsers() {
@@ -158,6 +175,7 @@ private:
     std::mutex mutex_;
     std::vector<std::string> ntlmAccounts_;
     std::vector<std::string> digestUsers_;
+    std::set<std::string> seenCounts_;
     testsupport::Server server_;
 };
 
@@ -222,6 +240,51 @@ TEST_F(RequestAuthentication, DigestIsAnsweredAndReusedForTheNextRequest) {
     startSynchronous(again);
     ASSERT_FALSE(again->error());
     EXPECT_EQ(s.requests, 3);
+}
+
+TEST_F(RequestAuthentication, DigestCountsAreSharedByRequestsOnEveryThreadAndNeverRepeated) {
+    // 112 requests with the right credentials at once: 96 synchronous ones
+    // on 8 threads and 16 asynchronous ones on the network thread, all to
+    // the same few paths of one realm and nonce. Each challenged request
+    // and each login kept for the session takes its count from one counter,
+    // so the server, which refuses a pair it has seen, refuses none.
+    AuthServer s;
+    constexpr int kThreads = 8, kPerThread = 12, kAsynchronous = 16, kPaths = 6;
+    auto request = [&](int i) {
+        auto r = HTTPRequest::requestWithURL(url(s.url("/digest/p" + std::to_string(i % kPaths))));
+        r->setUsername("user");
+        r->setPassword("secret");
+        return r;
+    };
+    std::vector<ns::Ref<HTTPRequest>> asynchronous;
+    for (int i = 0; i < kAsynchronous; ++i) asynchronous.push_back(request(i));
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kPerThread; ++i) {
+                auto r = request(t + i);
+                startSynchronous(r);
+                if (r->error() || text(r) != "digest ok") ++failures;
+            }
+        });
+    for (auto& r : asynchronous) r->startAsynchronous();
+    for (auto& r : asynchronous) {
+        EXPECT_TRUE(waitFor(r, 60));
+        if (r->error() || text(r) != "digest ok") ++failures;
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(s.replays, 0);
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(s.takeDigestUsers().size(), size_t(kThreads * kPerThread + kAsynchronous));
+
+    // The session login was kept: a request without credentials of its own
+    // is answered with it.
+    ASSERT_FALSE(HTTPRequest::sessionCredentialsStore().empty());
+    auto later = HTTPRequest::requestWithURL(url(s.url("/digest/p0")));
+    startSynchronous(later);
+    ASSERT_FALSE(later->error()) << later->error()->description();
+    EXPECT_EQ(text(later), "digest ok");
 }
 
 TEST_F(RequestAuthentication, NTLMTakesTheDomainFromTheSettingOrFromAUserNamedWithOne) {

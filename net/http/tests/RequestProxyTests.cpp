@@ -3,6 +3,7 @@
 #include "net/http/tests/RequestTestSupport.h"
 #include "testsupport/RefusingPort.h"
 #include "testsupport/TempDir.h"
+#include "testsupport/DigestVerifier.h"  // the proxy's own reading of Digest
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,6 +15,7 @@
 #include <thread>
 #include <fstream>
 #include <mutex>
+#include <set>
 
 using namespace httptest;
 using http::HTTPRequest;
@@ -22,7 +24,8 @@ namespace fs = std::filesystem;
 namespace {
 
 // An HTTP proxy that answers for the origin itself: "/open" paths need no
-// credentials, everything else wants user:pass in Proxy-Authorization.
+// credentials, "/digest" paths want user:pass in Digest (and refuse a nonce
+// count they have taken before), everything else wants them in Basic.
 class FakeProxy {
 public:
     FakeProxy()
@@ -34,7 +37,12 @@ public:
                   }
                   bool open = r->target.find("/open") != std::string::npos;
                   bool ok;
-                  if (!open && r->header("Proxy-Authorization") != "Basic dXNlcjpwYXNz")
+                  if (r->target.find("/digest") != std::string::npos) {
+                      if (digestAccepted(*r)) ok = c.respond(200, "via proxy " + r->target);
+                      else
+                          ok = c.respond(407, "credentials please",
+                                         "Proxy-Authenticate: Digest realm=\"proxy\", nonce=\"p0nce\", qop=\"auth\"\r\n");
+                  } else if (!open && r->header("Proxy-Authorization") != "Basic dXNlcjpwYXNz")
                       ok = c.respond(407, "credentials please", "Proxy-Authenticate: Basic realm=\"proxy\"\r\n");
                   else
                       ok = c.respond(200, "via proxy " + r->target);
@@ -46,10 +54,29 @@ public:
         std::lock_guard<std::mutex> g(mutex_);
         return targets_;
     }
+    // Digest answers with the right credentials refused as replays.
+    std::atomic<int> replays{0};
 
 private:
+    bool digestAccepted(const testsupport::Request& r) {
+        const std::string auth = r.header("Proxy-Authorization");
+        if (auth.rfind("Digest ", 0) != 0) return false;
+        auto p = testsupport::digestParams(auth);
+        const std::string ha1 = testsupport::md5hex(p["username"] + ":proxy:pass");
+        const std::string ha2 = testsupport::md5hex(r.method + ":" + p["uri"]);
+        const bool good = p["username"] == "user" && p["nonce"] == "p0nce" && p["nc"].size() == 8 &&
+                          r.target.size() > p["uri"].size() && r.target.ends_with(p["uri"]) &&
+                          p["response"] == testsupport::md5hex(ha1 + ":p0nce:" + p["nc"] + ":" + p["cnonce"] + ":auth:" + ha2);
+        if (!good) return false;
+        std::lock_guard<std::mutex> g(mutex_);
+        if (seenCounts_.insert(p["nc"]).second) return true;
+        ++replays;
+        return false;
+    }
+
     std::mutex mutex_;
     std::vector<std::string> targets_;
+    std::set<std::string> seenCounts_;
     testsupport::Server server_;
 };
 
@@ -94,6 +121,33 @@ TEST_F(RequestProxy, ProxyChallengeIsAnsweredFromTheProxyCredentials) {
     startSynchronous(again);
     ASSERT_FALSE(again->error());
     EXPECT_EQ(proxy.targets().size(), before + 1);
+}
+
+TEST_F(RequestProxy, ProxyDigestCountsAreSharedByTheRequestsForEveryServer) {
+    // 64 requests at once through one proxy, on 8 threads, for two servers:
+    // the proxy's challenge, whichever server a request is for, is counted
+    // by one counter, so the proxy refuses none as a replay.
+    FakeProxy proxy;
+    constexpr int kThreads = 8, kEach = 8;
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kEach; ++i) {
+                auto r = HTTPRequest::requestWithURL(
+                    url((t + i) % 2 ? "http://a.invalid/digest/x" : "http://b.invalid:8080/digest/y?z=1"));
+                r->setProxyHost("127.0.0.1");
+                r->setProxyPort(proxy.port());
+                r->setProxyUsername("user");
+                r->setProxyPassword("pass");
+                startSynchronous(r);
+                if (r->error() || text(r).rfind("via proxy http://", 0) != 0) ++failures;
+            }
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(proxy.replays, 0);
+    EXPECT_EQ(failures, 0);
+    EXPECT_FALSE(HTTPRequest::sessionProxyCredentialsStore().empty());  // the login kept
 }
 
 TEST_F(RequestProxy, ProxyChallengeWithoutCredentialsFailsWithCode3) {

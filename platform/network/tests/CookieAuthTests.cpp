@@ -5,6 +5,7 @@
 #include <set>
 #include <thread>
 
+#include "platform/network/DigestNonceCounts.h"
 #include "platform/network/HTTPAuthentication.h"
 #include "platform/network/HTTPCookie.h"
 #include "platform/network/NTLM.h"
@@ -368,6 +369,7 @@ TEST(HTTPAuthentication, DigestMatchesTheRFCExample) {
     ASSERT_TRUE(a);
     EXPECT_EQ(a->method(), "Digest");
     a->setClientNonce("0a4f113b");
+    a->setNonceCounts(std::make_shared<net::DigestNonceCounts>());
     auto req = net::HTTPMessage::request("GET", "http://www.nowhere.org/dir/index.html");
     ASSERT_TRUE(a->applyCredentials(*req, "Mufasa", "Circle Of Life"));
     std::string h = req->headerField("Authorization").value_or("");
@@ -416,24 +418,35 @@ TEST(HTTPAuthentication, RefusalAndStaleNonce) {
     EXPECT_FALSE(next->headers().contains("Authorization"));
 }
 
+// The nonce count an Authorization field carries ("" when none).
+std::string nonceCount(const net::HTTPMessage& request, const char* field = "Authorization") {
+    std::string h = request.headerField(field).value_or("");
+    auto at = h.find("nc=");
+    return at == std::string::npos ? "" : h.substr(at + 3, 8);
+}
+
 // A login kept for the session is one object that requests on several
-// threads apply at once: every request gets a nonce count of its own.
-TEST(HTTPAuthentication, OneDigestObjectAppliedFromManyThreadsCountsEveryRequest) {
-    auto a = net::HTTPAuthentication::authenticationFromResponse(
-        *challenge(401, "WWW-Authenticate", {R"(Digest realm="r", nonce="n1", qop="auth")"}));
-    ASSERT_TRUE(a);
+// threads apply at once, and requests challenged at the same time each make
+// another from the same challenge: every request gets a count of its own.
+TEST(HTTPAuthentication, DigestObjectsOfOneChallengeCountTogetherOnEveryThread) {
+    auto challenged = challenge(401, "WWW-Authenticate", {R"(Digest realm="r", nonce="many-threads", qop="auth")"});
+    // A table of its own, so that the counts start at 1 however often the test runs.
+    auto table = std::make_shared<net::DigestNonceCounts>();
+    auto shared = net::HTTPAuthentication::authenticationFromResponse(*challenged);
+    ASSERT_TRUE(shared);
+    shared->setNonceCounts(table);
     constexpr int kThreads = 8, kEach = 250;
     std::vector<std::vector<std::string>> seen(kThreads);
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {
+            auto own = net::HTTPAuthentication::authenticationFromResponse(*challenged);
+            own->setNonceCounts(table);
             for (int i = 0; i < kEach; ++i) {
                 auto req = net::HTTPMessage::request("GET", "http://h/x");
-                if (!a->applyCredentials(*req, "u", "p")) continue;
-                std::string h = req->headerField("Authorization").value_or("");
-                auto at = h.find("nc=");
-                seen[t].push_back(at == std::string::npos ? h : h.substr(at + 3, 8));
-                (void)a->realm();
+                if (!(i % 2 ? own : shared)->applyCredentials(*req, "u", "p")) continue;
+                seen[t].push_back(nonceCount(*req));
+                (void)shared->realm();
             }
         });
     for (auto& th : threads) th.join();
@@ -446,6 +459,177 @@ TEST(HTTPAuthentication, OneDigestObjectAppliedFromManyThreadsCountsEveryRequest
     EXPECT_EQ(total, size_t(kThreads * kEach));
     EXPECT_EQ(counts.size(), total);
     EXPECT_EQ(*counts.rbegin(), "000007d0");  // 2000
+}
+
+// Which objects share a count: those made from one challenge (space, realm,
+// nonce and opaque value) and nothing across origins, or between a proxy and
+// a server. Each row applies two fresh objects, one after the other.
+TEST(HTTPAuthentication, DigestCountsAreSharedWithinOneChallengeOnly) {
+    struct Row {
+        const char* name;
+        int status;
+        const char* first;   // challenge of the first object
+        const char* second;  // of the second
+        const char* firstSpace;
+        const char* secondSpace;
+        const char* firstURL;
+        const char* secondURL;
+        const char* secondCount;  // the count the second object sends
+    };
+    const Row rows[] = {
+        {"same challenge, same origin", 401, R"(realm="r", nonce="t1", qop="auth")", R"(realm="r", nonce="t1", qop="auth")",
+         "", "", "http://a.test/x", "http://A.test:80/y", "00000002"},
+        {"same challenge, another port", 401, R"(realm="r", nonce="t2", qop="auth")",
+         R"(realm="r", nonce="t2", qop="auth")", "", "", "http://a.test/x", "http://a.test:8080/x", "00000001"},
+        {"same challenge, https", 401, R"(realm="r", nonce="t3", qop="auth")", R"(realm="r", nonce="t3", qop="auth")", "",
+         "", "http://a.test/x", "https://a.test/x", "00000001"},
+        {"another realm", 401, R"(realm="r", nonce="t4", qop="auth")", R"(realm="q", nonce="t4", qop="auth")", "", "",
+         "http://a.test/x", "http://a.test/x", "00000001"},
+        {"another opaque value", 401, R"(realm="r", nonce="t5", opaque="1", qop="auth")",
+         R"(realm="r", nonce="t5", opaque="2", qop="auth")", "", "", "http://a.test/x", "http://a.test/x", "00000001"},
+        {"another nonce", 401, R"(realm="r", nonce="t6", qop="auth")", R"(realm="r", nonce="t6b", qop="auth")", "", "",
+         "http://a.test/x", "http://a.test/x", "00000001"},
+        {"a proxy's challenge beside the server's", 407, R"(realm="r", nonce="t7", qop="auth")",
+         R"(realm="r", nonce="t7", qop="auth")", "", "", "http://a.test/x", "http://a.test/x", "00000002"},
+        {"one proxy named, requests to two servers", 407, R"(realm="r", nonce="t8", qop="auth")",
+         R"(realm="r", nonce="t8", qop="auth")", "proxy p:3128", "proxy p:3128", "http://a.test/x", "http://b.test/x",
+         "00000002"},
+        {"two proxies named", 407, R"(realm="r", nonce="t9", qop="auth")", R"(realm="r", nonce="t9", qop="auth")",
+         "proxy p:3128", "proxy q:3128", "http://a.test/x", "http://a.test/x", "00000001"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const char* field = row.status == 407 ? "Proxy-Authenticate" : "WWW-Authenticate";
+        const char* answer = row.status == 407 ? "Proxy-Authorization" : "Authorization";
+        auto first = net::HTTPAuthentication::authenticationFromResponse(
+            *challenge(row.status, field, {std::string("Digest ") + row.first}), row.firstSpace);
+        auto second = net::HTTPAuthentication::authenticationFromResponse(
+            *challenge(row.status, field, {std::string("Digest ") + row.second}), row.secondSpace);
+        ASSERT_TRUE(first && second);
+        auto counts = std::make_shared<net::DigestNonceCounts>();
+        first->setNonceCounts(counts);
+        second->setNonceCounts(counts);
+        auto req = net::HTTPMessage::request("GET", row.firstURL);
+        ASSERT_TRUE(first->applyCredentials(*req, "u", "p"));
+        EXPECT_EQ(nonceCount(*req, answer), "00000001");
+        req = net::HTTPMessage::request("GET", row.secondURL);
+        ASSERT_TRUE(second->applyCredentials(*req, "u", "p"));
+        EXPECT_EQ(nonceCount(*req, answer), row.secondCount);
+    }
+    // The server's and the proxy's challenge with one nonce at one origin:
+    // counted apart.
+    auto server = net::HTTPAuthentication::authenticationFromResponse(
+        *challenge(401, "WWW-Authenticate", {R"(Digest realm="r", nonce="t10", qop="auth")"}));
+    auto proxy = net::HTTPAuthentication::authenticationFromResponse(
+        *challenge(407, "Proxy-Authenticate", {R"(Digest realm="r", nonce="t10", qop="auth")"}));
+    auto counts = std::make_shared<net::DigestNonceCounts>();
+    server->setNonceCounts(counts);
+    proxy->setNonceCounts(counts);
+    auto req = net::HTTPMessage::request("GET", "http://a.test/x");
+    ASSERT_TRUE(server->applyCredentials(*req, "u", "p") && proxy->applyCredentials(*req, "u", "p"));
+    EXPECT_EQ(nonceCount(*req), "00000001");
+    EXPECT_EQ(nonceCount(*req, "Proxy-Authorization"), "00000001");
+    // A stale nonce renewed counts from 1 for the new nonce; without qop no
+    // count is sent or taken.
+    server->updateFromResponse(
+        *challenge(401, "WWW-Authenticate", {R"(Digest realm="r", nonce="t11", qop="auth", stale=true)"}));
+    ASSERT_TRUE(server->applyCredentials(*req, "u", "p"));
+    EXPECT_EQ(nonceCount(*req), "00000001");
+    auto old = net::HTTPAuthentication::authenticationFromResponse(
+        *challenge(401, "WWW-Authenticate", {R"(Digest realm="r", nonce="t12")"}));
+    old->setNonceCounts(counts);
+    ASSERT_TRUE(old->applyCredentials(*req, "u", "p"));
+    EXPECT_EQ(nonceCount(*req), "");
+    auto later = net::HTTPAuthentication::authenticationFromResponse(
+        *challenge(401, "WWW-Authenticate", {R"(Digest realm="r", nonce="t12", qop="auth")"}));
+    later->setNonceCounts(counts);
+    ASSERT_TRUE(later->applyCredentials(*req, "u", "p"));
+    EXPECT_EQ(nonceCount(*req), "00000001");
+    // Once the challenge's counts are all sent, it is not answered again
+    // and the request keeps what it had.
+    later->setNonceCounts(std::make_shared<net::DigestNonceCounts>(4, 1));
+    ASSERT_TRUE(later->applyCredentials(*req, "u", "p"));
+    const std::string last = req->headerField("Authorization").value_or("");
+    EXPECT_EQ(nonceCount(*req), "00000001");
+    ns::Ref<ns::Error> why;
+    EXPECT_FALSE(later->applyCredentials(*req, "u", "p", &why));
+    ASSERT_TRUE(why);
+    EXPECT_EQ(why->domain(), net::kHTTPAuthenticationErrorDomain);
+    EXPECT_EQ(why->code(), -1004);  // as documented for callers
+    EXPECT_EQ(req->headerField("Authorization"), last);
+}
+
+// The table of counts is bounded: the challenge drawn on least recently goes.
+// A holder's counter goes back in and continues; a challenge nobody holds
+// starts again; a holder whose counter was replaced meanwhile goes on past both.
+TEST(DigestNonceCounts, BoundedAndHoldersNeverStartAgain) {
+    using Challenge = net::DigestNonceCounts::Challenge;
+    net::DigestNonceCounts table(2);
+    const Challenge a{"s", "r", "a", ""}, b{"s", "r", "b", ""}, c{"s", "r", "c", ""};
+    std::shared_ptr<net::DigestNonceCounts::Counter> heldA, otherA, heldB, heldC, loose;
+    EXPECT_EQ(table.next(a, heldA), 1u);
+    EXPECT_EQ(table.next(a, otherA), 2u);
+    EXPECT_EQ(table.next(a, heldA), 3u);
+    EXPECT_EQ(table.next(b, heldB), 1u);
+    EXPECT_EQ(table.next(c, heldC), 1u);  // a goes
+    EXPECT_EQ(table.size(), 2u);
+    EXPECT_EQ(table.next(a, heldA), 4u);  // back in from its holder; b goes
+    EXPECT_EQ(table.size(), 2u);
+    EXPECT_EQ(table.next(b, loose), 1u);  // nobody's but heldB's: a new counter; c goes
+    EXPECT_EQ(table.next(b, loose), 2u);
+    EXPECT_EQ(table.next(b, heldB), 3u);  // past both the old counter's 1 and the new one's 2
+    EXPECT_EQ(table.next(b, loose), 4u);
+    // The same when the holder's counter is the one ahead.
+    EXPECT_EQ(table.next(c, heldC), 2u);
+    EXPECT_EQ(table.next(c, heldC), 3u);
+    EXPECT_EQ(table.next(a, heldA), 5u);  // b goes
+    EXPECT_EQ(table.next(b, loose), 5u);  // back in from loose; c goes
+    std::shared_ptr<net::DigestNonceCounts::Counter> lateC;
+    EXPECT_EQ(table.next(c, lateC), 1u);  // a new counter for c; a goes
+    EXPECT_EQ(table.next(c, heldC), 4u);  // past its holder's 3
+    EXPECT_EQ(table.next(c, lateC), 5u);
+    EXPECT_EQ(table.next(a, heldA), 6u);
+    // A counter held for one challenge is not used for another.
+    EXPECT_EQ(table.next(b, heldA), 1u);
+    EXPECT_EQ(table.next(a, otherA), 7u);
+    EXPECT_LE(table.size(), 2u);
+
+    // A challenge no object holds any more goes before older ones still held.
+    net::DigestNonceCounts pair(2);
+    std::shared_ptr<net::DigestNonceCounts::Counter> keptA, droppedB, newC;
+    EXPECT_EQ(pair.next(a, keptA), 1u);
+    EXPECT_EQ(pair.next(b, droppedB), 1u);
+    droppedB.reset();
+    EXPECT_EQ(pair.next(c, newC), 1u);  // b goes, though a is older
+    std::shared_ptr<net::DigestNonceCounts::Counter> laterA, laterB;
+    EXPECT_EQ(pair.next(a, laterA), 2u);
+    EXPECT_EQ(pair.next(b, laterB), 1u);
+
+    // A challenge whose counts were all given out answers 0 from then on,
+    // for every holder; the others go on.
+    net::DigestNonceCounts few(4, 2);
+    std::shared_ptr<net::DigestNonceCounts::Counter> one, two, three;
+    EXPECT_EQ(few.next(a, one), 1u);
+    EXPECT_EQ(few.next(a, two), 2u);
+    EXPECT_EQ(few.next(a, one), 0u);
+    EXPECT_EQ(few.next(a, three), 0u);
+    EXPECT_EQ(few.next(b, three), 1u);
+    // A capacity of 0 is taken as 1.
+    net::DigestNonceCounts none(0);
+    std::shared_ptr<net::DigestNonceCounts::Counter> loner, other;
+    EXPECT_EQ(none.next(a, loner), 1u);
+    EXPECT_EQ(none.next(b, other), 1u);
+    EXPECT_EQ(none.size(), 1u);
+    // The process's table remembers 256 challenges, the most recent ones.
+    net::DigestNonceCounts standard;
+    for (int i = 0; i < 300; ++i) {
+        std::shared_ptr<net::DigestNonceCounts::Counter> held;
+        standard.next({"s", "r", std::to_string(i), ""}, held);
+    }
+    EXPECT_EQ(standard.size(), 256u);
+    std::shared_ptr<net::DigestNonceCounts::Counter> again;
+    EXPECT_EQ(standard.next({"s", "r", "44", ""}, again), 2u);  // the 256th most recent
+    EXPECT_EQ(standard.next({"s", "r", "43", ""}, again), 1u);  // forgotten
 }
 
 TEST(HTTPAuthentication, ProxyAndUnsupported) {
