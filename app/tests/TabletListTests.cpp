@@ -225,6 +225,7 @@ TEST_F(TabletListTest, GroupsRowListsTheGroupsAndBackReturns) {
         ASSERT_TRUE(driver->tapRow("groups row")) << driver->lastError();
         ASSERT_TRUE(driver->tapRow(o.group)) << driver->lastError() << "\n" << screen();
         EXPECT_EQ(firstShownRow(), 0) << screen();
+        EXPECT_EQ(table->contentOffset().y, 0);
         EXPECT_EQ(paneTitle(), o.title);
         ASSERT_TRUE(driver->tapButton("Back"));
         EXPECT_EQ(firstShownRow(), 0) << screen();

@@ -624,13 +624,28 @@ TEST(RequestBasic, StoppingTheNetworkThreadCancelsItsRequestsQuietlyAndALaterSta
     ASSERT_TRUE(waitUntil([&] { return silent.connections() == 1; }));
     drainMain();  // what was told before the stop
     const auto toldBefore = d->events;
-    auto timerHeld = ns::make<ns::Object>();
-    ns::Weak<ns::Object> held(timerHeld);
+    // What the timer holds is let go on the network thread, slowly: it
+    // gives the stop two seconds to return first, which it must not do.
+    struct SlowToGo : ns::Object {
+        std::atomic<bool>* stopReturned = nullptr;
+        std::atomic<bool>* goneBeforeStopReturned = nullptr;
+        ~SlowToGo() override {
+            waitForRelease(*stopReturned, 2);
+            *goneBeforeStopReturned = !stopReturned->load();
+        }
+    };
+    std::atomic<bool> stopReturned{false}, goneBeforeStopReturned{false};
+    auto timerHeld = ns::make<SlowToGo>();
+    timerHeld->stopReturned = &stopReturned;
+    timerHeld->goneBeforeStopReturned = &goneBeforeStopReturned;
+    ns::Weak<ns::Object> held(timerHeld.get());
     HTTPRequest::networkRunLoop()->performAfterDelay(3600, [timerHeld] {});
     timerHeld = nullptr;
     ns::Weak<ns::Thread> stopped(HTTPRequest::threadForRequest(nullptr).get());
 
     HTTPRequest::stopNetworkThread();
+    stopReturned = true;
+    EXPECT_TRUE(goneBeforeStopReturned);
     queue->setMaxConcurrentOperationCount(width);
     auto thread = stopped.lock();
     ASSERT_TRUE(thread);
