@@ -8,8 +8,10 @@
 #include "app/AppLog.h"
 #include "app/ContentModel.h"
 #include "app/SplashViewControllers.h"
+#include "net/http/HTTPRequest.h"
 #include "platform/foundation/FileIO.h"
 #include "platform/ui/Color.h"
+#include "sharing/core/SHR.h"
 
 namespace app {
 
@@ -44,6 +46,11 @@ bool AppDelegate::applicationDidFinishLaunchingWithOptions(ui::Application*, ns:
     window_->setBackgroundColor(ui::Color::black());
     window_->makeKeyAndVisible();
     return true;
+}
+
+void AppDelegate::applicationWillTerminate(ui::Application*) {
+    if (auto* offline = sharing::SHR::currentHelper()->offlineQueue()) offline->cancelAllOperations();
+    http::HTTPRequest::stopNetworkThread();
 }
 
 void AppDelegate::CargaListaGrupos() {

@@ -31,7 +31,12 @@ public:
     void applicationDidEnterBackground(ui::Application*) override {}
     void applicationWillEnterForeground(ui::Application*) override {}
     void applicationDidBecomeActive(ui::Application*) override {}
-    void applicationWillTerminate(ui::Application*) override {}
+    // Ends what the app runs in the background before anything is freed:
+    // shares waiting in the sharing centre's offline queue are cancelled
+    // (their entries stay for the next start), and every request on the
+    // network thread (form posts, sharers' requests, with their time limits)
+    // is cancelled quietly and the thread stopped and joined.
+    void applicationWillTerminate(ui::Application*) override;
 
     // -- Content (nil when the bundle file is missing or unusable) --------------
     EventWindow* window() const { return window_.get(); }

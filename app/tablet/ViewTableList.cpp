@@ -57,6 +57,14 @@ void ViewTableList::reload() {
     if (myTableView_) myTableView_->reloadData();
 }
 
+// Another list shows from its first row, wherever the one before it was
+// scrolled to.
+void ViewTableList::showFromTop() {
+    if (!myTableView_) return;
+    myTableView_->reloadData();
+    myTableView_->setContentOffset({myTableView_->contentOffset().x, 0});
+}
+
 ns::Dictionary* ViewTableList::rowAtIndex(long row) const {
     return row < 0 ? nullptr : rowAt(arayObjetosTableView_.get(), static_cast<size_t>(row));
 }
@@ -75,7 +83,7 @@ bool ViewTableList::isGroupRow(long row) const {
 void ViewTableList::ActualizaTableView(ns::Ref<ns::Array> rows) {
     if (btnAtras_) btnAtras_->setHidden(true);
     setArayObjetosTableView(std::move(rows));
-    reload();
+    showFromTop();
 }
 
 void ViewTableList::PushOnTable(ns::Ref<ns::Array> rows) {
@@ -83,7 +91,7 @@ void ViewTableList::PushOnTable(ns::Ref<ns::Array> rows) {
     if (btnAtras_) btnAtras_->setHidden(false);
     StackObjetosTableView_->addObject(rows);
     setArayObjetosTableView(rows);
-    reload();
+    showFromTop();
 }
 
 void ViewTableList::SetRootTable(ns::Ref<ns::Array> rows) {
@@ -91,14 +99,14 @@ void ViewTableList::SetRootTable(ns::Ref<ns::Array> rows) {
     StackObjetosTableView_->removeAllObjects();
     StackObjetosTableView_->addObject(rows);
     setArayObjetosTableView(rows);
-    reload();
+    showFromTop();
 }
 
 void ViewTableList::ClicAtras(ns::Object*) {
     if (StackObjetosTableView_->count() < 2) return;
     StackObjetosTableView_->removeLastObject();
     setArayObjetosTableView(ns::Ref<ns::Array>(ns::as<ns::Array>(StackObjetosTableView_->lastObject())));
-    reload();
+    showFromTop();
     if (StackObjetosTableView_->count() == 1 && btnAtras_) btnAtras_->setHidden(true);
 }
 

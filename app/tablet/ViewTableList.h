@@ -85,6 +85,8 @@ public:
 private:
     void setUp();
     void reload();
+    // Reloads for another list, scrolled to its first row.
+    void showFromTop();
     ns::Dictionary* rowAtIndex(long row) const;
     // The entry shown in a row, whatever its kind; nil past the end.
     ns::Object* entryAtIndex(long row) const;

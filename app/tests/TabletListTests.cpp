@@ -201,6 +201,38 @@ TEST_F(TabletListTest, GroupsRowListsTheGroupsAndBackReturns) {
     ASSERT_TRUE(driver->tapButton("Back"));
     EXPECT_EQ(listTitles().front(), "heading");
     EXPECT_TRUE(list()->btnAtras()->isHidden());
+
+    // A list opened after a long scroll in another shows its first rows:
+    // a short group, a group as long as the groups list, and the lists that
+    // Back brings again.
+    std::vector<ns::Ref<ns::Object>> manyCards;
+    for (int i = 0; i < 30; ++i) manyCards.push_back(i % 2 ? c3() : c2());
+    for (int i = 2; i <= 29; ++i) ASSERT_TRUE(delegate->addGroup(group("Group " + std::to_string(i), {c1()})));
+    ASSERT_TRUE(delegate->addGroup(group("Far and short", {c2(), c3()})));
+    ASSERT_TRUE(delegate->addGroup(group("Far and long", manyCards)));
+    ui::TableView* table = list()->myTableView();
+    auto firstShownRow = [&]() -> long {
+        auto shown = table->indexPathsForVisibleRows();
+        return shown.empty() ? -1 : shown.front().row;
+    };
+    struct Opened {
+        const char* name;
+        const char* group;
+        const char* title;
+    } opened[] = {{"a short group", "far and short", "Far and short"}, {"a long group", "far and long", "Far and long"}};
+    for (const Opened& o : opened) {
+        SCOPED_TRACE(o.name);
+        ASSERT_TRUE(driver->tapRow("groups row")) << driver->lastError();
+        ASSERT_TRUE(driver->tapRow(o.group)) << driver->lastError() << "\n" << screen();
+        EXPECT_EQ(firstShownRow(), 0) << screen();
+        EXPECT_EQ(table->contentOffset().y, 0);
+        EXPECT_EQ(paneTitle(), o.title);
+        ASSERT_TRUE(driver->tapButton("Back"));
+        EXPECT_EQ(firstShownRow(), 0) << screen();
+        ASSERT_TRUE(driver->tapButton("Back"));
+        EXPECT_EQ(firstShownRow(), 0) << screen();
+        EXPECT_EQ(listTitles().front(), "heading");
+    }
 }
 
 TEST_F(TabletListTest, AddGroupRowOpensTheGroupEditor) {

@@ -5,8 +5,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <set>
+#include <vector>
 
 #include "net/http/HTTPRequestInternal.h"
 #include "net/http/RequestStatusTicker.h"
@@ -99,6 +101,18 @@ namespace {
 std::mutex gClassMutex;
 double gDefaultTimeOut = 10.0;
 ns::Ref<ns::Thread>& gNetworkThread = *new ns::Ref<ns::Thread>;
+// The network thread's loop once made, for starts that need no lock; nil
+// again once stopNetworkThread has ended the thread.
+std::atomic<ns::RunLoop*> gKnownNetworkLoop{nullptr};
+// Threads that were stopped keep their objects (and loops): a caller that
+// read gKnownNetworkLoop just before the stop still holds a live loop, one
+// that takes nothing more.
+std::vector<ns::Ref<ns::Thread>>& gStoppedNetworkThreads = *new std::vector<ns::Ref<ns::Thread>>;
+// Requests handed to the network thread, weakly (stopNetworkThread cancels
+// those still alive); gone ones are swept out as the list grows.
+std::mutex gOnNetworkThreadMutex;
+std::vector<ns::Weak<HTTPRequest>>& gOnNetworkThread = *new std::vector<ns::Weak<HTTPRequest>>;
+size_t gOnNetworkThreadSweepAt = 16;
 ns::Ref<ns::OperationQueue>& gSharedQueue = *new ns::Ref<ns::OperationQueue>;
 ns::Ref<DownloadCache>& gDefaultCache = *new ns::Ref<DownloadCache>;
 
@@ -116,14 +130,14 @@ const std::string& HTTPRequest::lastingModeName(const std::string& mode) {
 }
 
 ns::Ref<ns::RunLoop> HTTPRequest::networkRunLoop() {
-    // The thread and its loop are made once and kept for the process's
-    // life, so every start after the first finds the loop without a lock.
-    static std::atomic<ns::RunLoop*> known{nullptr};
-    if (ns::RunLoop* loop = known.load(std::memory_order_acquire)) return ns::Ref<ns::RunLoop>(loop);
+    // The thread and its loop are made once and kept until
+    // stopNetworkThread, so every start after the first finds the loop
+    // without a lock.
+    if (ns::RunLoop* loop = gKnownNetworkLoop.load(std::memory_order_acquire)) return ns::Ref<ns::RunLoop>(loop);
     std::lock_guard<std::mutex> g(gClassMutex);
     if (!gNetworkThread) gNetworkThread = ns::Thread::startRunLoopThread("HTTPRequest network thread");
     ns::Ref<ns::RunLoop> loop = gNetworkThread->runLoop();
-    known.store(loop.get(), std::memory_order_release);
+    gKnownNetworkLoop.store(loop.get(), std::memory_order_release);
     return loop;
 }
 
@@ -131,6 +145,54 @@ ns::Ref<ns::Thread> HTTPRequest::threadForRequest(HTTPRequest*) {
     networkRunLoop();
     std::lock_guard<std::mutex> g(gClassMutex);
     return gNetworkThread;
+}
+
+void HTTPRequest::noteOnNetworkThread(HTTPRequest* request) {
+    std::lock_guard<std::mutex> g(gOnNetworkThreadMutex);
+    if (gOnNetworkThread.size() >= gOnNetworkThreadSweepAt) {
+        std::erase_if(gOnNetworkThread, [](const ns::Weak<HTTPRequest>& r) { return r.expired(); });
+        gOnNetworkThreadSweepAt = std::max<size_t>(16, 2 * gOnNetworkThread.size());
+    }
+    gOnNetworkThread.emplace_back(request);
+}
+
+void HTTPRequest::stopNetworkThread() {
+    ns::Ref<ns::Thread> thread;
+    ns::Ref<ns::OperationQueue> queue;
+    {
+        std::lock_guard<std::mutex> g(gClassMutex);
+        thread = gNetworkThread;
+        queue = gSharedQueue;
+    }
+    if (!thread) return;
+    ns::Ref<ns::RunLoop> loop = thread->runLoop();
+    if (loop && loop->isCurrent())
+        throw ns::Exception(ns::kInternalInconsistencyException, "the network thread cannot stop itself");
+    // The shared queue's waiting requests first, so that none is started by
+    // a running one that ends; then those the thread has.
+    std::vector<ns::Ref<HTTPRequest>> requests;
+    if (queue)
+        for (auto& op : queue->operations())
+            if (auto* r = dynamic_cast<HTTPRequest*>(op.get())) requests.emplace_back(r);
+    {
+        std::lock_guard<std::mutex> g(gOnNetworkThreadMutex);
+        for (auto& weak : gOnNetworkThread)
+            if (auto r = weak.lock()) requests.push_back(std::move(r));
+        gOnNetworkThread.clear();
+    }
+    // Each cancel runs on the network thread, in order, before the stop
+    // queued after them; what the requests hold goes with the thread's loop.
+    for (auto& r : requests) r->clearDelegatesAndCancel();
+    requests.clear();
+    if (loop) ns::performOnThread(*loop, [thread] { thread->stop(); }, false);
+    else thread->stop();
+    thread->join();
+    std::lock_guard<std::mutex> g(gClassMutex);
+    if (gNetworkThread == thread) {
+        gKnownNetworkLoop.store(nullptr, std::memory_order_release);
+        gStoppedNetworkThreads.push_back(std::move(gNetworkThread));
+        gNetworkThread = nullptr;
+    }
 }
 
 ns::Ref<ns::OperationQueue> HTTPRequest::sharedQueue() {
@@ -404,6 +466,7 @@ void HTTPRequest::start() {
     // only finishes the request, after the cancel step.
     auto loop = networkRunLoop();
     claimLoop(loop);
+    noteOnNetworkThread(this);
     auto self = ns::keepAlive(this);
     // Woken at once: the thread starting it may be inside a main-thread
     // callback that then waits for the request by its own means.

@@ -431,6 +431,15 @@ public:
     static ns::Ref<ns::RunLoop> networkRunLoop();
     // The network thread every asynchronous request runs on.
     static ns::Ref<ns::Thread> threadForRequest(HTTPRequest* request);
+    // Ends the network thread's work, for a process about to exit (the
+    // app's termination calls it): every request handed to the thread that
+    // has not ended is cancelled with its delegates and blocks cleared, so
+    // nothing more is told of it; what else the thread runs (timers, calls
+    // queued to it) is dropped; the thread is stopped; and this returns once
+    // it has ended and let go of all it held, so what the process frees next
+    // is read by nobody. A request started afterwards starts a new thread.
+    // Not from the network thread itself.
+    static void stopNetworkThread();
     // Whether the device runs apps in the background (never here, so
     // shouldContinueWhenAppEntersBackground has no effect).
     static bool isMultitaskingSupported() { return false; }
@@ -599,6 +608,8 @@ private:
     // Fixes the loop whose thread runs the sequence (see settingsLock_);
     // false when a cancel that came first owns it.
     bool claimLoop(ns::Ref<ns::RunLoop> loop);
+    // Records a request handed to the network thread, for stopNetworkThread.
+    static void noteOnNetworkThread(HTTPRequest* request);
     void callOnMain(std::function<void()> fn);
     ns::Ref<ns::Error> errorWithCode(long code, const std::string& description,
                                      ns::Ref<ns::Error> underlying = nullptr);

@@ -285,6 +285,7 @@ private:
     std::vector<Ref<FdSource>> spareWatched_;
 
     friend struct LoopHolder;
+    friend class Thread;
 };
 
 // Runs fn on `target`'s thread. With waitUntilDone, blocks until it has run

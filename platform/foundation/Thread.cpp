@@ -66,6 +66,10 @@ void Thread::threadMain() {
     body_ = nullptr;
     if (body) body();
     body = nullptr;  // release what the body held on its own thread
+    // What the loop still holds (queued calls, timers, sources) is let go
+    // here, before join() returns: a thread that joins this one and then
+    // frees what those hold (a process that exits) meets nothing of it.
+    if (Ref<RunLoop> loop = runLoop()) loop->finish();
     {
         std::lock_guard<std::mutex> g(mutex_);
         executing_ = false;

@@ -48,7 +48,9 @@ public:
     // For a run-loop thread: ends its loop, so the thread finishes. For any
     // thread: cancels it and stops its loop's current run.
     void stop();
-    // Waits until the thread's body has returned (not from the thread itself).
+    // Waits until the thread's body has returned and its run loop has let go
+    // of what it still held (queued calls, timers, sources); not from the
+    // thread itself.
     void join() const;
 
 private:

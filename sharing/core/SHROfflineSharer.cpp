@@ -32,6 +32,9 @@ void SHROfflineSharer::main() {
 
 void SHROfflineSharer::share() {
     auto keep = ns::keepAlive(this);
+    // Cancelled while this step waited for the main thread (the app ending):
+    // nothing is sent, and the entry stays for the next flush.
+    if (!shouldRun()) return;
     sharer_ = SHRSharer::sharerWithClassName(sharerId_);
     if (!sharer_) {
         std::fprintf(stderr, "SHROfflineSharer: no sharer class %s\n", sharerId_.c_str());

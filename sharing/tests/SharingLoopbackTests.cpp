@@ -12,6 +12,7 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -20,6 +21,7 @@
 #include <random>
 #include <regex>
 #include <set>
+#include <thread>
 
 #include "platform/foundation/FileIO.h"
 #include "platform/network/HTTPCookie.h"
@@ -513,7 +515,26 @@ TEST_F(LoopbackTest, OfflineQueueKeptAcrossRestartAndResentOncePerShare) {
     EXPECT_EQ(provider.log().find("POST /echo"), std::string::npos);
     EXPECT_TRUE(std::filesystem::exists(folder + "/" + uids[0]));
     EXPECT_TRUE(std::filesystem::exists(folder + "/" + uids[2]));
+    // Cancelled (the app ending) while the first re-send waits for the main
+    // thread to take its share step: nothing is sent and every entry stays.
     setOnline(true);
+    SHR::flushOfflineQueue();
+    {
+        ns::OperationQueue* cancelled = SHR::currentHelper()->offlineQueue();
+        ASSERT_TRUE(cancelled);
+        auto ops = cancelled->operations();
+        ASSERT_FALSE(ops.empty());
+        // Waited for without turning the main loop, which would take the step.
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!ops.front()->isExecuting() && std::chrono::steady_clock::now() < limit) std::this_thread::yield();
+        ASSERT_TRUE(ops.front()->isExecuting());
+        cancelled->cancelAllOperations();
+        ASSERT_TRUE(runUntil([&] { return cancelled->operationCount() == 0; }, 20)) << cancelled->operationCount();
+        EXPECT_EQ(provider.log().find("POST /echo"), std::string::npos) << provider.log();
+        auto kept = SHR::getOfflineQueueList();
+        ASSERT_TRUE(kept);
+        EXPECT_EQ(kept->count(), 3u);
+    }
     SHR::flushOfflineQueue();
     SHR::flushOfflineQueue();  // a second flush starts nothing twice
     // Entries stay stored until their re-sends are handed over.

@@ -695,6 +695,79 @@ TEST(RequestBasic, ClearDelegatesAndCancelStopsLaterCallbacks) {
     EXPECT_EQ(r->error()->code(), 4);
 }
 
+TEST(RequestBasic, StoppingTheNetworkThreadCancelsItsRequestsQuietlyAndALaterStartStartsAnother) {
+    // What an app ending does: a request waiting for its answer, one waiting
+    // in the shared queue behind it and a timer on the network thread; none
+    // is heard of again, the thread has let go of all of them when the stop
+    // returns, and the next request gets a new thread.
+    std::atomic<bool> release{false};
+    testsupport::Server silent([&](testsupport::Conn& c) {
+        if (c.readRequest()) waitForRelease(release);
+    });
+    auto queue = HTTPRequest::sharedQueue();
+    const int width = queue->maxConcurrentOperationCount();
+    queue->setMaxConcurrentOperationCount(1);
+    auto d = ns::make<RecordingDelegate>();
+    bool blockCalled = false;
+    auto running = HTTPRequest::requestWithURL(url(silent.url("/running")));
+    auto waiting = HTTPRequest::requestWithURL(url(silent.url("/waiting")));
+    for (auto& r : {running, waiting}) {
+        r->setDelegate(d.get());
+        r->setFailedBlock([&] { blockCalled = true; });
+        r->setCompletionBlock([&] { blockCalled = true; });
+        r->startAsynchronous();
+    }
+    ASSERT_TRUE(waitUntil([&] { return silent.connections() == 1; }));
+    drainMain();  // what was told before the stop
+    const auto toldBefore = d->events;
+    // What the timer holds is let go on the network thread, slowly: it
+    // gives the stop two seconds to return first, which it must not do.
+    struct SlowToGo : ns::Object {
+        std::atomic<bool>* stopReturned = nullptr;
+        std::atomic<bool>* goneBeforeStopReturned = nullptr;
+        ~SlowToGo() override {
+            waitForRelease(*stopReturned, 2);
+            *goneBeforeStopReturned = !stopReturned->load();
+        }
+    };
+    std::atomic<bool> stopReturned{false}, goneBeforeStopReturned{false};
+    auto timerHeld = ns::make<SlowToGo>();
+    timerHeld->stopReturned = &stopReturned;
+    timerHeld->goneBeforeStopReturned = &goneBeforeStopReturned;
+    ns::Weak<ns::Object> held(timerHeld.get());
+    HTTPRequest::networkRunLoop()->performAfterDelay(3600, [timerHeld] {});
+    timerHeld = nullptr;
+    ns::Weak<ns::Thread> stopped(HTTPRequest::threadForRequest(nullptr).get());
+
+    HTTPRequest::stopNetworkThread();
+    stopReturned = true;
+    EXPECT_TRUE(goneBeforeStopReturned);
+    queue->setMaxConcurrentOperationCount(width);
+    auto thread = stopped.lock();
+    ASSERT_TRUE(thread);
+    EXPECT_TRUE(thread->isFinished());
+    EXPECT_TRUE(held.expired());
+    drainMain();
+    release = true;
+    EXPECT_EQ(d->events, toldBefore);
+    EXPECT_EQ(d->count("failed") + d->count("finished"), 0u);
+    EXPECT_FALSE(blockCalled);
+    for (auto& r : {running, waiting}) {
+        EXPECT_TRUE(r->isCancelled()) << r->url()->description();
+        ASSERT_TRUE(r->error()) << r->url()->description();
+        EXPECT_EQ(r->error()->code(), 4);
+    }
+    EXPECT_EQ(silent.connections(), 1);
+
+    auto server = echoServer();
+    auto later = HTTPRequest::requestWithURL(url(server.url("/later")));
+    later->startAsynchronous();
+    ASSERT_TRUE(waitFor(later));
+    EXPECT_FALSE(later->error());
+    EXPECT_EQ(text(later), "GET /later ");
+    EXPECT_NE(HTTPRequest::threadForRequest(nullptr), thread);
+}
+
 namespace {
 // A request whose body builder raises, as a faulty subclass might.
 class ThrowingRequest : public HTTPRequest {

@@ -54,6 +54,29 @@ TEST(Thread, RunLoopThreadServesPerformsUntilStopped) {
     EXPECT_FALSE(t->isExecuting());
 }
 
+TEST(Thread, JoinReturnsOnceTheLoopHasLetGoOfWhatItHeld) {
+    // What a stopped thread's loop still holds (a timer that never fired, a
+    // call queued too late) is let go before join() returns: a process that
+    // joins and then frees what those hold races with nothing. Many times,
+    // since the end of a thread is quick.
+    for (int i = 0; i < 50; ++i) {
+        SCOPED_TRACE(i);
+        Ref<Thread> t = Thread::startRunLoopThread("held");
+        Ref<RunLoop> loop = t->runLoop();
+        ASSERT_TRUE(loop);
+        Ref<Object> inTimer = make<Object>(), inCall = make<Object>();
+        Weak<Object> timerHeld(inTimer), callHeld(inCall);
+        performOnThread(*loop, [held = std::move(inTimer)] {
+            Timer::scheduledTimer(3600, false, [held] {});
+        }, true);
+        performOnThread(*loop, [held = std::move(inCall), t] { t->stop(); RunLoop::current()->performDeferred([held] {}); },
+                        false);
+        t->join();
+        EXPECT_TRUE(timerHeld.expired());
+        EXPECT_TRUE(callHeld.expired());
+    }
+}
+
 TEST(Thread, DetachedThreadHasItsOwnLoopAndSeesMainAsMain) {
     Ref<RunLoop> mainLoop = RunLoop::main();
     std::atomic<bool> done{false};

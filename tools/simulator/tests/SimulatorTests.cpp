@@ -183,6 +183,74 @@ TEST_F(SimulatorTest, ASignUpWhoseAnswerTricklesInIsGivenUpAtTheLimitAndTheFormS
     }
 }
 
+TEST_F(SimulatorTest, KorvelEndsCleanlyRightAfterASendWhateverThePostIsDoing) {
+    // The post is still on its way (its headers being built, its connection
+    // opening, its answer awaited) when the program ends: by `quit`, at the
+    // end of the script, at the end of piped input. The network thread must
+    // be stopped before anything it reads is freed: no sanitizer report, no
+    // hang, and the exit status the help text promises. Forty runs against
+    // a service that answers and forty against one that never does.
+    testsupport::Server answering([](const testsupport::Request&) -> std::optional<std::string> {
+        return testsupport::Server::reply(200, "{\"status\":\"ok\"}", "Content-Type: application/json\r\n");
+    });
+    testsupport::Server silent([](const testsupport::Request&) -> std::optional<std::string> { return std::nullopt; });
+    const std::string send =
+        "wait 4\n"
+        "tap Name\ntype Ada\n"
+        "tap University or company\ntype Co\n"
+        "tap E-mail\ntype ada@example.org\nreturn\n"
+        "tap Send\n";
+    struct Ending {
+        const char* name;
+        std::string last;  // after the Send
+        bool piped;        // the lines come on standard input, not from --script
+        int status;
+    };
+    const Ending endings[] = {
+        {"quit in a script", "quit\n", false, 0},
+        {"the end of a script", "", false, 0},
+        {"the end of a script with a failed command", "tap Nothing like this\n", false, 1},
+        {"quit in piped input", "quit\n", true, 0},
+        {"the end of piped input", "", true, 0},
+    };
+    struct Service {
+        const char* name;
+        std::string url;
+    } services[] = {{"a service that answers", answering.url("")}, {"a service that never answers", silent.url("")}};
+    constexpr int kRuns = 40;
+    constexpr int kAtOnce = 4;
+    for (const Service& service : services) {
+        std::vector<Outcome> outcomes(kRuns);
+        for (int first = 0; first < kRuns; first += kAtOnce) {
+            std::vector<std::thread> batch;
+            for (int i = first; i < std::min(kRuns, first + kAtOnce); ++i)
+                batch.emplace_back([&, i] {
+                    const Ending& e = endings[i % std::size(endings)];
+                    std::string run = dir + "/" + std::to_string(&service - services) + "-" + std::to_string(i);
+                    fs::create_directories(run);
+                    std::ofstream(run + "/lines.txt") << send << e.last;
+                    std::string cmd = "timeout -k 5 60 " + std::string(KORVEL_PATH) + " --home " + run + "/home --bundle " +
+                                      DECK_SOURCE_DIR + "/resources --endpoint tarnwick-forms=" + service.url +
+                                      (e.piped ? " --clock manual <" + run + "/lines.txt"
+                                               : " --script " + run + "/lines.txt </dev/null") +
+                                      " 2>&1";
+                    outcomes[size_t(i)] = testsupport::runCommand(cmd, 90);
+                });
+            for (auto& t : batch) t.join();
+        }
+        for (int i = 0; i < kRuns; ++i) {
+            const Ending& e = endings[i % std::size(endings)];
+            const Outcome& r = outcomes[size_t(i)];
+            SCOPED_TRACE(std::string(service.name) + ", " + e.name + ", run " + std::to_string(i));
+            EXPECT_FALSE(r.sanitizerReported) << r.out;
+            EXPECT_FALSE(r.timedOut) << r.out;
+            EXPECT_EQ(r.status, e.status) << r.out;
+            EXPECT_TRUE(has(r.out, "Form post: POST " + service.url + "/tarnwick/WS/Tarnwick.php")) << r.out;
+            if (HasFailure()) return;  // one run's story is enough
+        }
+    }
+}
+
 TEST_F(SimulatorTest, AFailedCommandIsOneLineAndTheScriptEndsWithStatusOne) {
     Outcome r = korvel("phone",
                    "wait 4\n"
