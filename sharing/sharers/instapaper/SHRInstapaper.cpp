@@ -27,8 +27,8 @@ void SHRInstapaper::authorizationFormValidate(SHRFormController* form) {
     auto values = form->formValues();
     std::string body = ns::format("username=%@&password=%@", SHREncodeCredential(values->stringForKey("username")),
                                   SHREncodeCredential(values->stringForKey("password")));
-    setRequest(SHRRequest::calling(this, &SHRInstapaper::authFinished,
-                                   ns::URL::URLWithString(authenticateURL()), ns::str(body), "POST", true));
+    setRequest(SHRRequest::callingWithCredentials(this, &SHRInstapaper::authFinished,
+                                                  ns::URL::URLWithString(authenticateURL()), ns::str(body), "POST"));
     setPendingForm(ns::Ref<SHRFormController>(form));
 }
 

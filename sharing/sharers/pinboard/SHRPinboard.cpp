@@ -60,7 +60,7 @@ void SHRPinboard::authorizationFormValidate(SHRFormController* form) {
         return;
     }
     if (!quiet()) SHRActivityIndicator::currentIndicator()->displayActivity(SHRLocalizedString("Logging In..."));
-    setRequest(SHRRequest::calling(this, &SHRPinboard::authFinished, url, nullptr, "POST", true));
+    setRequest(SHRRequest::callingWithCredentials(this, &SHRPinboard::authFinished, url, nullptr, "POST"));
     setPendingForm(ns::Ref<SHRFormController>(form));
 }
 

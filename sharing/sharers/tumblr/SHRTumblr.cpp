@@ -57,7 +57,7 @@ void SHRTumblr::authorizationFormValidate(SHRFormController* form) {
     std::string body = ns::format("email=%@&password=%@", SHREncodeCredential(values->stringForKey("email")),
                                   SHREncodeCredential(values->stringForKey("password")));
     auto url = ns::URL::URLWithString(ns::ServiceEndpoints::url(kService, "/api/authenticate"));
-    setRequest(SHRRequest::calling(this, &SHRTumblr::authFinished, url, ns::str(body), "POST", true));
+    setRequest(SHRRequest::callingWithCredentials(this, &SHRTumblr::authFinished, url, ns::str(body), "POST"));
     setPendingForm(ns::Ref<SHRFormController>(form));
 }
 
