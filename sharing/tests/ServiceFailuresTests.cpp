@@ -486,7 +486,9 @@ TEST_F(ServiceFailuresTest, CancelWhileALoginIsOnItsWayEndsThatLogin) {
 // the password again, and 302, after which another host's 200 would count as
 // the service's yes) is a failed login with the sharer's alert: the other
 // host receives nothing, nothing is stored and nothing shared. A redirect
-// within the service's own origin is followed as before.
+// within the service's own origin is followed as before. The shares that
+// carry the stored password are sent to the service's origin only too: a
+// redirect elsewhere is a failed share.
 TEST_F(ServiceFailuresTest, ALoginIsNeverSentToAnotherOrigin) {
     FakeServices elsewhere;
     ASSERT_GT(elsewhere.port(), 0);
@@ -543,6 +545,51 @@ TEST_F(ServiceFailuresTest, ALoginIsNeverSentToAnotherOrigin) {
             sharer->logout();
             ASSERT_TRUE(closeShown());
         }
+    }
+
+    struct Share {
+        const char* what;
+        const char* sharer;
+        const char* userKey;
+        std::function<ns::Ref<SHRSharer>()> make;
+        std::function<ns::Ref<SHRItem>()> item;
+        const char* path;
+        std::string accepted;
+    };
+    auto image = [] { return SHRItem::image(ui::Image::make("card", {8, 6}), ns::str("Card")); };
+    std::vector<Share> shares = {
+        {"Instapaper", "SHRInstapaper", "username", [] { return ns::Ref<SHRSharer>(ns::make<SHRInstapaper>()); },
+         link, "/api/add", R"({"status": 201})"},
+        {"Read It Later", "SHRReadItLater", "username",
+         [] { return ns::Ref<SHRSharer>(ns::make<SHRReadItLater>()); }, link, "/v2/send", R"({"status": 200})"},
+        {"Tumblr link", "SHRTumblr", "email", [] { return ns::Ref<SHRSharer>(ns::make<SHRTumblr>()); }, link,
+         "/api/write", R"({"status": 201})"},
+        {"Tumblr photo", "SHRTumblr", "email", [] { return ns::Ref<SHRSharer>(ns::make<SHRTumblr>()); }, image,
+         "/api/write", R"({"status": 201})"},
+        {"Pinboard", "SHRPinboard", "username", [] { return ns::Ref<SHRSharer>(ns::make<SHRPinboard>()); }, link,
+         "/v1/posts/add", R"({"body": "<result code=\"done\" />"})"},
+    };
+    for (const auto& row : shares) {
+        SCOPED_TRACE(std::string(row.what) + ", a share answered 307 to another origin");
+        ASSERT_TRUE(SHR::setAuthValuesForSharer({{row.userKey, ns::str("me")}, {"password", ns::str(password)}},
+                                                row.sharer));
+        const std::string moved = std::string(row.path) + "/moved";
+        services.setReplies(std::string("{\"") + row.path + "\": [{\"status\": 307, \"headers\": {\"Location\": \"" +
+                            elsewhere.base() + moved + "\"}}]}");
+        elsewhere.setReplies("{\"" + moved + "\": [" + row.accepted + "]}");
+        const size_t elsewhereBefore = elsewhere.log()->count();
+        NotificationRecorder rec;
+        auto sharer = row.make();
+        sharer->setShareDelegate(nullptr);
+        sharer->setItem(row.item());
+        ASSERT_TRUE(sharer->tryToSend());
+        ASSERT_TRUE(runUntil([&] {
+            return saw(rec, SHRSendDidFinishNotification) || saw(rec, SHRSendDidFailWithErrorNotification);
+        })) << ::testing::PrintToString(rec.names);
+        EXPECT_TRUE(saw(rec, SHRSendDidFailWithErrorNotification)) << ::testing::PrintToString(rec.names);
+        EXPECT_FALSE(saw(rec, SHRSendDidFinishNotification)) << ::testing::PrintToString(rec.names);
+        EXPECT_EQ(elsewhere.log()->count(), elsewhereBefore) << "the other host was reached";
+        EXPECT_TRUE(sharer->logout());
     }
 }
 

@@ -45,8 +45,8 @@ bool SHRInstapaper::send() {
     std::string body = ns::format("url=%@&username=%@&password=%@", SHREncodeURL(item()->URL().get()),
                                   SHREncodeCredential(getAuthValueForKey("username").get()),
                                   SHREncodeCredential(getAuthValueForKey("password").get()));
-    setRequest(SHRRequest::calling(this, &SHRInstapaper::sendFinished,
-                                   ns::URL::URLWithString(addURL()), ns::str(body), "POST", true));
+    setRequest(SHRRequest::callingWithCredentials(this, &SHRInstapaper::sendFinished,
+                                                  ns::URL::URLWithString(addURL()), ns::str(body), "POST"));
     sendDidStart();
     return true;
 }

@@ -74,7 +74,7 @@ bool SHRReadItLater::send() {
                                   SHREncodeCredential(getAuthValueForKey("username").get()),
                                   SHREncodeCredential(getAuthValueForKey("password").get()), newItem, tags);
     auto address = ns::URL::URLWithString(ns::ServiceEndpoints::url(kService, "/v2/send"));
-    setRequest(SHRRequest::calling(this, &SHRReadItLater::sendFinished, address, ns::str(body), "POST", true));
+    setRequest(SHRRequest::callingWithCredentials(this, &SHRReadItLater::sendFinished, address, ns::str(body), "POST"));
     sendDidStart();
     return true;
 }
