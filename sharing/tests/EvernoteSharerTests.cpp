@@ -25,6 +25,7 @@
 #include "sharing/core/ImageCoding.h"
 #include "sharing/sharers/evernote/SHREvernote.h"
 #include "sharing/tests/SharerTestSupport.h"
+#include "sharing/ui/SHRActivityIndicator.h"
 #include "sharing/ui/SHRFormController.h"
 #include "testsupport/FullDisk.h"
 
@@ -262,8 +263,11 @@ TEST_F(EvernoteSharerTest, CancelWhileTheLoginIsOnItsWayEndsThatLogin) {
     login->setValueForKey("password", "pa55");
     login->validateForm();
     ASSERT_TRUE(runUntil([&] { return service.users->held == 1; })) << "the login reached the service";
+    auto* indicator = SHRActivityIndicator::currentIndicator();
+    EXPECT_TRUE(indicator->isShown()) << "the login shows its activity";
     ns::Ref<SHRFormController>(login)->cancel();
     ASSERT_TRUE(runUntil([] { return SHR::currentHelper()->currentView() == nullptr; }, 2));
+    EXPECT_TRUE(runUntil([&] { return !indicator->isShown(); }, 2)) << "the login's activity indicator went";
     const auto afterCancel = rec.names;
     EXPECT_EQ(afterCancel, (std::vector<std::string>{std::string(SHRAuthDidFinishNotification) + ":false",
                                                      SHRSendDidCancelNotification}));
