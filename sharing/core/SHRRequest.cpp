@@ -4,6 +4,7 @@
 
 #include "platform/foundation/Format.h"
 #include "platform/foundation/SecretMasking.h"
+#include "platform/network/Origin.h"
 
 namespace sharing {
 
@@ -11,6 +12,17 @@ namespace sharing {
 class SHRRequest::Receiver : public net::URLConnectionDelegate {
 public:
     explicit Receiver(SHRRequest* r) : request_(r) {}
+    ns::Ref<net::URLRequest> connectionWillSendRequest(net::URLConnection& c, net::URLRequest& next,
+                                                       const net::HTTPURLResponse* redirect) override {
+        if (redirect && request_->sameOriginOnly_ &&
+            !(request_->url_ && next.URL() && net::isSameOrigin(*request_->url_, *next.URL()))) {
+            // Not followed: the redirect answer ends the request, as a failure.
+            request_->redirectRefused_ = true;
+            request_->failed_ = true;
+            return nullptr;
+        }
+        return URLConnectionDelegate::connectionWillSendRequest(c, next, redirect);
+    }
     void connectionDidReceiveResponse(net::URLConnection&, const net::HTTPURLResponse& response) override {
         request_->response_ = ns::Ref<net::HTTPURLResponse>(const_cast<net::HTTPURLResponse*>(&response));
         request_->headers_ = response.allHeaderFields()->mutableCopy();
@@ -48,6 +60,7 @@ void SHRRequest::start() {
     data_ = ns::MutableData::make();
     finished_ = false;
     failed_ = false;
+    redirectRefused_ = false;
     auto request = net::URLRequest::requestWithURL(url_, net::kURLRequestReloadIgnoringLocalAndRemoteCacheData, 90);
     if (headerFields_) request->setAllHTTPHeaderFields(headerFields_.get());
     if (params_) {
@@ -74,6 +87,16 @@ void SHRRequest::finish() {
     if (delegate && isFinished_) isFinished_(this);
     delegate_ = nullptr;
     connection_ = nullptr;
+}
+
+void SHRRequest::cancel() {
+    if (finished_) return;
+    finished_ = true;
+    auto keep = ns::keepAlive(this);
+    if (connection_) connection_->cancel();
+    connection_ = nullptr;
+    delegate_ = nullptr;
+    isFinished_ = nullptr;
 }
 
 ns::Ref<ns::String> SHRRequest::getResult() {

@@ -33,10 +33,32 @@ public:
         return make(std::move(url), std::move(params), ns::keepAlive(owner),
                     [owner, finished](SHRRequest* r) { (owner->*finished)(r); }, ns::str(method), autostart);
     }
+    // As `calling`, started at once, for a request that carries the user's
+    // password: it goes only to the URL's own origin (setSameOriginOnly).
+    template <class Owner>
+    static ns::Ref<SHRRequest> callingWithCredentials(Owner* owner, void (Owner::*finished)(SHRRequest*),
+                                                      ns::Ref<ns::URL> url, ns::Ref<ns::String> params,
+                                                      const char* method) {
+        auto r = calling(owner, finished, std::move(url), std::move(params), method, false);
+        r->setSameOriginOnly(true);
+        r->start();
+        return r;
+    }
     const char* className() const override { return "SHRRequest"; }
 
     void start();
     void finish();
+    // Ends the request: the connection stops and the delegate is let go
+    // without being told, so a late answer does nothing.
+    void cancel();
+    // A login's request carries the password: it is sent only to the
+    // origin (scheme, host and port) of the request's URL. A redirect to
+    // another origin is not followed; the request ends as failed, with the
+    // redirect answer as its response. Set before start().
+    void setSameOriginOnly(bool b) { sameOriginOnly_ = b; }
+    bool sameOriginOnly() const { return sameOriginOnly_; }
+    // Whether a redirect to another origin was refused.
+    bool redirectRefused() const { return redirectRefused_; }
     // The body decoded as UTF-8 (made once, then the same object).
     ns::Ref<ns::String> getResult();
 
@@ -69,6 +91,8 @@ private:
     bool success_ = false;
     bool finished_ = false;
     bool failed_ = false;  // the connection ended in an error
+    bool sameOriginOnly_ = false;
+    bool redirectRefused_ = false;
 };
 
 }  // namespace sharing

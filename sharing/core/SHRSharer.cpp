@@ -8,6 +8,7 @@
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Color.h"
 #include "sharing/core/SHR.h"
+#include "sharing/core/SHRRequest.h"
 #include "sharing/ui/SHRActivityIndicator.h"
 #include "sharing/ui/SHRFormController.h"
 #include "sharing/ui/SHRFormControllerLargeTextField.h"
@@ -231,7 +232,7 @@ void SHRSharer::authorizationFormShow() {
                                                   SHRLocalizedString("Login"));
     form->addSection(authorizationFormFields(), nullptr, authorizationFormCaption());
     form->setDelegate<SHRSharer>(this, &SHRSharer::loginPressed, &SHRSharer::authorizationFormSave,
-                                 &SHRSharer::authorizationFormCancel);
+                                 &SHRSharer::loginFormCancelled);
     form->setAutoSelect(true);
     loginUnderWay_ = false;  // a new form, a new login
     presentForm(form);
@@ -242,6 +243,23 @@ void SHRSharer::loginPressed(SHRFormController* form) {
     auto keep = ns::keepAlive(this);
     loginUnderWay_ = true;
     authorizationFormValidate(form);
+}
+
+void SHRSharer::loginFormCancelled(SHRFormController* form) {
+    auto keep = ns::keepAlive(this);
+    if (loginUnderWay_) {
+        cancelLogin();
+        authDidFinish(false);
+    }
+    authorizationFormCancel(form);
+}
+
+void SHRSharer::cancelLogin() {
+    if (auto* request = ns::as<SHRRequest>(request_.get())) ns::Ref<SHRRequest>(request)->cancel();
+    request_ = nullptr;
+    pendingForm_ = nullptr;
+    loginUnderWay_ = false;
+    if (!quiet_) SHRActivityIndicator::currentIndicator()->hide();
 }
 
 void SHRSharer::authorizationFormSave(SHRFormController* form) {

@@ -229,6 +229,13 @@ protected:
     // A login started from the login form has ended without a report
     // (authDidFinish, which ends it too): Login starts a new one again.
     void loginEnded() { loginUnderWay_ = false; }
+    // The login form was cancelled while its login was on its way: the
+    // login ends here, so that its answer, whenever it comes, stores
+    // nothing, shares nothing and touches no screen. The base cancels the
+    // login's SHRRequest (request()) and forgets the login form; a sharer
+    // whose login runs another way stops it (or marks its answer to be
+    // ignored) and calls the base.
+    virtual void cancelLogin();
     // Shows the item's text in the large text form (under a bar tinted as the
     // services' own pages); Send puts the edited text into the item and
     // tries to send it.
@@ -240,6 +247,10 @@ private:
     // that pressing it again while the service has not answered sends no
     // second login, shows no second alert and shares once.
     void loginPressed(SHRFormController* form);
+    // The login form's Cancel: a login on its way ends first (cancelLogin,
+    // then authDidFinish(false)), then authorizationFormCancel reports the
+    // cancel, the last word of this share.
+    void loginFormCancelled(SHRFormController* form);
     void sendItemTextForm(SHRFormControllerLargeTextField* form);
     template <class F> void tellDelegate(F&& f);
     ns::StrongDelegate<SHRSharerDelegate> delegate_;

@@ -12,6 +12,8 @@
 #include "platform/foundation/SecretMasking.h"
 #include "platform/foundation/URL.h"
 #include "platform/foundation/UserDefaults.h"
+#include "platform/network/NetworkErrors.h"
+#include "platform/network/Origin.h"
 #include "platform/security/Base64.h"
 #include "platform/security/Digest.h"
 #include "platform/security/Random.h"
@@ -285,12 +287,27 @@ ns::Ref<ns::String> OAServiceTicket::body() const {
 class OAAsynchronousDataFetcher::Receiver : public net::URLConnectionDelegate {
 public:
     explicit Receiver(OAAsynchronousDataFetcher* f) : fetcher_(f) {}
+    ns::Ref<net::URLRequest> connectionWillSendRequest(net::URLConnection& c, net::URLRequest& next,
+                                                       const net::HTTPURLResponse* redirect) override {
+        const auto& from = fetcher_->request_->URL();
+        if (redirect && fetcher_->sameOriginOnly_ && !(from && next.URL() && net::isSameOrigin(*from, *next.URL()))) {
+            redirectRefused_ = true;  // the redirect answer ends the fetch, as a failure
+            return nullptr;
+        }
+        return URLConnectionDelegate::connectionWillSendRequest(c, next, redirect);
+    }
     void connectionDidReceiveResponse(net::URLConnection&, const net::HTTPURLResponse& response) override {
         response_ = ns::Ref<net::HTTPURLResponse>(const_cast<net::HTTPURLResponse*>(&response));
         data_ = ns::MutableData::make();
     }
     void connectionDidReceiveData(net::URLConnection&, const ns::Data& data) override { data_->appendData(data); }
-    void connectionDidFinishLoading(net::URLConnection&) override { fetcher_->finished(response_, data_); }
+    void connectionDidFinishLoading(net::URLConnection&) override {
+        if (redirectRefused_)
+            fetcher_->failed(response_, net::makeError(net::kNetworkErrorDomain, net::kErrorBadServerResponse,
+                                                       "The service sent the login to another address."));
+        else
+            fetcher_->finished(response_, data_);
+    }
     void connectionDidFailWithError(net::URLConnection&, const ns::Error& error) override {
         fetcher_->failed(response_, ns::Ref<ns::Error>(const_cast<ns::Error*>(&error)));
     }
@@ -299,6 +316,7 @@ private:
     ns::Ref<OAAsynchronousDataFetcher> fetcher_;  // kept while the connection runs
     ns::Ref<net::HTTPURLResponse> response_;
     ns::Ref<ns::MutableData> data_ = ns::MutableData::make();
+    bool redirectRefused_ = false;
 };
 
 ns::Ref<OAAsynchronousDataFetcher> OAAsynchronousDataFetcher::asynchronousFetcherWithRequest(

@@ -217,6 +217,10 @@ public:
     const char* className() const override { return "OAAsynchronousDataFetcher"; }
     void start();
     void cancel();
+    // For a request that carries a login (a password, a verifier): a
+    // redirect to another origin (scheme, host and port) is not followed and
+    // the fetch fails. Set before start().
+    void setSameOriginOnly(bool b) { sameOriginOnly_ = b; }
 
 private:
     class Receiver;
@@ -228,6 +232,7 @@ private:
     FinishSelector didFinish_;
     FailSelector didFail_;
     ns::Ref<net::URLConnection> connection_;
+    bool sameOriginOnly_ = false;
 };
 
 // The synchronous form (no part of this program uses it).

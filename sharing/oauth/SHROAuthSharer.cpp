@@ -18,6 +18,12 @@ void SHROAuthSharer::tryPendingAction() {
     else SHRSharer::tryPendingAction();
 }
 
+void SHROAuthSharer::cancelLogin() {
+    if (fetcher_) fetcher_->cancel();
+    fetcher_ = nullptr;
+    SHRSharer::cancelLogin();
+}
+
 void SHROAuthSharer::alert(const std::string& title, ns::Error* error, const std::string& fallback) {
     std::string message = error ? error->localizedDescription() : SHRLocalizedString(fallback);
     ui::AlertView::make(SHRLocalizedString(title), message, nullptr, SHRLocalizedString("Close"))->show();
@@ -108,6 +114,9 @@ void SHROAuthSharer::tokenAccess(bool refresh) {
     tokenAccessModifyRequest(request.get());
     fetcher_ = OAAsynchronousDataFetcher::fetcherTelling(this, request, &SHROAuthSharer::tokenAccessTicketDidFinishWithData,
                                                          &SHROAuthSharer::tokenAccessTicketDidFailWithError);
+    // The access step carries the login (a password, a verifier): only to
+    // the service's own origin.
+    fetcher_->setSameOriginOnly(true);
     fetcher_->start();
 }
 

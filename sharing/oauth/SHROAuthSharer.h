@@ -24,6 +24,9 @@ public:
     // service's login page does not remember the user.
     void didLogout() override;
     void tryPendingAction() override;
+    // A password login (the login form of xAuth) on its way: its token
+    // request is cancelled.
+    void cancelLogin() override;
 
     // The flow, in calling order.
     virtual void tokenRequest();

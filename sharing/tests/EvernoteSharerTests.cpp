@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 #include <thrift/TApplicationException.h>
 
@@ -23,6 +25,7 @@
 #include "sharing/core/ImageCoding.h"
 #include "sharing/sharers/evernote/SHREvernote.h"
 #include "sharing/tests/SharerTestSupport.h"
+#include "sharing/ui/SHRActivityIndicator.h"
 #include "sharing/ui/SHRFormController.h"
 #include "testsupport/FullDisk.h"
 
@@ -41,6 +44,15 @@ public:
     std::string clientName;
     int16_t major = 0, minor = 0;
     std::vector<std::string> logins;  // "user/password/key/secret"
+    // With hold set, a login is answered only once released (or after
+    // 30 s): the test acts while it is on its way.
+    std::atomic<bool> hold{false};
+    std::atomic<int> held{0};
+    void release() {
+        std::lock_guard<std::mutex> g(holdMutex);
+        released = true;
+        holdDone.notify_all();
+    }
 
     bool checkVersion(const ns::Ref<ns::String>& name, int16_t ma, int16_t mi) override {
         std::lock_guard<std::mutex> g(m);
@@ -55,6 +67,11 @@ public:
             std::lock_guard<std::mutex> g(m);
             logins.push_back(ns::describe(u) + "/" + ns::describe(p) + "/" + ns::describe(k) + "/" + ns::describe(s));
         }
+        if (hold) {
+            ++held;
+            std::unique_lock<std::mutex> l(holdMutex);
+            holdDone.wait_for(l, std::chrono::seconds(30), [this] { return released; });
+        }
         if (!k || k->utf8() != "deck-key" || !s || s->utf8() != "deck-secret")
             throw EDAMSystemException(4, ns::str("consumer"));
         if (!u || u->utf8() != "carla" || !p || p->utf8() != "pa55") throw EDAMUserException(2, ns::str("password"));
@@ -65,6 +82,11 @@ public:
     ns::Ref<EDAMAuthenticationResult> refreshAuthentication(const ns::Ref<ns::String>&) override { return nullptr; }
     ns::Ref<EDAMUser> getUser(const ns::Ref<ns::String>&) override { return nullptr; }
     ns::Ref<EDAMPublicUserInfo> getPublicUserInfo(const ns::Ref<ns::String>&) override { return nullptr; }
+
+private:
+    std::mutex holdMutex;
+    std::condition_variable holdDone;
+    bool released = false;
 };
 
 // The memory note store with a switch to make createNote fail.
@@ -226,6 +248,44 @@ TEST_F(EvernoteSharerTest, LoginFormThenShareFormThenNote) {
     EXPECT_EQ(note->created() % 1000, 0);
     EXPECT_GE(note->created() / 1000, before.count());
     EXPECT_EQ(service.notes->calls, (std::vector<std::string>{"listNotebooks", "createNote"}));
+}
+
+// Cancel on the login form while the login is on its way (the service
+// answers only after the cancel) ends that login: the service's yes stores
+// nothing, shows nothing, shares nothing and posts nothing after the cancel.
+TEST_F(EvernoteSharerTest, CancelWhileTheLoginIsOnItsWayEndsThatLogin) {
+    service.users->hold = true;
+    NotificationRecorder rec;
+    auto s = SHRSharer::shareItem<SHREvernote>(SHRItem::text(ns::str("hello")));
+    auto* login = ns::as<SHRFormController>(s->topViewController());
+    ASSERT_TRUE(login);
+    login->setValueForKey("username", "carla");
+    login->setValueForKey("password", "pa55");
+    login->validateForm();
+    ASSERT_TRUE(runUntil([&] { return service.users->held == 1; })) << "the login reached the service";
+    auto* indicator = SHRActivityIndicator::currentIndicator();
+    EXPECT_TRUE(indicator->isShown()) << "the login shows its activity";
+    ns::Ref<SHRFormController>(login)->cancel();
+    ASSERT_TRUE(runUntil([] { return SHR::currentHelper()->currentView() == nullptr; }, 2));
+    EXPECT_TRUE(runUntil([&] { return !indicator->isShown(); }, 2)) << "the login's activity indicator went";
+    const auto afterCancel = rec.names;
+    EXPECT_EQ(afterCancel, (std::vector<std::string>{std::string(SHRAuthDidFinishNotification) + ":false",
+                                                     SHRSendDidCancelNotification}));
+    // The login thread holds the sharer until its answer has been handled
+    // on the main thread.
+    ns::Weak<SHREvernote> weak(s.get());
+    s = nullptr;
+    service.users->release();
+    ASSERT_TRUE(runUntil([&] {
+        return weak.expired() || rec.names != afterCancel || SHR::currentHelper()->currentView() != nullptr;
+    }));
+    runUntil([] { return false; }, 0.2);
+    EXPECT_TRUE(weak.expired());
+    EXPECT_EQ(rec.names, afterCancel) << ::testing::PrintToString(rec.names);
+    EXPECT_FALSE(SHR::getAuthValueForKeyForSharer("password", "SHREvernote")) << "nothing stored";
+    EXPECT_TRUE(alerts().empty()) << ::testing::PrintToString(alerts());
+    EXPECT_FALSE(SHR::currentHelper()->currentView()) << "no screen came back";
+    EXPECT_TRUE(service.notes->notes.empty());
 }
 
 // A login the service accepts but the keychain cannot store (a full disk, a

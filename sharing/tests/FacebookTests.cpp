@@ -1045,7 +1045,8 @@ TEST_F(SHRFacebookTest, UserInfoIsStoredAndLogoutForgetsEverything) {
 
 // A post holds its sharer until the service answers, so a caller may let go
 // of it at once; only account information with a user name is kept as the
-// account's, never the answer to a post.
+// account's, never the answer to a post. Fields the service answers as JSON
+// null (an empty profile field, nested too) are kept as empty text.
 TEST_F(SHRFacebookTest, EachPostHoldsItsSharerAndOnlyAccountInformationIsKept) {
     struct Case {
         const char* name;
@@ -1057,6 +1058,8 @@ TEST_F(SHRFacebookTest, EachPostHoldsItsSharerAndOnlyAccountInformationIsKept) {
         {"photo", SHRShareTypeImage, "/me/photos", "{\"id\":\"7\",\"post_id\":\"1_7\"}", false},
         {"account information", SHRShareTypeUserInfo, "/me", "{\"id\":\"5\",\"username\":\"pat\"}", true},
         {"account information without a user name", SHRShareTypeUserInfo, "/me", "{\"id\":\"5\"}", false},
+        {"account information holding nulls", SHRShareTypeUserInfo, "/me",
+         "{\"id\":\"5\",\"username\":\"pat\",\"name\":null,\"location\":{\"id\":null},\"languages\":[null]}", true},
     };
     auto defaults = ns::UserDefaults::standardUserDefaults();
     for (const auto& c : cases) {
@@ -1082,6 +1085,15 @@ TEST_F(SHRFacebookTest, EachPostHoldsItsSharerAndOnlyAccountInformationIsKept) {
         auto info = defaults->dictionaryForKey(kSHRFacebookUserInfo);
         EXPECT_EQ(info != nullptr, c.kept);
         if (info && c.kept) EXPECT_EQ(ns::describe(info->stringForKey("username")), "pat");
+        if (info && info->objectForKey("name")) {
+            EXPECT_EQ(ns::describe(info->objectForKey("name")), "");
+            auto* location = info->dictionaryForKey("location");
+            ASSERT_TRUE(location);
+            EXPECT_EQ(ns::describe(location->objectForKey("id")), "");
+            auto* languages = info->arrayForKey("languages");
+            ASSERT_TRUE(languages && languages->count() == 1);
+            EXPECT_EQ(ns::describe(languages->objectAtIndex(0)), "");
+        }
     }
 }
 

@@ -16,6 +16,14 @@ ns::Ref<ns::Dictionary> FakeServices::last() const {
     return ns::Ref<ns::Dictionary>(ns::as<ns::Dictionary>(l->objectAtIndex(l->count() - 1)));
 }
 
+int FakeServices::count(const char* which) const {
+    std::string text = call("/__held");
+    auto o = json::JSONDecoder::decoder()->objectWithUTF8StringLengthError(text.data(), text.size());
+    auto* d = ns::as<ns::Dictionary>(o.get());
+    auto* n = d ? ns::as<ns::Number>(d->objectForKey(which)) : nullptr;
+    return n ? n->intValue() : -1;
+}
+
 Pairs pairs(const ns::Dictionary* record, std::string_view key) {
     Pairs out;
     auto* a = record ? record->arrayForKey(key) : nullptr;

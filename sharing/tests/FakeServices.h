@@ -24,6 +24,14 @@ public:
     // The records, oldest first.
     ns::Ref<ns::Array> log() const;
     ns::Ref<ns::Dictionary> last() const;
+    // Replies with "hold": how many requests were held, and how many of
+    // them answered since; release() lets every held one answer.
+    int held() const { return count("held"); }
+    int answered() const { return count("answered"); }
+    void release() const { call("/__release", "go"); }
+
+private:
+    int count(const char* which) const;
 };
 
 using Pairs = std::vector<std::pair<std::string, std::string>>;

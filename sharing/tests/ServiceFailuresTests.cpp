@@ -6,6 +6,7 @@
 // read each request their own way (Python's form and Basic decoding).
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <set>
 
@@ -25,6 +26,7 @@
 #include "sharing/sharers/twitter/SHRTwitter.h"
 #include "sharing/sharers/vkontakte/SHRVkontakte.h"
 #include "sharing/tests/FakeServices.h"
+#include "sharing/ui/SHRActivityIndicator.h"
 #include "sharing/ui/SHRFormController.h"
 #include "sharing/ui/SHRFormControllerLargeTextField.h"
 #include "sharing/ui/SHROAuthView.h"
@@ -363,6 +365,240 @@ TEST_F(ServiceFailuresTest, LoginPressedAgainWhileALoginIsOnItsWayStartsNothing)
             sharer->logout();
             ASSERT_TRUE(closeShown());
         }
+    }
+}
+
+// -- A login cut short, a login sent elsewhere -------------------------------------------------------
+
+// The sharers that sign in with a password typed into the login form (by
+// form or by xAuth), with what their service answers to a login it accepts.
+struct PasswordLogin {
+    const char* sharer;
+    const char* userKey;
+    std::function<ns::Ref<SHRSharer>()> make;
+    const char* loginPath;
+    const char* sharePath;
+    std::string accepted;     // the login path's reply that signs in
+    const char* storedKey;    // what an accepted login stores
+    const char* alert;        // the title of the sharer's alert for a failed login
+};
+
+std::vector<PasswordLogin> passwordLogins() {
+    auto twitter = [] {
+        auto s = ns::make<SHRTwitter>();
+        s->setConsumerKey("lkey");
+        s->setSecretKey("lsecret");
+        s->setXAuth(true);
+        return ns::Ref<SHRSharer>(s);
+    };
+    return {
+        {"SHRInstapaper", "username", [] { return ns::Ref<SHRSharer>(ns::make<SHRInstapaper>()); },
+         "/api/authenticate", "/api/add", R"({"status": 200})", "username", "Login Error"},
+        {"SHRReadItLater", "username", [] { return ns::Ref<SHRSharer>(ns::make<SHRReadItLater>()); }, "/v2/auth",
+         "/v2/send", R"({"status": 200})", "username", "Login Error"},
+        {"SHRPinboard", "username", [] { return ns::Ref<SHRSharer>(ns::make<SHRPinboard>()); }, "/v1/posts/get",
+         "/v1/posts/add", R"({"basic": "any", "body": "<posts/>"})", "username", "Login Error"},
+        {"SHRTumblr", "email", [] { return ns::Ref<SHRSharer>(ns::make<SHRTumblr>()); }, "/api/authenticate",
+         "/api/write", R"({"status": 200})", "email", "Login Error"},
+        {"SHRGoogleReader", "email", [] { return ns::Ref<SHRSharer>(ns::make<SHRGoogleReader>()); },
+         "/accounts/ClientLogin", "/reader/api/0/item/edit", R"({"body": "SID=s1\nAuth=a1\n"})", "email",
+         "Login Error"},
+        {"SHRTwitter", "username", twitter, "/oauth/access_token", "/1/statuses/update.json",
+         R"({"body": "oauth_token=acctok&oauth_token_secret=accsecret"})", "accessKey", "Access Error"},
+    };
+}
+
+// A reply of the fake with one more field put first ("hold": true, ...).
+std::string withField(std::string reply, const std::string& field) { return reply.insert(1, field + ", "); }
+
+// Cancel on the login form while the login is on its way (the service holds
+// its answer until the user has cancelled) ends that login: the answer,
+// accepted, stores nothing, shares nothing, brings no form back, posts
+// nothing after SendDidCancel and leaves alone the screen another sharer
+// shows by then. Every sharer that signs in by form or by xAuth (Evernote's
+// is in its own tests).
+TEST_F(ServiceFailuresTest, CancelWhileALoginIsOnItsWayEndsThatLogin) {
+    ui::Driver driver;
+    for (const auto& row : passwordLogins()) {
+        SCOPED_TRACE(row.sharer);
+        const bool pinboard = row.sharer == std::string("SHRPinboard");
+        const int sharesBefore = requestsTo(row.sharePath), heldBefore = services.held();
+        services.setReplies(std::string("{\"") + row.loginPath + "\": [" + withField(row.accepted, R"("hold": true)") +
+                            "], \"/reader/api/0/token\": [{\"body\": \"tok\"}]}");
+        // Another sharer, signed in already, shows its share form once the
+        // login form has gone.
+        const char* otherName = pinboard ? "SHRTumblr" : "SHRPinboard";
+        ASSERT_TRUE(SHR::setAuthValuesForSharer(
+            {{pinboard ? "email" : "username", ns::str("other")}, {"password", ns::str("otherpw")}}, otherName));
+        ui::Panel::resetShown();
+        NotificationRecorder rec;
+        auto sharer = row.make();
+        sharer->setItem(row.sharer == std::string("SHRTwitter") ? SHRItem::text(ns::str("hello")) : link());
+        sharer->share();
+        ASSERT_TRUE(runUntil([&] { return shownForm() && shownForm()->rightButtonTitle() == "Login"; }));
+        shownForm()->setValueForKey(row.userKey, pinboard ? "pinuser" : "me");
+        shownForm()->setValueForKey("password", "pw");
+        ASSERT_TRUE(driver.tapBarButton("Login")) << driver.lastError();
+        // Asked of the fake now and then, not on every turn of the wait: a
+        // synchronous call on each turn holds up Pinboard's Basic challenge.
+        auto lastAsked = std::chrono::steady_clock::now();
+        bool reached = false;
+        ASSERT_TRUE(runUntil([&] {
+            if (reached || std::chrono::steady_clock::now() - lastAsked < std::chrono::milliseconds(100)) return reached;
+            lastAsked = std::chrono::steady_clock::now();
+            return reached = services.held() == heldBefore + 1;
+        })) << "the login reached the service";
+        auto* indicator = SHRActivityIndicator::currentIndicator();
+        EXPECT_TRUE(indicator->isShown()) << "the login shows its activity";
+        ASSERT_TRUE(driver.tapBarButton("Cancel")) << driver.lastError();
+        ASSERT_TRUE(runUntil([] { return SHR::currentHelper()->currentView() == nullptr; }, 2));
+        EXPECT_TRUE(runUntil([&] { return !indicator->isShown(); }, 2)) << "the login's activity indicator went";
+        const auto afterCancel = rec.names;
+        auto other = SHRSharer::shareItemWithSharer(otherName, link());
+        ASSERT_TRUE(runUntil([&] { return shownForm() && shownForm()->rightButtonTitle() != "Login"; }));
+        SHRFormController* otherForm = shownForm();
+
+        // The service answers now: the login it accepts was cancelled.
+        const int answeredBefore = services.answered();
+        services.release();
+        ASSERT_TRUE(runUntil([&] { return services.answered() == answeredBefore + 1; }));
+        // Whatever the client makes of the answer happens on the next turns
+        // of the main loop, and screens move on the clock: a request sent
+        // after the answer came back, and a second of the clock.
+        bool sentinel = false;
+        auto probe = SHRRequest::make(services.URL("/sentinel"), nullptr, ns::make<ns::Object>(),
+                                      [&](SHRRequest*) { sentinel = true; }, ns::str("GET"), true);
+        ASSERT_TRUE(runUntil([&] { return sentinel; }));
+        runUntil([] { return false; }, 0.2);
+
+        EXPECT_FALSE(SHR::getAuthValueForKeyForSharer(row.storedKey, row.sharer)) << "nothing stored";
+        EXPECT_EQ(requestsTo(row.sharePath) - sharesBefore, 0) << "nothing shared";
+        EXPECT_EQ(rec.names, afterCancel) << "nothing after the cancel: " << ::testing::PrintToString(rec.names);
+        ASSERT_FALSE(afterCancel.empty());
+        EXPECT_EQ(afterCancel.back(), SHRSendDidCancelNotification);
+        EXPECT_EQ(times(rec, "SHRAuthDidFinish:false"), 1) << ::testing::PrintToString(rec.names);
+        EXPECT_TRUE(alerts().empty()) << ::testing::PrintToString(alerts());
+        EXPECT_EQ(shownForm(), otherForm) << "the other sharer's form stays";
+        ASSERT_TRUE(closeShown());
+        other = nullptr;
+        EXPECT_TRUE(SHRSharer::logoutSharer(otherName));
+        EXPECT_TRUE(sharer->logout());
+    }
+}
+
+// A login answered with a redirect to another origin (307, which would send
+// the password again, and 302, after which another host's 200 would count as
+// the service's yes) is a failed login with the sharer's alert: the other
+// host receives nothing, nothing is stored and nothing shared. A redirect
+// within the service's own origin is followed as before. The shares that
+// carry the stored password are sent to the service's origin only too: a
+// redirect elsewhere is a failed share.
+TEST_F(ServiceFailuresTest, ALoginIsNeverSentToAnotherOrigin) {
+    FakeServices elsewhere;
+    ASSERT_GT(elsewhere.port(), 0);
+    ui::Driver driver;
+    const std::string password = "pw-secret";
+    for (const auto& row : passwordLogins()) {
+        const bool pinboard = row.sharer == std::string("SHRPinboard");
+        struct Redirect {
+            int status;
+            bool sameOrigin;
+        };
+        for (Redirect redirect : {Redirect{307, false}, Redirect{302, false}, Redirect{307, true}}) {
+            SCOPED_TRACE(std::string(row.sharer) + ", " + std::to_string(redirect.status) +
+                         (redirect.sameOrigin ? " to the same origin" : " to another origin"));
+            // A redirect within the origin drops the user part of Pinboard's
+            // address, as before: the login cannot be answered there.
+            const bool signsIn = redirect.sameOrigin && !pinboard;
+            const std::string moved = std::string(row.loginPath) + "/moved";
+            const std::string target = (redirect.sameOrigin ? services.base() : elsewhere.base()) + moved;
+            services.setReplies(std::string("{\"") + row.loginPath + "\": [{\"status\": " +
+                                std::to_string(redirect.status) + ", \"headers\": {\"Location\": \"" + target +
+                                "\"}}], \"" + moved + "\": [" + row.accepted + "]}");
+            elsewhere.setReplies("{\"" + moved + "\": [" + row.accepted + "]}");
+            const int sharesBefore = requestsTo(row.sharePath);
+            const size_t elsewhereBefore = elsewhere.log()->count();
+            ui::Panel::resetShown();
+            NotificationRecorder rec;
+            auto sharer = row.make();
+            sharer->setItem(row.sharer == std::string("SHRTwitter") ? SHRItem::text(ns::str("hello")) : link());
+            sharer->share();
+            ASSERT_TRUE(runUntil([&] { return shownForm() && shownForm()->rightButtonTitle() == "Login"; }));
+            shownForm()->setValueForKey(row.userKey, pinboard ? "pinuser" : "me");
+            shownForm()->setValueForKey("password", password);
+            ASSERT_TRUE(driver.tapBarButton("Login")) << driver.lastError();
+            ASSERT_TRUE(runUntil([&] {
+                return !alerts().empty() || SHR::getAuthValueForKeyForSharer(row.storedKey, row.sharer);
+            })) << ::testing::PrintToString(rec.names);
+            auto log = elsewhere.log();
+            EXPECT_EQ(log->count(), elsewhereBefore) << "the other host was reached";
+            for (size_t i = elsewhereBefore; i < log->count(); ++i)
+                EXPECT_EQ(ns::describe(log->objectAtIndex(i)).find(password), std::string::npos)
+                    << "the password reached the other host";
+            if (signsIn) {
+                EXPECT_TRUE(SHR::getAuthValueForKeyForSharer(row.storedKey, row.sharer));
+                EXPECT_TRUE(alerts().empty()) << ::testing::PrintToString(alerts());
+            } else {
+                EXPECT_FALSE(SHR::getAuthValueForKeyForSharer(row.storedKey, row.sharer)) << "nothing stored";
+                EXPECT_EQ(alerts().size(), 1u) << ::testing::PrintToString(alerts());
+                if (!alerts().empty() && !redirect.sameOrigin)
+                    EXPECT_EQ(alerts()[0].substr(0, std::string(row.alert).size()), row.alert) << alerts()[0];
+                EXPECT_EQ(times(rec, "SHRAuthDidFinish:true"), 0) << ::testing::PrintToString(rec.names);
+                EXPECT_EQ(requestsTo(row.sharePath) - sharesBefore, 0) << "nothing shared";
+            }
+            sharer->logout();
+            ASSERT_TRUE(closeShown());
+        }
+    }
+
+    struct Share {
+        const char* what;
+        const char* sharer;
+        const char* userKey;
+        std::function<ns::Ref<SHRSharer>()> make;
+        std::function<ns::Ref<SHRItem>()> item;
+        const char* path;
+        std::string accepted;
+        bool sameOrigin = false;  // a redirect within the origin, followed
+    };
+    auto image = [] { return SHRItem::image(ui::Image::make("card", {8, 6}), ns::str("Card")); };
+    std::vector<Share> shares = {
+        {"Instapaper", "SHRInstapaper", "username", [] { return ns::Ref<SHRSharer>(ns::make<SHRInstapaper>()); },
+         link, "/api/add", R"({"status": 201})"},
+        {"Read It Later", "SHRReadItLater", "username",
+         [] { return ns::Ref<SHRSharer>(ns::make<SHRReadItLater>()); }, link, "/v2/send", R"({"status": 200})"},
+        {"Tumblr link", "SHRTumblr", "email", [] { return ns::Ref<SHRSharer>(ns::make<SHRTumblr>()); }, link,
+         "/api/write", R"({"status": 201})"},
+        {"Tumblr photo", "SHRTumblr", "email", [] { return ns::Ref<SHRSharer>(ns::make<SHRTumblr>()); }, image,
+         "/api/write", R"({"status": 201})"},
+        {"Tumblr photo", "SHRTumblr", "email", [] { return ns::Ref<SHRSharer>(ns::make<SHRTumblr>()); }, image,
+         "/api/write", R"({"status": 201})", true},
+        {"Pinboard", "SHRPinboard", "username", [] { return ns::Ref<SHRSharer>(ns::make<SHRPinboard>()); }, link,
+         "/v1/posts/add", R"({"body": "<result code=\"done\" />"})"},
+    };
+    for (const auto& row : shares) {
+        SCOPED_TRACE(std::string(row.what) + ", a share answered 307 to " +
+                     (row.sameOrigin ? "the same origin" : "another origin"));
+        ASSERT_TRUE(SHR::setAuthValuesForSharer({{row.userKey, ns::str("me")}, {"password", ns::str(password)}},
+                                                row.sharer));
+        const std::string moved = std::string(row.path) + "/moved";
+        services.setReplies(std::string("{\"") + row.path + "\": [{\"status\": 307, \"headers\": {\"Location\": \"" +
+                            (row.sameOrigin ? services.base() : elsewhere.base()) + moved + "\"}}], \"" + moved +
+                            "\": [" + row.accepted + "]}");
+        elsewhere.setReplies("{\"" + moved + "\": [" + row.accepted + "]}");
+        const size_t elsewhereBefore = elsewhere.log()->count();
+        NotificationRecorder rec;
+        auto sharer = row.make();
+        sharer->setShareDelegate(nullptr);
+        sharer->setItem(row.item());
+        ASSERT_TRUE(sharer->tryToSend());
+        ASSERT_TRUE(runUntil([&] {
+            return saw(rec, SHRSendDidFinishNotification) || saw(rec, SHRSendDidFailWithErrorNotification);
+        })) << ::testing::PrintToString(rec.names);
+        EXPECT_EQ(saw(rec, SHRSendDidFailWithErrorNotification), !row.sameOrigin) << ::testing::PrintToString(rec.names);
+        EXPECT_EQ(saw(rec, SHRSendDidFinishNotification), row.sameOrigin) << ::testing::PrintToString(rec.names);
+        EXPECT_EQ(elsewhere.log()->count(), elsewhereBefore) << "the other host was reached";
+        EXPECT_TRUE(sharer->logout());
     }
 }
 

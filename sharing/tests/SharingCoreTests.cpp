@@ -17,6 +17,7 @@
 #include "sharing/core/ImageCoding.h"
 #include "sharing/core/KeychainStore.h"
 #include "sharing/core/SHRRequest.h"
+#include "sharing/core/SHRStorableJSON.h"
 #include "sharing/oauth/SHROAuthSharer.h"
 #include "sharing/tests/SharingTestSupport.h"
 #include "sharing/ui/SHRFormController.h"
@@ -769,6 +770,45 @@ TEST(SharingTextTest, EncodingHelpers) {
     EXPECT_EQ(e->code(), 1);
     EXPECT_EQ(e->localizedDescription(), "x failed");
     EXPECT_EQ(md5(*ns::Data::make("")), "d41d8cd98f00b204e9800998ecf8427e");
+}
+
+// JSON account information made storable: every null (nested in objects and
+// arrays) becomes empty text and the copy is a property list; nesting is
+// kept to 64 levels, and what lies deeper is empty text.
+TEST(SharingTextTest, JSONAccountInformationBecomesStorable) {
+    auto nested = [](bool objects, int levels) {
+        ns::Ref<ns::Object> v = ns::str("x");
+        for (int i = 0; i < levels; ++i)
+            v = objects ? ns::Ref<ns::Object>(ns::Dictionary::make({{"a", v}})) : ns::Ref<ns::Object>(ns::Array::make({v}));
+        return v;
+    };
+    // The innermost value of a chain of dictionaries ("a") or arrays.
+    auto innermost = [](ns::Object* v) {
+        for (;;) {
+            if (auto* d = ns::as<ns::Dictionary>(v)) v = d->objectForKey("a");
+            else if (auto* a = ns::as<ns::Array>(v)) v = a->count() ? a->objectAtIndex(0) : nullptr;
+            else return ns::describe(v);
+        }
+    };
+    struct Row {
+        const char* what;
+        ns::Ref<ns::Object> value;
+        std::string deepest;
+    } rows[] = {
+        {"objects 64 deep", nested(true, 64), "x"},
+        {"objects 65 deep", nested(true, 65), ""},
+        {"arrays 64 deep", nested(false, 64), "x"},
+        {"arrays 65 deep", nested(false, 65), ""},
+        {"a null in an object", ns::Dictionary::make({{"a", ns::Null::null()}}), ""},
+        {"a null in an array", ns::Array::make({ns::Null::null()}), ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        auto copy = SHRStorableJSONCopy(row.value.get());
+        ASSERT_TRUE(copy);
+        EXPECT_TRUE(ns::PropertyList::isValidPropertyList(*copy));
+        EXPECT_EQ(innermost(copy.get()), row.deepest);
+    }
 }
 
 TEST_F(CentreTest, SecondScreenWaitsForTheFirstToGo) {

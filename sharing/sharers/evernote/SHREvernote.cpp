@@ -102,14 +102,20 @@ void SHREvernote::authorizationFormValidate(SHRFormController* form) {
     ns::Ref<ns::String> username(values->stringForKey("username"));
     ns::Ref<ns::String> password(values->stringForKey("password"));
     auto keep = ns::keepAlive(this);
-    std::thread([keep, username, password]() mutable {
+    const unsigned attempt = ++loginAttempt_;
+    std::thread([keep, username, password, attempt]() mutable {
         auto result = keep->loginResult(username, password);
         // The sharer is handed back to the main thread, where it is let go.
-        ns::performOnMainThread([keep = std::move(keep), result]() mutable {
-            keep->authFinished(result.get());
+        ns::performOnMainThread([keep = std::move(keep), result, attempt]() mutable {
+            if (attempt == keep->loginAttempt_) keep->authFinished(result.get());
             keep = nullptr;
         }, true);
     }).detach();
+}
+
+void SHREvernote::cancelLogin() {
+    ++loginAttempt_;
+    SHRSharer::cancelLogin();
 }
 
 ns::Ref<ns::Dictionary> SHREvernote::loginResult(ns::Ref<ns::String> username, ns::Ref<ns::String> password) {

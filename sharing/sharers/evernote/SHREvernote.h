@@ -49,6 +49,8 @@ public:
     ns::Ref<ns::String> authorizationFormCaption() const override;
 
     void authorizationFormValidate(SHRFormController* form) override;
+    // The login thread cannot be stopped: its answer is ignored.
+    void cancelLogin() override;
     // Blocking; runs on the calling thread. nil after a refused version
     // check; service and transport exceptions propagate.
     ns::Ref<evernote::EDAMAuthenticationResult> getAuthenticationResultForUsernamePassword(
@@ -84,6 +86,9 @@ private:
     ns::Ref<ns::Dictionary> loginResult(ns::Ref<ns::String> username, ns::Ref<ns::String> password);
     ns::Ref<ns::Dictionary> sendResult(ns::Ref<ns::String> username, ns::Ref<ns::String> password);
     ns::Ref<evernote::EDAMNote> buildNote(evernote::EDAMNoteStore& noteStore, const ns::Ref<ns::String>& token);
+    // Counts the logins started and cancelled (main thread): an answer
+    // counts only for the login that is still the latest.
+    unsigned loginAttempt_ = 0;
 };
 
 void registerEvernoteSharer();

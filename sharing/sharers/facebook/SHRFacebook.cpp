@@ -15,6 +15,7 @@
 #include "platform/ui/NavigationController.h"
 #include "sharing/core/ImageCoding.h"
 #include "sharing/core/SHR.h"
+#include "sharing/core/SHRStorableJSON.h"
 
 namespace sharing {
 
@@ -261,7 +262,7 @@ void SHRFacebook::requestDidLoad(FBRequest*, ns::Object* result) {
     // Account information asked for is done only once it is stored (a
     // post that went out is done whatever becomes of the account lines).
     if (dict && dict->objectForKey("username") &&
-        !SHR::setDefaultsValues({{kSHRFacebookUserInfo, ns::Ref<ns::Object>(dict)}}) && type == SHRShareTypeUserInfo) {
+        !SHR::setDefaultsValues({{kSHRFacebookUserInfo, SHRStorableJSONCopy(dict)}}) && type == SHRShareTypeUserInfo) {
         sendDidFailWithError(SHR::error("%@", SHRLocalizedString("There was an error while sharing")));
         endHold();
         return;

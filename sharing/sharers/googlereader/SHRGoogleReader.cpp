@@ -67,8 +67,8 @@ void SHRGoogleReader::getSession(ns::Ref<ns::String> email, ns::Ref<ns::String> 
     std::string body = ns::format("service=reader&source=%@&Email=%@&Passwd=%@&accountType=GOOGLE", sourceString(),
                                   SHREncodeCredential(email.get()),
                                   SHREncodeCredential(password.get()));
-    setRequest(SHRRequest::calling(this, &SHRGoogleReader::authFinished,
-                                   ns::URL::URLWithString(loginURL()), ns::str(body), "POST", true));
+    setRequest(SHRRequest::callingWithCredentials(this, &SHRGoogleReader::authFinished,
+                                                  ns::URL::URLWithString(loginURL()), ns::str(body), "POST"));
 }
 
 void SHRGoogleReader::authFinished(SHRRequest* request) {

@@ -27,8 +27,8 @@ void SHRInstapaper::authorizationFormValidate(SHRFormController* form) {
     auto values = form->formValues();
     std::string body = ns::format("username=%@&password=%@", SHREncodeCredential(values->stringForKey("username")),
                                   SHREncodeCredential(values->stringForKey("password")));
-    setRequest(SHRRequest::calling(this, &SHRInstapaper::authFinished,
-                                   ns::URL::URLWithString(authenticateURL()), ns::str(body), "POST", true));
+    setRequest(SHRRequest::callingWithCredentials(this, &SHRInstapaper::authFinished,
+                                                  ns::URL::URLWithString(authenticateURL()), ns::str(body), "POST"));
     setPendingForm(ns::Ref<SHRFormController>(form));
 }
 
@@ -45,8 +45,8 @@ bool SHRInstapaper::send() {
     std::string body = ns::format("url=%@&username=%@&password=%@", SHREncodeURL(item()->URL().get()),
                                   SHREncodeCredential(getAuthValueForKey("username").get()),
                                   SHREncodeCredential(getAuthValueForKey("password").get()));
-    setRequest(SHRRequest::calling(this, &SHRInstapaper::sendFinished,
-                                   ns::URL::URLWithString(addURL()), ns::str(body), "POST", true));
+    setRequest(SHRRequest::callingWithCredentials(this, &SHRInstapaper::sendFinished,
+                                                  ns::URL::URLWithString(addURL()), ns::str(body), "POST"));
     sendDidStart();
     return true;
 }

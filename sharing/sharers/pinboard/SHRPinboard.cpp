@@ -60,7 +60,7 @@ void SHRPinboard::authorizationFormValidate(SHRFormController* form) {
         return;
     }
     if (!quiet()) SHRActivityIndicator::currentIndicator()->displayActivity(SHRLocalizedString("Logging In..."));
-    setRequest(SHRRequest::calling(this, &SHRPinboard::authFinished, url, nullptr, "POST", true));
+    setRequest(SHRRequest::callingWithCredentials(this, &SHRPinboard::authFinished, url, nullptr, "POST"));
     setPendingForm(ns::Ref<SHRFormController>(form));
 }
 
@@ -94,7 +94,7 @@ bool SHRPinboard::send() {
     auto url = ns::URL::URLWithString(credentialURL(getAuthValueForKey("username").get(),
                                                     getAuthValueForKey("password").get(), path));
     if (!url) return false;
-    setRequest(SHRRequest::calling(this, &SHRPinboard::sendFinished, url, nullptr, "GET", true));
+    setRequest(SHRRequest::callingWithCredentials(this, &SHRPinboard::sendFinished, url, nullptr, "GET"));
     sendDidStart();
     return true;
 }

@@ -46,12 +46,17 @@ void SHRReadItLater::authorizationFormValidate(SHRFormController* form) {
                                   SHREncodeCredential(values->stringForKey("username")),
                                   SHREncodeCredential(values->stringForKey("password")));
     auto url = ns::URL::URLWithString(ns::ServiceEndpoints::url(kService, "/v2/auth"));
-    setRequest(SHRRequest::calling(this, &SHRReadItLater::authFinished, url, ns::str(body), "POST", true));
+    setRequest(SHRRequest::callingWithCredentials(this, &SHRReadItLater::authFinished, url, ns::str(body), "POST"));
     setPendingForm(ns::Ref<SHRFormController>(form));
 }
 
 void SHRReadItLater::authFinished(SHRRequest* request) {
-    finishFormLogin(request->success(), SHRReplyHeader(request, "X-Error"));
+    // The service's own words when it gave any (a refusal names its
+    // reason); an answer without them (no answer, a redirect elsewhere)
+    // still gets a message.
+    std::string message = SHRReplyHeader(request, "X-Error");
+    if (message.empty()) message = SHRLocalizedString("Sorry, Read It Later encountered an error. Please try again.");
+    finishFormLogin(request->success(), message);
 }
 
 bool SHRReadItLater::send() {
@@ -69,7 +74,7 @@ bool SHRReadItLater::send() {
                                   SHREncodeCredential(getAuthValueForKey("username").get()),
                                   SHREncodeCredential(getAuthValueForKey("password").get()), newItem, tags);
     auto address = ns::URL::URLWithString(ns::ServiceEndpoints::url(kService, "/v2/send"));
-    setRequest(SHRRequest::calling(this, &SHRReadItLater::sendFinished, address, ns::str(body), "POST", true));
+    setRequest(SHRRequest::callingWithCredentials(this, &SHRReadItLater::sendFinished, address, ns::str(body), "POST"));
     sendDidStart();
     return true;
 }

@@ -1,6 +1,7 @@
 #include "sharing/sharers/tumblr/SHRTumblr.h"
 
 #include "platform/foundation/Format.h"
+#include "platform/network/Origin.h"
 #include "platform/ui/AlertView.h"
 #include "sharing/core/ImageCoding.h"
 #include "sharing/core/SHR.h"
@@ -21,10 +22,17 @@ void registerTumblrSharer() {
 }
 
 // Forwards the photo connection's events to the sharer, which it keeps
-// until the connection is done.
+// until the connection is done. The upload carries the password: a redirect
+// to another origin is not followed, and its answer fails the post.
 class SHRTumblr::Receiver : public net::URLConnectionDelegate {
 public:
     explicit Receiver(SHRTumblr* s) : sharer_(s) {}
+    ns::Ref<net::URLRequest> connectionWillSendRequest(net::URLConnection& c, net::URLRequest& next,
+                                                       const net::HTTPURLResponse* redirect) override {
+        const auto& from = c.originalRequest() ? c.originalRequest()->URL() : nullptr;
+        if (redirect && !(from && next.URL() && net::isSameOrigin(*from, *next.URL()))) return nullptr;
+        return URLConnectionDelegate::connectionWillSendRequest(c, next, redirect);
+    }
     void connectionDidReceiveResponse(net::URLConnection& c, const net::HTTPURLResponse& r) override {
         sharer_->connectionDidReceiveResponse(&c, const_cast<net::HTTPURLResponse*>(&r));
     }
@@ -57,7 +65,7 @@ void SHRTumblr::authorizationFormValidate(SHRFormController* form) {
     std::string body = ns::format("email=%@&password=%@", SHREncodeCredential(values->stringForKey("email")),
                                   SHREncodeCredential(values->stringForKey("password")));
     auto url = ns::URL::URLWithString(ns::ServiceEndpoints::url(kService, "/api/authenticate"));
-    setRequest(SHRRequest::calling(this, &SHRTumblr::authFinished, url, ns::str(body), "POST", true));
+    setRequest(SHRRequest::callingWithCredentials(this, &SHRTumblr::authFinished, url, ns::str(body), "POST"));
     setPendingForm(ns::Ref<SHRFormController>(form));
 }
 
@@ -109,7 +117,7 @@ bool SHRTumblr::send() {
             if (item->title()) body += "&title=" + SHREncode(item->title().get());
             body += "&body=" + SHREncode(item->text().get());
         }
-        setRequest(SHRRequest::calling(this, &SHRTumblr::sendFinished, url, ns::str(body), "POST", true));
+        setRequest(SHRRequest::callingWithCredentials(this, &SHRTumblr::sendFinished, url, ns::str(body), "POST"));
         sendDidStart();
         return true;
     }

@@ -10,6 +10,7 @@
 #include "platform/ui/Color.h"
 #include "sharing/core/ImageCoding.h"
 #include "sharing/core/SHR.h"
+#include "sharing/core/SHRStorableJSON.h"
 #include "sharing/ui/SHRActivityIndicator.h"
 #include "sharing/ui/SHRFormController.h"
 
@@ -43,26 +44,6 @@ size_t findNoCase(std::string_view hay, std::string_view needle, size_t from = 0
     auto it = std::search(hay.begin() + std::min(from, hay.size()), hay.end(), needle.begin(), needle.end(),
                           [](char a, char b) { return std::tolower((unsigned char)a) == std::tolower((unsigned char)b); });
     return it == hay.end() ? std::string_view::npos : static_cast<size_t>(it - hay.begin());
-}
-
-// A copy of a decoded JSON value in standard collections, nulls as "".
-ns::Ref<ns::Object> propertyListCopy(ns::Object* value, int depth = 0) {
-    if (!value || ns::as<ns::Null>(value)) return ns::str("");
-    if (depth > 64) return ns::str("");
-    if (auto* d = ns::as<ns::Dictionary>(value)) {
-        auto out = ns::MutableDictionary::make();
-        auto keys = d->allKeys();
-        for (size_t i = 0; i < keys->count(); ++i)
-            if (auto* k = ns::as<ns::String>(keys->objectAtIndex(i)))
-                out->setObject(propertyListCopy(d->objectForKey(k->view()), depth + 1), k->view());
-        return out;
-    }
-    if (auto* a = ns::as<ns::Array>(value)) {
-        auto out = ns::MutableArray::make();
-        for (size_t i = 0; i < a->count(); ++i) out->addObject(propertyListCopy(a->objectAtIndex(i), depth + 1));
-        return out;
-    }
-    return ns::Ref<ns::Object>(value);
 }
 
 }  // namespace
@@ -466,7 +447,7 @@ void SHRTwitter::sendUserInfoDidFinishWithData(OAServiceTicket* ticket, ns::Data
     // The defaults hold property lists only: the stored copy is made of
     // standard collections, and a null left inside a list is stored as ""
     // (otherwise the whole account information could not be kept).
-    if (!SHR::setDefaultsValues({{kSHRTwitterUserInfo, propertyListCopy(dict)}})) {
+    if (!SHR::setDefaultsValues({{kSHRTwitterUserInfo, SHRStorableJSONCopy(dict)}})) {
         sendDidFailWithError(SHR::errorWithDescription(SHRLocalizedString("There was an error while sharing")));
         return;
     }

@@ -11,8 +11,11 @@
 # accepts and records whatever comes; "cut": n sends the head announcing
 # the whole body and only its first n bytes, then closes the connection,
 # with a reset when "reset" is true; "delay": s answers after s seconds, a
-# service that takes its time); replies of a path are used in order,
-# the last one stays. GET /__log answers the records as JSON.
+# service that takes its time; "hold": true answers only once the test
+# posts /__release (or after 30 s), so the test acts while the request is on
+# its way); replies of a path are used in order, the last one stays.
+# GET /__log answers the records as JSON; GET /__held answers
+# {"held": requests held so far, "answered": held ones answered since}.
 # Prints its port on the first line, then serves until killed.
 import base64, hashlib, hmac, json, socket, struct, threading, time, urllib.parse
 import xml.etree.ElementTree as ElementTree
@@ -25,6 +28,8 @@ TOKENS = {"reqtok": "reqsecret", "acctok": "accsecret"}
 BASIC = {"pinuser": "pa/ss"}  # Basic credentials the fake accepts
 LOG, REPLIES = [], {}
 LOCK = threading.Lock()
+HELD = {"held": 0, "answered": 0}
+GATE = [threading.Event()]  # opened by /__release, then replaced
 
 def parse_auth(header):
     """The OAuth header's parameters in order; None unless every value is quoted."""
@@ -90,6 +95,14 @@ class Handler(QuietHandler):
         if url.path == "/__log":
             with LOCK:
                 return self.send(200, json.dumps(LOG), {"Content-Type": "application/json"})
+        if url.path == "/__held":
+            with LOCK:
+                return self.send(200, json.dumps(HELD), {"Content-Type": "application/json"})
+        if url.path == "/__release":
+            with LOCK:
+                GATE[0].set()
+                GATE[0] = threading.Event()
+            return self.send(200, "ok")
         if url.path == "/__reply":
             with LOCK:
                 for k, v in json.loads(body).items():
@@ -133,6 +146,19 @@ class Handler(QuietHandler):
             LOG.append(rec)
         if "delay" in reply:
             time.sleep(float(reply["delay"]))
+        if reply.get("hold"):
+            with LOCK:
+                HELD["held"] += 1
+                gate = GATE[0]
+            gate.wait(30)
+            try:
+                self.send(reply.get("status", 200), reply.get("body", ""), reply.get("headers"))
+            except OSError:
+                pass  # the client had left: the answer went nowhere
+            with LOCK:
+                HELD["answered"] += 1
+            self.close_connection = True
+            return
         if "bytes" in reply:
             reply = dict(reply, body=reply["bytes"].encode("latin-1"))
         if "cut" in reply:
