@@ -362,7 +362,9 @@ TEST_F(SimpleSharersTest, ALogoutCutShortByAKillIsFinishedAtTheNextStart) {
         EXPECT_TRUE(logins.signInState(afterStart))
             << "round " << round << ": " << testing::PrintToString(afterStart) << " stored after the start, "
             << testing::PrintToString(left) << " before it";
-        if (afterStart.size() != left.size()) EXPECT_EQ(afterStart, std::vector<std::string>{}) << "round " << round;
+        if (afterStart.size() != left.size()) {
+            EXPECT_EQ(afterStart, std::vector<std::string>{}) << "round " << round << ": the start only removes";
+        }
         EXPECT_EQ(logins.storedInTheFiles(), afterStart) << "round " << round << ": the start saved what it did";
     }
     // The kills did cut logouts short: the test saw what it is about.
