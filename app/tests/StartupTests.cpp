@@ -2,10 +2,19 @@
 // and the "registro" flag, first launch and restart with the Documents files.
 #include "app/tests/AppTestSupport.h"
 
+#include <unistd.h>
+
+#include <functional>
+#include <random>
+
 #include "app/SplashViewControllers.h"
 #include "app/forms/UIViewSingUp.h"
 #include "app/phone/UITabBarController_iPhone.h"
 #include "app/tablet/HomeViewController.h"
+#include "sharing/core/KeychainStore.h"
+#include "sharing/core/SHR.h"
+#include "sharing/sharers/facebook/SHRFacebook.h"
+#include "testsupport/ChildProcess.h"
 
 namespace app::test {
 
@@ -223,6 +232,52 @@ TEST_F(AppTest, ALaunchWithItsSettingsLeftEmptyKeepsFoldersAndClockAndForgetsThe
     EXPECT_EQ(ui::Device::current()->systemVersion(), "6.1");
     driver->advance(4.0);
     EXPECT_TRUE(tabBarShown()) << screen();
+}
+
+}  // namespace app::test
+
+namespace app::test {
+
+// The app's start finishes a logout that a kill cut short, before anything
+// reads a login. A child process signs in (Twitter in the keychain,
+// Facebook in the user defaults) and logs out in a loop until a kill falls
+// between the logout's keychain write and its user-defaults write; the app
+// started on that home then holds neither login.
+TEST_F(AppTest, TheStartFinishesALogoutThatAKillCutShort) {
+    auto twitterKey = [] {
+        return sharing::KeychainStore::passwordForService(ns::str("SHR_AUTH_SHRTwitter").get(),
+                                                          ns::str("accessKey").get());
+    };
+    // The defaults as the file holds them, read without starting the app
+    // or the sharing layer.
+    auto facebookToken = [] {
+        auto file = ns::make<ns::UserDefaults>(ns::UserDefaults::standardUserDefaults()->path());
+        return file->objectForKey(sharing::kSHRFacebookAccessToken);
+    };
+    std::mt19937 rng(6);
+    bool cutShort = false;
+    for (int round = 0; round < 80 && !cutShort; ++round) {
+        pid_t child = testsupport::startChildAndWaitUntilReady([](const std::function<void()>& ready) {
+            for (;;) {
+                sharing::KeychainStore::setPasswordsForServices(
+                    {{"SHR_AUTH_SHRTwitter", "accessKey", ns::str("key")},
+                     {"SHR_AUTH_SHRTwitter", "accessSecret", ns::str("secret")}});
+                sharing::SHR::setDefaultsValues({{sharing::kSHRFacebookAccessToken, ns::str("token")}});
+                if (!sharing::SHR::logoutOfAll()) ::_exit(3);
+                ready();
+            }
+        });
+        ASSERT_GT(child, 0) << "round " << round;
+        ::usleep(std::uniform_int_distribution<unsigned>(0, 150000)(rng));
+        ASSERT_EQ(testsupport::killChild(child), "") << "round " << round;
+        cutShort = !twitterKey() && facebookToken();
+    }
+    ASSERT_TRUE(cutShort) << "no kill fell inside a logout";
+
+    launchPhone();
+    EXPECT_FALSE(twitterKey());
+    EXPECT_FALSE(facebookToken()) << "the logout was not finished";
+    EXPECT_FALSE(ns::UserDefaults::standardUserDefaults()->objectForKey(sharing::kSHRFacebookAccessToken));
 }
 
 }  // namespace app::test
