@@ -50,6 +50,11 @@ bool& sharersLoaded() {
     static bool b = false;
     return b;
 }
+// Guards the home folder the sharing layer was started for.
+std::mutex& startedMutex() {
+    static std::mutex m;
+    return m;
+}
 }  // namespace
 
 SHR* SHR::currentHelper() {
@@ -68,7 +73,10 @@ void SHR::reset() {
     s->offlineResends_.clear();
     s->offlineUnremoved_.clear();
     s->offlineFolderChecked_.clear();
-    s->startedForHome_.clear();
+    {
+        std::lock_guard<std::mutex> g(startedMutex());
+        s->startedForHome_.clear();
+    }
     s->rootViewController_ = nullptr;
     s->currentRootViewController_ = nullptr;
     std::lock_guard<std::mutex> g(sharersMutex());
@@ -432,10 +440,9 @@ bool SHR::finishInterruptedLogout() {
 }
 
 void SHR::startForCurrentHome() {
-    static std::mutex m;
     std::string home = ns::Paths::homeDirectory();
     {
-        std::lock_guard<std::mutex> g(m);
+        std::lock_guard<std::mutex> g(startedMutex());
         SHR* s = currentHelper();
         if (s->startedForHome_ == home) return;
         s->startedForHome_ = home;
