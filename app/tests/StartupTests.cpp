@@ -8,6 +8,7 @@
 #include <random>
 
 #include "app/SplashViewControllers.h"
+#include "app/HomeLock.h"
 #include "app/forms/UIViewSingUp.h"
 #include "app/phone/UITabBarController_iPhone.h"
 #include "app/tablet/HomeViewController.h"
@@ -278,6 +279,53 @@ TEST_F(AppTest, TheStartFinishesALogoutThatAKillCutShort) {
     EXPECT_FALSE(twitterKey());
     EXPECT_FALSE(facebookToken()) << "the logout was not finished";
     EXPECT_FALSE(ns::UserDefaults::standardUserDefaults()->objectForKey(sharing::kSHRFacebookAccessToken));
+}
+
+}  // namespace app::test
+
+namespace app::test {
+
+// A launch on a home folder another process is using is refused: no
+// delegate, the reason names the home, and nothing there changes. Homes
+// of its own launch as before, one after another in this process; once
+// the other process is gone its home launches too.
+TEST_F(AppTest, ALaunchOnAHomeAnotherProcessUsesIsRefused) {
+    testsupport::TempDir otherHome{"apptest-other"};
+    const std::string other = otherHome.path();
+    launchPhone();
+    ASSERT_TRUE(delegate);
+    pid_t holder = testsupport::startChildAndWaitUntilReady([&](const std::function<void()>& ready) {
+        std::string why;
+        if (!claimHome(other, &why)) ::_exit(3);
+        ready();
+        for (;;) ::pause();
+    });
+    ASSERT_GT(holder, 0);
+    auto entries = [&] {
+        std::vector<std::string> names;
+        for (const auto& e : fs::recursive_directory_iterator(other)) names.push_back(e.path().string());
+        return names;
+    };
+    const auto before = entries();
+    LaunchSettings settings;
+    settings.homeDir = other;
+    std::string refused;
+    EXPECT_FALSE(launch(settings, &refused));
+    EXPECT_EQ(refused, "the home folder " + other + " is in use by another app process (process " +
+                           std::to_string(holder) + "); one home folder serves one app process at a time");
+    EXPECT_EQ(entries(), before);
+    EXPECT_EQ(ns::Paths::homeDirectory(), home) << "the refused launch left the home as it was";
+    EXPECT_EQ(ui::Application::shared()->delegateObject(), delegate.get()) << "the running app stays";
+
+    // This process's own home launches again, and so does the other home
+    // once its process has ended.
+    launchPhone();
+    EXPECT_TRUE(delegate);
+    ASSERT_EQ(testsupport::killChild(holder), "");
+    refused.clear();
+    EXPECT_TRUE(launch(settings, &refused)) << refused;
+    EXPECT_EQ(ns::Paths::homeDirectory(), other);
+    launchPhone();  // the test's own home again, before the other one goes
 }
 
 }  // namespace app::test
