@@ -3,10 +3,12 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <random>
+#include <regex>
 #include <set>
 
 #include "platform/foundation/FileIO.h"
@@ -15,6 +17,7 @@
 #include "platform/ui/Pasteboard.h"
 #include "sharing/core/ImageCoding.h"
 #include "sharing/core/KeychainStore.h"
+#include "sharing/core/SHRLogoutRecord.h"
 #include "sharing/sharers/facebook/SHRFacebook.h"
 #include "sharing/sharers/simple/SimpleSharers.h"
 #include "sharing/sharers/twitter/SHRTwitter.h"
@@ -370,6 +373,67 @@ TEST_F(SimpleSharersTest, ALogoutCutShortByAKillIsFinishedAtTheNextStart) {
     // The kills did cut logouts short: the test saw what it is about.
     EXPECT_GT(cutShort, 0);
     std::printf("%d of %d kills cut a logout short\n", cutShort, rounds);
+}
+
+// What a start does with the record of a logout cut short. A record it can
+// read is finished: the logins it names go, then the record; while the
+// keychain's or the user defaults' folder is full or read-only it stays for
+// the next start. A record it cannot read is moved aside and the logins
+// stay as they are.
+TEST_F(SimpleSharersTest, TheRecordOfALogoutCutShortIsFinishedOrSetAside) {
+    namespace fs = std::filesystem;
+    StoredLogins logins;
+    const std::string record = SHRLogoutRecord::path();
+    SHRLogoutRecord named;
+    named.keychainItems = {{"SHR_AUTH_SHRPinboard", "username"}, {"SHR_AUTH_SHRTwitter", "accessKey"}};
+    named.defaultsKeys = {kSHRFacebookAccessToken};
+    testsupport::FullDisk keychainFolder(ns::Paths::join(ns::Paths::libraryDirectory(), "Keychains"));
+    FullPreferences defaultsFolder;
+    for (auto* disk : {&keychainFolder, static_cast<testsupport::FullDisk*>(&defaultsFolder)}) {
+        for (auto failure : testsupport::FullDisk::kFailures) {
+            SCOPED_TRACE(disk->folder() + ", " + testsupport::FullDisk::describe(failure));
+            logins.signIn();
+            ASSERT_TRUE(named.write());
+            if (!disk->arrange(failure)) continue;
+            SHR::reset();
+            EXPECT_FALSE(SHR::finishInterruptedLogout());
+            EXPECT_TRUE(fs::exists(record)) << "kept for the next start";
+            disk->restore();
+            SHR::reset();
+            std::vector<std::string> left = logins.stillSignedIn(true);
+            EXPECT_EQ(left.size(), logins.count() - 3) << testing::PrintToString(left);
+            EXPECT_EQ(std::count(left.begin(), left.end(), std::string("SHRPinboard")), 0);
+            EXPECT_FALSE(fs::exists(record));
+        }
+    }
+    struct Damaged {
+        const char* name;
+        std::string text;
+    } damaged[] = {
+        {"not a property list", "damaged"},
+        {"an array", "<plist version=\"1.0\"><array/></plist>"},
+        {"an item without account",
+         "<plist version=\"1.0\"><dict><key>keychain</key><array><dict><key>service</key><string>SHR_AUTH_SHRPinboard"
+         "</string></dict></array><key>defaults</key><array/></dict></plist>"},
+        {"an empty key",
+         "<plist version=\"1.0\"><dict><key>keychain</key><array/><key>defaults</key><array><string></string>"
+         "</array></dict></plist>"},
+        {"no defaults", "<plist version=\"1.0\"><dict><key>keychain</key><array/></dict></plist>"},
+    };
+    for (const auto& d : damaged) {
+        SCOPED_TRACE(d.name);
+        logins.signIn();
+        for (const auto& e : fs::directory_iterator(fs::path(record).parent_path())) fs::remove(e.path());
+        ASSERT_TRUE(ns::writeFileAtomically(record, d.text));
+        SHR::reset();
+        EXPECT_EQ(logins.stillSignedIn(true).size(), logins.count());
+        EXPECT_FALSE(fs::exists(record));
+        std::vector<std::string> aside;
+        for (const auto& e : fs::directory_iterator(fs::path(record).parent_path())) aside.push_back(e.path().string());
+        ASSERT_EQ(aside.size(), 1u);
+        EXPECT_TRUE(std::regex_match(aside[0], std::regex(".*/SHRLogoutUnderWay\\.plist\\.corrupt-[0-9]+"))) << aside[0];
+        EXPECT_EQ(ns::readFile(aside[0]).value_or(""), d.text);
+    }
 }
 
 // Makes a file read-only where the test may mount: a read-only bind mount
