@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <set>
 
 #include "net/http/Reachability.h"
@@ -369,8 +370,11 @@ bool SHR::logoutOfSharers(const std::vector<ns::Ref<SHRSharer>>& sharers, SHRLog
         for (const std::string& key : login.defaultsKeys)
             if (defaultsSeen.insert(key).second) record.defaultsKeys.push_back(key);
     }
-    // A logout that could not be finished before is finished by this one.
-    if (auto earlier = SHRLogoutRecord::find()) record.merge(*earlier);
+    // A logout that could not be finished before is finished by this one;
+    // when this one fails, its record is left as it was.
+    std::optional<SHRLogoutRecord> earlier = SHRLogoutRecord::find();
+    if (earlier) record.merge(*earlier);
+    auto dropRecord = [&] { return earlier ? earlier->write() : SHRLogoutRecord::remove(); };
     std::vector<KeychainStore::Change> restore;
     for (const auto& [service, account] : record.keychainItems)
         if (auto old = KeychainStore::passwordForService(ns::str(service).get(), ns::str(account).get()))
@@ -383,7 +387,7 @@ bool SHR::logoutOfSharers(const std::vector<ns::Ref<SHRSharer>>& sharers, SHRLog
         return false;
     }
     if (!removeKeychainItems(record, &error)) {
-        SHRLogoutRecord::remove();
+        dropRecord();
         std::fprintf(stderr, "SHR: the logins could not be removed (keychain status %ld); they stay stored\n",
                      error ? static_cast<long>(error->code()) : 0L);
         return false;
@@ -392,7 +396,7 @@ bool SHR::logoutOfSharers(const std::vector<ns::Ref<SHRSharer>>& sharers, SHRLog
         // The keychain's logins go back: a logout that failed leaves every
         // login as it was.
         if (KeychainStore::setPasswordsForServices(restore, &error)) {
-            SHRLogoutRecord::remove();
+            dropRecord();
             std::fprintf(stderr, "SHR: the logins could not be removed from the user defaults; they stay stored\n");
         } else {
             // The record stays: the next start finishes the logout, rather

@@ -398,6 +398,12 @@ TEST_F(SimpleSharersTest, TheRecordOfALogoutCutShortIsFinishedOrSetAside) {
             SHR::reset();
             EXPECT_FALSE(SHR::finishInterruptedLogout());
             EXPECT_TRUE(fs::exists(record)) << "kept for the next start";
+            // A logout that fails meanwhile leaves the record as it was.
+            EXPECT_FALSE(SHR::logoutOfAll());
+            auto kept = SHRLogoutRecord::find();
+            ASSERT_TRUE(kept);
+            EXPECT_EQ(kept->keychainItems, named.keychainItems);
+            EXPECT_EQ(kept->defaultsKeys, named.defaultsKeys);
             disk->restore();
             SHR::reset();
             std::vector<std::string> left = logins.stillSignedIn(true);
