@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdlib>
@@ -356,6 +357,10 @@ TEST_F(KeychainTest, CorruptFileIsMovedAsideNotOverwritten) {
     std::ifstream target(root_ + "/target");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(target), {}), "precious elsewhere");
     for (const auto& line : log_) EXPECT_EQ(line.find("precious"), std::string::npos) << line;
+    // Each deletion is told, by the file's name.
+    EXPECT_EQ(std::count_if(log_.begin(), log_.end(),
+                            [](const std::string& line) { return line.rfind("deleted ", 0) == 0; }),
+              4);
     // A keychain whose folder was never made has nothing set aside.
     Keychain none(root_ + "/nowhere/keychain.db");
     EXPECT_EQ(none.discardFilesMovedAside(&remaining), kStatusSuccess);
