@@ -20,6 +20,9 @@ AppDelegate* AppDelegate::shared() {
 }
 
 bool AppDelegate::applicationDidFinishLaunchingWithOptions(ui::Application*, ns::Dictionary*) {
+    // A logout a killed process left half done is finished before anything
+    // reads a login: every login is all there or all gone.
+    sharing::SHR::finishInterruptedLogout();
     analytics::Analytics::startSession(kAnalyticsAPIKey);
     ArrayDeck_ = bundleArray(kDeckFile);
     allCards_ = bundleArray(kAllCardsFile);

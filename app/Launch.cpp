@@ -1,6 +1,7 @@
 #include "app/Launch.h"
 
 #include "app/ContentModel.h"
+#include "app/HomeLock.h"
 #include "app/SwipeableWebView_ipad.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/RunLoop.h"
@@ -11,13 +12,21 @@
 
 namespace app {
 
-ns::Ref<AppDelegate> launch(const LaunchSettings& s) {
+ns::Ref<AppDelegate> launch(const LaunchSettings& s, std::string* refused) {
+    // Claimed before anything reads or writes there.
+    std::string home = s.homeDir.empty() ? ns::Paths::homeDirectory() : s.homeDir;
+    ns::Paths::ensureDirectory(home, 0700);
+    std::string why;
+    if (!claimHome(home, &why)) {
+        if (refused) *refused = why;
+        return nullptr;
+    }
+    if (!s.homeDir.empty()) ns::Paths::setHomeDirectory(s.homeDir);
     if (s.clock) ns::RunLoop::main()->setClock(s.clock);
     ui::Panel::resetShown();
     ui::Application::shared()->reset();
     ui::Device::current()->reset();
     ui::Device::current()->setUserInterfaceIdiom(s.idiom);
-    if (!s.homeDir.empty()) ns::Paths::setHomeDirectory(s.homeDir);
     if (!s.bundleDir.empty()) ns::Paths::setBundleResourcePath(s.bundleDir);
     ui::Image::setImageFolder(ns::Paths::join(ns::Paths::bundleResourcePath(), "images"));
     ns::UserDefaults::resetStandardUserDefaults();

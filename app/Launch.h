@@ -24,7 +24,10 @@ struct LaunchSettings {
 // from another home), and launches the app with a new AppDelegate. The
 // splash is on screen when it returns; time on the clock brings the
 // interface. Returns the delegate.
-ns::Ref<AppDelegate> launch(const LaunchSettings& settings);
+// The home folder is claimed first (claimHome, app/HomeLock.h): when
+// another process is using it, nothing is launched and nothing in the home
+// is touched; the answer is nil, with the reason in *refused.
+ns::Ref<AppDelegate> launch(const LaunchSettings& settings, std::string* refused = nullptr);
 ns::Ref<AppDelegate> launch(ui::UserInterfaceIdiom idiom, const std::string& homeDir, const std::string& bundleDir,
                             ns::Ref<ns::Clock> clock);
 

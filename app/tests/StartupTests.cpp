@@ -2,10 +2,20 @@
 // and the "registro" flag, first launch and restart with the Documents files.
 #include "app/tests/AppTestSupport.h"
 
+#include <unistd.h>
+
+#include <functional>
+#include <random>
+
 #include "app/SplashViewControllers.h"
+#include "app/HomeLock.h"
 #include "app/forms/UIViewSingUp.h"
 #include "app/phone/UITabBarController_iPhone.h"
 #include "app/tablet/HomeViewController.h"
+#include "sharing/core/KeychainStore.h"
+#include "sharing/core/SHR.h"
+#include "sharing/sharers/facebook/SHRFacebook.h"
+#include "testsupport/ChildProcess.h"
 
 namespace app::test {
 
@@ -223,6 +233,99 @@ TEST_F(AppTest, ALaunchWithItsSettingsLeftEmptyKeepsFoldersAndClockAndForgetsThe
     EXPECT_EQ(ui::Device::current()->systemVersion(), "6.1");
     driver->advance(4.0);
     EXPECT_TRUE(tabBarShown()) << screen();
+}
+
+}  // namespace app::test
+
+namespace app::test {
+
+// The app's start finishes a logout that a kill cut short, before anything
+// reads a login. A child process signs in (Twitter in the keychain,
+// Facebook in the user defaults) and logs out in a loop until a kill falls
+// between the logout's keychain write and its user-defaults write; the app
+// started on that home then holds neither login.
+TEST_F(AppTest, TheStartFinishesALogoutThatAKillCutShort) {
+    auto twitterKey = [] {
+        return sharing::KeychainStore::passwordForService(ns::str("SHR_AUTH_SHRTwitter").get(),
+                                                          ns::str("accessKey").get());
+    };
+    // The defaults as the file holds them, read without starting the app
+    // or the sharing layer.
+    auto facebookToken = [] {
+        auto file = ns::make<ns::UserDefaults>(ns::UserDefaults::standardUserDefaults()->path());
+        return file->objectForKey(sharing::kSHRFacebookAccessToken);
+    };
+    std::mt19937 rng(6);
+    bool cutShort = false;
+    for (int round = 0; round < 80 && !cutShort; ++round) {
+        pid_t child = testsupport::startChildAndWaitUntilReady([](const std::function<void()>& ready) {
+            for (;;) {
+                sharing::KeychainStore::setPasswordsForServices(
+                    {{"SHR_AUTH_SHRTwitter", "accessKey", ns::str("key")},
+                     {"SHR_AUTH_SHRTwitter", "accessSecret", ns::str("secret")}});
+                sharing::SHR::setDefaultsValues({{sharing::kSHRFacebookAccessToken, ns::str("token")}});
+                if (!sharing::SHR::logoutOfAll()) ::_exit(3);
+                ready();
+            }
+        });
+        ASSERT_GT(child, 0) << "round " << round;
+        ::usleep(std::uniform_int_distribution<unsigned>(0, 150000)(rng));
+        ASSERT_EQ(testsupport::killChild(child), "") << "round " << round;
+        cutShort = !twitterKey() && facebookToken();
+    }
+    ASSERT_TRUE(cutShort) << "no kill fell inside a logout";
+
+    launchPhone();
+    EXPECT_FALSE(twitterKey());
+    EXPECT_FALSE(facebookToken()) << "the logout was not finished";
+    EXPECT_FALSE(ns::UserDefaults::standardUserDefaults()->objectForKey(sharing::kSHRFacebookAccessToken));
+}
+
+}  // namespace app::test
+
+namespace app::test {
+
+// A launch on a home folder another process is using is refused: no
+// delegate, the reason names the home, and nothing there changes. Homes
+// of its own launch as before, one after another in this process; once
+// the other process is gone its home launches too.
+TEST_F(AppTest, ALaunchOnAHomeAnotherProcessUsesIsRefused) {
+    testsupport::TempDir otherHome{"apptest-other"};
+    const std::string other = otherHome.path();
+    launchPhone();
+    ASSERT_TRUE(delegate);
+    pid_t holder = testsupport::startChildAndWaitUntilReady([&](const std::function<void()>& ready) {
+        std::string why;
+        if (!claimHome(other, &why)) ::_exit(3);
+        ready();
+        for (;;) ::pause();
+    });
+    ASSERT_GT(holder, 0);
+    auto entries = [&] {
+        std::vector<std::string> names;
+        for (const auto& e : fs::recursive_directory_iterator(other)) names.push_back(e.path().string());
+        return names;
+    };
+    const auto before = entries();
+    LaunchSettings settings;
+    settings.homeDir = other;
+    std::string refused;
+    EXPECT_FALSE(launch(settings, &refused));
+    EXPECT_EQ(refused, "the home folder " + other + " is in use by another app process (process " +
+                           std::to_string(holder) + "); one home folder serves one app process at a time");
+    EXPECT_EQ(entries(), before);
+    EXPECT_EQ(ns::Paths::homeDirectory(), home) << "the refused launch left the home as it was";
+    EXPECT_EQ(ui::Application::shared()->delegateObject(), delegate.get()) << "the running app stays";
+
+    // This process's own home launches again, and so does the other home
+    // once its process has ended.
+    launchPhone();
+    EXPECT_TRUE(delegate);
+    ASSERT_EQ(testsupport::killChild(holder), "");
+    refused.clear();
+    EXPECT_TRUE(launch(settings, &refused)) << refused;
+    EXPECT_EQ(ns::Paths::homeDirectory(), other);
+    launchPhone();  // the test's own home again, before the other one goes
 }
 
 }  // namespace app::test

@@ -1,5 +1,6 @@
 #include "platform/security/Keychain.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -7,6 +8,7 @@
 
 #include <openssl/crypto.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -150,6 +152,24 @@ std::string folderOf(const std::string& path) {
     if (slash == std::string::npos) return ".";
     if (slash == 0) return "/";
     return path.substr(0, slash);
+}
+
+// Overwrites the regular file at `path` with zeros, to its last byte, and
+// flushes it; links are not followed. False when it could not be done.
+bool overwriteWithZeros(const std::string& path) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st{};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    static const char zeros[64 * 1024] = {};
+    for (off_t done = 0; ok && done < st.st_size;) {
+        size_t n = static_cast<size_t>(std::min<off_t>(st.st_size - done, static_cast<off_t>(sizeof zeros)));
+        ok = ns::writeAll(fd, zeros, n);
+        done += static_cast<off_t>(n);
+    }
+    ok = ok && ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
 }
 
 std::string timestampForFileName() {
@@ -440,6 +460,50 @@ int Keychain::listGenericPasswords(std::optional<std::string_view> service,
 std::vector<std::string> Keychain::corruptFilesMovedAside() const {
     std::lock_guard<std::mutex> g(storeMutex());
     return movedAside_;
+}
+
+int Keychain::discardFilesMovedAside(std::vector<std::string>* remaining) {
+    std::lock_guard<std::mutex> g(storeMutex());
+    std::string folder = folderOf(path_);
+    std::string prefix = path_.substr(path_.rfind('/') + 1) + ".corrupt-";
+    std::vector<std::string> kept;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) {
+        if (errno == ENOENT) return kStatusSuccess;  // nothing was ever stored
+        logLine(ns::format("cannot look for copies set aside in %s: %s", folder, std::strerror(errno)));
+        return kStatusIO;
+    }
+    // No load may set a file aside meanwhile: the lock every user of the
+    // file takes is held while the folder is read.
+    FileLock lock(path_);
+    std::vector<std::string> found;
+    while (dirent* entry = ::readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0)
+            found.push_back(folder + "/" + name);
+    }
+    ::closedir(dir);
+    for (const std::string& file : found) {
+        struct stat st{};
+        if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        bool emptied = overwriteWithZeros(file);
+        int emptyError = errno;
+        bool deleted = ::unlink(file.c_str()) == 0;
+        int deleteError = errno;
+        if (deleted) {
+            movedAside_.erase(std::remove(movedAside_.begin(), movedAside_.end(), file), movedAside_.end());
+            logLine(ns::format("deleted %s, set aside as damaged", file));
+        } else if (emptied) {
+            logLine(ns::format("emptied %s, set aside as damaged, but could not delete it (%s)", file,
+                               std::strerror(deleteError)));
+        } else {
+            logLine(ns::format("%s, set aside as damaged, could be neither emptied (%s) nor deleted (%s)", file,
+                               std::strerror(emptyError), std::strerror(deleteError)));
+            kept.push_back(file);
+        }
+    }
+    if (remaining) *remaining = kept;
+    return kept.empty() ? kStatusSuccess : kStatusIO;
 }
 
 }  // namespace sec

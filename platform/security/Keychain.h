@@ -12,7 +12,8 @@
 //   one left by a killed save is removed by the next operation;
 // - a file that cannot be decoded (bad magic, lengths out of range, checksum
 //   mismatch) is renamed aside as "<file>.corrupt-<time>" and never
-//   overwritten; the keychain then starts empty;
+//   overwritten; the keychain then starts empty; such copies go only when
+//   asked for (discardFilesMovedAside, at a logout);
 // - secrets never appear in log lines, descriptions or attribute lists.
 //
 // Every operation re-reads the file under a process-wide mutex and an
@@ -121,6 +122,15 @@ public:
 
     // Files moved aside because they could not be decoded (newest last).
     std::vector<std::string> corruptFilesMovedAside() const;
+    // Removes the secrets of every file moved aside as "<file>.corrupt-..."
+    // (by this object or any earlier one): such a copy holds them in clear
+    // and nothing reads it back. Each regular file of that name is
+    // overwritten with zeros and deleted; one that can be neither keeps its
+    // bytes and is named in *remaining (when given), and the answer is
+    // kStatusIO. A copy that could be emptied but not deleted holds no
+    // secret any more and is not counted. Links and folders of that name
+    // are left alone.
+    int discardFilesMovedAside(std::vector<std::string>* remaining = nullptr);
 
 private:
     struct Item;

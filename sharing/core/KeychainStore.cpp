@@ -59,6 +59,12 @@ bool KeychainStore::setPasswordsForServices(const std::vector<Change>& changes, 
     return true;
 }
 
+bool KeychainStore::discardDamagedCopies(std::vector<std::string>* remaining, ns::Ref<ns::Error>* error) {
+    int status = sec::Keychain::defaultKeychain()->discardFilesMovedAside(remaining);
+    if (status != sec::kStatusSuccess) return fail(error, status);
+    return true;
+}
+
 bool KeychainStore::deletePasswordForService(const ns::String* service, const ns::String* account,
                                              ns::Ref<ns::Error>* error) {
     if (!service || !account) return fail(error, kKeychainMissingArgument);

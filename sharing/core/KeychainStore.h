@@ -45,6 +45,11 @@ public:
     // afterwards the keychain holds every change or, on failure, none.
     // -1001 when a service or an account is empty.
     static bool setPasswordsForServices(const std::vector<Change>& changes, ns::Ref<ns::Error>* error = nullptr);
+    // Removes the passwords held by copies of the keychain set aside as
+    // damaged (Keychain::discardFilesMovedAside). False when a copy kept
+    // them; its path is then in *remaining.
+    static bool discardDamagedCopies(std::vector<std::string>* remaining = nullptr,
+                                     ns::Ref<ns::Error>* error = nullptr);
     static bool deletePasswordForService(const ns::String* service, const ns::String* account,
                                          ns::Ref<ns::Error>* error = nullptr);
     // Attribute dictionaries ("svce", "acct", "cdat", "mdat") of the items of

@@ -3,9 +3,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
+#include <optional>
 #include <set>
 
 #include "net/http/Reachability.h"
@@ -25,6 +28,7 @@
 #include "platform/ui/Window.h"
 #include "sharing/core/ImageCoding.h"
 #include "sharing/core/KeychainStore.h"
+#include "sharing/core/SHRLogoutRecord.h"
 #include "sharing/core/SHROfflineSharer.h"
 #include "sharing/core/SHRSharer.h"
 
@@ -47,6 +51,11 @@ bool& sharersLoaded() {
     static bool b = false;
     return b;
 }
+// Guards the home folder the sharing layer was started for.
+std::mutex& startedMutex() {
+    static std::mutex m;
+    return m;
+}
 }  // namespace
 
 SHR* SHR::currentHelper() {
@@ -65,6 +74,10 @@ void SHR::reset() {
     s->offlineResends_.clear();
     s->offlineUnremoved_.clear();
     s->offlineFolderChecked_.clear();
+    {
+        std::lock_guard<std::mutex> g(startedMutex());
+        s->startedForHome_.clear();
+    }
     s->rootViewController_ = nullptr;
     s->currentRootViewController_ = nullptr;
     std::lock_guard<std::mutex> g(sharersMutex());
@@ -232,6 +245,7 @@ void SHR::setUserExclusions(const ns::Ref<ns::Object>& exclusions) {
 // -- Auth values ---------------------------------------------------------------------------
 
 ns::Ref<ns::String> SHR::getAuthValueForKeyForSharer(std::string_view key, std::string_view sharerId) {
+    startForCurrentHome();
     auto service = ns::str(std::string(kSHRAuthServicePrefix) + std::string(sharerId));
     return KeychainStore::passwordForService(service.get(), ns::str(key).get());
 }
@@ -246,6 +260,7 @@ bool reportAuthFailure(bool ok, const char* what, std::string_view sharerId, con
 }  // namespace
 
 bool SHR::setAuthValueForKeyForSharer(const ns::String* value, std::string_view key, std::string_view sharerId) {
+    startForCurrentHome();
     auto service = ns::str(std::string(kSHRAuthServicePrefix) + std::string(sharerId));
     ns::Ref<ns::Error> error;
     return reportAuthFailure(KeychainStore::setPassword(value, service.get(), ns::str(key).get(), &error), "stored",
@@ -253,12 +268,14 @@ bool SHR::setAuthValueForKeyForSharer(const ns::String* value, std::string_view 
 }
 
 bool SHR::removeAuthValueForKeyForSharer(std::string_view key, std::string_view sharerId) {
+    startForCurrentHome();
     auto service = ns::str(std::string(kSHRAuthServicePrefix) + std::string(sharerId));
     return KeychainStore::deletePasswordForService(service.get(), ns::str(key).get());
 }
 
 bool SHR::setAuthValuesForSharer(const std::vector<std::pair<std::string, ns::Ref<ns::String>>>& values,
                                  std::string_view sharerId) {
+    startForCurrentHome();
     auto service = ns::str(std::string(kSHRAuthServicePrefix) + std::string(sharerId));
     ns::Ref<ns::Error> error;
     return reportAuthFailure(KeychainStore::setPasswords(values, service.get(), &error), "stored", sharerId, error);
@@ -285,7 +302,8 @@ bool SHR::setDefaultsValues(const std::vector<std::pair<std::string, ns::Ref<ns:
 
 // -- Logout and others -------------------------------------------------------------------------
 
-bool SHR::logoutOfAll() {
+bool SHR::logoutOfAll(SHRLogoutFailure* why) {
+    if (why) *why = SHRLogoutFailure::LoginsStay;
     auto sharers = sharersDictionary();
     ns::Ref<ns::Array> services(sharers ? sharers->arrayForKey("services") : nullptr);
     if (!services) {
@@ -296,50 +314,144 @@ bool SHR::logoutOfAll() {
     for (ns::Object* o : *services)
         if (auto* id = ns::as<ns::String>(o))
             if (auto sharer = SHRSharer::sharerWithClassName(std::string(id->utf8()))) all.push_back(sharer);
-    return logoutOfSharers(all);
+    return logoutOfSharers(all, why);
 }
 
-bool SHR::logoutOfService(const std::string& sharerId) { return SHRSharer::logoutSharer(sharerId); }
+bool SHR::logoutOfService(const std::string& sharerId, SHRLogoutFailure* why) {
+    return SHRSharer::logoutSharer(sharerId, why);
+}
 
-bool SHR::logoutOfSharers(const std::vector<ns::Ref<SHRSharer>>& sharers) {
-    std::vector<KeychainStore::Change> removals, restore;
-    std::vector<std::pair<std::string, ns::Ref<ns::Object>>> defaultsRemovals;
+std::string SHR::logoutFailureText(SHRLogoutFailure why) {
+    if (why == SHRLogoutFailure::DamagedCopiesStay)
+        return SHRLocalizedString("Your logins were removed, but a damaged copy of the keychain that could not be "
+                                  "deleted still holds older ones. Please try again.");
+    return SHRLocalizedString("Your logins could not be removed. Please try again.");
+}
+
+namespace {
+// Removes the keychain items a record names, in one keychain write.
+bool removeKeychainItems(const SHRLogoutRecord& record, ns::Ref<ns::Error>* error) {
+    std::vector<KeychainStore::Change> removals;
+    for (const auto& [service, account] : record.keychainItems) removals.push_back({service, account, nullptr});
+    return KeychainStore::setPasswordsForServices(removals, error);
+}
+
+std::vector<std::pair<std::string, ns::Ref<ns::Object>>> defaultsRemovals(const SHRLogoutRecord& record) {
+    std::vector<std::pair<std::string, ns::Ref<ns::Object>>> removals;
+    for (const auto& key : record.defaultsKeys) removals.emplace_back(key, nullptr);
+    return removals;
+}
+
+// The passwords of the keychain's damaged copies go with every logout:
+// nothing reads those copies back, and they hold logins in clear.
+bool discardDamagedKeychainCopies() {
+    std::vector<std::string> remaining;
+    if (KeychainStore::discardDamagedCopies(&remaining)) return true;
+    for (const auto& file : remaining)
+        std::fprintf(stderr, "SHR: %s, a copy of the keychain set aside as damaged, still holds older logins\n",
+                     file.c_str());
+    if (remaining.empty()) std::fprintf(stderr, "SHR: the copies of the keychain set aside as damaged cannot be looked for\n");
+    return false;
+}
+}  // namespace
+
+bool SHR::logoutOfSharers(const std::vector<ns::Ref<SHRSharer>>& sharers, SHRLogoutFailure* why) {
+    if (why) *why = SHRLogoutFailure::LoginsStay;
+    startForCurrentHome();
+    SHRLogoutRecord record;
     std::set<std::pair<std::string, std::string>> authSeen;
     std::set<std::string> defaultsSeen;
     for (const auto& sharer : sharers) {
         if (!sharer) continue;
         SHRStoredLogin login = sharer->storedLogin();
         std::string service = std::string(kSHRAuthServicePrefix) + sharer->sharerId();
-        for (const std::string& key : login.authKeys) {
-            if (!authSeen.insert({service, key}).second) continue;
-            removals.push_back({service, key, nullptr});
-            if (auto old = KeychainStore::passwordForService(ns::str(service).get(), ns::str(key).get()))
-                restore.push_back({service, key, old});
-        }
+        for (const std::string& key : login.authKeys)
+            if (authSeen.insert({service, key}).second) record.keychainItems.emplace_back(service, key);
         for (const std::string& key : login.defaultsKeys)
-            if (defaultsSeen.insert(key).second) defaultsRemovals.emplace_back(key, nullptr);
+            if (defaultsSeen.insert(key).second) record.defaultsKeys.push_back(key);
     }
+    // A logout that could not be finished before is finished by this one;
+    // when this one fails, its record is left as it was.
+    std::optional<SHRLogoutRecord> earlier = SHRLogoutRecord::find();
+    if (earlier) record.merge(*earlier);
+    auto dropRecord = [&] { return earlier ? earlier->write() : SHRLogoutRecord::remove(); };
+    std::vector<KeychainStore::Change> restore;
+    for (const auto& [service, account] : record.keychainItems)
+        if (auto old = KeychainStore::passwordForService(ns::str(service).get(), ns::str(account).get()))
+            restore.push_back({service, account, old});
+
     ns::Ref<ns::Error> error;
-    if (!KeychainStore::setPasswordsForServices(removals, &error)) {
+    if (!record.write(&error)) {
+        std::fprintf(stderr, "SHR: the logout could not be recorded (%s); every login stays stored\n",
+                     error ? error->localizedDescription().c_str() : "unknown error");
+        return false;
+    }
+    if (!removeKeychainItems(record, &error)) {
+        dropRecord();
         std::fprintf(stderr, "SHR: the logins could not be removed (keychain status %ld); they stay stored\n",
                      error ? static_cast<long>(error->code()) : 0L);
         return false;
     }
-    if (!setDefaultsValues(defaultsRemovals)) {
+    if (!setDefaultsValues(defaultsRemovals(record))) {
         // The keychain's logins go back: a logout that failed leaves every
         // login as it was.
-        if (KeychainStore::setPasswordsForServices(restore, &error))
+        if (KeychainStore::setPasswordsForServices(restore, &error)) {
+            dropRecord();
             std::fprintf(stderr, "SHR: the logins could not be removed from the user defaults; they stay stored\n");
-        else
+        } else {
+            // The record stays: the next start finishes the logout, rather
+            // than leave the keychain's logins gone and the others stored.
             std::fprintf(stderr,
                          "SHR: the logins could not be removed from the user defaults, and those of the keychain "
-                         "could not be put back (keychain status %ld)\n",
+                         "could not be put back (keychain status %ld); the next start removes them all\n",
                          error ? static_cast<long>(error->code()) : 0L);
+        }
         return false;
     }
+    if (!SHRLogoutRecord::remove())
+        std::fprintf(stderr, "SHR: the record of the logout could not be deleted (%s)\n", std::strerror(errno));
     for (const auto& sharer : sharers)
         if (sharer) sharer->didLogout();
+    if (!discardDamagedKeychainCopies()) {
+        if (why) *why = SHRLogoutFailure::DamagedCopiesStay;
+        return false;
+    }
+    if (why) *why = SHRLogoutFailure::None;
     return true;
+}
+
+bool SHR::finishInterruptedLogout() {
+    auto record = SHRLogoutRecord::find();
+    if (!record) return true;
+    ns::Ref<ns::Error> error;
+    if (!removeKeychainItems(*record, &error)) {
+        std::fprintf(stderr,
+                     "SHR: a logout cut short could not be finished (keychain status %ld); the next start tries "
+                     "again\n",
+                     error ? static_cast<long>(error->code()) : 0L);
+        return false;
+    }
+    if (!setDefaultsValues(defaultsRemovals(*record))) {
+        std::fprintf(stderr, "SHR: a logout cut short could not be finished in the user defaults; the next start "
+                             "tries again\n");
+        return false;
+    }
+    if (!SHRLogoutRecord::remove())
+        std::fprintf(stderr, "SHR: the record of a finished logout could not be deleted (%s)\n", std::strerror(errno));
+    discardDamagedKeychainCopies();
+    std::fprintf(stderr, "SHR: a logout cut short was finished\n");
+    return true;
+}
+
+void SHR::startForCurrentHome() {
+    std::string home = ns::Paths::homeDirectory();
+    {
+        std::lock_guard<std::mutex> g(startedMutex());
+        SHR* s = currentHelper();
+        if (s->startedForHome_ == home) return;
+        s->startedForHome_ = home;
+    }
+    finishInterruptedLogout();
 }
 
 bool SHR::connected() {

@@ -26,6 +26,16 @@ namespace sharing {
 
 class SHRSharer;
 
+// Why a logout is not done.
+enum class SHRLogoutFailure : int {
+    None,
+    // Nothing was removed: every login stays stored, as before.
+    LoginsStay,
+    // The logins are removed, but a copy of the keychain set aside as
+    // damaged still holds older ones in clear.
+    DamagedCopiesStay,
+};
+
 inline constexpr const char* kSHRErrorDomain = "sharing";
 inline constexpr const char* SHRHideCurrentViewFinishedNotification = "SHRHideCurrentViewFinished";
 inline constexpr const char* kSHRAuthServicePrefix = "SHR_AUTH_";
@@ -100,19 +110,39 @@ public:
 
     // -- Logout ---------------------------------------------------------------
     // Removes the logins of every sharer of the list's "services" as one
-    // change (see logoutOfSharers). False when they could not be removed,
-    // which leaves every login stored as it was; also false when there is
-    // no sharer list (nothing is known to log out of).
-    static bool logoutOfAll();
-    static bool logoutOfService(const std::string& sharerId);
+    // change (see logoutOfSharers). False when the logout is not done (see
+    // logoutOfSharers); also false when there is no sharer list (nothing is
+    // known to log out of), with *why LoginsStay.
+    static bool logoutOfAll(SHRLogoutFailure* why = nullptr);
+    static bool logoutOfService(const std::string& sharerId, SHRLogoutFailure* why = nullptr);
     // Removes what the sharers keep of their logins (SHRSharer::storedLogin)
     // from the keychain and the user defaults: all of it, or, on failure,
-    // none. The keychain goes first, in one write; then the user defaults,
-    // in one change; when those cannot be saved, the keychain's values are
-    // written back. Only when both are gone does each sharer forget what it
-    // holds in memory (SHRSharer::didLogout: tokens, cookies). False on
-    // failure, with the reason logged.
-    static bool logoutOfSharers(const std::vector<ns::Ref<SHRSharer>>& sharers);
+    // none. A record of what goes is written first (SHRLogoutRecord), so
+    // that a kill in the middle is finished at the next start; then the
+    // keychain, in one write; then the user defaults, in one change; when
+    // those cannot be saved, the keychain's values are written back. Only
+    // when both are gone does each sharer forget what it holds in memory
+    // (SHRSharer::didLogout: tokens, cookies). Last, the copies of the
+    // keychain set aside as damaged lose the passwords they hold in clear.
+    // True only when all of that is done. False, with the reason logged and
+    // in *why: LoginsStay when nothing was removed, DamagedCopiesStay when
+    // the logins are gone but a damaged copy kept its passwords.
+    static bool logoutOfSharers(const std::vector<ns::Ref<SHRSharer>>& sharers, SHRLogoutFailure* why = nullptr);
+    // What the user is told of a logout that is not done.
+    static std::string logoutFailureText(SHRLogoutFailure why);
+    // Finishes the logout a killed process left under way (its record is in
+    // the home folder): its logins are removed from the keychain and the
+    // user defaults, and the keychain's damaged copies lose their passwords.
+    // True when there was none, or it is finished; false (logged) when its
+    // logins could not be removed yet: the record stays for the next start.
+    // The app calls it as it starts.
+    static bool finishInterruptedLogout();
+    // The sharing layer's start in this process for the current home
+    // folder: finishInterruptedLogout, once (again after reset() or when the
+    // home folder changes). Every sharer and every login read or write
+    // calls it first, so a process that uses the sharing layer alone
+    // finishes a cut-short logout too.
+    static void startForCurrentHome();
 
     // -- Other ------------------------------------------------------------------
     // True unless the internet connection's reachability is not-reachable.
@@ -174,6 +204,8 @@ private:
     std::set<std::string> offlineUnremoved_;
     // The queue folder whose leftovers were cleared in this process.
     std::string offlineFolderChecked_;
+    // The home folder whose cut-short logout was looked for in this process.
+    std::string startedForHome_;
     ns::Ref<ui::ViewController> rootViewController_;
     ns::Weak<ui::ViewController> currentRootViewController_;
 };

@@ -76,6 +76,7 @@ ns::Ref<SHRSharer> SHRSharer::sharerWithClassName(const std::string& name) {
 // -- Construction and capabilities -------------------------------------------------
 
 SHRSharer::SHRSharer() {
+    SHR::startForCurrentHome();
     setShareDelegate(ns::make<SHRDefaultSharerDelegate>().get());
     item_ = ns::make<SHRItem>();
     setModalPresentationStyle(SHR::modalPresentationStyle());
@@ -129,11 +130,12 @@ SHRStoredLogin SHRSharer::storedLogin() const {
     return login;
 }
 
-bool SHRSharer::logout() { return SHR::logoutOfSharers({ns::keepAlive(this)}); }
+bool SHRSharer::logout(SHRLogoutFailure* why) { return SHR::logoutOfSharers({ns::keepAlive(this)}, why); }
 
-bool SHRSharer::logoutSharer(const std::string& name) {
+bool SHRSharer::logoutSharer(const std::string& name, SHRLogoutFailure* why) {
+    if (why) *why = SHRLogoutFailure::None;
     auto s = sharerWithClassName(name);
-    return !s || s->logout();
+    return !s || s->logout(why);
 }
 
 bool SHRSharer::isServiceAuthorized(const std::string& name) {

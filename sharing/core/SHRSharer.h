@@ -36,6 +36,8 @@ inline constexpr const char* SHRAuthDidFinishNotification = "SHRAuthDidFinish";
 // What a sharer keeps of a login, which a logout removes: the keys of its
 // values in the keychain (service "SHR_AUTH_" + sharer id) and its keys in
 // the user defaults.
+enum class SHRLogoutFailure : int;  // SHR.h
+
 struct SHRStoredLogin {
     std::vector<std::string> authKeys;
     std::vector<std::string> defaultsKeys;
@@ -142,11 +144,11 @@ public:
     // Forgets what the class holds in memory of a login (tokens, the
     // service's cookies), once its stored login is gone.
     virtual void didLogout() {}
-    // Removes the stored login, whole (SHR::logoutOfSharers); false when it
-    // could not be removed, which leaves it stored as it was.
-    virtual bool logout();
+    // Removes the stored login, whole (SHR::logoutOfSharers); false when the
+    // logout is not done (*why tells whether the login stays stored).
+    virtual bool logout(SHRLogoutFailure* why = nullptr);
     // True for a name no sharer class has (nothing is stored for it).
-    static bool logoutSharer(const std::string& name);
+    static bool logoutSharer(const std::string& name, SHRLogoutFailure* why = nullptr);
     static bool isServiceAuthorized(const std::string& name);
 
     // -- Life cycle ------------------------------------------------------------

@@ -40,7 +40,7 @@ public:
     void share() override {
         events().push_back("share:" + name_ + ":" + (item() && item()->text() ? std::string(item()->text()->utf8()) : "-"));
     }
-    bool logout() override {
+    bool logout(SHRLogoutFailure*) override {
         events().push_back("logout:" + name_);
         return true;
     }

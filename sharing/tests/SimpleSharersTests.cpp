@@ -1,17 +1,30 @@
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <regex>
 #include <set>
 
+#include "platform/foundation/FileIO.h"
 #include "platform/mail/MailComposeViewController.h"
 #include "platform/mail/MessageComposeViewController.h"
 #include "platform/ui/Pasteboard.h"
 #include "sharing/core/ImageCoding.h"
+#include "sharing/core/KeychainStore.h"
+#include "sharing/core/SHRLogoutRecord.h"
 #include "sharing/sharers/facebook/SHRFacebook.h"
 #include "sharing/sharers/simple/SimpleSharers.h"
 #include "sharing/sharers/twitter/SHRTwitter.h"
 #include "sharing/sharers/vkontakte/SHRVkontakte.h"
 #include "sharing/tests/SharingTestSupport.h"
 #include "sharing/ui/SHRActivityIndicator.h"
+#include "testsupport/ChildProcess.h"
 
 namespace sharing::test {
 namespace {
@@ -173,14 +186,40 @@ TEST_F(SimpleSharersTest, TheShippedSharerListNamesEverySharer) {
 // in the user defaults) and tells which of them are still stored.
 class StoredLogins {
 public:
+    // The keychain's logins in one write, then the user defaults' in one.
     void signIn() {
-        for (auto& [id, key] : keychain_) SHR::setAuthValueForKeyForSharer(ns::str("secret").get(), key, id);
-        auto defaults = ns::UserDefaults::standardUserDefaults();
-        for (const char* key : defaultsKeys_) defaults->setObjectForKey(ns::str("secret"), key);
+        std::vector<KeychainStore::Change> values;
+        for (auto& [id, key] : keychain_) values.push_back({std::string("SHR_AUTH_") + id, key, ns::str("secret")});
+        ASSERT_TRUE(KeychainStore::setPasswordsForServices(values));
         auto later = ns::Date::dateWithTimeIntervalSinceReferenceDate(ns::Date::date()->timeIntervalSinceReferenceDate() +
                                                                       3600);
-        defaults->setObjectForKey(later, kSHRFacebookExpiryDate);
-        defaults->setObjectForKey(later, kSHRVkontakteExpiryDate);
+        std::vector<std::pair<std::string, ns::Ref<ns::Object>>> defaults{{kSHRFacebookExpiryDate, later},
+                                                                          {kSHRVkontakteExpiryDate, later}};
+        for (const char* key : defaultsKeys_) defaults.emplace_back(key, ns::str("secret"));
+        ASSERT_TRUE(ns::UserDefaults::standardUserDefaults()->setObjectsForKeys(defaults));
+    }
+    // What the files hold, read without starting the sharing layer (which
+    // would finish a logout cut short): the sharer ids and defaults keys
+    // whose login is stored.
+    std::vector<std::string> storedInTheFiles() const {
+        std::vector<std::string> left;
+        for (auto& [id, key] : keychain_)
+            if (ns::describe(KeychainStore::passwordForService(ns::str(std::string("SHR_AUTH_") + id).get(),
+                                                               ns::str(key).get())) == "secret")
+                left.push_back(id);
+        auto defaults = ns::make<ns::UserDefaults>(ns::UserDefaults::standardUserDefaults()->path());
+        for (const char* key : defaultsKeys_)
+            if (ns::describe(defaults->objectForKey(key)) == "secret") left.push_back(key);
+        return left;
+    }
+    // The states a sign-in passes through: nothing, the keychain's logins,
+    // all of them.
+    bool signInState(const std::vector<std::string>& stored) const {
+        std::vector<std::string> states{};
+        for (auto& [id, key] : keychain_) states.push_back(id);
+        if (stored.empty() || stored == states) return true;
+        states.insert(states.end(), defaultsKeys_.begin(), defaultsKeys_.end());
+        return stored == states;
     }
     // The sharer ids and defaults keys whose login is still stored, as read
     // in this process; with `fromDisk`, as the next process would read them.
@@ -289,6 +328,223 @@ TEST_F(SimpleSharersTest, ALogoutThatCannotRemoveEveryLoginRemovesNone) {
     EXPECT_EQ(rec.names, (std::vector<std::string>{"SHRSendDidFinish"}));
     EXPECT_EQ(logins.stillSignedIn(true), std::vector<std::string>{});
     EXPECT_TRUE(alerts().empty());
+}
+
+
+// A logout is whole after a kill: a child process signs in and logs out of
+// everything in a loop and is killed at a random moment; the next start of
+// the sharing layer (here: a fresh centre and fresh user defaults, as in a
+// new process that uses the sharing layer alone) finishes a logout the kill
+// cut short, so the logins are all there or all gone. Only the states a
+// sign-in passes through (nothing, the keychain's logins, all of them) may
+// be found. A logout cut between its keychain write and its user-defaults
+// write left the keychain's logins gone and Facebook's, Vkontakte's and
+// Twitter's account information stored.
+TEST_F(SimpleSharersTest, ALogoutCutShortByAKillIsFinishedAtTheNextStart) {
+    StoredLogins logins;
+    std::mt19937 rng(41);
+    int cutShort = 0;
+    const int rounds = 48;
+    for (int round = 0; round < rounds; ++round) {
+        pid_t child = testsupport::startChildAndWaitUntilReady([&](const std::function<void()>& ready) {
+            for (;;) {
+                logins.signIn();
+                if (!SHR::logoutOfAll()) ::_exit(3);
+                ready();
+            }
+        });
+        ASSERT_GT(child, 0) << "round " << round;
+        // Several rounds of the loop long, so that the kill falls at any
+        // moment of one, wherever the time of a round goes on this machine.
+        ::usleep(std::uniform_int_distribution<unsigned>(0, 150000)(rng));
+        ASSERT_EQ(testsupport::killChild(child), "") << "round " << round;
+        std::vector<std::string> left = logins.storedInTheFiles();
+        if (!logins.signInState(left)) ++cutShort;
+        SHR::reset();
+        std::vector<std::string> afterStart = logins.stillSignedIn(true);
+        EXPECT_TRUE(logins.signInState(afterStart))
+            << "round " << round << ": " << testing::PrintToString(afterStart) << " stored after the start, "
+            << testing::PrintToString(left) << " before it";
+        if (afterStart.size() != left.size()) {
+            EXPECT_EQ(afterStart, std::vector<std::string>{}) << "round " << round << ": the start only removes";
+        }
+        EXPECT_EQ(logins.storedInTheFiles(), afterStart) << "round " << round << ": the start saved what it did";
+    }
+    // The kills did cut logouts short: the test saw what it is about.
+    EXPECT_GT(cutShort, 0);
+    std::printf("%d of %d kills cut a logout short\n", cutShort, rounds);
+}
+
+// What a start does with the record of a logout cut short. A record it can
+// read is finished: the logins it names go, then the record; while the
+// keychain's or the user defaults' folder is full or read-only it stays for
+// the next start. A record it cannot read is moved aside and the logins
+// stay as they are.
+TEST_F(SimpleSharersTest, TheRecordOfALogoutCutShortIsFinishedOrSetAside) {
+    namespace fs = std::filesystem;
+    StoredLogins logins;
+    const std::string record = SHRLogoutRecord::path();
+    SHRLogoutRecord named;
+    named.keychainItems = {{"SHR_AUTH_SHRPinboard", "username"}, {"SHR_AUTH_SHRTwitter", "accessKey"}};
+    named.defaultsKeys = {kSHRFacebookAccessToken};
+    testsupport::FullDisk keychainFolder(ns::Paths::join(ns::Paths::libraryDirectory(), "Keychains"));
+    FullPreferences defaultsFolder;
+    for (auto* disk : {&keychainFolder, static_cast<testsupport::FullDisk*>(&defaultsFolder)}) {
+        for (auto failure : testsupport::FullDisk::kFailures) {
+            SCOPED_TRACE(disk->folder() + ", " + testsupport::FullDisk::describe(failure));
+            logins.signIn();
+            ASSERT_TRUE(named.write());
+            if (!disk->arrange(failure)) continue;
+            SHR::reset();
+            EXPECT_FALSE(SHR::finishInterruptedLogout());
+            EXPECT_TRUE(fs::exists(record)) << "kept for the next start";
+            // A logout that fails meanwhile leaves the record as it was.
+            EXPECT_FALSE(SHR::logoutOfAll());
+            auto kept = SHRLogoutRecord::find();
+            ASSERT_TRUE(kept);
+            EXPECT_EQ(kept->keychainItems, named.keychainItems);
+            EXPECT_EQ(kept->defaultsKeys, named.defaultsKeys);
+            disk->restore();
+            SHR::reset();
+            EXPECT_TRUE(SHR::finishInterruptedLogout());
+            EXPECT_TRUE(SHR::finishInterruptedLogout()) << "none left to finish";
+            std::vector<std::string> left = logins.stillSignedIn(true);
+            EXPECT_EQ(left.size(), logins.count() - 3) << testing::PrintToString(left);
+            EXPECT_EQ(std::count(left.begin(), left.end(), std::string("SHRPinboard")), 0);
+            EXPECT_FALSE(fs::exists(record));
+        }
+    }
+    struct Damaged {
+        const char* name;
+        std::string text;
+    } damaged[] = {
+        {"not a property list", "damaged"},
+        {"an array", "<plist version=\"1.0\"><array/></plist>"},
+        {"an item without account",
+         "<plist version=\"1.0\"><dict><key>keychain</key><array><dict><key>service</key><string>SHR_AUTH_SHRPinboard"
+         "</string></dict></array><key>defaults</key><array/></dict></plist>"},
+        {"an empty key",
+         "<plist version=\"1.0\"><dict><key>keychain</key><array/><key>defaults</key><array><string></string>"
+         "</array></dict></plist>"},
+        {"no defaults", "<plist version=\"1.0\"><dict><key>keychain</key><array/></dict></plist>"},
+    };
+    for (const auto& d : damaged) {
+        SCOPED_TRACE(d.name);
+        logins.signIn();
+        for (const auto& e : fs::directory_iterator(fs::path(record).parent_path())) fs::remove(e.path());
+        ASSERT_TRUE(ns::writeFileAtomically(record, d.text));
+        SHR::reset();
+        EXPECT_EQ(logins.stillSignedIn(true).size(), logins.count());
+        EXPECT_FALSE(fs::exists(record));
+        std::vector<std::string> aside;
+        for (const auto& e : fs::directory_iterator(fs::path(record).parent_path())) aside.push_back(e.path().string());
+        ASSERT_EQ(aside.size(), 1u);
+        EXPECT_TRUE(std::regex_match(aside[0], std::regex(".*/SHRLogoutUnderWay\\.plist\\.corrupt-[0-9]+"))) << aside[0];
+        EXPECT_EQ(ns::readFile(aside[0]).value_or(""), d.text);
+    }
+}
+
+// Makes a file read-only where the test may mount: a read-only bind mount
+// of the file on itself, which can be neither written nor deleted.
+class ReadOnlyFile {
+public:
+    explicit ReadOnlyFile(std::string path) : path_(std::move(path)) {
+        if (::mount(path_.c_str(), path_.c_str(), nullptr, MS_BIND, nullptr) != 0) return;
+        mounted_ = true;
+        readOnly_ = ::mount(nullptr, path_.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+    }
+    ~ReadOnlyFile() { release(); }
+    bool held() const { return readOnly_; }
+    void release() {
+        if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
+        mounted_ = readOnly_ = false;
+    }
+
+private:
+    std::string path_;
+    bool mounted_ = false;
+    bool readOnly_ = false;
+};
+
+// A logout also takes the passwords out of the keychain's copies set aside
+// as damaged (by this process or an earlier one): no file of the home holds
+// a password afterwards. A copy that can be neither emptied nor deleted
+// keeps them: the logout removes the current logins but says that older
+// ones remain, and "Logged Out!" is not shown.
+TEST_F(SimpleSharersTest, ALogoutRemovesThePasswordsOfDamagedKeychainCopies) {
+    namespace fs = std::filesystem;
+    StoredLogins logins;
+    const std::string keychain = ns::Paths::join(ns::Paths::libraryDirectory(), "Keychains/keychain.db");
+    auto filesHolding = [&](const std::string& bytes) {
+        std::vector<std::string> found;
+        for (const auto& e : fs::recursive_directory_iterator(home->path()))
+            if (e.is_regular_file() && !e.is_symlink() &&
+                ns::readFile(e.path().string()).value_or("").find(bytes) != std::string::npos)
+                found.push_back(fs::relative(e.path(), home->path()).string());
+        return found;
+    };
+    auto damageTheKeychain = [&] {
+        auto bytes = ns::readFile(keychain);
+        ASSERT_TRUE(bytes);
+        (*bytes)[bytes->size() - 1] ^= 1;  // the checksum no longer matches
+        ASSERT_TRUE(ns::writeFileAtomically(keychain, *bytes, nullptr, 0600));
+        EXPECT_FALSE(SHR::getAuthValueForKeyForSharer("username", "SHRPinboard")) << "set aside, starting empty";
+    };
+    auto logOut = [&] {
+        ui::Panel::resetShown();
+        SHRActivityIndicator::currentIndicator()->setSubMessage("");
+        NotificationRecorder rec;
+        SHRSharer::shareURL<SHRLogout>(ns::URL::URLWithString("http://example.com/"));
+        return rec.names;
+    };
+
+    // One copy set aside by this process, one left by an earlier one, a link
+    // of such a name (left alone, and what it points at too).
+    logins.signIn();
+    damageTheKeychain();
+    ASSERT_TRUE(ns::writeFileAtomically(keychain + ".corrupt-20200101T000000Z", "older: secret", nullptr, 0600));
+    std::string outside = home->path() + "/outside";
+    ASSERT_TRUE(ns::writeFileAtomically(outside, "not a keychain copy: secret"));
+    fs::create_symlink(outside, keychain + ".corrupt-link");
+    logins.signIn();
+    ASSERT_EQ(filesHolding("secret").size(), 5u) << testing::PrintToString(filesHolding("secret"));
+    EXPECT_EQ(logOut(), (std::vector<std::string>{"SHRSendDidFinish"}));
+    EXPECT_EQ(SHRActivityIndicator::currentIndicator()->subMessageLabel()->text(), "Logged Out!");
+    EXPECT_TRUE(alerts().empty());
+    EXPECT_EQ(filesHolding("secret"), std::vector<std::string>{"outside"});
+    EXPECT_TRUE(fs::is_symlink(keychain + ".corrupt-link"));
+    EXPECT_EQ(logins.stillSignedIn(true), std::vector<std::string>{});
+
+    // A copy that can be neither emptied nor deleted.
+    logins.signIn();
+    damageTheKeychain();
+    std::vector<std::string> copies;
+    for (const auto& e : fs::directory_iterator(fs::path(keychain).parent_path()))
+        if (e.path().filename().string().find(".corrupt-2") != std::string::npos) copies.push_back(e.path().string());
+    ASSERT_EQ(copies.size(), 1u);
+    logins.signIn();
+    ReadOnlyFile readOnly(copies[0]);
+    if (!readOnly.held()) {
+        std::printf("[  SKIPPED ] a copy that cannot be deleted: this test may not mount here\n");
+        return;
+    }
+    EXPECT_EQ(logOut(), (std::vector<std::string>{"SHRSendDidFailWithError"}));
+    EXPECT_NE(SHRActivityIndicator::currentIndicator()->subMessageLabel()->text(), "Logged Out!");
+    EXPECT_EQ(alerts(), (std::vector<std::string>{"Error|Your logins were removed, but a damaged copy of the keychain "
+                                                  "that could not be deleted still holds older ones. Please try "
+                                                  "again."}));
+    EXPECT_EQ(logins.stillSignedIn(true), std::vector<std::string>{}) << "the current logins are removed";
+    EXPECT_FALSE(ns::make<SHRFacebook>()->isAuthorized());
+    EXPECT_EQ(filesHolding("secret").size(), 2u) << testing::PrintToString(filesHolding("secret"));
+    EXPECT_FALSE(SHR::logoutOfService("SHRPinboard"));
+    SHRLogoutFailure why = SHRLogoutFailure::None;
+    EXPECT_FALSE(SHR::logoutOfAll(&why));
+    EXPECT_EQ(why, SHRLogoutFailure::DamagedCopiesStay);
+
+    // Once it can go, the next logout is done.
+    readOnly.release();
+    EXPECT_EQ(logOut(), (std::vector<std::string>{"SHRSendDidFinish"}));
+    EXPECT_EQ(filesHolding("secret"), std::vector<std::string>{"outside"});
 }
 
 }  // namespace

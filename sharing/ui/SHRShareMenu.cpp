@@ -174,13 +174,14 @@ void SHRShareMenu::tableViewDidSelectRowAtIndexPath(ui::TableView* t, ui::IndexP
     }
     ns::Ref<SHRCustomShareMenuCell> cell(ns::as<SHRCustomShareMenuCell>(t->cellForRowAtIndexPath(ip)));
     bool on = cell ? cell->toggle()->isOn() : !exclusions_->objectForKey(name);
-    if (on && !SHR::logoutOfService(name)) {
-        // The login is still stored (a full disk, a read-only home): the
-        // service stays switched on and included, and the user is told, as
-        // the Logout action tells it.
+    SHRLogoutFailure why = SHRLogoutFailure::None;
+    if (on && !SHR::logoutOfService(name, &why)) {
+        // The logout is not done (the login is still stored on a full disk
+        // or a read-only home, or a damaged keychain copy holds older
+        // logins): the service stays switched on and included, and the user
+        // is told, as the Logout action tells it.
         t->deselectRowAtIndexPath(ip, false);
-        ui::AlertView::make(SHRLocalizedString("Error"),
-                            SHRLocalizedString("Your logins could not be removed. Please try again."), nullptr,
+        ui::AlertView::make(SHRLocalizedString("Error"), SHR::logoutFailureText(why), nullptr,
                             SHRLocalizedString("Close"))->show();
         return;
     }

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "app/AppLog.h"
+#include "app/HomeLock.h"
 #include "app/Launch.h"
 #include "app/forms/HTTPFormPoster.h"
 #include "app/phone/RandomSource.h"
@@ -36,6 +37,9 @@ const char* kUsage =
     "  --home DIR            the app's home folder: Documents (favourites, groups), Library\n"
     "                        (user defaults), Outbox (mail the app sends, as .eml files).\n"
     "                        It is created when missing and kept between runs.\n"
+    "                        One home serves one korvel at a time: a run started on a\n"
+    "                        home that another running korvel uses is refused (exit\n"
+    "                        status 3) and changes nothing there.\n"
     "                        Default: $DECK_HOME, else ./home\n"
     "  --bundle DIR          the app bundle: property lists, html_iphone/, images/.\n"
     "                        Default: $DECK_RESOURCES, else the repository's resources/\n"
@@ -68,6 +72,9 @@ const char* kUsage =
     "URLs the app opens, mail it writes and form posts it sends are printed as they happen.\n"
     "The forms are posted for real; without a network the post fails and the form stays.\n"
     "\n";
+
+// The exit status of a run refused because another process uses its home.
+constexpr int kHomeInUseExitCode = 3;
 
 int usageError(const std::string& message) {
     std::fprintf(stderr, "korvel: %s\n(korvel --help explains the options)\n", message.c_str());
@@ -143,6 +150,13 @@ int main(int argc, char** argv) {
     }
     if (!home.empty() && !ns::Paths::ensureDirectory(home, 0700))
         return usageError("cannot create the home folder " + home);
+    // One home folder, one app process: a second one is refused before it
+    // reads or writes anything there.
+    std::string refused;
+    if (!app::claimHome(home.empty() ? ns::Paths::homeDirectory() : home, &refused)) {
+        std::fprintf(stderr, "korvel: %s\n", refused.c_str());
+        return kHomeInUseExitCode;
+    }
     if (!bundle.empty() && access((bundle + "/Jobframework.plist").c_str(), R_OK) != 0)
         std::fprintf(stderr, "korvel: warning: %s has no Jobframework.plist; the deck will be empty\n",
                      bundle.c_str());
@@ -162,7 +176,10 @@ int main(int argc, char** argv) {
     app::setAppLogEcho(script.empty());
     if (!home.empty()) ns::Paths::setHomeDirectory(home);
     std::set<std::string> setAsideBefore = simulator::Simulator::setAsideFiles();
-    app::launch(settings);
+    if (!app::launch(settings, &refused)) {
+        std::fprintf(stderr, "korvel: %s\n", refused.c_str());
+        return kHomeInUseExitCode;
+    }
     simulator::Simulator sim(manual, std::move(setAsideBefore), formPostLimitSeconds);
     // What the launch itself did (a favourites file it could not read and
     // moved aside, say) is told before the first command.

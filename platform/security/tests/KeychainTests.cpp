@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdlib>
@@ -331,6 +332,38 @@ TEST_F(KeychainTest, CorruptFileIsMovedAsideNotOverwritten) {
         bytes << f.rdbuf();
         EXPECT_EQ(bytes.str(), kept[i]);
     }
+
+    // Asked to, the copies go (those of an earlier process too), and
+    // nothing else in the folder: not the keychain, not files of other
+    // names, not a folder or a link of such a name.
+    const std::string folder = root_ + "/Library/Keychains";
+    ASSERT_EQ(kc.addGenericPassword("svc", "acct", "current"), kStatusSuccess);
+    ASSERT_TRUE(ns::writeFileAtomically(path_ + ".corrupt-19990101T000000Z", "earlier: precious", nullptr, 0600));
+    ASSERT_TRUE(ns::writeFileAtomically(path_ + ".corrupt", "no suffix", nullptr, 0600));
+    ASSERT_TRUE(ns::writeFileAtomically(folder + "/other.db.corrupt-1", "another file's", nullptr, 0600));
+    fs::create_directory(path_ + ".corrupt-folder");
+    ASSERT_TRUE(ns::writeFileAtomically(root_ + "/target", "precious elsewhere", nullptr, 0600));
+    fs::create_symlink(root_ + "/target", path_ + ".corrupt-link");
+    std::string current = fileBytes();
+    std::vector<std::string> remaining{"not cleared"};
+    EXPECT_EQ(kc.discardFilesMovedAside(&remaining), kStatusSuccess);
+    EXPECT_TRUE(remaining.empty());
+    EXPECT_TRUE(kc.corruptFilesMovedAside().empty());
+    EXPECT_EQ(folderEntries(), (std::set<std::string>{"keychain.db", "keychain.db.lock", "keychain.db.corrupt",
+                                                      "other.db.corrupt-1", "keychain.db.corrupt-folder",
+                                                      "keychain.db.corrupt-link"}));
+    EXPECT_EQ(fileBytes(), current);
+    EXPECT_EQ(kc.findGenericPassword("svc", "acct", nullptr), kStatusSuccess);
+    std::ifstream target(root_ + "/target");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(target), {}), "precious elsewhere");
+    for (const auto& line : log_) EXPECT_EQ(line.find("precious"), std::string::npos) << line;
+    // Each deletion is told, by the file's name.
+    EXPECT_EQ(std::count_if(log_.begin(), log_.end(),
+                            [](const std::string& line) { return line.rfind("deleted ", 0) == 0; }),
+              4);
+    // A keychain whose folder was never made has nothing set aside.
+    Keychain none(root_ + "/nowhere/keychain.db");
+    EXPECT_EQ(none.discardFilesMovedAside(&remaining), kStatusSuccess);
 }
 
 TEST_F(KeychainTest, SecretsNeverInDescriptions) {

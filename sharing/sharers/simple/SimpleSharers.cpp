@@ -118,11 +118,13 @@ std::string SHRLogout::sharerTitle() const { return SHRLocalizedString("Logout")
 
 bool SHRLogout::send() {
     auto keep = ns::keepAlive(this);
-    if (!SHR::logoutOfAll()) {
-        // Nothing was removed (a full disk, a read-only home): the user is
-        // told, in the default delegate's alert, that the logins are still
-        // there, and the logout is not reported done.
-        sendDidFailWithError(SHR::error("%@", SHRLocalizedString("Your logins could not be removed. Please try again.")));
+    SHRLogoutFailure why = SHRLogoutFailure::None;
+    if (!SHR::logoutOfAll(&why)) {
+        // Nothing was removed (a full disk, a read-only home), or a damaged
+        // copy of the keychain still holds older logins: the user is told,
+        // in the default delegate's alert, and the logout is not reported
+        // done.
+        sendDidFailWithError(SHR::error("%@", SHR::logoutFailureText(why)));
         return true;
     }
     SHRActivityIndicator::currentIndicator()->displayCompleted(SHRLocalizedString("Logged Out!"));

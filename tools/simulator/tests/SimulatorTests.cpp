@@ -2,6 +2,8 @@
 // reads what it prints (the text screen) and its exit status.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,12 +12,17 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "testsupport/ChildProcess.h"
 #include "testsupport/Command.h"
 #include "testsupport/FullDisk.h"
 #include "testsupport/LoopbackServer.h"
@@ -818,6 +825,80 @@ TEST_F(SimulatorTest, HomeFilesThatAreNamedPipesAreMovedAsideAndTheAppStarts) {
             EXPECT_EQ(fs::symlink_status(home + "/" + aside).type(), fs::file_type::fifo) << aside;
         }
     }
+}
+
+// One home, one app process: a korvel started on a home that a running
+// korvel uses is refused at once with an error that names the home, ends
+// with status 3 and changes nothing there (it would count a launch in the
+// user defaults, among others). A korvel that was killed keeps no one out:
+// the next run on its home starts.
+TEST_F(SimulatorTest, ASecondKorvelOnAHomeInUseIsRefusedAndTouchesNothing) {
+    const std::string home = dir + "/home";
+    const std::string bundle = std::string(DECK_SOURCE_DIR) + "/resources";
+    // The first korvel reads its commands at the terminal, here a pipe the
+    // test keeps open, so it runs until it is killed.
+    int in[2], out[2];
+    ASSERT_EQ(::pipe2(in, O_CLOEXEC), 0);
+    ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+    pid_t first = ::fork();
+    ASSERT_GE(first, 0);
+    if (first == 0) {
+        ::dup2(in[0], 0);
+        ::dup2(out[1], 1);
+        ::execl(KORVEL_PATH, "korvel", "--home", home.c_str(), "--bundle", bundle.c_str(), "--clock", "manual",
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(in[0]);
+    ::close(out[1]);
+    // Ended however the test ends.
+    std::unique_ptr<void, std::function<void(void*)>> killed(reinterpret_cast<void*>(1), [&](void*) {
+        if (first > 0) testsupport::killChild(first);
+        ::close(in[1]);
+        ::close(out[0]);
+    });
+    // It has claimed the home once it prompts for commands.
+    std::string shown;
+    for (char buf[4096]; shown.find("\n> ") == std::string::npos;) {
+        pollfd p{out[0], POLLIN, 0};
+        ASSERT_EQ(::poll(&p, 1, 60000), 1) << "the first korvel did not answer: " << shown;
+        ssize_t n = ::read(out[0], buf, sizeof buf);
+        ASSERT_GT(n, 0) << "the first korvel ended: " << shown;
+        shown.append(buf, static_cast<size_t>(n));
+    }
+    // Every entry of the home: its inode, size, time and bytes.
+    auto snapshot = [&] {
+        std::map<std::string, std::string> entries;
+        for (const auto& e : fs::recursive_directory_iterator(home)) {
+            struct stat st{};
+            ::lstat(e.path().c_str(), &st);
+            std::string bytes;
+            if (S_ISREG(st.st_mode)) {
+                std::ifstream f(e.path(), std::ios::binary);
+                bytes.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+            }
+            entries[e.path().string()] = std::to_string(st.st_ino) + " " + std::to_string(st.st_size) + " " +
+                                         std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec) +
+                                         " " + std::to_string(st.st_mode) + " " + bytes;
+        }
+        return entries;
+    };
+    const auto before = snapshot();
+    ASSERT_TRUE(before.count(home + "/Library/Preferences/com.tarnwick.korvel.plist"));
+
+    Outcome second = korvel("phone", "wait 4\ntap No, thanks\nscreen\n");
+    EXPECT_EQ(second.status, 3) << second.out;
+    EXPECT_TRUE(has(second.out, "korvel: the home folder " + home + " is in use by another app process (process " +
+                                    std::to_string(first) + ")"))
+        << second.out;
+    EXPECT_FALSE(has(second.out, "+--")) << "it showed a screen:\n" << second.out;
+    EXPECT_EQ(snapshot(), before) << "the refused korvel changed the home";
+
+    // Killed, the first keeps no one out.
+    EXPECT_EQ(testsupport::killChild(std::exchange(first, -1)), "");
+    Outcome third = korvel("phone", "wait 4\nscreen\n");
+    EXPECT_EQ(third.status, 0) << third.out;
+    EXPECT_TRUE(has(third.out, "+--")) << third.out;
 }
 
 TEST_F(SimulatorTest, HelpAndBadOptions) {
