@@ -545,7 +545,7 @@ TEST_F(CentreTest, OAuthTokensInTheUserDefaultsComeBackWhole) {
     } cases[] = {
         {"plain", "key", "secret", "Provider", "deck"},
         {"reserved characters", "k+y&=/?#%25 <k>", "s\"e'c&r<e>t ]]>", "Pro & <vider>", "de%ck"},
-        {"outside ASCII", "k\xC3\xA9y", "s\xF0\x9F\x83\x8F", "Provid\xC3\xA9r", "d\xC3\xA9ck"},
+        {"outside ASCII", "k\xC3\xA9y", "s\xF0\x9F\x83\x8F", "Provid\xC3\xA9r", "d\xC3\xA9" "ck"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
