@@ -78,14 +78,7 @@ bool isText(const ns::Object* o, std::string_view name) {
     return o && net::equalsIgnoringCase(o->description(), name);
 }
 std::optional<uint64_t> decimalLength(std::string_view text) {
-    text = net::trimmed(text.substr(0, text.find(',')));
-    if (text.empty() || text.size() > 19) return std::nullopt;
-    uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-    }
-    return value;
+    return net::parseDecimal(net::trimmed(text.substr(0, text.find(','))));
 }
 std::optional<std::string> headerIn(const ns::Dictionary* headers, std::string_view name) {
     if (headers)

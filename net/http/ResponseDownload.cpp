@@ -133,29 +133,19 @@ struct ContentRange {
     std::optional<uint64_t> total;
 };
 
-std::optional<uint64_t> decimal(std::string_view text) {
-    if (text.empty() || text.size() > 19) return std::nullopt;
-    uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-    }
-    return value;
-}
-
 std::optional<ContentRange> parseContentRange(std::string_view text) {
     constexpr std::string_view kUnit = "bytes ";
     if (text.size() < kUnit.size() || !net::equalsIgnoringCase(text.substr(0, kUnit.size()), kUnit)) return std::nullopt;
     text.remove_prefix(kUnit.size());
     const size_t dash = text.find('-'), slash = text.find('/');
     if (dash == std::string_view::npos || slash == std::string_view::npos || slash < dash) return std::nullopt;
-    auto first = decimal(text.substr(0, dash));
-    auto last = decimal(text.substr(dash + 1, slash - dash - 1));
+    auto first = net::parseDecimal(text.substr(0, dash));
+    auto last = net::parseDecimal(text.substr(dash + 1, slash - dash - 1));
     if (!first || !last || *last < *first) return std::nullopt;
     ContentRange range{*first, *last, std::nullopt};
     const std::string_view total = text.substr(slash + 1);
     if (total != "*") {
-        range.total = decimal(total);
+        range.total = net::parseDecimal(total);
         if (!range.total || *range.total <= *last) return std::nullopt;
     }
     return range;
@@ -416,7 +406,7 @@ ns::Ref<ns::Error> ResponseDownload::refreshPartialSize() {
 }
 
 ResponseDownload::RangeAnswer ResponseDownload::answerHead(bool rangeAsked, const AnswerHead& head) {
-    const std::optional<uint64_t> length = head.contentLength ? decimal(*head.contentLength) : std::nullopt;
+    const std::optional<uint64_t> length = head.contentLength ? net::parseDecimal(*head.contentLength) : std::nullopt;
     const std::optional<ContentRange> range = head.contentRange ? parseContentRange(*head.contentRange) : std::nullopt;
     const bool wholeRange = range && range->first == 0 && range->total && range->last + 1 == *range->total;
     // What a partial file started over with this answer's body records.

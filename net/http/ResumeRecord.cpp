@@ -5,6 +5,7 @@
 
 #include "net/http/RequestErrors.h"
 #include "platform/foundation/FileIO.h"
+#include "platform/network/HTTPMessage.h"
 
 namespace http {
 
@@ -14,16 +15,6 @@ constexpr std::string_view kFirstLine = "resume 1";
 
 bool fitsOnALine(const std::string& value) {
     return !value.empty() && value.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos;
-}
-
-std::optional<uint64_t> digits(std::string_view text) {
-    if (text.empty() || text.size() > 19) return std::nullopt;
-    uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-    }
-    return value;
 }
 
 }  // namespace
@@ -61,7 +52,7 @@ ResumeRecord::Found ResumeRecord::read(const std::string& path, ResumeRecord* re
         } else if (key == "last-modified" && !read.lastModified) {
             read.lastModified = value;
         } else if (key == "length" && !read.length) {
-            read.length = digits(value);
+            read.length = net::parseDecimal(value);
             if (!read.length) return Found::Unreadable;
         } else {
             return Found::Unreadable;

@@ -23,6 +23,16 @@ bool isTokenChar(unsigned char c) {
 
 }  // namespace
 
+std::optional<uint64_t> parseDecimal(std::string_view text) {
+    if (text.empty() || text.size() > 19) return std::nullopt;
+    uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    return value;
+}
+
 std::string quotedForMessage(std::string_view text) {
     constexpr size_t kShown = 64;
     std::string out = "\"";

@@ -34,6 +34,10 @@ inline std::string_view trimmed(std::string_view s) {
     return s;
 }
 
+// A strict decimal of at most 19 digits, without sign or blanks; nullopt on
+// anything else (so it never overflows).
+std::optional<uint64_t> parseDecimal(std::string_view text);
+
 // Whether `text` is an HTTP token (RFC 9110 `tchar`s, at least one): what a
 // method and a field name must be.
 bool isHTTPToken(std::string_view text);

@@ -43,17 +43,6 @@ std::optional<std::string> cleanedValue(std::string_view value) {
     return std::string(trimmed(out));
 }
 
-// Strict decimal without sign or blanks; nullopt on overflow or junk.
-std::optional<uint64_t> parseDecimal(std::string_view s) {
-    if (s.empty() || s.size() > 19) return std::nullopt;
-    uint64_t v = 0;
-    for (char c : s) {
-        if (c < '0' || c > '9') return std::nullopt;
-        v = v * 10 + static_cast<uint64_t>(c - '0');
-    }
-    return v;
-}
-
 bool hasToken(std::string_view list, std::string_view token) {
     // Comma-separated, case-insensitive.
     while (!list.empty()) {
