@@ -25,7 +25,7 @@ protected:
         return nav ? ns::as<SHRFormController>(nav->topViewController()) : nullptr;
     }
     bool waitForForm(const std::string& rightTitle) {
-        return runUntil([&] { return shownForm() && shownForm()->rightButtonTitle() == rightTitle; }, 5);
+        return runUntil([&] { return shownForm() && shownForm()->rightButtonTitle() == rightTitle; });
     }
 };
 
@@ -132,9 +132,9 @@ TEST_F(BookmarkTest, PinboardRefusedLoginIsNotSaved) {
         EXPECT_EQ(alerts()[0], c.alert);
         EXPECT_EQ(services.log()->count() - before, c.requests);
         // The "Logging In..." indicator goes with the answer.
-        EXPECT_TRUE(runUntil([] { return !SHRActivityIndicator::currentIndicator()->isShown(); }, 2));
+        EXPECT_TRUE(runUntil([] { return !SHRActivityIndicator::currentIndicator()->isShown(); }));
         SHR::currentHelper()->hideCurrentViewControllerAnimated(false);
-        runUntil([] { return SHR::currentHelper()->currentView() == nullptr; }, 2);
+        runUntil([] { return SHR::currentHelper()->currentView() == nullptr; });
     }
 }
 

@@ -266,8 +266,8 @@ TEST_F(EvernoteSharerTest, CancelWhileTheLoginIsOnItsWayEndsThatLogin) {
     auto* indicator = SHRActivityIndicator::currentIndicator();
     EXPECT_TRUE(indicator->isShown()) << "the login shows its activity";
     ns::Ref<SHRFormController>(login)->cancel();
-    ASSERT_TRUE(runUntil([] { return SHR::currentHelper()->currentView() == nullptr; }, 2));
-    EXPECT_TRUE(runUntil([&] { return !indicator->isShown(); }, 2)) << "the login's activity indicator went";
+    ASSERT_TRUE(runUntil([] { return SHR::currentHelper()->currentView() == nullptr; }));
+    EXPECT_TRUE(runUntil([&] { return !indicator->isShown(); })) << "the login's activity indicator went";
     const auto afterCancel = rec.names;
     EXPECT_EQ(afterCancel, (std::vector<std::string>{std::string(SHRAuthDidFinishNotification) + ":false",
                                                      SHRSendDidCancelNotification}));

@@ -73,7 +73,7 @@ protected:
     // Closes whatever the sharer shows and waits until it is gone.
     bool closeShown() {
         SHR::currentHelper()->hideCurrentViewControllerAnimated(false);
-        return runUntil([] { return SHR::currentHelper()->currentView() == nullptr; }, 2);
+        return runUntil([] { return SHR::currentHelper()->currentView() == nullptr; });
     }
 };
 
@@ -124,7 +124,7 @@ TEST_F(ServiceFailuresTest, CredentialsArriveExactlyAsTyped) {
         auto sharer = row.make();
         sharer->setItem(link());
         sharer->share();
-        ASSERT_TRUE(runUntil([&] { return shownForm() && shownForm()->rightButtonTitle() == "Login"; }, 5));
+        ASSERT_TRUE(runUntil([&] { return shownForm() && shownForm()->rightButtonTitle() == "Login"; }));
         shownForm()->setValueForKey(row.userKey, user);
         shownForm()->setValueForKey("password", password);
         shownForm()->validateForm();
@@ -157,7 +157,7 @@ TEST_F(ServiceFailuresTest, CredentialsArriveExactlyAsTyped) {
         }
         sharer->logout();
         SHR::currentHelper()->hideCurrentViewControllerAnimated(false);
-        runUntil([] { return SHR::currentHelper()->currentView() == nullptr; }, 2);
+        runUntil([] { return SHR::currentHelper()->currentView() == nullptr; });
     }
 }
 
@@ -451,8 +451,8 @@ TEST_F(ServiceFailuresTest, CancelWhileALoginIsOnItsWayEndsThatLogin) {
         auto* indicator = SHRActivityIndicator::currentIndicator();
         EXPECT_TRUE(indicator->isShown()) << "the login shows its activity";
         ASSERT_TRUE(driver.tapBarButton("Cancel")) << driver.lastError();
-        ASSERT_TRUE(runUntil([] { return SHR::currentHelper()->currentView() == nullptr; }, 2));
-        EXPECT_TRUE(runUntil([&] { return !indicator->isShown(); }, 2)) << "the login's activity indicator went";
+        ASSERT_TRUE(runUntil([] { return SHR::currentHelper()->currentView() == nullptr; }));
+        EXPECT_TRUE(runUntil([&] { return !indicator->isShown(); })) << "the login's activity indicator went";
         const auto afterCancel = rec.names;
         auto other = SHRSharer::shareItemWithSharer(otherName, link());
         ASSERT_TRUE(runUntil([&] { return shownForm() && shownForm()->rightButtonTitle() != "Login"; }));

@@ -503,7 +503,7 @@ TEST_F(LoopbackTest, OfflineQueueKeptAcrossRestartAndResentOncePerShare) {
     SHR::flushOfflineQueue();
     setOnline(false);
     ASSERT_TRUE(SHR::currentHelper()->offlineQueue());
-    ASSERT_TRUE(runUntil([] { return SHR::currentHelper()->offlineQueue()->operationCount() == 0; }, 20));
+    ASSERT_TRUE(runUntil([] { return SHR::currentHelper()->offlineQueue()->operationCount() == 0; }));
     auto left = SHR::getOfflineQueueList();
     ASSERT_TRUE(left);
     EXPECT_EQ(left->count(), 3u);
@@ -529,7 +529,7 @@ TEST_F(LoopbackTest, OfflineQueueKeptAcrossRestartAndResentOncePerShare) {
         while (!ops.front()->isExecuting() && std::chrono::steady_clock::now() < limit) std::this_thread::yield();
         ASSERT_TRUE(ops.front()->isExecuting());
         cancelled->cancelAllOperations();
-        ASSERT_TRUE(runUntil([&] { return cancelled->operationCount() == 0; }, 20)) << cancelled->operationCount();
+        ASSERT_TRUE(runUntil([&] { return cancelled->operationCount() == 0; })) << cancelled->operationCount();
         EXPECT_EQ(provider.log().find("POST /echo"), std::string::npos) << provider.log();
         auto kept = SHR::getOfflineQueueList();
         ASSERT_TRUE(kept);
@@ -541,7 +541,7 @@ TEST_F(LoopbackTest, OfflineQueueKeptAcrossRestartAndResentOncePerShare) {
     EXPECT_TRUE(std::filesystem::exists(list));
     ns::OperationQueue* queue = SHR::currentHelper()->offlineQueue();
     ASSERT_TRUE(queue);
-    ASSERT_TRUE(runUntil([&] { return queue->operationCount() == 0; }, 20)) << queue->operationCount();
+    ASSERT_TRUE(runUntil([&] { return queue->operationCount() == 0; })) << queue->operationCount();
     EXPECT_FALSE(std::filesystem::exists(list));  // the last entry took the list with it
     std::string log = provider.log();
     size_t echoes = 0;
@@ -691,7 +691,7 @@ TEST_F(SharingTest, OfflineQueueSurvivesAKillDuringTheFlush) {
     EXPECT_FALSE(std::filesystem::exists(leftoverTemp));
     EXPECT_FALSE(std::filesystem::exists(orphan));
     ns::OperationQueue* queue = SHR::currentHelper()->offlineQueue();
-    ASSERT_TRUE(runUntil([&] { return !queue || queue->operationCount() == 0; }, 20));
+    ASSERT_TRUE(runUntil([&] { return !queue || queue->operationCount() == 0; }));
     {
         std::lock_guard<std::mutex> g(m);
         for (const auto& body : shared) EXPECT_TRUE(answered.count(body)) << "never sent: " << body;
@@ -761,7 +761,7 @@ TEST_F(SharingTest, OfflineQueueKillRepeatsAtMostTheShareInFlight) {
     setOnline(true);
     SHR::flushOfflineQueue();
     ns::OperationQueue* queue = SHR::currentHelper()->offlineQueue();
-    ASSERT_TRUE(runUntil([&] { return !queue || queue->operationCount() == 0; }, 20));
+    ASSERT_TRUE(runUntil([&] { return !queue || queue->operationCount() == 0; }));
     EXPECT_TRUE(storedShares().empty());
     std::lock_guard<std::mutex> g(m);
     int extra = 0, most = 0;
@@ -799,7 +799,7 @@ TEST_F(SharingTest, OfflineQueueSendsEachShareOnceWhileItsListCannotBeRewritten)
     auto flush = [] {
         SHR::flushOfflineQueue();
         ns::OperationQueue* queue = SHR::currentHelper()->offlineQueue();
-        return runUntil([&] { return !queue || queue->operationCount() == 0; }, 20);
+        return runUntil([&] { return !queue || queue->operationCount() == 0; });
     };
     struct Case {
         const char* what;
@@ -1022,7 +1022,7 @@ TEST_F(SharingTest, OfflineQueueDropsWhatItCannotSendAndNeverResendsARefusal) {
     auto flush = [] {
         SHR::flushOfflineQueue();
         ns::OperationQueue* queue = SHR::currentHelper()->offlineQueue();
-        return runUntil([&] { return !queue || queue->operationCount() == 0; }, 20);
+        return runUntil([&] { return !queue || queue->operationCount() == 0; });
     };
     testing::internal::CaptureStderr();
     bool flushed = flush();

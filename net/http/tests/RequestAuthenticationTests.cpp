@@ -397,7 +397,7 @@ TEST_F(RequestAuthentication, CancellingRequestsThatWaitForCredentialsFreesTheSh
     waiting[2]->clearDelegatesAndCancel();
     waiting[3]->clearDelegatesAndCancel();
     for (auto& r : waiting) {
-        ASSERT_TRUE(waitFor(r, 5));
+        ASSERT_TRUE(waitFor(r));
         ASSERT_TRUE(r->error());
         EXPECT_EQ(r->error()->code(), 4);
         EXPECT_TRUE(r->isCancelled());
@@ -410,7 +410,7 @@ TEST_F(RequestAuthentication, CancellingRequestsThatWaitForCredentialsFreesTheSh
     // The four places in the shared queue are free again.
     auto next = HTTPRequest::requestWithURL(url(s.url("/basic", "user:pass")));
     next->startAsynchronous();
-    ASSERT_TRUE(waitFor(next, 5));
+    ASSERT_TRUE(waitFor(next));
     ASSERT_FALSE(next->error()) << next->error()->description();
     EXPECT_EQ(text(next), "basic ok");
     drainMain();
@@ -694,7 +694,7 @@ TEST_F(RequestAuthentication, ChallengedAsynchronousRequestIsNotHeldUpByTheMainT
         sync->setBytesReceivedBlock([&](int64_t, int64_t) {
             ++reports;
             releaseChallenge = true;
-            asyncEndedMeanwhile = waitForRelease(asyncFinished, 10);
+            asyncEndedMeanwhile = waitForRelease(asyncFinished);
         });
         startSynchronous(sync);
         EXPECT_EQ(reports, 1);

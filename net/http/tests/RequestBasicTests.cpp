@@ -470,14 +470,14 @@ TEST(RequestBasic, AMainThreadCallbackMayWaitForAnAsynchronousRequestItHandsOver
             const size_t seenBefore = server.requestCount();
             inner->startAsynchronous();
             if (cancels) {
-                sawStart = waitForRelease([&] { return server.requestCount() > seenBefore; }, 20);
+                sawStart = waitForRelease([&] { return server.requestCount() > seenBefore; });
                 inner->cancel();
             }
             if (wait == Wait::OwnConditionVariable) {
                 std::unique_lock<std::mutex> lock(ended->m);
-                sawEnd = ended->cv.wait_for(lock, std::chrono::seconds(20), [&] { return ended->done; });
+                sawEnd = ended->cv.wait_for(lock, std::chrono::seconds(30), [&] { return ended->done; });
             } else {
-                sawEnd = waitForRelease([&] { return inner->isFinished(); }, 20);
+                sawEnd = waitForRelease([&] { return inner->isFinished(); });
             }
             if (!cancels) sawStart = server.requestCount() > seenBefore;
         });
@@ -843,7 +843,7 @@ TEST(RequestBasic, ThrottledDownloadStillArrivesWhole) {
     HTTPRequest::setMaxBandwidthPerSecond(60000);
     auto r = HTTPRequest::requestWithURL(url(server.url("/")));
     r->startAsynchronous();
-    bool done = waitFor(r, 20);
+    bool done = waitFor(r);
     HTTPRequest::setMaxBandwidthPerSecond(0);
     ASSERT_TRUE(done);
     ASSERT_FALSE(r->error());

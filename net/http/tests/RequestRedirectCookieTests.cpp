@@ -153,7 +153,7 @@ TEST(RequestRedirect, DelegateConfirmsARedirect) {
     waiting->startAsynchronous();
     ASSERT_TRUE(waitUntil([&] { return d->count("willRedirect " + s.url("/target")) == 2; }));
     waiting->cancel();
-    ASSERT_TRUE(waitFor(waiting, 5));
+    ASSERT_TRUE(waitFor(waiting));
     ASSERT_TRUE(waiting->error());
     EXPECT_EQ(waiting->error()->code(), 4);
 }
