@@ -531,15 +531,23 @@ void HTTPRequest::cancelOnRequestThread() {
 }
 
 void HTTPRequest::clearDelegatesAndCancel() {
+    ns::StrongDelegate<HTTPRequestQueue>::Locked queue;
     {
         std::lock_guard<std::mutex> g(settingsLock_);
         delegate_.set(nullptr);
+        queue = queue_.lock();
         queue_ = nullptr;
         uploadProgressDelegate_.set(nullptr);
         downloadProgressDelegate_.set(nullptr);
     }
     releaseBlocksOnMainThread(ns::RunLoop::isMainThread());
     cancel();
+    // The queue no longer hears this request's end: it counts it ended
+    // itself (once; an end it heard already is not counted again).
+    if (queue) {
+        auto self = ns::keepAlive(this);
+        callOnMain([self, queue] { queue->requestWasLetGo(self.get()); });
+    }
 }
 
 // ---- main ---------------------------------------------------------------------

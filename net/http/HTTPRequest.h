@@ -136,6 +136,10 @@ class HTTPRequestQueue : public HTTPRequestDelegate, public ProgressDelegate {
 public:
     using HTTPRequestDelegate::answers;
     using ProgressDelegate::answers;
+    // The request was taken out of the queue's hands (its delegates cleared)
+    // and will not report its end: the queue counts it ended without telling
+    // anyone of the request itself. Called on the main thread.
+    virtual void requestWasLetGo(HTTPRequest*) {}
 };
 
 class HTTPRequest : public ns::Operation, public CacheRequest {

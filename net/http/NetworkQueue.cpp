@@ -79,7 +79,7 @@ void NetworkQueue::addOperation(const ns::Ref<ns::Operation>& op) {
     if (!r)
         throw ns::Exception(kAttemptToAddInvalidRequestException,
                             "Attempted to add an object that was not an HTTPRequest to an NetworkQueue");
-    ++requestsCount_;
+    if (counted_.insert(r).second) ++requestsCount_;
     if (showAccurateProgress_) {
         r->buildPostBody();
         if (r->requestMethod() == "GET" && isSuspended()) {
@@ -165,19 +165,30 @@ void NetworkQueue::queueDidFinish() {
     if (auto d = delegate_.lock(); d && queueDidFinishSelector_) (d.get()->*queueDidFinishSelector_)(this);
 }
 
+bool NetworkQueue::countEnded(const HTTPRequest* r) {
+    if (counted_.erase(r) == 0) return false;
+    --requestsCount_;
+    return true;
+}
+
 void NetworkQueue::requestFinished(HTTPRequest* r) {
     auto keep = ns::keepAlive(this);
-    --requestsCount_;
+    const bool ended = countEnded(r);
     if (auto d = delegate_.lock(); d && requestDidFinishSelector_) (d.get()->*requestDidFinishSelector_)(r);
-    if (requestsCount_ == 0) queueDidFinish();
+    if (ended && requestsCount_ == 0) queueDidFinish();
 }
 
 void NetworkQueue::requestFailed(HTTPRequest* r) {
     auto keep = ns::keepAlive(this);
-    --requestsCount_;
+    const bool ended = countEnded(r);
     if (auto d = delegate_.lock(); d && requestDidFailSelector_) (d.get()->*requestDidFailSelector_)(r);
-    if (requestsCount_ == 0) queueDidFinish();
+    if (ended && requestsCount_ == 0) queueDidFinish();
     if (shouldCancelAllRequestsOnFailure_ && requestsCount_ > 0) cancelAllOperations();
+}
+
+void NetworkQueue::requestWasLetGo(HTTPRequest* r) {
+    auto keep = ns::keepAlive(this);
+    if (countEnded(r) && requestsCount_ == 0) queueDidFinish();
 }
 
 void NetworkQueue::authenticationNeededForRequest(HTTPRequest* r) {

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <unordered_set>
 
 #include "net/http/HTTPRequest.h"
 #include "platform/foundation/OperationQueue.h"
@@ -89,6 +90,7 @@ public:
     void requestWillRedirectToURL(HTTPRequest* r, ns::Ref<ns::URL> url) override;
     void requestFinished(HTTPRequest* r) override;
     void requestFailed(HTTPRequest* r) override;
+    void requestWasLetGo(HTTPRequest* r) override;
     void authenticationNeededForRequest(HTTPRequest* r) override;
     void proxyAuthenticationNeededForRequest(HTTPRequest* r) override;
     void requestDidReceiveBytes(HTTPRequest* r, int64_t bytes) override;
@@ -99,6 +101,8 @@ public:
 private:
     static void resetProgressDelegate(ProgressDelegate* d);
     void queueDidFinish();
+    // Counts `r` ended when it was counted and has not ended yet; whether it did.
+    bool countEnded(const HTTPRequest* r);
 
     ns::WeakDelegate<NetworkQueueDelegate> delegate_;
     QueueRequestSelector requestDidStartSelector_ = nullptr;
@@ -116,6 +120,9 @@ private:
     ns::WeakDelegate<ProgressDelegate> downloadProgressDelegate_;
     uint64_t bytesUploadedSoFar_ = 0, totalBytesToUpload_ = 0;
     uint64_t bytesDownloadedSoFar_ = 0, totalBytesToDownload_ = 0;
+    // The requests added and not yet ended: a request is counted ended once,
+    // whether it reports its end or is let go (keys only, never read through).
+    std::unordered_set<const HTTPRequest*> counted_;
     int requestsCount_ = 0;
     bool shouldCancelAllRequestsOnFailure_ = true;
     bool showAccurateProgress_ = false;

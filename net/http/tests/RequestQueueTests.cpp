@@ -105,6 +105,30 @@ TEST(RequestQueue, NothingStartsBeforeGoAndTheQueueFinishesOnce) {
     EXPECT_EQ(q->bytesDownloadedSoFar(), 3u);
     ASSERT_FALSE(w->progress.empty());
     EXPECT_FLOAT_EQ(w->progress.back(), 1.0f);
+
+    // A request let go with clearDelegatesAndCancel() reports nothing and
+    // counts as ended: the queue still finishes once, after the others. One
+    // let go after it ended is not counted again.
+    auto letGoQueue = NetworkQueue::queue();
+    auto letGoWatcher = ns::make<QueueWatcher>();
+    watch(*letGoQueue, *letGoWatcher);
+    std::vector<ns::Ref<HTTPRequest>> more;
+    for (int i = 0; i < 3; ++i) {
+        more.push_back(HTTPRequest::requestWithURL(url(server.url("/more" + std::to_string(i)))));
+        letGoQueue->addOperation(more.back());
+    }
+    more[1]->clearDelegatesAndCancel();
+    letGoQueue->go();
+    ASSERT_TRUE(waitUntil([&] { return letGoWatcher->queueDone == 1; })) << letGoQueue->requestsCount();
+    drainMain();
+    EXPECT_EQ(letGoWatcher->finished, 2);
+    EXPECT_TRUE(letGoWatcher->failedCodes.empty());
+    EXPECT_EQ(letGoWatcher->endsAtQueueDone, 2);
+    EXPECT_EQ(letGoQueue->requestsCount(), 0);
+    more[0]->clearDelegatesAndCancel();
+    drainMain();
+    EXPECT_EQ(letGoQueue->requestsCount(), 0);
+    EXPECT_EQ(letGoWatcher->queueDone, 1);
 }
 
 TEST(RequestQueue, FirstFailureCancelsTheRestUnlessTheQueueIsToldNotTo) {
