@@ -34,6 +34,8 @@
 namespace sharing::test {
 namespace {
 
+struct PasswordLogin;
+
 class ServiceFailuresTest : public FakeServicesTest {
 protected:
     void SetUp() override {
@@ -58,6 +60,10 @@ protected:
         return nav ? nav->topViewController() : nullptr;
     }
     SHRFormController* shownForm() { return ns::as<SHRFormController>(shownScreen()); }
+    // Shares with the row's sharer (Twitter a text, the others a link), types
+    // the login into its form and presses Login: the sharer, or nil (the test
+    // failed) when no login form came.
+    ns::Ref<SHRSharer> shareAndPressLogin(ui::Driver& driver, const PasswordLogin& row, const std::string& password);
     static bool saw(const NotificationRecorder& rec, const std::string& name) { return times(rec, name) > 0; }
     static long times(const NotificationRecorder& rec, const std::string& name) {
         return std::count(rec.names.begin(), rec.names.end(), name);
@@ -408,6 +414,25 @@ std::vector<PasswordLogin> passwordLogins() {
     };
 }
 
+ns::Ref<SHRSharer> ServiceFailuresTest::shareAndPressLogin(ui::Driver& driver, const PasswordLogin& row,
+                                                          const std::string& password) {
+    const bool pinboard = row.sharer == std::string("SHRPinboard");
+    auto sharer = row.make();
+    sharer->setItem(row.sharer == std::string("SHRTwitter") ? SHRItem::text(ns::str("hello")) : link());
+    sharer->share();
+    if (!runUntil([&] { return shownForm() && shownForm()->rightButtonTitle() == "Login"; })) {
+        ADD_FAILURE() << "no login form came";
+        return nullptr;
+    }
+    shownForm()->setValueForKey(row.userKey, pinboard ? "pinuser" : "me");
+    shownForm()->setValueForKey("password", password);
+    if (!driver.tapBarButton("Login")) {
+        ADD_FAILURE() << driver.lastError();
+        return nullptr;
+    }
+    return sharer;
+}
+
 // A reply of the fake with one more field put first ("hold": true, ...).
 std::string withField(std::string reply, const std::string& field) { return reply.insert(1, field + ", "); }
 
@@ -432,13 +457,8 @@ TEST_F(ServiceFailuresTest, CancelWhileALoginIsOnItsWayEndsThatLogin) {
             {{pinboard ? "email" : "username", ns::str("other")}, {"password", ns::str("otherpw")}}, otherName));
         ui::Panel::resetShown();
         NotificationRecorder rec;
-        auto sharer = row.make();
-        sharer->setItem(row.sharer == std::string("SHRTwitter") ? SHRItem::text(ns::str("hello")) : link());
-        sharer->share();
-        ASSERT_TRUE(runUntil([&] { return shownForm() && shownForm()->rightButtonTitle() == "Login"; }));
-        shownForm()->setValueForKey(row.userKey, pinboard ? "pinuser" : "me");
-        shownForm()->setValueForKey("password", "pw");
-        ASSERT_TRUE(driver.tapBarButton("Login")) << driver.lastError();
+        auto sharer = shareAndPressLogin(driver, row, "pw");
+        ASSERT_TRUE(sharer);
         // Asked of the fake now and then, not on every turn of the wait: a
         // synchronous call on each turn holds up Pinboard's Basic challenge.
         auto lastAsked = std::chrono::steady_clock::now();
@@ -520,13 +540,8 @@ TEST_F(ServiceFailuresTest, ALoginIsNeverSentToAnotherOrigin) {
             const size_t elsewhereBefore = elsewhere.log()->count();
             ui::Panel::resetShown();
             NotificationRecorder rec;
-            auto sharer = row.make();
-            sharer->setItem(row.sharer == std::string("SHRTwitter") ? SHRItem::text(ns::str("hello")) : link());
-            sharer->share();
-            ASSERT_TRUE(runUntil([&] { return shownForm() && shownForm()->rightButtonTitle() == "Login"; }));
-            shownForm()->setValueForKey(row.userKey, pinboard ? "pinuser" : "me");
-            shownForm()->setValueForKey("password", password);
-            ASSERT_TRUE(driver.tapBarButton("Login")) << driver.lastError();
+            auto sharer = shareAndPressLogin(driver, row, password);
+            ASSERT_TRUE(sharer);
             ASSERT_TRUE(runUntil([&] {
                 return !alerts().empty() || SHR::getAuthValueForKeyForSharer(row.storedKey, row.sharer);
             })) << ::testing::PrintToString(rec.names);
