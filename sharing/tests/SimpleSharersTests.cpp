@@ -442,6 +442,14 @@ TEST_F(SimpleSharersTest, TheRecordOfALogoutCutShortIsFinishedOrSetAside) {
         EXPECT_TRUE(std::regex_match(aside[0], std::regex(".*/SHRLogoutUnderWay\\.plist\\.corrupt-[0-9]+"))) << aside[0];
         EXPECT_EQ(ns::readFile(aside[0]).value_or(""), d.text);
     }
+    // A login stored as the first thing a start does comes after the logout
+    // that a kill cut short, so the finished logout does not take it away.
+    for (const auto& e : fs::directory_iterator(fs::path(record).parent_path())) fs::remove(e.path());
+    ASSERT_TRUE(named.write());
+    SHR::reset();
+    ASSERT_TRUE(SHR::setAuthValueForKeyForSharer(ns::str("newuser").get(), "username", "SHRPinboard"));
+    EXPECT_FALSE(fs::exists(record));
+    EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("username", "SHRPinboard")), "newuser");
 }
 
 // Makes a file read-only where the test may mount: a read-only bind mount
