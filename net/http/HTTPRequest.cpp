@@ -784,8 +784,12 @@ void HTTPRequest::handleBytesAvailable() {
     }
     const bool inflateOnArrival = download_.inflatesOnArrival();
     const bool toCaller = deliversDataToCaller();
-    // A resumable download that redirects drops the body it was sent.
-    const bool discard = needsRedirect_ && shouldRedirect_ && download_.allowsResume();
+    // A download keeps nothing of an answer that is not its body: one that
+    // redirects, or a challenge the engine answers with a login (the
+    // attempt that carries it brings the body).
+    const bool toFile = !download_.destinationPath().empty() && !toCaller;
+    const bool discard = (needsRedirect_ && shouldRedirect_ && (toFile || download_.allowsResume())) ||
+                         (toFile && authenticationNeeded_);
     while (!complete_ && readStream_ && readStream_->hasBytesAvailable()) {
         // A body kept in memory as it came is appended straight to it, in
         // pieces as large as the stream holds; the stream receives the
@@ -823,7 +827,7 @@ void HTTPRequest::handleBytesAvailable() {
             return;
         }
         ns::Ref<ns::Data> inflated;
-        if (inflateOnArrival) {
+        if (inflateOnArrival && !discard) {
             ns::Ref<ns::Error> err;
             inflated = download_.inflate(buffer, length, &err);
             if (!inflated) {
@@ -971,16 +975,10 @@ void HTTPRequest::checkRequestStatus() {
     }
     if (shouldTimeOut()) {
         if (retryCount_ < numberOfTimesToRetryOnTimeout_) {
-            updatePartialDownloadSize();
-            if (uint64_t partial = download_.partialSize(); partial && request_) {
-                request_->setHeaderField("Range", ns::format("bytes=%llu-", (unsigned long long)partial));
-                if (auto validator = download_.resumeValidator(); !validator.empty())
-                    request_->setHeaderField("If-Range", validator);
-            }
             ++retryCount_;
             takeBackDownloadSize();
             unscheduleReadStream();
-            startRequest();
+            if (askForTheRestOfThePartialFile()) startRequest();
             return;
         }
         failWithError(engine::requestTimedOutError());

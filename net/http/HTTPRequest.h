@@ -690,6 +690,10 @@ private:
     bool takeRangeAnswer(const net::HTTPMessage& answer);
     void finishFileDownload();
     bool updatePartialDownloadSize();
+    // Before an attempt is sent again (after a time-out or a dropped
+    // connection): its download files closed, and the question set anew
+    // from the partial file as it now is. False when the request failed.
+    bool askForTheRestOfThePartialFile();
     void removeTemporaryUploadFiles();
     void cancelLoad();
     // The validators the engine put on the message from the cache (never

@@ -63,9 +63,17 @@ bool HTTPRequest::takeRangeAnswer(const net::HTTPMessage& answer) {
     using RangeAnswer = ResponseDownload::RangeAnswer;
     // The message, which also carries a Range that a retry put there alone.
     const bool asked = request_ && request_->headers().contains("Range");
-    rangeAnswer_ = download_.answerHead(asked, {answer.statusCode(), answer.headerField("Content-Range"),
-                                                answer.headerField("Content-Length"), answer.headerField("ETag"),
-                                                answer.headerField("Last-Modified")});
+    const ResponseDownload::AnswerHead head{answer.statusCode(), answer.headerField("Content-Range"),
+                                            answer.headerField("Content-Length"), answer.headerField("ETag"),
+                                            answer.headerField("Last-Modified")};
+    // A length no file or progress amount can hold is a bad answer: its
+    // body is not read.
+    if (auto why = download_.whyLengthsCannotBeTaken(head); !why.empty()) {
+        cancelLoad();
+        failWithError(errorWithCode(kConnectionFailureErrorType, why));
+        return false;
+    }
+    rangeAnswer_ = download_.answerHead(asked, head);
     if (rangeAnswer_ != RangeAnswer::Refused) return true;
     // A part that does not continue the partial file (of another body, or
     // another part of it) is not read: appended, it would make a file the
@@ -73,15 +81,50 @@ bool HTTPRequest::takeRangeAnswer(const net::HTTPMessage& answer) {
     // starts over, and the destination stays as it was.
     cancelLoad();
     download_.dropPartial();
-    failWithError(errorWithCode(
-        kFileManagementError,
-        "The answer to the resumed download (status " + std::to_string(answer.statusCode()) + ", Content-Range '" +
-            answer.headerField("Content-Range").value_or("") +
-            "') does not continue its partial file: the partial file was dropped, and the next attempt starts over"));
+    if (answer.statusCode() == 416)
+        failWithError(errorWithCode(kFileManagementError,
+                                    "The server has no rest for the resumed download (status 416): the partial file "
+                                    "was dropped, and the next attempt starts over"));
+    else
+        failWithError(errorWithCode(
+            kFileManagementError,
+            "The answer to the resumed download (status " + std::to_string(answer.statusCode()) + ", Content-Range '" +
+                answer.headerField("Content-Range").value_or("") +
+                "') does not continue its partial file: the partial file was dropped, and the next attempt starts over"));
     return false;
 }
 
+bool HTTPRequest::askForTheRestOfThePartialFile() {
+    if (auto error = download_.cancel(false)) {
+        failWithError(error);
+        return false;
+    }
+    if (!request_ || !download_.allowsResume() || download_.destinationPath().empty()) return true;
+    if (!updatePartialDownloadSize()) return false;
+    // The rest of the body the partial file now starts, named by its own
+    // record (a question left from an earlier attempt may name another
+    // body, or a file started over meanwhile); with no partial file left,
+    // the whole body.
+    if (uint64_t partial = download_.partialSize()) {
+        request_->setHeaderField("Range", ns::format("bytes=%llu-", (unsigned long long)partial));
+        if (auto validator = download_.resumeValidator(); !validator.empty())
+            request_->setHeaderField("If-Range", validator);
+        else
+            request_->headers().remove("If-Range");
+        download_.setAskedForRest(true);
+    } else if (download_.askedForRest()) {
+        request_->headers().remove("Range");
+        request_->headers().remove("If-Range");
+        download_.setAskedForRest(false);
+    }
+    return true;
+}
+
 void HTTPRequest::finishFileDownload() {
+    // A challenge the engine answers with a login is not the request's
+    // body (none of it was kept): the partial file stays as it was for the
+    // attempt that carries the login, and nothing lands.
+    if (authenticationNeeded_) return;
     bool keepForResume = needsRedirect_ && shouldRedirect_ && download_.allowsResume();
     if (auto error = download_.finishFile(isResponseCompressed(), keepForResume)) fileError_ = error;
 }

@@ -77,7 +77,7 @@ bool HTTPRequest::retryUsingNewConnection() {
     willRetryRequest_ = false;
     removeFromConnectionPool();
     ++retryCount_;
-    startRequest();
+    if (askForTheRestOfThePartialFile()) startRequest();
     return true;
 }
 

@@ -85,7 +85,9 @@ void HTTPRequest::buildRequestHeaders() {
     if (allowCompressedResponse_) addRequestHeaderText(acceptEncodingName(), gzipValue());
     if (body_.compresses()) addRequestHeader("Content-Encoding", "gzip");
     updatePartialDownloadSize();
-    if (uint64_t partial = download_.partialSize()) {
+    const uint64_t partial = download_.partialSize();
+    download_.setAskedForRest(partial > 0);
+    if (partial) {
         // The rest of the body the partial file starts, and only of that
         // body: a server holding another one answers with it whole.
         addRequestHeader("Range", ns::format("bytes=%llu-", (unsigned long long)partial));

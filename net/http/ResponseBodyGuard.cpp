@@ -101,7 +101,10 @@ void ResponseBodyGuard::begin(Destination where, bool compressed, bool inflatedO
     inflationCap_ = inflatingNow ? inflationLimit : kUnlimitedLength;
     countedLimit_ = inflatingLater ? inflationLimit : kUnlimitedLength;
     if (inflatingLater && countedLimit_ != kUnlimitedLength) {
-        uint64_t room = std::min(announcedLength * kInflatedRoomPerByte, std::min(countedLimit_, kMaxInflatedRoom));
+        // The server's length, multiplied without wrapping round.
+        uint64_t room = std::min(countedLimit_, kMaxInflatedRoom);
+        if (uint64_t wanted; !__builtin_mul_overflow(announcedLength, kInflatedRoomPerByte, &wanted))
+            room = std::min(room, wanted);
         counter_ = std::make_unique<InflatedSizeCounter>(where == Destination::Memory, static_cast<size_t>(room));
     }
 }

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -133,19 +134,27 @@ struct ContentRange {
     std::optional<uint64_t> total;
 };
 
+// A length or position an answer gives, as decimal digits, within a signed
+// 64-bit size; nullopt for anything else.
+std::optional<uint64_t> parseLength(std::string_view text) {
+    auto value = net::parseDecimal(text);
+    if (!value || *value > ResumeRecord::kMaxLength) return std::nullopt;
+    return value;
+}
+
 std::optional<ContentRange> parseContentRange(std::string_view text) {
     constexpr std::string_view kUnit = "bytes ";
     if (text.size() < kUnit.size() || !net::equalsIgnoringCase(text.substr(0, kUnit.size()), kUnit)) return std::nullopt;
     text.remove_prefix(kUnit.size());
     const size_t dash = text.find('-'), slash = text.find('/');
     if (dash == std::string_view::npos || slash == std::string_view::npos || slash < dash) return std::nullopt;
-    auto first = net::parseDecimal(text.substr(0, dash));
-    auto last = net::parseDecimal(text.substr(dash + 1, slash - dash - 1));
+    auto first = parseLength(text.substr(0, dash));
+    auto last = parseLength(text.substr(dash + 1, slash - dash - 1));
     if (!first || !last || *last < *first) return std::nullopt;
     ContentRange range{*first, *last, std::nullopt};
     const std::string_view total = text.substr(slash + 1);
     if (total != "*") {
-        range.total = net::parseDecimal(total);
+        range.total = parseLength(total);
         if (!range.total || *range.total <= *last) return std::nullopt;
     }
     return range;
@@ -168,6 +177,11 @@ void ResponseDownload::startAttempt() {
     inflatedData_ = nullptr;
     announcedLength_ = 0;
     answerRecord_ = {};
+    continues_ = false;
+    continuable_ = true;
+    startedFile_ = false;
+    storedBytes_ = 0;
+    partLength_.reset();
 }
 
 void ResponseDownload::beginBody(Destination where, bool compressed, RangeAnswer range) {
@@ -211,10 +225,11 @@ bool ResponseDownload::openDownloadFile(std::string& path, int& fd, RangeAnswer 
         path = temporaryFilePath();
         fresh = true;
     } else if (allowResume_) {
-        if (range == RangeAnswer::Honoured) {
+        if (range == RangeAnswer::Honoured && partialSize_ > 0) {
             append = true;
-        } else if (range == RangeAnswer::Ignored && isMainFile && partialSize_) {
-            // The server sent the whole body again: start the file over.
+        } else if (isMainFile && partialSize_) {
+            // The server sent the whole body again (or another answer): the
+            // file starts over.
             *droppedPartial = partialSize_;
             partialSize_ = 0;
         }
@@ -238,13 +253,18 @@ ns::Ref<ns::Error> ResponseDownload::store(const uint8_t* bytes, size_t length, 
         return nullptr;
     }
     if (fileFd_ < 0) {
-        const bool continues = allowResume_ && range == RangeAnswer::Honoured && !temporaryPath_.empty();
+        const bool continues =
+            allowResume_ && range == RangeAnswer::Honoured && partialSize_ > 0 && !temporaryPath_.empty();
         if (!openDownloadFile(temporaryPath_, fileFd_, range, true, droppedPartial))
             return fileError(kAttributesText, temporaryPath_, errno, "open");
+        startedFile_ = true;
+        // Recorded before the file's first byte, so that a process killed
+        // at any moment leaves a file whose record tells what it holds.
         if (allowResume_ && !continues)
             if (auto error = recordStartedBody()) return error;
     }
     if (!ns::writeAll(fileFd_, bytes, length)) return fileError(kAttributesText, temporaryPath_, errno, "write");
+    storedBytes_ += length;
     if (inflated) {
         if (inflatedFileFd_ < 0 && !openDownloadFile(inflatedTemporaryPath_, inflatedFileFd_, range, false, droppedPartial))
             return fileError(kAttributesText, inflatedTemporaryPath_, errno, "open");
@@ -294,8 +314,25 @@ ns::Ref<ns::Error> ResponseDownload::finishFile(bool compressed, bool keepForRes
     if (temporaryPath_.empty()) return nullptr;
     closeFiles();
     if (keepForResume) return nullptr;
-    // Landed or failed, the partial file goes, and its record with it.
-    removeRecord();
+    // An answer that wrote nothing and did not continue the partial file
+    // brought no body: a partial file left from before is not it.
+    if (!startedFile_ && !continues_) {
+        removeTemporaryFiles();
+        return nullptr;
+    }
+    // A part that announced its range holds all of it (a part ended by
+    // the connection's close may stop short): else it is not landed, and
+    // a resumable start stays for the next attempt.
+    if (partLength_ && storedBytes_ != *partLength_) {
+        auto error = requestError(kConnectionFailureErrorType,
+                                  "The answer ended after " + std::to_string(storedBytes_) + " of the " +
+                                      std::to_string(*partLength_) + " bytes its Content-Range announced");
+        if (!allowResume_ || !continuable_) removeTemporaryFiles();
+        return error;
+    }
+    // Landed or failed, the partial file goes, and its record after it: a
+    // record outlives its file only where no file is left to continue.
+    const std::string record = ResumeRecord::pathFor(temporaryPath_);
     ns::Ref<ns::Error> error;
     if (!compressed) {
         error = landFile(temporaryPath_, destinationPath_);
@@ -326,6 +363,7 @@ ns::Ref<ns::Error> ResponseDownload::finishFile(bool compressed, bool keepForRes
     }
     auto removal = removeTemporaryFile(temporaryPath_);
     auto second = removeTemporaryFile(inflatedTemporaryPath_);
+    if (!removal) ::unlink(record.c_str());
     return removal ? removal : second;
 }
 
@@ -345,7 +383,8 @@ ns::Ref<ns::Error> ResponseDownload::landCachedBody(int fd) {
 
 ns::Ref<ns::Error> ResponseDownload::recordStartedBody() {
     record_ = answerRecord_;
-    if (!record_.empty()) return record_.write(ResumeRecord::pathFor(temporaryPath_));
+    record_.continuable = continuable_;
+    if (!record_.empty() || !record_.continuable) return record_.write(ResumeRecord::pathFor(temporaryPath_));
     removeRecord();
     return nullptr;
 }
@@ -355,9 +394,12 @@ void ResponseDownload::removeRecord() {
 }
 
 void ResponseDownload::removeTemporaryFiles() {
-    removeRecord();
-    removeTemporaryFile(temporaryPath_);
+    // The partial file first, its record after it: a file never stays
+    // without the record that tells what it holds.
+    const std::string record = temporaryPath_.empty() ? std::string() : ResumeRecord::pathFor(temporaryPath_);
+    const bool removed = !removeTemporaryFile(temporaryPath_);
     removeTemporaryFile(inflatedTemporaryPath_);
+    if (removed && !record.empty()) ::unlink(record.c_str());
 }
 
 ns::Ref<ns::Error> ResponseDownload::removeTemporaryFile(std::string& path) {
@@ -378,9 +420,13 @@ ns::Ref<ns::Error> ResponseDownload::cancel(bool bodyComplete) {
     closeFiles();
     if (bodyComplete) return nullptr;
     ns::Ref<ns::Error> error;
-    if (!allowResume_) {
-        removeRecord();
+    // Kept for a resume: only the start of a body that may be continued
+    // (a partial file this attempt did not touch stays as it was).
+    if (!allowResume_ || (startedFile_ && !continuable_)) {
+        const std::string record = temporaryPath_.empty() ? std::string() : ResumeRecord::pathFor(temporaryPath_);
         error = removeTemporaryFile(temporaryPath_);
+        if (!error && !record.empty()) ::unlink(record.c_str());
+        partialSize_ = 0;
     }
     auto second = removeTemporaryFile(inflatedTemporaryPath_);
     return error ? error : second;
@@ -388,35 +434,81 @@ ns::Ref<ns::Error> ResponseDownload::cancel(bool bodyComplete) {
 
 ns::Ref<ns::Error> ResponseDownload::refreshPartialSize() {
     record_ = {};
+    partialSize_ = 0;
     if (!allowResume_ || destinationPath_.empty() || !fileExists(temporaryPath_)) return nullptr;
     struct stat st{};
     if (::stat(temporaryPath_.c_str(), &st) != 0) return fileError(kAttributesText, temporaryPath_, errno, "stat");
     partialSize_ = static_cast<uint64_t>(st.st_size);
     // A partial file without a record (left by hand, or by an older build)
     // is resumed with the range checks alone. One whose record cannot be
-    // read, or that is not shorter than the body it records, is not the
-    // start of a body this build can continue: the body starts over (the
-    // file and its record are written anew).
+    // read, says it is never continued, or is not shorter than the body it
+    // records, is not the start of a body this build can continue: the
+    // body starts over (the file and its record are written anew).
     if (ResumeRecord::read(ResumeRecord::pathFor(temporaryPath_), &record_) == ResumeRecord::Found::Unreadable ||
-        (record_.length && partialSize_ >= *record_.length)) {
+        !record_.continuable || (record_.length && partialSize_ >= *record_.length)) {
         record_ = {};
         partialSize_ = 0;
     }
     return nullptr;
 }
 
+std::string ResponseDownload::whyLengthsCannotBeTaken(const AnswerHead& head) const {
+    auto tooLarge = [](std::string_view what, std::string_view digits) {
+        const auto value = net::parseDecimal(digits);
+        return value && *value > ResumeRecord::kMaxLength
+                   ? std::string(what) + " " + net::quotedForMessage(digits) + " is larger than a file can be"
+                   : std::string();
+    };
+    if (head.contentLength) {
+        // The first of a list of equal values, as the engine reads it.
+        const std::string_view first = net::trimmed(std::string_view(*head.contentLength).substr(0, head.contentLength->find(',')));
+        if (auto why = tooLarge("The Content-Length", first); !why.empty()) return why;
+        uint64_t sum = 0;
+        if (auto length = net::parseDecimal(first);
+            length && (__builtin_add_overflow(*length, partialSize_, &sum) || sum > ResumeRecord::kMaxLength))
+            return "The Content-Length " + std::to_string(*length) + " and the " + std::to_string(partialSize_) +
+                   " bytes kept add up to more than a file can be";
+    }
+    if (head.contentRange) {
+        std::string_view text(*head.contentRange);
+        // Each number of "bytes first-last/total".
+        for (size_t at = 0; at < text.size();) {
+            const size_t start = text.find_first_of("0123456789", at);
+            if (start == std::string_view::npos) break;
+            const size_t end = std::min(text.find_first_not_of("0123456789", start), text.size());
+            if (auto why = tooLarge("A number of the Content-Range", text.substr(start, end - start)); !why.empty())
+                return why;
+            at = end;
+        }
+    }
+    return {};
+}
+
 ResponseDownload::RangeAnswer ResponseDownload::answerHead(bool rangeAsked, const AnswerHead& head) {
-    const std::optional<uint64_t> length = head.contentLength ? net::parseDecimal(*head.contentLength) : std::nullopt;
+    const std::optional<uint64_t> length = head.contentLength ? parseLength(*head.contentLength) : std::nullopt;
     const std::optional<ContentRange> range = head.contentRange ? parseContentRange(*head.contentRange) : std::nullopt;
     const bool wholeRange = range && range->first == 0 && range->total && range->last + 1 == *range->total;
     // What a partial file started over with this answer's body records.
     answerRecord_ = {head.etag, head.lastModified, std::nullopt};
     if (head.status == 200) answerRecord_.length = length;
     else if (head.status == 206 && wholeRange) answerRecord_.length = range->total;
+    // Only the resource from its start may be kept to be continued later:
+    // an error answer's body, or a part the caller asked for, goes when
+    // the attempt is cut.
+    continues_ = false;
+    continuable_ = head.status == 200 || (head.status == 206 && wholeRange);
+    // A part holds as many bytes as its range names.
+    partLength_.reset();
+    if (head.status == 206 && range) partLength_ = range->last - range->first + 1;
 
     if (!rangeAsked) return RangeAnswer::NotAsked;
-    // Nothing resumed: only whether a part came.
-    if (!allowResume_ || destinationPath_.empty()) return head.contentRange ? RangeAnswer::Honoured : RangeAnswer::Ignored;
+    // Nothing resumed (no download, no resume, or a Range the caller asked
+    // for with no partial file to continue): only whether a part came.
+    if (!allowResume_ || destinationPath_.empty() || partialSize_ == 0)
+        return head.contentRange ? RangeAnswer::Honoured : RangeAnswer::Ignored;
+    // The rest of the partial file's body cannot be had (that body changed
+    // or ended): the partial file is not landed, nor the answer's body.
+    if (head.status == 416) return RangeAnswer::Refused;
     if (head.status != 206) return RangeAnswer::Ignored;
     // A part runs to the body's end, and its length is what it says.
     if (!range || (range->total && range->last + 1 != *range->total) ||
@@ -430,7 +522,10 @@ ResponseDownload::RangeAnswer ResponseDownload::answerHead(bool rangeAsked, cons
     const bool sameBody = !(record_.length && range->last + 1 != *record_.length) &&
                           !differs(record_.etag, head.etag) &&
                           !(!record_.etag && differs(record_.lastModified, head.lastModified));
-    if (partialSize_ > 0 && range->first == partialSize_ && sameBody) return RangeAnswer::Honoured;
+    if (range->first == partialSize_ && sameBody) {
+        continues_ = continuable_ = true;
+        return RangeAnswer::Honoured;
+    }
     if (wholeRange) return RangeAnswer::Ignored;
     return RangeAnswer::Refused;
 }

@@ -122,6 +122,9 @@ public:
     // Moves a finished file download into place (inflating it first when it
     // waited to inflate); nil, or the file or inflation error. Keeps the
     // partial file when `keepForResume` (a redirect of a resumable download).
+    // An attempt that wrote no byte and did not continue the partial file
+    // lands nothing (a partial file left from before goes); a 206 whose
+    // body is not as long as its range fails with code 1.
     ns::Ref<ns::Error> finishFile(bool compressed, bool keepForResume);
     // The body of a cached answer kept in memory.
     void useCachedBody(const ns::Data* data);
@@ -130,16 +133,18 @@ public:
     // it. Nil, or the file error (the destination as it was).
     ns::Ref<ns::Error> landCachedBody(int fd);
     // Stops: closes the files, and, when the body did not arrive whole,
-    // drops what was kept (but a resumable partial file). Nil, or the error
-    // of a temporary file that could not be removed.
+    // drops what was kept (but a resumable partial file: the start of a
+    // body that may be continued, or one this attempt did not touch). Nil,
+    // or the error of a temporary file that could not be removed.
     ns::Ref<ns::Error> cancel(bool bodyComplete);
 
     // --- Resume ---------------------------------------------------------------
     // The size of the partial file a resumed download continues (0 when
     // none); after refreshPartialSize().
     uint64_t partialSize() const { return partialSize_; }
-    // Reads the partial file's size and its record when resuming is on; a
-    // record that cannot be read, or a partial file as long as the body it
+    // Reads the partial file's size and its record when resuming is on (0
+    // when there is no partial file); a record that cannot be read or says
+    // the file is never continued, or a partial file as long as the body it
     // records or longer, leaves nothing to resume (the body starts over).
     // Nil or the error.
     ns::Ref<ns::Error> refreshPartialSize();
@@ -152,12 +157,23 @@ public:
     // and runs to the body's end, whose total (when given) is the recorded
     // body's length and whose validator (when given) is the recorded one;
     // a 206 with the whole body, or any other answer, starts the file over;
-    // any other 206 is Refused. What the answer says of its body is kept
-    // for the record a file started over gets.
+    // any other 206, or a 416, is Refused. With no partial file (a Range
+    // the caller asked for) only whether a part came counts. What the
+    // answer says of its body is kept for the record a file started over
+    // gets, and whether that file may be continued later: only a 200, a
+    // 206 of the whole body, or one that continues the partial file.
     RangeAnswer answerHead(bool rangeAsked, const AnswerHead& head);
+    // Why the lengths an answer gives cannot be taken (empty: they can): a
+    // Content-Length or a Content-Range number larger than a signed 64-bit
+    // size, or a Content-Length that, with the partial file, adds up to more.
+    std::string whyLengthsCannotBeTaken(const AnswerHead& head) const;
     // Drops the partial file and its record (an answer that does not
     // continue it): the next attempt starts over.
     void dropPartial();
+    // Whether the request's Range is the question this download asked (the
+    // rest of its partial file), not one the caller set.
+    bool askedForRest() const { return askedForRest_; }
+    void setAskedForRest(bool v) { askedForRest_ = v; }
 
     // --- Results ----------------------------------------------------------------
     ns::Ref<ns::MutableData> rawData() const { return rawData_; }
@@ -202,6 +218,15 @@ private:
     // The partial file's record, and that of the body this attempt's
     // answer brings (written when the file starts over with it).
     ResumeRecord record_, answerRecord_;
+    // This attempt: whether its answer continues the partial file, whether
+    // its body may be kept to be continued, whether it wrote the download
+    // file and how many bytes, and how long a part its range names.
+    bool continues_ = false;
+    bool continuable_ = true;
+    bool startedFile_ = false;
+    uint64_t storedBytes_ = 0;
+    std::optional<uint64_t> partLength_;
+    bool askedForRest_ = false;
 };
 
 }  // namespace http

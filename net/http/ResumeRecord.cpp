@@ -53,7 +53,9 @@ ResumeRecord::Found ResumeRecord::read(const std::string& path, ResumeRecord* re
             read.lastModified = value;
         } else if (key == "length" && !read.length) {
             read.length = net::parseDecimal(value);
-            if (!read.length) return Found::Unreadable;
+            if (!read.length || *read.length > kMaxLength) return Found::Unreadable;
+        } else if (key == "continue" && value == "no" && read.continuable) {
+            read.continuable = false;
         } else {
             return Found::Unreadable;
         }
@@ -67,8 +69,12 @@ ns::Ref<ns::Error> ResumeRecord::write(const std::string& path) const {
     text += '\n';
     if (etag && fitsOnALine(*etag)) text += "etag " + *etag + "\n";
     if (lastModified && fitsOnALine(*lastModified)) text += "last-modified " + *lastModified + "\n";
-    if (length) text += "length " + std::to_string(*length) + "\n";
-    if (text.size() > kMaxBytes) text = std::string(kFirstLine) + "\n";  // validators too long to keep
+    if (length && *length <= kMaxLength) text += "length " + std::to_string(*length) + "\n";
+    const std::string never = continuable ? "" : "continue no\n";
+    // Validators too long to keep are left out; whether the file may be
+    // continued never is.
+    if (text.size() + never.size() > kMaxBytes) text = std::string(kFirstLine) + "\n";
+    text += never;
     ns::Ref<ns::Error> error;
     if (ns::writeFileAtomically(path, text, &error, 0600)) return nullptr;
     return fileError("Failed to write the resume record", path, error ? static_cast<int>(error->code()) : EIO,

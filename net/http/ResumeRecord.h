@@ -7,7 +7,10 @@
 // Kept in "<partial file>.resume", written atomically (0600) when the
 // partial file starts a body, gone with the partial file. A small text
 // file: "resume 1", then "etag <value>", "last-modified <value>" and
-// "length <digits>" lines, each present only when known.
+// "length <digits>" lines, each present only when known, and "continue no"
+// when the file holds a body that is never continued (an error answer's,
+// or a part the caller asked for): its start is kept only until the
+// attempt ends, and a file found with such a record starts over.
 #pragma once
 
 #include <cstdint>
@@ -23,11 +26,17 @@ struct ResumeRecord {
     std::optional<std::string> lastModified;
     // The whole body's length in bytes, as it comes (gzip bytes for a gzip body).
     std::optional<uint64_t> length;
+    // Whether the file may be continued by a later attempt.
+    bool continuable = true;
 
     // The largest record read; a larger file is not a record.
     static constexpr size_t kMaxBytes = 4096;
 
     static std::string pathFor(const std::string& partialPath) { return partialPath + ".resume"; }
+
+    // The largest length kept or read: a signed 64-bit size, as file sizes
+    // and progress amounts are.
+    static constexpr uint64_t kMaxLength = uint64_t(INT64_MAX);
 
     bool empty() const { return !etag && !lastModified && !length; }
     // The value a resume sends as If-Range: the ETag when it is a strong

@@ -634,22 +634,23 @@ TEST(RequestDownloads, GzipDownloadInflatedOnArrivalResumesWhole) {
     ASSERT_TRUE(packedData);
     const std::string packed(packedData->view());
     const size_t cut = packed.size() / 2;
-    // The first request and the one retry a dropped connection gets are cut.
+    // The first request and the one retry a dropped connection gets (which
+    // asks for the rest, and is sent the whole body again) are cut.
     std::atomic<int> cutsLeft{2};
     testsupport::Server server([&](testsupport::Conn& c) {
         while (auto r = c.readRequest()) {
             const std::string range = r->header("Range");
-            if (!range.empty()) {
+            if (cutsLeft.fetch_sub(1) > 0) {
+                c.write("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " + std::to_string(packed.size()) +
+                        "\r\n\r\n" + packed.substr(0, cut));
+                c.reset();
+                return;
+            } else if (!range.empty()) {
                 const size_t from = std::stoul(range.substr(6));
                 if (!c.respond(206, packed.substr(from),
                                "Content-Encoding: gzip\r\nContent-Range: bytes " + std::to_string(from) + "-" +
                                    std::to_string(packed.size() - 1) + "/" + std::to_string(packed.size()) + "\r\n"))
                     return;
-            } else if (cutsLeft.fetch_sub(1) > 0) {
-                c.write("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " + std::to_string(packed.size()) +
-                        "\r\n\r\n" + packed.substr(0, cut));
-                c.reset();
-                return;
             } else if (!c.respond(200, packed, "Content-Encoding: gzip\r\n")) {
                 return;
             }
@@ -742,6 +743,15 @@ TEST(RequestDownloads, ResumeTakesOnlyTheRestOfTheBodyItStarted) {
         {"a part of a longer body", etagA, "\"a\"", part(longer, 10000, 29999, "30000", etagA), false, nullptr},
         {"a part of a longer body, its total unknown", etagA, "\"a\"", part(longer, 10000, 29999, "*", ""), false,
          nullptr},
+        {"no rest to be had (416)", etagA, "\"a\"",
+         [](testsupport::Conn& c) {
+             return c.write("HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */20000\r\n"
+                            "Content-Length: 0\r\n\r\n");
+         },
+         false, nullptr},
+        {"no rest to be had (416), with a page", etagA, "\"a\"",
+         [](testsupport::Conn& c) { return c.respond(416, "no such range", "Content-Range: bytes */20000\r\n"); },
+         false, nullptr},
     };
     std::mutex m;
     const Row* row = nullptr;
@@ -749,16 +759,16 @@ TEST(RequestDownloads, ResumeTakesOnlyTheRestOfTheBodyItStarted) {
     testsupport::Server server([&](testsupport::Conn& c) {
         while (auto r = c.readRequest()) {
             std::unique_lock<std::mutex> g(m);
-            if (r->has("Range")) {
-                Answer answer = row->resumed;
-                g.unlock();
-                if (!answer(c)) return;
-            } else if (cutsLeft > 0) {
+            if (cutsLeft > 0) {
                 --cutsLeft;
                 c.write("HTTP/1.1 200 OK\r\nContent-Length: 20000\r\n" + row->firstValidators + "\r\n" +
                         older.substr(0, 10000));
                 c.reset();
                 return;
+            } else if (r->has("Range")) {
+                Answer answer = row->resumed;
+                g.unlock();
+                if (!answer(c)) return;
             } else if (!c.respond(200, newer, etagB)) {
                 return;
             }
@@ -771,7 +781,9 @@ TEST(RequestDownloads, ResumeTakesOnlyTheRestOfTheBodyItStarted) {
         {
             std::lock_guard<std::mutex> g(m);
             row = &each;
-            cutsLeft = 2;  // the first request and the retry a dropped connection gets
+            // The first request and the retry a dropped connection gets
+            // (asking for the rest, sent the whole body again).
+            cutsLeft = 2;
         }
         server.clearRequests();
         auto attempt = [&] {
@@ -785,6 +797,14 @@ TEST(RequestDownloads, ResumeTakesOnlyTheRestOfTheBodyItStarted) {
         auto cut = attempt();
         ASSERT_TRUE(cut->error());
         ASSERT_EQ(fs::file_size(dir / "partial"), 10000u);
+        {
+            // The engine's own retry asked for the rest of the body the
+            // first answer started.
+            const auto seen = server.requests();
+            ASSERT_EQ(seen.size(), 2u);
+            EXPECT_EQ(seen[1].header("Range"), "bytes=10000-");
+            EXPECT_EQ(seen[1].header("If-Range"), each.ifRange);
+        }
         auto resumed = attempt();
         const auto seen = server.requests();
         ASSERT_FALSE(seen.empty());
@@ -804,6 +824,419 @@ TEST(RequestDownloads, ResumeTakesOnlyTheRestOfTheBodyItStarted) {
         }
         // Nothing of the download is left beside the destination.
         EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+    }
+}
+
+// A file download keeps nothing of a challenge the engine answers with a
+// login (a server's 401 or a proxy's 407, each with a page): whether the
+// login fails (no or wrong credentials: code 3) or succeeds, the
+// destination and a partial file stay as they were until the attempt that
+// carries the login brings the body, which then lands whole (the rest of
+// the partial file's body, asked for again with its validator).
+TEST(RequestDownloads, AChallengedAnswerNeverLandsAndTheLoggedInBodyLandsWhole) {
+    HTTPRequest::clearSession();
+    struct ClearAtEnd {
+        ~ClearAtEnd() { HTTPRequest::clearSession(); }
+    } clearAtEnd;
+    const std::string body = pattern(20000);
+    const std::string page(3000, 'p');
+    const std::string login = "Basic dXNlcjpwYXNz";  // user:pass
+    testsupport::Server server(testsupport::Server::eachRequest([&](const testsupport::Request& q) {
+        const bool viaProxy = q.target.rfind("http://", 0) == 0;
+        if (viaProxy && q.header("Proxy-Authorization") != login)
+            return testsupport::Server::reply(407, page, "Proxy-Authenticate: Basic realm=\"P\"\r\n");
+        if (!viaProxy && q.header("Authorization") != login)
+            return testsupport::Server::reply(401, page, "WWW-Authenticate: Basic realm=\"R\"\r\n");
+        if (q.header("Range") == "bytes=10000-" && q.header("If-Range") == "\"a\"")
+            return testsupport::Server::reply(206, body.substr(10000),
+                                              "ETag: \"a\"\r\nContent-Range: bytes 10000-19999/20000\r\n");
+        return testsupport::Server::reply(200, body, "ETag: \"a\"\r\n");
+    }));
+    enum class Login { None, Wrong, Right };
+    const struct {
+        const char* name;
+        bool proxy;
+        Login login;
+        bool resumable;  // a partial file of 10000 bytes of `body` is there
+    } rows[] = {
+        {"401, no credentials", false, Login::None, false},
+        {"401, wrong credentials", false, Login::Wrong, false},
+        {"407, no credentials", true, Login::None, false},
+        {"401, no credentials, a partial file", false, Login::None, true},
+        {"407, wrong credentials, a partial file", true, Login::Wrong, true},
+        {"401, the right credentials", false, Login::Right, false},
+        {"401, the right credentials, a partial file", false, Login::Right, true},
+        {"407, the right credentials, a partial file", true, Login::Right, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        HTTPRequest::clearSession();
+        testsupport::TempDir dir;
+        std::ofstream(dir / "out.bin") << "the older file";
+        const std::string record = "resume 1\netag \"a\"\nlength 20000\n";
+        if (row.resumable) {
+            std::ofstream(dir / "partial", std::ios::binary) << body.substr(0, 10000);
+            std::ofstream(dir / "partial.resume", std::ios::binary) << record;
+        }
+        server.clearRequests();
+        auto r = HTTPRequest::requestWithURL(url(row.proxy ? "http://origin.invalid/secret" : server.url("/secret")));
+        if (row.proxy) {
+            r->setProxyHost("127.0.0.1");
+            r->setProxyPort(server.port());
+        }
+        r->setUseSessionPersistence(false);
+        r->setDownloadDestinationPath(dir / "out.bin");
+        if (row.resumable) {
+            r->setTemporaryFileDownloadPath(dir / "partial");
+            r->setAllowResumeForFileDownloads(true);
+        }
+        if (row.login != Login::None) {
+            const std::string password = row.login == Login::Right ? "pass" : "wrong";
+            if (row.proxy) {
+                r->setProxyUsername("user");
+                r->setProxyPassword(password);
+            } else {
+                r->setUsername("user");
+                r->setPassword(password);
+            }
+        }
+        startSynchronous(r);
+        if (row.login == Login::Right) {
+            ASSERT_FALSE(r->error()) << r->error()->description();
+            EXPECT_TRUE(readAll(dir / "out.bin") == body) << readAll(dir / "out.bin").size() << " bytes";
+            EXPECT_FALSE(fs::exists(dir / "partial"));
+            EXPECT_FALSE(fs::exists(dir / "partial.resume"));
+            const auto seen = server.requests();
+            ASSERT_FALSE(seen.empty());
+            EXPECT_EQ(seen.back().header("Range"), row.resumable ? "bytes=10000-" : "");
+        } else {
+            ASSERT_TRUE(r->error());
+            EXPECT_EQ(r->error()->code(), 3) << r->error()->description();
+            EXPECT_EQ(readAll(dir / "out.bin"), "the older file");
+            if (row.resumable) {
+                EXPECT_TRUE(readAll(dir / "partial") == body.substr(0, 10000));
+                EXPECT_EQ(readAll(dir / "partial.resume"), record);
+            }
+        }
+        // Nothing of the challenge's page is left beside the destination.
+        for (const auto& e : fs::directory_iterator(dir.path()))
+            EXPECT_EQ(readAll(e.path()).find(page.substr(0, 100)), std::string::npos) << e.path();
+    }
+}
+
+// A body cut short is kept for a resume only when it is the resource's:
+// an error page broken off (and broken off again on the engine's own
+// retry) leaves no partial file, so the next attempt asks for the whole
+// body and lands it; a 200 broken off is resumed.
+TEST(RequestDownloads, AnErrorPageCutShortIsNeverResumed) {
+    const std::string body = pattern(20000);
+    const std::string page(2000, 'e');
+    std::mutex m;
+    std::string firstHead;
+    int cutsLeft = 0;
+    testsupport::Server server([&](testsupport::Conn& c) {
+        while (auto q = c.readRequest()) {
+            std::unique_lock<std::mutex> g(m);
+            if (cutsLeft > 0) {
+                --cutsLeft;
+                const bool isPage = firstHead.find(" 200 ") == std::string::npos;
+                c.write(firstHead + "\r\n" + (isPage ? page : body).substr(0, 500));
+                c.reset();
+                return;
+            }
+            g.unlock();
+            // A server that sends the rest of whatever is asked.
+            const std::string range = q->header("Range");
+            const size_t from = range.empty() ? 0 : std::stoul(range.substr(6));
+            if (!c.respond(range.empty() ? 200 : 206, body.substr(from),
+                           range.empty() ? "" : "Content-Range: bytes " + std::to_string(from) + "-19999/20000\r\n"))
+                return;
+        }
+    });
+    const struct {
+        const char* name;
+        std::string head;
+        bool resumed;
+    } rows[] = {
+        {"a 503 page", "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 2000\r\n", false},
+        {"a 401 page", "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"R\"\r\nContent-Length: 2000\r\n",
+         false},
+        {"a 404 page", "HTTP/1.1 404 Not Found\r\nContent-Length: 2000\r\n", false},
+        {"the body", "HTTP/1.1 200 OK\r\nContent-Length: 20000\r\n", true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        testsupport::TempDir dir;
+        std::ofstream(dir / "out.bin") << "the older file";
+        {
+            std::lock_guard<std::mutex> g(m);
+            firstHead = row.head;
+            cutsLeft = 2;  // the first request and the retry a dropped connection gets
+        }
+        server.clearRequests();
+        auto attempt = [&] {
+            auto r = HTTPRequest::requestWithURL(url(server.url("/file")));
+            r->setDownloadDestinationPath(dir / "out.bin");
+            r->setTemporaryFileDownloadPath(dir / "partial");
+            r->setAllowResumeForFileDownloads(true);
+            startSynchronous(r);
+            return r;
+        };
+        auto cut = attempt();
+        ASSERT_TRUE(cut->error());
+        EXPECT_EQ(cut->error()->code(), http::kConnectionFailureErrorType);
+        EXPECT_EQ(readAll(dir / "out.bin"), "the older file");
+        EXPECT_EQ(fs::exists(dir / "partial"), row.resumed);
+        auto next = attempt();
+        ASSERT_FALSE(next->error()) << next->error()->description();
+        EXPECT_EQ(server.requests().back().header("Range"), row.resumed ? "bytes=500-" : "");
+        EXPECT_TRUE(readAll(dir / "out.bin") == body) << readAll(dir / "out.bin").substr(0, 40);
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+    }
+}
+
+// A Range the caller sets himself, with resume allowed and no partial file
+// to continue, lands the part the 206 brings.
+TEST(RequestDownloads, TheCallersOwnRangeLandsItsPartWithResumeAllowed) {
+    const std::string body = pattern(20000);
+    testsupport::Server server(testsupport::Server::eachRequest([&](const testsupport::Request& q) {
+        const std::string range = q.header("Range");
+        if (range.rfind("bytes=", 0) != 0) return testsupport::Server::reply(200, body);
+        const size_t dash = range.find('-');
+        const size_t first = std::stoul(range.substr(6, dash - 6));
+        const size_t last = dash + 1 < range.size() ? std::stoul(range.substr(dash + 1)) : body.size() - 1;
+        return testsupport::Server::reply(206, body.substr(first, last - first + 1),
+                                          "Content-Range: bytes " + std::to_string(first) + "-" +
+                                              std::to_string(last) + "/20000\r\n");
+    }));
+    const struct {
+        const char* range;
+        size_t first, length;
+    } rows[] = {{"bytes=100-", 100, 19900}, {"bytes=0-99", 0, 100}, {"bytes=0-", 0, 20000}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.range);
+        testsupport::TempDir dir;
+        auto r = HTTPRequest::requestWithURL(url(server.url("/file")));
+        r->addRequestHeader("Range", row.range);
+        r->setDownloadDestinationPath(dir / "out.bin");
+        r->setTemporaryFileDownloadPath(dir / "partial");
+        r->setAllowResumeForFileDownloads(true);
+        startSynchronous(r);
+        ASSERT_FALSE(r->error()) << r->error()->description();
+        EXPECT_EQ(r->responseStatusCode(), 206);
+        EXPECT_TRUE(readAll(dir / "out.bin") == body.substr(row.first, row.length));
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+    }
+}
+
+// A length above the largest signed 64-bit size, or one that with the
+// kept part adds up to more, is a bad answer (code 1): its body is not
+// read, no size is announced, and a partial file stays as it was.
+TEST(RequestDownloads, LengthsNoFileCanHoldEndTheRequestAsABadAnswer) {
+    std::mutex m;
+    std::string head;
+    testsupport::Server server([&](testsupport::Conn& c) {
+        if (!c.readRequest()) return;
+        std::unique_lock<std::mutex> g(m);
+        const std::string answer = head;
+        g.unlock();
+        c.write(answer + "\r\nsome bytes");
+        c.shutdownWrite();
+        c.waitForClose(testsupport::kEventWaitSeconds);
+    });
+    const struct {
+        const char* name;
+        std::string head;
+        bool toFile;
+        bool partial;  // a 4000-byte partial file is there
+    } rows[] = {
+        {"in memory", "HTTP/1.1 200 OK\r\nContent-Length: 9223372036854775808\r\n", false, false},
+        {"to a file", "HTTP/1.1 200 OK\r\nContent-Length: 9223372036854775808\r\n", true, false},
+        {"with the part kept, one past", "HTTP/1.1 200 OK\r\nContent-Length: 9223372036854771808\r\n", true, true},
+        {"a part's range", "HTTP/1.1 206 Partial Content\r\nContent-Length: 10\r\n"
+                           "Content-Range: bytes 4000-4009/9223372036854775808\r\n", true, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        {
+            std::lock_guard<std::mutex> g(m);
+            head = row.head;
+        }
+        testsupport::TempDir dir;
+        if (row.partial) std::ofstream(dir / "partial", std::ios::binary) << std::string(4000, 'k');
+        std::vector<int64_t> sizes;
+        auto r = HTTPRequest::requestWithURL(url(server.url("/huge")));
+        if (row.toFile) {
+            r->setDownloadDestinationPath(dir / "out.bin");
+            r->setTemporaryFileDownloadPath(dir / "partial");
+            r->setAllowResumeForFileDownloads(true);
+        }
+        r->setDownloadSizeIncrementedBlock([&](int64_t amount) { sizes.push_back(amount); });
+        startSynchronous(r);
+        drainMain();
+        ASSERT_TRUE(r->error());
+        EXPECT_EQ(r->error()->code(), http::kConnectionFailureErrorType);
+        EXPECT_NE(r->error()->localizedDescription().find("Content-"), std::string::npos)
+            << r->error()->localizedDescription();
+        for (int64_t amount : sizes) EXPECT_GT(amount, -1000000) << "a size taken back that was never announced";
+        EXPECT_FALSE(fs::exists(dir / "out.bin"));
+        EXPECT_EQ(fs::exists(dir / "partial") ? fs::file_size(dir / "partial") : 0u, row.partial ? 4000u : 0u);
+        r->setDownloadSizeIncrementedBlock(nullptr);
+    }
+}
+
+// A resumable download timed out asks again for the rest of the body its
+// partial file now starts, with that body's validator as If-Range: a
+// server holding a changed body of the same length, which names no
+// version in its answer, sends it whole, and it is never spliced to the
+// first body's start. The first answer is cut by the time-out after 10000
+// of its 20000 bytes (the network thread on a manual clock).
+TEST(RequestDownloads, ATimedOutResumeAsksForTheRestOfTheBodyItsPartialFileStarts) {
+    const std::string older = pattern(20000);
+    const std::string newer(older.rbegin(), older.rend());
+    const std::string page(20000, 'e');
+    using Answer = std::function<std::string(const testsupport::Request&)>;
+    struct Row {
+        const char* name;
+        std::string firstHead;  // head of the first answer, which stalls after 10000 bytes
+        Answer retry;
+        const char* range;      // what the retry asks
+        const char* ifRange;
+        const std::string* lands;
+    };
+    // A server whose body is now `newer`, which names no version, honouring If-Range.
+    auto changed = [&](const testsupport::Request& q) {
+        if (q.has("Range") && !q.has("If-Range"))
+            return testsupport::Server::reply(206, newer.substr(10000), "Content-Range: bytes 10000-19999/20000\r\n");
+        return testsupport::Server::reply(200, newer);
+    };
+    auto same = [&](const testsupport::Request& q) {
+        if (q.header("Range") == "bytes=10000-")
+            return testsupport::Server::reply(206, older.substr(10000),
+                                              "ETag: \"a\"\r\nContent-Range: bytes 10000-19999/20000\r\n");
+        return testsupport::Server::reply(200, older, "ETag: \"a\"\r\n");
+    };
+    auto whole = [&](const testsupport::Request&) { return testsupport::Server::reply(200, older); };
+    const Row rows[] = {
+        {"the same body, resumed", "HTTP/1.1 200 OK\r\nETag: \"a\"\r\nContent-Length: 20000\r\n", same, "bytes=10000-",
+         "\"a\"", &older},
+        {"a changed body of the same length, no version", "HTTP/1.1 200 OK\r\nETag: \"a\"\r\nContent-Length: 20000\r\n",
+         changed, "bytes=10000-", "\"a\"", &newer},
+        {"the whole body sent again", "HTTP/1.1 200 OK\r\nContent-Length: 20000\r\n", whole, "bytes=10000-", "",
+         &older},
+        {"an error page timed out", "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 20000\r\n", same, "", "",
+         &older},
+    };
+    std::mutex m;
+    const Row* row = nullptr;
+    bool firstSent = false;
+    std::atomic<int> rowsDone{0};
+    testsupport::Server server([&](testsupport::Conn& c) {
+        while (auto q = c.readRequest()) {
+            std::unique_lock<std::mutex> g(m);
+            const Row* now = row;
+            if (!std::exchange(firstSent, true)) {
+                const int index = rowsDone.load();
+                g.unlock();
+                const bool isPage = now->firstHead.find(" 200 ") == std::string::npos;
+                c.write(now->firstHead + "\r\n" + (isPage ? page : older).substr(0, 10000));
+                waitForRelease([&] { return rowsDone.load() > index; }, testsupport::kEventWaitSeconds);
+                return;
+            }
+            g.unlock();
+            if (!c.write(now->retry(*q))) return;
+        }
+    });
+    struct ReleaseAtEnd {
+        std::atomic<int>& done;
+        ~ReleaseAtEnd() { done = 1000; }
+    } releaseAtEnd{rowsDone};
+    // The network thread runs, on a manual clock.
+    auto warm = HTTPRequest::requestWithURL(url(server.url("/warm")));
+    {
+        std::lock_guard<std::mutex> g(m);
+        row = &rows[0];
+        firstSent = true;  // /warm is answered as a retry would be
+    }
+    warm->startAsynchronous();
+    ASSERT_TRUE(waitFor(warm));
+    drainMain();
+    auto clock = ns::make<ns::ManualClock>(1000.0);
+    auto network = HTTPRequest::networkRunLoop();
+    network->setClock(clock);
+    struct SystemClockAtEnd {
+        ns::Ref<ns::RunLoop> loop;
+        ~SystemClockAtEnd() { loop->setClock(nullptr); }
+    } restore{network};
+
+    for (const Row& each : rows) {
+        SCOPED_TRACE(each.name);
+        testsupport::TempDir dir;
+        std::ofstream(dir / "out.bin") << "the older file";
+        {
+            std::lock_guard<std::mutex> g(m);
+            row = &each;
+            firstSent = false;
+        }
+        server.clearRequests();
+        int64_t received = 0;
+        auto r = HTTPRequest::requestWithURL(url(server.url("/file")));
+        r->setDownloadDestinationPath(dir / "out.bin");
+        r->setTemporaryFileDownloadPath(dir / "partial");
+        r->setAllowResumeForFileDownloads(true);
+        r->setTimeOutSeconds(10);
+        r->setNumberOfTimesToRetryOnTimeout(1);
+        r->setBytesReceivedBlock([&](int64_t amount, int64_t) { received += amount; });
+        r->startAsynchronous();
+        // The first 10000 bytes are written; a status check sees them
+        // arrive (and reports them) before the clock passes the time-out.
+        ASSERT_TRUE(waitForRelease([&] {
+            std::error_code ignored;
+            return fs::file_size(dir / "partial", ignored) == 10000u;
+        }, testsupport::kEventWaitSeconds));
+        clock->advance(1);
+        ASSERT_TRUE(waitUntil([&] { return received >= 10000; }));
+        clock->advance(11);
+        ASSERT_TRUE(waitFor(r));
+        drainMain();
+        ++rowsDone;
+        ASSERT_FALSE(r->error()) << r->error()->description();
+        EXPECT_EQ(r->retryCount(), 1);
+        const auto seen = server.requests();
+        ASSERT_EQ(seen.size(), 2u);
+        EXPECT_EQ(seen[1].header("Range"), each.range);
+        EXPECT_EQ(seen[1].header("If-Range"), each.ifRange);
+        EXPECT_TRUE(readAll(dir / "out.bin") == *each.lands) << readAll(dir / "out.bin").size() << " bytes";
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+        r->setBytesReceivedBlock(nullptr);
+    }
+}
+
+// An answer that redirects is not the download's body: a redirected
+// download whose next URL fails leaves the destination as it was.
+TEST(RequestDownloads, AnAnswerThatRedirectsNeverLands) {
+    testsupport::Server server([&](testsupport::Conn& c) {
+        while (auto q = c.readRequest()) {
+            if (q->target == "/moved") {
+                if (!c.respond(302, std::string(3000, 'r'), "Location: /gone\r\n")) return;
+            } else {
+                c.write("HTTP/1.1 200 OK\r\nContent-Length: 20000\r\n\r\n" + std::string(500, 'g'));
+                c.reset();
+                return;
+            }
+        }
+    });
+    for (bool resume : {false, true}) {
+        SCOPED_TRACE(resume ? "resume allowed" : "no resume");
+        testsupport::TempDir dir;
+        std::ofstream(dir / "out.bin") << "the older file";
+        auto r = HTTPRequest::requestWithURL(url(server.url("/moved")));
+        r->setDownloadDestinationPath(dir / "out.bin");
+        r->setAllowResumeForFileDownloads(resume);
+        startSynchronous(r);
+        ASSERT_TRUE(r->error());
+        EXPECT_EQ(r->error()->code(), http::kConnectionFailureErrorType);
+        EXPECT_EQ(readAll(dir / "out.bin"), "the older file");
     }
 }
 

@@ -3,6 +3,7 @@
 // temporary folder.
 #include <gtest/gtest.h>
 
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -509,6 +510,10 @@ TEST(ResponseDownload, ResumeTakesOnlyAPartThatContinuesTheRecordedBody) {
         {"another whole body as a part", {206, "bytes 0-19999/20000", std::nullopt, "\"b\"", std::nullopt}, RangeAnswer::Ignored},
         {"from the start, total unknown", {206, "bytes 0-9999/*", std::nullopt, "\"a\"", std::nullopt}, RangeAnswer::Refused},
         {"a whole body (200)", {200, std::nullopt, "20000", "\"b\"", std::nullopt}, RangeAnswer::Ignored},
+        {"an error answer", {503, std::nullopt, "20", std::nullopt, std::nullopt}, RangeAnswer::Ignored},
+        {"no rest to be had (416)", {416, std::nullopt, "0", std::nullopt, std::nullopt}, RangeAnswer::Refused},
+        {"no rest to be had (416), with a range", {416, "bytes */10000", std::nullopt, std::nullopt, std::nullopt},
+         RangeAnswer::Refused},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -522,7 +527,7 @@ TEST(ResponseDownload, ResumeTakesOnlyAPartThatContinuesTheRecordedBody) {
     }
 
     // A Range asked with no partial file to continue (the caller's own):
-    // only a whole body is taken.
+    // whatever part came is taken, as when nothing is resumed.
     {
         ResponseDownload d;
         d.setDestinationPath(dir / "whole.txt");
@@ -532,9 +537,13 @@ TEST(ResponseDownload, ResumeTakesOnlyAPartThatContinuesTheRecordedBody) {
         ASSERT_EQ(d.partialSize(), 0u);
         d.startAttempt();
         EXPECT_EQ(d.answerHead(true, {206, "bytes 0-9999/10000", std::nullopt, std::nullopt, std::nullopt}),
-                  RangeAnswer::Ignored);
+                  RangeAnswer::Honoured);
         EXPECT_EQ(d.answerHead(true, {206, "bytes 500-9999/10000", std::nullopt, std::nullopt, std::nullopt}),
-                  RangeAnswer::Refused);
+                  RangeAnswer::Honoured);
+        EXPECT_EQ(d.answerHead(true, {206, "bytes 0-99/10000", std::nullopt, std::nullopt, std::nullopt}),
+                  RangeAnswer::Honoured);
+        EXPECT_EQ(d.answerHead(true, {416, std::nullopt, std::nullopt, std::nullopt, std::nullopt}),
+                  RangeAnswer::Ignored);
         EXPECT_EQ(d.answerHead(true, {200, std::nullopt, std::nullopt, std::nullopt, std::nullopt}),
                   RangeAnswer::Ignored);
     }
@@ -605,6 +614,10 @@ TEST(ResponseDownload, ResumeTakesOnlyAPartThatContinuesTheRecordedBody) {
             {"a field twice", "resume 1\netag \"a\"\netag \"b\"\n", 0, ""},
             {"a length that is no number", "resume 1\nlength 4e3\n", 0, ""},
             {"a last line without its end", "resume 1\netag \"a\"", 0, ""},
+            {"a file never continued", "resume 1\netag \"a\"\ncontinue no\n", 0, ""},
+            {"continued, said otherwise", "resume 1\ncontinue yes\n", 0, ""},
+            {"the largest length", "resume 1\nlength 9223372036854775807\n", 4000, ""},
+            {"a length no file can have", "resume 1\nlength 9223372036854775808\n", 0, ""},
             {"too large", nullptr, 0, ""},
         };
         for (const auto& c : cases) {
@@ -729,6 +742,251 @@ TEST(ResponseDownload, ResumeAppendsOrStartsOverAndCancelKeepsThePart) {
         EXPECT_FALSE(d.cancel(complete));
         EXPECT_EQ(d.rawData() != nullptr, complete);
     }
+}
+
+// Only the start of the resource (a 200, a 206 of the whole body) or the
+// part that continues the partial file is kept to be continued later: an
+// error answer's body, or a part the caller asked for, goes when the
+// attempt is cut, and a process killed while it wrote one leaves a record
+// saying it is never continued. A partial file an attempt did not write
+// (its answer brought nothing, as a challenge answered with a login)
+// stays as it was.
+TEST(ResponseDownload, OnlyTheStartOfTheResourceIsKeptToBeContinued) {
+    testsupport::TempDir dir("download");
+    const std::string body = text(10000);
+    const auto bytes = reinterpret_cast<const uint8_t*>(body.data());
+    const std::string page = text(600);  // an error page
+    const std::string partial = dir / "partial", record = partial + ".resume";
+    using Head = ResponseDownload::AnswerHead;
+    struct Row {
+        const char* name;
+        bool withPartial;  // a 4000-byte partial file of `body` (ETag "a") is there
+        Head head;
+        bool continuesBody;  // the answer brings body[4000...], else the row's bytes from the start
+        bool writes;         // the answer brings bytes (else none arrive)
+        uint64_t keptAfterCut;  // 0: nothing to continue
+    };
+    const std::string etag = "\"a\"";
+    const Row rows[] = {
+        {"a 200", false, {200, std::nullopt, "10000", etag, std::nullopt}, false, true, 500},
+        {"a 206 of the whole body", false, {206, "bytes 0-9999/10000", std::nullopt, etag, std::nullopt}, false, true, 500},
+        {"the rest of the partial file", true, {206, "bytes 4000-9999/10000", std::nullopt, etag, std::nullopt}, true, true, 4500},
+        {"a 200 in place of the rest", true, {200, std::nullopt, "10000", "\"b\"", std::nullopt}, false, true, 500},
+        {"a part the caller asked for", false, {206, "bytes 100-9999/10000", std::nullopt, etag, std::nullopt}, false, true, 0},
+        {"an error page", false, {503, std::nullopt, "600", std::nullopt, std::nullopt}, false, true, 0},
+        {"an error page in place of the rest", true, {404, std::nullopt, "600", etag, std::nullopt}, false, true, 0},
+        {"an answer that brought nothing", true, {401, std::nullopt, "600", std::nullopt, std::nullopt}, false, false, 4000},
+    };
+    for (const Row& row : rows) {
+        for (bool killed : {false, true}) {
+            SCOPED_TRACE(std::string(row.name) + (killed ? ", the process killed" : ", the attempt cut"));
+            emptyFolder(dir.path());
+            if (row.withPartial) {
+                std::ofstream(partial, std::ios::binary) << body.substr(0, 4000);
+                std::ofstream(record, std::ios::binary) << "resume 1\netag \"a\"\nlength 10000\n";
+            }
+            {
+                ResponseDownload d;
+                d.setDestinationPath(dir / "whole.txt");
+                d.setTemporaryPath(partial);
+                d.setAllowsResume(true);
+                ASSERT_FALSE(d.refreshPartialSize());
+                d.startAttempt();
+                const RangeAnswer range = d.answerHead(row.withPartial || row.head.status == 206, row.head);
+                d.beginBody(Destination::File, false, range);
+                if (row.writes) {
+                    const uint8_t* from = row.continuesBody ? bytes + 4000
+                                          : row.head.status >= 400
+                                              ? reinterpret_cast<const uint8_t*>(page.data())
+                                              : bytes;
+                    ASSERT_FALSE(feed(d, from, 500, 250, range));
+                }
+                // A kill leaves the files as they are; the destructor only
+                // closes them.
+                if (!killed) {
+                    EXPECT_FALSE(d.cancel(false));
+                }
+            }
+            if (!killed) {
+                EXPECT_EQ(std::filesystem::exists(partial), row.keptAfterCut > 0);
+                if (!row.keptAfterCut) EXPECT_FALSE(std::filesystem::exists(record));
+            }
+            ResponseDownload next;
+            next.setDestinationPath(dir / "whole.txt");
+            next.setTemporaryPath(partial);
+            next.setAllowsResume(true);
+            ASSERT_FALSE(next.refreshPartialSize());
+            EXPECT_EQ(next.partialSize(), row.keptAfterCut);
+            EXPECT_FALSE(std::filesystem::exists(dir / "whole.txt"));
+        }
+    }
+}
+
+// What a finished attempt lands: only a body it brought whole. A partial
+// file from before that the answer neither continued nor wrote (a 200 or
+// a 416 with no body) goes instead of landing; a part shorter than its
+// range (ended by the connection's close) fails with code 1.
+TEST(ResponseDownload, AFinishedAttemptLandsOnlyABodyItBroughtWhole) {
+    testsupport::TempDir dir("download");
+    const std::string body = text(10000);
+    const auto bytes = reinterpret_cast<const uint8_t*>(body.data());
+    const std::string partial = dir / "partial", record = partial + ".resume";
+    using Head = ResponseDownload::AnswerHead;
+    struct Row {
+        const char* name;
+        Head head;
+        size_t from, length;  // what of `body` arrives
+        bool lands;           // else the destination stays as it was
+        long code;            // the error's code (0: none)
+    };
+    const Row rows[] = {
+        {"the whole rest", {206, "bytes 4000-9999/10000", std::nullopt, "\"a\"", std::nullopt}, 4000, 6000, true, 0},
+        {"a rest cut short by the close", {206, "bytes 4000-9999/10000", std::nullopt, "\"a\"", std::nullopt}, 4000, 5999,
+         false, http::kConnectionFailureErrorType},
+        {"an empty 200", {200, std::nullopt, "0", std::nullopt, std::nullopt}, 0, 0, false, 0},
+        {"a whole 200", {200, std::nullopt, "10000", std::nullopt, std::nullopt}, 0, 10000, true, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        emptyFolder(dir.path());
+        std::ofstream(dir / "whole.txt") << "the older file";
+        std::ofstream(partial, std::ios::binary) << body.substr(0, 4000);
+        std::ofstream(record, std::ios::binary) << "resume 1\netag \"a\"\nlength 10000\n";
+        ResponseDownload d;
+        d.setDestinationPath(dir / "whole.txt");
+        d.setTemporaryPath(partial);
+        d.setAllowsResume(true);
+        ASSERT_FALSE(d.refreshPartialSize());
+        d.startAttempt();
+        const RangeAnswer range = d.answerHead(true, row.head);
+        d.beginBody(Destination::File, false, range);
+        if (row.length) {
+            ASSERT_FALSE(feed(d, bytes + row.from, row.length, 1000, range));
+        }
+        EXPECT_FALSE(d.endBody(false));
+        auto error = d.finishFile(false, false);
+        EXPECT_EQ(error ? error->code() : 0, row.code) << (error ? error->description() : "");
+        EXPECT_EQ(contents(dir / "whole.txt"), row.lands ? body : "the older file");
+        if (row.code) {
+            // Cut short, the start stays to be continued.
+            EXPECT_EQ(std::filesystem::file_size(partial), 9999u);
+        } else {
+            EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"whole.txt"});
+        }
+    }
+}
+
+// A record outlives its partial file, never the other way round: landed,
+// dropped, abandoned or cut, the partial file goes first, so that a
+// process killed between the two leaves no file that a later attempt
+// would continue with the range checks alone. Seen in the order the file
+// system reports the changes.
+TEST(ResponseDownload, APartialFileGoesBeforeItsRecord) {
+    testsupport::TempDir dir("download");
+    const std::string body = text(10000);
+    const auto bytes = reinterpret_cast<const uint8_t*>(body.data());
+    const std::string partial = dir / "partial", record = partial + ".resume";
+    using Head = ResponseDownload::AnswerHead;
+    const Head rest{206, "bytes 4000-9999/10000", std::nullopt, "\"a\"", std::nullopt};
+    const Head errorPage{503, std::nullopt, "600", std::nullopt, std::nullopt};
+    const std::pair<const char*, std::function<void(ResponseDownload&)>> rows[] = {
+        {"landed", [&](ResponseDownload& d) {
+             ASSERT_EQ(d.answerHead(true, rest), RangeAnswer::Honoured);
+             d.beginBody(Destination::File, false, RangeAnswer::Honoured);
+             ASSERT_FALSE(feed(d, bytes + 4000, 6000, 1000, RangeAnswer::Honoured));
+             EXPECT_FALSE(d.finishFile(false, false));
+             EXPECT_EQ(contents(dir / "whole.txt"), body);
+         }},
+        {"dropped", [&](ResponseDownload& d) { d.dropPartial(); }},
+        {"abandoned", [&](ResponseDownload& d) { d.abandonFiles(); }},
+        {"an error page cut", [&](ResponseDownload& d) {
+             const RangeAnswer range = d.answerHead(true, errorPage);
+             d.beginBody(Destination::File, false, range);
+             ASSERT_FALSE(feed(d, bytes, 300, 100, range));
+             EXPECT_FALSE(d.cancel(false));
+         }},
+    };
+    for (const auto& [name, act] : rows) {
+        SCOPED_TRACE(name);
+        emptyFolder(dir.path());
+        std::ofstream(partial, std::ios::binary) << body.substr(0, 4000);
+        std::ofstream(record, std::ios::binary) << "resume 1\netag \"a\"\nlength 10000\n";
+        ResponseDownload d;
+        d.setDestinationPath(dir / "whole.txt");
+        d.setTemporaryPath(partial);
+        d.setAllowsResume(true);
+        ASSERT_FALSE(d.refreshPartialSize());
+        d.startAttempt();
+        const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+        ASSERT_GE(watch, 0);
+        ASSERT_GE(::inotify_add_watch(watch, dir.path().c_str(), IN_DELETE | IN_MOVED_FROM), 0);
+        act(d);
+        // The names that went, in order.
+        std::vector<std::string> gone;
+        alignas(inotify_event) char buffer[65536];
+        for (ssize_t n; (n = ::read(watch, buffer, sizeof buffer)) > 0;)
+            for (char* at = buffer; at < buffer + n;) {
+                auto* event = reinterpret_cast<inotify_event*>(at);
+                if (event->len) gone.emplace_back(event->name);
+                at += sizeof(inotify_event) + event->len;
+            }
+        ::close(watch);
+        const auto fileAt = std::find(gone.begin(), gone.end(), "partial");
+        const auto recordAt = std::find(gone.begin(), gone.end(), "partial.resume");
+        ASSERT_NE(fileAt, gone.end());
+        ASSERT_NE(recordAt, gone.end());
+        EXPECT_LT(fileAt - gone.begin(), recordAt - gone.begin());
+        EXPECT_FALSE(std::filesystem::exists(partial));
+        EXPECT_FALSE(std::filesystem::exists(record));
+    }
+}
+
+// The lengths an answer gives are taken only within a signed 64-bit size,
+// their sum with the kept part too.
+TEST(ResponseDownload, LengthsNoFileCanHoldAreRefused) {
+    testsupport::TempDir dir("download");
+    std::ofstream(dir / "partial", std::ios::binary) << std::string(4000, 'x');
+    ResponseDownload resumed;
+    resumed.setDestinationPath(dir / "whole.txt");
+    resumed.setTemporaryPath(dir / "partial");
+    resumed.setAllowsResume(true);
+    ASSERT_FALSE(resumed.refreshPartialSize());
+    ASSERT_EQ(resumed.partialSize(), 4000u);
+    ResponseDownload fresh;
+    using Head = ResponseDownload::AnswerHead;
+    struct Row {
+        const char* name;
+        Head head;
+        bool freshTakes, resumedTakes;
+    };
+    const Row rows[] = {
+        {"the largest length", {200, std::nullopt, "9223372036854775807", std::nullopt, std::nullopt}, true, false},
+        {"the largest length less the part kept", {200, std::nullopt, "9223372036854771807", std::nullopt, std::nullopt},
+         true, true},
+        {"one more", {200, std::nullopt, "9223372036854771808", std::nullopt, std::nullopt}, true, false},
+        {"one past the largest", {200, std::nullopt, "9223372036854775808", std::nullopt, std::nullopt}, false, false},
+        {"one past, first of a list", {200, std::nullopt, "9223372036854775808, 9223372036854775808", std::nullopt,
+                                       std::nullopt}, false, false},
+        {"the largest 19 digits", {200, std::nullopt, "9999999999999999999", std::nullopt, std::nullopt}, false, false},
+        {"no number", {200, std::nullopt, "lots", std::nullopt, std::nullopt}, true, true},
+        {"a range ending at the largest",
+         {206, "bytes 4000-9223372036854775806/9223372036854775807", std::nullopt, std::nullopt, std::nullopt}, true, true},
+        {"a total one past", {206, "bytes 4000-9223372036854775806/9223372036854775808", std::nullopt, std::nullopt,
+                              std::nullopt}, false, false},
+        {"a last one past", {206, "bytes 4000-9223372036854775808/*", std::nullopt, std::nullopt, std::nullopt}, false,
+         false},
+        {"a first one past", {206, "bytes 9223372036854775808-9223372036854775809/*", std::nullopt, std::nullopt,
+                              std::nullopt}, false, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(fresh.whyLengthsCannotBeTaken(row.head).empty(), row.freshTakes) << fresh.whyLengthsCannotBeTaken(row.head);
+        EXPECT_EQ(resumed.whyLengthsCannotBeTaken(row.head).empty(), row.resumedTakes)
+            << resumed.whyLengthsCannotBeTaken(row.head);
+    }
+    // A part whose numbers are taken, a resume continues.
+    resumed.startAttempt();
+    EXPECT_EQ(resumed.answerHead(true, rows[7].head), RangeAnswer::Honoured);
 }
 
 }  // namespace
