@@ -809,7 +809,9 @@ TEST(ResponseDownload, OnlyTheStartOfTheResourceIsKeptToBeContinued) {
             }
             if (!killed) {
                 EXPECT_EQ(std::filesystem::exists(partial), row.keptAfterCut > 0);
-                if (!row.keptAfterCut) EXPECT_FALSE(std::filesystem::exists(record));
+                if (!row.keptAfterCut) {
+                    EXPECT_FALSE(std::filesystem::exists(record));
+                }
             }
             ResponseDownload next;
             next.setDestinationPath(dir / "whole.txt");
