@@ -816,6 +816,12 @@ TEST(RequestDownloads, ResumeTakesOnlyTheRestOfTheBodyItStarted) {
         } else {
             ASSERT_TRUE(resumed->error());
             EXPECT_EQ(resumed->error()->code(), http::kFileManagementError) << resumed->error()->description();
+            // A 416 says the rest cannot be had; any other answer, that it does not continue the file.
+            const bool noRest = std::string(each.name).find("416") != std::string::npos;
+            EXPECT_EQ(resumed->error()->localizedDescription().find("has no rest for the resumed download") !=
+                          std::string::npos,
+                      noRest)
+                << resumed->error()->localizedDescription();
             EXPECT_EQ(readAll(dir / "out.bin"), "the older file");
             auto again = attempt();
             ASSERT_FALSE(again->error()) << again->error()->description();
@@ -925,6 +931,13 @@ TEST(RequestDownloads, AChallengedAnswerNeverLandsAndTheLoggedInBodyLandsWhole) 
         for (const auto& e : fs::directory_iterator(dir.path()))
             EXPECT_EQ(readAll(e.path()).find(page.substr(0, 100)), std::string::npos) << e.path();
     }
+    // A body kept in memory keeps the page of a login that failed, as before.
+    HTTPRequest::clearSession();
+    auto inMemory = HTTPRequest::requestWithURL(url(server.url("/secret")));
+    startSynchronous(inMemory);
+    ASSERT_TRUE(inMemory->error());
+    EXPECT_EQ(inMemory->error()->code(), 3);
+    EXPECT_TRUE(text(inMemory) == page) << text(inMemory).size() << " bytes";
 }
 
 // A body cut short is kept for a resume only when it is the resource's:
@@ -1102,12 +1115,14 @@ TEST(RequestDownloads, ATimedOutResumeAsksForTheRestOfTheBodyItsPartialFileStart
     using Answer = std::function<std::string(const testsupport::Request&)>;
     struct Row {
         const char* name;
-        std::string firstHead;  // head of the first answer, which stalls after 10000 bytes
+        std::string firstHead;  // head of the first answer, which stalls after 10000 bytes of firstBody
+        const std::string* firstBody;
         Answer retry;
         const char* range;      // what the retry asks
         const char* ifRange;
         const std::string* lands;
         bool resume = true;
+        bool partialFirst = false;  // 10000 bytes of `older` (ETag "a") are there before: the first answer replaces them
     };
     // A server whose body is now `newer`, which names no version, honouring If-Range.
     auto changed = [&](const testsupport::Request& q) {
@@ -1122,17 +1137,19 @@ TEST(RequestDownloads, ATimedOutResumeAsksForTheRestOfTheBodyItsPartialFileStart
         return testsupport::Server::reply(200, older, "ETag: \"a\"\r\n");
     };
     auto whole = [&](const testsupport::Request&) { return testsupport::Server::reply(200, older); };
+    const std::string okHead = "HTTP/1.1 200 OK\r\nContent-Length: 20000\r\n";
+    const std::string etagHead = "HTTP/1.1 200 OK\r\nETag: \"a\"\r\nContent-Length: 20000\r\n";
+    const std::string pageHead = "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 20000\r\n";
     const Row rows[] = {
-        {"the same body, resumed", "HTTP/1.1 200 OK\r\nETag: \"a\"\r\nContent-Length: 20000\r\n", same, "bytes=10000-",
-         "\"a\"", &older},
-        {"a changed body of the same length, no version", "HTTP/1.1 200 OK\r\nETag: \"a\"\r\nContent-Length: 20000\r\n",
-         changed, "bytes=10000-", "\"a\"", &newer},
-        {"the whole body sent again", "HTTP/1.1 200 OK\r\nContent-Length: 20000\r\n", whole, "bytes=10000-", "",
-         &older},
-        {"an error page timed out", "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 20000\r\n", same, "", "",
-         &older},
-        {"no resume: the body sent again", "HTTP/1.1 200 OK\r\nContent-Length: 20000\r\n", whole, "", "", &older,
-         false},
+        {"the same body, resumed", etagHead, &older, same, "bytes=10000-", "\"a\"", &older},
+        {"a changed body of the same length, no version", etagHead, &older, changed, "bytes=10000-", "\"a\"", &newer},
+        {"the whole body sent again", okHead, &older, whole, "bytes=10000-", "", &older},
+        {"an error page timed out", pageHead, &page, same, "", "", &older},
+        {"no resume: the body sent again", okHead, &older, whole, "", "", &older, false},
+        // The first answer is itself the answer to a resume.
+        {"an error page in place of the rest", pageHead, &page, same, "", "", &older, true, true},
+        {"a body without a version in place of the rest", okHead, &newer, changed, "bytes=10000-", "", &newer, true,
+         true},
     };
     std::mutex m;
     const Row* row = nullptr;
@@ -1145,8 +1162,7 @@ TEST(RequestDownloads, ATimedOutResumeAsksForTheRestOfTheBodyItsPartialFileStart
             if (!std::exchange(firstSent, true)) {
                 const int index = rowsDone.load();
                 g.unlock();
-                const bool isPage = now->firstHead.find(" 200 ") == std::string::npos;
-                c.write(now->firstHead + "\r\n" + (isPage ? page : older).substr(0, 10000));
+                c.write(now->firstHead + "\r\n" + now->firstBody->substr(0, 10000));
                 waitForRelease([&] { return rowsDone.load() > index; }, testsupport::kEventWaitSeconds);
                 return;
             }
@@ -1180,6 +1196,10 @@ TEST(RequestDownloads, ATimedOutResumeAsksForTheRestOfTheBodyItsPartialFileStart
         SCOPED_TRACE(each.name);
         testsupport::TempDir dir;
         std::ofstream(dir / "out.bin") << "the older file";
+        if (each.partialFirst) {
+            std::ofstream(dir / "partial", std::ios::binary) << older.substr(0, 10000);
+            std::ofstream(dir / "partial.resume", std::ios::binary) << "resume 1\netag \"a\"\nlength 20000\n";
+        }
         {
             std::lock_guard<std::mutex> g(m);
             row = &each;
@@ -1197,10 +1217,8 @@ TEST(RequestDownloads, ATimedOutResumeAsksForTheRestOfTheBodyItsPartialFileStart
         r->startAsynchronous();
         // The first 10000 bytes are written; a status check sees them
         // arrive (and reports them) before the clock passes the time-out.
-        ASSERT_TRUE(waitForRelease([&] {
-            std::error_code ignored;
-            return fs::file_size(dir / "partial", ignored) == 10000u;
-        }, testsupport::kEventWaitSeconds));
+        const std::string firstPart = each.firstBody->substr(0, 10000);
+        ASSERT_TRUE(waitForRelease([&] { return readAll(dir / "partial") == firstPart; }, testsupport::kEventWaitSeconds));
         clock->advance(1);
         ASSERT_TRUE(waitUntil([&] { return received >= 10000; }));
         clock->advance(11);
@@ -1211,6 +1229,7 @@ TEST(RequestDownloads, ATimedOutResumeAsksForTheRestOfTheBodyItsPartialFileStart
         EXPECT_EQ(r->retryCount(), 1);
         const auto seen = server.requests();
         ASSERT_EQ(seen.size(), 2u);
+        EXPECT_EQ(seen[0].header("Range"), each.partialFirst ? "bytes=10000-" : "");
         EXPECT_EQ(seen[1].header("Range"), each.range);
         EXPECT_EQ(seen[1].header("If-Range"), each.ifRange);
         EXPECT_TRUE(readAll(dir / "out.bin") == *each.lands) << readAll(dir / "out.bin").size() << " bytes";

@@ -876,6 +876,26 @@ TEST(ResponseDownload, AFinishedAttemptLandsOnlyABodyItBroughtWhole) {
             EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"whole.txt"});
         }
     }
+    // The smallest partial file, one byte, is continued as any other.
+    {
+        emptyFolder(dir.path());
+        std::ofstream(partial, std::ios::binary) << body.substr(0, 1);
+        ResponseDownload d;
+        d.setDestinationPath(dir / "whole.txt");
+        d.setTemporaryPath(partial);
+        d.setAllowsResume(true);
+        ASSERT_FALSE(d.refreshPartialSize());
+        ASSERT_EQ(d.partialSize(), 1u);
+        d.startAttempt();
+        ASSERT_EQ(d.answerHead(true, {206, "bytes 1-9999/10000", std::nullopt, std::nullopt, std::nullopt}),
+                  RangeAnswer::Honoured);
+        d.beginBody(Destination::File, false, RangeAnswer::Honoured);
+        uint64_t dropped = 99;
+        ASSERT_FALSE(feed(d, bytes + 1, 9999, 1000, RangeAnswer::Honoured, &dropped));
+        EXPECT_EQ(dropped, 0u);
+        EXPECT_FALSE(d.finishFile(false, false));
+        EXPECT_TRUE(contents(dir / "whole.txt") == body);
+    }
 }
 
 // A record outlives its partial file, never the other way round: landed,
