@@ -1123,6 +1123,7 @@ TEST(RequestDownloads, ATimedOutResumeAsksForTheRestOfTheBodyItsPartialFileStart
         const std::string* lands;
         bool resume = true;
         bool partialFirst = false;  // 10000 bytes of `older` (ETag "a") are there before: the first answer replaces them
+        const char* callerRange = nullptr;  // a Range the caller sets
     };
     // A server whose body is now `newer`, which names no version, honouring If-Range.
     auto changed = [&](const testsupport::Request& q) {
@@ -1137,6 +1138,15 @@ TEST(RequestDownloads, ATimedOutResumeAsksForTheRestOfTheBodyItsPartialFileStart
         return testsupport::Server::reply(200, older, "ETag: \"a\"\r\n");
     };
     auto whole = [&](const testsupport::Request&) { return testsupport::Server::reply(200, older); };
+    // A server that honours "bytes=100-".
+    const std::string fromHundred = older.substr(100);
+    const std::string partHead =
+        "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 100-19999/20000\r\nContent-Length: 19900\r\n";
+    auto part = [&](const testsupport::Request& q) {
+        if (q.header("Range") == "bytes=100-")
+            return testsupport::Server::reply(206, fromHundred, "Content-Range: bytes 100-19999/20000\r\n");
+        return testsupport::Server::reply(200, older);
+    };
     const std::string okHead = "HTTP/1.1 200 OK\r\nContent-Length: 20000\r\n";
     const std::string etagHead = "HTTP/1.1 200 OK\r\nETag: \"a\"\r\nContent-Length: 20000\r\n";
     const std::string pageHead = "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 20000\r\n";
@@ -1150,6 +1160,9 @@ TEST(RequestDownloads, ATimedOutResumeAsksForTheRestOfTheBodyItsPartialFileStart
         {"an error page in place of the rest", pageHead, &page, same, "", "", &older, true, true},
         {"a body without a version in place of the rest", okHead, &newer, changed, "bytes=10000-", "", &newer, true,
          true},
+        // Not a resume: the caller's part is asked for again, whole.
+        {"the caller's own range", partHead, &fromHundred, part, "bytes=100-", "", &fromHundred, true, false,
+         "bytes=100-"},
     };
     std::mutex m;
     const Row* row = nullptr;
@@ -1214,6 +1227,7 @@ TEST(RequestDownloads, ATimedOutResumeAsksForTheRestOfTheBodyItsPartialFileStart
         r->setTimeOutSeconds(10);
         r->setNumberOfTimesToRetryOnTimeout(1);
         r->setBytesReceivedBlock([&](int64_t amount, int64_t) { received += amount; });
+        if (each.callerRange) r->addRequestHeader("Range", each.callerRange);
         r->startAsynchronous();
         // The first 10000 bytes are written; a status check sees them
         // arrive (and reports them) before the clock passes the time-out.
@@ -1229,7 +1243,9 @@ TEST(RequestDownloads, ATimedOutResumeAsksForTheRestOfTheBodyItsPartialFileStart
         EXPECT_EQ(r->retryCount(), 1);
         const auto seen = server.requests();
         ASSERT_EQ(seen.size(), 2u);
-        EXPECT_EQ(seen[0].header("Range"), each.partialFirst ? "bytes=10000-" : "");
+        EXPECT_EQ(seen[0].header("Range"), each.partialFirst  ? "bytes=10000-"
+                                           : each.callerRange ? each.callerRange
+                                                              : "");
         EXPECT_EQ(seen[1].header("Range"), each.range);
         EXPECT_EQ(seen[1].header("If-Range"), each.ifRange);
         EXPECT_TRUE(readAll(dir / "out.bin") == *each.lands) << readAll(dir / "out.bin").size() << " bytes";

@@ -595,6 +595,29 @@ TEST(ResponseDownload, ResumeTakesOnlyAPartThatContinuesTheRecordedBody) {
         EXPECT_FALSE(std::filesystem::exists(record));
         std::filesystem::remove(partial);
     }
+    // What a record says of whether its file may be continued.
+    {
+        const struct {
+            const char* text;
+            http::ResumeRecord::Found found;
+            bool continuable;
+        } cases[] = {
+            {"resume 1\netag \"a\"\n", http::ResumeRecord::Found::Read, true},
+            {"resume 1\ncontinue no\n", http::ResumeRecord::Found::Read, false},
+            {"resume 1\ncontinue yes\n", http::ResumeRecord::Found::Unreadable, true},
+            {"resume 1\nsize no\n", http::ResumeRecord::Found::Unreadable, true},
+            {"resume 1\ncontinue no\ncontinue no\n", http::ResumeRecord::Found::Unreadable, true},
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.text);
+            std::ofstream(record, std::ios::binary) << c.text;
+            http::ResumeRecord read;
+            read.continuable = false;
+            EXPECT_EQ(http::ResumeRecord::read(record, &read), c.found);
+            EXPECT_EQ(read.continuable, c.continuable);
+        }
+        std::filesystem::remove(record);
+    }
     // A record that cannot be read, or a partial file not shorter than the
     // body it records, leaves nothing to resume; a partial file without a
     // record is resumed with the range checks alone; a dropped partial
@@ -847,6 +870,8 @@ TEST(ResponseDownload, AFinishedAttemptLandsOnlyABodyItBroughtWhole) {
          false, http::kConnectionFailureErrorType},
         {"an empty 200", {200, std::nullopt, "0", std::nullopt, std::nullopt}, 0, 0, false, 0},
         {"a whole 200", {200, std::nullopt, "10000", std::nullopt, std::nullopt}, 0, 10000, true, 0},
+        {"a whole 200 with a stray Content-Range", {200, "bytes 0-99/10000", "10000", std::nullopt, std::nullopt}, 0,
+         10000, true, 0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -876,24 +901,35 @@ TEST(ResponseDownload, AFinishedAttemptLandsOnlyABodyItBroughtWhole) {
             EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"whole.txt"});
         }
     }
-    // The smallest partial file, one byte, is continued as any other.
+    // The smallest partial file, one byte, is continued as any other: cut
+    // again, its record stays the first answer's; then it lands whole.
     {
         emptyFolder(dir.path());
         std::ofstream(partial, std::ios::binary) << body.substr(0, 1);
-        ResponseDownload d;
-        d.setDestinationPath(dir / "whole.txt");
-        d.setTemporaryPath(partial);
-        d.setAllowsResume(true);
-        ASSERT_FALSE(d.refreshPartialSize());
-        ASSERT_EQ(d.partialSize(), 1u);
-        d.startAttempt();
-        ASSERT_EQ(d.answerHead(true, {206, "bytes 1-9999/10000", std::nullopt, std::nullopt, std::nullopt}),
-                  RangeAnswer::Honoured);
-        d.beginBody(Destination::File, false, RangeAnswer::Honoured);
-        uint64_t dropped = 99;
-        ASSERT_FALSE(feed(d, bytes + 1, 9999, 1000, RangeAnswer::Honoured, &dropped));
-        EXPECT_EQ(dropped, 0u);
-        EXPECT_FALSE(d.finishFile(false, false));
+        const std::string first = "resume 1\netag \"a\"\nlength 10000\n";
+        std::ofstream(record, std::ios::binary) << first;
+        auto resume = [&](ResponseDownload& d, uint64_t from, size_t length, bool lands) {
+            d.setDestinationPath(dir / "whole.txt");
+            d.setTemporaryPath(partial);
+            d.setAllowsResume(true);
+            ASSERT_FALSE(d.refreshPartialSize());
+            ASSERT_EQ(d.partialSize(), from);
+            d.startAttempt();
+            const std::string range = "bytes " + std::to_string(from) + "-9999/10000";
+            ASSERT_EQ(d.answerHead(true, {206, range, std::nullopt, "\"a\"", "Wed, 02 Dec 2026 10:00:00 GMT"}),
+                      RangeAnswer::Honoured);
+            d.beginBody(Destination::File, false, RangeAnswer::Honoured);
+            uint64_t dropped = 99;
+            ASSERT_FALSE(feed(d, bytes + from, length, 1000, RangeAnswer::Honoured, &dropped));
+            EXPECT_EQ(dropped, 0u);
+            if (lands) EXPECT_FALSE(d.finishFile(false, false));
+            else EXPECT_FALSE(d.cancel(false));
+        };
+        ResponseDownload cut;
+        resume(cut, 1, 4999, false);
+        EXPECT_EQ(contents(record), first);
+        ResponseDownload rest;
+        resume(rest, 5000, 5000, true);
         EXPECT_TRUE(contents(dir / "whole.txt") == body);
     }
 }
