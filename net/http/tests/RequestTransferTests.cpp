@@ -1124,6 +1124,7 @@ TEST(RequestDownloads, ATimedOutResumeAsksForTheRestOfTheBodyItsPartialFileStart
         bool resume = true;
         bool partialFirst = false;  // 10000 bytes of `older` (ETag "a") are there before: the first answer replaces them
         const char* callerRange = nullptr;  // a Range the caller sets
+        bool fileStuck = false;  // the temporary file cannot be removed: the retry is not sent (code 8)
     };
     // A server whose body is now `newer`, which names no version, honouring If-Range.
     auto changed = [&](const testsupport::Request& q) {
@@ -1163,6 +1164,8 @@ TEST(RequestDownloads, ATimedOutResumeAsksForTheRestOfTheBodyItsPartialFileStart
         // Not a resume: the caller's part is asked for again, whole.
         {"the caller's own range", partHead, &fromHundred, part, "bytes=100-", "", &fromHundred, true, false,
          "bytes=100-"},
+        {"no resume, a temporary file that cannot be removed", okHead, &older, whole, "", "", nullptr, false, false,
+         nullptr, true},
     };
     std::mutex m;
     const Row* row = nullptr;
@@ -1228,6 +1231,8 @@ TEST(RequestDownloads, ATimedOutResumeAsksForTheRestOfTheBodyItsPartialFileStart
         r->setNumberOfTimesToRetryOnTimeout(1);
         r->setBytesReceivedBlock([&](int64_t amount, int64_t) { received += amount; });
         if (each.callerRange) r->addRequestHeader("Range", each.callerRange);
+        auto d = ns::make<RecordingDelegate>();
+        r->setDelegate(d.get());
         r->startAsynchronous();
         // The first 10000 bytes are written; a status check sees them
         // arrive (and reports them) before the clock passes the time-out.
@@ -1235,10 +1240,33 @@ TEST(RequestDownloads, ATimedOutResumeAsksForTheRestOfTheBodyItsPartialFileStart
         ASSERT_TRUE(waitForRelease([&] { return readAll(dir / "partial") == firstPart; }, testsupport::kEventWaitSeconds));
         clock->advance(1);
         ASSERT_TRUE(waitUntil([&] { return received >= 10000; }));
+        if (each.fileStuck) {
+            // A folder that is not empty stands where the file was.
+            fs::remove(dir / "partial");
+            fs::create_directories(fs::path(dir / "partial") / "inside");
+        }
         clock->advance(11);
         ASSERT_TRUE(waitFor(r));
         drainMain();
         ++rowsDone;
+        if (each.fileStuck) {
+            ASSERT_TRUE(r->error());
+            EXPECT_EQ(r->error()->code(), http::kFileManagementError) << r->error()->description();
+            EXPECT_EQ(readAll(dir / "out.bin"), "the older file");
+            // Ended: no attempt starts after the failure. A request started
+            // on the network thread after it reports after anything it did.
+            auto after = HTTPRequest::requestWithURL(url(server.url("/after")));
+            after->startAsynchronous();
+            ASSERT_TRUE(waitFor(after));
+            drainMain();
+            EXPECT_EQ(d->joined(), "started,headers,failed");
+            size_t asked = 0;
+            for (const auto& q : server.requests()) asked += q.target == "/file";
+            EXPECT_EQ(asked, 1u);
+            r->setBytesReceivedBlock(nullptr);
+            r->setDelegate(nullptr);
+            continue;
+        }
         ASSERT_FALSE(r->error()) << r->error()->description();
         EXPECT_EQ(r->retryCount(), 1);
         const auto seen = server.requests();
