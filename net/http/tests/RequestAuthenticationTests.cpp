@@ -308,8 +308,14 @@ TEST_F(RequestAuthentication, DigestIsAnsweredAndReusedForTheNextRequest) {
 }
 
 TEST_F(RequestAuthentication, SessionStoresKeepOneLoginPerProtectionSpaceAndForgetTheOldestPastTheirLimit) {
-    constexpr size_t kMax = HTTPRequest::kMaxSessionCredentialRecords;
+    constexpr size_t kMax = 64;  // the number docs/http.md gives
+    EXPECT_EQ(HTTPRequest::kMaxSessionCredentialRecords, kMax);
     ChangingDigestServer s;
+    // A record a caller stored by hand, with no URL: only its credentials
+    // replace it, so it stays until the store's oldest go.
+    auto byHand = ns::MutableDictionary::make();
+    byHand->setObject(http::AuthenticationController::makeCredentials("hand", "pw", false, ""), "Credentials");
+    HTTPRequest::storeAuthenticationCredentialsInSessionStore(byHand);
     auto login = [&](int realm, const std::string& user) {
         auto r = HTTPRequest::requestWithURL(url(s.url("/realm/" + std::to_string(realm))));
         if (!user.empty()) {
@@ -335,8 +341,8 @@ TEST_F(RequestAuthentication, SessionStoresKeepOneLoginPerProtectionSpaceAndForg
             auto r = login(0, user);
             ASSERT_FALSE(r->error()) << r->error()->description();
         }
-        ASSERT_EQ(keptRealms(), std::vector<int>{0});
-        auto* credentials = HTTPRequest::sessionCredentialsStore()[0]->dictionaryForKey("Credentials");
+        ASSERT_EQ(keptRealms(), (std::vector<int>{-1, 0}));
+        auto* credentials = HTTPRequest::sessionCredentialsStore()[1]->dictionaryForKey("Credentials");
         ASSERT_TRUE(credentials);
         EXPECT_EQ(http::AuthenticationController::credentialText(credentials, http::kCredentialUsernameKey), "bob");
     }
@@ -346,7 +352,7 @@ TEST_F(RequestAuthentication, SessionStoresKeepOneLoginPerProtectionSpaceAndForg
         for (int realm = 1; realm <= kRealms; ++realm) {
             auto r = login(realm, "ann");
             ASSERT_FALSE(r->error()) << "realm " << realm << ": " << r->error()->description();
-            ASSERT_EQ(HTTPRequest::sessionCredentialsStore().size(), std::min<size_t>(realm + 1, kMax))
+            ASSERT_EQ(HTTPRequest::sessionCredentialsStore().size(), std::min<size_t>(realm + 2, kMax))
                 << "realm " << realm;
         }
         std::vector<int> newest;
@@ -361,22 +367,29 @@ TEST_F(RequestAuthentication, SessionStoresKeepOneLoginPerProtectionSpaceAndForg
     }
     {
         SCOPED_TRACE("the proxy store: one record per proxy, the oldest going first");
-        auto record = [](int port, const std::string& user) {
+        auto record = [](int port, const std::string& user, const char* host = "proxy.test") {
             auto r = ns::MutableDictionary::make();
             r->setObject(http::AuthenticationController::makeCredentials(user, "pw", false, ""), "Credentials");
-            r->setObject(ns::String::make("proxy.test"), "Host");
-            r->setObject(ns::Number::numberWithInt(port), "Port");
+            if (host) r->setObject(ns::String::make(host), "Host");
+            if (port) r->setObject(ns::Number::numberWithInt(port), "Port");
             r->setObject(ns::String::make("Basic"), "AuthenticationScheme");
             return r;
         };
+        // Records without a host or a port stand for no proxy: neither
+        // replaces the other nor is replaced by a proxy's.
+        HTTPRequest::storeProxyAuthenticationCredentialsInSessionStore(record(0, "no port"));
+        HTTPRequest::storeProxyAuthenticationCredentialsInSessionStore(record(1, "no host", nullptr));
         HTTPRequest::storeProxyAuthenticationCredentialsInSessionStore(record(1, "ann"));
         HTTPRequest::storeProxyAuthenticationCredentialsInSessionStore(record(1, "bob"));
+        HTTPRequest::storeProxyAuthenticationCredentialsInSessionStore(record(1, "cat", "other.test"));
         auto proxies = HTTPRequest::sessionProxyCredentialsStore();
-        ASSERT_EQ(proxies.size(), 1u);
-        EXPECT_EQ(http::AuthenticationController::credentialText(proxies[0]->dictionaryForKey("Credentials"),
-                                                                 http::kCredentialUsernameKey),
-                  "bob");
-        for (int port = 2; port <= static_cast<int>(kMax) + 1; ++port)
+        std::vector<std::string> users;
+        for (auto& p : proxies)
+            users.push_back(http::AuthenticationController::credentialText(p->dictionaryForKey("Credentials"),
+                                                                           http::kCredentialUsernameKey));
+        EXPECT_EQ(users, (std::vector<std::string>{"no port", "no host", "bob", "cat"}));
+        HTTPRequest::clearSession();
+        for (int port = 1; port <= static_cast<int>(kMax) + 1; ++port)
             HTTPRequest::storeProxyAuthenticationCredentialsInSessionStore(record(port, "ann"));
         proxies = HTTPRequest::sessionProxyCredentialsStore();
         ASSERT_EQ(proxies.size(), kMax);
@@ -386,7 +399,8 @@ TEST_F(RequestAuthentication, SessionStoresKeepOneLoginPerProtectionSpaceAndForg
 }
 
 TEST_F(RequestAuthentication, StaleNoncesAreRenewedAFewTimesThenCountAsARefusal) {
-    constexpr int kMax = net::HTTPAuthentication::kMaxStaleRenewals;
+    constexpr int kMax = 3;  // the number docs/http.md gives
+    EXPECT_EQ(net::HTTPAuthentication::kMaxStaleRenewals, kMax);
     struct Row {
         const char* name;
         int staleAnswers;
