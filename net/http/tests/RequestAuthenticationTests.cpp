@@ -375,11 +375,13 @@ TEST_F(RequestAuthentication, SessionStoresKeepOneLoginPerProtectionSpaceAndForg
             r->setObject(ns::String::make("Basic"), "AuthenticationScheme");
             return r;
         };
-        // Records without a host or a port stand for no proxy: neither
-        // replaces the other nor is replaced by a proxy's.
+        // Records without a host or a port stand for no proxy: none
+        // replaces another or a proxy's, nor is replaced by one; an empty
+        // host is a host of its own.
+        HTTPRequest::storeProxyAuthenticationCredentialsInSessionStore(record(1, "ann"));
         HTTPRequest::storeProxyAuthenticationCredentialsInSessionStore(record(0, "no port"));
         HTTPRequest::storeProxyAuthenticationCredentialsInSessionStore(record(1, "no host", nullptr));
-        HTTPRequest::storeProxyAuthenticationCredentialsInSessionStore(record(1, "ann"));
+        HTTPRequest::storeProxyAuthenticationCredentialsInSessionStore(record(1, "empty host", ""));
         HTTPRequest::storeProxyAuthenticationCredentialsInSessionStore(record(1, "bob"));
         HTTPRequest::storeProxyAuthenticationCredentialsInSessionStore(record(1, "cat", "other.test"));
         auto proxies = HTTPRequest::sessionProxyCredentialsStore();
@@ -387,7 +389,7 @@ TEST_F(RequestAuthentication, SessionStoresKeepOneLoginPerProtectionSpaceAndForg
         for (auto& p : proxies)
             users.push_back(http::AuthenticationController::credentialText(p->dictionaryForKey("Credentials"),
                                                                            http::kCredentialUsernameKey));
-        EXPECT_EQ(users, (std::vector<std::string>{"no port", "no host", "bob", "cat"}));
+        EXPECT_EQ(users, (std::vector<std::string>{"no port", "no host", "empty host", "bob", "cat"}));
         HTTPRequest::clearSession();
         for (int port = 1; port <= static_cast<int>(kMax) + 1; ++port)
             HTTPRequest::storeProxyAuthenticationCredentialsInSessionStore(record(port, "ann"));
