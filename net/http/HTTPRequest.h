@@ -467,7 +467,14 @@ public:
     static void addSessionCookie(ns::Ref<net::HTTPCookie> cookie);
     // Forgets session credentials and cookies and the cache's session store.
     static void clearSession();
-    // Session credential stores (snapshots).
+    // Session credential stores (snapshots, oldest record first). Storing a
+    // record replaces one holding the same credentials dictionary and one
+    // for the same protection space: the server store's origin (scheme,
+    // host and port of "URL") and realm, the proxy store's host and port.
+    // Each store keeps at most kMaxSessionCredentialRecords records, the
+    // oldest going first, so servers naming ever new realms cannot grow it
+    // and a search looks at no more than that many.
+    static constexpr size_t kMaxSessionCredentialRecords = 64;
     static std::vector<ns::Ref<ns::Dictionary>> sessionCredentialsStore();
     static std::vector<ns::Ref<ns::Dictionary>> sessionProxyCredentialsStore();
     static void storeAuthenticationCredentialsInSessionStore(ns::Ref<ns::Dictionary> record);

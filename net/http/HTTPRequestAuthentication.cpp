@@ -430,13 +430,39 @@ std::vector<ns::Ref<ns::Dictionary>> HTTPRequest::sessionProxyCredentialsStore()
     return {gSessionProxyCredentials.begin(), gSessionProxyCredentials.end()};
 }
 
-static void storeRecord(std::vector<ns::Ref<ns::MutableDictionary>>& store, ns::Ref<ns::Dictionary> record) {
+namespace {
+// Whether two records are for one protection space: the server store's
+// origin and realm, the proxy store's host and port. A record without
+// them (one a caller stored by hand) is replaced only by its credentials.
+bool sameServerSpace(const ns::Dictionary& a, const ns::Dictionary& b) {
+    auto* urlA = ns::as<ns::URL>(a.objectForKey("URL"));
+    auto* urlB = ns::as<ns::URL>(b.objectForKey("URL"));
+    if (!urlA || !urlB) return false;
+    return ns::equal(urlA->host(), urlB->host()) && ns::equal(urlA->scheme(), urlB->scheme()) &&
+           ns::equal(urlA->port(), urlB->port()) &&
+           engine::textOf(a.objectForKey("AuthenticationRealm")) == engine::textOf(b.objectForKey("AuthenticationRealm"));
+}
+bool sameProxySpace(const ns::Dictionary& a, const ns::Dictionary& b) {
+    auto* portA = a.numberForKey("Port");
+    auto* portB = b.numberForKey("Port");
+    if (!portA || !portB || !a.objectForKey("Host") || !b.objectForKey("Host")) return false;
+    return engine::textOf(a.objectForKey("Host")) == engine::textOf(b.objectForKey("Host")) &&
+           portA->longValue() == portB->longValue();
+}
+
+void storeRecord(std::vector<ns::Ref<ns::MutableDictionary>>& store, ns::Ref<ns::Dictionary> record,
+                 bool (*sameSpace)(const ns::Dictionary&, const ns::Dictionary&)) {
     auto* credentials = record->objectForKey("Credentials");
     std::erase_if(store, [&](const ns::Ref<ns::MutableDictionary>& r) {
-        return credentials && r->objectForKey("Credentials") == credentials;
+        return (credentials && r->objectForKey("Credentials") == credentials) || sameSpace(*r, *record);
     });
     store.push_back(record->mutableCopy());
+    if (store.size() > HTTPRequest::kMaxSessionCredentialRecords)
+        store.erase(store.begin(),
+                    store.begin() + static_cast<long>(store.size() - HTTPRequest::kMaxSessionCredentialRecords));
 }
+}  // namespace
+
 static void removeRecord(std::vector<ns::Ref<ns::MutableDictionary>>& store, const ns::Dictionary* credentials) {
     if (!credentials) return;
     for (auto it = store.begin(); it != store.end(); ++it)
@@ -448,11 +474,11 @@ static void removeRecord(std::vector<ns::Ref<ns::MutableDictionary>>& store, con
 
 void HTTPRequest::storeAuthenticationCredentialsInSessionStore(ns::Ref<ns::Dictionary> record) {
     std::lock_guard<std::recursive_mutex> g(engine::sessionCredentialsLock());
-    storeRecord(gSessionCredentials, std::move(record));
+    storeRecord(gSessionCredentials, std::move(record), sameServerSpace);
 }
 void HTTPRequest::storeProxyAuthenticationCredentialsInSessionStore(ns::Ref<ns::Dictionary> record) {
     std::lock_guard<std::recursive_mutex> g(engine::sessionCredentialsLock());
-    storeRecord(gSessionProxyCredentials, std::move(record));
+    storeRecord(gSessionProxyCredentials, std::move(record), sameProxySpace);
 }
 void HTTPRequest::removeAuthenticationCredentialsFromSessionStore(const ns::Dictionary* credentials) {
     std::lock_guard<std::recursive_mutex> g(engine::sessionCredentialsLock());

@@ -257,7 +257,8 @@ void HTTPAuthentication::updateFromResponse(const HTTPMessage& response) {
     }
     for (auto& c : challenges) {
         if (method_ == "Digest" && equalsIgnoringCase(c.scheme, "Digest") && c.params.count("stale") &&
-            equalsIgnoringCase(c.params.at("stale"), "true")) {
+            equalsIgnoringCase(c.params.at("stale"), "true") && staleRenewals_ < kMaxStaleRenewals) {
+            ++staleRenewals_;
             adopt(c);
             applied_ = false;
             return;

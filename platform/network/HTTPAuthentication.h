@@ -56,7 +56,11 @@ public:
     // The answer to a request that carried our credentials: another
     // challenge means they were refused (the object becomes invalid with
     // kAuthenticationBadPassword), except a Digest challenge marked stale,
-    // which only renews the nonce.
+    // which only renews the nonce. An object renews its nonce at most
+    // kMaxStaleRenewals times: a server whose every new nonce is at once
+    // stale again would otherwise keep one request going for ever, so the
+    // stale answer after those counts as a refusal.
+    static constexpr int kMaxStaleRenewals = 3;
     void updateFromResponse(const HTTPMessage& response);
 
     // False with the reason when the credentials given last were refused.
@@ -113,6 +117,7 @@ private:
     std::string realm_;
     bool applied_ = false;
     bool refused_ = false;
+    int staleRenewals_ = 0;
     // Digest state.
     std::string nonce_, opaque_, algorithm_, qop_;
     std::shared_ptr<DigestNonceCounts> nonceCounts_;  // null: the process's

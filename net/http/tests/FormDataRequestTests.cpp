@@ -424,6 +424,41 @@ TEST_F(FormDataTest, NamesCannotForgeHeadersOrParts) {
     EXPECT_EQ(parts[0].body, "v");
     EXPECT_EQ(parts[1].fileName, "a%22b.txt");
     EXPECT_EQ(parts[1].headers.count("x-other"), 0u);
+
+    // A lone carriage return (no line feed after it) in a field's name, a
+    // file's field name, file name or type never reaches a part's header
+    // line raw; in a value it is the value's own byte.
+    struct Row {
+        const char* name;
+        std::string fieldName, fileField, fileName, type;
+    };
+    for (const Row& row : {Row{"in a field's name", "a\rb", "f", "x.txt", "text/plain"},
+                           Row{"in a file's field name", "k", "f\r", "x.txt", "text/plain"},
+                           Row{"in a file name", "k", "f", "\rx\r.txt", "text/plain"},
+                           Row{"in a file's type", "k", "f", "x.txt", "text/plain\rX-Other: 2"}}) {
+        SCOPED_TRACE(row.name);
+        auto lone = request();
+        lone->setPostFormat(http::multipartFormDataPostFormat);
+        lone->addPostValue("v\r", row.fieldName);
+        lone->addData(ns::Data::make("d"), row.fileName, row.type, row.fileField);
+        auto sent = send(lone);
+        parts.clear();
+        ASSERT_TRUE(parseMultipart(sent.header("Content-Type"), sent.body, parts, why)) << why;
+        ASSERT_EQ(parts.size(), 2u);
+        for (const Part& part : parts)
+            for (const auto& [field, value] : part.headers)
+                EXPECT_EQ(value.find('\r'), std::string::npos) << field << ": " << value;
+        auto escaped = [](std::string text) {
+            for (size_t at; (at = text.find('\r')) != std::string::npos;) text.replace(at, 1, "%0D");
+            return text;
+        };
+        EXPECT_EQ(parts[0].name, escaped(row.fieldName));
+        EXPECT_EQ(parts[0].body, "v\r");
+        EXPECT_EQ(parts[1].name, escaped(row.fileField));
+        EXPECT_EQ(parts[1].fileName, escaped(row.fileName));
+        EXPECT_EQ(parts[1].headers["content-type"], escaped(row.type));
+        EXPECT_EQ(parts[1].headers.count("x-other"), 0u);
+    }
 }
 
 TEST_F(FormDataTest, AMissingFileFailsTheRequestWithCodeSix) {

@@ -179,6 +179,71 @@ private:
     testsupport::Server server_;
 };
 
+// Digest challenges that change: /realm/<i> names a realm of its own, over
+// 4 KB long, and accepts the password "secret" for any user in it;
+// /stale/<k> answers the first k logins with stale=true and a new nonce
+// each time, then accepts a login with the last nonce it gave.
+class ChangingDigestServer {
+public:
+    ChangingDigestServer()
+        : server_([this](testsupport::Conn& c) {
+              while (auto r = c.readRequest()) {
+                  Answer a = answer(*r);
+                  if (!c.respond(a.status, a.body, a.headers)) return;
+              }
+          }) {}
+    std::string url(const std::string& p) { return server_.url(p); }
+    static std::string realmOf(const std::string& target) {
+        if (target.rfind("/realm/", 0) != 0) return "S";
+        return "realm " + target.substr(7) + " " + std::string(4 * 1024, 'r');
+    }
+    // Requests that reached `target`.
+    int requests(const std::string& target) {
+        std::lock_guard<std::mutex> g(mutex_);
+        return paths_[target].requests;
+    }
+
+private:
+    struct Path {
+        int requests = 0, logins = 0;
+        std::string nonce;
+    };
+    struct Answer {
+        int status;
+        std::string body, headers;
+    };
+    Answer answer(const testsupport::Request& r) {
+        std::lock_guard<std::mutex> g(mutex_);
+        Path& path = paths_[r.target];
+        ++path.requests;
+        const std::string realm = realmOf(r.target);
+        if (path.nonce.empty()) path.nonce = "n-" + r.target + "-0";
+        auto challenge = [&](bool stale) {
+            return Answer{401, "who?",
+                                         "WWW-Authenticate: Digest realm=\"" + realm + "\", nonce=\"" + path.nonce +
+                                             "\", qop=\"auth\"" + (stale ? ", stale=true" : "") + "\r\n"};
+        };
+        const std::string auth = r.header("Authorization");
+        if (auth.rfind("Digest ", 0) != 0) return challenge(false);
+        auto p = quotedParams(auth);
+        const std::string ha1 = md5hex(p["username"] + ":" + realm + ":secret");
+        const std::string ha2 = md5hex(r.method + ":" + p["uri"]);
+        const bool good = p["realm"] == realm && p["nonce"] == path.nonce &&
+                          p["response"] == md5hex(ha1 + ":" + path.nonce + ":" + p["nc"] + ":" + p["cnonce"] +
+                                                  ":auth:" + ha2);
+        if (!good) return challenge(false);
+        if (r.target.rfind("/stale/", 0) == 0 && path.logins++ < std::stoi(r.target.substr(7))) {
+            path.nonce = "n-" + r.target + "-" + std::to_string(path.logins);
+            return challenge(true);
+        }
+        return {200, "ok " + p["username"], ""};
+    }
+
+    std::mutex mutex_;
+    std::map<std::string, Path> paths_;
+    testsupport::Server server_;
+};
+
 class RequestAuthentication : public ::testing::Test {
 protected:
     void SetUp() override { HTTPRequest::clearSession(); }
@@ -240,6 +305,137 @@ TEST_F(RequestAuthentication, DigestIsAnsweredAndReusedForTheNextRequest) {
     startSynchronous(again);
     ASSERT_FALSE(again->error());
     EXPECT_EQ(s.requests, 3);
+}
+
+TEST_F(RequestAuthentication, SessionStoresKeepOneLoginPerProtectionSpaceAndForgetTheOldestPastTheirLimit) {
+    constexpr size_t kMax = 64;  // the number docs/http.md gives
+    EXPECT_EQ(HTTPRequest::kMaxSessionCredentialRecords, kMax);
+    ChangingDigestServer s;
+    // A record a caller stored by hand, with no URL: only its credentials
+    // replace it, so it stays until the store's oldest go.
+    auto byHand = ns::MutableDictionary::make();
+    byHand->setObject(http::AuthenticationController::makeCredentials("hand", "pw", false, ""), "Credentials");
+    HTTPRequest::storeAuthenticationCredentialsInSessionStore(byHand);
+    auto login = [&](int realm, const std::string& user) {
+        auto r = HTTPRequest::requestWithURL(url(s.url("/realm/" + std::to_string(realm))));
+        if (!user.empty()) {
+            r->setUsername(user);
+            r->setPassword("secret");
+        }
+        startSynchronous(r);
+        return r;
+    };
+    // The realm number of each record, oldest first.
+    auto keptRealms = [] {
+        std::vector<int> realms;
+        for (auto& record : HTTPRequest::sessionCredentialsStore()) {
+            auto* realm = record->stringForKey("AuthenticationRealm");
+            realms.push_back(realm ? std::stoi(std::string(realm->utf8()).substr(6)) : -1);
+        }
+        return realms;
+    };
+
+    {
+        SCOPED_TRACE("another user's login to the same realm replaces the first");
+        for (const char* user : {"ann", "bob"}) {
+            auto r = login(0, user);
+            ASSERT_FALSE(r->error()) << r->error()->description();
+        }
+        ASSERT_EQ(keptRealms(), (std::vector<int>{-1, 0}));
+        auto* credentials = HTTPRequest::sessionCredentialsStore()[1]->dictionaryForKey("Credentials");
+        ASSERT_TRUE(credentials);
+        EXPECT_EQ(http::AuthenticationController::credentialText(credentials, http::kCredentialUsernameKey), "bob");
+    }
+    {
+        SCOPED_TRACE("a server naming a new long realm each time");
+        constexpr int kRealms = 2 * static_cast<int>(kMax) + 1;
+        for (int realm = 1; realm <= kRealms; ++realm) {
+            auto r = login(realm, "ann");
+            ASSERT_FALSE(r->error()) << "realm " << realm << ": " << r->error()->description();
+            ASSERT_EQ(HTTPRequest::sessionCredentialsStore().size(), std::min<size_t>(realm + 2, kMax))
+                << "realm " << realm;
+        }
+        std::vector<int> newest;
+        for (int realm = kRealms - static_cast<int>(kMax) + 1; realm <= kRealms; ++realm) newest.push_back(realm);
+        EXPECT_EQ(keptRealms(), newest);
+        // A kept login still answers its realm; a forgotten one no longer.
+        auto kept = login(kRealms - static_cast<int>(kMax) + 1, "");
+        EXPECT_FALSE(kept->error()) << kept->error()->description();
+        auto forgotten = login(kRealms - static_cast<int>(kMax), "");
+        ASSERT_TRUE(forgotten->error());
+        EXPECT_EQ(forgotten->error()->code(), 3);
+    }
+    {
+        SCOPED_TRACE("the proxy store: one record per proxy, the oldest going first");
+        auto record = [](int port, const std::string& user, const char* host = "proxy.test") {
+            auto r = ns::MutableDictionary::make();
+            r->setObject(http::AuthenticationController::makeCredentials(user, "pw", false, ""), "Credentials");
+            if (host) r->setObject(ns::String::make(host), "Host");
+            if (port) r->setObject(ns::Number::numberWithInt(port), "Port");
+            r->setObject(ns::String::make("Basic"), "AuthenticationScheme");
+            return r;
+        };
+        // Records without a host or a port stand for no proxy: none
+        // replaces another or a proxy's, nor is replaced by one; an empty
+        // host is a host of its own.
+        HTTPRequest::storeProxyAuthenticationCredentialsInSessionStore(record(1, "ann"));
+        HTTPRequest::storeProxyAuthenticationCredentialsInSessionStore(record(0, "no port"));
+        HTTPRequest::storeProxyAuthenticationCredentialsInSessionStore(record(1, "no host", nullptr));
+        HTTPRequest::storeProxyAuthenticationCredentialsInSessionStore(record(1, "empty host", ""));
+        HTTPRequest::storeProxyAuthenticationCredentialsInSessionStore(record(1, "bob"));
+        HTTPRequest::storeProxyAuthenticationCredentialsInSessionStore(record(1, "cat", "other.test"));
+        auto proxies = HTTPRequest::sessionProxyCredentialsStore();
+        std::vector<std::string> users;
+        for (auto& p : proxies)
+            users.push_back(http::AuthenticationController::credentialText(p->dictionaryForKey("Credentials"),
+                                                                           http::kCredentialUsernameKey));
+        EXPECT_EQ(users, (std::vector<std::string>{"no port", "no host", "empty host", "bob", "cat"}));
+        HTTPRequest::clearSession();
+        for (int port = 1; port <= static_cast<int>(kMax) + 1; ++port)
+            HTTPRequest::storeProxyAuthenticationCredentialsInSessionStore(record(port, "ann"));
+        proxies = HTTPRequest::sessionProxyCredentialsStore();
+        ASSERT_EQ(proxies.size(), kMax);
+        EXPECT_EQ(must<ns::Number>(proxies.front()->numberForKey("Port"))->longValue(), 2);
+        EXPECT_EQ(must<ns::Number>(proxies.back()->numberForKey("Port"))->longValue(), static_cast<long>(kMax) + 1);
+    }
+}
+
+TEST_F(RequestAuthentication, StaleNoncesAreRenewedAFewTimesThenCountAsARefusal) {
+    constexpr int kMax = 3;  // the number docs/http.md gives
+    EXPECT_EQ(net::HTTPAuthentication::kMaxStaleRenewals, kMax);
+    struct Row {
+        const char* name;
+        int staleAnswers;
+        bool succeeds;
+        int requests;  // the first challenge, the stale answers, the last
+    };
+    const Row rows[] = {
+        {"one stale answer, then accepted", 1, true, 3},
+        {"as many stale answers as renewed, then accepted", kMax, true, kMax + 2},
+        {"one stale answer more than renewed", kMax + 1, false, kMax + 2},
+        {"a server whose every new nonce is stale", 1000, false, kMax + 2},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        HTTPRequest::clearSession();
+        ChangingDigestServer s;
+        const std::string path = "/stale/" + std::to_string(row.staleAnswers);
+        auto r = HTTPRequest::requestWithURL(url(s.url(path)));
+        r->setUsername("ann");
+        r->setPassword("secret");
+        r->setTimeOutSeconds(30);
+        startSynchronous(r);
+        if (row.succeeds) {
+            ASSERT_FALSE(r->error()) << r->error()->description();
+            EXPECT_EQ(text(r), "ok ann");
+        } else {
+            ASSERT_TRUE(r->error());
+            EXPECT_EQ(r->error()->code(), 3) << r->error()->description();
+            // The refused login is not kept for the session.
+            EXPECT_TRUE(HTTPRequest::sessionCredentialsStore().empty());
+        }
+        EXPECT_EQ(s.requests(path), row.requests);
+    }
 }
 
 TEST_F(RequestAuthentication, DigestCountsAreSharedByRequestsOnEveryThreadAndNeverRepeated) {

@@ -416,6 +416,41 @@ TEST(HTTPAuthentication, RefusalAndStaleNonce) {
     EXPECT_FALSE(a->applyCredentials(*next, "u", "p", &why));
     ASSERT_TRUE(why);
     EXPECT_FALSE(next->headers().contains("Authorization"));
+
+    // Stale answers in a row, each with a new nonce: up to the limit each
+    // renews the nonce; the one past it is a refusal, so a server whose
+    // every new nonce is at once stale cannot keep a request going.
+    constexpr int kMax = net::HTTPAuthentication::kMaxStaleRenewals;
+    struct Row {
+        const char* name;
+        int staleAnswers;
+        bool valid;
+    };
+    for (const Row& row : {Row{"one stale answer", 1, true}, Row{"as many as allowed", kMax, true},
+                           Row{"one past the limit", kMax + 1, false}}) {
+        SCOPED_TRACE(row.name);
+        auto b = net::HTTPAuthentication::authenticationFromResponse(*first);
+        ASSERT_TRUE(b);
+        auto message = net::HTTPMessage::request("GET", "http://h/");
+        for (int i = 0; i < row.staleAnswers; ++i) {
+            ASSERT_TRUE(b->applyCredentials(*message, "u", "p")) << "answer " << i;
+            b->updateFromResponse(*challenge(
+                401, "WWW-Authenticate",
+                {"Digest realm=\"r\", nonce=\"s" + std::to_string(i) + "\", qop=\"auth\", stale=true"}));
+        }
+        ns::Ref<ns::Error> reason;
+        EXPECT_EQ(b->isValid(&reason), row.valid);
+        if (!row.valid) {
+            ASSERT_TRUE(reason);
+            EXPECT_EQ(reason->code(), net::kAuthenticationBadPassword);
+            continue;
+        }
+        ASSERT_TRUE(b->applyCredentials(*message, "u", "p"));
+        EXPECT_NE(message->headerField("Authorization")
+                      .value_or("")
+                      .find("nonce=\"s" + std::to_string(row.staleAnswers - 1) + "\""),
+                  std::string::npos);
+    }
 }
 
 // The nonce count an Authorization field carries ("" when none).

@@ -163,6 +163,18 @@ TEST(ResponseParser, MalformedInputFailsClearly) {
     EXPECT_TRUE(parse("HTTP/1.1 200 OK\r\nContent-Length: 2, 2\r\n\r\nok").complete);
     EXPECT_EQ(parse("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n").error, ParseError::BadChunk);
     EXPECT_EQ(parse("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nokX\r\n").error, ParseError::BadChunk);
+    // A chunk longer than its size, ended by a bare line feed, in every
+    // split: the byte past the size is refused, never read as the line end
+    // or taken into the body. The right size with a bare line feed parses.
+    for (size_t step : {size_t(0), size_t(1), size_t(2), size_t(5)}) {
+        const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+        auto longer = parse(head + "2\r\nokX\n0\r\n\r\n", step);
+        EXPECT_EQ(longer.error, ParseError::BadChunk) << "step " << step;
+        EXPECT_FALSE(longer.complete) << "step " << step;
+        auto exact = parse(head + "3\r\nokX\n0\r\n\r\n", step);
+        EXPECT_TRUE(exact.complete) << "step " << step;
+        EXPECT_EQ(exact.body, "okX") << "step " << step;
+    }
     EXPECT_EQ(parse("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nFFFFFFFFFFFFFFFFFF\r\n").error,
               ParseError::BadChunk);
     // The reason names the fault and quotes at most 64 bytes of the line.
