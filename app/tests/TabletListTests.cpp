@@ -2,6 +2,8 @@
 // buttons, and swipe-to-delete of favourites and groups with their files.
 #include "app/tests/TabletTestSupport.h"
 
+#include <algorithm>
+
 #include "app/forms/UIViewSingUp.h"
 #include "app/tablet/NewGroupViewControllerIpad.h"
 #include "app/tablet/TabletNotifications.h"
@@ -202,9 +204,9 @@ TEST_F(TabletListTest, GroupsRowListsTheGroupsAndBackReturns) {
     EXPECT_EQ(listTitles().front(), "heading");
     EXPECT_TRUE(list()->btnAtras()->isHidden());
 
-    // A list opened after a long scroll in another shows its first rows:
-    // a short group, a group as long as the groups list, and the lists that
-    // Back brings again.
+    // A list opened after a long scroll in another shows its first rows (a
+    // short group, a group as long as the groups list); a list that Back
+    // brings again shows where it was left.
     std::vector<ns::Ref<ns::Object>> manyCards;
     for (int i = 0; i < 30; ++i) manyCards.push_back(i % 2 ? c3() : c2());
     for (int i = 2; i <= 29; ++i) ASSERT_TRUE(delegate->addGroup(group("Group " + std::to_string(i), {c1()})));
@@ -223,16 +225,40 @@ TEST_F(TabletListTest, GroupsRowListsTheGroupsAndBackReturns) {
     for (const Opened& o : opened) {
         SCOPED_TRACE(o.name);
         ASSERT_TRUE(driver->tapRow("groups row")) << driver->lastError();
+        // The group's row is scrolled into sight, as a person scrolls to it.
+        const auto titles = listTitles();
+        const long groupRow = std::find(titles.begin(), titles.end(), o.group) - titles.begin();
+        ASSERT_LT(groupRow, static_cast<long>(titles.size()));
+        table->scrollToRowAtIndexPath({0, groupRow}, ui::TableViewScrollPosition::None, false);
+        const double leftAt = table->contentOffset().y;
+        ASSERT_GT(firstShownRow(), 0) << screen();
         ASSERT_TRUE(driver->tapRow(o.group)) << driver->lastError() << "\n" << screen();
         EXPECT_EQ(firstShownRow(), 0) << screen();
         EXPECT_EQ(table->contentOffset().y, 0);
         EXPECT_EQ(paneTitle(), o.title);
         ASSERT_TRUE(driver->tapButton("Back"));
-        EXPECT_EQ(firstShownRow(), 0) << screen();
+        EXPECT_EQ(table->contentOffset().y, leftAt) << screen();
+        EXPECT_TRUE(table->cellForRowAtIndexPath({0, groupRow})) << screen();
         ASSERT_TRUE(driver->tapButton("Back"));
         EXPECT_EQ(firstShownRow(), 0) << screen();
         EXPECT_EQ(listTitles().front(), "heading");
     }
+
+    // Back into a table grown taller meanwhile: the list's last rows, never
+    // a place past its end.
+    ASSERT_TRUE(driver->tapRow("groups row")) << driver->lastError();
+    const long lastRow = table->numberOfRowsInSection(0) - 1;
+    table->scrollToRowAtIndexPath({0, lastRow}, ui::TableViewScrollPosition::Bottom, false);
+    const double leftAt = table->contentOffset().y;
+    ASSERT_GT(leftAt, 0);
+    ASSERT_TRUE(driver->tapRow("far and long")) << driver->lastError();
+    ui::Rect taller = table->frame();
+    taller.size.height += 3 * ViewTableList::kRowHeight;
+    table->setFrame(taller);
+    ASSERT_TRUE(driver->tapButton("Back"));
+    EXPECT_EQ(table->contentOffset().y, table->contentSize().height - table->bounds().height()) << screen();
+    EXPECT_LT(table->contentOffset().y, leftAt);
+    EXPECT_TRUE(table->cellForRowAtIndexPath({0, lastRow})) << screen();
 }
 
 TEST_F(TabletListTest, AddGroupRowOpensTheGroupEditor) {
