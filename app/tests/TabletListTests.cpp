@@ -174,6 +174,32 @@ TEST_F(TabletListTest, TacticsRowRestartsTheStackAndPushesWithoutPostingACard) {
     EXPECT_FALSE(driver->tapButton("Back"));  // hidden with one list left
 }
 
+// The list a row tap leaves (rows that make it the root again, and a sub
+// menu pushed over it) is where Back finds it again, scrolled as it was.
+TEST_F(TabletListTest, BackFindsTheListWhereARowTapLeftIt) {
+    ASSERT_TRUE(openSmallDeck());
+    ui::TableView* table = list()->myTableView();
+    ui::Rect shortTable = table->frame();
+    shortTable.size.height = 2 * ViewTableList::kRowHeight;
+    table->setFrame(shortTable);
+    struct Tap {
+        const char* row;
+        long index;
+    } taps[] = {{"tactic row", 2}, {"questions row", 3}, {"groups row", 4}, {"sub menu", 1}, {"groups row", 4}};
+    for (const Tap& tap : taps) {
+        SCOPED_TRACE(tap.row);
+        table->scrollToRowAtIndexPath({0, tap.index}, ui::TableViewScrollPosition::Top, false);
+        const double leftAt = table->contentOffset().y;
+        ASSERT_GT(leftAt, 0);
+        ASSERT_TRUE(driver->tapRow(tap.row)) << driver->lastError();
+        EXPECT_EQ(table->contentOffset().y, 0);
+        ASSERT_TRUE(driver->tapButton("Back")) << screen();
+        EXPECT_EQ(listTitles().front(), "heading");
+        EXPECT_EQ(table->contentOffset().y, leftAt) << screen();
+        EXPECT_TRUE(table->cellForRowAtIndexPath({0, tap.index})) << screen();
+    }
+}
+
 TEST_F(TabletListTest, QuestionsRowShowsItsFirstCardAndItsList) {
     ASSERT_TRUE(openSmallDeck());
     postTablet(kModificarModo, ns::num(2));
