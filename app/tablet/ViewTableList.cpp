@@ -76,7 +76,7 @@ void ViewTableList::showAt(double y) {
 }
 
 // Remembers where the shown list is scrolled to, for Back to bring it again
-// there; only lists on the back stack are remembered.
+// there; the places of lists no longer on the back stack are let go.
 void ViewTableList::rememberWhereLeft() {
     if (!myTableView_) return;
     const double y = myTableView_->contentOffset().y;
@@ -131,7 +131,6 @@ void ViewTableList::SetRootTable(ns::Ref<ns::Array> rows) {
     if (!rows) rows = ns::Array::make();
     const bool same = rows == arayObjetosTableView_;
     const double y = myTableView_ ? myTableView_->contentOffset().y : 0;
-    rememberWhereLeft();
     StackObjetosTableView_->removeAllObjects();
     StackObjetosTableView_->addObject(rows);
     setArayObjetosTableView(rows);

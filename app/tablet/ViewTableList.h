@@ -56,9 +56,11 @@ public:
     void ActualizaTableView(ns::Ref<ns::Array> rows);
     // Shows the back button, appends rows to the back stack and shows them.
     void PushOnTable(ns::Ref<ns::Array> rows);
-    // Makes rows the only element of the back stack and shows them.
+    // Makes rows the only element of the back stack and shows them (from
+    // where they are when they are the shown list, else from the top).
     void SetRootTable(ns::Ref<ns::Array> rows);
-    // Back: drops the last list of the stack and shows the one before it.
+    // Back: drops the last list of the stack and shows the one before it,
+    // scrolled to where it was when it was left.
     void ClicAtras(ns::Object* sender);
     // Posts "ListarTodosLosGruposApp" with [add-group row, groups...].
     void CargarListaGrupos();
@@ -91,6 +93,7 @@ private:
     void showFromTop();
     // Reloads, scrolled to `y` as far as the list reaches.
     void showAt(double y);
+    // Called as the shown list is left for another.
     void rememberWhereLeft();
     // Where the list `rows` was scrolled to when it was left; 0 if unknown.
     double whereLeft(const ns::Array* rows) const;

@@ -200,6 +200,52 @@ TEST_F(TabletListTest, BackFindsTheListWhereARowTapLeftIt) {
     }
 }
 
+// The back stack remembers where each list on it was left, however deep,
+// and however it was left: another list pushed over it, or one shown in its
+// place by the hub (which leaves the stack as it is). A list on the stack
+// that was never shown comes at its first row.
+TEST_F(TabletListTest, TheBackStackRemembersWhereEachListWasLeft) {
+    ASSERT_TRUE(openSmallDeck());
+    auto pane = ViewTableList::make(ui::makeRect(0, 0, 300, 44 + 3 * ViewTableList::kRowHeight));
+    ui::TableView* table = pane->myTableView();
+    ASSERT_TRUE(table);
+    const auto rows = [](const std::string& name, int count) {
+        auto out = ns::MutableArray::make();
+        for (int i = 0; i < count; ++i) out->addObject(row({{"Title", s(name + " " + std::to_string(i))}}));
+        return ns::Ref<ns::Array>(out);
+    };
+    auto a = rows("a", 20), b = rows("b", 20), c = rows("c", 20), d = rows("d", 2), never = rows("never", 20);
+    const auto scrollTo = [table](long row) {
+        table->scrollToRowAtIndexPath({0, row}, ui::TableViewScrollPosition::Top, false);
+        return table->contentOffset().y;
+    };
+    pane->PushOnTable(a);
+    const double atA = scrollTo(5);
+    pane->PushOnTable(b);
+    EXPECT_EQ(table->contentOffset().y, 0);
+    const double atB = scrollTo(12);
+    ASSERT_GT(atA, 0);
+    ASSERT_NE(atA, atB);
+    pane->ActualizaTableView(c);
+    EXPECT_EQ(table->contentOffset().y, 0);
+    scrollTo(3);
+    pane->PushOnTable(d);
+    pane->StackObjetosTableView()->insertObjectAtIndex(never, 0);
+    struct Back {
+        const char* name;
+        const ns::Array* shows;
+        double at;
+    } backs[] = {{"the list the hub's list replaced", b.get(), atB},
+                 {"the list under it", a.get(), atA},
+                 {"a list never shown", never.get(), 0}};
+    for (const Back& back : backs) {
+        SCOPED_TRACE(back.name);
+        pane->ClicAtras(nullptr);
+        EXPECT_EQ(pane->arayObjetosTableView(), back.shows);
+        EXPECT_EQ(table->contentOffset().y, back.at);
+    }
+}
+
 TEST_F(TabletListTest, QuestionsRowShowsItsFirstCardAndItsList) {
     ASSERT_TRUE(openSmallDeck());
     postTablet(kModificarModo, ns::num(2));
