@@ -244,6 +244,21 @@ TEST_F(TabletListTest, TheBackStackRemembersWhereEachListWasLeft) {
         EXPECT_EQ(pane->arayObjetosTableView(), back.shows);
         EXPECT_EQ(table->contentOffset().y, back.at);
     }
+
+    // Another list made the root shows from its top; the shown list made
+    // the root again stays where it is.
+    scrollTo(10);
+    pane->SetRootTable(b);
+    EXPECT_EQ(pane->arayObjetosTableView(), b.get());
+    EXPECT_EQ(table->contentOffset().y, 0);
+    ui::TableViewCell* first = table->cellForRowAtIndexPath({0, 0});
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->textLabel()->text(), "b 0");
+    const double atRoot = scrollTo(7);
+    ASSERT_GT(atRoot, 0);
+    pane->SetRootTable(b);
+    EXPECT_EQ(table->contentOffset().y, atRoot);
+    EXPECT_EQ(pane->StackObjetosTableView()->count(), 1u);
 }
 
 TEST_F(TabletListTest, QuestionsRowShowsItsFirstCardAndItsList) {

@@ -333,6 +333,23 @@ TEST(Collections, CollectionsThatHoldThemselvesAreDescribedInBoundedText) {
         {"one string longer than the whole budget",
          [] { return Array::make({String::make(std::string(kDescriptionTextBudget + 1, 'x'))})->description(); },
          "(\n    " + std::string(kDescriptionTextBudget + 1, 'x') + "\n)"},
+        // The budget to the byte: a string, its line's indent and ",\n",
+        // then a collection met with the text one byte short of the budget
+        // (written in full) and at the budget (its count alone).
+        {"a collection met one byte short of the budget",
+         [] {
+             return Array::make({String::make(std::string(kDescriptionTextBudget - 7, 'x')),
+                                 Array::make({str("y")})})
+                 ->description();
+         },
+         "(\n    " + std::string(kDescriptionTextBudget - 7, 'x') + ",\n    (\n        y\n    )\n)"},
+        {"a collection met at the budget",
+         [] {
+             return Array::make({String::make(std::string(kDescriptionTextBudget - 6, 'x')),
+                                 Array::make({str("y")})})
+                 ->description();
+         },
+         "(\n    " + std::string(kDescriptionTextBudget - 6, 'x') + ",\n    (1 element)\n)"},
         {"forty levels of dictionaries that hold the next under two keys",
          [] {
              Ref<Object> top = str("leaf");
