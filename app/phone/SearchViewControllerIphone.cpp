@@ -64,7 +64,10 @@ void SearchViewControllerIphone::doSearch() {
     auto keep = ns::keepAlive(this);
     searchBar_->resignFirstResponder();
     searchResults_ = cardsMatching(allCards_.get(), searchBar_->text());
+    // A new result list shows from its first row, wherever the one before
+    // it was scrolled to.
     tableView_->reloadData();
+    tableView_->setContentOffset({tableView_->contentOffset().x, 0});
     if (searchResults_->count() == 0)
         ui::AlertView::make("No data", "no match was found.", nullptr, "OK")->show();
 }

@@ -1,5 +1,9 @@
 #include "app/tablet/ViewTableList.h"
 
+#include <algorithm>
+#include <utility>
+#include <vector>
+
 #include "app/AppDelegate.h"
 #include "app/AppLog.h"
 #include "app/ContentModel.h"
@@ -59,10 +63,35 @@ void ViewTableList::reload() {
 
 // Another list shows from its first row, wherever the one before it was
 // scrolled to.
-void ViewTableList::showFromTop() {
+void ViewTableList::showFromTop() { showAt(0); }
+
+// The shown list at scroll position `y`, kept within the list (a list that
+// is shorter than it was, or a taller table, shows its last rows).
+void ViewTableList::showAt(double y) {
     if (!myTableView_) return;
     myTableView_->reloadData();
-    myTableView_->setContentOffset({myTableView_->contentOffset().x, 0});
+    myTableView_->numberOfSections();  // works out the list's height
+    const double end = myTableView_->contentSize().height - myTableView_->bounds().height();
+    myTableView_->setContentOffset({myTableView_->contentOffset().x, std::max(0.0, std::min(y, end))});
+}
+
+// Remembers where the shown list is scrolled to, for Back to bring it again
+// there; the places of lists no longer on the back stack are let go.
+void ViewTableList::rememberWhereLeft() {
+    if (!myTableView_) return;
+    const double y = myTableView_->contentOffset().y;
+    std::vector<std::pair<ns::Ref<ns::Array>, double>> kept;
+    for (auto& [rows, at] : leftAt_)
+        if (rows != arayObjetosTableView_ && StackObjetosTableView_->indexOfObjectIdenticalTo(rows.get()) != ns::NotFound)
+            kept.emplace_back(std::move(rows), at);
+    kept.emplace_back(arayObjetosTableView_, y);
+    leftAt_ = std::move(kept);
+}
+
+double ViewTableList::whereLeft(const ns::Array* rows) const {
+    for (const auto& [kept, at] : leftAt_)
+        if (kept.get() == rows) return at;
+    return 0;
 }
 
 ns::Dictionary* ViewTableList::rowAtIndex(long row) const {
@@ -82,6 +111,7 @@ bool ViewTableList::isGroupRow(long row) const {
 
 void ViewTableList::ActualizaTableView(ns::Ref<ns::Array> rows) {
     if (btnAtras_) btnAtras_->setHidden(true);
+    rememberWhereLeft();
     setArayObjetosTableView(std::move(rows));
     showFromTop();
 }
@@ -89,24 +119,30 @@ void ViewTableList::ActualizaTableView(ns::Ref<ns::Array> rows) {
 void ViewTableList::PushOnTable(ns::Ref<ns::Array> rows) {
     if (!rows) rows = ns::Array::make();
     if (btnAtras_) btnAtras_->setHidden(false);
+    rememberWhereLeft();
     StackObjetosTableView_->addObject(rows);
     setArayObjetosTableView(rows);
     showFromTop();
 }
 
+// The shown list made the root again stays where it is scrolled to: it is
+// the list a later Back comes back to.
 void ViewTableList::SetRootTable(ns::Ref<ns::Array> rows) {
     if (!rows) rows = ns::Array::make();
+    const bool same = rows == arayObjetosTableView_;
+    const double y = myTableView_ ? myTableView_->contentOffset().y : 0;
     StackObjetosTableView_->removeAllObjects();
     StackObjetosTableView_->addObject(rows);
     setArayObjetosTableView(rows);
-    showFromTop();
+    showAt(same ? y : 0);
 }
 
+// The list Back comes back to shows where the user left it.
 void ViewTableList::ClicAtras(ns::Object*) {
     if (StackObjetosTableView_->count() < 2) return;
     StackObjetosTableView_->removeLastObject();
     setArayObjetosTableView(ns::Ref<ns::Array>(ns::as<ns::Array>(StackObjetosTableView_->lastObject())));
-    showFromTop();
+    showAt(whereLeft(arayObjetosTableView_.get()));
     if (StackObjetosTableView_->count() == 1 && btnAtras_) btnAtras_->setHidden(true);
 }
 

@@ -9,6 +9,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/foundation/Array.h"
 #include "platform/foundation/Dictionary.h"
@@ -54,9 +56,11 @@ public:
     void ActualizaTableView(ns::Ref<ns::Array> rows);
     // Shows the back button, appends rows to the back stack and shows them.
     void PushOnTable(ns::Ref<ns::Array> rows);
-    // Makes rows the only element of the back stack and shows them.
+    // Makes rows the only element of the back stack and shows them (from
+    // where they are when they are the shown list, else from the top).
     void SetRootTable(ns::Ref<ns::Array> rows);
-    // Back: drops the last list of the stack and shows the one before it.
+    // Back: drops the last list of the stack and shows the one before it,
+    // scrolled to where it was when it was left.
     void ClicAtras(ns::Object* sender);
     // Posts "ListarTodosLosGruposApp" with [add-group row, groups...].
     void CargarListaGrupos();
@@ -87,6 +91,12 @@ private:
     void reload();
     // Reloads for another list, scrolled to its first row.
     void showFromTop();
+    // Reloads, scrolled to `y` as far as the list reaches.
+    void showAt(double y);
+    // Called as the shown list is left for another.
+    void rememberWhereLeft();
+    // Where the list `rows` was scrolled to when it was left; 0 if unknown.
+    double whereLeft(const ns::Array* rows) const;
     ns::Dictionary* rowAtIndex(long row) const;
     // The entry shown in a row, whatever its kind; nil past the end.
     ns::Object* entryAtIndex(long row) const;
@@ -110,6 +120,8 @@ private:
     ns::Ref<ns::Object> pendingDeleted_;
     ns::Ref<ns::Array> groupsList_;  // the last groups list made, while it is the one shown
     ns::ObserverToken actualizarGrupos_;
+    // Where each list on the back stack was scrolled to when it was left.
+    std::vector<std::pair<ns::Ref<ns::Array>, double>> leftAt_;
 };
 
 // The list pane's interface: the back button along the top and the table

@@ -71,7 +71,10 @@ void search_ipadViewController::doSearch() {
     // An empty phrase is contained in no text, as the predicate answers.
     ns::Ref<ns::Array> results = cardsWithText(allCards_.get(), searchBar_->text());
     searchResults_ = results;
+    // A new result list shows from its first row, wherever the one before
+    // it was scrolled to.
     tableView_->reloadData();
+    tableView_->setContentOffset({tableView_->contentOffset().x, 0});
     if (results->count() == 0) ui::AlertView::make("No data", "no match was found.", nullptr, "OK")->show();
 }
 

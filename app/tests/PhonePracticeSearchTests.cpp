@@ -218,6 +218,21 @@ TEST_F(PhoneSearch, FindsCardTextsWithoutRegardToCaseInDeckOrder) {
     EXPECT_FALSE(ui::Panel::topPanel());
     EXPECT_TRUE(screenHas(expected[0])) << screen();
 
+    // Scrolled to the end of a long result list, a new search shows its
+    // results from the first row.
+    ui::TableView* table = search->tableView();
+    ASSERT_TRUE(driver->clearText("Search"));
+    ASSERT_TRUE(driver->typeText("Search", "a"));
+    ASSERT_TRUE(driver->pressSearch());
+    const long many = table->numberOfRowsInSection(0);
+    table->scrollToRowAtIndexPath({0, many - 1}, ui::TableViewScrollPosition::Bottom, false);
+    ASSERT_GT(table->contentOffset().y, 0);
+    ASSERT_TRUE(driver->clearText("Search"));
+    ASSERT_TRUE(driver->typeText("Search", "INTERVIEWER"));
+    ASSERT_TRUE(driver->pressSearch());
+    EXPECT_EQ(table->contentOffset().y, 0);
+    EXPECT_TRUE(screenHas(expected[0])) << screen();
+
     // A result opens its card.
     ASSERT_TRUE(driver->tapRow(expected[0]));
     auto* card = topScreen<CardViewController>();

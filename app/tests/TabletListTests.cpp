@@ -2,6 +2,8 @@
 // buttons, and swipe-to-delete of favourites and groups with their files.
 #include "app/tests/TabletTestSupport.h"
 
+#include <algorithm>
+
 #include "app/forms/UIViewSingUp.h"
 #include "app/tablet/NewGroupViewControllerIpad.h"
 #include "app/tablet/TabletNotifications.h"
@@ -172,6 +174,93 @@ TEST_F(TabletListTest, TacticsRowRestartsTheStackAndPushesWithoutPostingACard) {
     EXPECT_FALSE(driver->tapButton("Back"));  // hidden with one list left
 }
 
+// The list a row tap leaves (rows that make it the root again, and a sub
+// menu pushed over it) is where Back finds it again, scrolled as it was.
+TEST_F(TabletListTest, BackFindsTheListWhereARowTapLeftIt) {
+    ASSERT_TRUE(openSmallDeck());
+    ui::TableView* table = list()->myTableView();
+    ui::Rect shortTable = table->frame();
+    shortTable.size.height = 2 * ViewTableList::kRowHeight;
+    table->setFrame(shortTable);
+    struct Tap {
+        const char* row;
+        long index;
+    } taps[] = {{"tactic row", 2}, {"questions row", 3}, {"groups row", 4}, {"sub menu", 1}, {"groups row", 4}};
+    for (const Tap& tap : taps) {
+        SCOPED_TRACE(tap.row);
+        table->scrollToRowAtIndexPath({0, tap.index}, ui::TableViewScrollPosition::Top, false);
+        const double leftAt = table->contentOffset().y;
+        ASSERT_GT(leftAt, 0);
+        ASSERT_TRUE(driver->tapRow(tap.row)) << driver->lastError();
+        EXPECT_EQ(table->contentOffset().y, 0);
+        ASSERT_TRUE(driver->tapButton("Back")) << screen();
+        EXPECT_EQ(listTitles().front(), "heading");
+        EXPECT_EQ(table->contentOffset().y, leftAt) << screen();
+        EXPECT_TRUE(table->cellForRowAtIndexPath({0, tap.index})) << screen();
+    }
+}
+
+// The back stack remembers where each list on it was left, however deep,
+// and however it was left: another list pushed over it, or one shown in its
+// place by the hub (which leaves the stack as it is). A list on the stack
+// that was never shown comes at its first row.
+TEST_F(TabletListTest, TheBackStackRemembersWhereEachListWasLeft) {
+    ASSERT_TRUE(openSmallDeck());
+    auto pane = ViewTableList::make(ui::makeRect(0, 0, 300, 44 + 3 * ViewTableList::kRowHeight));
+    ui::TableView* table = pane->myTableView();
+    ASSERT_TRUE(table);
+    const auto rows = [](const std::string& name, int count) {
+        auto out = ns::MutableArray::make();
+        for (int i = 0; i < count; ++i) out->addObject(row({{"Title", s(name + " " + std::to_string(i))}}));
+        return ns::Ref<ns::Array>(out);
+    };
+    auto a = rows("a", 20), b = rows("b", 20), c = rows("c", 20), d = rows("d", 2), never = rows("never", 20);
+    const auto scrollTo = [table](long row) {
+        table->scrollToRowAtIndexPath({0, row}, ui::TableViewScrollPosition::Top, false);
+        return table->contentOffset().y;
+    };
+    pane->PushOnTable(a);
+    const double atA = scrollTo(5);
+    pane->PushOnTable(b);
+    EXPECT_EQ(table->contentOffset().y, 0);
+    const double atB = scrollTo(12);
+    ASSERT_GT(atA, 0);
+    ASSERT_NE(atA, atB);
+    pane->ActualizaTableView(c);
+    EXPECT_EQ(table->contentOffset().y, 0);
+    scrollTo(3);
+    pane->PushOnTable(d);
+    pane->StackObjetosTableView()->insertObjectAtIndex(never, 0);
+    struct Back {
+        const char* name;
+        const ns::Array* shows;
+        double at;
+    } backs[] = {{"the list the hub's list replaced", b.get(), atB},
+                 {"the list under it", a.get(), atA},
+                 {"a list never shown", never.get(), 0}};
+    for (const Back& back : backs) {
+        SCOPED_TRACE(back.name);
+        pane->ClicAtras(nullptr);
+        EXPECT_EQ(pane->arayObjetosTableView(), back.shows);
+        EXPECT_EQ(table->contentOffset().y, back.at);
+    }
+
+    // Another list made the root shows from its top; the shown list made
+    // the root again stays where it is.
+    scrollTo(10);
+    pane->SetRootTable(b);
+    EXPECT_EQ(pane->arayObjetosTableView(), b.get());
+    EXPECT_EQ(table->contentOffset().y, 0);
+    ui::TableViewCell* first = table->cellForRowAtIndexPath({0, 0});
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->textLabel()->text(), "b 0");
+    const double atRoot = scrollTo(7);
+    ASSERT_GT(atRoot, 0);
+    pane->SetRootTable(b);
+    EXPECT_EQ(table->contentOffset().y, atRoot);
+    EXPECT_EQ(pane->StackObjetosTableView()->count(), 1u);
+}
+
 TEST_F(TabletListTest, QuestionsRowShowsItsFirstCardAndItsList) {
     ASSERT_TRUE(openSmallDeck());
     postTablet(kModificarModo, ns::num(2));
@@ -202,9 +291,9 @@ TEST_F(TabletListTest, GroupsRowListsTheGroupsAndBackReturns) {
     EXPECT_EQ(listTitles().front(), "heading");
     EXPECT_TRUE(list()->btnAtras()->isHidden());
 
-    // A list opened after a long scroll in another shows its first rows:
-    // a short group, a group as long as the groups list, and the lists that
-    // Back brings again.
+    // A list opened after a long scroll in another shows its first rows (a
+    // short group, a group as long as the groups list); a list that Back
+    // brings again shows where it was left.
     std::vector<ns::Ref<ns::Object>> manyCards;
     for (int i = 0; i < 30; ++i) manyCards.push_back(i % 2 ? c3() : c2());
     for (int i = 2; i <= 29; ++i) ASSERT_TRUE(delegate->addGroup(group("Group " + std::to_string(i), {c1()})));
@@ -223,16 +312,40 @@ TEST_F(TabletListTest, GroupsRowListsTheGroupsAndBackReturns) {
     for (const Opened& o : opened) {
         SCOPED_TRACE(o.name);
         ASSERT_TRUE(driver->tapRow("groups row")) << driver->lastError();
+        // The group's row is scrolled into sight, as a person scrolls to it.
+        const auto titles = listTitles();
+        const long groupRow = std::find(titles.begin(), titles.end(), o.group) - titles.begin();
+        ASSERT_LT(groupRow, static_cast<long>(titles.size()));
+        table->scrollToRowAtIndexPath({0, groupRow}, ui::TableViewScrollPosition::None, false);
+        const double leftAt = table->contentOffset().y;
+        ASSERT_GT(firstShownRow(), 0) << screen();
         ASSERT_TRUE(driver->tapRow(o.group)) << driver->lastError() << "\n" << screen();
         EXPECT_EQ(firstShownRow(), 0) << screen();
         EXPECT_EQ(table->contentOffset().y, 0);
         EXPECT_EQ(paneTitle(), o.title);
         ASSERT_TRUE(driver->tapButton("Back"));
-        EXPECT_EQ(firstShownRow(), 0) << screen();
+        EXPECT_EQ(table->contentOffset().y, leftAt) << screen();
+        EXPECT_TRUE(table->cellForRowAtIndexPath({0, groupRow})) << screen();
         ASSERT_TRUE(driver->tapButton("Back"));
         EXPECT_EQ(firstShownRow(), 0) << screen();
         EXPECT_EQ(listTitles().front(), "heading");
     }
+
+    // Back into a table grown taller meanwhile: the list's last rows, never
+    // a place past its end.
+    ASSERT_TRUE(driver->tapRow("groups row")) << driver->lastError();
+    const long lastRow = table->numberOfRowsInSection(0) - 1;
+    table->scrollToRowAtIndexPath({0, lastRow}, ui::TableViewScrollPosition::Bottom, false);
+    const double leftAt = table->contentOffset().y;
+    ASSERT_GT(leftAt, 0);
+    ASSERT_TRUE(driver->tapRow("far and long")) << driver->lastError();
+    ui::Rect taller = table->frame();
+    taller.size.height += 3 * ViewTableList::kRowHeight;
+    table->setFrame(taller);
+    ASSERT_TRUE(driver->tapButton("Back"));
+    EXPECT_EQ(table->contentOffset().y, table->contentSize().height - table->bounds().height()) << screen();
+    EXPECT_LT(table->contentOffset().y, leftAt);
+    EXPECT_TRUE(table->cellForRowAtIndexPath({0, lastRow})) << screen();
 }
 
 TEST_F(TabletListTest, AddGroupRowOpensTheGroupEditor) {

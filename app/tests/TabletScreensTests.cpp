@@ -169,6 +169,23 @@ TEST_F(TabletScreensTest, SearchFindsCardTextsWithoutRegardToCase) {
     EXPECT_EQ(cell->textLabel()->backgroundColor()->shortName(), "clear");  // the strip shows through
     EXPECT_EQ(search()->tableViewHeightForRowAtIndexPath(t, {0, 0}), 55);
 
+    // Scrolled to the end of a long result list, a new search shows its
+    // results from the first row.
+    ASSERT_TRUE(driver->clearText("Search"));
+    ASSERT_TRUE(driver->typeText("Search", "a"));
+    ASSERT_TRUE(driver->pressSearch());
+    const long many = t->numberOfRowsInSection(0);
+    ASSERT_GT(many * 55.0, t->bounds().height());
+    t->scrollToRowAtIndexPath({0, many - 1}, ui::TableViewScrollPosition::Bottom, false);
+    ASSERT_GT(t->contentOffset().y, 0);
+    ASSERT_TRUE(driver->clearText("Search"));
+    ASSERT_TRUE(driver->typeText("Search", "SITUATION"));
+    ASSERT_TRUE(driver->pressSearch());
+    EXPECT_EQ(t->contentOffset().y, 0);
+    auto shown = t->indexPathsForVisibleRows();
+    ASSERT_FALSE(shown.empty()) << screen();
+    EXPECT_EQ(shown.front().row, 0) << screen();
+
     ASSERT_TRUE(driver->tapRow(found.back()));
     EXPECT_FALSE(search());
     EXPECT_EQ(paneTitle(), "Search: SITUATION");

@@ -25,10 +25,7 @@ bool beingDescribed(const Object* o) {
 }
 
 struct DescriptionLevel {
-    explicit DescriptionLevel(const Object* o) {
-        if (tDescriptionDepth == 0) tTextMade = 0;
-        tBeingDescribed[tDescriptionDepth++] = o;
-    }
+    explicit DescriptionLevel(const Object* o) { tBeingDescribed[tDescriptionDepth++] = o; }
     ~DescriptionLevel() { --tDescriptionDepth; }
     DescriptionLevel(const DescriptionLevel&) = delete;
     DescriptionLevel& operator=(const DescriptionLevel&) = delete;
@@ -75,6 +72,9 @@ std::string describeCollection(const Object* o, int indent) {
     auto* a = dynamic_cast<const Array*>(o);
     auto* d = a ? nullptr : dynamic_cast<const Dictionary*>(o);
     if (!a && !d) return {};
+    // An outermost description starts with the whole budget, whatever the
+    // one before it on this thread spent.
+    if (tDescriptionDepth == 0) tTextMade = 0;
     if (tDescriptionDepth >= kDescriptionDepthLimit || tTextMade >= kDescriptionTextBudget || beingDescribed(o)) {
         std::string text = a ? "(" + counted(a->count(), "element", "elements") + ")"
                              : "{" + counted(d->count(), "entry", "entries") + "}";

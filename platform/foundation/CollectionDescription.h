@@ -21,9 +21,10 @@ inline constexpr int kDescriptionDepthLimit = 64;
 // holds itself, directly or through others) is written in short form where
 // it is met again. And once the text of one description (the outermost on
 // the thread) has passed this many bytes, every collection met from then on
-// is written in short form: collections that hold each other all around, or
-// a tree that holds the same collection twice at every level, have more
-// paths than the depth limit alone can bound.
+// in that description is written in short form: collections that hold each
+// other all around, or a tree that holds the same collection twice at every
+// level, have more paths than the depth limit alone can bound. Each
+// outermost description starts with the whole budget.
 inline constexpr size_t kDescriptionTextBudget = 8u << 20;
 
 // The text of an array or dictionary `o` whose lines are indented `indent`

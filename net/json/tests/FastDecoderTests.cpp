@@ -421,6 +421,48 @@ TEST(FastDecoder, StringEscapesAndSurrogates) {
         ASSERT_TRUE(strict.value) << doc << ": " << strict.message();
         EXPECT_EQ(text(first(strict)), e.utf8) << doc;
     }
+    // Every surrogate pair: one code point from U+10000 to U+10FFFF. The 32
+    // whose code point ends in FFFE or FFFF (U+10FFFF among them) are
+    // non-characters, refused as above; every other pair is read, in a
+    // document of one text for each high half.
+    std::string doc = "[";
+    std::vector<std::string> expected;
+    std::vector<std::string> nonCharacters;
+    for (unsigned high = 0xD800; high <= 0xDBFF; ++high) {
+        doc += high == 0xD800 ? "\"" : ",\"";
+        std::string want;
+        for (unsigned low = 0xDC00; low <= 0xDFFF; ++low) {
+            char escapes[16];
+            std::snprintf(escapes, sizeof escapes, low % 2 ? "\\u%04X\\u%04x" : "\\u%04x\\u%04X", high, low);
+            const unsigned cp = 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
+            if ((cp & 0xFFFE) == 0xFFFE) {
+                nonCharacters.push_back(std::string("[\"") + escapes + "\"]");
+                continue;
+            }
+            doc += escapes;
+            want += static_cast<char>(0xF0 | (cp >> 18));
+            want += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            want += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            want += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+        doc += "\"";
+        expected.push_back(std::move(want));
+    }
+    doc += "]";
+    auto all = decode(doc);
+    ASSERT_TRUE(all.value) << all.message();
+    auto* texts = must<ns::Array>(all.value.get());
+    ASSERT_EQ(texts->count(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(text(texts->objectAtIndex(i)), expected[i]) << "high half " << std::hex << 0xD800 + i;
+    ASSERT_EQ(nonCharacters.size(), 32u);
+    for (const std::string& refused : nonCharacters) {
+        EXPECT_EQ(decode(refused).message(), "Illegal \\u Unicode escape sequence.") << refused;
+        auto loose = decode(refused, FJParseFlagLooseUnicode);
+        ASSERT_TRUE(loose.value) << refused;
+        EXPECT_EQ(text(first(loose)), "\xEF\xBF\xBD") << refused;
+    }
+
     auto zero = decode(R"(["\u0000\uD83D\u0041"])", FJParseFlagLooseUnicode);
     ASSERT_TRUE(zero.value);
     EXPECT_EQ(text(first(zero)), "\xEF\xBF\xBD\xEF\xBF\xBD");

@@ -357,6 +357,69 @@ TEST(StreamParserStrings, EscapesAndUnicode) {
     EXPECT_EQ(must<ns::String>(a->objectAtIndex(7))->utf8(), "\xEF\xBF\xBF");
 }
 
+// Every surrogate pair is one code point from U+10000 to U+10FFFF, the
+// last pair (U+10FFFF) among them: a document of 1024 texts, one for each
+// high half, each holding that half with every low half (hex digits in both
+// cases). A shorter document, each high half with two low halves, is read
+// in pieces of 7 bytes as well, so that a piece ends at every place inside a
+// pair's escapes.
+TEST(StreamParserStrings, EverySurrogatePairIsOneCodePoint) {
+    EXPECT_EQ(must<ns::String>(must<ns::Array>(parse(R"(["\uDBFF\uDFFF"])").value.get())->objectAtIndex(0))->utf8(),
+              "\xF4\x8F\xBF\xBF");
+    struct Document {
+        std::string text = "[";
+        std::vector<std::string> expected;  // each text's UTF-8
+    };
+    // Each high half with the low halves `lows` gives for it.
+    const auto document = [](const std::function<std::vector<unsigned>(unsigned)>& lows) {
+        Document doc;
+        for (unsigned high = 0xD800; high <= 0xDBFF; ++high) {
+            doc.text += high == 0xD800 ? "\"" : ",\"";
+            std::string want;
+            for (unsigned low : lows(high)) {
+                char escapes[16];
+                std::snprintf(escapes, sizeof escapes, low % 2 ? "\\u%04X\\u%04x" : "\\u%04x\\u%04X", high, low);
+                doc.text += escapes;
+                const unsigned cp = 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
+                want += static_cast<char>(0xF0 | (cp >> 18));
+                want += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+                want += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+                want += static_cast<char>(0x80 | (cp & 0x3F));
+            }
+            doc.text += "\"";
+            doc.expected.push_back(std::move(want));
+        }
+        doc.text += "]";
+        return doc;
+    };
+    const Document every = document([](unsigned) {
+        std::vector<unsigned> all;
+        for (unsigned low = 0xDC00; low <= 0xDFFF; ++low) all.push_back(low);
+        return all;
+    });
+    const Document two = document([](unsigned high) { return std::vector<unsigned>{0xDC00 + (high & 0x3FF), 0xDFFF}; });
+    struct Reading {
+        const char* name;
+        const Document& doc;
+        json::test::Fed fed;
+    } readings[] = {{"every pair, whole", every, json::test::feedPieces({every.text})},
+                    {"two pairs a text, in pieces of 7 bytes", two,
+                     json::test::feedPieces(json::test::piecesOf(two.text, 7))}};
+    for (const Reading& r : readings) {
+        SCOPED_TRACE(r.name);
+        ASSERT_TRUE(r.fed.value) << r.fed.error;
+        auto* texts = ns::as<ns::Array>(r.fed.value.get());
+        ASSERT_TRUE(texts);
+        ASSERT_EQ(texts->count(), r.doc.expected.size());
+        for (size_t i = 0; i < r.doc.expected.size(); ++i) {
+            auto* text = texts->objectAtIndexAs<ns::String>(i);
+            ASSERT_TRUE(text) << "text " << i;
+            EXPECT_EQ(text->utf8(), r.doc.expected[i]) << "high half " << std::hex << 0xD800 + i;
+            EXPECT_EQ(text->length(), r.doc.expected[i].size() / 2) << "high half " << std::hex << 0xD800 + i;
+        }
+    }
+}
+
 TEST(StreamParserStrings, EscapeAndEncodingErrors) {
     struct Case { std::string in; const char* error; };
     const std::vector<Case> cases = {

@@ -330,6 +330,26 @@ TEST(Collections, CollectionsThatHoldThemselvesAreDescribedInBoundedText) {
              return top->description();
          },
          ""},
+        {"one string longer than the whole budget",
+         [] { return Array::make({String::make(std::string(kDescriptionTextBudget + 1, 'x'))})->description(); },
+         "(\n    " + std::string(kDescriptionTextBudget + 1, 'x') + "\n)"},
+        // The budget to the byte: a string, its line's indent and ",\n",
+        // then a collection met with the text one byte short of the budget
+        // (written in full) and at the budget (its count alone).
+        {"a collection met one byte short of the budget",
+         [] {
+             return Array::make({String::make(std::string(kDescriptionTextBudget - 7, 'x')),
+                                 Array::make({str("y")})})
+                 ->description();
+         },
+         "(\n    " + std::string(kDescriptionTextBudget - 7, 'x') + ",\n    (\n        y\n    )\n)"},
+        {"a collection met at the budget",
+         [] {
+             return Array::make({String::make(std::string(kDescriptionTextBudget - 6, 'x')),
+                                 Array::make({str("y")})})
+                 ->description();
+         },
+         "(\n    " + std::string(kDescriptionTextBudget - 6, 'x') + ",\n    (1 element)\n)"},
         {"forty levels of dictionaries that hold the next under two keys",
          [] {
              Ref<Object> top = str("leaf");
@@ -338,10 +358,23 @@ TEST(Collections, CollectionsThatHoldThemselvesAreDescribedInBoundedText) {
          },
          ""},
     };
+    // Every description starts with the whole budget, whatever the one
+    // before it on the same thread spent: small collections and an error's
+    // UserInfo described afterwards are written in full.
+    const auto laterDescriptions = []() -> std::string {
+        const std::string small = Array::make({str("a"), Dictionary::make({{"k", str("v")}})})->description();
+        if (small != "(\n    a,\n    {\n        k = v;\n    }\n)") return "a later array described as:\n" + small;
+        const std::string dict = Dictionary::make({{"k", Array::make({str("v")})}})->description();
+        if (dict != "{\n    k = (\n        v\n    );\n}") return "a later dictionary described as:\n" + dict;
+        const std::string error = Error::make("Domain", 7, Dictionary::make({{"k", str("v")}}))->description();
+        if (error.find(" UserInfo={\n    k = v;\n}") == std::string::npos) return "a later error described as:\n" + error;
+        return "";
+    };
     for (const Row& row : rows) {
         const std::string failure = testsupport::failureInChildProcess(
-            [&row]() -> std::string {
+            [&row, &laterDescriptions]() -> std::string {
                 const std::string got = row.describe();
+                if (const std::string later = laterDescriptions(); !later.empty()) return later;
                 if (!row.expected.empty()) return got == row.expected ? "" : "described as:\n" + got;
                 // Cut where the budget ran out: past it by no more than the
                 // rest of the collections then open.

@@ -1526,6 +1526,66 @@ TEST_F(DeckWalk, NamesLookedForPastALongListLeaveItWhole) {
     }
 }
 
+// A list the user comes back to shows where the user left it; a newly shown
+// list starts at its top. Each scenario opens a list longer than the screen,
+// taps a row near its end (the list scrolls to it, as a person scrolls),
+// goes back, and finds the list where it was left; then the phone's Search,
+// scrolled down a long result list, shows a short one from its first row
+// (it kept the long list's place: "(2 more below)" and no row).
+TEST_F(DeckWalk, ANewListStartsAtItsTopAndBackShowsWhereItWasLeft) {
+    struct Scenario {
+        const char* name;
+        ui::UserInterfaceIdiom idiom;
+        size_t phoneGroups, tabletGroups;  // saved before the launch
+        std::vector<std::string> open;     // the long list, at its top
+        std::string farRow;                // off the screen until scrolled to
+        std::string back;
+    } scenarios[] = {
+        {"phone Search results under a card", ui::UserInterfaceIdiom::Phone, 0, 0,
+         {"tap Search", "tap Search", "type a", "return"}, "Answer length", "back"},
+        {"phone groups under a group", ui::UserInterfaceIdiom::Phone, 12, 0, {"tap Practice", "tap Groups"}, "group 11",
+         "back"},
+        {"tablet list pane's groups under a group", ui::UserInterfaceIdiom::Pad, 0, 20,
+         {"tap Experience", "tap Practice", "tap groups"}, "group 19", "tap Back"},
+    };
+    for (const Scenario& scenario : scenarios) {
+        SCOPED_TRACE(scenario.name);
+        freshHome(scenario.phoneGroups);
+        if (scenario.tabletGroups) {
+            fs::create_directories(dir + "/home/Documents");
+            std::ofstream file(dir + "/home/Documents/Grupos-VeltraIpad.plist");
+            file << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<array>\n";
+            for (size_t i = 0; i < scenario.tabletGroups; ++i)
+                file << "<dict><key>Title</key><string>group " << i << "</string><key>color</key><string>silver"
+                     << "</string><key>Editable</key><string>YES</string><key>Children</key><array><dict><key>title"
+                     << "</key><string>A failure</string><key>index</key><string>10</string><key>ActionData</key>"
+                     << "<string>KORVEL_10.html</string><key>color</key><string>green</string></dict></array></dict>\n";
+            file << "</array>\n</plist>\n";
+        }
+        start(scenario.idiom);
+        for (const std::string& line : scenario.open) does(line);
+        const std::string top = screen();
+        EXPECT_TRUE(has(top, "more below)")) << top;
+        EXPECT_FALSE(has(top, "more above)")) << top;
+        EXPECT_FALSE(has(top, scenario.farRow)) << top;
+        EXPECT_NE(does("tap " + scenario.farRow), top);
+        const std::string left = does(scenario.back);
+        EXPECT_TRUE(has(left, "- " + scenario.farRow) || has(left, "* " + scenario.farRow)) << left;
+        EXPECT_TRUE(has(left, "more above)")) << left;
+        stop();
+    }
+
+    freshHome(0);
+    start(ui::UserInterfaceIdiom::Phone);
+    for (const char* line : {"tap Search", "tap Search", "type a", "return", "tap Answer length", "back",
+                             "clear Search", "type salary", "return"})
+        does(line);
+    const std::string shortList = screen();
+    EXPECT_TRUE(has(shortList, "- Starting over in salary\n- Salary expectations\n")) << shortList;
+    EXPECT_FALSE(has(shortList, "more above)")) << shortList;
+    EXPECT_FALSE(has(shortList, "more below)")) << shortList;
+}
+
 // While an alert shows, every touch command is refused with the line `tap`
 // gives, and nothing under the alert changes.
 TEST_F(DeckWalk, AnAlertTakesEveryTouchAndNothingUnderItChanges) {
