@@ -724,7 +724,7 @@ TEST(RequestBasic, StoppingTheNetworkThreadCancelsItsRequestsQuietlyAndALaterSta
     // returns, the thread has let go of all it held, and the next request
     // gets a new thread. The waiting ones' turn comes while the stop
     // cancels the running ones, so the rounds repeat that race.
-    constexpr int kRounds = 25;
+    constexpr int kRounds = 12;
     constexpr int kWaiting = 3;
     auto server = echoServer();
     auto queue = HTTPRequest::sharedQueue();
