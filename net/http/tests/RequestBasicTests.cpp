@@ -753,11 +753,32 @@ TEST(RequestBasic, StoppingTheNetworkThreadCancelsItsRequestsQuietlyAndALaterSta
         };
         make("/running")->startAsynchronous();
         for (int i = 0; i < kWaiting; ++i) make("/waiting" + std::to_string(i))->startAsynchronous();
+        // One more waits in the shared queue for an operation that never
+        // ends by itself: no request's end ever starts it.
+        auto gate = ns::BlockOperation::make([] {});
+        auto blocked = make("/blocked");
+        blocked->addDependency(gate);
+        blocked->startAsynchronous();
         auto own = http::NetworkQueue::queue();
         own->setMaxConcurrentOperationCount(1);
         own->addOperation(make("/own-running"));
-        own->addOperation(make("/own-waiting"));
+        auto ownWaiting = make("/own-waiting");
+        own->addOperation(ownWaiting);
         own->go();
+        // Cancels asked for while the stop ends what it held back (here
+        // when the queue's waiting request ends) go to the ended thread and
+        // are dropped there; a later start of either request still ends
+        // it, cancelled, without sending it.
+        auto lateSync = HTTPRequest::requestWithURL(url(silent.url("/late-sync")));
+        auto lateAsync = HTTPRequest::requestWithURL(url(silent.url("/late-async")));
+        // Until then the network loop is the ended one: nothing the stop's
+        // ends set off makes a new thread.
+        std::atomic<bool> endedLoopMeanwhile{false};
+        ownWaiting->ns::Operation::setCompletionBlock([lateSync, lateAsync, &endedLoopMeanwhile] {
+            endedLoopMeanwhile = HTTPRequest::networkRunLoop()->isFinished();
+            lateSync->cancel();
+            lateAsync->cancel();
+        });
         ASSERT_TRUE(waitUntil([&] { return silent.connections() == 2; }));
         drainMain();  // what was told before the stop
         const auto toldBefore = d->events;
@@ -804,6 +825,16 @@ TEST(RequestBasic, StoppingTheNetworkThreadCancelsItsRequestsQuietlyAndALaterSta
             EXPECT_EQ(r->error()->code(), 4);
         }
         EXPECT_EQ(own->requestsCount(), 0);
+        EXPECT_TRUE(endedLoopMeanwhile);
+        gate->start();
+        startSynchronous(lateSync);
+        lateAsync->startAsynchronous();
+        ASSERT_TRUE(waitFor(lateAsync));
+        for (auto& r : {lateSync, lateAsync}) {
+            EXPECT_TRUE(r->isCancelled()) << r->url()->description();
+            ASSERT_TRUE(r->error()) << r->url()->description();
+            EXPECT_EQ(r->error()->code(), 4);
+        }
         EXPECT_EQ(silent.connections(), 2);
 
         auto later = HTTPRequest::requestWithURL(url(server.url("/later")));

@@ -233,6 +233,16 @@ TEST(RequestQueue, OnlyRequestsMayBeAddedToAQueueWithItsDefaults) {
     EXPECT_TRUE(r->showAccurateProgress());
     EXPECT_EQ(r->queue(), q.get());
     EXPECT_EQ(q->operationCount(), 1u);
+    // A request refused as a HEAD operation (it is in a queue already)
+    // raises and stays as it was: method, priority and queue.
+    auto first = NetworkQueue::queue();
+    auto inQueue = HTTPRequest::requestWithURL(url("http://127.0.0.1:1/get"));
+    first->addOperation(inQueue);
+    EXPECT_THROW(q->addHEADOperation(inQueue), ns::Exception);
+    EXPECT_EQ(inQueue->requestMethod(), "GET");
+    EXPECT_EQ(inQueue->queuePriority(), 0);
+    EXPECT_EQ(inQueue->queue(), first.get());
+    EXPECT_EQ(q->operationCount(), 1u);
 }
 
 // A request the queue refuses (added twice, or already in another queue, or
