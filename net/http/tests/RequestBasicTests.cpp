@@ -771,6 +771,11 @@ TEST(RequestBasic, StoppingTheNetworkThreadCancelsItsRequestsQuietlyAndALaterSta
         // it, cancelled, without sending it.
         auto lateSync = HTTPRequest::requestWithURL(url(silent.url("/late-sync")));
         auto lateAsync = HTTPRequest::requestWithURL(url(silent.url("/late-async")));
+        // So does a request cancelled before the stop, whose cancel ran on
+        // the thread the stop ends.
+        auto cancelledFirst = HTTPRequest::requestWithURL(url(silent.url("/cancelled-first")));
+        cancelledFirst->cancel();
+        ASSERT_TRUE(waitUntil([&] { return cancelledFirst->isCancelled(); }));
         // Until then the network loop is the ended one: nothing the stop's
         // ends set off makes a new thread.
         std::atomic<bool> endedLoopMeanwhile{false};
@@ -829,8 +834,10 @@ TEST(RequestBasic, StoppingTheNetworkThreadCancelsItsRequestsQuietlyAndALaterSta
         gate->start();
         startSynchronous(lateSync);
         lateAsync->startAsynchronous();
+        cancelledFirst->startAsynchronous();
         ASSERT_TRUE(waitFor(lateAsync));
-        for (auto& r : {lateSync, lateAsync}) {
+        ASSERT_TRUE(waitFor(cancelledFirst));
+        for (auto& r : {lateSync, lateAsync, cancelledFirst}) {
             EXPECT_TRUE(r->isCancelled()) << r->url()->description();
             ASSERT_TRUE(r->error()) << r->url()->description();
             EXPECT_EQ(r->error()->code(), 4);
