@@ -106,6 +106,13 @@ std::vector<ns::Ref<ns::Thread>>& gStoppedNetworkThreads = *new std::vector<ns::
 std::mutex gOnNetworkThreadMutex;
 std::vector<ns::Weak<HTTPRequest>>& gOnNetworkThread = *new std::vector<ns::Weak<HTTPRequest>>;
 size_t gOnNetworkThreadSweepAt = 16;
+// While stopNetworkThread runs (under gOnNetworkThreadMutex): a request
+// started meanwhile is held back here, never handed to any thread, and the
+// stop ends it once the thread has ended.
+bool gNetworkThreadStopping = false;
+std::vector<ns::Ref<HTTPRequest>>& gHeldBack = *new std::vector<ns::Ref<HTTPRequest>>;
+// One stop at a time.
+std::mutex gStopMutex;
 ns::Ref<ns::OperationQueue>& gSharedQueue = *new ns::Ref<ns::OperationQueue>;
 ns::Ref<DownloadCache>& gDefaultCache = *new ns::Ref<DownloadCache>;
 
@@ -140,39 +147,59 @@ ns::Ref<ns::Thread> HTTPRequest::threadForRequest(HTTPRequest*) {
     return gNetworkThread;
 }
 
-void HTTPRequest::noteOnNetworkThread(HTTPRequest* request) {
+ns::Ref<ns::RunLoop> HTTPRequest::admitOnNetworkThread(HTTPRequest* request) {
+    // Admitted and recorded in one step with the stop's own look at the
+    // list: a request is either cancelled by a stop or held back by it.
     std::lock_guard<std::mutex> g(gOnNetworkThreadMutex);
+    if (gNetworkThreadStopping) {
+        gHeldBack.emplace_back(request);
+        return nullptr;
+    }
+    ns::Ref<ns::RunLoop> loop = networkRunLoop();
     if (gOnNetworkThread.size() >= gOnNetworkThreadSweepAt) {
         std::erase_if(gOnNetworkThread, [](const ns::Weak<HTTPRequest>& r) { return r.expired(); });
         gOnNetworkThreadSweepAt = std::max<size_t>(16, 2 * gOnNetworkThread.size());
     }
     gOnNetworkThread.emplace_back(request);
+    return loop;
 }
 
 void HTTPRequest::stopNetworkThread() {
     ns::Ref<ns::Thread> thread;
-    ns::Ref<ns::OperationQueue> queue;
     {
         std::lock_guard<std::mutex> g(gClassMutex);
         thread = gNetworkThread;
-        queue = gSharedQueue;
     }
     if (!thread) return;
     ns::Ref<ns::RunLoop> loop = thread->runLoop();
     if (loop && loop->isCurrent())
         throw ns::Exception(ns::kInternalInconsistencyException, "the network thread cannot stop itself");
-    // The shared queue's waiting requests first, so that none is started by
-    // a running one that ends; then those the thread has.
+    std::lock_guard<std::mutex> stopping(gStopMutex);
+    {
+        std::lock_guard<std::mutex> g(gClassMutex);
+        if (gNetworkThread != thread) return;  // another stop ended it meanwhile
+    }
+    // From here on no request is handed to the thread: one that a queue (or
+    // anyone) starts now, a waiting request whose turn comes as a running
+    // one is cancelled, say, is held back and ended below, unsent.
     std::vector<ns::Ref<HTTPRequest>> requests;
-    if (queue)
-        for (auto& op : queue->operations())
-            if (auto* r = dynamic_cast<HTTPRequest*>(op.get())) requests.emplace_back(r);
     {
         std::lock_guard<std::mutex> g(gOnNetworkThreadMutex);
+        gNetworkThreadStopping = true;
         for (auto& weak : gOnNetworkThread)
             if (auto r = weak.lock()) requests.push_back(std::move(r));
         gOnNetworkThread.clear();
     }
+    // The shared queue's waiting requests are cancelled too, so that none
+    // runs once the stop is over.
+    ns::Ref<ns::OperationQueue> queue;
+    {
+        std::lock_guard<std::mutex> g(gClassMutex);
+        queue = gSharedQueue;
+    }
+    if (queue)
+        for (auto& op : queue->operations())
+            if (auto* r = dynamic_cast<HTTPRequest*>(op.get())) requests.emplace_back(r);
     // Each cancel runs on the network thread, in order, before the stop
     // queued after them; what the requests hold goes with the thread's loop.
     for (auto& r : requests) r->clearDelegatesAndCancel();
@@ -180,12 +207,35 @@ void HTTPRequest::stopNetworkThread() {
     if (loop) ns::performOnThread(*loop, [thread] { thread->stop(); }, false);
     else thread->stop();
     thread->join();
-    std::lock_guard<std::mutex> g(gClassMutex);
-    if (gNetworkThread == thread) {
-        gKnownNetworkLoop.store(nullptr, std::memory_order_release);
-        gStoppedNetworkThreads.push_back(std::move(gNetworkThread));
-        gNetworkThread = nullptr;
+    // The held-back requests end here, quietly and cancelled (the thread is
+    // gone, so nothing else runs their steps). Each end may let its queue
+    // start the next one, which is held back in turn, until none is left.
+    // Until then the ended thread stays the known one: a cancel meanwhile
+    // goes there and is dropped, and no new thread is made.
+    auto endHeldBack = [&loop](bool last) {
+        for (;;) {
+            std::vector<ns::Ref<HTTPRequest>> heldBack;
+            {
+                std::lock_guard<std::mutex> g(gOnNetworkThreadMutex);
+                if (gHeldBack.empty()) {
+                    if (last) gNetworkThreadStopping = false;
+                    return;
+                }
+                heldBack.swap(gHeldBack);
+            }
+            for (auto& r : heldBack) r->endHeldBack(loop);
+        }
+    };
+    endHeldBack(false);
+    {
+        std::lock_guard<std::mutex> g(gClassMutex);
+        if (gNetworkThread == thread) {
+            gKnownNetworkLoop.store(nullptr, std::memory_order_release);
+            gStoppedNetworkThreads.push_back(std::move(gNetworkThread));
+            gNetworkThread = nullptr;
+        }
     }
+    endHeldBack(true);
 }
 
 ns::Ref<ns::OperationQueue> HTTPRequest::sharedQueue() {
@@ -455,19 +505,58 @@ void HTTPRequest::start() {
     willChangeValueForKey("isExecuting");
     inProgress_ = true;
     didChangeValueForKey("isExecuting");
-    // A cancel that came first has the network thread already; main() then
-    // only finishes the request, after the cancel step.
-    auto loop = networkRunLoop();
+    auto loop = admitOnNetworkThread(this);
+    if (!loop) return;  // the network thread is stopping: the stop ends it
+    // A cancel that came first has a thread already; main() then only
+    // finishes the request there, after the cancel step.
     claimLoop(loop);
-    noteOnNetworkThread(this);
+    ns::Ref<ns::RunLoop> claimed;
+    {
+        std::lock_guard<std::mutex> g(settingsLock_);
+        claimed = loop_;
+    }
     auto self = ns::keepAlive(this);
     // Woken at once: the thread starting it may be inside a main-thread
     // callback that then waits for the request by its own means.
-    loop->performAtOnce([self] { self->main(); });
+    if (claimed->performAtOnce([self] { self->main(); })) return;
+    // The claimed thread has ended (a stop cancelled the request and
+    // dropped its steps there): nothing else runs them, so it ends here.
+    endCancelledHere();
+}
+
+void HTTPRequest::endCancelledHere() {
+    cancelOnRequestThread();
+    if (!finished_) markAsFinished();
+}
+
+void HTTPRequest::endHeldBack(const ns::Ref<ns::RunLoop>& stoppedLoop) {
+    ns::StrongDelegate<HTTPRequestQueue>::Locked queue = letGoOfListeners();
+    {
+        // Any later cancel goes to the ended thread, and is dropped there.
+        std::lock_guard<std::mutex> g(settingsLock_);
+        if (!loop_) loop_ = stoppedLoop;
+    }
+    // A PAC script's fetch tells nobody either: its request was cancelled
+    // by the stop.
+    PACFileDone_ = nullptr;
+    endCancelledHere();
+    tellQueueLetGo(std::move(queue));
 }
 
 void HTTPRequest::startSynchronous() {
-    if (!claimLoop(ns::RunLoop::current())) return;  // cancelled before it started
+    if (!claimLoop(ns::RunLoop::current())) {
+        // A cancel came first and took a thread for its step: this returns
+        // once that step has run, so the caller reads the cancel. The thread
+        // may have ended with the step dropped; then nothing else runs it.
+        ns::Ref<ns::RunLoop> claimed;
+        {
+            std::lock_guard<std::mutex> g(settingsLock_);
+            claimed = loop_;
+        }
+        if (!claimed->isCurrent()) ns::performOnThread(*claimed, [] {}, true);
+        cancelOnRequestThread();
+        return;
+    }
     isSynchronous_ = true;
     runLoopMode_ = &lastingModeName(kHTTPRequestRunLoopMode);
     willChangeValueForKey("isExecuting");
@@ -530,7 +619,7 @@ void HTTPRequest::cancelOnRequestThread() {
     if (failed && inProgress_) markAsFinished();
 }
 
-void HTTPRequest::clearDelegatesAndCancel() {
+ns::StrongDelegate<HTTPRequestQueue>::Locked HTTPRequest::letGoOfListeners() {
     ns::StrongDelegate<HTTPRequestQueue>::Locked queue;
     {
         std::lock_guard<std::mutex> g(settingsLock_);
@@ -541,13 +630,21 @@ void HTTPRequest::clearDelegatesAndCancel() {
         downloadProgressDelegate_.set(nullptr);
     }
     releaseBlocksOnMainThread(ns::RunLoop::isMainThread());
-    cancel();
+    return queue;
+}
+
+void HTTPRequest::tellQueueLetGo(ns::StrongDelegate<HTTPRequestQueue>::Locked queue) {
     // The queue no longer hears this request's end: it counts it ended
     // itself (once; an end it heard already is not counted again).
-    if (queue) {
-        auto self = ns::keepAlive(this);
-        callOnMain([self, queue] { queue->requestWasLetGo(self.get()); });
-    }
+    if (!queue) return;
+    auto self = ns::keepAlive(this);
+    callOnMain([self, queue] { queue->requestWasLetGo(self.get()); });
+}
+
+void HTTPRequest::clearDelegatesAndCancel() {
+    auto queue = letGoOfListeners();
+    cancel();
+    tellQueueLetGo(std::move(queue));
 }
 
 // ---- main ---------------------------------------------------------------------

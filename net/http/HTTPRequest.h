@@ -619,8 +619,21 @@ private:
     // Fixes the loop whose thread runs the sequence (see settingsLock_);
     // false when a cancel that came first owns it.
     bool claimLoop(ns::Ref<ns::RunLoop> loop);
-    // Records a request handed to the network thread, for stopNetworkThread.
-    static void noteOnNetworkThread(HTTPRequest* request);
+    // Hands a starting request to the network thread: records it (for
+    // stopNetworkThread) and answers the thread's loop; while a stop runs,
+    // holds it back instead and answers nil.
+    static ns::Ref<ns::RunLoop> admitOnNetworkThread(HTTPRequest* request);
+    // Ends a request on the calling thread, cancelled, when the thread it
+    // claimed has ended: no step of it runs anywhere else any more.
+    void endCancelledHere();
+    // The stop's end of a request it held back: quiet, like
+    // clearDelegatesAndCancel, and on the calling thread.
+    void endHeldBack(const ns::Ref<ns::RunLoop>& stoppedLoop);
+    // Forgets the delegate, queue, progress delegates and blocks; answers
+    // the queue that was forgotten.
+    ns::StrongDelegate<HTTPRequestQueue>::Locked letGoOfListeners();
+    // Tells a queue let go of that this request counts as ended.
+    void tellQueueLetGo(ns::StrongDelegate<HTTPRequestQueue>::Locked queue);
     void callOnMain(std::function<void()> fn);
     ns::Ref<ns::Error> errorWithCode(long code, const std::string& description,
                                      ns::Ref<ns::Error> underlying = nullptr);

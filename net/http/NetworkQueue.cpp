@@ -67,6 +67,7 @@ void NetworkQueue::setDownloadProgressDelegate(ProgressDelegate* d) {
 void NetworkQueue::addHEADOperation(const ns::Ref<ns::Operation>& op) {
     auto* r = dynamic_cast<HTTPRequest*>(op.get());
     if (!r) return;
+    checkAddable(op);
     r->setRequestMethod("HEAD");
     r->setQueuePriority(10);
     r->setShowAccurateProgress(true);
@@ -79,6 +80,10 @@ void NetworkQueue::addOperation(const ns::Ref<ns::Operation>& op) {
     if (!r)
         throw ns::Exception(kAttemptToAddInvalidRequestException,
                             "Attempted to add an object that was not an HTTPRequest to an NetworkQueue");
+    // A request the queue refuses (in a queue already, this one or another,
+    // running or ended) changes nothing here: not the count, the totals,
+    // its queue or its companion.
+    checkAddable(op);
     if (counted_.insert(r).second) ++requestsCount_;
     if (showAccurateProgress_) {
         r->buildPostBody();

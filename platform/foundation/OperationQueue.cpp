@@ -228,11 +228,17 @@ Ref<OperationQueue> OperationQueue::mainQueue() {
 
 Ref<OperationQueue> OperationQueue::currentQueue() { return Ref<OperationQueue>(tCurrentQueue); }
 
-void OperationQueue::addOperation(const Ref<Operation>& op) {
+void OperationQueue::checkAddable(const Ref<Operation>& op) {
     if (!op) throw Exception(kInvalidArgumentException, "cannot add a nil operation");
     // Asked before taking the operation's lock: the answers are virtual.
     if (op->isExecuting() || op->isFinished())
         throw Exception(kInvalidArgumentException, "operation is executing or finished");
+    std::lock_guard<std::mutex> g(op->mutex_);
+    if (op->enqueued_) throw Exception(kInvalidArgumentException, "operation is already in a queue");
+}
+
+void OperationQueue::addOperation(const Ref<Operation>& op) {
+    checkAddable(op);
     {
         std::lock_guard<std::mutex> g(op->mutex_);
         if (op->enqueued_) throw Exception(kInvalidArgumentException, "operation is already in a queue");

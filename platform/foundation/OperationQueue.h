@@ -181,6 +181,12 @@ public:
     std::string name() const;
     void setName(std::string name);
 
+protected:
+    // Throws what addOperation throws for an operation it refuses (nil,
+    // executing, finished or already in a queue); for subclasses that
+    // prepare an operation before adding it.
+    static void checkAddable(const Ref<Operation>& op);
+
 private:
     friend class Operation;
     // Order of pending operations: higher priority first, then added first.

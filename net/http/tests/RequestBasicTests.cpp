@@ -3,6 +3,7 @@
 #include "net/http/tests/RequestTestSupport.h"
 
 #include "net/http/BandwidthThrottle.h"
+#include "net/http/NetworkQueue.h"
 #include "platform/foundation/Clock.h"
 #include "platform/foundation/Exception.h"
 #include "platform/network/HTTPCookie.h"
@@ -372,18 +373,37 @@ TEST(RequestBasic, CancelReportsCode4OnceAndCancellingAgainDoesNothing) {
     EXPECT_TRUE(r->isCancelled());
     EXPECT_EQ(d->count("failed"), 1u);
 
-    // Cancelled before it starts: a synchronous start then runs nothing,
-    // and the one failure is the cancel.
-    auto early = HTTPRequest::requestWithURL(url(server.url("/early")));
-    auto e = ns::make<RecordingDelegate>();
-    early->setDelegate(e.get());
-    early->cancel();
-    startSynchronous(early);
-    ASSERT_TRUE(waitUntil([&] { return early->isCancelled(); }));
-    drainMain();
-    ASSERT_TRUE(early->error());
-    EXPECT_EQ(early->error()->code(), 4);
-    EXPECT_EQ(e->count("failed"), 1u);
+    // Cancelled before it starts, on this thread or by another thread whose
+    // cancel has returned: a synchronous start then runs nothing and returns
+    // only once the request has ended, cancelled with code 4; the one
+    // failure reported is the cancel. The cancel's step runs on the network
+    // thread, so each way is tried many times.
+    struct EarlyRow {
+        const char* name;
+        bool cancelOnAnotherThread;
+    };
+    constexpr int kEarlyRounds = 200;
+    for (const EarlyRow& row : {EarlyRow{"cancelled on this thread", false},
+                                EarlyRow{"cancelled by another thread", true}}) {
+        auto e = ns::make<RecordingDelegate>();
+        int notCancelled = 0, wrongError = 0;
+        for (int round = 0; round < kEarlyRounds; ++round) {
+            auto early = HTTPRequest::requestWithURL(url(server.url("/early")));
+            early->setDelegate(e.get());
+            if (row.cancelOnAnotherThread)
+                std::thread([&] { early->cancel(); }).join();
+            else
+                early->cancel();
+            startSynchronous(early);
+            notCancelled += !early->isCancelled();
+            wrongError += !early->error() || early->error()->code() != 4;
+        }
+        drainMain();
+        EXPECT_EQ(notCancelled, 0) << row.name;
+        EXPECT_EQ(wrongError, 0) << row.name;
+        EXPECT_EQ(e->count("failed"), static_cast<size_t>(kEarlyRounds)) << row.name;
+        EXPECT_EQ(e->events.size(), static_cast<size_t>(kEarlyRounds)) << row.name;
+    }
     EXPECT_EQ(server.connections(), 1);
 
     // A cancel asked for inside a callback of a synchronous request waits
@@ -696,76 +716,141 @@ TEST(RequestBasic, ClearDelegatesAndCancelStopsLaterCallbacks) {
 }
 
 TEST(RequestBasic, StoppingTheNetworkThreadCancelsItsRequestsQuietlyAndALaterStartStartsAnother) {
-    // What an app ending does: a request waiting for its answer, one waiting
-    // in the shared queue behind it and a timer on the network thread; none
-    // is heard of again, the thread has let go of all of them when the stop
-    // returns, and the next request gets a new thread.
-    std::atomic<bool> release{false};
-    testsupport::Server silent([&](testsupport::Conn& c) {
-        if (c.readRequest()) waitForRelease(release);
-    });
+    // What an app ending does: a request waiting for its answer, three
+    // waiting in the shared queue behind it, two more in a queue of its own
+    // (one running, one waiting) and a timer on the network thread. None is
+    // heard of again, none waiting is ever started (the server sees only
+    // the two running ones), each has ended, cancelled, when the stop
+    // returns, the thread has let go of all it held, and the next request
+    // gets a new thread. The waiting ones' turn comes while the stop
+    // cancels the running ones, so the rounds repeat that race.
+    constexpr int kRounds = 12;
+    constexpr int kWaiting = 3;
+    auto server = echoServer();
     auto queue = HTTPRequest::sharedQueue();
     const int width = queue->maxConcurrentOperationCount();
-    queue->setMaxConcurrentOperationCount(1);
-    auto d = ns::make<RecordingDelegate>();
-    bool blockCalled = false;
-    auto running = HTTPRequest::requestWithURL(url(silent.url("/running")));
-    auto waiting = HTTPRequest::requestWithURL(url(silent.url("/waiting")));
-    for (auto& r : {running, waiting}) {
-        r->setDelegate(d.get());
-        r->setFailedBlock([&] { blockCalled = true; });
-        r->setCompletionBlock([&] { blockCalled = true; });
-        r->startAsynchronous();
-    }
-    ASSERT_TRUE(waitUntil([&] { return silent.connections() == 1; }));
-    drainMain();  // what was told before the stop
-    const auto toldBefore = d->events;
-    // What the timer holds is let go on the network thread, slowly: it
-    // gives the stop two seconds to return first, which it must not do.
-    struct SlowToGo : ns::Object {
-        std::atomic<bool>* stopReturned = nullptr;
-        std::atomic<bool>* goneBeforeStopReturned = nullptr;
-        ~SlowToGo() override {
-            waitForRelease(*stopReturned, 2);
-            *goneBeforeStopReturned = !stopReturned->load();
+    for (int round = 0; round < kRounds; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        std::atomic<bool> release{false};
+        testsupport::Server silent([&](testsupport::Conn& c) {
+            if (c.readRequest()) waitForRelease(release);
+        });
+        struct Release {
+            std::atomic<bool>& flag;
+            ~Release() { flag = true; }
+        } releaseOnExit{release};
+        queue->setMaxConcurrentOperationCount(1);
+        auto d = ns::make<RecordingDelegate>();
+        bool blockCalled = false;
+        std::vector<ns::Ref<HTTPRequest>> all;
+        auto make = [&](const std::string& path) {
+            auto r = HTTPRequest::requestWithURL(url(silent.url(path)));
+            r->setDelegate(d.get());
+            r->setFailedBlock([&] { blockCalled = true; });
+            r->setCompletionBlock([&] { blockCalled = true; });
+            all.push_back(r);
+            return r;
+        };
+        make("/running")->startAsynchronous();
+        for (int i = 0; i < kWaiting; ++i) make("/waiting" + std::to_string(i))->startAsynchronous();
+        // One more waits in the shared queue for an operation that never
+        // ends by itself: no request's end ever starts it.
+        auto gate = ns::BlockOperation::make([] {});
+        auto blocked = make("/blocked");
+        blocked->addDependency(gate);
+        blocked->startAsynchronous();
+        auto own = http::NetworkQueue::queue();
+        own->setMaxConcurrentOperationCount(1);
+        own->addOperation(make("/own-running"));
+        auto ownWaiting = make("/own-waiting");
+        own->addOperation(ownWaiting);
+        own->go();
+        // Cancels asked for while the stop ends what it held back (here
+        // when the queue's waiting request ends) go to the ended thread and
+        // are dropped there; a later start of either request still ends
+        // it, cancelled, without sending it.
+        auto lateSync = HTTPRequest::requestWithURL(url(silent.url("/late-sync")));
+        auto lateAsync = HTTPRequest::requestWithURL(url(silent.url("/late-async")));
+        // So does a request cancelled before the stop, whose cancel ran on
+        // the thread the stop ends.
+        auto cancelledFirst = HTTPRequest::requestWithURL(url(silent.url("/cancelled-first")));
+        cancelledFirst->cancel();
+        ASSERT_TRUE(waitUntil([&] { return cancelledFirst->isCancelled(); }));
+        // Until then the network loop is the ended one: nothing the stop's
+        // ends set off makes a new thread.
+        std::atomic<bool> endedLoopMeanwhile{false};
+        ownWaiting->ns::Operation::setCompletionBlock([lateSync, lateAsync, &endedLoopMeanwhile] {
+            endedLoopMeanwhile = HTTPRequest::networkRunLoop()->isFinished();
+            lateSync->cancel();
+            lateAsync->cancel();
+        });
+        ASSERT_TRUE(waitUntil([&] { return silent.connections() == 2; }));
+        drainMain();  // what was told before the stop
+        const auto toldBefore = d->events;
+        // What the timer holds is let go on the network thread, slowly: it
+        // gives the stop two seconds to return first, which it must not do.
+        // (In the first round only: each costs those two seconds.)
+        struct SlowToGo : ns::Object {
+            std::atomic<bool>* stopReturned = nullptr;
+            std::atomic<bool>* goneBeforeStopReturned = nullptr;
+            ~SlowToGo() override {
+                waitForRelease(*stopReturned, 2);
+                *goneBeforeStopReturned = !stopReturned->load();
+            }
+        };
+        std::atomic<bool> stopReturned{false}, goneBeforeStopReturned{round != 0};
+        ns::Weak<ns::Object> held;
+        if (round == 0) {
+            auto timerHeld = ns::make<SlowToGo>();
+            timerHeld->stopReturned = &stopReturned;
+            timerHeld->goneBeforeStopReturned = &goneBeforeStopReturned;
+            held = ns::Weak<ns::Object>(timerHeld.get());
+            HTTPRequest::networkRunLoop()->performAfterDelay(3600, [timerHeld] {});
         }
-    };
-    std::atomic<bool> stopReturned{false}, goneBeforeStopReturned{false};
-    auto timerHeld = ns::make<SlowToGo>();
-    timerHeld->stopReturned = &stopReturned;
-    timerHeld->goneBeforeStopReturned = &goneBeforeStopReturned;
-    ns::Weak<ns::Object> held(timerHeld.get());
-    HTTPRequest::networkRunLoop()->performAfterDelay(3600, [timerHeld] {});
-    timerHeld = nullptr;
-    ns::Weak<ns::Thread> stopped(HTTPRequest::threadForRequest(nullptr).get());
+        ns::Weak<ns::Thread> stopped(HTTPRequest::threadForRequest(nullptr).get());
 
-    HTTPRequest::stopNetworkThread();
-    stopReturned = true;
-    EXPECT_TRUE(goneBeforeStopReturned);
-    queue->setMaxConcurrentOperationCount(width);
-    auto thread = stopped.lock();
-    ASSERT_TRUE(thread);
-    EXPECT_TRUE(thread->isFinished());
-    EXPECT_TRUE(held.expired());
-    drainMain();
-    release = true;
-    EXPECT_EQ(d->events, toldBefore);
-    EXPECT_EQ(d->count("failed") + d->count("finished"), 0u);
-    EXPECT_FALSE(blockCalled);
-    for (auto& r : {running, waiting}) {
-        EXPECT_TRUE(r->isCancelled()) << r->url()->description();
-        ASSERT_TRUE(r->error()) << r->url()->description();
-        EXPECT_EQ(r->error()->code(), 4);
+        HTTPRequest::stopNetworkThread();
+        stopReturned = true;
+        EXPECT_TRUE(goneBeforeStopReturned);
+        for (auto& r : all) EXPECT_TRUE(r->isFinished()) << r->url()->description();
+        EXPECT_EQ(own->operationCount(), 0u);
+        queue->setMaxConcurrentOperationCount(width);
+        auto thread = stopped.lock();
+        ASSERT_TRUE(thread);
+        EXPECT_TRUE(thread->isFinished());
+        EXPECT_TRUE(held.expired());
+        drainMain();
+        release = true;
+        EXPECT_EQ(d->events, toldBefore);
+        EXPECT_EQ(d->count("failed") + d->count("finished"), 0u);
+        EXPECT_FALSE(blockCalled);
+        for (auto& r : all) {
+            EXPECT_TRUE(r->isCancelled()) << r->url()->description();
+            ASSERT_TRUE(r->error()) << r->url()->description();
+            EXPECT_EQ(r->error()->code(), 4);
+        }
+        EXPECT_EQ(own->requestsCount(), 0);
+        EXPECT_TRUE(endedLoopMeanwhile);
+        gate->start();
+        startSynchronous(lateSync);
+        lateAsync->startAsynchronous();
+        cancelledFirst->startAsynchronous();
+        ASSERT_TRUE(waitFor(lateAsync));
+        ASSERT_TRUE(waitFor(cancelledFirst));
+        for (auto& r : {lateSync, lateAsync, cancelledFirst}) {
+            EXPECT_TRUE(r->isCancelled()) << r->url()->description();
+            ASSERT_TRUE(r->error()) << r->url()->description();
+            EXPECT_EQ(r->error()->code(), 4);
+        }
+        EXPECT_EQ(silent.connections(), 2);
+
+        auto later = HTTPRequest::requestWithURL(url(server.url("/later")));
+        later->startAsynchronous();
+        ASSERT_TRUE(waitFor(later));
+        EXPECT_FALSE(later->error());
+        EXPECT_EQ(text(later), "GET /later ");
+        EXPECT_NE(HTTPRequest::threadForRequest(nullptr), thread);
     }
-    EXPECT_EQ(silent.connections(), 1);
-
-    auto server = echoServer();
-    auto later = HTTPRequest::requestWithURL(url(server.url("/later")));
-    later->startAsynchronous();
-    ASSERT_TRUE(waitFor(later));
-    EXPECT_FALSE(later->error());
-    EXPECT_EQ(text(later), "GET /later ");
-    EXPECT_NE(HTTPRequest::threadForRequest(nullptr), thread);
 }
 
 namespace {

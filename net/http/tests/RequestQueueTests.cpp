@@ -6,7 +6,9 @@
 #include <atomic>
 #include <thread>
 
+#include "net/http/DownloadCache.h"
 #include "net/http/NetworkQueue.h"
+#include "testsupport/TempDir.h"
 #include "testsupport/RefusingPort.h"
 #include "platform/foundation/Exception.h"
 
@@ -52,6 +54,30 @@ public:
     std::vector<long> failedCodes;
     std::vector<float> progress;
 };
+
+// A 200 answer with `body` for `address`, as a request that got it would
+// store it in the cache.
+void storeAnswer(http::DownloadCache& cache, const std::string& address, const std::string& body) {
+    struct Stored : http::CacheRequest {
+        ns::Ref<ns::URL> u;
+        ns::Ref<ns::Data> data;
+        ns::Ref<ns::URL> url() const override { return u; }
+        ns::Ref<ns::Error> error() const override { return nullptr; }
+        ns::Ref<ns::Dictionary> responseHeaders() const override {
+            return ns::Dictionary::make({{"Content-Type", ns::String::make("text/plain")}});
+        }
+        int responseStatusCode() const override { return 200; }
+        uint32_t cachePolicy() const override { return 0; }
+        int cacheStoragePolicy() const override { return http::kCacheForSessionDurationCacheStoragePolicy; }
+        bool complete() const override { return true; }
+        bool isResponseCompressed() const override { return false; }
+        ns::Ref<ns::Data> responseData() const override { return data; }
+        std::string downloadDestinationPath() const override { return ""; }
+    } stored;
+    stored.u = url(address);
+    stored.data = ns::Data::make(body);
+    cache.storeResponseForRequest(stored, 0);
+}
 
 void watch(NetworkQueue& q, QueueWatcher& w) {
     q.setDelegate(&w);
@@ -207,6 +233,86 @@ TEST(RequestQueue, OnlyRequestsMayBeAddedToAQueueWithItsDefaults) {
     EXPECT_TRUE(r->showAccurateProgress());
     EXPECT_EQ(r->queue(), q.get());
     EXPECT_EQ(q->operationCount(), 1u);
+    // A request refused as a HEAD operation (it is in a queue already)
+    // raises and stays as it was: method, priority and queue.
+    auto first = NetworkQueue::queue();
+    auto inQueue = HTTPRequest::requestWithURL(url("http://127.0.0.1:1/get"));
+    first->addOperation(inQueue);
+    EXPECT_THROW(q->addHEADOperation(inQueue), ns::Exception);
+    EXPECT_EQ(inQueue->requestMethod(), "GET");
+    EXPECT_EQ(inQueue->queuePriority(), 0);
+    EXPECT_EQ(inQueue->queue(), first.get());
+    EXPECT_EQ(q->operationCount(), 1u);
+}
+
+// A request the queue refuses (added twice, or already in another queue, or
+// ended) raises as an operation queue does and changes nothing: it is
+// counted once, in the queue that holds it, gets no second companion, and
+// every queue finishes once.
+TEST(RequestQueue, ARequestAddedTwiceIsCountedOnceAndTheQueueFinishes) {
+    testsupport::Server server([](testsupport::Conn& c) {
+        while (auto r = c.readRequest())
+            if (!(r->method == "HEAD" ? c.write("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n") : c.respond(200, "ok")))
+                return;
+    });
+    struct Row {
+        const char* name;
+        bool accurateProgress;
+        bool secondAddToAnotherQueue;
+    };
+    const Row rows[] = {
+        {"added twice to one queue", false, false},
+        {"added twice to one queue with accurate progress", true, false},
+        {"added to a second queue", false, true},
+        {"added to a second queue with accurate progress", true, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto q = NetworkQueue::queue();
+        auto w = ns::make<QueueWatcher>();
+        watch(*q, *w);
+        q->setShowAccurateProgress(row.accurateProgress);
+        auto other = NetworkQueue::queue();
+        auto otherWatcher = ns::make<QueueWatcher>();
+        watch(*other, *otherWatcher);
+        other->setShowAccurateProgress(row.accurateProgress);
+        auto r = HTTPRequest::requestWithURL(url(server.url("/twice")));
+        auto companion = HTTPRequest::requestWithURL(url(server.url("/other")));
+        q->addOperation(r);
+        other->addOperation(companion);
+        const auto operations = q->operationCount();
+        const auto upload = q->totalBytesToUpload(), download = q->totalBytesToDownload();
+        NetworkQueue& second = row.secondAddToAnotherQueue ? *other : *q;
+        const auto secondOperations = second.operationCount();
+        const auto secondUpload = second.totalBytesToUpload(), secondDownload = second.totalBytesToDownload();
+        const auto dependencies = r->dependencies().size();
+        EXPECT_THROW(second.addOperation(r), ns::Exception);
+        EXPECT_EQ(q->requestsCount(), 1);
+        EXPECT_EQ(other->requestsCount(), 1);
+        EXPECT_EQ(q->operationCount(), operations);
+        EXPECT_EQ(q->totalBytesToUpload(), upload);
+        EXPECT_EQ(q->totalBytesToDownload(), download);
+        EXPECT_EQ(second.operationCount(), secondOperations);
+        EXPECT_EQ(second.totalBytesToUpload(), secondUpload);
+        EXPECT_EQ(second.totalBytesToDownload(), secondDownload);
+        EXPECT_EQ(r->dependencies().size(), dependencies);
+        EXPECT_EQ(r->queue(), q.get());
+        q->go();
+        other->go();
+        ASSERT_TRUE(waitUntil([&] { return w->queueDone == 1 && otherWatcher->queueDone == 1; }))
+            << q->requestsCount() << " " << other->requestsCount();
+        drainMain();
+        EXPECT_EQ(w->finished, 1);
+        EXPECT_EQ(otherWatcher->finished, 1);
+        EXPECT_EQ(w->queueDone, 1);
+        EXPECT_EQ(otherWatcher->queueDone, 1);
+        EXPECT_EQ(q->requestsCount(), 0);
+        EXPECT_EQ(other->requestsCount(), 0);
+        // Ended, it is refused again, and the count stays at nothing.
+        EXPECT_THROW(q->addOperation(r), ns::Exception);
+        EXPECT_EQ(q->requestsCount(), 0);
+        EXPECT_EQ(q->operationCount(), 0u);
+    }
 }
 
 TEST(RequestQueue, AccurateProgressLearnsTheSizeFromAHeadRequestFirst) {
@@ -262,18 +368,24 @@ TEST(RequestQueue, AccurateProgressLearnsTheSizeFromAHeadRequestFirst) {
 // its companion does (fails after the cancel or while it runs, or is cancelled
 // with the rest); the companion's end never reports for a request that has
 // ended. The queue finishes once, after its last request, and its count never
-// goes below zero. Each row runs several rounds.
+// goes below zero. A request whose cancel is answered from the download cache
+// (it falls back to the cache when its load fails) ends once too, finished
+// with the stored answer, and is never loaded. Each row runs several rounds.
 TEST(RequestQueue, ACancelledRequestEndsOnceWhateverItsCompanionDoes) {
     struct Row {
         const char* name;
         bool cancelAll;  // the queue cancels the rest on the first failure
         bool companionFailsDuringCancel;  // else once the cancel has been reported
+        bool answeredFromCache;  // the cancelled request falls back to a stored answer
     };
     const Row rows[] = {
-        {"the companion fails after the cancel", false, false},
-        {"the companion fails while the cancel runs", false, true},
-        {"the cancel cancels the rest, companions too", true, false},
+        {"the companion fails after the cancel", false, false, false},
+        {"the companion fails while the cancel runs", false, true, false},
+        {"the cancel cancels the rest, companions too", true, false, false},
+        {"the cache answers the cancel, the companion fails after it", false, false, true},
+        {"the cache answers the cancel, the companion fails while it runs", false, true, true},
     };
+    testsupport::TempDir dir;
     constexpr int kRounds = 8;
     constexpr int kRequests = 3;
     constexpr int kVictim = 1;
@@ -283,8 +395,10 @@ TEST(RequestQueue, ACancelledRequestEndsOnceWhateverItsCompanionDoes) {
             // HEAD requests wait until released, then lose their connection:
             // each companion fails with code 1 (after one retry).
             std::atomic<bool> release{false};
+            std::atomic<int> gets{0};
             testsupport::Server server([&](testsupport::Conn& c) {
                 while (auto r = c.readRequest()) {
+                    if (r->method == "GET" && r->target == "/" + std::to_string(kVictim)) ++gets;
                     if (r->method == "HEAD") {
                         waitForRelease(release);
                         c.reset();
@@ -304,10 +418,20 @@ TEST(RequestQueue, ACancelledRequestEndsOnceWhateverItsCompanionDoes) {
             q->setShouldCancelAllRequestsOnFailure(row.cancelAll);
             std::vector<ns::Ref<HTTPRequest>> requests;
             std::vector<int> ends(kRequests, 0);  // the request's own blocks
+            std::vector<ns::Ref<http::DownloadCache>> caches;
             for (int i = 0; i < kRequests; ++i) {
                 auto r = HTTPRequest::requestWithURL(url(server.url("/" + std::to_string(i))));
                 r->setCompletionBlock([&ends, i] { ++ends[i]; });
                 r->setFailedBlock([&ends, i] { ++ends[i]; });
+                if (row.answeredFromCache && i == kVictim) {
+                    auto cache = ns::make<http::DownloadCache>();
+                    cache->setStoragePath(dir / ("cache" + std::to_string(round)));
+                    storeAnswer(*cache, server.url("/" + std::to_string(i)), "stored");
+                    caches.push_back(cache);
+                    r->setDownloadCache(cache.get());
+                    r->setCachePolicy(http::kAskServerIfModifiedCachePolicy |
+                                      http::kFallbackToCacheIfLoadFailsCachePolicy);
+                }
                 requests.push_back(r);
                 q->addOperation(r);
             }
@@ -326,17 +450,29 @@ TEST(RequestQueue, ACancelledRequestEndsOnceWhateverItsCompanionDoes) {
             ASSERT_TRUE(waitUntil([&] { return q->operationCount() == 0; }));
             drainMain();
             for (int i = 0; i < kRequests; ++i) EXPECT_EQ(ends[i], 1) << "request " << i;
-            EXPECT_EQ(w->finished, 0);
-            EXPECT_EQ(w->failedCodes.size(), static_cast<size_t>(kRequests));
+            // The cache answers the cancel unless the companion's failure
+            // ended the request first (possible only while the cancel runs).
             auto victim = requests[kVictim]->error();
-            ASSERT_TRUE(victim);
+            const int answered = row.answeredFromCache && !victim ? 1 : 0;
+            if (row.answeredFromCache && !row.companionFailsDuringCancel) EXPECT_EQ(answered, 1);
+            EXPECT_EQ(w->finished, answered);
+            EXPECT_EQ(w->failedCodes.size(), static_cast<size_t>(kRequests - answered));
+            EXPECT_EQ(gets.load(), 0);
+            if (answered) {
+                EXPECT_FALSE(victim) << victim->description();
+                EXPECT_TRUE(requests[kVictim]->didUseCachedResponse());
+                EXPECT_EQ(text(requests[kVictim]), "stored");
+            } else {
+                ASSERT_TRUE(victim);
+            }
             // A companion that fails before the cancel runs ends its request first.
-            if (!row.companionFailsDuringCancel) {
+            if (!row.companionFailsDuringCancel && !row.answeredFromCache) {
                 EXPECT_EQ(victim->code(), 4);
             }
             for (int i = 0; i < kRequests; ++i) {
+                if (i == kVictim) continue;
                 ASSERT_TRUE(requests[i]->error());
-                if (i != kVictim) {
+                {
                     EXPECT_EQ(requests[i]->error()->code(), row.cancelAll ? 4 : 1) << "request " << i;
                 }
             }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <poll.h>
 #include <netinet/in.h>
 #include <openssl/ssl.h>
 #include <sys/socket.h>
@@ -59,7 +60,7 @@ struct Outcome {
 };
 
 // Runs one stream to its end on this thread's run loop.
-Outcome run(ns::Ref<HTTPReadStream> s, double timeout = 10) {
+Outcome run(ns::Ref<HTTPReadStream> s, double timeout = testsupport::kEventWaitSeconds) {
     Outcome o;
     auto loop = ns::RunLoop::current();
     bool done = false;
@@ -641,7 +642,13 @@ TEST_F(TLSStreamTest, OldVersionsAndRenegotiationAreRefused) {
         while (head.find("\r\n\r\n") == std::string::npos && SSL_read(ssl, &c, 1) == 1) head += c;
         const std::string junk(64, '\x42');
         (void)!::write(SSL_get_fd(ssl), junk.data(), junk.size());
-        ::usleep(200000);  // the client reads the junk before the close
+        // Held open until the client, having read the junk, closes its end:
+        // a close of ours could otherwise reach it first.
+        pollfd p{SSL_get_fd(ssl), POLLIN, 0};
+        char sink[256];
+        while (::poll(&p, 1, static_cast<int>(testsupport::kEventWaitSeconds * 1000)) == 1 &&
+               ::read(p.fd, sink, sizeof sink) > 0) {
+        }
     });
     auto g = get(garbling.url());
     g->setTLSSettings(trust);
