@@ -51,7 +51,14 @@ void Thread::start() {
         started_ = true;
     }
     auto self = ns::keepAlive(this);
-    std::thread([self] { self->threadMain(); }).detach();
+    std::lock_guard<std::mutex> g(osThreadMutex_);
+    osThread_ = std::thread([self] { self->threadMain(); });
+}
+
+Thread::~Thread() {
+    // The last reference may go on the thread itself (its body's capture) or
+    // on a thread that never joined: either way nobody waits for it any more.
+    if (osThread_.joinable()) osThread_.detach();
 }
 
 void Thread::threadMain() {
@@ -111,9 +118,15 @@ void Thread::join() const {
     if (tCurrentThread.get() == this)
         throw Exception(kInternalInconsistencyException, "a thread cannot join itself");
     WakeUpBatch::flush();
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (!started_) return;
-    cv_.wait(lock, [&] { return finished_; });
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!started_) return;
+        cv_.wait(lock, [&] { return finished_; });
+    }
+    // The body has ended; what is left is the thread's own teardown (its
+    // thread-local data), which a process that exits next must not overtake.
+    std::lock_guard<std::mutex> g(osThreadMutex_);
+    if (osThread_.joinable()) osThread_.join();
 }
 
 }  // namespace ns

@@ -1,6 +1,6 @@
-// Threads with their own run loop. A Thread object starts a detached system
-// thread; the thread keeps the object alive while it runs, and join() waits
-// for it to end. A run-loop thread runs its loop until stop() is called, so
+// Threads with their own run loop. A Thread object starts a system thread;
+// the thread keeps the object alive while it runs, and join() waits for it to
+// end, its thread-local data included. A run-loop thread runs its loop until stop() is called, so
 // other threads can perform work on it (performOnThread(*t->runLoop(), ...)).
 #pragma once
 
@@ -9,6 +9,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "platform/foundation/Object.h"
 #include "platform/foundation/RunLoop.h"
@@ -48,10 +49,12 @@ public:
     // For a run-loop thread: ends its loop, so the thread finishes. For any
     // thread: cancels it and stops its loop's current run.
     void stop();
-    // Waits until the thread's body has returned and its run loop has let go
-    // of what it still held (queued calls, timers, sources); not from the
-    // thread itself.
+    // Waits until the thread's body has returned, its run loop has let go of
+    // what it still held (queued calls, timers, sources) and the system thread
+    // has ended, its thread-local data destroyed; not from the thread itself.
     void join() const;
+
+    ~Thread() override;
 
 private:
     Thread(std::function<void()> body, std::string name)
@@ -68,6 +71,11 @@ private:
     bool finished_ = false;
     bool adopted_ = false;  // an existing thread, not started here
     Ref<RunLoop> loop_;
+    // The system thread, joined by the first join() after the body ended (so
+    // that nothing of the thread is still being torn down when join()
+    // returns); let go unjoined when the object goes first.
+    mutable std::mutex osThreadMutex_;
+    mutable std::thread osThread_;
 };
 
 }  // namespace ns

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/Thread.h"
@@ -74,6 +75,41 @@ TEST(Thread, JoinReturnsOnceTheLoopHasLetGoOfWhatItHeld) {
         t->join();
         EXPECT_TRUE(timerHeld.expired());
         EXPECT_TRUE(callHeld.expired());
+    }
+}
+
+// Set by a thread-local object's destructor, which takes a while (as a
+// thread's teardown of a loop, tickers and pools may).
+std::atomic<int> gTornDown{0};
+struct SlowThreadLocal {
+    bool touched = false;
+    ~SlowThreadLocal() {
+        if (!touched) return;
+        for (int i = 0; i < 2000; ++i) std::this_thread::yield();
+        gTornDown.fetch_add(1);
+    }
+};
+thread_local SlowThreadLocal tSlow;
+
+TEST(Thread, JoinReturnsOnceTheThreadsOwnDataIsGone) {
+    // A process that exits right after join() must not overtake the thread's
+    // teardown of its thread-local data (a leak checker then reports what that
+    // data held). Plain and run-loop threads, many times.
+    for (int i = 0; i < 40; ++i) {
+        SCOPED_TRACE(i);
+        gTornDown.store(0);
+        Ref<Thread> t = (i % 2) ? Thread::make([] { tSlow.touched = true; }) : Thread::startRunLoopThread("torn");
+        if (i % 2) {
+            t->start();
+        } else {
+            Ref<RunLoop> loop = t->runLoop();
+            ASSERT_TRUE(loop);
+            performOnThread(*loop, [] { tSlow.touched = true; }, true);
+            t->stop();
+        }
+        t->join();
+        EXPECT_EQ(gTornDown.load(), 1);
+        t->join();  // a second join returns at once
     }
 }
 
