@@ -450,6 +450,131 @@ TEST_F(SimpleSharersTest, TheRecordOfALogoutCutShortIsFinishedOrSetAside) {
     ASSERT_TRUE(SHR::setAuthValueForKeyForSharer(ns::str("newuser").get(), "username", "SHRPinboard"));
     EXPECT_FALSE(fs::exists(record));
     EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("username", "SHRPinboard")), "newuser");
+
+    // A logout finishes an earlier one that was cut short after this start:
+    // what the record names goes with what the logout removes, and the
+    // record goes too.
+    logins.signIn();
+    SHR::reset();
+    SHR::startForCurrentHome();
+    ASSERT_TRUE(named.write());
+    EXPECT_TRUE(SHR::logoutOfService("SHRInstapaper"));
+    std::vector<std::string> left = logins.stillSignedIn(true);
+    EXPECT_EQ(left.size(), logins.count() - 4) << testing::PrintToString(left);
+    for (const char* gone : {"SHRPinboard", "SHRTwitter", "SHRInstapaper", kSHRFacebookAccessToken})
+        EXPECT_EQ(std::count(left.begin(), left.end(), std::string(gone)), 0) << gone;
+    EXPECT_FALSE(fs::exists(record));
+}
+
+// A login stored while a logout that a kill cut short cannot be finished
+// (the keychain's or the user defaults' folder full or read-only) comes
+// after that logout: the record loses what the login stores, so no later
+// start removes it, while what the record named of the logins stored before
+// it still goes once the logout can be finished. A start that could not
+// finish it tries again before the next login read or write in the same
+// process (a folder read-only at the start and writable later). Before,
+// the record kept naming the service, and the next start removed the login
+// the user had just been told was stored.
+TEST_F(SimpleSharersTest, ALoginStoredWhileALogoutCutShortIsUnfinishedStaysStored) {
+    namespace fs = std::filesystem;
+    StoredLogins logins;
+    const std::string record = SHRLogoutRecord::path();
+    SHRLogoutRecord named;
+    named.keychainItems = {{"SHR_AUTH_SHRPinboard", "username"},
+                           {"SHR_AUTH_SHRPinboard", "password"},
+                           {"SHR_AUTH_SHRTwitter", "accessKey"}};
+    named.defaultsKeys = {kSHRFacebookAccessToken, kSHRVkontakteAccessToken};
+    testsupport::FullDisk keychainFolder(ns::Paths::join(ns::Paths::libraryDirectory(), "Keychains"));
+    FullPreferences defaultsFolder;
+    testsupport::FullDisk recordFolder(fs::path(record).parent_path().string());
+    // "" for none.
+    auto keychainValue = [](const char* key, const char* sharer) {
+        auto value = SHR::getAuthValueForKeyForSharer(key, sharer);
+        return value ? ns::describe(value) : std::string();
+    };
+    auto defaultsValue = [](const char* key) {
+        auto value = ns::UserDefaults::standardUserDefaults()->objectForKey(key);
+        return value ? ns::describe(value) : std::string();
+    };
+    const struct {
+        const char* name;
+        testsupport::FullDisk* disk;
+        std::string reason;
+        bool keychainWritable;
+    } rows[] = {
+        {"keychain", &keychainFolder, "the keychain cannot be written", false},
+        {"user defaults", &defaultsFolder, "the user defaults cannot be saved", true},
+    };
+    for (const auto& row : rows) {
+        for (auto failure : testsupport::FullDisk::kFailures) {
+            SCOPED_TRACE(std::string(row.name) + ", " + testsupport::FullDisk::describe(failure));
+            keychainFolder.restore();
+            defaultsFolder.restore();
+            logins.signIn();
+            ASSERT_TRUE(KeychainStore::setPasswordsForServices({{"SHR_AUTH_SHRPinboard", "password", ns::str("old")}}));
+            ASSERT_TRUE(named.write());
+            if (!row.disk->arrange(failure)) continue;
+            SHR::reset();
+            EXPECT_FALSE(SHR::finishInterruptedLogout());
+            EXPECT_EQ(SHR::unfinishedLogoutReason(), row.reason);
+
+            // The user logs in again, to a keychain login and a user-defaults
+            // one; the one whose file can be written is stored.
+            bool pinboard = SHR::setAuthValuesForSharer({{"username", ns::str("newuser")}}, "SHRPinboard");
+            EXPECT_EQ(pinboard, row.keychainWritable);
+            bool facebook = SHR::setDefaultsValues({{kSHRFacebookAccessToken, ns::str("newtoken")}});
+            EXPECT_EQ(facebook, !row.keychainWritable);
+            if (pinboard) {
+                // The old login's password, which the record names and the
+                // new login does not set, went with the old login.
+                EXPECT_EQ(keychainValue("password", "SHRPinboard"), "");
+            }
+            // The next start cannot finish the logout either; what was
+            // stored stays.
+            SHR::reset();
+            EXPECT_FALSE(SHR::finishInterruptedLogout());
+            EXPECT_EQ(keychainValue("username", "SHRPinboard"), pinboard ? "newuser" : "secret");
+            EXPECT_EQ(defaultsValue(kSHRFacebookAccessToken), facebook ? "newtoken" : "secret");
+
+            // Writable again in this process: the next login read finishes
+            // the logout first.
+            row.disk->restore();
+            EXPECT_EQ(keychainValue("accessKey", "SHRTwitter"), "") << "the read did not finish the logout first";
+            EXPECT_EQ(SHR::unfinishedLogoutReason(), "");
+            EXPECT_FALSE(fs::exists(record));
+            ns::UserDefaults::resetStandardUserDefaults();  // as the next process reads them
+            SHR::reset();
+            EXPECT_EQ(keychainValue("username", "SHRPinboard"), pinboard ? "newuser" : "");
+            EXPECT_EQ(keychainValue("password", "SHRPinboard"), "");
+            EXPECT_EQ(defaultsValue(kSHRFacebookAccessToken), facebook ? "newtoken" : "");
+            EXPECT_EQ(defaultsValue(kSHRVkontakteAccessToken), "");
+            EXPECT_EQ(keychainValue("username", "SHRInstapaper"), "secret") << "not named by the record";
+        }
+    }
+
+    // The record cannot be rewritten (its folder read-only): the login is
+    // refused and the keychain keeps what it held, rather than store a login
+    // that the next start removes.
+    keychainFolder.restore();
+    defaultsFolder.restore();
+    logins.signIn();
+    ASSERT_TRUE(named.write());
+    if (recordFolder.arrange(testsupport::FullDisk::Failure::ReadOnly)) {
+        SHR::reset();
+        EXPECT_TRUE(SHR::finishInterruptedLogout()) << "its logins are removed";
+        ASSERT_TRUE(fs::exists(record)) << "but the record could not be deleted";
+        EXPECT_FALSE(SHR::setAuthValuesForSharer({{"username", ns::str("newuser")}}, "SHRPinboard"));
+        EXPECT_EQ(keychainValue("username", "SHRPinboard"), "");
+        EXPECT_FALSE(SHR::setDefaultsValues({{kSHRFacebookAccessToken, ns::str("newtoken")}}));
+        EXPECT_EQ(defaultsValue(kSHRFacebookAccessToken), "");
+        EXPECT_TRUE(SHR::setAuthValuesForSharer({{"username", ns::str("newuser")}}, "SHRInstapaper"))
+            << "a login the record does not name";
+        recordFolder.restore();
+        EXPECT_TRUE(SHR::setAuthValuesForSharer({{"username", ns::str("newuser")}}, "SHRPinboard"));
+        SHR::reset();
+        EXPECT_EQ(keychainValue("username", "SHRPinboard"), "newuser");
+        EXPECT_FALSE(fs::exists(record));
+    }
 }
 
 // Makes a file read-only where the test may mount: a read-only bind mount
