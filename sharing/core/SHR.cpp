@@ -81,7 +81,6 @@ void SHR::reset() {
         std::lock_guard<std::recursive_mutex> g(loginsMutex());
         s->startedForHome_.clear();
         s->logoutUnfinished_ = false;
-        s->logoutUnfinishedReason_.clear();
     }
     s->rootViewController_ = nullptr;
     s->currentRootViewController_ = nullptr;
@@ -509,7 +508,6 @@ bool SHR::logoutOfSharers(const std::vector<ns::Ref<SHRSharer>>& sharers, SHRLog
         std::fprintf(stderr, "SHR: the record of the logout could not be deleted (%s)\n", std::strerror(errno));
     // What an earlier logout left unfinished is done too.
     self->logoutUnfinished_ = false;
-    self->logoutUnfinishedReason_.clear();
     lock.unlock();
     for (const auto& sharer : sharers)
         if (sharer) sharer->didLogout();
@@ -553,7 +551,6 @@ bool SHR::finishInterruptedLogout() {
         std::fprintf(stderr, "SHR: a logout cut short was finished\n");
     }
     self->logoutUnfinished_ = false;
-    self->logoutUnfinishedReason_.clear();
     return true;
 }
 

@@ -406,7 +406,11 @@ TEST_F(SimpleSharersTest, TheRecordOfALogoutCutShortIsFinishedOrSetAside) {
             EXPECT_EQ(kept->defaultsKeys, named.defaultsKeys);
             disk->restore();
             SHR::reset();
+            // Finished, it also deletes the keychain's damaged copies.
+            const std::string damagedCopy = keychainFolder.folder() + "/keychain.db.corrupt-20200101T000000Z";
+            ASSERT_TRUE(ns::writeFileAtomically(damagedCopy, "older: secret", nullptr, 0600));
             EXPECT_TRUE(SHR::finishInterruptedLogout());
+            EXPECT_FALSE(fs::exists(damagedCopy));
             EXPECT_TRUE(SHR::finishInterruptedLogout()) << "none left to finish";
             std::vector<std::string> left = logins.stillSignedIn(true);
             EXPECT_EQ(left.size(), logins.count() - 3) << testing::PrintToString(left);
@@ -514,6 +518,7 @@ TEST_F(SimpleSharersTest, ALoginStoredWhileALogoutCutShortIsUnfinishedStaysStore
             ASSERT_TRUE(KeychainStore::setPasswordsForServices({{"SHR_AUTH_SHRPinboard", "password", ns::str("old")}}));
             ASSERT_TRUE(named.write());
             if (!row.disk->arrange(failure)) continue;
+            testing::internal::CaptureStderr();
             SHR::reset();
             EXPECT_FALSE(SHR::finishInterruptedLogout());
             EXPECT_EQ(SHR::unfinishedLogoutReason(), row.reason);
@@ -536,12 +541,28 @@ TEST_F(SimpleSharersTest, ALoginStoredWhileALogoutCutShortIsUnfinishedStaysStore
             EXPECT_EQ(keychainValue("username", "SHRPinboard"), pinboard ? "newuser" : "secret");
             EXPECT_EQ(defaultsValue(kSHRFacebookAccessToken), facebook ? "newtoken" : "secret");
 
-            // Writable again in this process: the next login read finishes
-            // the logout first.
+            // Writable again in this process: the next login write or read
+            // finishes the logout first.
             row.disk->restore();
-            EXPECT_EQ(keychainValue("accessKey", "SHRTwitter"), "") << "the read did not finish the logout first";
+            if (row.keychainWritable) {
+                EXPECT_EQ(keychainValue("accessKey", "SHRTwitter"), "") << "the read did not finish the logout first";
+            } else {
+                EXPECT_TRUE(SHR::setDefaultsValues({{"SHRTestUnrelated", ns::str("x")}}));
+                EXPECT_EQ(SHR::unfinishedLogoutReason(), "") << "the write did not finish the logout first";
+                EXPECT_EQ(keychainValue("accessKey", "SHRTwitter"), "");
+            }
             EXPECT_EQ(SHR::unfinishedLogoutReason(), "");
             EXPECT_FALSE(fs::exists(record));
+            // Each start that could not finish it said so once, not each
+            // later try; its end is said too.
+            std::string said = testing::internal::GetCapturedStderr();
+            auto lines = [&](const std::string& text) {
+                size_t n = 0;
+                for (size_t at = said.find(text); at != std::string::npos; at = said.find(text, at + 1)) ++n;
+                return n;
+            };
+            EXPECT_EQ(lines("SHR: a logout cut short could not be finished (" + row.reason), 2u) << said;
+            EXPECT_EQ(lines("SHR: a logout cut short was finished\n"), 1u) << said;
             ns::UserDefaults::resetStandardUserDefaults();  // as the next process reads them
             SHR::reset();
             EXPECT_EQ(keychainValue("username", "SHRPinboard"), pinboard ? "newuser" : "");

@@ -427,28 +427,26 @@ void Simulator::reportEvents(std::ostream& out) {
         return kind == Kind::Deleted ? std::string("deleted by a logout, as it may hold passwords")
                                      : std::string("emptied by a logout, as it may hold passwords, but not deleted");
     };
-    std::set<size_t> told;  // removals told with their move
+    // A copy moved aside and removed within this report is one line.
+    std::set<size_t> toldWithMove;
     for (size_t i = keychainEventsSeen_; i < events.size(); ++i) {
         const auto& e = events[i];
         std::string file = relativeToHome(e.file);
-        if (told.count(i)) continue;
         if (e.kind == Kind::MovedAside) {
             if (!setAsideSeen_.insert(file).second) continue;
             out << "Unreadable file moved aside: " << relativeToHome(e.original) << " is now " << file;
             for (size_t j = i + 1; j < events.size(); ++j)
                 if (events[j].kind != Kind::MovedAside && events[j].file == e.file) {
                     out << ", then " << logoutDid(events[j].kind);
-                    told.insert(j);
-                    // Gone: a later copy of that name is news again.
-                    if (events[j].kind == Kind::Deleted) setAsideSeen_.erase(file);
+                    toldWithMove.insert(j);
                     break;
                 }
             out << "\n";
-        } else {
-            if (e.kind == Kind::Deleted) setAsideSeen_.erase(file);
-            else setAsideSeen_.insert(file);
+        } else if (!toldWithMove.count(i)) {
             out << "Damaged keychain copy " << logoutDid(e.kind) << ": " << file << "\n";
         }
+        // Gone: a later copy of that name is news again.
+        if (e.kind == Kind::Deleted) setAsideSeen_.erase(file);
     }
     keychainEventsSeen_ = events.size();
     for (const std::string& aside : setAsideFiles())

@@ -33,6 +33,7 @@
 #include "platform/foundation/FileIO.h"
 #include "sharing/core/SHR.h"
 #include "sharing/core/SHRLogoutRecord.h"
+#include "platform/security/Keychain.h"
 
 namespace {
 
@@ -1152,6 +1153,36 @@ TEST_F(TerminalSessionTest, KeychainCopiesALogoutDeletesAndAnUnfinishedLogoutAre
         << line;
     EXPECT_FALSE(fs::exists(dir + "/home/" + std::string(m[1])));
     EXPECT_EQ(told(), "") << "told once";
+
+    // Two keychains' copies moved aside and deleted within one report: each
+    // move is told with its own copy's deletion.
+    const std::string other = dir + "/home/Library/Other/other.db";
+    sec::Keychain otherKeychain(other);
+    ASSERT_EQ(otherKeychain.setGenericPassword("svc", "acct", "secret"), sec::kStatusSuccess);
+    damage();
+    EXPECT_FALSE(sharing::SHR::getAuthValueForKeyForSharer("username", "SHRPinboard"));
+    ASSERT_TRUE(ns::writeFileAtomically(other, "not a keychain: secret", nullptr, 0600));
+    EXPECT_EQ(otherKeychain.findGenericPassword("svc", "acct", nullptr), sec::kStatusItemNotFound);
+    ASSERT_EQ(otherKeychain.discardFilesMovedAside(), sec::kStatusSuccess);
+    EXPECT_TRUE(sharing::SHR::logoutOfAll());
+    line = told();
+    ASSERT_TRUE(std::regex_match(
+        line, std::regex("Unreadable file moved aside: Library/Keychains/keychain\\.db is now " + copy +
+                         ", then deleted by a logout, as it may hold passwords\n"
+                         "Unreadable file moved aside: Library/Other/other\\.db is now "
+                         "Library/Other/other\\.db\\.corrupt-[0-9TZ-]+, then deleted by a logout, as it may hold "
+                         "passwords\n")))
+        << line;
+
+    // A launch starts afresh: what happened before it is not told again.
+    damage();
+    EXPECT_FALSE(sharing::SHR::getAuthValueForKeyForSharer("username", "SHRPinboard"));
+    std::set<std::string> before = simulator::Simulator::setAsideFiles();
+    app::launch(ui::UserInterfaceIdiom::Phone, dir + "/home", std::string(DECK_SOURCE_DIR) + "/resources", clock);
+    simulator::Simulator relaunched(nullptr, before);
+    std::ostringstream fresh;
+    relaunched.reportEvents(fresh);
+    EXPECT_EQ(fresh.str(), "");
 
     testsupport::FullDisk keychainFolder(dir + "/home/Library/Keychains");
     ASSERT_TRUE(sharing::SHR::setAuthValueForKeyForSharer(ns::str("me").get(), "username", "SHRPinboard"));
