@@ -534,6 +534,15 @@ TEST_F(SimpleSharersTest, ALoginStoredWhileALogoutCutShortIsUnfinishedStaysStore
                 // new login does not set, went with the old login.
                 EXPECT_EQ(keychainValue("password", "SHRPinboard"), "");
             }
+            // The record names the rest, as before.
+            auto rest = SHRLogoutRecord::find();
+            ASSERT_TRUE(rest);
+            const std::vector<std::pair<std::string, std::string>> twitterOnly{{"SHR_AUTH_SHRTwitter", "accessKey"}};
+            const std::vector<std::string> vkontakteOnly{kSHRVkontakteAccessToken};
+            EXPECT_EQ(rest->keychainItems, pinboard ? twitterOnly : named.keychainItems);
+            EXPECT_EQ(rest->defaultsKeys, facebook ? vkontakteOnly : named.defaultsKeys);
+            // Nothing is no login.
+            EXPECT_FALSE(SHR::setAuthValueForKeyForSharer(nullptr, "username", "SHRPinboard"));
             // The next start cannot finish the logout either; what was
             // stored stays.
             SHR::reset();

@@ -1183,6 +1183,17 @@ TEST_F(TerminalSessionTest, KeychainCopiesALogoutDeletesAndAnUnfinishedLogoutAre
     std::ostringstream fresh;
     relaunched.reportEvents(fresh);
     EXPECT_EQ(fresh.str(), "");
+    // and what happens after it is, from its first event on.
+    damage();
+    EXPECT_TRUE(sharing::SHR::logoutOfAll());
+    fresh.str("");
+    relaunched.reportEvents(fresh);
+    line = fresh.str();
+    EXPECT_TRUE(std::regex_match(line, std::regex("Unreadable file moved aside: Library/Keychains/keychain\\.db is now " +
+                                                  copy + ", then deleted by a logout, as it may hold passwords\n"
+                                                         "Damaged keychain copy deleted by a logout, as it may hold "
+                                                         "passwords: " + copy + "\n")))
+        << line;
 
     testsupport::FullDisk keychainFolder(dir + "/home/Library/Keychains");
     ASSERT_TRUE(sharing::SHR::setAuthValueForKeyForSharer(ns::str("me").get(), "username", "SHRPinboard"));
