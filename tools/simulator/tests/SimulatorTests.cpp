@@ -1194,6 +1194,7 @@ TEST_F(TerminalSessionTest, KeychainCopiesALogoutDeletesAndAnUnfinishedLogoutAre
                                                          "Damaged keychain copy deleted by a logout, as it may hold "
                                                          "passwords: " + copy + "\n")))
         << line;
+    told();  // the simulator of the first launch is left behind
 
     testsupport::FullDisk keychainFolder(dir + "/home/Library/Keychains");
     ASSERT_TRUE(sharing::SHR::setAuthValueForKeyForSharer(ns::str("me").get(), "username", "SHRPinboard"));
