@@ -1194,6 +1194,25 @@ TEST_F(TerminalSessionTest, KeychainCopiesALogoutDeletesAndAnUnfinishedLogoutAre
                                                          "Damaged keychain copy deleted by a logout, as it may hold "
                                                          "passwords: " + copy + "\n")))
         << line;
+    // A launch that finishes a logout cut short with the keychain damaged:
+    // the copy its start moved aside and deleted is told before the first
+    // command, in one line.
+    {
+        sharing::SHRLogoutRecord cutShort;
+        cutShort.keychainItems = {{"SHR_AUTH_SHRPinboard", "username"}};
+        ASSERT_TRUE(cutShort.write());
+        ASSERT_TRUE(ns::writeFileAtomically(keychain, "not a keychain: secret", nullptr, 0600));
+        std::set<std::string> asideBefore = simulator::Simulator::setAsideFiles();
+        app::launch(ui::UserInterfaceIdiom::Phone, dir + "/home", std::string(DECK_SOURCE_DIR) + "/resources", clock);
+        simulator::Simulator started(nullptr, asideBefore);
+        std::ostringstream atStart;
+        started.reportEvents(atStart);
+        line = atStart.str();
+        EXPECT_TRUE(std::regex_match(line, std::regex("Unreadable file moved aside: Library/Keychains/keychain\\.db is "
+                                                      "now " + copy + ", then deleted by a logout, as it may hold "
+                                                      "passwords\n")))
+            << line;
+    }
     told();  // the simulator of the first launch is left behind
 
     testsupport::FullDisk keychainFolder(dir + "/home/Library/Keychains");
