@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,6 +22,7 @@ namespace {
 struct HeldHome {
     std::string home;  // as resolved (no links, no "..")
     int fd = -1;
+    bool unlocked = false;  // started without the lock (its warning given)
 };
 
 std::mutex& heldMutex() {
@@ -55,13 +57,30 @@ bool claimHome(const std::string& home, std::string* why) {
     std::string key = resolved(home);
     std::lock_guard<std::mutex> g(heldMutex());
     HeldHome& h = held();
-    if (h.fd >= 0 && h.home == key) return true;
+    if (h.home == key && (h.fd >= 0 || h.unlocked)) return true;
     std::string path = homeLockPath(home);
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0 && (errno == EROFS || errno == EACCES)) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) {
+    // Never through a link: a link placed at the lock's path must not make
+    // the app create or write a file outside the home. Never waiting on a
+    // pipe placed there either.
+    const int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | flags, 0600);
+    int openError = errno;
+    // A read-only home: an existing lock file can still be locked.
+    if (fd < 0 && (openError == EROFS || openError == EACCES)) fd = ::open(path.c_str(), O_RDONLY | flags);
+    std::string problem;
+    struct stat st{};
+    if (fd < 0)
+        problem = openError == ELOOP ? path + " is a symbolic link, which is not followed" : std::strerror(openError);
+    else if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        problem = path + " is not a plain file";
+    if (!problem.empty()) {
+        if (fd >= 0) ::close(fd);
         std::fprintf(stderr, "warning: the home folder %s cannot be locked (%s); make sure no other app process uses it\n",
-                     home.c_str(), std::strerror(errno));
+                     home.c_str(), problem.c_str());
+        if (h.fd >= 0) ::close(h.fd);
+        h.home = key;
+        h.fd = -1;
+        h.unlocked = true;
         return true;
     }
     int status;
@@ -80,12 +99,14 @@ bool claimHome(const std::string& home, std::string* why) {
         }
         return false;
     }
-    // Who holds it, for the message a second process gives.
+    // Who holds it, for the message a second process gives; not into a
+    // file that has another name too (a hard link from outside the home).
     std::string pid = std::to_string(::getpid()) + "\n";
-    if (::ftruncate(fd, 0) == 0) ns::writeAll(fd, pid);
+    if (st.st_nlink == 1 && ::ftruncate(fd, 0) == 0) ns::writeAll(fd, pid);
     if (h.fd >= 0) ::close(h.fd);
     h.home = key;
     h.fd = fd;
+    h.unlocked = false;
     return true;
 }
 

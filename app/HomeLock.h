@@ -22,8 +22,13 @@ std::string homeLockPath(const std::string& home);
 // another in one process). False when another process holds it, with *why
 // naming the home and that process; nothing in the home is changed then.
 // A home whose lock file cannot be made (a read-only home) is started
-// without the lock, with a warning on standard error: nothing can be
-// written there for two processes to undo.
+// without the lock, with one warning on standard error that gives the
+// reason (a later claim of that home in this process says nothing more):
+// nothing can be written there for two processes to undo. The lock's path
+// is never followed when it is a link, and a lock file with another name
+// too (a hard link) is locked but not written: no file outside the home is
+// created or changed. Anything but a plain file there is a lock that cannot
+// be taken, with its warning.
 bool claimHome(const std::string& home, std::string* why);
 
 }  // namespace app

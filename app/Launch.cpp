@@ -6,6 +6,7 @@
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/UserDefaults.h"
+#include "platform/security/Keychain.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Image.h"
 #include "platform/ui/NavigationController.h"
@@ -33,6 +34,7 @@ ns::Ref<AppDelegate> launch(const LaunchSettings& s, std::string* refused) {
     ui::TabBar::setAppearanceTintColor(nullptr);
     SwipeableWebView_ipad::resetSharedFlag();
     forgetUnreadableKeptFiles();
+    sec::forgetKeychainSetAsideEvents();
 
     auto delegate = ns::make<AppDelegate>();
     ui::Application::shared()->launch(delegate);

@@ -2,9 +2,11 @@
 // and the "registro" flag, first launch and restart with the Documents files.
 #include "app/tests/AppTestSupport.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <functional>
+#include <map>
 #include <random>
 
 #include "app/SplashViewControllers.h"
@@ -12,10 +14,12 @@
 #include "app/forms/UIViewSingUp.h"
 #include "app/phone/UITabBarController_iPhone.h"
 #include "app/tablet/HomeViewController.h"
+#include "platform/foundation/FileIO.h"
 #include "sharing/core/KeychainStore.h"
 #include "sharing/core/SHR.h"
 #include "sharing/sharers/facebook/SHRFacebook.h"
 #include "testsupport/ChildProcess.h"
+#include "testsupport/FullDisk.h"
 
 namespace app::test {
 
@@ -326,6 +330,93 @@ TEST_F(AppTest, ALaunchOnAHomeAnotherProcessUsesIsRefused) {
     EXPECT_TRUE(launch(settings, &refused)) << refused;
     EXPECT_EQ(ns::Paths::homeDirectory(), other);
     launchPhone();  // the test's own home again, before the other one goes
+}
+
+}  // namespace app::test
+
+namespace app::test {
+
+// The home's lock never reaches outside the home: a symbolic link placed at
+// the lock's path is not followed (no file is made where it points, nor
+// written), a hard link to a file outside is locked but not written, and a
+// home whose lock cannot be taken (a link there, something that is not a
+// plain file, a read-only home) starts with one warning that gives the
+// real reason, however often the home is claimed in the process.
+TEST_F(AppTest, TheHomeLockStaysInTheHomeAndItsWarningIsGivenOnceWithTheReason) {
+    namespace fs = std::filesystem;
+    testsupport::TempDir outsideFolder{"apptest-outside"};
+    const std::string outside = outsideFolder.path();
+    auto bytes = [](const std::string& path) { return ns::readFile(path).value_or("<missing>"); };
+    const struct {
+        const char* name;
+        std::function<void(const std::string& lock)> place;
+        std::string warning;  // why, when the lock cannot be taken
+    } rows[] = {
+        {"a link to a file that is not there", [&](const std::string& lock) { fs::create_symlink(outside + "/made", lock); },
+         "is a symbolic link, which is not followed"},
+        {"a link to a file outside",
+         [&](const std::string& lock) {
+             ASSERT_TRUE(ns::writeFileAtomically(outside + "/kept", "kept as it is"));
+             fs::create_symlink(outside + "/kept", lock);
+         },
+         "is a symbolic link, which is not followed"},
+        {"a link to a folder outside", [&](const std::string& lock) { fs::create_symlink(outside, lock); },
+         "is a symbolic link, which is not followed"},
+        {"a folder", [&](const std::string& lock) { fs::create_directory(lock); }, "Is a directory"},
+        {"a named pipe", [&](const std::string& lock) { ASSERT_EQ(::mkfifo(lock.c_str(), 0600), 0); },
+         "is not a plain file"},
+        {"a hard link to a file outside",
+         [&](const std::string& lock) {
+             ASSERT_TRUE(ns::writeFileAtomically(outside + "/linked", "kept as it is"));
+             fs::create_hard_link(outside + "/linked", lock);
+         },
+         ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        testsupport::TempDir homeFolder{"apptest-lock"};
+        const std::string other = homeFolder.path();
+        row.place(homeLockPath(other));
+        const auto outsideBefore = [&] {
+            std::map<std::string, std::string> files;
+            for (const auto& e : fs::directory_iterator(outside)) files[e.path().string()] = bytes(e.path().string());
+            return files;
+        }();
+        testing::internal::CaptureStderr();
+        std::string why;
+        EXPECT_TRUE(claimHome(other, &why)) << why;
+        EXPECT_TRUE(claimHome(other, &why)) << "claimed again: " << why;
+        std::string warned = testing::internal::GetCapturedStderr();
+        std::map<std::string, std::string> outsideAfter;
+        for (const auto& e : fs::directory_iterator(outside)) outsideAfter[e.path().string()] = bytes(e.path().string());
+        EXPECT_EQ(outsideAfter, outsideBefore) << "a file outside the home was made or written";
+        if (row.warning.empty()) {
+            EXPECT_EQ(warned, "");
+        } else {
+            std::string why = row.warning[0] == 'i' ? homeLockPath(other) + " " + row.warning : row.warning;
+            EXPECT_EQ(warned, "warning: the home folder " + other + " cannot be locked (" + why +
+                                  "); make sure no other app process uses it\n");
+        }
+        launchPhone();  // the test's own home again
+    }
+
+    // A read-only home: the lock file cannot be made; the warning says why
+    // (not "No such file or directory"), once.
+    testsupport::TempDir readOnlyFolder{"apptest-readonly"};
+    testsupport::FullDisk readOnly(readOnlyFolder.path() + "/home");
+    if (readOnly.makeReadOnly()) {
+        const std::string other = readOnly.folder();
+        testing::internal::CaptureStderr();
+        std::string why;
+        EXPECT_TRUE(claimHome(other, &why)) << why;
+        EXPECT_TRUE(claimHome(other, &why)) << why;
+        EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                  "warning: the home folder " + other +
+                      " cannot be locked (Read-only file system); make sure no other app process uses it\n");
+        launchPhone();
+    } else {
+        std::printf("skipped the read-only home: %s\n", readOnly.how().c_str());
+    }
 }
 
 }  // namespace app::test

@@ -80,6 +80,19 @@ void logLine(const std::string& line) {
     else std::fprintf(stderr, "keychain: %s\n", line.c_str());
 }
 
+std::mutex& eventsMutex() {
+    static std::mutex m;
+    return m;
+}
+std::vector<KeychainSetAsideEvent>& eventsSlot() {
+    static std::vector<KeychainSetAsideEvent> events;
+    return events;
+}
+void addEvent(KeychainSetAsideEvent::Kind kind, const std::string& original, const std::string& file) {
+    std::lock_guard<std::mutex> g(eventsMutex());
+    eventsSlot().push_back({kind, original, file});
+}
+
 // One mutex for every keychain in the process; the advisory file lock
 // orders processes.
 std::mutex& storeMutex() {
@@ -188,6 +201,16 @@ void setKeychainLogHandler(std::function<void(const std::string&)> handler) {
     handlerSlot() = std::move(handler);
 }
 
+std::vector<KeychainSetAsideEvent> keychainSetAsideEvents() {
+    std::lock_guard<std::mutex> g(eventsMutex());
+    return eventsSlot();
+}
+
+void forgetKeychainSetAsideEvents() {
+    std::lock_guard<std::mutex> g(eventsMutex());
+    eventsSlot().clear();
+}
+
 ns::Ref<ns::Dictionary> KeychainItemAttributes::dictionary() const {
     return ns::Dictionary::make({
         {kAttrService, ns::String::make(service)},
@@ -276,6 +299,7 @@ int Keychain::load(Store& store) const {
         return kStatusDecode;
     }
     movedAside_.push_back(aside);
+    addEvent(KeychainSetAsideEvent::Kind::MovedAside, path_, aside);
     logLine(ns::format("%s could not be decoded; moved aside to %s, starting empty", path_, aside));
     return kStatusSuccess;
 }
@@ -492,8 +516,10 @@ int Keychain::discardFilesMovedAside(std::vector<std::string>* remaining) {
         int deleteError = errno;
         if (deleted) {
             movedAside_.erase(std::remove(movedAside_.begin(), movedAside_.end(), file), movedAside_.end());
+            addEvent(KeychainSetAsideEvent::Kind::Deleted, path_, file);
             logLine(ns::format("deleted %s, set aside as damaged", file));
         } else if (emptied) {
+            addEvent(KeychainSetAsideEvent::Kind::EmptiedNotDeleted, path_, file);
             logLine(ns::format("emptied %s, set aside as damaged, but could not delete it (%s)", file,
                                std::strerror(deleteError)));
         } else {

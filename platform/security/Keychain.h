@@ -82,6 +82,21 @@ struct KeychainChange {
 // writes them to standard error. Pass nullptr to restore the default.
 void setKeychainLogHandler(std::function<void(const std::string&)> handler);
 
+// What happened in this process to a keychain file that could not be
+// decoded, for a program that tells its user: the file was moved aside, or
+// a copy set aside (now or by an earlier process) was deleted, or emptied
+// but not deleted, by discardFilesMovedAside. Every Keychain object adds to
+// one process-wide list, oldest first.
+struct KeychainSetAsideEvent {
+    enum class Kind { MovedAside, Deleted, EmptiedNotDeleted };
+    Kind kind;
+    std::string original;  // the keychain file
+    std::string file;      // the copy set aside
+};
+std::vector<KeychainSetAsideEvent> keychainSetAsideEvents();
+// Empties that list (a program starting anew in this process).
+void forgetKeychainSetAsideEvents();
+
 class Keychain : public ns::Object {
 public:
     // A keychain kept in the file at `path` (created on first write).

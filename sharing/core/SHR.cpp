@@ -51,9 +51,12 @@ bool& sharersLoaded() {
     static bool b = false;
     return b;
 }
-// Guards the home folder the sharing layer was started for.
-std::mutex& startedMutex() {
-    static std::mutex m;
+// Orders what reads or changes the record of a logout under way against
+// each other: the start (and its later tries), a logout, and the login
+// writes that take their items out of the record. Also guards the home
+// folder the sharing layer was started for.
+std::recursive_mutex& loginsMutex() {
+    static std::recursive_mutex m;
     return m;
 }
 }  // namespace
@@ -75,8 +78,9 @@ void SHR::reset() {
     s->offlineUnremoved_.clear();
     s->offlineFolderChecked_.clear();
     {
-        std::lock_guard<std::mutex> g(startedMutex());
+        std::lock_guard<std::recursive_mutex> g(loginsMutex());
         s->startedForHome_.clear();
+        s->logoutUnfinished_ = false;
     }
     s->rootViewController_ = nullptr;
     s->currentRootViewController_ = nullptr;
@@ -251,39 +255,90 @@ ns::Ref<ns::String> SHR::getAuthValueForKeyForSharer(std::string_view key, std::
 }
 
 namespace {
-bool reportAuthFailure(bool ok, const char* what, std::string_view sharerId, const ns::Ref<ns::Error>& error) {
-    if (!ok)
-        std::fprintf(stderr, "SHR: the login of %.*s could not be %s (keychain status %ld)\n",
-                     static_cast<int>(sharerId.size()), sharerId.data(), what, error ? static_cast<long>(error->code()) : 0L);
-    return ok;
+std::string authService(std::string_view sharerId) { return std::string(kSHRAuthServicePrefix) + std::string(sharerId); }
+
+// Writes the values of one sharer's login in one keychain write (a nil
+// value removes its key). A record of a logout under way that names the
+// sharer's service loses it: the new login comes after that logout, so
+// finishing the logout later must not remove it. The keys the record names
+// and this login does not set belong to the login logged out of, and go in
+// the same write. The record is rewritten only once the login is stored (a
+// kill in between leaves the record naming the new login, which the next
+// start removes: the user was not told it was stored yet). When the record
+// cannot be rewritten, the keychain gets back what it held and the login
+// counts as not stored. The reason is logged, never a value.
+bool storeLogin(std::vector<std::pair<std::string, ns::Ref<ns::String>>> values, std::string_view sharerId) {
+    std::lock_guard<std::recursive_mutex> g(loginsMutex());
+    auto service = ns::str(authService(sharerId));
+    auto report = [&](const ns::Ref<ns::Error>& error) {
+        std::fprintf(stderr, "SHR: the login of %.*s could not be stored (keychain status %ld)\n",
+                     static_cast<int>(sharerId.size()), sharerId.data(), error ? static_cast<long>(error->code()) : 0L);
+        return false;
+    };
+    ns::Ref<ns::Error> error;
+    std::optional<SHRLogoutRecord> record = SHRLogoutRecord::find();
+    SHRLogoutRecord rest;
+    bool named = false;
+    if (record) {
+        rest.defaultsKeys = record->defaultsKeys;
+        std::set<std::string> accounts;
+        for (const auto& [account, value] : values) accounts.insert(account);
+        for (const auto& item : record->keychainItems) {
+            if (item.first != service->view()) {
+                rest.keychainItems.push_back(item);
+                continue;
+            }
+            named = true;
+            if (accounts.insert(item.second).second) values.emplace_back(item.second, nullptr);
+        }
+    }
+    if (!named) return KeychainStore::setPasswords(values, service.get(), &error) || report(error);
+    std::vector<KeychainStore::Change> before;
+    for (const auto& [account, value] : values)
+        before.push_back({std::string(service->view()), account,
+                          KeychainStore::passwordForService(service.get(), ns::str(account).get())});
+    if (!KeychainStore::setPasswords(values, service.get(), &error)) return report(error);
+    if (rest.empty() ? SHRLogoutRecord::remove() : rest.write(&error)) return true;
+    int why = errno;
+    bool restored = KeychainStore::setPasswordsForServices(before);
+    std::fprintf(stderr,
+                 "SHR: the login of %.*s could not be stored: the record of a logout cut short, which names it, could "
+                 "not be rewritten (%s)%s\n",
+                 static_cast<int>(sharerId.size()), sharerId.data(),
+                 error ? error->localizedDescription().c_str() : std::strerror(why),
+                 restored ? "" : "; the next start removes it");
+    return false;
 }
 }  // namespace
 
 bool SHR::setAuthValueForKeyForSharer(const ns::String* value, std::string_view key, std::string_view sharerId) {
     startForCurrentHome();
-    auto service = ns::str(std::string(kSHRAuthServicePrefix) + std::string(sharerId));
-    ns::Ref<ns::Error> error;
-    return reportAuthFailure(KeychainStore::setPassword(value, service.get(), ns::str(key).get(), &error), "stored",
-                             sharerId, error);
+    if (!value) {
+        std::fprintf(stderr, "SHR: the login of %.*s could not be stored (keychain status %ld)\n",
+                     static_cast<int>(sharerId.size()), sharerId.data(), kKeychainMissingArgument);
+        return false;
+    }
+    return storeLogin({{std::string(key), ns::Ref<ns::String>(const_cast<ns::String*>(value))}}, sharerId);
 }
 
 bool SHR::removeAuthValueForKeyForSharer(std::string_view key, std::string_view sharerId) {
     startForCurrentHome();
-    auto service = ns::str(std::string(kSHRAuthServicePrefix) + std::string(sharerId));
+    auto service = ns::str(authService(sharerId));
     return KeychainStore::deletePasswordForService(service.get(), ns::str(key).get());
 }
 
 bool SHR::setAuthValuesForSharer(const std::vector<std::pair<std::string, ns::Ref<ns::String>>>& values,
                                  std::string_view sharerId) {
     startForCurrentHome();
-    auto service = ns::str(std::string(kSHRAuthServicePrefix) + std::string(sharerId));
-    ns::Ref<ns::Error> error;
-    return reportAuthFailure(KeychainStore::setPasswords(values, service.get(), &error), "stored", sharerId, error);
+    return storeLogin(values, sharerId);
 }
 
 // -- User defaults that belong together ---------------------------------------------------------
 
-bool SHR::setDefaultsValues(const std::vector<std::pair<std::string, ns::Ref<ns::Object>>>& values) {
+namespace {
+// One write of the user defaults: every value is saved, or none is and the
+// values held before stay, in memory and in the file.
+bool saveDefaultsValues(const std::vector<std::pair<std::string, ns::Ref<ns::Object>>>& values, bool quiet = false) {
     auto defaults = ns::UserDefaults::standardUserDefaults();
     bool changes = false;
     for (const auto& [key, value] : values) {
@@ -291,12 +346,47 @@ bool SHR::setDefaultsValues(const std::vector<std::pair<std::string, ns::Ref<ns:
         changes = changes || !(old ? value && old->isEqual(*value) : !value);
     }
     if (!changes) return true;  // nothing to save
-    // One write of the file: every value is saved, or none is and the
-    // values held before stay, in memory and in the file.
     ns::Ref<ns::Error> error;
     if (defaults->setObjectsForKeys(values, &error)) return true;
-    std::fprintf(stderr, "SHR: the user defaults could not be saved (%s); the values held before are kept\n",
-                 error ? error->localizedDescription().c_str() : "unknown error");
+    if (!quiet)
+        std::fprintf(stderr, "SHR: the user defaults could not be saved (%s); the values held before are kept\n",
+                     error ? error->localizedDescription().c_str() : "unknown error");
+    return false;
+}
+}  // namespace
+
+bool SHR::setDefaultsValues(const std::vector<std::pair<std::string, ns::Ref<ns::Object>>>& values) {
+    startForCurrentHome();
+    std::lock_guard<std::recursive_mutex> g(loginsMutex());
+    // A record of a logout under way that names a key set here loses it
+    // once the values are saved (see storeLogin): a value stored now comes
+    // after that logout.
+    std::optional<SHRLogoutRecord> record = SHRLogoutRecord::find();
+    SHRLogoutRecord rest;
+    bool named = false;
+    if (record) {
+        rest.keychainItems = record->keychainItems;
+        std::set<std::string> keys;
+        for (const auto& [key, value] : values) keys.insert(key);
+        for (const auto& key : record->defaultsKeys) {
+            if (keys.count(key)) named = true;
+            else rest.defaultsKeys.push_back(key);
+        }
+    }
+    if (!named) return saveDefaultsValues(values);
+    auto defaults = ns::UserDefaults::standardUserDefaults();
+    std::vector<std::pair<std::string, ns::Ref<ns::Object>>> before;
+    for (const auto& [key, value] : values) before.emplace_back(key, defaults->objectForKey(key));
+    if (!saveDefaultsValues(values)) return false;
+    ns::Ref<ns::Error> error;
+    if (rest.empty() ? SHRLogoutRecord::remove() : rest.write(&error)) return true;
+    int why = errno;
+    bool restored = saveDefaultsValues(before);
+    std::fprintf(stderr,
+                 "SHR: the user defaults could not be saved: the record of a logout cut short, which names them, could "
+                 "not be rewritten (%s)%s\n",
+                 error ? error->localizedDescription().c_str() : std::strerror(why),
+                 restored ? "" : "; the next start removes them");
     return false;
 }
 
@@ -364,12 +454,14 @@ bool SHR::logoutOfSharers(const std::vector<ns::Ref<SHRSharer>>& sharers, SHRLog
     for (const auto& sharer : sharers) {
         if (!sharer) continue;
         SHRStoredLogin login = sharer->storedLogin();
-        std::string service = std::string(kSHRAuthServicePrefix) + sharer->sharerId();
+        std::string service = authService(sharer->sharerId());
         for (const std::string& key : login.authKeys)
             if (authSeen.insert({service, key}).second) record.keychainItems.emplace_back(service, key);
         for (const std::string& key : login.defaultsKeys)
             if (defaultsSeen.insert(key).second) record.defaultsKeys.push_back(key);
     }
+    std::unique_lock<std::recursive_mutex> lock(loginsMutex());
+    SHR* self = currentHelper();
     // A logout that could not be finished before is finished by this one;
     // when this one fails, its record is left as it was.
     std::optional<SHRLogoutRecord> earlier = SHRLogoutRecord::find();
@@ -392,24 +484,31 @@ bool SHR::logoutOfSharers(const std::vector<ns::Ref<SHRSharer>>& sharers, SHRLog
                      error ? static_cast<long>(error->code()) : 0L);
         return false;
     }
-    if (!setDefaultsValues(defaultsRemovals(record))) {
+    if (!saveDefaultsValues(defaultsRemovals(record))) {
         // The keychain's logins go back: a logout that failed leaves every
         // login as it was.
         if (KeychainStore::setPasswordsForServices(restore, &error)) {
             dropRecord();
             std::fprintf(stderr, "SHR: the logins could not be removed from the user defaults; they stay stored\n");
         } else {
-            // The record stays: the next start finishes the logout, rather
-            // than leave the keychain's logins gone and the others stored.
+            // The record stays: it is finished before the next login read
+            // or write, or by the next start, rather than leave the
+            // keychain's logins gone and the others stored.
+            self->logoutUnfinished_ = true;
+            self->logoutUnfinishedReason_ = "the user defaults cannot be saved";
             std::fprintf(stderr,
                          "SHR: the logins could not be removed from the user defaults, and those of the keychain "
-                         "could not be put back (keychain status %ld); the next start removes them all\n",
+                         "could not be put back (keychain status %ld); they are all removed as soon as the user "
+                         "defaults can be saved\n",
                          error ? static_cast<long>(error->code()) : 0L);
         }
         return false;
     }
     if (!SHRLogoutRecord::remove())
         std::fprintf(stderr, "SHR: the record of the logout could not be deleted (%s)\n", std::strerror(errno));
+    // What an earlier logout left unfinished is done too.
+    self->logoutUnfinished_ = false;
+    lock.unlock();
     for (const auto& sharer : sharers)
         if (sharer) sharer->didLogout();
     if (!discardDamagedKeychainCopies()) {
@@ -421,37 +520,52 @@ bool SHR::logoutOfSharers(const std::vector<ns::Ref<SHRSharer>>& sharers, SHRLog
 }
 
 bool SHR::finishInterruptedLogout() {
+    std::lock_guard<std::recursive_mutex> g(loginsMutex());
+    SHR* self = currentHelper();
+    std::string home = ns::Paths::homeDirectory();
+    // A later try after one that failed in this process for this home
+    // says nothing more unless it finishes.
+    bool told = self->startedForHome_ == home && self->logoutUnfinished_;
+    self->startedForHome_ = home;
+    auto unfinished = [&](const std::string& reason, const std::string& detail) {
+        if (!told)
+            std::fprintf(stderr, "SHR: a logout cut short could not be finished (%s%s); the logins it names are "
+                                 "removed as soon as it can be\n",
+                         reason.c_str(), detail.c_str());
+        self->logoutUnfinished_ = true;
+        self->logoutUnfinishedReason_ = reason;
+        return false;
+    };
     auto record = SHRLogoutRecord::find();
-    if (!record) return true;
-    ns::Ref<ns::Error> error;
-    if (!removeKeychainItems(*record, &error)) {
-        std::fprintf(stderr,
-                     "SHR: a logout cut short could not be finished (keychain status %ld); the next start tries "
-                     "again\n",
-                     error ? static_cast<long>(error->code()) : 0L);
-        return false;
+    if (record) {
+        ns::Ref<ns::Error> error;
+        if (!removeKeychainItems(*record, &error))
+            return unfinished("the keychain cannot be written",
+                              ", keychain status " + std::to_string(error ? static_cast<long>(error->code()) : 0L));
+        if (!saveDefaultsValues(defaultsRemovals(*record), told))
+            return unfinished("the user defaults cannot be saved", "");
+        if (!SHRLogoutRecord::remove())
+            std::fprintf(stderr, "SHR: the record of a finished logout could not be deleted (%s)\n",
+                         std::strerror(errno));
+        discardDamagedKeychainCopies();
+        std::fprintf(stderr, "SHR: a logout cut short was finished\n");
     }
-    if (!setDefaultsValues(defaultsRemovals(*record))) {
-        std::fprintf(stderr, "SHR: a logout cut short could not be finished in the user defaults; the next start "
-                             "tries again\n");
-        return false;
-    }
-    if (!SHRLogoutRecord::remove())
-        std::fprintf(stderr, "SHR: the record of a finished logout could not be deleted (%s)\n", std::strerror(errno));
-    discardDamagedKeychainCopies();
-    std::fprintf(stderr, "SHR: a logout cut short was finished\n");
+    self->logoutUnfinished_ = false;
     return true;
 }
 
 void SHR::startForCurrentHome() {
-    std::string home = ns::Paths::homeDirectory();
-    {
-        std::lock_guard<std::mutex> g(startedMutex());
-        SHR* s = currentHelper();
-        if (s->startedForHome_ == home) return;
-        s->startedForHome_ = home;
-    }
+    std::lock_guard<std::recursive_mutex> g(loginsMutex());
+    SHR* s = currentHelper();
+    if (s->startedForHome_ == ns::Paths::homeDirectory() && !s->logoutUnfinished_) return;
     finishInterruptedLogout();
+}
+
+std::string SHR::unfinishedLogoutReason() {
+    std::lock_guard<std::recursive_mutex> g(loginsMutex());
+    SHR* s = currentHelper();
+    bool here = s->startedForHome_ == ns::Paths::homeDirectory();
+    return here && s->logoutUnfinished_ ? s->logoutUnfinishedReason_ : std::string();
 }
 
 bool SHR::connected() {

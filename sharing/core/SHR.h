@@ -87,6 +87,10 @@ public:
     static void setUserExclusions(const ns::Ref<ns::Object>& exclusions);
 
     // -- Auth values (keychain; a read that fails gives nil) ----------------
+    // A login written here (or with setDefaultsValues) comes after any
+    // logout a process cut short: the record of that logout loses what the
+    // write stores (see setAuthValuesForSharer), so finishing it later
+    // never removes a login the caller was told is stored.
     static ns::Ref<ns::String> getAuthValueForKeyForSharer(std::string_view key, std::string_view sharerId);
     // False when the value was not stored (nil, or the keychain refused it:
     // a full disk, a read-only home); the reason is logged, without the value.
@@ -95,7 +99,11 @@ public:
     // Stores the values of one login together, in one keychain write (a nil
     // value removes its key): afterwards the keychain holds the new login
     // whole or, on failure, the one stored before, whole. False on failure
-    // (logged, without the values).
+    // (logged, without the values). When the record of a logout cut short
+    // names the sharer's service, the keys it names that the login does not
+    // set go in the same write, and the record is rewritten without the
+    // service once the login is stored; when it cannot be rewritten, the
+    // keychain gets back what it held and the answer is false.
     static bool setAuthValuesForSharer(const std::vector<std::pair<std::string, ns::Ref<ns::String>>>& values,
                                        std::string_view sharerId);
 
@@ -105,7 +113,10 @@ public:
     // defaults hold and have saved every new value. When they could not be
     // saved (a full disk, a read-only home) the values held before stay, so
     // that what is read in this process and what the file holds are the old
-    // whole; false then, with the reason logged (never the values).
+    // whole; false then, with the reason logged (never the values). Keys
+    // that the record of a logout cut short names leave the record once the
+    // values are saved; when it cannot be rewritten, the values held before
+    // are saved back and the answer is false.
     static bool setDefaultsValues(const std::vector<std::pair<std::string, ns::Ref<ns::Object>>>& values);
 
     // -- Logout ---------------------------------------------------------------
@@ -133,16 +144,23 @@ public:
     // Finishes the logout a killed process left under way (its record is in
     // the home folder): its logins are removed from the keychain and the
     // user defaults, and the keychain's damaged copies lose their passwords.
-    // True when there was none, or it is finished; false (logged) when its
-    // logins could not be removed yet: the record stays for the next start.
-    // The app calls it as it starts.
+    // True when there was none, or it is finished; false (logged once) when
+    // its logins could not be removed yet: the record stays, and the
+    // sharing layer tries again before each later login read or write in
+    // this process (startForCurrentHome) and at the next start. The app
+    // calls it as it starts.
     static bool finishInterruptedLogout();
     // The sharing layer's start in this process for the current home
     // folder: finishInterruptedLogout, once (again after reset() or when the
-    // home folder changes). Every sharer and every login read or write
+    // home folder changes), and again at each call while a cut-short logout
+    // could not be finished. Every sharer and every login read or write
     // calls it first, so a process that uses the sharing layer alone
     // finishes a cut-short logout too.
     static void startForCurrentHome();
+    // Why the logout a process cut short is not finished yet, for the user
+    // ("the keychain cannot be written", "the user defaults cannot be
+    // saved"); "" when there is none left for the current home folder.
+    static std::string unfinishedLogoutReason();
 
     // -- Other ------------------------------------------------------------------
     // True unless the internet connection's reachability is not-reachable.
@@ -204,8 +222,11 @@ private:
     std::set<std::string> offlineUnremoved_;
     // The queue folder whose leftovers were cleared in this process.
     std::string offlineFolderChecked_;
-    // The home folder whose cut-short logout was looked for in this process.
+    // The home folder whose cut-short logout was looked for in this process,
+    // and whether that logout is still unfinished (and why).
     std::string startedForHome_;
+    bool logoutUnfinished_ = false;
+    std::string logoutUnfinishedReason_;
     ns::Ref<ui::ViewController> rootViewController_;
     ns::Weak<ui::ViewController> currentRootViewController_;
 };

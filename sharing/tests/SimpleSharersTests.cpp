@@ -406,7 +406,11 @@ TEST_F(SimpleSharersTest, TheRecordOfALogoutCutShortIsFinishedOrSetAside) {
             EXPECT_EQ(kept->defaultsKeys, named.defaultsKeys);
             disk->restore();
             SHR::reset();
+            // Finished, it also deletes the keychain's damaged copies.
+            const std::string damagedCopy = keychainFolder.folder() + "/keychain.db.corrupt-20200101T000000Z";
+            ASSERT_TRUE(ns::writeFileAtomically(damagedCopy, "older: secret", nullptr, 0600));
             EXPECT_TRUE(SHR::finishInterruptedLogout());
+            EXPECT_FALSE(fs::exists(damagedCopy));
             EXPECT_TRUE(SHR::finishInterruptedLogout()) << "none left to finish";
             std::vector<std::string> left = logins.stillSignedIn(true);
             EXPECT_EQ(left.size(), logins.count() - 3) << testing::PrintToString(left);
@@ -450,6 +454,157 @@ TEST_F(SimpleSharersTest, TheRecordOfALogoutCutShortIsFinishedOrSetAside) {
     ASSERT_TRUE(SHR::setAuthValueForKeyForSharer(ns::str("newuser").get(), "username", "SHRPinboard"));
     EXPECT_FALSE(fs::exists(record));
     EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("username", "SHRPinboard")), "newuser");
+
+    // A logout finishes an earlier one that was cut short after this start:
+    // what the record names goes with what the logout removes, and the
+    // record goes too.
+    logins.signIn();
+    SHR::reset();
+    SHR::startForCurrentHome();
+    ASSERT_TRUE(named.write());
+    EXPECT_TRUE(SHR::logoutOfService("SHRInstapaper"));
+    std::vector<std::string> left = logins.stillSignedIn(true);
+    EXPECT_EQ(left.size(), logins.count() - 4) << testing::PrintToString(left);
+    for (const char* gone : {"SHRPinboard", "SHRTwitter", "SHRInstapaper", kSHRFacebookAccessToken})
+        EXPECT_EQ(std::count(left.begin(), left.end(), std::string(gone)), 0) << gone;
+    EXPECT_FALSE(fs::exists(record));
+}
+
+// A login stored while a logout that a kill cut short cannot be finished
+// (the keychain's or the user defaults' folder full or read-only) comes
+// after that logout: the record loses what the login stores, so no later
+// start removes it, while what the record named of the logins stored before
+// it still goes once the logout can be finished. A start that could not
+// finish it tries again before the next login read or write in the same
+// process (a folder read-only at the start and writable later). Before,
+// the record kept naming the service, and the next start removed the login
+// the user had just been told was stored.
+TEST_F(SimpleSharersTest, ALoginStoredWhileALogoutCutShortIsUnfinishedStaysStored) {
+    namespace fs = std::filesystem;
+    StoredLogins logins;
+    const std::string record = SHRLogoutRecord::path();
+    SHRLogoutRecord named;
+    named.keychainItems = {{"SHR_AUTH_SHRPinboard", "username"},
+                           {"SHR_AUTH_SHRPinboard", "password"},
+                           {"SHR_AUTH_SHRTwitter", "accessKey"}};
+    named.defaultsKeys = {kSHRFacebookAccessToken, kSHRVkontakteAccessToken};
+    testsupport::FullDisk keychainFolder(ns::Paths::join(ns::Paths::libraryDirectory(), "Keychains"));
+    FullPreferences defaultsFolder;
+    testsupport::FullDisk recordFolder(fs::path(record).parent_path().string());
+    // "" for none.
+    auto keychainValue = [](const char* key, const char* sharer) {
+        auto value = SHR::getAuthValueForKeyForSharer(key, sharer);
+        return value ? ns::describe(value) : std::string();
+    };
+    auto defaultsValue = [](const char* key) {
+        auto value = ns::UserDefaults::standardUserDefaults()->objectForKey(key);
+        return value ? ns::describe(value) : std::string();
+    };
+    const struct {
+        const char* name;
+        testsupport::FullDisk* disk;
+        std::string reason;
+        bool keychainWritable;
+    } rows[] = {
+        {"keychain", &keychainFolder, "the keychain cannot be written", false},
+        {"user defaults", &defaultsFolder, "the user defaults cannot be saved", true},
+    };
+    for (const auto& row : rows) {
+        for (auto failure : testsupport::FullDisk::kFailures) {
+            SCOPED_TRACE(std::string(row.name) + ", " + testsupport::FullDisk::describe(failure));
+            keychainFolder.restore();
+            defaultsFolder.restore();
+            logins.signIn();
+            ASSERT_TRUE(KeychainStore::setPasswordsForServices({{"SHR_AUTH_SHRPinboard", "password", ns::str("old")}}));
+            ASSERT_TRUE(named.write());
+            if (!row.disk->arrange(failure)) continue;
+            testing::internal::CaptureStderr();
+            SHR::reset();
+            EXPECT_FALSE(SHR::finishInterruptedLogout());
+            EXPECT_EQ(SHR::unfinishedLogoutReason(), row.reason);
+
+            // The user logs in again, to a keychain login and a user-defaults
+            // one; the one whose file can be written is stored.
+            bool pinboard = SHR::setAuthValuesForSharer({{"username", ns::str("newuser")}}, "SHRPinboard");
+            EXPECT_EQ(pinboard, row.keychainWritable);
+            bool facebook = SHR::setDefaultsValues({{kSHRFacebookAccessToken, ns::str("newtoken")}});
+            EXPECT_EQ(facebook, !row.keychainWritable);
+            if (pinboard) {
+                // The old login's password, which the record names and the
+                // new login does not set, went with the old login.
+                EXPECT_EQ(keychainValue("password", "SHRPinboard"), "");
+            }
+            // The record names the rest, as before.
+            auto rest = SHRLogoutRecord::find();
+            ASSERT_TRUE(rest);
+            const std::vector<std::pair<std::string, std::string>> twitterOnly{{"SHR_AUTH_SHRTwitter", "accessKey"}};
+            const std::vector<std::string> vkontakteOnly{kSHRVkontakteAccessToken};
+            EXPECT_EQ(rest->keychainItems, pinboard ? twitterOnly : named.keychainItems);
+            EXPECT_EQ(rest->defaultsKeys, facebook ? vkontakteOnly : named.defaultsKeys);
+            // Nothing is no login.
+            EXPECT_FALSE(SHR::setAuthValueForKeyForSharer(nullptr, "username", "SHRPinboard"));
+            // The next start cannot finish the logout either; what was
+            // stored stays.
+            SHR::reset();
+            EXPECT_FALSE(SHR::finishInterruptedLogout());
+            EXPECT_EQ(keychainValue("username", "SHRPinboard"), pinboard ? "newuser" : "secret");
+            EXPECT_EQ(defaultsValue(kSHRFacebookAccessToken), facebook ? "newtoken" : "secret");
+
+            // Writable again in this process: the next login write or read
+            // finishes the logout first.
+            row.disk->restore();
+            if (row.keychainWritable) {
+                EXPECT_EQ(keychainValue("accessKey", "SHRTwitter"), "") << "the read did not finish the logout first";
+            } else {
+                EXPECT_TRUE(SHR::setDefaultsValues({{"SHRTestUnrelated", ns::str("x")}}));
+                EXPECT_EQ(SHR::unfinishedLogoutReason(), "") << "the write did not finish the logout first";
+                EXPECT_EQ(keychainValue("accessKey", "SHRTwitter"), "");
+            }
+            EXPECT_EQ(SHR::unfinishedLogoutReason(), "");
+            EXPECT_FALSE(fs::exists(record));
+            // Each start that could not finish it said so once, not each
+            // later try; its end is said too.
+            std::string said = testing::internal::GetCapturedStderr();
+            auto lines = [&](const std::string& text) {
+                size_t n = 0;
+                for (size_t at = said.find(text); at != std::string::npos; at = said.find(text, at + 1)) ++n;
+                return n;
+            };
+            EXPECT_EQ(lines("SHR: a logout cut short could not be finished (" + row.reason), 2u) << said;
+            EXPECT_EQ(lines("SHR: a logout cut short was finished\n"), 1u) << said;
+            ns::UserDefaults::resetStandardUserDefaults();  // as the next process reads them
+            SHR::reset();
+            EXPECT_EQ(keychainValue("username", "SHRPinboard"), pinboard ? "newuser" : "");
+            EXPECT_EQ(keychainValue("password", "SHRPinboard"), "");
+            EXPECT_EQ(defaultsValue(kSHRFacebookAccessToken), facebook ? "newtoken" : "");
+            EXPECT_EQ(defaultsValue(kSHRVkontakteAccessToken), "");
+            EXPECT_EQ(keychainValue("username", "SHRInstapaper"), "secret") << "not named by the record";
+        }
+    }
+
+    // The record cannot be rewritten (its folder read-only): the login is
+    // refused and the keychain keeps what it held, rather than store a login
+    // that the next start removes.
+    keychainFolder.restore();
+    defaultsFolder.restore();
+    logins.signIn();
+    ASSERT_TRUE(named.write());
+    if (recordFolder.arrange(testsupport::FullDisk::Failure::ReadOnly)) {
+        SHR::reset();
+        EXPECT_TRUE(SHR::finishInterruptedLogout()) << "its logins are removed";
+        ASSERT_TRUE(fs::exists(record)) << "but the record could not be deleted";
+        EXPECT_FALSE(SHR::setAuthValuesForSharer({{"username", ns::str("newuser")}}, "SHRPinboard"));
+        EXPECT_EQ(keychainValue("username", "SHRPinboard"), "");
+        EXPECT_FALSE(SHR::setDefaultsValues({{kSHRFacebookAccessToken, ns::str("newtoken")}}));
+        EXPECT_EQ(defaultsValue(kSHRFacebookAccessToken), "");
+        EXPECT_TRUE(SHR::setAuthValuesForSharer({{"username", ns::str("newuser")}}, "SHRInstapaper"))
+            << "a login the record does not name";
+        recordFolder.restore();
+        EXPECT_TRUE(SHR::setAuthValuesForSharer({{"username", ns::str("newuser")}}, "SHRPinboard"));
+        SHR::reset();
+        EXPECT_EQ(keychainValue("username", "SHRPinboard"), "newuser");
+        EXPECT_FALSE(fs::exists(record));
+    }
 }
 
 // Makes a file read-only where the test may mount: a read-only bind mount

@@ -14,12 +14,14 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/foundation/SecretMasking.h"
 #include "platform/mail/MailComposeViewController.h"
+#include "platform/security/Keychain.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/TextField.h"
 #include "platform/ui/TextScreen.h"
 #include "platform/ui/WebView.h"
+#include "sharing/core/SHR.h"
 
 namespace simulator {
 
@@ -80,6 +82,13 @@ std::string typedText(const std::string& rawLine) {
     std::string text = at < raw.size() ? raw.substr(at) : std::string();
     if (!text.empty() && (text[0] == ' ' || text[0] == '\t')) text.erase(0, 1);
     return text;
+}
+
+// A path inside the home folder as relative to it; others as they are.
+std::string relativeToHome(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::string relative = fs::path(path).lexically_relative(ns::Paths::homeDirectory()).string();
+    return relative.empty() || relative.rfind("..", 0) == 0 ? path : relative;
 }
 
 // "Documents/x.plist.corrupt-1" was "Documents/x.plist".
@@ -408,6 +417,38 @@ void Simulator::reportEvents(std::ostream& out) {
         std::string p = it->path().string();
         if (outboxSeen_.insert(p).second) out << "Mail written: " << p << "\n";
     }
+    // The keychain's damaged copies: moved aside, and deleted (or emptied)
+    // by a logout, maybe within one command, so the folder alone may never
+    // show them. One line for each copy, naming it.
+    const auto events = sec::keychainSetAsideEvents();
+    if (events.size() < keychainEventsSeen_) keychainEventsSeen_ = 0;
+    using Kind = sec::KeychainSetAsideEvent::Kind;
+    auto logoutDid = [](Kind kind) {
+        return kind == Kind::Deleted ? std::string("deleted by a logout, as it may hold passwords")
+                                     : std::string("emptied by a logout, as it may hold passwords, but not deleted");
+    };
+    // A copy moved aside and removed within this report is one line.
+    std::set<size_t> toldWithMove;
+    for (size_t i = keychainEventsSeen_; i < events.size(); ++i) {
+        const auto& e = events[i];
+        std::string file = relativeToHome(e.file);
+        if (e.kind == Kind::MovedAside) {
+            if (!setAsideSeen_.insert(file).second) continue;
+            out << "Unreadable file moved aside: " << relativeToHome(e.original) << " is now " << file;
+            for (size_t j = i + 1; j < events.size(); ++j)
+                if (events[j].kind != Kind::MovedAside && events[j].file == e.file) {
+                    out << ", then " << logoutDid(events[j].kind);
+                    toldWithMove.insert(j);
+                    break;
+                }
+            out << "\n";
+        } else if (!toldWithMove.count(i)) {
+            out << "Damaged keychain copy " << logoutDid(e.kind) << ": " << file << "\n";
+        }
+        // Gone: a later copy of that name is news again.
+        if (e.kind == Kind::Deleted) setAsideSeen_.erase(file);
+    }
+    keychainEventsSeen_ = events.size();
     for (const std::string& aside : setAsideFiles())
         if (setAsideSeen_.insert(aside).second)
             out << "Unreadable file moved aside: " << originalOf(aside) << " is now " << aside << "\n";
@@ -416,6 +457,13 @@ void Simulator::reportEvents(std::ostream& out) {
     for (; keptSeen_ < kept.size(); ++keptSeen_)
         out << "Unreadable file kept as it is: " << kept[keptSeen_]
             << " could not be read nor moved aside; the list starts empty and nothing is saved over the file\n";
+    std::string unfinished = sharing::SHR::unfinishedLogoutReason();
+    if (!unfinished.empty() && !logoutUnfinishedTold_)
+        out << "Logout not finished: a logout cut short could not be finished (" << unfinished
+            << "); the logins it names are removed as soon as it can be\n";
+    else if (unfinished.empty() && logoutUnfinishedTold_)
+        out << "Logout finished: the logins the logout cut short named are removed\n";
+    logoutUnfinishedTold_ = !unfinished.empty();
 }
 
 }  // namespace simulator

@@ -41,7 +41,9 @@ public:
     // What the app did since the last call that a person would notice
     // outside the screen: URLs opened, mail written to the outbox, form
     // posts sent, home-folder files found unreadable and moved aside (or
-    // kept where they are when they could not be moved). One line each.
+    // kept where they are when they could not be moved), the keychain's
+    // damaged copies a logout deleted, a logout cut short that cannot be
+    // finished yet (and its end). One line each.
     void reportEvents(std::ostream& out);
 
     // When `line` is a well-formed `wait` and time is real (no manual
@@ -87,6 +89,8 @@ private:
     std::set<std::string> outboxSeen_;
     std::set<std::string> setAsideSeen_;
     size_t keptSeen_ = 0;  // of app::unreadableKeptFiles()
+    size_t keychainEventsSeen_ = 0;  // of sec::keychainSetAsideEvents()
+    bool logoutUnfinishedTold_ = false;
 };
 
 }  // namespace simulator

@@ -76,6 +76,12 @@ const char* kUsage =
 // The exit status of a run refused because another process uses its home.
 constexpr int kHomeInUseExitCode = 3;
 
+// A run refused its home: why, and what the user can do.
+int homeRefused(const std::string& why) {
+    std::fprintf(stderr, "korvel: %s; end the other korvel, or start this one with another --home DIR\n", why.c_str());
+    return kHomeInUseExitCode;
+}
+
 int usageError(const std::string& message) {
     std::fprintf(stderr, "korvel: %s\n(korvel --help explains the options)\n", message.c_str());
     return 2;
@@ -153,10 +159,7 @@ int main(int argc, char** argv) {
     // One home folder, one app process: a second one is refused before it
     // reads or writes anything there.
     std::string refused;
-    if (!app::claimHome(home.empty() ? ns::Paths::homeDirectory() : home, &refused)) {
-        std::fprintf(stderr, "korvel: %s\n", refused.c_str());
-        return kHomeInUseExitCode;
-    }
+    if (!app::claimHome(home.empty() ? ns::Paths::homeDirectory() : home, &refused)) return homeRefused(refused);
     if (!bundle.empty() && access((bundle + "/Jobframework.plist").c_str(), R_OK) != 0)
         std::fprintf(stderr, "korvel: warning: %s has no Jobframework.plist; the deck will be empty\n",
                      bundle.c_str());
@@ -176,10 +179,7 @@ int main(int argc, char** argv) {
     app::setAppLogEcho(script.empty());
     if (!home.empty()) ns::Paths::setHomeDirectory(home);
     std::set<std::string> setAsideBefore = simulator::Simulator::setAsideFiles();
-    if (!app::launch(settings, &refused)) {
-        std::fprintf(stderr, "korvel: %s\n", refused.c_str());
-        return kHomeInUseExitCode;
-    }
+    if (!app::launch(settings, &refused)) return homeRefused(refused);
     simulator::Simulator sim(manual, std::move(setAsideBefore), formPostLimitSeconds);
     // What the launch itself did (a favourites file it could not read and
     // moved aside, say) is told before the first command.

@@ -281,6 +281,7 @@ TEST_F(KeychainTest, UnwritablePathReportsAnError) {
 }
 
 TEST_F(KeychainTest, CorruptFileIsMovedAsideNotOverwritten) {
+    forgetKeychainSetAsideEvents();
     Keychain kc(path_);
     ASSERT_EQ(kc.addGenericPassword("svc", "acct", "precious-secret"), kStatusSuccess);
     std::string good = fileBytes();
@@ -361,9 +362,31 @@ TEST_F(KeychainTest, CorruptFileIsMovedAsideNotOverwritten) {
     EXPECT_EQ(std::count_if(log_.begin(), log_.end(),
                             [](const std::string& line) { return line.rfind("deleted ", 0) == 0; }),
               4);
+    // The process-wide list a program tells its user from: each move aside
+    // and each deletion, in order, naming the keychain file and the copy.
+    using Kind = KeychainSetAsideEvent::Kind;
+    auto events = keychainSetAsideEvents();
+    std::vector<std::string> moved, deleted;
+    for (const auto& e : events) {
+        EXPECT_EQ(e.original, path_);
+        (e.kind == Kind::MovedAside ? moved : deleted).push_back(e.file);
+        EXPECT_NE(e.kind, Kind::EmptiedNotDeleted) << e.file;
+    }
+    EXPECT_EQ(moved, aside);
+    std::vector<std::string> expectedDeleted = aside;
+    expectedDeleted.push_back(path_ + ".corrupt-19990101T000000Z");
+    std::sort(deleted.begin(), deleted.end());
+    std::sort(expectedDeleted.begin(), expectedDeleted.end());
+    EXPECT_EQ(deleted, expectedDeleted);
+    ASSERT_EQ(events.size(), 7u);
+    EXPECT_EQ(events[2].kind, Kind::MovedAside) << "the moves come before the deletions";
+    EXPECT_NE(events[3].kind, Kind::MovedAside);
+    forgetKeychainSetAsideEvents();
+    EXPECT_TRUE(keychainSetAsideEvents().empty());
     // A keychain whose folder was never made has nothing set aside.
     Keychain none(root_ + "/nowhere/keychain.db");
     EXPECT_EQ(none.discardFilesMovedAside(&remaining), kStatusSuccess);
+    EXPECT_TRUE(keychainSetAsideEvents().empty());
 }
 
 TEST_F(KeychainTest, SecretsNeverInDescriptions) {

@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <regex>
 #include <set>
 #include <string>
 #include <thread>
@@ -29,6 +30,10 @@
 #include "testsupport/RefusingPort.h"
 #include "testsupport/TempDir.h"
 #include "tools/simulator/Simulator.h"
+#include "platform/foundation/FileIO.h"
+#include "sharing/core/SHR.h"
+#include "sharing/core/SHRLogoutRecord.h"
+#include "platform/security/Keychain.h"
 
 namespace {
 
@@ -888,8 +893,10 @@ TEST_F(SimulatorTest, ASecondKorvelOnAHomeInUseIsRefusedAndTouchesNothing) {
 
     Outcome second = korvel("phone", "wait 4\ntap No, thanks\nscreen\n");
     EXPECT_EQ(second.status, 3) << second.out;
+    // What to do is said too, in the same line.
     EXPECT_TRUE(has(second.out, "korvel: the home folder " + home + " is in use by another app process (process " +
-                                    std::to_string(first) + ")"))
+                                    std::to_string(first) + "); one home folder serves one app process at a time; "
+                                    "end the other korvel, or start this one with another --home DIR\n"))
         << second.out;
     EXPECT_FALSE(has(second.out, "+--")) << "it showed a screen:\n" << second.out;
     EXPECT_EQ(snapshot(), before) << "the refused korvel changed the home";
@@ -1105,6 +1112,125 @@ TEST_F(TerminalSessionTest, SetAsideFilesAreLookedForEverywhereButTheOutbox) {
     }
     EXPECT_EQ(simulator::Simulator::setAsideFiles(),
               (std::set<std::string>{"Documents/b.plist.corrupt-1", "Library/Outbox/c.corrupt-2"}));
+}
+
+// The keychain's damaged copies are told one line each, by name: moved
+// aside, and deleted by a logout; both in one line when one command did
+// both, since the folder then never shows the copy (before, nothing was
+// told of such a copy). A logout cut short that the start cannot finish is
+// told once, and so is its end.
+TEST_F(TerminalSessionTest, KeychainCopiesALogoutDeletesAndAnUnfinishedLogoutAreTold) {
+    const std::string keychain = dir + "/home/Library/Keychains/keychain.db";
+    auto told = [&] {
+        std::ostringstream o;
+        sim->reportEvents(o);
+        return o.str();
+    };
+    told();  // what the launch did
+    auto damage = [&] {
+        ASSERT_TRUE(sharing::SHR::setAuthValueForKeyForSharer(ns::str("me").get(), "username", "SHRPinboard"));
+        ASSERT_TRUE(ns::writeFileAtomically(keychain, "not a keychain: secret", nullptr, 0600));
+    };
+    const std::string copy = "(Library/Keychains/keychain\\.db\\.corrupt-[0-9TZ-]+)";
+    std::smatch m;
+
+    damage();
+    EXPECT_FALSE(sharing::SHR::getAuthValueForKeyForSharer("username", "SHRPinboard"));
+    std::string line = told();
+    ASSERT_TRUE(std::regex_match(
+        line, m, std::regex("Unreadable file moved aside: Library/Keychains/keychain\\.db is now " + copy + "\n")))
+        << line;
+    const std::string first = m[1];
+    EXPECT_TRUE(sharing::SHR::logoutOfAll());
+    EXPECT_EQ(told(), "Damaged keychain copy deleted by a logout, as it may hold passwords: " + first + "\n");
+
+    damage();
+    EXPECT_TRUE(sharing::SHR::logoutOfAll());
+    line = told();
+    ASSERT_TRUE(std::regex_match(line, m,
+                                 std::regex("Unreadable file moved aside: Library/Keychains/keychain\\.db is now " +
+                                            copy + ", then deleted by a logout, as it may hold passwords\n")))
+        << line;
+    EXPECT_FALSE(fs::exists(dir + "/home/" + std::string(m[1])));
+    EXPECT_EQ(told(), "") << "told once";
+
+    // Two keychains' copies moved aside and deleted within one report: each
+    // move is told with its own copy's deletion.
+    const std::string other = dir + "/home/Library/Other/other.db";
+    sec::Keychain otherKeychain(other);
+    ASSERT_EQ(otherKeychain.setGenericPassword("svc", "acct", "secret"), sec::kStatusSuccess);
+    damage();
+    EXPECT_FALSE(sharing::SHR::getAuthValueForKeyForSharer("username", "SHRPinboard"));
+    ASSERT_TRUE(ns::writeFileAtomically(other, "not a keychain: secret", nullptr, 0600));
+    EXPECT_EQ(otherKeychain.findGenericPassword("svc", "acct", nullptr), sec::kStatusItemNotFound);
+    ASSERT_EQ(otherKeychain.discardFilesMovedAside(), sec::kStatusSuccess);
+    EXPECT_TRUE(sharing::SHR::logoutOfAll());
+    line = told();
+    ASSERT_TRUE(std::regex_match(
+        line, std::regex("Unreadable file moved aside: Library/Keychains/keychain\\.db is now " + copy +
+                         ", then deleted by a logout, as it may hold passwords\n"
+                         "Unreadable file moved aside: Library/Other/other\\.db is now "
+                         "Library/Other/other\\.db\\.corrupt-[0-9TZ-]+, then deleted by a logout, as it may hold "
+                         "passwords\n")))
+        << line;
+
+    // A launch starts afresh: what happened before it is not told again.
+    damage();
+    EXPECT_FALSE(sharing::SHR::getAuthValueForKeyForSharer("username", "SHRPinboard"));
+    std::set<std::string> before = simulator::Simulator::setAsideFiles();
+    app::launch(ui::UserInterfaceIdiom::Phone, dir + "/home", std::string(DECK_SOURCE_DIR) + "/resources", clock);
+    simulator::Simulator relaunched(nullptr, before);
+    std::ostringstream fresh;
+    relaunched.reportEvents(fresh);
+    EXPECT_EQ(fresh.str(), "");
+    // and what happens after it is, from its first event on.
+    damage();
+    EXPECT_TRUE(sharing::SHR::logoutOfAll());
+    fresh.str("");
+    relaunched.reportEvents(fresh);
+    line = fresh.str();
+    EXPECT_TRUE(std::regex_match(line, std::regex("Unreadable file moved aside: Library/Keychains/keychain\\.db is now " +
+                                                  copy + ", then deleted by a logout, as it may hold passwords\n"
+                                                         "Damaged keychain copy deleted by a logout, as it may hold "
+                                                         "passwords: " + copy + "\n")))
+        << line;
+    // A launch that finishes a logout cut short with the keychain damaged:
+    // the copy its start moved aside and deleted is told before the first
+    // command, in one line.
+    {
+        sharing::SHRLogoutRecord cutShort;
+        cutShort.keychainItems = {{"SHR_AUTH_SHRPinboard", "username"}};
+        ASSERT_TRUE(cutShort.write());
+        ASSERT_TRUE(ns::writeFileAtomically(keychain, "not a keychain: secret", nullptr, 0600));
+        std::set<std::string> asideBefore = simulator::Simulator::setAsideFiles();
+        app::launch(ui::UserInterfaceIdiom::Phone, dir + "/home", std::string(DECK_SOURCE_DIR) + "/resources", clock);
+        simulator::Simulator started(nullptr, asideBefore);
+        std::ostringstream atStart;
+        started.reportEvents(atStart);
+        line = atStart.str();
+        EXPECT_TRUE(std::regex_match(line, std::regex("Unreadable file moved aside: Library/Keychains/keychain\\.db is "
+                                                      "now " + copy + ", then deleted by a logout, as it may hold "
+                                                      "passwords\n")))
+            << line;
+    }
+    told();  // the simulator of the first launch is left behind
+
+    testsupport::FullDisk keychainFolder(dir + "/home/Library/Keychains");
+    ASSERT_TRUE(sharing::SHR::setAuthValueForKeyForSharer(ns::str("me").get(), "username", "SHRPinboard"));
+    sharing::SHRLogoutRecord named;
+    named.keychainItems = {{"SHR_AUTH_SHRPinboard", "username"}};
+    ASSERT_TRUE(named.write());
+    if (!keychainFolder.arrange(testsupport::FullDisk::Failure::ReadOnly)) return;
+    sharing::SHR::reset();
+    EXPECT_FALSE(sharing::SHR::finishInterruptedLogout());
+    EXPECT_EQ(told(),
+              "Logout not finished: a logout cut short could not be finished (the keychain cannot be written); the "
+              "logins it names are removed as soon as it can be\n");
+    EXPECT_TRUE(sharing::SHR::getAuthValueForKeyForSharer("username", "SHRPinboard")) << "not removable yet";
+    EXPECT_EQ(told(), "") << "told once";
+    keychainFolder.restore();
+    EXPECT_FALSE(sharing::SHR::getAuthValueForKeyForSharer("username", "SHRPinboard"));
+    EXPECT_EQ(told(), "Logout finished: the logins the logout cut short named are removed\n");
 }
 
 TEST_F(TerminalSessionTest, WaitLetsTheTimePassBeforeTheLinesAfterItEvenWhenTheInputHasEnded) {
