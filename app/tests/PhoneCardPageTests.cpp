@@ -253,8 +253,18 @@ TEST_F(PhoneCardPage, ShareScreenMailsTheCard) {
     ASSERT_TRUE(driver->tapButton("Facebook"));
     EXPECT_EQ(topScreen<ShareCardViewController_Iphone>(), share);
     EXPECT_FALSE(shownComposer());
+    ns::Ref<ShareCardViewController_Iphone> left(share);
     ASSERT_TRUE(driver->tapButton("Tell me about yourself"));
     EXPECT_EQ(topScreen<CardViewController>(), card);
+    // Left, its E-mail (a touch that ends after the user went back) brings
+    // up neither a composer nor the alert over the card.
+    for (bool canSend : {true, false}) {
+        mail::MailComposeViewController::setCanSendMail(canSend);
+        left->clicEmail(nullptr);
+        EXPECT_FALSE(shownComposer()) << screen();
+        EXPECT_FALSE(ui::Panel::topPanel()) << screen();
+        EXPECT_EQ(topScreen<CardViewController>(), card);
+    }
 }
 
 TEST_F(PhoneCardPage, ShareWithoutMailAccountShowsTheAlertAndStays) {
