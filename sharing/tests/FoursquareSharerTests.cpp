@@ -429,8 +429,18 @@ TEST_F(FoursquareTest, CancellingThePlacesListReachesASharerOnlyItsScreenHeld) {
     NotificationRecorder rec;
     ns::Weak<SHRFoursquareV2> weak = signedInSharer("Here");
     ASSERT_TRUE(runUntil([&] { return ns::as<SHRFoursquareV2VenuesForm>(shownTop()) != nullptr; }));
-    ASSERT_TRUE(ns::as<SHRFoursquareV2VenuesForm>(shownTop()));
-    ns::as<SHRFoursquareV2VenuesForm>(shownTop())->cancelPressed(nullptr);
+    ns::Ref<SHRFoursquareV2VenuesForm> form(ns::as<SHRFoursquareV2VenuesForm>(shownTop()));
+    ASSERT_TRUE(form);
+    form->cancelPressed(nullptr);
+    EXPECT_EQ(rec.names, (std::vector<std::string>{SHRSendDidCancelNotification}));
+    // Cancel is final: a caller still holding the list starts no search,
+    // checks in nowhere and hears of no cancel again.
+    form->searchBar()->setText("coffee");
+    form->searchBarSearchButtonClicked(form->searchBar());
+    EXPECT_FALSE(form->request()) << "no search started";
+    form->locationManagerDidUpdateToLocationFromLocation(nullptr, loc::Location::make(1, 2).get(), nullptr);
+    EXPECT_FALSE(form->request()) << "no search started";
+    form->cancelPressed(nullptr);
     EXPECT_EQ(rec.names, (std::vector<std::string>{SHRSendDidCancelNotification}));
     EXPECT_TRUE(runUntil([&] { return weak.expired(); }));
 }

@@ -497,6 +497,13 @@ TEST_F(ScreensTest, OAuthViewIgnoresCancelledLoadsAndReportsOtherFailures) {
 
     view->cancel();
     EXPECT_EQ(d->calls.back(), "cancelled");
+    // Cancel is final: the page reaching the callback later, or a second
+    // Cancel, tells no one of anything.
+    const auto told = d->calls;
+    EXPECT_FALSE(view->delegate());
+    view->webView()->followURL(ns::URL::URLWithString("https://deck.example/oauth/callback?oauth_token=t"));
+    view->cancel();
+    EXPECT_EQ(d->calls, told);
 }
 
 TEST_F(ScreensTest, OAuthViewReportsAPinPageOfTheTwitterHost) {
