@@ -431,7 +431,9 @@ TEST_F(FoursquareTest, CancellingThePlacesListReachesASharerOnlyItsScreenHeld) {
     ASSERT_TRUE(runUntil([&] { return ns::as<SHRFoursquareV2VenuesForm>(shownTop()) != nullptr; }));
     ns::Ref<SHRFoursquareV2VenuesForm> form(ns::as<SHRFoursquareV2VenuesForm>(shownTop()));
     ASSERT_TRUE(form);
+    ASSERT_TRUE(form->searchBar()->becomeFirstResponder());  // the user was typing a search
     form->cancelPressed(nullptr);
+    EXPECT_FALSE(form->searchBar()->isFirstResponder()) << "the search bar lets the focus go";
     EXPECT_EQ(rec.names, (std::vector<std::string>{SHRSendDidCancelNotification}));
     // Cancel is final: a caller still holding the list starts no search,
     // checks in nowhere and hears of no cancel again.

@@ -805,6 +805,11 @@ TEST_F(ServiceFailuresTest, NothingACancelledFormHoldsIsStoredOrSent) {
         EXPECT_EQ(times(rec, SHRSendDidCancelNotification), 1) << ::testing::PrintToString(rec.names);
 
         EXPECT_FALSE(field->isFirstResponder()) << "the focused field was let go";
+        // The screen the sharing centre shows by then stays: nothing the
+        // cancelled form does closes it.
+        auto other = ui::NavigationController::withRoot(ns::make<ui::ViewController>());
+        SHR::currentHelper()->showViewController(other);
+        ASSERT_EQ(SHR::currentHelper()->currentView(), other.get());
         EXPECT_FALSE(driver.pressReturn()) << "no field has the focus";
         EXPECT_EQ(driver.lastFailure(), ui::Driver::Failure::NotFound) << driver.lastError();
         // What a caller holding the field and the form can still do.
@@ -839,10 +844,11 @@ TEST_F(ServiceFailuresTest, NothingACancelledFormHoldsIsStoredOrSent) {
             EXPECT_FALSE(SHR::getAuthValueForKeyForSharer(c.storedKey, c.sharer)) << "nothing stored";
         EXPECT_EQ(rec.names, afterCancel) << "nothing after the cancel: " << ::testing::PrintToString(rec.names);
         EXPECT_TRUE(alerts().empty()) << ::testing::PrintToString(alerts());
-        EXPECT_FALSE(SHR::currentHelper()->currentView()) << "no screen came back";
-        if (SHR::currentHelper()->currentView()) {
-            ASSERT_TRUE(closeShown());
-        }
+        EXPECT_EQ(SHR::currentHelper()->currentView(), other.get()) << "the screen shown by then stays";
+        // A plain screen tells the sharing centre nothing when it goes.
+        SHR::currentHelper()->hideCurrentViewControllerAnimated(false);
+        SHR::currentHelper()->viewWasDismissed();
+        ASSERT_FALSE(other->isOnScreen());
     }
 }
 

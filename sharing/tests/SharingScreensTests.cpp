@@ -857,6 +857,19 @@ TEST_F(FormTest, SingleChoiceOptionListPicksAndShows) {
     ASSERT_TRUE(later->cellForKey("size"));
     EXPECT_EQ(later->cellForKey("size")->detailTextLabel()->text(), "M");
     EXPECT_EQ(ns::describe(later->formValuesForSection(1)->stringForKey("size")), "M");
+
+    // The form cancelled while its list is open: a pick made in the list
+    // then changes nothing the form holds.
+    ASSERT_TRUE(driver.tapRow("Size"));
+    ns::Ref<SHRFormOptionController> open(ns::as<SHRFormOptionController>(nav()->topViewController()));
+    ASSERT_TRUE(open);
+    owner->calls.clear();
+    later->cancel();
+    EXPECT_EQ(owner->calls, (std::vector<std::string>{"cancel"}));
+    open->tableViewDidSelectRowAtIndexPath(open->tableView(), ui::IndexPath::forRow(0, 0));
+    EXPECT_EQ(ns::describe(later->values()->stringForKey("size")), "M");
+    EXPECT_EQ(ns::describe(later->formValuesForSection(1)->stringForKey("size")), "M");
+    EXPECT_EQ(owner->calls, (std::vector<std::string>{"cancel"}));
 }
 
 TEST_F(FormTest, MultipleChoiceTicksUnticksAndConfirmsWithDone) {
