@@ -4,6 +4,7 @@
 #include "app/tests/AppTestSupport.h"
 
 #include "app/AppConfig.h"
+#include "app/MailSupport.h"
 #include "app/RatePromptManager.h"
 #include "app/phone/CardFullViewController.h"
 #include "app/phone/CardViewController.h"
@@ -265,6 +266,10 @@ TEST_F(PhoneCardPage, ShareScreenMailsTheCard) {
         EXPECT_FALSE(ui::Panel::topPanel()) << screen();
         EXPECT_EQ(topScreen<CardViewController>(), card);
     }
+    // Any screen that has been left opens no composer.
+    mail::MailComposeViewController::setCanSendMail(true);
+    EXPECT_FALSE(presentMailComposer(left.get(), left.get(), "s", "b", {}));
+    EXPECT_FALSE(shownComposer()) << screen();
 }
 
 TEST_F(PhoneCardPage, ShareWithoutMailAccountShowsTheAlertAndStays) {

@@ -812,8 +812,9 @@ TEST_F(ServiceFailuresTest, NothingACancelledFormHoldsIsStoredOrSent) {
         ASSERT_EQ(SHR::currentHelper()->currentView(), other.get());
         EXPECT_FALSE(driver.pressReturn()) << "no field has the focus";
         EXPECT_EQ(driver.lastFailure(), ui::Driver::Failure::NotFound) << driver.lastError();
-        // What a caller holding the field and the form can still do.
-        field->pressReturn();
+        // What a caller holding the field and the form can still do. The
+        // login and share forms refuse the return key outright.
+        EXPECT_EQ(field->pressReturn(), !ns::as<SHRFormController>(form.get()));
         field->touchesEnded({}, nullptr);  // a tap on the field
         EXPECT_FALSE(field->isFirstResponder()) << "the field takes the focus no more";
         field->pressReturn();

@@ -63,9 +63,11 @@ struct Fingers : View {
         for (size_t i = 0; i < xs.size(); ++i) s += (i ? "," : "") + std::to_string(xs[i]);
         log.push_back(s);
         lastTime = anyTouch(changed)->timestamp();
+        lastEventTime = e->timestamp();
         if (after) after(what);
     }
     double lastTime = -1;  // the timestamp of the last delivery's touches
+    double lastEventTime = -1;  // and of its event
     std::function<void(const std::string&)> after;  // what the view does once a delivery is noted
 };
 
@@ -688,8 +690,17 @@ TEST_F(DriverTest, AViewThatLeavesTheScreenLosesTheFingersOnIt) {
         {"the view taken off between two steps",
          [&] {
              if (!driver.touchesBegan({{10, 150}, {170, 150}})) return false;
+             driver.advance(1.0);
+             // What the view does when told runs before the step ends.
+             bool ran = false;
+             left->after = [&](const std::string& what) {
+                 if (what == "cancelled") ns::RunLoop::main()->performAfterDelay(0, [&] { ran = true; });
+             };
              left->removeFromSuperview();
              driver.settle();
+             EXPECT_TRUE(ran);
+             EXPECT_EQ(left->lastTime, ns::RunLoop::main()->now()) << "cancelled when it left";
+             EXPECT_EQ(left->lastEventTime, ns::RunLoop::main()->now());
              return true;
          },
          {"began1", "cancelled1"}, {"began1"}, 1},
