@@ -16,7 +16,8 @@ namespace app {
 // except on Failed: a message that could not be written keeps the composer
 // on screen with its alert.
 // Without mail: the alert "Sending mail" / "This device is not setup to send
-// mail." / "OK", and nil.
+// mail." / "OK", and nil. A screen that is not on the screen any more (the
+// user left it) gets neither: nil.
 ns::Ref<mail::MailComposeViewController> presentMailComposer(ui::ViewController* screen,
                                                              mail::MailComposeViewControllerDelegate* delegate,
                                                              const std::string& subject,

@@ -60,6 +60,9 @@ std::string shareViewController_iPad::mailBody(const std::string& post) {
 }
 
 void shareViewController_iPad::showMail() {
+    // Left already (the E-mail touch ended after the user went elsewhere):
+    // neither a composer nor the alert comes up over another screen.
+    if (!isViewLoaded() || !view()->window()) return;
     if (!mail::MailComposeViewController::canSendMail()) {
         ui::AlertView::make("Sending mail", "This device is not setup to send mail.", this, "OK")->show();
         return;

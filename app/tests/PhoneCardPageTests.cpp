@@ -4,6 +4,7 @@
 #include "app/tests/AppTestSupport.h"
 
 #include "app/AppConfig.h"
+#include "app/MailSupport.h"
 #include "app/RatePromptManager.h"
 #include "app/phone/CardFullViewController.h"
 #include "app/phone/CardViewController.h"
@@ -253,8 +254,22 @@ TEST_F(PhoneCardPage, ShareScreenMailsTheCard) {
     ASSERT_TRUE(driver->tapButton("Facebook"));
     EXPECT_EQ(topScreen<ShareCardViewController_Iphone>(), share);
     EXPECT_FALSE(shownComposer());
+    ns::Ref<ShareCardViewController_Iphone> left(share);
     ASSERT_TRUE(driver->tapButton("Tell me about yourself"));
     EXPECT_EQ(topScreen<CardViewController>(), card);
+    // Left, its E-mail (a touch that ends after the user went back) brings
+    // up neither a composer nor the alert over the card.
+    for (bool canSend : {true, false}) {
+        mail::MailComposeViewController::setCanSendMail(canSend);
+        left->clicEmail(nullptr);
+        EXPECT_FALSE(shownComposer()) << screen();
+        EXPECT_FALSE(ui::Panel::topPanel()) << screen();
+        EXPECT_EQ(topScreen<CardViewController>(), card);
+    }
+    // Any screen that has been left opens no composer.
+    mail::MailComposeViewController::setCanSendMail(true);
+    EXPECT_FALSE(presentMailComposer(left.get(), left.get(), "s", "b", {}));
+    EXPECT_FALSE(shownComposer()) << screen();
 }
 
 TEST_F(PhoneCardPage, ShareWithoutMailAccountShowsTheAlertAndStays) {

@@ -145,6 +145,7 @@ TEST_F(TabletShareTest, EmailComposesTheCardOrExplainsThatMailIsNotSetUp) {
     mail::MailComposeViewController::setCanSendMail(true);
     auto* share = openShareScreen();
     ASSERT_TRUE(share);
+    ns::Ref<shareViewController_iPad> left(share);  // held past its closing
     std::string post = rowString(share->dicCarta(), "post");
     ASSERT_TRUE(driver->tapButton("E-mail"));
     auto* composer = dynamic_cast<mail::MailComposeViewController*>(top());
@@ -183,6 +184,15 @@ TEST_F(TabletShareTest, EmailComposesTheCardOrExplainsThatMailIsNotSetUp) {
     EXPECT_EQ(topAlert()->message(), "This device is not setup to send mail.");
     ASSERT_TRUE(driver->pressAlertButton("OK"));
     EXPECT_TRUE(waitFor([&] { return root()->presentedViewController() == nullptr; })) << screen();
+
+    // The screen closed, its E-mail (a touch that ends after the user left
+    // it) brings up neither a composer nor the alert over the hub.
+    for (bool canSend : {true, false}) {
+        mail::MailComposeViewController::setCanSendMail(canSend);
+        left->clicEmail(nullptr);
+        EXPECT_EQ(root()->presentedViewController(), nullptr) << screen();
+        EXPECT_FALSE(topAlert()) << screen();
+    }
 }
 
 TEST_F(TabletShareTest, FacebookButtonHandsTheSameItemToTheFacebookSharer) {

@@ -236,6 +236,10 @@ void MailComposeViewController::finish(MailComposeResult r, ns::Error* e) {
         content_->updateButtons();
     }
     if (auto d = delegate_.lock()) d->mailComposeControllerDidFinishWithResult(this, r, e);
+    // No delegate is left to close the screen (it was let go, or none was
+    // set): the composer closes itself rather than stay up with its buttons
+    // off. A failure keeps it up, with its alert, as always.
+    else if (r != MailComposeResult::Failed) dismissViewControllerAnimated(true);
 }
 
 std::string MailComposeViewController::write(const std::string& folder, MailComposeResult ok, long failCode) {

@@ -90,6 +90,9 @@ void MessageComposeViewController::setBody(std::string b) {
 void MessageComposeViewController::finish(MessageComposeResult r) {
     auto keep = ns::keepAlive(this);
     if (auto d = delegate_.lock()) d->messageComposeViewControllerDidFinishWithResult(this, r);
+    // No delegate is left to close the screen: the composer closes itself
+    // after Send or Cancel rather than stay up (a failure keeps it up).
+    else if (r != MessageComposeResult::Failed) dismissViewControllerAnimated(true);
 }
 
 std::string MessageComposeViewController::send() {

@@ -883,6 +883,33 @@ void Driver::settle() {
         cancelFingersUnderPanel();
         settle();
     }
+    // A finger on a view that has left the screen since (another tab, a
+    // screen popped or covered) is taken from it, as on the device: it is
+    // cancelled there, so lifting it later acts on nothing it was on.
+    if (cancelFingersOffScreen()) settle();
+}
+
+bool Driver::cancelFingersOffScreen() {
+    std::vector<ns::Ref<Touch>> off, kept;
+    for (auto& t : touches_) {
+        View* v = t->view();
+        Window* w = t->window();
+        (v && w && v->window() == w ? kept : off).push_back(t);
+    }
+    if (off.empty()) return false;
+    touches_ = std::move(kept);
+    double now = ns::RunLoop::main()->now();
+    for (auto& t : off) {
+        t->setPhase(TouchPhase::Cancelled);
+        t->setTimestamp(now);
+        ns::Ref<View> v(t->view());
+        if (!v) continue;
+        auto event = ns::make<Event>();
+        event->setTimestamp(now);
+        event->setTouches({t});
+        v->touchesCancelled({t}, event.get());
+    }
+    return true;
 }
 
 std::string Driver::screen() const { return TextScreen::render(window()); }

@@ -183,6 +183,9 @@ private:
     bool deliver(TouchPhase phaseForChanged, const std::vector<size_t>& changed);
     // Cancels the fingers that are down when an alert or sheet shows.
     void cancelFingersUnderPanel();
+    // Cancels the fingers whose view is no longer on the screen they
+    // touched; true when there were any.
+    bool cancelFingersOffScreen();
     ns::Ref<ns::ManualClock> clock_;
     std::vector<ns::Ref<Touch>> touches_;
     std::string error_;

@@ -173,6 +173,7 @@ bool ViewController::presentViewController(ns::Ref<ViewController> vc, bool anim
     ns::Ref<ViewController> keepHost(host);
     host->presented_ = vc;
     vc->presenting_ = host;
+    vc->wasPresented_ = true;
 
     // The presented screen takes the device's orientation when it supports
     // it, else its presenter's.
@@ -218,7 +219,12 @@ void ViewController::dismissViewControllerAnimated(bool animated, std::function<
     for (ViewController* c = this; c && !host; c = c->parentViewController())
         if (c->presented_) host = c;
     if (!host) host = presentingViewController();
-    if (!host || !host->presented_) {
+    if (!host) {
+        closeWithoutPresenter(animated);
+        if (completion) completion();
+        return;
+    }
+    if (!host->presented_) {
         if (completion) completion();
         return;
     }
@@ -244,10 +250,25 @@ void ViewController::dismissViewControllerAnimated(bool animated, std::function<
         if (goneView) goneView->removeFromSuperview();
         parent->presented_ = nullptr;
         gone->presenting_ = nullptr;
+        gone->wasPresented_ = false;
         if (goneShown) gone->endAppearanceTransition();
         if (parentReturns) parent->endAppearanceTransition();
     }
     if (completion) completion();
+}
+
+void ViewController::closeWithoutPresenter(bool animated) {
+    // The screen this controller is on: its outermost container.
+    ViewController* top = this;
+    while (top->parentViewController()) top = top->parentViewController();
+    if (!top->wasPresented_ || !top->presenting_.expired()) return;
+    ns::Ref<ViewController> keep(top);
+    top->wasPresented_ = false;
+    View* v = top->isViewLoaded() ? top->view() : nullptr;
+    bool shown = top->isOnScreen();
+    if (shown) top->beginAppearanceTransition(false, animated);
+    if (v && v->superview() && v->superview() == v->window()) v->removeFromSuperview();
+    if (shown) top->endAppearanceTransition();
 }
 
 // -- Rotation -----------------------------------------------------------------------

@@ -90,8 +90,10 @@ public:
     // On a controller that presents one (itself or through the container
     // that holds it, which is where presentations hang): dismisses what is
     // presented (and anything above that). Otherwise, on a presented
-    // controller or a child of one: asks its presenter to dismiss it.
-    // Completion runs when done (at once).
+    // controller or a child of one: asks its presenter to dismiss it; when
+    // that presenter has gone (let go while it presented), the presented
+    // screen closes all the same: it leaves the window and disappears, and
+    // the screen under it stays. Completion runs when done (at once).
     void dismissViewControllerAnimated(bool animated, std::function<void()> completion = {});
     void dismissModalViewControllerAnimated(bool animated) { dismissViewControllerAnimated(animated); }
     // What this controller, or the container above it, presents; nil when
@@ -139,6 +141,9 @@ protected:
 
 private:
     std::vector<ns::Ref<ViewController>> heldVisibleChildren() const;
+    // Closes the screen this controller is on when it was presented by a
+    // controller that has gone since; nothing otherwise.
+    void closeWithoutPresenter(bool animated);
     friend class Window;
     ns::Ref<View> view_;
     bool loading_ = false;
@@ -149,6 +154,7 @@ private:
     ns::Weak<ViewController> parent_;
     ns::Ref<ViewController> presented_;
     ns::Weak<ViewController> presenting_;
+    bool wasPresented_ = false;  // presented and not dismissed since (its presenter may have gone)
     ModalPresentationStyle presentationStyle_ = ModalPresentationStyle::FullScreen;
     ModalTransitionStyle transitionStyle_ = ModalTransitionStyle::CoverVertical;
     InterfaceOrientation orientation_ = InterfaceOrientation::Portrait;

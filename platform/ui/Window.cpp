@@ -74,12 +74,27 @@ void Window::sendEvent(Event* event) {
         if (v && std::none_of(views.begin(), views.end(), [&](auto& x) { return x.get() == v; }))
             views.push_back(ns::Ref<View>(v));
     }
+    TouchSet cancelledHere;  // lifted from a view that had left the screen: told once, as cancelled
     for (TouchPhase phase : {TouchPhase::Began, TouchPhase::Moved, TouchPhase::Ended, TouchPhase::Cancelled}) {
         for (auto& v : views) {
             TouchSet set;
             for (auto& t : event->allTouches())
-                if (t->view() == v.get() && t->phase() == phase) set.push_back(t);
+                if (t->view() == v.get() && t->phase() == phase &&
+                    std::find(cancelledHere.begin(), cancelledHere.end(), t) == cancelledHere.end())
+                    set.push_back(t);
             if (set.empty()) continue;
+            // Lifted from a view that an earlier touch of this event took
+            // off the screen (a composer that came up over it, a screen
+            // popped): the touch is cancelled there, so it does not act on
+            // a screen the user no longer sees.
+            if (phase == TouchPhase::Ended && v->window() != this) {
+                for (auto& t : set) {
+                    t->setPhase(TouchPhase::Cancelled);
+                    cancelledHere.push_back(t);
+                }
+                v->touchesCancelled(set, event);
+                continue;
+            }
             switch (phase) {
                 case TouchPhase::Began: v->touchesBegan(set, event); break;
                 case TouchPhase::Moved: v->touchesMoved(set, event); break;

@@ -22,6 +22,7 @@
 #include "evernote/userstore/EDAMUserStoreProcessor.h"
 #include "evernote/userstore/EDAMUserStoreTypes.h"
 #include "platform/security/Digest.h"
+#include "platform/ui/Driver.h"
 #include "sharing/core/ImageCoding.h"
 #include "sharing/sharers/evernote/SHREvernote.h"
 #include "sharing/tests/SharerTestSupport.h"
@@ -286,6 +287,52 @@ TEST_F(EvernoteSharerTest, CancelWhileTheLoginIsOnItsWayEndsThatLogin) {
     EXPECT_TRUE(alerts().empty()) << ::testing::PrintToString(alerts());
     EXPECT_FALSE(SHR::currentHelper()->currentView()) << "no screen came back";
     EXPECT_TRUE(service.notes->notes.empty());
+}
+
+// Cancel is final on the login form and on the share form: the field that
+// had the focus lets it go, and the return key on it, Login / Send and a
+// save of the form start no login and no note; nothing is stored, and
+// SendDidCancel is the only notification. No work started after the cancel
+// holds the sharer once the caller lets it go.
+TEST_F(EvernoteSharerTest, NothingACancelledFormHoldsIsStoredOrSent) {
+    ui::Driver driver;
+    auto logins = [&] {
+        std::lock_guard<std::mutex> g(service.users->m);
+        return service.users->logins.size();
+    };
+    auto* indicator = SHRActivityIndicator::currentIndicator();
+    for (bool signedIn : {false, true}) {
+        SCOPED_TRACE(signedIn ? "share form" : "login form");
+        if (signedIn) storeLogin();
+        NotificationRecorder rec;
+        auto s = SHRSharer::shareItem<SHREvernote>(
+            SHRItem::URL(ns::URL::URLWithString("http://example.org/card?id=7"), ns::str("Tell me about you")));
+        ns::Ref<SHRFormController> form(ns::as<SHRFormController>(s->topViewController()));
+        ASSERT_TRUE(form);
+        ASSERT_EQ(form->rightButtonTitle() == "Login", !signedIn);
+        ASSERT_TRUE(driver.typeText("", signedIn ? " again" : "carla")) << driver.lastError();
+        ASSERT_TRUE(driver.typeText(signedIn ? "Tags" : "Password", signedIn ? "work" : "pa55")) << driver.lastError();
+        ns::Ref<ui::TextField> field(dynamic_cast<ui::TextField*>(ui::Responder::currentFirstResponder()));
+        ASSERT_TRUE(field);
+        ASSERT_TRUE(driver.tapBarButton("Cancel")) << driver.lastError();
+        EXPECT_EQ(rec.names, std::vector<std::string>{SHRSendDidCancelNotification});
+        EXPECT_FALSE(field->isFirstResponder()) << "the focused field was let go";
+        field->pressReturn();
+        form->rightPressed(nullptr);
+        form->validateForm();
+        form->saveForm();
+        EXPECT_FALSE(indicator->isShown()) << "no login started";
+        EXPECT_EQ(rec.names, std::vector<std::string>{SHRSendDidCancelNotification});
+        ns::Weak<SHREvernote> weak(s.get());
+        s = nullptr;
+        EXPECT_TRUE(weak.expired()) << "no login or note on its way holds the sharer";
+        runUntil([] { return false; }, 0.2);  // a login or note on its way would be in by now
+        EXPECT_EQ(logins(), 0u);
+        EXPECT_TRUE(service.notes->notes.empty());
+        EXPECT_EQ(ns::describe(SHR::getAuthValueForKeyForSharer("password", "SHREvernote")), signedIn ? "pa55" : "(null)");
+        EXPECT_EQ(rec.names, std::vector<std::string>{SHRSendDidCancelNotification});
+        EXPECT_TRUE(alerts().empty()) << ::testing::PrintToString(alerts());
+    }
 }
 
 // A login the service accepts but the keychain cannot store (a full disk, a

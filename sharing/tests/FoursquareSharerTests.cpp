@@ -429,8 +429,29 @@ TEST_F(FoursquareTest, CancellingThePlacesListReachesASharerOnlyItsScreenHeld) {
     NotificationRecorder rec;
     ns::Weak<SHRFoursquareV2> weak = signedInSharer("Here");
     ASSERT_TRUE(runUntil([&] { return ns::as<SHRFoursquareV2VenuesForm>(shownTop()) != nullptr; }));
-    ASSERT_TRUE(ns::as<SHRFoursquareV2VenuesForm>(shownTop()));
-    ns::as<SHRFoursquareV2VenuesForm>(shownTop())->cancelPressed(nullptr);
+    ns::Ref<SHRFoursquareV2VenuesForm> form(ns::as<SHRFoursquareV2VenuesForm>(shownTop()));
+    ASSERT_TRUE(form);
+    loc::LocationManager::setDevicePosition(loc::Location::make(52.520008, 13.404954, 34.5, 10, 5));
+    ASSERT_TRUE(runUntil([&] { return form->venues() && form->venues()->count() == 2; }));
+    rec.names.clear();
+    ns::Ref<SHRFoursquareV2> held = weak.lock();  // a caller that kept the sharer
+    ASSERT_TRUE(held);
+    ASSERT_TRUE(form->searchBar()->becomeFirstResponder());  // the user was typing a search
+    form->cancelPressed(nullptr);
+    EXPECT_FALSE(form->searchBar()->isFirstResponder()) << "the search bar lets the focus go";
+    EXPECT_EQ(rec.names, (std::vector<std::string>{SHRSendDidCancelNotification}));
+    // Cancel is final: a caller still holding the list starts no search,
+    // checks in nowhere and hears of no cancel again.
+    form->searchBar()->setText("coffee");
+    form->searchBarSearchButtonClicked(form->searchBar());
+    EXPECT_FALSE(form->request()) << "no search started";
+    form->locationManagerDidUpdateToLocationFromLocation(nullptr, loc::Location::make(1, 2).get(), nullptr);
+    EXPECT_FALSE(form->request()) << "no search started";
+    form->tableViewDidSelectRowAtIndexPath(form->tableView(), ui::IndexPath::forRow(0, 0));  // a place tapped
+    EXPECT_FALSE(held->venue()) << "no check-in begun";
+    EXPECT_FALSE(SHR::currentHelper()->currentView()) << "no check-in form shown";
+    held = nullptr;
+    form->cancelPressed(nullptr);
     EXPECT_EQ(rec.names, (std::vector<std::string>{SHRSendDidCancelNotification}));
     EXPECT_TRUE(runUntil([&] { return weak.expired(); }));
 }

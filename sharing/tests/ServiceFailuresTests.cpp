@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <set>
 
 #include "platform/foundation/UserDefaults.h"
@@ -619,28 +620,33 @@ TEST_F(ServiceFailuresTest, ALoginIsNeverSentToAnotherOrigin) {
 
 // -- A send on its way ------------------------------------------------------------------------------
 
-// Send pressed twice before the service answers (the second press comes
-// while the form closes and the share is on its way): one share reaches the
-// service and one end is reported. Every kind of share form: the share
-// form of the sharers that have one and the large text form (Foursquare's
-// check-in form, which stays up while the check-in is on its way, is in
-// its own tests).
-TEST_F(ServiceFailuresTest, SendPressedAgainWhileASendIsOnItsWaySendsOnce) {
+// The sharers' share forms: the share form of the sharers that have one
+// (signed in here) and the large text form of the others (Foursquare's
+// check-in form is in its own tests), each with the path its share goes to.
+struct ShareFormRow {
+    const char* what;
+    std::function<ns::Ref<SHRSharer>()> make;
+    std::string path;    // where the share goes
+    std::string reply;   // its reply's fields, as JSON members
+    std::string others;  // the replies of the other steps, as JSON members
+};
+
+std::vector<ShareFormRow> shareForms() {
     auto defaults = ns::UserDefaults::standardUserDefaults();
     auto later = [] {
         return ns::Date::dateWithTimeIntervalSinceReferenceDate(ns::Date::date()->timeIntervalSinceReferenceDate() +
                                                                 3600);
     };
-    auto login = [](const char* sharer, const char* userKey, const char* user) {
-        SHR::setAuthValuesForSharer({{userKey, ns::str(user)}, {"password", ns::str("pw")}}, sharer);
+    // Each row signs its sharer in when it is made.
+    auto signedIn = [](ns::Ref<SHRSharer> s, const char* userKey, const char* user) {
+        SHR::setAuthValuesForSharer({{userKey, ns::str(user)}, {"password", ns::str("pw")}}, s->sharerId());
+        s->setItem(link());
+        return s;
     };
-    login("SHRTumblr", "email", "me@example.org");
-    login("SHRGoogleReader", "email", "me@example.org");
-    login("SHRPinboard", "username", "pinuser");
-    for (const char* sharer : {"SHRTwitter", "SHRLinkedIn"})
-        SHR::setAuthValuesForSharer({{"accessKey", ns::str("acctok")}, {"accessSecret", ns::str("accsecret")}}, sharer);
     auto text = [] { return SHRItem::text(ns::str("hello")); };
-    auto oauth = [&](ns::Ref<SHROAuthSharer> s) {
+    auto oauth = [text](ns::Ref<SHROAuthSharer> s) {
+        SHR::setAuthValuesForSharer({{"accessKey", ns::str("acctok")}, {"accessSecret", ns::str("accsecret")}},
+                                    s->sharerId());
         s->setConsumerKey("lkey");
         s->setSecretKey("lsecret");
         s->setItem(text());
@@ -650,34 +656,27 @@ TEST_F(ServiceFailuresTest, SendPressedAgainWhileASendIsOnItsWaySendsOnce) {
         s->setItem(std::move(item));
         return s;
     };
-    struct Row {
-        const char* what;
-        std::function<ns::Ref<SHRSharer>()> make;
-        std::string path;    // where the share goes
-        std::string reply;   // its reply's fields, as JSON members
-        std::string others;  // the replies of the other steps, as JSON members
-    };
-    std::vector<Row> rows = {
-        {"Pinboard, share form", [&] { return with(ns::make<SHRPinboard>(), link()); }, "/v1/posts/add",
-         R"("basic": "any", "body": "<result code=\"done\" />")", ""},
-        {"Tumblr, share form", [&] { return with(ns::make<SHRTumblr>(), link()); }, "/api/write",
-         R"("status": 201)", ""},
-        {"Google Reader, share form", [&] { return with(ns::make<SHRGoogleReader>(), link()); },
+    return {
+        {"Pinboard, share form", [=] { return signedIn(ns::make<SHRPinboard>(), "username", "pinuser"); },
+         "/v1/posts/add", R"("basic": "any", "body": "<result code=\"done\" />")", ""},
+        {"Tumblr, share form", [=] { return signedIn(ns::make<SHRTumblr>(), "email", "me@example.org"); },
+         "/api/write", R"("status": 201)", ""},
+        {"Google Reader, share form", [=] { return signedIn(ns::make<SHRGoogleReader>(), "email", "me@example.org"); },
          "/reader/api/0/item/edit", R"("status": 200)",
          R"("/accounts/ClientLogin": [{"body": "SID=s1\nAuth=a1\n"}], "/reader/api/0/token": [{"body": "tok"}])"},
-        {"Twitter, text form", [&] { return oauth(ns::make<SHRTwitter>()); }, "/1/statuses/update.json",
+        {"Twitter, text form", [=] { return oauth(ns::make<SHRTwitter>()); }, "/1/statuses/update.json",
          R"("body": "{\"id\":1}")", ""},
-        {"LinkedIn, text form", [&] { return oauth(ns::make<SHRLinkedIn>()); }, "/v1/people/~/shares",
+        {"LinkedIn, text form", [=] { return oauth(ns::make<SHRLinkedIn>()); }, "/v1/people/~/shares",
          R"("status": 201)", ""},
         {"Facebook, text form",
-         [&] {
+         [=] {
              defaults->setObjectForKey(ns::str("fbtok"), kSHRFacebookAccessToken);
              defaults->setObjectForKey(later(), kSHRFacebookExpiryDate);
              return with(ns::make<SHRFacebook>(), text());
          },
          "/me/feed", R"("body": "{\"id\":\"1_2\"}")", ""},
         {"Vkontakte, text form",
-         [&] {
+         [=] {
              defaults->setObjectForKey(ns::str("42"), kSHRVkontakteUserId);
              defaults->setObjectForKey(ns::str("vktok"), kSHRVkontakteAccessToken);
              defaults->setObjectForKey(later(), kSHRVkontakteExpiryDate);
@@ -685,6 +684,16 @@ TEST_F(ServiceFailuresTest, SendPressedAgainWhileASendIsOnItsWaySendsOnce) {
          },
          "/method/wall.post", R"("body": "{\"response\":{\"post_id\":1}}")", ""},
     };
+}
+
+// Send pressed twice before the service answers (the second press comes
+// while the form closes and the share is on its way): one share reaches the
+// service and one end is reported. Every kind of share form: the share
+// form of the sharers that have one and the large text form (Foursquare's
+// check-in form, which stays up while the check-in is on its way, is in
+// its own tests).
+TEST_F(ServiceFailuresTest, SendPressedAgainWhileASendIsOnItsWaySendsOnce) {
+    const auto rows = shareForms();
     ui::Driver driver;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -726,6 +735,121 @@ TEST_F(ServiceFailuresTest, SendPressedAgainWhileASendIsOnItsWaySendsOnce) {
         EXPECT_EQ(times(rec, SHRSendDidCancelNotification), 0) << ::testing::PrintToString(rec.names);
         EXPECT_TRUE(alerts().empty()) << ::testing::PrintToString(alerts());
         ASSERT_TRUE(closeShown());
+    }
+}
+
+// Cancel is final. A caller that keeps the sharer it was handed still
+// holds the form's text field after Cancel: the field that had the focus
+// lets it go, and neither the return key on it, nor a tap on it or on the
+// form's rows, nor the form's Login / Send (its button or its operations)
+// stores or sends anything; SendDidCancel stays the last notification.
+// Every login form (the sharers that sign in by form or by xAuth; Evernote's
+// is in its own tests) and every share form.
+TEST_F(ServiceFailuresTest, NothingACancelledFormHoldsIsStoredOrSent) {
+    ui::Driver driver;
+    struct Case {
+        std::string what;
+        std::function<ns::Ref<SHRSharer>()> make;
+        std::vector<std::string> paths;  // none of them may be reached after the cancel
+        std::string replies;
+        const char* sharer = nullptr;    // a login form: the sharer whose login must not be stored
+        const char* storedKey = nullptr;
+    };
+    std::vector<Case> cases;
+    for (const auto& row : passwordLogins()) {
+        auto make = row.make;
+        const bool twitter = row.sharer == std::string("SHRTwitter");
+        cases.push_back({std::string(row.sharer) + ", login form",
+                         [make, twitter] {
+                             auto s = make();
+                             s->setItem(twitter ? SHRItem::text(ns::str("hello")) : link());
+                             return s;
+                         },
+                         {row.loginPath, row.sharePath},
+                         std::string("{\"") + row.loginPath + "\": [" + row.accepted +
+                             "], \"/reader/api/0/token\": [{\"body\": \"tok\"}]}",
+                         row.sharer, row.storedKey});
+    }
+    for (const auto& row : shareForms())
+        cases.push_back({row.what, row.make, {row.path},
+                         "{\"" + row.path + "\": [{" + row.reply + "}]" + (row.others.empty() ? "" : ", " + row.others) + "}"});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::map<std::string, int> before;
+        for (const auto& path : c.paths) before[path] = requestsTo(path);
+        services.setReplies(c.replies);
+        ui::Panel::resetShown();
+        NotificationRecorder rec;
+        auto sharer = c.make();
+        sharer->share();
+        ASSERT_TRUE(runUntil([&] {
+            auto* top = shownScreen();
+            return ns::as<SHRFormController>(top) || ns::as<SHRFormControllerLargeTextField>(top);
+        }));
+        ns::Ref<ui::ViewController> form(shownScreen());
+        ASSERT_EQ(ns::as<SHRFormController>(form.get()) && form->navigationItem()->rightBarButtonItem()->title() == "Login",
+                  c.sharer != nullptr);
+        // The form shows with its first field focused; the user types into
+        // it (and, on a login form, the password too) and taps Cancel.
+        ASSERT_TRUE(driver.typeText("", c.sharer ? "me" : " and more")) << driver.lastError();
+        if (c.sharer) ASSERT_TRUE(driver.typeText("Password", "pw")) << driver.lastError();
+        ns::Ref<ui::TextField> field(dynamic_cast<ui::TextField*>(ui::Responder::currentFirstResponder()));
+        ASSERT_TRUE(field);
+        ns::Ref<ui::BarButtonItem> button(form->navigationItem()->rightBarButtonItem());
+        ASSERT_TRUE(button);
+        ASSERT_TRUE(driver.tapBarButton("Cancel")) << driver.lastError();
+        ASSERT_TRUE(runUntil([] { return SHR::currentHelper()->currentView() == nullptr; }));
+        const auto afterCancel = rec.names;
+        ASSERT_FALSE(afterCancel.empty());
+        EXPECT_EQ(afterCancel.back(), SHRSendDidCancelNotification);
+        EXPECT_EQ(times(rec, SHRSendDidCancelNotification), 1) << ::testing::PrintToString(rec.names);
+
+        EXPECT_FALSE(field->isFirstResponder()) << "the focused field was let go";
+        // The screen the sharing centre shows by then stays: nothing the
+        // cancelled form does closes it.
+        auto other = ui::NavigationController::withRoot(ns::make<ui::ViewController>());
+        SHR::currentHelper()->showViewController(other);
+        ASSERT_EQ(SHR::currentHelper()->currentView(), other.get());
+        EXPECT_FALSE(driver.pressReturn()) << "no field has the focus";
+        EXPECT_EQ(driver.lastFailure(), ui::Driver::Failure::NotFound) << driver.lastError();
+        // What a caller holding the field and the form can still do. The
+        // login and share forms refuse the return key outright.
+        EXPECT_EQ(field->pressReturn(), !ns::as<SHRFormController>(form.get()));
+        field->touchesEnded({}, nullptr);  // a tap on the field
+        EXPECT_FALSE(field->isFirstResponder()) << "the field takes the focus no more";
+        field->pressReturn();
+        EXPECT_FALSE(button->isEnabled());
+        button->performAction();
+        if (auto* f = ns::as<SHRFormController>(form.get())) {
+            f->tableViewDidSelectRowAtIndexPath(f->tableView(), ui::IndexPath::forRow(0, 0));
+            EXPECT_FALSE(f->tableViewWillSelectRowAtIndexPath(f->tableView(), ui::IndexPath::forRow(0, 0)));
+            f->validateForm();
+            f->saveForm();
+            f->cancel();  // a second Cancel tells nothing more
+        } else if (auto* t = ns::as<SHRFormControllerLargeTextField>(form.get())) {
+            t->save();
+            t->sendFormToDelegate();
+            t->cancel();
+        }
+        // Whatever a login or share would start reaches the service before a
+        // request sent after it is answered, and a share's end is told on
+        // the main loop's next turns.
+        bool sentinel = false;
+        auto probe = SHRRequest::make(services.URL("/sentinel"), nullptr, ns::make<ns::Object>(),
+                                      [&](SHRRequest*) { sentinel = true; }, ns::str("GET"), true);
+        ASSERT_TRUE(runUntil([&] { return sentinel; }));
+        runUntil([] { return false; }, 0.3);
+
+        for (const auto& path : c.paths) EXPECT_EQ(requestsTo(path) - before[path], 0) << path << ": nothing sent";
+        if (c.sharer)
+            EXPECT_FALSE(SHR::getAuthValueForKeyForSharer(c.storedKey, c.sharer)) << "nothing stored";
+        EXPECT_EQ(rec.names, afterCancel) << "nothing after the cancel: " << ::testing::PrintToString(rec.names);
+        EXPECT_TRUE(alerts().empty()) << ::testing::PrintToString(alerts());
+        EXPECT_EQ(SHR::currentHelper()->currentView(), other.get()) << "the screen shown by then stays";
+        // A plain screen tells the sharing centre nothing when it goes.
+        SHR::currentHelper()->hideCurrentViewControllerAnimated(false);
+        SHR::currentHelper()->viewWasDismissed();
+        ASSERT_FALSE(other->isOnScreen());
     }
 }
 

@@ -497,6 +497,13 @@ TEST_F(ScreensTest, OAuthViewIgnoresCancelledLoadsAndReportsOtherFailures) {
 
     view->cancel();
     EXPECT_EQ(d->calls.back(), "cancelled");
+    // Cancel is final: the page reaching the callback later, or a second
+    // Cancel, tells no one of anything.
+    const auto told = d->calls;
+    EXPECT_FALSE(view->delegate());
+    view->webView()->followURL(ns::URL::URLWithString("https://deck.example/oauth/callback?oauth_token=t"));
+    view->cancel();
+    EXPECT_EQ(d->calls, told);
 }
 
 TEST_F(ScreensTest, OAuthViewReportsAPinPageOfTheTwitterHost) {
@@ -850,6 +857,19 @@ TEST_F(FormTest, SingleChoiceOptionListPicksAndShows) {
     ASSERT_TRUE(later->cellForKey("size"));
     EXPECT_EQ(later->cellForKey("size")->detailTextLabel()->text(), "M");
     EXPECT_EQ(ns::describe(later->formValuesForSection(1)->stringForKey("size")), "M");
+
+    // The form cancelled while its list is open: a pick made in the list
+    // then changes nothing the form holds.
+    ASSERT_TRUE(driver.tapRow("Size"));
+    ns::Ref<SHRFormOptionController> open(ns::as<SHRFormOptionController>(nav()->topViewController()));
+    ASSERT_TRUE(open);
+    owner->calls.clear();
+    later->cancel();
+    EXPECT_EQ(owner->calls, (std::vector<std::string>{"cancel"}));
+    open->tableViewDidSelectRowAtIndexPath(open->tableView(), ui::IndexPath::forRow(0, 0));
+    EXPECT_EQ(ns::describe(later->values()->stringForKey("size")), "M");
+    EXPECT_EQ(ns::describe(later->formValuesForSection(1)->stringForKey("size")), "M");
+    EXPECT_EQ(owner->calls, (std::vector<std::string>{"cancel"}));
 }
 
 TEST_F(FormTest, MultipleChoiceTicksUnticksAndConfirmsWithDone) {

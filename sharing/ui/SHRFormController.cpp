@@ -323,7 +323,7 @@ void SHRFormFieldCell::layoutSubviews() {
 void SHRFormController::SHRFormControllerPickedOption(SHRFormOptionController* picker, ns::Ref<ns::String> option) {
     auto keep = ns::keepAlive(this);
     SHRFormFieldSettings* settings = picker ? picker->settings().get() : nullptr;
-    if (option && settings) {
+    if (option && settings && !cancelled_) {
         bool none = option->isEqualToString("-1");
         if (none) values_->removeObjectForKey(std::string_view(settings->key()));
         else values_->setObject(option, settings->key());
@@ -339,13 +339,22 @@ void SHRFormController::SHRFormControllerPickedOption(SHRFormOptionController* p
         if (nav->topViewController() != this) nav->popViewControllerAnimated(true);
 }
 
-bool SHRFormController::textFieldShouldReturn(ui::TextField*) {
+bool SHRFormController::textFieldShouldReturn(ui::TextField* f) {
+    if (cancelled_) {
+        if (f) f->resignFirstResponder();
+        return false;
+    }
     validateForm();
     return true;
 }
 
+std::optional<ui::IndexPath> SHRFormController::tableViewWillSelectRowAtIndexPath(ui::TableView*, ui::IndexPath ip) {
+    if (cancelled_) return std::nullopt;
+    return ip;
+}
+
 void SHRFormController::validateForm() {
-    if (saved_) return;  // sent already: the form is on its way out
+    if (saved_ || cancelled_) return;  // sent already, or cancelled: the form is on its way out
     if (auto f = activeField_.lock()) f->resignFirstResponder();
     auto keep = ns::keepAlive(this);
     tell(validate_, delegate_.lock());
@@ -354,7 +363,7 @@ void SHRFormController::validateForm() {
 void SHRFormController::saveForm() {
     // A form is saved once: its button (or return key) pressed again while
     // it closes, or while the share it started is under way, starts nothing.
-    if (saved_) return;
+    if (saved_ || cancelled_) return;
     saved_ = true;
     if (auto& right = navigationItem()->rightBarButtonItem()) right->setEnabled(false);
     auto keep = ns::keepAlive(this);
@@ -363,7 +372,16 @@ void SHRFormController::saveForm() {
 }
 
 void SHRFormController::cancel() {
+    if (cancelled_) return;  // told once
+    cancelled_ = true;
     auto keep = ns::keepAlive(this);
+    // The focused field (and any other focus inside the form) is let go
+    // first: a return key pressed later reaches no field of this form.
+    if (auto f = activeField_.lock()) f->resignFirstResponder();
+    if (auto* focused = dynamic_cast<ui::View*>(ui::Responder::currentFirstResponder());
+        focused && isViewLoaded() && focused->isDescendantOfView(view()))
+        ns::Ref<ui::View>(focused)->resignFirstResponder();
+    if (auto& right = navigationItem()->rightBarButtonItem()) right->setEnabled(false);
     // Closing may drop the delegate's last owner (its screen): hold it.
     auto delegate = delegate_.lock();
     close();

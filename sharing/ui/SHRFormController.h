@@ -176,8 +176,12 @@ public:
     void SHRFormOptionControllerPickedOption(SHRFormOptionController* c, ns::Ref<ns::String> option) override {
         SHRFormControllerPickedOption(c, std::move(option));
     }
+    // A cancelled form takes no focus, no return key and no row selection:
+    // nothing it holds can be submitted any more.
+    bool textFieldShouldBeginEditing(ui::TextField* f) override { return !cancelled_; }
     bool textFieldShouldReturn(ui::TextField* f) override;
     void textFieldDidBeginEditing(ui::TextField* f) override { activeField_ = f; }
+    std::optional<ui::IndexPath> tableViewWillSelectRowAtIndexPath(ui::TableView* t, ui::IndexPath ip) override;
 
     bool autoSelect() const { return autoSelect_; }
     void setAutoSelect(bool b) { autoSelect_ = b; }
@@ -198,7 +202,12 @@ public:
     // been saved ignores its button and later saves (a second press would
     // send the share again).
     void saveForm();
+    // Lets the focused field go, closes the form and tells the delegate's
+    // cancel (unless the form was saved), once. Cancel is final: the form
+    // then refuses its button, the return key, focus, row taps, picked
+    // options and saves, so nothing typed into it is sent or stored.
     void cancel();
+    bool isCancelled() const { return cancelled_; }
     void close();
 
     void loadView() override;
@@ -236,7 +245,8 @@ private:
     ns::Weak<ns::Object> delegate_;
     Action validate_, save_, cancel_;
     bool autoSelect_ = false;
-    bool saved_ = false;  // set by the first saveForm
+    bool saved_ = false;      // set by the first saveForm
+    bool cancelled_ = false;  // set by the first cancel
     double labelWidth_ = 0;
     ns::Ref<ns::MutableDictionary> values_ = ns::MutableDictionary::make();
     ns::Weak<ui::TextField> activeField_;

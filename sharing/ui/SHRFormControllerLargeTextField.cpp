@@ -82,7 +82,7 @@ bool SHRFormControllerLargeTextField::shouldShowCounter() const {
 }
 
 void SHRFormControllerLargeTextField::ifNoTextDisableSendButton() {
-    if (auto& right = navigationItem()->rightBarButtonItem()) right->setEnabled(!sent_ && !textView()->text().empty());
+    if (auto& right = navigationItem()->rightBarButtonItem()) right->setEnabled(!sent_ && !cancelled_ && !textView()->text().empty());
 }
 
 long SHRFormControllerLargeTextField::remaining() {
@@ -115,7 +115,7 @@ void SHRFormControllerLargeTextField::updateCounter() {
         if (right) right->setEnabled(false);
     } else {
         counter_->setTextColor(ui::Color::colorWithRGBA(0, 0, 0, 1));
-        if (right) right->setEnabled(!sent_ && !textView()->text().empty());
+        if (right) right->setEnabled(!sent_ && !cancelled_ && !textView()->text().empty());
     }
 }
 
@@ -126,7 +126,7 @@ void SHRFormControllerLargeTextField::layoutCounter() {
 }
 
 void SHRFormControllerLargeTextField::save() {
-    if (sent_) return;
+    if (sent_ || cancelled_) return;
     auto keep = ns::keepAlive(this);
     auto sharer = delegate();
     SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
@@ -134,14 +134,18 @@ void SHRFormControllerLargeTextField::save() {
 }
 
 void SHRFormControllerLargeTextField::sendFormTo(SHRSharer* sharer) {
-    if (sent_ || !sharer || !sendForm_) return;
+    if (sent_ || cancelled_ || !sharer || !sendForm_) return;
     sent_ = true;
     if (auto& right = navigationItem()->rightBarButtonItem()) right->setEnabled(false);
     sendForm_(sharer, this);
 }
 
 void SHRFormControllerLargeTextField::cancel() {
+    if (cancelled_) return;  // told once
+    cancelled_ = true;
     auto keep = ns::keepAlive(this);
+    if (textView_) textView_->resignFirstResponder();
+    if (auto& right = navigationItem()->rightBarButtonItem()) right->setEnabled(false);
     auto sharer = delegate();
     SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
     // After Send the send reports its own end: Cancel only closes the screen.

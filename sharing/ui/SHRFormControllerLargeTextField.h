@@ -7,7 +7,8 @@
 // sharing centre, then tell the delegate (the sharer, not retained):
 // its send operation with the form, or sendDidCancel(). The screen is
 // often the sharer's last owner, so both hold the sharer until it has
-// been told.
+// been told. Cancel lets the text view's focus go, and a cancelled form
+// sends nothing and tells nothing more.
 #pragma once
 
 #include <functional>
@@ -77,6 +78,10 @@ public:
     void viewDidAppear(bool animated) override;
     void viewDidDisappear(bool animated) override;
 
+    // Cancel is final: the text view takes no focus again and the form
+    // sends nothing (Send, the return key and sendFormToDelegate do nothing).
+    bool textFieldShouldBeginEditing(ui::TextField*) override { return !cancelled_; }
+    bool isCancelled() const { return cancelled_; }
     void textFieldDidBeginEditing(ui::TextField*) override { updateCounter(); }
     void textFieldDidEndEditing(ui::TextField*) override { updateCounter(); }
     void editingChanged(ns::Object*) { updateCounter(); }
@@ -91,7 +96,8 @@ private:
     bool hasLink_ = false;
     ns::Ref<ui::Image> image_;
     size_t imageTextLength_ = 0;
-    bool sent_ = false;  // Send was pressed: the send button stays off
+    bool sent_ = false;       // Send was pressed: the send button stays off
+    bool cancelled_ = false;  // Cancel was pressed: nothing is sent any more
     ns::ObserverToken keyboardToken_;
 };
 

@@ -154,7 +154,11 @@ void SHROAuthView::stopSpinner() {
 
 void SHROAuthView::cancel() {
     auto keep = ns::keepAlive(this);
-    if (auto d = delegate_.lock()) d->tokenAuthorizeCancelledView(this);
+    // Cancel is final: the page, should it still reach the callback address
+    // later, tells no one of a login.
+    auto d = delegate_.lock();
+    setDelegate(nullptr);
+    if (d) d->tokenAuthorizeCancelledView(this);
     SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
 }
 

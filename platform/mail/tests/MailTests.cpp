@@ -683,5 +683,66 @@ TEST_F(MailTest, TextMessagesGoToTheirOwnOutbox) {
                                                                    MessageComposeResult::Cancelled}));
 }
 
+// A composer whose delegate has gone (the screen that opened it was let
+// go) or that never had one is closed by nobody else: Cancel and Send close
+// it themselves, so the user is never left with a screen whose buttons are
+// off. A failed send keeps it up, with its alert. A delegate that is there
+// decides, as before (it may leave the composer up).
+TEST_F(MailTest, AComposerNoOneIsLeftToCloseClosesItselfAfterCancelOrSend) {
+    struct Row {
+        const char* name;
+        bool message;   // the text-message composer, else the mail composer
+        bool delegate;  // a delegate was set, and let go before the tap
+        const char* tap;
+        const char* recipient;
+        bool closes;
+    };
+    const Row rows[] = {
+        {"mail, delegate let go, Cancel", false, true, "Cancel", "friend@example.org", true},
+        {"mail, delegate let go, Send", false, true, "Send", "friend@example.org", true},
+        {"mail, no delegate, Cancel", false, false, "Cancel", "", true},
+        {"mail, delegate let go, Send refused", false, true, "Send", "caf\xC3\xA9@example.org", false},
+        {"message, delegate let go, Cancel", true, true, "Cancel", "+1 555 0100", true},
+        {"message, no delegate, Send", true, false, "Send", "+1 555 0100", true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ui::Panel::resetShown();
+        auto w = makeWindow();
+        auto root = ns::make<ui::ViewController>();
+        w->setRootViewController(root);
+        ns::Ref<ui::NavigationController> composer;
+        if (row.message) {
+            auto m = MessageComposeViewController::make();
+            auto watcher = ns::make<TextWatcher>();
+            if (row.delegate) m->setMessageComposeDelegate(watcher.get());
+            m->setRecipients({row.recipient});
+            m->setBody("hello");
+            composer = m;
+        } else {
+            auto m = MailComposeViewController::make();
+            auto listener = ns::make<Listener>();
+            if (row.delegate) m->setMailComposeDelegate(listener.get());
+            if (*row.recipient) m->setToRecipients({row.recipient});
+            composer = m;
+        }
+        ASSERT_TRUE(root->presentViewController(composer, false));
+        ui::Driver d;
+        d.settle();
+        ASSERT_EQ(w->topViewController(), composer.get());
+        ASSERT_TRUE(d.tapBarButton(row.tap)) << d.lastError();
+        if (!row.closes) {
+            EXPECT_EQ(w->topViewController(), composer.get()) << "the composer stays with its alert";
+            EXPECT_TRUE(ui::Panel::topPanel());
+            continue;
+        }
+        EXPECT_EQ(w->topViewController(), root.get());
+        EXPECT_EQ(root->presentedViewController(), nullptr);
+        EXPECT_TRUE(root->isOnScreen());
+        EXPECT_FALSE(composer->isOnScreen());
+        EXPECT_EQ(composer->view()->superview(), nullptr);
+    }
+}
+
 }  // namespace
 }  // namespace mail

@@ -438,6 +438,41 @@ TEST_F(ControllerTest, DismissingAPresenterTakesEverythingAboveIt) {
     EXPECT_FALSE(second->isOnScreen());
     EXPECT_EQ(w->subviews().size(), 1u);
     EXPECT_EQ(w->subviews()[0].get(), root->view());
+
+    // A presented screen whose presenter has gone (the window took another
+    // root, and the old one was let go) still closes when asked, from
+    // itself or from a child: it leaves the window and disappears, and the
+    // screen under it stays; asked again, nothing more happens.
+    for (bool fromChild : {false, true}) {
+        SCOPED_TRACE(fromChild ? "asked by a child" : "asked by itself");
+        auto old = ns::make<Logged>("old", &log);
+        w->setRootViewController(old);
+        auto child = ns::make<Logged>("child", &log);
+        auto sheet = NavigationController::withRoot(child);
+        ASSERT_TRUE(old->presentViewController(sheet, false));
+        ns::Weak<Logged> gone(old.get());
+        w->setRootViewController(root);
+        old = nullptr;
+        ASSERT_TRUE(gone.expired());
+        ASSERT_EQ(sheet->view()->superview(), w.get()) << "the sheet is still up";
+        log.clear();
+        if (fromChild) child->dismissViewControllerAnimated(false);
+        else sheet->dismissViewControllerAnimated(false);
+        EXPECT_EQ(log.joined(), "child:willDisappear,child:didDisappear");
+        EXPECT_EQ(sheet->view()->superview(), nullptr);
+        EXPECT_FALSE(sheet->isOnScreen());
+        EXPECT_FALSE(child->isOnScreen());
+        EXPECT_TRUE(root->isOnScreen());
+        EXPECT_EQ(w->topViewController(), root.get());
+        ASSERT_EQ(w->subviews().size(), 1u);
+        EXPECT_EQ(w->subviews()[0].get(), root->view());
+        log.clear();
+        sheet->dismissViewControllerAnimated(false);
+        EXPECT_EQ(log.joined(), "");
+        // It may be presented again.
+        EXPECT_TRUE(root->presentViewController(sheet, false));
+        root->dismissViewControllerAnimated(false);
+    }
 }
 
 struct AlertLog : ns::Object, AlertViewDelegate, ActionSheetDelegate {

@@ -63,9 +63,11 @@ struct Fingers : View {
         for (size_t i = 0; i < xs.size(); ++i) s += (i ? "," : "") + std::to_string(xs[i]);
         log.push_back(s);
         lastTime = anyTouch(changed)->timestamp();
+        lastEventTime = e->timestamp();
         if (after) after(what);
     }
     double lastTime = -1;  // the timestamp of the last delivery's touches
+    double lastEventTime = -1;  // and of its event
     std::function<void(const std::string&)> after;  // what the view does once a delivery is noted
 };
 
@@ -666,6 +668,81 @@ TEST_F(DriverTest, AnAlertThatComesUpTakesTheFingersThatAreDown) {
             EXPECT_EQ(driver.lastError(), "no finger is down") << row.name;
         }
         EXPECT_EQ(pad->log, row.seen) << row.name;
+    }
+}
+
+// A finger on a view that leaves the screen (another tab shown, its screen
+// popped or covered) is cancelled there, as on the device: lifting it later,
+// even after the view came back, acts on nothing. Two fingers lifted
+// together: the one whose view the first one's action took off the screen
+// is cancelled, not ended. Fingers on views still shown are kept.
+TEST_F(DriverTest, AViewThatLeavesTheScreenLosesTheFingersOnIt) {
+    auto left = ns::make<Fingers>(makeRect(0, 100, 160, 200));
+    auto right = ns::make<Fingers>(makeRect(160, 100, 160, 200));
+    menu->view()->addSubview(left);
+    menu->view()->addSubview(right);
+    struct Row {
+        const char* name;
+        std::function<bool()> gesture;
+        std::vector<std::string> left, right;
+        size_t fingersLeft;
+    } rows[] = {
+        {"the view taken off between two steps",
+         [&] {
+             if (!driver.touchesBegan({{10, 150}, {170, 150}})) return false;
+             driver.advance(1.0);
+             // What the view does when told runs before the step ends.
+             bool ran = false;
+             left->after = [&](const std::string& what) {
+                 if (what == "cancelled") ns::RunLoop::main()->performAfterDelay(0, [&] { ran = true; });
+             };
+             left->removeFromSuperview();
+             driver.settle();
+             EXPECT_TRUE(ran);
+             EXPECT_EQ(left->lastTime, ns::RunLoop::main()->now()) << "cancelled when it left";
+             EXPECT_EQ(left->lastEventTime, ns::RunLoop::main()->now());
+             return true;
+         },
+         {"began1", "cancelled1"}, {"began1"}, 1},
+        {"the view taken off and put back before the lift",
+         [&] {
+             if (!driver.touchesBegan({{10, 150}})) return false;
+             left->removeFromSuperview();
+             driver.settle();
+             menu->view()->addSubview(left);
+             driver.settle();
+             return driver.perform("lift").ok == false && driver.lastError() == "no finger is down";
+         },
+         {"began1", "cancelled1"}, {}, 0},
+        {"lifted together, the first lift covers the second view",
+         [&] {
+             left->after = [&](const std::string& what) {
+                 if (what == "ended") right->removeFromSuperview();
+             };
+             if (!driver.touchesBegan({{10, 150}, {170, 150}})) return false;
+             return driver.touchesEnded();
+         },
+         {"began1", "ended1"}, {"began1", "cancelled1"}, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        for (auto& pad : {left, right}) {
+            pad->log.clear();
+            pad->after = nullptr;
+            if (!pad->superview()) menu->view()->addSubview(pad);
+        }
+        EXPECT_TRUE(row.gesture()) << driver.lastError();
+        // What each view was told, and of how many fingers (where a view
+        // off the screen reads a finger is of no account).
+        auto told = [](const std::vector<std::string>& log) {
+            std::vector<std::string> out;
+            for (const auto& line : log) out.push_back(line.substr(0, line.find(':')));
+            return out;
+        };
+        EXPECT_EQ(told(left->log), row.left);
+        EXPECT_EQ(told(right->log), row.right);
+        EXPECT_EQ(driver.fingersDown(), row.fingersLeft);
+        driver.touchesCancelled();
     }
 }
 

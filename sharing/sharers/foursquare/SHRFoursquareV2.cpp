@@ -277,12 +277,14 @@ void SHRFoursquareV2VenuesForm::stopMonitoringLocation() {
 void SHRFoursquareV2VenuesForm::locationManagerDidUpdateToLocationFromLocation(loc::LocationManager*,
                                                                                loc::Location* newLocation,
                                                                                loc::Location*) {
+    if (cancelled_) return;
     bool first = !location_;
     location_ = ns::Ref<loc::Location>(newLocation);
     if (first) startSearch();
 }
 
 void SHRFoursquareV2VenuesForm::searchBarSearchButtonClicked(ui::SearchBar* b) {
+    if (cancelled_) return;
     auto text = ns::str(b->text())->stringByTrimmingWhitespace();
     if (text && text->length() > 0) {
         query_ = text;
@@ -305,6 +307,7 @@ void SHRFoursquareV2VenuesForm::searchFinished(SHRRequest* r) {
     auto keep = ns::keepAlive(this);
     auto* request = static_cast<SHRFoursquareV2Request*>(r);
     SHRActivityIndicator::currentIndicator()->hide();
+    if (cancelled_) return;  // the user has left the list: nothing more is told
     venues_ = ns::MutableArray::make();
     if (request->success()) {
         auto list = ns::MutableArray::make();
@@ -351,7 +354,7 @@ void SHRFoursquareV2VenuesForm::tableViewDidSelectRowAtIndexPath(ui::TableView* 
     auto keep = ns::keepAlive(this);
     auto sharer = delegate_.lock();
     auto* list = listFor(t);
-    if (!sharer || !list || ip.row < 0 || static_cast<size_t>(ip.row) >= list->count()) return;
+    if (cancelled_ || !sharer || !list || ip.row < 0 || static_cast<size_t>(ip.row) >= list->count()) return;
     ns::Ref<SHRFoursquareV2Venue> venue(ns::as<SHRFoursquareV2Venue>(list->objectAtIndex(static_cast<size_t>(ip.row))));
     ns::Ref<loc::Location> here = location_;
     sharer->popViewControllerAnimated(false);
@@ -361,7 +364,13 @@ void SHRFoursquareV2VenuesForm::tableViewDidSelectRowAtIndexPath(ui::TableView* 
 }
 
 void SHRFoursquareV2VenuesForm::cancelPressed(ns::Object*) {
+    if (cancelled_) return;  // told once
+    cancelled_ = true;
     auto keep = ns::keepAlive(this);
+    if (searchBar_) searchBar_->resignFirstResponder();
+    stopMonitoringLocation();
+    if (request_) request_->cancel();
+    request_ = nullptr;
     auto sharer = delegate_.lock();  // the screen being closed may be its last owner
     SHR::currentHelper()->hideCurrentViewControllerAnimated(true);
     if (sharer) sharer->sendDidCancel();

@@ -160,6 +160,7 @@ private:
     ns::Ref<ui::TableView> tableView_, resultsTableView_;
     ns::Ref<ui::SearchBar> searchBar_;
     bool searchActive_ = false;
+    bool cancelled_ = false;  // Cancel was pressed: no search and no check-in any more
 };
 
 // The check-in message: the large text form with "Check In" (done style)

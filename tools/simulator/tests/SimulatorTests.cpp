@@ -560,6 +560,60 @@ TEST_F(SimulatorTest, BackOnThePhoneNamesTheFormOrTheTurnThatLeavesTheScreen) {
     EXPECT_FALSE(has(shown, "[page")) << r.out;
 }
 
+// A finger held on a share screen's E-mail never traps the user in a mail
+// composer. Held while another tab is shown and the screen is left by its
+// back button: the finger was taken from E-mail when the tab changed, so no
+// composer comes up. Lifted together with the back button: the composer
+// comes up over the share screen, the back button's finger is taken from
+// the covered screen, and Cancel closes the composer onto the share screen.
+// Every step of every script succeeds (a refused step fails the run).
+TEST_F(SimulatorTest, AFingerHeldOnEMailNeverLeavesAComposerThatCannotBeClosed) {
+    const std::string toShare = "wait 4\ntap No, thanks\nwait 1\ntap about you\ntap tell me about yourself\ntap Share\n";
+    const std::string toSheet = "wait 3\ntap No, thanks\nwait 1\ntap About you\ntap Practice\ntap Share card\n";
+    const std::string composer = "A great card from the Tarnwick Veltra Media Job Search App | [Send]";
+    struct Row {
+        const char* name;
+        const char* idiom;
+        std::string script;
+        bool composerCame;
+        std::string last;  // the end of the last screen printed
+    };
+    const Row rows[] = {
+        {"phone, another tab while held, then back", "phone",
+         toShare + "touch 160,135\ntap Search\ntap Deck index\ntap Tell me about yourself\nscreen\nback\nscreen\n",
+         false, "About you\n- tell me about yourself >\n"},
+        {"phone, lifted with the back button", "phone",
+         toShare + "touch 160,135\ntap Tell me about yourself\nscreen\ntap To\ntype friend@example.org\n"
+                   "tap Cancel\nscreen\ntap Tell me about yourself\nback\nscreen\n",
+         true, "About you\n- tell me about yourself >\n"},
+        {"tablet, lifted with the share sheet's Close", "tablet",
+         toSheet + "touch 384,367\ntap Close\nscreen\ntap Cancel\nscreen\ntap Close\nscreen\n", true,
+         "[Share card]\n"},
+    };
+    int run = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Outcome r = korvel(row.idiom, row.script, "--home " + dir + "/run" + std::to_string(++run));
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_EQ(errorLines(r.out), 0u) << r.out;
+        EXPECT_EQ(has(r.out, composer), row.composerCame) << r.out;
+        // The last screen shows where the user went, and neither the
+        // composer nor the share screen.
+        size_t last = r.out.rfind(row.last);
+        if (last == std::string::npos) {
+            ADD_FAILURE() << "the last screen is not where the user went: " << r.out;
+            continue;
+        }
+        EXPECT_FALSE(has(r.out.substr(last), composer)) << r.out;
+        EXPECT_FALSE(has(r.out.substr(last), "[E-mail]")) << r.out;
+        if (row.composerCame) {
+            // Cancel went back to the share screen, which was still there.
+            size_t cancelled = r.out.find("[E-mail]", r.out.find(composer));
+            EXPECT_NE(cancelled, std::string::npos) << r.out;
+        }
+    }
+}
+
 // A mail composer laid over a card keeps the taps and pinches made on its
 // message body: the practice card under it neither turns nor changes its
 // text size.
