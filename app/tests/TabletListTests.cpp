@@ -44,8 +44,16 @@ protected:
             row({{"Title", s("Main Deck")}, {"Children", mainDeck}}),
             row({{"Title", s("Second Deck")}, {"Children", ns::Array::make({c3()})}}),
         });
-        auto practice = ns::Dictionary::make({{"Children", ns::Array::make({row({{"Title", s("Practice")}, {"lleva", s("YES")}})})}});
-        std::string bundle = makeBundle(decks, ns::Array::make({c1(), c2(), c3()}), nullptr, practice);
+        auto practice = ns::Dictionary::make({{"Children", ns::Array::make({
+            row({{"Title", s("Practice")}, {"lleva", s("YES")}}),
+            row({{"Title", s("Practice Groups")}, {"ActionPractice", s("GroupCard")}}),
+        })}});
+        auto interview = ns::Array::make({
+            row({{"Title", s("Interview Tactic")}, {"tactics", s("YES")},
+                 {"Children", ns::Array::make({c3(), row({{"Title", s("Tactic Groups")}, {"ActionPractice", s("GroupCard")}})})}}),
+            c1(),
+        });
+        std::string bundle = makeBundle(decks, ns::Array::make({c1(), c2(), c3()}), interview, practice);
         return openHub("Main Deck", bundle);
     }
     void addFavourite(const std::string& rowTitle) {
@@ -261,6 +269,62 @@ TEST_F(TabletListTest, TheBackStackRemembersWhereEachListWasLeft) {
     EXPECT_EQ(pane->StackObjetosTableView()->count(), 1u);
 }
 
+// Back shows again what the card pane showed for the list it brings back:
+// its title, its mode and whether the card buttons are offered, for every
+// kind of list on the back stack, at each depth.
+TEST_F(TabletListTest, BackRestoresThePanesTitleModeAndButtonsOfEachList) {
+    ASSERT_TRUE(openSmallDeck());
+    auto inner = row({{"Title", s("Inner")}, {"Children", ns::Array::make({c3()})}});
+    ASSERT_TRUE(delegate->addGroup(group("Mine", {c2(), inner})));
+    struct Look {
+        std::string title;
+        long mode;
+        bool buttons;
+    };
+    const auto look = [&]() { return Look{paneTitle(), pane()->modo(), !pane()->btnAddFavorites()->isHidden()}; };
+    struct Walk {
+        const char* name;
+        const char* start;  // the hub button that shows the root list
+        const char* card;   // a card of the root list shown first, if any
+        std::vector<const char*> rows;    // tapped one after another, each opening a list
+        std::vector<const char*> titles;  // the pane's title after each tap
+        size_t backs;  // how many lists the back stack then holds over its root
+    } walks[] = {
+        {"groups, a group, a list in it", "Main Deck", "card one", {"groups row", "mine", "inner"},
+         {"Groups:", "Mine", "Inner"}, 3},
+        {"a sub menu", "Main Deck", "card one", {"sub menu"}, {"Sub Menu"}, 1},
+        {"questions", "Main Deck", "card one", {"questions row"}, {"Questions Row"}, 1},
+        {"tactics", "Interview", "card one", {"interview tactic"}, {"Interview"}, 1},
+        // The groups row makes the tactics list the root.
+        {"tactics, then groups", "Interview", "card one", {"interview tactic", "tactic groups", "mine"},
+         {"Interview", "Groups:", "Mine"}, 2},
+        {"practice, then groups", "Practice", nullptr, {"practice groups", "mine", "inner"},
+         {"Groups:", "Mine", "Inner"}, 3},
+    };
+    for (const Walk& walk : walks) {
+        SCOPED_TRACE(walk.name);
+        ASSERT_TRUE(driver->tapButton(walk.start)) << driver->lastError();
+        if (walk.card) {
+            ASSERT_TRUE(driver->tapRow(walk.card)) << driver->lastError();
+        }
+        std::vector<Look> looks{look()};
+        ASSERT_TRUE(looks[0].buttons) << screen();
+        for (size_t i = 0; i < walk.rows.size(); ++i) {
+            ASSERT_TRUE(driver->tapRow(walk.rows[i])) << driver->lastError() << "\n" << screen();
+            EXPECT_EQ(paneTitle(), walk.titles[i]);
+            looks.push_back(look());
+        }
+        for (size_t i = walk.rows.size(); i-- > walk.rows.size() - walk.backs;) {
+            SCOPED_TRACE(std::string("back from ") + walk.rows[i]);
+            ASSERT_TRUE(driver->tapButton("Back")) << screen();
+            EXPECT_EQ(paneTitle(), looks[i].title);
+            EXPECT_EQ(pane()->modo(), looks[i].mode);
+            EXPECT_EQ(look().buttons, looks[i].buttons);
+        }
+        EXPECT_TRUE(list()->btnAtras()->isHidden());
+    }
+}
+
 TEST_F(TabletListTest, QuestionsRowShowsItsFirstCardAndItsList) {
     ASSERT_TRUE(openSmallDeck());
     postTablet(kModificarModo, ns::num(2));
@@ -362,7 +426,7 @@ TEST_F(TabletListTest, OtherPracticeRowsStartRandomPractice) {
     ASSERT_TRUE(driver->tapRow("random row"));
     EXPECT_EQ(paneTitle(), "Practice");
     EXPECT_EQ(pane()->modo(), kModoRandom);
-    EXPECT_EQ(listTitles(), std::vector<std::string>{"practice"});
+    EXPECT_EQ(listTitles(), (std::vector<std::string>{"practice", "practice groups"}));
 }
 
 TEST_F(TabletListTest, ActionRowsOpenTheReferralAndSignUpOverlays) {
