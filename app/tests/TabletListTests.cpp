@@ -53,7 +53,11 @@ protected:
                  {"Children", ns::Array::make({c3(), row({{"Title", s("Tactic Groups")}, {"ActionPractice", s("GroupCard")}})})}}),
             c1(),
         });
-        std::string bundle = makeBundle(decks, ns::Array::make({c1(), c2(), c3()}), interview, practice);
+        auto info = ns::Dictionary::make({{"Children", ns::Array::make({
+            c1(),
+            row({{"Title", s("Info Groups")}, {"ActionPractice", s("GroupCard")}}),
+        })}});
+        std::string bundle = makeBundle(decks, ns::Array::make({c1(), c2(), c3()}), interview, practice, info);
         return openHub("Main Deck", bundle);
     }
     void addFavourite(const std::string& rowTitle) {
@@ -223,6 +227,10 @@ TEST_F(TabletListTest, TheBackStackRemembersWhereEachListWasLeft) {
         return ns::Ref<ns::Array>(out);
     };
     auto a = rows("a", 20), b = rows("b", 20), c = rows("c", 20), d = rows("d", 2), never = rows("never", 20);
+    // The hub never offered nor withdrew the card buttons for these lists:
+    // Back leaves them as they are.
+    std::vector<bool> offered;
+    pane->setCardButtonsHandler([&offered](bool shown) { offered.push_back(shown); });
     const auto scrollTo = [table](long row) {
         table->scrollToRowAtIndexPath({0, row}, ui::TableViewScrollPosition::Top, false);
         return table->contentOffset().y;
@@ -252,6 +260,7 @@ TEST_F(TabletListTest, TheBackStackRemembersWhereEachListWasLeft) {
         EXPECT_EQ(pane->arayObjetosTableView(), back.shows);
         EXPECT_EQ(table->contentOffset().y, back.at);
     }
+    EXPECT_TRUE(offered.empty());
 
     // Another list made the root shows from its top; the shown list made
     // the root again stays where it is.
@@ -288,18 +297,21 @@ TEST_F(TabletListTest, BackRestoresThePanesTitleModeAndButtonsOfEachList) {
         const char* card;   // a card of the root list shown first, if any
         std::vector<const char*> rows;    // tapped one after another, each opening a list
         std::vector<const char*> titles;  // the pane's title after each tap
+        std::vector<long> modes;          // and its mode
         size_t backs;  // how many lists the back stack then holds over its root
+        bool offered;  // whether the root list offers the card buttons
     } walks[] = {
         {"groups, a group, a list in it", "Main Deck", "card one", {"groups row", "mine", "inner"},
-         {"Groups:", "Mine", "Inner"}, 3},
-        {"a sub menu", "Main Deck", "card one", {"sub menu"}, {"Sub Menu"}, 1},
-        {"questions", "Main Deck", "card one", {"questions row"}, {"Questions Row"}, 1},
-        {"tactics", "Interview", "card one", {"interview tactic"}, {"Interview"}, 1},
+         {"Groups:", "Mine", "Inner"}, {0, 0, 0}, 3, true},
+        {"a sub menu", "Main Deck", "card one", {"sub menu"}, {"Sub Menu"}, {0}, 1, true},
+        {"questions", "Main Deck", "card one", {"questions row"}, {"Questions Row"}, {0}, 1, true},
+        {"tactics", "Interview", "card one", {"interview tactic"}, {"Interview"}, {2}, 1, true},
         // The groups row makes the tactics list the root.
         {"tactics, then groups", "Interview", "card one", {"interview tactic", "tactic groups", "mine"},
-         {"Interview", "Groups:", "Mine"}, 2},
+         {"Interview", "Groups:", "Mine"}, {2, 0, 0}, 2, true},
         {"practice, then groups", "Practice", nullptr, {"practice groups", "mine", "inner"},
-         {"Groups:", "Mine", "Inner"}, 3},
+         {"Groups:", "Mine", "Inner"}, {0, 0, 0}, 3, true},
+        {"information, then groups", "Info", nullptr, {"info groups", "mine"}, {"Groups:", "Mine"}, {0, 0}, 2, false},
     };
     for (const Walk& walk : walks) {
         SCOPED_TRACE(walk.name);
@@ -308,10 +320,11 @@ TEST_F(TabletListTest, BackRestoresThePanesTitleModeAndButtonsOfEachList) {
             ASSERT_TRUE(driver->tapRow(walk.card)) << driver->lastError();
         }
         std::vector<Look> looks{look()};
-        ASSERT_TRUE(looks[0].buttons) << screen();
+        ASSERT_EQ(looks[0].buttons, walk.offered) << screen();
         for (size_t i = 0; i < walk.rows.size(); ++i) {
             ASSERT_TRUE(driver->tapRow(walk.rows[i])) << driver->lastError() << "\n" << screen();
             EXPECT_EQ(paneTitle(), walk.titles[i]);
+            EXPECT_EQ(pane()->modo(), walk.modes[i]);
             looks.push_back(look());
         }
         for (size_t i = walk.rows.size(); i-- > walk.rows.size() - walk.backs;) {
