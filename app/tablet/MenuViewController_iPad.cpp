@@ -110,14 +110,19 @@ void MenuViewController_iPad::viewDidLoad() {
     if (!deck) appLog("Hub: no deck at position " + std::to_string(indexButtonInicio_) + " of " + kDeckFile);
     postTablet(kActualizarVistaBotones, ns::Array::make({childrenOf(deck), ns::num(0)}));
     std::string title = rowString(deck, "Title");
-    myViewDetalle_->lblTitulo()->setText(title);
+    postTablet(kActualizaTitulo, ns::String::make(title));
     setTitle(title);
     myTableList_->setController(this);
+    ns::Weak<MenuViewController_iPad> weak(this);
+    myTableList_->setCardButtonsHandler([weak](bool shown) {
+        if (auto hub = weak.lock()) hub->showCardButtons(shown);
+    });
 }
 
 void MenuViewController_iPad::showCardButtons(bool shown) {
     // The pane shows them only over a card.
     myViewDetalle_->setCardButtonsShown(shown);
+    myTableList_->noteCardButtonsShown(shown);
 }
 
 void MenuViewController_iPad::presentFormSheet(ns::Ref<ui::ViewController> vc) {
@@ -135,11 +140,15 @@ void MenuViewController_iPad::openOverlay(bool referral) {
 }
 
 // -- Buttons ------------------------------------------------------------------------------
+//
+// Each handler gives the list its rows before it sets the card pane's
+// title, mode and buttons: the list keeps what the pane showed for the list
+// it leaves, for its Back to show again.
 
 void MenuViewController_iPad::ClicInterview(ns::Object*) {
     analytics::Analytics::logEvent("InterviewButton");
-    showCardButtons(true);
     myTableList_->ActualizaTableView(bundleArray(kInterviewFile));
+    showCardButtons(true);
     postTablet(kActualizaTitulo, ns::String::make("Interview"));
     postTablet(kModificarModo, ns::num(static_cast<int>(kModoTacticas)));
 }
@@ -162,8 +171,8 @@ void MenuViewController_iPad::ClicFavoritos(ns::Object*) {
         ui::AlertView::make("Oops!", "You have not added any cards to your favorites yet.", nullptr, "accept")->show();
         return;
     }
-    postTablet(kModificarModo, ns::num(static_cast<int>(kModoNavegacion)));
     myTableList_->ActualizaTableView(favorites->copy());
+    postTablet(kModificarModo, ns::num(static_cast<int>(kModoNavegacion)));
     postTablet(kActualizaContenidoCarta, favorites->at(0));
     postTablet(kActualizaTitulo, ns::String::make("Favorites"));
     showCardButtons(false);
@@ -186,10 +195,10 @@ void MenuViewController_iPad::ClicShare(ns::Object*) {
 
 void MenuViewController_iPad::ClicInfo(ns::Object*) {
     analytics::Analytics::logEvent("InfoButton");
-    showCardButtons(false);
     auto info = bundleDictionary("infoIpad.plist");
     auto rows = childrenOf(info.get());
     myTableList_->ActualizaTableView(rows);
+    showCardButtons(false);
     if (rows->count()) postTablet(kActualizaContenidoCarta, rows->at(0));
     postTablet(kActualizaTitulo, ns::String::make("Information"));
     postTablet(kModificarModo, ns::num(static_cast<int>(kModoNavegacion)));
@@ -212,8 +221,8 @@ void MenuViewController_iPad::ActualizarVistaBotones(const ns::Notification& n) 
         appLog("Hub: row " + std::to_string(i) + " is past the end of the rows to show");
         return;
     }
-    showCardButtons(true);
     myTableList_->ActualizaTableView(ns::Ref<ns::Array>(rows));
+    showCardButtons(true);
     postTablet(kActualizaContenidoCarta, rows->at(static_cast<size_t>(i)));
 }
 
@@ -227,19 +236,19 @@ void MenuViewController_iPad::ActualizaContenidoCarta(const ns::Notification& n)
 }
 
 void MenuViewController_iPad::EntrarModoRandom(const ns::Notification&) {
+    auto practice = bundleDictionary("Practice.plist");
+    myTableList_->ActualizaTableView(childrenOf(practice.get()));
     postTablet(kActualizaTitulo, ns::String::make("Practice"));
     showCardButtons(true);
     postTablet(kModificarModo, ns::num(static_cast<int>(kModoRandom)));
-    auto practice = bundleDictionary("Practice.plist");
-    myTableList_->ActualizaTableView(childrenOf(practice.get()));
     myViewDetalle_->ObtenerCartaModoRandom();
 }
 
 void MenuViewController_iPad::ListarTodosLosGruposApp(const ns::Notification& n) {
     ns::Ref<ns::Array> rows(ns::as<ns::Array>(n.object()));
     if (!rows) return;
-    postTablet(kModificarModo, ns::num(static_cast<int>(kModoNavegacion)));
     myTableList_->ActualizaTableView(rows);
+    postTablet(kModificarModo, ns::num(static_cast<int>(kModoNavegacion)));
     if (rows->count()) postTablet(kActualizaContenidoCarta, rows->at(0));
     postTablet(kActualizaTitulo, ns::String::make("Groups:"));
     myTableList_->PushOnTable(rows);

@@ -51,6 +51,18 @@ void ViewTableList::setMyTableView(ns::Ref<ui::TableView> t) {
 void ViewTableList::setUp() {
     StackObjetosTableView_ = ns::MutableArray::make();
     actualizarGrupos_ = observeTablet(kActualizarGrupos, this, &ViewTableList::ActualizarGrupos);
+    actualizaTitulo_ = observeTablet(kActualizaTitulo, this, &ViewTableList::ActualizaTitulo);
+    modificarModo_ = observeTablet(kModificarModo, this, &ViewTableList::ModificarModo);
+}
+
+// The card pane's title and mode, followed as the pane follows them.
+void ViewTableList::ActualizaTitulo(const ns::Notification& n) {
+    auto* s = ns::as<ns::String>(n.object());
+    paneLook_.title = s ? std::string(s->utf8()) : std::string();
+}
+
+void ViewTableList::ModificarModo(const ns::Notification& n) {
+    if (auto* number = ns::as<ns::Number>(n.object())) paneLook_.mode = number->longValue();
 }
 
 void ViewTableList::setArayObjetosTableView(ns::Ref<ns::Array> rows) {
@@ -75,23 +87,30 @@ void ViewTableList::showAt(double y) {
     myTableView_->setContentOffset({myTableView_->contentOffset().x, std::max(0.0, std::min(y, end))});
 }
 
-// Remembers where the shown list is scrolled to, for Back to bring it again
-// there; the places of lists no longer on the back stack are let go.
+// Remembers where the shown list is scrolled to and what the card pane
+// shows for it, for Back to bring both again; lists no longer on the back
+// stack are let go.
 void ViewTableList::rememberWhereLeft() {
-    if (!myTableView_) return;
-    const double y = myTableView_->contentOffset().y;
-    std::vector<std::pair<ns::Ref<ns::Array>, double>> kept;
-    for (auto& [rows, at] : leftAt_)
-        if (rows != arayObjetosTableView_ && StackObjetosTableView_->indexOfObjectIdenticalTo(rows.get()) != ns::NotFound)
-            kept.emplace_back(std::move(rows), at);
-    kept.emplace_back(arayObjetosTableView_, y);
+    const double y = myTableView_ ? myTableView_->contentOffset().y : 0;
+    std::vector<LeftList> kept;
+    for (auto& left : leftAt_)
+        if (left.rows != arayObjetosTableView_ &&
+            StackObjetosTableView_->indexOfObjectIdenticalTo(left.rows.get()) != ns::NotFound)
+            kept.push_back(std::move(left));
+    kept.push_back({arayObjetosTableView_, y, paneLook_});
     leftAt_ = std::move(kept);
 }
 
-double ViewTableList::whereLeft(const ns::Array* rows) const {
-    for (const auto& [kept, at] : leftAt_)
-        if (kept.get() == rows) return at;
-    return 0;
+const ViewTableList::LeftList* ViewTableList::whereLeft(const ns::Array* rows) const {
+    for (const auto& left : leftAt_)
+        if (left.rows.get() == rows) return &left;
+    return nullptr;
+}
+
+void ViewTableList::restoreLook(const PaneLook& look) {
+    if (look.title) postTablet(kActualizaTitulo, ns::String::make(*look.title));
+    if (look.mode) postTablet(kModificarModo, ns::num(static_cast<int>(*look.mode)));
+    if (look.cardButtons && cardButtonsHandler_) cardButtonsHandler_(*look.cardButtons);
 }
 
 ns::Dictionary* ViewTableList::rowAtIndex(long row) const {
@@ -142,8 +161,12 @@ void ViewTableList::ClicAtras(ns::Object*) {
     if (StackObjetosTableView_->count() < 2) return;
     StackObjetosTableView_->removeLastObject();
     setArayObjetosTableView(ns::Ref<ns::Array>(ns::as<ns::Array>(StackObjetosTableView_->lastObject())));
-    showAt(whereLeft(arayObjetosTableView_.get()));
+    // A copy: the notifications below may change what is remembered.
+    std::optional<LeftList> left;
+    if (const LeftList* found = whereLeft(arayObjetosTableView_.get())) left = *found;
+    showAt(left ? left->at : 0);
     if (StackObjetosTableView_->count() == 1 && btnAtras_) btnAtras_->setHidden(true);
+    if (left) restoreLook(left->look);
 }
 
 ns::Ref<ns::Dictionary> ViewTableList::addGroupRow() {
@@ -311,20 +334,22 @@ void ViewTableList::tableViewDidSelectRowAtIndexPath(ui::TableView*, ui::IndexPa
             SetRootTable(shown);
             CargarListaGrupos();
         } else if (practice == "Questions") {
+            // The list is pushed first, so that the list it leaves keeps
+            // the card pane's title and mode for Back.
+            SetRootTable(shown);
+            PushOnTable(children);
             postTablet(kModificarModo, ns::num(static_cast<int>(kModoNavegacion)));
             postTablet(kActualizaTitulo, ns::String::make(rowString(r.get(), "Title")));
             if (children && children->count()) postTablet(kActualizaContenidoCarta, children->at(0));
-            SetRootTable(shown);
-            PushOnTable(children);
         } else {
             postTablet(kEntrarModoRandom);
         }
         return;
     }
     if (children) {
+        PushOnTable(children);
         postTablet(kActualizaTitulo, ns::String::make(rowString(r.get(), "Title")));
         if (children->count()) postTablet(kActualizaContenidoCarta, children->at(0));
-        PushOnTable(children);
         return;
     }
     postTablet(kActualizaContenidoCarta, r);

@@ -6,8 +6,13 @@
 //
 // The pane observes "ActualizarGrupos" from the moment it is built (so no
 // notification posted before its first draw is lost) until it is destroyed.
+// It also follows "ActualizaTitulo" and "ModificarModo", and is told when
+// the hub offers or withdraws the card buttons, so that Back can show again
+// the card pane's title, mode and buttons of the list it brings back.
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -60,8 +65,13 @@ public:
     // where they are when they are the shown list, else from the top).
     void SetRootTable(ns::Ref<ns::Array> rows);
     // Back: drops the last list of the stack and shows the one before it,
-    // scrolled to where it was when it was left.
+    // scrolled to where it was when it was left, with the card pane's title,
+    // mode and card buttons as they were for it.
     void ClicAtras(ns::Object* sender);
+    // The hub offered (true) or withdrew the card buttons for the shown list.
+    void noteCardButtonsShown(bool shown) { paneLook_.cardButtons = shown; }
+    // How Back offers or withdraws the card buttons (the hub's own way).
+    void setCardButtonsHandler(std::function<void(bool)> handler) { cardButtonsHandler_ = std::move(handler); }
     // Posts "ListarTodosLosGruposApp" with [add-group row, groups...].
     void CargarListaGrupos();
     // Notification "ActualizarGrupos": replaces the outdated groups list.
@@ -95,8 +105,24 @@ private:
     void showAt(double y);
     // Called as the shown list is left for another.
     void rememberWhereLeft();
-    // Where the list `rows` was scrolled to when it was left; 0 if unknown.
-    double whereLeft(const ns::Array* rows) const;
+    // What the card pane showed for a list: each part unknown until it is
+    // first set.
+    struct PaneLook {
+        std::optional<std::string> title;
+        std::optional<long> mode;
+        std::optional<bool> cardButtons;
+    };
+    struct LeftList {
+        ns::Ref<ns::Array> rows;
+        double at = 0;  // where it was scrolled to
+        PaneLook look;
+    };
+    // How the list `rows` was left; nil if it was never left.
+    const LeftList* whereLeft(const ns::Array* rows) const;
+    void ActualizaTitulo(const ns::Notification& n);
+    void ModificarModo(const ns::Notification& n);
+    // Shows the card pane as it was for a list Back brings again.
+    void restoreLook(const PaneLook& look);
     ns::Dictionary* rowAtIndex(long row) const;
     // The entry shown in a row, whatever its kind; nil past the end.
     ns::Object* entryAtIndex(long row) const;
@@ -119,9 +145,12 @@ private:
     ns::Weak<ui::ViewController> controller_;
     ns::Ref<ns::Object> pendingDeleted_;
     ns::Ref<ns::Array> groupsList_;  // the last groups list made, while it is the one shown
-    ns::ObserverToken actualizarGrupos_;
-    // Where each list on the back stack was scrolled to when it was left.
-    std::vector<std::pair<ns::Ref<ns::Array>, double>> leftAt_;
+    ns::ObserverToken actualizarGrupos_, actualizaTitulo_, modificarModo_;
+    // How each list on the back stack was left.
+    std::vector<LeftList> leftAt_;
+    // What the card pane shows now.
+    PaneLook paneLook_;
+    std::function<void(bool)> cardButtonsHandler_;
 };
 
 // The list pane's interface: the back button along the top and the table

@@ -44,8 +44,20 @@ protected:
             row({{"Title", s("Main Deck")}, {"Children", mainDeck}}),
             row({{"Title", s("Second Deck")}, {"Children", ns::Array::make({c3()})}}),
         });
-        auto practice = ns::Dictionary::make({{"Children", ns::Array::make({row({{"Title", s("Practice")}, {"lleva", s("YES")}})})}});
-        std::string bundle = makeBundle(decks, ns::Array::make({c1(), c2(), c3()}), nullptr, practice);
+        auto practice = ns::Dictionary::make({{"Children", ns::Array::make({
+            row({{"Title", s("Practice")}, {"lleva", s("YES")}}),
+            row({{"Title", s("Practice Groups")}, {"ActionPractice", s("GroupCard")}}),
+        })}});
+        auto interview = ns::Array::make({
+            row({{"Title", s("Interview Tactic")}, {"tactics", s("YES")},
+                 {"Children", ns::Array::make({c3(), row({{"Title", s("Tactic Groups")}, {"ActionPractice", s("GroupCard")}})})}}),
+            c1(),
+        });
+        auto info = ns::Dictionary::make({{"Children", ns::Array::make({
+            c1(),
+            row({{"Title", s("Info Groups")}, {"ActionPractice", s("GroupCard")}}),
+        })}});
+        std::string bundle = makeBundle(decks, ns::Array::make({c1(), c2(), c3()}), interview, practice, info);
         return openHub("Main Deck", bundle);
     }
     void addFavourite(const std::string& rowTitle) {
@@ -215,6 +227,10 @@ TEST_F(TabletListTest, TheBackStackRemembersWhereEachListWasLeft) {
         return ns::Ref<ns::Array>(out);
     };
     auto a = rows("a", 20), b = rows("b", 20), c = rows("c", 20), d = rows("d", 2), never = rows("never", 20);
+    // The hub never offered nor withdrew the card buttons for these lists:
+    // Back leaves them as they are.
+    std::vector<bool> offered;
+    pane->setCardButtonsHandler([&offered](bool shown) { offered.push_back(shown); });
     const auto scrollTo = [table](long row) {
         table->scrollToRowAtIndexPath({0, row}, ui::TableViewScrollPosition::Top, false);
         return table->contentOffset().y;
@@ -244,6 +260,7 @@ TEST_F(TabletListTest, TheBackStackRemembersWhereEachListWasLeft) {
         EXPECT_EQ(pane->arayObjetosTableView(), back.shows);
         EXPECT_EQ(table->contentOffset().y, back.at);
     }
+    EXPECT_TRUE(offered.empty());
 
     // Another list made the root shows from its top; the shown list made
     // the root again stays where it is.
@@ -259,6 +276,66 @@ TEST_F(TabletListTest, TheBackStackRemembersWhereEachListWasLeft) {
     pane->SetRootTable(b);
     EXPECT_EQ(table->contentOffset().y, atRoot);
     EXPECT_EQ(pane->StackObjetosTableView()->count(), 1u);
+}
+
+// Back shows again what the card pane showed for the list it brings back:
+// its title, its mode and whether the card buttons are offered, for every
+// kind of list on the back stack, at each depth.
+TEST_F(TabletListTest, BackRestoresThePanesTitleModeAndButtonsOfEachList) {
+    ASSERT_TRUE(openSmallDeck());
+    auto inner = row({{"Title", s("Inner")}, {"Children", ns::Array::make({c3()})}});
+    ASSERT_TRUE(delegate->addGroup(group("Mine", {c2(), inner})));
+    struct Look {
+        std::string title;
+        long mode;
+        bool buttons;
+    };
+    const auto look = [&]() { return Look{paneTitle(), pane()->modo(), !pane()->btnAddFavorites()->isHidden()}; };
+    struct Walk {
+        const char* name;
+        const char* start;  // the hub button that shows the root list
+        const char* card;   // a card of the root list shown first, if any
+        std::vector<const char*> rows;    // tapped one after another, each opening a list
+        std::vector<const char*> titles;  // the pane's title after each tap
+        std::vector<long> modes;          // and its mode
+        size_t backs;  // how many lists the back stack then holds over its root
+        bool offered;  // whether the root list offers the card buttons
+    } walks[] = {
+        {"groups, a group, a list in it", "Main Deck", "card one", {"groups row", "mine", "inner"},
+         {"Groups:", "Mine", "Inner"}, {0, 0, 0}, 3, true},
+        {"a sub menu", "Main Deck", "card one", {"sub menu"}, {"Sub Menu"}, {0}, 1, true},
+        {"questions", "Main Deck", "card one", {"questions row"}, {"Questions Row"}, {0}, 1, true},
+        {"tactics", "Interview", "card one", {"interview tactic"}, {"Interview"}, {2}, 1, true},
+        // The groups row makes the tactics list the root.
+        {"tactics, then groups", "Interview", "card one", {"interview tactic", "tactic groups", "mine"},
+         {"Interview", "Groups:", "Mine"}, {2, 0, 0}, 2, true},
+        {"practice, then groups", "Practice", nullptr, {"practice groups", "mine", "inner"},
+         {"Groups:", "Mine", "Inner"}, {0, 0, 0}, 3, true},
+        {"information, then groups", "Info", nullptr, {"info groups", "mine"}, {"Groups:", "Mine"}, {0, 0}, 2, false},
+    };
+    for (const Walk& walk : walks) {
+        SCOPED_TRACE(walk.name);
+        ASSERT_TRUE(driver->tapButton(walk.start)) << driver->lastError();
+        if (walk.card) {
+            ASSERT_TRUE(driver->tapRow(walk.card)) << driver->lastError();
+        }
+        std::vector<Look> looks{look()};
+        ASSERT_EQ(looks[0].buttons, walk.offered) << screen();
+        for (size_t i = 0; i < walk.rows.size(); ++i) {
+            ASSERT_TRUE(driver->tapRow(walk.rows[i])) << driver->lastError() << "\n" << screen();
+            EXPECT_EQ(paneTitle(), walk.titles[i]);
+            EXPECT_EQ(pane()->modo(), walk.modes[i]);
+            looks.push_back(look());
+        }
+        for (size_t i = walk.rows.size(); i-- > walk.rows.size() - walk.backs;) {
+            SCOPED_TRACE(std::string("back from ") + walk.rows[i]);
+            ASSERT_TRUE(driver->tapButton("Back")) << screen();
+            EXPECT_EQ(paneTitle(), looks[i].title);
+            EXPECT_EQ(pane()->modo(), looks[i].mode);
+            EXPECT_EQ(look().buttons, looks[i].buttons);
+        }
+        EXPECT_TRUE(list()->btnAtras()->isHidden());
+    }
 }
 
 TEST_F(TabletListTest, QuestionsRowShowsItsFirstCardAndItsList) {
@@ -362,7 +439,7 @@ TEST_F(TabletListTest, OtherPracticeRowsStartRandomPractice) {
     ASSERT_TRUE(driver->tapRow("random row"));
     EXPECT_EQ(paneTitle(), "Practice");
     EXPECT_EQ(pane()->modo(), kModoRandom);
-    EXPECT_EQ(listTitles(), std::vector<std::string>{"practice"});
+    EXPECT_EQ(listTitles(), (std::vector<std::string>{"practice", "practice groups"}));
 }
 
 TEST_F(TabletListTest, ActionRowsOpenTheReferralAndSignUpOverlays) {

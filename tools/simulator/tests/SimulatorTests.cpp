@@ -1720,13 +1720,14 @@ TEST_F(DeckWalk, ANewListStartsAtItsTopAndBackShowsWhereItWasLeft) {
         std::vector<std::string> open;     // the long list, at its top
         std::string farRow;                // off the screen until scrolled to
         std::string back;
+        std::string backTitle;  // a title shown again by the back, if any
     } scenarios[] = {
         {"phone Search results under a card", ui::UserInterfaceIdiom::Phone, 0, 0,
-         {"tap Search", "tap Search", "type a", "return"}, "Answer length", "back"},
+         {"tap Search", "tap Search", "type a", "return"}, "Answer length", "back", ""},
         {"phone groups under a group", ui::UserInterfaceIdiom::Phone, 12, 0, {"tap Practice", "tap Groups"}, "group 11",
-         "back"},
+         "back", ""},
         {"tablet list pane's groups under a group", ui::UserInterfaceIdiom::Pad, 0, 20,
-         {"tap Experience", "tap Practice", "tap groups"}, "group 19", "tap Back"},
+         {"tap Experience", "tap Practice", "tap groups"}, "group 19", "tap Back", "Groups:"},
     };
     for (const Scenario& scenario : scenarios) {
         SCOPED_TRACE(scenario.name);
@@ -1752,6 +1753,7 @@ TEST_F(DeckWalk, ANewListStartsAtItsTopAndBackShowsWhereItWasLeft) {
         const std::string left = does(scenario.back);
         EXPECT_TRUE(has(left, "- " + scenario.farRow) || has(left, "* " + scenario.farRow)) << left;
         EXPECT_TRUE(has(left, "more above)")) << left;
+        if (!scenario.backTitle.empty()) EXPECT_TRUE(has(left, scenario.backTitle)) << left;
         stop();
     }
 
