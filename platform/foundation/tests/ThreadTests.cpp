@@ -15,6 +15,7 @@ namespace {
 
 TEST(Thread, RunLoopThreadServesPerformsUntilStopped) {
     Ref<Thread> t = Thread::startRunLoopThread("network");
+    EXPECT_TRUE(t->isExecuting()) << "the loop is ready once the start returns";
     Ref<RunLoop> loop = t->runLoop();
     ASSERT_TRUE(loop);
     EXPECT_FALSE(loop->isCurrent());
