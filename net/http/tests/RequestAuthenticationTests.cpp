@@ -294,36 +294,47 @@ TEST_F(RequestAuthentication, SecondRequestPresentsStoredCredentialsBeforeTheCha
 
     // Stored credentials refused: another stored login for the server (one
     // kept without a realm) is sent at once, without asking anyone.
-    HTTPRequest::clearSession();
-    auto record = [](const std::string& where, const char* realm, const char* password) {
+    auto record = [](const std::string& where, const char* realm, const char* user, const char* password) {
         auto r = ns::MutableDictionary::make();
-        r->setObject(ns::Dictionary::make({{http::kCredentialUsernameKey, ns::String::make("user")},
+        r->setObject(ns::Dictionary::make({{http::kCredentialUsernameKey, ns::String::make(user)},
                                            {http::kCredentialPasswordKey, ns::String::make(password)}}),
                      "Credentials");
         r->setObject(url(where), "URL");
-        r->setObject(ns::String::make("Basic"), "AuthenticationScheme");
         if (*realm) r->setObject(ns::String::make(realm), "AuthenticationRealm");
         return r;
     };
-    HTTPRequest::storeAuthenticationCredentialsInSessionStore(record(s.url("/basic"), "R", "wrong"));
-    HTTPRequest::storeAuthenticationCredentialsInSessionStore(record(s.url("/elsewhere"), "", "pass"));
-    const int before = s.requests;
-    auto refused = HTTPRequest::requestWithURL(url(s.url("/basic")));
-    refused->setAuthenticationNeededBlock([] { ADD_FAILURE() << "nobody is asked while the store has a login"; });
-    refused->startAsynchronous();
-    ASSERT_TRUE(waitFor(refused));
-    drainMain();
-    ASSERT_FALSE(refused->error()) << refused->error()->description();
-    EXPECT_EQ(text(refused), "basic ok");
-    // The wrong login before the challenge and after it, then the other.
-    EXPECT_EQ(s.requests - before, 3);
-    const auto kept = HTTPRequest::sessionCredentialsStore();
-    ASSERT_EQ(kept.size(), 1u);
-    EXPECT_EQ(std::string(must<ns::String>(must<ns::Dictionary>(kept[0]->dictionaryForKey("Credentials"))
-                                               ->stringForKey(http::kCredentialPasswordKey))
-                              ->utf8()),
-              "pass");
-    refused->setAuthenticationNeededBlock(nullptr);
+    const struct {
+        const char* name;
+        const char* path;
+        const char* answer;
+        int requests;  // the wrong login before the challenge, after it, then the other
+        std::vector<std::string> ntlmAccounts;
+    } rows[] = {
+        {"Basic", "/basic", "basic ok", 3, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        HTTPRequest::clearSession();
+        AuthServer server;
+        HTTPRequest::storeAuthenticationCredentialsInSessionStore(record(server.url(row.path), "R", "wrong", "wrong"));
+        HTTPRequest::storeAuthenticationCredentialsInSessionStore(record(server.url("/elsewhere"), "", "user", "pass"));
+        auto refused = HTTPRequest::requestWithURL(url(server.url(row.path)));
+        refused->setAuthenticationNeededBlock([] { ADD_FAILURE() << "nobody is asked while the store has a login"; });
+        refused->startAsynchronous();
+        ASSERT_TRUE(waitFor(refused));
+        drainMain();
+        ASSERT_FALSE(refused->error()) << refused->error()->description();
+        EXPECT_EQ(text(refused), row.answer);
+        EXPECT_EQ(server.requests, row.requests);
+        EXPECT_EQ(server.ntlmAccounts(), row.ntlmAccounts);
+        const auto kept = HTTPRequest::sessionCredentialsStore();
+        ASSERT_EQ(kept.size(), 1u);
+        EXPECT_EQ(std::string(must<ns::String>(must<ns::Dictionary>(kept[0]->dictionaryForKey("Credentials"))
+                                                   ->stringForKey(http::kCredentialPasswordKey))
+                                  ->utf8()),
+                  "pass");
+        refused->setAuthenticationNeededBlock(nullptr);
+    }
 }
 
 TEST_F(RequestAuthentication, DigestIsAnsweredAndReusedForTheNextRequest) {
