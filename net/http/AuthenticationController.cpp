@@ -34,6 +34,8 @@ AuthenticationController::Reading AuthenticationController::readChallenge(const 
         authentication = net::HTTPAuthentication::authenticationFromResponse(response, sources.protectionSpace());
         if (!authentication) return Reading::NoObject;
         setScheme(authentication->method());
+        std::lock_guard<std::mutex> g(mutex_);
+        objectApplications_ = 0;
     } else {
         // The answer to credentials we sent: refused, a stale nonce, or
         // the next step of a multi-message scheme.
@@ -64,6 +66,7 @@ bool AuthenticationController::retryFromSessionStore(const net::HTTPMessage& res
     {
         std::lock_guard<std::mutex> g(mutex_);
         authentication_ = fresh;
+        objectApplications_ = 0;
     }
     if (apply(ns::Ref<ns::Dictionary>(record->dictionaryForKey("Credentials")), request, sources)) return true;
     std::lock_guard<std::mutex> g(mutex_);
@@ -72,11 +75,17 @@ bool AuthenticationController::retryFromSessionStore(const net::HTTPMessage& res
 }
 
 AuthenticationController::Next AuthenticationController::reapply(net::HTTPMessage& request, Sources& sources) {
-    auto authentication = this->authentication();
-    int retries = retryCount();
-    // NTLM sends two messages with the same credentials; a third challenge
-    // means they were not accepted.
-    if (authentication && authentication->method() == "NTLM" && retries > 1) return retries == 2 ? Next::Fail : Next::Stop;
+    ns::Ref<net::HTTPAuthentication> authentication;
+    int applications;
+    {
+        std::lock_guard<std::mutex> g(mutex_);
+        authentication = authentication_;
+        applications = objectApplications_;
+    }
+    // NTLM sends two messages with the same credentials and object; a
+    // challenge after both means they were not accepted. A new object (new
+    // credentials after a refusal) starts its exchange from the first.
+    if (authentication && authentication->method() == "NTLM" && applications > 1) return Next::Fail;
     return apply(credentials(), request, sources) ? Next::Resend : Next::ApplyFailed;
 }
 
@@ -111,6 +120,7 @@ bool AuthenticationController::apply(const ns::Ref<ns::Dictionary>& credentials,
     {
         std::lock_guard<std::mutex> g(mutex_);
         ++retryCount_;
+        ++objectApplications_;
         authentication = authentication_;
     }
     if (!credentials || !authentication) return false;
@@ -155,6 +165,7 @@ AuthenticationController::Stored AuthenticationController::applyFromSessionStore
 void AuthenticationController::forgetAuthentication() {
     std::lock_guard<std::mutex> g(mutex_);
     authentication_ = nullptr;
+    objectApplications_ = 0;
 }
 
 void AuthenticationController::forgetCredentials() {

@@ -73,7 +73,6 @@ public:
         AskCaller,    // none found: ask the delegate, a block or the dialog
         Fail,         // authentication failed (code 3)
         ApplyFailed,  // the credentials could not be applied (code 7)
-        Stop,         // nothing more to do (NTLM past its messages)
     };
 
     explicit AuthenticationController(Target target) : target_(target) {}
@@ -92,7 +91,8 @@ public:
     // fresh object for the same answer. True when they were (resend).
     bool retryFromSessionStore(const net::HTTPMessage& response, net::HTTPMessage& request, Sources& sources);
     // After an answerable challenge, when credentials were applied before:
-    // apply them again (NTLM's second message), or stop after NTLM's two.
+    // apply them again (NTLM's second message); Fail when NTLM has sent
+    // both its messages with this object.
     Next reapply(net::HTTPMessage& request, Sources& sources);
     // After an answerable challenge with no credentials yet: the session
     // store's, else those the sources find; AskCaller when there are none.
@@ -144,6 +144,9 @@ private:
     std::string realm_;
     ns::Ref<ns::Dictionary> credentials_;
     int retryCount_ = 0;
+    // Applications with the current object (NTLM sends two per object;
+    // retryCount_ counts every object's and is never reset).
+    int objectApplications_ = 0;
 };
 
 }  // namespace http

@@ -560,6 +560,8 @@ private:
     static const std::string& lastingModeName(const std::string& mode);
     // addRequestHeader with text objects the caller may share.
     void addRequestHeaderText(ns::Ref<ns::String> name, ns::Ref<ns::String> value);
+    // Takes the header out of the request's own headers, whatever its spelling.
+    void removeRequestHeader(std::string_view name);
     // The default user agent, built on first use (gUserAgentMutex held).
     static std::string buildDefaultUserAgent();
     // The status checks every kStatusTimerInterval while the stream runs
@@ -743,6 +745,9 @@ private:
     void incrementUploadSizeBy(int64_t amount);
     void incrementDownloadSizeBy(int64_t amount);
     void removeUploadProgressSoFar();
+    // The size and the bytes this attempt's answer reported, taken back
+    // (a challenge's page, before the attempt with the login).
+    void removeDownloadProgressSoFar();
     void resetProgressAtStart();
     void storeInCache();
     // Who may hear a progress report in one direction (read at once under

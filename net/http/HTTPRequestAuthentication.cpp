@@ -200,6 +200,13 @@ void HTTPRequest::attemptToApplyCredentialsAndResume() {
             failWithError(errorWithCode(kInternalErrorWhileApplyingCredentialsType, applyFailure));
         else failWithError(engine::authenticationError());
     };
+    // The challenge's page is not the body the progress waits for: the
+    // size its length added and its bytes go before the attempt with the
+    // login.
+    auto resend = [this] {
+        removeDownloadProgressSoFar();
+        startRequest();
+    };
 
     using Reading = AuthenticationController::Reading;
     using Next = AuthenticationController::Next;
@@ -223,7 +230,7 @@ void HTTPRequest::attemptToApplyCredentialsAndResume() {
         // attempt again from a fresh object.
         if (!proxy && login.retryFromSessionStore(*responseMessage_, *request_, sources)) {
             askLock.unlock();
-            startRequest();
+            resend();
             return;
         }
         lastActivityTime_ = 0;
@@ -237,11 +244,16 @@ void HTTPRequest::attemptToApplyCredentialsAndResume() {
     cancelLoad();
     if (login.credentials()) {
         Next next = login.reapply(*request_, sources);
-        if (next == Next::Resend) startRequest();
-        else if (next != Next::Stop) fail(next);
+        if (next == Next::Resend) resend();
+        else fail(next);
         return;
     }
-    if (!login.authentication()->requiresUserNameAndPassword()) return;
+    // Every scheme answered here (Basic, Digest, NTLM) logs in with a user
+    // name and password; one that did not could go no further.
+    if (!login.authentication() || !login.authentication()->requiresUserNameAndPassword()) {
+        fail(Next::Fail);
+        return;
+    }
 
     std::unique_lock<std::recursive_mutex> askLock(engine::delegateAuthenticationLock());
     if (authenticationEnds()) return;
@@ -252,7 +264,7 @@ void HTTPRequest::attemptToApplyCredentialsAndResume() {
         next = Next::Fail;
     }
     askLock.unlock();
-    if (next == Next::Resend) startRequest();
+    if (next == Next::Resend) resend();
     else fail(next);
 }
 

@@ -104,17 +104,25 @@ bool HTTPRequest::askForTheRestOfThePartialFile() {
     // The rest of the body the partial file now starts, named by its own
     // record (a question left from an earlier attempt may name another
     // body, or a file started over meanwhile); with no partial file left,
-    // the whole body.
+    // the whole body. The request's own headers change with the message:
+    // a redirect of this attempt builds its message from them.
     if (uint64_t partial = download_.partialSize()) {
-        request_->setHeaderField("Range", ns::format("bytes=%llu-", (unsigned long long)partial));
-        if (auto validator = download_.resumeValidator(); !validator.empty())
+        const std::string range = ns::format("bytes=%llu-", (unsigned long long)partial);
+        request_->setHeaderField("Range", range);
+        addRequestHeader("Range", range);
+        if (auto validator = download_.resumeValidator(); !validator.empty()) {
             request_->setHeaderField("If-Range", validator);
-        else
+            addRequestHeader("If-Range", validator);
+        } else {
             request_->headers().remove("If-Range");
+            removeRequestHeader("If-Range");
+        }
         download_.setAskedForRest(true);
     } else if (download_.askedForRest()) {
         request_->headers().remove("Range");
         request_->headers().remove("If-Range");
+        removeRequestHeader("Range");
+        removeRequestHeader("If-Range");
         download_.setAskedForRest(false);
     }
     return true;
@@ -399,6 +407,15 @@ void HTTPRequest::removeUploadProgressSoFar() {
     uploadProgressReported_ = 0;
     // The indicator goes back to nothing sent.
     deliverBytes(true, amount, body_.length(), 0.0, progressListeners(true));
+}
+
+void HTTPRequest::removeDownloadProgressSoFar() {
+    takeBackDownloadSize();
+    // Inaccurate progress reports one unit at the end, and its size one
+    // unit per answer: nothing of a page to take back.
+    if (!showAccurateProgress_ || !lastBytesRead_) return;
+    const auto amount = -static_cast<int64_t>(std::exchange(lastBytesRead_, 0));
+    deliverBytes(false, amount, contentLength_ + download_.partialSize(), 0.0, progressListeners(false));
 }
 
 void HTTPRequest::resetProgressAtStart() {

@@ -67,6 +67,15 @@ void HTTPRequest::addRequestHeaderText(ns::Ref<ns::String> name, ns::Ref<ns::Str
     requestHeaders_->setObjectForKey(std::move(value), std::move(name));
 }
 
+void HTTPRequest::removeRequestHeader(std::string_view name) {
+    std::lock_guard<std::mutex> g(settingsLock_);
+    if (!requestHeaders_) return;
+    for (size_t i = requestHeaders_->count(); i-- > 0;) {
+        const std::string key = engine::textOf(requestHeaders_->keyAtIndex(i));
+        if (net::equalsIgnoringCase(key, name)) requestHeaders_->removeObjectForKey(key);
+    }
+}
+
 void HTTPRequest::buildRequestHeaders() {
     if (haveBuiltRequestHeaders_) return;
     haveBuiltRequestHeaders_ = true;

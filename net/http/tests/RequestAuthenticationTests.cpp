@@ -152,6 +152,8 @@ private:
             std::lock_guard<std::mutex> g(mutex_);
             ntlmAccounts_.push_back(field(28) + "|" + field(36));
         }
+        // The user "wrong" is refused with a fresh challenge.
+        if (field(36) == "wrong") return c.respond(401, "who?", "WWW-Authenticate: NTLM\r\n");
         return c.respond(200, "ntlm ok");
     }
     static size_t le16(const std::string& b, size_t at) {
@@ -289,6 +291,50 @@ TEST_F(RequestAuthentication, SecondRequestPresentsStoredCredentialsBeforeTheCha
     startSynchronous(unkept);
     ASSERT_FALSE(unkept->error());
     EXPECT_TRUE(HTTPRequest::sessionCredentialsStore().empty());
+
+    // Stored credentials refused: another stored login for the server (one
+    // kept without a realm) is sent at once, without asking anyone.
+    auto record = [](const std::string& where, const char* realm, const char* user, const char* password) {
+        auto r = ns::MutableDictionary::make();
+        r->setObject(ns::Dictionary::make({{http::kCredentialUsernameKey, ns::String::make(user)},
+                                           {http::kCredentialPasswordKey, ns::String::make(password)}}),
+                     "Credentials");
+        r->setObject(url(where), "URL");
+        if (*realm) r->setObject(ns::String::make(realm), "AuthenticationRealm");
+        return r;
+    };
+    const struct {
+        const char* name;
+        const char* path;
+        const char* answer;
+        int requests;  // the wrong login before the challenge, after it, then the other
+        std::vector<std::string> ntlmAccounts;
+    } rows[] = {
+        {"Basic", "/basic", "basic ok", 3, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        HTTPRequest::clearSession();
+        AuthServer server;
+        HTTPRequest::storeAuthenticationCredentialsInSessionStore(record(server.url(row.path), "R", "wrong", "wrong"));
+        HTTPRequest::storeAuthenticationCredentialsInSessionStore(record(server.url("/elsewhere"), "", "user", "pass"));
+        auto refused = HTTPRequest::requestWithURL(url(server.url(row.path)));
+        refused->setAuthenticationNeededBlock([] { ADD_FAILURE() << "nobody is asked while the store has a login"; });
+        refused->startAsynchronous();
+        ASSERT_TRUE(waitFor(refused));
+        drainMain();
+        ASSERT_FALSE(refused->error()) << refused->error()->description();
+        EXPECT_EQ(text(refused), row.answer);
+        EXPECT_EQ(server.requests, row.requests);
+        EXPECT_EQ(server.ntlmAccounts(), row.ntlmAccounts);
+        const auto kept = HTTPRequest::sessionCredentialsStore();
+        ASSERT_EQ(kept.size(), 1u);
+        EXPECT_EQ(std::string(must<ns::String>(must<ns::Dictionary>(kept[0]->dictionaryForKey("Credentials"))
+                                                   ->stringForKey(http::kCredentialPasswordKey))
+                                  ->utf8()),
+                  "pass");
+        refused->setAuthenticationNeededBlock(nullptr);
+    }
 }
 
 TEST_F(RequestAuthentication, DigestIsAnsweredAndReusedForTheNextRequest) {
@@ -525,34 +571,55 @@ TEST_F(RequestAuthentication, SynchronousRequestWithoutCredentialsFailsWithCode3
     EXPECT_EQ(s.requests, 1);
 }
 
+// NTLM's refused login ends its object's exchange: the credentials the
+// delegate gives next start a new one (negotiate, then authenticate).
 TEST_F(RequestAuthentication, DelegateSuppliesCredentialsAndIsAskedAgainAfterARefusal) {
-    AuthServer s;
-    auto d = ns::make<RecordingDelegate>();
-    d->answerAuthentication = true;
-    int asked = 0;
-    d->onAuthentication = [&](HTTPRequest* r) {
-        ++asked;
-        r->setUsername("user");
-        r->setPassword(asked == 1 ? "wrong" : "pass");
-        r->retryUsingSuppliedCredentials();
+    const struct {
+        const char* name;
+        const char* path;
+        const char* answer;
+        std::vector<std::string> ntlmAccounts;
+    } rows[] = {
+        {"Basic", "/basic", "basic ok", {}},
+        {"NTLM", "/ntlm", "ntlm ok", {"|wrong", "|user"}},
     };
-    bool blockAsked = false;
-    auto r = HTTPRequest::requestWithURL(url(s.url("/basic")));
-    r->setDelegate(d.get());
-    r->setAuthenticationNeededBlock([&] { blockAsked = true; });
-    r->startAsynchronous();
-    ASSERT_TRUE(waitFor(r));
-    drainMain();
-    ASSERT_FALSE(r->error()) << r->error()->description();
-    EXPECT_EQ(text(r), "basic ok");
-    EXPECT_EQ(asked, 2);
-    EXPECT_FALSE(blockAsked);  // with both, only the delegate is asked
-    // The refused credentials are not in the store; the good ones are.
-    for (auto& rec : HTTPRequest::sessionCredentialsStore())
-        EXPECT_NE(must<ns::String>(must<ns::Dictionary>(rec->dictionaryForKey("Credentials"))
-                                       ->stringForKey(http::kCredentialPasswordKey))
-                      ->utf8(),
-                  "wrong");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        HTTPRequest::clearSession();
+        AuthServer s;
+        auto d = ns::make<RecordingDelegate>();
+        d->answerAuthentication = true;
+        int asked = 0;
+        d->onAuthentication = [&](HTTPRequest* r) {
+            ++asked;
+            r->setUsername(asked == 1 ? "wrong" : "user");
+            r->setPassword(asked == 1 ? "wrong" : "pass");
+            r->retryUsingSuppliedCredentials();
+        };
+        bool blockAsked = false;
+        auto r = HTTPRequest::requestWithURL(url(s.url(row.path)));
+        r->setDelegate(d.get());
+        r->setAuthenticationNeededBlock([&] { blockAsked = true; });
+        r->startAsynchronous();
+        ASSERT_TRUE(waitFor(r));
+        drainMain();
+        ASSERT_FALSE(r->error()) << r->error()->description();
+        EXPECT_EQ(text(r), row.answer);
+        EXPECT_EQ(asked, 2);
+        EXPECT_FALSE(blockAsked);  // with both, only the delegate is asked
+        EXPECT_EQ(s.ntlmAccounts(), row.ntlmAccounts);
+        // The refused credentials are not in the store; the good ones are.
+        bool goodStored = false;
+        for (auto& rec : HTTPRequest::sessionCredentialsStore()) {
+            const std::string password(must<ns::String>(must<ns::Dictionary>(rec->dictionaryForKey("Credentials"))
+                                                            ->stringForKey(http::kCredentialPasswordKey))
+                                           ->utf8());
+            EXPECT_NE(password, "wrong");
+            goodStored = goodStored || password == "pass";
+        }
+        EXPECT_TRUE(goodStored);
+        r->setAuthenticationNeededBlock(nullptr);
+    }
 }
 
 TEST_F(RequestAuthentication, BlockIsAskedWithoutADelegateAndCancelAuthenticationFails) {

@@ -1011,6 +1011,113 @@ TEST(RequestDownloads, AnErrorPageCutShortIsNeverResumed) {
     }
 }
 
+// A resumable download cut short is asked again for the rest of what its
+// partial file now holds; when that retry is redirected, the redirected
+// request asks for the same rest (not for what the first attempt asked),
+// and the file lands whole.
+TEST(RequestDownloads, ARedirectAfterARetryAsksForTheRestThePartialFileNowStarts) {
+    const std::string body = pattern(20000);
+    std::mutex m;
+    int fileRequests = 0;
+    std::string etag;        // of the body served, "" for none
+    bool firstIsPage = false;  // the first answer is an error page
+    // Answers with the rest asked for when If-Range names this body (or is
+    // absent when the body has no ETag), else with all of it; the first
+    // answer to /file is cut after 500 bytes of its body, the second moves
+    // /file to /moved.
+    auto answer = [&](const testsupport::Request& q, size_t* from) {
+        const std::string range = q.header("Range");
+        std::string tag;
+        {
+            std::lock_guard<std::mutex> g(m);
+            tag = etag;
+        }
+        const bool part = !range.empty() && q.header("If-Range") == tag;
+        *from = part ? std::stoul(range.substr(6)) : 0;
+        return std::string(part ? "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(*from) +
+                                      "-19999/20000\r\n"
+                                : "HTTP/1.1 200 OK\r\n") +
+               (tag.empty() ? "" : "ETag: " + tag + "\r\n") + "Content-Length: " + std::to_string(body.size() - *from) + "\r\n\r\n";
+    };
+    testsupport::Server server([&](testsupport::Conn& c) {
+        while (auto q = c.readRequest()) {
+            size_t from = 0;
+            const std::string head = answer(*q, &from);
+            if (q->target == "/file") {
+                std::unique_lock<std::mutex> g(m);
+                if (fileRequests++ == 0) {
+                    const bool page = firstIsPage;
+                    g.unlock();
+                    c.write(page ? "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 2000\r\n\r\n" + std::string(500, 'e')
+                                 : head + body.substr(from, 500));
+                    c.reset();
+                    return;
+                }
+                g.unlock();
+                if (!c.write("HTTP/1.1 307 Temporary Redirect\r\nLocation: /moved\r\nContent-Length: 5\r\n\r\nmoved"))
+                    return;
+                continue;
+            }
+            if (!c.write(head + body.substr(from))) return;
+        }
+    });
+    const struct {
+        const char* name;
+        const char* partialRecord;  // "" for no partial file at first
+        const char* askedFirst;     // the Range of the first request
+        const char* rest;           // the Range of the retry and of the redirected request
+        const char* etag;           // of the body served, and the If-Range of the retry and the redirect
+        bool callersIfRange = false;  // the caller asks If-Range "old" himself, before any other header
+        bool firstIsPage = false;     // the first answer is a 503 page: nothing is left to continue
+    } rows[] = {
+        {"no partial file at first", "", "", "bytes=500-", "\"a\""},
+        {"a partial file of this body", "resume 1\netag \"a\"\nlength 20000\n", "bytes=10000-", "bytes=10500-",
+         "\"a\""},
+        {"a partial file of another body", "resume 1\netag \"old\"\nlength 20000\n", "bytes=10000-", "bytes=500-",
+         "\"a\""},
+        {"a partial file of another body, which has no ETag", "resume 1\netag \"old\"\nlength 20000\n",
+         "bytes=10000-", "bytes=500-", ""},
+        {"the caller's own If-Range, the body has no ETag", "resume 1\netag \"old\"\nlength 20000\n",
+         "bytes=10000-", "bytes=500-", "", true},
+        {"an error page cut short: started over", "resume 1\netag \"a\"\nlength 20000\n", "bytes=10000-", "",
+         "", false, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        testsupport::TempDir dir;
+        if (*row.partialRecord) {
+            std::ofstream(dir / "partial", std::ios::binary) << body.substr(0, 10000);
+            std::ofstream(dir / "partial.resume", std::ios::binary) << row.partialRecord;
+        }
+        {
+            std::lock_guard<std::mutex> g(m);
+            fileRequests = 0;
+            etag = row.etag;
+            firstIsPage = row.firstIsPage;
+        }
+        server.clearRequests();
+        auto r = HTTPRequest::requestWithURL(url(server.url("/file")));
+        if (row.callersIfRange) r->addRequestHeader("If-Range", "\"old\"");
+        r->setDownloadDestinationPath(dir / "out.bin");
+        r->setTemporaryFileDownloadPath(dir / "partial");
+        r->setAllowResumeForFileDownloads(true);
+        startSynchronous(r);
+        ASSERT_FALSE(r->error()) << r->error()->description();
+        EXPECT_TRUE(readAll(dir / "out.bin") == body) << readAll(dir / "out.bin").size() << " bytes";
+        EXPECT_FALSE(fs::exists(dir / "partial"));
+        EXPECT_FALSE(fs::exists(dir / "partial.resume"));
+        const auto seen = server.requests();
+        ASSERT_EQ(seen.size(), 3u);
+        EXPECT_EQ(seen[0].header("Range"), row.askedFirst);
+        EXPECT_EQ(seen[1].target, "/file");
+        EXPECT_EQ(seen[1].header("Range"), row.rest);
+        EXPECT_EQ(seen[1].header("If-Range"), row.etag);
+        EXPECT_EQ(seen[2].target, "/moved");
+        EXPECT_EQ(seen[2].header("Range"), row.rest);
+        EXPECT_EQ(seen[2].header("If-Range"), row.etag);
+    }
+}
+
 // A Range the caller sets himself, with resume allowed and no partial file
 // to continue, lands the part the 206 brings.
 TEST(RequestDownloads, TheCallersOwnRangeLandsItsPartWithResumeAllowed) {
@@ -1424,6 +1531,52 @@ TEST(RequestProgress, DownloadProgressAddsUpAndInaccurateProgressReportsOnceAtTh
     ASSERT_FALSE(after->error()) << after->error()->description();
     EXPECT_EQ(text(after), "after");
     EXPECT_EQ(both.connections(), 2);
+
+    // A challenge answered with a login: its page's length is taken back
+    // when the login is sent, so the totals are those of the body alone.
+    HTTPRequest::clearSession();
+    const std::string secret = pattern(20000);
+    testsupport::Server guarded(testsupport::Server::eachRequest([&](const testsupport::Request& q) {
+        if (q.header("Authorization") != "Basic dXNlcjpwYXNz")  // user:pass
+            return testsupport::Server::reply(401, std::string(3000, 'p'), "WWW-Authenticate: Basic realm=\"R\"\r\n");
+        return testsupport::Server::reply(200, secret);
+    }));
+    const struct {
+        const char* name;
+        bool toFile, accurate;
+    } challenged[] = {{"in memory", false, true}, {"to a file", true, true}, {"inaccurate progress", false, false}};
+    for (const auto& row : challenged) {
+        SCOPED_TRACE(row.name);
+        const bool toFile = row.toFile;
+        HTTPRequest::clearSession();
+        testsupport::TempDir dir;
+        guarded.clearRequests();
+        auto d6 = ns::make<RecordingDelegate>();
+        auto r6 = HTTPRequest::requestWithURL(url(guarded.url("/secret")));
+        r6->setUsername("user");
+        r6->setPassword("pass");
+        if (toFile) r6->setDownloadDestinationPath(dir / "out.bin");
+        r6->setShowAccurateProgress(row.accurate);
+        r6->setDownloadProgressDelegate(d6.get());
+        r6->startAsynchronous();
+        ASSERT_TRUE(waitFor(r6));
+        drainMain();
+        ASSERT_FALSE(r6->error()) << r6->error()->description();
+        EXPECT_EQ(guarded.requests().size(), 2u);
+        EXPECT_TRUE((toFile ? readAll(dir / "out.bin") : text(r6)) == secret);
+        if (!row.accurate) {
+            // One unit at the end, of the body's answer.
+            EXPECT_EQ(d6->received, (std::vector<int64_t>{1}));
+            continue;
+        }
+        int64_t got = 0;
+        for (auto n : d6->received) got += n;
+        EXPECT_EQ(d6->downloadSize, 20000);
+        EXPECT_EQ(got, 20000);
+        ASSERT_FALSE(d6->progress.empty());
+        EXPECT_FLOAT_EQ(d6->progress.back(), 1.0f);
+    }
+    HTTPRequest::clearSession();
 }
 
 TEST(RequestProgress, UploadProgressReachesTheBodyLength) {
